@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPair>
+#include <QString>
+#include <QUrl>
+
+class QNetworkAccessManager;
+
+// One HTTP request sent synchronously on the calling thread: the request is started, then
+// the thread waits in a local QEventLoop until the reply has finished or the time-out has
+// passed. While it waits, the thread's queued calls and posted events are delivered (a
+// worker's wake-up slot runs during the wait). Usable from any thread that has an event
+// dispatcher (the GUI thread, QThread workers); each call touches only its own objects.
+//
+// The body of a reply with "Content-Encoding: gzip" or "deflate" is unpacked. Redirects
+// are not followed unless the request asks for it; the target of an unfollowed one is in
+// Result::redirectTarget. TLS certificates are always verified.
+//
+// The request is logged at debug level (lcNet): verb, URL without user info, header names
+// with values (secret ones masked), body size; never the body.
+class BlockingRequest
+{
+public:
+    using Header = QPair<QByteArray, QByteArray>;
+
+    struct Request
+    {
+        QByteArray verb = QByteArrayLiteral("GET");
+        QUrl url;
+        // Sent in order; a later header replaces an earlier one of the same name (case
+        // does not matter); an empty value removes it. When no "Accept-Encoding" is given,
+        // "gzip, deflate" is sent (and the body unpacked here).
+        QList<Header> headers;
+        QByteArray body;
+        int timeoutMs = 15000;
+        // Follow redirects to http(s) addresses that do not lower security (https to http
+        // is refused): 303, and 301/302 after a POST, continue as GET without body; secret
+        // headers (see maskedHeaders) are not sent to another host. The time-out covers
+        // all hops together.
+        bool followRedirects = false;
+        int maxRedirects = 5;
+        // Names of further headers whose values must never be logged (on top of the
+        // built-in ones: authorisation, cookies, the marketplace's developer-key and token
+        // headers, and any name containing "token", "password", "secret" or "auth").
+        QList<QByteArray> maskedHeaders;
+        // A manager living in the calling thread, for connection reuse; null: one is made
+        // for this call.
+        QNetworkAccessManager *manager = nullptr;
+    };
+
+    struct Result
+    {
+        // HTTP status code; 0 when no HTTP answer arrived.
+        int httpStatus = 0;
+        // Qt's error for the reply; HTTP error statuses (4xx, 5xx) map to Qt's content and
+        // server errors. TimeoutError after a time-out, UnknownContentError when a packed
+        // body could not be unpacked, ProtocolUnknownError for an unusable URL,
+        // TooManyRedirectsError and InsecureRedirectError when following redirects.
+        QNetworkReply::NetworkError error = QNetworkReply::NoError;
+        QString errorString;
+        bool timedOut = false;
+        // The reply headers as received.
+        QList<Header> headers;
+        // The body, unpacked; empty after a time-out.
+        QByteArray body;
+        // The URL that answered (the last one when redirects were followed).
+        QUrl url;
+        // The "Location" of a 3xx answer that was not followed, resolved against `url`.
+        QUrl redirectTarget;
+
+        // The value of reply header `name` (case does not matter); empty when missing.
+        QByteArray header(const QByteArray &name) const;
+        // A 2xx status, no error, no time-out.
+        bool ok() const;
+        // A 3xx status with a redirect target.
+        bool isRedirect() const;
+    };
+
+    static Result send(const Request &request);
+
+    // Shorthand for a request without manager and extra settings.
+    static Result send(const QByteArray &verb, const QUrl &url, const QList<Header> &headers = {},
+                       const QByteArray &body = QByteArray(), int timeoutMs = 15000);
+
+    // The fixed desktop-browser User-Agent the program sends (Firefox on Linux).
+    static QByteArray browserUserAgent();
+
+    // Whether a redirect from `from` to `to` may be followed: to http or https only, and
+    // not from https down to http.
+    static bool isAllowedRedirect(const QUrl &from, const QUrl &to);
+
+    // The URL as it may be logged: without user name and password.
+    static QString loggableUrl(const QUrl &url);
+};

@@ -1,0 +1,780 @@
+#include "core/database.h"
+
+#include "core/clock.h"
+#include "core/logging.h"
+#include "core/schema.h"
+#include "core/simplecrypt.h"
+#include "core/statics.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QHash>
+#include <QLocale>
+#include <QMutex>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStandardPaths>
+#include <QThread>
+
+namespace {
+
+const char *const kSqliteDriver = "QSQLITE";
+const char *const kMySqlDriver = "QMYSQL";
+
+// Key of the MySQL password in "mysql.setup".
+constexpr unsigned long long kSetupKey = 0x5e17a0c4d29b3f68ULL;
+
+constexpr int kLockRetryMs = 200;
+constexpr int kMaxReconnects = 3;
+
+const QStringList &mySqlProperties()
+{
+    static const QStringList names = {
+        QStringLiteral("mysqlhostname"), QStringLiteral("mysqlport"),
+        QStringLiteral("mysqldatabase"), QStringLiteral("mysqlusername"),
+        QStringLiteral("mysqlpassword"), QStringLiteral("mysqlimagepath"),
+        QStringLiteral("mysqlsyncworkstation"),
+    };
+    return names;
+}
+
+QVariant appProperty(const char *name)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    return app ? app->property(name) : QVariant();
+}
+
+void setAppProperty(const QString &name, const QVariant &value)
+{
+    if (QCoreApplication *app = QCoreApplication::instance())
+        app->setProperty(name.toLatin1().constData(), value);
+}
+
+// Which Database object a connection name belongs to. A further connection takes over a
+// name that is still open; the older object must then not remove the newer connection.
+QMutex g_ownersMutex;
+QHash<QString, const Database *> g_owners;
+
+void claimConnection(const QString &name, const Database *owner)
+{
+    QMutexLocker locker(&g_ownersMutex);
+    g_owners.insert(name, owner);
+}
+
+bool releaseConnection(const QString &name, const Database *owner)
+{
+    QMutexLocker locker(&g_ownersMutex);
+    if (g_owners.value(name) != owner)
+        return false;
+    g_owners.remove(name);
+    return true;
+}
+
+bool isLocked(const QSqlError &error)
+{
+    const QString code = error.nativeErrorCode();
+    return code == QLatin1String("5") || code == QLatin1String("6")
+        || error.text().contains(QLatin1String("database is locked"), Qt::CaseInsensitive)
+        || error.text().contains(QLatin1String("database table is locked"), Qt::CaseInsensitive);
+}
+
+bool isConnectionLost(const QSqlError &error)
+{
+    const QString code = error.nativeErrorCode();
+    return code == QLatin1String("2006") || code == QLatin1String("2013")
+        || error.text().contains(QLatin1String("Lost connection to MySQL"), Qt::CaseInsensitive)
+        || error.text().contains(QLatin1String("server has gone away"), Qt::CaseInsensitive);
+}
+
+// Table and column names are put into statements as they are; allow only plain names.
+bool isIdentifier(const QString &name)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
+    return plain.match(name).hasMatch();
+}
+
+// Values are bound as text: null as empty text, a flag as 1 or 0.
+QVariant boundText(const QVariant &value)
+{
+    if (value.type() == QVariant::Bool)
+        return value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+    const QString text = value.toString();
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
+QString withTrailingSlash(QString path)
+{
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path;
+}
+
+QString formatSize(qint64 bytes)
+{
+    static const char *const units[] = { " Bytes", " kB", " MB", " GB" };
+    double size = double(bytes);
+    int unit = 0;
+    while (size > 1023 && unit < 3) {
+        size /= 1024;
+        ++unit;
+    }
+    QLocale german(QLocale::German);
+    german.setNumberOptions(QLocale::OmitGroupSeparator);
+    return german.toString(size, 'f', 1) + QLatin1String(units[unit]);
+}
+
+QString threadTag()
+{
+    return QString::number(reinterpret_cast<quintptr>(QThread::currentThreadId()));
+}
+
+} // namespace
+
+// --- Construction ---------------------------------------------------------------------
+
+Database::Database(QString path, QObject *parent)
+    : QObject(parent)
+{
+    static QAtomicInt mainCounter;
+    m_connectionName = QStringLiteral("main%1_%2").arg(mainCounter.fetchAndAddRelaxed(1) + 1).arg(threadTag());
+    m_dataDir = withTrailingSlash(path.isEmpty() ? defaultDataDir() : path);
+    QDir().mkpath(m_dataDir);
+
+    setAppProperty(QStringLiteral("datadir"), m_dataDir);
+    setAppProperty(QStringLiteral("CurrentDataPath"), m_dataDir);
+
+    QSettings setup(m_dataDir + QStringLiteral("mysql.setup"), QSettings::IniFormat);
+    if (setup.value(QStringLiteral("active"), false).toBool()) {
+        const QString host = setup.value(QStringLiteral("hostname")).toString();
+        const int port = setup.value(QStringLiteral("port"), 3306).toInt();
+        const QString user = setup.value(QStringLiteral("username")).toString();
+        const QString password = SimpleCrypt(kSetupKey).decryptToString(
+            setup.value(QStringLiteral("password")).toString());
+        const QString database = setup.value(QStringLiteral("database")).toString();
+        if (openMySql(host, port, database, user, password)) {
+            isMySQL = true;
+            setAppProperty(QStringLiteral("mysqlhostname"), host);
+            setAppProperty(QStringLiteral("mysqlport"), port);
+            setAppProperty(QStringLiteral("mysqldatabase"), database);
+            setAppProperty(QStringLiteral("mysqlusername"), user);
+            setAppProperty(QStringLiteral("mysqlpassword"), password);
+            setAppProperty(QStringLiteral("mysqlimagepath"),
+                           setup.value(QStringLiteral("imagepath")).toString());
+            setAppProperty(QStringLiteral("mysqlsyncworkstation"),
+                           setup.value(QStringLiteral("syncworkstation"), false).toBool());
+        } else {
+            m_db = QSqlDatabase();
+            releaseConnection(m_connectionName, this);
+            QSqlDatabase::removeDatabase(m_connectionName);
+            // Nothing is lost by working on: the local file stays usable until the
+            // server can be reached again.
+            const QString error = lastErrorText;
+            qCWarning(lcDb).noquote() << "MySQL server" << host << "not reachable:" << error
+                                      << "- working on the local database";
+            Statics::showMessage(
+                nullptr,
+                tr("Die MySQL-Datenbank \"%1\" auf \"%2\" ist nicht erreichbar:\n%3\n\n"
+                   "Das Programm arbeitet bis zum nächsten Start mit der lokalen Datenbank.")
+                    .arg(database, host, error),
+                2);
+        }
+    }
+
+    if (!isMySQL) {
+        for (const QString &name : mySqlProperties())
+            setAppProperty(name, QVariant());
+        openSqlite(m_dataDir + getDatabaseName());
+    }
+
+    if (isOpen() && !Schema::upgrade(*this))
+        qCWarning(lcDb).noquote() << "The database could not be brought up to date:" << lastErrorText;
+}
+
+Database::Database(bool, const QString &name, QObject *parent)
+    : QObject(parent)
+{
+    m_connectionName = name + QLatin1Char('_') + threadTag();
+    if (QSqlDatabase::contains(m_connectionName)) {
+        QSqlDatabase::database(m_connectionName, false).close();
+        QSqlDatabase::removeDatabase(m_connectionName);
+    }
+
+    const QVariant dataDir = appProperty("datadir");
+    m_dataDir = withTrailingSlash(dataDir.isValid() ? dataDir.toString() : defaultDataDir());
+
+    isMySQL = appProperty("mysqlhostname").isValid();
+    if (isMySQL) {
+        openMySql(appProperty("mysqlhostname").toString(), appProperty("mysqlport").toInt(),
+                  appProperty("mysqldatabase").toString(), appProperty("mysqlusername").toString(),
+                  appProperty("mysqlpassword").toString());
+    } else {
+        openSqlite(m_dataDir + getDatabaseName());
+    }
+}
+
+Database::~Database()
+{
+    close();
+}
+
+void Database::close()
+{
+    if (m_connectionName.isEmpty() || !m_db.isValid())
+        return;
+    m_db.close();
+    m_db = QSqlDatabase();
+    if (releaseConnection(m_connectionName, this))
+        QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+bool Database::isOpen() const
+{
+    return m_db.isValid() && m_db.isOpen();
+}
+
+QString Database::defaultDataDir()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + QStringLiteral("/Revevor/Zerire3/");
+}
+
+QString Database::getDatabaseName()
+{
+    return QStringLiteral("ZirevPavlet.sqlite");
+}
+
+bool Database::openSqlite(const QString &file)
+{
+    m_db = QSqlDatabase::addDatabase(QLatin1String(kSqliteDriver), m_connectionName);
+    claimConnection(m_connectionName, this);
+    m_db.setDatabaseName(file);
+    // A short wait inside SQLite; the statement helpers retry a locked file themselves.
+    m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=100"));
+    if (!m_db.open()) {
+        lastErrorText = m_db.lastError().text();
+        qCWarning(lcDb).noquote() << "Can't open database" << file << ":" << lastErrorText;
+        return false;
+    }
+    // Write-ahead log: readers never wait for a writer, and a commit needs no sync of its
+    // own. Each thread writes through its own connection.
+    QSqlQuery pragma(m_db);
+    pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+    pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    return true;
+}
+
+bool Database::openMySql(const QString &host, int port, const QString &database,
+                         const QString &user, const QString &password)
+{
+    m_db = QSqlDatabase::addDatabase(QLatin1String(kMySqlDriver), m_connectionName);
+    claimConnection(m_connectionName, this);
+    m_db.setHostName(host);
+    m_db.setPort(port > 0 ? port : 3306);
+    m_db.setDatabaseName(database);
+    m_db.setUserName(user);
+    m_db.setPassword(password);
+    m_db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10"));
+    if (!m_db.open()) {
+        lastErrorText = m_db.lastError().text();
+        qCWarning(lcDb).noquote() << "Can't open MySQL database" << database << "on" << host
+                                  << ":" << lastErrorText;
+        return false;
+    }
+    return prepareSession();
+}
+
+bool Database::prepareSession()
+{
+    // Standard string literals: a backslash is an ordinary character, so the doubled
+    // quotes of escapeString are the only escaping, the same as in SQLite.
+    static const char *const statements[] = {
+        "SET wait_timeout = 3600",
+        "SET CHARACTER SET 'utf8mb4'",
+        "SET NAMES 'utf8mb4'",
+        "SET autocommit=1",
+        "SET SESSION sql_mode='NO_BACKSLASH_ESCAPES,NO_ENGINE_SUBSTITUTION'",
+    };
+    QSqlQuery query(m_db);
+    for (const char *statement : statements) {
+        if (!query.exec(QLatin1String(statement))) {
+            lastErrorText = query.lastError().text();
+            qCWarning(lcDb).noquote() << "MySQL session set-up failed:" << statement << lastErrorText;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Database::reconnect()
+{
+    m_db.close();
+    if (!m_db.open()) {
+        qCWarning(lcDb).noquote() << "Reconnect failed:" << m_db.lastError().text();
+        return false;
+    }
+    return prepareSession();
+}
+
+// --- Statements ----------------------------------------------------------------------
+
+bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sql,
+                   const QMap<QString, QVariant> *values, const char *failurePrefix)
+{
+    QElapsedTimer lockTimer;
+    lockTimer.start();
+    int reconnects = 0;
+    const bool mysql = connection.driverName() == QLatin1String(kMySqlDriver);
+    for (;;) {
+        query = QSqlQuery(connection);
+        query.setForwardOnly(true);
+        bool ok;
+        if (values) {
+            ok = query.prepare(sql);
+            if (ok) {
+                for (auto it = values->cbegin(); it != values->cend(); ++it)
+                    query.bindValue(QLatin1Char(':') + it.key(), boundText(it.value()));
+                ok = query.exec();
+            }
+        } else {
+            ok = query.exec(sql);
+        }
+        if (ok)
+            return true;
+
+        const QSqlError error = query.lastError();
+        if (!mysql && isLocked(error) && lockTimer.elapsed() < m_lockTimeoutMs) {
+            qCWarning(lcDb) << "Database is locked, wait 200ms and try again";
+            QThread::msleep(kLockRetryMs);
+            continue;
+        }
+        if (mysql && isConnectionLost(error) && reconnects < kMaxReconnects
+            && connection.connectionName() == m_db.connectionName()) {
+            ++reconnects;
+            qCWarning(lcDb).noquote()
+                << QStringLiteral("Database error ") + error.text() + QStringLiteral(", try to reconnect...");
+            reconnect();
+            continue;
+        }
+        lastErrorText = error.text();
+        qCWarning(lcDb).noquote()
+            << QLatin1String(failurePrefix) + lastErrorText + QStringLiteral(" from query: ") + sql;
+        return false;
+    }
+}
+
+SqlRows Database::fetchRows(QSqlQuery &query)
+{
+    SqlRows rows;
+    const QSqlRecord record = query.record();
+    // Columns in key order, so that each row map is built by appending at its end.
+    QVector<QPair<QString, int>> columns;
+    columns.reserve(record.count());
+    for (int i = 0; i < record.count(); ++i)
+        columns.append({ record.fieldName(i), i });
+    std::sort(columns.begin(), columns.end());
+    // A name given twice (a join with "articles.*") keeps the value of its last column.
+    QVector<QPair<QString, int>> unique;
+    unique.reserve(columns.size());
+    for (const auto &column : qAsConst(columns)) {
+        if (!unique.isEmpty() && unique.last().first == column.first)
+            unique.last().second = column.second;
+        else
+            unique.append(column);
+    }
+    while (query.next()) {
+        QMap<QString, QVariant> row;
+        for (const auto &column : qAsConst(unique))
+            row.insert(row.cend(), column.first, query.value(column.second));
+        rows.append(row);
+    }
+    return rows;
+}
+
+// MySQL has no one-argument datetime(); TIMESTAMP() reads the same "yyyy-MM-dd HH:mm:ss"
+// texts. Only calls outside quoted literals and identifiers are rewritten.
+QString Database::rewriteForDialect(const QString &sql, const QSqlDatabase &connection) const
+{
+    if (connection.driverName() != QLatin1String(kMySqlDriver))
+        return sql;
+    static const QLatin1String word("datetime(");
+    QString out;
+    out.reserve(sql.size() + 16);
+    QChar quote;
+    for (int i = 0; i < sql.size(); ++i) {
+        const QChar c = sql.at(i);
+        if (!quote.isNull()) {
+            out += c;
+            if (c == quote)
+                quote = QChar();
+            continue;
+        }
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('`')) {
+            quote = c;
+            out += c;
+            continue;
+        }
+        const bool wordStart = i == 0
+            || !(sql.at(i - 1).isLetterOrNumber() || sql.at(i - 1) == QLatin1Char('_'));
+        if (wordStart && sql.midRef(i, word.size()).compare(word, Qt::CaseInsensitive) == 0) {
+            out += QLatin1String("TIMESTAMP(");
+            i += word.size() - 1;
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
+bool Database::executeSQL(QString sql)
+{
+    QSqlQuery query;
+    return run(query, m_db, sql, nullptr, "SQL Error: ");
+}
+
+SqlRows Database::select(const QString &sql)
+{
+    return selectFromDb(sql, m_db);
+}
+
+SqlRows Database::selectFromDb(const QString &sql, QSqlDatabase &connection)
+{
+    lastErrorText.clear();
+    QSqlQuery query;
+    if (!run(query, connection, rewriteForDialect(sql, connection), nullptr, "SQL Error: "))
+        return {};
+    return fetchRows(query);
+}
+
+QString Database::selectOne(QString sql)
+{
+    QSqlQuery query;
+    if (!run(query, m_db, rewriteForDialect(sql, m_db), nullptr, "SQL Error: ") || !query.next())
+        return QString();
+    return query.value(0).toString();
+}
+
+int Database::selectCount(QString sql)
+{
+    QSqlQuery query;
+    if (!run(query, m_db, rewriteForDialect(sql, m_db), nullptr, "SQL Error: "))
+        return 0;
+    int count = 0;
+    while (query.next())
+        ++count;
+    return count;
+}
+
+QString Database::escapeString(QString text)
+{
+    return text.replace(QLatin1Char('\''), QLatin1String("''"));
+}
+
+int Database::insertSqlClean(const QMap<QString, QVariant> &row, const QString &table)
+{
+    lastErrorText.clear();
+    if (!isIdentifier(table)) {
+        lastErrorText = QStringLiteral("Invalid table name: ") + table;
+        qCWarning(lcDb).noquote() << QStringLiteral("SQL Insert Error: ") + lastErrorText;
+        return 0;
+    }
+    QStringList columns;
+    QStringList placeholders;
+    for (auto it = row.cbegin(); it != row.cend(); ++it) {
+        if (!isIdentifier(it.key())) {
+            lastErrorText = QStringLiteral("Invalid column name: ") + it.key();
+            qCWarning(lcDb).noquote() << QStringLiteral("SQL Insert Error: ") + lastErrorText;
+            return 0;
+        }
+        columns << QLatin1Char('`') + it.key() + QLatin1Char('`');
+        placeholders << QLatin1Char(':') + it.key();
+    }
+    QString sql;
+    if (columns.isEmpty()) {
+        sql = isMySQL ? QLatin1String("INSERT INTO ") + table + QLatin1String(" () VALUES ()")
+                      : QLatin1String("INSERT INTO ") + table + QLatin1String(" DEFAULT VALUES");
+    } else {
+        sql = QLatin1String("INSERT INTO ") + table + QLatin1String(" (")
+            + columns.join(QLatin1String(", ")) + QLatin1String(") VALUES (")
+            + placeholders.join(QLatin1String(", ")) + QLatin1Char(')');
+    }
+    QSqlQuery query;
+    if (!run(query, m_db, sql, &row, "SQL Insert Error: "))
+        return 0;
+    // A table without an automatic key reports no id: 0 without an error text.
+    return query.lastInsertId().toInt();
+}
+
+bool Database::updateSqlClean(const QMap<QString, QVariant> &row, const QString &table,
+                              const QString &where)
+{
+    if (!isIdentifier(table)) {
+        lastErrorText = QStringLiteral("Invalid table name: ") + table;
+        qCWarning(lcDb).noquote() << QStringLiteral("SQL Insert Error: ") + lastErrorText;
+        return false;
+    }
+    QStringList assignments;
+    for (auto it = row.cbegin(); it != row.cend(); ++it) {
+        if (!isIdentifier(it.key())) {
+            lastErrorText = QStringLiteral("Invalid column name: ") + it.key();
+            qCWarning(lcDb).noquote() << QStringLiteral("SQL Insert Error: ") + lastErrorText;
+            return false;
+        }
+        assignments << QLatin1Char('`') + it.key() + QLatin1String("`=:") + it.key();
+    }
+    if (assignments.isEmpty())
+        return true;
+    const QString sql = QLatin1String("UPDATE ") + table + QLatin1String(" SET ")
+        + assignments.join(QLatin1String(", ")) + QLatin1String(" WHERE ") + where;
+    QSqlQuery query;
+    return run(query, m_db, sql, &row, "SQL Insert Error: ");
+}
+
+// --- Rows, activity entries, maintenance ----------------------------------------------
+
+int Database::DuplicateRow(QString table, QString idColumn, QString idValue, QString changeColumn,
+                           QString changeValue)
+{
+    if (!isIdentifier(table) || !isIdentifier(idColumn)
+        || (!changeColumn.isEmpty() && !isIdentifier(changeColumn))) {
+        lastErrorText = QStringLiteral("Invalid table or column name");
+        qCWarning(lcDb).noquote() << "DuplicateRow:" << lastErrorText << table << idColumn
+                                  << changeColumn;
+        return 0;
+    }
+    const QString idLiteral = QLatin1Char('\'') + escapeString(idValue) + QLatin1Char('\'');
+    if (selectCount(QLatin1String("SELECT 1 FROM `") + table + QLatin1String("` WHERE `")
+                    + idColumn + QLatin1String("` = ") + idLiteral)
+        == 0)
+        return 0;
+
+    // Copies the rows of `source` matched by `condition`, every column but `skip`, with
+    // `replaceColumn` set to the literal `replacement`.
+    auto copyRows = [this](const QString &source, const QString &skip, const QString &replaceColumn,
+                           const QString &replacement, const QString &condition) -> int {
+        const QSqlRecord record = m_db.record(source);
+        QStringList columns;
+        QStringList values;
+        for (int i = 0; i < record.count(); ++i) {
+            const QString name = record.fieldName(i);
+            if (name.compare(skip, Qt::CaseInsensitive) == 0)
+                continue;
+            columns << QLatin1Char('`') + name + QLatin1Char('`');
+            values << (name.compare(replaceColumn, Qt::CaseInsensitive) == 0
+                           ? replacement
+                           : QLatin1Char('`') + name + QLatin1Char('`'));
+        }
+        if (columns.isEmpty())
+            return -1;
+        const QString sql = QLatin1String("INSERT INTO `") + source + QLatin1String("` (")
+            + columns.join(QLatin1String(", ")) + QLatin1String(") SELECT ")
+            + values.join(QLatin1String(", ")) + QLatin1String(" FROM `") + source
+            + QLatin1String("` WHERE ") + condition;
+        QSqlQuery query;
+        if (!run(query, m_db, sql, nullptr, "SQL Error: "))
+            return -1;
+        return query.lastInsertId().toInt();
+    };
+
+    // The copy of an article with its pictures and variations lands whole or not at all.
+    const bool withChildren = table.compare(QLatin1String("articles"), Qt::CaseInsensitive) == 0
+        && idColumn.compare(QLatin1String("id"), Qt::CaseInsensitive) == 0;
+    if (withChildren
+        && !executeSQL(isMySQL ? QStringLiteral("START TRANSACTION") : QStringLiteral("BEGIN IMMEDIATE")))
+        return 0;
+
+    const QString changeLiteral = QLatin1Char('\'') + escapeString(changeValue) + QLatin1Char('\'');
+    const int newId = copyRows(table, idColumn, changeColumn, changeLiteral,
+                               QLatin1Char('`') + idColumn + QLatin1String("` = ") + idLiteral);
+    if (!withChildren)
+        return qMax(newId, 0);
+
+    bool ok = newId > 0;
+    if (ok) {
+        const QString newArticle = QString::number(newId);
+        const QString condition = QLatin1String("`article_id` = ") + idLiteral
+            + QLatin1String(" ORDER BY `id`");
+        ok = copyRows(QStringLiteral("articles_images"), QStringLiteral("id"),
+                      QStringLiteral("article_id"), newArticle, condition)
+                >= 0
+            && copyRows(QStringLiteral("articles_variations"), QStringLiteral("id"),
+                        QStringLiteral("article_id"), newArticle, condition)
+                >= 0;
+    }
+    if (!ok) {
+        const QString error = lastErrorText;
+        executeSQL(QStringLiteral("ROLLBACK"));
+        lastErrorText = error;
+        return 0;
+    }
+    if (!executeSQL(QStringLiteral("COMMIT")))
+        return 0;
+    return newId;
+}
+
+QList<NewsItem> Database::selectNews(const QString &condition)
+{
+    QString sql = QStringLiteral("SELECT * FROM itemshistory");
+    if (condition.startsWith(QLatin1String("ORDER ")))
+        sql += QLatin1Char(' ') + condition;
+    else if (!condition.isEmpty())
+        sql += QLatin1String(" WHERE ") + condition;
+
+    QList<NewsItem> items;
+    for (const auto &row : select(sql)) {
+        NewsItem item;
+        item.id = row.value(QStringLiteral("id")).toInt();
+        item.indate = QDateTime::fromString(row.value(QStringLiteral("indate")).toString(),
+                                            QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        item.itemid = row.value(QStringLiteral("itemid")).toString();
+        item.title = row.value(QStringLiteral("title")).toString();
+        item.price = row.value(QStringLiteral("price")).toDouble();
+        item.pricetype = row.value(QStringLiteral("pricetype")).toInt();
+        item.textinfo = row.value(QStringLiteral("textinfo")).toString();
+        item.infotype = row.value(QStringLiteral("infotype")).toString();
+        item.databaseid = row.value(QStringLiteral("databaseid")).toInt();
+        items.append(item);
+    }
+    return items;
+}
+
+void Database::mysqlAddRemoveInfo(int folder, const QString &articleId)
+{
+    if (!isMySQL)
+        return;
+    QMap<QString, QVariant> entry;
+    entry.insert(QStringLiteral("price"), 0);
+    entry.insert(QStringLiteral("pricetype"), 0);
+    entry.insert(QStringLiteral("indate"),
+                 Clock::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    entry.insert(QStringLiteral("title"), QStringLiteral("Gelöscht"));
+    entry.insert(QStringLiteral("textinfo"),
+                 QStringLiteral("Anzeige wurde zur Neueinlesung gelöscht (%1,%2)")
+                     .arg(folder)
+                     .arg(articleId));
+    entry.insert(QStringLiteral("infotype"), QStringLiteral("removeitem"));
+    entry.insert(QStringLiteral("itemid"), QStringLiteral("0"));
+    const int newsId = insertSqlClean(entry, QStringLiteral("itemshistory"));
+
+    const QVariant sync = appProperty("mysqlsyncworkstation");
+    if (newsId > 0 && sync.isValid() && !sync.toBool())
+        executeSQL(QStringLiteral("INSERT INTO clienttoserver SET newsid=") + QString::number(newsId));
+}
+
+bool Database::checkpoint()
+{
+    if (isMySQL || !isOpen())
+        return true;
+    QSqlQuery query;
+    if (!run(query, m_db, QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"), nullptr, "SQL Error: "))
+        return false;
+    // The first column is 1 when a reader kept the checkpoint from finishing.
+    return query.next() && query.value(0).toInt() == 0;
+}
+
+void Database::cleanDB(QWidget *parent)
+{
+    if (isMySQL) {
+        Statics::showMessage(parent, tr("Diese Funktion ist im MySQL Modus nicht verfügbar"), 0);
+        return;
+    }
+    const QString file = m_db.databaseName();
+    checkpoint();
+    const qint64 before = QFileInfo(file).size();
+    const bool ok = executeSQL(QStringLiteral("VACUUM"));
+    checkpoint();
+    const qint64 after = QFileInfo(file).size();
+    if (ok) {
+        Statics::showMessage(parent,
+                             tr("Die Datenbank wurde erfolgreich aufgeräumt, vorherige Größe: %1, "
+                                "danach %2. Nicht mehr genutzte Bilder werden im Hintergrund "
+                                "aufgeräumt.")
+                                 .arg(formatSize(before), formatSize(after)),
+                             0);
+    } else {
+        Statics::showMessage(parent,
+                             tr("Die Datenbank konnte nicht aufgeräumt werden. Nicht mehr "
+                                "genutzte Bilder werden im Hintergrund aufgeräumt."),
+                             1);
+    }
+}
+
+// --- Options ---------------------------------------------------------------------------
+
+QString Database::getOption(QString name, QString defaultValue)
+{
+    const SqlRows rows = select(QStringLiteral("SELECT optionvalue FROM options WHERE optionname = '")
+                                + escapeString(name) + QLatin1Char('\''));
+    if (rows.isEmpty())
+        return defaultValue;
+    return rows.first().value(QStringLiteral("optionvalue")).toString();
+}
+
+void Database::setOption(QString name, QString value)
+{
+    const QString where = QStringLiteral("optionname = '") + escapeString(name) + QLatin1Char('\'');
+    QMap<QString, QVariant> row;
+    row.insert(QStringLiteral("optionvalue"), value);
+    if (selectCount(QStringLiteral("SELECT optionname FROM options WHERE ") + where) > 0) {
+        updateSqlClean(row, QStringLiteral("options"), where);
+        return;
+    }
+    row.insert(QStringLiteral("optionname"), name);
+    insertSqlClean(row, QStringLiteral("options"));
+    // Another connection may have stored the name in between.
+    if (!lastErrorText.isEmpty()) {
+        row.remove(QStringLiteral("optionname"));
+        updateSqlClean(row, QStringLiteral("options"), where);
+    }
+}
+
+// --- Folders ---------------------------------------------------------------------------
+
+QString Database::ensureFolder(const QString &path)
+{
+    if (!QDir().mkpath(path)) {
+        qCWarning(lcDb).noquote() << "Can't create folder" << path;
+        return QString();
+    }
+    return path;
+}
+
+QString Database::getCurrentDataDir()
+{
+    ensureFolder(m_dataDir);
+    return m_dataDir;
+}
+
+QString Database::getCacheDir()
+{
+    return ensureFolder(getCurrentDataDir() + QStringLiteral("cache/"));
+}
+
+QString Database::getCurrentLogDir()
+{
+    return ensureFolder(getCurrentDataDir() + QStringLiteral("logs/"));
+}
+
+QString Database::getImageTempPath()
+{
+    return ensureFolder(getCurrentDataDir() + QStringLiteral("tmpimages/"));
+}
+
+QString Database::getCurrentAdImageDir()
+{
+    const QString shared = appProperty("mysqlimagepath").toString();
+    if (!shared.isEmpty() && QFileInfo(shared).isDir())
+        return ensureFolder(withTrailingSlash(shared) + QStringLiteral("adimages/"));
+    return ensureFolder(getCurrentDataDir() + QStringLiteral("adimages/"));
+}
+
+QString Database::getCurrentAdImageDirThumbs()
+{
+    return ensureFolder(getCurrentDataDir() + QStringLiteral("adimages_thumb/"));
+}

@@ -1,0 +1,120 @@
+#pragma once
+
+#include "core/newsitem.h"
+
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QSqlDatabase>
+#include <QString>
+#include <QVariant>
+
+class QSqlQuery;
+class QWidget;
+
+using ArticleRow = QMap<QString, QVariant>;
+using SqlRows = QList<QMap<QString, QVariant>>;
+
+// One connection to the program's database: the SQLite file of the data folder, or
+// the shared MySQL/MariaDB server configured in its "mysql.setup".
+//
+// The main object (constructor with a folder path) chooses the data folder, creates
+// or upgrades the schema and publishes the connection settings as properties of the
+// application object. Every other thread opens a further connection of its own with
+// the constructor taking a name. A connection is used only on the thread that made it.
+class Database : public QObject
+{
+    Q_OBJECT
+public:
+    // Main object. An empty `path` chooses the default data folder.
+    explicit Database(QString path, QObject *parent = nullptr);
+    // Further connection for the calling thread, named `name` + "_" + thread id.
+    Database(bool, const QString &name, QObject *parent = nullptr);
+    ~Database() override;
+
+    // Closes this connection and removes it from the process's connections.
+    void close();
+
+    // Runs one statement; false on failure (error in lastErrorText and the log).
+    bool executeSQL(QString sql);
+    // Every row as a map keyed by column name or alias; empty when none or on failure.
+    SqlRows select(const QString &sql);
+    SqlRows selectFromDb(const QString &sql, QSqlDatabase &connection);
+    // The first column of the first row as text; empty when there is none.
+    QString selectOne(QString sql);
+    // The number of rows the query yields; 0 when none or on failure.
+    int selectCount(QString sql);
+
+    // The text with every single quote doubled, for use between single quotes.
+    static QString escapeString(QString text);
+
+    // Inserts one row with bound values; the new row's id, 0 on failure or no id.
+    int insertSqlClean(const QMap<QString, QVariant> &row, const QString &table);
+    // Updates the rows matching `where` (a condition without WHERE); true when it ran.
+    bool updateSqlClean(const QMap<QString, QVariant> &row, const QString &table,
+                        const QString &where);
+    // Copies one row (every column but `idColumn`); for articles with its pictures and
+    // variations. The new id, 0 when there is no such row.
+    int DuplicateRow(QString table, QString idColumn, QString idValue, QString changeColumn,
+                     QString changeValue);
+
+    // Activity entries: "SELECT * FROM itemshistory" + " WHERE " + condition, or + " " +
+    // condition when it begins with "ORDER ".
+    QList<NewsItem> selectNews(const QString &condition);
+    // On a shared MySQL database: records that an article left `folder`, so that other
+    // workstations drop its row.
+    void mysqlAddRemoveInfo(int folder, const QString &articleId);
+    // Compacts the SQLite file and tells the user the sizes before and after.
+    void cleanDB(QWidget *parent);
+    // Writes everything committed into the database file itself (SQLite), so that a copy
+    // of the file alone holds every row. Used before the data folder is packed.
+    bool checkpoint();
+
+    static QString getDatabaseName();
+
+    QString getOption(QString name, QString defaultValue);
+    void setOption(QString name, QString value);
+
+    // Folders of the data folder; each ends with "/" and is created when missing.
+    QString getCurrentDataDir();
+    QString getCacheDir();
+    QString getCurrentLogDir();
+    QString getImageTempPath();
+    // The article pictures; below the shared picture path of a MySQL set-up when that
+    // names an existing folder. A null string when it can't be created.
+    QString getCurrentAdImageDir();
+    QString getCurrentAdImageDirThumbs();
+
+    QSqlDatabase connection() const { return m_db; }
+    QString connectionName() const { return m_connectionName; }
+    bool isOpen() const;
+
+    // How long a statement waits for a locked SQLite file before it fails (10 s).
+    void setLockTimeout(int milliseconds) { m_lockTimeoutMs = milliseconds; }
+
+    // The default data folder: the user's application data + "/Revevor/Zerire3/".
+    static QString defaultDataDir();
+
+    bool isMySQL = false;
+    // The driver's error text of the last failed statement on this connection.
+    QString lastErrorText;
+
+private:
+    // Runs `sql` on `connection` (prepared with `values` bound when given), waiting while
+    // an SQLite file is locked and reconnecting after a lost MySQL connection.
+    bool run(QSqlQuery &query, QSqlDatabase &connection, const QString &sql,
+             const QMap<QString, QVariant> *values, const char *failurePrefix);
+    SqlRows fetchRows(QSqlQuery &query);
+    QString rewriteForDialect(const QString &sql, const QSqlDatabase &connection) const;
+    bool openSqlite(const QString &file);
+    bool openMySql(const QString &host, int port, const QString &database, const QString &user,
+                   const QString &password);
+    bool prepareSession();
+    bool reconnect();
+    QString ensureFolder(const QString &path);
+
+    QSqlDatabase m_db;
+    QString m_connectionName;
+    QString m_dataDir;
+    int m_lockTimeoutMs = 10000;
+};

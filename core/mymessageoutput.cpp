@@ -1,0 +1,166 @@
+#include "core/mymessageoutput.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QRegularExpression>
+
+#include "core/clock.h"
+
+namespace {
+
+const QLatin1String kDailyPrefix("ZirevPavlet_");
+const QLatin1String kDailySuffix(".log");
+const QLatin1String kDailyDateFormat("yyyy_MM_dd");
+
+struct LogState
+{
+    QMutex mutex;
+    std::unique_ptr<QFile> file; // null while no log is open
+    QDate day; // valid only while the file is one of the daily files
+    QtMessageHandler previous = nullptr;
+    bool installed = false;
+};
+
+// Never destroyed: Qt may still log while static objects are torn down at exit.
+LogState &logState()
+{
+    static auto *state = new LogState;
+    return *state;
+}
+
+// Set while this thread is inside the handler: a message raised while writing (by Qt
+// itself) goes to stderr instead of waiting for the mutex this thread already holds.
+thread_local bool t_writing = false;
+
+// The day a daily file name ("ZirevPavlet_2026_03_14.log") stands for; invalid otherwise.
+QDate dayOfFileName(const QString &path)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^ZirevPavlet_(\\d{4}_\\d{2}_\\d{2})\\.log$"));
+    const QRegularExpressionMatch match = pattern.match(QFileInfo(path).fileName());
+    if (!match.hasMatch())
+        return QDate();
+    return QDate::fromString(match.captured(1), kDailyDateFormat);
+}
+
+QString dailyPath(const QString &currentPath, const QDate &day)
+{
+    return QFileInfo(currentPath)
+        .dir()
+        .filePath(kDailyPrefix + day.toString(kDailyDateFormat) + kDailySuffix);
+}
+
+// Moves to the file of `today` when the open file is another day's daily file. Stays with
+// the old file when the new one can't be opened, and tries again on the next new day.
+void followDay(LogState &state, const QDate &today)
+{
+    if (!state.day.isValid() || !today.isValid() || state.day == today)
+        return;
+    state.day = today;
+    auto next = std::make_unique<QFile>(dailyPath(state.file->fileName(), today));
+    if (next->open(QIODevice::WriteOnly | QIODevice::Append))
+        state.file = std::move(next);
+}
+
+void writeToConsole(const QString &line)
+{
+    std::fputs(line.toLocal8Bit().append('\n').constData(), stderr);
+    std::fflush(stderr);
+}
+
+const char *typeTag(QtMsgType type)
+{
+    switch (type) {
+    case QtDebugMsg:
+        return "[Debug]";
+    case QtWarningMsg:
+        return "[Warning]";
+    case QtCriticalMsg:
+        return "[Critical]";
+    case QtFatalMsg:
+        return "[Fatal]";
+    case QtInfoMsg:
+        return "[Info]";
+    }
+    return "[Debug]";
+}
+
+} // namespace
+
+void MyMessageOutput(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    Q_UNUSED(context)
+    LogState &state = logState();
+    if (t_writing) {
+        writeToConsole(MessageLog::formatLine(type, Clock::currentDateTime(), message));
+    } else {
+        t_writing = true;
+        {
+            QMutexLocker locker(&state.mutex);
+            const QDateTime now = Clock::currentDateTime();
+            const QString line = MessageLog::formatLine(type, now, message);
+            if (state.file) {
+                followDay(state, now.date());
+                state.file->write(line.toUtf8().append('\n'));
+                state.file->flush();
+            } else {
+                writeToConsole(line);
+            }
+        }
+        t_writing = false;
+    }
+    if (type == QtFatalMsg)
+        std::abort();
+}
+
+bool MessageLog::open(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+
+    LogState &state = logState();
+    QMutexLocker locker(&state.mutex);
+    state.file = std::move(file);
+    state.day = dayOfFileName(path);
+    if (!state.installed) {
+        state.previous = qInstallMessageHandler(MyMessageOutput);
+        state.installed = true;
+    }
+    return true;
+}
+
+void MessageLog::close()
+{
+    LogState &state = logState();
+    QMutexLocker locker(&state.mutex);
+    if (state.installed) {
+        qInstallMessageHandler(state.previous);
+        state.previous = nullptr;
+        state.installed = false;
+    }
+    state.file.reset();
+    state.day = QDate();
+}
+
+QString MessageLog::currentPath()
+{
+    LogState &state = logState();
+    QMutexLocker locker(&state.mutex);
+    return state.file ? state.file->fileName() : QString();
+}
+
+QString MessageLog::formatLine(QtMsgType type, const QDateTime &time, const QString &message)
+{
+    return time.toString(QStringLiteral("yyyy.MM.dd hh:mm:ss")) + QLatin1Char(' ')
+        + QLatin1String(typeTag(type)) + QLatin1Char(' ') + message;
+}

@@ -1,0 +1,183 @@
+#include "core/statics.h"
+
+#include <QCryptographicHash>
+#include <QFileInfo>
+#include <QHash>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QItemSelectionModel>
+#include <QSaveFile>
+#include <QTreeWidget>
+
+#include "core/confirmdialog.h"
+#include "core/dialogs.h"
+#include "core/logging.h"
+#include "core/mymessageoutput.h"
+
+QString Statics::getstr(const QString &text, const QString &start, const QString &end)
+{
+    if (text.isEmpty())
+        return QString();
+    int from = 0;
+    if (!start.isEmpty()) {
+        const int at = text.indexOf(start);
+        if (at < 0)
+            return QString();
+        from = at + start.size();
+    }
+    if (end.isEmpty())
+        return text.mid(from);
+    const int to = text.indexOf(end, from);
+    if (to < 0)
+        return QString();
+    return text.mid(from, to - from);
+}
+
+QString Statics::hashString(const QString &text)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex());
+}
+
+QString Statics::fixPrice(const QString &text)
+{
+    QString price = text;
+    // "1.234,50": the dots group thousands and the comma is the decimal separator.
+    if (price.contains(QLatin1Char('.')) && price.contains(QLatin1Char(',')))
+        price.remove(QLatin1Char('.'));
+    price.replace(QLatin1Char(','), QLatin1Char('.'));
+    return price;
+}
+
+namespace {
+// The character a numeric reference ("#228", "#xE4") stands for; empty when invalid.
+QString decodeNumericEntity(const QStringRef &name)
+{
+    bool ok = false;
+    uint code = 0;
+    if (name.size() > 2 && (name.at(1) == QLatin1Char('x') || name.at(1) == QLatin1Char('X')))
+        code = name.mid(2).toUInt(&ok, 16);
+    else if (name.size() > 1 && name.at(1).isDigit())
+        code = name.mid(1).toUInt(&ok, 10);
+    if (!ok || code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return QString();
+    const char32_t character = code;
+    return QString::fromUcs4(&character, 1);
+}
+} // namespace
+
+QString Statics::fixHtml(const QString &text)
+{
+    static const QHash<QString, QString> named = {
+        { QStringLiteral("auml"), QStringLiteral("\u00E4") },
+        { QStringLiteral("ouml"), QStringLiteral("\u00F6") },
+        { QStringLiteral("uuml"), QStringLiteral("\u00FC") },
+        { QStringLiteral("Auml"), QStringLiteral("\u00C4") },
+        { QStringLiteral("Ouml"), QStringLiteral("\u00D6") },
+        { QStringLiteral("Uuml"), QStringLiteral("\u00DC") },
+        { QStringLiteral("szlig"), QStringLiteral("\u00DF") },
+        { QStringLiteral("euro"), QStringLiteral("\u20AC") },
+        { QStringLiteral("quot"), QStringLiteral("\"") },
+        { QStringLiteral("apos"), QStringLiteral("'") },
+        { QStringLiteral("nbsp"), QStringLiteral("\u00A0") },
+        { QStringLiteral("raquo"), QStringLiteral("\u00BB") },
+        { QStringLiteral("amp"), QStringLiteral("&") },
+    };
+    // The longest reference we decode is "#1114111".
+    constexpr int longestName = 8;
+
+    // One pass from left to right: a decoded "&" is never read again, so "&amp;auml;"
+    // stays the text "&auml;" just as if "&amp;" were replaced after all the others.
+    QString result;
+    result.reserve(text.size());
+    int pos = 0;
+    while (pos < text.size()) {
+        const int amp = text.indexOf(QLatin1Char('&'), pos);
+        if (amp < 0) {
+            result += text.midRef(pos);
+            break;
+        }
+        result += text.midRef(pos, amp - pos);
+        const int semicolon = text.indexOf(QLatin1Char(';'), amp + 1);
+        const int length = semicolon - amp - 1;
+        QString decoded;
+        if (semicolon > 0 && length > 0 && length <= longestName) {
+            const QStringRef name = text.midRef(amp + 1, length);
+            decoded = name.startsWith(QLatin1Char('#')) ? decodeNumericEntity(name)
+                                                        : named.value(name.toString());
+        }
+        if (decoded.isEmpty()) {
+            result += QLatin1Char('&');
+            pos = amp + 1;
+        } else {
+            result += decoded;
+            pos = semicolon + 1;
+        }
+    }
+    return result;
+}
+
+void Statics::showMessage(QWidget *parent, QString text, int type)
+{
+    Dialogs::message(parent, ConfirmDialog::headerForType(type), text, type);
+}
+
+bool Statics::showQuestionDialog(QWidget *parent, QString header, QString text)
+{
+    return Dialogs::question(parent, header, text);
+}
+
+QString Statics::CreateThumb(const QString &imageFile, const QString &thumbFolder)
+{
+    const QFileInfo source(imageFile);
+    if (!source.exists())
+        return imageFile;
+
+    // Pictures often carry the wrong suffix; the content decides.
+    QImageReader reader(imageFile);
+    reader.setDecideFormatFromContent(true);
+    // Asked before reading: afterwards the reader can no longer tell.
+    const QByteArray sourceFormat = reader.format();
+    const QImage image = reader.read();
+    if (image.isNull()) {
+        qCWarning(lcApp, "Can't load Image %s", qUtf8Printable(imageFile));
+        return QString();
+    }
+    const QImage thumb = image.scaled(150, 100, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+
+    const QString thumbName = QStringLiteral("thumb_") + source.fileName();
+    const QString target = thumbFolder + thumbName;
+    // Written in the format the name promises, else in the one the picture came in.
+    QByteArray format = source.suffix().toLower().toLatin1();
+    if (!QImageWriter::supportedImageFormats().contains(format))
+        format = sourceFormat;
+
+    // Through QSaveFile, so a failed write leaves no broken thumbnail behind.
+    QSaveFile file(target);
+    QImageWriter writer(&file, format);
+    if (!file.open(QIODevice::WriteOnly) || !writer.write(thumb) || !file.commit()) {
+        const QString reason = writer.error() != QImageWriter::UnknownError ? writer.errorString()
+                                                                            : file.errorString();
+        qCWarning(lcApp, "Can't write thumbnail %s: %s", qUtf8Printable(target),
+                  qUtf8Printable(reason));
+        return QString();
+    }
+    return thumbName;
+}
+
+void Statics::SelectNextAfterRemove(QTreeWidget *tree, int row)
+{
+    if (!tree || tree->topLevelItemCount() == 0)
+        return;
+    row = qBound(0, row, tree->topLevelItemCount() - 1);
+    const QModelIndex index = tree->model()->index(row, 0);
+    tree->selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    tree->scrollTo(index);
+}
+
+void Statics::InitLogger(QString path)
+{
+    MessageLog::open(path);
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+
+class QTreeWidget;
+class QWidget;
+
+// Small helpers used all over the program: text extraction, prices, hashing,
+// messages, HTTP, thumbnails and the log file.
+class Statics
+{
+public:
+    // The text between the first `start` and the next `end` after it (case-sensitive).
+    // An empty start means from the beginning, an empty end to the end of the text.
+    // An empty text or a marker that is not found gives the empty text.
+    static QString getstr(const QString &text, const QString &start, const QString &end);
+    // MD5 of the UTF-8 bytes, 32 lower-case hex digits.
+    static QString hashString(const QString &text);
+    // "1.234,50" -> "1234.50", "12,5" -> "12.5"; "12.50" stays.
+    static QString fixPrice(const QString &text);
+    // Turns the HTML entities the marketplace uses into their characters.
+    static QString fixHtml(const QString &text);
+
+    // Modal message with one confirm button; type 0 "Information", 1 "Warnung",
+    // 2 "Fehlerhinweis". Returns when it was closed. `parent` may be null.
+    static void showMessage(QWidget *parent, QString text, int type);
+    // Modal yes/no question; true for yes.
+    static bool showQuestionDialog(QWidget *parent, QString header, QString text);
+
+    // Synchronous GET (empty `data`) or form POST on the calling thread; the thread's
+    // queued events are delivered while it waits. The body (gzip unpacked), or "" after a
+    // time-out, an error status or a network error.
+    static QString HttpGet(QString url, QString data, QMap<QString, QString> headers = {});
+    // Fetches `url` into `file`. With `overwrite` false and `file` present: true at once.
+    static bool DownloadURL(QString url, QString file, bool overwrite, QString referer = QString());
+    // Time-out of HttpGet and DownloadURL in milliseconds (15000); tests shorten it.
+    static int httpTimeout();
+    static void setHttpTimeout(int milliseconds);
+
+    // Writes a copy scaled to fit 150 x 100 as `thumbFolder` + "thumb_" + file name and
+    // returns "thumb_" + file name; a missing picture returns `imageFile` unchanged, an
+    // unreadable one the empty text.
+    static QString CreateThumb(const QString &imageFile, const QString &thumbFolder);
+
+    // After rows were removed: makes `row` (or the last row) current and selects it.
+    static void SelectNextAfterRemove(QTreeWidget *tree, int row);
+
+    // Sends the program's log output to the file at `path` (appending).
+    static void InitLogger(QString path);
+};

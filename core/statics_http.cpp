@@ -1,0 +1,133 @@
+// The HTTP helpers of Statics: HttpGet, DownloadURL and their time-out.
+#include "core/statics.h"
+
+#include <atomic>
+
+#include <QFile>
+#include <QSaveFile>
+#include <QUrl>
+
+#include "core/blockingrequest.h"
+#include "core/logging.h"
+
+namespace {
+
+constexpr int kDefaultTimeoutMs = 15000;
+// Redirects followed at most by HttpGet and DownloadURL.
+constexpr int kMaxRedirects = 5;
+
+std::atomic<int> g_timeoutMs { kDefaultTimeoutMs };
+
+QUrl toUrl(const QString &text)
+{
+    return QUrl(text.trimmed(), QUrl::TolerantMode);
+}
+
+// Why a request gave nothing usable, for the log.
+QString failureText(const BlockingRequest::Result &result)
+{
+    if (result.timedOut)
+        return QStringLiteral("time-out (%1 ms)").arg(Statics::httpTimeout());
+    // An HTTP error status, or an answer that was neither 2xx nor an error of the transfer.
+    const bool statusError = result.httpStatus >= 400
+        || (result.httpStatus != 0 && result.error == QNetworkReply::NoError);
+    if (statusError)
+        return QStringLiteral("HTTP status %1").arg(result.httpStatus);
+    return QStringLiteral("network error %1 (%2)")
+        .arg(static_cast<int>(result.error))
+        .arg(result.errorString);
+}
+
+} // namespace
+
+int Statics::httpTimeout()
+{
+    return g_timeoutMs.load();
+}
+
+void Statics::setHttpTimeout(int milliseconds)
+{
+    g_timeoutMs.store(milliseconds > 0 ? milliseconds : kDefaultTimeoutMs);
+}
+
+QString Statics::HttpGet(QString url, QString data, QMap<QString, QString> headers)
+{
+    BlockingRequest::Request request;
+    request.url = toUrl(url);
+    request.verb = data.isEmpty() ? QByteArrayLiteral("GET") : QByteArrayLiteral("POST");
+    request.body = data.toUtf8();
+    request.headers = {
+        { QByteArrayLiteral("Content-Type"),
+          QByteArrayLiteral("application/x-www-form-urlencoded") },
+        { QByteArrayLiteral("Accept-Encoding"), QByteArrayLiteral("gzip, deflate") },
+        { QByteArrayLiteral("User-Agent"), BlockingRequest::browserUserAgent() },
+    };
+    for (auto it = headers.cbegin(); it != headers.cend(); ++it)
+        request.headers.append({ it.key().toUtf8(), it.value().toUtf8() });
+    request.timeoutMs = httpTimeout();
+    request.followRedirects = true;
+    request.maxRedirects = kMaxRedirects;
+
+    const BlockingRequest::Result result = BlockingRequest::send(request);
+    if (!result.ok()) {
+        qCWarning(lcNet).noquote() << "HttpGet" << request.verb
+                                   << BlockingRequest::loggableUrl(request.url)
+                                   << "failed:" << failureText(result);
+        return QString();
+    }
+    return QString::fromUtf8(result.body);
+}
+
+bool Statics::DownloadURL(QString url, QString file, bool overwrite, QString referer)
+{
+    if (!overwrite && !file.isEmpty() && QFile::exists(file))
+        return true;
+
+    QUrl current = toUrl(url);
+    QString currentReferer = referer;
+    for (int redirects = 0;; ++redirects) {
+        BlockingRequest::Request request;
+        request.url = current;
+        request.headers = {
+            { QByteArrayLiteral("Accept-Encoding"), QByteArrayLiteral("gzip, deflate") },
+            { QByteArrayLiteral("User-Agent"), BlockingRequest::browserUserAgent() },
+        };
+        if (!currentReferer.isEmpty())
+            request.headers.append({ QByteArrayLiteral("Referer"), currentReferer.toUtf8() });
+        request.timeoutMs = httpTimeout();
+        const QString shownUrl = BlockingRequest::loggableUrl(current);
+
+        const BlockingRequest::Result result = BlockingRequest::send(request);
+        if (!result.timedOut && result.isRedirect()) {
+            const QUrl target = result.redirectTarget;
+            if (redirects >= kMaxRedirects) {
+                qCWarning(lcNet).noquote() << "DownloadURL" << shownUrl << "failed: more than"
+                                           << kMaxRedirects << "redirects";
+                return false;
+            }
+            if (!BlockingRequest::isAllowedRedirect(current, target)) {
+                qCWarning(lcNet).noquote()
+                    << "DownloadURL" << shownUrl << "failed: refused redirect to"
+                    << BlockingRequest::loggableUrl(target);
+                return false;
+            }
+            current = target;
+            currentReferer.clear();
+            continue;
+        }
+        if (!result.ok()) {
+            qCWarning(lcNet).noquote()
+                << "DownloadURL" << shownUrl << "failed:" << failureText(result);
+            return false;
+        }
+
+        QSaveFile out(file);
+        if (file.isEmpty() || !out.open(QIODevice::WriteOnly)
+            || out.write(result.body) != result.body.size() || !out.commit()) {
+            qCWarning(lcNet).noquote() << "DownloadURL" << shownUrl << "can't write"
+                                       << file << ":" << out.errorString();
+            return false;
+        }
+        return true;
+    }
+}

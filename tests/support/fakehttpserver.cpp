@@ -1,0 +1,506 @@
+#include "tests/support/fakehttpserver.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QHash>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+#include <QUrlQuery>
+#include <QWaitCondition>
+
+#include "core/config.h"
+#include "core/gzip.h"
+
+namespace TestSupport {
+
+// ---- FakeReply, RecordedRequest ----------------------------------------------------------
+
+FakeReply FakeReply::ok(const QByteArray &body, const QByteArray &contentType)
+{
+    FakeReply reply;
+    reply.body = body;
+    reply.headers.append({ QByteArrayLiteral("Content-Type"), contentType });
+    return reply;
+}
+
+FakeReply FakeReply::withStatus(int status, const QByteArray &body)
+{
+    FakeReply reply;
+    reply.status = status;
+    reply.body = body;
+    return reply;
+}
+
+FakeReply FakeReply::redirect(const QByteArray &location, int status)
+{
+    FakeReply reply;
+    reply.status = status;
+    reply.headers.append({ QByteArrayLiteral("Location"), location });
+    return reply;
+}
+
+FakeReply FakeReply::dropped()
+{
+    FakeReply reply;
+    reply.drop = true;
+    return reply;
+}
+
+FakeReply &FakeReply::header(const QByteArray &name, const QByteArray &value)
+{
+    headers.append({ name, value });
+    return *this;
+}
+
+FakeReply &FakeReply::gzipped()
+{
+    gzip = true;
+    return *this;
+}
+
+FakeReply &FakeReply::delayed(int milliseconds)
+{
+    delayMs = milliseconds;
+    return *this;
+}
+
+QString RecordedRequest::callName() const
+{
+    return QString::fromUtf8(header(QByteArrayLiteral("X-EBAY-API-CALL-NAME")).trimmed());
+}
+
+QString RecordedRequest::queryItem(const QString &name) const
+{
+    return QUrlQuery(query).queryItemValue(name, QUrl::FullyDecoded);
+}
+
+// ---- the server's thread -----------------------------------------------------------------
+
+namespace {
+
+struct Route
+{
+    QList<FakeReply> queue;
+    FakeHttpServer::Handler handler;
+};
+
+QByteArray reasonPhrase(int status)
+{
+    switch (status) {
+    case 200: return QByteArrayLiteral("OK");
+    case 201: return QByteArrayLiteral("Created");
+    case 204: return QByteArrayLiteral("No Content");
+    case 301: return QByteArrayLiteral("Moved Permanently");
+    case 302: return QByteArrayLiteral("Found");
+    case 303: return QByteArrayLiteral("See Other");
+    case 304: return QByteArrayLiteral("Not Modified");
+    case 307: return QByteArrayLiteral("Temporary Redirect");
+    case 308: return QByteArrayLiteral("Permanent Redirect");
+    case 400: return QByteArrayLiteral("Bad Request");
+    case 401: return QByteArrayLiteral("Unauthorized");
+    case 403: return QByteArrayLiteral("Forbidden");
+    case 404: return QByteArrayLiteral("Not Found");
+    case 500: return QByteArrayLiteral("Internal Server Error");
+    case 501: return QByteArrayLiteral("Not Implemented");
+    case 502: return QByteArrayLiteral("Bad Gateway");
+    case 503: return QByteArrayLiteral("Service Unavailable");
+    default: return QByteArrayLiteral("Status");
+    }
+}
+
+bool hasHeader(const QList<QPair<QByteArray, QByteArray>> &headers, const QByteArray &name)
+{
+    for (const auto &header : headers) {
+        if (header.first.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+FakeReply notFound()
+{
+    return FakeReply::withStatus(404);
+}
+
+} // namespace
+
+class FakeHttpServerThread : public QThread
+{
+public:
+    // Shared with the test's thread; every member below is guarded by `mutex`.
+    mutable QMutex mutex;
+    mutable QWaitCondition changed;
+    bool started = false;
+    quint16 port = 0;
+    QHash<QString, Route> pathRoutes;
+    QHash<QString, Route> callRoutes;
+    FakeReply defaultReply = notFound();
+    QList<RecordedRequest> requests;
+    int connections = 0; // used on the server's thread only
+
+    // Starts the thread and waits until it listens (or failed to).
+    void startAndWait()
+    {
+        start();
+        QMutexLocker lock(&mutex);
+        while (!started)
+            changed.wait(&mutex);
+    }
+
+    // Records the request and picks its reply (called on the server's thread).
+    FakeReply answerFor(const RecordedRequest &request)
+    {
+        FakeHttpServer::Handler handler;
+        {
+            QMutexLocker lock(&mutex);
+            requests.append(request);
+            changed.wakeAll();
+
+            Route *route = nullptr;
+            const QString callName = request.callName();
+            if (!callName.isEmpty() && callRoutes.contains(callName))
+                route = &callRoutes[callName];
+            else if (pathRoutes.contains(request.path))
+                route = &pathRoutes[request.path];
+            if (!route)
+                return defaultReply;
+            if (!route->handler) {
+                if (route->queue.isEmpty())
+                    return defaultReply;
+                return route->queue.size() > 1 ? route->queue.takeFirst() : route->queue.first();
+            }
+            handler = route->handler;
+        }
+        // Outside the lock: a handler may call the server.
+        return handler(request);
+    }
+
+protected:
+    void run() override;
+};
+
+namespace {
+
+// One client connection: reads requests one after the other and answers each in turn.
+class Connection : public QObject
+{
+public:
+    Connection(QTcpSocket *socket, FakeHttpServerThread *server)
+        : QObject(socket)
+        , m_socket(socket)
+        , m_server(server)
+        , m_number(++server->connections)
+    {
+        connect(socket, &QTcpSocket::readyRead, this, &Connection::readMore);
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    }
+
+private:
+    void readMore()
+    {
+        m_buffer += m_socket->readAll();
+        processNext();
+    }
+
+    void processNext()
+    {
+        if (m_busy)
+            return;
+        const int headEnd = m_buffer.indexOf("\r\n\r\n");
+        if (headEnd < 0) {
+            if (m_buffer.size() > 1024 * 1024)
+                m_socket->abort();
+            return;
+        }
+
+        const QList<QByteArray> lines = m_buffer.left(headEnd).split('\n');
+        const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+        if (requestLine.size() != 3) {
+            sendBadRequest(400);
+            return;
+        }
+        RecordedRequest request;
+        request.connection = m_number;
+        request.method = requestLine.at(0);
+        QByteArray target = requestLine.at(1);
+        if (target.startsWith("http://") || target.startsWith("https://")) {
+            const QUrl absolute = QUrl::fromEncoded(target);
+            target = absolute.path(QUrl::FullyEncoded).toLatin1();
+            if (absolute.hasQuery())
+                target += '?' + absolute.query(QUrl::FullyEncoded).toLatin1();
+        }
+        const int question = target.indexOf('?');
+        request.path = QUrl::fromPercentEncoding(question < 0 ? target : target.left(question));
+        request.query = question < 0 ? QString() : QString::fromLatin1(target.mid(question + 1));
+        for (int i = 1; i < lines.size(); ++i) {
+            const QByteArray line = lines.at(i).trimmed();
+            const int colon = line.indexOf(':');
+            if (colon <= 0)
+                continue;
+            const QByteArray name = line.left(colon).trimmed().toLower();
+            const QByteArray value = line.mid(colon + 1).trimmed();
+            if (request.headers.contains(name))
+                request.headers[name] += ", " + value;
+            else
+                request.headers.insert(name, value);
+        }
+        if (request.header(QByteArrayLiteral("Transfer-Encoding")).toLower().contains("chunked")) {
+            sendBadRequest(501);
+            return;
+        }
+        bool lengthOk = true;
+        const QByteArray lengthText = request.header(QByteArrayLiteral("Content-Length"));
+        const int length = lengthText.isEmpty() ? 0 : lengthText.toInt(&lengthOk);
+        if (!lengthOk || length < 0) {
+            sendBadRequest(400);
+            return;
+        }
+        if (m_buffer.size() < headEnd + 4 + length)
+            return; // the body is still on its way
+        request.body = m_buffer.mid(headEnd + 4, length);
+        m_buffer.remove(0, headEnd + 4 + length);
+
+        const QByteArray version = requestLine.at(2).toUpper();
+        const QByteArray connection = request.header(QByteArrayLiteral("Connection")).toLower();
+        const bool keepAlive = version == "HTTP/1.0" ? connection.contains("keep-alive")
+                                                     : !connection.contains("close");
+        const bool head = request.method == "HEAD";
+
+        const FakeReply reply = m_server->answerFor(request);
+        m_busy = true;
+        if (reply.delayMs > 0) {
+            QTimer::singleShot(reply.delayMs, this,
+                               [this, reply, keepAlive, head] { answer(reply, keepAlive, head); });
+        } else {
+            answer(reply, keepAlive, head);
+        }
+    }
+
+    void answer(const FakeReply &reply, bool keepAlive, bool head)
+    {
+        m_busy = false;
+        if (m_socket->state() != QAbstractSocket::ConnectedState)
+            return;
+        if (reply.drop) {
+            m_buffer.clear();
+            m_socket->disconnectFromHost();
+            return;
+        }
+
+        const QByteArray body = reply.gzip ? Gzip::compress(reply.body) : reply.body;
+        const bool noBody = head || reply.status == 204 || reply.status == 304
+            || (reply.status >= 100 && reply.status < 200);
+        QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + ' '
+            + reasonPhrase(reply.status) + "\r\n";
+        if (!hasHeader(reply.headers, QByteArrayLiteral("Content-Type")))
+            out += "Content-Type: text/plain; charset=utf-8\r\n";
+        if (!hasHeader(reply.headers, QByteArrayLiteral("Content-Length")))
+            out += "Content-Length: " + QByteArray::number(noBody ? 0 : body.size()) + "\r\n";
+        if (reply.gzip)
+            out += "Content-Encoding: gzip\r\n";
+        out += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
+        for (const auto &header : reply.headers)
+            out += header.first + ": " + header.second + "\r\n";
+        out += "\r\n";
+        if (!noBody)
+            out += body;
+        m_socket->write(out);
+
+        if (!keepAlive) {
+            m_buffer.clear();
+            m_socket->disconnectFromHost();
+            return;
+        }
+        if (!m_buffer.isEmpty())
+            processNext();
+    }
+
+    void sendBadRequest(int status)
+    {
+        m_buffer.clear();
+        m_socket->write("HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status)
+                        + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        m_socket->disconnectFromHost();
+    }
+
+    QTcpSocket *m_socket;
+    FakeHttpServerThread *m_server;
+    const int m_number;
+    QByteArray m_buffer;
+    bool m_busy = false;
+};
+
+} // namespace
+
+void FakeHttpServerThread::run()
+{
+    // Everything of the listener lives on this thread and goes when run() returns.
+    QTcpServer server;
+    const bool listening = server.listen(QHostAddress::LocalHost, 0);
+    QObject::connect(&server, &QTcpServer::newConnection, &server, [this, &server] {
+        while (QTcpSocket *socket = server.nextPendingConnection())
+            new Connection(socket, this);
+    });
+    {
+        QMutexLocker lock(&mutex);
+        port = listening ? server.serverPort() : 0;
+        started = true;
+        changed.wakeAll();
+    }
+    if (listening)
+        exec();
+}
+
+// ---- FakeHttpServer ------------------------------------------------------------------------
+
+FakeHttpServer::FakeHttpServer()
+    : m_thread(std::make_unique<FakeHttpServerThread>())
+{
+    m_thread->setObjectName(QStringLiteral("FakeHttpServer"));
+    m_thread->startAndWait();
+}
+
+FakeHttpServer::~FakeHttpServer()
+{
+    for (auto it = m_savedEnvironment.cbegin(); it != m_savedEnvironment.cend(); ++it) {
+        if (it.value().first)
+            qputenv(it.key().constData(), it.value().second);
+        else
+            qunsetenv(it.key().constData());
+    }
+    m_thread->quit();
+    m_thread->wait();
+}
+
+bool FakeHttpServer::isListening() const
+{
+    return port() != 0;
+}
+
+quint16 FakeHttpServer::port() const
+{
+    QMutexLocker lock(&m_thread->mutex);
+    return m_thread->port;
+}
+
+QUrl FakeHttpServer::url(const QString &path) const
+{
+    QString text = QStringLiteral("http://127.0.0.1:%1").arg(port());
+    if (!path.isEmpty()) {
+        if (!path.startsWith(QLatin1Char('/')))
+            text += QLatin1Char('/');
+        text += path;
+    }
+    return QUrl(text);
+}
+
+void FakeHttpServer::setReply(const QString &path, const FakeReply &reply)
+{
+    setReplies(path, { reply });
+}
+
+void FakeHttpServer::setReplies(const QString &path, const QList<FakeReply> &replies)
+{
+    QMutexLocker lock(&m_thread->mutex);
+    m_thread->pathRoutes.insert(path, Route { replies, {} });
+}
+
+void FakeHttpServer::setHandler(const QString &path, const Handler &handler)
+{
+    QMutexLocker lock(&m_thread->mutex);
+    m_thread->pathRoutes.insert(path, Route { {}, handler });
+}
+
+void FakeHttpServer::setCallReply(const QString &callName, const FakeReply &reply)
+{
+    setCallReplies(callName, { reply });
+}
+
+void FakeHttpServer::setCallReplies(const QString &callName, const QList<FakeReply> &replies)
+{
+    QMutexLocker lock(&m_thread->mutex);
+    m_thread->callRoutes.insert(callName, Route { replies, {} });
+}
+
+void FakeHttpServer::setCallHandler(const QString &callName, const Handler &handler)
+{
+    QMutexLocker lock(&m_thread->mutex);
+    m_thread->callRoutes.insert(callName, Route { {}, handler });
+}
+
+void FakeHttpServer::setDefaultReply(const FakeReply &reply)
+{
+    QMutexLocker lock(&m_thread->mutex);
+    m_thread->defaultReply = reply;
+}
+
+void FakeHttpServer::clearRoutes()
+{
+    QMutexLocker lock(&m_thread->mutex);
+    m_thread->pathRoutes.clear();
+    m_thread->callRoutes.clear();
+    m_thread->defaultReply = notFound();
+}
+
+QList<RecordedRequest> FakeHttpServer::requests() const
+{
+    QMutexLocker lock(&m_thread->mutex);
+    return m_thread->requests;
+}
+
+RecordedRequest FakeHttpServer::lastRequest() const
+{
+    QMutexLocker lock(&m_thread->mutex);
+    return m_thread->requests.isEmpty() ? RecordedRequest() : m_thread->requests.last();
+}
+
+int FakeHttpServer::requestCount() const
+{
+    QMutexLocker lock(&m_thread->mutex);
+    return m_thread->requests.size();
+}
+
+void FakeHttpServer::clearRequests()
+{
+    QMutexLocker lock(&m_thread->mutex);
+    m_thread->requests.clear();
+}
+
+bool FakeHttpServer::waitForRequests(int count, int timeoutMs) const
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        {
+            QMutexLocker lock(&m_thread->mutex);
+            if (m_thread->requests.size() >= count)
+                return true;
+            if (deadline.hasExpired())
+                return false;
+            m_thread->changed.wait(&m_thread->mutex, 5);
+        }
+        // The client may live on this thread and needs its events to send.
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+}
+
+void FakeHttpServer::pointConfigHere()
+{
+    const QList<Config::Key> keys = Config::allKeys();
+    for (Config::Key key : keys) {
+        if (!Config::isAddress(key))
+            continue;
+        const QByteArray name = Config::environmentVariable(key).toLatin1();
+        if (!m_savedEnvironment.contains(name))
+            m_savedEnvironment.insert(name, { qEnvironmentVariableIsSet(name.constData()),
+                                              qgetenv(name.constData()) });
+        const QString path = QUrl(Config::defaultValue(key)).path();
+        qputenv(name.constData(), url(path).toString().toUtf8());
+    }
+}
+
+} // namespace TestSupport

@@ -1,0 +1,66 @@
+#include "tests/support/messagecapture.h"
+
+#include <QMutex>
+#include <QStringList>
+
+namespace TestSupport {
+
+namespace {
+QMutex g_mutex;
+QtMessageHandler g_previous = nullptr;
+QStringList g_categories;
+QList<MessageCapture::Message> g_messages;
+
+void captureHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    const QString category = QString::fromLatin1(context.category ? context.category : "default");
+    {
+        QMutexLocker locker(&g_mutex);
+        if (g_categories.contains(category)) {
+            g_messages.append({ type, category, text });
+            return;
+        }
+    }
+    if (g_previous)
+        g_previous(type, context, text);
+}
+} // namespace
+
+MessageCapture::MessageCapture(const QStringList &categories)
+{
+    QMutexLocker locker(&g_mutex);
+    g_categories = categories;
+    g_messages.clear();
+    g_previous = qInstallMessageHandler(captureHandler);
+}
+
+MessageCapture::~MessageCapture()
+{
+    qInstallMessageHandler(g_previous);
+    QMutexLocker locker(&g_mutex);
+    g_previous = nullptr;
+    g_categories.clear();
+}
+
+QList<MessageCapture::Message> MessageCapture::messages() const
+{
+    QMutexLocker locker(&g_mutex);
+    return g_messages;
+}
+
+int MessageCapture::count(const QString &text) const
+{
+    QMutexLocker locker(&g_mutex);
+    int n = 0;
+    for (const Message &m : qAsConst(g_messages))
+        n += m.text.contains(text) ? 1 : 0;
+    return n;
+}
+
+void MessageCapture::clear()
+{
+    QMutexLocker locker(&g_mutex);
+    g_messages.clear();
+}
+
+} // namespace TestSupport

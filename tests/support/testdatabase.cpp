@@ -1,0 +1,158 @@
+#include "tests/support/testdatabase.h"
+
+#include "core/simplecrypt.h"
+
+#include <QAtomicInt>
+#include <QCoreApplication>
+#include <QSettings>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTest>
+#include <QThread>
+
+namespace TestSupport {
+
+namespace {
+constexpr unsigned long long kSetupKey = 0x5e17a0c4d29b3f68ULL;
+
+QSqlDatabase adminConnection(const MySqlServer &server, const QString &name,
+                             const QString &database = QString())
+{
+    QSqlDatabase db = QSqlDatabase::contains(name)
+        ? QSqlDatabase::database(name, false)
+        : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), name);
+    db.setHostName(server.host);
+    db.setPort(server.port);
+    db.setUserName(server.user);
+    db.setPassword(server.password);
+    db.setDatabaseName(database);
+    db.open();
+    return db;
+}
+
+QString adminName()
+{
+    return QStringLiteral("test_admin_%1")
+        .arg(reinterpret_cast<quintptr>(QThread::currentThreadId()));
+}
+} // namespace
+
+MySqlServer MySqlServer::fromEnvironment()
+{
+    MySqlServer server;
+    server.host = qEnvironmentVariable("ZERIRE_TEST_MYSQL_HOST");
+    server.port = qEnvironmentVariableIntValue("ZERIRE_TEST_MYSQL_PORT");
+    server.user = qEnvironmentVariable("ZERIRE_TEST_MYSQL_USER");
+    server.password = qEnvironmentVariable("ZERIRE_TEST_MYSQL_PASSWORD");
+    return server;
+}
+
+bool mysqlRequired()
+{
+    return qEnvironmentVariable("ZERIRE_TEST_REQUIRE_MYSQL") == QLatin1String("1");
+}
+
+void addBackendRows()
+{
+    QTest::addColumn<Backend>("backend");
+    QTest::newRow("sqlite") << Backend::SQLite;
+    QTest::newRow("mysql") << Backend::MySQL;
+}
+
+void writeMySqlSetup(const QString &dataDir, const MySqlServer &server, const QString &database,
+                     bool active, bool syncWorkstation, const QString &imagePath)
+{
+    QSettings setup(dataDir + QStringLiteral("mysql.setup"), QSettings::IniFormat);
+    setup.setValue(QStringLiteral("hostname"), server.host);
+    setup.setValue(QStringLiteral("port"), server.port);
+    setup.setValue(QStringLiteral("username"), server.user);
+    setup.setValue(QStringLiteral("password"), SimpleCrypt(kSetupKey).encryptToString(server.password));
+    setup.setValue(QStringLiteral("database"), database);
+    setup.setValue(QStringLiteral("active"), active);
+    setup.setValue(QStringLiteral("syncworkstation"), syncWorkstation);
+    setup.setValue(QStringLiteral("imagepath"), imagePath);
+    setup.sync();
+}
+
+void clearDatabaseProperties()
+{
+    for (const char *name : { "datadir", "CurrentDataPath", "mysqlhostname", "mysqlport",
+                              "mysqldatabase", "mysqlusername", "mysqlpassword", "mysqlimagepath",
+                              "mysqlsyncworkstation" })
+        qApp->setProperty(name, QVariant());
+}
+
+TestDatabase::TestDatabase(Backend backend)
+    : m_backend(backend)
+{
+    if (!m_dir.isValid()) {
+        m_error = QStringLiteral("no temporary folder");
+        return;
+    }
+    if (backend == Backend::MySQL) {
+        const MySqlServer server = MySqlServer::fromEnvironment();
+        if (!server.configured()) {
+            m_error = QStringLiteral("no MariaDB test server configured");
+            return;
+        }
+        static QAtomicInt counter;
+        m_mysqlDatabase = QStringLiteral("zt_%1_%2")
+                              .arg(QCoreApplication::applicationPid())
+                              .arg(counter.fetchAndAddRelaxed(1));
+        {
+            QSqlDatabase admin = adminConnection(server, adminName());
+            QSqlQuery query(admin);
+            if (!query.exec(QStringLiteral("CREATE DATABASE `%1` CHARACTER SET utf8mb4 "
+                                           "COLLATE utf8mb4_unicode_ci")
+                                .arg(m_mysqlDatabase))) {
+                m_error = QStringLiteral("can't create the test database: ")
+                    + query.lastError().text() + admin.lastError().text();
+                m_mysqlDatabase.clear();
+                return;
+            }
+        }
+        writeMySqlSetup(dataDir(), server, m_mysqlDatabase, true);
+    }
+    reopen();
+    if (m_error.isEmpty() && !m_db->isOpen())
+        m_error = QStringLiteral("the database did not open: ") + m_db->lastErrorText;
+    if (m_error.isEmpty() && (backend == Backend::MySQL) != m_db->isMySQL)
+        m_error = QStringLiteral("the database opened in the wrong mode");
+}
+
+TestDatabase::~TestDatabase()
+{
+    m_db.reset();
+    clearDatabaseProperties();
+    if (!m_mysqlDatabase.isEmpty()) {
+        QSqlDatabase admin = adminConnection(MySqlServer::fromEnvironment(), adminName());
+        QSqlQuery(admin).exec(QStringLiteral("DROP DATABASE IF EXISTS `%1`").arg(m_mysqlDatabase));
+    }
+}
+
+void TestDatabase::reopen()
+{
+    m_db.reset();
+    m_db = std::make_unique<Database>(dataDir());
+}
+
+void TestDatabase::closeMain()
+{
+    m_db.reset();
+}
+
+QSqlDatabase TestDatabase::rawConnection(const QString &name)
+{
+    if (m_backend == Backend::MySQL) {
+        return adminConnection(MySqlServer::fromEnvironment(), name, m_mysqlDatabase);
+    }
+    QSqlDatabase db = QSqlDatabase::contains(name)
+        ? QSqlDatabase::database(name, false)
+        : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(dataDir() + Database::getDatabaseName());
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
+    db.open();
+    return db;
+}
+
+} // namespace TestSupport
