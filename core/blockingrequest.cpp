@@ -1,18 +1,18 @@
 #include "core/blockingrequest.h"
 
-#include "core/gzip.h"
-#include "core/logging.h"
+#include <algorithm>
+#include <memory>
 
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QSslError>
-#include <QThread>
 #include <QStringList>
+#include <QThread>
 #include <QTimer>
 
-#include <algorithm>
-#include <memory>
+#include "core/gzip.h"
+#include "core/logging.h"
 
 namespace {
 
@@ -72,8 +72,8 @@ QString describeHeaders(const QList<BlockingRequest::Header> &headers,
 {
     QStringList parts;
     for (const BlockingRequest::Header &header : headers) {
-        const QByteArray value = isSecretHeader(header.first, masked) ? QByteArrayLiteral("***")
-                                                                      : header.second;
+        const QByteArray value
+            = isSecretHeader(header.first, masked) ? QByteArrayLiteral("***") : header.second;
         parts.append(QString::fromLatin1(header.first) + QStringLiteral(": ")
                      + QString::fromUtf8(value));
     }
@@ -105,62 +105,6 @@ bool decodeBody(const QByteArray &contentEncoding, QByteArray *body)
     return true;
 }
 
-} // namespace
-
-QByteArray BlockingRequest::Result::header(const QByteArray &name) const
-{
-    for (const Header &h : headers) {
-        if (sameName(h.first, name))
-            return h.second;
-    }
-    return QByteArray();
-}
-
-bool BlockingRequest::Result::ok() const
-{
-    return !timedOut && error == QNetworkReply::NoError && httpStatus >= 200 && httpStatus <= 299;
-}
-
-bool BlockingRequest::Result::isRedirect() const
-{
-    return httpStatus >= 300 && httpStatus <= 399 && redirectTarget.isValid();
-}
-
-QByteArray BlockingRequest::browserUserAgent()
-{
-    return QByteArrayLiteral(
-        "Mozilla/5.0 (X11; Linux x86_64; rv:140.0) Gecko/20100101 Firefox/140.0");
-}
-
-QString BlockingRequest::loggableUrl(const QUrl &url)
-{
-    return url.toString(QUrl::RemoveUserInfo);
-}
-
-BlockingRequest::Result BlockingRequest::send(const QByteArray &verb, const QUrl &url,
-                                              const QList<Header> &headers,
-                                              const QByteArray &body, int timeoutMs)
-{
-    Request request;
-    request.verb = verb;
-    request.url = url;
-    request.headers = headers;
-    request.body = body;
-    request.timeoutMs = timeoutMs;
-    return send(request);
-}
-
-bool BlockingRequest::isAllowedRedirect(const QUrl &from, const QUrl &to)
-{
-    if (!to.isValid() || !isHttpUrl(to) || to.host().isEmpty())
-        return false;
-    const bool fromHttps = from.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
-    const bool toHttps = to.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
-    return toHttps || !fromHttps;
-}
-
-namespace {
-
 struct Hop
 {
     QByteArray verb;
@@ -184,8 +128,8 @@ BlockingRequest::Result sendOnce(QNetworkAccessManager *manager, const Hop &hop,
                                 QNetworkRequest::ManualRedirectPolicy);
 
     qCDebug(lcNet).noquote() << "HTTP" << hop.verb << shownUrl << "|"
-                             << describeHeaders(hop.headers, masked) << "| body"
-                             << hop.body.size() << "bytes";
+                             << describeHeaders(hop.headers, masked) << "| body" << hop.body.size()
+                             << "bytes";
 
     QElapsedTimer clock;
     clock.start();
@@ -265,6 +209,58 @@ BlockingRequest::Result sendOnce(QNetworkAccessManager *manager, const Hop &hop,
 
 } // namespace
 
+QByteArray BlockingRequest::Result::header(const QByteArray &name) const
+{
+    for (const Header &h : headers) {
+        if (sameName(h.first, name))
+            return h.second;
+    }
+    return QByteArray();
+}
+
+bool BlockingRequest::Result::ok() const
+{
+    return !timedOut && error == QNetworkReply::NoError && httpStatus >= 200 && httpStatus <= 299;
+}
+
+bool BlockingRequest::Result::isRedirect() const
+{
+    return httpStatus >= 300 && httpStatus <= 399 && redirectTarget.isValid();
+}
+
+QByteArray BlockingRequest::browserUserAgent()
+{
+    return QByteArrayLiteral(
+        "Mozilla/5.0 (X11; Linux x86_64; rv:140.0) Gecko/20100101 Firefox/140.0");
+}
+
+QString BlockingRequest::loggableUrl(const QUrl &url)
+{
+    return url.toString(QUrl::RemoveUserInfo);
+}
+
+BlockingRequest::Result BlockingRequest::send(const QByteArray &verb, const QUrl &url,
+                                              const QList<Header> &headers, const QByteArray &body,
+                                              int timeoutMs)
+{
+    Request request;
+    request.verb = verb;
+    request.url = url;
+    request.headers = headers;
+    request.body = body;
+    request.timeoutMs = timeoutMs;
+    return send(request);
+}
+
+bool BlockingRequest::isAllowedRedirect(const QUrl &from, const QUrl &to)
+{
+    if (!to.isValid() || !isHttpUrl(to) || to.host().isEmpty())
+        return false;
+    const bool fromHttps = from.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+    const bool toHttps = to.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+    return toHttps || !fromHttps;
+}
+
 BlockingRequest::Result BlockingRequest::send(const Request &request)
 {
     Hop hop;
@@ -318,7 +314,8 @@ BlockingRequest::Result BlockingRequest::send(const Request &request)
         }
         if (!isAllowedRedirect(hop.url, target)) {
             result.error = QNetworkReply::InsecureRedirectError;
-            result.errorString = QStringLiteral("refused redirect to \"%1\"").arg(loggableUrl(target));
+            result.errorString
+                = QStringLiteral("refused redirect to \"%1\"").arg(loggableUrl(target));
             return result;
         }
         // 303, and 301/302 after a POST, continue as GET without body (as browsers do).

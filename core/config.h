@@ -5,7 +5,8 @@
 
 // Every address the program talks to, the marketplace developer keys and the sign-in
 // redirect names. Each value has a compiled-in default and one environment variable
-// (ZERIRE_...) that overrides it; a variable that is set but empty counts as not set.
+// (ZERIRE_...) that overrides it; a variable that is set but empty (or only white space)
+// counts as not set.
 // The environment is read at every call, so a test may change it at any time.
 //
 // Defaults that are empty in the sources (developer keys, redirect names, the maker's

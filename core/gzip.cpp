@@ -1,8 +1,8 @@
 #include "core/gzip.h"
 
-#include <zlib.h>
-
 #include <algorithm>
+
+#include <zlib.h>
 
 namespace {
 

@@ -70,9 +70,9 @@ QString Statics::HttpGet(QString url, QString data, QMap<QString, QString> heade
 
     const BlockingRequest::Result result = BlockingRequest::send(request);
     if (!result.ok()) {
-        qCWarning(lcNet).noquote() << "HttpGet" << request.verb
-                                   << BlockingRequest::loggableUrl(request.url)
-                                   << "failed:" << failureText(result);
+        qCWarning(lcNet).noquote()
+            << "HttpGet" << request.verb << BlockingRequest::loggableUrl(request.url)
+            << "failed:" << failureText(result);
         return QString();
     }
     return QString::fromUtf8(result.body);
@@ -124,8 +124,8 @@ bool Statics::DownloadURL(QString url, QString file, bool overwrite, QString ref
         QSaveFile out(file);
         if (file.isEmpty() || !out.open(QIODevice::WriteOnly)
             || out.write(result.body) != result.body.size() || !out.commit()) {
-            qCWarning(lcNet).noquote() << "DownloadURL" << shownUrl << "can't write"
-                                       << file << ":" << out.errorString();
+            qCWarning(lcNet).noquote()
+                << "DownloadURL" << shownUrl << "can't write" << file << ":" << out.errorString();
             return false;
         }
         return true;

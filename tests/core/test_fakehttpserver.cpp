@@ -88,6 +88,7 @@ private slots:
     void defaultReplyForUnmatched();
     void gzipDelayAndDrop();
     void handlerComputesReply();
+    void connectionCloseEndsConnection();
     void urlBuildsAddresses();
 
 private:
@@ -154,8 +155,8 @@ void TestFakeHttpServer::bodyArrivingInPieces()
 
 void TestFakeHttpServer::queueIsConsumedAndLastRepeats()
 {
-    m_server.setReplies(QStringLiteral("/q"), { FakeReply::withStatus(500), FakeReply::ok("b"),
-                                                FakeReply::ok("c") });
+    m_server.setReplies(QStringLiteral("/q"),
+                        { FakeReply::withStatus(500), FakeReply::ok("b"), FakeReply::ok("c") });
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, m_server.port());
     QVERIFY(socket.waitForConnected(5000));
@@ -172,14 +173,14 @@ void TestFakeHttpServer::callNameRouteWinsOverPath()
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, m_server.port());
     QVERIFY(socket.waitForConnected(5000));
-    QCOMPARE(roundTrip(socket, "POST", "/ws/api.dll", "X-EBAY-API-CALL-NAME: AddItem\r\n", "<x/>")
-                 .body,
-             QByteArray("AddItem"));
+    QCOMPARE(
+        roundTrip(socket, "POST", "/ws/api.dll", "X-EBAY-API-CALL-NAME: AddItem\r\n", "<x/>").body,
+        QByteArray("AddItem"));
     QCOMPARE(m_server.lastRequest().callName(), QStringLiteral("AddItem"));
     // A call without its own route falls back to the path.
-    QCOMPARE(roundTrip(socket, "POST", "/ws/api.dll", "X-EBAY-API-CALL-NAME: GetItem\r\n", "<x/>")
-                 .body,
-             QByteArray("Pfad"));
+    QCOMPARE(
+        roundTrip(socket, "POST", "/ws/api.dll", "X-EBAY-API-CALL-NAME: GetItem\r\n", "<x/>").body,
+        QByteArray("Pfad"));
 }
 
 void TestFakeHttpServer::defaultReplyForUnmatched()
@@ -229,11 +230,29 @@ void TestFakeHttpServer::handlerComputesReply()
              QByteArray("PUT Daten"));
 }
 
+void TestFakeHttpServer::connectionCloseEndsConnection()
+{
+    m_server.setReply(QStringLiteral("/zu"), FakeReply::ok("a").header("Connection", "close"));
+    m_server.setReply(QStringLiteral("/offen"), FakeReply::ok("b"));
+    for (const QByteArray &target : { QByteArray("/zu"), QByteArray("/offen") }) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_server.port());
+        QVERIFY(socket.waitForConnected(5000));
+        // The reply's header, or the client's, asks to close.
+        const QByteArray clientHeader = target == "/offen" ? "Connection: close\r\n" : "";
+        const Answer answer = roundTrip(socket, "GET", target, clientHeader);
+        QCOMPARE(answer.headers.value("connection"), QByteArray("close"));
+        QVERIFY(socket.state() == QAbstractSocket::UnconnectedState
+                || socket.waitForDisconnected(5000));
+    }
+}
+
 void TestFakeHttpServer::urlBuildsAddresses()
 {
     const QString base = QStringLiteral("http://127.0.0.1:%1").arg(m_server.port());
     QCOMPARE(m_server.url().toString(), base);
-    QCOMPARE(m_server.url(QStringLiteral("/a/b?c=d")).toString(), base + QStringLiteral("/a/b?c=d"));
+    QCOMPARE(m_server.url(QStringLiteral("/a/b?c=d")).toString(),
+             base + QStringLiteral("/a/b?c=d"));
     QCOMPARE(m_server.url(QStringLiteral("a")).toString(), base + QStringLiteral("/a"));
 }
 

@@ -1,17 +1,17 @@
 #include "tests/support/fakehttpserver.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QHash>
-#include <QMutex>
-#include <QMutexLocker>
-#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
 #include <QUrlQuery>
-#include <QWaitCondition>
 
 #include "core/config.h"
 #include "core/gzip.h"
@@ -91,26 +91,26 @@ struct Route
 
 QByteArray reasonPhrase(int status)
 {
-    switch (status) {
-    case 200: return QByteArrayLiteral("OK");
-    case 201: return QByteArrayLiteral("Created");
-    case 204: return QByteArrayLiteral("No Content");
-    case 301: return QByteArrayLiteral("Moved Permanently");
-    case 302: return QByteArrayLiteral("Found");
-    case 303: return QByteArrayLiteral("See Other");
-    case 304: return QByteArrayLiteral("Not Modified");
-    case 307: return QByteArrayLiteral("Temporary Redirect");
-    case 308: return QByteArrayLiteral("Permanent Redirect");
-    case 400: return QByteArrayLiteral("Bad Request");
-    case 401: return QByteArrayLiteral("Unauthorized");
-    case 403: return QByteArrayLiteral("Forbidden");
-    case 404: return QByteArrayLiteral("Not Found");
-    case 500: return QByteArrayLiteral("Internal Server Error");
-    case 501: return QByteArrayLiteral("Not Implemented");
-    case 502: return QByteArrayLiteral("Bad Gateway");
-    case 503: return QByteArrayLiteral("Service Unavailable");
-    default: return QByteArrayLiteral("Status");
-    }
+    static const QHash<int, QByteArray> phrases = {
+        { 200, "OK" },
+        { 201, "Created" },
+        { 204, "No Content" },
+        { 301, "Moved Permanently" },
+        { 302, "Found" },
+        { 303, "See Other" },
+        { 304, "Not Modified" },
+        { 307, "Temporary Redirect" },
+        { 308, "Permanent Redirect" },
+        { 400, "Bad Request" },
+        { 401, "Unauthorized" },
+        { 403, "Forbidden" },
+        { 404, "Not Found" },
+        { 500, "Internal Server Error" },
+        { 501, "Not Implemented" },
+        { 502, "Bad Gateway" },
+        { 503, "Service Unavailable" },
+    };
+    return phrases.value(status, QByteArrayLiteral("Status"));
 }
 
 bool hasHeader(const QList<QPair<QByteArray, QByteArray>> &headers, const QByteArray &name)
@@ -132,9 +132,10 @@ FakeReply notFound()
 class FakeHttpServerThread : public QThread
 {
 public:
-    // Shared with the test's thread; every member below is guarded by `mutex`.
-    mutable QMutex mutex;
-    mutable QWaitCondition changed;
+    // Shared with the test's thread; every member below is guarded by `mutex`. (Standard
+    // types rather than QMutex: ThreadSanitizer sees through them.)
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
     bool started = false;
     quint16 port = 0;
     QHash<QString, Route> pathRoutes;
@@ -147,9 +148,8 @@ public:
     void startAndWait()
     {
         start();
-        QMutexLocker lock(&mutex);
-        while (!started)
-            changed.wait(&mutex);
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [this] { return started; });
     }
 
     // Records the request and picks its reply (called on the server's thread).
@@ -157,9 +157,9 @@ public:
     {
         FakeHttpServer::Handler handler;
         {
-            QMutexLocker lock(&mutex);
+            std::lock_guard<std::mutex> lock(mutex);
             requests.append(request);
-            changed.wakeAll();
+            changed.notify_all();
 
             Route *route = nullptr;
             const QString callName = request.callName();
@@ -303,7 +303,14 @@ private:
             out += "Content-Length: " + QByteArray::number(noBody ? 0 : body.size()) + "\r\n";
         if (reply.gzip)
             out += "Content-Encoding: gzip\r\n";
-        out += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
+        // A Connection header of the reply decides; "close" ends the connection.
+        for (const auto &header : reply.headers) {
+            if (header.first.compare("Connection", Qt::CaseInsensitive) == 0
+                && header.second.toLower().contains("close"))
+                keepAlive = false;
+        }
+        if (!hasHeader(reply.headers, QByteArrayLiteral("Connection")))
+            out += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
         for (const auto &header : reply.headers)
             out += header.first + ": " + header.second + "\r\n";
         out += "\r\n";
@@ -347,10 +354,10 @@ void FakeHttpServerThread::run()
             new Connection(socket, this);
     });
     {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         port = listening ? server.serverPort() : 0;
         started = true;
-        changed.wakeAll();
+        changed.notify_all();
     }
     if (listening)
         exec();
@@ -384,7 +391,7 @@ bool FakeHttpServer::isListening() const
 
 quint16 FakeHttpServer::port() const
 {
-    QMutexLocker lock(&m_thread->mutex);
+    std::lock_guard<std::mutex> lock(m_thread->mutex);
     return m_thread->port;
 }
 
@@ -406,13 +413,13 @@ void FakeHttpServer::setReply(const QString &path, const FakeReply &reply)
 
 void FakeHttpServer::setReplies(const QString &path, const QList<FakeReply> &replies)
 {
-    QMutexLocker lock(&m_thread->mutex);
+    std::lock_guard<std::mutex> lock(m_thread->mutex);
     m_thread->pathRoutes.insert(path, Route { replies, {} });
 }
 
 void FakeHttpServer::setHandler(const QString &path, const Handler &handler)
 {
-    QMutexLocker lock(&m_thread->mutex);
+    std::lock_guard<std::mutex> lock(m_thread->mutex);
     m_thread->pathRoutes.insert(path, Route { {}, handler });
 }
 
@@ -423,25 +430,25 @@ void FakeHttpServer::setCallReply(const QString &callName, const FakeReply &repl
 
 void FakeHttpServer::setCallReplies(const QString &callName, const QList<FakeReply> &replies)
 {
-    QMutexLocker lock(&m_thread->mutex);
+    std::lock_guard<std::mutex> lock(m_thread->mutex);
     m_thread->callRoutes.insert(callName, Route { replies, {} });
 }
 
 void FakeHttpServer::setCallHandler(const QString &callName, const Handler &handler)
 {
-    QMutexLocker lock(&m_thread->mutex);
+    std::lock_guard<std::mutex> lock(m_thread->mutex);
     m_thread->callRoutes.insert(callName, Route { {}, handler });
 }
 
 void FakeHttpServer::setDefaultReply(const FakeReply &reply)
 {
-    QMutexLocker lock(&m_thread->mutex);
+    std::lock_guard<std::mutex> lock(m_thread->mutex);
     m_thread->defaultReply = reply;
 }
 
 void FakeHttpServer::clearRoutes()
 {
-    QMutexLocker lock(&m_thread->mutex);
+    std::lock_guard<std::mutex> lock(m_thread->mutex);
     m_thread->pathRoutes.clear();
     m_thread->callRoutes.clear();
     m_thread->defaultReply = notFound();
@@ -449,25 +456,25 @@ void FakeHttpServer::clearRoutes()
 
 QList<RecordedRequest> FakeHttpServer::requests() const
 {
-    QMutexLocker lock(&m_thread->mutex);
+    std::lock_guard<std::mutex> lock(m_thread->mutex);
     return m_thread->requests;
 }
 
 RecordedRequest FakeHttpServer::lastRequest() const
 {
-    QMutexLocker lock(&m_thread->mutex);
+    std::lock_guard<std::mutex> lock(m_thread->mutex);
     return m_thread->requests.isEmpty() ? RecordedRequest() : m_thread->requests.last();
 }
 
 int FakeHttpServer::requestCount() const
 {
-    QMutexLocker lock(&m_thread->mutex);
+    std::lock_guard<std::mutex> lock(m_thread->mutex);
     return m_thread->requests.size();
 }
 
 void FakeHttpServer::clearRequests()
 {
-    QMutexLocker lock(&m_thread->mutex);
+    std::lock_guard<std::mutex> lock(m_thread->mutex);
     m_thread->requests.clear();
 }
 
@@ -476,12 +483,12 @@ bool FakeHttpServer::waitForRequests(int count, int timeoutMs) const
     const QDeadlineTimer deadline(timeoutMs);
     for (;;) {
         {
-            QMutexLocker lock(&m_thread->mutex);
+            std::unique_lock<std::mutex> lock(m_thread->mutex);
             if (m_thread->requests.size() >= count)
                 return true;
             if (deadline.hasExpired())
                 return false;
-            m_thread->changed.wait(&m_thread->mutex, 5);
+            m_thread->changed.wait_for(lock, std::chrono::milliseconds(5));
         }
         // The client may live on this thread and needs its events to send.
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -496,8 +503,8 @@ void FakeHttpServer::pointConfigHere()
             continue;
         const QByteArray name = Config::environmentVariable(key).toLatin1();
         if (!m_savedEnvironment.contains(name))
-            m_savedEnvironment.insert(name, { qEnvironmentVariableIsSet(name.constData()),
-                                              qgetenv(name.constData()) });
+            m_savedEnvironment.insert(
+                name, { qEnvironmentVariableIsSet(name.constData()), qgetenv(name.constData()) });
         const QString path = QUrl(Config::defaultValue(key)).path();
         qputenv(name.constData(), url(path).toString().toUtf8());
     }

@@ -28,7 +28,8 @@ struct FakeReply
     bool drop = false;
 
     static FakeReply ok(const QByteArray &body,
-                        const QByteArray &contentType = QByteArrayLiteral("text/plain; charset=utf-8"));
+                        const QByteArray &contentType
+                        = QByteArrayLiteral("text/plain; charset=utf-8"));
     static FakeReply withStatus(int status, const QByteArray &body = QByteArray());
     // A redirect (301, 302, 303, 307 or 308) to `location` (absolute, or relative to the request).
     static FakeReply redirect(const QByteArray &location, int status = 302);
