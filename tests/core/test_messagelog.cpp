@@ -30,8 +30,9 @@ void letDebugThrough(QLoggingCategory *category)
 {
     if (g_previousFilter)
         g_previousFilter(category);
+    // By name: calling lcWorker() here would re-enter its own construction.
     const char *name = category->categoryName();
-    if (qstrcmp(name, "default") == 0 || qstrcmp(name, lcWorker().categoryName()) == 0)
+    if (qstrcmp(name, "default") == 0 || qstrcmp(name, "app.worker") == 0)
         category->setEnabled(QtDebugMsg, true);
 }
 
@@ -64,8 +65,6 @@ private slots:
     void cleanupTestCase();
     void init();
     void cleanup();
-    void formatLine_data();
-    void formatLine();
     void writesEachMessage_data();
     void writesEachMessage();
     void categoryDebugIsWritten();
@@ -109,35 +108,6 @@ void TestMessageLog::cleanup()
 {
     MessageLog::close();
     Clock::setCurrentDateTimeForTesting(QDateTime());
-}
-
-void TestMessageLog::formatLine_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QString>("line");
-    QTest::newRow("debug") << int(QtDebugMsg) << "a"
-                           << "2026.03.14 09:26:53 [Debug] a";
-    QTest::newRow("info") << int(QtInfoMsg) << "b"
-                          << "2026.03.14 09:26:53 [Info] b";
-    QTest::newRow("warning") << int(QtWarningMsg) << "c"
-                             << "2026.03.14 09:26:53 [Warning] c";
-    QTest::newRow("critical") << int(QtCriticalMsg) << "d"
-                              << "2026.03.14 09:26:53 [Critical] d";
-    QTest::newRow("fatal") << int(QtFatalMsg) << "e"
-                           << "2026.03.14 09:26:53 [Fatal] e";
-    QTest::newRow("multi-line as is") << int(QtWarningMsg) << "x\ny"
-                                      << "2026.03.14 09:26:53 [Warning] x\ny";
-    QTest::newRow("empty message") << int(QtInfoMsg) << ""
-                                   << "2026.03.14 09:26:53 [Info] ";
-}
-
-void TestMessageLog::formatLine()
-{
-    QFETCH(int, type);
-    QFETCH(QString, message);
-    QFETCH(QString, line);
-    QCOMPARE(MessageLog::formatLine(QtMsgType(type), kFixedTime, message), line);
 }
 
 void TestMessageLog::writesEachMessage_data()
