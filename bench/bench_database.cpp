@@ -28,10 +28,12 @@ constexpr int kListed = 100000;
 QMap<QString, QVariant> article(int i)
 {
     QMap<QString, QVariant> row;
-    row.insert(QStringLiteral("Title"), QStringLiteral("Armbanduhr Modell %1, Edelstahl, neu & OVP").arg(i));
+    row.insert(QStringLiteral("Title"),
+               QStringLiteral("Armbanduhr Modell %1, Edelstahl, neu & OVP").arg(i));
     row.insert(QStringLiteral("SubTitle"), QStringLiteral("Versand am selben Tag"));
     row.insert(QStringLiteral("Description"),
-               QStringLiteral("<p>Beschreibung %1: ").arg(i) + QString(1500, QLatin1Char('x')) + QStringLiteral("</p>"));
+               QStringLiteral("<p>Beschreibung %1: ").arg(i) + QString(1500, QLatin1Char('x'))
+                   + QStringLiteral("</p>"));
     row.insert(QStringLiteral("Folder"), -10 - (i % 3));
     row.insert(QStringLiteral("Site"), 77);
     row.insert(QStringLiteral("Account"), 1 + i % 2);
@@ -44,7 +46,8 @@ QMap<QString, QVariant> article(int i)
     row.insert(QStringLiteral("ShippingService_1"), QStringLiteral("DE_DHLPaket"));
     row.insert(QStringLiteral("ShippingService_1_Cost"), QStringLiteral("4.99"));
     row.insert(QStringLiteral("Currency"), QStringLiteral("EUR"));
-    row.insert(QStringLiteral("ImageThumb"), QStringLiteral("thumb_20261206120000_bild%1.jpg").arg(i));
+    row.insert(QStringLiteral("ImageThumb"),
+               QStringLiteral("thumb_20261206120000_bild%1.jpg").arg(i));
     row.insert(QStringLiteral("StartDate"), QStringLiteral("2026-12-06 12:00:00"));
     row.insert(QStringLiteral("Country"), QStringLiteral("DE"));
     row.insert(QStringLiteral("PostalCode"), QStringLiteral("10115"));
@@ -100,13 +103,15 @@ int main(int argc, char *argv[])
     const double ourInsert = timer.nsecsElapsed() / 1e9;
 
     const QStringList columns = article(0).keys();
-    const QString copy = QStringLiteral("INSERT INTO articles (%1) SELECT %1 FROM articles WHERE id <= %2")
-                             .arg(columns.join(QLatin1String(", ")))
-                             .arg(kInserted);
+    const QString copy
+        = QStringLiteral("INSERT INTO articles (%1) SELECT %1 FROM articles WHERE id <= %2")
+              .arg(columns.join(QLatin1String(", ")))
+              .arg(kInserted);
     while (db.selectOne(QStringLiteral("SELECT COUNT(*) FROM articles")).toInt() < kListed)
         db.executeSQL(copy);
 
-    const QString listQuery = QStringLiteral("SELECT %1 FROM articles ORDER BY id ASC").arg(kListColumns);
+    const QString listQuery
+        = QStringLiteral("SELECT %1 FROM articles ORDER BY id ASC").arg(kListColumns);
     timer.restart();
     const SqlRows rows = db.select(listQuery);
     const double ourSelect = timer.nsecsElapsed() / 1e9;

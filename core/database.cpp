@@ -36,9 +36,9 @@ constexpr int kMaxReconnects = 3;
 const QStringList &mySqlProperties()
 {
     static const QStringList names = {
-        QStringLiteral("mysqlhostname"), QStringLiteral("mysqlport"),
-        QStringLiteral("mysqldatabase"), QStringLiteral("mysqlusername"),
-        QStringLiteral("mysqlpassword"), QStringLiteral("mysqlimagepath"),
+        QStringLiteral("mysqlhostname"),        QStringLiteral("mysqlport"),
+        QStringLiteral("mysqldatabase"),        QStringLiteral("mysqlusername"),
+        QStringLiteral("mysqlpassword"),        QStringLiteral("mysqlimagepath"),
         QStringLiteral("mysqlsyncworkstation"),
     };
     return names;
@@ -143,7 +143,8 @@ Database::Database(QString path, QObject *parent)
     : QObject(parent)
 {
     static QAtomicInt mainCounter;
-    m_connectionName = QStringLiteral("main%1_%2").arg(mainCounter.fetchAndAddRelaxed(1) + 1).arg(threadTag());
+    m_connectionName
+        = QStringLiteral("main%1_%2").arg(mainCounter.fetchAndAddRelaxed(1) + 1).arg(threadTag());
     m_dataDir = withTrailingSlash(path.isEmpty() ? defaultDataDir() : path);
     QDir().mkpath(m_dataDir);
 
@@ -194,7 +195,8 @@ Database::Database(QString path, QObject *parent)
     }
 
     if (isOpen() && !Schema::upgrade(*this))
-        qCWarning(lcDb).noquote() << "The database could not be brought up to date:" << lastErrorText;
+        qCWarning(lcDb).noquote() << "The database could not be brought up to date:"
+                                  << lastErrorText;
 }
 
 Database::Database(bool, const QString &name, QObject *parent)
@@ -283,8 +285,8 @@ bool Database::openMySql(const QString &host, int port, const QString &database,
     m_db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10"));
     if (!m_db.open()) {
         lastErrorText = m_db.lastError().text();
-        qCWarning(lcDb).noquote() << "Can't open MySQL database" << database << "on" << host
-                                  << ":" << lastErrorText;
+        qCWarning(lcDb).noquote() << "Can't open MySQL database" << database << "on" << host << ":"
+                                  << lastErrorText;
         return false;
     }
     return prepareSession();
@@ -305,7 +307,8 @@ bool Database::prepareSession()
     for (const char *statement : statements) {
         if (!query.exec(QLatin1String(statement))) {
             lastErrorText = query.lastError().text();
-            qCWarning(lcDb).noquote() << "MySQL session set-up failed:" << statement << lastErrorText;
+            qCWarning(lcDb).noquote()
+                << "MySQL session set-up failed:" << statement << lastErrorText;
             return false;
         }
     }
@@ -357,14 +360,14 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
         if (mysql && isConnectionLost(error) && reconnects < kMaxReconnects
             && connection.connectionName() == m_db.connectionName()) {
             ++reconnects;
-            qCWarning(lcDb).noquote()
-                << QStringLiteral("Database error ") + error.text() + QStringLiteral(", try to reconnect...");
+            qCWarning(lcDb).noquote() << QStringLiteral("Database error ") + error.text()
+                    + QStringLiteral(", try to reconnect...");
             reconnect();
             continue;
         }
         lastErrorText = error.text();
-        qCWarning(lcDb).noquote()
-            << QLatin1String(failurePrefix) + lastErrorText + QStringLiteral(" from query: ") + sql;
+        qCWarning(lcDb).noquote() << QLatin1String(failurePrefix) + lastErrorText
+                + QStringLiteral(" from query: ") + sql;
         return false;
     }
 }
@@ -420,8 +423,8 @@ QString Database::rewriteForDialect(const QString &sql, const QSqlDatabase &conn
             out += c;
             continue;
         }
-        const bool wordStart = i == 0
-            || !(sql.at(i - 1).isLetterOrNumber() || sql.at(i - 1) == QLatin1Char('_'));
+        const bool wordStart
+            = i == 0 || !(sql.at(i - 1).isLetterOrNumber() || sql.at(i - 1) == QLatin1Char('_'));
         if (wordStart && sql.midRef(i, word.size()).compare(word, Qt::CaseInsensitive) == 0) {
             out += QLatin1String("TIMESTAMP(");
             i += word.size() - 1;
@@ -549,8 +552,8 @@ int Database::DuplicateRow(QString table, QString idColumn, QString idValue, QSt
         return 0;
     }
     const QString idLiteral = QLatin1Char('\'') + escapeString(idValue) + QLatin1Char('\'');
-    if (selectCount(QLatin1String("SELECT 1 FROM `") + table + QLatin1String("` WHERE `")
-                    + idColumn + QLatin1String("` = ") + idLiteral)
+    if (selectCount(QLatin1String("SELECT 1 FROM `") + table + QLatin1String("` WHERE `") + idColumn
+                    + QLatin1String("` = ") + idLiteral)
         == 0)
         return 0;
 
@@ -586,7 +589,8 @@ int Database::DuplicateRow(QString table, QString idColumn, QString idValue, QSt
     const bool withChildren = table.compare(QLatin1String("articles"), Qt::CaseInsensitive) == 0
         && idColumn.compare(QLatin1String("id"), Qt::CaseInsensitive) == 0;
     if (withChildren
-        && !executeSQL(isMySQL ? QStringLiteral("START TRANSACTION") : QStringLiteral("BEGIN IMMEDIATE")))
+        && !executeSQL(isMySQL ? QStringLiteral("START TRANSACTION")
+                               : QStringLiteral("BEGIN IMMEDIATE")))
         return 0;
 
     const QString changeLiteral = QLatin1Char('\'') + escapeString(changeValue) + QLatin1Char('\'');
@@ -598,8 +602,8 @@ int Database::DuplicateRow(QString table, QString idColumn, QString idValue, QSt
     bool ok = newId > 0;
     if (ok) {
         const QString newArticle = QString::number(newId);
-        const QString condition = QLatin1String("`article_id` = ") + idLiteral
-            + QLatin1String(" ORDER BY `id`");
+        const QString condition
+            = QLatin1String("`article_id` = ") + idLiteral + QLatin1String(" ORDER BY `id`");
         ok = copyRows(QStringLiteral("articles_images"), QStringLiteral("id"),
                       QStringLiteral("article_id"), newArticle, condition)
                 >= 0
@@ -664,7 +668,8 @@ void Database::mysqlAddRemoveInfo(int folder, const QString &articleId)
 
     const QVariant sync = appProperty("mysqlsyncworkstation");
     if (newsId > 0 && sync.isValid() && !sync.toBool())
-        executeSQL(QStringLiteral("INSERT INTO clienttoserver SET newsid=") + QString::number(newsId));
+        executeSQL(QStringLiteral("INSERT INTO clienttoserver SET newsid=")
+                   + QString::number(newsId));
 }
 
 bool Database::checkpoint()
@@ -672,7 +677,8 @@ bool Database::checkpoint()
     if (isMySQL || !isOpen())
         return true;
     QSqlQuery query;
-    if (!run(query, m_db, QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"), nullptr, "SQL Error: "))
+    if (!run(query, m_db, QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"), nullptr,
+             "SQL Error: "))
         return false;
     // The first column is 1 when a reader kept the checkpoint from finishing.
     return query.next() && query.value(0).toInt() == 0;
@@ -709,8 +715,9 @@ void Database::cleanDB(QWidget *parent)
 
 QString Database::getOption(QString name, QString defaultValue)
 {
-    const SqlRows rows = select(QStringLiteral("SELECT optionvalue FROM options WHERE optionname = '")
-                                + escapeString(name) + QLatin1Char('\''));
+    const SqlRows rows
+        = select(QStringLiteral("SELECT optionvalue FROM options WHERE optionname = '")
+                 + escapeString(name) + QLatin1Char('\''));
     if (rows.isEmpty())
         return defaultValue;
     return rows.first().value(QStringLiteral("optionvalue")).toString();

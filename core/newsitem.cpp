@@ -35,9 +35,11 @@ QString NewsItem::GetImageUrl() const
         { QStringLiteral("articleadd_success"), QStringLiteral(":/buttons/images/ebaybag.png") },
         { QStringLiteral("end_success"), QStringLiteral(":/buttons/images/checked.png") },
         { QStringLiteral("success"), QStringLiteral(":/buttons/images/checked.png") },
-        { QStringLiteral("progress"), QStringLiteral(":/buttons/images/TimeTracking-Flat-150.png") },
+        { QStringLiteral("progress"),
+          QStringLiteral(":/buttons/images/TimeTracking-Flat-150.png") },
         { QStringLiteral("update"), QStringLiteral(":/buttons/images/info.png") },
-        { QStringLiteral("planning_add_success"), QStringLiteral(":/buttons/images/Calendar-Flat-33.png") },
+        { QStringLiteral("planning_add_success"),
+          QStringLiteral(":/buttons/images/Calendar-Flat-33.png") },
     };
     return icons.value(infotype);
 }

@@ -164,12 +164,13 @@ QVector<Table> buildTables()
                  integer(QStringLiteral("smallbiz")) },
                {},
                {} });
-    t.append({ QStringLiteral("folders"),
-               { key(QStringLiteral("id")), varchar(QStringLiteral("foldername"), 255),
-                 integer(QStringLiteral("folderparentid")), integer(QStringLiteral("expand")),
-                 varchar(QStringLiteral("cat_ebay"), 50), varchar(QStringLiteral("externalid"), 100) },
-               {},
-               {} });
+    t.append(
+        { QStringLiteral("folders"),
+          { key(QStringLiteral("id")), varchar(QStringLiteral("foldername"), 255),
+            integer(QStringLiteral("folderparentid")), integer(QStringLiteral("expand")),
+            varchar(QStringLiteral("cat_ebay"), 50), varchar(QStringLiteral("externalid"), 100) },
+          {},
+          {} });
     t.append({ QStringLiteral("options"),
                { varchar(QStringLiteral("optionname"), 255, true),
                  longText(QStringLiteral("optionvalue")) },
@@ -191,13 +192,13 @@ QVector<Table> buildTables()
                  { QStringLiteral("idx_articles_itemid"), { QStringLiteral("ItemID") } },
                  { QStringLiteral("idx_articles_docheck"), { QStringLiteral("DoCheck") } } },
                {} });
-    t.append({ QStringLiteral("articles_images"),
-               { key(QStringLiteral("id")), integer(QStringLiteral("article_id")),
-                 text(QStringLiteral("image")), integer(QStringLiteral("sort")),
-                 text(QStringLiteral("variant_name")), integer(QStringLiteral("variant_id")) },
-               { { QStringLiteral("idx_articles_images_article"),
-                   { QStringLiteral("article_id") } } },
-               {} });
+    t.append(
+        { QStringLiteral("articles_images"),
+          { key(QStringLiteral("id")), integer(QStringLiteral("article_id")),
+            text(QStringLiteral("image")), integer(QStringLiteral("sort")),
+            text(QStringLiteral("variant_name")), integer(QStringLiteral("variant_id")) },
+          { { QStringLiteral("idx_articles_images_article"), { QStringLiteral("article_id") } } },
+          {} });
     t.append({ QStringLiteral("articles_variations"),
                { key(QStringLiteral("id")), integer(QStringLiteral("article_id")),
                  longText(QStringLiteral("VariantXml")), text(QStringLiteral("SKU")),
@@ -332,8 +333,8 @@ Dialect dialectOf(Database &db)
         const int minor = parts.value(1).toInt();
         const int patch = parts.value(2).section(QLatin1Char('-'), 0, 0).toInt();
         const bool expressions = major > 8 || (major == 8 && (minor > 0 || patch >= 13));
-        dialect.textDefault = expressions ? Dialect::TextDefault::Expression
-                                          : Dialect::TextDefault::None;
+        dialect.textDefault
+            = expressions ? Dialect::TextDefault::Expression : Dialect::TextDefault::None;
     }
     return dialect;
 }
@@ -377,9 +378,8 @@ bool addMissingColumns(Database &db, const Dialect &dialect)
             if (containsName(present, column.name))
                 continue;
             if (column.type == Type::Key) {
-                qCWarning(lcDb).noquote()
-                    << "Table" << t.name << "has no key column" << column.name
-                    << "and it can't be added afterwards";
+                qCWarning(lcDb).noquote() << "Table" << t.name << "has no key column" << column.name
+                                          << "and it can't be added afterwards";
                 continue;
             }
             const QString sql = QLatin1String("ALTER TABLE `") + t.name
@@ -395,11 +395,9 @@ bool addMissingColumns(Database &db, const Dialect &dialect)
 QStringList existingIndexes(Database &db, const QString &tableName)
 {
     QStringList names;
-    const SqlRows rows = db.select(db.isMySQL
-                                       ? QLatin1String("SHOW INDEX FROM `") + tableName
-                                             + QLatin1Char('`')
-                                       : QLatin1String("PRAGMA index_list(`") + tableName
-                                             + QLatin1String("`)"));
+    const SqlRows rows = db.select(
+        db.isMySQL ? QLatin1String("SHOW INDEX FROM `") + tableName + QLatin1Char('`')
+                   : QLatin1String("PRAGMA index_list(`") + tableName + QLatin1String("`)"));
     for (const auto &row : rows)
         names << row.value(db.isMySQL ? QStringLiteral("Key_name") : QStringLiteral("name"))
                      .toString();
@@ -464,8 +462,8 @@ bool upgrade(Database &db)
             continue;
         qCDebug(lcDb).noquote() << "Database upgrade step" << step.version << step.what;
         if (!step.run(db, dialect)) {
-            qCWarning(lcDb).noquote() << "Database upgrade step" << step.version << "failed:"
-                                      << db.lastErrorText;
+            qCWarning(lcDb).noquote()
+                << "Database upgrade step" << step.version << "failed:" << db.lastErrorText;
             return false;
         }
         db.setOption(versionOption(), QString::number(step.version));

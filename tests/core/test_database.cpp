@@ -23,7 +23,8 @@ int insertArticle(Database &db, const QString &title, int folder = -10)
 
 QString articleValue(Database &db, int id, const QString &column)
 {
-    const SqlRows rows = db.select(QStringLiteral("SELECT %1 FROM articles WHERE id=%2").arg(column).arg(id));
+    const SqlRows rows
+        = db.select(QStringLiteral("SELECT %1 FROM articles WHERE id=%2").arg(column).arg(id));
     return rows.isEmpty() ? QStringLiteral("<no row>") : rows.first().value(column).toString();
 }
 
@@ -122,7 +123,9 @@ void TestDatabase::hostileTextsRoundTrip()
     QCOMPARE(db.getOption(QStringLiteral("Test'Option\\"), QStringLiteral("default")), text);
     db.setOption(QStringLiteral("Test'Option\\"), text + QStringLiteral("2"));
     QCOMPARE(db.getOption(QStringLiteral("Test'Option\\"), QString()), text + QStringLiteral("2"));
-    QCOMPARE(db.selectCount(QStringLiteral("SELECT optionname FROM options WHERE optionname LIKE 'Test%'")), 1);
+    QCOMPARE(db.selectCount(
+                 QStringLiteral("SELECT optionname FROM options WHERE optionname LIKE 'Test%'")),
+             1);
 }
 
 void TestDatabase::nullAndFlagValuesAreBoundAsText()
@@ -146,7 +149,9 @@ void TestDatabase::nullAndFlagValuesAreBoundAsText()
     QCOMPARE(a.value(QStringLiteral("BestOfferEnabled")).toInt(), 1);
     QCOMPARE(a.value(QStringLiteral("eBayPlus")).toInt(), 0);
     QCOMPARE(a.value(QStringLiteral("StartPrice")).toDouble(), 12.5);
-    QCOMPARE(db.selectCount(QStringLiteral("SELECT id FROM articles WHERE Quantity > 6 AND BestOfferEnabled = 1")), 1);
+    QCOMPARE(db.selectCount(QStringLiteral(
+                 "SELECT id FROM articles WHERE Quantity > 6 AND BestOfferEnabled = 1")),
+             1);
 }
 
 void TestDatabase::failuresReportTheDriversError()
@@ -170,7 +175,9 @@ void TestDatabase::failuresReportTheDriversError()
     QVERIFY(insertArticle(db, QStringLiteral("ok")) > 0);
     QVERIFY(db.lastErrorText.isEmpty());
 
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^SQL Error: .* from query: UPDATE nosuchtable")));
+    QTest::ignoreMessage(
+        QtWarningMsg,
+        QRegularExpression(QStringLiteral("^SQL Error: .* from query: UPDATE nosuchtable")));
     QVERIFY(!db.executeSQL(QStringLiteral("UPDATE nosuchtable SET a=1")));
     const QString executeError = db.lastErrorText;
     QVERIFY(!executeError.isEmpty());
@@ -191,7 +198,8 @@ void TestDatabase::failuresReportTheDriversError()
     update.insert(QStringLiteral("Title"), QStringLiteral("x"));
     QVERIFY(db.updateSqlClean(update, QStringLiteral("articles"), QStringLiteral("id=999999")));
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^SQL Insert Error: ")));
-    QVERIFY(!db.updateSqlClean(update, QStringLiteral("articles"), QStringLiteral("nosuchcolumn=1")));
+    QVERIFY(
+        !db.updateSqlClean(update, QStringLiteral("articles"), QStringLiteral("nosuchcolumn=1")));
     QVERIFY(!db.lastErrorText.isEmpty());
 }
 
@@ -212,15 +220,20 @@ void TestDatabase::optionsKeepEmptyValues()
 {
     APP_TEST_DATABASE(t);
     Database &db = *t.db();
-    QCOMPARE(db.getOption(QStringLiteral("SyncIntervall"), QStringLiteral("60")), QStringLiteral("60"));
+    QCOMPARE(db.getOption(QStringLiteral("SyncIntervall"), QStringLiteral("60")),
+             QStringLiteral("60"));
     db.setOption(QStringLiteral("SyncIntervall"), QStringLiteral("15"));
-    QCOMPARE(db.getOption(QStringLiteral("SyncIntervall"), QStringLiteral("60")), QStringLiteral("15"));
+    QCOMPARE(db.getOption(QStringLiteral("SyncIntervall"), QStringLiteral("60")),
+             QStringLiteral("15"));
     db.setOption(QStringLiteral("backuppath"), QString());
     QCOMPARE(db.getOption(QStringLiteral("backuppath"), QStringLiteral("/default")), QString());
-    QCOMPARE(db.selectCount(QStringLiteral("SELECT optionname FROM options WHERE optionname='backuppath'")), 1);
+    QCOMPARE(db.selectCount(
+                 QStringLiteral("SELECT optionname FROM options WHERE optionname='backuppath'")),
+             1);
     // Options survive a new start.
     t.reopen();
-    QCOMPARE(t.db()->getOption(QStringLiteral("SyncIntervall"), QStringLiteral("60")), QStringLiteral("15"));
+    QCOMPARE(t.db()->getOption(QStringLiteral("SyncIntervall"), QStringLiteral("60")),
+             QStringLiteral("15"));
 }
 
 void TestDatabase::selectReturnsRowsAsMaps()
@@ -243,7 +256,8 @@ void TestDatabase::selectReturnsRowsAsMaps()
     QCOMPARE(rows.size(), 3);
     QCOMPARE(rows.first().value(QStringLiteral("Title")).toString(), QStringLiteral("A2"));
     QCOMPARE(rows.first().value(QStringLiteral("token")).toString(), QStringLiteral("tok"));
-    QCOMPARE(rows.first().value(QStringLiteral("accountname")).toString(), QStringLiteral("shop_a"));
+    QCOMPARE(rows.first().value(QStringLiteral("accountname")).toString(),
+             QStringLiteral("shop_a"));
     QVERIFY(rows.first().contains(QStringLiteral("ShippingServiceInt_5_Loc")));
     // Account columns first, then the article's: a name both have holds the article's value.
     const SqlRows joined = db.select(QStringLiteral(
@@ -254,21 +268,26 @@ void TestDatabase::selectReturnsRowsAsMaps()
             || joined.last().value(QStringLiteral("id")).toInt() != accountId);
     QCOMPARE(joined.last().value(QStringLiteral("id")).toString(),
              db.selectOne(QStringLiteral("SELECT MAX(id) FROM articles")));
-    QCOMPARE(joined.last().value(QStringLiteral("accountname")).toString(), QStringLiteral("shop_a"));
-    QCOMPARE(db.selectOne(QStringLiteral("SELECT COUNT(*) AS n FROM articles")), QStringLiteral("3"));
+    QCOMPARE(joined.last().value(QStringLiteral("accountname")).toString(),
+             QStringLiteral("shop_a"));
+    QCOMPARE(db.selectOne(QStringLiteral("SELECT COUNT(*) AS n FROM articles")),
+             QStringLiteral("3"));
     QCOMPARE(db.selectOne(QStringLiteral("SELECT Title FROM articles WHERE id < 0")), QString());
     QCOMPARE(db.selectCount(QStringLiteral("SELECT id FROM articles WHERE Title LIKE 'A%'")), 3);
 
     QSqlDatabase connection = db.connection();
-    QCOMPARE(db.selectFromDb(QStringLiteral("SELECT Title FROM articles ORDER BY id"), connection).size(), 3);
+    QCOMPARE(db.selectFromDb(QStringLiteral("SELECT Title FROM articles ORDER BY id"), connection)
+                 .size(),
+             3);
 }
 
 void TestDatabase::dateOrderWorksInBothDialects()
 {
     APP_TEST_DATABASE(t);
     Database &db = *t.db();
-    const QStringList dates = { QStringLiteral("2026-03-01 10:00:00"), QStringLiteral("2025-12-31 23:59:59"),
-                                QStringLiteral("2026-11-05 08:30:00"), QStringLiteral("0000-00-00 00:00:00") };
+    const QStringList dates
+        = { QStringLiteral("2026-03-01 10:00:00"), QStringLiteral("2025-12-31 23:59:59"),
+            QStringLiteral("2026-11-05 08:30:00"), QStringLiteral("0000-00-00 00:00:00") };
     for (int i = 0; i < dates.size(); ++i) {
         QMap<QString, QVariant> row;
         row.insert(QStringLiteral("Title"), QStringLiteral("d%1").arg(i));
@@ -283,12 +302,15 @@ void TestDatabase::dateOrderWorksInBothDialects()
     QCOMPARE(rows.at(0).value(QStringLiteral("Title")).toString(), QStringLiteral("d2"));
     QCOMPARE(rows.at(1).value(QStringLiteral("Title")).toString(), QStringLiteral("d0"));
     QCOMPARE(rows.at(2).value(QStringLiteral("Title")).toString(), QStringLiteral("d1"));
-    QCOMPARE(db.selectCount(QStringLiteral("SELECT Title FROM articles ORDER BY DateTime(StartDate) ASC")), 4);
+    QCOMPARE(db.selectCount(
+                 QStringLiteral("SELECT Title FROM articles ORDER BY DateTime(StartDate) ASC")),
+             4);
     QCOMPARE(db.selectOne(QStringLiteral("SELECT Title FROM articles WHERE StartDate <> '' "
                                          "ORDER BY datetime(StartDate) DESC LIMIT 1")),
              QStringLiteral("d2"));
     // Text in quotes is never rewritten.
-    QCOMPARE(db.selectOne(QStringLiteral("SELECT 'datetime(x)' AS t")), QStringLiteral("datetime(x)"));
+    QCOMPARE(db.selectOne(QStringLiteral("SELECT 'datetime(x)' AS t")),
+             QStringLiteral("datetime(x)"));
 }
 
 void TestDatabase::duplicateRowCopiesPicturesAndVariations()
@@ -298,7 +320,8 @@ void TestDatabase::duplicateRowCopiesPicturesAndVariations()
     const int source = insertArticle(db, QStringLiteral("Original's \\ Titel"), 4);
     const int unrelated = insertArticle(db, QStringLiteral("Anderer"));
     QVERIFY(db.executeSQL(QStringLiteral("UPDATE articles SET ItemID='1100', StartPrice=9.99, "
-                                         "ItemSpecifics='<NameValueList/>' WHERE id=%1").arg(source)));
+                                         "ItemSpecifics='<NameValueList/>' WHERE id=%1")
+                              .arg(source)));
     for (int i = 0; i < 2; ++i) {
         QMap<QString, QVariant> image;
         image.insert(QStringLiteral("article_id"), source);
@@ -312,8 +335,9 @@ void TestDatabase::duplicateRowCopiesPicturesAndVariations()
     QVERIFY(db.insertSqlClean(other, QStringLiteral("articles_images")) > 0);
     QMap<QString, QVariant> variation;
     variation.insert(QStringLiteral("article_id"), source);
-    variation.insert(QStringLiteral("VariantXml"),
-                     QStringLiteral("<NameValueList><Name>Farbe</Name><Value>Rot</Value></NameValueList>"));
+    variation.insert(
+        QStringLiteral("VariantXml"),
+        QStringLiteral("<NameValueList><Name>Farbe</Name><Value>Rot</Value></NameValueList>"));
     variation.insert(QStringLiteral("SKU"), QStringLiteral("R-1"));
     variation.insert(QStringLiteral("StartPrice"), 5.5);
     variation.insert(QStringLiteral("Quantity"), 3);
@@ -327,42 +351,56 @@ void TestDatabase::duplicateRowCopiesPicturesAndVariations()
     QVERIFY2(copy > unrelated, qPrintable(db.lastErrorText));
 
     // Only rows were added; the source and everything else stays as it was.
-    for (const auto &change : TableSnapshot::diff(articlesBefore, TableSnapshot::take(db, QStringLiteral("articles"))))
+    for (const auto &change :
+         TableSnapshot::diff(articlesBefore, TableSnapshot::take(db, QStringLiteral("articles"))))
         QVERIFY2(change.column == QLatin1String("<added>") && change.key == QString::number(copy),
                  qPrintable(change.key + QLatin1Char(' ') + change.column));
-    for (const auto &change : TableSnapshot::diff(imagesBefore, TableSnapshot::take(db, QStringLiteral("articles_images"))))
+    for (const auto &change : TableSnapshot::diff(
+             imagesBefore, TableSnapshot::take(db, QStringLiteral("articles_images"))))
         QCOMPARE(change.column, QStringLiteral("<added>"));
 
-    const SqlRows original = db.select(QStringLiteral("SELECT * FROM articles WHERE id=%1").arg(source));
-    const SqlRows duplicate = db.select(QStringLiteral("SELECT * FROM articles WHERE id=%1").arg(copy));
+    const SqlRows original
+        = db.select(QStringLiteral("SELECT * FROM articles WHERE id=%1").arg(source));
+    const SqlRows duplicate
+        = db.select(QStringLiteral("SELECT * FROM articles WHERE id=%1").arg(copy));
     QCOMPARE(duplicate.size(), 1);
     for (auto it = original.first().cbegin(); it != original.first().cend(); ++it) {
         if (it.key() == QLatin1String("id"))
             continue;
-        QVERIFY2(duplicate.first().value(it.key()).toString() == it.value().toString(), qPrintable(it.key()));
+        QVERIFY2(duplicate.first().value(it.key()).toString() == it.value().toString(),
+                 qPrintable(it.key()));
     }
 
     const SqlRows images = db.select(QStringLiteral("SELECT image, sort FROM articles_images "
-                                                    "WHERE article_id=%1 ORDER BY sort").arg(copy));
+                                                    "WHERE article_id=%1 ORDER BY sort")
+                                         .arg(copy));
     QCOMPARE(images.size(), 2);
     QCOMPARE(images.at(0).value(QStringLiteral("image")).toString(), QStringLiteral("bild_0.jpg"));
     QCOMPARE(images.at(1).value(QStringLiteral("image")).toString(), QStringLiteral("bild_1.jpg"));
-    QCOMPARE(db.selectCount(QStringLiteral("SELECT id FROM articles_images WHERE article_id=%1").arg(source)), 2);
-    const SqlRows variations = db.select(QStringLiteral("SELECT * FROM articles_variations WHERE article_id=%1").arg(copy));
+    QCOMPARE(db.selectCount(
+                 QStringLiteral("SELECT id FROM articles_images WHERE article_id=%1").arg(source)),
+             2);
+    const SqlRows variations = db.select(
+        QStringLiteral("SELECT * FROM articles_variations WHERE article_id=%1").arg(copy));
     QCOMPARE(variations.size(), 1);
     QCOMPARE(variations.first().value(QStringLiteral("SKU")).toString(), QStringLiteral("R-1"));
     QCOMPARE(variations.first().value(QStringLiteral("Quantity")).toInt(), 3);
-    QCOMPARE(db.selectCount(QStringLiteral("SELECT id FROM articles_variations WHERE article_id=%1").arg(source)), 1);
+    QCOMPARE(
+        db.selectCount(
+            QStringLiteral("SELECT id FROM articles_variations WHERE article_id=%1").arg(source)),
+        1);
 
     // With a column to change.
-    const int renamed = db.DuplicateRow(QStringLiteral("folders"), QStringLiteral("id"),
-                                        QString::number(db.insertSqlClean({ { QStringLiteral("foldername"),
-                                                                              QStringLiteral("Alt") } },
-                                                                          QStringLiteral("folders"))),
-                                        QStringLiteral("foldername"), QStringLiteral("Neu's"));
+    const int renamed
+        = db.DuplicateRow(QStringLiteral("folders"), QStringLiteral("id"),
+                          QString::number(db.insertSqlClean(
+                              { { QStringLiteral("foldername"), QStringLiteral("Alt") } },
+                              QStringLiteral("folders"))),
+                          QStringLiteral("foldername"), QStringLiteral("Neu's"));
     QVERIFY(renamed > 0);
-    QCOMPARE(db.selectOne(QStringLiteral("SELECT foldername FROM folders WHERE id=%1").arg(renamed)),
-             QStringLiteral("Neu's"));
+    QCOMPARE(
+        db.selectOne(QStringLiteral("SELECT foldername FROM folders WHERE id=%1").arg(renamed)),
+        QStringLiteral("Neu's"));
 }
 
 void TestDatabase::duplicateRowOfMissingArticle()
@@ -370,11 +408,11 @@ void TestDatabase::duplicateRowOfMissingArticle()
     APP_TEST_DATABASE(t);
     Database &db = *t.db();
     insertArticle(db, QStringLiteral("einziger"));
-    QCOMPARE(db.DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), QStringLiteral("4711"),
-                             QString(), QString()),
+    QCOMPARE(db.DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"),
+                             QStringLiteral("4711"), QString(), QString()),
              0);
-    QCOMPARE(db.DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), QStringLiteral("x' OR '1'='1"),
-                             QString(), QString()),
+    QCOMPARE(db.DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"),
+                             QStringLiteral("x' OR '1'='1"), QString(), QString()),
              0);
     QCOMPARE(db.selectCount(QStringLiteral("SELECT id FROM articles")), 1);
 }
@@ -383,8 +421,9 @@ void TestDatabase::selectNewsTails()
 {
     APP_TEST_DATABASE(t);
     Database &db = *t.db();
-    const QStringList dates = { QStringLiteral("2026-12-06 09:00:00"), QStringLiteral("2026-12-06 11:30:00"),
-                                QStringLiteral("2026-12-06 10:15:00") };
+    const QStringList dates
+        = { QStringLiteral("2026-12-06 09:00:00"), QStringLiteral("2026-12-06 11:30:00"),
+            QStringLiteral("2026-12-06 10:15:00") };
     QList<int> ids;
     for (int i = 0; i < dates.size(); ++i) {
         QMap<QString, QVariant> row;
@@ -408,7 +447,8 @@ void TestDatabase::selectNewsTails()
     QCOMPARE(item.price, 0.0);
     QCOMPARE(item.pricetype, 0);
 
-    const QList<NewsItem> newest = db.selectNews(QStringLiteral("ORDER BY datetime(indate) DESC LIMIT 2"));
+    const QList<NewsItem> newest
+        = db.selectNews(QStringLiteral("ORDER BY datetime(indate) DESC LIMIT 2"));
     QCOMPARE(newest.size(), 2);
     QCOMPARE(newest.at(0).id, ids.at(1));
     QCOMPARE(newest.at(1).id, ids.at(2));
@@ -427,7 +467,8 @@ void TestDatabase::mysqlAddRemoveInfo()
     QList<NewsItem> entries = db.selectNews(QStringLiteral("infotype='removeitem'"));
     QCOMPARE(entries.size(), 1);
     QCOMPARE(entries.first().title, QStringLiteral("Gelöscht"));
-    QCOMPARE(entries.first().textinfo, QStringLiteral("Anzeige wurde zur Neueinlesung gelöscht (-9,17)"));
+    QCOMPARE(entries.first().textinfo,
+             QStringLiteral("Anzeige wurde zur Neueinlesung gelöscht (-9,17)"));
     QCOMPARE(entries.first().itemid, QStringLiteral("0"));
     QVERIFY(entries.first().indate.isValid());
     QVERIFY(qAbs(entries.first().indate.secsTo(QDateTime::currentDateTime())) < 60);
@@ -437,7 +478,8 @@ void TestDatabase::mysqlAddRemoveInfo()
     qApp->setProperty("mysqlsyncworkstation", false);
     db.mysqlAddRemoveInfo(-7, QStringLiteral("18"));
     entries = db.selectNews(QStringLiteral("ORDER BY id DESC"));
-    QCOMPARE(db.selectOne(QStringLiteral("SELECT newsid FROM clienttoserver")), QString::number(entries.first().id));
+    QCOMPARE(db.selectOne(QStringLiteral("SELECT newsid FROM clienttoserver")),
+             QString::number(entries.first().id));
 }
 
 void TestDatabase::foldersOfTheDataFolder()

@@ -23,8 +23,7 @@ public:
     WriteLockHolder(QString file, int holdMs)
         : m_file(std::move(file))
         , m_holdMs(holdMs)
-    {
-    }
+    { }
     QSemaphore locked;
     bool ok = false;
 
@@ -38,7 +37,8 @@ protected:
             db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
             QSqlQuery q(db);
             ok = db.open() && q.exec(QStringLiteral("BEGIN IMMEDIATE"))
-                && q.exec(QStringLiteral("INSERT INTO folders (foldername) VALUES ('vom Nachbarn')"));
+                && q.exec(
+                    QStringLiteral("INSERT INTO folders (foldername) VALUES ('vom Nachbarn')"));
             locked.release();
             QThread::msleep(m_holdMs);
             q.exec(QStringLiteral("COMMIT"));
@@ -106,7 +106,8 @@ void TestDatabaseConnections::furtherConnectionsOnOtherThreads()
     for (int i = 0; i < perThread; ++i) {
         QMap<QString, QVariant> row;
         row.insert(QStringLiteral("Title"), QStringLiteral("gui %1").arg(i));
-        QVERIFY2(db.insertSqlClean(row, QStringLiteral("articles")) > 0, qPrintable(db.lastErrorText));
+        QVERIFY2(db.insertSqlClean(row, QStringLiteral("articles")) > 0,
+                 qPrintable(db.lastErrorText));
     }
     for (QThread *thread : threads) {
         QVERIFY(thread->wait(60000));
@@ -117,7 +118,8 @@ void TestDatabaseConnections::furtherConnectionsOnOtherThreads()
     QCOMPARE(db.getOption(QStringLiteral("ebayDB"), QString()), QStringLiteral("fertig"));
     // The workers' connections are gone with their objects.
     for (const QString &name : QSqlDatabase::connectionNames())
-        QVERIFY2(!name.startsWith(QLatin1String("listingThreadDB")) && !name.startsWith(QLatin1String("ebayDB")),
+        QVERIFY2(!name.startsWith(QLatin1String("listingThreadDB"))
+                     && !name.startsWith(QLatin1String("ebayDB")),
                  qPrintable(name));
 }
 
@@ -188,7 +190,8 @@ void TestDatabaseConnections::lockedFileFailsAfterTheBound()
     QVERIFY(log.count(QStringLiteral("Database is locked, wait 200ms and try again")) >= 2);
     QCOMPARE(log.count(QStringLiteral("SQL Insert Error: ")), 1);
     QVERIFY(holder.wait(5000));
-    QCOMPARE(db.selectCount(QStringLiteral("SELECT id FROM folders WHERE foldername='zu spät'")), 0);
+    QCOMPARE(db.selectCount(QStringLiteral("SELECT id FROM folders WHERE foldername='zu spät'")),
+             0);
 }
 
 void TestDatabaseConnections::readersDoNotWaitForAWriter()
@@ -224,11 +227,15 @@ void TestDatabaseConnections::lostMySqlConnectionIsReopened()
         {
             QSqlDatabase admin = t.rawConnection(QStringLiteral("killer"));
             QSqlQuery kill(admin);
-            QVERIFY2(kill.exec(QStringLiteral("KILL CONNECTION %1").arg(id)), qPrintable(kill.lastError().text()));
+            QVERIFY2(kill.exec(QStringLiteral("KILL CONNECTION %1").arg(id)),
+                     qPrintable(kill.lastError().text()));
         }
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Database error .*, try to reconnect...")));
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            QRegularExpression(QStringLiteral("^Database error .*, try to reconnect...")));
         if (round == 0) {
-            QVERIFY2(db.executeSQL(QStringLiteral("INSERT INTO folders (foldername) VALUES ('nach dem Abbruch')")),
+            QVERIFY2(db.executeSQL(QStringLiteral(
+                         "INSERT INTO folders (foldername) VALUES ('nach dem Abbruch')")),
                      qPrintable(db.lastErrorText));
         } else {
             QCOMPARE(db.selectCount(QStringLiteral("SELECT id FROM folders")), 1);
@@ -238,7 +245,8 @@ void TestDatabaseConnections::lostMySqlConnectionIsReopened()
     // The new session has the same settings as the first.
     QCOMPARE(db.selectOne(QStringLiteral("SELECT @@SESSION.sql_mode")),
              QStringLiteral("NO_BACKSLASH_ESCAPES,NO_ENGINE_SUBSTITUTION"));
-    QCOMPARE(db.selectOne(QStringLiteral("SELECT @@SESSION.character_set_client")), QStringLiteral("utf8mb4"));
+    QCOMPARE(db.selectOne(QStringLiteral("SELECT @@SESSION.character_set_client")),
+             QStringLiteral("utf8mb4"));
     QSqlDatabase::removeDatabase(QStringLiteral("killer"));
 }
 
@@ -251,14 +259,16 @@ void TestDatabaseConnections::checkpointPutsEveryRowIntoTheFile()
     Database &db = *t.db();
     Database worker(true, QStringLiteral("BackupInfo"));
     for (int i = 0; i < 50; ++i)
-        QVERIFY(worker.executeSQL(QStringLiteral("INSERT INTO folders (foldername) VALUES ('f%1')").arg(i)));
+        QVERIFY(worker.executeSQL(
+            QStringLiteral("INSERT INTO folders (foldername) VALUES ('f%1')").arg(i)));
     QVERIFY(db.checkpoint());
 
     // A copy of the database file alone, as the backup packs it, holds every row.
     const QString copy = t.dataDir() + QStringLiteral("copy.sqlite");
     QVERIFY(QFile::copy(t.dataDir() + Database::getDatabaseName(), copy));
     {
-        QSqlDatabase check = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("copycheck"));
+        QSqlDatabase check
+            = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("copycheck"));
         check.setDatabaseName(copy);
         QVERIFY(check.open());
         QSqlQuery q(check);
@@ -284,10 +294,12 @@ void TestDatabaseConnections::unreachableMySqlFallsBackToTheLocalFile()
     nowhere.user = QStringLiteral("niemand");
     nowhere.password = QStringLiteral("geheim");
     probe.close();
-    TestSupport::writeMySqlSetup(dir.path() + QLatin1Char('/'), nowhere, QStringLiteral("shop"), true);
+    TestSupport::writeMySqlSetup(dir.path() + QLatin1Char('/'), nowhere, QStringLiteral("shop"),
+                                 true);
 
     DialogAnswers answers;
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Can't open MySQL database")));
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression(QStringLiteral("^Can't open MySQL database")));
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("not reachable")));
     Database db(dir.path());
     QVERIFY(!db.isMySQL);
@@ -311,13 +323,15 @@ void TestDatabaseConnections::cleanDbReportsSizes()
     if (t.backend() == Backend::MySQL) {
         db.cleanDB(nullptr);
         QCOMPARE(answers.messages().size(), 1);
-        QCOMPARE(answers.messages().first().text, QStringLiteral("Diese Funktion ist im MySQL Modus nicht verfügbar"));
+        QCOMPARE(answers.messages().first().text,
+                 QStringLiteral("Diese Funktion ist im MySQL Modus nicht verfügbar"));
         QCOMPARE(answers.messages().first().type, 0);
         return;
     }
     const QString blob(20000, QLatin1Char('x'));
     for (int i = 0; i < 100; ++i)
-        QVERIFY(db.executeSQL(QStringLiteral("INSERT INTO articles (Description) VALUES ('%1')").arg(blob)));
+        QVERIFY(db.executeSQL(
+            QStringLiteral("INSERT INTO articles (Description) VALUES ('%1')").arg(blob)));
     QVERIFY(db.executeSQL(QStringLiteral("DELETE FROM articles")));
     db.cleanDB(nullptr);
     QCOMPARE(answers.messages().size(), 1);
@@ -325,7 +339,8 @@ void TestDatabaseConnections::cleanDbReportsSizes()
     QCOMPARE(message.type, 0);
     const QRegularExpression text(QStringLiteral(
         "^Die Datenbank wurde erfolgreich aufgeräumt, vorherige Größe: (\\d+,\\d) (Bytes|kB|MB), "
-        "danach (\\d+,\\d) (Bytes|kB|MB)\\. Nicht mehr genutzte Bilder werden im Hintergrund aufgeräumt\\.$"));
+        "danach (\\d+,\\d) (Bytes|kB|MB)\\. Nicht mehr genutzte Bilder werden im Hintergrund "
+        "aufgeräumt\\.$"));
     const auto match = text.match(message.text);
     QVERIFY2(match.hasMatch(), qPrintable(message.text));
     QCOMPARE(match.captured(2), QStringLiteral("MB"));

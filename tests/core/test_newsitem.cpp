@@ -17,11 +17,16 @@ void TestNewsItem::cleanTextInfo_data()
 {
     QTest::addColumn<QString>("textinfo");
     QTest::addColumn<QString>("clean");
-    QTest::newRow("plain") << "wird gerade bearbeitet..." << "wird gerade bearbeitet...";
-    QTest::newRow("crlf is one break") << "a\r\nb" << "a, b";
-    QTest::newRow("lone cr and lf") << "a\rb\nc" << "a, b, c";
-    QTest::newRow("mixed") << "a\r\n\r\nb\n" << "a, , b, ";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("plain") << "wird gerade bearbeitet..."
+                           << "wird gerade bearbeitet...";
+    QTest::newRow("crlf is one break") << "a\r\nb"
+                                       << "a, b";
+    QTest::newRow("lone cr and lf") << "a\rb\nc"
+                                    << "a, b, c";
+    QTest::newRow("mixed") << "a\r\n\r\nb\n"
+                           << "a, , b, ";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void TestNewsItem::cleanTextInfo()
@@ -37,24 +42,37 @@ void TestNewsItem::imageUrl_data()
 {
     QTest::addColumn<QString>("infotype");
     QTest::addColumn<QString>("url");
-    QTest::newRow("newarticle") << "newarticle" << ":/buttons/images/add.png";
-    QTest::newRow("sellcount") << "sellcount" << ":/buttons/images/price-tag.png";
-    for (const char *type : { "planning_add_fail", "error", "end_fail", "articlecheck_fail",
-                              "articleadd_fail" })
+    QTest::newRow("newarticle") << "newarticle"
+                                << ":/buttons/images/add.png";
+    QTest::newRow("sellcount") << "sellcount"
+                               << ":/buttons/images/price-tag.png";
+    for (const char *type :
+         { "planning_add_fail", "error", "end_fail", "articlecheck_fail", "articleadd_fail" })
         QTest::newRow(type) << type << ":/buttons/images/error.png";
-    QTest::newRow("watcherneg") << "watcherneg" << ":/buttons/images/binoculars.png";
-    QTest::newRow("bidneg") << "bidneg" << ":/buttons/images/mace.png";
-    QTest::newRow("message") << "message" << ":/buttons/images/chat.png";
-    QTest::newRow("articlecheck_success") << "articlecheck_success" << ":/buttons/images/notes.png";
-    QTest::newRow("articleadd_success") << "articleadd_success" << ":/buttons/images/ebaybag.png";
-    QTest::newRow("success") << "success" << ":/buttons/images/checked.png";
-    QTest::newRow("progress") << "progress" << ":/buttons/images/TimeTracking-Flat-150.png";
-    QTest::newRow("update") << "update" << ":/buttons/images/info.png";
+    QTest::newRow("watcherneg") << "watcherneg"
+                                << ":/buttons/images/binoculars.png";
+    QTest::newRow("bidneg") << "bidneg"
+                            << ":/buttons/images/mace.png";
+    QTest::newRow("message") << "message"
+                             << ":/buttons/images/chat.png";
+    QTest::newRow("articlecheck_success") << "articlecheck_success"
+                                          << ":/buttons/images/notes.png";
+    QTest::newRow("articleadd_success") << "articleadd_success"
+                                        << ":/buttons/images/ebaybag.png";
+    QTest::newRow("success") << "success"
+                             << ":/buttons/images/checked.png";
+    QTest::newRow("progress") << "progress"
+                              << ":/buttons/images/TimeTracking-Flat-150.png";
+    QTest::newRow("update") << "update"
+                            << ":/buttons/images/info.png";
     QTest::newRow("planning_add_success") << "planning_add_success"
                                           << ":/buttons/images/Calendar-Flat-33.png";
-    QTest::newRow("newmessage has none") << "newmessage" << "";
-    QTest::newRow("removeitem has none") << "removeitem" << "";
-    QTest::newRow("case matters") << "Error" << "";
+    QTest::newRow("newmessage has none") << "newmessage"
+                                         << "";
+    QTest::newRow("removeitem has none") << "removeitem"
+                                         << "";
+    QTest::newRow("case matters") << "Error"
+                                  << "";
 }
 
 void TestNewsItem::imageUrl()
@@ -108,8 +126,9 @@ void TestNewsItem::travelsThroughQueuedSignals()
     NewsSender sender;
     NewsItem received;
     QObject context;
-    connect(&sender, &NewsSender::sendaddNewsItem, &context,
-            [&received](const NewsItem &item) { received = item; }, Qt::QueuedConnection);
+    connect(
+        &sender, &NewsSender::sendaddNewsItem, &context,
+        [&received](const NewsItem &item) { received = item; }, Qt::QueuedConnection);
     NewsItem item;
     item.id = 3;
     item.infotype = QStringLiteral("newarticle");

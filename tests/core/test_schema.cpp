@@ -39,27 +39,95 @@ const QMap<QString, QStringList> &expectedColumns()
         c.insert(QStringLiteral("chat_private"), { "id" });
 
         QStringList a = {
-            "id", "Folder", "FolderOld", "Trash", "TrashMoved", "Account", "Site", "TemplateName",
-            "IsEdit", "ParentArticle", "DoCheck", "DoCheckResult", "IsVerified", "Planned",
-            "Planned_Interval", "HasError", "LastError", "Marker", "RefreshHash", "ItemID",
-            "StartDate", "EndDate", "CurrentPrice", "Quantity", "SoldCount", "BidCount",
-            "WatchCount", "QuestionCount", "HighBidder", "Currency", "ImageThumb", "Title",
-            "SubTitle", "SKU", "ApplicationData", "Description", "ItemSpecifics",
-            "PrimaryCategory", "PrimaryCategoryText", "SecondaryCategory",
-            "SecondaryCategoryText", "ConditionID", "ConditionDescription", "EAN", "ISBN", "UPC",
-            "StoreCategoryID", "StoreCategory2ID", "GalleryType", "PhotoDisplay",
-            "VariantImageOption", "HasVariation", "HasVariationMinPrice", "ListingType",
-            "ListingDuration", "StartPrice", "BuyItNowPrice", "ReservePrice", "PrivateListing",
-            "eBayPlus", "BestOfferEnabled", "BestOfferAutoAcceptPrice", "MinimumBestOfferPrice",
-            "LotSize", "VAT_VATPercent", "PaymentMethods", "PayPalEmailAddress",
-            "PaymentInstructions", "SellerPaymentProfile", "SellerReturnProfile",
-            "SellerShippingProfile", "RP_ReturnsAcceptedOption", "RP_ReturnsWithinOption",
-            "RP_ShippingCostPaidByOption", "RP_InternationalReturnsAcceptedOption",
-            "RP_InternationalReturnsWithinOption", "RP_InternationalShippingCostPaidByOption",
-            "Country", "PostalCode", "Location", "DispatchTimeMax", "ShippingService_1_IsFree",
-            "PickUpAccepted", "PickUpAcceptedCost", "PromotionalShippingDiscount",
-            "ShippingDiscountProfileID", "IPromotionalShippingDiscount",
-            "IShippingDiscountProfileID", "Notes",
+            "id",
+            "Folder",
+            "FolderOld",
+            "Trash",
+            "TrashMoved",
+            "Account",
+            "Site",
+            "TemplateName",
+            "IsEdit",
+            "ParentArticle",
+            "DoCheck",
+            "DoCheckResult",
+            "IsVerified",
+            "Planned",
+            "Planned_Interval",
+            "HasError",
+            "LastError",
+            "Marker",
+            "RefreshHash",
+            "ItemID",
+            "StartDate",
+            "EndDate",
+            "CurrentPrice",
+            "Quantity",
+            "SoldCount",
+            "BidCount",
+            "WatchCount",
+            "QuestionCount",
+            "HighBidder",
+            "Currency",
+            "ImageThumb",
+            "Title",
+            "SubTitle",
+            "SKU",
+            "ApplicationData",
+            "Description",
+            "ItemSpecifics",
+            "PrimaryCategory",
+            "PrimaryCategoryText",
+            "SecondaryCategory",
+            "SecondaryCategoryText",
+            "ConditionID",
+            "ConditionDescription",
+            "EAN",
+            "ISBN",
+            "UPC",
+            "StoreCategoryID",
+            "StoreCategory2ID",
+            "GalleryType",
+            "PhotoDisplay",
+            "VariantImageOption",
+            "HasVariation",
+            "HasVariationMinPrice",
+            "ListingType",
+            "ListingDuration",
+            "StartPrice",
+            "BuyItNowPrice",
+            "ReservePrice",
+            "PrivateListing",
+            "eBayPlus",
+            "BestOfferEnabled",
+            "BestOfferAutoAcceptPrice",
+            "MinimumBestOfferPrice",
+            "LotSize",
+            "VAT_VATPercent",
+            "PaymentMethods",
+            "PayPalEmailAddress",
+            "PaymentInstructions",
+            "SellerPaymentProfile",
+            "SellerReturnProfile",
+            "SellerShippingProfile",
+            "RP_ReturnsAcceptedOption",
+            "RP_ReturnsWithinOption",
+            "RP_ShippingCostPaidByOption",
+            "RP_InternationalReturnsAcceptedOption",
+            "RP_InternationalReturnsWithinOption",
+            "RP_InternationalShippingCostPaidByOption",
+            "Country",
+            "PostalCode",
+            "Location",
+            "DispatchTimeMax",
+            "ShippingService_1_IsFree",
+            "PickUpAccepted",
+            "PickUpAcceptedCost",
+            "PromotionalShippingDiscount",
+            "ShippingDiscountProfileID",
+            "IPromotionalShippingDiscount",
+            "IShippingDiscountProfileID",
+            "Notes",
         };
         for (int i = 1; i <= 4; ++i)
             a << QStringLiteral("ShippingService_%1").arg(i)
@@ -148,10 +216,12 @@ void TestSchema::columnsBehaveAsNumbersAndTexts()
     QVERIFY(db.executeSQL(QStringLiteral(
         "INSERT INTO articles (Title, SoldCount, Quantity, StartPrice, Folder, ItemID) "
         "VALUES ('b', '12', '2', '10', '-9', '0110')")));
-    QCOMPARE(db.selectCount(QStringLiteral("SELECT id FROM articles WHERE SoldCount < Quantity")), 1);
+    QCOMPARE(db.selectCount(QStringLiteral("SELECT id FROM articles WHERE SoldCount < Quantity")),
+             1);
     QCOMPARE(db.selectOne(QStringLiteral("SELECT Title FROM articles WHERE SoldCount < Quantity")),
              QStringLiteral("a"));
-    const SqlRows byPrice = db.select(QStringLiteral("SELECT Title FROM articles ORDER BY StartPrice DESC"));
+    const SqlRows byPrice
+        = db.select(QStringLiteral("SELECT Title FROM articles ORDER BY StartPrice DESC"));
     QCOMPARE(byPrice.size(), 2);
     QCOMPARE(byPrice.at(0).value(QStringLiteral("Title")).toString(), QStringLiteral("b"));
     QCOMPARE(db.selectCount(QStringLiteral("SELECT id FROM articles WHERE Folder = -9")), 2);
@@ -159,7 +229,8 @@ void TestSchema::columnsBehaveAsNumbersAndTexts()
     QCOMPARE(db.selectCount(QStringLiteral("SELECT id FROM articles WHERE ItemID = '0110'")), 1);
     QCOMPARE(db.selectOne(QStringLiteral("SELECT ItemID FROM articles WHERE Title = 'b'")),
              QStringLiteral("0110"));
-    QCOMPARE(db.selectOne(QStringLiteral("SELECT StartPrice FROM articles WHERE Title = 'a'")).toDouble(),
+    QCOMPARE(db.selectOne(QStringLiteral("SELECT StartPrice FROM articles WHERE Title = 'a'"))
+                 .toDouble(),
              9.5);
 }
 
@@ -176,12 +247,13 @@ void TestSchema::defaultsOfAnInsertWithFewColumns()
     const SqlRows rows = db.select(QStringLiteral("SELECT * FROM articles WHERE id=%1").arg(id));
     QCOMPARE(rows.size(), 1);
     const auto &a = rows.first();
-    for (const char *zero : { "DoCheck", "Trash", "IsVerified", "Account", "FolderOld", "SoldCount",
-                              "BidCount", "WatchCount", "QuestionCount", "HasError", "Marker",
-                              "HasVariation" })
+    for (const char *zero :
+         { "DoCheck", "Trash", "IsVerified", "Account", "FolderOld", "SoldCount", "BidCount",
+           "WatchCount", "QuestionCount", "HasError", "Marker", "HasVariation" })
         QVERIFY2(a.value(QLatin1String(zero)).toString() == QLatin1String("0"), zero);
-    for (const char *empty : { "ItemID", "Planned", "Planned_Interval", "DoCheckResult", "StartDate",
-                               "EndDate", "LastError", "HighBidder", "SKU", "Currency" }) {
+    for (const char *empty :
+         { "ItemID", "Planned", "Planned_Interval", "DoCheckResult", "StartDate", "EndDate",
+           "LastError", "HighBidder", "SKU", "Currency" }) {
         QVERIFY2(!a.value(QLatin1String(empty)).isNull(), empty);
         QVERIFY2(a.value(QLatin1String(empty)).toString().isEmpty(), empty);
     }
@@ -197,8 +269,9 @@ void TestSchema::defaultsOfAnInsertWithFewColumns()
     QVERIFY(accountId > 0);
     QCOMPARE(db.selectOne(QStringLiteral("SELECT active FROM accounts WHERE id=%1").arg(accountId)),
              QStringLiteral("1"));
-    QCOMPARE(db.selectOne(QStringLiteral("SELECT sandbox FROM accounts WHERE id=%1").arg(accountId)),
-             QStringLiteral("0"));
+    QCOMPARE(
+        db.selectOne(QStringLiteral("SELECT sandbox FROM accounts WHERE id=%1").arg(accountId)),
+        QStringLiteral("0"));
 }
 
 void TestSchema::mysqlTablesTakeFourByteTextAndLongDescriptions()
@@ -214,12 +287,15 @@ void TestSchema::mysqlTablesTakeFourByteTextAndLongDescriptions()
             .arg(t.mysqlDatabaseName()));
     QCOMPARE(tables.size(), Schema::tables().size());
     for (const auto &table : tables)
-        QVERIFY2(table.value(QStringLiteral("TABLE_COLLATION")).toString().startsWith(QLatin1String("utf8mb4")),
+        QVERIFY2(table.value(QStringLiteral("TABLE_COLLATION"))
+                     .toString()
+                     .startsWith(QLatin1String("utf8mb4")),
                  qPrintable(table.value(QStringLiteral("TABLE_NAME")).toString()));
     for (const char *column : { "Description", "ItemSpecifics" }) {
         const QString type = db.selectOne(
-            QStringLiteral("SELECT DATA_TYPE FROM information_schema.COLUMNS WHERE TABLE_SCHEMA='%1' "
-                           "AND TABLE_NAME='articles' AND COLUMN_NAME='%2'")
+            QStringLiteral(
+                "SELECT DATA_TYPE FROM information_schema.COLUMNS WHERE TABLE_SCHEMA='%1' "
+                "AND TABLE_NAME='articles' AND COLUMN_NAME='%2'")
                 .arg(t.mysqlDatabaseName(), QLatin1String(column)));
         QCOMPARE(type, QStringLiteral("longtext"));
     }
@@ -229,13 +305,13 @@ void TestSchema::startingTwiceChangesNothing()
 {
     APP_TEST_DATABASE(t);
     const QStringList before = catalogue(*t.db());
-    const TableSnapshot optionsBefore = TableSnapshot::take(*t.db(), QStringLiteral("options"),
-                                                            QStringLiteral("optionname"));
+    const TableSnapshot optionsBefore
+        = TableSnapshot::take(*t.db(), QStringLiteral("options"), QStringLiteral("optionname"));
     t.reopen();
     t.reopen();
     QCOMPARE(catalogue(*t.db()), before);
-    const TableSnapshot optionsAfter = TableSnapshot::take(*t.db(), QStringLiteral("options"),
-                                                           QStringLiteral("optionname"));
+    const TableSnapshot optionsAfter
+        = TableSnapshot::take(*t.db(), QStringLiteral("options"), QStringLiteral("optionname"));
     const auto changes = TableSnapshot::diff(optionsBefore, optionsAfter);
     QVERIFY2(changes.isEmpty(), qPrintable(TableSnapshot::describe(changes)));
 }
@@ -256,16 +332,21 @@ void TestSchema::upgradeFromAnOlderSchemaKeepsEveryRow()
         for (const QString &table : raw.tables(QSql::Tables)) {
             if (table.startsWith(QLatin1String("sqlite_")))
                 continue;
-            QVERIFY2(q.exec(QStringLiteral("DROP TABLE `%1`").arg(table)), qPrintable(q.lastError().text()));
+            QVERIFY2(q.exec(QStringLiteral("DROP TABLE `%1`").arg(table)),
+                     qPrintable(q.lastError().text()));
         }
         QVERIFY(q.exec(QStringLiteral("CREATE TABLE articles (id %1, Title TEXT, Folder INTEGER, "
-                                      "Description TEXT)").arg(key)));
-        QVERIFY(q.exec(QStringLiteral("CREATE TABLE accounts (id %1, accountname VARCHAR(150), token TEXT)")
+                                      "Description TEXT)")
                            .arg(key)));
-        QVERIFY(q.exec(QStringLiteral("CREATE TABLE options (optionname VARCHAR(255), optionvalue TEXT)")));
+        QVERIFY(q.exec(
+            QStringLiteral("CREATE TABLE accounts (id %1, accountname VARCHAR(150), token TEXT)")
+                .arg(key)));
+        QVERIFY(q.exec(
+            QStringLiteral("CREATE TABLE options (optionname VARCHAR(255), optionvalue TEXT)")));
         QVERIFY(q.exec(QStringLiteral("INSERT INTO options VALUES ('SchemaVersion', '1')")));
         QVERIFY(q.exec(QStringLiteral("INSERT INTO options VALUES ('lastOrder', 'id DESC')")));
-        QVERIFY(q.exec(QStringLiteral("INSERT INTO accounts (accountname, token) VALUES ('händler', 'T0K3N')")));
+        QVERIFY(q.exec(QStringLiteral(
+            "INSERT INTO accounts (accountname, token) VALUES ('händler', 'T0K3N')")));
         for (int i = 1; i <= 3; ++i) {
             QVERIFY(q.exec(QStringLiteral("INSERT INTO articles (Title, Folder, Description) "
                                           "VALUES ('Artikel %1', %2, '<p>Text %1</p>')")
@@ -278,18 +359,22 @@ void TestSchema::upgradeFromAnOlderSchemaKeepsEveryRow()
 
     t.reopen();
     Database &db = *t.db();
-    QCOMPARE(db.getOption(Schema::versionOption(), QString()), QString::number(Schema::currentVersion()));
+    QCOMPARE(db.getOption(Schema::versionOption(), QString()),
+             QString::number(Schema::currentVersion()));
     QCOMPARE(db.getOption(QStringLiteral("lastOrder"), QString()), QStringLiteral("id DESC"));
     const QStringList articleColumns = columnsOf(db, QStringLiteral("articles"));
     for (const QString &column : expectedColumns().value(QStringLiteral("articles")))
         QVERIFY2(articleColumns.contains(column), qPrintable(column));
-    QVERIFY(db.connection().tables().contains(QStringLiteral("articles_images"), Qt::CaseInsensitive));
+    QVERIFY(
+        db.connection().tables().contains(QStringLiteral("articles_images"), Qt::CaseInsensitive));
 
-    const SqlRows rows = db.select(QStringLiteral("SELECT id, Title, Folder, Description, DoCheck, ItemID "
-                                                  "FROM articles ORDER BY id"));
+    const SqlRows rows
+        = db.select(QStringLiteral("SELECT id, Title, Folder, Description, DoCheck, ItemID "
+                                   "FROM articles ORDER BY id"));
     QCOMPARE(rows.size(), 3);
     for (int i = 0; i < 3; ++i) {
-        QCOMPARE(rows.at(i).value(QStringLiteral("Title")).toString(), QStringLiteral("Artikel %1").arg(i + 1));
+        QCOMPARE(rows.at(i).value(QStringLiteral("Title")).toString(),
+                 QStringLiteral("Artikel %1").arg(i + 1));
         QCOMPARE(rows.at(i).value(QStringLiteral("Folder")).toInt(), -11 - i);
         QCOMPARE(rows.at(i).value(QStringLiteral("Description")).toString(),
                  QStringLiteral("<p>Text %1</p>").arg(i + 1));
@@ -313,11 +398,13 @@ void TestSchema::newerSchemaIsLeftAlone()
     APP_TEST_DATABASE(t);
     t.db()->setOption(Schema::versionOption(), QString::number(Schema::currentVersion() + 5));
     t.db()->executeSQL(QStringLiteral("INSERT INTO folders (foldername) VALUES ('Kiste')"));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("newer than this program")));
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression(QStringLiteral("newer than this program")));
     t.reopen();
     QCOMPARE(t.db()->getOption(Schema::versionOption(), QString()),
              QString::number(Schema::currentVersion() + 5));
-    QCOMPARE(t.db()->selectOne(QStringLiteral("SELECT foldername FROM folders")), QStringLiteral("Kiste"));
+    QCOMPARE(t.db()->selectOne(QStringLiteral("SELECT foldername FROM folders")),
+             QStringLiteral("Kiste"));
 }
 
 APP_TEST_MAIN(TestSchema)

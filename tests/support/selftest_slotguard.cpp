@@ -16,7 +16,7 @@ public:
     }
 private slots:
     // The button was renamed in the form, the slot was not.
-    void on_saveButton_clicked() {}
+    void on_saveButton_clicked() { }
 };
 
 class SelfTestSlotGuard : public QObject

@@ -6,8 +6,8 @@
 namespace TestSupport {
 
 namespace {
-const char *const kVariables[] = { "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
-                                   "XDG_RUNTIME_DIR" };
+const char *const kVariables[]
+    = { "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR" };
 }
 
 TempHome::TempHome()
@@ -20,8 +20,8 @@ TempHome::TempHome()
 
     const QString home = m_dir.path();
     const QStringList folders = { QStringLiteral("/.local/share"), QStringLiteral("/.config"),
-                                  QStringLiteral("/.cache"), QStringLiteral("/runtime"),
-                                  QStringLiteral("/Desktop"), QStringLiteral("/Documents") };
+                                  QStringLiteral("/.cache"),       QStringLiteral("/runtime"),
+                                  QStringLiteral("/Desktop"),      QStringLiteral("/Documents") };
     for (const QString &folder : folders)
         QDir().mkpath(home + folder);
     QFile::setPermissions(home + QStringLiteral("/runtime"),

@@ -66,7 +66,8 @@ void writeMySqlSetup(const QString &dataDir, const MySqlServer &server, const QS
     setup.setValue(QStringLiteral("hostname"), server.host);
     setup.setValue(QStringLiteral("port"), server.port);
     setup.setValue(QStringLiteral("username"), server.user);
-    setup.setValue(QStringLiteral("password"), SimpleCrypt(kSetupKey).encryptToString(server.password));
+    setup.setValue(QStringLiteral("password"),
+                   SimpleCrypt(kSetupKey).encryptToString(server.password));
     setup.setValue(QStringLiteral("database"), database);
     setup.setValue(QStringLiteral("active"), active);
     setup.setValue(QStringLiteral("syncworkstation"), syncWorkstation);
@@ -76,9 +77,9 @@ void writeMySqlSetup(const QString &dataDir, const MySqlServer &server, const QS
 
 void clearDatabaseProperties()
 {
-    for (const char *name : { "datadir", "CurrentDataPath", "mysqlhostname", "mysqlport",
-                              "mysqldatabase", "mysqlusername", "mysqlpassword", "mysqlimagepath",
-                              "mysqlsyncworkstation" })
+    for (const char *name :
+         { "datadir", "CurrentDataPath", "mysqlhostname", "mysqlport", "mysqldatabase",
+           "mysqlusername", "mysqlpassword", "mysqlimagepath", "mysqlsyncworkstation" })
         qApp->setProperty(name, QVariant());
 }
 

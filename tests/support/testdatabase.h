@@ -33,7 +33,8 @@ void addBackendRows();
 
 // Writes the "mysql.setup" of a data folder as the settings dialog does.
 void writeMySqlSetup(const QString &dataDir, const MySqlServer &server, const QString &database,
-                     bool active, bool syncWorkstation = true, const QString &imagePath = QString());
+                     bool active, bool syncWorkstation = true,
+                     const QString &imagePath = QString());
 
 // A fresh data folder with a fresh database behind it: the local SQLite file, or a new
 // database on the test MariaDB server (dropped again at the end). Opens the program's
@@ -80,7 +81,7 @@ Q_DECLARE_METATYPE(TestSupport::Backend)
 #define APP_REQUIRE_BACKEND(backend)                                                               \
     do {                                                                                           \
         if ((backend) == TestSupport::Backend::MySQL                                               \
-            && !TestSupport::MySqlServer::fromEnvironment().configured()) {                         \
+            && !TestSupport::MySqlServer::fromEnvironment().configured()) {                        \
             if (TestSupport::mysqlRequired())                                                      \
                 QFAIL("The MariaDB test server is not configured");                                \
             QSKIP("No MariaDB test server (run the tests through the README's test command)");     \
@@ -89,7 +90,7 @@ Q_DECLARE_METATYPE(TestSupport::Backend)
 
 // Opens a TestDatabase named `var` for the current "backend" row.
 #define APP_TEST_DATABASE(var)                                                                     \
-    const TestSupport::Backend var##Backend = *static_cast<TestSupport::Backend *>(              \
+    const TestSupport::Backend var##Backend = *static_cast<TestSupport::Backend *>(                \
         QTest::qGlobalData("backend", ::qMetaTypeId<TestSupport::Backend>()));                     \
     APP_REQUIRE_BACKEND(var##Backend);                                                             \
     TestSupport::TestDatabase var(var##Backend);                                                   \
