@@ -32,6 +32,7 @@ constexpr unsigned long long kSetupKey = 0x5e17a0c4d29b3f68ULL;
 
 constexpr int kLockRetryMs = 200;
 constexpr int kMaxReconnects = 3;
+constexpr int kPreparedCacheSize = 32;
 
 const QStringList &mySqlProperties()
 {
@@ -228,6 +229,7 @@ Database::~Database()
 
 void Database::close()
 {
+    m_prepared.clear();
     if (m_connectionName.isEmpty() || !m_db.isValid())
         return;
     m_db.close();
@@ -334,12 +336,24 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
     lockTimer.start();
     int reconnects = 0;
     const bool mysql = connection.driverName() == QLatin1String(kMySqlDriver);
+    const bool cacheable = values && connection.connectionName() == m_db.connectionName();
     for (;;) {
-        query = QSqlQuery(connection);
-        query.setForwardOnly(true);
         bool ok;
+        if (cacheable && m_prepared.contains(sql)) {
+            // The importers and workers write row after row with the same columns.
+            query = m_prepared.value(sql);
+            ok = true;
+        } else {
+            query = QSqlQuery(connection);
+            query.setForwardOnly(true);
+            ok = !values || query.prepare(sql);
+            if (ok && cacheable) {
+                if (m_prepared.size() >= kPreparedCacheSize)
+                    m_prepared.clear();
+                m_prepared.insert(sql, query);
+            }
+        }
         if (values) {
-            ok = query.prepare(sql);
             if (ok) {
                 for (auto it = values->cbegin(); it != values->cend(); ++it)
                     query.bindValue(QLatin1Char(':') + it.key(), boundText(it.value()));
@@ -360,6 +374,8 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
         if (mysql && isConnectionLost(error) && reconnects < kMaxReconnects
             && connection.connectionName() == m_db.connectionName()) {
             ++reconnects;
+            query = QSqlQuery();
+            m_prepared.clear();
             qCWarning(lcDb).noquote() << QStringLiteral("Database error ") + error.text()
                     + QStringLiteral(", try to reconnect...");
             reconnect();

@@ -2,14 +2,15 @@
 
 #include "core/newsitem.h"
 
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QObject>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QVariant>
 
-class QSqlQuery;
 class QWidget;
 
 using ArticleRow = QMap<QString, QVariant>;
@@ -114,6 +115,8 @@ private:
     QString ensureFolder(const QString &path);
 
     QSqlDatabase m_db;
+    // Prepared INSERT and UPDATE statements of this connection, by statement text.
+    QHash<QString, QSqlQuery> m_prepared;
     QString m_connectionName;
     QString m_dataDir;
     int m_lockTimeoutMs = 10000;

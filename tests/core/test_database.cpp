@@ -41,6 +41,7 @@ private slots:
     void hostileTextsRoundTrip();
     void nullAndFlagValuesAreBoundAsText();
     void failuresReportTheDriversError();
+    void repeatedInsertsSurviveASchemaChange();
     void insertIntoTableWithoutAutomaticKey();
     void optionsKeepEmptyValues();
     void selectReturnsRowsAsMaps();
@@ -203,6 +204,21 @@ void TestDatabase::failuresReportTheDriversError()
     QVERIFY(!db.lastErrorText.isEmpty());
 }
 
+void TestDatabase::repeatedInsertsSurviveASchemaChange()
+{
+    APP_TEST_DATABASE(t);
+    Database &db = *t.db();
+    const int first = insertArticle(db, QStringLiteral("eins"));
+    QVERIFY(
+        db.executeSQL(QStringLiteral("ALTER TABLE articles ADD COLUMN Spaeter INTEGER DEFAULT 5")));
+    const int second = insertArticle(db, QStringLiteral("zwei"));
+    QVERIFY2(second > first, qPrintable(db.lastErrorText));
+    QCOMPARE(articleValue(db, second, QStringLiteral("Title")), QStringLiteral("zwei"));
+    QCOMPARE(articleValue(db, second, QStringLiteral("Spaeter")), QStringLiteral("5"));
+    // The same statement with other values writes other values.
+    QCOMPARE(articleValue(db, first, QStringLiteral("Description")), QStringLiteral("<p>eins</p>"));
+}
+
 void TestDatabase::insertIntoTableWithoutAutomaticKey()
 {
     APP_TEST_DATABASE(t);
@@ -274,6 +290,15 @@ void TestDatabase::selectReturnsRowsAsMaps()
              QStringLiteral("3"));
     QCOMPARE(db.selectOne(QStringLiteral("SELECT Title FROM articles WHERE id < 0")), QString());
     QCOMPARE(db.selectCount(QStringLiteral("SELECT id FROM articles WHERE Title LIKE 'A%'")), 3);
+
+    // The catalogue queries of the CSV import and the MySQL upload come back as rows too.
+    const SqlRows catalogue = db.select(db.isMySQL ? QStringLiteral("SHOW COLUMNS FROM articles")
+                                                   : QStringLiteral("PRAGMA table_info(articles)"));
+    QStringList names;
+    for (const auto &column : catalogue)
+        names << column.value(db.isMySQL ? QStringLiteral("Field") : QStringLiteral("name"))
+                     .toString();
+    QVERIFY(names.contains(QStringLiteral("ShippingService_1_Cost")));
 
     QSqlDatabase connection = db.connection();
     QCOMPARE(db.selectFromDb(QStringLiteral("SELECT Title FROM articles ORDER BY id"), connection)
