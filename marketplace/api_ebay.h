@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+class ArticleModel;
+class Database;
+class TradingTransport;
+
+// A client of the marketplace's Trading API and seller-profiles service for one account.
+// Every call is synchronous: it sends its request and waits in a local event loop on the
+// calling thread, during which that thread's queued calls are delivered. Make one per
+// account and task, and let it go afterwards.
+class Api_Ebay : public QObject
+{
+    Q_OBJECT
+public:
+    // `mode` 1 uses the sandbox, any other value production.
+    Api_Ebay(const QString &token, QObject *parent = nullptr, int mode = 0);
+    ~Api_Ebay() override;
+
+    // The error text of the last call: the marketplace's long message or the network
+    // error; empty when the last call succeeded.
+    QString getLastFail() const { return m_lastFail; }
+    void setToken(const QString &token) { m_token = token; }
+    bool isSandbox() const { return m_sandbox; }
+    // How long a call waits for its answer (60 s); tests shorten it.
+    void setTimeout(int milliseconds);
+
+    // Account and sign-in
+    // A new secret id for the sign-in: a random UUID, upper case, without braces.
+    static QString getUidForSession();
+    // The marketplace's sign-in page for the secret id.
+    QString getAuthUrl(const QString &secretId);
+    // The token the marketplace issued for the secret id after the user signed in:
+    // token + "||" + expiry ("yyyy-MM-dd HH:mm:ss", now + 365 days); empty on failure.
+    QString fetchToken(const QString &secretId, QString userName);
+    // The raw GetUser reply followed by the raw GetUserPreferences reply.
+    QString getUser();
+
+    // Ends a running listing; true when the marketplace confirmed it.
+    bool endItem(const QString &reason, const QString &itemId, const QString &siteId);
+
+    // Reference data: lists of one-entry maps, code to shown text.
+    QList<QMap<QString, QString>> getSuggestedCategories(const QString &query,
+                                                         const QString &siteId);
+    QList<QMap<QString, QString>> getCategories(const QString &siteId, const QString &parentId,
+                                                int levelLimit);
+    void getEbayDetails(const QString &siteId, const QString &kind,
+                        QList<QMap<QString, QString>> &out, Database *db);
+    QList<QMap<QString, QString>> getStore(const QString &siteId, int accountId, Database *db);
+    QList<QMap<QString, QString>> getProfiles(const QString &type, QString siteId, int accountId);
+    QList<QMap<QString, QString>> getShippingDiscountProfiles(Database *db, int accountId);
+    QString getCategorySpecifics(const QString &categoryId, const QString &siteId, Database *db);
+    QList<QMap<QString, QString>> getCategoryFeatures(const QString &categoryId,
+                                                      const QString &siteId, const QString &feature,
+                                                      Database *db);
+
+    // The ItemID of the last item call's answer.
+    QString lastItemId;
+
+signals:
+    // Progress of a long call.
+    void getStatus(QString text, int maximum, int value);
+    // One page of listings read from the marketplace; the receiver owns the records.
+    void sendAdItems(QList<ArticleModel *> items);
+
+private:
+    TradingTransport transport() const;
+
+    QString m_token;
+    bool m_sandbox = false;
+    int m_timeoutMs = 60000;
+    QString m_lastFail;
+};

@@ -1,0 +1,224 @@
+#include "marketplace/tradingtransport.h"
+
+#include "core/config.h"
+#include "core/logging.h"
+
+#include <QCoreApplication>
+#include <QHash>
+#include <QRegularExpression>
+#include <QXmlStreamWriter>
+
+namespace {
+
+const QString kTradingNamespace = QStringLiteral("urn:ebay:apis:eBLBaseComponents");
+const QString kProfilesNamespace
+    = QStringLiteral("http://www.ebay.com/marketplace/selling/v1/services");
+constexpr int kLoggedReplyLength = 4000;
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("TradingTransport", text);
+}
+
+} // namespace
+
+bool MarketplaceReply::succeeded() const
+{
+    return answered
+        && (ack.compare(QLatin1String("Success"), Qt::CaseInsensitive) == 0
+            || ack.compare(QLatin1String("Warning"), Qt::CaseInsensitive) == 0);
+}
+
+QString MarketplaceReply::message() const
+{
+    for (const MarketplaceError &error : errors) {
+        if (error.severity.compare(QLatin1String("Warning"), Qt::CaseInsensitive) != 0)
+            return error.longMessage.isEmpty() ? error.shortMessage : error.longMessage;
+    }
+    if (!errors.isEmpty())
+        return errors.first().longMessage.isEmpty() ? errors.first().shortMessage
+                                                    : errors.first().longMessage;
+    return failure;
+}
+
+TradingTransport::TradingTransport(bool sandbox, int timeoutMs)
+    : m_sandbox(sandbox)
+    , m_timeoutMs(timeoutMs)
+{ }
+
+QString TradingTransport::compatibilityLevel()
+{
+    return QStringLiteral("1423");
+}
+
+QString TradingTransport::globalId(const QString &siteId)
+{
+    static const QHash<QString, QString> ids = {
+        { QStringLiteral("0"), QStringLiteral("EBAY-US") },
+        { QStringLiteral("2"), QStringLiteral("EBAY-ENCA") },
+        { QStringLiteral("3"), QStringLiteral("EBAY-GB") },
+        { QStringLiteral("15"), QStringLiteral("EBAY-AU") },
+        { QStringLiteral("16"), QStringLiteral("EBAY-AT") },
+        { QStringLiteral("23"), QStringLiteral("EBAY-FRBE") },
+        { QStringLiteral("71"), QStringLiteral("EBAY-FR") },
+        { QStringLiteral("77"), QStringLiteral("EBAY-DE") },
+        { QStringLiteral("100"), QStringLiteral("EBAY-MOTOR") },
+        { QStringLiteral("101"), QStringLiteral("EBAY-IT") },
+        { QStringLiteral("123"), QStringLiteral("EBAY-NLBE") },
+        { QStringLiteral("146"), QStringLiteral("EBAY-NL") },
+        { QStringLiteral("186"), QStringLiteral("EBAY-ES") },
+        { QStringLiteral("193"), QStringLiteral("EBAY-CH") },
+        { QStringLiteral("201"), QStringLiteral("EBAY-HK") },
+        { QStringLiteral("203"), QStringLiteral("EBAY-IN") },
+        { QStringLiteral("205"), QStringLiteral("EBAY-IE") },
+        { QStringLiteral("207"), QStringLiteral("EBAY-MY") },
+        { QStringLiteral("210"), QStringLiteral("EBAY-FRCA") },
+        { QStringLiteral("211"), QStringLiteral("EBAY-PH") },
+        { QStringLiteral("212"), QStringLiteral("EBAY-PL") },
+        { QStringLiteral("216"), QStringLiteral("EBAY-SG") },
+    };
+    return ids.value(siteId.trimmed(), QStringLiteral("EBAY-DE"));
+}
+
+QString TradingTransport::withoutSecrets(QString xml)
+{
+    static const QRegularExpression secrets(
+        QStringLiteral("<(eBayAuthToken|SecretID|Password)>[^<]*</\\1>"));
+    return xml.replace(secrets, QStringLiteral("<\\1>***</\\1>"));
+}
+
+QByteArray TradingTransport::requestBody(const Call &call, const QString &token) const
+{
+    QByteArray body;
+    QXmlStreamWriter xml(&body);
+    xml.writeStartDocument();
+    xml.writeDefaultNamespace(kTradingNamespace);
+    xml.writeStartElement(kTradingNamespace, call.name + QStringLiteral("Request"));
+    if (call.credentials != Credentials::None) {
+        xml.writeStartElement(QStringLiteral("RequesterCredentials"));
+        if (call.credentials == Credentials::Token)
+            xml.writeTextElement(QStringLiteral("eBayAuthToken"), token);
+        else
+            xml.writeTextElement(QStringLiteral("Username"), call.userName);
+        xml.writeEndElement();
+    }
+    if (call.errorLanguage)
+        xml.writeTextElement(QStringLiteral("ErrorLanguage"), QStringLiteral("de_DE"));
+    if (call.warningLevelHigh)
+        xml.writeTextElement(QStringLiteral("WarningLevel"), QStringLiteral("High"));
+    if (call.fields)
+        call.fields(xml);
+    xml.writeEndElement();
+    xml.writeEndDocument();
+    return body;
+}
+
+MarketplaceReply TradingTransport::send(const Call &call, const QString &token) const
+{
+    const QList<BlockingRequest::Header> headers = {
+        { "X-EBAY-API-COMPATIBILITY-LEVEL", compatibilityLevel().toLatin1() },
+        { "X-EBAY-API-DEV-NAME", Config::devId(m_sandbox).toUtf8() },
+        { "X-EBAY-API-APP-NAME", Config::appId(m_sandbox).toUtf8() },
+        { "X-EBAY-API-CERT-NAME", Config::certId(m_sandbox).toUtf8() },
+        { "X-EBAY-API-CALL-NAME", call.name.toLatin1() },
+        { "X-EBAY-API-SITEID", call.siteId.trimmed().toLatin1() },
+        { "Content-Type", "text/xml; charset=utf-8" },
+    };
+    return exchange(call.name, QUrl(Config::tradingUrl(m_sandbox)), headers,
+                    requestBody(call, token), call.timeoutMs > 0 ? call.timeoutMs : m_timeoutMs,
+                    false);
+}
+
+MarketplaceReply TradingTransport::sendProfiles(const ProfilesCall &call,
+                                                const QString &token) const
+{
+    QByteArray body;
+    QXmlStreamWriter xml(&body);
+    xml.writeStartDocument();
+    xml.writeDefaultNamespace(kProfilesNamespace);
+    xml.writeStartElement(kProfilesNamespace, call.operation + QStringLiteral("Request"));
+    if (call.fields)
+        call.fields(xml);
+    xml.writeEndElement();
+    xml.writeEndDocument();
+
+    const QList<BlockingRequest::Header> headers = {
+        { "X-EBAY-SOA-OPERATION-NAME", call.operation.toLatin1() },
+        { "X-EBAY-SOA-SERVICE-NAME", "SellerProfilesManagementService" },
+        { "X-EBAY-SOA-SERVICE-VERSION", "1.0.0" },
+        { "X-EBAY-SOA-GLOBAL-ID", globalId(call.siteId).toLatin1() },
+        { "X-EBAY-SOA-SECURITY-TOKEN", token.toUtf8() },
+        { "X-EBAY-SOA-REQUEST-DATA-FORMAT", "XML" },
+        { "X-EBAY-SOA-RESPONSE-DATA-FORMAT", "XML" },
+        { "Content-Type", "text/xml; charset=utf-8" },
+    };
+    return exchange(call.operation, QUrl(Config::profilesUrl(m_sandbox)), headers, body,
+                    m_timeoutMs, true);
+}
+
+MarketplaceReply TradingTransport::exchange(const QString &what, const QUrl &url,
+                                            const QList<BlockingRequest::Header> &headers,
+                                            const QByteArray &body, int timeoutMs,
+                                            bool profiles) const
+{
+    qCDebug(lcNet).noquote() << what << "request:" << withoutSecrets(QString::fromUtf8(body));
+
+    BlockingRequest::Request request;
+    request.verb = QByteArrayLiteral("POST");
+    request.url = url;
+    request.headers = headers;
+    request.body = body;
+    request.timeoutMs = timeoutMs;
+    const BlockingRequest::Result result = BlockingRequest::send(request);
+
+    MarketplaceReply reply;
+    reply.raw = result.body;
+    qCDebug(lcNet).noquote() << what << "reply, HTTP" << result.httpStatus << ":"
+                             << withoutSecrets(
+                                    QString::fromUtf8(result.body.left(kLoggedReplyLength)));
+
+    if (result.timedOut) {
+        reply.failure = tr("eBay hat nicht innerhalb von %1 Sekunden geantwortet.")
+                            .arg((timeoutMs + 999) / 1000);
+    } else if (result.httpStatus == 0) {
+        reply.failure = tr("Keine Verbindung zu eBay: %1").arg(result.errorString);
+    }
+    if (!reply.failure.isEmpty()) {
+        qCWarning(lcNet).noquote() << what << "failed:" << reply.failure;
+        return reply;
+    }
+
+    // A reply document counts even when it came with an error status; without one, the
+    // status is the failure.
+    QString parseError;
+    reply.root = XmlNode::parse(result.body, &parseError);
+    const QString ackPath = profiles ? QStringLiteral("ack") : QStringLiteral("Ack");
+    if (reply.root.isNull() || !reply.root.has(ackPath)) {
+        reply.failure = result.ok() ? tr("Unverständliche Antwort von eBay (%1).").arg(what)
+                                    : tr("Fehler bei der Verbindung zu eBay: HTTP %1 %2")
+                                          .arg(result.httpStatus)
+                                          .arg(result.errorString);
+        qCWarning(lcNet).noquote() << what << "failed:" << reply.failure << parseError;
+        return reply;
+    }
+
+    reply.answered = true;
+    reply.ack = reply.root.value(ackPath).trimmed();
+    if (profiles) {
+        for (const XmlNode &error : reply.root.all(QStringLiteral("errorMessage/error"))) {
+            const QString message = error.value(QStringLiteral("message"));
+            reply.errors.append({ message, message, error.value(QStringLiteral("errorId")),
+                                  error.value(QStringLiteral("severity")) });
+        }
+    } else {
+        for (const XmlNode &error : reply.root.all(QStringLiteral("Errors"))) {
+            reply.errors.append({ error.value(QStringLiteral("ShortMessage")),
+                                  error.value(QStringLiteral("LongMessage")),
+                                  error.value(QStringLiteral("ErrorCode")),
+                                  error.value(QStringLiteral("SeverityCode")) });
+        }
+    }
+    if (!reply.succeeded())
+        qCWarning(lcNet).noquote() << what << "answered" << reply.ack << ":" << reply.message();
+    return reply;
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "core/blockingrequest.h"
+#include "marketplace/xmlnode.h"
+
+#include <QList>
+#include <QString>
+#include <functional>
+
+class QXmlStreamWriter;
+
+// One error or warning of a marketplace reply.
+struct MarketplaceError
+{
+    QString shortMessage;
+    QString longMessage;
+    QString code;
+    QString severity; // "Error" or "Warning"
+};
+
+// The outcome of one marketplace request.
+struct MarketplaceReply
+{
+    // A reply document arrived and could be read.
+    bool answered = false;
+    // Why not: the network error, the time-out, the HTTP status or an unreadable reply.
+    QString failure;
+    // The body as it arrived (unpacked when it came compressed).
+    QByteArray raw;
+    XmlNode root;
+    // "Success", "Warning", "Failure" or "PartialFailure".
+    QString ack;
+    QList<MarketplaceError> errors;
+
+    // Answered with Ack "Success" or "Warning".
+    bool succeeded() const;
+    // The long message of the first error (an error before a warning), else the failure.
+    QString message() const;
+};
+
+// Builds, sends and reads the requests of the Trading API (XML over HTTPS) and of the
+// seller-profiles service, synchronously on the calling thread. Endpoints and developer
+// keys come from the configuration (Config) for the mode.
+class TradingTransport
+{
+public:
+    enum class Credentials {
+        Token, // RequesterCredentials/eBayAuthToken
+        UserName, // RequesterCredentials/Username (FetchToken)
+        None
+    };
+
+    struct Call
+    {
+        QString name; // e.g. "GetUser"; the root is name + "Request"
+        QString siteId = QStringLiteral("77");
+        Credentials credentials = Credentials::Token;
+        QString userName; // with Credentials::UserName
+        bool errorLanguage = false; // ErrorLanguage de_DE
+        bool warningLevelHigh = false; // WarningLevel High
+        // Writes the call's own elements inside the root.
+        std::function<void(QXmlStreamWriter &)> fields;
+        int timeoutMs = 0; // 0: the transport's
+    };
+
+    struct ProfilesCall
+    {
+        QString operation; // e.g. "getSellerProfiles"
+        QString siteId = QStringLiteral("77");
+        std::function<void(QXmlStreamWriter &)> fields;
+    };
+
+    TradingTransport(bool sandbox, int timeoutMs);
+
+    QByteArray requestBody(const Call &call, const QString &token) const;
+    MarketplaceReply send(const Call &call, const QString &token) const;
+    MarketplaceReply sendProfiles(const ProfilesCall &call, const QString &token) const;
+
+    // The schema version the requests are written for.
+    static QString compatibilityLevel();
+    // The global id of a numeric site id ("77" -> "EBAY-DE").
+    static QString globalId(const QString &siteId);
+    // The text with tokens and secret ids replaced, for the log.
+    static QString withoutSecrets(QString xml);
+
+private:
+    MarketplaceReply exchange(const QString &what, const QUrl &url,
+                              const QList<BlockingRequest::Header> &headers, const QByteArray &body,
+                              int timeoutMs, bool profiles) const;
+
+    bool m_sandbox;
+    int m_timeoutMs;
+};
