@@ -41,8 +41,7 @@ public:
     TiffView(const unsigned char *data, std::size_t size)
         : m_data(data)
         , m_size(size)
-    {
-    }
+    { }
 
     std::size_t size() const { return m_size; }
     void setLittleEndian(bool littleEndian) { m_littleEndian = littleEndian; }
