@@ -1,5 +1,6 @@
 #include "tests/support/messagecapture.h"
 
+#include <QLoggingCategory>
 #include <QMutex>
 #include <QStringList>
 
@@ -10,6 +11,17 @@ QMutex g_mutex;
 QtMessageHandler g_previous = nullptr;
 QStringList g_categories;
 QList<MessageCapture::Message> g_messages;
+QLoggingCategory::CategoryFilter g_previousFilter = nullptr;
+
+// Debug output of the captured categories is on while capturing, whatever
+// QT_LOGGING_RULES says.
+void enableCaptured(QLoggingCategory *category)
+{
+    if (g_previousFilter)
+        g_previousFilter(category);
+    if (g_categories.contains(QString::fromLatin1(category->categoryName())))
+        category->setEnabled(QtDebugMsg, true);
+}
 
 void captureHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
@@ -32,10 +44,14 @@ MessageCapture::MessageCapture(const QStringList &categories)
     g_categories = categories;
     g_messages.clear();
     g_previous = qInstallMessageHandler(captureHandler);
+    locker.unlock();
+    g_previousFilter = QLoggingCategory::installFilter(enableCaptured);
 }
 
 MessageCapture::~MessageCapture()
 {
+    QLoggingCategory::installFilter(g_previousFilter);
+    g_previousFilter = nullptr;
     qInstallMessageHandler(g_previous);
     QMutexLocker locker(&g_mutex);
     g_previous = nullptr;

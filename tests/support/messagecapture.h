@@ -8,7 +8,7 @@ namespace TestSupport {
 
 // Takes the log messages of the given categories (e.g. "app.db") while it lives: they are
 // recorded instead of printed, so a test can check texts that come an unknown number of
-// times. Other messages pass on as before.
+// times. Their debug messages are switched on meanwhile. Other messages pass on as before.
 class MessageCapture
 {
 public:
