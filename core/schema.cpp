@@ -203,8 +203,9 @@ QVector<Table> buildTables()
                { key(QStringLiteral("id")), integer(QStringLiteral("article_id")),
                  longText(QStringLiteral("VariantXml")), text(QStringLiteral("SKU")),
                  real(QStringLiteral("StartPrice")), integer(QStringLiteral("Quantity")),
-                 text(QStringLiteral("EAN")), text(QStringLiteral("ISBN")),
-                 text(QStringLiteral("UPC")), text(QStringLiteral("ProductReferenceID")) },
+                 integer(QStringLiteral("QuantitySold")), text(QStringLiteral("EAN")),
+                 text(QStringLiteral("ISBN")), text(QStringLiteral("UPC")),
+                 text(QStringLiteral("ProductReferenceID")) },
                { { QStringLiteral("idx_articles_variations_article"),
                    { QStringLiteral("article_id") } } },
                {} });
@@ -435,6 +436,7 @@ const Step kSteps[] = {
     { 1, "create tables", createTables },
     { 2, "add missing tables and columns", addMissingColumns },
     { 3, "create indexes", createIndexes },
+    { 4, "add sold quantities of variations", addMissingColumns },
 };
 
 } // namespace

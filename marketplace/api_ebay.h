@@ -1,13 +1,19 @@
 #pragma once
 
+#include <QDateTime>
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <memory>
+
+#include "marketplace/tradingtransport.h"
 
 class ArticleModel;
 class Database;
-class TradingTransport;
 
 // A client of the marketplace's Trading API and seller-profiles service for one account.
 // Every call is synchronous: it sends its request and waits in a local event loop on the
@@ -40,6 +46,22 @@ public:
     // The raw GetUser reply followed by the raw GetUserPreferences reply.
     QString getUser();
 
+    // What verifyItem does with an article.
+    enum VerifyMode { Verify = 0, Add = 1, Revise = 2, Relist = 3, Schedule = 5 };
+    Q_ENUM(VerifyMode)
+
+    // Sends the article (a row joined with its account's columns) with its picture rows:
+    // verification, addition, revision, relisting or hand-over to the scheduled start
+    // service. Appends fee, error and total lines to `messages`.
+    bool verifyItem(int mode, const QMap<QString, QVariant> &row,
+                    const QList<QMap<QString, QVariant>> &pictures, QStringList &messages,
+                    Database *db);
+
+    // Reads the account's listings ending between `start` and `start` + 119 days, 50 to
+    // a page, the unknown ones in full; emits sendAdItems per page.
+    bool getMyeBaySelling(const QString &accountId, const QStringList &knownItemIds,
+                          QDateTime start);
+
     // Ends a running listing; true when the marketplace confirmed it.
     bool endItem(const QString &reason, const QString &itemId, const QString &siteId);
 
@@ -69,6 +91,16 @@ signals:
 
 private:
     TradingTransport transport() const;
+    // Uploads a local picture to the marketplace's picture hosting; its address, or empty
+    // (with the reason in m_lastFail).
+    QString uploadPicture(const QString &file, const QString &siteId);
+    // Items with buyers' questions not answered yet.
+    QSet<QString> unansweredQuestions();
+    // GetItem of one listing into a new record; null when it can't be read.
+    std::unique_ptr<ArticleModel> readListingInFull(const QString &itemId);
+    // Hands the addition request to the scheduled start service.
+    bool scheduleItem(const TradingTransport::Call &addition, const QMap<QString, QVariant> &row,
+                      QStringList &messages, Database *db);
 
     QString m_token;
     bool m_sandbox = false;

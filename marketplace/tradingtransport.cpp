@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QHash>
 #include <QRegularExpression>
+#include <QUuid>
 #include <QXmlStreamWriter>
 
 namespace {
@@ -113,9 +114,9 @@ QByteArray TradingTransport::requestBody(const Call &call, const QString &token)
     return body;
 }
 
-MarketplaceReply TradingTransport::send(const Call &call, const QString &token) const
+QList<BlockingRequest::Header> TradingTransport::tradingHeaders(const Call &call) const
 {
-    const QList<BlockingRequest::Header> headers = {
+    return {
         { "X-EBAY-API-COMPATIBILITY-LEVEL", compatibilityLevel().toLatin1() },
         { "X-EBAY-API-DEV-NAME", Config::devId(m_sandbox).toUtf8() },
         { "X-EBAY-API-APP-NAME", Config::appId(m_sandbox).toUtf8() },
@@ -124,9 +125,40 @@ MarketplaceReply TradingTransport::send(const Call &call, const QString &token) 
         { "X-EBAY-API-SITEID", call.siteId.trimmed().toLatin1() },
         { "Content-Type", "text/xml; charset=utf-8" },
     };
-    return exchange(call.name, QUrl(Config::tradingUrl(m_sandbox)), headers,
+}
+
+MarketplaceReply TradingTransport::send(const Call &call, const QString &token) const
+{
+    return exchange(call.name, QUrl(Config::tradingUrl(m_sandbox)), tradingHeaders(call),
                     requestBody(call, token), call.timeoutMs > 0 ? call.timeoutMs : m_timeoutMs,
                     false);
+}
+
+MarketplaceReply TradingTransport::sendWithFile(const Call &call, const QString &token,
+                                                const QByteArray &file,
+                                                const QString &fileName) const
+{
+    const QByteArray boundary = "----zerire" + QUuid::createUuid().toRfc4122().toHex();
+    QByteArray body;
+    body += "--" + boundary + "\r\n";
+    body += "Content-Disposition: form-data; name=\"XML Payload\"\r\n";
+    body += "Content-Type: text/xml; charset=utf-8\r\n\r\n";
+    body += requestBody(call, token);
+    body += "\r\n--" + boundary + "\r\n";
+    QString safeName = fileName;
+    safeName.replace(QLatin1Char('"'), QLatin1Char('_'));
+    body += "Content-Disposition: form-data; name=\"image\"; filename=\"" + safeName.toUtf8()
+        + "\"\r\n";
+    body += "Content-Type: application/octet-stream\r\n";
+    body += "Content-Transfer-Encoding: binary\r\n\r\n";
+    body += file;
+    body += "\r\n--" + boundary + "--\r\n";
+
+    QList<BlockingRequest::Header> headers = tradingHeaders(call);
+    headers.removeLast();
+    headers.append({ "Content-Type", "multipart/form-data; boundary=" + boundary });
+    return exchange(call.name, QUrl(Config::tradingUrl(m_sandbox)), headers, body,
+                    call.timeoutMs > 0 ? call.timeoutMs : m_timeoutMs, false);
 }
 
 MarketplaceReply TradingTransport::sendProfiles(const ProfilesCall &call,
@@ -161,7 +193,9 @@ MarketplaceReply TradingTransport::exchange(const QString &what, const QUrl &url
                                             const QByteArray &body, int timeoutMs,
                                             bool profiles) const
 {
-    qCDebug(lcNet).noquote() << what << "request:" << withoutSecrets(QString::fromUtf8(body));
+    qCDebug(lcNet).noquote()
+        << what << "request:"
+        << withoutSecrets(QString::fromUtf8(body.left(65536))).left(kLoggedReplyLength);
 
     BlockingRequest::Request request;
     request.verb = QByteArrayLiteral("POST");
@@ -173,9 +207,9 @@ MarketplaceReply TradingTransport::exchange(const QString &what, const QUrl &url
 
     MarketplaceReply reply;
     reply.raw = result.body;
-    qCDebug(lcNet).noquote() << what << "reply, HTTP" << result.httpStatus << ":"
-                             << withoutSecrets(
-                                    QString::fromUtf8(result.body.left(kLoggedReplyLength)));
+    qCDebug(lcNet).noquote()
+        << what << "reply, HTTP" << result.httpStatus << ":"
+        << withoutSecrets(QString::fromUtf8(result.body.left(65536))).left(kLoggedReplyLength);
 
     if (result.timedOut) {
         reply.failure = tr("eBay hat nicht innerhalb von %1 Sekunden geantwortet.")

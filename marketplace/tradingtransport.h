@@ -74,6 +74,10 @@ public:
 
     QByteArray requestBody(const Call &call, const QString &token) const;
     MarketplaceReply send(const Call &call, const QString &token) const;
+    // The call with a file attached: a multipart request, the XML part first, then the
+    // file's bytes (UploadSiteHostedPictures).
+    MarketplaceReply sendWithFile(const Call &call, const QString &token, const QByteArray &file,
+                                  const QString &fileName) const;
     MarketplaceReply sendProfiles(const ProfilesCall &call, const QString &token) const;
 
     // The schema version the requests are written for.
@@ -84,6 +88,7 @@ public:
     static QString withoutSecrets(QString xml);
 
 private:
+    QList<BlockingRequest::Header> tradingHeaders(const Call &call) const;
     MarketplaceReply exchange(const QString &what, const QUrl &url,
                               const QList<BlockingRequest::Header> &headers, const QByteArray &body,
                               int timeoutMs, bool profiles) const;

@@ -30,8 +30,8 @@ const QMap<QString, QStringList> &expectedColumns()
         c.insert(QStringLiteral("articles_images"),
                  { "id", "article_id", "image", "sort", "variant_name", "variant_id" });
         c.insert(QStringLiteral("articles_variations"),
-                 { "id", "article_id", "VariantXml", "SKU", "StartPrice", "Quantity", "EAN", "ISBN",
-                   "UPC", "ProductReferenceID" });
+                 { "id", "article_id", "VariantXml", "SKU", "StartPrice", "Quantity",
+                   "QuantitySold", "EAN", "ISBN", "UPC", "ProductReferenceID" });
         c.insert(QStringLiteral("clienttoserver"), { "newsid" });
         c.insert(QStringLiteral("shopcats"), { "account", "site", "catid" });
         c.insert(QStringLiteral("textshortcuts"), { "id" });

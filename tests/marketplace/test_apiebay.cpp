@@ -388,7 +388,6 @@ void TestApiEbay::queuedCallsArriveWhileWaiting()
 
 void TestApiEbay::tokenNeverReachesTheLog()
 {
-    QLoggingCategory::setFilterRules(QStringLiteral("app.net.debug=true"));
     m_server->setCallReply(
         QStringLiteral("FetchToken"),
         FakeReply::ok(reply(QStringLiteral("FetchToken"), QStringLiteral("Success"),
@@ -400,7 +399,6 @@ void TestApiEbay::tokenNeverReachesTheLog()
     Api_Ebay api(QString::fromLatin1(kToken), nullptr, 0);
     QVERIFY(!api.fetchToken(QStringLiteral("SECRET-ID-123"), QStringLiteral("n")).isEmpty());
     api.getUser();
-    QLoggingCategory::setFilterRules(QString());
     QVERIFY(log.count(QStringLiteral("FetchToken")) >= 2);
     for (const auto &message : log.messages()) {
         QVERIFY2(!message.text.contains(QLatin1String("NEUES-GEHEIMNIS")),

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "core/database.h"
+
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+class ArticleModel;
+class QXmlStreamWriter;
+class XmlNode;
+
+// How an article row becomes the <Item> of a listing request, and how an <Item> of a
+// marketplace reply becomes an article. The two are mirror images: an article saved from
+// a read listing gives back the same item elements when it is revised.
+namespace ItemMapping {
+
+enum class Purpose {
+    Add, // VerifyAddItem, AddItem, their fixed-price variants, the scheduled start
+    Revise, // ReviseItem / ReviseFixedPriceItem: carries ItemID
+    Relist // RelistItem / RelistFixedPriceItem: carries ItemID
+};
+
+struct Listing
+{
+    // The article row joined with its account's columns ("accountname", "smallbiz",
+    // "apiresult", "accid", "sandbox", "token").
+    ArticleRow row;
+    // Picture addresses of the article's own pictures in their order (local files already
+    // uploaded).
+    QStringList pictureUrls;
+    // The article's rows of articles_variations, in id order; empty for a plain article.
+    // A row may carry "QuantitySold" (sold ones of that variation in the listing being
+    // revised or relisted); without it none count as sold.
+    QList<ArticleRow> variations;
+    // Variation value -> picture address, for the option named by VariantImageOption.
+    QMap<QString, QString> variationPictureUrls;
+};
+
+// True when the article is listed with variations (and so with the fixed-price calls).
+bool hasVariations(const Listing &listing);
+
+// Writes the <Item> element for the purpose.
+void writeItem(QXmlStreamWriter &xml, const Listing &listing, Purpose purpose);
+
+// Fills the record from an <Item> of GetItem (or GetSellerList): the members and every
+// article column the item carries, its variations and its pictures.
+void readItem(const XmlNode &item, ArticleModel &record);
+
+// The marketplace's site name for a numeric site id (77 -> "Germany"); empty when unknown.
+QString siteName(int siteId);
+// The numeric id of a site name ("Germany" -> 77); -1 when unknown.
+int siteId(const QString &siteName);
+// The currency of a site (77 -> "EUR"); empty when unknown.
+QString siteCurrency(int siteId);
+
+// The text without the characters XML 1.0 does not allow (control characters other than
+// tab, line feed and carriage return, unpaired surrogates, U+FFFE and U+FFFF).
+QString xmlSafe(const QString &text);
+
+} // namespace ItemMapping
