@@ -668,10 +668,6 @@ void TestItemMapping::roundTrip()
     TestSupport::TestDatabase data(backend);
     QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
     Database &db = *data.db();
-    // The column that keeps the sold ones of each variation.
-    if (!db.connection().record("articles_variations").contains("QuantitySold"))
-        QVERIFY(
-            db.executeSQL("ALTER TABLE articles_variations ADD QuantitySold INTEGER DEFAULT 0"));
 
     const XmlNode original = XmlNode::parse(variant == "auction" ? kAuctionItem : kVariationItem);
     ArticleModel record;

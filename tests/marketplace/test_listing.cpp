@@ -1,4 +1,5 @@
 #include "marketplace/api_ebay.h"
+#include "marketplace/articlemodel.h"
 #include "marketplace/xmlnode.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/messagecapture.h"
@@ -65,6 +66,7 @@ private slots:
     void scheduledStart_data();
     void scheduledStart();
     void scheduledStartWithoutServer();
+    void revisingAReadListingSendsItBack();
 
 private:
     ArticleRow article(const QString &title = QStringLiteral("Armbanduhr"));
@@ -400,6 +402,133 @@ void TestListing::scheduledStartWithoutServer()
     QVERIFY(!api.verifyItem(Api_Ebay::Schedule, row, {}, messages, m_db->db()));
     QCOMPARE(messages, QStringList { QStringLiteral("Der Startzeitserver ist nicht erreichbar.") });
     QCOMPARE(m_server->requestCount(), 0);
+}
+
+// A listing read from the marketplace, saved as an article and revised goes back with the
+// item elements it came with (the sold ones taken out of the quantities).
+void TestListing::revisingAReadListingSendsItBack()
+{
+    const QString item = QStringLiteral(
+        "<Item><ItemID>110777000555</ItemID><Title>Shirt &amp; Hose</Title><Site>Germany</Site>"
+        "<Currency>EUR</Currency><Country>DE</Country><Location>Köln</Location><PostalCode>50667</"
+        "PostalCode>"
+        "<Description>&lt;p&gt;Baumwolle&lt;/p&gt;</Description><ListingType>FixedPriceItem</"
+        "ListingType>"
+        "<ListingDuration>GTC</ListingDuration><DispatchTimeMax>2</"
+        "DispatchTimeMax><ConditionID>1000</ConditionID>"
+        "<PrimaryCategory><CategoryID>15687</CategoryID><CategoryName>Kleidung:Shirts</"
+        "CategoryName></PrimaryCategory>"
+        "<ItemSpecifics><NameValueList><Name>Marke</Name><Value>Muster &amp; "
+        "Co</Value></NameValueList>"
+        "<NameValueList><Name>Material</Name><Value>Baumwolle</Value><Value>Elasthan</Value></"
+        "NameValueList>"
+        "</ItemSpecifics><PictureDetails><GalleryType>Gallery</GalleryType>"
+        "<PictureURL>https://i.ebayimg.com/a/$_57.JPG</PictureURL><PictureURL>https://"
+        "i.ebayimg.com/b/$_57.JPG"
+        "</PictureURL></PictureDetails><ReturnPolicy><ReturnsAcceptedOption>ReturnsAccepted</"
+        "ReturnsAcceptedOption>"
+        "<ReturnsWithinOption>Days_30</ReturnsWithinOption><ShippingCostPaidByOption>Buyer</"
+        "ShippingCostPaidByOption>"
+        "</ReturnPolicy><ShippingDetails><ShippingType>Flat</ShippingType><ShippingServiceOptions>"
+        "<ShippingService>DE_DHLPaket</ShippingService><ShippingServiceCost currencyID=\"EUR\">4.99"
+        "</ShippingServiceCost><ShippingServicePriority>1</ShippingServicePriority></"
+        "ShippingServiceOptions>"
+        "</ShippingDetails><Quantity>7</Quantity><SellingStatus><CurrentPrice "
+        "currencyID=\"EUR\">12.5</CurrentPrice>"
+        "<QuantitySold>3</QuantitySold><ListingStatus>Active</ListingStatus></SellingStatus>"
+        "<Variations><VariationSpecificsSet><NameValueList><Name>Farbe</Name><Value>Rot</"
+        "Value><Value>Blau</Value>"
+        "</NameValueList></VariationSpecificsSet>"
+        "<Variation><SKU>S-ROT</SKU><StartPrice "
+        "currencyID=\"EUR\">12.5</StartPrice><Quantity>4</Quantity>"
+        "<VariationSpecifics><NameValueList><Name>Farbe</Name><Value>Rot</Value></NameValueList></"
+        "VariationSpecifics>"
+        "<SellingStatus><QuantitySold>1</QuantitySold></SellingStatus></Variation>"
+        "<Variation><SKU>S-BLAU</SKU><StartPrice "
+        "currencyID=\"EUR\">13</StartPrice><Quantity>3</Quantity>"
+        "<VariationSpecifics><NameValueList><Name>Farbe</Name><Value>Blau</Value></NameValueList></"
+        "VariationSpecifics>"
+        "<SellingStatus><QuantitySold>2</QuantitySold></SellingStatus></Variation>"
+        "<Pictures><VariationSpecificName>Farbe</"
+        "VariationSpecificName><VariationSpecificPictureSet>"
+        "<VariationSpecificValue>Rot</VariationSpecificValue><PictureURL>https://i.ebayimg.com/r/"
+        "$_57.JPG</PictureURL>"
+        "</VariationSpecificPictureSet></Pictures></Variations></Item>");
+    m_server->setCallReply(
+        QStringLiteral("GetMemberMessages"),
+        FakeReply::ok(reply(QStringLiteral("GetMemberMessages"), QStringLiteral("Success"))));
+    m_server->setCallReply(
+        QStringLiteral("GetSellerList"),
+        FakeReply::ok(
+            reply(QStringLiteral("GetSellerList"), QStringLiteral("Success"),
+                  QStringLiteral("<ItemArray>") + item + QStringLiteral("</ItemArray>"))));
+    m_server->setCallReply(
+        QStringLiteral("GetItem"),
+        FakeReply::ok(reply(QStringLiteral("GetItem"), QStringLiteral("Success"), item)));
+    m_server->setCallReply(
+        QStringLiteral("ReviseFixedPriceItem"),
+        FakeReply::ok(reply(QStringLiteral("ReviseFixedPriceItem"), QStringLiteral("Success"))));
+    const ArticleRow account = article();
+
+    Database &db = *m_db->db();
+    int id = 0;
+    Api_Ebay reader(QStringLiteral("TOKEN-1"), nullptr, 0);
+    connect(&reader, &Api_Ebay::sendAdItems, this, [&db, &id](QList<ArticleModel *> records) {
+        for (ArticleModel *record : records)
+            id = record->saveToDatabase(&db, 0);
+        qDeleteAll(records);
+    });
+    QVERIFY(reader.getMyeBaySelling(account.value(QStringLiteral("accid")).toString(), {},
+                                    QDateTime::currentDateTime()));
+    QVERIFY(id > 0);
+
+    const ArticleRow row
+        = db.select(
+                QStringLiteral(
+                    "SELECT a.accountname, a.smallbiz, a.apiresult, a.id AS accid, a.sandbox, "
+                    "a.token, articles.* "
+                    "FROM articles JOIN accounts a ON articles.Account = a.id WHERE articles.id=%1")
+                    .arg(id))
+              .value(0);
+    QCOMPARE(row.value(QStringLiteral("ItemID")).toString(), QStringLiteral("110777000555"));
+    const SqlRows pictures
+        = db.select(QStringLiteral("SELECT * FROM articles_images WHERE article_id=%1 AND "
+                                   "(variant_name IS NULL OR variant_name = '')")
+                        .arg(id));
+    Api_Ebay api(QStringLiteral("TOKEN-1"), nullptr, 0);
+    QStringList messages;
+    QVERIFY2(api.verifyItem(Api_Ebay::Revise, row, pictures, messages, &db),
+             qPrintable(api.getLastFail()));
+
+    const XmlNode original = XmlNode::parse(item.toUtf8());
+    const XmlNode sent = XmlNode::parse(m_server->lastRequest().body).child(QStringLiteral("Item"));
+    QCOMPARE(m_server->lastRequest().callName(), QStringLiteral("ReviseFixedPriceItem"));
+    for (const char *path : { "ItemID", "Title", "Description", "Country", "Location", "PostalCode",
+                              "ListingDuration", "DispatchTimeMax", "ConditionID",
+                              "PrimaryCategory/CategoryID", "ReturnPolicy/ReturnsWithinOption",
+                              "ShippingDetails/ShippingServiceOptions/ShippingService",
+                              "ShippingDetails/ShippingServiceOptions/ShippingServiceCost",
+                              "Variations/Pictures/VariationSpecificName" })
+        QVERIFY2(sent.value(QLatin1String(path)) == original.value(QLatin1String(path)), path);
+    const auto texts = [](const XmlNode &node, const QString &path) {
+        QStringList out;
+        for (const XmlNode &n : node.all(path))
+            out << n.text();
+        return out;
+    };
+    for (const char *path : { "PictureDetails/PictureURL", "ItemSpecifics/NameValueList/Name",
+                              "ItemSpecifics/NameValueList/Value", "Variations/Variation/SKU",
+                              "Variations/Variation/VariationSpecifics/NameValueList/Value",
+                              "Variations/Pictures/VariationSpecificPictureSet/PictureURL" })
+        QCOMPARE(texts(sent, QLatin1String(path)), texts(original, QLatin1String(path)));
+    const auto prices = sent.all(QStringLiteral("Variations/Variation/StartPrice"));
+    QCOMPARE(prices.size(), 2);
+    QCOMPARE(prices.at(0).text().toDouble(), 12.5);
+    QCOMPARE(prices.at(1).text().toDouble(), 13.0);
+    QCOMPARE(prices.at(1).attribute(QStringLiteral("currencyID")), QStringLiteral("EUR"));
+    // A revision names the quantity still for sale; the marketplace adds the sold ones.
+    QCOMPARE(texts(sent, QStringLiteral("Variations/Variation/Quantity")),
+             (QStringList { "3", "1" }));
 }
 
 APP_TEST_MAIN(TestListing)
