@@ -1,0 +1,527 @@
+#include "workers/ebay.h"
+
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+
+#include "core/clock.h"
+#include "core/database.h"
+#include "core/logging.h"
+#include "core/statics.h"
+#include "core/threadhelper.h"
+#include "marketplace/api_ebay.h"
+#include "marketplace/articlemodel.h"
+#include "workers/scheduledstartservice.h"
+
+namespace {
+
+const QString kStampFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+
+constexpr int kFirstWaitSeconds = 300;
+constexpr int kTenDaysSeconds = 864000;
+constexpr int kWorkstationWaitSeconds = 64;
+// A read never reaches back further than this.
+constexpr int kMaxReadBackDays = 89;
+
+constexpr int kFolderActive = -9;
+constexpr int kFolderSold = -7;
+constexpr int kFolderUnsold = -8;
+constexpr int kFolderScheduled = -3;
+constexpr int kFolderOutbox = -2;
+constexpr int kFolderTrash = -5;
+constexpr int kFolderTemplates = -10;
+
+QVariant appProperty(const char *name)
+{
+    const QCoreApplication *app = QCoreApplication::instance();
+    return app ? app->property(name) : QVariant();
+}
+
+bool appDown()
+{
+    return appProperty("AppDown").toInt() == 1;
+}
+
+// On a shared MySQL database only the synchronising workstation reads the marketplace.
+bool otherWorkstationSyncs()
+{
+    const QVariant sync = appProperty("mysqlsyncworkstation");
+    return sync.isValid() && !sync.toBool();
+}
+
+QString now()
+{
+    return Clock::currentDateTime().toString(kStampFormat);
+}
+
+QString quoted(const QString &text)
+{
+    return QLatin1Char('\'') + Database::escapeString(text) + QLatin1Char('\'');
+}
+
+// Prices go into the database in fixed notation with two decimals.
+QString priceText(double price)
+{
+    return QString::number(price, 'f', 2);
+}
+
+// The marketplace serves its pictures in several sizes, chosen by the marker "$_<n>." in
+// the address; size 57 is the largest.
+QString largestPictureAddress(const QString &address)
+{
+    const QString size = Statics::getstr(address, QStringLiteral("$_"), QStringLiteral("."));
+    if (size.isEmpty())
+        return address;
+    QString large = address;
+    large.replace(QStringLiteral("$_") + size + QLatin1Char('.'), QStringLiteral("$_57."),
+                  Qt::CaseSensitive);
+    return large;
+}
+
+// Rows in these folders, and rows marked deleted, belong to the user's work in progress:
+// the synchronisation refreshes their counters but never moves them.
+bool keepsItsFolder(int folder, int trash)
+{
+    return folder == kFolderOutbox || folder == kFolderScheduled || folder == kFolderTrash
+        || trash == 1;
+}
+
+} // namespace
+
+Ebay::Ebay(QObject *parent)
+    : QObject(nullptr)
+{
+    Q_UNUSED(parent)
+}
+
+Ebay::~Ebay() = default;
+
+void Ebay::ensureDatabase()
+{
+    if (!db)
+        db = new Database(true, QStringLiteral("ebayDB"), this);
+}
+
+void Ebay::ExecuteAll()
+{
+    ensureDatabase();
+    bool stop = false;
+
+    const int interval = appProperty("SyncIntervall").toInt();
+    const int firstWait = interval != 0 ? kFirstWaitSeconds : kTenDaysSeconds;
+    emit setNextSync(Clock::currentDateTime().addSecs(firstWait).toString(QStringLiteral("HH:mm")));
+    if (interval == 0)
+        emit setNextSync(QString());
+    ThreadHelper::WaitSeconds(firstWait, stop, syncNow);
+
+    if (!stop) {
+        qCInfo(lcWorker) << "Wait done, sync start...";
+        while (true) {
+            emit setNextSync(QString());
+            if (otherWorkstationSyncs()) {
+                ThreadHelper::WaitSeconds(kWorkstationWaitSeconds, stop, syncNow);
+                if (stop)
+                    break;
+                continue;
+            }
+
+            runRound();
+
+            // Set once at start-up, so the interval stays as it was then.
+            const int minutes = appProperty("SyncIntervall").toInt();
+            if (minutes != 0) {
+                emit setNextSync(Clock::currentDateTime()
+                                     .addSecs(qint64(minutes) * 60)
+                                     .toString(QStringLiteral("HH:mm")));
+                ThreadHelper::WaitSeconds(minutes * 60, stop, syncNow);
+            } else {
+                emit setNextSync(QString());
+                ThreadHelper::WaitSeconds(kTenDaysSeconds, stop, syncNow);
+            }
+            if (stop)
+                break;
+        }
+    }
+
+    db->deleteLater();
+    db = nullptr;
+}
+
+void Ebay::startSyncNow()
+{
+    qCInfo(lcWorker) << "startSyncNow rec from Ebay";
+    syncNow = true;
+}
+
+void Ebay::getStatusFromApi(QString status, int totalStat, int detailStat)
+{
+    emit getStatus(status, totalStat, detailStat);
+}
+
+void Ebay::runRound()
+{
+    ensureDatabase();
+    emit setAppToSyncState(true);
+    removeCachedProfiles();
+    followUpScheduledStarts();
+
+    const auto accounts = db->select(QStringLiteral("SELECT * FROM accounts"));
+    for (const auto &account : accounts) {
+        try {
+            if (!syncAccount(account))
+                break;
+        } catch (const std::invalid_argument &error) {
+            qCWarning(lcWorker).noquote() << error.what();
+        }
+    }
+
+    publishFolderCounts();
+    emit setAppToSyncState(false);
+}
+
+// The shop categories and seller profiles are asked for afresh after every round; the
+// sandbox's files ("sandbox_" in front) are left alone.
+void Ebay::removeCachedProfiles()
+{
+    QDir cache(db->getCacheDir());
+    const QStringList stale = cache.entryList(
+        { QStringLiteral("ap2_getProfiles_*.xml"), QStringLiteral("ap2_getStore_*.xml") },
+        QDir::Files | QDir::CaseSensitive);
+    for (const QString &name : stale) {
+        if (!cache.remove(name))
+            qCWarning(lcWorker).noquote() << "Can't remove cache file" << cache.filePath(name);
+    }
+}
+
+void Ebay::followUpScheduledStarts()
+{
+    ScheduledStartService service(db);
+    connect(&service, &ScheduledStartService::ChangeFolderCount, this, &Ebay::ChangeFolderCount);
+    service.followUp();
+}
+
+bool Ebay::syncAccount(const QMap<QString, QVariant> &account)
+{
+    const QString id = QString::number(account.value(QStringLiteral("id")).toInt());
+    const QString token = account.value(QStringLiteral("token")).toString();
+    const int sandbox = account.value(QStringLiteral("sandbox")).toInt();
+
+    {
+        Api_Ebay api(token, nullptr, sandbox);
+        const QString user = api.getUser();
+        if (user.contains(QLatin1String("<Ack>Success<"))
+            || user.contains(QLatin1String("<Ack>Warning<")))
+            db->executeSQL(QStringLiteral("UPDATE accounts SET apiresult=") + quoted(user)
+                           + QStringLiteral(" WHERE id=") + id);
+    }
+
+    refreshHash = now();
+    const bool complete = GetArticles(token, id, sandbox) == 1;
+    if (appDown())
+        return false;
+    if (complete)
+        reconcile(id);
+    return true;
+}
+
+int Ebay::GetArticles(const QString &token, const QString &accountId, int sandbox)
+{
+    ensureDatabase();
+    emit getStatus(tr("Synchronisieren..."), 10, 2);
+
+    const QString account = QString::number(accountId.toInt());
+    const QString option = QStringLiteral("read_account_") + account;
+    const QDateTime floor = Clock::currentDateTime().addDays(-kMaxReadBackDays);
+    QDateTime start
+        = QDateTime::fromString(db->getOption(option, floor.toString(kStampFormat)), kStampFormat);
+    // An unreadable stored value falls back to the floor as well.
+    if (!start.isValid() || start < floor)
+        start = floor;
+
+    QStringList known;
+    const auto rows = db->select(
+        QStringLiteral("SELECT ItemID FROM articles WHERE ItemID <> '' AND Account = ") + account);
+    known.reserve(rows.size());
+    for (const auto &row : rows)
+        known.append(row.value(QStringLiteral("ItemID")).toString());
+
+    Api_Ebay api(token, nullptr, sandbox);
+    connect(&api, &Api_Ebay::getStatus, this, &Ebay::getStatusFromApi);
+    connect(&api, &Api_Ebay::sendAdItems, this, &Ebay::getAdItems);
+    const bool read = api.getMyeBaySelling(account, known, start);
+    if (read) {
+        // The next read overlaps this one by a day.
+        db->setOption(option, Clock::currentDateTime().addDays(-1).toString(kStampFormat));
+    } else {
+        qCWarning(lcWorker).noquote()
+            << tr("Letzte Einlesung für Konto %1 war nicht erfolgreich").arg(account);
+    }
+
+    const QString failure = api.getLastFail();
+    if (failure.isEmpty())
+        return read ? 1 : 0;
+
+    QMap<QString, QVariant> entry;
+    entry.insert(QStringLiteral("infotype"), QStringLiteral("error"));
+    entry.insert(QStringLiteral("textinfo"), failure);
+    entry.insert(QStringLiteral("title"), tr("Einlesefehler"));
+    addNews(entry);
+    return 0;
+}
+
+// After a complete read of the account: the rows the read did not touch have ended. Rows
+// listed after the read began (StartDate not older than the stamp) were not in it and stay.
+void Ebay::reconcile(const QString &accountId)
+{
+    const QString stamp = Database::escapeString(refreshHash);
+    const QString untouched = QStringLiteral(" AND RefreshHash NOT LIKE '") + stamp
+        + QStringLiteral("' AND Trash=0 AND (StartDate IS NULL OR StartDate < '") + stamp
+        + QStringLiteral("') AND Account=") + accountId;
+    db->executeSQL(
+        QStringLiteral("UPDATE articles SET Folder=-8 WHERE SoldCount<Quantity AND Folder=-9")
+        + untouched);
+    db->executeSQL(QStringLiteral("UPDATE articles SET Folder=-7 WHERE SoldCount=Quantity AND "
+                                  "(Folder=-9 OR Folder=-8)")
+                   + untouched);
+}
+
+// Sets the count of every folder the tree knows; folders without an article get 0.
+void Ebay::publishFolderCounts()
+{
+    QMap<int, int> counts;
+    for (int folder : { kFolderActive, kFolderSold, kFolderUnsold, kFolderScheduled, kFolderOutbox,
+                        kFolderTrash, kFolderTemplates })
+        counts.insert(folder, 0);
+    for (const auto &row : db->select(QStringLiteral("SELECT id FROM folders")))
+        counts.insert(row.value(QStringLiteral("id")).toInt(), 0);
+    const auto rows = db->select(
+        QStringLiteral("SELECT Folder,count(id) AS M FROM articles WHERE Trash=0 GROUP BY Folder"));
+    for (const auto &row : rows)
+        counts.insert(row.value(QStringLiteral("Folder")).toInt(),
+                      row.value(QStringLiteral("M")).toInt());
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        emit ChangeFolderCount(it.key(), it.value(), true);
+}
+
+void Ebay::getAdItems(QList<ArticleModel *> articles)
+{
+    // Every record is released when the page is done, also when it stops half-way.
+    std::vector<std::unique_ptr<ArticleModel>> records;
+    records.reserve(articles.size());
+    for (ArticleModel *record : qAsConst(articles)) {
+        if (record)
+            records.emplace_back(record);
+    }
+    if (records.empty())
+        return;
+
+    ensureDatabase();
+    const QString on = QStringLiteral("1");
+    Switches switches;
+    switches.sale = db->getOption(QStringLiteral("NotiNewSale"), on) == on;
+    switches.message = db->getOption(QStringLiteral("NotiNewMessage"), on) == on;
+    switches.watcher = db->getOption(QStringLiteral("NotiNewWatcher"), on) == on;
+    switches.bids = db->getOption(QStringLiteral("NotiNewBids"), on) == on;
+
+    for (const auto &record : records) {
+        if (!record->IsNew)
+            applyKnown(*record, switches);
+        else if (!applyNew(*record, switches))
+            return;
+    }
+}
+
+QList<QMap<QString, QVariant>> Ebay::rowsOfListing(const ArticleModel &record,
+                                                   const QString &columns)
+{
+    return db->select(QStringLiteral("SELECT ") + columns
+                      + QStringLiteral(" FROM articles WHERE ItemID = ") + quoted(record.ItemID)
+                      + QStringLiteral(" AND Account=") + QString::number(record.Account));
+}
+
+void Ebay::applyKnown(const ArticleModel &record, const Switches &switches)
+{
+    const auto rows = rowsOfListing(
+        record,
+        QStringLiteral("ListingType, CurrentPrice, Title, BidCount, Quantity, QuestionCount, "
+                       "WatchCount, SoldCount, id, Folder, Trash, Currency"));
+    if (rows.isEmpty())
+        return;
+
+    const QString counters = QStringLiteral(", QuestionCount='")
+        + QString::number(record.QuestionCount) + QStringLiteral("', BidCount='")
+        + QString::number(record.BidCount) + QStringLiteral("', SoldCount='")
+        + QString::number(record.SoldCount) + QStringLiteral("', WatchCount='")
+        + QString::number(record.WatchCount) + QStringLiteral("', RefreshHash=")
+        + quoted(refreshHash) + QStringLiteral(" WHERE id=");
+    const QString price = QStringLiteral("UPDATE articles SET CurrentPrice='")
+        + priceText(record.CurrentPrice) + QLatin1Char('\'');
+    for (const auto &row : rows) {
+        const int folder = row.value(QStringLiteral("Folder")).toInt();
+        const QString id = QString::number(row.value(QStringLiteral("id")).toInt());
+        if (keepsItsFolder(folder, row.value(QStringLiteral("Trash")).toInt())) {
+            db->executeSQL(price + counters + id);
+            continue;
+        }
+        if (folder != record.Folder) {
+            emit ChangeFolderCount(record.Folder, 1, false);
+            emit ChangeFolderCount(folder, -1, false);
+        }
+        db->executeSQL(price + QStringLiteral(", Folder=") + QString::number(record.Folder)
+                       + QStringLiteral(", Quantity='") + QString::number(record.Quantity)
+                       + QLatin1Char('\'') + counters + id);
+    }
+
+    // The entries compare with the first row as it was before the update.
+    const auto &first = rows.first();
+    const QString title = first.value(QStringLiteral("Title")).toString() + QStringLiteral("|||");
+    const int databaseId = first.value(QStringLiteral("id")).toInt();
+    const auto entry = [&](const QString &type, const QString &titleValue, const QString &text) {
+        QMap<QString, QVariant> news;
+        news.insert(QStringLiteral("title"), title + titleValue);
+        news.insert(QStringLiteral("itemid"), record.ItemID);
+        news.insert(QStringLiteral("databaseid"), databaseId);
+        if (!text.isNull())
+            news.insert(QStringLiteral("textinfo"), text);
+        news.insert(QStringLiteral("infotype"), type);
+        addNews(news);
+    };
+
+    const int sold = record.SoldCount - first.value(QStringLiteral("SoldCount")).toInt();
+    if (sold != 0 && switches.sale)
+        entry(QStringLiteral("sellcount"), QString::number(record.SoldCount),
+              sold == 1 ? tr("hat einen neuen Verkauf") : tr("hat %1 neue Verkäufe").arg(sold));
+
+    if (record.CurrentPrice > first.value(QStringLiteral("CurrentPrice")).toDouble()
+        && first.value(QStringLiteral("ListingType")).toString() == QLatin1String("Chinese")) {
+        QString currency = first.value(QStringLiteral("Currency")).toString();
+        currency.replace(QStringLiteral("EUR"), QStringLiteral("€"));
+        currency.replace(QStringLiteral("USD"), QStringLiteral("$"));
+        if (currency.isEmpty())
+            currency = QStringLiteral("€");
+        entry(QStringLiteral("currentpricechange"),
+              QStringLiteral("%L1").arg(record.CurrentPrice, 0, 'f', 2) + QLatin1Char(' ')
+                  + currency,
+              QString());
+    }
+
+    if (record.Quantity != first.value(QStringLiteral("Quantity")).toInt())
+        entry(QStringLiteral("quantitychange"), QString::number(record.Quantity), QString());
+
+    if (record.QuestionCount == 1 && first.value(QStringLiteral("QuestionCount")).toInt() != 1
+        && switches.message)
+        entry(QStringLiteral("message"), QString::number(record.QuestionCount),
+              tr("hat noch unbeantwortete Fragen"));
+
+    const int watchers = record.WatchCount - first.value(QStringLiteral("WatchCount")).toInt();
+    if (watchers != 0 && switches.watcher) {
+        QString text;
+        if (watchers == 1)
+            text = tr("hat einen neuen Beobachter");
+        else if (watchers > 1)
+            text = tr("hat %1 neue Beobachter").arg(watchers);
+        else if (watchers == -1)
+            text = tr("hat einen Beobachter weniger");
+        else
+            text = tr("hat %1 Beobachter weniger").arg(-watchers);
+        entry(watchers > 0 ? QStringLiteral("watcher") : QStringLiteral("watcherneg"),
+              QString::number(record.WatchCount), text);
+    }
+
+    const int bids = record.BidCount - first.value(QStringLiteral("BidCount")).toInt();
+    if (bids != 0 && switches.bids) {
+        QString text;
+        if (bids == 1)
+            text = tr("hat einen neuen Bieter");
+        else if (bids > 1)
+            text = tr("hat %1 neue Bieter").arg(bids);
+        else if (bids == -1)
+            text = tr("hat einen Bieter weniger");
+        else
+            text = tr("hat %1 Bieter weniger").arg(-bids);
+        entry(bids > 0 ? QStringLiteral("bid") : QStringLiteral("bidneg"),
+              QString::number(record.BidCount), text);
+    }
+}
+
+bool Ebay::fetchPicture(const QString &address, const QString &folder, const QString &file)
+{
+    const QString url = largestPictureAddress(address);
+    if (Statics::DownloadURL(url, folder + file, false, QString()))
+        return true;
+    qCWarning(lcWorker).noquote() << "Can't download" << url << "to" << file;
+    return false;
+}
+
+bool Ebay::applyNew(ArticleModel &record, const Switches &switches)
+{
+    const QString folder = db->getCurrentAdImageDir();
+    QString firstPicture;
+
+    for (int j = 0; j < record.PictureURLs.size(); ++j) {
+        const QString file
+            = record.ItemID + QLatin1Char('_') + QString::number(j) + QStringLiteral(".jpg");
+        if (fetchPicture(record.PictureURLs.at(j), folder, file)) {
+            if (firstPicture.isEmpty())
+                firstPicture = folder + file;
+            record.PictureURLs[j] = file;
+        }
+        if (appDown())
+            return false;
+    }
+    int position = 0;
+    for (auto it = record.VariantPictureURLs.begin(); it != record.VariantPictureURLs.end();
+         ++it, ++position) {
+        const QString file = record.ItemID + QLatin1Char('_')
+            + Statics::hashString(QString::number(position) + record.ItemID + it.key())
+            + QStringLiteral(".jpg");
+        if (fetchPicture(it.value(), folder, file)) {
+            if (firstPicture.isEmpty())
+                firstPicture = folder + file;
+            it.value() = file;
+        }
+        if (appDown())
+            return false;
+    }
+
+    // The listing worker may have listed it since the read began: then it is a known one.
+    if (!rowsOfListing(record, QStringLiteral("id")).isEmpty()) {
+        applyKnown(record, switches);
+        return true;
+    }
+
+    const int id = record.saveToDatabase(db, 0);
+    if (id == 0)
+        return true;
+
+    QString thumb;
+    if (!firstPicture.isEmpty())
+        thumb = Statics::CreateThumb(firstPicture, db->getCurrentAdImageDirThumbs());
+    db->executeSQL(QStringLiteral("UPDATE articles SET ImageThumb=") + quoted(thumb)
+                   + QStringLiteral(", RefreshHash=") + quoted(refreshHash)
+                   + QStringLiteral(" WHERE id = ") + QString::number(id));
+
+    QMap<QString, QVariant> news;
+    news.insert(QStringLiteral("title"), record.Title);
+    news.insert(QStringLiteral("itemid"), record.ItemID);
+    news.insert(QStringLiteral("databaseid"), id);
+    news.insert(QStringLiteral("textinfo"), tr("wurde neu eingelesen"));
+    news.insert(QStringLiteral("infotype"), QStringLiteral("newarticle"));
+    addNews(news);
+
+    emit ChangeFolderCount(record.Folder, 1, false);
+    return true;
+}
+
+void Ebay::addNews(QMap<QString, QVariant> entry)
+{
+    entry.insert(QStringLiteral("indate"), now());
+    const int id = db->insertSqlClean(entry, QStringLiteral("itemshistory"));
+    const QList<NewsItem> items = db->selectNews(QStringLiteral("id=") + QString::number(id));
+    if (!items.isEmpty())
+        emit sendaddNewsItem(items.first());
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "core/database.h"
+#include "core/newsitem.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class Api_Ebay;
+
+// The permanent background worker that carries out what the user queued for the
+// marketplace: it verifies articles marked for a check (DoCheck 1), hands scheduled
+// articles to the scheduled start service and lists, revises or relists the articles in
+// the outbox (DoCheck 2). It runs on a thread of its own with its own connection and
+// reports each step as an activity entry, as status-bar progress and as folder counts.
+//
+// The three phases are public so that each can be run on its own; they work on `db`.
+class ListingThread : public QObject
+{
+    Q_OBJECT
+public:
+    // The parent is not passed on: the worker is moved to its thread.
+    explicit ListingThread(QObject *parent = nullptr);
+    ~ListingThread() override;
+
+    // Writes one "progress"-style activity entry into itemshistory and sends it.
+    void addFullNews(Database *db, const QString &infotype, const QString &title,
+                     const QString &textinfo, const QString &databaseid);
+
+    // True when another workstation of a shared MySQL database does the marketplace work
+    // (application property "mysqlsyncworkstation" set and false).
+    static bool leavesWorkToOtherWorkstation();
+    // The marketplace call for an article with the item id `itemId` that was queued from
+    // the folder `folderOld`: Add, Revise or Relist (Api_Ebay::VerifyMode).
+    static int listingCallFor(const QString &itemId, int folderOld);
+
+    // One pass without its closing wait: verification, schedule upload, outbox. Returns
+    // the larger of the two queue queries' row counts (0 to 2); `stop` becomes true when
+    // the program is closing and the worker must end.
+    int runPass(bool &stop);
+    // Verifies the first article with DoCheck 1. Returns the query's row count.
+    int checkPhase(bool &stop);
+    // Hands every scheduled article without job id to the scheduled start service.
+    void uploadPhase();
+    // Lists, revises or relists the first article of the outbox. Returns the query's row
+    // count.
+    int outboxPhase(bool &stop);
+
+    // The worker's connection: made by ExecuteAll, or set before running a phase.
+    Database *db = nullptr;
+    // Wake flag: set by startSyncNow, cleared by the next interruptible wait.
+    bool checkNow = false;
+
+signals:
+    void getStatus(QString text, int maximum, int value);
+    void ChangeFolderCount(int folder, int count, bool absolute);
+    void sendaddNewsItem(NewsItem item);
+
+public slots:
+    // The worker's whole life; returns only when the program is closing.
+    void ExecuteAll();
+    void startSyncNow();
+
+private:
+    // The start of every handled row: progress entry, a client for the row's account and
+    // the account refresh (its GetUser reply is stored when it succeeded).
+    std::unique_ptr<Api_Ebay> startRow(const ArticleRow &row);
+    // The outcome entry of a handled row, without textinfo and infotype.
+    QMap<QString, QVariant> outcomeEntry(const ArticleRow &row) const;
+    // Inserts an activity entry, reads it back and sends it.
+    void storeAndSend(Database *connection, const QMap<QString, QVariant> &entry);
+    void handleCheckRow(const ArticleRow &row, bool &stop);
+    void handleUploadRow(const ArticleRow &row);
+    void handleOutboxRow(const ArticleRow &row, bool &stop);
+
+    // The failure text of a call: the last message, or "Unbekannter Fehler" when there is
+    // no message or the last one is empty.
+    static QString failureText(const QStringList &messages);
+    static bool applicationGoingDown();
+};

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class Database;
+class QTime;
+class ScheduledStartService;
+
+namespace Ui {
+class Planning;
+}
+
+// Chooses when the selected articles are started by the start-time service: a date
+// within the next 30 days, a time and a gap in minutes between the articles. Confirming
+// moves the articles into the folder "Scheduled" (-3) with their start times; the listing
+// worker then uploads them to the service.
+//
+// The dialog shows the seller's credit with the service and can only be cancelled when
+// no credit is left or some of the articles have not been verified.
+class Planning : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // `ids`: the article ids joined with ","; `folder`: the id of the folder they were
+    // selected in, as text; `allVerified`: whether every one of them passed a
+    // verification. `unverifiedCount` is not used. Asks the server for the credit before
+    // it returns.
+    Planning(QWidget *parent, const QString &ids, const QString &folder, bool allVerified,
+             int unverifiedCount);
+    ~Planning() override;
+
+    // The chosen date and time as "dd.MM.yy HH:mm"; also the start text of the article list.
+    QString getDateString();
+
+public slots:
+    // Writes the schedule (refused while the start is less than ten minutes ahead).
+    void accept() override;
+    // Locks shown: the articles have to be verified first / the credit is used up.
+    void infoVerify();
+    void infoPleite();
+
+signals:
+    // Sent for every article moved into the folder "Scheduled".
+    void ChangeFolderCount(int folder, int count, bool absolute);
+
+private slots:
+    void on_calendarWidget_selectionChanged();
+    void on_PlanningTime_userTimeChanged(const QTime &time);
+
+private:
+    std::unique_ptr<Ui::Planning> m_ui;
+    std::unique_ptr<Database> m_db;
+    std::unique_ptr<ScheduledStartService> m_service;
+    QStringList m_ids;
+    QString m_folder;
+};
