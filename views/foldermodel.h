@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QAbstractItemModel>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class Database;
+class FolderNode;
+class QTreeView;
+class QTreeWidget;
+
+// The item model behind the folder tree (`treeView` of the main form): the visible top node
+// "Zerire3" with the fixed folders and the user's folders below it, each with its article
+// count. Built once from the folder tree text, then changed in place.
+//
+// Folder tree text: lines separated by "\n". The number of leading spaces of a line is its
+// depth; the rest, trimmed, holds tab-separated columns: icon path ("§" for none), name,
+// id, count, and optionally "template" for a user folder, "1" for an open folder and the
+// folder's category text. Lines with fewer than four columns create no node.
+class FolderModel : public QAbstractItemModel
+{
+    Q_OBJECT
+
+public:
+    // The payload type of dragged folders: each folder id as a big-endian 32-bit integer.
+    static const QString FolderMimeType;
+
+    // None of the pointers is owned. `itemList` is the article list and `treeView` the view
+    // that shows this model (used to expand and select folders); both may be null.
+    FolderModel(const QString &data, Database *db, QTreeWidget *itemList, QObject *parent = nullptr,
+                QTreeView *treeView = nullptr);
+    ~FolderModel() override;
+
+    QModelIndex index(int row, int column,
+                      const QModelIndex &parent = QModelIndex()) const override;
+    QModelIndex parent(const QModelIndex &index) const override;
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    QStringList mimeTypes() const override;
+    QMimeData *mimeData(const QModelIndexList &indexes) const override;
+    bool dropMimeData(const QMimeData *data, Qt::DropAction action, int row, int column,
+                      const QModelIndex &parent) override;
+    Qt::DropActions supportedDropActions() const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+    // Depth-first below the invisible root, children in order; null when absent. Id 0 is
+    // the visible top node.
+    FolderNode *findFolderWithId(int id) const;
+    // The index of `node`; invalid for null, for the invisible root and for nodes outside
+    // this model's tree.
+    QModelIndex indexOfNode(FolderNode *node) const;
+
+    // Appends a new user folder (folder icon, no category) to the folder of `parent`. An
+    // invalid `parent` adds nothing.
+    void addFolder(const QString &name, int id, const QModelIndex &parent);
+    // Appends `child` (and its subfolders) to `parent`; the tree then owns `child`.
+    void addChildFolder(FolderNode *parent, FolderNode *child);
+    // Appends to `target` a copy of every subfolder of `source`, with their subfolders.
+    void addChilds(FolderNode *target, FolderNode *source);
+    // True when a folder with `id` lies anywhere below `node` (the node itself not counted).
+    bool isParentOfTarget(int id, FolderNode *node) const;
+    // Removes the folder of `index` with its subfolders and destroys them. False for an
+    // invalid index and for the top node.
+    bool killRow(const QModelIndex &index);
+    // Tells the views to lay the tree out again.
+    void updateNodes();
+    // Opens, in the tree view, every folder that was open when the tree was saved and that
+    // has subfolders.
+    void setupExpandStates();
+    // Makes the folder with `id` the tree view's only selected and current folder; unknown
+    // ids are ignored. The article list is not reloaded.
+    void selectFolderWithId(int id);
+
+public slots:
+    // Adds `changevalue` to the count of `folder`, or sets it to `changevalue` when
+    // `setcount` is true; the count never goes below 0. Unknown folders are ignored.
+    void ChangeFolderCount(int folder, int changevalue, bool setcount = false);
+
+private:
+    void setupModelData(const QStringList &lines, FolderNode *parent);
+    FolderNode *nodeFromIndex(const QModelIndex &index) const;
+    bool isInTree(const FolderNode *node) const;
+    void insertNode(FolderNode *parent, FolderNode *child);
+
+    // Ids of the folders to open again: saved as open and given subfolders while building.
+    QList<int> m_expandIds;
+    FolderNode *m_root;
+    Database *m_db;
+    QTreeWidget *m_itemList;
+    QTreeView *m_treeView;
+};
