@@ -11,6 +11,7 @@
 #include "core/clock.h"
 #include "core/database.h"
 #include "core/logging.h"
+#include "core/specialfolderid.h"
 #include "core/statics.h"
 #include "core/threadhelper.h"
 #include "marketplace/api_ebay.h"
@@ -26,14 +27,6 @@ constexpr int kTenDaysSeconds = 864000;
 constexpr int kWorkstationWaitSeconds = 64;
 // A read never reaches back further than this.
 constexpr int kMaxReadBackDays = 89;
-
-constexpr int kFolderActive = -9;
-constexpr int kFolderSold = -7;
-constexpr int kFolderUnsold = -8;
-constexpr int kFolderScheduled = -3;
-constexpr int kFolderOutbox = -2;
-constexpr int kFolderTrash = -5;
-constexpr int kFolderTemplates = -10;
 
 QVariant appProperty(const char *name)
 {
@@ -86,8 +79,8 @@ QString largestPictureAddress(const QString &address)
 // the synchronisation refreshes their counters but never moves them.
 bool keepsItsFolder(int folder, int trash)
 {
-    return folder == kFolderOutbox || folder == kFolderScheduled || folder == kFolderTrash
-        || trash == 1;
+    return folder == SpecialFolderId::Outbox || folder == SpecialFolderId::Scheduled
+        || folder == SpecialFolderId::Trash || trash == 1;
 }
 
 } // namespace
@@ -293,8 +286,9 @@ void Ebay::reconcile(const QString &accountId)
 void Ebay::publishFolderCounts()
 {
     QMap<int, int> counts;
-    for (int folder : { kFolderActive, kFolderSold, kFolderUnsold, kFolderScheduled, kFolderOutbox,
-                        kFolderTrash, kFolderTemplates })
+    for (int folder : { SpecialFolderId::Active, SpecialFolderId::Sold, SpecialFolderId::Unsold,
+                        SpecialFolderId::Scheduled, SpecialFolderId::Outbox, SpecialFolderId::Trash,
+                        SpecialFolderId::Drafts })
         counts.insert(folder, 0);
     for (const auto &row : db->select(QStringLiteral("SELECT id FROM folders")))
         counts.insert(row.value(QStringLiteral("id")).toInt(), 0);

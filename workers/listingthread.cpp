@@ -7,6 +7,7 @@
 
 #include "core/clock.h"
 #include "core/logging.h"
+#include "core/specialfolderid.h"
 #include "core/statics.h"
 #include "core/threadhelper.h"
 #include "marketplace/api_ebay.h"
@@ -14,10 +15,6 @@
 namespace {
 
 const char *const kDateFormat = "yyyy-MM-dd HH:mm:ss";
-
-constexpr int kFolderSold = -7;
-constexpr int kFolderUnsold = -8;
-constexpr int kFolderActive = -9;
 
 QString now()
 {
@@ -76,9 +73,9 @@ int ListingThread::listingCallFor(const QString &itemId, int folderOld)
 {
     if (itemId.isEmpty())
         return Api_Ebay::Add;
-    if (folderOld == kFolderSold || folderOld == kFolderUnsold)
+    if (folderOld == SpecialFolderId::Sold || folderOld == SpecialFolderId::Unsold)
         return Api_Ebay::Relist;
-    if (folderOld == kFolderActive)
+    if (folderOld == SpecialFolderId::Active)
         return Api_Ebay::Revise;
     return Api_Ebay::Add;
 }
@@ -334,7 +331,7 @@ void ListingThread::handleOutboxRow(const ArticleRow &row, bool &stop)
                 = db->getOption(QStringLiteral("listedWithMe"), QStringLiteral("0")).toInt() + 1;
             db->setOption(QStringLiteral("listedWithMe"), QString::number(listedWithMe));
             text = tr("wurde erfolgreich eingestellt");
-        } else if (folderOld == kFolderActive) {
+        } else if (folderOld == SpecialFolderId::Active) {
             text = tr("wurde erfolgreich aktualisiert");
         } else {
             text = tr("wurde erfolgreich wiedereingestellt");

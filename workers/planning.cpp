@@ -7,13 +7,13 @@
 #include "core/clock.h"
 #include "core/config.h"
 #include "core/database.h"
+#include "core/specialfolderid.h"
 #include "core/statics.h"
 #include "ui_planning.h"
 #include "workers/scheduledstartservice.h"
 
 namespace {
 
-constexpr int kFolderScheduled = -3;
 // A start must lie at least this far ahead, so that the service gets it in time.
 constexpr int kMinimumLeadSeconds = 600;
 constexpr int kBookableDays = 30;
@@ -94,7 +94,7 @@ void Planning::accept()
         return;
     }
 
-    const bool fromScheduled = m_folder.toInt() == kFolderScheduled;
+    const bool fromScheduled = m_folder.toInt() == SpecialFolderId::Scheduled;
     int keptOldStart = 0;
     for (const QString &id : qAsConst(m_ids)) {
         const QString jobId = m_db->selectOne(
@@ -121,7 +121,7 @@ void Planning::accept()
 
         if (!fromScheduled) {
             emit ChangeFolderCount(m_folder.toInt(), -1, false);
-            emit ChangeFolderCount(kFolderScheduled, 1, false);
+            emit ChangeFolderCount(SpecialFolderId::Scheduled, 1, false);
         }
         if (m_ui->IntervallBox->value() > 0)
             start = start.addSecs(qint64(m_ui->IntervallBox->value()) * 60);

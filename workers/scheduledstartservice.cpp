@@ -7,12 +7,10 @@
 #include "core/config.h"
 #include "core/database.h"
 #include "core/logging.h"
+#include "core/specialfolderid.h"
 #include "core/statics.h"
 
 namespace {
-
-constexpr int kFolderActive = -9;
-constexpr int kFolderScheduled = -3;
 
 const QString kCreditPath = QStringLiteral("/zaruvovezira/planning.php");
 const QString kStatePath = QStringLiteral("/zaruvovezira/listing.php?action=getstate&id=");
@@ -87,8 +85,8 @@ void ScheduledStartService::followUp()
                                  + QStringLiteral("', Planned='', Planned_Interval='', ItemID='")
                                  + Database::escapeString(itemId) + QStringLiteral("' WHERE id=")
                                  + id)) {
-                emit ChangeFolderCount(kFolderActive, 1, false);
-                emit ChangeFolderCount(kFolderScheduled, -1, false);
+                emit ChangeFolderCount(SpecialFolderId::Active, 1, false);
+                emit ChangeFolderCount(SpecialFolderId::Scheduled, -1, false);
             }
         } else {
             // The start failed: the row stays scheduled without start until it is planned
