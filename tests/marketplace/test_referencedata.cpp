@@ -25,89 +25,47 @@ namespace {
 const QString kToken = "TOKEN-7f3a";
 const QString kRejected = "Das Token ist ungültig oder abgelaufen.";
 
-QByteArray tradingReply(const QString &call, const QString &body, const QString &ack)
+// `what` names the call and, after a "/", its argument; the seller-policies service (its
+// operation in lower case) is no Trading call.
+bool isTrading(const QString &what)
 {
-    return QString("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + call
-                   + "Response xmlns=\"urn:ebay:apis:eBLBaseComponents\"><Timestamp>"
-                     "2024-03-05T10:15:00.000Z</Timestamp><Ack>"
-                   + ack + "</Ack><Version>1423</Version>" + body + "</" + call + "Response>")
-        .toUtf8();
+    return what.startsWith('G');
 }
 
-QString tradingError(const QString &longText, int code, const QString &severity)
-{
-    return QString("<Errors><ShortMessage>Fehler.</ShortMessage><LongMessage>%1</LongMessage>"
-                   "<ErrorCode>%2</ErrorCode><SeverityCode>%3</SeverityCode>"
-                   "<ErrorClassification>RequestError</ErrorClassification></Errors>")
-        .arg(longText, QString::number(code), severity);
-}
-
-QByteArray profilesReply(const QString &ack, const QString &body)
-{
-    return QString("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<getSellerProfilesResponse "
-                   "xmlns=\"http://www.ebay.com/marketplace/selling/v1/services\"><ack>"
-                   + ack + "</ack><version>1.0.0</version>" + body + "</getSellerProfilesResponse>")
-        .toUtf8();
-}
-
-QString profilesError(const QString &message, int id, const QString &severity)
-{
-    return QString("<error><errorId>%1</errorId><domain>Marketplace</domain><severity>%2"
-                   "</severity><category>Application</category><message>%3</message></error>")
-        .arg(QString::number(id), severity, message);
-}
-
-QString callName(const QString &what)
-{
-    static const QList<QPair<QString, QString>> calls = {
-        { "suggested", "GetSuggestedCategories" },
-        { "categories", "GetCategories" },
-        { "details", "GeteBayDetails" },
-        { "store", "GetStore" },
-        { "discounts", "GetShippingDiscountProfiles" },
-        { "specifics", "GetCategorySpecifics" },
-        { "features", "GetCategoryFeatures" },
-    };
-    for (const auto &call : calls) {
-        if (what.startsWith(call.first))
-            return call.second;
-    }
-    return QString(); // seller profiles: no Trading call name
-}
-
-// The stored successful reply to the call of `what` (see fetch()).
 QByteArray goodReply(const QString &what)
 {
-    const QString name = callName(what).isEmpty() ? QString("getSellerProfiles") : callName(what);
-    QFile file(QFINDTESTDATA("../data/marketplace/" + name + ".xml"));
+    QFile file(QFINDTESTDATA("../data/marketplace/" + what.section('/', 0, 0) + ".xml"));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A reply with the acknowledgement and errors ("severity:message") of either service.
+QByteArray reply(const QString &what, const QString &ack, const QStringList &errors,
+                 const QString &body = QString())
+{
+    const QString call = what.section('/', 0, 0);
+    const bool trading = isTrading(what);
+    QString xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><" + call + "Response xmlns=\""
+        + (trading ? "urn:ebay:apis:eBLBaseComponents\"><Ack>" + ack + "</Ack>"
+                   : "http://www.ebay.com/marketplace/selling/v1/services\"><ack>" + ack
+                   + "</ack><errorMessage>");
+    for (const QString &error : errors) {
+        xml += QString(trading ? "<Errors><ShortMessage>Fehler.</ShortMessage><LongMessage>%2"
+                                 "</LongMessage><SeverityCode>%1</SeverityCode></Errors>"
+                               : "<error><severity>%1</severity><message>%2</message></error>")
+                   .arg(error.section(':', 0, 0), error.section(':', 1));
+    }
+    return (xml + (trading ? "" : "</errorMessage>") + body + "</" + call + "Response>").toUtf8();
 }
 
 // A refusal: a warning first, then two errors; the first error's long message counts.
 QByteArray failureReply(const QString &what)
 {
-    if (callName(what).isEmpty()) {
-        return profilesReply("Failure",
-                             "<errorMessage>" + profilesError("Hinweis zur Version.", 1, "Warning")
-                                 + profilesError(kRejected, 20004, "Error")
-                                 + profilesError("Profiltyp fehlt.", 20005, "Error")
-                                 + "</errorMessage>");
-    }
-    return tradingReply(callName(what),
-                        tradingError("Diese Version ist veraltet.", 21917, "Warning")
-                            + tradingError(kRejected, 931, "Error")
-                            + tradingError("Die Kategorie gibt es nicht.", 37, "Error"),
-                        "Failure");
+    return reply(what, "Failure",
+                 { "Warning:Diese Version ist veraltet.", "Error:" + kRejected,
+                   "Error:Die Kategorie gibt es nicht." });
 }
 
-QMap<QString, QString> row(const QString &key, const QString &value)
-{
-    QMap<QString, QString> map;
-    map.insert(key, value);
-    return map;
-}
-
-// Rows as text, so that a failed comparison shows them.
+// Rows as "key -> value" lines, so that a failed comparison shows them.
 QStringList lines(const Rows &rows)
 {
     QStringList result;
@@ -116,7 +74,13 @@ QStringList lines(const Rows &rows)
     return result;
 }
 
-const QMap<QString, QString> kKept = row("keep", "was there before");
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+const QMap<QString, QString> kKept = { { "keep", "was there before" } };
 
 } // namespace
 
@@ -128,24 +92,14 @@ private slots:
     void init();
     void cleanup();
 
-    void requests_data();
-    void requests();
-    void rows_data();
-    void rows();
+    void calls_data();
+    void calls();
     void categoriesWaitLonger();
-
-    void cachedCalls_data();
-    void cacheReusedForSevenDays_data() { cachedCalls_data(); }
-    void cacheReusedForSevenDays();
-    void cacheOnlyHoldsSuccess_data() { cachedCalls_data(); }
-    void cacheOnlyHoldsSuccess();
-    void sandboxKeepsOwnCache_data() { cachedCalls_data(); }
-    void sandboxKeepsOwnCache();
+    void cache_data();
+    void cache();
     void warningReplies_data();
     void warningReplies();
-
     void storeTable();
-
     void failures_data();
     void failures();
 
@@ -157,7 +111,6 @@ private:
     std::unique_ptr<TestSupport::TestDatabase> m_t;
     std::unique_ptr<FakeHttpServer> m_server;
     std::unique_ptr<Api_Ebay> m_api;
-    QString m_site;
 };
 
 void TestReferenceData::init()
@@ -169,7 +122,6 @@ void TestReferenceData::init()
     m_server->pointConfigHere();
     m_api = std::make_unique<Api_Ebay>(kToken);
     m_api->setTimeout(5000);
-    m_site = "77";
 }
 
 void TestReferenceData::cleanup()
@@ -180,418 +132,313 @@ void TestReferenceData::cleanup()
     m_t.reset();
 }
 
-// Runs the call named by `what`; "details/<kind>" checks that the earlier rows stay first.
+// Runs the call named by `what` for the Austrian site (16); "details/<kind>" checks that the
+// rows already there stay first.
 Rows TestReferenceData::fetch(const QString &what, Api_Ebay *api)
 {
     api = api ? api : m_api.get();
     Database *db = m_t->db();
-    const QString arg = what.section(QLatin1Char('/'), 1);
-    if (what == QLatin1String("suggested"))
-        return api->getSuggestedCategories("Lego Technic 42115", m_site);
-    if (what == QLatin1String("categories"))
-        return api->getCategories(m_site, "15032", 3);
-    if (what == QLatin1String("categories-top"))
-        return api->getCategories(m_site, "0", 1);
-    if (what.startsWith(QLatin1String("details/"))) {
+    const QString call = what.section('/', 0, 0);
+    const QString arg = what.section('/', 1);
+    if (call == "GetSuggestedCategories")
+        return api->getSuggestedCategories("Lego Technic 42115", "16");
+    if (call == "GetCategories")
+        return arg == "top" ? api->getCategories("16", "0", 1)
+                            : api->getCategories("16", "15032", 3);
+    if (call == "GeteBayDetails") {
         Rows out { kKept };
-        api->getEbayDetails(m_site, arg, out, db);
-        if (out.isEmpty() || out.first() != kKept)
-            return { row("!", "earlier rows lost") };
-        return out.mid(1);
+        api->getEbayDetails("16", arg, out, db);
+        return out.value(0) == kKept ? out.mid(1) : Rows { { { "!", "earlier rows lost" } } };
     }
-    if (what == QLatin1String("store"))
-        return api->getStore(m_site, 1, db);
-    if (what.startsWith(QLatin1String("profiles/")))
-        return api->getProfiles(arg, m_site, 1);
-    if (what == QLatin1String("discounts"))
+    if (call == "GetStore")
+        return api->getStore("16", 1, db);
+    if (call == "getSellerProfiles")
+        return api->getProfiles(arg, "16", 1);
+    if (call == "GetShippingDiscountProfiles")
         return api->getShippingDiscountProfiles(db, 1);
-    if (what == QLatin1String("specifics")) {
-        const QString xml = api->getCategorySpecifics("9394", m_site, db);
-        return xml.isEmpty() ? Rows() : Rows { row("xml", xml) };
+    if (call == "GetCategorySpecifics") {
+        const QString xml = api->getCategorySpecifics("9394", "16", db);
+        return xml.isEmpty() ? Rows() : Rows { { { "xml", xml } } };
     }
-    return api->getCategoryFeatures("9394", m_site, arg, db);
+    return api->getCategoryFeatures("9394", "16", arg, db);
 }
 
 void TestReferenceData::answer(const QString &what, const FakeReply &reply)
 {
-    if (callName(what).isEmpty())
-        m_server->setReply(QUrl(Config::defaultValue(Config::Key::ProfilesUrl)).path(), reply);
+    if (isTrading(what))
+        m_server->setCallReply(what.section('/', 0, 0), reply);
     else
-        m_server->setCallReply(callName(what), reply);
+        m_server->setReply(QUrl(Config::defaultValue(Config::Key::ProfilesUrl)).path(), reply);
 }
 
-void TestReferenceData::requests_data()
+void TestReferenceData::calls_data()
 {
     QTest::addColumn<QString>("what");
-    QTest::addColumn<QString>("site");
-    QTest::addColumn<QStringList>("present");
-    QTest::addColumn<QStringList>("absent");
-
+    QTest::addColumn<QStringList>("sent"); // parts of the request; "!part": must not be sent
+    QTest::addColumn<QStringList>("rows");
+    const auto row = [](const char *what, const QStringList &sent, const QStringList &rows) {
+        QTest::newRow(what) << QString(what) << sent << rows;
+    };
     const QString returnAll = "<DetailLevel>ReturnAll</DetailLevel>";
     const QString allNodes = "<ViewAllNodes>true</ViewAllNodes>";
-    QTest::newRow("suggested") << "suggested"
-                               << "16" << QStringList { "<Query>Lego Technic 42115</Query>" }
-                               << QStringList();
-    QTest::newRow("categories below a parent")
-        << "categories"
-        << "16"
-        << QStringList { returnAll, allNodes, "<LevelLimit>3</LevelLimit>",
-                         "<CategorySiteID>16</CategorySiteID>",
-                         "<CategoryParent>15032</CategoryParent>" }
-        << QStringList();
-    QTest::newRow("categories from the top")
-        << "categories-top"
-        << "16"
-        << QStringList { returnAll, allNodes, "<LevelLimit>1</LevelLimit>",
-                         "<CategorySiteID>16</CategorySiteID>" }
-        << QStringList { "CategoryParent" };
-    QTest::newRow("site details") << "details/CountryDetails"
-                                  << "16" << QStringList { "<GeteBayDetailsRequest" }
-                                  << QStringList { "DetailName" };
-    QTest::newRow("store") << "store"
-                           << "16"
-                           << QStringList { "<CategoryStructureOnly>true</CategoryStructureOnly>" }
-                           << QStringList();
-    QTest::newRow("discount rules always on the German site")
-        << "discounts"
-        << "77" << QStringList { returnAll } << QStringList();
-    QTest::newRow("specifics") << "specifics"
-                               << "16" << QStringList { "<CategoryID>9394</CategoryID>" }
-                               << QStringList();
-    QTest::newRow("conditions") << "features/ConditionValues"
-                                << "16"
-                                << QStringList { "<CategoryID>9394</CategoryID>", returnAll,
-                                                 allNodes,
-                                                 "<FeatureID>ConditionValues</FeatureID>" }
-                                << QStringList { "<FeatureID>EANEnabled</FeatureID>" };
-    QTest::newRow("product identifiers")
-        << "features/EANEnabled"
-        << "16"
-        << QStringList { "<FeatureID>EANEnabled</FeatureID>", "<FeatureID>ISBNEnabled</FeatureID>",
-                         "<FeatureID>UPCEnabled</FeatureID>" }
-        << QStringList();
-    QTest::newRow("shipping policies")
-        << "profiles/SHIPPING"
-        << "EBAY-AT" << QStringList { "<profileType>SHIPPING</profileType>" }
-        << QStringList { kToken };
+    const QString site = "<CategorySiteID>16</CategorySiteID>";
+    const QStringList below
+        = { "9355!!!2!!!true -> Handys & Smartphones", "9394!!!2!!! -> Handy- & Smartphone-Zubehör",
+            "20349!!!3!!!true -> Hüllen & Taschen" };
+
+    // Parents before the name.
+    row("GetSuggestedCategories", { "<Query>Lego Technic 42115</Query>" },
+        { "183448 -> Spielzeug > LEGO Bau- & Konstruktionsspielzeug > LEGO Komplettsets & Pakete",
+          "19006 -> Spielzeug > LEGO Bauanleitungen", "220 -> Spielzeug" });
+    // Id, level and leaf mark; the parent asked for is left out.
+    row("GetCategories",
+        { returnAll, allNodes, "<LevelLimit>3</LevelLimit>", site,
+          "<CategoryParent>15032</CategoryParent>" },
+        below);
+    row("GetCategories/top",
+        { returnAll, allNodes, "<LevelLimit>1</LevelLimit>", site, "!CategoryParent" },
+        QStringList { "15032!!!1!!! -> Handys & Kommunikation" } + below);
+    row("GeteBayDetails/PaymentOptionDetails", { "<GeteBayDetailsRequest", "!DetailName" },
+        { "MoneyXferAccepted -> Überweisung", "CashOnPickup -> Barzahlung bei Abholung" });
+    row("GeteBayDetails/ReturnsWithin", {}, { "Days_14 -> 14 Tage", "Days_30 -> 1 Monat" });
+    row("GeteBayDetails/ShippingCostPaidBy", {}, { "Buyer -> Käufer", "Seller -> Verkäufer" });
+    row("GeteBayDetails/DispatchTimeMaxDetails", {},
+        { "1 -> 1 Werktag", "2 -> 2 Werktage", "10 -> 10 Werktage" });
+    row("GeteBayDetails/CountryDetails", {},
+        { "AT -> Österreich", "DE -> Deutschland", "CH -> Schweiz", "FR -> France" });
+    row("GeteBayDetails/ShippingCategoryDetails", {},
+        { "STANDARD -> Standardversand", "PICKUP -> Abholung" });
+    row("GeteBayDetails/ShippingLocationDetails", {},
+        { "Worldwide -> Weltweit", "Europe -> Europa" });
+    // Services to choose, by category in the order first met; no pick-up.
+    row("GeteBayDetails/ShippingServiceDetails", {},
+        { "-1 -> EXPEDITED", "DE_Express ->    Expressversand", "DE_UPSExpress ->    UPS Express",
+          "-1 -> STANDARD", "DE_DHLPaket ->    DHL Paket", "-1 -> ECONOMY",
+          "DE_DeutschePostWarensendung ->    Deutsche Post Warensendung",
+          "DE_Sonderversand ->    Sonderversand" });
+    row("GeteBayDetails/IShippingServiceDetails", {},
+        { "-1 -> STANDARD", "DE_DHLPaketInternational ->    DHL Paket International",
+          "-1 -> ECONOMY", "DE_SonstigeInternational ->    Sonstige (unversichert)",
+          "-1 -> EXPEDITED", "DE_ExpressInternational ->    Express International" });
+    row("GeteBayDetails/TimeZoneDetails", {}, {});
+    // Depth first, by name, each level indented by five blanks.
+    row("GetStore", { "<CategoryStructureOnly>true</CategoryStructureOnly>" },
+        { "2301 -> Bücher", "2310 ->      Romane", "2201 -> Modellbau", "2220 ->      Flugmodelle",
+          "2210 ->      Modellbahn", "2211 ->           Spur H0", "2212 ->           Spur N",
+          "1 -> Sonstige" });
+    row("getSellerProfiles/PAYMENT", { "<profileType>PAYMENT</profileType>" },
+        { "5001 -> (5001) Überweisung, Vorkasse", "5002 -> (5002) Barzahlung" });
+    row("getSellerProfiles/RETURN_POLICY", { "<profileType>RETURN_POLICY</profileType>" },
+        { "6001 -> (6001) 14 Tage Rückgabe" });
+    row("getSellerProfiles/SHIPPING", { "<profileType>SHIPPING</profileType>" },
+        { "7001 -> (7001) DHL versichert", "7002 -> (7002) Päckchen bis 1 kg" });
+    // The flat-rate rules only.
+    row("GetShippingDiscountProfiles", { returnAll },
+        { "1110001 -> Jeder weitere Artikel 1 EUR günstiger",
+          "1110002 -> Zweiter Artikel versandkostenfrei" });
+    row("GetCategorySpecifics", { "<CategoryID>9394</CategoryID>" },
+        { "xml -> " + QString::fromUtf8(goodReply("GetCategorySpecifics")) });
+    row("GetCategoryFeatures/ConditionValues",
+        { "<CategoryID>9394</CategoryID>", returnAll, allNodes,
+          "<FeatureID>ConditionValues</FeatureID>", "!<FeatureID>EANEnabled</FeatureID>" },
+        { "1000 -> Neu", "1500 -> Neu: Sonstige", "3000 -> Gebraucht",
+          "7000 -> Als Ersatzteil / defekt" });
+    // Inherited from the site's defaults where the category has no setting of its own.
+    row("GetCategoryFeatures/VariationsEnabled", {}, { "VariationsEnabled -> true" });
+    row("GetCategoryFeatures/EANEnabled",
+        { "<FeatureID>EANEnabled</FeatureID>", "<FeatureID>ISBNEnabled</FeatureID>",
+          "<FeatureID>UPCEnabled</FeatureID>" },
+        { "EANEnabled -> Required,Disabled,Enabled" });
 }
 
-void TestReferenceData::requests()
+void TestReferenceData::calls()
 {
     QFETCH(QString, what);
-    QFETCH(QString, site);
-    QFETCH(QStringList, present);
-    QFETCH(QStringList, absent);
-    m_site = "16";
+    QFETCH(QStringList, sent);
+    QFETCH(QStringList, rows);
     answer(what, FakeReply::ok(goodReply(what)));
+    QCOMPARE(lines(fetch(what)), rows);
+    QVERIFY2(m_api->getLastFail().isEmpty(), qPrintable(m_api->getLastFail()));
 
-    QVERIFY2(!fetch(what).isEmpty(), qPrintable(m_api->getLastFail()));
     QCOMPARE(m_server->requestCount(), 1);
     const RecordedRequest request = m_server->lastRequest();
     const QString body = QString::fromUtf8(request.body);
-    if (callName(what).isEmpty()) {
+    if (!isTrading(what)) {
+        // The policies service takes the token and the site in headers.
         QCOMPARE(request.header("X-EBAY-SOA-OPERATION-NAME"), QByteArray("getSellerProfiles"));
-        QCOMPARE(request.header("X-EBAY-SOA-GLOBAL-ID"), site.toUtf8());
+        QCOMPARE(request.header("X-EBAY-SOA-GLOBAL-ID"), QByteArray("EBAY-AT"));
         QCOMPARE(request.header("X-EBAY-SOA-SECURITY-TOKEN"), kToken.toUtf8());
+        QVERIFY(!body.contains(kToken));
     } else {
-        QCOMPARE(request.callName(), callName(what));
-        QCOMPARE(request.header("X-EBAY-API-SITEID"), site.toUtf8());
+        QCOMPARE(request.callName(), what.section('/', 0, 0));
+        // Discount rules are always asked for on the German site.
+        QCOMPARE(request.header("X-EBAY-API-SITEID"),
+                 QByteArray(what.startsWith("GetShipping") ? "77" : "16"));
         QVERIFY(body.contains("<eBayAuthToken>" + kToken));
     }
-    for (const QString &part : qAsConst(present))
-        QVERIFY2(body.contains(part), qPrintable(part + " missing in " + body));
-    for (const QString &part : qAsConst(absent))
-        QVERIFY2(!body.contains(part), qPrintable(part + " sent in " + body));
-}
-
-void TestReferenceData::rows_data()
-{
-    QTest::addColumn<QString>("what");
-    QTest::addColumn<Rows>("expected");
-    const auto r = [](const char *key, const char *value) {
-        return row(QString::fromUtf8(key), QString::fromUtf8(value));
-    };
-    const auto heading = [](const char *category) {
-        return row("-1", QString::fromUtf8(category));
-    };
-
-    QTest::newRow("suggested: parents before the name")
-        << "suggested"
-        << Rows { r("183448",
-                    "Spielzeug > LEGO Bau- & Konstruktionsspielzeug > LEGO Komplettsets & Pakete"),
-                  r("19006", "Spielzeug > LEGO Bauanleitungen"), r("220", "Spielzeug") };
-    QTest::newRow("categories: parent left out")
-        << "categories"
-        << Rows { r("9355!!!2!!!true", "Handys & Smartphones"),
-                  r("9394!!!2!!!", "Handy- & Smartphone-Zubehör"),
-                  r("20349!!!3!!!true", "Hüllen & Taschen") };
-    QTest::newRow("categories: from the top")
-        << "categories-top"
-        << Rows { r("15032!!!1!!!", "Handys & Kommunikation"),
-                  r("9355!!!2!!!true", "Handys & Smartphones"),
-                  r("9394!!!2!!!", "Handy- & Smartphone-Zubehör"),
-                  r("20349!!!3!!!true", "Hüllen & Taschen") };
-    QTest::newRow("payment options") << "details/PaymentOptionDetails"
-                                     << Rows { r("MoneyXferAccepted", "Überweisung"),
-                                               r("CashOnPickup", "Barzahlung bei Abholung") };
-    QTest::newRow("return periods")
-        << "details/ReturnsWithin" << Rows { r("Days_14", "14 Tage"), r("Days_30", "1 Monat") };
-    QTest::newRow("return shipping payer")
-        << "details/ShippingCostPaidBy" << Rows { r("Buyer", "Käufer"), r("Seller", "Verkäufer") };
-    QTest::newRow("handling times in working days")
-        << "details/DispatchTimeMaxDetails"
-        << Rows { r("1", "1 Werktag"), r("2", "2 Werktage"), r("10", "10 Werktage") };
-    QTest::newRow("countries in German") << "details/CountryDetails"
-                                         << Rows { r("AT", "Österreich"), r("DE", "Deutschland"),
-                                                   r("CH", "Schweiz"), r("FR", "France") };
-    QTest::newRow("shipping categories")
-        << "details/ShippingCategoryDetails"
-        << Rows { r("STANDARD", "Standardversand"), r("PICKUP", "Abholung") };
-    QTest::newRow("shipping locations")
-        << "details/ShippingLocationDetails"
-        << Rows { r("Worldwide", "Weltweit"), r("Europe", "Europa") };
-    QTest::newRow("domestic services grouped")
-        << "details/ShippingServiceDetails"
-        << Rows { heading("EXPEDITED"),
-                  r("DE_Express", "   Expressversand"),
-                  r("DE_UPSExpress", "   UPS Express"),
-                  heading("STANDARD"),
-                  r("DE_DHLPaket", "   DHL Paket"),
-                  heading("ECONOMY"),
-                  r("DE_DeutschePostWarensendung", "   Deutsche Post Warensendung"),
-                  r("DE_Sonderversand", "   Sonderversand") };
-    QTest::newRow("international services grouped")
-        << "details/IShippingServiceDetails"
-        << Rows { heading("STANDARD"),  r("DE_DHLPaketInternational", "   DHL Paket International"),
-                  heading("ECONOMY"),   r("DE_SonstigeInternational", "   Sonstige (unversichert)"),
-                  heading("EXPEDITED"), r("DE_ExpressInternational", "   Express International") };
-    QTest::newRow("unknown detail") << "details/TimeZoneDetails" << Rows();
-    QTest::newRow("store depth-first by name")
-        << "store" << Rows { r("2301", "Bücher"),           r("2310", "     Romane"),
-                             r("2201", "Modellbau"),        r("2220", "     Flugmodelle"),
-                             r("2210", "     Modellbahn"),  r("2211", "          Spur H0"),
-                             r("2212", "          Spur N"), r("1", "Sonstige") };
-    QTest::newRow("payment policies")
-        << "profiles/PAYMENT"
-        << Rows { r("5001", "(5001) Überweisung, Vorkasse"), r("5002", "(5002) Barzahlung") };
-    QTest::newRow("return policies")
-        << "profiles/RETURN_POLICY" << Rows { r("6001", "(6001) 14 Tage Rückgabe") };
-    QTest::newRow("shipping policies")
-        << "profiles/SHIPPING"
-        << Rows { r("7001", "(7001) DHL versichert"), r("7002", "(7002) Päckchen bis 1 kg") };
-    QTest::newRow("flat discount rules only")
-        << "discounts"
-        << Rows { r("1110001", "Jeder weitere Artikel 1 EUR günstiger"),
-                  r("1110002", "Zweiter Artikel versandkostenfrei") };
-    QTest::newRow("specifics: the reply itself")
-        << "specifics" << Rows { row("xml", QString::fromUtf8(goodReply("specifics"))) };
-    QTest::newRow("conditions of the category")
-        << "features/ConditionValues"
-        << Rows { r("1000", "Neu"), r("1500", "Neu: Sonstige"), r("3000", "Gebraucht"),
-                  r("7000", "Als Ersatzteil / defekt") };
-    QTest::newRow("variations inherited from the site")
-        << "features/VariationsEnabled" << Rows { r("VariationsEnabled", "true") };
-    QTest::newRow("identifiers: own and inherited")
-        << "features/EANEnabled" << Rows { r("EANEnabled", "Required,Disabled,Enabled") };
-}
-
-void TestReferenceData::rows()
-{
-    QFETCH(QString, what);
-    QFETCH(Rows, expected);
-    answer(what, FakeReply::ok(goodReply(what)));
-
-    QCOMPARE(lines(fetch(what)), lines(expected));
-    QVERIFY2(m_api->getLastFail().isEmpty(), qPrintable(m_api->getLastFail()));
+    for (const QString &part : qAsConst(sent)) {
+        if (part.startsWith('!'))
+            QVERIFY2(!body.contains(part.mid(1)), qPrintable(part.mid(1) + " sent in " + body));
+        else
+            QVERIFY2(body.contains(part), qPrintable(part + " missing in " + body));
+    }
 }
 
 void TestReferenceData::categoriesWaitLonger()
 {
     m_api->setTimeout(400);
-    answer("categories", FakeReply::ok(goodReply("categories")).delayed(800));
-    answer("suggested", FakeReply::ok(goodReply("suggested")).delayed(800));
-
-    QCOMPARE(fetch("categories").size(), 3);
-    QVERIFY(fetch("suggested").isEmpty());
+    answer("GetCategories", FakeReply::ok(goodReply("GetCategories")).delayed(800));
+    answer("GetSuggestedCategories",
+           FakeReply::ok(goodReply("GetSuggestedCategories")).delayed(800));
+    QCOMPARE(fetch("GetCategories").size(), 3);
+    QVERIFY(fetch("GetSuggestedCategories").isEmpty());
     QVERIFY(!m_api->getLastFail().isEmpty());
 }
 
-void TestReferenceData::cachedCalls_data()
+void TestReferenceData::cache_data()
 {
     QTest::addColumn<QString>("what");
     QTest::addColumn<QString>("file");
-    QTest::newRow("site details") << "details/PaymentOptionDetails"
-                                  << "ap2_GeteBayDetails_77.xml";
-    QTest::newRow("store") << "store"
-                           << "ap2_getStore_1_77.xml";
-    QTest::newRow("policies") << "profiles/RETURN_POLICY"
-                              << "ap2_getProfiles_RETURN_POLICY_77_1.xml";
-    QTest::newRow("discount rules") << "discounts"
+    QTest::newRow("site details") << "GeteBayDetails/PaymentOptionDetails"
+                                  << "ap2_GeteBayDetails_16.xml";
+    QTest::newRow("GetStore") << "GetStore"
+                              << "ap2_getStore_1_16.xml";
+    QTest::newRow("policies") << "getSellerProfiles/RETURN_POLICY"
+                              << "ap2_getProfiles_RETURN_POLICY_16_1.xml";
+    QTest::newRow("discount rules") << "GetShippingDiscountProfiles"
                                     << "api_getShippingDiscountProfiles_1.xml";
-    QTest::newRow("specifics") << "specifics"
-                               << "ap2_getCategorySpecifics_1_77_9394.xml";
-    QTest::newRow("features") << "features/EANEnabled"
-                              << "ap2_getCategoryFeatures_77_9394_EANEnabled.xml";
+    QTest::newRow("GetCategorySpecifics") << "GetCategorySpecifics"
+                                          << "ap2_getCategorySpecifics_1_16_9394.xml";
+    QTest::newRow("features") << "GetCategoryFeatures/EANEnabled"
+                              << "ap2_getCategoryFeatures_16_9394_EANEnabled.xml";
 }
 
-void TestReferenceData::cacheReusedForSevenDays()
+void TestReferenceData::cache()
 {
     QFETCH(QString, what);
     QFETCH(QString, file);
-    answer(what, FakeReply::ok(goodReply(what)));
-
-    const Rows first = fetch(what);
-    QVERIFY(!first.isEmpty());
-    QCOMPARE(m_server->requestCount(), 1);
-    QFile stored(cacheFile(file));
-    QVERIFY2(stored.open(QIODevice::ReadOnly), qPrintable(stored.fileName()));
-    QCOMPARE(stored.readAll(), goodReply(what));
-    stored.close();
-
-    QCOMPARE(lines(fetch(what)), lines(first));
-    Clock::setCurrentDateTimeForTesting(QDateTime::currentDateTime().addDays(6));
-    QCOMPARE(lines(fetch(what)), lines(first));
-    QCOMPARE(m_server->requestCount(), 1);
-
-    Clock::setCurrentDateTimeForTesting(QDateTime());
-    QVERIFY(stored.open(QIODevice::ReadWrite));
-    QVERIFY(stored.setFileTime(QDateTime::currentDateTime().addDays(-8),
-                               QFileDevice::FileModificationTime));
-    stored.close();
-    QCOMPARE(lines(fetch(what)), lines(first));
-    QCOMPARE(m_server->requestCount(), 2);
-    QVERIFY(QFileInfo(stored).lastModified() > QDateTime::currentDateTime().addDays(-1));
-}
-
-void TestReferenceData::cacheOnlyHoldsSuccess()
-{
-    QFETCH(QString, what);
-    QFETCH(QString, file);
+    const QString path = cacheFile(file);
+    // A refusal is not kept.
     answer(what, FakeReply::ok(failureReply(what)));
     QVERIFY(fetch(what).isEmpty());
     QCOMPARE(m_api->getLastFail(), kRejected);
-    QVERIFY(!QFile::exists(cacheFile(file)));
+    QVERIFY(!QFile::exists(path));
 
+    // A successful reply is kept and used for seven days.
     answer(what, FakeReply::ok(goodReply(what)));
-    const Rows good = fetch(what);
-    QVERIFY(!good.isEmpty());
+    const QStringList rows = lines(fetch(what));
+    QVERIFY(!rows.isEmpty());
     QVERIFY(m_api->getLastFail().isEmpty());
+    QCOMPARE(contents(path), goodReply(what));
+    QCOMPARE(lines(fetch(what)), rows);
+    Clock::setCurrentDateTimeForTesting(QDateTime::currentDateTime().addDays(6));
+    QCOMPARE(lines(fetch(what)), rows);
+    Clock::setCurrentDateTimeForTesting(QDateTime());
     QCOMPARE(m_server->requestCount(), 2);
 
-    // A cut-off file and a stored refusal are both fetched again and replaced.
-    const QList<QByteArray> damaged
-        = { goodReply(what).left(goodReply(what).size() / 2), failureReply(what) };
-    for (const QByteArray &content : damaged) {
-        QFile stored(cacheFile(file));
-        QVERIFY(stored.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        stored.write(content);
+    // Older, cut off or holding a refusal, the file is fetched again and replaced.
+    const QByteArray good = goodReply(what);
+    for (const QByteArray &content :
+         { QByteArray(), good.left(good.size() / 2), failureReply(what) }) {
+        QFile stored(path);
+        QVERIFY(stored.open(QIODevice::ReadWrite | QIODevice::Truncate));
+        stored.write(content.isNull() ? good : content);
+        stored.flush();
+        QVERIFY(stored.setFileTime(QDateTime::currentDateTime().addDays(content.isNull() ? -8 : 0),
+                                   QFileDevice::FileModificationTime));
         stored.close();
         const int before = m_server->requestCount();
-        QCOMPARE(lines(fetch(what)), lines(good));
+        QCOMPARE(lines(fetch(what)), rows);
+        QCOMPARE(lines(fetch(what)), rows);
         QCOMPARE(m_server->requestCount(), before + 1);
-        QVERIFY(stored.open(QIODevice::ReadOnly));
-        QCOMPARE(stored.readAll(), goodReply(what));
+        QCOMPARE(contents(path), good);
     }
-}
 
-void TestReferenceData::sandboxKeepsOwnCache()
-{
-    QFETCH(QString, what);
-    QFETCH(QString, file);
-    answer(what, FakeReply::ok(goodReply(what)));
-    const Rows production = fetch(what);
-    QVERIFY(QFile::exists(cacheFile(file)));
-
+    // The sandbox keeps files of its own.
     Api_Ebay sandbox(kToken, nullptr, 1);
     sandbox.setTimeout(5000);
-    QCOMPARE(lines(fetch(what, &sandbox)), lines(production));
-    QCOMPARE(m_server->requestCount(), 2);
+    const int before = m_server->requestCount();
+    QCOMPARE(lines(fetch(what, &sandbox)), rows);
+    QCOMPARE(lines(fetch(what, &sandbox)), rows);
     QVERIFY(QFile::exists(cacheFile("sandbox_" + file)));
-    fetch(what, &sandbox);
     fetch(what);
-    QCOMPARE(m_server->requestCount(), 2);
+    QCOMPARE(m_server->requestCount(), before + 1);
 }
 
 void TestReferenceData::warningReplies_data()
 {
     QTest::addColumn<QString>("what");
-    QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QStringList>("rows");
     QTest::addColumn<QString>("file");
     QTest::newRow("discount rules: used")
-        << "discounts"
-        << tradingReply("GetShippingDiscountProfiles",
-                        tradingError("Diese Version ist veraltet.", 21917, "Warning")
-                            + "<FlatShippingDiscount><DiscountProfile><DiscountProfileID>1"
-                              "</DiscountProfileID><DiscountProfileName>Rabatt"
-                              "</DiscountProfileName></DiscountProfile></FlatShippingDiscount>",
-                        "Warning")
-        << QStringList { "1 -> Rabatt" } << "api_getShippingDiscountProfiles_1.xml";
+        << "GetShippingDiscountProfiles" << QStringList { "1 -> Rabatt" }
+        << "api_getShippingDiscountProfiles_1.xml";
     QTest::newRow("policies: not used")
-        << "profiles/PAYMENT"
-        << profilesReply("Warning",
-                         "<errorMessage>" + profilesError("Hinweis zur Version.", 1, "Warning")
-                             + "</errorMessage><paymentProfileList><PaymentProfile><profileId>5001"
-                               "</profileId><profileName>Barzahlung</profileName><profileType>"
-                               "PAYMENT</profileType></PaymentProfile></paymentProfileList>")
-        << QStringList() << "ap2_getProfiles_PAYMENT_77_1.xml";
+        << "getSellerProfiles/PAYMENT" << QStringList() << "ap2_getProfiles_PAYMENT_16_1.xml";
 }
 
+// A reply with warnings is never kept; only the policies count it as failed.
 void TestReferenceData::warningReplies()
 {
     QFETCH(QString, what);
-    QFETCH(QByteArray, reply);
-    QFETCH(QStringList, expected);
+    QFETCH(QStringList, rows);
     QFETCH(QString, file);
-    answer(what, FakeReply::ok(reply));
-
-    QCOMPARE(lines(fetch(what)), expected);
-    QCOMPARE(m_api->getLastFail().isEmpty(), !expected.isEmpty());
+    // Each call reads its own list only.
+    answer(what,
+           FakeReply::ok(reply(what, "Warning", { "Warning:Hinweis zur Version." },
+                               "<FlatShippingDiscount><DiscountProfile><DiscountProfileID>1"
+                               "</DiscountProfileID><DiscountProfileName>Rabatt"
+                               "</DiscountProfileName></DiscountProfile></FlatShippingDiscount>"
+                               "<paymentProfileList><PaymentProfile><profileId>5001"
+                               "</profileId><profileName>Barzahlung</profileName>"
+                               "</PaymentProfile></paymentProfileList>")));
+    QCOMPARE(lines(fetch(what)), rows);
+    QCOMPARE(m_api->getLastFail().isEmpty(), !rows.isEmpty());
     QVERIFY(!QFile::exists(cacheFile(file)));
 }
 
+// A fetched shop replaces the rows of its account and site only; while its file is fresh,
+// the rows come from the table as it is.
 void TestReferenceData::storeTable()
 {
     Database *db = m_t->db();
     const auto insert = [db](int account, int site, const QString &catId, const QString &name) {
-        const QMap<QString, QVariant> values { { "account", account }, { "site", site },
-                                               { "catid", catId },     { "name", name },
-                                               { "parentid", "0" },    { "level", 1 },
-                                               { "sort", 0 } };
-        return db->insertSqlClean(values, "shopcats") > 0;
+        return db->insertSqlClean({ { "account", account },
+                                    { "site", site },
+                                    { "catid", catId },
+                                    { "name", name },
+                                    { "parentid", "0" },
+                                    { "level", 1 },
+                                    { "sort", 0 } },
+                                  "shopcats")
+            > 0;
     };
-    QVERIFY(insert(2, 77, "900", "Anderes Konto"));
+    QVERIFY(insert(2, 16, "900", "Anderes Konto"));
     QVERIFY(insert(1, 3, "901", "Andere Seite"));
-    QVERIFY(insert(1, 77, "902", "Veraltet"));
-    answer("store", FakeReply::ok(goodReply("store")));
+    QVERIFY(insert(1, 16, "902", "Veraltet"));
+    answer("GetStore", FakeReply::ok(goodReply("GetStore")));
+    QCOMPARE(fetch("GetStore").size(), 8);
 
-    const Rows rows = fetch("store");
-    QCOMPARE(rows.size(), 8);
     QStringList table;
-    for (const auto &r : db->select(QStringLiteral(
-             "SELECT account, site, catid, name, parentid, level, sort FROM shopcats ORDER BY "
-             "account, site, catid"))) {
-        table << QStringList { r.value("account").toString(),  r.value("site").toString(),
-                               r.value("catid").toString(),    r.value("name").toString(),
-                               r.value("parentid").toString(), r.value("level").toString(),
-                               r.value("sort").toString() }
-                     .join(QLatin1Char('|'));
+    for (const auto &r : db->select("SELECT account, site, catid, name, parentid, level, sort "
+                                    "FROM shopcats ORDER BY account, site, catid")) {
+        QStringList values;
+        for (const char *column :
+             { "account", "site", "catid", "name", "parentid", "level", "sort" })
+            values << r.value(column).toString();
+        table << values.join('|');
     }
-    const QStringList expected = {
-        "1|3|901|Andere Seite|0|1|0",     "1|77|1|Sonstige|0|1|0",      "1|77|2201|Modellbau|0|1|1",
-        "1|77|2210|Modellbahn|2201|2|1",  "1|77|2211|Spur H0|2210|3|2", "1|77|2212|Spur N|2210|3|1",
-        "1|77|2220|Flugmodelle|2201|2|2", "1|77|2301|Bücher|0|1|2",     "1|77|2310|Romane|2301|2|1",
-        "2|77|900|Anderes Konto|0|1|0",
-    };
-    QCOMPARE(table, expected);
+    QCOMPARE(table,
+             QStringList({ "1|3|901|Andere Seite|0|1|0", "1|16|1|Sonstige|0|1|0",
+                           "1|16|2201|Modellbau|0|1|1", "1|16|2210|Modellbahn|2201|2|1",
+                           "1|16|2211|Spur H0|2210|3|2", "1|16|2212|Spur N|2210|3|1",
+                           "1|16|2220|Flugmodelle|2201|2|2", "1|16|2301|Bücher|0|1|2",
+                           "1|16|2310|Romane|2301|2|1", "2|16|900|Anderes Konto|0|1|0" }));
 
-    // While the cache file is fresh, the rows come from the table as it is.
-    QVERIFY(db->executeSQL(QStringLiteral(
-        "UPDATE shopcats SET name='Modellbau & Zubehör' WHERE catid='2201' AND account=1")));
-    const Rows again = fetch("store");
+    QVERIFY(db->executeSQL(
+        "UPDATE shopcats SET name='Modellbau & Zubehör' WHERE catid='2201' AND account=1"));
+    QCOMPARE(lines(fetch("GetStore")).value(2), QString("2201 -> Modellbau & Zubehör"));
     QCOMPARE(m_server->requestCount(), 1);
-    QCOMPARE(again.value(2), row("2201", "Modellbau & Zubehör"));
-    QCOMPARE(again.size(), rows.size());
 }
 
 void TestReferenceData::failures_data()
@@ -599,28 +446,28 @@ void TestReferenceData::failures_data()
     QTest::addColumn<QString>("what");
     QTest::addColumn<FakeReply>("reply");
     QTest::addColumn<QString>("message");
-    const QStringList calls
-        = { "suggested", "categories", "details/CountryDetails",  "store", "profiles/PAYMENT",
-            "discounts", "specifics",  "features/ConditionValues" };
-    for (const QString &what : calls) {
-        const QByteArray name = what.toUtf8();
-        QTest::newRow(name + ": dropped") << what << FakeReply::dropped() << QString();
-        QTest::newRow(name + ": HTTP 500")
+    for (const char *what :
+         { "GetSuggestedCategories", "GetCategories", "GeteBayDetails/CountryDetails", "GetStore",
+           "getSellerProfiles/PAYMENT", "GetShippingDiscountProfiles", "GetCategorySpecifics",
+           "GetCategoryFeatures/ConditionValues" }) {
+        const QByteArray good = goodReply(what);
+        QTest::addRow("%s: dropped", what) << what << FakeReply::dropped() << QString();
+        QTest::addRow("%s: HTTP 500", what)
             << what << FakeReply::withStatus(500, "Internal Server Error") << QString();
-        QTest::newRow(name + ": refused") << what << FakeReply::ok(failureReply(what)) << kRejected;
-        QTest::newRow(name + ": malformed")
-            << what << FakeReply::ok(goodReply(what).left(goodReply(what).size() - 40))
-            << QString();
+        QTest::addRow("%s: refused", what)
+            << what << FakeReply::ok(failureReply(what)) << kRejected;
+        QTest::addRow("%s: malformed", what)
+            << what << FakeReply::ok(good.left(good.size() - 40)) << QString();
     }
 }
 
+// No rows, the reason in getLastFail(), nothing cached or stored.
 void TestReferenceData::failures()
 {
     QFETCH(QString, what);
     QFETCH(FakeReply, reply);
     QFETCH(QString, message);
     answer(what, reply);
-
     QCOMPARE(lines(fetch(what)), QStringList());
     QVERIFY(!m_api->getLastFail().isEmpty());
     if (!message.isEmpty())
