@@ -235,7 +235,7 @@ void TestApiEbay::endItem_data()
         reply("EndItem", "Success", "<EndTime>2026-12-06T10:00:00.000Z</EndTime>"))
                            << true << QString();
     QTest::newRow("already ended, message in CDATA") << answer(
-        reply("EndItem", "Failure", error("<![CDATA[Das Angebot ist bereits beendet.]]>")))
+        reply("EndItem", "Failure", error("&lt;![CDATA[Das Angebot ist bereits beendet.]]&gt;")))
                                                      << false << "Das Angebot ist bereits beendet.";
     QTest::newRow("warning before the error")
         << answer(reply("EndItem", "Failure",

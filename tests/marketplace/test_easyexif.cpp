@@ -218,7 +218,7 @@ void TestEasyExif::parsing_data()
     QTest::newRow("segment length 1")
         << jpeg(QByteArray("\xFF\xE1\0\x01", 4) + kSignature + good) << corrupt << 0;
     QTest::newRow("TIFF shorter than its header") << jpeg(exif(good.left(7))) << corrupt << 0;
-    for (const char *mark : { "MI", "XX" }) {
+    for (const char *mark : { "IM", "XX" }) {
         QTest::addRow("byte order mark %s", mark) << jpeg(exif(mark + good.mid(2))) << corrupt << 0;
     }
 }
