@@ -142,6 +142,7 @@ void Ebay::ExecuteAll()
 
     db->deleteLater();
     db = nullptr;
+    emit loopEnded();
 }
 
 void Ebay::startSyncNow()

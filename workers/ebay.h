@@ -54,6 +54,8 @@ signals:
     void sendaddNewsItem(NewsItem item);
     void setAppToSyncState(bool syncing);
     void setNextSync(QString time);
+    // ExecuteAll has returned: the worker does no more work.
+    void loopEnded();
 
 private:
     // The notification switches, read once per page.

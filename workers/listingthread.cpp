@@ -106,6 +106,7 @@ void ListingThread::ExecuteAll()
     }
     db->deleteLater();
     db = nullptr;
+    emit loopEnded();
 }
 
 int ListingThread::runPass(bool &stop)

@@ -57,6 +57,8 @@ signals:
     void getStatus(QString text, int maximum, int value);
     void ChangeFolderCount(int folder, int count, bool absolute);
     void sendaddNewsItem(NewsItem item);
+    // ExecuteAll has returned: the worker does no more work.
+    void loopEnded();
 
 public slots:
     // The worker's whole life; returns only when the program is closing.

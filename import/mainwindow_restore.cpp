@@ -1,0 +1,6 @@
+// PLACEHOLDER: to be written
+#include "mainwindow/mainwindow.h"
+
+#include "core/database.h"
+
+void MainWindow::doRestore() { }

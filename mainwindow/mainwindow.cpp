@@ -1,0 +1,328 @@
+#include "mainwindow/mainwindow.h"
+
+#include "core/database.h"
+#include "core/logging.h"
+#include "core/settings.h"
+#include "core/statics.h"
+#include "core/translators.h"
+#include "ui_mainwindow.h"
+#include "views/foldermodel.h"
+#include "workers/ebay.h"
+#include "workers/listingthread.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDate>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QLocale>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+const QString kVersion = QStringLiteral("3.1.8");
+// How long closing the window waits for the workers to finish what they are doing.
+constexpr int kWorkerShutdownMs = 20000;
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent),
+      ui(new Ui_MainWindow),
+      listColumns(QStringLiteral(
+          "ShippingService_1_Cost, CurrentPrice, Account, Site, SKU, HasVariation, "
+          "HasVariationMinPrice, Planned, Planned_Interval, ItemID, DoCheck, DoCheckResult, id, "
+          "Title, StartPrice, BuyItNowPrice, Folder, FolderOld, SoldCount, Currency, ImageThumb, "
+          "WatchCount, ListingDuration, StartDate, ListingType, BidCount, QuestionCount, "
+          "Quantity, eBayPlus, BestOfferEnabled"))
+{
+    qRegisterMetaType<NewsItem>("NewsItem");
+
+    loading = true;
+    ui->setupUi(this);
+    ui->menuDatei->addSeparator();
+    ui->menuDatei->addAction(ui->actionBeenden);
+    ui->action_ber_1->setText(ui->action_ber_1->text().replace(QLatin1String("%1"),
+                                                               QLatin1String("Zerire3")));
+    qApp->setProperty("inSync", false);
+    SetupLayout();
+
+    trayIcon = new QSystemTrayIcon(this);
+    trayIcon->setIcon(QIcon(QStringLiteral(":/buttons/images/q3_64x64px.png")));
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        trayIcon->setVisible(true);
+
+    db = new Database(QString(), nullptr);
+    const QString dataPath = db->getOption(QStringLiteral("datapath"), QString());
+    if (!dataPath.isEmpty()) {
+        if (!QFileInfo::exists(dataPath)) {
+            Statics::showMessage(
+                nullptr,
+                tr("Der hinterlegte Datenpfad \"%1\" ist nicht vorhanden, nutze das "
+                   "Standardverzeichnis und setze die Einstellung zurück")
+                    .arg(dataPath),
+                2);
+            db->setOption(QStringLiteral("datapath"), QString());
+        } else {
+            db->close();
+            delete db;
+            db = new Database(dataPath, nullptr);
+        }
+    }
+
+    if (!db->getOption(QStringLiteral("RESTOREMODE"), QString()).isEmpty())
+        doRestore();
+
+    Statics::InitLogger(db->getCurrentLogDir() + QStringLiteral("ZirevPavlet_")
+                        + QDate::currentDate().toString(QStringLiteral("yyyy_MM_dd"))
+                        + QStringLiteral(".log"));
+
+    QString language = db->getOption(QStringLiteral("currentLanguage"), QLocale::system().name());
+    if (language.isEmpty())
+        language = QLocale::system().name();
+    new Translators(language);
+
+    qCInfo(lcApp).noquote() << "Current Version" << kVersion;
+    qCInfo(lcApp).noquote() << "App dir" << QCoreApplication::applicationDirPath();
+    qCInfo(lcApp).noquote() << "Current language" << language;
+
+    setWindowTitle(tr("Zerire %1").arg(kVersion));
+    const QString product = tr("Zerire3");
+    ui->action_ber_1->setText(ui->action_ber_1->text().replace(QLatin1String("%1"), product));
+    ui->action_1_Webseite_besuchen->setText(
+        ui->action_1_Webseite_besuchen->text().replace(QLatin1String("%1"), product));
+
+    CreateFolderTree();
+    initNewsList();
+    initItemList();
+    readSettings();
+    reloadAccountBox();
+    loading = false;
+
+    // Text that is not a number gives 0: automatic synchronisation off.
+    qApp->setProperty("SyncIntervall",
+                      db->getOption(QStringLiteral("SyncIntervall"), QStringLiteral("60")).toInt());
+
+    startWorkers();
+    workersStarted = true;
+
+    if (db->isMySQL)
+        setWindowTitle(windowTitle() + QStringLiteral(" MySQL"));
+
+    QTimer::singleShot(400, this, &MainWindow::reloadData);
+    QTimer::singleShot(5000, this, &MainWindow::initUpdater);
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+}
+
+void MainWindow::startWorkers()
+{
+    // Neither worker has a parent: each is moved to its own thread and lives as long as the
+    // program. Closing the window lets them finish their loops (closeEvent).
+    auto *ebay = new Ebay(this);
+    auto *ebayThread = new QThread;
+    ebay->moveToThread(ebayThread);
+    connect(ebayThread, &QThread::started, ebay, &Ebay::ExecuteAll, Qt::QueuedConnection);
+    connect(ebay, &Ebay::getStatus, this, &MainWindow::updateStatusBar, Qt::QueuedConnection);
+    connect(ebay, &Ebay::ChangeFolderCount, folderModel, &FolderModel::ChangeFolderCount,
+            Qt::QueuedConnection);
+    connect(ebayThread, &QThread::finished, ebayThread, &QObject::deleteLater);
+    // Blocking: the worker waits until its entry is shown, so entries keep their order.
+    connect(
+        ebay, &Ebay::sendaddNewsItem, this, [this](const NewsItem &item) { addNewsItem(item); },
+        Qt::BlockingQueuedConnection);
+    connect(this, &MainWindow::startSyncNow, ebay, &Ebay::startSyncNow, Qt::QueuedConnection);
+    connect(ebay, &Ebay::setAppToSyncState, this, &MainWindow::setAppToSyncState,
+            Qt::QueuedConnection);
+    connect(ebay, &Ebay::setNextSync, this, &MainWindow::setNextSync, Qt::QueuedConnection);
+    connect(ebay, &Ebay::loopEnded, this, [this] { --runningWorkers; }, Qt::QueuedConnection);
+
+    auto *listing = new ListingThread(this);
+    auto *listingThread = new QThread;
+    listing->moveToThread(listingThread);
+    connect(listingThread, &QThread::started, listing, &ListingThread::ExecuteAll,
+            Qt::QueuedConnection);
+    connect(listing, &ListingThread::getStatus, this, &MainWindow::updateStatusBar,
+            Qt::QueuedConnection);
+    connect(listing, &ListingThread::ChangeFolderCount, folderModel,
+            &FolderModel::ChangeFolderCount, Qt::QueuedConnection);
+    connect(listingThread, &QThread::finished, listingThread, &QObject::deleteLater);
+    connect(
+        listing, &ListingThread::sendaddNewsItem, this,
+        [this](const NewsItem &item) { addNewsItem(item); }, Qt::BlockingQueuedConnection);
+    connect(this, &MainWindow::startCheckNow, listing, &ListingThread::startSyncNow,
+            Qt::QueuedConnection);
+    connect(listing, &ListingThread::loopEnded, this, [this] { --runningWorkers; },
+            Qt::QueuedConnection);
+
+    runningWorkers = 2;
+    workerThreads = { ebayThread, listingThread };
+    ebayThread->start(QThread::IdlePriority);
+    listingThread->start(QThread::IdlePriority);
+}
+
+void MainWindow::SetupLayout()
+{
+    ui->main_splitter->setCollapsible(0, false);
+    ui->main_splitter->setCollapsible(1, false);
+    updateStatusBar(QString(), 100, 100);
+
+    setContextMenuPolicy(Qt::NoContextMenu);
+    if (layout()) {
+        layout()->setSpacing(0);
+        layout()->setContentsMargins(0, 0, 0, 0);
+    }
+
+    ui->treeView->setAttribute(Qt::WA_MacShowFocusRect, false);
+    ui->treeView->setDragDropMode(QAbstractItemView::DragDrop);
+    ui->treeView->setDragEnabled(true);
+    ui->treeView->setAcceptDrops(true);
+    ui->treeView->setDropIndicatorShown(true);
+
+    // A light blue tree under a light theme; a dark theme keeps its own colour.
+    if (ui->treeView->palette().color(QPalette::Base) == QColor(255, 255, 255, 255)) {
+        QPalette treePalette = palette();
+        treePalette.setBrush(QPalette::All, QPalette::Base, QBrush(QColor(0xffeaf5ff)));
+        ui->treeView->setPalette(treePalette);
+    }
+
+    folderMenu = new QMenu(this);
+    folderMenu->addAction(ui->actionNeuer_Ordner);
+    folderMenu->addSeparator();
+    folderMenu->addAction(ui->actionPapierkorb_leeren);
+    folderMenu->addAction(ui->actionUmbenennen);
+    folderMenu->addAction(ui->actionL_schen_2);
+    ui->treeView->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    itemMenu = new QMenu(ui->itemlist);
+    QMenu *bulkMenu = itemMenu->addMenu(tr("Gebündelt bearbeiten"));
+    bulkMenu->addAction(ui->actionFormat_und_Laufzeit);
+    bulkMenu->addAction(ui->actionPreise_und_Mengen);
+    bulkMenu->addAction(ui->actionRahmenbedingungen);
+    bulkMenu->addAction(ui->actionArtikelstandort_und_Bearbeitungszeit);
+    bulkMenu->addSeparator();
+    bulkMenu->addAction(ui->actionZahlungsmethoden);
+    bulkMenu->addAction(ui->actionInlandsversand);
+    bulkMenu->addAction(ui->actionAuslandsversand);
+    bulkMenu->addSeparator();
+    bulkMenu->addAction(ui->actionKonto_PayPal_und_Shopkategorien);
+    itemMenu->addSeparator();
+    itemMenu->addAction(ui->actionAusschneiden);
+    itemMenu->addAction(ui->actionKopieren);
+    itemMenu->addAction(ui->actionEinf_gen);
+    itemMenu->addAction(ui->actionL_schen);
+    itemMenu->addSeparator();
+    itemMenu->addAction(ui->actionSuchen_und_ersetzen);
+    itemMenu->addAction(ui->actionAlles_markieren);
+    itemMenu->addSeparator();
+    itemMenu->addAction(ui->actionIn_Ausgang_legen);
+    itemMenu->addAction(ui->actionAuwahl_beenden);
+    itemMenu->addAction(ui->actionArtikel_online_aufrufen);
+    itemMenu->addAction(ui->actionPlanen);
+    itemMenu->addSeparator();
+    // Their shortcuts work while the article list has the focus.
+    ui->itemlist->addActions(itemMenu->actions());
+    ui->itemlist->addActions(bulkMenu->actions());
+
+    headerMenu = new QMenu(ui->itemlist);
+    const QList<QList<QAction *>> sortPairs = {
+        { ui->actionNach_Titel_aufsteigend_sortieren, ui->actionNach_Titel_absteigend_sortieren },
+        { ui->actionNach_Startpreis_aufsteigend_sortieren,
+          ui->actionNach_Startpreis_absteigend_sortieren },
+        { ui->actionNach_Beobachter_aufsteigend_sortieren,
+          ui->actionNach_Beobachter_absteigend_sortieren },
+        { ui->actionNach_Startzeit_aufsteigend_sortieren,
+          ui->actionNach_Startzeit_absteigend_sortieren },
+        { ui->actionNach_Ende_aufsteigend_sortieren, ui->actionNach_Ende_absteigend_sortieren },
+        { ui->actionNach_Menge_aufsteigend_sortieren, ui->actionNach_Menge_absteigend_sortieren },
+        { ui->actionNach_Verk_ufen_aufsteigend_sortieren,
+          ui->actionNach_Verk_ufen_absteigend_sortieren },
+        { ui->actionNach_interner_Id_aufsteigend_sortieren,
+          ui->actionNach_interner_Id_absteigend_sortieren },
+        { ui->actionNach_interner_Referenz_aufsteigend,
+          ui->actionNach_interner_Referenz_absteigend },
+    };
+    for (int i = 0; i < sortPairs.size(); ++i) {
+        if (i > 0)
+            headerMenu->addSeparator();
+        headerMenu->addActions(sortPairs.at(i));
+    }
+}
+
+void MainWindow::readSettings()
+{
+    const auto settings = Settings::mainWindow();
+    if (restoreGeometry(settings->value(QStringLiteral("MainWindow/geometry")).toByteArray())) {
+        restoreState(settings->value(QStringLiteral("MainWindow/windowState")).toByteArray(), 0);
+        ui->main_splitter->restoreState(
+            settings->value(QStringLiteral("main_splitter/geometry")).toByteArray());
+        ui->cat_article_splitter->restoreState(
+            settings->value(QStringLiteral("cat_article_splitter/geometry")).toByteArray());
+        return;
+    }
+    setGeometry(20, 20, 1024, 700);
+    const int w = width();
+    ui->main_splitter->setSizes({ int(w * 0.8), int(w * 0.2) });
+    ui->cat_article_splitter->setSizes({ int(w * 0.3), int(w * 0.7) });
+}
+
+void MainWindow::on_actionBeenden_triggered()
+{
+    QApplication::closeAllWindows();
+    QCoreApplication::quit();
+}
+
+void MainWindow::initUpdater() { }
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    qApp->setProperty("AppDown", 1);
+    if (workersStarted)
+        waitForWorkers(kWorkerShutdownMs);
+    qCInfo(lcApp) << "Bye";
+
+    const auto settings = Settings::mainWindow();
+    settings->setValue(QStringLiteral("MainWindow/geometry"), saveGeometry());
+    settings->setValue(QStringLiteral("MainWindow/windowState"), saveState(0));
+    settings->setValue(QStringLiteral("main_splitter/geometry"), ui->main_splitter->saveState());
+    settings->setValue(QStringLiteral("cat_article_splitter/geometry"),
+                       ui->cat_article_splitter->saveState());
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::waitForWorkers(int timeoutMs)
+{
+    // The workers test "AppDown" at least once a second, but one may be between the
+    // marketplace's answer and the row's update: that must finish, or the article is listed
+    // twice. Events keep flowing meanwhile, since a worker may wait for its activity entry
+    // to be shown (blocking connection).
+    QElapsedTimer elapsed;
+    elapsed.start();
+    if (runningWorkers > 0) {
+        QEventLoop loop;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (runningWorkers <= 0 || elapsed.elapsed() >= timeoutMs)
+                loop.quit();
+        });
+        poll.start(20);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    if (runningWorkers > 0) {
+        qCWarning(lcApp) << "Workers still busy after" << elapsed.elapsed() << "ms, closing anyway";
+        return;
+    }
+    // The loops are over; the threads only idle now and can end.
+    for (const QPointer<QThread> &thread : qAsConst(workerThreads)) {
+        if (thread) {
+            thread->quit();
+            thread->wait(2000);
+        }
+    }
+}

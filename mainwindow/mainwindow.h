@@ -1,0 +1,166 @@
+#pragma once
+
+#include "core/newsitem.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QMap>
+#include <QModelIndex>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+class Database;
+class FolderModel;
+class NewsListItemModel;
+class QCloseEvent;
+class QMenu;
+class QSystemTrayIcon;
+class QThread;
+class QTreeWidgetItem;
+class Ui_MainWindow;
+
+// The application's one top-level window. It owns the form, the tray icon, the main database
+// connection, the three panels (folder tree, article list, activity list) and starts the two
+// background workers. Its methods live in the folders of the subsystems they belong to:
+//   mainwindow/mainwindow.cpp         construction, layout, shutdown
+//   mainwindow/mainwindow_status.cpp  status panel, count line, command states, notifications
+//   views/mainwindow_folders.cpp      folder tree and folder commands
+//   views/mainwindow_itemlist.cpp     article list: filling, search, sorting, account filter
+//   views/mainwindow_news.cpp         activity list
+//   import/mainwindow_restore.cpp     completing a restore at start-up
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // --- article list (views/mainwindow_itemlist.cpp) ---
+    // Writes every item role of one article row (read with listColumns) into `item`.
+    void UpdateListItem(const QMap<QString, QVariant> &row, QTreeWidgetItem *item);
+    // The first listed row of article `id`; null when the article is not listed.
+    QTreeWidgetItem *IsItemWithIdHere(int id) const;
+
+signals:
+    void startSyncNow();
+    void startCheckNow();
+
+public slots:
+    // --- main window (mainwindow/mainwindow.cpp) ---
+    void on_actionBeenden_triggered();
+    void initUpdater();
+
+    // --- status panel and command states (mainwindow/mainwindow_status.cpp) ---
+    void updateStatusBar(QString stat, int totalStat, int detailStat);
+    void updateBar();
+    void setNextSync(QString syncTime);
+    void setAppToSyncState(bool newState);
+    void updateButtons();
+    void sendNotification(const QString &what);
+
+    // --- folder tree (views/mainwindow_folders.cpp) ---
+    void on_treeView_clicked(const QModelIndex &index);
+    void on_treeView_expanded(const QModelIndex &index);
+    void on_treeView_collapsed(const QModelIndex &index);
+    void on_treeView_customContextMenuRequested(const QPoint &pos);
+    void on_actionNeuer_Ordner_triggered();
+    void on_actionUmbenennen_triggered();
+    void on_actionL_schen_2_triggered();
+
+    // --- article list (views/mainwindow_itemlist.cpp) ---
+    void reloadData();
+    void on_SearchBy_textChanged(const QString &arg1);
+    void on_SearchBy_returnPressed();
+    void on_SearchBy_inputRejected();
+    void on_InDesc_toggled(bool checked);
+    void on_AccountFilterBox_currentIndexChanged(int index);
+    void showHeaderContextMenu(int section);
+    void on_itemlist_customContextMenuRequested(const QPoint &pos);
+    void on_itemlist_itemSelectionChanged();
+    void on_actionAlles_markieren_triggered();
+    void on_actionNach_Titel_aufsteigend_sortieren_triggered();
+    void on_actionNach_Titel_absteigend_sortieren_triggered();
+    void on_actionNach_Startpreis_aufsteigend_sortieren_triggered();
+    void on_actionNach_Startpreis_absteigend_sortieren_triggered();
+    void on_actionNach_Beobachter_aufsteigend_sortieren_triggered();
+    void on_actionNach_Beobachter_absteigend_sortieren_triggered();
+    void on_actionNach_Startzeit_aufsteigend_sortieren_triggered();
+    void on_actionNach_Startzeit_absteigend_sortieren_triggered();
+    void on_actionNach_Ende_aufsteigend_sortieren_triggered();
+    void on_actionNach_Ende_absteigend_sortieren_triggered();
+    void on_actionNach_Menge_aufsteigend_sortieren_triggered();
+    void on_actionNach_Menge_absteigend_sortieren_triggered();
+    void on_actionNach_Verk_ufen_aufsteigend_sortieren_triggered();
+    void on_actionNach_Verk_ufen_absteigend_sortieren_triggered();
+    void on_actionNach_interner_Id_aufsteigend_sortieren_triggered();
+    void on_actionNach_interner_Id_absteigend_sortieren_triggered();
+    void on_actionNach_interner_Referenz_aufsteigend_triggered();
+    void on_actionNach_interner_Referenz_absteigend_triggered();
+
+    // --- activity list (views/mainwindow_news.cpp) ---
+    // `folder` is a mode: "ONLYLOAD" while the stored entries are loaded at start-up, empty
+    // for live entries, which also update the article list and the folder counts.
+    void addNewsItem(NewsItem newsItem, QString folder = QString());
+    void on_newslist_clicked(const QModelIndex &index);
+    void on_newslist_doubleClicked(const QModelIndex &index);
+    void on_newslist_customContextMenuRequested(const QPoint &pos);
+    void on_actionListe_leeren_triggered();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    // --- main window (mainwindow/mainwindow.cpp) ---
+    void SetupLayout();
+    void readSettings();
+    void startWorkers();
+    // Runs the event loop until every worker has left its loop or `timeoutMs` passed.
+    void waitForWorkers(int timeoutMs);
+
+    // --- folder tree (views/mainwindow_folders.cpp) ---
+    void CreateFolderTree();
+    void loadFolders(Database *database, QStringList &lines, int parentId, int depth,
+                     const QList<QMap<QString, QVariant>> &counts);
+    static int GetFolderCount(int folder, const QList<QMap<QString, QVariant>> &counts);
+
+    // --- article list (views/mainwindow_itemlist.cpp) ---
+    void initItemList();
+    void reloadAccountBox();
+    void sortBy(const QString &order);
+    // The label of the sort action with this ORDER BY text; empty for an unknown order.
+    QString sortLabel(const QString &order) const;
+
+    // --- activity list (views/mainwindow_news.cpp) ---
+    void initNewsList();
+    void applyNewsToList(const NewsItem &newsItem);
+
+    // --- import, export and backup (import/mainwindow_restore.cpp) ---
+    void doRestore();
+
+    FolderModel *folderModel = nullptr;
+    QString currentQuery;
+    QString sortOrder;
+    QString searchText;
+    Ui_MainWindow *ui;
+    QSystemTrayIcon *trayIcon = nullptr;
+    QStringList copiedArticleIds;
+    QStringList cutArticleIds;
+    QMenu *newsMenu = nullptr;
+    bool loading = true;
+    Database *db = nullptr;
+    QMenu *folderMenu = nullptr;
+    QMenu *headerMenu = nullptr;
+    QMenu *itemMenu = nullptr;
+    bool workersStarted = false;
+    QStringList shownNewsIds;
+    int currentFolder = -9;
+    NewsListItemModel *newsModel = nullptr;
+    QString listColumns;
+
+    // The worker threads, watched (not owned) so that closing can wait for them.
+    QList<QPointer<QThread>> workerThreads;
+    int runningWorkers = 0;
+};

@@ -1,0 +1,103 @@
+#include "tests/support/mainwindowfixture.h"
+
+#include "core/database.h"
+#include "mainwindow/mainwindow.h"
+#include "tests/support/testdatabase.h"
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QTest>
+#include <QTreeView>
+#include <QTreeWidget>
+
+namespace TestSupport {
+
+namespace {
+QModelIndex findFolder(const QAbstractItemModel *model, const QModelIndex &parent, int id)
+{
+    for (int row = 0; row < model->rowCount(parent); ++row) {
+        const QModelIndex index = model->index(row, 0, parent);
+        if (index.data(Qt::UserRole).toString() == QString::number(id))
+            return index;
+        const QModelIndex below = findFolder(model, index, id);
+        if (below.isValid())
+            return below;
+    }
+    return QModelIndex();
+}
+} // namespace
+
+void resetApplicationState()
+{
+    qApp->setProperty("AppDown", 0);
+    qApp->setProperty("inSync", false);
+}
+
+MainWindowFixture::MainWindowFixture(TestDatabase &data)
+{
+    resetApplicationState();
+    {
+        Database defaultFolder(QString(), nullptr);
+        defaultFolder.setOption(QStringLiteral("datapath"), data.dataDir());
+    }
+    m_window = std::make_unique<MainWindow>();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    // The list is filled 400 ms after construction.
+    QTest::qWait(500);
+}
+
+MainWindowFixture::~MainWindowFixture()
+{
+    close();
+}
+
+QTreeWidget *MainWindowFixture::itemList() const
+{
+    return m_window ? m_window->findChild<QTreeWidget *>(QStringLiteral("itemlist")) : nullptr;
+}
+
+QTreeView *MainWindowFixture::treeView() const
+{
+    return m_window ? m_window->findChild<QTreeView *>(QStringLiteral("treeView")) : nullptr;
+}
+
+bool MainWindowFixture::showFolder(int id)
+{
+    QTreeView *tree = treeView();
+    if (!tree || !tree->model())
+        return false;
+    const QModelIndex index = findFolder(tree->model(), QModelIndex(), id);
+    if (!index.isValid())
+        return false;
+    tree->setCurrentIndex(index);
+    m_window->on_treeView_clicked(index);
+    return true;
+}
+
+void MainWindowFixture::close()
+{
+    if (!m_window)
+        return;
+    m_window->close();
+    m_window.reset();
+}
+
+int insertArticle(Database *db, const QMap<QString, QVariant> &columns)
+{
+    QMap<QString, QVariant> row {
+        { QStringLiteral("Title"), QStringLiteral("Artikel") },
+        { QStringLiteral("Folder"), -9 },
+        { QStringLiteral("Trash"), 0 },
+        { QStringLiteral("Account"), 1 },
+        { QStringLiteral("Site"), 77 },
+        { QStringLiteral("StartPrice"), 1.0 },
+        { QStringLiteral("Currency"), QStringLiteral("EUR") },
+        { QStringLiteral("Quantity"), 1 },
+    };
+    for (auto it = columns.cbegin(); it != columns.cend(); ++it)
+        row.insert(it.key(), it.value());
+    return db->insertSqlClean(row, QStringLiteral("articles"));
+}
+
+} // namespace TestSupport
