@@ -1,39 +1,435 @@
-// PLACEHOLDER: to be written
 #include "mainwindow/mainwindow.h"
 
 #include "core/database.h"
+#include "core/logging.h"
+#include "ui_mainwindow.h"
+#include "views/itemlistroles.h"
+#include "views/itemlistwidget.h"
 
-void MainWindow::UpdateListItem(const QMap<QString, QVariant> &, QTreeWidgetItem *) { }
-QTreeWidgetItem *MainWindow::IsItemWithIdHere(int) const { return nullptr; }
-void MainWindow::reloadData() { }
-void MainWindow::on_SearchBy_textChanged(const QString &) { }
-void MainWindow::on_SearchBy_returnPressed() { }
-void MainWindow::on_SearchBy_inputRejected() { }
-void MainWindow::on_InDesc_toggled(bool) { }
-void MainWindow::on_AccountFilterBox_currentIndexChanged(int) { }
-void MainWindow::showHeaderContextMenu(int) { }
-void MainWindow::on_itemlist_customContextMenuRequested(const QPoint &) { }
-void MainWindow::on_itemlist_itemSelectionChanged() { }
-void MainWindow::on_actionAlles_markieren_triggered() { }
-void MainWindow::on_actionNach_Titel_aufsteigend_sortieren_triggered() { }
-void MainWindow::on_actionNach_Titel_absteigend_sortieren_triggered() { }
-void MainWindow::on_actionNach_Startpreis_aufsteigend_sortieren_triggered() { }
-void MainWindow::on_actionNach_Startpreis_absteigend_sortieren_triggered() { }
-void MainWindow::on_actionNach_Beobachter_aufsteigend_sortieren_triggered() { }
-void MainWindow::on_actionNach_Beobachter_absteigend_sortieren_triggered() { }
-void MainWindow::on_actionNach_Startzeit_aufsteigend_sortieren_triggered() { }
-void MainWindow::on_actionNach_Startzeit_absteigend_sortieren_triggered() { }
-void MainWindow::on_actionNach_Ende_aufsteigend_sortieren_triggered() { }
-void MainWindow::on_actionNach_Ende_absteigend_sortieren_triggered() { }
-void MainWindow::on_actionNach_Menge_aufsteigend_sortieren_triggered() { }
-void MainWindow::on_actionNach_Menge_absteigend_sortieren_triggered() { }
-void MainWindow::on_actionNach_Verk_ufen_aufsteigend_sortieren_triggered() { }
-void MainWindow::on_actionNach_Verk_ufen_absteigend_sortieren_triggered() { }
-void MainWindow::on_actionNach_interner_Id_aufsteigend_sortieren_triggered() { }
-void MainWindow::on_actionNach_interner_Id_absteigend_sortieren_triggered() { }
-void MainWindow::on_actionNach_interner_Referenz_aufsteigend_triggered() { }
-void MainWindow::on_actionNach_interner_Referenz_absteigend_triggered() { }
-void MainWindow::initItemList() { }
-void MainWindow::reloadAccountBox() { }
-void MainWindow::sortBy(const QString &) { }
-QString MainWindow::sortLabel(const QString &) const { return QString(); }
+#include <QAction>
+#include <QComboBox>
+#include <QCursor>
+#include <QDateTime>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTreeWidgetItem>
+
+namespace {
+
+const QString kDefaultOrder = QStringLiteral("id ASC");
+const QString kDateFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+const QString kShownDateFormat = QStringLiteral("dd.MM.yy HH:mm");
+const QString kNoDate = QStringLiteral("0000-00-00 00:00:00");
+
+struct SortAction
+{
+    QString order;
+    QAction *action;
+};
+
+// The ORDER BY text behind each sort action of the sort menu.
+QVector<SortAction> sortActions(const Ui_MainWindow *ui)
+{
+    return {
+        { QStringLiteral("Title ASC"), ui->actionNach_Titel_aufsteigend_sortieren },
+        { QStringLiteral("Title DESC"), ui->actionNach_Titel_absteigend_sortieren },
+        { QStringLiteral("StartPrice ASC"), ui->actionNach_Startpreis_aufsteigend_sortieren },
+        { QStringLiteral("StartPrice DESC"), ui->actionNach_Startpreis_absteigend_sortieren },
+        { QStringLiteral("WatchCount ASC"), ui->actionNach_Beobachter_aufsteigend_sortieren },
+        { QStringLiteral("WatchCount DESC"), ui->actionNach_Beobachter_absteigend_sortieren },
+        { QStringLiteral("datetime(StartDate) ASC"),
+          ui->actionNach_Startzeit_aufsteigend_sortieren },
+        { QStringLiteral("datetime(StartDate) DESC"),
+          ui->actionNach_Startzeit_absteigend_sortieren },
+        { QStringLiteral("datetime(EndDate) ASC"), ui->actionNach_Ende_aufsteigend_sortieren },
+        { QStringLiteral("datetime(EndDate) DESC"), ui->actionNach_Ende_absteigend_sortieren },
+        { QStringLiteral("Quantity ASC"), ui->actionNach_Menge_aufsteigend_sortieren },
+        { QStringLiteral("Quantity DESC"), ui->actionNach_Menge_absteigend_sortieren },
+        { QStringLiteral("SoldCount ASC"), ui->actionNach_Verk_ufen_aufsteigend_sortieren },
+        { QStringLiteral("SoldCount DESC"), ui->actionNach_Verk_ufen_absteigend_sortieren },
+        { QStringLiteral("id ASC"), ui->actionNach_interner_Id_aufsteigend_sortieren },
+        { QStringLiteral("id DESC"), ui->actionNach_interner_Id_absteigend_sortieren },
+        { QStringLiteral("ApplicationData ASC"), ui->actionNach_interner_Referenz_aufsteigend },
+        { QStringLiteral("ApplicationData DESC"), ui->actionNach_interner_Referenz_absteigend },
+    };
+}
+
+// A price as the list shows it: the default locale's number format, two decimals.
+QString localPrice(double value, const QString &symbol)
+{
+    return QStringLiteral("%L1").arg(value, 0, 'f', 2) + QLatin1Char(' ') + symbol;
+}
+
+// The date of a "yyyy-MM-dd HH:mm:ss" text as "dd.MM.yy HH:mm"; empty when it doesn't parse.
+QString shownDate(const QDateTime &dateTime)
+{
+    return dateTime.isValid() ? dateTime.toString(kShownDateFormat) : QString();
+}
+
+} // namespace
+
+void MainWindow::initItemList()
+{
+    ItemListWidget *list = ui->itemlist;
+    list->setAlternatingRowColors(true);
+
+    // The rows come sorted from the database; the header opens the sort menu instead.
+    QHeaderView *header = list->header();
+    header->setSortIndicatorShown(false);
+    list->setSortingEnabled(false);
+    header->setSectionsClickable(true);
+    header->setSectionResizeMode(QHeaderView::Fixed);
+    connect(header, &QHeaderView::sectionClicked, this, &MainWindow::showHeaderContextMenu);
+
+    list->setHeaderLabels({ tr("Artikelübersicht") });
+
+    // Articles are dropped onto the folder tree, never onto the list.
+    list->setDragDropMode(QAbstractItemView::DragOnly);
+    list->setDragEnabled(true);
+    list->setAcceptDrops(false);
+
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+}
+
+void MainWindow::UpdateListItem(const QMap<QString, QVariant> &row, QTreeWidgetItem *item)
+{
+    using namespace ItemListRole;
+    auto text = [&row](const char *column) {
+        return row.value(QLatin1String(column)).toString();
+    };
+    auto number = [&row](const char *column) {
+        return row.value(QLatin1String(column)).toInt();
+    };
+    auto price = [&row](const char *column) {
+        return row.value(QLatin1String(column)).toDouble();
+    };
+
+    QString symbol = text("Currency")
+                         .replace(QLatin1String("EUR"), QStringLiteral("\u20ac"))
+                         .replace(QLatin1String("USD"), QLatin1String("$"));
+    if (symbol.isEmpty())
+        symbol = QStringLiteral("\u20ac");
+
+    item->setData(0, MarkerRole, number("Marker"));
+    item->setData(0, LastErrorRole, text("LastError"));
+
+    const QString thumb = text("ImageThumb");
+    item->setData(0, ImageThumbRole,
+                  thumb.isEmpty() ? QString() : db->getCurrentAdImageDirThumbs() + thumb);
+
+    item->setData(0, FolderRole, number("Folder"));
+    item->setData(0, SoldCountRole, number("SoldCount"));
+    item->setData(0, ExtraTextRole, QString());
+
+    const QString sku = text("SKU");
+    const QString title = text("Title");
+    item->setData(0, TitleRole, sku.isEmpty() ? title : sku + QLatin1String(": ") + title);
+    item->setData(0, DescTagRole, QStringLiteral("desc"));
+
+    const double currentPrice = price("CurrentPrice");
+    item->setData(0, PriceTextRole,
+                  localPrice(currentPrice > 0.0 ? currentPrice : price("StartPrice"), symbol));
+    item->setData(0, WatchCountRole, text("WatchCount"));
+
+    const QString duration = text("ListingDuration");
+    const QString startDate = text("StartDate");
+    QString endText = QStringLiteral("-");
+    if (duration == QLatin1String("GTC")) {
+        endText = tr("BaW");
+    } else if (!startDate.isEmpty() && startDate != kNoDate
+               && duration.contains(QLatin1Char('_'))) {
+        const int days = duration.split(QLatin1Char('_')).value(1).toInt();
+        // An invalid date would still move by the days into some nonsense date.
+        const QDateTime start = QDateTime::fromString(startDate, kDateFormat);
+        endText = start.isValid() ? shownDate(start.addDays(days)) : QString();
+    }
+    item->setData(0, EndTextRole, endText);
+
+    item->setData(0, BidCountRole, number("BidCount"));
+    item->setData(0, ListingTypeRole, text("ListingType"));
+    item->setData(0, QuestionCountRole, number("QuestionCount"));
+    item->setData(0, QuantityRole, number("Quantity"));
+    item->setData(0, EBayPlusRole, number("eBayPlus"));
+    item->setData(0, BestOfferEnabledRole, number("BestOfferEnabled"));
+    item->setData(0, ItemIdRole, text("ItemID"));
+    item->setData(0, FolderOldRole, text("FolderOld"));
+
+    const QString planned = text("Planned");
+    item->setData(0, PlannedRole,
+                  planned.isEmpty() ? QString()
+                                    : shownDate(QDateTime::fromString(planned, kDateFormat)));
+    item->setData(0, PlannedIntervalRole, text("Planned_Interval"));
+    item->setData(0, ListingDurationRole, duration);
+    item->setData(0, HasVariationRole, number("HasVariation"));
+    // Independent of the locale: always a decimal point, never grouped.
+    item->setData(0, VariationMinPriceRole,
+                  QString::number(price("HasVariationMinPrice"), 'f', 2) + QLatin1Char(' ')
+                      + symbol);
+    item->setData(0, SiteRole, number("Site"));
+    item->setData(0, AccountRole, number("Account"));
+
+    const double shippingCost = price("ShippingService_1_Cost");
+    item->setData(0, ShippingCostRole,
+                  shippingCost > 0.0 ? localPrice(shippingCost, symbol) : QString());
+
+    item->setData(0, ArticleIdRole, number("id"));
+    item->setData(0, DoCheckRole, number("DoCheck"));
+    item->setData(0, DoCheckResultRole, text("DoCheckResult"));
+}
+
+QTreeWidgetItem *MainWindow::IsItemWithIdHere(int id) const
+{
+    for (int i = 0; i < ui->itemlist->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *item = ui->itemlist->topLevelItem(i);
+        if (item->data(0, ItemListRole::ArticleIdRole).toInt() == id)
+            return item;
+    }
+    return nullptr;
+}
+
+void MainWindow::reloadData()
+{
+    if (sortOrder.isEmpty()) {
+        sortOrder = db->getOption(QStringLiteral("lastOrder"), kDefaultOrder);
+        // The stored text goes into the query as it is: only an order of the sort menu is
+        // safe there. Anything else would fail the query, and since the failed order is
+        // stored again on every fill, the list would stay empty for good.
+        if (sortLabel(sortOrder).isEmpty()) {
+            qCWarning(lcApp).noquote()
+                << "Unknown stored sort order" << sortOrder << "- sorting by id instead";
+            sortOrder = kDefaultOrder;
+        }
+    }
+    db->setOption(QStringLiteral("lastOrder"), sortOrder);
+
+    const QString label = sortLabel(sortOrder);
+    if (!label.isEmpty())
+        ui->itemlist->setMenuSortText(label);
+
+    ui->itemlist->clear();
+
+    QStringList conditions { QStringLiteral("Folder=") + QString::number(currentFolder),
+                             QStringLiteral("Trash=0") };
+    if (ui->AccountFilterBox->currentIndex() > 0)
+        conditions << QStringLiteral("Account=")
+                + QString::number(ui->AccountFilterBox->currentData().toInt());
+
+    const QString search = ui->SearchBy->text();
+    if (!search.isEmpty()) {
+        // "%" and "_" keep their meaning. A backslash is a plain character of the string
+        // literal on both databases (MySQL runs with NO_BACKSLASH_ESCAPES), but MySQL's LIKE
+        // still takes it as its escape character, so there it is doubled.
+        QString text = Database::escapeString(search);
+        if (db->isMySQL)
+            text.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+        const QString pattern = QStringLiteral(" LIKE '%") + text + QStringLiteral("%'");
+        QStringList searched;
+        for (const char *column : { "Title", "SubTitle", "SKU", "ApplicationData" })
+            searched << QLatin1String(column) + pattern;
+        if (ui->InDesc->isChecked())
+            searched << QLatin1String("Description") + pattern;
+        conditions << QLatin1Char('(') + searched.join(QLatin1String(" OR ")) + QLatin1Char(')');
+    }
+
+    currentQuery = QStringLiteral("SELECT ") + listColumns + QStringLiteral(" FROM articles WHERE ")
+        + conditions.join(QLatin1String(" AND ")) + QStringLiteral(" ORDER BY ") + sortOrder;
+
+    const SqlRows rows = db->select(currentQuery);
+    QList<QTreeWidgetItem *> items;
+    items.reserve(rows.size());
+    for (const ArticleRow &row : rows) {
+        auto *item = new QTreeWidgetItem;
+        UpdateListItem(row, item);
+        items << item;
+    }
+    ui->itemlist->addTopLevelItems(items);
+
+    if (!items.isEmpty()) {
+        ui->itemlist->setCurrentItem(ui->itemlist->topLevelItem(0));
+        ui->itemlist->setFocus(Qt::OtherFocusReason);
+    }
+    updateButtons();
+    updateBar();
+}
+
+void MainWindow::on_SearchBy_textChanged(const QString &arg1)
+{
+    // Typing alone never searches; only emptying the field undoes a search.
+    if (arg1.isEmpty() && !searchText.isEmpty()) {
+        searchText.clear();
+        reloadData();
+    }
+}
+
+void MainWindow::on_SearchBy_returnPressed()
+{
+    searchText = ui->SearchBy->text();
+    reloadData();
+}
+
+void MainWindow::on_SearchBy_inputRejected()
+{
+    reloadData();
+}
+
+void MainWindow::on_InDesc_toggled(bool)
+{
+    if (!ui->SearchBy->text().isEmpty())
+        reloadData();
+}
+
+void MainWindow::on_AccountFilterBox_currentIndexChanged(int)
+{
+    // Unset while the form is set up, 1 while reloadAccountBox fills the box.
+    const QVariant inload = ui->AccountFilterBox->property("inload");
+    if (inload.isValid() && inload.toInt() != 1)
+        reloadData();
+}
+
+void MainWindow::reloadAccountBox()
+{
+    QComboBox *box = ui->AccountFilterBox;
+    box->setProperty("inload", 1);
+    const int selected = box->currentData().toInt();
+    box->clear();
+    box->addItem(tr("Alle Konten"), 0);
+    const SqlRows accounts = db->select(
+        QStringLiteral("SELECT id,accountname FROM accounts ORDER BY accountname ASC"));
+    for (const ArticleRow &account : accounts) {
+        const int id = account.value(QStringLiteral("id")).toInt();
+        box->addItem(account.value(QStringLiteral("accountname")).toString(), id);
+        if (selected > 0 && id == selected)
+            box->setCurrentIndex(box->count() - 1);
+    }
+    box->setProperty("inload", 0);
+}
+
+void MainWindow::showHeaderContextMenu(int)
+{
+    headerMenu->exec(ui->itemlist->mapToGlobal(QPoint(0, ui->itemlist->header()->height())));
+}
+
+void MainWindow::on_itemlist_customContextMenuRequested(const QPoint &)
+{
+    itemMenu->exec(QCursor::pos());
+}
+
+void MainWindow::on_itemlist_itemSelectionChanged()
+{
+    updateButtons();
+    updateBar();
+}
+
+void MainWindow::on_actionAlles_markieren_triggered()
+{
+    // The shortcut is shared with the text fields, where it selects their text.
+    if (ui->itemlist->hasFocus())
+        ui->itemlist->selectAll();
+}
+
+void MainWindow::sortBy(const QString &order)
+{
+    sortOrder = order;
+    ui->itemlist->setMenuSortText(sortLabel(order));
+    reloadData();
+}
+
+QString MainWindow::sortLabel(const QString &order) const
+{
+    for (const SortAction &sort : sortActions(ui)) {
+        if (sort.order == order)
+            return sort.action->text();
+    }
+    return QString();
+}
+
+void MainWindow::on_actionNach_Titel_aufsteigend_sortieren_triggered()
+{
+    sortBy(QStringLiteral("Title ASC"));
+}
+
+void MainWindow::on_actionNach_Titel_absteigend_sortieren_triggered()
+{
+    sortBy(QStringLiteral("Title DESC"));
+}
+
+void MainWindow::on_actionNach_Startpreis_aufsteigend_sortieren_triggered()
+{
+    sortBy(QStringLiteral("StartPrice ASC"));
+}
+
+void MainWindow::on_actionNach_Startpreis_absteigend_sortieren_triggered()
+{
+    sortBy(QStringLiteral("StartPrice DESC"));
+}
+
+void MainWindow::on_actionNach_Beobachter_aufsteigend_sortieren_triggered()
+{
+    sortBy(QStringLiteral("WatchCount ASC"));
+}
+
+void MainWindow::on_actionNach_Beobachter_absteigend_sortieren_triggered()
+{
+    sortBy(QStringLiteral("WatchCount DESC"));
+}
+
+void MainWindow::on_actionNach_Startzeit_aufsteigend_sortieren_triggered()
+{
+    sortBy(QStringLiteral("datetime(StartDate) ASC"));
+}
+
+void MainWindow::on_actionNach_Startzeit_absteigend_sortieren_triggered()
+{
+    sortBy(QStringLiteral("datetime(StartDate) DESC"));
+}
+
+void MainWindow::on_actionNach_Ende_aufsteigend_sortieren_triggered()
+{
+    sortBy(QStringLiteral("datetime(EndDate) ASC"));
+}
+
+void MainWindow::on_actionNach_Ende_absteigend_sortieren_triggered()
+{
+    sortBy(QStringLiteral("datetime(EndDate) DESC"));
+}
+
+void MainWindow::on_actionNach_Menge_aufsteigend_sortieren_triggered()
+{
+    sortBy(QStringLiteral("Quantity ASC"));
+}
+
+void MainWindow::on_actionNach_Menge_absteigend_sortieren_triggered()
+{
+    sortBy(QStringLiteral("Quantity DESC"));
+}
+
+void MainWindow::on_actionNach_Verk_ufen_aufsteigend_sortieren_triggered()
+{
+    sortBy(QStringLiteral("SoldCount ASC"));
+}
+
+void MainWindow::on_actionNach_Verk_ufen_absteigend_sortieren_triggered()
+{
+    sortBy(QStringLiteral("SoldCount DESC"));
+}
+
+void MainWindow::on_actionNach_interner_Id_aufsteigend_sortieren_triggered()
+{
+    sortBy(QStringLiteral("id ASC"));
+}
+
+void MainWindow::on_actionNach_interner_Id_absteigend_sortieren_triggered()
+{
+    sortBy(QStringLiteral("id DESC"));
+}
+
+void MainWindow::on_actionNach_interner_Referenz_aufsteigend_triggered()
+{
+    sortBy(QStringLiteral("ApplicationData ASC"));
+}
+
+void MainWindow::on_actionNach_interner_Referenz_absteigend_triggered()
+{
+    sortBy(QStringLiteral("ApplicationData DESC"));
+}
