@@ -1,15 +1,290 @@
-// PLACEHOLDER: to be written
+// The main window's folder panel: the folder tree built from the database, clicks, open and
+// closed folders, the tree's context menu and the commands new folder, rename and delete.
 #include "mainwindow/mainwindow.h"
 
 #include "core/database.h"
+#include "core/specialfolderid.h"
+#include "core/statics.h"
+#include "ui_mainwindow.h"
+#include "views/folderedit.h"
+#include "views/foldermodel.h"
+#include "views/foldernode.h"
 
-void MainWindow::CreateFolderTree() { }
-void MainWindow::loadFolders(Database *, QStringList &, int, int, const QList<QMap<QString, QVariant>> &) { }
-int MainWindow::GetFolderCount(int, const QList<QMap<QString, QVariant>> &) { return 0; }
-void MainWindow::on_treeView_clicked(const QModelIndex &) { }
-void MainWindow::on_treeView_expanded(const QModelIndex &) { }
-void MainWindow::on_treeView_collapsed(const QModelIndex &) { }
-void MainWindow::on_treeView_customContextMenuRequested(const QPoint &) { }
-void MainWindow::on_actionNeuer_Ordner_triggered() { }
-void MainWindow::on_actionUmbenennen_triggered() { }
-void MainWindow::on_actionL_schen_2_triggered() { }
+#include <QCursor>
+#include <QMenu>
+#include <QPointer>
+#include <QStringList>
+#include <QTreeView>
+
+namespace {
+struct FixedFolder
+{
+    int id;
+    const char *icon;
+    const char *title;
+};
+
+// The folders of an article's life, in the order the tree shows them.
+const FixedFolder kFixedFolders[] = {
+    { SpecialFolderId::Active, ":/buttons/images/ebaybag.png",
+      QT_TRANSLATE_NOOP("MainWindow", "Aktive Angebote") },
+    { SpecialFolderId::Sold, ":/buttons/images/price-tag.png",
+      QT_TRANSLATE_NOOP("MainWindow", "Verkauft") },
+    { SpecialFolderId::Unsold, ":/buttons/images/Important Archive-Flat-62.png",
+      QT_TRANSLATE_NOOP("MainWindow", "Nicht verkauft") },
+    { SpecialFolderId::Scheduled, ":/buttons/images/Calendar-Flat-33.png",
+      QT_TRANSLATE_NOOP("MainWindow", "Geplante Angebote") },
+    { SpecialFolderId::Outbox, ":/buttons/images/TimeTracking-Flat-150.png",
+      QT_TRANSLATE_NOOP("MainWindow", "Artikelausgang") },
+    { SpecialFolderId::Trash, ":/buttons/images/trash.png",
+      QT_TRANSLATE_NOOP("MainWindow", "Papierkorb") },
+    { SpecialFolderId::Drafts, ":/buttons/images/folder.png",
+      QT_TRANSLATE_NOOP("MainWindow", "Artikelvorlagen") },
+};
+
+const QString kUserFolderIcon = QStringLiteral(":/buttons/images/folder.png");
+
+// The folder of a tree index, looked up by its id.
+FolderNode *folderOf(const FolderModel *model, const QModelIndex &index)
+{
+    if (!model || !index.isValid())
+        return nullptr;
+    return model->findFolderWithId(index.data(Qt::UserRole).toString().toInt());
+}
+
+void collectIds(const FolderNode *node, QList<int> &ids)
+{
+    ids.append(node->id);
+    for (const FolderNode *child : node->children)
+        collectIds(child, ids);
+}
+
+QString joinIds(const QList<int> &ids)
+{
+    QStringList parts;
+    for (int id : ids)
+        parts << QString::number(id);
+    return parts.join(QLatin1Char(','));
+}
+} // namespace
+
+void MainWindow::CreateFolderTree()
+{
+    const SqlRows counts = db->select(
+        QStringLiteral("SELECT Folder,count(id) AS M FROM articles WHERE Trash=0 GROUP BY Folder"));
+
+    const QString tab = QStringLiteral("\t");
+    QStringList lines;
+    lines << QStringLiteral(":/buttons/images/q3_64x64px.png") + tab + tr("Zerire3")
+            + QStringLiteral("\t0\t0");
+    for (const FixedFolder &folder : kFixedFolders) {
+        lines << QLatin1Char(' ') + QLatin1String(folder.icon) + tab + tr(folder.title) + tab
+                + QString::number(folder.id) + tab
+                + QString::number(GetFolderCount(folder.id, counts));
+    }
+    loadFolders(db, lines, SpecialFolderId::Drafts, 2, counts);
+
+    folderModel
+        = new FolderModel(lines.join(QLatin1Char('\n')), db, ui->itemlist, this, ui->treeView);
+    ui->treeView->setModel(folderModel);
+
+    // The top node and every fixed folder open, so the first level of user folders shows.
+    for (int row = 0; row < folderModel->rowCount(); ++row) {
+        const QModelIndex top = folderModel->index(row, 0);
+        ui->treeView->expand(top);
+        for (int child = 0; child < folderModel->rowCount(top); ++child)
+            ui->treeView->expand(folderModel->index(child, 0, top));
+    }
+    folderModel->setupExpandStates();
+
+    // "Aktive Angebote", which the list shows first.
+    ui->treeView->setCurrentIndex(folderModel->index(0, 0, folderModel->index(0, 0)));
+}
+
+void MainWindow::loadFolders(Database *database, QStringList &lines, int parentId, int depth,
+                             const QList<QMap<QString, QVariant>> &counts)
+{
+    const QString indent(depth, QLatin1Char(' '));
+    const QString tab = QStringLiteral("\t");
+    const SqlRows rows = database->select(
+        QStringLiteral("SELECT foldername,id,expand,cat_ebay FROM folders WHERE folderparentid=")
+        + QString::number(parentId) + QStringLiteral(" ORDER BY foldername ASC"));
+    for (const QMap<QString, QVariant> &row : rows) {
+        // Line breaks and tabs would break the line format of the tree text.
+        QString name = row.value(QStringLiteral("foldername")).toString();
+        name.remove(QLatin1Char('\r')).remove(QLatin1Char('\n')).remove(QLatin1Char('\t'));
+        const int id = row.value(QStringLiteral("id")).toInt();
+        lines << indent + kUserFolderIcon + tab + name + tab + QString::number(id) + tab
+                + QString::number(GetFolderCount(id, counts)) + QStringLiteral("\ttemplate\t")
+                + QString::number(row.value(QStringLiteral("expand")).toInt()) + tab
+                + row.value(QStringLiteral("cat_ebay")).toString();
+        loadFolders(database, lines, id, depth + 1, counts);
+    }
+}
+
+int MainWindow::GetFolderCount(int folder, const QList<QMap<QString, QVariant>> &counts)
+{
+    for (const QMap<QString, QVariant> &row : counts) {
+        if (row.value(QStringLiteral("Folder")).toInt() == folder)
+            return row.value(QStringLiteral("M")).toInt();
+    }
+    return 0;
+}
+
+void MainWindow::on_treeView_clicked(const QModelIndex &index)
+{
+    if (!index.isValid())
+        return;
+    currentFolder = index.data(Qt::UserRole).toString().toInt();
+    reloadData();
+}
+
+void MainWindow::on_treeView_expanded(const QModelIndex &index)
+{
+    // The tree opens folders itself while it is built; only the user's doing is stored.
+    if (!index.isValid() || loading)
+        return;
+    const int id = index.data(Qt::UserRole).toString().toInt();
+    if (id > 0)
+        db->executeSQL(QStringLiteral("UPDATE folders SET expand=1 WHERE id=")
+                       + QString::number(id));
+}
+
+void MainWindow::on_treeView_collapsed(const QModelIndex &index)
+{
+    if (!index.isValid() || loading)
+        return;
+    const int id = index.data(Qt::UserRole).toString().toInt();
+    if (id > 0)
+        db->executeSQL(QStringLiteral("UPDATE folders SET expand=0 WHERE id=")
+                       + QString::number(id));
+}
+
+void MainWindow::on_treeView_customContextMenuRequested(const QPoint &pos)
+{
+    const FolderNode *node = folderOf(folderModel, ui->treeView->indexAt(pos));
+    if (!node)
+        return;
+    const bool userFolder = node->userFolder && node->id != SpecialFolderId::Drafts;
+    ui->actionNeuer_Ordner->setEnabled(userFolder || node->id == SpecialFolderId::Drafts);
+    ui->actionNeuer_Ordner->setVisible(true);
+    ui->actionUmbenennen->setEnabled(userFolder);
+    ui->actionUmbenennen->setVisible(true);
+    ui->actionL_schen_2->setEnabled(userFolder);
+    ui->actionL_schen_2->setVisible(true);
+    ui->actionPapierkorb_leeren->setEnabled(node->id == SpecialFolderId::Trash);
+    ui->actionPapierkorb_leeren->setVisible(node->id == SpecialFolderId::Trash);
+    folderMenu->exec(QCursor::pos());
+}
+
+void MainWindow::on_actionNeuer_Ordner_triggered()
+{
+    // New folders go below "Artikelvorlagen" or a user folder: the tree is read from there
+    // only, a folder anywhere else would never be shown again.
+    const FolderNode *parentNode = folderOf(folderModel, ui->treeView->currentIndex());
+    if (!parentNode || (!parentNode->userFolder && parentNode->id != SpecialFolderId::Drafts))
+        return;
+    const int parentId = parentNode->id;
+
+    QPointer<FolderEdit> dialog = new FolderEdit(this, QString());
+    dialog->setWindowModality(Qt::WindowModal);
+    const int result = dialog->exec();
+    if (!dialog)
+        return;
+    const QString name = dialog->GetFolderName();
+    dialog->deleteLater();
+    if (result != QDialog::Accepted)
+        return;
+
+    const QMap<QString, QVariant> row { { QStringLiteral("foldername"), name },
+                                        { QStringLiteral("folderparentid"), parentId } };
+    const int newId = db->insertSqlClean(row, QStringLiteral("folders"));
+    if (newId <= 0)
+        return;
+    // Looked up again: the dialog's event loop may have let the tree change.
+    const QModelIndex parentIndex
+        = folderModel->indexOfNode(folderModel->findFolderWithId(parentId));
+    if (!parentIndex.isValid())
+        return;
+    folderModel->addFolder(name, newId, parentIndex);
+    ui->treeView->expand(parentIndex);
+}
+
+void MainWindow::on_actionUmbenennen_triggered()
+{
+    const FolderNode *node = folderOf(folderModel, ui->treeView->currentIndex());
+    if (!node || !node->userFolder)
+        return;
+    const int id = node->id;
+
+    QPointer<FolderEdit> dialog = new FolderEdit(this, node->name);
+    dialog->setWindowModality(Qt::WindowModal);
+    const int result = dialog->exec();
+    if (!dialog)
+        return;
+    const QString name = dialog->GetFolderName();
+    dialog->deleteLater();
+    if (result != QDialog::Accepted)
+        return;
+
+    if (!db->updateSqlClean({ { QStringLiteral("foldername"), name } }, QStringLiteral("folders"),
+                            QStringLiteral("id=") + QString::number(id)))
+        return;
+    FolderNode *renamed = folderModel->findFolderWithId(id);
+    if (!renamed)
+        return;
+    renamed->name = name;
+    const QModelIndex index = folderModel->indexOfNode(renamed);
+    emit folderModel->dataChanged(index, index, { Qt::DisplayRole });
+}
+
+void MainWindow::on_actionL_schen_2_triggered()
+{
+    const FolderNode *node = folderOf(folderModel, ui->treeView->currentIndex());
+    if (!node || !node->userFolder)
+        return;
+    const int id = node->id;
+    const QString question = node->childCount() > 0
+        ? tr("Soll der ausgewählte Ordner samt Unterordnern wirklich gelöscht werden? Enthaltene "
+             "Artikel werden in den Ordner \"Artikelvorlagen\" verschoben.")
+        : tr("Soll der ausgewählte Ordner wirklich gelöscht werden? Enthaltene Artikel werden in "
+             "den Ordner \"Artikelvorlagen\" verschoben.");
+    if (!Statics::showQuestionDialog(this, tr("Löschen bestätigen"), question))
+        return;
+    node = folderModel->findFolderWithId(id);
+    if (!node)
+        return;
+
+    QList<int> branch;
+    collectIds(node, branch);
+    const QString ids = joinIds(branch);
+
+    // The articles of the branch go to "Artikelvorlagen" first: once their folder is gone no
+    // folder would list them any more.
+    const int moved = db->selectOne(QStringLiteral("SELECT count(id) FROM articles WHERE Trash=0 "
+                                                   "AND Folder IN (")
+                                    + ids + QLatin1Char(')'))
+                          .toInt();
+    if (!db->executeSQL(QStringLiteral("UPDATE articles SET Folder=")
+                        + QString::number(SpecialFolderId::Drafts)
+                        + QStringLiteral(" WHERE Folder IN (") + ids + QLatin1Char(')')))
+        return;
+    for (int folder : qAsConst(branch))
+        folderModel->ChangeFolderCount(folder, 0, true);
+    folderModel->ChangeFolderCount(SpecialFolderId::Drafts, moved);
+
+    if (!db->executeSQL(QStringLiteral("DELETE FROM folders WHERE id IN (") + ids
+                        + QLatin1Char(')')))
+        return;
+    folderModel->killRow(folderModel->indexOfNode(folderModel->findFolderWithId(id)));
+
+    // The tree marks the folder the list shows; when that was deleted, its articles are
+    // now in "Artikelvorlagen", which is shown instead.
+    if (branch.contains(currentFolder)) {
+        currentFolder = SpecialFolderId::Drafts;
+        folderModel->selectFolderWithId(currentFolder);
+        reloadData();
+    } else {
+        folderModel->selectFolderWithId(currentFolder);
+    }
+}
