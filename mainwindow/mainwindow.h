@@ -77,6 +77,8 @@ public slots:
     void on_SearchBy_inputRejected();
     void on_InDesc_toggled(bool checked);
     void on_AccountFilterBox_currentIndexChanged(int index);
+    // Refills the account filter; the chosen account stays chosen while it exists.
+    void reloadAccountBox();
     void showHeaderContextMenu(int section);
     void on_itemlist_customContextMenuRequested(const QPoint &pos);
     void on_itemlist_itemSelectionChanged();
@@ -128,7 +130,6 @@ private:
 
     // --- article list (views/mainwindow_itemlist.cpp) ---
     void initItemList();
-    void reloadAccountBox();
     void sortBy(const QString &order);
     // The label of the sort action with this ORDER BY text; empty for an unknown order.
     QString sortLabel(const QString &order) const;
