@@ -1,6 +1,102 @@
-// PLACEHOLDER: to be written
 #include "mainwindow/mainwindow.h"
 
 #include "core/database.h"
+#include "core/logging.h"
+#include "core/statics.h"
 
-void MainWindow::doRestore() { }
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdlib>
+
+namespace {
+const QString kRestoreOption = QStringLiteral("RESTOREMODE");
+
+// The first of `path` + "_old", + "_old_old", … that is free.
+QString freeOldName(const QString &path)
+{
+    QString name = path + QStringLiteral("_old");
+    while (QFileInfo::exists(name))
+        name += QStringLiteral("_old");
+    return name;
+}
+} // namespace
+
+// Completes a restore that the restore command unpacked next to the data folder: the
+// unpacked folder takes the data folder's place, the previous data keeps a new name.
+// Runs during start-up, before anything but `db` uses the data folder.
+void MainWindow::doRestore()
+{
+    const bool proceed = Statics::showQuestionDialog(
+        nullptr, tr("Wiederherstellung"),
+        tr("Eine zuvor gewählte Sicherung wird nun wiederhergestellt, fortfahren?"));
+    if (!proceed) {
+        // Declined for good: the unpacked folder stays on disk but is not offered again.
+        db->setOption(kRestoreOption, QString());
+        return;
+    }
+
+    const QString restoreDir = QDir::cleanPath(db->getOption(kRestoreOption, QString()));
+    db->setOption(kRestoreOption, QString());
+    if (!QFileInfo(restoreDir).isDir()) {
+        Statics::showMessage(this,
+                             tr("Die Wiederherstellung scheint nicht mehr vorhanden zu sein, der "
+                                "Programmstart wird regulär fortgesetzt, wiederhole ggf. die "
+                                "Rücksicherung"),
+                             2);
+        return;
+    }
+
+    const QString dataDirPath = db->getCurrentDataDir();
+    const QString dataDir = QDir::cleanPath(dataDirPath);
+    const QString oldDir = freeOldName(dataDir);
+    db->close();
+    delete db;
+    db = nullptr;
+
+    // The main constructor, so that a restored database of an older program version gets
+    // its schema upgraded before anything reads it.
+    const auto reopen = [this, &dataDirPath] {
+        db = new Database(dataDirPath, nullptr);
+        db->setOption(kRestoreOption, QString());
+    };
+
+    if (!QDir().rename(dataDir, oldDir)) {
+        qCWarning(lcApp).noquote() << "Restore: can't rename" << dataDir << "to" << oldDir;
+        Statics::showMessage(
+            this,
+            tr("Konnte aktuelles Verzeichnis nicht umbenennen, Wiederherstellung wird "
+               "abgebrochen"),
+            2);
+        reopen();
+        return;
+    }
+
+    if (!QDir().rename(restoreDir, dataDir)) {
+        qCWarning(lcApp).noquote() << "Restore: can't rename" << restoreDir << "to" << dataDir;
+        const QString problem = tr("Es gab ein Problem beim umbenennen des Ordners %1 in %2, "
+                                   "bitte prüfe manuell, was zu tun ist")
+                                    .arg(restoreDir, dataDir);
+        // Put the previous data back before anything can create an empty data folder in
+        // its place; the start then goes on with the data as they were.
+        if (!QDir().rename(oldDir, dataDir)) {
+            qCCritical(lcApp).noquote()
+                << "Restore: can't rename" << oldDir << "back to" << dataDir << "- stopping";
+            Statics::showMessage(this, problem, 2);
+            // No data folder at all: starting would make an empty one. The user sorts the
+            // folders out by hand.
+            std::exit(EXIT_FAILURE);
+        }
+        reopen();
+        Statics::showMessage(this, problem, 2);
+        return;
+    }
+
+    reopen();
+    qCInfo(lcApp).noquote() << "Restore: restored data in place, previous data in" << oldDir;
+    Statics::showMessage(this,
+                         tr("Die Wiederherstellung war erfolgreich. Die bisherigen Daten wurden "
+                            "nach %1 verschoben")
+                             .arg(oldDir),
+                         0);
+}

@@ -58,7 +58,8 @@ MainWindow::MainWindow(QWidget *parent)
     db = new Database(QString(), nullptr);
     const QString dataPath = db->getOption(QStringLiteral("datapath"), QString());
     if (!dataPath.isEmpty()) {
-        if (!QFileInfo::exists(dataPath)) {
+        // A file of that name can't hold the data either.
+        if (!QFileInfo(dataPath).isDir()) {
             Statics::showMessage(
                 nullptr,
                 tr("Der hinterlegte Datenpfad \"%1\" ist nicht vorhanden, nutze das "
