@@ -1,12 +1,295 @@
-// PLACEHOLDER: to be written
+// The activity list of the main window: what the workers and commands report today, newest
+// on top. Live entries also bring the article list and the folder counts in step with the
+// event they report.
+
 #include "mainwindow/mainwindow.h"
 
+#include "core/clock.h"
+#include "core/config.h"
 #include "core/database.h"
+#include "core/logging.h"
+#include "core/specialfolderid.h"
+#include "ui_mainwindow.h"
+#include "views/foldermodel.h"
+#include "views/itemlistroles.h"
+#include "views/newslistdelegate.h"
+#include "views/newslistitemmodel.h"
 
-void MainWindow::addNewsItem(NewsItem, QString) { }
-void MainWindow::on_newslist_clicked(const QModelIndex &) { }
-void MainWindow::on_newslist_doubleClicked(const QModelIndex &) { }
-void MainWindow::on_newslist_customContextMenuRequested(const QPoint &) { }
-void MainWindow::on_actionListe_leeren_triggered() { }
-void MainWindow::initNewsList() { }
-void MainWindow::applyNewsToList(const NewsItem &) { }
+#include <QCursor>
+#include <QDesktopServices>
+#include <QItemSelection>
+#include <QItemSelectionModel>
+#include <QMenu>
+#include <QTreeWidgetItem>
+#include <QUrl>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <utility>
+
+namespace {
+
+const QLatin1String kOnlyLoad("ONLYLOAD");
+const QLatin1String kValueSeparator("|||");
+
+// The two numbers of a control entry's "(folder,value)"; nothing unless the text between the
+// first "(" and the next ")" holds exactly two comma-separated integers.
+std::optional<std::pair<int, int>> controlValues(const QString &textinfo)
+{
+    const int open = textinfo.indexOf(QLatin1Char('('));
+    if (open < 0)
+        return std::nullopt;
+    const int close = textinfo.indexOf(QLatin1Char(')'), open + 1);
+    if (close < 0)
+        return std::nullopt;
+    const QStringList parts = textinfo.mid(open + 1, close - open - 1).split(QLatin1Char(','));
+    if (parts.size() != 2)
+        return std::nullopt;
+    bool firstOk = false;
+    bool secondOk = false;
+    const int first = parts.at(0).trimmed().toInt(&firstOk);
+    const int second = parts.at(1).trimmed().toInt(&secondOk);
+    if (!firstOk || !secondOk)
+        return std::nullopt;
+    return std::make_pair(first, second);
+}
+
+// The new value a change entry carries behind "|||" in its title; nothing without one.
+std::optional<QString> changedValue(const QString &title)
+{
+    const QStringList parts = title.split(kValueSeparator);
+    if (parts.size() < 2)
+        return std::nullopt;
+    return parts.at(1);
+}
+
+// Writes the entry's new value as an integer into `role`; a value that is no number leaves
+// the row as it was rather than showing 0.
+void setCountRole(QTreeWidgetItem *row, int role, const std::optional<QString> &value)
+{
+    if (!row || !value)
+        return;
+    bool ok = false;
+    const int number = value->trimmed().toInt(&ok);
+    if (ok)
+        row->setData(0, role, number);
+}
+
+// The marketplace's page of a listing. The configured host normally carries its scheme;
+// a bare host name is reached over HTTPS.
+QUrl itemPageUrl(const QString &itemId)
+{
+    QString host = Config::itemHost(false);
+    while (host.endsWith(QLatin1Char('/')))
+        host.chop(1);
+    if (!host.contains(QLatin1String("://")))
+        host.prepend(QLatin1String("https://"));
+    return QUrl(host + QLatin1String("/itm/") + itemId);
+}
+
+} // namespace
+
+void MainWindow::initNewsList()
+{
+    ui->newslist->setAlternatingRowColors(true);
+
+    newsMenu = new QMenu(this);
+    newsMenu->addSeparator();
+    newsMenu->addAction(ui->actionListe_leeren);
+    ui->newslist->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    ui->newslist->setItemDelegate(new NewsListDelegate(ui->newslist));
+    newsModel = new NewsListItemModel(ui->newslist);
+    ui->newslist->setModel(newsModel);
+
+    // Only today's entries survive a restart; quantity changes are never worth keeping.
+    const QString today = Clock::currentDateTime().date().toString(QStringLiteral("yyyy-MM-dd"));
+    db->executeSQL(QStringLiteral("DELETE FROM itemshistory WHERE indate NOT LIKE '") + today
+                   + QStringLiteral("%' OR infotype='quantitychange'"));
+
+    // Oldest first, so that the newest ends on top.
+    const QList<NewsItem> stored
+        = db->selectNews(QStringLiteral("ORDER BY datetime(indate) DESC LIMIT 100"));
+    for (auto it = stored.crbegin(); it != stored.crend(); ++it)
+        addNewsItem(*it, kOnlyLoad);
+}
+
+void MainWindow::addNewsItem(NewsItem newsItem, QString mode)
+{
+    // An entry may come twice: stored at start and sent live, or sent again by a worker.
+    const QString newsId = QString::number(newsItem.id);
+    if (shownNewsIds.contains(newsId))
+        return;
+    shownNewsIds.append(newsId);
+
+    const bool onlyLoad = mode == kOnlyLoad;
+    try {
+        // The two control types only steer the list and the counts; stored ones are stale.
+        if (newsItem.infotype == QLatin1String("removeitem")
+            || newsItem.infotype == QLatin1String("sync")) {
+            if (!onlyLoad)
+                applyNewsToList(newsItem);
+            return;
+        }
+
+        if (newsItem.infotype != QLatin1String("quantitychange")
+            && newsItem.infotype != QLatin1String("currentpricechange")) {
+            auto shown = std::make_unique<NewsItem>();
+            shown->CopyFrom(newsItem);
+            shown->textinfo.remove(QLatin1String("(f)"));
+            const int cut = shown->title.indexOf(kValueSeparator);
+            if (cut >= 0)
+                shown->title.truncate(cut);
+            newsModel->InsertNewItem(shown.release());
+        }
+
+        if (!onlyLoad)
+            applyNewsToList(newsItem);
+    } catch (const std::exception &e) {
+        qCWarning(lcApp) << "Exception by adding news, ignore..." << e.what();
+    } catch (...) {
+        qCWarning(lcApp) << "Exception by adding news, ignore...";
+    }
+}
+
+void MainWindow::applyNewsToList(const NewsItem &newsItem)
+{
+    const QString &type = newsItem.infotype;
+
+    if (type == QLatin1String("removeitem")) {
+        const auto values = controlValues(newsItem.textinfo);
+        if (!values || values->first != currentFolder)
+            return;
+        delete IsItemWithIdHere(values->second);
+        return;
+    }
+    if (type == QLatin1String("sync")) {
+        const auto values = controlValues(newsItem.textinfo);
+        if (values && folderModel)
+            folderModel->ChangeFolderCount(values->first, values->second, true);
+        return;
+    }
+
+    using namespace ItemListRole;
+    QTreeWidgetItem *row = IsItemWithIdHere(newsItem.databaseid);
+    const std::optional<QString> value = changedValue(newsItem.title);
+    // The id is an integer, so the statement needs no quoting.
+    const QString articleSql = QStringLiteral("SELECT ") + listColumns
+        + QStringLiteral(" FROM articles WHERE id=") + QString::number(newsItem.databaseid);
+
+    if (type == QLatin1String("quantitychange")) {
+        setCountRole(row, QuantityRole, value);
+    } else if (type == QLatin1String("currentpricechange")) {
+        if (row && value)
+            row->setData(0, PriceTextRole, *value);
+    } else if (type == QLatin1String("planning_add_success")) {
+        if (row)
+            row->setData(0, PlannedIntervalRole, QStringLiteral("----"));
+    } else if (type == QLatin1String("articleadd_success")) {
+        if (row && currentFolder == SpecialFolderId::Outbox) {
+            delete row;
+        } else if (!row && currentFolder == SpecialFolderId::Active) {
+            const SqlRows found = db->select(articleSql);
+            if (!found.isEmpty()) {
+                auto *item = new QTreeWidgetItem;
+                UpdateListItem(found.first(), item);
+                ui->itemlist->insertTopLevelItem(0, item);
+            }
+        }
+        if (folderModel) {
+            folderModel->ChangeFolderCount(SpecialFolderId::Outbox, -1, false);
+            folderModel->ChangeFolderCount(SpecialFolderId::Active, 1, false);
+        }
+    } else if (type == QLatin1String("articleadd_fail")
+               || type == QLatin1String("articlecheck_fail")
+               || type == QLatin1String("articlecheck_success")
+               || type == QLatin1String("planning_add_fail")) {
+        if (row) {
+            row->setData(0, PlannedIntervalRole, QString());
+            row->setData(0, DoCheckRole, 0);
+            row->setData(0, DoCheckResultRole, newsItem.textinfo);
+        }
+    } else if (type == QLatin1String("watcher")) {
+        setCountRole(row, WatchCountRole, value);
+    } else if (type == QLatin1String("message")) {
+        setCountRole(row, QuestionCountRole, value);
+    } else if (type == QLatin1String("sellcount")) {
+        setCountRole(row, SoldCountRole, value);
+    } else if (type == QLatin1String("newarticle")) {
+        const SqlRows found = db->select(articleSql);
+        if (found.isEmpty()) {
+            delete row;
+            return;
+        }
+        const int folder = found.first().value(QStringLiteral("Folder")).toInt();
+        if (!row && folder == currentFolder) {
+            auto *item = new QTreeWidgetItem;
+            UpdateListItem(found.first(), item);
+            ui->itemlist->insertTopLevelItem(0, item);
+        } else if (row && folder != currentFolder) {
+            delete row;
+        }
+        updateBar();
+    }
+}
+
+void MainWindow::on_newslist_clicked(const QModelIndex &index)
+{
+    const NewsItem *entry = newsModel->GetItem(index);
+    if (!entry)
+        return;
+    const int articleId = entry->databaseid;
+
+    const SqlRows found = db->select(QStringLiteral("SELECT Folder FROM articles WHERE id=")
+                                     + QString::number(articleId));
+    if (found.isEmpty())
+        return;
+
+    const int folder = found.first().value(QStringLiteral("Folder")).toInt();
+    if (folder != currentFolder) {
+        if (folderModel)
+            folderModel->selectFolderWithId(folder);
+        currentFolder = folder;
+        reloadData();
+    }
+
+    QTreeWidgetItem *row = IsItemWithIdHere(articleId);
+    if (!row)
+        return;
+    QTreeWidget *list = ui->itemlist;
+    const int rowNumber = list->indexOfTopLevelItem(row);
+    const int lastColumn = qMax(0, list->columnCount() - 1);
+    list->clearSelection();
+    list->selectionModel()->select(QItemSelection(list->model()->index(rowNumber, 0),
+                                                  list->model()->index(rowNumber, lastColumn)),
+                                   QItemSelectionModel::Select);
+    list->scrollToItem(row, QAbstractItemView::PositionAtCenter);
+    list->setFocus();
+}
+
+void MainWindow::on_newslist_doubleClicked(const QModelIndex &index)
+{
+    const NewsItem *entry = newsModel->GetItem(index);
+    if (!entry)
+        return;
+    const SqlRows found = db->select(QStringLiteral("SELECT ItemID FROM articles WHERE id=")
+                                     + QString::number(entry->databaseid));
+    if (found.isEmpty())
+        return;
+    const QString itemId = found.first().value(QStringLiteral("ItemID")).toString().trimmed();
+    if (itemId.isEmpty())
+        return;
+    QDesktopServices::openUrl(itemPageUrl(itemId));
+}
+
+void MainWindow::on_newslist_customContextMenuRequested(const QPoint &)
+{
+    newsMenu->popup(QCursor::pos());
+}
+
+void MainWindow::on_actionListe_leeren_triggered()
+{
+    // The ids stay in shownNewsIds, so an entry sent again does not come back.
+    if (db->executeSQL(QStringLiteral("DELETE FROM itemshistory")))
+        newsModel->ClearAll();
+}
