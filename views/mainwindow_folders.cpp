@@ -66,6 +66,15 @@ QString joinIds(const QList<int> &ids)
         parts << QString::number(id);
     return parts.join(QLatin1Char(','));
 }
+// Remembers whether a user folder is open; the fixed folders are always opened at start.
+void storeOpenState(Database *db, const QModelIndex &index, bool open)
+{
+    const int id = index.isValid() ? index.data(Qt::UserRole).toString().toInt() : 0;
+    if (id > 0)
+        db->executeSQL(
+            QStringLiteral("UPDATE folders SET expand=%1 WHERE id=%2").arg(open ? 1 : 0).arg(id));
+}
+
 } // namespace
 
 void MainWindow::CreateFolderTree()
@@ -142,22 +151,14 @@ void MainWindow::on_treeView_clicked(const QModelIndex &index)
 void MainWindow::on_treeView_expanded(const QModelIndex &index)
 {
     // The tree opens folders itself while it is built; only the user's doing is stored.
-    if (!index.isValid() || loading)
-        return;
-    const int id = index.data(Qt::UserRole).toString().toInt();
-    if (id > 0)
-        db->executeSQL(QStringLiteral("UPDATE folders SET expand=1 WHERE id=")
-                       + QString::number(id));
+    if (!loading)
+        storeOpenState(db, index, true);
 }
 
 void MainWindow::on_treeView_collapsed(const QModelIndex &index)
 {
-    if (!index.isValid() || loading)
-        return;
-    const int id = index.data(Qt::UserRole).toString().toInt();
-    if (id > 0)
-        db->executeSQL(QStringLiteral("UPDATE folders SET expand=0 WHERE id=")
-                       + QString::number(id));
+    if (!loading)
+        storeOpenState(db, index, false);
 }
 
 void MainWindow::on_treeView_customContextMenuRequested(const QPoint &pos)

@@ -92,6 +92,8 @@ QUrl itemPageUrl(const QString &itemId)
 void MainWindow::initNewsList()
 {
     ui->newslist->setAlternatingRowColors(true);
+    // Entries are drawn to fit: titles and texts are cut with an ellipsis, never scrolled.
+    ui->newslist->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     newsMenu = new QMenu(this);
     newsMenu->addSeparator();
