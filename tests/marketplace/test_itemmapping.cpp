@@ -19,7 +19,7 @@ Q_DECLARE_METATYPE(ItemMapping::Purpose)
 
 namespace {
 
-enum Kind { FixedPrice, Auction, Variations, Profiles };
+enum Kind { FixedPrice, Variations, Profiles };
 
 const char kCommercial[] = "<User><SellerInfo><SellerBusinessType>Commercial</SellerBusinessType>";
 
@@ -32,63 +32,42 @@ ArticleRow fields(const QString &pairs)
     return row;
 }
 
-ArticleRow &operator<<(ArticleRow &row, const ArticleRow &changes)
+ArticleRow variation(const QString &colour, const QString &size, const QString &rest = QString())
 {
-    for (auto it = changes.cbegin(); it != changes.cend(); ++it)
-        row.insert(it.key(), it.value());
-    return row;
-}
-
-QString variant(const QString &colour, const QString &size)
-{
-    return QString("<NameValueList><Name>Farbe</Name><Value>%1</Value></NameValueList>"
-                   "<NameValueList><Name>Größe</Name><Value>%2</Value></NameValueList>")
-        .arg(colour, size);
-}
-
-ArticleRow variation(const QString &colour, const QString &size, const QString &rest)
-{
-    ArticleRow row = fields(QString("SKU=V-%1-%2;").arg(colour.toUpper(), size) + rest);
-    row.insert("VariantXml", variant(colour, size));
+    ArticleRow row = fields(rest);
+    row.insert("VariantXml",
+               QString("<NameValueList><Name>Farbe</Name><Value>%1</Value></NameValueList>"
+                       "<NameValueList><Name>Größe</Name><Value>%2</Value></NameValueList>")
+                   .arg(colour, size));
     return row;
 }
 
 Listing listing(Kind kind)
 {
     Listing l;
+    // With program-only columns (eBayPlus, TemplateName, ImageThumb) that never go out.
     l.row = fields(
-        "ItemID=110555000999;Site=77;Currency=;Country=DE;Location=Köln;PostalCode=50667;"
-        "Title=Akkuschrauber;Description=<p>$frei_01$</p>$notes$;Free_01=Frei eins;"
-        "Notes=Notiz intern;TemplateName=Vorlage A;ImageThumb=thumb.jpg;PrimaryCategory=42229;"
-        "SecondaryCategory=0;ConditionID=1000;EAN=3165140581384;GalleryType=Gallery;"
-        "ListingType=FixedPriceItem;ListingDuration=GTC;StartPrice=19.99;BuyItNowPrice=25;"
-        "ReservePrice=10;Quantity=10;SoldCount=3;LotSize=1;SKU=AS-12;BestOfferEnabled=1;"
-        "BestOfferAutoAcceptPrice=17;eBayPlus=1;VAT_VATPercent=19;smallbiz=0;StoreCategoryID=5;"
-        "StoreCategory2ID=0;PaymentMethods=PayPal|MoneyXferAccepted;"
-        "PayPalEmailAddress=kasse@example.de;PaymentInstructions=Zahlung binnen 7 Tagen;"
-        "RP_ReturnsAcceptedOption=ReturnsAccepted;RP_ReturnsWithinOption=Days_30;"
+        "ItemID=110555000999;Site=77;Currency=;Title=Akkuschrauber;Description=<p>$frei_01$</p>"
+        "$notes$;Free_01=Frei eins;Notes=Notiz intern;TemplateName=Vorlage A;ImageThumb=thumb.jpg;"
+        "PrimaryCategory=42229;SecondaryCategory=0;EAN=3165140581384;ListingType=FixedPriceItem;"
+        "StartPrice=19.99;BuyItNowPrice=25;ReservePrice=10;Quantity=10;SoldCount=3;LotSize=1;"
+        "eBayPlus=1;VAT_VATPercent=19;smallbiz=0;StoreCategoryID=5;StoreCategory2ID=0;"
+        "PaymentMethods=PayPal|MoneyXferAccepted;PayPalEmailAddress=kasse@example.de;"
+        "PaymentInstructions=Zahlung binnen 7 Tagen;RP_ReturnsAcceptedOption=ReturnsAccepted;"
         "DispatchTimeMax=3;ShippingService_1=DE_DHLPaket;ShippingService_1_Cost=4.99;"
         "ShippingService_1_Cost_Add=1;ShippingService_2=DE_HermesPaket;"
-        "ShippingService_2_Cost=3.9;PickUpAccepted=1;PickUpAcceptedCost=0;"
-        "ShippingServiceInt_1=DE_DHLPaketInternational;ShippingServiceInt_1_Cost=15;"
-        "ShippingServiceInt_1_Loc=AT,CH;PromotionalShippingDiscount=1;"
-        "ShippingDiscountProfileID=77001");
+        "ShippingService_2_Cost=3.9;PickUpAccepted=1;PickUpAcceptedCost=0");
     l.row.insert("apiresult", kCommercial);
     l.row.insert("ItemSpecifics",
                  "<NameValueList>\n\t<Name><![CDATA[Marke]]></Name>\n\t<Value>"
                  "<![CDATA[Bosch]]></Value>\n</NameValueList>\n<NameValueList>\n"
                  "\t<Name></Name>\n\t<Value>ohne Namen</Value>\n</NameValueList>");
     l.pictureUrls = QStringList { "https://i.example/1.jpg", "https://i.example/2.jpg" };
-    if (kind == Auction)
-        l.row << fields("ListingType=Chinese;ListingDuration=Days_7;BuyItNowPrice=49.5;"
-                        "ReservePrice=30;Quantity=1;SoldCount=0");
     if (kind == Profiles)
-        l.row << fields("SellerPaymentProfile=111;SellerReturnProfile=222;"
-                        "SellerShippingProfile=333");
+        l.row.insert(fields("SellerPaymentProfile=111;SellerReturnProfile=222;"
+                            "SellerShippingProfile=333"));
     if (kind == Variations) {
-        l.variations = { variation("Rot", "S", "StartPrice=19.99;Quantity=5;EAN=4000000000017"),
-                         variation("Blau", "M", "StartPrice=21.5;Quantity=4;EAN=4000000000024"),
-                         variation("Rot", "M", "StartPrice=21.5;Quantity=0;EAN=4000000000031") };
+        l.variations = { variation("Rot", "S"), variation("Blau", "M"), variation("Rot", "M") };
         l.row.insert("VariantImageOption", "Farbe");
         l.variationPictureUrls
             = { { "Rot", "https://i.example/rot.jpg" }, { "Grün", "https://i.example/gruen.jpg" } };
@@ -152,21 +131,18 @@ Texts texts(const ArticleRow &row)
 }
 
 // GetItem replies (DetailLevel ReturnAll, IncludeItemSpecifics, IncludeWatchCount). A running
-// fixed-price listing with variations and variation pictures:
+// fixed-price listing with variations and variation pictures, services out of priority order:
 const char kVariationItem[] = R"(<Item><BestOfferDetails><BestOfferEnabled>true</BestOfferEnabled>
-</BestOfferDetails><Country>DE</Country><Currency>EUR</Currency>
-<Description>&lt;p&gt;Baumwolle &amp; Elasthan&lt;/p&gt;</Description><ItemID>110555000111</ItemID>
-<ListingDetails><BestOfferAutoAcceptPrice currencyID="EUR">17.00</BestOfferAutoAcceptPrice>
-<MinimumBestOfferPrice currencyID="EUR">15.00</MinimumBestOfferPrice>
-<StartTime>2026-11-02T09:30:00.000Z</StartTime><EndTime>2026-12-02T09:30:00.000Z</EndTime>
-</ListingDetails><ListingDuration>GTC</ListingDuration><ListingType>FixedPriceItem</ListingType>
-<Location>Köln</Location><PrimaryCategory><CategoryID>15687</CategoryID>
+</BestOfferDetails><Currency>EUR</Currency><ItemID>110555000111</ItemID>
+<Description>&lt;p&gt;Baumwolle &amp; Elasthan&lt;/p&gt;</Description><ListingDetails>
+<BestOfferAutoAcceptPrice currencyID="EUR">17.00</BestOfferAutoAcceptPrice>
+<StartTime>2026-11-02T09:30:00.000Z</StartTime></ListingDetails>
+<ListingType>FixedPriceItem</ListingType><PrimaryCategory><CategoryID>15687</CategoryID>
 <CategoryName>Kleidung &amp; Accessoires:Herren:T-Shirts</CategoryName></PrimaryCategory>
-<PrivateListing>false</PrivateListing><Quantity>12</Quantity><SellingStatus><BidCount>0</BidCount>
-<CurrentPrice currencyID="EUR">17.99</CurrentPrice><QuantitySold>4</QuantitySold>
-<ListingStatus>Active</ListingStatus></SellingStatus><ShippingDetails>
-<PaymentInstructions>Abholung nach Absprache</PaymentInstructions><ShippingServiceOptions>
-<ShippingService>DE_HermesPaket</ShippingService>
+<PrivateListing>false</PrivateListing><Quantity>12</Quantity><SellingStatus>
+<QuantitySold>4</QuantitySold><ListingStatus>Active</ListingStatus></SellingStatus>
+<ShippingDetails><PaymentInstructions>Abholung nach Absprache</PaymentInstructions>
+<ShippingServiceOptions><ShippingService>DE_HermesPaket</ShippingService>
 <ShippingServiceCost currencyID="EUR">3.90</ShippingServiceCost>
 <ShippingServiceAdditionalCost currencyID="EUR">0.00</ShippingServiceAdditionalCost>
 <ShippingServicePriority>2</ShippingServicePriority></ShippingServiceOptions>
@@ -196,15 +172,12 @@ const char kVariationItem[] = R"(<Item><BestOfferDetails><BestOfferEnabled>true<
 <SKU>TS-BLAU-&amp;-M</SKU><StartPrice currencyID="EUR">19.99</StartPrice><Quantity>4</Quantity>
 <VariationSpecifics><NameValueList><Name>Farbe</Name><Value>Blau &amp; Weiß</Value></NameValueList>
 <NameValueList><Name>Größe</Name><Value>M</Value></NameValueList></VariationSpecifics>
-<SellingStatus><QuantitySold>2</QuantitySold></SellingStatus><VariationProductListingDetails>
-<EAN>4000000000024</EAN></VariationProductListingDetails></Variation><Variation><SKU>TS-ROT-M</SKU>
-<StartPrice currencyID="EUR">17.99</StartPrice><Quantity>3</Quantity><VariationSpecifics>
-<NameValueList><Name>Farbe</Name><Value>Rot</Value></NameValueList><NameValueList>
-<Name>Größe</Name><Value>M</Value></NameValueList></VariationSpecifics><SellingStatus>
-<QuantitySold>0</QuantitySold></SellingStatus><VariationProductListingDetails>
-<EAN>4000000000031</EAN></VariationProductListingDetails></Variation><Pictures>
-<VariationSpecificName>Farbe</VariationSpecificName><VariationSpecificPictureSet>
-<VariationSpecificValue>Rot</VariationSpecificValue>
+<SellingStatus><QuantitySold>2</QuantitySold></SellingStatus></Variation><Variation>
+<SKU>TS-ROT-M</SKU><StartPrice currencyID="EUR">17.99</StartPrice><Quantity>3</Quantity>
+<VariationSpecifics><NameValueList><Name>Farbe</Name><Value>Rot</Value></NameValueList>
+<NameValueList><Name>Größe</Name><Value>M</Value></NameValueList></VariationSpecifics>
+</Variation><Pictures><VariationSpecificName>Farbe</VariationSpecificName>
+<VariationSpecificPictureSet><VariationSpecificValue>Rot</VariationSpecificValue>
 <PictureURL>https://i.ebayimg.com/rot/$_57.JPG</PictureURL>
 <PictureURL>https://i.ebayimg.com/rot2/$_57.JPG</PictureURL></VariationSpecificPictureSet>
 <VariationSpecificPictureSet><VariationSpecificValue>Blau &amp; Weiß</VariationSpecificValue>
@@ -212,34 +185,29 @@ const char kVariationItem[] = R"(<Item><BestOfferDetails><BestOfferEnabled>true<
 </Pictures><VariationSpecificsSet><NameValueList><Name>Farbe</Name><Value>Rot</Value>
 <Value>Blau &amp; Weiß</Value></NameValueList><NameValueList><Name>Größe</Name><Value>S</Value>
 <Value>M</Value></NameValueList></VariationSpecificsSet></Variations>
-<DispatchTimeMax>3</DispatchTimeMax><ReturnPolicy>
-<ReturnsWithinOption>Days_30</ReturnsWithinOption>
-<ReturnsAcceptedOption>ReturnsAccepted</ReturnsAcceptedOption>
-<ShippingCostPaidByOption>Buyer</ShippingCostPaidByOption></ReturnPolicy>
-<ConditionID>1000</ConditionID><ItemSpecifics><NameValueList><Name>Marke</Name>
+<DispatchTimeMax>3</DispatchTimeMax><ReturnPolicy><ReturnsWithinOption>Days_30</ReturnsWithinOption>
+</ReturnPolicy><ItemSpecifics><NameValueList><Name>Marke</Name>
 <Value>Gildan &amp; Co</Value></NameValueList><NameValueList><Name>Material</Name>
 <Value>Baumwolle</Value><Value>Elasthan ]]&gt; 5%</Value></NameValueList></ItemSpecifics>
-<PictureDetails><GalleryType>Gallery</GalleryType><PhotoDisplay>PicturePack</PhotoDisplay>
+<PictureDetails><GalleryType>Gallery</GalleryType>
 <PictureURL>https://i.ebayimg.com/a1/$_57.JPG</PictureURL>
-<PictureURL>https://i.ebayimg.com/b2/$_57.JPG</PictureURL></PictureDetails>
-<PostalCode>50667</PostalCode><SKU>TS-BASIC</SKU></Item>)";
+<PictureURL>https://i.ebayimg.com/b2/$_57.JPG</PictureURL></PictureDetails></Item>)";
 
 // An auction that ended without a buyer.
 const char kAuctionItem[] = R"(<Item><ApplicationData>lager-7</ApplicationData><BestOfferDetails>
 <BestOfferEnabled>false</BestOfferEnabled></BestOfferDetails>
 <BuyItNowPrice currencyID="EUR">89.00</BuyItNowPrice><Country>DE</Country><Currency>EUR</Currency>
 <Description>Gebraucht, &lt;b&gt;funktioniert&lt;/b&gt;</Description><ItemID>110555000222</ItemID>
-<ListingDetails><StartTime>2026-07-01T10:00:00.000Z</StartTime>
-<EndTime>2026-07-08T10:00:00.000Z</EndTime></ListingDetails>
+<ListingDetails><StartTime>2026-07-01T10:00:00.000Z</StartTime></ListingDetails>
 <ListingDuration>Days_7</ListingDuration><ListingType>Chinese</ListingType>
 <Location>Köln</Location><LotSize>2</LotSize><PrimaryCategory><CategoryID>42229</CategoryID>
 <CategoryName>Akkuschrauber</CategoryName></PrimaryCategory><SecondaryCategory>
 <CategoryID>3247</CategoryID><CategoryName>Sonstige</CategoryName></SecondaryCategory>
 <PrivateListing>true</PrivateListing><ProductListingDetails><EAN>3165140581384</EAN>
 </ProductListingDetails><Quantity>1</Quantity><ReservePrice currencyID="EUR">40.00</ReservePrice>
-<SellingStatus><BidCount>0</BidCount><CurrentPrice currencyID="EUR">1.00</CurrentPrice>
-<QuantitySold>0</QuantitySold><ListingStatus>Completed</ListingStatus></SellingStatus>
-<ShippingDetails><ShippingServiceOptions><ShippingService>DE_DHLPaket</ShippingService>
+<SellingStatus><CurrentPrice currencyID="EUR">1.50</CurrentPrice><QuantitySold>0</QuantitySold>
+<ListingStatus>Completed</ListingStatus></SellingStatus><ShippingDetails><ShippingServiceOptions>
+<ShippingService>DE_DHLPaket</ShippingService>
 <ShippingServiceCost currencyID="EUR">0.00</ShippingServiceCost>
 <ShippingServiceAdditionalCost currencyID="EUR">0.00</ShippingServiceAdditionalCost>
 <ShippingServicePriority>1</ShippingServicePriority><FreeShipping>true</FreeShipping>
@@ -266,7 +234,7 @@ Listing loadListing(Database &db, int id)
 {
     Listing l;
     l.row = db.select(QString("SELECT * FROM articles WHERE id=%1").arg(id)).value(0);
-    l.row << fields("smallbiz=0");
+    l.row.insert("smallbiz", 0);
     l.row.insert("apiresult", kCommercial);
     for (const auto &picture :
          db.select(QString("SELECT * FROM articles_images WHERE article_id=%1 ORDER BY sort, id")
@@ -280,20 +248,6 @@ Listing loadListing(Database &db, int id)
     l.variations = db.select(
         QString("SELECT * FROM articles_variations WHERE article_id=%1 ORDER BY id").arg(id));
     return l;
-}
-
-// The rows of a query, each its values in the order of the column names, joined by ",".
-QStringList table(Database &db, const QString &sql)
-{
-    QStringList out;
-    for (const ArticleRow &row : db.select(sql))
-        out << QStringList(texts(row).values()).join(',');
-    return out;
-}
-
-int rows(Database &db, const QString &table)
-{
-    return db.selectOne("SELECT COUNT(*) FROM " + table).toInt();
 }
 
 const QList<QPair<Backend, const char *>> kBackends
@@ -312,8 +266,6 @@ private slots:
     void hostileTexts_data();
     void hostileTexts();
     // Reading and saving
-    void folders_data();
-    void folders();
     void roundTrip_data();
     void roundTrip();
     void failedSaveWritesNothing_data();
@@ -337,15 +289,10 @@ void TestItemMapping::writing_data()
     // The elements of each kind of listing for each purpose.
     const QStringList byKind[] = {
         { "StartPrice=19.99 EUR", "BuyItNowPrice", "ReservePrice", "SecondaryCategory/CategoryID",
-          "ItemSpecifics/NameValueList/Value=Bosch", "ProductListingDetails/EAN=3165140581384",
-          "PaymentMethods=MoneyXferAccepted", "ReturnPolicy/ShippingCostPaidByOption",
-          "Storefront/StoreCategory2ID", "ListingDetails/MinimumBestOfferPrice", "LotSize",
-          "DispatchTimeMax=3", "SellerProfiles" },
-        { "BuyItNowPrice=49.50 EUR", "ReservePrice=30.00 EUR" },
+          "ItemSpecifics/NameValueList/Value=Bosch", "PaymentMethods=MoneyXferAccepted",
+          "ReturnPolicy/ShippingCostPaidByOption", "Storefront/StoreCategory2ID",
+          "ListingDetails/MinimumBestOfferPrice", "LotSize", "SellerProfiles" },
         { "Quantity", "StartPrice", "ProductListingDetails/EAN",
-          "Variations/Variation/StartPrice=19.99 EUR|21.50 EUR|21.50 EUR",
-          "Variations/Variation/VariationProductListingDetails/EAN=4000000000017|4000000000024|"
-          "4000000000031",
           "Variations/VariationSpecificsSet/NameValueList/Name=Farbe|Größe",
           "Variations/VariationSpecificsSet/NameValueList/Value=Rot|Blau|S|M",
           "Variations/Pictures/VariationSpecificPictureSet/VariationSpecificValue=Rot",
@@ -357,7 +304,7 @@ void TestItemMapping::writing_data()
           "ShippingDetails/PaymentInstructions",
           "ShippingDetails/ShippingServiceOptions/ShippingService", "DispatchTimeMax" },
     };
-    const char *kinds[] = { "fixed price", "auction", "variations", "profiles" };
+    const char *kinds[] = { "fixed price", "variations", "profiles" };
     const QList<QPair<Purpose, const char *>> purposes
         = { { Purpose::Add, "add" }, { Purpose::Revise, "revise" }, { Purpose::Relist, "relist" } };
     for (int kind = FixedPrice; kind <= Profiles; ++kind) {
@@ -404,16 +351,13 @@ void TestItemMapping::writing_data()
         "apiresult=<SellerBusinessType>Private</SellerBusinessType>", { vat });
     row("no VAT without a rate", add, "VAT_VATPercent=0", { vat });
 
-    row("every placeholder", add,
-        "Description=$frei_01$,$frei_02$,$frei_03$,$frei_04$,$frei_05$,$notes$;Free_01=a;"
-        "Free_02=b;Free_03=c;Free_04=d;Free_05=e;Notes=n",
-        { "Description=a,b,c,d,e,n" });
-    row("placeholder repeated and empty", add,
-        "Description=$frei_02$-$frei_02$-$notes$;Free_02=x;Notes=", { "Description=x-x-" });
-    row("placeholder inside a filled text stays", add,
-        "Description=$frei_01$;Free_01=<b>$notes$</b>", { "Description=<b>$notes$</b>" });
-    row("unknown placeholders stay", add, "Description=$frei_06$ $Notes$ $frei_1$",
-        { "Description=$frei_06$ $Notes$ $frei_1$" });
+    row("every placeholder, repeated", add,
+        "Description=$frei_01$,$frei_02$,$frei_03$,$frei_04$,$frei_05$,$notes$,$frei_02$;"
+        "Free_01=a;Free_02=b;Free_03=c;Free_04=d;Free_05=e;Notes=",
+        { "Description=a,b,c,d,e,,b" });
+    row("unknown ones and those inside a filled text stay", add,
+        "Description=$frei_01$ $frei_06$ $Notes$ $frei_1$;Free_01=<b>$notes$</b>",
+        { "Description=<b>$notes$</b> $frei_06$ $Notes$ $frei_1$" });
 
     row("add lists all", add, "Quantity=10;SoldCount=3", { "Quantity=10" });
     row("revise sends what is left", Purpose::Revise, "Quantity=10;SoldCount=3", { "Quantity=7" });
@@ -439,7 +383,7 @@ void TestItemMapping::writing()
     if (changes.startsWith("variation:"))
         l.variations = { variation("Rot", "S", changes.section(':', 1)) };
     else
-        l.row << fields(changes);
+        l.row.insert(fields(changes));
     const Texts all = leaves(written(l, purpose));
     QCOMPARE(found(all, expected), expected);
     // Program-only columns and removed fields stay out; the free texts only in the description.
@@ -494,37 +438,17 @@ void TestItemMapping::hostileTexts()
         QVERIFY2(item.value(path) == expected, path);
 }
 
-void TestItemMapping::folders_data()
-{
-    QTest::addColumn<QString>("state"); // ListingStatus, Quantity, QuantitySold
-    QTest::addColumn<int>("folder");
-    QTest::newRow("running") << "Active,5,2" << -9;
-    QTest::newRow("running, all sold so far") << "Active,2,2" << -9;
-    QTest::newRow("sold out") << "Completed,3,3" << -7;
-    QTest::newRow("ended with quantity left") << "Ended,3,1" << -8;
-}
-
-void TestItemMapping::folders()
-{
-    QFETCH(QString, state);
-    const QStringList parts = state.split(',');
-    const QString item = "<Item><Quantity>%2</Quantity><SellingStatus><QuantitySold>%3"
-                         "</QuantitySold><ListingStatus>%1</ListingStatus></SellingStatus></Item>";
-    QTEST(readFixture(item.arg(parts.at(0), parts.at(1), parts.at(2)).toUtf8()).Folder, "folder");
-}
-
 void TestItemMapping::roundTrip_data()
 {
     QTest::addColumn<Backend>("backend");
     QTest::addColumn<QByteArray>("item");
-    QTest::addColumn<QStringList>("article"); // "column=text" of the saved article row
-    QTest::addColumn<QStringList>("variations"); // EAN, Quantity, QuantitySold, SKU, StartPrice
-    QTest::addColumn<QStringList>("pictures"); // image, sort, variant_name
+    // "column=text" of the saved row that a revision doesn't send back
+    QTest::addColumn<QStringList>("article");
+    QTest::addColumn<QString>("variations"); // their listed quantities (sold ones included), sold
     for (const auto &[backend, name] : kBackends) {
         QTest::addRow("%s variations", name)
             << backend << QByteArray(kVariationItem)
-            << QStringList { "ItemID=110555000111", "Title=T-Shirt \"Basic\" Größe S–XL",
-                             "Account=3", "QuestionCount=1", "Folder=-9", "CurrentPrice=17.99",
+            << QStringList { "Account=3", "QuestionCount=1", "Folder=-9", "CurrentPrice=17.99",
                              "Quantity=12", "SoldCount=4", "WatchCount=7", "Site=77",
                              "StartDate=2026-11-02 10:30:00",
                              "PrimaryCategoryText=Kleidung & Accessoires:Herren:T-Shirts",
@@ -536,33 +460,23 @@ void TestItemMapping::roundTrip_data()
                              "<NameValueList>\n\t<Name><![CDATA[Material]]></Name>\n\t<Value>"
                              "<![CDATA[Baumwolle]]></Value>\n\t<Value><![CDATA[Elasthan ]]]]>"
                              "<![CDATA[> 5%]]></Value>\n</NameValueList>\n" }
-            << QStringList { "4000000000017,5,2,TS-ROT-S,19.99",
-                             "4000000000024,4,2,TS-BLAU-&-M,19.99",
-                             "4000000000031,3,0,TS-ROT-M,17.99" }
-            << QStringList { "https://i.ebayimg.com/a1/$_57.JPG,0,",
-                             "https://i.ebayimg.com/b2/$_57.JPG,1,",
-                             "https://i.ebayimg.com/blau/$_57.JPG,0,Blau & Weiß",
-                             "https://i.ebayimg.com/rot/$_57.JPG,1,Rot" };
+            << "12,4";
         QTest::addRow("%s auction", name)
             << backend << QByteArray(kAuctionItem)
-            << QStringList { "ItemID=110555000222", "Title=Bosch Akkuschrauber <GSR 12V> & Koffer",
-                             "Folder=-8",           "CurrentPrice=1",
-                             "Quantity=1",          "SoldCount=0",
-                             "WatchCount=2",        "StartDate=2026-07-01 12:00:00",
-                             "HasVariation=0" }
-            << QStringList() << QStringList { "https://i.ebayimg.com/c3/$_57.JPG,0," };
+            << QStringList { "Folder=-8", "CurrentPrice=1.5", "WatchCount=2",
+                             "StartDate=2026-07-01 12:00:00", "HasVariation=0" }
+            << "0,0";
     }
 }
 
 // Read, saved, loaded and revised, a listing gives back what it was read from, but for what
-// GetItem reports and a revision doesn't send: state, names for display, the site.
+// GetItem reports and a revision doesn't send: state, names for display, the site. That
+// also shows its pictures and variations were saved.
 void TestItemMapping::roundTrip()
 {
     QFETCH(Backend, backend);
     QFETCH(QByteArray, item);
     QFETCH(QStringList, article);
-    QFETCH(QStringList, variations);
-    QFETCH(QStringList, pictures);
     APP_REQUIRE_BACKEND(backend);
     TestSupport::TestDatabase data(backend);
     QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
@@ -575,16 +489,16 @@ void TestItemMapping::roundTrip()
     record.QuestionCount = 1;
     const int id = record.saveToDatabase(&db, 0);
     QVERIFY(id > 0);
-    const QString ofArticle = QString(" WHERE article_id=%1 ORDER BY id").arg(id);
     QCOMPARE(found(texts(db.select(QString("SELECT * FROM articles WHERE id=%1").arg(id)).value(0)),
                    article),
              article);
-    QCOMPARE(table(db,
-                   "SELECT EAN, Quantity, QuantitySold, SKU, StartPrice FROM articles_variations"
-                       + ofArticle),
-             variations);
-    QCOMPARE(table(db, "SELECT image, sort, variant_name FROM articles_images" + ofArticle),
-             pictures);
+    const ArticleRow sums
+        = db.select(QString("SELECT SUM(Quantity) AS listed, SUM(QuantitySold) "
+                            "AS sold FROM articles_variations WHERE article_id=%1")
+                        .arg(id))
+              .value(0);
+    QTEST(QString("%1,%2").arg(sums.value("listed").toInt()).arg(sums.value("sold").toInt()),
+          "variations");
 
     const XmlNode revised = written(loadListing(db, id), Purpose::Revise);
     // Quantities go out without the sold ones, which the marketplace adds again.
@@ -606,14 +520,21 @@ void TestItemMapping::roundTrip()
         return byPriority.values();
     };
     QCOMPARE(services(revised), services(original));
+    // Of a variation value's pictures only the first goes out.
+    const auto firstPictures = [](const XmlNode &node) {
+        QStringList out;
+        for (const XmlNode &set : node.all("Variations/Pictures/VariationSpecificPictureSet"))
+            out << set.value("VariationSpecificValue") + ' ' + set.value("PictureURL");
+        return out;
+    };
+    QCOMPARE(firstPictures(revised), firstPictures(original));
 
-    // The rest alike, but for the further pictures of a variation value (only its first goes
-    // out) and what a revision doesn't send.
+    // The rest alike, but for what a revision doesn't send.
     QStringList notSent = QString("Quantity Variations/Variation/Quantity SellingStatus "
                                   "Variations/Variation/SellingStatus "
                                   "ShippingDetails/ShippingServiceOptions "
                                   "Variations/Pictures/VariationSpecificPictureSet/PictureURL Site "
-                                  "ListingDetails/StartTime ListingDetails/EndTime WatchCount "
+                                  "ListingDetails/StartTime WatchCount "
                                   "PrimaryCategory/CategoryName SecondaryCategory/CategoryName")
                               .split(' ');
     if (original.has("Variations"))
@@ -639,8 +560,7 @@ void TestItemMapping::failedSaveWritesNothing_data()
     QTest::addColumn<Backend>("backend");
     QTest::addColumn<QString>("variant");
     for (const auto &[backend, name] : kBackends) {
-        for (const char *variant :
-             { "unknown column", "variation rows fail", "closed database", "not a new article" })
+        for (const char *variant : { "unknown column", "variation rows fail", "not a new article" })
             QTest::addRow("%s %s", name, variant) << backend << QString(variant);
     }
     // SQLite starts no second transaction: what was written is removed again instead.
@@ -663,16 +583,12 @@ void TestItemMapping::failedSaveWritesNothing()
         QVERIFY(data.db()->executeSQL("DROP TABLE articles_variations"));
     if (variant.endsWith("running transaction"))
         QVERIFY(data.db()->connection().transaction());
-    if (variant == "closed database")
-        data.db()->close();
 
     QCOMPARE(record.saveToDatabase(data.db(), variant == "not a new article" ? 5 : 0), 0);
-    if (variant == "closed database")
-        data.reopen();
-    QCOMPARE(rows(*data.db(), "articles"), 0);
-    QCOMPARE(rows(*data.db(), "articles_images"), 0);
-    if (!variationsFail)
-        QCOMPARE(rows(*data.db(), "articles_variations"), 0);
+    for (const QString table : { "articles", "articles_images", "articles_variations" }) {
+        if (!variationsFail || table != "articles_variations")
+            QCOMPARE(data.db()->selectOne("SELECT COUNT(*) FROM " + table), QString("0"));
+    }
 }
 
 APP_TEST_GUILESS_MAIN(TestItemMapping)
