@@ -3,6 +3,7 @@
 #include "core/database.h"
 #include "core/logging.h"
 #include "ui_mainwindow.h"
+#include "views/itemlistdelegate.h"
 #include "views/itemlistroles.h"
 #include "views/itemlistwidget.h"
 
@@ -81,6 +82,8 @@ void MainWindow::initItemList()
     header->setSectionsClickable(true);
     header->setSectionResizeMode(QHeaderView::Fixed);
     connect(header, &QHeaderView::sectionClicked, this, &MainWindow::showHeaderContextMenu);
+
+    list->setItemDelegate(new ItemListDelegate(list));
 
     list->setHeaderLabels({ tr("Artikelübersicht") });
 

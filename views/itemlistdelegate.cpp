@@ -1,0 +1,438 @@
+#include "views/itemlistdelegate.h"
+
+#include "core/logging.h"
+#include "core/specialfolderid.h"
+#include "core/statics.h"
+#include "views/itemlistroles.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QImageReader>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPixmap>
+#include <QPixmapCache>
+#include <QTextOption>
+#include <QWidget>
+
+namespace {
+
+const QColor kSeparator(211, 211, 211);
+const QColor kStatusColour(0, 0, 255);
+const QColor kFailureColour(255, 0, 0);
+const QColor kResultColour(0, 10, 255);
+const QColor kNoticeColour(255, 255, 0);
+
+struct RowColours
+{
+    QColor top;
+    QColor bottom;
+};
+const RowColours kErrorColours { { 255, 164, 164 }, { 255, 125, 125 } };
+const RowColours kMarkerColours[] = {
+    { { 255, 174, 174 }, { 255, 125, 125 } }, // 1 red
+    { { 160, 213, 243 }, { 134, 201, 240 } }, // 2 blue
+    { { 181, 242, 182 }, { 143, 237, 146 } }, // 3 green
+    { { 227, 194, 228 }, { 206, 146, 207 } }, // 4 violet
+    { { 244, 235, 113 }, { 238, 221, 17 } }, // 5 yellow
+};
+const int kMarkerCount = int(sizeof(kMarkerColours) / sizeof(kMarkerColours[0]));
+
+const QString kPlaceholder = QStringLiteral(":/buttons/images/no_photo.png");
+const QString kSoldIcon = QStringLiteral(":/buttons/images/price-tag.png");
+const QString kWatchersIcon = QStringLiteral(":/buttons/images/binoculars.png");
+const QString kQuestionsIcon = QStringLiteral(":/buttons/images/chat.png");
+const QString kAuctionIcon = QStringLiteral(":/buttons/images/mace.png");
+const QString kPlusIcon = QStringLiteral(":/buttons/images/plus.png");
+const QString kBestOfferIcon = QStringLiteral(":/buttons/images/notes.png");
+const QString kPlannedIcon = QStringLiteral(":/buttons/images/Calendar-Flat-33.png");
+const QString kEndIcon = QStringLiteral(":/buttons/images/circular-clock.png");
+const QString kNoticeErrorIcon = QStringLiteral(":/buttons/images/warning.png");
+const QString kNoticeQueuedIcon = QStringLiteral(":/buttons/images/Upload File-Flat-9.png");
+const QString kNoticeProgressIcon = QStringLiteral(":/buttons/images/TimeTracking-Flat-150.png");
+
+// Markers the listing worker puts into an article's last notice while it is not an error.
+const QLatin1String kWillSend("WILLSEND");
+const QLatin1String kWillUpdate("WILLUPDATE");
+const QLatin1String kProgress("PROGRESS");
+const QLatin1String kFailureMark("(f)");
+
+QPen thinPen(const QColor &colour)
+{
+    return QPen(QBrush(colour), 1, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin);
+}
+
+// The list's font family at its size + `sizeDelta`; weight -1 keeps the default weight.
+QFont rowFont(const QFont &listFont, int sizeDelta, int weight)
+{
+    QFont font(listFont.family());
+    if (listFont.pointSize() > 0)
+        font.setPointSize(qMax(1, listFont.pointSize() + sizeDelta));
+    else if (listFont.pixelSize() > 0)
+        font.setPixelSize(qMax(1, listFont.pixelSize() + sizeDelta));
+    if (weight >= 0)
+        font.setWeight(weight);
+    return font;
+}
+
+// Half-pixel offsets put the antialiased 1-pixel lines exactly on the box's edge pixels.
+void drawOutline(QPainter *painter, const QRect &box)
+{
+    painter->drawRect(QRectF(box).adjusted(0.5, 0.5, -0.5, -0.5));
+}
+
+void drawBottomLine(QPainter *painter, const QRect &row)
+{
+    painter->drawLine(QPointF(row.left() + 0.5, row.bottom() + 0.5),
+                      QPointF(row.right() + 0.5, row.bottom() + 0.5));
+}
+
+// A 16 x 16 icon of the bottom row; an icon that isn't there leaves its place empty.
+void drawIcon(QPainter *painter, const QString &path, int x, int y)
+{
+    const QPixmap icon(path);
+    if (!icon.isNull())
+        painter->drawPixmap(QRect(x, y, 16, 16), icon);
+}
+
+QRect counterBox(int iconX, int y)
+{
+    return QRect(QPoint(iconX + 20, y), QPoint(iconX + 75, y + 15));
+}
+
+// A counter with its icon; "-" for none, then icon and text half transparent.
+void drawCounter(QPainter *painter, const QString &icon, int x, int y, int count)
+{
+    if (count == 0)
+        painter->setOpacity(0.5);
+    drawIcon(painter, icon, x, y);
+    painter->drawText(counterBox(x, y), Qt::AlignLeft | Qt::AlignVCenter,
+                      count == 0 ? QStringLiteral("-") : QString::number(count));
+    painter->setOpacity(1.0);
+}
+
+// The placeholder of a row without picture (`fill`: enlarged or reduced to `size`) or with
+// an unusable one (only reduced). Null when the placeholder itself is missing.
+QPixmap placeholder(const QSize &size, bool fill)
+{
+    const QString key = QStringLiteral("itemlist/placeholder/%1/%2x%3")
+                            .arg(fill ? 1 : 0)
+                            .arg(size.width())
+                            .arg(size.height());
+    QPixmap pixmap;
+    if (QPixmapCache::find(key, &pixmap))
+        return pixmap;
+    if (!pixmap.load(kPlaceholder))
+        return QPixmap();
+    if (fill || pixmap.width() > size.width() || pixmap.height() > size.height())
+        pixmap = pixmap.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QPixmapCache::insert(key, pixmap);
+    return pixmap;
+}
+
+// Reads a thumbnail file by its content, whatever its name says, reduced to `size` when
+// larger. Null when the file gives no usable picture.
+QPixmap readThumbnail(const QString &path, const QSize &size)
+{
+    QImage image;
+    QString error;
+    try {
+        QImageReader reader(path);
+        reader.setDecideFormatFromContent(true);
+        image = reader.read();
+        error = reader.errorString();
+    } catch (...) {
+        qCWarning(lcApp).noquote()
+            << QStringLiteral("Fail to load ") + path + QStringLiteral(", application can crash!");
+        return QPixmap();
+    }
+    if (image.isNull()) {
+        qCInfo(lcApp).noquote() << "Bildfehler" << error << path;
+        return QPixmap();
+    }
+    QPixmap pixmap = QPixmap::fromImage(image);
+    if (pixmap.width() > size.width() || pixmap.height() > size.height())
+        pixmap = pixmap.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return pixmap;
+}
+
+// The picture of a row at `size`. A list of thousands of rows repaints often, so a file is
+// read once and the result, placeholder included, kept in the pixmap cache; the file's time
+// is part of the key, so a thumbnail written anew is read anew.
+QPixmap rowThumbnail(const QString &path, const QSize &size)
+{
+    if (path.isEmpty())
+        return placeholder(size, true);
+    const QString key
+        = QStringLiteral("itemlist/thumb/%1/%2/%3x%4")
+              .arg(path, QString::number(QFileInfo(path).lastModified().toMSecsSinceEpoch()),
+                   QString::number(size.width()), QString::number(size.height()));
+    QPixmap pixmap;
+    if (QPixmapCache::find(key, &pixmap))
+        return pixmap;
+    pixmap = readThumbnail(path, size);
+    if (pixmap.isNull())
+        pixmap = placeholder(size, false);
+    if (!pixmap.isNull())
+        QPixmapCache::insert(key, pixmap);
+    return pixmap;
+}
+
+} // namespace
+
+ItemListDelegate::ItemListDelegate(QWidget *list)
+    : QAbstractItemDelegate(list)
+    , m_list(list)
+    , m_letterHeight(QFontMetrics(list ? list->font() : QApplication::font())
+                         .boundingRect(QStringLiteral("A"))
+                         .height())
+{ }
+
+QSize ItemListDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    Q_UNUSED(option)
+    Q_UNUSED(index)
+    return QSize(400, 6 * m_letterHeight);
+}
+
+void ItemListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                             const QModelIndex &index) const
+{
+    using namespace ItemListRole;
+    if (!index.model() || index.row() < 0 || index.column() < 0 || option.rect.isEmpty())
+        return;
+    auto text = [&index](int role) {
+        return index.data(role).toString();
+    };
+    auto number = [&index](int role) {
+        return index.data(role).toInt();
+    };
+
+    const QRect &row = option.rect;
+    const int left = row.left();
+    const int top = row.top();
+    const int right = row.right();
+    const int bottom = row.bottom();
+    const bool selected = option.state & QStyle::State_Selected;
+    const QFont listFont = m_list ? m_list->font() : QApplication::font();
+    const QColor textColour = QApplication::palette().color(QPalette::Text);
+
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing, true);
+    painter->setRenderHint(QPainter::SmoothPixmapTransform, true);
+    const QFont baseFont = rowFont(listFont, 0, QFont::Normal);
+    painter->setFont(baseFont);
+
+    painter->setBrush(Qt::NoBrush);
+    painter->setPen(thinPen(Qt::white));
+    drawOutline(painter, row);
+    painter->setPen(thinPen(kSeparator));
+    drawBottomLine(painter, row);
+    painter->setPen(thinPen(textColour));
+
+    // Background: an error notice wins over the marker; unmarked rows keep the view's own
+    // (alternating) background. Markers above 5 have no colours and keep it too.
+    const QString lastError = text(LastErrorRole).trimmed();
+    const bool queued = lastError.contains(kWillSend) || lastError.contains(kWillUpdate);
+    const bool inProgress = lastError.contains(kProgress);
+    const bool hasError = !lastError.isEmpty() && !queued && !inProgress;
+    const int marker = number(MarkerRole);
+    const bool marked = !hasError && marker >= 1;
+    if (hasError || marked) {
+        if (hasError || marker <= kMarkerCount) {
+            const RowColours &colours = hasError ? kErrorColours : kMarkerColours[marker - 1];
+            QLinearGradient gradient(QPointF(left, top), QPointF(left, bottom + 1));
+            gradient.setColorAt(0, colours.top);
+            gradient.setColorAt(1, colours.bottom);
+            painter->fillRect(row, gradient);
+        }
+        painter->setPen(thinPen(Qt::white));
+        drawOutline(painter, row);
+        painter->setPen(thinPen(kSeparator));
+        drawBottomLine(painter, row);
+        painter->setPen(thinPen(Qt::black));
+    }
+
+    // A marked row keeps a strip of its colour at the right edge.
+    if (selected) {
+        const QRect box = marked ? QRect(QPoint(left, top), QPoint(right - 6, bottom)) : row;
+        const QColor highlight = option.palette.color(QPalette::Highlight);
+        painter->fillRect(box, highlight);
+        painter->setPen(thinPen(Qt::white));
+        drawOutline(painter, box);
+        painter->setPen(thinPen(highlight));
+        drawBottomLine(painter, row);
+        painter->setPen(thinPen(option.palette.color(QPalette::HighlightedText)));
+    }
+
+    const QSize thumbSize(150, bottom - top - 9);
+    QString path = index.data(Qt::DecorationRole).toString();
+    if (path.isEmpty())
+        path = text(ImageThumbRole);
+    const QPixmap thumb = thumbSize.isEmpty() ? QPixmap() : rowThumbnail(path, thumbSize);
+    if (!thumb.isNull()) {
+        const QPen pen = painter->pen();
+        const QRect box(QPoint(left + 5, top + 5), QPoint(left + 155, bottom - 5));
+        if (textColour.name().contains(QLatin1String("#fff"))) { // a dark palette
+            painter->setPen(thinPen(Qt::white));
+            drawOutline(painter, box);
+        } else {
+            painter->fillRect(box, Qt::white);
+        }
+        painter->drawPixmap(box.left() + box.width() / 2 - thumb.width() / 2,
+                            box.top() + box.height() / 2 - thumb.height() / 2, thumb);
+        painter->setBrush(Qt::transparent);
+        painter->setPen(thinPen(selected || marked ? QColor(Qt::white) : kSeparator));
+        drawOutline(painter, box);
+        painter->setPen(pen);
+    }
+
+    painter->setFont(rowFont(listFont, 2, QFont::Bold));
+    const QRect titleBox(QPoint(left + 170, top + 5), QPoint(right - 20, bottom - 40));
+    painter->drawText(titleBox, Qt::AlignLeft | Qt::AlignTop,
+                      painter->fontMetrics().elidedText(text(TitleRole), Qt::ElideRight,
+                                                        titleBox.right() - titleBox.left()));
+    const int titleHeight = painter->fontMetrics().height();
+
+    // Status line: the listing worker's progress, else its last result; "(f)" marks a failure.
+    {
+        const QPen pen = painter->pen();
+        painter->setFont(rowFont(listFont, 0, 1));
+        QRect box(QPoint(left + 170, top + titleHeight + 13), QPoint(right - 140, bottom - 40));
+        const int doCheck = number(DoCheckRole);
+        const QString result = text(DoCheckResultRole);
+        if (doCheck == 1 || doCheck == 2) {
+            const QString status = doCheck == 1
+                ? QAbstractItemDelegate::tr("Angebot wird geprüft...")
+                : QAbstractItemDelegate::tr("Angebot wird eingestellt / aktualisiert...");
+            if (!selected)
+                painter->setPen(thinPen(kStatusColour));
+            painter->drawText(box, Qt::AlignLeft | Qt::AlignTop,
+                              painter->fontMetrics().elidedText(status, Qt::ElideRight,
+                                                                box.right() - box.left()));
+        } else if (!result.isEmpty()) {
+            box.setBottom(bottom - 20);
+            if (!selected)
+                painter->setPen(
+                    thinPen(result.contains(kFailureMark) ? kFailureColour : kResultColour));
+            painter->drawText(QRectF(box), QString(result).remove(kFailureMark), QTextOption());
+        }
+        painter->setPen(pen);
+    }
+
+    // Notice line: the article's last notice, else an extra text for rows of no listing type.
+    const int noticeTop = top + 2 * QFontMetrics(listFont).height() + 18;
+    if (lastError.isEmpty()) {
+        const QString extra = text(ExtraTextRole);
+        if (text(ListingTypeRole).trimmed().isEmpty() && !extra.isEmpty()) {
+            painter->setFont(rowFont(listFont, -1, -1));
+            painter->drawText(QRect(QPoint(left + 170, noticeTop), QPoint(right - 20, bottom - 11)),
+                              Qt::AlignLeft | Qt::AlignTop, extra);
+        }
+    } else if (!queued || number(FolderRole) == SpecialFolderId::Outbox) {
+        QString notice = lastError;
+        notice.remove(kWillSend).remove(kWillUpdate).remove(kProgress);
+        painter->setFont(rowFont(listFont, 0, QFont::Bold));
+        const QRect box(QPoint(left + 205, noticeTop), QPoint(right - 120, bottom - 11));
+        const QPen pen = painter->pen();
+        if (!selected && hasError)
+            painter->setPen(thinPen(kNoticeColour));
+        painter->drawText(box, Qt::AlignLeft | Qt::AlignTop,
+                          painter->fontMetrics().elidedText(notice, Qt::ElideRight, box.width()));
+        painter->setPen(pen);
+        QString iconPath = kNoticeErrorIcon;
+        if (queued)
+            iconPath = kNoticeQueuedIcon;
+        else if (inProgress)
+            iconPath = kNoticeProgressIcon;
+        const QPixmap icon(iconPath);
+        if (!icon.isNull())
+            painter->drawPixmap(left + 170, noticeTop,
+                                icon.scaled(24, 24, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    }
+
+    // Bottom row: counters (listed articles only), feature icons, date slot, quantity and price.
+    painter->setFont(baseFont);
+    const int y = bottom - (painter->fontMetrics().boundingRect(QLatin1Char('D')).height() + 12);
+    const int folder = number(FolderRole);
+    const bool auction = text(ListingTypeRole) == QLatin1String("Chinese");
+    if (folder < 0 && folder != SpecialFolderId::Drafts && folder != SpecialFolderId::Scheduled) {
+        drawCounter(painter, kSoldIcon, left + 170, y, number(SoldCountRole));
+        drawCounter(painter, kWatchersIcon, left + 230, y, number(WatchCountRole));
+        if (number(QuestionCountRole) > 0)
+            drawIcon(painter, kQuestionsIcon, left + 290, y);
+        if (auction) {
+            drawIcon(painter, kAuctionIcon, left + 330, y);
+            painter->drawText(counterBox(left + 330, y), Qt::AlignLeft | Qt::AlignVCenter,
+                              QString::number(number(BidCountRole)));
+        }
+    }
+    if (!auction && number(EBayPlusRole) == 1)
+        drawIcon(painter, kPlusIcon, left + 330, y);
+    if (number(BestOfferEnabledRole) == 1)
+        drawIcon(painter, kBestOfferIcon, left + 360, y);
+
+    // The price is measured first: in a narrow list the date gives way to it.
+    const QFont priceFont = rowFont(listFont, 1, QFont::Normal);
+    const QRect priceBox(QPoint(right - 139, y), QPoint(right - 20, y + 15));
+    const int priceFlags = Qt::AlignRight | Qt::AlignVCenter | Qt::TextDontClip;
+    const QString price = QLatin1Char('(') + QString::number(number(QuantityRole))
+        + QLatin1String(") ")
+        + (number(HasVariationRole) == 1
+               ? QAbstractItemDelegate::tr("ab %1").arg(text(VariationMinPriceRole))
+               : text(PriceTextRole));
+    const int priceLeft = QFontMetrics(priceFont, painter->device())
+                              .boundingRect(priceBox, priceFlags, price)
+                              .left();
+    auto drawDate = [&](const QString &icon, const QString &date, int boxRight) {
+        drawIcon(painter, icon, left + 410, y);
+        const QRect box(QPoint(left + 430, y), QPoint(qMin(boxRight, priceLeft - 10), y + 15));
+        painter->drawText(box, Qt::AlignLeft | Qt::AlignVCenter,
+                          painter->fontMetrics().elidedText(date, Qt::ElideRight, box.width()));
+    };
+
+    const QString planned = text(PlannedRole);
+    const QString endText = text(EndTextRole);
+    if (!planned.isEmpty()) {
+        const QString state = text(PlannedIntervalRole).isEmpty()
+            ? QAbstractItemDelegate::tr("Wartet...")
+            : QAbstractItemDelegate::tr("Geplant");
+        drawDate(kPlannedIcon, planned + QLatin1String(" (") + state + QLatin1Char(')'),
+                 left + 675);
+    } else {
+        // Without an end date the duration is shown instead.
+        QString shown = endText;
+        const bool faded = endText == QAbstractItemDelegate::tr("BaW");
+        if (endText == QLatin1String("-")) {
+            const QString duration = text(ListingDurationRole);
+            const QString days = Statics::getstr(duration, QStringLiteral("_"), QString());
+            if (duration == QLatin1String("GTC"))
+                shown = QStringLiteral("BaW");
+            else if (days == QLatin1String("1"))
+                shown = QAbstractItemDelegate::tr("1 Tag");
+            else
+                shown = QAbstractItemDelegate::tr("%1 Tage").arg(days);
+        }
+        if (faded)
+            painter->setOpacity(0.5);
+        drawDate(kEndIcon, shown, left + 575);
+        painter->setOpacity(1.0);
+    }
+
+    // A long price grows to the left rather than losing its quantity.
+    painter->setFont(priceFont);
+    QRect priceBounds;
+    painter->drawText(priceBox, priceFlags, price, &priceBounds);
+
+    const QString shippingCost = text(ShippingCostRole);
+    if (!shippingCost.isEmpty()) {
+        painter->setFont(baseFont);
+        const int shippingTop = priceBounds.top() - painter->fontMetrics().height() - 3;
+        painter->drawText(QRect(priceBounds.left(), shippingTop, priceBounds.width(), 16),
+                          Qt::AlignRight | Qt::AlignVCenter | Qt::TextDontClip, shippingCost);
+    }
+
+    painter->restore();
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QAbstractItemDelegate>
+
+class QWidget;
+
+// Paints one row of the article list as a card: thumbnail, title, the listing worker's status
+// or result, the article's last notice, and a bottom row with counters, feature icons, the end
+// or planned date, quantity, price and shipping cost. Everything comes from the item roles of
+// ItemListRole on column 0; rows are coloured by their marker or an error notice. A pure
+// painter: no editors, no events. It has no meta-object of its own, so its texts translate in
+// the context "QAbstractItemDelegate".
+class ItemListDelegate : public QAbstractItemDelegate
+{
+public:
+    // `list` is the article list and becomes the parent. Its font gives the fonts at every
+    // paint, and the row height once, here.
+    explicit ItemListDelegate(QWidget *list);
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override;
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+
+private:
+    QWidget *m_list;
+    int m_letterHeight; // height of the bounding rectangle of "A" in the list's font
+};
