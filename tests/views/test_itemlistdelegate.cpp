@@ -18,7 +18,7 @@ const QColor kProbe(10, 200, 10); // the view's own background, which unmarked r
 const QColor kHighlight(40, 60, 120);
 const int kWidth = 800;
 
-// Paints one row with `roles` into an image filled with kProbe; L is 0, R is kWidth - 1.
+// Paints one row with `roles` into an image filled with kProbe.
 QImage paintRow(const Roles &roles, bool selected = false)
 {
     QTreeWidget list;
@@ -63,17 +63,9 @@ bool near(const QColor &a, const QColor &b)
     return qAbs(a.red() - b.red()) + qAbs(a.green() - b.green()) + qAbs(a.blue() - b.blue()) <= 6;
 }
 
-// The first status line: below the title, above the notice line, right of the thumbnail.
-QRect statusArea(const QImage &image)
+QImage statusRow(int doCheck, const QString &result, bool selected = false)
 {
-    return QRect(170, image.height() / 4, 480, image.height() / 4);
-}
-
-bool writeImage(const QString &path, const QSize &size, const QColor &colour)
-{
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(colour);
-    return image.save(path, "PNG");
+    return paintRow({ { DoCheckRole, doCheck }, { DoCheckResultRole, result } }, selected);
 }
 
 } // namespace
@@ -84,200 +76,158 @@ class TestItemListDelegate : public QObject
 {
     Q_OBJECT
 private slots:
-    void sizeHintKeepsTheFontOfConstruction();
-    void rowColours_data();
-    void rowColours();
-    void statusLine_data();
-    void statusLine();
-    void statusTexts();
-    void thumbnail_data();
-    void thumbnail();
-    void changedThumbnailIsReadAgain();
-    void nothingToPaint();
+    void sizeHintKeepsTheFontOfConstruction()
+    {
+        QTreeWidget list;
+        QFont font = list.font();
+        font.setPointSize(20);
+        list.setFont(font);
+        ItemListDelegate delegate(&list);
+        const QSize expected(400, 6 * QFontMetrics(font).boundingRect("A").height());
+        font.setPointSize(8);
+        list.setFont(font);
+        QCOMPARE(delegate.sizeHint(QStyleOptionViewItem(), QModelIndex()), expected);
+    }
+
+    void rowColours_data()
+    {
+        QTest::addColumn<Roles>("roles");
+        QTest::addColumn<bool>("selected");
+        QTest::addColumn<QColor>("top"); // at the right edge, second line of pixels
+        QTest::addColumn<QColor>("bottom"); // at the right edge, last line above the separator
+        auto row = [](const char *name, const Roles &roles, const QColor &top, const QColor &bottom,
+                      bool selected = false) {
+            QTest::newRow(name) << roles << selected << top << bottom;
+        };
+        const QVariant error = QStringLiteral("Artikel abgelehnt");
+        row("plain", {}, kProbe, kProbe);
+        row("marker 5", { { MarkerRole, 5 } }, QColor(244, 235, 113), QColor(238, 221, 17));
+        row("marker 7 has no colours", { { MarkerRole, 7 } }, kProbe, kProbe);
+        row("error wins over marker", { { LastErrorRole, error }, { MarkerRole, 3 } },
+            QColor(255, 164, 164), QColor(255, 125, 125));
+        row("queued is no error", { { LastErrorRole, "WILLSEND" }, { FolderRole, -2 } }, kProbe,
+            kProbe);
+        row("selected", {}, kHighlight, kHighlight, true);
+        row("selected marked keeps a strip", { { MarkerRole, 2 } }, QColor(160, 213, 243),
+            QColor(134, 201, 240), true);
+    }
+    void rowColours()
+    {
+        QFETCH(Roles, roles);
+        QFETCH(bool, selected);
+        QFETCH(QColor, top);
+        QFETCH(QColor, bottom);
+        const QImage image = paintRow(roles, selected);
+        const int x = kWidth - 3; // right of the price, left of the white outline
+        QVERIFY2(near(image.pixelColor(x, 1), top), qPrintable(image.pixelColor(x, 1).name()));
+        const QColor last = image.pixelColor(x, image.height() - 2);
+        QVERIFY2(near(last, bottom), qPrintable(last.name()));
+        if (selected)
+            QCOMPARE(image.pixelColor(kWidth - 12, image.height() / 2), kHighlight);
+    }
+
+    void statusLine_data()
+    {
+        QTest::addColumn<int>("doCheck");
+        QTest::addColumn<QString>("result");
+        QTest::addColumn<bool>("selected");
+        QTest::addColumn<QString>("colour"); // of the status text: red, blue, white or none
+        QTest::newRow("no status") << 0 << "" << false << "none";
+        QTest::newRow("failure") << 0 << "(f)Verkaufspreis fehlt" << false << "red";
+        QTest::newRow("other result") << 0 << "Artikel geprüft" << false << "blue";
+        QTest::newRow("selected failure") << 0 << "(f)Fehler" << true << "white";
+        QTest::newRow("checking hides result") << 1 << "(f)Fehler" << false << "blue";
+        QTest::newRow("listing hides result") << 2 << "(f)Fehler" << false << "blue";
+    }
+    void statusLine()
+    {
+        QFETCH(int, doCheck);
+        QFETCH(QString, result);
+        QFETCH(bool, selected);
+        QFETCH(QString, colour);
+        const QImage image = statusRow(doCheck, result, selected);
+        // Below the title, above the notice line, right of the thumbnail.
+        const QRect area(170, image.height() / 4, 480, image.height() / 4);
+        QCOMPARE(!matching(image, area, reddish).isEmpty(), colour == "red");
+        QCOMPARE(!matching(image, area, bluish).isEmpty(), colour == "blue");
+        QCOMPARE(!matching(image, area, whitish).isEmpty(), colour == "white");
+    }
+
+    void statusTexts()
+    {
+        const QImage failure = statusRow(0, QStringLiteral("(f)Fehler beim Einstellen"));
+        QCOMPARE(statusRow(0, QStringLiteral("Fehler beim Einstel(f)len")), failure);
+        QVERIFY(statusRow(0, QStringLiteral("(f)Fehler beim Absenden")) != failure);
+        QVERIFY(statusRow(1, QString()) != statusRow(2, QString()));
+    }
+
+    void placeholder()
+    {
+        QTemporaryDir dir;
+        const QString broken = dir.filePath("thumb_text.jpg");
+        QFile out(broken);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write("kein Bild") > 0);
+        out.close();
+        TestSupport::MessageCapture capture({ QStringLiteral("app") });
+        paintRow({ { ImageThumbRole, broken } });
+        // Centred in the box (5, 5)-(155, bottom - 5): enlarged without a picture, 32 x 32 in
+        // place of an unusable one.
+        for (const QString &path : { QString(), broken }) {
+            const QImage image = paintRow({ { ImageThumbRole, path } });
+            const QRect picture = matching(image, QRect(6, 6, 149, image.height() - 12), notWhite);
+            QVERIFY(path.isEmpty() ? picture.height() > image.height() * 3 / 4
+                                   : picture.width() <= 32 && picture.height() <= 32);
+            QVERIFY(qAbs(picture.center().x() - 80) <= 2);
+            QVERIFY(qAbs(picture.center().y() - image.height() / 2) <= 2);
+        }
+        // The file was read once for both paints.
+        QCOMPARE(capture.count(QStringLiteral("Bildfehler")), 1);
+    }
+
+    void changedThumbnailIsReadAgain()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("thumb_a.png");
+        auto write = [&](const QColor &colour) {
+            QImage picture(600, 200, QImage::Format_RGB32);
+            picture.fill(colour);
+            return picture.save(path, "PNG");
+        };
+        QVERIFY(write(Qt::red));
+        // Reduced to 150 x 50 and centred; the box's grey frame covers column 5.
+        const QImage image = paintRow({ { ImageThumbRole, path } });
+        const int top = 5 + (image.height() - 9) / 2 - 25;
+        QCOMPARE(matching(image, QRect(0, 0, 170, image.height()), reddish),
+                 QRect(6, top, 149, 50));
+
+        const QDateTime written = QFileInfo(path).lastModified();
+        QVERIFY(write(Qt::blue));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite)
+                && file.setFileTime(written.addSecs(5), QFileDevice::FileModificationTime));
+        const QRect band(20, top + 10, 100, 30);
+        QCOMPARE(matching(paintRow({ { ImageThumbRole, path } }), band, bluish), band);
+    }
+
+    void nothingToPaint()
+    {
+        QTreeWidget list;
+        ItemListDelegate delegate(&list);
+        QStandardItemModel model;
+        model.appendRow(new QStandardItem);
+        QImage image(kWidth, 100, QImage::Format_RGB32);
+        image.fill(kProbe);
+        const QImage untouched = image;
+        QPainter painter(&image);
+        QStyleOptionViewItem option;
+        option.rect = image.rect();
+        delegate.paint(&painter, option, QModelIndex());
+        option.rect = QRect(0, 0, 0, 0);
+        delegate.paint(&painter, option, model.index(0, 0));
+        painter.end();
+        QCOMPARE(image, untouched);
+    }
 };
-
-void TestItemListDelegate::sizeHintKeepsTheFontOfConstruction()
-{
-    QTreeWidget list;
-    QFont font = list.font();
-    font.setPointSize(20);
-    list.setFont(font);
-    ItemListDelegate delegate(&list);
-    const QSize expected(400, 6 * QFontMetrics(font).boundingRect(QStringLiteral("A")).height());
-    QCOMPARE(delegate.sizeHint(QStyleOptionViewItem(), QModelIndex()), expected);
-    font.setPointSize(8);
-    list.setFont(font);
-    QCOMPARE(delegate.sizeHint(QStyleOptionViewItem(), QModelIndex()), expected);
-}
-
-void TestItemListDelegate::rowColours_data()
-{
-    QTest::addColumn<Roles>("roles");
-    QTest::addColumn<bool>("selected");
-    QTest::addColumn<QColor>("top"); // at the right edge, second line of pixels
-    QTest::addColumn<QColor>("bottom"); // at the right edge, last line above the separator
-    auto row = [](const char *name, const Roles &roles, const QColor &top, const QColor &bottom,
-                  bool selected = false) {
-        QTest::newRow(name) << roles << selected << top << bottom;
-    };
-    const QVariant error = QStringLiteral("Artikel abgelehnt");
-    const QColor errorTop(255, 164, 164), errorBottom(255, 125, 125);
-    row("plain", {}, kProbe, kProbe);
-    row("marker 1", { { MarkerRole, 1 } }, QColor(255, 174, 174), QColor(255, 125, 125));
-    row("marker 2", { { MarkerRole, 2 } }, QColor(160, 213, 243), QColor(134, 201, 240));
-    row("marker 3", { { MarkerRole, 3 } }, QColor(181, 242, 182), QColor(143, 237, 146));
-    row("marker 4", { { MarkerRole, 4 } }, QColor(227, 194, 228), QColor(206, 146, 207));
-    row("marker 5", { { MarkerRole, 5 } }, QColor(244, 235, 113), QColor(238, 221, 17));
-    row("marker 7 has no colours", { { MarkerRole, 7 } }, kProbe, kProbe);
-    row("error notice", { { LastErrorRole, error } }, errorTop, errorBottom);
-    row("error wins over marker", { { LastErrorRole, error }, { MarkerRole, 3 } }, errorTop,
-        errorBottom);
-    row("blank notice", { { LastErrorRole, "  " } }, kProbe, kProbe);
-    row("in progress", { { LastErrorRole, "PROGRESS Bilder" } }, kProbe, kProbe);
-    row("queued in outbox", { { LastErrorRole, "WILLSEND" }, { FolderRole, -2 } }, kProbe, kProbe);
-    row("selected", {}, kHighlight, kHighlight, true);
-    row("selected marked keeps a strip", { { MarkerRole, 2 } }, QColor(160, 213, 243),
-        QColor(134, 201, 240), true);
-    row("selected error notice", { { LastErrorRole, error }, { MarkerRole, 2 } }, kHighlight,
-        kHighlight, true);
-}
-
-void TestItemListDelegate::rowColours()
-{
-    QFETCH(Roles, roles);
-    QFETCH(bool, selected);
-    QFETCH(QColor, top);
-    QFETCH(QColor, bottom);
-    const QImage image = paintRow(roles, selected);
-    const int x = kWidth - 3; // right of the price, left of the white outline
-    QVERIFY2(near(image.pixelColor(x, 1), top), qPrintable(image.pixelColor(x, 1).name()));
-    const QColor last = image.pixelColor(x, image.height() - 2);
-    QVERIFY2(near(last, bottom), qPrintable(last.name()));
-    if (selected)
-        QCOMPARE(image.pixelColor(kWidth - 12, image.height() / 2), kHighlight);
-}
-
-void TestItemListDelegate::statusLine_data()
-{
-    QTest::addColumn<int>("doCheck");
-    QTest::addColumn<QString>("result");
-    QTest::addColumn<bool>("selected");
-    QTest::addColumn<QString>("colour"); // of the status text: red, blue, white or none
-    QTest::newRow("no status") << 0 << "" << false << "none";
-    QTest::newRow("failure") << 0 << "(f)Verkaufspreis fehlt" << false << "red";
-    QTest::newRow("other result") << 0 << "Artikel geprüft" << false << "blue";
-    QTest::newRow("selected failure") << 0 << "(f)Fehler" << true << "white";
-    QTest::newRow("checking hides result") << 1 << "(f)Fehler" << false << "blue";
-    QTest::newRow("listing hides result") << 2 << "(f)Fehler" << false << "blue";
-    QTest::newRow("selected listing") << 2 << "" << true << "white";
-}
-
-void TestItemListDelegate::statusLine()
-{
-    QFETCH(int, doCheck);
-    QFETCH(QString, result);
-    QFETCH(bool, selected);
-    QFETCH(QString, colour);
-    const QImage image
-        = paintRow({ { DoCheckRole, doCheck }, { DoCheckResultRole, result } }, selected);
-    const QRect area = statusArea(image);
-    QCOMPARE(!matching(image, area, reddish).isEmpty(), colour == "red");
-    QCOMPARE(!matching(image, area, bluish).isEmpty(), colour == "blue");
-    QCOMPARE(!matching(image, area, whitish).isEmpty(), colour == "white");
-}
-
-void TestItemListDelegate::statusTexts()
-{
-    auto status = [](int doCheck, const QString &result) {
-        return paintRow({ { DoCheckRole, doCheck }, { DoCheckResultRole, result } });
-    };
-    // Every "(f)" goes, wherever it stands.
-    const QImage failure = status(0, QStringLiteral("(f)Fehler beim Einstellen"));
-    QCOMPARE(status(0, QStringLiteral("Fehler beim (f)Einstellen")), failure);
-    QCOMPARE(status(0, QStringLiteral("Fehler(f) beim Einstel(f)len")), failure);
-    QVERIFY(status(0, QStringLiteral("(f)Fehler beim Absenden")) != failure);
-    // The worker's progress replaces the result, and checking reads differently from listing.
-    const QImage checking = status(1, QString());
-    QCOMPARE(status(1, QStringLiteral("Artikel geprüft")), checking);
-    QVERIFY(status(2, QString()) != checking);
-}
-
-void TestItemListDelegate::thumbnail_data()
-{
-    QTest::addColumn<QString>("file"); // in a temporary folder; "" for no path
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<int>("errors"); // "Bildfehler" lines after two paints: a file is read once
-    QTest::newRow("no path") << "" << QByteArray() << 0;
-    QTest::newRow("missing file") << "thumb_fehlt.jpg" << QByteArray() << 1;
-    QTest::newRow("not a picture") << "thumb_text.jpg" << QByteArray("kein Bild") << 1;
-}
-
-void TestItemListDelegate::thumbnail()
-{
-    QFETCH(QString, file);
-    QFETCH(QByteArray, content);
-    QFETCH(int, errors);
-    QTemporaryDir dir;
-    const QString path = file.isEmpty() ? QString() : dir.filePath(file);
-    QFile out(path);
-    QVERIFY(content.isEmpty() || (out.open(QIODevice::WriteOnly) && out.write(content) > 0));
-    out.close();
-    TestSupport::MessageCapture capture({ QStringLiteral("app") });
-    paintRow({ { ImageThumbRole, path } });
-    const QImage image = paintRow({ { ImageThumbRole, path } });
-    QCOMPARE(capture.count(QStringLiteral("Bildfehler")), errors);
-
-    // The placeholder fills the box when there is no picture and keeps its 32 x 32 size in
-    // place of an unusable one; centred in the box (5, 5)-(155, bottom - 5) either way.
-    const QRect picture = matching(image, QRect(6, 6, 149, image.height() - 12), notWhite);
-    QVERIFY(!picture.isEmpty());
-    if (path.isEmpty())
-        QVERIFY(picture.height() > image.height() * 3 / 4);
-    else
-        QVERIFY(picture.width() <= 32 && picture.height() <= 32);
-    QVERIFY(qAbs(picture.center().x() - 80) <= 2);
-    QVERIFY(qAbs(picture.center().y() - image.height() / 2) <= 2);
-}
-
-void TestItemListDelegate::changedThumbnailIsReadAgain()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("thumb_a.png");
-    QVERIFY(writeImage(path, QSize(600, 200), Qt::red));
-    // Reduced to 150 x 50 and centred; the box's grey frame covers column 5.
-    const QImage image = paintRow({ { ImageThumbRole, path } });
-    const int top = 5 + (image.height() - 9) / 2 - 25;
-    QCOMPARE(matching(image, QRect(0, 0, 170, image.height()), reddish), QRect(6, top, 149, 50));
-
-    // A new picture under the same name (a later file time) replaces the one read before.
-    const QDateTime written = QFileInfo(path).lastModified();
-    QVERIFY(writeImage(path, QSize(600, 200), Qt::blue));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadWrite)
-            && file.setFileTime(written.addSecs(5), QFileDevice::FileModificationTime));
-    const QRect band(20, top + 10, 100, 30);
-    QCOMPARE(matching(paintRow({ { ImageThumbRole, path } }), band, bluish), band);
-}
-
-void TestItemListDelegate::nothingToPaint()
-{
-    // (An item without any role is painted by the "plain" rows above.)
-    QTreeWidget list;
-    ItemListDelegate delegate(&list);
-    QStandardItemModel model;
-    model.appendRow(new QStandardItem);
-    QImage image(kWidth, 100, QImage::Format_RGB32);
-    image.fill(kProbe);
-    const QImage untouched = image;
-    QPainter painter(&image);
-    QStyleOptionViewItem option;
-    option.rect = image.rect();
-    delegate.paint(&painter, option, QModelIndex());
-    option.rect = QRect(0, 0, 0, 0);
-    delegate.paint(&painter, option, model.index(0, 0));
-    painter.end();
-    QCOMPARE(image, untouched);
-}
 
 APP_TEST_MAIN(TestItemListDelegate)
 #include "test_itemlistdelegate.moc"
