@@ -6,7 +6,6 @@
 #include "tests/support/testmain.h"
 
 #include <QElapsedTimer>
-#include <QRegularExpression>
 
 using TestSupport::FakeHttpServer;
 using TestSupport::FakeReply;
@@ -34,11 +33,10 @@ QByteArray reply(const QString &call, const QString &ack, const QString &payload
         .toUtf8();
 }
 
-QString error(const QString &longMessage, const QString &severity = "Error")
+QString error(const QString &longMessage)
 {
-    return QString("<Errors><ShortMessage>Fehler.</ShortMessage><LongMessage>%1</LongMessage>"
-                   "<ErrorCode>37</ErrorCode><SeverityCode>%2</SeverityCode></Errors>")
-        .arg(longMessage, severity);
+    return "<Errors><ShortMessage>Fehler.</ShortMessage><LongMessage>" + longMessage
+        + "</LongMessage><ErrorCode>37</ErrorCode><SeverityCode>Error</SeverityCode></Errors>";
 }
 
 FakeReply answer(const QByteArray &body)
@@ -70,7 +68,6 @@ private slots:
     void getUser();
     void fetchToken_data();
     void fetchToken();
-    void authUrlAndSecretId();
     void endItem_data();
     void endItem();
 
@@ -103,12 +100,8 @@ void TestApiEbay::getUser_data()
     QTest::addColumn<QByteArray>("user");
     QTest::addColumn<QByteArray>("preferences");
     QTest::addColumn<QString>("message");
-    const QByteArray user = reply("GetUser", "Success",
-                                  "<User><UserID>händler_1</UserID><SellerInfo><StoreOwner>true"
-                                  "</StoreOwner></SellerInfo></User>");
-    const QByteArray preferences = reply("GetUserPreferences", "Success",
-                                         "<SellerProfilePreferences><SellerProfileOptedIn>true"
-                                         "</SellerProfileOptedIn></SellerProfilePreferences>");
+    const QByteArray user = reply("GetUser", "Success", "<User><UserID>händler_1</UserID></User>");
+    const QByteArray preferences = reply("GetUserPreferences", "Success");
     QTest::newRow("production") << 0 << user << preferences << QString();
     QTest::newRow("sandbox") << 1 << user << preferences << QString();
     QTest::newRow("both refused") << 0
@@ -117,7 +110,8 @@ void TestApiEbay::getUser_data()
                                   << "Das Token ist abgelaufen.";
 }
 
-// The replies come back as they were sent (callers look for markers in them).
+// The replies come back as they were sent (callers look for markers in them). Whether the
+// token is logged shows fetchToken().
 void TestApiEbay::getUser()
 {
     QFETCH(int, mode);
@@ -139,7 +133,6 @@ void TestApiEbay::getUser()
         for (const QByteArray key : { "dev", "app", "cert" })
             QCOMPARE(request.header("X-EBAY-API-" + key + "-NAME"), key + keys);
         QCOMPARE(request.header("X-EBAY-API-SITEID"), QByteArray("77"));
-        QCOMPARE(body(request).name(), request.callName() + "Request");
         // The token travels in the body only.
         QCOMPARE(body(request).value("RequesterCredentials/eBayAuthToken"), kToken);
         for (const QByteArray &value : request.headers)
@@ -147,10 +140,6 @@ void TestApiEbay::getUser()
     }
     QCOMPARE(body(requests.at(0)).value("DetailLevel"), QString("ReturnAll"));
     QCOMPARE(body(requests.at(1)).value("ShowSellerProfilePreferences"), QString("true"));
-
-    QVERIFY(log.count("GetUser") >= 2);
-    for (const auto &logged : log.messages())
-        QVERIFY2(!logged.text.contains(kToken), qPrintable(logged.text));
 }
 
 void TestApiEbay::fetchToken_data()
@@ -159,14 +148,8 @@ void TestApiEbay::fetchToken_data()
     QTest::addColumn<QString>("result");
     QTest::addColumn<QString>("message");
     QTest::newRow("token issued") << answer(
-        reply("FetchToken", "Success",
-              "<eBayAuthToken>v^1.1#i^1#NEU</eBayAuthToken><HardExpirationTime>"
-              "2028-06-01T00:00:00.000Z</HardExpirationTime>"))
+        reply("FetchToken", "Success", "<eBayAuthToken>v^1.1#i^1#NEU</eBayAuthToken>"))
                                   << "v^1.1#i^1#NEU||2027-12-06 14:30:05" << QString();
-    QTest::newRow("not signed in yet")
-        << answer(reply("FetchToken", "Failure",
-                        error("Der Benutzer hat die Anmeldung noch nicht abgeschlossen.")))
-        << QString() << "Der Benutzer hat die Anmeldung noch nicht abgeschlossen.";
     QTest::newRow("success without token") << answer(reply("FetchToken", "Success")) << QString()
                                            << "eBay hat keinen Token ausgegeben.";
 }
@@ -187,9 +170,8 @@ void TestApiEbay::fetchToken()
     QCOMPARE(api.fetchToken(secret, "händler_1"), result);
     QVERIFY2(failedWith(api, message), qPrintable(api.getLastFail()));
     const XmlNode sent = body(m_server->requests().first());
-    QCOMPARE(QStringList({ sent.name(), sent.value("RequesterCredentials/Username"),
-                           sent.value("SecretID"), sent.value("ErrorLanguage") }),
-             QStringList({ "FetchTokenRequest", "händler_1", secret, "de_DE" }));
+    QCOMPARE(sent.value("RequesterCredentials/Username") + '|' + sent.value("SecretID"),
+             "händler_1|" + secret);
     QVERIFY(!sent.has("RequesterCredentials/eBayAuthToken"));
 
     // The next call uses the new token; neither it nor the secret id is logged.
@@ -203,41 +185,20 @@ void TestApiEbay::fetchToken()
     }
 }
 
-void TestApiEbay::authUrlAndSecretId()
-{
-    const QString secret = Api_Ebay::getUidForSession();
-    const QRegularExpression uuid("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$");
-    QVERIFY(uuid.match(secret).hasMatch());
-
-    const QString signIn = m_server->url("/ws/eBayISAPI.dll").toString();
-    QCOMPARE(Api_Ebay("x", nullptr, 0).getAuthUrl(secret),
-             signIn + "?SignIn&runame=Revevor-Zerire-PRD&sid=" + secret);
-    QCOMPARE(Api_Ebay("x", nullptr, 1).getAuthUrl(secret),
-             signIn + "?SignIn&runame=Revevor-Zerire-SBX&SessID=" + secret);
-}
-
 void TestApiEbay::endItem_data()
 {
     QTest::addColumn<FakeReply>("answer");
-    QTest::addColumn<bool>("ended");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("ended") << answer(
-        reply("EndItem", "Success", "<EndTime>2026-12-06T10:00:00.000Z</EndTime>"))
-                           << true << QString();
-    QTest::newRow("already ended, message in CDATA") << answer(
-        reply("EndItem", "Failure", error("&lt;![CDATA[Das Angebot ist bereits beendet.]]&gt;")))
-                                                     << false << "Das Angebot ist bereits beendet.";
-    QTest::newRow("warning before the error")
-        << answer(reply("EndItem", "Failure",
-                        error("Nur ein Hinweis.", "Warning") + error("Der eigentliche Fehler.")))
-        << false << "Der eigentliche Fehler.";
-    QTest::newRow("no answer") << FakeReply::dropped() << false << "Keine Verbindung zu eBay";
-    QTest::newRow("time-out") << answer(reply("EndItem", "Success")).delayed(3000) << false
+    QTest::addColumn<QString>("message"); // empty: ended
+    QTest::newRow("ended") << answer(reply("EndItem", "Success")) << QString();
+    QTest::newRow("already ended, message in CDATA")
+        << answer(reply("EndItem", "Failure", error("&lt;![CDATA[Schon beendet.]]&gt;")))
+        << "Schon beendet.";
+    QTest::newRow("no answer") << FakeReply::dropped() << "Keine Verbindung zu eBay";
+    QTest::newRow("time-out") << answer(reply("EndItem", "Success")).delayed(3000)
                               << "eBay hat nicht innerhalb von 1 Sekunden geantwortet.";
     QTest::newRow("server error without document")
-        << FakeReply::withStatus(500, "Internal Server Error") << false
-        << "Fehler bei der Verbindung zu eBay: HTTP 500";
-    QTest::newRow("not XML") << FakeReply::ok("<html><body>Wartung</body>") << false
+        << FakeReply::withStatus(500, "Internal Server Error") << "Fehler bei der Verbindung";
+    QTest::newRow("not XML") << FakeReply::ok("<html><body>Wartung</body>")
                              << "Unverständliche Antwort von eBay (EndItem).";
 }
 
@@ -245,7 +206,6 @@ void TestApiEbay::endItem_data()
 void TestApiEbay::endItem()
 {
     QFETCH(FakeReply, answer);
-    QFETCH(bool, ended);
     QFETCH(QString, message);
     m_server->setCallReply("EndItem", answer);
     Api_Ebay api(kToken, nullptr, 0);
@@ -256,15 +216,15 @@ void TestApiEbay::endItem()
         this, [&delivered] { delivered = true; }, Qt::QueuedConnection);
     QElapsedTimer timer;
     timer.start();
-    QCOMPARE(api.endItem("NotAvailable", "110012345678", "16"), ended);
+    QCOMPARE(api.endItem("NotAvailable", "110012345678", "16"), message.isEmpty());
     QVERIFY(timer.elapsed() < 2500);
     QVERIFY(delivered);
     QVERIFY2(failedWith(api, message), qPrintable(api.getLastFail()));
 
     const RecordedRequest request = m_server->lastRequest();
-    QCOMPARE(QStringList({ request.callName(), request.header("X-EBAY-API-SITEID"),
-                           body(request).value("EndingReason"), body(request).value("ItemID") }),
-             QStringList({ "EndItem", "16", "NotAvailable", "110012345678" }));
+    QCOMPARE(QStringList({ request.header("X-EBAY-API-SITEID"), body(request).value("EndingReason"),
+                           body(request).value("ItemID") }),
+             QStringList({ "16", "NotAvailable", "110012345678" }));
 }
 
 APP_TEST_GUILESS_MAIN(TestApiEbay)

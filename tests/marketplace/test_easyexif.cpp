@@ -6,9 +6,7 @@
 #include <set>
 #include <utility>
 
-#include <QBuffer>
 #include <QDataStream>
-#include <QImage>
 
 using easyexif::EXIFInfo;
 using Order = QDataStream::ByteOrder;
@@ -143,11 +141,9 @@ void TestEasyExif::parsing_data()
         const auto row = [name = name](const QString &what) -> QTestData & {
             return QTest::newRow(qPrintable(name + (' ' + what)));
         };
-        for (quint32 value : { 1, 2, 3, 6, 7, 8 })
+        for (quint32 value : { 1, 8 })
             row(QString("value %1").arg(value))
                 << exifJpeg(order, { orientation(value) }) << 0 << int(value);
-        row("after other tags") << exifJpeg(order, kOtherTags + QVector<Tag> { orientation(3) })
-                                << 0 << 3;
         row("padding after the value ignored")
             << exifJpeg(order, { orientation(0xABCD0008) }) << 0 << 8;
         row("directory after a gap")
@@ -187,18 +183,8 @@ void TestEasyExif::parsing_data()
     }
 
     const QByteArray good = tiff(QDataStream::LittleEndian, { orientation(6) });
-    QTest::newRow("PNG") << QByteArray("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR", 16) << notJpeg << 0;
     QTest::newRow("EXIF without start marker") << exif(good) + kScan << notJpeg << 0;
-    // Qt's writer adds frame and Huffman table segments to walk over.
-    QImage image(48, 32, QImage::Format_RGB32);
-    image.fill(Qt::darkCyan);
-    QByteArray written;
-    QBuffer buffer(&written);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG", 90);
-    QTest::newRow("written by Qt") << written << noExif << 0;
     QTest::newRow("end right after start") << kSoi + kEoi << noExif << 0;
-    QTest::newRow("XMP only") << jpeg(kJfif + kXmp) << noExif << 0;
     QTest::newRow("EXIF in APP2") << jpeg(segment(0xE2, kSignature + good)) << noExif << 0;
     QTest::newRow("signature without its second zero")
         << jpeg(segment(0xE1, QByteArray("Exif\0X", 6) + good)) << noExif << 0;
@@ -225,8 +211,6 @@ void TestEasyExif::parsing()
     const QPair<int, int> parsed = parse(info, data);
     QTEST(parsed.first, "result");
     QTEST(parsed.second, "orientation");
-    info.clear();
-    QCOMPARE(int(info.Orientation), 0);
 }
 
 void TestEasyExif::cutOrDamaged_data()

@@ -50,8 +50,8 @@ Listing listing(Kind kind)
         "ItemID=110555000999;Site=77;Currency=;Title=Akkuschrauber;Description=<p>$frei_01$</p>"
         "$notes$;Free_01=Frei eins;Notes=Notiz intern;TemplateName=Vorlage A;ImageThumb=thumb.jpg;"
         "PrimaryCategory=42229;SecondaryCategory=0;EAN=3165140581384;ListingType=FixedPriceItem;"
-        "StartPrice=19.99;BuyItNowPrice=25;ReservePrice=10;Quantity=10;SoldCount=3;LotSize=1;"
-        "eBayPlus=1;VAT_VATPercent=19;smallbiz=0;StoreCategoryID=5;StoreCategory2ID=0;"
+        "StartPrice=19.99;BuyItNowPrice=25;ReservePrice=10;Quantity=10;SoldCount=3;"
+        "eBayPlus=1;VAT_VATPercent=19;smallbiz=0;StoreCategoryID=5;"
         "PaymentMethods=PayPal|MoneyXferAccepted;PayPalEmailAddress=kasse@example.de;"
         "PaymentInstructions=Zahlung binnen 7 Tagen;RP_ReturnsAcceptedOption=ReturnsAccepted;"
         "DispatchTimeMax=3;ShippingService_1=DE_DHLPaket;ShippingService_1_Cost=4.99;"
@@ -124,14 +124,12 @@ Texts texts(const ArticleRow &row)
 {
     Texts out;
     for (auto it = row.cbegin(); it != row.cend(); ++it)
-        out.insert(it.key(),
-                   it.value().type() == QVariant::Double ? QString::number(it.value().toDouble())
-                                                         : it.value().toString());
+        out.insert(it.key(), it.value().toString());
     return out;
 }
 
-// GetItem replies (DetailLevel ReturnAll, IncludeItemSpecifics, IncludeWatchCount). A running
-// fixed-price listing with variations and variation pictures, services out of priority order:
+// A GetItem reply (DetailLevel ReturnAll, IncludeItemSpecifics, IncludeWatchCount): a running
+// fixed-price listing with variations and variation pictures, services out of priority order.
 const char kVariationItem[] = R"(<Item><BestOfferDetails><BestOfferEnabled>true</BestOfferEnabled>
 </BestOfferDetails><Currency>EUR</Currency><ItemID>110555000111</ItemID>
 <Description>&lt;p&gt;Baumwolle &amp; Elasthan&lt;/p&gt;</Description><ListingDetails>
@@ -169,14 +167,11 @@ const char kVariationItem[] = R"(<Item><BestOfferDetails><BestOfferEnabled>true<
 <NameValueList><Name>Größe</Name><Value>S</Value></NameValueList></VariationSpecifics>
 <SellingStatus><QuantitySold>2</QuantitySold></SellingStatus><VariationProductListingDetails>
 <EAN>4000000000017</EAN></VariationProductListingDetails></Variation><Variation>
-<SKU>TS-BLAU-&amp;-M</SKU><StartPrice currencyID="EUR">19.99</StartPrice><Quantity>4</Quantity>
+<SKU>TS-BLAU-&amp;-M</SKU><StartPrice currencyID="EUR">17.99</StartPrice><Quantity>7</Quantity>
 <VariationSpecifics><NameValueList><Name>Farbe</Name><Value>Blau &amp; Weiß</Value></NameValueList>
 <NameValueList><Name>Größe</Name><Value>M</Value></NameValueList></VariationSpecifics>
-<SellingStatus><QuantitySold>2</QuantitySold></SellingStatus></Variation><Variation>
-<SKU>TS-ROT-M</SKU><StartPrice currencyID="EUR">17.99</StartPrice><Quantity>3</Quantity>
-<VariationSpecifics><NameValueList><Name>Farbe</Name><Value>Rot</Value></NameValueList>
-<NameValueList><Name>Größe</Name><Value>M</Value></NameValueList></VariationSpecifics>
-</Variation><Pictures><VariationSpecificName>Farbe</VariationSpecificName>
+<SellingStatus><QuantitySold>2</QuantitySold></SellingStatus></Variation><Pictures>
+<VariationSpecificName>Farbe</VariationSpecificName>
 <VariationSpecificPictureSet><VariationSpecificValue>Rot</VariationSpecificValue>
 <PictureURL>https://i.ebayimg.com/rot/$_57.JPG</PictureURL>
 <PictureURL>https://i.ebayimg.com/rot2/$_57.JPG</PictureURL></VariationSpecificPictureSet>
@@ -192,34 +187,6 @@ const char kVariationItem[] = R"(<Item><BestOfferDetails><BestOfferEnabled>true<
 <PictureDetails><GalleryType>Gallery</GalleryType>
 <PictureURL>https://i.ebayimg.com/a1/$_57.JPG</PictureURL>
 <PictureURL>https://i.ebayimg.com/b2/$_57.JPG</PictureURL></PictureDetails></Item>)";
-
-// An auction that ended without a buyer.
-const char kAuctionItem[] = R"(<Item><ApplicationData>lager-7</ApplicationData><BestOfferDetails>
-<BestOfferEnabled>false</BestOfferEnabled></BestOfferDetails>
-<BuyItNowPrice currencyID="EUR">89.00</BuyItNowPrice><Country>DE</Country><Currency>EUR</Currency>
-<Description>Gebraucht, &lt;b&gt;funktioniert&lt;/b&gt;</Description><ItemID>110555000222</ItemID>
-<ListingDetails><StartTime>2026-07-01T10:00:00.000Z</StartTime></ListingDetails>
-<ListingDuration>Days_7</ListingDuration><ListingType>Chinese</ListingType>
-<Location>Köln</Location><LotSize>2</LotSize><PrimaryCategory><CategoryID>42229</CategoryID>
-<CategoryName>Akkuschrauber</CategoryName></PrimaryCategory><SecondaryCategory>
-<CategoryID>3247</CategoryID><CategoryName>Sonstige</CategoryName></SecondaryCategory>
-<PrivateListing>true</PrivateListing><ProductListingDetails><EAN>3165140581384</EAN>
-</ProductListingDetails><Quantity>1</Quantity><ReservePrice currencyID="EUR">40.00</ReservePrice>
-<SellingStatus><CurrentPrice currencyID="EUR">1.50</CurrentPrice><QuantitySold>0</QuantitySold>
-<ListingStatus>Completed</ListingStatus></SellingStatus><ShippingDetails><ShippingServiceOptions>
-<ShippingService>DE_DHLPaket</ShippingService>
-<ShippingServiceCost currencyID="EUR">0.00</ShippingServiceCost>
-<ShippingServiceAdditionalCost currencyID="EUR">0.00</ShippingServiceAdditionalCost>
-<ShippingServicePriority>1</ShippingServicePriority><FreeShipping>true</FreeShipping>
-</ShippingServiceOptions><ShippingType>Flat</ShippingType>
-<PromotionalShippingDiscount>false</PromotionalShippingDiscount>
-<InternationalPromotionalShippingDiscount>false</InternationalPromotionalShippingDiscount>
-</ShippingDetails><Site>Germany</Site><StartPrice currencyID="EUR">1.00</StartPrice>
-<SubTitle>Mit 2 Akkus</SubTitle><Title>Bosch Akkuschrauber &lt;GSR 12V&gt; &amp; Koffer</Title>
-<WatchCount>2</WatchCount><DispatchTimeMax>2</DispatchTimeMax><ReturnPolicy>
-<ReturnsAcceptedOption>ReturnsNotAccepted</ReturnsAcceptedOption></ReturnPolicy>
-<ConditionID>3000</ConditionID><ConditionDescription>Leichte Gebrauchsspuren</ConditionDescription>
-<PictureDetails><PictureURL>https://i.ebayimg.com/c3/$_57.JPG</PictureURL></PictureDetails></Item>)";
 
 ArticleModel readFixture(const QByteArray &xml)
 {
@@ -290,8 +257,7 @@ void TestItemMapping::writing_data()
     const QStringList byKind[] = {
         { "StartPrice=19.99 EUR", "BuyItNowPrice", "ReservePrice", "SecondaryCategory/CategoryID",
           "ItemSpecifics/NameValueList/Value=Bosch", "PaymentMethods=MoneyXferAccepted",
-          "ReturnPolicy/ShippingCostPaidByOption", "Storefront/StoreCategory2ID",
-          "ListingDetails/MinimumBestOfferPrice", "LotSize", "SellerProfiles" },
+          "VATDetails/VATPercent=19", "SellerProfiles" },
         { "Quantity", "StartPrice", "ProductListingDetails/EAN",
           "Variations/VariationSpecificsSet/NameValueList/Name=Farbe|Größe",
           "Variations/VariationSpecificsSet/NameValueList/Value=Rot|Blau|S|M",
@@ -334,7 +300,6 @@ void TestItemMapping::writing_data()
     row("no room for pick-up after four", add,
         "ShippingService_3=DE_DPDPaket;ShippingService_4=DE_GLS",
         { services + two + "|DE_DPDPaket|DE_GLS", costs + "4.99 EUR|3.90 EUR|0.00 EUR|0.00 EUR" });
-    row("pick-up of the Austrian site", add, "Site=16", { services + two + "|AT_Pickup" });
     row("no pick-up on the UK site", add, "Site=3",
         { services + two, costs + "4.99 GBP|3.90 GBP" });
     row("gap closed", add, "ShippingService_1=;PickUpAccepted=0",
@@ -345,7 +310,6 @@ void TestItemMapping::writing_data()
           "ShippingDetails/ShippingServiceOptions/FreeShipping=true" });
 
     const QString vat = "VATDetails/VATPercent";
-    row("VAT of a commercial seller", add, "VAT_VATPercent=7", { vat + "=7" });
     row("no VAT of a small business", add, "smallbiz=1", { vat });
     row("no VAT of a private seller", add,
         "apiresult=<SellerBusinessType>Private</SellerBusinessType>", { vat });
@@ -360,17 +324,15 @@ void TestItemMapping::writing_data()
         { "Description=<b>$notes$</b> $frei_06$ $Notes$ $frei_1$" });
 
     row("add lists all", add, "Quantity=10;SoldCount=3", { "Quantity=10" });
-    row("revise sends what is left", Purpose::Revise, "Quantity=10;SoldCount=3", { "Quantity=7" });
     row("revise never negative", Purpose::Revise, "Quantity=3;SoldCount=5", { "Quantity=0" });
-    row("relist offers what is left", Purpose::Relist, "Quantity=10;SoldCount=3", { "Quantity=7" });
     row("relist of a sold auction", Purpose::Relist, "Quantity=1;SoldCount=1", { "Quantity=1" });
     const QString quantity = "Variations/Variation/Quantity=";
-    row("variation add", add, "variation:Quantity=5;QuantitySold=2", { quantity + "5" });
     row("variation revise", Purpose::Revise, "variation:Quantity=5;QuantitySold=2",
         { quantity + "3" });
     row("variation relist sold out", Purpose::Relist, "variation:Quantity=4;QuantitySold=4",
         { quantity + "0" });
-    row("variation sales unknown", Purpose::Revise, "variation:Quantity=5", { quantity + "5" });
+    row("auction prices", add, "ListingType=Chinese",
+        { "BuyItNowPrice=25.00 EUR", "ReservePrice=10.00 EUR" });
 }
 
 void TestItemMapping::writing()
@@ -400,9 +362,8 @@ void TestItemMapping::hostileTexts_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
-    for (const char *same :
-         { "Er sagte \"Hallo\" & 'Tschüss'", "<b>fett</b> & <i>&amp;", "a]]>b ]]]]> <![CDATA[",
-           "Geschenk 🎁 für Oma 👍🏽", "Größe Äpfel Übermaß ß €", "a\tb\nc\rd\r\n" })
+    for (const char *same : { "Er sagte \"Hallo\" & <b>'fett'</b> &amp;", "a]]>b ]]]]> <![CDATA[",
+                              "Geschenk 🎁 für Oma 👍🏽", "a\tb\nc\rd\r\n" })
         QTest::newRow(same) << QString(same) << QString(same);
     QTest::newRow("control characters")
         << QString("A") + QChar(0x01) + "B" + QChar(0x0b) + "C" + QChar(0x1f) + "D" + QChar(0x08)
@@ -441,32 +402,8 @@ void TestItemMapping::hostileTexts()
 void TestItemMapping::roundTrip_data()
 {
     QTest::addColumn<Backend>("backend");
-    QTest::addColumn<QByteArray>("item");
-    // "column=text" of the saved row that a revision doesn't send back
-    QTest::addColumn<QStringList>("article");
-    QTest::addColumn<QString>("variations"); // their listed quantities (sold ones included), sold
-    for (const auto &[backend, name] : kBackends) {
-        QTest::addRow("%s variations", name)
-            << backend << QByteArray(kVariationItem)
-            << QStringList { "Account=3", "QuestionCount=1", "Folder=-9", "CurrentPrice=17.99",
-                             "Quantity=12", "SoldCount=4", "WatchCount=7", "Site=77",
-                             "StartDate=2026-11-02 10:30:00",
-                             "PrimaryCategoryText=Kleidung & Accessoires:Herren:T-Shirts",
-                             "HasVariation=1", "HasVariationMinPrice=17.99", "PickUpAccepted=1",
-                             "ShippingService_3=",
-                             // In CDATA sections, split where the text holds their end mark.
-                             "ItemSpecifics=<NameValueList>\n\t<Name><![CDATA[Marke]]></Name>\n\t"
-                             "<Value><![CDATA[Gildan & Co]]></Value>\n</NameValueList>\n"
-                             "<NameValueList>\n\t<Name><![CDATA[Material]]></Name>\n\t<Value>"
-                             "<![CDATA[Baumwolle]]></Value>\n\t<Value><![CDATA[Elasthan ]]]]>"
-                             "<![CDATA[> 5%]]></Value>\n</NameValueList>\n" }
-            << "12,4";
-        QTest::addRow("%s auction", name)
-            << backend << QByteArray(kAuctionItem)
-            << QStringList { "Folder=-8", "CurrentPrice=1.5", "WatchCount=2",
-                             "StartDate=2026-07-01 12:00:00", "HasVariation=0" }
-            << "0,0";
-    }
+    for (const auto &[backend, name] : kBackends)
+        QTest::newRow(name) << backend;
 }
 
 // Read, saved, loaded and revised, a listing gives back what it was read from, but for what
@@ -475,37 +412,50 @@ void TestItemMapping::roundTrip_data()
 void TestItemMapping::roundTrip()
 {
     QFETCH(Backend, backend);
-    QFETCH(QByteArray, item);
-    QFETCH(QStringList, article);
     APP_REQUIRE_BACKEND(backend);
     TestSupport::TestDatabase data(backend);
     QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
     Database &db = *data.db();
 
-    const XmlNode original = XmlNode::parse(item);
+    const XmlNode original = XmlNode::parse(kVariationItem);
     ArticleModel record;
     ItemMapping::readItem(original, record);
     record.Account = 3;
     record.QuestionCount = 1;
     const int id = record.saveToDatabase(&db, 0);
     QVERIFY(id > 0);
+    // Columns a revision doesn't send back; item specifics in CDATA sections, split where
+    // the text holds their end mark.
+    const QStringList article
+        = { "Account=3",
+            "QuestionCount=1",
+            "Folder=-9",
+            "CurrentPrice=17.99",
+            "Quantity=12",
+            "SoldCount=4",
+            "WatchCount=7",
+            "Site=77",
+            "StartDate=2026-11-02 10:30:00",
+            "PrimaryCategoryText=Kleidung & Accessoires:Herren:T-Shirts",
+            "HasVariation=1",
+            "HasVariationMinPrice=17.99",
+            "PickUpAccepted=1",
+            "ShippingService_3=",
+            "ItemSpecifics=<NameValueList>\n\t<Name><![CDATA[Marke]]></Name>\n\t"
+            "<Value><![CDATA[Gildan & Co]]></Value>\n</NameValueList>\n"
+            "<NameValueList>\n\t<Name><![CDATA[Material]]></Name>\n\t<Value>"
+            "<![CDATA[Baumwolle]]></Value>\n\t<Value><![CDATA[Elasthan ]]]]>"
+            "<![CDATA[> 5%]]></Value>\n</NameValueList>\n" };
     QCOMPARE(found(texts(db.select(QString("SELECT * FROM articles WHERE id=%1").arg(id)).value(0)),
                    article),
              article);
-    const ArticleRow sums
-        = db.select(QString("SELECT SUM(Quantity) AS listed, SUM(QuantitySold) "
-                            "AS sold FROM articles_variations WHERE article_id=%1")
-                        .arg(id))
-              .value(0);
-    QTEST(QString("%1,%2").arg(sums.value("listed").toInt()).arg(sums.value("sold").toInt()),
-          "variations");
 
     const XmlNode revised = written(loadListing(db, id), Purpose::Revise);
-    // Quantities go out without the sold ones, which the marketplace adds again.
+    // Quantities go out without the sold ones, which the marketplace adds again (this also
+    // needs both saved).
     const auto onOffer = [](const XmlNode &node) {
-        QVector<XmlNode> offers = node.all("Variations/Variation");
         QStringList out;
-        for (const XmlNode &offer : offers.isEmpty() ? QVector<XmlNode> { node } : offers)
+        for (const XmlNode &offer : node.all("Variations/Variation"))
             out << QString::number(offer.value("Quantity").toInt()
                                    - offer.value("SellingStatus/QuantitySold").toInt());
         return out;
@@ -529,19 +479,18 @@ void TestItemMapping::roundTrip()
     };
     QCOMPARE(firstPictures(revised), firstPictures(original));
 
-    // The rest alike, but for what a revision doesn't send.
-    QStringList notSent = QString("Quantity Variations/Variation/Quantity SellingStatus "
-                                  "Variations/Variation/SellingStatus "
-                                  "ShippingDetails/ShippingServiceOptions "
-                                  "Variations/Pictures/VariationSpecificPictureSet/PictureURL Site "
-                                  "ListingDetails/StartTime WatchCount "
-                                  "PrimaryCategory/CategoryName SecondaryCategory/CategoryName")
-                              .split(' ');
-    if (original.has("Variations"))
-        notSent << "StartPrice"; // the variations carry the prices
+    // The rest alike, but for what a revision doesn't send; the variations carry the prices.
+    const QStringList notSent
+        = QString("Quantity Variations/Variation/Quantity SellingStatus "
+                  "Variations/Variation/SellingStatus "
+                  "ShippingDetails/ShippingServiceOptions "
+                  "Variations/Pictures/VariationSpecificPictureSet/PictureURL "
+                  "Site ListingDetails/StartTime WatchCount StartPrice "
+                  "PrimaryCategory/CategoryName")
+              .split(' ');
     const auto compared = [&](Texts all) {
         for (const QString &path : all.keys()) {
-            for (const QString &skip : qAsConst(notSent)) {
+            for (const QString &skip : notSent) {
                 if (path == skip || path.startsWith(skip + '/'))
                     all.remove(path);
             }
@@ -560,7 +509,7 @@ void TestItemMapping::failedSaveWritesNothing_data()
     QTest::addColumn<Backend>("backend");
     QTest::addColumn<QString>("variant");
     for (const auto &[backend, name] : kBackends) {
-        for (const char *variant : { "unknown column", "variation rows fail", "not a new article" })
+        for (const char *variant : { "variation rows fail", "not a new article" })
             QTest::addRow("%s %s", name, variant) << backend << QString(variant);
     }
     // SQLite starts no second transaction: what was written is removed again instead.
@@ -576,8 +525,6 @@ void TestItemMapping::failedSaveWritesNothing()
     TestSupport::TestDatabase data(backend);
     QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
     ArticleModel record = readFixture(kVariationItem);
-    if (variant == "unknown column")
-        record.columns.insert("NoSuchColumn", 1);
     const bool variationsFail = variant.startsWith("variation rows fail");
     if (variationsFail)
         QVERIFY(data.db()->executeSQL("DROP TABLE articles_variations"));
