@@ -10,48 +10,27 @@ class TestThreadHelper : public QObject
 {
     Q_OBJECT
 private slots:
-    void cleanup();
-    void returnsAtOnce_data();
+    void cleanup() { qApp->setProperty("AppDown", QVariant()); }
     void returnsAtOnce();
     void endsAfterTheStep_data();
     void endsAfterTheStep();
 };
 
-void TestThreadHelper::cleanup()
-{
-    qApp->setProperty("AppDown", QVariant());
-}
-
-void TestThreadHelper::returnsAtOnce_data()
-{
-    QTest::addColumn<int>("seconds");
-    QTest::addColumn<bool>("appDown");
-    QTest::addColumn<bool>("skip");
-    QTest::addColumn<bool>("stopAfter");
-    QTest::addColumn<bool>("skipAfter");
-    QTest::newRow("negative seconds") << -1 << false << false << false << false;
-    QTest::newRow("app down") << 5 << true << false << true << false;
-    // Going down wins over a wake-up: the loop must end, not start its next round.
-    QTest::newRow("app down and skip") << 5 << true << true << true << true;
-    QTest::newRow("skip is reset") << 5 << false << true << false << false;
-}
-
+// Going down wins over a wake-up: the loop must end, not start its next round.
 void TestThreadHelper::returnsAtOnce()
 {
-    QFETCH(int, seconds);
-    QFETCH(bool, appDown);
-    QFETCH(bool, skip);
-    QFETCH(bool, stopAfter);
-    QFETCH(bool, skipAfter);
-    if (appDown)
-        qApp->setProperty("AppDown", 1);
-    bool stop = false;
-    QElapsedTimer timer;
-    timer.start();
-    ThreadHelper::WaitSeconds(seconds, stop, skip);
-    QVERIFY2(timer.elapsed() < 200, qPrintable(QString::number(timer.elapsed())));
-    QCOMPARE(stop, stopAfter);
-    QCOMPARE(skip, skipAfter);
+    // seconds, app down, skip before; stop and skip after
+    for (const QVector<int> &c :
+         QVector<QVector<int>> { { -1, 0, 0, 0, 0 }, { 5, 1, 1, 1, 1 }, { 5, 0, 1, 0, 0 } }) {
+        qApp->setProperty("AppDown", c[1]);
+        bool stop = false;
+        bool skip = c[2];
+        QElapsedTimer timer;
+        timer.start();
+        ThreadHelper::WaitSeconds(c[0], stop, skip);
+        QVERIFY2(timer.elapsed() < 200, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(QVector<int>({ stop, skip }), c.mid(3));
+    }
 }
 
 void TestThreadHelper::endsAfterTheStep_data()
