@@ -156,4 +156,14 @@ QSqlDatabase TestDatabase::rawConnection(const QString &name)
     return db;
 }
 
+QString values(Database *db, int id, const QString &columns)
+{
+    const auto row
+        = db->select(QStringLiteral("SELECT * FROM articles WHERE id=%1").arg(id)).value(0);
+    QStringList list;
+    for (const QString &name : columns.split(QLatin1Char(',')))
+        list << row.value(name).toString();
+    return list.join(QLatin1Char('|'));
+}
+
 } // namespace TestSupport

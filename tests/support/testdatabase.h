@@ -72,6 +72,9 @@ private:
 
 void clearDatabaseProperties();
 
+// The named columns ("Folder,ItemID") of an article, joined by "|".
+QString values(Database *db, int id, const QString &columns);
+
 } // namespace TestSupport
 
 Q_DECLARE_METATYPE(TestSupport::Backend)

@@ -15,6 +15,7 @@
 using TestSupport::FakeHttpServer;
 using TestSupport::FakeReply;
 using TestSupport::RecordedRequest;
+using TestSupport::values;
 
 // One row already in the database and what a round leaves of it.
 struct Reconciliation
@@ -55,17 +56,6 @@ int addArticle(Database *db, const QString &fields = QString())
     for (const QString &pair : fields.split(';', Qt::SkipEmptyParts))
         columns.insert(pair.section('=', 0, 0), pair.section('=', 1));
     return db->insertSqlClean(columns, QStringLiteral("articles"));
-}
-
-// The named columns ("Folder,ItemID") of an article, joined by "|".
-QString values(Database *db, int id, const QString &columns)
-{
-    const auto row
-        = db->select(QStringLiteral("SELECT * FROM articles WHERE id=%1").arg(id)).value(0);
-    QStringList list;
-    for (const QString &name : columns.split(','))
-        list << row.value(name).toString();
-    return list.join('|');
 }
 
 ArticleModel *record(const QString &itemId, bool isNew = false)

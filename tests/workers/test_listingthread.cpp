@@ -14,6 +14,7 @@ using TestSupport::Backend;
 using TestSupport::FakeHttpServer;
 using TestSupport::FakeReply;
 using TestSupport::RecordedRequest;
+using TestSupport::values;
 
 Q_DECLARE_METATYPE(TestSupport::FakeReply)
 
@@ -73,17 +74,6 @@ int addArticle(Database *db, const QString &fields, int account = 0)
     for (const QString &pair : fields.split(';', Qt::SkipEmptyParts))
         row.insert(pair.section('=', 0, 0), pair.section('=', 1));
     return db->insertSqlClean(row, "articles");
-}
-
-// The named columns ("Folder,ItemID") of an article, joined by "|".
-QString values(Database *db, int id, const QString &columns)
-{
-    const auto row
-        = db->select(QStringLiteral("SELECT * FROM articles WHERE id=%1").arg(id)).value(0);
-    QStringList list;
-    for (const QString &name : columns.split(','))
-        list << row.value(name).toString();
-    return list.join('|');
 }
 
 // "infotype|textinfo" of each activity entry of an article, oldest first.
