@@ -1,6 +1,11 @@
 #include "views/foldermodel.h"
 
+#include "core/database.h"
+#include "core/logging.h"
+#include "core/specialfolderid.h"
 #include "views/foldernode.h"
+#include "views/itemlistroles.h"
+#include "views/itemlistwidget.h"
 
 #include <QDataStream>
 #include <QFont>
@@ -8,6 +13,8 @@
 #include <QItemSelectionModel>
 #include <QMimeData>
 #include <QTreeView>
+#include <QTreeWidget>
+#include <exception>
 
 namespace {
 const int kOutboxId = -2;
@@ -132,7 +139,7 @@ QVariant FolderModel::headerData(int, Qt::Orientation orientation, int role) con
 QStringList FolderModel::mimeTypes() const
 {
     return { FolderMimeType, QStringLiteral("application/x-qabstractitemmodeldatalist"),
-             QStringLiteral("application/x-itemlist") };
+             ItemListWidget::ArticleMimeType };
 }
 
 QMimeData *FolderModel::mimeData(const QModelIndexList &indexes) const
@@ -151,12 +158,35 @@ QMimeData *FolderModel::mimeData(const QModelIndexList &indexes) const
     return mime;
 }
 
-bool FolderModel::dropMimeData(const QMimeData *, Qt::DropAction, int, int, const QModelIndex &)
+// A drop onto a folder: dragged articles move there (running listings are copied), a
+// dragged user folder moves below it with its subfolders and their articles. Row and column
+// do not matter, so a drop between two folders goes to their parent.
+bool FolderModel::dropMimeData(const QMimeData *data, Qt::DropAction action, int, int,
+                               const QModelIndex &parent)
 {
-    // Moving articles and folders by drop needs the article list and the main window, which
-    // carry it out together with the database; until then every drop is refused. Overriding
-    // also keeps the base class from decoding a folder payload as a generic item list.
-    return false;
+    if (!data || action == Qt::IgnoreAction || !parent.isValid() || !m_db)
+        return false;
+    Q_ASSERT(checkIndex(parent));
+    FolderNode *target = nodeFromIndex(parent);
+    const bool acceptsDrops = target->userFolder || target->id == kDraftsId;
+
+    if (data->hasFormat(ItemListWidget::ArticleMimeType)) {
+        if (!acceptsDrops)
+            return false;
+        dropArticles(data->data(ItemListWidget::ArticleMimeType), target->id);
+    }
+    if (!data->hasFormat(FolderMimeType))
+        return true;
+
+    if (!acceptsDrops)
+        return false;
+    QDataStream stream(data->data(FolderMimeType));
+    stream.setByteOrder(QDataStream::BigEndian);
+    qint32 draggedId = 0;
+    stream >> draggedId;
+    if (stream.status() != QDataStream::Ok)
+        return true;
+    return moveFolder(draggedId, target);
 }
 
 Qt::DropActions FolderModel::supportedDropActions() const
@@ -355,4 +385,109 @@ void FolderModel::insertNode(FolderNode *parent, FolderNode *child)
     beginInsertRows(indexOfNode(parent), row, row);
     parent->appendChild(child);
     endInsertRows();
+}
+
+// The payload comes from the drag and drop system and may come from another program: only
+// entries whose article id and source folder read as numbers are carried out.
+void FolderModel::dropArticles(const QByteArray &payload, int target)
+{
+    const int end = payload.indexOf('\0');
+    const QString text = QString::fromLatin1(end < 0 ? payload : payload.left(end));
+    const QString category = m_db->selectOne(
+        QStringLiteral("SELECT cat_ebay FROM folders WHERE id=") + QString::number(target));
+    const QString targetText = QString::number(target);
+
+    try {
+        for (const QString &entry : text.split(QLatin1Char(','), Qt::KeepEmptyParts)) {
+            const int bar = entry.indexOf(QLatin1Char('|'));
+            bool idOk = false;
+            bool folderOk = false;
+            const int id = entry.left(bar).toInt(&idOk);
+            const int source = entry.mid(bar + 1).toInt(&folderOk);
+            if (bar < 0 || !idOk || !folderOk || source == target)
+                continue;
+            const QString idText = QString::number(id);
+
+            int filed = id;
+            if (source == SpecialFolderId::Active) {
+                // A running listing stays where it is; its copy starts afresh in the folder.
+                filed = m_db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), idText,
+                                           QString(), QString());
+                if (filed < 1)
+                    continue;
+                ChangeFolderCount(target, 1);
+                m_db->executeSQL(
+                    QStringLiteral("UPDATE articles SET Folder=") + targetText
+                    + QStringLiteral(", WatchCount=0, BidCount=0,QuestionCount=0, HighBidder='', "
+                                     "ItemID='', SoldCount=0, HasError=0, LastError='', "
+                                     "Planned='', Planned_Interval=0, EndDate='', StartDate='' "
+                                     "WHERE id=")
+                    + QString::number(filed));
+            } else {
+                const QString oldFolderText = m_db->selectOne(
+                    QStringLiteral("SELECT Folder FROM articles WHERE id=") + idText);
+                if (oldFolderText.isEmpty())
+                    continue; // no such article
+                const int oldFolder = oldFolderText.toInt();
+                if (!m_db->executeSQL(QStringLiteral("UPDATE articles SET Folder=") + targetText
+                                      + QStringLiteral(" WHERE id=") + idText))
+                    continue;
+                ChangeFolderCount(target, 1);
+                ChangeFolderCount(oldFolder, -1);
+                takeListRow(id, oldFolder);
+            }
+
+            if (!category.isEmpty()) {
+                m_db->executeSQL(QStringLiteral("UPDATE articles SET PrimaryCategory='")
+                                 + Database::escapeString(category) + QStringLiteral("' WHERE id=")
+                                 + QString::number(filed));
+            }
+        }
+    } catch (const std::exception &e) {
+        qCDebug(lcApp) << "Article drop ended early:" << e.what();
+    }
+}
+
+// The article left the shown folder: its row goes, and on a shared database the other
+// workstations are told to drop theirs.
+void FolderModel::takeListRow(int articleId, int oldFolder)
+{
+    if (!m_itemList)
+        return;
+    for (int row = 0; row < m_itemList->topLevelItemCount(); ++row) {
+        if (m_itemList->topLevelItem(row)->data(0, ItemListRole::ArticleIdRole).toInt()
+            == articleId) {
+            delete m_itemList->takeTopLevelItem(row);
+            m_db->mysqlAddRemoveInfo(oldFolder, QString::number(articleId));
+            return;
+        }
+    }
+}
+
+// Moves the user folder `draggedId` with its subfolders below `target`, where it comes last.
+// Refused onto itself, its own parent or one of its subfolders, and for anything but a
+// user folder of this tree.
+bool FolderModel::moveFolder(int draggedId, FolderNode *target)
+{
+    if (draggedId == target->id)
+        return false;
+    FolderNode *dragged = findFolderWithId(draggedId);
+    if (!dragged || !dragged->userFolder || dragged->parentItem() == target
+        || isParentOfTarget(target->id, dragged))
+        return false;
+    if (!m_db->executeSQL(QStringLiteral("UPDATE folders SET folderparentid=")
+                          + QString::number(target->id) + QStringLiteral(" WHERE id=")
+                          + QString::number(draggedId)))
+        return false;
+
+    // The node itself moves, so the folders keep their counts, and the views their
+    // indexes and open state.
+    FolderNode *oldParent = dragged->parentItem();
+    const int row = dragged->row();
+    const int targetRow = target->childCount();
+    beginMoveRows(indexOfNode(oldParent), row, row, indexOfNode(target), targetRow);
+    oldParent->deleteChild(dragged);
+    target->appendChild(dragged);
+    endMoveRows();
+    return true;
 }

@@ -42,6 +42,9 @@ public:
                         int role = Qt::DisplayRole) const override;
     QStringList mimeTypes() const override;
     QMimeData *mimeData(const QModelIndexList &indexes) const override;
+    // A drop onto the folder of `parent` (user folders and "Artikelvorlagen" only): dragged
+    // articles move there, running listings are copied there; a dragged user folder moves
+    // below it. False when the folder takes no drops or the folder move is refused.
     bool dropMimeData(const QMimeData *data, Qt::DropAction action, int row, int column,
                       const QModelIndex &parent) override;
     Qt::DropActions supportedDropActions() const override;
@@ -85,6 +88,9 @@ private:
     FolderNode *nodeFromIndex(const QModelIndex &index) const;
     bool isInTree(const FolderNode *node) const;
     void insertNode(FolderNode *parent, FolderNode *child);
+    void dropArticles(const QByteArray &payload, int target);
+    void takeListRow(int articleId, int oldFolder);
+    bool moveFolder(int draggedId, FolderNode *target);
 
     // Ids of the folders to open again: saved as open and given subfolders while building.
     QList<int> m_expandIds;

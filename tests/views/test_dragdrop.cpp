@@ -1,0 +1,406 @@
+#include "core/database.h"
+#include "tests/support/mainwindowfixture.h"
+#include "tests/support/tablesnapshot.h"
+#include "tests/support/testdatabase.h"
+#include "tests/support/testmain.h"
+#include "views/foldermodel.h"
+#include "views/foldernode.h"
+#include "views/itemlistroles.h"
+#include "views/itemlistwidget.h"
+
+#include <QAbstractItemModelTester>
+#include <QDataStream>
+#include <QHash>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <memory>
+
+using TestSupport::MainWindowFixture;
+using TestSupport::TableSnapshot;
+using TestSupport::TestDatabase;
+
+namespace {
+// Writes more than the category when pasted into an UPDATE unquoted.
+const QString kQuotedCategory = QStringLiteral("Kat', Title='x");
+// Seeded for the running listing; its copy keeps the title, takes the folder's category
+// and starts afresh in the rest.
+const QStringList kListingColumns
+    = QStringLiteral("Title,ItemID,WatchCount,BidCount,QuestionCount,HighBidder,SoldCount,"
+                     "HasError,LastError,Planned,Planned_Interval,StartDate,EndDate,"
+                     "PrimaryCategory")
+          .split(QLatin1Char(','));
+
+// Below "Artikelvorlagen": Elektro (category 12345) with Kabel; Werkzeug with Spaten;
+// Zubehör (category kQuotedCategory). Articles by name: "aktiv" running (-9), d1 and d2 in
+// "Artikelvorlagen", w1 in Werkzeug, s1 and s2 in Spaten, o1 in the outbox, p1 scheduled.
+struct Seed
+{
+    QHash<QString, int> ids;
+    // Folder or article id by name; a name that is a number is that id.
+    int operator[](const QString &name) const
+    {
+        return ids.contains(name) ? ids.value(name) : name.toInt();
+    }
+    // `text` with every name replaced by its id.
+    QString resolve(QString text) const
+    {
+        for (auto it = ids.cbegin(); it != ids.cend(); ++it)
+            text.replace(it.key(), QString::number(it.value()));
+        return text;
+    }
+};
+
+Seed seed(Database *db)
+{
+    Seed s;
+    auto folder = [&](const char *name, const QString &parent, const QString &category) {
+        s.ids[QString::fromUtf8(name)]
+            = db->insertSqlClean({ { QStringLiteral("foldername"), QString::fromUtf8(name) },
+                                   { QStringLiteral("folderparentid"), s[parent] },
+                                   { QStringLiteral("expand"), 1 },
+                                   { QStringLiteral("cat_ebay"), category } },
+                                 QStringLiteral("folders"));
+    };
+    folder("Elektro", QStringLiteral("-10"), QStringLiteral("12345"));
+    folder("Kabel", QStringLiteral("Elektro"), QString());
+    folder("Werkzeug", QStringLiteral("-10"), QString());
+    folder("Spaten", QStringLiteral("Werkzeug"), QString());
+    folder("Zubehör", QStringLiteral("-10"), kQuotedCategory);
+
+    const char *articles[][2]
+        = { { "d1", "-10" },    { "d2", "-10" }, { "w1", "Werkzeug" }, { "s1", "Spaten" },
+            { "s2", "Spaten" }, { "o1", "-2" },  { "p1", "-3" } };
+    for (const auto &a : articles) {
+        s.ids[QLatin1String(a[0])] = TestSupport::insertArticle(
+            db,
+            { { QStringLiteral("Folder"), s[QLatin1String(a[1])] },
+              { QStringLiteral("PrimaryCategory"), QStringLiteral("999") } });
+    }
+    ArticleRow listing;
+    const QStringList values = QStringLiteral("Aktiv|110|3|2|1|bieter|1|1|Fehler|"
+                                              "2020-01-01 10:00:00|3|2020-01-01 10:00:00|"
+                                              "2020-01-08 10:00:00|555")
+                                   .split(QLatin1Char('|'));
+    for (int i = 0; i < values.size(); ++i)
+        listing.insert(kListingColumns.at(i), values.at(i));
+    s.ids[QStringLiteral("aktiv")] = TestSupport::insertArticle(db, listing);
+    return s;
+}
+
+FolderModel *folderModel(const MainWindowFixture &window)
+{
+    return qobject_cast<FolderModel *>(window.treeView()->model());
+}
+
+QModelIndex at(const FolderModel *model, int id)
+{
+    return model->indexOfNode(model->findFolderWithId(id));
+}
+
+int countOf(const FolderModel *model, int id)
+{
+    return model->findFolderWithId(id)->count;
+}
+
+// The shown texts of the folders below `parent`, subfolders in brackets.
+QString shape(const QAbstractItemModel *model, const QModelIndex &parent)
+{
+    QStringList parts;
+    for (int row = 0; row < model->rowCount(parent); ++row) {
+        const QModelIndex index = model->index(row, 0, parent);
+        QString part = index.data().toString();
+        if (model->rowCount(index) > 0)
+            part += QStringLiteral(" [") + shape(model, index) + QLatin1Char(']');
+        parts << part;
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+QList<int> listedIds(const QTreeWidget *list)
+{
+    QList<int> ids;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        ids << list->topLevelItem(i)->data(0, ItemListRole::ArticleIdRole).toInt();
+    return ids;
+}
+
+// The payload the list builds for all rows of the shown folder, the last row current.
+std::unique_ptr<QMimeData> dragAll(QTreeWidget *list)
+{
+    list->setCurrentItem(list->topLevelItem(list->topLevelItemCount() - 1));
+    list->selectAll();
+    return std::unique_ptr<QMimeData>(
+        ItemListWidget::articleMimeData(list->currentItem(), list->selectedItems()));
+}
+
+std::unique_ptr<QMimeData> payloadOf(const QString &text)
+{
+    auto mime = std::make_unique<QMimeData>();
+    mime->setData(ItemListWidget::ArticleMimeType, text.toUtf8());
+    return mime;
+}
+
+bool drop(FolderModel *model, const QMimeData *mime, int target)
+{
+    return model->dropMimeData(mime, Qt::MoveAction, -1, -1, at(model, target));
+}
+
+std::unique_ptr<QAbstractItemModelTester> attachTester(QAbstractItemModel *model)
+{
+    return std::make_unique<QAbstractItemModelTester>(
+        model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+}
+} // namespace
+
+class TestDragdrop : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase_data() { TestSupport::addBackendRows(); }
+
+    void articlePayload_data()
+    {
+        QTest::addColumn<int>("folder");
+        QTest::addColumn<QString>("payload"); // null: no drag starts
+        QTest::newRow("drafts") << -10 << "d1|-10,d2|-10";
+        QTest::newRow("active listing") << -9 << "aktiv|-9";
+        QTest::newRow("outbox") << -2 << QString();
+        QTest::newRow("scheduled") << -3 << QString();
+    }
+    void articlePayload()
+    {
+        QFETCH(int, folder);
+        QFETCH(QString, payload);
+        APP_TEST_DATABASE(data);
+        const Seed s = seed(data.db());
+        MainWindowFixture window(data);
+        QVERIFY(window.showFolder(folder));
+        QVERIFY(window.itemList()->topLevelItemCount() > 0);
+
+        const std::unique_ptr<QMimeData> mime = dragAll(window.itemList());
+        QCOMPARE(bool(mime), !payload.isNull());
+        if (mime) {
+            QCOMPARE(QString::fromUtf8(mime->data(ItemListWidget::ArticleMimeType)),
+                     s.resolve(payload));
+        }
+        QVERIFY(!ItemListWidget::articleMimeData(nullptr, window.itemList()->selectedItems()));
+    }
+
+    void movesArticles_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("category");
+        QTest::newRow("into a user folder") << "-10"
+                                            << "Werkzeug"
+                                            << "999";
+        QTest::newRow("into Artikelvorlagen") << "Werkzeug"
+                                              << "-10"
+                                              << "999";
+        QTest::newRow("folder category") << "-10"
+                                         << "Elektro"
+                                         << "12345";
+        QTest::newRow("category with a quote") << "-10"
+                                               << "Zubehör" << kQuotedCategory;
+    }
+    void movesArticles()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, target);
+        QFETCH(QString, category);
+        APP_TEST_DATABASE(data);
+        const Seed s = seed(data.db());
+        MainWindowFixture window(data);
+        FolderModel *model = folderModel(window);
+        const auto tester = attachTester(model);
+        QTreeWidget *list = window.itemList();
+        QVERIFY(window.showFolder(s[source]));
+        const QList<int> moved = listedIds(list);
+        const int sourceCount = countOf(model, s[source]);
+        const int targetCount = countOf(model, s[target]);
+
+        QSignalSpy removed(list->model(), &QAbstractItemModel::rowsRemoved);
+        QSignalSpy relaidOut(list->model(), &QAbstractItemModel::layoutChanged);
+        QVERIFY(drop(model, dragAll(list).get(), s[target]));
+        // Only the rows of the moved articles leave the list.
+        QCOMPARE(list->topLevelItemCount(), 0);
+        QCOMPARE(removed.size(), moved.size());
+        QCOMPARE(relaidOut.size(), 0);
+        for (int id : moved) {
+            QCOMPARE(
+                TestSupport::values(data.db(), id, QStringLiteral("Folder,PrimaryCategory,Title")),
+                QStringLiteral("%1|%2|Artikel").arg(s[target]).arg(category));
+        }
+        QCOMPARE(countOf(model, s[source]), sourceCount - moved.size());
+        QCOMPARE(countOf(model, s[target]), targetCount + moved.size());
+    }
+
+    void copiesActiveListing()
+    {
+        APP_TEST_DATABASE(data);
+        const Seed s = seed(data.db());
+        MainWindowFixture window(data);
+        FolderModel *model = folderModel(window);
+        const auto tester = attachTester(model);
+        QVERIFY(window.showFolder(-9));
+        const TableSnapshot before = TableSnapshot::take(*data.db(), QStringLiteral("articles"));
+        const int activeCount = countOf(model, -9);
+        const int elektro = s[QStringLiteral("Elektro")];
+
+        QVERIFY(drop(model, dragAll(window.itemList()).get(), elektro));
+        // The listing stays as it was and where it was; its copy starts afresh.
+        const auto changes = TableSnapshot::diff(
+            before, TableSnapshot::take(*data.db(), QStringLiteral("articles")));
+        QVERIFY2(changes.size() == 1 && changes.at(0).column == QLatin1String("<added>"),
+                 qPrintable(TableSnapshot::describe(changes)));
+        QCOMPARE(listedIds(window.itemList()), QList<int>({ s[QStringLiteral("aktiv")] }));
+        QCOMPARE(TestSupport::values(data.db(), changes.at(0).key.toInt(),
+                                     QStringLiteral("Folder,") + kListingColumns.join(',')),
+                 QStringLiteral("%1|Aktiv||0|0|0||0|0|||0|||12345").arg(elektro));
+        QCOMPARE(countOf(model, -9), activeCount);
+        QCOMPARE(countOf(model, elektro), 1);
+    }
+
+    void refusesTargets_data()
+    {
+        QTest::addColumn<int>("target");
+        for (int id : { -9, -7, -8, -3, -2, -5 })
+            QTest::addRow("%d", id) << id;
+    }
+    void refusesTargets()
+    {
+        QFETCH(int, target);
+        APP_TEST_DATABASE(data);
+        seed(data.db());
+        MainWindowFixture window(data);
+        FolderModel *model = folderModel(window);
+        QVERIFY(window.showFolder(-10));
+        const TableSnapshot before = TableSnapshot::take(*data.db(), QStringLiteral("articles"));
+        const QString tree = shape(model, QModelIndex());
+
+        QVERIFY(!drop(model, dragAll(window.itemList()).get(), target));
+        const auto changes = TableSnapshot::diff(
+            before, TableSnapshot::take(*data.db(), QStringLiteral("articles")));
+        QVERIFY2(changes.isEmpty(), qPrintable(TableSnapshot::describe(changes)));
+        QCOMPARE(shape(model, QModelIndex()), tree);
+        QCOMPARE(window.itemList()->topLevelItemCount(), 2);
+    }
+
+    void skipsEntries_data()
+    {
+        QTest::addColumn<QString>("payload");
+        QTest::addColumn<QString>("moved"); // the one article that moves, if any
+        QTest::newRow("already there") << "w1|Werkzeug"
+                                       << "";
+        QTest::newRow("SQL for an id") << "1;DROP TABLE articles|-10"
+                                       << "";
+        QTest::newRow("not numbers") << "abc|x"
+                                     << "";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("no separator") << "d1"
+                                      << "";
+        QTest::newRow("unknown article") << "99999|-5"
+                                         << "";
+        QTest::newRow("good entry among bad ones") << "abc|x,d1|-10,|"
+                                                   << "d1";
+    }
+    void skipsEntries()
+    {
+        QFETCH(QString, payload);
+        QFETCH(QString, moved);
+        APP_TEST_DATABASE(data);
+        const Seed s = seed(data.db());
+        MainWindowFixture window(data);
+        FolderModel *model = folderModel(window);
+        const int werkzeug = s[QStringLiteral("Werkzeug")];
+        QVERIFY(window.showFolder(werkzeug));
+        const TableSnapshot before = TableSnapshot::take(*data.db(), QStringLiteral("articles"));
+        const int count = countOf(model, werkzeug);
+
+        QVERIFY(drop(model, payloadOf(s.resolve(payload)).get(), werkzeug));
+        const auto changes = TableSnapshot::diff(
+            before, TableSnapshot::take(*data.db(), QStringLiteral("articles")));
+        QCOMPARE(TableSnapshot::describe(changes),
+                 moved.isEmpty()
+                     ? QString()
+                     : QStringLiteral("row %1, Folder: -10 -> %2").arg(s[moved]).arg(werkzeug));
+        QCOMPARE(countOf(model, werkzeug), count + (moved.isEmpty() ? 0 : 1));
+        QCOMPARE(listedIds(window.itemList()), QList<int>({ s[QStringLiteral("w1")] }));
+    }
+
+    void movesFolders_data()
+    {
+        QTest::addColumn<QString>("dragged");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("after"); // the folders below "Artikelvorlagen"; empty: refused
+        QTest::newRow("onto Artikelvorlagen")
+            << "Spaten"
+            << "-10"
+            << "Elektro [Kabel], Werkzeug (1), Zubehör, Spaten (2)";
+        QTest::newRow("onto a user folder")
+            << "Werkzeug"
+            << "Kabel"
+            << "Elektro [Kabel [Werkzeug (1) [Spaten (2)]]], Zubehör";
+        QTest::newRow("onto itself") << "Werkzeug"
+                                     << "Werkzeug"
+                                     << "";
+        QTest::newRow("onto its parent") << "Spaten"
+                                         << "Werkzeug"
+                                         << "";
+        QTest::newRow("onto its subfolder") << "Werkzeug"
+                                            << "Spaten"
+                                            << "";
+        QTest::newRow("onto a fixed folder") << "Werkzeug"
+                                             << "-9"
+                                             << "";
+        QTest::newRow("unknown folder") << "4711"
+                                        << "-10"
+                                        << "";
+        QTest::newRow("a fixed folder") << "-9"
+                                        << "Werkzeug"
+                                        << "";
+    }
+    void movesFolders()
+    {
+        QFETCH(QString, dragged);
+        QFETCH(QString, target);
+        QFETCH(QString, after);
+        APP_TEST_DATABASE(data);
+        const Seed s = seed(data.db());
+        MainWindowFixture window(data);
+        FolderModel *model = folderModel(window);
+        const auto tester = attachTester(model);
+        const QString initial = shape(model, at(model, -10));
+        QCOMPARE(initial, QStringLiteral("Elektro [Kabel], Werkzeug (1) [Spaten (2)], Zubehör"));
+        const TableSnapshot before = TableSnapshot::take(*data.db(), QStringLiteral("folders"));
+        const QPersistentModelIndex draggedIndex = at(model, s[dragged]);
+
+        QByteArray ids;
+        QDataStream(&ids, QIODevice::WriteOnly) << qint32(s[dragged]);
+        QMimeData mime;
+        mime.setData(FolderModel::FolderMimeType, ids);
+        QCOMPARE(drop(model, &mime, s[target]), !after.isEmpty());
+
+        QCOMPARE(shape(model, at(model, -10)), after.isEmpty() ? initial : after);
+        const auto changes = TableSnapshot::diff(
+            before, TableSnapshot::take(*data.db(), QStringLiteral("folders")));
+        if (after.isEmpty()) {
+            QVERIFY2(changes.isEmpty(), qPrintable(TableSnapshot::describe(changes)));
+        } else {
+            QCOMPARE(changes.size(), 1);
+            QCOMPARE(changes.at(0).key, QString::number(s[dragged]));
+            QCOMPARE(changes.at(0).column, QStringLiteral("folderparentid"));
+            QCOMPARE(changes.at(0).after.toInt(), s[target]);
+            // The views keep their index of the moved folder.
+            QCOMPARE(QModelIndex(draggedIndex), at(model, s[dragged]));
+            QCOMPARE(draggedIndex.parent(), at(model, s[target]));
+        }
+    }
+};
+
+APP_TEST_MAIN(TestDragdrop)
+#include "test_dragdrop.moc"
