@@ -83,6 +83,19 @@ void MainWindowFixture::close()
     m_window.reset();
 }
 
+QString shape(const QAbstractItemModel *model, const QModelIndex &parent)
+{
+    QStringList parts;
+    for (int row = 0; row < model->rowCount(parent); ++row) {
+        const QModelIndex index = model->index(row, 0, parent);
+        QString part = index.data().toString();
+        if (model->rowCount(index) > 0)
+            part += QStringLiteral(" [") + shape(model, index) + QLatin1Char(']');
+        parts << part;
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
 int insertArticle(Database *db, const QMap<QString, QVariant> &columns)
 {
     QMap<QString, QVariant> row {

@@ -6,6 +6,8 @@
 #include <memory>
 
 class Database;
+class QAbstractItemModel;
+class QModelIndex;
 class MainWindow;
 class QTreeView;
 class QTreeWidget;
@@ -42,6 +44,9 @@ private:
 
 // Prepares the application for another main window in the same process: "AppDown" off.
 void resetApplicationState();
+
+// The shown texts of the folders below `parent`, with their subfolders in brackets.
+QString shape(const QAbstractItemModel *model, const QModelIndex &parent);
 
 // Inserts one article with sensible defaults overridden by `columns`; returns its id.
 int insertArticle(Database *db, const QMap<QString, QVariant> &columns);

@@ -18,6 +18,7 @@
 #include <memory>
 
 using TestSupport::MainWindowFixture;
+using TestSupport::shape;
 using TestSupport::TableSnapshot;
 using TestSupport::TestDatabase;
 
@@ -102,20 +103,6 @@ QModelIndex at(const FolderModel *model, int id)
 int countOf(const FolderModel *model, int id)
 {
     return model->findFolderWithId(id)->count;
-}
-
-// The shown texts of the folders below `parent`, subfolders in brackets.
-QString shape(const QAbstractItemModel *model, const QModelIndex &parent)
-{
-    QStringList parts;
-    for (int row = 0; row < model->rowCount(parent); ++row) {
-        const QModelIndex index = model->index(row, 0, parent);
-        QString part = index.data().toString();
-        if (model->rowCount(index) > 0)
-            part += QStringLiteral(" [") + shape(model, index) + QLatin1Char(']');
-        parts << part;
-    }
-    return parts.join(QStringLiteral(", "));
 }
 
 QList<int> listedIds(const QTreeWidget *list)

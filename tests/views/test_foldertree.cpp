@@ -19,6 +19,7 @@
 #include <memory>
 
 using TestSupport::MainWindowFixture;
+using TestSupport::shape;
 using TestSupport::TestDatabase;
 
 namespace {
@@ -83,20 +84,6 @@ QModelIndex findFolder(const QAbstractItemModel *model, int id,
 int idOf(const QModelIndex &index)
 {
     return index.data(Qt::UserRole).toString().toInt();
-}
-
-// The shown texts of the folders below `parent`, with their subfolders in brackets.
-QString shape(const QAbstractItemModel *model, const QModelIndex &parent)
-{
-    QStringList parts;
-    for (int row = 0; row < model->rowCount(parent); ++row) {
-        const QModelIndex index = model->index(row, 0, parent);
-        QString part = index.data().toString();
-        if (model->rowCount(index) > 0)
-            part += QStringLiteral(" [") + shape(model, index) + QLatin1Char(']');
-        parts << part;
-    }
-    return parts.join(QStringLiteral(", "));
 }
 
 int countIn(Database *db, const QString &condition)
