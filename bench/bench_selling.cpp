@@ -2,6 +2,7 @@
 // (50 to a page, each with a description and 6 pictures); every listing is unknown, so it
 // is read in full and saved as an article. Prints listings per second (the fake server's
 // own time taken out), the share of parsing, and the peak memory.
+#include "bench/benchlistings.h"
 #include "core/database.h"
 #include "marketplace/api_ebay.h"
 #include "marketplace/articlemodel.h"
@@ -15,11 +16,11 @@
 #include <QTemporaryDir>
 #include <atomic>
 #include <cstdio>
-#include <sys/resource.h>
 
+using Bench::peakKilobytes;
+using Bench::reply;
 using TestSupport::FakeHttpServer;
 using TestSupport::FakeReply;
-using TestSupport::RecordedRequest;
 
 namespace {
 
@@ -77,22 +78,6 @@ QString itemXml(int n, bool full)
     return item + QStringLiteral("</Item>");
 }
 
-QByteArray reply(const QString &call, const QString &payload)
-{
-    return QStringLiteral(
-               "<?xml version=\"1.0\" encoding=\"UTF-8\"?><%1Response "
-               "xmlns=\"urn:ebay:apis:eBLBaseComponents\"><Ack>Success</Ack>%2</%1Response>")
-        .arg(call, payload)
-        .toUtf8();
-}
-
-long peakKilobytes()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -125,26 +110,7 @@ int main(int argc, char *argv[])
     std::atomic<qint64> serverNs { 0 };
     server.setCallReply(QStringLiteral("GetMemberMessages"),
                         FakeReply::ok(reply(QStringLiteral("GetMemberMessages"), {})));
-    server.setCallHandler(QStringLiteral("GetSellerList"), [&](const RecordedRequest &request) {
-        QElapsedTimer t;
-        t.start();
-        const QByteArray &body = request.body;
-        const int at = body.indexOf("<PageNumber>") + 12;
-        const int page = body.mid(at, body.indexOf('<', at) - at).toInt();
-        FakeReply answer = FakeReply::ok(pages.value(page - 1), "text/xml");
-        serverNs += t.nsecsElapsed();
-        return answer;
-    });
-    server.setCallHandler(QStringLiteral("GetItem"), [&](const RecordedRequest &request) {
-        QElapsedTimer t;
-        t.start();
-        const QByteArray &body = request.body;
-        const int at = body.indexOf("<ItemID>") + 8;
-        const QString id = QString::fromLatin1(body.mid(at, body.indexOf('<', at) - at));
-        FakeReply answer = FakeReply::ok(items.value(id), "text/xml");
-        serverNs += t.nsecsElapsed();
-        return answer;
-    });
+    Bench::serveListings(server, pages, items, serverNs);
 
     Api_Ebay api(QStringLiteral("TOKEN"), nullptr, 0);
     int saved = 0;

@@ -3,6 +3,7 @@
 // local fake marketplace. Prints the round's time (the fake server's own time taken out),
 // the share of the database work (the same statements run alone on a database in the same
 // state), and the peak memory.
+#include "bench/benchlistings.h"
 #include "core/database.h"
 #include "marketplace/articlemodel.h"
 #include "marketplace/itemmapping.h"
@@ -18,11 +19,12 @@
 #include <QTemporaryDir>
 #include <atomic>
 #include <cstdio>
-#include <sys/resource.h>
 
+using Bench::peakKilobytes;
+using Bench::reply;
+using TestSupport::RecordedRequest;
 using TestSupport::FakeHttpServer;
 using TestSupport::FakeReply;
-using TestSupport::RecordedRequest;
 
 namespace {
 
@@ -63,15 +65,6 @@ QString itemXml(int n, bool full, const QString &pictureBase)
         item += QStringLiteral("</PictureDetails>");
     }
     return item + QStringLiteral("</Item>");
-}
-
-QByteArray reply(const QString &call, const QString &payload)
-{
-    return QStringLiteral(
-               "<?xml version=\"1.0\" encoding=\"UTF-8\"?><%1Response "
-               "xmlns=\"urn:ebay:apis:eBLBaseComponents\"><Ack>Success</Ack>%2</%1Response>")
-        .arg(call, payload)
-        .toUtf8();
 }
 
 // The account and its 5,000 known listings, as they were before the round.
@@ -179,13 +172,6 @@ qint64 replayStatements(Database &db, const QList<ArticleModel *> &fresh)
     return timer.nsecsElapsed();
 }
 
-long peakKilobytes()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -244,26 +230,7 @@ int main(int argc, char *argv[])
                         ok(QStringLiteral("GetUserPreferences")));
     server.setCallReply(QStringLiteral("GetMemberMessages"),
                         ok(QStringLiteral("GetMemberMessages")));
-    server.setCallHandler(QStringLiteral("GetSellerList"), [&](const RecordedRequest &request) {
-        QElapsedTimer t;
-        t.start();
-        const QByteArray &body = request.body;
-        const int at = body.indexOf("<PageNumber>") + 12;
-        const int page = body.mid(at, body.indexOf('<', at) - at).toInt();
-        FakeReply answer = FakeReply::ok(pages.value(page - 1), "text/xml");
-        serverNs += t.nsecsElapsed();
-        return answer;
-    });
-    server.setCallHandler(QStringLiteral("GetItem"), [&](const RecordedRequest &request) {
-        QElapsedTimer t;
-        t.start();
-        const QByteArray &body = request.body;
-        const int at = body.indexOf("<ItemID>") + 8;
-        const QString id = QString::fromLatin1(body.mid(at, body.indexOf('<', at) - at));
-        FakeReply answer = FakeReply::ok(fullItems.value(id), "text/xml");
-        serverNs += t.nsecsElapsed();
-        return answer;
-    });
+    Bench::serveListings(server, pages, fullItems, serverNs);
     server.setDefaultReply(FakeReply::ok(picture, "image/jpeg"));
 
     Ebay ebay;

@@ -23,6 +23,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <type_traits>
+
 namespace {
 const QString kVersion = QStringLiteral("3.1.8");
 // How long closing the window waits for the workers to finish what they are doing.
@@ -30,9 +32,9 @@ constexpr int kWorkerShutdownMs = 20000;
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent),
-      ui(new Ui_MainWindow),
-      listColumns(QStringLiteral(
+    : QMainWindow(parent)
+    , ui(new Ui_MainWindow)
+    , listColumns(QStringLiteral(
           "ShippingService_1_Cost, CurrentPrice, Account, Site, SKU, HasVariation, "
           "HasVariationMinPrice, Planned, Planned_Interval, ItemID, DoCheck, DoCheckResult, id, "
           "Title, StartPrice, BuyItNowPrice, Folder, FolderOld, SoldCount, Currency, ImageThumb, "
@@ -45,8 +47,8 @@ MainWindow::MainWindow(QWidget *parent)
     ui->setupUi(this);
     ui->menuDatei->addSeparator();
     ui->menuDatei->addAction(ui->actionBeenden);
-    ui->action_ber_1->setText(ui->action_ber_1->text().replace(QLatin1String("%1"),
-                                                               QLatin1String("Zerire3")));
+    ui->action_ber_1->setText(
+        ui->action_ber_1->text().replace(QLatin1String("%1"), QLatin1String("Zerire3")));
     qApp->setProperty("inSync", false);
     SetupLayout();
 
@@ -126,45 +128,39 @@ void MainWindow::startWorkers()
 {
     // Neither worker has a parent: each is moved to its own thread and lives as long as the
     // program. Closing the window lets them finish their loops (closeEvent).
+    const auto onOwnThread = [this](auto *worker) {
+        using Worker = std::remove_pointer_t<decltype(worker)>;
+        auto *thread = new QThread;
+        worker->moveToThread(thread);
+        connect(thread, &QThread::started, worker, &Worker::ExecuteAll, Qt::QueuedConnection);
+        connect(worker, &Worker::getStatus, this, &MainWindow::updateStatusBar,
+                Qt::QueuedConnection);
+        connect(worker, &Worker::ChangeFolderCount, folderModel, &FolderModel::ChangeFolderCount,
+                Qt::QueuedConnection);
+        connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+        // Blocking: the worker waits until its entry is shown, so entries keep their order.
+        connect(
+            worker, &Worker::sendaddNewsItem, this,
+            [this](const NewsItem &item) { addNewsItem(item); }, Qt::BlockingQueuedConnection);
+        connect(
+            worker, &Worker::loopEnded, this, [this] { --runningWorkers; }, Qt::QueuedConnection);
+        ++runningWorkers;
+        workerThreads << thread;
+        return thread;
+    };
+
     auto *ebay = new Ebay(this);
-    auto *ebayThread = new QThread;
-    ebay->moveToThread(ebayThread);
-    connect(ebayThread, &QThread::started, ebay, &Ebay::ExecuteAll, Qt::QueuedConnection);
-    connect(ebay, &Ebay::getStatus, this, &MainWindow::updateStatusBar, Qt::QueuedConnection);
-    connect(ebay, &Ebay::ChangeFolderCount, folderModel, &FolderModel::ChangeFolderCount,
-            Qt::QueuedConnection);
-    connect(ebayThread, &QThread::finished, ebayThread, &QObject::deleteLater);
-    // Blocking: the worker waits until its entry is shown, so entries keep their order.
-    connect(
-        ebay, &Ebay::sendaddNewsItem, this, [this](const NewsItem &item) { addNewsItem(item); },
-        Qt::BlockingQueuedConnection);
+    QThread *ebayThread = onOwnThread(ebay);
     connect(this, &MainWindow::startSyncNow, ebay, &Ebay::startSyncNow, Qt::QueuedConnection);
     connect(ebay, &Ebay::setAppToSyncState, this, &MainWindow::setAppToSyncState,
             Qt::QueuedConnection);
     connect(ebay, &Ebay::setNextSync, this, &MainWindow::setNextSync, Qt::QueuedConnection);
-    connect(ebay, &Ebay::loopEnded, this, [this] { --runningWorkers; }, Qt::QueuedConnection);
+    ebayThread->start(QThread::IdlePriority);
 
     auto *listing = new ListingThread(this);
-    auto *listingThread = new QThread;
-    listing->moveToThread(listingThread);
-    connect(listingThread, &QThread::started, listing, &ListingThread::ExecuteAll,
-            Qt::QueuedConnection);
-    connect(listing, &ListingThread::getStatus, this, &MainWindow::updateStatusBar,
-            Qt::QueuedConnection);
-    connect(listing, &ListingThread::ChangeFolderCount, folderModel,
-            &FolderModel::ChangeFolderCount, Qt::QueuedConnection);
-    connect(listingThread, &QThread::finished, listingThread, &QObject::deleteLater);
-    connect(
-        listing, &ListingThread::sendaddNewsItem, this,
-        [this](const NewsItem &item) { addNewsItem(item); }, Qt::BlockingQueuedConnection);
+    QThread *listingThread = onOwnThread(listing);
     connect(this, &MainWindow::startCheckNow, listing, &ListingThread::startSyncNow,
             Qt::QueuedConnection);
-    connect(listing, &ListingThread::loopEnded, this, [this] { --runningWorkers; },
-            Qt::QueuedConnection);
-
-    runningWorkers = 2;
-    workerThreads = { ebayThread, listingThread };
-    ebayThread->start(QThread::IdlePriority);
     listingThread->start(QThread::IdlePriority);
 }
 

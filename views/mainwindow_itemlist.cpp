@@ -56,6 +56,16 @@ QVector<SortAction> sortActions(const Ui_MainWindow *ui)
     };
 }
 
+// The ORDER BY text of a sort action.
+QString orderOf(const Ui_MainWindow *ui, const QAction *action)
+{
+    for (const SortAction &sort : sortActions(ui)) {
+        if (sort.action == action)
+            return sort.order;
+    }
+    return QString();
+}
+
 // A price as the list shows it: the default locale's number format, two decimals.
 QString localPrice(double value, const QString &symbol)
 {
@@ -349,90 +359,90 @@ QString MainWindow::sortLabel(const QString &order) const
 
 void MainWindow::on_actionNach_Titel_aufsteigend_sortieren_triggered()
 {
-    sortBy(QStringLiteral("Title ASC"));
+    sortBy(orderOf(ui, ui->actionNach_Titel_aufsteigend_sortieren));
 }
 
 void MainWindow::on_actionNach_Titel_absteigend_sortieren_triggered()
 {
-    sortBy(QStringLiteral("Title DESC"));
+    sortBy(orderOf(ui, ui->actionNach_Titel_absteigend_sortieren));
 }
 
 void MainWindow::on_actionNach_Startpreis_aufsteigend_sortieren_triggered()
 {
-    sortBy(QStringLiteral("StartPrice ASC"));
+    sortBy(orderOf(ui, ui->actionNach_Startpreis_aufsteigend_sortieren));
 }
 
 void MainWindow::on_actionNach_Startpreis_absteigend_sortieren_triggered()
 {
-    sortBy(QStringLiteral("StartPrice DESC"));
+    sortBy(orderOf(ui, ui->actionNach_Startpreis_absteigend_sortieren));
 }
 
 void MainWindow::on_actionNach_Beobachter_aufsteigend_sortieren_triggered()
 {
-    sortBy(QStringLiteral("WatchCount ASC"));
+    sortBy(orderOf(ui, ui->actionNach_Beobachter_aufsteigend_sortieren));
 }
 
 void MainWindow::on_actionNach_Beobachter_absteigend_sortieren_triggered()
 {
-    sortBy(QStringLiteral("WatchCount DESC"));
+    sortBy(orderOf(ui, ui->actionNach_Beobachter_absteigend_sortieren));
 }
 
 void MainWindow::on_actionNach_Startzeit_aufsteigend_sortieren_triggered()
 {
-    sortBy(QStringLiteral("datetime(StartDate) ASC"));
+    sortBy(orderOf(ui, ui->actionNach_Startzeit_aufsteigend_sortieren));
 }
 
 void MainWindow::on_actionNach_Startzeit_absteigend_sortieren_triggered()
 {
-    sortBy(QStringLiteral("datetime(StartDate) DESC"));
+    sortBy(orderOf(ui, ui->actionNach_Startzeit_absteigend_sortieren));
 }
 
 void MainWindow::on_actionNach_Ende_aufsteigend_sortieren_triggered()
 {
-    sortBy(QStringLiteral("datetime(EndDate) ASC"));
+    sortBy(orderOf(ui, ui->actionNach_Ende_aufsteigend_sortieren));
 }
 
 void MainWindow::on_actionNach_Ende_absteigend_sortieren_triggered()
 {
-    sortBy(QStringLiteral("datetime(EndDate) DESC"));
+    sortBy(orderOf(ui, ui->actionNach_Ende_absteigend_sortieren));
 }
 
 void MainWindow::on_actionNach_Menge_aufsteigend_sortieren_triggered()
 {
-    sortBy(QStringLiteral("Quantity ASC"));
+    sortBy(orderOf(ui, ui->actionNach_Menge_aufsteigend_sortieren));
 }
 
 void MainWindow::on_actionNach_Menge_absteigend_sortieren_triggered()
 {
-    sortBy(QStringLiteral("Quantity DESC"));
+    sortBy(orderOf(ui, ui->actionNach_Menge_absteigend_sortieren));
 }
 
 void MainWindow::on_actionNach_Verk_ufen_aufsteigend_sortieren_triggered()
 {
-    sortBy(QStringLiteral("SoldCount ASC"));
+    sortBy(orderOf(ui, ui->actionNach_Verk_ufen_aufsteigend_sortieren));
 }
 
 void MainWindow::on_actionNach_Verk_ufen_absteigend_sortieren_triggered()
 {
-    sortBy(QStringLiteral("SoldCount DESC"));
+    sortBy(orderOf(ui, ui->actionNach_Verk_ufen_absteigend_sortieren));
 }
 
 void MainWindow::on_actionNach_interner_Id_aufsteigend_sortieren_triggered()
 {
-    sortBy(QStringLiteral("id ASC"));
+    sortBy(orderOf(ui, ui->actionNach_interner_Id_aufsteigend_sortieren));
 }
 
 void MainWindow::on_actionNach_interner_Id_absteigend_sortieren_triggered()
 {
-    sortBy(QStringLiteral("id DESC"));
+    sortBy(orderOf(ui, ui->actionNach_interner_Id_absteigend_sortieren));
 }
 
 void MainWindow::on_actionNach_interner_Referenz_aufsteigend_triggered()
 {
-    sortBy(QStringLiteral("ApplicationData ASC"));
+    sortBy(orderOf(ui, ui->actionNach_interner_Referenz_aufsteigend));
 }
 
 void MainWindow::on_actionNach_interner_Referenz_absteigend_triggered()
 {
-    sortBy(QStringLiteral("ApplicationData DESC"));
+    sortBy(orderOf(ui, ui->actionNach_interner_Referenz_absteigend));
 }

@@ -77,6 +77,20 @@ QString largestPictureAddress(const QString &address)
 
 // Rows in these folders, and rows marked deleted, belong to the user's work in progress:
 // the synchronisation refreshes their counters but never moves them.
+// The wording of a changed counter: one more, several more (%1), one less or several
+// less (%1), by the size and sign of `delta`.
+QString changeText(int delta, const QString &oneMore, const QString &more, const QString &oneLess,
+                   const QString &less)
+{
+    if (delta == 1)
+        return oneMore;
+    if (delta > 1)
+        return more.arg(delta);
+    if (delta == -1)
+        return oneLess;
+    return less.arg(-delta);
+}
+
 bool keepsItsFolder(int folder, int trash)
 {
     return folder == SpecialFolderId::Outbox || folder == SpecialFolderId::Scheduled
@@ -413,34 +427,18 @@ void Ebay::applyKnown(const ArticleModel &record, const Switches &switches)
               tr("hat noch unbeantwortete Fragen"));
 
     const int watchers = record.WatchCount - first.value(QStringLiteral("WatchCount")).toInt();
-    if (watchers != 0 && switches.watcher) {
-        QString text;
-        if (watchers == 1)
-            text = tr("hat einen neuen Beobachter");
-        else if (watchers > 1)
-            text = tr("hat %1 neue Beobachter").arg(watchers);
-        else if (watchers == -1)
-            text = tr("hat einen Beobachter weniger");
-        else
-            text = tr("hat %1 Beobachter weniger").arg(-watchers);
+    if (watchers != 0 && switches.watcher)
         entry(watchers > 0 ? QStringLiteral("watcher") : QStringLiteral("watcherneg"),
-              QString::number(record.WatchCount), text);
-    }
+              QString::number(record.WatchCount),
+              changeText(watchers, tr("hat einen neuen Beobachter"), tr("hat %1 neue Beobachter"),
+                         tr("hat einen Beobachter weniger"), tr("hat %1 Beobachter weniger")));
 
     const int bids = record.BidCount - first.value(QStringLiteral("BidCount")).toInt();
-    if (bids != 0 && switches.bids) {
-        QString text;
-        if (bids == 1)
-            text = tr("hat einen neuen Bieter");
-        else if (bids > 1)
-            text = tr("hat %1 neue Bieter").arg(bids);
-        else if (bids == -1)
-            text = tr("hat einen Bieter weniger");
-        else
-            text = tr("hat %1 Bieter weniger").arg(-bids);
+    if (bids != 0 && switches.bids)
         entry(bids > 0 ? QStringLiteral("bid") : QStringLiteral("bidneg"),
-              QString::number(record.BidCount), text);
-    }
+              QString::number(record.BidCount),
+              changeText(bids, tr("hat einen neuen Bieter"), tr("hat %1 neue Bieter"),
+                         tr("hat einen Bieter weniger"), tr("hat %1 Bieter weniger")));
 }
 
 bool Ebay::fetchPicture(const QString &address, const QString &folder, const QString &file)

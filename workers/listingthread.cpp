@@ -31,6 +31,16 @@ void logException(const std::invalid_argument &error)
     qCWarning(lcWorker).noquote() << QString::fromLocal8Bit(error.what()) << "ListingThread";
 }
 
+// The articles that `condition` picks, each with the columns of its account.
+SqlRows queuedArticles(Database *db, const QString &condition)
+{
+    return db->select(
+        QStringLiteral("SELECT accounts.accountname, accounts.smallbiz, accounts.apiresult, "
+                       "accounts.id AS accid, accounts.sandbox, accounts.token, articles.* "
+                       "FROM accounts, articles WHERE articles.Account=accounts.id AND ")
+        + condition);
+}
+
 // The picture rows of an article; `ownOnly` leaves out those of its variations.
 SqlRows picturesOf(Database *db, const QString &articleId, bool ownOnly)
 {
@@ -177,10 +187,7 @@ std::unique_ptr<Api_Ebay> ListingThread::startRow(const ArticleRow &row)
 
 int ListingThread::checkPhase(bool &stop)
 {
-    const SqlRows rows = db->select(QStringLiteral(
-        "SELECT accounts.accountname,accounts.smallbiz, accounts.apiresult, accounts.id AS accid, "
-        "accounts.sandbox, accounts.token, articles.* FROM accounts, articles WHERE "
-        "articles.Account=accounts.id AND articles.DoCheck=1 LIMIT 2"));
+    const SqlRows rows = queuedArticles(db, QStringLiteral("articles.DoCheck=1 LIMIT 2"));
     if (rows.isEmpty())
         return 0;
     try {
@@ -228,11 +235,10 @@ void ListingThread::handleCheckRow(const ArticleRow &row, bool &stop)
 
 void ListingThread::uploadPhase()
 {
-    const SqlRows rows = db->select(QStringLiteral(
-        "SELECT accounts.smallbiz, accounts.apiresult, accounts.id AS accid, accounts.sandbox, "
-        "accounts.token, accounts.accountname, articles.* FROM accounts, articles WHERE "
-        "articles.Account=accounts.id AND articles.Planned_Interval='' AND articles.Planned<>'' "
-        "AND articles.Folder = -3"));
+    const SqlRows rows
+        = queuedArticles(db,
+                         QStringLiteral("articles.Planned_Interval='' AND articles.Planned<>'' "
+                                        "AND articles.Folder = -3"));
     if (rows.isEmpty())
         return;
 
@@ -289,10 +295,8 @@ void ListingThread::handleUploadRow(const ArticleRow &row)
 
 int ListingThread::outboxPhase(bool &stop)
 {
-    const SqlRows rows = db->select(QStringLiteral(
-        "SELECT accounts.smallbiz, accounts.accountname, accounts.apiresult, accounts.id AS accid, "
-        "accounts.sandbox, accounts.token, articles.* FROM accounts, articles WHERE "
-        "articles.Account=accounts.id AND articles.DoCheck=2 AND articles.Folder = -2 LIMIT 2"));
+    const SqlRows rows
+        = queuedArticles(db, QStringLiteral("articles.DoCheck=2 AND articles.Folder = -2 LIMIT 2"));
     if (rows.isEmpty())
         return 0;
     try {
