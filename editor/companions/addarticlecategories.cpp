@@ -164,7 +164,8 @@ void AddArticleCategories::on_DelCat_toggled(bool checked)
     if (checked) {
         setOkEnabled(true);
     } else if (!m_ui->CatBox->isHidden()) {
-        setOkEnabled(!m_ui->CatBox->selectedItems().isEmpty());
+        // Only a leaf can carry an article, as when the selection changes.
+        setOkEnabled(treeLeafSelected());
     } else {
         setOkEnabled(!m_ui->SuggestedCategoriesList->isHidden()
                      && !m_ui->SuggestedCategoriesList->selectedItems().isEmpty());
