@@ -9,13 +9,13 @@
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakecategorytree.h"
 #include "tests/support/fakehttpserver.h"
+#include "tests/support/temphome.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTreeWidget>
 #include <algorithm>
 #include <cstdio>
@@ -98,11 +98,7 @@ void measureChooser(Database &db, int account, Figures &figures, bool record)
 
 int main(int argc, char *argv[])
 {
-    QTemporaryDir dir;
-    qputenv("HOME", dir.path().toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (dir.path() + QStringLiteral("/data")).toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (dir.path() + QStringLiteral("/config")).toLocal8Bit());
-    qputenv("XDG_CACHE_HOME", (dir.path() + QStringLiteral("/cache")).toLocal8Bit());
+    const TestSupport::TempHome home;
     qputenv("QT_LOGGING_RULES", "*.debug=false;*.info=false");
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -110,7 +106,7 @@ int main(int argc, char *argv[])
     // The figures only: the offscreen platform's notes would bury them.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
 
-    Database db(dir.path() + QStringLiteral("/daten/"));
+    Database db(home.path() + QStringLiteral("/daten/"));
     const int account = db.insertSqlClean({ { QStringLiteral("accountname"), QStringLiteral("a") },
                                             { QStringLiteral("token"), QStringLiteral("T") },
                                             { QStringLiteral("active"), 1 } },

@@ -19,6 +19,15 @@ QString optionBlock(const QString &name, const QString &value)
         + QStringLiteral("</Value></NameValueList>");
 }
 
+// The typed price with a decimal point and two decimals; a text that is no number as typed.
+QString price(const QString &typed)
+{
+    const QString fixed = Statics::fixPrice(typed);
+    bool isNumber = false;
+    const double value = fixed.toDouble(&isNumber);
+    return isNumber ? QString::number(value, 'f', 2) : fixed;
+}
+
 } // namespace
 
 EditVar::EditVar(QWidget *parent, QString ids, bool, QString articleId, QString identifier)
@@ -89,7 +98,7 @@ bool EditVar::saveOne()
     QMap<QString, QVariant> row;
     row.insert(QStringLiteral("SKU"), m_ui->SKU->text());
     row.insert(QStringLiteral("Quantity"), m_ui->Quantity->text().toInt());
-    row.insert(QStringLiteral("StartPrice"), Statics::fixPrice(m_ui->StartPrice->text()));
+    row.insert(QStringLiteral("StartPrice"), price(m_ui->StartPrice->text()));
     QString xml;
     for (QLineEdit *field : qAsConst(m_optionFields))
         xml += optionBlock(field->property("fieldname").toString(), field->text());
@@ -110,7 +119,7 @@ bool EditVar::saveSeveral()
     if (m_ui->Quantity->isModified())
         row.insert(QStringLiteral("Quantity"), m_ui->Quantity->text().toInt());
     if (m_ui->StartPrice->isModified())
-        row.insert(QStringLiteral("StartPrice"), Statics::fixPrice(m_ui->StartPrice->text()));
+        row.insert(QStringLiteral("StartPrice"), price(m_ui->StartPrice->text()));
     if (row.isEmpty())
         return true;
     Database db(true, kConnection);

@@ -248,31 +248,30 @@ void PictureWidget::dragEnterEvent(QDragEnterEvent *event)
 
 void PictureWidget::dragMoveEvent(QDragMoveEvent *event)
 {
-    if (!acceptable(event->mimeData())) {
-        event->ignore();
-        return;
-    }
-    if (event->source() == this) {
-        event->setDropAction(Qt::MoveAction);
-        event->accept();
-    } else {
+    if (!answeredOwnOrUnusable(event))
         event->acceptProposedAction();
-    }
 }
 
 void PictureWidget::dropEvent(QDropEvent *event)
 {
+    if (answeredOwnOrUnusable(event))
+        return;
+    getImagesFromMimeData(event->mimeData());
+    event->acceptProposedAction();
+}
+
+bool PictureWidget::answeredOwnOrUnusable(QDropEvent *event) const
+{
     if (!acceptable(event->mimeData())) {
         event->ignore();
-        return;
+        return true;
     }
     if (event->source() == this) {
         event->setDropAction(Qt::MoveAction);
         event->accept();
-        return;
+        return true;
     }
-    getImagesFromMimeData(event->mimeData());
-    event->acceptProposedAction();
+    return false;
 }
 
 QString PictureWidget::localFile(const QUrl &url) const

@@ -65,6 +65,9 @@ protected:
 private:
     void showNoPhoto();
     void markModified();
+    // Ignores a drag or drop without pictures, takes the slot's own picture back where it
+    // was; true when that answered it.
+    bool answeredOwnOrUnusable(QDropEvent *event) const;
     // A dropped address as a local file: web pictures are fetched first; other schemes
     // give the empty text.
     QString localFile(const QUrl &url) const;
