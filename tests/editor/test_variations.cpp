@@ -88,6 +88,8 @@ private slots:
     void existingFoundExactly();
     void incompleteInputWritesNothing_data();
     void incompleteInputWritesNothing();
+    void moves_data();
+    void moves();
 
 private:
     int addVariation(Database *db, const QString &sku, int quantity, double price,
@@ -349,6 +351,39 @@ void TestVariations::incompleteInputWritesNothing()
     QCOMPARE(dialog.result(), 0);
     QCOMPARE(answers.lastMessageText(), message);
     QCOMPARE(variations(t.db(), 7), QStringList());
+}
+
+void TestVariations::moves_data()
+{
+    QTest::addColumn<QString>("selected"); // option or value text
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("tree"); // options "name:values" joined by " "
+    QTest::newRow("second value up") << "blau" << "MoveUp" << "Farbe:blau,rot Größe:S,M";
+    QTest::newRow("first value up") << "rot" << "MoveUp" << "Farbe:rot,blau Größe:S,M";
+    QTest::newRow("option down") << "Farbe" << "MoveDown" << "Größe:S,M Farbe:rot,blau";
+    QTest::newRow("last option down") << "Größe" << "MoveDown" << "Farbe:rot,blau Größe:S,M";
+}
+
+void TestVariations::moves()
+{
+    QFETCH(QString, selected);
+    QFETCH(QString, button);
+    QFETCH(QString, tree);
+    DialogAnswers answers;
+    VariantGenerator dialog(nullptr, "7", "ABC", {});
+    addOptions(dialog, answers, { "Farbe:rot, blau", "Größe:S, M" });
+    auto *widget = dialog.findChild<QTreeWidget *>("treeWidget");
+    widget->clearSelection();
+    widget->findItems(selected, Qt::MatchExactly | Qt::MatchRecursive).first()->setSelected(true);
+    dialog.findChild<QPushButton *>(button)->click(); // a disabled button does nothing
+    QStringList options;
+    for (int i = 0; i < widget->topLevelItemCount(); ++i) {
+        QStringList values;
+        for (int j = 0; j < widget->topLevelItem(i)->childCount(); ++j)
+            values << widget->topLevelItem(i)->child(j)->text(0);
+        options << widget->topLevelItem(i)->text(0) + ":" + values.join(',');
+    }
+    QCOMPARE(options.join(' '), tree);
 }
 
 APP_TEST_MAIN(TestVariations)
