@@ -13,8 +13,8 @@
 #include "tests/support/fakehttpserver.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
@@ -39,7 +39,8 @@ constexpr int kSelected = 10000;
 class LoopWatch : public QObject
 {
 public:
-    explicit LoopWatch(QObject *watched) : m_watched(watched)
+    explicit LoopWatch(QObject *watched)
+        : m_watched(watched)
     {
         m_clock.start();
         m_tick.setInterval(5);
@@ -140,7 +141,8 @@ int main(int argc, char *argv[])
 
     FakeHttpServer server;
     server.pointConfigHere();
-    server.setCallReply(QStringLiteral("GeteBayDetails"), FakeReply::ok(canned("GeteBayDetails.xml")));
+    server.setCallReply(QStringLiteral("GeteBayDetails"),
+                        FakeReply::ok(canned("GeteBayDetails.xml")));
     server.setCallReply(QStringLiteral("GetStore"), FakeReply::ok(canned("GetStore.xml")));
     server.setReply(QUrl(Config::defaultValue(Config::Key::ProfilesUrl)).path(),
                     FakeReply::ok(canned("getSellerProfiles.xml")));

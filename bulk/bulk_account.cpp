@@ -30,8 +30,8 @@ void makeUnselectable(QComboBox *box, int index)
 
 Bulk_Account::Bulk_Account(QWidget *parent, const QString &idList, int folderId, int accountId,
                            bool accountsDiffer)
-    : BulkEditDialog(parent, idList, QStringLiteral("GebAccount")),
-      ui(std::make_unique<Ui::Bulk_Account>())
+    : BulkEditDialog(parent, idList, QStringLiteral("GebAccount"))
+    , ui(std::make_unique<Ui::Bulk_Account>())
 {
     ui->setupUi(this);
     setProgressBar(ui->progressBar);
@@ -40,8 +40,8 @@ Bulk_Account::Bulk_Account(QWidget *parent, const QString &idList, int folderId,
         // No reaction to the entries being added.
         const QSignalBlocker blocker(ui->Account);
         addNoChangeEntry(ui->Account);
-        const auto accounts =
-            db->select(QStringLiteral("SELECT * FROM accounts ORDER BY accountname ASC"));
+        const auto accounts
+            = db->select(QStringLiteral("SELECT * FROM accounts ORDER BY accountname ASC"));
         for (const auto &account : accounts)
             ui->Account->addItem(account.value(QStringLiteral("accountname")).toString(),
                                  account.value(QStringLiteral("id")).toInt());
@@ -100,9 +100,8 @@ void Bulk_Account::on_Account_currentIndexChanged(int index)
                 .contains(QLatin1String("<StoreOwner>true<"))) {
             Api_Ebay api(account.value(QStringLiteral("token")).toString(), this,
                          account.value(QStringLiteral("sandbox")).toInt());
-            const auto categories = api.getStore(QStringLiteral("77"),
-                                                 account.value(QStringLiteral("id")).toInt(),
-                                                 db.get());
+            const auto categories = api.getStore(
+                QStringLiteral("77"), account.value(QStringLiteral("id")).toInt(), db.get());
             for (int i = 0; i < categories.size(); ++i) {
                 const auto &category = categories.at(i);
                 if (category.isEmpty())

@@ -3,10 +3,9 @@
 #include "core/specialfolderid.h"
 #include "ui_bulk_formatandduration.h"
 
-Bulk_FormatAndDuration::Bulk_FormatAndDuration(QWidget *parent, const QString &idList,
-                                               int folderId)
-    : BulkEditDialog(parent, idList, QStringLiteral("bulkedit")),
-      ui(std::make_unique<Ui::Bulk_FormatAndDuration>())
+Bulk_FormatAndDuration::Bulk_FormatAndDuration(QWidget *parent, const QString &idList, int folderId)
+    : BulkEditDialog(parent, idList, QStringLiteral("bulkedit"))
+    , ui(std::make_unique<Ui::Bulk_FormatAndDuration>())
 {
     ui->setupUi(this);
     setProgressBar(ui->progressBar);

@@ -5,8 +5,8 @@
 #include "ui_bulk_location.h"
 
 Bulk_Location::Bulk_Location(QWidget *parent, const QString &idList)
-    : BulkEditDialog(parent, idList, QStringLiteral("bulkedit")),
-      ui(std::make_unique<Ui::Bulk_Location>())
+    : BulkEditDialog(parent, idList, QStringLiteral("bulkedit"))
+    , ui(std::make_unique<Ui::Bulk_Location>())
 {
     ui->setupUi(this);
     setProgressBar(ui->progressBar);
@@ -35,7 +35,7 @@ Bulk_Location::Bulk_Location(QWidget *parent, const QString &idList)
 
     rows.clear();
     api->getEbayDetails(QStringLiteral("77"), QStringLiteral("DispatchTimeMaxDetails"), rows,
-                       db.get());
+                        db.get());
     for (const auto &row : rows) {
         if (!row.isEmpty())
             ui->DispatchTimeMax->addItem(row.first(), row.firstKey());

@@ -14,8 +14,8 @@ const QString kBankTransfer = QStringLiteral("MoneyXferAcceptedInCheckout");
 } // namespace
 
 Bulk_Payment::Bulk_Payment(QWidget *parent, int siteId, const QString &idList)
-    : BulkEditDialog(parent, idList, QStringLiteral("bulk_payments")),
-      ui(std::make_unique<Ui::Bulk_Payment>())
+    : BulkEditDialog(parent, idList, QStringLiteral("bulk_payments"))
+    , ui(std::make_unique<Ui::Bulk_Payment>())
 {
     ui->setupUi(this);
     setProgressBar(ui->progressBar);
@@ -25,7 +25,7 @@ Bulk_Payment::Bulk_Payment(QWidget *parent, int siteId, const QString &idList)
         return;
     QList<QMap<QString, QString>> options;
     api->getEbayDetails(QString::number(siteId), QStringLiteral("PaymentOptionDetails"), options,
-                       db.get());
+                        db.get());
     // Our own bank-transfer entry stands second, once, whatever the marketplace lists.
     bool listed = false;
     for (const auto &option : options)

@@ -8,17 +8,17 @@
 #include <QTimer>
 
 Bulk_Profiles::Bulk_Profiles(QWidget *parent, int accountId, int siteId, const QString &idList)
-    : BulkEditDialog(parent, idList, QStringLiteral("bulkedit")),
-      ui(std::make_unique<Ui::Bulk_Profiles>()),
-      m_accountId(accountId),
-      m_siteId(siteId)
+    : BulkEditDialog(parent, idList, QStringLiteral("bulkedit"))
+    , ui(std::make_unique<Ui::Bulk_Profiles>())
+    , m_accountId(accountId)
+    , m_siteId(siteId)
 {
     ui->setupUi(this);
     ui->progressBar->setValue(0);
     // Nothing can be chosen or confirmed before the choices are there.
     setEnabled(false);
-    for (QComboBox *box : { ui->SellerReturnProfile, ui->SellerPaymentProfile,
-                            ui->SellerShippingProfile }) {
+    for (QComboBox *box :
+         { ui->SellerReturnProfile, ui->SellerPaymentProfile, ui->SellerShippingProfile }) {
         box->clear();
         addNoChangeEntry(box);
         box->addItem(QStringLiteral("Profil aus Artikel entfernen"), QString());
@@ -33,13 +33,14 @@ Bulk_Profiles::~Bulk_Profiles() = default;
 void Bulk_Profiles::setup()
 {
     // Closed before the choices came: nothing to fetch.
-    if (!isVisible() && result() == QDialog::Rejected && testAttribute(Qt::WA_WState_ExplicitShowHide))
+    if (!isVisible() && result() == QDialog::Rejected
+        && testAttribute(Qt::WA_WState_ExplicitShowHide))
         return;
-    const auto accounts =
-        db->select(QStringLiteral("SELECT * FROM accounts WHERE id=") + QString::number(m_accountId));
+    const auto accounts = db->select(QStringLiteral("SELECT * FROM accounts WHERE id=")
+                                     + QString::number(m_accountId));
     if (accounts.isEmpty()) {
-        Statics::showMessage(nullptr, tr("Das angegebene Konto scheint nicht mehr vorhanden zu sein"),
-                             2);
+        Statics::showMessage(nullptr,
+                             tr("Das angegebene Konto scheint nicht mehr vorhanden zu sein"), 2);
         done(0);
         return;
     }

@@ -20,9 +20,10 @@ constexpr int kRepaintMs = 100;
 
 BulkEditDialog::BulkEditDialog(QWidget *parent, const QString &idList,
                                const QString &connectionName)
-    : QDialog(parent), db(std::make_unique<Database>(true, connectionName)), idList(idList)
-{
-}
+    : QDialog(parent)
+    , db(std::make_unique<Database>(true, connectionName))
+    , idList(idList)
+{ }
 
 BulkEditDialog::~BulkEditDialog() = default;
 

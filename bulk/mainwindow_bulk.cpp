@@ -66,8 +66,8 @@ void MainWindow::on_actionFormat_und_Laufzeit_triggered()
     const BulkSelection selection = bulkSelection();
     if (selection.ids.isEmpty())
         return;
-    if (runBulkDialog(new Bulk_FormatAndDuration(this, selection.ids.join(QLatin1Char(',')),
-                                                 currentFolder))
+    if (runBulkDialog(
+            new Bulk_FormatAndDuration(this, selection.ids.join(QLatin1Char(',')), currentFolder))
         == 1)
         refreshListRows(selection.ids);
 }
@@ -82,8 +82,9 @@ void MainWindow::on_actionRahmenbedingungen_triggered()
     int site = 0;
     int account = 0;
     for (const QString &id : selection.ids) {
-        const auto rows = db->select(QStringLiteral("SELECT Site, Account FROM articles WHERE id = ")
-                                     + QString::number(id.toInt()));
+        const auto rows
+            = db->select(QStringLiteral("SELECT Site, Account FROM articles WHERE id = ")
+                         + QString::number(id.toInt()));
         if (rows.isEmpty())
             continue; // deleted meanwhile
         const int rowSite = rows.first().value(QStringLiteral("Site")).toInt();

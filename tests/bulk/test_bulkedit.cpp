@@ -45,8 +45,7 @@ QByteArray canned(const QString &name)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-template<typename T>
-T *child(QObject *parent, const char *name)
+template<typename T> T *child(QObject *parent, const char *name)
 {
     T *found = parent->findChild<T *>(QString::fromLatin1(name));
     if (!found)
@@ -134,9 +133,10 @@ void TestBulkEdit::initTestCase()
 // Account 1 owns a store; account 2 has none.
 void TestBulkEdit::addAccounts(Database *db)
 {
-    QVERIFY(db->executeSQL("INSERT INTO accounts (id, accountname, token, sandbox, active, "
-                           "apiresult) VALUES (1, 'zeta-shop', 'T1', 0, 1, "
-                           "'<User><SellerInfo><StoreOwner>true</StoreOwner></SellerInfo></User>')"));
+    QVERIFY(
+        db->executeSQL("INSERT INTO accounts (id, accountname, token, sandbox, active, "
+                       "apiresult) VALUES (1, 'zeta-shop', 'T1', 0, 1, "
+                       "'<User><SellerInfo><StoreOwner>true</StoreOwner></SellerInfo></User>')"));
     QVERIFY(db->executeSQL("INSERT INTO accounts (id, accountname, token, sandbox, active, "
                            "apiresult) VALUES (2, 'alpha', 'T2', 0, 1, '<User/>')"));
 }
@@ -193,13 +193,16 @@ void TestBulkEdit::writes_data()
                tick(d, "MoneyXferAccepted");
                tick(d, "MoneyXferAcceptedInCheckout");
                child<QCheckBox>(d, "PayIns")->setChecked(true);
-               child<QPlainTextEdit>(d, "PaymentInstructions")->setPlainText("Bitte 'sofort' \\ zahlen");
+               child<QPlainTextEdit>(d, "PaymentInstructions")
+                   ->setPlainText("Bitte 'sofort' \\ zahlen");
                return d;
            })
         << QStringList { "PaymentInstructions=Bitte 'sofort' \\ zahlen",
                          "PaymentMethods=MoneyXferAccepted|MoneyXferAcceptedInCheckout" };
     QTest::newRow("no payment method ticked empties them")
-        << -10 << Scenario([](const QString &ids, int) -> BulkEditDialog * { return new Bulk_Payment(nullptr, 77, ids); })
+        << -10 << Scenario([](const QString &ids, int) -> BulkEditDialog * {
+               return new Bulk_Payment(nullptr, 77, ids);
+           })
         << QStringList { "PaymentMethods=" };
     QTest::newRow("policies: remove shipping, choose return")
         << -10 << Scenario([](const QString &ids, int) -> BulkEditDialog * {
@@ -223,8 +226,10 @@ void TestBulkEdit::writes()
     QFETCH(QStringList, written);
     APP_TEST_DATABASE(t);
     addAccounts(t.db());
-    const QMap<QString, QVariant> start { { "Folder", folder },      { "PayPalEmailAddress", "alt@example.de" },
-                                          { "PostalCode", "50667" }, { "PaymentMethods", "PayPal" },
+    const QMap<QString, QVariant> start { { "Folder", folder },
+                                          { "PayPalEmailAddress", "alt@example.de" },
+                                          { "PostalCode", "50667" },
+                                          { "PaymentMethods", "PayPal" },
                                           { "SellerShippingProfile", "7001" } };
     const int a = TestSupport::insertArticle(t.db(), start);
     const int b = TestSupport::insertArticle(t.db(), start);
@@ -267,7 +272,8 @@ void TestBulkEdit::storeCategories()
     for (int i = 1; i < first->count(); ++i)
         shown << QString(model->item(i)->isEnabled() ? "" : "x ") + first->itemText(i);
     QCOMPARE(shown.first(), QString("x Bücher"));
-    QVERIFY2(shown.contains("     Romane") && shown.contains("x Modellbau") && shown.contains("     Flugmodelle"),
+    QVERIFY2(shown.contains("     Romane") && shown.contains("x Modellbau")
+                 && shown.contains("     Flugmodelle"),
              qPrintable(shown.join('|')));
     account->setCurrentIndex(account->findData(2)); // no store
     QCOMPARE(first->count(), 1);
@@ -294,8 +300,8 @@ void TestBulkEdit::paymentChoices_data()
     QTest::newRow("bank transfer listed by the marketplace appears once")
         << QStringList { "CashOnPickup", "PayPal", "MoneyXferAcceptedInCheckout" }
         << QStringList { "CashOnPickup", "PayPal", "MoneyXferAcceptedInCheckout" };
-    QTest::newRow("nothing offered") << QStringList()
-                                     << QStringList { "MoneyXferAcceptedInCheckout" };
+    QTest::newRow("nothing offered")
+        << QStringList() << QStringList { "MoneyXferAcceptedInCheckout" };
 }
 
 // The boxes follow the site's payment options; PayPal in any letter case gets its address
@@ -310,7 +316,8 @@ void TestBulkEdit::paymentChoices()
                        "xmlns=\"urn:ebay:apis:eBLBaseComponents\"><Ack>Success</Ack>";
     for (const QString &code : offered)
         reply += "<PaymentOptionDetails><PaymentOption>" + code.toUtf8()
-            + "</PaymentOption><Description>" + code.toUtf8() + "</Description></PaymentOptionDetails>";
+            + "</PaymentOption><Description>" + code.toUtf8()
+            + "</Description></PaymentOptionDetails>";
     m_server->setCallReply("GeteBayDetails", FakeReply::ok(reply + "</GeteBayDetailsResponse>"));
     Bulk_Payment dialog(nullptr, 16, "1");
     m_server->setCallReply("GeteBayDetails", FakeReply::ok(canned("GeteBayDetails.xml")));
@@ -334,8 +341,9 @@ void TestBulkEdit::failedWriteIsReported()
     const int a = TestSupport::insertArticle(t.db(), { { "Folder", -10 } });
     const int refused = TestSupport::insertArticle(t.db(), { { "Folder", -10 } });
     const QString trigger = t.db()->isMySQL
-        ? QString("CREATE TRIGGER refuse BEFORE UPDATE ON articles FOR EACH ROW BEGIN IF OLD.id = %1 "
-                  "THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'Artikel gesperrt'; END IF; END")
+        ? QString(
+            "CREATE TRIGGER refuse BEFORE UPDATE ON articles FOR EACH ROW BEGIN IF OLD.id = %1 "
+            "THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'Artikel gesperrt'; END IF; END")
         : QString("CREATE TRIGGER refuse BEFORE UPDATE ON articles WHEN OLD.id = %1 BEGIN "
                   "SELECT RAISE(ABORT, 'Artikel gesperrt'); END");
     QVERIFY(t.db()->executeSQL(trigger.arg(refused)));
@@ -361,26 +369,37 @@ void TestBulkEdit::commands_data()
     QTest::addColumn<QString>("message");
 
     const QString sites = "auf der gleichen Plattform sein.";
-    QTest::newRow("nothing selected") << "actionZahlungsmethoden" << "" << true << "" << "";
-    QTest::newRow("payment, one site") << "actionZahlungsmethoden" << "77:1 77:2" << true
-                                       << "Bulk_Payment" << "";
-    QTest::newRow("payment, two sites") << "actionZahlungsmethoden" << "77:1 16:1" << true << ""
-                                        << "von Zahlungsmethoden müssen alle ausgewählten Artikel " + sites;
-    QTest::newRow("payment without active account")
-        << "actionZahlungsmethoden" << "77:1" << false << "" << "Es wurde kein aktives eBay Konto gefunden";
-    QTest::newRow("location without active account")
-        << "actionArtikelstandort_und_Bearbeitungszeit" << "77:1" << false << ""
-        << "Es wurde kein aktives eBay Konto gefunden";
-    QTest::newRow("policies, two sites") << "actionRahmenbedingungen" << "77:1 16:1" << true << ""
+    QTest::newRow("nothing selected") << "actionZahlungsmethoden"
+                                      << "" << true << ""
+                                      << "";
+    QTest::newRow("payment, one site") << "actionZahlungsmethoden"
+                                       << "77:1 77:2" << true << "Bulk_Payment"
+                                       << "";
+    QTest::newRow("payment, two sites")
+        << "actionZahlungsmethoden"
+        << "77:1 16:1" << true << ""
+        << "von Zahlungsmethoden müssen alle ausgewählten Artikel " + sites;
+    QTest::newRow("payment without active account") << "actionZahlungsmethoden"
+                                                    << "77:1" << false << ""
+                                                    << "Es wurde kein aktives eBay Konto gefunden";
+    QTest::newRow("location without active account") << "actionArtikelstandort_und_Bearbeitungszeit"
+                                                     << "77:1" << false << ""
+                                                     << "Es wurde kein aktives eBay Konto gefunden";
+    QTest::newRow("policies, two sites") << "actionRahmenbedingungen"
+                                         << "77:1 16:1" << true << ""
                                          << "nur bezogen auf ein Land";
-    QTest::newRow("policies, two accounts") << "actionRahmenbedingungen" << "77:1 77:2" << true << ""
+    QTest::newRow("policies, two accounts") << "actionRahmenbedingungen"
+                                            << "77:1 77:2" << true << ""
                                             << "nur bezogen auf ein Konto";
-    QTest::newRow("policies, one account") << "actionRahmenbedingungen" << "77:2 77:2" << true
-                                           << "Bulk_Profiles" << "";
+    QTest::newRow("policies, one account") << "actionRahmenbedingungen"
+                                           << "77:2 77:2" << true << "Bulk_Profiles"
+                                           << "";
     QTest::newRow("account, two accounts") << "actionKonto_PayPal_und_Shopkategorien"
-                                           << "77:1 77:2" << true << "Bulk_Account" << "";
-    QTest::newRow("format") << "actionFormat_und_Laufzeit" << "77:1" << true
-                            << "Bulk_FormatAndDuration" << "";
+                                           << "77:1 77:2" << true << "Bulk_Account"
+                                           << "";
+    QTest::newRow("format") << "actionFormat_und_Laufzeit"
+                            << "77:1" << true << "Bulk_FormatAndDuration"
+                            << "";
 }
 
 // The commands check the selection before a dialog opens; a dialog that cannot work
@@ -398,10 +417,13 @@ void TestBulkEdit::commands()
         QVERIFY(t.db()->executeSQL("UPDATE accounts SET active=0"));
     QStringList ids;
     for (const QString &row : selection.split(' ', Qt::SkipEmptyParts))
-        ids << QString::number(TestSupport::insertArticle(
-            t.db(), { { "Folder", -10 }, { "Site", row.section(':', 0, 0).toInt() },
-                      { "Account", row.section(':', 1).toInt() },
-                      { "PaymentMethods", "PayPal" }, { "ListingDuration", "Days_10" } }));
+        ids << QString::number(
+            TestSupport::insertArticle(t.db(),
+                                       { { "Folder", -10 },
+                                         { "Site", row.section(':', 0, 0).toInt() },
+                                         { "Account", row.section(':', 1).toInt() },
+                                         { "PaymentMethods", "PayPal" },
+                                         { "ListingDuration", "Days_10" } }));
     TestSupport::MainWindowFixture fixture(t);
     QVERIFY(fixture.showFolder(-10));
     for (QTreeWidgetItem *item : fixture.itemList()->findItems("*", Qt::MatchWildcard))
@@ -430,7 +452,8 @@ void TestBulkEdit::commands()
     if (message.isEmpty())
         QVERIFY2(answers.messages().isEmpty(), qPrintable(answers.lastMessageText()));
     else
-        QVERIFY2(answers.lastMessageText().contains(message), qPrintable(answers.lastMessageText()));
+        QVERIFY2(answers.lastMessageText().contains(message),
+                 qPrintable(answers.lastMessageText()));
     const QStringList changed = changes(before, TableSnapshot::take(*t.db(), "articles"));
     if (opened.isEmpty())
         QCOMPARE(changed, QStringList());
