@@ -5,8 +5,6 @@
 #include "marketplace/api_ebay.h"
 #include "ui_bulk_account.h"
 
-#include <QStandardItemModel>
-
 namespace {
 
 int leadingBlanks(const QString &text)
@@ -15,15 +13,6 @@ int leadingBlanks(const QString &text)
     while (count < text.size() && text.at(count) == QLatin1Char(' '))
         ++count;
     return count;
-}
-
-// An entry that stays visible but cannot be chosen (a store category with children).
-void makeUnselectable(QComboBox *box, int index)
-{
-    if (auto *model = qobject_cast<QStandardItemModel *>(box->model())) {
-        if (QStandardItem *item = model->item(index))
-            item->setFlags(item->flags() & ~Qt::ItemIsEnabled);
-    }
 }
 
 } // namespace
@@ -113,7 +102,7 @@ void Bulk_Account::on_Account_currentIndexChanged(int index)
                     && leadingBlanks(categories.at(i + 1).first())
                         > leadingBlanks(category.first())) {
                     for (QComboBox *box : boxes)
-                        makeUnselectable(box, box->count() - 1);
+                        disableEntry(box, box->count() - 1);
                 }
             }
             for (QComboBox *box : boxes) {

@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QStandardItemModel>
 
 namespace {
 
@@ -41,9 +42,12 @@ void BulkEditDialog::fixSize()
     setMaximumSize(size());
 }
 
-std::unique_ptr<Api_Ebay> BulkEditDialog::firstActiveAccountClient()
+std::unique_ptr<Api_Ebay>
+BulkEditDialog::firstActiveAccountClient(QList<QMap<QString, QVariant>> *activeAccounts)
 {
     const auto accounts = db->select(QStringLiteral("SELECT * FROM accounts WHERE active=1"));
+    if (activeAccounts)
+        *activeAccounts = accounts;
     if (accounts.isEmpty()) {
         Statics::showMessage(nullptr, tr("Es wurde kein aktives eBay Konto gefunden"), 2);
         refuseToOpen();
@@ -58,6 +62,14 @@ void BulkEditDialog::addNoChangeEntry(QComboBox *box)
 {
     box->addItem(QStringLiteral("- ") + tr("keine Änderung vornehmen") + QStringLiteral(" -"),
                  QString());
+}
+
+void BulkEditDialog::disableEntry(QComboBox *box, int index)
+{
+    if (auto *model = qobject_cast<QStandardItemModel *>(box->model())) {
+        if (QStandardItem *item = model->item(index))
+            item->setFlags(item->flags() & ~(Qt::ItemIsEnabled | Qt::ItemIsSelectable));
+    }
 }
 
 void BulkEditDialog::takeCombo(QMap<QString, QVariant> &record, const QComboBox *box,

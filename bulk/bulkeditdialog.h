@@ -27,6 +27,9 @@ public:
     // the seller why); the opener then must not run it.
     bool canOpen() const { return m_canOpen; }
 
+    // Shows the entry greyed and unselectable (a heading, a category with children).
+    static void disableEntry(QComboBox *box, int index);
+
 public slots:
     // Writes the change record into every selected article and closes. A failed write is
     // shown with the database's error text.
@@ -46,7 +49,9 @@ protected:
     void refuseToOpen() { m_canOpen = false; }
     // A marketplace client for the first active account, for reference data. Without an
     // active account the seller is told so and the dialog refuses to open (null).
-    std::unique_ptr<Api_Ebay> firstActiveAccountClient();
+    // The active accounts' rows go to `accounts` when given.
+    std::unique_ptr<Api_Ebay> firstActiveAccountClient(QList<QMap<QString, QVariant>> *accounts
+                                                       = nullptr);
 
     // "- keine Änderung vornehmen -" as entry 0 of `box` (item data: empty text).
     static void addNoChangeEntry(QComboBox *box);

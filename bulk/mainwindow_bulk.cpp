@@ -7,12 +7,19 @@
 #include "bulk/bulk_formatandduration.h"
 #include "bulk/bulk_location.h"
 #include "bulk/bulk_payment.h"
+#include "bulk/bulk_priceandquantity.h"
 #include "bulk/bulk_profiles.h"
+#include "bulk/bulk_shipping.h"
+#include "bulk/searchandreplace.h"
 #include "core/database.h"
+#include "core/specialfolderid.h"
 #include "core/statics.h"
 #include "ui_mainwindow.h"
+#include "views/foldermodel.h"
 #include "views/itemlistroles.h"
 
+#include <QPointer>
+#include <QSystemTrayIcon>
 #include <QTreeWidgetItem>
 
 MainWindow::BulkSelection MainWindow::bulkSelection() const
@@ -142,4 +149,87 @@ void MainWindow::on_actionKonto_PayPal_und_Shopkategorien_triggered()
         return;
     runBulkDialog(new Bulk_Account(this, selection.ids.join(QLatin1Char(',')), currentFolder,
                                    selection.account, selection.accountsDiffer));
+}
+
+void MainWindow::on_actionPreise_und_Mengen_triggered()
+{
+    const BulkSelection selection = bulkSelection();
+    if (selection.ids.isEmpty())
+        return;
+    if (runBulkDialog(new Bulk_PriceAndQuantity(this, selection.ids.join(QLatin1Char(',')))) == 0)
+        return;
+    // The shown rows of the current folder, read again; the list is not sorted anew.
+    const auto rows = db->select(currentQuery);
+    for (const auto &row : rows) {
+        if (QTreeWidgetItem *item = IsItemWithIdHere(row.value(QStringLiteral("id")).toInt()))
+            UpdateListItem(row, item);
+    }
+}
+
+void MainWindow::on_actionSuchen_und_ersetzen_triggered()
+{
+    const BulkSelection selection = bulkSelection();
+    if (selection.ids.isEmpty())
+        return;
+    QPointer<SearchAndReplace> dialog = new SearchAndReplace(selection.ids, this);
+    dialog->setWindowModality(Qt::WindowModal);
+    const int result = dialog->exec();
+    const bool queue = dialog && dialog->moveToOutbox;
+    if (dialog)
+        dialog->deleteLater();
+    if (result != 1 || !queue)
+        return;
+    if (currentFolder != SpecialFolderId::Active) {
+        refreshListRows(selection.ids);
+        return;
+    }
+    // Edited running listings go to the outbox, as "In Ausgang legen" puts them there: the
+    // listing worker then sends the revisions.
+    int moved = 0;
+    for (const QString &id : selection.ids) {
+        const int articleId = id.toInt();
+        QTreeWidgetItem *item = IsItemWithIdHere(articleId);
+        if (!item)
+            continue;
+        const QString folder = db->selectOne(QStringLiteral("SELECT Folder FROM articles WHERE id=")
+                                             + QString::number(articleId));
+        if (folder.isEmpty())
+            continue;
+        const QString statement
+            = QStringLiteral("UPDATE articles SET FolderOld=%1, Folder=%2, IsEdit=0, DoCheck=2, "
+                             "DoCheckResult='%3' WHERE id=%4")
+                  .arg(QString::number(folder.toInt()), QString::number(SpecialFolderId::Outbox),
+                       Database::escapeString(tr("Artikel wird eingestellt / aktualisiert")),
+                       QString::number(articleId));
+        if (!db->executeSQL(statement))
+            continue;
+        delete ui->itemlist->takeTopLevelItem(ui->itemlist->indexOfTopLevelItem(item));
+        folderModel->ChangeFolderCount(folder.toInt(), -1, false);
+        ++moved;
+    }
+    folderModel->ChangeFolderCount(SpecialFolderId::Outbox, moved, false);
+    trayIcon->showMessage(tr("Artikelupdate"),
+                          tr("Die geänderten Artikel wurden zur Aktualisierung in den Ausgang "
+                             "verschoben"),
+                          QSystemTrayIcon::Information, 10000);
+    updateBar();
+    updateButtons();
+    if (moved > 0)
+        emit startCheckNow();
+}
+
+void MainWindow::on_actionInlandsversand_triggered()
+{
+    const BulkSelection selection = bulkSelection();
+    if (selection.ids.isEmpty())
+        return;
+    if (selection.sitesDiffer) {
+        Statics::showMessage(this,
+                             tr("Beim gebündelten Bearbeiten von Inlandsversandmethoden müssen "
+                                "alle ausgewählten Artikel auf der gleichen Plattform sein."),
+                             0);
+        return;
+    }
+    runBulkDialog(new Bulk_Shipping(this, selection.site, selection.ids.join(QLatin1Char(',')),
+                                    selection.accountsDiffer, selection.account));
 }

@@ -173,6 +173,9 @@ public slots:
     void on_actionArtikelstandort_und_Bearbeitungszeit_triggered();
     void on_actionZahlungsmethoden_triggered();
     void on_actionKonto_PayPal_und_Shopkategorien_triggered();
+    void on_actionPreise_und_Mengen_triggered();
+    void on_actionSuchen_und_ersetzen_triggered();
+    void on_actionInlandsversand_triggered();
 
 private:
     // The selected rows of the article list, in the list's order, with the first row's site

@@ -5,6 +5,7 @@
 #include "bulk/bulk_location.h"
 #include "bulk/bulk_payment.h"
 #include "bulk/bulk_profiles.h"
+#include "bulk/bulk_shipping.h"
 #include "core/config.h"
 #include "core/database.h"
 #include "core/statics.h"
@@ -20,6 +21,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -74,6 +76,21 @@ void type(QDialog *dialog, const char *edit, const QString &text)
     line->setModified(true);
 }
 
+void setState(QDialog *dialog, const char *box, Qt::CheckState state)
+{
+    child<QCheckBox>(dialog, box)->setCheckState(state);
+}
+
+void setCost(QDialog *dialog, const char *spin, double value)
+{
+    child<QDoubleSpinBox>(dialog, spin)->setValue(value);
+}
+
+BulkEditDialog *shipping(const QString &ids)
+{
+    return new Bulk_Shipping(nullptr, 77, ids, false, 1);
+}
+
 void tick(BulkEditDialog *dialog, const QString &paymentId)
 {
     for (QCheckBox *box : static_cast<Bulk_Payment *>(dialog)->paymentBoxes) {
@@ -107,6 +124,7 @@ private slots:
     void writes_data();
     void writes();
     void storeCategories();
+    void shippingServices();
     void paymentChoices_data();
     void paymentChoices();
     void failedWriteIsReported();
@@ -126,6 +144,8 @@ void TestBulkEdit::initTestCase()
     m_server->pointConfigHere();
     m_server->setCallReply("GeteBayDetails", FakeReply::ok(canned("GeteBayDetails.xml")));
     m_server->setCallReply("GetStore", FakeReply::ok(canned("GetStore.xml")));
+    m_server->setCallReply("GetShippingDiscountProfiles",
+                           FakeReply::ok(canned("GetShippingDiscountProfiles.xml")));
     m_server->setReply(QUrl(Config::defaultValue(Config::Key::ProfilesUrl)).path(),
                        FakeReply::ok(canned("getSellerProfiles.xml")));
 }
@@ -216,6 +236,69 @@ void TestBulkEdit::writes_data()
                return d;
            })
         << QStringList { "SellerReturnProfile=6001", "SellerShippingProfile=" };
+
+    // Domestic shipping: partially checked boxes, no-change combos and costs at 0 keep
+    // what the articles have.
+    QTest::newRow("shipping: untouched writes nothing")
+        << -10 << Scenario([](const QString &ids, int) { return shipping(ids); }) << QStringList();
+    QTest::newRow("shipping: a cost alone") << -10 << Scenario([](const QString &ids, int) {
+        auto *d = shipping(ids);
+        setCost(d, "ShippingService_2_Cost", 4.5);
+        return d;
+    }) << QStringList { "ShippingService_2_Cost=4.5" };
+    QTest::newRow("shipping: service removed, costs zero, typed further cost kept")
+        << -10 << Scenario([](const QString &ids, int) {
+               auto *d = shipping(ids);
+               child<QComboBox>(d, "ShippingService_3")->setCurrentIndex(1);
+               setCost(d, "ShippingService_3_Cost_Add", 1.2);
+               return d;
+           })
+        << QStringList { "ShippingService_3=", "ShippingService_3_Cost=0",
+                         "ShippingService_3_Cost_Add=1.2" };
+    QTest::newRow("shipping: service chosen, free shipping overrides its costs")
+        << -10 << Scenario([](const QString &ids, int) {
+               auto *d = shipping(ids);
+               choose(d, "ShippingService_1", "DE_UPSExpress");
+               setCost(d, "ShippingService_1_Cost", 5.9);
+               setState(d, "FreeShipping", Qt::Checked);
+               return d;
+           })
+        << QStringList { "ShippingService_1=DE_UPSExpress", "ShippingService_1_Cost=0",
+                         "ShippingService_1_IsFree=1" };
+    QTest::newRow("shipping: pickup off clears its cost, free shipping off")
+        << -10 << Scenario([](const QString &ids, int) {
+               auto *d = shipping(ids);
+               setCost(d, "OfferPickupPrice", 2);
+               setState(d, "OfferPickup", Qt::Unchecked);
+               setState(d, "FreeShipping", Qt::Unchecked);
+               return d;
+           })
+        << QStringList { "PickUpAccepted=0", "PickUpAcceptedCost=0", "ShippingService_1_IsFree=0" };
+    QTest::newRow("shipping: pickup cost alone, discount profile")
+        << -10 << Scenario([](const QString &ids, int) {
+               auto *d = shipping(ids);
+               setCost(d, "OfferPickupPrice", 2.5);
+               setState(d, "PromotionalShippingDiscount", Qt::Checked);
+               choose(d, "ShippingDiscountProfileID", "1110002");
+               return d;
+           })
+        << QStringList { "PickUpAcceptedCost=2.5", "PromotionalShippingDiscount=1",
+                         "ShippingDiscountProfileID=1110002" };
+    QTest::newRow("shipping: no domestic shipping")
+        << -10 << Scenario([](const QString &ids, int) {
+               auto *d = shipping(ids);
+               choose(d, "ShippingService_2", "DE_Express");
+               setCost(d, "ShippingService_2_Cost", 3);
+               setState(d, "AcceptShipping", Qt::Checked);
+               child<QComboBox>(d, "ShippingDiscountProfileID")->setCurrentIndex(1);
+               return d;
+           })
+        << QStringList { "PromotionalShippingDiscount=0",
+                         "ShippingDiscountProfileID=",
+                         "ShippingService_1=",
+                         "ShippingService_2=",
+                         "ShippingService_3=",
+                         "ShippingService_4=" };
 }
 
 // Exactly the selected articles get exactly the chosen columns.
@@ -227,6 +310,18 @@ void TestBulkEdit::writes()
     APP_TEST_DATABASE(t);
     addAccounts(t.db());
     const QMap<QString, QVariant> start { { "Folder", folder },
+                                          { "ShippingService_1", "DE_DHLPaket" },
+                                          { "ShippingService_1_Cost", 4.99 },
+                                          { "ShippingService_2", "DE_DHLPaket" },
+                                          { "ShippingService_3", "DE_DHLPaket" },
+                                          { "ShippingService_3_Cost", 6.99 },
+                                          { "ShippingDiscountProfileID", "1110001" },
+                                          { "PickUpAccepted", 1 },
+                                          { "PickUpAcceptedCost", 1.5 },
+                                          { "ShippingService_4", "DE_Alt" },
+                                          // flags no dialog writes: every write shows
+                                          { "ShippingService_1_IsFree", 2 },
+                                          { "PromotionalShippingDiscount", 2 },
                                           { "PayPalEmailAddress", "alt@example.de" },
                                           { "PostalCode", "50667" },
                                           { "PaymentMethods", "PayPal" },
@@ -260,34 +355,54 @@ void TestBulkEdit::storeCategories()
 {
     APP_TEST_DATABASE(t);
     addAccounts(t.db());
-    Bulk_Account choose(nullptr, "1", -10, 0, false);
-    auto *account = child<QComboBox>(&choose, "Account");
-    auto *first = child<QComboBox>(&choose, "StoreCategoryID");
-    QVERIFY(account->isEnabled());
-    QVERIFY(!first->isEnabled());
-    account->setCurrentIndex(account->findData(1));
-    QVERIFY(first->isEnabled());
-    QStringList shown;
-    auto *model = qobject_cast<QStandardItemModel *>(first->model());
-    for (int i = 1; i < first->count(); ++i)
-        shown << QString(model->item(i)->isEnabled() ? "" : "x ") + first->itemText(i);
-    QCOMPARE(shown.first(), QString("x Bücher"));
-    QVERIFY2(shown.contains("     Romane") && shown.contains("x Modellbau")
-                 && shown.contains("     Flugmodelle"),
-             qPrintable(shown.join('|')));
-    account->setCurrentIndex(account->findData(2)); // no store
-    QCOMPARE(first->count(), 1);
-    QVERIFY(!first->isEnabled());
-
-    Bulk_Account active(nullptr, "1", -9, 1, false);
-    auto *fixed = child<QComboBox>(&active, "Account");
-    QVERIFY(!fixed->isEnabled());
-    QCOMPARE(fixed->currentData().toInt(), 1);
-    QVERIFY(child<QComboBox>(&active, "StoreCategoryID")->isEnabled());
-
+    {
+        Bulk_Account choose(nullptr, "1", -10, 0, false);
+        auto *account = child<QComboBox>(&choose, "Account");
+        auto *first = child<QComboBox>(&choose, "StoreCategoryID");
+        QVERIFY(account->isEnabled());
+        QVERIFY(!first->isEnabled());
+        account->setCurrentIndex(account->findData(1));
+        QVERIFY(first->isEnabled());
+        QStringList shown;
+        auto *model = qobject_cast<QStandardItemModel *>(first->model());
+        for (int i = 1; i < first->count(); ++i)
+            shown << QString(model->item(i)->isEnabled() ? "" : "x ") + first->itemText(i);
+        QCOMPARE(shown.first(), QString("x Bücher"));
+        QVERIFY2(shown.contains("     Romane") && shown.contains("x Modellbau")
+                     && shown.contains("     Flugmodelle"),
+                 qPrintable(shown.join('|')));
+        account->setCurrentIndex(account->findData(2)); // no store
+        QCOMPARE(first->count(), 1);
+        QVERIFY(!first->isEnabled());
+    }
+    {
+        Bulk_Account active(nullptr, "1", -9, 1, false);
+        auto *fixed = child<QComboBox>(&active, "Account");
+        QVERIFY(!fixed->isEnabled());
+        QCOMPARE(fixed->currentData().toInt(), 1);
+        QVERIFY(child<QComboBox>(&active, "StoreCategoryID")->isEnabled());
+    }
     Bulk_Account mixed(nullptr, "1", -9, 1, true);
     QCOMPARE(child<QComboBox>(&mixed, "Account")->currentIndex(), 0);
     QVERIFY(!child<QComboBox>(&mixed, "StoreCategoryID")->isEnabled());
+}
+
+// The service lists: two fixed entries, then category headings that cannot be chosen.
+void TestBulkEdit::shippingServices()
+{
+    APP_TEST_DATABASE(t);
+    addAccounts(t.db());
+    std::unique_ptr<BulkEditDialog> dialog(new Bulk_Shipping(nullptr, 77, "1", true, 1));
+    auto *box = child<QComboBox>(dialog.get(), "ShippingService_4");
+    auto *model = qobject_cast<QStandardItemModel *>(box->model());
+    QStringList shown;
+    for (int i = 0; i < box->count(); ++i)
+        shown << (model->item(i)->isEnabled() ? "" : "x ") + box->itemData(i).toString();
+    QCOMPARE(shown.mid(0, 4), (QStringList { "", "", "x -1", "DE_Express" }));
+    QVERIFY(!shown.contains("DE_Pickup") && !shown.contains("DE_DHLPaketInternational"));
+    // Several accounts: no discount profiles and the discount fixed.
+    QCOMPARE(child<QComboBox>(dialog.get(), "ShippingDiscountProfileID")->count(), 2);
+    QVERIFY(!child<QCheckBox>(dialog.get(), "PromotionalShippingDiscount")->isEnabled());
 }
 
 void TestBulkEdit::paymentChoices_data()
