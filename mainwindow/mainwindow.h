@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QVariant>
 
+class BulkEditDialog;
 class Database;
 class FolderModel;
 class NewsListItemModel;
@@ -164,4 +165,32 @@ private:
     // The worker threads, watched (not owned) so that closing can wait for them.
     QList<QPointer<QThread>> workerThreads;
     int runningWorkers = 0;
+
+    // --- bulk editing (bulk/mainwindow_bulk.cpp) ---
+public slots:
+    void on_actionFormat_und_Laufzeit_triggered();
+    void on_actionRahmenbedingungen_triggered();
+    void on_actionArtikelstandort_und_Bearbeitungszeit_triggered();
+    void on_actionZahlungsmethoden_triggered();
+    void on_actionKonto_PayPal_und_Shopkategorien_triggered();
+    void on_actionPreise_und_Mengen_triggered();
+    void on_actionSuchen_und_ersetzen_triggered();
+    void on_actionInlandsversand_triggered();
+
+private:
+    // The selected rows of the article list, in the list's order, with the first row's site
+    // and account and whether any other row has another.
+    struct BulkSelection
+    {
+        QStringList ids;
+        int site = -1;
+        int account = -1;
+        bool sitesDiffer = false;
+        bool accountsDiffer = false;
+    };
+    BulkSelection bulkSelection() const;
+    // Runs a bulk dialog modally (not at all when it refused to open); its result.
+    int runBulkDialog(BulkEditDialog *dialog);
+    // Reads the listed rows of these articles again.
+    void refreshListRows(const QStringList &ids);
 };
