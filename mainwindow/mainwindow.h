@@ -164,4 +164,8 @@ private:
     // The worker threads, watched (not owned) so that closing can wait for them.
     QList<QPointer<QThread>> workerThreads;
     int runningWorkers = 0;
+
+    // --- settings (mainwindow/mainwindow_settings.cpp) ---
+public slots:
+    void on_actionEinstellungen_triggered();
 };
