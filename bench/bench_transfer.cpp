@@ -6,6 +6,7 @@
 // command-line client running the same INSERT statements one at a time from a file.
 // Run under scripts/with-mariadb.sh. Usage: bench_transfer [mariadb binary]
 #include "core/database.h"
+#include "mainwindow/mysqltransfer.h"
 #include "mainwindow/setup.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/temphome.h"
@@ -56,10 +57,11 @@ void fillLocal(Database &db)
               { QStringLiteral("Currency"), QStringLiteral("EUR") } },
             QStringLiteral("articles"));
         for (int p = 1; p <= kPicturesPerArticle; ++p)
-            db.insertSqlClean({ { QStringLiteral("article_id"), id },
-                                { QStringLiteral("image"), QStringLiteral("%1_%2.jpg").arg(id).arg(p) },
-                                { QStringLiteral("sort"), p } },
-                              QStringLiteral("articles_images"));
+            db.insertSqlClean(
+                { { QStringLiteral("article_id"), id },
+                  { QStringLiteral("image"), QStringLiteral("%1_%2.jpg").arg(id).arg(p) },
+                  { QStringLiteral("sort"), p } },
+                QStringLiteral("articles_images"));
         db.insertSqlClean({ { QStringLiteral("article_id"), id },
                             { QStringLiteral("VariantXml"),
                               QStringLiteral("<Variation><SKU>V-%1</SKU><Farbe>Grün</Farbe>"
@@ -103,7 +105,8 @@ qint64 writeStatements(const QString &localFile, Database &shared, const QString
 {
     QFile out(path);
     out.open(QIODevice::WriteOnly);
-    QSqlDatabase local = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dump"));
+    QSqlDatabase local
+        = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dump"));
     local.setDatabaseName(localFile);
     local.open();
     qint64 rows = 0;
@@ -122,13 +125,7 @@ qint64 writeStatements(const QString &localFile, Database &shared, const QString
         QSqlQuery query(local);
         query.setForwardOnly(true);
         query.exec(QStringLiteral("SELECT * FROM \"%1\"").arg(table));
-        const QSqlRecord record = query.record();
-        QVector<QPair<QString, int>> columns;
-        for (int c = 0; c < record.count(); ++c) {
-            if (target.contains(record.fieldName(c)))
-                columns.append({ record.fieldName(c), c });
-        }
-        std::sort(columns.begin(), columns.end());
+        const auto columns = MySqlTransfer::commonColumns(query.record(), target);
         QStringList names;
         for (const auto &column : qAsConst(columns))
             names << QLatin1Char('`') + column.first + QLatin1Char('`');
@@ -207,12 +204,14 @@ int main(int argc, char *argv[])
     const long peakAfter = peakKilobytes();
 
     qint64 arrived = 0;
-    for (const char *table : { "articles", "articles_images", "articles_variations", "itemshistory" })
-        arrived += shared.db()->selectOne(QStringLiteral("SELECT COUNT(*) FROM %1")
-                                              .arg(QLatin1String(table)))
-                       .toLongLong();
-    std::printf("transfer: %lld rows of the four tables arrived, %.1f s, %.0f rows/s\n",
-                arrived, transferMs / 1000.0, arrived * 1000.0 / transferMs);
+    for (const char *table :
+         { "articles", "articles_images", "articles_variations", "itemshistory" })
+        arrived
+            += shared.db()
+                   ->selectOne(QStringLiteral("SELECT COUNT(*) FROM %1").arg(QLatin1String(table)))
+                   .toLongLong();
+    std::printf("transfer: %lld rows of the four tables arrived, %.1f s, %.0f rows/s\n", arrived,
+                transferMs / 1000.0, arrived * 1000.0 / transferMs);
     std::printf("  message: %s\n", qPrintable(answers.lastMessageText()));
     std::printf("  peak memory: %.1f MB before the transfer, %.1f MB after\n", peakBefore / 1024.0,
                 peakAfter / 1024.0);
@@ -224,10 +223,11 @@ int main(int argc, char *argv[])
     QProcess process;
     process.setStandardInputFile(statements);
     clock.restart();
-    process.start(client, { QStringLiteral("--no-defaults"), QStringLiteral("-h"), server.host,
-                            QStringLiteral("-P"), QString::number(server.port),
-                            QStringLiteral("-u"), server.user,
-                            QStringLiteral("-p") + server.password, shared.mysqlDatabaseName() });
+    process.start(client,
+                  { QStringLiteral("--no-defaults"), QStringLiteral("-h"), server.host,
+                    QStringLiteral("-P"), QString::number(server.port), QStringLiteral("-u"),
+                    server.user, QStringLiteral("-p") + server.password,
+                    shared.mysqlDatabaseName() });
     process.waitForFinished(-1);
     const qint64 clientMs = clock.elapsed();
     if (process.exitCode() != 0)

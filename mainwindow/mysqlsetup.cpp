@@ -21,8 +21,8 @@ MySqlSetup MySqlSetup::load(const QString &dataDir)
     setup.hostname = file.value(QStringLiteral("hostname")).toString();
     setup.port = file.value(QStringLiteral("port"), 3306).toInt();
     setup.username = file.value(QStringLiteral("username")).toString();
-    setup.password
-        = SimpleCrypt(kPasswordKey).decryptToString(file.value(QStringLiteral("password")).toString());
+    setup.password = SimpleCrypt(kPasswordKey)
+                         .decryptToString(file.value(QStringLiteral("password")).toString());
     setup.database = file.value(QStringLiteral("database")).toString();
     setup.active = file.value(QStringLiteral("active"), false).toBool();
     setup.syncWorkstation = file.value(QStringLiteral("syncworkstation"), false).toBool();

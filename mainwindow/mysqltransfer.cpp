@@ -62,7 +62,18 @@ MySqlTransfer::MySqlTransfer(Database *target, const QString &localFile, const Q
     : m_target(target)
     , m_localFile(localFile)
     , m_logFile(logFile)
+{ }
+
+QVector<QPair<QString, int>> MySqlTransfer::commonColumns(const QSqlRecord &record,
+                                                          const QSet<QString> &targetColumns)
 {
+    QVector<QPair<QString, int>> columns;
+    for (int c = 0; c < record.count(); ++c) {
+        if (targetColumns.contains(record.fieldName(c)))
+            columns.append({ record.fieldName(c), c });
+    }
+    std::sort(columns.begin(), columns.end());
+    return columns;
 }
 
 MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
@@ -115,12 +126,12 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
                 continue;
 
             QSet<QString> targetColumns;
-            for (const auto &row : m_target->select(QStringLiteral("SHOW COLUMNS FROM ")
-                                                    + quotedName(table)))
+            for (const auto &row :
+                 m_target->select(QStringLiteral("SHOW COLUMNS FROM ") + quotedName(table)))
                 targetColumns.insert(row.value(QStringLiteral("Field")).toString());
 
-            const QString localName
-                = QLatin1Char('"') + QString(table).replace(QLatin1Char('"'), QLatin1String("\"\""))
+            const QString localName = QLatin1Char('"')
+                + QString(table).replace(QLatin1Char('"'), QLatin1String("\"\""))
                 + QLatin1Char('"');
             int rowCount = 0;
             {
@@ -148,14 +159,7 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
                 log.line(result.error);
                 break;
             }
-            // The columns both sides have, in ascending order of their names.
-            const QSqlRecord record = rows.record();
-            QVector<QPair<QString, int>> columns;
-            for (int c = 0; c < record.count(); ++c) {
-                if (targetColumns.contains(record.fieldName(c)))
-                    columns.append({ record.fieldName(c), c });
-            }
-            std::sort(columns.begin(), columns.end());
+            const auto columns = commonColumns(rows.record(), targetColumns);
             QStringList names;
             QStringList marks;
             for (const auto &column : qAsConst(columns)) {
@@ -163,10 +167,9 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
                 marks << QStringLiteral("?");
             }
             QSqlQuery insert(target);
-            insert.prepare(QStringLiteral("INSERT INTO ") + quotedName(table)
-                           + QStringLiteral(" (") + names.join(QLatin1Char(','))
-                           + QStringLiteral(") VALUES (") + marks.join(QLatin1Char(','))
-                           + QLatin1Char(')'));
+            insert.prepare(QStringLiteral("INSERT INTO ") + quotedName(table) + QStringLiteral(" (")
+                           + names.join(QLatin1Char(',')) + QStringLiteral(") VALUES (")
+                           + marks.join(QLatin1Char(',')) + QLatin1Char(')'));
 
             target.transaction();
             int countdown = kProgressEvery - 1;

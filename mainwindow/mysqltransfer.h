@@ -1,9 +1,13 @@
 #pragma once
 
+#include <QPair>
+#include <QSet>
 #include <QString>
+#include <QVector>
 #include <functional>
 
 class Database;
+class QSqlRecord;
 
 // Copies every table of a local SQLite database file into the shared MySQL database:
 // each MySQL table of the same name is emptied and refilled with the local rows (the
@@ -43,6 +47,11 @@ public:
     static constexpr int kProgressEvery = 31;
 
     Result run(const ProgressHandler &progress);
+
+    // The fields of `record` that `targetColumns` names, as (name, position), in ascending
+    // order of their names: the columns a row is copied with.
+    static QVector<QPair<QString, int>> commonColumns(const QSqlRecord &record,
+                                                      const QSet<QString> &targetColumns);
 
 private:
     Database *m_target;

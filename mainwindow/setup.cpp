@@ -20,8 +20,9 @@ const char *const kNotificationOptions[]
 
 // What the main database publishes about the folder and the server it works on.
 const char *const kDatabaseProperties[]
-    = { "datadir",       "CurrentDataPath", "mysqlhostname",  "mysqlport",           "mysqldatabase",
-        "mysqlusername", "mysqlpassword",   "mysqlimagepath", "mysqlsyncworkstation" };
+    = { "datadir",       "CurrentDataPath", "mysqlhostname",
+        "mysqlport",     "mysqldatabase",   "mysqlusername",
+        "mysqlpassword", "mysqlimagepath",  "mysqlsyncworkstation" };
 
 QString folderKey(const QString &path)
 {
@@ -41,10 +42,10 @@ Setup::Setup(QWidget *parent)
     m_ui->DataPath->setEnabled(false);
     m_ui->DataPath->setModified(false);
 
-    m_ui->BackupDataPath->setText(db->getOption(
-        QStringLiteral("backuppath"),
-        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
-            + QStringLiteral("/Zerire3_Backups")));
+    m_ui->BackupDataPath->setText(
+        db->getOption(QStringLiteral("backuppath"),
+                      QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+                          + QStringLiteral("/Zerire3_Backups")));
     m_ui->BackupDataPath->setEnabled(false);
     m_ui->BackupDataPath->setModified(false);
 
@@ -100,8 +101,8 @@ void Setup::on_DataPathButton_clicked()
 
 void Setup::on_BackupDataPathButton_clicked()
 {
-    const QString chosen = Dialogs::existingDirectory(this, tr("Datenpfad öffnen"),
-                                                      m_ui->BackupDataPath->text());
+    const QString chosen
+        = Dialogs::existingDirectory(this, tr("Datenpfad öffnen"), m_ui->BackupDataPath->text());
     if (chosen.isEmpty())
         return;
     m_ui->BackupDataPath->setText(QDir::toNativeSeparators(QDir::cleanPath(chosen))
@@ -136,12 +137,13 @@ void Setup::accept()
     if (m_ui->DataPath->isModified()) {
         storeDataPath(m_ui->DataPath->text());
         Statics::showMessage(
-            this, tr("Starte das Programm neu, damit das ausgewählte Datenverzeichnis genutzt wird"),
-            0);
+            this,
+            tr("Starte das Programm neu, damit das ausgewählte Datenverzeichnis genutzt wird"), 0);
     }
     if (m_ui->BackupDataPath->isModified())
         db->setOption(QStringLiteral("backuppath"), m_ui->BackupDataPath->text());
-    db->setOption(QStringLiteral("SyncIntervall"), QString::number(m_ui->RefreshIntervall->value()));
+    db->setOption(QStringLiteral("SyncIntervall"),
+                  QString::number(m_ui->RefreshIntervall->value()));
     for (const char *name : kNotificationOptions) {
         const auto *box = findChild<QCheckBox *>(QLatin1String(name));
         db->setOption(QLatin1String(name),

@@ -99,8 +99,8 @@ void Setup::on_removeAccount_clicked()
                                .arg(SpecialFolderId::Active)
                                .arg(SpecialFolderId::Sold)
                                .arg(SpecialFolderId::Unsold);
-    const QString listedIds = QStringLiteral("(SELECT id FROM articles WHERE ") + listed
-        + QLatin1Char(')');
+    const QString listedIds
+        = QStringLiteral("(SELECT id FROM articles WHERE ") + listed + QLatin1Char(')');
     const QStringList statements = {
         QStringLiteral("DELETE FROM accounts WHERE id=") + id,
         QStringLiteral("DELETE FROM articles_images WHERE article_id IN ") + listedIds,
@@ -117,10 +117,7 @@ void Setup::on_removeAccount_clicked()
     if (!ok) {
         const QString error = db->lastErrorText;
         db->executeSQL(QStringLiteral("ROLLBACK"));
-        Statics::showMessage(this,
-                             tr("Das Konto konnte nicht entfernt werden: %1")
-                                 .arg(error),
-                             2);
+        Statics::showMessage(this, tr("Das Konto konnte nicht entfernt werden: %1").arg(error), 2);
     }
     loadAccounts();
 }

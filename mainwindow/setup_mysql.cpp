@@ -41,10 +41,11 @@ void Setup::saveMySqlSettings()
     setup.syncWorkstation = m_ui->MySQLSyncWorkstation->isChecked();
     setup.imagePath = m_ui->MySQLImagePath->text();
     if (!setup.save(db->getCurrentDataDir()))
-        Statics::showMessage(this,
-                             tr("Die MySQL Einstellungen konnten nicht in \"%1\" gespeichert werden")
-                                 .arg(db->getCurrentDataDir() + QStringLiteral("mysql.setup")),
-                             2);
+        Statics::showMessage(
+            this,
+            tr("Die MySQL Einstellungen konnten nicht in \"%1\" gespeichert werden")
+                .arg(db->getCurrentDataDir() + QStringLiteral("mysql.setup")),
+            2);
 
     // On a shared database the property says whether this workstation's workers work or
     // leave it to the synchronising one; without it every workstation would synchronise.
@@ -86,8 +87,8 @@ bool Setup::testMySQL(QString &errorReturn)
     test.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10"));
     const bool ok = test.open();
     if (!ok)
-        errorReturn = tr("Es konnte keine Verbindung hergestellt werden: %1")
-                          .arg(test.lastError().text());
+        errorReturn
+            = tr("Es konnte keine Verbindung hergestellt werden: %1").arg(test.lastError().text());
     test.close();
     return ok;
 }
@@ -103,7 +104,8 @@ void Setup::on_MySQLTest_clicked()
 
 void Setup::on_pushButton_clicked()
 {
-    const QString address = Config::serverAddress(QStringLiteral("/knowledge-base/cloud-anbindung/"));
+    const QString address
+        = Config::serverAddress(QStringLiteral("/knowledge-base/cloud-anbindung/"));
     if (!address.isEmpty())
         QDesktopServices::openUrl(QUrl(address, QUrl::TolerantMode));
 }
@@ -133,26 +135,26 @@ void Setup::on_MySQLUploadLocalData_clicked()
     const QString logFile = db->getCurrentLogDir() + QStringLiteral("mysql_transfer.log");
     MySqlTransfer transfer(db.get(), db->getCurrentDataDir() + Database::getDatabaseName(),
                            logFile);
-    const MySqlTransfer::Result result = transfer.run([this, button](
-                                                          const MySqlTransfer::Progress &step) {
-        if (step.row == 0) {
-            m_ui->progressBar->setRange(0, step.tableCount);
-            m_ui->progressBar->setValue(step.tableIndex);
-            m_ui->progressBar->setVisible(true);
-            button->setText(tr("Übertrage Tabelle - %1 - (%2/%3)")
-                                .arg(step.table)
-                                .arg(step.tableIndex)
-                                .arg(step.tableCount));
-        } else {
-            button->setText(tr("Übertrage Tabelle - %1 - (%2/%3) - Daten (%4/%5)")
-                                .arg(step.table)
-                                .arg(step.tableIndex)
-                                .arg(step.tableCount)
-                                .arg(step.row)
-                                .arg(step.rowCount));
-        }
-        QCoreApplication::processEvents();
-    });
+    const MySqlTransfer::Result result
+        = transfer.run([this, button](const MySqlTransfer::Progress &step) {
+              if (step.row == 0) {
+                  m_ui->progressBar->setRange(0, step.tableCount);
+                  m_ui->progressBar->setValue(step.tableIndex);
+                  m_ui->progressBar->setVisible(true);
+                  button->setText(tr("Übertrage Tabelle - %1 - (%2/%3)")
+                                      .arg(step.table)
+                                      .arg(step.tableIndex)
+                                      .arg(step.tableCount));
+              } else {
+                  button->setText(tr("Übertrage Tabelle - %1 - (%2/%3) - Daten (%4/%5)")
+                                      .arg(step.table)
+                                      .arg(step.tableIndex)
+                                      .arg(step.tableCount)
+                                      .arg(step.row)
+                                      .arg(step.rowCount));
+              }
+              QCoreApplication::processEvents();
+          });
     endTransfer();
 
     switch (result.outcome) {
@@ -164,8 +166,7 @@ void Setup::on_MySQLUploadLocalData_clicked()
         break;
     case MySqlTransfer::Outcome::Stopped:
         Statics::showMessage(this,
-                             tr("Übertragungsfehler: %1").arg(result.error)
-                                 + QStringLiteral("\n\n")
+                             tr("Übertragungsfehler: %1").arg(result.error) + QStringLiteral("\n\n")
                                  + tr("Protokoll: %1").arg(QDir::toNativeSeparators(logFile)),
                              2);
         break;

@@ -58,9 +58,9 @@ SetupAccount::~SetupAccount() = default;
 QStringList SetupAccount::missingConfiguration(bool sandbox, bool signIn)
 {
     QList<Config::Key> keys = sandbox
-        ? QList<Config::Key>{ Config::Key::DevIdSandbox, Config::Key::AppIdSandbox,
-                              Config::Key::CertIdSandbox }
-        : QList<Config::Key>{ Config::Key::DevId, Config::Key::AppId, Config::Key::CertId };
+        ? QList<Config::Key> { Config::Key::DevIdSandbox, Config::Key::AppIdSandbox,
+                               Config::Key::CertIdSandbox }
+        : QList<Config::Key> { Config::Key::DevId, Config::Key::AppId, Config::Key::CertId };
     if (signIn)
         keys << (sandbox ? Config::Key::RuNameSandbox : Config::Key::RuName);
     else if (sandbox)
@@ -206,8 +206,8 @@ void SetupAccount::signUpForNewsletter(const QString &apiresult)
     QString registration = Statics::getstr(apiresult, QStringLiteral("<RegistrationAddress>"),
                                            QStringLiteral("</RegistrationAddress>"));
     registration.remove(QStringLiteral("<![CDATA[")).remove(QStringLiteral("]]>"));
-    const QString name = Statics::getstr(registration, QStringLiteral("<Name>"),
-                                         QStringLiteral("</Name>"));
+    const QString name
+        = Statics::getstr(registration, QStringLiteral("<Name>"), QStringLiteral("</Name>"));
     const QString email
         = Statics::getstr(apiresult, QStringLiteral("<Email>"), QStringLiteral("</Email>"));
     const bool commercial = apiresult.contains(QLatin1String("<SellerBusinessType>Commercial"));

@@ -22,17 +22,19 @@ void fillLocal(Database *db, const QString &refusedTitle)
     const QString umlauts = QStringLiteral("Größe: Übermaß & \"Spaß\" 'n' \\ Ölkännchen 😀");
     const QString longText = QString(QStringLiteral("<p>Beschreibung ä😀</p>")).repeated(5000);
     for (int i = 1; i <= 3; ++i) {
-        QMap<QString, QVariant> article{ { "Title", umlauts + QString::number(i) },
-                                         { "Description", longText },
-                                         { "StartPrice", 12.5 * i },
-                                         { "Folder", -9 },
-                                         { "account", 1 } };
+        QMap<QString, QVariant> article { { "Title", umlauts + QString::number(i) },
+                                          { "Description", longText },
+                                          { "StartPrice", 12.5 * i },
+                                          { "Folder", -9 },
+                                          { "account", 1 } };
         const int id = db->insertSqlClean(article, "articles");
         QVERIFY(id > 0);
-        QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", "bild_ü.jpg" }, { "sort", 1 } },
-                                   "articles_images")
-                > 0);
-        QVERIFY(db->insertSqlClean({ { "article_id", id }, { "VariantXml", "<v>Größe 😀</v>" },
+        QVERIFY(
+            db->insertSqlClean({ { "article_id", id }, { "image", "bild_ü.jpg" }, { "sort", 1 } },
+                               "articles_images")
+            > 0);
+        QVERIFY(db->insertSqlClean({ { "article_id", id },
+                                     { "VariantXml", "<v>Größe 😀</v>" },
                                      { "StartPrice", 9.99 } },
                                    "articles_variations")
                 > 0);
@@ -41,14 +43,16 @@ void fillLocal(Database *db, const QString &refusedTitle)
         QVERIFY(db->insertSqlClean({ { "SubTitle", refusedTitle }, { "Folder", -10 } }, "articles")
                 > 0);
     db->setOption("Kennwort", umlauts);
-    QVERIFY(db->insertSqlClean({ { "indate", "2026-03-01 10:00:00" }, { "title", umlauts },
-                                 { "textinfo", longText }, { "infotype", "sellcount" } },
+    QVERIFY(db->insertSqlClean({ { "indate", "2026-03-01 10:00:00" },
+                                 { "title", umlauts },
+                                 { "textinfo", longText },
+                                 { "infotype", "sellcount" } },
                                "itemshistory")
             > 0);
 }
 
-const QStringList kTables = { "articles", "articles_images", "articles_variations", "options",
-                              "itemshistory" };
+const QStringList kTables
+    = { "articles", "articles_images", "articles_variations", "options", "itemshistory" };
 
 QString keyOf(const QString &table)
 {
@@ -74,8 +78,10 @@ void TestMySqlTransfer::setupFile_data()
     QTest::addColumn<QString>("storedPassword"); // empty: as saved
     QTest::addColumn<QString>("expectedPassword");
     QTest::newRow("saved") << "gëheim'\"😀" << QString() << "gëheim'\"😀";
-    QTest::newRow("damaged") << "geheim" << "AwLr5kxUa2dhbXNjaGFkZW4=" << QString();
-    QTest::newRow("plain text") << "geheim" << "geheim" << QString();
+    QTest::newRow("damaged") << "geheim"
+                             << "AwLr5kxUa2dhbXNjaGFkZW4=" << QString();
+    QTest::newRow("plain text") << "geheim"
+                                << "geheim" << QString();
 }
 
 void TestMySqlTransfer::setupFile()
@@ -85,13 +91,16 @@ void TestMySqlTransfer::setupFile()
     QFETCH(QString, expectedPassword);
     QTemporaryDir dir;
     const QString folder = dir.path() + '/';
-    MySqlSetup saved{ "db.example", 3307, "zerire", password, "laden", true, true, "/srv/bilder" };
+    MySqlSetup saved { "db.example", 3307, "zerire", password, "laden", true, true, "/srv/bilder" };
     QVERIFY(saved.save(folder));
     if (storedPassword.isEmpty())
         QVERIFY(!QSettings(folder + "mysql.setup", QSettings::IniFormat)
-                     .value("password").toString().contains(password));
+                     .value("password")
+                     .toString()
+                     .contains(password));
     else
-        QSettings(folder + "mysql.setup", QSettings::IniFormat).setValue("password", storedPassword);
+        QSettings(folder + "mysql.setup", QSettings::IniFormat)
+            .setValue("password", storedPassword);
 
     const QSettings raw(folder + "mysql.setup", QSettings::IniFormat);
     QCOMPARE(raw.allKeys().size(), 8);
@@ -113,7 +122,8 @@ void TestMySqlTransfer::scrambledDifferentlyEachSave()
     QStringList stored;
     for (int i = 0; i < 3; ++i) {
         QVERIFY(setup.save(folder));
-        stored << QSettings(folder + "mysql.setup", QSettings::IniFormat).value("password").toString();
+        stored
+            << QSettings(folder + "mysql.setup", QSettings::IniFormat).value("password").toString();
         QCOMPARE(MySqlSetup::load(folder).password, QString("geheim"));
     }
     QVERIFY(stored[0] != stored[1] && stored[1] != stored[2] && stored[0] != stored[2]);
@@ -148,7 +158,8 @@ void TestMySqlTransfer::transfer()
     // Rows the transfer must replace.
     QVERIFY(shared.db()->insertSqlClean({ { "Title", "alt" } }, "articles") > 0);
     if (!refusedTitle.isEmpty())
-        QVERIFY(shared.db()->executeSQL("ALTER TABLE articles MODIFY SubTitle TEXT CHARACTER SET latin1"));
+        QVERIFY(shared.db()->executeSQL(
+            "ALTER TABLE articles MODIFY SubTitle TEXT CHARACTER SET latin1"));
 
     const QString logFile = shared.dataDir() + "mysql_transfer.log";
     int reports = 0;
@@ -160,14 +171,17 @@ void TestMySqlTransfer::transfer()
     QCOMPARE(result.skippedRows, skipped);
     QVERIFY(reports >= kTables.size());
     for (int i = 0; i < kTables.size(); ++i) {
-        const TableSnapshot arrived = TableSnapshot::take(*shared.db(), kTables[i], keyOf(kTables[i]));
+        const TableSnapshot arrived
+            = TableSnapshot::take(*shared.db(), kTables[i], keyOf(kTables[i]));
         auto changes = TableSnapshot::diff(expected[i], arrived);
         if (kTables[i] == "articles" && skipped) {
             QCOMPARE(changes.size(), 1);
             QCOMPARE(changes.first().column, QString("<removed>"));
-            QCOMPARE(expected[i].row(changes.first().key).value("SubTitle").toString(), refusedTitle);
+            QCOMPARE(expected[i].row(changes.first().key).value("SubTitle").toString(),
+                     refusedTitle);
         } else {
-            QVERIFY2(changes.isEmpty(), qPrintable(kTables[i] + ": " + TableSnapshot::describe(changes)));
+            QVERIFY2(changes.isEmpty(),
+                     qPrintable(kTables[i] + ": " + TableSnapshot::describe(changes)));
         }
     }
 

@@ -10,13 +10,13 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDialogButtonBox>
-#include <QToolButton>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
 
 using TestSupport::Backend;
@@ -25,8 +25,7 @@ using TestSupport::TestDatabase;
 
 namespace {
 
-template<typename T>
-T *child(QObject *parent, const char *name)
+template<typename T> T *child(QObject *parent, const char *name)
 {
     T *widget = parent->findChild<T *>(QLatin1String(name));
     if (!widget)
@@ -53,10 +52,10 @@ void selectAccount(Setup &dialog, const QString &name)
 QStringList articles(Database *db)
 {
     QStringList list;
-    for (const auto &row : db->select(
-             "SELECT a.Folder, a.Account, (SELECT COUNT(*) FROM articles_images i WHERE "
-             "i.article_id = a.id) AS pictures, (SELECT COUNT(*) FROM articles_variations v "
-             "WHERE v.article_id = a.id) AS variations FROM articles a ORDER BY a.id"))
+    for (const auto &row :
+         db->select("SELECT a.Folder, a.Account, (SELECT COUNT(*) FROM articles_images i WHERE "
+                    "i.article_id = a.id) AS pictures, (SELECT COUNT(*) FROM articles_variations v "
+                    "WHERE v.article_id = a.id) AS variations FROM articles a ORDER BY a.id"))
         list << QStringLiteral("%1:%2 %3/%4")
                     .arg(row.value("Folder").toString(), row.value("Account").toString(),
                          row.value("pictures").toString(), row.value("variations").toString());
@@ -90,11 +89,16 @@ void TestSetup::options_data()
     QTest::addColumn<bool>("checked");
     QTest::addColumn<int>("shownInterval");
     QTest::newRow("absent") << QString() << QString() << true << 60;
-    QTest::newRow("exact 1") << "1" << "15" << true << 15;
-    QTest::newRow("0") << "0" << "0" << false << 0;
-    QTest::newRow("empty") << "" << "abc" << false << 0;
-    QTest::newRow("word") << "true" << "123456" << false << 99999;
-    QTest::newRow("blanks") << " 1 " << "-5" << false << 0;
+    QTest::newRow("exact 1") << "1"
+                             << "15" << true << 15;
+    QTest::newRow("0") << "0"
+                       << "0" << false << 0;
+    QTest::newRow("empty") << ""
+                           << "abc" << false << 0;
+    QTest::newRow("word") << "true"
+                          << "123456" << false << 99999;
+    QTest::newRow("blanks") << " 1 "
+                            << "-5" << false << 0;
 }
 
 void TestSetup::options()
@@ -206,8 +210,8 @@ void TestSetup::connectionTest()
     child<QLineEdit>(&dialog, "MySQLHostName")->setText(server.host);
     child<QSpinBox>(&dialog, "MySQLPort")->setValue(port ? port : server.port);
     child<QLineEdit>(&dialog, "MySQLUsername")->setText(server.user);
-    child<QLineEdit>(&dialog, "MySQLPassword")->setText(password.isNull() ? server.password
-                                                                          : password);
+    child<QLineEdit>(&dialog, "MySQLPassword")
+        ->setText(password.isNull() ? server.password : password);
     child<QPushButton>(&dialog, "MySQLTest")->click();
 
     QCOMPARE(answers.messages().size(), 1);
@@ -235,7 +239,8 @@ void TestSetup::syncWorkstation()
     APP_REQUIRE_BACKEND(backend);
     TestDatabase data(backend);
     QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
-    qApp->setProperty("mysqlsyncworkstation", backend == Backend::MySQL ? QVariant(!box) : QVariant());
+    qApp->setProperty("mysqlsyncworkstation",
+                      backend == Backend::MySQL ? QVariant(!box) : QVariant());
 
     DialogAnswers answers;
     Setup dialog(nullptr);
@@ -267,7 +272,8 @@ void TestSetup::removeAccount()
     const int kept = db->insertSqlClean({ { "accountname", "bleibt_2" } }, "accounts");
     // Active, sold, unsold, trash, drafts, templates, scheduled, outbox, a user folder.
     for (int folder : { -9, -7, -8, -5, -10, -100, -3, -2, 4 }) {
-        const int id = TestSupport::insertArticle(db, { { "Folder", folder }, { "Account", gone } });
+        const int id
+            = TestSupport::insertArticle(db, { { "Folder", folder }, { "Account", gone } });
         db->insertSqlClean({ { "article_id", id }, { "image", "a.jpg" } }, "articles_images");
         db->insertSqlClean({ { "article_id", id }, { "SKU", "x" } }, "articles_variations");
     }
@@ -286,8 +292,9 @@ void TestSetup::removeAccount()
         return;
     }
     const QString k = QString::number(kept);
-    QCOMPARE(articles(db), QStringList({ "-5:0 1/1", "-10:0 1/1", "-100:0 1/1", "-3:0 1/1",
-                                         "-2:0 1/1", "4:0 1/1", "-9:" + k + " 1/0" }));
+    QCOMPARE(articles(db),
+             QStringList({ "-5:0 1/1", "-10:0 1/1", "-100:0 1/1", "-3:0 1/1", "-2:0 1/1", "4:0 1/1",
+                           "-9:" + k + " 1/0" }));
     QCOMPARE(db->selectCount("SELECT id FROM articles_images"), 7);
     QCOMPARE(db->selectCount("SELECT id FROM articles_variations"), 6);
     QCOMPARE(child<QTreeWidget>(&dialog, "AccountList")->topLevelItemCount(), 1);
@@ -299,15 +306,16 @@ void TestSetup::uploadReportsLeftOutRows()
     TestDatabase local(Backend::SQLite);
     QVERIFY(local.error().isEmpty());
     for (int i = 0; i < 100; ++i)
-        local.db()->insertSqlClean({ { "title", QString("Eintrag %1").arg(i) }, { "infotype", "bid" } },
-                                   "itemshistory");
+        local.db()->insertSqlClean(
+            { { "title", QString("Eintrag %1").arg(i) }, { "infotype", "bid" } }, "itemshistory");
     TestSupport::insertArticle(local.db(), { { "SubTitle", "Tasse ☕" } });
     const QString localFile = local.dataDir() + Database::getDatabaseName();
     local.closeMain();
     TestDatabase shared(Backend::MySQL);
     QVERIFY2(shared.error().isEmpty(), qPrintable(shared.error()));
     QVERIFY(QFile::copy(localFile, shared.dataDir() + Database::getDatabaseName()));
-    QVERIFY(shared.db()->executeSQL("ALTER TABLE articles MODIFY SubTitle TEXT CHARACTER SET latin1"));
+    QVERIFY(
+        shared.db()->executeSQL("ALTER TABLE articles MODIFY SubTitle TEXT CHARACTER SET latin1"));
 
     DialogAnswers answers;
     answers.pushQuestion(true);
@@ -323,15 +331,17 @@ void TestSetup::uploadReportsLeftOutRows()
     button->click();
     watch.stop();
 
-    QVERIFY(!shown.filter(QRegularExpression("^Übertrage Tabelle - itemshistory - \\(\\d+/\\d+\\) - "
-                                             "Daten \\(62/100\\)$"))
+    QVERIFY(!shown
+                 .filter(QRegularExpression("^Übertrage Tabelle - itemshistory - \\(\\d+/\\d+\\) - "
+                                            "Daten \\(62/100\\)$"))
                  .isEmpty());
     QCOMPARE(button->text(), label);
     QCOMPARE(shared.db()->selectCount("SELECT id FROM itemshistory"), 100);
     QCOMPARE(answers.messages().size(), 1);
     QCOMPARE(answers.messages().first().type, 1);
     const QString text = answers.messages().first().text;
-    QVERIFY2(text.contains(" 1 Zeile") && text.contains(shared.dataDir() + "logs/mysql_transfer.log"),
+    QVERIFY2(text.contains(" 1 Zeile")
+                 && text.contains(shared.dataDir() + "logs/mysql_transfer.log"),
              qPrintable(text));
 }
 

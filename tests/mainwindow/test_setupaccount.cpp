@@ -48,8 +48,7 @@ QString user(const QString &businessType)
         + businessType + "</SellerBusinessType></SellerInfo></User>";
 }
 
-template<typename T>
-T *child(QObject *parent, const char *name)
+template<typename T> T *child(QObject *parent, const char *name)
 {
     return parent->findChild<T *>(QLatin1String(name));
 }
@@ -107,8 +106,9 @@ void TestSetupAccount::init()
         qputenv(qPrintable(key.section('=', 0, 0)), key.section('=', 1).toUtf8());
     m_server->setCallReply("FetchToken",
                            reply("FetchToken", "Success",
-                                 "<eBayAuthToken>" + kToken + "</eBayAuthToken><HardExpirationTime>"
-                                 "2027-09-01T10:00:00.000Z</HardExpirationTime>"));
+                                 "<eBayAuthToken>" + kToken
+                                     + "</eBayAuthToken><HardExpirationTime>"
+                                       "2027-09-01T10:00:00.000Z</HardExpirationTime>"));
     m_server->setCallReply("GetUser", reply("GetUser", "Success", user("Commercial")));
     m_server->setCallReply("GetUserPreferences", reply("GetUserPreferences", "Success", ""));
     m_server->setReply("/proc.php", FakeReply::ok("OK"));
@@ -131,8 +131,10 @@ void TestSetupAccount::signInAddress_data()
     QTest::addColumn<int>("sandbox");
     QTest::addColumn<QString>("runame");
     QTest::addColumn<QString>("idItem");
-    QTest::newRow("production") << 0 << "Revevor-Zerire-PRD" << "sid";
-    QTest::newRow("sandbox") << 1 << "Revevor-Zerire-SBX" << "SessID";
+    QTest::newRow("production") << 0 << "Revevor-Zerire-PRD"
+                                << "sid";
+    QTest::newRow("sandbox") << 1 << "Revevor-Zerire-SBX"
+                             << "SessID";
 }
 
 void TestSetupAccount::signInAddress()
@@ -197,19 +199,20 @@ void TestSetupAccount::newAccount()
     const auto rows = m_data->db()->select("SELECT * FROM accounts");
     QCOMPARE(rows.size(), 1);
     const auto row = rows.first();
-    QCOMPARE(QStringList({ row["active"].toString(), row["token"].toString(),
-                           row["tokenexp"].toString(), row["accountname"].toString(),
-                           row["acceptprotect"].toString(), row["sandbox"].toString(),
-                           row["smallbiz"].toString() }),
-             QStringList({ "1", kToken, "2027-03-10 09:00:00", "kaffee_laden", "1", "0",
-                           smallBusiness ? "1" : "0" }));
+    QCOMPARE(
+        QStringList({ row["active"].toString(), row["token"].toString(), row["tokenexp"].toString(),
+                      row["accountname"].toString(), row["acceptprotect"].toString(),
+                      row["sandbox"].toString(), row["smallbiz"].toString() }),
+        QStringList({ "1", kToken, "2027-03-10 09:00:00", "kaffee_laden", "1", "0",
+                      smallBusiness ? "1" : "0" }));
     QVERIFY(row["apiresult"].toString().contains("<SellerBusinessType>" + businessType));
     QVERIFY(row["apiresult"].toString().contains("GetUserPreferencesResponse"));
 
     QCOMPARE(requests[3].method, QByteArray("POST"));
     const auto fields = formFields(requests[3].body);
-    QCOMPARE(fields.keys(), QStringList({ "act", "c", "email", "f", "field[1]", "field[7]",
-                                          "fullname", "m", "u", "v" }));
+    QCOMPARE(fields.keys(),
+             QStringList(
+                 { "act", "c", "email", "f", "field[1]", "field[7]", "fullname", "m", "u", "v" }));
     QCOMPARE(fields["fullname"], QString("Müller & Söhne"));
     QCOMPARE(fields["email"], QString("laden@example.de"));
     QCOMPARE(fields["field[1]"], field1);
