@@ -34,6 +34,8 @@ public:
         RuNameSandbox, // ZERIRE_RUNAME_SANDBOX
         ServerUrl, // ZERIRE_SERVER_URL
         NewsletterUrl, // ZERIRE_NEWSLETTER_URL
+        // The sandbox test account's token and expiry: token + "||" + "yyyy-MM-dd HH:mm:ss".
+        SandboxToken, // ZERIRE_SANDBOX_TOKEN
     };
 
     // The value in force: the environment variable when it is set and not empty, else

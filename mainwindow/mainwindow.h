@@ -193,4 +193,7 @@ private:
     int runBulkDialog(BulkEditDialog *dialog);
     // Reads the listed rows of these articles again.
     void refreshListRows(const QStringList &ids);
+    // --- settings (mainwindow/mainwindow_settings.cpp) ---
+public slots:
+    void on_actionEinstellungen_triggered();
 };
