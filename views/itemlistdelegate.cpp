@@ -49,9 +49,9 @@ const QString kPlusIcon = QStringLiteral(":/buttons/images/plus.png");
 const QString kBestOfferIcon = QStringLiteral(":/buttons/images/notes.png");
 const QString kPlannedIcon = QStringLiteral(":/buttons/images/Calendar-Flat-33.png");
 const QString kEndIcon = QStringLiteral(":/buttons/images/circular-clock.png");
-const QString kNoticeErrorIcon = QStringLiteral(":/buttons/images/warning.png");
-const QString kNoticeQueuedIcon = QStringLiteral(":/buttons/images/Upload File-Flat-9.png");
-const QString kNoticeProgressIcon = QStringLiteral(":/buttons/images/TimeTracking-Flat-150.png");
+const QString kNoticeErrorIcon = QStringLiteral(":/image32/images32/Warning.png");
+const QString kNoticeQueuedIcon = QStringLiteral(":/image32/images32/Order.png");
+const QString kNoticeProgressIcon = QStringLiteral(":/smallimages/images/Clock.png");
 
 // Markers the listing worker puts into an article's last notice while it is not an error.
 const QLatin1String kWillSend("WILLSEND");
