@@ -462,6 +462,12 @@ SqlRows Database::select(const QString &sql)
     return selectFromDb(sql, m_db);
 }
 
+bool Database::selectQuery(const QString &sql, QSqlQuery &query)
+{
+    lastErrorText.clear();
+    return run(query, m_db, rewriteForDialect(sql, m_db), nullptr, "SQL Error: ");
+}
+
 SqlRows Database::selectFromDb(const QString &sql, QSqlDatabase &connection)
 {
     lastErrorText.clear();

@@ -41,6 +41,9 @@ public:
     // Every row as a map keyed by column name or alias; empty when none or on failure.
     SqlRows select(const QString &sql);
     SqlRows selectFromDb(const QString &sql, QSqlDatabase &connection);
+    // Runs a SELECT and leaves `query` (forward only) before its first row, for readers of
+    // many rows that take the values by column number. False on failure, logged as select().
+    bool selectQuery(const QString &sql, QSqlQuery &query);
     // The first column of the first row as text; empty when there is none.
     QString selectOne(QString sql);
     // The number of rows the query yields; 0 when none or on failure.

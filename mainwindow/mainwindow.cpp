@@ -115,6 +115,8 @@ MainWindow::MainWindow(QWidget *parent)
     if (db->isMySQL)
         setWindowTitle(windowTitle() + QStringLiteral(" MySQL"));
 
+    setupBanner();
+
     QTimer::singleShot(400, this, &MainWindow::reloadData);
     QTimer::singleShot(5000, this, &MainWindow::initUpdater);
 }

@@ -16,7 +16,11 @@ class Database;
 class FolderModel;
 class NewsListItemModel;
 class QCloseEvent;
+class QJsonObject;
 class QMenu;
+class QNetworkAccessManager;
+class QNetworkReply;
+class QTimer;
 class QSystemTrayIcon;
 class QThread;
 class QTreeWidgetItem;
@@ -196,4 +200,25 @@ private:
     // --- settings (mainwindow/mainwindow_settings.cpp) ---
 public slots:
     void on_actionEinstellungen_triggered();
+    // --- banner, help and web links (mainwindow/mainwindow_help.cpp) ---
+public slots:
+    // Fetches the banner description from the maker's server without blocking the window,
+    // shows its picture and arms the next fetch.
+    void setupBanner();
+    void on_actionDatenverzeichnis_ffnen_triggered();
+    void on_actionProjektseite_ffnen_triggered();
+    void on_action_1_Webseite_besuchen_triggered();
+    void on_actionHilfe_triggered();
+    void on_action_ber_1_triggered();
+
+private:
+    void applyBannerDescription(const QByteArray &body);
+    void applyBannerPicture(const QJsonObject &description, const QByteArray &picture);
+    void armBanner(int minutes);
+    // Opens a page on the web, or says that it can't be reached when no address is set.
+    void openWebPage(const QString &address);
+
+    QNetworkAccessManager *bannerNetwork = nullptr;
+    QTimer *bannerTimer = nullptr;
+    QPointer<QNetworkReply> bannerReply;
 };
