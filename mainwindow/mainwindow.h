@@ -164,4 +164,9 @@ private:
     // The worker threads, watched (not owned) so that closing can wait for them.
     QList<QPointer<QThread>> workerThreads;
     int runningWorkers = 0;
+
+    // --- CSV import and export (import/mainwindow_csv.cpp) ---
+private slots:
+    void on_actionImportieren_triggered();
+    void on_actionExportieren_triggered();
 };
