@@ -303,7 +303,8 @@ void CsvImport::MakePreview()
 
 void CsvImport::removeW(QLayout *layout)
 {
-    while (QLayoutItem *item = layout->takeAt(0)) {
+    while (layout->count() > 0) {
+        QLayoutItem *item = layout->takeAt(0);
         if (item->layout())
             removeW(item->layout());
         delete item->widget();

@@ -50,9 +50,15 @@ private slots:
     void on_buttonBox_helpRequested();
 
 private:
+    struct MappedColumn
+    {
+        int column;
+        QString field;
+    };
     // What one import run has done so far.
     struct RunState
     {
+        QList<MappedColumn> mapping; // the file columns imported, in column order
         int created = 0;
         int updated = 0;
         int rowNumber = 0;
@@ -60,6 +66,8 @@ private:
         bool headerPending = false;
         bool stopped = false; // ended without the end steps (dialog stays open)
         bool ended = false; // cancelled, or stopped after an error: the end steps follow
+        bool inTransaction = false;
+        int batched = 0;
         QStringList skippedRows;
     };
 
@@ -79,7 +87,7 @@ private:
     QStringList articleColumns();
     // Handles one file row of a run; false ends the run.
     bool importRow(const QStringList &row, RunState &state);
-    bool reportFailure(const RunState &state);
+    void commitBatch(RunState &state);
     void finishRun(const RunState &state);
 
     bool importRunning = false;

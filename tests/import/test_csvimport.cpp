@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTreeWidget>
 
 using TestSupport::TableSnapshot;
@@ -166,6 +167,28 @@ private slots:
         QVERIFY2(answers.lastMessageText().contains("2 leere oder unvollständige Zeilen wurden "
                                                     "übersprungen (Zeile 1, 2)"),
                  qPrintable(answers.lastMessageText()));
+    }
+
+    // Cancel stops the run at the next row; what was written stays, seen by any connection.
+    void cancelKeepsWhatWasWritten()
+    {
+        APP_TEST_DATABASE(data);
+        DialogAnswers answers;
+        QByteArray csv = "Title;Account\n";
+        for (int i = 0; i < 10; ++i)
+            csv += "T" + QByteArray::number(i) + ";1\n";
+        auto dialog = prepare(answers, writeCsv(csv), 0, "SKU", 0, { "Title", "Account" });
+        QSignalSpy counts(dialog.get(), &CsvImport::changeFolderCount);
+        QTimer::singleShot(0, dialog.get(), [&dialog] {
+            dialog->findChild<QDialogButtonBox *>("buttonBox")
+                ->button(QDialogButtonBox::Cancel)
+                ->click();
+        });
+        run(*dialog);
+        QCOMPARE(dialog->result(), int(QDialog::Rejected));
+        const int written = data.db()->selectCount("SELECT id FROM articles");
+        QVERIFY2(written > 0 && written < 10, qPrintable(QString::number(written)));
+        QCOMPARE(counts.value(0), (QVariantList{ kTarget, written, false }));
     }
 
     void unreadableFileIsReported()
