@@ -20,10 +20,11 @@
 
 namespace {
 
-const QStringList kColumns = { "Title",        "SubTitle",     "Description", "SKU",
-                               "StartPrice",   "Quantity",     "ListingType", "ListingDuration",
-                               "Currency",     "Country",      "Location",    "PostalCode",
-                               "Account",      "ShippingService_1", "ShippingService_1_Cost",
+const QStringList kColumns = { "Title",       "SubTitle",          "Description",
+                               "SKU",         "StartPrice",        "Quantity",
+                               "ListingType", "ListingDuration",   "Currency",
+                               "Country",     "Location",          "PostalCode",
+                               "Account",     "ShippingService_1", "ShippingService_1_Cost",
                                "ConditionID" };
 
 QStringList article(int i)
@@ -157,10 +158,10 @@ int main(int argc, char *argv[])
 
     std::printf("CSV of %d rows, %d columns, %.1f MB; SQLite, WAL, synchronous=NORMAL\n", rows,
                 int(kColumns.size()), fileMegabytes);
-    std::printf("%-44s %8d rows %9.3f s %10.0f rows/s\n", "CsvImport, insert mode", imported,
-                ours, imported / ours);
-    std::printf("%-44s %8d rows %9.3f s %10.0f rows/s\n", "sqlite3 shell .import", rows,
-                reference, rows / reference);
+    std::printf("%-44s %8d rows %9.3f s %10.0f rows/s\n", "CsvImport, insert mode", imported, ours,
+                imported / ours);
+    std::printf("%-44s %8d rows %9.3f s %10.0f rows/s\n", "sqlite3 shell .import", rows, reference,
+                rows / reference);
     std::printf("ours / sqlite3 shell time: %.2f\n", ours / reference);
     std::printf("peak resident memory: %.0f MB before the run, %.0f MB after it\n", before, peak);
     return 0;

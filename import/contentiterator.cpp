@@ -13,14 +13,13 @@ namespace QtCSV {
 ContentIterator::ContentIterator(const AbstractData &data, const QString &separator,
                                  const QString &textDelimiter, const QStringList &header,
                                  const QStringList &footer, int chunkSize)
-    : m_data(data),
-      m_separator(separator),
-      m_textDelimiter(textDelimiter),
-      m_header(header),
-      m_footer(footer),
-      m_chunkSize(chunkSize)
-{
-}
+    : m_data(data)
+    , m_separator(separator)
+    , m_textDelimiter(textDelimiter)
+    , m_header(header)
+    , m_footer(footer)
+    , m_chunkSize(chunkSize)
+{ }
 
 bool ContentIterator::isEmpty() const
 {

@@ -11,7 +11,8 @@ bool CheckFile(const QString &filePath, bool mustExist)
     if (info.isRelative() || info.isDir() || (mustExist && !info.exists()))
         return false;
     if (info.suffix() != QLatin1String("csv"))
-        qDebug() << "CheckFile" << "Warning - file suffix is not .csv";
+        qDebug() << "CheckFile"
+                 << "Warning - file suffix is not .csv";
     return true;
 }
 

@@ -24,17 +24,15 @@
 
 namespace {
 
-const QString kPicturePrefix = QStringLiteral("Zerire3_image_");
 const QString kTab = QStringLiteral("{TAB}");
 constexpr int kPictureSlots = 12;
 constexpr int kPreviewRows = 20;
 
-const QStringList kNotUpdateKeys = { "Folder",     "DoCheckResult", "DoCheck",
-                                     "IsVerified", "IsEdit",        "RefreshHash",
-                                     "ParentArticle", "HasError",   "LastError" };
-const QStringList kNotMapped = { "DoCheckResult", "DoCheck",       "IsVerified",
-                                 "IsEdit",        "RefreshHash",   "ParentArticle",
-                                 "HasError",      "LastError" };
+const QStringList kNotUpdateKeys
+    = { "Folder",      "DoCheckResult", "DoCheck",  "IsVerified", "IsEdit",
+        "RefreshHash", "ParentArticle", "HasError", "LastError" };
+const QStringList kNotMapped = { "DoCheckResult", "DoCheck",       "IsVerified", "IsEdit",
+                                 "RefreshHash",   "ParentArticle", "HasError",   "LastError" };
 
 QTextCodec *utf8()
 {
@@ -49,7 +47,8 @@ QString settingsKey(const QString &fileName, const char *suffix)
 } // namespace
 
 CsvImport::CsvImport(int folderId, QWidget *parent)
-    : QDialog(parent), ui(std::make_unique<Ui::CsvImport>())
+    : QDialog(parent)
+    , ui(std::make_unique<Ui::CsvImport>())
 {
     ui->setupUi(this);
     const QColor textColor = QPushButton().palette().color(QPalette::Current, QPalette::ButtonText);
@@ -91,10 +90,9 @@ void CsvImport::on_toolButton_clicked()
 {
     const QString folder
         = db->getOption(QStringLiteral("lastImportFolder"), db->getCurrentDataDir());
-    const QString path
-        = Dialogs::openFileName(this, tr("CSV Datei laden"), folder,
-                                tr("CSV oder Text Datei") + QStringLiteral(
-                                    " (*.csv *.txt);;Alle Dateien (*.*)"));
+    const QString path = Dialogs::openFileName(
+        this, tr("CSV Datei laden"), folder,
+        tr("CSV oder Text Datei") + QStringLiteral(" (*.csv *.txt);;Alle Dateien (*.*)"));
     if (!path.isEmpty())
         onOpenFile(path);
 }
@@ -157,7 +155,8 @@ bool CsvImport::LoadFileSettings(bool apply)
         return false;
 
     const auto select = [](QComboBox *box, const QVariant &data) {
-        const int index = box->findData(data, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        const int index
+            = box->findData(data, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive);
         if (index >= 0)
             box->setCurrentIndex(index);
     };
@@ -168,7 +167,8 @@ bool CsvImport::LoadFileSettings(bool apply)
         settings->value(settingsKey(name, "_Separator"), ui->Separator->currentText()).toString());
     ui->TextClose->setText(
         settings->value(settingsKey(name, "_TextClose"), ui->TextClose->text()).toString());
-    ui->FirstHeaders->setChecked(settings->value(settingsKey(name, "_FirstHeaders"), true).toBool());
+    ui->FirstHeaders->setChecked(
+        settings->value(settingsKey(name, "_FirstHeaders"), true).toBool());
 
     const QStringList entries = settings->value(settingsKey(name, "_FieldMaps"))
                                     .toString()
@@ -261,7 +261,8 @@ void CsvImport::MakePreview()
     for (int r = header ? 1 : 0; r < rows.size(); ++r) {
         QStringList cells;
         for (QString cell : rows.at(r)) {
-            cell.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+            cell.replace(QLatin1Char('\n'), QLatin1Char(' '))
+                .replace(QLatin1Char('\r'), QLatin1Char(' '));
             cells << cell.trimmed().left(255);
         }
         ui->Preview->addTopLevelItem(new QTreeWidgetItem(cells));
@@ -288,9 +289,11 @@ void CsvImport::MakePreview()
         for (const QString &column : qAsConst(offered))
             box->addItem(column, column);
         for (int slot = 1; slot <= kPictureSlots; ++slot)
-            box->addItem(kPicturePrefix + QString::number(slot), kPicturePrefix + QString::number(slot));
+            box->addItem(kPictureColumnPrefix + QString::number(slot),
+                         kPictureColumnPrefix + QString::number(slot));
         if (autoAssign) {
-            const int match = box->findText(titles.at(c), Qt::MatchExactly | Qt::MatchCaseSensitive);
+            const int match
+                = box->findText(titles.at(c), Qt::MatchExactly | Qt::MatchCaseSensitive);
             if (match > 0)
                 box->setCurrentIndex(match);
         }
@@ -314,21 +317,20 @@ void CsvImport::removeW(QLayout *layout)
 
 void CsvImport::SetEnabledAll(bool on)
 {
-    for (QWidget *widget : { static_cast<QWidget *>(ui->AccountImport),
-                             static_cast<QWidget *>(ui->ImportModus),
-                             static_cast<QWidget *>(ui->Separator),
-                             static_cast<QWidget *>(ui->FirstHeaders),
-                             static_cast<QWidget *>(ui->TextClose),
-                             static_cast<QWidget *>(ui->Preview),
-                             static_cast<QWidget *>(ui->buttonBox->button(QDialogButtonBox::Ok)),
-                             static_cast<QWidget *>(ui->scrollArea) })
+    for (QWidget *widget :
+         { static_cast<QWidget *>(ui->AccountImport), static_cast<QWidget *>(ui->ImportModus),
+           static_cast<QWidget *>(ui->Separator), static_cast<QWidget *>(ui->FirstHeaders),
+           static_cast<QWidget *>(ui->TextClose), static_cast<QWidget *>(ui->Preview),
+           static_cast<QWidget *>(ui->buttonBox->button(QDialogButtonBox::Ok)),
+           static_cast<QWidget *>(ui->scrollArea) })
         widget->setEnabled(on);
     ui->UpdateField->setEnabled(on && ui->ImportModus->currentIndex() > 0);
 }
 
 void CsvImport::on_FirstHeaders_toggled(bool)
 {
-    MakePreview();
+    if (!ui->FileToImport->text().isEmpty())
+        MakePreview();
 }
 
 void CsvImport::on_Separator_currentTextChanged(const QString &)

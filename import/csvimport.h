@@ -9,6 +9,9 @@
 #include <memory>
 
 class Database;
+
+// The column names by which picture columns of a CSV file are known, followed by 1 to 12.
+inline const QString kPictureColumnPrefix = QStringLiteral("Zerire3_image_");
 class QComboBox;
 class QLayout;
 

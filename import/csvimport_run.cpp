@@ -21,7 +21,6 @@
 
 namespace {
 
-const QString kPicturePrefix = QStringLiteral("Zerire3_image_");
 const QStringList kPriceFields = { QStringLiteral("StartPrice"), QStringLiteral("BuyItNowPrice") };
 constexpr int kSkippedRowsNamed = 20;
 constexpr int kBatchRows = 250;
@@ -156,7 +155,7 @@ bool CsvImport::importRow(const QStringList &row, RunState &state)
             complete = false;
             break;
         }
-        if (field.contains(kPicturePrefix)) {
+        if (field.contains(kPictureColumnPrefix)) {
             if (!row.at(column).trimmed().isEmpty())
                 pictures << row.at(column).trimmed();
         } else {
@@ -251,7 +250,8 @@ bool CsvImport::importRow(const QStringList &row, RunState &state)
     }
     if (!ok || ++state.batched >= kBatchRows)
         commitBatch(state);
-    if (!ok && Statics::showQuestionDialog(
+    if (!ok
+        && Statics::showQuestionDialog(
             this, tr("Importfehler"),
             tr("Beim Import sind Fehler aufgetreten, aktuell in der Zeile %1 (%2), soll ich "
                "abbrechen?")

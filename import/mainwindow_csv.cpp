@@ -17,7 +17,6 @@
 #include <QTextCodec>
 
 namespace {
-const QString kPicturePrefix = QStringLiteral("Zerire3_image_");
 constexpr int kPictureColumns = 12;
 } // namespace
 
@@ -39,10 +38,10 @@ void MainWindow::on_actionImportieren_triggered()
 // main pictures, into one CSV or text file.
 void MainWindow::on_actionExportieren_triggered()
 {
-    const QString lastPath = Settings::app()
-                                 ->value(QStringLiteral("MainWindow/exportpath"),
-                                         db->getCurrentDataDir())
-                                 .toString();
+    const QString lastPath
+        = Settings::app()
+              ->value(QStringLiteral("MainWindow/exportpath"), db->getCurrentDataDir())
+              .toString();
     const QString fileName = Dialogs::saveFileName(
         this, tr("Artikel exportieren"), lastPath,
         QStringLiteral("CSV Datei (*.csv);;Text Datei (*.txt);;Alle Dateien (*)"));
@@ -66,7 +65,8 @@ void MainWindow::on_actionExportieren_triggered()
     const auto selected = ui->itemlist->selectedItems();
     for (const QTreeWidgetItem *item : selected) {
         const QString id = item->data(0, ItemListRole::ArticleIdRole).toString();
-        const SqlRows articles = db->select(QStringLiteral("SELECT * FROM articles WHERE id=") + id);
+        const SqlRows articles
+            = db->select(QStringLiteral("SELECT * FROM articles WHERE id=") + id);
         if (articles.isEmpty())
             continue;
         const SqlRows pictures = db->select(
@@ -93,7 +93,7 @@ void MainWindow::on_actionExportieren_triggered()
         ++count;
     }
     for (int i = 1; i <= kPictureColumns; ++i)
-        header << kPicturePrefix + QString::number(i);
+        header << kPictureColumnPrefix + QString::number(i);
 
     if (!QtCSV::Writer::write(fileName, table, QStringLiteral(";"), QStringLiteral("\""),
                               QtCSV::Writer::Overwrite, header, QStringList(),

@@ -39,8 +39,7 @@ public:
                                      const QString &textDelimiter, ElementInfo &info);
     // Where the delimited element starting at `start` closes (its closing delimiter,
     // followed by the separator); -1 when it does not close on this line.
-    static int findMiddleElementPositioin(const QString &text, int start,
-                                          const QString &separator,
+    static int findMiddleElementPositioin(const QString &text, int start, const QString &separator,
                                           const QString &textDelimiter);
     // True when the text ends with a closing delimiter (an odd run of delimiters).
     static bool isElementLast(const QString &text, int start, const QString &separator,
@@ -52,29 +51,32 @@ public:
 bool ReaderPrivate::checkParams(const QString &filePath, const QString &separator)
 {
     if (separator.isEmpty()) {
-        qDebug() << "checkParams" << "Error - separator could not be empty";
+        qDebug() << "checkParams"
+                 << "Error - separator could not be empty";
         return false;
     }
     if (filePath.isEmpty()) {
-        qDebug() << "checkParams" << "Error - file path is empty";
+        qDebug() << "checkParams"
+                 << "Error - file path is empty";
         return false;
     }
     if (!QtCSV::CheckFile(filePath, true)) {
-        qDebug() << "checkParams" << "Error - wrong file path:" << filePath;
+        qDebug() << "checkParams"
+                 << "Error - wrong file path:" << filePath;
         return false;
     }
     return true;
 }
 
 bool ReaderPrivate::read(const QString &filePath, QtCSV::Reader::AbstractProcessor &processor,
-                         const QString &separator, const QString &textDelimiter,
-                         QTextCodec *codec)
+                         const QString &separator, const QString &textDelimiter, QTextCodec *codec)
 {
     if (!checkParams(filePath, separator))
         return false;
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        qDebug() << "read" << "Error - can't open file:" << filePath;
+        qDebug() << "read"
+                 << "Error - can't open file:" << filePath;
         return false;
     }
     QTextStream stream(&file);
@@ -107,7 +109,8 @@ bool ReaderPrivate::read(const QString &filePath, QtCSV::Reader::AbstractProcess
         pending.clear();
     }
     if (stream.status() != QTextStream::Ok || file.error() != QFileDevice::NoError) {
-        qDebug() << "read" << "Error - can't open file:" << filePath;
+        qDebug() << "read"
+                 << "Error - can't open file:" << filePath;
         return false;
     }
     // A file that ends inside an open element still delivers its last row.

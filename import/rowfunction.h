@@ -10,8 +10,7 @@ class RowFunction : public QtCSV::Reader::AbstractProcessor
 public:
     explicit RowFunction(std::function<bool(const QStringList &)> handle)
         : m_handle(std::move(handle))
-    {
-    }
+    { }
     bool process(const QStringList &elements) override { return m_handle(elements); }
 
 private:

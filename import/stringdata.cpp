@@ -2,12 +2,14 @@
 
 namespace QtCSV {
 
-StringData::StringData() : m_rows(std::make_unique<QList<QStringList>>()) { }
+StringData::StringData()
+    : m_rows(std::make_unique<QList<QStringList>>())
+{ }
 
 StringData::StringData(const StringData &other)
-    : AbstractData(), m_rows(std::make_unique<QList<QStringList>>(*other.m_rows))
-{
-}
+    : AbstractData()
+    , m_rows(std::make_unique<QList<QStringList>>(*other.m_rows))
+{ }
 
 StringData &StringData::operator=(const StringData &other)
 {

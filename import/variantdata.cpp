@@ -24,12 +24,14 @@ QList<QVariant> toVariants(const QStringList &values)
 
 } // namespace
 
-VariantData::VariantData() : m_rows(std::make_unique<QList<QList<QVariant>>>()) { }
+VariantData::VariantData()
+    : m_rows(std::make_unique<QList<QList<QVariant>>>())
+{ }
 
 VariantData::VariantData(const VariantData &other)
-    : AbstractData(), m_rows(std::make_unique<QList<QList<QVariant>>>(*other.m_rows))
-{
-}
+    : AbstractData()
+    , m_rows(std::make_unique<QList<QList<QVariant>>>(*other.m_rows))
+{ }
 
 VariantData &VariantData::operator=(const VariantData &other)
 {
@@ -52,7 +54,7 @@ void VariantData::addRow(const QStringList &values)
 
 bool VariantData::addRow(const QVariant &value)
 {
-    return addRow(QList<QVariant>{ value });
+    return addRow(QList<QVariant> { value });
 }
 
 bool VariantData::addRow(const QList<QVariant> &values)
@@ -98,7 +100,7 @@ bool VariantData::insertRow(const int &row, const QList<QVariant> &values)
 
 bool VariantData::insertRow(const int &row, const QVariant &value)
 {
-    return insertRow(row, QList<QVariant>{ value });
+    return insertRow(row, QList<QVariant> { value });
 }
 
 void VariantData::insertRow(const int &row, const QStringList &values)
@@ -122,7 +124,7 @@ bool VariantData::replaceRow(const int &row, const QList<QVariant> &values)
 
 bool VariantData::replaceRow(const int &row, const QVariant &value)
 {
-    return replaceRow(row, QList<QVariant>{ value });
+    return replaceRow(row, QList<QVariant> { value });
 }
 
 void VariantData::replaceRow(const int &row, const QStringList &values)

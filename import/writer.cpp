@@ -22,8 +22,7 @@ public:
                               QTextCodec *codec);
 
 private:
-    static bool writeContent(QFileDevice &file, QtCSV::ContentIterator &content,
-                             QTextCodec *codec);
+    static bool writeContent(QFileDevice &file, QtCSV::ContentIterator &content, QTextCodec *codec);
 };
 
 bool WriterPrivate::writeContent(QFileDevice &file, QtCSV::ContentIterator &content,
@@ -42,18 +41,21 @@ bool WriterPrivate::appendToFile(const QString &filePath, QtCSV::ContentIterator
                                  QTextCodec *codec)
 {
     if (filePath.isEmpty() || content.isEmpty()) {
-        qDebug() << "appendToFile" << "Error - invalid arguments";
+        qDebug() << "appendToFile"
+                 << "Error - invalid arguments";
         return false;
     }
     QFile file(filePath);
     if (!file.open(QIODevice::Append | QIODevice::Text)) {
-        qDebug() << "appendToFile" << "Error - can't open file:" << file.fileName();
+        qDebug() << "appendToFile"
+                 << "Error - can't open file:" << file.fileName();
         return false;
     }
     const bool written = writeContent(file, content, codec);
     file.close();
     if (!written)
-        qDebug() << "appendToFile" << "Error - can't write file:" << file.fileName();
+        qDebug() << "appendToFile"
+                 << "Error - can't write file:" << file.fileName();
     return written;
 }
 
@@ -64,22 +66,26 @@ bool WriterPrivate::overwriteFile(const QString &filePath, QtCSV::ContentIterato
                                   QTextCodec *codec)
 {
     if (filePath.isEmpty() || content.isEmpty()) {
-        qDebug() << "overwriteFile" << "Error - invalid arguments";
+        qDebug() << "overwriteFile"
+                 << "Error - invalid arguments";
         return false;
     }
     QSaveFile file(filePath);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        qDebug() << "overwriteFile" << "Error - failed to create temp file for" << filePath;
+        qDebug() << "overwriteFile"
+                 << "Error - failed to create temp file for" << filePath;
         return false;
     }
     if (!writeContent(file, content, codec)) {
         file.cancelWriting();
         file.commit();
-        qDebug() << "overwriteFile" << "Error - failed to write temp file for" << filePath;
+        qDebug() << "overwriteFile"
+                 << "Error - failed to write temp file for" << filePath;
         return false;
     }
     if (!file.commit()) {
-        qDebug() << "overwriteFile" << "Error - failed to replace file" << filePath;
+        qDebug() << "overwriteFile"
+                 << "Error - failed to replace file" << filePath;
         return false;
     }
     return true;
@@ -90,20 +96,23 @@ bool WriterPrivate::overwriteFile(const QString &filePath, QtCSV::ContentIterato
 namespace QtCSV {
 
 bool Writer::write(const QString &filePath, const AbstractData &data, const QString &separator,
-                   const QString &textDelimiter, const WriteMode &mode,
-                   const QStringList &header, const QStringList &footer, QTextCodec *codec)
+                   const QString &textDelimiter, const WriteMode &mode, const QStringList &header,
+                   const QStringList &footer, QTextCodec *codec)
 {
     if (filePath.isEmpty()) {
-        qDebug() << "write" << "Error - empty path to file";
+        qDebug() << "write"
+                 << "Error - empty path to file";
         return false;
     }
     // A header alone is a valid file (an export of nothing); only nothing at all is not.
     if (data.isEmpty() && header.isEmpty() && footer.isEmpty()) {
-        qDebug() << "write" << "Error - empty data";
+        qDebug() << "write"
+                 << "Error - empty data";
         return false;
     }
     if (!CheckFile(filePath, false)) {
-        qDebug() << "write" << "Error - wrong file path/name:" << filePath;
+        qDebug() << "write"
+                 << "Error - wrong file path/name:" << filePath;
         return false;
     }
     ContentIterator content(data, separator, textDelimiter, header, footer, 1000);

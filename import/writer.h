@@ -19,10 +19,10 @@ public:
     // Overwrite writes the whole content beside the target first and replaces the target
     // only when that succeeded, so a failure leaves the old file as it was. A null codec
     // writes UTF-8; no byte-order mark is written.
-    static bool write(const QString &filePath, const AbstractData &data,
-                      const QString &separator, const QString &textDelimiter,
-                      const WriteMode &mode = Overwrite, const QStringList &header = {},
-                      const QStringList &footer = {}, QTextCodec *codec = nullptr);
+    static bool write(const QString &filePath, const AbstractData &data, const QString &separator,
+                      const QString &textDelimiter, const WriteMode &mode = Overwrite,
+                      const QStringList &header = {}, const QStringList &footer = {},
+                      QTextCodec *codec = nullptr);
 };
 
 } // namespace QtCSV

@@ -3,14 +3,13 @@
 #include "import/stringdata.h"
 #include "import/variantdata.h"
 #include "import/writer.h"
+#include "tests/support/filesizelimit.h"
 #include "tests/support/testmain.h"
 
 #include <QDir>
 #include <QSize>
 #include <QTemporaryDir>
 #include <QTextCodec>
-#include <csignal>
-#include <sys/resource.h>
 
 using Rows = QList<QStringList>;
 Q_DECLARE_METATYPE(Rows)
@@ -40,7 +39,7 @@ QtCSV::StringData numberedRows(int count)
 {
     QtCSV::StringData data;
     for (int i = 0; i < count; ++i)
-        data.addRow(QStringList{ QString::number(i), QStringLiteral("row %1").arg(i) });
+        data.addRow(QStringList { QString::number(i), QStringLiteral("row %1").arg(i) });
     return data;
 }
 
@@ -66,46 +65,47 @@ private slots:
         const QString q = QStringLiteral("\"");
         QTest::newRow("line ending in a separator")
             << QByteArray("a;b;\n") << ";" << q << QByteArray("UTF-8") << "csv"
-            << Rows{ { "a", "b", "" } };
+            << Rows { { "a", "b", "" } };
         QTest::newRow("two separators in a row")
             << QByteArray("a;;b\n") << ";" << q << QByteArray("UTF-8") << "csv"
-            << Rows{ { "a", "", "b" } };
+            << Rows { { "a", "", "b" } };
         QTest::newRow("separator inside delimiters")
             << QByteArray("\"a;b\";c\n") << ";" << q << QByteArray("UTF-8") << "csv"
-            << Rows{ { "a;b", "c" } };
+            << Rows { { "a;b", "c" } };
         QTest::newRow("doubled delimiter")
             << QByteArray("\"x\"\"y\";\"\"\"\"\n") << ";" << q << QByteArray("UTF-8") << "csv"
-            << Rows{ { "x\"y", "\"" } };
+            << Rows { { "x\"y", "\"" } };
         QTest::newRow("line break inside an element")
             << QByteArray("\"a\nb\";c\nd;e\n") << ";" << q << QByteArray("UTF-8") << "csv"
-            << Rows{ { "a\nb", "c" }, { "d", "e" } };
+            << Rows { { "a\nb", "c" }, { "d", "e" } };
         QTest::newRow("empty line inside an element")
             << QByteArray("\"a\n\nb\";c\n") << ";" << q << QByteArray("UTF-8") << "csv"
-            << Rows{ { "a\n\nb", "c" } };
+            << Rows { { "a\n\nb", "c" } };
         QTest::newRow("CR LF line ends")
             << QByteArray("a;b\r\n\"c\r\nd\";e\r\n") << ";" << q << QByteArray("UTF-8") << "csv"
-            << Rows{ { "a", "b" }, { "c\nd", "e" } };
+            << Rows { { "a", "b" }, { "c\nd", "e" } };
         QTest::newRow("byte-order mark")
-            << QByteArray("\xEF\xBB\xBF" "a;b\n") << ";" << q << QByteArray("UTF-8") << "csv"
-            << Rows{ { "a", "b" } };
+            << QByteArray("\xEF\xBB\xBF"
+                          "a;b\n")
+            << ";" << q << QByteArray("UTF-8") << "csv" << Rows { { "a", "b" } };
         QTest::newRow("Latin-1 codec")
             << QByteArray("K\xE4se;\xDF\n") << ";" << q << QByteArray("ISO-8859-1") << "csv"
-            << Rows{ { QStringLiteral("Käse"), QStringLiteral("ß") } };
+            << Rows { { QStringLiteral("Käse"), QStringLiteral("ß") } };
         QTest::newRow("empty line between records")
             << QByteArray("a\n\nb\n") << ";" << q << QByteArray("UTF-8") << "csv"
-            << Rows{ { "a" }, {}, { "b" } };
+            << Rows { { "a" }, {}, { "b" } };
         QTest::newRow("file ends inside an element")
             << QByteArray("x;\"open\nrest") << ";" << q << QByteArray("UTF-8") << "csv"
-            << Rows{ { "x", "open\nrest" } };
+            << Rows { { "x", "open\nrest" } };
         QTest::newRow("text after a closing delimiter keeps the element open")
             << QByteArray("\"a\"b;c\nd\"\n") << ";" << q << QByteArray("UTF-8") << "csv"
-            << Rows{ { "a\"b;c\nd" } };
+            << Rows { { "a\"b;c\nd" } };
         QTest::newRow("no text delimiter splits on the separator alone")
             << QByteArray("a;\"b\";c\nd\n") << ";" << QString() << QByteArray("UTF-8") << "csv"
-            << Rows{ { "a", "\"b\"", "c" }, { "d" } };
+            << Rows { { "a", "\"b\"", "c" }, { "d" } };
         QTest::newRow("tab separator, upper-case suffix")
             << QByteArray("a\tb\n") << "\t" << q << QByteArray("UTF-8") << "CSV"
-            << Rows{ { "a", "b" } };
+            << Rows { { "a", "b" } };
     }
     void read()
     {
@@ -117,9 +117,9 @@ private slots:
         QFETCH(Rows, rows);
         const QString file = path(QStringLiteral("read.") + suffix);
         writeFile(file, bytes);
-        QCOMPARE(QtCSV::Reader::readToList(file, separator, delimiter,
-                                           QTextCodec::codecForName(codec)),
-                 rows);
+        QCOMPARE(
+            QtCSV::Reader::readToList(file, separator, delimiter, QTextCodec::codecForName(codec)),
+            rows);
         QtCSV::StringData data;
         QVERIFY(QtCSV::Reader::readToData(file, data, separator, delimiter,
                                           QTextCodec::codecForName(codec)));
@@ -152,7 +152,9 @@ private slots:
         class FirstTwo : public QtCSV::Reader::AbstractProcessor
         {
         public:
-            explicit FirstTwo(Rows &seen) : m_seen(seen) { }
+            explicit FirstTwo(Rows &seen)
+                : m_seen(seen)
+            { }
             bool process(const QStringList &row) override
             {
                 m_seen << row;
@@ -161,7 +163,7 @@ private slots:
             Rows &m_seen;
         } processor(seen);
         QVERIFY(!QtCSV::Reader::readToProcessor(path("stop.csv"), processor, ";", "\"", utf8()));
-        QCOMPARE(seen, (Rows{ { "1" }, { "2" } }));
+        QCOMPARE(seen, (Rows { { "1" }, { "2" } }));
     }
 
     void write_data()
@@ -172,16 +174,16 @@ private slots:
         QTest::addColumn<QStringList>("footer");
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("quote wraps every element, doubles quotes")
-            << Rows{ { "a", "", "x\"y" } } << "\"" << QStringList() << QStringList()
+            << Rows { { "a", "", "x\"y" } } << "\"" << QStringList() << QStringList()
             << QByteArray("\"a\";\"\";\"x\"\"y\"\n");
         QTest::newRow("no delimiter wraps only separator and line breaks")
-            << Rows{ { "a;b", "c\nd", "e\rf", "g\"h", "i" } } << QString() << QStringList()
+            << Rows { { "a;b", "c\nd", "e\rf", "g\"h", "i" } } << QString() << QStringList()
             << QStringList() << QByteArray("\"a;b\";\"c\nd\";\"e\rf\";g\"h;i\n");
         QTest::newRow("header, data, footer")
-            << Rows{ { "1" } } << "\"" << QStringList{ "h1", "h2" } << QStringList{ "f" }
+            << Rows { { "1" } } << "\"" << QStringList { "h1", "h2" } << QStringList { "f" }
             << QByteArray("\"h1\";\"h2\"\n\"1\"\n\"f\"\n");
-        QTest::newRow("header alone") << Rows{} << "\"" << QStringList{ "h" } << QStringList()
-                                      << QByteArray("\"h\"\n");
+        QTest::newRow("header alone")
+            << Rows {} << "\"" << QStringList { "h" } << QStringList() << QByteArray("\"h\"\n");
     }
     void write()
     {
@@ -231,11 +233,11 @@ private slots:
         QTest::addColumn<int>("rows");
         QTest::addColumn<bool>("withHeader");
         QTest::addColumn<QList<int>>("linesPerChunk");
-        QTest::newRow("999 rows and header") << 999 << true << QList<int>{ 1000, 1 };
-        QTest::newRow("1000 rows and header") << 1000 << true << QList<int>{ 1000, 2 };
-        QTest::newRow("1001 rows and header") << 1001 << true << QList<int>{ 1000, 3 };
-        QTest::newRow("1000 rows, no header") << 1000 << false << QList<int>{ 1000, 1 };
-        QTest::newRow("999 rows, no header") << 999 << false << QList<int>{ 1000 };
+        QTest::newRow("999 rows and header") << 999 << true << QList<int> { 1000, 1 };
+        QTest::newRow("1000 rows and header") << 1000 << true << QList<int> { 1000, 2 };
+        QTest::newRow("1001 rows and header") << 1001 << true << QList<int> { 1000, 3 };
+        QTest::newRow("1000 rows, no header") << 1000 << false << QList<int> { 1000, 1 };
+        QTest::newRow("999 rows, no header") << 999 << false << QList<int> { 1000 };
     }
     void chunks()
     {
@@ -243,7 +245,7 @@ private slots:
         QFETCH(bool, withHeader);
         QFETCH(QList<int>, linesPerChunk);
         const QtCSV::StringData data = numberedRows(rows);
-        const QStringList header = withHeader ? QStringList{ "nr", "text" } : QStringList();
+        const QStringList header = withHeader ? QStringList { "nr", "text" } : QStringList();
         QtCSV::ContentIterator content(data, ";", "\"", header, { "end" }, 1000);
         QList<int> lines;
         while (content.hasNext())
@@ -256,7 +258,7 @@ private slots:
         const Rows read = QtCSV::Reader::readToList(file, ";", "\"", utf8());
         QCOMPARE(read.size(), rows + (withHeader ? 2 : 1));
         QCOMPARE(read.at(read.size() - 2), data.rowValues(rows - 1));
-        QCOMPARE(read.last(), QStringList{ "end" });
+        QCOMPARE(read.last(), QStringList { "end" });
     }
 
     void roundTrip_data()
@@ -279,11 +281,11 @@ private slots:
     {
         QFETCH(QString, value);
         QtCSV::StringData data;
-        data.addRow(QStringList{ "before", value, "after" });
-        data.addRow(QStringList{ value });
+        data.addRow(QStringList { "before", value, "after" });
+        data.addRow(QStringList { value });
         const QString file = path("roundtrip.csv");
-        QVERIFY(QtCSV::Writer::write(file, data, ";", "\"", QtCSV::Writer::Overwrite, {}, {},
-                                     utf8()));
+        QVERIFY(
+            QtCSV::Writer::write(file, data, ";", "\"", QtCSV::Writer::Overwrite, {}, {}, utf8()));
         QtCSV::StringData read;
         QVERIFY(QtCSV::Reader::readToData(file, read, ";", "\"", utf8()));
         QCOMPARE(read.rowValues(0), data.rowValues(0));
@@ -297,27 +299,22 @@ private slots:
         QTemporaryDir dir;
         const QString file = dir.filePath("target.csv");
         writeFile(file, "old\n");
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit previous {};
-        getrlimit(RLIMIT_FSIZE, &previous);
-        rlimit limit = previous;
-        limit.rlim_cur = 4096;
-        setrlimit(RLIMIT_FSIZE, &limit);
-        const bool written = QtCSV::Writer::write(file, numberedRows(5000), ";", "\"");
-        setrlimit(RLIMIT_FSIZE, &previous);
-        QVERIFY(!written);
+        {
+            TestSupport::FileSizeLimit limit(4096);
+            QVERIFY(!QtCSV::Writer::write(file, numberedRows(5000), ";", "\""));
+        }
         QCOMPARE(contentOf(file), QByteArray("old\n"));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{ "target.csv" });
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList { "target.csv" });
     }
 
     void variantRowsNeedTextValues()
     {
         QtCSV::VariantData data;
-        QVERIFY(!data.addRow(QList<QVariant>{ 1, QSize(1, 2) }));
-        QVERIFY(data.addRow(QList<QVariant>{ 1, 2.5, QStringLiteral("x") }));
+        QVERIFY(!data.addRow(QList<QVariant> { 1, QSize(1, 2) }));
+        QVERIFY(data.addRow(QList<QVariant> { 1, 2.5, QStringLiteral("x") }));
         QVERIFY(!data.insertRow(0, QVariant(QSize(1, 2))));
         QCOMPARE(data.rowCount(), 1);
-        QCOMPARE(data.rowValues(0), (QStringList{ "1", "2.5", "x" }));
+        QCOMPARE(data.rowValues(0), (QStringList { "1", "2.5", "x" }));
     }
 };
 

@@ -4,6 +4,7 @@
 #include "import/reader.h"
 #include "mainwindow/mainwindow.h"
 #include "tests/support/dialoganswers.h"
+#include "tests/support/filesizelimit.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
@@ -16,8 +17,6 @@
 #include <QTemporaryDir>
 #include <QTextCodec>
 #include <QTreeWidget>
-#include <csignal>
-#include <sys/resource.h>
 
 using TestSupport::MainWindowFixture;
 using TestSupport::TestDatabase;
@@ -27,9 +26,9 @@ namespace {
 constexpr int kDrafts = -10;
 // Columns an import never carries over: its own id, the marketplace's item number, the
 // thumbnail (made anew) and the program's own check state.
-const QStringList kNotCarried = { "id",          "ItemID",        "ImageThumb", "DoCheckResult",
-                                  "DoCheck",     "IsVerified",    "IsEdit",     "RefreshHash",
-                                  "ParentArticle", "HasError",    "LastError" };
+const QStringList kNotCarried
+    = { "id",     "ItemID",      "ImageThumb",    "DoCheckResult", "DoCheck",  "IsVerified",
+        "IsEdit", "RefreshHash", "ParentArticle", "HasError",      "LastError" };
 
 QList<QStringList> readCsv(const QString &path)
 {
@@ -129,7 +128,7 @@ private slots:
 
         const auto read = readCsv(file);
         QCOMPARE(read.size(), rows);
-        QCOMPARE(read.first().mid(read.first().size() - 12, 1), QStringList{ "Zerire3_image_1" });
+        QCOMPARE(read.first().mid(read.first().size() - 12, 1), QStringList { "Zerire3_image_1" });
         QCOMPARE(read.first().last(), QString("Zerire3_image_12"));
         if (rows == 1)
             return;
@@ -142,7 +141,8 @@ private slots:
     void writerFailureIsReported()
     {
         openWindow();
-        TestSupport::insertArticle(db(), { { "Folder", kDrafts }, { "Description", QString(5000, 'x') } });
+        TestSupport::insertArticle(
+            db(), { { "Folder", kDrafts }, { "Description", QString(5000, 'x') } });
         showDrafts();
         const QString file = m_files.filePath("old.csv");
         {
@@ -151,14 +151,10 @@ private slots:
             old.write("old\n");
         }
         DialogAnswers answers;
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit previous {};
-        getrlimit(RLIMIT_FSIZE, &previous);
-        rlimit limit = previous;
-        limit.rlim_cur = 1024;
-        setrlimit(RLIMIT_FSIZE, &limit);
-        exportTo(answers, file, true);
-        setrlimit(RLIMIT_FSIZE, &previous);
+        {
+            TestSupport::FileSizeLimit limit(1024);
+            exportTo(answers, file, true);
+        }
         QCOMPARE(answers.lastMessageText(), QString("Die Datei konnte nicht geschrieben werden"));
         QFile old(file);
         QVERIFY(old.open(QIODevice::ReadOnly));
@@ -171,13 +167,14 @@ private slots:
         openWindow();
         db()->insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts");
         const int first = TestSupport::insertArticle(
-            db(), { { "Folder", kDrafts },
-                    { "Title", QStringLiteral("Größe \"42\"; neu \U0001F600") },
-                    { "Description", "<p class=\"x\">Zeile 1\nZeile 2</p>\\" },
-                    { "SKU", "A-1" },
-                    { "StartPrice", 12.5 },
-                    { "Quantity", 3 },
-                    { "PaymentMethods", "PayPal|MoneyXferAccepted" } });
+            db(),
+            { { "Folder", kDrafts },
+              { "Title", QStringLiteral("Größe \"42\"; neu \U0001F600") },
+              { "Description", "<p class=\"x\">Zeile 1\nZeile 2</p>\\" },
+              { "SKU", "A-1" },
+              { "StartPrice", 12.5 },
+              { "Quantity", 3 },
+              { "PaymentMethods", "PayPal|MoneyXferAccepted" } });
         const int second = TestSupport::insertArticle(
             db(), { { "Folder", kDrafts }, { "Title", "Zweiter" }, { "SKU", "" } });
         addPictures(first, 13);
@@ -197,13 +194,17 @@ private slots:
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
 
         for (const int original : { first, second }) {
-            const auto before = db()->select(QString("SELECT * FROM articles WHERE id=%1").arg(original)).value(0);
-            const int copy = db()->selectOne(
-                QString("SELECT id FROM articles WHERE Title='%1' AND id<>%2")
-                    .arg(Database::escapeString(before.value("Title").toString()))
-                    .arg(original)).toInt();
+            const auto before
+                = db()->select(QString("SELECT * FROM articles WHERE id=%1").arg(original))
+                      .value(0);
+            const int copy
+                = db()->selectOne(QString("SELECT id FROM articles WHERE Title='%1' AND id<>%2")
+                                      .arg(Database::escapeString(before.value("Title").toString()))
+                                      .arg(original))
+                      .toInt();
             QVERIFY(copy > 0);
-            const auto after = db()->select(QString("SELECT * FROM articles WHERE id=%1").arg(copy)).value(0);
+            const auto after
+                = db()->select(QString("SELECT * FROM articles WHERE id=%1").arg(copy)).value(0);
             for (auto it = before.cbegin(); it != before.cend(); ++it) {
                 if (!kNotCarried.contains(it.key()))
                     QCOMPARE(after.value(it.key()).toString(), it.value().toString());

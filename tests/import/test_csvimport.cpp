@@ -95,30 +95,30 @@ private slots:
         QTest::addColumn<QStringList>("changes");
         QTest::addColumn<QStringList>("added");
         QTest::addColumn<int>("result");
-        const QStringList all{ "id", "ItemID", "Title", "SKU", "StartPrice", "Account" };
+        const QStringList all { "id", "ItemID", "Title", "SKU", "StartPrice", "Account" };
         // Articles 1 "A_1" and 2 "AB1" exist; the chosen account is 1, the file's is 5.
         QTest::newRow("insert: account chosen, comma price, id and ItemID dropped")
-            << QByteArray("id;ItemID;Title;SKU;StartPrice;Account\n99;123;Lampe;L1;12,50;5\n")
-            << 0 << all << QStringList{ "row 3, <added>: NULL -> NULL" }
-            << QStringList{ "Lampe|L1|12.5|1|5|" } << 1;
+            << QByteArray("id;ItemID;Title;SKU;StartPrice;Account\n99;123;Lampe;L1;12,50;5\n") << 0
+            << all << QStringList { "row 3, <added>: NULL -> NULL" }
+            << QStringList { "Lampe|L1|12.5|1|5|" } << 1;
         QTest::newRow("update only: matched by =, id never written")
             << QByteArray("id;ItemID;Title;SKU;StartPrice;Account\n2;9;Neu;A_1;3,5;7\n"
                           "1;9;Keiner;A%;1;7\n;;Leer;;1;7\n")
             << 1 << all
-            << QStringList{ "row 1, Account: 1 -> 7", "row 1, StartPrice: 1 -> 3.5",
-                            "row 1, Title: Artikel -> Neu" }
-            << QStringList{} << 1;
+            << QStringList { "row 1, Account: 1 -> 7", "row 1, StartPrice: 1 -> 3.5",
+                             "row 1, Title: Artikel -> Neu" }
+            << QStringList {} << 1;
         QTest::newRow("update or insert: a wildcard key matches nothing and is added")
-            << QByteArray("Title;SKU\nNeu;A%\nAuch;AB1\n") << 2 << QStringList{ "Title", "SKU" }
-            << QStringList{ "row 2, Title: Artikel -> Auch", "row 3, <added>: NULL -> NULL" }
-            << QStringList{ "Neu|A%|0|1|5|" } << 1;
+            << QByteArray("Title;SKU\nNeu;A%\nAuch;AB1\n") << 2 << QStringList { "Title", "SKU" }
+            << QStringList { "row 2, Title: Artikel -> Auch", "row 3, <added>: NULL -> NULL" }
+            << QStringList { "Neu|A%|0|1|5|" } << 1;
         QTest::newRow("empty rows and short rows are skipped, the rest imported")
-            << QByteArray("Title;SKU\nX;1\n\nY\n;\nZ;3\n") << 0 << QStringList{ "Title", "SKU" }
-            << QStringList{ "row 3, <added>: NULL -> NULL", "row 4, <added>: NULL -> NULL" }
-            << QStringList{ "X|1|0|1|5|", "Z|3|0|1|5|" } << 1;
+            << QByteArray("Title;SKU\nX;1\n\nY\n;\nZ;3\n") << 0 << QStringList { "Title", "SKU" }
+            << QStringList { "row 3, <added>: NULL -> NULL", "row 4, <added>: NULL -> NULL" }
+            << QStringList { "X|1|0|1|5|", "Z|3|0|1|5|" } << 1;
         QTest::newRow("update column not mapped: stops before any write")
-            << QByteArray("Title\nNeu\n") << 1 << QStringList{ "Title" } << QStringList{}
-            << QStringList{} << 0;
+            << QByteArray("Title\nNeu\n") << 1 << QStringList { "Title" } << QStringList {}
+            << QStringList {} << 0;
     }
     void modes()
     {
@@ -152,7 +152,7 @@ private slots:
         QCOMPARE(dialog->result(), result);
         if (result == QDialog::Accepted) {
             QCOMPARE(counts.size(), 1);
-            QCOMPARE(counts.first(), (QVariantList{ kTarget, added.size(), false }));
+            QCOMPARE(counts.first(), (QVariantList { kTarget, added.size(), false }));
         }
     }
 
@@ -188,7 +188,7 @@ private slots:
         QCOMPARE(dialog->result(), int(QDialog::Rejected));
         const int written = data.db()->selectCount("SELECT id FROM articles");
         QVERIFY2(written > 0 && written < 10, qPrintable(QString::number(written)));
-        QCOMPARE(counts.value(0), (QVariantList{ kTarget, written, false }));
+        QCOMPARE(counts.value(0), (QVariantList { kTarget, written, false }));
     }
 
     void unreadableFileIsReported()
@@ -217,16 +217,16 @@ private slots:
         QVERIFY(image.save(m_files.filePath("outside.png")));
         QVERIFY(image.save(pictureDir + "inside.png"));
         const QByteArray csv = "Title;SKU;Account;B1;B2;B3;B4;B5\n"
-                               "Lampe;L1;1;" + m_files.filePath("outside.png").toUtf8()
-            + ";inside.png;../outside.png;;fehlt.png\n";
+                               "Lampe;L1;1;"
+            + m_files.filePath("outside.png").toUtf8() + ";inside.png;../outside.png;;fehlt.png\n";
 
         DialogAnswers answers;
         auto dialog = prepare(answers, writeCsv(csv), 0, "SKU", 0,
                               { "Title", "SKU", "Account", "Zerire3_image_1", "Zerire3_image_2",
                                 "Zerire3_image_3", "Zerire3_image_4", "Zerire3_image_5" });
         run(*dialog);
-        const SqlRows images
-            = db->select("SELECT image, sort FROM articles_images WHERE article_id=1 ORDER BY sort");
+        const SqlRows images = db->select(
+            "SELECT image, sort FROM articles_images WHERE article_id=1 ORDER BY sort");
         QCOMPARE(images.size(), 2);
         const QString copied = images.at(0).value("image").toString();
         QVERIFY2(QRegularExpression("^\\d{14}_1_0\\.png$").match(copied).hasMatch(),
@@ -280,15 +280,15 @@ private slots:
         for (int i = 0; i < 50; ++i)
             fifty += QByteArray::number(i) + ",x\n";
         QTest::newRow("comma first: guessed, 20 rows shown")
-            << fifty << true << "," << QStringList{ "a", "b" } << 20 << "0";
+            << fifty << true << "," << QStringList { "a", "b" } << 20 << "0";
         QTest::newRow("semicolon first, line break shown as blank")
-            << QByteArray("a;b,c\n\"x\ny\";z\n") << true << ";" << QStringList{ "a", "b,c" } << 1
+            << QByteArray("a;b,c\n\"x\ny\";z\n") << true << ";" << QStringList { "a", "b,c" } << 1
             << "x y";
         QTest::newRow("tab first, long cell cut")
             << QByteArray("a\tb\n" + QByteArray(300, 'w') + "\tz\n") << true << "{TAB}"
-            << QStringList{ "a", "b" } << 1 << QString(255, 'w');
+            << QStringList { "a", "b" } << 1 << QString(255, 'w');
         QTest::newRow("no separator keeps the default, no header")
-            << QByteArray("abc\n") << false << ";" << QStringList{ "0" } << 1 << "abc";
+            << QByteArray("abc\n") << false << ";" << QStringList { "0" } << 1 << "abc";
     }
     void preview()
     {
