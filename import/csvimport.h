@@ -90,6 +90,7 @@ private:
     QStringList articleColumns();
     // Handles one file row of a run; false ends the run.
     bool importRow(const QStringList &row, RunState &state);
+    void beginBatch(RunState &state);
     void commitBatch(RunState &state);
     void finishRun(const RunState &state);
 

@@ -16,7 +16,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
-#include <QSqlError>
 #include <QTextCodec>
 
 namespace {
@@ -131,6 +130,7 @@ bool CsvImport::importRow(const QStringList &row, RunState &state)
         return false;
     }
     if (state.eventCounter > 2) {
+        commitBatch(state);
         QCoreApplication::processEvents();
         state.eventCounter = 1;
     } else {
@@ -213,11 +213,6 @@ bool CsvImport::importRow(const QStringList &row, RunState &state)
         article.insert(fields.at(i), value);
     }
 
-    // On SQLite the rows are written in batches of a few hundred, each committed as one:
-    // a commit per row rewrites whole pages and runs several times slower. Every batch is
-    // committed before anything is asked or shown and when the run ends.
-    if (!db->isMySQL && !state.inTransaction)
-        state.inTransaction = db->connection().transaction();
     bool ok = true;
     if (!matches) {
         if (mode == UpdateOnly)
@@ -225,6 +220,7 @@ bool CsvImport::importRow(const QStringList &row, RunState &state)
         article.insert(QStringLiteral("Folder"), QString::number(targetFolderId));
         if (accountChosen)
             article.insert(QStringLiteral("Account"), accountId);
+        beginBatch(state);
         const int id = db->insertSqlClean(article, QStringLiteral("articles"));
         ok = id > 0;
         if (ok) {
@@ -235,6 +231,7 @@ bool CsvImport::importRow(const QStringList &row, RunState &state)
     } else {
         const QString condition
             = QStringLiteral("`%1`='%2'").arg(keyField, Database::escapeString(keyValue));
+        beginBatch(state);
         ok = article.isEmpty()
             || db->updateSqlClean(article, QStringLiteral("articles"), condition);
         if (ok) {
@@ -265,10 +262,21 @@ bool CsvImport::importRow(const QStringList &row, RunState &state)
     return true;
 }
 
+// On SQLite the rows are written in batches of a few hundred, each committed as one: a
+// commit per row rewrites whole pages and runs several times slower. The batch takes the
+// write lock at its start (so no read of it can go stale before its first write) and is
+// committed before anything is asked or shown and when the run ends, so what was written
+// before a stop stays written.
+void CsvImport::beginBatch(RunState &state)
+{
+    if (!db->isMySQL && !state.inTransaction)
+        state.inTransaction = db->executeSQL(QStringLiteral("BEGIN IMMEDIATE"));
+}
+
 void CsvImport::commitBatch(RunState &state)
 {
-    if (state.inTransaction && !db->connection().commit())
-        qCWarning(lcDb) << "Commit of imported rows fails:" << db->connection().lastError().text();
+    if (state.inTransaction && !db->executeSQL(QStringLiteral("COMMIT")))
+        qCWarning(lcDb) << "Commit of imported rows fails:" << db->lastErrorText;
     state.inTransaction = false;
     state.batched = 0;
 }

@@ -1,12 +1,15 @@
 #include "core/database.h"
 #include "core/settings.h"
+#include "core/statics.h"
 #include "import/csvimport.h"
 #include "tests/support/dialoganswers.h"
+#include "tests/support/fakehttpserver.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/tablesnapshot.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
+#include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -245,6 +248,39 @@ private slots:
         const auto diff
             = TableSnapshot::diff(picturesBefore, TableSnapshot::take(*db, "articles_images"));
         QVERIFY2(diff.isEmpty(), qPrintable(TableSnapshot::describe(diff)));
+    }
+
+    // A picture address is downloaded under the MD5 of the address and its suffix without
+    // the query, then recorded under a stamped name; a failed download records nothing.
+    void downloadedPicture()
+    {
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        QImage image(30, 20, QImage::Format_RGB32);
+        image.fill(Qt::blue);
+        QByteArray png;
+        QBuffer buffer(&png);
+        image.save(&buffer, "PNG");
+        TestSupport::FakeHttpServer server;
+        server.setReply("/bilder/foto.JPG", TestSupport::FakeReply::ok(png, "image/jpeg"));
+        const QString address = server.url("/bilder/foto.JPG?size=big").toString();
+        const QString missing = server.url("/bilder/weg.jpg").toString();
+
+        DialogAnswers answers;
+        auto dialog
+            = prepare(answers,
+                      writeCsv("Title;Account;B1;B2\nLampe;1;" + missing.toUtf8() + ";"
+                               + address.toUtf8() + "\n"),
+                      0, "SKU", 0, { "Title", "Account", "Zerire3_image_1", "Zerire3_image_2" });
+        run(*dialog);
+        const QString pictureDir = db->getCurrentAdImageDir();
+        QVERIFY(QFileInfo::exists(pictureDir + Statics::hashString(address) + ".JPG"));
+        const SqlRows images = db->select("SELECT image, sort FROM articles_images");
+        QCOMPARE(images.size(), 1);
+        const QString name = images.first().value("image").toString();
+        QVERIFY2(name.endsWith("_1_1.JPG"), qPrintable(name));
+        QCOMPARE(QImage(pictureDir + name), image);
+        QCOMPARE(values(db, 1, "ImageThumb"), "thumb_" + name);
     }
 
     void settingsAreRestoredByFileName()
