@@ -3,6 +3,7 @@
 #include "core/newsitem.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -71,6 +72,7 @@ private:
         bool ended = false; // cancelled, or stopped after an error: the end steps follow
         bool inTransaction = false;
         int batched = 0;
+        QElapsedTimer sinceEvents; // since events were last served
         QStringList skippedRows;
     };
 

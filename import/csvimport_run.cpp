@@ -22,7 +22,8 @@ namespace {
 
 const QStringList kPriceFields = { QStringLiteral("StartPrice"), QStringLiteral("BuyItNowPrice") };
 constexpr int kSkippedRowsNamed = 20;
-constexpr int kBatchRows = 250;
+constexpr int kBatchRows = 500;
+constexpr int kEventIntervalMs = 20;
 
 // True when `name`, taken relative to `folder`, names a file inside that folder.
 bool insideFolder(const QString &folder, const QString &name)
@@ -129,9 +130,14 @@ bool CsvImport::importRow(const QStringList &row, RunState &state)
         state.ended = true;
         return false;
     }
-    if (state.eventCounter > 2) {
+    // Pending events (Cancel) are served every third row, but not more often than every
+    // few milliseconds; the rows written so far are committed first, so that nothing the
+    // events run waits for this run's write lock.
+    if (state.eventCounter > 2
+        && (!state.sinceEvents.isValid() || state.sinceEvents.elapsed() >= kEventIntervalMs)) {
         commitBatch(state);
         QCoreApplication::processEvents();
+        state.sinceEvents.start();
         state.eventCounter = 1;
     } else {
         ++state.eventCounter;
