@@ -197,9 +197,11 @@ private:
     int runBulkDialog(BulkEditDialog *dialog);
     // Reads the listed rows of these articles again.
     void refreshListRows(const QStringList &ids);
+
     // --- settings (mainwindow/mainwindow_settings.cpp) ---
 public slots:
     void on_actionEinstellungen_triggered();
+
     // --- banner, help and web links (mainwindow/mainwindow_help.cpp) ---
 public slots:
     // Fetches the banner description from the maker's server without blocking the window,
@@ -221,4 +223,9 @@ private:
     QNetworkAccessManager *bannerNetwork = nullptr;
     QTimer *bannerTimer = nullptr;
     QPointer<QNetworkReply> bannerReply;
+
+    // --- CSV import and export (import/mainwindow_csv.cpp) ---
+private slots:
+    void on_actionImportieren_triggered();
+    void on_actionExportieren_triggered();
 };
