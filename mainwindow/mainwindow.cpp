@@ -109,6 +109,8 @@ MainWindow::MainWindow(QWidget *parent)
     qApp->setProperty("SyncIntervall",
                       db->getOption(QStringLiteral("SyncIntervall"), QStringLiteral("60")).toInt());
 
+    connect(WriteFailures::instance(), &WriteFailures::failed, this,
+            &MainWindow::databaseWriteFailed);
     startWorkers();
     workersStarted = true;
 
@@ -122,6 +124,8 @@ MainWindow::MainWindow(QWidget *parent)
 MainWindow::~MainWindow()
 {
     delete ui;
+    // Closing the last connection writes the log back into the database file.
+    delete db;
 }
 
 void MainWindow::startWorkers()
@@ -283,6 +287,10 @@ void MainWindow::closeEvent(QCloseEvent *event)
     if (workersStarted)
         waitForWorkers(kWorkerShutdownMs);
     qCInfo(lcApp) << "Bye";
+    // Everything stored so far goes into the database file itself, also when a worker is
+    // still busy and keeps its connection open.
+    if (db)
+        db->checkpoint();
 
     const auto settings = Settings::mainWindow();
     settings->setValue(QStringLiteral("MainWindow/geometry"), saveGeometry());
