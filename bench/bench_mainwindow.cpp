@@ -204,10 +204,9 @@ int main(int argc, char *argv[])
             checkBest = qMin(checkBest, open.nsecsElapsed() / 1e9);
         }
     }
-    std::printf("main database opened, checked and upgraded (best of 3) %8.3f s\n", openBest);
-    std::printf("of which the quick check alone (best of 3)            %8.3f s\n", checkBest);
-    std::printf("database file                                         %8.1f MB\n",
-                QFileInfo(file).size() / 1048576.0);
+    std::printf("%-46s %8.3f s\n", "opening the main database (best of 3)", openBest);
+    std::printf("%-46s %8.3f s\n", "  of which its damage check (best of 3)", checkBest);
+    std::printf("%-46s %8.1f MB\n", "database file", QFileInfo(file).size() / 1048576.0);
 
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedChannels);

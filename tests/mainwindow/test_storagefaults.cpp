@@ -96,19 +96,6 @@ void answerFolderEdit(const QString &name)
     });
 }
 
-QModelIndex folderIndex(const QAbstractItemModel *model, const QModelIndex &parent, int id)
-{
-    for (int row = 0; row < model->rowCount(parent); ++row) {
-        const QModelIndex index = model->index(row, 0, parent);
-        if (index.data(Qt::UserRole).toString() == QString::number(id))
-            return index;
-        const QModelIndex below = folderIndex(model, index, id);
-        if (below.isValid())
-            return below;
-    }
-    return QModelIndex();
-}
-
 bool isRoot()
 {
     return geteuid() == 0;
@@ -131,7 +118,7 @@ private:
     // The user's folders as the tree shows them.
     QString drafts() const
     {
-        return TestSupport::shape(tree()->model(), folderIndex(tree()->model(), {}, -10));
+        return TestSupport::shape(tree()->model(), TestSupport::folderIndexOf(tree()->model(), -10));
     }
 
     // A data folder with two folders holding one subfolder each, and enough articles for
@@ -154,11 +141,19 @@ private:
     }
     bool startWindow()
     {
-        Database(QString(), nullptr).setOption(QStringLiteral("datapath"), dataDir());
-        TestSupport::resetApplicationState();
-        m_window = std::make_unique<MainWindow>();
-        m_window->show();
-        return QTest::qWaitForWindowExposed(m_window.get());
+        m_window = TestSupport::startMainWindow(dataDir());
+        return m_window != nullptr;
+    }
+    // The window on the prepared data, its database file read-only; the start's message taken.
+    void startOnReadOnlyFile(Mounts &mounts)
+    {
+        if (!isRoot())
+            QSKIP("Needs root to make the file read-only for its owner");
+        prepareData();
+        QVERIFY(mounts.bindReadOnly(dataFile()));
+        QVERIFY(startWindow());
+        QCOMPARE(m_answers->messages().size(), 1);
+        m_answers->clear();
     }
     void closeWindow()
     {
@@ -169,7 +164,7 @@ private:
     }
     void newFolderInDrafts(const QString &name)
     {
-        tree()->setCurrentIndex(folderIndex(tree()->model(), {}, -10));
+        tree()->setCurrentIndex(TestSupport::folderIndexOf(tree()->model(), -10));
         answerFolderEdit(name);
         m_window->findChild<QAction *>(QStringLiteral("actionNeuer_Ordner"))->trigger();
     }
@@ -260,14 +255,10 @@ private slots:
     // statements in a row, and the tree stays as stored.
     void failedWritesOfCommands()
     {
-        if (!isRoot())
-            QSKIP("Needs root to make the file read-only for its owner");
-        prepareData();
         Mounts mounts;
-        QVERIFY(mounts.bindReadOnly(dataFile()));
-        QVERIFY(startWindow());
-        QCOMPARE(m_answers->messages().size(), 1); // the start's
-        m_answers->clear();
+        startOnReadOnlyFile(mounts);
+        if (QTest::currentTestFailed() || !m_window)
+            return;
         const QString stored = drafts();
 
         newFolderInDrafts(QStringLiteral("Neu"));
@@ -279,7 +270,7 @@ private slots:
         QCOMPARE(drafts(), stored);
 
         const QAbstractItemModel *model = tree()->model();
-        const QModelIndex drafts = folderIndex(model, {}, -10);
+        const QModelIndex drafts = TestSupport::folderIndexOf(model, -10);
         tree()->collapse(model->index(0, 0, drafts));
         tree()->collapse(model->index(1, 0, drafts));
         tree()->expand(model->index(0, 0, drafts));
@@ -293,13 +284,10 @@ private slots:
     // A worker's failed write goes to the status panel (and the log), not into a dialog.
     void failedWriteOfAWorker()
     {
-        if (!isRoot())
-            QSKIP("Needs root to make the file read-only for its owner");
-        prepareData();
         Mounts mounts;
-        QVERIFY(mounts.bindReadOnly(dataFile()));
-        QVERIFY(startWindow());
-        m_answers->clear();
+        startOnReadOnlyFile(mounts);
+        if (QTest::currentTestFailed() || !m_window)
+            return;
 
         std::unique_ptr<QThread> worker(QThread::create([] {
             Database db(true, QStringLiteral("storageWorker"));
