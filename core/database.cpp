@@ -850,7 +850,7 @@ void Database::mysqlAddRemoveInfo(int folder, const QString &articleId)
 
 bool Database::checkpoint()
 {
-    if (isMySQL || !isOpen())
+    if (isMySQL || !isOpen() || m_readOnly)
         return true;
     QSqlQuery query;
     if (!run(query, m_db, QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"), nullptr,
@@ -914,7 +914,7 @@ void Database::setOption(QString name, QString value)
         = select(QStringLiteral("SELECT optionvalue FROM options WHERE ") + where);
     if (!stored.isEmpty()) {
         // An unchanged value is not written again: the lists store their sort order on every
-        // fill, which would fail over and over on a database that is only read.
+        // fill.
         if (stored.first().value(QStringLiteral("optionvalue")).toString() != value)
             updateSqlClean(row, QStringLiteral("options"), where);
         return;

@@ -36,6 +36,7 @@ private slots:
     void unreachableMySqlFallsBackToTheLocalFile();
     void fileMaintenance();
     void failedCopyRollsBack();
+    void dataFolderThatCannotBeCreated();
 };
 
 void TestDatabaseConnections::furtherConnectionsOnOtherThreads()
@@ -283,6 +284,28 @@ void TestDatabaseConnections::failedCopyRollsBack()
     QVERIFY2(other.executeSQL("UPDATE articles SET Title = 'danach' WHERE id = " + article),
              qPrintable(other.lastErrorText));
     QVERIFY(timer.elapsed() < 900);
+}
+
+// Told once, and no database made anywhere else in its place.
+void TestDatabaseConnections::dataFolderThatCannotBeCreated()
+{
+    ONLY_ON(Backend::SQLite);
+    QTemporaryDir dir;
+    QFile blocker(dir.path() + "/kein_ordner");
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QString folder = blocker.fileName() + "/Zerire3/";
+    DialogAnswers answers;
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Der Datenordner"));
+    Database db(folder);
+    QCOMPARE(answers.messages().size(), 1);
+    QCOMPARE(answers.lastMessageText(),
+             "Der Datenordner \"" + folder + "\" kann nicht angelegt werden. Das Programm kann so "
+             "keine Daten speichern.");
+    QVERIFY(!db.isOpen());
+    QVERIFY(!db.executeSQL("INSERT INTO folders (foldername) VALUES ('x')"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+             QStringList { "kein_ordner" });
 }
 
 APP_TEST_MAIN(TestDatabaseConnections)
