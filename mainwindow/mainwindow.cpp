@@ -79,9 +79,13 @@ MainWindow::MainWindow(QWidget *parent)
     if (!db->getOption(QStringLiteral("RESTOREMODE"), QString()).isEmpty())
         doRestore();
 
-    Statics::InitLogger(db->getCurrentLogDir() + QStringLiteral("ZirevPavlet_")
-                        + QDate::currentDate().toString(QStringLiteral("yyyy_MM_dd"))
-                        + QStringLiteral(".log"));
+    // Without a log folder (a data folder that can't be written) the log stays on the console
+    // instead of landing in whatever the working directory is.
+    const QString logDir = db->getCurrentLogDir();
+    if (!logDir.isEmpty())
+        Statics::InitLogger(logDir + QStringLiteral("ZirevPavlet_")
+                            + QDate::currentDate().toString(QStringLiteral("yyyy_MM_dd"))
+                            + QStringLiteral(".log"));
 
     QString language = db->getOption(QStringLiteral("currentLanguage"), QLocale::system().name());
     if (language.isEmpty())

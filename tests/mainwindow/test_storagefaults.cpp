@@ -247,6 +247,10 @@ private slots:
                  qPrintable(m_answers->lastMessageText()));
         if (fault != QLatin1String("damaged"))
             QCOMPARE(drafts(), QStringLiteral("Garten [Beet], Werkzeug [Spaten]"));
+        // The day's log lies in the data folder or, where that can't be written, nowhere.
+        QVERIFY2(MessageLog::currentPath().isEmpty()
+                     || MessageLog::currentPath().startsWith(dataDir()),
+                 qPrintable(MessageLog::currentPath()));
         closeWindow();
         QVERIFY(contents(dataFile()) == before);
     }
