@@ -150,7 +150,8 @@ private:
         if (!isRoot())
             QSKIP("Needs root to make the file read-only for its owner");
         prepareData();
-        QVERIFY(mounts.bindReadOnly(dataFile()));
+        if (!mounts.bindReadOnly(dataFile()))
+            QSKIP("This machine lets root mount no file system of its own");
         QVERIFY(startWindow());
         QCOMPARE(m_answers->messages().size(), 1);
         m_answers->clear();
@@ -213,7 +214,8 @@ private slots:
         if (fault != QLatin1String("damaged")) {
             if (!isRoot())
                 QSKIP("Needs root to mount a small file system of its own");
-            QVERIFY(mounts.tmpfs(dataDir(), QStringLiteral("16m")));
+            if (!mounts.tmpfs(dataDir(), QStringLiteral("16m")))
+                QSKIP("This machine lets root mount no file system of its own");
         }
         prepareData();
         if (fault == QLatin1String("damaged")) {
