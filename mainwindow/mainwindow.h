@@ -170,6 +170,15 @@ private:
     QList<QPointer<QThread>> workerThreads;
     int runningWorkers = 0;
 
+    // --- failed writes (mainwindow/mainwindow_status.cpp) ---
+    // A failed write of the window's own connection is told in one notice, together with
+    // every other that fails before it is shown; a worker's goes to the status panel.
+    void databaseWriteFailed(const QString &connectionName, const QString &error);
+    void showWriteFailure();
+    QString m_writeFailure;
+    int m_writeFailures = 0;
+    bool m_showingWriteFailure = false;
+
     // --- bulk editing (bulk/mainwindow_bulk.cpp) ---
 public slots:
     void on_actionFormat_und_Laufzeit_triggered();
