@@ -189,6 +189,7 @@ public slots:
     void on_actionPreise_und_Mengen_triggered();
     void on_actionSuchen_und_ersetzen_triggered();
     void on_actionInlandsversand_triggered();
+    void on_actionAuslandsversand_triggered();
 
 private:
     // The selected rows of the article list, in the list's order, with the first row's site
