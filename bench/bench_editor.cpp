@@ -65,10 +65,15 @@ int main(int argc, char *argv[])
     EditorFixture::serveReferenceData(server);
     DialogAnswers answers;
 
-    QMap<QString, QVariant> row { { "Title", "Lokomotive BR 218" }, { "Folder", -10 },
-                                  { "Account", account }, { "Site", 77 }, { "StartPrice", 12.5 },
-                                  { "Quantity", 3 }, { "ListingType", "FixedPriceItem" },
-                                  { "Country", "DE" }, { "PostalCode", "10115" },
+    QMap<QString, QVariant> row { { "Title", "Lokomotive BR 218" },
+                                  { "Folder", -10 },
+                                  { "Account", account },
+                                  { "Site", 77 },
+                                  { "StartPrice", 12.5 },
+                                  { "Quantity", 3 },
+                                  { "ListingType", "FixedPriceItem" },
+                                  { "Country", "DE" },
+                                  { "PostalCode", "10115" },
                                   { "ShippingService_1", "DE_DHLPaket" },
                                   { "ShippingService_1_Cost", 4.99 },
                                   { "RP_ReturnsAcceptedOption", "ReturnsAccepted" },

@@ -322,41 +322,30 @@ void AddArticle::loadArticle(const QMap<QString, QVariant> &row)
     m_ui->OfferPickUp->setChecked(isOne(row, "PickUpAccepted"));
     m_ui->OfferPickUpCost->setValue(number(row, QStringLiteral("PickUpAcceptedCost")));
 
-    const QList<QComboBox *> domestic = { m_ui->ShippingService_1, m_ui->ShippingService_2,
-                                          m_ui->ShippingService_3, m_ui->ShippingService_4 };
-    for (int n = 1; n <= 4; ++n) {
-        QComboBox *service = domestic.at(n - 1);
-        const QString column = QStringLiteral("ShippingService_%1").arg(n);
+    // The four domestic services, then the five international ones.
+    for (int i = 0; i < 9; ++i) {
+        const bool international = i >= 4;
+        const int n = international ? i - 3 : i + 1;
+        const QString column = (international ? QStringLiteral("ShippingServiceInt_%1")
+                                              : QStringLiteral("ShippingService_%1"))
+                                   .arg(n);
+        const QString widget = (international ? QStringLiteral("IShippingService_%1")
+                                              : QStringLiteral("ShippingService_%1"))
+                                   .arg(n);
+        auto *service = findChild<QComboBox *>(widget);
         if (selectData(service, row.value(column).toString())) {
-            domesticRow(n, service->currentIndex());
+            international ? internationalRow(n, service->currentIndex())
+                          : domesticRow(n, service->currentIndex());
             if (service->currentIndex() > 0)
-                m_ui->AcceptShipping->setCurrentIndex(1);
+                (international ? m_ui->AcceptIShipping : m_ui->AcceptShipping)->setCurrentIndex(1);
         }
-        findChild<QDoubleSpinBox *>(column + QStringLiteral("_Cost"))
-            ->setValue(number(row, column + QStringLiteral("_Cost")));
-        findChild<QDoubleSpinBox *>(column + QStringLiteral("_Cost_Add"))
-            ->setValue(number(row, column + QStringLiteral("_Cost_Add")));
-        if (n == 1)
+        for (const QString &cost : { QStringLiteral("_Cost"), QStringLiteral("_Cost_Add") })
+            findChild<QDoubleSpinBox *>(widget + cost)->setValue(number(row, column + cost));
+        if (international)
+            findChild<QToolButton *>(widget + QStringLiteral("_SelCountries"))
+                ->setProperty("ids", row.value(column + QStringLiteral("_Loc")).toString());
+        else if (n == 1)
             m_ui->ShippingService_1_Free->setChecked(isOne(row, "ShippingService_1_IsFree"));
-    }
-    const QList<QComboBox *> international
-        = { m_ui->IShippingService_1, m_ui->IShippingService_2, m_ui->IShippingService_3,
-            m_ui->IShippingService_4, m_ui->IShippingService_5 };
-    for (int n = 1; n <= 5; ++n) {
-        QComboBox *service = international.at(n - 1);
-        const QString column = QStringLiteral("ShippingServiceInt_%1").arg(n);
-        const QString widget = QStringLiteral("IShippingService_%1").arg(n);
-        if (selectData(service, row.value(column).toString())) {
-            internationalRow(n, service->currentIndex());
-            if (service->currentIndex() > 0)
-                m_ui->AcceptIShipping->setCurrentIndex(1);
-        }
-        findChild<QDoubleSpinBox *>(widget + QStringLiteral("_Cost"))
-            ->setValue(number(row, column + QStringLiteral("_Cost")));
-        findChild<QDoubleSpinBox *>(widget + QStringLiteral("_Cost_Add"))
-            ->setValue(number(row, column + QStringLiteral("_Cost_Add")));
-        findChild<QToolButton *>(widget + QStringLiteral("_SelCountries"))
-            ->setProperty("ids", row.value(column + QStringLiteral("_Loc")).toString());
     }
 
     m_ui->GalleryTypePlus->setChecked(text(row, "GalleryType") == QLatin1String("Plus"));

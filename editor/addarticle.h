@@ -139,6 +139,8 @@ private:
     bool internationalShippingOpen() const;
     void domesticRow(int n, int index);
     void internationalRow(int n, int index);
+    // Runs the row handlers of every domestic and/or international service.
+    void refreshServiceRows(bool domestic, bool international);
     void chooseLocations(int n);
 
     // --- saving, categories and specifics, pictures (addarticle_pending.cpp) ---

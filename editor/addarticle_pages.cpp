@@ -206,6 +206,17 @@ void AddArticle::domesticRow(int n, int index)
     findChild<QWidget *>(name + QStringLiteral("_Cost_Add"))->setEnabled(costs);
 }
 
+void AddArticle::refreshServiceRows(bool domestic, bool international)
+{
+    for (int n = 1; domestic && n <= 4; ++n)
+        domesticRow(
+            n, findChild<QComboBox *>(QStringLiteral("ShippingService_%1").arg(n))->currentIndex());
+    for (int n = 1; international && n <= 5; ++n)
+        internationalRow(
+            n,
+            findChild<QComboBox *>(QStringLiteral("IShippingService_%1").arg(n))->currentIndex());
+}
+
 void AddArticle::on_ShippingService_1_currentIndexChanged(int index)
 {
     domesticRow(1, index);
@@ -251,10 +262,7 @@ void AddArticle::on_AcceptShipping_currentIndexChanged(int index)
                  m_ui->PromotionalShippingDiscount, m_ui->ShippingDiscountProfileID })
             widget->setEnabled(false);
     }
-    domesticRow(1, m_ui->ShippingService_1->currentIndex());
-    domesticRow(2, m_ui->ShippingService_2->currentIndex());
-    domesticRow(3, m_ui->ShippingService_3->currentIndex());
-    domesticRow(4, m_ui->ShippingService_4->currentIndex());
+    refreshServiceRows(true, false);
 }
 
 void AddArticle::on_OfferPickUp_toggled(bool checked)
@@ -318,11 +326,7 @@ void AddArticle::on_AcceptIShipping_currentIndexChanged(int)
         m_ui->IShippingDiscountProfileID->setEnabled(
             discounts && m_ui->IPromotionalShippingDiscount->isChecked());
     }
-    internationalRow(1, m_ui->IShippingService_1->currentIndex());
-    internationalRow(2, m_ui->IShippingService_2->currentIndex());
-    internationalRow(3, m_ui->IShippingService_3->currentIndex());
-    internationalRow(4, m_ui->IShippingService_4->currentIndex());
-    internationalRow(5, m_ui->IShippingService_5->currentIndex());
+    refreshServiceRows(false, true);
 }
 
 void AddArticle::on_IPromotionalShippingDiscount_toggled(bool)
@@ -398,14 +402,6 @@ void AddArticle::on_SellerShippingProfile_currentIndexChanged(int index)
                  m_ui->IShippingDiscountProfileID })
             widget->setEnabled(false);
     }
-    domesticRow(1, m_ui->ShippingService_1->currentIndex());
-    domesticRow(2, m_ui->ShippingService_2->currentIndex());
-    domesticRow(3, m_ui->ShippingService_3->currentIndex());
-    domesticRow(4, m_ui->ShippingService_4->currentIndex());
-    internationalRow(1, m_ui->IShippingService_1->currentIndex());
-    internationalRow(2, m_ui->IShippingService_2->currentIndex());
-    internationalRow(3, m_ui->IShippingService_3->currentIndex());
-    internationalRow(4, m_ui->IShippingService_4->currentIndex());
-    internationalRow(5, m_ui->IShippingService_5->currentIndex());
+    refreshServiceRows(true, true);
     on_OfferPickUp_toggled(m_ui->OfferPickUp->isChecked());
 }

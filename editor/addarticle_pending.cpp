@@ -11,9 +11,6 @@ void AddArticle::accept()
 
 void AddArticle::setDetaultFromSelectedCat() { }
 
-void AddArticle::createItemSpecifics()
-{
-    m_specificsCategory.clear();
-}
+void AddArticle::createItemSpecifics() { }
 
 void AddArticle::generateImages() { }
