@@ -528,7 +528,7 @@ void AddArticle::ReadSettings()
                      settings->value(QStringLiteral("AddItemHeight"), 650).toInt());
     QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     setGeometry(
-        QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size, screen->availableGeometry()));
+        QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size, screen->geometry()));
 }
 
 void AddArticle::SaveSettings()
