@@ -2,6 +2,7 @@
 
 #include "core/database.h"
 #include "core/logging.h"
+#include "core/settings.h"
 #include "core/statics.h"
 
 #include <QDir>
@@ -10,7 +11,7 @@
 #include <cstdlib>
 
 namespace {
-const QString kRestoreOption = QStringLiteral("RESTOREMODE");
+const QString kRestoreKey = QStringLiteral("RESTOREMODE");
 
 // The first of `path` + "_old", + "_old_old", … that is free.
 QString freeOldName(const QString &path)
@@ -22,6 +23,23 @@ QString freeOldName(const QString &path)
 }
 } // namespace
 
+// Kept in this workstation's settings: in a database shared by several workstations another
+// one could clear it, or swap its own data folder on the next start.
+QString MainWindow::pendingRestore()
+{
+    return Settings::app()->value(kRestoreKey).toString();
+}
+
+void MainWindow::setPendingRestore(const QString &folder)
+{
+    const auto settings = Settings::app();
+    if (folder.isEmpty())
+        settings->remove(kRestoreKey);
+    else
+        settings->setValue(kRestoreKey, folder);
+    settings->sync();
+}
+
 // Completes a restore that the restore command unpacked next to the data folder: the
 // unpacked folder takes the data folder's place, the previous data keeps a new name.
 // Runs during start-up, before anything but `db` uses the data folder.
@@ -32,12 +50,12 @@ void MainWindow::doRestore()
         tr("Eine zuvor gewählte Sicherung wird nun wiederhergestellt, fortfahren?"));
     if (!proceed) {
         // Declined for good: the unpacked folder stays on disk but is not offered again.
-        db->setOption(kRestoreOption, QString());
+        setPendingRestore(QString());
         return;
     }
 
-    const QString restoreDir = QDir::cleanPath(db->getOption(kRestoreOption, QString()));
-    db->setOption(kRestoreOption, QString());
+    const QString restoreDir = QDir::cleanPath(pendingRestore());
+    setPendingRestore(QString());
     if (!QFileInfo(restoreDir).isDir()) {
         Statics::showMessage(this,
                              tr("Die Wiederherstellung scheint nicht mehr vorhanden zu sein, der "
@@ -58,7 +76,6 @@ void MainWindow::doRestore()
     // its schema upgraded before anything reads it.
     const auto reopen = [this, &dataDirPath] {
         db = new Database(dataDirPath, nullptr);
-        db->setOption(kRestoreOption, QString());
     };
 
     if (!QDir().rename(dataDir, oldDir)) {

@@ -76,7 +76,7 @@ MainWindow::MainWindow(QWidget *parent)
         }
     }
 
-    if (!db->getOption(QStringLiteral("RESTOREMODE"), QString()).isEmpty())
+    if (!pendingRestore().isEmpty())
         doRestore();
 
     Statics::InitLogger(db->getCurrentLogDir() + QStringLiteral("ZirevPavlet_")
