@@ -71,6 +71,14 @@ qint64 FolderCompressor::maxFileSize()
     return qint64(2000) * 1024 * 1024;
 }
 
+QString FolderCompressor::freeName(const QString &path, const QString &suffix)
+{
+    QString name = path + suffix;
+    while (QFileInfo::exists(name))
+        name += suffix;
+    return name;
+}
+
 void FolderCompressor::substituteFile(const QString &path, const QString &file)
 {
     m_substitutes.insert(path, file);

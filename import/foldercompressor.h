@@ -44,6 +44,9 @@ public:
     // Leave the file at record path `path` out.
     void leaveOut(const QString &path);
 
+    // The first of `path` + `suffix`, + `suffix` twice, … that names nothing on disk.
+    static QString freeName(const QString &path, const QString &suffix);
+
     // Files that qCompress cannot take in one piece make a backup fail.
     static qint64 maxFileSize();
 

@@ -14,17 +14,6 @@
 #include <QStandardPaths>
 #include <QThread>
 
-namespace {
-// The first of `path` + "_bk", + "_bk_bk", … that is free.
-QString freeRestoreName(const QString &path)
-{
-    QString name = path + QStringLiteral("_bk");
-    while (QFileInfo::exists(name))
-        name += QStringLiteral("_bk");
-    return name;
-}
-} // namespace
-
 QString MainWindow::backupFolder()
 {
     const QString folder = db->getOption(
@@ -86,7 +75,7 @@ void MainWindow::on_actionDaten_wiederherstellen_triggered()
         return;
     QString dataDir = db->getCurrentDataDir();
     dataDir.chop(1);
-    const QString restoreDir = freeRestoreName(dataDir);
+    const QString restoreDir = FolderCompressor::freeName(dataDir, QStringLiteral("_bk"));
 
     auto *worker = new FolderCompressor(archive, restoreDir);
     auto *thread = new QThread;

@@ -4,6 +4,7 @@
 #include "core/logging.h"
 #include "core/settings.h"
 #include "core/statics.h"
+#include "import/foldercompressor.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -12,15 +13,6 @@
 
 namespace {
 const QString kRestoreKey = QStringLiteral("RESTOREMODE");
-
-// The first of `path` + "_old", + "_old_old", … that is free.
-QString freeOldName(const QString &path)
-{
-    QString name = path + QStringLiteral("_old");
-    while (QFileInfo::exists(name))
-        name += QStringLiteral("_old");
-    return name;
-}
 } // namespace
 
 // Kept in this workstation's settings: in a database shared by several workstations another
@@ -67,7 +59,7 @@ void MainWindow::doRestore()
 
     const QString dataDirPath = db->getCurrentDataDir();
     const QString dataDir = QDir::cleanPath(dataDirPath);
-    const QString oldDir = freeOldName(dataDir);
+    const QString oldDir = FolderCompressor::freeName(dataDir, QStringLiteral("_old"));
     db->close();
     delete db;
     db = nullptr;

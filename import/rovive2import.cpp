@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QXmlStreamReader>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -88,6 +89,23 @@ Rovive2Import::Fields readFields(QXmlStreamReader &xml)
             fields.insert(tag, text);
     }
     return fields;
+}
+
+// Calls `take` with the fields of every complete child element `name` of the current
+// element; other children are skipped. Stops at the first error.
+void forEachChild(QXmlStreamReader &xml, QLatin1String name,
+                  const std::function<void(const Rovive2Import::Fields &)> &take)
+{
+    while (xml.readNextStartElement()) {
+        if (xml.name() != name) {
+            xml.skipCurrentElement();
+            continue;
+        }
+        const Rovive2Import::Fields fields = readFields(xml);
+        if (xml.hasError())
+            return;
+        take(fields);
+    }
 }
 
 int firstId(Database *db, const QString &sql)
@@ -318,14 +336,7 @@ bool Rovive2Import::readExport(QXmlStreamReader &xml, Database &db)
 void Rovive2Import::createFolders(QXmlStreamReader &xml, Database &db)
 {
     emit getStatus(tr("Lege Kategorien an..."), 100, 50);
-    while (xml.readNextStartElement()) {
-        if (xml.name() != QLatin1String("category")) {
-            xml.skipCurrentElement();
-            continue;
-        }
-        const Fields category = readFields(xml);
-        if (xml.hasError())
-            return;
+    forEachChild(xml, QLatin1String("category"), [&db](const Fields &category) {
         const QString parent = category.value(QStringLiteral("parentid"));
         // A category whose parent is unknown goes where the user's folders start.
         const int parentId = parent.isEmpty() ? 0 : folderByExternalId(&db, parent);
@@ -335,31 +346,25 @@ void Rovive2Import::createFolders(QXmlStreamReader &xml, Database &db)
         row.insert(QStringLiteral("folderparentid"),
                    parentId != 0 ? parentId : int(SpecialFolderId::Drafts));
         db.insertSqlClean(row, QStringLiteral("folders"));
-    }
-    emit getStatus(tr("Kategorien anlegen abgeschlossen"), 100, 100);
+    });
+    if (!xml.hasError())
+        emit getStatus(tr("Kategorien anlegen abgeschlossen"), 100, 100);
 }
 
 void Rovive2Import::createAccounts(QXmlStreamReader &xml, Database &db)
 {
     emit getStatus(tr("Lege Konten an..."), 100, 50);
-    while (xml.readNextStartElement()) {
-        if (xml.name() != QLatin1String("user")) {
-            xml.skipCurrentElement();
-            continue;
-        }
-        const Fields user = readFields(xml);
-        if (xml.hasError())
-            return;
+    forEachChild(xml, QLatin1String("user"), [&db](const Fields &user) {
         const QString name = user.value(QStringLiteral("username"));
         if (accountId(&db, name) > 0)
-            continue;
+            return;
         ArticleRow row;
         row.insert(QStringLiteral("accountname"), name);
         row.insert(QStringLiteral("token"), user.value(QStringLiteral("usertoken")));
         row.insert(QStringLiteral("tokenexp"), user.value(QStringLiteral("usertokenexpire")));
         row.insert(QStringLiteral("active"), 1);
         db.insertSqlClean(row, QStringLiteral("accounts"));
-    }
+    });
 }
 
 void Rovive2Import::importItem(const Fields &item, Database &db)

@@ -172,9 +172,6 @@ public:
     // empty when none is.
     static QString pendingRestore();
     static void setPendingRestore(const QString &folder);
-    // The archive name for a backup into `datedFolder`: "Zerire3.backup", else the first free
-    // "Zerire3_<n>.backup".
-    static QString backupArchiveName(const QString &datedFolder);
 
 public slots:
     void on_actionDaten_sichern_triggered();
@@ -185,4 +182,7 @@ public slots:
 private:
     // The option "backuppath" (default: documents + "/Zerire3_Backups"), with "/" only.
     QString backupFolder();
+    // The archive name for a backup into `datedFolder`: "Zerire3.backup", else the first free
+    // "Zerire3_<n>.backup".
+    static QString backupArchiveName(const QString &datedFolder);
 };
