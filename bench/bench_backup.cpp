@@ -12,6 +12,7 @@
 #include "import/foldercompressor.h"
 
 #include <QCoreApplication>
+#include <QDataStream>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -140,6 +141,26 @@ void report(const char *what, double mb, double seconds, double peakMb)
     if (peakMb > 0)
         std::printf("   peak %7.1f MB", peakMb);
     std::printf("\n");
+    std::fflush(stdout);
+}
+
+// The packed size in MB of the archive's record for `path`.
+double packedMb(const QString &archive, const QString &path)
+{
+    QFile file(archive);
+    file.open(QIODevice::ReadOnly);
+    QDataStream stream(&file);
+    while (!stream.atEnd()) {
+        QString recordPath;
+        quint32 length = 0;
+        stream >> recordPath >> length;
+        if (stream.status() != QDataStream::Ok)
+            break;
+        if (recordPath == path)
+            return length / 1048576.0;
+        stream.skipRawData(int(length));
+    }
+    return 0;
 }
 
 } // namespace
@@ -217,15 +238,17 @@ int main(int argc, char *argv[])
     const double restorePeak = peakMemoryMb();
     report(unpacked ? "restore (unpack)" : "restore FAILED", mb, restoreSeconds, restorePeak);
 
-    const double bound = largestMb * 2 + 100; // largest file + its packed bytes (< its size)
+    const double largestPackedMb
+        = packedMb(archive, QLatin1Char('/') + Database::getDatabaseName());
+    const double bound = largestMb + largestPackedMb + 100;
     std::printf("\narchive %.1f MB, gzip %.1f MB\n", archiveMb,
                 QFileInfo(gz).size() / 1048576.0);
     std::printf("throughput vs gzip -6: backup run %.2fx, pack %.2fx; restore vs gzip -d %.2fx\n",
                 gzipSeconds / backupSeconds, gzipSeconds / packSeconds,
                 gunzipSeconds / restoreSeconds);
-    std::printf("peak memory bound (largest file + packed + 100 MB) <= %.0f MB: backup %s, "
-                "restore %s\n",
-                bound, backupPeak <= bound ? "kept" : "EXCEEDED",
+    std::printf("peak memory bound: largest file %.1f MB + packed %.1f MB + 100 MB = %.0f MB: "
+                "backup %s, restore %s\n",
+                largestMb, largestPackedMb, bound, backupPeak <= bound ? "kept" : "EXCEEDED",
                 restorePeak <= bound ? "kept" : "EXCEEDED");
     return packed && unpacked ? 0 : 1;
 }
