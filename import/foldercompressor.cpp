@@ -91,7 +91,7 @@ void FolderCompressor::leaveOut(const QString &path)
 
 void FolderCompressor::reportProgress(const QString &text, qint64 maximum, qint64 value)
 {
-    const qint64 scale = maximum / std::numeric_limits<int>::max() + 1;
+    const qint64 scale = std::max(maximum, value) / std::numeric_limits<int>::max() + 1;
     emit getStatus(text, int(maximum / scale), int(value / scale));
 }
 
