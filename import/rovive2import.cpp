@@ -177,22 +177,19 @@ ArticleRow Rovive2Import::articleRow(const Fields &item, Database *db, QStringLi
         const QString text = value(field.tag);
         row.insert(QLatin1String(field.column), field.rule == Rule::Price ? price(text) : text);
     }
+    // A shipping service with its cost and the cost of each further item.
+    const auto shipping = [&row, &item](const QString &tag, const QString &column) {
+        row.insert(column, item.value(tag));
+        row.insert(column + QStringLiteral("_Cost"), price(item.value(tag + QStringLiteral("kosten"))));
+        row.insert(column + QStringLiteral("_Cost_Add"),
+                   price(item.value(tag + QStringLiteral("kostenWeitere"))));
+    };
     for (int n = 1; n <= 3; ++n) {
-        const QString ship = QStringLiteral("ship%1").arg(n);
-        const QString service = QStringLiteral("ShippingService_%1").arg(n);
-        row.insert(service, item.value(ship));
-        row.insert(service + QStringLiteral("_Cost"),
-                   price(item.value(ship + QStringLiteral("kosten"))));
-        row.insert(service + QStringLiteral("_Cost_Add"),
-                   price(item.value(ship + QStringLiteral("kostenWeitere"))));
+        shipping(QStringLiteral("ship%1").arg(n), QStringLiteral("ShippingService_%1").arg(n));
         const QString abroad = QStringLiteral("shipausland%1").arg(n);
-        const QString serviceInt = QStringLiteral("ShippingServiceInt_%1").arg(n);
-        row.insert(serviceInt, item.value(abroad));
-        row.insert(serviceInt + QStringLiteral("_Cost"),
-                   price(item.value(abroad + QStringLiteral("kosten"))));
-        row.insert(serviceInt + QStringLiteral("_Cost_Add"),
-                   price(item.value(abroad + QStringLiteral("kostenWeitere"))));
-        row.insert(serviceInt + QStringLiteral("_Loc"), item.value(abroad + QStringLiteral("locs")));
+        shipping(abroad, QStringLiteral("ShippingServiceInt_%1").arg(n));
+        row.insert(QStringLiteral("ShippingServiceInt_%1_Loc").arg(n),
+                   item.value(abroad + QStringLiteral("locs")));
     }
 
     // Duration: days, or "0" for an unlimited listing.
