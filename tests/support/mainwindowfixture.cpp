@@ -33,6 +33,22 @@ void resetApplicationState()
     qApp->setProperty("inSync", false);
 }
 
+std::unique_ptr<MainWindow> startMainWindow(const QString &dataPath)
+{
+    Database(QString(), nullptr).setOption(QStringLiteral("datapath"), dataPath);
+    resetApplicationState();
+    auto window = std::make_unique<MainWindow>();
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        window.reset();
+    return window;
+}
+
+QModelIndex folderIndexOf(const QAbstractItemModel *model, int id)
+{
+    return findFolder(model, QModelIndex(), id);
+}
+
 MainWindowFixture::MainWindowFixture(TestDatabase &data)
 {
     resetApplicationState();
