@@ -421,13 +421,16 @@ void Rovive2Import::CopyImages(int articleId, QStringList &images, Database *db)
                 + (dot >= 0 ? picture.mid(dot + 1) : picture);
             name = name.left(name.indexOf(QLatin1Char('?')));
             const QString target = folder + name;
-            // An error status or an empty answer is no picture.
-            if (Statics::DownloadURL(picture, target, true, QString())
+            // A name with a folder part is no file of the picture folder; an error status or
+            // an empty answer is no picture.
+            const bool plainName
+                = !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
+            if (plainName && Statics::DownloadURL(picture, target, true, QString())
                 && QFileInfo(target).size() > 0) {
                 picture = target;
             } else {
                 qCWarning(lcApp).noquote() << "Download" << picture << "to" << target << "fails";
-                if (QFileInfo(target).size() == 0)
+                if (plainName && QFileInfo(target).size() == 0)
                     QFile::remove(target);
                 ++m_failedPictures;
                 continue;
