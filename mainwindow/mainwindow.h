@@ -190,6 +190,7 @@ public slots:
     void on_actionPreise_und_Mengen_triggered();
     void on_actionSuchen_und_ersetzen_triggered();
     void on_actionInlandsversand_triggered();
+    void on_actionAuslandsversand_triggered();
 
 private:
     // The selected rows of the article list, in the list's order, with the first row's site
@@ -238,6 +239,21 @@ private:
 private slots:
     void on_actionImportieren_triggered();
     void on_actionExportieren_triggered();
+
+    // --- article editor (editor/mainwindow_editor.cpp) ---
+public slots:
+    void on_actionNeuer_Artikel_triggered();
+    void on_itemlist_itemDoubleClicked(QTreeWidgetItem *item);
+    void on_actionDuplizieren_triggered();
+
+private:
+    // Runs the editor window-modal with the window disabled; its result (1: saved) and, in
+    // `savedId`, the id of the article it saved.
+    int runEditor(int articleId, int folder, bool duplicate, int *savedId);
+    // The article's row as the list reads it; empty when there is none.
+    QMap<QString, QVariant> readListRow(int id);
+    // Appends the article's row to the list (nothing when it cannot be read).
+    void appendListRow(int id);
 
     // --- backup, restore and predecessor import (import/mainwindow_backup.cpp) ---
 public:
