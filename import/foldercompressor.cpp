@@ -34,8 +34,8 @@ bool safeRecordPath(const QString &path)
             return false;
         // A backslash is no separator here, but keep names that would be one elsewhere
         // from climbing out either.
-        for (const QString &piece : part.split(QLatin1Char('\\')))
-            if (piece == QLatin1String(".") || piece == QLatin1String(".."))
+        for (const QString &segment : part.split(QLatin1Char('\\')))
+            if (segment == QLatin1String(".") || segment == QLatin1String(".."))
                 return false;
     }
     return true;

@@ -47,7 +47,7 @@ public:
     // The first of `path` + `suffix`, + `suffix` twice, … that names nothing on disk.
     static QString freeName(const QString &path, const QString &suffix);
 
-    // Files that qCompress cannot take in one piece make a backup fail.
+    // Files that qCompress cannot take whole make a backup fail.
     static qint64 maxFileSize();
 
 signals:

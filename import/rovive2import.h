@@ -30,9 +30,6 @@ public:
     // (the column keeps its default), each described in `problems`.
     static ArticleRow articleRow(const Fields &item, Database *db, QStringList *problems);
 
-    // Pictures that could not be taken over in the last run.
-    int failedPictures() const { return m_failedPictures; }
-
 signals:
     void sendNotification(QString noti);
     void finished();
