@@ -35,6 +35,7 @@ class Ui_MainWindow;
 //   views/mainwindow_itemlist.cpp     article list: filling, search, sorting, account filter
 //   views/mainwindow_news.cpp         activity list
 //   import/mainwindow_restore.cpp     completing a restore at start-up
+//   import/mainwindow_backup.cpp      backup, restore and predecessor import commands
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -253,4 +254,24 @@ private:
     QMap<QString, QVariant> readListRow(int id);
     // Appends the article's row to the list (nothing when it cannot be read).
     void appendListRow(int id);
+
+    // --- backup, restore and predecessor import (import/mainwindow_backup.cpp) ---
+public:
+    // The unpacked restore folder waiting to be swapped in at this workstation's next start;
+    // empty when none is.
+    static QString pendingRestore();
+    static void setPendingRestore(const QString &folder);
+
+public slots:
+    void on_actionDaten_sichern_triggered();
+    void on_actionDaten_wiederherstellen_triggered();
+    void on_actionRovive_2_Daten_importieren_triggered();
+    void handleFileSaveAsBeforeCloseSelected(const QString &path);
+
+private:
+    // The option "backuppath" (default: documents + "/Zerire3_Backups"), with "/" only.
+    QString backupFolder();
+    // The archive name for a backup into `datedFolder`: "Zerire3.backup", else the first free
+    // "Zerire3_<n>.backup".
+    static QString backupArchiveName(const QString &datedFolder);
 };
