@@ -6,6 +6,7 @@
 #include "core/database.h"
 #include "core/logging.h"
 #include "core/statics.h"
+#include "import/pictureimport.h"
 #include "import/reader.h"
 #include "import/rowfunction.h"
 
@@ -26,13 +27,6 @@ constexpr int kBatchRows = 500;
 constexpr int kEventIntervalMs = 20;
 
 // True when `name`, taken relative to `folder`, names a file inside that folder.
-bool insideFolder(const QString &folder, const QString &name)
-{
-    if (name.isEmpty() || QDir::isAbsolutePath(name))
-        return false;
-    return QDir::cleanPath(folder + name).startsWith(QDir::cleanPath(folder) + QLatin1Char('/'));
-}
-
 // The number of lines of a file; -1 when it cannot be read.
 int countLines(const QString &path)
 {
@@ -312,60 +306,8 @@ void CsvImport::finishRun(const RunState &state)
 
 void CsvImport::CopyImages(int articleId, QStringList &pictures)
 {
+    PictureImport::store(db.get(), articleId, pictures, [this](const QString &address) {
+        ui->progressBar->setFormat(QStringLiteral("Download . ") + address);
+    });
     ui->progressBar->setFormat(QString());
-    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
-    const QString folder = db->getCurrentAdImageDir();
-    const QString id = QString::number(articleId);
-    db->executeSQL(QStringLiteral("DELETE FROM articles_images WHERE article_id=") + id);
-
-    QString thumbSource;
-    const auto record = [&](const QString &name, int sort) {
-        db->executeSQL(QStringLiteral("INSERT INTO articles_images (article_id, image, sort) "
-                                      "VALUES (%1, '%2', '%3')")
-                           .arg(id, Database::escapeString(name))
-                           .arg(sort));
-        if (thumbSource.isEmpty())
-            thumbSource = name;
-    };
-
-    for (int i = 0; i < pictures.size(); ++i) {
-        QString entry = pictures.at(i);
-        const QString lower = entry.toLower();
-        if (lower.contains(QLatin1String("http:")) || lower.contains(QLatin1String("https:"))) {
-            ui->progressBar->setFormat(QStringLiteral("Download . ") + entry);
-            QString name = Statics::hashString(entry) + QLatin1Char('.')
-                + entry.mid(entry.lastIndexOf(QLatin1Char('.')) + 1);
-            name = name.left(name.indexOf(QLatin1Char('?')));
-            const QString target = folder + name;
-            if (!insideFolder(folder, name)) {
-                qCWarning(lcApp) << "Download" << entry << "refused: no file name of its own";
-            } else if (Statics::DownloadURL(entry, target, true, QString())) {
-                entry = target;
-            } else {
-                qCWarning(lcApp) << "Download" << entry << "to" << target << "fails";
-            }
-        }
-        if (QDir::isAbsolutePath(entry) && QFileInfo(entry).isFile()) {
-            const QString newName = stamp + QLatin1Char('_') + id + QLatin1Char('_')
-                + QString::number(i) + QLatin1Char('.') + QFileInfo(entry).completeSuffix();
-            const QString target = folder + newName;
-            QFile::remove(target);
-            if (!QFile::copy(entry, target)) {
-                qCWarning(lcApp) << "Copy" << entry << "to" << target << "fails";
-                continue;
-            }
-            record(newName, i);
-        } else if (insideFolder(folder, entry) && QFileInfo(folder + entry).isFile()) {
-            record(entry, i);
-        } else {
-            qCWarning(lcApp) << "Picture" << entry << "not found in the picture folder";
-        }
-    }
-    ui->progressBar->setFormat(QString());
-    if (!thumbSource.isEmpty()) {
-        const QString thumb
-            = Statics::CreateThumb(folder + thumbSource, db->getCurrentAdImageDirThumbs());
-        db->executeSQL(QStringLiteral("UPDATE articles SET ImageThumb='%1' WHERE id=%2")
-                           .arg(Database::escapeString(thumb), id));
-    }
 }

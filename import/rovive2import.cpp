@@ -4,6 +4,7 @@
 #include "core/schema.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
+#include "import/pictureimport.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -57,11 +58,11 @@ const Mapping kFields[] = {
 };
 
 const char *const kPaymentFlags[] = {
-    "MOCC",          "AmEx",           "CCAccepted",       "PersonalCheck",
-    "COD",           "VisaMC",         "PaisaPayAccepted", "PayPal",
-    "Discover",      "CashOnPickup",   "MoneyXferAccepted", "OtherOnlinePayments",
-    "Escrow",        "PrePayDelivery", "CODPrePayDelivery", "PostalTransfer",
-    "LoanCheck",     "CashInPerson",
+    "MOCC",      "AmEx",           "CCAccepted",        "PersonalCheck",
+    "COD",       "VisaMC",         "PaisaPayAccepted",  "PayPal",
+    "Discover",  "CashOnPickup",   "MoneyXferAccepted", "OtherOnlinePayments",
+    "Escrow",    "PrePayDelivery", "CODPrePayDelivery", "PostalTransfer",
+    "LoanCheck", "CashInPerson",
 };
 
 constexpr int kMaxPictures = 21;
@@ -117,7 +118,8 @@ int firstId(Database *db, const QString &sql)
 // The first account whose name is exactly `name` (no case folding, no wildcards); 0 if none.
 int accountId(Database *db, const QString &name)
 {
-    const SqlRows rows = db->select(QStringLiteral("SELECT id, accountname FROM accounts ORDER BY id"));
+    const SqlRows rows
+        = db->select(QStringLiteral("SELECT id, accountname FROM accounts ORDER BY id"));
     for (const auto &row : rows)
         if (row.value(QStringLiteral("accountname")).toString() == name)
             return row.value(QStringLiteral("id")).toInt();
@@ -163,12 +165,16 @@ void keepNumbersOnly(ArticleRow &row, QStringList *problems)
 
 } // namespace
 
-Rovive2Import::Rovive2Import(QString path) : m_path(std::move(path)) { }
+Rovive2Import::Rovive2Import(QString path)
+    : m_path(std::move(path))
+{ }
 
 ArticleRow Rovive2Import::articleRow(const Fields &item, Database *db, QStringList *problems)
 {
     ArticleRow row;
-    const auto value = [&item](const char *tag) { return item.value(QLatin1String(tag)); };
+    const auto value = [&item](const char *tag) {
+        return item.value(QLatin1String(tag));
+    };
 
     QString specifics = value("AttrXML");
     specifics.remove(QStringLiteral("<ItemSpecifics>")).remove(QStringLiteral("</ItemSpecifics>"));
@@ -180,7 +186,8 @@ ArticleRow Rovive2Import::articleRow(const Fields &item, Database *db, QStringLi
     // A shipping service with its cost and the cost of each further item.
     const auto shipping = [&row, &item](const QString &tag, const QString &column) {
         row.insert(column, item.value(tag));
-        row.insert(column + QStringLiteral("_Cost"), price(item.value(tag + QStringLiteral("kosten"))));
+        row.insert(column + QStringLiteral("_Cost"),
+                   price(item.value(tag + QStringLiteral("kosten"))));
         row.insert(column + QStringLiteral("_Cost_Add"),
                    price(item.value(tag + QStringLiteral("kostenWeitere"))));
     };
@@ -278,7 +285,8 @@ void Rovive2Import::work()
     const QString cancelled = tr("Import abgebrochen") + QStringLiteral("§§§");
     QFile file(m_path);
     if (!file.open(QIODevice::ReadOnly)) {
-        emit sendNotification(cancelled + tr("Die Datei %1 konnte nicht gelesen werden").arg(m_path));
+        emit sendNotification(cancelled
+                              + tr("Die Datei %1 konnte nicht gelesen werden").arg(m_path));
     } else {
         QXmlStreamReader xml(&file);
         if (readExport(xml, *db)) {
@@ -398,67 +406,5 @@ void Rovive2Import::importItem(const Fields &item, Database &db)
 
 void Rovive2Import::CopyImages(int articleId, QStringList &images, Database *db)
 {
-    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
-    const QString id = QString::number(articleId);
-    const QString folder = db->getCurrentAdImageDir();
-    db->executeSQL(QStringLiteral("DELETE FROM articles_images WHERE article_id=") + id);
-
-    QString first;
-    const auto record = [&](const QString &image, int sort) {
-        db->executeSQL(QStringLiteral("INSERT INTO articles_images (article_id, image, sort) "
-                                      "VALUES (%1, '%2', '%3')")
-                           .arg(id, Database::escapeString(image), QString::number(sort)));
-        if (first.isEmpty())
-            first = image;
-    };
-
-    for (int i = 0; i < images.size(); ++i) {
-        QString picture = images.at(i);
-        const QString lower = picture.toLower();
-        if (lower.contains(QLatin1String("http:")) || lower.contains(QLatin1String("https:"))) {
-            const int dot = picture.lastIndexOf(QLatin1Char('.'));
-            QString name = Statics::hashString(picture) + QLatin1Char('.')
-                + (dot >= 0 ? picture.mid(dot + 1) : picture);
-            name = name.left(name.indexOf(QLatin1Char('?')));
-            const QString target = folder + name;
-            // A name with a folder part is no file of the picture folder; an error status or
-            // an empty answer is no picture.
-            const bool plainName
-                = !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
-            if (plainName && Statics::DownloadURL(picture, target, true, QString())
-                && QFileInfo(target).size() > 0) {
-                picture = target;
-            } else {
-                qCWarning(lcApp).noquote() << "Download" << picture << "to" << target << "fails";
-                if (plainName && QFileInfo(target).size() == 0)
-                    QFile::remove(target);
-                ++m_failedPictures;
-                continue;
-            }
-        }
-        const QFileInfo source(picture);
-        if (!source.isFile()) {
-            if (QFileInfo(folder + picture).isFile())
-                record(picture, i);
-            else
-                ++m_failedPictures;
-            continue;
-        }
-        const QString name = stamp + QLatin1Char('_') + id + QLatin1Char('_') + QString::number(i)
-            + QLatin1Char('.') + source.completeSuffix();
-        const QString target = folder + name;
-        QFile::remove(target);
-        if (!QFile::copy(picture, target)) {
-            qCWarning(lcApp).noquote() << "Copy" << picture << "to" << target << "fails";
-            ++m_failedPictures;
-            continue;
-        }
-        record(name, i);
-    }
-
-    if (!first.isEmpty()) {
-        const QString thumb = Statics::CreateThumb(folder + first, db->getCurrentAdImageDirThumbs());
-        db->executeSQL(QStringLiteral("UPDATE articles SET ImageThumb='")
-                       + Database::escapeString(thumb) + QStringLiteral("' WHERE id=") + id);
-    }
+    m_failedPictures += PictureImport::store(db, articleId, images);
 }
