@@ -120,7 +120,8 @@ void MainWindow::on_actionL_schen_triggered()
                                   + now() + QLatin1Char('\'') + where);
             break;
         default:
-            done = db->executeSQL(QStringLiteral("UPDATE articles SET Folder=-5, FolderOld=Folder")
+            // FolderOld first: MySQL assigns from left to right, with the new Folder.
+            done = db->executeSQL(QStringLiteral("UPDATE articles SET FolderOld=Folder, Folder=-5")
                                   + where);
             target = Trash;
             break;

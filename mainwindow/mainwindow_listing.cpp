@@ -95,7 +95,8 @@ void MainWindow::on_actionIn_Ausgang_legen_triggered()
     }
 
     const QList<int> ids = selectedArticleIds();
-    const QString sql = QStringLiteral("UPDATE articles SET Folder=-2, FolderOld=Folder, "
+    // FolderOld first: MySQL assigns from left to right, with the new Folder.
+    const QString sql = QStringLiteral("UPDATE articles SET FolderOld=Folder, Folder=-2, "
                                        "DoCheck=2, DoCheckResult='")
         + Database::escapeString(status) + QStringLiteral("' WHERE id=");
     CommandProgress progress(this, status, ids.size());
