@@ -16,6 +16,7 @@
 
 namespace {
 const QString kSeparator = QStringLiteral("§§§");
+constexpr int kRecentSeconds = 60;
 } // namespace
 
 ImageCleaner::ImageCleaner(QObject *parent)
@@ -38,9 +39,10 @@ QString ImageCleaner::trashFolder()
 
 void ImageCleaner::doCleanAds()
 {
-    // A picture written after this moment may belong to an article being saved right now
-    // (the editor, the synchronisation): its row need not exist yet.
-    const QDateTime started = QDateTime::currentDateTime();
+    // A picture written since shortly before the run may belong to an article being saved
+    // right now (the editor, the synchronisation) whose row is not written yet. The minute
+    // also covers file times, which the system keeps with a coarser clock.
+    const QDateTime recent = QDateTime::currentDateTime().addSecs(-kRecentSeconds);
     const QString title = tr("Aufräumen");
     const QString target = trashFolder();
     if (!QDir(target).exists() && !QDir().mkdir(target)) {
@@ -89,7 +91,7 @@ void ImageCleaner::doCleanAds()
             break;
         const QString &name = files.at(j);
         if (!referenced.contains(name)
-            && QFileInfo(source + name).lastModified() < started) {
+            && QFileInfo(source + name).lastModified() < recent) {
             // rename() never replaces a file of the same name in the desktop folder.
             if (QFile::rename(source + name, target + QLatin1Char('/') + name))
                 ++moved;
