@@ -12,7 +12,6 @@
 
 namespace TestSupport {
 
-namespace {
 QModelIndex findFolder(const QAbstractItemModel *model, const QModelIndex &parent, int id)
 {
     for (int row = 0; row < model->rowCount(parent); ++row) {
@@ -25,7 +24,6 @@ QModelIndex findFolder(const QAbstractItemModel *model, const QModelIndex &paren
     }
     return QModelIndex();
 }
-} // namespace
 
 void resetApplicationState()
 {

@@ -48,6 +48,9 @@ void resetApplicationState();
 // The shown texts of the folders below `parent`, with their subfolders in brackets.
 QString shape(const QAbstractItemModel *model, const QModelIndex &parent);
 
+// The folder with `id` anywhere below `parent` of the folder tree's model; invalid when none.
+QModelIndex findFolder(const QAbstractItemModel *model, const QModelIndex &parent, int id);
+
 // Inserts one article with sensible defaults overridden by `columns`; returns its id.
 int insertArticle(Database *db, const QMap<QString, QVariant> &columns);
 
