@@ -1,22 +1,12 @@
-// Deleting articles by the folder shown, emptying the trash; on both databases.
+// Deleting articles by the folder shown and emptying the trash, on both databases.
 
 #include "core/statics.h"
 #include "tests/mainwindow/articlecommands.h"
 #include "tests/support/dialoganswers.h"
-#include "tests/support/fakehttpserver.h"
 #include "tests/support/testmain.h"
-
-#include <memory>
-
-using namespace ArticleCommands;
-using TestSupport::FakeHttpServer;
-using TestSupport::FakeReply;
-using TestSupport::MainWindowFixture;
-using TestSupport::TestDatabase;
 
 namespace {
 const QString kWithdrawPath = QStringLiteral("/zaruvovezira/listing_delete.php");
-const QString kStored = QStringLiteral("Folder,FolderOld,Trash,DoCheck,Planned_Interval");
 } // namespace
 
 class TestDelete : public QObject
@@ -24,61 +14,34 @@ class TestDelete : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<FakeHttpServer> m_server;
-    std::unique_ptr<TestDatabase> m_data;
-    std::unique_ptr<MainWindowFixture> m_window;
+    std::unique_ptr<CommandsWindow> m_w;
 
-    Database *db() const { return m_data->db(); }
+    // With a picture and a variation; "Planned" tells a scheduled one.
     int article(int folder, int folderOld, const QString &jobId = QString())
     {
-        const int id = TestSupport::insertArticle(
-            db(), { { "Folder", folder }, { "FolderOld", folderOld }, { "DoCheck", 2 },
-                    { "DoCheckResult", "Fehler" }, { "Planned_Interval", jobId },
-                    { "Planned", jobId.isNull() ? "" : "2026-03-11 09:00:00" } });
-        countNewArticle(*m_window, folder);
+        const int id = m_w->article(folder, { { "FolderOld", folderOld }, { "DoCheck", 2 },
+                                              { "Planned_Interval", jobId } });
+        m_w->db()->insertSqlClean({ { "article_id", id }, { "image", "1_1.jpg" } },
+                                  "articles_images");
+        m_w->db()->insertSqlClean({ { "article_id", id }, { "SKU", "V" } }, "articles_variations");
         return id;
-    }
-    int rows(const QString &table, int id) const
-    {
-        return db()->selectOne(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE article_id=%2")
-                                   .arg(table)
-                                   .arg(id))
-            .toInt();
     }
 
 private slots:
     void initTestCase_data() { TestSupport::addBackendRows(); }
     void init()
     {
+        APP_REQUIRE_BACKEND(currentBackend());
         Statics::setHttpTimeout(2000);
-        m_server = std::make_unique<FakeHttpServer>();
-        m_server->pointConfigHere();
-        const TestSupport::Backend backend = *static_cast<TestSupport::Backend *>(
-            QTest::qGlobalData("backend", ::qMetaTypeId<TestSupport::Backend>()));
-        APP_REQUIRE_BACKEND(backend);
-        m_data = std::make_unique<TestDatabase>(backend);
-        QVERIFY2(m_data->error().isEmpty(), qPrintable(m_data->error()));
-        if (backend == TestSupport::Backend::MySQL) {
-            // Another workstation synchronises: removals are queued for it.
-            TestSupport::writeMySqlSetup(m_data->dataDir(),
-                                         TestSupport::MySqlServer::fromEnvironment(),
-                                         m_data->mysqlDatabaseName(), true, false);
-            m_data->reopen();
-        }
-        m_window = std::make_unique<MainWindowFixture>(*m_data);
-        QVERIFY(m_window->window());
+        m_w = std::make_unique<CommandsWindow>(currentBackend());
+        QVERIFY(m_w->ready());
     }
-    void cleanup()
-    {
-        m_window.reset();
-        m_data.reset();
-        m_server.reset();
-    }
+    void cleanup() { m_w.reset(); }
 
     void deleteByFolder_data()
     {
         QTest::addColumn<int>("folder");
-        QTest::addColumn<QStringList>("articles"); // FolderOld, "/" and the job id when scheduled
+        QTest::addColumn<QStringList>("articles"); // FolderOld, or FolderOld/job id
         QTest::addColumn<QByteArray>("reply"); // of the withdrawal
         QTest::addColumn<QStringList>("stored"); // Folder|FolderOld|Trash|DoCheck|job, or "gone"
         QTest::addColumn<QStringList>("withdrawn"); // job ids sent to the service
@@ -89,9 +52,6 @@ private slots:
             << -10 << QStringList { "0", "0" } << QByteArray()
             << QStringList { "-5|-10|0|2|", "-5|-10|0|2|" } << QStringList() << "-10:-2 -5:2"
             << false;
-        QTest::newRow("sold go to the trash")
-            << -7 << QStringList { "-9" } << QByteArray() << QStringList { "-5|-7|0|2|" }
-            << QStringList() << "-7:-1 -5:1" << false;
         QTest::newRow("outbox: back where they came from, or to the drafts")
             << -2 << QStringList { "-8", "-2" } << QByteArray()
             << QStringList { "-8|-8|0|0|", "-10|-2|0|0|" } << QStringList()
@@ -99,9 +59,9 @@ private slots:
         QTest::newRow("active: gone with pictures and variations")
             << -9 << QStringList { "0", "0" } << QByteArray() << QStringList { "gone", "gone" }
             << QStringList() << "-9:-2" << false;
-        QTest::newRow("trash: marked deleted")
-            << -5 << QStringList { "-10" } << QByteArray() << QStringList { "-5|-10|1|2|" }
-            << QStringList() << "-5:-1" << false;
+        QTest::newRow("trash: marked deleted") << -5 << QStringList { "-10" } << QByteArray()
+                                               << QStringList { "-5|-10|1|2|" } << QStringList()
+                                               << "-5:-1" << false;
         QTest::newRow("scheduled: withdrawn")
             << -3 << QStringList { "-8/J-1", "-10/J-2" } << QByteArray("success")
             << QStringList { "-8|-8|0|2|", "-10|-10|0|2|" } << QStringList { "J-1", "J-2" }
@@ -123,75 +83,63 @@ private slots:
         QFETCH(QStringList, withdrawn);
         QFETCH(QString, counts);
         QFETCH(bool, warned);
-        m_server->setReply(kWithdrawPath, FakeReply::ok(reply));
-
+        m_w->server.setReply(kWithdrawPath, TestSupport::FakeReply::ok(reply));
         QList<int> ids;
         for (const QString &spec : articles)
-            ids << article(folder, spec.section('/', 0, 0).toInt(),
-                           spec.contains('/') ? spec.section('/', 1) : QString());
-        for (int id : ids) {
-            QVERIFY(db()->insertSqlClean({ { "article_id", id }, { "image", "1_1.jpg" } },
-                                         "articles_images")
-                    > 0);
-            QVERIFY(db()->insertSqlClean({ { "article_id", id }, { "SKU", "V" } },
-                                         "articles_variations")
-                    > 0);
-        }
+            ids << article(folder, spec.section('/', 0, 0).toInt(), spec.section('/', 1));
         const int untouched = article(folder, -10);
-        QVERIFY(showAndSelect(*m_window, folder, ids));
-        QMap<int, int> before;
-        for (int f : { -10, -9, -8, -7, -5, -3, -2 })
-            before[f] = folderCount(*m_window, f);
+        QVERIFY(m_w->select(folder, ids));
+        const QList<int> folders { -10, -9, -8, -7, -5, -3, -2 };
+        QList<int> before;
+        for (int f : folders)
+            before << m_w->count(f);
         DialogAnswers answers;
         answers.pushQuestion(true);
-        m_server->clearRequests();
 
-        trigger(*m_window, "actionL_schen");
+        m_w->trigger("actionL_schen");
 
         QStringList states;
         int removed = 0;
         for (int id : ids) {
-            const bool gone = db()->selectCount("SELECT id FROM articles WHERE id="
-                                                + QString::number(id))
-                == 0;
-            const QString now = gone ? QStringLiteral("gone") : TestSupport::values(db(), id, kStored);
-            states << now;
+            const QString of = " WHERE article_id=" + QString::number(id);
+            const bool gone = m_w->values(id, "id").isEmpty();
+            states << (gone ? "gone" : m_w->values(id, "Folder,FolderOld,Trash,DoCheck,Planned_Interval"));
             if (gone)
-                QCOMPARE(rows("articles_images", id) + rows("articles_variations", id), 0);
-            const bool listed = now.startsWith(QString::number(folder) + '|')
-                && now.section('|', 2, 2) == QLatin1String("0");
-            QCOMPARE(rowOf(*m_window, id) != nullptr, listed);
+                QCOMPARE(m_w->db()->selectCount("SELECT id FROM articles_images" + of)
+                             + m_w->db()->selectCount("SELECT id FROM articles_variations" + of),
+                         0);
+            const bool listed = states.last().startsWith(QString::number(folder) + "|")
+                && states.last().section('|', 2, 2) == "0";
+            QCOMPARE(m_w->row(id) != nullptr, listed);
             removed += listed ? 0 : 1;
         }
         QCOMPARE(states, stored);
-        QVERIFY(rowOf(*m_window, untouched));
+        QVERIFY(m_w->row(untouched));
         QStringList sent;
-        for (const auto &request : m_server->requests()) {
-            if (request.path == kWithdrawPath)
+        for (const auto &request : m_w->server.requests()) {
+            if (request.path == kWithdrawPath) // not the listing worker's calls
                 sent << request.queryItem("id");
         }
         QCOMPARE(sent, withdrawn);
         QStringList changes;
-        for (auto it = before.cbegin(); it != before.cend(); ++it) {
-            const int change = folderCount(*m_window, it.key()) - it.value();
-            if (change != 0)
-                changes << QStringLiteral("%1:%2").arg(it.key()).arg(change);
+        for (int i = 0; i < folders.size(); ++i) {
+            if (m_w->count(folders[i]) != before[i])
+                changes << QStringLiteral("%1:%2").arg(folders[i]).arg(m_w->count(folders[i]) - before[i]);
         }
         QCOMPARE(changes.join(' '), counts);
         QCOMPARE(answers.messages().size(), warned ? 1 : 0);
-        if (warned)
-            QCOMPARE(answers.lastMessageText(),
-                     QStringLiteral("Einige Startzeitplanungen konnten nicht gelöscht werden"));
+        QVERIFY(!warned
+                || answers.lastMessageText()
+                    == "Einige Startzeitplanungen konnten nicht gelöscht werden");
 
-        // Other workstations of a shared database drop the rows that left the folder.
-        const bool mysql = db()->isMySQL;
-        QCOMPARE(db()->selectOne("SELECT COUNT(*) FROM itemshistory WHERE infotype='removeitem' "
-                                 "AND textinfo LIKE '%(" + QString::number(folder) + ",%'")
-                     .toInt(),
-                 mysql ? removed : 0);
-        QCOMPARE(db()->selectOne("SELECT COUNT(*) FROM clienttoserver").toInt(),
-                 mysql ? removed : 0);
-        QVERIFY(m_window->window()->isEnabled());
+        // On a shared database the other workstations drop the rows that left the folder,
+        // through the synchronising one.
+        const int expected = m_w->db()->isMySQL ? removed : 0;
+        QCOMPARE(m_w->db()->selectCount("SELECT id FROM itemshistory WHERE infotype='removeitem' "
+                                        "AND textinfo LIKE '%("
+                                        + QString::number(folder) + ",%'"),
+                 expected);
+        QCOMPARE(m_w->db()->selectCount("SELECT id FROM clienttoserver"), expected);
     }
 
     // Both commands keep the folder an article came from, which MySQL would overwrite
@@ -206,35 +154,34 @@ private slots:
     void originKept()
     {
         QFETCH(QByteArray, action);
-        QFETCH(QString, stored);
         const int id = article(-7, -9);
-        QVERIFY(showAndSelect(*m_window, -7, { id }));
+        QVERIFY(m_w->select(-7, { id }));
         DialogAnswers answers;
         answers.pushQuestion(true);
-        trigger(*m_window, action.constData());
-        QCOMPARE(TestSupport::values(db(), id, "Folder,FolderOld"), stored);
+        m_w->trigger(action.constData());
+        QTEST(m_w->values(id, "Folder,FolderOld"), "stored");
     }
 
     void emptyTrash()
     {
         const QList<int> ids { article(-5, -10), article(-5, -7), article(-5, -9) };
-        QVERIFY(db()->executeSQL("UPDATE articles SET Trash=1, TrashMoved='2020-01-01 00:00:00' "
-                                 "WHERE id="
-                                 + QString::number(ids[2])));
+        QVERIFY(m_w->db()->executeSQL("UPDATE articles SET Trash=1, TrashMoved='2020-01-01 "
+                                      "00:00:00' WHERE id="
+                                      + QString::number(ids[2])));
         const int elsewhere = article(-10, 0);
-        QVERIFY(m_window->showFolder(-5));
+        QVERIFY(m_w->fixture().showFolder(-5));
         DialogAnswers answers;
         answers.pushQuestion(true);
 
-        trigger(*m_window, "actionPapierkorb_leeren");
+        m_w->trigger("actionPapierkorb_leeren");
 
         for (int id : ids) {
-            QCOMPARE(TestSupport::values(db(), id, "Folder,Trash"), QStringLiteral("-5|1"));
-            QVERIFY(TestSupport::values(db(), id, "TrashMoved") > "2020-01-01 00:00:00");
+            QCOMPARE(m_w->values(id, "Folder,Trash"), QStringLiteral("-5|1"));
+            QVERIFY(m_w->values(id, "TrashMoved") > "2020-01-01 00:00:00");
         }
-        QCOMPARE(TestSupport::values(db(), elsewhere, "Folder,Trash"), QStringLiteral("-10|0"));
-        QCOMPARE(m_window->itemList()->topLevelItemCount(), 0);
-        QCOMPARE(folderCount(*m_window, -5), 0);
+        QCOMPARE(m_w->values(elsewhere, "Folder,Trash"), QStringLiteral("-10|0"));
+        QCOMPARE(m_w->fixture().itemList()->topLevelItemCount(), 0);
+        QCOMPARE(m_w->count(-5), 0);
     }
 };
 
