@@ -155,9 +155,11 @@ int runWindow(const QString &mode, int userFolder)
         trigger(window, action);
         const double seconds = timer.nsecsElapsed() / 1e9;
         const qint64 longest = watch.stop();
-        std::printf("%s%-34s %6d rows %8.3f s   longest without repaint %5lld ms (%d paints)\n",
+        std::printf("%s%-34s %6d rows %8.3f s   longest without repaint %5lld ms (%d paints), "
+                    "%d rows listed after\n",
                     mode == QLatin1String("measure") ? "" : "closed mid-way: ", name, rows,
-                    seconds, static_cast<long long>(longest), watch.paints());
+                    seconds, static_cast<long long>(longest), watch.paints(),
+                    list->topLevelItemCount());
         std::fflush(stdout);
     };
     if (mode != QLatin1String("measure"))
