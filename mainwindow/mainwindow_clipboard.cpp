@@ -12,12 +12,22 @@
 #include <QItemSelection>
 #include <QLabel>
 
+namespace {
+
+QStringList asTexts(const QList<int> &ids)
+{
+    QStringList texts;
+    for (int id : ids)
+        texts << QString::number(id);
+    return texts;
+}
+
+} // namespace
+
 void MainWindow::on_actionAusschneiden_triggered()
 {
     copiedArticleIds.clear();
-    cutArticleIds.clear();
-    for (int id : selectedArticleIds())
-        cutArticleIds << QString::number(id);
+    cutArticleIds = asTexts(selectedArticleIds());
     updateButtons();
 }
 
@@ -32,10 +42,8 @@ void MainWindow::on_actionKopieren_triggered()
             return;
         }
     }
-    copiedArticleIds.clear();
     cutArticleIds.clear();
-    for (int id : selectedArticleIds())
-        copiedArticleIds << QString::number(id);
+    copiedArticleIds = asTexts(selectedArticleIds());
     updateButtons();
 }
 
