@@ -116,7 +116,7 @@ private:
 void showFolder(MainWindow &window, int id)
 {
     auto *tree = window.findChild<QTreeView *>(QStringLiteral("treeView"));
-    const QModelIndex index = TestSupport::findFolder(tree->model(), QModelIndex(), id);
+    const QModelIndex index = TestSupport::folderIndexOf(tree->model(), id);
     tree->setCurrentIndex(index);
     window.on_treeView_clicked(index);
 }

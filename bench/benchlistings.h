@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QVector>
 #include <atomic>
+#include <functional>
 #include <sys/resource.h>
 
 namespace Bench {
@@ -40,19 +41,22 @@ inline QByteArray elementText(const QByteArray &body, const QByteArray &element)
 // GetSellerList answers with the page a request asks for, GetItem with the item it names;
 // the time the server spends finding the answers is added to `serverNs`, so that it can be
 // taken out of the client's figures.
-inline void serveListings(TestSupport::FakeHttpServer &server, const QVector<QByteArray> &pages,
+// `pageFor` makes the reply of a page (counted from 1) when it is asked for.
+inline void serveListings(TestSupport::FakeHttpServer &server,
+                          const std::function<QByteArray(int)> &pageFor,
                           const QHash<QString, QByteArray> &items, std::atomic<qint64> &serverNs)
 {
     using TestSupport::FakeReply;
     using TestSupport::RecordedRequest;
-    server.setCallHandler(QStringLiteral("GetSellerList"), [&](const RecordedRequest &request) {
-        QElapsedTimer t;
-        t.start();
-        const int page = elementText(request.body, "PageNumber").toInt();
-        FakeReply answer = FakeReply::ok(pages.value(page - 1), "text/xml");
-        serverNs += t.nsecsElapsed();
-        return answer;
-    });
+    server.setCallHandler(QStringLiteral("GetSellerList"),
+                          [pageFor, &serverNs](const RecordedRequest &request) {
+                              QElapsedTimer t;
+                              t.start();
+                              const int page = elementText(request.body, "PageNumber").toInt();
+                              FakeReply answer = FakeReply::ok(pageFor(page), "text/xml");
+                              serverNs += t.nsecsElapsed();
+                              return answer;
+                          });
     server.setCallHandler(QStringLiteral("GetItem"), [&](const RecordedRequest &request) {
         QElapsedTimer t;
         t.start();
@@ -61,6 +65,13 @@ inline void serveListings(TestSupport::FakeHttpServer &server, const QVector<QBy
         serverNs += t.nsecsElapsed();
         return answer;
     });
+}
+
+inline void serveListings(TestSupport::FakeHttpServer &server, const QVector<QByteArray> &pages,
+                          const QHash<QString, QByteArray> &items, std::atomic<qint64> &serverNs)
+{
+    serveListings(
+        server, [&pages](int page) { return pages.value(page - 1); }, items, serverNs);
 }
 
 } // namespace Bench

@@ -70,6 +70,8 @@ const Entry kEntries[] = {
     { Config::Key::RuNameSandbox, "ZERIRE_RUNAME_SANDBOX", APP_DEFAULT_RUNAME_SANDBOX, false },
     { Config::Key::ServerUrl, "ZERIRE_SERVER_URL", APP_DEFAULT_SERVER_URL, true },
     { Config::Key::NewsletterUrl, "ZERIRE_NEWSLETTER_URL", APP_DEFAULT_NEWSLETTER_URL, true },
+    { Config::Key::SandboxToken, "ZERIRE_SANDBOX_TOKEN", "", false },
+    { Config::Key::ProjectUrl, "ZERIRE_PROJECT_URL", APP_DEFAULT_PROJECT_URL, true },
 };
 
 const Entry &entry(Config::Key key)

@@ -34,6 +34,9 @@ public:
         RuNameSandbox, // ZERIRE_RUNAME_SANDBOX
         ServerUrl, // ZERIRE_SERVER_URL
         NewsletterUrl, // ZERIRE_NEWSLETTER_URL
+        // The sandbox test account's token and expiry: token + "||" + "yyyy-MM-dd HH:mm:ss".
+        SandboxToken, // ZERIRE_SANDBOX_TOKEN
+        ProjectUrl, // ZERIRE_PROJECT_URL: the developer's project page
     };
 
     // The value in force: the environment variable when it is set and not empty, else

@@ -1,10 +1,18 @@
 #include "core/confirmdialog.h"
 
 #include <QDialogButtonBox>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
 
 #include "ui_confirmdialog.h"
+
+namespace {
+// Widths of the text between which the dialog grows with its longest line.
+constexpr int kMinTextWidth = 300;
+constexpr int kMaxTextWidth = 560;
+} // namespace
 
 ConfirmDialog::ConfirmDialog(QWidget *parent)
     : QDialog(parent)
@@ -72,4 +80,16 @@ void ConfirmDialog::setContent(const QString &header, const QString &text, const
     m_ui->headerLabel->setText(header);
     m_ui->textLabel->setText(text);
     m_ui->iconLabel->setPixmap(QPixmap(icon));
+
+    // The dialog grows with its text, nothing of a message may be cut off: as wide as its
+    // longest line up to a readable measure, as high as the wrapped lines need.
+    QLabel *label = m_ui->textLabel;
+    label->ensurePolished();
+    const QFontMetrics metrics(label->font());
+    int widest = 0;
+    for (const QString &line : text.split(QLatin1Char('\n')))
+        widest = qMax(widest, metrics.horizontalAdvance(line));
+    const int width = qBound(kMinTextWidth, widest + 1, kMaxTextWidth);
+    label->setMinimumSize(width, label->heightForWidth(width));
+    adjustSize();
 }

@@ -13,6 +13,7 @@
 #include <QHash>
 #include <QLocale>
 #include <QMutex>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSqlDriver>
@@ -20,7 +21,9 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStandardPaths>
+#include <QStorageInfo>
 #include <QThread>
+#include <QUrl>
 
 namespace {
 
@@ -131,6 +134,26 @@ QString formatSize(qint64 bytes)
     return german.toString(size, 'f', 1) + QLatin1String(units[unit]);
 }
 
+// How the SQLite file is opened: written, only read, or only read from a folder in which
+// SQLite can't keep its shared-memory file (then the write-ahead log can't be read either).
+const char *const kSqliteModeProperty = "sqlitereadonly";
+const QString kReadOnly = QStringLiteral("ro");
+const QString kImmutable = QStringLiteral("immutable");
+
+// Below this much free space the data folder counts as full.
+constexpr qint64 kMinimumFreeBytes = 512 * 1024;
+
+// Open SQLite connections per file, so that the last one to close writes the log back.
+QHash<QString, int> g_openFiles;
+
+// Statements that only read report no failed write.
+bool isWriteStatement(const QString &sql)
+{
+    static const QRegularExpression reading(QStringLiteral("^\\s*(SELECT|PRAGMA|SHOW|EXPLAIN)\\b"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    return !reading.match(sql).hasMatch();
+}
+
 QString threadTag()
 {
     return QString::number(reinterpret_cast<quintptr>(QThread::currentThreadId()));
@@ -148,6 +171,7 @@ Database::Database(QString path, QObject *parent)
         = QStringLiteral("main%1_%2").arg(mainCounter.fetchAndAddRelaxed(1) + 1).arg(threadTag());
     m_dataDir = withTrailingSlash(path.isEmpty() ? defaultDataDir() : path);
     QDir().mkpath(m_dataDir);
+    setAppProperty(QLatin1String(kSqliteModeProperty), QVariant());
 
     setAppProperty(QStringLiteral("datadir"), m_dataDir);
     setAppProperty(QStringLiteral("CurrentDataPath"), m_dataDir);
@@ -192,12 +216,109 @@ Database::Database(QString path, QObject *parent)
     if (!isMySQL) {
         for (const QString &name : mySqlProperties())
             setAppProperty(name, QVariant());
-        openSqlite(m_dataDir + getDatabaseName());
+        openMainSqlite(m_dataDir + getDatabaseName());
     }
 
-    if (isOpen() && !Schema::upgrade(*this))
+    if (isOpen() && !m_readOnly && !Schema::upgrade(*this))
         qCWarning(lcDb).noquote() << "The database could not be brought up to date:"
                                   << lastErrorText;
+    if (!m_startProblem.isEmpty()) {
+        qCWarning(lcDb).noquote() << m_startProblem;
+        Statics::showMessage(nullptr, m_startProblem, 2);
+    }
+}
+
+void Database::openMainSqlite(const QString &file)
+{
+    const QString folder = QDir::toNativeSeparators(m_dataDir);
+    const QString shown = QDir::toNativeSeparators(file);
+    if (!QFileInfo(m_dataDir).isDir()) {
+        m_startProblem = tr("Der Datenordner \"%1\" kann nicht angelegt werden. Das Programm "
+                            "kann so keine Daten speichern.")
+                             .arg(folder);
+        return;
+    }
+    const QStorageInfo storage(m_dataDir);
+    const bool full = storage.isValid() && storage.bytesAvailable() < kMinimumFreeBytes;
+    const QString fullText = tr("Auf dem Datenträger des Datenordners \"%1\" ist kein Platz "
+                                "mehr frei. Die Datenbank wird bis zum nächsten Start nur "
+                                "gelesen, Änderungen werden nicht gespeichert.")
+                                 .arg(folder);
+    const bool folderWritable = QFileInfo(m_dataDir).isWritable();
+    const QString folderText = tr("In den Datenordner \"%1\" kann nicht geschrieben werden. "
+                                  "Die Datenbank wird nur gelesen, Änderungen werden nicht "
+                                  "gespeichert.")
+                                   .arg(folder);
+    if (!QFileInfo::exists(file)) {
+        // Never an empty database in some other place: the seller would work on it and
+        // lose everything at the next start.
+        if (!folderWritable || full) {
+            m_startProblem = full ? fullText : folderText;
+            // Nor do the other threads' connections create one.
+            setAppProperty(QLatin1String(kSqliteModeProperty), kImmutable);
+            return;
+        }
+        openSqlite(file);
+        return;
+    }
+
+    // Looked at without writing first: a damaged file stays as it is, so that a backup can
+    // still replace it. Where SQLite can't keep its shared-memory file beside the database
+    // (a folder it can't write, a full disk), it can read the file only as unchangeable.
+    setAppProperty(QLatin1String(kSqliteModeProperty),
+                   folderWritable && !full ? kReadOnly : kImmutable);
+    if (!openSqlite(file)) {
+        m_startProblem = tr("Die Datenbank \"%1\" kann nicht geöffnet werden: %2")
+                             .arg(shown, lastErrorText);
+        return;
+    }
+    bool damaged = false;
+    const QString reason = checkContent(&damaged);
+    if (damaged) {
+        m_startProblem = tr("Die Datenbank \"%1\" ist beschädigt: %2\n\nDas Programm "
+                            "verändert sie nicht und zeigt nur, was sich noch lesen lässt. "
+                            "Stelle eine Sicherung wieder her, um weiterzuarbeiten.")
+                             .arg(shown, reason);
+    } else if (full) {
+        m_startProblem = fullText;
+    } else if (!folderWritable) {
+        m_startProblem = folderText;
+    } else if (!reason.isEmpty()) {
+        m_startProblem = tr("Die Datenbank \"%1\" kann nicht gelesen werden: %2")
+                             .arg(shown, reason);
+    } else if (!QFileInfo(file).isWritable()) {
+        m_startProblem = tr("Die Datenbank \"%1\" ist schreibgeschützt. Sie wird nur "
+                            "gelesen, Änderungen werden nicht gespeichert.")
+                             .arg(shown);
+    }
+    if (!m_startProblem.isEmpty())
+        return;
+    close();
+    setAppProperty(QLatin1String(kSqliteModeProperty), QVariant());
+    openSqlite(file);
+}
+
+QString Database::checkContent(bool *damaged)
+{
+    // The quick check reads every page but does not compare the indexes with their tables:
+    // it finds what a torn write or an overwritten page leaves behind, fast enough for the
+    // start.
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("PRAGMA quick_check(1)"))) {
+        const QSqlError error = query.lastError();
+        // SQLITE_CORRUPT and SQLITE_NOTADB; anything else (no memory, an I/O error) is not
+        // a fault of the file.
+        const int code = error.nativeErrorCode().toInt() & 0xff;
+        *damaged = code == 11 || code == 26;
+        return error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    }
+    *damaged = true;
+    if (!query.next())
+        return tr("die Prüfung lieferte kein Ergebnis");
+    const QString result = query.value(0).toString();
+    *damaged = result != QLatin1String("ok");
+    return *damaged ? result : QString();
 }
 
 Database::Database(bool, const QString &name, QObject *parent)
@@ -232,6 +353,19 @@ void Database::close()
     m_prepared.clear();
     if (m_connectionName.isEmpty() || !m_db.isValid())
         return;
+    if (m_db.driverName() == QLatin1String(kSqliteDriver) && m_db.isOpen()) {
+        bool last;
+        {
+            QMutexLocker locker(&g_ownersMutex);
+            last = --g_openFiles[m_db.databaseName()] <= 0;
+            if (last)
+                g_openFiles.remove(m_db.databaseName());
+        }
+        // The last connection writes the log back into the file: a copy of the file alone,
+        // as sellers make for a backup, then holds everything.
+        if (last && !m_readOnly)
+            QSqlQuery(m_db).exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+    }
     m_db.close();
     m_db = QSqlDatabase();
     if (releaseConnection(m_connectionName, this))
@@ -258,14 +392,32 @@ bool Database::openSqlite(const QString &file)
 {
     m_db = QSqlDatabase::addDatabase(QLatin1String(kSqliteDriver), m_connectionName);
     claimConnection(m_connectionName, this);
-    m_db.setDatabaseName(file);
+    const QString mode = appProperty(kSqliteModeProperty).toString();
+    m_readOnly = !mode.isEmpty();
     // A short wait inside SQLite; the statement helpers retry a locked file themselves.
-    m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=100"));
+    QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=100");
+    if (mode == kImmutable) {
+        // Only this way SQLite reads a file whose folder it can't write.
+        m_db.setDatabaseName(QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded)
+                             + QStringLiteral("?immutable=1"));
+        options += QStringLiteral(";QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI");
+    } else {
+        m_db.setDatabaseName(file);
+        if (m_readOnly)
+            options += QStringLiteral(";QSQLITE_OPEN_READONLY");
+    }
+    m_db.setConnectOptions(options);
     if (!m_db.open()) {
         lastErrorText = m_db.lastError().text();
         qCWarning(lcDb).noquote() << "Can't open database" << file << ":" << lastErrorText;
         return false;
     }
+    {
+        QMutexLocker locker(&g_ownersMutex);
+        ++g_openFiles[m_db.databaseName()];
+    }
+    if (m_readOnly)
+        return true;
     // Write-ahead log: readers never wait for a writer, and a commit needs no sync of its
     // own. Each thread writes through its own connection.
     QSqlQuery pragma(m_db);
@@ -384,6 +536,8 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
         lastErrorText = error.text();
         qCWarning(lcDb).noquote() << QLatin1String(failurePrefix) + lastErrorText
                 + QStringLiteral(" from query: ") + sql;
+        if (connection.connectionName() == m_db.connectionName() && isWriteStatement(sql))
+            emit WriteFailures::instance()->failed(m_connectionName, lastErrorText);
         return false;
     }
 }
@@ -460,6 +614,12 @@ bool Database::executeSQL(QString sql)
 SqlRows Database::select(const QString &sql)
 {
     return selectFromDb(sql, m_db);
+}
+
+bool Database::selectQuery(const QString &sql, QSqlQuery &query)
+{
+    lastErrorText.clear();
+    return run(query, m_db, rewriteForDialect(sql, m_db), nullptr, "SQL Error: ");
 }
 
 SqlRows Database::selectFromDb(const QString &sql, QSqlDatabase &connection)
@@ -633,8 +793,14 @@ int Database::DuplicateRow(QString table, QString idColumn, QString idValue, QSt
         lastErrorText = error;
         return 0;
     }
-    if (!executeSQL(QStringLiteral("COMMIT")))
+    if (!executeSQL(QStringLiteral("COMMIT"))) {
+        // A commit that failed (full disk) may leave the transaction open and the file
+        // locked for every other connection.
+        const QString error = lastErrorText;
+        executeSQL(QStringLiteral("ROLLBACK"));
+        lastErrorText = error;
         return 0;
+    }
     return newId;
 }
 
@@ -690,7 +856,7 @@ void Database::mysqlAddRemoveInfo(int folder, const QString &articleId)
 
 bool Database::checkpoint()
 {
-    if (isMySQL || !isOpen())
+    if (isMySQL || !isOpen() || m_readOnly)
         return true;
     QSqlQuery query;
     if (!run(query, m_db, QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"), nullptr,
@@ -741,11 +907,22 @@ QString Database::getOption(QString name, QString defaultValue)
 
 void Database::setOption(QString name, QString value)
 {
+    // The seller was told at start that nothing is stored; the lists keep their settings in
+    // memory meanwhile instead of failing on every fill.
+    if (m_readOnly) {
+        qCDebug(lcDb).noquote() << "Option" << name << "not stored: the database is read-only";
+        return;
+    }
     const QString where = QStringLiteral("optionname = '") + escapeString(name) + QLatin1Char('\'');
     QMap<QString, QVariant> row;
     row.insert(QStringLiteral("optionvalue"), value);
-    if (selectCount(QStringLiteral("SELECT optionname FROM options WHERE ") + where) > 0) {
-        updateSqlClean(row, QStringLiteral("options"), where);
+    const SqlRows stored
+        = select(QStringLiteral("SELECT optionvalue FROM options WHERE ") + where);
+    if (!stored.isEmpty()) {
+        // An unchanged value is not written again: the lists store their sort order on every
+        // fill.
+        if (stored.first().value(QStringLiteral("optionvalue")).toString() != value)
+            updateSqlClean(row, QStringLiteral("options"), where);
         return;
     }
     row.insert(QStringLiteral("optionname"), name);
@@ -800,4 +977,21 @@ QString Database::getCurrentAdImageDir()
 QString Database::getCurrentAdImageDirThumbs()
 {
     return ensureFolder(getCurrentDataDir() + QStringLiteral("adimages_thumb/"));
+}
+
+// --- Failed writes ---------------------------------------------------------------------
+
+WriteFailures *WriteFailures::instance()
+{
+    static QMutex mutex;
+    static QPointer<WriteFailures> failures;
+    QMutexLocker locker(&mutex);
+    if (!failures) {
+        failures = new WriteFailures;
+        if (QCoreApplication *app = QCoreApplication::instance()) {
+            failures->moveToThread(app->thread());
+            failures->setParent(app);
+        }
+    }
+    return failures;
 }

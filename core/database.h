@@ -41,6 +41,9 @@ public:
     // Every row as a map keyed by column name or alias; empty when none or on failure.
     SqlRows select(const QString &sql);
     SqlRows selectFromDb(const QString &sql, QSqlDatabase &connection);
+    // Runs a SELECT and leaves `query` (forward only) before its first row, for readers of
+    // many rows that take the values by column number. False on failure, logged as select().
+    bool selectQuery(const QString &sql, QSqlQuery &query);
     // The first column of the first row as text; empty when there is none.
     QString selectOne(QString sql);
     // The number of rows the query yields; 0 when none or on failure.
@@ -93,6 +96,13 @@ public:
     // How long a statement waits for a locked SQLite file before it fails (10 s).
     void setLockTimeout(int milliseconds) { m_lockTimeoutMs = milliseconds; }
 
+    // True when the SQLite file is used without writing into it: it is damaged, read-only or
+    // lies in a folder that can't be written. Further connections then read only as well.
+    bool isReadOnly() const { return m_readOnly; }
+    // What the main object found wrong with the data folder or the database at start, as
+    // told to the user; empty when nothing.
+    QString startProblem() const { return m_startProblem; }
+
     // The default data folder: the user's application data + "/Revevor/Zerire3/".
     static QString defaultDataDir();
 
@@ -108,6 +118,12 @@ private:
     SqlRows fetchRows(QSqlQuery &query);
     QString rewriteForDialect(const QString &sql, const QSqlDatabase &connection) const;
     bool openSqlite(const QString &file);
+    // The main object's SQLite file: checks folder, file and content first and opens the
+    // file read-only when it must not be written.
+    void openMainSqlite(const QString &file);
+    // Empty when the open file passes its quick check, else why not; *damaged tells whether
+    // the file itself is at fault.
+    QString checkContent(bool *damaged);
     bool openMySql(const QString &host, int port, const QString &database, const QString &user,
                    const QString &password);
     bool prepareSession();
@@ -120,4 +136,22 @@ private:
     QString m_connectionName;
     QString m_dataDir;
     int m_lockTimeoutMs = 10000;
+    bool m_readOnly = false;
+    QString m_startProblem;
+};
+
+// Tells about every failed write of every connection of the process, whatever thread made
+// it, so that one place can report it to the user. Lives on the application's thread.
+class WriteFailures : public QObject
+{
+    Q_OBJECT
+public:
+    static WriteFailures *instance();
+
+signals:
+    // `connectionName` names the Database connection, `error` is the driver's text.
+    void failed(const QString &connectionName, const QString &error);
+
+private:
+    using QObject::QObject;
 };

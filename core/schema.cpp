@@ -190,7 +190,8 @@ QVector<Table> buildTables()
                { { QStringLiteral("idx_articles_folder"),
                    { QStringLiteral("Folder"), QStringLiteral("Trash") } },
                  { QStringLiteral("idx_articles_itemid"), { QStringLiteral("ItemID") } },
-                 { QStringLiteral("idx_articles_docheck"), { QStringLiteral("DoCheck") } } },
+                 { QStringLiteral("idx_articles_docheck"), { QStringLiteral("DoCheck") } },
+                 { QStringLiteral("idx_articles_account"), { QStringLiteral("Account") } } },
                {} });
     t.append(
         { QStringLiteral("articles_images"),
@@ -437,6 +438,8 @@ const Step kSteps[] = {
     { 2, "add missing tables and columns", addMissingColumns },
     { 3, "create indexes", createIndexes },
     { 4, "add sold quantities of variations", addMissingColumns },
+    // The account filter and the synchronisation read the articles of one account.
+    { 5, "create the index on the account", createIndexes },
 };
 
 } // namespace

@@ -79,9 +79,13 @@ MainWindow::MainWindow(QWidget *parent)
     if (!db->getOption(QStringLiteral("RESTOREMODE"), QString()).isEmpty())
         doRestore();
 
-    Statics::InitLogger(db->getCurrentLogDir() + QStringLiteral("ZirevPavlet_")
-                        + QDate::currentDate().toString(QStringLiteral("yyyy_MM_dd"))
-                        + QStringLiteral(".log"));
+    // Without a log folder (a data folder that can't be written) the log stays on the console
+    // instead of landing in whatever the working directory is.
+    const QString logDir = db->getCurrentLogDir();
+    if (!logDir.isEmpty())
+        Statics::InitLogger(logDir + QStringLiteral("ZirevPavlet_")
+                            + QDate::currentDate().toString(QStringLiteral("yyyy_MM_dd"))
+                            + QStringLiteral(".log"));
 
     QString language = db->getOption(QStringLiteral("currentLanguage"), QLocale::system().name());
     if (language.isEmpty())
@@ -109,11 +113,15 @@ MainWindow::MainWindow(QWidget *parent)
     qApp->setProperty("SyncIntervall",
                       db->getOption(QStringLiteral("SyncIntervall"), QStringLiteral("60")).toInt());
 
+    connect(WriteFailures::instance(), &WriteFailures::failed, this,
+            &MainWindow::databaseWriteFailed);
     startWorkers();
     workersStarted = true;
 
     if (db->isMySQL)
         setWindowTitle(windowTitle() + QStringLiteral(" MySQL"));
+
+    setupBanner();
 
     QTimer::singleShot(400, this, &MainWindow::reloadData);
     QTimer::singleShot(5000, this, &MainWindow::initUpdater);
@@ -122,6 +130,8 @@ MainWindow::MainWindow(QWidget *parent)
 MainWindow::~MainWindow()
 {
     delete ui;
+    // Closing the last connection writes the log back into the database file.
+    delete db;
 }
 
 void MainWindow::startWorkers()
@@ -283,6 +293,10 @@ void MainWindow::closeEvent(QCloseEvent *event)
     if (workersStarted)
         waitForWorkers(kWorkerShutdownMs);
     qCInfo(lcApp) << "Bye";
+    // Everything stored so far goes into the database file itself, also when a worker is
+    // still busy and keeps its connection open.
+    if (db)
+        db->checkpoint();
 
     const auto settings = Settings::mainWindow();
     settings->setValue(QStringLiteral("MainWindow/geometry"), saveGeometry());

@@ -12,11 +12,16 @@
 #include <QStringList>
 #include <QVariant>
 
+class BulkEditDialog;
 class Database;
 class FolderModel;
 class NewsListItemModel;
 class QCloseEvent;
+class QJsonObject;
 class QMenu;
+class QNetworkAccessManager;
+class QNetworkReply;
+class QTimer;
 class QSystemTrayIcon;
 class QThread;
 class QTreeWidgetItem;
@@ -192,4 +197,72 @@ private:
     // The worker threads, watched (not owned) so that closing can wait for them.
     QList<QPointer<QThread>> workerThreads;
     int runningWorkers = 0;
+
+    // --- failed writes (mainwindow/mainwindow_status.cpp) ---
+    // A failed write of the window's own connection is told in one notice, together with
+    // every other that fails before it is shown; a worker's goes to the status panel.
+    void databaseWriteFailed(const QString &connectionName, const QString &error);
+    void showWriteFailure();
+    QString m_writeFailure;
+    int m_writeFailures = 0;
+    bool m_showingWriteFailure = false;
+
+    // --- bulk editing (bulk/mainwindow_bulk.cpp) ---
+public slots:
+    void on_actionFormat_und_Laufzeit_triggered();
+    void on_actionRahmenbedingungen_triggered();
+    void on_actionArtikelstandort_und_Bearbeitungszeit_triggered();
+    void on_actionZahlungsmethoden_triggered();
+    void on_actionKonto_PayPal_und_Shopkategorien_triggered();
+    void on_actionPreise_und_Mengen_triggered();
+    void on_actionSuchen_und_ersetzen_triggered();
+    void on_actionInlandsversand_triggered();
+
+private:
+    // The selected rows of the article list, in the list's order, with the first row's site
+    // and account and whether any other row has another.
+    struct BulkSelection
+    {
+        QStringList ids;
+        int site = -1;
+        int account = -1;
+        bool sitesDiffer = false;
+        bool accountsDiffer = false;
+    };
+    BulkSelection bulkSelection() const;
+    // Runs a bulk dialog modally (not at all when it refused to open); its result.
+    int runBulkDialog(BulkEditDialog *dialog);
+    // Reads the listed rows of these articles again.
+    void refreshListRows(const QStringList &ids);
+
+    // --- settings (mainwindow/mainwindow_settings.cpp) ---
+public slots:
+    void on_actionEinstellungen_triggered();
+
+    // --- banner, help and web links (mainwindow/mainwindow_help.cpp) ---
+public slots:
+    // Fetches the banner description from the maker's server without blocking the window,
+    // shows its picture and arms the next fetch.
+    void setupBanner();
+    void on_actionDatenverzeichnis_ffnen_triggered();
+    void on_actionProjektseite_ffnen_triggered();
+    void on_action_1_Webseite_besuchen_triggered();
+    void on_actionHilfe_triggered();
+    void on_action_ber_1_triggered();
+
+private:
+    void applyBannerDescription(const QByteArray &body);
+    void applyBannerPicture(const QJsonObject &description, const QByteArray &picture);
+    void armBanner(int minutes);
+    // Opens a page on the web, or says that it can't be reached when no address is set.
+    void openWebPage(const QString &address);
+
+    QNetworkAccessManager *bannerNetwork = nullptr;
+    QTimer *bannerTimer = nullptr;
+    QPointer<QNetworkReply> bannerReply;
+
+    // --- CSV import and export (import/mainwindow_csv.cpp) ---
+private slots:
+    void on_actionImportieren_triggered();
+    void on_actionExportieren_triggered();
 };

@@ -4,12 +4,14 @@
 #include "core/database.h"
 #include "core/logging.h"
 #include "core/specialfolderid.h"
+#include "core/statics.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QSound>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 namespace {
 
@@ -182,4 +184,36 @@ void MainWindow::sendNotification(const QString &what)
         qCInfo(lcApp).noquote() << "Try to play " + parts.at(2);
         QSound::play(parts.at(2));
     }
+}
+
+void MainWindow::databaseWriteFailed(const QString &connectionName, const QString &error)
+{
+    if (!db || connectionName != db->connectionName()) {
+        // The worker has logged the statement; the seller sees that something was not kept.
+        updateStatusBar(tr("Speichern fehlgeschlagen: %1").arg(error), 1, 0);
+        return;
+    }
+    // Failures while the notice is open, or while the list is read again after it, belong
+    // to the notice.
+    if (m_showingWriteFailure)
+        return;
+    if (m_writeFailures++ == 0) {
+        m_writeFailure = error;
+        QTimer::singleShot(0, this, &MainWindow::showWriteFailure);
+    }
+}
+
+void MainWindow::showWriteFailure()
+{
+    m_showingWriteFailure = true;
+    QString text = tr("Die Änderung konnte nicht gespeichert werden. Die Datenbank meldet:\n%1")
+                       .arg(m_writeFailure);
+    if (m_writeFailures > 1)
+        text += tr("\n\n(%1 Schreibvorgänge sind fehlgeschlagen.)").arg(m_writeFailures);
+    m_writeFailures = 0;
+    Statics::showMessage(this, text, 2);
+    // The list shows what is stored, not what the command meant to store.
+    if (!loading)
+        reloadData();
+    m_showingWriteFailure = false;
 }

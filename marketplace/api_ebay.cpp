@@ -85,6 +85,9 @@ QString Api_Ebay::getUser()
     const MarketplaceReply preferencesReply = transport().send(preferences, m_token);
     if (m_lastFail.isEmpty() && !preferencesReply.succeeded())
         m_lastFail = preferencesReply.message();
+    // Callers keep the account data only when this stays empty.
+    if (m_lastFail.isEmpty() && !(userReply.succeeded() && preferencesReply.succeeded()))
+        m_lastFail = tr("eBay hat die Kontodaten nicht geliefert.");
 
     // The replies go back exactly as they came: callers look for markers in the text.
     return QString::fromUtf8(userReply.raw) + QString::fromUtf8(preferencesReply.raw);
@@ -102,9 +105,12 @@ bool Api_Ebay::endItem(const QString &reason, const QString &itemId, const QStri
         xml.writeTextElement(QStringLiteral("ItemID"), itemId);
     };
     const MarketplaceReply reply = transport().send(call, m_token);
-    if (reply.answered && QString::fromUtf8(reply.raw).contains(QLatin1String("Success")))
+    // "Success" and "Warning" both mean the listing has ended.
+    if (reply.succeeded())
         return true;
     m_lastFail = reply.message();
+    if (m_lastFail.isEmpty())
+        m_lastFail = tr("eBay hat das Angebot nicht beendet (%1).").arg(reply.ack);
     m_lastFail.remove(QStringLiteral("<![CDATA[")).remove(QStringLiteral("]]>"));
     return false;
 }

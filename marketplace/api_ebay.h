@@ -43,7 +43,8 @@ public:
     // The token the marketplace issued for the secret id after the user signed in:
     // token + "||" + expiry ("yyyy-MM-dd HH:mm:ss", now + 365 days); empty on failure.
     QString fetchToken(const QString &secretId, QString userName);
-    // The raw GetUser reply followed by the raw GetUserPreferences reply.
+    // The raw GetUser reply followed by the raw GetUserPreferences reply. getLastFail()
+    // stays empty only when both were read completely and succeeded.
     QString getUser();
 
     // What verifyItem does with an article.

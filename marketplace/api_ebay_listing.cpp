@@ -180,6 +180,7 @@ bool Api_Ebay::verifyItem(int mode, const QMap<QString, QVariant> &row,
     const MarketplaceReply reply = transport().send(call, m_token);
     if (!reply.answered) {
         m_lastFail = reply.failure;
+        messages.append(m_lastFail);
         return false;
     }
     lastItemId = reply.root.value(QStringLiteral("ItemID")).trimmed();
@@ -203,15 +204,18 @@ bool Api_Ebay::verifyItem(int mode, const QMap<QString, QVariant> &row,
                             + feeCurrency);
         }
     }
-    for (const MarketplaceError &error : reply.errors) {
-        const QString shortText = error.shortMessage.trimmed();
-        const QString longText = error.longMessage.trimmed();
-        messages.append(shortText == longText || longText.isEmpty()
-                            ? shortText
-                            : shortText + QStringLiteral(": ") + longText);
-    }
+    for (const MarketplaceError &error : reply.errors)
+        messages.append(MarketplaceReply::line(error));
     if (!reply.succeeded()) {
-        m_lastFail = reply.message();
+        m_lastFail = reply.errorText();
+        if (m_lastFail.isEmpty())
+            m_lastFail = tr("eBay hat die Anfrage abgelehnt (%1).").arg(reply.ack);
+        return false;
+    }
+    // A listing without its number could not be found again by the synchronisation.
+    if ((mode == Add || mode == Relist) && lastItemId.isEmpty()) {
+        m_lastFail = tr("Keine Artikelnummer in der Antwort von eBay");
+        messages.append(m_lastFail);
         return false;
     }
     if (currency.isEmpty())

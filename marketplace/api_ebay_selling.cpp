@@ -61,11 +61,16 @@ QSet<QString> Api_Ebay::unansweredQuestions()
             qCWarning(lcNet).noquote() << "Buyers' questions not read:" << reply.message();
             break;
         }
-        for (const XmlNode &item :
-             reply.root.all(QStringLiteral("MemberMessage/MemberMessageExchange/Item")))
+        const QVector<XmlNode> questions
+            = reply.root.all(QStringLiteral("MemberMessage/MemberMessageExchange/Item"));
+        for (const XmlNode &item : questions)
             items.insert(item.value(QStringLiteral("ItemID")).trimmed());
         pages = qMax(
             1, reply.root.value(QStringLiteral("PaginationResult/TotalNumberOfPages")).toInt());
+        // A reply may leave out the page count and say only that more follow.
+        if (page >= pages && !questions.isEmpty()
+            && reply.root.value(QStringLiteral("HasMoreItems")).trimmed() == QLatin1String("true"))
+            pages = page + 1;
         ++page;
     } while (page <= pages && !appDown());
     return items;
@@ -97,6 +102,8 @@ bool Api_Ebay::getMyeBaySelling(const QString &accountId, const QStringList &kno
                                 QDateTime start)
 {
     m_lastFail.clear();
+    if (appDown())
+        return false;
     const QSet<QString> known(knownItemIds.cbegin(), knownItemIds.cend());
     const QSet<QString> questions = unansweredQuestions();
     const QDateTime from = start;
@@ -125,6 +132,8 @@ bool Api_Ebay::getMyeBaySelling(const QString &accountId, const QStringList &kno
         const MarketplaceReply reply = transport().send(call, m_token);
         if (!reply.succeeded()) {
             m_lastFail = reply.message();
+            if (m_lastFail.isEmpty())
+                m_lastFail = tr("eBay hat die Angebotsliste abgelehnt (%1).").arg(reply.ack);
             return false;
         }
         pages = qMax(

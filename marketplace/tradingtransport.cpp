@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QHash>
 #include <QRegularExpression>
+#include <QStringList>
 #include <QUuid>
 #include <QXmlStreamWriter>
 
@@ -40,6 +41,32 @@ QString MarketplaceReply::message() const
         return errors.first().longMessage.isEmpty() ? errors.first().shortMessage
                                                     : errors.first().longMessage;
     return failure;
+}
+
+QString MarketplaceReply::line(const MarketplaceError &error)
+{
+    const QString shortText = error.shortMessage.trimmed();
+    const QString longText = error.longMessage.trimmed();
+    if (shortText.isEmpty() || shortText == longText)
+        return longText;
+    if (longText.isEmpty())
+        return shortText;
+    return shortText + QStringLiteral(": ") + longText;
+}
+
+QString MarketplaceReply::errorText() const
+{
+    QStringList lines;
+    for (const MarketplaceError &error : errors) {
+        if (error.severity.compare(QLatin1String("Error"), Qt::CaseInsensitive) == 0)
+            lines << line(error);
+    }
+    if (lines.isEmpty() && !errors.isEmpty())
+        lines << line(errors.first());
+    if (lines.isEmpty())
+        return failure;
+    // "Short.: Long." reads as "Short: Long.".
+    return lines.join(QLatin1Char(' ')).replace(QLatin1String(".:"), QLatin1String(":"));
 }
 
 TradingTransport::TradingTransport(bool sandbox, int timeoutMs)
@@ -228,10 +255,14 @@ MarketplaceReply TradingTransport::exchange(const QString &what, const QUrl &url
     reply.root = XmlNode::parse(result.body, &parseError);
     const QString ackPath = profiles ? QStringLiteral("ack") : QStringLiteral("Ack");
     if (reply.root.isNull() || !reply.root.has(ackPath)) {
-        reply.failure = result.ok() ? tr("Unverständliche Antwort von eBay (%1).").arg(what)
-                                    : tr("Fehler bei der Verbindung zu eBay: HTTP %1 %2")
-                                          .arg(result.httpStatus)
-                                          .arg(result.errorString);
+        if (result.httpStatus < 200 || result.httpStatus > 299)
+            reply.failure
+                = tr("Fehler bei der Verbindung zu eBay: HTTP %1").arg(result.httpStatus);
+        else if (result.error != QNetworkReply::NoError)
+            reply.failure = tr("Die Antwort von eBay kam nicht vollständig an: %1")
+                                .arg(result.errorString);
+        else
+            reply.failure = tr("Unverständliche Antwort von eBay (%1).").arg(what);
         qCWarning(lcNet).noquote() << what << "failed:" << reply.failure << parseError;
         return reply;
     }

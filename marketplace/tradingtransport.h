@@ -36,6 +36,12 @@ struct MarketplaceReply
     bool succeeded() const;
     // The long message of the first error (an error before a warning), else the failure.
     QString message() const;
+    // Why the request failed, as the seller reads it for an article: every error of
+    // severity "Error" in the order of the reply, each as its line(), joined by spaces;
+    // without such an error the first error's line, else the failure.
+    QString errorText() const;
+    // An error as one line: "short: long", or the one text when both say the same.
+    static QString line(const MarketplaceError &error);
 };
 
 // Builds, sends and reads the requests of the Trading API (XML over HTTPS) and of the

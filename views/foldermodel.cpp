@@ -415,14 +415,27 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
                                            QString(), QString());
                 if (filed < 1)
                     continue;
+                // The copy carries the listing's item id until this update: should it fail,
+                // the copy goes, or the next synchronisation would take it for the listing.
+                // Planned_Interval is empty as in every other copy; 0 reads as a job.
+                const QString copyId = QString::number(filed);
+                if (!m_db->executeSQL(
+                        QStringLiteral("UPDATE articles SET Folder=") + targetText
+                        + QStringLiteral(
+                            ", WatchCount=0, BidCount=0,QuestionCount=0, HighBidder='', "
+                            "ItemID='', SoldCount=0, HasError=0, LastError='', "
+                            "Planned='', Planned_Interval='', EndDate='', StartDate='' "
+                            "WHERE id=")
+                        + copyId)) {
+                    m_db->executeSQL(QStringLiteral("DELETE FROM articles_images WHERE article_id=")
+                                     + copyId);
+                    m_db->executeSQL(
+                        QStringLiteral("DELETE FROM articles_variations WHERE article_id=")
+                        + copyId);
+                    m_db->executeSQL(QStringLiteral("DELETE FROM articles WHERE id=") + copyId);
+                    continue;
+                }
                 ChangeFolderCount(target, 1);
-                m_db->executeSQL(
-                    QStringLiteral("UPDATE articles SET Folder=") + targetText
-                    + QStringLiteral(", WatchCount=0, BidCount=0,QuestionCount=0, HighBidder='', "
-                                     "ItemID='', SoldCount=0, HasError=0, LastError='', "
-                                     "Planned='', Planned_Interval=0, EndDate='', StartDate='' "
-                                     "WHERE id=")
-                    + QString::number(filed));
             } else {
                 const QString oldFolderText = m_db->selectOne(
                     QStringLiteral("SELECT Folder FROM articles WHERE id=") + idText);

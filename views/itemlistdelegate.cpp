@@ -49,9 +49,9 @@ const QString kPlusIcon = QStringLiteral(":/buttons/images/plus.png");
 const QString kBestOfferIcon = QStringLiteral(":/buttons/images/notes.png");
 const QString kPlannedIcon = QStringLiteral(":/buttons/images/Calendar-Flat-33.png");
 const QString kEndIcon = QStringLiteral(":/buttons/images/circular-clock.png");
-const QString kNoticeErrorIcon = QStringLiteral(":/buttons/images/warning.png");
-const QString kNoticeQueuedIcon = QStringLiteral(":/buttons/images/Upload File-Flat-9.png");
-const QString kNoticeProgressIcon = QStringLiteral(":/buttons/images/TimeTracking-Flat-150.png");
+const QString kNoticeErrorIcon = QStringLiteral(":/image32/images32/Warning.png");
+const QString kNoticeQueuedIcon = QStringLiteral(":/image32/images32/Order.png");
+const QString kNoticeProgressIcon = QStringLiteral(":/smallimages/images/Clock.png");
 
 // Markers the listing worker puts into an article's last notice while it is not an error.
 const QLatin1String kWillSend("WILLSEND");
@@ -97,20 +97,20 @@ void drawIcon(QPainter *painter, const QString &path, int x, int y)
         painter->drawPixmap(QRect(x, y, 16, 16), icon);
 }
 
+// One icon of the bottom row with its text; `fixedX` is its place in a wide row.
+struct BottomItem
+{
+    QString icon;
+    QString text;
+    qreal opacity;
+    int fixedX;
+};
+// Room kept between the items of a close-packed bottom row and before the price.
+constexpr int kBottomGap = 10;
+
 QRect counterBox(int iconX, int y)
 {
     return QRect(QPoint(iconX + 20, y), QPoint(iconX + 75, y + 15));
-}
-
-// A counter with its icon; "-" for none, then icon and text half transparent.
-void drawCounter(QPainter *painter, const QString &icon, int x, int y, int count)
-{
-    if (count == 0)
-        painter->setOpacity(0.5);
-    drawIcon(painter, icon, x, y);
-    painter->drawText(counterBox(x, y), Qt::AlignLeft | Qt::AlignVCenter,
-                      count == 0 ? QStringLiteral("-") : QString::number(count));
-    painter->setOpacity(1.0);
 }
 
 // The placeholder of a row without picture (`fill`: enlarged or reduced to `size`) or with
@@ -355,26 +355,57 @@ void ItemListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
 
     // Bottom row: counters (listed articles only), feature icons, date slot, quantity and price.
     painter->setFont(baseFont);
-    const int y = bottom - (painter->fontMetrics().boundingRect(QLatin1Char('D')).height() + 12);
+    const QFontMetrics metrics = painter->fontMetrics();
+    const int y = bottom - (metrics.boundingRect(QLatin1Char('D')).height() + 12);
     const int folder = number(FolderRole);
     const bool auction = text(ListingTypeRole) == QLatin1String("Chinese");
+    QVector<BottomItem> items;
     if (folder < 0 && folder != SpecialFolderId::Drafts && folder != SpecialFolderId::Scheduled) {
-        drawCounter(painter, kSoldIcon, left + 170, y, number(SoldCountRole));
-        drawCounter(painter, kWatchersIcon, left + 230, y, number(WatchCountRole));
-        if (number(QuestionCountRole) > 0)
-            drawIcon(painter, kQuestionsIcon, left + 290, y);
-        if (auction) {
-            drawIcon(painter, kAuctionIcon, left + 330, y);
-            painter->drawText(counterBox(left + 330, y), Qt::AlignLeft | Qt::AlignVCenter,
-                              QString::number(number(BidCountRole)));
+        for (const auto &counter : { qMakePair(kSoldIcon, number(SoldCountRole)),
+                                     qMakePair(kWatchersIcon, number(WatchCountRole)) }) {
+            items.append(
+                { counter.first,
+                  counter.second == 0 ? QStringLiteral("-") : QString::number(counter.second),
+                  counter.second == 0 ? 0.5 : 1.0, left + 170 + 60 * items.size() });
         }
+        if (number(QuestionCountRole) > 0)
+            items.append({ kQuestionsIcon, QString(), 1.0, left + 290 });
+        if (auction)
+            items.append({ kAuctionIcon, QString::number(number(BidCountRole)), 1.0, left + 330 });
     }
     if (!auction && number(EBayPlusRole) == 1)
-        drawIcon(painter, kPlusIcon, left + 330, y);
+        items.append({ kPlusIcon, QString(), 1.0, left + 330 });
     if (number(BestOfferEnabledRole) == 1)
-        drawIcon(painter, kBestOfferIcon, left + 360, y);
+        items.append({ kBestOfferIcon, QString(), 1.0, left + 360 });
 
-    // The price is measured first: in a narrow list the date gives way to it.
+    // The date slot: the planned start, else the end, else the duration.
+    QString dateIcon = kEndIcon;
+    QString date;
+    bool dateFaded = false;
+    const QString planned = text(PlannedRole);
+    const QString endText = text(EndTextRole);
+    if (!planned.isEmpty()) {
+        const QString state = text(PlannedIntervalRole).isEmpty()
+            ? QAbstractItemDelegate::tr("Wartet...")
+            : QAbstractItemDelegate::tr("Geplant");
+        dateIcon = kPlannedIcon;
+        date = planned + QLatin1String(" (") + state + QLatin1Char(')');
+    } else if (endText != QLatin1String("-")) {
+        date = endText;
+        dateFaded = endText == QAbstractItemDelegate::tr("BaW");
+    } else {
+        // Without an end date the duration is shown instead.
+        const QString duration = text(ListingDurationRole);
+        const QString days = Statics::getstr(duration, QStringLiteral("_"), QString());
+        if (duration == QLatin1String("GTC"))
+            date = QStringLiteral("BaW");
+        else if (days == QLatin1String("1"))
+            date = QAbstractItemDelegate::tr("1 Tag");
+        else
+            date = QAbstractItemDelegate::tr("%1 Tage").arg(days);
+    }
+
+    // The price is measured first: the date must end before it.
     const QFont priceFont = rowFont(listFont, 1, QFont::Normal);
     const QRect priceBox(QPoint(right - 139, y), QPoint(right - 20, y + 15));
     const int priceFlags = Qt::AlignRight | Qt::AlignVCenter | Qt::TextDontClip;
@@ -386,40 +417,33 @@ void ItemListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
     const int priceLeft = QFontMetrics(priceFont, painter->device())
                               .boundingRect(priceBox, priceFlags, price)
                               .left();
-    auto drawDate = [&](const QString &icon, const QString &date, int boxRight) {
-        drawIcon(painter, icon, left + 410, y);
-        const QRect box(QPoint(left + 430, y), QPoint(qMin(boxRight, priceLeft - 10), y + 15));
-        painter->drawText(box, Qt::AlignLeft | Qt::AlignVCenter,
-                          painter->fontMetrics().elidedText(date, Qt::ElideRight, box.width()));
-    };
 
-    const QString planned = text(PlannedRole);
-    const QString endText = text(EndTextRole);
-    if (!planned.isEmpty()) {
-        const QString state = text(PlannedIntervalRole).isEmpty()
-            ? QAbstractItemDelegate::tr("Wartet...")
-            : QAbstractItemDelegate::tr("Geplant");
-        drawDate(kPlannedIcon, planned + QLatin1String(" (") + state + QLatin1Char(')'),
-                 left + 675);
-    } else {
-        // Without an end date the duration is shown instead.
-        QString shown = endText;
-        const bool faded = endText == QAbstractItemDelegate::tr("BaW");
-        if (endText == QLatin1String("-")) {
-            const QString duration = text(ListingDurationRole);
-            const QString days = Statics::getstr(duration, QStringLiteral("_"), QString());
-            if (duration == QLatin1String("GTC"))
-                shown = QStringLiteral("BaW");
-            else if (days == QLatin1String("1"))
-                shown = QAbstractItemDelegate::tr("1 Tag");
-            else
-                shown = QAbstractItemDelegate::tr("%1 Tage").arg(days);
-        }
-        if (faded)
-            painter->setOpacity(0.5);
-        drawDate(kEndIcon, shown, left + 575);
+    // The wide layout puts every item at its own place. Where the date would not fit
+    // before the price (a narrow list), the items close up from the left instead.
+    const int dateWidth = metrics.horizontalAdvance(date);
+    const bool wide = left + 430 + dateWidth <= priceLeft - kBottomGap;
+    int x = left + 170;
+    for (const BottomItem &item : qAsConst(items)) {
+        const int itemX = wide ? item.fixedX : x;
+        painter->setOpacity(item.opacity);
+        drawIcon(painter, item.icon, itemX, y);
+        if (!item.text.isEmpty())
+            painter->drawText(counterBox(itemX, y), Qt::AlignLeft | Qt::AlignVCenter, item.text);
         painter->setOpacity(1.0);
+        x = itemX + (item.text.isEmpty() ? 16 : 20 + metrics.horizontalAdvance(item.text))
+            + kBottomGap;
     }
+    const int dateX = wide ? left + 410 : x;
+    if (dateFaded)
+        painter->setOpacity(0.5);
+    drawIcon(painter, dateIcon, dateX, y);
+    const int dateRight = wide
+        ? qMin(planned.isEmpty() ? left + 575 : left + 675, priceLeft - kBottomGap)
+        : priceLeft - kBottomGap;
+    const QRect dateBox(QPoint(dateX + 20, y), QPoint(dateRight, y + 15));
+    painter->drawText(dateBox, Qt::AlignLeft | Qt::AlignVCenter,
+                      metrics.elidedText(date, Qt::ElideRight, dateBox.width()));
+    painter->setOpacity(1.0);
 
     // A long price grows to the left rather than losing its quantity.
     painter->setFont(priceFont);

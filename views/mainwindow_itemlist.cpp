@@ -3,6 +3,7 @@
 #include "core/database.h"
 #include "core/logging.h"
 #include "ui_mainwindow.h"
+#include "views/articlelistitem.h"
 #include "views/itemlistdelegate.h"
 #include "views/itemlistroles.h"
 #include "views/itemlistwidget.h"
@@ -10,18 +11,16 @@
 #include <QAction>
 #include <QComboBox>
 #include <QCursor>
-#include <QDateTime>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
+#include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTreeWidgetItem>
 
 namespace {
 
 const QString kDefaultOrder = QStringLiteral("id ASC");
-const QString kDateFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
-const QString kShownDateFormat = QStringLiteral("dd.MM.yy HH:mm");
-const QString kNoDate = QStringLiteral("0000-00-00 00:00:00");
 
 struct SortAction
 {
@@ -66,18 +65,6 @@ QString orderOf(const Ui_MainWindow *ui, const QAction *action)
     return QString();
 }
 
-// A price as the list shows it: the default locale's number format, two decimals.
-QString localPrice(double value, const QString &symbol)
-{
-    return QStringLiteral("%L1").arg(value, 0, 'f', 2) + QLatin1Char(' ') + symbol;
-}
-
-// The date of a "yyyy-MM-dd HH:mm:ss" text as "dd.MM.yy HH:mm"; empty when it doesn't parse.
-QString shownDate(const QDateTime &dateTime)
-{
-    return dateTime.isValid() ? dateTime.toString(kShownDateFormat) : QString();
-}
-
 } // namespace
 
 void MainWindow::initItemList()
@@ -94,6 +81,8 @@ void MainWindow::initItemList()
     connect(header, &QHeaderView::sectionClicked, this, &MainWindow::showHeaderContextMenu);
 
     list->setItemDelegate(new ItemListDelegate(list));
+    // Every row is painted at the delegate's one height; the view need not ask each row.
+    list->setUniformRowHeights(true);
 
     list->setHeaderLabels({ tr("Artikelübersicht") });
 
@@ -107,88 +96,16 @@ void MainWindow::initItemList()
 
 void MainWindow::UpdateListItem(const QMap<QString, QVariant> &row, QTreeWidgetItem *item)
 {
-    using namespace ItemListRole;
-    auto text = [&row](const char *column) {
-        return row.value(QLatin1String(column)).toString();
-    };
-    auto number = [&row](const char *column) {
-        return row.value(QLatin1String(column)).toInt();
-    };
-    auto price = [&row](const char *column) {
-        return row.value(QLatin1String(column)).toDouble();
-    };
-
-    QString symbol = text("Currency")
-                         .replace(QLatin1String("EUR"), QStringLiteral("\u20ac"))
-                         .replace(QLatin1String("USD"), QLatin1String("$"));
-    if (symbol.isEmpty())
-        symbol = QStringLiteral("\u20ac");
-
-    item->setData(0, MarkerRole, number("Marker"));
-    item->setData(0, LastErrorRole, text("LastError"));
-
-    const QString thumb = text("ImageThumb");
-    item->setData(0, ImageThumbRole,
-                  thumb.isEmpty() ? QString() : db->getCurrentAdImageDirThumbs() + thumb);
-
-    item->setData(0, FolderRole, number("Folder"));
-    item->setData(0, SoldCountRole, number("SoldCount"));
-    item->setData(0, ExtraTextRole, QString());
-
-    const QString sku = text("SKU");
-    const QString title = text("Title");
-    item->setData(0, TitleRole, sku.isEmpty() ? title : sku + QLatin1String(": ") + title);
-    item->setData(0, DescTagRole, QStringLiteral("desc"));
-
-    const double currentPrice = price("CurrentPrice");
-    item->setData(0, PriceTextRole,
-                  localPrice(currentPrice > 0.0 ? currentPrice : price("StartPrice"), symbol));
-    item->setData(0, WatchCountRole, text("WatchCount"));
-
-    const QString duration = text("ListingDuration");
-    const QString startDate = text("StartDate");
-    QString endText = QStringLiteral("-");
-    if (duration == QLatin1String("GTC")) {
-        endText = tr("BaW");
-    } else if (!startDate.isEmpty() && startDate != kNoDate
-               && duration.contains(QLatin1Char('_'))) {
-        const int days = duration.split(QLatin1Char('_')).value(1).toInt();
-        // An invalid date would still move by the days into some nonsense date.
-        const QDateTime start = QDateTime::fromString(startDate, kDateFormat);
-        endText = start.isValid() ? shownDate(start.addDays(days)) : QString();
+    const ArticleListRow listRow = ArticleListRow::fromMap(row, db->getCurrentAdImageDirThumbs());
+    if (auto *articleItem = dynamic_cast<ArticleListItem *>(item)) {
+        articleItem->setRow(listRow);
+        return;
     }
-    item->setData(0, EndTextRole, endText);
-
-    item->setData(0, BidCountRole, number("BidCount"));
-    item->setData(0, ListingTypeRole, text("ListingType"));
-    item->setData(0, QuestionCountRole, number("QuestionCount"));
-    item->setData(0, QuantityRole, number("Quantity"));
-    item->setData(0, EBayPlusRole, number("eBayPlus"));
-    item->setData(0, BestOfferEnabledRole, number("BestOfferEnabled"));
-    item->setData(0, ItemIdRole, text("ItemID"));
-    item->setData(0, FolderOldRole, text("FolderOld"));
-
-    const QString planned = text("Planned");
-    item->setData(0, PlannedRole,
-                  planned.isEmpty() ? QString()
-                                    : shownDate(QDateTime::fromString(planned, kDateFormat)));
-    item->setData(0, PlannedIntervalRole, text("Planned_Interval"));
-    item->setData(0, ListingDurationRole, duration);
-    item->setData(0, HasVariationRole, number("HasVariation"));
-    // Independent of the locale: always a decimal point, never grouped.
-    item->setData(0, VariationMinPriceRole,
-                  QString::number(price("HasVariationMinPrice"), 'f', 2) + QLatin1Char(' ')
-                      + symbol);
-    item->setData(0, SiteRole, number("Site"));
-    item->setData(0, AccountRole, number("Account"));
-
-    const double shippingCost = price("ShippingService_1_Cost");
-    item->setData(0, ShippingCostRole,
-                  shippingCost > 0.0 ? localPrice(shippingCost, symbol) : QString());
-
-    item->setData(0, ArticleIdRole, number("id"));
-    item->setData(0, DoCheckRole, number("DoCheck"));
-    item->setData(0, DoCheckResultRole, text("DoCheckResult"));
+    using namespace ItemListRole;
+    for (int role = MarkerRole; role <= ShippingCostRole; ++role)
+        item->setData(0, role, listRow.value(role));
+    for (int role = ArticleIdRole; role <= DoCheckResultRole; ++role)
+        item->setData(0, role, listRow.value(role));
 }
 
 QTreeWidgetItem *MainWindow::IsItemWithIdHere(int id) const
@@ -248,13 +165,14 @@ void MainWindow::reloadData()
     currentQuery = QStringLiteral("SELECT ") + listColumns + QStringLiteral(" FROM articles WHERE ")
         + conditions.join(QLatin1String(" AND ")) + QStringLiteral(" ORDER BY ") + sortOrder;
 
-    const SqlRows rows = db->select(currentQuery);
+    // Rows are read straight from the query into compact items: no map per row, and the
+    // texts of prices and dates are made when a row is painted.
     QList<QTreeWidgetItem *> items;
-    items.reserve(rows.size());
-    for (const ArticleRow &row : rows) {
-        auto *item = new QTreeWidgetItem;
-        UpdateListItem(row, item);
-        items << item;
+    QSqlQuery query;
+    if (db->selectQuery(currentQuery, query)) {
+        ArticleListReader reader(query.record(), db->getCurrentAdImageDirThumbs());
+        while (query.next())
+            items << new ArticleListItem(reader.read(query));
     }
     ui->itemlist->addTopLevelItems(items);
 

@@ -8,6 +8,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPixmap>
+#include <QTextLayout>
 #include <QWidget>
 
 namespace {
@@ -38,6 +39,31 @@ QString oneLineTitle(const QString &title)
     text.replace(QLatin1Char('\n'), QLatin1Char(' '));
     text.replace(QLatin1String("  "), QLatin1String(" "));
     return text;
+}
+
+// `text` word-wrapped into at most `lines` lines of `width`; the last line is `lastWidth`
+// wide and ends in an ellipsis when text is left over.
+QStringList wrappedLines(const QString &text, const QFont &font, int width, int lines,
+                         int lastWidth)
+{
+    QStringList result;
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    for (int i = 0; i < lines; ++i) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid())
+            break;
+        const bool last = i == lines - 1;
+        line.setLineWidth(last ? lastWidth : width);
+        const QString part = text.mid(line.textStart(), last ? -1 : line.textLength());
+        result << (last ? QFontMetrics(font).elidedText(part.trimmed(), Qt::ElideRight, lastWidth)
+                        : part.trimmed());
+    }
+    layout.endLayout();
+    return result;
 }
 
 } // namespace
@@ -146,14 +172,20 @@ void NewsListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
     painter->setFont(textFont);
     const QRect textBox(QPoint(left + 48, top + 30), QPoint(right - 20, bottom - 15));
     const int lines = textBox.height() >= 3 * lineHeight ? 3 : 2;
-    const QString text = QFontMetrics(textFont).elidedText(item->GetCleanTextInfo(), Qt::ElideRight,
-                                                           lines * textBox.width());
-    painter->drawText(textBox, Qt::AlignLeft | Qt::TextWordWrap, text);
+    const QString time = item->indate.toString(QStringLiteral("HH:mm"));
+    // The last line leaves room for the time at its right end.
+    const int timeRoom = QFontMetrics(textFont).horizontalAdvance(time) + 8;
+    const QStringList shown = wrappedLines(item->GetCleanTextInfo(), textFont, textBox.width(),
+                                           lines, textBox.width() - timeRoom);
+    for (int i = 0; i < shown.size(); ++i) {
+        painter->drawText(
+            QRect(textBox.left(), textBox.top() + i * lineHeight, textBox.width(), lineHeight),
+            Qt::AlignLeft | Qt::AlignTop, shown.at(i));
+    }
 
     // Time.
     const QRect timeBox(QPoint(left + 48, top + 30), QPoint(right - 20, bottom - 10));
-    painter->drawText(timeBox, Qt::AlignRight | Qt::AlignBottom,
-                      item->indate.toString(QStringLiteral("HH:mm")));
+    painter->drawText(timeBox, Qt::AlignRight | Qt::AlignBottom, time);
 
     painter->restore();
 }

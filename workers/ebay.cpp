@@ -123,14 +123,14 @@ void Ebay::ExecuteAll()
     emit setNextSync(Clock::currentDateTime().addSecs(firstWait).toString(QStringLiteral("HH:mm")));
     if (interval == 0)
         emit setNextSync(QString());
-    ThreadHelper::WaitSeconds(firstWait, stop, syncNow);
+    wait(firstWait, stop, syncNow);
 
     if (!stop) {
         qCInfo(lcWorker) << "Wait done, sync start...";
         while (true) {
             emit setNextSync(QString());
             if (otherWorkstationSyncs()) {
-                ThreadHelper::WaitSeconds(kWorkstationWaitSeconds, stop, syncNow);
+                wait(kWorkstationWaitSeconds, stop, syncNow);
                 if (stop)
                     break;
                 continue;
@@ -144,10 +144,10 @@ void Ebay::ExecuteAll()
                 emit setNextSync(Clock::currentDateTime()
                                      .addSecs(qint64(minutes) * 60)
                                      .toString(QStringLiteral("HH:mm")));
-                ThreadHelper::WaitSeconds(minutes * 60, stop, syncNow);
+                wait(minutes * 60, stop, syncNow);
             } else {
                 emit setNextSync(QString());
-                ThreadHelper::WaitSeconds(kTenDaysSeconds, stop, syncNow);
+                wait(kTenDaysSeconds, stop, syncNow);
             }
             if (stop)
                 break;
@@ -177,6 +177,7 @@ void Ebay::runRound()
     removeCachedProfiles();
     followUpScheduledStarts();
 
+    m_roundFailures.clear();
     const auto accounts = db->select(QStringLiteral("SELECT * FROM accounts"));
     for (const auto &account : accounts) {
         try {
@@ -188,6 +189,11 @@ void Ebay::runRound()
     }
 
     publishFolderCounts();
+    // The status panel ends the round on what went wrong, not on a stale progress.
+    if (!m_roundFailures.isEmpty())
+        emit getStatus(tr("Einlesefehler") + QStringLiteral(": ")
+                           + m_roundFailures.join(QStringLiteral("; ")),
+                       1, 0);
     emit setAppToSyncState(false);
 }
 
@@ -221,8 +227,8 @@ bool Ebay::syncAccount(const QMap<QString, QVariant> &account)
     {
         Api_Ebay api(token, nullptr, sandbox);
         const QString user = api.getUser();
-        if (user.contains(QLatin1String("<Ack>Success<"))
-            || user.contains(QLatin1String("<Ack>Warning<")))
+        // Only two complete, successful replies replace what is known of the account.
+        if (api.getLastFail().isEmpty())
             db->executeSQL(QStringLiteral("UPDATE accounts SET apiresult=") + quoted(user)
                            + QStringLiteral(" WHERE id=") + id);
     }
@@ -269,9 +275,14 @@ int Ebay::GetArticles(const QString &token, const QString &accountId, int sandbo
             << tr("Letzte Einlesung für Konto %1 war nicht erfolgreich").arg(account);
     }
 
-    const QString failure = api.getLastFail();
-    if (failure.isEmpty())
+    QString failure = api.getLastFail();
+    if (failure.isEmpty() && (read || appDown()))
         return read ? 1 : 0;
+    if (failure.isEmpty())
+        failure = tr("Unbekannter Fehler");
+    const QString name = db->selectOne(QStringLiteral("SELECT accountname FROM accounts WHERE id=")
+                                       + account);
+    m_roundFailures << (name.isEmpty() ? failure : name + QStringLiteral(": ") + failure);
 
     QMap<QString, QVariant> entry;
     entry.insert(QStringLiteral("infotype"), QStringLiteral("error"));

@@ -1,12 +1,15 @@
 #pragma once
 
 #include "core/newsitem.h"
+#include "core/threadhelper.h"
 
 #include <QList>
 #include <QMap>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
+#include <functional>
 
 class ArticleModel;
 class Database;
@@ -39,6 +42,8 @@ public:
     Database *db = nullptr;
     // The wake flag: set by startSyncNow(), cleared by the wait it ends.
     bool syncNow = false;
+    // The loop's interruptible wait (seconds, stop flag, wake flag); tests replace it.
+    std::function<void(int, bool &, bool &)> wait = ThreadHelper::WaitSeconds;
 
 public slots:
     // The worker's loop; returns only when the program goes down.
@@ -85,4 +90,7 @@ private:
                                                  const QString &columns);
     // Writes one activity entry and hands it to the main window.
     void addNews(QMap<QString, QVariant> entry);
+
+    // Why reads of this round failed, one text per account.
+    QStringList m_roundFailures;
 };

@@ -101,17 +101,17 @@ void ListingThread::ExecuteAll()
 {
     db = new Database(true, QStringLiteral("listingThreadDB"));
     bool stop = false;
-    ThreadHelper::WaitSeconds(30, stop, checkNow);
+    wait(30, stop, checkNow);
     while (!stop) {
         if (leavesWorkToOtherWorkstation()) {
-            ThreadHelper::WaitSeconds(60, stop, checkNow);
+            wait(60, stop, checkNow);
             continue;
         }
         bool passStop = false;
         const int rows = runPass(passStop);
         // A full queue query means more rows may be waiting: the next pass starts at once.
         if (!passStop && rows <= 1)
-            ThreadHelper::WaitSeconds(30, passStop, checkNow);
+            wait(30, passStop, checkNow);
         stop = passStop;
     }
     db->deleteLater();
@@ -171,11 +171,11 @@ std::unique_ptr<Api_Ebay> ListingThread::startRow(const ArticleRow &row)
 
     auto client = std::make_unique<Api_Ebay>(row.value(QStringLiteral("token")).toString(), this,
                                              row.value(QStringLiteral("sandbox")).toInt());
-    // The text holds the GetUser reply followed by the GetUserPreferences reply; only a
-    // successful GetUser replaces what is known of the account.
+    // The text holds the GetUser reply followed by the GetUserPreferences reply; only two
+    // complete, successful replies replace what is known of the account (the VAT decision
+    // reads it).
     const QString account = client->getUser();
-    const int preferences = account.indexOf(QLatin1String("GetUserPreferencesResponse"));
-    if (account.left(preferences).contains(QLatin1String("<Ack>Success<"))) {
+    if (client->getLastFail().isEmpty()) {
         db->executeSQL(QStringLiteral("UPDATE accounts SET apiresult=") + quoted(account)
                        + QStringLiteral(" WHERE id=")
                        + row.value(QStringLiteral("accid")).toString());
@@ -187,6 +187,10 @@ std::unique_ptr<Api_Ebay> ListingThread::startRow(const ArticleRow &row)
 
 int ListingThread::checkPhase(bool &stop)
 {
+    if (applicationGoingDown()) {
+        stop = true;
+        return 0;
+    }
     const SqlRows rows = queuedArticles(db, QStringLiteral("articles.DoCheck=1 LIMIT 2"));
     if (rows.isEmpty())
         return 0;
@@ -245,15 +249,15 @@ void ListingThread::uploadPhase()
     const QString uploading = tr("Lade Planungen hoch");
     emit getStatus(uploading, rows.size(), 0);
     for (int i = 0; i < rows.size(); ++i) {
+        // The rows left are sent at the next start.
+        if (applicationGoingDown())
+            break;
         emit getStatus(uploading, rows.size(), i);
         try {
             handleUploadRow(rows.at(i));
         } catch (const std::invalid_argument &error) {
             logException(error);
         }
-        // The rows left are sent at the next start.
-        if (applicationGoingDown())
-            break;
     }
     emit getStatus(tr("Planungen hochgeladen"), 100, 100);
 }
@@ -295,6 +299,10 @@ void ListingThread::handleUploadRow(const ArticleRow &row)
 
 int ListingThread::outboxPhase(bool &stop)
 {
+    if (applicationGoingDown()) {
+        stop = true;
+        return 0;
+    }
     const SqlRows rows
         = queuedArticles(db, QStringLiteral("articles.DoCheck=2 AND articles.Folder = -2 LIMIT 2"));
     if (rows.isEmpty())
@@ -326,7 +334,8 @@ void ListingThread::handleOutboxRow(const ArticleRow &row, bool &stop)
     QMap<QString, QVariant> entry = outcomeEntry(row);
     QString text;
     if (!listed) {
-        text = failureText(messages);
+        // Every error of the reply, not a warning that came after them.
+        text = client->getLastFail().isEmpty() ? failureText(messages) : client->getLastFail();
         entry.insert(QStringLiteral("infotype"), QStringLiteral("articleadd_fail"));
         db->executeSQL(QStringLiteral("UPDATE articles SET IsVerified=0, DoCheckResult=")
                        + quoted(text) + QStringLiteral(" WHERE id=") + articleId);

@@ -2,10 +2,12 @@
 
 #include "core/database.h"
 #include "core/newsitem.h"
+#include "core/threadhelper.h"
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 class Api_Ebay;
@@ -38,7 +40,8 @@ public:
 
     // One pass without its closing wait: verification, schedule upload, outbox. Returns
     // the larger of the two queue queries' row counts (0 to 2); `stop` becomes true when
-    // the program is closing and the worker must end.
+    // the program is closing and the worker must end. Once the program is closing, no
+    // further row is started.
     int runPass(bool &stop);
     // Verifies the first article with DoCheck 1. Returns the query's row count.
     int checkPhase(bool &stop);
@@ -52,6 +55,8 @@ public:
     Database *db = nullptr;
     // Wake flag: set by startSyncNow, cleared by the next interruptible wait.
     bool checkNow = false;
+    // The loop's interruptible wait (seconds, stop flag, wake flag); tests replace it.
+    std::function<void(int, bool &, bool &)> wait = ThreadHelper::WaitSeconds;
 
 signals:
     void getStatus(QString text, int maximum, int value);

@@ -35,6 +35,8 @@ private slots:
     void lostMySqlConnectionIsReopened();
     void unreachableMySqlFallsBackToTheLocalFile();
     void fileMaintenance();
+    void failedCopyRollsBack();
+    void dataFolderThatCannotBeCreated();
 };
 
 void TestDatabaseConnections::furtherConnectionsOnOtherThreads()
@@ -247,6 +249,63 @@ void TestDatabaseConnections::fileMaintenance()
     const QString text = answers.lastMessageText();
     QVERIFY2(QRegularExpression(" MB, danach [\\d,]+ kB\\.").match(text).hasMatch(),
              qPrintable(text));
+}
+
+// The copy of an article fails at its variations: nothing of it stays, and no transaction is
+// left open that would keep every other connection from writing.
+void TestDatabaseConnections::failedCopyRollsBack()
+{
+    APP_TEST_DATABASE(t);
+    Database &db = *t.db();
+    const bool mysql = t.backend() == Backend::MySQL;
+    const int id = db.insertSqlClean({ { "Title", "Vorlage" } }, "articles");
+    QVERIFY(id > 0);
+    const QString article = QString::number(id);
+    QVERIFY(db.executeSQL("INSERT INTO articles_images (article_id, image) VALUES (" + article
+                          + ", 'bild.jpg')"));
+    QVERIFY(db.executeSQL("INSERT INTO articles_variations (article_id) VALUES (" + article + ")"));
+    QVERIFY2(db.executeSQL(mysql ? "CREATE TRIGGER fail_copy BEFORE INSERT ON articles_variations "
+                                   "FOR EACH ROW SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'voll'"
+                                 : "CREATE TRIGGER fail_copy BEFORE INSERT ON articles_variations "
+                                   "BEGIN SELECT RAISE(ABORT, 'voll'); END"),
+             qPrintable(db.lastErrorText));
+
+    QCOMPARE(db.DuplicateRow("articles", "id", article, "Title", "Kopie"), 0);
+    QVERIFY(db.lastErrorText.contains("voll"));
+    QCOMPARE(db.selectCount("SELECT id FROM articles"), 1);
+    QCOMPARE(db.selectCount("SELECT id FROM articles_images"), 1);
+
+    Database other(true, QStringLiteral("afterCopy"));
+    other.setLockTimeout(0);
+    if (mysql)
+        QVERIFY(other.executeSQL("SET SESSION innodb_lock_wait_timeout = 1"));
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY2(other.executeSQL("UPDATE articles SET Title = 'danach' WHERE id = " + article),
+             qPrintable(other.lastErrorText));
+    QVERIFY(timer.elapsed() < 900);
+}
+
+// Told once, and no database made anywhere else in its place.
+void TestDatabaseConnections::dataFolderThatCannotBeCreated()
+{
+    ONLY_ON(Backend::SQLite);
+    QTemporaryDir dir;
+    QFile blocker(dir.path() + "/kein_ordner");
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QString folder = blocker.fileName() + "/Zerire3/";
+    DialogAnswers answers;
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Der Datenordner"));
+    Database db(folder);
+    QCOMPARE(answers.messages().size(), 1);
+    QCOMPARE(answers.lastMessageText(),
+             "Der Datenordner \"" + folder + "\" kann nicht angelegt werden. Das Programm kann so "
+             "keine Daten speichern.");
+    QVERIFY(!db.isOpen());
+    QVERIFY(!db.executeSQL("INSERT INTO folders (foldername) VALUES ('x')"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+             QStringList { "kein_ordner" });
 }
 
 APP_TEST_MAIN(TestDatabaseConnections)

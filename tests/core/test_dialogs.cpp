@@ -14,6 +14,8 @@ class TestDialogs : public QObject
 private slots:
     void realDialog_data();
     void realDialog();
+    void longTextIsShownWhole_data();
+    void longTextIsShownWhole();
 };
 
 void TestDialogs::realDialog_data()
@@ -68,6 +70,32 @@ void TestDialogs::realDialog()
     QCOMPARE(shown, QStringList({ header, text }));
     // Closed and gone once the call returned.
     QVERIFY(seen.isNull());
+}
+
+void TestDialogs::longTextIsShownWhole_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("database not reachable")
+        << QStringLiteral("Die MySQL-Datenbank \"zerire_lager\" auf \"db.lager.example\" ist nicht "
+                          "erreichbar:\nCan't connect to MySQL server on 'db.lager.example' (111 "
+                          "\"Connection refused\") QMYSQL: Unable to connect\n\nDas Programm "
+                          "arbeitet bis zum nächsten Start mit der lokalen Datenbank.");
+    QTest::newRow("one long paragraph") << QString("Sehr langer Hinweis ohne Umbruch. ").repeated(40);
+}
+
+// Every line of a long message fits into the dialog: its text is never cut off.
+void TestDialogs::longTextIsShownWhole()
+{
+    QFETCH(QString, text);
+    ConfirmDialog dialog;
+    dialog.setMessage(ConfirmDialog::headerForType(2), text, 2);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const auto *label = dialog.findChild<QLabel *>(QStringLiteral("textLabel"));
+    QVERIFY2(label->height() >= label->heightForWidth(label->width()),
+             qPrintable(QStringLiteral("%1 < %2").arg(label->height()).arg(
+                 label->heightForWidth(label->width()))));
+    QVERIFY(dialog.rect().contains(QRect(label->mapTo(&dialog, QPoint()), label->size())));
 }
 
 APP_TEST_MAIN(TestDialogs)

@@ -73,6 +73,7 @@ private slots:
     void columnTypesAndDefaults();
     void restartsChangeNothing();
     void upgradeFromAnOlderSchemaKeepsEveryRow();
+    void upgradeCreatesMissingIndexes();
 };
 
 // Counters and prices arrive quoted, as the workers and the bulk dialogs write them, and
@@ -175,6 +176,28 @@ void TestSchema::upgradeFromAnOlderSchemaKeepsEveryRow()
              QStringList { "händler|T0K|1" });
     QVERIFY2(db.insertSqlClean({ { "Title", "neu" }, { "SoldCount", 2 } }, "articles") > 2,
              qPrintable(db.lastErrorText));
+}
+
+// A database of a version before the indexes on item number, folder and account: the
+// upgrade makes them.
+void TestSchema::upgradeCreatesMissingIndexes()
+{
+    APP_TEST_DATABASE(t);
+    const bool mysql = t.backend() == Backend::MySQL;
+    const QStringList wanted { "idx_articles_account", "idx_articles_folder", "idx_articles_itemid" };
+    for (const QString &index : wanted)
+        QVERIFY2(t.db()->executeSQL(mysql ? "DROP INDEX `" + index + "` ON articles"
+                                          : "DROP INDEX `" + index + '`'),
+                 qPrintable(t.db()->lastErrorText));
+    t.db()->setOption(Schema::versionOption(), "2");
+
+    t.reopen();
+    QStringList present;
+    for (const auto &row : t.db()->select(mysql ? "SHOW INDEX FROM articles"
+                                                : "PRAGMA index_list(articles)"))
+        present << row.value(mysql ? "Key_name" : "name").toString();
+    for (const QString &index : wanted)
+        QVERIFY2(present.contains(index), qPrintable(index));
 }
 
 APP_TEST_MAIN(TestSchema)

@@ -190,6 +190,14 @@ void TestApiEbay::endItem_data()
     QTest::addColumn<FakeReply>("answer");
     QTest::addColumn<QString>("message"); // empty: ended
     QTest::newRow("ended") << answer(reply("EndItem", "Success")) << QString();
+    QTest::newRow("ended with a warning")
+        << answer(reply("EndItem", "Warning",
+                        "<Errors><ShortMessage>Hinweis.</ShortMessage><LongMessage>Gebote wurden "
+                        "gestrichen.</LongMessage><SeverityCode>Warning</SeverityCode></Errors>"))
+        << QString();
+    QTest::newRow("refused, the word Success in its message")
+        << answer(reply("EndItem", "Failure", error("Success ist hier nicht möglich.")))
+        << "Success ist hier nicht möglich.";
     QTest::newRow("already ended, message in CDATA")
         << answer(reply("EndItem", "Failure", error("&lt;![CDATA[Schon beendet.]]&gt;")))
         << "Schon beendet.";

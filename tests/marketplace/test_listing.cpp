@@ -213,7 +213,7 @@ void TestListing::pictures()
                      "<SiteHostedPictureDetails><FullURL>https://i.ebayimg.com/" + name
                          + "</FullURL></SiteHostedPictureDetails>");
     });
-    m_server->setCallReply("AddItem", reply("AddItem", "Success"));
+    m_server->setCallReply("AddItem", reply("AddItem", "Success", "<ItemID>1100003</ItemID>"));
     const auto picture = [&row](const QString &image, int sort) {
         return QMap<QString, QVariant> { { "article_id", row.value("id") },
                                          { "image", image },

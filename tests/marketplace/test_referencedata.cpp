@@ -36,7 +36,8 @@ QByteArray contents(const QString &path)
 
 QByteArray goodReply(const QString &what)
 {
-    return contents(QFINDTESTDATA("../data/marketplace/" + what.section('/', 0, 0) + ".xml"));
+    return contents(QStringLiteral(APP_TEST_DATA_DIR "/marketplace/") + what.section('/', 0, 0)
+                    + ".xml");
 }
 
 // A refusal of either service: a warning first, then two errors; the first error's long

@@ -12,6 +12,7 @@
 
 namespace TestSupport {
 
+namespace {
 QModelIndex findFolder(const QAbstractItemModel *model, const QModelIndex &parent, int id)
 {
     for (int row = 0; row < model->rowCount(parent); ++row) {
@@ -24,11 +25,28 @@ QModelIndex findFolder(const QAbstractItemModel *model, const QModelIndex &paren
     }
     return QModelIndex();
 }
+} // namespace
 
 void resetApplicationState()
 {
     qApp->setProperty("AppDown", 0);
     qApp->setProperty("inSync", false);
+}
+
+std::unique_ptr<MainWindow> startMainWindow(const QString &dataPath)
+{
+    Database(QString(), nullptr).setOption(QStringLiteral("datapath"), dataPath);
+    resetApplicationState();
+    auto window = std::make_unique<MainWindow>();
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        window.reset();
+    return window;
+}
+
+QModelIndex folderIndexOf(const QAbstractItemModel *model, int id)
+{
+    return findFolder(model, QModelIndex(), id);
 }
 
 MainWindowFixture::MainWindowFixture(TestDatabase &data)

@@ -45,11 +45,15 @@ private:
 // Prepares the application for another main window in the same process: "AppDown" off.
 void resetApplicationState();
 
+// The real main window on the data folder `dataPath` (set as the default folder's option
+// "datapath"), built and shown; null when it was never exposed.
+std::unique_ptr<MainWindow> startMainWindow(const QString &dataPath);
+
+// The tree's index of the folder with `id`; invalid when the tree has no such folder.
+QModelIndex folderIndexOf(const QAbstractItemModel *model, int id);
+
 // The shown texts of the folders below `parent`, with their subfolders in brackets.
 QString shape(const QAbstractItemModel *model, const QModelIndex &parent);
-
-// The folder with `id` anywhere below `parent` of the folder tree's model; invalid when none.
-QModelIndex findFolder(const QAbstractItemModel *model, const QModelIndex &parent, int id);
 
 // Inserts one article with sensible defaults overridden by `columns`; returns its id.
 int insertArticle(Database *db, const QMap<QString, QVariant> &columns);

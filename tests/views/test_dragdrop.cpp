@@ -246,9 +246,43 @@ private slots:
         QCOMPARE(listedIds(window.itemList()), QList<int>({ s[QStringLiteral("aktiv")] }));
         QCOMPARE(TestSupport::values(data.db(), changes.at(0).key.toInt(),
                                      QStringLiteral("Folder,") + kListingColumns.join(',')),
-                 QStringLiteral("%1|Aktiv||0|0|0||0|0|||0|||12345").arg(elektro));
+                 QStringLiteral("%1|Aktiv||0|0|0||0|0||||||12345").arg(elektro));
         QCOMPARE(countOf(model, -9), activeCount);
         QCOMPARE(countOf(model, elektro), 1);
+    }
+
+    // The copy still carries the listing's item id until its update; when that fails the
+    // copy must go, or the next synchronisation takes it for the listing.
+    void failedCopyLeavesNothing()
+    {
+        APP_TEST_DATABASE(data);
+        const Seed s = seed(data.db());
+        MainWindowFixture window(data);
+        FolderModel *model = folderModel(window);
+        QVERIFY(window.showFolder(-9));
+        const int elektro = s[QStringLiteral("Elektro")];
+        QVERIFY(data.db()->executeSQL(
+            data.db()->isMySQL
+                ? QStringLiteral(
+                    "CREATE TRIGGER refuse_copy BEFORE UPDATE ON articles FOR EACH ROW "
+                    "BEGIN IF NEW.ItemID = '' AND OLD.ItemID <> '' THEN SIGNAL "
+                    "SQLSTATE '45000' SET MESSAGE_TEXT = 'refused'; END IF; END")
+                : QStringLiteral("CREATE TRIGGER refuse_copy BEFORE UPDATE ON articles WHEN "
+                                 "NEW.ItemID = '' AND OLD.ItemID <> '' BEGIN "
+                                 "SELECT RAISE(ABORT, 'refused'); END")));
+        const TableSnapshot before = TableSnapshot::take(*data.db(), QStringLiteral("articles"));
+        const int activeCount = countOf(model, -9);
+        const int elektroCount = countOf(model, elektro);
+
+        QVERIFY(drop(model, dragAll(window.itemList()).get(), elektro));
+        const auto changes = TableSnapshot::diff(
+            before, TableSnapshot::take(*data.db(), QStringLiteral("articles")));
+        QVERIFY2(changes.isEmpty(), qPrintable(TableSnapshot::describe(changes)));
+        QCOMPARE(
+            data.db()->selectCount(QStringLiteral("SELECT id FROM articles WHERE ItemID='110'")),
+            1);
+        QCOMPARE(countOf(model, elektro), elektroCount);
+        QCOMPARE(countOf(model, -9), activeCount);
     }
 
     void refusesTargets_data()

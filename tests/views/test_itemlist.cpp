@@ -156,6 +156,58 @@ private slots:
         QCOMPARE(item.data(0, role).toString(), expected.replace(kThumbDir, thumbs));
     }
 
+    // The list fill reads the query straight into its rows; each row must carry the same
+    // roles, of the same types, as a row written by UpdateListItem.
+    void fillMatchesRowUpdate()
+    {
+        openData();
+        if (!m_data)
+            return;
+        Database *db = m_data->db();
+        const QList<QVariantMap> articles = {
+            { { "Currency", "USD" }, { "StartPrice", 1234.5 }, { "SKU", "A-17" } },
+            { { "ListingDuration", "GTC" }, { "ShippingService_1_Cost", 4.9 } },
+            { { "StartDate", "2019-05-01 10:00:00" }, { "CurrentPrice", 15.0 } },
+            { { "StartDate", "gestern" }, { "Currency", "CHF" }, { "ImageThumb", "t.jpg" } },
+            { { "Planned", "2019-12-24 18:30:00" }, { "Planned_Interval", "4711" } },
+            { { "HasVariation", 1 },
+              { "HasVariationMinPrice", 3.25 },
+              { "ItemID", "110" },
+              { "FolderOld", "-10" },
+              { "DoCheck", 2 },
+              { "DoCheckResult", "(f) Fehler" } },
+        };
+        for (const QVariantMap &article : articles)
+            insertArticle(db, article);
+        openWindow();
+        if (!m_fixture)
+            return;
+        QCOMPARE(list()->topLevelItemCount(), articles.size());
+
+        QList<int> roles;
+        for (int role = ItemListRole::MarkerRole; role <= ItemListRole::ShippingCostRole; ++role)
+            roles << role;
+        roles << ItemListRole::ArticleIdRole << ItemListRole::DoCheckRole
+              << ItemListRole::DoCheckResultRole;
+        for (int i = 0; i < list()->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem *listed = list()->topLevelItem(i);
+            const int id = listed->data(0, ItemListRole::ArticleIdRole).toInt();
+            QTreeWidgetItem written;
+            window()->UpdateListItem(
+                db->select(QStringLiteral("SELECT * FROM articles WHERE id=%1").arg(id)).value(0),
+                &written);
+            for (int role : roles) {
+                const QVariant expected = written.data(0, role);
+                const QVariant actual = listed->data(0, role);
+                QVERIFY2(actual == expected && actual.userType() == expected.userType(),
+                         qPrintable(QStringLiteral("row %1, role %2: %3 instead of %4")
+                                        .arg(i)
+                                        .arg(role)
+                                        .arg(actual.toString(), expected.toString())));
+            }
+        }
+    }
+
     void folderAccountFilterAndLookup()
     {
         openData();

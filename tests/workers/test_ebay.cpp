@@ -27,6 +27,7 @@ struct Reconciliation
     int expected; // folder afterwards
 };
 Q_DECLARE_METATYPE(Reconciliation)
+Q_DECLARE_METATYPE(TestSupport::FakeReply)
 
 namespace {
 
@@ -99,6 +100,15 @@ private slots:
     void newListingPicture_data();
     void newListingPicture();
     void appDownInTheMiddleOfAPage();
+
+    void waitBetweenRounds_data();
+    void waitBetweenRounds();
+    void appDownEndsTheRound();
+    void questionsOnLaterPages_data();
+    void questionsOnLaterPages();
+    void failedRoundIsShown_data();
+    void failedRoundIsShown();
+    void cutOffAccountReplyNotStored();
 
 private:
     // Reads one page of listings as the round does, with the spies connected.
@@ -184,6 +194,8 @@ void TestEbay::reconciliation_data()
     QTest::newRow("listed a day before")
         << Reconciliation { 1, "SoldCount=1", "-86400", false, -8 };
     QTest::newRow("marked deleted") << Reconciliation { 1, "SoldCount=1;Trash=1", "", false, -9 };
+    QTest::newRow("sold more than listed")
+        << Reconciliation { 1, "SoldCount=4", "", false, -9 };
 }
 
 void TestEbay::reconciliation()
@@ -460,6 +472,149 @@ void TestEbay::appDownInTheMiddleOfAPage()
     QCOMPARE(db->selectOne("SELECT group_concat(ItemID) FROM articles WHERE ItemID <> '4'"),
              QStringLiteral("1"));
     QCOMPARE(values(db, known, "SoldCount"), QStringLiteral("0"));
+}
+
+void TestEbay::waitBetweenRounds_data()
+{
+    QTest::addColumn<int>("interval"); // "SyncIntervall", minutes
+    QTest::addColumn<QList<int>>("waits"); // seconds: the first wait, the one after a round
+    QTest::newRow("hourly") << 60 << QList<int> { 300, 3600 };
+    QTest::newRow("one minute") << 1 << QList<int> { 300, 60 };
+    QTest::newRow("off: ten days") << 0 << QList<int> { 864000, 864000 };
+}
+
+void TestEbay::waitBetweenRounds()
+{
+    QFETCH(int, interval);
+    QFETCH(QList<int>, waits);
+    APP_TEST_DATABASE(tdb);
+    qApp->setProperty("SyncIntervall", interval);
+    Ebay ebay;
+    QList<int> asked;
+    // The first wait is woken at once, the one after the round ends the worker.
+    ebay.wait = [&asked](int seconds, bool &stop, bool &) {
+        asked << seconds;
+        stop = asked.size() == 2;
+    };
+    ebay.ExecuteAll();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    qApp->setProperty("SyncIntervall", QVariant());
+
+    QCOMPARE(asked, waits);
+}
+
+// The program closes while the first account's data is read: no further request of the
+// round, neither for this account's listings nor for the second account.
+void TestEbay::appDownEndsTheRound()
+{
+    APP_TEST_DATABASE(tdb);
+    for (const QString token : { "TOKEN-A", "TOKEN-B" })
+        tdb.db()->insertSqlClean({ { "token", token } }, "accounts");
+    serveAccounts();
+    m_server->setCallHandler("GetUser", [](const RecordedRequest &) {
+        QMetaObject::invokeMethod(
+            qApp, [] { qApp->setProperty("AppDown", 1); }, Qt::BlockingQueuedConnection);
+        return FakeReply::ok(reply("GetUser", "Success"));
+    });
+
+    TestSupport::MessageCapture log({ QStringLiteral("app.worker") });
+    Ebay().runRound();
+
+    QStringList calls;
+    for (const RecordedRequest &request : m_server->requests())
+        calls << request.callName();
+    QCOMPARE(calls, QStringList({ "GetUser", "GetUserPreferences" }));
+}
+
+void TestEbay::questionsOnLaterPages_data()
+{
+    QTest::addColumn<QString>("paging"); // of the first page
+    QTest::newRow("page count") << "<PaginationResult><TotalNumberOfPages>2</TotalNumberOfPages>"
+                                   "</PaginationResult>";
+    QTest::newRow("more-items flag only") << "<HasMoreItems>true</HasMoreItems>";
+}
+
+// The question on listing 500 comes on the second page of buyers' questions.
+void TestEbay::questionsOnLaterPages()
+{
+    QFETCH(QString, paging);
+    APP_TEST_DATABASE(tdb);
+    const int id = addArticle(tdb.db(), "ItemID=500;QuestionCount=0");
+    serveAccounts("TOKEN");
+    m_server->setCallHandler("GetMemberMessages", [paging](const RecordedRequest &request) {
+        const bool first = XmlNode::parse(request.body).value("Pagination/PageNumber") == "1";
+        const QString question = QStringLiteral("<MemberMessage><MemberMessageExchange><Item><ItemID>"
+                                                "%1</ItemID></Item></MemberMessageExchange>"
+                                                "</MemberMessage>")
+                                     .arg(first ? "77" : "500");
+        return FakeReply::ok(reply("GetMemberMessages", "Success",
+                                   question
+                                       + (first ? paging
+                                                : "<PaginationResult><TotalNumberOfPages>2"
+                                                  "</TotalNumberOfPages></PaginationResult>"
+                                                  "<HasMoreItems>false</HasMoreItems>")));
+    });
+
+    QCOMPARE(Ebay().GetArticles("TOKEN", "1", 0), 1);
+
+    QCOMPARE(values(tdb.db(), id, "QuestionCount"), QStringLiteral("1"));
+}
+
+void TestEbay::failedRoundIsShown_data()
+{
+    QTest::addColumn<FakeReply>("answer"); // to GetSellerList
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("token refused")
+        << FakeReply::ok(reply("GetSellerList", "Failure",
+                               "<Errors><ShortMessage>Token.</ShortMessage><LongMessage>Token "
+                               "abgelaufen.</LongMessage><SeverityCode>Error</SeverityCode>"
+                               "</Errors>"))
+        << "Token abgelaufen.";
+    QTest::newRow("no connection") << FakeReply::dropped() << "Keine Verbindung zu eBay: ";
+}
+
+// One activity entry per round and account, and the status panel ends the round on the reason.
+void TestEbay::failedRoundIsShown()
+{
+    QFETCH(FakeReply, answer);
+    QFETCH(QString, reason);
+    APP_TEST_DATABASE(tdb);
+    tdb.db()->insertSqlClean({ { "token", "TOKEN-A" }, { "accountname", "händler_1" } },
+                             "accounts");
+    serveAccounts();
+    m_server->setCallReply("GetSellerList", answer);
+    Ebay ebay;
+    QSignalSpy status(&ebay, &Ebay::getStatus);
+
+    TestSupport::MessageCapture log({ QStringLiteral("app.worker"), QStringLiteral("app.net") });
+    ebay.runRound();
+
+    const auto rows = tdb.db()->select("SELECT title, textinfo FROM itemshistory");
+    QCOMPARE(rows.size(), 1);
+    QVERIFY(rows.first().value("textinfo").toString().startsWith(reason));
+    const QList<QVariant> last = status.last();
+    QVERIFY2(last.at(0).toString().startsWith("Einlesefehler: händler_1: " + reason),
+             qPrintable(last.at(0).toString()));
+    // Shown, not hidden as a finished progress.
+    QVERIFY(last.at(1).toInt() != 0 && last.at(1) != last.at(2));
+}
+
+// A GetUser reply cut off after its Ack leaves the account's stored data as it was.
+void TestEbay::cutOffAccountReplyNotStored()
+{
+    APP_TEST_DATABASE(tdb);
+    const int account
+        = tdb.db()->insertSqlClean({ { "token", "TOKEN-A" }, { "apiresult", "<alt/>" } }, "accounts");
+    serveAccounts();
+    const QByteArray user = reply("GetUser", "Success", "<User><UserID>neu</UserID></User>");
+    m_server->setCallReply("GetUser", FakeReply::ok(user.left(user.indexOf("</Ack>") + 6)));
+
+    TestSupport::MessageCapture log({ QStringLiteral("app.net") });
+    Ebay().runRound();
+
+    QCOMPARE(tdb.db()->selectOne(QStringLiteral("SELECT apiresult FROM accounts WHERE id=%1")
+                                     .arg(account)),
+             QStringLiteral("<alt/>"));
 }
 
 APP_TEST_GUILESS_MAIN(TestEbay)

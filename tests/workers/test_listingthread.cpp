@@ -124,6 +124,13 @@ private slots:
     void verification_data();
     void verification();
     void scheduleUpload();
+    void failedListing_data();
+    void failedListing();
+    void accountData_data();
+    void accountData();
+    void appDownEndsThePass_data();
+    void appDownEndsThePass();
+    void fullQueueWithoutWait();
 
 private:
     std::unique_ptr<FakeHttpServer> m_server;
@@ -205,14 +212,14 @@ void TestListingThread::listingCall_data()
         listed + "2026-01-01 08:00:00|2026-01-08 08:00:00");
     row("listed, from sold", "110001", -7, "Days_7", "RelistItem", success + "wiedereingestellt",
         listed + now + "2026-03-08 10:00:00");
+    row("listed, from unsold", "110001", -8, "Days_7", "RelistItem", success + "wiedereingestellt",
+        listed + now + "2026-03-08 10:00:00");
     row("listed, from the trash, GTC", "110001", -5, "GTC", "AddItem",
         success + "wiedereingestellt", listed + now);
-    const QString price = QStringLiteral("Preis.: Der Preis ist zu 'niedrig'.");
-    const QString unknown = QStringLiteral("Unbekannter Fehler");
-    row("refused", "", -10, "Days_7", "AddItem", "articleadd_fail|" + price,
-        "-2||0|" + price + "||", refusal("AddItem"));
-    row("network error", "", -10, "Days_7", "AddItem", "articleadd_fail|" + unknown,
-        "-2||0|" + unknown + "||", FakeReply::dropped());
+    const QString refused = QStringLiteral(
+        "Kategorie fehlt: Bitte wählen Sie eine Kategorie. Preis: Der Preis ist zu 'niedrig'.");
+    row("refused", "", -10, "Days_7", "AddItem", "articleadd_fail|" + refused,
+        "-2||0|" + refused + "||", refusal("AddItem"));
 }
 
 void TestListingThread::listingCall()
@@ -321,7 +328,9 @@ void TestListingThread::verification_data()
                              << "articlecheck_fail|(f)Kategorie fehlt: Bitte wählen Sie eine "
                                 "Kategorie. Preis: Der Preis ist zu 'niedrig'.";
     // GetUser is unanswered too: the account keeps its stored answer.
-    QTest::newRow("network error") << FakeReply::dropped() << "articlecheck_fail|(f)";
+    QTest::newRow("network error") << FakeReply::dropped()
+                                   << "articlecheck_fail|(f)Keine Verbindung zu eBay: Connection "
+                                      "closed";
 }
 
 void TestListingThread::verification()
@@ -408,6 +417,170 @@ void TestListingThread::scheduleUpload()
     // Only the refused row is sent again in the next pass.
     w.worker.uploadPhase();
     QCOMPARE(callNames(*m_server).count(kSchedulePath), 4);
+}
+
+void TestListingThread::failedListing_data()
+{
+    QTest::addColumn<FakeReply>("reply");
+    QTest::addColumn<QString>("reason"); // what the row's DoCheckResult starts with
+    const QByteArray listed = answer("AddItem", "<ItemID>7</ItemID>").body;
+    QTest::newRow("error, then a warning")
+        << answer("AddItem",
+                  error("Bild zu klein.", "Das Bild muss 500 Pixel breit sein.")
+                      + error("Zahlung.", "Die Zahlung wird zurückgehalten.", "Warning"),
+                  "Failure")
+        << "Bild zu klein: Das Bild muss 500 Pixel breit sein.";
+    QTest::newRow("several errors")
+        << refusal("AddItem")
+        << "Kategorie fehlt: Bitte wählen Sie eine Kategorie. Preis: Der Preis ist zu 'niedrig'.";
+    QTest::newRow("dropped connection") << FakeReply::dropped() << "Keine Verbindung zu eBay: ";
+    QTest::newRow("HTTP 500, HTML page")
+        << FakeReply::withStatus(500, "<html><body><h1>Wartung</h1></body></html>")
+        << "Fehler bei der Verbindung zu eBay: HTTP 500";
+    QTest::newRow("reply cut in half") << FakeReply::ok(listed.left(listed.size() / 2))
+                                       << "Unverständliche Antwort von eBay (AddItem).";
+    QTest::newRow("empty body") << FakeReply::ok(QByteArray())
+                                << "Unverständliche Antwort von eBay (AddItem).";
+    QTest::newRow("listed without item number")
+        << answer("AddItem") << "Keine Artikelnummer in der Antwort von eBay";
+}
+
+// A listing that failed stays in the outbox without item number and shows the reason.
+void TestListingThread::failedListing()
+{
+    QFETCH(FakeReply, reply);
+    QFETCH(QString, reason);
+    QFETCH_GLOBAL(Backend, backend);
+    if (backend == Backend::MySQL)
+        QSKIP("The replies do not depend on the database");
+    APP_TEST_DATABASE(t);
+    const int id = addArticle(t.db(), kOutboxRow);
+    m_server->setCallReply("AddItem", reply);
+
+    Worker w(t.db());
+    TestSupport::MessageCapture log({ QStringLiteral("app.net") });
+    QCOMPARE(w.outbox(), 1);
+
+    const QString result = values(t.db(), id, "DoCheckResult");
+    QVERIFY2(result.startsWith(reason), qPrintable(result));
+    QCOMPARE(values(t.db(), id, "Folder,ItemID,DoCheck"), QStringLiteral("-2||0"));
+    QCOMPARE(entries(t.db(), id), QStringList({ kProgress, "articleadd_fail|" + result }));
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles"), 1);
+}
+
+void TestListingThread::accountData_data()
+{
+    QTest::addColumn<FakeReply>("user");
+    QTest::addColumn<FakeReply>("preferences");
+    QTest::addColumn<bool>("stored");
+    const FakeReply user = answer("GetUser", "<User><UserID>o'brien</UserID></User>");
+    const FakeReply preferences = answer("GetUserPreferences");
+    const QByteArray full = user.body;
+    QTest::newRow("both complete") << user << preferences << true;
+    QTest::newRow("user cut off after its Ack")
+        << FakeReply::ok(full.left(full.indexOf("</Ack>") + 6)) << preferences << false;
+    QTest::newRow("preferences refused")
+        << user << answer("GetUserPreferences", error("Token.", "Ungültig."), "Failure") << false;
+}
+
+// The account's stored replies (read for the VAT decision) are replaced only by two complete,
+// successful ones.
+void TestListingThread::accountData()
+{
+    QFETCH(FakeReply, user);
+    QFETCH(FakeReply, preferences);
+    QFETCH(bool, stored);
+    QFETCH_GLOBAL(Backend, backend);
+    if (backend == Backend::MySQL)
+        QSKIP("The replies do not depend on the database");
+    APP_TEST_DATABASE(t);
+    const int account = addAccount(t.db(), QStringLiteral("<alt/>"));
+    addArticle(t.db(), "Folder=12;DoCheck=1", account);
+    m_server->setCallReply("GetUser", user);
+    m_server->setCallReply("GetUserPreferences", preferences);
+
+    Worker w(t.db());
+    TestSupport::MessageCapture log({ QStringLiteral("app.net") });
+    QCOMPARE(w.check(), 1);
+
+    const QString apiresult = t.db()->selectOne(
+        QStringLiteral("SELECT apiresult FROM accounts WHERE id=%1").arg(account));
+    QCOMPARE(apiresult != QLatin1String("<alt/>"), stored);
+}
+
+void TestListingThread::appDownEndsThePass_data()
+{
+    QTest::addColumn<QString>("closingDuring"); // the call whose answer comes as the program
+                                                // closes; empty: closed before the pass
+    QTest::addColumn<QStringList>("calls");
+    const QStringList user = { "GetUser", "GetUserPreferences" };
+    QTest::newRow("before the pass") << QString() << QStringList();
+    QTest::newRow("during the verification")
+        << "VerifyAddItem" << user + QStringList { "VerifyAddItem" };
+    QTest::newRow("during the first upload")
+        << kSchedulePath << user + QStringList { "VerifyAddItem" } + user + QStringList { kSchedulePath };
+}
+
+// Once the program closes, the pass sends no further request: neither the next scheduled
+// article nor the outbox.
+void TestListingThread::appDownEndsThePass()
+{
+    QFETCH(QString, closingDuring);
+    QFETCH(QStringList, calls);
+    QFETCH_GLOBAL(Backend, backend);
+    if (backend == Backend::MySQL)
+        QSKIP("The control flow does not depend on the database");
+    APP_TEST_DATABASE(t);
+    const int account = addAccount(t.db());
+    addArticle(t.db(), "Folder=12;DoCheck=1", account);
+    addArticle(t.db(), "Folder=-3;Planned=" + kPlanned, account);
+    addArticle(t.db(), "Folder=-3;Planned=" + kPlanned, account);
+    addArticle(t.db(), kOutboxRow, account);
+    const auto closing = [](const FakeReply &reply) {
+        return [reply](const RecordedRequest &) {
+            QMetaObject::invokeMethod(
+                qApp, [] { qApp->setProperty("AppDown", 1); }, Qt::BlockingQueuedConnection);
+            return reply;
+        };
+    };
+    if (closingDuring.isEmpty())
+        qApp->setProperty("AppDown", 1);
+    else if (closingDuring == kSchedulePath)
+        m_server->setHandler(kSchedulePath, closing(FakeReply::ok("<id>J-1</id>")));
+    else
+        m_server->setCallHandler(closingDuring, closing(answer(closingDuring)));
+
+    Worker w(t.db());
+    w.worker.runPass(w.stop);
+
+    QVERIFY(w.stop);
+    QCOMPARE(callNames(*m_server), calls);
+}
+
+// Three articles in the outbox are listed in back-to-back passes; the worker waits only once
+// the queue query no longer comes back full.
+void TestListingThread::fullQueueWithoutWait()
+{
+    QFETCH_GLOBAL(Backend, backend);
+    if (backend == Backend::MySQL)
+        QSKIP("The control flow does not depend on the database");
+    APP_TEST_DATABASE(t);
+    const int account = addAccount(t.db());
+    for (int i = 0; i < 3; ++i)
+        addArticle(t.db(), kOutboxRow, account);
+
+    ListingThread worker;
+    QStringList waits; // "seconds@listings sent so far"
+    int calls = 0;
+    worker.wait = [&](int seconds, bool &stop, bool &) {
+        waits << QStringLiteral("%1@%2").arg(seconds).arg(callNames(*m_server).count("AddItem"));
+        // The first wait is woken at once, the second ends the worker.
+        stop = ++calls == 2;
+    };
+    worker.ExecuteAll();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    QCOMPARE(waits, QStringList({ "30@0", "30@3" }));
 }
 
 APP_TEST_GUILESS_MAIN(TestListingThread)

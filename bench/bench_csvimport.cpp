@@ -1,0 +1,168 @@
+// Measures the CSV import: 50,000 rows of realistic width imported as new articles into
+// SQLite through the import dialog's run, against the sqlite3 shell's ".import" of the same
+// file into a table of the same columns. Prints rows per second and the peak memory.
+// Usage: bench_csvimport [sqlite3 binary] [rows]
+#include "core/database.h"
+#include "import/csvimport.h"
+#include "tests/support/dialoganswers.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace {
+
+const QStringList kColumns = { "Title",       "SubTitle",          "Description",
+                               "SKU",         "StartPrice",        "Quantity",
+                               "ListingType", "ListingDuration",   "Currency",
+                               "Country",     "Location",          "PostalCode",
+                               "Account",     "ShippingService_1", "ShippingService_1_Cost",
+                               "ConditionID" };
+
+QStringList article(int i)
+{
+    return { QStringLiteral("Armbanduhr Modell %1, Edelstahl, neu & OVP \"Sport\"").arg(i),
+             QStringLiteral("Versand am selben Tag; mit Rechnung"),
+             QStringLiteral("<p>Beschreibung %1:</p>\n<ul><li>").arg(i) + QString(1500, 'x')
+                 + QStringLiteral("</li></ul>"),
+             QStringLiteral("SKU-%1").arg(i),
+             QStringLiteral("%1,99").arg(9 + i % 100),
+             QString::number(1 + i % 5),
+             QStringLiteral("FixedPriceItem"),
+             QStringLiteral("GTC"),
+             QStringLiteral("EUR"),
+             QStringLiteral("DE"),
+             QStringLiteral("Berlin"),
+             QStringLiteral("10115"),
+             QStringLiteral("1"),
+             QStringLiteral("DE_DHLPaket"),
+             QStringLiteral("4.99"),
+             QStringLiteral("1000") };
+}
+
+QString quoted(QString value)
+{
+    return QLatin1Char('"') + value.replace(QLatin1String("\""), QLatin1String("\"\""))
+        + QLatin1Char('"');
+}
+
+bool writeCsv(const QString &path, int rows)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QTextStream out(&file);
+    out.setCodec("UTF-8");
+    out << kColumns.join(QLatin1Char(';')) << '\n';
+    for (int i = 0; i < rows; ++i) {
+        QStringList fields;
+        for (const QString &value : article(i))
+            fields << quoted(value);
+        out << fields.join(QLatin1Char(';')) << '\n';
+    }
+    return true;
+}
+
+double peakMegabytes()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+double importRun(const QString &csv, int rows)
+{
+    DialogAnswers answers;
+    CsvImport dialog(-10);
+    answers.pushQuestion(true); // assign the same-named columns
+    dialog.onOpenFile(csv);
+    QElapsedTimer timer;
+    timer.start();
+    dialog.findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Ok)->click();
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    if (!answers.lastMessageText().contains(QString::number(rows))) {
+        std::fprintf(stderr, "import failed: %s\n", qPrintable(answers.lastMessageText()));
+        return -1;
+    }
+    return seconds;
+}
+
+double shellImport(const QString &shell, const QString &dir, const QString &csv)
+{
+    const QString script = dir + QStringLiteral("/import.sql");
+    {
+        QFile out(script);
+        if (!out.open(QIODevice::WriteOnly))
+            return -1;
+        QTextStream stream(&out);
+        stream << "PRAGMA journal_mode=WAL;\nPRAGMA synchronous=NORMAL;\n"
+               << "CREATE TABLE articles (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+               << kColumns.join(QLatin1String(" TEXT, ")) << " TEXT);\n"
+               << "CREATE VIEW import_columns AS SELECT " << kColumns.join(QLatin1String(", "))
+               << " FROM articles;\n"
+               << "CREATE TRIGGER import_row INSTEAD OF INSERT ON import_columns BEGIN "
+               << "INSERT INTO articles (" << kColumns.join(QLatin1String(", ")) << ") VALUES (NEW."
+               << kColumns.join(QLatin1String(", NEW.")) << "); END;\n"
+               << ".mode csv\n.separator ;\n.import --skip 1 " << csv << " import_columns\n";
+    }
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardInputFile(script);
+    QElapsedTimer timer;
+    timer.start();
+    process.start(shell, { dir + QStringLiteral("/reference.db") });
+    if (!process.waitForFinished(600000) || process.exitCode() != 0) {
+        std::fprintf(stderr, "sqlite3 shell failed: %s\n",
+                     qPrintable(QString::fromLocal8Bit(process.readAllStandardError())));
+        return -1;
+    }
+    return timer.nsecsElapsed() / 1e9;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    const QString shell = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("sqlite3");
+    const int rows = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 50000;
+
+    QTemporaryDir dir;
+    const QString csv = dir.path() + QStringLiteral("/articles.csv");
+    if (!writeCsv(csv, rows))
+        return 1;
+    const double fileMegabytes = QFileInfo(csv).size() / 1048576.0;
+
+    Database db(dir.path() + QStringLiteral("/data/"));
+    db.insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts");
+    const double before = peakMegabytes();
+    const double ours = importRun(csv, rows);
+    const double peak = peakMegabytes();
+    if (ours < 0)
+        return 1;
+    const int imported = db.selectOne(QStringLiteral("SELECT COUNT(*) FROM articles")).toInt();
+    const double reference = shellImport(shell, dir.path(), csv);
+    if (reference < 0)
+        return 1;
+
+    std::printf("CSV of %d rows, %d columns, %.1f MB; SQLite, WAL, synchronous=NORMAL\n", rows,
+                int(kColumns.size()), fileMegabytes);
+    std::printf("%-44s %8d rows %9.3f s %10.0f rows/s\n", "CsvImport, insert mode", imported, ours,
+                imported / ours);
+    std::printf("%-44s %8d rows %9.3f s %10.0f rows/s\n", "sqlite3 shell .import", rows, reference,
+                rows / reference);
+    std::printf("ours / sqlite3 shell time: %.2f\n", ours / reference);
+    std::printf("peak resident memory: %.0f MB before the run, %.0f MB after it\n", before, peak);
+    return 0;
+}

@@ -1,0 +1,125 @@
+#include "bulk/bulk_account.h"
+
+#include "core/database.h"
+#include "core/specialfolderid.h"
+#include "marketplace/api_ebay.h"
+#include "ui_bulk_account.h"
+
+namespace {
+
+int leadingBlanks(const QString &text)
+{
+    int count = 0;
+    while (count < text.size() && text.at(count) == QLatin1Char(' '))
+        ++count;
+    return count;
+}
+
+} // namespace
+
+Bulk_Account::Bulk_Account(QWidget *parent, const QString &idList, int folderId, int accountId,
+                           bool accountsDiffer)
+    : BulkEditDialog(parent, idList, QStringLiteral("GebAccount"))
+    , ui(std::make_unique<Ui::Bulk_Account>())
+{
+    ui->setupUi(this);
+    setProgressBar(ui->progressBar);
+
+    {
+        // No reaction to the entries being added.
+        const QSignalBlocker blocker(ui->Account);
+        addNoChangeEntry(ui->Account);
+        const auto accounts
+            = db->select(QStringLiteral("SELECT * FROM accounts ORDER BY accountname ASC"));
+        for (const auto &account : accounts)
+            ui->Account->addItem(account.value(QStringLiteral("accountname")).toString(),
+                                 account.value(QStringLiteral("id")).toInt());
+    }
+    ui->Account->setEnabled(ui->Account->count() >= 2);
+    addNoChangeEntry(ui->StoreCategoryID);
+    addNoChangeEntry(ui->StoreCategory2ID);
+    ui->StoreCategoryID->setEnabled(false);
+    ui->StoreCategory2ID->setEnabled(false);
+    ui->PayPal->setModified(false);
+
+    // Running listings keep their account; their common account is shown for its store
+    // categories.
+    if (folderId == int(SpecialFolderId::Active)) {
+        ui->Account->setEnabled(false);
+        if (!accountsDiffer) {
+            int index = 0;
+            for (int i = 1; i < ui->Account->count(); ++i) {
+                if (ui->Account->itemData(i).toInt() == accountId) {
+                    index = i;
+                    break;
+                }
+            }
+            const QSignalBlocker blocker(ui->Account);
+            ui->Account->setCurrentIndex(index);
+            on_Account_currentIndexChanged(index);
+        }
+    }
+
+    fixSize();
+}
+
+Bulk_Account::~Bulk_Account() = default;
+
+void Bulk_Account::on_Account_currentIndexChanged(int index)
+{
+    QComboBox *const boxes[] = { ui->StoreCategoryID, ui->StoreCategory2ID };
+    for (QComboBox *box : boxes) {
+        box->clear();
+        addNoChangeEntry(box);
+        box->setCurrentIndex(0);
+        box->setEnabled(false);
+    }
+    if (index < 1)
+        return;
+
+    setEnabled(false);
+    const auto rows = db->select(QStringLiteral("SELECT apiresult,token,sandbox,id FROM accounts "
+                                                "WHERE id=")
+                                 + QString::number(ui->Account->itemData(index).toInt()));
+    if (!rows.isEmpty()) {
+        const auto &account = rows.first();
+        // Only an account with a store on the marketplace has store categories.
+        if (account.value(QStringLiteral("apiresult"))
+                .toString()
+                .contains(QLatin1String("<StoreOwner>true<"))) {
+            Api_Ebay api(account.value(QStringLiteral("token")).toString(), this,
+                         account.value(QStringLiteral("sandbox")).toInt());
+            const auto categories = api.getStore(
+                QStringLiteral("77"), account.value(QStringLiteral("id")).toInt(), db.get());
+            for (int i = 0; i < categories.size(); ++i) {
+                const auto &category = categories.at(i);
+                if (category.isEmpty())
+                    continue;
+                for (QComboBox *box : boxes)
+                    box->addItem(category.first(), category.firstKey());
+                // Only categories without children can hold articles.
+                if (i + 1 < categories.size() && !categories.at(i + 1).isEmpty()
+                    && leadingBlanks(categories.at(i + 1).first())
+                        > leadingBlanks(category.first())) {
+                    for (QComboBox *box : boxes)
+                        disableEntry(box, box->count() - 1);
+                }
+            }
+            for (QComboBox *box : boxes) {
+                box->setEnabled(box->count() >= 2);
+                box->setVisible(true);
+            }
+        }
+    }
+    setEnabled(true);
+}
+
+QMap<QString, QVariant> Bulk_Account::changeRecord() const
+{
+    QMap<QString, QVariant> record;
+    takeCombo(record, ui->Account, QStringLiteral("Account"), true);
+    takeCombo(record, ui->StoreCategoryID, QStringLiteral("StoreCategoryID"));
+    takeCombo(record, ui->StoreCategory2ID, QStringLiteral("StoreCategory2ID"));
+    takeEdit(record, ui->PayPal, QStringLiteral("PayPalEmailAddress"));
+    return record;
+}

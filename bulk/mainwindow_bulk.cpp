@@ -1,0 +1,235 @@
+// The main window's bulk-edit commands: each reads the selected articles, checks that the
+// selection suits the dialog, runs the dialog and refreshes the rows where it changes
+// what the list shows.
+#include "mainwindow/mainwindow.h"
+
+#include "bulk/bulk_account.h"
+#include "bulk/bulk_formatandduration.h"
+#include "bulk/bulk_location.h"
+#include "bulk/bulk_payment.h"
+#include "bulk/bulk_priceandquantity.h"
+#include "bulk/bulk_profiles.h"
+#include "bulk/bulk_shipping.h"
+#include "bulk/searchandreplace.h"
+#include "core/database.h"
+#include "core/specialfolderid.h"
+#include "core/statics.h"
+#include "ui_mainwindow.h"
+#include "views/foldermodel.h"
+#include "views/itemlistroles.h"
+
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <QTreeWidgetItem>
+
+MainWindow::BulkSelection MainWindow::bulkSelection() const
+{
+    BulkSelection selection;
+    const QList<QTreeWidgetItem *> items = ui->itemlist->selectedItems();
+    for (const QTreeWidgetItem *item : items) {
+        const int site = item->data(0, ItemListRole::SiteRole).toInt();
+        const int account = item->data(0, ItemListRole::AccountRole).toInt();
+        if (selection.ids.isEmpty()) {
+            selection.site = site;
+            selection.account = account;
+        }
+        selection.sitesDiffer = selection.sitesDiffer || site != selection.site;
+        selection.accountsDiffer = selection.accountsDiffer || account != selection.account;
+        selection.ids << item->data(0, ItemListRole::ArticleIdRole).toString();
+    }
+    return selection;
+}
+
+int MainWindow::runBulkDialog(BulkEditDialog *dialog)
+{
+    // A dialog that found while it was built that it cannot work has said why already.
+    if (!dialog->canOpen()) {
+        delete dialog;
+        return 0;
+    }
+    dialog->setWindowModality(Qt::WindowModal);
+    const int result = dialog->exec();
+    dialog->deleteLater();
+    return result;
+}
+
+void MainWindow::refreshListRows(const QStringList &ids)
+{
+    for (const QString &id : ids) {
+        // The list may have changed while the dialog ran: find the row again by its id.
+        QTreeWidgetItem *item = IsItemWithIdHere(id.toInt());
+        if (!item)
+            continue;
+        const auto rows = db->select(QStringLiteral("SELECT ") + listColumns
+                                     + QStringLiteral(" FROM articles WHERE id=")
+                                     + QString::number(id.toInt()));
+        if (!rows.isEmpty())
+            UpdateListItem(rows.first(), item);
+    }
+}
+
+void MainWindow::on_actionFormat_und_Laufzeit_triggered()
+{
+    const BulkSelection selection = bulkSelection();
+    if (selection.ids.isEmpty())
+        return;
+    if (runBulkDialog(
+            new Bulk_FormatAndDuration(this, selection.ids.join(QLatin1Char(',')), currentFolder))
+        == 1)
+        refreshListRows(selection.ids);
+}
+
+void MainWindow::on_actionRahmenbedingungen_triggered()
+{
+    const BulkSelection selection = bulkSelection();
+    if (selection.ids.isEmpty())
+        return;
+    // Policies belong to one account on one site: the stored values decide.
+    QStringList ids;
+    int site = 0;
+    int account = 0;
+    for (const QString &id : selection.ids) {
+        const auto rows
+            = db->select(QStringLiteral("SELECT Site, Account FROM articles WHERE id = ")
+                         + QString::number(id.toInt()));
+        if (rows.isEmpty())
+            continue; // deleted meanwhile
+        const int rowSite = rows.first().value(QStringLiteral("Site")).toInt();
+        const int rowAccount = rows.first().value(QStringLiteral("Account")).toInt();
+        if (ids.isEmpty()) {
+            site = rowSite;
+            account = rowAccount;
+        } else if (rowSite != site) {
+            Statics::showMessage(this,
+                                 tr("Rahmenbedingungen können nur bezogen auf ein Land geändert "
+                                    "werden. Wähle mehrere Länder ggf. nacheinander"),
+                                 0);
+            return;
+        } else if (rowAccount != account) {
+            Statics::showMessage(this,
+                                 tr("Rahmenbedingungen können nur bezogen auf ein Konto geändert "
+                                    "werden. Wähle mehrere Konten ggf. nacheinander"),
+                                 0);
+            return;
+        }
+        ids << id;
+    }
+    if (ids.isEmpty())
+        return;
+    runBulkDialog(new Bulk_Profiles(this, account, site, ids.join(QLatin1Char(','))));
+}
+
+void MainWindow::on_actionArtikelstandort_und_Bearbeitungszeit_triggered()
+{
+    const BulkSelection selection = bulkSelection();
+    if (selection.ids.isEmpty())
+        return;
+    runBulkDialog(new Bulk_Location(this, selection.ids.join(QLatin1Char(','))));
+}
+
+void MainWindow::on_actionZahlungsmethoden_triggered()
+{
+    const BulkSelection selection = bulkSelection();
+    if (selection.ids.isEmpty())
+        return;
+    if (selection.sitesDiffer) {
+        Statics::showMessage(this,
+                             tr("Beim gebündelten Bearbeiten von Zahlungsmethoden müssen alle "
+                                "ausgewählten Artikel auf der gleichen Plattform sein."),
+                             0);
+        return;
+    }
+    runBulkDialog(new Bulk_Payment(this, selection.site, selection.ids.join(QLatin1Char(','))));
+}
+
+void MainWindow::on_actionKonto_PayPal_und_Shopkategorien_triggered()
+{
+    const BulkSelection selection = bulkSelection();
+    if (selection.ids.isEmpty())
+        return;
+    runBulkDialog(new Bulk_Account(this, selection.ids.join(QLatin1Char(',')), currentFolder,
+                                   selection.account, selection.accountsDiffer));
+}
+
+void MainWindow::on_actionPreise_und_Mengen_triggered()
+{
+    const BulkSelection selection = bulkSelection();
+    if (selection.ids.isEmpty())
+        return;
+    if (runBulkDialog(new Bulk_PriceAndQuantity(this, selection.ids.join(QLatin1Char(',')))) == 0)
+        return;
+    // The shown rows of the current folder, read again; the list is not sorted anew.
+    const auto rows = db->select(currentQuery);
+    for (const auto &row : rows) {
+        if (QTreeWidgetItem *item = IsItemWithIdHere(row.value(QStringLiteral("id")).toInt()))
+            UpdateListItem(row, item);
+    }
+}
+
+void MainWindow::on_actionSuchen_und_ersetzen_triggered()
+{
+    const BulkSelection selection = bulkSelection();
+    if (selection.ids.isEmpty())
+        return;
+    QPointer<SearchAndReplace> dialog = new SearchAndReplace(selection.ids, this);
+    dialog->setWindowModality(Qt::WindowModal);
+    const int result = dialog->exec();
+    const bool queue = dialog && dialog->moveToOutbox;
+    if (dialog)
+        dialog->deleteLater();
+    if (result != 1 || !queue)
+        return;
+    if (currentFolder != SpecialFolderId::Active) {
+        refreshListRows(selection.ids);
+        return;
+    }
+    // Edited running listings go to the outbox, as "In Ausgang legen" puts them there: the
+    // listing worker then sends the revisions.
+    int moved = 0;
+    for (const QString &id : selection.ids) {
+        const int articleId = id.toInt();
+        QTreeWidgetItem *item = IsItemWithIdHere(articleId);
+        if (!item)
+            continue;
+        const QString folder = db->selectOne(QStringLiteral("SELECT Folder FROM articles WHERE id=")
+                                             + QString::number(articleId));
+        if (folder.isEmpty())
+            continue;
+        const QString statement
+            = QStringLiteral("UPDATE articles SET FolderOld=%1, Folder=%2, IsEdit=0, DoCheck=2, "
+                             "DoCheckResult='%3' WHERE id=%4")
+                  .arg(QString::number(folder.toInt()), QString::number(SpecialFolderId::Outbox),
+                       Database::escapeString(tr("Artikel wird eingestellt / aktualisiert")),
+                       QString::number(articleId));
+        if (!db->executeSQL(statement))
+            continue;
+        delete ui->itemlist->takeTopLevelItem(ui->itemlist->indexOfTopLevelItem(item));
+        folderModel->ChangeFolderCount(folder.toInt(), -1, false);
+        ++moved;
+    }
+    folderModel->ChangeFolderCount(SpecialFolderId::Outbox, moved, false);
+    trayIcon->showMessage(tr("Artikelupdate"),
+                          tr("Die geänderten Artikel wurden zur Aktualisierung in den Ausgang "
+                             "verschoben"),
+                          QSystemTrayIcon::Information, 10000);
+    updateBar();
+    updateButtons();
+    if (moved > 0)
+        emit startCheckNow();
+}
+
+void MainWindow::on_actionInlandsversand_triggered()
+{
+    const BulkSelection selection = bulkSelection();
+    if (selection.ids.isEmpty())
+        return;
+    if (selection.sitesDiffer) {
+        Statics::showMessage(this,
+                             tr("Beim gebündelten Bearbeiten von Inlandsversandmethoden müssen "
+                                "alle ausgewählten Artikel auf der gleichen Plattform sein."),
+                             0);
+        return;
+    }
+    runBulkDialog(new Bulk_Shipping(this, selection.site, selection.ids.join(QLatin1Char(',')),
+                                    selection.accountsDiffer, selection.account));
+}

@@ -1,0 +1,136 @@
+#include "editor/companions/editvar.h"
+
+#include <QLineEdit>
+#include <QMap>
+#include <QVariant>
+
+#include "core/database.h"
+#include "core/statics.h"
+#include "ui_editvar.h"
+
+namespace {
+
+const QString kConnection = QStringLiteral("VarEdit");
+const QString kTable = QStringLiteral("articles_variations");
+
+QString optionBlock(const QString &name, const QString &value)
+{
+    return QStringLiteral("<NameValueList><Name>") + name + QStringLiteral("</Name><Value>") + value
+        + QStringLiteral("</Value></NameValueList>");
+}
+
+// The typed price with a decimal point and two decimals; a text that is no number as typed.
+QString price(const QString &typed)
+{
+    const QString fixed = Statics::fixPrice(typed);
+    bool isNumber = false;
+    const double value = fixed.toDouble(&isNumber);
+    return isNumber ? QString::number(value, 'f', 2) : fixed;
+}
+
+} // namespace
+
+EditVar::EditVar(QWidget *parent, QString ids, bool, QString articleId, QString identifier)
+    : QDialog(parent)
+    , m_ui(new Ui::EditVar)
+    , m_ids(std::move(ids))
+    , m_articleId(std::move(articleId))
+    , m_identifier(std::move(identifier))
+{
+    m_ui->setupUi(this);
+    if (m_identifier.isEmpty())
+        m_ui->EAN->setEnabled(false);
+
+    if (m_ids.contains(QLatin1Char(','))) {
+        m_ui->SKU->setEnabled(false);
+        m_ui->EAN->setEnabled(false);
+        m_ui->Quantity->setModified(false);
+        m_ui->StartPrice->setModified(false);
+    } else {
+        Database db(true, kConnection);
+        const SqlRows rows
+            = db.select(QStringLiteral("SELECT * FROM articles_variations WHERE id=") + m_ids);
+        QString xml;
+        if (!rows.isEmpty()) {
+            const auto &row = rows.first();
+            m_ui->SKU->setText(row.value(QStringLiteral("SKU")).toString());
+            m_ui->Quantity->setText(QString::number(row.value(QStringLiteral("Quantity")).toInt()));
+            // Two decimals: the seller sees the cents that are stored.
+            m_ui->StartPrice->setText(
+                QString::number(row.value(QStringLiteral("StartPrice")).toDouble(), 'f', 2));
+            if (!m_identifier.isEmpty())
+                m_ui->EAN->setText(row.value(m_identifier).toString());
+            xml = row.value(QStringLiteral("VariantXml")).toString();
+        }
+        const QString open = QStringLiteral("<NameValueList>");
+        const QString close = QStringLiteral("</NameValueList>");
+        while (xml.contains(open)) {
+            const QString block = Statics::getstr(xml, open, close);
+            const QString name
+                = Statics::getstr(block, QStringLiteral("<Name>"), QStringLiteral("</Name>"));
+            auto *field = new QLineEdit(
+                Statics::getstr(block, QStringLiteral("<Value>"), QStringLiteral("</Value>")),
+                this);
+            field->setProperty("fieldname", name);
+            m_ui->formLayout->addRow(name, field);
+            m_optionFields.append(field);
+            const int end = xml.indexOf(close, xml.indexOf(open));
+            if (end < 0)
+                break;
+            xml = xml.mid(end + close.size());
+        }
+    }
+    adjustSize();
+    setMinimumSize(size());
+    setMaximumSize(size());
+}
+
+EditVar::~EditVar() = default;
+
+void EditVar::accept()
+{
+    if (m_ids.contains(QLatin1Char(',')) ? saveSeveral() : saveOne())
+        done(1);
+}
+
+bool EditVar::saveOne()
+{
+    QMap<QString, QVariant> row;
+    row.insert(QStringLiteral("SKU"), m_ui->SKU->text());
+    row.insert(QStringLiteral("Quantity"), m_ui->Quantity->text().toInt());
+    row.insert(QStringLiteral("StartPrice"), price(m_ui->StartPrice->text()));
+    QString xml;
+    for (QLineEdit *field : qAsConst(m_optionFields))
+        xml += optionBlock(field->property("fieldname").toString(), field->text());
+    row.insert(QStringLiteral("VariantXml"), xml);
+    if (!m_identifier.isEmpty())
+        row.insert(m_identifier, m_ui->EAN->text());
+    Database db(true, kConnection);
+    if (db.updateSqlClean(row, kTable, QStringLiteral("id=") + m_ids))
+        return true;
+    Statics::showMessage(
+        this, tr("Die Variante konnte nicht gespeichert werden: %1").arg(db.lastErrorText), 2);
+    return false;
+}
+
+bool EditVar::saveSeveral()
+{
+    QMap<QString, QVariant> row;
+    if (m_ui->Quantity->isModified())
+        row.insert(QStringLiteral("Quantity"), m_ui->Quantity->text().toInt());
+    if (m_ui->StartPrice->isModified())
+        row.insert(QStringLiteral("StartPrice"), price(m_ui->StartPrice->text()));
+    if (row.isEmpty())
+        return true;
+    Database db(true, kConnection);
+    for (const QString &id : m_ids.split(QLatin1Char(','))) {
+        if (!db.updateSqlClean(row, kTable, QStringLiteral("id=") + id)) {
+            Statics::showMessage(
+                this,
+                tr("Die Variante %1 konnte nicht gespeichert werden: %2").arg(id, db.lastErrorText),
+                2);
+            return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QDialog>
+#include <QList>
+#include <QString>
+#include <memory>
+
+class QLineEdit;
+
+namespace Ui {
+class EditVar;
+}
+
+// Edits the selected variations of an article: one in full (SKU, quantity, price, product
+// identifier and the value of each option), several in quantity and price only, writing
+// to each just the fields the seller changed.
+class EditVar : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // `ids`: variation ids joined by ","; `identifier`: the product-identifier column the
+    // article's category uses ("EAN", "ISBN", "UPC") or empty. Several ids are told by the
+    // ids themselves.
+    EditVar(QWidget *parent, QString ids, bool several, QString articleId, QString identifier);
+    ~EditVar() override;
+
+    // Writes the changes; stays open and says why when a write fails.
+    void accept() override;
+
+private:
+    bool saveOne();
+    bool saveSeveral();
+
+    std::unique_ptr<Ui::EditVar> m_ui;
+    QList<QLineEdit *> m_optionFields;
+    QString m_ids;
+    QString m_articleId;
+    QString m_identifier;
+};

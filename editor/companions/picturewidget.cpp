@@ -1,0 +1,352 @@
+#include "editor/companions/picturewidget.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QMimeData>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTimer>
+#include <QTransform>
+#include <QUrl>
+
+#include "core/database.h"
+#include "core/dialogs.h"
+#include "core/logging.h"
+#include "core/statics.h"
+#include "marketplace/easyexif.h"
+#include "ui_picturewidget.h"
+
+namespace {
+
+const QString kInternal = QStringLiteral("internal");
+const QString kNoPhoto = QStringLiteral(":/buttons/images/no_photo.png");
+
+// The clockwise turn that makes the picture upright, from its EXIF orientation.
+int exifAngle(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray data = file.readAll();
+    easyexif::EXIFInfo info;
+    const int code = info.parseFrom(reinterpret_cast<const unsigned char *>(data.constData()),
+                                    static_cast<unsigned int>(data.size()));
+    if (code != 0) {
+        qCDebug(lcApp) << "Error parsing EXIF: code" << code;
+        return 0;
+    }
+    switch (info.Orientation) {
+    case 6:
+        return 90;
+    case 8:
+        return 270;
+    case 3:
+        return 180;
+    default:
+        return 0;
+    }
+}
+
+bool acceptable(const QMimeData *mime)
+{
+    return mime->hasImage() || mime->hasFormat(QStringLiteral("text/uri-list"))
+        || mime->hasFormat(kInternal);
+}
+
+} // namespace
+
+PictureWidget::PictureWidget(QWidget *parent, Database *db)
+    : QWidget(parent)
+    , m_db(db)
+    , m_ui(new Ui::PictureWidget)
+    , m_dialogParent(parent)
+    , m_checkTimer(new QTimer(this))
+{
+    m_ui->setupUi(this);
+    m_checkTimer->setSingleShot(true);
+    m_checkTimer->setInterval(3000);
+    connect(m_checkTimer, &QTimer::timeout, this, &PictureWidget::checkImageModified);
+    m_ui->label->setStyleSheet(QStringLiteral("QLabel { background-color : white; color : blue; }"));
+    m_ui->label->setAcceptDrops(false);
+    m_ui->rotateButton->setEnabled(false);
+    {
+        const QPushButton probe(this);
+        m_ui->rotateButton->setStyleSheet(
+            QStringLiteral("color: ") + probe.palette().color(QPalette::ButtonText).name());
+    }
+    m_ui->showExtern->setEnabled(false);
+    m_ui->deleteButton->setEnabled(true);
+    setAcceptDrops(true);
+    m_ui->rotateButton->hide();
+}
+
+PictureWidget::~PictureWidget() = default;
+
+void PictureWidget::setCheckInterval(int milliseconds)
+{
+    m_checkTimer->setInterval(milliseconds);
+}
+
+void PictureWidget::markModified()
+{
+    setAccessibleDescription(QStringLiteral("modified"));
+}
+
+void PictureWidget::setImage(QString path)
+{
+    m_fileTime = QFileInfo(path).lastModified();
+    const int angle = exifAngle(path);
+
+    QImageReader reader(path);
+    reader.setDecideFormatFromContent(true);
+    reader.setAutoTransform(false);
+    QImage image = reader.read();
+    QPixmap picture;
+    if (image.isNull()) {
+        qCInfo(lcApp) << "Bildfehler" << reader.errorString() << path;
+    } else {
+        if (angle != 0)
+            rotated = true;
+        const int total = rotation > 0 ? (angle + rotation) % 360 : angle;
+        if (total != 0)
+            image = image.transformed(QTransform().rotate(total), Qt::FastTransformation);
+        picture = QPixmap::fromImage(image);
+        const QSize box = m_ui->label->frameRect().size();
+        if (picture.width() > m_ui->label->width() || picture.height() > m_ui->label->height())
+            picture = picture.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    }
+    m_ui->label->setPixmap(picture);
+    m_ui->label->show();
+    imagePath = path;
+    m_ui->rotateButton->setEnabled(angle == 0);
+    m_ui->deleteButton->setEnabled(true);
+    m_ui->showExtern->setEnabled(true);
+    markModified();
+    m_checkTimer->start();
+}
+
+void PictureWidget::showNoPhoto()
+{
+    rotation = 0;
+    const QSize box(m_ui->label->width() - 8, m_ui->label->height());
+    m_ui->label->setPixmap(
+        QPixmap(kNoPhoto).scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    m_ui->label->show();
+    m_ui->rotateButton->setEnabled(false);
+    m_ui->showExtern->setEnabled(false);
+    markModified();
+}
+
+void PictureWidget::clearImage()
+{
+    showNoPhoto();
+    imagePath.clear();
+    m_ui->deleteButton->setEnabled(false);
+    m_checkTimer->stop();
+}
+
+void PictureWidget::setImageNotFound()
+{
+    showNoPhoto();
+    m_ui->deleteButton->setEnabled(true);
+    m_checkTimer->stop();
+}
+
+void PictureWidget::savePicture() {}
+
+void PictureWidget::checkImageModified()
+{
+    if (imagePath.isEmpty() || !QFileInfo::exists(imagePath))
+        return;
+    const QDateTime modified = QFileInfo(imagePath).lastModified();
+    if (modified == m_fileTime) {
+        m_checkTimer->start();
+        return;
+    }
+    m_fileTime = modified;
+    setImage(imagePath);
+}
+
+void PictureWidget::on_openButton_clicked()
+{
+    QString folder = m_db->getOption(QStringLiteral("lastSingleDir"), QString());
+    if (!folder.isEmpty() && !QDir(folder).exists())
+        folder.clear();
+    const QString fileName = Dialogs::openFileName(
+        m_dialogParent, tr("Wähle ein Bild aus"), folder,
+        tr("Alle Bildformate")
+            + QStringLiteral(" (*.jpg *.jpeg *.png *.heic *.bmp);;JPEG (*.jpg *.jpeg);;PNG "
+                             "(*.png);;HEIF (*.heic);;Bitmaps (*.bmp)"));
+    handleFileSaveAsBeforeCloseSelected(fileName);
+}
+
+void PictureWidget::handleFileSaveAsBeforeCloseSelected(const QString &fileName)
+{
+    if (fileName.isEmpty() || !QFileInfo::exists(fileName))
+        return;
+    rotation = 0;
+    setImage(fileName);
+    m_db->setOption(QStringLiteral("lastSingleDir"), QFileInfo(fileName).absolutePath());
+}
+
+void PictureWidget::on_rotateButton_clicked()
+{
+    if (imagePath.isEmpty())
+        return;
+    rotation += 90;
+    QPixmap picture = QPixmap(imagePath).transformed(QTransform().rotate(rotation % 360),
+                                                     Qt::FastTransformation);
+    rotated = true;
+    m_ui->label->setPixmap(
+        picture.scaled(m_ui->label->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    markModified();
+}
+
+void PictureWidget::on_deleteButton_clicked()
+{
+    clearImage();
+    if (!pictureSlots)
+        return;
+    // One pass closes the one gap a deletion leaves.
+    for (int i = 0; i + 1 < pictureSlots->size(); ++i) {
+        PictureWidget *slot = pictureSlots->at(i);
+        PictureWidget *next = pictureSlots->at(i + 1);
+        if (slot->imagePath.isEmpty() && !next->imagePath.isEmpty()) {
+            slot->rotation = next->rotation;
+            slot->setImage(next->imagePath);
+            next->clearImage();
+        }
+    }
+}
+
+void PictureWidget::on_showExtern_clicked()
+{
+    if (!imagePath.isEmpty() && QFileInfo::exists(imagePath))
+        QDesktopServices::openUrl(QUrl::fromLocalFile(imagePath));
+}
+
+void PictureWidget::mousePressEvent(QMouseEvent *event)
+{
+    if (imagePath.isEmpty() || !childAt(event->pos()))
+        return;
+    auto *mime = new QMimeData;
+    mime->setData(kInternal, imagePath.toUtf8());
+    auto *drag = new QDrag(this);
+    drag->setMimeData(mime);
+    drag->exec(Qt::MoveAction);
+}
+
+void PictureWidget::dragEnterEvent(QDragEnterEvent *event)
+{
+    dragMoveEvent(event);
+}
+
+void PictureWidget::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (!answeredOwnOrUnusable(event))
+        event->acceptProposedAction();
+}
+
+void PictureWidget::dropEvent(QDropEvent *event)
+{
+    if (answeredOwnOrUnusable(event))
+        return;
+    getImagesFromMimeData(event->mimeData());
+    event->acceptProposedAction();
+}
+
+bool PictureWidget::answeredOwnOrUnusable(QDropEvent *event) const
+{
+    if (!acceptable(event->mimeData())) {
+        event->ignore();
+        return true;
+    }
+    if (event->source() == this) {
+        event->setDropAction(Qt::MoveAction);
+        event->accept();
+        return true;
+    }
+    return false;
+}
+
+QString PictureWidget::localFile(const QUrl &url) const
+{
+    if (url.isLocalFile())
+        return url.toLocalFile();
+    const QString scheme = url.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        return QString();
+    QString name = QFileInfo(url.path()).fileName();
+    if (name.isEmpty())
+        name = QStringLiteral("bild.jpg");
+    const QString target = m_db->getImageTempPath() + Statics::hashString(url.toString()).left(8)
+        + QLatin1Char('_') + name;
+    return Statics::DownloadURL(url.toString(), target, true) ? target : QString();
+}
+
+void PictureWidget::getImagesFromMimeData(const QMimeData *mime)
+{
+    if (mime->hasFormat(kInternal)) {
+        QByteArray data = mime->data(kInternal);
+        const int zero = data.indexOf('\0');
+        if (zero >= 0)
+            data.truncate(zero);
+        const QString path = QString::fromUtf8(data);
+        if (path == imagePath || !pictureSlots)
+            return;
+        PictureWidget *source = nullptr;
+        for (PictureWidget *slot : qAsConst(*pictureSlots)) {
+            if (slot->imagePath == path) {
+                source = slot;
+                break;
+            }
+        }
+        if (!source)
+            return;
+        const int sourceRotation = source->rotation;
+        if (imagePath.isEmpty()) {
+            source->clearImage();
+        } else {
+            source->rotation = rotation;
+            source->setImage(imagePath);
+        }
+        rotation = sourceRotation;
+        setImage(path);
+        return;
+    }
+    if (mime->hasImage()) {
+        const QImage image = qvariant_cast<QImage>(mime->imageData());
+        m_ui->label->setPixmap(QPixmap::fromImage(image).scaled(
+            m_ui->label->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        markModified();
+        return;
+    }
+    const QList<QUrl> urls = mime->urls();
+    if (urls.size() == 1) {
+        const QString file = localFile(urls.first());
+        if (!file.isEmpty())
+            setImage(file);
+        return;
+    }
+    if (!pictureSlots)
+        return;
+    for (const QUrl &url : urls) {
+        PictureWidget *empty = nullptr;
+        for (PictureWidget *slot : qAsConst(*pictureSlots)) {
+            if (slot->imagePath.isEmpty()) {
+                empty = slot;
+                break;
+            }
+        }
+        if (!empty)
+            return;
+        const QString file = localFile(url);
+        if (!file.isEmpty())
+            empty->setImage(file);
+    }
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QWidget>
+#include <memory>
+
+class Database;
+class QMimeData;
+class QTimer;
+
+namespace Ui {
+class PictureWidget;
+}
+
+// One picture slot of the article editor: shows a picture file turned upright by its EXIF
+// orientation, loads files, takes drops from other slots and from outside, deletes its
+// picture (the pictures behind move up one slot) and reloads the file when it changes.
+class PictureWidget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // `db`: the editor's connection, for the folder last chosen from.
+    PictureWidget(QWidget *parent, Database *db);
+    ~PictureWidget() override;
+
+    void setImage(QString path);
+    void clearImage();
+    // The slot's file is missing: keeps the path, shows the no-photo picture.
+    void setImageNotFound();
+    // Turned pictures are kept as they are on disk: nothing to do.
+    void savePicture();
+    void getImagesFromMimeData(const QMimeData *mime);
+
+    // How often a loaded file is checked for changes (3 s).
+    void setCheckInterval(int milliseconds);
+
+    // Full path of the file shown; empty when the slot is empty.
+    QString imagePath;
+    // All slots of the editor in display order, this one included; not owned.
+    QList<PictureWidget *> *pictureSlots = nullptr;
+    // Set when the picture was turned, by its EXIF orientation or by the seller.
+    bool rotated = false;
+    // The seller's own turn in degrees, a multiple of 90.
+    int rotation = 0;
+
+public slots:
+    void handleFileSaveAsBeforeCloseSelected(const QString &fileName);
+    void checkImageModified();
+
+private slots:
+    void on_openButton_clicked();
+    void on_rotateButton_clicked();
+    void on_deleteButton_clicked();
+    void on_showExtern_clicked();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    void showNoPhoto();
+    void markModified();
+    // Ignores a drag or drop without pictures, takes the slot's own picture back where it
+    // was; true when that answered it.
+    bool answeredOwnOrUnusable(QDropEvent *event) const;
+    // A dropped address as a local file: web pictures are fetched first; other schemes
+    // give the empty text.
+    QString localFile(const QUrl &url) const;
+
+    QDateTime m_fileTime;
+    Database *m_db;
+    std::unique_ptr<Ui::PictureWidget> m_ui;
+    QWidget *m_dialogParent;
+    // The one pending change check of this slot.
+    QTimer *m_checkTimer;
+};

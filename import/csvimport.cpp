@@ -1,0 +1,364 @@
+#include "import/csvimport.h"
+
+#include "ui_csvimport.h"
+
+#include "core/database.h"
+#include "core/dialogs.h"
+#include "core/logging.h"
+#include "core/settings.h"
+#include "core/specialfolderid.h"
+#include "core/statics.h"
+#include "import/reader.h"
+#include "import/rowfunction.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QTextCodec>
+#include <QTextStream>
+
+namespace {
+
+const QString kTab = QStringLiteral("{TAB}");
+constexpr int kPictureSlots = 12;
+constexpr int kPreviewRows = 20;
+
+const QStringList kNotUpdateKeys
+    = { "Folder",      "DoCheckResult", "DoCheck",  "IsVerified", "IsEdit",
+        "RefreshHash", "ParentArticle", "HasError", "LastError" };
+const QStringList kNotMapped = { "DoCheckResult", "DoCheck",       "IsVerified", "IsEdit",
+                                 "RefreshHash",   "ParentArticle", "HasError",   "LastError" };
+
+QTextCodec *utf8()
+{
+    return QTextCodec::codecForName("UTF-8");
+}
+
+QString settingsKey(const QString &fileName, const char *suffix)
+{
+    return QStringLiteral("Imp_") + fileName + QLatin1String(suffix);
+}
+
+} // namespace
+
+CsvImport::CsvImport(int folderId, QWidget *parent)
+    : QDialog(parent)
+    , ui(std::make_unique<Ui::CsvImport>())
+{
+    ui->setupUi(this);
+    const QColor textColor = QPushButton().palette().color(QPalette::Current, QPalette::ButtonText);
+    ui->toolButton->setStyleSheet(QStringLiteral("color: ") + textColor.name());
+    ui->progressBar->hide();
+    ui->progressBar->setValue(0);
+    readSettings();
+    db = std::make_unique<Database>(true, QStringLiteral("CsvImport"));
+    targetFolderId = (folderId == SpecialFolderId::Drafts || folderId > 0)
+        ? folderId
+        : int(SpecialFolderId::Drafts);
+    ui->TextClose->setText(QStringLiteral("\""));
+    ui->Preview->setColumnCount(0);
+    ui->Preview->setFocusPolicy(Qt::NoFocus);
+    ui->FileToImport->setEnabled(false);
+    ui->FirstHeaders->setChecked(true);
+    loadAccounts();
+    ui->ImportModus->addItem(tr("Alle als neuen Artikel anlegen"), int(InsertAll));
+    ui->ImportModus->addItem(tr("Artikel aktualisieren, nichts neu anlegen"), int(UpdateOnly));
+    ui->ImportModus->addItem(tr("Artikel aktualisieren, neue anlegen"), int(UpdateOrInsert));
+    SetEnabledAll(false);
+}
+
+CsvImport::~CsvImport() = default;
+
+void CsvImport::loadAccounts()
+{
+    ui->AccountImport->clear();
+    ui->AccountImport->addItem(tr("Ohne Kontenzuordnung"), QStringLiteral("0"));
+    const SqlRows accounts
+        = db->select(QStringLiteral("SELECT * FROM accounts ORDER BY accountname ASC"));
+    for (const auto &account : accounts) {
+        ui->AccountImport->addItem(account.value(QStringLiteral("accountname")).toString(),
+                                   account.value(QStringLiteral("id")).toString());
+    }
+}
+
+void CsvImport::on_toolButton_clicked()
+{
+    const QString folder
+        = db->getOption(QStringLiteral("lastImportFolder"), db->getCurrentDataDir());
+    const QString path = Dialogs::openFileName(
+        this, tr("CSV Datei laden"), folder,
+        tr("CSV oder Text Datei") + QStringLiteral(" (*.csv *.txt);;Alle Dateien (*.*)"));
+    if (!path.isEmpty())
+        onOpenFile(path);
+}
+
+void CsvImport::onOpenFile(const QString &str)
+{
+    db->setOption(QStringLiteral("lastImportFolder"), QFileInfo(str).absolutePath());
+    ui->FileToImport->setText(str);
+    if (!QFileInfo::exists(str)) {
+        Statics::showMessage(this, tr("Datei konnte nicht gefunden werden"), 2);
+        return;
+    }
+    QFile file(str);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        Statics::showMessage(this, tr("Die Datei konnte nicht geöffnet werden"), 2);
+        return;
+    }
+    // The separator that comes first in the first line wins; a tie changes nothing.
+    QTextStream stream(&file);
+    const QString firstLine = stream.readLine();
+    file.close();
+    if (!firstLine.isEmpty()) {
+        const auto position = [&firstLine](QChar c) {
+            const int at = firstLine.indexOf(c);
+            return at < 0 ? 100000 : at;
+        };
+        const int comma = position(QLatin1Char(','));
+        const int semicolon = position(QLatin1Char(';'));
+        const int tab = position(QLatin1Char('\t'));
+        if (comma < semicolon && comma < tab)
+            ui->Separator->setCurrentText(QStringLiteral(","));
+        else if (semicolon < comma && semicolon < tab)
+            ui->Separator->setCurrentText(QStringLiteral(";"));
+        else if (tab < comma && tab < semicolon)
+            ui->Separator->setCurrentText(kTab);
+    }
+
+    const bool stored = LoadFileSettings(false);
+    if (!stored) {
+        autoAssign = Statics::showQuestionDialog(
+            this, tr("Gleichnamige Felder"),
+            tr("Sollen gleichnamige Felder automatisch zugewiesen werden?"));
+    }
+    MakePreview();
+    if (stored)
+        LoadFileSettings(true);
+}
+
+bool CsvImport::LoadFileSettings(bool apply)
+{
+    const QString name = QFileInfo(ui->FileToImport->text()).fileName();
+    auto settings = Settings::app();
+    const int mode = settings->value(settingsKey(name, "_ImportModus"), -1).toInt();
+    if (mode <= -1)
+        return false;
+    if (!apply
+        && !Statics::showQuestionDialog(
+            this, tr("Gespeicherte Einstellungen"),
+            tr("Sollen die zuletzt verwendeten Einstellungen zu dieser Datei geladen werden?")))
+        return false;
+
+    const auto select = [](QComboBox *box, const QVariant &data) {
+        const int index
+            = box->findData(data, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        if (index >= 0)
+            box->setCurrentIndex(index);
+    };
+    select(ui->ImportModus, mode);
+    select(ui->AccountImport, settings->value(settingsKey(name, "_AccountImport")).toString());
+    select(ui->UpdateField, settings->value(settingsKey(name, "_UpdateField")).toString());
+    ui->Separator->setCurrentText(
+        settings->value(settingsKey(name, "_Separator"), ui->Separator->currentText()).toString());
+    ui->TextClose->setText(
+        settings->value(settingsKey(name, "_TextClose"), ui->TextClose->text()).toString());
+    ui->FirstHeaders->setChecked(
+        settings->value(settingsKey(name, "_FirstHeaders"), true).toBool());
+
+    const QStringList entries = settings->value(settingsKey(name, "_FieldMaps"))
+                                    .toString()
+                                    .split(QStringLiteral("!!!"), Qt::SkipEmptyParts);
+    for (QComboBox *box : qAsConst(columnCombos)) {
+        for (const QString &entry : entries) {
+            const QStringList parts = entry.split(QStringLiteral("=="));
+            if (parts.size() == 2 && box->property("column").toString() == parts.at(0))
+                select(box, parts.at(1));
+        }
+    }
+    return true;
+}
+
+void CsvImport::SaveFileSettings()
+{
+    const QString name = QFileInfo(ui->FileToImport->text()).fileName();
+    qCDebug(lcApp) << name << "< store settings";
+    auto settings = Settings::app();
+    settings->setValue(settingsKey(name, "_ImportModus"), ui->ImportModus->currentData().toInt());
+    settings->setValue(settingsKey(name, "_AccountImport"),
+                       ui->AccountImport->currentData().toString());
+    settings->setValue(settingsKey(name, "_UpdateField"),
+                       ui->UpdateField->currentData().toString());
+    settings->setValue(settingsKey(name, "_Separator"), ui->Separator->currentText());
+    settings->setValue(settingsKey(name, "_TextClose"), ui->TextClose->text());
+    settings->setValue(settingsKey(name, "_FirstHeaders"), ui->FirstHeaders->isChecked());
+    QStringList maps;
+    for (const QComboBox *box : qAsConst(columnCombos)) {
+        const QString field = box->currentData().toString();
+        if (!field.isEmpty())
+            maps << box->property("column").toString() + QStringLiteral("==") + field;
+    }
+    settings->setValue(settingsKey(name, "_FieldMaps"), maps.join(QStringLiteral("!!!")));
+}
+
+void CsvImport::readSettings()
+{
+    restoreGeometry(Settings::app()->value(QStringLiteral("CsvImport/geometry")).toByteArray());
+}
+
+void CsvImport::saveSettings()
+{
+    Settings::app()->setValue(QStringLiteral("CsvImport/geometry"), saveGeometry());
+}
+
+QString CsvImport::separator() const
+{
+    QString text = ui->Separator->currentText();
+    return text.replace(kTab, QStringLiteral("\t"));
+}
+
+QStringList CsvImport::articleColumns()
+{
+    QStringList columns;
+    if (db->isMySQL) {
+        for (const auto &row : db->select(QStringLiteral("SHOW COLUMNS FROM articles")))
+            columns << row.value(QStringLiteral("Field")).toString();
+    } else {
+        for (const auto &row : db->select(QStringLiteral("PRAGMA table_info(articles)")))
+            columns << row.value(QStringLiteral("name")).toString();
+    }
+    return columns;
+}
+
+void CsvImport::MakePreview()
+{
+    ui->Preview->clear();
+    // Only the rows shown are read, so a large file previews at once.
+    const bool header = ui->FirstHeaders->isChecked();
+    QList<QStringList> rows;
+    RowFunction firstRows([&rows, header](const QStringList &row) {
+        rows.append(row);
+        return rows.size() < kPreviewRows + (header ? 1 : 0);
+    });
+    QtCSV::Reader::readToProcessor(ui->FileToImport->text(), firstRows, separator(),
+                                   ui->TextClose->text(), utf8());
+
+    QStringList titles;
+    if (!rows.isEmpty()) {
+        if (header) {
+            titles = rows.first();
+        } else {
+            for (int c = 0; c < rows.first().size(); ++c)
+                titles << QString::number(c);
+        }
+    }
+    ui->Preview->setColumnCount(titles.size());
+    ui->Preview->setHeaderLabels(titles);
+    for (int r = header ? 1 : 0; r < rows.size(); ++r) {
+        QStringList cells;
+        for (QString cell : rows.at(r)) {
+            cell.replace(QLatin1Char('\n'), QLatin1Char(' '))
+                .replace(QLatin1Char('\r'), QLatin1Char(' '));
+            cells << cell.trimmed().left(255);
+        }
+        ui->Preview->addTopLevelItem(new QTreeWidgetItem(cells));
+    }
+
+    columnCombos.clear();
+    removeW(ui->itemshere);
+
+    const QStringList columns = articleColumns();
+    if (ui->UpdateField->count() == 0) {
+        for (const QString &column : columns) {
+            if (!kNotUpdateKeys.contains(column))
+                ui->UpdateField->addItem(column, column);
+        }
+    }
+    QStringList offered;
+    for (const QString &column : columns) {
+        if (!kNotMapped.contains(column))
+            offered << column;
+    }
+    for (int c = 0; c < titles.size(); ++c) {
+        auto *box = new QComboBox(ui->scrollAreaWidgetContents);
+        box->addItem(tr("- Keine Zuweisung -"), QString());
+        for (const QString &column : qAsConst(offered))
+            box->addItem(column, column);
+        for (int slot = 1; slot <= kPictureSlots; ++slot)
+            box->addItem(kPictureColumnPrefix + QString::number(slot),
+                         kPictureColumnPrefix + QString::number(slot));
+        if (autoAssign) {
+            const int match
+                = box->findText(titles.at(c), Qt::MatchExactly | Qt::MatchCaseSensitive);
+            if (match > 0)
+                box->setCurrentIndex(match);
+        }
+        box->setProperty("column", c);
+        columnCombos.append(box);
+        ui->itemshere->addRow(new QLabel(titles.at(c), ui->scrollAreaWidgetContents), box);
+    }
+    SetEnabledAll(true);
+}
+
+void CsvImport::removeW(QLayout *layout)
+{
+    while (layout->count() > 0) {
+        QLayoutItem *item = layout->takeAt(0);
+        if (item->layout())
+            removeW(item->layout());
+        delete item->widget();
+        delete item;
+    }
+}
+
+void CsvImport::SetEnabledAll(bool on)
+{
+    for (QWidget *widget :
+         { static_cast<QWidget *>(ui->AccountImport), static_cast<QWidget *>(ui->ImportModus),
+           static_cast<QWidget *>(ui->Separator), static_cast<QWidget *>(ui->FirstHeaders),
+           static_cast<QWidget *>(ui->TextClose), static_cast<QWidget *>(ui->Preview),
+           static_cast<QWidget *>(ui->buttonBox->button(QDialogButtonBox::Ok)),
+           static_cast<QWidget *>(ui->scrollArea) })
+        widget->setEnabled(on);
+    ui->UpdateField->setEnabled(on && ui->ImportModus->currentIndex() > 0);
+}
+
+void CsvImport::on_FirstHeaders_toggled(bool)
+{
+    if (!ui->FileToImport->text().isEmpty())
+        MakePreview();
+}
+
+void CsvImport::on_Separator_currentTextChanged(const QString &)
+{
+    if (!ui->FileToImport->text().isEmpty())
+        MakePreview();
+}
+
+void CsvImport::on_TextClose_textChanged(const QString &)
+{
+    if (!ui->FileToImport->text().isEmpty())
+        MakePreview();
+}
+
+void CsvImport::on_ImportModus_currentIndexChanged(int index)
+{
+    ui->UpdateField->setEnabled(index == UpdateOnly || index == UpdateOrInsert);
+}
+
+void CsvImport::on_buttonBox_rejected()
+{
+    if (importRunning) {
+        cancelRequested = true;
+        ui->buttonBox->button(QDialogButtonBox::Cancel)->setEnabled(false);
+        return;
+    }
+    saveSettings();
+    done(QDialog::Rejected);
+}
+
+void CsvImport::on_buttonBox_helpRequested() { }

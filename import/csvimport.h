@@ -1,0 +1,106 @@
+#pragma once
+
+#include "core/newsitem.h"
+
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class Database;
+
+// The column names by which picture columns of a CSV file are known, followed by 1 to 12.
+inline const QString kPictureColumnPrefix = QStringLiteral("Zerire3_image_");
+class QComboBox;
+class QLayout;
+
+namespace Ui {
+class CsvImport;
+}
+
+// Creates or updates articles from a CSV or text file: the user picks the file, the
+// separator is guessed, the first rows are previewed and each file column is mapped to an
+// article column or to one of twelve picture slots. The choices are remembered per file
+// name. OK runs the import row by row in one of three modes.
+class CsvImport : public QDialog
+{
+    Q_OBJECT
+
+public:
+    enum Mode { InsertAll = 0, UpdateOnly = 1, UpdateOrInsert = 2 };
+
+    explicit CsvImport(int folderId, QWidget *parent = nullptr);
+    ~CsvImport() override;
+
+signals:
+    void sendaddNewsItem(NewsItem data);
+    // The folder that received new articles, how many, and false (add to the count).
+    void changeFolderCount(int folderId, int count, bool absolute);
+
+public slots:
+    // Opens the chosen file: separator guess, saved settings, preview and mapping.
+    void onOpenFile(const QString &str);
+
+private slots:
+    void on_toolButton_clicked();
+    void on_FirstHeaders_toggled(bool checked);
+    void on_Separator_currentTextChanged(const QString &arg1);
+    void on_TextClose_textChanged(const QString &arg1);
+    void on_ImportModus_currentIndexChanged(int index);
+    void on_buttonBox_accepted();
+    void on_buttonBox_rejected();
+    void on_buttonBox_helpRequested();
+
+private:
+    struct MappedColumn
+    {
+        int column;
+        QString field;
+    };
+    // What one import run has done so far.
+    struct RunState
+    {
+        QList<MappedColumn> mapping; // the file columns imported, in column order
+        int created = 0;
+        int updated = 0;
+        int rowNumber = 0;
+        int eventCounter = 0;
+        bool headerPending = false;
+        bool stopped = false; // ended without the end steps (dialog stays open)
+        bool ended = false; // cancelled, or stopped after an error: the end steps follow
+        bool inTransaction = false;
+        int batched = 0;
+        QElapsedTimer sinceEvents; // since events were last served
+        QStringList skippedRows;
+    };
+
+    void loadAccounts();
+    void MakePreview();
+    void SetEnabledAll(bool on);
+    void removeW(QLayout *layout);
+    void readSettings();
+    void saveSettings();
+    bool LoadFileSettings(bool apply);
+    void SaveFileSettings();
+    // Replaces the picture records of an article by `pictures` (addresses, full paths or
+    // names in the picture folder).
+    void CopyImages(int articleId, QStringList &pictures);
+
+    QString separator() const;
+    QStringList articleColumns();
+    // Handles one file row of a run; false ends the run.
+    bool importRow(const QStringList &row, RunState &state);
+    void beginBatch(RunState &state);
+    void commitBatch(RunState &state);
+    void finishRun(const RunState &state);
+
+    bool importRunning = false;
+    bool cancelRequested = false;
+    std::unique_ptr<Ui::CsvImport> ui;
+    std::unique_ptr<Database> db;
+    QList<QComboBox *> columnCombos;
+    bool autoAssign = false;
+    int targetFolderId = -10;
+};

@@ -1,0 +1,190 @@
+#include "mainwindow/mainwindow.h"
+
+#include "core/config.h"
+#include "core/database.h"
+#include "core/logging.h"
+#include "core/statics.h"
+#include "mainwindow/about.h"
+#include "ui_mainwindow.h"
+
+#include <QBuffer>
+#include <QDesktopServices>
+#include <QFile>
+#include <QImageReader>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPixmap>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+
+const QString kBannerPath = QStringLiteral("/zaruvovezira/banner.php");
+constexpr int kDefaultBannerMinutes = 5;
+
+bool isWebAddress(const QUrl &url)
+{
+    return url.isValid() && !url.host().isEmpty()
+        && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+}
+
+// A GET that gives up after the program's network time-out; the reply reports through
+// finished() as always.
+QNetworkReply *startGet(QNetworkAccessManager *network, const QUrl &url)
+{
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setTransferTimeout(Statics::httpTimeout());
+    return network->get(request);
+}
+
+} // namespace
+
+void MainWindow::setupBanner()
+{
+    if (bannerReply)
+        return; // a fetch is under way; it arms the next one
+    if (!bannerNetwork)
+        bannerNetwork = new QNetworkAccessManager(this);
+
+    const QString address = Config::serverAddress(kBannerPath);
+    if (address.isEmpty()) {
+        armBanner(kDefaultBannerMinutes);
+        return;
+    }
+    QNetworkReply *reply = startGet(bannerNetwork, QUrl(address));
+    bannerReply = reply;
+    connect(reply, &QNetworkReply::finished, this, [this, reply]() {
+        reply->deleteLater();
+        const bool ok = reply->error() == QNetworkReply::NoError;
+        if (!ok)
+            qCInfo(lcNet).noquote() << "Banner not fetched:" << reply->errorString();
+        applyBannerDescription(ok ? reply->readAll() : QByteArray());
+    });
+}
+
+void MainWindow::applyBannerDescription(const QByteArray &body)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(body);
+    if (!document.isObject()) {
+        armBanner(kDefaultBannerMinutes);
+        return;
+    }
+    const QJsonObject description = document.object();
+    const int duration = description.value(QLatin1String("duration")).toInt();
+    const int minutes = duration > 0 ? duration : kDefaultBannerMinutes;
+
+    const QUrl image(description.value(QLatin1String("image")).toString(), QUrl::TolerantMode);
+    if (image.isEmpty()) {
+        ui->BannerWidget->hide();
+        armBanner(minutes);
+        return;
+    }
+    // Only pictures from the web; anything else counts as a picture that doesn't load.
+    if (!isWebAddress(image)) {
+        armBanner(minutes);
+        return;
+    }
+    QNetworkReply *reply = startGet(bannerNetwork, image);
+    bannerReply = reply;
+    connect(reply, &QNetworkReply::finished, this, [this, reply, description, minutes]() {
+        reply->deleteLater();
+        if (reply->error() == QNetworkReply::NoError)
+            applyBannerPicture(description, reply->readAll());
+        else
+            qCInfo(lcNet).noquote() << "Banner picture not fetched:" << reply->errorString();
+        armBanner(minutes);
+    });
+}
+
+void MainWindow::applyBannerPicture(const QJsonObject &description, const QByteArray &picture)
+{
+    // A picture that doesn't decode leaves the banner as it was.
+    QBuffer buffer;
+    buffer.setData(picture);
+    QImageReader reader(&buffer);
+    reader.setDecideFormatFromContent(true);
+    const QImage image = reader.read();
+    if (image.isNull()) {
+        qCInfo(lcNet).noquote() << "Banner picture unreadable:" << reader.errorString();
+        return;
+    }
+    QFile file(db->getImageTempPath() + QStringLiteral("banner.jpg"));
+    if (!file.open(QIODevice::WriteOnly) || file.write(picture) != picture.size())
+        qCWarning(lcApp).noquote() << "Banner picture not stored:" << file.errorString();
+
+    if (description.contains(QLatin1String("bg_r")) && description.contains(QLatin1String("bg_g"))
+        && description.contains(QLatin1String("bg_b"))) {
+        QPalette palette = ui->BannerWidget->palette();
+        palette.setBrush(
+            QPalette::All, QPalette::Window,
+            QBrush(QColor(qBound(0, description.value(QLatin1String("bg_r")).toInt(), 255),
+                          qBound(0, description.value(QLatin1String("bg_g")).toInt(), 255),
+                          qBound(0, description.value(QLatin1String("bg_b")).toInt(), 255))));
+        ui->BannerWidget->setPalette(palette);
+        ui->BannerWidget->setAutoFillBackground(true);
+    }
+    const int height = qMax(0, description.value(QLatin1String("bannerHeight")).toInt());
+    ui->BannerWidget->setMinimumHeight(height);
+    ui->BannerWidget->setMaximumHeight(height);
+    ui->BannerLabel->setPixmap(QPixmap::fromImage(image));
+    // The label opens only web addresses.
+    ui->BannerLabel->setProperty("link", description.value(QLatin1String("link")).toString());
+    ui->BannerWidget->show();
+}
+
+void MainWindow::armBanner(int minutes)
+{
+    if (!bannerTimer) {
+        bannerTimer = new QTimer(this);
+        bannerTimer->setObjectName(QStringLiteral("bannerTimer"));
+        bannerTimer->setSingleShot(true);
+        connect(bannerTimer, &QTimer::timeout, this, &MainWindow::setupBanner);
+    }
+    bannerTimer->start(minutes * 60000);
+}
+
+void MainWindow::openWebPage(const QString &address)
+{
+    const QUrl url(address);
+    if (address.isEmpty() || !isWebAddress(url)) {
+        Statics::showMessage(this,
+                             tr("Die Seite ist nicht erreichbar: Es ist keine Adresse für sie "
+                                "eingerichtet."),
+                             1);
+        return;
+    }
+    QDesktopServices::openUrl(url);
+}
+
+void MainWindow::on_actionDatenverzeichnis_ffnen_triggered()
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(db->getCurrentDataDir()));
+}
+
+void MainWindow::on_actionProjektseite_ffnen_triggered()
+{
+    openWebPage(Config::value(Config::Key::ProjectUrl));
+}
+
+void MainWindow::on_action_1_Webseite_besuchen_triggered()
+{
+    openWebPage(Config::serverAddress(QStringLiteral("/")));
+}
+
+void MainWindow::on_actionHilfe_triggered()
+{
+    openWebPage(Config::serverAddress(QStringLiteral("/support")));
+}
+
+void MainWindow::on_action_ber_1_triggered()
+{
+    auto *about = new About(this);
+    about->setWindowModality(Qt::WindowModal);
+    about->exec();
+    about->deleteLater();
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QPair>
+#include <QSet>
+#include <QString>
+#include <QVector>
+#include <functional>
+
+class Database;
+class QSqlRecord;
+
+// Copies every table of a local SQLite database file into the shared MySQL database:
+// each MySQL table of the same name is emptied and refilled with the local rows (the
+// columns both sides have, key values included). Rows MySQL refuses for their data (a
+// text its character set can't hold, a value too long, a duplicate key) are left out
+// and counted; any other failure stops the transfer. Every step is written to a log.
+class MySqlTransfer
+{
+public:
+    struct Progress
+    {
+        QString table;
+        int tableIndex = 0; // 1-based
+        int tableCount = 0;
+        int row = 0; // 1-based; 0 when the table is just starting
+        int rowCount = 0;
+    };
+    using ProgressHandler = std::function<void(const Progress &)>;
+
+    enum class Outcome { Completed, LocalNotOpened, LogNotCreated, Stopped };
+
+    struct Result
+    {
+        Outcome outcome = Outcome::Completed;
+        // The refusal that stopped the transfer.
+        QString error;
+        int copiedRows = 0;
+        // Rows not copied: refused rows and the rows of tables MySQL has not got.
+        int skippedRows = 0;
+    };
+
+    // `target` is a connection to the MySQL database; `localFile` the SQLite file; the log
+    // `logFile` is replaced.
+    MySqlTransfer(Database *target, const QString &localFile, const QString &logFile);
+
+    // Rows sent between two progress reports.
+    static constexpr int kProgressEvery = 31;
+
+    Result run(const ProgressHandler &progress);
+
+    // The fields of `record` that `targetColumns` names, as (name, position), in ascending
+    // order of their names: the columns a row is copied with.
+    static QVector<QPair<QString, int>> commonColumns(const QSqlRecord &record,
+                                                      const QSet<QString> &targetColumns);
+
+private:
+    Database *m_target;
+    QString m_localFile;
+    QString m_logFile;
+};

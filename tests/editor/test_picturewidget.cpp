@@ -1,0 +1,276 @@
+// The picture slots: EXIF turns, deleting, drag and drop between slots, drops from outside
+// and reloading a changed file.
+#include "editor/companions/picturewidget.h"
+#include "tests/support/fakehttpserver.h"
+#include "tests/support/testdatabase.h"
+#include "tests/support/testmain.h"
+
+#include <QBuffer>
+#include <QDropEvent>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QMimeData>
+#include <QPainter>
+#include <QTimer>
+#include <QToolButton>
+#include <memory>
+
+using TestSupport::FakeHttpServer;
+using TestSupport::FakeReply;
+
+namespace {
+
+// A 40 x 20 JPEG, left half red, right half blue; with an EXIF orientation when not 0.
+QByteArray jpeg(int orientation, const QSize &size = QSize(40, 20))
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    QPainter(&image).fillRect(0, 0, size.width() / 2, size.height(), Qt::red);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG", 95);
+    if (orientation == 0)
+        return bytes;
+    // APP1 "Exif" with a little-endian TIFF block holding one entry: orientation, SHORT.
+    QByteArray tiff("II\x2a\x00\x08\x00\x00\x00\x01\x00\x12\x01\x03\x00\x01\x00\x00\x00", 18);
+    tiff += char(orientation);
+    tiff += QByteArray(7, '\0');
+    const QByteArray body = QByteArray("Exif\0\0", 6) + tiff;
+    QByteArray app1("\xff\xe1", 2);
+    app1 += char((body.size() + 2) >> 8);
+    app1 += char((body.size() + 2) & 0xff);
+    return bytes.left(2) + app1 + body + bytes.mid(2);
+}
+
+// Drags `mime` onto `slot` and drops it there, as the drag manager delivers it.
+bool drop(QWidget *slot, QMimeData *mime, Qt::DropAction action)
+{
+    QDragEnterEvent enter(QPoint(10, 10), action, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(slot, &enter);
+    QDropEvent drop(QPointF(10, 10), action, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(slot, &drop);
+    return enter.isAccepted() && drop.isAccepted();
+}
+
+bool reddish(const QColor &color)
+{
+    return color.red() > 128 && color.blue() < 128;
+}
+
+} // namespace
+
+class TestPictureWidget : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void exifTurn_data();
+    void exifTurn();
+    void deleteMovesUp();
+    void dragBetweenSlots_data();
+    void dragBetweenSlots();
+    void dropFromOutside_data();
+    void dropFromOutside();
+    void reloadWhenChanged();
+
+private:
+    QString writeFile(const QString &name, const QByteArray &bytes);
+    // Loads files "0.jpg" ... into the first `count` slots.
+    void fill(int count);
+    QStringList paths() const;
+
+    std::unique_ptr<TestSupport::TestDatabase> m_t;
+    std::unique_ptr<QWidget> m_editor;
+    QList<PictureWidget *> m_slots;
+};
+
+void TestPictureWidget::init()
+{
+    m_t = std::make_unique<TestSupport::TestDatabase>(TestSupport::Backend::SQLite);
+    QVERIFY2(m_t->error().isEmpty(), qPrintable(m_t->error()));
+    m_editor = std::make_unique<QWidget>();
+    m_slots.clear();
+    for (int i = 0; i < 6; ++i) {
+        auto *slot = new PictureWidget(m_editor.get(), m_t->db());
+        slot->pictureSlots = &m_slots;
+        slot->setGeometry(i * 270, 0, 263, 218);
+        m_slots.append(slot);
+    }
+    m_editor->resize(6 * 270, 220);
+    m_editor->show();
+}
+
+void TestPictureWidget::cleanup()
+{
+    m_slots.clear();
+    m_editor.reset();
+    m_t.reset();
+}
+
+QString TestPictureWidget::writeFile(const QString &name, const QByteArray &bytes)
+{
+    const QString path = m_t->dataDir() + name;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return QString();
+    return path;
+}
+
+void TestPictureWidget::fill(int count)
+{
+    for (int i = 0; i < count; ++i)
+        m_slots[i]->setImage(writeFile(QString("%1.jpg").arg(i), jpeg(0)));
+}
+
+QStringList TestPictureWidget::paths() const
+{
+    QStringList names;
+    for (PictureWidget *slot : m_slots)
+        names << slot->imagePath.section('/', -1);
+    return names;
+}
+
+void TestPictureWidget::exifTurn_data()
+{
+    QTest::addColumn<int>("orientation");
+    QTest::addColumn<bool>("upright"); // taller than wide after turning
+    QTest::addColumn<QString>("redSide"); // where the red half ends up: left, right, top, bottom
+    QTest::newRow("none") << 0 << false << "left";
+    QTest::newRow("1 normal") << 1 << false << "left";
+    QTest::newRow("3 turned 180") << 3 << false << "right";
+    QTest::newRow("6 quarter clockwise") << 6 << true << "top";
+    QTest::newRow("8 quarter counter-clockwise") << 8 << true << "bottom";
+}
+
+void TestPictureWidget::exifTurn()
+{
+    QFETCH(int, orientation);
+    QFETCH(bool, upright);
+    QFETCH(QString, redSide);
+    PictureWidget *slot = m_slots.first();
+    slot->setImage(writeFile("bild.jpg", jpeg(orientation)));
+    const QImage shown = slot->findChild<QLabel *>("label")->pixmap(Qt::ReturnByValue).toImage();
+    QCOMPARE(shown.height() > shown.width(), upright);
+    const QPoint probe = redSide == "left" ? QPoint(2, shown.height() / 2)
+        : redSide == "right"              ? QPoint(shown.width() - 3, shown.height() / 2)
+        : redSide == "top"                ? QPoint(shown.width() / 2, 2)
+                                          : QPoint(shown.width() / 2, shown.height() - 3);
+    QVERIFY(reddish(shown.pixelColor(probe)));
+    const bool turned = orientation == 3 || orientation == 6 || orientation == 8;
+    QCOMPARE(slot->rotated, turned);
+    QCOMPARE(slot->findChild<QToolButton *>("rotateButton")->isEnabled(), !turned);
+    QCOMPARE(slot->accessibleDescription(), QString("modified"));
+}
+
+void TestPictureWidget::deleteMovesUp()
+{
+    fill(5);
+    m_slots[1]->rotation = 90;
+    m_slots[3]->rotation = 180;
+    m_slots[2]->findChild<QToolButton *>("deleteButton")->click();
+    QCOMPARE(paths(), QStringList({ "0.jpg", "1.jpg", "3.jpg", "4.jpg", "", "" }));
+    QCOMPARE(m_slots[1]->rotation, 90);
+    QCOMPARE(m_slots[2]->rotation, 180);
+    QVERIFY(!m_slots[4]->findChild<QToolButton *>("deleteButton")->isEnabled());
+}
+
+void TestPictureWidget::dragBetweenSlots_data()
+{
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<QStringList>("after");
+    QTest::newRow("swap with a loaded slot")
+        << 1 << 0 << QStringList { "1.jpg", "0.jpg", "2.jpg", "", "", "" };
+    QTest::newRow("move to an empty slot")
+        << 1 << 4 << QStringList { "0.jpg", "", "2.jpg", "", "1.jpg", "" };
+    QTest::newRow("onto itself") << 2 << 2 << QStringList { "0.jpg", "1.jpg", "2.jpg", "", "", "" };
+}
+
+void TestPictureWidget::dragBetweenSlots()
+{
+    QFETCH(int, from);
+    QFETCH(int, to);
+    QFETCH(QStringList, after);
+    fill(3);
+    m_slots[from]->rotation = 270;
+    QMimeData mime;
+    mime.setData("internal", m_slots[from]->imagePath.toUtf8());
+    QVERIFY(drop(m_slots[to], &mime, Qt::MoveAction));
+    QCOMPARE(paths(), after);
+    QCOMPARE(m_slots[to]->rotation, 270);
+}
+
+void TestPictureWidget::dropFromOutside_data()
+{
+    QTest::addColumn<QStringList>("urls"); // "file:<name>" is made here, "web:<path>" served
+    QTest::addColumn<int>("target");
+    QTest::addColumn<QStringList>("after");
+    QTest::newRow("one file replaces the picture")
+        << QStringList { "file:neu.jpg" } << 1
+        << QStringList { "0.jpg", "neu.jpg", "2.jpg", "3.jpg", "", "" };
+    QTest::newRow("files fill the empty slots")
+        << QStringList { "file:a.jpg", "file:b.jpg", "file:c.jpg" } << 0
+        << QStringList { "0.jpg", "1.jpg", "2.jpg", "3.jpg", "a.jpg", "b.jpg" };
+    QTest::newRow("web picture fetched first") << QStringList { "web:/bilder/uhr.jpg" } << 4
+                                               << QStringList { "0.jpg", "1.jpg", "2.jpg",
+                                                                "3.jpg", "uhr.jpg", "" };
+    QTest::newRow("other schemes ignored") << QStringList { "ftp://127.0.0.1/x.jpg" } << 4
+                                           << QStringList { "0.jpg", "1.jpg", "2.jpg", "3.jpg",
+                                                            "", "" };
+}
+
+void TestPictureWidget::dropFromOutside()
+{
+    QFETCH(QStringList, urls);
+    QFETCH(int, target);
+    QFETCH(QStringList, after);
+    fill(4);
+    FakeHttpServer server;
+    server.setReply("/bilder/uhr.jpg", FakeReply::ok(jpeg(0), "image/jpeg"));
+    QList<QUrl> list;
+    for (const QString &url : urls) {
+        if (url.startsWith("file:"))
+            list << QUrl::fromLocalFile(writeFile(url.mid(5), jpeg(0)));
+        else if (url.startsWith("web:"))
+            list << server.url(url.mid(4));
+        else
+            list << QUrl(url);
+    }
+    QMimeData mime;
+    mime.setUrls(list);
+    drop(m_slots[target], &mime, Qt::CopyAction);
+    QStringList shown = paths();
+    for (QString &name : shown)
+        name = name.section('_', -1); // fetched pictures get a prefix
+    QCOMPARE(shown, after);
+}
+
+void TestPictureWidget::reloadWhenChanged()
+{
+    PictureWidget *slot = m_slots.first();
+    slot->setCheckInterval(50);
+    const QString path = writeFile("bild.jpg", jpeg(0));
+    for (int i = 0; i < 3; ++i)
+        slot->setImage(path);
+    int pending = 0;
+    for (QTimer *timer : slot->findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly))
+        pending += timer->isActive();
+    QCOMPARE(pending, 1);
+
+    auto *label = slot->findChild<QLabel *>("label");
+    QCOMPARE(label->pixmap(Qt::ReturnByValue).size(), QSize(40, 20));
+    writeFile("bild.jpg", jpeg(0, QSize(30, 30)));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(5),
+                             QFileDevice::FileModificationTime));
+    QTRY_COMPARE(label->pixmap(Qt::ReturnByValue).size(), QSize(30, 30));
+}
+
+APP_TEST_MAIN(TestPictureWidget)
+#include "test_picturewidget.moc"

@@ -1,0 +1,322 @@
+#include "import/contentiterator.h"
+#include "import/reader.h"
+#include "import/stringdata.h"
+#include "import/variantdata.h"
+#include "import/writer.h"
+#include "tests/support/filesizelimit.h"
+#include "tests/support/testmain.h"
+
+#include <QDir>
+#include <QSize>
+#include <QTemporaryDir>
+#include <QTextCodec>
+
+using Rows = QList<QStringList>;
+Q_DECLARE_METATYPE(Rows)
+
+namespace {
+
+QTextCodec *utf8()
+{
+    return QTextCodec::codecForName("UTF-8");
+}
+
+QByteArray contentOf(const QString &path)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QtCSV::StringData numberedRows(int count)
+{
+    QtCSV::StringData data;
+    for (int i = 0; i < count; ++i)
+        data.addRow(QStringList { QString::number(i), QStringLiteral("row %1").arg(i) });
+    return data;
+}
+
+} // namespace
+
+class TestCsv : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+private slots:
+    void read_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("separator");
+        QTest::addColumn<QString>("delimiter");
+        QTest::addColumn<QByteArray>("codec");
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<Rows>("rows");
+        const QString q = QStringLiteral("\"");
+        QTest::newRow("line ending in a separator")
+            << QByteArray("a;b;\n") << ";" << q << QByteArray("UTF-8") << "csv"
+            << Rows { { "a", "b", "" } };
+        QTest::newRow("two separators in a row")
+            << QByteArray("a;;b\n") << ";" << q << QByteArray("UTF-8") << "csv"
+            << Rows { { "a", "", "b" } };
+        QTest::newRow("separator inside delimiters")
+            << QByteArray("\"a;b\";c\n") << ";" << q << QByteArray("UTF-8") << "csv"
+            << Rows { { "a;b", "c" } };
+        QTest::newRow("doubled delimiter")
+            << QByteArray("\"x\"\"y\";\"\"\"\"\n") << ";" << q << QByteArray("UTF-8") << "csv"
+            << Rows { { "x\"y", "\"" } };
+        QTest::newRow("line break inside an element")
+            << QByteArray("\"a\nb\";c\nd;e\n") << ";" << q << QByteArray("UTF-8") << "csv"
+            << Rows { { "a\nb", "c" }, { "d", "e" } };
+        QTest::newRow("empty line inside an element")
+            << QByteArray("\"a\n\nb\";c\n") << ";" << q << QByteArray("UTF-8") << "csv"
+            << Rows { { "a\n\nb", "c" } };
+        QTest::newRow("CR LF line ends")
+            << QByteArray("a;b\r\n\"c\r\nd\";e\r\n") << ";" << q << QByteArray("UTF-8") << "csv"
+            << Rows { { "a", "b" }, { "c\nd", "e" } };
+        QTest::newRow("byte-order mark")
+            << QByteArray("\xEF\xBB\xBF"
+                          "a;b\n")
+            << ";" << q << QByteArray("UTF-8") << "csv" << Rows { { "a", "b" } };
+        QTest::newRow("Latin-1 codec")
+            << QByteArray("K\xE4se;\xDF\n") << ";" << q << QByteArray("ISO-8859-1") << "csv"
+            << Rows { { QStringLiteral("Käse"), QStringLiteral("ß") } };
+        QTest::newRow("empty line between records")
+            << QByteArray("a\n\nb\n") << ";" << q << QByteArray("UTF-8") << "csv"
+            << Rows { { "a" }, {}, { "b" } };
+        QTest::newRow("file ends inside an element")
+            << QByteArray("x;\"open\nrest") << ";" << q << QByteArray("UTF-8") << "csv"
+            << Rows { { "x", "open\nrest" } };
+        QTest::newRow("text after a closing delimiter keeps the element open")
+            << QByteArray("\"a\"b;c\nd\"\n") << ";" << q << QByteArray("UTF-8") << "csv"
+            << Rows { { "a\"b;c\nd" } };
+        QTest::newRow("no text delimiter splits on the separator alone")
+            << QByteArray("a;\"b\";c\nd\n") << ";" << QString() << QByteArray("UTF-8") << "csv"
+            << Rows { { "a", "\"b\"", "c" }, { "d" } };
+        QTest::newRow("tab separator, upper-case suffix")
+            << QByteArray("a\tb\n") << "\t" << q << QByteArray("UTF-8") << "CSV"
+            << Rows { { "a", "b" } };
+    }
+    void read()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, separator);
+        QFETCH(QString, delimiter);
+        QFETCH(QByteArray, codec);
+        QFETCH(QString, suffix);
+        QFETCH(Rows, rows);
+        const QString file = path(QStringLiteral("read.") + suffix);
+        writeFile(file, bytes);
+        QCOMPARE(
+            QtCSV::Reader::readToList(file, separator, delimiter, QTextCodec::codecForName(codec)),
+            rows);
+        QtCSV::StringData data;
+        QVERIFY(QtCSV::Reader::readToData(file, data, separator, delimiter,
+                                          QTextCodec::codecForName(codec)));
+        QCOMPARE(data.rowCount(), rows.size());
+    }
+
+    void refusedRead_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("separator");
+        QTest::newRow("empty separator") << path("ok.csv") << QString();
+        QTest::newRow("relative path") << QStringLiteral("ok.csv") << ";";
+        QTest::newRow("missing file") << path("missing.csv") << ";";
+        QTest::newRow("folder") << m_dir.path() << ";";
+    }
+    void refusedRead()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, separator);
+        writeFile(path("ok.csv"), "a;b\n");
+        QtCSV::StringData data;
+        QVERIFY(!QtCSV::Reader::readToData(file, data, separator, "\"", utf8()));
+        QVERIFY(data.isEmpty());
+    }
+
+    void processorStopsTheRead()
+    {
+        writeFile(path("stop.csv"), "1\n2\n3\n4\n");
+        Rows seen;
+        class FirstTwo : public QtCSV::Reader::AbstractProcessor
+        {
+        public:
+            explicit FirstTwo(Rows &seen)
+                : m_seen(seen)
+            { }
+            bool process(const QStringList &row) override
+            {
+                m_seen << row;
+                return m_seen.size() < 2;
+            }
+            Rows &m_seen;
+        } processor(seen);
+        QVERIFY(!QtCSV::Reader::readToProcessor(path("stop.csv"), processor, ";", "\"", utf8()));
+        QCOMPARE(seen, (Rows { { "1" }, { "2" } }));
+    }
+
+    void write_data()
+    {
+        QTest::addColumn<Rows>("rows");
+        QTest::addColumn<QString>("delimiter");
+        QTest::addColumn<QStringList>("header");
+        QTest::addColumn<QStringList>("footer");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("quote wraps every element, doubles quotes")
+            << Rows { { "a", "", "x\"y" } } << "\"" << QStringList() << QStringList()
+            << QByteArray("\"a\";\"\";\"x\"\"y\"\n");
+        QTest::newRow("no delimiter wraps only separator and line breaks")
+            << Rows { { "a;b", "c\nd", "e\rf", "g\"h", "i" } } << QString() << QStringList()
+            << QStringList() << QByteArray("\"a;b\";\"c\nd\";\"e\rf\";g\"h;i\n");
+        QTest::newRow("header, data, footer")
+            << Rows { { "1" } } << "\"" << QStringList { "h1", "h2" } << QStringList { "f" }
+            << QByteArray("\"h1\";\"h2\"\n\"1\"\n\"f\"\n");
+        QTest::newRow("header alone")
+            << Rows {} << "\"" << QStringList { "h" } << QStringList() << QByteArray("\"h\"\n");
+    }
+    void write()
+    {
+        QFETCH(Rows, rows);
+        QFETCH(QString, delimiter);
+        QFETCH(QStringList, header);
+        QFETCH(QStringList, footer);
+        QFETCH(QByteArray, bytes);
+        QtCSV::StringData data;
+        for (const QStringList &row : rows)
+            data.addRow(row);
+        const QString file = path("write.csv");
+        writeFile(file, "old content that is longer than the new one\n");
+        QVERIFY(QtCSV::Writer::write(file, data, ";", delimiter, QtCSV::Writer::Overwrite, header,
+                                     footer, utf8()));
+        QCOMPARE(contentOf(file), bytes);
+    }
+
+    void appendAddsToTheEnd()
+    {
+        const QString file = path("append.csv");
+        writeFile(file, "\"0\"\n");
+        QVERIFY(QtCSV::Writer::write(file, numberedRows(1), ";", "\"", QtCSV::Writer::Append));
+        QCOMPARE(contentOf(file), QByteArray("\"0\"\n\"0\";\"row 0\"\n"));
+    }
+
+    void refusedWrite_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("rows");
+        QTest::newRow("empty path") << QString() << 1;
+        QTest::newRow("relative path") << QStringLiteral("out.csv") << 1;
+        QTest::newRow("folder") << m_dir.path() << 1;
+        QTest::newRow("nothing at all") << path("out.csv") << 0;
+    }
+    void refusedWrite()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, rows);
+        QVERIFY(!QtCSV::Writer::write(file, numberedRows(rows), ";", "\""));
+        QVERIFY(!QFileInfo::exists(path("out.csv")));
+    }
+
+    // The header counts toward the first chunk of 1000 rows; the footer comes last.
+    void chunks_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<bool>("withHeader");
+        QTest::addColumn<QList<int>>("linesPerChunk");
+        QTest::newRow("999 rows and header") << 999 << true << QList<int> { 1000, 1 };
+        QTest::newRow("1000 rows and header") << 1000 << true << QList<int> { 1000, 2 };
+        QTest::newRow("1001 rows and header") << 1001 << true << QList<int> { 1000, 3 };
+        QTest::newRow("1000 rows, no header") << 1000 << false << QList<int> { 1000, 1 };
+        QTest::newRow("999 rows, no header") << 999 << false << QList<int> { 1000 };
+    }
+    void chunks()
+    {
+        QFETCH(int, rows);
+        QFETCH(bool, withHeader);
+        QFETCH(QList<int>, linesPerChunk);
+        const QtCSV::StringData data = numberedRows(rows);
+        const QStringList header = withHeader ? QStringList { "nr", "text" } : QStringList();
+        QtCSV::ContentIterator content(data, ";", "\"", header, { "end" }, 1000);
+        QList<int> lines;
+        while (content.hasNext())
+            lines << content.getNext().count(QLatin1Char('\n'));
+        QCOMPARE(lines, linesPerChunk);
+
+        const QString file = path("chunks.csv");
+        QVERIFY(QtCSV::Writer::write(file, data, ";", "\"", QtCSV::Writer::Overwrite, header,
+                                     { "end" }, utf8()));
+        const Rows read = QtCSV::Reader::readToList(file, ";", "\"", utf8());
+        QCOMPARE(read.size(), rows + (withHeader ? 2 : 1));
+        QCOMPARE(read.at(read.size() - 2), data.rowValues(rows - 1));
+        QCOMPARE(read.last(), QStringList { "end" });
+    }
+
+    void roundTrip_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("a quote alone") << "\"";
+        QTest::newRow("two quotes") << "\"\"";
+        QTest::newRow("quoted word") << "\"word\"";
+        QTest::newRow("trailing quote") << "x\"";
+        QTest::newRow("separator") << "a;b";
+        QTest::newRow("ends in separator") << "a;";
+        QTest::newRow("quote before separator") << "a\";b";
+        QTest::newRow("line breaks") << "line\nbreak\n\n";
+        QTest::newRow("umlaut, euro, emoji") << QStringLiteral("Größe 42 € \U0001F600");
+        QTest::newRow("backslash and blanks") << " \\path\\ ";
+        QTest::newRow("html") << "<p class=\"x\">a;b</p>";
+    }
+    void roundTrip()
+    {
+        QFETCH(QString, value);
+        QtCSV::StringData data;
+        data.addRow(QStringList { "before", value, "after" });
+        data.addRow(QStringList { value });
+        const QString file = path("roundtrip.csv");
+        QVERIFY(
+            QtCSV::Writer::write(file, data, ";", "\"", QtCSV::Writer::Overwrite, {}, {}, utf8()));
+        QtCSV::StringData read;
+        QVERIFY(QtCSV::Reader::readToData(file, read, ";", "\"", utf8()));
+        QCOMPARE(read.rowValues(0), data.rowValues(0));
+        QCOMPARE(read.rowValues(1), data.rowValues(1));
+    }
+
+    // A write that fails half-way (here: the file size limit) leaves the old file intact
+    // and no temporary file behind.
+    void failedOverwriteKeepsTheOldFile()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("target.csv");
+        writeFile(file, "old\n");
+        {
+            TestSupport::FileSizeLimit limit(4096);
+            QVERIFY(!QtCSV::Writer::write(file, numberedRows(5000), ";", "\""));
+        }
+        QCOMPARE(contentOf(file), QByteArray("old\n"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList { "target.csv" });
+    }
+
+    void variantRowsNeedTextValues()
+    {
+        QtCSV::VariantData data;
+        QVERIFY(!data.addRow(QList<QVariant> { 1, QSize(1, 2) }));
+        QVERIFY(data.addRow(QList<QVariant> { 1, 2.5, QStringLiteral("x") }));
+        QVERIFY(!data.insertRow(0, QVariant(QSize(1, 2))));
+        QCOMPARE(data.rowCount(), 1);
+        QCOMPARE(data.rowValues(0), (QStringList { "1", "2.5", "x" }));
+    }
+};
+
+APP_TEST_GUILESS_MAIN(TestCsv)
+#include "test_csv.moc"

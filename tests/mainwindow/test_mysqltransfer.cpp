@@ -1,0 +1,149 @@
+#include "core/database.h"
+#include "mainwindow/mysqlsetup.h"
+#include "mainwindow/mysqltransfer.h"
+#include "tests/support/tablesnapshot.h"
+#include "tests/support/testdatabase.h"
+#include "tests/support/testmain.h"
+
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+
+using TestSupport::Backend;
+using TestSupport::TableSnapshot;
+using TestSupport::TestDatabase;
+
+namespace {
+
+const QString kHostile = QStringLiteral("Größe: Übermaß & \"Spaß\" 'n' \\ Ölkännchen 😀");
+const QStringList kTables
+    = { "articles", "articles_images", "articles_variations", "options", "itemshistory" };
+
+// A bit of everything the program stores; `refused` goes into a column MySQL is made to
+// refuse it in.
+void fillLocal(Database *db, const QString &refused)
+{
+    const QString longText = QStringLiteral("<p>Beschreibung ä😀</p>").repeated(5000);
+    for (int i = 1; i <= 3; ++i) {
+        const int id = db->insertSqlClean({ { "Title", kHostile + QString::number(i) },
+                                            { "Description", longText },
+                                            { "StartPrice", 12.5 * i },
+                                            { "Folder", -9 } },
+                                          "articles");
+        db->insertSqlClean({ { "article_id", id }, { "image", "bild_ü.jpg" } }, "articles_images");
+        db->insertSqlClean(
+            { { "article_id", id }, { "VariantXml", kHostile }, { "StartPrice", 9.99 } },
+            "articles_variations");
+    }
+    if (!refused.isEmpty())
+        db->insertSqlClean({ { "SubTitle", refused }, { "Folder", -10 } }, "articles");
+    db->setOption("Kennwort", kHostile);
+    db->insertSqlClean({ { "title", kHostile }, { "textinfo", longText }, { "infotype", "bid" } },
+                       "itemshistory");
+}
+
+TableSnapshot snapshot(Database *db, const QString &table)
+{
+    return TableSnapshot::take(*db, table, table == "options" ? "optionname" : "id");
+}
+
+} // namespace
+
+class TestMySqlTransfer : public QObject
+{
+    Q_OBJECT
+private slots:
+    void setupFile_data();
+    void setupFile();
+    void transfer_data();
+    void transfer();
+};
+
+void TestMySqlTransfer::setupFile_data()
+{
+    QTest::addColumn<QString>("stored"); // replaces the saved password; null: as saved
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("saved") << QString() << "gëheim'\"😀";
+    QTest::newRow("damaged") << "AwLr5kxUa2dhbXNjaGFkZW4=" << QString();
+    QTest::newRow("plain text") << "gëheim" << QString();
+}
+
+void TestMySqlTransfer::setupFile()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    const QString folder = dir.path() + '/';
+    const MySqlSetup saved { "db.example", 3307, "zerire", "gëheim'\"😀",
+                             "laden",      true, true,     "/srv/bilder" };
+    QStringList scrambled;
+    for (int i = 0; i < 2; ++i) {
+        QVERIFY(saved.save(folder));
+        scrambled
+            << QSettings(folder + "mysql.setup", QSettings::IniFormat).value("password").toString();
+    }
+    QVERIFY(scrambled[0] != scrambled[1] && !scrambled[0].contains("heim"));
+    if (!stored.isNull())
+        QSettings(folder + "mysql.setup", QSettings::IniFormat).setValue("password", stored);
+
+    QCOMPARE(QSettings(folder + "mysql.setup", QSettings::IniFormat).allKeys().size(), 8);
+    const MySqlSetup read = MySqlSetup::load(folder);
+    QCOMPARE(QStringList({ read.hostname, QString::number(read.port), read.username, read.password,
+                           read.database, QString::number(read.active),
+                           QString::number(read.syncWorkstation), read.imagePath }),
+             QStringList(
+                 { "db.example", "3307", "zerire", expected, "laden", "1", "1", "/srv/bilder" }));
+}
+
+void TestMySqlTransfer::transfer_data()
+{
+    QTest::addColumn<QString>("refused");
+    QTest::newRow("every row") << QString();
+    QTest::newRow("refused row") << QStringLiteral("Kaffee ☕");
+}
+
+void TestMySqlTransfer::transfer()
+{
+    QFETCH(QString, refused);
+    APP_REQUIRE_BACKEND(Backend::MySQL);
+    TestDatabase local(Backend::SQLite);
+    QVERIFY(local.error().isEmpty());
+    fillLocal(local.db(), refused);
+    QList<TableSnapshot> expected;
+    for (const QString &table : kTables)
+        expected << snapshot(local.db(), table);
+    local.closeMain();
+
+    TestDatabase shared(Backend::MySQL);
+    QVERIFY2(shared.error().isEmpty(), qPrintable(shared.error()));
+    QVERIFY(shared.db()->insertSqlClean({ { "Title", "ersetzt" } }, "articles") > 0);
+    QVERIFY(
+        shared.db()->executeSQL("ALTER TABLE articles MODIFY SubTitle TEXT CHARACTER SET latin1"));
+    const QString logFile = shared.dataDir() + "mysql_transfer.log";
+    int reports = 0;
+    const MySqlTransfer::Result result
+        = MySqlTransfer(shared.db(), local.dataDir() + Database::getDatabaseName(), logFile)
+              .run([&reports](const MySqlTransfer::Progress &) { ++reports; });
+
+    const int skipped = refused.isEmpty() ? 0 : 1;
+    QCOMPARE(int(result.outcome), int(MySqlTransfer::Outcome::Completed));
+    QCOMPARE(result.skippedRows, skipped);
+    QVERIFY(reports >= kTables.size());
+    for (int i = 0; i < kTables.size(); ++i) {
+        const auto changes = TableSnapshot::diff(expected[i], snapshot(shared.db(), kTables[i]));
+        QCOMPARE(changes.size(), i == 0 ? skipped : 0);
+        if (!changes.isEmpty())
+            QCOMPARE(expected[i].row(changes.first().key).value("SubTitle").toString(), refused);
+    }
+
+    QFile log(logFile);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(log.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    QVERIFY(lines.contains("DELETE FROM `articles`"));
+    QVERIFY(lines.filter("sqlite_").isEmpty());
+    QCOMPARE(lines.last(), QString("Completed"));
+    QCOMPARE(lines.filter("Incorrect string").size(), skipped);
+}
+
+APP_TEST_GUILESS_MAIN(TestMySqlTransfer)
+#include "test_mysqltransfer.moc"

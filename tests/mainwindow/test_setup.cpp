@@ -1,0 +1,327 @@
+#include "core/database.h"
+#include "mainwindow/mainwindow.h"
+#include "mainwindow/mysqlsetup.h"
+#include "mainwindow/setup.h"
+#include "tests/support/dialoganswers.h"
+#include "tests/support/mainwindowfixture.h"
+#include "tests/support/testdatabase.h"
+#include "tests/support/testmain.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QToolButton>
+#include <QTreeWidget>
+
+using TestSupport::Backend;
+using TestSupport::TestDatabase;
+
+namespace {
+
+template<typename T> T *child(QObject *parent, const char *name)
+{
+    return parent->findChild<T *>(QLatin1String(name));
+}
+
+void press(QDialog &dialog, QDialogButtonBox::StandardButton which)
+{
+    child<QDialogButtonBox>(&dialog, "buttonBox")->button(which)->click();
+}
+
+// A folder that holds a (empty) database file.
+QString dataFolder(const QTemporaryDir &dir)
+{
+    QFile(dir.path() + '/' + Database::getDatabaseName()).open(QIODevice::WriteOnly);
+    return dir.path();
+}
+
+// Each article as "folder:account pictures/variations".
+QStringList articles(Database *db)
+{
+    QStringList list;
+    for (const auto &row :
+         db->select("SELECT a.Folder, a.Account, (SELECT COUNT(*) FROM articles_images i WHERE "
+                    "i.article_id = a.id) AS p, (SELECT COUNT(*) FROM articles_variations v "
+                    "WHERE v.article_id = a.id) AS v FROM articles a ORDER BY a.id"))
+        list << row["Folder"].toString() + ':' + row["Account"].toString() + ' '
+                + row["p"].toString() + '/' + row["v"].toString();
+    return list;
+}
+
+} // namespace
+
+class TestSetup : public QObject
+{
+    Q_OBJECT
+private slots:
+    void options_data();
+    void options();
+    void cancelWritesNothing();
+    void dataPathWhereStartupReadsIt();
+    void connectionTest_data();
+    void connectionTest();
+    void syncWorkstation_data();
+    void syncWorkstation();
+    void removeAccount_data();
+    void removeAccount();
+    void uploadReportsLeftOutRows();
+    void settingsCommand();
+};
+
+void TestSetup::options_data()
+{
+    QTest::addColumn<QString>("stored"); // NotiNewSale and SyncIntervall; null: absent
+    QTest::addColumn<QString>("interval");
+    QTest::addColumn<bool>("checked");
+    QTest::addColumn<int>("shownInterval");
+    QTest::newRow("absent") << QString() << QString() << true << 60;
+    QTest::newRow("exact 1") << "1"
+                             << "15" << true << 15;
+    QTest::newRow("0, no number") << "0"
+                                  << "abc" << false << 0;
+    QTest::newRow("empty, too large") << ""
+                                      << "123456" << false << 99999;
+    QTest::newRow("word, negative") << "true"
+                                    << "-5" << false << 0;
+    QTest::newRow("blanks") << " 1 "
+                            << "0" << false << 0;
+}
+
+void TestSetup::options()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, interval);
+    QFETCH(bool, checked);
+    QFETCH(int, shownInterval);
+    TestDatabase data(Backend::SQLite);
+    QVERIFY(data.error().isEmpty());
+    if (!stored.isNull()) {
+        data.db()->setOption("NotiNewSale", stored);
+        data.db()->setOption("SyncIntervall", interval);
+    }
+    DialogAnswers answers;
+    Setup dialog(nullptr);
+    QCOMPARE(child<QCheckBox>(&dialog, "NotiNewSale")->isChecked(), checked);
+    QCOMPARE(child<QSpinBox>(&dialog, "RefreshIntervall")->value(), shownInterval);
+    child<QCheckBox>(&dialog, "NotiNewBids")->setChecked(false);
+    press(dialog, QDialogButtonBox::Ok);
+
+    QCOMPARE(QStringList({ data.db()->getOption("NotiNewSale", "-"),
+                           data.db()->getOption("NotiNewBids", "-"),
+                           data.db()->getOption("SyncIntervall", "-"),
+                           data.db()->getOption("backuppath", "-") }),
+             QStringList({ checked ? "1" : "0", "0", QString::number(shownInterval), "-" }));
+    QVERIFY(QFile::exists(data.dataDir() + "mysql.setup"));
+}
+
+void TestSetup::cancelWritesNothing()
+{
+    TestDatabase data(Backend::SQLite);
+    QVERIFY(data.error().isEmpty());
+    QTemporaryDir other;
+    const auto options = data.db()->select("SELECT * FROM options");
+    DialogAnswers answers;
+    answers.pushDirectory(dataFolder(other));
+    answers.pushDirectory(other.path());
+    Setup dialog(nullptr);
+    child<QToolButton>(&dialog, "DataPathButton")->click();
+    child<QToolButton>(&dialog, "BackupDataPathButton")->click();
+    QCOMPARE(child<QLineEdit>(&dialog, "DataPath")->text(), other.path() + '/');
+    child<QCheckBox>(&dialog, "NotiNewSale")->setChecked(false);
+    child<QCheckBox>(&dialog, "MySQLActive")->setChecked(true);
+    press(dialog, QDialogButtonBox::Cancel);
+
+    QCOMPARE(data.db()->select("SELECT * FROM options"), options);
+    QVERIFY(!QFile::exists(data.dataDir() + "mysql.setup"));
+}
+
+// Running on a chosen folder, choosing another one: start-up reads "datapath" from the
+// default folder's database, so that is where it must go.
+void TestSetup::dataPathWhereStartupReadsIt()
+{
+    {
+        Database defaults(Database::defaultDataDir());
+        TestDatabase running(Backend::SQLite);
+        QVERIFY(running.error().isEmpty());
+        defaults.setOption("datapath", running.dataDir());
+        QTemporaryDir chosen;
+        DialogAnswers answers;
+        answers.pushDirectory(dataFolder(chosen));
+        Setup dialog(nullptr);
+        child<QToolButton>(&dialog, "DataPathButton")->click();
+        press(dialog, QDialogButtonBox::Ok);
+
+        QCOMPARE(defaults.getOption("datapath", "-"), chosen.path() + '/');
+        QCOMPARE(running.db()->getOption("datapath", "-"), QString("-"));
+        QCOMPARE(qApp->property("datadir").toString(), running.dataDir());
+        QVERIFY(answers.lastMessageText().startsWith("Starte das Programm neu"));
+    }
+    TestSupport::clearDatabaseProperties();
+}
+
+void TestSetup::connectionTest_data()
+{
+    QTest::addColumn<QString>("password"); // null: the server's
+    QTest::addColumn<int>("port"); // 0: the server's
+    QTest::addColumn<int>("type");
+    QTest::newRow("success") << QString() << 0 << 0;
+    QTest::newRow("wrong password") << "falsch" << 0 << 1;
+    QTest::newRow("unreachable port") << QString() << 1 << 1;
+}
+
+void TestSetup::connectionTest()
+{
+    QFETCH(QString, password);
+    QFETCH(int, port);
+    QFETCH(int, type);
+    APP_REQUIRE_BACKEND(Backend::MySQL);
+    const auto server = TestSupport::MySqlServer::fromEnvironment();
+    TestDatabase data(Backend::SQLite);
+    DialogAnswers answers;
+    Setup dialog(nullptr);
+    child<QCheckBox>(&dialog, "MySQLActive")->setChecked(true);
+    child<QLineEdit>(&dialog, "MySQLHostName")->setText(server.host);
+    child<QSpinBox>(&dialog, "MySQLPort")->setValue(port ? port : server.port);
+    child<QLineEdit>(&dialog, "MySQLUsername")->setText(server.user);
+    child<QLineEdit>(&dialog, "MySQLPassword")
+        ->setText(password.isNull() ? server.password : password);
+    child<QPushButton>(&dialog, "MySQLTest")->click();
+
+    QCOMPARE(answers.messages().size(), 1);
+    QCOMPARE(answers.messages().first().type, type);
+    QVERIFY(answers.messages().first().text.startsWith(
+        type ? "Es konnte keine Verbindung hergestellt werden: " : "Die Verbindung wurde"));
+}
+
+void TestSetup::syncWorkstation_data()
+{
+    QTest::addColumn<Backend>("backend");
+    QTest::addColumn<bool>("box");
+    QTest::addColumn<QVariant>("property");
+    QTest::newRow("shared, synchronising") << Backend::MySQL << true << QVariant(true);
+    // Without the property this workstation would synchronise beside the other one.
+    QTest::newRow("shared, not synchronising") << Backend::MySQL << false << QVariant(false);
+    QTest::newRow("local file") << Backend::SQLite << true << QVariant();
+}
+
+void TestSetup::syncWorkstation()
+{
+    QFETCH(Backend, backend);
+    QFETCH(bool, box);
+    QFETCH(QVariant, property);
+    APP_REQUIRE_BACKEND(backend);
+    TestDatabase data(backend);
+    QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+    qApp->setProperty("mysqlsyncworkstation",
+                      backend == Backend::MySQL ? QVariant(!box) : QVariant());
+    DialogAnswers answers;
+    Setup dialog(nullptr);
+    child<QCheckBox>(&dialog, "MySQLSyncWorkstation")->setChecked(box);
+    press(dialog, QDialogButtonBox::Ok);
+
+    QCOMPARE(qApp->property("mysqlsyncworkstation"), property);
+    QCOMPARE(MySqlSetup::load(data.dataDir()).syncWorkstation, box);
+}
+
+void TestSetup::removeAccount_data()
+{
+    TestSupport::addBackendRows();
+}
+
+void TestSetup::removeAccount()
+{
+    QFETCH(Backend, backend);
+    APP_REQUIRE_BACKEND(backend);
+    TestDatabase data(backend);
+    QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+    Database *db = data.db();
+    const int gone = db->insertSqlClean({ { "accountname", "weg_1" } }, "accounts");
+    const int kept = db->insertSqlClean({ { "accountname", "bleibt_2" } }, "accounts");
+    // Active, sold, unsold, trash, drafts, templates, scheduled, outbox, a user folder.
+    for (int folder : { -9, -7, -8, -5, -10, -100, -3, -2, 4 }) {
+        const int id
+            = TestSupport::insertArticle(db, { { "Folder", folder }, { "Account", gone } });
+        db->insertSqlClean({ { "article_id", id }, { "image", "a.jpg" } }, "articles_images");
+        db->insertSqlClean({ { "article_id", id }, { "SKU", "x" } }, "articles_variations");
+    }
+    const int other = TestSupport::insertArticle(db, { { "Account", kept } });
+    db->insertSqlClean({ { "article_id", other }, { "image", "b.jpg" } }, "articles_images");
+
+    DialogAnswers answers;
+    answers.pushQuestion(true);
+    Setup dialog(nullptr);
+    QMetaObject::invokeMethod(&dialog, "loadAccounts");
+    auto *list = child<QTreeWidget>(&dialog, "AccountList");
+    list->findItems("weg_1", Qt::MatchExactly).value(0)->setSelected(true);
+    child<QPushButton>(&dialog, "removeAccount")->click();
+
+    QCOMPARE(articles(db),
+             QStringList({ "-5:0 1/1", "-10:0 1/1", "-100:0 1/1", "-3:0 1/1", "-2:0 1/1", "4:0 1/1",
+                           "-9:" + QString::number(kept) + " 1/0" }));
+    QCOMPARE(db->selectCount("SELECT id FROM articles_images"), 7);
+    QCOMPARE(db->selectCount("SELECT id FROM articles_variations"), 6);
+    QCOMPARE(list->topLevelItemCount(), 1);
+}
+
+void TestSetup::uploadReportsLeftOutRows()
+{
+    APP_REQUIRE_BACKEND(Backend::MySQL);
+    TestDatabase local(Backend::SQLite);
+    for (int i = 0; i < 100; ++i)
+        local.db()->insertSqlClean({ { "title", QString::number(i) } }, "itemshistory");
+    TestSupport::insertArticle(local.db(), { { "SubTitle", "Tasse ☕" } });
+    local.closeMain();
+    TestDatabase shared(Backend::MySQL);
+    QVERIFY2(shared.error().isEmpty(), qPrintable(shared.error()));
+    QVERIFY(QFile::copy(local.dataDir() + Database::getDatabaseName(),
+                        shared.dataDir() + Database::getDatabaseName()));
+    QVERIFY(
+        shared.db()->executeSQL("ALTER TABLE articles MODIFY SubTitle TEXT CHARACTER SET latin1"));
+
+    DialogAnswers answers;
+    answers.pushQuestion(true);
+    Setup dialog(nullptr);
+    dialog.show();
+    auto *button = child<QPushButton>(&dialog, "MySQLUploadLocalData");
+    const QString label = button->text();
+    QStringList shown;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, &dialog, [&] { shown << button->text(); });
+    watch.start(0);
+    button->click();
+
+    QVERIFY(!shown
+                 .filter(QRegularExpression(
+                     R"(^Übertrage Tabelle - itemshistory - \(\d+/\d+\) - Daten \(62/100\)$)"))
+                 .isEmpty());
+    QCOMPARE(button->text(), label);
+    QCOMPARE(shared.db()->selectCount("SELECT id FROM itemshistory"), 100);
+    QCOMPARE(answers.messages().size(), 1);
+    QCOMPARE(answers.messages().first().type, 1);
+    const QString text = answers.messages().first().text;
+    QVERIFY2(text.contains(" 1 Zeile")
+                 && text.contains(shared.dataDir() + "logs/mysql_transfer.log"),
+             qPrintable(text));
+}
+
+void TestSetup::settingsCommand()
+{
+    TestDatabase data(Backend::SQLite);
+    TestSupport::MainWindowFixture fixture(data);
+    QString opened;
+    QTimer::singleShot(0, [&opened] {
+        QWidget *modal = QApplication::activeModalWidget();
+        opened = modal ? modal->objectName() : QString();
+        if (auto *dialog = qobject_cast<QDialog *>(modal))
+            dialog->reject();
+    });
+    child<QAction>(fixture.window(), "actionEinstellungen")->trigger();
+    QCOMPARE(opened, QString("Setup"));
+}
+
+APP_TEST_MAIN(TestSetup)
+#include "test_setup.moc"

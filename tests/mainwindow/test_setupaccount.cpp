@@ -1,0 +1,299 @@
+#include "core/clock.h"
+#include "core/database.h"
+#include "mainwindow/setupaccount.h"
+#include "tests/support/dialoganswers.h"
+#include "tests/support/fakehttpserver.h"
+#include "tests/support/testdatabase.h"
+#include "tests/support/testmain.h"
+#include "tests/support/urlcapture.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QUrlQuery>
+
+using TestSupport::Backend;
+using TestSupport::FakeHttpServer;
+using TestSupport::FakeReply;
+using TestSupport::TestDatabase;
+
+namespace {
+
+const QStringList kKeys = QString("ZERIRE_DEV_ID=dev-prod ZERIRE_APP_ID=app-prod "
+                                  "ZERIRE_CERT_ID=cert-prod ZERIRE_DEV_ID_SANDBOX=dev-sbx "
+                                  "ZERIRE_APP_ID_SANDBOX=app-sbx ZERIRE_CERT_ID_SANDBOX=cert-sbx "
+                                  "ZERIRE_RUNAME=Revevor-Zerire-PRD "
+                                  "ZERIRE_RUNAME_SANDBOX=Revevor-Zerire-SBX "
+                                  "ZERIRE_SANDBOX_TOKEN=AgAAAA**sbx==||2027-01-31 12:00:00")
+                              .split(' ');
+const QString kToken = "v^1.1#i^1#f^0#r^1#I^3#p^3#t^Ul4xMF8xOk5FVQ==";
+
+FakeReply reply(const QString &call, const QString &ack, const QString &payload)
+{
+    return FakeReply::ok(QString("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<%1Response xmlns="
+                                 "\"urn:ebay:apis:eBLBaseComponents\"><Timestamp>2026-03-10T09:00:"
+                                 "00.000Z</Timestamp><Ack>%2</Ack><Version>1193</Version>%3</"
+                                 "%1Response>")
+                             .arg(call, ack, payload)
+                             .toUtf8(),
+                         "text/xml;charset=utf-8");
+}
+
+QString user(const QString &businessType)
+{
+    return "<User><AboutMePage>false</AboutMePage><Email>laden@example.de</Email>"
+           "<RegistrationAddress><Name><![CDATA[Müller &amp; Söhne]]></Name><Street1>Hauptstr. 1"
+           "</Street1><CityName>Köln</CityName></RegistrationAddress><UserID>kaffee_laden</UserID>"
+           "<SellerInfo><SellerBusinessType>"
+        + businessType + "</SellerBusinessType></SellerInfo></User>";
+}
+
+template<typename T> T *child(QObject *parent, const char *name)
+{
+    return parent->findChild<T *>(QLatin1String(name));
+}
+
+// The newsletter form fields, decoded.
+QMap<QString, QString> formFields(const QByteArray &body)
+{
+    QMap<QString, QString> fields;
+    for (const QByteArray &pair : body.split('&')) {
+        const int equals = pair.indexOf('=');
+        fields.insert(QUrl::fromPercentEncoding(pair.left(equals)),
+                      QUrl::fromPercentEncoding(pair.mid(equals + 1)));
+    }
+    return fields;
+}
+
+// Consent, name, "Autorisieren", "Token abholen".
+void signIn(SetupAccount &dialog, const QString &name)
+{
+    child<QCheckBox>(&dialog, "ProtectBox")->setChecked(true);
+    child<QLineEdit>(&dialog, "ebayName")->setText(name);
+    child<QPushButton>(&dialog, "authButton")->click();
+    child<QPushButton>(&dialog, "fetchButton")->click();
+}
+
+} // namespace
+
+class TestSetupAccount : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void signInAddress_data();
+    void signInAddress();
+    void newAccount_data();
+    void newAccount();
+    void nothingWritten_data();
+    void nothingWritten();
+    void renewal_data();
+    void renewal();
+
+private:
+    std::unique_ptr<FakeHttpServer> m_server;
+    std::unique_ptr<TestDatabase> m_data;
+};
+
+void TestSetupAccount::init()
+{
+    m_server = std::make_unique<FakeHttpServer>();
+    m_server->pointConfigHere();
+    for (const QString &key : kKeys)
+        qputenv(qPrintable(key.section('=', 0, 0)), key.section('=', 1).toUtf8());
+    m_server->setCallReply("FetchToken",
+                           reply("FetchToken", "Success",
+                                 "<eBayAuthToken>" + kToken
+                                     + "</eBayAuthToken><HardExpirationTime>"
+                                       "2027-09-01T10:00:00.000Z</HardExpirationTime>"));
+    m_server->setCallReply("GetUser", reply("GetUser", "Success", user("Commercial")));
+    m_server->setCallReply("GetUserPreferences", reply("GetUserPreferences", "Success", ""));
+    m_server->setReply("/proc.php", FakeReply::ok("OK"));
+    Clock::setCurrentDateTimeForTesting(QDateTime(QDate(2026, 3, 10), QTime(9, 0)));
+    m_data = std::make_unique<TestDatabase>(Backend::SQLite);
+    QVERIFY(m_data->error().isEmpty());
+}
+
+void TestSetupAccount::cleanup()
+{
+    m_data.reset();
+    m_server.reset();
+    for (const QString &key : kKeys)
+        qunsetenv(qPrintable(key.section('=', 0, 0)));
+    Clock::setCurrentDateTimeForTesting(QDateTime());
+}
+
+void TestSetupAccount::signInAddress_data()
+{
+    QTest::addColumn<int>("sandbox");
+    QTest::addColumn<QString>("runame");
+    QTest::addColumn<QString>("idItem");
+    QTest::newRow("production") << 0 << "Revevor-Zerire-PRD"
+                                << "sid";
+    QTest::newRow("sandbox") << 1 << "Revevor-Zerire-SBX"
+                             << "SessID";
+}
+
+void TestSetupAccount::signInAddress()
+{
+    QFETCH(int, sandbox);
+    QFETCH(QString, runame);
+    QFETCH(QString, idItem);
+    const int id = m_data->db()->insertSqlClean(
+        { { "accountname", "kaffee_laden" }, { "sandbox", sandbox }, { "acceptprotect", 1 } },
+        "accounts");
+    UrlCapture urls;
+    DialogAnswers answers;
+    SetupAccount dialog(nullptr, QString::number(id), "kaffee_laden", 1);
+    // The sandbox row's dialog offers no sign-in; the slot is reached directly.
+    QMetaObject::invokeMethod(&dialog, "on_authButton_clicked");
+
+    QCOMPARE(urls.urls().size(), 1);
+    const QUrl url = urls.urls().first();
+    QCOMPARE(url.path(), QString("/ws/eBayISAPI.dll"));
+    const QUrlQuery query(url);
+    QVERIFY(query.hasQueryItem("SignIn"));
+    QCOMPARE(query.queryItemValue("runame"), runame);
+    QVERIFY(QRegularExpression("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$")
+                .match(query.queryItemValue(idItem))
+                .hasMatch());
+}
+
+void TestSetupAccount::newAccount_data()
+{
+    QTest::addColumn<QString>("businessType");
+    QTest::addColumn<bool>("smallBusiness");
+    QTest::addColumn<QString>("field1");
+    QTest::newRow("commercial") << "Commercial" << true << "Gewerblich";
+    QTest::newRow("private") << "Private" << false << "Privat";
+}
+
+void TestSetupAccount::newAccount()
+{
+    QFETCH(QString, businessType);
+    QFETCH(bool, smallBusiness);
+    QFETCH(QString, field1);
+    m_server->setCallReply("GetUser", reply("GetUser", "Success", user(businessType)));
+    UrlCapture urls;
+    DialogAnswers answers;
+    SetupAccount dialog(nullptr, QString(), QString(), 0);
+    QVERIFY(!child<QPushButton>(&dialog, "authButton")->isEnabled());
+    child<QCheckBox>(&dialog, "Kleinunternehmer")->setChecked(smallBusiness);
+    signIn(dialog, "kaffee_laden");
+
+    QCOMPARE(dialog.result(), 1);
+    QVERIFY(answers.messages().isEmpty());
+    const QString secret = QUrlQuery(urls.urls().value(0)).queryItemValue("sid");
+    QStringList calls;
+    for (const auto &request : m_server->requests())
+        calls << (request.callName().isEmpty() ? request.path : request.callName());
+    QCOMPARE(calls, QStringList({ "FetchToken", "GetUser", "GetUserPreferences", "/proc.php" }));
+    const auto requests = m_server->requests();
+    QVERIFY(requests[0].body.contains("<SecretID>" + secret.toUtf8() + "</SecretID>"));
+    QVERIFY(requests[0].body.contains("<Username>kaffee_laden</Username>"));
+    QVERIFY(requests[1].body.contains("<eBayAuthToken>" + kToken.toUtf8() + "</eBayAuthToken>"));
+
+    const auto rows = m_data->db()->select("SELECT * FROM accounts");
+    QCOMPARE(rows.size(), 1);
+    const auto row = rows.first();
+    QCOMPARE(
+        QStringList({ row["active"].toString(), row["token"].toString(), row["tokenexp"].toString(),
+                      row["accountname"].toString(), row["acceptprotect"].toString(),
+                      row["sandbox"].toString(), row["smallbiz"].toString() }),
+        QStringList({ "1", kToken, "2027-03-10 09:00:00", "kaffee_laden", "1", "0",
+                      smallBusiness ? "1" : "0" }));
+    QVERIFY(row["apiresult"].toString().contains("<SellerBusinessType>" + businessType));
+    QVERIFY(row["apiresult"].toString().contains("GetUserPreferencesResponse"));
+
+    QCOMPARE(requests[3].method, QByteArray("POST"));
+    const auto fields = formFields(requests[3].body);
+    QCOMPARE(fields.keys(),
+             QStringList(
+                 { "act", "c", "email", "f", "field[1]", "field[7]", "fullname", "m", "u", "v" }));
+    QCOMPARE(fields["fullname"], QString("Müller & Söhne"));
+    QCOMPARE(fields["email"], QString("laden@example.de"));
+    QCOMPARE(fields["field[1]"], field1);
+    QCOMPARE(fields["act"] + fields["u"] + fields["f"] + fields["v"] + fields["field[7]"],
+             QString("sub772Linux"));
+}
+
+void TestSetupAccount::nothingWritten_data()
+{
+    QTest::addColumn<QString>("unset");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("requests");
+    QTest::newRow("fetch refused") << QString() << "noch nicht abgeschlossen" << 1;
+    QTest::newRow("no redirect name") << "ZERIRE_RUNAME"
+                                      << "ZERIRE_RUNAME" << 0;
+    QTest::newRow("no application key") << "ZERIRE_APP_ID"
+                                        << "ZERIRE_APP_ID" << 0;
+}
+
+void TestSetupAccount::nothingWritten()
+{
+    QFETCH(QString, unset);
+    QFETCH(QString, message);
+    QFETCH(int, requests);
+    if (!unset.isEmpty())
+        qunsetenv(qPrintable(unset));
+    m_server->setCallReply(
+        "FetchToken",
+        reply("FetchToken", "Failure",
+              "<Errors><ShortMessage>Nicht angemeldet.</ShortMessage><LongMessage>Die "
+              "Anmeldung wurde noch nicht abgeschlossen.</LongMessage><ErrorCode>"
+              "21916017</ErrorCode><SeverityCode>Error</SeverityCode></Errors>"));
+    UrlCapture urls;
+    DialogAnswers answers;
+    SetupAccount dialog(nullptr, QString(), QString(), 0);
+    signIn(dialog, "kaffee_laden");
+
+    QCOMPARE(answers.messages().size(), 1);
+    QCOMPARE(answers.messages().first().type, 1);
+    QVERIFY2(answers.messages().first().text.contains(message),
+             qPrintable(answers.messages().first().text));
+    QCOMPARE(m_server->requestCount(), requests);
+    QCOMPARE(urls.urls().size(), requests);
+    QCOMPARE(m_data->db()->selectCount("SELECT id FROM accounts"), 0);
+    QVERIFY(child<QPushButton>(&dialog, "authButton")->isEnabled());
+}
+
+void TestSetupAccount::renewal_data()
+{
+    QTest::addColumn<bool>("viaRenewal"); // else: "Neues Konto" with the same name
+    QTest::addColumn<bool>("rowGone");
+    QTest::addColumn<QString>("expected"); // the rows afterwards: name, token, active
+    QTest::newRow("renew") << true << false << "KAFFEE_LADEN|" + kToken + "|0";
+    QTest::newRow("new account, name known") << false << false << "KAFFEE_LADEN|" + kToken + "|0";
+    QTest::newRow("row removed meanwhile") << true << true << QString();
+}
+
+void TestSetupAccount::renewal()
+{
+    QFETCH(bool, viaRenewal);
+    QFETCH(bool, rowGone);
+    QFETCH(QString, expected);
+    Database *db = m_data->db();
+    const int id = db->insertSqlClean(
+        { { "accountname", "kaffee_laden" }, { "token", "alt" }, { "active", 0 } }, "accounts");
+    UrlCapture urls;
+    DialogAnswers answers;
+    SetupAccount dialog(nullptr, viaRenewal ? QString::number(id) : QString(),
+                        viaRenewal ? "kaffee_laden" : "", 0);
+    if (rowGone)
+        db->executeSQL("DELETE FROM accounts");
+    signIn(dialog, "KAFFEE_LADEN");
+
+    QStringList rows;
+    for (const auto &row : db->select("SELECT * FROM accounts"))
+        rows << row["accountname"].toString() + '|' + row["token"].toString() + '|'
+                + row["active"].toString();
+    QCOMPARE(rows.join(','), expected);
+    QCOMPARE(m_server->requests().last().callName(), QString("GetUserPreferences"));
+    QCOMPARE(dialog.result(), rowGone ? 0 : 1);
+    QCOMPARE(answers.messages().size(), rowGone ? 1 : 0);
+}
+
+APP_TEST_MAIN(TestSetupAccount)
+#include "test_setupaccount.moc"
