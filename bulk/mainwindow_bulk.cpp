@@ -10,6 +10,7 @@
 #include "bulk/bulk_priceandquantity.h"
 #include "bulk/bulk_profiles.h"
 #include "bulk/bulk_shipping.h"
+#include "bulk/bulk_shipping_world.h"
 #include "bulk/searchandreplace.h"
 #include "core/database.h"
 #include "core/specialfolderid.h"
@@ -232,4 +233,21 @@ void MainWindow::on_actionInlandsversand_triggered()
     }
     runBulkDialog(new Bulk_Shipping(this, selection.site, selection.ids.join(QLatin1Char(',')),
                                     selection.accountsDiffer, selection.account));
+}
+
+void MainWindow::on_actionAuslandsversand_triggered()
+{
+    const BulkSelection selection = bulkSelection();
+    if (selection.ids.isEmpty())
+        return;
+    if (selection.sitesDiffer) {
+        Statics::showMessage(this,
+                             tr("Beim gebündelten Bearbeiten von Auslandsversandmethoden müssen "
+                                "alle ausgewählten Artikel auf der gleichen Plattform sein."),
+                             0);
+        return;
+    }
+    runBulkDialog(new Bulk_Shipping_World(this, selection.site,
+                                          selection.ids.join(QLatin1Char(',')),
+                                          selection.accountsDiffer, selection.account));
 }

@@ -2,7 +2,9 @@
 
 #include "core/database.h"
 #include "core/logging.h"
+#include "core/settings.h"
 #include "core/statics.h"
+#include "import/foldercompressor.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -10,17 +12,25 @@
 #include <cstdlib>
 
 namespace {
-const QString kRestoreOption = QStringLiteral("RESTOREMODE");
-
-// The first of `path` + "_old", + "_old_old", … that is free.
-QString freeOldName(const QString &path)
-{
-    QString name = path + QStringLiteral("_old");
-    while (QFileInfo::exists(name))
-        name += QStringLiteral("_old");
-    return name;
-}
+const QString kRestoreKey = QStringLiteral("RESTOREMODE");
 } // namespace
+
+// Kept in this workstation's settings: in a database shared by several workstations another
+// one could clear it, or swap its own data folder on the next start.
+QString MainWindow::pendingRestore()
+{
+    return Settings::app()->value(kRestoreKey).toString();
+}
+
+void MainWindow::setPendingRestore(const QString &folder)
+{
+    const auto settings = Settings::app();
+    if (folder.isEmpty())
+        settings->remove(kRestoreKey);
+    else
+        settings->setValue(kRestoreKey, folder);
+    settings->sync();
+}
 
 // Completes a restore that the restore command unpacked next to the data folder: the
 // unpacked folder takes the data folder's place, the previous data keeps a new name.
@@ -32,12 +42,12 @@ void MainWindow::doRestore()
         tr("Eine zuvor gewählte Sicherung wird nun wiederhergestellt, fortfahren?"));
     if (!proceed) {
         // Declined for good: the unpacked folder stays on disk but is not offered again.
-        db->setOption(kRestoreOption, QString());
+        setPendingRestore(QString());
         return;
     }
 
-    const QString restoreDir = QDir::cleanPath(db->getOption(kRestoreOption, QString()));
-    db->setOption(kRestoreOption, QString());
+    const QString restoreDir = QDir::cleanPath(pendingRestore());
+    setPendingRestore(QString());
     if (!QFileInfo(restoreDir).isDir()) {
         Statics::showMessage(this,
                              tr("Die Wiederherstellung scheint nicht mehr vorhanden zu sein, der "
@@ -49,7 +59,7 @@ void MainWindow::doRestore()
 
     const QString dataDirPath = db->getCurrentDataDir();
     const QString dataDir = QDir::cleanPath(dataDirPath);
-    const QString oldDir = freeOldName(dataDir);
+    const QString oldDir = FolderCompressor::freeName(dataDir, QStringLiteral("_old"));
     db->close();
     delete db;
     db = nullptr;
@@ -58,7 +68,6 @@ void MainWindow::doRestore()
     // its schema upgraded before anything reads it.
     const auto reopen = [this, &dataDirPath] {
         db = new Database(dataDirPath, nullptr);
-        db->setOption(kRestoreOption, QString());
     };
 
     if (!QDir().rename(dataDir, oldDir)) {

@@ -76,7 +76,7 @@ MainWindow::MainWindow(QWidget *parent)
         }
     }
 
-    if (!db->getOption(QStringLiteral("RESTOREMODE"), QString()).isEmpty())
+    if (!pendingRestore().isEmpty())
         doRestore();
 
     // Without a log folder (a data folder that can't be written) the log stays on the console

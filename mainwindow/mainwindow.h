@@ -36,6 +36,7 @@ class Ui_MainWindow;
 //   views/mainwindow_itemlist.cpp     article list: filling, search, sorting, account filter
 //   views/mainwindow_news.cpp         activity list
 //   import/mainwindow_restore.cpp     completing a restore at start-up
+//   import/mainwindow_backup.cpp      backup, restore and predecessor import commands
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -217,6 +218,7 @@ public slots:
     void on_actionPreise_und_Mengen_triggered();
     void on_actionSuchen_und_ersetzen_triggered();
     void on_actionInlandsversand_triggered();
+    void on_actionAuslandsversand_triggered();
 
 private:
     // The selected rows of the article list, in the list's order, with the first row's site
@@ -265,4 +267,39 @@ private:
 private slots:
     void on_actionImportieren_triggered();
     void on_actionExportieren_triggered();
+
+    // --- article editor (editor/mainwindow_editor.cpp) ---
+public slots:
+    void on_actionNeuer_Artikel_triggered();
+    void on_itemlist_itemDoubleClicked(QTreeWidgetItem *item);
+    void on_actionDuplizieren_triggered();
+
+private:
+    // Runs the editor window-modal with the window disabled; its result (1: saved) and, in
+    // `savedId`, the id of the article it saved.
+    int runEditor(int articleId, int folder, bool duplicate, int *savedId);
+    // The article's row as the list reads it; empty when there is none.
+    QMap<QString, QVariant> readListRow(int id);
+    // Appends the article's row to the list (nothing when it cannot be read).
+    void appendListRow(int id);
+
+    // --- backup, restore and predecessor import (import/mainwindow_backup.cpp) ---
+public:
+    // The unpacked restore folder waiting to be swapped in at this workstation's next start;
+    // empty when none is.
+    static QString pendingRestore();
+    static void setPendingRestore(const QString &folder);
+
+public slots:
+    void on_actionDaten_sichern_triggered();
+    void on_actionDaten_wiederherstellen_triggered();
+    void on_actionRovive_2_Daten_importieren_triggered();
+    void handleFileSaveAsBeforeCloseSelected(const QString &path);
+
+private:
+    // The option "backuppath" (default: documents + "/Zerire3_Backups"), with "/" only.
+    QString backupFolder();
+    // The archive name for a backup into `datedFolder`: "Zerire3.backup", else the first free
+    // "Zerire3_<n>.backup".
+    static QString backupArchiveName(const QString &datedFolder);
 };

@@ -6,9 +6,11 @@
 #include "bulk/bulk_payment.h"
 #include "bulk/bulk_profiles.h"
 #include "bulk/bulk_shipping.h"
+#include "bulk/bulk_shipping_world.h"
 #include "core/config.h"
 #include "core/database.h"
 #include "core/statics.h"
+#include "editor/companions/addarticleselectcountries.h"
 #include "mainwindow/mainwindow.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
@@ -23,11 +25,13 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QStandardItemModel>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <functional>
 #include <memory>
@@ -89,6 +93,28 @@ void setCost(QDialog *dialog, const char *spin, double value)
 BulkEditDialog *shipping(const QString &ids)
 {
     return new Bulk_Shipping(nullptr, 77, ids, false, 1);
+}
+
+BulkEditDialog *world(const QString &ids)
+{
+    return new Bulk_Shipping_World(nullptr, 77, ids, false, 1);
+}
+
+// Opens the ship-to chooser of a service row, ticks the locations shown as `names` and
+// confirms (or cancels) it.
+void chooseLocations(QDialog *dialog, int row, const QStringList &names, bool confirm = true)
+{
+    QTimer::singleShot(0, [names, confirm] {
+        auto *chooser
+            = qobject_cast<AddArticleSelectCountries *>(QApplication::activeModalWidget());
+        if (!chooser)
+            qFatal("the ship-to chooser did not open");
+        for (QCheckBox *box : chooser->findChildren<QCheckBox *>())
+            box->setChecked(names.contains(box->text()));
+        confirm ? chooser->accept() : chooser->reject();
+    });
+    child<QToolButton>(dialog, qPrintable(QString("IShippingService_%1_SelCountries").arg(row)))
+        ->click();
 }
 
 void tick(BulkEditDialog *dialog, const QString &paymentId)
@@ -284,6 +310,39 @@ void TestBulkEdit::writes_data()
            })
         << QStringList { "PickUpAcceptedCost=2.5", "PromotionalShippingDiscount=1",
                          "ShippingDiscountProfileID=1110002" };
+    QTest::newRow("abroad: locations alone, nothing ticked is worldwide, cancel keeps")
+        << -10 << Scenario([](const QString &ids, int) {
+               auto *d = world(ids);
+               chooseLocations(d, 2, { "Europa" });
+               chooseLocations(d, 2, {}, false);
+               chooseLocations(d, 3, {});
+               if (child<QLabel>(d, "IShippingService_3_Label")->text() != "Weltweit")
+                   qFatal("the label must name the chosen locations");
+               return d;
+           })
+        << QStringList { "ShippingServiceInt_2_Loc=Europe", "ShippingServiceInt_3_Loc=Worldwide" };
+    QTest::newRow("abroad: service removed with its locations, discount off")
+        << -10 << Scenario([](const QString &ids, int) {
+               auto *d = world(ids);
+               child<QComboBox>(d, "IShippingService_1")->setCurrentIndex(1);
+               chooseLocations(d, 1, { "Europa" });
+               setState(d, "IPromotionalShippingDiscount", Qt::Unchecked);
+               setCost(d, "IShippingService_2_Cost", 150); // no more than 99.99
+               return d;
+           })
+        << QStringList { "IPromotionalShippingDiscount=0",  "ShippingServiceInt_1=",
+                         "ShippingServiceInt_1_Cost=0",     "ShippingServiceInt_1_Cost_Add=0",
+                         "ShippingServiceInt_1_Loc=Europe", "ShippingServiceInt_2_Cost=99.99" };
+    QTest::newRow("abroad: no international shipping writes no location")
+        << -10 << Scenario([](const QString &ids, int) {
+               auto *d = world(ids);
+               chooseLocations(d, 4, { "Europa" });
+               setState(d, "AcceptShipping", Qt::Checked);
+               return d;
+           })
+        << QStringList { "IPromotionalShippingDiscount=0", "ShippingServiceInt_1=",
+                         "ShippingServiceInt_2=",          "ShippingServiceInt_3=",
+                         "ShippingServiceInt_4=",          "ShippingServiceInt_5=" };
     QTest::newRow("shipping: no domestic shipping")
         << -10 << Scenario([](const QString &ids, int) {
                auto *d = shipping(ids);
@@ -319,6 +378,15 @@ void TestBulkEdit::writes()
                                           { "PickUpAccepted", 1 },
                                           { "PickUpAcceptedCost", 1.5 },
                                           { "ShippingService_4", "DE_Alt" },
+                                          { "ShippingServiceInt_1", "DE_SonstigeInternational" },
+                                          { "ShippingServiceInt_1_Cost", 9.5 },
+                                          { "ShippingServiceInt_1_Cost_Add", 1.0 },
+                                          { "ShippingServiceInt_1_Loc", "Americas" },
+                                          { "ShippingServiceInt_2", "DE_SonstigeInternational" },
+                                          { "ShippingServiceInt_3", "DE_SonstigeInternational" },
+                                          { "ShippingServiceInt_4", "DE_SonstigeInternational" },
+                                          { "ShippingServiceInt_5", "DE_SonstigeInternational" },
+                                          { "IPromotionalShippingDiscount", 2 },
                                           // flags no dialog writes: every write shows
                                           { "ShippingService_1_IsFree", 2 },
                                           { "PromotionalShippingDiscount", 2 },

@@ -214,6 +214,9 @@ private slots:
         QTest::addColumn<bool>("oldNameTaken");
         QTest::addColumn<QString>("message"); // type, text; {restore}, {data}, {old}: folders
         QTest::newRow("declined") << false << "next to it" << false << QString();
+        // Only this workstation's own pending restore counts, never one in the database.
+        QTest::newRow("pending in the database only")
+            << false << "in the database" << false << QString();
         QTest::newRow("restore folder gone")
             << true << "gone" << false
             << QStringLiteral("2 Die Wiederherstellung scheint nicht mehr vorhanden zu sein, der "
@@ -254,7 +257,10 @@ private slots:
         {
             Database current(dataDir(), nullptr);
             current.setOption(QStringLiteral("SyncIntervall"), QStringLiteral("25"));
-            current.setOption(QStringLiteral("RESTOREMODE"), restoreDir);
+            if (restore == QLatin1String("in the database"))
+                current.setOption(QStringLiteral("RESTOREMODE"), restoreDir);
+            else
+                MainWindow::setPendingRestore(restoreDir);
         }
         if (restore != QLatin1String("gone")) {
             // The backup comes from an older program: its database lacks the last steps.
@@ -264,14 +270,17 @@ private slots:
             backup.setOption(Schema::versionOption(), QStringLiteral("2"));
             QVERIFY(QDir().mkpath(restoreDir + QStringLiteral("/adimages")));
         }
-        m_answers->pushQuestion(answer);
+        const bool pendingHere = restore != QLatin1String("in the database");
+        if (pendingHere)
+            m_answers->pushQuestion(answer);
 
         QVERIFY(startWindow(dataDir()));
 
-        QCOMPARE(m_answers->questions().size(), 1);
-        QCOMPARE(m_answers->questions().first().text,
-                 QStringLiteral("Eine zuvor gewählte Sicherung wird nun wiederhergestellt, "
-                                "fortfahren?"));
+        QCOMPARE(m_answers->questions().size(), pendingHere ? 1 : 0);
+        if (pendingHere)
+            QCOMPARE(m_answers->questions().first().text,
+                     QStringLiteral("Eine zuvor gewählte Sicherung wird nun wiederhergestellt, "
+                                    "fortfahren?"));
         message.replace(QStringLiteral("{restore}"), restoreDir)
             .replace(QStringLiteral("{data}"), dataDir())
             .replace(QStringLiteral("{old}"), oldDir);
@@ -282,7 +291,7 @@ private slots:
 
         closeWindow();
         // Offered once only.
-        QCOMPARE(storedOption(dataDir(), QStringLiteral("RESTOREMODE")), QString());
+        QCOMPARE(MainWindow::pendingRestore(), QString());
         const QString sync = QStringLiteral("SyncIntervall");
         if (!restored) {
             QVERIFY(!QFileInfo::exists(taken));

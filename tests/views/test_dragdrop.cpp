@@ -1,4 +1,5 @@
 #include "core/database.h"
+#include "tests/support/dialoganswers.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/tablesnapshot.h"
 #include "tests/support/testdatabase.h"
@@ -257,6 +258,7 @@ private slots:
     {
         APP_TEST_DATABASE(data);
         const Seed s = seed(data.db());
+        DialogAnswers answers; // the seller is told of the refused write
         MainWindowFixture window(data);
         FolderModel *model = folderModel(window);
         QVERIFY(window.showFolder(-9));
@@ -283,6 +285,9 @@ private slots:
             1);
         QCOMPARE(countOf(model, elektro), elektroCount);
         QCOMPARE(countOf(model, -9), activeCount);
+        QTRY_COMPARE(answers.messages().size(), 1);
+        QVERIFY2(answers.lastMessageText().contains(QStringLiteral("refused")),
+                 qPrintable(answers.lastMessageText()));
     }
 
     void refusesTargets_data()

@@ -1,0 +1,185 @@
+#pragma once
+
+#include <QDialog>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QVariant>
+
+class Api_Ebay;
+class Database;
+class PictureWidget;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QWebEngineView;
+
+namespace Ui {
+class AddArticle;
+}
+
+// The article editor: creates, edits or duplicates one article (a row of `articles`) or
+// fills one from a template. Each page is filled from the database and from the
+// marketplace's reference data of the article's site and account; several pages are
+// filled only when first shown. It works on its own database connection ("AddArticle").
+//
+// Its methods live in files by concern:
+//   editor/addarticle.cpp          construction, loading an article, pages shown, site, size
+//   editor/addarticle_choices.cpp  choices by account and site
+//   editor/addarticle_pages.cpp    format, payment, returns and shipping page behaviour
+//   editor/addarticle_pending.cpp  saving, categories and specifics, pictures (to come)
+class AddArticle : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // `articleId` 0 opens an empty form for a new article, any other value loads that row;
+    // `folderId` is where a new article is filed; `duplicate` loads the row and makes the
+    // form a new article with the same content.
+    AddArticle(QWidget *parent, int articleId, int folderId, bool duplicate);
+    ~AddArticle() override;
+
+    // The edited row, or the new row's id after a new or duplicated article was saved.
+    int getLoadId() const { return m_articleId; }
+    // False when the dialog decided while it was built not to open (the article no longer
+    // exists; the user has been told). The opener must then not run it.
+    bool isReady() const { return m_ready; }
+
+    // Reads the stored size and centres the dialog on its screen; stores the current size.
+    void ReadSettings();
+    void SaveSettings();
+
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+public slots:
+    // Fills the whole form from the database (the article named by the article id, or an
+    // empty form when it is 0).
+    void setupForm();
+    void accept() override;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private slots:
+    // --- dialog (addarticle.cpp) ---
+    void on_buttonBox_rejected();
+    void on_tabWidget_currentChanged(int index);
+    void on_Site_currentIndexChanged(int index);
+    void on_SiteButton_clicked();
+
+    // --- choices by account and site (addarticle_choices.cpp) ---
+    void on_Account_currentIndexChanged(int index);
+
+    // --- page behaviour (addarticle_pages.cpp) ---
+    void on_ConditionID_currentIndexChanged(int index);
+    void on_BestOfferEnabled_toggled(bool checked);
+    void on_BestOfferAutoAcceptPriceCheckBox_toggled(bool checked);
+    void on_MinimumBestOfferPriceCheckBox_toggled(bool checked);
+    void on_ListingType_Chinese_toggled(bool checked);
+    void on_ListingPrice_FixedPrice_toggled(bool checked);
+    void on_Title_textChanged(const QString &text);
+    void on_SubTitle_textChanged(const QString &text);
+    void on_PaymentInstructions_textChanged();
+    void on_SellerPaymentProfile_currentIndexChanged(int index);
+    void on_SellerReturnProfile_currentIndexChanged(int index);
+    void on_SellerShippingProfile_currentIndexChanged(int index);
+    void on_ReturnsAcceptedOption_toggled(bool checked);
+    void on_InternationalReturnsAcceptedOption_toggled(bool checked);
+    void on_Country_currentIndexChanged(int index);
+    void on_EstimatedWeight_currentIndexChanged(int index);
+    void on_ShippingPackageCheckBox_toggled(bool checked);
+    void on_AcceptShipping_currentIndexChanged(int index);
+    void on_AcceptIShipping_currentIndexChanged(int index);
+    void on_ShippingService_1_currentIndexChanged(int index);
+    void on_ShippingService_2_currentIndexChanged(int index);
+    void on_ShippingService_3_currentIndexChanged(int index);
+    void on_ShippingService_4_currentIndexChanged(int index);
+    void on_ShippingService_1_Free_toggled(bool checked);
+    void on_IShippingService_1_currentIndexChanged(int index);
+    void on_IShippingService_2_currentIndexChanged(int index);
+    void on_IShippingService_3_currentIndexChanged(int index);
+    void on_IShippingService_4_currentIndexChanged(int index);
+    void on_IShippingService_5_currentIndexChanged(int index);
+    void on_IShippingService_1_SelCountries_clicked();
+    void on_IShippingService_2_SelCountries_clicked();
+    void on_IShippingService_3_SelCountries_clicked();
+    void on_IShippingService_4_SelCountries_clicked();
+    void on_IShippingService_5_SelCountries_clicked();
+    void on_OfferPickUp_toggled(bool checked);
+    void on_PromotionalShippingDiscount_toggled(bool checked);
+    void on_IPromotionalShippingDiscount_toggled(bool checked);
+
+private:
+    // --- dialog (addarticle.cpp) ---
+    // Puts every column of a loaded article row into its widget.
+    void loadArticle(const QMap<QString, QVariant> &row);
+    void loadCategory(const QString &button, const QString &id, const QString &text);
+    void applyStyleSheets();
+    // Fills the variations page from the article's variation rows.
+    void fillVariationsPage();
+
+    // --- choices by account and site (addarticle_choices.cpp) ---
+    // Fills everything that depends on the site; `loaded` is true right after an existing
+    // article was set up.
+    void setupAll(bool loaded);
+    void rebuildPaymentBoxes(Api_Ebay &api, const QString &site);
+    void fillDetails(QComboBox *box, Api_Ebay &api, const QString &site, const QString &kind);
+    void fillServices(const QList<QComboBox *> &boxes,
+                      const QList<QMap<QString, QString>> &services,
+                      const QMap<QString, QString> &categories);
+    void fillProfiles(QComboBox *box, const QList<QMap<QString, QString>> &profiles);
+    void fillDiscounts(QComboBox *box, QCheckBox *offer, QComboBox *acceptShipping,
+                       const QList<QMap<QString, QString>> &profiles);
+    void resetAccountChoices();
+    // The site id of the current site choice, as decimal text.
+    QString currentSite() const;
+
+    // --- page behaviour (addarticle_pages.cpp) ---
+    bool domesticShippingOpen() const;
+    bool internationalShippingOpen() const;
+    void domesticRow(int n, int index);
+    void internationalRow(int n, int index);
+    // Runs the row handlers of every domestic and/or international service.
+    void refreshServiceRows(bool domestic, bool international);
+    void chooseLocations(int n);
+
+    // --- saving, categories and specifics, pictures (addarticle_pending.cpp) ---
+    // Sets the category's defaults (conditions, identifiers, variations) on the form.
+    void setDetaultFromSelectedCat();
+    // Builds the item-specifics page for the primary category.
+    void createItemSpecifics();
+    // Builds the twelve picture slots and fills them from the article's picture rows.
+    void generateImages();
+
+    // Template state (saving and templates).
+    bool m_templateMode = false;
+    QString m_templateName;
+    int m_templateId = 0;
+    // The variation option whose values carry pictures.
+    QString m_variantImageOption;
+    // The description's web editor.
+    bool m_webEditorOpen = false;
+    QString m_description;
+    QWebEngineView *m_webView = nullptr;
+
+    int m_folderId = 0;
+    int m_loadedFolder = 0;
+    int m_loadedFolderOld = 0;
+    // 0 for an article not yet saved.
+    int m_articleId = 0;
+    QList<PictureWidget *> m_pictureSlots;
+    Ui::AddArticle *m_ui = nullptr;
+    bool m_picturesFilled = false;
+    bool m_variationsFilled = false;
+    Database *m_db = nullptr;
+    // Created by setupAll when the site offers PayPal; carries "PaymentID".
+    QLineEdit *m_payPalField = nullptr;
+    QList<QCheckBox *> m_paymentBoxes;
+    // Item specifics: the category the page was built for, the loaded text, the inputs.
+    QString m_specificsCategory;
+    QString m_savedSpecifics;
+    QList<QWidget *> m_specificsWidgets;
+    QList<QMap<QString, QVariant>> m_accounts;
+    bool m_specificsBuilt = false;
+    bool m_ready = true;
+};

@@ -1,0 +1,403 @@
+// The editor's choices that depend on the account (business policies, discounts, shop
+// categories, location, VAT, eBayPlus) and on the site (the site's reference lists).
+#include "editor/addarticle.h"
+
+#include "core/database.h"
+#include "core/statics.h"
+#include "marketplace/api_ebay.h"
+
+#include "ui_addarticle.h"
+
+#include <QStandardItemModel>
+
+namespace {
+
+using Entries = QList<QMap<QString, QString>>;
+
+// Empties a choice list and gives it the entry that stands for no choice.
+void resetBox(QComboBox *box)
+{
+    box->clear();
+    box->addItem(QStringLiteral("-"), QString());
+}
+
+void disableRow(QComboBox *box, int row)
+{
+    if (auto *model = qobject_cast<QStandardItemModel *>(box->model()))
+        model->item(row)->setEnabled(false);
+}
+
+int leadingBlanks(const QString &text)
+{
+    int count = 0;
+    while (count < text.size() && text.at(count) == QLatin1Char(' '))
+        ++count;
+    return count;
+}
+
+} // namespace
+
+QString AddArticle::currentSite() const
+{
+    return QString::number(m_ui->Site->currentData().toInt());
+}
+
+void AddArticle::resetAccountChoices()
+{
+    for (QComboBox *box :
+         { m_ui->SellerReturnProfile, m_ui->SellerPaymentProfile, m_ui->SellerShippingProfile,
+           m_ui->StoreCategoryID, m_ui->StoreCategory2ID, m_ui->ShippingDiscountProfileID,
+           m_ui->IShippingDiscountProfileID })
+        resetBox(box);
+    m_ui->PromotionalShippingDiscount->setEnabled(false);
+    m_ui->IPromotionalShippingDiscount->setEnabled(false);
+}
+
+void AddArticle::on_Account_currentIndexChanged(int index)
+{
+    if (index < 0 || index >= m_ui->Account->count())
+        return;
+    // Policies, discounts and shop categories belong to an account on one site: both make
+    // the key of what is loaded.
+    const int accountId = m_ui->Account->currentData().toInt();
+    const QString key = QString::number(accountId) + QLatin1Char('|') + currentSite();
+    if (m_ui->Account->property("lastloadid").toString() == key)
+        return;
+
+    setEnabled(false);
+    m_ui->Account->setProperty("lastloadid", key);
+    resetAccountChoices();
+    const auto account = std::find_if(m_accounts.cbegin(), m_accounts.cend(), [&](const auto &row) {
+        return row.value(QStringLiteral("id")).toInt() == accountId;
+    });
+    if (account == m_accounts.cend()) {
+        setEnabled(true);
+        return;
+    }
+
+    Api_Ebay api(account->value(QStringLiteral("token")).toString(), this,
+                 account->value(QStringLiteral("sandbox")).toInt());
+    QString user = account->value(QStringLiteral("apiresult")).toString();
+    if (user.isEmpty()) {
+        user = api.getUser();
+        // Only a successful reply is kept: a refusal or an error page would stand in for the
+        // account's data until someone cleared it.
+        if (api.getLastFail().isEmpty())
+            m_db->executeSQL(QStringLiteral("UPDATE accounts SET apiresult='")
+                             + Database::escapeString(user) + QStringLiteral("' WHERE id=")
+                             + QString::number(accountId));
+        else
+            user.clear();
+    }
+
+    for (QLineEdit *field : { m_ui->PostalCode, m_ui->Location }) {
+        if (field->text().isEmpty() || (m_articleId == 0 && !field->isModified())) {
+            field->setText(Statics::getstr(user,
+                                           field == m_ui->PostalCode
+                                               ? QStringLiteral("<PostalCode>")
+                                               : QStringLiteral("<CityName>"),
+                                           QStringLiteral("</")));
+            field->setModified(false);
+        }
+    }
+    const QString country
+        = Statics::getstr(user, QStringLiteral("<Country>"), QStringLiteral("</"));
+    if (!country.isEmpty() && m_ui->Country->findData(country) >= 0)
+        m_ui->Country->setCurrentIndex(m_ui->Country->findData(country));
+
+    const QString site = currentSite();
+    for (QWidget *widget :
+         QList<QWidget *> { m_ui->SellerReturnProfile, m_ui->SellerPaymentProfile,
+                            m_ui->SellerShippingProfile, m_ui->SellerReturnProfileLabel,
+                            m_ui->SellerPaymentProfileLabel, m_ui->SellerShippingProfileLabel })
+        widget->show();
+    fillProfiles(m_ui->SellerReturnProfile,
+                 api.getProfiles(QStringLiteral("RETURN_POLICY"), site, accountId));
+    fillProfiles(m_ui->SellerPaymentProfile,
+                 api.getProfiles(QStringLiteral("PAYMENT"), site, accountId));
+    fillProfiles(m_ui->SellerShippingProfile,
+                 api.getProfiles(QStringLiteral("SHIPPING"), site, accountId));
+
+    fillDiscounts(m_ui->ShippingDiscountProfileID, m_ui->PromotionalShippingDiscount,
+                  m_ui->AcceptShipping, api.getShippingDiscountProfiles(m_db, accountId));
+    fillDiscounts(m_ui->IShippingDiscountProfileID, m_ui->IPromotionalShippingDiscount,
+                  m_ui->AcceptIShipping, api.getShippingDiscountProfiles(m_db, accountId));
+
+    const bool storeOwner = user.contains(QLatin1String("<StoreOwner>true<"));
+    if (storeOwner) {
+        const Entries categories = api.getStore(site, accountId, m_db);
+        for (int i = 0; i < categories.size(); ++i) {
+            const auto &entry = categories.at(i);
+            const bool hasChildren = i + 1 < categories.size()
+                && leadingBlanks(entry.first()) < leadingBlanks(categories.at(i + 1).first());
+            for (QComboBox *box : { m_ui->StoreCategoryID, m_ui->StoreCategory2ID }) {
+                box->addItem(entry.first(), entry.firstKey());
+                if (hasChildren)
+                    disableRow(box, box->count() - 1);
+            }
+        }
+        m_ui->StoreCategoryID->setEnabled(m_ui->StoreCategoryID->count() > 1);
+        m_ui->StoreCategory2ID->setEnabled(m_ui->StoreCategory2ID->count() > 1);
+    }
+    for (QWidget *widget : QList<QWidget *> { m_ui->StoreCatLabel, m_ui->StoreCategoryID,
+                                              m_ui->StoreCategory2ID, m_ui->StoreLine })
+        widget->setVisible(storeOwner);
+
+    const bool vat = account->value(QStringLiteral("smallbiz")).toInt() != 1
+        && user.contains(QLatin1String("<SellerBusinessType>Commercial</SellerBusinessType>"));
+    m_ui->VATPercent->setVisible(vat);
+    m_ui->VATPercentLabel->setVisible(vat);
+    m_ui->VATPercentLabelPercent->setVisible(vat);
+
+    const QString program = Statics::getstr(user, QStringLiteral("<TopRatedProgram>"),
+                                            QStringLiteral("</TopRatedProgram>"));
+    bool plus = false;
+    for (const char *region : { "DE", "Global", "UK", "US" })
+        plus = plus || program.contains(QLatin1String(region));
+    m_ui->eBayPlus->setVisible(plus);
+    setEnabled(true);
+}
+
+void AddArticle::fillProfiles(QComboBox *box, const QList<QMap<QString, QString>> &profiles)
+{
+    for (const auto &profile : profiles)
+        box->addItem(profile.first(), profile.firstKey());
+    box->setEnabled(box->count() > 1);
+}
+
+void AddArticle::fillDiscounts(QComboBox *box, QCheckBox *offer, QComboBox *acceptShipping,
+                               const QList<QMap<QString, QString>> &profiles)
+{
+    for (const auto &profile : profiles)
+        box->addItem(profile.first(), profile.firstKey());
+    const bool some = box->count() >= 2;
+    box->setEnabled(some && offer->isChecked());
+    offer->setEnabled(some && acceptShipping->currentIndex() >= 1
+                      && m_ui->SellerShippingProfile->currentIndex() == 0);
+    if (!some)
+        offer->setChecked(false);
+}
+
+void AddArticle::fillDetails(QComboBox *box, Api_Ebay &api, const QString &site,
+                             const QString &kind)
+{
+    Entries entries;
+    api.getEbayDetails(site, kind, entries, m_db);
+    resetBox(box);
+    for (const auto &entry : qAsConst(entries))
+        box->addItem(entry.first(), entry.firstKey());
+}
+
+void AddArticle::fillServices(const QList<QComboBox *> &boxes, const Entries &services,
+                              const QMap<QString, QString> &categories)
+{
+    for (QComboBox *box : boxes) {
+        const QSignalBlocker quiet(box);
+        resetBox(box);
+        for (const auto &service : services) {
+            if (service.firstKey() == QLatin1String("-1")) {
+                box->addItem(categories.value(service.first(), service.first()),
+                             QStringLiteral("-1"));
+                disableRow(box, box->count() - 1);
+            } else {
+                box->addItem(service.first(), service.firstKey());
+            }
+        }
+    }
+}
+
+void AddArticle::rebuildPaymentBoxes(Api_Ebay &api, const QString &site)
+{
+    QStringList chosen;
+    for (QCheckBox *box : qAsConst(m_paymentBoxes)) {
+        if (box->isChecked())
+            chosen << box->property("PaymentID").toString();
+    }
+    const QString payPalAddress = m_payPalField ? m_payPalField->text() : QString();
+    const int rows = m_paymentBoxes.size() + (m_payPalField ? 1 : 0);
+    for (int i = 0; i < rows; ++i)
+        m_ui->PaymentTabLayout->removeRow(1);
+    m_paymentBoxes.clear();
+    m_payPalField = nullptr;
+
+    Entries options;
+    api.getEbayDetails(site, QStringLiteral("PaymentOptionDetails"), options, m_db);
+    options.insert(
+        qMin(1, options.size()),
+        { { QStringLiteral("MoneyXferAcceptedInCheckout"),
+            QCoreApplication::translate(
+                "QDialog", "Überweisung: Ihre Bankkontodaten werden dem Käufer angezeigt.") } });
+    int row = 1;
+    for (const auto &option : qAsConst(options)) {
+        auto *box = new QCheckBox(option.first(), this);
+        box->setProperty("PaymentID", option.firstKey());
+        m_ui->PaymentTabLayout->insertRow(
+            row,
+            m_paymentBoxes.isEmpty() ? QCoreApplication::translate("QDialog", "Zahlbar per")
+                                     : QString(),
+            box);
+        m_paymentBoxes << box;
+        box->setChecked(chosen.contains(option.firstKey()));
+        ++row;
+        if (option.firstKey().toLower() == QLatin1String("paypal")) {
+            m_payPalField = new QLineEdit(this);
+            m_payPalField->setPlaceholderText(QCoreApplication::translate(
+                "QDialog", "Hinterlegen Sie hier Ihre PayPal E-Mailadresse"));
+            m_payPalField->setProperty("PaymentID", QStringLiteral("PayPalEmailAddress"));
+            m_payPalField->setEnabled(box->isChecked());
+            m_payPalField->setText(payPalAddress);
+            m_ui->PaymentTabLayout->insertRow(row, QString(), m_payPalField);
+            connect(box, &QCheckBox::toggled, m_payPalField, &QLineEdit::setEnabled);
+            ++row;
+        }
+    }
+    if (!m_paymentBoxes.isEmpty())
+        m_paymentBoxes.last()->setStyleSheet(QStringLiteral("margin-bottom: 8px"));
+}
+
+void AddArticle::setupAll(bool loaded)
+{
+    if (!m_accounts.isEmpty()) {
+        const auto rows = m_db->select(QStringLiteral("SELECT * FROM accounts WHERE id='%1'")
+                                           .arg(m_ui->Account->currentData().toInt()));
+        if (rows.isEmpty())
+            return;
+        Api_Ebay api(rows.first().value(QStringLiteral("token")).toString(), this,
+                     rows.first().value(QStringLiteral("sandbox")).toInt());
+        const QString site = currentSite();
+        rebuildPaymentBoxes(api, site);
+        fillDetails(m_ui->ReturnsWithinOption, api, site, QStringLiteral("ReturnsWithin"));
+        fillDetails(m_ui->ShippingCostPaidByOption, api, site,
+                    QStringLiteral("ShippingCostPaidBy"));
+        fillDetails(m_ui->InternationalReturnsWithinOption, api, site,
+                    QStringLiteral("ReturnsWithin"));
+        fillDetails(m_ui->InternationalShippingCostPaidByOption, api, site,
+                    QStringLiteral("ShippingCostPaidBy"));
+        fillDetails(m_ui->DispatchTimeMax, api, site, QStringLiteral("DispatchTimeMaxDetails"));
+
+        resetBox(m_ui->ShippingPackageDetails);
+        const QList<QPair<const char *, const char *>> packages = {
+            { "Letter", QT_TRANSLATE_NOOP("QDialog", "Brief") },
+            { "LargeEnvelope", QT_TRANSLATE_NOOP("QDialog", "Großer Versandumschlag") },
+            { "PackageThickEnvelope",
+              QT_TRANSLATE_NOOP("QDialog", "Päckchen (oder Versandumschlag)") },
+            { "LargePackage", QT_TRANSLATE_NOOP("QDialog", "Großes Paket") },
+        };
+        for (const auto &package : packages)
+            m_ui->ShippingPackageDetails->addItem(
+                QCoreApplication::translate("QDialog", package.second),
+                QLatin1String(package.first));
+        m_ui->ShippingPackageDetails->setCurrentIndex(0);
+        resetBox(m_ui->EstimatedWeight);
+        const QList<QPair<const char *, const char *>> weights = {
+            { "ONEHUNDREDONE_GMS_OR_LESS", QT_TRANSLATE_NOOP("QDialog", "100g oder weniger") },
+            { "ONEHUNDREDONE_GMS_TO_TWOHUNDREDFIFTY_GMS",
+              QT_TRANSLATE_NOOP("QDialog", "101 g bis 250 g") },
+            { "TWOHUNDREDFIFTYONE_GMS_TO_FIVEHUNDRED_GMS",
+              QT_TRANSLATE_NOOP("QDialog", "251 g bis 500 g") },
+            { "FIVEHUNDREDONE_GMS_TO_ONE_KGS", QT_TRANSLATE_NOOP("QDialog", "501 g bis 1 kg") },
+            { "ONEPLUS_TO_TWO_KGS", QT_TRANSLATE_NOOP("QDialog", ">1 kg bis 2 kg") },
+            { "TWOPLUS_TO_THREE_KGS", QT_TRANSLATE_NOOP("QDialog", ">2 kg bis 3 kg") },
+            { "THREEPLUS_TO_FOUR_KGS", QT_TRANSLATE_NOOP("QDialog", ">3 kg bis 4 kg") },
+            { "FOURPLUS_TO_FIVE_KGS", QT_TRANSLATE_NOOP("QDialog", ">4 kg bis 5 kg") },
+            { "FIVEPLUS_TO_SIX_KGS", QT_TRANSLATE_NOOP("QDialog", ">5 kg bis 6 kg") },
+            { "SIXPLUS_TO_SEVEN_KGS", QT_TRANSLATE_NOOP("QDialog", ">6 kg bis 7 kg") },
+            { "SEVENPLUS_TO_EIGHT_KGS", QT_TRANSLATE_NOOP("QDialog", ">7 kg bis 8 kg") },
+            { "EIGHTPLUS_TO_NINE_KGS", QT_TRANSLATE_NOOP("QDialog", ">8 kg bis 9 kg") },
+            { "NINEPLUS_TO_TEN_KGS", QT_TRANSLATE_NOOP("QDialog", ">9 kg bis 10 kg") },
+            { "CUSTOM_WEIGHT", QT_TRANSLATE_NOOP("QDialog", "Individuelles Gewicht") },
+        };
+        for (const auto &weight : weights)
+            m_ui->EstimatedWeight->addItem(QCoreApplication::translate("QDialog", weight.second),
+                                           QLatin1String(weight.first));
+        on_EstimatedWeight_currentIndexChanged(0);
+        on_ShippingPackageCheckBox_toggled(false);
+
+        const QString country = m_ui->Country->currentIndex() >= 0
+            ? m_ui->Country->currentData().toString()
+            : QStringLiteral("-");
+        Entries countries;
+        api.getEbayDetails(site, QStringLiteral("CountryDetails"), countries, m_db);
+        {
+            const QSignalBlocker quiet(m_ui->Country);
+            resetBox(m_ui->Country);
+            for (const auto &entry : qAsConst(countries)) {
+                const QString code = entry.firstKey();
+                if (code == QLatin1String("AT") || code == QLatin1String("CH")
+                    || code == QLatin1String("DE"))
+                    m_ui->Country->insertItem(1, entry.first(), code);
+                else
+                    m_ui->Country->addItem(entry.first(), code);
+            }
+            m_ui->Country->setCurrentIndex(qMax(0, m_ui->Country->findData(country)));
+        }
+        on_Country_currentIndexChanged(m_ui->Country->currentIndex());
+
+        Entries categoryList, services;
+        api.getEbayDetails(site, QStringLiteral("ShippingCategoryDetails"), categoryList, m_db);
+        QMap<QString, QString> categories;
+        for (const auto &entry : qAsConst(categoryList))
+            categories.insert(entry.firstKey(), entry.first());
+        api.getEbayDetails(site, QStringLiteral("ShippingServiceDetails"), services, m_db);
+        fillServices({ m_ui->ShippingService_1, m_ui->ShippingService_2, m_ui->ShippingService_3,
+                       m_ui->ShippingService_4 },
+                     services, categories);
+        services.clear();
+        api.getEbayDetails(site, QStringLiteral("IShippingServiceDetails"), services, m_db);
+        fillServices({ m_ui->IShippingService_1, m_ui->IShippingService_2, m_ui->IShippingService_3,
+                       m_ui->IShippingService_4, m_ui->IShippingService_5 },
+                     services, categories);
+    }
+
+    on_ReturnsAcceptedOption_toggled(m_ui->ReturnsAcceptedOption->isChecked());
+    on_InternationalReturnsAcceptedOption_toggled(
+        m_ui->InternationalReturnsAcceptedOption->isChecked());
+    m_ui->ConditionID->clear();
+    m_ui->ConditionID->addItem(QStringLiteral("-"), 0);
+    m_ui->ConditionID->setCurrentIndex(0);
+    m_ui->ConditionID->hide();
+    m_ui->ConditionIDLabel->hide();
+    on_ConditionID_currentIndexChanged(m_ui->ConditionID->currentIndex());
+    m_ui->EANorISBN->hide();
+    m_ui->EANorISBNLabel->hide();
+    on_BestOfferEnabled_toggled(m_ui->BestOfferEnabled->isChecked());
+
+    const QList<QPair<QComboBox *, QStringList>> kinds = {
+        { m_ui->AcceptShipping,
+          { QCoreApplication::translate("QDialog", "Kein Versand, nur Abholung"),
+            QCoreApplication::translate("QDialog", "Pauschal, gleiche Kosten für alle Käufer") } },
+        { m_ui->AcceptIShipping,
+          { QCoreApplication::translate("QDialog", "Kein internationaler Versand"),
+            QCoreApplication::translate("QDialog", "Pauschal, gleiche Kosten für alle Käufer") } },
+    };
+    for (const auto &kind : kinds) {
+        QComboBox *box = kind.first;
+        const int before = box->currentIndex() >= 0 ? box->currentData().toInt() : -1;
+        {
+            const QSignalBlocker quiet(box);
+            box->clear();
+            box->addItem(kind.second.at(0), 0);
+            box->addItem(kind.second.at(1), 1);
+            box->setCurrentIndex(0);
+        }
+        const bool domestic = box == m_ui->AcceptShipping;
+        domestic ? on_AcceptShipping_currentIndexChanged(0)
+                 : on_AcceptIShipping_currentIndexChanged(0);
+        const int again = box->findData(before);
+        if (again >= 0) {
+            const QSignalBlocker quiet(box);
+            box->setCurrentIndex(again);
+            domestic ? on_AcceptShipping_currentIndexChanged(again)
+                     : on_AcceptIShipping_currentIndexChanged(again);
+        }
+    }
+
+    // The format's own handler: an auction keeps its duration list (and its choice where the
+    // new list holds it) instead of being left without one.
+    if (m_ui->ListingType_Chinese->isChecked())
+        on_ListingType_Chinese_toggled(true);
+    else
+        on_ListingPrice_FixedPrice_toggled(true);
+    if (!loaded)
+        on_Account_currentIndexChanged(0);
+}

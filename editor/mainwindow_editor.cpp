@@ -1,0 +1,144 @@
+// The commands that open the article editor: a new article, an opened one, duplicates.
+#include "mainwindow/mainwindow.h"
+
+#include "core/database.h"
+#include "core/specialfolderid.h"
+#include "core/statics.h"
+#include "editor/addarticle.h"
+#include "editor/variationcopy.h"
+#include "views/foldermodel.h"
+#include "views/itemlistroles.h"
+
+#include "ui_mainwindow.h"
+
+#include <QSystemTrayIcon>
+
+namespace {
+
+constexpr int kTrayNoticeMs = 3000;
+
+// A new article can be filed in Drafts or a user folder; elsewhere it goes to Drafts.
+bool takesNewArticles(int folder)
+{
+    return folder == SpecialFolderId::Drafts || folder >= 1;
+}
+
+} // namespace
+
+int MainWindow::runEditor(int articleId, int folder, bool duplicate, int *savedId)
+{
+    setEnabled(false);
+    auto *editor = new AddArticle(this, articleId, folder, duplicate);
+    editor->setWindowModality(Qt::WindowModal);
+    // An editor that found nothing to open has told the user so; it is not shown.
+    const int result = editor->isReady() ? editor->exec() : QDialog::Rejected;
+    if (savedId)
+        *savedId = editor->getLoadId();
+    editor->deleteLater();
+    setEnabled(true);
+    ui->itemlist->setFocus(Qt::OtherFocusReason);
+    return result;
+}
+
+QMap<QString, QVariant> MainWindow::readListRow(int id)
+{
+    const SqlRows rows = db->select(QStringLiteral("SELECT ") + listColumns
+                                    + QStringLiteral(" FROM articles WHERE id='")
+                                    + QString::number(id) + QLatin1Char('\''));
+    return rows.value(0);
+}
+
+void MainWindow::appendListRow(int id)
+{
+    const QMap<QString, QVariant> row = readListRow(id);
+    if (row.isEmpty())
+        return;
+    auto *item = new QTreeWidgetItem;
+    UpdateListItem(row, item);
+    ui->itemlist->addTopLevelItem(item);
+    updateBar();
+}
+
+void MainWindow::on_actionNeuer_Artikel_triggered()
+{
+    if (ui->AccountFilterBox->count() < 2) {
+        Statics::showMessage(this, tr("Bitte lege zuerst ein Konto in den Einstellungen an"), 0);
+        return;
+    }
+    int id = 0;
+    if (runEditor(0, currentFolder, false, &id) != QDialog::Accepted)
+        return;
+    if (!takesNewArticles(currentFolder)) {
+        folderModel->ChangeFolderCount(SpecialFolderId::Drafts, 1, false);
+        return;
+    }
+    folderModel->ChangeFolderCount(currentFolder, 1, false);
+    appendListRow(id);
+}
+
+void MainWindow::on_itemlist_itemDoubleClicked(QTreeWidgetItem *item)
+{
+    if (!item)
+        return;
+    const int id = item->data(0, ItemListRole::ArticleIdRole).toInt();
+    // The list may change while the editor runs: the row is looked up again afterwards.
+    if (runEditor(id, currentFolder, false, nullptr) != QDialog::Accepted)
+        return;
+    const QMap<QString, QVariant> row = readListRow(id);
+    QTreeWidgetItem *listed = IsItemWithIdHere(id);
+    if (!row.isEmpty() && listed)
+        UpdateListItem(row, listed);
+}
+
+void MainWindow::on_actionDuplizieren_triggered()
+{
+    const QList<QTreeWidgetItem *> selected = ui->itemlist->selectedItems();
+    if (selected.size() == 1) {
+        const int source = selected.first()->data(0, ItemListRole::ArticleIdRole).toInt();
+        const int target
+            = takesNewArticles(currentFolder) ? currentFolder : SpecialFolderId::Drafts;
+        int id = 0;
+        if (runEditor(source, target, true, &id) != QDialog::Accepted)
+            return;
+        // The editor saves the article's own row; its variations come along here, as they
+        // do when several articles are duplicated at once.
+        if (id > 0)
+            VariationCopy::copy(db, source, id);
+        folderModel->ChangeFolderCount(target, 1, false);
+        if (target != currentFolder) {
+            if (trayIcon)
+                trayIcon->showMessage(tr("Zerire3"),
+                                      tr("Der neue Artikel wurde im Bereich Vorlagen hinterlegt"),
+                                      QSystemTrayIcon::Information, kTrayNoticeMs);
+            return;
+        }
+        appendListRow(id);
+        return;
+    }
+
+    QStringList ids;
+    for (QTreeWidgetItem *item : selected)
+        ids << item->data(0, ItemListRole::ArticleIdRole).toString();
+    const bool here = takesNewArticles(currentFolder);
+    const int target = here ? currentFolder : SpecialFolderId::Drafts;
+    for (const QString &id : qAsConst(ids)) {
+        const int copy = db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), id,
+                                          QString(), QString());
+        if (copy < 1)
+            continue;
+        db->executeSQL(
+            QStringLiteral("UPDATE articles SET Folder=") + QString::number(target)
+            + QStringLiteral(", WatchCount=0, BidCount=0,QuestionCount=0, HighBidder='', "
+                             "ItemID='', SoldCount=0, HasError=0, LastError='', "
+                             "Planned='', Planned_Interval='', EndDate='', StartDate='' "
+                             "WHERE id=")
+            + QString::number(copy));
+        folderModel->ChangeFolderCount(target, 1, false);
+        if (here)
+            appendListRow(copy);
+    }
+    if (!here && trayIcon)
+        trayIcon->showMessage(tr("Zerire3"),
+                              tr("Die ausgewählten Artikel wurden in die Vorlagen kopiert"),
+                              QSystemTrayIcon::Information, kTrayNoticeMs);
+}

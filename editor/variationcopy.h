@@ -1,0 +1,12 @@
+#pragma once
+
+class Database;
+
+// Copies an article's variations to another article: its `articles_variations` rows and
+// the pictures of its option values (rows of `articles_images` with a `variant_name`).
+// Used when an article is duplicated through the editor, which saves the new row but not
+// the variations.
+namespace VariationCopy {
+// True when every row was copied (also when there was none).
+bool copy(Database *db, int fromArticle, int toArticle);
+} // namespace VariationCopy

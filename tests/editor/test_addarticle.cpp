@@ -1,0 +1,488 @@
+// The article editor: its form, loading an article, and the choices by account and site,
+// against the fake marketplace and cached reference data, on SQLite and MariaDB.
+#include "editor/addarticle.h"
+#include "tests/editor/editorfixture.h"
+#include "tests/support/dialoganswers.h"
+#include "tests/support/testdatabase.h"
+#include "tests/support/testmain.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMetaMethod>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QWheelEvent>
+#include <memory>
+
+using TestSupport::FakeHttpServer;
+using TestSupport::FakeReply;
+using Columns = QMap<QString, QVariant>;
+
+Q_DECLARE_METATYPE(Columns)
+
+class TestAddArticle : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase_data();
+    void init();
+    void cleanup();
+
+    void formBindsEverySlot();
+    void newArticle();
+    void load_data();
+    void load();
+    void variationsPage();
+    void missingArticle();
+    void accountChoices();
+    void failedUserDataIsNotKept();
+    void siteChangeReloadsAccountChoices();
+    void siteChangeKeepsAuctionDurations();
+    void siteLock();
+
+private:
+    std::unique_ptr<AddArticle> open(int id = 0, bool duplicate = false);
+    int article(const Columns &columns);
+    int calls(const QString &name) const;
+
+    std::unique_ptr<TestSupport::TestDatabase> m_t;
+    std::unique_ptr<FakeHttpServer> m_server;
+    std::unique_ptr<DialogAnswers> m_answers;
+    int m_alpha = 0;
+    int m_beta = 0;
+};
+
+void TestAddArticle::initTestCase_data()
+{
+    TestSupport::addBackendRows();
+}
+
+void TestAddArticle::init()
+{
+    const auto backend = *static_cast<TestSupport::Backend *>(
+        QTest::qGlobalData("backend", ::qMetaTypeId<TestSupport::Backend>()));
+    APP_REQUIRE_BACKEND(backend);
+    m_t = std::make_unique<TestSupport::TestDatabase>(backend);
+    QVERIFY2(m_t->error().isEmpty(), qPrintable(m_t->error()));
+    m_server = std::make_unique<FakeHttpServer>();
+    m_server->pointConfigHere();
+    EditorFixture::serveReferenceData(*m_server);
+    EditorFixture::cacheGermanSite(m_t->db());
+    const auto accounts = EditorFixture::addAccounts(m_t->db());
+    m_alpha = accounts.first;
+    m_beta = accounts.second;
+    m_answers = std::make_unique<DialogAnswers>();
+}
+
+void TestAddArticle::cleanup()
+{
+    m_answers.reset();
+    m_server.reset();
+    m_t.reset();
+}
+
+std::unique_ptr<AddArticle> TestAddArticle::open(int id, bool duplicate)
+{
+    return std::make_unique<AddArticle>(nullptr, id, -9, duplicate);
+}
+
+int TestAddArticle::article(const Columns &columns)
+{
+    Columns row { { "Title", "Lokomotive BR 218" },
+                  { "Folder", -10 },
+                  { "Account", m_alpha },
+                  { "Site", 77 },
+                  { "StartPrice", 12.5 },
+                  { "Quantity", 3 },
+                  { "ListingType", "FixedPriceItem" } };
+    for (auto it = columns.cbegin(); it != columns.cend(); ++it)
+        row.insert(it.key(), it.value());
+    return m_t->db()->insertSqlClean(row, "articles");
+}
+
+int TestAddArticle::calls(const QString &name) const
+{
+    int count = 0;
+    for (const auto &request : m_server->requests())
+        count += request.callName() == name
+            || request.header("X-EBAY-SOA-OPERATION-NAME") == name.toUtf8();
+    return count;
+}
+
+// Every by-name slot has its widget; a missing one would also log "No matching signal",
+// which fails the test.
+void TestAddArticle::formBindsEverySlot()
+{
+    const auto editor = open();
+    const QMetaObject *meta = editor->metaObject();
+    int bound = 0;
+    for (int i = meta->methodOffset(); i < meta->methodCount(); ++i) {
+        const QString name = QString::fromLatin1(meta->method(i).name());
+        if (!name.startsWith("on_"))
+            continue;
+        ++bound;
+        const QString object = name.mid(3, name.lastIndexOf('_') - 3);
+        QVERIFY2(editor->findChild<QObject *>(object), qPrintable(object));
+    }
+    QCOMPARE(bound, 42);
+    auto *tabs = editor->findChild<QTabWidget *>("tabWidget");
+    QStringList pages;
+    for (int i = 0; i < tabs->count(); ++i)
+        pages << tabs->widget(i)->objectName() + ":" + tabs->tabText(i);
+    QCOMPARE(pages,
+             QStringList({ "tab:Allgemein", "TabMerkmale:Merkmale", "TabDesc:Beschreibung",
+                           "TabPics:Bilder", "PaymentTab:Zahlung / Rücknahme", "TabVersand:Versand",
+                           "TabAuslandVersand:Vers. Ausland", "freifeldTab:Freifelder",
+                           "TabVars:Varianten" }));
+}
+
+// A new article: the German site, the first account's data, the site's lists from the
+// cache: no marketplace call at all.
+void TestAddArticle::newArticle()
+{
+    const auto editor = open();
+    EXPECT_FORM(editor.get(),
+                        { "Site=77",
+                          "Site:off",
+                          "Account=" + QString::number(m_alpha),
+                          "page:TabMerkmale:off",
+                          "page:TabVars:off",
+                          "PrimaryCategory:off",
+                          "PostalCode=04109",
+                          "Location=Leipzig",
+                          "Country=",
+                          "PostalCode:off",
+                          "VATPercent:shown",
+                          "VATPercent=19.00",
+                          "eBayPlus:shown",
+                          "StoreCategoryID:on",
+                          "StoreCategoryID#9",
+                          "SellerShippingProfile#3",
+                          "SellerReturnProfile#2",
+                          "ShippingDiscountProfileID#3",
+                          "DispatchTimeMax#4",
+                          "ListingDuration=GTC",
+                          "ListingDuration:hidden",
+                          "ConditionID:hidden",
+                          "EANorISBN:hidden",
+                          "AcceptShipping=0",
+                          "ShippingService_1:off",
+                          "BestOfferPanel:hidden" });
+    QCOMPARE(m_server->requestCount(),
+             calls("GetShippingDiscountProfiles") + calls("GetStore") + calls("getSellerProfiles"));
+    QCOMPARE(calls("GeteBayDetails"), 0);
+    // Country: the three German-speaking ones first, in reverse order of the list.
+    auto *country = editor->findChild<QComboBox *>("Country");
+    QStringList codes;
+    for (int i = 0; i < country->count(); ++i)
+        codes << country->itemData(i).toString();
+    QCOMPARE(codes, QStringList({ "", "CH", "DE", "AT", "FR" }));
+    // A category with sub-categories cannot be chosen.
+    auto *store = editor->findChild<QComboBox *>("StoreCategoryID");
+    QStringList choosable;
+    for (int i = 1; i < store->count(); ++i) {
+        if (store->model()->flags(store->model()->index(i, 0)) & Qt::ItemIsEnabled)
+            choosable << store->itemData(i).toString();
+    }
+    QCOMPARE(choosable, QStringList({ "2310", "2220", "2211", "2212", "1" }));
+}
+
+void TestAddArticle::load_data()
+{
+    QTest::addColumn<Columns>("columns");
+    QTest::addColumn<QStringList>("expected");
+    const Columns shipping { { "Country", "DE" },
+                             { "PostalCode", "10115" },
+                             { "Location", "Berlin" },
+                             { "DispatchTimeMax", "2" },
+                             { "ShippingService_1", "DE_DHLPaket" },
+                             { "ShippingService_1_Cost", 4.99 },
+                             { "ShippingService_1_IsFree", 0 },
+                             { "ShippingService_2", "DE_Express" },
+                             { "ShippingService_2_Cost", 9.9 } };
+    Columns fixed = shipping;
+    fixed.insert({ { "SubTitle", "Märklin H0" },
+                   { "PrimaryCategory", "9355" },
+                   { "PrimaryCategoryText", "Modellbau:Bahn & Zubehör" },
+                   { "RP_ReturnsAcceptedOption", "ReturnsAccepted" },
+                   { "RP_ReturnsWithinOption", "Days_30" },
+                   { "RP_ShippingCostPaidByOption", "Buyer" },
+                   { "PaymentMethods", "MoneyXferAcceptedInCheckout|Nope" },
+                   { "PaymentInstructions", "Bitte zügig zahlen" },
+                   { "StoreCategoryID", "2210" },
+                   { "PromotionalShippingDiscount", 1 },
+                   { "ShippingDiscountProfileID", "999" },
+                   { "BestOfferEnabled", 1 },
+                   { "MinimumBestOfferPrice", 5 },
+                   { "Free_01", "Regal 4" },
+                   { "Notes", "mit OVP" },
+                   { "ApplicationData", "R-17" },
+                   { "GalleryType", "Plus" },
+                   { "VAT_VATPercent", 7 },
+                   { "LotSize", 2 },
+                   { "ShippingServiceInt_1", "DE_DHLPaketInternational" },
+                   { "ShippingServiceInt_1_Loc", "Europe,CH" } });
+    QTest::newRow("fixed price") << fixed
+                                 << QStringList { "Title=Lokomotive BR 218",
+                                                  "SubTitle=Märklin H0",
+                                                  "StartPrice=12.50",
+                                                  "Quantity=3",
+                                                  "Quantity:on",
+                                                  "LotSize=2",
+                                                  "ListingDuration=GTC",
+                                                  "PrimaryCategory=Modellbau > Bahn && Zubehör",
+                                                  "PrimaryCategory:on",
+                                                  "page:TabMerkmale:on",
+                                                  "page:TabVars:on",
+                                                  "SecondaryCategory:on",
+                                                  "Country=DE",
+                                                  "PostalCode=10115",
+                                                  "Location=Berlin",
+                                                  "DispatchTimeMax=2",
+                                                  "AcceptShipping=1",
+                                                  "ShippingService_1=DE_DHLPaket",
+                                                  "ShippingService_1_Cost=4.99",
+                                                  "ShippingService_1_Cost:on",
+                                                  "ShippingService_2=DE_Express",
+                                                  "ShippingService_2_Cost=9.90",
+                                                  "ShippingService_3:on",
+                                                  "ShippingService_3_Cost:off",
+                                                  "ReturnsAcceptedOption=1",
+                                                  "ReturnsWithinOption=Days_30",
+                                                  "ReturnsWithinOption:on",
+                                                  "ShippingCostPaidByOption=Buyer",
+                                                  "StoreCategoryID=2210",
+                                                  "PromotionalShippingDiscount=1",
+                                                  "ShippingDiscountProfileID#4",
+                                                  "ShippingDiscountProfileID=",
+                                                  "BestOfferEnabled=1",
+                                                  "BestOfferPanel:shown",
+                                                  "MinimumBestOfferPriceCheckBox=1",
+                                                  "MinimumBestOfferPrice=5.00",
+                                                  "BestOfferAutoAcceptPriceCheckBox=0",
+                                                  "Free_01=Regal 4",
+                                                  "Notes=mit OVP",
+                                                  "ApplicationData=R-17",
+                                                  "GalleryTypePlus=1",
+                                                  "VATPercent=7.00",
+                                                  "PaymentInstructions=Bitte zügig zahlen",
+                                                  "AcceptIShipping=1",
+                                                  "IShippingService_1=DE_DHLPaketInternational",
+                                                  "IShippingService_1_SelCountries:on",
+                                                  "Site:off",
+                                                  "Account:on",
+                                                  "SiteButton:shown" };
+    Columns auction = shipping;
+    auction.insert({ { "ListingType", "Chinese" },
+                     { "ListingDuration", "Days_7" },
+                     { "ReservePrice", 20 },
+                     { "BuyItNowPrice", 50 },
+                     { "PrivateListing", 1 },
+                     { "Folder", -9 },
+                     { "ItemID", "110012345678" } });
+    QTest::newRow("running auction") << auction
+                                     << QStringList { "ListingType_Chinese=1",
+                                                      "ListingDuration=Days_7",
+                                                      "ListingDuration:shown",
+                                                      "ReservePrice=20.00",
+                                                      "BuyItNowPrice=50.00",
+                                                      "PrivateListing=1",
+                                                      "PrivateListing:shown",
+                                                      
+                                                      "Quantity:off",
+                                                      "page:TabVars:off",
+                                                      "StartPriceLabel=Startpreis *",
+                                                      "SiteButton:hidden",
+                                                      "Account:off",
+                                                      "Site:off",
+                                                      "PrimaryCategory:on",
+                                                      "SecondaryCategory:off" };
+    QTest::newRow("other site and account")
+        << Columns { { "Site", 3 }, { "Account", -2 }, { "Country", "FR" }, { "Folder", -2 } }
+        << QStringList { "Site=3",     "Account=-2",  "Account:on",       "SiteButton:shown",
+                         "Country=FR", "PostalCode=", "DispatchTimeMax#4" };
+}
+
+void TestAddArticle::load()
+{
+    QFETCH(Columns, columns);
+    QFETCH(QStringList, expected);
+    if (columns.value("Account") == -2)
+        columns["Account"] = m_beta;
+    expected.replaceInStrings("Account=-2", "Account=" + QString::number(m_beta));
+    const auto editor = open(article(columns));
+    EXPECT_FORM(editor.get(), expected);
+    QCOMPARE(editor->windowTitle(), QString("Artikel bearbeiten"));
+    if (columns.value("Site") == 3) {
+        // The other site's details come from the marketplace once and stay in the cache.
+        QCOMPARE(calls("GeteBayDetails"), 1);
+    }
+    // Stored payment methods tick the boxes the site offers; unknown ones are left out.
+    QStringList ticked;
+    for (QCheckBox *box : editor->findChildren<QCheckBox *>()) {
+        if (box->isChecked() && !box->property("PaymentID").toString().isEmpty())
+            ticked << box->property("PaymentID").toString();
+    }
+    const QString methods = columns.value("PaymentMethods").toString();
+    QCOMPARE(ticked,
+             methods.isEmpty() ? QStringList() : QStringList { methods.section('|', 0, 0) });
+}
+
+// The variations page is filled when first shown: option names as columns, values per row,
+// the first identifier found, the picture option chosen.
+void TestAddArticle::variationsPage()
+{
+    const int id = article({ { "VariantImageOption", "Farbe" } });
+    const QString xml = "<NameValueList><Name>Farbe</Name><Value>%1</Value></NameValueList>"
+                        "<NameValueList><Name>Größe</Name><Value>%2</Value></NameValueList>";
+    m_t->db()->insertSqlClean({ { "article_id", id },
+                                { "SKU", "A-1" },
+                                { "StartPrice", 9.5 },
+                                { "Quantity", 2 },
+                                { "UPC", "0123456789012" },
+                                { "VariantXml", xml.arg("Rot", "M") } },
+                              "articles_variations");
+    m_t->db()->insertSqlClean({ { "article_id", id },
+                                { "SKU", "A-2" },
+                                { "StartPrice", 10 },
+                                { "Quantity", 1 },
+                                { "EAN", "4006381333931" },
+                                { "VariantXml", xml.arg("Blau", "L") } },
+                              "articles_variations");
+    auto editor = open(id);
+    EditorFixture::apply(editor.get(), { "show=TabVars" });
+    auto *list = editor->findChild<QTreeWidget *>("VariantList");
+    QStringList shown;
+    QStringList header;
+    for (int c = 0; c < list->columnCount(); ++c)
+        header << list->headerItem()->text(c);
+    shown << header.join('|');
+    for (int r = 0; r < list->topLevelItemCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < list->columnCount(); ++c)
+            cells << list->topLevelItem(r)->text(c);
+        shown << cells.join('|');
+    }
+    QCOMPARE(shown,
+             QStringList({ "SKU|Preis|Menge|EAN/ISBN/UPC|Farbe|Größe",
+                           "A-1|9.50|2|0123456789012|Rot|M", "A-2|10.00|1|4006381333931|Blau|L" }));
+    EXPECT_FORM(editor.get(), { "ImageOptionSelectBox=Farbe", "ImageOptionSelectBox:on" });
+
+    // A duplicate is a new article: no variation belongs to it in the editor.
+    editor.reset();
+    const auto copy = open(id, true);
+    QCOMPARE(copy->windowTitle(), QString("Aus ausgewähltem Artikel erstellen"));
+    QCOMPARE(copy->getLoadId(), 0);
+    EditorFixture::apply(copy.get(), { "show=TabVars" });
+    QCOMPARE(copy->findChild<QTreeWidget *>("VariantList")->topLevelItemCount(), 0);
+}
+
+// An article deleted meanwhile: the user is told, and the dialog says it is not to be run.
+void TestAddArticle::missingArticle()
+{
+    auto editor = open(424242);
+    QVERIFY(!editor->isReady());
+    QCOMPARE(m_answers->messages().size(), 1);
+    QCOMPARE(m_answers->messages().first().text,
+             QString("Der Artikel wurde in der Datenbank nicht gefunden"));
+    QCOMPARE(m_answers->messages().first().type, 2);
+    editor.reset();
+    QVERIFY(open()->isReady());
+}
+
+// Choosing an account loads its choices once; its user data is fetched only while unknown
+// and then kept.
+void TestAddArticle::accountChoices()
+{
+    const auto editor = open();
+    auto *account = editor->findChild<QComboBox *>("Account");
+    m_server->clearRequests();
+    account->setCurrentIndex(account->findData(m_beta));
+    QCOMPARE(calls("GetUser"), 1);
+    QCOMPARE(
+        m_t->db()->selectOne(QString("SELECT apiresult FROM accounts WHERE id=%1").arg(m_beta)),
+        QString::fromUtf8(EditorFixture::userData()));
+    // A typed postal code of a new article stays; the untouched city follows the account.
+    m_server->clearRequests();
+    editor->findChild<QLineEdit *>("PostalCode")->setText("12345");
+    editor->findChild<QLineEdit *>("PostalCode")->setModified(true);
+    editor->findChild<QLineEdit *>("Location")->setText("Halle");
+    editor->findChild<QLineEdit *>("Location")->setModified(false);
+    account->setCurrentIndex(account->findData(m_alpha));
+    QCOMPARE(calls("GetUser"), 0);
+    EXPECT_FORM(editor.get(), { "PostalCode=12345", "Location=Leipzig" });
+    // Choosing the account loaded last again asks nothing.
+    const int before = m_server->requestCount();
+    emit account->currentIndexChanged(account->currentIndex());
+    QCOMPARE(m_server->requestCount(), before);
+}
+
+void TestAddArticle::failedUserDataIsNotKept()
+{
+    m_server->setCallReply("GetUser",
+                           FakeReply::ok("<?xml version=\"1.0\"?><GetUserResponse "
+                                         "xmlns=\"urn:ebay:apis:eBLBaseComponents\">"
+                                         "<Ack>Failure</Ack><Errors><LongMessage>Token "
+                                         "abgelaufen</LongMessage><SeverityCode>Error"
+                                         "</SeverityCode></Errors></GetUserResponse>"));
+    const auto editor = open();
+    auto *account = editor->findChild<QComboBox *>("Account");
+    account->setCurrentIndex(account->findData(m_beta));
+    QCOMPARE(calls("GetUser"), 1);
+    QCOMPARE(
+        m_t->db()->selectOne(QString("SELECT apiresult FROM accounts WHERE id=%1").arg(m_beta)),
+        QString());
+    EXPECT_FORM(editor.get(), { "StoreCategoryID:hidden", "VATPercent:hidden" });
+}
+
+// The policies belong to the account on a site: a change of site loads them for the new
+// site instead of leaving the old site's lists (or none) in place.
+void TestAddArticle::siteChangeReloadsAccountChoices()
+{
+    const auto editor = open();
+    m_answers->pushQuestion(true);
+    EditorFixture::apply(editor.get(), { "SiteButton=click" });
+    EXPECT_FORM(editor.get(), { "Site:on", "SiteButton:off" });
+    m_server->clearRequests();
+    EditorFixture::apply(editor.get(), { "Site=3" });
+    QCOMPARE(calls("getSellerProfiles"), 3);
+    for (const auto &request : m_server->requests()) {
+        if (request.hasHeader("X-EBAY-SOA-GLOBAL-ID"))
+            QCOMPARE(request.header("X-EBAY-SOA-GLOBAL-ID"), QByteArray("EBAY-GB"));
+    }
+    EXPECT_FORM(editor.get(),
+                        { "SellerShippingProfile#3", "SellerShippingProfile:on", "Site:off",
+                          "SiteButton:on", "PrimaryCategory=Bitte auswählen...",
+                          "page:TabMerkmale:off" });
+}
+
+void TestAddArticle::siteChangeKeepsAuctionDurations()
+{
+    const auto editor = open();
+    EditorFixture::apply(editor.get(), { "ListingType_Chinese=1", "ListingDuration=Days_5" });
+    m_answers->pushQuestion(true);
+    EditorFixture::apply(editor.get(), { "SiteButton=click", "Site=16" });
+    EXPECT_FORM(editor.get(),
+                        { "ListingDuration#5", "ListingDuration=Days_5", "ListingDuration:shown",
+                          "ListingType_Chinese=1", "Quantity:off", "ReservePrice:shown" });
+}
+
+void TestAddArticle::siteLock()
+{
+    const auto editor = open();
+    auto *site = editor->findChild<QComboBox *>("Site");
+    // Declining the question keeps the site locked; the wheel never changes a choice.
+    m_answers->pushQuestion(false);
+    EditorFixture::apply(editor.get(), { "SiteButton=click" });
+    QVERIFY(!site->isEnabled());
+    site->setEnabled(true);
+    QWheelEvent wheel(QPointF(5, 5), site->mapToGlobal(QPoint(5, 5)), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(site, &wheel);
+    QCOMPARE(site->currentData().toInt(), 77);
+}
+
+APP_TEST_MAIN(TestAddArticle)
+#include "test_addarticle.moc"

@@ -1,0 +1,243 @@
+// Backup and restore through the main window: a backup taken while a worker writes holds
+// every committed row; the restore command unpacks beside the data folder and the next start
+// swaps it in; a broken archive changes nothing.
+
+#include "core/database.h"
+#include "core/settings.h"
+#include "import/foldercompressor.h"
+#include "mainwindow/mainwindow.h"
+#include "tests/support/dialoganswers.h"
+#include "tests/support/mainwindowfixture.h"
+#include "tests/support/testdatabase.h"
+#include "tests/support/testmain.h"
+
+#include <QAction>
+#include <QAbstractItemView>
+#include <QDate>
+#include <QDir>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+
+using TestSupport::Backend;
+
+namespace {
+
+QByteArray fileContent(const QString &path)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(content);
+}
+
+// Inserts activity rows on a connection of its own until told to stop; `committed` is the
+// highest id whose insert has returned.
+class Writer : public QThread
+{
+public:
+    std::atomic<int> committed { 0 };
+    std::atomic<bool> stop { false };
+
+protected:
+    void run() override
+    {
+        Database db(true, QStringLiteral("writer"));
+        while (!stop) {
+            ArticleRow row;
+            row.insert(QStringLiteral("title"), QStringLiteral("Zeile"));
+            row.insert(QStringLiteral("textinfo"), QString(2000, QLatin1Char('x')));
+            const int id = db.insertSqlClean(row, QStringLiteral("itemshistory"));
+            if (id > 0)
+                committed = id;
+        }
+        db.close();
+    }
+};
+
+} // namespace
+
+class TestBackup : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_backups;
+    std::unique_ptr<DialogAnswers> m_answers;
+
+    // Folders the restore makes beside a data folder, removed after each test.
+    static void removeSiblings(const QString &dataDir)
+    {
+        const QString base = QDir::cleanPath(dataDir);
+        for (const char *suffix : { "_bk", "_bk_bk", "_old" })
+            QDir(base + QLatin1String(suffix)).removeRecursively();
+    }
+
+private slots:
+    void init()
+    {
+        m_backups = std::make_unique<QTemporaryDir>();
+        m_answers = std::make_unique<DialogAnswers>();
+        MainWindow::setPendingRestore(QString());
+    }
+    void cleanup()
+    {
+        m_answers.reset();
+        m_backups.reset();
+    }
+
+    void backupWhileWriting()
+    {
+        TestSupport::TestDatabase data(Backend::SQLite);
+        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        Writer writer;
+        writer.start();
+        QTRY_VERIFY(writer.committed > 200);
+        const int before = writer.committed;
+
+        QString source = data.dataDir();
+        source.chop(1);
+        const QString archive = m_backups->filePath(QStringLiteral("w.backup"));
+        FolderCompressor packer(source, archive);
+        QSignalSpy results(&packer, &FolderCompressor::runFinished);
+        packer.work();
+        writer.stop = true;
+        QVERIFY(writer.wait(10000));
+        QCOMPARE(results.value(0).value(0).toBool(), true);
+
+        const QString restored = m_backups->filePath(QStringLiteral("restored"));
+        QVERIFY(packer.decompressFolder(archive, restored));
+        QVERIFY(!QFileInfo::exists(restored + QStringLiteral("/") + Database::getDatabaseName()
+                                   + QStringLiteral("-wal")));
+        int count = 0;
+        QString integrity;
+        {
+            QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "restored");
+            raw.setDatabaseName(restored + QLatin1Char('/') + Database::getDatabaseName());
+            QVERIFY(raw.open());
+            QSqlQuery query(raw);
+            QVERIFY(query.exec(QStringLiteral("PRAGMA integrity_check")) && query.next());
+            integrity = query.value(0).toString();
+            QVERIFY(query.exec(QStringLiteral("SELECT count(*) FROM itemshistory WHERE id <= %1 "
+                                              "AND title = 'Zeile'")
+                                   .arg(before))
+                    && query.next());
+            count = query.value(0).toInt();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("restored"));
+        QCOMPARE(integrity, QStringLiteral("ok"));
+        QCOMPARE(count, before);
+    }
+
+    void backupCommand()
+    {
+        TestSupport::TestDatabase data(Backend::SQLite);
+        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        data.db()->setOption(QStringLiteral("backuppath"),
+                             QDir::toNativeSeparators(m_backups->path()).replace('/', '\\'));
+        writeFile(data.dataDir() + QStringLiteral("adimages/Bild ä.jpg"), "jpeg");
+        data.closeMain();
+        TestSupport::MainWindowFixture fixture(data);
+        auto *news = fixture.window()->findChild<QAbstractItemView *>(QStringLiteral("newslist"));
+        const int shownBefore = news->model()->rowCount();
+
+        const QString dated = m_backups->path() + QLatin1Char('/')
+            + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char('/');
+        const QStringList names = { "Zerire3.backup", "Zerire3_1.backup" };
+        for (int i = 0; i < names.size(); ++i) {
+            fixture.window()->findChild<QAction *>(QStringLiteral("actionDaten_sichern"))->trigger();
+            QTRY_COMPARE(news->model()->rowCount(), shownBefore + i + 1);
+            QVERIFY(QFileInfo(dated + names.at(i)).isFile());
+        }
+        QCOMPARE(m_answers->messages().size(), 2);
+        QCOMPARE(m_answers->messages().first().text,
+                 QStringLiteral("Das Backup wird im Hintergrund erstellt, Du erhälst eine "
+                                "Nachricht, sobald der Vorgang abgeschlossen wurde."));
+        Database check(true, QStringLiteral("check"));
+        const SqlRows rows = check.select(QStringLiteral(
+            "SELECT title, itemid, textinfo, infotype FROM itemshistory ORDER BY id DESC"));
+        QCOMPARE(rows.value(0).value(QStringLiteral("title")).toString(),
+                 QStringLiteral("Backup wurde erstellt"));
+        QCOMPARE(rows.value(0).value(QStringLiteral("textinfo")).toString(),
+                 QStringLiteral("Das Backup wurde hier erstellt: ") + dated + names.at(1));
+        QCOMPARE(rows.value(0).value(QStringLiteral("infotype")).toString(),
+                 QStringLiteral("success"));
+        QCOMPARE(rows.value(0).value(QStringLiteral("itemid")).toString(), QStringLiteral("0"));
+        check.close();
+
+        FolderCompressor reader { QString(), QString() };
+        QVERIFY(reader.decompressFolder(dated + names.at(0), m_backups->filePath("unpacked")));
+        QCOMPARE(fileContent(m_backups->filePath("unpacked/adimages/Bild ä.jpg")),
+                 QByteArray("jpeg"));
+    }
+
+    void restoreAndNextStart_data()
+    {
+        QTest::addColumn<bool>("brokenArchive");
+        QTest::newRow("whole archive") << false;
+        QTest::newRow("broken archive") << true;
+    }
+    void restoreAndNextStart()
+    {
+        QFETCH(bool, brokenArchive);
+        TestSupport::TestDatabase data(Backend::SQLite);
+        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        const QString dataDir = QDir::cleanPath(data.dataDir());
+        removeSiblings(dataDir);
+        data.db()->setOption(QStringLiteral("SyncIntervall"), QStringLiteral("15"));
+        writeFile(dataDir + QStringLiteral("/adimages/alt.jpg"), "backed up");
+        data.db()->checkpoint();
+
+        // The archive of the data as they are now.
+        const QString archive = m_backups->filePath(QStringLiteral("Zerire3.backup"));
+        FolderCompressor packer { QString(), QString() };
+        QVERIFY(packer.compressFolder(dataDir, archive));
+        if (brokenArchive)
+            QVERIFY(QFile(archive).resize(QFileInfo(archive).size() - 5));
+        // Later changes the restore takes back.
+        data.db()->setOption(QStringLiteral("SyncIntervall"), QStringLiteral("25"));
+        QFile::remove(dataDir + QStringLiteral("/adimages/alt.jpg"));
+        data.closeMain();
+
+        {
+            TestSupport::MainWindowFixture fixture(data);
+            m_answers->pushFileName(archive);
+            fixture.window()
+                ->findChild<QAction *>(QStringLiteral("actionDaten_wiederherstellen"))
+                ->trigger();
+            QCOMPARE(m_answers->lastMessageText(),
+                     brokenArchive ? QStringLiteral("Die Wiederherstellung ist fehlgeschlagen")
+                                   : QStringLiteral("Die Daten wurden temporär wieder "
+                                                    "hergestellt, bitte starte das Programm neu"));
+            QCOMPARE(MainWindow::pendingRestore(),
+                     brokenArchive ? QString() : dataDir + QStringLiteral("_bk"));
+            QCOMPARE(QFileInfo::exists(dataDir + QStringLiteral("_bk")), !brokenArchive);
+        }
+        m_answers->clear();
+        if (!brokenArchive)
+            m_answers->pushQuestion(true);
+        {
+            TestSupport::MainWindowFixture fixture(data);
+            QCOMPARE(m_answers->questions().size(), brokenArchive ? 0 : 1);
+            QCOMPARE(qApp->property("SyncIntervall").toInt(), brokenArchive ? 25 : 15);
+        }
+        QCOMPARE(fileContent(dataDir + QStringLiteral("/adimages/alt.jpg")),
+                 brokenArchive ? QByteArray() : QByteArray("backed up"));
+        QCOMPARE(QFileInfo::exists(dataDir + QStringLiteral("_old")), !brokenArchive);
+        QCOMPARE(MainWindow::pendingRestore(), QString());
+        removeSiblings(dataDir);
+    }
+};
+
+APP_TEST_MAIN(TestBackup)
+#include "test_backup.moc"
