@@ -7,6 +7,7 @@
 #include <QMap>
 #include <QModelIndex>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -117,6 +118,21 @@ public slots:
     void on_newslist_customContextMenuRequested(const QPoint &pos);
     void on_actionListe_leeren_triggered();
 
+    // --- article commands (mainwindow/mainwindow_listing.cpp, mainwindow_delete.cpp,
+    //     mainwindow_clipboard.cpp, mainwindow_cleanup.cpp) ---
+    void on_actionIn_Ausgang_legen_triggered();
+    void on_actionPlanen_triggered();
+    void on_actionSynchronisieren_triggered();
+    void on_actionArtikel_online_aufrufen_triggered();
+    void on_actionAuwahl_beenden_triggered();
+    void on_actionL_schen_triggered();
+    void on_actionPapierkorb_leeren_triggered();
+    void on_actionAusschneiden_triggered();
+    void on_actionKopieren_triggered();
+    void on_actionEinf_gen_triggered();
+    void on_actionCache_leeren_triggered();
+    void on_actionDatenbank_aufr_umen_triggered();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -166,6 +182,18 @@ private:
     int currentFolder = -9;
     NewsListItemModel *newsModel = nullptr;
     QString listColumns;
+
+    // --- article commands (mainwindow/mainwindow_listing.cpp, mainwindow_delete.cpp,
+    //     mainwindow_clipboard.cpp, mainwindow_cleanup.cpp) ---
+    // The article ids of the selected rows, in selection order.
+    QList<int> selectedArticleIds() const;
+    // Takes the rows of these articles out of the list in one batch; the scroll position
+    // stays. Rows are found by id, so rows added or removed meanwhile do no harm.
+    void removeListRows(const QSet<int> &ids);
+    void endListings();
+    void askForFees();
+    // The picture clean-up on a thread of its own; returns at once.
+    void startImageCleaner();
 
     // The worker threads, watched (not owned) so that closing can wait for them.
     QList<QPointer<QThread>> workerThreads;

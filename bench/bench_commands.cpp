@@ -1,0 +1,475 @@
+// Measures the article commands of the main window on a data folder of 100,000 articles:
+// 10,000 selected drafts put into the outbox, 1,000 copied articles (6 picture rows and 3
+// variation rows each) pasted, a trash of 10,000 such articles emptied. A child process
+// runs the real window and reports each command's time and the longest time the window
+// went without painting its progress. The same statements are then replayed in the
+// sqlite3 shell on a copy of the untouched database. Finally the window is closed in the
+// middle of the outbox command and of a paste, and every article is checked to be done or
+// untouched.
+// Usage (needs a display): xvfb-run -a bench_commands [sqlite3 binary]
+#include "core/config.h"
+#include "core/database.h"
+#include "core/dialogs.h"
+#include "mainwindow/mainwindow.h"
+#include "tests/support/mainwindowfixture.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QItemSelection>
+#include <QProcess>
+#include <QProgressBar>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QTimer>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <cstdio>
+
+namespace {
+
+constexpr int kArticles = 100000;
+constexpr int kDrafts = 20000; // ids 1..20000; every second one goes to the outbox
+constexpr int kTrashFirst = 20001; // ids 20001..30000 in the trash
+constexpr int kTrash = 10000;
+constexpr int kSoldFirst = 30001; // ids 30001..31000 sold, copied and pasted
+constexpr int kSold = 1000;
+const QString kQueued = QStringLiteral("Artikel wird eingestellt / aktualisiert");
+
+// Answers every question with yes and shows nothing.
+class YesHook : public DialogHook
+{
+public:
+    void message(QWidget *, const QString &, const QString &, int) override { }
+    bool question(QWidget *, const QString &, const QString &) override { return true; }
+    QString openFileName(QWidget *, const QString &, const QString &, const QString &) override
+    {
+        return QString();
+    }
+    QStringList openFileNames(QWidget *, const QString &, const QString &,
+                              const QString &) override
+    {
+        return {};
+    }
+    QString saveFileName(QWidget *, const QString &, const QString &, const QString &) override
+    {
+        return QString();
+    }
+    QString existingDirectory(QWidget *, const QString &, const QString &) override
+    {
+        return QString();
+    }
+    QString text(QWidget *, const QString &, const QString &, const QString &, bool *ok) override
+    {
+        if (ok)
+            *ok = false;
+        return QString();
+    }
+};
+
+// The longest stretch without a paint of the status panel's progress bar while a command
+// runs (from its start to its end).
+class PaintWatch : public QObject
+{
+public:
+    explicit PaintWatch(QWidget *bar)
+    {
+        bar->installEventFilter(this);
+    }
+    void start()
+    {
+        m_clock.start();
+        m_last = 0;
+        m_longest = 0;
+        m_paints = 0;
+    }
+    qint64 stop()
+    {
+        note();
+        return m_longest;
+    }
+    int paints() const { return m_paints; }
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && m_clock.isValid()) {
+            note();
+            ++m_paints;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void note()
+    {
+        const qint64 now = m_clock.elapsed();
+        m_longest = qMax(m_longest, now - m_last);
+        m_last = now;
+    }
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
+    int m_paints = 0;
+};
+
+void showFolder(MainWindow &window, int id)
+{
+    auto *tree = window.findChild<QTreeView *>(QStringLiteral("treeView"));
+    const QModelIndex index = TestSupport::folderIndexOf(tree->model(), id);
+    tree->setCurrentIndex(index);
+    window.on_treeView_clicked(index);
+}
+
+void selectRows(QTreeWidget *list, int step)
+{
+    QItemSelection selection;
+    for (int row = 0; row < list->topLevelItemCount(); row += step)
+        selection.select(list->model()->index(row, 0), list->model()->index(row, 0));
+    list->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+}
+
+void trigger(MainWindow &window, const char *action)
+{
+    window.findChild<QAction *>(QLatin1String(action))->trigger();
+}
+
+// The child: the real window on the prepared folder. `mode`: "measure", or the command
+// during which the window is closed ("outbox", "paste").
+int runWindow(const QString &mode, int userFolder)
+{
+    YesHook yes;
+    Dialogs::setHook(&yes);
+    MainWindow window;
+    window.show();
+    auto *list = window.findChild<QTreeWidget *>(QStringLiteral("itemlist"));
+    QElapsedTimer guard;
+    guard.start();
+    while (list->topLevelItemCount() == 0 && guard.elapsed() < 600000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    PaintWatch watch(window.findChild<QProgressBar *>(QStringLiteral("SyncProgressBar")));
+    const auto timed = [&](const char *name, const char *action, int rows) {
+        watch.start();
+        QElapsedTimer timer;
+        timer.start();
+        trigger(window, action);
+        const double seconds = timer.nsecsElapsed() / 1e9;
+        const qint64 longest = watch.stop();
+        std::printf("%s%-34s %6d rows %8.3f s   longest without repaint %5lld ms (%d paints), "
+                    "%d rows listed after\n",
+                    mode == QLatin1String("measure") ? "" : "closed mid-way: ", name, rows,
+                    seconds, static_cast<long long>(longest), watch.paints(),
+                    list->topLevelItemCount());
+        std::fflush(stdout);
+    };
+    if (mode != QLatin1String("measure"))
+        QTimer::singleShot(400, &window, &QWidget::close);
+
+    if (mode == QLatin1String("measure") || mode == QLatin1String("outbox")) {
+        showFolder(window, -10);
+        selectRows(list, 2);
+        timed("outbox: drafts into the outbox", "actionIn_Ausgang_legen",
+              list->selectedItems().size());
+    }
+    if (mode == QLatin1String("measure") || mode == QLatin1String("paste")) {
+        showFolder(window, -7);
+        selectRows(list, 1);
+        trigger(window, "actionKopieren");
+        showFolder(window, userFolder);
+        timed("paste: copies into a user folder", "actionEinf_gen", kSold);
+    }
+    if (mode == QLatin1String("measure"))
+        timed("empty the trash", "actionPapierkorb_leeren", kTrash);
+
+    window.close();
+    Dialogs::setHook(nullptr);
+    return 0;
+}
+
+QMap<QString, QVariant> article(int id)
+{
+    QMap<QString, QVariant> row;
+    const int folder = id <= kDrafts ? -10
+        : id < kSoldFirst            ? -5
+        : id < kSoldFirst + kSold    ? -7
+                                     : -9;
+    row.insert(QStringLiteral("Title"), QStringLiteral("Armbanduhr Edelstahl Nr. %1").arg(id));
+    row.insert(QStringLiteral("Description"),
+               QStringLiteral("<p>Artikelbeschreibung %1</p>").arg(id)
+                   + QString(800, QLatin1Char('x')));
+    row.insert(QStringLiteral("Folder"), folder);
+    row.insert(QStringLiteral("FolderOld"), folder == -5 ? -10 : 0);
+    row.insert(QStringLiteral("Trash"), 0);
+    row.insert(QStringLiteral("Site"), 77);
+    row.insert(QStringLiteral("Account"), 1);
+    row.insert(QStringLiteral("StartPrice"), 4.99 + (id % 500) * 0.5);
+    row.insert(QStringLiteral("Quantity"), 1 + id % 5);
+    row.insert(QStringLiteral("Currency"), QStringLiteral("EUR"));
+    row.insert(QStringLiteral("ListingType"), QStringLiteral("FixedPriceItem"));
+    row.insert(QStringLiteral("ListingDuration"), QStringLiteral("GTC"));
+    row.insert(QStringLiteral("ImageThumb"), QStringLiteral("thumb_%1.jpg").arg(id));
+    const bool listed = folder == -9 || folder == -7;
+    row.insert(QStringLiteral("ItemID"), listed ? QString::number(110000000000LL + id) : QString());
+    row.insert(QStringLiteral("WatchCount"), listed ? id % 9 : 0);
+    row.insert(QStringLiteral("StartDate"), listed ? QStringLiteral("2026-11-02 12:00:00") : QString());
+    return row;
+}
+
+bool hasChildren(int id)
+{
+    return (id >= kTrashFirst && id < kTrashFirst + kTrash) || (id >= kSoldFirst && id < kSoldFirst + kSold);
+}
+
+bool prepare(Database &db, int *userFolder)
+{
+    db.executeSQL(QStringLiteral("BEGIN TRANSACTION"));
+    for (int id = 1; id <= kArticles; ++id) {
+        if (db.insertSqlClean(article(id), QStringLiteral("articles")) != id) {
+            std::fprintf(stderr, "insert failed: %s\n", qPrintable(db.lastErrorText));
+            return false;
+        }
+        if (!hasChildren(id))
+            continue;
+        QStringList images;
+        for (int p = 1; p <= 6; ++p)
+            images << QStringLiteral("(%1,'%2_%3.jpg',%3,0)").arg(id).arg(110000000000LL + id).arg(p);
+        QStringList variations;
+        for (int v = 1; v <= 3; ++v)
+            variations << QStringLiteral("(%1,'<Variation><Farbe>%2</Farbe></Variation>','V-%1-%2',9.99,2)")
+                              .arg(id)
+                              .arg(v);
+        if (!db.executeSQL(QStringLiteral("INSERT INTO articles_images (article_id,image,sort,"
+                                          "variant_id) VALUES ")
+                           + images.join(QLatin1Char(',')))
+            || !db.executeSQL(QStringLiteral("INSERT INTO articles_variations (article_id,"
+                                             "VariantXml,SKU,StartPrice,Quantity) VALUES ")
+                              + variations.join(QLatin1Char(','))))
+            return false;
+    }
+    *userFolder = db.insertSqlClean({ { QStringLiteral("foldername"), QStringLiteral("Ziel") },
+                                      { QStringLiteral("folderparentid"), -10 },
+                                      { QStringLiteral("expand"), 0 } },
+                                    QStringLiteral("folders"));
+    db.executeSQL(QStringLiteral("COMMIT"));
+    return db.checkpoint() && *userFolder > 0;
+}
+
+// Every column of `table` but id, quoted as the program quotes them.
+QString columnsOf(Database &db, const QString &table)
+{
+    const QSqlRecord record = db.connection().record(table);
+    QStringList columns;
+    for (int i = 0; i < record.count(); ++i) {
+        if (record.fieldName(i) != QLatin1String("id"))
+            columns << QLatin1Char('`') + record.fieldName(i) + QLatin1Char('`');
+    }
+    return columns.join(QStringLiteral(", "));
+}
+
+QString replaceColumn(QString columns, const QString &column, const QString &value)
+{
+    return columns.replace(QLatin1Char('`') + column + QLatin1Char('`'), value);
+}
+
+// The statements the three commands send, in their order.
+QStringList outboxStatements()
+{
+    QStringList sql;
+    for (int id = 1; id <= kDrafts; id += 2)
+        sql << QStringLiteral("UPDATE articles SET FolderOld=Folder, Folder=-2, DoCheck=2, "
+                              "DoCheckResult='%1' WHERE id=%2;")
+                   .arg(kQueued)
+                   .arg(id);
+    return sql;
+}
+
+QStringList pasteStatements(Database &db, int userFolder, const QString &listColumns)
+{
+    const QString articleColumns = columnsOf(db, QStringLiteral("articles"));
+    const QString imageColumns = columnsOf(db, QStringLiteral("articles_images"));
+    const QString variationColumns = columnsOf(db, QStringLiteral("articles_variations"));
+    QStringList sql;
+    for (int i = 0; i < kSold; ++i) {
+        const int id = kSoldFirst + i;
+        const QString newId = QString::number(kArticles + 1 + i);
+        const QString of = QStringLiteral(" WHERE `article_id` = '%1' ORDER BY `id`;").arg(id);
+        sql << QStringLiteral("SELECT 1 FROM `articles` WHERE `id` = '%1';").arg(id)
+            << QStringLiteral("BEGIN IMMEDIATE;")
+            << QStringLiteral("INSERT INTO `articles` (%1) SELECT %1 FROM `articles` WHERE "
+                              "`id` = '%2';")
+                   .arg(articleColumns)
+                   .arg(id)
+            << QStringLiteral("INSERT INTO `articles_images` (%1) SELECT %2 FROM `articles_images`")
+                       .arg(imageColumns, replaceColumn(imageColumns, "article_id", newId))
+                + of
+            << QStringLiteral("INSERT INTO `articles_variations` (%1) SELECT %2 FROM "
+                              "`articles_variations`")
+                       .arg(variationColumns, replaceColumn(variationColumns, "article_id", newId))
+                + of
+            << QStringLiteral("COMMIT;")
+            << QStringLiteral("UPDATE articles SET Folder=%1, WatchCount=0, BidCount=0,"
+                              "QuestionCount=0, HighBidder='', ItemID='', SoldCount=0, "
+                              "HasError=0, LastError='', Planned='', Planned_Interval='', "
+                              "EndDate='', StartDate='' WHERE id=%2;")
+                   .arg(userFolder)
+                   .arg(newId)
+            << QStringLiteral("SELECT %1 FROM articles WHERE id=%2;").arg(listColumns, newId);
+    }
+    return sql;
+}
+
+QStringList trashStatements()
+{
+    QStringList sql { QStringLiteral("SELECT id FROM articles WHERE Folder = -5;") };
+    for (int id = kTrashFirst; id < kTrashFirst + kTrash; ++id)
+        sql << QStringLiteral("UPDATE articles SET trash=1, TrashMoved='2026-12-07 04:00:00' "
+                              "WHERE id = %1;")
+                   .arg(id);
+    return sql;
+}
+
+bool restore(const QString &pristine, const QString &file)
+{
+    QFile::remove(file + QStringLiteral("-wal"));
+    QFile::remove(file + QStringLiteral("-shm"));
+    QFile::remove(file);
+    return QFile::copy(pristine, file);
+}
+
+double replay(const QString &shell, const QString &pristine, const QString &dir,
+              const QStringList &statements)
+{
+    const QString copy = dir + QStringLiteral("/replay.sqlite");
+    const QString script = dir + QStringLiteral("/replay.sql");
+    if (!restore(pristine, copy))
+        return -1;
+    QFile out(script);
+    if (!out.open(QIODevice::WriteOnly))
+        return -1;
+    out.write("PRAGMA synchronous=NORMAL;\n");
+    out.write(statements.join(QLatin1Char('\n')).toUtf8());
+    out.close();
+    QProcess process;
+    process.setStandardInputFile(script);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    QElapsedTimer timer;
+    timer.start();
+    process.start(shell, { copy });
+    if (!process.waitForFinished(600000) || process.exitCode() != 0)
+        return -1;
+    return timer.nsecsElapsed() / 1e9;
+}
+
+bool runChild(const QString &mode, int userFolder)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                { QStringLiteral("--window"), mode, QString::number(userFolder) });
+    return child.waitForFinished(1800000) && child.exitCode() == 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc > 3 && qstrcmp(argv[1], "--window") == 0) {
+        QApplication app(argc, argv);
+        return runWindow(QString::fromLatin1(argv[2]), QString::fromLatin1(argv[3]).toInt());
+    }
+
+    // Everything the program writes goes below one temporary folder; no request leaves
+    // the machine (the listing worker, woken by the outbox, finds nobody to talk to).
+    QTemporaryDir dir;
+    qputenv("HOME", dir.path().toLocal8Bit());
+    qputenv("XDG_DATA_HOME", (dir.path() + QStringLiteral("/data")).toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (dir.path() + QStringLiteral("/config")).toLocal8Bit());
+    qputenv("XDG_CACHE_HOME", (dir.path() + QStringLiteral("/cache")).toLocal8Bit());
+    qputenv("QT_LOGGING_RULES", "*.debug=false;*.info=false;*.warning=false");
+    for (Config::Key key : Config::allKeys()) {
+        if (Config::isAddress(key))
+            qputenv(Config::environmentVariable(key).toLatin1(), "http://127.0.0.1:9");
+    }
+    QCoreApplication app(argc, argv);
+    const QString shell = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("sqlite3");
+
+    QElapsedTimer timer;
+    timer.start();
+    QString file;
+    QString pristine;
+    int userFolder = 0;
+    QStringList statements[3];
+    {
+        Database db(QString(), nullptr);
+        if (!prepare(db, &userFolder))
+            return 1;
+        file = db.getCurrentDataDir() + Database::getDatabaseName();
+        pristine = dir.path() + QStringLiteral("/pristine.sqlite");
+        const QString listColumns = QStringLiteral(
+            "ShippingService_1_Cost, CurrentPrice, Account, Site, SKU, HasVariation, "
+            "HasVariationMinPrice, Planned, Planned_Interval, ItemID, DoCheck, DoCheckResult, id, "
+            "Title, StartPrice, BuyItNowPrice, Folder, FolderOld, SoldCount, Currency, ImageThumb, "
+            "WatchCount, ListingDuration, StartDate, ListingType, BidCount, QuestionCount, "
+            "Quantity, eBayPlus, BestOfferEnabled");
+        statements[0] = outboxStatements();
+        statements[1] = pasteStatements(db, userFolder, listColumns);
+        statements[2] = trashStatements();
+        db.close();
+    }
+    if (!QFile::copy(file, pristine))
+        return 1;
+    std::printf("prepared %d articles, %d picture and %d variation rows in %.1f s\n", kArticles,
+                (kTrash + kSold) * 6, (kTrash + kSold) * 3, timer.nsecsElapsed() / 1e9);
+    std::fflush(stdout);
+
+    if (!runChild(QStringLiteral("measure"), userFolder)) {
+        std::fprintf(stderr, "the window process failed\n");
+        return 1;
+    }
+    const char *names[] = { "outbox", "paste", "empty the trash" };
+    for (int i = 0; i < 3; ++i)
+        std::printf("the same statements in the sqlite3 shell: %-16s %8.3f s\n", names[i],
+                    replay(shell, pristine, dir.path(), statements[i]));
+
+    // Closed in the middle: every article done or untouched.
+    for (const QString &mode : { QStringLiteral("outbox"), QStringLiteral("paste") }) {
+        if (!restore(pristine, file) || !runChild(mode, userFolder))
+            return 1;
+        Database db(QString(), nullptr);
+        int done = 0;
+        int untouched = 0;
+        int broken = 0;
+        if (mode == QLatin1String("outbox")) {
+            for (int id = 1; id <= kDrafts; id += 2) {
+                const SqlRows rows = db.select(
+                    QStringLiteral("SELECT Folder, FolderOld FROM articles WHERE id=%1").arg(id));
+                const QString state = rows.value(0).value(QStringLiteral("Folder")).toString()
+                    + QLatin1Char('|') + rows.value(0).value(QStringLiteral("FolderOld")).toString();
+                if (state == QLatin1String("-2|-10"))
+                    ++done;
+                else if (state == QLatin1String("-10|0"))
+                    ++untouched;
+                else
+                    ++broken;
+            }
+        } else {
+            for (const ArticleRow &row : db.select(
+                     QStringLiteral("SELECT id, Folder, ItemID FROM articles WHERE id>%1")
+                         .arg(kArticles))) {
+                const QString id = row.value(QStringLiteral("id")).toString();
+                const bool whole = row.value(QStringLiteral("Folder")).toInt() == userFolder
+                    && row.value(QStringLiteral("ItemID")).toString().isEmpty()
+                    && db.selectOne("SELECT COUNT(*) FROM articles_images WHERE article_id=" + id)
+                        == QLatin1String("6")
+                    && db.selectOne("SELECT COUNT(*) FROM articles_variations WHERE article_id="
+                                    + id)
+                        == QLatin1String("3");
+                whole ? ++done : ++broken;
+            }
+            untouched = kSold - done - broken;
+        }
+        std::printf("closed during %-7s %5d done, %5d untouched, %d neither\n", qPrintable(mode),
+                    done, untouched, broken);
+    }
+    return 0;
+}

@@ -1,0 +1,126 @@
+// Cut, copy and paste of articles. The clipboard is two lists of article ids; pasting
+// duplicates each article (with its pictures and variations) into the folder shown.
+#include "mainwindow/mainwindow.h"
+
+#include "core/database.h"
+#include "mainwindow/commandprogress.h"
+#include "ui_mainwindow.h"
+#include "views/foldermodel.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QItemSelection>
+#include <QLabel>
+
+namespace {
+
+QStringList asTexts(const QList<int> &ids)
+{
+    QStringList texts;
+    for (int id : ids)
+        texts << QString::number(id);
+    return texts;
+}
+
+} // namespace
+
+void MainWindow::on_actionAusschneiden_triggered()
+{
+    copiedArticleIds.clear();
+    cutArticleIds = asTexts(selectedArticleIds());
+    updateButtons();
+}
+
+void MainWindow::on_actionKopieren_triggered()
+{
+    // Text marked in a label (an article's details) is copied as text.
+    QWidget *focus = QApplication::focusWidget();
+    if (focus && qstrcmp(focus->metaObject()->className(), "QLabel") == 0) {
+        const QString text = static_cast<QLabel *>(focus)->selectedText();
+        if (!text.isEmpty()) {
+            QApplication::clipboard()->setText(text, QClipboard::Clipboard);
+            return;
+        }
+    }
+    cutArticleIds.clear();
+    copiedArticleIds = asTexts(selectedArticleIds());
+    updateButtons();
+}
+
+void MainWindow::on_actionEinf_gen_triggered()
+{
+    const bool copyMode = !copiedArticleIds.isEmpty();
+    const QStringList source = copyMode ? copiedArticleIds : cutArticleIds;
+    if (source.isEmpty())
+        return;
+
+    const int folder = currentFolder;
+    QTreeWidget *list = ui->itemlist;
+    list->clearSelection();
+    setEnabled(false);
+
+    // The copy is a new, unlisted article in the folder shown.
+    const QString reset = QStringLiteral(
+        ", WatchCount=0, BidCount=0,QuestionCount=0, HighBidder='', ItemID='', SoldCount=0, "
+        "HasError=0, LastError='', Planned='', Planned_Interval='', EndDate='', StartDate='' "
+        "WHERE id=");
+    const QString text = tr("Füge Datensätze aus Zwischenablage ein...");
+    CommandProgress progress(this, text, source.size());
+    QList<QTreeWidgetItem *> added;
+    QSet<int> cutFromShown;
+    int made = 0;
+    int handled = 0;
+    while (handled < source.size()) {
+        const QString &id = source.at(handled++);
+        const int sourceFolder = copyMode
+            ? 0
+            : db->selectOne(QStringLiteral("SELECT Folder FROM articles WHERE id=") + id).toInt();
+        const int newId = db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), id,
+                                           QString(), QString());
+        if (newId > 0) {
+            ++made;
+            const QString newArticle = QString::number(newId);
+            db->executeSQL(QStringLiteral("UPDATE articles SET Folder=") + QString::number(folder)
+                           + reset + newArticle);
+            const SqlRows rows = db->select(QStringLiteral("SELECT ") + listColumns
+                                            + QStringLiteral(" FROM articles WHERE id=")
+                                            + newArticle);
+            if (!rows.isEmpty()) {
+                auto *item = new QTreeWidgetItem(0);
+                UpdateListItem(rows.first(), item);
+                added << item;
+            }
+            if (!copyMode) {
+                folderModel->ChangeFolderCount(sourceFolder, -1, false);
+                db->executeSQL(QStringLiteral("DELETE FROM articles WHERE id=") + id);
+                db->executeSQL(QStringLiteral("DELETE FROM articles_variations WHERE article_id=")
+                               + id);
+                db->executeSQL(QStringLiteral("DELETE FROM articles_images WHERE article_id=")
+                               + id);
+                if (sourceFolder == folder)
+                    cutFromShown << id.toInt();
+            }
+        }
+        if (!progress.step(handled))
+            break;
+    }
+    progress.finish(text);
+    folderModel->ChangeFolderCount(folder, made, false);
+    removeListRows(cutFromShown);
+    // Stopped by closing: the articles not yet moved stay cut.
+    if (!copyMode)
+        cutArticleIds = source.mid(handled);
+
+    list->addTopLevelItems(added);
+    setEnabled(true);
+    if (!added.isEmpty()) {
+        const int last = list->topLevelItemCount() - 1;
+        QAbstractItemModel *model = list->model();
+        list->selectionModel()->select(
+            QItemSelection(model->index(last - added.size() + 1, 0), model->index(last, 0)),
+            QItemSelectionModel::Select);
+        list->scrollToItem(added.last(), QAbstractItemView::PositionAtCenter);
+    }
+    updateButtons();
+    list->setFocus(Qt::OtherFocusReason);
+}

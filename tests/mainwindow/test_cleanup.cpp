@@ -1,0 +1,151 @@
+// Clearing the cache, cleaning up the database and the picture clean-up, on both databases.
+
+#include "mainwindow/imagecleaner.h"
+#include "tests/mainwindow/articlecommands.h"
+#include "tests/support/dialoganswers.h"
+#include "tests/support/messagecapture.h"
+#include "tests/support/testmain.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QSignalSpy>
+
+namespace {
+
+// Written `age` seconds ago.
+bool writeFile(const QString &path, const QByteArray &content = "x", int age = 3600)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.flush()
+        && file.setFileTime(QDateTime::currentDateTime().addSecs(-age),
+                            QFileDevice::FileModificationTime);
+}
+
+QStringList files(const QString &folder)
+{
+    QStringList names = QDir(folder).entryList(QDir::Files);
+    names.sort();
+    return names;
+}
+
+int threadCount()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("Threads:"))
+            return line.mid(8).trimmed().toInt();
+    }
+    return -1;
+}
+
+} // namespace
+
+class TestCleanup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase_data() { TestSupport::addBackendRows(); }
+    void init()
+    {
+        APP_REQUIRE_BACKEND(currentBackend());
+        QDir(ImageCleaner::trashFolder()).removeRecursively();
+    }
+
+    void cacheAndDatabase()
+    {
+        QList<int> deleted;
+        CommandsWindow w(currentBackend(), [&deleted](Database *db) {
+            for (int trash : { 0, 1, 0, 1 }) {
+                const int id = TestSupport::insertArticle(db, { { "Folder", -5 }, { "Trash", trash } });
+                db->insertSqlClean({ { "article_id", id }, { "image", "b.jpg" } }, "articles_images");
+                db->insertSqlClean({ { "article_id", id }, { "SKU", "V" } }, "articles_variations");
+                if (trash)
+                    deleted << id;
+            }
+        });
+        QVERIFY(w.ready());
+        const QString cache = w.db()->getCacheDir();
+        const QStringList kept { "ap2_getCategorySpecifics_1_9.xml", "sandbox_ap2_getProfiles_1.xml",
+                                 "sandbox_ap2_getStore_1_77.xml" };
+        for (const QString &name : kept + QStringList { "ap2_getStore_1_77.xml", "ap2_getProfiles_1.xml" })
+            QVERIFY(writeFile(cache + name));
+        DialogAnswers answers;
+
+        w.trigger("actionCache_leeren");
+        QCOMPARE(answers.lastMessageText(), QStringLiteral("Der Cache wurde geleert"));
+        QCOMPARE(files(cache), kept);
+
+        const int threads = threadCount();
+        w.trigger("actionDatenbank_aufr_umen");
+        QVERIFY2(answers.lastMessageText().startsWith(
+                     w.db()->isMySQL ? "Diese Funktion ist im MySQL Modus nicht verfügbar"
+                                     : "Die Datenbank wurde erfolgreich aufgeräumt, vorherige Größe: "),
+                 qPrintable(answers.lastMessageText()));
+        QStringList left;
+        for (const char *table : { "articles WHERE id", "articles_images WHERE article_id",
+                                   "articles_variations WHERE article_id" })
+            left << w.db()->selectOne(QStringLiteral("SELECT COUNT(*) FROM %1 IN (%2,%3)")
+                                          .arg(QLatin1String(table))
+                                          .arg(deleted[0] - 1)
+                                          .arg(deleted[0]));
+        QCOMPARE(left, QStringList({ "1", "1", "1" }));
+        QCOMPARE(w.db()->selectCount("SELECT id FROM articles"), 2);
+        // The picture clean-up reports its end, and its thread ends with it.
+        auto *label = w.window()->findChild<QLabel *>("SyncLabel");
+        QTRY_VERIFY(label->text().endsWith("Aufräumen beendet"));
+        QTRY_COMPARE(threadCount(), threads);
+    }
+
+    void pictures()
+    {
+        TestSupport::TestDatabase data(currentBackend());
+        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        TestSupport::resetApplicationState(); // an earlier window closed
+        Database *db = data.db();
+        const QString pictures = db->getCurrentAdImageDir();
+        const int article = TestSupport::insertArticle(db, { { "ImageThumb", "thumb.jpg" } });
+        const int variation
+            = db->insertSqlClean({ { "article_id", article }, { "SKU", "rot" } }, "articles_variations");
+        // The second and third have lost their article: one is kept by its variation.
+        for (const auto &[owner, image, variant] :
+             { std::tuple(article, "a_1.jpg", 0), std::tuple(article + 9, "v_1.jpg", variation),
+               std::tuple(article + 9, "orphan.jpg", variation + 9) })
+            QVERIFY(db->insertSqlClean(
+                        { { "article_id", owner }, { "image", image }, { "variant_id", variant } },
+                        "articles_images")
+                    > 0);
+        for (const QString name : { "a_1.jpg", "thumb.jpg", "v_1.jpg", "orphan.jpg", "loose.PNG",
+                                    "notes.txt", "clash.jpg" })
+            QVERIFY(writeFile(pictures + name, name.toUtf8()));
+        QVERIFY(writeFile(pictures + "fresh.jpg", "neu", 0)); // its article is being saved
+        QVERIFY(QDir().mkpath(ImageCleaner::trashFolder()));
+        QVERIFY(writeFile(ImageCleaner::trashFolder() + "/clash.jpg", "older"));
+
+        ImageCleaner cleaner;
+        QSignalSpy notices(&cleaner, &ImageCleaner::sendNotification);
+        QSignalSpy finished(&cleaner, &ImageCleaner::finished);
+        TestSupport::MessageCapture log({ "app" });
+        cleaner.doCleanAds();
+
+        QCOMPARE(files(pictures), QStringList({ "a_1.jpg", "clash.jpg", "fresh.jpg", "notes.txt",
+                                                "thumb.jpg", "v_1.jpg" }));
+        QCOMPARE(files(ImageCleaner::trashFolder()),
+                 QStringList({ "clash.jpg", "loose.PNG", "orphan.jpg" }));
+        QFile clash(ImageCleaner::trashFolder() + "/clash.jpg");
+        QVERIFY(clash.open(QIODevice::ReadOnly) && clash.readAll() == "older");
+        QCOMPARE(log.count("Can't move unused image " + QDir(pictures).absolutePath() + "/clash.jpg"),
+                 1);
+        QCOMPARE(notices.size(), 1);
+        QCOMPARE(notices.first().first().toString(),
+                 QStringLiteral("Aufräumen§§§2 unnötige Bilder wurden in ZirevPavlet_Images_Trash "
+                                "auf Deinem Desktop verschoben"));
+        QCOMPARE(finished.size(), 1);
+    }
+};
+
+APP_TEST_MAIN(TestCleanup)
+#include "test_cleanup.moc"

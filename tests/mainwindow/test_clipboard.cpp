@@ -1,0 +1,156 @@
+// Cut, copy and paste of articles.
+
+#include "tests/mainwindow/articlecommands.h"
+#include "tests/support/dialoganswers.h"
+#include "tests/support/testmain.h"
+
+namespace {
+const QString kListing = QStringLiteral(
+    "Folder,ItemID,WatchCount,BidCount,QuestionCount,HighBidder,SoldCount,HasError,LastError,"
+    "Planned,Planned_Interval,StartDate,EndDate");
+} // namespace
+
+class TestClipboard : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<CommandsWindow> m_w;
+    int m_userFolder = 0;
+
+    // A listed article with two pictures and a variation with its own picture.
+    int article(int folder, const QString &title)
+    {
+        const int id = m_w->article(
+            folder, { { "Title", title }, { "ItemID", "110042" }, { "WatchCount", 3 },
+                      { "BidCount", 1 }, { "QuestionCount", 2 }, { "HighBidder", "bieter" },
+                      { "SoldCount", 1 }, { "HasError", 1 }, { "LastError", "alt" },
+                      { "Planned", "2026-03-11 09:00:00" }, { "Planned_Interval", "J-1" },
+                      { "StartDate", "2026-03-01 10:00:00" }, { "EndDate", "2026-03-31" } });
+        Database *db = m_w->db();
+        const int variation = db->insertSqlClean({ { "article_id", id }, { "SKU", title + "-rot" } },
+                                                 "articles_variations");
+        for (const QString &image : { title + "_1.jpg", title + "_2.jpg" })
+            db->insertSqlClean({ { "article_id", id }, { "image", image } }, "articles_images");
+        db->insertSqlClean(
+            { { "article_id", id }, { "image", title + "_rot.jpg" }, { "variant_id", variation } },
+            "articles_images");
+        return id;
+    }
+    QList<int> newArticles(int after) const
+    {
+        QList<int> ids;
+        for (const ArticleRow &row : m_w->db()->select(
+                 "SELECT id FROM articles WHERE id>" + QString::number(after) + " ORDER BY id"))
+            ids << row.value("id").toInt();
+        return ids;
+    }
+    // "pictures/variations" of an article.
+    QString children(int id) const
+    {
+        const QString of = QStringLiteral(" WHERE article_id=") + QString::number(id);
+        return m_w->db()->selectOne("SELECT COUNT(*) FROM articles_images" + of) + '/'
+            + m_w->db()->selectOne("SELECT COUNT(*) FROM articles_variations" + of);
+    }
+    bool pasteOffered() const
+    {
+        return m_w->window()->findChild<QAction *>("actionEinf_gen")->isEnabled();
+    }
+
+private slots:
+    void init()
+    {
+        m_w = std::make_unique<CommandsWindow>(TestSupport::Backend::SQLite, [this](Database *db) {
+            m_userFolder = db->insertSqlClean(
+                { { "foldername", "Eigene" }, { "folderparentid", -10 }, { "expand", 0 } },
+                "folders");
+        });
+        QVERIFY(m_w->ready());
+    }
+    void cleanup() { m_w.reset(); }
+
+    void copyPastedTwice()
+    {
+        const QList<int> sources { article(-7, "Uhr"), article(-7, "Lampe") };
+        QVERIFY(m_w->select(-7, sources));
+        m_w->trigger("actionKopieren");
+        QVERIFY(m_w->fixture().showFolder(m_userFolder));
+
+        m_w->trigger("actionEinf_gen");
+        m_w->trigger("actionEinf_gen");
+
+        const QList<int> copies = newArticles(sources.last());
+        QCOMPARE(copies.size(), 4);
+        for (int copy : copies) {
+            QCOMPARE(m_w->values(copy, kListing), QString::number(m_userFolder) + "||0|0|0||0|0|||||");
+            QCOMPARE(children(copy), QStringLiteral("3/1"));
+            QVERIFY(m_w->row(copy));
+        }
+        // Own rows naming the same files.
+        QCOMPARE(m_w->db()->selectCount("SELECT id FROM articles_images WHERE image='Uhr_rot.jpg'"),
+                 3);
+        for (int source : sources)
+            QCOMPARE(m_w->values(source, "Folder,ItemID") + children(source), "-7|1100423/1");
+        QCOMPARE(m_w->count(m_userFolder), 4);
+        QCOMPARE(m_w->fixture().itemList()->selectedItems().size(), 2);
+        QVERIFY(pasteOffered());
+    }
+
+    void cutPasted_data()
+    {
+        QTest::addColumn<bool>("intoShownFolder");
+        QTest::newRow("into another folder") << false;
+        QTest::newRow("into the folder of the sources") << true;
+    }
+    void cutPasted()
+    {
+        QFETCH(bool, intoShownFolder);
+        const QList<int> sources { article(-10, "Uhr"), article(-10, "Lampe"),
+                                   article(-10, "Vase") };
+        const int target = intoShownFolder ? -10 : m_userFolder;
+        QVERIFY(m_w->select(-10, sources));
+        m_w->trigger("actionAusschneiden");
+        // Gone before the paste, behind the window's back: no copy, no count.
+        for (const char *table : { "articles_images", "articles_variations" })
+            QVERIFY(m_w->db()->executeSQL(QStringLiteral("DELETE FROM %1 WHERE article_id=%2")
+                                              .arg(QLatin1String(table))
+                                              .arg(sources[1])));
+        QVERIFY(m_w->db()->executeSQL("DELETE FROM articles WHERE id=" + QString::number(sources[1])));
+        QVERIFY(m_w->fixture().showFolder(target));
+        const int sum = m_w->count(-10) + m_w->count(m_userFolder);
+
+        m_w->trigger("actionEinf_gen");
+
+        const QList<int> copies = newArticles(sources.last());
+        QCOMPARE(copies.size(), 2);
+        for (int source : sources)
+            QCOMPARE(m_w->values(source, "id") + children(source) + (m_w->row(source) ? "!" : ""),
+                     QStringLiteral("0/0"));
+        for (int copy : copies)
+            QCOMPARE(children(copy) + (m_w->row(copy) ? "" : "!"), QStringLiteral("3/1"));
+        QCOMPARE(m_w->fixture().itemList()->topLevelItemCount(), 2);
+        QCOMPARE(m_w->count(-10) + m_w->count(m_userFolder), sum);
+        QCOMPARE(m_w->count(target), intoShownFolder ? sum : 2);
+        QVERIFY(!pasteOffered());
+    }
+
+    void deletedCopyNotPasted()
+    {
+        const QList<int> sources { article(-10, "Uhr"), article(-10, "Lampe") };
+        QVERIFY(m_w->select(-10, sources));
+        m_w->trigger("actionKopieren");
+        QVERIFY(m_w->select(-10, { sources[0] }));
+        DialogAnswers answers;
+        answers.pushQuestion(true);
+        m_w->trigger("actionL_schen");
+
+        m_w->trigger("actionEinf_gen");
+
+        const QList<int> copies = newArticles(sources.last());
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(m_w->values(copies[0], "Title"), QStringLiteral("Lampe"));
+    }
+};
+
+APP_TEST_MAIN(TestClipboard)
+#include "test_clipboard.moc"

@@ -1,0 +1,276 @@
+// The article commands that hand work to the marketplace: outbox, planning, synchronise,
+// view online, ending listings and the fee check.
+
+#include "core/clock.h"
+#include "core/statics.h"
+#include "tests/mainwindow/articlecommands.h"
+#include "tests/support/dialoganswers.h"
+#include "tests/support/testmain.h"
+#include "tests/support/urlcapture.h"
+#include "workers/enditem.h"
+#include "workers/planning.h"
+
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTimeEdit>
+
+using TestSupport::FakeReply;
+
+namespace {
+
+const QString kQueued = QStringLiteral("Artikel wird eingestellt / aktualisiert");
+
+QByteArray endReply(const QString &ack, const QString &message = QString())
+{
+    return QString("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<EndItemResponse xmlns=\""
+                   "urn:ebay:apis:eBLBaseComponents\"><Ack>%1</Ack>%2</EndItemResponse>")
+        .arg(ack,
+             message.isEmpty() ? QString()
+                               : "<Errors><ShortMessage>Fehler.</ShortMessage><LongMessage>"
+                                   + message + "</LongMessage><ErrorCode>1047</ErrorCode>"
+                                               "<SeverityCode>Error</SeverityCode></Errors>")
+        .toUtf8();
+}
+
+void clickOk(QDialog *dialog)
+{
+    dialog->findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Ok)->click();
+}
+
+} // namespace
+
+class TestListingCommands : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<CommandsWindow> m_w;
+    int m_account = 0;
+    int m_sandboxAccount = 0;
+
+private slots:
+    void initTestCase()
+    {
+        Statics::setHttpTimeout(3000);
+        m_w = std::make_unique<CommandsWindow>(TestSupport::Backend::SQLite);
+        QVERIFY(m_w->ready());
+        m_w->server.setReply("/zaruvovezira/planning.php", FakeReply::ok("25,00 €"));
+        m_w->server.setReply("/zaruvovezira/listing_delete.php", FakeReply::ok("success"));
+        m_account = m_w->db()->insertSqlClean(
+            { { "accountname", "laden" }, { "token", "T-PROD" }, { "sandbox", 0 } }, "accounts");
+        m_sandboxAccount = m_w->db()->insertSqlClean(
+            { { "accountname", "test" }, { "token", "T-SBX" }, { "sandbox", 1 } }, "accounts");
+    }
+    void cleanupTestCase() { m_w.reset(); }
+    void cleanup() { Clock::setCurrentDateTimeForTesting(QDateTime()); }
+
+    void outbox_data()
+    {
+        QTest::addColumn<int>("folder");
+        QTest::addColumn<QString>("stored"); // Folder|FolderOld|DoCheck|DoCheckResult after
+        QTest::newRow("update from the active folder") << -9 << "-2|-9|2|" + kQueued;
+        QTest::newRow("list from the drafts") << -10 << "-2|-10|2|" + kQueued;
+        QTest::newRow("again inside the outbox, origin kept") << -2 << "-2|-8|2|Fehlgeschlagen";
+    }
+    void outbox()
+    {
+        QFETCH(int, folder);
+        QFETCH(QString, stored);
+        const QMap<QString, QVariant> columns { { "FolderOld", -8 },
+                                                { "DoCheckResult", "Fehlgeschlagen" } };
+        const QList<int> ids { m_w->article(folder, columns), m_w->article(folder, columns) };
+        const int unselected = m_w->article(folder);
+        QVERIFY(m_w->select(folder, ids));
+        const int moved = folder == -2 ? 0 : 2;
+        const int before = m_w->count(folder);
+        const int outboxBefore = m_w->count(-2);
+        QSignalSpy woken(m_w->window(), &MainWindow::startCheckNow);
+
+        m_w->trigger("actionIn_Ausgang_legen");
+
+        // Checked at once: the woken listing worker works on these rows afterwards.
+        for (int id : ids) {
+            QCOMPARE(m_w->values(id, "Folder,FolderOld,DoCheck,DoCheckResult"), stored);
+            QCOMPARE(m_w->row(id) != nullptr, moved == 0);
+            if (m_w->row(id))
+                QCOMPARE(m_w->row(id)->data(0, ItemListRole::DoCheckResultRole).toString(), kQueued);
+        }
+        QVERIFY(m_w->row(unselected));
+        QCOMPARE(m_w->count(-2), outboxBefore + moved);
+        QCOMPARE(m_w->count(folder) + m_w->count(-2), before + outboxBefore);
+        QCOMPARE(woken.count(), 1);
+    }
+
+    void synchronise()
+    {
+        QSignalSpy woken(m_w->window(), &MainWindow::startSyncNow);
+        QSignalSpy listing(m_w->window(), &MainWindow::startCheckNow);
+        m_w->trigger("actionSynchronisieren");
+        QCOMPARE(QList<int>({ woken.count(), listing.count() }), QList<int>({ 1, 0 }));
+        QVERIFY(!m_w->window()->findChild<QAction *>("actionSynchronisieren")->isEnabled());
+        m_w->window()->setAppToSyncState(false);
+    }
+
+    void plan_data()
+    {
+        QTest::addColumn<int>("folder");
+        QTest::addColumn<bool>("allVerified");
+        QTest::newRow("one of three not verified: locked") << -10 << false;
+        QTest::newRow("verified drafts are scheduled") << -10 << true;
+        QTest::newRow("a schedule changed in place") << -3 << true;
+    }
+    void plan()
+    {
+        QFETCH(int, folder);
+        QFETCH(bool, allVerified);
+        Clock::setCurrentDateTimeForTesting(QDateTime(QDate(2026, 3, 10), QTime(14, 20)));
+        QList<int> ids;
+        for (int i = 0; i < 3; ++i)
+            ids << m_w->article(folder, { { "IsVerified", allVerified || i != 1 ? "1" : "0" },
+                                          { "Planned", "2026-03-11 09:00:00" },
+                                          { "Planned_Interval", folder == -3 ? "J-7" : "" } });
+        QVERIFY(m_w->select(folder, ids));
+        QSignalSpy woken(m_w->window(), &MainWindow::startCheckNow);
+        DialogAnswers answers;
+        bool offered = false;
+        whenShown<Planning>(this, [&](Planning *dialog) {
+            offered = dialog->findChild<QDialogButtonBox *>("buttonBox")
+                          ->button(QDialogButtonBox::Ok)
+                          ->isEnabled();
+            dialog->findChild<QTimeEdit *>("PlanningTime")->setTime(QTime(16, 30));
+            offered ? clickOk(dialog) : dialog->reject();
+        });
+
+        m_w->trigger("actionPlanen");
+
+        QCOMPARE(offered, allVerified);
+        QCOMPARE(woken.count(), allVerified ? 1 : 0);
+        for (int id : ids) {
+            // Rejected: as before. Accepted: scheduled; from elsewhere the rows leave.
+            QCOMPARE(m_w->values(id, "Folder,Planned").section(' ', 1),
+                     allVerified ? "16:30:00" : "09:00:00");
+            QCOMPARE(m_w->row(id) != nullptr, !allVerified || folder == -3);
+            if (allVerified && folder == -3) {
+                QVERIFY(m_w->row(id)->data(0, ItemListRole::PlannedRole).toString().contains("16:30"));
+                QCOMPARE(m_w->row(id)->data(0, ItemListRole::PlannedIntervalRole).toString(),
+                         QString());
+            }
+        }
+    }
+
+    void online_data()
+    {
+        QTest::addColumn<bool>("sandbox");
+        QTest::addColumn<QString>("itemId");
+        QTest::addColumn<QString>("opened");
+        QTest::newRow("production")
+            << false << "110012345678" << "https://www.ebay.de/itm/110012345678";
+        QTest::newRow("sandbox") << true << "110099" << "https://www.sandbox.ebay.com/itm/110099";
+        QTest::newRow("no item id") << false << "" << "";
+    }
+    void online()
+    {
+        QFETCH(bool, sandbox);
+        QFETCH(QString, itemId);
+        QFETCH(QString, opened);
+        // The item pages' hosts as shipped, not the fake server.
+        qunsetenv("ZERIRE_ITEM_HOST");
+        qunsetenv("ZERIRE_ITEM_SANDBOX_HOST");
+        const int id = m_w->article(
+            -9, { { "ItemID", itemId }, { "Account", sandbox ? m_sandboxAccount : m_account } });
+        QVERIFY(m_w->select(-9, { id }));
+        UrlCapture urls;
+        m_w->trigger("actionArtikel_online_aufrufen");
+        QCOMPARE(urls.urls().size(), opened.isEmpty() ? 0 : 1);
+        if (!opened.isEmpty())
+            QCOMPARE(urls.urls().first().toString(), opened);
+    }
+
+    // Three listings, the second refused; while its reply is awaited activity entries take
+    // the first row out of the list and put a new one at the top, shifting every row.
+    void endListings()
+    {
+        QList<int> ids;
+        for (const char *number : { "1001", "1002", "1003" })
+            ids << m_w->article(-9, { { "ItemID", number }, { "Account", m_account } });
+        const int arriving = m_w->article(-8);
+        QVERIFY(m_w->select(-9, ids));
+        const int active = m_w->count(-9);
+        const int unsold = m_w->count(-8);
+        const QString refusal = QStringLiteral("Schon beendet (\"don't\").");
+        m_w->server.clearRequests();
+        m_w->server.setCallHandler("EndItem", [&](const TestSupport::RecordedRequest &request) {
+            return request.body.contains("<ItemID>1002</ItemID>")
+                ? FakeReply::ok(endReply("Failure", refusal), "text/xml").delayed(300)
+                : FakeReply::ok(endReply("Success"), "text/xml");
+        });
+        const auto meanwhile = [&] {
+            QVERIFY(m_w->db()->executeSQL("UPDATE articles SET Folder=-9 WHERE id="
+                                          + QString::number(arriving)));
+            for (int id : { ids[0], arriving }) {
+                NewsItem news;
+                news.id = 900000 + id; // each entry is shown once by its id
+                news.infotype = QStringLiteral("newarticle");
+                news.databaseid = id;
+                m_w->window()->addNewsItem(news);
+            }
+        };
+        QSignalSpy woken(m_w->window(), &MainWindow::startCheckNow);
+        whenShown<EndItem>(this, [&](EndItem *dialog) {
+            QTimer::singleShot(150, this, meanwhile); // during the second request
+            dialog->findChild<QRadioButton *>("LostOrBroken")->setChecked(true);
+            clickOk(dialog);
+        });
+
+        m_w->trigger("actionAuwahl_beenden");
+
+        // The listing worker, woken by the other commands, talks to the fake as well.
+        int ends = 0;
+        for (const auto &request : m_w->server.requests()) {
+            if (request.callName() == QLatin1String("EndItem")) {
+                ++ends;
+                QVERIFY(request.body.contains("<EndingReason>LostOrBroken</EndingReason>"));
+            }
+        }
+        QCOMPARE(ends, 3);
+        QStringList outcome;
+        for (int id : ids)
+            outcome << m_w->values(id, "Folder,DoCheckResult") + '|'
+                    + m_w->db()->selectOne("SELECT infotype FROM itemshistory WHERE databaseid="
+                                           + QString::number(id))
+                    + '|' + (m_w->row(id) ? "listed" : "gone");
+        QCOMPARE(outcome, QStringList({ "-8||end_success|gone", "-9|(f)" + refusal + "|end_fail|listed",
+                                        "-8||end_success|gone" }));
+        QCOMPARE(m_w->row(ids[1])->data(0, ItemListRole::DoCheckResultRole).toString(),
+                 "(f)" + refusal);
+        QVERIFY(m_w->row(arriving));
+        QCOMPARE(m_w->row(arriving)->data(0, ItemListRole::DoCheckResultRole).toString(), QString());
+        QCOMPARE(QList<int>({ m_w->count(-9), m_w->count(-8) }), QList<int>({ active - 2, unsold + 2 }));
+        QCOMPARE(woken.count(), 0);
+        QVERIFY(m_w->window()->isEnabled());
+    }
+
+    // Outside the active folder: a fee check, but not for articles queued for listing.
+    void feeCheck()
+    {
+        const QList<int> ids { m_w->article(-2, { { "DoCheck", 2 } }), m_w->article(-2),
+                               m_w->article(-2) };
+        QVERIFY(m_w->select(-2, ids));
+        QSignalSpy woken(m_w->window(), &MainWindow::startCheckNow);
+        DialogAnswers answers;
+        m_w->trigger("actionAuwahl_beenden");
+        QStringList states;
+        for (int id : ids)
+            states << m_w->values(id, "DoCheck")
+                    + m_w->row(id)->data(0, ItemListRole::DoCheckRole).toString();
+        QCOMPARE(states, QStringList({ "22", "11", "11" }));
+        QCOMPARE(woken.count(), 1);
+        QVERIFY2(answers.lastMessageText().startsWith("1 Artikel"),
+                 qPrintable(answers.lastMessageText()));
+    }
+};
+
+APP_TEST_MAIN(TestListingCommands)
+#include "test_listingcommands.moc"
