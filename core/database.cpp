@@ -268,8 +268,8 @@ void Database::openMainSqlite(const QString &file)
     setAppProperty(QLatin1String(kSqliteModeProperty),
                    folderWritable && !full ? kReadOnly : kImmutable);
     if (!openSqlite(file)) {
-        m_startProblem = tr("Die Datenbank \"%1\" kann nicht geöffnet werden: %2")
-                             .arg(shown, lastErrorText);
+        m_startProblem
+            = tr("Die Datenbank \"%1\" kann nicht geöffnet werden: %2").arg(shown, lastErrorText);
         return;
     }
     bool damaged = false;
@@ -284,8 +284,8 @@ void Database::openMainSqlite(const QString &file)
     } else if (!folderWritable) {
         m_startProblem = folderText;
     } else if (!reason.isEmpty()) {
-        m_startProblem = tr("Die Datenbank \"%1\" kann nicht gelesen werden: %2")
-                             .arg(shown, reason);
+        m_startProblem
+            = tr("Die Datenbank \"%1\" kann nicht gelesen werden: %2").arg(shown, reason);
     } else if (!QFileInfo(file).isWritable()) {
         m_startProblem = tr("Die Datenbank \"%1\" ist schreibgeschützt. Sie wird nur "
                             "gelesen, Änderungen werden nicht gespeichert.")
@@ -786,6 +786,23 @@ int Database::DuplicateRow(QString table, QString idColumn, QString idValue, QSt
             && copyRows(QStringLiteral("articles_variations"), QStringLiteral("id"),
                         QStringLiteral("article_id"), newArticle, condition)
                 >= 0;
+        // The copied variation pictures belong to the copied variations, in the same order.
+        if (ok) {
+            const auto ids = [this](const QString &article) {
+                return select(
+                    QStringLiteral("SELECT id FROM articles_variations WHERE article_id = ")
+                    + article + QStringLiteral(" ORDER BY id"));
+            };
+            const SqlRows before = ids(idLiteral);
+            const SqlRows after = ids(newArticle);
+            for (int i = 0; ok && i < before.size() && i < after.size(); ++i) {
+                ok = executeSQL(QStringLiteral("UPDATE articles_images SET variant_id = %1 WHERE "
+                                               "article_id = %2 AND variant_id = %3")
+                                    .arg(after.at(i).value(QStringLiteral("id")).toString(),
+                                         newArticle,
+                                         before.at(i).value(QStringLiteral("id")).toString()));
+            }
+        }
     }
     if (!ok) {
         const QString error = lastErrorText;
@@ -916,8 +933,7 @@ void Database::setOption(QString name, QString value)
     const QString where = QStringLiteral("optionname = '") + escapeString(name) + QLatin1Char('\'');
     QMap<QString, QVariant> row;
     row.insert(QStringLiteral("optionvalue"), value);
-    const SqlRows stored
-        = select(QStringLiteral("SELECT optionvalue FROM options WHERE ") + where);
+    const SqlRows stored = select(QStringLiteral("SELECT optionvalue FROM options WHERE ") + where);
     if (!stored.isEmpty()) {
         // An unchanged value is not written again: the lists store their sort order on every
         // fill.

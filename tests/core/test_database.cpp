@@ -219,6 +219,10 @@ void TestDatabase::duplicateRowCopiesPicturesAndVariations()
                QStringLiteral("article_id=%1;image=%2").arg(source).arg(image));
     insert(db, "articles_images", QStringLiteral("article_id=%1;image=fremd.jpg").arg(unrelated));
     insert(db, "articles_variations", QStringLiteral("article_id=%1;SKU=R-1").arg(source));
+    const int second
+        = insert(db, "articles_variations", QStringLiteral("article_id=%1;SKU=R-2").arg(source));
+    insert(db, "articles_images",
+           QStringLiteral("article_id=%1;image=var.jpg;variant_id=%2").arg(source).arg(second));
     const TableSnapshot before = TableSnapshot::take(db, "articles");
 
     const int copy = db.DuplicateRow("articles", "id", QString::number(source), "", "");
@@ -241,8 +245,15 @@ void TestDatabase::duplicateRowCopiesPicturesAndVariations()
     };
     for (int article : { source, copy }) {
         QCOMPARE(children("articles_images", "image", article),
-                 QStringList({ "bild_0.jpg", "bild_1.jpg" }));
-        QCOMPARE(children("articles_variations", "SKU", article), QStringList { "R-1" });
+                 QStringList({ "bild_0.jpg", "bild_1.jpg", "var.jpg" }));
+        QCOMPARE(children("articles_variations", "SKU", article), (QStringList { "R-1", "R-2" }));
+        // A variation's picture belongs to that article's own variation.
+        QCOMPARE(db.selectOne(QStringLiteral("SELECT v.SKU FROM articles_images i JOIN "
+                                             "articles_variations v ON v.id = i.variant_id "
+                                             "WHERE i.article_id=%1 AND i.image='var.jpg' AND "
+                                             "v.article_id=%1")
+                                  .arg(article)),
+                 QStringLiteral("R-2"));
     }
 
     // Missing (or injected) ids copy nothing; a column to change gets the new value.
