@@ -15,6 +15,7 @@
 #include "core/config.h"
 #include "core/database.h"
 #include "tests/support/fakehttpserver.h"
+#include "tests/support/temphome.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -26,7 +27,6 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
 #include <cstdio>
@@ -139,10 +139,8 @@ struct Case
 
 int main(int argc, char *argv[])
 {
-    QTemporaryDir dir;
-    qputenv("HOME", dir.path().toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (dir.path() + QStringLiteral("/data")).toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (dir.path() + QStringLiteral("/config")).toLocal8Bit());
+    // Everything the program writes goes below one temporary folder.
+    TestSupport::TempHome dir;
     qputenv("QT_LOGGING_RULES", "*.debug=false");
     QApplication app(argc, argv);
     const QString shell = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("sqlite3");

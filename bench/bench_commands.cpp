@@ -12,6 +12,7 @@
 #include "core/dialogs.h"
 #include "mainwindow/mainwindow.h"
 #include "tests/support/mainwindowfixture.h"
+#include "tests/support/temphome.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,7 +22,6 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QSqlRecord>
-#include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
 #include <QTreeView>
@@ -380,11 +380,7 @@ int main(int argc, char *argv[])
 
     // Everything the program writes goes below one temporary folder; no request leaves
     // the machine (the listing worker, woken by the outbox, finds nobody to talk to).
-    QTemporaryDir dir;
-    qputenv("HOME", dir.path().toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (dir.path() + QStringLiteral("/data")).toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (dir.path() + QStringLiteral("/config")).toLocal8Bit());
-    qputenv("XDG_CACHE_HOME", (dir.path() + QStringLiteral("/cache")).toLocal8Bit());
+    TestSupport::TempHome dir;
     qputenv("QT_LOGGING_RULES", "*.debug=false;*.info=false;*.warning=false");
     for (Config::Key key : Config::allKeys()) {
         if (Config::isAddress(key))
