@@ -22,15 +22,16 @@ namespace {
 
 const QString kQueued = QStringLiteral("Artikel wird eingestellt / aktualisiert");
 
-QByteArray endReply(const QString &ack, const QString &message = QString())
+QByteArray endReply(const QString &ack, const QString &message = QString(),
+                    const QString &severity = QStringLiteral("Error"))
 {
     return QString("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<EndItemResponse xmlns=\""
                    "urn:ebay:apis:eBLBaseComponents\"><Ack>%1</Ack>%2</EndItemResponse>")
         .arg(ack,
              message.isEmpty() ? QString()
                                : "<Errors><ShortMessage>Fehler.</ShortMessage><LongMessage>"
-                                   + message + "</LongMessage><ErrorCode>1047</ErrorCode>"
-                                               "<SeverityCode>Error</SeverityCode></Errors>")
+                     + message + "</LongMessage><ErrorCode>1047</ErrorCode><SeverityCode>"
+                     + severity + "</SeverityCode></Errors>")
         .toUtf8();
 }
 
@@ -95,7 +96,8 @@ private slots:
             QCOMPARE(m_w->values(id, "Folder,FolderOld,DoCheck,DoCheckResult"), stored);
             QCOMPARE(m_w->row(id) != nullptr, moved == 0);
             if (m_w->row(id))
-                QCOMPARE(m_w->row(id)->data(0, ItemListRole::DoCheckResultRole).toString(), kQueued);
+                QCOMPARE(m_w->row(id)->data(0, ItemListRole::DoCheckResultRole).toString(),
+                         kQueued);
         }
         QVERIFY(m_w->row(unselected));
         QCOMPARE(m_w->count(-2), outboxBefore + moved);
@@ -128,9 +130,10 @@ private slots:
         Clock::setCurrentDateTimeForTesting(QDateTime(QDate(2026, 3, 10), QTime(14, 20)));
         QList<int> ids;
         for (int i = 0; i < 3; ++i)
-            ids << m_w->article(folder, { { "IsVerified", allVerified || i != 1 ? "1" : "0" },
-                                          { "Planned", "2026-03-11 09:00:00" },
-                                          { "Planned_Interval", folder == -3 ? "J-7" : "" } });
+            ids << m_w->article(folder,
+                                { { "IsVerified", allVerified || i != 1 ? "1" : "0" },
+                                  { "Planned", "2026-03-11 09:00:00" },
+                                  { "Planned_Interval", folder == -3 ? "J-7" : "" } });
         QVERIFY(m_w->select(folder, ids));
         QSignalSpy woken(m_w->window(), &MainWindow::startCheckNow);
         DialogAnswers answers;
@@ -153,7 +156,8 @@ private slots:
                      allVerified ? "16:30:00" : "09:00:00");
             QCOMPARE(m_w->row(id) != nullptr, !allVerified || folder == -3);
             if (allVerified && folder == -3) {
-                QVERIFY(m_w->row(id)->data(0, ItemListRole::PlannedRole).toString().contains("16:30"));
+                QVERIFY(
+                    m_w->row(id)->data(0, ItemListRole::PlannedRole).toString().contains("16:30"));
                 QCOMPARE(m_w->row(id)->data(0, ItemListRole::PlannedIntervalRole).toString(),
                          QString());
             }
@@ -165,10 +169,12 @@ private slots:
         QTest::addColumn<bool>("sandbox");
         QTest::addColumn<QString>("itemId");
         QTest::addColumn<QString>("opened");
-        QTest::newRow("production")
-            << false << "110012345678" << "https://www.ebay.de/itm/110012345678";
-        QTest::newRow("sandbox") << true << "110099" << "https://www.sandbox.ebay.com/itm/110099";
-        QTest::newRow("no item id") << false << "" << "";
+        QTest::newRow("production") << false << "110012345678"
+                                    << "https://www.ebay.de/itm/110012345678";
+        QTest::newRow("sandbox") << true << "110099"
+                                 << "https://www.sandbox.ebay.com/itm/110099";
+        QTest::newRow("no item id") << false << ""
+                                    << "";
     }
     void online()
     {
@@ -188,8 +194,9 @@ private slots:
             QCOMPARE(urls.urls().first().toString(), opened);
     }
 
-    // Three listings, the second refused; while its reply is awaited activity entries take
-    // the first row out of the list and put a new one at the top, shifting every row.
+    // Three listings, the second refused, the third ended with a warning (ended all the
+    // same); while the second reply is awaited activity entries take the first row out of
+    // the list and put a new one at the top, shifting every row.
     void endListings()
     {
         QList<int> ids;
@@ -202,9 +209,12 @@ private slots:
         const QString refusal = QStringLiteral("Schon beendet (\"don't\").");
         m_w->server.clearRequests();
         m_w->server.setCallHandler("EndItem", [&](const TestSupport::RecordedRequest &request) {
-            return request.body.contains("<ItemID>1002</ItemID>")
-                ? FakeReply::ok(endReply("Failure", refusal), "text/xml").delayed(300)
-                : FakeReply::ok(endReply("Success"), "text/xml");
+            if (request.body.contains("<ItemID>1002</ItemID>"))
+                return FakeReply::ok(endReply("Failure", refusal), "text/xml").delayed(300);
+            if (request.body.contains("<ItemID>1003</ItemID>"))
+                return FakeReply::ok(endReply("Warning", "Success is not guaranteed.", "Warning"),
+                                     "text/xml");
+            return FakeReply::ok(endReply("Success"), "text/xml");
         });
         const auto meanwhile = [&] {
             QVERIFY(m_w->db()->executeSQL("UPDATE articles SET Folder=-9 WHERE id="
@@ -241,13 +251,16 @@ private slots:
                     + m_w->db()->selectOne("SELECT infotype FROM itemshistory WHERE databaseid="
                                            + QString::number(id))
                     + '|' + (m_w->row(id) ? "listed" : "gone");
-        QCOMPARE(outcome, QStringList({ "-8||end_success|gone", "-9|(f)" + refusal + "|end_fail|listed",
-                                        "-8||end_success|gone" }));
+        QCOMPARE(outcome,
+                 QStringList({ "-8||end_success|gone", "-9|(f)" + refusal + "|end_fail|listed",
+                               "-8||end_success|gone" }));
         QCOMPARE(m_w->row(ids[1])->data(0, ItemListRole::DoCheckResultRole).toString(),
                  "(f)" + refusal);
         QVERIFY(m_w->row(arriving));
-        QCOMPARE(m_w->row(arriving)->data(0, ItemListRole::DoCheckResultRole).toString(), QString());
-        QCOMPARE(QList<int>({ m_w->count(-9), m_w->count(-8) }), QList<int>({ active - 2, unsold + 2 }));
+        QCOMPARE(m_w->row(arriving)->data(0, ItemListRole::DoCheckResultRole).toString(),
+                 QString());
+        QCOMPARE(QList<int>({ m_w->count(-9), m_w->count(-8) }),
+                 QList<int>({ active - 2, unsold + 2 }));
         QCOMPARE(woken.count(), 0);
         QVERIFY(m_w->window()->isEnabled());
     }
