@@ -427,6 +427,7 @@ void AddArticle::fillVariationsPage()
         selected << item->data(0, Qt::UserRole + 100).toInt();
     m_ui->VariantList->clear();
     m_ui->VariantImageList->clear();
+    m_variantImagesBuilt = false;
     m_ui->ImageOptionSelectBox->clear();
     m_ui->ImageOptionSelectBox->addItem(tr("Bitte auswählen..."), QStringLiteral("-"));
     QStringList titles = { tr("SKU"), tr("Preis"), tr("Menge"), tr("EAN/ISBN/UPC") };
@@ -457,8 +458,10 @@ void AddArticle::fillVariationsPage()
     for (const auto &row : rows) {
         auto *item = new QTreeWidgetItem(m_ui->VariantList);
         item->setText(0, row.value(QStringLiteral("SKU")).toString());
-        item->setText(1,
-                      QString::number(row.value(QStringLiteral("StartPrice")).toDouble(), 'f', 2));
+        item->setText(1, QString::number(
+                             Statics::fixPrice(row.value(QStringLiteral("StartPrice")).toString())
+                                 .toDouble(),
+                             'f', 2));
         item->setText(2, row.value(QStringLiteral("Quantity")).toString());
         item->setTextAlignment(1, Qt::AlignCenter);
         item->setTextAlignment(2, Qt::AlignCenter);
