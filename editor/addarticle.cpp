@@ -352,7 +352,8 @@ void AddArticle::loadArticle(const QMap<QString, QVariant> &row)
     on_AcceptShipping_currentIndexChanged(m_ui->AcceptShipping->currentIndex());
     on_AcceptIShipping_currentIndexChanged(m_ui->AcceptIShipping->currentIndex());
     m_ui->VATPercent->setValue(number(row, QStringLiteral("VAT_VATPercent")));
-    m_ui->LotSize->setValue(row.value(QStringLiteral("LotSize")).toInt());
+    m_storedLotSize = row.value(QStringLiteral("LotSize")).toInt();
+    m_ui->LotSize->setValue(m_storedLotSize);
     selectData(m_ui->StoreCategoryID, text(row, "StoreCategoryID"));
     selectData(m_ui->StoreCategory2ID, text(row, "StoreCategory2ID"));
 

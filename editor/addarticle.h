@@ -254,6 +254,8 @@ private:
     QStringList m_extraPictures;
     // True once the variation picture list was built from the chosen option.
     bool m_variantImagesBuilt = false;
+    // The lot size as loaded; -1 for a new article.
+    int m_storedLotSize = -1;
     // The HTML editor's page failed to load.
     bool m_webFailed = false;
 };

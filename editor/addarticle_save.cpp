@@ -146,7 +146,10 @@ bool AddArticle::buildRow(Row &row)
             row[limit.second->objectName()] = limit.second->value();
     }
     row[QStringLiteral("Quantity")] = m_ui->Quantity->value();
-    row[QStringLiteral("LotSize")] = m_ui->LotSize->value();
+    // No lot is stored as 0 by listings read from the marketplace, and the box shows it as its
+    // minimum 1: both mean no lot, so such an article keeps its 0.
+    const int lot = m_ui->LotSize->value();
+    row[QStringLiteral("LotSize")] = lot == 1 && m_storedLotSize == 0 ? 0 : lot;
     row[QStringLiteral("VAT_VATPercent")] = m_ui->VATPercent->value();
     row[QStringLiteral("StoreCategoryID")] = itemData(m_ui->StoreCategoryID);
     row[QStringLiteral("StoreCategory2ID")] = itemData(m_ui->StoreCategory2ID);
@@ -227,7 +230,10 @@ bool AddArticle::buildRow(Row &row)
                               m_ui->Free_05, m_ui->ApplicationData })
         row[field->objectName()] = field->text();
     row[QStringLiteral("Notes")] = m_ui->Notes->toPlainText();
-    row[QStringLiteral("TemplateName")] = m_templateName;
+    // An article keeps the name of the template it came from until another one is loaded or
+    // saved in this dialog.
+    if (!m_templateName.isEmpty() || m_templateMode)
+        row[QStringLiteral("TemplateName")] = m_templateName;
     row[QStringLiteral("VariantImageOption")] = m_variantImageOption;
     return true;
 }

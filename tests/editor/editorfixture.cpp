@@ -130,6 +130,8 @@ void apply(QWidget *dialog, const QStringList &actions)
             text->setPlainText(value);
         } else if (auto *number = qobject_cast<QSpinBox *>(widget)) {
             number->setValue(value.toInt());
+        } else if (auto *amount = qobject_cast<QDoubleSpinBox *>(widget)) {
+            amount->setValue(value.toDouble());
         }
     }
 }
