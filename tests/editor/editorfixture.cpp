@@ -64,7 +64,8 @@ QByteArray userData(const QByteArray &postalCode, const QByteArray &city)
 
 void serveReferenceData(TestSupport::FakeHttpServer &server)
 {
-    for (const char *call : { "GeteBayDetails", "GetStore", "GetShippingDiscountProfiles" })
+    for (const char *call : { "GeteBayDetails", "GetStore", "GetShippingDiscountProfiles",
+                              "GetCategoryFeatures", "GetCategorySpecifics" })
         server.setCallReply(QLatin1String(call),
                             FakeReply::ok(stored(QLatin1String(call) + QStringLiteral(".xml"))));
     const QByteArray user = userData();

@@ -118,9 +118,6 @@ void TestAddArticleSave::init()
     m_server->pointConfigHere();
     EditorFixture::serveReferenceData(*m_server);
     m_server->setCallReply("GetCategorySpecifics", FakeReply::ok(kSpecifics));
-    QFile features(APP_TEST_DATA_DIR "/marketplace/GetCategoryFeatures.xml");
-    QVERIFY(features.open(QIODevice::ReadOnly));
-    m_server->setCallReply("GetCategoryFeatures", FakeReply::ok(features.readAll()));
     EditorFixture::cacheGermanSite(m_t->db());
     m_alpha = EditorFixture::addAccounts(m_t->db()).first;
     m_answers = std::make_unique<DialogAnswers>();
