@@ -4,6 +4,7 @@
 #include "core/database.h"
 #include "editor/addarticle.h"
 #include "editor/companions/picturewidget.h"
+#include "editor/itemspecifics.h"
 #include "tests/editor/editorfixture.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/testdatabase.h"
@@ -36,17 +37,17 @@ Q_DECLARE_METATYPE(Columns)
 
 namespace {
 
-// Runs `answer` on the next modal dialog that opens.
-void onNextModal(std::function<void(QDialog *)> answer)
+// Runs `answer` on the next modal dialog that opens, until it reports that it could.
+void onNextModal(std::function<bool(QDialog *)> answer)
 {
     auto *timer = new QTimer;
     timer->setInterval(20);
     QObject::connect(timer, &QTimer::timeout, timer, [timer, answer] {
         auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-        if (!dialog || dialog->inherits("AddArticle"))
+        if (!dialog || dialog->inherits("AddArticle") || !answer(dialog))
             return;
+        timer->stop();
         timer->deleteLater();
-        answer(dialog);
     });
     timer->start();
 }
@@ -86,8 +87,11 @@ private slots:
     void failedWriteKeepsEditorOpen();
     void templates();
     void specificsPage();
+    void categoryChoice_data();
+    void categoryChoice();
     void pictures();
     void variations();
+    void variationPictures();
     void description_data();
     void description();
 
@@ -317,6 +321,7 @@ void TestAddArticleSave::templates()
         onNextModal([name](QDialog *chooser) {
             chooser->findChild<QLineEdit *>("lineEdit")->setText(name);
             chooser->accept();
+            return true;
         });
     };
     const auto choose = [](const QString &name) {
@@ -324,6 +329,7 @@ void TestAddArticleSave::templates()
             auto *list = chooser->findChild<QListWidget *>("listWidget");
             list->setCurrentItem(list->findItems(name, Qt::MatchExactly).value(0));
             chooser->accept();
+            return true;
         });
     };
     {
@@ -410,6 +416,48 @@ void TestAddArticleSave::specificsPage()
                      "\t<Value><![CDATA[a]]></Value>\n</NameValueList>\n"));
 }
 
+void TestAddArticleSave::categoryChoice_data()
+{
+    QTest::addColumn<int>("suggestion");
+    QTest::addColumn<QString>("brand");
+    QTest::newRow("the same category keeps the page") << 1 << "Roco";
+    QTest::newRow("another category starts afresh") << 0 << "";
+}
+
+// Choosing a primary category again: the same one keeps the page and what was entered on it,
+// another one builds the page afresh without the old values.
+void TestAddArticleSave::categoryChoice()
+{
+    QFETCH(int, suggestion);
+    QFETCH(QString, brand);
+    QFile suggestions(APP_TEST_DATA_DIR "/marketplace/GetSuggestedCategories.xml");
+    QVERIFY(suggestions.open(QIODevice::ReadOnly));
+    m_server->setCallReply("GetSuggestedCategories", FakeReply::ok(suggestions.readAll()));
+    const int id = article({ { "PrimaryCategory", "19006" },
+                             { "ItemSpecifics", ItemSpecifics::write({ { "Marke", { "Märklin" } } }) } });
+    AddArticle editor(nullptr, id, -10, false);
+    EditorFixture::apply(&editor, { "show=TabMerkmale" });
+    const auto brandBox = [&editor] {
+        for (QComboBox *box : editor.findChildren<QComboBox *>())
+            if (box->property("name") == "Marke")
+                return box;
+        return static_cast<QComboBox *>(nullptr);
+    };
+    QCOMPARE(brandBox()->currentText(), QString("Märklin"));
+    brandBox()->setEditText("Roco");
+    m_answers->pushQuestion(true);
+    onNextModal([suggestion](QDialog *chooser) {
+        auto *list = chooser->findChild<QListWidget *>("SuggestedCategoriesList");
+        if (!list->isEnabled() || list->count() <= suggestion)
+            return false;
+        list->item(suggestion)->setSelected(true);
+        chooser->accept();
+        return true;
+    });
+    editor.findChild<QPushButton *>("PrimaryCategory")->click();
+    QCOMPARE(brandBox()->currentText(), brand);
+}
+
 // New files are copied with their rows and the thumbnail; rows of web addresses and beyond
 // the twelfth slot stay.
 void TestAddArticleSave::pictures()
@@ -494,6 +542,7 @@ void TestAddArticleSave::variations()
               onNextModal([](QDialog *dialog) {
                   dialog->findChild<QLineEdit *>("StartPrice")->setText("5,5");
                   dialog->accept();
+                  return true;
               });
               editor.findChild<QPushButton *>("EditVars")->click();
           },
@@ -507,6 +556,7 @@ void TestAddArticleSave::variations()
                   dialog->findChild<QPushButton *>("NewValue")->click();
                   dialog->findChild<QDoubleSpinBox *>("PriceStart")->setValue(4);
                   dialog->accept();
+                  return true;
               });
               editor.findChild<QPushButton *>("pushButton_3")->click();
           },
@@ -539,6 +589,39 @@ void TestAddArticleSave::variations()
         quantities << row.value("Quantity").toString();
     QCOMPARE(quantities, QStringList({ "0", "3" }));
     QCOMPARE(active.findChild<QTreeWidget *>("VariantList")->topLevelItem(0)->text(2), QString("0"));
+}
+
+// A value finds only its own picture ("_" is no wildcard); a newly chosen one is copied and
+// replaces the row of its value when the article is saved.
+void TestAddArticleSave::variationPictures()
+{
+    const int id = article({ { "SKU", "V" }, { "VariantImageOption", "Größe" } });
+    for (const QString value : { "10_A", "10xA" })
+        m_t->db()->insertSqlClean({ { "article_id", id }, { "SKU", "V-" + value },
+                                    { "StartPrice", 5 },
+                                    { "VariantXml", "<NameValueList><Name>Größe</Name><Value>"
+                                                    + value + "</Value></NameValueList>" } },
+                                  "articles_variations");
+    m_t->db()->insertSqlClean({ { "article_id", id }, { "image", "x.jpg" }, { "variant_name", "10xA" } },
+                              "articles_images");
+    AddArticle editor(nullptr, id, -10, false);
+    EditorFixture::apply(&editor, { "show=TabVars" });
+    auto *pictures = editor.findChild<QTreeWidget *>("VariantImageList");
+    QCOMPARE(pictures->topLevelItemCount(), 2);
+    QCOMPARE(pictures->topLevelItem(0)->text(1), QString());
+    QCOMPARE(pictures->topLevelItem(1)->text(1), QString("x.jpg"));
+    pictures->topLevelItem(0)->setSelected(true);
+    const QString file = pictureFile(QDir::tempPath() + "/zerire-pictures/groesse.png");
+    QVERIFY(QMetaObject::invokeMethod(&editor, "handleFileSaveAsBeforeCloseSelected",
+                                      Q_ARG(QString, file)));
+    editor.accept();
+    QCOMPARE(editor.result(), 1);
+    const auto rows = m_t->db()->select("SELECT image, variant_name FROM articles_images WHERE "
+                                        "article_id=" + QString::number(id) + " ORDER BY variant_name");
+    QCOMPARE(rows.size(), 2);
+    QVERIFY(rows.at(0).value("image").toString().endsWith("_groesse.png"));
+    QVERIFY(QFile::exists(m_t->db()->getCurrentAdImageDir() + rows.at(0).value("image").toString()));
+    QCOMPARE(rows.at(1).value("image").toString(), QString("x.jpg"));
 }
 
 // Texts that need escaping reach TinyMCE and come back unchanged through the real web engine
