@@ -352,7 +352,8 @@ void AddArticle::loadArticle(const QMap<QString, QVariant> &row)
     on_AcceptShipping_currentIndexChanged(m_ui->AcceptShipping->currentIndex());
     on_AcceptIShipping_currentIndexChanged(m_ui->AcceptIShipping->currentIndex());
     m_ui->VATPercent->setValue(number(row, QStringLiteral("VAT_VATPercent")));
-    m_ui->LotSize->setValue(row.value(QStringLiteral("LotSize")).toInt());
+    m_storedLotSize = row.value(QStringLiteral("LotSize")).toInt();
+    m_ui->LotSize->setValue(m_storedLotSize);
     selectData(m_ui->StoreCategoryID, text(row, "StoreCategoryID"));
     selectData(m_ui->StoreCategory2ID, text(row, "StoreCategory2ID"));
 
@@ -427,6 +428,7 @@ void AddArticle::fillVariationsPage()
         selected << item->data(0, Qt::UserRole + 100).toInt();
     m_ui->VariantList->clear();
     m_ui->VariantImageList->clear();
+    m_variantImagesBuilt = false;
     m_ui->ImageOptionSelectBox->clear();
     m_ui->ImageOptionSelectBox->addItem(tr("Bitte auswählen..."), QStringLiteral("-"));
     QStringList titles = { tr("SKU"), tr("Preis"), tr("Menge"), tr("EAN/ISBN/UPC") };
@@ -457,8 +459,10 @@ void AddArticle::fillVariationsPage()
     for (const auto &row : rows) {
         auto *item = new QTreeWidgetItem(m_ui->VariantList);
         item->setText(0, row.value(QStringLiteral("SKU")).toString());
-        item->setText(1,
-                      QString::number(row.value(QStringLiteral("StartPrice")).toDouble(), 'f', 2));
+        item->setText(1, QString::number(
+                             Statics::fixPrice(row.value(QStringLiteral("StartPrice")).toString())
+                                 .toDouble(),
+                             'f', 2));
         item->setText(2, row.value(QStringLiteral("Quantity")).toString());
         item->setTextAlignment(1, Qt::AlignCenter);
         item->setTextAlignment(2, Qt::AlignCenter);

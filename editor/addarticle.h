@@ -12,6 +12,7 @@ class PictureWidget;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QTreeWidgetItem;
 class QWebEngineView;
 
 namespace Ui {
@@ -27,7 +28,11 @@ class AddArticle;
 //   editor/addarticle.cpp          construction, loading an article, pages shown, site, size
 //   editor/addarticle_choices.cpp  choices by account and site
 //   editor/addarticle_pages.cpp    format, payment, returns and shipping page behaviour
-//   editor/addarticle_pending.cpp  saving, categories and specifics, pictures (to come)
+//   editor/addarticle_save.cpp     saving the article or a template, loading a template
+//   editor/addarticle_specifics.cpp categories, category features, item specifics
+//   editor/addarticle_pictures.cpp the picture slots and the variation pictures
+//   editor/addarticle_variations.cpp generating, editing and deleting variations
+//   editor/addarticle_description.cpp the description's HTML editor
 class AddArticle : public QDialog
 {
     Q_OBJECT
@@ -50,6 +55,12 @@ public:
     void SaveSettings();
 
     bool eventFilter(QObject *watched, QEvent *event) override;
+
+    // Writes the pictures of the article `id`: copies new files into the picture folder,
+    // rewrites its picture rows and its list thumbnail.
+    void savePicsToId(int id);
+    // How long saving waits for the HTML editor's text (5 s).
+    static void setDescriptionTimeout(int milliseconds);
 
 public slots:
     // Fills the whole form from the database (the article named by the article id, or an
@@ -109,6 +120,35 @@ private slots:
     void on_PromotionalShippingDiscount_toggled(bool checked);
     void on_IPromotionalShippingDiscount_toggled(bool checked);
 
+    // --- saving and templates (addarticle_save.cpp) ---
+    void on_SaveToTemplateButton_clicked();
+    void on_LoadFromTemplateButton_clicked();
+
+    // --- categories and item specifics (addarticle_specifics.cpp) ---
+    void on_PrimaryCategory_clicked();
+    void on_SecondaryCategory_clicked();
+    void on_pushButton_clicked();
+    void moveScroll();
+
+    // --- pictures (addarticle_pictures.cpp) ---
+    void on_loadFilesButton_clicked();
+    void on_removeFilesButton_clicked();
+    void handleFileSaveAsBeforeCloseSelected(const QStringList &files);
+    void on_ImageOptionSelectBox_currentIndexChanged(int index);
+    void on_VariantImageList_itemDoubleClicked(QTreeWidgetItem *item, int column);
+    void handleFileSaveAsBeforeCloseSelected(const QString &file);
+
+    // --- variations (addarticle_variations.cpp) ---
+    void on_VariantList_itemSelectionChanged();
+    void on_VariantList_itemDoubleClicked(QTreeWidgetItem *item, int column);
+    void on_EditVars_clicked();
+    void on_DelVars_clicked();
+    void on_pushButton_3_clicked();
+
+    // --- description (addarticle_description.cpp) ---
+    void on_OpenHtmlEditor_clicked();
+    void finishLoading(bool ok);
+
 private:
     // --- dialog (addarticle.cpp) ---
     // Puts every column of a loaded article row into its widget.
@@ -143,13 +183,41 @@ private:
     void refreshServiceRows(bool domestic, bool international);
     void chooseLocations(int n);
 
-    // --- saving, categories and specifics, pictures (addarticle_pending.cpp) ---
+    // --- saving and templates (addarticle_save.cpp) ---
+    // The first check of the form that fails shows its message and page; false then.
+    bool checkForm();
+    // The `articles` columns the form stands for; false when a required item specific is
+    // empty (the user has been told).
+    bool buildRow(QMap<QString, QVariant> &row);
+    void saveTemplate(QMap<QString, QVariant> &row);
+
+    // --- categories and item specifics (addarticle_specifics.cpp) ---
     // Sets the category's defaults (conditions, identifiers, variations) on the form.
     void setDetaultFromSelectedCat();
     // Builds the item-specifics page for the primary category.
     void createItemSpecifics();
+    // The item-specifics text of the page; false when a required one is empty.
+    bool itemSpecificsText(QString &text);
+    void addOwnSpecific(const QString &name, const QString &value);
+    static void removeW(QLayout *layout);
+
+    // --- pictures (addarticle_pictures.cpp) ---
     // Builds the twelve picture slots and fills them from the article's picture rows.
     void generateImages();
+    // Copies `file` into the picture folder under a name not yet taken; the new file name,
+    // empty when the copy failed.
+    QString copyPicture(const QString &file, const QString &prefix);
+    void saveVariationPictures(int id);
+
+    // --- variations (addarticle_variations.cpp) ---
+    // HasVariation and the lowest variation price of the article.
+    void updateVariationSummary();
+    bool articleRunning() const;
+
+    // --- description (addarticle_description.cpp) ---
+    // The description to save: the HTML editor's text when it is open and answers, else
+    // the text it was given or the source field's text.
+    QString fetchDescription();
 
     // Template state (saving and templates).
     bool m_templateMode = false;
@@ -182,4 +250,12 @@ private:
     QList<QMap<QString, QVariant>> m_accounts;
     bool m_specificsBuilt = false;
     bool m_ready = true;
+    // Main picture rows beyond the twelve slots, kept as they are when saving.
+    QStringList m_extraPictures;
+    // True once the variation picture list was built from the chosen option.
+    bool m_variantImagesBuilt = false;
+    // The lot size as loaded; -1 for a new article.
+    int m_storedLotSize = -1;
+    // The HTML editor's page failed to load.
+    bool m_webFailed = false;
 };

@@ -15,6 +15,7 @@ packages=(
   qtwebengine5-dev qtmultimedia5-dev qttools5-dev qttools5-dev-tools qttranslations5-l10n
   zlib1g-dev sqlite3
   xvfb xauth mariadb-server mariadb-client
+  npm
 )
 
 sudo_cmd=()
@@ -33,6 +34,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${sudo_cmd[@]}" apt-get update -q
   "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
 fi
+
+# The description editor (TinyMCE and its German language pack), at the versions in
+# web/package-lock.json.
+npm ci --prefix web --no-audit --no-fund
 
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAPP_WERROR=ON
 cmake --build "$build_dir" -j"$(nproc)"

@@ -64,7 +64,8 @@ QByteArray userData(const QByteArray &postalCode, const QByteArray &city)
 
 void serveReferenceData(TestSupport::FakeHttpServer &server)
 {
-    for (const char *call : { "GeteBayDetails", "GetStore", "GetShippingDiscountProfiles" })
+    for (const char *call : { "GeteBayDetails", "GetStore", "GetShippingDiscountProfiles",
+                              "GetCategoryFeatures", "GetCategorySpecifics" })
         server.setCallReply(QLatin1String(call),
                             FakeReply::ok(stored(QLatin1String(call) + QStringLiteral(".xml"))));
     const QByteArray user = userData();
@@ -130,6 +131,8 @@ void apply(QWidget *dialog, const QStringList &actions)
             text->setPlainText(value);
         } else if (auto *number = qobject_cast<QSpinBox *>(widget)) {
             number->setValue(value.toInt());
+        } else if (auto *amount = qobject_cast<QDoubleSpinBox *>(widget)) {
+            amount->setValue(value.toDouble());
         }
     }
 }

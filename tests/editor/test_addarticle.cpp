@@ -126,7 +126,7 @@ void TestAddArticle::formBindsEverySlot()
         const QString object = name.mid(3, name.lastIndexOf('_') - 3);
         QVERIFY2(editor->findChild<QObject *>(object), qPrintable(object));
     }
-    QCOMPARE(bound, 42);
+    QCOMPARE(bound, 57);
     auto *tabs = editor->findChild<QTabWidget *>("tabWidget");
     QStringList pages;
     for (int i = 0; i < tabs->count(); ++i)

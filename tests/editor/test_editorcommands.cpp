@@ -13,6 +13,8 @@
 #include "views/itemlistroles.h"
 
 #include <QAction>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -21,6 +23,11 @@
 
 using TestSupport::Backend;
 using TestSupport::insertArticle;
+
+namespace {
+// answerEditor: fill in what saving needs and press OK.
+constexpr int kSave = 2;
+} // namespace
 using TestSupport::MainWindowFixture;
 using TestSupport::TestDatabase;
 
@@ -64,6 +71,8 @@ private:
     // Answers the editor the next command opens with `result`, after `meanwhile` ran; the
     // editor's title is recorded. Fails when no editor opens.
     void answerEditor(int result, const std::function<void()> &meanwhile = {});
+    // Why a real save in answerEditor did not close the editor.
+    QString m_saveRefused;
     int count(int folder) const;
     QTreeWidget *list() const { return m_window->itemList(); }
     void trigger(const char *action) const
@@ -126,7 +135,21 @@ void TestEditorCommands::answerEditor(int result, const std::function<void()> &m
         m_windowWasDisabled = !m_window->window()->isEnabled();
         if (meanwhile)
             meanwhile();
-        // Until the editor saves by itself, the test stands in for a save that went well.
+        if (result == kSave) {
+            // A real save: what the checks ask for is filled in, then OK.
+            if (editor->findChild<QLineEdit *>("Title")->text().isEmpty())
+                EditorFixture::apply(editor, { "Title=Neue Lok" });
+            EditorFixture::apply(editor, { "PlainHtmlCode=<p>Lok</p>", "Country=DE",
+                                           "PostalCode=04109", "StartPrice=5" });
+            editor->findChild<QPushButton *>("PrimaryCategory")->setProperty("CategoryID", "9394");
+            editor->accept();
+            if (editor->isVisible()) {
+                m_saveRefused = m_answers->lastMessageText();
+                editor->done(0);
+            }
+            return;
+        }
+        // Otherwise the test stands in for the editor's answer.
         editor->done(result);
     });
     poll->start(10);
@@ -144,9 +167,9 @@ void TestEditorCommands::newArticle_data()
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("draftsAdded");
     QTest::addColumn<int>("shownAdded");
-    QTest::newRow("saved while Active is shown") << -9 << 1 << 1 << 0;
-    QTest::newRow("saved while Sold is shown") << -7 << 1 << 1 << 0;
-    QTest::newRow("saved in a user folder") << -3000 << 1 << 0 << 1;
+    QTest::newRow("saved while Active is shown") << -9 << kSave << 1 << 0;
+    QTest::newRow("saved while Sold is shown") << -7 << kSave << 1 << 0;
+    QTest::newRow("saved in a user folder") << -3000 << kSave << 0 << 1;
     QTest::newRow("cancelled") << -9 << 0 << 0 << 0;
 }
 
@@ -166,13 +189,21 @@ void TestEditorCommands::newArticle()
     const QList<int> listed = listedIds(list());
     answerEditor(result);
     trigger("actionNeuer_Artikel");
+    QVERIFY2(m_saveRefused.isEmpty(), qPrintable(m_saveRefused));
     QVERIFY(m_windowWasDisabled);
     QVERIFY(m_window->window()->isEnabled());
     QCOMPARE(m_editorTitle, QString("Artikel bearbeiten"));
     QCOMPARE(count(kDrafts) - drafts, shown == m_userFolder ? 0 : draftsAdded);
     QCOMPARE(count(shown) - before, shownAdded);
-    if (shown != m_userFolder)
+    if (shown != m_userFolder) {
         QCOMPARE(listedIds(list()), listed);
+    } else {
+        // The saved article's row is listed in the folder it was filed in.
+        const int saved = m_t->db()->selectOne("SELECT MAX(id) FROM articles").toInt();
+        QCOMPARE(listedIds(list()), listed + QList<int>({ saved }));
+        QCOMPARE(m_t->db()->selectOne(QString("SELECT Folder FROM articles WHERE id=%1").arg(saved)),
+                 QString::number(m_userFolder));
+    }
 }
 
 void TestEditorCommands::newArticleNeedsAccount()
@@ -242,7 +273,7 @@ void TestEditorCommands::duplicateOne_data()
     QTest::addColumn<int>("shown");
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("draftsAdded");
-    QTest::newRow("from Sold, saved") << -7 << 1 << 1;
+    QTest::newRow("from Sold, saved") << -7 << kSave << 1;
     QTest::newRow("from Sold, cancelled") << -7 << 0 << 0;
 }
 
@@ -252,17 +283,25 @@ void TestEditorCommands::duplicateOne()
     QFETCH(int, result);
     QFETCH(int, draftsAdded);
     EditorFixture::addAccounts(m_t->db());
-    const int id = insertArticle(m_t->db(), { { "Folder", shown } });
+    const int id = insertArticle(m_t->db(), { { "Folder", shown }, { "SKU", "D-'1'" } });
+    m_t->db()->insertSqlClean({ { "article_id", id }, { "SKU", "D-'1'-rot" }, { "StartPrice", "4" },
+                                { "VariantXml", "<NameValueList><Name>Farbe</Name><Value>rot"
+                                                "</Value></NameValueList>" } },
+                              "articles_variations");
     openWindow();
     QVERIFY(m_window->showFolder(shown));
     const int drafts = count(kDrafts);
     list()->setCurrentItem(m_window->window()->IsItemWithIdHere(id));
     answerEditor(result);
     trigger("actionDuplizieren");
+    QVERIFY2(m_saveRefused.isEmpty(), qPrintable(m_saveRefused));
     QCOMPARE(m_editorTitle, QString("Aus ausgewähltem Artikel erstellen"));
     QVERIFY(m_window->window()->isEnabled());
     QCOMPARE(count(kDrafts) - drafts, draftsAdded);
     QCOMPARE(listedIds(list()), QList<int>({ id }));
+    // The saved duplicate has the source's variation, the source keeps its own.
+    QCOMPARE(m_t->db()->selectCount("SELECT id FROM articles_variations WHERE SKU='D-''1''-rot'"),
+             1 + draftsAdded);
 }
 
 void TestEditorCommands::duplicateSeveral_data()

@@ -1,0 +1,267 @@
+// The twelve picture slots, the variation pictures, and saving both with their rows.
+#include "editor/addarticle.h"
+
+#include "core/database.h"
+#include "core/dialogs.h"
+#include "core/logging.h"
+#include "core/statics.h"
+#include "editor/companions/picturewidget.h"
+#include "views/flowlayout.h"
+
+#include "ui_addarticle.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+
+namespace {
+
+constexpr int kSlots = 12;
+constexpr int kIdRole = Qt::UserRole + 1001;
+constexpr int kNewRole = Qt::UserRole + 1000;
+
+const char *const kPictureFilter =
+    " (*.jpg *.jpeg *.png *.heic *.bmp);;JPEG (*.jpg *.jpeg);;PNG (*.png);;HEIF (*.heic);;"
+    "Bitmaps (*.bmp)";
+
+// Picture rows of listings read from the marketplace name the picture by its web address.
+bool isWebAddress(const QString &image)
+{
+    return image.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)
+        || image.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+}
+
+QString existingFolder(Database *db, const QString &option)
+{
+    const QString folder = db->getOption(option, QString());
+    return QFileInfo(folder).isDir() ? folder : QString();
+}
+
+} // namespace
+
+void AddArticle::generateImages()
+{
+    // A template being loaded builds the slots afresh.
+    qDeleteAll(m_pictureSlots);
+    m_pictureSlots.clear();
+    m_extraPictures.clear();
+    delete m_ui->scrollAreaWidgetContents->layout();
+
+    const auto rows = m_db->select(
+        QStringLiteral("SELECT * FROM articles_images WHERE article_id=%1 AND (variant_name IS "
+                       "NULL OR variant_name = '') ORDER BY sort ASC")
+            .arg(m_articleId));
+    const QString folder = m_db->getCurrentAdImageDir();
+    auto *layout = new FlowLayout(m_ui->scrollAreaWidgetContents, 8, 14, 17);
+    for (int i = 0; i < kSlots; ++i) {
+        auto *slot = new PictureWidget(this, m_db);
+        slot->setMinimumSize(170, 210);
+        slot->setMaximumSize(170, 210);
+        slot->setGeometry(0, 0, 170, 210);
+        const QString image = i < rows.size() ? rows.at(i).value(QStringLiteral("image")).toString()
+                                              : QString();
+        if (!image.isEmpty())
+            slot->imagePath = isWebAddress(image) ? image : folder + image;
+        slot->pictureSlots = &m_pictureSlots;
+        m_pictureSlots << slot;
+        layout->addWidget(slot);
+    }
+    for (int i = kSlots; i < rows.size(); ++i)
+        m_extraPictures << rows.at(i).value(QStringLiteral("image")).toString();
+}
+
+void AddArticle::on_loadFilesButton_clicked()
+{
+    const QStringList files = Dialogs::openFileNames(
+        this, tr("Bilder auswählen"), existingFolder(m_db, QStringLiteral("lastMultiDir")),
+        tr("Alle Bildformate") + QLatin1String(kPictureFilter));
+    handleFileSaveAsBeforeCloseSelected(files);
+}
+
+void AddArticle::handleFileSaveAsBeforeCloseSelected(const QStringList &files)
+{
+    for (const QString &file : files) {
+        m_db->setOption(QStringLiteral("lastMultiDir"), QFileInfo(file).absolutePath());
+        for (PictureWidget *slot : qAsConst(m_pictureSlots)) {
+            if (slot->imagePath.isEmpty()) {
+                slot->setImage(file);
+                slot->setAccessibleDescription(QStringLiteral("modified"));
+                break;
+            }
+        }
+    }
+}
+
+void AddArticle::on_removeFilesButton_clicked()
+{
+    for (PictureWidget *slot : qAsConst(m_pictureSlots)) {
+        slot->clearImage();
+        slot->setAccessibleDescription(QStringLiteral("modified"));
+    }
+}
+
+QString AddArticle::copyPicture(const QString &file, const QString &prefix)
+{
+    const QString folder = m_db->getCurrentAdImageDir();
+    const QFileInfo source(file);
+    QString name = prefix + source.fileName();
+    // Two pictures of one name saved within the same second must not replace each other.
+    for (int n = 1; QFileInfo::exists(folder + name); ++n)
+        name = prefix + QString::number(n) + QLatin1Char('_') + source.fileName();
+    return QFile::copy(file, folder + name) ? name : QString();
+}
+
+void AddArticle::savePicsToId(int id)
+{
+    const QString folder = m_db->getCurrentAdImageDir();
+    const QString thumbs = m_db->getCurrentAdImageDirThumbs();
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
+    QStringList images;
+    QString thumb;
+    bool copyFailed = false;
+    bool webPictures = false;
+    for (PictureWidget *slot : qAsConst(m_pictureSlots)) {
+        const QString path = slot->imagePath;
+        if (isWebAddress(path)) {
+            // Kept as it stands: the listing's picture on the marketplace.
+            images << path;
+            webPictures = true;
+            continue;
+        }
+        if (path.isEmpty() || !QFileInfo::exists(path))
+            continue;
+        QString name = QFileInfo(path).fileName();
+        if (QFileInfo(path).absolutePath() + QLatin1Char('/') != folder) {
+            name = copyPicture(path, stamp + QLatin1Char('_'));
+            if (name.isEmpty()) {
+                Statics::showMessage(this, tr("Konnte Bild %1 nicht kopieren").arg(path), 2);
+                copyFailed = true;
+                continue;
+            }
+            slot->imagePath = folder + name;
+        }
+        images << name;
+        if (thumb.isEmpty())
+            thumb = Statics::CreateThumb(folder + name, thumbs);
+    }
+    images << m_extraPictures;
+
+    // After a failed copy the stored rows stay as they were.
+    if (!copyFailed) {
+        QStringList statements = { QStringLiteral(
+                                       "DELETE FROM articles_images WHERE article_id=%1 AND "
+                                       "(variant_name IS NULL OR variant_name = '')")
+                                       .arg(id) };
+        for (int sort = 0; sort < images.size(); ++sort)
+            statements << QStringLiteral("INSERT INTO articles_images (article_id, image, sort) "
+                                         "VALUES (%1, '%2', %3)")
+                              .arg(id)
+                              .arg(Database::escapeString(images.at(sort)))
+                              .arg(sort);
+        for (const QString &sql : qAsConst(statements))
+            m_db->executeSQL(sql);
+    }
+    // Listings read from the marketplace keep their thumbnail until a picture of ours is saved.
+    if (!thumb.isEmpty() || !webPictures)
+        m_db->executeSQL(QStringLiteral("UPDATE articles SET ImageThumb='%1' WHERE id=%2")
+                             .arg(Database::escapeString(thumb))
+                             .arg(id));
+    saveVariationPictures(id);
+}
+
+void AddArticle::saveVariationPictures(int id)
+{
+    // Rewritten only from a list that was built: otherwise the stored rows stand.
+    if (!m_variantImagesBuilt)
+        return;
+    const QString folder = m_db->getCurrentAdImageDir();
+    m_db->executeSQL(
+        QStringLiteral("DELETE FROM articles_images WHERE article_id=%1 AND (variant_name <> '')")
+            .arg(id));
+    for (int i = 0; i < m_ui->VariantImageList->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *item = m_ui->VariantImageList->topLevelItem(i);
+        QString image = item->text(1);
+        if (image.isEmpty())
+            continue;
+        if (!item->data(0, kNewRole).isNull()) {
+            if (!QFileInfo::exists(image))
+                continue;
+            const QString prefix = Statics::hashString(
+                                       QDateTime::currentDateTime().toString(
+                                           QStringLiteral("yyyyMMddHHmmss"))
+                                       + QLatin1Char('_') + QString::number(id) + QLatin1Char('_')
+                                       + item->text(0))
+                + QLatin1Char('_');
+            image = copyPicture(image, prefix);
+            if (image.isEmpty())
+                continue;
+            qCInfo(lcApp) << "Kopiert:" << folder + image;
+        }
+        m_db->insertSqlClean({ { QStringLiteral("article_id"), id },
+                               { QStringLiteral("image"), image },
+                               { QStringLiteral("variant_name"), item->text(0) } },
+                             QStringLiteral("articles_images"));
+    }
+}
+
+void AddArticle::on_ImageOptionSelectBox_currentIndexChanged(int index)
+{
+    if (index < 1)
+        return;
+    m_ui->VariantImageList->clear();
+    m_ui->VariantImageList->setEnabled(false);
+    const QString option = m_ui->ImageOptionSelectBox->itemData(index).toString();
+    int column = -1;
+    for (int i = 0; i < m_ui->VariantList->columnCount(); ++i)
+        if (m_ui->VariantList->headerItem()->text(i) == option)
+            column = i;
+    if (column < 0)
+        return;
+    QStringList seen;
+    for (int i = 0; i < m_ui->VariantList->topLevelItemCount(); ++i) {
+        const QString value = m_ui->VariantList->topLevelItem(i)->text(column);
+        if (seen.contains(value))
+            continue;
+        seen << value;
+        auto *item = new QTreeWidgetItem(m_ui->VariantImageList);
+        item->setText(0, value);
+        const auto rows = m_db->select(
+            QStringLiteral("SELECT id,image FROM articles_images WHERE article_id=%1 AND "
+                           "variant_name = '%2'")
+                .arg(m_articleId)
+                .arg(Database::escapeString(value)));
+        if (!rows.isEmpty()) {
+            item->setText(1, rows.first().value(QStringLiteral("image")).toString());
+            item->setData(0, kIdRole, rows.first().value(QStringLiteral("id")));
+        }
+    }
+    const int columns = m_ui->VariantImageList->columnCount();
+    for (int i = 0; i < columns; ++i) {
+        m_ui->VariantImageList->resizeColumnToContents(i);
+        if (i < columns - 1)
+            m_ui->VariantImageList->setColumnWidth(i, m_ui->VariantImageList->columnWidth(i) + 10);
+    }
+    m_ui->VariantImageList->setEnabled(m_ui->VariantImageList->topLevelItemCount() > 0);
+    m_variantImageOption = option;
+    m_variantImagesBuilt = true;
+}
+
+void AddArticle::on_VariantImageList_itemDoubleClicked(QTreeWidgetItem *, int)
+{
+    if (m_ui->VariantImageList->selectedItems().isEmpty())
+        return;
+    handleFileSaveAsBeforeCloseSelected(Dialogs::openFileName(
+        this, tr("Wähle ein Bild aus"), existingFolder(m_db, QStringLiteral("lastSingleDir")),
+        tr("Alle Bildformate") + QLatin1String(kPictureFilter)));
+}
+
+void AddArticle::handleFileSaveAsBeforeCloseSelected(const QString &file)
+{
+    const auto selected = m_ui->VariantImageList->selectedItems();
+    if (file.isEmpty() || !QFileInfo::exists(file) || selected.isEmpty())
+        return;
+    selected.first()->setText(1, file);
+    selected.first()->setData(0, kNewRole, QStringLiteral("isNEW"));
+    m_db->setOption(QStringLiteral("lastSingleDir"), QFileInfo(file).absolutePath());
+}

@@ -1,0 +1,141 @@
+// The variations page: generating, editing and deleting the article's variations, which are
+// written at once, and the article's summary of them.
+#include "editor/addarticle.h"
+
+#include "core/database.h"
+#include "core/specialfolderid.h"
+#include "core/statics.h"
+#include "editor/companions/editvar.h"
+#include "editor/companions/variantgenerator.h"
+
+#include "ui_addarticle.h"
+
+namespace {
+
+constexpr int kVariationIdRole = Qt::UserRole + 100;
+
+} // namespace
+
+void AddArticle::updateVariationSummary()
+{
+    // Read from the rows themselves: a price stored with a decimal comma counts as a number.
+    const auto rows = m_db->select(
+        QStringLiteral("SELECT StartPrice FROM articles_variations WHERE article_id=%1")
+            .arg(m_articleId));
+    if (rows.isEmpty()) {
+        m_db->executeSQL(
+            QStringLiteral("UPDATE articles SET HasVariation = 0 WHERE id=%1").arg(m_articleId));
+        return;
+    }
+    double lowest = 1000000;
+    for (const auto &row : rows)
+        lowest = qMin(lowest,
+                      Statics::fixPrice(row.value(QStringLiteral("StartPrice")).toString()).toDouble());
+    m_db->executeSQL(QStringLiteral("UPDATE articles SET HasVariation = 1, HasVariationMinPrice='%1' "
+                                    "WHERE id=%2")
+                         .arg(QString::number(lowest, 'f', 2))
+                         .arg(m_articleId));
+}
+
+bool AddArticle::articleRunning() const
+{
+    return m_loadedFolder == SpecialFolderId::Active
+        || (m_loadedFolder == SpecialFolderId::Outbox
+            && m_loadedFolderOld == SpecialFolderId::Active);
+}
+
+void AddArticle::on_VariantList_itemSelectionChanged()
+{
+    const int selected = m_ui->VariantList->selectedItems().size();
+    m_ui->EditVars->setEnabled(selected > 0);
+    m_ui->DelVars->setEnabled(selected > 0);
+    m_ui->EditVars->setText(selected < 2 ? tr("Bearbeiten") : tr("Gebündelt bearbeiten"));
+}
+
+void AddArticle::on_VariantList_itemDoubleClicked(QTreeWidgetItem *, int)
+{
+    on_EditVars_clicked();
+}
+
+void AddArticle::on_EditVars_clicked()
+{
+    const auto selected = m_ui->VariantList->selectedItems();
+    if (selected.isEmpty() || m_articleId < 1)
+        return;
+    QString field = m_ui->EANorISBN->property("field").toString();
+    if (field != QLatin1String("EAN") && field != QLatin1String("ISBN")
+        && field != QLatin1String("UPC"))
+        field.clear();
+    QStringList ids;
+    for (QTreeWidgetItem *item : selected)
+        ids << item->data(0, kVariationIdRole).toString();
+    auto *dialog = new EditVar(this, selected.size() > 1 ? ids.join(QLatin1Char(',')) : ids.first(),
+                               selected.size() > 1, QString::number(m_articleId), field);
+    dialog->setWindowModality(Qt::WindowModal);
+    if (dialog->exec() == QDialog::Accepted) {
+        fillVariationsPage();
+        // A changed price changes the article's lowest price.
+        updateVariationSummary();
+    }
+    dialog->deleteLater();
+}
+
+void AddArticle::on_DelVars_clicked()
+{
+    const auto selected = m_ui->VariantList->selectedItems();
+    if (selected.isEmpty())
+        return;
+    if (articleRunning()) {
+        if (!Statics::showQuestionDialog(this, tr("Aktiver Artikel"),
+                                         tr("Varianten eines laufenden Artikels können nicht "
+                                            "gelöscht werden, soll ich die Menge auf 0 setzen?")))
+            return;
+        for (QTreeWidgetItem *item : selected) {
+            item->setText(2, QStringLiteral("0"));
+            m_db->executeSQL(QStringLiteral("UPDATE articles_variations SET Quantity = 0 WHERE id=")
+                             + QString::number(item->data(0, kVariationIdRole).toInt()));
+        }
+        return;
+    }
+    for (QTreeWidgetItem *item : selected)
+        m_db->executeSQL(QStringLiteral("DELETE FROM articles_variations WHERE id=")
+                         + QString::number(item->data(0, kVariationIdRole).toInt()));
+    qDeleteAll(selected);
+    updateVariationSummary();
+}
+
+void AddArticle::on_pushButton_3_clicked()
+{
+    if (m_ui->SKU->text().isEmpty()) {
+        Statics::showMessage(this, tr("Diese Funktion benötigt eine hinterlegte SKU"), 0);
+        return;
+    }
+    if (m_articleId < 1) {
+        Statics::showMessage(
+            this, tr("Vor dem generieren von Varianten muss der Artikel gespeichert werden"), 0);
+        return;
+    }
+    QList<QMap<QString, QStringList>> options;
+    for (int column = 4; column < m_ui->VariantList->columnCount(); ++column) {
+        QStringList values;
+        for (int i = 0; i < m_ui->VariantList->topLevelItemCount(); ++i) {
+            const QString value = m_ui->VariantList->topLevelItem(i)->text(column);
+            if (!values.contains(value))
+                values << value;
+        }
+        options.append({ { m_ui->VariantList->headerItem()->text(column), values } });
+    }
+    if (!options.isEmpty())
+        Statics::showMessage(this,
+                             tr("In diesem Modus können weitere Werte zu bestehenden Optionen "
+                                "hinzugefügt werden, um Werte zu entfernen müssen die "
+                                "entsprechenden Varianten gelöscht werden"),
+                             0);
+    auto *generator =
+        new VariantGenerator(this, QString::number(m_articleId), m_ui->SKU->text(), options);
+    generator->setWindowModality(Qt::WindowModal);
+    if (generator->exec() == QDialog::Accepted)
+        fillVariationsPage();
+    generator->deleteLater();
+    updateVariationSummary();
+}
