@@ -120,7 +120,21 @@ void MainWindow::on_actionDuplizieren_triggered()
     for (QTreeWidgetItem *item : selected)
         ids << item->data(0, ItemListRole::ArticleIdRole).toString();
     const bool here = takesNewArticles(currentFolder);
-    const int target = here ? currentFolder : SpecialFolderId::Drafts;
+    if (here) {
+        // Inside drafts and user folders the rows are pasted as copies; the seller's own
+        // copy and cut lists are kept.
+        if (ids.isEmpty())
+            return;
+        const QStringList copied = copiedArticleIds;
+        const QStringList cut = cutArticleIds;
+        copiedArticleIds = ids;
+        on_actionEinf_gen_triggered();
+        copiedArticleIds = copied;
+        cutArticleIds = cut;
+        updateButtons();
+        return;
+    }
+    const int target = SpecialFolderId::Drafts;
     for (const QString &id : qAsConst(ids)) {
         const int copy = db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), id,
                                           QString(), QString());
@@ -134,10 +148,8 @@ void MainWindow::on_actionDuplizieren_triggered()
                              "WHERE id=")
             + QString::number(copy));
         folderModel->ChangeFolderCount(target, 1, false);
-        if (here)
-            appendListRow(copy);
     }
-    if (!here && trayIcon)
+    if (trayIcon)
         trayIcon->showMessage(tr("Zerire3"),
                               tr("Die ausgewählten Artikel wurden in die Vorlagen kopiert"),
                               QSystemTrayIcon::Information, kTrayNoticeMs);

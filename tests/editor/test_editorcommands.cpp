@@ -331,6 +331,9 @@ void TestEditorCommands::duplicateSeveral()
     openWindow();
     QVERIFY(m_window->showFolder(shown));
     const int target = shown == m_userFolder ? m_userFolder : kDrafts;
+    // The seller's copy list: one article, copied before duplicating.
+    list()->topLevelItem(0)->setSelected(true);
+    trigger("actionKopieren");
     const int before = count(target);
     list()->selectAll();
     trigger("actionDuplizieren");
@@ -354,6 +357,11 @@ void TestEditorCommands::duplicateSeveral()
              QString("1"));
     // The copies are listed where they were made, and only there.
     QCOMPARE(listedIds(list()).size(), shown == m_userFolder ? 6 : 3);
+    if (shown == m_userFolder) {
+        // Duplicating left the copy list as it was: pasting copies the one article again.
+        trigger("actionEinf_gen");
+        QCOMPARE(count(target) - before, 4);
+    }
 }
 
 // A duplicate saved through the editor gets the variations and their pictures, not the
