@@ -4,18 +4,7 @@
 #include "core/specialfolderid.h"
 #include "marketplace/api_ebay.h"
 #include "ui_bulk_account.h"
-
-namespace {
-
-int leadingBlanks(const QString &text)
-{
-    int count = 0;
-    while (count < text.size() && text.at(count) == QLatin1Char(' '))
-        ++count;
-    return count;
-}
-
-} // namespace
+#include "views/choicelists.h"
 
 Bulk_Account::Bulk_Account(QWidget *parent, const QString &idList, int folderId, int accountId,
                            bool accountsDiffer)
@@ -89,22 +78,10 @@ void Bulk_Account::on_Account_currentIndexChanged(int index)
                 .contains(QLatin1String("<StoreOwner>true<"))) {
             Api_Ebay api(account.value(QStringLiteral("token")).toString(), this,
                          account.value(QStringLiteral("sandbox")).toInt());
-            const auto categories = api.getStore(
-                QStringLiteral("77"), account.value(QStringLiteral("id")).toInt(), db.get());
-            for (int i = 0; i < categories.size(); ++i) {
-                const auto &category = categories.at(i);
-                if (category.isEmpty())
-                    continue;
-                for (QComboBox *box : boxes)
-                    box->addItem(category.first(), category.firstKey());
-                // Only categories without children can hold articles.
-                if (i + 1 < categories.size() && !categories.at(i + 1).isEmpty()
-                    && leadingBlanks(categories.at(i + 1).first())
-                        > leadingBlanks(category.first())) {
-                    for (QComboBox *box : boxes)
-                        disableEntry(box, box->count() - 1);
-                }
-            }
+            ChoiceLists::addStoreCategories(
+                { ui->StoreCategoryID, ui->StoreCategory2ID },
+                api.getStore(QStringLiteral("77"), account.value(QStringLiteral("id")).toInt(),
+                             db.get()));
             for (QComboBox *box : boxes) {
                 box->setEnabled(box->count() >= 2);
                 box->setVisible(true);

@@ -10,7 +10,6 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QStandardItemModel>
 
 namespace {
 
@@ -62,14 +61,6 @@ void BulkEditDialog::addNoChangeEntry(QComboBox *box)
 {
     box->addItem(QStringLiteral("- ") + tr("keine Änderung vornehmen") + QStringLiteral(" -"),
                  QString());
-}
-
-void BulkEditDialog::disableEntry(QComboBox *box, int index)
-{
-    if (auto *model = qobject_cast<QStandardItemModel *>(box->model())) {
-        if (QStandardItem *item = model->item(index))
-            item->setFlags(item->flags() & ~(Qt::ItemIsEnabled | Qt::ItemIsSelectable));
-    }
 }
 
 void BulkEditDialog::takeCombo(QMap<QString, QVariant> &record, const QComboBox *box,

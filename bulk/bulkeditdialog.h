@@ -27,9 +27,6 @@ public:
     // the seller why); the opener then must not run it.
     bool canOpen() const { return m_canOpen; }
 
-    // Shows the entry greyed and unselectable (a heading, a category with children).
-    static void disableEntry(QComboBox *box, int index);
-
 public slots:
     // Writes the change record into every selected article and closes. A failed write is
     // shown with the database's error text.

@@ -1,7 +1,7 @@
 #include "bulk/shippingchoices.h"
 
-#include "bulk/bulkeditdialog.h"
 #include "marketplace/api_ebay.h"
+#include "views/choicelists.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -35,16 +35,7 @@ void fillServices(Api_Ebay &api, Database *db, int siteId, const QString &detail
         box->clear();
         box->addItem(tr("- keine Änderung -"), QString());
         box->addItem(tr("- Versandmethode entfernen -"), QString());
-        for (const auto &row : qAsConst(rows)) {
-            if (row.isEmpty())
-                continue;
-            if (row.firstKey() == QLatin1String("-1")) {
-                box->addItem(categories.value(row.first(), row.first()), QStringLiteral("-1"));
-                BulkEditDialog::disableEntry(box, box->count() - 1);
-            } else {
-                box->addItem(row.first(), row.firstKey());
-            }
-        }
+        ChoiceLists::addServices(box, rows, categories);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "core/database.h"
 #include "core/statics.h"
 #include "marketplace/api_ebay.h"
+#include "views/choicelists.h"
 
 #include "ui_addarticle.h"
 
@@ -19,20 +20,6 @@ void resetBox(QComboBox *box)
 {
     box->clear();
     box->addItem(QStringLiteral("-"), QString());
-}
-
-void disableRow(QComboBox *box, int row)
-{
-    if (auto *model = qobject_cast<QStandardItemModel *>(box->model()))
-        model->item(row)->setEnabled(false);
-}
-
-int leadingBlanks(const QString &text)
-{
-    int count = 0;
-    while (count < text.size() && text.at(count) == QLatin1Char(' '))
-        ++count;
-    return count;
 }
 
 } // namespace
@@ -125,17 +112,8 @@ void AddArticle::on_Account_currentIndexChanged(int index)
 
     const bool storeOwner = user.contains(QLatin1String("<StoreOwner>true<"));
     if (storeOwner) {
-        const Entries categories = api.getStore(site, accountId, m_db);
-        for (int i = 0; i < categories.size(); ++i) {
-            const auto &entry = categories.at(i);
-            const bool hasChildren = i + 1 < categories.size()
-                && leadingBlanks(entry.first()) < leadingBlanks(categories.at(i + 1).first());
-            for (QComboBox *box : { m_ui->StoreCategoryID, m_ui->StoreCategory2ID }) {
-                box->addItem(entry.first(), entry.firstKey());
-                if (hasChildren)
-                    disableRow(box, box->count() - 1);
-            }
-        }
+        ChoiceLists::addStoreCategories({ m_ui->StoreCategoryID, m_ui->StoreCategory2ID },
+                                        api.getStore(site, accountId, m_db));
         m_ui->StoreCategoryID->setEnabled(m_ui->StoreCategoryID->count() > 1);
         m_ui->StoreCategory2ID->setEnabled(m_ui->StoreCategory2ID->count() > 1);
     }
@@ -194,15 +172,7 @@ void AddArticle::fillServices(const QList<QComboBox *> &boxes, const Entries &se
     for (QComboBox *box : boxes) {
         const QSignalBlocker quiet(box);
         resetBox(box);
-        for (const auto &service : services) {
-            if (service.firstKey() == QLatin1String("-1")) {
-                box->addItem(categories.value(service.first(), service.first()),
-                             QStringLiteral("-1"));
-                disableRow(box, box->count() - 1);
-            } else {
-                box->addItem(service.first(), service.firstKey());
-            }
-        }
+        ChoiceLists::addServices(box, services, categories);
     }
 }
 
