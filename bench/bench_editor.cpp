@@ -8,11 +8,11 @@
 #include "editor/addarticle.h"
 #include "tests/editor/editorfixture.h"
 #include "tests/support/dialoganswers.h"
+#include "tests/support/temphome.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTemporaryDir>
 #include <QWebEngineView>
 #include <algorithm>
 #include <cstdio>
@@ -49,11 +49,7 @@ double startWebEngine()
 
 int main(int argc, char *argv[])
 {
-    QTemporaryDir dir;
-    qputenv("HOME", dir.path().toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (dir.path() + QStringLiteral("/data")).toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (dir.path() + QStringLiteral("/config")).toLocal8Bit());
-    qputenv("XDG_CACHE_HOME", (dir.path() + QStringLiteral("/cache")).toLocal8Bit());
+    TestSupport::TempHome dir;
     qputenv("QT_LOGGING_RULES", "*.debug=false;*.info=false");
     QApplication app(argc, argv);
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});

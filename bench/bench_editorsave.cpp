@@ -11,13 +11,13 @@
 #include "editor/companions/picturewidget.h"
 #include "tests/editor/editorfixture.h"
 #include "tests/support/dialoganswers.h"
+#include "tests/support/temphome.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
 #include <functional>
@@ -65,11 +65,7 @@ QByteArray specificsReply(int count)
 
 int main(int argc, char *argv[])
 {
-    QTemporaryDir dir;
-    qputenv("HOME", dir.path().toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (dir.path() + QStringLiteral("/data")).toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (dir.path() + QStringLiteral("/config")).toLocal8Bit());
-    qputenv("XDG_CACHE_HOME", (dir.path() + QStringLiteral("/cache")).toLocal8Bit());
+    TestSupport::TempHome dir;
     qputenv("QT_LOGGING_RULES", "*.debug=false;*.info=false");
     QApplication app(argc, argv);
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
