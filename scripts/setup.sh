@@ -15,7 +15,6 @@ packages=(
   qtwebengine5-dev qtmultimedia5-dev qttools5-dev qttools5-dev-tools qttranslations5-l10n
   zlib1g-dev sqlite3
   xvfb xauth mariadb-server mariadb-client
-  npm
 )
 
 sudo_cmd=()
@@ -29,6 +28,11 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
+# The description editor's packages come through npm; a Node.js installation that brings its
+# own npm (and conflicts with Debian's npm package) serves as well.
+if ! command -v npm >/dev/null 2>&1; then
+  missing+=(npm)
+fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   "${sudo_cmd[@]}" apt-get update -q
