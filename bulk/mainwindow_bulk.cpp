@@ -20,6 +20,7 @@
 #include "views/itemlistroles.h"
 
 #include <QPointer>
+#include <QSet>
 #include <QSystemTrayIcon>
 #include <QTreeWidgetItem>
 
@@ -61,11 +62,9 @@ void MainWindow::refreshListRows(const QStringList &ids)
         QTreeWidgetItem *item = IsItemWithIdHere(id.toInt());
         if (!item)
             continue;
-        const auto rows = db->select(QStringLiteral("SELECT ") + listColumns
-                                     + QStringLiteral(" FROM articles WHERE id=")
-                                     + QString::number(id.toInt()));
-        if (!rows.isEmpty())
-            UpdateListItem(rows.first(), item);
+        const QMap<QString, QVariant> row = readListRow(id.toInt());
+        if (!row.isEmpty())
+            UpdateListItem(row, item);
     }
 }
 
@@ -186,11 +185,10 @@ void MainWindow::on_actionSuchen_und_ersetzen_triggered()
     }
     // Edited running listings go to the outbox, as "In Ausgang legen" puts them there: the
     // listing worker then sends the revisions.
-    int moved = 0;
+    QSet<int> moved;
     for (const QString &id : selection.ids) {
         const int articleId = id.toInt();
-        QTreeWidgetItem *item = IsItemWithIdHere(articleId);
-        if (!item)
+        if (!IsItemWithIdHere(articleId))
             continue;
         const QString folder = db->selectOne(QStringLiteral("SELECT Folder FROM articles WHERE id=")
                                              + QString::number(articleId));
@@ -204,18 +202,17 @@ void MainWindow::on_actionSuchen_und_ersetzen_triggered()
                        QString::number(articleId));
         if (!db->executeSQL(statement))
             continue;
-        delete ui->itemlist->takeTopLevelItem(ui->itemlist->indexOfTopLevelItem(item));
         folderModel->ChangeFolderCount(folder.toInt(), -1, false);
-        ++moved;
+        moved << articleId;
     }
-    folderModel->ChangeFolderCount(SpecialFolderId::Outbox, moved, false);
+    removeListRows(moved);
+    folderModel->ChangeFolderCount(SpecialFolderId::Outbox, moved.size(), false);
     trayIcon->showMessage(tr("Artikelupdate"),
                           tr("Die geänderten Artikel wurden zur Aktualisierung in den Ausgang "
                              "verschoben"),
                           QSystemTrayIcon::Information, 10000);
-    updateBar();
     updateButtons();
-    if (moved > 0)
+    if (!moved.isEmpty())
         emit startCheckNow();
 }
 

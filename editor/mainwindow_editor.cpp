@@ -40,14 +40,6 @@ int MainWindow::runEditor(int articleId, int folder, bool duplicate, int *savedI
     return result;
 }
 
-QMap<QString, QVariant> MainWindow::readListRow(int id)
-{
-    const SqlRows rows = db->select(QStringLiteral("SELECT ") + listColumns
-                                    + QStringLiteral(" FROM articles WHERE id='")
-                                    + QString::number(id) + QLatin1Char('\''));
-    return rows.value(0);
-}
-
 void MainWindow::appendListRow(int id)
 {
     const QMap<QString, QVariant> row = readListRow(id);

@@ -152,6 +152,8 @@ private:
 
     // --- article list (views/mainwindow_itemlist.cpp) ---
     void initItemList();
+    // The article's row as the list reads it (listColumns); empty when there is none.
+    QMap<QString, QVariant> readListRow(int id);
     void sortBy(const QString &order);
     // The label of the sort action with this ORDER BY text; empty for an unknown order.
     QString sortLabel(const QString &order) const;
@@ -278,8 +280,6 @@ private:
     // Runs the editor window-modal with the window disabled; its result (1: saved) and, in
     // `savedId`, the id of the article it saved.
     int runEditor(int articleId, int folder, bool duplicate, int *savedId);
-    // The article's row as the list reads it; empty when there is none.
-    QMap<QString, QVariant> readListRow(int id);
     // Appends the article's row to the list (nothing when it cannot be read).
     void appendListRow(int id);
 

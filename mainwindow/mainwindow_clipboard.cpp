@@ -82,12 +82,10 @@ void MainWindow::on_actionEinf_gen_triggered()
             const QString newArticle = QString::number(newId);
             db->executeSQL(QStringLiteral("UPDATE articles SET Folder=") + QString::number(folder)
                            + reset + newArticle);
-            const SqlRows rows = db->select(QStringLiteral("SELECT ") + listColumns
-                                            + QStringLiteral(" FROM articles WHERE id=")
-                                            + newArticle);
-            if (!rows.isEmpty()) {
+            const QMap<QString, QVariant> row = readListRow(newId);
+            if (!row.isEmpty()) {
                 auto *item = new QTreeWidgetItem(0);
-                UpdateListItem(rows.first(), item);
+                UpdateListItem(row, item);
                 added << item;
             }
             if (!copyMode) {

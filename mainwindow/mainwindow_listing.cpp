@@ -134,9 +134,8 @@ void MainWindow::on_actionPlanen_triggered()
     }
     const int folder = currentFolder;
 
-    auto *dialog
-        = new Planning(this, idTexts.join(QLatin1Char(',')), QString::number(folder), unverified == 0,
-                       unverified);
+    auto *dialog = new Planning(this, idTexts.join(QLatin1Char(',')), QString::number(folder),
+                                unverified == 0, unverified);
     connect(dialog, &Planning::ChangeFolderCount, folderModel, &FolderModel::ChangeFolderCount,
             Qt::QueuedConnection);
     dialog->setWindowModality(Qt::WindowModal);
@@ -149,16 +148,14 @@ void MainWindow::on_actionPlanen_triggered()
     // starts by the chosen gap: the stored rows tell what it did.
     QSet<int> moved;
     for (int id : ids) {
-        const SqlRows rows = db->select(QStringLiteral("SELECT ") + listColumns
-                                        + QStringLiteral(" FROM articles WHERE id=")
-                                        + QString::number(id));
-        if (rows.isEmpty())
+        const QMap<QString, QVariant> stored = readListRow(id);
+        if (stored.isEmpty())
             continue;
         if (folder != SpecialFolderId::Scheduled) {
-            if (rows.first().value(QStringLiteral("Folder")).toInt() == SpecialFolderId::Scheduled)
+            if (stored.value(QStringLiteral("Folder")).toInt() == SpecialFolderId::Scheduled)
                 moved << id;
         } else if (QTreeWidgetItem *row = IsItemWithIdHere(id)) {
-            UpdateListItem(rows.first(), row);
+            UpdateListItem(stored, row);
         }
     }
     removeListRows(moved);
@@ -186,10 +183,9 @@ void MainWindow::on_actionArtikel_online_aufrufen_triggered()
         if (itemId.isEmpty())
             continue;
         const bool sandbox = rows.first().value(QStringLiteral("sandbox")).toInt() == 1;
-        const QString address
-            = Config::address(sandbox ? Config::Key::ItemSandboxHost : Config::Key::ItemHost,
-                              QStringLiteral("/itm/")
-                                  + QString::fromLatin1(QUrl::toPercentEncoding(itemId)));
+        const QString address = Config::address(
+            sandbox ? Config::Key::ItemSandboxHost : Config::Key::ItemHost,
+            QStringLiteral("/itm/") + QString::fromLatin1(QUrl::toPercentEncoding(itemId)));
         if (!address.isEmpty())
             QDesktopServices::openUrl(QUrl(address));
     }
@@ -243,7 +239,8 @@ void MainWindow::endListings()
         };
         if (success) {
             if (db->executeSQL(
-                    QStringLiteral("UPDATE articles SET Folder=-8, DoCheckResult='' WHERE id=") + id))
+                    QStringLiteral("UPDATE articles SET Folder=-8, DoCheckResult='' WHERE id=")
+                    + id))
                 ended << ids.at(i);
             record.insert(QStringLiteral("textinfo"), tr("wurde erfolgreich beendet"));
             record.insert(QStringLiteral("infotype"), QStringLiteral("end_success"));

@@ -108,6 +108,14 @@ void MainWindow::UpdateListItem(const QMap<QString, QVariant> &row, QTreeWidgetI
         item->setData(0, role, listRow.value(role));
 }
 
+QMap<QString, QVariant> MainWindow::readListRow(int id)
+{
+    return db
+        ->select(QStringLiteral("SELECT ") + listColumns
+                 + QStringLiteral(" FROM articles WHERE id=") + QString::number(id))
+        .value(0);
+}
+
 QTreeWidgetItem *MainWindow::IsItemWithIdHere(int id) const
 {
     for (int i = 0; i < ui->itemlist->topLevelItemCount(); ++i) {
