@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QStyle>
+#include <algorithm>
 
 namespace {
 
@@ -242,9 +243,11 @@ void AddArticle::loadArticle(const QMap<QString, QVariant> &row)
     m_ui->BuyItNowPrice->setValue(number(row, QStringLiteral("BuyItNowPrice")));
 
     m_ui->PromotionalShippingDiscount->setChecked(isOne(row, "PromotionalShippingDiscount"));
+    keepStored(m_ui->ShippingDiscountProfileID, text(row, "ShippingDiscountProfileID"));
     selectData(m_ui->ShippingDiscountProfileID, text(row, "ShippingDiscountProfileID"));
     keepUnknownProfile(m_ui->ShippingDiscountProfileID, text(row, "ShippingDiscountProfileID"));
     m_ui->IPromotionalShippingDiscount->setChecked(isOne(row, "IPromotionalShippingDiscount"));
+    keepStored(m_ui->IShippingDiscountProfileID, text(row, "IShippingDiscountProfileID"));
     selectData(m_ui->IShippingDiscountProfileID, text(row, "IShippingDiscountProfileID"));
     keepUnknownProfile(m_ui->IShippingDiscountProfileID, text(row, "IShippingDiscountProfileID"));
 
@@ -262,6 +265,7 @@ void AddArticle::loadArticle(const QMap<QString, QVariant> &row)
         on_ListingPrice_FixedPrice_toggled(true);
     }
     selectData(m_ui->ListingDuration, text(row, "ListingDuration"));
+    keepStored(m_ui->DispatchTimeMax, text(row, "DispatchTimeMax"));
     selectData(m_ui->DispatchTimeMax, text(row, "DispatchTimeMax"));
     m_ui->ConditionDescription->setPlainText(text(row, "ConditionDescription"));
     m_ui->Quantity->setValue(row.value(QStringLiteral("Quantity")).toInt());
@@ -284,6 +288,7 @@ void AddArticle::loadArticle(const QMap<QString, QVariant> &row)
         loadCategory(QStringLiteral("SecondaryCategory"), text(row, "SecondaryCategory"),
                      text(row, "SecondaryCategoryText"));
     m_savedSpecifics = text(row, "ItemSpecifics");
+    keepStoredChoices(row);
     selectData(m_ui->ConditionID, row.value(QStringLiteral("ConditionID")).toInt());
 
     m_ui->PaymentInstructions->setPlainText(text(row, "PaymentInstructions"));
@@ -299,16 +304,21 @@ void AddArticle::loadArticle(const QMap<QString, QVariant> &row)
             m_payPalField->setEnabled(true);
     }
 
+    keepStored(m_ui->Country, text(row, "Country"));
     selectData(m_ui->Country, text(row, "Country"));
     selectData(m_ui->Site, row.value(QStringLiteral("Site")).toInt());
     m_ui->PostalCode->setText(text(row, "PostalCode"));
     m_ui->Location->setText(text(row, "Location"));
-    selectData(m_ui->ReturnsWithinOption, text(row, "RP_ReturnsWithinOption"));
-    selectData(m_ui->ShippingCostPaidByOption, text(row, "RP_ShippingCostPaidByOption"));
-    selectData(m_ui->InternationalReturnsWithinOption,
-               text(row, "RP_InternationalReturnsWithinOption"));
-    selectData(m_ui->InternationalShippingCostPaidByOption,
-               text(row, "RP_InternationalShippingCostPaidByOption"));
+    const QList<QPair<QComboBox *, const char *>> returnOptions = {
+        { m_ui->ReturnsWithinOption, "RP_ReturnsWithinOption" },
+        { m_ui->ShippingCostPaidByOption, "RP_ShippingCostPaidByOption" },
+        { m_ui->InternationalReturnsWithinOption, "RP_InternationalReturnsWithinOption" },
+        { m_ui->InternationalShippingCostPaidByOption, "RP_InternationalShippingCostPaidByOption" },
+    };
+    for (const auto &option : returnOptions) {
+        keepStored(option.first, text(row, option.second));
+        selectData(option.first, text(row, option.second));
+    }
     m_ui->ReturnsAcceptedOption->setChecked(text(row, "RP_ReturnsAcceptedOption")
                                             == QLatin1String("ReturnsAccepted"));
     on_ReturnsAcceptedOption_toggled(m_ui->ReturnsAcceptedOption->isChecked());
@@ -316,9 +326,11 @@ void AddArticle::loadArticle(const QMap<QString, QVariant> &row)
         text(row, "RP_InternationalReturnsAcceptedOption") == QLatin1String("ReturnsAccepted"));
     on_InternationalReturnsAcceptedOption_toggled(
         m_ui->InternationalReturnsAcceptedOption->isChecked());
-    selectData(m_ui->SellerReturnProfile, text(row, "SellerReturnProfile"));
-    selectData(m_ui->SellerPaymentProfile, text(row, "SellerPaymentProfile"));
-    selectData(m_ui->SellerShippingProfile, text(row, "SellerShippingProfile"));
+    for (QComboBox *profile :
+         { m_ui->SellerReturnProfile, m_ui->SellerPaymentProfile, m_ui->SellerShippingProfile }) {
+        keepStored(profile, row.value(profile->objectName()).toString());
+        selectData(profile, row.value(profile->objectName()).toString());
+    }
     m_ui->OfferPickUp->setChecked(isOne(row, "PickUpAccepted"));
     m_ui->OfferPickUpCost->setValue(number(row, QStringLiteral("PickUpAcceptedCost")));
 
@@ -333,6 +345,7 @@ void AddArticle::loadArticle(const QMap<QString, QVariant> &row)
                                               : QStringLiteral("ShippingService_%1"))
                                    .arg(n);
         auto *service = findChild<QComboBox *>(widget);
+        keepStored(service, row.value(column).toString());
         if (selectData(service, row.value(column).toString())) {
             international ? internationalRow(n, service->currentIndex())
                           : domesticRow(n, service->currentIndex());
@@ -354,13 +367,50 @@ void AddArticle::loadArticle(const QMap<QString, QVariant> &row)
     m_ui->VATPercent->setValue(number(row, QStringLiteral("VAT_VATPercent")));
     m_storedLotSize = row.value(QStringLiteral("LotSize")).toInt();
     m_ui->LotSize->setValue(m_storedLotSize);
-    selectData(m_ui->StoreCategoryID, text(row, "StoreCategoryID"));
-    selectData(m_ui->StoreCategory2ID, text(row, "StoreCategory2ID"));
+    for (QComboBox *store : { m_ui->StoreCategoryID, m_ui->StoreCategory2ID }) {
+        keepStored(store, row.value(store->objectName()).toString());
+        selectData(store, row.value(store->objectName()).toString());
+    }
 
     const QString field = m_ui->EANorISBN->property("field").toString();
     if (field == QLatin1String("EAN") || field == QLatin1String("ISBN")
         || field == QLatin1String("UPC"))
         m_ui->EANorISBN->setEditText(row.value(field).toString());
+}
+
+void AddArticle::keepStoredChoices(const QMap<QString, QVariant> &row)
+{
+    if (m_unloadedLists.contains(m_ui->sAreaPaymentContents)) {
+        for (const QString &method : text(row, "PaymentMethods").split(QLatin1Char('|'))) {
+            const bool offered = std::any_of(
+                m_paymentBoxes.cbegin(), m_paymentBoxes.cend(),
+                [&method](const QCheckBox *box) { return box->property("PaymentID") == method; });
+            if (!method.isEmpty() && !offered)
+                addPaymentBox(method, method, false, QString());
+        }
+    }
+
+    const int condition = row.value(QStringLiteral("ConditionID")).toInt();
+    if (m_unloadedLists.contains(m_ui->ConditionID) && condition != 0
+        && m_ui->ConditionID->findData(condition) < 0) {
+        m_ui->ConditionID->addItem(QString::number(condition), condition);
+        m_ui->ConditionID->show();
+        m_ui->ConditionIDLabel->show();
+    }
+
+    // The stored product identifier, when the category's kind is not known.
+    if (m_unloadedLists.contains(m_ui->EANorISBN)) {
+        for (const char *kind : { "EAN", "ISBN", "UPC" }) {
+            if (text(row, kind).isEmpty())
+                continue;
+            m_ui->EANorISBN->setProperty("field", QLatin1String(kind));
+            m_ui->EANorISBNLabel->setText(QLatin1String(kind));
+            m_ui->EANorISBN->setEnabled(true);
+            m_ui->EANorISBN->show();
+            m_ui->EANorISBNLabel->show();
+            break;
+        }
+    }
 }
 
 void AddArticle::loadCategory(const QString &button, const QString &id, const QString &text)

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QList>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QVariant>
 
@@ -11,6 +12,7 @@ class Database;
 class PictureWidget;
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QTreeWidgetItem;
 class QWebEngineView;
@@ -162,8 +164,10 @@ private:
     // Fills everything that depends on the site; `loaded` is true right after an existing
     // article was set up.
     void setupAll(bool loaded);
-    void rebuildPaymentBoxes(Api_Ebay &api, const QString &site);
-    void fillDetails(QComboBox *box, Api_Ebay &api, const QString &site, const QString &kind);
+    void rebuildPaymentBoxes(const QList<QMap<QString, QString>> &options);
+    void addPaymentBox(const QString &code, const QString &label, bool checked,
+                       const QString &payPalAddress);
+    void fillDetails(QComboBox *box, const QList<QMap<QString, QString>> &entries);
     void fillServices(const QList<QComboBox *> &boxes,
                       const QList<QMap<QString, QString>> &services,
                       const QMap<QString, QString> &categories);
@@ -173,6 +177,19 @@ private:
     void resetAccountChoices();
     // The site id of the current site choice, as decimal text.
     QString currentSite() const;
+    // Records whether the last reference call of `api` filled `lists`: a failure marks them
+    // as not loaded (they then take the stored values as they are) and is told to the seller,
+    // once, as is a list that came from an older cache copy. True when the call succeeded.
+    bool noteLists(const Api_Ebay &api, const QList<QWidget *> &lists);
+    void markLists(const QList<QWidget *> &lists, bool loaded);
+    // Tells the seller in the editor why the marketplace's lists are missing (`missing`) or
+    // old; once, unless missing lists follow old ones.
+    void reportLists(const QString &reason, bool missing);
+    // A stored value that a list which could not be loaded does not hold is added to it as
+    // it is, so that it stays chosen and is saved unchanged.
+    void keepStored(QComboBox *box, const QString &value);
+    // The stored payment methods, condition and product identifier, kept likewise.
+    void keepStoredChoices(const QMap<QString, QVariant> &row);
 
     // --- page behaviour (addarticle_pages.cpp) ---
     bool domesticShippingOpen() const;
@@ -196,6 +213,9 @@ private:
     void setDetaultFromSelectedCat();
     // Builds the item-specifics page for the primary category.
     void createItemSpecifics();
+    // The page without the category's recommendations: the stored specifics, shown as they
+    // are saved.
+    void showStoredSpecifics(const QString &reason);
     // The item-specifics text of the page; false when a required one is empty.
     bool itemSpecificsText(QString &text);
     void addOwnSpecific(const QString &name, const QString &value);
@@ -258,4 +278,9 @@ private:
     int m_storedLotSize = -1;
     // The HTML editor's page failed to load.
     bool m_webFailed = false;
+    // Lists (combo boxes, the payment area, the identifier field) whose reference data could
+    // not be loaded; the seller's notice about it.
+    QSet<QWidget *> m_unloadedLists;
+    QLabel *m_listsNotice = nullptr;
+    bool m_listsMissing = false;
 };

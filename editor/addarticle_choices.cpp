@@ -3,12 +3,14 @@
 #include "editor/addarticle.h"
 
 #include "core/database.h"
+#include "core/logging.h"
 #include "core/statics.h"
 #include "marketplace/api_ebay.h"
 #include "views/choicelists.h"
 
 #include "ui_addarticle.h"
 
+#include <QLabel>
 #include <QStandardItemModel>
 
 namespace {
@@ -27,6 +29,65 @@ void resetBox(QComboBox *box)
 QString AddArticle::currentSite() const
 {
     return QString::number(m_ui->Site->currentData().toInt());
+}
+
+bool AddArticle::noteLists(const Api_Ebay &api, const QList<QWidget *> &lists)
+{
+    const QString failure = api.getLastFail();
+    markLists(lists, failure.isEmpty());
+    if (!failure.isEmpty())
+        reportLists(failure, true);
+    else
+        reportLists(api.getStaleReason(), false);
+    return failure.isEmpty();
+}
+
+void AddArticle::markLists(const QList<QWidget *> &lists, bool loaded)
+{
+    for (QWidget *list : lists) {
+        if (loaded)
+            m_unloadedLists.remove(list);
+        else
+            m_unloadedLists.insert(list);
+    }
+}
+
+void AddArticle::reportLists(const QString &reason, bool missing)
+{
+    // The client has logged each failure; the seller is told once.
+    if (reason.isEmpty() || (m_listsNotice && (m_listsMissing || !missing)))
+        return;
+    qCInfo(lcApp).noquote() << "Editor without" << (missing ? "the" : "fresh")
+                            << "marketplace's lists:" << reason;
+    if (!m_listsNotice) {
+        // Between the pages and the buttons, where it is read before saving.
+        m_listsNotice = new QLabel(this);
+        m_listsNotice->setObjectName(QStringLiteral("ListsNotice"));
+        m_listsNotice->setWordWrap(true);
+        m_listsNotice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        m_listsNotice->setStyleSheet(QStringLiteral(
+            "QLabel { border: 1px solid #D8B840; background-color: #FFF6D0; color: #000000; "
+            "padding: 4px; }"));
+        QLayoutItem *buttons = m_ui->gridLayout_11->itemAtPosition(1, 0);
+        m_ui->gridLayout_11->removeItem(buttons);
+        m_ui->gridLayout_11->addWidget(m_listsNotice, 1, 0);
+        m_ui->gridLayout_11->addItem(buttons, 2, 0);
+    }
+    m_listsMissing = missing;
+    m_listsNotice->setText(
+        missing ? tr("Die Auswahllisten von eBay konnten nicht geladen werden. Grund: %1\n"
+                     "Gespeicherte Angaben bleiben wählbar und werden unverändert gespeichert.")
+                      .arg(reason)
+                : tr("Die Auswahllisten von eBay konnten nicht aktualisiert werden. Grund: %1\n"
+                     "Es werden die zuletzt geladenen Listen verwendet.")
+                      .arg(reason));
+    m_listsNotice->show();
+}
+
+void AddArticle::keepStored(QComboBox *box, const QString &value)
+{
+    if (!value.isEmpty() && m_unloadedLists.contains(box) && box->findData(value) < 0)
+        box->addItem(value, value);
 }
 
 void AddArticle::resetAccountChoices()
@@ -65,11 +126,13 @@ void AddArticle::on_Account_currentIndexChanged(int index)
     Api_Ebay api(account->value(QStringLiteral("token")).toString(), this,
                  account->value(QStringLiteral("sandbox")).toInt());
     QString user = account->value(QStringLiteral("apiresult")).toString();
+    bool userKnown = true;
     if (user.isEmpty()) {
         user = api.getUser();
         // Only a successful reply is kept: a refusal or an error page would stand in for the
         // account's data until someone cleared it.
-        if (api.getLastFail().isEmpty())
+        userKnown = noteLists(api, {});
+        if (userKnown)
             m_db->executeSQL(QStringLiteral("UPDATE accounts SET apiresult='")
                              + Database::escapeString(user) + QStringLiteral("' WHERE id=")
                              + QString::number(accountId));
@@ -98,22 +161,30 @@ void AddArticle::on_Account_currentIndexChanged(int index)
                             m_ui->SellerShippingProfile, m_ui->SellerReturnProfileLabel,
                             m_ui->SellerPaymentProfileLabel, m_ui->SellerShippingProfileLabel })
         widget->show();
-    fillProfiles(m_ui->SellerReturnProfile,
-                 api.getProfiles(QStringLiteral("RETURN_POLICY"), site, accountId));
-    fillProfiles(m_ui->SellerPaymentProfile,
-                 api.getProfiles(QStringLiteral("PAYMENT"), site, accountId));
-    fillProfiles(m_ui->SellerShippingProfile,
-                 api.getProfiles(QStringLiteral("SHIPPING"), site, accountId));
+    const QList<QPair<QComboBox *, QString>> policies = {
+        { m_ui->SellerReturnProfile, QStringLiteral("RETURN_POLICY") },
+        { m_ui->SellerPaymentProfile, QStringLiteral("PAYMENT") },
+        { m_ui->SellerShippingProfile, QStringLiteral("SHIPPING") },
+    };
+    for (const auto &policy : policies) {
+        fillProfiles(policy.first, api.getProfiles(policy.second, site, accountId));
+        noteLists(api, { policy.first });
+    }
 
     fillDiscounts(m_ui->ShippingDiscountProfileID, m_ui->PromotionalShippingDiscount,
                   m_ui->AcceptShipping, api.getShippingDiscountProfiles(m_db, accountId));
+    noteLists(api, { m_ui->ShippingDiscountProfileID });
     fillDiscounts(m_ui->IShippingDiscountProfileID, m_ui->IPromotionalShippingDiscount,
                   m_ui->AcceptIShipping, api.getShippingDiscountProfiles(m_db, accountId));
+    noteLists(api, { m_ui->IShippingDiscountProfileID });
 
     const bool storeOwner = user.contains(QLatin1String("<StoreOwner>true<"));
+    // Without the account's data nobody knows whether it has a shop.
+    markLists({ m_ui->StoreCategoryID, m_ui->StoreCategory2ID }, userKnown);
     if (storeOwner) {
         ChoiceLists::addStoreCategories({ m_ui->StoreCategoryID, m_ui->StoreCategory2ID },
                                         api.getStore(site, accountId, m_db));
+        noteLists(api, { m_ui->StoreCategoryID, m_ui->StoreCategory2ID });
         m_ui->StoreCategoryID->setEnabled(m_ui->StoreCategoryID->count() > 1);
         m_ui->StoreCategory2ID->setEnabled(m_ui->StoreCategory2ID->count() > 1);
     }
@@ -156,13 +227,10 @@ void AddArticle::fillDiscounts(QComboBox *box, QCheckBox *offer, QComboBox *acce
         offer->setChecked(false);
 }
 
-void AddArticle::fillDetails(QComboBox *box, Api_Ebay &api, const QString &site,
-                             const QString &kind)
+void AddArticle::fillDetails(QComboBox *box, const Entries &entries)
 {
-    Entries entries;
-    api.getEbayDetails(site, kind, entries, m_db);
     resetBox(box);
-    for (const auto &entry : qAsConst(entries))
+    for (const auto &entry : entries)
         box->addItem(entry.first(), entry.firstKey());
 }
 
@@ -176,7 +244,7 @@ void AddArticle::fillServices(const QList<QComboBox *> &boxes, const Entries &se
     }
 }
 
-void AddArticle::rebuildPaymentBoxes(Api_Ebay &api, const QString &site)
+void AddArticle::rebuildPaymentBoxes(const Entries &offered)
 {
     QStringList chosen;
     for (QCheckBox *box : qAsConst(m_paymentBoxes)) {
@@ -190,39 +258,44 @@ void AddArticle::rebuildPaymentBoxes(Api_Ebay &api, const QString &site)
     m_paymentBoxes.clear();
     m_payPalField = nullptr;
 
-    Entries options;
-    api.getEbayDetails(site, QStringLiteral("PaymentOptionDetails"), options, m_db);
+    Entries options = offered;
     options.insert(
         qMin(1, options.size()),
         { { QStringLiteral("MoneyXferAcceptedInCheckout"),
             QCoreApplication::translate(
                 "QDialog", "Überweisung: Ihre Bankkontodaten werden dem Käufer angezeigt.") } });
-    int row = 1;
-    for (const auto &option : qAsConst(options)) {
-        auto *box = new QCheckBox(option.first(), this);
-        box->setProperty("PaymentID", option.firstKey());
-        m_ui->PaymentTabLayout->insertRow(
-            row,
-            m_paymentBoxes.isEmpty() ? QCoreApplication::translate("QDialog", "Zahlbar per")
-                                     : QString(),
-            box);
-        m_paymentBoxes << box;
-        box->setChecked(chosen.contains(option.firstKey()));
-        ++row;
-        if (option.firstKey().toLower() == QLatin1String("paypal")) {
-            m_payPalField = new QLineEdit(this);
-            m_payPalField->setPlaceholderText(QCoreApplication::translate(
-                "QDialog", "Hinterlegen Sie hier Ihre PayPal E-Mailadresse"));
-            m_payPalField->setProperty("PaymentID", QStringLiteral("PayPalEmailAddress"));
-            m_payPalField->setEnabled(box->isChecked());
-            m_payPalField->setText(payPalAddress);
-            m_ui->PaymentTabLayout->insertRow(row, QString(), m_payPalField);
-            connect(box, &QCheckBox::toggled, m_payPalField, &QLineEdit::setEnabled);
-            ++row;
-        }
-    }
+    for (const auto &option : qAsConst(options))
+        addPaymentBox(option.firstKey(), option.first(), chosen.contains(option.firstKey()),
+                      payPalAddress);
+}
+
+void AddArticle::addPaymentBox(const QString &code, const QString &label, bool checked,
+                               const QString &payPalAddress)
+{
+    // Below the boxes (and the PayPal address) there are so far.
+    const int row = 1 + m_paymentBoxes.size() + (m_payPalField ? 1 : 0);
+    auto *box = new QCheckBox(label, this);
+    box->setProperty("PaymentID", code);
+    m_ui->PaymentTabLayout->insertRow(row,
+                                      m_paymentBoxes.isEmpty()
+                                          ? QCoreApplication::translate("QDialog", "Zahlbar per")
+                                          : QString(),
+                                      box);
     if (!m_paymentBoxes.isEmpty())
-        m_paymentBoxes.last()->setStyleSheet(QStringLiteral("margin-bottom: 8px"));
+        m_paymentBoxes.last()->setStyleSheet(QString());
+    m_paymentBoxes << box;
+    box->setChecked(checked);
+    box->setStyleSheet(QStringLiteral("margin-bottom: 8px"));
+    if (code.toLower() == QLatin1String("paypal") && !m_payPalField) {
+        m_payPalField = new QLineEdit(this);
+        m_payPalField->setPlaceholderText(QCoreApplication::translate(
+            "QDialog", "Hinterlegen Sie hier Ihre PayPal E-Mailadresse"));
+        m_payPalField->setProperty("PaymentID", QStringLiteral("PayPalEmailAddress"));
+        m_payPalField->setEnabled(box->isChecked());
+        m_payPalField->setText(payPalAddress);
+        m_ui->PaymentTabLayout->insertRow(row + 1, QString(), m_payPalField);
+        connect(box, &QCheckBox::toggled, m_payPalField, &QLineEdit::setEnabled);
+    }
 }
 
 void AddArticle::setupAll(bool loaded)
@@ -235,15 +308,43 @@ void AddArticle::setupAll(bool loaded)
         Api_Ebay api(rows.first().value(QStringLiteral("token")).toString(), this,
                      rows.first().value(QStringLiteral("sandbox")).toInt());
         const QString site = currentSite();
-        rebuildPaymentBoxes(api, site);
-        fillDetails(m_ui->ReturnsWithinOption, api, site, QStringLiteral("ReturnsWithin"));
-        fillDetails(m_ui->ShippingCostPaidByOption, api, site,
-                    QStringLiteral("ShippingCostPaidBy"));
-        fillDetails(m_ui->InternationalReturnsWithinOption, api, site,
-                    QStringLiteral("ReturnsWithin"));
-        fillDetails(m_ui->InternationalShippingCostPaidByOption, api, site,
-                    QStringLiteral("ShippingCostPaidBy"));
-        fillDetails(m_ui->DispatchTimeMax, api, site, QStringLiteral("DispatchTimeMaxDetails"));
+        // Every kind comes from one reply of the site: when it can't be had, it is not asked
+        // for again for each list.
+        bool siteLoaded = true;
+        const auto details = [&](const QString &kind) {
+            Entries entries;
+            if (siteLoaded) {
+                api.getEbayDetails(site, kind, entries, m_db);
+                siteLoaded = noteLists(api, {});
+            }
+            return entries;
+        };
+        const QList<QWidget *> siteLists = {
+            m_ui->sAreaPaymentContents,
+            m_ui->ReturnsWithinOption,
+            m_ui->ShippingCostPaidByOption,
+            m_ui->InternationalReturnsWithinOption,
+            m_ui->InternationalShippingCostPaidByOption,
+            m_ui->DispatchTimeMax,
+            m_ui->Country,
+            m_ui->ShippingService_1,
+            m_ui->ShippingService_2,
+            m_ui->ShippingService_3,
+            m_ui->ShippingService_4,
+            m_ui->IShippingService_1,
+            m_ui->IShippingService_2,
+            m_ui->IShippingService_3,
+            m_ui->IShippingService_4,
+            m_ui->IShippingService_5,
+        };
+        rebuildPaymentBoxes(details(QStringLiteral("PaymentOptionDetails")));
+        fillDetails(m_ui->ReturnsWithinOption, details(QStringLiteral("ReturnsWithin")));
+        fillDetails(m_ui->ShippingCostPaidByOption, details(QStringLiteral("ShippingCostPaidBy")));
+        fillDetails(m_ui->InternationalReturnsWithinOption,
+                    details(QStringLiteral("ReturnsWithin")));
+        fillDetails(m_ui->InternationalShippingCostPaidByOption,
+                    details(QStringLiteral("ShippingCostPaidBy")));
+        fillDetails(m_ui->DispatchTimeMax, details(QStringLiteral("DispatchTimeMaxDetails")));
 
         resetBox(m_ui->ShippingPackageDetails);
         const QList<QPair<const char *, const char *>> packages = {
@@ -286,8 +387,7 @@ void AddArticle::setupAll(bool loaded)
         const QString country = m_ui->Country->currentIndex() >= 0
             ? m_ui->Country->currentData().toString()
             : QStringLiteral("-");
-        Entries countries;
-        api.getEbayDetails(site, QStringLiteral("CountryDetails"), countries, m_db);
+        const Entries countries = details(QStringLiteral("CountryDetails"));
         {
             const QSignalBlocker quiet(m_ui->Country);
             resetBox(m_ui->Country);
@@ -303,20 +403,16 @@ void AddArticle::setupAll(bool loaded)
         }
         on_Country_currentIndexChanged(m_ui->Country->currentIndex());
 
-        Entries categoryList, services;
-        api.getEbayDetails(site, QStringLiteral("ShippingCategoryDetails"), categoryList, m_db);
         QMap<QString, QString> categories;
-        for (const auto &entry : qAsConst(categoryList))
+        for (const auto &entry : details(QStringLiteral("ShippingCategoryDetails")))
             categories.insert(entry.firstKey(), entry.first());
-        api.getEbayDetails(site, QStringLiteral("ShippingServiceDetails"), services, m_db);
         fillServices({ m_ui->ShippingService_1, m_ui->ShippingService_2, m_ui->ShippingService_3,
                        m_ui->ShippingService_4 },
-                     services, categories);
-        services.clear();
-        api.getEbayDetails(site, QStringLiteral("IShippingServiceDetails"), services, m_db);
+                     details(QStringLiteral("ShippingServiceDetails")), categories);
         fillServices({ m_ui->IShippingService_1, m_ui->IShippingService_2, m_ui->IShippingService_3,
                        m_ui->IShippingService_4, m_ui->IShippingService_5 },
-                     services, categories);
+                     details(QStringLiteral("IShippingServiceDetails")), categories);
+        markLists(siteLists, siteLoaded);
     }
 
     on_ReturnsAcceptedOption_toggled(m_ui->ReturnsAcceptedOption->isChecked());

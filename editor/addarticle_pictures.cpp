@@ -95,6 +95,9 @@ void AddArticle::handleFileSaveAsBeforeCloseSelected(const QStringList &files)
 
 void AddArticle::on_removeFilesButton_clicked()
 {
+    // All of them: the ones beyond the slots too, which would otherwise move up and become
+    // the listing's first pictures.
+    m_extraPictures.clear();
     for (PictureWidget *slot : qAsConst(m_pictureSlots)) {
         slot->clearImage();
         slot->setAccessibleDescription(QStringLiteral("modified"));

@@ -116,8 +116,11 @@ bool AddArticle::buildRow(Row &row)
         row[category->objectName() + QStringLiteral("Text")] =
             category->property("CategoryText").toString();
     }
-    for (const char *code : { "EAN", "ISBN", "UPC" })
-        row[QLatin1String(code)] = QString();
+    // Without the category's features the identifier kinds are not known: the shown one is
+    // written, the others keep what is stored.
+    if (!m_unloadedLists.contains(m_ui->EANorISBN))
+        for (const char *code : { "EAN", "ISBN", "UPC" })
+            row[QLatin1String(code)] = QString();
     const QString field = m_ui->EANorISBN->property("field").toString();
     if (!m_ui->EANorISBN->isHidden()
         && (field == QLatin1String("EAN") || field == QLatin1String("ISBN")

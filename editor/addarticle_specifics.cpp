@@ -100,6 +100,7 @@ void AddArticle::setDetaultFromSelectedCat()
 
     const auto conditions =
         api.getCategoryFeatures(category, site, QStringLiteral("ConditionValues"), m_db);
+    noteLists(api, { m_ui->ConditionID });
     m_ui->ConditionID->clear();
     m_ui->ConditionID->addItem(QStringLiteral("-"), 0);
     for (const auto &condition : conditions)
@@ -111,14 +112,17 @@ void AddArticle::setDetaultFromSelectedCat()
 
     const auto variations =
         api.getCategoryFeatures(category, site, QStringLiteral("VariationsEnabled"), m_db);
-    m_ui->tabWidget->setTabEnabled(
-        m_ui->tabWidget->indexOf(m_ui->TabVars),
-        !variations.isEmpty()
-            && variations.first().value(QStringLiteral("VariationsEnabled"))
-                == QLatin1String("true"));
+    // Not knowing whether the category allows variations, the page stays as it is.
+    if (noteLists(api, {}))
+        m_ui->tabWidget->setTabEnabled(
+            m_ui->tabWidget->indexOf(m_ui->TabVars),
+            !variations.isEmpty()
+                && variations.first().value(QStringLiteral("VariationsEnabled"))
+                    == QLatin1String("true"));
 
     const auto identifiers =
         api.getCategoryFeatures(category, site, QStringLiteral("EANEnabled"), m_db);
+    noteLists(api, { m_ui->EANorISBN });
     if (identifiers.isEmpty())
         return;
     const QStringList states =
@@ -149,15 +153,21 @@ void AddArticle::createItemSpecifics()
     Blocks saved = ItemSpecifics::read(m_savedSpecifics);
 
     QString reply;
+    QString failure;
     const auto accounts = m_db->select(QStringLiteral("SELECT token,sandbox FROM accounts WHERE id=")
                                        + QString::number(m_ui->Account->currentData().toInt()));
     if (!accounts.isEmpty()) {
         Api_Ebay api(accounts.first().value(QStringLiteral("token")).toString(), this,
                      accounts.first().value(QStringLiteral("sandbox")).toInt());
         reply = api.getCategorySpecifics(m_specificsCategory, currentSite(), m_db);
+        noteLists(api, {});
+        failure = api.getLastFail();
     }
-    if (!reply.contains(QLatin1String("<Ack>Success</")))
+    if (!reply.contains(QLatin1String("<Ack>Success</"))) {
+        if (!failure.isEmpty())
+            showStoredSpecifics(failure);
         return;
+    }
 
     m_specificsBuilt = true;
     m_specificsWidgets.clear();
@@ -270,6 +280,40 @@ void AddArticle::createItemSpecifics()
     static_cast<QBoxLayout *>(page)->addStretch();
     m_ui->ItemSpecificsAreaContents->setUpdatesEnabled(true);
     m_ui->pushButton->setEnabled(true);
+}
+
+void AddArticle::showStoredSpecifics(const QString &reason)
+{
+    // Nothing of an earlier page may look as if it were saved: the stored text is.
+    m_specificsBuilt = false;
+    m_specificsWidgets.clear();
+    QLayout *page = m_ui->ItemSpecificsAreaContents->layout();
+    removeW(page);
+    const Blocks saved = ItemSpecifics::read(m_savedSpecifics);
+    auto *note = new QLabel(
+        (saved.isEmpty() ? tr("Die Artikelmerkmale der Kategorie konnten nicht geladen werden "
+                              "(%1).")
+                         : tr("Die Artikelmerkmale der Kategorie konnten nicht geladen werden "
+                              "(%1). Die gespeicherten Merkmale werden unverändert übernommen:"))
+            .arg(reason),
+        this);
+    note->setWordWrap(true);
+    page->addWidget(note);
+    for (const auto &block : saved) {
+        if (block.name.isEmpty())
+            continue;
+        auto *line = new QLabel(QStringLiteral("<b>%1</b>: %2")
+                                    .arg(block.name.toHtmlEscaped(),
+                                         block.values.join(QStringLiteral(", ")).toHtmlEscaped()),
+                                this);
+        line->setObjectName(QStringLiteral("StoredSpecific"));
+        line->setWordWrap(true);
+        line->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        page->addWidget(line);
+    }
+    static_cast<QBoxLayout *>(page)->addStretch();
+    // An own specific could not be saved beside the stored text.
+    m_ui->pushButton->setEnabled(false);
 }
 
 void AddArticle::addOwnSpecific(const QString &name, const QString &value)

@@ -30,6 +30,9 @@ public:
     // The error text of the last call: the marketplace's long message or the network
     // error; empty when the last call succeeded.
     QString getLastFail() const { return m_lastFail; }
+    // Set when the last reference-data call could not get a fresh answer and used its cache
+    // file older than 7 days instead: why no fresh answer was had. Empty otherwise.
+    QString getStaleReason() const { return m_staleReason; }
     void setToken(const QString &token) { m_token = token; }
     bool isSandbox() const { return m_sandbox; }
     // How long a call waits for its answer (60 s); tests shorten it.
@@ -107,4 +110,5 @@ private:
     bool m_sandbox = false;
     int m_timeoutMs = 60000;
     QString m_lastFail;
+    QString m_staleReason;
 };

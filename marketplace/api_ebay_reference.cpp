@@ -43,25 +43,40 @@ struct Answer
     XmlNode root;
     QByteArray raw;
     QString failure;
+    // The answer comes from a cache file older than 7 days: `failure` says why no fresh one.
+    bool stale = false;
+
+    QString staleReason() const { return stale ? failure : QString(); }
 };
+
+// A successful reply kept in `content`, as `answer`; false when it isn't one.
+bool useStored(const QByteArray &content, const QString &ackPath, Answer &answer)
+{
+    if (content.isEmpty())
+        return false;
+    const XmlNode root = XmlNode::parse(content);
+    if (root.isNull() || !isSuccess(root.value(ackPath)))
+        return false;
+    answer.ok = true;
+    answer.root = root;
+    answer.raw = content;
+    return true;
+}
 
 // Reuses the cache file `name` when it is fresh and holds a successful reply; a file that
 // can't be read is forgotten. Otherwise `send` asks the marketplace, and a reply whose
 // acknowledgement (`ackPath`) is "Success" is kept in the cache. With `strict`, a reply
-// with warnings counts as failed; else it is used but not kept.
+// with warnings counts as failed; else it is used but not kept. When no fresh reply can be
+// had, an older cache file still serves (marked stale, with the reason): old lists are
+// better than none.
 Answer cachedAnswer(const ReferenceCache &cache, const QString &name, const QString &ackPath,
                     bool strict, const std::function<MarketplaceReply()> &send)
 {
     Answer answer;
     const QByteArray stored = cache.fresh(name);
     if (!stored.isEmpty()) {
-        const XmlNode root = XmlNode::parse(stored);
-        if (!root.isNull() && isSuccess(root.value(ackPath))) {
-            answer.ok = true;
-            answer.root = root;
-            answer.raw = stored;
+        if (useStored(stored, ackPath, answer))
             return answer;
-        }
         qCWarning(lcNet).noquote() << "Unreadable cache file, fetched again:" << cache.path(name);
         cache.remove(name);
     }
@@ -69,6 +84,11 @@ Answer cachedAnswer(const ReferenceCache &cache, const QString &name, const QStr
     const MarketplaceReply reply = send();
     if (!reply.succeeded() || (strict && !isSuccess(reply.ack))) {
         answer.failure = failureOf(reply);
+        if (useStored(cache.older(name), ackPath, answer)) {
+            answer.stale = true;
+            qCWarning(lcNet).noquote()
+                << "Older cache file used:" << cache.path(name) << "-" << answer.failure;
+        }
         return answer;
     }
     answer.ok = true;
@@ -263,6 +283,7 @@ void Api_Ebay::getEbayDetails(const QString &siteId, const QString &kind,
             call.siteId = siteId;
             return transport().send(call, m_token);
         });
+    m_staleReason = answer.staleReason();
     if (!answer.ok) {
         m_lastFail = answer.failure;
         return;
@@ -309,6 +330,7 @@ void Api_Ebay::getEbayDetails(const QString &siteId, const QString &kind,
 QList<QMap<QString, QString>> Api_Ebay::getStore(const QString &siteId, int accountId, Database *db)
 {
     m_lastFail.clear();
+    m_staleReason.clear();
     if (!db)
         return {};
     const int site = siteId.trimmed().toInt();
@@ -318,9 +340,6 @@ QList<QMap<QString, QString>> Api_Ebay::getStore(const QString &siteId, int acco
     bool fetched = false;
     const Answer answer = cachedAnswer(cache, name, QStringLiteral("Ack"), false, [&] {
         fetched = true;
-        db->executeSQL(QStringLiteral("DELETE FROM shopcats WHERE account=%1 AND site=%2")
-                           .arg(accountId)
-                           .arg(site));
         TradingTransport::Call call;
         call.name = QStringLiteral("GetStore");
         call.siteId = siteId;
@@ -329,11 +348,17 @@ QList<QMap<QString, QString>> Api_Ebay::getStore(const QString &siteId, int acco
         };
         return transport().send(call, m_token);
     });
+    m_staleReason = answer.staleReason();
     if (!answer.ok) {
         m_lastFail = answer.failure;
         return {};
     }
-    if (fetched) {
+    if (fetched && !answer.stale) {
+        // The rows of the account and site are replaced only by a shop that was read: while
+        // the marketplace can't be reached, the stored ones still serve.
+        db->executeSQL(QStringLiteral("DELETE FROM shopcats WHERE account=%1 AND site=%2")
+                           .arg(accountId)
+                           .arg(site));
         // GetStore reply: Store/CustomCategories/CustomCategory, nested ChildCategory.
         storeCategories(db, accountId, site,
                         answer.root.at(QStringLiteral("Store/CustomCategories")),
@@ -384,6 +409,7 @@ QList<QMap<QString, QString>> Api_Ebay::getProfiles(const QString &type, QString
         };
         return transport().sendProfiles(call, m_token);
     });
+    m_staleReason = answer.staleReason();
     if (!answer.ok) {
         m_lastFail = answer.failure;
         return {};
@@ -415,6 +441,7 @@ QList<QMap<QString, QString>> Api_Ebay::getShippingDiscountProfiles(Database *db
         };
         return transport().send(call, m_token);
     });
+    m_staleReason = answer.staleReason();
     if (!answer.ok) {
         m_lastFail = answer.failure;
         return {};
@@ -445,6 +472,7 @@ QString Api_Ebay::getCategorySpecifics(const QString &categoryId, const QString 
         };
         return transport().send(call, m_token);
     });
+    m_staleReason = answer.staleReason();
     if (!answer.ok) {
         m_lastFail = answer.failure;
         return QString();
@@ -480,6 +508,7 @@ QList<QMap<QString, QString>> Api_Ebay::getCategoryFeatures(const QString &categ
         };
         return transport().send(call, m_token);
     });
+    m_staleReason = answer.staleReason();
     if (!answer.ok) {
         m_lastFail = answer.failure;
         return {};

@@ -48,6 +48,16 @@ QByteArray ReferenceCache::fresh(const QString &name) const
     return file.readAll();
 }
 
+QByteArray ReferenceCache::older(const QString &name) const
+{
+    if (m_folder.isEmpty())
+        return QByteArray();
+    QFile file(path(name));
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
 bool ReferenceCache::store(const QString &name, const QByteArray &content) const
 {
     if (m_folder.isEmpty())

@@ -18,6 +18,8 @@ public:
     QString path(const QString &name) const;
     // The content when the file exists and is younger than 7 days; else empty.
     QByteArray fresh(const QString &name) const;
+    // The content whatever its age (for when the marketplace can't be reached); else empty.
+    QByteArray older(const QString &name) const;
     // Writes the content whole or not at all.
     bool store(const QString &name, const QByteArray &content) const;
     // Forgets the file (e.g. when it can't be read).

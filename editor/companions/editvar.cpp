@@ -19,13 +19,16 @@ QString optionBlock(const QString &name, const QString &value)
         + QStringLiteral("</Value></NameValueList>");
 }
 
-// The typed price with a decimal point and two decimals; a text that is no number as typed.
-QString price(const QString &typed)
+// The typed price (German or English separators) with a decimal point and two decimals;
+// false when it is no number.
+bool price(const QString &typed, QString *out)
 {
-    const QString fixed = Statics::fixPrice(typed);
     bool isNumber = false;
-    const double value = fixed.toDouble(&isNumber);
-    return isNumber ? QString::number(value, 'f', 2) : fixed;
+    const double value = Statics::fixPrice(typed.trimmed()).toDouble(&isNumber);
+    if (!isNumber || !qIsFinite(value))
+        return false;
+    *out = QString::number(value, 'f', 2);
+    return true;
 }
 
 } // namespace
@@ -93,12 +96,27 @@ void EditVar::accept()
         done(1);
 }
 
+bool EditVar::typedPrice(QString *out)
+{
+    if (price(m_ui->StartPrice->text(), out))
+        return true;
+    Statics::showMessage(this,
+                         tr("„%1“ im Feld „%2“ ist keine Zahl.")
+                             .arg(m_ui->StartPrice->text(), m_ui->label_3->text()),
+                         0);
+    m_ui->StartPrice->setFocus();
+    return false;
+}
+
 bool EditVar::saveOne()
 {
+    QString startPrice;
+    if (!typedPrice(&startPrice))
+        return false;
     QMap<QString, QVariant> row;
     row.insert(QStringLiteral("SKU"), m_ui->SKU->text());
     row.insert(QStringLiteral("Quantity"), m_ui->Quantity->text().toInt());
-    row.insert(QStringLiteral("StartPrice"), price(m_ui->StartPrice->text()));
+    row.insert(QStringLiteral("StartPrice"), startPrice);
     QString xml;
     for (QLineEdit *field : qAsConst(m_optionFields))
         xml += optionBlock(field->property("fieldname").toString(), field->text());
@@ -118,8 +136,12 @@ bool EditVar::saveSeveral()
     QMap<QString, QVariant> row;
     if (m_ui->Quantity->isModified())
         row.insert(QStringLiteral("Quantity"), m_ui->Quantity->text().toInt());
-    if (m_ui->StartPrice->isModified())
-        row.insert(QStringLiteral("StartPrice"), price(m_ui->StartPrice->text()));
+    if (m_ui->StartPrice->isModified()) {
+        QString startPrice;
+        if (!typedPrice(&startPrice))
+            return false;
+        row.insert(QStringLiteral("StartPrice"), startPrice);
+    }
     if (row.isEmpty())
         return true;
     Database db(true, kConnection);

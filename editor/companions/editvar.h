@@ -25,10 +25,13 @@ public:
     EditVar(QWidget *parent, QString ids, bool several, QString articleId, QString identifier);
     ~EditVar() override;
 
-    // Writes the changes; stays open and says why when a write fails.
+    // Writes the changes; stays open and says why when a price is no number or a write
+    // fails.
     void accept() override;
 
 private:
+    // The typed price as stored; false (the seller told) when it is no number.
+    bool typedPrice(QString *out);
     bool saveOne();
     bool saveSeveral();
 

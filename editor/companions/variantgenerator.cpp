@@ -196,6 +196,22 @@ void VariantGenerator::on_DeleteSelected_clicked()
 
 void VariantGenerator::accept()
 {
+    // A spin box keeps its last number while its text is none (emptied, say): that number
+    // is not what the seller sees.
+    const QList<QPair<QAbstractSpinBox *, QLabel *>> entries = {
+        { m_ui->PriceStart, m_ui->label_4 },
+        { m_ui->QuantityStart, m_ui->label_3 },
+    };
+    for (const auto &entry : entries) {
+        if (entry.first->hasAcceptableInput())
+            continue;
+        Statics::showMessage(
+            this,
+            tr("„%1“ im Feld „%2“ ist keine Zahl.").arg(entry.first->text(), entry.second->text()),
+            0);
+        entry.first->setFocus();
+        return;
+    }
     if (m_ui->PriceStart->value() == 0.0) {
         Statics::showMessage(this, tr("Der Startpreis für die Varianten muss größer als 0,00 sein"),
                              0);

@@ -1,13 +1,18 @@
 // The article editor: its form, loading an article, and the choices by account and site,
 // against the fake marketplace and cached reference data, on SQLite and MariaDB.
+#include "core/database.h"
 #include "editor/addarticle.h"
+#include "marketplace/api_ebay.h"
 #include "tests/editor/editorfixture.h"
 #include "tests/support/dialoganswers.h"
+#include "tests/support/tablesnapshot.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMetaMethod>
 #include <QTabWidget>
@@ -41,6 +46,8 @@ private slots:
     void siteChangeReloadsAccountChoices();
     void siteChangeKeepsAuctionDurations();
     void siteLock();
+    void offline_data();
+    void offline();
 
 private:
     std::unique_ptr<AddArticle> open(int id = 0, bool duplicate = false);
@@ -482,6 +489,138 @@ void TestAddArticle::siteLock()
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(site, &wheel);
     QCOMPARE(site->currentData().toInt(), 77);
+}
+
+void TestAddArticle::offline_data()
+{
+    QTest::addColumn<bool>("staleCache");
+    QTest::addColumn<bool>("knownAccount");
+    QTest::newRow("no cache") << false << true;
+    QTest::newRow("no cache, account data never fetched") << false << false;
+    QTest::newRow("cache older than seven days") << true << true;
+}
+
+// With the marketplace out of reach an opened article shows what is stored and saves it
+// unchanged: a list that can't be loaded takes the stored value as it is, a cache file older
+// than seven days still serves, and the seller is told once, in the editor, why.
+void TestAddArticle::offline()
+{
+    QFETCH(bool, staleCache);
+    QFETCH(bool, knownAccount);
+    Columns columns { { "Account", knownAccount ? m_alpha : m_beta },
+                      { "Description", "<p>Lok</p>" },
+                      { "PrimaryCategory", "9355" },
+                      { "PrimaryCategoryText", "Modellbau:Bahn" },
+                      { "ConditionID", 1000 },
+                      { "ItemSpecifics", "<NameValueList><Name>Marke</Name><Value>Märklin</Value>"
+                                         "<Value>Roco</Value></NameValueList>" },
+                      { "UPC", "012345678905" },
+                      { "Country", "DE" },
+                      { "PostalCode", "10115" },
+                      { "DispatchTimeMax", "2" },
+                      { "ShippingService_1", "DE_DHLPaket" },
+                      { "ShippingService_1_Cost", 4.99 },
+                      { "ShippingServiceInt_5", "DE_ExpressInternational" },
+                      { "ShippingServiceInt_5_Cost", 25 },
+                      { "ShippingServiceInt_5_Loc", "Europe,CH" },
+                      { "PromotionalShippingDiscount", 1 },
+                      { "ShippingDiscountProfileID", "1110001" },
+                      { "RP_ReturnsAcceptedOption", "ReturnsAccepted" },
+                      { "RP_ReturnsWithinOption", "Days_30" },
+                      { "RP_ShippingCostPaidByOption", "Buyer" },
+                      { "RP_InternationalReturnsAcceptedOption", "ReturnsNotAccepted" },
+                      { "SellerReturnProfile", "6001" },
+                      { "StoreCategoryID", "2220" },
+                      { "PayPalEmailAddress", "lok@example.de" },
+                      { "ListingDuration", "GTC" },
+                      { "GalleryType", "Gallery" },
+                      { "PhotoDisplay", "PicturePack" },
+                      { "LotSize", 1 },
+                      { "IsVerified", 0 },
+                      { "CurrentPrice", 0 } };
+    // The site offers no PayPal: online it would be dropped, as would an EAN that the
+    // category (EAN required, UPC enabled: the field is UPC) does not take.
+    if (staleCache)
+        columns.insert("PaymentMethods", "MoneyXferAcceptedInCheckout|CashOnPickup");
+    else
+        columns.insert({ { "PaymentMethods", "PayPal|CashOnPickup" }, { "EAN", "4006381333931" } });
+    const int id = article(columns);
+    const QStringList pages = { "TabMerkmale", "TabPics",         "PaymentTab", "TabVersand",
+                                "TabAuslandVersand", "freifeldTab", "TabVars",  "tab" };
+
+    const QDir cache(m_t->db()->getCacheDir());
+    if (staleCache) {
+        // Every list once from the marketplace, into the cache, which then grows old.
+        {
+            const auto online = open(id);
+            for (const QString &page : pages)
+                EditorFixture::apply(online.get(), { "show=" + page });
+        }
+        const QStringList files = cache.entryList(QDir::Files);
+        QVERIFY2(files.size() >= 10, qPrintable(files.join(' ')));
+        for (const QString &name : files) {
+            QFile file(cache.filePath(name));
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(QDateTime::currentDateTime().addDays(-8),
+                                     QFileDevice::FileModificationTime));
+        }
+    } else {
+        for (const QString &name : cache.entryList(QDir::Files))
+            QVERIFY(QFile::remove(cache.filePath(name)));
+    }
+    m_server->clearRoutes();
+    m_server->setDefaultReply(FakeReply::dropped());
+    m_server->clearRequests();
+    const auto before = TestSupport::TableSnapshot::take(*m_t->db(), "articles");
+
+    const auto editor = open(id);
+    // Old lists don't hold the seller's own specifics text: that page would be rebuilt.
+    for (const QString &page : pages)
+        if (!staleCache || page != "TabMerkmale")
+            EditorFixture::apply(editor.get(), { "show=" + page });
+    QVERIFY(m_server->requestCount() > 0);
+    EXPECT_FORM(editor.get(),
+                { "Country=DE", "PostalCode=10115", "PostalCode:on", "DispatchTimeMax=2",
+                  "AcceptShipping=1", "ShippingService_1=DE_DHLPaket",
+                  "ShippingService_1_Cost=4.99", "AcceptIShipping=1",
+                  "IShippingService_5=DE_ExpressInternational", "ReturnsWithinOption=Days_30",
+                  "ShippingCostPaidByOption=Buyer", "SellerReturnProfile=6001",
+                  "ShippingDiscountProfileID=1110001", "StoreCategoryID=2220", "ConditionID=1000",
+                  "ConditionID:shown", "page:TabMerkmale:on", "page:TabVars:on",
+                  staleCache ? "EANorISBNLabel=UPC" : "EANorISBNLabel=EAN", "EANorISBN:shown" });
+    QCOMPARE(editor->findChild<QComboBox *>("EANorISBN")->currentText(),
+             columns.value(staleCache ? "UPC" : "EAN").toString());
+    QStringList ticked;
+    for (QCheckBox *box : editor->findChildren<QCheckBox *>())
+        if (box->isChecked() && box->property("PaymentID").isValid())
+            ticked << box->property("PaymentID").toString();
+    QCOMPARE(ticked.join('|'), columns.value("PaymentMethods").toString());
+    if (!staleCache) {
+        QStringList specifics;
+        for (QLabel *label : editor->findChildren<QLabel *>("StoredSpecific"))
+            specifics << label->text();
+        QCOMPARE(specifics, QStringList("<b>Marke</b>: Märklin, Roco"));
+    }
+
+    // Told once, in the editor, with the client's own reason; no message box.
+    Api_Ebay probe("TOKEN-A");
+    QList<QMap<QString, QString>> rows;
+    probe.getEbayDetails("16", "CountryDetails", rows, m_t->db());
+    QVERIFY(!probe.getLastFail().isEmpty());
+    const auto notices = editor->findChildren<QLabel *>("ListsNotice");
+    QCOMPARE(notices.size(), 1);
+    QVERIFY(notices.first()->isVisibleTo(editor.get()));
+    QVERIFY2(notices.first()->text().contains(probe.getLastFail())
+                 && notices.first()->text().contains(staleCache ? "nicht aktualisiert"
+                                                                : "nicht geladen"),
+             qPrintable(notices.first()->text()));
+    QVERIFY2(m_answers->messages().isEmpty(), qPrintable(m_answers->lastMessageText()));
+
+    editor->accept();
+    QVERIFY2(editor->result() == 1, qPrintable(m_answers->lastMessageText()));
+    const auto changes = TestSupport::TableSnapshot::diff(
+        before, TestSupport::TableSnapshot::take(*m_t->db(), "articles"));
+    QVERIFY2(changes.isEmpty(), qPrintable(TestSupport::TableSnapshot::describe(changes)));
 }
 
 APP_TEST_MAIN(TestAddArticle)

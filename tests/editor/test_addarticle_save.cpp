@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -83,6 +84,7 @@ private slots:
 
     void roundTrip_data();
     void roundTrip();
+    void internationalServices();
     void checks();
     void failedWriteKeepsEditorOpen();
     void templates();
@@ -90,6 +92,7 @@ private slots:
     void categoryChoice_data();
     void categoryChoice();
     void pictures();
+    void removeAllPictures();
     void variations();
     void variationPictures();
     void description_data();
@@ -264,6 +267,56 @@ void TestAddArticleSave::roundTrip()
                     + after.value(it.key()).toString();
     QVERIFY2(changed.isEmpty(), qPrintable(changed.join("; ")));
     QCOMPARE(m_t->db()->select("SELECT * FROM articles_images ORDER BY id").size(), pictures.size());
+}
+
+// Each of the five international services is stored with its costs and ship-to locations
+// and read back; switching international shipping off clears all five.
+void TestAddArticleSave::internationalServices()
+{
+    const int id = article({ { "Quantity", 1 } });
+    const QStringList services = { "DE_DHLPaketInternational", "DE_SonstigeInternational",
+                                   "DE_ExpressInternational", "DE_DHLPaketInternational",
+                                   "DE_ExpressInternational" };
+    {
+        AddArticle editor(nullptr, id, -10, false);
+        QStringList actions = { "AcceptIShipping=1" };
+        for (int n = 1; n <= 5; ++n) {
+            const QString widget = QString("IShippingService_%1").arg(n);
+            actions << widget + "=" + services.at(n - 1)
+                    << widget + QString("_Cost=%1").arg(10 + n)
+                    << widget + QString("_Cost_Add=%1.5").arg(n);
+            editor.findChild<QToolButton *>(widget + "_SelCountries")
+                ->setProperty("ids", QString("Europe,L%1").arg(n));
+        }
+        EditorFixture::apply(&editor, actions);
+        editor.accept();
+        QVERIFY2(editor.result() == 1, qPrintable(m_answers->lastMessageText()));
+    }
+    const auto columns = [this, id](const QString &suffix) {
+        QStringList values;
+        const Columns row = stored(id);
+        for (int n = 1; n <= 5; ++n)
+            values << row.value(QString("ShippingServiceInt_%1").arg(n) + suffix).toString();
+        return values.join(' ');
+    };
+    QCOMPARE(columns(""), services.join(' '));
+    QCOMPARE(columns("_Cost"), QString("11 12 13 14 15"));
+    QCOMPARE(columns("_Cost_Add"), QString("1.5 2.5 3.5 4.5 5.5"));
+    QCOMPARE(columns("_Loc"), QString("Europe,L1 Europe,L2 Europe,L3 Europe,L4 Europe,L5"));
+
+    AddArticle editor(nullptr, id, -10, false);
+    EXPECT_FORM(&editor, { "AcceptIShipping=1", "IShippingService_5=DE_ExpressInternational",
+                           "IShippingService_5_Cost=15.00", "IShippingService_5_Cost_Add=5.50",
+                           "IShippingService_5_SelCountries:on" });
+    QCOMPARE(editor.findChild<QToolButton *>("IShippingService_5_SelCountries")->property("ids"),
+             QVariant("Europe,L5"));
+    EditorFixture::apply(&editor, { "AcceptIShipping=0" });
+    editor.accept();
+    QCOMPARE(editor.result(), 1);
+    QCOMPARE(columns(""), QString("    "));
+    QCOMPARE(columns("_Cost"), QString("0 0 0 0 0"));
+    QCOMPARE(columns("_Cost_Add"), QString("0 0 0 0 0"));
+    QCOMPARE(columns("_Loc"), QString("    "));
 }
 
 void TestAddArticleSave::checks()
@@ -499,6 +552,32 @@ void TestAddArticleSave::pictures()
                                           "p9.png", "p10.png", "p11.png", "p12.png" }));
     QCOMPARE(stored(id).value("ImageThumb").toString(), QString("thumb_p1.png"));
     QVERIFY(QFile::exists(db->getCurrentAdImageDirThumbs() + "thumb_p1.png"));
+}
+
+// "Remove all" empties every slot and drops the pictures beyond the twelfth as well: after
+// saving the article has no picture rows and no thumbnail.
+void TestAddArticleSave::removeAllPictures()
+{
+    const int id = article({});
+    const QString folder = m_t->db()->getCurrentAdImageDir();
+    for (int i = 0; i < 14; ++i)
+        m_t->db()->insertSqlClean({ { "article_id", id },
+                                    { "image", pictureFile(folder + QString("r%1.png").arg(i))
+                                                   .section('/', -1) },
+                                    { "sort", i } },
+                                  "articles_images");
+    m_t->db()->executeSQL("UPDATE articles SET ImageThumb='thumb_r0.png' WHERE id="
+                          + QString::number(id));
+    AddArticle editor(nullptr, id, -10, false);
+    EditorFixture::apply(&editor, { "show=TabPics", "removeFilesButton=click" });
+    editor.accept();
+    QCOMPARE(editor.result(), 1);
+    QStringList left;
+    for (const auto &row : m_t->db()->select("SELECT image FROM articles_images WHERE article_id="
+                                             + QString::number(id) + " ORDER BY sort"))
+        left << row.value("image").toString();
+    QCOMPARE(left, QStringList());
+    QCOMPARE(stored(id).value("ImageThumb").toString(), QString());
 }
 
 // The summary columns follow each step on the variations page; a running listing's variation

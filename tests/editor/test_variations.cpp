@@ -6,12 +6,14 @@
 #include "tests/support/testmain.h"
 
 #include <QDoubleSpinBox>
+#include <QSpinBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTreeWidget>
+#include <memory>
 
 namespace {
 
@@ -80,6 +82,8 @@ private slots:
     void editSeveral_data();
     void editSeveral();
     void failedWriteStaysOpen();
+    void notANumberIsRefused_data();
+    void notANumberIsRefused();
 
     void generate_data();
     void generate();
@@ -204,6 +208,63 @@ void TestVariations::failedWriteStaysOpen()
         QCOMPARE(answers.messages().size(), 1);
         QCOMPARE(answers.messages().first().type, 2);
     }
+}
+
+void TestVariations::notANumberIsRefused_data()
+{
+    QTest::addColumn<QString>("entry"); // the variation editor's price (one or several), or
+                                        // the generator's entry of that name
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("message");
+    const QString price = "„%1“ im Feld „Preis“ ist keine Zahl.";
+    QTest::newRow("price abc") << "one" << "abc" << price.arg("abc");
+    QTest::newRow("price 12,3,4") << "one" << "12,3,4" << price.arg("12,3,4");
+    QTest::newRow("price emptied") << "one" << "" << price.arg("");
+    QTest::newRow("price of several") << "several" << "12,3,4" << price.arg("12,3,4");
+    QTest::newRow("generator price emptied")
+        << "PriceStart" << "" << "„“ im Feld „Ausgangspreis“ ist keine Zahl.";
+    QTest::newRow("generator price 12,3,4")
+        << "PriceStart" << "12,3,4" << "„12,3,4“ im Feld „Ausgangspreis“ ist keine Zahl.";
+    QTest::newRow("generator quantity abc")
+        << "QuantityStart" << "abc" << "„abc“ im Feld „Ausgangsmenge“ ist keine Zahl.";
+}
+
+// A price or quantity that is no number is refused with the usual message; the dialog stays
+// open and nothing is written.
+void TestVariations::notANumberIsRefused()
+{
+    QFETCH(QString, entry);
+    QFETCH(QString, typed);
+    QFETCH(QString, message);
+    APP_TEST_DATABASE(t);
+    const int a = addVariation(t.db(), "A-1", 3, 1.5, kTwoOptions);
+    const int b = addVariation(t.db(), "A-2", 5, 2.5, kTwoOptions);
+    const QStringList before = variations(t.db(), 7);
+    DialogAnswers answers;
+    std::unique_ptr<QDialog> dialog;
+    if (entry == "one" || entry == "several") {
+        dialog = std::make_unique<EditVar>(
+            nullptr, entry == "one" ? QString::number(a) : QString("%1,%2").arg(a).arg(b),
+            entry == "several", "7", "EAN");
+        auto *field = dialog->findChild<QLineEdit *>("StartPrice");
+        field->setText(typed);
+        field->setModified(true);
+    } else {
+        auto *generator = new VariantGenerator(nullptr, "8", "ABC", {});
+        dialog.reset(generator);
+        // The seller's spin boxes read German numbers.
+        generator->setLocale(QLocale(QLocale::German, QLocale::Germany));
+        addOptions(*generator, answers, { "Farbe:rot, blau" });
+        setPrice(*generator, 9.99);
+        // What the spin box shows (its number stays the last one it could read).
+        dialog->findChild<QAbstractSpinBox *>(entry)->findChild<QLineEdit *>()->setText(typed);
+    }
+    dialog->accept();
+    QCOMPARE(dialog->result(), 0);
+    QCOMPARE(answers.lastMessageText(), message);
+    QCOMPARE(answers.messages().size(), 1);
+    QCOMPARE(variations(t.db(), 7), before);
+    QCOMPARE(variations(t.db(), 8), QStringList());
 }
 
 void TestVariations::generate_data()
