@@ -131,5 +131,7 @@ void MainWindow::handleFileSaveAsBeforeCloseSelected(const QString &path)
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     connect(worker, &Rovive2Import::sendNotification, this, &MainWindow::sendNotification);
     connect(worker, &Rovive2Import::getStatus, this, &MainWindow::updateStatusBar);
+    connect(worker, &Rovive2Import::sendaddNewsItem, this,
+            [this](const NewsItem &entry) { addNewsItem(entry); });
     thread->start(QThread::InheritPriority);
 }

@@ -1,5 +1,6 @@
 #include "import/rovive2import.h"
 
+#include "core/clock.h"
 #include "core/logging.h"
 #include "core/schema.h"
 #include "core/specialfolderid.h"
@@ -9,6 +10,9 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QTextCodec>
+#include <QTextDecoder>
 #include <QXmlStreamReader>
 
 #include <functional>
@@ -70,44 +74,251 @@ constexpr int kMaxPictures = 21;
 // Prices are written German style ("1.234,50") or plain ("1234.50"). A text holding both
 // marks the other way round ("1,234.50") would silently become 1.2345: kept as it is, so
 // that the number check refuses it.
+// A value that is no number either way stays as the export wrote it, so that the seller is
+// told the text they know.
 QString price(const QString &text)
 {
     const int comma = text.indexOf(QLatin1Char(','));
     if (comma >= 0 && text.lastIndexOf(QLatin1Char('.')) > comma)
         return text;
-    return Statics::fixPrice(text);
+    const QString fixed = Statics::fixPrice(text);
+    bool number = false;
+    fixed.trimmed().toDouble(&number);
+    return number ? fixed : text;
 }
 
-// The child elements of the current element as tag -> text; CDATA sections, entities and
-// nested markup all read as text. The reader ends on the element's end tag.
-Rovive2Import::Fields readFields(QXmlStreamReader &xml)
+// ---- Reading the export as Rovive 2 wrote it ----
+
+constexpr qint64 kPieceBytes = 64 * 1024;
+// Longer than every token the repair looks at: "<![CDATA[" and references like "&#x1F600;".
+constexpr int kLookahead = 16;
+constexpr int kMaxReferenceLength = 12;
+
+bool isXmlChar(uint c)
 {
-    Rovive2Import::Fields fields;
-    while (xml.readNextStartElement()) {
-        const QString tag = xml.name().toString();
-        const QString text = xml.readElementText(QXmlStreamReader::IncludeChildElements);
-        if (!fields.contains(tag))
-            fields.insert(tag, text);
-    }
-    return fields;
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF)
+        || (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
 }
 
-// Calls `take` with the fields of every complete child element `name` of the current
-// element; other children are skipped. Stops at the first error.
-void forEachChild(QXmlStreamReader &xml, QLatin1String name,
-                  const std::function<void(const Rovive2Import::Fields &)> &take)
+QString tooLongReason()
 {
-    while (xml.readNextStartElement()) {
-        if (xml.name() != name) {
-            xml.skipCurrentElement();
-            continue;
+    return Rovive2Import::tr("ein Element ist länger als %1 MB, so große Einträge enthält "
+                             "keine Exportdatei")
+        .arg(Rovive2Import::kMaxElementChars / (1024 * 1024));
+}
+
+struct Reference
+{
+    int length = 0;      // 0: the "&" begins no reference
+    bool allowed = true; // false for a character reference to a character XML forbids
+};
+
+// The entity or character reference that begins at `at` ("&amp;", "&#228;", "&#xE4;").
+Reference referenceAt(const QString &text, int at)
+{
+    const QStringRef rest = text.midRef(at, kMaxReferenceLength);
+    for (const char *entity : { "&amp;", "&lt;", "&gt;", "&quot;", "&apos;" })
+        if (rest.startsWith(QLatin1String(entity)))
+            return { int(qstrlen(entity)), true };
+    if (!rest.startsWith(QLatin1String("&#")))
+        return {};
+    const bool hex = rest.startsWith(QLatin1String("&#x"));
+    const int digits = hex ? 3 : 2;
+    const auto isDigit = [hex](QChar c) {
+        const char latin = c.toLatin1();
+        return (latin >= '0' && latin <= '9')
+            || (hex && ((latin >= 'a' && latin <= 'f') || (latin >= 'A' && latin <= 'F')));
+    };
+    int end = digits;
+    while (end < rest.size() && isDigit(rest.at(end)))
+        ++end;
+    if (end == digits || end >= rest.size() || rest.at(end) != QLatin1Char(';'))
+        return {};
+    bool ok = false;
+    const uint code = rest.mid(digits, end - digits).toUInt(&ok, hex ? 16 : 10);
+    if (!ok)
+        return {};
+    return { end + 1, isXmlChar(code) };
+}
+
+// The codec of an export, from the first bytes of the file: a byte order mark, UTF-16
+// without one, or the declaration's encoding; UTF-8 when none is named. Null when the named
+// encoding is unknown (`declared` then holds the name).
+QTextCodec *exportCodec(const QByteArray &head, QString *declared)
+{
+    if (QTextCodec *marked = QTextCodec::codecForUtfText(head, nullptr))
+        return marked;
+    if (head.startsWith(QByteArray("<\0?\0", 4)))
+        return QTextCodec::codecForName("UTF-16LE");
+    if (head.startsWith(QByteArray("\0<\0?", 4)))
+        return QTextCodec::codecForName("UTF-16BE");
+    static const QRegularExpression declaration(QStringLiteral(
+        R"(^<\?xml\s[^>]*?\bencoding\s*=\s*["']([^"']*)["'])"));
+    const QRegularExpressionMatch match
+        = declaration.match(QString::fromLatin1(head.left(1024)));
+    if (!match.hasMatch())
+        return QTextCodec::codecForMib(106);
+    *declared = match.captured(1);
+    return QTextCodec::codecForName(declared->toLatin1());
+}
+
+// The export file as text, piece by piece.
+//
+// Rovive 2 wrote what it put between its tags without escaping it: a category "Haus &
+// Garten" stands there with a bare "&", and control characters pasted into a description
+// end up in its CDATA section. Either stops an XML reader, so both are mended on the way:
+// a "&" that begins no entity or character reference becomes "&amp;", and characters that
+// XML does not allow are dropped. Line numbers stay as they are in the file.
+//
+// What cannot be mended ends the text with a failure naming its line: bytes that are no
+// text in the file's encoding, and character data longer than any export holds.
+class ExportText
+{
+public:
+    explicit ExportText(const QString &path)
+        : m_file(path)
+    { }
+
+    bool open() { return m_file.open(QIODevice::ReadOnly); }
+    bool atEnd() const { return m_end; }
+    bool failed() const { return !m_failure.isEmpty(); }
+    QString failure() const { return m_failure; }
+    int failureLine() const { return m_failureLine; }
+    int strayAmpersands() const { return m_stray; }
+    int droppedCharacters() const { return m_dropped; }
+
+    // The next piece of mended text; empty at the end, after a failure, or when the piece
+    // read so far is too short to be mended yet.
+    QString read()
+    {
+        if (m_end)
+            return QString();
+        const QByteArray bytes = m_file.read(kPieceBytes);
+        if (bytes.isEmpty() && !m_file.atEnd()) {
+            fail(m_file.errorString(), m_decodedLines);
+            return QString();
         }
-        const Rovive2Import::Fields fields = readFields(xml);
-        if (xml.hasError())
-            return;
-        take(fields);
+        if (!m_decoder) {
+            QString declared;
+            QTextCodec *codec = exportCodec(bytes, &declared);
+            if (!codec) {
+                fail(Rovive2Import::tr("die Zeichenkodierung %1 ist unbekannt").arg(declared), 1);
+                return QString();
+            }
+            m_decoder.reset(codec->makeDecoder());
+        }
+        const QString text = m_decoder->toUnicode(bytes);
+        if (m_decoder->hasFailure()) {
+            const int at = qMax(0, text.indexOf(QChar(QChar::ReplacementCharacter)));
+            fail(Rovive2Import::tr("die Datei enthält Bytes, die in ihrer Zeichenkodierung "
+                                   "keine Zeichen sind"),
+                 m_decodedLines + text.leftRef(at).count(QLatin1Char('\n')));
+            return QString();
+        }
+        m_decodedLines += text.count(QLatin1Char('\n'));
+        m_end = m_file.atEnd();
+        return mend(text, m_end);
     }
-}
+
+private:
+    enum class Mode { Markup, CData, Comment, Instruction };
+
+    void fail(const QString &reason, int line)
+    {
+        m_failure = reason;
+        m_failureLine = line;
+        m_end = true;
+    }
+
+    // Mends `text` up to a few characters before its end (unless it is the last piece):
+    // they are kept for the next piece, which may finish a token they begin.
+    QString mend(const QString &text, bool last)
+    {
+        const QString in = m_carry + text;
+        const int end = last ? in.size() : qMax(0, in.size() - kLookahead);
+        QString out;
+        out.reserve(in.size());
+        int i = 0;
+        while (i < end) {
+            const QChar c = in.at(i);
+            if (m_mode != Mode::Markup) {
+                const QLatin1String close(m_mode == Mode::CData     ? "]]>"
+                                              : m_mode == Mode::Comment ? "-->"
+                                                                        : "?>");
+                if (c == QLatin1Char(close.at(0)) && in.midRef(i).startsWith(close)) {
+                    out += close;
+                    i += close.size();
+                    m_mode = Mode::Markup;
+                    continue;
+                }
+            } else if (c == QLatin1Char('<')) {
+                const QStringRef rest = in.midRef(i);
+                if (rest.startsWith(QLatin1String("<![CDATA["))) {
+                    m_mode = Mode::CData;
+                    out += QLatin1String("<![CDATA[");
+                    i += 9;
+                    continue;
+                }
+                // A tag, comment or declaration ends the character data before it.
+                m_run = 0;
+                m_runLine = m_line;
+                if (rest.startsWith(QLatin1String("<!--")))
+                    m_mode = Mode::Comment;
+                else if (rest.startsWith(QLatin1String("<?")))
+                    m_mode = Mode::Instruction;
+            } else if (c == QLatin1Char('&')) {
+                const Reference reference = referenceAt(in, i);
+                if (reference.length == 0) {
+                    out += QLatin1String("&amp;");
+                    ++m_stray;
+                    ++i;
+                } else {
+                    if (reference.allowed)
+                        out += in.midRef(i, reference.length);
+                    else
+                        ++m_dropped;
+                    i += reference.length;
+                }
+                m_run += 1;
+                continue;
+            }
+
+            if (c == QLatin1Char('\n'))
+                ++m_line;
+            if (++m_run > Rovive2Import::kMaxElementChars) {
+                fail(tooLongReason(), m_runLine);
+                return QString();
+            }
+            if (c.isHighSurrogate() && i + 1 < in.size() && in.at(i + 1).isLowSurrogate()) {
+                out += c;
+                out += in.at(i + 1);
+                i += 2;
+                continue;
+            }
+            if (!c.isSurrogate() && isXmlChar(c.unicode()))
+                out += c;
+            else
+                ++m_dropped;
+            ++i;
+        }
+        m_carry = in.mid(i);
+        return out;
+    }
+
+    QFile m_file;
+    std::unique_ptr<QTextDecoder> m_decoder;
+    QString m_carry;
+    Mode m_mode = Mode::Markup;
+    QString m_failure;
+    int m_failureLine = 0;
+    int m_decodedLines = 1; // the line at the start of the next piece to decode
+    int m_line = 1;         // the line of the next character to mend
+    qint64 m_run = 0;       // characters since the last tag
+    int m_runLine = 1;
+    int m_stray = 0;
+    int m_dropped = 0;
+    bool m_end = false;
+};
 
 int firstId(Database *db, const QString &sql)
 {
@@ -115,13 +326,17 @@ int firstId(Database *db, const QString &sql)
     return rows.isEmpty() ? 0 : rows.first().value(QStringLiteral("id")).toInt();
 }
 
-// The first account whose name is exactly `name` (no case folding, no wildcards); 0 if none.
+// The first account whose name equals `name` ignoring letter case ("SAMMLERSTUBE" is the
+// account "Sammlerstube"); 0 if none. Compared here rather than with LIKE, so that "_" and
+// "%" in a name stand only for themselves, on SQLite and MySQL alike.
 int accountId(Database *db, const QString &name)
 {
     const SqlRows rows
         = db->select(QStringLiteral("SELECT id, accountname FROM accounts ORDER BY id"));
     for (const auto &row : rows)
-        if (row.value(QStringLiteral("accountname")).toString() == name)
+        if (QString::compare(row.value(QStringLiteral("accountname")).toString(), name,
+                             Qt::CaseInsensitive)
+            == 0)
             return row.value(QStringLiteral("id")).toInt();
     return 0;
 }
@@ -135,7 +350,8 @@ int folderByExternalId(Database *db, const QString &externalId)
 
 // Number columns take numbers only: an empty value leaves the column at its default, a
 // value that is no number too, and is reported.
-void keepNumbersOnly(ArticleRow &row, QStringList *problems)
+void keepNumbersOnly(ArticleRow &row, const QString &title,
+                     QList<Rovive2Import::RejectedValue> *rejected)
 {
     const Schema::Table *table = Schema::table(QStringLiteral("articles"));
     if (!table)
@@ -158,8 +374,8 @@ void keepNumbersOnly(ArticleRow &row, QStringList *problems)
             continue;
         }
         row.remove(column.name);
-        if (!text.isEmpty() && problems)
-            *problems << QStringLiteral("%1 \"%2\" is not a number").arg(column.name, text);
+        if (!text.isEmpty() && rejected)
+            *rejected << Rovive2Import::RejectedValue { title, column.name, text };
     }
 }
 
@@ -169,7 +385,8 @@ Rovive2Import::Rovive2Import(QString path)
     : m_path(std::move(path))
 { }
 
-ArticleRow Rovive2Import::articleRow(const Fields &item, Database *db, QStringList *problems)
+ArticleRow Rovive2Import::articleRow(const Fields &item, Database *db,
+                                     QList<RejectedValue> *rejected)
 {
     ArticleRow row;
     const auto value = [&item](const char *tag) {
@@ -208,8 +425,8 @@ ArticleRow Rovive2Import::articleRow(const Fields &item, Database *db, QStringLi
     else if (days || duration.isEmpty())
         row.insert(QStringLiteral("ListingDuration"),
                    duration.isEmpty() ? QString() : QStringLiteral("Days_") + duration);
-    else if (problems)
-        *problems << QStringLiteral("ListingDuration \"%1\" is not a number").arg(duration);
+    else if (rejected)
+        *rejected << RejectedValue { value("Title"), QStringLiteral("ListingDuration"), duration };
 
     // Folder, and the marketplace item id only for articles that are listed or on their way.
     const QString folder = value("folder");
@@ -272,9 +489,151 @@ ArticleRow Rovive2Import::articleRow(const Fields &item, Database *db, QStringLi
         for (const char *kind : { "EAN", "ISBN", "UPC" })
             row.insert(QLatin1String(kind), QStringLiteral("Nicht zutreffend"));
 
-    keepNumbersOnly(row, problems);
+    keepNumbersOnly(row, value("Title"), rejected);
     return row;
 }
+
+// A streaming XML reader over the mended export, fed as it reads. It walks nested elements
+// without recursion and refuses elements nested deeper than any export nests them.
+class Rovive2Import::Reader
+{
+public:
+    explicit Reader(const QString &path)
+        : m_text(path)
+    { }
+
+    bool open() { return m_text.open(); }
+    const ExportText &text() const { return m_text; }
+    QStringRef name() const { return m_xml.name(); }
+    bool hasError() const { return m_xml.hasError(); }
+    int errorLine() const { return m_errorLine > 0 ? m_errorLine : int(m_xml.lineNumber()); }
+
+    QString errorText() const
+    {
+        if (m_xml.error() == QXmlStreamReader::PrematureEndOfDocumentError)
+            return tr("die Datei endet, bevor der Export vollständig ist");
+        return m_xml.errorString();
+    }
+
+    // The next token; Invalid after an error.
+    QXmlStreamReader::TokenType next()
+    {
+        // The reader parses a token whose end it has not seen again from its start each
+        // time it gets more text; doubling what it gets keeps a long token from being
+        // parsed over and over.
+        qint64 wanted = kPieceBytes;
+        for (;;) {
+            const QXmlStreamReader::TokenType type = m_xml.readNext();
+            if (type == QXmlStreamReader::Invalid
+                && m_xml.error() == QXmlStreamReader::PrematureEndOfDocumentError
+                && !m_text.atEnd()) {
+                QString more;
+                while (more.size() < wanted && !m_text.atEnd())
+                    more += m_text.read();
+                if (m_text.failed()) {
+                    m_errorLine = m_text.failureLine();
+                    m_xml.raiseError(m_text.failure());
+                    return QXmlStreamReader::Invalid;
+                }
+                m_xml.addData(more);
+                wanted *= 2;
+                continue;
+            }
+            if (type == QXmlStreamReader::StartElement && ++m_depth > kMaxDepth) {
+                m_xml.raiseError(tr("die Elemente sind tiefer als %1 Ebenen ineinander "
+                                    "verschachtelt, so tief ist keine Exportdatei")
+                                     .arg(kMaxDepth));
+                return QXmlStreamReader::Invalid;
+            }
+            if (type == QXmlStreamReader::EndElement)
+                --m_depth;
+            return type;
+        }
+    }
+
+    // Moves to the next child of the current element: true on its start tag, false on the
+    // current element's end tag or an error.
+    bool nextChild()
+    {
+        for (;;) {
+            switch (next()) {
+            case QXmlStreamReader::StartElement:
+                return true;
+            case QXmlStreamReader::EndElement:
+            case QXmlStreamReader::EndDocument:
+            case QXmlStreamReader::Invalid:
+                return false;
+            default:
+                break;
+            }
+        }
+    }
+
+    // The text of the current element, with that of the elements inside it (CDATA,
+    // entities and nested markup all read as text); the reader ends on its end tag.
+    QString elementText()
+    {
+        QString text;
+        for (int depth = 1; depth > 0;) {
+            switch (next()) {
+            case QXmlStreamReader::StartElement:
+                ++depth;
+                break;
+            case QXmlStreamReader::EndElement:
+                --depth;
+                break;
+            case QXmlStreamReader::Characters:
+            case QXmlStreamReader::EntityReference:
+                text += m_xml.text();
+                if (text.size() > kMaxElementChars) {
+                    m_xml.raiseError(tooLongReason());
+                    return QString();
+                }
+                break;
+            case QXmlStreamReader::Invalid:
+                return QString();
+            default:
+                break;
+            }
+        }
+        return text;
+    }
+
+    // The child elements of the current element as tag -> text.
+    Fields fields()
+    {
+        Fields fields;
+        while (nextChild()) {
+            const QString tag = name().toString();
+            const QString text = elementText();
+            if (!fields.contains(tag))
+                fields.insert(tag, text);
+        }
+        return fields;
+    }
+
+    // Calls `take` with the fields of every complete child element `tag` of the current
+    // element; other children are passed over. Stops at the first error.
+    void forEachChild(QLatin1String tag, const std::function<void(const Fields &)> &take)
+    {
+        while (nextChild()) {
+            if (name() != tag) {
+                elementText();
+                continue;
+            }
+            const Fields child = fields();
+            if (hasError())
+                return;
+            take(child);
+        }
+    }
+
+private:
+    ExportText m_text;
+    QXmlStreamReader m_xml;
+    int m_depth = 0;
+    int m_errorLine = 0;
+};
 
 void Rovive2Import::work()
 {
@@ -282,93 +641,182 @@ void Rovive2Import::work()
     m_itemsTotal = 0;
     m_itemCounter = 0;
     m_failedPictures = 0;
-    const QString cancelled = tr("Import abgebrochen") + QStringLiteral("§§§");
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        emit sendNotification(cancelled
-                              + tr("Die Datei %1 konnte nicht gelesen werden").arg(m_path));
-    } else {
-        QXmlStreamReader xml(&file);
-        if (readExport(xml, *db)) {
-            QString text = tr("Die Daten wurden importiert, bitte das Programm neu starten");
-            if (m_failedPictures == 1)
-                text += QLatin1Char(' ') + tr("1 Bild konnte nicht übernommen werden.");
-            else if (m_failedPictures > 1)
-                text += QLatin1Char(' ')
-                    + tr("%1 Bilder konnten nicht übernommen werden.").arg(m_failedPictures);
-            emit sendNotification(tr("Import abgeschlossen") + QStringLiteral("§§§") + text);
+    m_rejected.clear();
+
+    QString title = tr("Import abgebrochen");
+    QString text;
+    bool ok = false;
+    {
+        // The whole file is read before anything is written: an export that ends half-way,
+        // or holds what no mending makes readable, is refused as a whole and never
+        // imported in part (a second try would then duplicate what the first one wrote).
+        Reader check(m_path);
+        if (!check.open()) {
+            text = tr("Die Datei %1 konnte nicht gelesen werden").arg(m_path);
+        } else if (!readExport(check, nullptr)) {
+            qCWarning(lcApp).noquote() << "Rovive import of" << m_path << "refused, line"
+                                       << check.errorLine() << ":" << check.errorText();
+            text = tr("Die Datei %1 ist ab Zeile %2 keine gültige Exportdatei (%3). Es wurde "
+                      "nichts importiert.")
+                       .arg(m_path)
+                       .arg(check.errorLine())
+                       .arg(check.errorText());
         } else {
-            qCWarning(lcApp).noquote() << "Rovive import of" << m_path << "stopped at line"
-                                       << xml.lineNumber() << ":" << xml.errorString();
-            emit sendNotification(cancelled
-                                  + tr("Die Datei %1 ist ab Zeile %2 keine gültige Exportdatei "
-                                       "(%3). Was bis dahin gelesen wurde, ist importiert.")
-                                        .arg(m_path)
-                                        .arg(xml.lineNumber())
-                                        .arg(xml.errorString()));
+            ok = true;
+            if (check.text().strayAmpersands() > 0 || check.text().droppedCharacters() > 0)
+                qCInfo(lcApp).noquote()
+                    << "Rovive import of" << m_path << ": read" << check.text().strayAmpersands()
+                    << "bare \"&\" as text, dropped" << check.text().droppedCharacters()
+                    << "characters that XML does not allow";
         }
     }
+    if (ok) {
+        Reader reader(m_path);
+        if (reader.open() && readExport(reader, db.get())) {
+            title = tr("Import abgeschlossen");
+            text = doneText();
+        } else {
+            // Only a file changed while it was imported gets here.
+            ok = false;
+            qCWarning(lcApp).noquote() << "Rovive import of" << m_path << "stopped, line"
+                                       << reader.errorLine() << ":" << reader.errorText();
+            text = tr("Die Datei %1 wurde während des Imports verändert und ist ab Zeile %2 "
+                      "nicht mehr lesbar (%3). Was bis dahin gelesen wurde, ist importiert.")
+                       .arg(m_path)
+                       .arg(reader.errorLine())
+                       .arg(reader.errorText());
+        }
+    }
+    // The notification comes last, so that where it is shown in the status panel the end
+    // of the progress does not replace it.
+    emit getStatus(tr("Importiere abgeschlossen"), 100, 100);
+    report(*db, title, text, ok);
     db->close();
     db.reset();
-    emit getStatus(tr("Importiere abgeschlossen"), 100, 100);
     emit finished();
 }
 
-bool Rovive2Import::readExport(QXmlStreamReader &xml, Database &db)
+QString Rovive2Import::doneText() const
 {
-    // The export's declaration names its encoding (UTF-8 when it names none); the reader
-    // decodes by it.
-    while (!xml.atEnd() && !xml.hasError()) {
-        if (xml.readNext() != QXmlStreamReader::StartElement)
-            continue;
-        const auto name = xml.name();
-        if (name == QLatin1String("ItemsTotal")) {
-            m_itemsTotal
-                = xml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed().toInt();
-        } else if (name == QLatin1String("categories")) {
-            createFolders(xml, db);
-        } else if (name == QLatin1String("users")) {
-            createAccounts(xml, db);
-        } else if (name == QLatin1String("Item")) {
-            const Fields item = readFields(xml);
-            if (!xml.hasError())
-                importItem(item, db);
-        }
+    QString text = tr("Die Daten wurden importiert, bitte das Programm neu starten");
+    if (m_failedPictures == 1)
+        text += QLatin1Char(' ') + tr("1 Bild konnte nicht übernommen werden.");
+    else if (m_failedPictures > 1)
+        text += QLatin1Char(' ')
+            + tr("%1 Bilder konnten nicht übernommen werden.").arg(m_failedPictures);
+    if (m_rejected.isEmpty())
+        return text;
+
+    constexpr int kNamed = 3;
+    constexpr int kShownLength = 40;
+    QStringList named;
+    for (const RejectedValue &value : m_rejected.mid(0, kNamed)) {
+        const QString shown = value.text.size() > kShownLength
+            ? value.text.left(kShownLength - 1) + QStringLiteral("…")
+            : value.text;
+        named << tr("„%1“, %2: „%3“").arg(value.title, value.field, shown);
     }
-    return !xml.hasError();
+    if (m_rejected.size() > kNamed)
+        named << QStringLiteral("…");
+    const QString list = named.join(QStringLiteral("; "));
+    text += QLatin1Char(' ');
+    if (m_rejected.size() == 1)
+        text += tr("1 Wert wurde nicht übernommen, weil er keine Zahl ist: %1.").arg(list);
+    else
+        text += tr("%1 Werte wurden nicht übernommen, weil sie keine Zahlen sind: %2.")
+                    .arg(m_rejected.size())
+                    .arg(list);
+    return text;
 }
 
-void Rovive2Import::createFolders(QXmlStreamReader &xml, Database &db)
+void Rovive2Import::report(Database &db, const QString &title, const QString &text, bool ok)
 {
-    emit getStatus(tr("Lege Kategorien an..."), 100, 50);
-    forEachChild(xml, QLatin1String("category"), [&db](const Fields &category) {
+    emit sendNotification(title + QStringLiteral("§§§") + text);
+
+    ArticleRow entry;
+    entry.insert(QStringLiteral("indate"),
+                 Clock::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    entry.insert(QStringLiteral("title"), title);
+    entry.insert(QStringLiteral("itemid"), QStringLiteral("0"));
+    entry.insert(QStringLiteral("databaseid"), 0);
+    entry.insert(QStringLiteral("textinfo"), text);
+    entry.insert(QStringLiteral("infotype"),
+                 ok ? QStringLiteral("success") : QStringLiteral("error"));
+    const int id = db.insertSqlClean(entry, QStringLiteral("itemshistory"));
+    if (id <= 0)
+        return;
+    const QList<NewsItem> rows = db.selectNews(QStringLiteral("id=") + QString::number(id));
+    if (!rows.isEmpty())
+        emit sendaddNewsItem(rows.first());
+}
+
+bool Rovive2Import::readExport(Reader &reader, Database *db)
+{
+    // The file's own declaration of its encoding is read by ExportText, which hands the
+    // reader text, not bytes.
+    for (;;) {
+        switch (reader.next()) {
+        case QXmlStreamReader::Invalid:
+            return false;
+        case QXmlStreamReader::EndDocument:
+            return true;
+        case QXmlStreamReader::StartElement:
+            break;
+        default:
+            continue;
+        }
+        const QStringRef name = reader.name();
+        if (name == QLatin1String("ItemsTotal")) {
+            m_itemsTotal = reader.elementText().trimmed().toInt();
+        } else if (name == QLatin1String("categories")) {
+            createFolders(reader, db);
+        } else if (name == QLatin1String("users")) {
+            createAccounts(reader, db);
+        } else if (name == QLatin1String("Item")) {
+            const Fields item = reader.fields();
+            if (db && !reader.hasError())
+                importItem(item, *db);
+        }
+    }
+}
+
+void Rovive2Import::createFolders(Reader &reader, Database *db)
+{
+    if (db)
+        emit getStatus(tr("Lege Kategorien an..."), 100, 50);
+    reader.forEachChild(QLatin1String("category"), [db](const Fields &category) {
+        if (!db)
+            return;
         const QString parent = category.value(QStringLiteral("parentid"));
         // A category whose parent is unknown goes where the user's folders start.
-        const int parentId = parent.isEmpty() ? 0 : folderByExternalId(&db, parent);
+        const int parentId = parent.isEmpty() ? 0 : folderByExternalId(db, parent);
         ArticleRow row;
         row.insert(QStringLiteral("foldername"), category.value(QStringLiteral("text")));
         row.insert(QStringLiteral("externalid"), category.value(QStringLiteral("id")));
         row.insert(QStringLiteral("folderparentid"),
                    parentId != 0 ? parentId : int(SpecialFolderId::Drafts));
-        db.insertSqlClean(row, QStringLiteral("folders"));
+        db->insertSqlClean(row, QStringLiteral("folders"));
     });
-    if (!xml.hasError())
+    if (db && !reader.hasError())
         emit getStatus(tr("Kategorien anlegen abgeschlossen"), 100, 100);
 }
 
-void Rovive2Import::createAccounts(QXmlStreamReader &xml, Database &db)
+void Rovive2Import::createAccounts(Reader &reader, Database *db)
 {
-    emit getStatus(tr("Lege Konten an..."), 100, 50);
-    forEachChild(xml, QLatin1String("user"), [&db](const Fields &user) {
+    if (db)
+        emit getStatus(tr("Lege Konten an..."), 100, 50);
+    reader.forEachChild(QLatin1String("user"), [db](const Fields &user) {
+        if (!db)
+            return;
         const QString name = user.value(QStringLiteral("username"));
-        if (accountId(&db, name) > 0)
+        if (accountId(db, name) > 0)
             return;
         ArticleRow row;
         row.insert(QStringLiteral("accountname"), name);
         row.insert(QStringLiteral("token"), user.value(QStringLiteral("usertoken")));
         row.insert(QStringLiteral("tokenexp"), user.value(QStringLiteral("usertokenexpire")));
         row.insert(QStringLiteral("active"), 1);
-        db.insertSqlClean(row, QStringLiteral("accounts"));
+        db->insertSqlClean(row, QStringLiteral("accounts"));
     });
 }
 
@@ -385,11 +833,13 @@ void Rovive2Import::importItem(const Fields &item, Database &db)
     const QString title = item.value(QStringLiteral("Title"));
     emit getStatus(tr("Importiere %1").arg(title), m_itemsTotal, m_itemCounter);
 
-    QStringList problems;
-    const ArticleRow row = articleRow(item, &db, &problems);
-    for (const QString &problem : problems)
-        qCWarning(lcApp).noquote() << "Rovive import, item" << itemId << title << ":" << problem
-                                   << "- left at the column's default";
+    QList<RejectedValue> rejected;
+    const ArticleRow row = articleRow(item, &db, &rejected);
+    for (const RejectedValue &value : rejected)
+        qCWarning(lcApp).noquote() << "Rovive import, item" << itemId << title << ":"
+                                   << value.field << value.text
+                                   << "is no number, left at the column's default";
+    m_rejected += rejected;
 
     QStringList pictures;
     for (int n = 0; n < kMaxPictures; ++n) {

@@ -1,24 +1,38 @@
 #pragma once
 
 #include "core/database.h"
+#include "core/newsitem.h"
 
 #include <QHash>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
-class QXmlStreamReader;
-
 // Imports the XML export of Rovive 2: its categories become user folders, its marketplace
 // accounts accounts, its items articles with their pictures (copied from files or
 // downloaded). Made by the main window, moved to a thread of its own; `work()` runs once
-// with a database connection of its own and ends with finished().
+// with a database connection of its own and ends with finished(). The file is read to its
+// end before anything is written, so an export that cannot be read is refused as a whole.
 class Rovive2Import : public QObject
 {
     Q_OBJECT
 public:
     // The child elements of one element, tag -> text (the first of a tag counts).
     using Fields = QHash<QString, QString>;
+
+    // A value of an item that a number column could not take.
+    struct RejectedValue
+    {
+        QString title; // the item's title
+        QString field; // the column
+        QString text;  // the value as the export holds it
+    };
+
+    // What no real export comes near: elements nested deeper, or one element's text longer
+    // (in characters), is refused.
+    static constexpr int kMaxDepth = 256;
+    static constexpr qint64 kMaxElementChars = 64 * 1024 * 1024;
 
     explicit Rovive2Import(QString path);
 
@@ -27,25 +41,37 @@ public:
     void CopyImages(int articleId, QStringList &images, Database *db);
 
     // The article row of one item. Values that a number column can't take are left out
-    // (the column keeps its default), each described in `problems`.
-    static ArticleRow articleRow(const Fields &item, Database *db, QStringList *problems);
+    // (the column keeps its default), each added to `rejected`.
+    static ArticleRow articleRow(const Fields &item, Database *db,
+                                 QList<RejectedValue> *rejected);
 
 signals:
     void sendNotification(QString noti);
     void finished();
     void getStatus(QString progressText, int step, int total);
+    // The run's outcome as an entry of the activity list (stored in itemshistory).
+    void sendaddNewsItem(NewsItem item);
 
 public slots:
     void work();
 
 private:
-    bool readExport(QXmlStreamReader &xml, Database &db);
-    void createFolders(QXmlStreamReader &xml, Database &db);
-    void createAccounts(QXmlStreamReader &xml, Database &db);
+    class Reader;
+
+    // Reads the whole export; with a connection it writes what it reads, without one it
+    // only checks that the file can be read to its end. False on the first error.
+    bool readExport(Reader &reader, Database *db);
+    void createFolders(Reader &reader, Database *db);
+    void createAccounts(Reader &reader, Database *db);
     void importItem(const Fields &item, Database &db);
+    // The closing notification's text for a run that went through.
+    QString doneText() const;
+    // Sends the notification and records it in the activity list.
+    void report(Database &db, const QString &title, const QString &text, bool ok);
 
     QString m_path;
     int m_itemsTotal = 0;
     int m_itemCounter = 0;
     int m_failedPictures = 0;
+    QList<RejectedValue> m_rejected;
 };

@@ -69,6 +69,8 @@ constexpr int kTrayMessageMs = 5000;
 
 void MainWindow::updateStatusBar(QString stat, int totalStat, int detailStat)
 {
+    // A notification shown here without a tray hides the bar (see sendNotification).
+    ui->SyncProgressBar->show();
     ui->SyncProgressBar->setMaximum(totalStat);
     ui->SyncProgressBar->setValue(detailStat);
     ui->SyncLabel->setText(Clock::currentDateTime().toString(QStringLiteral("HH:mm"))
@@ -173,11 +175,22 @@ void MainWindow::sendNotification(const QString &what)
     const QString title = parts.size() < 2 ? tr("Zerire 3") : parts.at(0);
     const QString text = parts.size() < 2 ? what : parts.at(1);
 
-    // The log keeps every notification: on a desktop without a system tray the tray
-    // message goes nowhere, and the log is then the only record of what the user was told.
+    // The log keeps every notification.
     qCInfo(lcApp).noquote() << "Notification:" << title << "-" << text;
-    if (trayIcon)
+    // The tray icon is shown only where the desktop has a tray. Elsewhere a tray message
+    // would go nowhere, so the status panel shows it, without a progress bar, until the
+    // next progress replaces it.
+    if (trayIcon && trayIcon->isVisible()) {
         trayIcon->showMessage(title, text, QSystemTrayIcon::Information, kTrayMessageMs);
+    } else {
+        ui->SyncLabel->setText(Clock::currentDateTime().toString(QStringLiteral("HH:mm"))
+                               + QStringLiteral(" Uhr - ") + title + QStringLiteral(": ")
+                               + text);
+        // A long notice wraps instead of widening the window.
+        ui->SyncLabel->setWordWrap(true);
+        ui->SyncProgressBar->hide();
+        ui->SyncWidget->show();
+    }
 
     // A trailing separator leaves no sound to play.
     if (parts.size() >= 3 && !parts.at(2).isEmpty()) {

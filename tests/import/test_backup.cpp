@@ -1,6 +1,7 @@
 // Backup and restore through the main window: a backup taken while a worker writes holds
 // every committed row; the restore command unpacks beside the data folder and the next start
-// swaps it in; a broken archive changes nothing.
+// swaps it in; a broken archive changes nothing. The import of a Rovive 2 export ends
+// with a notice that is seen without a system tray too.
 
 #include "core/database.h"
 #include "core/settings.h"
@@ -15,7 +16,10 @@
 #include <QAbstractItemView>
 #include <QDate>
 #include <QDir>
+#include <QLabel>
+#include <QProgressBar>
 #include <QSqlQuery>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -236,6 +240,53 @@ private slots:
         QCOMPARE(QFileInfo::exists(dataDir + QStringLiteral("_old")), !brokenArchive);
         QCOMPARE(MainWindow::pendingRestore(), QString());
         removeSiblings(dataDir);
+    }
+
+    // Without a tray the end of an import is shown in the status panel and kept in the
+    // activity list, for a finished and for a refused import alike.
+    void predecessorImportWithoutTray_data()
+    {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("finished")
+            << QByteArray("<export><Items><Item><Title>Stuhl</Title></Item></Items></export>")
+            << "Import abgeschlossen: Die Daten wurden importiert, bitte das Programm neu starten";
+        QTest::newRow("refused") << QByteArray("<export><Items><Item><Title>Stuhl")
+                                 << "Import abgebrochen: Die Datei ";
+    }
+    void predecessorImportWithoutTray()
+    {
+        QFETCH(QByteArray, xml);
+        QFETCH(QString, notice);
+        if (QSystemTrayIcon::isSystemTrayAvailable())
+            QSKIP("This desktop has a system tray");
+        TestSupport::TestDatabase data(Backend::SQLite);
+        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        data.closeMain();
+        TestSupport::MainWindowFixture fixture(data);
+        MainWindow *window = fixture.window();
+        auto *news = window->findChild<QAbstractItemView *>(QStringLiteral("newslist"));
+        auto *panel = window->findChild<QWidget *>(QStringLiteral("SyncWidget"));
+        auto *label = window->findChild<QLabel *>(QStringLiteral("SyncLabel"));
+        auto *bar = window->findChild<QProgressBar *>(QStringLiteral("SyncProgressBar"));
+        const int shownBefore = news->model()->rowCount();
+
+        const QString path = m_backups->filePath(QStringLiteral("export.xml"));
+        writeFile(path, xml);
+        m_answers->pushFileName(path);
+        window->findChild<QAction *>(QStringLiteral("actionRovive_2_Daten_importieren"))
+            ->trigger();
+        QTRY_COMPARE(news->model()->rowCount(), shownBefore + 1);
+        QTRY_VERIFY(label->text().contains(notice));
+        QVERIFY2(label->text().contains(QStringLiteral(" Uhr - ") + notice),
+                 qPrintable(label->text()));
+        QVERIFY(panel->isVisible());
+        QVERIFY(!bar->isVisible());
+
+        // The next progress brings the bar back.
+        window->updateStatusBar(QStringLiteral("Synchronisieren..."), 10, 2);
+        QVERIFY(panel->isVisible());
+        QVERIFY(bar->isVisible());
     }
 };
 

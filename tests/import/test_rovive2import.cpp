@@ -1,10 +1,13 @@
 // The import of Rovive 2's XML export: folders, accounts, articles with every mapped field and
-// their pictures, read in the file's declared encoding; broken files end with a clear notice.
+// their pictures, read in the file's declared encoding and as Rovive 2 wrote it (bare "&",
+// control characters); accounts matched ignoring letter case; values that are no numbers
+// named. Broken or hostile files end with a clear notice before anything is written.
 
 #include "core/database.h"
 #include "core/statics.h"
 #include "import/rovive2import.h"
 #include "tests/support/fakehttpserver.h"
+#include "tests/support/messagecapture.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
@@ -35,6 +38,21 @@ QByteArray jpeg()
     return bytes;
 }
 
+// An export with one category and one item (filed in it), put together as Rovive 2 wrote
+// it, byte for byte: `category` is the category's text, `item` the item's fields.
+QByteArray smallExport(const QByteArray &category, const QByteArray &item)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<export>\n<categories>\n"
+           "<category><id>7</id><text>" + category + "</text><parentid></parentid></category>\n"
+           "</categories>\n<ItemsTotal>1</ItemsTotal>\n<Items>\n<Item>"
+           "<Title><![CDATA[Stuhl]]></Title><folder><![CDATA[7]]></folder>" + item
+        + "</Item>\n</Items>\n</export>\n";
+}
+
+const QString kDone
+    = QStringLiteral("Import abgeschlossen§§§Die Daten wurden importiert, bitte das Programm "
+                     "neu starten");
+
 const char *const kMappedColumns
     = "ItemSpecifics,BuyItNowPrice,Country,Currency,Description,ListingDuration,ListingType,"
       "Location,LotSize,PayPalEmailAddress,GalleryType,PhotoDisplay,PostalCode,PrimaryCategory,"
@@ -59,16 +77,31 @@ private:
     // Runs the import of `xml` (written in `encoding`); the notification sent.
     QString runImport(const QString &xml, const QByteArray &encoding)
     {
+        return runImportOf(QTextCodec::codecForName(encoding)->fromUnicode(xml));
+    }
+    QString runImportOf(const QByteArray &bytes)
+    {
         const QString path = m_dir->filePath(QStringLiteral("export.xml"));
         QFile file(path);
         file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        file.write(QTextCodec::codecForName(encoding)->fromUnicode(xml));
+        file.write(bytes);
         file.close();
         Rovive2Import import(path);
         QSignalSpy notes(&import, &Rovive2Import::sendNotification);
         QSignalSpy done(&import, &Rovive2Import::finished);
         import.work();
-        return done.size() == 1 ? notes.value(0).value(0).toString() : QStringLiteral("no end");
+        return done.size() == 1 && notes.size() == 1 ? notes.first().first().toString()
+                                                     : QStringLiteral("no end");
+    }
+
+    // Nothing of the export is stored: no folder, account, article or picture row.
+    static QString storedRows(Database *db)
+    {
+        QStringList counts;
+        for (const char *table : { "folders", "accounts", "articles", "articles_images" })
+            counts << QString::number(
+                db->selectCount(QStringLiteral("SELECT * FROM %1").arg(QLatin1String(table))));
+        return counts.join(QLatin1Char(','));
     }
 
 private slots:
@@ -104,6 +137,8 @@ private slots:
         QFile(imageDir + QStringLiteral("vorhanden.jpg")).open(QIODevice::WriteOnly);
         const QString local = m_dir->filePath(QStringLiteral("eigenes Bild.png"));
         QVERIFY(QImage::fromData(jpeg()).save(local));
+        // A real picture, but beside the picture folder, not in it.
+        QVERIFY(QImage::fromData(jpeg()).save(imageDir + QStringLiteral("../draussen.jpg")));
 
         const QString base = m_server->url().toString();
         QString itemA = field("AttrXML", "<ItemSpecifics><NameValueList><Name>Farbe</Name>"
@@ -131,7 +166,7 @@ private slots:
             { "image0", local }, { "image1", "vorhanden.jpg" },
             { "image2", base + "/pic.jpg?size=1" }, { "image3", base + "/missing.jpg" },
             { "image4", base + "/drop.jpg" }, { "image5", base + "/empty.jpg" },
-            { "image6", "/nirgends/fehlt.jpg" },
+            { "image6", "/nirgends/fehlt.jpg" }, { "image7", "../draussen.jpg" },
         };
         for (const auto &pair : plain)
             itemA += field(QLatin1String(pair.first), pair.second);
@@ -154,16 +189,21 @@ private slots:
                              "<parentid>10</parentid></category>\n<category><id>12</id>"
                              "<text>Waisen</text><parentid>99</parentid></category>\n"
                              "</categories>\n<users>\n<user>")
-            + field("username", "shop_1") + field("usertoken", "tök")
+            + field("username", "neu_shop") + field("usertoken", "tök")
             + field("usertokenexpire", "2027-01-01") + QStringLiteral("</user>\n<user>")
-            + field("username", "Shop_1") + QStringLiteral("</user>\n</users>\n")
+            + field("username", "SHOP_1") + QStringLiteral("</user>\n</users>\n")
             + QStringLiteral("<ItemsTotal>3</ItemsTotal>\n<Items>\n<Item>") + itemA
             + QStringLiteral("</Item>\n<Item>") + itemB + QStringLiteral("</Item><Item>") + itemC
             + QStringLiteral("</Item>\n</Items>\n</export>\n");
 
+        // Pictures that fail are counted; values no number column takes are named.
         QCOMPARE(runImport(xml, encoding),
                  QStringLiteral("Import abgeschlossen§§§Die Daten wurden importiert, bitte das "
-                                "Programm neu starten 4 Bilder konnten nicht übernommen werden."));
+                                "Programm neu starten 5 Bilder konnten nicht übernommen werden. "
+                                "3 Werte wurden nicht übernommen, weil sie keine Zahlen sind: "
+                                "„Tasse & Untertasse <neu>“, ListingDuration: „abc“; "
+                                "„Tasse & Untertasse <neu>“, Quantity: „x“; "
+                                "„Tasse & Untertasse <neu>“, StartPrice: „1,234.50“."));
 
         // Folders: an unknown parent puts the folder under "Artikelvorlagen".
         const SqlRows folders = db->select(
@@ -178,7 +218,7 @@ private slots:
                            : row.value("folderparentid").toString());
         QCOMPARE(shape, (QStringList { "Möbel & Co:-10", "Stühle:top", "Waisen:-10" }));
 
-        // Accounts: names match exactly, so "shop_1" is not "Shop_1".
+        // Accounts: "SHOP_1" is the account "Shop_1", so only "neu_shop" is new.
         const SqlRows accounts = db->select(
             QStringLiteral("SELECT id, accountname, token, tokenexp, active FROM accounts "
                            "ORDER BY id"));
@@ -189,7 +229,7 @@ private slots:
                                accounts.at(1).value("token").toString(),
                                accounts.at(1).value("tokenexp").toString(),
                                accounts.at(1).value("active").toString() }),
-                 QStringList({ "shop_1", "tök", "2027-01-01", "1" }));
+                 QStringList({ "neu_shop", "tök", "2027-01-01", "1" }));
 
         const SqlRows articles
             = db->select(QStringLiteral("SELECT id, Folder, Account, ImageThumb FROM articles "
@@ -199,7 +239,8 @@ private slots:
         const int a = articles.at(0).value("id").toInt();
         const int b = articles.at(1).value("id").toInt();
         QCOMPARE(articles.at(0).value("Folder").toInt(), folders.at(1).value("id").toInt());
-        QCOMPARE(articles.at(0).value("Account").toInt(), newAccount);
+        QVERIFY(newAccount != existingAccount);
+        QCOMPARE(articles.at(0).value("Account").toInt(), existingAccount);
         QCOMPARE(TestSupport::values(db, a, QLatin1String(kMappedColumns)),
                  QStringLiteral(
                      "<NameValueList><Name>Farbe</Name><Value>Grün</Value></NameValueList>|1234.5|"
@@ -242,23 +283,261 @@ private slots:
 
     void brokenExport_data()
     {
-        QTest::addColumn<QString>("xml");
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<int>("line");
+        QTest::addColumn<QString>("reason");
         QTest::newRow("category without end tag")
-            << "<export><categories><category><id>1</id><text>x</text></categories><Items><Item>"
-               "<Title>a</Title></Item></Items></export>";
+            << QByteArray("<export><categories><category><id>1</id><text>x</text></categories>"
+                          "<Items><Item><Title>a</Title></Item></Items></export>")
+            << 1 << QString();
         QTest::newRow("user without end tag")
-            << "<export><users><user><username>u</username></users></export>";
+            << QByteArray("<export><users><user><username>u</username></users></export>") << 1
+            << QString();
         QTest::newRow("cut off inside an item")
-            << "<export><Items><Item><Title><![CDATA[halb";
+            << QByteArray("<export><Items><Item><Title><![CDATA[halb") << 1
+            << QStringLiteral("die Datei endet, bevor der Export vollständig ist");
+        // Folders, an account and a whole item come before the cut: none of them is stored.
+        QByteArray half = smallExport("Möbel", "<Description><![CDATA[Zeile 1\nZeile 2]]>"
+                                               "</Description><username><![CDATA[neu]]>"
+                                               "</username>");
+        half.replace("<ItemsTotal>", "<users><user><username><![CDATA[neu]]></username></user>"
+                                     "</users>\n<ItemsTotal>");
+        half.truncate(half.indexOf("</Items>"));
+        half += "<Item><Title><![CDATA[Tisch]]></Title>\n<Description><![CDATA[Zeile 1\nZei";
+        QTest::newRow("cut off in the middle")
+            << half << 12 << QStringLiteral("die Datei endet, bevor der Export vollständig ist");
+        QTest::newRow("not XML at all")
+            << QByteArray("Titel;Preis\nStuhl;12,50\n") << 1 << QString();
+        QTest::newRow("unknown encoding")
+            << QByteArray("<?xml version=\"1.0\" encoding=\"X-UNBEKANNT\"?>\n<export/>") << 1
+            << QStringLiteral("die Zeichenkodierung X-UNBEKANNT ist unbekannt");
+        QTest::newRow("no UTF-8")
+            << smallExport("M\xf6" "bel", QByteArray()) << 4
+            << QStringLiteral("die Datei enthält Bytes, die in ihrer Zeichenkodierung keine "
+                              "Zeichen sind");
     }
     void brokenExport()
     {
-        QFETCH(QString, xml);
+        QFETCH(QByteArray, xml);
+        QFETCH(int, line);
+        QFETCH(QString, reason);
         APP_TEST_DATABASE(data);
-        const QString note = runImport(xml, "UTF-8");
-        QVERIFY2(note.startsWith(QStringLiteral("Import abgebrochen§§§Die Datei ")), qPrintable(note));
-        QVERIFY2(note.contains(QStringLiteral("keine gültige Exportdatei")), qPrintable(note));
-        QCOMPARE(data.db()->selectCount(QStringLiteral("SELECT id FROM articles")), 0);
+        const QString note = runImportOf(xml);
+        const QString path = m_dir->filePath(QStringLiteral("export.xml"));
+        const QString start = QStringLiteral("Import abgebrochen§§§Die Datei %1 ist ab Zeile %2 "
+                                             "keine gültige Exportdatei (")
+                                  .arg(path)
+                                  .arg(line);
+        QVERIFY2(note.startsWith(start), qPrintable(note));
+        QVERIFY2(note.endsWith(QStringLiteral("). Es wurde nichts importiert.")),
+                 qPrintable(note));
+        if (!reason.isEmpty())
+            QCOMPARE(note.mid(start.size()).section(QLatin1Char(')'), 0, 0), reason);
+        QCOMPARE(storedRows(data.db()), QStringLiteral("0,0,0,0"));
+    }
+
+    // Rovive 2 wrote names and descriptions without escaping them.
+    void strayCharacters_data()
+    {
+        QTest::addColumn<QByteArray>("category");
+        QTest::addColumn<QByteArray>("description");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("bare & in a category name")
+            << QByteArray("Haus & Garten") << QByteArray("<![CDATA[Text]]>")
+            << "Haus & Garten" << "Text" << "read 1 bare \"&\" as text, dropped 0";
+        QTest::newRow("& that only looks like a reference")
+            << QByteArray("A&B;C &nbsp; &# &#xZZ; &amp") << QByteArray("Tom & Jerry")
+            << "A&B;C &nbsp; &# &#xZZ; &amp" << "Tom & Jerry"
+            << "read 6 bare \"&\" as text, dropped 0";
+        QTest::newRow("references are read")
+            << QByteArray("A &amp; B &lt;&gt;&quot;&apos; &#228;&#xE4;&#x1F600;")
+            << QByteArray("<![CDATA[Tom & Jerry &amp;]]>")
+            << QString::fromUtf8("A & B <>\"' ää\xF0\x9F\x98\x80") << "Tom & Jerry &amp;"
+            << QString();
+        QTest::newRow("forbidden characters, also as references")
+            << QByteArray("a&#1;b&#x1F;c\x08")
+            << QByteArray("<![CDATA[Zeile\x01 eins\x0b\n\tzwei\x1f\x7f]]>&#0;")
+            << "abc" << "Zeile eins\n\tzwei\x7f" << "read 0 bare \"&\" as text, dropped 7";
+    }
+    void strayCharacters()
+    {
+        QFETCH(QByteArray, category);
+        QFETCH(QByteArray, description);
+        QFETCH(QString, folder);
+        QFETCH(QString, stored);
+        QFETCH(QString, logged);
+        APP_TEST_DATABASE(data);
+        TestSupport::MessageCapture log({ QStringLiteral("app") });
+        QCOMPARE(runImportOf(smallExport(category,
+                                         "<Description>" + description + "</Description>")),
+                 kDone);
+        const SqlRows folders = data.db()->select(QStringLiteral("SELECT id, foldername FROM folders"));
+        QCOMPARE(folders.size(), 1);
+        QCOMPARE(folders.first().value(QStringLiteral("foldername")).toString(), folder);
+        const SqlRows articles
+            = data.db()->select(QStringLiteral("SELECT Folder, Description FROM articles"));
+        QCOMPARE(articles.size(), 1);
+        QCOMPARE(articles.first().value(QStringLiteral("Folder")),
+                 folders.first().value(QStringLiteral("id")));
+        QCOMPARE(articles.first().value(QStringLiteral("Description")).toString(), stored);
+        QCOMPARE(log.count(QStringLiteral("characters that XML does not allow")),
+                 logged.isEmpty() ? 0 : 1);
+        if (!logged.isEmpty())
+            QCOMPARE(log.count(logged), 1);
+    }
+
+    // A user name is an existing account when it is equal to its name ignoring letter case.
+    void accountMatching_data()
+    {
+        QTest::addColumn<QStringList>("accounts");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<int>("match"); // index into `accounts`, -1: a new account is made
+        QTest::newRow("upper case of lower case")
+            << QStringList { "moebel_mueller" } << "MOEBEL_MUELLER" << 0;
+        QTest::newRow("upper case of mixed case")
+            << QStringList { "Sammlerstube" } << "SAMMLERSTUBE" << 0;
+        QTest::newRow("umlauts") << QStringList { "möbelhaus" } << "MÖBELHAUS" << 0;
+        QTest::newRow("first of two") << QStringList { "x", "Shop", "SHOP" } << "shop" << 1;
+        QTest::newRow("underscore is no wildcard") << QStringList { "shopX1" } << "shop_1" << -1;
+        QTest::newRow("percent is no wildcard") << QStringList { "abc", "a" } << "a%" << -1;
+    }
+    void accountMatching()
+    {
+        QFETCH(QStringList, accounts);
+        QFETCH(QString, user);
+        QFETCH(int, match);
+        APP_TEST_DATABASE(data);
+        QList<int> ids;
+        for (const QString &name : accounts)
+            ids << data.db()->insertSqlClean({ { "accountname", name } },
+                                             QStringLiteral("accounts"));
+        QByteArray xml = smallExport("Möbel", "<username><![CDATA[" + user.toUtf8()
+                                                  + "]]></username>");
+        xml.replace("<ItemsTotal>", "<users><user><username><![CDATA[" + user.toUtf8()
+                                        + "]]></username><usertoken><![CDATA[t]]></usertoken>"
+                                          "</user></users>\n<ItemsTotal>");
+        QCOMPARE(runImportOf(xml), kDone);
+
+        const SqlRows made = data.db()->select(
+            QStringLiteral("SELECT id, accountname FROM accounts WHERE id > %1")
+                .arg(ids.last()));
+        const SqlRows article = data.db()->select(QStringLiteral("SELECT Account FROM articles"));
+        QCOMPARE(article.size(), 1);
+        if (match >= 0) {
+            QCOMPARE(made.size(), 0);
+            QCOMPARE(article.first().value(QStringLiteral("Account")).toInt(), ids.at(match));
+        } else {
+            QCOMPARE(made.size(), 1);
+            QCOMPARE(made.first().value(QStringLiteral("accountname")).toString(), user);
+            QCOMPARE(article.first().value(QStringLiteral("Account")),
+                     made.first().value(QStringLiteral("id")));
+        }
+    }
+
+    // Number fields that are no numbers keep the column's default and are named at the end.
+    void rejectedValues_data()
+    {
+        QTest::addColumn<QStringList>("items"); // title, then tag=value pairs, by "|"
+        QTest::addColumn<QString>("named");
+        QTest::newRow("one value")
+            << QStringList { "Stuhl|StartPrice=abc|Quantity=2" }
+            << "1 Wert wurde nicht übernommen, weil er keine Zahl ist: „Stuhl“, StartPrice: "
+               "„abc“.";
+        QTest::newRow("the first three of five")
+            << QStringList { "Stuhl|StartPrice=abc|Quantity=zwei", "Tisch|BuyItNowPrice=1,234.50",
+                             "Bank|LotSize=viele|ship1kosten=12,3,4" }
+            << "5 Werte wurden nicht übernommen, weil sie keine Zahlen sind: „Stuhl“, Quantity: "
+               "„zwei“; „Stuhl“, StartPrice: „abc“; „Tisch“, BuyItNowPrice: „1,234.50“; ….";
+        QTest::newRow("a long value is shortened")
+            << QStringList { "Lampe|Quantity=" + QString(50, QLatin1Char('z')) }
+            << "1 Wert wurde nicht übernommen, weil er keine Zahl ist: „Lampe“, Quantity: „"
+                + QString(39, QLatin1Char('z')) + "…“.";
+    }
+    void rejectedValues()
+    {
+        QFETCH(QStringList, items);
+        QFETCH(QString, named);
+        APP_TEST_DATABASE(data);
+        const int plain = data.db()->insertSqlClean({ { "Title", "leer" } },
+                                                    QStringLiteral("articles"));
+        QString xml = QStringLiteral("<export><ItemsTotal>%1</ItemsTotal><Items>")
+                          .arg(items.size());
+        for (const QString &item : items) {
+            const QStringList parts = item.split(QLatin1Char('|'));
+            xml += QStringLiteral("<Item>") + field(QStringLiteral("Title"), parts.first());
+            for (const QString &pair : parts.mid(1))
+                xml += field(pair.section(QLatin1Char('='), 0, 0),
+                             pair.section(QLatin1Char('='), 1));
+            xml += QStringLiteral("</Item>");
+        }
+        xml += QStringLiteral("</Items></export>");
+        QCOMPARE(runImport(xml, "UTF-8"), kDone + QLatin1Char(' ') + named);
+
+        const QString columns = QStringLiteral(
+            "StartPrice,BuyItNowPrice,LotSize,ShippingService_1_Cost");
+        const SqlRows rows = data.db()->select(
+            QStringLiteral("SELECT id, Title, Quantity FROM articles WHERE id <> %1 ORDER BY id")
+                .arg(plain));
+        QCOMPARE(rows.size(), items.size());
+        for (const auto &row : rows) {
+            const int id = row.value(QStringLiteral("id")).toInt();
+            QCOMPARE(TestSupport::values(data.db(), id, columns),
+                     TestSupport::values(data.db(), plain, columns));
+        }
+        // A number next to them is taken.
+        if (items.first().contains(QLatin1String("Quantity=2")))
+            QCOMPARE(rows.first().value(QStringLiteral("Quantity")).toString(),
+                     QStringLiteral("2"));
+    }
+
+    // Exports no program writes end with a reason, never with a crash; generated here.
+    void hostileExport_data()
+    {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<int>("line");
+        QTest::addColumn<QString>("reason");
+        const QString deep = QStringLiteral("die Elemente sind tiefer als 256 Ebenen ineinander "
+                                            "verschachtelt, so tief ist keine Exportdatei");
+        const QString large = QStringLiteral("ein Element ist länger als 64 MB, so große "
+                                             "Einträge enthält keine Exportdatei");
+        const int nested = 100000;
+        QTest::newRow("100,000 nested elements")
+            << "<export><Items><Item><Description>" + QByteArray("<a>").repeated(nested)
+                + QByteArray("</a>").repeated(nested) + "</Description></Item></Items></export>"
+            << 1 << deep;
+        QTest::newRow("257 levels")
+            << QByteArray("<a>").repeated(257) + QByteArray("</a>").repeated(257) << 1 << deep;
+        const qint64 limit = Rovive2Import::kMaxElementChars;
+        // Refused while it is read, before the XML reader holds all of it: the notice names
+        // the line where it begins.
+        QTest::newRow("one element of 64 MB")
+            << "<export>\n<Items><Item>\n<Description><![CDATA[" + QByteArray(int(limit / 2), 'x')
+                + "\n" + QByteArray(int(limit / 2), 'x')
+                + "]]></Description></Item></Items></export>"
+            << 3 << large;
+        QTest::newRow("64 MB in two parts")
+            << "<export><Items><Item><Description><p>" + QByteArray(int(limit / 2), 'x')
+                + "</p><p>" + QByteArray(int(limit / 2) + 1, 'y')
+                + "</p></Description></Item></Items></export>"
+            << 1 << large;
+    }
+    void hostileExport()
+    {
+        QFETCH(QByteArray, xml);
+        QFETCH(int, line);
+        QFETCH(QString, reason);
+        APP_TEST_DATABASE(data);
+        const QString note = runImportOf(xml);
+        xml.clear();
+        QCOMPARE(note,
+                 QStringLiteral("Import abgebrochen§§§Die Datei %1 ist ab Zeile %2 keine gültige "
+                                "Exportdatei (%3). Es wurde nichts importiert.")
+                     .arg(m_dir->filePath(QStringLiteral("export.xml")))
+                     .arg(line)
+                     .arg(reason));
+        QCOMPARE(storedRows(data.db()), QStringLiteral("0,0,0,0"));
     }
 };
 
