@@ -128,7 +128,9 @@ void TestTradingTransport::hostileRepliesAreRefused_data()
     const QByteArray start = "<?xml version=\"1.0\"?><VerifyAddItemResponse xmlns=\"urn:ebay:"
                              "apis:eBLBaseComponents\"><Ack>Success</Ack><Fees>";
     QTest::newRow("1,000,000 nested elements")
-        << start + QByteArray("<Fee>").repeated(1000000) << false
+        << start + QByteArray("<Fee>").repeated(1000000) + QByteArray("</Fee>").repeated(1000000)
+            + "</Fees></VerifyAddItemResponse>"
+        << false
         << "Die Antwort von eBay wurde nicht gelesen: Die Elemente sind tiefer als 256 Ebenen "
            "verschachtelt.";
     QTest::newRow("over the reply limit")
