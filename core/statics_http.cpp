@@ -64,9 +64,8 @@ QString germanFailure(const BlockingRequest::Result &result)
         return tr("Die Antwort des Servers ist größer als %1 und wurde nicht gelesen.")
             .arg(sizeText(BlockingRequest::replyLimit()));
     if (result.error == QNetworkReply::InsecureRedirectError)
-        return tr("Der Server hat die Anfrage an eine andere Adresse umgeleitet (%1). Sie "
-                  "wurde nicht dorthin gesendet, weil sie Daten enthält, die nur für diesen "
-                  "Server bestimmt sind.")
+        return tr("Der Server hat die Anfrage an eine andere Adresse umgeleitet (%1); sie "
+                  "wurde nicht dorthin gesendet.")
             .arg(BlockingRequest::loggableUrl(result.redirectTarget));
     if (result.error == QNetworkReply::TooManyRedirectsError)
         return tr("Der Server hat die Anfrage zu oft umgeleitet.");

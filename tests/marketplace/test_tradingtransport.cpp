@@ -81,9 +81,8 @@ void TestTradingTransport::tokenGoesNowhereElse_data()
     const QString marketplace = "Die Anfrage an eBay wurde an eine andere Adresse umgeleitet (%1) "
                                 "und nicht dorthin gesendet.";
     const QString makers = "Der Startzeitserver ist nicht erreichbar. Der Server hat die Anfrage "
-                           "an eine andere Adresse umgeleitet (%1). Sie wurde nicht dorthin "
-                           "gesendet, weil sie Daten enthält, die nur für diesen Server "
-                           "bestimmt sind.";
+                           "an eine andere Adresse umgeleitet (%1); sie wurde nicht dorthin "
+                           "gesendet.";
     QTest::newRow("Trading API, 307") << "verify" << 307 << marketplace;
     QTest::newRow("Trading API, 308") << "verify" << 308 << marketplace;
     QTest::newRow("seller profiles, 307") << "profiles" << 307 << marketplace;
