@@ -206,8 +206,8 @@ BlockingRequest::Result sendOnce(QNetworkAccessManager *manager, const Hop &hop,
         result.tooLarge = true;
         result.error = QNetworkReply::UnknownContentError;
         result.errorString = QStringLiteral("the reply is larger than %1 bytes").arg(maxBytes);
-        qCDebug(lcNet).noquote() << "HTTP" << hop.verb << shownUrl << "-> given up:"
-                                 << result.errorString;
+        qCDebug(lcNet).noquote() << "HTTP" << hop.verb << shownUrl
+                                 << "-> given up:" << result.errorString;
         return result;
     }
     if (result.timedOut) {
@@ -308,8 +308,7 @@ bool BlockingRequest::sameOrigin(const QUrl &a, const QUrl &b)
     const int defaultPort = scheme == QLatin1String("https") ? 443
         : scheme == QLatin1String("http")                    ? 80
                                                              : -1;
-    return scheme == b.scheme().toLower()
-        && a.host().compare(b.host(), Qt::CaseInsensitive) == 0
+    return scheme == b.scheme().toLower() && a.host().compare(b.host(), Qt::CaseInsensitive) == 0
         && a.port(defaultPort) == b.port(defaultPort);
 }
 

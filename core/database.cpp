@@ -189,8 +189,8 @@ void protectDataFiles(const QString &folder, bool report)
          { database, database + QStringLiteral("-wal"), database + QStringLiteral("-shm"),
            database + QStringLiteral("-journal"), folder + QStringLiteral("mysql.setup") }) {
         if (Statics::revokeOthersAccess(path) && report)
-            qCInfo(lcDb).noquote() << "The file" << path
-                                   << "was open to other users; now it is its owner's alone";
+            qCInfo(lcDb).noquote()
+                << "The file" << path << "was open to other users; now it is its owner's alone";
     }
 }
 
@@ -571,8 +571,8 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
             continue;
         }
         lastErrorText = error.text();
-        qCWarning(lcDb).noquote()
-            << Logging::sqlFailure(QLatin1String(failurePrefix), lastErrorText, sql);
+        qCWarning(lcDb).noquote() << Logging::sqlFailure(QLatin1String(failurePrefix),
+                                                         lastErrorText, sql);
         if (connection.connectionName() == m_db.connectionName() && isWriteStatement(sql))
             emit WriteFailures::instance()->failed(m_connectionName, lastErrorText);
         return false;

@@ -212,7 +212,9 @@ bool Statics::revokeOthersAccess(const QString &path)
         return false;
     // The "user" flags say what this process may do; on the file system they are the
     // owner's, so only the owner's own are passed on.
-    return QFile::setPermissions(path, current & (kOwnerAll & ~(QFileDevice::ReadUser
-                                                    | QFileDevice::WriteUser
-                                                    | QFileDevice::ExeUser)));
+    return QFile::setPermissions(
+        path,
+        current
+            & (kOwnerAll
+               & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser)));
 }

@@ -289,8 +289,8 @@ MarketplaceReply TradingTransport::exchange(const QString &what, const QUrl &url
                                 .arg(result.errorString);
         else
             reply.failure = tr("Unverständliche Antwort von eBay (%1).").arg(what);
-        qCWarning(lcNet).noquote() << what << "failed:" << reply.failure
-                                   << (refused ? QString() : parseError);
+        qCWarning(lcNet).noquote()
+            << what << "failed:" << reply.failure << (refused ? QString() : parseError);
         return reply;
     }
 

@@ -102,9 +102,9 @@ void TestDataPrivacy::startOnNewFolder()
         QVERIFY(db.isOpen());
         db.setOption("Probe", "1");
         const QString file = folder + Database::getDatabaseName();
-        QCOMPARE(QStringList({ mode(folder), mode(file), mode(file + "-wal"),
-                               mode(file + "-shm") }),
-                 QStringList({ "700", "600", "600", "600" }));
+        QCOMPARE(
+            QStringList({ mode(folder), mode(file), mode(file + "-wal"), mode(file + "-shm") }),
+            QStringList({ "700", "600", "600", "600" }));
     }
     QCOMPARE(log.count("was open to other users"), 0);
 }
@@ -115,7 +115,9 @@ void TestDataPrivacy::startClosesWhatWasOpen()
     const QString folder = m_base->filePath("alt/");
     const QString file = folder + Database::getDatabaseName();
     QVERIFY(QDir().mkpath(folder));
-    { Database(folder, nullptr).setOption("Probe", "1"); }
+    {
+        Database(folder, nullptr).setOption("Probe", "1");
+    }
     TestSupport::clearDatabaseProperties();
     QVERIFY(QFile::setPermissions(folder, kOpenFolder));
     QVERIFY(QFile::setPermissions(file, kOpenFile));
@@ -142,8 +144,8 @@ void TestDataPrivacy::windowStartKeepsItsFilesPrivate()
     std::unique_ptr<MainWindow> window = TestSupport::startMainWindow(folder);
     QVERIFY(window);
     const QString file = folder + Database::getDatabaseName();
-    const QStringList modes = { mode(folder), mode(file), mode(file + "-wal"),
-                                mode(file + "-shm"), mode(dailyLog(folder)) };
+    const QStringList modes = { mode(folder), mode(file), mode(file + "-wal"), mode(file + "-shm"),
+                                mode(dailyLog(folder)) };
     const QString logged = MessageLog::currentPath();
     window->close();
     window.reset();

@@ -343,8 +343,7 @@ void TestHttp::oversizedRepliesAreNotRead_data()
         = QStringLiteral("Die Antwort des Servers ist größer als 64 KB und wurde nicht gelesen.");
     QTest::newRow("within the limit") << FakeReply::ok(big.left(60 * 1024)) << QString();
     QTest::newRow("over the limit") << FakeReply::ok(big) << tooLarge;
-    QTest::newRow("sent without length")
-        << FakeReply::ok(big).withoutLength() << tooLarge;
+    QTest::newRow("sent without length") << FakeReply::ok(big).withoutLength() << tooLarge;
     QTest::newRow("packed small, unpacked over the limit")
         << FakeReply::ok(big).gzipped()
         << QStringLiteral("Die Antwort des Servers ließ sich nicht entpacken.");
@@ -360,7 +359,8 @@ void TestHttp::oversizedRepliesAreNotRead()
     TestSupport::MessageCapture log({ QStringLiteral("app.net") });
 
     QString said = "vorher";
-    const QString answer = Statics::HttpGet(m_server->url("/gross").toString(), QString(), {}, &said);
+    const QString answer
+        = Statics::HttpGet(m_server->url("/gross").toString(), QString(), {}, &said);
 
     QCOMPARE(said, failure);
     QCOMPARE(answer.size(), failure.isEmpty() ? 60 * 1024 : 0);
@@ -388,9 +388,12 @@ void TestHttp::makersServerOnlyOverTls_data()
     QTest::newRow("https") << "https://zerire.example/basis"
                            << "https://zerire.example/basis/listing.php";
     QTest::newRow("http") << "http://zerire.example" << QString();
-    QTest::newRow("loopback") << "http://127.0.0.1:8080" << "http://127.0.0.1:8080/listing.php";
-    QTest::newRow("localhost") << "http://localhost:8080" << "http://localhost:8080/listing.php";
-    QTest::newRow("loopback v6") << "http://[::1]:8080" << "http://[::1]:8080/listing.php";
+    QTest::newRow("loopback") << "http://127.0.0.1:8080"
+                              << "http://127.0.0.1:8080/listing.php";
+    QTest::newRow("localhost") << "http://localhost:8080"
+                               << "http://localhost:8080/listing.php";
+    QTest::newRow("loopback v6") << "http://[::1]:8080"
+                                 << "http://[::1]:8080/listing.php";
     QTest::newRow("named like loopback") << "http://127.0.0.1.zerire.example" << QString();
     QTest::newRow("other scheme") << "ftp://127.0.0.1" << QString();
     QTest::newRow("no host") << "https:///listing" << QString();

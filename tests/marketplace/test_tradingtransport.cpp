@@ -28,8 +28,12 @@ QByteArray reply(const QString &call, const QString &payload = QString())
 
 QMap<QString, QVariant> article()
 {
-    return { { "Title", "Armbanduhr" }, { "Site", "77" },  { "ListingType", "FixedPriceItem" },
-             { "StartPrice", "19.99" },  { "Quantity", "1" }, { "accountname", "händler_1" },
+    return { { "Title", "Armbanduhr" },
+             { "Site", "77" },
+             { "ListingType", "FixedPriceItem" },
+             { "StartPrice", "19.99" },
+             { "Quantity", "1" },
+             { "accountname", "händler_1" },
              { "Planned", "2026-12-24 18:00:00" } };
 }
 

@@ -44,9 +44,8 @@ void TestXmlNode::limits_data()
         << "<Item><Description>" + kilobyte.left(1000) + "<![CDATA[" + kilobyte.left(23)
             + "]]>&amp;&amp;</Description></Item>"
         << 1024 << 0 << F::TooLarge << "Das Element \"Description\" ist größer als 1 KB.";
-    QTest::newRow("document over its limit")
-        << "<Item>" + kilobyte + "</Item>" << 0 << 1024 << F::TooLarge
-        << "Das Dokument ist größer als 1 KB.";
+    QTest::newRow("document over its limit") << "<Item>" + kilobyte + "</Item>" << 0 << 1024
+                                             << F::TooLarge << "Das Dokument ist größer als 1 KB.";
     QTest::newRow("not XML") << QByteArray("<a><b></a>") << 0 << 0 << F::NotXml << QString();
 }
 
