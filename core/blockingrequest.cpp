@@ -1,6 +1,8 @@
 #include "core/blockingrequest.h"
 
 #include <algorithm>
+#include <atomic>
+#include <climits>
 #include <memory>
 
 #include <QElapsedTimer>
@@ -87,8 +89,9 @@ bool isHttpUrl(const QUrl &url)
 }
 
 // Unpacks the body according to Content-Encoding (codings are undone last first). An
-// unknown coding leaves the body as it is. False when a packed body is corrupt.
-bool decodeBody(const QByteArray &contentEncoding, QByteArray *body)
+// unknown coding leaves the body as it is. False when a packed body is corrupt or unpacks
+// to more than `maxBytes`.
+bool decodeBody(const QByteArray &contentEncoding, QByteArray *body, int maxBytes)
 {
     const QList<QByteArray> codings = contentEncoding.toLower().split(',');
     for (int i = codings.size() - 1; i >= 0; --i) {
@@ -98,7 +101,7 @@ bool decodeBody(const QByteArray &contentEncoding, QByteArray *body)
         if (coding != "gzip" && coding != "x-gzip" && coding != "deflate")
             return true;
         bool ok = false;
-        *body = Gzip::inflate(*body, &ok);
+        *body = Gzip::inflate(*body, &ok, maxBytes);
         if (!ok)
             return false;
     }
@@ -113,9 +116,13 @@ struct Hop
     QByteArray body;
 };
 
-// Sends one request on `manager` and waits at most `timeoutMs` for it (no redirects).
+constexpr qint64 kDefaultReplyLimit = qint64(256) * 1024 * 1024;
+std::atomic<qint64> g_replyLimit { kDefaultReplyLimit };
+
+// Sends one request on `manager` and waits at most `timeoutMs` for it (no redirects). The
+// body is taken as it arrives, and the request given up once it grows beyond `maxBytes`.
 BlockingRequest::Result sendOnce(QNetworkAccessManager *manager, const Hop &hop, int timeoutMs,
-                                 const QList<QByteArray> &masked)
+                                 qint64 maxBytes, const QList<QByteArray> &masked)
 {
     BlockingRequest::Result result;
     result.url = hop.url;
@@ -133,6 +140,10 @@ BlockingRequest::Result sendOnce(QNetworkAccessManager *manager, const Hop &hop,
 
     QElapsedTimer clock;
     clock.start();
+    // Before the reply: it may still signal while it goes.
+    QEventLoop loop;
+    QByteArray body;
+    bool tooLarge = false;
     QNetworkReply *started = nullptr;
     if (hop.verb == "GET" && hop.body.isEmpty())
         started = manager->get(networkRequest);
@@ -153,8 +164,23 @@ BlockingRequest::Result sendOnce(QNetworkAccessManager *manager, const Hop &hop,
                                  << "TLS error for" << shownUrl << ":" << error.errorString();
                      });
 
+    QNetworkReply *const current = reply.get();
+    auto overLimit = [&body, &tooLarge, &loop, maxBytes, current]() {
+        const qint64 announced = current->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+        if (announced > maxBytes || body.size() + current->bytesAvailable() > maxBytes) {
+            tooLarge = true;
+            loop.quit();
+            return true;
+        }
+        return false;
+    };
+    QObject::connect(current, &QNetworkReply::metaDataChanged, &loop, overLimit);
+    QObject::connect(current, &QNetworkReply::readyRead, &loop, [&body, current, overLimit]() {
+        if (!overLimit())
+            body += current->readAll();
+    });
+
     if (!reply->isFinished()) {
-        QEventLoop loop;
         QTimer timer;
         timer.setSingleShot(true);
         QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
@@ -162,8 +188,13 @@ BlockingRequest::Result sendOnce(QNetworkAccessManager *manager, const Hop &hop,
         timer.start(qMax(1, timeoutMs));
         loop.exec();
     }
+    if (!tooLarge && !overLimit())
+        body += reply->readAll();
 
-    if (!reply->isFinished()) {
+    if (tooLarge) {
+        reply->disconnect(&loop);
+        reply->abort();
+    } else if (!reply->isFinished()) {
         result.timedOut = true;
         // Aborting emits finished(); nothing listens to it any more.
         reply->abort();
@@ -171,6 +202,14 @@ BlockingRequest::Result sendOnce(QNetworkAccessManager *manager, const Hop &hop,
 
     result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     result.headers = reply->rawHeaderPairs();
+    if (tooLarge) {
+        result.tooLarge = true;
+        result.error = QNetworkReply::UnknownContentError;
+        result.errorString = QStringLiteral("the reply is larger than %1 bytes").arg(maxBytes);
+        qCDebug(lcNet).noquote() << "HTTP" << hop.verb << shownUrl
+                                 << "-> given up:" << result.errorString;
+        return result;
+    }
     if (result.timedOut) {
         result.error = QNetworkReply::TimeoutError;
         result.errorString = QStringLiteral("no answer in time");
@@ -181,7 +220,7 @@ BlockingRequest::Result sendOnce(QNetworkAccessManager *manager, const Hop &hop,
 
     result.error = reply->error();
     result.errorString = result.error == QNetworkReply::NoError ? QString() : reply->errorString();
-    result.body = reply->readAll();
+    result.body = std::move(body);
 
     const QByteArray location = result.header(QByteArrayLiteral("Location")).trimmed();
     if (result.httpStatus >= 300 && result.httpStatus <= 399 && !location.isEmpty())
@@ -189,7 +228,8 @@ BlockingRequest::Result sendOnce(QNetworkAccessManager *manager, const Hop &hop,
             = hop.url.resolved(QUrl(QString::fromUtf8(location), QUrl::TolerantMode));
 
     const QByteArray encoding = result.header(QByteArrayLiteral("Content-Encoding"));
-    if (!encoding.isEmpty() && !result.body.isEmpty() && !decodeBody(encoding, &result.body)) {
+    if (!encoding.isEmpty() && !result.body.isEmpty()
+        && !decodeBody(encoding, &result.body, int(qMin<qint64>(maxBytes, INT_MAX)))) {
         result.body.clear();
         if (result.error == QNetworkReply::NoError) {
             result.error = QNetworkReply::UnknownContentError;
@@ -252,6 +292,26 @@ BlockingRequest::Result BlockingRequest::send(const QByteArray &verb, const QUrl
     return send(request);
 }
 
+qint64 BlockingRequest::replyLimit()
+{
+    return g_replyLimit.load();
+}
+
+void BlockingRequest::setReplyLimit(qint64 bytes)
+{
+    g_replyLimit.store(bytes > 0 ? bytes : kDefaultReplyLimit);
+}
+
+bool BlockingRequest::sameOrigin(const QUrl &a, const QUrl &b)
+{
+    const QString scheme = a.scheme().toLower();
+    const int defaultPort = scheme == QLatin1String("https") ? 443
+        : scheme == QLatin1String("http")                    ? 80
+                                                             : -1;
+    return scheme == b.scheme().toLower() && a.host().compare(b.host(), Qt::CaseInsensitive) == 0
+        && a.port(defaultPort) == b.port(defaultPort);
+}
+
 bool BlockingRequest::isAllowedRedirect(const QUrl &from, const QUrl &to)
 {
     if (!to.isValid() || !isHttpUrl(to) || to.host().isEmpty())
@@ -296,9 +356,10 @@ BlockingRequest::Result BlockingRequest::send(const Request &request)
     QElapsedTimer clock;
     clock.start();
     const int timeoutMs = qMax(1, request.timeoutMs);
+    const qint64 maxBytes = request.maxReplyBytes > 0 ? request.maxReplyBytes : replyLimit();
     for (int redirects = 0;; ++redirects) {
         const int left = qMax(1, timeoutMs - static_cast<int>(clock.elapsed()));
-        Result result = sendOnce(manager, hop, left, request.maskedHeaders);
+        Result result = sendOnce(manager, hop, left, maxBytes, request.maskedHeaders);
         if (result.timedOut)
             result.errorString = QStringLiteral("no answer within %1 ms").arg(timeoutMs);
         if (!request.followRedirects || result.timedOut || !result.isRedirect())
@@ -312,7 +373,8 @@ BlockingRequest::Result BlockingRequest::send(const Request &request)
             result.errorString = QStringLiteral("more than %1 redirects").arg(request.maxRedirects);
             return result;
         }
-        if (!isAllowedRedirect(hop.url, target)) {
+        if (!isAllowedRedirect(hop.url, target)
+            || (request.carriesSecrets && !sameOrigin(request.url, target))) {
             result.error = QNetworkReply::InsecureRedirectError;
             result.errorString
                 = QStringLiteral("refused redirect to \"%1\"").arg(loggableUrl(target));

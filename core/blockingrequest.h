@@ -43,6 +43,14 @@ public:
         // all hops together.
         bool followRedirects = false;
         int maxRedirects = 5;
+        // The request carries a token, a password or developer keys (in its body or its
+        // headers): it goes nowhere but to the origin (scheme, host and port) it was
+        // addressed to. A redirect elsewhere is not followed but refused
+        // (InsecureRedirectError, Result::redirectTarget names it).
+        bool carriesSecrets = false;
+        // Largest body accepted, packed as it arrives and unpacked; a larger one is not
+        // read on (Result::tooLarge). 0: replyLimit().
+        qint64 maxReplyBytes = 0;
         // Names of further headers whose values must never be logged (on top of the
         // built-in ones: authorisation, cookies, the marketplace's developer-key and token
         // headers, and any name containing "token", "password", "secret" or "auth").
@@ -59,10 +67,14 @@ public:
         // Qt's error for the reply; HTTP error statuses (4xx, 5xx) map to Qt's content and
         // server errors. TimeoutError after a time-out, UnknownContentError when a packed
         // body could not be unpacked, ProtocolUnknownError for an unusable URL,
-        // TooManyRedirectsError and InsecureRedirectError when following redirects.
+        // TooManyRedirectsError and InsecureRedirectError when following redirects (also
+        // for a redirect away from a request that carries secrets), UnknownContentError
+        // for a body over the limit (tooLarge).
         QNetworkReply::NetworkError error = QNetworkReply::NoError;
         QString errorString;
         bool timedOut = false;
+        // The body was larger than the request's limit; nothing of it is kept.
+        bool tooLarge = false;
         // The reply headers as received.
         QList<Header> headers;
         // The body, unpacked; empty after a time-out.
@@ -85,6 +97,15 @@ public:
     // Shorthand for a request without manager and extra settings.
     static Result send(const QByteArray &verb, const QUrl &url, const QList<Header> &headers = {},
                        const QByteArray &body = QByteArray(), int timeoutMs = 15000);
+
+    // The largest reply body read by default (256 MB, far beyond any real reply: the
+    // largest, a site's whole category tree, is some tens of MB). Tests lower it;
+    // 0 or less restores the default.
+    static qint64 replyLimit();
+    static void setReplyLimit(qint64 bytes);
+
+    // Whether `a` and `b` are one origin: same scheme, host and port.
+    static bool sameOrigin(const QUrl &a, const QUrl &b);
 
     // The fixed desktop-browser User-Agent the program sends (Firefox on Linux).
     static QByteArray browserUserAgent();

@@ -1,6 +1,11 @@
 #include "core/config.h"
 
+#include <QHostAddress>
+#include <QMutex>
+#include <QUrl>
 #include <QtGlobal>
+
+#include "core/logging.h"
 
 // Build-time defaults (CMake cache variables, see core/CMakeLists.txt); empty otherwise.
 #ifndef APP_DEFAULT_DEV_ID
@@ -74,6 +79,37 @@ const Entry kEntries[] = {
     { Config::Key::ProjectUrl, "ZERIRE_PROJECT_URL", APP_DEFAULT_PROJECT_URL, true },
 };
 
+// The maker's server receives the seller's token with every scheduled start: it is
+// reached over TLS only, or on this machine (where tests run their fake server).
+bool isSafeServerUrl(const QString &text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty())
+        return false;
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("https"))
+        return true;
+    if (scheme != QLatin1String("http"))
+        return false;
+    if (url.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+        return true;
+    const QHostAddress address(url.host());
+    return !address.isNull() && address.isLoopback();
+}
+
+// Says once per refused address why the server counts as not configured.
+void reportRefusedServerUrl(const QString &text)
+{
+    static QMutex mutex;
+    static QString reported;
+    QMutexLocker locker(&mutex);
+    if (reported == text)
+        return;
+    reported = text;
+    qCWarning(lcNet).noquote() << "The address of the maker's server" << text
+                               << "is neither https nor on this machine; not used";
+}
+
 const Entry &entry(Config::Key key)
 {
     for (const Entry &e : kEntries) {
@@ -90,9 +126,13 @@ QString Config::value(Key key)
 {
     const Entry &e = entry(key);
     const QString fromEnvironment = qEnvironmentVariable(e.variable).trimmed();
-    if (!fromEnvironment.isEmpty())
-        return fromEnvironment;
-    return QString::fromUtf8(e.defaultValue);
+    const QString chosen
+        = fromEnvironment.isEmpty() ? QString::fromUtf8(e.defaultValue) : fromEnvironment;
+    if (key == Key::ServerUrl && !chosen.isEmpty() && !isSafeServerUrl(chosen)) {
+        reportRefusedServerUrl(chosen);
+        return QString();
+    }
+    return chosen;
 }
 
 QString Config::defaultValue(Key key)

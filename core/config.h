@@ -32,7 +32,7 @@ public:
         CertIdSandbox, // ZERIRE_CERT_ID_SANDBOX
         RuName, // ZERIRE_RUNAME
         RuNameSandbox, // ZERIRE_RUNAME_SANDBOX
-        ServerUrl, // ZERIRE_SERVER_URL
+        ServerUrl, // ZERIRE_SERVER_URL (https, or http on a loopback address)
         NewsletterUrl, // ZERIRE_NEWSLETTER_URL
         // The sandbox test account's token and expiry: token + "||" + "yyyy-MM-dd HH:mm:ss".
         SandboxToken, // ZERIRE_SANDBOX_TOKEN
@@ -40,7 +40,8 @@ public:
     };
 
     // The value in force: the environment variable when it is set and not empty, else
-    // the default.
+    // the default. The maker's server (ServerUrl) only as an https address or one on this
+    // machine (loopback, for tests); any other counts as not configured (empty).
     static QString value(Key key);
     // The compiled-in (or build-time) default.
     static QString defaultValue(Key key);

@@ -159,6 +159,41 @@ QString threadTag()
     return QString::number(reinterpret_cast<quintptr>(QThread::currentThreadId()));
 }
 
+// The data folder and the database (the accounts' tokens stand in it in clear) are the
+// seller's alone. A folder made here is so from the start; what an older version or a
+// copy left open to other users is closed at start, in the log and without a word to the
+// seller.
+bool createPrivateFolder(const QString &folder)
+{
+    if (QFileInfo::exists(folder))
+        return false;
+    if (QDir().mkpath(folder))
+        Statics::setOwnerOnly(folder);
+    return true;
+}
+
+void protectDataFolder(const QString &folder)
+{
+    if (!createPrivateFolder(folder) && Statics::revokeOthersAccess(folder))
+        qCInfo(lcDb).noquote() << "The data folder" << folder
+                               << "was open to other users; now it is its owner's alone";
+}
+
+// The database with its side files (SQLite gives them the mode of the database file) and
+// the MySQL settings with their password. `report`: what was there before the start is
+// logged when it had to be closed.
+void protectDataFiles(const QString &folder, bool report)
+{
+    const QString database = folder + Database::getDatabaseName();
+    for (const QString &path :
+         { database, database + QStringLiteral("-wal"), database + QStringLiteral("-shm"),
+           database + QStringLiteral("-journal"), folder + QStringLiteral("mysql.setup") }) {
+        if (Statics::revokeOthersAccess(path) && report)
+            qCInfo(lcDb).noquote()
+                << "The file" << path << "was open to other users; now it is its owner's alone";
+    }
+}
+
 } // namespace
 
 // --- Construction ---------------------------------------------------------------------
@@ -170,7 +205,8 @@ Database::Database(QString path, QObject *parent)
     m_connectionName
         = QStringLiteral("main%1_%2").arg(mainCounter.fetchAndAddRelaxed(1) + 1).arg(threadTag());
     m_dataDir = withTrailingSlash(path.isEmpty() ? defaultDataDir() : path);
-    QDir().mkpath(m_dataDir);
+    protectDataFolder(m_dataDir);
+    protectDataFiles(m_dataDir, true);
     setAppProperty(QLatin1String(kSqliteModeProperty), QVariant());
 
     setAppProperty(QStringLiteral("datadir"), m_dataDir);
@@ -217,6 +253,7 @@ Database::Database(QString path, QObject *parent)
         for (const QString &name : mySqlProperties())
             setAppProperty(name, QVariant());
         openMainSqlite(m_dataDir + getDatabaseName());
+        protectDataFiles(m_dataDir, false);
     }
 
     if (isOpen() && !m_readOnly && !Schema::upgrade(*this))
@@ -534,8 +571,8 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
             continue;
         }
         lastErrorText = error.text();
-        qCWarning(lcDb).noquote() << QLatin1String(failurePrefix) + lastErrorText
-                + QStringLiteral(" from query: ") + sql;
+        qCWarning(lcDb).noquote() << Logging::sqlFailure(QLatin1String(failurePrefix),
+                                                         lastErrorText, sql);
         if (connection.connectionName() == m_db.connectionName() && isWriteStatement(sql))
             emit WriteFailures::instance()->failed(m_connectionName, lastErrorText);
         return false;
@@ -963,6 +1000,7 @@ QString Database::ensureFolder(const QString &path)
 
 QString Database::getCurrentDataDir()
 {
+    createPrivateFolder(m_dataDir);
     ensureFolder(m_dataDir);
     return m_dataDir;
 }

@@ -57,6 +57,16 @@ QString dailyPath(const QString &currentPath, const QDate &day)
         .filePath(kDailyPrefix + day.toString(kDailyDateFormat) + kDailySuffix);
 }
 
+// Opens `file` for appending, for its owner's eyes alone (0600, whatever the umask or the
+// mode an existing file had).
+bool openPrivate(QFile &file)
+{
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return true;
+}
+
 // Moves to the file of `today` when the open file is another day's daily file. Stays with
 // the old file when the new one can't be opened, and tries again on the next new day.
 void followDay(LogState &state, const QDate &today)
@@ -65,7 +75,7 @@ void followDay(LogState &state, const QDate &today)
         return;
     state.day = today;
     auto next = std::make_unique<QFile>(dailyPath(state.file->fileName(), today));
-    if (next->open(QIODevice::WriteOnly | QIODevice::Append))
+    if (openPrivate(*next))
         state.file = std::move(next);
 }
 
@@ -125,7 +135,7 @@ bool MessageLog::open(const QString &path)
     if (path.isEmpty())
         return false;
     auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Append))
+    if (!openPrivate(*file))
         return false;
 
     LogState &state = logState();

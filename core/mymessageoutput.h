@@ -10,8 +10,8 @@ class QDateTime;
 void MyMessageOutput(QtMsgType type, const QMessageLogContext &context, const QString &message);
 
 namespace MessageLog {
-// Opens `path` for appending and installs MyMessageOutput. False (and output stays on
-// the console) when the file can't be opened.
+// Opens `path` for appending (readable and writable by its owner only) and installs
+// MyMessageOutput. False (and output stays on the console) when the file can't be opened.
 bool open(const QString &path);
 // Closes the file and restores Qt's default handler.
 void close();

@@ -181,3 +181,40 @@ void Statics::InitLogger(QString path)
 {
     MessageLog::open(path);
 }
+
+namespace {
+
+constexpr QFileDevice::Permissions kOwnerFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner
+    | QFileDevice::ReadUser | QFileDevice::WriteUser;
+constexpr QFileDevice::Permissions kOwnerAll
+    = kOwnerFile | QFileDevice::ExeOwner | QFileDevice::ExeUser;
+
+} // namespace
+
+bool Statics::setOwnerOnly(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return false;
+    return QFile::setPermissions(path, info.isDir() ? kOwnerAll : kOwnerFile);
+}
+
+bool Statics::revokeOthersAccess(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() || info.isSymLink())
+        return false;
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup
+        | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther
+        | QFileDevice::ExeOther;
+    const QFileDevice::Permissions current = info.permissions();
+    if (!(current & others))
+        return false;
+    // The "user" flags say what this process may do; on the file system they are the
+    // owner's, so only the owner's own are passed on.
+    return QFile::setPermissions(
+        path,
+        current
+            & (kOwnerAll
+               & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser)));
+}

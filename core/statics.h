@@ -30,8 +30,11 @@ public:
 
     // Synchronous GET (empty `data`) or form POST on the calling thread; the thread's
     // queued events are delivered while it waits. The body (gzip unpacked), or "" after a
-    // time-out, an error status or a network error.
-    static QString HttpGet(QString url, QString data, QMap<QString, QString> headers = {});
+    // time-out, an error status, a network error or a body over the reply limit; then
+    // `failure` (when given) says why, in German. A POST, or a request with headers of the
+    // caller, follows no redirect to another server: its data is for the addressed one.
+    static QString HttpGet(QString url, QString data, QMap<QString, QString> headers = {},
+                           QString *failure = nullptr);
     // Fetches `url` into `file`. With `overwrite` false and `file` present: true at once.
     static bool DownloadURL(QString url, QString file, bool overwrite, QString referer = QString());
     // Time-out of HttpGet and DownloadURL in milliseconds (15000); tests shorten it.
@@ -48,4 +51,13 @@ public:
 
     // Sends the program's log output to the file at `path` (appending).
     static void InitLogger(QString path);
+
+    // Modes of what is the seller's alone (the data folder, the files the program writes
+    // there, backup archives): a file readable and writable by its owner only (0600), a
+    // folder also enterable by him only (0700), set explicitly whatever the umask. False
+    // when the mode can't be set.
+    static bool setOwnerOnly(const QString &path);
+    // Takes every permission of group and others from `path` and keeps the owner's own;
+    // true when there were any to take. For what was there before.
+    static bool revokeOthersAccess(const QString &path);
 };

@@ -3,6 +3,7 @@
 
 #include <atomic>
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QSaveFile>
 #include <QUrl>
@@ -28,6 +29,8 @@ QString failureText(const BlockingRequest::Result &result)
 {
     if (result.timedOut)
         return QStringLiteral("time-out (%1 ms)").arg(Statics::httpTimeout());
+    if (result.tooLarge || result.error == QNetworkReply::InsecureRedirectError)
+        return result.errorString;
     // An HTTP error status, or an answer that was neither 2xx nor an error of the transfer.
     const bool statusError = result.httpStatus >= 400
         || (result.httpStatus != 0 && result.error == QNetworkReply::NoError);
@@ -36,6 +39,42 @@ QString failureText(const BlockingRequest::Result &result)
     return QStringLiteral("network error %1 (%2)")
         .arg(static_cast<int>(result.error))
         .arg(result.errorString);
+}
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("Statics", text);
+}
+
+QString sizeText(qint64 bytes)
+{
+    constexpr qint64 kMegabyte = 1024 * 1024;
+    if (bytes >= kMegabyte)
+        return tr("%1 MB").arg(bytes / kMegabyte);
+    return tr("%1 KB").arg(qMax<qint64>(1, bytes / 1024));
+}
+
+// Why a request gave nothing usable, as the seller reads it.
+QString germanFailure(const BlockingRequest::Result &result)
+{
+    if (result.timedOut)
+        return tr("Der Server hat nicht innerhalb von %1 Sekunden geantwortet.")
+            .arg((Statics::httpTimeout() + 999) / 1000);
+    if (result.tooLarge)
+        return tr("Die Antwort des Servers ist größer als %1 und wurde nicht gelesen.")
+            .arg(sizeText(BlockingRequest::replyLimit()));
+    if (result.error == QNetworkReply::InsecureRedirectError)
+        return tr("Der Server hat die Anfrage an eine andere Adresse umgeleitet (%1); sie "
+                  "wurde nicht dorthin gesendet.")
+            .arg(BlockingRequest::loggableUrl(result.redirectTarget));
+    if (result.error == QNetworkReply::TooManyRedirectsError)
+        return tr("Der Server hat die Anfrage zu oft umgeleitet.");
+    if (result.httpStatus != 0
+        && (result.httpStatus >= 300 || result.error == QNetworkReply::NoError))
+        return tr("Der Server hat mit dem HTTP-Status %1 geantwortet.").arg(result.httpStatus);
+    if (result.httpStatus != 0 && result.error == QNetworkReply::UnknownContentError)
+        return tr("Die Antwort des Servers ließ sich nicht entpacken.");
+    return tr("Keine Verbindung zum Server: %1").arg(result.errorString);
 }
 
 } // namespace
@@ -50,8 +89,11 @@ void Statics::setHttpTimeout(int milliseconds)
     g_timeoutMs.store(milliseconds > 0 ? milliseconds : kDefaultTimeoutMs);
 }
 
-QString Statics::HttpGet(QString url, QString data, QMap<QString, QString> headers)
+QString Statics::HttpGet(QString url, QString data, QMap<QString, QString> headers,
+                         QString *failure)
 {
+    if (failure)
+        failure->clear();
     BlockingRequest::Request request;
     request.url = toUrl(url);
     request.verb = data.isEmpty() ? QByteArrayLiteral("GET") : QByteArrayLiteral("POST");
@@ -67,12 +109,17 @@ QString Statics::HttpGet(QString url, QString data, QMap<QString, QString> heade
     request.timeoutMs = httpTimeout();
     request.followRedirects = true;
     request.maxRedirects = kMaxRedirects;
+    // What is posted (a listing with its token, account names, a seller's address) and
+    // the caller's own headers are meant for this server alone.
+    request.carriesSecrets = !data.isEmpty() || !headers.isEmpty();
 
     const BlockingRequest::Result result = BlockingRequest::send(request);
     if (!result.ok()) {
         qCWarning(lcNet).noquote()
             << "HttpGet" << request.verb << BlockingRequest::loggableUrl(request.url)
             << "failed:" << failureText(result);
+        if (failure)
+            *failure = germanFailure(result);
         return QString();
     }
     return QString::fromUtf8(result.body);

@@ -2,6 +2,7 @@
 
 #include "core/database.h"
 #include "core/logging.h"
+#include "core/statics.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -104,6 +105,8 @@ bool FolderCompressor::compressFolder(QString source, QString archive)
         qCWarning(lcApp).noquote() << "Backup: can't write" << archive << m_file.errorString();
         return false;
     }
+    // The archive holds the database with the accounts' tokens: the seller's eyes only.
+    m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     m_stream.setDevice(&m_file);
     bool ok = compress(source, QString());
     ok = ok && m_stream.status() == QDataStream::Ok && m_file.flush();
@@ -181,6 +184,9 @@ bool FolderCompressor::decompressFolder(QString archive, QString target)
     const bool targetIsNew = !QFileInfo::exists(target);
     if (!QDir().mkpath(target))
         return false;
+    // It becomes the data folder at the next start.
+    if (targetIsNew)
+        Statics::setOwnerOnly(target);
     m_file.setFileName(archive);
     if (!m_file.open(QIODevice::ReadOnly)) {
         if (targetIsNew)
@@ -233,8 +239,10 @@ bool FolderCompressor::unpackAll(const QString &target, qint64 archiveSize)
         if (separator > 0)
             QDir().mkpath(root + QLatin1Char('/') + path.left(separator));
         QFile output(outName);
-        if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate)
-            || output.write(content) != content.size() || !output.flush()) {
+        const bool opened = output.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        if (opened)
+            output.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        if (!opened || output.write(content) != content.size() || !output.flush()) {
             qCWarning(lcApp).noquote() << "Restore: can't write" << outName
                                        << output.errorString();
             return false;

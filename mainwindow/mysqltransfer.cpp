@@ -49,7 +49,14 @@ public:
     {
         QFile::remove(path);
     }
-    bool open() { return m_file.open(QIODevice::WriteOnly | QIODevice::Truncate); }
+    // Its lines may quote rows of the accounts: for the seller's eyes only.
+    bool open()
+    {
+        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return false;
+        m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        return true;
+    }
     void line(const QString &text) { m_file.write(text.toUtf8() + "\r\n"); }
 
 private:

@@ -40,7 +40,10 @@ void Setup::saveMySqlSettings()
     setup.active = m_ui->MySQLActive->isChecked();
     setup.syncWorkstation = m_ui->MySQLSyncWorkstation->isChecked();
     setup.imagePath = m_ui->MySQLImagePath->text();
-    if (!setup.save(db->getCurrentDataDir()))
+    const bool saved = setup.save(db->getCurrentDataDir());
+    // The password in it is only scrambled: the file is for the seller's eyes alone.
+    Statics::setOwnerOnly(db->getCurrentDataDir() + QStringLiteral("mysql.setup"));
+    if (!saved)
         Statics::showMessage(
             this,
             tr("Die MySQL Einstellungen konnten nicht in \"%1\" gespeichert werden")

@@ -258,9 +258,12 @@ bool Api_Ebay::scheduleItem(const TradingTransport::Call &addition,
                              row.value(QStringLiteral("Site")).toString());
     };
     const QByteArray request = transport().requestBody(call, m_token);
-    const QString answer = Statics::HttpGet(address, QString::fromUtf8(request), {});
+    QString failure;
+    const QString answer = Statics::HttpGet(address, QString::fromUtf8(request), {}, &failure);
     if (answer.isEmpty()) {
         m_lastFail = tr("Der Startzeitserver ist nicht erreichbar.");
+        if (!failure.isEmpty())
+            m_lastFail += QLatin1Char(' ') + failure;
         messages.append(m_lastFail);
         return false;
     }

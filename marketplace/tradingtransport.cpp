@@ -220,9 +220,15 @@ MarketplaceReply TradingTransport::exchange(const QString &what, const QUrl &url
                                             const QByteArray &body, int timeoutMs,
                                             bool profiles) const
 {
-    qCDebug(lcNet).noquote()
-        << what << "request:"
-        << withoutSecrets(QString::fromUtf8(body.left(65536))).left(kLoggedReplyLength);
+    // Bodies hold the seller's address and e-mail (GetUser) and the buyers' names: in the
+    // log only when asked for.
+    const bool bodies = Logging::bodiesLogged();
+    if (bodies)
+        qCDebug(lcNet).noquote()
+            << what << "request:"
+            << withoutSecrets(QString::fromUtf8(body.left(65536))).left(kLoggedReplyLength);
+    else
+        qCDebug(lcNet).noquote() << what << "request:" << body.size() << "bytes";
 
     BlockingRequest::Request request;
     request.verb = QByteArrayLiteral("POST");
@@ -230,17 +236,32 @@ MarketplaceReply TradingTransport::exchange(const QString &what, const QUrl &url
     request.headers = headers;
     request.body = body;
     request.timeoutMs = timeoutMs;
+    // Token and developer keys: for the marketplace's own address only.
+    request.carriesSecrets = true;
     const BlockingRequest::Result result = BlockingRequest::send(request);
 
     MarketplaceReply reply;
     reply.raw = result.body;
-    qCDebug(lcNet).noquote()
-        << what << "reply, HTTP" << result.httpStatus << ":"
-        << withoutSecrets(QString::fromUtf8(result.body.left(65536))).left(kLoggedReplyLength);
+    if (bodies)
+        qCDebug(lcNet).noquote()
+            << what << "reply, HTTP" << result.httpStatus << ":"
+            << withoutSecrets(QString::fromUtf8(result.body.left(65536))).left(kLoggedReplyLength);
+    else
+        qCDebug(lcNet).noquote() << what << "reply, HTTP" << result.httpStatus << ":"
+                                 << result.body.size() << "bytes";
 
     if (result.timedOut) {
         reply.failure = tr("eBay hat nicht innerhalb von %1 Sekunden geantwortet.")
                             .arg((timeoutMs + 999) / 1000);
+    } else if (result.tooLarge) {
+        reply.failure = tr("Die Antwort von eBay ist größer als %1 MB und wurde nicht gelesen.")
+                            .arg((BlockingRequest::replyLimit() + (1 << 20) - 1) >> 20);
+    } else if (result.isRedirect()) {
+        // Whatever answers in place of the marketplace gets no second chance at the
+        // request.
+        reply.failure = tr("Die Anfrage an eBay wurde an eine andere Adresse umgeleitet (%1) "
+                           "und nicht dorthin gesendet.")
+                            .arg(BlockingRequest::loggableUrl(result.redirectTarget));
     } else if (result.httpStatus == 0) {
         reply.failure = tr("Keine Verbindung zu eBay: %1").arg(result.errorString);
     }
@@ -252,10 +273,15 @@ MarketplaceReply TradingTransport::exchange(const QString &what, const QUrl &url
     // A reply document counts even when it came with an error status; without one, the
     // status is the failure.
     QString parseError;
-    reply.root = XmlNode::parse(result.body, &parseError);
+    XmlNode::Failure parseFailure = XmlNode::Failure::None;
+    reply.root = XmlNode::parse(result.body, &parseError, &parseFailure);
     const QString ackPath = profiles ? QStringLiteral("ack") : QStringLiteral("Ack");
     if (reply.root.isNull() || !reply.root.has(ackPath)) {
-        if (result.httpStatus < 200 || result.httpStatus > 299)
+        const bool refused = parseFailure == XmlNode::Failure::TooDeep
+            || parseFailure == XmlNode::Failure::TooLarge;
+        if (refused)
+            reply.failure = tr("Die Antwort von eBay wurde nicht gelesen: %1").arg(parseError);
+        else if (result.httpStatus < 200 || result.httpStatus > 299)
             reply.failure
                 = tr("Fehler bei der Verbindung zu eBay: HTTP %1").arg(result.httpStatus);
         else if (result.error != QNetworkReply::NoError)
@@ -263,7 +289,8 @@ MarketplaceReply TradingTransport::exchange(const QString &what, const QUrl &url
                                 .arg(result.errorString);
         else
             reply.failure = tr("Unverständliche Antwort von eBay (%1).").arg(what);
-        qCWarning(lcNet).noquote() << what << "failed:" << reply.failure << parseError;
+        qCWarning(lcNet).noquote()
+            << what << "failed:" << reply.failure << (refused ? QString() : parseError);
         return reply;
     }
 

@@ -1,43 +1,113 @@
 #include "marketplace/xmlnode.h"
 
+#include <QCoreApplication>
 #include <QXmlStreamReader>
 
-XmlNode XmlNode::parse(const QByteArray &xml, QString *error)
+#include <vector>
+
+namespace {
+
+QString tr(const char *text)
 {
+    return QCoreApplication::translate("XmlNode", text);
+}
+
+QString sizeText(qint64 bytes)
+{
+    constexpr qint64 kMegabyte = 1024 * 1024;
+    if (bytes >= kMegabyte)
+        return tr("%1 MB").arg(bytes / kMegabyte);
+    return tr("%1 KB").arg(qMax<qint64>(1, bytes / 1024));
+}
+
+} // namespace
+
+XmlNode::Data::~Data()
+{
+    // Children only this tree holds are emptied here, one after the other, before they
+    // go; a child still held elsewhere goes on living with its subtree.
+    std::vector<std::shared_ptr<Data>> pending;
+    for (XmlNode &child : children) {
+        if (child.d)
+            pending.push_back(std::move(child.d));
+    }
+    children.clear();
+    while (!pending.empty()) {
+        std::shared_ptr<Data> node = std::move(pending.back());
+        pending.pop_back();
+        if (node.use_count() == 1) {
+            for (XmlNode &child : node->children) {
+                if (child.d)
+                    pending.push_back(std::move(child.d));
+            }
+            node->children.clear();
+        }
+    }
+}
+
+XmlNode XmlNode::parse(const QByteArray &xml, QString *error, Failure *failure)
+{
+    return parse(xml, Limits(), error, failure);
+}
+
+XmlNode XmlNode::parse(const QByteArray &xml, const Limits &limits, QString *error,
+                       Failure *failure)
+{
+    auto fail = [&](Failure why, const QString &reason) {
+        if (error)
+            *error = reason;
+        if (failure)
+            *failure = why;
+        return XmlNode();
+    };
+    if (failure)
+        *failure = Failure::None;
+    if (xml.size() > limits.maxDocumentBytes)
+        return fail(Failure::TooLarge,
+                    tr("Das Dokument ist größer als %1.").arg(sizeText(limits.maxDocumentBytes)));
+
     QXmlStreamReader reader(xml);
-    QVector<QSharedPointer<Data>> open;
-    QSharedPointer<Data> root;
+    std::vector<std::shared_ptr<Data>> open;
+    std::shared_ptr<Data> root;
     while (!reader.atEnd()) {
         switch (reader.readNext()) {
         case QXmlStreamReader::StartElement: {
-            auto data = QSharedPointer<Data>::create();
+            if (int(open.size()) >= limits.maxDepth)
+                return fail(Failure::TooDeep,
+                            tr("Die Elemente sind tiefer als %1 Ebenen verschachtelt.")
+                                .arg(limits.maxDepth));
+            auto data = std::make_shared<Data>();
             data->name = reader.name().toString();
             for (const QXmlStreamAttribute &attribute : reader.attributes())
                 data->attributes.insert(attribute.name().toString(), attribute.value().toString());
-            if (!open.isEmpty())
-                open.last()->children.append(XmlNode(data));
+            if (!open.empty())
+                open.back()->children.append(XmlNode(data));
             else if (!root)
                 root = data;
-            open.append(data);
+            open.push_back(std::move(data));
             break;
         }
         case QXmlStreamReader::EndElement:
-            if (!open.isEmpty())
-                open.removeLast();
+            if (!open.empty())
+                open.pop_back();
             break;
         case QXmlStreamReader::Characters:
-            if (!open.isEmpty())
-                open.last()->text += reader.text();
+            if (!open.empty()) {
+                QString &text = open.back()->text;
+                if (text.size() + qint64(reader.text().size()) > limits.maxElementChars)
+                    return fail(Failure::TooLarge,
+                                tr("Das Element \"%1\" ist größer als %2.")
+                                    .arg(open.back()->name, sizeText(limits.maxElementChars)));
+                text += reader.text();
+            }
             break;
         default:
             break;
         }
     }
-    if (reader.hasError() || !root) {
-        if (error)
-            *error = reader.hasError() ? reader.errorString() : QStringLiteral("no element");
-        return XmlNode();
-    }
+    if (reader.hasError() || !root)
+        return fail(Failure::NotXml,
+                    reader.hasError() ? reader.errorString() : QStringLiteral("no element"));
     return XmlNode(root);
 }
 

@@ -2,19 +2,43 @@
 
 #include <QByteArray>
 #include <QMap>
-#include <QSharedPointer>
 #include <QString>
 #include <QVector>
+
+#include <memory>
 
 // A read-only element tree of an XML document, addressed by local names (namespaces are
 // ignored, as the marketplace's replies all live in one). Copies share the tree.
 class XmlNode
 {
 public:
+    // What a document may hold at most. Real replies stay far below: the deepest nests
+    // some ten elements, the largest element (a description) holds a few hundred KB.
+    struct Limits
+    {
+        int maxDepth = 256;
+        // Characters of one element's own text.
+        qint64 maxElementChars = qint64(64) * 1024 * 1024;
+        // Bytes of the whole document.
+        qint64 maxDocumentBytes = qint64(256) * 1024 * 1024;
+    };
+
+    enum class Failure {
+        None,
+        NotXml, // not well-formed, or no element
+        TooDeep, // nested deeper than Limits::maxDepth
+        TooLarge, // the document or one element over its limit
+    };
+
     XmlNode() = default;
 
-    // The document's root element; a null node (and `error`) when the text is not XML.
-    static XmlNode parse(const QByteArray &xml, QString *error = nullptr);
+    // The document's root element; a null node when the text is not XML or goes beyond
+    // `limits`. `error` then says why: the reader's message for text that is not XML, a
+    // German sentence for a document over a limit (shown to the seller as it is).
+    static XmlNode parse(const QByteArray &xml, QString *error = nullptr,
+                         Failure *failure = nullptr);
+    static XmlNode parse(const QByteArray &xml, const Limits &limits, QString *error = nullptr,
+                         Failure *failure = nullptr);
 
     bool isNull() const { return !d; }
     QString name() const;
@@ -36,14 +60,21 @@ public:
 private:
     struct Data
     {
+        Data() = default;
+        Data(const Data &) = delete;
+        Data &operator=(const Data &) = delete;
+        // Releases the subtree level by level: a tree as deep as the stack is high must
+        // not take one nested destructor call per level.
+        ~Data();
+
         QString name;
         QString text;
         QMap<QString, QString> attributes;
         QVector<XmlNode> children;
     };
-    explicit XmlNode(QSharedPointer<Data> data)
+    explicit XmlNode(std::shared_ptr<Data> data)
         : d(std::move(data))
     { }
 
-    QSharedPointer<Data> d;
+    std::shared_ptr<Data> d;
 };

@@ -91,7 +91,13 @@ private slots:
     void certificatesAreVerified();
     void downloadFollowsRedirectAndUnpacks();
     void secretsAreNeitherLoggedNorPassedOn();
+    void postedDataStaysWithItsServer_data();
+    void postedDataStaysWithItsServer();
+    void oversizedRepliesAreNotRead_data();
+    void oversizedRepliesAreNotRead();
     void configKeepsModesApartAndJoinsPaths();
+    void makersServerOnlyOverTls_data();
+    void makersServerOnlyOverTls();
 
 private:
     std::unique_ptr<FakeHttpServer> m_server;
@@ -110,6 +116,7 @@ void TestHttp::init()
     m_server->clearRoutes();
     m_server->clearRequests();
     Statics::setHttpTimeout(5000);
+    BlockingRequest::setReplyLimit(0);
 }
 
 void TestHttp::httpGetSendsMethodBodyAndHeaders()
@@ -279,6 +286,86 @@ void TestHttp::secretsAreNeitherLoggedNorPassedOn()
         QVERIFY2(!requests.at(1).hasHeader(name), name);
 }
 
+void TestHttp::postedDataStaysWithItsServer_data()
+{
+    QTest::addColumn<QByteArray>("data"); // empty: a GET
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("elsewhere"); // to the second server, else on the first
+    QTest::addColumn<bool>("followed");
+    const QByteArray listing = "<AddItemRequest><RequesterCredentials><eBayAuthToken>T-geheim"
+                               "</eBayAuthToken></RequesterCredentials></AddItemRequest>";
+    QTest::newRow("307 elsewhere") << listing << 307 << true << false;
+    QTest::newRow("308 elsewhere") << listing << 308 << true << false;
+    QTest::newRow("302 elsewhere") << QByteArray("names=h%C3%A4ndler_1") << 302 << true << false;
+    QTest::newRow("307 on the same server") << listing << 307 << false << true;
+    QTest::newRow("GET elsewhere") << QByteArray() << 307 << true << true;
+}
+
+// A posted listing carries the account's token: a redirect to another server is refused
+// and said in German; the other server hears nothing.
+void TestHttp::postedDataStaysWithItsServer()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(int, status);
+    QFETCH(bool, elsewhere);
+    QFETCH(bool, followed);
+    FakeHttpServer other;
+    FakeHttpServer &target = elsewhere ? other : *m_server;
+    target.setReply("/angekommen", FakeReply::ok("<id>4711</id>"));
+    m_server->setReply("/listing.php",
+                       FakeReply::redirect(target.url("/angekommen").toEncoded(), status));
+
+    QString failure = "vorher";
+    TestSupport::MessageCapture log({ QStringLiteral("app.net") });
+    const QString answer = Statics::HttpGet(m_server->url("/listing.php").toString(),
+                                            QString::fromUtf8(data), {}, &failure);
+
+    QCOMPARE(answer, followed ? QStringLiteral("<id>4711</id>") : QString());
+    QCOMPARE(other.requestCount(), elsewhere && followed ? 1 : 0);
+    if (followed) {
+        QCOMPARE(failure, QString());
+        return;
+    }
+    QCOMPARE(failure,
+             QStringLiteral("Der Server hat die Anfrage an eine andere Adresse umgeleitet (%1); "
+                            "sie wurde nicht dorthin gesendet.")
+                 .arg(other.url("/angekommen").toString()));
+    QCOMPARE(m_server->requestCount(), 1);
+    QCOMPARE(log.count("geheim"), 0);
+}
+
+void TestHttp::oversizedRepliesAreNotRead_data()
+{
+    QTest::addColumn<FakeReply>("reply");
+    QTest::addColumn<QString>("failure"); // empty: read
+    const QByteArray big = QByteArray("<Item>x</Item>").repeated(8000); // 112 KB
+    const QString tooLarge
+        = QStringLiteral("Die Antwort des Servers ist größer als 64 KB und wurde nicht gelesen.");
+    QTest::newRow("within the limit") << FakeReply::ok(big.left(60 * 1024)) << QString();
+    QTest::newRow("over the limit") << FakeReply::ok(big) << tooLarge;
+    QTest::newRow("sent without length") << FakeReply::ok(big).withoutLength() << tooLarge;
+    QTest::newRow("packed small, unpacked over the limit")
+        << FakeReply::ok(big).gzipped()
+        << QStringLiteral("Die Antwort des Servers ließ sich nicht entpacken.");
+}
+
+// The limit is lowered here; the program's own is 256 MB.
+void TestHttp::oversizedRepliesAreNotRead()
+{
+    QFETCH(FakeReply, reply);
+    QFETCH(QString, failure);
+    BlockingRequest::setReplyLimit(64 * 1024);
+    m_server->setReply("/gross", reply);
+    TestSupport::MessageCapture log({ QStringLiteral("app.net") });
+
+    QString said = "vorher";
+    const QString answer
+        = Statics::HttpGet(m_server->url("/gross").toString(), QString(), {}, &said);
+
+    QCOMPARE(said, failure);
+    QCOMPARE(answer.size(), failure.isEmpty() ? 60 * 1024 : 0);
+}
+
 // Each mode has its own addresses, and a path joins the server's base with one "/".
 void TestHttp::configKeepsModesApartAndJoinsPaths()
 {
@@ -292,6 +379,40 @@ void TestHttp::configKeepsModesApartAndJoinsPaths()
     qunsetenv("ZERIRE_SERVER_URL");
     QCOMPARE(joined,
              QStringList({ "http://127.0.0.1:1/basis/a.php?id=7", "http://127.0.0.1:1/basis/b" }));
+}
+
+void TestHttp::makersServerOnlyOverTls_data()
+{
+    QTest::addColumn<QString>("configured");
+    QTest::addColumn<QString>("used");
+    QTest::newRow("https") << "https://zerire.example/basis"
+                           << "https://zerire.example/basis/listing.php";
+    QTest::newRow("http") << "http://zerire.example" << QString();
+    QTest::newRow("loopback") << "http://127.0.0.1:8080"
+                              << "http://127.0.0.1:8080/listing.php";
+    QTest::newRow("localhost") << "http://localhost:8080"
+                               << "http://localhost:8080/listing.php";
+    QTest::newRow("loopback v6") << "http://[::1]:8080"
+                                 << "http://[::1]:8080/listing.php";
+    QTest::newRow("named like loopback") << "http://127.0.0.1.zerire.example" << QString();
+    QTest::newRow("other scheme") << "ftp://127.0.0.1" << QString();
+    QTest::newRow("no host") << "https:///listing" << QString();
+}
+
+// The maker's server receives tokens: an address that would send them in clear over the
+// network counts as not configured, so nothing is sent.
+void TestHttp::makersServerOnlyOverTls()
+{
+    QFETCH(QString, configured);
+    QFETCH(QString, used);
+    TestSupport::MessageCapture log({ QStringLiteral("app.net") });
+    qputenv("ZERIRE_SERVER_URL", configured.toUtf8());
+    const QString address = Config::serverAddress("/listing.php");
+    const bool isConfigured = Config::isConfigured(Config::Key::ServerUrl);
+    qunsetenv("ZERIRE_SERVER_URL");
+    QCOMPARE(address, used);
+    QCOMPARE(isConfigured, !used.isEmpty());
+    QCOMPARE(log.count("neither https nor on this machine"), used.isEmpty() ? 1 : 0);
 }
 
 APP_TEST_GUILESS_MAIN(TestHttp)

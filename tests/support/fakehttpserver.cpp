@@ -63,6 +63,12 @@ FakeReply &FakeReply::gzipped()
     return *this;
 }
 
+FakeReply &FakeReply::withoutLength()
+{
+    unannounced = true;
+    return *this;
+}
+
 FakeReply &FakeReply::delayed(int milliseconds)
 {
     delayMs = milliseconds;
@@ -299,7 +305,9 @@ private:
             + reasonPhrase(reply.status) + "\r\n";
         if (!hasHeader(reply.headers, QByteArrayLiteral("Content-Type")))
             out += "Content-Type: text/plain; charset=utf-8\r\n";
-        if (!hasHeader(reply.headers, QByteArrayLiteral("Content-Length")))
+        if (reply.unannounced)
+            keepAlive = false;
+        else if (!hasHeader(reply.headers, QByteArrayLiteral("Content-Length")))
             out += "Content-Length: " + QByteArray::number(noBody ? 0 : body.size()) + "\r\n";
         if (reply.gzip)
             out += "Content-Encoding: gzip\r\n";

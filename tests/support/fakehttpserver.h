@@ -26,6 +26,8 @@ struct FakeReply
     int delayMs = 0;
     // Close the connection instead of answering (after the delay).
     bool drop = false;
+    // Send no Content-Length: the body ends where the server closes the connection.
+    bool unannounced = false;
 
     static FakeReply ok(const QByteArray &body,
                         const QByteArray &contentType
@@ -37,6 +39,7 @@ struct FakeReply
 
     FakeReply &header(const QByteArray &name, const QByteArray &value);
     FakeReply &gzipped();
+    FakeReply &withoutLength();
     FakeReply &delayed(int milliseconds);
 };
 

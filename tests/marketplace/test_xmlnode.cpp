@@ -1,0 +1,109 @@
+#include "marketplace/xmlnode.h"
+#include "tests/support/testmain.h"
+
+Q_DECLARE_METATYPE(XmlNode::Failure)
+
+namespace {
+
+QByteArray nested(int depth, const QByteArray &inner = QByteArray())
+{
+    return QByteArray("<a>").repeated(depth) + inner + QByteArray("</a>").repeated(depth);
+}
+
+} // namespace
+
+class TestXmlNode : public QObject
+{
+    Q_OBJECT
+private slots:
+    void limits_data();
+    void limits();
+    void deepTreeIsFreedWithoutRecursion();
+};
+
+void TestXmlNode::limits_data()
+{
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<int>("maxChars"); // 0: the default
+    QTest::addColumn<int>("maxBytes"); // 0: the default
+    QTest::addColumn<XmlNode::Failure>("failure");
+    QTest::addColumn<QString>("error");
+    using F = XmlNode::Failure;
+    QTest::newRow("256 levels") << nested(256, "tief") << 0 << 0 << F::None << QString();
+    QTest::newRow("257 levels") << nested(257) << 0 << 0 << F::TooDeep
+                                << "Die Elemente sind tiefer als 256 Ebenen verschachtelt.";
+    QTest::newRow("1,000,000 levels, never closed")
+        << QByteArray("<a>").repeated(1000000) << 0 << 0 << F::TooDeep
+        << "Die Elemente sind tiefer als 256 Ebenen verschachtelt.";
+    const QByteArray kilobyte(1024, 'x');
+    QTest::newRow("element at its limit")
+        << "<Item><Description>" + kilobyte + "</Description></Item>" << 1024 << 0 << F::None
+        << QString();
+    // Text, CDATA and an entity add up to one element's text.
+    QTest::newRow("element over its limit in parts")
+        << "<Item><Description>" + kilobyte.left(1000) + "<![CDATA[" + kilobyte.left(23)
+            + "]]>&amp;&amp;</Description></Item>"
+        << 1024 << 0 << F::TooLarge << "Das Element \"Description\" ist größer als 1 KB.";
+    QTest::newRow("document over its limit") << "<Item>" + kilobyte + "</Item>" << 0 << 1024
+                                             << F::TooLarge << "Das Dokument ist größer als 1 KB.";
+    QTest::newRow("not XML") << QByteArray("<a><b></a>") << 0 << 0 << F::NotXml << QString();
+}
+
+// A reply past a limit is refused as a whole, with the reason in German; the limits are
+// lowered here, the program's own are 64 MB and 256 MB.
+void TestXmlNode::limits()
+{
+    QFETCH(QByteArray, xml);
+    QFETCH(int, maxChars);
+    QFETCH(int, maxBytes);
+    QFETCH(XmlNode::Failure, failure);
+    QFETCH(QString, error);
+    XmlNode::Limits limits;
+    if (maxChars > 0)
+        limits.maxElementChars = maxChars;
+    if (maxBytes > 0)
+        limits.maxDocumentBytes = maxBytes;
+
+    QString said;
+    XmlNode::Failure why = XmlNode::Failure::NotXml;
+    const XmlNode root = XmlNode::parse(xml, limits, &said, &why);
+
+    QCOMPARE(why, failure);
+    QCOMPARE(root.isNull(), failure != XmlNode::Failure::None);
+    if (failure == XmlNode::Failure::NotXml)
+        QVERIFY(!said.isEmpty());
+    else
+        QCOMPARE(said, error);
+}
+
+// A million levels, as a hostile reply could nest them where the depth limit is lifted:
+// freeing them must not take a nested call per level (the stack would overflow). A part
+// still held lives on.
+void TestXmlNode::deepTreeIsFreedWithoutRecursion()
+{
+    constexpr int depth = 1000000;
+    XmlNode::Limits limits;
+    limits.maxDepth = depth;
+    XmlNode root = XmlNode::parse(nested(depth, "unten"), limits);
+    QVERIFY(!root.isNull());
+
+    XmlNode kept;
+    XmlNode node = root;
+    for (int level = 1; level < depth; ++level) {
+        node = node.child("a");
+        if (level == depth / 2)
+            kept = node;
+    }
+    QCOMPARE(node.text(), QStringLiteral("unten"));
+    node = XmlNode();
+    root = XmlNode();
+
+    int below = 0;
+    for (XmlNode rest = kept; !rest.isNull(); rest = rest.child("a"))
+        ++below;
+    QCOMPARE(below, depth - depth / 2);
+    kept = XmlNode();
+}
+
+APP_TEST_GUILESS_MAIN(TestXmlNode)
+#include "test_xmlnode.moc"
