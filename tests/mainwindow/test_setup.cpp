@@ -67,6 +67,8 @@ private slots:
     void connectionTest();
     void syncWorkstation_data();
     void syncWorkstation();
+    void sharedPictureFolder_data();
+    void sharedPictureFolder();
     void removeAccount_data();
     void removeAccount();
     void removeAccountFailsWhole_data();
@@ -277,6 +279,37 @@ void TestSetup::syncWorkstation()
 
     QCOMPARE(qApp->property("mysqlsyncworkstation"), property);
     QCOMPARE(MySqlSetup::load(data.dataDir()).syncWorkstation, box);
+}
+
+void TestSetup::sharedPictureFolder_data()
+{
+    QTest::addColumn<bool>("choose"); // else the folder chooser is cancelled
+    QTest::newRow("chosen") << true;
+    QTest::newRow("cancelled") << false;
+}
+
+// The "..." beside the shared picture folder puts the chosen folder into the field, and OK
+// stores it in "mysql.setup".
+void TestSetup::sharedPictureFolder()
+{
+    QFETCH(bool, choose);
+    TestDatabase data(Backend::SQLite);
+    QVERIFY(data.error().isEmpty());
+    MySqlSetup stored;
+    stored.active = true;
+    stored.imagePath = "/bisher/bilder/";
+    QVERIFY(stored.save(data.dataDir()));
+    QTemporaryDir pictures;
+    DialogAnswers answers;
+    answers.pushDirectory(choose ? pictures.path() : QString());
+    Setup dialog(nullptr);
+    auto *button = child<QToolButton>(&dialog, "MySQLImagePathSelect");
+    QVERIFY(button->isEnabled());
+    button->click();
+    const QString expected = choose ? pictures.path() + '/' : stored.imagePath;
+    QCOMPARE(child<QLineEdit>(&dialog, "MySQLImagePath")->text(), expected);
+    press(dialog, QDialogButtonBox::Ok);
+    QCOMPARE(MySqlSetup::load(data.dataDir()).imagePath, expected);
 }
 
 void TestSetup::removeAccount_data()
