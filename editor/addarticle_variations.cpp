@@ -7,8 +7,11 @@
 #include "core/statics.h"
 #include "editor/companions/editvar.h"
 #include "editor/companions/variantgenerator.h"
+#include "editor/variationrows.h"
 
 #include "ui_addarticle.h"
+
+#include <QSet>
 
 namespace {
 
@@ -97,10 +100,28 @@ void AddArticle::on_DelVars_clicked()
         }
         return;
     }
+    QList<int> ids;
     for (QTreeWidgetItem *item : selected)
-        m_db->executeSQL(QStringLiteral("DELETE FROM articles_variations WHERE id=")
-                         + QString::number(item->data(0, kVariationIdRole).toInt()));
+        ids << item->data(0, kVariationIdRole).toInt();
+    // With their pictures and the option values no other variation has, all or nothing.
+    if (!VariationRows::removeVariations(m_db, m_articleId, ids)) {
+        Statics::showMessage(
+            this, tr("Die Varianten konnten nicht gelöscht werden: %1").arg(m_db->lastErrorText),
+            2);
+        return;
+    }
     qDeleteAll(selected);
+    // A value no variation has any more keeps no picture row when the article is saved.
+    QSet<QString> values;
+    for (int i = 0; i < m_ui->VariantList->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem *item = m_ui->VariantList->topLevelItem(i);
+        for (int column = 4; column < m_ui->VariantList->columnCount(); ++column)
+            values.insert(item->text(column));
+    }
+    for (int i = m_ui->VariantImageList->topLevelItemCount() - 1; i >= 0; --i) {
+        if (!values.contains(m_ui->VariantImageList->topLevelItem(i)->text(0)))
+            delete m_ui->VariantImageList->takeTopLevelItem(i);
+    }
     updateVariationSummary();
 }
 

@@ -83,21 +83,27 @@ void MainWindow::doRestore()
 
     if (!QDir().rename(restoreDir, dataDir)) {
         qCWarning(lcApp).noquote() << "Restore: can't rename" << restoreDir << "to" << dataDir;
-        const QString problem = tr("Es gab ein Problem beim umbenennen des Ordners %1 in %2, "
-                                   "bitte prüfe manuell, was zu tun ist")
-                                    .arg(restoreDir, dataDir);
         // Put the previous data back before anything can create an empty data folder in
         // its place; the start then goes on with the data as they were.
         if (!QDir().rename(oldDir, dataDir)) {
             qCCritical(lcApp).noquote()
                 << "Restore: can't rename" << oldDir << "back to" << dataDir << "- stopping";
-            Statics::showMessage(this, problem, 2);
+            Statics::showMessage(this,
+                                 tr("Es gab ein Problem beim umbenennen des Ordners %1 in %2, "
+                                    "bitte prüfe manuell, was zu tun ist")
+                                     .arg(restoreDir, dataDir),
+                                 2);
             // No data folder at all: starting would make an empty one. The user sorts the
             // folders out by hand.
             std::exit(EXIT_FAILURE);
         }
         reopen();
-        Statics::showMessage(this, problem, 2);
+        Statics::showMessage(this,
+                             tr("Die Wiederherstellung ist fehlgeschlagen: Der Ordner %1 konnte "
+                                "nicht in %2 umbenannt werden. Die bisherigen Daten werden "
+                                "wieder verwendet.")
+                                 .arg(restoreDir, dataDir),
+                             2);
         return;
     }
 

@@ -5,6 +5,7 @@
 #include "core/database.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
+#include "editor/variationrows.h"
 #include "mainwindow/commandprogress.h"
 #include "ui_mainwindow.h"
 #include "views/foldermodel.h"
@@ -107,13 +108,8 @@ void MainWindow::on_actionL_schen_triggered()
             break;
         }
         case Active:
-            done = db->executeSQL(QStringLiteral("DELETE FROM articles") + where);
-            if (done) {
-                db->executeSQL(QStringLiteral("DELETE FROM articles_images WHERE article_id=")
-                               + id);
-                db->executeSQL(QStringLiteral("DELETE FROM articles_variations WHERE article_id=")
-                               + id);
-            }
+            // With its pictures, variations and option values, or not at all.
+            done = VariationRows::removeArticle(db, ids.at(k));
             break;
         case Trash:
             done = db->executeSQL(QStringLiteral("UPDATE articles SET trash=1, TrashMoved='")

@@ -237,13 +237,25 @@ void MainWindow::endListings()
             { QStringLiteral("itemid"), QString() },
             { QStringLiteral("databaseid"), ids.at(i) },
         };
-        if (success) {
-            if (db->executeSQL(
-                    QStringLiteral("UPDATE articles SET Folder=-8, DoCheckResult='' WHERE id=")
-                    + id))
-                ended << ids.at(i);
+        if (success
+            && db->executeSQL(
+                QStringLiteral("UPDATE articles SET Folder=-8, DoCheckResult='' WHERE id=") + id)) {
+            ended << ids.at(i);
             record.insert(QStringLiteral("textinfo"), tr("wurde erfolgreich beendet"));
             record.insert(QStringLiteral("infotype"), QStringLiteral("end_success"));
+        } else if (success) {
+            // Ended at the marketplace, still in the active folder here: the row must not
+            // look like a running listing. The next synchronisation moves it.
+            const QString text = tr("wurde bei eBay beendet, die Änderung konnte aber nicht "
+                                    "gespeichert werden. Die Datenbank meldet: %1")
+                                     .arg(db->lastErrorText);
+            db->executeSQL(QStringLiteral("UPDATE articles SET DoCheckResult='")
+                           + Database::escapeString(QStringLiteral("(f)") + text)
+                           + QStringLiteral("' WHERE id=") + id);
+            if (QTreeWidgetItem *row = IsItemWithIdHere(ids.at(i)))
+                row->setData(0, ItemListRole::DoCheckResultRole, QStringLiteral("(f)") + text);
+            record.insert(QStringLiteral("textinfo"), text);
+            record.insert(QStringLiteral("infotype"), QStringLiteral("end_fail"));
         } else {
             const QString failure = QStringLiteral("(f)") + api.getLastFail();
             db->executeSQL(QStringLiteral("UPDATE articles SET DoCheckResult='")

@@ -18,11 +18,14 @@ namespace {
 const char *const kNotificationOptions[]
     = { "NotiNewWatcher", "NotiNewSale", "NotiNewMessage", "NotiNewBids" };
 
-// What the main database publishes about the folder and the server it works on.
+// What the main database publishes about the folder and the server it works on, and how
+// further connections open its file ("sqlitereadonly": a database found damaged or
+// unwritable at start stays read-only for every connection until the next start).
 const char *const kDatabaseProperties[]
     = { "datadir",       "CurrentDataPath", "mysqlhostname",
         "mysqlport",     "mysqldatabase",   "mysqlusername",
-        "mysqlpassword", "mysqlimagepath",  "mysqlsyncworkstation" };
+        "mysqlpassword", "mysqlimagepath",  "mysqlsyncworkstation",
+        "sqlitereadonly" };
 
 QString folderKey(const QString &path)
 {

@@ -39,6 +39,8 @@ private slots:
     void on_BackupDataPathButton_clicked();
     void on_MySQLActive_stateChanged(int arg1);
     void on_MySQLTest_clicked();
+    // The "..." beside the shared picture folder.
+    void on_MySQLImagePathSelect_clicked();
     bool testMySQL(QString &errorReturn);
     void on_MySQLUploadLocalData_clicked();
     void on_pushButton_clicked();

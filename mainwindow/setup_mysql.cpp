@@ -4,6 +4,7 @@
 
 #include "core/config.h"
 #include "core/database.h"
+#include "core/dialogs.h"
 #include "core/statics.h"
 #include "mainwindow/mysqlsetup.h"
 #include "mainwindow/mysqltransfer.h"
@@ -74,6 +75,18 @@ void Setup::on_MySQLActive_stateChanged(int)
            static_cast<QWidget *>(m_ui->MySQLImagePathSelect) })
         field->setEnabled(on);
     m_ui->MySQLUploadLocalData->setEnabled(on && db->isMySQL);
+}
+
+void Setup::on_MySQLImagePathSelect_clicked()
+{
+    // A folder every workstation reaches (a network drive, a synchronised folder); whether
+    // it does can only be seen from the workstations themselves.
+    const QString chosen = Dialogs::existingDirectory(
+        this, tr("Zentralen Speicherort für Bilder wählen"), m_ui->MySQLImagePath->text());
+    if (chosen.isEmpty())
+        return;
+    m_ui->MySQLImagePath->setText(QDir::toNativeSeparators(QDir::cleanPath(chosen))
+                                  + QDir::separator());
 }
 
 bool Setup::testMySQL(QString &errorReturn)

@@ -4,6 +4,7 @@
 
 #include "core/config.h"
 #include "core/database.h"
+#include "core/logging.h"
 #include "core/statics.h"
 #include "marketplace/api_ebay.h"
 
@@ -148,12 +149,17 @@ void SetupAccount::on_fetchButton_clicked()
     const QString token = parts.value(0);
     api.setToken(token);
     const QString apiresult = api.getUser();
-    if (storeAccount(token, parts.value(1), apiresult))
+    // A refused or cut-off reply is no account data: the stored one stays (a new account
+    // gets it from the workers' next refresh).
+    const bool userRead = api.getLastFail().isEmpty();
+    if (!userRead)
+        qCWarning(lcNet).noquote() << "Account data not read:" << api.getLastFail();
+    if (storeAccount(token, parts.value(1), apiresult, userRead))
         done(1);
 }
 
 bool SetupAccount::storeAccount(const QString &token, const QString &expiry,
-                                const QString &apiresult)
+                                const QString &apiresult, bool userRead)
 {
     const QString name = m_ui->ebayName->text();
     QMap<QString, QVariant> row;
@@ -161,7 +167,8 @@ bool SetupAccount::storeAccount(const QString &token, const QString &expiry,
     row.insert(QStringLiteral("tokenexp"), expiry);
     row.insert(QStringLiteral("accountname"), name);
     row.insert(QStringLiteral("acceptprotect"), 1);
-    row.insert(QStringLiteral("apiresult"), apiresult);
+    if (userRead)
+        row.insert(QStringLiteral("apiresult"), apiresult);
     row.insert(QStringLiteral("sandbox"), m_ui->sandBox->isChecked() ? 1 : 0);
     row.insert(QStringLiteral("smallbiz"), m_ui->Kleinunternehmer->isChecked() ? 1 : 0);
 

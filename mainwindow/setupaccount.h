@@ -39,7 +39,9 @@ private:
     bool checkConfiguration(bool signIn);
     void updateEnabled();
     // Writes the row; false after an error message.
-    bool storeAccount(const QString &token, const QString &expiry, const QString &apiresult);
+    // `apiresult` is stored only when `userRead` (GetUser and GetUserPreferences succeeded).
+    bool storeAccount(const QString &token, const QString &expiry, const QString &apiresult,
+                      bool userRead);
     void signUpForNewsletter(const QString &apiresult);
 
     std::unique_ptr<Database> db;

@@ -3,6 +3,7 @@
 #include "core/database.h"
 #include "core/logging.h"
 #include "core/specialfolderid.h"
+#include "editor/variationrows.h"
 #include "views/foldernode.h"
 #include "views/itemlistroles.h"
 #include "views/itemlistwidget.h"
@@ -427,12 +428,7 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
                             "Planned='', Planned_Interval='', EndDate='', StartDate='' "
                             "WHERE id=")
                         + copyId)) {
-                    m_db->executeSQL(QStringLiteral("DELETE FROM articles_images WHERE article_id=")
-                                     + copyId);
-                    m_db->executeSQL(
-                        QStringLiteral("DELETE FROM articles_variations WHERE article_id=")
-                        + copyId);
-                    m_db->executeSQL(QStringLiteral("DELETE FROM articles WHERE id=") + copyId);
+                    VariationRows::removeArticle(m_db, filed);
                     continue;
                 }
                 ChangeFolderCount(target, 1);

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include <QCoreApplication>
+#include <QSqlQuery>
 #include <QVariant>
 
 #include "core/clock.h"
@@ -11,6 +12,7 @@
 #include "core/statics.h"
 #include "core/threadhelper.h"
 #include "marketplace/api_ebay.h"
+#include "workers/scheduledstartservice.h"
 
 namespace {
 
@@ -279,8 +281,29 @@ void ListingThread::handleUploadRow(const ArticleRow &row)
         // The service's job id; without one the row is sent again in the next pass.
         const QString jobId = messages.isEmpty() ? QString() : messages.first().trimmed();
         if (!jobId.isEmpty()) {
-            db->executeSQL(QStringLiteral("UPDATE articles SET DoCheckResult='', Planned_Interval=")
-                           + quoted(jobId) + QStringLiteral(" WHERE id=") + articleId);
+            const JobIdWrite stored = storeJobId(row, jobId);
+            if (stored != JobIdWrite::Stored) {
+                // A job that the row does not name would start a listing that the seller
+                // cancelled or rescheduled, or start it twice after the next upload.
+                const bool withdrawn = ScheduledStartService(db).withdraw(jobId);
+                qCInfo(lcWorker).noquote() << "Job" << jobId << "of article" << articleId
+                                           << "not stored; withdrawn:" << withdrawn;
+                if (stored == JobIdWrite::Failed) {
+                    text = tr("Die Auftragsnummer des Startzeitservers konnte nicht "
+                              "gespeichert werden: %1")
+                               .arg(db->lastErrorText);
+                    entry.insert(QStringLiteral("infotype"), QStringLiteral("planning_add_fail"));
+                } else if (withdrawn) {
+                    text = tr("Die Planung wurde inzwischen aufgehoben oder geändert, der "
+                              "Auftrag am Startzeitserver wurde zurückgezogen");
+                    entry.insert(QStringLiteral("infotype"), QStringLiteral("success"));
+                } else {
+                    text = tr("Die Planung wurde inzwischen aufgehoben oder geändert, aber der "
+                              "Auftrag am Startzeitserver konnte nicht zurückgezogen werden: "
+                              "der Artikel kann trotzdem starten");
+                    entry.insert(QStringLiteral("infotype"), QStringLiteral("error"));
+                }
+            }
         } else {
             db->executeSQL(QStringLiteral("UPDATE articles SET DoCheckResult=") + quoted(text)
                            + QStringLiteral(" WHERE id=") + articleId);
@@ -293,6 +316,23 @@ void ListingThread::handleUploadRow(const ArticleRow &row)
     }
     entry.insert(QStringLiteral("textinfo"), text);
     storeAndSend(db, entry);
+}
+
+// Stores the job id for the row only while it is still scheduled as it was sent: in its
+// folder, with the same start and not handed over yet.
+ListingThread::JobIdWrite ListingThread::storeJobId(const ArticleRow &row, const QString &jobId)
+{
+    const QString articleId = row.value(QStringLiteral("id")).toString();
+    // Through the connection's statement helper (lock waits, reconnects), which leaves the
+    // query for the number of changed rows.
+    QSqlQuery update;
+    if (!db->selectQuery(QStringLiteral("UPDATE articles SET DoCheckResult='', Planned_Interval=")
+                             + quoted(jobId) + QStringLiteral(" WHERE id=") + articleId
+                             + QStringLiteral(" AND Folder=-3 AND Planned_Interval='' AND Planned=")
+                             + quoted(row.value(QStringLiteral("Planned")).toString()),
+                         update))
+        return JobIdWrite::Failed;
+    return update.numRowsAffected() > 0 ? JobIdWrite::Stored : JobIdWrite::NoLongerPlanned;
 }
 
 // --- Outbox --------------------------------------------------------------------------

@@ -80,6 +80,8 @@ private:
     void storeAndSend(Database *connection, const QMap<QString, QVariant> &entry);
     void handleCheckRow(const ArticleRow &row, bool &stop);
     void handleUploadRow(const ArticleRow &row);
+    enum class JobIdWrite { Stored, NoLongerPlanned, Failed };
+    JobIdWrite storeJobId(const ArticleRow &row, const QString &jobId);
     void handleOutboxRow(const ArticleRow &row, bool &stop);
 
     // The failure text of a call: the last message, or "Unbekannter Fehler" when there is

@@ -97,6 +97,7 @@ private slots:
     void variationPictures();
     void description_data();
     void description();
+    void deletedVariationsTakeTheirRows();
 
 private:
     int article(const Columns &columns);
@@ -742,6 +743,86 @@ void TestAddArticleSave::description()
     editor.accept();
     QCOMPARE(editor.result(), 1);
     QCOMPARE(stored(id).value("Description").toString(), text);
+}
+
+// Deleted variations take their pictures and the option values no other variation has
+// with them; the other article's rows stay.
+void TestAddArticleSave::deletedVariationsTakeTheirRows()
+{
+    Database *db = m_t->db();
+    const auto xml = [](const QString &colour, const QString &size) {
+        return "<NameValueList><Name>Farbe</Name><Value>" + colour
+            + "</Value></NameValueList><NameValueList><Name>Größe</Name><Value>" + size
+            + "</Value></NameValueList>";
+    };
+    // An article with three variations, each with a picture of its own, pictures of the
+    // colours and the option values.
+    const auto fill = [&](int id) {
+        QList<int> variations;
+        for (const auto &[colour, size] :
+             { std::pair { "rot", "S" }, std::pair { "blau", "S" }, std::pair { "blau", "M" } }) {
+            variations << db->insertSqlClean({ { "article_id", id },
+                                               { "SKU", QString("V-%1-%2").arg(colour, size) },
+                                               { "StartPrice", 5 },
+                                               { "VariantXml", xml(colour, size) } },
+                                             "articles_variations");
+            db->insertSqlClean({ { "article_id", id },
+                                 { "image", QString("%1%2.jpg").arg(colour, size) },
+                                 { "variant_id", variations.last() } },
+                               "articles_images");
+        }
+        for (const char *colour : { "rot", "blau" })
+            db->insertSqlClean({ { "article_id", id },
+                                 { "image", QString(colour) + ".jpg" },
+                                 { "variant_name", colour } },
+                               "articles_images");
+        db->insertSqlClean({ { "article_id", id }, { "image", "haupt.jpg" }, { "sort", 0 } },
+                           "articles_images");
+        for (const auto &[name, value] :
+             { std::pair { "Farbe", "rot" }, std::pair { "Farbe", "blau" },
+               std::pair { "Größe", "S" }, std::pair { "Größe", "M" } })
+            db->insertSqlClean(
+                { { "article_id", id }, { "optionname", name }, { "optionvalue", value } },
+                "articles_variations_op_val");
+        return variations;
+    };
+    // Variations, pictures, option values of an article.
+    const auto counts = [db](int id) {
+        QList<int> numbers;
+        for (const char *table :
+             { "articles_variations", "articles_images", "articles_variations_op_val" })
+            numbers << db->selectCount(
+                QString("SELECT id FROM %1 WHERE article_id=%2").arg(table).arg(id));
+        return numbers;
+    };
+    const int id = article({ { "SKU", "V" } });
+    const int other = article({ { "SKU", "W" } });
+    fill(id);
+    fill(other);
+
+    AddArticle editor(nullptr, id, -10, false);
+    EditorFixture::apply(&editor, { "show=TabVars" });
+    auto *box = editor.findChild<QComboBox *>("ImageOptionSelectBox");
+    box->setCurrentIndex(box->findData("Farbe"));
+    auto *list = editor.findChild<QTreeWidget *>("VariantList");
+    auto *pictures = editor.findChild<QTreeWidget *>("VariantImageList");
+    QCOMPARE(pictures->topLevelItemCount(), 2);
+    list->findItems("V-rot-S", Qt::MatchExactly).value(0)->setSelected(true);
+    editor.findChild<QPushButton *>("DelVars")->click();
+    // Red and its picture go; blue and both sizes are still in use.
+    QCOMPARE(counts(id), QList<int>({ 2, 4, 3 }));
+    // Only the other article's red rows are left.
+    QCOMPARE(db->selectCount("SELECT id FROM articles_images WHERE image LIKE 'rot%'"), 2);
+    QCOMPARE(db->selectCount("SELECT id FROM articles_variations_op_val WHERE optionvalue='rot'"),
+             1);
+    QCOMPARE(pictures->topLevelItemCount(), 1);
+    QCOMPARE(pictures->topLevelItem(0)->text(0), QString("blau"));
+
+    list->selectAll();
+    editor.findChild<QPushButton *>("DelVars")->click();
+    QCOMPARE(counts(id), QList<int>({ 0, 1, 0 }));
+    QCOMPARE(counts(other), QList<int>({ 3, 6, 4 }));
+    QCOMPARE(m_answers->messages().size(), 0);
 }
 
 APP_TEST_MAIN(TestAddArticleSave)

@@ -16,7 +16,7 @@ class TestDelete : public QObject
 private:
     std::unique_ptr<CommandsWindow> m_w;
 
-    // With a picture and a variation; "Planned" tells a scheduled one.
+    // With a picture, a variation and an option value; "Planned" tells a scheduled one.
     int article(int folder, int folderOld, const QString &jobId = QString())
     {
         const int id = m_w->article(folder, { { "FolderOld", folderOld }, { "DoCheck", 2 },
@@ -24,6 +24,9 @@ private:
         m_w->db()->insertSqlClean({ { "article_id", id }, { "image", "1_1.jpg" } },
                                   "articles_images");
         m_w->db()->insertSqlClean({ { "article_id", id }, { "SKU", "V" } }, "articles_variations");
+        m_w->db()->insertSqlClean(
+            { { "article_id", id }, { "optionname", "Farbe" }, { "optionvalue", "rot" } },
+            "articles_variations_op_val");
         return id;
     }
 
@@ -56,7 +59,7 @@ private slots:
             << -2 << QStringList { "-8", "-2" } << QByteArray()
             << QStringList { "-8|-8|0|0|", "-10|-2|0|0|" } << QStringList()
             << "-10:1 -8:1 -2:-2" << false;
-        QTest::newRow("active: gone with pictures and variations")
+        QTest::newRow("active: gone with pictures, variations and option values")
             << -9 << QStringList { "0", "0" } << QByteArray() << QStringList { "gone", "gone" }
             << QStringList() << "-9:-2" << false;
         QTest::newRow("trash: marked deleted") << -5 << QStringList { "-10" } << QByteArray()
@@ -105,9 +108,11 @@ private slots:
             const bool gone = m_w->values(id, "id").isEmpty();
             states << (gone ? "gone" : m_w->values(id, "Folder,FolderOld,Trash,DoCheck,Planned_Interval"));
             if (gone)
-                QCOMPARE(m_w->db()->selectCount("SELECT id FROM articles_images" + of)
-                             + m_w->db()->selectCount("SELECT id FROM articles_variations" + of),
-                         0);
+                QCOMPARE(
+                    m_w->db()->selectCount("SELECT id FROM articles_images" + of)
+                        + m_w->db()->selectCount("SELECT id FROM articles_variations" + of)
+                        + m_w->db()->selectCount("SELECT id FROM articles_variations_op_val" + of),
+                    0);
             const bool listed = states.last().startsWith(QString::number(folder) + "|")
                 && states.last().section('|', 2, 2) == "0";
             QCOMPARE(m_w->row(id) != nullptr, listed);

@@ -13,6 +13,7 @@
 #include <QDialogButtonBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTimeEdit>
 
@@ -262,6 +263,48 @@ private slots:
         QCOMPARE(QList<int>({ m_w->count(-9), m_w->count(-8) }),
                  QList<int>({ active - 2, unsold + 2 }));
         QCOMPARE(woken.count(), 0);
+        QVERIFY(m_w->window()->isEnabled());
+    }
+
+    // Ended at the marketplace, but the move to "Nicht verkauft" is refused: the row stays,
+    // marked as ended and not stored, the activity says so with the database's text, and
+    // the failed-write notice is shown.
+    void endedButNotStored()
+    {
+        const int id = m_w->article(-9, { { "ItemID", "2001" }, { "Account", m_account } });
+        QVERIFY(m_w->select(-9, { id }));
+        const int active = m_w->count(-9);
+        QVERIFY(
+            m_w->db()->executeSQL("CREATE TRIGGER keepactive BEFORE UPDATE OF Folder ON "
+                                  "articles BEGIN SELECT RAISE(ABORT, 'Ordner gesperrt'); END"));
+        const auto dropTrigger
+            = qScopeGuard([&] { m_w->db()->executeSQL("DROP TRIGGER keepactive"); });
+        m_w->server.setCallReply("EndItem", FakeReply::ok(endReply("Success"), "text/xml"));
+        DialogAnswers answers;
+        whenShown<EndItem>(this, [&](EndItem *dialog) { clickOk(dialog); });
+
+        m_w->trigger("actionAuwahl_beenden");
+
+        QTRY_VERIFY(!answers.messages().isEmpty());
+        const QString text = "wurde bei eBay beendet, die Änderung konnte aber nicht gespeichert "
+                             "werden. Die Datenbank meldet: Ordner gesperrt";
+        QCOMPARE(m_w->values(id, "Folder,DoCheckResult").left(text.size() + 6), "-9|(f)" + text);
+        QCOMPARE(m_w->db()
+                     ->selectOne("SELECT infotype || '|' || textinfo FROM itemshistory "
+                                 "WHERE databaseid="
+                                 + QString::number(id))
+                     .left(text.size() + 9),
+                 "end_fail|" + text);
+        QVERIFY2(answers.lastMessageText().startsWith("Die Änderung konnte nicht gespeichert "
+                                                      "werden. Die Datenbank meldet:\nOrdner "
+                                                      "gesperrt"),
+                 qPrintable(answers.lastMessageText()));
+        QTRY_VERIFY(m_w->row(id));
+        QVERIFY(m_w->row(id)
+                    ->data(0, ItemListRole::DoCheckResultRole)
+                    .toString()
+                    .startsWith("(f)" + text));
+        QCOMPARE(m_w->count(-9), active);
         QVERIFY(m_w->window()->isEnabled());
     }
 

@@ -62,12 +62,17 @@ private slots:
     void options();
     void cancelWritesNothing();
     void dataPathWhereStartupReadsIt();
+    void readOnlyStartStaysReadOnly();
     void connectionTest_data();
     void connectionTest();
     void syncWorkstation_data();
     void syncWorkstation();
+    void sharedPictureFolder_data();
+    void sharedPictureFolder();
     void removeAccount_data();
     void removeAccount();
+    void removeAccountFailsWhole_data();
+    void removeAccountFailsWhole();
     void uploadReportsLeftOutRows();
     void settingsCommand();
 };
@@ -163,6 +168,55 @@ void TestSetup::dataPathWhereStartupReadsIt()
     TestSupport::clearDatabaseProperties();
 }
 
+// Started on a damaged database: choosing a data folder opens the default folder's database
+// for a moment, and the running program's connections still only read.
+void TestSetup::readOnlyStartStaysReadOnly()
+{
+    {
+        Database defaults(Database::defaultDataDir());
+        QTemporaryDir damaged;
+        const QString file = damaged.path() + '/' + Database::getDatabaseName();
+        {
+            Database filled(damaged.path());
+            for (int i = 0; i < 200; ++i)
+                filled.insertSqlClean(
+                    { { "Title", QString::number(i) }, { "Description", QString(1500, 'x') } },
+                    "articles");
+        }
+        QFile data(file);
+        QVERIFY(data.open(QIODevice::ReadWrite) && data.size() > 10 * 4096);
+        QVERIFY(data.seek(4 * 4096) && data.write(QByteArray(4096, '\x5a')) == 4096);
+        data.close();
+        const QByteArray before = [&] {
+            QFile f(file);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+
+        DialogAnswers answers;
+        Database running(damaged.path());
+        QVERIFY(running.isReadOnly());
+        QVERIFY(answers.lastMessageText().contains("ist beschädigt"));
+        QTemporaryDir chosen;
+        answers.pushDirectory(dataFolder(chosen));
+        {
+            Setup dialog(nullptr);
+            child<QToolButton>(&dialog, "DataPathButton")->click();
+            press(dialog, QDialogButtonBox::Ok);
+        }
+        QCOMPARE(defaults.getOption("datapath", "-"), chosen.path() + '/');
+
+        Database worker(true, QStringLiteral("afterSettings"));
+        QVERIFY(worker.isReadOnly());
+        QVERIFY(!worker.executeSQL("UPDATE articles SET Title='neu'"));
+        worker.close();
+        running.close();
+        QFile after(file);
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        QVERIFY(after.readAll() == before);
+    }
+    TestSupport::clearDatabaseProperties();
+}
+
 void TestSetup::connectionTest_data()
 {
     QTest::addColumn<QString>("password"); // null: the server's
@@ -227,6 +281,37 @@ void TestSetup::syncWorkstation()
     QCOMPARE(MySqlSetup::load(data.dataDir()).syncWorkstation, box);
 }
 
+void TestSetup::sharedPictureFolder_data()
+{
+    QTest::addColumn<bool>("choose"); // else the folder chooser is cancelled
+    QTest::newRow("chosen") << true;
+    QTest::newRow("cancelled") << false;
+}
+
+// The "..." beside the shared picture folder puts the chosen folder into the field, and OK
+// stores it in "mysql.setup".
+void TestSetup::sharedPictureFolder()
+{
+    QFETCH(bool, choose);
+    TestDatabase data(Backend::SQLite);
+    QVERIFY(data.error().isEmpty());
+    MySqlSetup stored;
+    stored.active = true;
+    stored.imagePath = "/bisher/bilder/";
+    QVERIFY(stored.save(data.dataDir()));
+    QTemporaryDir pictures;
+    DialogAnswers answers;
+    answers.pushDirectory(choose ? pictures.path() : QString());
+    Setup dialog(nullptr);
+    auto *button = child<QToolButton>(&dialog, "MySQLImagePathSelect");
+    QVERIFY(button->isEnabled());
+    button->click();
+    const QString expected = choose ? pictures.path() + '/' : stored.imagePath;
+    QCOMPARE(child<QLineEdit>(&dialog, "MySQLImagePath")->text(), expected);
+    press(dialog, QDialogButtonBox::Ok);
+    QCOMPARE(MySqlSetup::load(data.dataDir()).imagePath, expected);
+}
+
 void TestSetup::removeAccount_data()
 {
     TestSupport::addBackendRows();
@@ -265,6 +350,62 @@ void TestSetup::removeAccount()
     QCOMPARE(db->selectCount("SELECT id FROM articles_images"), 7);
     QCOMPARE(db->selectCount("SELECT id FROM articles_variations"), 6);
     QCOMPARE(list->topLevelItemCount(), 1);
+}
+
+void TestSetup::removeAccountFailsWhole_data()
+{
+    TestSupport::addBackendRows();
+}
+
+// One statement of the removal is refused: the error is shown, nothing of it is kept, and
+// the database is free for the next writer at once.
+void TestSetup::removeAccountFailsWhole()
+{
+    QFETCH(Backend, backend);
+    APP_REQUIRE_BACKEND(backend);
+    TestDatabase data(backend);
+    QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+    Database *db = data.db();
+    const int gone = db->insertSqlClean({ { "accountname", "weg_1" } }, "accounts");
+    for (int folder : { -9, -7, 4 }) {
+        const int id
+            = TestSupport::insertArticle(db, { { "Folder", folder }, { "Account", gone } });
+        db->insertSqlClean({ { "article_id", id }, { "SKU", "x" } }, "articles_variations");
+    }
+    QVERIFY2(db->executeSQL(backend == Backend::MySQL
+                                ? "CREATE TRIGGER keepvariations BEFORE DELETE ON "
+                                  "articles_variations FOR EACH ROW SIGNAL SQLSTATE '45000' "
+                                  "SET MESSAGE_TEXT = 'Varianten gesperrt'"
+                                : "CREATE TRIGGER keepvariations BEFORE DELETE ON "
+                                  "articles_variations BEGIN SELECT RAISE(ABORT, 'Varianten "
+                                  "gesperrt'); END"),
+             qPrintable(db->lastErrorText));
+    const QStringList before = articles(db);
+
+    DialogAnswers answers;
+    answers.pushQuestion(true);
+    Setup dialog(nullptr);
+    QMetaObject::invokeMethod(&dialog, "loadAccounts");
+    auto *list = child<QTreeWidget>(&dialog, "AccountList");
+    list->findItems("weg_1", Qt::MatchExactly).value(0)->setSelected(true);
+    child<QPushButton>(&dialog, "removeAccount")->click();
+
+    QCOMPARE(answers.messages().size(), 1);
+    QCOMPARE(answers.messages().first().type, 2);
+    QVERIFY2(answers.lastMessageText().startsWith("Das Konto konnte nicht entfernt werden: ")
+                 && answers.lastMessageText().contains("Varianten gesperrt"),
+             qPrintable(answers.lastMessageText()));
+    QCOMPARE(db->selectCount("SELECT id FROM accounts"), 1);
+    QCOMPARE(articles(db), before);
+    QCOMPARE(list->topLevelItemCount(), 1);
+    // Another connection writes the account's row at once, not after a lock wait.
+    Database other(true, QStringLiteral("otherWriter"));
+    other.setLockTimeout(500);
+    if (backend == Backend::MySQL)
+        QVERIFY(other.executeSQL("SET SESSION innodb_lock_wait_timeout = 1"));
+    QVERIFY2(other.executeSQL("UPDATE accounts SET active = 0 WHERE id=" + QString::number(gone)),
+             qPrintable(other.lastErrorText));
+    QCOMPARE(db->selectOne("SELECT active FROM accounts"), QString("0"));
 }
 
 void TestSetup::uploadReportsLeftOutRows()

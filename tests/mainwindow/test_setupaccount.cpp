@@ -17,6 +17,8 @@ using TestSupport::FakeHttpServer;
 using TestSupport::FakeReply;
 using TestSupport::TestDatabase;
 
+Q_DECLARE_METATYPE(TestSupport::FakeReply)
+
 namespace {
 
 const QStringList kKeys = QString("ZERIRE_DEV_ID=dev-prod ZERIRE_APP_ID=app-prod "
@@ -91,6 +93,8 @@ private slots:
     void nothingWritten();
     void renewal_data();
     void renewal();
+    void failedUserReply_data();
+    void failedUserReply();
 
 private:
     std::unique_ptr<FakeHttpServer> m_server;
@@ -263,27 +267,39 @@ void TestSetupAccount::renewal_data()
 {
     QTest::addColumn<bool>("viaRenewal"); // else: "Neues Konto" with the same name
     QTest::addColumn<bool>("rowGone");
+    QTest::addColumn<QString>("stored"); // the name of the account row there before
+    QTest::addColumn<QString>("typed"); // the name entered in the dialog
     QTest::addColumn<QString>("expected"); // the rows afterwards: name, token, active
-    QTest::newRow("renew") << true << false << "KAFFEE_LADEN|" + kToken + "|0";
-    QTest::newRow("new account, name known") << false << false << "KAFFEE_LADEN|" + kToken + "|0";
-    QTest::newRow("row removed meanwhile") << true << true << QString();
+    QTest::newRow("renew") << true << false << "kaffee_laden"
+                           << "KAFFEE_LADEN"
+                           << "KAFFEE_LADEN|" + kToken + "|0";
+    QTest::newRow("new account, name known") << false << false << "kaffee_laden"
+                                             << "KAFFEE_LADEN"
+                                             << "KAFFEE_LADEN|" + kToken + "|0";
+    QTest::newRow("new account, known name with a quote") << false << false << "o'shop"
+                                                          << "O'Shop"
+                                                          << "O'Shop|" + kToken + "|0";
+    QTest::newRow("row removed meanwhile") << true << true << "kaffee_laden"
+                                           << "KAFFEE_LADEN" << QString();
 }
 
 void TestSetupAccount::renewal()
 {
     QFETCH(bool, viaRenewal);
     QFETCH(bool, rowGone);
+    QFETCH(QString, stored);
+    QFETCH(QString, typed);
     QFETCH(QString, expected);
     Database *db = m_data->db();
     const int id = db->insertSqlClean(
-        { { "accountname", "kaffee_laden" }, { "token", "alt" }, { "active", 0 } }, "accounts");
+        { { "accountname", stored }, { "token", "alt" }, { "active", 0 } }, "accounts");
     UrlCapture urls;
     DialogAnswers answers;
     SetupAccount dialog(nullptr, viaRenewal ? QString::number(id) : QString(),
-                        viaRenewal ? "kaffee_laden" : "", 0);
+                        viaRenewal ? stored : "", 0);
     if (rowGone)
         db->executeSQL("DELETE FROM accounts");
-    signIn(dialog, "KAFFEE_LADEN");
+    signIn(dialog, typed);
 
     QStringList rows;
     for (const auto &row : db->select("SELECT * FROM accounts"))
@@ -293,6 +309,48 @@ void TestSetupAccount::renewal()
     QCOMPARE(m_server->requests().last().callName(), QString("GetUserPreferences"));
     QCOMPARE(dialog.result(), rowGone ? 0 : 1);
     QCOMPARE(answers.messages().size(), rowGone ? 1 : 0);
+}
+
+void TestSetupAccount::failedUserReply_data()
+{
+    QTest::addColumn<QString>("call"); // the account call that fails
+    QTest::addColumn<FakeReply>("answer");
+    QTest::newRow("GetUser refused")
+        << "GetUser"
+        << reply("GetUser", "Failure",
+                 "<Errors><ShortMessage>Fehler.</ShortMessage><LongMessage>Zugriff verweigert."
+                 "</LongMessage><ErrorCode>931</ErrorCode><SeverityCode>Error</SeverityCode>"
+                 "</Errors>");
+    QTest::newRow("GetUser cut off") << "GetUser"
+                                     << FakeReply::ok("<?xml version=\"1.0\"?><GetUserResponse "
+                                                      "xmlns=\"urn:ebay:apis:eBLBaseComponents\">"
+                                                      "<Ack>Success</Ack><User><Email>x");
+    QTest::newRow("GetUserPreferences dropped") << "GetUserPreferences" << FakeReply::dropped();
+}
+
+// A new token is stored whatever the account calls answer, but only complete account data
+// replace the stored ones.
+void TestSetupAccount::failedUserReply()
+{
+    QFETCH(QString, call);
+    QFETCH(FakeReply, answer);
+    m_server->setCallReply(call, answer);
+    Database *db = m_data->db();
+    const QString good = "<GetUserResponse>" + user("Commercial") + "</GetUserResponse>";
+    const int id = db->insertSqlClean(
+        { { "accountname", "kaffee_laden" }, { "token", "alt" }, { "apiresult", good } },
+        "accounts");
+    UrlCapture urls;
+    DialogAnswers answers;
+    SetupAccount dialog(nullptr, QString::number(id), "kaffee_laden", 1);
+    signIn(dialog, "kaffee_laden");
+
+    QCOMPARE(dialog.result(), 1);
+    const auto row
+        = db->select("SELECT token, apiresult FROM accounts WHERE id=" + QString::number(id));
+    QCOMPARE(row.value(0).value("token").toString(), kToken);
+    QCOMPARE(row.value(0).value("apiresult").toString(), good);
+    QCOMPARE(db->selectCount("SELECT id FROM accounts"), 1);
 }
 
 APP_TEST_MAIN(TestSetupAccount)

@@ -225,8 +225,9 @@ private slots:
         // A folder on another file system can't be renamed into the data folder's place.
         QTest::newRow("rename into place fails")
             << true << "other file system" << false
-            << QStringLiteral("2 Es gab ein Problem beim umbenennen des Ordners {restore} in "
-                              "{data}, bitte prüfe manuell, was zu tun ist");
+            << QStringLiteral("2 Die Wiederherstellung ist fehlgeschlagen: Der Ordner {restore} "
+                              "konnte nicht in {data} umbenannt werden. Die bisherigen Daten "
+                              "werden wieder verwendet.");
         const QString done = QStringLiteral(
             "0 Die Wiederherstellung war erfolgreich. Die bisherigen Daten wurden nach {old} "
             "verschoben");

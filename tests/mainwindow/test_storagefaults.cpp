@@ -192,6 +192,8 @@ private slots:
         QTest::addColumn<QString>("message"); // its beginning; {file}, {folder} stand for the paths
         QTest::newRow("page overwritten by random bytes")
             << "damaged" << "Die Datenbank \"{file}\" ist beschädigt: ";
+        QTest::newRow("header overwritten") << "header"
+                                            << "Die Datenbank \"{file}\" ist beschädigt: ";
         QTest::newRow("read-only file")
             << "read-only file"
             << "Die Datenbank \"{file}\" ist schreibgeschützt. Sie wird nur gelesen, Änderungen "
@@ -211,7 +213,8 @@ private slots:
         QFETCH(QString, fault);
         QFETCH(QString, message);
         Mounts mounts;
-        if (fault != QLatin1String("damaged")) {
+        const bool damaged = fault == QLatin1String("damaged") || fault == QLatin1String("header");
+        if (!damaged) {
             if (!isRoot())
                 QSKIP("Needs root to mount a small file system of its own");
             if (!mounts.tmpfs(dataDir(), QStringLiteral("16m")))
@@ -226,6 +229,11 @@ private slots:
             for (char &byte : noise)
                 byte = char(random.bounded(256));
             QVERIFY(file.seek(4 * 4096) && file.write(noise) == noise.size());
+        } else if (fault == QLatin1String("header")) {
+            // The first 100 bytes: SQLite no longer takes the file for a database at all.
+            QFile file(dataFile());
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.write(QByteArray(100, '\x5a')) == 100);
         } else if (fault == QLatin1String("read-only file")) {
             QVERIFY(mounts.bindReadOnly(dataFile()));
         } else if (fault == QLatin1String("read-only folder")) {
@@ -247,7 +255,9 @@ private slots:
         QCOMPARE(m_answers->messages().first().type, 2);
         QVERIFY2(m_answers->lastMessageText().startsWith(message),
                  qPrintable(m_answers->lastMessageText()));
-        if (fault != QLatin1String("damaged"))
+        if (damaged)
+            QVERIFY(m_answers->lastMessageText().contains("Stelle eine Sicherung wieder her"));
+        else
             QCOMPARE(drafts(), QStringLiteral("Garten [Beet], Werkzeug [Spaten]"));
         // The day's log lies in the data folder or, where that can't be written, nowhere.
         QVERIFY2(MessageLog::currentPath().isEmpty()

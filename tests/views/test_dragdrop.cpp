@@ -272,6 +272,25 @@ private slots:
                 : QStringLiteral("CREATE TRIGGER refuse_copy BEFORE UPDATE ON articles WHEN "
                                  "NEW.ItemID = '' AND OLD.ItemID <> '' BEGIN "
                                  "SELECT RAISE(ABORT, 'refused'); END")));
+        // The listing's pictures, variation and option value are copied with it, or not.
+        const int listing = s[QStringLiteral("aktiv")];
+        const int variation = data.db()->insertSqlClean(
+            { { "article_id", listing }, { "SKU", "V" } }, "articles_variations");
+        data.db()->insertSqlClean(
+            { { "article_id", listing }, { "image", "v.jpg" }, { "variant_id", variation } },
+            "articles_images");
+        data.db()->insertSqlClean(
+            { { "article_id", listing }, { "optionname", "Farbe" }, { "optionvalue", "rot" } },
+            "articles_variations_op_val");
+        const auto rowCounts = [&data] {
+            QList<int> numbers;
+            for (const char *table :
+                 { "articles_images", "articles_variations", "articles_variations_op_val" })
+                numbers << data.db()->selectCount(QStringLiteral("SELECT id FROM ")
+                                                  + QLatin1String(table));
+            return numbers;
+        };
+        const QList<int> rowsBefore = rowCounts();
         const TableSnapshot before = TableSnapshot::take(*data.db(), QStringLiteral("articles"));
         const int activeCount = countOf(model, -9);
         const int elektroCount = countOf(model, elektro);
@@ -280,6 +299,7 @@ private slots:
         const auto changes = TableSnapshot::diff(
             before, TableSnapshot::take(*data.db(), QStringLiteral("articles")));
         QVERIFY2(changes.isEmpty(), qPrintable(TableSnapshot::describe(changes)));
+        QCOMPARE(rowCounts(), rowsBefore);
         QCOMPARE(
             data.db()->selectCount(QStringLiteral("SELECT id FROM articles WHERE ItemID='110'")),
             1);

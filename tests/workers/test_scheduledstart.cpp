@@ -4,9 +4,13 @@
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
+#include "workers/listingthread.h"
 #include "workers/scheduledstartservice.h"
 
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QSignalSpy>
+#include <QThread>
 #include <memory>
 
 using TestSupport::FakeHttpServer;
@@ -16,6 +20,7 @@ using TestSupport::RecordedRequest;
 namespace {
 
 const QString kListingPath = QStringLiteral("/zaruvovezira/listing.php");
+const QString kWithdrawPath = QStringLiteral("/zaruvovezira/listing_delete.php");
 const QDateTime kNow(QDate(2026, 3, 10), QTime(14, 20, 5));
 
 FakeReply state(const QString &itemId, const QString &state, const QString &error = QString())
@@ -53,6 +58,8 @@ private slots:
     void followUp();
     void credit();
     void withdraw();
+    void changedDuringUpload_data();
+    void changedDuringUpload();
 
 private:
     int insertArticle(int folder, const QString &planned, const QString &jobId);
@@ -179,6 +186,104 @@ void TestScheduledStart::withdraw()
         withdrawn << service.withdraw(jobId);
     QCOMPARE(withdrawn, QList<bool>({ true, false, false }));
     QCOMPARE(askedIds(*m_server), QStringList({ jobId, jobId, jobId }));
+}
+
+void TestScheduledStart::changedDuringUpload_data()
+{
+    QTest::addColumn<QString>("change"); // run while the service's answer is held; %1 the id
+    QTest::addColumn<QByteArray>("withdrawReply");
+    QTest::addColumn<QString>("row"); // Folder|Planned|Planned_Interval afterwards
+    QTest::addColumn<bool>("withdrawn"); // the job was sent back to the service
+    QTest::addColumn<QString>("entry"); // infotype|start of textinfo of the outcome entry
+
+    // As "Planung aufheben" does with a row that has no job id yet.
+    const QString cancel = QStringLiteral(
+        "UPDATE articles SET Planned = '', Planned_Interval = '', Folder=FolderOld WHERE id=%1");
+    QTest::newRow("cancelled") << cancel << QByteArray("success") << "-10||" << true
+                               << "success|Die Planung wurde inzwischen aufgehoben";
+    QTest::newRow("cancelled, withdrawal refused")
+        << cancel << QByteArray("unknown job") << "-10||" << true
+        << "error|Die Planung wurde inzwischen aufgehoben";
+    // As the scheduling dialog does: a new start, uploaded anew in the next pass.
+    QTest::newRow("rescheduled")
+        << "UPDATE articles SET Planned_Interval='', Planned='2026-03-12 09:00:00' WHERE id=%1"
+        << QByteArray("success") << "-3|2026-03-12 09:00:00|" << true
+        << "success|Die Planung wurde inzwischen aufgehoben";
+    QTest::newRow("job id not writable")
+        << "CREATE TRIGGER keepjob BEFORE UPDATE OF Planned_Interval ON articles "
+           "BEGIN SELECT RAISE(ABORT, 'gesperrt'); END"
+        << QByteArray("success") << "-3|2026-03-11 15:00:00|" << true
+        << "planning_add_fail|Die Auftragsnummer des Startzeitservers konnte nicht gespeichert "
+           "werden: gesperrt";
+    QTest::newRow("still planned")
+        << QString() << QByteArray("success") << "-3|2026-03-11 15:00:00|J-1" << false
+        << "planning_add_success|wurde an den Startzeitserver gesendet";
+}
+
+// The seller changes the scheduled row while the listing worker waits for the service's job
+// id: a job the row does not name any more is withdrawn, never stored or left to start.
+void TestScheduledStart::changedDuringUpload()
+{
+    QFETCH(QString, change);
+    QFETCH(QByteArray, withdrawReply);
+    QFETCH(QString, row);
+    QFETCH(bool, withdrawn);
+    QFETCH(QString, entry);
+
+    Database *db = m_database->db();
+    const int account
+        = db->insertSqlClean({ { "accountname", "händler_1" }, { "token", "T" } }, "accounts");
+    const int id = db->insertSqlClean({ { "Title", "Uhr" },
+                                        { "Account", account },
+                                        { "Folder", -3 },
+                                        { "FolderOld", -10 },
+                                        { "Planned", "2026-03-11 15:00:00" },
+                                        { "Planned_Interval", "" } },
+                                      "articles");
+    QSemaphore arrived;
+    QSemaphore release;
+    m_server->setHandler(kListingPath, [&](const RecordedRequest &) {
+        arrived.release();
+        release.acquire();
+        return FakeReply::ok("<result><id>J-1</id></result>");
+    });
+    m_server->setReply(kWithdrawPath, FakeReply::ok(withdrawReply));
+
+    // The worker on a thread and connection of its own, as in the program.
+    Statics::setHttpTimeout(60000);
+    std::unique_ptr<QThread> thread(QThread::create([] {
+        Database connection(true, QStringLiteral("listingThreadDB"));
+        ListingThread worker;
+        worker.db = &connection;
+        worker.uploadPhase();
+    }));
+    const auto finish = qScopeGuard([&] {
+        release.release();
+        thread->wait();
+        Statics::setHttpTimeout(400);
+    });
+    thread->start();
+    QVERIFY(arrived.tryAcquire(1, 60000));
+    if (!change.isEmpty())
+        QVERIFY2(db->executeSQL(change.arg(id)), qPrintable(db->lastErrorText));
+    release.release();
+    QVERIFY(thread->wait(60000));
+
+    QCOMPARE(TestSupport::values(db, id, "Folder,Planned,Planned_Interval"), row);
+    QStringList sentBack;
+    for (const RecordedRequest &request : m_server->requests()) {
+        if (request.path == kWithdrawPath)
+            sentBack << request.queryItem("id");
+    }
+    QCOMPARE(sentBack, withdrawn ? QStringList { "J-1" } : QStringList());
+    const ArticleRow outcome = db->select(QStringLiteral("SELECT infotype, textinfo FROM "
+                                                         "itemshistory WHERE databaseid=%1 "
+                                                         "ORDER BY id DESC")
+                                              .arg(id))
+                                   .value(0);
+    const QString got
+        = outcome.value("infotype").toString() + '|' + outcome.value("textinfo").toString();
+    QVERIFY2(got.startsWith(entry), qPrintable(got));
 }
 
 APP_TEST_GUILESS_MAIN(TestScheduledStart)
