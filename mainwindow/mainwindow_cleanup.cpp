@@ -4,6 +4,7 @@
 #include "core/database.h"
 #include "core/logging.h"
 #include "core/statics.h"
+#include "editor/variationrows.h"
 #include "mainwindow/imagecleaner.h"
 
 #include <QDir>
@@ -28,10 +29,7 @@ void MainWindow::on_actionCache_leeren_triggered()
 void MainWindow::on_actionDatenbank_aufr_umen_triggered()
 {
     for (const ArticleRow &row : db->select(QStringLiteral("SELECT id FROM articles WHERE Trash=1"))) {
-        const QString id = row.value(QStringLiteral("id")).toString();
-        db->executeSQL(QStringLiteral("DELETE FROM articles WHERE id = ") + id);
-        db->executeSQL(QStringLiteral("DELETE FROM articles_images WHERE article_id = ") + id);
-        db->executeSQL(QStringLiteral("DELETE FROM articles_variations WHERE article_id = ") + id);
+        VariationRows::removeArticle(db, row.value(QStringLiteral("id")).toInt());
     }
     db->cleanDB(this);
     startImageCleaner();

@@ -63,6 +63,8 @@ private slots:
                 const int id = TestSupport::insertArticle(db, { { "Folder", -5 }, { "Trash", trash } });
                 db->insertSqlClean({ { "article_id", id }, { "image", "b.jpg" } }, "articles_images");
                 db->insertSqlClean({ { "article_id", id }, { "SKU", "V" } }, "articles_variations");
+                db->insertSqlClean({ { "article_id", id }, { "optionname", "Farbe" } },
+                                   "articles_variations_op_val");
                 if (trash)
                     deleted << id;
             }
@@ -87,12 +89,13 @@ private slots:
                  qPrintable(answers.lastMessageText()));
         QStringList left;
         for (const char *table : { "articles WHERE id", "articles_images WHERE article_id",
-                                   "articles_variations WHERE article_id" })
+                                   "articles_variations WHERE article_id",
+                                   "articles_variations_op_val WHERE article_id" })
             left << w.db()->selectOne(QStringLiteral("SELECT COUNT(*) FROM %1 IN (%2,%3)")
                                           .arg(QLatin1String(table))
                                           .arg(deleted[0] - 1)
                                           .arg(deleted[0]));
-        QCOMPARE(left, QStringList({ "1", "1", "1" }));
+        QCOMPARE(left, QStringList({ "1", "1", "1", "1" }));
         QCOMPARE(w.db()->selectCount("SELECT id FROM articles"), 2);
         // The picture clean-up reports its end, and its thread ends with it. Without a
         // system tray its closing notice then takes the status panel.
