@@ -2,6 +2,7 @@
 #include "editor/addarticle.h"
 
 #include "core/logging.h"
+#include "editor/descriptionpage.h"
 
 #include "ui_addarticle.h"
 
@@ -41,8 +42,10 @@ void AddArticle::on_OpenHtmlEditor_clicked()
     const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/tinymce");
     qCInfo(lcApp) << "Create HTML Editor at" << folder;
     m_webView = new QWebEngineView(this);
+    auto *page = new DescriptionPage(folder, m_webView);
+    m_webView->setPage(page);
     connect(m_webView, &QWebEngineView::loadFinished, this, &AddArticle::finishLoading);
-    m_webView->page()->load(QUrl::fromLocalFile(folder + QStringLiteral("/index.html")));
+    page->open();
     m_ui->htmlLayout->addWidget(m_webView);
 }
 
