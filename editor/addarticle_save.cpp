@@ -241,7 +241,8 @@ bool AddArticle::buildRow(Row &row)
 void AddArticle::accept()
 {
     SaveSettings();
-    m_description = fetchDescription();
+    if (!fetchDescription())
+        return;
     if (!m_templateMode && !checkForm())
         return;
     Row row;
@@ -334,7 +335,7 @@ void AddArticle::on_LoadFromTemplateButton_clicked()
         m_variantImagesBuilt = false;
         setupForm();
         if (m_webEditorOpen)
-            finishLoading(!m_webFailed);
+            finishLoading(m_webLoaded);
         ReadSettings();
         setEnabled(true);
         m_articleId = 0;

@@ -1,6 +1,7 @@
 // The description's HTML editor through the real web engine: a hostile description runs no
 // script, reaches no server and opens no window, and what is harmless in it is saved as it
-// was. SQLite and MariaDB.
+// was; a page that does not answer keeps the editor open with nothing written. SQLite and
+// MariaDB.
 #include "core/database.h"
 #include "editor/addarticle.h"
 #include "tests/editor/editorfixture.h"
@@ -65,6 +66,7 @@ private slots:
     void hostileDescription_data();
     void hostileDescription();
     void pageStaysPut();
+    void editorNotAnswering();
 
 private:
     int article(const QString &description);
@@ -106,6 +108,7 @@ void TestAddArticleDescription::init()
 
 void TestAddArticleDescription::cleanup()
 {
+    AddArticle::setDescriptionTimeout(5000);
     m_answers.reset();
     m_server.reset();
     m_t.reset();
@@ -281,6 +284,30 @@ void TestAddArticleDescription::pageStaysPut()
     QCOMPARE(view->page()->url(), page);
     QCOMPARE(evaluate(view->page(), "tinyMCE.activeEditor.getContent()").toString(),
              QString("<p>Lok</p>"));
+}
+
+// The seller's edits are only in the page: when it does not answer, the editor says so and
+// stays open, and nothing is written. The page is kept busy for good, so the wait cannot end
+// in an answer whatever its length.
+void TestAddArticleDescription::editorNotAnswering()
+{
+    const int id = article("<p>alt</p>");
+    AddArticle editor(nullptr, id, -10, false);
+    QWebEngineView *view = openHtmlEditor(&editor);
+    QVERIFY(view);
+    evaluate(view->page(), "tinyMCE.activeEditor.setContent('<p>neu</p>')");
+    view->page()->runJavaScript("for (;;) {}");
+    AddArticle::setDescriptionTimeout(50);
+
+    editor.accept();
+    QCOMPARE(editor.result(), 0);
+    QVERIFY(editor.isVisible());
+    QCOMPARE(m_answers->messages().size(), 1);
+    QCOMPARE(m_answers->messages().first().type, 1);
+    QVERIFY2(m_answers->lastMessageText().startsWith("Der HTML-Editor der Beschreibung antwortet "
+                                                     "nicht. Es wurde nichts gespeichert"),
+             qPrintable(m_answers->lastMessageText()));
+    QCOMPARE(storedDescription(id), QString("<p>alt</p>"));
 }
 
 APP_TEST_MAIN(TestAddArticleDescription)
