@@ -61,7 +61,7 @@ public:
     // Writes the pictures of the article `id`: copies new files into the picture folder,
     // rewrites its picture rows and its list thumbnail.
     void savePicsToId(int id);
-    // How long saving waits for the HTML editor's text (5 s).
+    // How long saving waits for the HTML editor's text before it gives up (5 s).
     static void setDescriptionTimeout(int milliseconds);
 
 public slots:
@@ -235,9 +235,9 @@ private:
     bool articleRunning() const;
 
     // --- description (addarticle_description.cpp) ---
-    // The description to save: the HTML editor's text when it is open and answers, else
-    // the text it was given or the source field's text.
-    QString fetchDescription();
+    // Takes the description to save: the HTML editor's text when it is open, else the source
+    // field's text. False, with the seller told, when the HTML editor does not answer.
+    bool fetchDescription();
 
     // Template state (saving and templates).
     bool m_templateMode = false;
@@ -276,8 +276,8 @@ private:
     bool m_variantImagesBuilt = false;
     // The lot size as loaded; -1 for a new article.
     int m_storedLotSize = -1;
-    // The HTML editor's page failed to load.
-    bool m_webFailed = false;
+    // The HTML editor's page has loaded (its text is set once TinyMCE is ready).
+    bool m_webLoaded = false;
     // Lists (combo boxes, the payment area, the identifier field) whose reference data could
     // not be loaded; the seller's notice about it.
     QSet<QWidget *> m_unloadedLists;

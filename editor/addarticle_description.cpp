@@ -2,6 +2,8 @@
 #include "editor/addarticle.h"
 
 #include "core/logging.h"
+#include "core/statics.h"
+#include "editor/descriptionpage.h"
 
 #include "ui_addarticle.h"
 
@@ -41,14 +43,16 @@ void AddArticle::on_OpenHtmlEditor_clicked()
     const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/tinymce");
     qCInfo(lcApp) << "Create HTML Editor at" << folder;
     m_webView = new QWebEngineView(this);
+    auto *page = new DescriptionPage(folder, m_webView);
+    m_webView->setPage(page);
     connect(m_webView, &QWebEngineView::loadFinished, this, &AddArticle::finishLoading);
-    m_webView->page()->load(QUrl::fromLocalFile(folder + QStringLiteral("/index.html")));
+    page->open();
     m_ui->htmlLayout->addWidget(m_webView);
 }
 
 void AddArticle::finishLoading(bool ok)
 {
-    m_webFailed = !ok;
+    m_webLoaded = ok;
     if (!ok)
         return;
     // The page is loaded before TinyMCE has made its editor: the text is set once it has.
@@ -59,27 +63,42 @@ void AddArticle::finishLoading(bool ok)
             .arg(scriptString(m_description)));
 }
 
-QString AddArticle::fetchDescription()
+bool AddArticle::fetchDescription()
 {
-    if (!m_webEditorOpen)
-        return m_ui->PlainHtmlCode->toPlainText();
-    if (m_webFailed)
-        return m_description;
+    if (!m_webEditorOpen) {
+        m_description = m_ui->PlainHtmlCode->toPlainText();
+        return true;
+    }
+    // Before its page has loaded the HTML editor holds nothing but the text it is to get.
+    if (!m_webLoaded)
+        return true;
     // Shared with the callback, which may come after this wait has given up.
     auto answer = std::make_shared<QVariant>();
+    auto answered = std::make_shared<bool>(false);
     QEventLoop loop;
     QPointer<QEventLoop> waiting(&loop);
     m_webView->page()->runJavaScript(
         QStringLiteral("window.descriptionSet ? tinyMCE.activeEditor.getContent() : null;"),
-        [answer, waiting](const QVariant &result) {
+        [answer, answered, waiting](const QVariant &result) {
             *answer = result;
+            *answered = true;
             if (waiting)
                 waiting->quit();
         });
     QTimer::singleShot(s_descriptionTimeout, &loop, &QEventLoop::quit);
     loop.exec();
-    // No answer, or the editor never got its text: the text it was given stands.
-    if (answer->type() != QVariant::String)
-        return m_description;
-    return answer->toString();
+    if (!*answered) {
+        // The edits are only in the page: saving anything else would lose them.
+        qCWarning(lcApp) << "HTML editor: no answer within" << s_descriptionTimeout << "ms";
+        Statics::showMessage(
+            this,
+            tr("Der HTML-Editor der Beschreibung antwortet nicht. Es wurde nichts gespeichert; "
+               "Ihre Änderungen bleiben im Editor. Bitte versuchen Sie es gleich noch einmal."),
+            1);
+        return false;
+    }
+    // The editor never got its text (saved before it was ready): the text it was given stands.
+    if (answer->type() == QVariant::String)
+        m_description = answer->toString();
+    return true;
 }

@@ -244,7 +244,8 @@ bool AddArticle::buildRow(Row &row)
 void AddArticle::accept()
 {
     SaveSettings();
-    m_description = fetchDescription();
+    if (!fetchDescription())
+        return;
     if (!m_templateMode && !checkForm())
         return;
     Row row;
@@ -337,7 +338,7 @@ void AddArticle::on_LoadFromTemplateButton_clicked()
         m_variantImagesBuilt = false;
         setupForm();
         if (m_webEditorOpen)
-            finishLoading(!m_webFailed);
+            finishLoading(m_webLoaded);
         ReadSettings();
         setEnabled(true);
         m_articleId = 0;
