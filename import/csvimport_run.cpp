@@ -220,10 +220,10 @@ bool CsvImport::importRow(const QStringList &row, int line, RunState &state)
         }
     }
     if (!ok) {
-        // The rows before it in the batch are kept, unless the commit fails as well.
-        if (!writer.commit())
-            return !askToEnd(writer.batchLine(), writer.lastError(), state);
-        return !askToEnd(line, writer.lastError(), state);
+        // The rows before it in the batch are kept, unless the commit fails as well: then
+        // the question names the batch's first row.
+        const QString error = writer.lastError();
+        return !askToEnd(writer.commit() ? line : writer.batchLine(), error, state);
     }
     if (writer.batchRows() >= kBatchRows)
         return commitBatch(state);
