@@ -6,12 +6,71 @@
 #include <QDebug>
 #include <QFile>
 #include <QTextCodec>
-#include <QTextStream>
+#include <QTextDecoder>
+
+#include <memory>
 
 namespace {
 
 const QString LF = QStringLiteral("\n");
 constexpr qint64 kCodecProbeBytes = 64 * 1024;
+constexpr qint64 kReadBlock = 256 * 1024;
+
+// The lines of a file opened in text mode, as QTextStream::readLine gives them: decoded
+// with the codec (or the one a byte-order mark at the start names), split at LF, without
+// it. Decodes a block at a time, splits with a fast search and reuses the line's memory
+// from one line to the next.
+class LineSource
+{
+public:
+    LineSource(QIODevice &device, QTextCodec *codec)
+        : m_device(device)
+        , m_codec(codec)
+    { }
+
+    bool next(QString &line)
+    {
+        for (;;) {
+            const int newline = m_buffer.indexOf(QLatin1Char('\n'), m_pos);
+            if (newline >= 0) {
+                line.setUnicode(m_buffer.constData() + m_pos, newline - m_pos);
+                m_pos = newline + 1;
+                return true;
+            }
+            if (m_atEnd) {
+                if (m_pos >= m_buffer.size())
+                    return false;
+                line.setUnicode(m_buffer.constData() + m_pos, m_buffer.size() - m_pos);
+                m_pos = m_buffer.size();
+                return true;
+            }
+            fill();
+        }
+    }
+
+private:
+    void fill()
+    {
+        m_buffer.remove(0, m_pos);
+        m_pos = 0;
+        const QByteArray block = m_device.read(kReadBlock);
+        if (block.isEmpty()) {
+            m_atEnd = true;
+            return;
+        }
+        // A mark at the start names its own codec, as with QTextStream.
+        if (!m_decoder)
+            m_decoder.reset(QTextCodec::codecForUtfText(block, m_codec)->makeDecoder());
+        m_buffer.append(m_decoder->toUnicode(block));
+    }
+
+    QIODevice &m_device;
+    QTextCodec *m_codec;
+    std::unique_ptr<QTextDecoder> m_decoder;
+    QString m_buffer;
+    int m_pos = 0;
+    bool m_atEnd = false;
+};
 
 // Carried from one line to the next: false while a delimited element goes on below.
 struct ElementInfo
@@ -125,8 +184,7 @@ bool ReaderPrivate::read(const QString &filePath, QtCSV::Reader::AbstractProcess
                  << "Error - can't open file:" << filePath;
         return false;
     }
-    QTextStream stream(&file);
-    stream.setCodec(codec ? codec : QTextCodec::codecForName("UTF-8"));
+    LineSource lines(file, codec ? codec : QTextCodec::codecForName("UTF-8"));
 
     const Dialect dialect(separator, textDelimiter);
     QStringList pending;
@@ -135,7 +193,7 @@ bool ReaderPrivate::read(const QString &filePath, QtCSV::Reader::AbstractProcess
     int lineNumber = 0;
     int recordLine = 0; // where the pending row began
     int openLine = 0; // where the element still open began
-    while (stream.readLineInto(&line)) {
+    while (lines.next(line)) {
         ++lineNumber;
         info.openedOnLine = false;
         QStringList elements = splitElements(line, dialect, info);
@@ -164,7 +222,7 @@ bool ReaderPrivate::read(const QString &filePath, QtCSV::Reader::AbstractProcess
             return false;
         pending.clear();
     }
-    if (stream.status() != QTextStream::Ok || file.error() != QFileDevice::NoError) {
+    if (file.error() != QFileDevice::NoError) {
         qDebug() << "read"
                  << "Error - can't open file:" << filePath;
         return false;

@@ -107,6 +107,22 @@ private slots:
             << QByteArray("a\tb\n") << "\t" << q << QByteArray("UTF-8") << "CSV"
             << Rows { { "a", "b" } };
     }
+    // Many rows with multi-byte characters and records broken over lines, in a file far
+    // larger than what the reader takes in at once.
+    void largeFile()
+    {
+        Rows rows;
+        QByteArray bytes;
+        for (int i = 0; i < 30000; ++i) {
+            const QString text = QStringLiteral("Grüße „%1“ €\nzweite Zeile;%2").arg(i).arg(i % 7);
+            rows << QStringList { QString::number(i), text, QStringLiteral("ä") };
+            bytes += QByteArray::number(i) + ";\"" + text.toUtf8() + "\";ä\n";
+        }
+        QVERIFY(bytes.size() > 1024 * 1024);
+        writeFile(path("large.csv"), bytes);
+        QCOMPARE(QtCSV::Reader::readToList(path("large.csv"), ";", "\"", utf8()), rows);
+    }
+
     void read()
     {
         QFETCH(QByteArray, bytes);
