@@ -715,7 +715,7 @@ bool Database::updateSqlClean(const QMap<QString, QVariant> &row, const QString 
     return run(query, m_db, sql, &row, "SQL Insert Error: ");
 }
 
-bool Database::execBound(const QString &sql, const QVariantList &values, QSqlQuery &query)
+bool Database::execBound(const QString &sql, const QVector<QVariant> &values, QSqlQuery &query)
 {
     lastErrorText.clear();
     QElapsedTimer lockTimer;

@@ -10,6 +10,7 @@
 #include <QSqlQuery>
 #include <QString>
 #include <QVariant>
+#include <QVector>
 
 class QWidget;
 
@@ -61,7 +62,7 @@ public:
     // connection and text: for writers of many rows of one shape. Values are bound as
     // insertSqlClean binds them; `query` then holds the result (rows, the new id). Waits
     // and reconnects as every statement does; false on failure (lastErrorText, the log).
-    bool execBound(const QString &sql, const QVariantList &values, QSqlQuery &query);
+    bool execBound(const QString &sql, const QVector<QVariant> &values, QSqlQuery &query);
     // Copies one row (every column but `idColumn`); for articles with its pictures and
     // variations. The new id, 0 when there is no such row.
     int DuplicateRow(QString table, QString idColumn, QString idValue, QString changeColumn,

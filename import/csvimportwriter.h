@@ -4,7 +4,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
-#include <QVariantList>
+#include <QVariant>
 #include <QVector>
 
 class Database;
@@ -111,7 +111,7 @@ private:
 
     const QStringList *m_row = nullptr; // the current row
     int m_line = 0;
-    QVariantList m_values;
+    QVector<QVariant> m_values;
 
     bool m_inBatch = false;
     int m_batchRows = 0;

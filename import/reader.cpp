@@ -16,10 +16,10 @@ const QString LF = QStringLiteral("\n");
 constexpr qint64 kCodecProbeBytes = 64 * 1024;
 constexpr qint64 kReadBlock = 256 * 1024;
 
-// The lines of a file opened in text mode, as QTextStream::readLine gives them: decoded
-// with the codec (or the one a byte-order mark at the start names), split at LF, without
-// it. Decodes a block at a time, splits with a fast search and reuses the line's memory
-// from one line to the next.
+// The lines of a file as QTextStream::readLine gives them on a text-mode device: decoded
+// with the codec (or the one a byte-order mark at the start names), without carriage
+// returns, split at LF. Decodes a block at a time, splits with a fast search and reuses
+// the line's memory from one line to the next.
 class LineSource
 {
 public:
@@ -61,7 +61,11 @@ private:
         // A mark at the start names its own codec, as with QTextStream.
         if (!m_decoder)
             m_decoder.reset(QTextCodec::codecForUtfText(block, m_codec)->makeDecoder());
-        m_buffer.append(m_decoder->toUnicode(block));
+        QString text = m_decoder->toUnicode(block);
+        // Carriage returns are dropped wherever they stand, as a text-mode device drops them.
+        if (text.contains(QLatin1Char('\r')))
+            text.remove(QLatin1Char('\r'));
+        m_buffer.append(text);
     }
 
     QIODevice &m_device;
@@ -179,7 +183,7 @@ bool ReaderPrivate::read(const QString &filePath, QtCSV::Reader::AbstractProcess
     if (!checkParams(filePath, separator))
         return false;
     QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!file.open(QIODevice::ReadOnly)) {
         qDebug() << "read"
                  << "Error - can't open file:" << filePath;
         return false;

@@ -84,6 +84,9 @@ private slots:
         QTest::newRow("CR LF line ends")
             << QByteArray("a;b\r\n\"c\r\nd\";e\r\n") << ";" << q << QByteArray("UTF-8") << "csv"
             << Rows { { "a", "b" }, { "c\nd", "e" } };
+        QTest::newRow("carriage returns dropped wherever they stand")
+            << QByteArray("a\rb;c\r\n\"d\re\";f\n") << ";" << q << QByteArray("UTF-8") << "csv"
+            << Rows { { "ab", "c" }, { "de", "f" } };
         QTest::newRow("byte-order mark")
             << QByteArray("\xEF\xBB\xBF"
                           "a;b\n")
