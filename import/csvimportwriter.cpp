@@ -5,6 +5,7 @@
 #include "core/schema.h"
 #include "core/statics.h"
 
+#include <QLocale>
 #include <QRegularExpression>
 #include <QSqlQuery>
 #include <QSqlDatabase>
@@ -170,7 +171,7 @@ bool CsvImportWriter::readNumber(const QString &text, bool whole, QString *numbe
     if (!ok || !std::isfinite(value))
         return false;
     if (!whole) {
-        *number = fixed;
+        *number = QString::number(value, 'g', QLocale::FloatingPointShortest);
         return true;
     }
     // Whole numbers as the database's integers hold them exactly.
