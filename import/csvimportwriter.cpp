@@ -7,9 +7,10 @@
 
 #include <QLocale>
 #include <QRegularExpression>
-#include <QSqlQuery>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -71,7 +72,6 @@ CsvImportWriter::CsvImportWriter(Database &db, const Settings &settings)
             qCWarning(lcApp).noquote() << "CSV import: column" << mapped.field << "left out";
             continue;
         }
-        m_lastColumn = qMax(m_lastColumn, mapped.column);
         if (m_keyIndex < 0 && mapped.field == settings.keyField && settings.mode != InsertAll)
             m_keyIndex = mapped.column;
         if (kNeverWritten.contains(mapped.field))
@@ -99,7 +99,7 @@ CsvImportWriter::CsvImportWriter(Database &db, const Settings &settings)
         m_selectIds = QStringLiteral("SELECT id FROM articles WHERE ") + quotedName(m_keyField)
             + QStringLiteral(" = ?");
     }
-    m_values.reserve(m_insert.size() + 1);
+    m_values.reserve(qMax(m_insert.size(), m_update.size() + 1));
 }
 
 void CsvImportWriter::setRow(const QStringList &row, int line)
@@ -131,11 +131,10 @@ QList<int> CsvImportWriter::matchingIds()
     return ids;
 }
 
-bool CsvImportWriter::bindRow(const QVector<Target> &targets, QByteArray &kept)
+void CsvImportWriter::bindRow(const QVector<Target> &targets, QByteArray &kept)
 {
     m_values.clear();
     kept.fill('1', targets.size());
-    bool all = true;
     for (int i = 0; i < targets.size(); ++i) {
         const Target &target = targets.at(i);
         if (target.column < 0) {
@@ -156,9 +155,7 @@ bool CsvImportWriter::bindRow(const QVector<Target> &targets, QByteArray &kept)
         if (!text.trimmed().isEmpty())
             m_badNumbers.append({ m_line, target.field, text });
         kept[i] = '0';
-        all = false;
     }
-    return all;
 }
 
 bool CsvImportWriter::readNumber(const QString &text, bool whole, QString *number)

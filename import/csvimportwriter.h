@@ -48,10 +48,9 @@ public:
 
     // The update modes need the key column among the mapped ones.
     bool hasKey() const { return m_keyIndex >= 0; }
-    // The last file column the mapping reads; -1 for none.
-    int lastColumn() const { return m_lastColumn; }
 
-    // Takes the next file row, which begins in file line `line`.
+    // Takes the next file row, which begins in file line `line`; it is read from where it
+    // lies, so it must stay until the row is written.
     void setRow(const QStringList &row, int line);
     // Update modes: the articles whose key column equals the row's key; none when the key
     // is blank.
@@ -90,8 +89,8 @@ private:
 
     QString keyValue() const;
     // Puts the current row's values for `targets` into m_values; `kept` tells per target
-    // whether it is written ('1') or left out ('0'). False when something is left out.
-    bool bindRow(const QVector<Target> &targets, QByteArray &kept);
+    // whether it is written ('1') or left out ('0').
+    void bindRow(const QVector<Target> &targets, QByteArray &kept);
     // The number as stored (decimal point, whole numbers without one); false when the
     // text is none (or, for `whole`, not a whole number).
     static bool readNumber(const QString &text, bool whole, QString *number);
@@ -105,7 +104,6 @@ private:
     QVector<Target> m_update;
     int m_keyIndex = -1; // file column of the key
     QString m_keyField;
-    int m_lastColumn = -1;
     QString m_selectIds;
     QHash<QByteArray, QString> m_statements; // by kind ('i', 'u') and targets kept
 
