@@ -138,8 +138,7 @@ double shellImport(const QString &shell, const QString &dir, const QString &csv,
                << "CREATE TRIGGER import_row INSTEAD OF INSERT ON import_columns BEGIN "
                << "INSERT INTO articles (" << kColumns.join(QLatin1String(", "))
                << (create ? "" : ", Folder") << ") VALUES (NEW."
-               << kColumns.join(QLatin1String(", NEW.")) << (create ? "" : ", -10")
-               << "); END;\n"
+               << kColumns.join(QLatin1String(", NEW.")) << (create ? "" : ", -10") << "); END;\n"
                << ".mode csv\n.separator ;\n.import --skip 1 " << csv << " import_columns\n";
     }
     QProcess process;
@@ -218,10 +217,10 @@ int main(int argc, char *argv[])
                 imported / ours);
     std::printf("%-44s %8d rows %9.3f s %10.0f rows/s\n", "sqlite3 shell .import into articles",
                 rows, reference, rows / reference);
-    std::printf("%-44s %8d rows %9.3f s %10.0f rows/s\n", "sqlite3 shell .import into a plain table",
-                rows, plain, rows / plain);
-    std::printf("%-44s %8d rows %9.3f s %10.0f rows/s\n", "the CSV reader alone", readRows,
-                reading, readRows / reading);
+    std::printf("%-44s %8d rows %9.3f s %10.0f rows/s\n",
+                "sqlite3 shell .import into a plain table", rows, plain, rows / plain);
+    std::printf("%-44s %8d rows %9.3f s %10.0f rows/s\n", "the CSV reader alone", readRows, reading,
+                readRows / reading);
     std::printf("ours / sqlite3 shell time into articles: %.2f\n", ours / reference);
     std::printf("ours / sqlite3 shell time into a plain table: %.2f\n", ours / plain);
     std::printf("peak resident memory: %.0f MB before the first run, %.0f MB after it\n", before,

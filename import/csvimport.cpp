@@ -258,7 +258,8 @@ void CsvImport::MakePreview()
                                    &details);
     QStringList notices;
     if (notUtf8)
-        notices << tr("Die Datei ist nicht in UTF-8 gespeichert; sie wird als Windows-1252 gelesen.");
+        notices << tr(
+            "Die Datei ist nicht in UTF-8 gespeichert; sie wird als Windows-1252 gelesen.");
     if (details.unclosedLine > 0)
         notices << unclosedNotice(details.unclosedLine);
     ui->FileNotice->setText(notices.join(QLatin1Char('\n')));

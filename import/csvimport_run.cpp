@@ -38,8 +38,7 @@ int countLines(const QString &path)
     while (!(block = file.read(1 << 20)).isEmpty()) {
         const char *end = block.constData() + block.size();
         for (const char *at = block.constData();
-             (at = static_cast<const char *>(std::memchr(at, '\n', size_t(end - at))));
-             ++at)
+             (at = static_cast<const char *>(std::memchr(at, '\n', size_t(end - at)))); ++at)
             ++lines;
         last = block.back();
     }
@@ -121,9 +120,8 @@ void CsvImport::on_buttonBox_accepted()
     CsvImportWriter writer(*db, settings);
     state.writer = &writer;
 
-    RowFunction rows([this, &state](const QStringList &row, int line) {
-        return importRow(row, line, state);
-    });
+    RowFunction rows(
+        [this, &state](const QStringList &row, int line) { return importRow(row, line, state); });
     QtCSV::Reader::Details details;
     const bool read = QtCSV::Reader::readToProcessor(path, rows, separator(), ui->TextClose->text(),
                                                      QtCSV::Reader::codecFor(path), &details);
@@ -202,11 +200,10 @@ bool CsvImport::importRow(const QStringList &row, int line, RunState &state)
     if (anyWebAddress(pictures)) {
         if (!commitBatch(state))
             return false;
-        pictures = PictureImport::fetch(db->getCurrentAdImageDir(), pictures,
-                                        [this](const QString &address) {
-                                            ui->progressBar->setFormat(
-                                                QStringLiteral("Download . ") + address);
-                                        });
+        pictures = PictureImport::fetch(
+            db->getCurrentAdImageDir(), pictures, [this](const QString &address) {
+                ui->progressBar->setFormat(QStringLiteral("Download . ") + address);
+            });
         ui->progressBar->setFormat(QString());
     }
 

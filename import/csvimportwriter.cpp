@@ -16,10 +16,9 @@
 namespace {
 
 // Category ids are kept as text, but they are numbers all the same.
-const QStringList kIdTextColumns = { QStringLiteral("PrimaryCategory"),
-                                     QStringLiteral("SecondaryCategory"),
-                                     QStringLiteral("StoreCategoryID"),
-                                     QStringLiteral("StoreCategory2ID") };
+const QStringList kIdTextColumns
+    = { QStringLiteral("PrimaryCategory"), QStringLiteral("SecondaryCategory"),
+        QStringLiteral("StoreCategoryID"), QStringLiteral("StoreCategory2ID") };
 // Never taken from the file: the marketplace's item number (it may still be the key) and
 // the article id (new articles get their own, updated ones keep theirs).
 const QStringList kNeverWritten = { QStringLiteral("ItemID"), QStringLiteral("id") };

@@ -241,8 +241,8 @@ private slots:
         const QByteArray utf8Line = QStringLiteral("Käse;5 €;„Zitat…“\n").toUtf8();
         QTest::newRow("UTF-8") << utf8Line << false << text;
         QTest::newRow("UTF-8 with byte-order mark") << "\xEF\xBB\xBF" + utf8Line << false << text;
-        QTest::newRow("Windows-1252") << QByteArray("K\xE4se;5 \x80;\x84Zitat\x85\x93\n") << true
-                                      << text;
+        QTest::newRow("Windows-1252")
+            << QByteArray("K\xE4se;5 \x80;\x84Zitat\x85\x93\n") << true << text;
         QTest::newRow("UTF-16 with byte-order mark")
             << QTextCodec::codecForName("UTF-16LE")
                    ->fromUnicode(QStringLiteral("Käse;5 €;„Zitat…“\n"))
@@ -250,8 +250,8 @@ private slots:
         QTest::newRow("a character cut by the end of the first 64 KB")
             << QByteArray(64 * 1024 - 1, 'a') + QStringLiteral("ä\n").toUtf8() << false
             << QStringList();
-        QTest::newRow("only the first 64 KB are looked at")
-            << QByteArray(64 * 1024, 'a') + "\n\xE4\n" << false << QStringList();
+        QTest::newRow("only the first 64 KB are looked at") << QByteArray(64 * 1024, 'a')
+                + "\n\xE4\n" << false << QStringList();
         QTest::newRow("unreadable file") << QByteArray() << false << QStringList();
     }
     void codec()

@@ -16,9 +16,9 @@
 #include <QDialogButtonBox>
 #include <QImage>
 #include <QLabel>
-#include <QSqlQuery>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
@@ -209,8 +209,8 @@ private slots:
     {
         APP_TEST_DATABASE(data);
         DialogAnswers answers;
-        auto dialog = prepare(answers, writeCsv("Title;SKU\n\"X\nx\";1\n\nY\nZ;3\n"), 0, "SKU",
-                              0, { "Title", "Account" });
+        auto dialog = prepare(answers, writeCsv("Title;SKU\n\"X\nx\";1\n\nY\nZ;3\n"), 0, "SKU", 0,
+                              { "Title", "Account" });
         run(*dialog);
         QCOMPARE(dialog->result(), int(QDialog::Accepted));
         QVERIFY2(answers.lastMessageText().contains("2 leere oder unvollständige Zeilen wurden "
@@ -428,8 +428,8 @@ private slots:
             for (int i = 0; i < 3000; ++i)
                 csv += "T" + QByteArray::number(i) + ";" + QByteArray(1500, 'x') + ";1\n";
             DialogAnswers answers;
-            auto dialog
-                = prepare(answers, writeCsv(csv), 0, "SKU", 0, { "Title", "Description", "Account" });
+            auto dialog = prepare(answers, writeCsv(csv), 0, "SKU", 0,
+                                  { "Title", "Description", "Account" });
             answers.pushQuestion(true);
             QSignalSpy counts(dialog.get(), &CsvImport::changeFolderCount);
             run(*dialog);
@@ -471,11 +471,11 @@ private slots:
             return TestSupport::FakeReply::ok(jpeg(40, 30), "image/jpeg");
         });
         DialogAnswers answers;
-        auto dialog = prepare(answers,
-                              writeCsv("Title;Account;B1\nErster;1;\nZweiter;1;"
-                                       + server.url("/bild.jpg").toString().toUtf8()
-                                       + "\nDritter;1;\n"),
-                              0, "SKU", 0, { "Title", "Account", "Zerire3_image_1" });
+        auto dialog
+            = prepare(answers,
+                      writeCsv("Title;Account;B1\nErster;1;\nZweiter;1;"
+                               + server.url("/bild.jpg").toString().toUtf8() + "\nDritter;1;\n"),
+                      0, "SKU", 0, { "Title", "Account", "Zerire3_image_1" });
         run(*dialog);
         QCOMPARE(int(written), 1);
         QCOMPARE(data.db()->selectCount("SELECT id FROM folders WHERE foldername = "
@@ -522,7 +522,8 @@ private slots:
             { "Title", "StartPrice", "Quantity", "ConditionID", "PrimaryCategory",
               "BuyItNowPrice" });
         run(*dialog);
-        const QString columns = "Title,StartPrice,Quantity,ConditionID,PrimaryCategory,BuyItNowPrice";
+        const QString columns
+            = "Title,StartPrice,Quantity,ConditionID,PrimaryCategory,BuyItNowPrice";
         QCOMPARE(TestSupport::values(db, 2, columns), QString("A|12.5|3|1000|9355|0"));
         QCOMPARE(TestSupport::values(db, 3, columns), QString("B|0|0|0||1234.5"));
         QCOMPARE(TestSupport::values(db, 4, columns), QString("C|0|0|0||100"));
@@ -562,8 +563,8 @@ private slots:
         QTest::addColumn<QString>("closing"); // the closing message's end
         const QString text = QStringLiteral("Käse 5 € „Zitat…“");
         const QString created = "Es wurden 1 Artikel angelegt und 0 Artikel aktualisiert.";
-        QTest::newRow("UTF-8") << ("Title;Account\n" + text.toUtf8() + ";1\n") << QString()
-                               << text << created;
+        QTest::newRow("UTF-8") << ("Title;Account\n" + text.toUtf8() + ";1\n") << QString() << text
+                               << created;
         QTest::newRow("UTF-8 with byte-order mark")
             << ("\xEF\xBB\xBFTitle;Account\n" + text.toUtf8() + ";1\n") << QString() << text
             << created;
@@ -613,18 +614,19 @@ private slots:
         TestSupport::FakeHttpServer server;
         server.setReply("/text.jpg", TestSupport::FakeReply::ok("kein Bild", "image/jpeg"));
         server.setReply("/halb.jpg", TestSupport::FakeReply::ok(cut, "image/jpeg"));
-        const QStringList cells { m_files.filePath("ganz.jpg"), "../daneben.jpg",
-                                  m_files.filePath("hostname"), m_files.filePath("halb.jpg"),
-                                  server.url("/text.jpg").toString(),
-                                  server.url("/halb.jpg").toString() };
+        const QStringList cells {
+            m_files.filePath("ganz.jpg"),       "../daneben.jpg",
+            m_files.filePath("hostname"),       m_files.filePath("halb.jpg"),
+            server.url("/text.jpg").toString(), server.url("/halb.jpg").toString()
+        };
         QStringList mapping { "Title", "Account" };
         for (int i = 1; i <= cells.size(); ++i)
             mapping << "Zerire3_image_" + QString::number(i);
         DialogAnswers answers;
-        auto dialog = prepare(answers,
-                              writeCsv("Title;Account;B1;B2;B3;B4;B5;B6\nLampe;1;"
-                                       + cells.join(';').toUtf8() + "\n"),
-                              0, "SKU", 0, mapping);
+        auto dialog = prepare(
+            answers,
+            writeCsv("Title;Account;B1;B2;B3;B4;B5;B6\nLampe;1;" + cells.join(';').toUtf8() + "\n"),
+            0, "SKU", 0, mapping);
         run(*dialog);
         const SqlRows images = db->select("SELECT image, sort FROM articles_images");
         QCOMPARE(images.size(), 1);
