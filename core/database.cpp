@@ -752,6 +752,57 @@ bool Database::updateSqlClean(const QMap<QString, QVariant> &row, const QString 
     return run(query, m_db, sql, &row, "SQL Insert Error: ");
 }
 
+bool Database::execBound(const QString &sql, const QVector<QVariant> &values, QSqlQuery &query)
+{
+    lastErrorText.clear();
+    QElapsedTimer lockTimer;
+    lockTimer.start();
+    int reconnects = 0;
+    for (;;) {
+        auto prepared = m_prepared.find(sql);
+        bool ok = false;
+        if (prepared == m_prepared.end()) {
+            query = QSqlQuery(m_db);
+            query.setForwardOnly(true);
+            if (query.prepare(sql)) {
+                if (m_prepared.size() >= kPreparedCacheSize)
+                    m_prepared.clear();
+                prepared = m_prepared.insert(sql, query);
+            }
+        }
+        if (prepared != m_prepared.end()) {
+            query = prepared.value();
+            for (int i = 0; i < values.size(); ++i)
+                query.bindValue(i, boundText(values.at(i)));
+            ok = query.exec();
+        }
+        if (ok)
+            return true;
+
+        const QSqlError error = query.lastError();
+        if (!isMySQL && isLocked(error) && lockTimer.elapsed() < m_lockTimeoutMs) {
+            qCWarning(lcDb) << "Database is locked, wait 200ms and try again";
+            QThread::msleep(kLockRetryMs);
+            continue;
+        }
+        if (isMySQL && isConnectionLost(error) && reconnects < kMaxReconnects) {
+            ++reconnects;
+            query = QSqlQuery();
+            m_prepared.clear();
+            qCWarning(lcDb).noquote() << QStringLiteral("Database error ") + error.text()
+                    + QStringLiteral(", try to reconnect...");
+            reconnect();
+            continue;
+        }
+        lastErrorText = error.text();
+        qCWarning(lcDb).noquote() << QStringLiteral("SQL Error: ") + lastErrorText
+                + QStringLiteral(" from query: ") + sql;
+        if (isWriteStatement(sql))
+            emit WriteFailures::instance()->failed(m_connectionName, lastErrorText);
+        return false;
+    }
+}
+
 // --- Rows, activity entries, maintenance ----------------------------------------------
 
 int Database::DuplicateRow(QString table, QString idColumn, QString idValue, QString changeColumn,

@@ -10,6 +10,7 @@
 #include <QSqlQuery>
 #include <QString>
 #include <QVariant>
+#include <QVector>
 
 class QWidget;
 
@@ -57,6 +58,11 @@ public:
     // Updates the rows matching `where` (a condition without WHERE); true when it ran.
     bool updateSqlClean(const QMap<QString, QVariant> &row, const QString &table,
                         const QString &where);
+    // Runs `sql` with `values` bound by position ("?"), the statement prepared once per
+    // connection and text: for writers of many rows of one shape. Values are bound as
+    // insertSqlClean binds them; `query` then holds the result (rows, the new id). Waits
+    // and reconnects as every statement does; false on failure (lastErrorText, the log).
+    bool execBound(const QString &sql, const QVector<QVariant> &values, QSqlQuery &query);
     // Copies one row (every column but `idColumn`); for articles with its pictures and
     // variations. The new id, 0 when there is no such row.
     int DuplicateRow(QString table, QString idColumn, QString idValue, QString changeColumn,

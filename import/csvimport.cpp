@@ -34,11 +34,6 @@ const QStringList kNotUpdateKeys
 const QStringList kNotMapped = { "DoCheckResult", "DoCheck",       "IsVerified", "IsEdit",
                                  "RefreshHash",   "ParentArticle", "HasError",   "LastError" };
 
-QTextCodec *utf8()
-{
-    return QTextCodec::codecForName("UTF-8");
-}
-
 QString settingsKey(const QString &fileName, const char *suffix)
 {
     return QStringLiteral("Imp_") + fileName + QLatin1String(suffix);
@@ -55,6 +50,7 @@ CsvImport::CsvImport(int folderId, QWidget *parent)
     ui->toolButton->setStyleSheet(QStringLiteral("color: ") + textColor.name());
     ui->progressBar->hide();
     ui->progressBar->setValue(0);
+    ui->FileNotice->hide();
     readSettings();
     db = std::make_unique<Database>(true, QStringLiteral("CsvImport"));
     targetFolderId = (folderId == SpecialFolderId::Drafts || folderId > 0)
@@ -234,18 +230,40 @@ QStringList CsvImport::articleColumns()
     return columns;
 }
 
+QString CsvImport::unclosedNotice(int line)
+{
+    return tr("Ein Wert in Anführungszeichen, der in Zeile %1 beginnt, wird nicht geschlossen; "
+              "der Rest der Datei gehört zu diesem Wert.")
+        .arg(line);
+}
+
 void CsvImport::MakePreview()
 {
     ui->Preview->clear();
-    // Only the rows shown are read, so a large file previews at once.
+    const QString path = ui->FileToImport->text();
+    bool notUtf8 = false;
+    QTextCodec *codec = QtCSV::Reader::codecFor(path, &notUtf8);
+    // Only the rows shown are kept; the rest of the file is read for a quoted value that
+    // never closes.
     const bool header = ui->FirstHeaders->isChecked();
+    const int shown = kPreviewRows + (header ? 1 : 0);
     QList<QStringList> rows;
-    RowFunction firstRows([&rows, header](const QStringList &row) {
-        rows.append(row);
-        return rows.size() < kPreviewRows + (header ? 1 : 0);
+    RowFunction firstRows([&rows, shown](const QStringList &row, int) {
+        if (rows.size() < shown)
+            rows.append(row);
+        return true;
     });
-    QtCSV::Reader::readToProcessor(ui->FileToImport->text(), firstRows, separator(),
-                                   ui->TextClose->text(), utf8());
+    QtCSV::Reader::Details details;
+    QtCSV::Reader::readToProcessor(path, firstRows, separator(), ui->TextClose->text(), codec,
+                                   &details);
+    QStringList notices;
+    if (notUtf8)
+        notices << tr(
+            "Die Datei ist nicht in UTF-8 gespeichert; sie wird als Windows-1252 gelesen.");
+    if (details.unclosedLine > 0)
+        notices << unclosedNotice(details.unclosedLine);
+    ui->FileNotice->setText(notices.join(QLatin1Char('\n')));
+    ui->FileNotice->setVisible(!notices.isEmpty());
 
     QStringList titles;
     if (!rows.isEmpty()) {

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <memory>
 
+class CsvImportWriter;
 class Database;
 
 // The column names by which picture columns of a CSV file are known, followed by 1 to 12.
@@ -54,26 +55,20 @@ private slots:
     void on_buttonBox_helpRequested();
 
 private:
-    struct MappedColumn
-    {
-        int column;
-        QString field;
-    };
-    // What one import run has done so far.
+    // What one import run has done so far, besides what its writer counts.
     struct RunState
     {
-        QList<MappedColumn> mapping; // the file columns imported, in column order
-        int created = 0;
-        int updated = 0;
-        int rowNumber = 0;
+        CsvImportWriter *writer = nullptr;
+        QList<int> pictureColumns; // the file columns mapped to picture slots, in order
+        int lastColumn = -1; // the last file column mapped
         int eventCounter = 0;
         bool headerPending = false;
         bool stopped = false; // ended without the end steps (dialog stays open)
         bool ended = false; // cancelled, or stopped after an error: the end steps follow
-        bool inTransaction = false;
-        int batched = 0;
         QElapsedTimer sinceEvents; // since events were last served
-        QStringList skippedRows;
+        QStringList skippedRows; // their file lines
+        int failedPictures = 0;
+        int unclosedLine = 0; // where a quoted value began that the file never closed
     };
 
     void loadAccounts();
@@ -85,15 +80,20 @@ private:
     bool LoadFileSettings(bool apply);
     void SaveFileSettings();
     // Replaces the picture records of an article by `pictures` (addresses, full paths or
-    // names in the picture folder).
-    void CopyImages(int articleId, QStringList &pictures);
+    // names in the picture folder); the number of pictures that could not be taken.
+    int CopyImages(int articleId, QStringList &pictures);
+    // The notice for a quoted value that begins in file line `line` and is never closed.
+    static QString unclosedNotice(int line);
 
     QString separator() const;
     QStringList articleColumns();
-    // Handles one file row of a run; false ends the run.
-    bool importRow(const QStringList &row, RunState &state);
-    void beginBatch(RunState &state);
-    void commitBatch(RunState &state);
+    // Handles one file row of a run, which begins in file line `line`; false ends the run.
+    bool importRow(const QStringList &row, int line, RunState &state);
+    // Commits the rows written so far; a failed commit is put to the seller. False when
+    // the run ends there.
+    bool commitBatch(RunState &state);
+    // The "Importfehler" question for file line `line`: true when the seller ends the run.
+    bool askToEnd(int line, const QString &error, RunState &state);
     void finishRun(const RunState &state);
 
     bool importRunning = false;

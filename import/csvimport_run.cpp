@@ -6,27 +6,26 @@
 #include "core/database.h"
 #include "core/logging.h"
 #include "core/statics.h"
+#include "import/csvimportwriter.h"
 #include "import/pictureimport.h"
 #include "import/reader.h"
 #include "import/rowfunction.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QDateTime>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QPushButton>
 #include <QTextCodec>
 
+#include <cstring>
+
 namespace {
 
-const QStringList kPriceFields = { QStringLiteral("StartPrice"), QStringLiteral("BuyItNowPrice") };
-constexpr int kSkippedRowsNamed = 20;
+constexpr int kNamedAtMost = 20;
+constexpr int kBadTextShown = 40;
 constexpr int kBatchRows = 500;
 constexpr int kEventIntervalMs = 20;
 
-// True when `name`, taken relative to `folder`, names a file inside that folder.
 // The number of lines of a file; -1 when it cannot be read.
 int countLines(const QString &path)
 {
@@ -37,7 +36,10 @@ int countLines(const QString &path)
     char last = '\n';
     QByteArray block;
     while (!(block = file.read(1 << 20)).isEmpty()) {
-        lines += block.count('\n');
+        const char *end = block.constData() + block.size();
+        for (const char *at = block.constData();
+             (at = static_cast<const char *>(std::memchr(at, '\n', size_t(end - at)))); ++at)
+            ++lines;
         last = block.back();
     }
     if (file.error() != QFileDevice::NoError)
@@ -53,6 +55,11 @@ bool isBlank(const QStringList &row)
             return false;
     }
     return true;
+}
+
+bool anyWebAddress(const QStringList &pictures)
+{
+    return std::any_of(pictures.cbegin(), pictures.cend(), PictureImport::isWebAddress);
 }
 
 } // namespace
@@ -75,9 +82,6 @@ void CsvImport::on_buttonBox_accepted()
 
     SetEnabledAll(false);
     const QString path = ui->FileToImport->text();
-    const QString separatorText = separator();
-    const QString delimiter = ui->TextClose->text();
-    QTextCodec *codec = QTextCodec::codecForName("UTF-8");
 
     // The progress bar's length from the file's line count (no decoding needed); the rows
     // themselves are handled as they are read, so no file is ever held in memory whole.
@@ -94,16 +98,36 @@ void CsvImport::on_buttonBox_accepted()
     ui->progressBar->show();
     ui->toolButton->setEnabled(false);
 
+    CsvImportWriter::Settings settings;
+    settings.mode = mode;
+    settings.keyField = ui->UpdateField->currentData().toString();
+    settings.folder = targetFolderId;
+    if (ui->AccountImport->currentIndex() > 0)
+        settings.account = ui->AccountImport->currentData().toString();
     RunState state;
     state.headerPending = ui->FirstHeaders->isChecked();
     for (const QComboBox *box : qAsConst(columnCombos)) {
         const QString field = box->currentData().toString();
-        if (!field.isEmpty())
-            state.mapping.append({ box->property("column").toInt(), field });
+        const int column = box->property("column").toInt();
+        if (field.isEmpty())
+            continue;
+        state.lastColumn = qMax(state.lastColumn, column);
+        if (field.contains(kPictureColumnPrefix))
+            state.pictureColumns << column;
+        else
+            settings.mapping.append({ column, field });
     }
-    RowFunction rows([this, &state](const QStringList &row) { return importRow(row, state); });
-    const bool read = QtCSV::Reader::readToProcessor(path, rows, separatorText, delimiter, codec);
-    commitBatch(state);
+    CsvImportWriter writer(*db, settings);
+    state.writer = &writer;
+
+    RowFunction rows(
+        [this, &state](const QStringList &row, int line) { return importRow(row, line, state); });
+    QtCSV::Reader::Details details;
+    const bool read = QtCSV::Reader::readToProcessor(path, rows, separator(), ui->TextClose->text(),
+                                                     QtCSV::Reader::codecFor(path), &details);
+    state.unclosedLine = details.unclosedLine;
+    if (writer.inBatch())
+        commitBatch(state);
     if (!read && !state.stopped && !state.ended) {
         Statics::showMessage(this, tr("Die Datei konnte nicht gelesen werden"), 2);
         state.stopped = true;
@@ -117,8 +141,9 @@ void CsvImport::on_buttonBox_accepted()
     finishRun(state);
 }
 
-bool CsvImport::importRow(const QStringList &row, RunState &state)
+bool CsvImport::importRow(const QStringList &row, int line, RunState &state)
 {
+    CsvImportWriter &writer = *state.writer;
     if (cancelRequested) {
         importRunning = false;
         state.ended = true;
@@ -129,185 +154,161 @@ bool CsvImport::importRow(const QStringList &row, RunState &state)
     // events run waits for this run's write lock.
     if (state.eventCounter > 2
         && (!state.sinceEvents.isValid() || state.sinceEvents.elapsed() >= kEventIntervalMs)) {
-        commitBatch(state);
+        if (!commitBatch(state))
+            return false;
         QCoreApplication::processEvents();
         state.sinceEvents.start();
         state.eventCounter = 1;
     } else {
         ++state.eventCounter;
     }
-    if (ui->progressBar->value() < ui->progressBar->maximum())
-        ui->progressBar->setValue(ui->progressBar->value() + 1);
+    ui->progressBar->setValue(qMin(line, ui->progressBar->maximum()));
     if (state.headerPending) {
         state.headerPending = false;
         return true;
     }
 
-    const int rowNumber = state.rowNumber++;
-    QStringList fields;
-    QStringList values;
-    QStringList pictures;
-    bool complete = !isBlank(row);
-    for (const MappedColumn &mapped : qAsConst(state.mapping)) {
-        const QString &field = mapped.field;
-        const int column = mapped.column;
-        if (column >= row.size()) {
-            complete = false;
-            break;
-        }
-        if (field.contains(kPictureColumnPrefix)) {
-            if (!row.at(column).trimmed().isEmpty())
-                pictures << row.at(column).trimmed();
-        } else {
-            fields << field;
-            values << row.at(column);
-        }
-    }
     // Empty rows and rows with too few fields are left out and named at the end.
-    if (!complete) {
-        state.skippedRows << QString::number(rowNumber);
+    if (isBlank(row) || state.lastColumn >= row.size()) {
+        state.skippedRows << QString::number(line);
         return true;
     }
 
     const int mode = ui->ImportModus->currentIndex();
-    QString keyField;
-    QString keyValue;
-    bool matches = false;
+    writer.setRow(row, line);
+    QList<int> ids;
     if (mode != InsertAll) {
-        keyField = ui->UpdateField->currentData().toString();
-        const int keyAt = fields.indexOf(keyField);
-        if (keyField.isEmpty() || keyAt < 0) {
+        if (!writer.hasKey()) {
             Statics::showMessage(this, tr("Das zu aktualisierende Feld wurde nicht gefunden"), 2);
             state.stopped = true;
             importRunning = false;
             return false;
         }
-        keyValue = values.at(keyAt);
-        if (!keyValue.trimmed().isEmpty()) {
-            const QString count = db->selectOne(
-                QStringLiteral("SELECT count(*) AS M FROM articles WHERE `%1` = '%2'")
-                    .arg(keyField, Database::escapeString(keyValue)));
-            matches = count.toInt() > 0;
-        }
-    }
-    // The marketplace's item number is never imported (it may still be the key).
-    for (int at = fields.indexOf(QStringLiteral("ItemID")); at >= 0;
-         at = fields.indexOf(QStringLiteral("ItemID"))) {
-        fields.removeAt(at);
-        values.removeAt(at);
-    }
-    // Nor the article id: new articles get their own, updated ones keep theirs.
-    for (int at = fields.indexOf(QStringLiteral("id")); at >= 0;
-         at = fields.indexOf(QStringLiteral("id"))) {
-        fields.removeAt(at);
-        values.removeAt(at);
-    }
-
-    ArticleRow article;
-    const bool accountChosen = ui->AccountImport->currentIndex() > 0;
-    const QString accountId = ui->AccountImport->currentData().toString();
-    for (int i = 0; i < fields.size(); ++i) {
-        QString value = values.at(i);
-        if (kPriceFields.contains(fields.at(i)))
-            value = Statics::fixPrice(value);
-        article.insert(fields.at(i), value);
-    }
-
-    bool ok = true;
-    if (!matches) {
-        if (mode == UpdateOnly)
+        ids = writer.matchingIds();
+        if (ids.isEmpty() && mode == UpdateOnly)
             return true;
-        article.insert(QStringLiteral("Folder"), QString::number(targetFolderId));
-        if (accountChosen)
-            article.insert(QStringLiteral("Account"), accountId);
-        beginBatch(state);
-        const int id = db->insertSqlClean(article, QStringLiteral("articles"));
+    }
+
+    QStringList pictures;
+    for (int column : qAsConst(state.pictureColumns)) {
+        const QString entry = row.at(column).trimmed();
+        if (!entry.isEmpty())
+            pictures << entry;
+    }
+    // Pictures from the web are fetched with no batch open: this run never holds the write
+    // lock while it waits for a server.
+    if (anyWebAddress(pictures)) {
+        if (!commitBatch(state))
+            return false;
+        pictures = PictureImport::fetch(
+            db->getCurrentAdImageDir(), pictures, [this](const QString &address) {
+                ui->progressBar->setFormat(QStringLiteral("Download . ") + address);
+            });
+        ui->progressBar->setFormat(QString());
+    }
+
+    writer.begin(line);
+    bool ok;
+    if (ids.isEmpty()) {
+        const int id = writer.insert();
         ok = id > 0;
-        if (ok) {
-            ++state.created;
-            if (!pictures.isEmpty())
-                CopyImages(id, pictures);
-        }
+        if (ok && !pictures.isEmpty())
+            state.failedPictures += CopyImages(id, pictures);
     } else {
-        const QString condition
-            = QStringLiteral("`%1`='%2'").arg(keyField, Database::escapeString(keyValue));
-        beginBatch(state);
-        ok = article.isEmpty()
-            || db->updateSqlClean(article, QStringLiteral("articles"), condition);
-        if (ok) {
-            const SqlRows ids
-                = db->select(QStringLiteral("SELECT id FROM articles WHERE ") + condition);
-            state.updated += ids.size();
-            // A row without pictures leaves the articles' pictures as they are.
-            if (!pictures.isEmpty()) {
-                for (const auto &found : ids)
-                    CopyImages(found.value(QStringLiteral("id")).toInt(), pictures);
-            }
+        ok = writer.update(ids);
+        // A row without pictures leaves the articles' pictures as they are.
+        if (ok && !pictures.isEmpty()) {
+            for (int id : qAsConst(ids))
+                state.failedPictures += CopyImages(id, pictures);
         }
     }
-    if (!ok || ++state.batched >= kBatchRows)
-        commitBatch(state);
-    if (!ok
-        && Statics::showQuestionDialog(
-            this, tr("Importfehler"),
-            tr("Beim Import sind Fehler aufgetreten, aktuell in der Zeile %1 (%2), soll ich "
-               "abbrechen?")
-                .arg(rowNumber)
-                .arg(db->lastErrorText))) {
-        SetEnabledAll(true);
-        ui->progressBar->hide();
-        state.ended = true;
-        return false;
+    if (!ok) {
+        // The rows before it in the batch are kept, unless the commit fails as well: then
+        // the question names the batch's first row.
+        const QString error = writer.lastError();
+        return !askToEnd(writer.commit() ? line : writer.batchLine(), error, state);
     }
+    if (writer.batchRows() >= kBatchRows)
+        return commitBatch(state);
     return true;
 }
 
 // On SQLite the rows are written in batches of a few hundred, each committed as one: a
-// commit per row rewrites whole pages and runs several times slower. The batch takes the
-// write lock at its start (so no read of it can go stale before its first write) and is
-// committed before anything is asked or shown and when the run ends, so what was written
-// before a stop stays written.
-void CsvImport::beginBatch(RunState &state)
+// commit per row rewrites whole pages and runs several times slower. A batch is committed
+// before anything is asked or shown, before pictures are downloaded and when the run ends,
+// so what was written before a stop stays written.
+bool CsvImport::commitBatch(RunState &state)
 {
-    if (!db->isMySQL && !state.inTransaction)
-        state.inTransaction = db->executeSQL(QStringLiteral("BEGIN IMMEDIATE"));
+    if (state.writer->commit())
+        return true;
+    return !askToEnd(state.writer->batchLine(), state.writer->lastError(), state);
 }
 
-void CsvImport::commitBatch(RunState &state)
+bool CsvImport::askToEnd(int line, const QString &error, RunState &state)
 {
-    if (state.inTransaction && !db->executeSQL(QStringLiteral("COMMIT")))
-        qCWarning(lcDb) << "Commit of imported rows fails:" << db->lastErrorText;
-    state.inTransaction = false;
-    state.batched = 0;
+    if (!Statics::showQuestionDialog(
+            this, tr("Importfehler"),
+            tr("Beim Import sind Fehler aufgetreten, aktuell in der Zeile %1 (%2), soll ich "
+               "abbrechen?")
+                .arg(line)
+                .arg(error)))
+        return false;
+    SetEnabledAll(true);
+    ui->progressBar->hide();
+    state.ended = true;
+    return true;
 }
 
 void CsvImport::finishRun(const RunState &state)
 {
+    const CsvImportWriter &writer = *state.writer;
     SaveFileSettings();
     ui->progressBar->hide();
-    emit changeFolderCount(targetFolderId, state.created, false);
+    emit changeFolderCount(targetFolderId, writer.created(), false);
     importRunning = false;
 
-    QString text = tr("Es wurden %1 Artikel angelegt und %2 Artikel aktualisiert.")
-                       .arg(state.created)
-                       .arg(state.updated);
+    QStringList text { tr("Es wurden %1 Artikel angelegt und %2 Artikel aktualisiert.")
+                           .arg(writer.created())
+                           .arg(writer.updated()) };
+    const auto named = [](QStringList items, int total) {
+        if (total > items.size())
+            items << tr("… und %1 weitere").arg(total - items.size());
+        return items;
+    };
     if (!state.skippedRows.isEmpty()) {
-        QStringList named = state.skippedRows.mid(0, kSkippedRowsNamed);
-        if (state.skippedRows.size() > kSkippedRowsNamed)
-            named << QStringLiteral("…");
-        text += QLatin1Char('\n')
-            + tr("%1 leere oder unvollständige Zeilen wurden übersprungen (Zeile %2).")
-                  .arg(state.skippedRows.size())
-                  .arg(named.join(QStringLiteral(", ")));
+        text << tr("%1 leere oder unvollständige Zeilen wurden übersprungen (Zeile %2).")
+                    .arg(state.skippedRows.size())
+                    .arg(named(state.skippedRows.mid(0, kNamedAtMost), state.skippedRows.size())
+                             .join(QStringLiteral(", ")));
     }
-    Statics::showMessage(this, text, state.skippedRows.isEmpty() ? 0 : 1);
+    const QList<CsvImportWriter::BadNumber> badNumbers = writer.badNumbers();
+    if (!badNumbers.isEmpty()) {
+        QStringList values;
+        for (const auto &bad : badNumbers.mid(0, kNamedAtMost)) {
+            QString shown = bad.text;
+            if (shown.size() > kBadTextShown)
+                shown = shown.left(kBadTextShown) + QStringLiteral("…");
+            values << tr("Zeile %1, %2: „%3“").arg(bad.line).arg(bad.column, shown);
+        }
+        text << tr("Diese Werte sind keine Zahlen und wurden nicht übernommen:") + QLatin1Char('\n')
+                + named(values, badNumbers.size()).join(QLatin1Char('\n'));
+    }
+    if (state.failedPictures == 1)
+        text << tr("1 Bild konnte nicht übernommen werden.");
+    else if (state.failedPictures > 1)
+        text << tr("%1 Bilder konnten nicht übernommen werden.").arg(state.failedPictures);
+    if (state.unclosedLine > 0)
+        text << unclosedNotice(state.unclosedLine);
+    Statics::showMessage(this, text.join(QLatin1Char('\n')), text.size() > 1 ? 1 : 0);
     done(cancelRequested ? QDialog::Rejected : QDialog::Accepted);
 }
 
-void CsvImport::CopyImages(int articleId, QStringList &pictures)
+int CsvImport::CopyImages(int articleId, QStringList &pictures)
 {
-    PictureImport::store(db.get(), articleId, pictures, [this](const QString &address) {
-        ui->progressBar->setFormat(QStringLiteral("Download . ") + address);
-    });
+    const int failed
+        = PictureImport::store(db.get(), articleId, pictures, [this](const QString &address) {
+              ui->progressBar->setFormat(QStringLiteral("Download . ") + address);
+          });
     ui->progressBar->setFormat(QString());
+    return failed;
 }

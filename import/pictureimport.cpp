@@ -4,10 +4,13 @@
 #include "core/logging.h"
 #include "core/statics.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
 
 namespace PictureImport {
 
@@ -18,12 +21,21 @@ bool insideFolder(const QString &folder, const QString &name)
     return QDir::cleanPath(folder + name).startsWith(QDir::cleanPath(folder) + QLatin1Char('/'));
 }
 
-namespace {
-
 bool isWebAddress(const QString &entry)
 {
     const QString lower = entry.toLower();
     return lower.contains(QLatin1String("http:")) || lower.contains(QLatin1String("https:"));
+}
+
+namespace {
+
+// A JPEG whose data was cut off still decodes (the rest comes out grey); whole it ends its
+// last scan with the end-of-image marker. Entropy-coded data holds no marker bytes, so the
+// last end-of-image must come after the last start-of-scan.
+bool isWholeJpeg(const QByteArray &bytes)
+{
+    const int endOfImage = bytes.lastIndexOf(QByteArray("\xFF\xD9", 2));
+    return endOfImage >= 0 && endOfImage > bytes.lastIndexOf(QByteArray("\xFF\xDA", 2));
 }
 
 // Downloads `address` into the picture folder; the file's path, or empty on failure.
@@ -39,15 +51,52 @@ QString download(const QString &folder, const QString &address)
     }
     const QString target = folder + name;
     // An error status or an empty answer is no picture.
-    if (Statics::DownloadURL(address, target, true, QString()) && QFileInfo(target).size() > 0)
-        return target;
-    qCWarning(lcApp).noquote() << "Download" << address << "to" << target << "fails";
-    if (QFileInfo(target).size() == 0)
+    if (!Statics::DownloadURL(address, target, true, QString()) || QFileInfo(target).size() == 0) {
+        qCWarning(lcApp).noquote() << "Download" << address << "to" << target << "fails";
+        if (QFileInfo(target).size() == 0)
+            QFile::remove(target);
+        return QString();
+    }
+    if (!isPicture(target)) {
+        qCWarning(lcApp).noquote() << "Download" << address << "is no picture";
         QFile::remove(target);
-    return QString();
+        return QString();
+    }
+    return target;
 }
 
 } // namespace
+
+bool isPicture(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray bytes = file.readAll();
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setDecideFormatFromContent(true);
+    const QByteArray format = reader.format();
+    if (format.isEmpty() || (format == "jpeg" && !isWholeJpeg(bytes)))
+        return false;
+    QImage image;
+    return reader.read(&image) && !image.isNull();
+}
+
+QStringList fetch(const QString &folder, const QStringList &pictures,
+                  const std::function<void(const QString &address)> &downloading)
+{
+    QStringList fetched = pictures;
+    for (QString &entry : fetched) {
+        if (!isWebAddress(entry))
+            continue;
+        if (downloading)
+            downloading(entry);
+        entry = download(folder, entry);
+    }
+    return fetched;
+}
 
 int store(Database *db, int articleId, const QStringList &pictures,
           const std::function<void(const QString &address)> &downloading)
@@ -67,18 +116,17 @@ int store(Database *db, int articleId, const QStringList &pictures,
             first = name;
     };
 
-    for (int i = 0; i < pictures.size(); ++i) {
-        QString entry = pictures.at(i);
-        if (isWebAddress(entry)) {
-            if (downloading)
-                downloading(entry);
-            entry = download(folder, entry);
-            if (entry.isEmpty()) {
+    const QStringList entries = fetch(folder, pictures, downloading);
+    for (int i = 0; i < entries.size(); ++i) {
+        const QString &entry = entries.at(i);
+        if (entry.isEmpty()) {
+            ++failed; // a download that failed, logged as such
+        } else if (QDir::isAbsolutePath(entry) && QFileInfo(entry).isFile()) {
+            if (!isPicture(entry)) {
+                qCWarning(lcApp).noquote() << "Picture" << entry << "is no picture";
                 ++failed;
                 continue;
             }
-        }
-        if (QDir::isAbsolutePath(entry) && QFileInfo(entry).isFile()) {
             const QString name = stamp + QLatin1Char('_') + id + QLatin1Char('_')
                 + QString::number(i) + QLatin1Char('.') + QFileInfo(entry).completeSuffix();
             const QString target = folder + name;

@@ -84,6 +84,9 @@ private slots:
         QTest::newRow("CR LF line ends")
             << QByteArray("a;b\r\n\"c\r\nd\";e\r\n") << ";" << q << QByteArray("UTF-8") << "csv"
             << Rows { { "a", "b" }, { "c\nd", "e" } };
+        QTest::newRow("carriage returns dropped wherever they stand")
+            << QByteArray("a\rb;c\r\n\"d\re\";f\n") << ";" << q << QByteArray("UTF-8") << "csv"
+            << Rows { { "ab", "c" }, { "de", "f" } };
         QTest::newRow("byte-order mark")
             << QByteArray("\xEF\xBB\xBF"
                           "a;b\n")
@@ -107,6 +110,22 @@ private slots:
             << QByteArray("a\tb\n") << "\t" << q << QByteArray("UTF-8") << "CSV"
             << Rows { { "a", "b" } };
     }
+    // Many rows with multi-byte characters and records broken over lines, in a file far
+    // larger than what the reader takes in at once.
+    void largeFile()
+    {
+        Rows rows;
+        QByteArray bytes;
+        for (int i = 0; i < 30000; ++i) {
+            const QString text = QStringLiteral("Grüße „%1“ €\nzweite Zeile;%2").arg(i).arg(i % 7);
+            rows << QStringList { QString::number(i), text, QStringLiteral("ä") };
+            bytes += QByteArray::number(i) + ";\"" + text.toUtf8() + "\";ä\n";
+        }
+        QVERIFY(bytes.size() > 1024 * 1024);
+        writeFile(path("large.csv"), bytes);
+        QCOMPARE(QtCSV::Reader::readToList(path("large.csv"), ";", "\"", utf8()), rows);
+    }
+
     void read()
     {
         QFETCH(QByteArray, bytes);
@@ -164,6 +183,91 @@ private slots:
         } processor(seen);
         QVERIFY(!QtCSV::Reader::readToProcessor(path("stop.csv"), processor, ";", "\"", utf8()));
         QCOMPARE(seen, (Rows { { "1" }, { "2" } }));
+    }
+
+    // Each row is handed over with the file line it began in; a delimited element that the
+    // file never closes is named by the line it began in.
+    void lines_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QList<int>>("lines");
+        QTest::addColumn<int>("unclosed");
+        QTest::newRow("a line each") << QByteArray("a\nb\nc\n") << QList<int> { 1, 2, 3 } << 0;
+        QTest::newRow("record over three lines, then an empty line")
+            << QByteArray("h\n\"x\ny\nz\";1\n\nb\n") << QList<int> { 1, 2, 5, 6 } << 0;
+        QTest::newRow("CR LF") << QByteArray("a\r\n\"b\r\nc\";d\r\ne\r\n") << QList<int> { 1, 2, 4 }
+                               << 0;
+        QTest::newRow("never closed")
+            << QByteArray("a\nb;\"open\nrest\nmore") << QList<int> { 1, 2 } << 2;
+        QTest::newRow("one closed, another opened on the same line")
+            << QByteArray("\"a\nb\";\"c\nd\n") << QList<int> { 1 } << 2;
+        QTest::newRow("text after the closing delimiter keeps it open")
+            << QByteArray("x\n\"a\"b;c\nd\n") << QList<int> { 1, 2 } << 2;
+    }
+    void lines()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QList<int>, lines);
+        QFETCH(int, unclosed);
+        writeFile(path("lines.csv"), bytes);
+        class Lines : public QtCSV::Reader::AbstractProcessor
+        {
+        public:
+            QList<int> seen;
+            bool process(const QStringList &) override { return false; }
+            bool processRow(const QStringList &, int firstLine) override
+            {
+                seen << firstLine;
+                return true;
+            }
+        } processor;
+        QtCSV::Reader::Details details;
+        details.unclosedLine = -1;
+        QVERIFY(QtCSV::Reader::readToProcessor(path("lines.csv"), processor, ";", "\"", utf8(),
+                                               &details));
+        QCOMPARE(processor.seen, lines);
+        QCOMPARE(details.unclosedLine, unclosed);
+    }
+
+    // UTF-8 with or without mark is read as such; a file whose first 64 KB are not UTF-8
+    // is read as Windows-1252.
+    void codec_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("fallback");
+        QTest::addColumn<QStringList>("firstRow"); // empty: not compared
+        const QStringList text { QStringLiteral("Käse"), QStringLiteral("5 €"),
+                                 QStringLiteral("„Zitat…“") };
+        const QByteArray utf8Line = QStringLiteral("Käse;5 €;„Zitat…“\n").toUtf8();
+        QTest::newRow("UTF-8") << utf8Line << false << text;
+        QTest::newRow("UTF-8 with byte-order mark") << "\xEF\xBB\xBF" + utf8Line << false << text;
+        QTest::newRow("Windows-1252")
+            << QByteArray("K\xE4se;5 \x80;\x84Zitat\x85\x93\n") << true << text;
+        QTest::newRow("UTF-16 with byte-order mark")
+            << QTextCodec::codecForName("UTF-16LE")
+                   ->fromUnicode(QStringLiteral("Käse;5 €;„Zitat…“\n"))
+            << false << text;
+        QTest::newRow("a character cut by the end of the first 64 KB")
+            << QByteArray(64 * 1024 - 1, 'a') + QStringLiteral("ä\n").toUtf8() << false
+            << QStringList();
+        QTest::newRow("only the first 64 KB are looked at") << QByteArray(64 * 1024, 'a')
+                + "\n\xE4\n" << false << QStringList();
+        QTest::newRow("unreadable file") << QByteArray() << false << QStringList();
+    }
+    void codec()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, fallback);
+        QFETCH(QStringList, firstRow);
+        const QString file = path("codec.csv");
+        QFile::remove(file);
+        if (!bytes.isEmpty())
+            writeFile(file, bytes);
+        bool notUtf8 = !fallback;
+        QTextCodec *codec = QtCSV::Reader::codecFor(file, &notUtf8);
+        QCOMPARE(notUtf8, fallback);
+        if (!firstRow.isEmpty())
+            QCOMPARE(QtCSV::Reader::readToList(file, ";", "\"", codec).value(0), firstRow);
     }
 
     void write_data()

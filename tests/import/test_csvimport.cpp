@@ -5,6 +5,7 @@
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/mainwindowfixture.h"
+#include "tests/support/mounts.h"
 #include "tests/support/tablesnapshot.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
@@ -14,8 +15,10 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QImage>
+#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
@@ -44,6 +47,47 @@ QList<QComboBox *> mappingBoxes(const CsvImport &dialog)
 void choose(QComboBox *box, const QString &data)
 {
     box->setCurrentIndex(box->findData(data));
+}
+
+QByteArray jpeg(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb(x * 7 % 256, y * 13 % 256, (x * y) % 256));
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG");
+    return bytes;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+// The texts of the "Importfehler" questions asked.
+QStringList importErrors(const DialogAnswers &answers)
+{
+    QStringList texts;
+    for (const auto &question : answers.questions()) {
+        if (question.header == QLatin1String("Importfehler"))
+            texts << question.text;
+    }
+    return texts;
+}
+
+// The titles of the articles in id order, joined by ",".
+QString titles(Database *db)
+{
+    QStringList list;
+    for (const auto &row : db->select("SELECT Title FROM articles ORDER BY id"))
+        list << row.value("Title").toString();
+    return list.join(',');
 }
 
 } // namespace
@@ -159,16 +203,18 @@ private slots:
         }
     }
 
+    // Rows are named by their line in the file (the header is line 1; a record broken
+    // over lines counts them all).
     void skippedRowsAreNamed()
     {
         APP_TEST_DATABASE(data);
         DialogAnswers answers;
-        auto dialog = prepare(answers, writeCsv("Title;SKU\nX;1\n\nY\nZ;3\n"), 0, "SKU", 0,
+        auto dialog = prepare(answers, writeCsv("Title;SKU\n\"X\nx\";1\n\nY\nZ;3\n"), 0, "SKU", 0,
                               { "Title", "Account" });
         run(*dialog);
         QCOMPARE(dialog->result(), int(QDialog::Accepted));
         QVERIFY2(answers.lastMessageText().contains("2 leere oder unvollständige Zeilen wurden "
-                                                    "übersprungen (Zeile 1, 2)"),
+                                                    "übersprungen (Zeile 4, 5)"),
                  qPrintable(answers.lastMessageText()));
     }
 
@@ -281,6 +327,315 @@ private slots:
         QVERIFY2(name.endsWith("_1_1.JPG"), qPrintable(name));
         QCOMPARE(QImage(pictureDir + name), image);
         QCOMPARE(values(db, 1, "ImageThumb"), "thumb_" + name);
+    }
+
+    // A row the database refuses (here a trigger) in the middle of a batch: the question
+    // names its line (a record over two lines by its first); Yes ends the run with what is
+    // stored, No goes on. When the refusal takes the whole batch with it, the question names
+    // the batch's first row and none of its rows is counted.
+    void refusedRow_data()
+    {
+        QTest::addColumn<bool>("wholeBatch");
+        QTest::addColumn<bool>("yes");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("No goes on") << false << false << "T2,T3,T4,T7,T8";
+        QTest::newRow("Yes ends with the rows stored so far") << false << true << "T2,T3,T4";
+        QTest::newRow("the batch is lost with the row") << true << false << "";
+    }
+    void refusedRow()
+    {
+        QFETCH(bool, wholeBatch);
+        QFETCH(bool, yes);
+        QFETCH(QString, stored);
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        QSqlQuery trigger(db->connection());
+        if (db->isMySQL) {
+            if (wholeBatch)
+                QSKIP("A MariaDB trigger refuses the row only; each row is stored on its own");
+            QVERIFY(trigger.exec("CREATE TRIGGER refuse BEFORE INSERT ON articles FOR EACH ROW "
+                                 "BEGIN IF NEW.Title = 'STOP' THEN SIGNAL SQLSTATE '45000' "
+                                 "SET MESSAGE_TEXT = 'refused'; END IF; END"));
+        } else {
+            QVERIFY(trigger.exec(
+                QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON articles WHEN NEW.Title = "
+                               "'STOP' BEGIN SELECT RAISE(%1, 'refused'); END")
+                    .arg(wholeBatch ? "ROLLBACK" : "ABORT")));
+        }
+        DialogAnswers answers;
+        auto dialog = prepare(answers,
+                              writeCsv("Title;Description;Account\nT2;;1\nT3;;1\nT4;;1\n"
+                                       "STOP;\"zwei\nZeilen\";1\nT7;;1\nT8;;1\n"),
+                              0, "SKU", 0, { "Title", "Description", "Account" });
+        answers.pushQuestion(yes);
+        QSignalSpy counts(dialog.get(), &CsvImport::changeFolderCount);
+        run(*dialog);
+
+        QCOMPARE(importErrors(answers).size(), 1);
+        const QString question = importErrors(answers).first();
+        QVERIFY2(question.contains("refused"), qPrintable(question));
+        const QRegularExpressionMatch line
+            = QRegularExpression("aktuell in der Zeile (\\d+) ").match(question);
+        QVERIFY2(line.hasMatch(), qPrintable(question));
+        if (wholeBatch) {
+            // The rows from the named line up to the refused one are lost, the rest kept.
+            const int first = line.captured(1).toInt();
+            QVERIFY2(first >= 2 && first <= 5, qPrintable(question));
+            QStringList kept;
+            for (int l = 2; l < first; ++l)
+                kept << "T" + QString::number(l);
+            stored = (kept + QStringList { "T7", "T8" }).join(',');
+        } else {
+            QCOMPARE(line.captured(1), QString("5"));
+        }
+        QCOMPARE(titles(db), stored);
+        const int count = stored.isEmpty() ? 0 : stored.split(',').size();
+        QCOMPARE(counts.value(0), (QVariantList { kTarget, count, false }));
+        QVERIFY2(answers.lastMessageText().startsWith(
+                     QString("Es wurden %1 Artikel angelegt").arg(count)),
+                 qPrintable(answers.lastMessageText()));
+    }
+
+    // The disk fills during the import: a batch whose commit fails counts none of its rows,
+    // the question names its first row, and Yes ends the run with what was stored.
+    void diskFullDuringImport()
+    {
+        QFETCH_GLOBAL(TestSupport::Backend, backend);
+        if (backend == TestSupport::Backend::MySQL)
+            QSKIP("The MariaDB server keeps its files on a file system of its own");
+        if (!TestSupport::Mounts::isRoot())
+            QSKIP("Needs root to mount a small file system of its own");
+        QTemporaryDir base;
+        const QString dataDir = base.path() + "/data/";
+        QVERIFY(QDir().mkpath(dataDir));
+        TestSupport::Mounts mounts;
+        if (!mounts.tmpfs(dataDir, "8m"))
+            QSKIP("This machine lets root mount no file system of its own");
+        int stored = 0;
+        {
+            Database db(dataDir);
+            db.insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts");
+            QVERIFY(db.checkpoint());
+            // Full, then 3 MB freed again: room for some batches, not for all rows.
+            QFile filler(dataDir + "filler");
+            QVERIFY(filler.open(QIODevice::WriteOnly));
+            const QByteArray block(64 * 1024, 'f');
+            while (filler.write(block) == block.size() && filler.flush()) { }
+            QVERIFY(filler.resize(qMax<qint64>(0, filler.size() - 3 * 1024 * 1024)));
+            filler.close();
+
+            QByteArray csv = "Title;Description;Account\n";
+            for (int i = 0; i < 3000; ++i)
+                csv += "T" + QByteArray::number(i) + ";" + QByteArray(1500, 'x') + ";1\n";
+            DialogAnswers answers;
+            auto dialog = prepare(answers, writeCsv(csv), 0, "SKU", 0,
+                                  { "Title", "Description", "Account" });
+            answers.pushQuestion(true);
+            QSignalSpy counts(dialog.get(), &CsvImport::changeFolderCount);
+            run(*dialog);
+
+            stored = db.selectOne("SELECT COUNT(*) FROM articles").toInt();
+            QVERIFY2(stored > 0 && stored < 3000, qPrintable(QString::number(stored)));
+            QCOMPARE(db.selectOne("SELECT MAX(id) FROM articles").toInt(), stored);
+            QCOMPARE(importErrors(answers).size(), 1);
+            QVERIFY2(importErrors(answers).first().contains(
+                         QString("aktuell in der Zeile %1 (").arg(stored + 2)),
+                     qPrintable(importErrors(answers).first()));
+            QCOMPARE(counts.value(0), (QVariantList { kTarget, stored, false }));
+            QVERIFY2(answers.lastMessageText().startsWith(
+                         QString("Es wurden %1 Artikel angelegt").arg(stored)),
+                     qPrintable(answers.lastMessageText()));
+            QCOMPARE(dialog->result(), int(QDialog::Accepted));
+        }
+        TestSupport::clearDatabaseProperties();
+    }
+
+    // While a picture downloads, the import holds no write lock: another connection (as the
+    // workers have) writes at that moment without waiting.
+    void noWriteLockWhileDownloading()
+    {
+        APP_TEST_DATABASE(data);
+        TestSupport::FakeHttpServer server;
+        QAtomicInt written(-1);
+        // The reply is held until the other connection has written (on the server's thread,
+        // while the import waits for it).
+        server.setHandler("/bild.jpg", [&written](const TestSupport::RecordedRequest &) {
+            {
+                Database other(true, QStringLiteral("Synchronisation"));
+                other.setLockTimeout(500);
+                written = other.executeSQL("INSERT INTO folders (foldername, folderparentid) "
+                                           "VALUES ('Während des Imports', -10)")
+                    ? 1
+                    : 0;
+            }
+            return TestSupport::FakeReply::ok(jpeg(40, 30), "image/jpeg");
+        });
+        DialogAnswers answers;
+        auto dialog
+            = prepare(answers,
+                      writeCsv("Title;Account;B1\nErster;1;\nZweiter;1;"
+                               + server.url("/bild.jpg").toString().toUtf8() + "\nDritter;1;\n"),
+                      0, "SKU", 0, { "Title", "Account", "Zerire3_image_1" });
+        run(*dialog);
+        QCOMPARE(int(written), 1);
+        QCOMPARE(data.db()->selectCount("SELECT id FROM folders WHERE foldername = "
+                                        "'Während des Imports'"),
+                 1);
+        QCOMPARE(titles(data.db()), QString("Erster,Zweiter,Dritter"));
+        QCOMPARE(data.db()->selectCount("SELECT id FROM articles_images WHERE article_id = 2"), 1);
+    }
+
+    // An update keyed on a value holding a quote reaches exactly that article.
+    void updateKeyWithQuote()
+    {
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        TestSupport::insertArticle(db, { { "SKU", "O'Neil" } });
+        TestSupport::insertArticle(db, { { "SKU", "ONeil" } });
+        TestSupport::insertArticle(db, { { "SKU", "O''Neil" } });
+        DialogAnswers answers;
+        auto dialog = prepare(answers, writeCsv("SKU;Title\nO'Neil;Neu\n"), 1, "SKU", 0,
+                              { "SKU", "Title" });
+        run(*dialog);
+        QCOMPARE(titles(db), QString("Neu,Artikel,Artikel"));
+        QCOMPARE(importErrors(answers), QStringList());
+        QCOMPARE(answers.messages().size(), 1);
+        QCOMPARE(answers.lastMessageText(),
+                 QString("Es wurden 0 Artikel angelegt und 1 Artikel aktualisiert."));
+    }
+
+    // Values of number columns are read as numbers (decimal comma or point); what is no
+    // number is left out of the row and named, with line and column, in the closing message.
+    void numbers()
+    {
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        TestSupport::insertArticle(db, { { "SKU", "K1" }, { "StartPrice", 5.0 } });
+        DialogAnswers answers;
+        auto dialog = prepare(
+            answers,
+            writeCsv("Title;StartPrice;Quantity;ConditionID;PrimaryCategory;BuyItNowPrice\n"
+                     "A;12,50;3;1000;9355;\n"
+                     "B;abc;2,5;neu;12x;1.234,50\n"
+                     "C;12,3,4;  ;;;1e2\n"),
+            0, "SKU", 1,
+            { "Title", "StartPrice", "Quantity", "ConditionID", "PrimaryCategory",
+              "BuyItNowPrice" });
+        run(*dialog);
+        const QString columns
+            = "Title,StartPrice,Quantity,ConditionID,PrimaryCategory,BuyItNowPrice";
+        QCOMPARE(TestSupport::values(db, 2, columns), QString("A|12.5|3|1000|9355|0"));
+        QCOMPARE(TestSupport::values(db, 3, columns), QString("B|0|0|0||1234.5"));
+        QCOMPARE(TestSupport::values(db, 4, columns), QString("C|0|0|0||100"));
+        if (!db->isMySQL) {
+            QCOMPARE(db->selectOne("SELECT COUNT(*) FROM articles WHERE typeof(StartPrice) <> "
+                                   "'real' OR typeof(BuyItNowPrice) <> 'real' OR "
+                                   "typeof(Quantity) <> 'integer'"),
+                     QString("0"));
+        }
+        QCOMPARE(answers.lastMessageText(),
+                 QString("Es wurden 3 Artikel angelegt und 0 Artikel aktualisiert.\n"
+                         "Diese Werte sind keine Zahlen und wurden nicht übernommen:\n"
+                         "Zeile 3, StartPrice: „abc“\n"
+                         "Zeile 3, Quantity: „2,5“\n"
+                         "Zeile 3, ConditionID: „neu“\n"
+                         "Zeile 3, PrimaryCategory: „12x“\n"
+                         "Zeile 4, StartPrice: „12,3,4“"));
+        QCOMPARE(answers.messages().last().type, 1);
+
+        // An update leaves a column alone when its value is no number.
+        auto update = prepare(answers, writeCsv("SKU;StartPrice;Title\nK1;zwölf;Neu\n"), 1, "SKU",
+                              0, { "SKU", "StartPrice", "Title" });
+        run(*update);
+        QCOMPARE(TestSupport::values(db, 1, "Title,StartPrice"), QString("Neu|5"));
+        QVERIFY2(answers.lastMessageText().endsWith("Zeile 2, StartPrice: „zwölf“"),
+                 qPrintable(answers.lastMessageText()));
+    }
+
+    // A file that is not UTF-8 is read as Windows-1252, and the dialog says so above the
+    // preview; a quoted value that never closes is named by its line in the preview and
+    // after the run.
+    void fileNotices_data()
+    {
+        QTest::addColumn<QByteArray>("csv");
+        QTest::addColumn<QString>("notice");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("closing"); // the closing message's end
+        const QString text = QStringLiteral("Käse 5 € „Zitat…“");
+        const QString created = "Es wurden 1 Artikel angelegt und 0 Artikel aktualisiert.";
+        QTest::newRow("UTF-8") << ("Title;Account\n" + text.toUtf8() + ";1\n") << QString() << text
+                               << created;
+        QTest::newRow("UTF-8 with byte-order mark")
+            << ("\xEF\xBB\xBFTitle;Account\n" + text.toUtf8() + ";1\n") << QString() << text
+            << created;
+        QTest::newRow("Windows-1252")
+            << QByteArray("Title;Account\nK\xE4se 5 \x80 \x84Zitat\x85\x93;1\n")
+            << "Die Datei ist nicht in UTF-8 gespeichert; sie wird als Windows-1252 gelesen."
+            << text << created;
+        const QString unclosed = "Ein Wert in Anführungszeichen, der in Zeile 3 beginnt, wird "
+                                 "nicht geschlossen; der Rest der Datei gehört zu diesem Wert.";
+        QTest::newRow("quote never closed")
+            << QByteArray("Title;Account\nErster;1\n\"Zweiter;1\nDritter;1\n") << unclosed
+            << "Erster" << unclosed;
+    }
+    void fileNotices()
+    {
+        QFETCH(QByteArray, csv);
+        QFETCH(QString, notice);
+        QFETCH(QString, title);
+        QFETCH(QString, closing);
+        APP_TEST_DATABASE(data);
+        DialogAnswers answers;
+        auto dialog = prepare(answers, writeCsv(csv), 0, "SKU", 0, { "Title", "Account" });
+        const auto *label = dialog->findChild<QLabel *>("FileNotice");
+        QCOMPARE(label->text(), notice);
+        QCOMPARE(label->isVisibleTo(dialog.get()), !notice.isEmpty());
+        QCOMPARE(dialog->findChild<QTreeWidget *>("Preview")->topLevelItem(0)->text(0), title);
+        run(*dialog);
+        QCOMPARE(TestSupport::values(data.db(), 1, "Title"), title);
+        QVERIFY2(answers.lastMessageText().endsWith(closing),
+                 qPrintable(answers.lastMessageText()));
+    }
+
+    // Only pictures are taken: a name leaving the picture folder (even to a picture), a
+    // text file, a JPEG cut off, and downloads of either are not recorded and are counted.
+    void onlyPicturesAreTaken()
+    {
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        const QByteArray whole = jpeg(64, 48);
+        const QByteArray cut = whole.left(whole.size() / 2);
+        writeFile(m_files.filePath("ganz.jpg"), whole);
+        writeFile(m_files.filePath("halb.jpg"), cut);
+        QFile hostname("/etc/hostname");
+        writeFile(m_files.filePath("hostname"),
+                  hostname.open(QIODevice::ReadOnly) ? hostname.readAll() : "rechner\n");
+        writeFile(data.dataDir() + "daneben.jpg", whole);
+        TestSupport::FakeHttpServer server;
+        server.setReply("/text.jpg", TestSupport::FakeReply::ok("kein Bild", "image/jpeg"));
+        server.setReply("/halb.jpg", TestSupport::FakeReply::ok(cut, "image/jpeg"));
+        const QStringList cells {
+            m_files.filePath("ganz.jpg"),       "../daneben.jpg",
+            m_files.filePath("hostname"),       m_files.filePath("halb.jpg"),
+            server.url("/text.jpg").toString(), server.url("/halb.jpg").toString()
+        };
+        QStringList mapping { "Title", "Account" };
+        for (int i = 1; i <= cells.size(); ++i)
+            mapping << "Zerire3_image_" + QString::number(i);
+        DialogAnswers answers;
+        auto dialog = prepare(
+            answers,
+            writeCsv("Title;Account;B1;B2;B3;B4;B5;B6\nLampe;1;" + cells.join(';').toUtf8() + "\n"),
+            0, "SKU", 0, mapping);
+        run(*dialog);
+        const SqlRows images = db->select("SELECT image, sort FROM articles_images");
+        QCOMPARE(images.size(), 1);
+        QCOMPARE(images.first().value("sort").toInt(), 0);
+        QVERIFY2(answers.lastMessageText().endsWith("5 Bilder konnten nicht übernommen werden."),
+                 qPrintable(answers.lastMessageText()));
+        // Nothing but the one picture (and no download that was none) stays in the folder.
+        QCOMPARE(QDir(db->getCurrentAdImageDir()).entryList(QDir::Files),
+                 QStringList { images.first().value("image").toString() });
     }
 
     void settingsAreRestoredByFileName()

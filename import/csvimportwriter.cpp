@@ -1,0 +1,281 @@
+#include "import/csvimportwriter.h"
+
+#include "core/database.h"
+#include "core/logging.h"
+#include "core/schema.h"
+#include "core/statics.h"
+
+#include <QLocale>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Category ids are kept as text, but they are numbers all the same.
+const QStringList kIdTextColumns
+    = { QStringLiteral("PrimaryCategory"), QStringLiteral("SecondaryCategory"),
+        QStringLiteral("StoreCategoryID"), QStringLiteral("StoreCategory2ID") };
+// Never taken from the file: the marketplace's item number (it may still be the key) and
+// the article id (new articles get their own, updated ones keep theirs).
+const QStringList kNeverWritten = { QStringLiteral("ItemID"), QStringLiteral("id") };
+
+bool isPlainName(const QString &name)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
+    return plain.match(name).hasMatch();
+}
+
+QString quotedName(const QString &name)
+{
+    return QLatin1Char('`') + name + QLatin1Char('`');
+}
+
+QString placeholders(int count)
+{
+    QString text;
+    for (int i = 0; i < count; ++i)
+        text += i == 0 ? QStringLiteral("?") : QStringLiteral(", ?");
+    return text;
+}
+
+} // namespace
+
+CsvImportWriter::CsvImportWriter(Database &db, const Settings &settings)
+    : m_db(db)
+    , m_batches(!db.isMySQL)
+{
+    const Schema::Table *articles = Schema::table(QStringLiteral("articles"));
+    const auto kindOf = [articles](const QString &field) {
+        if (kIdTextColumns.contains(field))
+            return Kind::Whole;
+        for (const Schema::Column &column : articles->columns) {
+            if (column.name == field) {
+                if (column.type == Schema::Type::Integer)
+                    return Kind::Whole;
+                if (column.type == Schema::Type::Real)
+                    return Kind::Real;
+                break;
+            }
+        }
+        return Kind::Text;
+    };
+
+    // Each field once, from the last file column mapped to it.
+    QVector<Target> fields;
+    for (const MappedColumn &mapped : settings.mapping) {
+        if (!isPlainName(mapped.field)) {
+            qCWarning(lcApp).noquote() << "CSV import: column" << mapped.field << "left out";
+            continue;
+        }
+        if (m_keyIndex < 0 && mapped.field == settings.keyField && settings.mode != InsertAll)
+            m_keyIndex = mapped.column;
+        if (kNeverWritten.contains(mapped.field))
+            continue;
+        Target target { mapped.field, mapped.column, QString(), kindOf(mapped.field) };
+        auto same = std::find_if(fields.begin(), fields.end(),
+                                 [&mapped](const Target &t) { return t.field == mapped.field; });
+        if (same != fields.end())
+            *same = target;
+        else
+            fields.append(target);
+    }
+    m_update = fields;
+    // New articles go to the target folder, and to the chosen account when there is one.
+    for (const Target &field : qAsConst(fields)) {
+        if (field.field != QLatin1String("Folder")
+            && !(field.field == QLatin1String("Account") && !settings.account.isEmpty()))
+            m_insert.append(field);
+    }
+    m_insert.append({ QStringLiteral("Folder"), -1, QString::number(settings.folder), Kind::Text });
+    if (!settings.account.isEmpty())
+        m_insert.append({ QStringLiteral("Account"), -1, settings.account, Kind::Text });
+    if (m_keyIndex >= 0) {
+        m_keyField = settings.keyField;
+        m_selectIds = QStringLiteral("SELECT id FROM articles WHERE ") + quotedName(m_keyField)
+            + QStringLiteral(" = ?");
+    }
+    m_values.reserve(qMax(m_insert.size(), m_update.size() + 1));
+}
+
+void CsvImportWriter::setRow(const QStringList &row, int line)
+{
+    m_row = &row;
+    m_line = line;
+}
+
+QString CsvImportWriter::keyValue() const
+{
+    return m_keyIndex >= 0 && m_keyIndex < m_row->size() ? m_row->at(m_keyIndex) : QString();
+}
+
+QList<int> CsvImportWriter::matchingIds()
+{
+    QList<int> ids;
+    const QString key = keyValue();
+    if (m_selectIds.isEmpty() || key.trimmed().isEmpty())
+        return ids;
+    QSqlQuery query;
+    if (!m_db.execBound(m_selectIds, { key }, query)) {
+        m_lastError = m_db.lastErrorText;
+        return ids;
+    }
+    while (query.next())
+        ids << query.value(0).toInt();
+    // A statement left open would keep this connection's view of the file from moving on.
+    query.finish();
+    return ids;
+}
+
+void CsvImportWriter::bindRow(const QVector<Target> &targets, QByteArray &kept)
+{
+    m_values.clear();
+    kept.fill('1', targets.size());
+    for (int i = 0; i < targets.size(); ++i) {
+        const Target &target = targets.at(i);
+        if (target.column < 0) {
+            m_values.append(target.constant);
+            continue;
+        }
+        const QString &text = m_row->at(target.column);
+        if (target.kind == Kind::Text) {
+            m_values.append(text);
+            continue;
+        }
+        QString number;
+        if (readNumber(text, target.kind == Kind::Whole, &number)) {
+            m_values.append(number);
+            continue;
+        }
+        // Left out: the column keeps its default (new article) or its value (update).
+        if (!text.trimmed().isEmpty())
+            m_badNumbers.append({ m_line, target.field, text });
+        kept[i] = '0';
+    }
+}
+
+bool CsvImportWriter::readNumber(const QString &text, bool whole, QString *number)
+{
+    const QString fixed = Statics::fixPrice(text.trimmed());
+    if (fixed.isEmpty())
+        return false;
+    bool ok = false;
+    const double value = fixed.toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return false;
+    if (!whole) {
+        *number = QString::number(value, 'g', QLocale::FloatingPointShortest);
+        return true;
+    }
+    // Whole numbers as the database's integers hold them exactly.
+    if (value != std::floor(value) || std::fabs(value) > 9.0e15)
+        return false;
+    *number = QString::number(qint64(value));
+    return true;
+}
+
+const QString &CsvImportWriter::statement(const QVector<Target> &targets, bool insert,
+                                          const QByteArray &kept)
+{
+    QByteArray key = kept;
+    key.prepend(insert ? 'i' : 'u');
+    auto known = m_statements.find(key);
+    if (known != m_statements.end())
+        return known.value();
+    QStringList names;
+    for (int i = 0; i < targets.size(); ++i) {
+        if (kept.at(i) == '1')
+            names << quotedName(targets.at(i).field);
+    }
+    QString sql;
+    if (insert) {
+        sql = QStringLiteral("INSERT INTO articles (") + names.join(QStringLiteral(", "))
+            + QStringLiteral(") VALUES (") + placeholders(names.size()) + QLatin1Char(')');
+    } else if (!names.isEmpty()) {
+        sql = QStringLiteral("UPDATE articles SET ") + names.join(QStringLiteral(" = ?, "))
+            + QStringLiteral(" = ? WHERE ") + quotedName(m_keyField) + QStringLiteral(" = ?");
+    }
+    return m_statements.insert(key, sql).value();
+}
+
+int CsvImportWriter::insert()
+{
+    QByteArray kept;
+    bindRow(m_insert, kept);
+    QSqlQuery query;
+    if (!m_db.execBound(statement(m_insert, true, kept), m_values, query)) {
+        m_lastError = m_db.lastErrorText;
+        return 0;
+    }
+    const int id = query.lastInsertId().toInt();
+    if (id > 0)
+        count(1, 0);
+    return id;
+}
+
+bool CsvImportWriter::update(const QList<int> &ids)
+{
+    QByteArray kept;
+    bindRow(m_update, kept);
+    const QString &sql = statement(m_update, false, kept);
+    // Nothing to write but pictures, perhaps.
+    if (!sql.isEmpty()) {
+        m_values.append(keyValue());
+        QSqlQuery query;
+        if (!m_db.execBound(sql, m_values, query)) {
+            m_lastError = m_db.lastErrorText;
+            return false;
+        }
+    }
+    count(0, ids.size());
+    return true;
+}
+
+void CsvImportWriter::count(int created, int updated)
+{
+    if (m_inBatch) {
+        m_batchCreated += created;
+        m_batchUpdated += updated;
+        ++m_batchRows;
+    } else {
+        m_created += created;
+        m_updated += updated;
+    }
+}
+
+void CsvImportWriter::begin(int line)
+{
+    if (!m_batches || m_inBatch)
+        return;
+    // The write lock is taken at the start, so that nothing read in the batch goes stale
+    // before its first write.
+    m_inBatch = m_db.executeSQL(QStringLiteral("BEGIN IMMEDIATE"));
+    m_batchLine = line;
+    m_batchRows = 0;
+    m_batchCreated = 0;
+    m_batchUpdated = 0;
+}
+
+bool CsvImportWriter::commit()
+{
+    if (!m_inBatch)
+        return true;
+    m_inBatch = false;
+    m_batchRows = 0;
+    if (m_db.executeSQL(QStringLiteral("COMMIT"))) {
+        m_created += m_batchCreated;
+        m_updated += m_batchUpdated;
+        return true;
+    }
+    m_lastError = m_db.lastErrorText;
+    qCWarning(lcDb).noquote() << "CSV import: the rows from line" << m_batchLine
+                              << "on are not kept:" << m_lastError;
+    // A full disk may have ended the transaction already, a lock may not have; either way
+    // the batch is given up.
+    QSqlQuery rollback(m_db.connection());
+    rollback.exec(QStringLiteral("ROLLBACK"));
+    return false;
+}

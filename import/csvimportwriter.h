@@ -1,0 +1,123 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+
+class Database;
+
+// Writes the rows of one CSV import into `articles`. The columns are checked and the
+// statements built once per run; each row's values are bound by position. A value of a
+// number column is read as a number (decimal comma or point, "1.234,50" as well) and left
+// out of the row when it is none.
+//
+// On SQLite the rows go in batches, one transaction each, opened only while rows are being
+// written: what a batch created or updated counts once its commit has succeeded, and a
+// failed commit counts none of its rows. Without a batch (MySQL) each statement stands on
+// its own.
+class CsvImportWriter
+{
+public:
+    enum Mode { InsertAll = 0, UpdateOnly = 1, UpdateOrInsert = 2 };
+
+    struct MappedColumn
+    {
+        int column; // in the file row
+        QString field; // column of `articles`
+    };
+    struct Settings
+    {
+        int mode = InsertAll;
+        QList<MappedColumn> mapping; // in file column order; a field mapped twice: the later wins
+        QString keyField; // update modes: the column that finds the articles
+        int folder = -10; // of new articles
+        QString account; // the account of new articles; empty: the file's, if mapped
+    };
+    // A value of a number column that is not a number, with the file line of its row.
+    struct BadNumber
+    {
+        int line;
+        QString column;
+        QString text;
+    };
+
+    CsvImportWriter(Database &db, const Settings &settings);
+
+    // The update modes need the key column among the mapped ones.
+    bool hasKey() const { return m_keyIndex >= 0; }
+
+    // Takes the next file row, which begins in file line `line`; it is read from where it
+    // lies, so it must stay until the row is written.
+    void setRow(const QStringList &row, int line);
+    // Update modes: the articles whose key column equals the row's key; none when the key
+    // is blank.
+    QList<int> matchingIds();
+    // Writes the row as a new article: its id, 0 on failure.
+    int insert();
+    // Writes the row into the articles `ids` (found by matchingIds): false on failure.
+    bool update(const QList<int> &ids);
+
+    // Opens a batch, unless one is open, with the row of file line `line` as its first.
+    void begin(int line);
+    // Commits the open batch; false when that failed (its rows are then not kept). True
+    // when no batch was open.
+    bool commit();
+    bool inBatch() const { return m_inBatch; }
+    int batchRows() const { return m_batchRows; }
+    // The first line of the batch written last (the one a failed commit lost).
+    int batchLine() const { return m_batchLine; }
+
+    // What is stored for good: articles created and updated.
+    int created() const { return m_created; }
+    int updated() const { return m_updated; }
+    QList<BadNumber> badNumbers() const { return m_badNumbers; }
+    // The database's text of the last failure.
+    QString lastError() const { return m_lastError; }
+
+private:
+    enum class Kind { Text, Real, Whole };
+    struct Target
+    {
+        QString field;
+        int column = -1; // in the file row; -1: `constant`
+        QString constant;
+        Kind kind = Kind::Text;
+    };
+
+    QString keyValue() const;
+    // Puts the current row's values for `targets` into m_values; `kept` tells per target
+    // whether it is written ('1') or left out ('0').
+    void bindRow(const QVector<Target> &targets, QByteArray &kept);
+    // The number as stored (decimal point, whole numbers without one); false when the
+    // text is none (or, for `whole`, not a whole number).
+    static bool readNumber(const QString &text, bool whole, QString *number);
+    // The statement for the targets kept, built once.
+    const QString &statement(const QVector<Target> &targets, bool insert, const QByteArray &kept);
+    void count(int created, int updated);
+
+    Database &m_db;
+    bool m_batches;
+    QVector<Target> m_insert;
+    QVector<Target> m_update;
+    int m_keyIndex = -1; // file column of the key
+    QString m_keyField;
+    QString m_selectIds;
+    QHash<QByteArray, QString> m_statements; // by kind ('i', 'u') and targets kept
+
+    const QStringList *m_row = nullptr; // the current row
+    int m_line = 0;
+    QVector<QVariant> m_values;
+
+    bool m_inBatch = false;
+    int m_batchRows = 0;
+    int m_batchLine = 0;
+    int m_batchCreated = 0;
+    int m_batchUpdated = 0;
+    int m_created = 0;
+    int m_updated = 0;
+    QList<BadNumber> m_badNumbers;
+    QString m_lastError;
+};
