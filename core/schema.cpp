@@ -487,12 +487,15 @@ bool upgrade(Database &db)
             continue;
         qCDebug(lcDb).noquote() << "Database upgrade step" << step.version << step.what;
         if (!step.run(db, dialect)) {
+            db.forgetColumns();
             qCWarning(lcDb).noquote()
                 << "Database upgrade step" << step.version << "failed:" << db.lastErrorText;
             return false;
         }
         db.setOption(versionOption(), QString::number(step.version));
     }
+    // Column lists read before the upgrade are out of date.
+    db.forgetColumns();
     return true;
 }
 

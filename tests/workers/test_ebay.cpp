@@ -10,6 +10,7 @@
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 
@@ -102,6 +103,8 @@ private slots:
     void newListingPicture_data();
     void newListingPicture();
     void appDownInTheMiddleOfAPage();
+    void invalidItemNumberSkipped_data();
+    void invalidItemNumberSkipped();
 
     void waitBetweenRounds_data();
     void waitBetweenRounds();
@@ -359,8 +362,9 @@ void TestEbay::knownListingEntries()
 }
 
 // Read sold out, only active and unsold rows follow; the others keep their folder. Prices keep
-// two decimals; a quoted item id reaches its own row only; a listing saved by the listing
-// worker after the read collected the known item ids is not imported again.
+// two decimals; an item id with a quote reaches no row (it is not the marketplace's); a listing
+// saved by the listing worker after the read collected the known item ids is not imported
+// again.
 void TestEbay::pageOfKnownListings()
 {
     APP_TEST_DATABASE(tdb);
@@ -393,6 +397,7 @@ void TestEbay::pageOfKnownListings()
     page.at(9)->SoldCount = 2;
     page.at(10)->WatchCount = 1;
     page.at(10)->Quantity = 3;
+    TestSupport::MessageCapture log({ QStringLiteral("app.worker") });
     readPage(page);
 
     for (int i = 0; i < rows.size(); ++i)
@@ -404,8 +409,8 @@ void TestEbay::pageOfKnownListings()
     QCOMPARE(values(db, ids[6], "CurrentPrice").toDouble(), 10000000.05);
     QCOMPARE(values(db, ids[7], "CurrentPrice").toDouble(), 0.3);
     QCOMPARE(values(db, quoted, "SoldCount") + values(db, other, "SoldCount"),
-             QStringLiteral("10"));
-    QCOMPARE(db->selectCount("SELECT id FROM itemshistory WHERE itemid='12''34'"), 2);
+             QStringLiteral("00"));
+    QCOMPARE(db->selectCount("SELECT id FROM itemshistory WHERE itemid='12''34'"), 0);
     QCOMPARE(db->selectCount("SELECT id FROM articles WHERE ItemID='61'"), 1);
     QCOMPARE(values(db, listed, "WatchCount,RefreshHash"), "1|" + kStamp);
     QCOMPARE(db->selectOne("SELECT infotype FROM itemshistory WHERE itemid='61'"),
@@ -475,6 +480,48 @@ void TestEbay::appDownInTheMiddleOfAPage()
     QCOMPARE(db->selectOne("SELECT group_concat(ItemID) FROM articles WHERE ItemID <> '4'"),
              QStringLiteral("1"));
     QCOMPARE(values(db, known, "SoldCount"), QStringLiteral("0"));
+}
+
+void TestEbay::invalidItemNumberSkipped_data()
+{
+    QTest::addColumn<QString>("itemId");
+    QTest::addColumn<bool>("isNew");
+    QTest::newRow("path, new listing") << "../x" << true;
+    QTest::newRow("path, known listing") << "../x" << false;
+    QTest::newRow("statement, new listing") << "1 OR 1" << true;
+    QTest::newRow("statement, known listing") << "1 OR 1" << false;
+    QTest::newRow("digits with a blank inside") << "12 34" << true;
+}
+
+// A listing whose item number is not the marketplace's (digits only) is logged and skipped:
+// no picture is fetched or written under its name, no row is written or changed. The rest of
+// the page is applied.
+void TestEbay::invalidItemNumberSkipped()
+{
+    QFETCH(QString, itemId);
+    QFETCH(bool, isNew);
+    APP_TEST_DATABASE(tdb);
+    Database *db = tdb.db();
+    const int stored = addArticle(db, "ItemID=" + itemId);
+    const int one = addArticle(db, "ItemID=1");
+    m_server->setDefaultReply(FakeReply::ok(pictureBytes(), "image/png"));
+    ArticleModel *hostile = record(itemId, isNew);
+    hostile->SoldCount = 2;
+    hostile->PictureURLs << m_server->url("/hostile.jpg").toString();
+    ArticleModel *fine = record(" 77 ", true);
+    fine->PictureURLs << m_server->url("/fine.jpg").toString();
+
+    TestSupport::MessageCapture log({ QStringLiteral("app.worker") });
+    readPage({ hostile, fine });
+
+    QCOMPARE(log.count("invalid item number"), 1);
+    QCOMPARE(requestedPaths(*m_server), QStringList { "/fine.jpg" });
+    QCOMPARE(values(db, stored, "SoldCount") + values(db, one, "SoldCount"), QStringLiteral("00"));
+    QCOMPARE(db->selectOne("SELECT group_concat(ItemID) FROM articles WHERE id > 2"),
+             QStringLiteral("77"));
+    QCOMPARE(QDir(db->getCurrentAdImageDir()).entryList(QDir::Files), QStringList { "77_0.jpg" });
+    QCOMPARE(m_news.size(), 1);
+    QCOMPARE(m_news.first().itemid, QStringLiteral("77"));
 }
 
 void TestEbay::waitBetweenRounds_data()
