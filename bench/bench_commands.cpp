@@ -285,19 +285,38 @@ QStringList outboxStatements()
 
 QStringList pasteStatements(Database &db, int userFolder, const QString &listColumns)
 {
+    // The copy is written unlisted into the folder by the copying statement itself.
+    QString articleValues = columnsOf(db, QStringLiteral("articles"));
+    const QMap<QString, QString> reset {
+        { "Folder", QString::number(userFolder) }, { "WatchCount", "0" }, { "BidCount", "0" },
+        { "QuestionCount", "0" }, { "HighBidder", "''" }, { "ItemID", "''" }, { "SoldCount", "0" },
+        { "HasError", "0" }, { "LastError", "''" }, { "Planned", "''" },
+        { "Planned_Interval", "''" }, { "EndDate", "''" }, { "StartDate", "''" },
+    };
+    for (auto it = reset.cbegin(); it != reset.cend(); ++it)
+        articleValues = replaceColumn(articleValues, it.key(), it.value());
     const QString articleColumns = columnsOf(db, QStringLiteral("articles"));
     const QString imageColumns = columnsOf(db, QStringLiteral("articles_images"));
     const QString variationColumns = columnsOf(db, QStringLiteral("articles_variations"));
+    // The sold articles' variations follow those of the trash, three per article.
+    const int firstVariation = kTrash * 3 + 1;
     QStringList sql;
     for (int i = 0; i < kSold; ++i) {
         const int id = kSoldFirst + i;
         const QString newId = QString::number(kArticles + 1 + i);
         const QString of = QStringLiteral(" WHERE `article_id` = '%1' ORDER BY `id`;").arg(id);
-        sql << QStringLiteral("SELECT 1 FROM `articles` WHERE `id` = '%1';").arg(id)
-            << QStringLiteral("BEGIN IMMEDIATE;")
-            << QStringLiteral("INSERT INTO `articles` (%1) SELECT %1 FROM `articles` WHERE "
-                              "`id` = '%2';")
-                   .arg(articleColumns)
+        QStringList cases;
+        QStringList old;
+        for (int v = 0; v < 3; ++v) {
+            old << QString::number(firstVariation + 3 * i + v);
+            cases << QStringLiteral("WHEN %1 THEN %2")
+                         .arg(old.last())
+                         .arg(firstVariation + 3 * kSold + 3 * i + v);
+        }
+        sql << QStringLiteral("BEGIN IMMEDIATE;")
+            << QStringLiteral("INSERT INTO `articles` (%1) SELECT %2 FROM `articles` WHERE "
+                              "`id` = '%3';")
+                   .arg(articleColumns, articleValues)
                    .arg(id)
             << QStringLiteral("INSERT INTO `articles_images` (%1) SELECT %2 FROM `articles_images`")
                        .arg(imageColumns, replaceColumn(imageColumns, "article_id", newId))
@@ -306,13 +325,14 @@ QStringList pasteStatements(Database &db, int userFolder, const QString &listCol
                               "`articles_variations`")
                        .arg(variationColumns, replaceColumn(variationColumns, "article_id", newId))
                 + of
-            << QStringLiteral("COMMIT;")
-            << QStringLiteral("UPDATE articles SET Folder=%1, WatchCount=0, BidCount=0,"
-                              "QuestionCount=0, HighBidder='', ItemID='', SoldCount=0, "
-                              "HasError=0, LastError='', Planned='', Planned_Interval='', "
-                              "EndDate='', StartDate='' WHERE id=%2;")
-                   .arg(userFolder)
+            << QStringLiteral("SELECT id, article_id FROM articles_variations WHERE article_id IN "
+                              "('%1', %2) ORDER BY id;")
+                   .arg(id)
                    .arg(newId)
+            << QStringLiteral("UPDATE articles_images SET variant_id = CASE variant_id %1 END "
+                              "WHERE article_id = %2 AND variant_id IN (%3);")
+                   .arg(cases.join(QLatin1Char(' ')), newId, old.join(QLatin1Char(',')))
+            << QStringLiteral("COMMIT;")
             << QStringLiteral("SELECT %1 FROM articles WHERE id=%2;").arg(listColumns, newId);
     }
     return sql;

@@ -98,11 +98,25 @@ void fillDatabase(Database &db)
     connection.commit();
 }
 
-qint64 monotonicNs()
+qint64 clockNs(clockid_t clock)
 {
     timespec now {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
+    clock_gettime(clock, &now);
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+qint64 monotonicNs()
+{
+    return clockNs(CLOCK_MONOTONIC);
+}
+
+// Processor time (user and system) of the children that have ended.
+qint64 childrenCpuNs()
+{
+    rusage usage {};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return (qint64(usage.ru_utime.tv_sec) + usage.ru_stime.tv_sec) * 1000000000
+        + (qint64(usage.ru_utime.tv_usec) + usage.ru_stime.tv_usec) * 1000;
 }
 
 // Writes every statement a connection runs, with its bound values, into a script; the time
@@ -137,9 +151,10 @@ int logStatement(unsigned type, void *context, void *statement, void *text)
     return 0;
 }
 
-// The sqlite3 shell runs `script` in one transaction on a copy of `pristine`.
+// The sqlite3 shell runs `script` in one transaction on a copy of `pristine`; the wall time,
+// and the shell's processor time in *cpu.
 double shellReplay(const QString &shell, const QString &pristine, const QString &dir,
-                   const QString &script)
+                   const QString &script, double *cpu)
 {
     const QString copy = dir + QStringLiteral("/replay.sqlite");
     QFile::remove(copy);
@@ -159,6 +174,7 @@ double shellReplay(const QString &shell, const QString &pristine, const QString 
     QProcess process;
     process.setStandardInputFile(wrapped);
     process.setStandardOutputFile(QProcess::nullDevice());
+    const qint64 cpuBefore = childrenCpuNs();
     QElapsedTimer timer;
     timer.start();
     process.start(shell, { copy });
@@ -167,7 +183,9 @@ double shellReplay(const QString &shell, const QString &pristine, const QString 
                      process.readAllStandardError().constData());
         return -1;
     }
-    return timer.nsecsElapsed() / 1e9;
+    const double wall = timer.nsecsElapsed() / 1e9;
+    *cpu = (childrenCpuNs() - cpuBefore) / 1e9;
+    return wall;
 }
 
 } // namespace
@@ -248,7 +266,9 @@ int main(int argc, char *argv[])
     const long before = peakKilobytes();
     QElapsedTimer timer;
     timer.start();
+    const qint64 cpuStart = clockNs(CLOCK_THREAD_CPUTIME_ID);
     ebay.runRound();
+    const qint64 roundCpuNs = clockNs(CLOCK_THREAD_CPUTIME_ID) - cpuStart - statements.ns;
     const qint64 roundNs = timer.nsecsElapsed() - serverNs.load() - statements.ns;
     sqlite3_trace_v2(handle, 0, nullptr, nullptr);
     std::fclose(statements.out);
@@ -268,7 +288,8 @@ int main(int argc, char *argv[])
     const long peak = peakKilobytes();
 
     db.reset();
-    const double replayS = shellReplay(shell, pristine, dir.path(), script);
+    double replayCpuS = 0;
+    const double replayS = shellReplay(shell, pristine, dir.path(), script, &replayCpuS);
     if (replayS < 0)
         return 1;
 
@@ -283,6 +304,10 @@ int main(int argc, char *argv[])
                 statements.statements);
     std::printf("round / shell replay: %.2f; per listing %.1f us\n", roundNs / 1e9 / replayS,
                 roundNs / 1e3 / total);
+    // Less dependent on what else the machine does: the processor time of the round's thread
+    // against that of the shell.
+    std::printf("processor time: round's thread %.2f s, shell %.2f s, ratio %.2f\n",
+                roundCpuNs / 1e9, replayCpuS, roundCpuNs / 1e9 / replayCpuS);
     std::printf("peak memory before the round: %.1f MB, after it: %.1f MB\n", before / 1024.0,
                 peak / 1024.0);
     return 0;

@@ -658,7 +658,10 @@ void Ebay::addNews(QMap<QString, QVariant> entry)
     notice.news.id = query.lastInsertId().toInt();
     if (notice.news.id == 0)
         return;
-    notice.news.indate = QDateTime::fromString(indate, kStampFormat);
+    // Entries come many a second; the time is read from its text once per second.
+    if (indate != m_lastStamp.first)
+        m_lastStamp = { indate, QDateTime::fromString(indate, kStampFormat) };
+    notice.news.indate = m_lastStamp.second;
     notice.news.itemid = itemId;
     notice.news.title = entry.value(QStringLiteral("title")).toString();
     notice.news.price = 0;

@@ -3,8 +3,10 @@
 #include "core/newsitem.h"
 #include "core/threadhelper.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QMap>
+#include <QPair>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -130,4 +132,5 @@ private:
     QVector<Notice> m_notices;
     // Why a page of the account read under way could not be written; empty when none.
     QString m_lostPage;
+    QPair<QString, QDateTime> m_lastStamp;
 };
