@@ -99,8 +99,15 @@ bool isConnectionLost(const QSqlError &error)
 // Table and column names are put into statements as they are; allow only plain names.
 bool isIdentifier(const QString &name)
 {
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
-    return plain.match(name).hasMatch();
+    if (name.isEmpty() || name.at(0).isDigit())
+        return false;
+    for (const QChar c : name) {
+        const ushort u = c.unicode();
+        if (!((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9')
+              || u == '_'))
+            return false;
+    }
+    return true;
 }
 
 // Values are bound as text: null as empty text, a flag as 1 or 0.
@@ -546,26 +553,29 @@ SqlRows Database::fetchRows(QSqlQuery &query)
 {
     SqlRows rows;
     const QSqlRecord record = query.record();
-    // Columns in key order, so that each row map is built by appending at its end.
+    // Columns in name order, as a map of them would have them.
     QVector<QPair<QString, int>> columns;
     columns.reserve(record.count());
     for (int i = 0; i < record.count(); ++i)
         columns.append({ record.fieldName(i), i });
     std::sort(columns.begin(), columns.end());
     // A name given twice (a join with "articles.*") keeps the value of its last column.
-    QVector<QPair<QString, int>> unique;
-    unique.reserve(columns.size());
+    QExplicitlySharedDataPointer<SqlColumns> names(new SqlColumns);
+    QVector<int> positions;
     for (const auto &column : qAsConst(columns)) {
-        if (!unique.isEmpty() && unique.last().first == column.first)
-            unique.last().second = column.second;
-        else
-            unique.append(column);
+        if (!names->names.isEmpty() && names->names.last() == column.first) {
+            positions.last() = column.second;
+        } else {
+            names->names.append(column.first);
+            positions.append(column.second);
+        }
     }
     while (query.next()) {
-        QMap<QString, QVariant> row;
-        for (const auto &column : qAsConst(unique))
-            row.insert(row.cend(), column.first, query.value(column.second));
-        rows.append(row);
+        QVector<QVariant> values;
+        values.reserve(positions.size());
+        for (int position : qAsConst(positions))
+            values.append(query.value(position));
+        rows.append(SqlRow(names, std::move(values)));
     }
     return rows;
 }

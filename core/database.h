@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/newsitem.h"
+#include "core/sqlrow.h"
 
 #include <QHash>
 #include <QList>
@@ -14,7 +15,6 @@
 class QWidget;
 
 using ArticleRow = QMap<QString, QVariant>;
-using SqlRows = QList<QMap<QString, QVariant>>;
 
 // One connection to the program's database: the SQLite file of the data folder, or
 // the shared MySQL/MariaDB server configured in its "mysql.setup".
