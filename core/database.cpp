@@ -838,14 +838,14 @@ int Database::DuplicateRow(const QString &table, const QString &idColumn, const 
     QHash<QString, QString> replaced;
     for (auto it = changes.cbegin(); it != changes.cend(); ++it)
         replaced.insert(it.key().toLower(), literal(it.value()));
-    const QString idLiteral = QLatin1Char('\'') + escapeString(idValue) + QLatin1Char('\'');
 
     // Copies the rows of `source` matched by `condition`, every column but `skip`, with the
-    // columns of `values` set to theirs. The number of rows copied, -1 on failure; *newId
-    // gets the id of the last one.
+    // columns of `values` set to theirs; the statement, the same for every copy of a kind, is
+    // prepared once and run with `binds`. The number of rows copied, -1 on failure; *newId gets
+    // the id of the last one.
     const auto copyRows = [this](const QString &source, const QString &skip,
                                  const QHash<QString, QString> &values, const QString &condition,
-                                 int *newId) -> int {
+                                 const QMap<QString, QVariant> &binds, int *newId) -> int {
         QStringList columns;
         QStringList selected;
         for (const QString &name : columnsOf(source)) {
@@ -862,7 +862,7 @@ int Database::DuplicateRow(const QString &table, const QString &idColumn, const 
             + selected.join(QLatin1String(", ")) + QLatin1String(" FROM `") + source
             + QLatin1String("` WHERE ") + condition;
         QSqlQuery query;
-        if (!run(query, m_db, sql, nullptr, "SQL Error: "))
+        if (!run(query, m_db, sql, &binds, "SQL Error: "))
             return -1;
         const int copied = query.numRowsAffected();
         if (newId)
@@ -877,8 +877,9 @@ int Database::DuplicateRow(const QString &table, const QString &idColumn, const 
         return 0;
 
     int newId = 0;
+    const QMap<QString, QVariant> source { { QStringLiteral("source"), idValue } };
     const int copied = copyRows(table, idColumn, replaced,
-                                QLatin1Char('`') + idColumn + QLatin1String("` = ") + idLiteral,
+                                QLatin1Char('`') + idColumn + QLatin1String("` = :source"), source,
                                 &newId);
     if (!withChildren)
         return copied > 0 ? qMax(newId, 0) : 0;
@@ -886,14 +887,16 @@ int Database::DuplicateRow(const QString &table, const QString &idColumn, const 
     bool ok = copied > 0 && newId > 0;
     if (ok) {
         const QString newArticle = QString::number(newId);
-        const QHash<QString, QString> ofCopy { { QStringLiteral("article_id"), newArticle } };
-        const QString condition
-            = QLatin1String("`article_id` = ") + idLiteral + QLatin1String(" ORDER BY `id`");
+        const QHash<QString, QString> ofCopy { { QStringLiteral("article_id"),
+                                                 QStringLiteral(":copy") } };
+        const QMap<QString, QVariant> both { { QStringLiteral("source"), idValue },
+                                             { QStringLiteral("copy"), newArticle } };
+        const QString condition = QStringLiteral("`article_id` = :source ORDER BY `id`");
         ok = copyRows(QStringLiteral("articles_images"), QStringLiteral("id"), ofCopy, condition,
-                      nullptr)
+                      both, nullptr)
             >= 0;
         const int variations = ok ? copyRows(QStringLiteral("articles_variations"),
-                                             QStringLiteral("id"), ofCopy, condition, nullptr)
+                                             QStringLiteral("id"), ofCopy, condition, both, nullptr)
                                   : -1;
         ok = variations >= 0;
         // The copied variation pictures belong to the copied variations, in the same order.
@@ -903,11 +906,11 @@ int Database::DuplicateRow(const QString &table, const QString &idColumn, const 
             QSqlQuery ids;
             ok = run(ids, m_db,
                      QStringLiteral("SELECT id, article_id FROM articles_variations WHERE "
-                                    "article_id IN (%1, %2) ORDER BY id")
-                         .arg(idLiteral, newArticle),
-                     nullptr, "SQL Error: ");
+                                    "article_id IN (:source, :copy) ORDER BY id"),
+                     &both, "SQL Error: ");
             while (ok && ids.next())
                 (ids.value(1).toString() == newArticle ? after : before) << ids.value(0).toString();
+            ids.finish();
             QString cases;
             for (int i = 0; i < before.size() && i < after.size(); ++i)
                 cases += QStringLiteral(" WHEN %1 THEN %2").arg(before.at(i), after.at(i));
