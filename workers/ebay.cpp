@@ -383,19 +383,23 @@ void Ebay::getAdItems(QList<ArticleModel *> articles)
     }
 
     // One transaction per page: the page is written whole or not at all, and what the
-    // window is told of follows what has been written.
-    const bool transaction = db->beginTransaction();
-    for (size_t i = 0; i < applied; ++i) {
+    // window is told of follows what has been written. A statement that fails loses the page
+    // (a database may have ended the transaction with it).
+    m_pageFailed = !db->beginTransaction();
+    const bool transaction = !m_pageFailed;
+    for (size_t i = 0; i < applied && !m_pageFailed; ++i) {
         ArticleModel &record = *records[i];
         if (!record.IsNew)
             applyKnown(record, rowsOfListing(record), switches);
         else
             applyNew(record, thumbs[i], switches);
     }
-    if (transaction && !db->commitTransaction()) {
+    if (m_pageFailed || !db->commitTransaction()) {
+        const QString error = db->lastErrorText;
+        if (transaction && m_pageFailed)
+            db->rollbackTransaction();
         m_notices.clear();
-        m_lostPage = tr("Eingelesene Angebote konnten nicht gespeichert werden: %1")
-                         .arg(db->lastErrorText);
+        m_lostPage = tr("Eingelesene Angebote konnten nicht gespeichert werden: %1").arg(error);
         qCWarning(lcWorker).noquote() << m_lostPage;
         return;
     }
@@ -438,8 +442,10 @@ QVector<Ebay::StoredRow> Ebay::rowsOfListing(const ArticleModel &record)
     if (!db->runPrepared(sql,
                          { { QStringLiteral("ItemID"), record.ItemID },
                            { QStringLiteral("Account"), record.Account } },
-                         query))
+                         query)) {
+        m_pageFailed = true;
         return rows;
+    }
     while (query.next()) {
         StoredRow row;
         row.listingType = query.value(0).toString();
@@ -488,7 +494,7 @@ void Ebay::applyKnown(const ArticleModel &record, const QVector<StoredRow> &rows
     for (const StoredRow &row : rows) {
         values[QStringLiteral("id")] = row.id;
         if (keepsItsFolder(row.folder, row.trash)) {
-            db->runPrepared(keep, values, query);
+            m_pageFailed = !db->runPrepared(keep, values, query) || m_pageFailed;
             continue;
         }
         if (row.folder != record.Folder) {
@@ -498,7 +504,7 @@ void Ebay::applyKnown(const ArticleModel &record, const QVector<StoredRow> &rows
         QMap<QString, QVariant> moved = values;
         moved.insert(QStringLiteral("Folder"), record.Folder);
         moved.insert(QStringLiteral("Quantity"), record.Quantity);
-        db->runPrepared(move, moved, query);
+        m_pageFailed = !db->runPrepared(move, moved, query) || m_pageFailed;
     }
 
     // The entries compare with the first row as it was before the update.
@@ -610,16 +616,19 @@ void Ebay::applyNew(ArticleModel &record, const QString &thumb, const Switches &
     }
 
     const int id = record.saveToDatabase(db, 0);
-    if (id == 0)
+    if (id == 0) {
+        m_pageFailed = true;
         return;
+    }
 
     QSqlQuery query;
-    db->runPrepared(QStringLiteral("UPDATE articles SET ImageThumb=:ImageThumb, "
-                                   "RefreshHash=:RefreshHash WHERE id = :id"),
-                    { { QStringLiteral("ImageThumb"), thumb },
-                      { QStringLiteral("RefreshHash"), refreshHash },
-                      { QStringLiteral("id"), id } },
-                    query);
+    if (!db->runPrepared(QStringLiteral("UPDATE articles SET ImageThumb=:ImageThumb, "
+                                        "RefreshHash=:RefreshHash WHERE id = :id"),
+                         { { QStringLiteral("ImageThumb"), thumb },
+                           { QStringLiteral("RefreshHash"), refreshHash },
+                           { QStringLiteral("id"), id } },
+                         query))
+        m_pageFailed = true;
 
     QMap<QString, QVariant> news;
     news.insert(QStringLiteral("title"), record.Title);
@@ -651,8 +660,10 @@ void Ebay::addNews(QMap<QString, QVariant> entry)
     entry.insert(QStringLiteral("databaseid"), entry.value(QStringLiteral("databaseid")).toInt());
     QSqlQuery query;
     if (!db->runPrepared(entry.contains(QStringLiteral("textinfo")) ? withText : withoutText, entry,
-                         query))
+                         query)) {
+        m_pageFailed = true;
         return;
+    }
     Notice notice;
     notice.isNews = true;
     notice.news.id = query.lastInsertId().toInt();

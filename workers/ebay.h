@@ -133,4 +133,6 @@ private:
     // Why a page of the account read under way could not be written; empty when none.
     QString m_lostPage;
     QPair<QString, QDateTime> m_lastStamp;
+    // A statement of the page in hand failed.
+    bool m_pageFailed = false;
 };

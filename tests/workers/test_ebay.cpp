@@ -115,6 +115,8 @@ private slots:
     void failedRoundIsShown();
     void cutOffAccountReplyNotStored();
     void roundWritesWhatItAlwaysWrote();
+    void entriesFollowWhatIsWritten();
+    void failedStatementLosesThePage();
 
 private:
     // Reads one page of listings as the round does, with the spies connected.
@@ -824,6 +826,88 @@ void TestEbay::roundWritesWhatItAlwaysWrote()
         = QString::fromUtf8(recorded.readAll()).split('\n', Qt::SkipEmptyParts);
     for (int i = 0; i < qMax(expected.size(), written.size()); ++i)
         QCOMPARE(written.value(i), expected.value(i));
+}
+
+// The window reads an entry's article when the entry arrives, through a connection of its
+// own: the page is written by then.
+void TestEbay::entriesFollowWhatIsWritten()
+{
+    APP_TEST_DATABASE(tdb);
+    Database *db = tdb.db();
+    const int known = addArticle(db, "ItemID=500;SoldCount=0");
+    ArticleModel *sold = record("500");
+    sold->SoldCount = 2;
+    sold->Quantity = 3;
+    ArticleModel *fresh = record("600", true);
+    Ebay ebay;
+    ebay.refreshHash = kStamp;
+    QStringList seen;
+    connect(&ebay, &Ebay::sendaddNewsItem, this, [&](const NewsItem &item) {
+        seen << item.infotype + '|' + db->selectOne("SELECT infotype FROM itemshistory WHERE id="
+                                                    + QString::number(item.id))
+                + '|' + values(db, item.databaseid, "SoldCount,RefreshHash");
+    });
+    ebay.getAdItems({ sold, fresh });
+
+    QCOMPARE(seen, QStringList({ "sellcount|sellcount|2|" + kStamp,
+                                 "newarticle|newarticle|0|" + kStamp }));
+    QCOMPARE(values(db, known, "SoldCount"), QStringLiteral("2"));
+}
+
+// A statement of a page fails (here the activity entry of listing 501): nothing of the page
+// is written, the window hears nothing of it, and the read counts as failed: no listing is
+// moved on its strength and the next read starts where this one did.
+void TestEbay::failedStatementLosesThePage()
+{
+    APP_TEST_DATABASE(tdb);
+    Database *db = tdb.db();
+    db->insertSqlClean({ { "token", "TOKEN-A" } }, "accounts");
+    const int first = addArticle(db, "ItemID=500;SoldCount=0");
+    const int second = addArticle(db, "ItemID=501;SoldCount=0");
+    const int unseen = addArticle(db, "ItemID=502;SoldCount=1");
+    db->setOption("read_account_1", "2026-03-01 08:00:00");
+    QVERIFY2(db->executeSQL(
+                 tdb.backend() == TestSupport::Backend::MySQL
+                     ? "CREATE TRIGGER refuse BEFORE INSERT ON itemshistory FOR EACH ROW BEGIN IF "
+                       "NEW.itemid = '501' THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = "
+                       "'Datenträger voll'; END IF; END"
+                     : "CREATE TRIGGER refuse BEFORE INSERT ON itemshistory WHEN NEW.itemid = "
+                       "'501' BEGIN SELECT RAISE(ABORT, 'Datenträger voll'); END"),
+             qPrintable(db->lastErrorText));
+    serveAccounts();
+    const QString page = listingXml("500", counters(3, 1, 9.99, 0, 0))
+        + listingXml("501", counters(3, 1, 9.99, 0, 0));
+    m_server->setCallReply("GetSellerList",
+                           FakeReply::ok(reply("GetSellerList", "Success",
+                                               "<PaginationResult><TotalNumberOfPages>1"
+                                               "</TotalNumberOfPages></PaginationResult>"
+                                               "<ItemArray>"
+                                                   + page + "</ItemArray>")));
+    Ebay ebay;
+    QList<NewsItem> news;
+    QStringList counts;
+    connect(&ebay, &Ebay::sendaddNewsItem, this, [&news](const NewsItem &item) { news << item; });
+    connect(&ebay, &Ebay::ChangeFolderCount, this, [&counts](int folder, int count, bool set) {
+        if (!set)
+            counts << QString::number(folder) + "+=" + QString::number(count);
+    });
+
+    TestSupport::MessageCapture log(
+        { QStringLiteral("app.worker"), QStringLiteral("app.db"), QStringLiteral("app.net") });
+    ebay.runRound();
+
+    QCOMPARE(values(db, first, "SoldCount,RefreshHash") + '/'
+                 + values(db, second, "SoldCount,RefreshHash"),
+             QStringLiteral("0|/0|"));
+    QCOMPARE(values(db, unseen, "Folder"), QStringLiteral("-9"));
+    QCOMPARE(db->getOption("read_account_1", QString()), QStringLiteral("2026-03-01 08:00:00"));
+    QCOMPARE(news.size(), 1);
+    QCOMPARE(news.first().infotype, QStringLiteral("error"));
+    QVERIFY2(news.first().textinfo.startsWith(
+                 "Eingelesene Angebote konnten nicht gespeichert werden: "),
+             qPrintable(news.first().textinfo));
+    QVERIFY(counts.isEmpty());
+    QCOMPARE(db->selectCount("SELECT id FROM itemshistory"), 1);
 }
 
 APP_TEST_GUILESS_MAIN(TestEbay)
