@@ -132,6 +132,7 @@ private:
     QVector<Notice> m_notices;
     // Why a page of the account read under way could not be written; empty when none.
     QString m_lostPage;
+    // The time of the last activity entry, as written and as read from that text.
     QPair<QString, QDateTime> m_lastStamp;
     // A statement of the page in hand failed.
     bool m_pageFailed = false;
