@@ -288,10 +288,19 @@ QStringList pasteStatements(Database &db, int userFolder, const QString &listCol
     // The copy is written unlisted into the folder by the copying statement itself.
     QString articleValues = columnsOf(db, QStringLiteral("articles"));
     const QMap<QString, QString> reset {
-        { "Folder", QString::number(userFolder) }, { "WatchCount", "0" }, { "BidCount", "0" },
-        { "QuestionCount", "0" }, { "HighBidder", "''" }, { "ItemID", "''" }, { "SoldCount", "0" },
-        { "HasError", "0" }, { "LastError", "''" }, { "Planned", "''" },
-        { "Planned_Interval", "''" }, { "EndDate", "''" }, { "StartDate", "''" },
+        { "Folder", QString::number(userFolder) },
+        { "WatchCount", "0" },
+        { "BidCount", "0" },
+        { "QuestionCount", "0" },
+        { "HighBidder", "''" },
+        { "ItemID", "''" },
+        { "SoldCount", "0" },
+        { "HasError", "0" },
+        { "LastError", "''" },
+        { "Planned", "''" },
+        { "Planned_Interval", "''" },
+        { "EndDate", "''" },
+        { "StartDate", "''" },
     };
     for (auto it = reset.cbegin(); it != reset.cend(); ++it)
         articleValues = replaceColumn(articleValues, it.key(), it.value());
@@ -319,11 +328,11 @@ QStringList pasteStatements(Database &db, int userFolder, const QString &listCol
                    .arg(articleColumns, articleValues)
                    .arg(id)
             << QStringLiteral("INSERT INTO `articles_images` (%1) SELECT %2 FROM `articles_images`")
-                       .arg(imageColumns, replaceColumn(imageColumns, "article_id", newId))
+                    .arg(imageColumns, replaceColumn(imageColumns, "article_id", newId))
                 + of
             << QStringLiteral("INSERT INTO `articles_variations` (%1) SELECT %2 FROM "
                               "`articles_variations`")
-                       .arg(variationColumns, replaceColumn(variationColumns, "article_id", newId))
+                    .arg(variationColumns, replaceColumn(variationColumns, "article_id", newId))
                 + of
             << QStringLiteral("SELECT id, article_id FROM articles_variations WHERE article_id IN "
                               "('%1', %2) ORDER BY id;")

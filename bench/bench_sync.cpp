@@ -135,8 +135,8 @@ int logStatement(unsigned type, void *context, void *statement, void *text)
     const char *sql = static_cast<const char *>(text);
     // Triggers' comments, the transactions (the replay runs in one) and the connection's
     // settings are left out.
-    static const char *const skipped[] = { "--", "BEGIN", "COMMIT", "ROLLBACK", "SAVEPOINT",
-                                           "RELEASE", "PRAGMA", "START" };
+    static const char *const skipped[]
+        = { "--", "BEGIN", "COMMIT", "ROLLBACK", "SAVEPOINT", "RELEASE", "PRAGMA", "START" };
     bool skip = type != SQLITE_TRACE_STMT;
     for (const char *prefix : skipped)
         skip = skip || strncasecmp(sql, prefix, std::strlen(prefix)) == 0;

@@ -878,9 +878,9 @@ int Database::DuplicateRow(const QString &table, const QString &idColumn, const 
 
     int newId = 0;
     const QMap<QString, QVariant> source { { QStringLiteral("source"), idValue } };
-    const int copied = copyRows(table, idColumn, replaced,
-                                QLatin1Char('`') + idColumn + QLatin1String("` = :source"), source,
-                                &newId);
+    const int copied
+        = copyRows(table, idColumn, replaced,
+                   QLatin1Char('`') + idColumn + QLatin1String("` = :source"), source, &newId);
     if (!withChildren)
         return copied > 0 ? qMax(newId, 0) : 0;
 

@@ -28,7 +28,10 @@ public:
     {
     public:
         const_iterator() = default;
-        const_iterator(const SqlRow *row, int index) : m_row(row), m_index(index) { }
+        const_iterator(const SqlRow *row, int index)
+            : m_row(row)
+            , m_index(index)
+        { }
         const QString &key() const { return m_row->d->columns->names.at(m_index); }
         const QVariant &value() const { return m_row->d->values.at(m_index); }
         const QVariant &operator*() const { return value(); }
@@ -115,8 +118,12 @@ class SqlRows : public QList<SqlRow>
 {
 public:
     SqlRows() = default;
-    SqlRows(const QList<SqlRow> &rows) : QList<SqlRow>(rows) { }
-    SqlRows(std::initializer_list<SqlRow> rows) : QList<SqlRow>(rows) { }
+    SqlRows(const QList<SqlRow> &rows)
+        : QList<SqlRow>(rows)
+    { }
+    SqlRows(std::initializer_list<SqlRow> rows)
+        : QList<SqlRow>(rows)
+    { }
     SqlRows(const QList<QMap<QString, QVariant>> &maps);
     operator QList<QMap<QString, QVariant>>() const;
 };

@@ -272,7 +272,8 @@ int Ebay::GetArticles(const QString &token, const QString &accountId, int sandbo
     QStringList known;
     QSqlQuery rows;
     if (db->selectQuery(
-            QStringLiteral("SELECT ItemID FROM articles WHERE ItemID <> '' AND Account = ") + account,
+            QStringLiteral("SELECT ItemID FROM articles WHERE ItemID <> '' AND Account = ")
+                + account,
             rows)) {
         while (rows.next())
             known.append(rows.value(0).toString());
@@ -473,9 +474,9 @@ void Ebay::applyKnown(const ArticleModel &record, const QVector<StoredRow> &rows
     if (rows.isEmpty())
         return;
 
-    static const QString counters = QStringLiteral(
-        "QuestionCount=:QuestionCount, BidCount=:BidCount, SoldCount=:SoldCount, "
-        "WatchCount=:WatchCount, RefreshHash=:RefreshHash WHERE id=:id");
+    static const QString counters
+        = QStringLiteral("QuestionCount=:QuestionCount, BidCount=:BidCount, SoldCount=:SoldCount, "
+                         "WatchCount=:WatchCount, RefreshHash=:RefreshHash WHERE id=:id");
     static const QString keep
         = QStringLiteral("UPDATE articles SET CurrentPrice=:CurrentPrice, ") + counters;
     static const QString move = QStringLiteral("UPDATE articles SET CurrentPrice=:CurrentPrice, "
@@ -526,8 +527,7 @@ void Ebay::applyKnown(const ArticleModel &record, const QVector<StoredRow> &rows
         entry(QStringLiteral("sellcount"), QString::number(record.SoldCount),
               sold == 1 ? tr("hat einen neuen Verkauf") : tr("hat %1 neue Verkäufe").arg(sold));
 
-    if (record.CurrentPrice > first.currentPrice
-        && first.listingType == QLatin1String("Chinese")) {
+    if (record.CurrentPrice > first.currentPrice && first.listingType == QLatin1String("Chinese")) {
         QString currency = first.currency;
         currency.replace(QStringLiteral("EUR"), QStringLiteral("€"));
         currency.replace(QStringLiteral("USD"), QStringLiteral("$"));

@@ -6,8 +6,8 @@
 #include <QDateTime>
 #include <QList>
 #include <QMap>
-#include <QPair>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QVariant>

@@ -286,9 +286,11 @@ void TestDatabase::duplicateRowSetsColumnsInTheCopy()
     db.setOption(Schema::versionOption(), "5");
     QVERIFY(Schema::upgrade(db));
 
-    const int copy = db.DuplicateRow(
-        "articles", "id", QString::number(source),
-        { { "Folder", 12 }, { "ItemID", QString() }, { "WatchCount", 0 }, { "Title", "O'Neil \\" } });
+    const int copy = db.DuplicateRow("articles", "id", QString::number(source),
+                                     { { "Folder", 12 },
+                                       { "ItemID", QString() },
+                                       { "WatchCount", 0 },
+                                       { "Title", "O'Neil \\" } });
     QVERIFY2(copy > source + 1, qPrintable(db.lastErrorText));
     QCOMPARE(TestSupport::values(&db, copy, "Folder,ItemID,WatchCount,Title,Extra"),
              QStringLiteral("12||0|O'Neil \\|mit"));

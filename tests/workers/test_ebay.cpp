@@ -736,19 +736,20 @@ void TestEbay::roundWritesWhatItAlwaysWrote()
     db->setOption("NotiNewWatcher", "0");
 
     const QString pictures = m_server->url("/p").toString();
-    const QString full = QStringLiteral(
-        "<Description>Neu &amp; OVP</Description><PrimaryCategory><CategoryID>31387"
-        "</CategoryID></PrimaryCategory><PictureDetails><PictureURL>%1/600_a/$_12.JPG"
-        "</PictureURL><PictureURL>%1/600_b/$_1.JPG</PictureURL></PictureDetails><Variations>"
-        "<Variation><SKU>R</SKU><StartPrice>9.5</StartPrice><Quantity>2</Quantity>"
-        "<VariationSpecifics><NameValueList><Name>Farbe</Name><Value>Rot</Value></NameValueList>"
-        "</VariationSpecifics></Variation><Variation><SKU>B</SKU><StartPrice>8</StartPrice>"
-        "<Quantity>1</Quantity><VariationSpecifics><NameValueList><Name>Farbe</Name><Value>Blau"
-        "</Value></NameValueList></VariationSpecifics></Variation><Pictures>"
+    const QString variations = QStringLiteral(
+        "<Variations><Variation><SKU>R</SKU><StartPrice>9.5</StartPrice><Quantity>2</Quantity>"
+        "<VariationSpecifics><NameValueList><Name>Farbe</Name><Value>Rot</Value>"
+        "</NameValueList></VariationSpecifics></Variation><Variation><SKU>B</SKU><StartPrice>8"
+        "</StartPrice><Quantity>1</Quantity><VariationSpecifics><NameValueList><Name>Farbe"
+        "</Name><Value>Blau</Value></NameValueList></VariationSpecifics></Variation><Pictures>"
         "<VariationSpecificName>Farbe</VariationSpecificName><VariationSpecificPictureSet>"
         "<VariationSpecificValue>Rot</VariationSpecificValue><PictureURL>%1/600_rot.JPG"
-        "</PictureURL></VariationSpecificPictureSet></Pictures></Variations>")
-                             .arg(pictures);
+        "</PictureURL></VariationSpecificPictureSet></Pictures></Variations>");
+    const QString description = QStringLiteral(
+        "<Description>Neu &amp; OVP</Description><PrimaryCategory><CategoryID>31387</CategoryID>"
+        "</PrimaryCategory><PictureDetails><PictureURL>%1/600_a/$_12.JPG</PictureURL>"
+        "<PictureURL>%1/600_b/$_1.JPG</PictureURL></PictureDetails>");
+    const QString full = description.arg(pictures) + variations.arg(pictures);
     const QStringList page = {
         listingXml("500", counters(3, 1, 12.5, 5, 2)),
         listingXml("501", counters(4, 1, 7, 3, 0)),
@@ -766,8 +767,8 @@ void TestEbay::roundWritesWhatItAlwaysWrote()
     m_server->setCallReply("GetUserPreferences",
                            FakeReply::ok(reply("GetUserPreferences", "Success")));
     m_server->setCallHandler("GetSellerList", [page](const RecordedRequest &request) {
-        const bool first = XmlNode::parse(request.body).value("RequesterCredentials/eBayAuthToken")
-            == "TOKEN-A";
+        const bool first
+            = XmlNode::parse(request.body).value("RequesterCredentials/eBayAuthToken") == "TOKEN-A";
         return FakeReply::ok(reply("GetSellerList", "Success",
                                    "<PaginationResult><TotalNumberOfPages>1</TotalNumberOfPages>"
                                    "</PaginationResult><ItemArray>"
@@ -776,9 +777,9 @@ void TestEbay::roundWritesWhatItAlwaysWrote()
     });
     m_server->setCallHandler("GetItem", [full](const RecordedRequest &request) {
         const QString id = XmlNode::parse(request.body).value("ItemID");
-        return FakeReply::ok(reply("GetItem", "Success",
-                                   listingXml(id, counters(4, 0, 9.5, 0, 0),
-                                              id == "600" ? full : QString())));
+        return FakeReply::ok(
+            reply("GetItem", "Success",
+                  listingXml(id, counters(4, 0, 9.5, 0, 0), id == "600" ? full : QString())));
     });
     m_server->setDefaultReply(FakeReply::ok(pictureBytes(), "image/png"));
     m_server->setCallReply("GetMemberMessages",
@@ -798,9 +799,15 @@ void TestEbay::roundWritesWhatItAlwaysWrote()
         written << QStringLiteral("count %1 %2 %3").arg(folder).arg(count).arg(set);
     });
     connect(&ebay, &Ebay::sendaddNewsItem, this, [&written](const NewsItem &item) {
-        written << QStringList { "news", QString::number(item.id), item.indate.toString(kFormat),
-                                 item.itemid, item.title, QString::number(item.price),
-                                 QString::number(item.pricetype), item.textinfo, item.infotype,
+        written << QStringList { "news",
+                                 QString::number(item.id),
+                                 item.indate.toString(kFormat),
+                                 item.itemid,
+                                 item.title,
+                                 QString::number(item.price),
+                                 QString::number(item.pricetype),
+                                 item.textinfo,
+                                 item.infotype,
                                  QString::number(item.databaseid) }
                        .join('|');
     });
@@ -843,14 +850,16 @@ void TestEbay::entriesFollowWhatIsWritten()
     ebay.refreshHash = kStamp;
     QStringList seen;
     connect(&ebay, &Ebay::sendaddNewsItem, this, [&](const NewsItem &item) {
-        seen << item.infotype + '|' + db->selectOne("SELECT infotype FROM itemshistory WHERE id="
-                                                    + QString::number(item.id))
+        seen << item.infotype + '|'
+                + db->selectOne("SELECT infotype FROM itemshistory WHERE id="
+                                + QString::number(item.id))
                 + '|' + values(db, item.databaseid, "SoldCount,RefreshHash");
     });
     ebay.getAdItems({ sold, fresh });
 
-    QCOMPARE(seen, QStringList({ "sellcount|sellcount|2|" + kStamp,
-                                 "newarticle|newarticle|0|" + kStamp }));
+    QCOMPARE(
+        seen,
+        QStringList({ "sellcount|sellcount|2|" + kStamp, "newarticle|newarticle|0|" + kStamp }));
     QCOMPARE(values(db, known, "SoldCount"), QStringLiteral("2"));
 }
 
@@ -903,9 +912,9 @@ void TestEbay::failedStatementLosesThePage()
     QCOMPARE(db->getOption("read_account_1", QString()), QStringLiteral("2026-03-01 08:00:00"));
     QCOMPARE(news.size(), 1);
     QCOMPARE(news.first().infotype, QStringLiteral("error"));
-    QVERIFY2(news.first().textinfo.startsWith(
-                 "Eingelesene Angebote konnten nicht gespeichert werden: "),
-             qPrintable(news.first().textinfo));
+    QVERIFY2(
+        news.first().textinfo.startsWith("Eingelesene Angebote konnten nicht gespeichert werden: "),
+        qPrintable(news.first().textinfo));
     QVERIFY(counts.isEmpty());
     QCOMPARE(db->selectCount("SELECT id FROM itemshistory"), 1);
 }
