@@ -1,25 +1,31 @@
 // Measures one synchronisation round for one account: 50,000 known listings (or the number
 // given as the first argument) whose price, sales and watchers all changed, and 500 new ones
 // with 3 pictures each, all served by a local fake marketplace. Prints the round's time (the
-// fake server's own time, which includes writing the pages, taken out), the share of the
-// database work (the same statements run alone on a database in the same state), and the
-// peak memory before and after the round. Goal: under 60 s and under 150 MB.
+// fake server's own time, which includes writing the pages, taken out), the time the sqlite3
+// shell takes for the same statements (every statement the round ran on its connection, as
+// text with its values, replayed in one transaction on a copy of the database as it was
+// before the round), and the peak memory before and after the round.
+// Goals: the round within 2 times the shell's replay, at most 150 MB.
+// Usage: bench_sync [known listings] [sqlite3 binary]
 #include "bench/benchlistings.h"
 #include "core/database.h"
-#include "marketplace/articlemodel.h"
-#include "marketplace/itemmapping.h"
-#include "marketplace/xmlnode.h"
 #include "tests/support/fakehttpserver.h"
 #include "workers/ebay.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QLoggingCategory>
+#include <QProcess>
+#include <QSqlDriver>
 #include <QTemporaryDir>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
+#include <sqlite3.h>
+#include <time.h>
 
 using Bench::peakKilobytes;
 using Bench::reply;
@@ -92,85 +98,94 @@ void fillDatabase(Database &db)
     connection.commit();
 }
 
-void addNews(Database &db, QMap<QString, QVariant> entry)
+qint64 clockNs(clockid_t clock)
 {
-    entry.insert(QStringLiteral("indate"), QDateTime::currentDateTime().toString(kFormat));
-    const int id = db.insertSqlClean(entry, QStringLiteral("itemshistory"));
-    db.selectNews(QStringLiteral("id=") + QString::number(id));
+    timespec now {};
+    clock_gettime(clock, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-// The statements of the round, in the same order and on the same kind of connection,
-// without the marketplace, the pictures and the thumbnails.
-qint64 replayStatements(Database &db, const QList<ArticleModel *> &fresh)
+qint64 monotonicNs()
 {
-    const QString stamp = QDateTime::currentDateTime().toString(kFormat);
+    return clockNs(CLOCK_MONOTONIC);
+}
+
+// Processor time (user and system) of the children that have ended.
+qint64 childrenCpuNs()
+{
+    rusage usage {};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return (qint64(usage.ru_utime.tv_sec) + usage.ru_stime.tv_sec) * 1000000000
+        + (qint64(usage.ru_utime.tv_usec) + usage.ru_stime.tv_usec) * 1000;
+}
+
+// Writes every statement a connection runs, with its bound values, into a script; the time
+// this takes is added up, so that it can be taken out of the round's time.
+struct StatementLog
+{
+    FILE *out = nullptr;
+    qint64 ns = 0;
+    int statements = 0;
+};
+
+int logStatement(unsigned type, void *context, void *statement, void *text)
+{
+    const qint64 start = monotonicNs();
+    auto *log = static_cast<StatementLog *>(context);
+    const char *sql = static_cast<const char *>(text);
+    // Triggers' comments, the transactions (the replay runs in one) and the connection's
+    // settings are left out.
+    static const char *const skipped[]
+        = { "--", "BEGIN", "COMMIT", "ROLLBACK", "SAVEPOINT", "RELEASE", "PRAGMA", "START" };
+    bool skip = type != SQLITE_TRACE_STMT;
+    for (const char *prefix : skipped)
+        skip = skip || strncasecmp(sql, prefix, std::strlen(prefix)) == 0;
+    if (!skip) {
+        char *expanded = sqlite3_expanded_sql(static_cast<sqlite3_stmt *>(statement));
+        std::fputs(expanded ? expanded : sql, log->out);
+        std::fputs(";\n", log->out);
+        sqlite3_free(expanded);
+        ++log->statements;
+    }
+    log->ns += monotonicNs() - start;
+    return 0;
+}
+
+// The sqlite3 shell runs `script` in one transaction on a copy of `pristine`; the wall time,
+// and the shell's processor time in *cpu.
+double shellReplay(const QString &shell, const QString &pristine, const QString &dir,
+                   const QString &script, double *cpu)
+{
+    const QString copy = dir + QStringLiteral("/replay.sqlite");
+    QFile::remove(copy);
+    if (!QFile::copy(pristine, copy))
+        return -1;
+    const QString wrapped = dir + QStringLiteral("/replay-all.sql");
+    {
+        QFile out(wrapped);
+        QFile in(script);
+        if (!out.open(QIODevice::WriteOnly) || !in.open(QIODevice::ReadOnly))
+            return -1;
+        out.write("PRAGMA journal_mode=WAL;\nPRAGMA synchronous=NORMAL;\nBEGIN IMMEDIATE;\n");
+        while (!in.atEnd())
+            out.write(in.read(1 << 20));
+        out.write("COMMIT;\n");
+    }
+    QProcess process;
+    process.setStandardInputFile(wrapped);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    const qint64 cpuBefore = childrenCpuNs();
     QElapsedTimer timer;
     timer.start();
-    db.select(QStringLiteral("SELECT * FROM accounts"));
-    db.executeSQL(QStringLiteral("UPDATE accounts SET apiresult='<Ack>Success</Ack>' WHERE id=1"));
-    db.getOption(QStringLiteral("read_account_1"), QString());
-    db.select(QStringLiteral("SELECT ItemID FROM articles WHERE ItemID <> '' AND Account = 1"));
-    const int pages = (kKnown + kNew + kPerPage - 1) / kPerPage;
-    for (int page = 0; page < pages; ++page) {
-        for (const char *name :
-             { "NotiNewSale", "NotiNewMessage", "NotiNewWatcher", "NotiNewBids" })
-            db.getOption(QString::fromLatin1(name), QStringLiteral("1"));
+    process.start(shell, { copy });
+    if (!process.waitForFinished(1800000) || process.exitCode() != 0) {
+        std::fprintf(stderr, "sqlite3 shell failed: %s\n",
+                     process.readAllStandardError().constData());
+        return -1;
     }
-    for (int n = 0; n < kKnown; ++n) {
-        const auto rows = db.select(
-            QStringLiteral("SELECT ListingType, CurrentPrice, Title, BidCount, Quantity, "
-                           "QuestionCount, WatchCount, SoldCount, id, Folder, Trash, Currency "
-                           "FROM articles WHERE ItemID = '%1' AND Account=1")
-                .arg(itemId(n)));
-        const QString id = rows.first().value(QStringLiteral("id")).toString();
-        db.executeSQL(QStringLiteral("UPDATE articles SET CurrentPrice='24.50', Folder=-9, "
-                                     "Quantity='5', QuestionCount='0', BidCount='0', "
-                                     "SoldCount='2', WatchCount='7', RefreshHash='%1' WHERE id=%2")
-                          .arg(stamp, id));
-        const QString title = rows.first().value(QStringLiteral("Title")).toString();
-        addNews(db,
-                { { "title", title + "|||2" },
-                  { "itemid", itemId(n) },
-                  { "databaseid", id },
-                  { "textinfo", "hat einen neuen Verkauf" },
-                  { "infotype", "sellcount" } });
-        addNews(db,
-                { { "title", title + "|||7" },
-                  { "itemid", itemId(n) },
-                  { "databaseid", id },
-                  { "textinfo", "hat 5 neue Beobachter" },
-                  { "infotype", "watcher" } });
-    }
-    for (ArticleModel *record : fresh) {
-        db.select(QStringLiteral("SELECT id FROM articles WHERE ItemID = '%1' AND Account=1")
-                      .arg(record->ItemID));
-        const int id = record->saveToDatabase(&db, 0);
-        db.executeSQL(QStringLiteral("UPDATE articles SET ImageThumb='thumb_%1_0.jpg', "
-                                     "RefreshHash='%2' WHERE id = %3")
-                          .arg(record->ItemID, stamp)
-                          .arg(id));
-        addNews(db,
-                { { "title", record->Title },
-                  { "itemid", record->ItemID },
-                  { "databaseid", id },
-                  { "textinfo", "wurde neu eingelesen" },
-                  { "infotype", "newarticle" } });
-    }
-    db.setOption(QStringLiteral("read_account_1"), stamp);
-    const QString untouched = QStringLiteral(" AND RefreshHash NOT LIKE '%1' AND Trash=0 AND "
-                                             "(StartDate IS NULL OR StartDate < '%1') AND "
-                                             "Account=1")
-                                  .arg(stamp);
-    db.executeSQL(
-        QStringLiteral("UPDATE articles SET Folder=-8 WHERE SoldCount<Quantity AND Folder=-9")
-        + untouched);
-    db.executeSQL(QStringLiteral("UPDATE articles SET Folder=-7 WHERE SoldCount=Quantity AND "
-                                 "(Folder=-9 OR Folder=-8)")
-                  + untouched);
-    db.select(QStringLiteral("SELECT id FROM folders"));
-    db.select(
-        QStringLiteral("SELECT Folder,count(id) AS M FROM articles WHERE Trash=0 GROUP BY Folder"));
-    return timer.nsecsElapsed();
+    const double wall = timer.nsecsElapsed() / 1e9;
+    *cpu = (childrenCpuNs() - cpuBefore) / 1e9;
+    return wall;
 }
 
 } // namespace
@@ -180,10 +195,18 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     if (argc > 1 && QByteArray(argv[1]).toInt() > 0)
         kKnown = QByteArray(argv[1]).toInt();
+    const QString shell = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("sqlite3");
     QLoggingCategory::setFilterRules(QStringLiteral("app.*.debug=false"));
     QTemporaryDir dir;
     auto db = std::make_unique<Database>(dir.path() + QStringLiteral("/data/"));
     fillDatabase(*db);
+    // The database as it was before the round, for the shell's replay.
+    const QString pristine = dir.path() + QStringLiteral("/before.sqlite");
+    if (!db->checkpoint()
+        || !QFile::copy(db->getCurrentDataDir() + Database::getDatabaseName(), pristine)) {
+        std::fprintf(stderr, "can't copy the database\n");
+        return 1;
+    }
 
     FakeHttpServer server;
     server.pointConfigHere();
@@ -205,17 +228,8 @@ int main(int argc, char *argv[])
                          .arg(items));
     };
     QHash<QString, QByteArray> fullItems;
-    QList<ArticleModel *> fresh; // the new listings as read, for the replay
-    for (int n = kKnown; n < total; ++n) {
-        const QByteArray body = reply(QStringLiteral("GetItem"), itemXml(n, true, base));
-        fullItems.insert(itemId(n), body);
-        auto *record = new ArticleModel;
-        ItemMapping::readItem(XmlNode::parse(body).child(QStringLiteral("Item")), *record);
-        record->Account = 1;
-        for (int p = 0; p < record->PictureURLs.size(); ++p)
-            record->PictureURLs[p] = QStringLiteral("%1_%2.jpg").arg(record->ItemID).arg(p);
-        fresh.append(record);
-    }
+    for (int n = kKnown; n < total; ++n)
+        fullItems.insert(itemId(n), reply(QStringLiteral("GetItem"), itemXml(n, true, base)));
     QImage image(800, 600, QImage::Format_RGB32);
     image.fill(Qt::darkGreen);
     QByteArray picture;
@@ -237,13 +251,27 @@ int main(int argc, char *argv[])
     server.setDefaultReply(FakeReply::ok(picture, "image/jpeg"));
 
     Ebay ebay;
+    ebay.db = new Database(true, QStringLiteral("ebayDB"), &ebay);
+    StatementLog statements;
+    const QString script = dir.path() + QStringLiteral("/round.sql");
+    statements.out = std::fopen(QFile::encodeName(script).constData(), "w");
+    auto *handle = *static_cast<sqlite3 *const *>(ebay.db->connection().driver()->handle().data());
+    if (!statements.out || !handle
+        || sqlite3_trace_v2(handle, SQLITE_TRACE_STMT, logStatement, &statements) != SQLITE_OK) {
+        std::fprintf(stderr, "can't record the round's statements\n");
+        return 1;
+    }
     int newsItems = 0;
     QObject::connect(&ebay, &Ebay::sendaddNewsItem, [&](const NewsItem &) { ++newsItems; });
     const long before = peakKilobytes();
     QElapsedTimer timer;
     timer.start();
+    const qint64 cpuStart = clockNs(CLOCK_THREAD_CPUTIME_ID);
     ebay.runRound();
-    const qint64 roundNs = timer.nsecsElapsed() - serverNs.load();
+    const qint64 roundCpuNs = clockNs(CLOCK_THREAD_CPUTIME_ID) - cpuStart - statements.ns;
+    const qint64 roundNs = timer.nsecsElapsed() - serverNs.load() - statements.ns;
+    sqlite3_trace_v2(handle, 0, nullptr, nullptr);
+    std::fclose(statements.out);
     for (const RecordedRequest &request : server.requests())
         pictureRequests += request.path.startsWith(QLatin1String("/pics/")) ? 1 : 0;
 
@@ -259,22 +287,27 @@ int main(int argc, char *argv[])
     }
     const long peak = peakKilobytes();
 
-    // The same statements alone, on a second database in the state before the round.
     db.reset();
-    QTemporaryDir replayDir;
-    Database replay(replayDir.path() + QStringLiteral("/data/"));
-    fillDatabase(replay);
-    const qint64 databaseNs = replayStatements(replay, fresh);
-    qDeleteAll(fresh);
+    double replayCpuS = 0;
+    const double replayS = shellReplay(shell, pristine, dir.path(), script, &replayCpuS);
+    if (replayS < 0)
+        return 1;
 
     std::printf("one round: %d known listings changed, %d new with %d pictures each\n", kKnown,
                 kNew, kPictures);
     std::printf("%d pages, %d item reads, %d picture downloads, %d activity entries\n", pageCount,
                 kNew, pictureRequests.load(), newsItems);
-    std::printf("round time without the fake server: %.2f s (server's own time %.3f s)\n",
-                roundNs / 1e9, serverNs.load() / 1e9);
-    std::printf("database statements alone: %.2f s, %.1f %% of the round\n", databaseNs / 1e9,
-                100.0 * databaseNs / roundNs);
+    std::printf("round time without the fake server: %.2f s (server's own time %.3f s, "
+                "recording the statements %.3f s)\n",
+                roundNs / 1e9, serverNs.load() / 1e9, statements.ns / 1e9);
+    std::printf("shell replay in one transaction: %.2f s (%d statements)\n", replayS,
+                statements.statements);
+    std::printf("round / shell replay: %.2f; per listing %.1f us\n", roundNs / 1e9 / replayS,
+                roundNs / 1e3 / total);
+    // Less dependent on what else the machine does: the processor time of the round's thread
+    // against that of the shell.
+    std::printf("processor time: round's thread %.2f s, shell %.2f s, ratio %.2f\n",
+                roundCpuNs / 1e9, replayCpuS, roundCpuNs / 1e9 / replayCpuS);
     std::printf("peak memory before the round: %.1f MB, after it: %.1f MB\n", before / 1024.0,
                 peak / 1024.0);
     return 0;

@@ -99,8 +99,15 @@ bool isConnectionLost(const QSqlError &error)
 // Table and column names are put into statements as they are; allow only plain names.
 bool isIdentifier(const QString &name)
 {
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
-    return plain.match(name).hasMatch();
+    if (name.isEmpty() || name.at(0).isDigit())
+        return false;
+    for (const QChar c : name) {
+        const ushort u = c.unicode();
+        if (!((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9')
+              || u == '_'))
+            return false;
+    }
+    return true;
 }
 
 // Values are bound as text: null as empty text, a flag as 1 or 0.
@@ -583,26 +590,29 @@ SqlRows Database::fetchRows(QSqlQuery &query)
 {
     SqlRows rows;
     const QSqlRecord record = query.record();
-    // Columns in key order, so that each row map is built by appending at its end.
+    // Columns in name order, as a map of them would have them.
     QVector<QPair<QString, int>> columns;
     columns.reserve(record.count());
     for (int i = 0; i < record.count(); ++i)
         columns.append({ record.fieldName(i), i });
     std::sort(columns.begin(), columns.end());
     // A name given twice (a join with "articles.*") keeps the value of its last column.
-    QVector<QPair<QString, int>> unique;
-    unique.reserve(columns.size());
+    QExplicitlySharedDataPointer<SqlColumns> names(new SqlColumns);
+    QVector<int> positions;
     for (const auto &column : qAsConst(columns)) {
-        if (!unique.isEmpty() && unique.last().first == column.first)
-            unique.last().second = column.second;
-        else
-            unique.append(column);
+        if (!names->names.isEmpty() && names->names.last() == column.first) {
+            positions.last() = column.second;
+        } else {
+            names->names.append(column.first);
+            positions.append(column.second);
+        }
     }
     while (query.next()) {
-        QMap<QString, QVariant> row;
-        for (const auto &column : qAsConst(unique))
-            row.insert(row.cend(), column.first, query.value(column.second));
-        rows.append(row);
+        QVector<QVariant> values;
+        values.reserve(positions.size());
+        for (int position : qAsConst(positions))
+            values.append(query.value(position));
+        rows.append(SqlRow(names, std::move(values)));
     }
     return rows;
 }
@@ -805,108 +815,206 @@ bool Database::execBound(const QString &sql, const QVector<QVariant> &values, QS
 
 // --- Rows, activity entries, maintenance ----------------------------------------------
 
+bool Database::runPrepared(const QString &sql, const QMap<QString, QVariant> &values,
+                           QSqlQuery &query)
+{
+    lastErrorText.clear();
+    return run(query, m_db, sql, &values, "SQL Error: ");
+}
+
+bool Database::beginTransaction()
+{
+    const QString sql = m_transactionDepth > 0
+        ? QStringLiteral("SAVEPOINT sp%1").arg(m_transactionDepth)
+        : (isMySQL ? QStringLiteral("START TRANSACTION") : QStringLiteral("BEGIN IMMEDIATE"));
+    if (!executeSQL(sql))
+        return false;
+    ++m_transactionDepth;
+    return true;
+}
+
+bool Database::commitTransaction()
+{
+    if (m_transactionDepth <= 0)
+        return false;
+    --m_transactionDepth;
+    if (m_transactionDepth > 0) {
+        const QString savepoint = QStringLiteral("sp%1").arg(m_transactionDepth);
+        if (executeSQL(QStringLiteral("RELEASE SAVEPOINT ") + savepoint))
+            return true;
+        const QString error = lastErrorText;
+        executeSQL(QStringLiteral("ROLLBACK TO SAVEPOINT ") + savepoint);
+        lastErrorText = error;
+        return false;
+    }
+    if (executeSQL(QStringLiteral("COMMIT")))
+        return true;
+    // A commit that failed (full disk) may leave the transaction open and the file locked
+    // for every other connection.
+    const QString error = lastErrorText;
+    executeSQL(QStringLiteral("ROLLBACK"));
+    lastErrorText = error;
+    return false;
+}
+
+void Database::rollbackTransaction()
+{
+    if (m_transactionDepth <= 0)
+        return;
+    const QString error = lastErrorText;
+    --m_transactionDepth;
+    if (m_transactionDepth > 0) {
+        const QString savepoint = QStringLiteral("sp%1").arg(m_transactionDepth);
+        executeSQL(QStringLiteral("ROLLBACK TO SAVEPOINT ") + savepoint);
+        executeSQL(QStringLiteral("RELEASE SAVEPOINT ") + savepoint);
+    } else {
+        executeSQL(QStringLiteral("ROLLBACK"));
+    }
+    lastErrorText = error;
+}
+
+QStringList Database::columnsOf(const QString &table)
+{
+    auto known = m_columns.constFind(table);
+    if (known != m_columns.constEnd())
+        return known.value();
+    const QSqlRecord record = m_db.record(table);
+    QStringList names;
+    names.reserve(record.count());
+    for (int i = 0; i < record.count(); ++i)
+        names << record.fieldName(i);
+    // A table that could not be read is asked for again next time.
+    if (!names.isEmpty())
+        m_columns.insert(table, names);
+    return names;
+}
+
 int Database::DuplicateRow(QString table, QString idColumn, QString idValue, QString changeColumn,
                            QString changeValue)
 {
-    if (!isIdentifier(table) || !isIdentifier(idColumn)
-        || (!changeColumn.isEmpty() && !isIdentifier(changeColumn))) {
+    QMap<QString, QVariant> changes;
+    if (!changeColumn.isEmpty())
+        changes.insert(changeColumn, changeValue);
+    return DuplicateRow(table, idColumn, idValue, changes);
+}
+
+int Database::DuplicateRow(const QString &table, const QString &idColumn, const QString &idValue,
+                           const QMap<QString, QVariant> &changes)
+{
+    bool names = isIdentifier(table) && isIdentifier(idColumn);
+    for (auto it = changes.cbegin(); names && it != changes.cend(); ++it)
+        names = isIdentifier(it.key());
+    if (!names) {
         lastErrorText = QStringLiteral("Invalid table or column name");
         qCWarning(lcDb).noquote() << "DuplicateRow:" << lastErrorText << table << idColumn
-                                  << changeColumn;
+                                  << changes.keys();
         return 0;
     }
-    const QString idLiteral = QLatin1Char('\'') + escapeString(idValue) + QLatin1Char('\'');
-    if (selectCount(QLatin1String("SELECT 1 FROM `") + table + QLatin1String("` WHERE `") + idColumn
-                    + QLatin1String("` = ") + idLiteral)
-        == 0)
-        return 0;
+    const auto literal = [](const QVariant &value) {
+        switch (value.type()) {
+        case QVariant::Int:
+        case QVariant::LongLong:
+        case QVariant::UInt:
+        case QVariant::ULongLong:
+        case QVariant::Double:
+            return value.toString();
+        default:
+            return QLatin1Char('\'') + escapeString(value.toString()) + QLatin1Char('\'');
+        }
+    };
+    // Column names compare without case, as both databases take them.
+    QHash<QString, QString> replaced;
+    for (auto it = changes.cbegin(); it != changes.cend(); ++it)
+        replaced.insert(it.key().toLower(), literal(it.value()));
 
-    // Copies the rows of `source` matched by `condition`, every column but `skip`, with
-    // `replaceColumn` set to the literal `replacement`.
-    auto copyRows = [this](const QString &source, const QString &skip, const QString &replaceColumn,
-                           const QString &replacement, const QString &condition) -> int {
-        const QSqlRecord record = m_db.record(source);
+    // Copies the rows of `source` matched by `condition`, every column but `skip`, with the
+    // columns of `values` set to theirs; the statement, the same for every copy of a kind, is
+    // prepared once and run with `binds`. The number of rows copied, -1 on failure; *newId gets
+    // the id of the last one.
+    const auto copyRows = [this](const QString &source, const QString &skip,
+                                 const QHash<QString, QString> &values, const QString &condition,
+                                 const QMap<QString, QVariant> &binds, int *newId) -> int {
         QStringList columns;
-        QStringList values;
-        for (int i = 0; i < record.count(); ++i) {
-            const QString name = record.fieldName(i);
+        QStringList selected;
+        for (const QString &name : columnsOf(source)) {
             if (name.compare(skip, Qt::CaseInsensitive) == 0)
                 continue;
-            columns << QLatin1Char('`') + name + QLatin1Char('`');
-            values << (name.compare(replaceColumn, Qt::CaseInsensitive) == 0
-                           ? replacement
-                           : QLatin1Char('`') + name + QLatin1Char('`'));
+            const QString quoted = QLatin1Char('`') + name + QLatin1Char('`');
+            columns << quoted;
+            selected << values.value(name.toLower(), quoted);
         }
         if (columns.isEmpty())
             return -1;
         const QString sql = QLatin1String("INSERT INTO `") + source + QLatin1String("` (")
             + columns.join(QLatin1String(", ")) + QLatin1String(") SELECT ")
-            + values.join(QLatin1String(", ")) + QLatin1String(" FROM `") + source
+            + selected.join(QLatin1String(", ")) + QLatin1String(" FROM `") + source
             + QLatin1String("` WHERE ") + condition;
         QSqlQuery query;
-        if (!run(query, m_db, sql, nullptr, "SQL Error: "))
+        if (!run(query, m_db, sql, &binds, "SQL Error: "))
             return -1;
-        return query.lastInsertId().toInt();
+        const int copied = query.numRowsAffected();
+        if (newId)
+            *newId = copied > 0 ? query.lastInsertId().toInt() : 0;
+        return copied;
     };
 
     // The copy of an article with its pictures and variations lands whole or not at all.
     const bool withChildren = table.compare(QLatin1String("articles"), Qt::CaseInsensitive) == 0
         && idColumn.compare(QLatin1String("id"), Qt::CaseInsensitive) == 0;
-    if (withChildren
-        && !executeSQL(isMySQL ? QStringLiteral("START TRANSACTION")
-                               : QStringLiteral("BEGIN IMMEDIATE")))
+    if (withChildren && !beginTransaction())
         return 0;
 
-    const QString changeLiteral = QLatin1Char('\'') + escapeString(changeValue) + QLatin1Char('\'');
-    const int newId = copyRows(table, idColumn, changeColumn, changeLiteral,
-                               QLatin1Char('`') + idColumn + QLatin1String("` = ") + idLiteral);
+    int newId = 0;
+    const QMap<QString, QVariant> source { { QStringLiteral("source"), idValue } };
+    const int copied
+        = copyRows(table, idColumn, replaced,
+                   QLatin1Char('`') + idColumn + QLatin1String("` = :source"), source, &newId);
     if (!withChildren)
-        return qMax(newId, 0);
+        return copied > 0 ? qMax(newId, 0) : 0;
 
-    bool ok = newId > 0;
+    bool ok = copied > 0 && newId > 0;
     if (ok) {
         const QString newArticle = QString::number(newId);
-        const QString condition
-            = QLatin1String("`article_id` = ") + idLiteral + QLatin1String(" ORDER BY `id`");
-        ok = copyRows(QStringLiteral("articles_images"), QStringLiteral("id"),
-                      QStringLiteral("article_id"), newArticle, condition)
-                >= 0
-            && copyRows(QStringLiteral("articles_variations"), QStringLiteral("id"),
-                        QStringLiteral("article_id"), newArticle, condition)
-                >= 0;
+        const QHash<QString, QString> ofCopy { { QStringLiteral("article_id"),
+                                                 QStringLiteral(":copy") } };
+        const QMap<QString, QVariant> both { { QStringLiteral("source"), idValue },
+                                             { QStringLiteral("copy"), newArticle } };
+        const QString condition = QStringLiteral("`article_id` = :source ORDER BY `id`");
+        ok = copyRows(QStringLiteral("articles_images"), QStringLiteral("id"), ofCopy, condition,
+                      both, nullptr)
+            >= 0;
+        const int variations = ok ? copyRows(QStringLiteral("articles_variations"),
+                                             QStringLiteral("id"), ofCopy, condition, both, nullptr)
+                                  : -1;
+        ok = variations >= 0;
         // The copied variation pictures belong to the copied variations, in the same order.
-        if (ok) {
-            const auto ids = [this](const QString &article) {
-                return select(
-                    QStringLiteral("SELECT id FROM articles_variations WHERE article_id = ")
-                    + article + QStringLiteral(" ORDER BY id"));
-            };
-            const SqlRows before = ids(idLiteral);
-            const SqlRows after = ids(newArticle);
-            for (int i = 0; ok && i < before.size() && i < after.size(); ++i) {
-                ok = executeSQL(QStringLiteral("UPDATE articles_images SET variant_id = %1 WHERE "
-                                               "article_id = %2 AND variant_id = %3")
-                                    .arg(after.at(i).value(QStringLiteral("id")).toString(),
-                                         newArticle,
-                                         before.at(i).value(QStringLiteral("id")).toString()));
-            }
+        if (ok && variations > 0) {
+            QStringList before;
+            QStringList after;
+            QSqlQuery ids;
+            ok = run(ids, m_db,
+                     QStringLiteral("SELECT id, article_id FROM articles_variations WHERE "
+                                    "article_id IN (:source, :copy) ORDER BY id"),
+                     &both, "SQL Error: ");
+            while (ok && ids.next())
+                (ids.value(1).toString() == newArticle ? after : before) << ids.value(0).toString();
+            ids.finish();
+            QString cases;
+            for (int i = 0; i < before.size() && i < after.size(); ++i)
+                cases += QStringLiteral(" WHEN %1 THEN %2").arg(before.at(i), after.at(i));
+            if (ok && !cases.isEmpty())
+                ok = executeSQL(QStringLiteral("UPDATE articles_images SET variant_id = CASE "
+                                               "variant_id%1 END WHERE article_id = %2 AND "
+                                               "variant_id IN (%3)")
+                                    .arg(cases, newArticle,
+                                         before.mid(0, after.size()).join(QLatin1Char(','))));
         }
     }
     if (!ok) {
-        const QString error = lastErrorText;
-        executeSQL(QStringLiteral("ROLLBACK"));
-        lastErrorText = error;
+        rollbackTransaction();
         return 0;
     }
-    if (!executeSQL(QStringLiteral("COMMIT"))) {
-        // A commit that failed (full disk) may leave the transaction open and the file
-        // locked for every other connection.
-        const QString error = lastErrorText;
-        executeSQL(QStringLiteral("ROLLBACK"));
-        lastErrorText = error;
-        return 0;
-    }
-    return newId;
+    return commitTransaction() ? newId : 0;
 }
 
 QList<NewsItem> Database::selectNews(const QString &condition)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/newsitem.h"
+#include "core/sqlrow.h"
 
 #include <QHash>
 #include <QList>
@@ -15,7 +16,6 @@
 class QWidget;
 
 using ArticleRow = QMap<QString, QVariant>;
-using SqlRows = QList<QMap<QString, QVariant>>;
 
 // One connection to the program's database: the SQLite file of the data folder, or
 // the shared MySQL/MariaDB server configured in its "mysql.setup".
@@ -67,6 +67,30 @@ public:
     // variations. The new id, 0 when there is no such row.
     int DuplicateRow(QString table, QString idColumn, QString idValue, QString changeColumn,
                      QString changeValue);
+    // The same, with the columns of `changes` set to their values in the copying statement
+    // itself (numbers as numbers, everything else as text).
+    int DuplicateRow(const QString &table, const QString &idColumn, const QString &idValue,
+                     const QMap<QString, QVariant> &changes);
+
+    // Runs `sql` with `values` bound to its ":name" placeholders (as text, like
+    // insertSqlClean). The statement is prepared once per connection and kept for the next
+    // call with the same text; `query` holds its result. For statements run row after row.
+    bool runPrepared(const QString &sql, const QMap<QString, QVariant> &values, QSqlQuery &query);
+
+    // Makes the following statements one transaction (SQLite takes the write lock at once);
+    // a call inside an open one sets a savepoint. False when it could not be begun.
+    bool beginTransaction();
+    // Ends the innermost transaction or savepoint begun above. False when it could not be
+    // written: then nothing of it is.
+    bool commitTransaction();
+    // Undoes the innermost transaction or savepoint begun above.
+    void rollbackTransaction();
+    bool inTransaction() const { return m_transactionDepth > 0; }
+
+    // The column names of `table`, read from the database once per connection. A schema
+    // upgrade forgets them.
+    QStringList columnsOf(const QString &table);
+    void forgetColumns() { m_columns.clear(); }
 
     // Activity entries: "SELECT * FROM itemshistory" + " WHERE " + condition, or + " " +
     // condition when it begins with "ORDER ".
@@ -139,6 +163,8 @@ private:
     QSqlDatabase m_db;
     // Prepared INSERT and UPDATE statements of this connection, by statement text.
     QHash<QString, QSqlQuery> m_prepared;
+    QHash<QString, QStringList> m_columns;
+    int m_transactionDepth = 0;
     QString m_connectionName;
     QString m_dataDir;
     int m_lockTimeoutMs = 10000;

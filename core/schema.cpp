@@ -191,7 +191,10 @@ QVector<Table> buildTables()
                    { QStringLiteral("Folder"), QStringLiteral("Trash") } },
                  { QStringLiteral("idx_articles_itemid"), { QStringLiteral("ItemID") } },
                  { QStringLiteral("idx_articles_docheck"), { QStringLiteral("DoCheck") } },
-                 { QStringLiteral("idx_articles_account"), { QStringLiteral("Account") } } },
+                 // An account's listing by item number: the synchronisation looks up every
+                 // listing it reads this way.
+                 { QStringLiteral("idx_articles_account_itemid"),
+                   { QStringLiteral("Account"), QStringLiteral("ItemID") } } },
                {} });
     t.append(
         { QStringLiteral("articles_images"),
@@ -426,6 +429,21 @@ bool createIndexes(Database &db, const Dialect &)
     return true;
 }
 
+// Step 6: the index on the account alone made SQLite look up a listing by item number
+// among all rows of its account; one on the account and the item number replaces it.
+bool replaceAccountIndex(Database &db, const Dialect &dialect)
+{
+    const QString old = QStringLiteral("idx_articles_account");
+    if (containsName(existingIndexes(db, QStringLiteral("articles")), old)) {
+        const QString sql = db.isMySQL
+            ? QLatin1String("DROP INDEX `") + old + QLatin1String("` ON `articles`")
+            : QLatin1String("DROP INDEX `") + old + QLatin1Char('`');
+        if (!db.executeSQL(sql))
+            return false;
+    }
+    return createIndexes(db, dialect);
+}
+
 struct Step
 {
     int version;
@@ -440,6 +458,8 @@ const Step kSteps[] = {
     { 4, "add sold quantities of variations", addMissingColumns },
     // The account filter and the synchronisation read the articles of one account.
     { 5, "create the index on the account", createIndexes },
+    { 6, "replace the index on the account by one on the account and item number",
+      replaceAccountIndex },
 };
 
 } // namespace
@@ -467,12 +487,15 @@ bool upgrade(Database &db)
             continue;
         qCDebug(lcDb).noquote() << "Database upgrade step" << step.version << step.what;
         if (!step.run(db, dialect)) {
+            db.forgetColumns();
             qCWarning(lcDb).noquote()
                 << "Database upgrade step" << step.version << "failed:" << db.lastErrorText;
             return false;
         }
         db.setOption(versionOption(), QString::number(step.version));
     }
+    // Column lists read before the upgrade are out of date.
+    db.forgetColumns();
     return true;
 }
 

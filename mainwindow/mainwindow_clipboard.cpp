@@ -59,11 +59,23 @@ void MainWindow::on_actionEinf_gen_triggered()
     list->clearSelection();
     setEnabled(false);
 
-    // The copy is a new, unlisted article in the folder shown.
-    const QString reset = QStringLiteral(
-        ", WatchCount=0, BidCount=0,QuestionCount=0, HighBidder='', ItemID='', SoldCount=0, "
-        "HasError=0, LastError='', Planned='', Planned_Interval='', EndDate='', StartDate='' "
-        "WHERE id=");
+    // The copy is a new, unlisted article in the folder shown, written so by the copying
+    // statement itself.
+    const QMap<QString, QVariant> reset {
+        { QStringLiteral("Folder"), folder },
+        { QStringLiteral("WatchCount"), 0 },
+        { QStringLiteral("BidCount"), 0 },
+        { QStringLiteral("QuestionCount"), 0 },
+        { QStringLiteral("HighBidder"), QString() },
+        { QStringLiteral("ItemID"), QString() },
+        { QStringLiteral("SoldCount"), 0 },
+        { QStringLiteral("HasError"), 0 },
+        { QStringLiteral("LastError"), QString() },
+        { QStringLiteral("Planned"), QString() },
+        { QStringLiteral("Planned_Interval"), QString() },
+        { QStringLiteral("EndDate"), QString() },
+        { QStringLiteral("StartDate"), QString() },
+    };
     const QString text = tr("Füge Datensätze aus Zwischenablage ein...");
     CommandProgress progress(this, text, source.size());
     QList<QTreeWidgetItem *> added;
@@ -75,13 +87,10 @@ void MainWindow::on_actionEinf_gen_triggered()
         const int sourceFolder = copyMode
             ? 0
             : db->selectOne(QStringLiteral("SELECT Folder FROM articles WHERE id=") + id).toInt();
-        const int newId = db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), id,
-                                           QString(), QString());
+        const int newId
+            = db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), id, reset);
         if (newId > 0) {
             ++made;
-            const QString newArticle = QString::number(newId);
-            db->executeSQL(QStringLiteral("UPDATE articles SET Folder=") + QString::number(folder)
-                           + reset + newArticle);
             const QMap<QString, QVariant> row = readListRow(newId);
             if (!row.isEmpty()) {
                 auto *item = new QTreeWidgetItem(0);

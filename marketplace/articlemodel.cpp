@@ -38,11 +38,11 @@ int ArticleModel::saveToDatabase(Database *db, int id)
     article.insert(QStringLiteral("QuestionCount"), QuestionCount);
     article.insert(QStringLiteral("Title"), Title);
 
-    QSqlDatabase connection = db->connection();
-    const bool inTransaction = connection.transaction();
+    // Inside a transaction of the caller's (a page of the synchronisation) a savepoint.
+    const bool inTransaction = db->beginTransaction();
     const auto fail = [&](int articleId) {
         if (inTransaction)
-            connection.rollback();
+            db->rollbackTransaction();
         else if (articleId > 0)
             removeArticle(db, articleId);
         return 0;
@@ -88,9 +88,8 @@ int ArticleModel::saveToDatabase(Database *db, int id)
             return fail(articleId);
     }
 
-    if (inTransaction && !connection.commit()) {
-        qCWarning(lcDb).noquote() << "Saving the article failed:" << connection.lastError().text();
-        connection.rollback();
+    if (inTransaction && !db->commitTransaction()) {
+        qCWarning(lcDb).noquote() << "Saving the article failed:" << db->lastErrorText;
         return 0;
     }
     return articleId;

@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QSqlQuery>
+#include <utility>
 
 #include "core/clock.h"
 #include "core/database.h"
@@ -89,6 +91,17 @@ QString changeText(int delta, const QString &oneMore, const QString &more, const
     if (delta == -1)
         return oneLess;
     return less.arg(-delta);
+}
+
+bool isItemNumber(const QString &text)
+{
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    return true;
 }
 
 bool keepsItsFolder(int folder, int trash)
@@ -257,16 +270,23 @@ int Ebay::GetArticles(const QString &token, const QString &accountId, int sandbo
         start = floor;
 
     QStringList known;
-    const auto rows = db->select(
-        QStringLiteral("SELECT ItemID FROM articles WHERE ItemID <> '' AND Account = ") + account);
-    known.reserve(rows.size());
-    for (const auto &row : rows)
-        known.append(row.value(QStringLiteral("ItemID")).toString());
+    QSqlQuery rows;
+    if (db->selectQuery(
+            QStringLiteral("SELECT ItemID FROM articles WHERE ItemID <> '' AND Account = ")
+                + account,
+            rows)) {
+        while (rows.next())
+            known.append(rows.value(0).toString());
+    }
+    rows.finish();
 
     Api_Ebay api(token, nullptr, sandbox);
     connect(&api, &Api_Ebay::getStatus, this, &Ebay::getStatusFromApi);
     connect(&api, &Api_Ebay::sendAdItems, this, &Ebay::getAdItems);
-    const bool read = api.getMyeBaySelling(account, known, start);
+    m_lostPage.clear();
+    // A page that could not be written makes the read incomplete: nothing is moved on the
+    // strength of it, and the next read starts where this one did.
+    const bool read = api.getMyeBaySelling(account, known, start) && m_lostPage.isEmpty();
     if (read) {
         // The next read overlaps this one by a day.
         db->setOption(option, Clock::currentDateTime().addDays(-1).toString(kStampFormat));
@@ -276,6 +296,8 @@ int Ebay::GetArticles(const QString &token, const QString &accountId, int sandbo
     }
 
     QString failure = api.getLastFail();
+    if (failure.isEmpty())
+        failure = m_lostPage;
     if (failure.isEmpty() && (read || appDown()))
         return read ? 1 : 0;
     if (failure.isEmpty())
@@ -289,6 +311,7 @@ int Ebay::GetArticles(const QString &token, const QString &accountId, int sandbo
     entry.insert(QStringLiteral("textinfo"), failure);
     entry.insert(QStringLiteral("title"), tr("Einlesefehler"));
     addNews(entry);
+    tellWindow();
     return 0;
 }
 
@@ -333,92 +356,179 @@ void Ebay::getAdItems(QList<ArticleModel *> articles)
     std::vector<std::unique_ptr<ArticleModel>> records;
     records.reserve(articles.size());
     for (ArticleModel *record : qAsConst(articles)) {
-        if (record)
-            records.emplace_back(record);
+        if (!record)
+            continue;
+        // The item number becomes part of file names and statements: only the marketplace's
+        // own, all digits, is taken.
+        record->ItemID = record->ItemID.trimmed();
+        if (!isItemNumber(record->ItemID)) {
+            qCWarning(lcWorker) << "Listing with an invalid item number skipped:" << record->ItemID;
+            delete record;
+            continue;
+        }
+        records.emplace_back(record);
     }
     if (records.empty())
         return;
 
     ensureDatabase();
-    const QString on = QStringLiteral("1");
-    Switches switches;
-    switches.sale = db->getOption(QStringLiteral("NotiNewSale"), on) == on;
-    switches.message = db->getOption(QStringLiteral("NotiNewMessage"), on) == on;
-    switches.watcher = db->getOption(QStringLiteral("NotiNewWatcher"), on) == on;
-    switches.bids = db->getOption(QStringLiteral("NotiNewBids"), on) == on;
+    const Switches switches = readSwitches();
 
-    for (const auto &record : records) {
-        if (!record->IsNew)
-            applyKnown(*record, switches);
-        else if (!applyNew(*record, switches))
-            return;
+    // The pictures of the new listings come first, so that the page's transaction never waits
+    // for a download. Closing the program stops the page at the listing being fetched.
+    std::vector<QString> thumbs(records.size());
+    size_t applied = 0;
+    for (; applied < records.size(); ++applied) {
+        if (records[applied]->IsNew && !fetchPictures(*records[applied], thumbs[applied]))
+            break;
     }
+
+    // One transaction per page: the page is written whole or not at all, and what the
+    // window is told of follows what has been written. A statement that fails loses the page
+    // (a database may have ended the transaction with it).
+    m_pageFailed = !db->beginTransaction();
+    const bool transaction = !m_pageFailed;
+    for (size_t i = 0; i < applied && !m_pageFailed; ++i) {
+        ArticleModel &record = *records[i];
+        if (!record.IsNew)
+            applyKnown(record, rowsOfListing(record), switches);
+        else
+            applyNew(record, thumbs[i], switches);
+    }
+    if (m_pageFailed || !db->commitTransaction()) {
+        const QString error = db->lastErrorText;
+        if (transaction && m_pageFailed)
+            db->rollbackTransaction();
+        m_notices.clear();
+        m_lostPage = tr("Eingelesene Angebote konnten nicht gespeichert werden: %1").arg(error);
+        qCWarning(lcWorker).noquote() << m_lostPage;
+        return;
+    }
+    tellWindow();
 }
 
-QList<QMap<QString, QVariant>> Ebay::rowsOfListing(const ArticleModel &record,
-                                                   const QString &columns)
+Ebay::Switches Ebay::readSwitches()
 {
-    return db->select(QStringLiteral("SELECT ") + columns
-                      + QStringLiteral(" FROM articles WHERE ItemID = ") + quoted(record.ItemID)
-                      + QStringLiteral(" AND Account=") + QString::number(record.Account));
+    // A switch is on unless it is stored with a value other than "1".
+    Switches switches;
+    QSqlQuery query;
+    if (!db->selectQuery(QStringLiteral("SELECT optionname, optionvalue FROM options WHERE "
+                                        "optionname IN ('NotiNewSale', 'NotiNewMessage', "
+                                        "'NotiNewWatcher', 'NotiNewBids')"),
+                         query))
+        return switches;
+    while (query.next()) {
+        const QString name = query.value(0).toString();
+        const bool on = query.value(1).toString() == QLatin1String("1");
+        if (name == QLatin1String("NotiNewSale"))
+            switches.sale = on;
+        else if (name == QLatin1String("NotiNewMessage"))
+            switches.message = on;
+        else if (name == QLatin1String("NotiNewWatcher"))
+            switches.watcher = on;
+        else if (name == QLatin1String("NotiNewBids"))
+            switches.bids = on;
+    }
+    return switches;
 }
 
-void Ebay::applyKnown(const ArticleModel &record, const Switches &switches)
+QVector<Ebay::StoredRow> Ebay::rowsOfListing(const ArticleModel &record)
 {
-    const auto rows = rowsOfListing(
-        record,
-        QStringLiteral("ListingType, CurrentPrice, Title, BidCount, Quantity, QuestionCount, "
-                       "WatchCount, SoldCount, id, Folder, Trash, Currency"));
+    static const QString sql = QStringLiteral(
+        "SELECT ListingType, CurrentPrice, Title, BidCount, Quantity, QuestionCount, WatchCount, "
+        "SoldCount, id, Folder, Trash, Currency FROM articles WHERE ItemID = :ItemID AND "
+        "Account = :Account");
+    QVector<StoredRow> rows;
+    QSqlQuery query;
+    if (!db->runPrepared(sql,
+                         { { QStringLiteral("ItemID"), record.ItemID },
+                           { QStringLiteral("Account"), record.Account } },
+                         query)) {
+        m_pageFailed = true;
+        return rows;
+    }
+    while (query.next()) {
+        StoredRow row;
+        row.listingType = query.value(0).toString();
+        row.currentPrice = query.value(1).toDouble();
+        row.title = query.value(2).toString();
+        row.bidCount = query.value(3).toInt();
+        row.quantity = query.value(4).toInt();
+        row.questionCount = query.value(5).toInt();
+        row.watchCount = query.value(6).toInt();
+        row.soldCount = query.value(7).toInt();
+        row.id = query.value(8).toInt();
+        row.folder = query.value(9).toInt();
+        row.trash = query.value(10).toInt();
+        row.currency = query.value(11).toString();
+        rows.append(row);
+    }
+    // The statement is kept for the next listing; it holds no rows meanwhile.
+    query.finish();
+    return rows;
+}
+
+void Ebay::applyKnown(const ArticleModel &record, const QVector<StoredRow> &rows,
+                      const Switches &switches)
+{
     if (rows.isEmpty())
         return;
 
-    const QString counters = QStringLiteral(", QuestionCount='")
-        + QString::number(record.QuestionCount) + QStringLiteral("', BidCount='")
-        + QString::number(record.BidCount) + QStringLiteral("', SoldCount='")
-        + QString::number(record.SoldCount) + QStringLiteral("', WatchCount='")
-        + QString::number(record.WatchCount) + QStringLiteral("', RefreshHash=")
-        + quoted(refreshHash) + QStringLiteral(" WHERE id=");
-    const QString price = QStringLiteral("UPDATE articles SET CurrentPrice='")
-        + priceText(record.CurrentPrice) + QLatin1Char('\'');
-    for (const auto &row : rows) {
-        const int folder = row.value(QStringLiteral("Folder")).toInt();
-        const QString id = QString::number(row.value(QStringLiteral("id")).toInt());
-        if (keepsItsFolder(folder, row.value(QStringLiteral("Trash")).toInt())) {
-            db->executeSQL(price + counters + id);
+    static const QString counters
+        = QStringLiteral("QuestionCount=:QuestionCount, BidCount=:BidCount, SoldCount=:SoldCount, "
+                         "WatchCount=:WatchCount, RefreshHash=:RefreshHash WHERE id=:id");
+    static const QString keep
+        = QStringLiteral("UPDATE articles SET CurrentPrice=:CurrentPrice, ") + counters;
+    static const QString move = QStringLiteral("UPDATE articles SET CurrentPrice=:CurrentPrice, "
+                                               "Folder=:Folder, Quantity=:Quantity, ")
+        + counters;
+    QMap<QString, QVariant> values {
+        { QStringLiteral("CurrentPrice"), priceText(record.CurrentPrice) },
+        { QStringLiteral("QuestionCount"), record.QuestionCount },
+        { QStringLiteral("BidCount"), record.BidCount },
+        { QStringLiteral("SoldCount"), record.SoldCount },
+        { QStringLiteral("WatchCount"), record.WatchCount },
+        { QStringLiteral("RefreshHash"), refreshHash },
+        { QStringLiteral("id"), 0 },
+    };
+    QSqlQuery query;
+    for (const StoredRow &row : rows) {
+        values[QStringLiteral("id")] = row.id;
+        if (keepsItsFolder(row.folder, row.trash)) {
+            m_pageFailed = !db->runPrepared(keep, values, query) || m_pageFailed;
             continue;
         }
-        if (folder != record.Folder) {
-            emit ChangeFolderCount(record.Folder, 1, false);
-            emit ChangeFolderCount(folder, -1, false);
+        if (row.folder != record.Folder) {
+            changeFolderCount(record.Folder, 1);
+            changeFolderCount(row.folder, -1);
         }
-        db->executeSQL(price + QStringLiteral(", Folder=") + QString::number(record.Folder)
-                       + QStringLiteral(", Quantity='") + QString::number(record.Quantity)
-                       + QLatin1Char('\'') + counters + id);
+        QMap<QString, QVariant> moved = values;
+        moved.insert(QStringLiteral("Folder"), record.Folder);
+        moved.insert(QStringLiteral("Quantity"), record.Quantity);
+        m_pageFailed = !db->runPrepared(move, moved, query) || m_pageFailed;
     }
 
     // The entries compare with the first row as it was before the update.
-    const auto &first = rows.first();
-    const QString title = first.value(QStringLiteral("Title")).toString() + QStringLiteral("|||");
-    const int databaseId = first.value(QStringLiteral("id")).toInt();
+    const StoredRow &first = rows.first();
+    const QString title = first.title + QStringLiteral("|||");
     const auto entry = [&](const QString &type, const QString &titleValue, const QString &text) {
         QMap<QString, QVariant> news;
         news.insert(QStringLiteral("title"), title + titleValue);
         news.insert(QStringLiteral("itemid"), record.ItemID);
-        news.insert(QStringLiteral("databaseid"), databaseId);
+        news.insert(QStringLiteral("databaseid"), first.id);
         if (!text.isNull())
             news.insert(QStringLiteral("textinfo"), text);
         news.insert(QStringLiteral("infotype"), type);
         addNews(news);
     };
 
-    const int sold = record.SoldCount - first.value(QStringLiteral("SoldCount")).toInt();
+    const int sold = record.SoldCount - first.soldCount;
     if (sold != 0 && switches.sale)
         entry(QStringLiteral("sellcount"), QString::number(record.SoldCount),
               sold == 1 ? tr("hat einen neuen Verkauf") : tr("hat %1 neue Verkäufe").arg(sold));
 
-    if (record.CurrentPrice > first.value(QStringLiteral("CurrentPrice")).toDouble()
-        && first.value(QStringLiteral("ListingType")).toString() == QLatin1String("Chinese")) {
-        QString currency = first.value(QStringLiteral("Currency")).toString();
+    if (record.CurrentPrice > first.currentPrice && first.listingType == QLatin1String("Chinese")) {
+        QString currency = first.currency;
         currency.replace(QStringLiteral("EUR"), QStringLiteral("€"));
         currency.replace(QStringLiteral("USD"), QStringLiteral("$"));
         if (currency.isEmpty())
@@ -429,22 +539,21 @@ void Ebay::applyKnown(const ArticleModel &record, const Switches &switches)
               QString());
     }
 
-    if (record.Quantity != first.value(QStringLiteral("Quantity")).toInt())
+    if (record.Quantity != first.quantity)
         entry(QStringLiteral("quantitychange"), QString::number(record.Quantity), QString());
 
-    if (record.QuestionCount == 1 && first.value(QStringLiteral("QuestionCount")).toInt() != 1
-        && switches.message)
+    if (record.QuestionCount == 1 && first.questionCount != 1 && switches.message)
         entry(QStringLiteral("message"), QString::number(record.QuestionCount),
               tr("hat noch unbeantwortete Fragen"));
 
-    const int watchers = record.WatchCount - first.value(QStringLiteral("WatchCount")).toInt();
+    const int watchers = record.WatchCount - first.watchCount;
     if (watchers != 0 && switches.watcher)
         entry(watchers > 0 ? QStringLiteral("watcher") : QStringLiteral("watcherneg"),
               QString::number(record.WatchCount),
               changeText(watchers, tr("hat einen neuen Beobachter"), tr("hat %1 neue Beobachter"),
                          tr("hat einen Beobachter weniger"), tr("hat %1 Beobachter weniger")));
 
-    const int bids = record.BidCount - first.value(QStringLiteral("BidCount")).toInt();
+    const int bids = record.BidCount - first.bidCount;
     if (bids != 0 && switches.bids)
         entry(bids > 0 ? QStringLiteral("bid") : QStringLiteral("bidneg"),
               QString::number(record.BidCount),
@@ -461,7 +570,7 @@ bool Ebay::fetchPicture(const QString &address, const QString &folder, const QSt
     return false;
 }
 
-bool Ebay::applyNew(ArticleModel &record, const Switches &switches)
+bool Ebay::fetchPictures(ArticleModel &record, QString &thumb)
 {
     const QString folder = db->getCurrentAdImageDir();
     QString firstPicture;
@@ -491,23 +600,35 @@ bool Ebay::applyNew(ArticleModel &record, const Switches &switches)
         if (appDown())
             return false;
     }
+    thumb.clear();
+    if (!firstPicture.isEmpty())
+        thumb = Statics::CreateThumb(firstPicture, db->getCurrentAdImageDirThumbs());
+    return true;
+}
 
+void Ebay::applyNew(ArticleModel &record, const QString &thumb, const Switches &switches)
+{
     // The listing worker may have listed it since the read began: then it is a known one.
-    if (!rowsOfListing(record, QStringLiteral("id")).isEmpty()) {
-        applyKnown(record, switches);
-        return true;
+    const QVector<StoredRow> rows = rowsOfListing(record);
+    if (!rows.isEmpty()) {
+        applyKnown(record, rows, switches);
+        return;
     }
 
     const int id = record.saveToDatabase(db, 0);
-    if (id == 0)
-        return true;
+    if (id == 0) {
+        m_pageFailed = true;
+        return;
+    }
 
-    QString thumb;
-    if (!firstPicture.isEmpty())
-        thumb = Statics::CreateThumb(firstPicture, db->getCurrentAdImageDirThumbs());
-    db->executeSQL(QStringLiteral("UPDATE articles SET ImageThumb=") + quoted(thumb)
-                   + QStringLiteral(", RefreshHash=") + quoted(refreshHash)
-                   + QStringLiteral(" WHERE id = ") + QString::number(id));
+    QSqlQuery query;
+    if (!db->runPrepared(QStringLiteral("UPDATE articles SET ImageThumb=:ImageThumb, "
+                                        "RefreshHash=:RefreshHash WHERE id = :id"),
+                         { { QStringLiteral("ImageThumb"), thumb },
+                           { QStringLiteral("RefreshHash"), refreshHash },
+                           { QStringLiteral("id"), id } },
+                         query))
+        m_pageFailed = true;
 
     QMap<QString, QVariant> news;
     news.insert(QStringLiteral("title"), record.Title);
@@ -517,15 +638,66 @@ bool Ebay::applyNew(ArticleModel &record, const Switches &switches)
     news.insert(QStringLiteral("infotype"), QStringLiteral("newarticle"));
     addNews(news);
 
-    emit ChangeFolderCount(record.Folder, 1, false);
-    return true;
+    changeFolderCount(record.Folder, 1);
 }
 
+// The entry is built from the values written, as selectNews would read it back.
 void Ebay::addNews(QMap<QString, QVariant> entry)
 {
-    entry.insert(QStringLiteral("indate"), now());
-    const int id = db->insertSqlClean(entry, QStringLiteral("itemshistory"));
-    const QList<NewsItem> items = db->selectNews(QStringLiteral("id=") + QString::number(id));
-    if (!items.isEmpty())
-        emit sendaddNewsItem(items.first());
+    static const QString withText = QStringLiteral(
+        "INSERT INTO itemshistory (`indate`, `itemid`, `title`, `databaseid`, `textinfo`, "
+        "`infotype`) VALUES (:indate, :itemid, :title, :databaseid, :textinfo, :infotype)");
+    static const QString withoutText = QStringLiteral(
+        "INSERT INTO itemshistory (`indate`, `itemid`, `title`, `databaseid`, `infotype`) VALUES "
+        "(:indate, :itemid, :title, :databaseid, :infotype)");
+    const QString indate = now();
+    entry.insert(QStringLiteral("indate"), indate);
+    // MySQL keeps the column's length of longer texts.
+    if (db->isMySQL)
+        entry[QStringLiteral("title")] = entry.value(QStringLiteral("title")).toString().left(255);
+    const QString itemId = entry.value(QStringLiteral("itemid")).toString();
+    entry.insert(QStringLiteral("itemid"), itemId);
+    entry.insert(QStringLiteral("databaseid"), entry.value(QStringLiteral("databaseid")).toInt());
+    QSqlQuery query;
+    if (!db->runPrepared(entry.contains(QStringLiteral("textinfo")) ? withText : withoutText, entry,
+                         query)) {
+        m_pageFailed = true;
+        return;
+    }
+    Notice notice;
+    notice.isNews = true;
+    notice.news.id = query.lastInsertId().toInt();
+    if (notice.news.id == 0)
+        return;
+    // Entries come many a second; the time is read from its text once per second.
+    if (indate != m_lastStamp.first)
+        m_lastStamp = { indate, QDateTime::fromString(indate, kStampFormat) };
+    notice.news.indate = m_lastStamp.second;
+    notice.news.itemid = itemId;
+    notice.news.title = entry.value(QStringLiteral("title")).toString();
+    notice.news.price = 0;
+    notice.news.pricetype = 0;
+    notice.news.textinfo = entry.value(QStringLiteral("textinfo")).toString();
+    notice.news.infotype = entry.value(QStringLiteral("infotype")).toString();
+    notice.news.databaseid = entry.value(QStringLiteral("databaseid")).toInt();
+    m_notices.append(notice);
+}
+
+void Ebay::changeFolderCount(int folder, int count)
+{
+    Notice notice;
+    notice.folder = folder;
+    notice.count = count;
+    m_notices.append(notice);
+}
+
+void Ebay::tellWindow()
+{
+    const QVector<Notice> notices = std::exchange(m_notices, {});
+    for (const Notice &notice : notices) {
+        if (notice.isNews)
+            emit sendaddNewsItem(notice.news);
+        else
+            emit ChangeFolderCount(notice.folder, notice.count, false);
+    }
 }

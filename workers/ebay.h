@@ -3,12 +3,15 @@
 #include "core/newsitem.h"
 #include "core/threadhelper.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <QVector>
 #include <functional>
 
 class ArticleModel;
@@ -80,17 +83,57 @@ private:
     void reconcile(const QString &accountId);
     void publishFolderCounts();
 
-    void applyKnown(const ArticleModel &record, const Switches &switches);
-    // False when the program went down while the pictures were fetched.
-    bool applyNew(ArticleModel &record, const Switches &switches);
+    // An article row of the account that carries a listing's item number, as it was before
+    // the page changed it.
+    struct StoredRow
+    {
+        int id = 0;
+        int folder = 0;
+        int trash = 0;
+        QString listingType;
+        QString title;
+        QString currency;
+        double currentPrice = 0;
+        int quantity = 0;
+        int soldCount = 0;
+        int bidCount = 0;
+        int watchCount = 0;
+        int questionCount = 0;
+    };
+    // What the window is told of a page once the page is written, in order: an activity
+    // entry, or a change of a folder's count.
+    struct Notice
+    {
+        bool isNews = false;
+        NewsItem news;
+        int folder = 0;
+        int count = 0;
+    };
+
+    Switches readSwitches();
+    void applyKnown(const ArticleModel &record, const QVector<StoredRow> &rows,
+                    const Switches &switches);
+    // Fetches the pictures of a new listing and makes the thumbnail of the first one
+    // (`thumb`); false when the program went down meanwhile.
+    bool fetchPictures(ArticleModel &record, QString &thumb);
+    void applyNew(ArticleModel &record, const QString &thumb, const Switches &switches);
     // Fetches one picture into the picture folder; true when the file is there.
     bool fetchPicture(const QString &address, const QString &folder, const QString &file);
     // The rows of the account that carry the listing's item number.
-    QList<QMap<QString, QVariant>> rowsOfListing(const ArticleModel &record,
-                                                 const QString &columns);
-    // Writes one activity entry and hands it to the main window.
+    QVector<StoredRow> rowsOfListing(const ArticleModel &record);
+    // Writes one activity entry; the window gets it with the page's other notices.
     void addNews(QMap<QString, QVariant> entry);
+    void changeFolderCount(int folder, int count);
+    // Hands the notices of what has been written to the window.
+    void tellWindow();
 
     // Why reads of this round failed, one text per account.
     QStringList m_roundFailures;
+    QVector<Notice> m_notices;
+    // Why a page of the account read under way could not be written; empty when none.
+    QString m_lostPage;
+    // The time of the last activity entry, as written and as read from that text.
+    QPair<QString, QDateTime> m_lastStamp;
+    // A statement of the page in hand failed.
+    bool m_pageFailed = false;
 };

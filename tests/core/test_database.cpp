@@ -1,4 +1,5 @@
 #include "core/database.h"
+#include "core/schema.h"
 #include "tests/support/tablesnapshot.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
@@ -53,6 +54,8 @@ private slots:
     void selectReturnsRowsAsMaps();
     void dateOrderWorksInBothDialects();
     void duplicateRowCopiesPicturesAndVariations();
+    void duplicateRowSetsColumnsInTheCopy();
+    void rowsReadLikeMapsAndChangeAlone();
     void selectNewsAndRemoveInfo();
     void foldersOfTheDataFolder();
 };
@@ -267,6 +270,70 @@ void TestDatabase::duplicateRowCopiesPicturesAndVariations()
     QCOMPARE(
         db.selectOne(QStringLiteral("SELECT foldername FROM folders WHERE id=%1").arg(renamed)),
         QStringLiteral("Neu's"));
+}
+
+// The columns to change are written by the copying statement; a column an upgrade adds is
+// copied too, though the columns were read before it.
+void TestDatabase::duplicateRowSetsColumnsInTheCopy()
+{
+    APP_TEST_DATABASE(t);
+    Database &db = *t.db();
+    const int source = insert(db, "articles", "Title=Uhr;Folder=-9;ItemID=1100;WatchCount=4");
+    QVERIFY(db.DuplicateRow("articles", "id", QString::number(source), "", "") > source);
+
+    QVERIFY(db.executeSQL("ALTER TABLE articles ADD COLUMN Extra TEXT"));
+    QVERIFY(db.executeSQL("UPDATE articles SET Extra='mit' WHERE id=" + QString::number(source)));
+    db.setOption(Schema::versionOption(), "5");
+    QVERIFY(Schema::upgrade(db));
+
+    const int copy = db.DuplicateRow("articles", "id", QString::number(source),
+                                     { { "Folder", 12 },
+                                       { "ItemID", QString() },
+                                       { "WatchCount", 0 },
+                                       { "Title", "O'Neil \\" } });
+    QVERIFY2(copy > source + 1, qPrintable(db.lastErrorText));
+    QCOMPARE(TestSupport::values(&db, copy, "Folder,ItemID,WatchCount,Title,Extra"),
+             QStringLiteral("12||0|O'Neil \\|mit"));
+    if (t.backend() == Backend::SQLite)
+        QCOMPARE(db.selectOne("SELECT typeof(WatchCount) FROM articles WHERE id="
+                              + QString::number(copy)),
+                 QStringLiteral("integer"));
+}
+
+// Rows of a result read by column name in the order of their names, as maps; changing one row
+// changes neither the others nor what it was turned into before.
+void TestDatabase::rowsReadLikeMapsAndChangeAlone()
+{
+    APP_TEST_DATABASE(t);
+    Database &db = *t.db();
+    const SqlRows rows = db.select("SELECT 2 AS b, 'x' AS c, 1 AS a UNION ALL SELECT 4, 'y', 3");
+    QCOMPARE(rows.size(), 2);
+    SqlRow row = rows.first();
+    QCOMPARE(row.keys(), QStringList({ "a", "b", "c" }));
+    QCOMPARE(row.value("b").toInt() + row["a"].toInt(), 3);
+    QCOMPARE(row.value("z", "nichts").toString(), QStringLiteral("nichts"));
+    QVERIFY(!row.contains("z") && row.contains("c"));
+    QStringList pairs;
+    for (auto it = row.cbegin(); it != row.cend(); ++it)
+        pairs << it.key() + '=' + it.value().toString();
+    QCOMPARE(pairs, QStringList({ "a=1", "b=2", "c=x" }));
+
+    const QMap<QString, QVariant> map = row;
+    QCOMPARE(map, (QMap<QString, QVariant> { { "a", 1 }, { "b", 2 }, { "c", "x" } }));
+    row.insert("aa", "neu");
+    row["b"] = 20;
+    QCOMPARE(row.remove("c"), 1);
+    QCOMPARE(row.keys(), QStringList({ "a", "aa", "b" }));
+    QCOMPARE(row.toMap().value("b").toInt(), 20);
+    QCOMPARE(map.value("b").toInt(), 2);
+    QCOMPARE(rows.first().keys(), QStringList({ "a", "b", "c" }));
+    QCOMPARE(rows.first().value("b").toInt(), 2);
+    QCOMPARE(rows.last().value("c").toString(), QStringLiteral("y"));
+
+    // Taken and given as lists of maps as before.
+    const QList<QMap<QString, QVariant>> maps = rows;
+    QCOMPARE(maps.last().value("a").toInt(), 3);
+    QCOMPARE(SqlRows(maps).first().value("c").toString(), QStringLiteral("x"));
 }
 
 void TestDatabase::selectNewsAndRemoveInfo()

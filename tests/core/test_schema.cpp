@@ -13,6 +13,26 @@ using TestSupport::TableSnapshot;
 
 namespace {
 
+// The indexes of `table`, each as "name(column,column)".
+QStringList indexesOf(Database &db, const QString &table)
+{
+    QMap<QString, QStringList> columns;
+    if (db.isMySQL) {
+        for (const auto &row : db.select("SHOW INDEX FROM `" + table + '`'))
+            columns[row.value("Key_name").toString()] << row.value("Column_name").toString();
+    } else {
+        for (const auto &index : db.select("PRAGMA index_list(`" + table + "`)")) {
+            const QString name = index.value("name").toString();
+            for (const auto &row : db.select("PRAGMA index_info(`" + name + "`)"))
+                columns[name] << row.value("name").toString();
+        }
+    }
+    QStringList out;
+    for (auto it = columns.cbegin(); it != columns.cend(); ++it)
+        out << it.key() + '(' + it.value().join(',') + ')';
+    return out;
+}
+
 QStringList columnsOf(Database &db, const QString &table)
 {
     const QSqlRecord record = db.connection().record(table);
@@ -74,6 +94,14 @@ private slots:
     void restartsChangeNothing();
     void upgradeFromAnOlderSchemaKeepsEveryRow();
     void upgradeCreatesMissingIndexes();
+    void upgradeReplacesTheAccountIndex();
+    void accountStatementsUseTheirIndex_data();
+    void accountStatementsUseTheirIndex();
+
+private:
+    // Puts the database back to version 5, with the index on the account alone, and lets
+    // the next start upgrade it.
+    void reopenAsVersion5(TestSupport::TestDatabase &t);
 };
 
 // Counters and prices arrive quoted, as the workers and the bulk dialogs write them, and
@@ -184,7 +212,8 @@ void TestSchema::upgradeCreatesMissingIndexes()
 {
     APP_TEST_DATABASE(t);
     const bool mysql = t.backend() == Backend::MySQL;
-    const QStringList wanted { "idx_articles_account", "idx_articles_folder", "idx_articles_itemid" };
+    const QStringList wanted { "idx_articles_account_itemid", "idx_articles_folder",
+                               "idx_articles_itemid" };
     for (const QString &index : wanted)
         QVERIFY2(t.db()->executeSQL(mysql ? "DROP INDEX `" + index + "` ON articles"
                                           : "DROP INDEX `" + index + '`'),
@@ -198,6 +227,108 @@ void TestSchema::upgradeCreatesMissingIndexes()
         present << row.value(mysql ? "Key_name" : "name").toString();
     for (const QString &index : wanted)
         QVERIFY2(present.contains(index), qPrintable(index));
+}
+
+void TestSchema::reopenAsVersion5(TestSupport::TestDatabase &t)
+{
+    const bool mysql = t.backend() == Backend::MySQL;
+    Database &db = *t.db();
+    QVERIFY2(db.executeSQL(mysql ? "DROP INDEX `idx_articles_account_itemid` ON articles"
+                                 : "DROP INDEX `idx_articles_account_itemid`"),
+             qPrintable(db.lastErrorText));
+    QVERIFY2(db.executeSQL("CREATE INDEX `idx_articles_account` ON `articles` (`Account`)"),
+             qPrintable(db.lastErrorText));
+    db.setOption(Schema::versionOption(), "5");
+    t.reopen();
+}
+
+// A database that the index on the account alone has already reached loses it for the one on
+// account and item number; the rows stay.
+void TestSchema::upgradeReplacesTheAccountIndex()
+{
+    APP_TEST_DATABASE(t);
+    const QStringList fresh = indexesOf(*t.db(), "articles");
+    QVERIFY(t.db()->insertSqlClean({ { "ItemID", "110" }, { "Account", 2 } }, "articles") > 0);
+    reopenAsVersion5(t);
+    if (QTest::currentTestFailed())
+        return;
+
+    const QStringList indexes = indexesOf(*t.db(), "articles");
+    QVERIFY2(indexes.contains("idx_articles_account_itemid(Account,ItemID)"),
+             qPrintable(indexes.join(' ')));
+    QVERIFY2(!indexes.join(' ').contains("idx_articles_account("), qPrintable(indexes.join(' ')));
+    QCOMPARE(t.db()->getOption(Schema::versionOption(), QString()),
+             QString::number(Schema::currentVersion()));
+    QCOMPARE(t.db()->selectOne("SELECT id FROM articles WHERE ItemID='110' AND Account=2"),
+             QStringLiteral("1"));
+    // An upgraded database has the indexes of a new one.
+    QCOMPARE(indexes, fresh);
+}
+
+// The statements that pick an account's articles, as the synchronisation, the listing worker
+// and the article list run them, and the index each must search with: none scans the table
+// or searches all rows of the account for one listing.
+void TestSchema::accountStatementsUseTheirIndex_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("index");
+    const QString stamp = QStringLiteral("2026-03-10 14:30:00");
+    const QString unseen = " AND RefreshHash NOT LIKE '" + stamp
+        + "' AND Trash=0 AND (StartDate IS NULL OR StartDate < '" + stamp + "') AND Account=1";
+    QTest::newRow("synchronisation: a listing by item number")
+        << "SELECT ListingType, CurrentPrice, Title, BidCount, Quantity, QuestionCount, "
+           "WatchCount, SoldCount, id, Folder, Trash, Currency FROM articles WHERE ItemID = ? "
+           "AND Account = ?"
+        << "idx_articles_account_itemid";
+    QTest::newRow("synchronisation: the account's item numbers")
+        << "SELECT ItemID FROM articles WHERE ItemID <> '' AND Account = 1"
+        << "idx_articles_account_itemid";
+    QTest::newRow("synchronisation: unseen and unsold")
+        << "UPDATE articles SET Folder=-8 WHERE SoldCount<Quantity AND Folder=-9" + unseen
+        << "idx_articles_folder";
+    QTest::newRow("synchronisation: unseen and sold out")
+        << "UPDATE articles SET Folder=-7 WHERE SoldCount=Quantity AND (Folder=-9 OR Folder=-8)"
+            + unseen
+        << "idx_articles_account_itemid";
+    QTest::newRow("article list of one account")
+        << "SELECT id, Title FROM articles WHERE Folder=-9 AND Trash=0 AND Account=1 ORDER BY id"
+        << "idx_articles_folder";
+    QTest::newRow("listing worker: queued articles with their account")
+        << "SELECT accounts.token, articles.* FROM accounts, articles WHERE "
+           "articles.Account=accounts.id AND articles.DoCheck=2 AND articles.Folder = -2 LIMIT 2"
+        << "idx_articles_docheck";
+}
+
+void TestSchema::accountStatementsUseTheirIndex()
+{
+    QFETCH_GLOBAL(Backend, backend);
+    if (backend == Backend::MySQL)
+        QSKIP("The query plans checked here are SQLite's; MySQL plans by its statistics.");
+    QFETCH(QString, sql);
+    QFETCH(QString, index);
+    APP_TEST_DATABASE(t);
+    reopenAsVersion5(t);
+    if (QTest::currentTestFailed())
+        return;
+
+    // A statement that binds its values gets an item number and an account.
+    QSqlQuery plan(t.db()->connection());
+    QVERIFY2(plan.prepare("EXPLAIN QUERY PLAN " + sql), qPrintable(plan.lastError().text()));
+    for (int i = 0; i < sql.count('?'); ++i)
+        plan.addBindValue(i == 0 ? QVariant("110000000001") : QVariant(1));
+    QVERIFY2(plan.exec(), qPrintable(plan.lastError().text()));
+    QStringList steps;
+    while (plan.next())
+        steps << plan.value("detail").toString();
+    const QString shown = steps.join(" / ");
+    bool searched = false;
+    for (const QString &step : qAsConst(steps)) {
+        if (!step.contains(QLatin1String(" articles")))
+            continue;
+        QVERIFY2(!step.startsWith(QLatin1String("SCAN")), qPrintable(shown));
+        searched = searched || step.contains("INDEX " + index + ' ');
+    }
+    QVERIFY2(searched, qPrintable(shown));
 }
 
 APP_TEST_MAIN(TestSchema)

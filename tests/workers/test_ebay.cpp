@@ -6,15 +6,18 @@
 #include "marketplace/xmlnode.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/messagecapture.h"
+#include "tests/support/tablesnapshot.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 
 using TestSupport::FakeHttpServer;
 using TestSupport::FakeReply;
 using TestSupport::RecordedRequest;
+using TestSupport::TableSnapshot;
 using TestSupport::values;
 
 // One row already in the database and what a round leaves of it.
@@ -100,6 +103,8 @@ private slots:
     void newListingPicture_data();
     void newListingPicture();
     void appDownInTheMiddleOfAPage();
+    void invalidItemNumberSkipped_data();
+    void invalidItemNumberSkipped();
 
     void waitBetweenRounds_data();
     void waitBetweenRounds();
@@ -109,6 +114,9 @@ private slots:
     void failedRoundIsShown_data();
     void failedRoundIsShown();
     void cutOffAccountReplyNotStored();
+    void roundWritesWhatItAlwaysWrote();
+    void entriesFollowWhatIsWritten();
+    void failedStatementLosesThePage();
 
 private:
     // Reads one page of listings as the round does, with the spies connected.
@@ -356,8 +364,9 @@ void TestEbay::knownListingEntries()
 }
 
 // Read sold out, only active and unsold rows follow; the others keep their folder. Prices keep
-// two decimals; a quoted item id reaches its own row only; a listing saved by the listing
-// worker after the read collected the known item ids is not imported again.
+// two decimals; an item id with a quote reaches no row (it is not the marketplace's); a listing
+// saved by the listing worker after the read collected the known item ids is not imported
+// again.
 void TestEbay::pageOfKnownListings()
 {
     APP_TEST_DATABASE(tdb);
@@ -390,6 +399,7 @@ void TestEbay::pageOfKnownListings()
     page.at(9)->SoldCount = 2;
     page.at(10)->WatchCount = 1;
     page.at(10)->Quantity = 3;
+    TestSupport::MessageCapture log({ QStringLiteral("app.worker") });
     readPage(page);
 
     for (int i = 0; i < rows.size(); ++i)
@@ -401,8 +411,8 @@ void TestEbay::pageOfKnownListings()
     QCOMPARE(values(db, ids[6], "CurrentPrice").toDouble(), 10000000.05);
     QCOMPARE(values(db, ids[7], "CurrentPrice").toDouble(), 0.3);
     QCOMPARE(values(db, quoted, "SoldCount") + values(db, other, "SoldCount"),
-             QStringLiteral("10"));
-    QCOMPARE(db->selectCount("SELECT id FROM itemshistory WHERE itemid='12''34'"), 2);
+             QStringLiteral("00"));
+    QCOMPARE(db->selectCount("SELECT id FROM itemshistory WHERE itemid='12''34'"), 0);
     QCOMPARE(db->selectCount("SELECT id FROM articles WHERE ItemID='61'"), 1);
     QCOMPARE(values(db, listed, "WatchCount,RefreshHash"), "1|" + kStamp);
     QCOMPARE(db->selectOne("SELECT infotype FROM itemshistory WHERE itemid='61'"),
@@ -472,6 +482,48 @@ void TestEbay::appDownInTheMiddleOfAPage()
     QCOMPARE(db->selectOne("SELECT group_concat(ItemID) FROM articles WHERE ItemID <> '4'"),
              QStringLiteral("1"));
     QCOMPARE(values(db, known, "SoldCount"), QStringLiteral("0"));
+}
+
+void TestEbay::invalidItemNumberSkipped_data()
+{
+    QTest::addColumn<QString>("itemId");
+    QTest::addColumn<bool>("isNew");
+    QTest::newRow("path, new listing") << "../x" << true;
+    QTest::newRow("path, known listing") << "../x" << false;
+    QTest::newRow("statement, new listing") << "1 OR 1" << true;
+    QTest::newRow("statement, known listing") << "1 OR 1" << false;
+    QTest::newRow("digits with a blank inside") << "12 34" << true;
+}
+
+// A listing whose item number is not the marketplace's (digits only) is logged and skipped:
+// no picture is fetched or written under its name, no row is written or changed. The rest of
+// the page is applied.
+void TestEbay::invalidItemNumberSkipped()
+{
+    QFETCH(QString, itemId);
+    QFETCH(bool, isNew);
+    APP_TEST_DATABASE(tdb);
+    Database *db = tdb.db();
+    const int stored = addArticle(db, "ItemID=" + itemId);
+    const int one = addArticle(db, "ItemID=1");
+    m_server->setDefaultReply(FakeReply::ok(pictureBytes(), "image/png"));
+    ArticleModel *hostile = record(itemId, isNew);
+    hostile->SoldCount = 2;
+    hostile->PictureURLs << m_server->url("/hostile.jpg").toString();
+    ArticleModel *fine = record(" 77 ", true);
+    fine->PictureURLs << m_server->url("/fine.jpg").toString();
+
+    TestSupport::MessageCapture log({ QStringLiteral("app.worker") });
+    readPage({ hostile, fine });
+
+    QCOMPARE(log.count("invalid item number"), 1);
+    QCOMPARE(requestedPaths(*m_server), QStringList { "/fine.jpg" });
+    QCOMPARE(values(db, stored, "SoldCount") + values(db, one, "SoldCount"), QStringLiteral("00"));
+    QCOMPARE(db->selectOne("SELECT group_concat(ItemID) FROM articles WHERE id > 2"),
+             QStringLiteral("77"));
+    QCOMPARE(QDir(db->getCurrentAdImageDir()).entryList(QDir::Files), QStringList { "77_0.jpg" });
+    QCOMPARE(m_news.size(), 1);
+    QCOMPARE(m_news.first().itemid, QStringLiteral("77"));
 }
 
 void TestEbay::waitBetweenRounds_data()
@@ -615,6 +667,256 @@ void TestEbay::cutOffAccountReplyNotStored()
     QCOMPARE(tdb.db()->selectOne(QStringLiteral("SELECT apiresult FROM accounts WHERE id=%1")
                                      .arg(account)),
              QStringLiteral("<alt/>"));
+}
+
+// A listing of the read: the counters, and for a new one its pictures and variations.
+QString listingXml(const QString &itemId, const QString &counters, const QString &full = QString())
+{
+    return QStringLiteral("<Item><ItemID>%1</ItemID><Title>Uhr %1</Title><ListingType>"
+                          "FixedPriceItem</ListingType><Currency>EUR</Currency><ListingDetails>"
+                          "<StartTime>2026-03-01T09:00:00.000Z</StartTime><EndTime>"
+                          "2026-04-01T09:00:00.000Z</EndTime></ListingDetails>%2%3</Item>")
+        .arg(itemId, counters, full);
+}
+
+QString counters(int quantity, int sold, double price, int watchers, int bids,
+                 const QString &status = QStringLiteral("Active"))
+{
+    return QStringLiteral("<Quantity>%1</Quantity><WatchCount>%4</WatchCount><SellingStatus>"
+                          "<CurrentPrice currencyID=\"EUR\">%3</CurrentPrice><QuantitySold>%2"
+                          "</QuantitySold><BidCount>%5</BidCount><ListingStatus>%6</ListingStatus>"
+                          "</SellingStatus>")
+        .arg(quantity)
+        .arg(sold)
+        .arg(price)
+        .arg(watchers)
+        .arg(bids)
+        .arg(status);
+}
+
+// Every cell a round changed or added, one per line, as "table key column: before -> after".
+QStringList writtenCells(const QString &table, const TableSnapshot &before,
+                         const TableSnapshot &after)
+{
+    QStringList lines;
+    for (const TableSnapshot::Change &change : TableSnapshot::diff(before, after)) {
+        const QString key = table + ' ' + change.key + ' ';
+        if (change.column != QLatin1String("<added>")) {
+            lines << key + change.column + ": " + change.before.toString() + " -> "
+                    + change.after.toString();
+            continue;
+        }
+        const QMap<QString, QVariant> row = after.row(change.key);
+        for (auto it = row.cbegin(); it != row.cend(); ++it)
+            lines << key + it.key() + ": " + (it.value().isNull() ? "NULL" : it.value().toString());
+    }
+    return lines;
+}
+
+// One round over two accounts on a fixed set of rows and replies, compared cell by cell, with
+// its folder counts and activity entries, to what the round has always written (recorded in
+// the data file; APP_RECORD_SYNC_ROUND=1 records it afresh).
+void TestEbay::roundWritesWhatItAlwaysWrote()
+{
+    APP_TEST_DATABASE(tdb);
+    Database *db = tdb.db();
+    db->insertSqlClean({ { "token", "TOKEN-A" }, { "accountname", "a" } }, "accounts");
+    db->insertSqlClean({ { "token", "TOKEN-B" }, { "accountname", "b" } }, "accounts");
+    const QString auction = "ListingType=Chinese;Currency=EUR;CurrentPrice=10;WatchCount=2;";
+    addArticle(db, auction + "ItemID=500;Quantity=3"); // sold, price, watchers, bids, question
+    addArticle(db, auction + "ItemID=501;Folder=-2"); // queued: keeps folder and quantity
+    addArticle(db, "ItemID=502;Quantity=5;SoldCount=1"); // twice, in two folders
+    addArticle(db, "ItemID=502;Quantity=5;SoldCount=1;Folder=-8");
+    addArticle(db, "ItemID=503;Quantity=2"); // sold out
+    addArticle(db, "ItemID=504;Quantity=2;SoldCount=1"); // not read: unsold
+    addArticle(db, "ItemID=505;Quantity=2;SoldCount=2"); // not read: sold
+    addArticle(db, "ItemID=506;Trash=1;WatchCount=4"); // marked deleted
+    addArticle(db, "ItemID=507;Folder=-3;Quantity=1"); // scheduled
+    addArticle(db, "ItemID=500;Account=2"); // another account's listing of the same number
+    db->setOption("NotiNewWatcher", "0");
+
+    const QString pictures = m_server->url("/p").toString();
+    const QString variations = QStringLiteral(
+        "<Variations><Variation><SKU>R</SKU><StartPrice>9.5</StartPrice><Quantity>2</Quantity>"
+        "<VariationSpecifics><NameValueList><Name>Farbe</Name><Value>Rot</Value>"
+        "</NameValueList></VariationSpecifics></Variation><Variation><SKU>B</SKU><StartPrice>8"
+        "</StartPrice><Quantity>1</Quantity><VariationSpecifics><NameValueList><Name>Farbe"
+        "</Name><Value>Blau</Value></NameValueList></VariationSpecifics></Variation><Pictures>"
+        "<VariationSpecificName>Farbe</VariationSpecificName><VariationSpecificPictureSet>"
+        "<VariationSpecificValue>Rot</VariationSpecificValue><PictureURL>%1/600_rot.JPG"
+        "</PictureURL></VariationSpecificPictureSet></Pictures></Variations>");
+    const QString description = QStringLiteral(
+        "<Description>Neu &amp; OVP</Description><PrimaryCategory><CategoryID>31387</CategoryID>"
+        "</PrimaryCategory><PictureDetails><PictureURL>%1/600_a/$_12.JPG</PictureURL>"
+        "<PictureURL>%1/600_b/$_1.JPG</PictureURL></PictureDetails>");
+    const QString full = description.arg(pictures) + variations.arg(pictures);
+    const QStringList page = {
+        listingXml("500", counters(3, 1, 12.5, 5, 2)),
+        listingXml("501", counters(4, 1, 7, 3, 0)),
+        listingXml("502", counters(5, 3, 4.25, 0, 0)),
+        listingXml("503", counters(2, 2, 10, 0, 0, "Completed")),
+        listingXml("506", counters(1, 0, 3, 1, 0)),
+        listingXml("507", counters(1, 0, 3, 1, 0)),
+        listingXml("600", counters(4, 0, 9.5, 0, 0)),
+        listingXml("601", counters(1, 0, 20, 0, 0)),
+    };
+    m_server->setCallHandler("GetUser", [](const RecordedRequest &) {
+        Clock::setCurrentDateTimeForTesting(Clock::currentDateTime().addSecs(3600));
+        return FakeReply::ok(reply("GetUser", "Success"));
+    });
+    m_server->setCallReply("GetUserPreferences",
+                           FakeReply::ok(reply("GetUserPreferences", "Success")));
+    m_server->setCallHandler("GetSellerList", [page](const RecordedRequest &request) {
+        const bool first
+            = XmlNode::parse(request.body).value("RequesterCredentials/eBayAuthToken") == "TOKEN-A";
+        return FakeReply::ok(reply("GetSellerList", "Success",
+                                   "<PaginationResult><TotalNumberOfPages>1</TotalNumberOfPages>"
+                                   "</PaginationResult><ItemArray>"
+                                       + (first ? page.join(QString()) : QString())
+                                       + "</ItemArray>"));
+    });
+    m_server->setCallHandler("GetItem", [full](const RecordedRequest &request) {
+        const QString id = XmlNode::parse(request.body).value("ItemID");
+        return FakeReply::ok(
+            reply("GetItem", "Success",
+                  listingXml(id, counters(4, 0, 9.5, 0, 0), id == "600" ? full : QString())));
+    });
+    m_server->setDefaultReply(FakeReply::ok(pictureBytes(), "image/png"));
+    m_server->setCallReply("GetMemberMessages",
+                           FakeReply::ok(reply("GetMemberMessages", "Success",
+                                               "<MemberMessage><MemberMessageExchange><Item>"
+                                               "<ItemID>500</ItemID></Item>"
+                                               "</MemberMessageExchange></MemberMessage>")));
+
+    const QStringList tables
+        = { "articles", "articles_images", "articles_variations", "itemshistory", "options" };
+    QList<TableSnapshot> before;
+    for (const QString &table : tables)
+        before << TableSnapshot::take(*db, table, table == "options" ? "optionname" : "id");
+    Ebay ebay;
+    QStringList written;
+    connect(&ebay, &Ebay::ChangeFolderCount, this, [&written](int folder, int count, bool set) {
+        written << QStringLiteral("count %1 %2 %3").arg(folder).arg(count).arg(set);
+    });
+    connect(&ebay, &Ebay::sendaddNewsItem, this, [&written](const NewsItem &item) {
+        written << QStringList { "news",
+                                 QString::number(item.id),
+                                 item.indate.toString(kFormat),
+                                 item.itemid,
+                                 item.title,
+                                 QString::number(item.price),
+                                 QString::number(item.pricetype),
+                                 item.textinfo,
+                                 item.infotype,
+                                 QString::number(item.databaseid) }
+                       .join('|');
+    });
+    TestSupport::MessageCapture log({ QStringLiteral("app.worker"), QStringLiteral("app.net") });
+    ebay.runRound();
+
+    for (int i = 0; i < tables.size(); ++i) {
+        const TableSnapshot after
+            = TableSnapshot::take(*db, tables[i], tables[i] == "options" ? "optionname" : "id");
+        written << writtenCells(tables[i], before[i], after);
+    }
+    // The port of the fake server differs from run to run.
+    written.replaceInStrings(pictures, "<server>");
+
+    QFile recorded(QStringLiteral(APP_TEST_DATA_DIR "/workers/syncround.txt"));
+    if (qEnvironmentVariableIntValue("APP_RECORD_SYNC_ROUND") == 1) {
+        QVERIFY(recorded.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        recorded.write(written.join('\n').toUtf8() + '\n');
+        return;
+    }
+    QVERIFY2(recorded.open(QIODevice::ReadOnly), qPrintable(recorded.fileName()));
+    const QStringList expected
+        = QString::fromUtf8(recorded.readAll()).split('\n', Qt::SkipEmptyParts);
+    for (int i = 0; i < qMax(expected.size(), written.size()); ++i)
+        QCOMPARE(written.value(i), expected.value(i));
+}
+
+// The window reads an entry's article when the entry arrives, through a connection of its
+// own: the page is written by then.
+void TestEbay::entriesFollowWhatIsWritten()
+{
+    APP_TEST_DATABASE(tdb);
+    Database *db = tdb.db();
+    const int known = addArticle(db, "ItemID=500;SoldCount=0");
+    ArticleModel *sold = record("500");
+    sold->SoldCount = 2;
+    sold->Quantity = 3;
+    ArticleModel *fresh = record("600", true);
+    Ebay ebay;
+    ebay.refreshHash = kStamp;
+    QStringList seen;
+    connect(&ebay, &Ebay::sendaddNewsItem, this, [&](const NewsItem &item) {
+        seen << item.infotype + '|'
+                + db->selectOne("SELECT infotype FROM itemshistory WHERE id="
+                                + QString::number(item.id))
+                + '|' + values(db, item.databaseid, "SoldCount,RefreshHash");
+    });
+    ebay.getAdItems({ sold, fresh });
+
+    QCOMPARE(
+        seen,
+        QStringList({ "sellcount|sellcount|2|" + kStamp, "newarticle|newarticle|0|" + kStamp }));
+    QCOMPARE(values(db, known, "SoldCount"), QStringLiteral("2"));
+}
+
+// A statement of a page fails (here the activity entry of listing 501): nothing of the page
+// is written, the window hears nothing of it, and the read counts as failed: no listing is
+// moved on its strength and the next read starts where this one did.
+void TestEbay::failedStatementLosesThePage()
+{
+    APP_TEST_DATABASE(tdb);
+    Database *db = tdb.db();
+    db->insertSqlClean({ { "token", "TOKEN-A" } }, "accounts");
+    const int first = addArticle(db, "ItemID=500;SoldCount=0");
+    const int second = addArticle(db, "ItemID=501;SoldCount=0");
+    const int unseen = addArticle(db, "ItemID=502;SoldCount=1");
+    db->setOption("read_account_1", "2026-03-01 08:00:00");
+    QVERIFY2(db->executeSQL(
+                 tdb.backend() == TestSupport::Backend::MySQL
+                     ? "CREATE TRIGGER refuse BEFORE INSERT ON itemshistory FOR EACH ROW BEGIN IF "
+                       "NEW.itemid = '501' THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = "
+                       "'Datenträger voll'; END IF; END"
+                     : "CREATE TRIGGER refuse BEFORE INSERT ON itemshistory WHEN NEW.itemid = "
+                       "'501' BEGIN SELECT RAISE(ABORT, 'Datenträger voll'); END"),
+             qPrintable(db->lastErrorText));
+    serveAccounts();
+    const QString page = listingXml("500", counters(3, 1, 9.99, 0, 0))
+        + listingXml("501", counters(3, 1, 9.99, 0, 0));
+    m_server->setCallReply("GetSellerList",
+                           FakeReply::ok(reply("GetSellerList", "Success",
+                                               "<PaginationResult><TotalNumberOfPages>1"
+                                               "</TotalNumberOfPages></PaginationResult>"
+                                               "<ItemArray>"
+                                                   + page + "</ItemArray>")));
+    Ebay ebay;
+    QList<NewsItem> news;
+    QStringList counts;
+    connect(&ebay, &Ebay::sendaddNewsItem, this, [&news](const NewsItem &item) { news << item; });
+    connect(&ebay, &Ebay::ChangeFolderCount, this, [&counts](int folder, int count, bool set) {
+        if (!set)
+            counts << QString::number(folder) + "+=" + QString::number(count);
+    });
+
+    TestSupport::MessageCapture log(
+        { QStringLiteral("app.worker"), QStringLiteral("app.db"), QStringLiteral("app.net") });
+    ebay.runRound();
+
+    QCOMPARE(values(db, first, "SoldCount,RefreshHash") + '/'
+                 + values(db, second, "SoldCount,RefreshHash"),
+             QStringLiteral("0|/0|"));
+    QCOMPARE(values(db, unseen, "Folder"), QStringLiteral("-9"));
+    QCOMPARE(db->getOption("read_account_1", QString()), QStringLiteral("2026-03-01 08:00:00"));
+    QCOMPARE(news.size(), 1);
+    QCOMPARE(news.first().infotype, QStringLiteral("error"));
+    QVERIFY2(
+        news.first().textinfo.startsWith("Eingelesene Angebote konnten nicht gespeichert werden: "),
+        qPrintable(news.first().textinfo));
+    QVERIFY(counts.isEmpty());
+    QCOMPARE(db->selectCount("SELECT id FROM itemshistory"), 1);
 }
 
 APP_TEST_GUILESS_MAIN(TestEbay)
