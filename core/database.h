@@ -38,6 +38,13 @@ public:
 
     // Runs one statement; false on failure (error in lastErrorText and the log).
     bool executeSQL(QString sql);
+    // A transaction of this connection. Begun only when none is open (false otherwise, and
+    // without a report). When the connection is lost inside a transaction, every further
+    // statement of it fails until commit() (which fails too) or rollback(): nothing of it
+    // is written in parts on the next connection.
+    bool transaction();
+    bool commit();
+    bool rollback();
     // Every row as a map keyed by column name or alias; empty when none or on failure.
     SqlRows select(const QString &sql);
     SqlRows selectFromDb(const QString &sql, QSqlDatabase &connection);
@@ -93,6 +100,22 @@ public:
     QString connectionName() const { return m_connectionName; }
     bool isOpen() const;
 
+    // True while the database server can't be used: the last statement failed because the
+    // connection was lost and could not be opened again, or because its session settings
+    // could not be applied. Each further statement first tries to open it again.
+    bool connectionLost() const { return m_connectionLost; }
+    // True when the last failed statement found the database unavailable (lost server, full
+    // disk, I/O error, locked beyond the wait) rather than refusing the statement itself:
+    // repeating it later may succeed.
+    bool lastFailureTransient() const { return m_lastFailureTransient; }
+    // How many statements of this connection failed so far. Work that must be stored whole
+    // compares it before and after.
+    quint64 failedStatements() const { return m_failedStatements; }
+
+    // Tests: every MySQL session opened from now on sets this sql_mode instead of the
+    // program's (a null string restores the program's).
+    static void setSqlModeForTesting(const QString &mode);
+
     // How long a statement waits for a locked SQLite file before it fails (10 s).
     void setLockTimeout(int milliseconds) { m_lockTimeoutMs = milliseconds; }
 
@@ -113,8 +136,10 @@ public:
 private:
     // Runs `sql` on `connection` (prepared with `values` bound when given), waiting while
     // an SQLite file is locked and reconnecting after a lost MySQL connection.
+    // A failure is logged and, for a write, reported through WriteFailures unless `quiet`.
     bool run(QSqlQuery &query, QSqlDatabase &connection, const QString &sql,
-             const QMap<QString, QVariant> *values, const char *failurePrefix);
+             const QMap<QString, QVariant> *values, const char *failurePrefix,
+             bool quiet = false);
     SqlRows fetchRows(QSqlQuery &query);
     QString rewriteForDialect(const QString &sql, const QSqlDatabase &connection) const;
     bool openSqlite(const QString &file);
@@ -126,8 +151,14 @@ private:
     QString checkContent(bool *damaged);
     bool openMySql(const QString &host, int port, const QString &database, const QString &user,
                    const QString &password);
+    // Applies the session settings; a session that can't have them is closed.
     bool prepareSession();
-    bool reconnect();
+    // Opens the lost connection again with its session settings. `pause`: not sooner than
+    // a second after the last attempt that failed.
+    bool reconnect(bool pause);
+    // The connection works again, or could not be used: told once per change.
+    void markRestored();
+    void markBroken(const QString &error, bool session);
     QString ensureFolder(const QString &path);
 
     QSqlDatabase m_db;
@@ -137,11 +168,22 @@ private:
     QString m_dataDir;
     int m_lockTimeoutMs = 10000;
     bool m_readOnly = false;
+    // The connection state of a MySQL connection (see connectionLost()).
+    bool m_connectionLost = false;
+    bool m_sessionRefused = false;
+    bool m_lastFailureTransient = false;
+    bool m_inTransaction = false;
+    // The connection was lost inside a transaction that is not ended yet.
+    bool m_transactionLost = false;
+    QString m_lostError;
+    qint64 m_lastReconnectMs = -1;
+    quint64 m_failedStatements = 0;
     QString m_startProblem;
 };
 
-// Tells about every failed write of every connection of the process, whatever thread made
-// it, so that one place can report it to the user. Lives on the application's thread.
+// Tells about every failed write of every connection of the process, and about connections
+// that lost their server and got it back, whatever thread made them, so that one place can
+// report it to the user. Lives on the application's thread.
 class WriteFailures : public QObject
 {
     Q_OBJECT
@@ -149,8 +191,15 @@ public:
     static WriteFailures *instance();
 
 signals:
-    // `connectionName` names the Database connection, `error` is the driver's text.
-    void failed(const QString &connectionName, const QString &error);
+    // `connectionName` names the Database connection, `error` is the driver's text;
+    // `connectionLost`: the statement failed because the server could not be reached.
+    void failed(const QString &connectionName, const QString &error, bool connectionLost);
+    // The connection can't be used any more: `reason` tells the seller why (German).
+    // `sessionRefused`: it was closed because its session settings could not be applied.
+    void connectionBroken(const QString &connectionName, const QString &reason,
+                          bool sessionRefused);
+    // A statement of a broken connection succeeded again.
+    void connectionRestored(const QString &connectionName);
 
 private:
     using QObject::QObject;

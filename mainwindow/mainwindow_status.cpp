@@ -186,11 +186,17 @@ void MainWindow::sendNotification(const QString &what)
     }
 }
 
-void MainWindow::databaseWriteFailed(const QString &connectionName, const QString &error)
+void MainWindow::databaseWriteFailed(const QString &connectionName, const QString &error,
+                                     bool connectionLost)
 {
+    const QString reason = connectionLost
+        ? tr("Die Verbindung zur Datenbank ist unterbrochen: %1").arg(error)
+        : error;
+    if (connectionLost)
+        m_databaseDown = true;
     if (!db || connectionName != db->connectionName()) {
         // The worker has logged the statement; the seller sees that something was not kept.
-        updateStatusBar(tr("Speichern fehlgeschlagen: %1").arg(error), 1, 0);
+        updateStatusBar(tr("Speichern fehlgeschlagen: %1").arg(reason), 1, 0);
         return;
     }
     // Failures while the notice is open, or while the list is read again after it, belong
@@ -199,6 +205,7 @@ void MainWindow::databaseWriteFailed(const QString &connectionName, const QStrin
         return;
     if (m_writeFailures++ == 0) {
         m_writeFailure = error;
+        m_writeFailureLost = connectionLost;
         QTimer::singleShot(0, this, &MainWindow::showWriteFailure);
     }
 }
@@ -206,8 +213,12 @@ void MainWindow::databaseWriteFailed(const QString &connectionName, const QStrin
 void MainWindow::showWriteFailure()
 {
     m_showingWriteFailure = true;
-    QString text = tr("Die Änderung konnte nicht gespeichert werden. Die Datenbank meldet:\n%1")
-                       .arg(m_writeFailure);
+    QString text = m_writeFailureLost
+        ? tr("Die Änderung konnte nicht gespeichert werden. Die Verbindung zur Datenbank ist "
+             "unterbrochen: %1")
+              .arg(m_writeFailure)
+        : tr("Die Änderung konnte nicht gespeichert werden. Die Datenbank meldet:\n%1")
+              .arg(m_writeFailure);
     if (m_writeFailures > 1)
         text += tr("\n\n(%1 Schreibvorgänge sind fehlgeschlagen.)").arg(m_writeFailures);
     m_writeFailures = 0;
@@ -216,4 +227,31 @@ void MainWindow::showWriteFailure()
     if (!loading)
         reloadData();
     m_showingWriteFailure = false;
+}
+
+void MainWindow::databaseConnectionBroken(const QString &connectionName, const QString &reason,
+                                          bool sessionRefused)
+{
+    m_databaseDown = true;
+    qCWarning(lcApp).noquote() << connectionName << reason;
+    if (sessionRefused && db && connectionName == db->connectionName()) {
+        // Told from the event loop: the statement that found it is still running.
+        QTimer::singleShot(0, this, [this, reason] { Statics::showMessage(this, reason, 2); });
+        return;
+    }
+    updateStatusBar(reason, 1, 0);
+}
+
+void MainWindow::databaseConnectionRestored(const QString &connectionName)
+{
+    Q_UNUSED(connectionName)
+    // The first connection back tells it; the others follow at their next statement.
+    if (!m_databaseDown)
+        return;
+    m_databaseDown = false;
+    updateStatusBar(tr("Die Verbindung zur Datenbank besteht wieder."), 1, 0);
+    // A list that could not be read is read again, from the event loop: the statement that
+    // found the connection back is still running.
+    if (!listReadFailure.isEmpty())
+        QTimer::singleShot(0, this, &MainWindow::reloadData);
 }

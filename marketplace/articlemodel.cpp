@@ -38,11 +38,11 @@ int ArticleModel::saveToDatabase(Database *db, int id)
     article.insert(QStringLiteral("QuestionCount"), QuestionCount);
     article.insert(QStringLiteral("Title"), Title);
 
-    QSqlDatabase connection = db->connection();
-    const bool inTransaction = connection.transaction();
+    // Through the Database, so that a connection lost half-way fails the rest of it.
+    const bool inTransaction = db->transaction();
     const auto fail = [&](int articleId) {
         if (inTransaction)
-            connection.rollback();
+            db->rollback();
         else if (articleId > 0)
             removeArticle(db, articleId);
         return 0;
@@ -88,9 +88,9 @@ int ArticleModel::saveToDatabase(Database *db, int id)
             return fail(articleId);
     }
 
-    if (inTransaction && !connection.commit()) {
-        qCWarning(lcDb).noquote() << "Saving the article failed:" << connection.lastError().text();
-        connection.rollback();
+    if (inTransaction && !db->commit()) {
+        qCWarning(lcDb).noquote() << "Saving the article failed:" << db->lastErrorText;
+        db->rollback();
         return 0;
     }
     return articleId;

@@ -16,6 +16,7 @@
 #include "core/threadhelper.h"
 #include "marketplace/api_ebay.h"
 #include "marketplace/articlemodel.h"
+#include "workers/listingthread.h"
 #include "workers/scheduledstartservice.h"
 
 namespace {
@@ -234,10 +235,13 @@ bool Ebay::syncAccount(const QMap<QString, QVariant> &account)
     }
 
     refreshHash = now();
+    // Rows are moved for having ended only after a read whose every write was stored (not
+    // while the database was away).
+    const quint64 failures = db->failedStatements();
     const bool complete = GetArticles(token, id, sandbox) == 1;
     if (appDown())
         return false;
-    if (complete)
+    if (complete && db->failedStatements() == failures)
         reconcile(id);
     return true;
 }
@@ -256,18 +260,26 @@ int Ebay::GetArticles(const QString &token, const QString &accountId, int sandbo
     if (!start.isValid() || start < floor)
         start = floor;
 
+    const quint64 failures = db->failedStatements();
     QStringList known;
     const auto rows = db->select(
         QStringLiteral("SELECT ItemID FROM articles WHERE ItemID <> '' AND Account = ") + account);
+    // Without the known ones every listing would be taken for a new one.
+    if (!db->lastErrorText.isEmpty()) {
+        m_roundFailures << db->lastErrorText;
+        return 0;
+    }
     known.reserve(rows.size());
     for (const auto &row : rows)
         known.append(row.value(QStringLiteral("ItemID")).toString());
+    // Listed by this program, their rows still to be written by the listing worker.
+    known += ListingThread::pendingItemIds();
 
     Api_Ebay api(token, nullptr, sandbox);
     connect(&api, &Api_Ebay::getStatus, this, &Ebay::getStatusFromApi);
     connect(&api, &Api_Ebay::sendAdItems, this, &Ebay::getAdItems);
     const bool read = api.getMyeBaySelling(account, known, start);
-    if (read) {
+    if (read && db->failedStatements() == failures) {
         // The next read overlaps this one by a day.
         db->setOption(option, Clock::currentDateTime().addDays(-1).toString(kStampFormat));
     } else {
@@ -320,6 +332,9 @@ void Ebay::publishFolderCounts()
         counts.insert(row.value(QStringLiteral("id")).toInt(), 0);
     const auto rows = db->select(
         QStringLiteral("SELECT Folder,count(id) AS M FROM articles WHERE Trash=0 GROUP BY Folder"));
+    // Counts that could not be read are not shown as empty folders.
+    if (!db->lastErrorText.isEmpty())
+        return;
     for (const auto &row : rows)
         counts.insert(row.value(QStringLiteral("Folder")).toInt(),
                       row.value(QStringLiteral("M")).toInt());
@@ -497,6 +512,9 @@ bool Ebay::applyNew(ArticleModel &record, const Switches &switches)
         applyKnown(record, switches);
         return true;
     }
+    // Unknown whether it is new: left for the next round.
+    if (!db->lastErrorText.isEmpty())
+        return true;
 
     const int id = record.saveToDatabase(db, 0);
     if (id == 0)
