@@ -219,6 +219,11 @@ private:
     bool m_writeFailureLost = false;
     bool m_showingWriteFailure = false;
     bool m_databaseDown = false;
+    // The window's connection was closed for its session settings, or lost its server, and
+    // the seller was told so in a notice: further failures until it is back go to the status
+    // panel.
+    bool m_sessionRefusedShown = false;
+    bool m_lostNoticeShown = false;
 
     // --- bulk editing (bulk/mainwindow_bulk.cpp) ---
 public slots:

@@ -194,9 +194,12 @@ void MainWindow::databaseWriteFailed(const QString &connectionName, const QStrin
         : error;
     if (connectionLost)
         m_databaseDown = true;
-    if (!db || connectionName != db->connectionName()) {
-        // The worker has logged the statement; the seller sees that something was not kept.
-        updateStatusBar(tr("Speichern fehlgeschlagen: %1").arg(reason), 1, 0);
+    // A worker's failure, or one of the window's while its lost connection was told about in
+    // a notice already: the statement is logged; the seller sees that something was not kept.
+    const bool own = db && connectionName == db->connectionName();
+    if (!own || (connectionLost && (m_lostNoticeShown || m_sessionRefusedShown))) {
+        if (!m_showingWriteFailure)
+            updateStatusBar(tr("Speichern fehlgeschlagen: %1").arg(reason), 1, 0);
         return;
     }
     // Failures while the notice is open, or while the list is read again after it, belong
@@ -206,6 +209,7 @@ void MainWindow::databaseWriteFailed(const QString &connectionName, const QStrin
     if (m_writeFailures++ == 0) {
         m_writeFailure = error;
         m_writeFailureLost = connectionLost;
+        m_lostNoticeShown = connectionLost;
         QTimer::singleShot(0, this, &MainWindow::showWriteFailure);
     }
 }
@@ -235,6 +239,7 @@ void MainWindow::databaseConnectionBroken(const QString &connectionName, const Q
     m_databaseDown = true;
     qCWarning(lcApp).noquote() << connectionName << reason;
     if (sessionRefused && db && connectionName == db->connectionName()) {
+        m_sessionRefusedShown = true;
         // Told from the event loop: the statement that found it is still running.
         QTimer::singleShot(0, this, [this, reason] { Statics::showMessage(this, reason, 2); });
         return;
@@ -244,7 +249,10 @@ void MainWindow::databaseConnectionBroken(const QString &connectionName, const Q
 
 void MainWindow::databaseConnectionRestored(const QString &connectionName)
 {
-    Q_UNUSED(connectionName)
+    if (db && connectionName == db->connectionName()) {
+        m_sessionRefusedShown = false;
+        m_lostNoticeShown = false;
+    }
     // The first connection back tells it; the others follow at their next statement.
     if (!m_databaseDown)
         return;
