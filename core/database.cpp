@@ -580,17 +580,21 @@ bool Database::reconnect(bool pause)
     return true;
 }
 
+QString Database::brokenReason(const QString &error, bool session)
+{
+    return session ? tr("Die Verbindung zur Datenbank wurde geschlossen, weil ihre "
+                        "Sitzungseinstellungen nicht gesetzt werden konnten: %1")
+                         .arg(error)
+                   : tr("Die Verbindung zur Datenbank ist unterbrochen: %1").arg(error);
+}
+
 void Database::markBroken(const QString &error, bool session)
 {
     if (m_connectionLost)
         return;
     m_connectionLost = true;
-    const QString reason = session
-        ? tr("Die Verbindung zur Datenbank wurde geschlossen, weil ihre Sitzungseinstellungen "
-             "nicht gesetzt werden konnten: %1")
-              .arg(error)
-        : tr("Die Verbindung zur Datenbank ist unterbrochen: %1").arg(error);
-    emit WriteFailures::instance()->connectionBroken(m_connectionName, reason, session);
+    emit WriteFailures::instance()->connectionBroken(m_connectionName,
+                                                     brokenReason(error, session), session);
 }
 
 void Database::markRestored()
@@ -635,7 +639,8 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
         qCWarning(lcDb).noquote() << QLatin1String(failurePrefix) + error
                 + QStringLiteral(" from query: ") + sql;
         if (own && isWriteStatement(sql))
-            emit WriteFailures::instance()->failed(m_connectionName, error, lost);
+            emit WriteFailures::instance()->failed(
+                m_connectionName, error, lost ? brokenReason(error, m_sessionRefused) : QString());
         return false;
     };
 

@@ -159,6 +159,8 @@ private:
     // The connection works again, or could not be used: told once per change.
     void markRestored();
     void markBroken(const QString &error, bool session);
+    // Why the connection can't be used, as the seller reads it.
+    static QString brokenReason(const QString &error, bool session);
     QString ensureFolder(const QString &path);
 
     QSqlDatabase m_db;
@@ -192,8 +194,10 @@ public:
 
 signals:
     // `connectionName` names the Database connection, `error` is the driver's text;
-    // `connectionLost`: the statement failed because the server could not be reached.
-    void failed(const QString &connectionName, const QString &error, bool connectionLost);
+    // `connectionReason` tells the seller why the connection could not be used (German),
+    // empty when the database refused the statement itself.
+    void failed(const QString &connectionName, const QString &error,
+                const QString &connectionReason);
     // The connection can't be used any more: `reason` tells the seller why (German).
     // `sessionRefused`: it was closed because its session settings could not be applied.
     void connectionBroken(const QString &connectionName, const QString &reason,

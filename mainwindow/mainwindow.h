@@ -207,7 +207,7 @@ private:
     // A failed write of the window's own connection is told in one notice, together with
     // every other that fails before it is shown; a worker's goes to the status panel.
     void databaseWriteFailed(const QString &connectionName, const QString &error,
-                             bool connectionLost);
+                             const QString &connectionReason);
     void showWriteFailure();
     // A connection lost its server (status panel) or was closed for its session settings
     // (the window's own: a notice); its return is told once in the status panel.
@@ -216,7 +216,6 @@ private:
     void databaseConnectionRestored(const QString &connectionName);
     QString m_writeFailure;
     int m_writeFailures = 0;
-    bool m_writeFailureLost = false;
     bool m_showingWriteFailure = false;
     bool m_databaseDown = false;
     // The window's connection was closed for its session settings, or lost its server, and

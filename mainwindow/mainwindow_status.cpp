@@ -187,11 +187,10 @@ void MainWindow::sendNotification(const QString &what)
 }
 
 void MainWindow::databaseWriteFailed(const QString &connectionName, const QString &error,
-                                     bool connectionLost)
+                                     const QString &connectionReason)
 {
-    const QString reason = connectionLost
-        ? tr("Die Verbindung zur Datenbank ist unterbrochen: %1").arg(error)
-        : error;
+    const bool connectionLost = !connectionReason.isEmpty();
+    const QString reason = connectionLost ? connectionReason : error;
     if (connectionLost)
         m_databaseDown = true;
     // A worker's failure, or one of the window's while its lost connection was told about in
@@ -207,8 +206,7 @@ void MainWindow::databaseWriteFailed(const QString &connectionName, const QStrin
     if (m_showingWriteFailure)
         return;
     if (m_writeFailures++ == 0) {
-        m_writeFailure = error;
-        m_writeFailureLost = connectionLost;
+        m_writeFailure = connectionLost ? reason : tr("Die Datenbank meldet:\n%1").arg(error);
         m_lostNoticeShown = connectionLost;
         QTimer::singleShot(0, this, &MainWindow::showWriteFailure);
     }
@@ -217,12 +215,8 @@ void MainWindow::databaseWriteFailed(const QString &connectionName, const QStrin
 void MainWindow::showWriteFailure()
 {
     m_showingWriteFailure = true;
-    QString text = m_writeFailureLost
-        ? tr("Die Änderung konnte nicht gespeichert werden. Die Verbindung zur Datenbank ist "
-             "unterbrochen: %1")
-              .arg(m_writeFailure)
-        : tr("Die Änderung konnte nicht gespeichert werden. Die Datenbank meldet:\n%1")
-              .arg(m_writeFailure);
+    QString text
+        = tr("Die Änderung konnte nicht gespeichert werden. %1").arg(m_writeFailure);
     if (m_writeFailures > 1)
         text += tr("\n\n(%1 Schreibvorgänge sind fehlgeschlagen.)").arg(m_writeFailures);
     m_writeFailures = 0;

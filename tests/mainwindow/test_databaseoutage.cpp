@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QScopeGuard>
 #include <QSqlQuery>
+#include <QThread>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -222,20 +223,31 @@ void TestDatabaseOutage::killedConnectionsGoUnnoticed()
     QVERIFY(!statusPanel().contains(kLost));
 }
 
-// The window's connection can't get its session settings when it opens again: it is closed
-// and the seller told in a notice; with them it works again.
+// A connection that can't get its session settings is closed: a worker's is told in the status
+// panel, the window's in a notice; with them the window works again.
 void TestDatabaseOutage::sessionSettingsRefused()
 {
     TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app") });
     Database::setSqlModeForTesting(QStringLiteral("NO_SUCH_MODE"));
     auto restore = qScopeGuard([] { Database::setSqlModeForTesting(QString()); });
+    const QString refused = QStringLiteral("Die Verbindung zur Datenbank wurde geschlossen, weil "
+                                           "ihre Sitzungseinstellungen nicht gesetzt werden "
+                                           "konnten: ");
+    // A worker's connection (made on a thread of its own) goes to the status panel.
+    std::unique_ptr<QThread> worker(QThread::create([] {
+        Database db(true, QStringLiteral("outageWorker"));
+        db.executeSQL(QStringLiteral("UPDATE folders SET expand=1"));
+    }));
+    worker->start();
+    QVERIFY(worker->wait(10000));
+    QTRY_VERIFY2(statusPanel().contains(refused), qPrintable(statusPanel()));
+    QCOMPARE(m_answers->messages().size(), 0);
+
     QVERIFY(killConnections());
 
     QVERIFY(m_window->showFolder(-10));
     QTRY_COMPARE(m_answers->messages().size(), 1);
-    QVERIFY2(m_answers->lastMessageText().startsWith(
-                 "Die Verbindung zur Datenbank wurde geschlossen, weil ihre "
-                 "Sitzungseinstellungen nicht gesetzt werden konnten: "),
+    QVERIFY2(m_answers->lastMessageText().startsWith(refused),
              qPrintable(m_answers->lastMessageText()));
     QCOMPARE(m_window->itemList()->topLevelItemCount(), 0);
     QVERIFY(!list()->emptyText().isEmpty());
