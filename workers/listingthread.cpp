@@ -151,6 +151,11 @@ bool ListingThread::databaseKey(QString &key)
     return !key.isEmpty();
 }
 
+QString ListingThread::unreadableText(const QString &error)
+{
+    return tr("Der Artikel konnte nicht aus der Datenbank gelesen werden: %1").arg(error);
+}
+
 QString ListingThread::failureText(const QStringList &messages)
 {
     if (messages.isEmpty() || messages.last().trimmed().isEmpty())
@@ -287,12 +292,16 @@ void ListingThread::handleCheckRow(const ArticleRow &row, bool &stop)
         && client->verifyItem(Api_Ebay::Verify, row, pictures, messages, db);
     if (!passed && !client->lastCallSent && db->failedStatements() != failures) {
         // Not verified without its pictures or variations: again once they can be read.
-        ListingResult result;
-        result.kind = ListingResult::Requeue;
-        result.articleId = articleId;
-        result.queue = 1;
-        settle(result);
-        return;
+        if (db->lastFailureTransient()) {
+            ListingResult result;
+            result.kind = ListingResult::Requeue;
+            result.articleId = articleId;
+            result.queue = 1;
+            settle(result);
+            return;
+        }
+        if (messages.isEmpty())
+            messages << unreadableText(db->lastErrorText);
     }
 
     QMap<QString, QVariant> entry = outcomeEntry(row);
@@ -429,8 +438,15 @@ void ListingThread::handleOutboxRow(const ArticleRow &row, bool &stop)
     result.time = Clock::currentDateTime();
 
     if (!listed && !client->lastCallSent && db->failedStatements() != failures) {
-        // Never listed without its pictures or variations: again once they can be read.
-        result.kind = ListingResult::Requeue;
+        // Never listed without its pictures or variations: again once they can be read, or,
+        // when the database refuses to read them, not at all.
+        if (db->lastFailureTransient()) {
+            result.kind = ListingResult::Requeue;
+        } else {
+            result.kind = ListingResult::Refused;
+            result.text = client->getLastFail().isEmpty() ? unreadableText(db->lastErrorText)
+                                                          : client->getLastFail();
+        }
     } else if (!listed) {
         result.kind = ListingResult::Refused;
         // Every error of the reply, not a warning that came after them.

@@ -133,6 +133,8 @@ private:
     // The failure text of a call: the last message, or "Unbekannter Fehler" when there is
     // no message or the last one is empty.
     static QString failureText(const QStringList &messages);
+    // Why an article was not sent: its pictures or variations could not be read.
+    static QString unreadableText(const QString &error);
     static bool applicationGoingDown();
 
     QList<ListingResult> m_pending;

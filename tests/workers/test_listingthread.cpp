@@ -138,6 +138,8 @@ private slots:
     void resultKeptWhileTheDiskIsFull();
     void uuidOfAnAttempt_data();
     void uuidOfAnAttempt();
+    void unreadableArticleIsNotSent_data();
+    void unreadableArticleIsNotSent();
 
 private:
     std::unique_ptr<FakeHttpServer> m_server;
@@ -721,6 +723,41 @@ void TestListingThread::uuidOfAnAttempt()
     const QString first = ListingThread::listingUuid("A", row, Api_Ebay::Add);
     QVERIFY2(QRegularExpression("^[0-9A-F]{32}$").match(first).hasMatch(), qPrintable(first));
     QCOMPARE(ListingThread::listingUuid(key, second, call) == first, same);
+}
+
+void TestListingThread::unreadableArticleIsNotSent_data()
+{
+    QTest::addColumn<int>("doCheck");
+    QTest::addColumn<QString>("table");
+    QTest::newRow("listing, pictures") << 2 << "articles_images";
+    QTest::newRow("listing, variations") << 2 << "articles_variations";
+    QTest::newRow("verification, pictures") << 1 << "articles_images";
+}
+
+// An article whose pictures or variations the database refuses to read is never sent
+// without them; the reason is its outcome.
+void TestListingThread::unreadableArticleIsNotSent()
+{
+    QFETCH(int, doCheck);
+    QFETCH(QString, table);
+    QFETCH_GLOBAL(Backend, backend);
+    if (backend == Backend::MySQL)
+        QSKIP("The refused read is the same on both");
+    APP_TEST_DATABASE(t);
+    const int id = addArticle(t.db(), "Folder=-2;FolderOld=-10;DoCheck=" + QString::number(doCheck));
+    QVERIFY(t.db()->executeSQL("ALTER TABLE " + table + " RENAME TO weg"));
+
+    Worker w(t.db());
+    TestSupport::MessageCapture log({ QStringLiteral("app.db") });
+    QCOMPARE(doCheck == 1 ? w.check() : w.outbox(), 1);
+
+    QCOMPARE(callNames(*m_server), QStringList({ "GetUser", "GetUserPreferences" }));
+    const QString reason = values(t.db(), id, "DoCheckResult");
+    QVERIFY2(reason.contains("Der Artikel konnte nicht aus der Datenbank gelesen werden: "),
+             qPrintable(reason));
+    QCOMPARE(values(t.db(), id, "Folder,ItemID,DoCheck"), QStringLiteral("-2||0"));
+    QCOMPARE(entries(t.db(), id).last().section('|', 0, 0),
+             QString(doCheck == 1 ? "articlecheck_fail" : "articleadd_fail"));
 }
 
 APP_TEST_GUILESS_MAIN(TestListingThread)
