@@ -117,6 +117,14 @@ bool isStorageFailure(const QSqlError &error)
     return ok && (code == 5 || code == 6 || code == 7 || code == 10 || code == 13 || code == 14);
 }
 
+// MySQL gave up on a lock another connection held (lock wait time-out, deadlock): the same
+// statement may succeed later.
+bool isLockConflict(const QSqlError &error)
+{
+    return error.nativeErrorCode() == QLatin1String("1205")
+        || error.nativeErrorCode() == QLatin1String("1213");
+}
+
 enum class TransactionStatement { None, Begin, Commit, Rollback };
 
 // Whether `sql` begins or ends a transaction ("BEGIN ...", "START TRANSACTION", "COMMIT",
@@ -729,7 +737,8 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
         }
         if (kind == TransactionStatement::Commit || kind == TransactionStatement::Rollback)
             m_inTransaction = false;
-        return failed(error.text(), mysql ? false : isStorageFailure(error), false);
+        return failed(error.text(), mysql ? isLockConflict(error) : isStorageFailure(error),
+                      false);
     }
 }
 

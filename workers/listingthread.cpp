@@ -180,6 +180,9 @@ void ListingThread::ExecuteAll()
             wait(30, passStop, checkNow);
         stop = passStop;
     }
+    // A last attempt before the program closes; what is left is only in the log then (a
+    // repeat of such a listing is refused by the marketplace and stores it).
+    storePendingResults();
     for (const ListingResult &result : qAsConst(m_pending)) {
         qCWarning(lcWorker).noquote()
             << "The result of article" << result.articleId << "could not be stored:"
