@@ -25,10 +25,10 @@ enum class Outage {
     DownAtOpen // the connection is made while the server is away
 };
 
-// Runs `statement` until it succeeds (once), for at most five seconds.
+// Runs `statement` until it succeeds (once), for at most ten seconds.
 bool succeedsSoon(const std::function<bool()> &statement)
 {
-    const QDeadlineTimer deadline(5000);
+    const QDeadlineTimer deadline(10000);
     while (!statement()) {
         if (deadline.hasExpired())
             return false;

@@ -50,12 +50,12 @@ QString listing(const QString &itemId, const QString &title)
         .arg(itemId, title);
 }
 
-// Calls `step` until `done` holds, for at most five seconds; the milliseconds it took, or -1.
+// Calls `step` until `done` holds, for at most ten seconds; the milliseconds it took, or -1.
 qint64 until(const std::function<void()> &step, const std::function<bool()> &done)
 {
     QElapsedTimer timer;
     timer.start();
-    const QDeadlineTimer deadline(5000);
+    const QDeadlineTimer deadline(10000);
     for (;;) {
         step();
         if (done())
