@@ -7,6 +7,7 @@
 #include "core/statics.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -88,12 +89,79 @@ bool isLocked(const QSqlError &error)
         || error.text().contains(QLatin1String("database table is locked"), Qt::CaseInsensitive);
 }
 
+// The server can't be reached on this connection: it went away, was shut down, killed the
+// connection or can't be connected to.
 bool isConnectionLost(const QSqlError &error)
 {
-    const QString code = error.nativeErrorCode();
-    return code == QLatin1String("2006") || code == QLatin1String("2013")
-        || error.text().contains(QLatin1String("Lost connection to MySQL"), Qt::CaseInsensitive)
+    static const QStringList codes = {
+        QStringLiteral("2002"), // can't connect through the socket
+        QStringLiteral("2003"), // can't connect to the server
+        QStringLiteral("2006"), // server has gone away
+        QStringLiteral("2013"), // lost connection during query
+        QStringLiteral("2055"), // lost connection, with the system error
+        QStringLiteral("1053"), // server shutdown in progress
+        QStringLiteral("1927"), // connection was killed (MariaDB)
+        QStringLiteral("4031"), // disconnected for inactivity (MySQL 8)
+    };
+    return codes.contains(error.nativeErrorCode())
+        || error.text().contains(QLatin1String("Lost connection to"), Qt::CaseInsensitive)
         || error.text().contains(QLatin1String("server has gone away"), Qt::CaseInsensitive);
+}
+
+// SQLite could not store or read anything, whatever the statement: full disk, I/O error,
+// locked beyond the wait, no memory, file can't be opened.
+bool isStorageFailure(const QSqlError &error)
+{
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok) & 0xff;
+    return ok && (code == 5 || code == 6 || code == 7 || code == 10 || code == 13 || code == 14);
+}
+
+// MySQL gave up on a lock another connection held (lock wait time-out, deadlock): the same
+// statement may succeed later.
+bool isLockConflict(const QSqlError &error)
+{
+    return error.nativeErrorCode() == QLatin1String("1205")
+        || error.nativeErrorCode() == QLatin1String("1213");
+}
+
+enum class TransactionStatement { None, Begin, Commit, Rollback };
+
+// Whether `sql` begins or ends a transaction ("BEGIN ...", "START TRANSACTION", "COMMIT",
+// "ROLLBACK").
+TransactionStatement transactionStatement(const QString &sql)
+{
+    int start = 0;
+    while (start < sql.size() && sql.at(start).isSpace())
+        ++start;
+    const QStringRef text = sql.midRef(start);
+    const auto word = [&text](QLatin1String keyword) {
+        return text.startsWith(keyword, Qt::CaseInsensitive)
+            && (text.size() == keyword.size() || !text.at(keyword.size()).isLetterOrNumber());
+    };
+    if (word(QLatin1String("BEGIN")) || word(QLatin1String("START TRANSACTION")))
+        return TransactionStatement::Begin;
+    if (word(QLatin1String("COMMIT")))
+        return TransactionStatement::Commit;
+    // "ROLLBACK TO SAVEPOINT" undoes a part; the transaction goes on.
+    if (word(QLatin1String("ROLLBACK")) && !text.contains(QLatin1String(" TO "), Qt::CaseInsensitive))
+        return TransactionStatement::Rollback;
+    return TransactionStatement::None;
+}
+
+// A failed reconnect is tried again at a statement at most this often, so that a server
+// that does not answer at all does not hold every statement for the connect time-out.
+constexpr qint64 kReconnectPauseMs = 1000;
+
+// The program's session mode: standard string literals (see prepareSession()).
+const QString kSqlMode = QStringLiteral("NO_BACKSLASH_ESCAPES,NO_ENGINE_SUBSTITUTION");
+QMutex g_sqlModeMutex;
+QString g_sqlModeForTesting;
+
+QString sessionSqlMode()
+{
+    QMutexLocker locker(&g_sqlModeMutex);
+    return g_sqlModeForTesting.isNull() ? kSqlMode : g_sqlModeForTesting;
 }
 
 // Table and column names are put into statements as they are; allow only plain names.
@@ -379,9 +447,15 @@ Database::Database(bool, const QString &name, QObject *parent)
 
     isMySQL = appProperty("mysqlhostname").isValid();
     if (isMySQL) {
-        openMySql(appProperty("mysqlhostname").toString(), appProperty("mysqlport").toInt(),
-                  appProperty("mysqldatabase").toString(), appProperty("mysqlusername").toString(),
-                  appProperty("mysqlpassword").toString());
+        // A connection that could not be opened, or not with its session settings, stays
+        // closed; each statement tries to open it again.
+        if (!openMySql(appProperty("mysqlhostname").toString(), appProperty("mysqlport").toInt(),
+                       appProperty("mysqldatabase").toString(),
+                       appProperty("mysqlusername").toString(),
+                       appProperty("mysqlpassword").toString())) {
+            m_lostError = lastErrorText;
+            markBroken(m_lostError, m_sessionRefused);
+        }
     } else {
         openSqlite(m_dataDir + getDatabaseName());
     }
@@ -493,46 +567,153 @@ bool Database::openMySql(const QString &host, int port, const QString &database,
 bool Database::prepareSession()
 {
     // Standard string literals: a backslash is an ordinary character, so the doubled
-    // quotes of escapeString are the only escaping, the same as in SQLite.
-    static const char *const statements[] = {
-        "SET wait_timeout = 3600",
-        "SET CHARACTER SET 'utf8mb4'",
-        "SET NAMES 'utf8mb4'",
-        "SET autocommit=1",
-        "SET SESSION sql_mode='NO_BACKSLASH_ESCAPES,NO_ENGINE_SUBSTITUTION'",
+    // quotes of escapeString are the only escaping, the same as in SQLite. Every statement
+    // of the program relies on it; a session without it is not used.
+    const QStringList statements = {
+        QStringLiteral("SET wait_timeout = 3600"),
+        QStringLiteral("SET CHARACTER SET 'utf8mb4'"),
+        QStringLiteral("SET NAMES 'utf8mb4'"),
+        QStringLiteral("SET autocommit=1"),
+        QStringLiteral("SET SESSION sql_mode='") + sessionSqlMode() + QLatin1Char('\''),
     };
-    QSqlQuery query(m_db);
-    for (const char *statement : statements) {
-        if (!query.exec(QLatin1String(statement))) {
-            lastErrorText = query.lastError().text();
-            qCWarning(lcDb).noquote()
-                << "MySQL session set-up failed:" << statement << lastErrorText;
-            return false;
+    m_sessionRefused = false;
+    QString failure;
+    bool lost = false;
+    {
+        QSqlQuery query(m_db);
+        for (const QString &statement : statements) {
+            if (!query.exec(statement)) {
+                failure = statement + QStringLiteral(": ") + query.lastError().text();
+                lost = isConnectionLost(query.lastError());
+                break;
+            }
+        }
+        if (failure.isEmpty()) {
+            if (!query.exec(QStringLiteral("SELECT @@SESSION.sql_mode")) || !query.next()) {
+                failure = query.lastError().text();
+                lost = isConnectionLost(query.lastError());
+            } else if (!query.value(0).toString().split(QLatin1Char(',')).contains(
+                           QLatin1String("NO_BACKSLASH_ESCAPES"))) {
+                failure = QStringLiteral("sql_mode '%1' lacks NO_BACKSLASH_ESCAPES")
+                              .arg(query.value(0).toString());
+            }
         }
     }
+    if (failure.isEmpty())
+        return true;
+    lastErrorText = failure;
+    m_sessionRefused = !lost;
+    qCWarning(lcDb).noquote() << "MySQL session set-up failed, connection closed:" << failure;
+    m_prepared.clear();
+    m_db.close();
+    return false;
+}
+
+bool Database::reconnect(bool pause)
+{
+    const qint64 now = QDeadlineTimer::current().deadline();
+    if (pause && m_lastReconnectMs >= 0 && now - m_lastReconnectMs < kReconnectPauseMs)
+        return false;
+    m_prepared.clear();
+    m_db.close();
+    if (!m_db.open()) {
+        m_lostError = m_db.lastError().text();
+        m_sessionRefused = false;
+        m_lastReconnectMs = now;
+        qCWarning(lcDb).noquote() << "Reconnect failed:" << m_lostError;
+        return false;
+    }
+    if (!prepareSession()) {
+        m_lostError = lastErrorText;
+        m_lastReconnectMs = now;
+        return false;
+    }
+    m_lastReconnectMs = -1;
+    qCInfo(lcDb).noquote() << "Connection" << m_connectionName << "opened again";
     return true;
 }
 
-bool Database::reconnect()
+QString Database::brokenReason(const QString &error, bool session)
 {
-    m_db.close();
-    if (!m_db.open()) {
-        qCWarning(lcDb).noquote() << "Reconnect failed:" << m_db.lastError().text();
-        return false;
-    }
-    return prepareSession();
+    return session ? tr("Die Verbindung zur Datenbank wurde geschlossen, weil ihre "
+                        "Sitzungseinstellungen nicht gesetzt werden konnten: %1")
+                         .arg(error)
+                   : tr("Die Verbindung zur Datenbank ist unterbrochen: %1").arg(error);
+}
+
+void Database::markBroken(const QString &error, bool session)
+{
+    if (m_connectionLost)
+        return;
+    m_connectionLost = true;
+    emit WriteFailures::instance()->connectionBroken(m_connectionName,
+                                                     brokenReason(error, session), session);
+}
+
+void Database::markRestored()
+{
+    if (!m_connectionLost)
+        return;
+    m_connectionLost = false;
+    qCInfo(lcDb).noquote() << "Connection" << m_connectionName << "works again";
+    emit WriteFailures::instance()->connectionRestored(m_connectionName);
+}
+
+void Database::setSqlModeForTesting(const QString &mode)
+{
+    QMutexLocker locker(&g_sqlModeMutex);
+    g_sqlModeForTesting = mode;
 }
 
 // --- Statements ----------------------------------------------------------------------
 
 bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sql,
-                   const QMap<QString, QVariant> *values, const char *failurePrefix)
+                   const QMap<QString, QVariant> *values, const char *failurePrefix, bool quiet,
+                   const QVector<QVariant> *positional)
 {
     QElapsedTimer lockTimer;
     lockTimer.start();
     int reconnects = 0;
     const bool mysql = connection.driverName() == QLatin1String(kMySqlDriver);
-    const bool cacheable = values && connection.connectionName() == m_db.connectionName();
+    const bool own = connection.connectionName() == m_db.connectionName();
+    // This object keeps the state of its own MySQL connection: lost, reopened, in a
+    // transaction.
+    const bool guarded = own && mysql;
+    const TransactionStatement kind = own ? transactionStatement(sql) : TransactionStatement::None;
+    const bool bound = values || positional;
+    const bool cacheable = bound && own;
+
+    const auto failed = [&](const QString &error, bool transient, bool lost) {
+        lastErrorText = error;
+        if (quiet)
+            return false;
+        if (own) {
+            ++m_failedStatements;
+            m_lastFailureTransient = transient;
+        }
+        qCWarning(lcDb).noquote() << Logging::sqlFailure(QLatin1String(failurePrefix), error, sql);
+        if (own && isWriteStatement(sql))
+            emit WriteFailures::instance()->failed(
+                m_connectionName, error, lost ? brokenReason(error, m_sessionRefused) : QString());
+        return false;
+    };
+
+    if (guarded) {
+        if (m_transactionLost) {
+            // The server undid the transaction with the connection: none of its later
+            // statements may be written on their own.
+            if (kind == TransactionStatement::Commit || kind == TransactionStatement::Rollback)
+                m_transactionLost = false;
+            if (kind == TransactionStatement::Rollback)
+                return true;
+            return failed(m_lostError, true, true);
+        }
+        if (!m_db.isOpen() && !reconnect(true)) {
+            markBroken(m_lostError, m_sessionRefused);
+            return failed(m_lostError, true, true);
+        }
+    }
+
     for (;;) {
         bool ok;
         if (cacheable && m_prepared.contains(sql)) {
@@ -542,24 +723,36 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
         } else {
             query = QSqlQuery(connection);
             query.setForwardOnly(true);
-            ok = !values || query.prepare(sql);
+            ok = !bound || query.prepare(sql);
             if (ok && cacheable) {
                 if (m_prepared.size() >= kPreparedCacheSize)
                     m_prepared.clear();
                 m_prepared.insert(sql, query);
             }
         }
-        if (values) {
+        if (bound) {
             if (ok) {
-                for (auto it = values->cbegin(); it != values->cend(); ++it)
-                    query.bindValue(QLatin1Char(':') + it.key(), boundText(it.value()));
+                if (values) {
+                    for (auto it = values->cbegin(); it != values->cend(); ++it)
+                        query.bindValue(QLatin1Char(':') + it.key(), boundText(it.value()));
+                } else {
+                    for (int i = 0; i < positional->size(); ++i)
+                        query.bindValue(i, boundText(positional->at(i)));
+                }
                 ok = query.exec();
             }
         } else {
             ok = query.exec(sql);
         }
-        if (ok)
+        if (ok) {
+            if (kind == TransactionStatement::Begin)
+                m_inTransaction = true;
+            else if (kind != TransactionStatement::None)
+                m_inTransaction = false;
+            if (guarded)
+                markRestored();
             return true;
+        }
 
         const QSqlError error = query.lastError();
         if (!mysql && isLocked(error) && lockTimer.elapsed() < m_lockTimeoutMs) {
@@ -567,22 +760,36 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
             QThread::msleep(kLockRetryMs);
             continue;
         }
-        if (mysql && isConnectionLost(error) && reconnects < kMaxReconnects
-            && connection.connectionName() == m_db.connectionName()) {
-            ++reconnects;
+        if (guarded && isConnectionLost(error)) {
             query = QSqlQuery();
             m_prepared.clear();
+            m_lostError = error.text();
             qCWarning(lcDb).noquote() << QStringLiteral("Database error ") + error.text()
                     + QStringLiteral(", try to reconnect...");
-            reconnect();
-            continue;
+            if (m_inTransaction) {
+                // What the transaction wrote is gone; its remaining statements fail until
+                // it is ended, and so does this one.
+                m_inTransaction = false;
+                m_transactionLost = kind == TransactionStatement::None
+                    || kind == TransactionStatement::Begin;
+                if (!reconnect(false))
+                    markBroken(m_lostError, m_sessionRefused);
+                if (kind == TransactionStatement::Rollback)
+                    return true;
+                return failed(error.text(), true, true);
+            }
+            if (reconnects < kMaxReconnects) {
+                ++reconnects;
+                if (reconnect(false))
+                    continue;
+            }
+            markBroken(m_lostError, m_sessionRefused);
+            return failed(m_lostError, true, true);
         }
-        lastErrorText = error.text();
-        qCWarning(lcDb).noquote() << Logging::sqlFailure(QLatin1String(failurePrefix),
-                                                         lastErrorText, sql);
-        if (connection.connectionName() == m_db.connectionName() && isWriteStatement(sql))
-            emit WriteFailures::instance()->failed(m_connectionName, lastErrorText);
-        return false;
+        if (kind == TransactionStatement::Commit || kind == TransactionStatement::Rollback)
+            m_inTransaction = false;
+        return failed(error.text(), mysql ? isLockConflict(error) : isStorageFailure(error),
+                      false);
     }
 }
 
@@ -765,52 +972,7 @@ bool Database::updateSqlClean(const QMap<QString, QVariant> &row, const QString 
 bool Database::execBound(const QString &sql, const QVector<QVariant> &values, QSqlQuery &query)
 {
     lastErrorText.clear();
-    QElapsedTimer lockTimer;
-    lockTimer.start();
-    int reconnects = 0;
-    for (;;) {
-        auto prepared = m_prepared.find(sql);
-        bool ok = false;
-        if (prepared == m_prepared.end()) {
-            query = QSqlQuery(m_db);
-            query.setForwardOnly(true);
-            if (query.prepare(sql)) {
-                if (m_prepared.size() >= kPreparedCacheSize)
-                    m_prepared.clear();
-                prepared = m_prepared.insert(sql, query);
-            }
-        }
-        if (prepared != m_prepared.end()) {
-            query = prepared.value();
-            for (int i = 0; i < values.size(); ++i)
-                query.bindValue(i, boundText(values.at(i)));
-            ok = query.exec();
-        }
-        if (ok)
-            return true;
-
-        const QSqlError error = query.lastError();
-        if (!isMySQL && isLocked(error) && lockTimer.elapsed() < m_lockTimeoutMs) {
-            qCWarning(lcDb) << "Database is locked, wait 200ms and try again";
-            QThread::msleep(kLockRetryMs);
-            continue;
-        }
-        if (isMySQL && isConnectionLost(error) && reconnects < kMaxReconnects) {
-            ++reconnects;
-            query = QSqlQuery();
-            m_prepared.clear();
-            qCWarning(lcDb).noquote() << QStringLiteral("Database error ") + error.text()
-                    + QStringLiteral(", try to reconnect...");
-            reconnect();
-            continue;
-        }
-        lastErrorText = error.text();
-        qCWarning(lcDb).noquote() << QStringLiteral("SQL Error: ") + lastErrorText
-                + QStringLiteral(" from query: ") + sql;
-        if (isWriteStatement(sql))
-            emit WriteFailures::instance()->failed(m_connectionName, lastErrorText);
-        return false;
-    }
+    return run(query, m_db, sql, nullptr, "SQL Error: ", false, &values);
 }
 
 // --- Rows, activity entries, maintenance ----------------------------------------------
@@ -850,9 +1012,10 @@ bool Database::commitTransaction()
     if (executeSQL(QStringLiteral("COMMIT")))
         return true;
     // A commit that failed (full disk) may leave the transaction open and the file locked
-    // for every other connection.
+    // for every other connection. The failure is told once, by the commit.
     const QString error = lastErrorText;
-    executeSQL(QStringLiteral("ROLLBACK"));
+    QSqlQuery rollback;
+    run(rollback, m_db, QStringLiteral("ROLLBACK"), nullptr, "SQL Error: ", true);
     lastErrorText = error;
     return false;
 }

@@ -78,7 +78,10 @@ public:
     bool runPrepared(const QString &sql, const QMap<QString, QVariant> &values, QSqlQuery &query);
 
     // Makes the following statements one transaction (SQLite takes the write lock at once);
-    // a call inside an open one sets a savepoint. False when it could not be begun.
+    // a call inside an open one sets a savepoint. False when it could not be begun. When a
+    // MySQL connection is lost inside a transaction, every further statement of it fails
+    // until it is ended (its commit fails too): nothing of it is written in parts on the
+    // next connection.
     bool beginTransaction();
     // Ends the innermost transaction or savepoint begun above. False when it could not be
     // written: then nothing of it is.
@@ -123,6 +126,22 @@ public:
     QString connectionName() const { return m_connectionName; }
     bool isOpen() const;
 
+    // True while the database server can't be used: the last statement failed because the
+    // connection was lost and could not be opened again, or because its session settings
+    // could not be applied. Each further statement first tries to open it again.
+    bool connectionLost() const { return m_connectionLost; }
+    // True when the last failed statement found the database unavailable (lost server, full
+    // disk, I/O error, locked beyond the wait) rather than refusing the statement itself:
+    // repeating it later may succeed.
+    bool lastFailureTransient() const { return m_lastFailureTransient; }
+    // How many statements of this connection failed so far. Work that must be stored whole
+    // compares it before and after.
+    quint64 failedStatements() const { return m_failedStatements; }
+
+    // Tests: every MySQL session opened from now on sets this sql_mode instead of the
+    // program's (a null string restores the program's).
+    static void setSqlModeForTesting(const QString &mode);
+
     // How long a statement waits for a locked SQLite file before it fails (10 s).
     void setLockTimeout(int milliseconds) { m_lockTimeoutMs = milliseconds; }
 
@@ -143,8 +162,10 @@ public:
 private:
     // Runs `sql` on `connection` (prepared with `values` bound when given), waiting while
     // an SQLite file is locked and reconnecting after a lost MySQL connection.
+    // A failure is logged and, for a write, reported through WriteFailures unless `quiet`.
     bool run(QSqlQuery &query, QSqlDatabase &connection, const QString &sql,
-             const QMap<QString, QVariant> *values, const char *failurePrefix);
+             const QMap<QString, QVariant> *values, const char *failurePrefix,
+             bool quiet = false, const QVector<QVariant> *positional = nullptr);
     SqlRows fetchRows(QSqlQuery &query);
     QString rewriteForDialect(const QString &sql, const QSqlDatabase &connection) const;
     bool openSqlite(const QString &file);
@@ -156,8 +177,16 @@ private:
     QString checkContent(bool *damaged);
     bool openMySql(const QString &host, int port, const QString &database, const QString &user,
                    const QString &password);
+    // Applies the session settings; a session that can't have them is closed.
     bool prepareSession();
-    bool reconnect();
+    // Opens the lost connection again with its session settings. `pause`: not sooner than
+    // a second after the last attempt that failed.
+    bool reconnect(bool pause);
+    // The connection works again, or could not be used: told once per change.
+    void markRestored();
+    void markBroken(const QString &error, bool session);
+    // Why the connection can't be used, as the seller reads it.
+    static QString brokenReason(const QString &error, bool session);
     QString ensureFolder(const QString &path);
 
     QSqlDatabase m_db;
@@ -169,11 +198,22 @@ private:
     QString m_dataDir;
     int m_lockTimeoutMs = 10000;
     bool m_readOnly = false;
+    // The connection state of a MySQL connection (see connectionLost()).
+    bool m_connectionLost = false;
+    bool m_sessionRefused = false;
+    bool m_lastFailureTransient = false;
+    bool m_inTransaction = false;
+    // The connection was lost inside a transaction that is not ended yet.
+    bool m_transactionLost = false;
+    QString m_lostError;
+    qint64 m_lastReconnectMs = -1;
+    quint64 m_failedStatements = 0;
     QString m_startProblem;
 };
 
-// Tells about every failed write of every connection of the process, whatever thread made
-// it, so that one place can report it to the user. Lives on the application's thread.
+// Tells about every failed write of every connection of the process, and about connections
+// that lost their server and got it back, whatever thread made them, so that one place can
+// report it to the user. Lives on the application's thread.
 class WriteFailures : public QObject
 {
     Q_OBJECT
@@ -181,8 +221,17 @@ public:
     static WriteFailures *instance();
 
 signals:
-    // `connectionName` names the Database connection, `error` is the driver's text.
-    void failed(const QString &connectionName, const QString &error);
+    // `connectionName` names the Database connection, `error` is the driver's text;
+    // `connectionReason` tells the seller why the connection could not be used (German),
+    // empty when the database refused the statement itself.
+    void failed(const QString &connectionName, const QString &error,
+                const QString &connectionReason);
+    // The connection can't be used any more: `reason` tells the seller why (German).
+    // `sessionRefused`: it was closed because its session settings could not be applied.
+    void connectionBroken(const QString &connectionName, const QString &reason,
+                          bool sessionRefused);
+    // A statement of a broken connection succeeded again.
+    void connectionRestored(const QString &connectionName);
 
 private:
     using QObject::QObject;

@@ -115,6 +115,10 @@ MainWindow::MainWindow(QWidget *parent)
 
     connect(WriteFailures::instance(), &WriteFailures::failed, this,
             &MainWindow::databaseWriteFailed);
+    connect(WriteFailures::instance(), &WriteFailures::connectionBroken, this,
+            &MainWindow::databaseConnectionBroken);
+    connect(WriteFailures::instance(), &WriteFailures::connectionRestored, this,
+            &MainWindow::databaseConnectionRestored);
     startWorkers();
     workersStarted = true;
 

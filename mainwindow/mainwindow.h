@@ -157,6 +157,8 @@ private:
     void sortBy(const QString &order);
     // The label of the sort action with this ORDER BY text; empty for an unknown order.
     QString sortLabel(const QString &order) const;
+    // Why the list's last fill could not read its rows; empty when it could.
+    QString listReadFailure;
 
     // --- activity list (views/mainwindow_news.cpp) ---
     void initNewsList();
@@ -204,11 +206,23 @@ private:
     // --- failed writes (mainwindow/mainwindow_status.cpp) ---
     // A failed write of the window's own connection is told in one notice, together with
     // every other that fails before it is shown; a worker's goes to the status panel.
-    void databaseWriteFailed(const QString &connectionName, const QString &error);
+    void databaseWriteFailed(const QString &connectionName, const QString &error,
+                             const QString &connectionReason);
     void showWriteFailure();
+    // A connection lost its server (status panel) or was closed for its session settings
+    // (the window's own: a notice); its return is told once in the status panel.
+    void databaseConnectionBroken(const QString &connectionName, const QString &reason,
+                                  bool sessionRefused);
+    void databaseConnectionRestored(const QString &connectionName);
     QString m_writeFailure;
     int m_writeFailures = 0;
     bool m_showingWriteFailure = false;
+    bool m_databaseDown = false;
+    // The window's connection was closed for its session settings, or lost its server, and
+    // the seller was told so in a notice: further failures until it is back go to the status
+    // panel.
+    bool m_sessionRefusedShown = false;
+    bool m_lostNoticeShown = false;
 
     // --- bulk editing (bulk/mainwindow_bulk.cpp) ---
 public slots:

@@ -199,11 +199,19 @@ void MainWindow::sendNotification(const QString &what)
     }
 }
 
-void MainWindow::databaseWriteFailed(const QString &connectionName, const QString &error)
+void MainWindow::databaseWriteFailed(const QString &connectionName, const QString &error,
+                                     const QString &connectionReason)
 {
-    if (!db || connectionName != db->connectionName()) {
-        // The worker has logged the statement; the seller sees that something was not kept.
-        updateStatusBar(tr("Speichern fehlgeschlagen: %1").arg(error), 1, 0);
+    const bool connectionLost = !connectionReason.isEmpty();
+    const QString reason = connectionLost ? connectionReason : error;
+    if (connectionLost)
+        m_databaseDown = true;
+    // A worker's failure, or one of the window's while its lost connection was told about in
+    // a notice already: the statement is logged; the seller sees that something was not kept.
+    const bool own = db && connectionName == db->connectionName();
+    if (!own || (connectionLost && (m_lostNoticeShown || m_sessionRefusedShown))) {
+        if (!m_showingWriteFailure)
+            updateStatusBar(tr("Speichern fehlgeschlagen: %1").arg(reason), 1, 0);
         return;
     }
     // Failures while the notice is open, or while the list is read again after it, belong
@@ -211,7 +219,8 @@ void MainWindow::databaseWriteFailed(const QString &connectionName, const QStrin
     if (m_showingWriteFailure)
         return;
     if (m_writeFailures++ == 0) {
-        m_writeFailure = error;
+        m_writeFailure = connectionLost ? reason : tr("Die Datenbank meldet:\n%1").arg(error);
+        m_lostNoticeShown = connectionLost;
         QTimer::singleShot(0, this, &MainWindow::showWriteFailure);
     }
 }
@@ -219,8 +228,8 @@ void MainWindow::databaseWriteFailed(const QString &connectionName, const QStrin
 void MainWindow::showWriteFailure()
 {
     m_showingWriteFailure = true;
-    QString text = tr("Die Änderung konnte nicht gespeichert werden. Die Datenbank meldet:\n%1")
-                       .arg(m_writeFailure);
+    QString text
+        = tr("Die Änderung konnte nicht gespeichert werden. %1").arg(m_writeFailure);
     if (m_writeFailures > 1)
         text += tr("\n\n(%1 Schreibvorgänge sind fehlgeschlagen.)").arg(m_writeFailures);
     m_writeFailures = 0;
@@ -229,4 +238,35 @@ void MainWindow::showWriteFailure()
     if (!loading)
         reloadData();
     m_showingWriteFailure = false;
+}
+
+void MainWindow::databaseConnectionBroken(const QString &connectionName, const QString &reason,
+                                          bool sessionRefused)
+{
+    m_databaseDown = true;
+    qCWarning(lcApp).noquote() << connectionName << reason;
+    if (sessionRefused && db && connectionName == db->connectionName()) {
+        m_sessionRefusedShown = true;
+        // Told from the event loop: the statement that found it is still running.
+        QTimer::singleShot(0, this, [this, reason] { Statics::showMessage(this, reason, 2); });
+        return;
+    }
+    updateStatusBar(reason, 1, 0);
+}
+
+void MainWindow::databaseConnectionRestored(const QString &connectionName)
+{
+    if (db && connectionName == db->connectionName()) {
+        m_sessionRefusedShown = false;
+        m_lostNoticeShown = false;
+    }
+    // The first connection back tells it; the others follow at their next statement.
+    if (!m_databaseDown)
+        return;
+    m_databaseDown = false;
+    updateStatusBar(tr("Die Verbindung zur Datenbank besteht wieder."), 1, 0);
+    // A list that could not be read is read again, from the event loop: the statement that
+    // found the connection back is still running.
+    if (!listReadFailure.isEmpty())
+        QTimer::singleShot(0, this, &MainWindow::reloadData);
 }

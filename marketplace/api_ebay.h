@@ -86,6 +86,13 @@ public:
 
     // The ItemID of the last item call's answer.
     QString lastItemId;
+    // Item.UUID sent with the next additions and relistings (32 hexadecimal digits): a
+    // repeat with the same one is refused by the marketplace, which names the listing made
+    // by the earlier call; verifyItem then reports that listing as its success. Empty: none.
+    QString itemUuid;
+    // True when the last verifyItem sent its request to the marketplace (so that, without
+    // an answer, its outcome is unknown); false when it stopped before.
+    bool lastCallSent = false;
 
 signals:
     // Progress of a long call.

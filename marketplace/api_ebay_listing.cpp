@@ -12,6 +12,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QXmlStreamWriter>
 #include <algorithm>
 
@@ -58,6 +59,31 @@ double amountOf(const XmlNode &fee)
     return fee.text().trimmed().toDouble();
 }
 
+// The listing an earlier call with the same Item.UUID made, as a refusal "Duplicate UUID
+// used" (error 488) names it: its second error parameter, else the long message's
+// "item ID=<number>". Empty when the reply holds no such refusal.
+QString listingOfRepeatedUuid(const XmlNode &root)
+{
+    static const QRegularExpression digits(QStringLiteral("^\\d+$"));
+    static const QRegularExpression inMessage(QStringLiteral("item ID\\s*=\\s*(\\d+)"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    for (const XmlNode &error : root.all(QStringLiteral("Errors"))) {
+        if (error.value(QStringLiteral("ErrorCode")).trimmed() != QLatin1String("488"))
+            continue;
+        for (const XmlNode &parameter : error.all(QStringLiteral("ErrorParameters"))) {
+            const QString value = parameter.value(QStringLiteral("Value")).trimmed();
+            if (parameter.attribute(QStringLiteral("ParamID")) == QLatin1String("1")
+                && digits.match(value).hasMatch())
+                return value;
+        }
+        const QRegularExpressionMatch match
+            = inMessage.match(error.value(QStringLiteral("LongMessage")));
+        if (match.hasMatch())
+            return match.captured(1);
+    }
+    return QString();
+}
+
 } // namespace
 
 QString Api_Ebay::uploadPicture(const QString &file, const QString &siteId)
@@ -99,6 +125,7 @@ bool Api_Ebay::verifyItem(int mode, const QMap<QString, QVariant> &row,
 {
     m_lastFail.clear();
     lastItemId.clear();
+    lastCallSent = false;
     const QString articleId = row.value(QStringLiteral("id")).toString();
     const QString siteId = row.value(QStringLiteral("Site")).toString().isEmpty()
         ? QStringLiteral("77")
@@ -114,12 +141,21 @@ bool Api_Ebay::verifyItem(int mode, const QMap<QString, QVariant> &row,
         listing.variations = db->select(
             QStringLiteral("SELECT * FROM articles_variations WHERE article_id='%1' ORDER BY id")
                 .arg(Database::escapeString(articleId)));
-        if (mode != Schedule && !listing.variations.isEmpty())
+        if (db->lastErrorText.isEmpty() && mode != Schedule && !listing.variations.isEmpty())
             variationPictures = db->select(
                 QStringLiteral("SELECT * FROM articles_images WHERE article_id='%1' AND "
                                "variant_name <> '' ORDER BY id")
                     .arg(Database::escapeString(articleId)));
+        // Never an article without the variations it has.
+        if (!db->lastErrorText.isEmpty()) {
+            m_lastFail = tr("Der Artikel konnte nicht aus der Datenbank gelesen werden: %1")
+                             .arg(db->lastErrorText);
+            messages.append(m_lastFail);
+            return false;
+        }
     }
+    if (mode == Add || mode == Relist)
+        listing.uuid = itemUuid;
     std::stable_sort(ownPictures.begin(), ownPictures.end(), [](const auto &a, const auto &b) {
         return a.value(QStringLiteral("sort")).toInt() < b.value(QStringLiteral("sort")).toInt();
     });
@@ -177,6 +213,7 @@ bool Api_Ebay::verifyItem(int mode, const QMap<QString, QVariant> &row,
     if (mode == Schedule)
         return scheduleItem(call, row, messages, db);
 
+    lastCallSent = true;
     const MarketplaceReply reply = transport().send(call, m_token);
     if (!reply.answered) {
         m_lastFail = reply.failure;
@@ -206,6 +243,17 @@ bool Api_Ebay::verifyItem(int mode, const QMap<QString, QVariant> &row,
     }
     for (const MarketplaceError &error : reply.errors)
         messages.append(MarketplaceReply::line(error));
+    if (!reply.succeeded() && !listing.uuid.isEmpty()) {
+        // An earlier call with this UUID listed the article already (its answer was lost):
+        // that listing is this call's result.
+        const QString earlier = listingOfRepeatedUuid(reply.root);
+        if (!earlier.isEmpty()) {
+            qCInfo(lcNet).noquote() << call.name << "was made before with UUID" << listing.uuid
+                                    << "- listing" << earlier;
+            lastItemId = earlier;
+            return true;
+        }
+    }
     if (!reply.succeeded()) {
         m_lastFail = reply.errorText();
         if (m_lastFail.isEmpty())

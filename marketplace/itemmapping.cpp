@@ -428,6 +428,10 @@ void ItemWriter::write()
     writeSellerProfiles();
     if (m_variations)
         writeVariations();
+    // The marketplace refuses a second listing with the same UUID (error 488), so a repeated
+    // addition or relisting can't list the article twice.
+    if (m_purpose != Purpose::Revise && !m_listing.uuid.isEmpty())
+        element(QStringLiteral("UUID"), m_listing.uuid);
     m_xml.writeEndElement();
 }
 

@@ -36,6 +36,8 @@ struct Listing
     QList<ArticleRow> variations;
     // Variation value -> picture address, for the option named by VariantImageOption.
     QMap<QString, QString> variationPictureUrls;
+    // Item.UUID of an addition or relisting (32 hexadecimal digits); empty: none.
+    QString uuid;
 };
 
 // True when the article is listed with variations (and so with the fixed-price calls).

@@ -6,6 +6,7 @@
 #include <QCursor>
 #include <QDrag>
 #include <QMimeData>
+#include <QPainter>
 #include <QPixmap>
 
 const QString ItemListWidget::ArticleMimeType = QStringLiteral("application/x-itemlist");
@@ -18,6 +19,25 @@ void ItemListWidget::setMenuSortText(const QString &text)
 {
     // U+2304 DOWN ARROWHEAD: the header opens the sort menu.
     headerItem()->setText(0, text + QStringLiteral(" \u2304"));
+}
+
+void ItemListWidget::setEmptyText(const QString &text)
+{
+    if (m_emptyText == text)
+        return;
+    m_emptyText = text;
+    viewport()->update();
+}
+
+void ItemListWidget::paintEvent(QPaintEvent *event)
+{
+    QTreeWidget::paintEvent(event);
+    if (m_emptyText.isEmpty() || topLevelItemCount() > 0)
+        return;
+    QPainter painter(viewport());
+    painter.setPen(palette().color(QPalette::Disabled, QPalette::Text));
+    painter.drawText(viewport()->rect().adjusted(12, 12, -12, -12),
+                     Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, m_emptyText);
 }
 
 QMimeData *ItemListWidget::articleMimeData(const QTreeWidgetItem *current,

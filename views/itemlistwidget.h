@@ -20,6 +20,10 @@ public:
 
     // Shows `text` followed by the sort mark in the header.
     void setMenuSortText(const QString &text);
+    // A text shown in the list while it holds no row, such as why it could not be read;
+    // empty shows nothing.
+    void setEmptyText(const QString &text);
+    QString emptyText() const { return m_emptyText; }
 
     // The drag payload for the `selected` rows, or null when no drag may start: without a
     // `current` row, or when it is queued in the outbox or scheduled. The caller owns it.
@@ -28,4 +32,8 @@ public:
 
 protected:
     void startDrag(Qt::DropActions supportedActions) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QString m_emptyText;
 };

@@ -178,10 +178,21 @@ void MainWindow::reloadData()
     QList<QTreeWidgetItem *> items;
     QSqlQuery query;
     if (db->selectQuery(currentQuery, query)) {
+        listReadFailure.clear();
         ArticleListReader reader(query.record(), db->getCurrentAdImageDirThumbs());
         while (query.next())
             items << new ArticleListItem(reader.read(query));
+    } else {
+        // An empty list would look like lost articles.
+        listReadFailure = db->connectionLost()
+            ? tr("Die Verbindung zur Datenbank ist unterbrochen: %1").arg(db->lastErrorText)
+            : db->lastErrorText;
     }
+    ui->itemlist->setEmptyText(
+        listReadFailure.isEmpty()
+            ? QString()
+            : tr("Die Artikel dieses Ordners konnten nicht gelesen werden.\n%1")
+                  .arg(listReadFailure));
     ui->itemlist->addTopLevelItems(items);
 
     if (!items.isEmpty()) {

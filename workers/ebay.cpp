@@ -18,6 +18,7 @@
 #include "core/threadhelper.h"
 #include "marketplace/api_ebay.h"
 #include "marketplace/articlemodel.h"
+#include "workers/listingthread.h"
 #include "workers/scheduledstartservice.h"
 
 namespace {
@@ -247,10 +248,13 @@ bool Ebay::syncAccount(const QMap<QString, QVariant> &account)
     }
 
     refreshHash = now();
+    // Rows are moved for having ended only after a read whose every write was stored (not
+    // while the database was away).
+    const quint64 failures = db->failedStatements();
     const bool complete = GetArticles(token, id, sandbox) == 1;
     if (appDown())
         return false;
-    if (complete)
+    if (complete && db->failedStatements() == failures)
         reconcile(id);
     return true;
 }
@@ -269,16 +273,22 @@ int Ebay::GetArticles(const QString &token, const QString &accountId, int sandbo
     if (!start.isValid() || start < floor)
         start = floor;
 
+    const quint64 failures = db->failedStatements();
     QStringList known;
     QSqlQuery rows;
-    if (db->selectQuery(
+    // Without the known ones every listing would be taken for a new one.
+    if (!db->selectQuery(
             QStringLiteral("SELECT ItemID FROM articles WHERE ItemID <> '' AND Account = ")
                 + account,
             rows)) {
-        while (rows.next())
-            known.append(rows.value(0).toString());
+        m_roundFailures << db->lastErrorText;
+        return 0;
     }
+    while (rows.next())
+        known.append(rows.value(0).toString());
     rows.finish();
+    // Listed by this program, their rows still to be written by the listing worker.
+    known += ListingThread::pendingItemIds();
 
     Api_Ebay api(token, nullptr, sandbox);
     connect(&api, &Api_Ebay::getStatus, this, &Ebay::getStatusFromApi);
@@ -286,7 +296,8 @@ int Ebay::GetArticles(const QString &token, const QString &accountId, int sandbo
     m_lostPage.clear();
     // A page that could not be written makes the read incomplete: nothing is moved on the
     // strength of it, and the next read starts where this one did.
-    const bool read = api.getMyeBaySelling(account, known, start) && m_lostPage.isEmpty();
+    const bool read = api.getMyeBaySelling(account, known, start) && m_lostPage.isEmpty()
+        && db->failedStatements() == failures;
     if (read) {
         // The next read overlaps this one by a day.
         db->setOption(option, Clock::currentDateTime().addDays(-1).toString(kStampFormat));
@@ -343,6 +354,9 @@ void Ebay::publishFolderCounts()
         counts.insert(row.value(QStringLiteral("id")).toInt(), 0);
     const auto rows = db->select(
         QStringLiteral("SELECT Folder,count(id) AS M FROM articles WHERE Trash=0 GROUP BY Folder"));
+    // Counts that could not be read are not shown as empty folders.
+    if (!db->lastErrorText.isEmpty())
+        return;
     for (const auto &row : rows)
         counts.insert(row.value(QStringLiteral("Folder")).toInt(),
                       row.value(QStringLiteral("M")).toInt());
@@ -614,6 +628,9 @@ void Ebay::applyNew(ArticleModel &record, const QString &thumb, const Switches &
         applyKnown(record, rows, switches);
         return;
     }
+    // Unknown whether it is new: the page is lost and read again next round.
+    if (m_pageFailed)
+        return;
 
     const int id = record.saveToDatabase(db, 0);
     if (id == 0) {

@@ -3,6 +3,9 @@
 #include <stdexcept>
 
 #include <QCoreApplication>
+#include <QMutex>
+#include <QSet>
+#include <QUuid>
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -52,6 +55,25 @@ SqlRows picturesOf(Database *db, const QString &articleId, bool ownOnly)
     return db->select(sql);
 }
 
+// The option holding the database's own key for listing UUIDs.
+const QString kKeyOption = QStringLiteral("ListingUuidKey");
+
+// Item numbers of results not stored yet, of every listing worker of the process.
+QMutex g_pendingMutex;
+QSet<QString> g_pendingItemIds;
+
+void holdItemId(const QString &itemId)
+{
+    QMutexLocker locker(&g_pendingMutex);
+    g_pendingItemIds.insert(itemId);
+}
+
+void releaseItemId(const QString &itemId)
+{
+    QMutexLocker locker(&g_pendingMutex);
+    g_pendingItemIds.remove(itemId);
+}
+
 } // namespace
 
 ListingThread::ListingThread(QObject *parent)
@@ -92,6 +114,50 @@ int ListingThread::listingCallFor(const QString &itemId, int folderOld)
     return Api_Ebay::Add;
 }
 
+QString ListingThread::listingUuid(const QString &databaseKey, const ArticleRow &row, int call)
+{
+    const QStringList parts = {
+        databaseKey,
+        row.value(QStringLiteral("accountname")).toString(),
+        row.value(QStringLiteral("id")).toString(),
+        call == Api_Ebay::Relist ? QStringLiteral("relist") : QStringLiteral("add"),
+        row.value(QStringLiteral("ItemID")).toString(),
+    };
+    return Statics::hashString(parts.join(QLatin1Char('|'))).toUpper();
+}
+
+QStringList ListingThread::pendingItemIds()
+{
+    QMutexLocker locker(&g_pendingMutex);
+    return QStringList(g_pendingItemIds.cbegin(), g_pendingItemIds.cend());
+}
+
+bool ListingThread::databaseKey(QString &key)
+{
+    if (m_databaseKey.isEmpty()) {
+        const QString query = QStringLiteral("SELECT optionvalue FROM options WHERE optionname=")
+            + quoted(kKeyOption);
+        SqlRows rows = db->select(query);
+        if (!db->lastErrorText.isEmpty())
+            return false;
+        if (rows.isEmpty() || rows.first().value(QStringLiteral("optionvalue")).isNull()) {
+            db->setOption(kKeyOption, QUuid::createUuid().toString(QUuid::Id128));
+            // Read back: only a stored key makes a repeat send the same UUID.
+            rows = db->select(query);
+            if (!db->lastErrorText.isEmpty())
+                return false;
+        }
+        m_databaseKey = rows.value(0).value(QStringLiteral("optionvalue")).toString();
+    }
+    key = m_databaseKey;
+    return !key.isEmpty();
+}
+
+QString ListingThread::unreadableText(const QString &error)
+{
+    return tr("Der Artikel konnte nicht aus der Datenbank gelesen werden: %1").arg(error);
+}
+
 QString ListingThread::failureText(const QStringList &messages)
 {
     if (messages.isEmpty() || messages.last().trimmed().isEmpty())
@@ -116,6 +182,16 @@ void ListingThread::ExecuteAll()
             wait(30, passStop, checkNow);
         stop = passStop;
     }
+    // A last attempt before the program closes; what is left is only in the log then (a
+    // repeat of such a listing is refused by the marketplace and stores it).
+    storePendingResults();
+    for (const ListingResult &result : qAsConst(m_pending)) {
+        qCWarning(lcWorker).noquote()
+            << "The result of article" << result.articleId << "could not be stored:"
+            << result.text << result.itemId;
+        releaseItemId(result.itemId);
+    }
+    m_pending.clear();
     db->deleteLater();
     db = nullptr;
     emit loopEnded();
@@ -123,6 +199,9 @@ void ListingThread::ExecuteAll()
 
 int ListingThread::runPass(bool &stop)
 {
+    storePendingResults();
+    if (!m_pending.isEmpty())
+        return 0;
     const int checked = checkPhase(stop);
     if (stop)
         return checked;
@@ -211,9 +290,24 @@ void ListingThread::handleCheckRow(const ArticleRow &row, bool &stop)
     if (!db->executeSQL(QStringLiteral("UPDATE articles SET DoCheck=0 WHERE id=") + articleId))
         return;
 
+    const quint64 failures = db->failedStatements();
     const SqlRows pictures = picturesOf(db, articleId, true);
     QStringList messages;
-    const bool passed = client->verifyItem(Api_Ebay::Verify, row, pictures, messages, db);
+    const bool passed = db->failedStatements() == failures
+        && client->verifyItem(Api_Ebay::Verify, row, pictures, messages, db);
+    if (!passed && !client->lastCallSent && db->failedStatements() != failures) {
+        // Not verified without its pictures or variations: again once they can be read.
+        if (db->lastFailureTransient()) {
+            ListingResult result;
+            result.kind = ListingResult::Requeue;
+            result.articleId = articleId;
+            result.queue = 1;
+            settle(result);
+            return;
+        }
+        if (messages.isEmpty())
+            messages << unreadableText(db->lastErrorText);
+    }
 
     QMap<QString, QVariant> entry = outcomeEntry(row);
     QString text;
@@ -358,78 +452,206 @@ int ListingThread::outboxPhase(bool &stop)
 void ListingThread::handleOutboxRow(const ArticleRow &row, bool &stop)
 {
     const QString articleId = row.value(QStringLiteral("id")).toString();
+    const QString oldItemId = row.value(QStringLiteral("ItemID")).toString();
+    const int folderOld = row.value(QStringLiteral("FolderOld")).toInt();
+    const int call = listingCallFor(oldItemId, folderOld);
+    // Without the key no UUID: the article waits in its queue.
+    QString key;
+    if (call != Api_Ebay::Revise && !databaseKey(key))
+        return;
+
     const std::unique_ptr<Api_Ebay> client = startRow(row);
     // Taken out of the queue before the call: a failed listing is not tried again until
     // the user queues it anew.
     if (!db->executeSQL(QStringLiteral("UPDATE articles SET DoCheck=0 WHERE id=") + articleId))
         return;
 
+    ListingResult result;
+    result.row = row;
+    result.articleId = articleId;
+    result.call = call;
+
+    const quint64 failures = db->failedStatements();
     const SqlRows pictures = picturesOf(db, articleId, true);
     QStringList messages;
-    const QString oldItemId = row.value(QStringLiteral("ItemID")).toString();
-    const int folderOld = row.value(QStringLiteral("FolderOld")).toInt();
-    const int call = listingCallFor(oldItemId, folderOld);
-    const bool listed = client->verifyItem(call, row, pictures, messages, db);
+    if (call != Api_Ebay::Revise)
+        client->itemUuid = listingUuid(key, row, call);
+    const bool listed = db->failedStatements() == failures
+        && client->verifyItem(call, row, pictures, messages, db);
+    result.time = Clock::currentDateTime();
 
-    QMap<QString, QVariant> entry = outcomeEntry(row);
-    QString text;
-    if (!listed) {
+    if (!listed && !client->lastCallSent && db->failedStatements() != failures) {
+        // Never listed without its pictures or variations: again once they can be read, or,
+        // when the database refuses to read them, not at all.
+        if (db->lastFailureTransient()) {
+            result.kind = ListingResult::Requeue;
+        } else {
+            result.kind = ListingResult::Refused;
+            result.text = client->getLastFail().isEmpty() ? unreadableText(db->lastErrorText)
+                                                          : client->getLastFail();
+        }
+    } else if (!listed) {
+        result.kind = ListingResult::Refused;
         // Every error of the reply, not a warning that came after them.
-        text = client->getLastFail().isEmpty() ? failureText(messages) : client->getLastFail();
-        entry.insert(QStringLiteral("infotype"), QStringLiteral("articleadd_fail"));
-        db->executeSQL(QStringLiteral("UPDATE articles SET IsVerified=0, DoCheckResult=")
-                       + quoted(text) + QStringLiteral(" WHERE id=") + articleId);
+        result.text
+            = client->getLastFail().isEmpty() ? failureText(messages) : client->getLastFail();
     } else {
-        if (oldItemId.isEmpty()) {
-            const int listedWithMe
-                = db->getOption(QStringLiteral("listedWithMe"), QStringLiteral("0")).toInt() + 1;
-            db->setOption(QStringLiteral("listedWithMe"), QString::number(listedWithMe));
-            text = tr("wurde erfolgreich eingestellt");
-        } else if (folderOld == SpecialFolderId::Active) {
-            text = tr("wurde erfolgreich aktualisiert");
-        } else {
-            text = tr("wurde erfolgreich wiedereingestellt");
-        }
-        entry.insert(QStringLiteral("infotype"), QStringLiteral("articleadd_success"));
-
-        // A first listing leaves the unlisted article where it was: the copy, made before
-        // the listing columns are written, goes back to the previous folder.
-        if (oldItemId.isEmpty()) {
-            const int copyId = db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"),
-                                                articleId, QString(), QString());
-            if (copyId > 0) {
-                db->executeSQL(QStringLiteral("UPDATE articles SET DoCheck=0, DoCheckResult='', "
-                                              "Folder=")
-                               + QString::number(folderOld) + QStringLiteral(" WHERE id=")
-                               + QString::number(copyId));
-                emit ChangeFolderCount(folderOld, 1, false);
-            }
-        }
-
-        const QString itemId = quoted(client->lastItemId);
-        if (call == Api_Ebay::Revise) {
-            // A revision changes a running listing: its start and end stay.
-            db->executeSQL(QStringLiteral("UPDATE articles SET IsVerified=1, Folder=-9, ItemID=")
-                           + itemId + QStringLiteral(", DoCheckResult='' WHERE id=") + articleId);
-        } else {
-            const QString duration = row.value(QStringLiteral("ListingDuration")).toString();
-            const int days = duration.contains(QLatin1String("Days_"))
-                ? Statics::getstr(duration, QStringLiteral("Days_"), QString()).toInt()
-                : 0;
-            const QDateTime start = Clock::currentDateTime();
-            // A listing without a day count (GTC) runs until it is ended: no end date.
-            const QString end
-                = days > 0 ? start.addDays(days).toString(QLatin1String(kDateFormat)) : QString();
-            db->executeSQL(QStringLiteral("UPDATE articles SET IsVerified=1, StartDate=")
-                           + quoted(start.toString(QLatin1String(kDateFormat)))
-                           + QStringLiteral(",EndDate=") + quoted(end)
-                           + QStringLiteral(", Folder=-9, ItemID=") + itemId
-                           + QStringLiteral(", DoCheckResult='' WHERE id=") + articleId);
-        }
+        result.kind = ListingResult::Listed;
+        result.itemId = client->lastItemId;
+        if (oldItemId.isEmpty())
+            result.text = tr("wurde erfolgreich eingestellt");
+        else if (folderOld == SpecialFolderId::Active)
+            result.text = tr("wurde erfolgreich aktualisiert");
+        else
+            result.text = tr("wurde erfolgreich wiedereingestellt");
     }
-    entry.insert(QStringLiteral("textinfo"), text);
-    storeAndSend(db, entry);
+    settle(result);
 
     if (applicationGoingDown())
         stop = true;
+}
+
+// --- Results -------------------------------------------------------------------------
+
+void ListingThread::settle(ListingResult result)
+{
+    if (result.kind == ListingResult::Listed)
+        holdItemId(result.itemId);
+    if (storeResult(result)) {
+        if (result.kind == ListingResult::Listed)
+            releaseItemId(result.itemId);
+        return;
+    }
+    qCWarning(lcWorker).noquote() << "The result of article" << result.articleId
+                                  << "is kept until the database can store it";
+    m_pending.append(result);
+}
+
+void ListingThread::storePendingResults()
+{
+    for (int i = 0; i < m_pending.size();) {
+        ListingResult &result = m_pending[i];
+        if (!storeResult(result))
+            return;
+        qCInfo(lcWorker).noquote() << "The kept result of article" << result.articleId
+                                   << "is stored";
+        if (result.kind == ListingResult::Listed)
+            releaseItemId(result.itemId);
+        m_pending.removeAt(i);
+    }
+}
+
+bool ListingThread::storeResult(ListingResult &result)
+{
+    // One write: done when it ran, and also when the database refused it for good (it is
+    // left out, as it always was); false while the database is unavailable.
+    const auto stored = [this](const std::function<bool()> &write) {
+        const quint64 failures = db->failedStatements();
+        if (write())
+            return true;
+        return db->failedStatements() == failures || !db->lastFailureTransient();
+    };
+    const QString articleId = result.articleId;
+
+    if (result.kind == ListingResult::Requeue) {
+        // Only while the seller left it in its queue's folder.
+        return stored([&] {
+            return db->executeSQL(QStringLiteral("UPDATE articles SET DoCheck=")
+                                  + QString::number(result.queue) + QStringLiteral(" WHERE id=")
+                                  + articleId + QStringLiteral(" AND DoCheck=0")
+                                  + (result.queue == 2 ? QStringLiteral(" AND Folder=-2")
+                                                       : QString()));
+        });
+    }
+
+    const QString oldItemId = result.row.value(QStringLiteral("ItemID")).toString();
+    const int folderOld = result.row.value(QStringLiteral("FolderOld")).toInt();
+    const bool firstListing = result.kind == ListingResult::Listed && oldItemId.isEmpty();
+
+    if (firstListing && !result.counted) {
+        const quint64 failures = db->failedStatements();
+        const int listedWithMe
+            = db->getOption(QStringLiteral("listedWithMe"), QStringLiteral("0")).toInt() + 1;
+        if (db->failedStatements() == failures)
+            db->setOption(QStringLiteral("listedWithMe"), QString::number(listedWithMe));
+        if (db->failedStatements() != failures && db->lastFailureTransient())
+            return false;
+        result.counted = true;
+    }
+
+    // A first listing leaves the unlisted article where it was: the copy, made before the
+    // listing columns are written, lands in the previous folder.
+    if (firstListing && !result.copied) {
+        if (!stored([&] {
+                result.copyId = db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"),
+                                                 articleId, QStringLiteral("Folder"),
+                                                 QString::number(folderOld));
+                return result.copyId > 0;
+            }))
+            return false;
+        result.copied = true;
+        if (result.copyId > 0)
+            emit ChangeFolderCount(folderOld, 1, false);
+    }
+    if (firstListing && result.copyId > 0 && !result.copyTidied) {
+        if (!stored([&] {
+                return db->executeSQL(
+                    QStringLiteral("UPDATE articles SET DoCheck=0, DoCheckResult='' WHERE id=")
+                    + QString::number(result.copyId));
+            }))
+            return false;
+        result.copyTidied = true;
+    }
+
+    if (!result.rowStored) {
+        QString sql;
+        if (result.kind == ListingResult::Refused) {
+            sql = QStringLiteral("UPDATE articles SET IsVerified=0, DoCheckResult=")
+                + quoted(result.text) + QStringLiteral(" WHERE id=") + articleId;
+        } else if (result.call == Api_Ebay::Revise) {
+            // A revision changes a running listing: its start and end stay.
+            sql = QStringLiteral("UPDATE articles SET IsVerified=1, DoCheck=0, Folder=-9, ItemID=")
+                + quoted(result.itemId) + QStringLiteral(", DoCheckResult='' WHERE id=")
+                + articleId;
+        } else {
+            const QString duration = result.row.value(QStringLiteral("ListingDuration")).toString();
+            const int days = duration.contains(QLatin1String("Days_"))
+                ? Statics::getstr(duration, QStringLiteral("Days_"), QString()).toInt()
+                : 0;
+            // A listing without a day count (GTC) runs until it is ended: no end date.
+            const QString end = days > 0
+                ? result.time.addDays(days).toString(QLatin1String(kDateFormat))
+                : QString();
+            // DoCheck too: a "try again" of the seller while the result waited is answered
+            // by it.
+            sql = QStringLiteral("UPDATE articles SET IsVerified=1, DoCheck=0, StartDate=")
+                + quoted(result.time.toString(QLatin1String(kDateFormat)))
+                + QStringLiteral(",EndDate=") + quoted(end) + QStringLiteral(", Folder=-9, ItemID=")
+                + quoted(result.itemId) + QStringLiteral(", DoCheckResult='' WHERE id=")
+                + articleId;
+        }
+        if (!stored([&] { return db->executeSQL(sql); }))
+            return false;
+        result.rowStored = true;
+    }
+
+    if (!result.entryStored) {
+        QMap<QString, QVariant> entry = outcomeEntry(result.row);
+        entry.insert(QStringLiteral("indate"), result.time.toString(QLatin1String(kDateFormat)));
+        entry.insert(QStringLiteral("textinfo"), result.text);
+        entry.insert(QStringLiteral("infotype"),
+                     result.kind == ListingResult::Listed ? QStringLiteral("articleadd_success")
+                                                          : QStringLiteral("articleadd_fail"));
+        int id = 0;
+        if (!stored([&] {
+                id = db->insertSqlClean(entry, QStringLiteral("itemshistory"));
+                return id > 0;
+            }))
+            return false;
+        result.entryStored = true;
+        const QList<NewsItem> news = db->selectNews(QStringLiteral("id=") + QString::number(id));
+        if (id > 0 && !news.isEmpty())
+            emit sendaddNewsItem(news.first());
+    }
+    return true;
 }

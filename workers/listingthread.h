@@ -4,6 +4,7 @@
 #include "core/newsitem.h"
 #include "core/threadhelper.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -11,6 +12,33 @@
 #include <memory>
 
 class Api_Ebay;
+
+// What the marketplace call for an article decided, kept by the listing worker until every
+// write of it is stored (they may fail while the database is away).
+struct ListingResult
+{
+    enum Kind {
+        Listed, // added, revised or relisted: itemId, text
+        Refused, // the call failed: text
+        Requeue // not sent (the article could not be read): back into its queue
+    };
+    Kind kind = Refused;
+    ArticleRow row;
+    QString articleId;
+    int call = 0;
+    QString itemId;
+    QString text;
+    QDateTime time;
+    // DoCheck of a row that goes back into its queue.
+    int queue = 2;
+    // The steps already stored.
+    bool counted = false;
+    bool copied = false;
+    int copyId = 0;
+    bool copyTidied = false;
+    bool rowStored = false;
+    bool entryStored = false;
+};
 
 // The permanent background worker that carries out what the user queued for the
 // marketplace: it verifies articles marked for a check (DoCheck 1), hands scheduled
@@ -37,11 +65,22 @@ public:
     // The marketplace call for an article with the item id `itemId` that was queued from
     // the folder `folderOld`: Add, Revise or Relist (Api_Ebay::VerifyMode).
     static int listingCallFor(const QString &itemId, int folderOld);
+    // Item.UUID of the addition or relisting `call` of the article `row`: 32 upper-case
+    // hexadecimal digits, the same for every attempt at one listing (a repeat after a lost
+    // answer sends the same one) and another once the article got its listing (its item
+    // number changed), for another article, account or database (`databaseKey`).
+    static QString listingUuid(const QString &databaseKey, const ArticleRow &row, int call);
+    // The item numbers of listings whose results a listing worker of this process still
+    // keeps: the synchronisation must not take them for listings made elsewhere.
+    static QStringList pendingItemIds();
+    // How many results this worker keeps until the database takes them.
+    int pendingResults() const { return m_pending.size(); }
 
-    // One pass without its closing wait: verification, schedule upload, outbox. Returns
-    // the larger of the two queue queries' row counts (0 to 2); `stop` becomes true when
-    // the program is closing and the worker must end. Once the program is closing, no
-    // further row is started.
+    // One pass without its closing wait: the results kept from earlier passes, then
+    // verification, schedule upload, outbox. Returns the larger of the two queue queries'
+    // row counts (0 to 2); `stop` becomes true when the program is closing and the worker
+    // must end. Once the program is closing, no further row is started. While a kept result
+    // can't be stored, the pass does nothing else.
     int runPass(bool &stop);
     // Verifies the first article with DoCheck 1. Returns the query's row count.
     int checkPhase(bool &stop);
@@ -83,9 +122,23 @@ private:
     enum class JobIdWrite { Stored, NoLongerPlanned, Failed };
     JobIdWrite storeJobId(const ArticleRow &row, const QString &jobId);
     void handleOutboxRow(const ArticleRow &row, bool &stop);
+    // Stores what is left of the result; false when the database was unavailable and the
+    // rest must be stored later.
+    bool storeResult(ListingResult &result);
+    // Stores the result, or keeps it for the next passes.
+    void settle(ListingResult result);
+    void storePendingResults();
+    // The random key of this database that makes its UUIDs its own; false when it can't be
+    // read now.
+    bool databaseKey(QString &key);
 
     // The failure text of a call: the last message, or "Unbekannter Fehler" when there is
     // no message or the last one is empty.
     static QString failureText(const QStringList &messages);
+    // Why an article was not sent: its pictures or variations could not be read.
+    static QString unreadableText(const QString &error);
     static bool applicationGoingDown();
+
+    QList<ListingResult> m_pending;
+    QString m_databaseKey;
 };

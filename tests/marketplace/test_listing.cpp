@@ -65,6 +65,9 @@ private slots:
     void callPerModeAndArticle();
     void repliesBecomeMessages_data();
     void repliesBecomeMessages();
+    void repeatedUuid_data();
+    void repeatedUuid();
+    void unreadableArticleIsNotSent();
     void pictures();
     void scheduledStart_data();
     void scheduledStart();
@@ -148,6 +151,7 @@ void TestListing::callPerModeAndArticle()
                       "articles_images");
     m_server->setCallReply(call, reply(call, "Success", "<ItemID>1100999</ItemID>"));
     Api_Ebay api("T-1", nullptr, 0);
+    api.itemUuid = QStringLiteral("0123456789ABCDEF0123456789ABCDEF");
     QStringList messages;
     QVERIFY2(api.verifyItem(mode, row, {}, messages, &db), qPrintable(api.getLastFail()));
     QCOMPARE(api.lastItemId, QString("1100999"));
@@ -156,6 +160,9 @@ void TestListing::callPerModeAndArticle()
     QCOMPARE(request.callName(), call);
     QCOMPARE(request.header("X-EBAY-API-SITEID"), QByteArray("77"));
     const XmlNode root = XmlNode::parse(request.body);
+    // Only additions and relistings carry the UUID.
+    QCOMPARE(root.value("Item/UUID"),
+             mode == Api_Ebay::Add || mode == Api_Ebay::Relist ? api.itemUuid : QString());
     QCOMPARE(root.all("Item/Variations/Variation").size(), variations ? 2 : 0);
     QCOMPARE(root.value("Item/Variations/Pictures/VariationSpecificPictureSet/PictureURL"),
              QString(variations ? "https://i.example/rot.jpg" : ""));
@@ -196,6 +203,75 @@ void TestListing::repliesBecomeMessages()
     QCOMPARE(messages, QStringList { "vorher" } + expected);
     QCOMPARE(api.lastItemId, itemId);
     QCOMPARE(api.getLastFail().isEmpty(), succeeded);
+}
+
+void TestListing::repeatedUuid_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("uuid"); // sent with the second call
+    QTest::addColumn<FakeReply>("second"); // empty: as the fake marketplace answers a repeat
+    QTest::addColumn<QString>("itemId"); // empty: the second call failed
+    const QString uuid = QStringLiteral("00112233445566778899AABBCCDDEEFF");
+    const QString other = QStringLiteral("FFEEDDCCBBAA99887766554433221100");
+    const QString duplicate = QStringLiteral(
+        "<Errors><ShortMessage>Duplicate UUID used.</ShortMessage><LongMessage>The specified UUID "
+        "has already been used; ListedByRequestAppId=1, item ID=110000000077.</LongMessage>"
+        "<ErrorCode>488</ErrorCode><SeverityCode>Error</SeverityCode></Errors>");
+    QTest::newRow("addition repeated") << int(Api_Ebay::Add) << uuid << FakeReply() << "1100999";
+    QTest::newRow("relisting repeated") << int(Api_Ebay::Relist) << uuid << FakeReply()
+                                        << "1100999";
+    QTest::newRow("named by the long message only")
+        << int(Api_Ebay::Add) << other << reply("AddItem", "Failure", duplicate)
+        << "110000000077";
+    QTest::newRow("sent without a UUID") << int(Api_Ebay::Add) << QString()
+                                         << reply("AddItem", "Failure", duplicate) << "";
+    QTest::newRow("another error") << int(Api_Ebay::Add) << other
+                                   << reply("AddItem", "Failure", error("Preis.", "Zu tief."))
+                                   << "";
+}
+
+// An addition or relisting repeated with the UUID of one that was listed (its answer lost) is
+// refused with error 488, which names the earlier listing: that is the call's success.
+void TestListing::repeatedUuid()
+{
+    QFETCH(int, mode);
+    QFETCH(QString, uuid);
+    QFETCH(FakeReply, second);
+    QFETCH(QString, itemId);
+    const QString call = mode == Api_Ebay::Add ? "AddItem" : "RelistItem";
+    const ArticleRow row = article();
+    m_server->setCallReplies(call, { reply(call, "Success", "<ItemID>1100999</ItemID>"),
+                                     second.body.isNull() ? reply(call, "Success",
+                                                                  "<ItemID>1101000</ItemID>")
+                                                          : second });
+    TestSupport::MessageCapture log({ "app.net" });
+    Api_Ebay api("T-1", nullptr, 0);
+    api.itemUuid = QStringLiteral("00112233445566778899AABBCCDDEEFF");
+    QStringList messages;
+    QVERIFY(api.verifyItem(mode, row, {}, messages, m_db->db()));
+
+    api.itemUuid = uuid;
+    messages.clear();
+    QCOMPARE(api.verifyItem(mode, row, {}, messages, m_db->db()), !itemId.isEmpty());
+    QCOMPARE(api.lastItemId, itemId);
+    QCOMPARE(api.getLastFail().isEmpty(), !itemId.isEmpty());
+    QCOMPARE(m_server->requestCount(), 2);
+}
+
+// Without its variations an article is not sent: the read's failure is the reason.
+void TestListing::unreadableArticleIsNotSent()
+{
+    const ArticleRow row = article();
+    QVERIFY(m_db->db()->executeSQL("ALTER TABLE articles_variations RENAME TO weg"));
+    TestSupport::MessageCapture log({ "app.db" });
+    Api_Ebay api("T-1", nullptr, 0);
+    QStringList messages;
+    QVERIFY(!api.verifyItem(Api_Ebay::Add, row, {}, messages, m_db->db()));
+    QVERIFY(!api.lastCallSent);
+    QCOMPARE(m_server->requestCount(), 0);
+    QVERIFY2(api.getLastFail().startsWith("Der Artikel konnte nicht aus der Datenbank gelesen "
+                                          "werden: "),
+             qPrintable(api.getLastFail()));
 }
 
 // Local pictures are uploaded once each before the listing, which names them by address.

@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QHash>
+#include <QPointer>
+#include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -133,6 +135,43 @@ FakeReply notFound()
     return FakeReply::withStatus(404);
 }
 
+bool listsAnItem(const QString &callName)
+{
+    return callName == QLatin1String("AddItem") || callName == QLatin1String("AddFixedPriceItem")
+        || callName == QLatin1String("RelistItem")
+        || callName == QLatin1String("RelistFixedPriceItem");
+}
+
+// The text of the first element `name` of an XML text; empty when there is none.
+QByteArray elementText(const QByteArray &xml, const QByteArray &name)
+{
+    const QByteArray open = '<' + name + '>';
+    const int start = xml.indexOf(open);
+    if (start < 0)
+        return QByteArray();
+    const int end = xml.indexOf("</" + name + '>', start);
+    return end < 0 ? QByteArray() : xml.mid(start + open.size(), end - start - open.size()).trimmed();
+}
+
+FakeReply repeatedUuid(const QString &callName, const QByteArray &itemId)
+{
+    const QByteArray root = callName.toUtf8() + "Response";
+    return FakeReply::ok(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><" + root
+            + " xmlns=\"urn:ebay:apis:eBLBaseComponents\"><Ack>Failure</Ack><Errors>"
+              "<ShortMessage>Duplicate UUID used.</ShortMessage><LongMessage>The specified UUID "
+              "has already been used; ListedByRequestAppId=1, item ID="
+            + itemId
+            + ".</LongMessage><ErrorCode>488</ErrorCode><SeverityCode>Error</SeverityCode>"
+              "<ErrorParameters ParamID=\"0\"><Value>1</Value></ErrorParameters>"
+              "<ErrorParameters ParamID=\"1\"><Value>"
+            + itemId
+            + "</Value></ErrorParameters><ErrorClassification>RequestError"
+              "</ErrorClassification></Errors><Version>1423</Version></"
+            + root + '>',
+        "text/xml; charset=utf-8");
+}
+
 } // namespace
 
 class FakeHttpServerThread : public QThread
@@ -148,6 +187,12 @@ public:
     QHash<QString, Route> callRoutes;
     FakeReply defaultReply = notFound();
     QList<RecordedRequest> requests;
+    // Item.UUID -> ItemID of the listings made.
+    QHash<QByteArray, QByteArray> listedUuids;
+    // Held calls and the answers waiting for their release, by call name.
+    QSet<QString> heldCalls;
+    QHash<QString, QList<std::function<void()>>> parked;
+    QObject *dispatcher = nullptr; // lives on the server's thread while it runs
     int connections = 0; // used on the server's thread only
 
     // Starts the thread and waits until it listens (or failed to).
@@ -161,14 +206,33 @@ public:
     // Records the request and picks its reply (called on the server's thread).
     FakeReply answerFor(const RecordedRequest &request)
     {
+        const QString callName = request.callName();
+        const QByteArray uuid
+            = listsAnItem(callName) ? elementText(request.body, "UUID") : QByteArray();
+        FakeReply reply = routedReply(request, uuid);
+        if (!uuid.isEmpty() && !reply.body.contains("<ErrorCode>488</ErrorCode>")) {
+            const bool listed = reply.body.contains("<Ack>Success</Ack>")
+                || reply.body.contains("<Ack>Warning</Ack>");
+            const QByteArray itemId = elementText(reply.body, "ItemID");
+            std::lock_guard<std::mutex> lock(mutex);
+            if (listed && !itemId.isEmpty() && !listedUuids.contains(uuid))
+                listedUuids.insert(uuid, itemId);
+        }
+        return reply;
+    }
+
+    FakeReply routedReply(const RecordedRequest &request, const QByteArray &uuid)
+    {
         FakeHttpServer::Handler handler;
         {
             std::lock_guard<std::mutex> lock(mutex);
             requests.append(request);
             changed.notify_all();
 
-            Route *route = nullptr;
             const QString callName = request.callName();
+            if (!uuid.isEmpty() && listedUuids.contains(uuid))
+                return repeatedUuid(callName, listedUuids.value(uuid));
+            Route *route = nullptr;
             if (!callName.isEmpty() && callRoutes.contains(callName))
                 route = &callRoutes[callName];
             else if (pathRoutes.contains(request.path))
@@ -184,6 +248,16 @@ public:
         }
         // Outside the lock: a handler may call the server.
         return handler(request);
+    }
+
+    // Keeps `answer` until the call is released; false when the call is not held.
+    bool park(const QString &callName, const std::function<void()> &answer)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!heldCalls.contains(callName))
+            return false;
+        parked[callName].append(answer);
+        return true;
     }
 
 protected:
@@ -279,6 +353,12 @@ private:
 
         const FakeReply reply = m_server->answerFor(request);
         m_busy = true;
+        const QPointer<Connection> self(this);
+        if (m_server->park(request.callName(), [self, reply, keepAlive, head] {
+                if (self)
+                    self->answer(reply, keepAlive, head);
+            }))
+            return;
         if (reply.delayMs > 0) {
             QTimer::singleShot(reply.delayMs, this,
                                [this, reply, keepAlive, head] { answer(reply, keepAlive, head); });
@@ -364,11 +444,14 @@ void FakeHttpServerThread::run()
     {
         std::lock_guard<std::mutex> lock(mutex);
         port = listening ? server.serverPort() : 0;
+        dispatcher = &server;
         started = true;
         changed.notify_all();
     }
     if (listening)
         exec();
+    std::lock_guard<std::mutex> lock(mutex);
+    dispatcher = nullptr;
 }
 
 // ---- FakeHttpServer ------------------------------------------------------------------------
@@ -452,6 +535,28 @@ void FakeHttpServer::setDefaultReply(const FakeReply &reply)
 {
     std::lock_guard<std::mutex> lock(m_thread->mutex);
     m_thread->defaultReply = reply;
+}
+
+void FakeHttpServer::holdCall(const QString &callName)
+{
+    std::lock_guard<std::mutex> lock(m_thread->mutex);
+    m_thread->heldCalls.insert(callName);
+}
+
+void FakeHttpServer::releaseCall(const QString &callName)
+{
+    std::lock_guard<std::mutex> lock(m_thread->mutex);
+    m_thread->heldCalls.remove(callName);
+    const QList<std::function<void()>> answers = m_thread->parked.take(callName);
+    if (m_thread->dispatcher && !answers.isEmpty()) {
+        QMetaObject::invokeMethod(
+            m_thread->dispatcher,
+            [answers] {
+                for (const auto &answer : answers)
+                    answer();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void FakeHttpServer::clearRoutes()

@@ -72,6 +72,12 @@ class FakeHttpServerThread;
 // reply (404 by default). A route holds a queue of replies consumed in order; the last one
 // repeats. A handler route computes the reply from the request instead (it runs on the
 // server's thread).
+//
+// Like the marketplace, it lists an addition or relisting (AddItem, AddFixedPriceItem,
+// RelistItem, RelistFixedPriceItem) with an Item.UUID only once: the first request whose
+// reply succeeds with an ItemID binds the UUID to that ItemID when it arrives (also when its
+// reply is held or dropped), and every later request with the same UUID is refused with
+// error 488 "Duplicate UUID used", whose second parameter and long message name that ItemID.
 class FakeHttpServer
 {
 public:
@@ -98,6 +104,10 @@ public:
     void setCallHandler(const QString &callName, const Handler &handler);
     // The answer to an unmatched request (404 with an empty body unless set).
     void setDefaultReply(const FakeReply &reply);
+    // Holds the answers to the call `callName`: its requests are recorded (and their replies
+    // chosen) when they arrive, but answered only when releaseCall() is called.
+    void holdCall(const QString &callName);
+    void releaseCall(const QString &callName);
     // Removes every route and restores the default reply.
     void clearRoutes();
 

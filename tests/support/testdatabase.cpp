@@ -4,6 +4,7 @@
 
 #include <QAtomicInt>
 #include <QCoreApplication>
+#include <QProcess>
 #include <QSettings>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -47,6 +48,62 @@ MySqlServer MySqlServer::fromEnvironment()
     return server;
 }
 
+OwnMySqlServer::OwnMySqlServer()
+{
+    static QAtomicInt counter;
+    m_name = QStringLiteral("own%1_%2")
+                 .arg(QCoreApplication::applicationPid())
+                 .arg(counter.fetchAndAddRelaxed(1));
+    const MySqlServer shared = MySqlServer::fromEnvironment();
+    m_server.user = shared.user;
+    m_server.password = shared.password;
+}
+
+OwnMySqlServer::~OwnMySqlServer()
+{
+    if (m_running)
+        stop();
+}
+
+bool OwnMySqlServer::available()
+{
+    return !qEnvironmentVariable("ZERIRE_TEST_MYSQL_SERVER").isEmpty();
+}
+
+bool OwnMySqlServer::run(const QString &command)
+{
+    QProcess helper;
+    helper.start(qEnvironmentVariable("ZERIRE_TEST_MYSQL_SERVER"), { command, m_name });
+    if (!helper.waitForFinished(60000) || helper.exitStatus() != QProcess::NormalExit
+        || helper.exitCode() != 0) {
+        m_error = QStringLiteral("%1 %2 failed: %3")
+                      .arg(command, m_name, QString::fromLocal8Bit(helper.readAllStandardError()));
+        return false;
+    }
+    if (command == QLatin1String("start")) {
+        m_server.host = QStringLiteral("127.0.0.1");
+        m_server.port = QString::fromLatin1(helper.readAllStandardOutput()).trimmed().toInt();
+    }
+    return true;
+}
+
+bool OwnMySqlServer::start()
+{
+    if (!available()) {
+        m_error = QStringLiteral("the test command offers no server of the test's own");
+        return false;
+    }
+    m_running = run(QStringLiteral("start"));
+    return m_running;
+}
+
+bool OwnMySqlServer::stop()
+{
+    const bool stopped = run(QStringLiteral("stop"));
+    m_running = !stopped;
+    return stopped;
+}
+
 bool mysqlRequired()
 {
     return qEnvironmentVariable("ZERIRE_TEST_REQUIRE_MYSQL") == QLatin1String("1");
@@ -86,12 +143,26 @@ void clearDatabaseProperties()
 TestDatabase::TestDatabase(Backend backend)
     : m_backend(backend)
 {
+    if (backend == Backend::MySQL)
+        create(MySqlServer::fromEnvironment());
+    else
+        create(MySqlServer());
+}
+
+TestDatabase::TestDatabase(const MySqlServer &server)
+    : m_backend(Backend::MySQL)
+{
+    create(server);
+}
+
+void TestDatabase::create(const MySqlServer &server)
+{
+    m_server = server;
     if (!m_dir.isValid()) {
         m_error = QStringLiteral("no temporary folder");
         return;
     }
-    if (backend == Backend::MySQL) {
-        const MySqlServer server = MySqlServer::fromEnvironment();
+    if (m_backend == Backend::MySQL) {
         if (!server.configured()) {
             m_error = QStringLiteral("no MariaDB test server configured");
             return;
@@ -117,7 +188,7 @@ TestDatabase::TestDatabase(Backend backend)
     reopen();
     if (m_error.isEmpty() && !m_db->isOpen())
         m_error = QStringLiteral("the database did not open: ") + m_db->lastErrorText;
-    if (m_error.isEmpty() && (backend == Backend::MySQL) != m_db->isMySQL)
+    if (m_error.isEmpty() && (m_backend == Backend::MySQL) != m_db->isMySQL)
         m_error = QStringLiteral("the database opened in the wrong mode");
 }
 
@@ -126,7 +197,7 @@ TestDatabase::~TestDatabase()
     m_db.reset();
     clearDatabaseProperties();
     if (!m_mysqlDatabase.isEmpty()) {
-        QSqlDatabase admin = adminConnection(MySqlServer::fromEnvironment(), adminName());
+        QSqlDatabase admin = adminConnection(m_server, adminName());
         QSqlQuery(admin).exec(QStringLiteral("DROP DATABASE IF EXISTS `%1`").arg(m_mysqlDatabase));
     }
 }
@@ -144,9 +215,8 @@ void TestDatabase::closeMain()
 
 QSqlDatabase TestDatabase::rawConnection(const QString &name)
 {
-    if (m_backend == Backend::MySQL) {
-        return adminConnection(MySqlServer::fromEnvironment(), name, m_mysqlDatabase);
-    }
+    if (m_backend == Backend::MySQL)
+        return adminConnection(m_server, name, m_mysqlDatabase);
     QSqlDatabase db = QSqlDatabase::contains(name)
         ? QSqlDatabase::database(name, false)
         : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);

@@ -24,6 +24,35 @@ struct MySqlServer
     bool configured() const { return !host.isEmpty(); }
 };
 
+// A MariaDB server of the test's own, started through the test command's helper
+// (ZERIRE_TEST_MYSQL_SERVER, see scripts/with-mariadb.sh), which the test may stop and start
+// again on the same port and data folder while the program works on it. Stopped when it goes.
+class OwnMySqlServer
+{
+public:
+    OwnMySqlServer();
+    ~OwnMySqlServer();
+    OwnMySqlServer(const OwnMySqlServer &) = delete;
+    OwnMySqlServer &operator=(const OwnMySqlServer &) = delete;
+
+    // True when the test command offers the helper.
+    static bool available();
+    // Starts the server (the first time with a fresh data folder); false with error() when
+    // it can't.
+    bool start();
+    bool stop();
+    MySqlServer server() const { return m_server; }
+    QString error() const { return m_error; }
+
+private:
+    bool run(const QString &command);
+
+    QString m_name;
+    MySqlServer m_server;
+    QString m_error;
+    bool m_running = false;
+};
+
 // True when the test command asks for the MySQL tests (ZERIRE_TEST_REQUIRE_MYSQL=1):
 // then a missing server fails a test instead of skipping it.
 bool mysqlRequired();
@@ -43,6 +72,8 @@ class TestDatabase
 {
 public:
     explicit TestDatabase(Backend backend);
+    // A fresh database on `server` (MySQL).
+    explicit TestDatabase(const MySqlServer &server);
     ~TestDatabase();
     TestDatabase(const TestDatabase &) = delete;
     TestDatabase &operator=(const TestDatabase &) = delete;
@@ -63,7 +94,10 @@ public:
     QSqlDatabase rawConnection(const QString &name);
 
 private:
+    void create(const MySqlServer &server);
+
     Backend m_backend;
+    MySqlServer m_server;
     QTemporaryDir m_dir;
     QString m_mysqlDatabase;
     QString m_error;

@@ -1,8 +1,10 @@
 #include "workers/listingthread.h"
 
 #include "core/clock.h"
+#include "marketplace/api_ebay.h"
 #include "marketplace/xmlnode.h"
 #include "tests/support/fakehttpserver.h"
+#include "tests/support/filesizelimit.h"
 #include "tests/support/messagecapture.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
@@ -131,6 +133,13 @@ private slots:
     void appDownEndsThePass_data();
     void appDownEndsThePass();
     void fullQueueWithoutWait();
+    void repeatAfterLostAnswer_data();
+    void repeatAfterLostAnswer();
+    void resultKeptWhileTheDiskIsFull();
+    void uuidOfAnAttempt_data();
+    void uuidOfAnAttempt();
+    void unreadableArticleIsNotSent_data();
+    void unreadableArticleIsNotSent();
 
 private:
     std::unique_ptr<FakeHttpServer> m_server;
@@ -581,6 +590,174 @@ void TestListingThread::fullQueueWithoutWait()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
     QCOMPARE(waits, QStringList({ "30@0", "30@3" }));
+}
+
+void TestListingThread::repeatAfterLostAnswer_data()
+{
+    QTest::addColumn<QString>("fields");
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("articles"); // afterwards, with the copy a first listing leaves
+    QTest::newRow("addition from the drafts") << kOutboxRow << "AddItem" << "eingestellt" << 2;
+    QTest::newRow("relisting from the sold ones")
+        << "Folder=-2;FolderOld=-7;DoCheck=2;ItemID=110000000011" << "RelistItem"
+        << "wiedereingestellt" << 1;
+}
+
+// The marketplace listed the article but its answer was lost; the seller tries again: the
+// repeat carries the same UUID, the marketplace refuses it naming the listing, and that
+// listing is stored. One listing, not two.
+void TestListingThread::repeatAfterLostAnswer()
+{
+    QFETCH(QString, fields);
+    QFETCH(QString, call);
+    QFETCH(QString, text);
+    QFETCH(int, articles);
+    APP_TEST_DATABASE(t);
+    const int id = addArticle(t.db(), fields);
+    // The answer breaks off after the item number.
+    FakeReply lost = answer(call, "<ItemID>110000000022</ItemID>");
+    lost.body.truncate(lost.body.indexOf("</ItemID>") + 9);
+    m_server->setCallReply(call, lost);
+
+    Worker w(t.db());
+    TestSupport::MessageCapture log({ QStringLiteral("app.net") });
+    QCOMPARE(w.outbox(), 1);
+    QVERIFY2(values(t.db(), id, "DoCheckResult").startsWith("Unverständliche Antwort von eBay"),
+             qPrintable(values(t.db(), id, "DoCheckResult")));
+    // "Nochmal probieren"
+    QVERIFY(t.db()->executeSQL(QStringLiteral("UPDATE articles SET DoCheck=2 WHERE id=%1").arg(id)));
+    QCOMPARE(w.outbox(), 1);
+
+    const QList<RecordedRequest> requests = m_server->requests();
+    QStringList uuids;
+    for (const RecordedRequest &request : requests) {
+        if (request.callName() == call)
+            uuids << XmlNode::parse(request.body).value("Item/UUID");
+    }
+    QCOMPARE(uuids.size(), 2);
+    QCOMPARE(uuids.first(), uuids.last());
+    QCOMPARE(values(t.db(), id, "Folder,ItemID,DoCheck,DoCheckResult"),
+             QStringLiteral("-9|110000000022|0|"));
+    QCOMPARE(entries(t.db(), id).last(), "articleadd_success|wurde erfolgreich " + text);
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles"), articles);
+}
+
+// A listing whose result can't be written (full disk) is kept and stored by the next pass
+// that can, before anything else; the marketplace is not asked again.
+void TestListingThread::resultKeptWhileTheDiskIsFull()
+{
+    QFETCH_GLOBAL(Backend, backend);
+    if (backend == Backend::MySQL)
+        QSKIP("A full disk is a fault of the local file");
+    APP_TEST_DATABASE(t);
+    const int id = addArticle(t.db(), kOutboxRow);
+    std::unique_ptr<TestSupport::FileSizeLimit> full;
+    m_server->holdCall("AddItem");
+    m_server->setCallHandler("AddItem", [this, &full](const RecordedRequest &) {
+        // Answered once no file can grow any more.
+        QMetaObject::invokeMethod(
+            qApp,
+            [this, &full] {
+                full = std::make_unique<TestSupport::FileSizeLimit>(1);
+                m_server->releaseCall("AddItem");
+            },
+            Qt::QueuedConnection);
+        return answer("AddItem", "<ItemID>110000000022</ItemID>");
+    });
+
+    Worker w(t.db());
+    TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker") });
+    QCOMPARE(w.worker.runPass(w.stop), 1);
+    QVERIFY(full);
+    QCOMPARE(w.worker.pendingResults(), 1);
+    // Still full: nothing stored, nothing sent.
+    QCOMPARE(w.worker.runPass(w.stop), 0);
+    QCOMPARE(w.worker.pendingResults(), 1);
+    full.reset();
+    QCOMPARE(values(t.db(), id, "Folder,ItemID"), QStringLiteral("-2|"));
+
+    QCOMPARE(w.worker.runPass(w.stop), 0);
+    QCOMPARE(w.worker.pendingResults(), 0);
+    QCOMPARE(values(t.db(), id, "Folder,ItemID,DoCheck"), QStringLiteral("-9|110000000022|0"));
+    QCOMPARE(entries(t.db(), id),
+             QStringList({ kProgress, "articleadd_success|wurde erfolgreich eingestellt" }));
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles WHERE Folder=-10 AND ItemID=''"), 1);
+    QCOMPARE(w.counts, QStringList { "-10+=1" });
+    QCOMPARE(callNames(*m_server).count("AddItem"), 1);
+}
+
+void TestListingThread::uuidOfAnAttempt_data()
+{
+    QTest::addColumn<QString>("changed"); // "column=value" of the second attempt; empty: none
+    QTest::addColumn<int>("call");
+    QTest::addColumn<bool>("same");
+    QTest::newRow("the same attempt again") << QString() << int(Api_Ebay::Add) << true;
+    QTest::newRow("other article") << "id=8" << int(Api_Ebay::Add) << false;
+    QTest::newRow("listed since (item number)") << "ItemID=110000000022" << int(Api_Ebay::Add)
+                                                << false;
+    QTest::newRow("relisting") << QString() << int(Api_Ebay::Relist) << false;
+    QTest::newRow("other account") << "accountname=händler_2" << int(Api_Ebay::Add) << false;
+    QTest::newRow("other database") << "key=B" << int(Api_Ebay::Add) << false;
+    QTest::newRow("title edited") << "Title=Taschenuhr" << int(Api_Ebay::Add) << true;
+}
+
+// One UUID per listing of an article: a repeat sends the same, anything else another one.
+void TestListingThread::uuidOfAnAttempt()
+{
+    QFETCH(QString, changed);
+    QFETCH(int, call);
+    QFETCH(bool, same);
+    QFETCH_GLOBAL(Backend, backend);
+    if (backend == Backend::MySQL)
+        QSKIP("No database involved");
+    const ArticleRow row
+        = { { "id", 7 }, { "accountname", "händler_1" }, { "ItemID", "" }, { "Title", "Uhr" } };
+    ArticleRow second = row;
+    QString key = "A";
+    if (changed.startsWith("key="))
+        key = changed.section('=', 1);
+    else if (!changed.isEmpty())
+        second.insert(changed.section('=', 0, 0), changed.section('=', 1));
+
+    const QString first = ListingThread::listingUuid("A", row, Api_Ebay::Add);
+    QVERIFY2(QRegularExpression("^[0-9A-F]{32}$").match(first).hasMatch(), qPrintable(first));
+    QCOMPARE(ListingThread::listingUuid(key, second, call) == first, same);
+}
+
+void TestListingThread::unreadableArticleIsNotSent_data()
+{
+    QTest::addColumn<int>("doCheck");
+    QTest::addColumn<QString>("table");
+    QTest::newRow("listing, pictures") << 2 << "articles_images";
+    QTest::newRow("listing, variations") << 2 << "articles_variations";
+    QTest::newRow("verification, pictures") << 1 << "articles_images";
+}
+
+// An article whose pictures or variations the database refuses to read is never sent
+// without them; the reason is its outcome.
+void TestListingThread::unreadableArticleIsNotSent()
+{
+    QFETCH(int, doCheck);
+    QFETCH(QString, table);
+    QFETCH_GLOBAL(Backend, backend);
+    if (backend == Backend::MySQL)
+        QSKIP("The refused read is the same on both");
+    APP_TEST_DATABASE(t);
+    const int id = addArticle(t.db(), "Folder=-2;FolderOld=-10;DoCheck=" + QString::number(doCheck));
+    QVERIFY(t.db()->executeSQL("ALTER TABLE " + table + " RENAME TO weg"));
+
+    Worker w(t.db());
+    TestSupport::MessageCapture log({ QStringLiteral("app.db") });
+    QCOMPARE(doCheck == 1 ? w.check() : w.outbox(), 1);
+
+    QCOMPARE(callNames(*m_server), QStringList({ "GetUser", "GetUserPreferences" }));
+    const QString reason = values(t.db(), id, "DoCheckResult");
+    QVERIFY2(reason.contains("Der Artikel konnte nicht aus der Datenbank gelesen werden: "),
+             qPrintable(reason));
+    QCOMPARE(values(t.db(), id, "Folder,ItemID,DoCheck"), QStringLiteral("-2||0"));
+    QCOMPARE(entries(t.db(), id).last().section('|', 0, 0),
+             QString(doCheck == 1 ? "articlecheck_fail" : "articleadd_fail"));
 }
 
 APP_TEST_GUILESS_MAIN(TestListingThread)

@@ -1,0 +1,270 @@
+// The main window on a MariaDB server that goes away (a server of the test's own, see
+// scripts/with-mariadb.sh) or kills its connections: the seller is told why a change was not
+// stored and why a list is empty, hears once that the connection is back, and works on
+// without a restart.
+#include "core/database.h"
+#include "mainwindow/mainwindow.h"
+#include "tests/support/dialoganswers.h"
+#include "tests/support/mainwindowfixture.h"
+#include "tests/support/messagecapture.h"
+#include "tests/support/testdatabase.h"
+#include "tests/support/testmain.h"
+#include "views/itemlistwidget.h"
+
+#include <QDeadlineTimer>
+#include <cstdio>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QScopeGuard>
+#include <QSqlQuery>
+#include <QThread>
+#include <QTreeView>
+#include <QTreeWidget>
+
+using TestSupport::MainWindowFixture;
+using TestSupport::OwnMySqlServer;
+using TestSupport::TestDatabase;
+
+namespace {
+
+const QString kLost = QStringLiteral("Die Verbindung zur Datenbank ist unterbrochen: ");
+
+// Runs `statement` until it succeeds (once), for at most ten seconds.
+bool succeedsLater(const std::function<bool()> &statement)
+{
+    const QDeadlineTimer deadline(10000);
+    while (!statement()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(50);
+    }
+    return true;
+}
+
+} // namespace
+
+class TestDatabaseOutage : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void serverAwayAndBack();
+    void killedConnectionsGoUnnoticed();
+    void sessionSettingsRefused();
+
+private:
+    // Kills every connection to the test's database but the killer's own.
+    bool killConnections();
+    ItemListWidget *list() const
+    {
+        return qobject_cast<ItemListWidget *>(m_window->itemList());
+    }
+    QString statusPanel() const
+    {
+        return m_window->window()->findChild<QLabel *>(QStringLiteral("SyncLabel"))->text();
+    }
+    // Collapses (or expands) the user's folder "Werkzeug": a write of the window's connection.
+    void toggleFolder(bool expanded);
+    int folderExpanded();
+
+    OwnMySqlServer m_server;
+    std::unique_ptr<TestDatabase> m_data;
+    std::unique_ptr<DialogAnswers> m_answers;
+    std::unique_ptr<MainWindowFixture> m_window;
+};
+
+void TestDatabaseOutage::initTestCase()
+{
+    APP_REQUIRE_BACKEND(TestSupport::Backend::MySQL);
+    if (!OwnMySqlServer::available()) {
+        if (TestSupport::mysqlRequired())
+            QFAIL("The test command offers no MariaDB server of the test's own");
+        QSKIP("No MariaDB server of the test's own (run the tests through the test command)");
+    }
+    QVERIFY2(m_server.start(), qPrintable(m_server.error()));
+}
+
+void TestDatabaseOutage::init()
+{
+    QVERIFY2(m_server.start(), qPrintable(m_server.error()));
+    m_data = std::make_unique<TestDatabase>(m_server.server());
+    QVERIFY2(m_data->error().isEmpty(), qPrintable(m_data->error()));
+    Database *db = m_data->db();
+    const int folder = db->insertSqlClean(
+        { { "foldername", "Werkzeug" }, { "folderparentid", -10 }, { "expand", 1 } }, "folders");
+    QVERIFY(folder > 0);
+    QVERIFY(db->insertSqlClean({ { "foldername", "Spaten" }, { "folderparentid", folder } },
+                               "folders")
+            > 0);
+    QVERIFY(TestSupport::insertArticle(db, { { "Title", "Spaten" }, { "Folder", -10 } }) > 0);
+    // Another workstation synchronises: the window's workers leave the database alone, so
+    // that the status panel shows only what the window's connection tells.
+    TestSupport::writeMySqlSetup(m_data->dataDir(), m_server.server(),
+                                 m_data->mysqlDatabaseName(), true, false);
+    m_answers = std::make_unique<DialogAnswers>();
+    m_window = std::make_unique<MainWindowFixture>(*m_data);
+    QVERIFY(m_window->window());
+    QVERIFY(m_window->showFolder(-10));
+    QCOMPARE(m_window->itemList()->topLevelItemCount(), 1);
+}
+
+void TestDatabaseOutage::cleanup()
+{
+    Database::setSqlModeForTesting(QString());
+    QVERIFY2(m_server.start(), qPrintable(m_server.error()));
+    m_window.reset();
+    m_answers.reset();
+    m_data.reset();
+    QSqlDatabase::removeDatabase(QStringLiteral("outage_killer"));
+}
+
+bool TestDatabaseOutage::killConnections()
+{
+    QSqlQuery query(m_data->rawConnection(QStringLiteral("outage_killer")));
+    if (!query.exec(QStringLiteral("SELECT ID FROM information_schema.PROCESSLIST WHERE DB='%1' "
+                                   "AND ID <> CONNECTION_ID()")
+                        .arg(m_data->mysqlDatabaseName())))
+        return false;
+    QStringList ids;
+    while (query.next())
+        ids << query.value(0).toString();
+    for (const QString &id : qAsConst(ids)) {
+        if (!query.exec(QStringLiteral("KILL CONNECTION ") + id))
+            return false;
+    }
+    return !ids.isEmpty();
+}
+
+void TestDatabaseOutage::toggleFolder(bool expanded)
+{
+    auto *tree = m_window->treeView();
+    const QModelIndex drafts = TestSupport::folderIndexOf(tree->model(), -10);
+    const QModelIndex folder = tree->model()->index(0, 0, drafts);
+    if (expanded)
+        tree->expand(folder);
+    else
+        tree->collapse(folder);
+}
+
+int TestDatabaseOutage::folderExpanded()
+{
+    QSqlQuery query(m_data->rawConnection(QStringLiteral("outage_killer")));
+    if (!query.exec(QStringLiteral("SELECT expand FROM folders WHERE foldername='Werkzeug'"))
+        || !query.next())
+        return -1;
+    return query.value(0).toInt();
+}
+
+// While the server is away a change fails with the reason in its notice and the list says
+// why it is empty; once the server is back the window's next statement works, the list shows
+// the articles again and the status panel says so once.
+void TestDatabaseOutage::serverAwayAndBack()
+{
+    TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app") });
+    QVERIFY(m_server.stop());
+
+    toggleFolder(false);
+    QTRY_COMPARE(m_answers->messages().size(), 1);
+    const QString notice = m_answers->lastMessageText();
+    const QString prefix = QStringLiteral("Die Änderung konnte nicht gespeichert werden. ") + kLost;
+    QVERIFY2(notice.startsWith(prefix) && notice.size() > prefix.size() + 5, qPrintable(notice));
+    // The notice reads the list again: it can't be read and says so.
+    QCOMPARE(m_window->itemList()->topLevelItemCount(), 0);
+    QVERIFY2(list()->emptyText().startsWith(
+                 QStringLiteral("Die Artikel dieses Ordners konnten nicht gelesen werden.\n")
+                 + kLost),
+             qPrintable(list()->emptyText()));
+    QVERIFY2(statusPanel().contains(kLost), qPrintable(statusPanel()));
+
+    // Another connection of the program that lost the server too.
+    Database other(true, QStringLiteral("outageOther"));
+    QVERIFY(!other.executeSQL("UPDATE folders SET expand=1"));
+
+    QVERIFY2(m_server.start(), qPrintable(m_server.error()));
+    QElapsedTimer back;
+    back.start();
+    const QDeadlineTimer deadline(10000);
+    while (m_window->itemList()->topLevelItemCount() == 0 && !deadline.hasExpired()) {
+        m_window->showFolder(-10);
+        QTest::qWait(50);
+    }
+    // The window's message handler writes into the day's log: the figure goes to the test's
+    // output directly.
+    std::fprintf(stderr, "Window: list read again %lld ms after the server answered\n",
+                 static_cast<long long>(back.elapsed()));
+    QCOMPARE(m_window->itemList()->topLevelItemCount(), 1);
+    QVERIFY(list()->emptyText().isEmpty());
+    QVERIFY2(statusPanel().endsWith("Die Verbindung zur Datenbank besteht wieder."),
+             qPrintable(statusPanel()));
+
+    // Told once: the other connection's return changes nothing shown.
+    m_window->window()->updateStatusBar(QStringLiteral("Synchronisieren..."), 10, 2);
+    QVERIFY(succeedsLater([&] { return other.executeSQL("UPDATE folders SET expand=1"); }));
+    QTest::qWait(50);
+    QVERIFY2(statusPanel().endsWith("Synchronisieren..."), qPrintable(statusPanel()));
+
+    // The tree kept the collapse that could not be stored.
+    toggleFolder(true);
+    toggleFolder(false);
+    QTRY_COMPARE(folderExpanded(), 0);
+    QCOMPARE(m_answers->messages().size(), 1);
+}
+
+// Connections killed by the server are opened again at their next statement: the seller
+// notices nothing.
+void TestDatabaseOutage::killedConnectionsGoUnnoticed()
+{
+    TestSupport::MessageCapture log({ QStringLiteral("app.db") });
+    QVERIFY(killConnections());
+    toggleFolder(false);
+    QTRY_COMPARE(folderExpanded(), 0);
+    QVERIFY(m_window->showFolder(-10));
+    QCOMPARE(m_window->itemList()->topLevelItemCount(), 1);
+    QCOMPARE(m_answers->messages().size(), 0);
+    QVERIFY(!statusPanel().contains(kLost));
+}
+
+// A connection that can't get its session settings is closed: a worker's is told in the status
+// panel, the window's in a notice; with them the window works again.
+void TestDatabaseOutage::sessionSettingsRefused()
+{
+    TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app") });
+    Database::setSqlModeForTesting(QStringLiteral("NO_SUCH_MODE"));
+    auto restore = qScopeGuard([] { Database::setSqlModeForTesting(QString()); });
+    const QString refused = QStringLiteral("Die Verbindung zur Datenbank wurde geschlossen, weil "
+                                           "ihre Sitzungseinstellungen nicht gesetzt werden "
+                                           "konnten: ");
+    // A worker's connection (made on a thread of its own) goes to the status panel.
+    std::unique_ptr<QThread> worker(QThread::create([] {
+        Database db(true, QStringLiteral("outageWorker"));
+        db.executeSQL(QStringLiteral("UPDATE folders SET expand=1"));
+    }));
+    worker->start();
+    QVERIFY(worker->wait(10000));
+    QTRY_VERIFY2(statusPanel().contains(refused), qPrintable(statusPanel()));
+    QCOMPARE(m_answers->messages().size(), 0);
+
+    QVERIFY(killConnections());
+
+    QVERIFY(m_window->showFolder(-10));
+    QTRY_COMPARE(m_answers->messages().size(), 1);
+    QVERIFY2(m_answers->lastMessageText().startsWith(refused),
+             qPrintable(m_answers->lastMessageText()));
+    QCOMPARE(m_window->itemList()->topLevelItemCount(), 0);
+    QVERIFY(!list()->emptyText().isEmpty());
+
+    restore.dismiss();
+    Database::setSqlModeForTesting(QString());
+    const QDeadlineTimer deadline(10000);
+    while (m_window->itemList()->topLevelItemCount() == 0 && !deadline.hasExpired()) {
+        m_window->showFolder(-10);
+        QTest::qWait(50);
+    }
+    QCOMPARE(m_window->itemList()->topLevelItemCount(), 1);
+}
+
+APP_TEST_MAIN(TestDatabaseOutage)
+#include "test_databaseoutage.moc"
