@@ -3,6 +3,7 @@
 #include "mainwindow/mainwindow.h"
 
 #include "core/database.h"
+#include "editor/variationrows.h"
 #include "mainwindow/commandprogress.h"
 #include "ui_mainwindow.h"
 #include "views/foldermodel.h"
@@ -99,11 +100,7 @@ void MainWindow::on_actionEinf_gen_triggered()
             }
             if (!copyMode) {
                 folderModel->ChangeFolderCount(sourceFolder, -1, false);
-                db->executeSQL(QStringLiteral("DELETE FROM articles WHERE id=") + id);
-                db->executeSQL(QStringLiteral("DELETE FROM articles_variations WHERE article_id=")
-                               + id);
-                db->executeSQL(QStringLiteral("DELETE FROM articles_images WHERE article_id=")
-                               + id);
+                VariationRows::removeArticle(db, id.toInt());
                 if (sourceFolder == folder)
                     cutFromShown << id.toInt();
             }

@@ -81,12 +81,40 @@ port_in_use() {
   (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }
 
-free_port() {
-  local port=$((20000 + RANDOM % 30000))
-  while port_in_use "$port"; do
-    port=$((port + 1))
+# Reserves a free port for the server of `dir` (written to `dir`/port) and prints it. The
+# ports lie below the system's range for outgoing connections and for listeners on port 0
+# (the tests' fake servers), so that no connection takes the port of a server that is
+# stopped for a while; ports reserved by the other servers of this run are skipped, also
+# while those are stopped.
+reserve_port() {
+  local dir=$1 root=$2 lowest port
+  lowest=$(cut -f1 /proc/sys/net/ipv4/ip_local_port_range 2>/dev/null || echo 32768)
+  [ "$lowest" -gt 11000 ] 2>/dev/null || lowest=32768
+  (
+    flock 9
+    port=$((10000 + RANDOM % (lowest - 10000)))
+    while port_in_use "$port" || cat "$root"/main/port "$root"/servers/*/port 2>/dev/null \
+        | grep -qx "$port"; do
+      port=$((port + 1))
+      [ "$port" -lt "$lowest" ] || port=10000
+    done
+    echo "$port" >"$dir/port"
+    echo "$port"
+  ) 9>"$root/ports.lock"
+}
+
+# Starts the server of `dir` for the first time; a port that another program took after it
+# was reserved is given up for another.
+first_start() {
+  local dir=$1 root=$2
+  for _ in 1 2 3 4 5; do
+    if start_server "$dir" "$(reserve_port "$dir" "$root")"; then
+      return 0
+    fi
+    grep -q "Address already in use" "$dir/error.log" 2>/dev/null || return 1
+    rm -f "$dir/error.log"
   done
-  echo "$port"
+  return 1
 }
 
 # --- a further server of the command: start NAME, stop NAME -------------------------------
@@ -100,12 +128,13 @@ if [ "${1:-}" = "start" ] || [ "${1:-}" = "stop" ]; then
     stop_server "$dir"
     exit 0
   fi
-  first=""
   if [ ! -d "$dir/data" ]; then
     mkdir -p "$dir"
     cp -a "$ZERIRE_TEST_MYSQL_DIR/template" "$dir/data"
-    free_port >"$dir/port"
-    first=1
+    first_start "$dir" "$ZERIRE_TEST_MYSQL_DIR" >&2
+    create_test_user "$dir"
+    cat "$dir/port"
+    exit 0
   fi
   port=$(cat "$dir/port")
   if [ -f "$dir/server.pid" ] && kill -0 "$(cat "$dir/server.pid")" 2>/dev/null; then
@@ -113,9 +142,6 @@ if [ "${1:-}" = "start" ] || [ "${1:-}" = "stop" ]; then
     exit 0
   fi
   start_server "$dir" "$port" >&2
-  if [ -n "$first" ]; then
-    create_test_user "$dir"
-  fi
   echo "$port"
   exit 0
 fi
@@ -148,8 +174,8 @@ mariadb-install-db --no-defaults --datadir="$tmp/template" --user="$user" \
 mkdir -p "$tmp/main" "$tmp/servers"
 cp -a "$tmp/template" "$tmp/main/data"
 
-port=$(free_port)
-start_server "$tmp/main" "$port"
+first_start "$tmp/main" "$tmp"
+port=$(cat "$tmp/main/port")
 create_test_user "$tmp/main"
 
 echo "MariaDB test server on 127.0.0.1:$port"
