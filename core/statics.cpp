@@ -139,6 +139,12 @@ QString Statics::CreateThumb(const QString &imageFile, const QString &thumbFolde
     reader.setDecideFormatFromContent(true);
     // Asked before reading: afterwards the reader can no longer tell.
     const QByteArray sourceFormat = reader.format();
+    // A big picture is decoded at twice the thumbnail's size at most (a JPEG then decodes
+    // only a fraction of its data), and scaled down smoothly from there.
+    const QSize full = reader.size();
+    const QSize decoded = full.scaled(300, 200, Qt::KeepAspectRatio);
+    if (full.isValid() && decoded.width() < full.width() && decoded.height() < full.height())
+        reader.setScaledSize(decoded);
     const QImage image = reader.read();
     if (image.isNull()) {
         qCWarning(lcApp, "Can't load Image %s", qUtf8Printable(imageFile));
