@@ -103,6 +103,12 @@ void MainWindow::on_actionExportieren_triggered()
         Statics::showMessage(this, tr("Die Datei konnte nicht geschrieben werden"), 2);
         return;
     }
+    // In the data folder (where the export goes first) it is the seller's alone, as the
+    // database beside it.
+    const QString dataDir = QFileInfo(db->getCurrentDataDir()).canonicalFilePath();
+    if (!dataDir.isEmpty()
+        && QFileInfo(fileName).canonicalFilePath().startsWith(dataDir + QLatin1Char('/')))
+        Statics::setOwnerOnly(fileName);
     Settings::app()->setValue(QStringLiteral("MainWindow/exportpath"),
                               QFileInfo(fileName).filePath());
     Statics::showMessage(this, tr("Es wurden %1 Artikel erfolgreich exportiert").arg(count), 0);

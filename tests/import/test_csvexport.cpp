@@ -9,6 +9,8 @@
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -135,6 +137,25 @@ private slots:
         QCOMPARE(read.at(1).size(), read.first().size());
         QCOMPARE(read.at(1).at(read.first().indexOf("Description")), description);
         QCOMPARE(read.at(1).last(), db()->getCurrentAdImageDir() + "p1_11_.png");
+    }
+
+    // An export into the data folder is as private as the database beside it; elsewhere
+    // the file gets the seller's usual mode.
+    void exportIntoDataFolderIsPrivate()
+    {
+        openWindow();
+        TestSupport::insertArticle(db(), { { "Folder", kDrafts } });
+        showDrafts();
+        const mode_t previous = umask(0022);
+        DialogAnswers answers;
+        const QString inside = db()->getCurrentDataDir() + "export.csv";
+        const QString outside = m_files.filePath("export.csv");
+        exportTo(answers, inside, true);
+        exportTo(answers, outside, true);
+        umask(previous);
+        QCOMPARE(QFileInfo(inside).permissions(),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        QVERIFY(QFileInfo(outside).permissions() & QFile::ReadOther);
     }
 
     // A write that fails half-way is reported and leaves the former file as it was.
