@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLabel>
 #include <QSound>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -71,8 +72,12 @@ void MainWindow::updateStatusBar(QString stat, int totalStat, int detailStat)
 {
     ui->SyncProgressBar->setMaximum(totalStat);
     ui->SyncProgressBar->setValue(detailStat);
-    ui->SyncLabel->setText(Clock::currentDateTime().toString(QStringLiteral("HH:mm"))
-                           + QStringLiteral(" Uhr - ") + stat);
+    // The label cuts a long text (a round's failures of every account) to the panel's width;
+    // the tooltip holds it whole.
+    const QString text = Clock::currentDateTime().toString(QStringLiteral("HH:mm"))
+        + QStringLiteral(" Uhr - ") + stat;
+    ui->SyncLabel->setText(text);
+    ui->SyncLabel->setToolTip(text);
     ui->SyncWidget->setVisible(totalStat != 0 && detailStat != totalStat);
 }
 
@@ -80,7 +85,12 @@ void MainWindow::updateBar()
 {
     const int rows = ui->itemlist->topLevelItemCount();
     const int selected = ui->itemlist->selectedItems().size();
-    ui->statusBar->showMessage(
+    if (!countLabel) {
+        countLabel = new QLabel(ui->statusBar);
+        countLabel->setObjectName(QStringLiteral("CountLabel"));
+        ui->statusBar->addPermanentWidget(countLabel);
+    }
+    countLabel->setText(
         tr("%1 Artikel(n), %2 markiert").arg(QString::number(rows), QString::number(selected)));
 }
 
