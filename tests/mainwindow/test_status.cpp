@@ -61,7 +61,7 @@ private:
     {
         QVERIFY(m_fixture->showFolder(folder));
         QTreeWidget *list = m_fixture->itemList();
-        QTRY_COMPARE_WITH_TIMEOUT(list->topLevelItemCount(), rows, 1000);
+        QTRY_COMPARE(list->topLevelItemCount(), rows);
         list->clearSelection();
         for (int i = 0; i < selected; ++i)
             list->topLevelItem(i)->setSelected(true);

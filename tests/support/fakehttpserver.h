@@ -38,6 +38,9 @@ struct FakeReply
     FakeReply &header(const QByteArray &name, const QByteArray &value);
     FakeReply &gzipped();
     FakeReply &delayed(int milliseconds);
+    // Held back longer than any test runs: the client's time-out is the only outcome, however
+    // slow the machine (a short delay would race the time-out).
+    FakeReply &neverInTime();
 };
 
 // One request as the server received it.
