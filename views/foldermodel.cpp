@@ -366,13 +366,12 @@ void FolderModel::recount()
     while (query.next())
         counts.insert(query.value(0).toInt(), query.value(1).toInt());
 
-    // The top node shows no count.
+    // The top node shows no count, whatever lies in folder 0.
     QList<FolderNode *> pending { m_root };
     while (!pending.isEmpty()) {
         FolderNode *node = pending.takeLast();
         for (FolderNode *child : qAsConst(node->children)) {
-            if (child->id != SpecialFolderId::Root)
-                setCount(child, counts.value(child->id));
+            setCount(child, child->id == SpecialFolderId::Root ? 0 : counts.value(child->id));
             pending.append(child);
         }
     }

@@ -106,7 +106,7 @@ private:
     bool moveFolder(int draggedId, FolderNode *target);
     void setCount(FolderNode *node, int count);
     void scheduleRecount();
-    // Reads every folder's count from the database (the top node keeps showing none).
+    // Reads every folder's count from the database (the top node shows none).
     void recount();
 
     // Ids of the folders to open again: saved as open and given subfolders while building.

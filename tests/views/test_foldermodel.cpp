@@ -153,30 +153,39 @@ private slots:
     // -9: 2 (and one deleted for good), -2: 1, Bücher: 2, and one article on the top node.
     void countsFollowTheDatabase_data()
     {
+        QTest::addColumn<int>("folder");
+        QTest::addColumn<int>("value");
         QTest::addColumn<bool>("set");
         QTest::addColumn<bool>("disabled");
         QTest::addColumn<bool>("readFails");
         QTest::addColumn<QString>("shownAtOnce"); // counts of 0 -9 -2 -10 5 6
         QTest::addColumn<QString>("shownAfter");
         const QString stored = QStringLiteral("0 2 1 0 2 0");
-        QTest::newRow("difference") << false << false << false << "0 5 0 2 3 1" << stored;
-        QTest::newRow("snapshot") << true << false << false << "0 12 0 2 3 1" << stored;
-        QTest::newRow("tree disabled") << false << true << false << "0 5 0 2 3 1" << stored;
-        QTest::newRow("read fails") << false << false << true << "0 5 0 2 3 1"
+        QTest::newRow("difference")
+            << -9 << 1 << false << false << false << "0 5 0 2 3 1" << stored;
+        QTest::newRow("snapshot") << -9 << 12 << true << false << false << "0 12 0 2 3 1" << stored;
+        QTest::newRow("snapshot of the top node")
+            << 0 << 1 << true << false << false << "1 4 0 2 3 1" << stored;
+        QTest::newRow("tree disabled")
+            << -9 << 1 << false << true << false << "0 5 0 2 3 1" << stored;
+        QTest::newRow("read fails") << -9 << 1 << false << false << true << "0 5 0 2 3 1"
                                     << "0 5 0 2 3 1";
     }
     void countsFollowTheDatabase()
     {
+        QFETCH(int, folder);
+        QFETCH(int, value);
         QFETCH(bool, set);
         QFETCH(bool, disabled);
         QFETCH(bool, readFails);
         TestSupport::TestDatabase data(TestSupport::Backend::SQLite);
         QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
         Database *db = data.db();
-        for (const auto &[folder, trash] : QList<QPair<int, int>> {
+        for (const auto &[articleFolder, trash] : QList<QPair<int, int>> {
                  { -9, 0 }, { -9, 0 }, { -9, 1 }, { -2, 0 }, { 5, 0 }, { 5, 0 }, { 0, 0 } })
-            QVERIFY(db->insertSqlClean({ { "Folder", folder }, { "Trash", trash } }, "articles")
-                    > 0);
+            QVERIFY(
+                db->insertSqlClean({ { "Folder", articleFolder }, { "Trash", trash } }, "articles")
+                > 0);
         QTreeView view;
         FolderModel model(treeText(kUserFolders), db, nullptr, nullptr, &view);
         view.setModel(&model);
@@ -193,7 +202,7 @@ private slots:
             QVERIFY(db->executeSQL("ALTER TABLE articles RENAME TO articles_away"));
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no such table: articles"));
         }
-        model.ChangeFolderCount(-9, set ? 12 : 1, set);
+        model.ChangeFolderCount(folder, value, set);
         QTEST(shown(), "shownAtOnce");
         QCoreApplication::processEvents();
         if (disabled) {
