@@ -17,8 +17,10 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLocale>
 #include <QMenu>
+#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QThread>
 #include <QTimer>
@@ -275,12 +277,41 @@ void MainWindow::readSettings()
             settings->value(QStringLiteral("main_splitter/geometry")).toByteArray());
         ui->cat_article_splitter->restoreState(
             settings->value(QStringLiteral("cat_article_splitter/geometry")).toByteArray());
+        // A layout saved on a bigger screen is brought onto this one; a maximised window
+        // takes the screen's size anyway.
+        if (!isMaximized() && !isFullScreen())
+            setGeometry(fittedGeometry(geometry(), availableScreenArea(geometry())));
         return;
     }
-    setGeometry(20, 20, 1024, 700);
+    const QRect standard(20, 20, 1024, 700);
+    setGeometry(fittedGeometry(standard, availableScreenArea(standard)));
     const int w = width();
     ui->main_splitter->setSizes({ int(w * 0.8), int(w * 0.2) });
     ui->cat_article_splitter->setSizes({ int(w * 0.3), int(w * 0.7) });
+}
+
+QRect MainWindow::availableScreenArea(const QRect &geometry)
+{
+    QScreen *screen = QGuiApplication::screenAt(geometry.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : geometry;
+}
+
+QRect MainWindow::fittedGeometry(const QRect &geometry, const QRect &available)
+{
+    if (available.isEmpty())
+        return geometry;
+    QRect fitted(geometry.topLeft(), geometry.size().boundedTo(available.size()));
+    if (fitted.right() > available.right())
+        fitted.moveRight(available.right());
+    if (fitted.bottom() > available.bottom())
+        fitted.moveBottom(available.bottom());
+    if (fitted.left() < available.left())
+        fitted.moveLeft(available.left());
+    if (fitted.top() < available.top())
+        fitted.moveTop(available.top());
+    return fitted;
 }
 
 void MainWindow::on_actionBeenden_triggered()

@@ -7,6 +7,7 @@
 #include <QMap>
 #include <QModelIndex>
 #include <QPointer>
+#include <QRect>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -18,6 +19,7 @@ class FolderModel;
 class NewsListItemModel;
 class QCloseEvent;
 class QJsonObject;
+class QLabel;
 class QMenu;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -50,6 +52,10 @@ public:
     void UpdateListItem(const QMap<QString, QVariant> &row, QTreeWidgetItem *item);
     // The first listed row of article `id`; null when the article is not listed.
     QTreeWidgetItem *IsItemWithIdHere(int id) const;
+
+    // --- main window (mainwindow/mainwindow.cpp) ---
+    // `geometry` made to fit into `available`: no bigger, then moved inside.
+    static QRect fittedGeometry(const QRect &geometry, const QRect &available);
 
 signals:
     void startSyncNow();
@@ -140,6 +146,9 @@ private:
     // --- main window (mainwindow/mainwindow.cpp) ---
     void SetupLayout();
     void readSettings();
+    // The available area of the screen under the centre of `geometry` (the primary screen's
+    // when no screen is there).
+    static QRect availableScreenArea(const QRect &geometry);
     void startWorkers();
     // Runs the event loop until every worker has left its loop or `timeoutMs` passed.
     void waitForWorkers(int timeoutMs);
@@ -202,6 +211,11 @@ private:
     // The worker threads, watched (not owned) so that closing can wait for them.
     QList<QPointer<QThread>> workerThreads;
     int runningWorkers = 0;
+
+    // --- count line (mainwindow/mainwindow_status.cpp) ---
+    // The count line is a permanent widget of the status bar: the status tips of menus and
+    // tool bar replace only temporary messages. Made by the first updateBar().
+    QLabel *countLabel = nullptr;
 
     // --- failed writes (mainwindow/mainwindow_status.cpp) ---
     // A failed write of the window's own connection is told in one notice, together with

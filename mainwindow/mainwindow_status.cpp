@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLabel>
 #include <QSound>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -73,8 +74,12 @@ void MainWindow::updateStatusBar(QString stat, int totalStat, int detailStat)
     ui->SyncProgressBar->show();
     ui->SyncProgressBar->setMaximum(totalStat);
     ui->SyncProgressBar->setValue(detailStat);
-    ui->SyncLabel->setText(Clock::currentDateTime().toString(QStringLiteral("HH:mm"))
-                           + QStringLiteral(" Uhr - ") + stat);
+    // The label cuts a long text (a round's failures of every account) to the panel's width;
+    // the tooltip holds it whole.
+    const QString text = Clock::currentDateTime().toString(QStringLiteral("HH:mm"))
+        + QStringLiteral(" Uhr - ") + stat;
+    ui->SyncLabel->setText(text);
+    ui->SyncLabel->setToolTip(text);
     ui->SyncWidget->setVisible(totalStat != 0 && detailStat != totalStat);
 }
 
@@ -82,7 +87,12 @@ void MainWindow::updateBar()
 {
     const int rows = ui->itemlist->topLevelItemCount();
     const int selected = ui->itemlist->selectedItems().size();
-    ui->statusBar->showMessage(
+    if (!countLabel) {
+        countLabel = new QLabel(ui->statusBar);
+        countLabel->setObjectName(QStringLiteral("CountLabel"));
+        ui->statusBar->addPermanentWidget(countLabel);
+    }
+    countLabel->setText(
         tr("%1 Artikel(n), %2 markiert").arg(QString::number(rows), QString::number(selected)));
 }
 
@@ -183,11 +193,11 @@ void MainWindow::sendNotification(const QString &what)
     if (trayIcon && trayIcon->isVisible()) {
         trayIcon->showMessage(title, text, QSystemTrayIcon::Information, kTrayMessageMs);
     } else {
-        ui->SyncLabel->setText(Clock::currentDateTime().toString(QStringLiteral("HH:mm"))
-                               + QStringLiteral(" Uhr - ") + title + QStringLiteral(": ")
-                               + text);
-        // A long notice wraps instead of widening the window.
-        ui->SyncLabel->setWordWrap(true);
+        // Cut to the panel's width like every status text, whole in the tooltip.
+        const QString notice = Clock::currentDateTime().toString(QStringLiteral("HH:mm"))
+            + QStringLiteral(" Uhr - ") + title + QStringLiteral(": ") + text;
+        ui->SyncLabel->setText(notice);
+        ui->SyncLabel->setToolTip(notice);
         ui->SyncProgressBar->hide();
         ui->SyncWidget->show();
     }

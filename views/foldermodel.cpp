@@ -9,10 +9,13 @@
 #include "views/itemlistwidget.h"
 
 #include <QDataStream>
+#include <QEvent>
 #include <QFont>
+#include <QHash>
 #include <QIcon>
 #include <QItemSelectionModel>
 #include <QMimeData>
+#include <QSqlQuery>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <exception>
@@ -299,15 +302,80 @@ void FolderModel::ChangeFolderCount(int folder, int changevalue, bool setcount)
 {
     if (changevalue == 0 && !setcount)
         return;
+    // Scheduled before the change is shown, so the view paints the counts read afterwards.
+    if (m_followsDatabase)
+        scheduleRecount();
     FolderNode *node = findFolderWithId(folder);
     if (!node)
         return;
-    const int count = qMax(0, setcount ? changevalue : node->count + changevalue);
+    setCount(node, qMax(0, setcount ? changevalue : node->count + changevalue));
+}
+
+void FolderModel::followDatabaseCounts()
+{
+    m_followsDatabase = true;
+    if (m_treeView)
+        m_treeView->installEventFilter(this);
+}
+
+bool FolderModel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_treeView && event->type() == QEvent::EnabledChange && m_recountDeferred
+        && m_treeView->isEnabled()) {
+        m_recountDeferred = false;
+        scheduleRecount();
+    }
+    return QAbstractItemModel::eventFilter(watched, event);
+}
+
+void FolderModel::setCount(FolderNode *node, int count)
+{
     if (count == node->count)
         return;
     node->count = count;
     const QModelIndex index = indexOfNode(node);
     emit dataChanged(index, index, { Qt::DisplayRole, Qt::FontRole });
+}
+
+void FolderModel::scheduleRecount()
+{
+    if (m_recountScheduled)
+        return;
+    m_recountScheduled = true;
+    // Behind every event already waiting: changes that arrive together cost one query.
+    QMetaObject::invokeMethod(this, &FolderModel::recount, Qt::QueuedConnection);
+}
+
+void FolderModel::recount()
+{
+    m_recountScheduled = false;
+    if (!m_db)
+        return;
+    // A disabled tree means a command of the window is under way, which may have written
+    // rows whose differences it shows only at its end: read now, they would count twice.
+    if (m_treeView && !m_treeView->isEnabled()) {
+        m_recountDeferred = true;
+        return;
+    }
+    QSqlQuery query;
+    // A failed read (a lost connection) leaves the counts as they are rather than at 0.
+    if (!m_db->selectQuery(QStringLiteral("SELECT Folder,count(id) AS M FROM articles WHERE "
+                                          "Trash=0 GROUP BY Folder"),
+                           query))
+        return;
+    QHash<int, int> counts;
+    while (query.next())
+        counts.insert(query.value(0).toInt(), query.value(1).toInt());
+
+    // The top node shows no count, whatever lies in folder 0.
+    QList<FolderNode *> pending { m_root };
+    while (!pending.isEmpty()) {
+        FolderNode *node = pending.takeLast();
+        for (FolderNode *child : qAsConst(node->children)) {
+            setCount(child, child->id == SpecialFolderId::Root ? 0 : counts.value(child->id));
+            pending.append(child);
+        }
+    }
 }
 
 // The indentation-stack method: a line deeper than the current level goes below the last

@@ -78,10 +78,23 @@ public:
     // ids are ignored. The article list is not reloaded.
     void selectFolderWithId(int id);
 
+    // From now on the counts follow the database given at construction. A change is shown
+    // at once, as given, and once the events waiting then are handled every count is read
+    // from the database again (changes arriving together cost one read); while the tree view
+    // is disabled (a command of the window runs) the read waits until it is enabled again.
+    // So a worker's snapshot of the counts, taken before a command's change or ahead of the
+    // difference on its way, can't leave a wrong count. Without it the counts are plain
+    // numbers.
+    void followDatabaseCounts();
+
 public slots:
     // Adds `changevalue` to the count of `folder`, or sets it to `changevalue` when
     // `setcount` is true; the count never goes below 0. Unknown folders are ignored.
+    // When the counts follow the database, see followDatabaseCounts().
     void ChangeFolderCount(int folder, int changevalue, bool setcount = false);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void setupModelData(const QStringList &lines, FolderNode *parent);
@@ -91,6 +104,10 @@ private:
     void dropArticles(const QByteArray &payload, int target);
     void takeListRow(int articleId, int oldFolder);
     bool moveFolder(int draggedId, FolderNode *target);
+    void setCount(FolderNode *node, int count);
+    void scheduleRecount();
+    // Reads every folder's count from the database (the top node shows none).
+    void recount();
 
     // Ids of the folders to open again: saved as open and given subfolders while building.
     QList<int> m_expandIds;
@@ -98,4 +115,7 @@ private:
     Database *m_db;
     QTreeWidget *m_itemList;
     QTreeView *m_treeView;
+    bool m_followsDatabase = false;
+    bool m_recountScheduled = false;
+    bool m_recountDeferred = false;
 };

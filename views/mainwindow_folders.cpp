@@ -95,6 +95,9 @@ void MainWindow::CreateFolderTree()
 
     folderModel
         = new FolderModel(lines.join(QLatin1Char('\n')), db, ui->itemlist, this, ui->treeView);
+    // The workers and the commands change the counts side by side; the window's own
+    // connection has the last word.
+    folderModel->followDatabaseCounts();
     ui->treeView->setModel(folderModel);
 
     // The top node and every fixed folder open, so the first level of user folders shows.

@@ -62,9 +62,13 @@ public:
     {
         return TestSupport::values(db(), id, columns);
     }
+    FolderModel *folders() const
+    {
+        return qobject_cast<FolderModel *>(m_window->treeView()->model());
+    }
     int count(int folder) const
     {
-        auto *model = qobject_cast<FolderModel *>(m_window->treeView()->model());
+        auto *model = folders();
         const FolderNode *node = model ? model->findFolderWithId(folder) : nullptr;
         return node ? node->count : -1;
     }

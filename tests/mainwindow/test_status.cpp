@@ -13,6 +13,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QProgressBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTreeWidget>
 
@@ -60,7 +61,7 @@ private:
     {
         QVERIFY(m_fixture->showFolder(folder));
         QTreeWidget *list = m_fixture->itemList();
-        QTRY_COMPARE_WITH_TIMEOUT(list->topLevelItemCount(), rows, 1000);
+        QTRY_COMPARE(list->topLevelItemCount(), rows);
         list->clearSelection();
         for (int i = 0; i < selected; ++i)
             list->topLevelItem(i)->setSelected(true);
@@ -127,12 +128,102 @@ private slots:
             QCOMPARE(bar->text(), QStringLiteral("20%"));
     }
 
+    // However long a status text or wide a banner picture, the window keeps its width and
+    // fits a screen 1024 pixels wide: the panel cuts the text to its own width (the tooltip
+    // holds it whole), the banner shows the middle of its picture.
+    void windowKeepsItsWidth_data()
+    {
+        QTest::addColumn<int>("value"); // of the progress, its maximum being 1
+        QTest::addColumn<int>("bannerWidth");
+        QTest::newRow("long status text, panel shown") << 0 << 0;
+        QTest::newRow("long status text, panel hidden again") << 1 << 0;
+        QTest::newRow("banner picture wider than the screen") << 1 << 2000;
+    }
+    void windowKeepsItsWidth()
+    {
+        QFETCH(int, value);
+        QFETCH(int, bannerWidth);
+        MainWindow *w = window();
+        auto *label = w->findChild<QLabel *>(QStringLiteral("SyncLabel"));
+        auto *banner = w->findChild<QLabel *>(QStringLiteral("BannerLabel"));
+        QVERIFY(label && banner);
+        const QRect before = w->geometry();
+        QCOMPARE(before.width(), 1024);
+
+        QString text = QStringLiteral("Einlesefehler: ");
+        for (int account = 1; text.size() < 600; ++account)
+            text += QStringLiteral("händler_müller_%1: Keine Verbindung zu eBay: Host "
+                                   "api.ebay.com konnte nicht gefunden werden; ")
+                        .arg(account);
+        text.truncate(600);
+        Clock::setCurrentDateTimeForTesting(QDateTime(QDate(2024, 5, 17), QTime(5, 29)));
+        w->updateStatusBar(text, 1, 0);
+        w->updateStatusBar(text, 1, value);
+        if (bannerWidth > 0) {
+            QImage picture(bannerWidth, 50, QImage::Format_RGB32);
+            picture.fill(Qt::darkBlue);
+            banner->setPixmap(QPixmap::fromImage(picture));
+            banner->parentWidget()->show();
+        }
+        // A size change climbs the nested layouts and splitters one posted event a level.
+        for (int level = 0; level < 20; ++level)
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QCoreApplication::processEvents();
+
+        const QRect after = w->geometry();
+        const int needed = w->minimumSizeHint().width();
+        banner->setPixmap(QPixmap());
+        w->setGeometry(before);
+        QCOMPARE(after, before);
+        QVERIFY2(needed <= 1024, qPrintable(QString::number(needed)));
+        QCOMPARE(label->text(), QStringLiteral("05:29 Uhr - ") + text);
+        QCOMPARE(label->toolTip(), label->text());
+        if (value == 0)
+            QVERIFY(label->width() < label->fontMetrics().horizontalAdvance(text));
+    }
+
+    void fittedGeometry_data()
+    {
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QRect>("fitted");
+        const QRect first(20, 20, 1024, 700);
+        QTest::newRow("first start, 1024 x 768")
+            << first << QRect(0, 0, 1024, 768) << QRect(0, 20, 1024, 700);
+        QTest::newRow("first start, 1600 x 1200") << first << QRect(0, 0, 1600, 1200) << first;
+        QTest::newRow("saved on a bigger screen")
+            << QRect(100, 80, 2400, 1500) << QRect(0, 0, 1600, 1200) << QRect(0, 0, 1600, 1200);
+        QTest::newRow("second screen, panel on top")
+            << QRect(1700, 10, 800, 600) << QRect(1600, 30, 1280, 994) << QRect(1700, 30, 800, 600);
+        QTest::newRow("partly off to the left and below")
+            << QRect(-300, 500, 1024, 700) << QRect(0, 0, 1600, 1024) << QRect(0, 324, 1024, 700);
+        QTest::newRow("no screen known") << first << QRect() << first;
+    }
+    void fittedGeometry()
+    {
+        QFETCH(QRect, geometry);
+        QFETCH(QRect, available);
+        QFETCH(QRect, fitted);
+        QCOMPARE(MainWindow::fittedGeometry(geometry, available), fitted);
+    }
+
     void countLineAndSync()
     {
         showFolder(SpecialFolderId::Active, kActiveRows, 3);
         window()->updateBar();
-        QCOMPARE(window()->findChild<QStatusBar *>()->currentMessage(),
-                 QStringLiteral("12 Artikel(n), 3 markiert"));
+        // Menu entries show their status tips while hovered and clear them when left; the
+        // count line stays.
+        auto *count = window()->findChild<QLabel *>(QStringLiteral("CountLabel"));
+        QVERIFY(count);
+        QStatusTipEvent tip(QStringLiteral("Öffnet die Einstellungen"));
+        QApplication::sendEvent(window(), &tip);
+        QCOMPARE(window()->findChild<QStatusBar *>()->currentMessage(), tip.tip());
+        for (bool hovered : { true, false }) {
+            if (!hovered)
+                action("actionSynchronisieren")->showStatusText(window());
+            QVERIFY(count->isVisible());
+            QCOMPARE(count->text(), QStringLiteral("12 Artikel(n), 3 markiert"));
+        }
 
         QAction *sync = action("actionSynchronisieren");
         window()->setNextSync(QStringLiteral("14:35"));
@@ -261,6 +352,21 @@ private slots:
         for (const TestSupport::MessageCapture::Message &m : log.messages())
             texts << m.text;
         QCOMPARE(texts, logged);
+    }
+
+    // Last, since it starts the window again: a layout saved on a bigger screen opens inside
+    // this screen's available area.
+    void restoredGeometryFitsTheScreen()
+    {
+        const QRect screen = window()->screen()->availableGeometry();
+        const QRect bigger(screen.left() + 100, screen.top() + 80, screen.width() + 800,
+                           screen.height() + 300);
+        window()->setGeometry(bigger);
+        QTRY_COMPARE(window()->geometry(), bigger);
+        m_fixture->close(); // saves the layout
+        m_fixture = std::make_unique<MainWindowFixture>(*m_data);
+        QVERIFY(m_fixture->window());
+        QCOMPARE(window()->geometry(), screen);
     }
 };
 

@@ -202,7 +202,7 @@ void TestApiEbay::endItem_data()
         << answer(reply("EndItem", "Failure", error("&lt;![CDATA[Schon beendet.]]&gt;")))
         << "Schon beendet.";
     QTest::newRow("no answer") << FakeReply::dropped() << "Keine Verbindung zu eBay";
-    QTest::newRow("time-out") << answer(reply("EndItem", "Success")).delayed(3000)
+    QTest::newRow("time-out") << answer(reply("EndItem", "Success")).neverInTime()
                               << "eBay hat nicht innerhalb von 1 Sekunden geantwortet.";
     QTest::newRow("server error without document")
         << FakeReply::withStatus(500, "Internal Server Error") << "Fehler bei der Verbindung";
@@ -225,7 +225,8 @@ void TestApiEbay::endItem()
     QElapsedTimer timer;
     timer.start();
     QCOMPARE(api.endItem("NotAvailable", "110012345678", "16"), message.isEmpty());
-    QVERIFY(timer.elapsed() < 2500);
+    // Promptly: at most the time-out (with room for a busy machine), never the default minute.
+    QVERIFY(timer.elapsed() < 8000);
     QVERIFY(delivered);
     QVERIFY2(failedWith(api, message), qPrintable(api.getLastFail()));
 

@@ -77,6 +77,12 @@ FakeReply &FakeReply::delayed(int milliseconds)
     return *this;
 }
 
+FakeReply &FakeReply::neverInTime()
+{
+    // An hour: far beyond the longest time a test program may run.
+    return delayed(60 * 60 * 1000);
+}
+
 QString RecordedRequest::callName() const
 {
     return QString::fromUtf8(header(QByteArrayLiteral("X-EBAY-API-CALL-NAME")).trimmed());

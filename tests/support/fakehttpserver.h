@@ -41,6 +41,9 @@ struct FakeReply
     FakeReply &gzipped();
     FakeReply &withoutLength();
     FakeReply &delayed(int milliseconds);
+    // Held back longer than any test runs: the client's time-out is the only outcome, however
+    // slow the machine (a short delay would race the time-out).
+    FakeReply &neverInTime();
 };
 
 // One request as the server received it.

@@ -1,3 +1,5 @@
+#include "core/database.h"
+#include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 #include "views/foldermodel.h"
 #include "views/foldernode.h"
@@ -7,7 +9,9 @@
 #include <QFont>
 #include <QIcon>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTreeView>
 #include <memory>
 
 namespace {
@@ -140,6 +144,75 @@ private slots:
             QCOMPARE(at(folder).data().toString(), shown);
             QTEST(m_model->findFolderWithId(folder)->count, "count");
         }
+    }
+
+    // Following the database: a change is shown at once, then every count is read from the
+    // database once the waiting events are handled, but not while the tree is disabled (a
+    // command of the window runs). A read that fails keeps the counts; the top node never
+    // shows one. The tree text says -9: 4, -10: 2, Bücher: 3, Krimis: 1; the database holds
+    // -9: 2 (and one deleted for good), -2: 1, Bücher: 2, and one article on the top node.
+    void countsFollowTheDatabase_data()
+    {
+        QTest::addColumn<int>("folder");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<bool>("set");
+        QTest::addColumn<bool>("disabled");
+        QTest::addColumn<bool>("readFails");
+        QTest::addColumn<QString>("shownAtOnce"); // counts of 0 -9 -2 -10 5 6
+        QTest::addColumn<QString>("shownAfter");
+        const QString stored = QStringLiteral("0 2 1 0 2 0");
+        QTest::newRow("difference")
+            << -9 << 1 << false << false << false << "0 5 0 2 3 1" << stored;
+        QTest::newRow("snapshot") << -9 << 12 << true << false << false << "0 12 0 2 3 1" << stored;
+        QTest::newRow("snapshot of the top node")
+            << 0 << 1 << true << false << false << "1 4 0 2 3 1" << stored;
+        QTest::newRow("tree disabled")
+            << -9 << 1 << false << true << false << "0 5 0 2 3 1" << stored;
+        QTest::newRow("read fails") << -9 << 1 << false << false << true << "0 5 0 2 3 1"
+                                    << "0 5 0 2 3 1";
+    }
+    void countsFollowTheDatabase()
+    {
+        QFETCH(int, folder);
+        QFETCH(int, value);
+        QFETCH(bool, set);
+        QFETCH(bool, disabled);
+        QFETCH(bool, readFails);
+        TestSupport::TestDatabase data(TestSupport::Backend::SQLite);
+        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        Database *db = data.db();
+        for (const auto &[articleFolder, trash] : QList<QPair<int, int>> {
+                 { -9, 0 }, { -9, 0 }, { -9, 1 }, { -2, 0 }, { 5, 0 }, { 5, 0 }, { 0, 0 } })
+            QVERIFY(
+                db->insertSqlClean({ { "Folder", articleFolder }, { "Trash", trash } }, "articles")
+                > 0);
+        QTreeView view;
+        FolderModel model(treeText(kUserFolders), db, nullptr, nullptr, &view);
+        view.setModel(&model);
+        model.followDatabaseCounts();
+        const auto shown = [&model] {
+            QStringList counts;
+            for (int id : { 0, -9, -2, -10, 5, 6 })
+                counts << QString::number(model.findFolderWithId(id)->count);
+            return counts.join(QLatin1Char(' '));
+        };
+
+        view.setEnabled(!disabled);
+        if (readFails) {
+            QVERIFY(db->executeSQL("ALTER TABLE articles RENAME TO articles_away"));
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no such table: articles"));
+        }
+        model.ChangeFolderCount(folder, value, set);
+        QTEST(shown(), "shownAtOnce");
+        QCoreApplication::processEvents();
+        if (disabled) {
+            QTEST(shown(), "shownAtOnce");
+            view.setEnabled(true);
+            QCoreApplication::processEvents();
+        }
+        if (readFails)
+            QVERIFY(db->executeSQL("ALTER TABLE articles_away RENAME TO articles"));
+        QTEST(shown(), "shownAfter");
     }
 
     void insertsAndRemovesRows()

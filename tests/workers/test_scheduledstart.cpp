@@ -118,7 +118,7 @@ void TestScheduledStart::followUp()
     const QList<FakeReply> replies
         = { state("11'0", "Listed"), state("", "Failure", quoted), state("444", ""),
             FakeReply::withStatus(500, state("555", "Listed").body),
-            state("333", "Listed").delayed(1500) };
+            state("333", "Listed").neverInTime() };
     m_server->setHandler(kListingPath, [=](const RecordedRequest &request) {
         return replies.value(jobs.indexOf(request.queryItem("id")));
     });
