@@ -1180,6 +1180,23 @@ int Database::DuplicateRow(const QString &table, const QString &idColumn, const 
     return commitTransaction() ? newId : 0;
 }
 
+NewsItem Database::addOutcomeNews(const QString &title, const QString &text, bool ok)
+{
+    ArticleRow entry;
+    entry.insert(QStringLiteral("indate"),
+                 Clock::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    entry.insert(QStringLiteral("title"), title);
+    entry.insert(QStringLiteral("itemid"), QStringLiteral("0"));
+    entry.insert(QStringLiteral("databaseid"), 0);
+    entry.insert(QStringLiteral("textinfo"), text);
+    entry.insert(QStringLiteral("infotype"),
+                 ok ? QStringLiteral("success") : QStringLiteral("error"));
+    const int id = insertSqlClean(entry, QStringLiteral("itemshistory"));
+    const QList<NewsItem> rows
+        = id > 0 ? selectNews(QStringLiteral("id=") + QString::number(id)) : QList<NewsItem>();
+    return rows.isEmpty() ? NewsItem() : rows.first();
+}
+
 QList<NewsItem> Database::selectNews(const QString &condition)
 {
     QString sql = QStringLiteral("SELECT * FROM itemshistory");

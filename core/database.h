@@ -98,6 +98,9 @@ public:
     // Activity entries: "SELECT * FROM itemshistory" + " WHERE " + condition, or + " " +
     // condition when it begins with "ORDER ".
     QList<NewsItem> selectNews(const QString &condition);
+    // Stores the outcome of a long task (backup, import) as an activity entry of type
+    // "success" or "error" and returns it as stored; an entry with id 0 when it could not be.
+    NewsItem addOutcomeNews(const QString &title, const QString &text, bool ok);
     // On a shared MySQL database: records that an article left `folder`, so that other
     // workstations drop its row.
     void mysqlAddRemoveInfo(int folder, const QString &articleId);

@@ -296,21 +296,9 @@ void FolderCompressor::work()
     }
     emit sendNotification(title + QStringLiteral("§§§") + text);
 
-    ArticleRow entry;
-    entry.insert(QStringLiteral("indate"),
-                 QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-    entry.insert(QStringLiteral("title"), title);
-    entry.insert(QStringLiteral("itemid"), QStringLiteral("0"));
-    entry.insert(QStringLiteral("databaseid"), 0);
-    entry.insert(QStringLiteral("textinfo"), text);
-    entry.insert(QStringLiteral("infotype"),
-                 ok ? QStringLiteral("success") : QStringLiteral("error"));
-    const int id = info->insertSqlClean(entry, QStringLiteral("itemshistory"));
-    if (id > 0) {
-        const QList<NewsItem> rows = info->selectNews(QStringLiteral("id=") + QString::number(id));
-        if (!rows.isEmpty())
-            emit sendaddNewsItem(rows.first());
-    }
+    const NewsItem entry = info->addOutcomeNews(title, text, ok);
+    if (entry.id > 0)
+        emit sendaddNewsItem(entry);
     info->close();
     info.reset();
 

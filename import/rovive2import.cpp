@@ -732,22 +732,9 @@ QString Rovive2Import::doneText() const
 void Rovive2Import::report(Database &db, const QString &title, const QString &text, bool ok)
 {
     emit sendNotification(title + QStringLiteral("§§§") + text);
-
-    ArticleRow entry;
-    entry.insert(QStringLiteral("indate"),
-                 Clock::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-    entry.insert(QStringLiteral("title"), title);
-    entry.insert(QStringLiteral("itemid"), QStringLiteral("0"));
-    entry.insert(QStringLiteral("databaseid"), 0);
-    entry.insert(QStringLiteral("textinfo"), text);
-    entry.insert(QStringLiteral("infotype"),
-                 ok ? QStringLiteral("success") : QStringLiteral("error"));
-    const int id = db.insertSqlClean(entry, QStringLiteral("itemshistory"));
-    if (id <= 0)
-        return;
-    const QList<NewsItem> rows = db.selectNews(QStringLiteral("id=") + QString::number(id));
-    if (!rows.isEmpty())
-        emit sendaddNewsItem(rows.first());
+    const NewsItem entry = db.addOutcomeNews(title, text, ok);
+    if (entry.id > 0)
+        emit sendaddNewsItem(entry);
 }
 
 bool Rovive2Import::readExport(Reader &reader, Database *db)
