@@ -60,4 +60,6 @@ public:
     // Takes every permission of group and others from `path` and keeps the owner's own;
     // true when there were any to take. For what was there before.
     static bool revokeOthersAccess(const QString &path);
+    // A size for a message: whole megabytes from 1 MB on, else whole kilobytes (at least 1).
+    static QString sizeText(qint64 bytes);
 };

@@ -46,13 +46,6 @@ QString tr(const char *text)
     return QCoreApplication::translate("Statics", text);
 }
 
-QString sizeText(qint64 bytes)
-{
-    constexpr qint64 kMegabyte = 1024 * 1024;
-    if (bytes >= kMegabyte)
-        return tr("%1 MB").arg(bytes / kMegabyte);
-    return tr("%1 KB").arg(qMax<qint64>(1, bytes / 1024));
-}
 
 // Why a request gave nothing usable, as the seller reads it.
 QString germanFailure(const BlockingRequest::Result &result)
@@ -62,7 +55,7 @@ QString germanFailure(const BlockingRequest::Result &result)
             .arg((Statics::httpTimeout() + 999) / 1000);
     if (result.tooLarge)
         return tr("Die Antwort des Servers ist größer als %1 und wurde nicht gelesen.")
-            .arg(sizeText(BlockingRequest::replyLimit()));
+            .arg(Statics::sizeText(BlockingRequest::replyLimit()));
     if (result.error == QNetworkReply::InsecureRedirectError)
         return tr("Der Server hat die Anfrage an eine andere Adresse umgeleitet (%1); sie "
                   "wurde nicht dorthin gesendet.")
@@ -177,4 +170,12 @@ bool Statics::DownloadURL(QString url, QString file, bool overwrite, QString ref
         }
         return true;
     }
+}
+
+QString Statics::sizeText(qint64 bytes)
+{
+    constexpr qint64 kMegabyte = 1024 * 1024;
+    if (bytes >= kMegabyte)
+        return tr("%1 MB").arg(bytes / kMegabyte);
+    return tr("%1 KB").arg(qMax<qint64>(1, bytes / 1024));
 }

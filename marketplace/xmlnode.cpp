@@ -1,5 +1,7 @@
 #include "marketplace/xmlnode.h"
 
+#include "core/statics.h"
+
 #include <QCoreApplication>
 #include <QXmlStreamReader>
 
@@ -12,13 +14,6 @@ QString tr(const char *text)
     return QCoreApplication::translate("XmlNode", text);
 }
 
-QString sizeText(qint64 bytes)
-{
-    constexpr qint64 kMegabyte = 1024 * 1024;
-    if (bytes >= kMegabyte)
-        return tr("%1 MB").arg(bytes / kMegabyte);
-    return tr("%1 KB").arg(qMax<qint64>(1, bytes / 1024));
-}
 
 } // namespace
 
@@ -64,7 +59,7 @@ XmlNode XmlNode::parse(const QByteArray &xml, const Limits &limits, QString *err
         *failure = Failure::None;
     if (xml.size() > limits.maxDocumentBytes)
         return fail(Failure::TooLarge,
-                    tr("Das Dokument ist größer als %1.").arg(sizeText(limits.maxDocumentBytes)));
+                    tr("Das Dokument ist größer als %1.").arg(Statics::sizeText(limits.maxDocumentBytes)));
 
     QXmlStreamReader reader(xml);
     std::vector<std::shared_ptr<Data>> open;
@@ -97,7 +92,7 @@ XmlNode XmlNode::parse(const QByteArray &xml, const Limits &limits, QString *err
                 if (text.size() + qint64(reader.text().size()) > limits.maxElementChars)
                     return fail(Failure::TooLarge,
                                 tr("Das Element \"%1\" ist größer als %2.")
-                                    .arg(open.back()->name, sizeText(limits.maxElementChars)));
+                                    .arg(open.back()->name, Statics::sizeText(limits.maxElementChars)));
                 text += reader.text();
             }
             break;
