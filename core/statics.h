@@ -3,6 +3,8 @@
 #include <QMap>
 #include <QString>
 
+class QNetworkAccessManager;
+
 class QTreeWidget;
 class QWidget;
 
@@ -36,7 +38,10 @@ public:
     static QString HttpGet(QString url, QString data, QMap<QString, QString> headers = {},
                            QString *failure = nullptr);
     // Fetches `url` into `file`. With `overwrite` false and `file` present: true at once.
-    static bool DownloadURL(QString url, QString file, bool overwrite, QString referer = QString());
+    // A `manager` of the calling thread keeps its connections open for the next download;
+    // without one, each download opens its own.
+    static bool DownloadURL(QString url, QString file, bool overwrite, QString referer = QString(),
+                            QNetworkAccessManager *manager = nullptr);
     // Time-out of HttpGet and DownloadURL in milliseconds (15000); tests shorten it.
     static int httpTimeout();
     static void setHttpTimeout(int milliseconds);

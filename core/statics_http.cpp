@@ -118,7 +118,8 @@ QString Statics::HttpGet(QString url, QString data, QMap<QString, QString> heade
     return QString::fromUtf8(result.body);
 }
 
-bool Statics::DownloadURL(QString url, QString file, bool overwrite, QString referer)
+bool Statics::DownloadURL(QString url, QString file, bool overwrite, QString referer,
+                          QNetworkAccessManager *manager)
 {
     if (!overwrite && !file.isEmpty() && QFile::exists(file))
         return true;
@@ -135,6 +136,7 @@ bool Statics::DownloadURL(QString url, QString file, bool overwrite, QString ref
         if (!currentReferer.isEmpty())
             request.headers.append({ QByteArrayLiteral("Referer"), currentReferer.toUtf8() });
         request.timeoutMs = httpTimeout();
+        request.manager = manager;
         const QString shownUrl = BlockingRequest::loggableUrl(current);
 
         const BlockingRequest::Result result = BlockingRequest::send(request);

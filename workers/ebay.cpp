@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QNetworkAccessManager>
 #include <QSqlQuery>
 #include <utility>
 
@@ -192,6 +193,10 @@ void Ebay::runRound()
     followUpScheduledStarts();
 
     m_roundFailures.clear();
+    // The pictures of new listings come one after the other from the same few servers:
+    // one manager for the round keeps their connections open.
+    QNetworkAccessManager pictures;
+    m_pictures = &pictures;
     const auto accounts = db->select(QStringLiteral("SELECT * FROM accounts"));
     for (const auto &account : accounts) {
         try {
@@ -202,6 +207,7 @@ void Ebay::runRound()
         }
     }
 
+    m_pictures = nullptr;
     publishFolderCounts();
     // The status panel ends the round on what went wrong, not on a stale progress.
     if (!m_roundFailures.isEmpty())
@@ -578,7 +584,7 @@ void Ebay::applyKnown(const ArticleModel &record, const QVector<StoredRow> &rows
 bool Ebay::fetchPicture(const QString &address, const QString &folder, const QString &file)
 {
     const QString url = largestPictureAddress(address);
-    if (Statics::DownloadURL(url, folder + file, false, QString()))
+    if (Statics::DownloadURL(url, folder + file, false, QString(), m_pictures))
         return true;
     qCWarning(lcWorker).noquote() << "Can't download" << url << "to" << file;
     return false;

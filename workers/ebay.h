@@ -16,6 +16,7 @@
 
 class ArticleModel;
 class Database;
+class QNetworkAccessManager;
 
 // The synchronisation worker: runs on a thread of its own for the life of the program and
 // repeats one round every "SyncIntervall" minutes. A round follows up the scheduled starts,
@@ -129,6 +130,8 @@ private:
 
     // Why reads of this round failed, one text per account.
     QStringList m_roundFailures;
+    // The round's manager for picture downloads; null outside a round.
+    QNetworkAccessManager *m_pictures = nullptr;
     QVector<Notice> m_notices;
     // Why a page of the account read under way could not be written; empty when none.
     QString m_lostPage;

@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QSignalSpy>
 
 using TestSupport::FakeHttpServer;
@@ -833,6 +834,18 @@ void TestEbay::roundWritesWhatItAlwaysWrote()
         = QString::fromUtf8(recorded.readAll()).split('\n', Qt::SkipEmptyParts);
     for (int i = 0; i < qMax(expected.size(), written.size()); ++i)
         QCOMPARE(written.value(i), expected.value(i));
+
+    // The round's pictures come one after the other over one kept-open connection.
+    QSet<int> pictureConnections;
+    int pictureRequests = 0;
+    for (const RecordedRequest &request : m_server->requests()) {
+        if (request.path.startsWith(QLatin1String("/p/"))) {
+            pictureConnections.insert(request.connection);
+            ++pictureRequests;
+        }
+    }
+    QCOMPARE(pictureRequests, 3);
+    QCOMPARE(pictureConnections.size(), 1);
 }
 
 // The window reads an entry's article when the entry arrives, through a connection of its
