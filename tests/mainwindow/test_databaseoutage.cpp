@@ -78,12 +78,7 @@ private:
 
 void TestDatabaseOutage::initTestCase()
 {
-    APP_REQUIRE_BACKEND(TestSupport::Backend::MySQL);
-    if (!OwnMySqlServer::available()) {
-        if (TestSupport::mysqlRequired())
-            QFAIL("The test command offers no MariaDB server of the test's own");
-        QSKIP("No MariaDB server of the test's own (run the tests through the test command)");
-    }
+    APP_REQUIRE_OWN_MYSQL_SERVER();
     QVERIFY2(m_server.start(), qPrintable(m_server.error()));
 }
 

@@ -125,6 +125,18 @@ Q_DECLARE_METATYPE(TestSupport::Backend)
         }                                                                                          \
     } while (false)
 
+// For a test that stops and starts a MariaDB server of its own: skips it (or fails it when
+// the test command asks for the MySQL tests) when the test command offers none.
+#define APP_REQUIRE_OWN_MYSQL_SERVER()                                                             \
+    do {                                                                                           \
+        APP_REQUIRE_BACKEND(TestSupport::Backend::MySQL);                                          \
+        if (!TestSupport::OwnMySqlServer::available()) {                                           \
+            if (TestSupport::mysqlRequired())                                                      \
+                QFAIL("The test command offers no MariaDB server of the test's own");              \
+            QSKIP("No MariaDB server of the test's own (run the tests through the test command)"); \
+        }                                                                                          \
+    } while (false)
+
 // Opens a TestDatabase named `var` for the current "backend" row.
 #define APP_TEST_DATABASE(var)                                                                     \
     const TestSupport::Backend var##Backend = *static_cast<TestSupport::Backend *>(                \
