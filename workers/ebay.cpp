@@ -408,6 +408,8 @@ void Ebay::getAdItems(QList<ArticleModel *> articles)
     // (a database may have ended the transaction with it).
     m_pageFailed = !db->beginTransaction();
     const bool transaction = !m_pageFailed;
+    // The page's activity entries are written together and carry one time.
+    m_pageStamp = now();
     for (size_t i = 0; i < applied && !m_pageFailed; ++i) {
         ArticleModel &record = *records[i];
         if (!record.IsNew)
@@ -415,6 +417,7 @@ void Ebay::getAdItems(QList<ArticleModel *> articles)
         else
             applyNew(record, thumbs[i], switches);
     }
+    m_pageStamp.clear();
     if (m_pageFailed || !db->commitTransaction()) {
         const QString error = db->lastErrorText;
         if (transaction && m_pageFailed)
@@ -673,7 +676,7 @@ void Ebay::addNews(QMap<QString, QVariant> entry)
     static const QString withoutText = QStringLiteral(
         "INSERT INTO itemshistory (`indate`, `itemid`, `title`, `databaseid`, `infotype`) VALUES "
         "(:indate, :itemid, :title, :databaseid, :infotype)");
-    const QString indate = now();
+    const QString indate = m_pageStamp.isEmpty() ? now() : m_pageStamp;
     entry.insert(QStringLiteral("indate"), indate);
     // MySQL keeps the column's length of longer texts.
     if (db->isMySQL)

@@ -132,6 +132,8 @@ private:
     QStringList m_roundFailures;
     // The round's manager for picture downloads; null outside a round.
     QNetworkAccessManager *m_pictures = nullptr;
+    // The time of the page being written, for its activity entries; empty between pages.
+    QString m_pageStamp;
     QVector<Notice> m_notices;
     // Why a page of the account read under way could not be written; empty when none.
     QString m_lostPage;
