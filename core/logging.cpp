@@ -75,13 +75,6 @@ QString maskValues(const QString &sql, bool *touchesAccounts)
 
 } // namespace
 
-QString Logging::maskedStatement(const QString &sql)
-{
-    bool touchesAccounts = false;
-    const QString masked = maskValues(sql, &touchesAccounts);
-    return touchesAccounts ? masked : sql;
-}
-
 QString Logging::sqlFailure(const QString &prefix, const QString &error, const QString &sql)
 {
     bool touchesAccounts = false;

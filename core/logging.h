@@ -18,11 +18,8 @@ namespace Logging {
 bool bodiesLogged();
 // The name of that variable.
 const char *bodiesVariable();
-// `sql` as it may be logged: a statement that touches table `accounts` (tokens, the
-// seller's data) with every quoted value replaced by '***'; any other unchanged.
-QString maskedStatement(const QString &sql);
 // The log line of a failed statement: `prefix`, the error, " from query: " and the
-// statement; for one that touches `accounts` the quoted values of both error and
-// statement are masked.
+// statement. A statement that touches table `accounts` (tokens, the seller's data) has
+// every quoted value of both error and statement replaced by '***'.
 QString sqlFailure(const QString &prefix, const QString &error, const QString &sql);
 } // namespace Logging

@@ -112,28 +112,9 @@ int SqlRow::remove(const QString &column)
     return 1;
 }
 
-QVariant SqlRow::take(const QString &column)
-{
-    const QVariant taken = value(column);
-    remove(column);
-    return taken;
-}
-
-void SqlRow::clear()
-{
-    Data *data = changing();
-    data->columns = noColumns();
-    data->values.clear();
-}
-
 QStringList SqlRow::keys() const
 {
     return QStringList(d->columns->names.cbegin(), d->columns->names.cend());
-}
-
-QList<QVariant> SqlRow::values() const
-{
-    return QList<QVariant>(d->values.cbegin(), d->values.cend());
 }
 
 bool SqlRow::operator==(const SqlRow &other) const

@@ -70,25 +70,15 @@ public:
     bool contains(const QString &column) const;
     void insert(const QString &column, const QVariant &value);
     int remove(const QString &column);
-    QVariant take(const QString &column);
-    void clear();
 
     bool isEmpty() const { return size() == 0; }
     int size() const { return d->values.size(); }
-    int count() const { return size(); }
     QStringList keys() const;
-    QList<QVariant> values() const;
-    const QString &firstKey() const { return d->columns->names.first(); }
-    const QString &lastKey() const { return d->columns->names.last(); }
-    const QVariant &first() const { return d->values.first(); }
-    const QVariant &last() const { return d->values.last(); }
 
     const_iterator begin() const { return const_iterator(this, 0); }
     const_iterator end() const { return const_iterator(this, size()); }
     const_iterator cbegin() const { return begin(); }
     const_iterator cend() const { return end(); }
-    const_iterator constBegin() const { return begin(); }
-    const_iterator constEnd() const { return end(); }
 
     bool operator==(const SqlRow &other) const;
     bool operator!=(const SqlRow &other) const { return !(*this == other); }

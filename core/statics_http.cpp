@@ -46,7 +46,6 @@ QString tr(const char *text)
     return QCoreApplication::translate("Statics", text);
 }
 
-
 // Why a request gave nothing usable, as the seller reads it.
 QString germanFailure(const BlockingRequest::Result &result)
 {
