@@ -128,6 +128,16 @@ bool Statics::showQuestionDialog(QWidget *parent, QString header, QString text)
     return Dialogs::question(parent, header, text);
 }
 
+QString Statics::notificationMessage(const QString &title, const QString &text)
+{
+    QString head = QString(title).remove(notificationSeparator);
+    // The message is split at the first separator: a title's own "§" in front of it
+    // would move the split into the title.
+    while (head.endsWith(notificationSeparator.at(0)))
+        head.chop(1);
+    return head + notificationSeparator + QString(text).remove(notificationSeparator);
+}
+
 QString Statics::CreateThumb(const QString &imageFile, const QString &thumbFolder)
 {
     const QFileInfo source(imageFile);

@@ -63,7 +63,6 @@ bool isDraftFolder(int folder)
     return folder == SpecialFolderId::Drafts || isUserFolder(folder);
 }
 
-const QString kSeparator = QStringLiteral("§§§");
 constexpr int kTrayMessageMs = 5000;
 
 } // namespace
@@ -181,7 +180,8 @@ void MainWindow::sendNotification(const QString &what)
             != QLatin1String("1"))
         return;
 
-    const QStringList parts = what.split(kSeparator, Qt::KeepEmptyParts, Qt::CaseSensitive);
+    const QStringList parts
+        = what.split(Statics::notificationSeparator, Qt::KeepEmptyParts, Qt::CaseSensitive);
     const QString title = parts.size() < 2 ? tr("Zerire 3") : parts.at(0);
     const QString text = parts.size() < 2 ? what : parts.at(1);
 
