@@ -8,6 +8,7 @@
 #include <QImageWriter>
 #include <QItemSelectionModel>
 #include <QSaveFile>
+#include <QTextDocument>
 #include <QTreeWidget>
 
 #include "core/confirmdialog.h"
@@ -126,6 +127,15 @@ void Statics::showMessage(QWidget *parent, QString text, int type)
 bool Statics::showQuestionDialog(QWidget *parent, QString header, QString text)
 {
     return Dialogs::question(parent, header, text);
+}
+
+QString Statics::plainToolTip(const QString &text)
+{
+    // A text Qt takes for plain text is shown as it is. One it would take for markup is
+    // escaped into a paragraph: rich text that shows every character as typed.
+    if (!Qt::mightBeRichText(text))
+        return text;
+    return Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal);
 }
 
 QString Statics::notificationMessage(const QString &title, const QString &text)

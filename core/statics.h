@@ -30,6 +30,11 @@ public:
     // Modal yes/no question; true for yes.
     static bool showQuestionDialog(QWidget *parent, QString header, QString text);
 
+    // A tooltip that shows `text` as it is. Qt takes a tooltip for rich text as soon as it
+    // looks like markup, and rich text loads pictures from any path it names: text from
+    // outside (titles, the marketplace's messages) goes into a tooltip through this.
+    static QString plainToolTip(const QString &text);
+
     // The separator between the parts of a desktop notification's message: title, text
     // and, optionally, a sound file to play.
     static inline const QString notificationSeparator = QStringLiteral("\u00a7\u00a7\u00a7");
