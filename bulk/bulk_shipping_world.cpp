@@ -82,6 +82,7 @@ void Bulk_Shipping_World::chooseLocations(QToolButton *button, QLabel *label)
     if (!chooser)
         return;
     if (result == 1) {
+        label->setTextFormat(Qt::PlainText);
         label->setText(chooser->getCheckedAsText());
         button->setProperty("ids", chooser->getCheckedAdIds());
     }

@@ -8,7 +8,8 @@ class ConfirmDialog;
 }
 
 // The program's message and question dialog: an icon, a heading, the text and either one
-// "OK" button (message) or "Ja"/"Nein" (question). The window title is the heading.
+// "OK" button (message) or "Ja"/"Nein" (question). The window title is the heading. Heading
+// and text are shown as plain text: they often carry the marketplace's or a file's words.
 // Shown through Dialogs, which makes it modal and lets it delete itself.
 class ConfirmDialog : public QDialog
 {

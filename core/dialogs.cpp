@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLabel>
+#include <QPointer>
 
 #include "core/confirmdialog.h"
 #include "core/logging.h"
@@ -110,5 +112,25 @@ QString Dialogs::text(QWidget *parent, const QString &title, const QString &labe
             *ok = confirmed;
         return result;
     }
-    return QInputDialog::getText(parent, title, label, QLineEdit::Normal, value, ok);
+    if (ok)
+        *ok = false;
+    QPointer<QInputDialog> dialog = new QInputDialog(parent);
+    dialog->setWindowTitle(title);
+    dialog->setInputMode(QInputDialog::TextInput);
+    // The label shows its text as it is, as the message dialog does: made plain before
+    // it holds the text.
+    dialog->setLabelText(QString());
+    for (QLabel *shown : dialog->findChildren<QLabel *>())
+        shown->setTextFormat(Qt::PlainText);
+    dialog->setLabelText(label);
+    dialog->setTextValue(value);
+    const bool confirmed = dialog->exec() == QDialog::Accepted;
+    // Gone with its parent meanwhile: then it counts as cancelled.
+    if (!dialog)
+        return QString();
+    const QString text = confirmed ? dialog->textValue() : QString();
+    delete dialog;
+    if (ok)
+        *ok = confirmed;
+    return text;
 }

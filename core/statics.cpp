@@ -8,6 +8,7 @@
 #include <QImageWriter>
 #include <QItemSelectionModel>
 #include <QSaveFile>
+#include <QTextDocument>
 #include <QTreeWidget>
 
 #include "core/confirmdialog.h"
@@ -126,6 +127,25 @@ void Statics::showMessage(QWidget *parent, QString text, int type)
 bool Statics::showQuestionDialog(QWidget *parent, QString header, QString text)
 {
     return Dialogs::question(parent, header, text);
+}
+
+QString Statics::plainToolTip(const QString &text)
+{
+    // A text Qt takes for plain text is shown as it is. One it would take for markup is
+    // escaped into a paragraph: rich text that shows every character as typed.
+    if (!Qt::mightBeRichText(text))
+        return text;
+    return Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal);
+}
+
+QString Statics::notificationMessage(const QString &title, const QString &text)
+{
+    QString head = QString(title).remove(notificationSeparator);
+    // The message is split at the first separator: a title's own "§" in front of it
+    // would move the split into the title.
+    while (head.endsWith(notificationSeparator.at(0)))
+        head.chop(1);
+    return head + notificationSeparator + QString(text).remove(notificationSeparator);
 }
 
 QString Statics::CreateThumb(const QString &imageFile, const QString &thumbFolder)

@@ -30,6 +30,19 @@ public:
     // Modal yes/no question; true for yes.
     static bool showQuestionDialog(QWidget *parent, QString header, QString text);
 
+    // A tooltip that shows `text` as it is. Qt takes a tooltip for rich text as soon as it
+    // looks like markup, and rich text loads pictures from any path it names: text from
+    // outside (titles, the marketplace's messages) goes into a tooltip through this.
+    static QString plainToolTip(const QString &text);
+
+    // The separator between the parts of a desktop notification's message: title, text
+    // and, optionally, a sound file to play.
+    static inline const QString notificationSeparator = QStringLiteral("\u00a7\u00a7\u00a7");
+    // A notification's message of `title` and `text`. The separator is taken out of both,
+    // and a title's trailing "§" that would run into it: no text from outside in them
+    // can add a sound to play or cut the message short.
+    static QString notificationMessage(const QString &title, const QString &text);
+
     // Synchronous GET (empty `data`) or form POST on the calling thread; the thread's
     // queued events are delivered while it waits. The body (gzip unpacked), or "" after a
     // time-out, an error status, a network error or a body over the reply limit; then

@@ -63,6 +63,7 @@ void AddArticle::reportLists(const QString &reason, bool missing)
         // Between the pages and the buttons, where it is read before saving.
         m_listsNotice = new QLabel(this);
         m_listsNotice->setObjectName(QStringLiteral("ListsNotice"));
+        m_listsNotice->setTextFormat(Qt::PlainText);
         m_listsNotice->setWordWrap(true);
         m_listsNotice->setTextInteractionFlags(Qt::TextSelectableByMouse);
         m_listsNotice->setStyleSheet(QStringLiteral(

@@ -342,8 +342,9 @@ void AddArticle::chooseLocations(int n)
                                                   currentSite());
     chooser->setWindowModality(Qt::WindowModal);
     if (chooser->exec() == QDialog::Accepted) {
-        findChild<QLabel *>(QStringLiteral("IShippingService_%1_Label").arg(n))
-            ->setText(chooser->getCheckedAsText());
+        auto *label = findChild<QLabel *>(QStringLiteral("IShippingService_%1_Label").arg(n));
+        label->setTextFormat(Qt::PlainText);
+        label->setText(chooser->getCheckedAsText());
         button->setProperty("ids", chooser->getCheckedAdIds());
     }
     chooser->deleteLater();

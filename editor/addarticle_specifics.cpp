@@ -28,6 +28,16 @@ ItemSpecifics::Block takeBlock(Blocks &blocks, const QString &name)
     return {};
 }
 
+// A label that shows `text` as it is (names, help texts and failures of the marketplace, the
+// seller's own names): plain before it holds the text, which is never taken for markup.
+QLabel *plainLabel(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    return label;
+}
+
 } // namespace
 
 void AddArticle::on_PrimaryCategory_clicked()
@@ -209,7 +219,7 @@ void AddArticle::createItemSpecifics()
             } else if (at == base + QStringLiteral("/ValidationRules/MaxValues")) {
                 max = xml.readElementText().toInt();
             } else if (at == base + QStringLiteral("/HelpText")) {
-                auto *help = new QLabel(xml.readElementText(), this);
+                auto *help = plainLabel(xml.readElementText(), this);
                 help->setWordWrap(true);
                 page->addWidget(help);
             }
@@ -217,7 +227,7 @@ void AddArticle::createItemSpecifics()
                 path.removeLast();
         } else if (token == QXmlStreamReader::EndElement) {
             if (path.join(QLatin1Char('/')) == base) {
-                auto *label = new QLabel(name, this);
+                auto *label = plainLabel(name, this);
                 if (min > 0) {
                     QFont font = label->font();
                     font.setWeight(75);
@@ -290,7 +300,7 @@ void AddArticle::showStoredSpecifics(const QString &reason)
     QLayout *page = m_ui->ItemSpecificsAreaContents->layout();
     removeW(page);
     const Blocks saved = ItemSpecifics::read(m_savedSpecifics);
-    auto *note = new QLabel(
+    auto *note = plainLabel(
         (saved.isEmpty() ? tr("Die Artikelmerkmale der Kategorie konnten nicht geladen werden "
                               "(%1).")
                          : tr("Die Artikelmerkmale der Kategorie konnten nicht geladen werden "
@@ -319,7 +329,7 @@ void AddArticle::showStoredSpecifics(const QString &reason)
 void AddArticle::addOwnSpecific(const QString &name, const QString &value)
 {
     QLayout *page = m_ui->ItemSpecificsAreaContents->layout();
-    page->addWidget(new QLabel(tr("Eigenes Merkmal: %1").arg(name), this));
+    page->addWidget(plainLabel(tr("Eigenes Merkmal: %1").arg(name), this));
     auto *box = new QComboBox(this);
     box->setEditable(true);
     box->setProperty("name", name);

@@ -262,6 +262,7 @@ void CsvImport::MakePreview()
             "Die Datei ist nicht in UTF-8 gespeichert; sie wird als Windows-1252 gelesen.");
     if (details.unclosedLine > 0)
         notices << unclosedNotice(details.unclosedLine);
+    ui->FileNotice->setTextFormat(Qt::PlainText);
     ui->FileNotice->setText(notices.join(QLatin1Char('\n')));
     ui->FileNotice->setVisible(!notices.isEmpty());
 
@@ -317,7 +318,10 @@ void CsvImport::MakePreview()
         }
         box->setProperty("column", c);
         columnCombos.append(box);
-        ui->itemshere->addRow(new QLabel(titles.at(c), ui->scrollAreaWidgetContents), box);
+        auto *title = new QLabel(ui->scrollAreaWidgetContents);
+        title->setTextFormat(Qt::PlainText);
+        title->setText(titles.at(c));
+        ui->itemshere->addRow(title, box);
     }
     SetEnabledAll(true);
 }

@@ -294,7 +294,7 @@ void FolderCompressor::work()
         title = tr("Backup fehlgeschlagen");
         text = tr("Das Backup konnte nicht erstellt werden");
     }
-    emit sendNotification(title + QStringLiteral("§§§") + text);
+    emit sendNotification(Statics::notificationMessage(title, text));
 
     const NewsItem entry = info->addOutcomeNews(title, text, ok);
     if (entry.id > 0)
@@ -318,7 +318,7 @@ void FolderCompressor::workdecomp()
         title = tr("Wiederherstellung fehlgeschlagen");
         text = tr("Die Wiederherstellung ist fehlgeschlagen");
     }
-    emit sendNotification(title + QStringLiteral("§§§") + text);
+    emit sendNotification(Statics::notificationMessage(title, text));
     emit getStatus(tr("Wiederherstellung beendet"), 100, 100);
     emit runFinished(ok);
     emit finished();

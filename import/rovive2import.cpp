@@ -731,7 +731,7 @@ QString Rovive2Import::doneText() const
 
 void Rovive2Import::report(Database &db, const QString &title, const QString &text, bool ok)
 {
-    emit sendNotification(title + QStringLiteral("§§§") + text);
+    emit sendNotification(Statics::notificationMessage(title, text));
     const NewsItem entry = db.addOutcomeNews(title, text, ok);
     if (entry.id > 0)
         emit sendaddNewsItem(entry);

@@ -63,7 +63,6 @@ bool isDraftFolder(int folder)
     return folder == SpecialFolderId::Drafts || isUserFolder(folder);
 }
 
-const QString kSeparator = QStringLiteral("§§§");
 constexpr int kTrayMessageMs = 5000;
 
 } // namespace
@@ -75,11 +74,11 @@ void MainWindow::updateStatusBar(QString stat, int totalStat, int detailStat)
     ui->SyncProgressBar->setMaximum(totalStat);
     ui->SyncProgressBar->setValue(detailStat);
     // The label cuts a long text (a round's failures of every account) to the panel's width;
-    // the tooltip holds it whole.
+    // the tooltip holds it whole. Both show titles and the marketplace's words as plain text.
     const QString text = Clock::currentDateTime().toString(QStringLiteral("HH:mm"))
         + QStringLiteral(" Uhr - ") + stat;
     ui->SyncLabel->setText(text);
-    ui->SyncLabel->setToolTip(text);
+    ui->SyncLabel->setToolTip(Statics::plainToolTip(text));
     ui->SyncWidget->setVisible(totalStat != 0 && detailStat != totalStat);
 }
 
@@ -181,7 +180,8 @@ void MainWindow::sendNotification(const QString &what)
             != QLatin1String("1"))
         return;
 
-    const QStringList parts = what.split(kSeparator, Qt::KeepEmptyParts, Qt::CaseSensitive);
+    const QStringList parts
+        = what.split(Statics::notificationSeparator, Qt::KeepEmptyParts, Qt::CaseSensitive);
     const QString title = parts.size() < 2 ? tr("Zerire 3") : parts.at(0);
     const QString text = parts.size() < 2 ? what : parts.at(1);
 
@@ -197,7 +197,7 @@ void MainWindow::sendNotification(const QString &what)
         const QString notice = Clock::currentDateTime().toString(QStringLiteral("HH:mm"))
             + QStringLiteral(" Uhr - ") + title + QStringLiteral(": ") + text;
         ui->SyncLabel->setText(notice);
-        ui->SyncLabel->setToolTip(notice);
+        ui->SyncLabel->setToolTip(Statics::plainToolTip(notice));
         ui->SyncProgressBar->hide();
         ui->SyncWidget->show();
     }

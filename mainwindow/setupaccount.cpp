@@ -28,7 +28,8 @@ SetupAccount::SetupAccount(QWidget *parent, QString accountId, QString accountNa
     const QString privacy = Config::serverAddress(QStringLiteral("/dsgvo"));
     if (!privacy.isEmpty())
         m_ui->label_6->setText(m_ui->label_6->text().replace(
-            QLatin1String("href=\"/dsgvo\""), QStringLiteral("href=\"%1\"").arg(privacy)));
+            QLatin1String("href=\"/dsgvo\""),
+            QStringLiteral("href=\"%1\"").arg(privacy.toHtmlEscaped())));
 
     m_ui->ebayName->setText(accountName);
     m_ui->ebayName->setFocus();

@@ -45,6 +45,8 @@ Planning::Planning(QWidget *parent, const QString &ids, const QString &folder, b
 
     m_ui->IntervallBox->setEnabled(m_ids.size() > 1);
 
+    // The credit as the maker's server words it.
+    m_ui->CurrentVal->setTextFormat(Qt::PlainText);
     m_ui->CurrentVal->setText(m_service->credit());
 
     const QDateTime now = Clock::currentDateTime();

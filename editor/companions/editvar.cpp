@@ -75,7 +75,10 @@ EditVar::EditVar(QWidget *parent, QString ids, bool, QString articleId, QString 
                 Statics::getstr(block, QStringLiteral("<Value>"), QStringLiteral("</Value>")),
                 this);
             field->setProperty("fieldname", name);
-            m_ui->formLayout->addRow(name, field);
+            auto *label = new QLabel(this);
+            label->setTextFormat(Qt::PlainText);
+            label->setText(name);
+            m_ui->formLayout->addRow(label, field);
             m_optionFields.append(field);
             const int end = xml.indexOf(close, xml.indexOf(open));
             if (end < 0)

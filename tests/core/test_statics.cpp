@@ -44,6 +44,13 @@ void TestStatics::textFunctions_data()
         "&auml; &#228; &amp;");
     row("fixHtml", "unknown or invalid stays", { "&AUML; A & B; &#0;&#xD800;&#x110000;&#; C&" },
         "&AUML; A & B; &#0;&#xD800;&#x110000;&#; C&");
+    // The parts the main window splits the message into, joined by "|": always title and text.
+    row("notificationMessage", "separators in the text",
+        { "Import abgeschlossen", "„Stuhl§§§/some/path/chosen.wav§§§“ ist importiert" },
+        "Import abgeschlossen|„Stuhl/some/path/chosen.wav“ ist importiert");
+    row("notificationMessage", "title ending in §", { "Paragraf §§", "§ 13 BGB" },
+        "Paragraf |§ 13 BGB");
+    row("notificationMessage", "a longer run of §", { "a§§§§b", "§§§§§§" }, "a§b|");
 }
 
 void TestStatics::textFunctions()
@@ -58,6 +65,11 @@ void TestStatics::textFunctions()
         QCOMPARE(Statics::hashString(in), output);
     else if (function == "fixPrice")
         QCOMPARE(Statics::fixPrice(in), output);
+    else if (function == "notificationMessage")
+        QCOMPARE(Statics::notificationMessage(in, input.at(1))
+                     .split(Statics::notificationSeparator)
+                     .join(QLatin1Char('|')),
+                 output);
     else
         QCOMPARE(Statics::fixHtml(in), output);
 }
