@@ -18,6 +18,7 @@
 #include <QtTest>
 #include <memory>
 
+using TestSupport::Backend;
 using TestSupport::MainWindowFixture;
 using TestSupport::shape;
 using TestSupport::TestDatabase;
@@ -337,6 +338,48 @@ private slots:
         QCOMPARE(findFolder(model, -10).data().toString(), QStringLiteral("Artikelvorlagen (5)"));
         QCOMPARE(idOf(tree->currentIndex()), -10);
         QCOMPARE(answers.messages().size(), 0);
+    }
+
+    // Two workstations on one shared database, B synchronising and listing: A's folder counts
+    // follow what B wrote when A opens a folder, and at A's regular refresh of the counts.
+    void countsFollowAnotherWorkstation()
+    {
+        QFETCH_GLOBAL(Backend, backend);
+        if (backend == Backend::SQLite)
+            QSKIP("Only a shared database has other workstations");
+        APP_TEST_DATABASE(data);
+        Database *b = data.db();
+        for (int i = 0; i < 5; ++i)
+            TestSupport::insertArticle(
+                b, { { QStringLiteral("Folder"), -2 }, { QStringLiteral("FolderOld"), -10 } });
+        TestSupport::writeMySqlSetup(data.dataDir(), TestSupport::MySqlServer::fromEnvironment(),
+                                     data.mysqlDatabaseName(), true, false);
+        MainWindowFixture a(data);
+        const QAbstractItemModel *model = a.treeView()->model();
+        const auto shown = [model](int id) {
+            return findFolder(model, id).data().toString();
+        };
+        QCOMPARE(shown(-2), QStringLiteral("Artikelausgang (5)"));
+
+        // B lists them: the listings in "Aktive Angebote", the copies back in the drafts.
+        QVERIFY(b->executeSQL(QStringLiteral("INSERT INTO articles (Title, Folder, Trash) SELECT "
+                                             "Title, -10, 0 FROM articles WHERE Folder=-2")));
+        QVERIFY(b->executeSQL(QStringLiteral("UPDATE articles SET Folder=-9 WHERE Folder=-2")));
+        QVERIFY(a.showFolder(-7));
+        QTRY_COMPARE(shown(-2), QStringLiteral("Artikelausgang"));
+        QCOMPARE(shown(-9), QStringLiteral("Aktive Angebote (5)"));
+        QCOMPARE(shown(-10), QStringLiteral("Artikelvorlagen (5)"));
+        QCOMPARE(qvariant_cast<QFont>(findFolder(model, -2).data(Qt::FontRole)).weight(),
+                 int(QFont::Normal));
+
+        // B's next round finds two of them sold; A clicks nothing.
+        QVERIFY(b->executeSQL(QStringLiteral("UPDATE articles SET Folder=-7 WHERE Folder=-9 AND "
+                                             "id IN (1, 2)")));
+        auto *refresh = a.window()->findChild<QTimer *>(QStringLiteral("folderCountRefresh"));
+        QVERIFY(refresh && refresh->isActive());
+        QVERIFY(QMetaObject::invokeMethod(refresh, "timeout"));
+        QTRY_COMPARE(shown(-9), QStringLiteral("Aktive Angebote (3)"));
+        QCOMPARE(shown(-7), QStringLiteral("Verkauft (2)"));
     }
 };
 
