@@ -2,6 +2,7 @@
 #include "mainwindow/mainwindow.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/mainwindowfixture.h"
+#include "tests/support/messagecapture.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 #include "views/folderedit.h"
@@ -15,6 +16,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeView>
+#include <QTreeWidget>
 #include <QtTest>
 #include <memory>
 
@@ -380,6 +382,33 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(refresh, "timeout"));
         QTRY_COMPARE(shown(-9), QStringLiteral("Aktive Angebote (3)"));
         QCOMPARE(shown(-7), QStringLiteral("Verkauft (2)"));
+    }
+
+    // Clicking folders while the options can't be read (as during an outage) writes
+    // no sort order: no change is reported as failed, and the seller's stored order stays.
+    void unreadableSortOrderIsNotWritten()
+    {
+        APP_TEST_DATABASE(data);
+        seed(data);
+        Database *db = data.db();
+        db->setOption(QStringLiteral("lastOrder"), QStringLiteral("Title DESC"));
+        DialogAnswers answers;
+        MainWindowFixture window(data);
+        QCOMPARE(window.itemList()->topLevelItemCount(), 2);
+
+        QVERIFY(db->executeSQL(QStringLiteral("ALTER TABLE options RENAME TO options_away")));
+        {
+            TestSupport::MessageCapture log({ QStringLiteral("app.db") });
+            QVERIFY(window.showFolder(-10));
+            QVERIFY(window.showFolder(-9));
+            // A failed change would be told from the event loop.
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(window.itemList()->topLevelItemCount(), 2);
+        QCOMPARE(answers.messages().size(), 0);
+        QVERIFY(db->executeSQL(QStringLiteral("ALTER TABLE options_away RENAME TO options")));
+        QCOMPARE(db->getOption(QStringLiteral("lastOrder"), QString()),
+                 QStringLiteral("Title DESC"));
     }
 };
 
