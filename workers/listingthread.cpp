@@ -612,15 +612,21 @@ bool ListingThread::storeResult(ListingResult &result)
     }
 
     const ListingWrite write = storeOutcome(db, result);
-    if (write.outcome == ListingWrite::Unavailable)
+    if (write.outcome == ListingWrite::Unavailable) {
+        // A commit without an answer may have written it all.
+        if (!write.counts.isEmpty())
+            result.untold = write.counts;
         return false;
+    }
     if (write.outcome == ListingWrite::Refused) {
         // Left out, as a write the database refuses always was.
         qCWarning(lcWorker).noquote() << "The result of article" << result.articleId
                                       << "was refused by the database:" << db->lastErrorText;
         return true;
     }
-    for (const auto &count : write.counts)
+    const auto &counts
+        = write.outcome == ListingWrite::AlreadyStored ? result.untold : write.counts;
+    for (const auto &count : counts)
         emit ChangeFolderCount(count.first, count.second, false);
 
     QString entry;
@@ -797,6 +803,7 @@ ListingWrite ListingThread::storeOutcome(Database *db, const ListingResult &resu
     if (!db->commitTransaction()) {
         ListingWrite lost;
         lost.outcome = failedFor();
+        lost.counts = write.counts;
         return lost;
     }
     return write;

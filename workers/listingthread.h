@@ -34,6 +34,9 @@ struct ListingResult
     QDateTime time;
     // DoCheck of a row that goes back into its queue.
     int queue = 2;
+    // The folder count changes of an attempt whose commit went unanswered: told when a later
+    // attempt finds it stored.
+    QVector<QPair<int, int>> untold;
 };
 
 // What storing a result found and wrote. The window is told once it is committed.
@@ -51,7 +54,8 @@ struct ListingWrite
     Outcome outcome = Unavailable;
     // The outcome entry written; 0 when none was.
     int entryId = 0;
-    // Folder count changes (folder, difference) of what was written.
+    // Folder count changes (folder, difference) of what was written; when the commit failed,
+    // of what may have been written.
     QVector<QPair<int, int>> counts;
 };
 

@@ -7,6 +7,7 @@
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/filesizelimit.h"
 #include "tests/support/messagecapture.h"
+#include "tests/support/mysqlproxy.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 #include "workers/ebay.h"
@@ -169,6 +170,8 @@ private slots:
     void leftInTheOutboxAtRestart_data();
     void leftInTheOutboxAtRestart();
     void keptResultIsNoNewArticle();
+    void storeWithItsAnswerCut_data();
+    void storeWithItsAnswerCut();
 
 private:
     // Lets the marketplace report one listing to the synchronisation, with its UUID (none
@@ -1098,6 +1101,66 @@ void TestListingThread::keptResultIsNoNewArticle()
     synchronise(t.db());
     QCOMPARE(rowsOf(t.db(), kItemId), QString::number(id));
     QCOMPARE(t.db()->selectCount("SELECT id FROM articles"), 2);
+}
+
+void TestListingThread::storeWithItsAnswerCut_data()
+{
+    QTest::addColumn<QString>("reply"); // AddItem's answer: "listed", "refused"
+    QTest::addColumn<QString>("after"); // Folder|ItemID|DoCheckResult
+    QTest::addColumn<int>("articles");
+    QTest::addColumn<QStringList>("counts");
+    QTest::addColumn<QString>("listedWithMe");
+    QTest::newRow("first listing") << "listed"
+                                   << "-9|" + kItemId + "|" << 2 << QStringList { "-10+=1" } << "1";
+    QTest::newRow("refusal") << "refused"
+                             << "-2||Kategorie fehlt: Bitte wählen Sie eine Kategorie. Preis: Der "
+                                "Preis ist zu 'niedrig'."
+                             << 1 << QStringList() << "";
+}
+
+// The database commits the listing's result but its answer to the COMMIT never comes back
+// (the connection is cut): the worker keeps the result and its next pass finds it stored.
+// One listing row, one copy, one entry, the listing counted once.
+void TestListingThread::storeWithItsAnswerCut()
+{
+    QFETCH(QString, reply);
+    QFETCH(QString, after);
+    QFETCH(int, articles);
+    QFETCH(QStringList, counts);
+    QFETCH(QString, listedWithMe);
+    QFETCH_GLOBAL(Backend, backend);
+    if (backend == Backend::SQLite)
+        QSKIP("A connection that can be cut is MariaDB's");
+    APP_REQUIRE_BACKEND(Backend::MySQL);
+    TestSupport::MySqlProxy proxy(TestSupport::MySqlServer::fromEnvironment());
+    QVERIFY(proxy.isListening());
+    TestSupport::TestDatabase t(proxy.server());
+    QVERIFY2(t.error().isEmpty(), qPrintable(t.error()));
+    const int id = addArticle(t.db(), kOutboxRow);
+    m_server->setCallReply("AddItem",
+                           reply == "listed" ? answer("AddItem", "<ItemID>" + kItemId + "</ItemID>")
+                                             : refusal("AddItem"));
+
+    Worker w(t.db());
+    TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker"),
+                                      QStringLiteral("app.net"), QStringLiteral("default") });
+    proxy.cutAfter("COMMIT");
+    QCOMPARE(w.outbox(), 1);
+    QCOMPARE(proxy.cuts(), 1);
+    QCOMPARE(w.worker.pendingResults(), 1);
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            w.worker.runPass(w.stop);
+            return w.worker.pendingResults() == 0;
+        },
+        10000));
+
+    QCOMPARE(values(t.db(), id, "Folder,ItemID,DoCheckResult"), after);
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles"), articles);
+    QCOMPARE(entries(t.db(), id).size(), 2);
+    QCOMPARE(w.counts, counts);
+    QCOMPARE(t.db()->getOption("listedWithMe", QString()), listedWithMe);
+    QCOMPARE(callNames(*m_server).count("AddItem"), 1);
 }
 
 APP_TEST_GUILESS_MAIN(TestListingThread)
