@@ -179,6 +179,8 @@ private:
     FolderModel *folderModel = nullptr;
     QString currentQuery;
     QString sortOrder;
+    // The order as the option "lastOrder" holds it, as last read or written.
+    QString storedSortOrder;
     QString searchText;
     Ui_MainWindow *ui;
     QSystemTrayIcon *trayIcon = nullptr;

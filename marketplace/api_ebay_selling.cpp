@@ -160,6 +160,7 @@ bool Api_Ebay::getMyeBaySelling(const QString &accountId, const QStringList &kno
                     continue;
             }
             record->Account = accountId.toInt();
+            record->UUID = item.value(QStringLiteral("UUID")).trimmed();
             record->QuestionCount = questions.contains(itemId) ? 1 : 0;
             records.push_back(std::move(record));
         }

@@ -40,6 +40,8 @@ public:
 
     bool IsNew = false; // read in full: its item number was not known yet
     QString ItemID;
+    // Item.UUID the listing was made with; empty when it carries none. Not an article column.
+    QString UUID;
     int Account = 0;
     int Folder = -9; // -9 running, -7 sold out, -8 ended with quantity left
     double CurrentPrice = 0;

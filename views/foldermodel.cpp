@@ -311,6 +311,12 @@ void FolderModel::ChangeFolderCount(int folder, int changevalue, bool setcount)
     setCount(node, qMax(0, setcount ? changevalue : node->count + changevalue));
 }
 
+void FolderModel::refreshCounts()
+{
+    if (m_followsDatabase)
+        scheduleRecount();
+}
+
 void FolderModel::followDatabaseCounts()
 {
     m_followsDatabase = true;

@@ -92,6 +92,10 @@ public slots:
     // `setcount` is true; the count never goes below 0. Unknown folders are ignored.
     // When the counts follow the database, see followDatabaseCounts().
     void ChangeFolderCount(int folder, int changevalue, bool setcount = false);
+    // When the counts follow the database: reads every count again (once the events waiting
+    // are handled), for changes made by another workstation of a shared database. Otherwise
+    // nothing.
+    void refreshCounts();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

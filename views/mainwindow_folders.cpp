@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QStringList>
+#include <QTimer>
 #include <QTreeView>
 
 namespace {
@@ -43,6 +44,10 @@ const FixedFolder kFixedFolders[] = {
 };
 
 const QString kUserFolderIcon = QStringLiteral(":/buttons/images/folder.png");
+
+// On a shared database the other workstations change the counts too; the tree reads them
+// again this often, and whenever a folder is opened.
+constexpr int kSharedCountsRefreshMs = 60 * 1000;
 
 // The folder of a tree index, looked up by its id.
 FolderNode *folderOf(const FolderModel *model, const QModelIndex &index)
@@ -99,6 +104,12 @@ void MainWindow::CreateFolderTree()
     // connection has the last word.
     folderModel->followDatabaseCounts();
     ui->treeView->setModel(folderModel);
+    if (db->isMySQL) {
+        auto *refresh = new QTimer(this);
+        refresh->setObjectName(QStringLiteral("folderCountRefresh"));
+        connect(refresh, &QTimer::timeout, folderModel, &FolderModel::refreshCounts);
+        refresh->start(kSharedCountsRefreshMs);
+    }
 
     // The top node and every fixed folder open, so the first level of user folders shows.
     for (int row = 0; row < folderModel->rowCount(); ++row) {
@@ -149,6 +160,9 @@ void MainWindow::on_treeView_clicked(const QModelIndex &index)
         return;
     currentFolder = index.data(Qt::UserRole).toString().toInt();
     reloadData();
+    // Only this program writes a local database, and it tells the tree of every change.
+    if (db->isMySQL)
+        folderModel->refreshCounts();
 }
 
 void MainWindow::on_treeView_expanded(const QModelIndex &index)

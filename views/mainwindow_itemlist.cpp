@@ -129,19 +129,33 @@ QTreeWidgetItem *MainWindow::IsItemWithIdHere(int id) const
 void MainWindow::reloadData()
 {
     if (sortOrder.isEmpty()) {
-        sortOrder = db->getOption(QStringLiteral("lastOrder"), kDefaultOrder);
+        // An order that can't be read now is read at the next fill; meanwhile the list is
+        // sorted by id, and nothing is stored over the seller's choice.
+        const quint64 failures = db->failedStatements();
+        const QString stored = db->getOption(QStringLiteral("lastOrder"), QString());
+        if (db->failedStatements() == failures) {
+            storedSortOrder = stored;
+            sortOrder = stored.isEmpty() ? kDefaultOrder : stored;
+        }
         // The stored text goes into the query as it is: only an order of the sort menu is
         // safe there. Anything else would fail the query, and since the failed order is
         // stored again on every fill, the list would stay empty for good.
-        if (sortLabel(sortOrder).isEmpty()) {
+        if (!sortOrder.isEmpty() && sortLabel(sortOrder).isEmpty()) {
             qCWarning(lcApp).noquote()
                 << "Unknown stored sort order" << sortOrder << "- sorting by id instead";
             sortOrder = kDefaultOrder;
         }
     }
-    db->setOption(QStringLiteral("lastOrder"), sortOrder);
+    // Written when it differs from what the database holds: a fill changes nothing else.
+    if (!sortOrder.isEmpty() && sortOrder != storedSortOrder) {
+        const quint64 failures = db->failedStatements();
+        db->setOption(QStringLiteral("lastOrder"), sortOrder);
+        if (db->failedStatements() == failures)
+            storedSortOrder = sortOrder;
+    }
+    const QString order = sortOrder.isEmpty() ? kDefaultOrder : sortOrder;
 
-    const QString label = sortLabel(sortOrder);
+    const QString label = sortLabel(order);
     if (!label.isEmpty())
         ui->itemlist->setMenuSortText(label);
 
@@ -171,7 +185,7 @@ void MainWindow::reloadData()
     }
 
     currentQuery = QStringLiteral("SELECT ") + listColumns + QStringLiteral(" FROM articles WHERE ")
-        + conditions.join(QLatin1String(" AND ")) + QStringLiteral(" ORDER BY ") + sortOrder;
+        + conditions.join(QLatin1String(" AND ")) + QStringLiteral(" ORDER BY ") + order;
 
     // Rows are read straight from the query into compact items: no map per row, and the
     // texts of prices and dates are made when a row is painted.

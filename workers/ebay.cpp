@@ -394,12 +394,26 @@ void Ebay::getAdItems(QList<ArticleModel *> articles)
     ensureDatabase();
     const Switches switches = readSwitches();
 
+    // A listing the program made is never a new article, also while its result is not
+    // stored yet.
+    m_outboxByUuid.clear();
+    std::vector<int> owners(records.size(), 0);
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (records[i]->IsNew && !ownerOf(*records[i], owners[i])) {
+            m_lostPage = tr("Eingelesene Angebote konnten nicht gespeichert werden: %1")
+                             .arg(db->lastErrorText);
+            qCWarning(lcWorker).noquote() << m_lostPage;
+            return;
+        }
+    }
+
     // The pictures of the new listings come first, so that the page's transaction never waits
     // for a download. Closing the program stops the page at the listing being fetched.
     std::vector<QString> thumbs(records.size());
     size_t applied = 0;
     for (; applied < records.size(); ++applied) {
-        if (records[applied]->IsNew && !fetchPictures(*records[applied], thumbs[applied]))
+        if (records[applied]->IsNew && owners[applied] == 0
+            && !fetchPictures(*records[applied], thumbs[applied]))
             break;
     }
 
@@ -415,7 +429,7 @@ void Ebay::getAdItems(QList<ArticleModel *> articles)
         if (!record.IsNew)
             applyKnown(record, rowsOfListing(record), switches);
         else
-            applyNew(record, thumbs[i], switches);
+            applyNew(record, thumbs[i], switches, owners[i]);
     }
     m_pageStamp.clear();
     if (m_pageFailed || !db->commitTransaction()) {
@@ -629,7 +643,27 @@ bool Ebay::fetchPictures(ArticleModel &record, QString &thumb)
     return true;
 }
 
-void Ebay::applyNew(ArticleModel &record, const QString &thumb, const Switches &switches)
+bool Ebay::ownerOf(const ArticleModel &record, int &owner)
+{
+    owner = 0;
+    if (ListingThread::pendingItemIds().contains(record.ItemID)) {
+        owner = -1;
+        return true;
+    }
+    if (record.UUID.isEmpty())
+        return true;
+    auto outbox = m_outboxByUuid.find(record.Account);
+    if (outbox == m_outboxByUuid.end()) {
+        QHash<QString, int> articles;
+        if (!ListingThread::outboxByUuid(db, record.Account, articles))
+            return false;
+        outbox = m_outboxByUuid.insert(record.Account, articles);
+    }
+    owner = outbox->value(record.UUID.toUpper());
+    return true;
+}
+
+void Ebay::applyNew(ArticleModel &record, const QString &thumb, const Switches &switches, int owner)
 {
     // The listing worker may have listed it since the read began: then it is a known one.
     const QVector<StoredRow> rows = rowsOfListing(record);
@@ -640,6 +674,14 @@ void Ebay::applyNew(ArticleModel &record, const QString &thumb, const Switches &
     // Unknown whether it is new: the page is lost and read again next round.
     if (m_pageFailed)
         return;
+    // The listing worker keeps its result, also when it got it only after the read began: it
+    // stores it on the article it listed.
+    if (owner < 0 || ListingThread::pendingItemIds().contains(record.ItemID))
+        return;
+    if (owner > 0) {
+        putOntoArticle(record, owner, switches);
+        return;
+    }
 
     const int id = record.saveToDatabase(db, 0);
     if (id == 0) {
@@ -665,6 +707,62 @@ void Ebay::applyNew(ArticleModel &record, const QString &thumb, const Switches &
     addNews(news);
 
     changeFolderCount(record.Folder, 1);
+}
+
+void Ebay::putOntoArticle(const ArticleModel &record, int articleId, const Switches &switches)
+{
+    const quint64 failures = db->failedStatements();
+    const SqlRows rows = db->select(QStringLiteral("SELECT * FROM articles WHERE id=")
+                                    + QString::number(articleId));
+    if (db->failedStatements() != failures) {
+        m_pageFailed = true;
+        return;
+    }
+    // Gone meanwhile: nothing to put it on; the next read decides anew.
+    if (rows.isEmpty())
+        return;
+
+    ListingResult result;
+    result.kind = ListingResult::Listed;
+    result.row = rows.first();
+    result.articleId = QString::number(articleId);
+    const QString oldItemId = result.row.value(QStringLiteral("ItemID")).toString();
+    const int folderOld = result.row.value(QStringLiteral("FolderOld")).toInt();
+    result.call = ListingThread::listingCallFor(oldItemId, folderOld);
+    result.itemId = record.ItemID;
+    // The listing's own start; the time of the read when the marketplace gave none.
+    result.time = QDateTime::fromString(
+        record.columns.value(QStringLiteral("StartDate")).toString(), kStampFormat);
+    if (!result.time.isValid())
+        result.time = Clock::currentDateTime();
+    result.text = ListingThread::listedText(oldItemId, folderOld);
+
+    const ListingWrite write = ListingThread::storeOutcome(db, result, true);
+    switch (write.outcome) {
+    case ListingWrite::Unavailable:
+    case ListingWrite::Refused:
+        m_pageFailed = true;
+        return;
+    case ListingWrite::Moved:
+        // Taken out of the outbox meanwhile: the next read decides anew.
+        return;
+    default:
+        break;
+    }
+    for (const auto &count : write.counts)
+        changeFolderCount(count.first, count.second);
+    if (write.entryId > 0) {
+        const QList<NewsItem> news
+            = db->selectNews(QStringLiteral("id=") + QString::number(write.entryId));
+        if (!news.isEmpty()) {
+            Notice notice;
+            notice.isNews = true;
+            notice.news = news.first();
+            m_notices.append(notice);
+        }
+    }
+    // The article is the listing now: the read goes onto it as onto any known listing.
+    applyKnown(record, rowsOfListing(record), switches);
 }
 
 // The entry is built from the values written, as selectNews would read it back.

@@ -4,6 +4,7 @@
 #include "core/threadhelper.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -117,7 +118,15 @@ private:
     // Fetches the pictures of a new listing and makes the thumbnail of the first one
     // (`thumb`); false when the program went down meanwhile.
     bool fetchPictures(ArticleModel &record, QString &thumb);
-    void applyNew(ArticleModel &record, const QString &thumb, const Switches &switches);
+    // Whose a new listing is: -1 while a listing worker of the program keeps its result, the
+    // id of the article of the outbox it was made for, else 0. False when the outbox could
+    // not be read.
+    bool ownerOf(const ArticleModel &record, int &owner);
+    // `owner` as ownerOf() found it before the page's pictures were fetched.
+    void applyNew(ArticleModel &record, const QString &thumb, const Switches &switches, int owner);
+    // Puts a listing the program made for the article `articleId` of the outbox onto that
+    // article, as the listing worker stores its result, then applies the read to it.
+    void putOntoArticle(const ArticleModel &record, int articleId, const Switches &switches);
     // Fetches one picture into the picture folder; true when the file is there.
     bool fetchPicture(const QString &address, const QString &folder, const QString &file);
     // The rows of the account that carry the listing's item number.
@@ -141,4 +150,7 @@ private:
     QPair<QString, QDateTime> m_lastStamp;
     // A statement of the page in hand failed.
     bool m_pageFailed = false;
+    // The articles of the outbox by the UUID of their listing, per account; read once per
+    // page that has new listings.
+    QHash<int, QHash<QString, int>> m_outboxByUuid;
 };

@@ -3,10 +3,11 @@
 #include <stdexcept>
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QMutex>
 #include <QSet>
-#include <QUuid>
 #include <QSqlQuery>
+#include <QUuid>
 #include <QVariant>
 
 #include "core/clock.h"
@@ -132,25 +133,71 @@ QStringList ListingThread::pendingItemIds()
     return QStringList(g_pendingItemIds.cbegin(), g_pendingItemIds.cend());
 }
 
+bool ListingThread::storedDatabaseKey(Database *db, QString &key)
+{
+    QSqlQuery query;
+    if (!db->selectQuery(QStringLiteral("SELECT optionvalue FROM options WHERE optionname=")
+                             + quoted(kKeyOption),
+                         query))
+        return false;
+    key = query.next() ? query.value(0).toString() : QString();
+    query.finish();
+    return true;
+}
+
 bool ListingThread::databaseKey(QString &key)
 {
     if (m_databaseKey.isEmpty()) {
-        const QString query = QStringLiteral("SELECT optionvalue FROM options WHERE optionname=")
-            + quoted(kKeyOption);
-        SqlRows rows = db->select(query);
-        if (!db->lastErrorText.isEmpty())
+        QString stored;
+        if (!storedDatabaseKey(db, stored))
             return false;
-        if (rows.isEmpty() || rows.first().value(QStringLiteral("optionvalue")).isNull()) {
+        if (stored.isEmpty()) {
             db->setOption(kKeyOption, QUuid::createUuid().toString(QUuid::Id128));
             // Read back: only a stored key makes a repeat send the same UUID.
-            rows = db->select(query);
-            if (!db->lastErrorText.isEmpty())
+            if (!storedDatabaseKey(db, stored))
                 return false;
         }
-        m_databaseKey = rows.value(0).value(QStringLiteral("optionvalue")).toString();
+        m_databaseKey = stored;
     }
     key = m_databaseKey;
     return !key.isEmpty();
+}
+
+bool ListingThread::outboxByUuid(Database *db, int account, QHash<QString, int> &articles)
+{
+    articles.clear();
+    QString key;
+    if (!storedDatabaseKey(db, key))
+        return false;
+    // Without a key no listing carries a UUID of this database.
+    if (key.isEmpty())
+        return true;
+    const quint64 failures = db->failedStatements();
+    const SqlRows rows = db->select(
+        QStringLiteral("SELECT articles.id, articles.ItemID, articles.FolderOld, "
+                       "accounts.accountname FROM accounts, articles WHERE "
+                       "articles.Account=accounts.id AND articles.Folder=-2 AND articles.Account=")
+        + QString::number(account));
+    if (db->failedStatements() != failures)
+        return false;
+    for (const ArticleRow &row : rows) {
+        const int call = listingCallFor(row.value(QStringLiteral("ItemID")).toString(),
+                                        row.value(QStringLiteral("FolderOld")).toInt());
+        // A revision keeps its listing: it makes none of its own.
+        if (call == Api_Ebay::Revise)
+            continue;
+        articles.insert(listingUuid(key, row, call), row.value(QStringLiteral("id")).toInt());
+    }
+    return true;
+}
+
+QString ListingThread::listedText(const QString &oldItemId, int folderOld)
+{
+    if (oldItemId.isEmpty())
+        return tr("wurde erfolgreich eingestellt");
+    if (folderOld == SpecialFolderId::Active)
+        return tr("wurde erfolgreich aktualisiert");
+    return tr("wurde erfolgreich wiedereingestellt");
 }
 
 QString ListingThread::unreadableText(const QString &error)
@@ -202,6 +249,8 @@ int ListingThread::runPass(bool &stop)
     storePendingResults();
     if (!m_pending.isEmpty())
         return 0;
+    if (!m_leftoversRequeued)
+        m_leftoversRequeued = requeueLeftovers();
     const int checked = checkPhase(stop);
     if (stop)
         return checked;
@@ -498,12 +547,7 @@ void ListingThread::handleOutboxRow(const ArticleRow &row, bool &stop)
     } else {
         result.kind = ListingResult::Listed;
         result.itemId = client->lastItemId;
-        if (oldItemId.isEmpty())
-            result.text = tr("wurde erfolgreich eingestellt");
-        else if (folderOld == SpecialFolderId::Active)
-            result.text = tr("wurde erfolgreich aktualisiert");
-        else
-            result.text = tr("wurde erfolgreich wiedereingestellt");
+        result.text = listedText(oldItemId, folderOld);
     }
     settle(result);
 
@@ -541,117 +585,226 @@ void ListingThread::storePendingResults()
     }
 }
 
+// Only rows the listing worker took out of the queue for a call (DoCheck 0, and still the
+// status the window gave them when queuing) whose outcome no result of this worker holds.
+bool ListingThread::requeueLeftovers()
+{
+    const QString queued
+        = QCoreApplication::translate("MainWindow", "Artikel wird eingestellt / aktualisiert");
+    const bool written = db->executeSQL(
+        QStringLiteral("UPDATE articles SET DoCheck=2 WHERE Folder=-2 AND DoCheck=0 AND "
+                       "DoCheckResult=")
+        + quoted(queued));
+    return written || !db->lastFailureTransient();
+}
+
 bool ListingThread::storeResult(ListingResult &result)
 {
-    // One write: done when it ran, and also when the database refused it for good (it is
-    // left out, as it always was); false while the database is unavailable.
-    const auto stored = [this](const std::function<bool()> &write) {
-        const quint64 failures = db->failedStatements();
-        if (write())
-            return true;
-        return db->failedStatements() == failures || !db->lastFailureTransient();
-    };
-    const QString articleId = result.articleId;
-
     if (result.kind == ListingResult::Requeue) {
-        // Only while the seller left it in its queue's folder.
-        return stored([&] {
-            return db->executeSQL(QStringLiteral("UPDATE articles SET DoCheck=")
-                                  + QString::number(result.queue) + QStringLiteral(" WHERE id=")
-                                  + articleId + QStringLiteral(" AND DoCheck=0")
-                                  + (result.queue == 2 ? QStringLiteral(" AND Folder=-2")
-                                                       : QString()));
-        });
+        // Only while the seller left it in its queue's folder. Written again after a lost
+        // answer, it changes nothing more.
+        if (db->executeSQL(QStringLiteral("UPDATE articles SET DoCheck=")
+                           + QString::number(result.queue) + QStringLiteral(" WHERE id=")
+                           + result.articleId + QStringLiteral(" AND DoCheck=0")
+                           + (result.queue == 2 ? QStringLiteral(" AND Folder=-2") : QString())))
+            return true;
+        return !db->lastFailureTransient();
     }
 
-    const QString oldItemId = result.row.value(QStringLiteral("ItemID")).toString();
-    const int folderOld = result.row.value(QStringLiteral("FolderOld")).toInt();
-    const bool firstListing = result.kind == ListingResult::Listed && oldItemId.isEmpty();
-
-    if (firstListing && !result.counted) {
-        const quint64 failures = db->failedStatements();
-        const int listedWithMe
-            = db->getOption(QStringLiteral("listedWithMe"), QStringLiteral("0")).toInt() + 1;
-        if (db->failedStatements() == failures)
-            db->setOption(QStringLiteral("listedWithMe"), QString::number(listedWithMe));
-        if (db->failedStatements() != failures && db->lastFailureTransient())
-            return false;
-        result.counted = true;
+    const ListingWrite write = storeOutcome(db, result);
+    if (write.outcome == ListingWrite::Unavailable) {
+        // A commit without an answer may have written it all.
+        if (!write.counts.isEmpty())
+            result.untold = write.counts;
+        return false;
     }
-
-    // A first listing leaves the unlisted article where it was: the copy, made before the
-    // listing columns are written, lands in the previous folder.
-    if (firstListing && !result.copied) {
-        if (!stored([&] {
-                result.copyId = db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"),
-                                                 articleId, QStringLiteral("Folder"),
-                                                 QString::number(folderOld));
-                return result.copyId > 0;
-            }))
-            return false;
-        result.copied = true;
-        if (result.copyId > 0)
-            emit ChangeFolderCount(folderOld, 1, false);
+    if (write.outcome == ListingWrite::Refused) {
+        // Left out, as a write the database refuses always was.
+        qCWarning(lcWorker).noquote() << "The result of article" << result.articleId
+                                      << "was refused by the database:" << db->lastErrorText;
+        return true;
     }
-    if (firstListing && result.copyId > 0 && !result.copyTidied) {
-        if (!stored([&] {
-                return db->executeSQL(
-                    QStringLiteral("UPDATE articles SET DoCheck=0, DoCheckResult='' WHERE id=")
-                    + QString::number(result.copyId));
-            }))
-            return false;
-        result.copyTidied = true;
-    }
+    const auto &counts
+        = write.outcome == ListingWrite::AlreadyStored ? result.untold : write.counts;
+    for (const auto &count : counts)
+        emit ChangeFolderCount(count.first, count.second, false);
 
-    if (!result.rowStored) {
-        QString sql;
-        if (result.kind == ListingResult::Refused) {
-            sql = QStringLiteral("UPDATE articles SET IsVerified=0, DoCheckResult=")
-                + quoted(result.text) + QStringLiteral(" WHERE id=") + articleId;
-        } else if (result.call == Api_Ebay::Revise) {
-            // A revision changes a running listing: its start and end stay.
-            sql = QStringLiteral("UPDATE articles SET IsVerified=1, DoCheck=0, Folder=-9, ItemID=")
-                + quoted(result.itemId) + QStringLiteral(", DoCheckResult='' WHERE id=")
-                + articleId;
-        } else {
-            const QString duration = result.row.value(QStringLiteral("ListingDuration")).toString();
-            const int days = duration.contains(QLatin1String("Days_"))
-                ? Statics::getstr(duration, QStringLiteral("Days_"), QString()).toInt()
-                : 0;
-            // A listing without a day count (GTC) runs until it is ended: no end date.
-            const QString end = days > 0
-                ? result.time.addDays(days).toString(QLatin1String(kDateFormat))
-                : QString();
-            // DoCheck too: a "try again" of the seller while the result waited is answered
-            // by it.
-            sql = QStringLiteral("UPDATE articles SET IsVerified=1, DoCheck=0, StartDate=")
-                + quoted(result.time.toString(QLatin1String(kDateFormat)))
-                + QStringLiteral(",EndDate=") + quoted(end) + QStringLiteral(", Folder=-9, ItemID=")
-                + quoted(result.itemId) + QStringLiteral(", DoCheckResult='' WHERE id=")
-                + articleId;
-        }
-        if (!stored([&] { return db->executeSQL(sql); }))
-            return false;
-        result.rowStored = true;
+    QString entry;
+    if (write.entryId > 0) {
+        entry = QStringLiteral("id=") + QString::number(write.entryId);
+    } else if (write.outcome == ListingWrite::AlreadyStored) {
+        // Stored by an earlier attempt whose answer was lost, or by the synchronisation: its
+        // entry goes to the window, which shows each entry once.
+        entry = QStringLiteral("databaseid=") + result.articleId
+            + QStringLiteral(" AND infotype IN ('articleadd_success', 'articleadd_fail') "
+                             "ORDER BY id DESC LIMIT 1");
     }
-
-    if (!result.entryStored) {
-        QMap<QString, QVariant> entry = outcomeEntry(result.row);
-        entry.insert(QStringLiteral("indate"), result.time.toString(QLatin1String(kDateFormat)));
-        entry.insert(QStringLiteral("textinfo"), result.text);
-        entry.insert(QStringLiteral("infotype"),
-                     result.kind == ListingResult::Listed ? QStringLiteral("articleadd_success")
-                                                          : QStringLiteral("articleadd_fail"));
-        int id = 0;
-        if (!stored([&] {
-                id = db->insertSqlClean(entry, QStringLiteral("itemshistory"));
-                return id > 0;
-            }))
-            return false;
-        result.entryStored = true;
-        const QList<NewsItem> news = db->selectNews(QStringLiteral("id=") + QString::number(id));
-        if (id > 0 && !news.isEmpty())
+    if (!entry.isEmpty()) {
+        const QList<NewsItem> news = db->selectNews(entry);
+        if (!news.isEmpty())
             emit sendaddNewsItem(news.first());
     }
     return true;
+}
+
+ListingWrite ListingThread::storeOutcome(Database *db, const ListingResult &result,
+                                         bool onlyFromOutbox)
+{
+    ListingWrite write;
+    const quint64 failures = db->failedStatements();
+    // A statement the database refuses for good is left out, as it always was; one that found
+    // the database unavailable undoes everything of this outcome.
+    const auto unavailable = [&] {
+        return db->failedStatements() != failures && db->lastFailureTransient();
+    };
+    const auto failedFor = [&]() {
+        return db->lastFailureTransient() ? ListingWrite::Unavailable : ListingWrite::Refused;
+    };
+    if (!db->beginTransaction()) {
+        write.outcome = failedFor();
+        return write;
+    }
+    const auto endWith = [&](ListingWrite::Outcome outcome) {
+        db->rollbackTransaction();
+        ListingWrite ended;
+        ended.outcome = outcome;
+        return ended;
+    };
+
+    const QString articleId = QString::number(result.articleId.toInt());
+    const QString oldItemId = result.row.value(QStringLiteral("ItemID")).toString();
+    const int folderOld = result.row.value(QStringLiteral("FolderOld")).toInt();
+    const QString account = QString::number(result.row.value(QStringLiteral("Account")).toInt());
+    const bool listed = result.kind == ListingResult::Listed;
+    const bool newListing = listed && result.call != Api_Ebay::Revise;
+    const bool firstListing = listed && oldItemId.isEmpty();
+    const QString time = result.time.toString(QLatin1String(kDateFormat));
+    const QString infotype
+        = listed ? QStringLiteral("articleadd_success") : QStringLiteral("articleadd_fail");
+
+    // The article's row, locked until the end: another connection storing the same listing
+    // waits for this one and then finds it stored.
+    const SqlRows own
+        = db->select(QStringLiteral("SELECT ItemID, Folder FROM articles WHERE id=") + articleId
+                     + (db->isMySQL ? QStringLiteral(" FOR UPDATE") : QString()));
+    if (unavailable())
+        return endWith(ListingWrite::Unavailable);
+    const QString storedItemId = own.value(0).value(QStringLiteral("ItemID")).toString();
+    if (newListing && !own.isEmpty() && storedItemId == result.itemId)
+        return endWith(ListingWrite::AlreadyStored);
+    if (onlyFromOutbox
+        && (own.isEmpty() || own.first().value(QStringLiteral("Folder")).toInt() != -2
+            || storedItemId != oldItemId))
+        return endWith(ListingWrite::Moved);
+    // A call whose answer was lost may have listed the article all the same; once its listing
+    // is on the article (put there by the synchronisation), the failure is no longer news.
+    if (!listed && result.call != Api_Ebay::Revise && !own.isEmpty() && storedItemId != oldItemId)
+        return endWith(ListingWrite::AlreadyStored);
+    // The outcome entry, written in the same transaction, tells whether it was stored.
+    const auto entryStored = [&](const QString &databaseId) {
+        return db->selectCount(QStringLiteral("SELECT id FROM itemshistory WHERE databaseid=")
+                               + databaseId + QStringLiteral(" AND infotype=") + quoted(infotype)
+                               + QStringLiteral(" AND indate=") + quoted(time))
+            > 0;
+    };
+    // A refusal or revision leaves no item number behind.
+    if (!newListing) {
+        const bool stored = entryStored(articleId);
+        if (unavailable())
+            return endWith(ListingWrite::Unavailable);
+        if (stored)
+            return endWith(ListingWrite::AlreadyStored);
+    }
+
+    QMap<QString, QVariant> entry;
+    entry.insert(QStringLiteral("indate"), time);
+    entry.insert(QStringLiteral("title"), result.row.value(QStringLiteral("Title")));
+    entry.insert(QStringLiteral("itemid"), QString());
+    entry.insert(QStringLiteral("databaseid"), result.row.value(QStringLiteral("id")));
+    entry.insert(QStringLiteral("textinfo"), result.text);
+    entry.insert(QStringLiteral("infotype"), infotype);
+
+    int imported = 0;
+    if (newListing) {
+        imported = db->selectOne(QStringLiteral("SELECT id FROM articles WHERE ItemID=")
+                                 + quoted(result.itemId) + QStringLiteral(" AND Account=") + account
+                                 + QStringLiteral(" AND id<>") + articleId)
+                       .toInt();
+        const bool stored = imported > 0 && entryStored(QString::number(imported));
+        if (unavailable())
+            return endWith(ListingWrite::Unavailable);
+        if (stored)
+            return endWith(ListingWrite::AlreadyStored);
+    }
+
+    if (firstListing) {
+        const int listedWithMe
+            = db->getOption(QStringLiteral("listedWithMe"), QStringLiteral("0")).toInt() + 1;
+        if (unavailable())
+            return endWith(ListingWrite::Unavailable);
+        db->setOption(QStringLiteral("listedWithMe"), QString::number(listedWithMe));
+    }
+
+    QString sql;
+    if (imported > 0) {
+        // The synchronisation read the listing before its result was stored: that row is the
+        // listing, and the article goes back where it came from, as the copy of a first
+        // listing does.
+        write.outcome = ListingWrite::ImportedAlready;
+        entry.insert(QStringLiteral("databaseid"), imported);
+        sql = QStringLiteral("UPDATE articles SET DoCheck=0, DoCheckResult='', Folder=")
+            + QString::number(folderOld) + QStringLiteral(" WHERE id=") + articleId;
+        write.counts.append({ folderOld, 1 });
+    } else if (!listed) {
+        write.outcome = ListingWrite::Written;
+        sql = QStringLiteral("UPDATE articles SET IsVerified=0, DoCheckResult=")
+            + quoted(result.text) + QStringLiteral(" WHERE id=") + articleId;
+    } else if (result.call == Api_Ebay::Revise) {
+        write.outcome = ListingWrite::Written;
+        // A revision changes a running listing: its start and end stay.
+        sql = QStringLiteral("UPDATE articles SET IsVerified=1, DoCheck=0, Folder=-9, ItemID=")
+            + quoted(result.itemId) + QStringLiteral(", DoCheckResult='' WHERE id=") + articleId;
+    } else {
+        write.outcome = ListingWrite::Written;
+        // A first listing leaves the unlisted article where it was: the copy, made before the
+        // listing columns are written, lands in the previous folder.
+        if (firstListing) {
+            const int copyId
+                = db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), articleId,
+                                   { { QStringLiteral("Folder"), folderOld },
+                                     { QStringLiteral("DoCheck"), 0 },
+                                     { QStringLiteral("DoCheckResult"), QString() } });
+            if (unavailable())
+                return endWith(ListingWrite::Unavailable);
+            if (copyId > 0)
+                write.counts.append({ folderOld, 1 });
+        }
+        const QString duration = result.row.value(QStringLiteral("ListingDuration")).toString();
+        const int days = duration.contains(QLatin1String("Days_"))
+            ? Statics::getstr(duration, QStringLiteral("Days_"), QString()).toInt()
+            : 0;
+        // A listing without a day count (GTC) runs until it is ended: no end date.
+        const QString end
+            = days > 0 ? result.time.addDays(days).toString(QLatin1String(kDateFormat)) : QString();
+        // DoCheck too: a "try again" of the seller while the result waited is answered by it.
+        sql = QStringLiteral("UPDATE articles SET IsVerified=1, DoCheck=0, StartDate=")
+            + quoted(time) + QStringLiteral(",EndDate=") + quoted(end)
+            + QStringLiteral(", Folder=-9, ItemID=") + quoted(result.itemId)
+            + QStringLiteral(", DoCheckResult='' WHERE id=") + articleId;
+    }
+    db->executeSQL(sql);
+    if (unavailable())
+        return endWith(ListingWrite::Unavailable);
+
+    write.entryId = db->insertSqlClean(entry, QStringLiteral("itemshistory"));
+    if (unavailable())
+        return endWith(ListingWrite::Unavailable);
+
+    if (!db->commitTransaction()) {
+        ListingWrite lost;
+        lost.outcome = failedFor();
+        lost.counts = write.counts;
+        return lost;
+    }
+    return write;
 }

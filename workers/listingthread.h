@@ -5,16 +5,19 @@
 #include "core/threadhelper.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 #include <functional>
 #include <memory>
 
 class Api_Ebay;
 
-// What the marketplace call for an article decided, kept by the listing worker until every
-// write of it is stored (they may fail while the database is away).
+// What the marketplace call for an article decided, kept by the listing worker until it is
+// stored (the database may be away meanwhile).
 struct ListingResult
 {
     enum Kind {
@@ -31,13 +34,29 @@ struct ListingResult
     QDateTime time;
     // DoCheck of a row that goes back into its queue.
     int queue = 2;
-    // The steps already stored.
-    bool counted = false;
-    bool copied = false;
-    int copyId = 0;
-    bool copyTidied = false;
-    bool rowStored = false;
-    bool entryStored = false;
+    // The folder count changes of an attempt whose commit went unanswered: told when a later
+    // attempt finds it stored.
+    QVector<QPair<int, int>> untold;
+};
+
+// What storing a result found and wrote. The window is told once it is committed.
+struct ListingWrite
+{
+    enum Outcome {
+        Written, // the article's row took the outcome (a first listing leaves its copy)
+        AlreadyStored, // an earlier store of this outcome is in the database: nothing written
+        ImportedAlready, // another row of the account holds the listing: the article went
+                         // back to the folder it came from
+        Moved, // the article is no longer waiting in the outbox for this listing
+        Unavailable, // the database could not be used now: nothing written, try again later
+        Refused // the database refused it for good: nothing written
+    };
+    Outcome outcome = Unavailable;
+    // The outcome entry written; 0 when none was.
+    int entryId = 0;
+    // Folder count changes (folder, difference) of what was written; when the commit failed,
+    // of what may have been written.
+    QVector<QPair<int, int>> counts;
 };
 
 // The permanent background worker that carries out what the user queued for the
@@ -73,6 +92,20 @@ public:
     // The item numbers of listings whose results a listing worker of this process still
     // keeps: the synchronisation must not take them for listings made elsewhere.
     static QStringList pendingItemIds();
+    // The articles of the outbox of `account` that wait for an addition or relisting, by the
+    // UUID that their listing carries. False when they could not be read.
+    static bool outboxByUuid(Database *db, int account, QHash<QString, int> &articles);
+    // The text of a successful call for an article with the item id `oldItemId` that was
+    // queued from `folderOld`.
+    static QString listedText(const QString &oldItemId, int folderOld);
+    // Stores the outcome of a call (not a Requeue) in one transaction (a savepoint inside
+    // the caller's): the article row, the copy a first listing leaves in the folder it came
+    // from, the option "listedWithMe" and the outcome entry. Looks first whether it is stored
+    // already: a listing by its item number (on the article, or imported as another row of
+    // the account), a refusal or revision by its entry. `onlyFromOutbox`: only while the
+    // article still waits in the outbox with the item id it was sent with.
+    static ListingWrite storeOutcome(Database *db, const ListingResult &result,
+                                     bool onlyFromOutbox = false);
     // How many results this worker keeps until the database takes them.
     int pendingResults() const { return m_pending.size(); }
 
@@ -131,6 +164,12 @@ private:
     // The random key of this database that makes its UUIDs its own; false when it can't be
     // read now.
     bool databaseKey(QString &key);
+    // The key as stored (empty when there is none yet); false when it can't be read.
+    static bool storedDatabaseKey(Database *db, QString &key);
+    // Articles left in the outbox by an earlier run, taken out of the queue for a call whose
+    // outcome was never stored, go back into the queue; false when that could not be
+    // written now.
+    bool requeueLeftovers();
 
     // The failure text of a call: the last message, or "Unbekannter Fehler" when there is
     // no message or the last one is empty.
@@ -141,4 +180,5 @@ private:
 
     QList<ListingResult> m_pending;
     QString m_databaseKey;
+    bool m_leftoversRequeued = false;
 };

@@ -2,6 +2,7 @@
 #include "mainwindow/mainwindow.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/mainwindowfixture.h"
+#include "tests/support/messagecapture.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 #include "views/folderedit.h"
@@ -15,9 +16,11 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeView>
+#include <QTreeWidget>
 #include <QtTest>
 #include <memory>
 
+using TestSupport::Backend;
 using TestSupport::MainWindowFixture;
 using TestSupport::shape;
 using TestSupport::TestDatabase;
@@ -337,6 +340,75 @@ private slots:
         QCOMPARE(findFolder(model, -10).data().toString(), QStringLiteral("Artikelvorlagen (5)"));
         QCOMPARE(idOf(tree->currentIndex()), -10);
         QCOMPARE(answers.messages().size(), 0);
+    }
+
+    // Two workstations on one shared database, B synchronising and listing: A's folder counts
+    // follow what B wrote when A opens a folder, and at A's regular refresh of the counts.
+    void countsFollowAnotherWorkstation()
+    {
+        QFETCH_GLOBAL(Backend, backend);
+        if (backend == Backend::SQLite)
+            QSKIP("Only a shared database has other workstations");
+        APP_TEST_DATABASE(data);
+        Database *b = data.db();
+        for (int i = 0; i < 5; ++i)
+            TestSupport::insertArticle(
+                b, { { QStringLiteral("Folder"), -2 }, { QStringLiteral("FolderOld"), -10 } });
+        TestSupport::writeMySqlSetup(data.dataDir(), TestSupport::MySqlServer::fromEnvironment(),
+                                     data.mysqlDatabaseName(), true, false);
+        MainWindowFixture a(data);
+        const QAbstractItemModel *model = a.treeView()->model();
+        const auto shown = [model](int id) {
+            return findFolder(model, id).data().toString();
+        };
+        QCOMPARE(shown(-2), QStringLiteral("Artikelausgang (5)"));
+
+        // B lists them: the listings in "Aktive Angebote", the copies back in the drafts.
+        QVERIFY(b->executeSQL(QStringLiteral("INSERT INTO articles (Title, Folder, Trash) SELECT "
+                                             "Title, -10, 0 FROM articles WHERE Folder=-2")));
+        QVERIFY(b->executeSQL(QStringLiteral("UPDATE articles SET Folder=-9 WHERE Folder=-2")));
+        QVERIFY(a.showFolder(-7));
+        QTRY_COMPARE(shown(-2), QStringLiteral("Artikelausgang"));
+        QCOMPARE(shown(-9), QStringLiteral("Aktive Angebote (5)"));
+        QCOMPARE(shown(-10), QStringLiteral("Artikelvorlagen (5)"));
+        QCOMPARE(qvariant_cast<QFont>(findFolder(model, -2).data(Qt::FontRole)).weight(),
+                 int(QFont::Normal));
+
+        // B's next round finds two of them sold; A clicks nothing.
+        QVERIFY(b->executeSQL(QStringLiteral("UPDATE articles SET Folder=-7 WHERE Folder=-9 AND "
+                                             "id IN (1, 2)")));
+        auto *refresh = a.window()->findChild<QTimer *>(QStringLiteral("folderCountRefresh"));
+        QVERIFY(refresh && refresh->isActive());
+        QVERIFY(QMetaObject::invokeMethod(refresh, "timeout"));
+        QTRY_COMPARE(shown(-9), QStringLiteral("Aktive Angebote (3)"));
+        QCOMPARE(shown(-7), QStringLiteral("Verkauft (2)"));
+    }
+
+    // Clicking folders while the options can't be read (as during an outage) writes
+    // no sort order: no change is reported as failed, and the seller's stored order stays.
+    void unreadableSortOrderIsNotWritten()
+    {
+        APP_TEST_DATABASE(data);
+        seed(data);
+        Database *db = data.db();
+        db->setOption(QStringLiteral("lastOrder"), QStringLiteral("Title DESC"));
+        DialogAnswers answers;
+        MainWindowFixture window(data);
+        QCOMPARE(window.itemList()->topLevelItemCount(), 2);
+
+        QVERIFY(db->executeSQL(QStringLiteral("ALTER TABLE options RENAME TO options_away")));
+        {
+            TestSupport::MessageCapture log({ QStringLiteral("app.db") });
+            QVERIFY(window.showFolder(-10));
+            QVERIFY(window.showFolder(-9));
+            // A failed change would be told from the event loop.
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(window.itemList()->topLevelItemCount(), 2);
+        QCOMPARE(answers.messages().size(), 0);
+        QVERIFY(db->executeSQL(QStringLiteral("ALTER TABLE options_away RENAME TO options")));
+        QCOMPARE(db->getOption(QStringLiteral("lastOrder"), QString()),
+                 QStringLiteral("Title DESC"));
     }
 };
 

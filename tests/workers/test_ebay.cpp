@@ -9,6 +9,7 @@
 #include "tests/support/tablesnapshot.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
+#include "workers/listingthread.h"
 
 #include <QDir>
 #include <QFile>
@@ -106,6 +107,8 @@ private slots:
     void appDownInTheMiddleOfAPage();
     void invalidItemNumberSkipped_data();
     void invalidItemNumberSkipped();
+    void listingOfTheOutbox_data();
+    void listingOfTheOutbox();
 
     void waitBetweenRounds_data();
     void waitBetweenRounds();
@@ -525,6 +528,80 @@ void TestEbay::invalidItemNumberSkipped()
     QCOMPARE(QDir(db->getCurrentAdImageDir()).entryList(QDir::Files), QStringList { "77_0.jpg" });
     QCOMPARE(m_news.size(), 1);
     QCOMPARE(m_news.first().itemid, QStringLiteral("77"));
+}
+
+void TestEbay::listingOfTheOutbox_data()
+{
+    QTest::addColumn<QString>("fields"); // the article
+    QTest::addColumn<QString>("uuid"); // of the listing: "own", or that of another database
+    QTest::addColumn<int>("folder"); // the listing's folder as read
+    QTest::addColumn<bool>("onArticle");
+    QTest::addColumn<int>("articles");
+    const QString queued = "Folder=-2;FolderOld=-10;DoCheck=0";
+    QTest::newRow("addition") << queued << "own" << -9 << true << 2;
+    QTest::newRow("addition, queued again") << "Folder=-2;FolderOld=-10;DoCheck=2"
+                                            << "own" << -9 << true << 2;
+    QTest::newRow("addition, sold out since") << queued << "own" << -7 << true << 2;
+    QTest::newRow("relisting") << "Folder=-2;FolderOld=-7;DoCheck=0;ItemID=400"
+                               << "own" << -9 << true << 1;
+    QTest::newRow("listing of another database") << queued << "other" << -9 << false << 2;
+    QTest::newRow("article taken out of the outbox") << "Folder=-10"
+                                                     << "own" << -9 << false << 2;
+}
+
+// A listing the program made for an article of the outbox, read before the listing worker
+// stored its result, goes onto that article as the worker would store it (a first listing
+// leaves its copy), not into a new article; its pictures are not fetched.
+void TestEbay::listingOfTheOutbox()
+{
+    QFETCH(QString, fields);
+    QFETCH(QString, uuid);
+    QFETCH(int, folder);
+    QFETCH(bool, onArticle);
+    QFETCH(int, articles);
+    APP_TEST_DATABASE(tdb);
+    Database *db = tdb.db();
+    QVERIFY(db->insertSqlClean({ { "id", 1 }, { "accountname", "händler_1" } }, "accounts") > 0);
+    db->setOption(QStringLiteral("ListingUuidKey"), QStringLiteral("K1"));
+    const int id = addArticle(db, fields + ";SoldCount=0;Quantity=3;ListingDuration=Days_7");
+    ArticleRow queued
+        = db->select(QStringLiteral("SELECT * FROM articles WHERE id=%1").arg(id)).first();
+    queued.insert("accountname", QStringLiteral("händler_1"));
+    const QString oldItemId = queued.value("ItemID").toString();
+    const int call = ListingThread::listingCallFor(oldItemId, queued.value("FolderOld").toInt());
+    ArticleModel *r = record("501", true);
+    r->UUID = ListingThread::listingUuid(uuid == "own" ? "K1" : "K2", queued, call);
+    r->Folder = folder;
+    r->Quantity = 3;
+    r->SoldCount = folder == -7 ? 3 : 0;
+    r->columns.insert("StartDate", "2026-03-10 14:00:00");
+    m_server->setDefaultReply(FakeReply::ok(pictureBytes(), "image/png"));
+    r->PictureURLs << m_server->url("/501.jpg").toString();
+    readPage({ r });
+
+    QCOMPARE(db->selectCount("SELECT id FROM articles"), articles);
+    const int listing = db->selectOne("SELECT id FROM articles WHERE ItemID='501'").toInt();
+    QCOMPARE(listing == id, onArticle);
+    QCOMPARE(db->selectCount("SELECT id FROM articles WHERE ItemID='501'"), 1);
+    QCOMPARE(requestedPaths(*m_server).isEmpty(), onArticle);
+    if (!onArticle)
+        return;
+    QCOMPARE(values(db, id, "Folder,DoCheck,DoCheckResult,StartDate,RefreshHash"),
+             QString::number(folder) + "|0||2026-03-10 14:00:00|" + kStamp);
+    QStringList news;
+    for (const NewsItem &item : qAsConst(m_news)) {
+        if (item.infotype == "articleadd_success")
+            news << QString::number(item.databaseid) + '|' + item.textinfo;
+    }
+    QCOMPARE(news,
+             QStringList(QString::number(id) + "|wurde erfolgreich "
+                         + (oldItemId.isEmpty() ? "eingestellt" : "wiedereingestellt")));
+    if (oldItemId.isEmpty()) {
+        QCOMPARE(db->selectCount("SELECT id FROM articles WHERE Folder=-10 AND ItemID='' AND "
+                                 "DoCheck=0"),
+                 1);
+        QVERIFY(m_counts.contains("-10+=1"));
+    }
 }
 
 void TestEbay::waitBetweenRounds_data()

@@ -2,12 +2,15 @@
 
 #include "core/clock.h"
 #include "marketplace/api_ebay.h"
+#include "marketplace/articlemodel.h"
 #include "marketplace/xmlnode.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/filesizelimit.h"
 #include "tests/support/messagecapture.h"
+#include "tests/support/mysqlproxy.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
+#include "workers/ebay.h"
 
 #include <QSqlDatabase>
 #include <QTimer>
@@ -26,6 +29,8 @@ const QString kSchedulePath = QStringLiteral("/zaruvovezira/listing.php");
 const QString kProgress = QStringLiteral("progress|wird gerade bearbeitet...");
 const QString kPlanned = QStringLiteral("2026-12-24 18:00:00");
 const QString kOutboxRow = QStringLiteral("Folder=-2;FolderOld=-10;DoCheck=2");
+const QString kItemId = QStringLiteral("110000000022");
+const QString kQueued = QStringLiteral("Artikel wird eingestellt / aktualisiert");
 
 FakeReply answer(const QString &call, const QString &payload = QString(),
                  const QString &ack = QStringLiteral("Success"))
@@ -89,6 +94,24 @@ QStringList entries(Database *db, int articleId)
     return list;
 }
 
+// The rows of articles that hold `itemId`, as "id,id".
+QString rowsOf(Database *db, const QString &itemId)
+{
+    QStringList ids;
+    for (const auto &row :
+         db->select("SELECT id FROM articles WHERE ItemID='" + itemId + "' ORDER BY id"))
+        ids << row.value("id").toString();
+    return ids.join(',');
+}
+
+// A synchronisation round on the test's connection.
+void synchronise(Database *db)
+{
+    Ebay sync;
+    sync.db = db;
+    sync.runRound();
+}
+
 // The worker on the test's connection, with its folder counts recorded ("folder+=count").
 struct Worker
 {
@@ -140,10 +163,69 @@ private slots:
     void uuidOfAnAttempt();
     void unreadableArticleIsNotSent_data();
     void unreadableArticleIsNotSent();
+    void storedOnceWhateverTheRetries_data();
+    void storedOnceWhateverTheRetries();
+    void synchronisedAroundTheRetry_data();
+    void synchronisedAroundTheRetry();
+    void leftInTheOutboxAtRestart_data();
+    void leftInTheOutboxAtRestart();
+    void keptResultIsNoNewArticle();
+    void storeWithItsAnswerCut_data();
+    void storeWithItsAnswerCut();
 
 private:
+    // Lets the marketplace report one listing to the synchronisation, with its UUID (none
+    // when empty).
+    void reportListing(const QString &itemId, const QString &uuid);
+    // The Item.UUID of the last request `call`.
+    QString uuidSent(const QString &call) const;
+    // Answers AddItem, listing kItemId, only once no file can grow any more (`full` is set).
+    void answerWhenFull(std::unique_ptr<TestSupport::FileSizeLimit> &full);
+
     std::unique_ptr<FakeHttpServer> m_server;
 };
+
+void TestListingThread::reportListing(const QString &itemId, const QString &uuid)
+{
+    const QString item
+        = QStringLiteral("<Item><ItemID>%1</ItemID><Title>Armbanduhr</Title><Quantity>1</Quantity>"
+                         "<ListingType>FixedPriceItem</ListingType>%2<SellingStatus><CurrentPrice "
+                         "currencyID=\"EUR\">9.99</CurrentPrice><QuantitySold>0</QuantitySold>"
+                         "<ListingStatus>Active</ListingStatus></SellingStatus></Item>")
+              .arg(itemId, uuid.isEmpty() ? QString() : "<UUID>" + uuid + "</UUID>");
+    m_server->setCallReply("GetMemberMessages", answer("GetMemberMessages"));
+    m_server->setCallReply("GetSellerList",
+                           answer("GetSellerList",
+                                  "<PaginationResult><TotalNumberOfPages>1</TotalNumberOfPages>"
+                                  "</PaginationResult><ItemArray>"
+                                      + item + "</ItemArray>"));
+    m_server->setCallReply("GetItem", answer("GetItem", item));
+}
+
+QString TestListingThread::uuidSent(const QString &call) const
+{
+    QString uuid;
+    for (const RecordedRequest &request : m_server->requests()) {
+        if (request.callName() == call)
+            uuid = XmlNode::parse(request.body).value("Item/UUID");
+    }
+    return uuid;
+}
+
+void TestListingThread::answerWhenFull(std::unique_ptr<TestSupport::FileSizeLimit> &full)
+{
+    m_server->holdCall("AddItem");
+    m_server->setCallHandler("AddItem", [this, &full](const RecordedRequest &) {
+        QMetaObject::invokeMethod(
+            qApp,
+            [this, &full] {
+                full = std::make_unique<TestSupport::FileSizeLimit>(1);
+                m_server->releaseCall("AddItem");
+            },
+            Qt::QueuedConnection);
+        return answer("AddItem", "<ItemID>" + kItemId + "</ItemID>");
+    });
+}
 
 void TestListingThread::init()
 {
@@ -758,6 +840,327 @@ void TestListingThread::unreadableArticleIsNotSent()
     QCOMPARE(values(t.db(), id, "Folder,ItemID,DoCheck"), QStringLiteral("-2||0"));
     QCOMPARE(entries(t.db(), id).last().section('|', 0, 0),
              QString(doCheck == 1 ? "articlecheck_fail" : "articleadd_fail"));
+}
+
+void TestListingThread::storedOnceWhateverTheRetries_data()
+{
+    QTest::addColumn<QString>("fields"); // the article as it was sent
+    QTest::addColumn<bool>("listed"); // else refused
+    QTest::addColumn<QString>("first"); // outcome of the first store
+    QTest::addColumn<QString>("after"); // Folder|ItemID|DoCheckResult
+    QTest::addColumn<QString>("holders"); // the rows holding the item id ("article", "other")
+    QTest::addColumn<int>("articles");
+    QTest::addColumn<QString>("listedWithMe");
+    QTest::addColumn<int>("entries");
+    const auto row = [](const char *name, const QString &fields, bool listed, const char *first,
+                        const QString &after, const char *holders, int articles,
+                        const char *listedWithMe, int entries = 1) {
+        QTest::newRow(name) << fields << listed << QString(first) << after << QString(holders)
+                            << articles << QString(listedWithMe) << entries;
+    };
+    const QString drafts = "Folder=-2;FolderOld=-10;DoCheck=0";
+    const QString listing = "-9|" + kItemId + "|";
+    row("first listing", drafts, true, "Written", listing, "article", 2, "1");
+    row("relisting", "Folder=-2;FolderOld=-7;DoCheck=0;ItemID=110000000011", true, "Written",
+        listing, "article", 1, "");
+    row("revision", "Folder=-2;FolderOld=-9;DoCheck=0;ItemID=" + kItemId, true, "Written", listing,
+        "article", 1, "");
+    row("refusal", drafts, false, "Written", "-2||abgelehnt", "", 1, "");
+    // The synchronisation put the listing onto the article before the refusal of the call
+    // whose answer was lost was stored: the listing stays.
+    row("refusal, listing put on it since", drafts + ";listed since", false, "AlreadyStored",
+        listing, "article", 1, "", 0);
+    // Read by the synchronisation as a new article before the result was stored: that row
+    // is the listing, the article goes back to the drafts.
+    row("imported already", drafts + ";imported", true, "ImportedAlready", "-10||", "other", 2,
+        "1");
+}
+
+// A store whose answer was lost (the database may have written it) is tried again: the
+// retry finds what the first one wrote and writes nothing more. One listing row, one copy,
+// one entry, one more listing counted.
+void TestListingThread::storedOnceWhateverTheRetries()
+{
+    QFETCH(QString, fields);
+    QFETCH(bool, listed);
+    QFETCH(QString, first);
+    QFETCH(QString, after);
+    QFETCH(QString, holders);
+    QFETCH(int, articles);
+    QFETCH(QString, listedWithMe);
+    QFETCH(int, entries);
+    APP_TEST_DATABASE(t);
+    const int account = addAccount(t.db());
+    int other = 0;
+    if (fields.endsWith(";imported"))
+        other = addArticle(t.db(), "Folder=-9;ItemID=" + kItemId, account);
+    const int id
+        = addArticle(t.db(), fields.section(";imported", 0, 0).section(";listed", 0, 0), account);
+
+    ListingResult result;
+    result.kind = listed ? ListingResult::Listed : ListingResult::Refused;
+    result.row = t.db()->select("SELECT * FROM articles WHERE id=" + QString::number(id)).first();
+    result.articleId = QString::number(id);
+    result.call = ListingThread::listingCallFor(result.row.value("ItemID").toString(),
+                                                result.row.value("FolderOld").toInt());
+    result.itemId = listed ? kItemId : QString();
+    result.text = listed ? "wurde erfolgreich eingestellt" : "abgelehnt";
+    result.time = QDateTime(QDate(2026, 3, 1), QTime(10, 0));
+    if (fields.endsWith(";listed since"))
+        QVERIFY(t.db()->executeSQL("UPDATE articles SET Folder=-9, ItemID='" + kItemId
+                                   + "' WHERE id=" + QString::number(id)));
+
+    const auto outcome = [&]() -> QString {
+        switch (ListingThread::storeOutcome(t.db(), result).outcome) {
+        case ListingWrite::Written:
+            return "Written";
+        case ListingWrite::AlreadyStored:
+            return "AlreadyStored";
+        case ListingWrite::ImportedAlready:
+            return "ImportedAlready";
+        default:
+            return "not stored";
+        }
+    };
+    QCOMPARE(outcome(), first);
+    QCOMPARE(outcome(), QStringLiteral("AlreadyStored"));
+
+    QCOMPARE(values(t.db(), id, "Folder,ItemID,DoCheckResult"), after);
+    QStringList held;
+    for (const QString &holder : rowsOf(t.db(), kItemId).split(',', Qt::SkipEmptyParts))
+        held << (holder.toInt() == id ? "article" : "other");
+    QCOMPARE(held.join(','), holders);
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles"), articles);
+    QCOMPARE(t.db()->selectCount(QStringLiteral("SELECT id FROM itemshistory WHERE databaseid IN "
+                                                "(%1, %2)")
+                                     .arg(id)
+                                     .arg(other)),
+             entries);
+    QCOMPARE(t.db()->getOption("listedWithMe", QString()), listedWithMe);
+}
+
+void TestListingThread::synchronisedAroundTheRetry_data()
+{
+    QTest::addColumn<QString>("fields");
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<bool>("retryFirst");
+    QTest::addColumn<int>("articles"); // afterwards, with the copy a first listing leaves
+    QTest::addColumn<QString>("text");
+    const QString relisting = "Folder=-2;FolderOld=-7;DoCheck=2;ItemID=110000000011";
+    QTest::newRow("addition, round before the retry")
+        << kOutboxRow << "AddItem" << false << 2 << "eingestellt";
+    QTest::newRow("addition, retry before the round")
+        << kOutboxRow << "AddItem" << true << 2 << "eingestellt";
+    QTest::newRow("relisting, round before the retry")
+        << relisting << "RelistItem" << false << 1 << "wiedereingestellt";
+    QTest::newRow("relisting, retry before the round")
+        << relisting << "RelistItem" << true << 1 << "wiedereingestellt";
+}
+
+// The marketplace listed the article but its answer was lost, and the seller asked to try
+// again. Whether the synchronisation reads the listing before the next pass or after it, the
+// listing ends on the article's row, the only one with its item number.
+void TestListingThread::synchronisedAroundTheRetry()
+{
+    QFETCH(QString, fields);
+    QFETCH(QString, call);
+    QFETCH(bool, retryFirst);
+    QFETCH(int, articles);
+    QFETCH(QString, text);
+    APP_TEST_DATABASE(t);
+    const int id = addArticle(t.db(), fields);
+    // The answer breaks off after the item number.
+    FakeReply lost = answer(call, "<ItemID>" + kItemId + "</ItemID>");
+    lost.body.truncate(lost.body.indexOf("</ItemID>") + 9);
+    m_server->setCallReply(call, lost);
+
+    Worker w(t.db());
+    TestSupport::MessageCapture log({ QStringLiteral("app.net"), QStringLiteral("app.worker") });
+    QCOMPARE(w.outbox(), 1);
+    QCOMPARE(values(t.db(), id, "Folder,DoCheck"), QStringLiteral("-2|0"));
+    reportListing(kItemId, uuidSent(call));
+    // "Nochmal probieren"
+    QVERIFY(
+        t.db()->executeSQL(QStringLiteral("UPDATE articles SET DoCheck=2 WHERE id=%1").arg(id)));
+
+    if (retryFirst)
+        QCOMPARE(w.outbox(), 1);
+    synchronise(t.db());
+    QCOMPARE(rowsOf(t.db(), kItemId), QString::number(id));
+    // Once the round put the listing on it, the article waits for nothing more.
+    QCOMPARE(w.outbox(), 0);
+    synchronise(t.db());
+
+    QCOMPARE(rowsOf(t.db(), kItemId), QString::number(id));
+    QCOMPARE(values(t.db(), id, "Folder,ItemID,DoCheck,DoCheckResult"), "-9|" + kItemId + "|0|");
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles"), articles);
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles WHERE Folder=-2"), 0);
+    QCOMPARE(callNames(*m_server).count(call), retryFirst ? 2 : 1);
+    QCOMPARE(entries(t.db(), id).count("articleadd_success|wurde erfolgreich " + text), 1);
+}
+
+void TestListingThread::leftInTheOutboxAtRestart_data()
+{
+    QTest::addColumn<bool>("synchronisedFirst");
+    QTest::newRow("synchronised first") << true;
+    QTest::newRow("listing pass first") << false;
+}
+
+// The program closed with a listing's result kept (the database could not store it): the
+// log has it, the article waits in the outbox as queued. After a restart the synchronisation
+// puts the listing onto it, or the next pass sends it again, which the marketplace answers
+// with the listing it made: one row per listing either way.
+void TestListingThread::leftInTheOutboxAtRestart()
+{
+    QFETCH(bool, synchronisedFirst);
+    QFETCH_GLOBAL(Backend, backend);
+    if (backend == Backend::MySQL)
+        QSKIP("A full disk is a fault of the local file");
+    APP_TEST_DATABASE(t);
+    const int id = addArticle(t.db(), kOutboxRow + ";DoCheckResult=" + kQueued);
+    std::unique_ptr<TestSupport::FileSizeLimit> full;
+    answerWhenFull(full);
+    {
+        TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker") });
+        ListingThread before;
+        int waits = 0;
+        // The first wait ends at once; the program closes during the one after the pass.
+        before.wait = [&waits](int, bool &stop, bool &) {
+            stop = ++waits == 2;
+        };
+        before.ExecuteAll();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(full);
+        QCOMPARE(log.count(QStringLiteral("could not be stored")), 1);
+    }
+    full.reset();
+    QVERIFY(ListingThread::pendingItemIds().isEmpty());
+    QCOMPARE(values(t.db(), id, "Folder,ItemID,DoCheck,DoCheckResult"), "-2||0|" + kQueued);
+
+    reportListing(kItemId, uuidSent("AddItem"));
+    m_server->setCallReply("AddItem", answer("AddItem", "<ItemID>110000000099</ItemID>"));
+    Worker after(t.db());
+    TestSupport::MessageCapture log({ QStringLiteral("app.net") });
+    if (synchronisedFirst)
+        synchronise(t.db());
+    after.worker.runPass(after.stop);
+    synchronise(t.db());
+
+    QCOMPARE(rowsOf(t.db(), kItemId), QString::number(id));
+    QCOMPARE(values(t.db(), id, "Folder,DoCheck,DoCheckResult"), QStringLiteral("-9|0|"));
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles WHERE Folder=-10 AND ItemID=''"), 1);
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles"), 2);
+    // Sent again only when the pass came first, and then refused as a repeat.
+    QCOMPARE(callNames(*m_server).count("AddItem"), synchronisedFirst ? 1 : 2);
+}
+
+// A listing whose result the worker keeps (the disk was full when it came) is not a new
+// article for the synchronisation: not when the round reads the account, nor when the result
+// was kept only after the round had read the listing in full. The worker stores it.
+void TestListingThread::keptResultIsNoNewArticle()
+{
+    QFETCH_GLOBAL(Backend, backend);
+    if (backend == Backend::MySQL)
+        QSKIP("A full disk is a fault of the local file");
+    APP_TEST_DATABASE(t);
+    const int account = addAccount(t.db());
+    const int id = addArticle(t.db(), kOutboxRow, account);
+    std::unique_ptr<TestSupport::FileSizeLimit> full;
+    answerWhenFull(full);
+    Worker w(t.db());
+    {
+        TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker") });
+        w.worker.runPass(w.stop);
+    }
+    QCOMPARE(w.worker.pendingResults(), 1);
+    full.reset();
+
+    // Only the kept result tells that the listing is the program's own.
+    reportListing(kItemId, QString());
+    synchronise(t.db());
+    QCOMPARE(callNames(*m_server).count("GetItem"), 0);
+    QCOMPARE(rowsOf(t.db(), kItemId), QString());
+    {
+        Ebay sync;
+        sync.db = t.db();
+        auto *record = new ArticleModel;
+        record->ItemID = kItemId;
+        record->IsNew = true;
+        record->Account = account;
+        record->Title = QStringLiteral("Eingelesen");
+        record->PictureURLs << m_server->url("/eingelesen.jpg").toString();
+        sync.getAdItems({ record });
+    }
+    QCOMPARE(rowsOf(t.db(), kItemId), QString());
+    // Its pictures are not fetched either.
+    QVERIFY(!callNames(*m_server).contains("/eingelesen.jpg"));
+    QCOMPARE(values(t.db(), id, "Folder,DoCheck"), QStringLiteral("-2|0"));
+
+    w.worker.runPass(w.stop);
+    QCOMPARE(w.worker.pendingResults(), 0);
+    synchronise(t.db());
+    QCOMPARE(rowsOf(t.db(), kItemId), QString::number(id));
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles"), 2);
+}
+
+void TestListingThread::storeWithItsAnswerCut_data()
+{
+    QTest::addColumn<QString>("reply"); // AddItem's answer: "listed", "refused"
+    QTest::addColumn<QString>("after"); // Folder|ItemID|DoCheckResult
+    QTest::addColumn<int>("articles");
+    QTest::addColumn<QStringList>("counts");
+    QTest::addColumn<QString>("listedWithMe");
+    QTest::newRow("first listing") << "listed"
+                                   << "-9|" + kItemId + "|" << 2 << QStringList { "-10+=1" } << "1";
+    QTest::newRow("refusal") << "refused"
+                             << "-2||Kategorie fehlt: Bitte wählen Sie eine Kategorie. Preis: Der "
+                                "Preis ist zu 'niedrig'."
+                             << 1 << QStringList() << "";
+}
+
+// The database commits the listing's result but its answer to the COMMIT never comes back
+// (the connection is cut): the worker keeps the result and its next pass finds it stored.
+// One listing row, one copy, one entry, the listing counted once.
+void TestListingThread::storeWithItsAnswerCut()
+{
+    QFETCH(QString, reply);
+    QFETCH(QString, after);
+    QFETCH(int, articles);
+    QFETCH(QStringList, counts);
+    QFETCH(QString, listedWithMe);
+    QFETCH_GLOBAL(Backend, backend);
+    if (backend == Backend::SQLite)
+        QSKIP("A connection that can be cut is MariaDB's");
+    APP_REQUIRE_BACKEND(Backend::MySQL);
+    TestSupport::MySqlProxy proxy(TestSupport::MySqlServer::fromEnvironment());
+    QVERIFY(proxy.isListening());
+    TestSupport::TestDatabase t(proxy.server());
+    QVERIFY2(t.error().isEmpty(), qPrintable(t.error()));
+    const int id = addArticle(t.db(), kOutboxRow);
+    m_server->setCallReply("AddItem",
+                           reply == "listed" ? answer("AddItem", "<ItemID>" + kItemId + "</ItemID>")
+                                             : refusal("AddItem"));
+
+    Worker w(t.db());
+    TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker"),
+                                      QStringLiteral("app.net"), QStringLiteral("default") });
+    proxy.cutAfter("COMMIT");
+    QCOMPARE(w.outbox(), 1);
+    QCOMPARE(proxy.cuts(), 1);
+    QCOMPARE(w.worker.pendingResults(), 1);
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            w.worker.runPass(w.stop);
+            return w.worker.pendingResults() == 0;
+        },
+        10000));
+
+    QCOMPARE(values(t.db(), id, "Folder,ItemID,DoCheckResult"), after);
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles"), articles);
+    QCOMPARE(entries(t.db(), id).size(), 2);
+    QCOMPARE(w.counts, counts);
+    QCOMPARE(t.db()->getOption("listedWithMe", QString()), listedWithMe);
+    QCOMPARE(callNames(*m_server).count("AddItem"), 1);
 }
 
 APP_TEST_GUILESS_MAIN(TestListingThread)
