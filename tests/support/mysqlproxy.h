@@ -1,0 +1,60 @@
+#pragma once
+
+#include "tests/support/testdatabase.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <functional>
+#include <memory>
+
+class QThread;
+
+namespace TestSupport {
+
+class MySqlProxyWorker;
+
+// A TCP proxy on 127.0.0.1 in front of a MariaDB server, for what a network does to a
+// program between its statements: it lets a chosen statement reach the server and cuts the
+// connection before the server's answer reaches the program, or it holds all traffic (a
+// server that hangs) until released. It reads the client's commands of the MySQL protocol:
+// plain statements (COM_QUERY) by their text, prepared ones (COM_STMT_EXECUTE) by the text
+// they were prepared from. Runs on a thread of its own, so that the program may wait for
+// the server on the test's thread.
+class MySqlProxy
+{
+public:
+    explicit MySqlProxy(const MySqlServer &server);
+    ~MySqlProxy();
+    MySqlProxy(const MySqlProxy &) = delete;
+    MySqlProxy &operator=(const MySqlProxy &) = delete;
+
+    // False when it could not listen.
+    bool isListening() const;
+    // The proxy's address with the server's user and password: what the program connects to.
+    MySqlServer server() const;
+
+    // The `occurrence`-th statement from now on whose text contains `text` (case-sensitive)
+    // is passed to the server. Once the server has answered it (so it ran, and without a
+    // transaction was committed), `whileHeld` runs on the proxy's thread with the server's id
+    // of that connection, the answer is dropped and the connection closed on both sides.
+    // Only one cut is armed at a time; a later call replaces it.
+    void cutAfter(const QByteArray &text, int occurrence = 1,
+                  const std::function<void(quint32 connectionId)> &whileHeld = {});
+    // Connections cut so far.
+    int cuts() const;
+    // Statements seen so far whose text contains `text` (plain, or prepared and executed).
+    int statementsSeen(const QByteArray &text) const;
+
+    // From now on nothing passes in either direction, on open connections or new ones:
+    // the server seems to hang. release() lets everything held pass on.
+    void stall();
+    void release();
+
+private:
+    std::unique_ptr<QThread> m_thread;
+    MySqlProxyWorker *m_worker = nullptr;
+    MySqlServer m_server;
+    quint16 m_port = 0;
+};
+
+} // namespace TestSupport
