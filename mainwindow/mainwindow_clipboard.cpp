@@ -3,7 +3,7 @@
 #include "mainwindow/mainwindow.h"
 
 #include "core/database.h"
-#include "editor/variationrows.h"
+#include "core/variationrows.h"
 #include "mainwindow/commandprogress.h"
 #include "ui_mainwindow.h"
 #include "views/foldermodel.h"

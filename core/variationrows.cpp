@@ -1,4 +1,4 @@
-#include "editor/variationrows.h"
+#include "core/variationrows.h"
 
 #include "core/database.h"
 
