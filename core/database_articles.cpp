@@ -5,9 +5,12 @@
 #include "core/clock.h"
 #include "core/database_p.h"
 #include "core/logging.h"
+#include "core/transaction.h"
 
 #include <QHash>
 #include <QSqlQuery>
+
+#include <optional>
 
 using namespace DatabaseInternal;
 
@@ -83,8 +86,14 @@ int Database::DuplicateRow(const QString &table, const QString &idColumn, const 
     // The copy of an article with its pictures and variations lands whole or not at all.
     const bool withChildren = table.compare(QLatin1String("articles"), Qt::CaseInsensitive) == 0
         && idColumn.compare(QLatin1String("id"), Qt::CaseInsensitive) == 0;
-    if (withChildren && !beginTransaction())
-        return 0;
+    // Inside a transaction of the caller's, the caller's commit decides.
+    const bool outermost = !inTransaction();
+    std::optional<Transaction> transaction;
+    if (withChildren) {
+        transaction.emplace(*this);
+        if (!transaction->isOpen())
+            return 0;
+    }
 
     int newId = 0;
     const QMap<QString, QVariant> source { { QStringLiteral("source"), idValue } };
@@ -132,11 +141,56 @@ int Database::DuplicateRow(const QString &table, const QString &idColumn, const 
                                          before.mid(0, after.size()).join(QLatin1Char(','))));
         }
     }
-    if (!ok) {
-        rollbackTransaction();
+    if (!ok)
+        return 0;
+    if (transaction->commit())
+        return newId;
+    if (!outermost || m_lastOutcome != Outcome::Unknown)
+        return 0;
+    // The answer to the commit was lost: the copy's id tells whether it was kept.
+    const QString error = lastErrorText;
+    QSqlQuery check;
+    if (!run(check, m_db,
+             QStringLiteral("SELECT COUNT(*) FROM articles WHERE id = ") + QString::number(newId),
+             nullptr, "SQL Error: ")
+        || !check.next()) {
+        lastErrorText = error;
+        m_lastOutcome = Outcome::Unknown;
         return 0;
     }
-    return commitTransaction() ? newId : 0;
+    if (check.value(0).toInt() == 1)
+        return newId;
+    lastErrorText = error;
+    m_lastOutcome = Outcome::NotWritten;
+    return 0;
+}
+
+int Database::insertOnce(const QMap<QString, QVariant> &row, const QString &table)
+{
+    constexpr int kAttempts = 3;
+    for (int attempt = 1;; ++attempt) {
+        const int id = insertSqlClean(row, table);
+        if (id > 0 || m_lastOutcome != Outcome::Unknown || attempt == kAttempts)
+            return id;
+        // Whether it was stored, its values tell (bound as the insert bound them).
+        const QString error = lastErrorText;
+        QStringList conditions;
+        for (auto it = row.cbegin(); it != row.cend(); ++it)
+            conditions << QLatin1Char('`') + it.key() + QLatin1String("` = :") + it.key();
+        QSqlQuery found;
+        if (!run(found, m_db,
+                 QLatin1String("SELECT id FROM ") + table + QLatin1String(" WHERE ")
+                     + conditions.join(QLatin1String(" AND ")) + QLatin1String(" ORDER BY id DESC"),
+                 &row, "SQL Error: ")) {
+            lastErrorText = error;
+            m_lastOutcome = Outcome::Unknown;
+            return 0;
+        }
+        if (found.next())
+            return found.value(0).toInt();
+        qCInfo(lcDb).noquote() << "A row of" << table << "whose answer was lost was not stored;"
+                               << "it is written again";
+    }
 }
 
 NewsItem Database::addOutcomeNews(const QString &title, const QString &text, bool ok)
@@ -150,7 +204,7 @@ NewsItem Database::addOutcomeNews(const QString &title, const QString &text, boo
     entry.insert(QStringLiteral("textinfo"), text);
     entry.insert(QStringLiteral("infotype"),
                  ok ? QStringLiteral("success") : QStringLiteral("error"));
-    const int id = insertSqlClean(entry, QStringLiteral("itemshistory"));
+    const int id = insertOnce(entry, QStringLiteral("itemshistory"));
     const QList<NewsItem> rows
         = id > 0 ? selectNews(QStringLiteral("id=") + QString::number(id)) : QList<NewsItem>();
     return rows.isEmpty() ? NewsItem() : rows.first();
@@ -198,10 +252,9 @@ void Database::mysqlAddRemoveInfo(int folder, const QString &articleId)
                      .arg(articleId));
     entry.insert(QStringLiteral("infotype"), QStringLiteral("removeitem"));
     entry.insert(QStringLiteral("itemid"), QStringLiteral("0"));
-    const int newsId = insertSqlClean(entry, QStringLiteral("itemshistory"));
+    const int newsId = insertOnce(entry, QStringLiteral("itemshistory"));
 
     const QVariant sync = appProperty("mysqlsyncworkstation");
     if (newsId > 0 && sync.isValid() && !sync.toBool())
-        executeSQL(QStringLiteral("INSERT INTO clienttoserver SET newsid=")
-                   + QString::number(newsId));
+        insertOnce({ { QStringLiteral("newsid"), newsId } }, QStringLiteral("clienttoserver"));
 }

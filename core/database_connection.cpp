@@ -5,6 +5,7 @@
 #include "core/database_p.h"
 #include "core/logging.h"
 
+#include <QAtomicInt>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QHash>
@@ -22,6 +23,18 @@ namespace {
 // A failed reconnect is tried again at a statement at most this often, so that a server
 // that does not answer at all does not hold every statement for the connect time-out.
 constexpr qint64 kReconnectPauseMs = 1000;
+
+// How long a MySQL connection waits for the server (see Database::setDefaultResponseTimeout).
+constexpr int kConnectTimeoutSeconds = 10;
+QAtomicInt g_responseTimeoutSeconds = 15;
+
+QString mySqlOptions(int responseSeconds)
+{
+    return QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=%1;MYSQL_OPT_READ_TIMEOUT=%2;"
+                          "MYSQL_OPT_WRITE_TIMEOUT=%2")
+        .arg(qMin(kConnectTimeoutSeconds, responseSeconds))
+        .arg(responseSeconds);
+}
 
 // The program's session mode: standard string literals (see prepareSession()).
 const QString kSqlMode = QStringLiteral("NO_BACKSLASH_ESCAPES,NO_ENGINE_SUBSTITUTION");
@@ -192,7 +205,8 @@ bool Database::openMySql(const QString &host, int port, const QString &database,
     m_db.setDatabaseName(database);
     m_db.setUserName(user);
     m_db.setPassword(password);
-    m_db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10"));
+    m_responseTimeoutSeconds = g_responseTimeoutSeconds.loadRelaxed();
+    m_db.setConnectOptions(mySqlOptions(m_responseTimeoutSeconds));
     if (!m_db.open()) {
         lastErrorText = m_db.lastError().text();
         qCWarning(lcDb).noquote() << "Can't open MySQL database" << database << "on" << host << ":"
@@ -297,6 +311,24 @@ void Database::markRestored()
     m_connectionLost = false;
     qCInfo(lcDb).noquote() << "Connection" << m_connectionName << "works again";
     emit WriteFailures::instance()->connectionRestored(m_connectionName);
+}
+
+void Database::setDefaultResponseTimeout(int seconds)
+{
+    g_responseTimeoutSeconds.storeRelaxed(qMax(1, seconds));
+}
+
+bool Database::setResponseTimeout(int seconds)
+{
+    m_responseTimeoutSeconds = qMax(1, seconds);
+    if (!isMySQL || !m_db.isValid())
+        return isOpen();
+    m_db.setConnectOptions(mySqlOptions(m_responseTimeoutSeconds));
+    if (!reconnect(false)) {
+        markBroken(m_lostError, m_sessionRefused);
+        return false;
+    }
+    return true;
 }
 
 void Database::setSqlModeForTesting(const QString &mode)

@@ -6,6 +6,7 @@
 #include "core/database_p.h"
 #include "core/logging.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QSet>
@@ -22,29 +23,14 @@ constexpr int kLockRetryMs = 200;
 constexpr int kMaxReconnects = 3;
 constexpr int kPreparedCacheSize = 32;
 
-enum class TransactionStatement { None, Begin, Commit, Rollback };
-
-// Whether `sql` begins or ends a transaction ("BEGIN ...", "START TRANSACTION", "COMMIT",
-// "ROLLBACK").
-TransactionStatement transactionStatement(const QString &sql)
+// Statements that may be sent again after a lost answer whatever the caller says: they
+// read, or set something of the session.
+bool isRepeatable(const QString &sql)
 {
-    int start = 0;
-    while (start < sql.size() && sql.at(start).isSpace())
-        ++start;
-    const QStringRef text = sql.midRef(start);
-    const auto word = [&text](QLatin1String keyword) {
-        return text.startsWith(keyword, Qt::CaseInsensitive)
-            && (text.size() == keyword.size() || !text.at(keyword.size()).isLetterOrNumber());
-    };
-    if (word(QLatin1String("BEGIN")) || word(QLatin1String("START TRANSACTION")))
-        return TransactionStatement::Begin;
-    if (word(QLatin1String("COMMIT")))
-        return TransactionStatement::Commit;
-    // "ROLLBACK TO SAVEPOINT" undoes a part; the transaction goes on.
-    if (word(QLatin1String("ROLLBACK"))
-        && !text.contains(QLatin1String(" TO "), Qt::CaseInsensitive))
-        return TransactionStatement::Rollback;
-    return TransactionStatement::None;
+    static const QRegularExpression repeatable(
+        QStringLiteral("^\\s*(SELECT|PRAGMA|SHOW|EXPLAIN|SET|DO)\\b"),
+        QRegularExpression::CaseInsensitiveOption);
+    return repeatable.match(sql).hasMatch();
 }
 
 } // namespace
@@ -121,53 +107,80 @@ QVariant boundText(const QVariant &value)
 
 bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sql,
                    const QMap<QString, QVariant> *values, const char *failurePrefix, bool quiet,
-                   const QVector<QVariant> *positional)
+                   const QVector<QVariant> *positional, Repeat repeat)
 {
-    QElapsedTimer lockTimer;
-    lockTimer.start();
+    QElapsedTimer timer;
+    timer.start();
     int reconnects = 0;
     const bool mysql = connection.driverName() == QLatin1String(kMySqlDriver);
     const bool own = connection.connectionName() == m_db.connectionName();
     // This object keeps the state of its own MySQL connection: lost, reopened, in a
     // transaction.
     const bool guarded = own && mysql;
-    const TransactionStatement kind = own ? transactionStatement(sql) : TransactionStatement::None;
     const bool bound = values || positional;
     const bool cacheable = bound && own;
+    const bool repeatable = repeat == Repeat::Safe || isRepeatable(sql);
+    // A statement that waited the whole time-out met a server that does not answer: it is
+    // not tried again at once, nor is the connection (each try would wait as long).
+    const auto hanging = [&] {
+        return timer.elapsed() >= qint64(m_responseTimeoutSeconds) * 1000 - 250;
+    };
 
-    const auto failed = [&](const QString &error, bool transient, bool lost) {
+    const auto failed = [&](const QString &error, Outcome outcome, bool lost) {
         lastErrorText = error;
+        if (own)
+            m_lastOutcome = outcome;
         if (quiet)
             return false;
         if (own) {
             ++m_failedStatements;
-            m_lastFailureTransient = transient;
+            m_lastFailureTransient = outcome == Outcome::NotWritten || outcome == Outcome::Unknown;
         }
         qCWarning(lcDb).noquote() << Logging::sqlFailure(QLatin1String(failurePrefix), error, sql);
-        if (own && isWriteStatement(sql))
+        // An open outcome is for the caller to look up and tell: it may well be written.
+        if (own && isWriteStatement(sql) && outcome != Outcome::Unknown)
             emit WriteFailures::instance()->failed(
                 m_connectionName, error, lost ? brokenReason(error, m_sessionRefused) : QString());
         return false;
+    };
+    // The connection can't be used: told once, and the next statement waits a little before
+    // it tries again.
+    const auto broken = [&] {
+        m_lastReconnectMs = QDeadlineTimer::current().deadline();
+        markBroken(m_lostError, m_sessionRefused);
     };
 
     if (guarded) {
         if (m_transactionLost) {
             // The server undid the transaction with the connection: none of its later
             // statements may be written on their own.
-            if (kind == TransactionStatement::Commit || kind == TransactionStatement::Rollback)
-                m_transactionLost = false;
-            if (kind == TransactionStatement::Rollback)
-                return true;
-            return failed(m_lostError, true, true);
+            return failed(m_lostError, Outcome::NotWritten, true);
         }
         if (!m_db.isOpen() && !reconnect(true)) {
             markBroken(m_lostError, m_sessionRefused);
-            return failed(m_lostError, true, true);
+            return failed(m_lostError, Outcome::NotWritten, true);
+        }
+        // A write that must not run twice is sent only on a connection seen alive just
+        // before: one that died meanwhile (server restarted, connection killed) is opened
+        // again first, with nothing of the write sent on it.
+        if (!repeatable && m_transactionDepth == 0) {
+            QSqlQuery ping(m_db);
+            if (!ping.exec(QStringLiteral("DO 1"))) {
+                m_lostError = ping.lastError().text();
+                qCWarning(lcDb).noquote() << QStringLiteral("Database error ") + m_lostError
+                        + QStringLiteral(", try to reconnect...");
+                if (hanging() || !reconnect(false)) {
+                    broken();
+                    return failed(m_lostError, Outcome::NotWritten, true);
+                }
+            }
         }
     }
 
     for (;;) {
         bool ok;
+        // False while nothing of the statement reached the server (its prepare failed).
+        bool sent = true;
         if (cacheable && m_prepared.contains(sql)) {
             // The importers and workers write row after row with the same columns.
             query = m_prepared.value(sql);
@@ -176,6 +189,7 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
             query = QSqlQuery(connection);
             query.setForwardOnly(true);
             ok = !bound || query.prepare(sql);
+            sent = ok;
             if (ok && cacheable) {
                 if (m_prepared.size() >= kPreparedCacheSize)
                     m_prepared.clear();
@@ -197,17 +211,16 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
             ok = query.exec(sql);
         }
         if (ok) {
-            if (kind == TransactionStatement::Begin)
-                m_inTransaction = true;
-            else if (kind != TransactionStatement::None)
-                m_inTransaction = false;
+            if (own)
+                m_lastOutcome = Outcome::Done;
+            lastErrorText.clear();
             if (guarded)
                 markRestored();
             return true;
         }
 
         const QSqlError error = query.lastError();
-        if (!mysql && isLocked(error) && lockTimer.elapsed() < m_lockTimeoutMs) {
+        if (!mysql && isLocked(error) && timer.elapsed() < m_lockTimeoutMs) {
             qCWarning(lcDb) << "Database is locked, wait 200ms and try again";
             QThread::msleep(kLockRetryMs);
             continue;
@@ -218,29 +231,41 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
             m_lostError = error.text();
             qCWarning(lcDb).noquote() << QStringLiteral("Database error ") + error.text()
                     + QStringLiteral(", try to reconnect...");
-            if (m_inTransaction) {
+            if (m_committing) {
+                // The server may have committed before the connection went: the outcome is
+                // open. The connection is opened again at the next statement.
+                m_db.close();
+                if (hanging())
+                    broken();
+                return failed(error.text(), Outcome::Unknown, true);
+            }
+            if (m_transactionDepth > 0) {
                 // What the transaction wrote is gone; its remaining statements fail until
                 // it is ended, and so does this one.
-                m_inTransaction = false;
-                m_transactionLost
-                    = kind == TransactionStatement::None || kind == TransactionStatement::Begin;
-                if (!reconnect(false))
+                m_transactionLost = true;
+                if (hanging())
+                    broken();
+                else if (!reconnect(false))
                     markBroken(m_lostError, m_sessionRefused);
-                if (kind == TransactionStatement::Rollback)
-                    return true;
-                return failed(error.text(), true, true);
+                return failed(error.text(), Outcome::NotWritten, true);
             }
-            if (reconnects < kMaxReconnects) {
+            if (sent && !repeatable) {
+                // It may have run: it is not sent again. Its caller looks up what it wrote.
+                m_db.close();
+                if (hanging())
+                    broken();
+                return failed(error.text(), Outcome::Unknown, true);
+            }
+            if (!hanging() && reconnects < kMaxReconnects) {
                 ++reconnects;
                 if (reconnect(false))
                     continue;
             }
-            markBroken(m_lostError, m_sessionRefused);
-            return failed(m_lostError, true, true);
+            broken();
+            return failed(m_lostError, Outcome::NotWritten, true);
         }
-        if (kind == TransactionStatement::Commit || kind == TransactionStatement::Rollback)
-            m_inTransaction = false;
-        return failed(error.text(), mysql ? isLockConflict(error) : isStorageFailure(error), false);
+        const bool unavailable = mysql ? isLockConflict(error) : isStorageFailure(error);
+        return failed(error.text(), unavailable ? Outcome::NotWritten : Outcome::Refused, false);
     }
 }
 
@@ -310,10 +335,10 @@ QString Database::rewriteForDialect(const QString &sql, const QSqlDatabase &conn
     return out;
 }
 
-bool Database::executeSQL(QString sql)
+bool Database::executeSQL(QString sql, Repeat repeat)
 {
     QSqlQuery query;
-    return run(query, m_db, sql, nullptr, "SQL Error: ");
+    return run(query, m_db, sql, nullptr, "SQL Error: ", false, nullptr, repeat);
 }
 
 SqlRows Database::select(const QString &sql)
@@ -417,20 +442,21 @@ bool Database::updateSqlClean(const QMap<QString, QVariant> &row, const QString 
     const QString sql = QLatin1String("UPDATE ") + table + QLatin1String(" SET ")
         + assignments.join(QLatin1String(", ")) + QLatin1String(" WHERE ") + where;
     QSqlQuery query;
-    return run(query, m_db, sql, &row, "SQL Insert Error: ");
+    return run(query, m_db, sql, &row, "SQL Insert Error: ", false, nullptr, Repeat::Safe);
 }
 
-bool Database::execBound(const QString &sql, const QVector<QVariant> &values, QSqlQuery &query)
+bool Database::execBound(const QString &sql, const QVector<QVariant> &values, QSqlQuery &query,
+                         Repeat repeat)
 {
     lastErrorText.clear();
-    return run(query, m_db, sql, nullptr, "SQL Error: ", false, &values);
+    return run(query, m_db, sql, nullptr, "SQL Error: ", false, &values, repeat);
 }
 
 bool Database::runPrepared(const QString &sql, const QMap<QString, QVariant> &values,
-                           QSqlQuery &query)
+                           QSqlQuery &query, Repeat repeat)
 {
     lastErrorText.clear();
-    return run(query, m_db, sql, &values, "SQL Error: ");
+    return run(query, m_db, sql, &values, "SQL Error: ", false, nullptr, repeat);
 }
 
 QStringList Database::columnsOf(const QString &table)
