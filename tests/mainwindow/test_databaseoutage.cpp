@@ -269,9 +269,6 @@ void TestDatabaseOutage::sessionSettingsRefused()
 void TestDatabaseOutage::hangingServer()
 {
     TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app") });
-    constexpr int kTimeoutSeconds = 2;
-    Database::setDefaultResponseTimeout(kTimeoutSeconds);
-    auto restore = qScopeGuard([] { Database::setDefaultResponseTimeout(15); });
     m_window.reset();
     TestSupport::MySqlProxy proxy(m_server.server());
     TestDatabase data(proxy.server());
@@ -280,6 +277,10 @@ void TestDatabaseOutage::hangingServer()
             > 0);
     TestSupport::writeMySqlSetup(data.dataDir(), proxy.server(), data.mysqlDatabaseName(), true,
                                  false);
+    // The window's connections, opened from here on, wait that long.
+    constexpr int kTimeoutSeconds = 2;
+    Database::setDefaultResponseTimeout(kTimeoutSeconds);
+    auto restore = qScopeGuard([] { Database::setDefaultResponseTimeout(15); });
     MainWindowFixture window(data);
     QVERIFY(window.window());
     QVERIFY(window.showFolder(-10));
