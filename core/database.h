@@ -37,8 +37,27 @@ public:
     // Closes this connection and removes it from the process's connections.
     void close();
 
+    // What became of the last statement of this connection.
+    enum class Outcome {
+        Done, // it ran
+        Refused, // the database refused the statement itself: repeating it won't help
+        // The database could not be used (lost server, full disk, locked beyond the wait):
+        // nothing of it is written; repeating it later may succeed.
+        NotWritten,
+        // The connection was lost after the statement had been sent: the server may have
+        // run it (and, outside a transaction, kept it) or not. Look up what it wrote before
+        // writing it again.
+        Unknown
+    };
+    Outcome lastOutcome() const { return m_lastOutcome; }
+
+    // Whether a write may be sent again after its connection was lost before the answer
+    // came. Reads and session settings always may; a write only when running it twice leaves
+    // what running it once leaves (an UPDATE setting values, a DELETE).
+    enum class Repeat { Never, Safe };
+
     // Runs one statement; false on failure (error in lastErrorText and the log).
-    bool executeSQL(QString sql);
+    bool executeSQL(QString sql, Repeat repeat = Repeat::Never);
     // Every row as a map keyed by column name or alias; empty when none or on failure.
     SqlRows select(const QString &sql);
     SqlRows selectFromDb(const QString &sql, QSqlDatabase &connection);
@@ -55,16 +74,24 @@ public:
 
     // Inserts one row with bound values; the new row's id, 0 on failure or no id.
     int insertSqlClean(const QMap<QString, QVariant> &row, const QString &table);
-    // Updates the rows matching `where` (a condition without WHERE); true when it ran.
+    // Inserts a row that its values tell apart from every other (an activity entry with its
+    // time): after a lost answer it looks the row up before writing it again, so it is stored
+    // once. The row's id; 0 when it is not stored, or when lastOutcome() is Unknown: it may be.
+    int insertOnce(const QMap<QString, QVariant> &row, const QString &table);
+    // Updates the rows matching `where` (a condition without WHERE); true when it ran. Sent
+    // again after a lost answer: it sets values, so running it twice changes nothing more.
     bool updateSqlClean(const QMap<QString, QVariant> &row, const QString &table,
                         const QString &where);
     // Runs `sql` with `values` bound by position ("?"), the statement prepared once per
     // connection and text: for writers of many rows of one shape. Values are bound as
     // insertSqlClean binds them; `query` then holds the result (rows, the new id). Waits
     // and reconnects as every statement does; false on failure (lastErrorText, the log).
-    bool execBound(const QString &sql, const QVector<QVariant> &values, QSqlQuery &query);
+    bool execBound(const QString &sql, const QVector<QVariant> &values, QSqlQuery &query,
+                   Repeat repeat = Repeat::Never);
     // Copies one row (every column but `idColumn`); for articles with its pictures and
-    // variations. The new id, 0 when there is no such row.
+    // variations, in one transaction, looked up after a lost answer to its commit. The new id,
+    // 0 when there is no such row or nothing was copied (lastOutcome() Unknown: the copy
+    // may exist).
     int DuplicateRow(QString table, QString idColumn, QString idValue, QString changeColumn,
                      QString changeValue);
     // The same, with the columns of `changes` set to their values in the copying statement
@@ -75,19 +102,10 @@ public:
     // Runs `sql` with `values` bound to its ":name" placeholders (as text, like
     // insertSqlClean). The statement is prepared once per connection and kept for the next
     // call with the same text; `query` holds its result. For statements run row after row.
-    bool runPrepared(const QString &sql, const QMap<QString, QVariant> &values, QSqlQuery &query);
+    bool runPrepared(const QString &sql, const QMap<QString, QVariant> &values, QSqlQuery &query,
+                     Repeat repeat = Repeat::Never);
 
-    // Makes the following statements one transaction (SQLite takes the write lock at once);
-    // a call inside an open one sets a savepoint. False when it could not be begun. When a
-    // MySQL connection is lost inside a transaction, every further statement of it fails
-    // until it is ended (its commit fails too): nothing of it is written in parts on the
-    // next connection.
-    bool beginTransaction();
-    // Ends the innermost transaction or savepoint begun above. False when it could not be
-    // written: then nothing of it is.
-    bool commitTransaction();
-    // Undoes the innermost transaction or savepoint begun above.
-    void rollbackTransaction();
+    // True while a Transaction (core/transaction.h) of this connection is open.
     bool inTransaction() const { return m_transactionDepth > 0; }
 
     // The column names of `table`, read from the database once per connection. A schema
@@ -135,7 +153,8 @@ public:
     bool connectionLost() const { return m_connectionLost; }
     // True when the last failed statement found the database unavailable (lost server, full
     // disk, I/O error, locked beyond the wait) rather than refusing the statement itself:
-    // repeating it later may succeed.
+    // repeating it later may succeed, but after an Unknown outcome (see lastOutcome()) it may
+    // also write it twice.
     bool lastFailureTransient() const { return m_lastFailureTransient; }
     // How many statements of this connection failed so far. Work that must be stored whole
     // compares it before and after.
@@ -147,6 +166,15 @@ public:
 
     // How long a statement waits for a locked SQLite file before it fails (10 s).
     void setLockTimeout(int milliseconds) { m_lockTimeoutMs = milliseconds; }
+
+    // How long a MySQL connection waits for the server to answer or to take what is sent
+    // (15 s), and to be connected (10 s, or less when this is less): a server that hangs
+    // holds a statement no longer. For the connections opened from now on.
+    static void setDefaultResponseTimeout(int seconds);
+    // The same for this connection alone (a long transfer takes a longer one); a MySQL
+    // connection is opened again with it. False when it can't be opened.
+    bool setResponseTimeout(int seconds);
+    int responseTimeout() const { return m_responseTimeoutSeconds; }
 
     // True when the SQLite file is used without writing into it: it is damaged, read-only or
     // lies in a folder that can't be written. Further connections then read only as well.
@@ -166,9 +194,17 @@ private:
     // Runs `sql` on `connection` (prepared with `values` bound when given), waiting while
     // an SQLite file is locked and reconnecting after a lost MySQL connection.
     // A failure is logged and, for a write, reported through WriteFailures unless `quiet`.
+    // A write that can't be repeated is sent only on a connection just seen alive; a lost
+    // connection after it was sent leaves its outcome Unknown (see Repeat).
     bool run(QSqlQuery &query, QSqlDatabase &connection, const QString &sql,
-             const QMap<QString, QVariant> *values, const char *failurePrefix,
-             bool quiet = false, const QVector<QVariant> *positional = nullptr);
+             const QMap<QString, QVariant> *values, const char *failurePrefix, bool quiet = false,
+             const QVector<QVariant> *positional = nullptr, Repeat repeat = Repeat::Never);
+    // Transactions, for Transaction only: begun (a savepoint inside another), ended, undone.
+    // A commit is false when nothing was written, or lastOutcome() is Unknown.
+    friend class Transaction;
+    bool beginTransaction();
+    bool commitTransaction();
+    void rollbackTransaction();
     SqlRows fetchRows(QSqlQuery &query);
     QString rewriteForDialect(const QString &sql, const QSqlDatabase &connection) const;
     bool openSqlite(const QString &file);
@@ -205,9 +241,12 @@ private:
     bool m_connectionLost = false;
     bool m_sessionRefused = false;
     bool m_lastFailureTransient = false;
-    bool m_inTransaction = false;
+    Outcome m_lastOutcome = Outcome::Done;
     // The connection was lost inside a transaction that is not ended yet.
     bool m_transactionLost = false;
+    // The outermost transaction's COMMIT is under way.
+    bool m_committing = false;
+    int m_responseTimeoutSeconds = 15;
     QString m_lostError;
     qint64 m_lastReconnectMs = -1;
     quint64 m_failedStatements = 0;

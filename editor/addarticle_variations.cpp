@@ -7,7 +7,7 @@
 #include "core/statics.h"
 #include "editor/companions/editvar.h"
 #include "editor/companions/variantgenerator.h"
-#include "editor/variationrows.h"
+#include "core/variationrows.h"
 
 #include "ui_addarticle.h"
 

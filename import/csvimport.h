@@ -68,6 +68,7 @@ private:
         QElapsedTimer sinceEvents; // since events were last served
         QStringList skippedRows; // their file lines
         int failedPictures = 0;
+        QStringList failedPictureNames; // "Zeile N: „entry“"
         int unclosedLine = 0; // where a quoted value began that the file never closed
     };
 
@@ -80,7 +81,8 @@ private:
     bool LoadFileSettings(bool apply);
     void SaveFileSettings();
     // Replaces the picture records of an article by `pictures` (addresses, full paths or
-    // names in the picture folder); the number of pictures that could not be taken.
+    // names in the picture folder); the number of pictures that could not be taken, which
+    // `pictures` holds afterwards.
     int CopyImages(int articleId, QStringList &pictures);
     // The notice for a quoted value that begins in file line `line` and is never closed.
     static QString unclosedNotice(int line);

@@ -128,6 +128,7 @@ void CsvImport::on_buttonBox_accepted()
     state.unclosedLine = details.unclosedLine;
     if (writer.inBatch())
         commitBatch(state);
+    writer.finish();
     if (!read && !state.stopped && !state.ended) {
         Statics::showMessage(this, tr("Die Datei konnte nicht gelesen werden"), 2);
         state.stopped = true;
@@ -208,18 +209,24 @@ bool CsvImport::importRow(const QStringList &row, int line, RunState &state)
     }
 
     writer.begin(line);
+    const auto takePictures = [&](int id) {
+        QStringList failed = pictures;
+        state.failedPictures += CopyImages(id, failed);
+        for (const QString &entry : qAsConst(failed))
+            state.failedPictureNames << tr("Zeile %1: „%2“").arg(line).arg(entry);
+    };
     bool ok;
     if (ids.isEmpty()) {
         const int id = writer.insert();
         ok = id > 0;
         if (ok && !pictures.isEmpty())
-            state.failedPictures += CopyImages(id, pictures);
+            takePictures(id);
     } else {
         ok = writer.update(ids);
         // A row without pictures leaves the articles' pictures as they are.
         if (ok && !pictures.isEmpty()) {
             for (int id : qAsConst(ids))
-                state.failedPictures += CopyImages(id, pictures);
+                takePictures(id);
         }
     }
     if (!ok) {
@@ -293,6 +300,10 @@ void CsvImport::finishRun(const RunState &state)
         text << tr("Diese Werte sind keine Zahlen und wurden nicht übernommen:") + QLatin1Char('\n')
                 + named(values, badNumbers.size()).join(QLatin1Char('\n'));
     }
+    if (!state.failedPictureNames.isEmpty())
+        text << named(state.failedPictureNames.mid(0, kNamedAtMost),
+                      state.failedPictureNames.size())
+                    .join(QLatin1Char('\n'));
     if (state.failedPictures == 1)
         text << tr("1 Bild konnte nicht übernommen werden.");
     else if (state.failedPictures > 1)
@@ -305,10 +316,14 @@ void CsvImport::finishRun(const RunState &state)
 
 int CsvImport::CopyImages(int articleId, QStringList &pictures)
 {
-    const int failed
-        = PictureImport::store(db.get(), articleId, pictures, [this](const QString &address) {
-              ui->progressBar->setFormat(QStringLiteral("Download . ") + address);
-          });
+    QStringList lost;
+    const int failed = PictureImport::store(
+        db.get(), articleId, pictures,
+        [this](const QString &address) {
+            ui->progressBar->setFormat(QStringLiteral("Download . ") + address);
+        },
+        &lost);
+    pictures = lost;
     ui->progressBar->setFormat(QString());
     return failed;
 }

@@ -4,8 +4,11 @@
 #include "core/logging.h"
 #include "core/schema.h"
 #include "core/statics.h"
+#include "core/transaction.h"
 
+#include <QCoreApplication>
 #include <QLocale>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -22,6 +25,12 @@ const QStringList kIdTextColumns
 // Never taken from the file: the marketplace's item number (it may still be the key) and
 // the article id (new articles get their own, updated ones keep theirs).
 const QStringList kNeverWritten = { QStringLiteral("ItemID"), QStringLiteral("id") };
+// The column that carries a new article's mark during the run (see markOf()): unused by
+// articles that were never listed, never taken from the file.
+const QString kMarkColumn = QStringLiteral("RefreshHash");
+constexpr int kMarkTarget = -2;
+// Times an insert whose answer was lost is written again when it was not stored.
+constexpr int kInsertAttempts = 3;
 
 bool isPlainName(const QString &name)
 {
@@ -93,12 +102,34 @@ CsvImportWriter::CsvImportWriter(Database &db, const Settings &settings)
     m_insert.append({ QStringLiteral("Folder"), -1, QString::number(settings.folder), Kind::Text });
     if (!settings.account.isEmpty())
         m_insert.append({ QStringLiteral("Account"), -1, settings.account, Kind::Text });
+    if (db.isMySQL) {
+        m_mark = QStringLiteral("i%1-").arg(QRandomGenerator::global()->generate(), 8, 16,
+                                            QLatin1Char('0'));
+        m_insert.append({ kMarkColumn, kMarkTarget, QString(), Kind::Text });
+    }
     if (m_keyIndex >= 0) {
         m_keyField = settings.keyField;
         m_selectIds = QStringLiteral("SELECT id FROM articles WHERE ") + quotedName(m_keyField)
             + QStringLiteral(" = ?");
     }
     m_values.reserve(qMax(m_insert.size(), m_update.size() + 1));
+}
+
+CsvImportWriter::~CsvImportWriter() = default;
+
+QString CsvImportWriter::markOf(int line) const
+{
+    return m_mark + QString::number(line);
+}
+
+void CsvImportWriter::finish()
+{
+    if (m_mark.isEmpty())
+        return;
+    QSqlQuery query;
+    m_db.execBound(QStringLiteral("UPDATE articles SET ") + kMarkColumn
+                       + QStringLiteral(" = '' WHERE ") + kMarkColumn + QStringLiteral(" LIKE ?"),
+                   { m_mark + QLatin1Char('%') }, query, Database::Repeat::Safe);
 }
 
 void CsvImportWriter::setRow(const QStringList &row, int line)
@@ -136,6 +167,10 @@ void CsvImportWriter::bindRow(const QVector<Target> &targets, QByteArray &kept)
     kept.fill('1', targets.size());
     for (int i = 0; i < targets.size(); ++i) {
         const Target &target = targets.at(i);
+        if (target.column == kMarkTarget) {
+            m_values.append(markOf(m_line));
+            continue;
+        }
         if (target.column < 0) {
             m_values.append(target.constant);
             continue;
@@ -205,15 +240,43 @@ int CsvImportWriter::insert()
 {
     QByteArray kept;
     bindRow(m_insert, kept);
-    QSqlQuery query;
-    if (!m_db.execBound(statement(m_insert, true, kept), m_values, query)) {
+    const QString &sql = statement(m_insert, true, kept);
+    for (int attempt = 1;; ++attempt) {
+        QSqlQuery query;
+        if (m_db.execBound(sql, m_values, query)) {
+            const int id = query.lastInsertId().toInt();
+            if (id > 0)
+                count(1, 0);
+            return id;
+        }
         m_lastError = m_db.lastErrorText;
-        return 0;
+        if (m_db.lastOutcome() != Database::Outcome::Unknown || m_mark.isEmpty())
+            return 0;
+        // The answer was lost: the row's mark tells whether the server stored it.
+        const QString unknown
+            = QCoreApplication::translate("CsvImportWriter",
+                                          "Ob die Zeile gespeichert wurde, ist nicht bekannt: %1")
+                  .arg(m_lastError);
+        QSqlQuery found;
+        if (!m_db.execBound(QStringLiteral("SELECT id FROM articles WHERE ") + kMarkColumn
+                                + QStringLiteral(" = ?"),
+                            { markOf(m_line) }, found)) {
+            m_lastError = unknown;
+            return 0;
+        }
+        const int id = found.next() ? found.value(0).toInt() : 0;
+        found.finish();
+        if (id > 0) {
+            qCInfo(lcDb).noquote()
+                << "CSV import: the row of line" << m_line << "was stored, its answer lost";
+            count(1, 0);
+            return id;
+        }
+        if (attempt == kInsertAttempts) {
+            m_lastError = unknown;
+            return 0;
+        }
     }
-    const int id = query.lastInsertId().toInt();
-    if (id > 0)
-        count(1, 0);
-    return id;
 }
 
 bool CsvImportWriter::update(const QList<int> &ids)
@@ -225,7 +288,8 @@ bool CsvImportWriter::update(const QList<int> &ids)
     if (!sql.isEmpty()) {
         m_values.append(keyValue());
         QSqlQuery query;
-        if (!m_db.execBound(sql, m_values, query)) {
+        // Setting the same values twice changes nothing: sent again after a lost answer.
+        if (!m_db.execBound(sql, m_values, query, Database::Repeat::Safe)) {
             m_lastError = m_db.lastErrorText;
             return false;
         }
@@ -236,7 +300,7 @@ bool CsvImportWriter::update(const QList<int> &ids)
 
 void CsvImportWriter::count(int created, int updated)
 {
-    if (m_inBatch) {
+    if (m_batch) {
         m_batchCreated += created;
         m_batchUpdated += updated;
         ++m_batchRows;
@@ -248,11 +312,13 @@ void CsvImportWriter::count(int created, int updated)
 
 void CsvImportWriter::begin(int line)
 {
-    if (!m_batches || m_inBatch)
+    if (!m_batches || m_batch)
         return;
     // The write lock is taken at the start, so that nothing read in the batch goes stale
     // before its first write.
-    m_inBatch = m_db.executeSQL(QStringLiteral("BEGIN IMMEDIATE"));
+    m_batch = std::make_unique<Transaction>(m_db);
+    if (!m_batch->isOpen())
+        m_batch.reset();
     m_batchLine = line;
     m_batchRows = 0;
     m_batchCreated = 0;
@@ -261,11 +327,11 @@ void CsvImportWriter::begin(int line)
 
 bool CsvImportWriter::commit()
 {
-    if (!m_inBatch)
+    if (!m_batch)
         return true;
-    m_inBatch = false;
+    const std::unique_ptr<Transaction> batch = std::move(m_batch);
     m_batchRows = 0;
-    if (m_db.executeSQL(QStringLiteral("COMMIT"))) {
+    if (batch->commit()) {
         m_created += m_batchCreated;
         m_updated += m_batchUpdated;
         return true;
@@ -273,9 +339,5 @@ bool CsvImportWriter::commit()
     m_lastError = m_db.lastErrorText;
     qCWarning(lcDb).noquote() << "CSV import: the rows from line" << m_batchLine
                               << "on are not kept:" << m_lastError;
-    // A full disk may have ended the transaction already, a lock may not have; either way
-    // the batch is given up.
-    QSqlQuery rollback(m_db.connection());
-    rollback.exec(QStringLiteral("ROLLBACK"));
     return false;
 }

@@ -7,7 +7,10 @@
 #include <QVariant>
 #include <QVector>
 
+#include <memory>
+
 class Database;
+class Transaction;
 
 // Writes the rows of one CSV import into `articles`. The columns are checked and the
 // statements built once per run; each row's values are bound by position. A value of a
@@ -17,7 +20,8 @@ class Database;
 // On SQLite the rows go in batches, one transaction each, opened only while rows are being
 // written: what a batch created or updated counts once its commit has succeeded, and a
 // failed commit counts none of its rows. Without a batch (MySQL) each statement stands on
-// its own.
+// its own; a new article carries a mark of the run and its line until finish(), by which an
+// insert whose answer was lost is looked up before it is written again.
 class CsvImportWriter
 {
 public:
@@ -45,6 +49,7 @@ public:
     };
 
     CsvImportWriter(Database &db, const Settings &settings);
+    ~CsvImportWriter();
 
     // The update modes need the key column among the mapped ones.
     bool hasKey() const { return m_keyIndex >= 0; }
@@ -65,7 +70,9 @@ public:
     // Commits the open batch; false when that failed (its rows are then not kept). True
     // when no batch was open.
     bool commit();
-    bool inBatch() const { return m_inBatch; }
+    bool inBatch() const { return m_batch != nullptr; }
+    // Takes the run's marks off the articles it created.
+    void finish();
     int batchRows() const { return m_batchRows; }
     // The first line of the batch written last (the one a failed commit lost).
     int batchLine() const { return m_batchLine; }
@@ -88,6 +95,7 @@ private:
     };
 
     QString keyValue() const;
+    QString markOf(int line) const;
     // Puts the current row's values for `targets` into m_values; `kept` tells per target
     // whether it is written ('1') or left out ('0').
     void bindRow(const QVector<Target> &targets, QByteArray &kept);
@@ -111,7 +119,8 @@ private:
     int m_line = 0;
     QVector<QVariant> m_values;
 
-    bool m_inBatch = false;
+    std::unique_ptr<Transaction> m_batch;
+    QString m_mark; // of this run, on MySQL
     int m_batchRows = 0;
     int m_batchLine = 0;
     int m_batchCreated = 0;

@@ -3,6 +3,7 @@
 #include "core/database.h"
 #include "core/logging.h"
 #include "core/statics.h"
+#include "core/transaction.h"
 
 #include <QBuffer>
 #include <QDateTime>
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <QVector>
 
 namespace PictureImport {
 
@@ -99,32 +101,24 @@ QStringList fetch(const QString &folder, const QStringList &pictures,
 }
 
 int store(Database *db, int articleId, const QStringList &pictures,
-          const std::function<void(const QString &address)> &downloading)
+          const std::function<void(const QString &address)> &downloading, QStringList *failed)
 {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
     const QString folder = db->getCurrentAdImageDir();
     const QString id = QString::number(articleId);
-    db->executeSQL(QStringLiteral("DELETE FROM articles_images WHERE article_id=") + id);
 
-    int failed = 0;
-    QString first;
-    const auto record = [&](const QString &name, int sort) {
-        db->executeSQL(QStringLiteral("INSERT INTO articles_images (article_id, image, sort) "
-                                      "VALUES (%1, '%2', '%3')")
-                           .arg(id, Database::escapeString(name), QString::number(sort)));
-        if (first.isEmpty())
-            first = name;
-    };
-
+    // The files first; the rows after, all at once.
+    QStringList lost;
+    QVector<QPair<QString, int>> records; // name in the picture folder, position
     const QStringList entries = fetch(folder, pictures, downloading);
     for (int i = 0; i < entries.size(); ++i) {
         const QString &entry = entries.at(i);
         if (entry.isEmpty()) {
-            ++failed; // a download that failed, logged as such
+            lost << pictures.value(i); // a download that failed, logged as such
         } else if (QDir::isAbsolutePath(entry) && QFileInfo(entry).isFile()) {
             if (!isPicture(entry)) {
                 qCWarning(lcApp).noquote() << "Picture" << entry << "is no picture";
-                ++failed;
+                lost << pictures.value(i);
                 continue;
             }
             const QString name = stamp + QLatin1Char('_') + id + QLatin1Char('_')
@@ -133,25 +127,56 @@ int store(Database *db, int articleId, const QStringList &pictures,
             QFile::remove(target);
             if (!QFile::copy(entry, target)) {
                 qCWarning(lcApp).noquote() << "Copy" << entry << "to" << target << "fails";
-                ++failed;
+                lost << pictures.value(i);
                 continue;
             }
-            record(name, i);
+            records.append({ name, i });
         } else if (insideFolder(folder, entry) && QFileInfo(folder + entry).isFile()) {
-            record(entry, i);
+            records.append({ entry, i });
         } else {
             qCWarning(lcApp).noquote() << "Picture" << entry << "not found";
-            ++failed;
+            lost << pictures.value(i);
         }
     }
+    const QString thumb = records.isEmpty()
+        ? QString()
+        : Statics::CreateThumb(folder + records.first().first, db->getCurrentAdImageDirThumbs());
 
-    if (!first.isEmpty()) {
-        const QString thumb
-            = Statics::CreateThumb(folder + first, db->getCurrentAdImageDirThumbs());
-        db->executeSQL(QStringLiteral("UPDATE articles SET ImageThumb='%1' WHERE id=%2")
-                           .arg(Database::escapeString(thumb), id));
+    // Replacing the rows is the same when done twice: a transaction the connection lost (or
+    // whose commit's answer it lost) is simply done again.
+    const auto replace = [&] {
+        Transaction transaction(db);
+        if (!transaction.isOpen()
+            || !db->executeSQL(QStringLiteral("DELETE FROM articles_images WHERE article_id=")
+                               + id))
+            return false;
+        for (const auto &record : qAsConst(records)) {
+            if (!db->executeSQL(QStringLiteral("INSERT INTO articles_images (article_id, image, "
+                                               "sort) VALUES (%1, '%2', '%3')")
+                                    .arg(id, Database::escapeString(record.first),
+                                         QString::number(record.second))))
+                return false;
+        }
+        if (!thumb.isEmpty()
+            && !db->executeSQL(QStringLiteral("UPDATE articles SET ImageThumb='%1' WHERE id=%2")
+                                   .arg(Database::escapeString(thumb), id)))
+            return false;
+        return transaction.commit();
+    };
+    bool stored = replace();
+    if (!stored
+        && (db->lastOutcome() == Database::Outcome::Unknown
+            || (db->lastOutcome() == Database::Outcome::NotWritten && db->isMySQL)))
+        stored = replace();
+    if (!stored) {
+        qCWarning(lcApp).noquote()
+            << "The pictures of article" << id << "could not be stored:" << db->lastErrorText;
+        for (const auto &record : qAsConst(records))
+            lost << pictures.value(record.second);
     }
-    return failed;
+    if (failed)
+        *failed = lost;
+    return lost.size();
 }
 
 } // namespace PictureImport

@@ -11,7 +11,8 @@ class Database;
 // given by their full path are copied into the picture folder, plain names are taken from
 // the picture folder as they are. Only pictures count: a file or download that is not an
 // image (or a JPEG cut off before its end) is left out. The article's picture rows are
-// written anew (in the given order) and its thumbnail made from the first picture.
+// replaced (in the given order) in one transaction, with its thumbnail made from the first
+// picture: when that can't be written, the article keeps the pictures it had.
 namespace PictureImport {
 
 // True when `name` is a relative name that stays inside `folder` (no "../" way out).
@@ -33,9 +34,11 @@ QStringList fetch(const QString &folder, const QStringList &pictures,
 
 // Returns the number of pictures that could not be taken over (a failed download, an
 // error page or empty answer, a file that is missing, no picture or cannot be copied, a
-// name that leaves the picture folder, an empty entry). `downloading` is told each address
-// before it is fetched.
+// name that leaves the picture folder, an empty entry, or every picture when the rows could
+// not be written); `failed`, when given, gets those entries as given. `downloading` is told
+// each address before it is fetched.
 int store(Database *db, int articleId, const QStringList &pictures,
-          const std::function<void(const QString &address)> &downloading = {});
+          const std::function<void(const QString &address)> &downloading = {},
+          QStringList *failed = nullptr);
 
 } // namespace PictureImport

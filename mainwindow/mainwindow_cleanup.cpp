@@ -4,7 +4,7 @@
 #include "core/database.h"
 #include "core/logging.h"
 #include "core/statics.h"
-#include "editor/variationrows.h"
+#include "core/variationrows.h"
 #include "mainwindow/imagecleaner.h"
 
 #include <QDir>

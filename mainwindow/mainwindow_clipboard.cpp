@@ -3,7 +3,9 @@
 #include "mainwindow/mainwindow.h"
 
 #include "core/database.h"
-#include "editor/variationrows.h"
+#include "core/statics.h"
+#include "core/transaction.h"
+#include "core/variationrows.h"
 #include "mainwindow/commandprogress.h"
 #include "ui_mainwindow.h"
 #include "views/foldermodel.h"
@@ -12,6 +14,7 @@
 #include <QClipboard>
 #include <QItemSelection>
 #include <QLabel>
+#include <QSqlQuery>
 
 namespace {
 
@@ -21,6 +24,19 @@ QStringList asTexts(const QList<int> &ids)
     for (int id : ids)
         texts << QString::number(id);
     return texts;
+}
+
+// After a lost answer to the commit that made the copy `newId`: 1 when it is stored, 0 when
+// not, -1 when that can't be told.
+int copyStored(Database *db, int newId)
+{
+    QSqlQuery query;
+    if (!db->selectQuery(QStringLiteral("SELECT COUNT(*) FROM articles WHERE id = ")
+                             + QString::number(newId),
+                         query)
+        || !query.next())
+        return -1;
+    return query.value(0).toInt() == 1 ? 1 : 0;
 }
 
 } // namespace
@@ -81,15 +97,37 @@ void MainWindow::on_actionEinf_gen_triggered()
     CommandProgress progress(this, text, source.size());
     QList<QTreeWidgetItem *> added;
     QSet<int> cutFromShown;
+    QStringList keptCut; // not moved: they stay cut
     int made = 0;
+    int unknown = 0;
     int handled = 0;
     while (handled < source.size()) {
         const QString &id = source.at(handled++);
         const int sourceFolder = copyMode
             ? 0
             : db->selectOne(QStringLiteral("SELECT Folder FROM articles WHERE id=") + id).toInt();
-        const int newId
-            = db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), id, reset);
+        int newId = 0;
+        if (copyMode) {
+            newId = db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), id, reset);
+        } else {
+            // Moving is copying and removing the source at once: neither stays alone.
+            Transaction move(db);
+            newId = move.isOpen()
+                ? db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), id, reset)
+                : 0;
+            if (newId > 0 && !(VariationRows::removeArticle(db, id.toInt()) && move.commit())) {
+                const int stored
+                    = db->lastOutcome() == Database::Outcome::Unknown ? copyStored(db, newId) : 0;
+                if (stored < 0)
+                    ++unknown;
+                if (stored <= 0) {
+                    newId = 0;
+                    keptCut << id;
+                }
+            }
+        }
+        if (newId <= 0 && copyMode && db->lastOutcome() == Database::Outcome::Unknown)
+            ++unknown;
         if (newId > 0) {
             ++made;
             const QMap<QString, QVariant> row = readListRow(newId);
@@ -100,7 +138,6 @@ void MainWindow::on_actionEinf_gen_triggered()
             }
             if (!copyMode) {
                 folderModel->ChangeFolderCount(sourceFolder, -1, false);
-                VariationRows::removeArticle(db, id.toInt());
                 if (sourceFolder == folder)
                     cutFromShown << id.toInt();
             }
@@ -111,9 +148,10 @@ void MainWindow::on_actionEinf_gen_triggered()
     progress.finish(text);
     folderModel->ChangeFolderCount(folder, made, false);
     removeListRows(cutFromShown);
-    // Stopped by closing: the articles not yet moved stay cut.
+    // Stopped by closing: the articles not yet moved stay cut, and so do those whose move
+    // failed.
     if (!copyMode)
-        cutArticleIds = source.mid(handled);
+        cutArticleIds = keptCut + source.mid(handled);
 
     list->addTopLevelItems(added);
     setEnabled(true);
@@ -127,4 +165,12 @@ void MainWindow::on_actionEinf_gen_triggered()
     }
     updateButtons();
     list->setFocus(Qt::OtherFocusReason);
+    if (unknown > 0)
+        Statics::showMessage(this,
+                             tr("Die Verbindung zur Datenbank wurde beim Einfügen unterbrochen. "
+                                "Ob %1 der Artikel eingefügt wurden, ist nicht bekannt: die "
+                                "Liste zeigt, was gespeichert ist, sobald die Verbindung wieder "
+                                "besteht.")
+                                 .arg(unknown),
+                             1);
 }

@@ -5,7 +5,7 @@
 #include "core/database.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
-#include "editor/variationrows.h"
+#include "core/variationrows.h"
 #include "mainwindow/commandprogress.h"
 #include "ui_mainwindow.h"
 #include "views/foldermodel.h"

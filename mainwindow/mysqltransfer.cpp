@@ -2,6 +2,7 @@
 
 #include "core/database.h"
 #include "core/logging.h"
+#include "core/transaction.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -10,6 +11,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -17,6 +19,8 @@ const QString kLocalConnection = QStringLiteral("convertConnection");
 // Rows written per transaction: one commit per row would make the server sync its log
 // for every row.
 constexpr int kRowsPerCommit = 1000;
+// How long the transfer waits for the server: emptying a big table takes a while.
+constexpr int kTransferTimeoutSeconds = 600;
 
 QString quotedName(const QString &table)
 {
@@ -113,6 +117,8 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
             return result;
         }
 
+        const int usualTimeout = m_target->responseTimeout();
+        m_target->setResponseTimeout(kTransferTimeoutSeconds);
         QSqlDatabase target = m_target->connection();
         // Strict for the transfer: a value MySQL can't store is refused (and counted)
         // instead of being cut or turned into question marks.
@@ -178,7 +184,23 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
                            + names.join(QLatin1Char(',')) + QStringLiteral(") VALUES (")
                            + marks.join(QLatin1Char(',')) + QLatin1Char(')'));
 
-            target.transaction();
+            std::optional<Transaction> batch(std::in_place, *m_target);
+            // What a batch wrote is kept once its commit succeeded.
+            const auto commitBatch = [&] {
+                if (batch->commit())
+                    return true;
+                result.outcome = Outcome::Stopped;
+                result.error = m_target->lastErrorText;
+                log.line(result.error);
+                return false;
+            };
+            if (!batch->isOpen()) {
+                result.outcome = Outcome::Stopped;
+                result.error = m_target->lastErrorText;
+                log.line(result.error);
+                break;
+            }
+            QString insertError;
             int countdown = kProgressEvery - 1;
             int row = 0;
             while (rows.next()) {
@@ -201,16 +223,25 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
                     if (!isRowRefusal(error)) {
                         result.outcome = Outcome::Stopped;
                         result.error = error.text();
+                        insertError = error.text();
                         break;
                     }
                     ++result.skippedRows;
                 }
                 if (row % kRowsPerCommit == 0) {
-                    target.commit();
-                    target.transaction();
+                    if (!commitBatch())
+                        break;
+                    batch.emplace(*m_target);
                 }
             }
-            target.commit();
+            // The rows copied so far stay, also when a refusal stopped the transfer.
+            if (batch->isOpen()) {
+                const Outcome before = result.outcome;
+                if (!commitBatch() && before != Outcome::Completed) {
+                    result.outcome = before;
+                    result.error = insertError;
+                }
+            }
         }
 
         if (result.outcome == Outcome::Completed)
@@ -221,6 +252,7 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
             mode.addBindValue(oldMode);
             mode.exec();
         }
+        m_target->setResponseTimeout(usualTimeout);
         local.close();
     }
     QSqlDatabase::removeDatabase(kLocalConnection);

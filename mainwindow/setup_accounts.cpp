@@ -5,6 +5,7 @@
 #include "core/database.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
+#include "core/transaction.h"
 #include "mainwindow/setupaccount.h"
 
 #include <QDateTime>
@@ -108,16 +109,21 @@ void Setup::on_removeAccount_clicked()
         QStringLiteral("DELETE FROM articles_variations_op_val WHERE article_id IN ") + listedIds,
         QStringLiteral("DELETE FROM articles WHERE ") + listed,
         QStringLiteral("UPDATE articles SET account = 0 WHERE account = ") + id,
-        QStringLiteral("COMMIT"),
     };
-    bool ok = db->executeSQL(db->isMySQL ? QStringLiteral("START TRANSACTION")
-                                         : QStringLiteral("BEGIN IMMEDIATE"));
+    Transaction transaction(*db);
+    bool ok = transaction.isOpen();
     for (const QString &statement : statements)
         ok = ok && db->executeSQL(statement);
-    if (!ok) {
+    if (!ok || !transaction.commit()) {
         const QString error = db->lastErrorText;
-        db->executeSQL(QStringLiteral("ROLLBACK"));
-        Statics::showMessage(this, tr("Das Konto konnte nicht entfernt werden: %1").arg(error), 2);
+        transaction.rollback();
+        // The removal is the same when run again: the seller may simply try once more.
+        Statics::showMessage(
+            this,
+            db->lastOutcome() == Database::Outcome::Unknown
+                ? tr("Ob das Konto entfernt wurde, ist nicht bekannt: %1").arg(error)
+                : tr("Das Konto konnte nicht entfernt werden: %1").arg(error),
+            2);
     }
     loadAccounts();
 }

@@ -2,6 +2,7 @@
 
 #include "core/database.h"
 #include "core/logging.h"
+#include "core/transaction.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -39,10 +40,11 @@ int ArticleModel::saveToDatabase(Database *db, int id)
     article.insert(QStringLiteral("Title"), Title);
 
     // Inside a transaction of the caller's (a page of the synchronisation) a savepoint.
-    const bool inTransaction = db->beginTransaction();
+    Transaction transaction(db);
+    const bool inTransaction = transaction.isOpen();
     const auto fail = [&](int articleId) {
         if (inTransaction)
-            db->rollbackTransaction();
+            transaction.rollback();
         else if (articleId > 0)
             removeArticle(db, articleId);
         return 0;
@@ -88,7 +90,7 @@ int ArticleModel::saveToDatabase(Database *db, int id)
             return fail(articleId);
     }
 
-    if (inTransaction && !db->commitTransaction()) {
+    if (inTransaction && !transaction.commit()) {
         qCWarning(lcDb).noquote() << "Saving the article failed:" << db->lastErrorText;
         return 0;
     }

@@ -3,7 +3,7 @@
 #include "core/database.h"
 #include "core/logging.h"
 #include "core/specialfolderid.h"
-#include "editor/variationrows.h"
+#include "core/variationrows.h"
 #include "views/foldernode.h"
 #include "views/itemlistroles.h"
 #include "views/itemlistwidget.h"

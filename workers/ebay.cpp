@@ -17,6 +17,7 @@
 #include "core/specialfolderid.h"
 #include "core/statics.h"
 #include "core/threadhelper.h"
+#include "core/transaction.h"
 #include "marketplace/api_ebay.h"
 #include "marketplace/articlemodel.h"
 #include "workers/listingthread.h"
@@ -420,8 +421,8 @@ void Ebay::getAdItems(QList<ArticleModel *> articles)
     // One transaction per page: the page is written whole or not at all, and what the
     // window is told of follows what has been written. A statement that fails loses the page
     // (a database may have ended the transaction with it).
-    m_pageFailed = !db->beginTransaction();
-    const bool transaction = !m_pageFailed;
+    Transaction page(db);
+    m_pageFailed = !page.isOpen();
     // The page's activity entries are written together and carry one time.
     m_pageStamp = now();
     for (size_t i = 0; i < applied && !m_pageFailed; ++i) {
@@ -432,10 +433,9 @@ void Ebay::getAdItems(QList<ArticleModel *> articles)
             applyNew(record, thumbs[i], switches, owners[i]);
     }
     m_pageStamp.clear();
-    if (m_pageFailed || !db->commitTransaction()) {
+    if (m_pageFailed || !page.commit()) {
         const QString error = db->lastErrorText;
-        if (transaction && m_pageFailed)
-            db->rollbackTransaction();
+        page.rollback();
         m_notices.clear();
         m_lostPage = tr("Eingelesene Angebote konnten nicht gespeichert werden: %1").arg(error);
         qCWarning(lcWorker).noquote() << m_lostPage;

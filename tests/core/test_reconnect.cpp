@@ -2,6 +2,7 @@
 // server (a server of the test's own, see scripts/with-mariadb.sh), transactions cut in two,
 // and sessions that can't get their settings.
 #include "core/database.h"
+#include "core/transaction.h"
 #include "tests/support/messagecapture.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
@@ -12,6 +13,7 @@
 #include <QSignalSpy>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <optional>
 
 using TestSupport::OwnMySqlServer;
 using TestSupport::TestDatabase;
@@ -199,11 +201,11 @@ void TestReconnect::comesBackAfterOutage()
 void TestReconnect::transactionLostHalfway_data()
 {
     QTest::addColumn<Outage>("kind");
-    QTest::addColumn<bool>("asStatement"); // begun with "START TRANSACTION" instead of beginTransaction()
-    QTest::newRow("killed, beginTransaction()") << Outage::Killed << false;
-    QTest::newRow("killed, START TRANSACTION") << Outage::Killed << true;
-    QTest::newRow("server restarted, beginTransaction()") << Outage::ReturnedUnnoticed << false;
-    QTest::newRow("server restarted, START TRANSACTION") << Outage::ReturnedUnnoticed << true;
+    QTest::addColumn<bool>("nested"); // the writes in a savepoint inside the transaction
+    QTest::newRow("killed, transaction") << Outage::Killed << false;
+    QTest::newRow("killed, savepoint") << Outage::Killed << true;
+    QTest::newRow("server restarted, transaction") << Outage::ReturnedUnnoticed << false;
+    QTest::newRow("server restarted, savepoint") << Outage::ReturnedUnnoticed << true;
 }
 
 // The server undoes a transaction with its connection: what follows of it must not be written
@@ -211,27 +213,35 @@ void TestReconnect::transactionLostHalfway_data()
 void TestReconnect::transactionLostHalfway()
 {
     QFETCH(Outage, kind);
-    QFETCH(bool, asStatement);
+    QFETCH(bool, nested);
     TestSupport::MessageCapture log({ QStringLiteral("app.db") });
     Database db(true, QStringLiteral("halfway"));
-    const auto begin = [&] {
-        return asStatement ? db.executeSQL("START TRANSACTION") : db.beginTransaction();
-    };
-    const auto commit = [&] {
-        return asStatement ? db.executeSQL("COMMIT") : db.commitTransaction();
-    };
-    QVERIFY(begin());
-    QVERIFY(db.insertSqlClean({ { "foldername", "erste Hälfte" } }, "folders") > 0);
+    {
+        Transaction outer(db);
+        QVERIFY(outer.isOpen());
+        std::optional<Transaction> inner;
+        if (nested)
+            QVERIFY(inner.emplace(db).isOpen());
+        QVERIFY(db.insertSqlClean({ { "foldername", "erste Hälfte" } }, "folders") > 0);
 
-    QVERIFY(outage(kind, db));
-    QCOMPARE(db.insertSqlClean({ { "foldername", "zweite Hälfte" } }, "folders"), 0);
-    QVERIFY(db.lastFailureTransient());
-    QVERIFY(!db.executeSQL("UPDATE folders SET foldername='geändert'"));
-    QVERIFY(!commit());
+        QVERIFY(outage(kind, db));
+        QCOMPARE(db.insertSqlClean({ { "foldername", "zweite Hälfte" } }, "folders"), 0);
+        QVERIFY(db.lastFailureTransient());
+        QCOMPARE(db.lastOutcome(), Database::Outcome::NotWritten);
+        QVERIFY(!db.executeSQL("UPDATE folders SET foldername='geändert'"));
+        if (inner)
+            QVERIFY(!inner->commit());
+        QVERIFY(!outer.commit());
+        QCOMPARE(db.lastOutcome(), Database::Outcome::NotWritten);
+    }
+    QVERIFY(!db.inTransaction());
     QVERIFY(db.executeSQL("INSERT INTO folders (foldername) VALUES ('danach')"));
-    QVERIFY(begin());
-    QVERIFY(db.insertSqlClean({ { "foldername", "neue Transaktion" } }, "folders") > 0);
-    QVERIFY(commit());
+    {
+        Transaction again(db);
+        QVERIFY(again.isOpen());
+        QVERIFY(db.insertSqlClean({ { "foldername", "neue Transaktion" } }, "folders") > 0);
+        QVERIFY(again.commit());
+    }
     QCOMPARE(folders(), QStringList({ "danach", "neue Transaktion" }));
 }
 

@@ -6,6 +6,7 @@
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/mounts.h"
+#include "tests/support/mysqlproxy.h"
 #include "tests/support/tablesnapshot.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
@@ -705,6 +706,99 @@ private slots:
         QCOMPARE(preview->topLevelItemCount(), rows);
         QCOMPARE(preview->topLevelItem(0)->text(0), firstCell);
         QCOMPARE(mappingBoxes(dialog).size(), titles.size());
+    }
+
+    // Pictures that can't be recorded (a trigger refuses their rows): the article keeps the
+    // pictures it had, and the summary counts and names those not taken.
+    void refusedPictureRowsKeepTheOldOnes()
+    {
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        const QString pictureDir = db->getCurrentAdImageDir();
+        QImage image(30, 20, QImage::Format_RGB32);
+        image.fill(Qt::green);
+        QVERIFY(image.save(pictureDir + "neu.png"));
+        const int article = TestSupport::insertArticle(db, { { "SKU", "L1" } });
+        QVERIFY(db->insertSqlClean({ { "article_id", article }, { "image", "alt.png" } },
+                                   "articles_images")
+                > 0);
+        QVERIFY(db->executeSQL(
+            db->isMySQL ? QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON articles_images "
+                                         "FOR EACH ROW SIGNAL SQLSTATE '45000' SET "
+                                         "MESSAGE_TEXT = 'voll'")
+                        : QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON articles_images "
+                                         "BEGIN SELECT RAISE(ABORT, 'voll'); END")));
+        DialogAnswers answers;
+        auto dialog = prepare(answers, writeCsv("SKU;Title;B1\nL1;Neu;neu.png\n"), 1, "SKU", 0,
+                              { "SKU", "Title", "Zerire3_image_1" });
+        run(*dialog);
+
+        QCOMPARE(values(db, article, "Title"), QString("Neu"));
+        QCOMPARE(db->selectOne("SELECT image FROM articles_images WHERE article_id="
+                               + QString::number(article)),
+                 QString("alt.png"));
+        const QString summary = answers.lastMessageText();
+        QVERIFY2(summary.contains("Zeile 2: „neu.png“"), qPrintable(summary));
+        QVERIFY2(summary.endsWith("1 Bild konnte nicht übernommen werden."), qPrintable(summary));
+    }
+
+    // A row whose answer the connection lost after the server stored it (a proxy cuts the
+    // connection, or the server kills it in that moment): the run finds it by its mark
+    // instead of writing it again, goes on, and counts what the table holds.
+    void lostAnswer_data()
+    {
+        QTest::addColumn<bool>("killed");
+        QTest::newRow("connection cut after the row's insert") << false;
+        QTest::newRow("connection killed after the row's insert") << true;
+    }
+    void lostAnswer()
+    {
+        QFETCH(bool, killed);
+        QFETCH_GLOBAL(TestSupport::Backend, backend);
+        if (backend == TestSupport::Backend::SQLite)
+            QSKIP("The local file answers every statement");
+        APP_REQUIRE_BACKEND(backend);
+        const TestSupport::MySqlServer server = TestSupport::MySqlServer::fromEnvironment();
+        TestSupport::MySqlProxy proxy(server);
+        TestSupport::TestDatabase data(proxy.server());
+        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        // The server's own KILL, from a connection of the proxy's thread.
+        const auto kill = [server](quint32 id) {
+            {
+                QSqlDatabase killer
+                    = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), "csv_killer");
+                killer.setHostName(server.host);
+                killer.setPort(server.port);
+                killer.setUserName(server.user);
+                killer.setPassword(server.password);
+                if (killer.open())
+                    QSqlQuery(killer).exec("KILL CONNECTION " + QString::number(id));
+            }
+            QSqlDatabase::removeDatabase("csv_killer");
+        };
+        constexpr int kRows = 120;
+        QByteArray csv = "Title;Account\n";
+        for (int i = 1; i <= kRows; ++i)
+            csv += "T" + QByteArray::number(i) + ";1\n";
+        DialogAnswers answers;
+        auto dialog = prepare(answers, writeCsv(csv), 0, "SKU", 0, { "Title", "Account" });
+        QSignalSpy counts(dialog.get(), &CsvImport::changeFolderCount);
+        proxy.cutAfter("INSERT INTO articles", 40,
+                       killed ? std::function<void(quint32)>(kill)
+                              : std::function<void(quint32)>());
+        run(*dialog);
+
+        QCOMPARE(proxy.cuts(), 1);
+        QCOMPARE(importErrors(answers), QStringList());
+        Database *db = data.db();
+        QCOMPARE(db->selectCount("SELECT id FROM articles"), kRows);
+        QCOMPARE(db->selectCount("SELECT DISTINCT Title FROM articles"), kRows);
+        QCOMPARE(counts.value(0), (QVariantList { kTarget, kRows, false }));
+        QVERIFY2(answers.lastMessageText().startsWith(
+                     QString("Es wurden %1 Artikel angelegt").arg(kRows)),
+                 qPrintable(answers.lastMessageText()));
+        // The run's marks are gone with it.
+        QCOMPARE(db->selectCount("SELECT id FROM articles WHERE RefreshHash <> ''"), 0);
     }
 };
 

@@ -150,6 +150,41 @@ private slots:
         QCOMPARE(copies.size(), 1);
         QCOMPARE(m_w->values(copies[0], "Title"), QStringLiteral("Lampe"));
     }
+
+    // Moving an article the database won't let go of (a trigger refuses removing its option
+    // values): the copy is undone with the failed removal, the source stays whole where it
+    // was and stays cut, and no count moves.
+    void cutWithFailedRemoval()
+    {
+        const QList<int> sources { article(-10, "Uhr"), article(-10, "Lampe") };
+        Database *db = m_w->db();
+        QVERIFY(db->insertSqlClean({ { "article_id", sources[0] }, { "optionname", "Farbe" } },
+                                   "articles_variations_op_val")
+                > 0);
+        QVERIFY(db->executeSQL(
+            QStringLiteral("CREATE TRIGGER keep BEFORE DELETE ON "
+                           "articles_variations_op_val BEGIN SELECT RAISE(ABORT, 'nein'); "
+                           "END")));
+        QVERIFY(m_w->select(-10, sources));
+        m_w->trigger("actionAusschneiden");
+        QVERIFY(m_w->fixture().showFolder(m_userFolder));
+        const int drafts = m_w->count(-10);
+        DialogAnswers answers;
+
+        m_w->trigger("actionEinf_gen");
+
+        // The refused removal is told as every failed change is.
+        QTRY_COMPARE(answers.messages().size(), 1);
+        const QList<int> copies = newArticles(sources.last());
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(m_w->values(copies[0], "Title"), QStringLiteral("Lampe"));
+        QCOMPARE(m_w->values(sources[0], "Folder") + children(sources[0]),
+                 QStringLiteral("-103/1"));
+        QCOMPARE(m_w->values(sources[1], "id"), QString());
+        QCOMPARE(m_w->count(-10), drafts - 1);
+        QCOMPARE(m_w->count(m_userFolder), 1);
+        QVERIFY(pasteOffered());
+    }
 };
 
 APP_TEST_MAIN(TestClipboard)

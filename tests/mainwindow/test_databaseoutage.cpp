@@ -7,6 +7,7 @@
 #include "tests/support/dialoganswers.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/messagecapture.h"
+#include "tests/support/mysqlproxy.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 #include "views/itemlistwidget.h"
@@ -54,6 +55,7 @@ private slots:
     void serverAwayAndBack();
     void killedConnectionsGoUnnoticed();
     void sessionSettingsRefused();
+    void hangingServer();
 
 private:
     // Kills every connection to the test's database but the killer's own.
@@ -259,6 +261,53 @@ void TestDatabaseOutage::sessionSettingsRefused()
         QTest::qWait(50);
     }
     QCOMPARE(m_window->itemList()->topLevelItemCount(), 1);
+}
+
+// A server that takes statements and never answers (it hangs) holds the window no longer
+// than the connections' time-out: a click on a folder comes back, the outage is shown, and
+// once the server answers again the list is read again.
+void TestDatabaseOutage::hangingServer()
+{
+    TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app") });
+    m_window.reset();
+    TestSupport::MySqlProxy proxy(m_server.server());
+    TestDatabase data(proxy.server());
+    QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+    QVERIFY(TestSupport::insertArticle(data.db(), { { "Title", "Spaten" }, { "Folder", -10 } })
+            > 0);
+    TestSupport::writeMySqlSetup(data.dataDir(), proxy.server(), data.mysqlDatabaseName(), true,
+                                 false);
+    // The window's connections, opened from here on, wait that long.
+    constexpr int kTimeoutSeconds = 2;
+    Database::setDefaultResponseTimeout(kTimeoutSeconds);
+    auto restore = qScopeGuard([] { Database::setDefaultResponseTimeout(15); });
+    MainWindowFixture window(data);
+    QVERIFY(window.window());
+    QVERIFY(window.showFolder(-10));
+    QCOMPARE(window.itemList()->topLevelItemCount(), 1);
+    const auto status = [&window] {
+        return window.window()->findChild<QLabel *>(QStringLiteral("SyncLabel"))->text();
+    };
+
+    proxy.stall();
+    QElapsedTimer clicked;
+    clicked.start();
+    window.showFolder(-10);
+    const qint64 took = clicked.elapsed();
+    std::fprintf(stderr, "Window: a folder click on a hanging server came back after %lld ms\n",
+                 static_cast<long long>(took));
+    // Each attempt to reach the server waits the time-out once at most; a click makes a few.
+    QVERIFY2(took < 4 * kTimeoutSeconds * 1000, qPrintable(QString::number(took)));
+    QCOMPARE(window.itemList()->topLevelItemCount(), 0);
+    QTRY_VERIFY2(status().contains(kLost), qPrintable(status()));
+
+    proxy.release();
+    const QDeadlineTimer deadline(20000);
+    while (window.itemList()->topLevelItemCount() == 0 && !deadline.hasExpired()) {
+        window.showFolder(-10);
+        QTest::qWait(50);
+    }
+    QCOMPARE(window.itemList()->topLevelItemCount(), 1);
 }
 
 APP_TEST_MAIN(TestDatabaseOutage)

@@ -1,6 +1,7 @@
-#include "editor/variationrows.h"
+#include "core/variationrows.h"
 
 #include "core/database.h"
+#include "core/transaction.h"
 
 #include <QPair>
 #include <QRegularExpression>
@@ -14,15 +15,8 @@ namespace {
 // first error text.
 bool inTransaction(Database *db, const std::function<bool()> &work)
 {
-    if (!db->executeSQL(db->isMySQL ? QStringLiteral("START TRANSACTION")
-                                    : QStringLiteral("BEGIN IMMEDIATE")))
-        return false;
-    if (work() && db->executeSQL(QStringLiteral("COMMIT")))
-        return true;
-    const QString error = db->lastErrorText;
-    db->executeSQL(QStringLiteral("ROLLBACK"));
-    db->lastErrorText = error;
-    return false;
+    Transaction transaction(db);
+    return transaction.isOpen() && work() && transaction.commit();
 }
 
 // Deletes the rows of `table` whose id is in `ids`.

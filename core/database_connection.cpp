@@ -1,0 +1,355 @@
+// A Database object's connection: opening it (SQLite file or MySQL server with its session
+// settings), closing it, and opening it again after the server went away.
+#include "core/database.h"
+
+#include "core/database_p.h"
+#include "core/logging.h"
+
+#include <QAtomicInt>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QHash>
+#include <QMutex>
+#include <QPointer>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThread>
+#include <QUrl>
+
+using namespace DatabaseInternal;
+
+namespace {
+
+// A failed reconnect is tried again at a statement at most this often, so that a server
+// that does not answer at all does not hold every statement for the connect time-out.
+constexpr qint64 kReconnectPauseMs = 1000;
+
+// How long a MySQL connection waits for the server (see Database::setDefaultResponseTimeout).
+constexpr int kConnectTimeoutSeconds = 10;
+QAtomicInt g_responseTimeoutSeconds = 15;
+
+QString mySqlOptions(int responseSeconds)
+{
+    return QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=%1;MYSQL_OPT_READ_TIMEOUT=%2;"
+                          "MYSQL_OPT_WRITE_TIMEOUT=%2")
+        .arg(qMin(kConnectTimeoutSeconds, responseSeconds))
+        .arg(responseSeconds);
+}
+
+// The program's session mode: standard string literals (see prepareSession()).
+const QString kSqlMode = QStringLiteral("NO_BACKSLASH_ESCAPES,NO_ENGINE_SUBSTITUTION");
+QMutex g_sqlModeMutex;
+QString g_sqlModeForTesting;
+
+QMutex g_ownersMutex;
+QHash<QString, const Database *> g_owners;
+QHash<QString, int> g_openFiles;
+
+} // namespace
+
+namespace DatabaseInternal {
+
+QVariant appProperty(const char *name)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    return app ? app->property(name) : QVariant();
+}
+
+void setAppProperty(const QString &name, const QVariant &value)
+{
+    if (QCoreApplication *app = QCoreApplication::instance())
+        app->setProperty(name.toLatin1().constData(), value);
+}
+
+void claimConnection(const QString &name, const Database *owner)
+{
+    QMutexLocker locker(&g_ownersMutex);
+    g_owners.insert(name, owner);
+}
+
+bool releaseConnection(const QString &name, const Database *owner)
+{
+    QMutexLocker locker(&g_ownersMutex);
+    if (g_owners.value(name) != owner)
+        return false;
+    g_owners.remove(name);
+    return true;
+}
+
+void fileOpened(const QString &file)
+{
+    QMutexLocker locker(&g_ownersMutex);
+    ++g_openFiles[file];
+}
+
+bool fileClosed(const QString &file)
+{
+    QMutexLocker locker(&g_ownersMutex);
+    const bool last = --g_openFiles[file] <= 0;
+    if (last)
+        g_openFiles.remove(file);
+    return last;
+}
+
+QString threadTag()
+{
+    return QString::number(reinterpret_cast<quintptr>(QThread::currentThreadId()));
+}
+
+QString sessionSqlMode()
+{
+    QMutexLocker locker(&g_sqlModeMutex);
+    return g_sqlModeForTesting.isNull() ? kSqlMode : g_sqlModeForTesting;
+}
+
+} // namespace DatabaseInternal
+
+Database::Database(bool, const QString &name, QObject *parent)
+    : QObject(parent)
+{
+    m_connectionName = name + QLatin1Char('_') + threadTag();
+    if (QSqlDatabase::contains(m_connectionName)) {
+        QSqlDatabase::database(m_connectionName, false).close();
+        QSqlDatabase::removeDatabase(m_connectionName);
+    }
+
+    const QVariant dataDir = appProperty("datadir");
+    m_dataDir = withTrailingSlash(dataDir.isValid() ? dataDir.toString() : defaultDataDir());
+
+    isMySQL = appProperty("mysqlhostname").isValid();
+    if (isMySQL) {
+        // A connection that could not be opened, or not with its session settings, stays
+        // closed; each statement tries to open it again.
+        if (!openMySql(appProperty("mysqlhostname").toString(), appProperty("mysqlport").toInt(),
+                       appProperty("mysqldatabase").toString(),
+                       appProperty("mysqlusername").toString(),
+                       appProperty("mysqlpassword").toString())) {
+            m_lostError = lastErrorText;
+            markBroken(m_lostError, m_sessionRefused);
+        }
+    } else {
+        openSqlite(m_dataDir + getDatabaseName());
+    }
+}
+
+Database::~Database()
+{
+    close();
+}
+
+void Database::close()
+{
+    m_prepared.clear();
+    if (m_connectionName.isEmpty() || !m_db.isValid())
+        return;
+    if (m_db.driverName() == QLatin1String(kSqliteDriver) && m_db.isOpen()) {
+        const bool last = fileClosed(m_db.databaseName());
+        // The last connection writes the log back into the file: a copy of the file alone,
+        // as sellers make for a backup, then holds everything.
+        if (last && !m_readOnly)
+            QSqlQuery(m_db).exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+    }
+    m_db.close();
+    m_db = QSqlDatabase();
+    if (releaseConnection(m_connectionName, this))
+        QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+bool Database::isOpen() const
+{
+    return m_db.isValid() && m_db.isOpen();
+}
+
+bool Database::openSqlite(const QString &file)
+{
+    m_db = QSqlDatabase::addDatabase(QLatin1String(kSqliteDriver), m_connectionName);
+    claimConnection(m_connectionName, this);
+    const QString mode = appProperty(kSqliteModeProperty).toString();
+    m_readOnly = !mode.isEmpty();
+    // A short wait inside SQLite; the statement helpers retry a locked file themselves.
+    QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=100");
+    if (mode == kImmutable) {
+        // Only this way SQLite reads a file whose folder it can't write.
+        m_db.setDatabaseName(QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded)
+                             + QStringLiteral("?immutable=1"));
+        options += QStringLiteral(";QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI");
+    } else {
+        m_db.setDatabaseName(file);
+        if (m_readOnly)
+            options += QStringLiteral(";QSQLITE_OPEN_READONLY");
+    }
+    m_db.setConnectOptions(options);
+    if (!m_db.open()) {
+        lastErrorText = m_db.lastError().text();
+        qCWarning(lcDb).noquote() << "Can't open database" << file << ":" << lastErrorText;
+        return false;
+    }
+    fileOpened(m_db.databaseName());
+    if (m_readOnly)
+        return true;
+    // Write-ahead log: readers never wait for a writer, and a commit needs no sync of its
+    // own. Each thread writes through its own connection.
+    QSqlQuery pragma(m_db);
+    pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+    pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    return true;
+}
+
+bool Database::openMySql(const QString &host, int port, const QString &database,
+                         const QString &user, const QString &password)
+{
+    m_db = QSqlDatabase::addDatabase(QLatin1String(kMySqlDriver), m_connectionName);
+    claimConnection(m_connectionName, this);
+    m_db.setHostName(host);
+    m_db.setPort(port > 0 ? port : 3306);
+    m_db.setDatabaseName(database);
+    m_db.setUserName(user);
+    m_db.setPassword(password);
+    m_responseTimeoutSeconds = g_responseTimeoutSeconds.loadRelaxed();
+    m_db.setConnectOptions(mySqlOptions(m_responseTimeoutSeconds));
+    if (!m_db.open()) {
+        lastErrorText = m_db.lastError().text();
+        qCWarning(lcDb).noquote() << "Can't open MySQL database" << database << "on" << host << ":"
+                                  << lastErrorText;
+        return false;
+    }
+    return prepareSession();
+}
+
+bool Database::prepareSession()
+{
+    // Standard string literals: a backslash is an ordinary character, so the doubled
+    // quotes of escapeString are the only escaping, the same as in SQLite. Every statement
+    // of the program relies on it; a session without it is not used.
+    const QStringList statements = {
+        QStringLiteral("SET wait_timeout = 3600"),
+        QStringLiteral("SET CHARACTER SET 'utf8mb4'"),
+        QStringLiteral("SET NAMES 'utf8mb4'"),
+        QStringLiteral("SET autocommit=1"),
+        QStringLiteral("SET SESSION sql_mode='") + sessionSqlMode() + QLatin1Char('\''),
+    };
+    m_sessionRefused = false;
+    QString failure;
+    bool lost = false;
+    {
+        QSqlQuery query(m_db);
+        for (const QString &statement : statements) {
+            if (!query.exec(statement)) {
+                failure = statement + QStringLiteral(": ") + query.lastError().text();
+                lost = isConnectionLost(query.lastError());
+                break;
+            }
+        }
+        if (failure.isEmpty()) {
+            if (!query.exec(QStringLiteral("SELECT @@SESSION.sql_mode")) || !query.next()) {
+                failure = query.lastError().text();
+                lost = isConnectionLost(query.lastError());
+            } else if (!query.value(0)
+                            .toString()
+                            .split(QLatin1Char(','))
+                            .contains(QLatin1String("NO_BACKSLASH_ESCAPES"))) {
+                failure = QStringLiteral("sql_mode '%1' lacks NO_BACKSLASH_ESCAPES")
+                              .arg(query.value(0).toString());
+            }
+        }
+    }
+    if (failure.isEmpty())
+        return true;
+    lastErrorText = failure;
+    m_sessionRefused = !lost;
+    qCWarning(lcDb).noquote() << "MySQL session set-up failed, connection closed:" << failure;
+    m_prepared.clear();
+    m_db.close();
+    return false;
+}
+
+bool Database::reconnect(bool pause)
+{
+    const qint64 now = QDeadlineTimer::current().deadline();
+    if (pause && m_lastReconnectMs >= 0 && now - m_lastReconnectMs < kReconnectPauseMs)
+        return false;
+    m_prepared.clear();
+    m_db.close();
+    if (!m_db.open()) {
+        m_lostError = m_db.lastError().text();
+        m_sessionRefused = false;
+        m_lastReconnectMs = now;
+        qCWarning(lcDb).noquote() << "Reconnect failed:" << m_lostError;
+        return false;
+    }
+    if (!prepareSession()) {
+        m_lostError = lastErrorText;
+        m_lastReconnectMs = now;
+        return false;
+    }
+    m_lastReconnectMs = -1;
+    qCInfo(lcDb).noquote() << "Connection" << m_connectionName << "opened again";
+    return true;
+}
+
+QString Database::brokenReason(const QString &error, bool session)
+{
+    return session ? tr("Die Verbindung zur Datenbank wurde geschlossen, weil ihre "
+                        "Sitzungseinstellungen nicht gesetzt werden konnten: %1")
+                         .arg(error)
+                   : tr("Die Verbindung zur Datenbank ist unterbrochen: %1").arg(error);
+}
+
+void Database::markBroken(const QString &error, bool session)
+{
+    if (m_connectionLost)
+        return;
+    m_connectionLost = true;
+    emit WriteFailures::instance()->connectionBroken(m_connectionName, brokenReason(error, session),
+                                                     session);
+}
+
+void Database::markRestored()
+{
+    if (!m_connectionLost)
+        return;
+    m_connectionLost = false;
+    qCInfo(lcDb).noquote() << "Connection" << m_connectionName << "works again";
+    emit WriteFailures::instance()->connectionRestored(m_connectionName);
+}
+
+void Database::setDefaultResponseTimeout(int seconds)
+{
+    g_responseTimeoutSeconds.storeRelaxed(qMax(1, seconds));
+}
+
+bool Database::setResponseTimeout(int seconds)
+{
+    m_responseTimeoutSeconds = qMax(1, seconds);
+    if (!isMySQL || !m_db.isValid())
+        return isOpen();
+    m_db.setConnectOptions(mySqlOptions(m_responseTimeoutSeconds));
+    if (!reconnect(false)) {
+        markBroken(m_lostError, m_sessionRefused);
+        return false;
+    }
+    return true;
+}
+
+void Database::setSqlModeForTesting(const QString &mode)
+{
+    QMutexLocker locker(&g_sqlModeMutex);
+    g_sqlModeForTesting = mode;
+}
+
+// --- Failed writes ---------------------------------------------------------------------
+
+WriteFailures *WriteFailures::instance()
+{
+    static QMutex mutex;
+    static QPointer<WriteFailures> failures;
+    QMutexLocker locker(&mutex);
+    if (!failures) {
+        failures = new WriteFailures;
+        if (QCoreApplication *app = QCoreApplication::instance()) {
+            failures->moveToThread(app->thread());
+            failures->setParent(app);
+        }
+    }
+    return failures;
+}

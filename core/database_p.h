@@ -1,0 +1,57 @@
+#pragma once
+
+// What the files of the database layer share: how connections are counted and named, how
+// a failure is read, how values are bound. Not for code outside the layer.
+
+#include <QSqlError>
+#include <QString>
+#include <QVariant>
+
+class Database;
+
+namespace DatabaseInternal {
+
+inline const char *const kSqliteDriver = "QSQLITE";
+inline const char *const kMySqlDriver = "QMYSQL";
+
+// How the SQLite file is opened: written, only read, or only read from a folder in which
+// SQLite can't keep its shared-memory file (then the write-ahead log can't be read either).
+inline const char *const kSqliteModeProperty = "sqlitereadonly";
+inline const QString kReadOnly = QStringLiteral("ro");
+inline const QString kImmutable = QStringLiteral("immutable");
+
+QVariant appProperty(const char *name);
+void setAppProperty(const QString &name, const QVariant &value);
+
+// Which Database object a connection name belongs to. A further connection takes over a
+// name that is still open; the older object must then not remove the newer connection.
+void claimConnection(const QString &name, const Database *owner);
+bool releaseConnection(const QString &name, const Database *owner);
+// Open SQLite connections per file, so that the last one to close writes the log back.
+void fileOpened(const QString &file);
+// True when the connection closing `file` was its last.
+bool fileClosed(const QString &file);
+
+QString threadTag();
+QString withTrailingSlash(QString path);
+// The session mode MySQL connections set (see Database::prepareSession()).
+QString sessionSqlMode();
+
+bool isLocked(const QSqlError &error);
+// The server can't be reached on this connection: it went away, was shut down, killed the
+// connection or can't be connected to.
+bool isConnectionLost(const QSqlError &error);
+// SQLite could not store or read anything, whatever the statement: full disk, I/O error,
+// locked beyond the wait, no memory, file can't be opened.
+bool isStorageFailure(const QSqlError &error);
+// MySQL gave up on a lock another connection held (lock wait time-out, deadlock): the same
+// statement may succeed later.
+bool isLockConflict(const QSqlError &error);
+// Statements that only read report no failed write.
+bool isWriteStatement(const QString &sql);
+// Table and column names are put into statements as they are; allow only plain names.
+bool isIdentifier(const QString &name);
+// Values are bound as text: null as empty text, a flag as 1 or 0.
+QVariant boundText(const QVariant &value);
+
+} // namespace DatabaseInternal

@@ -1,0 +1,476 @@
+// Running statements on a Database object's connection: waiting for a locked SQLite file,
+// reopening a lost MySQL connection, reporting failed writes, and the row helpers built on
+// it.
+#include "core/database.h"
+
+#include "core/database_p.h"
+#include "core/logging.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSet>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QThread>
+
+using namespace DatabaseInternal;
+
+namespace {
+
+constexpr int kLockRetryMs = 200;
+constexpr int kMaxReconnects = 3;
+constexpr int kPreparedCacheSize = 32;
+
+// Statements that may be sent again after a lost answer whatever the caller says: they
+// read, or set something of the session.
+bool isRepeatable(const QString &sql)
+{
+    static const QRegularExpression repeatable(
+        QStringLiteral("^\\s*(SELECT|PRAGMA|SHOW|EXPLAIN|SET|DO)\\b"),
+        QRegularExpression::CaseInsensitiveOption);
+    return repeatable.match(sql).hasMatch();
+}
+
+} // namespace
+
+namespace DatabaseInternal {
+
+bool isLocked(const QSqlError &error)
+{
+    const QString code = error.nativeErrorCode();
+    return code == QLatin1String("5") || code == QLatin1String("6")
+        || error.text().contains(QLatin1String("database is locked"), Qt::CaseInsensitive)
+        || error.text().contains(QLatin1String("database table is locked"), Qt::CaseInsensitive);
+}
+
+bool isConnectionLost(const QSqlError &error)
+{
+    static const QStringList codes = {
+        QStringLiteral("2002"), // can't connect through the socket
+        QStringLiteral("2003"), // can't connect to the server
+        QStringLiteral("2006"), // server has gone away
+        QStringLiteral("2013"), // lost connection during query
+        QStringLiteral("2055"), // lost connection, with the system error
+        QStringLiteral("1053"), // server shutdown in progress
+        QStringLiteral("1927"), // connection was killed (MariaDB)
+        QStringLiteral("4031"), // disconnected for inactivity (MySQL 8)
+    };
+    return codes.contains(error.nativeErrorCode())
+        || error.text().contains(QLatin1String("Lost connection to"), Qt::CaseInsensitive)
+        || error.text().contains(QLatin1String("server has gone away"), Qt::CaseInsensitive);
+}
+
+bool isStorageFailure(const QSqlError &error)
+{
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok) & 0xff;
+    return ok && (code == 5 || code == 6 || code == 7 || code == 10 || code == 13 || code == 14);
+}
+
+bool isLockConflict(const QSqlError &error)
+{
+    return error.nativeErrorCode() == QLatin1String("1205")
+        || error.nativeErrorCode() == QLatin1String("1213");
+}
+
+bool isWriteStatement(const QString &sql)
+{
+    static const QRegularExpression reading(QStringLiteral("^\\s*(SELECT|PRAGMA|SHOW|EXPLAIN)\\b"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    return !reading.match(sql).hasMatch();
+}
+
+bool isIdentifier(const QString &name)
+{
+    if (name.isEmpty() || name.at(0).isDigit())
+        return false;
+    for (const QChar c : name) {
+        const ushort u = c.unicode();
+        if (!((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9')
+              || u == '_'))
+            return false;
+    }
+    return true;
+}
+
+QVariant boundText(const QVariant &value)
+{
+    if (value.type() == QVariant::Bool)
+        return value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+    const QString text = value.toString();
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
+} // namespace DatabaseInternal
+
+bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sql,
+                   const QMap<QString, QVariant> *values, const char *failurePrefix, bool quiet,
+                   const QVector<QVariant> *positional, Repeat repeat)
+{
+    QElapsedTimer timer;
+    timer.start();
+    int reconnects = 0;
+    const bool mysql = connection.driverName() == QLatin1String(kMySqlDriver);
+    const bool own = connection.connectionName() == m_db.connectionName();
+    // This object keeps the state of its own MySQL connection: lost, reopened, in a
+    // transaction.
+    const bool guarded = own && mysql;
+    const bool bound = values || positional;
+    const bool cacheable = bound && own;
+    const bool repeatable = repeat == Repeat::Safe || isRepeatable(sql);
+    // A statement that waited the whole time-out met a server that does not answer: it is
+    // not tried again at once, nor is the connection (each try would wait as long).
+    const auto hanging = [&] {
+        return timer.elapsed() >= qint64(m_responseTimeoutSeconds) * 1000 - 250;
+    };
+
+    const auto failed = [&](const QString &error, Outcome outcome, bool lost) {
+        lastErrorText = error;
+        if (own)
+            m_lastOutcome = outcome;
+        if (quiet)
+            return false;
+        if (own) {
+            ++m_failedStatements;
+            m_lastFailureTransient = outcome == Outcome::NotWritten || outcome == Outcome::Unknown;
+        }
+        qCWarning(lcDb).noquote() << Logging::sqlFailure(QLatin1String(failurePrefix), error, sql);
+        // An open outcome is for the caller to look up and tell: it may well be written.
+        if (own && isWriteStatement(sql) && outcome != Outcome::Unknown)
+            emit WriteFailures::instance()->failed(
+                m_connectionName, error, lost ? brokenReason(error, m_sessionRefused) : QString());
+        return false;
+    };
+    // The connection can't be used: told once, and the next statement waits a little before
+    // it tries again.
+    const auto broken = [&] {
+        m_lastReconnectMs = QDeadlineTimer::current().deadline();
+        markBroken(m_lostError, m_sessionRefused);
+    };
+
+    if (guarded) {
+        if (m_transactionLost) {
+            // The server undid the transaction with the connection: none of its later
+            // statements may be written on their own.
+            return failed(m_lostError, Outcome::NotWritten, true);
+        }
+        if (!m_db.isOpen() && !reconnect(true)) {
+            markBroken(m_lostError, m_sessionRefused);
+            return failed(m_lostError, Outcome::NotWritten, true);
+        }
+        // A write that must not run twice is sent only on a connection seen alive just
+        // before: one that died meanwhile (server restarted, connection killed) is opened
+        // again first, with nothing of the write sent on it.
+        if (!repeatable && m_transactionDepth == 0) {
+            QSqlQuery ping(m_db);
+            if (!ping.exec(QStringLiteral("DO 1"))) {
+                m_lostError = ping.lastError().text();
+                qCWarning(lcDb).noquote() << QStringLiteral("Database error ") + m_lostError
+                        + QStringLiteral(", try to reconnect...");
+                if (hanging() || !reconnect(false)) {
+                    broken();
+                    return failed(m_lostError, Outcome::NotWritten, true);
+                }
+            }
+        }
+    }
+
+    for (;;) {
+        bool ok;
+        // False while nothing of the statement reached the server (its prepare failed).
+        bool sent = true;
+        if (cacheable && m_prepared.contains(sql)) {
+            // The importers and workers write row after row with the same columns.
+            query = m_prepared.value(sql);
+            ok = true;
+        } else {
+            query = QSqlQuery(connection);
+            query.setForwardOnly(true);
+            ok = !bound || query.prepare(sql);
+            sent = ok;
+            if (ok && cacheable) {
+                if (m_prepared.size() >= kPreparedCacheSize)
+                    m_prepared.clear();
+                m_prepared.insert(sql, query);
+            }
+        }
+        if (bound) {
+            if (ok) {
+                if (values) {
+                    for (auto it = values->cbegin(); it != values->cend(); ++it)
+                        query.bindValue(QLatin1Char(':') + it.key(), boundText(it.value()));
+                } else {
+                    for (int i = 0; i < positional->size(); ++i)
+                        query.bindValue(i, boundText(positional->at(i)));
+                }
+                ok = query.exec();
+            }
+        } else {
+            ok = query.exec(sql);
+        }
+        if (ok) {
+            if (own)
+                m_lastOutcome = Outcome::Done;
+            lastErrorText.clear();
+            if (guarded)
+                markRestored();
+            return true;
+        }
+
+        const QSqlError error = query.lastError();
+        if (!mysql && isLocked(error) && timer.elapsed() < m_lockTimeoutMs) {
+            qCWarning(lcDb) << "Database is locked, wait 200ms and try again";
+            QThread::msleep(kLockRetryMs);
+            continue;
+        }
+        if (guarded && isConnectionLost(error)) {
+            query = QSqlQuery();
+            m_prepared.clear();
+            m_lostError = error.text();
+            qCWarning(lcDb).noquote() << QStringLiteral("Database error ") + error.text()
+                    + QStringLiteral(", try to reconnect...");
+            if (m_committing) {
+                // The server may have committed before the connection went: the outcome is
+                // open. The connection is opened again at the next statement.
+                m_db.close();
+                if (hanging())
+                    broken();
+                return failed(error.text(), Outcome::Unknown, true);
+            }
+            if (m_transactionDepth > 0) {
+                // What the transaction wrote is gone; its remaining statements fail until
+                // it is ended, and so does this one.
+                m_transactionLost = true;
+                if (hanging())
+                    broken();
+                else if (!reconnect(false))
+                    markBroken(m_lostError, m_sessionRefused);
+                return failed(error.text(), Outcome::NotWritten, true);
+            }
+            if (sent && !repeatable) {
+                // It may have run: it is not sent again. Its caller looks up what it wrote.
+                m_db.close();
+                if (hanging())
+                    broken();
+                return failed(error.text(), Outcome::Unknown, true);
+            }
+            if (!hanging() && reconnects < kMaxReconnects) {
+                ++reconnects;
+                if (reconnect(false))
+                    continue;
+            }
+            broken();
+            return failed(m_lostError, Outcome::NotWritten, true);
+        }
+        const bool unavailable = mysql ? isLockConflict(error) : isStorageFailure(error);
+        return failed(error.text(), unavailable ? Outcome::NotWritten : Outcome::Refused, false);
+    }
+}
+
+SqlRows Database::fetchRows(QSqlQuery &query)
+{
+    SqlRows rows;
+    const QSqlRecord record = query.record();
+    // Columns in name order, as a map of them would have them.
+    QVector<QPair<QString, int>> columns;
+    columns.reserve(record.count());
+    for (int i = 0; i < record.count(); ++i)
+        columns.append({ record.fieldName(i), i });
+    std::sort(columns.begin(), columns.end());
+    // A name given twice (a join with "articles.*") keeps the value of its last column.
+    QExplicitlySharedDataPointer<SqlColumns> names(new SqlColumns);
+    QVector<int> positions;
+    for (const auto &column : qAsConst(columns)) {
+        if (!names->names.isEmpty() && names->names.last() == column.first) {
+            positions.last() = column.second;
+        } else {
+            names->names.append(column.first);
+            positions.append(column.second);
+        }
+    }
+    while (query.next()) {
+        QVector<QVariant> values;
+        values.reserve(positions.size());
+        for (int position : qAsConst(positions))
+            values.append(query.value(position));
+        rows.append(SqlRow(names, std::move(values)));
+    }
+    return rows;
+}
+
+// MySQL has no one-argument datetime(); TIMESTAMP() reads the same "yyyy-MM-dd HH:mm:ss"
+// texts. Only calls outside quoted literals and identifiers are rewritten.
+QString Database::rewriteForDialect(const QString &sql, const QSqlDatabase &connection) const
+{
+    if (connection.driverName() != QLatin1String(kMySqlDriver))
+        return sql;
+    static const QLatin1String word("datetime(");
+    QString out;
+    out.reserve(sql.size() + 16);
+    QChar quote;
+    for (int i = 0; i < sql.size(); ++i) {
+        const QChar c = sql.at(i);
+        if (!quote.isNull()) {
+            out += c;
+            if (c == quote)
+                quote = QChar();
+            continue;
+        }
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('`')) {
+            quote = c;
+            out += c;
+            continue;
+        }
+        const bool wordStart
+            = i == 0 || !(sql.at(i - 1).isLetterOrNumber() || sql.at(i - 1) == QLatin1Char('_'));
+        if (wordStart && sql.midRef(i, word.size()).compare(word, Qt::CaseInsensitive) == 0) {
+            out += QLatin1String("TIMESTAMP(");
+            i += word.size() - 1;
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
+bool Database::executeSQL(QString sql, Repeat repeat)
+{
+    QSqlQuery query;
+    return run(query, m_db, sql, nullptr, "SQL Error: ", false, nullptr, repeat);
+}
+
+SqlRows Database::select(const QString &sql)
+{
+    return selectFromDb(sql, m_db);
+}
+
+bool Database::selectQuery(const QString &sql, QSqlQuery &query)
+{
+    lastErrorText.clear();
+    return run(query, m_db, rewriteForDialect(sql, m_db), nullptr, "SQL Error: ");
+}
+
+SqlRows Database::selectFromDb(const QString &sql, QSqlDatabase &connection)
+{
+    lastErrorText.clear();
+    QSqlQuery query;
+    if (!run(query, connection, rewriteForDialect(sql, connection), nullptr, "SQL Error: "))
+        return {};
+    return fetchRows(query);
+}
+
+QString Database::selectOne(QString sql)
+{
+    QSqlQuery query;
+    if (!run(query, m_db, rewriteForDialect(sql, m_db), nullptr, "SQL Error: ") || !query.next())
+        return QString();
+    return query.value(0).toString();
+}
+
+int Database::selectCount(QString sql)
+{
+    QSqlQuery query;
+    if (!run(query, m_db, rewriteForDialect(sql, m_db), nullptr, "SQL Error: "))
+        return 0;
+    int count = 0;
+    while (query.next())
+        ++count;
+    return count;
+}
+
+QString Database::escapeString(QString text)
+{
+    return text.replace(QLatin1Char('\''), QLatin1String("''"));
+}
+
+int Database::insertSqlClean(const QMap<QString, QVariant> &row, const QString &table)
+{
+    lastErrorText.clear();
+    if (!isIdentifier(table)) {
+        lastErrorText = QStringLiteral("Invalid table name: ") + table;
+        qCWarning(lcDb).noquote() << QStringLiteral("SQL Insert Error: ") + lastErrorText;
+        return 0;
+    }
+    QStringList columns;
+    QStringList placeholders;
+    for (auto it = row.cbegin(); it != row.cend(); ++it) {
+        if (!isIdentifier(it.key())) {
+            lastErrorText = QStringLiteral("Invalid column name: ") + it.key();
+            qCWarning(lcDb).noquote() << QStringLiteral("SQL Insert Error: ") + lastErrorText;
+            return 0;
+        }
+        columns << QLatin1Char('`') + it.key() + QLatin1Char('`');
+        placeholders << QLatin1Char(':') + it.key();
+    }
+    QString sql;
+    if (columns.isEmpty()) {
+        sql = isMySQL ? QLatin1String("INSERT INTO ") + table + QLatin1String(" () VALUES ()")
+                      : QLatin1String("INSERT INTO ") + table + QLatin1String(" DEFAULT VALUES");
+    } else {
+        sql = QLatin1String("INSERT INTO ") + table + QLatin1String(" (")
+            + columns.join(QLatin1String(", ")) + QLatin1String(") VALUES (")
+            + placeholders.join(QLatin1String(", ")) + QLatin1Char(')');
+    }
+    QSqlQuery query;
+    if (!run(query, m_db, sql, &row, "SQL Insert Error: "))
+        return 0;
+    // A table without an automatic key reports no id: 0 without an error text.
+    return query.lastInsertId().toInt();
+}
+
+bool Database::updateSqlClean(const QMap<QString, QVariant> &row, const QString &table,
+                              const QString &where)
+{
+    if (!isIdentifier(table)) {
+        lastErrorText = QStringLiteral("Invalid table name: ") + table;
+        qCWarning(lcDb).noquote() << QStringLiteral("SQL Insert Error: ") + lastErrorText;
+        return false;
+    }
+    QStringList assignments;
+    for (auto it = row.cbegin(); it != row.cend(); ++it) {
+        if (!isIdentifier(it.key())) {
+            lastErrorText = QStringLiteral("Invalid column name: ") + it.key();
+            qCWarning(lcDb).noquote() << QStringLiteral("SQL Insert Error: ") + lastErrorText;
+            return false;
+        }
+        assignments << QLatin1Char('`') + it.key() + QLatin1String("`=:") + it.key();
+    }
+    if (assignments.isEmpty())
+        return true;
+    const QString sql = QLatin1String("UPDATE ") + table + QLatin1String(" SET ")
+        + assignments.join(QLatin1String(", ")) + QLatin1String(" WHERE ") + where;
+    QSqlQuery query;
+    return run(query, m_db, sql, &row, "SQL Insert Error: ", false, nullptr, Repeat::Safe);
+}
+
+bool Database::execBound(const QString &sql, const QVector<QVariant> &values, QSqlQuery &query,
+                         Repeat repeat)
+{
+    lastErrorText.clear();
+    return run(query, m_db, sql, nullptr, "SQL Error: ", false, &values, repeat);
+}
+
+bool Database::runPrepared(const QString &sql, const QMap<QString, QVariant> &values,
+                           QSqlQuery &query, Repeat repeat)
+{
+    lastErrorText.clear();
+    return run(query, m_db, sql, &values, "SQL Error: ", false, nullptr, repeat);
+}
+
+QStringList Database::columnsOf(const QString &table)
+{
+    auto known = m_columns.constFind(table);
+    if (known != m_columns.constEnd())
+        return known.value();
+    const QSqlRecord record = m_db.record(table);
+    QStringList names;
+    names.reserve(record.count());
+    for (int i = 0; i < record.count(); ++i)
+        names << record.fieldName(i);
+    // A table that could not be read is asked for again next time.
+    if (!names.isEmpty())
+        m_columns.insert(table, names);
+    return names;
+}

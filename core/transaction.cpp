@@ -1,0 +1,119 @@
+// Transactions of a Database connection: begun, committed and undone, nested ones as
+// savepoints, and what the connection keeps track of meanwhile.
+#include "core/transaction.h"
+
+#include "core/database.h"
+#include "core/database_p.h"
+
+#include <QSqlQuery>
+
+Transaction::Transaction(Database &db)
+    : m_db(db)
+{
+    m_open = m_db.beginTransaction();
+}
+
+Transaction::~Transaction()
+{
+    if (m_open)
+        rollback();
+}
+
+bool Transaction::commit()
+{
+    if (!m_open)
+        return false;
+    m_open = false;
+    return m_db.commitTransaction();
+}
+
+void Transaction::rollback()
+{
+    if (!m_open)
+        return;
+    m_open = false;
+    m_db.rollbackTransaction();
+}
+
+bool Database::beginTransaction()
+{
+    const QString sql = m_transactionDepth > 0
+        ? QStringLiteral("SAVEPOINT sp%1").arg(m_transactionDepth)
+        : (isMySQL ? QStringLiteral("START TRANSACTION") : QStringLiteral("BEGIN IMMEDIATE"));
+    // Nothing is written by beginning: on a lost connection it is begun on the next.
+    QSqlQuery query;
+    if (!run(query, m_db, sql, nullptr, "SQL Error: ", false, nullptr, Repeat::Safe))
+        return false;
+    ++m_transactionDepth;
+    return true;
+}
+
+bool Database::commitTransaction()
+{
+    if (m_transactionDepth <= 0)
+        return false;
+    if (m_transactionDepth > 1) {
+        const QString savepoint = QStringLiteral("sp%1").arg(m_transactionDepth - 1);
+        const bool ok = executeSQL(QStringLiteral("RELEASE SAVEPOINT ") + savepoint);
+        if (!ok && !m_transactionLost) {
+            const QString error = lastErrorText;
+            const Outcome outcome = m_lastOutcome;
+            executeSQL(QStringLiteral("ROLLBACK TO SAVEPOINT ") + savepoint);
+            lastErrorText = error;
+            m_lastOutcome = outcome;
+        }
+        --m_transactionDepth;
+        return ok;
+    }
+
+    if (m_transactionLost) {
+        // The server undid it with the connection: nothing of it is written.
+        m_transactionLost = false;
+        m_transactionDepth = 0;
+        lastErrorText = m_lostError;
+        m_lastOutcome = Outcome::NotWritten;
+        m_lastFailureTransient = true;
+        return false;
+    }
+    m_committing = true;
+    QSqlQuery commit;
+    const bool ok = run(commit, m_db, QStringLiteral("COMMIT"), nullptr, "SQL Error: ");
+    m_committing = false;
+    m_transactionDepth = 0;
+    if (ok || m_lastOutcome == Outcome::Unknown)
+        return ok;
+    // A commit that failed (a full disk, a constraint checked at the end) may leave the
+    // transaction open and the file locked for every other connection. The failure is told
+    // once, by the commit.
+    const QString error = lastErrorText;
+    const Outcome outcome = m_lastOutcome;
+    QSqlQuery rollback;
+    run(rollback, m_db, QStringLiteral("ROLLBACK"), nullptr, "SQL Error: ", true, nullptr,
+        Repeat::Safe);
+    lastErrorText = error;
+    m_lastOutcome = outcome;
+    return false;
+}
+
+void Database::rollbackTransaction()
+{
+    if (m_transactionDepth <= 0)
+        return;
+    // What made the caller undo it stays the connection's last failure.
+    const QString error = lastErrorText;
+    const Outcome outcome = m_lastOutcome;
+    if (m_transactionLost) {
+        // The server undid it already, with the transaction it is part of.
+        m_transactionLost = --m_transactionDepth > 0;
+    } else if (m_transactionDepth > 1) {
+        const QString savepoint = QStringLiteral("sp%1").arg(m_transactionDepth - 1);
+        executeSQL(QStringLiteral("ROLLBACK TO SAVEPOINT ") + savepoint);
+        executeSQL(QStringLiteral("RELEASE SAVEPOINT ") + savepoint);
+        --m_transactionDepth;
+    } else {
+        m_transactionDepth = 0;
+        executeSQL(QStringLiteral("ROLLBACK"), Repeat::Safe);
+    }
+    lastErrorText = error;
+    m_lastOutcome = outcome;
+}

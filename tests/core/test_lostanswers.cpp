@@ -1,0 +1,193 @@
+// Statements whose answer never comes back: the server ran them, the connection was cut (a
+// proxy between program and server) before the program heard so. Every write happens once:
+// a write is not run again blindly, its outcome reaches the caller as unknown, and the
+// helpers that can look up what they wrote find out.
+#include "core/database.h"
+#include "tests/support/messagecapture.h"
+#include "tests/support/mysqlproxy.h"
+#include "tests/support/testdatabase.h"
+#include "tests/support/testmain.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+using TestSupport::MySqlProxy;
+using TestSupport::MySqlServer;
+using TestSupport::TestDatabase;
+
+namespace {
+enum class Write { Insert, Statement, ActivityEntry, Duplicate, Update, Read };
+} // namespace
+
+Q_DECLARE_METATYPE(Write)
+Q_DECLARE_METATYPE(Database::Outcome)
+
+class TestLostAnswers : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void lostAnswer_data();
+    void lostAnswer();
+    void idleConnectionKilled();
+
+private:
+    // The number of rows of `table` as the server holds them, by a connection of its own.
+    int rowsOnServer(const QString &table, const QString &condition = QStringLiteral("1=1"));
+    // A connection to the server that does not pass the proxy.
+    QSqlDatabase directConnection();
+
+    std::unique_ptr<MySqlProxy> m_proxy;
+    std::unique_ptr<TestDatabase> m_data;
+};
+
+void TestLostAnswers::init()
+{
+    APP_REQUIRE_BACKEND(TestSupport::Backend::MySQL);
+    m_proxy = std::make_unique<MySqlProxy>(MySqlServer::fromEnvironment());
+    QVERIFY(m_proxy->isListening());
+    m_data = std::make_unique<TestDatabase>(m_proxy->server());
+    QVERIFY2(m_data->error().isEmpty(), qPrintable(m_data->error()));
+}
+
+void TestLostAnswers::cleanup()
+{
+    m_data.reset();
+    m_proxy.reset();
+    QSqlDatabase::removeDatabase(QStringLiteral("lostanswers_direct"));
+}
+
+QSqlDatabase TestLostAnswers::directConnection()
+{
+    const MySqlServer server = MySqlServer::fromEnvironment();
+    QSqlDatabase direct = QSqlDatabase::contains(QStringLiteral("lostanswers_direct"))
+        ? QSqlDatabase::database(QStringLiteral("lostanswers_direct"))
+        : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), QStringLiteral("lostanswers_direct"));
+    direct.setHostName(server.host);
+    direct.setPort(server.port);
+    direct.setUserName(server.user);
+    direct.setPassword(server.password);
+    direct.setDatabaseName(m_data->mysqlDatabaseName());
+    if (!direct.isOpen())
+        direct.open();
+    return direct;
+}
+
+int TestLostAnswers::rowsOnServer(const QString &table, const QString &condition)
+{
+    QSqlQuery query(directConnection());
+    if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE %2").arg(table, condition))
+        || !query.next())
+        return -1;
+    return query.value(0).toInt();
+}
+
+void TestLostAnswers::lostAnswer_data()
+{
+    QTest::addColumn<Write>("write");
+    QTest::addColumn<QByteArray>("cut"); // the statement whose answer is lost
+    QTest::addColumn<bool>("ok"); // what the call returns
+    QTest::addColumn<Database::Outcome>("outcome");
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<int>("rows"); // the rows of `table` afterwards, as the server holds them
+    const auto unknown = Database::Outcome::Unknown;
+    const auto done = Database::Outcome::Done;
+    QTest::newRow("a single insert is not sent again")
+        << Write::Insert << QByteArray("INSERT INTO folders") << false << unknown << "folders" << 1;
+    QTest::newRow("a single statement is not sent again")
+        << Write::Statement << QByteArray("INSERT INTO folders") << false << unknown << "folders"
+        << 1;
+    QTest::newRow("an activity entry is looked up, not written twice")
+        << Write::ActivityEntry << QByteArray("INSERT INTO itemshistory") << true << done
+        << "itemshistory" << 1;
+    QTest::newRow("a copied article's commit is looked up")
+        << Write::Duplicate << QByteArray("COMMIT") << true << done << "articles" << 2;
+    QTest::newRow("a copy's pictures are lost with its transaction")
+        << Write::Duplicate << QByteArray("INSERT INTO `articles_images`") << false
+        << Database::Outcome::NotWritten << "articles" << 1;
+    QTest::newRow("an update setting values is sent again")
+        << Write::Update << QByteArray("UPDATE folders") << true << done << "folders" << 1;
+    QTest::newRow("a read is sent again")
+        << Write::Read << QByteArray("SELECT foldername") << true << done << "folders" << 1;
+}
+
+// The server ran the statement; its answer never came. The call tells so or finds out, the
+// table holds what one run of it wrote, and the connection works on with no error left.
+void TestLostAnswers::lostAnswer()
+{
+    QFETCH(Write, write);
+    QFETCH(QByteArray, cut);
+    QFETCH(bool, ok);
+    QFETCH(Database::Outcome, outcome);
+    QFETCH(QString, table);
+    QFETCH(int, rows);
+    TestSupport::MessageCapture log({ QStringLiteral("app.db") });
+    Database *db = m_data->db();
+    int article = 0;
+    if (write == Write::Update || write == Write::Read)
+        QVERIFY(db->insertSqlClean({ { "foldername", "Vorher" } }, "folders") > 0);
+    if (write == Write::Duplicate) {
+        article = db->insertSqlClean({ { "Title", "Lampe" } }, "articles");
+        QVERIFY(db->insertSqlClean({ { "article_id", article }, { "image", "a.jpg" } },
+                                   "articles_images")
+                > 0);
+    }
+
+    m_proxy->cutAfter(cut);
+    bool result = false;
+    switch (write) {
+    case Write::Insert:
+        result = db->insertSqlClean({ { "foldername", "Einmal" } }, "folders") > 0;
+        break;
+    case Write::Statement:
+        result = db->executeSQL("INSERT INTO folders (foldername) VALUES ('Einmal')");
+        break;
+    case Write::ActivityEntry:
+        result = db->addOutcomeNews("Sicherung", "Alles gesichert", true).id > 0;
+        break;
+    case Write::Duplicate:
+        result = db->DuplicateRow("articles", "id", QString::number(article), QString(), QString())
+            > 0;
+        break;
+    case Write::Update:
+        result
+            = db->updateSqlClean({ { "foldername", "Nachher" } }, "folders", "foldername='Vorher'");
+        break;
+    case Write::Read:
+        result = db->select("SELECT foldername FROM folders WHERE foldername='Vorher'").size() == 1;
+        break;
+    }
+    QCOMPARE(m_proxy->cuts(), 1);
+    QCOMPARE(result, ok);
+    QCOMPARE(db->lastOutcome(), outcome);
+    QCOMPARE(db->lastErrorText.isEmpty(), ok);
+    QCOMPARE(rowsOnServer(table), rows);
+    if (write == Write::Update)
+        QCOMPARE(rowsOnServer("folders", "foldername='Nachher'"), 1);
+    if (write == Write::Duplicate)
+        QCOMPARE(rowsOnServer("articles_images"), rows);
+
+    // The connection is opened again; a statement that works leaves no error behind.
+    QVERIFY(db->executeSQL("UPDATE options SET optionvalue=optionvalue WHERE 1=0"));
+    QVERIFY(db->lastErrorText.isEmpty());
+    QCOMPARE(db->lastOutcome(), Database::Outcome::Done);
+}
+
+// A connection the server killed while it was idle is found dead before a write is sent: the
+// write goes onto a new connection, once, and succeeds.
+void TestLostAnswers::idleConnectionKilled()
+{
+    TestSupport::MessageCapture log({ QStringLiteral("app.db") });
+    Database *db = m_data->db();
+    const QString id = db->selectOne("SELECT CONNECTION_ID()");
+    QSqlQuery kill(directConnection());
+    QVERIFY(kill.exec("KILL CONNECTION " + id));
+    QVERIFY(db->insertSqlClean({ { "foldername", "Einmal" } }, "folders") > 0);
+    QCOMPARE(db->lastOutcome(), Database::Outcome::Done);
+    QCOMPARE(rowsOnServer("folders", "foldername='Einmal'"), 1);
+}
+
+APP_TEST_GUILESS_MAIN(TestLostAnswers)
+#include "test_lostanswers.moc"
