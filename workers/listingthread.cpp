@@ -15,6 +15,7 @@
 #include "core/specialfolderid.h"
 #include "core/statics.h"
 #include "core/threadhelper.h"
+#include "core/transaction.h"
 #include "marketplace/api_ebay.h"
 #include "workers/scheduledstartservice.h"
 
@@ -660,12 +661,13 @@ ListingWrite ListingThread::storeOutcome(Database *db, const ListingResult &resu
     const auto failedFor = [&]() {
         return db->lastFailureTransient() ? ListingWrite::Unavailable : ListingWrite::Refused;
     };
-    if (!db->beginTransaction()) {
+    Transaction transaction(db);
+    if (!transaction.isOpen()) {
         write.outcome = failedFor();
         return write;
     }
     const auto endWith = [&](ListingWrite::Outcome outcome) {
-        db->rollbackTransaction();
+        transaction.rollback();
         ListingWrite ended;
         ended.outcome = outcome;
         return ended;
@@ -800,7 +802,7 @@ ListingWrite ListingThread::storeOutcome(Database *db, const ListingResult &resu
     if (unavailable())
         return endWith(ListingWrite::Unavailable);
 
-    if (!db->commitTransaction()) {
+    if (!transaction.commit()) {
         ListingWrite lost;
         lost.outcome = failedFor();
         lost.counts = write.counts;
