@@ -5,6 +5,7 @@
 #include "core/logging.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
+#include "mainwindow/traynotice.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
@@ -191,7 +192,8 @@ void MainWindow::sendNotification(const QString &what)
     // would go nowhere, so the status panel shows it, without a progress bar, until the
     // next progress replaces it.
     if (trayIcon && trayIcon->isVisible()) {
-        trayIcon->showMessage(title, text, QSystemTrayIcon::Information, kTrayMessageMs);
+        trayIcon->showMessage(title, TrayNotice::body(text), QSystemTrayIcon::Information,
+                              kTrayMessageMs);
     } else {
         // Cut to the panel's width like every status text, whole in the tooltip.
         const QString notice = Clock::currentDateTime().toString(QStringLiteral("HH:mm"))
