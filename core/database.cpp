@@ -1,6 +1,7 @@
 #include "core/database.h"
 
 #include "core/clock.h"
+#include "core/databaseerrors.h"
 #include "core/logging.h"
 #include "core/schema.h"
 #include "core/simplecrypt.h"
@@ -684,7 +685,8 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
     const bool cacheable = bound && own;
 
     const auto failed = [&](const QString &error, bool transient, bool lost) {
-        lastErrorText = error;
+        lastErrorText
+            = lost ? brokenReason(error, m_sessionRefused) : DatabaseErrors::describe(error);
         if (quiet)
             return false;
         if (own) {
@@ -693,8 +695,8 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
         }
         qCWarning(lcDb).noquote() << Logging::sqlFailure(QLatin1String(failurePrefix), error, sql);
         if (own && isWriteStatement(sql))
-            emit WriteFailures::instance()->failed(
-                m_connectionName, error, lost ? brokenReason(error, m_sessionRefused) : QString());
+            emit WriteFailures::instance()->failed(m_connectionName, lastErrorText,
+                                                   lost ? lastErrorText : QString());
         return false;
     };
 

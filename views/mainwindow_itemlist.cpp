@@ -183,10 +183,8 @@ void MainWindow::reloadData()
         while (query.next())
             items << new ArticleListItem(reader.read(query));
     } else {
-        // An empty list would look like lost articles.
-        listReadFailure = db->connectionLost()
-            ? tr("Die Verbindung zur Datenbank ist unterbrochen: %1").arg(db->lastErrorText)
-            : db->lastErrorText;
+        // An empty list would look like lost articles. The text tells a lost connection too.
+        listReadFailure = db->lastErrorText;
     }
     ui->itemlist->setEmptyText(
         listReadFailure.isEmpty()
