@@ -5,6 +5,7 @@
 #include "core/logging.h"
 #include "core/schema.h"
 #include "core/simplecrypt.h"
+#include "core/sqltext.h"
 #include "core/statics.h"
 
 #include <QCoreApplication>
@@ -535,6 +536,7 @@ bool Database::openSqlite(const QString &file)
         QMutexLocker locker(&g_ownersMutex);
         ++g_openFiles[m_db.databaseName()];
     }
+    SqlText::registerSqlite(m_db);
     if (m_readOnly)
         return true;
     // Write-ahead log: readers never wait for a writer, and a commit needs no sync of its

@@ -3,6 +3,7 @@
 #include "core/database.h"
 #include "core/logging.h"
 #include "core/specialfolderid.h"
+#include "core/sqltext.h"
 #include "editor/variationrows.h"
 #include "views/foldernode.h"
 #include "views/itemlistroles.h"
@@ -231,7 +232,16 @@ void FolderModel::addFolder(const QString &name, int id, const QModelIndex &pare
     Q_ASSERT(checkIndex(parent));
     auto *node = new FolderNode(id, name, kUserFolderIcon, QString());
     node->userFolder = true;
-    insertNode(nodeFromIndex(parent), node);
+    // Where the tree built from the database will have it: siblings by name in German order.
+    FolderNode *parentNode = nodeFromIndex(parent);
+    int row = 0;
+    while (row < parentNode->childCount()
+           && SqlText::compare(parentNode->child(row)->name, name) <= 0)
+        ++row;
+    beginInsertRows(parent, row, row);
+    node->parent = parentNode;
+    parentNode->children.insert(row, node);
+    endInsertRows();
 }
 
 void FolderModel::addChildFolder(FolderNode *parent, FolderNode *child)

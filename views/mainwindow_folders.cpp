@@ -4,6 +4,7 @@
 
 #include "core/database.h"
 #include "core/specialfolderid.h"
+#include "core/sqltext.h"
 #include "core/statics.h"
 #include "ui_mainwindow.h"
 #include "views/folderedit.h"
@@ -120,7 +121,9 @@ void MainWindow::loadFolders(Database *database, QStringList &lines, int parentI
     const QString tab = QStringLiteral("\t");
     const SqlRows rows = database->select(
         QStringLiteral("SELECT foldername,id,expand,cat_ebay FROM folders WHERE folderparentid=")
-        + QString::number(parentId) + QStringLiteral(" ORDER BY foldername ASC"));
+        + QString::number(parentId) + QStringLiteral(" ORDER BY ")
+        + SqlText::orderTerm(QStringLiteral("foldername"), database->isMySQL)
+        + QStringLiteral(" ASC"));
     for (const QMap<QString, QVariant> &row : rows) {
         // Line breaks and tabs would break the line format of the tree text.
         QString name = row.value(QStringLiteral("foldername")).toString();
