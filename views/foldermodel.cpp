@@ -17,6 +17,7 @@
 #include <QItemSelectionModel>
 #include <QMimeData>
 #include <QSqlQuery>
+#include <QTextDocument>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <exception>
@@ -129,6 +130,13 @@ QVariant FolderModel::data(const QModelIndex &index, int role) const
     }
     case Qt::UserRole:
         return QString::number(node->id);
+    case Qt::ToolTipRole:
+        // The whole name, also where the tree cuts it; never read as markup.
+        return Qt::convertFromPlainText(node->name, Qt::WhiteSpaceNoWrap);
+    case NameRole:
+        return node->name;
+    case CountRole:
+        return node->count;
     default:
         return QVariant();
     }
@@ -344,7 +352,7 @@ void FolderModel::setCount(FolderNode *node, int count)
         return;
     node->count = count;
     const QModelIndex index = indexOfNode(node);
-    emit dataChanged(index, index, { Qt::DisplayRole, Qt::FontRole });
+    emit dataChanged(index, index, { Qt::DisplayRole, Qt::FontRole, CountRole });
 }
 
 void FolderModel::scheduleRecount()

@@ -10,6 +10,7 @@
 #include "views/folderedit.h"
 #include "views/foldermodel.h"
 #include "views/foldernode.h"
+#include "views/foldertreedelegate.h"
 
 #include <QCursor>
 #include <QMenu>
@@ -100,6 +101,9 @@ void MainWindow::CreateFolderTree()
     // connection has the last word.
     folderModel->followDatabaseCounts();
     ui->treeView->setModel(folderModel);
+    // A long name is cut short, never the count behind it.
+    if (!qobject_cast<FolderTreeDelegate *>(ui->treeView->itemDelegate()))
+        ui->treeView->setItemDelegate(new FolderTreeDelegate(ui->treeView));
 
     // The top node and every fixed folder open, so the first level of user folders shows.
     for (int row = 0; row < folderModel->rowCount(); ++row) {
