@@ -2,12 +2,14 @@
 // "Aktive Angebote". A child process starts the real window on that folder and reports the
 // time from its start until the active folder's list is filled, reloadData alone, the
 // resident memory after filling and the list query through the database layer; the sqlite3
-// shell runs the same SELECT for reference. Before that, the opening of the main database with
-// its damage check is timed on its own.
+// shell runs the same SELECT for reference. The list sorted by title in German order is timed
+// against the same SELECT in SQLite's own order by code point. Before that, the opening of the
+// main database with its damage check is timed on its own.
 // Usage (needs a display): xvfb-run -a bench_mainwindow [sqlite3 binary]
 #include "core/database.h"
 #include "mainwindow/mainwindow.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -113,6 +115,8 @@ int runWindow(const QElapsedTimer &sinceStart)
     }
     double selectBest = 1e9;
     int selected = 0;
+    // The list sorted by title: in German order, and by code point as SQLite has it.
+    double germanBest = 1e9, codePointBest = 1e9;
     {
         Database probe(true, QStringLiteral("bench"));
         for (int run = 0; run < 3; ++run) {
@@ -120,7 +124,28 @@ int runWindow(const QElapsedTimer &sinceStart)
             timer.start();
             selected = probe.select(kListQuery).size();
             selectBest = qMin(selectBest, timer.nsecsElapsed() / 1e9);
+            timer.restart();
+            probe.select(QString(kListQuery)
+                             .replace(QStringLiteral("ORDER BY id ASC"),
+                                      QStringLiteral("ORDER BY Title ASC")));
+            codePointBest = qMin(codePointBest, timer.nsecsElapsed() / 1e9);
+            timer.restart();
+            probe.select(QString(kListQuery)
+                             .replace(QStringLiteral("ORDER BY id ASC"),
+                                      QStringLiteral("ORDER BY Title COLLATE "
+                                                     "GERMAN ASC")));
+            germanBest = qMin(germanBest, timer.nsecsElapsed() / 1e9);
         }
+    }
+    // The window's fill sorted by title.
+    double titleBest = 1e9;
+    window.findChild<QAction *>(QStringLiteral("actionNach_Titel_aufsteigend_sortieren"))
+        ->trigger();
+    for (int run = 0; run < 3; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        window.reloadData();
+        titleBest = qMin(titleBest, timer.nsecsElapsed() / 1e9);
     }
     std::printf("rows listed                                  %8d\n", list->topLevelItemCount());
     std::printf("main() until the active list is filled        %8.3f s\n", filled);
@@ -129,6 +154,11 @@ int runWindow(const QElapsedTimer &sinceStart)
                 reloadSum / 3);
     std::printf("its SELECT through Database::select (best)   %8.3f s (%d rows)\n", selectBest,
                 selected);
+    std::printf("the SELECT by title, code point order (best)  %8.3f s\n", codePointBest);
+    std::printf("the SELECT by title, German order (best)      %8.3f s\n", germanBest);
+    std::printf("German / code point order                     %8.2f\n",
+                germanBest / codePointBest);
+    std::printf("reloadData sorted by title (best of 3)        %8.3f s\n", titleBest);
     std::fflush(stdout);
     window.close();
     return 0;

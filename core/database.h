@@ -187,7 +187,8 @@ public:
     static QString defaultDataDir();
 
     bool isMySQL = false;
-    // The driver's error text of the last failed statement on this connection.
+    // Why the last statement of this connection failed, as the seller reads it: a German
+    // sentence for the common causes with the driver's text after it, else the driver's text.
     QString lastErrorText;
 
 private:
@@ -263,7 +264,7 @@ public:
     static WriteFailures *instance();
 
 signals:
-    // `connectionName` names the Database connection, `error` is the driver's text;
+    // `connectionName` names the Database connection, `error` is its lastErrorText;
     // `connectionReason` tells the seller why the connection could not be used (German),
     // empty when the database refused the statement itself.
     void failed(const QString &connectionName, const QString &error,

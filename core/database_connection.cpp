@@ -4,6 +4,7 @@
 
 #include "core/database_p.h"
 #include "core/logging.h"
+#include "core/sqltext.h"
 
 #include <QAtomicInt>
 #include <QCoreApplication>
@@ -185,6 +186,7 @@ bool Database::openSqlite(const QString &file)
         return false;
     }
     fileOpened(m_db.databaseName());
+    SqlText::registerSqlite(m_db);
     if (m_readOnly)
         return true;
     // Write-ahead log: readers never wait for a writer, and a commit needs no sync of its

@@ -4,6 +4,7 @@
 #include "core/database.h"
 
 #include "core/database_p.h"
+#include "core/databaseerrors.h"
 #include "core/logging.h"
 
 #include <QDeadlineTimer>
@@ -127,7 +128,8 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
     };
 
     const auto failed = [&](const QString &error, Outcome outcome, bool lost) {
-        lastErrorText = error;
+        lastErrorText
+            = lost ? brokenReason(error, m_sessionRefused) : DatabaseErrors::describe(error);
         if (own)
             m_lastOutcome = outcome;
         if (quiet)
@@ -139,8 +141,8 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
         qCWarning(lcDb).noquote() << Logging::sqlFailure(QLatin1String(failurePrefix), error, sql);
         // An open outcome is for the caller to look up and tell: it may well be written.
         if (own && isWriteStatement(sql) && outcome != Outcome::Unknown)
-            emit WriteFailures::instance()->failed(
-                m_connectionName, error, lost ? brokenReason(error, m_sessionRefused) : QString());
+            emit WriteFailures::instance()->failed(m_connectionName, lastErrorText,
+                                                   lost ? lastErrorText : QString());
         return false;
     };
     // The connection can't be used: told once, and the next statement waits a little before

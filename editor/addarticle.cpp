@@ -386,14 +386,16 @@ void AddArticle::keepStoredChoices(const QMap<QString, QVariant> &row)
                 m_paymentBoxes.cbegin(), m_paymentBoxes.cend(),
                 [&method](const QCheckBox *box) { return box->property("PaymentID") == method; });
             if (!method.isEmpty() && !offered)
-                addPaymentBox(method, method, false, QString());
+                addPaymentBox(method, storedName(m_ui->sAreaPaymentContents, method), false,
+                              QString());
         }
     }
 
     const int condition = row.value(QStringLiteral("ConditionID")).toInt();
     if (m_unloadedLists.contains(m_ui->ConditionID) && condition != 0
         && m_ui->ConditionID->findData(condition) < 0) {
-        m_ui->ConditionID->addItem(QString::number(condition), condition);
+        m_ui->ConditionID->addItem(storedName(m_ui->ConditionID, QString::number(condition)),
+                                   condition);
         m_ui->ConditionID->show();
         m_ui->ConditionIDLabel->show();
     }

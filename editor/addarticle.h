@@ -188,6 +188,9 @@ private:
     // A stored value that a list which could not be loaded does not hold is added to it as
     // it is, so that it stays chosen and is saved unchanged.
     void keepStored(QComboBox *box, const QString &value);
+    // The program's own name for a stored code of `list` (a choice list of the form, or the
+    // payment page), for when the marketplace's list can't be had; the code when it has none.
+    QString storedName(const QWidget *list, const QString &code) const;
     // The stored payment methods, condition and product identifier, kept likewise.
     void keepStoredChoices(const QMap<QString, QVariant> &row);
 

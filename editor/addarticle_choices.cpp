@@ -5,6 +5,7 @@
 #include "core/database.h"
 #include "core/logging.h"
 #include "core/statics.h"
+#include "editor/choicenames.h"
 #include "marketplace/api_ebay.h"
 #include "views/choicelists.h"
 
@@ -88,7 +89,34 @@ void AddArticle::reportLists(const QString &reason, bool missing)
 void AddArticle::keepStored(QComboBox *box, const QString &value)
 {
     if (!value.isEmpty() && m_unloadedLists.contains(box) && box->findData(value) < 0)
-        box->addItem(value, value);
+        box->addItem(storedName(box, value), value);
+}
+
+QString AddArticle::storedName(const QWidget *list, const QString &code) const
+{
+    using ChoiceNames::List;
+    const QString name = list->objectName();
+    List kind;
+    if (list == m_ui->ConditionID)
+        kind = List::Condition;
+    else if (list == m_ui->ReturnsWithinOption || list == m_ui->InternationalReturnsWithinOption)
+        kind = List::ReturnsWithin;
+    else if (list == m_ui->ShippingCostPaidByOption
+             || list == m_ui->InternationalShippingCostPaidByOption)
+        kind = List::ShippingCostPaidBy;
+    else if (list == m_ui->DispatchTimeMax)
+        kind = List::DispatchTime;
+    else if (list == m_ui->Country)
+        kind = List::Country;
+    else if (list == m_ui->sAreaPaymentContents)
+        kind = List::PaymentMethod;
+    else if (name.startsWith(QLatin1String("ShippingService_"))
+             || name.startsWith(QLatin1String("IShippingService_")))
+        kind = List::ShippingService;
+    else
+        return code;
+    const QString known = ChoiceNames::name(kind, code);
+    return known.isEmpty() ? code : known;
 }
 
 void AddArticle::resetAccountChoices()

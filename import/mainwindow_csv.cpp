@@ -12,6 +12,7 @@
 #include "views/foldermodel.h"
 #include "views/itemlistroles.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTextCodec>
@@ -42,11 +43,23 @@ void MainWindow::on_actionExportieren_triggered()
         = Settings::app()
               ->value(QStringLiteral("MainWindow/exportpath"), db->getCurrentDataDir())
               .toString();
-    const QString fileName = Dialogs::saveFileName(
+    QString fileName = Dialogs::saveFileName(
         this, tr("Artikel exportieren"), lastPath,
         QStringLiteral("CSV Datei (*.csv);;Text Datei (*.txt);;Alle Dateien (*)"));
     if (fileName.isEmpty())
         return;
+    // A name typed without an extension is a CSV file. The dialog asked before replacing the
+    // name as typed, not the one with the extension.
+    if (QFileInfo(fileName).suffix().isEmpty()) {
+        if (!fileName.endsWith(QLatin1Char('.')))
+            fileName += QLatin1Char('.');
+        fileName += QLatin1String("csv");
+        if (QFileInfo::exists(fileName)
+            && !Dialogs::question(this, tr("Datei ersetzen"),
+                                  tr("Die Datei \"%1\" gibt es schon. Soll sie ersetzt werden?")
+                                      .arg(QDir::toNativeSeparators(fileName))))
+            return;
+    }
 
     // Checked without emptying it: an existing file is replaced only by a complete export.
     const bool existed = QFileInfo::exists(fileName);

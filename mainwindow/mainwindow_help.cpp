@@ -2,13 +2,13 @@
 
 #include "core/config.h"
 #include "core/database.h"
+#include "core/desktopopen.h"
 #include "core/logging.h"
 #include "core/statics.h"
 #include "mainwindow/about.h"
 #include "ui_mainwindow.h"
 
 #include <QBuffer>
-#include <QDesktopServices>
 #include <QFile>
 #include <QImageReader>
 #include <QJsonDocument>
@@ -158,12 +158,12 @@ void MainWindow::openWebPage(const QString &address)
                              1);
         return;
     }
-    QDesktopServices::openUrl(url);
+    DesktopOpen::webPage(this, url);
 }
 
 void MainWindow::on_actionDatenverzeichnis_ffnen_triggered()
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(db->getCurrentDataDir()));
+    DesktopOpen::folder(this, db->getCurrentDataDir());
 }
 
 void MainWindow::on_actionProjektseite_ffnen_triggered()

@@ -30,9 +30,12 @@ void Setup::loadAccounts()
         item->setIcon(0, icon);
         item->setData(0, kIdRole, id);
         item->setData(0, kAcceptProtectRole, row.value(QStringLiteral("acceptprotect")).toInt());
-        item->setData(1, Qt::DisplayRole,
-                      QDateTime::fromString(row.value(QStringLiteral("tokenexp")).toString(),
-                                            QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        // With the whole year: the locale's short form would show 2099 as "99".
+        const QDateTime expiry
+            = QDateTime::fromString(row.value(QStringLiteral("tokenexp")).toString(),
+                                    QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        item->setText(
+            1, expiry.isValid() ? expiry.toString(QStringLiteral("dd.MM.yyyy HH:mm")) : QString());
         if (!selectedAccountId.isEmpty() && selectedAccountId == id)
             item->setSelected(true);
     }

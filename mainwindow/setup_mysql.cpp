@@ -4,13 +4,13 @@
 
 #include "core/config.h"
 #include "core/database.h"
+#include "core/desktopopen.h"
 #include "core/dialogs.h"
 #include "core/statics.h"
 #include "mainwindow/mysqlsetup.h"
 #include "mainwindow/mysqltransfer.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QPushButton>
 #include <QSqlDatabase>
@@ -123,7 +123,7 @@ void Setup::on_pushButton_clicked()
     const QString address
         = Config::serverAddress(QStringLiteral("/knowledge-base/cloud-anbindung/"));
     if (!address.isEmpty())
-        QDesktopServices::openUrl(QUrl(address, QUrl::TolerantMode));
+        DesktopOpen::webPage(this, QUrl(address, QUrl::TolerantMode));
 }
 
 void Setup::endTransfer()

@@ -4,11 +4,11 @@
 
 #include "core/config.h"
 #include "core/database.h"
+#include "core/desktopopen.h"
 #include "core/logging.h"
 #include "core/statics.h"
 #include "marketplace/api_ebay.h"
 
-#include <QDesktopServices>
 #include <QPushButton>
 #include <QUrl>
 
@@ -124,7 +124,8 @@ void SetupAccount::on_authButton_clicked()
     if (!checkConfiguration(true))
         return;
     Api_Ebay api(m_ui->ebayName->text(), this, m_ui->sandBox->isChecked() ? 1 : 0);
-    QDesktopServices::openUrl(QUrl(api.getAuthUrl(secretId), QUrl::TolerantMode));
+    // Without a browser the seller can still sign in with the address the message gives.
+    DesktopOpen::webPage(this, QUrl(api.getAuthUrl(secretId), QUrl::TolerantMode));
     m_ui->fetchButton->setEnabled(true);
     m_ui->authButton->setEnabled(false);
 }

@@ -3,6 +3,7 @@
 #include "core/database.h"
 #include "core/logging.h"
 #include "core/specialfolderid.h"
+#include "core/sqltext.h"
 #include "core/variationrows.h"
 #include "views/foldernode.h"
 #include "views/itemlistroles.h"
@@ -16,6 +17,7 @@
 #include <QItemSelectionModel>
 #include <QMimeData>
 #include <QSqlQuery>
+#include <QTextDocument>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <exception>
@@ -128,6 +130,13 @@ QVariant FolderModel::data(const QModelIndex &index, int role) const
     }
     case Qt::UserRole:
         return QString::number(node->id);
+    case Qt::ToolTipRole:
+        // The whole name, also where the tree cuts it; never read as markup.
+        return Qt::convertFromPlainText(node->name, Qt::WhiteSpaceNoWrap);
+    case NameRole:
+        return node->name;
+    case CountRole:
+        return node->count;
     default:
         return QVariant();
     }
@@ -231,7 +240,16 @@ void FolderModel::addFolder(const QString &name, int id, const QModelIndex &pare
     Q_ASSERT(checkIndex(parent));
     auto *node = new FolderNode(id, name, kUserFolderIcon, QString());
     node->userFolder = true;
-    insertNode(nodeFromIndex(parent), node);
+    // Where the tree built from the database will have it: siblings by name in German order.
+    FolderNode *parentNode = nodeFromIndex(parent);
+    int row = 0;
+    while (row < parentNode->childCount()
+           && SqlText::compare(parentNode->child(row)->name, name) <= 0)
+        ++row;
+    beginInsertRows(parent, row, row);
+    node->parent = parentNode;
+    parentNode->children.insert(row, node);
+    endInsertRows();
 }
 
 void FolderModel::addChildFolder(FolderNode *parent, FolderNode *child)
@@ -340,7 +358,7 @@ void FolderModel::setCount(FolderNode *node, int count)
         return;
     node->count = count;
     const QModelIndex index = indexOfNode(node);
-    emit dataChanged(index, index, { Qt::DisplayRole, Qt::FontRole });
+    emit dataChanged(index, index, { Qt::DisplayRole, Qt::FontRole, CountRole });
 }
 
 void FolderModel::scheduleRecount()

@@ -26,6 +26,10 @@ public:
     // The payload type of dragged folders: each folder id as a big-endian 32-bit integer.
     static const QString FolderMimeType;
 
+    // The folder's name and its count apart (Qt::DisplayRole joins them), for painting the
+    // name cut short and the count whole. Qt::UserRole holds the id as text.
+    enum Role { NameRole = Qt::UserRole + 1, CountRole };
+
     // None of the pointers is owned. `itemList` is the article list and `treeView` the view
     // that shows this model (used to expand and select folders); both may be null.
     FolderModel(const QString &data, Database *db, QTreeWidget *itemList, QObject *parent = nullptr,

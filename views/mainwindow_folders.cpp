@@ -4,11 +4,13 @@
 
 #include "core/database.h"
 #include "core/specialfolderid.h"
+#include "core/sqltext.h"
 #include "core/statics.h"
 #include "ui_mainwindow.h"
 #include "views/folderedit.h"
 #include "views/foldermodel.h"
 #include "views/foldernode.h"
+#include "views/foldertreedelegate.h"
 
 #include <QCursor>
 #include <QMenu>
@@ -110,6 +112,9 @@ void MainWindow::CreateFolderTree()
         connect(refresh, &QTimer::timeout, folderModel, &FolderModel::refreshCounts);
         refresh->start(kSharedCountsRefreshMs);
     }
+    // A long name is cut short, never the count behind it.
+    if (!qobject_cast<FolderTreeDelegate *>(ui->treeView->itemDelegate()))
+        ui->treeView->setItemDelegate(new FolderTreeDelegate(ui->treeView));
 
     // The top node and every fixed folder open, so the first level of user folders shows.
     for (int row = 0; row < folderModel->rowCount(); ++row) {
@@ -131,7 +136,9 @@ void MainWindow::loadFolders(Database *database, QStringList &lines, int parentI
     const QString tab = QStringLiteral("\t");
     const SqlRows rows = database->select(
         QStringLiteral("SELECT foldername,id,expand,cat_ebay FROM folders WHERE folderparentid=")
-        + QString::number(parentId) + QStringLiteral(" ORDER BY foldername ASC"));
+        + QString::number(parentId) + QStringLiteral(" ORDER BY ")
+        + SqlText::orderTerm(QStringLiteral("foldername"), database->isMySQL)
+        + QStringLiteral(" ASC"));
     for (const QMap<QString, QVariant> &row : rows) {
         // Line breaks and tabs would break the line format of the tree text.
         QString name = row.value(QStringLiteral("foldername")).toString();

@@ -2,6 +2,7 @@
 
 #include "core/database.h"
 #include "core/logging.h"
+#include "core/sqltext.h"
 #include "ui_mainwindow.h"
 #include "views/articlelistitem.h"
 #include "views/itemlistdelegate.h"
@@ -53,6 +54,18 @@ QVector<SortAction> sortActions(const Ui_MainWindow *ui)
         { QStringLiteral("ApplicationData ASC"), ui->actionNach_interner_Referenz_aufsteigend },
         { QStringLiteral("ApplicationData DESC"), ui->actionNach_interner_Referenz_absteigend },
     };
+}
+
+// The ORDER BY clause of a sort order: texts in German order. The order itself (as stored in
+// "lastOrder") names the column and direction only.
+QString orderClause(const QString &order, bool mysql)
+{
+    for (const char *column : { "Title", "ApplicationData" }) {
+        const QString name = QLatin1String(column);
+        if (order.startsWith(name + QLatin1Char(' ')))
+            return SqlText::orderTerm(name, mysql) + order.mid(name.size());
+    }
+    return order;
 }
 
 // The ORDER BY text of a sort action.
@@ -175,17 +188,21 @@ void MainWindow::reloadData()
         QString text = Database::escapeString(search);
         if (db->isMySQL)
             text.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
-        const QString pattern = QStringLiteral(" LIKE '%") + text + QStringLiteral("%'");
-        QStringList searched;
-        for (const char *column : { "Title", "SubTitle", "SKU", "ApplicationData" })
-            searched << QLatin1String(column) + pattern;
+        // Without regard to case, for every letter.
+        const QString pattern = QLatin1Char('%') + text + QLatin1Char('%');
+        QStringList columns { QStringLiteral("Title"), QStringLiteral("SubTitle"),
+                              QStringLiteral("SKU"), QStringLiteral("ApplicationData") };
         if (ui->InDesc->isChecked())
-            searched << QLatin1String("Description") + pattern;
+            columns << QStringLiteral("Description");
+        QStringList searched;
+        for (const QString &column : qAsConst(columns))
+            searched << SqlText::likeCondition(column, pattern, db->isMySQL);
         conditions << QLatin1Char('(') + searched.join(QLatin1String(" OR ")) + QLatin1Char(')');
     }
 
     currentQuery = QStringLiteral("SELECT ") + listColumns + QStringLiteral(" FROM articles WHERE ")
-        + conditions.join(QLatin1String(" AND ")) + QStringLiteral(" ORDER BY ") + order;
+        + conditions.join(QLatin1String(" AND ")) + QStringLiteral(" ORDER BY ")
+        + orderClause(order, db->isMySQL);
 
     // Rows are read straight from the query into compact items: no map per row, and the
     // texts of prices and dates are made when a row is painted.
@@ -197,10 +214,8 @@ void MainWindow::reloadData()
         while (query.next())
             items << new ArticleListItem(reader.read(query));
     } else {
-        // An empty list would look like lost articles.
-        listReadFailure = db->connectionLost()
-            ? tr("Die Verbindung zur Datenbank ist unterbrochen: %1").arg(db->lastErrorText)
-            : db->lastErrorText;
+        // An empty list would look like lost articles. The text tells a lost connection too.
+        listReadFailure = db->lastErrorText;
     }
     ui->itemlist->setEmptyText(
         listReadFailure.isEmpty()

@@ -1,11 +1,13 @@
 #include "editor/companions/addarticlecategories.h"
 
 #include <QCoreApplication>
+#include <QLabel>
 #include <QListWidgetItem>
 #include <QPushButton>
 #include <QStringList>
 #include <QTimer>
 #include <QTreeWidgetItem>
+#include <QVBoxLayout>
 
 #include "core/database.h"
 #include "marketplace/api_ebay.h"
@@ -63,6 +65,7 @@ void AddArticleCategories::loadSucc()
     {
         Api_Ebay api(m_token, this, m_sandbox);
         rows = api.getSuggestedCategories(m_title, m_siteId);
+        noteFailure(api, false);
     }
     list->clear();
     for (const auto &row : qAsConst(rows)) {
@@ -93,6 +96,7 @@ void AddArticleCategories::on_CatBoxChecker_toggled(bool checked)
     m_ui->CatBox->setVisible(checked);
     m_ui->SuggestedCategoriesListLabel->setVisible(!checked);
     m_ui->SuggestedCategoriesList->setVisible(!checked);
+    showNotice();
     if (!checked) {
         setOkEnabled(!m_ui->SuggestedCategoriesList->selectedItems().isEmpty());
         return;
@@ -105,6 +109,7 @@ void AddArticleCategories::on_CatBoxChecker_toggled(bool checked)
         {
             Api_Ebay api(m_token, this, m_sandbox);
             rows = api.getCategories(m_siteId, QStringLiteral("0"), 1);
+            noteFailure(api, true);
         }
         QList<QTreeWidgetItem *> items;
         items.reserve(rows.size());
@@ -128,6 +133,7 @@ void AddArticleCategories::on_CatBox_itemExpanded(QTreeWidgetItem *item)
         Api_Ebay api(m_token, this, m_sandbox);
         rows = api.getCategories(m_siteId, item->data(0, IdRole).toString(),
                                  item->data(0, LevelRole).toInt() + 1);
+        noteFailure(api, true);
     }
     QList<QTreeWidgetItem *> children;
     children.reserve(rows.size());
@@ -137,6 +143,42 @@ void AddArticleCategories::on_CatBox_itemExpanded(QTreeWidgetItem *item)
     // The placeholder came first.
     delete item->takeChild(0);
     m_ui->CatBox->setEnabled(true);
+}
+
+void AddArticleCategories::noteFailure(const Api_Ebay &api, bool tree)
+{
+    (tree ? m_treeFailure : m_suggestionFailure) = api.getLastFail();
+    showNotice();
+}
+
+void AddArticleCategories::showNotice()
+{
+    const bool tree = m_ui->CatBoxChecker->isChecked();
+    const QString reason = tree ? m_treeFailure : m_suggestionFailure;
+    if (reason.isEmpty()) {
+        if (m_notice)
+            m_notice->hide();
+        return;
+    }
+    if (!m_notice) {
+        // Below the list and the tree, where the seller looks for the categories.
+        m_notice = new QLabel(this);
+        m_notice->setObjectName(QStringLiteral("CategoriesNotice"));
+        m_notice->setTextFormat(Qt::PlainText);
+        m_notice->setWordWrap(true);
+        m_notice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        m_notice->setStyleSheet(QStringLiteral(
+            "QLabel { border: 1px solid #D8B840; background-color: #FFF6D0; color: #000000; "
+            "padding: 4px; }"));
+        m_ui->verticalLayout->insertWidget(m_ui->verticalLayout->indexOf(m_ui->CatBox) + 1,
+                                           m_notice);
+    }
+    m_notice->setText(
+        tree ? tr("Die Kategorien von eBay konnten nicht geladen werden. Grund: %1").arg(reason)
+             : tr("Die Kategorievorschläge von eBay konnten nicht geladen "
+                  "werden. Grund: %1")
+                   .arg(reason));
+    m_notice->show();
 }
 
 bool AddArticleCategories::treeLeafSelected() const

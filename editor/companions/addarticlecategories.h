@@ -5,7 +5,9 @@
 #include <QString>
 #include <memory>
 
+class Api_Ebay;
 class Database;
+class QLabel;
 class QTreeWidgetItem;
 
 namespace Ui {
@@ -55,6 +57,10 @@ private slots:
 
 private:
     QTreeWidgetItem *makeItem(const QMap<QString, QString> &row, bool topLevel) const;
+    // Keeps the outcome of a request for the suggestions or the tree and tells the seller,
+    // below the list of the mode shown, why it has no categories.
+    void noteFailure(const Api_Ebay &api, bool tree);
+    void showNotice();
     void setOkEnabled(bool enabled);
     bool treeLeafSelected() const;
 
@@ -65,4 +71,8 @@ private:
     QString m_categoryId;
     QString m_attributes;
     QString m_title;
+    // Why the last request for the suggestions, or for the tree, failed; empty after success.
+    QString m_suggestionFailure;
+    QString m_treeFailure;
+    QLabel *m_notice = nullptr;
 };

@@ -590,11 +590,27 @@ void TestAddArticle::offline()
                   staleCache ? "EANorISBNLabel=UPC" : "EANorISBNLabel=EAN", "EANorISBN:shown" });
     QCOMPARE(editor->findChild<QComboBox *>("EANorISBN")->currentText(),
              columns.value(staleCache ? "UPC" : "EAN").toString());
+    // Names, not codes: from the old lists, or else the program's own.
+    const QList<QPair<const char *, const char *>> names {
+        { "ConditionID", "Neu" },
+        { "Country", "Deutschland" },
+        { "DispatchTimeMax", "2 Werktage" },
+        { "ShippingService_1", "DHL Paket" },
+        { "ReturnsWithinOption", "1 Monat" },
+        { "ShippingCostPaidByOption", "Käufer" },
+    };
+    for (const auto &name : names)
+        QCOMPARE(editor->findChild<QComboBox *>(name.first)->currentText().trimmed(),
+                 QString::fromUtf8(name.second));
     QStringList ticked;
     for (QCheckBox *box : editor->findChildren<QCheckBox *>())
         if (box->isChecked() && box->property("PaymentID").isValid())
             ticked << box->property("PaymentID").toString();
     QCOMPARE(ticked.join('|'), columns.value("PaymentMethods").toString());
+    for (QCheckBox *box : editor->findChildren<QCheckBox *>()) {
+        if (box->property("PaymentID") == "CashOnPickup")
+            QCOMPARE(box->text(), QString("Barzahlung bei Abholung"));
+    }
     if (!staleCache) {
         QStringList specifics;
         for (QLabel *label : editor->findChildren<QLabel *>("StoredSpecific"))

@@ -10,6 +10,9 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
 #include <memory>
@@ -33,6 +36,8 @@ private slots:
     void international_data();
     void international();
     void shipToLocations();
+    void pagesFitTheDialog_data();
+    void pagesFitTheDialog();
 
 private:
     void columns();
@@ -306,6 +311,49 @@ void TestAddArticlePages::shipToLocations()
         QCOMPARE(label->text() + "|" + button->property("ids").toString(),
                  answer == QDialogButtonBox::Ok ? QString("Weltweit|Worldwide")
                                                 : QString("Weltweit|Europe"));
+    }
+}
+
+void TestAddArticlePages::pagesFitTheDialog_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::newRow("fixed price") << "ListingPrice_FixedPrice=1";
+    QTest::newRow("auction") << "ListingType_Chinese=1";
+}
+
+// At the editor's opening size every page shows whole what it holds, or lets the seller
+// scroll to it; the first page shows the account and the prices without scrolling.
+void TestAddArticlePages::pagesFitTheDialog()
+{
+    QFETCH(QString, format);
+    apply(m_editor.get(), { format, "BestOfferEnabled=1" });
+    m_editor->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_editor.get()));
+    QCOMPARE(m_editor->width(), 850);
+    auto *pages = m_editor->findChild<QTabWidget *>("tabWidget");
+    for (int page = 0; page < pages->count(); ++page) {
+        pages->setCurrentIndex(page);
+        for (QScrollArea *area : pages->widget(page)->findChildren<QScrollArea *>()) {
+            const int needed = area->widget()->minimumSizeHint().width();
+            QVERIFY2(needed <= area->viewport()->width()
+                         || area->horizontalScrollBarPolicy() != Qt::ScrollBarAlwaysOff,
+                     qPrintable(QString("%1 needs %2 of %3 px")
+                                    .arg(area->objectName())
+                                    .arg(needed)
+                                    .arg(area->viewport()->width())));
+        }
+    }
+
+    pages->setCurrentIndex(0);
+    auto *area = m_editor->findChild<QScrollArea *>("AllArea");
+    QTRY_VERIFY(!area->horizontalScrollBar()->isVisible());
+    for (const char *name : { "Account", "ReservePrice", "ReservePriceLabel", "BuyItNowPrice",
+                              "BuyItNowPriceLabel", "LotSize", "MinimumBestOfferPrice" }) {
+        auto *widget = m_editor->findChild<QWidget *>(name);
+        if (widget->isHidden())
+            continue;
+        const QRect shown(widget->mapTo(area->viewport(), QPoint(0, 0)), widget->size());
+        QVERIFY2(shown.left() >= 0 && shown.right() < area->viewport()->width(), name);
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -83,6 +84,7 @@ private slots:
     void paths_data();
     void paths();
     void secondCategoryRemoval();
+    void offlineTellsWhy();
 
     void locationOrder_data();
     void locationOrder();
@@ -251,6 +253,41 @@ void TestCategoryChooser::secondCategoryRemoval()
     delCat->setChecked(false);
     QVERIFY(!okButton(dialog.get())->isEnabled());
     QVERIFY(!dialog->delCatNow());
+}
+
+// Without the marketplace the chooser says, for the list shown, why it has no categories;
+// once the tree can be loaded the notice goes.
+void TestCategoryChooser::offlineTellsWhy()
+{
+    m_server->clearRoutes();
+    m_server->setDefaultReply(FakeReply::dropped());
+    auto dialog = chooser("Märklin Lok BR 218");
+    dialog->show();
+    auto *list = dialog->findChild<QListWidget *>("SuggestedCategoriesList");
+    QTRY_VERIFY(list->isEnabled());
+    QCOMPARE(list->count(), 0);
+    auto *notice = dialog->findChild<QLabel *>("CategoriesNotice");
+    QVERIFY(notice);
+    QVERIFY(notice->isVisible());
+    QCOMPARE(notice->textFormat(), Qt::PlainText);
+    QVERIFY2(notice->text().startsWith("Die Kategorievorschläge von eBay konnten nicht geladen "
+                                       "werden. Grund: Keine Verbindung"),
+             qPrintable(notice->text()));
+
+    openTree(dialog.get());
+    QCOMPARE(dialog->findChild<QTreeWidget *>("CatBox")->topLevelItemCount(), 0);
+    QVERIFY(notice->isVisible());
+    QVERIFY2(notice->text().startsWith("Die Kategorien von eBay konnten nicht geladen werden. "
+                                       "Grund: Keine Verbindung"),
+             qPrintable(notice->text()));
+    auto *checker = dialog->findChild<QCheckBox *>("CatBoxChecker");
+    checker->setChecked(false);
+    QVERIFY(notice->text().startsWith("Die Kategorievorschläge"));
+
+    siteTree().serve(*m_server);
+    checker->setChecked(true);
+    QCOMPARE(dialog->findChild<QTreeWidget *>("CatBox")->topLevelItemCount(), 4);
+    QVERIFY(!notice->isVisible());
 }
 
 std::unique_ptr<AddArticleSelectCountries>

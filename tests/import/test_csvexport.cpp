@@ -14,6 +14,8 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -103,10 +105,14 @@ private slots:
         QTest::addColumn<bool>("selected");
         QTest::addColumn<QString>("description");
         QTest::addColumn<int>("rows");
-        QTest::newRow("csv: CR LF becomes two LF") << "x.csv" << true << "a\n\nb" << 2;
-        QTest::newRow("TXT: CR LF becomes <br> twice") << "x.TXT" << true << "a<br><br>b" << 2;
-        QTest::newRow("no extension: csv form") << "x" << true << "a\n\nb" << 2;
-        QTest::newRow("nothing selected: the picture header alone") << "x.csv" << false << "" << 1;
+        QTest::addColumn<QString>("written");
+        QTest::newRow("csv: CR LF becomes two LF") << "x.csv" << true << "a\n\nb" << 2 << "x.csv";
+        QTest::newRow("TXT: CR LF becomes <br> twice")
+            << "x.TXT" << true << "a<br><br>b" << 2 << "x.TXT";
+        QTest::newRow("no extension: a csv file") << "y" << true << "a\n\nb" << 2 << "y.csv";
+        QTest::newRow("trailing dot: a csv file") << "z." << true << "a\n\nb" << 2 << "z.csv";
+        QTest::newRow("nothing selected: the picture header alone")
+            << "x.csv" << false << "" << 1 << "x.csv";
     }
     void lineBreaksAndHeader()
     {
@@ -114,6 +120,7 @@ private slots:
         QFETCH(bool, selected);
         QFETCH(QString, description);
         QFETCH(int, rows);
+        QFETCH(QString, written);
         openWindow();
         const int id = TestSupport::insertArticle(
             db(), { { "Folder", kDrafts }, { "Description", "a\r\nb" } });
@@ -122,11 +129,13 @@ private slots:
         showDrafts();
 
         DialogAnswers answers;
-        const QString file = m_files.filePath(fileName);
-        exportTo(answers, file, selected);
+        QTemporaryDir files;
+        exportTo(answers, files.filePath(fileName), selected);
         QCOMPARE(answers.lastMessageText(),
                  QString("Es wurden %1 Artikel erfolgreich exportiert").arg(rows - 1));
+        const QString file = files.filePath(written);
         QCOMPARE(Settings::app()->value("MainWindow/exportpath").toString(), file);
+        QCOMPARE(QFileInfo::exists(files.filePath(fileName)), fileName == written);
 
         const auto read = readCsv(file);
         QCOMPARE(read.size(), rows);
@@ -137,6 +146,39 @@ private slots:
         QCOMPARE(read.at(1).size(), read.first().size());
         QCOMPARE(read.at(1).at(read.first().indexOf("Description")), description);
         QCOMPARE(read.at(1).last(), db()->getCurrentAdImageDir() + "p1_11_.png");
+    }
+
+    // The name gets ".csv" after the dialog asked about replacing the name as typed: an
+    // existing "name.csv" is replaced only when the seller says so.
+    void existingCsvIsReplacedOnlyWhenConfirmed()
+    {
+        openWindow();
+        TestSupport::insertArticle(db(), { { "Folder", kDrafts }, { "Title", "Lampe" } });
+        showDrafts();
+        QTemporaryDir files;
+        const QString typed = files.filePath("bestand");
+        QFile old(typed + ".csv");
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("alt");
+        old.close();
+
+        DialogAnswers answers;
+        answers.pushQuestion(false);
+        exportTo(answers, typed, true);
+        QCOMPARE(answers.questions().size(), 1);
+        QVERIFY2(answers.questions().first().text.contains("bestand.csv"),
+                 qPrintable(answers.questions().first().text));
+        QCOMPARE(answers.messages().size(), 0);
+        QFile kept(typed + ".csv");
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("alt"));
+        kept.close();
+
+        answers.pushQuestion(true);
+        exportTo(answers, typed, true);
+        QCOMPARE(answers.lastMessageText(), QString("Es wurden 1 Artikel erfolgreich exportiert"));
+        QCOMPARE(readCsv(typed + ".csv").size(), 2);
+        QVERIFY(!QFileInfo::exists(typed));
     }
 
     // An export into the data folder is as private as the database beside it; elsewhere

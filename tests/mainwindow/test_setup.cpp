@@ -69,6 +69,7 @@ private slots:
     void syncWorkstation();
     void sharedPictureFolder_data();
     void sharedPictureFolder();
+    void tokenExpiryWithTheWholeYear();
     void removeAccount_data();
     void removeAccount();
     void removeAccountFailsWhole_data();
@@ -350,6 +351,23 @@ void TestSetup::removeAccount()
     QCOMPARE(db->selectCount("SELECT id FROM articles_images"), 7);
     QCOMPARE(db->selectCount("SELECT id FROM articles_variations"), 6);
     QCOMPARE(list->topLevelItemCount(), 1);
+}
+
+void TestSetup::tokenExpiryWithTheWholeYear()
+{
+    TestDatabase data(Backend::SQLite);
+    QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+    for (const char *expiry : { "2099-01-01 00:00:00", "2026-12-31 23:59:00", "", "unbekannt" })
+        data.db()->insertSqlClean(
+            { { "accountname", QString("konto %1").arg(expiry) }, { "tokenexp", expiry } },
+            "accounts");
+    Setup dialog(nullptr);
+    QMetaObject::invokeMethod(&dialog, "loadAccounts");
+    auto *list = child<QTreeWidget>(&dialog, "AccountList");
+    QStringList shown;
+    for (int row = 0; row < list->topLevelItemCount(); ++row)
+        shown << list->topLevelItem(row)->text(1);
+    QCOMPARE(shown, QStringList({ "", "31.12.2026 23:59", "01.01.2099 00:00", "" }));
 }
 
 void TestSetup::removeAccountFailsWhole_data()

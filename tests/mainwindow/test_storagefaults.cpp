@@ -268,7 +268,9 @@ private slots:
         worker->start();
         QVERIFY(worker->wait(10000));
         const auto *label = m_window->findChild<QLabel *>(QStringLiteral("SyncLabel"));
-        QTRY_VERIFY2(label->text().contains("Speichern fehlgeschlagen: attempt to write a readonly"),
+        QTRY_VERIFY2(label->text().contains("Speichern fehlgeschlagen: Die Datenbank ist "
+                                            "schreibgeschützt")
+                         && label->text().contains("attempt to write a readonly"),
                      qPrintable(label->text()));
         QVERIFY(m_window->findChild<QWidget *>(QStringLiteral("SyncWidget"))->isVisible());
         QCOMPARE(m_answers->messages().size(), 0);
