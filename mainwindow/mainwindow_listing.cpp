@@ -299,9 +299,12 @@ void MainWindow::askForFees()
     }
     if (leftOut > 0)
         Statics::showMessage(this,
-                             tr("%n Artikel warten im Ausgang auf das Einstellen und wurden "
-                                "nicht zur Gebührenberechnung vorgemerkt.",
-                                nullptr, leftOut),
+                             leftOut == 1
+                                 ? tr("1 Artikel wartet im Ausgang auf das Einstellen und wurde "
+                                      "nicht zur Gebührenberechnung vorgemerkt.")
+                                 : tr("%1 Artikel warten im Ausgang auf das Einstellen und "
+                                      "wurden nicht zur Gebührenberechnung vorgemerkt.")
+                                       .arg(leftOut),
                              0);
     emit startCheckNow();
 }

@@ -192,11 +192,16 @@ void Setup::on_MySQLUploadLocalData_clicked()
         } else {
             Statics::showMessage(
                 this,
-                tr("Übertragung abgeschlossen, bitte neu starten. %n Zeile(n) konnte(n) nicht "
-                   "übertragen werden und fehlen in der MySQL Datenbank; die Gründe stehen im "
-                   "Protokoll %1",
-                   nullptr, result.skippedRows)
-                    .arg(QDir::toNativeSeparators(logFile)),
+                result.skippedRows == 1
+                    ? tr("Übertragung abgeschlossen, bitte neu starten. 1 Zeile konnte nicht "
+                         "übertragen werden und fehlt in der MySQL Datenbank; der Grund steht "
+                         "im Protokoll %1")
+                          .arg(QDir::toNativeSeparators(logFile))
+                    : tr("Übertragung abgeschlossen, bitte neu starten. %1 Zeilen konnten "
+                         "nicht übertragen werden und fehlen in der MySQL Datenbank; die "
+                         "Gründe stehen im Protokoll %2")
+                          .arg(result.skippedRows)
+                          .arg(QDir::toNativeSeparators(logFile)),
                 1);
         }
         break;
