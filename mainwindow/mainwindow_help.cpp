@@ -3,6 +3,7 @@
 #include "core/config.h"
 #include "core/database.h"
 #include "core/logging.h"
+#include "core/privatefile.h"
 #include "core/statics.h"
 #include "mainwindow/about.h"
 #include "ui_mainwindow.h"
@@ -113,9 +114,13 @@ void MainWindow::applyBannerPicture(const QJsonObject &description, const QByteA
         qCInfo(lcNet).noquote() << "Banner picture unreadable:" << reader.errorString();
         return;
     }
-    QFile file(db->getImageTempPath() + QStringLiteral("banner.jpg"));
-    if (!file.open(QIODevice::WriteOnly) || file.write(picture) != picture.size())
-        qCWarning(lcApp).noquote() << "Banner picture not stored:" << file.errorString();
+    QFile file;
+    QString error;
+    if (!PrivateFile::open(file, db->getImageTempPath() + QStringLiteral("banner.jpg"),
+                           QIODevice::WriteOnly | QIODevice::Truncate, &error)
+        || file.write(picture) != picture.size())
+        qCWarning(lcApp).noquote()
+            << "Banner picture not stored:" << (error.isEmpty() ? file.errorString() : error);
 
     if (description.contains(QLatin1String("bg_r")) && description.contains(QLatin1String("bg_g"))
         && description.contains(QLatin1String("bg_b"))) {

@@ -90,6 +90,7 @@ private slots:
     void failuresGiveNothing();
     void certificatesAreVerified();
     void downloadFollowsRedirectAndUnpacks();
+    void downloadReplacesPlantedLink();
     void secretsAreNeitherLoggedNorPassedOn();
     void postedDataStaysWithItsServer_data();
     void postedDataStaysWithItsServer();
@@ -249,6 +250,23 @@ void TestHttp::downloadFollowsRedirectAndUnpacks()
     QVERIFY(Statics::DownloadURL(url, target, false, QString()));
     QCOMPARE(readFile(target), QByteArray("alt"));
     QCOMPARE(m_server->requestCount(), 0);
+}
+
+// A link planted where the download goes leads to another file of the seller's: the download
+// takes its place instead of writing into that file.
+void TestHttp::downloadReplacesPlantedLink()
+{
+    m_server->setReply("/bild.jpg", FakeReply::ok("neues Bild", "image/jpeg"));
+    const QString other = m_dir.filePath("fremd.txt");
+    const QString target = m_dir.filePath("verlinkt.jpg");
+    QVERIFY(writeFile(other, "fremd"));
+    QVERIFY(QFile::link(other, target));
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("symbolic link stood where"));
+    QVERIFY(Statics::DownloadURL(m_server->url("/bild.jpg").toString(), target, true));
+    QCOMPARE(readFile(other), QByteArray("fremd"));
+    QVERIFY(!QFileInfo(target).isSymLink());
+    QCOMPARE(readFile(target), QByteArray("neues Bild"));
 }
 
 // Redirected to the same server under another host name.
