@@ -17,6 +17,7 @@ class BulkEditDialog;
 class Database;
 class FolderModel;
 class NewsListItemModel;
+class OutcomePanel;
 class QCloseEvent;
 class QJsonObject;
 class QLabel;
@@ -325,9 +326,13 @@ public slots:
     void handleFileSaveAsBeforeCloseSelected(const QString &path);
 
 private:
+    // Shows a backup's outcome below the status panel until the seller closes it.
+    void showBackupOutcome(bool ok, const QString &title, const QString &text);
     // The option "backuppath" (default: documents + "/Zerire3_Backups"), with "/" only.
     QString backupFolder();
     // The archive name for a backup into `datedFolder`: "Zerire3.backup", else the first free
     // "Zerire3_<n>.backup".
     static QString backupArchiveName(const QString &datedFolder);
+
+    OutcomePanel *backupOutcome = nullptr;
 };
