@@ -6,6 +6,8 @@
 #include "core/simplecrypt.h"
 #include "core/statics.h"
 
+#include <atomic>
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -218,6 +220,9 @@ const QString kImmutable = QStringLiteral("immutable");
 // Below this much free space the data folder counts as full.
 constexpr qint64 kMinimumFreeBytes = 512 * 1024;
 
+// Whether a main object tells the user at once what it found wrong (setStartProblemsShown).
+std::atomic<bool> g_showStartProblems { true };
+
 // Open SQLite connections per file, so that the last one to close writes the log back.
 QHash<QString, int> g_openFiles;
 
@@ -336,7 +341,8 @@ Database::Database(QString path, QObject *parent)
                                   << lastErrorText;
     if (!m_startProblem.isEmpty()) {
         qCWarning(lcDb).noquote() << m_startProblem;
-        Statics::showMessage(nullptr, m_startProblem, 2);
+        if (g_showStartProblems)
+            Statics::showMessage(nullptr, m_startProblem, 2);
     }
 }
 
@@ -408,6 +414,11 @@ void Database::openMainSqlite(const QString &file)
     close();
     setAppProperty(QLatin1String(kSqliteModeProperty), QVariant());
     openSqlite(file);
+}
+
+void Database::setStartProblemsShown(bool shown)
+{
+    g_showStartProblems = shown;
 }
 
 QString Database::checkContent(bool *damaged)

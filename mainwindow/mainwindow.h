@@ -175,6 +175,9 @@ private:
     void applyNewsToList(const NewsItem &newsItem);
 
     // --- import, export and backup (import/mainwindow_restore.cpp) ---
+    // Asks whether the pending restore is to be done now; a No drops it for good.
+    bool confirmRestore();
+    // Swaps the pending restore in for the data folder held by `db`.
     void doRestore();
 
     FolderModel *folderModel = nullptr;
