@@ -1,6 +1,10 @@
 #include "marketplace/xmlnode.h"
 #include "tests/support/testmain.h"
 
+#include <QFile>
+
+#include <malloc.h>
+
 Q_DECLARE_METATYPE(XmlNode::Failure)
 
 namespace {
@@ -8,6 +12,33 @@ namespace {
 QByteArray nested(int depth, const QByteArray &inner = QByteArray())
 {
     return QByteArray("<a>").repeated(depth) + inner + QByteArray("</a>").repeated(depth);
+}
+
+QByteArray wrapped(const QByteArray &element, int count)
+{
+    return "<r>" + element.repeated(count) + "</r>";
+}
+
+// The process's resident memory and its peak since the last reset, in bytes.
+qint64 residentBytes(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').first().toLongLong() * 1024;
+    }
+    return -1;
+}
+
+// Starts a new peak: what is free goes back to the system first, so that its reuse does
+// not hide what a parse takes.
+bool resetPeak()
+{
+    malloc_trim(0);
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1;
 }
 
 } // namespace
@@ -19,6 +50,7 @@ private slots:
     void limits_data();
     void limits();
     void deepTreeIsFreedWithoutRecursion();
+    void manyElementsStayWithinTheirShare();
 };
 
 void TestXmlNode::limits_data()
@@ -47,6 +79,17 @@ void TestXmlNode::limits_data()
     QTest::newRow("document over its limit") << "<Item>" + kilobyte + "</Item>" << 0 << 1024
                                              << F::TooLarge << "Das Dokument ist größer als 1 KB.";
     QTest::newRow("not XML") << QByteArray("<a><b></a>") << 0 << 0 << F::NotXml << QString();
+    // 400 KB of elements would take some 10 MB as a tree, a real reply of that size far
+    // less.
+    QTest::newRow("nothing but empty elements")
+        << wrapped("<a/>", 100000) << 0 << 0 << F::TooLarge
+        << "Das Dokument enthält zu viele Elemente: Sie bräuchten mehr als 4 MB Arbeitsspeicher.";
+    QTest::newRow("nothing but attributes")
+        << wrapped("<a b='' c='' d='' e='' f=''/>", 20000) << 0 << 0 << F::TooLarge
+        << "Das Dokument enthält zu viele Elemente: Sie bräuchten mehr als 6 MB Arbeitsspeicher.";
+    QTest::newRow("as many elements as a real reply")
+        << wrapped("<Fee><Name>InsertionFee</Name><Fee currencyID='EUR'>0.35</Fee></Fee>", 6000)
+        << 0 << 0 << F::None << QString();
 }
 
 // A reply past a limit is refused as a whole, with the reason in German; the limits are
@@ -84,6 +127,8 @@ void TestXmlNode::deepTreeIsFreedWithoutRecursion()
     constexpr int depth = 1000000;
     XmlNode::Limits limits;
     limits.maxDepth = depth;
+    // So deep a tree also takes more than its share of memory.
+    limits.maxTreeFactor = 100;
     XmlNode root = XmlNode::parse(nested(depth, "unten"), limits);
     QVERIFY(!root.isNull());
 
@@ -103,6 +148,28 @@ void TestXmlNode::deepTreeIsFreedWithoutRecursion()
         ++below;
     QCOMPARE(below, depth - depth / 2);
     kept = XmlNode();
+}
+
+// 8 MB of empty elements, refused by the program's own limits: the parse took a small
+// multiple of the document on its way (without a limit the tree takes some 22 times it).
+void TestXmlNode::manyElementsStayWithinTheirShare()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("The sanitizer's allocator keeps memory of its own around every block");
+#endif
+    const QByteArray xml = wrapped("<a/>", 2 * 1024 * 1024);
+    if (!resetPeak())
+        QSKIP("The peak of the resident memory can't be reset here");
+    const qint64 before = residentBytes("VmRSS:");
+    QString said;
+    const XmlNode root = XmlNode::parse(xml, &said);
+    const qint64 peak = residentBytes("VmHWM:");
+    QVERIFY(root.isNull());
+    QVERIFY2(said.startsWith("Das Dokument enthält zu viele Elemente"), qPrintable(said));
+    QVERIFY2(
+        peak - before < 16 * qint64(xml.size()),
+        qPrintable(
+            QStringLiteral("%1 MB for %2 MB").arg((peak - before) >> 20).arg(xml.size() >> 20)));
 }
 
 APP_TEST_GUILESS_MAIN(TestXmlNode)
