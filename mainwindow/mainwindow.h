@@ -18,12 +18,12 @@ class Database;
 class FolderModel;
 class NewsListItemModel;
 class OutcomePanel;
+class PendingRequest;
 class QCloseEvent;
 class QJsonObject;
 class QLabel;
 class QMenu;
 class QNetworkAccessManager;
-class QNetworkReply;
 class QTimer;
 class QSystemTrayIcon;
 class QThread;
@@ -295,7 +295,7 @@ private:
 
     QNetworkAccessManager *bannerNetwork = nullptr;
     QTimer *bannerTimer = nullptr;
-    QPointer<QNetworkReply> bannerReply;
+    QPointer<PendingRequest> bannerRequest;
 
     // --- CSV import and export (import/mainwindow_csv.cpp) ---
 private slots:

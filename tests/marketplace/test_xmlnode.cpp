@@ -1,9 +1,6 @@
 #include "marketplace/xmlnode.h"
+#include "tests/support/peakmemory.h"
 #include "tests/support/testmain.h"
-
-#include <QFile>
-
-#include <malloc.h>
 
 Q_DECLARE_METATYPE(XmlNode::Failure)
 
@@ -17,28 +14,6 @@ QByteArray nested(int depth, const QByteArray &inner = QByteArray())
 QByteArray wrapped(const QByteArray &element, int count)
 {
     return "<r>" + element.repeated(count) + "</r>";
-}
-
-// The process's resident memory and its peak since the last reset, in bytes.
-qint64 residentBytes(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(int(qstrlen(field))).trimmed().split(' ').first().toLongLong() * 1024;
-    }
-    return -1;
-}
-
-// Starts a new peak: what is free goes back to the system first, so that its reuse does
-// not hide what a parse takes.
-bool resetPeak()
-{
-    malloc_trim(0);
-    QFile refs(QStringLiteral("/proc/self/clear_refs"));
-    return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1;
 }
 
 } // namespace
@@ -158,18 +133,17 @@ void TestXmlNode::manyElementsStayWithinTheirShare()
     QSKIP("The sanitizer's allocator keeps memory of its own around every block");
 #endif
     const QByteArray xml = wrapped("<a/>", 2 * 1024 * 1024);
-    if (!resetPeak())
+    TestSupport::PeakMemory memory;
+    if (!memory.start())
         QSKIP("The peak of the resident memory can't be reset here");
-    const qint64 before = residentBytes("VmRSS:");
     QString said;
     const XmlNode root = XmlNode::parse(xml, &said);
-    const qint64 peak = residentBytes("VmHWM:");
     QVERIFY(root.isNull());
     QVERIFY2(said.startsWith("Das Dokument enthält zu viele Elemente"), qPrintable(said));
     QVERIFY2(
-        peak - before < 16 * qint64(xml.size()),
+        memory.growth() < 16 * qint64(xml.size()),
         qPrintable(
-            QStringLiteral("%1 MB for %2 MB").arg((peak - before) >> 20).arg(xml.size() >> 20)));
+            QStringLiteral("%1 MB for %2 MB").arg(memory.growth() >> 20).arg(xml.size() >> 20)));
 }
 
 APP_TEST_GUILESS_MAIN(TestXmlNode)
