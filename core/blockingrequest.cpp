@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QHostAddress>
 #include <QNetworkAccessManager>
 #include <QSslError>
 #include <QStringList>
@@ -108,144 +109,8 @@ bool decodeBody(const QByteArray &contentEncoding, QByteArray *body, int maxByte
     return true;
 }
 
-struct Hop
-{
-    QByteArray verb;
-    QUrl url;
-    QList<BlockingRequest::Header> headers;
-    QByteArray body;
-};
-
 constexpr qint64 kDefaultReplyLimit = qint64(256) * 1024 * 1024;
 std::atomic<qint64> g_replyLimit { kDefaultReplyLimit };
-
-// Sends one request on `manager` and waits at most `timeoutMs` for it (no redirects). The
-// body is taken as it arrives, and the request given up once it grows beyond `maxBytes`.
-BlockingRequest::Result sendOnce(QNetworkAccessManager *manager, const Hop &hop, int timeoutMs,
-                                 qint64 maxBytes, const QList<QByteArray> &masked)
-{
-    BlockingRequest::Result result;
-    result.url = hop.url;
-    const QString shownUrl = BlockingRequest::loggableUrl(hop.url);
-
-    QNetworkRequest networkRequest(hop.url);
-    for (const BlockingRequest::Header &header : hop.headers)
-        networkRequest.setRawHeader(header.first, header.second);
-    networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                                QNetworkRequest::ManualRedirectPolicy);
-
-    qCDebug(lcNet).noquote() << "HTTP" << hop.verb << shownUrl << "|"
-                             << describeHeaders(hop.headers, masked) << "| body" << hop.body.size()
-                             << "bytes";
-
-    QElapsedTimer clock;
-    clock.start();
-    // Before the reply: it may still signal while it goes.
-    QEventLoop loop;
-    QByteArray body;
-    bool tooLarge = false;
-    QNetworkReply *started = nullptr;
-    if (hop.verb == "GET" && hop.body.isEmpty())
-        started = manager->get(networkRequest);
-    else if (hop.verb == "HEAD")
-        started = manager->head(networkRequest);
-    else if (hop.verb == "POST")
-        started = manager->post(networkRequest, hop.body);
-    else if (hop.verb == "PUT")
-        started = manager->put(networkRequest, hop.body);
-    else
-        started = manager->sendCustomRequest(networkRequest, hop.verb, hop.body);
-    std::unique_ptr<QNetworkReply> reply(started);
-
-    QObject::connect(reply.get(), &QNetworkReply::sslErrors, reply.get(),
-                     [shownUrl](const QList<QSslError> &errors) {
-                         for (const QSslError &error : errors)
-                             qCWarning(lcNet).noquote()
-                                 << "TLS error for" << shownUrl << ":" << error.errorString();
-                     });
-
-    QNetworkReply *const current = reply.get();
-    auto overLimit = [&body, &tooLarge, &loop, maxBytes, current]() {
-        const qint64 announced = current->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-        if (announced > maxBytes || body.size() + current->bytesAvailable() > maxBytes) {
-            tooLarge = true;
-            loop.quit();
-            return true;
-        }
-        return false;
-    };
-    QObject::connect(current, &QNetworkReply::metaDataChanged, &loop, overLimit);
-    QObject::connect(current, &QNetworkReply::readyRead, &loop, [&body, current, overLimit]() {
-        if (!overLimit())
-            body += current->readAll();
-    });
-
-    if (!reply->isFinished()) {
-        QTimer timer;
-        timer.setSingleShot(true);
-        QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-        timer.start(qMax(1, timeoutMs));
-        loop.exec();
-    }
-    if (!tooLarge && !overLimit())
-        body += reply->readAll();
-
-    if (tooLarge) {
-        reply->disconnect(&loop);
-        reply->abort();
-    } else if (!reply->isFinished()) {
-        result.timedOut = true;
-        // Aborting emits finished(); nothing listens to it any more.
-        reply->abort();
-    }
-
-    result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    result.headers = reply->rawHeaderPairs();
-    if (tooLarge) {
-        result.tooLarge = true;
-        result.error = QNetworkReply::UnknownContentError;
-        result.errorString = QStringLiteral("the reply is larger than %1 bytes").arg(maxBytes);
-        qCDebug(lcNet).noquote() << "HTTP" << hop.verb << shownUrl
-                                 << "-> given up:" << result.errorString;
-        return result;
-    }
-    if (result.timedOut) {
-        result.error = QNetworkReply::TimeoutError;
-        result.errorString = QStringLiteral("no answer in time");
-        qCDebug(lcNet).noquote() << "HTTP" << hop.verb << shownUrl << "-> time-out after"
-                                 << clock.elapsed() << "ms";
-        return result;
-    }
-
-    result.error = reply->error();
-    result.errorString = result.error == QNetworkReply::NoError ? QString() : reply->errorString();
-    result.body = std::move(body);
-
-    const QByteArray location = result.header(QByteArrayLiteral("Location")).trimmed();
-    if (result.httpStatus >= 300 && result.httpStatus <= 399 && !location.isEmpty())
-        result.redirectTarget
-            = hop.url.resolved(QUrl(QString::fromUtf8(location), QUrl::TolerantMode));
-
-    const QByteArray encoding = result.header(QByteArrayLiteral("Content-Encoding"));
-    if (!encoding.isEmpty() && !result.body.isEmpty()
-        && !decodeBody(encoding, &result.body, int(qMin<qint64>(maxBytes, INT_MAX)))) {
-        result.body.clear();
-        if (result.error == QNetworkReply::NoError) {
-            result.error = QNetworkReply::UnknownContentError;
-            result.errorString = QStringLiteral("the body (Content-Encoding \"%1\") could not be "
-                                                "unpacked")
-                                     .arg(QString::fromLatin1(encoding));
-        }
-    }
-
-    qCDebug(lcNet).noquote() << "HTTP" << hop.verb << shownUrl << "->" << result.httpStatus
-                             << result.body.size() << "bytes," << clock.elapsed() << "ms"
-                             << (result.error == QNetworkReply::NoError
-                                     ? QString()
-                                     : QStringLiteral("error: ") + result.errorString);
-    return result;
-}
 
 } // namespace
 
@@ -321,82 +186,298 @@ bool BlockingRequest::isAllowedRedirect(const QUrl &from, const QUrl &to)
     return toHttps || !fromHttps;
 }
 
+bool BlockingRequest::isTlsOrLoopback(const QUrl &url)
+{
+    if (!url.isValid() || url.host().isEmpty())
+        return false;
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("https"))
+        return true;
+    if (scheme != QLatin1String("http"))
+        return false;
+    if (url.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+        return true;
+    const QHostAddress address(url.host());
+    return !address.isNull() && address.isLoopback();
+}
+
 BlockingRequest::Result BlockingRequest::send(const Request &request)
 {
-    Hop hop;
-    hop.verb = request.verb.isEmpty() ? QByteArrayLiteral("GET") : request.verb.toUpper();
-    hop.url = request.url;
-    hop.headers = mergedHeaders(request.headers);
-    hop.body = request.body;
+    PendingRequest pending(request);
+    QEventLoop loop;
+    QObject::connect(&pending, &PendingRequest::finished, &loop, &QEventLoop::quit);
+    pending.start();
+    if (!pending.isFinished())
+        loop.exec();
+    // The loop ends early when the thread is asked to quit: given up as out of time.
+    if (!pending.isFinished())
+        pending.abandon();
+    return pending.result();
+}
 
-    if (!request.url.isValid() || request.url.isRelative()
-        || (isHttpUrl(request.url) && request.url.host().isEmpty())) {
-        Result result;
-        result.url = request.url;
+// --- PendingRequest ---------------------------------------------------------------------
+
+PendingRequest::PendingRequest(BlockingRequest::Request request, QObject *parent)
+    : QObject(parent)
+    , m_request(std::move(request))
+{
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, [this] { giveUp(true); });
+}
+
+PendingRequest::~PendingRequest()
+{
+    if (!m_replies.empty() && !m_replies.back()->isFinished()) {
+        m_replies.back()->disconnect(this);
+        m_replies.back()->abort();
+    }
+    // The replies go before the manager that made them.
+    m_replies.clear();
+}
+
+void PendingRequest::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    m_hop.verb = m_request.verb.isEmpty() ? QByteArrayLiteral("GET") : m_request.verb.toUpper();
+    m_hop.url = m_request.url;
+    m_hop.headers = mergedHeaders(m_request.headers);
+    m_hop.body = m_request.body;
+
+    const QUrl &url = m_request.url;
+    if (!url.isValid() || url.isRelative() || (isHttpUrl(url) && url.host().isEmpty())
+        || (m_request.tlsOrLoopbackOnly && !BlockingRequest::isTlsOrLoopback(url))) {
+        BlockingRequest::Result result;
+        result.url = url;
         result.error = QNetworkReply::ProtocolUnknownError;
-        result.errorString = QStringLiteral("unusable URL \"%1\"").arg(loggableUrl(request.url));
-        qCDebug(lcNet).noquote() << "HTTP" << hop.verb << "not sent:" << result.errorString;
-        return result;
+        result.errorString = m_request.tlsOrLoopbackOnly && url.isValid()
+            ? QStringLiteral("refused \"%1\": neither https nor on this machine")
+                  .arg(BlockingRequest::loggableUrl(url))
+            : QStringLiteral("unusable URL \"%1\"").arg(BlockingRequest::loggableUrl(url));
+        qCDebug(lcNet).noquote() << "HTTP" << m_hop.verb << "not sent:" << result.errorString;
+        finish(result);
+        return;
     }
 
     // A manager of another thread must not be used here; fall back to our own.
-    std::unique_ptr<QNetworkAccessManager> ownManager;
-    QNetworkAccessManager *manager = request.manager;
-    if (manager && manager->thread() != QThread::currentThread()) {
+    m_manager = m_request.manager;
+    if (m_manager && m_manager->thread() != QThread::currentThread()) {
         qCWarning(lcNet) << "BlockingRequest: the given network manager lives in another thread;"
                             " using a manager of this call";
-        manager = nullptr;
+        m_manager = nullptr;
     }
-    if (!manager) {
-        ownManager = std::make_unique<QNetworkAccessManager>();
-        manager = ownManager.get();
+    if (!m_manager) {
+        m_ownManager = std::make_unique<QNetworkAccessManager>();
+        m_manager = m_ownManager.get();
     }
-
+    m_maxBytes
+        = m_request.maxReplyBytes > 0 ? m_request.maxReplyBytes : BlockingRequest::replyLimit();
     // One time-out for the request and all redirects it follows.
-    QElapsedTimer clock;
-    clock.start();
-    const int timeoutMs = qMax(1, request.timeoutMs);
-    const qint64 maxBytes = request.maxReplyBytes > 0 ? request.maxReplyBytes : replyLimit();
-    for (int redirects = 0;; ++redirects) {
-        const int left = qMax(1, timeoutMs - static_cast<int>(clock.elapsed()));
-        Result result = sendOnce(manager, hop, left, maxBytes, request.maskedHeaders);
-        if (result.timedOut)
-            result.errorString = QStringLiteral("no answer within %1 ms").arg(timeoutMs);
-        if (!request.followRedirects || result.timedOut || !result.isRedirect())
-            return result;
+    m_clock.start();
+    m_deadline.start(qMax(1, m_request.timeoutMs));
+    startHop();
+}
 
-        // Redirects are followed here rather than by Qt, whose HTTP thread may send the
-        // redirected request twice.
-        const QUrl target = result.redirectTarget;
-        if (redirects >= request.maxRedirects) {
-            result.error = QNetworkReply::TooManyRedirectsError;
-            result.errorString = QStringLiteral("more than %1 redirects").arg(request.maxRedirects);
-            return result;
-        }
-        if (!isAllowedRedirect(hop.url, target)
-            || (request.carriesSecrets && !sameOrigin(request.url, target))) {
-            result.error = QNetworkReply::InsecureRedirectError;
-            result.errorString
-                = QStringLiteral("refused redirect to \"%1\"").arg(loggableUrl(target));
-            return result;
-        }
-        // 303, and 301/302 after a POST, continue as GET without body (as browsers do).
-        if (result.httpStatus == 303
-            || ((result.httpStatus == 301 || result.httpStatus == 302) && hop.verb == "POST")) {
-            if (hop.verb != "HEAD")
-                hop.verb = QByteArrayLiteral("GET");
-            hop.body.clear();
-        }
-        // Secrets go to the host they were meant for only.
-        if (target.host().compare(hop.url.host(), Qt::CaseInsensitive) != 0
-            || target.port() != hop.url.port()) {
-            hop.headers.erase(std::remove_if(hop.headers.begin(), hop.headers.end(),
-                                             [&request](const Header &header) {
-                                                 return isSecretHeader(header.first,
-                                                                       request.maskedHeaders);
-                                             }),
-                              hop.headers.end());
-        }
-        hop.url = target;
+void PendingRequest::startHop()
+{
+    QNetworkRequest networkRequest(m_hop.url);
+    for (const BlockingRequest::Header &header : qAsConst(m_hop.headers))
+        networkRequest.setRawHeader(header.first, header.second);
+    networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                                QNetworkRequest::ManualRedirectPolicy);
+
+    qCDebug(lcNet).noquote() << "HTTP" << m_hop.verb << BlockingRequest::loggableUrl(m_hop.url)
+                             << "|" << describeHeaders(m_hop.headers, m_request.maskedHeaders)
+                             << "| body" << m_hop.body.size() << "bytes";
+
+    m_hopClock.start();
+    m_body.clear();
+    m_tooLarge = false;
+    QNetworkReply *reply = nullptr;
+    if (m_hop.verb == "GET" && m_hop.body.isEmpty())
+        reply = m_manager->get(networkRequest);
+    else if (m_hop.verb == "HEAD")
+        reply = m_manager->head(networkRequest);
+    else if (m_hop.verb == "POST")
+        reply = m_manager->post(networkRequest, m_hop.body);
+    else if (m_hop.verb == "PUT")
+        reply = m_manager->put(networkRequest, m_hop.body);
+    else
+        reply = m_manager->sendCustomRequest(networkRequest, m_hop.verb, m_hop.body);
+    m_replies.emplace_back(reply);
+
+    const QString shownUrl = BlockingRequest::loggableUrl(m_hop.url);
+    connect(reply, &QNetworkReply::sslErrors, reply, [shownUrl](const QList<QSslError> &errors) {
+        for (const QSslError &error : errors)
+            qCWarning(lcNet).noquote() << "TLS error for" << shownUrl << ":" << error.errorString();
+    });
+    connect(reply, &QNetworkReply::metaDataChanged, this, &PendingRequest::readBody);
+    connect(reply, &QNetworkReply::readyRead, this, &PendingRequest::readBody);
+    connect(reply, &QNetworkReply::finished, this, &PendingRequest::hopFinished);
+    // Finished before anyone listened: taken up once the caller's loop runs.
+    if (reply->isFinished())
+        QMetaObject::invokeMethod(this, &PendingRequest::hopFinished, Qt::QueuedConnection);
+}
+
+bool PendingRequest::overLimit() const
+{
+    QNetworkReply *reply = m_replies.back().get();
+    const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+    return announced > m_maxBytes || m_body.size() + reply->bytesAvailable() > m_maxBytes;
+}
+
+void PendingRequest::readBody()
+{
+    if (m_finished || m_tooLarge)
+        return;
+    if (overLimit()) {
+        // Not read on; the reply is let go once its signal is over.
+        m_tooLarge = true;
+        m_replies.back()->disconnect(this);
+        QMetaObject::invokeMethod(
+            this, [this] { giveUp(false); }, Qt::QueuedConnection);
+        return;
     }
+    m_body += m_replies.back()->readAll();
+}
+
+void PendingRequest::abandon()
+{
+    if (m_started)
+        giveUp(true);
+}
+
+void PendingRequest::giveUp(bool timedOut)
+{
+    if (m_finished)
+        return;
+    QNetworkReply *reply = m_replies.back().get();
+    const QString shownUrl = BlockingRequest::loggableUrl(m_hop.url);
+    reply->disconnect(this);
+    // Aborting emits finished(); nothing listens to it any more.
+    reply->abort();
+    BlockingRequest::Result result;
+    result.url = m_hop.url;
+    result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    result.headers = reply->rawHeaderPairs();
+    if (timedOut) {
+        result.timedOut = true;
+        result.error = QNetworkReply::TimeoutError;
+        result.errorString = QStringLiteral("no answer within %1 ms").arg(m_request.timeoutMs);
+        qCDebug(lcNet).noquote() << "HTTP" << m_hop.verb << shownUrl << "-> time-out after"
+                                 << m_hopClock.elapsed() << "ms";
+    } else {
+        result.tooLarge = true;
+        result.error = QNetworkReply::UnknownContentError;
+        result.errorString = QStringLiteral("the reply is larger than %1 bytes").arg(m_maxBytes);
+        qCDebug(lcNet).noquote() << "HTTP" << m_hop.verb << shownUrl
+                                 << "-> given up:" << result.errorString;
+    }
+    m_body.clear();
+    finish(result);
+}
+
+void PendingRequest::hopFinished()
+{
+    if (m_finished || m_tooLarge)
+        return;
+    QNetworkReply *reply = m_replies.back().get();
+    if (overLimit()) {
+        m_tooLarge = true;
+        reply->disconnect(this);
+        giveUp(false);
+        return;
+    }
+    m_body += reply->readAll();
+
+    BlockingRequest::Result result;
+    result.url = m_hop.url;
+    result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    result.headers = reply->rawHeaderPairs();
+    result.error = reply->error();
+    result.errorString = result.error == QNetworkReply::NoError ? QString() : reply->errorString();
+    result.body = std::move(m_body);
+    m_body = QByteArray();
+
+    const QByteArray location = result.header(QByteArrayLiteral("Location")).trimmed();
+    if (result.httpStatus >= 300 && result.httpStatus <= 399 && !location.isEmpty())
+        result.redirectTarget
+            = m_hop.url.resolved(QUrl(QString::fromUtf8(location), QUrl::TolerantMode));
+
+    const QByteArray encoding = result.header(QByteArrayLiteral("Content-Encoding"));
+    if (!encoding.isEmpty() && !result.body.isEmpty()
+        && !decodeBody(encoding, &result.body, int(qMin<qint64>(m_maxBytes, INT_MAX)))) {
+        result.body.clear();
+        if (result.error == QNetworkReply::NoError) {
+            result.error = QNetworkReply::UnknownContentError;
+            result.errorString = QStringLiteral("the body (Content-Encoding \"%1\") could not be "
+                                                "unpacked")
+                                     .arg(QString::fromLatin1(encoding));
+        }
+    }
+
+    qCDebug(lcNet).noquote() << "HTTP" << m_hop.verb << BlockingRequest::loggableUrl(m_hop.url)
+                             << "->" << result.httpStatus << result.body.size() << "bytes,"
+                             << m_hopClock.elapsed() << "ms"
+                             << (result.error == QNetworkReply::NoError
+                                     ? QString()
+                                     : QStringLiteral("error: ") + result.errorString);
+    takeAnswer(std::move(result));
+}
+
+void PendingRequest::takeAnswer(BlockingRequest::Result result)
+{
+    if (!m_request.followRedirects || !result.isRedirect()) {
+        finish(std::move(result));
+        return;
+    }
+    // Redirects are followed here rather than by Qt, whose HTTP thread may send the
+    // redirected request twice.
+    const QUrl target = result.redirectTarget;
+    if (m_redirects >= m_request.maxRedirects) {
+        result.error = QNetworkReply::TooManyRedirectsError;
+        result.errorString = QStringLiteral("more than %1 redirects").arg(m_request.maxRedirects);
+        finish(std::move(result));
+        return;
+    }
+    if (!BlockingRequest::isAllowedRedirect(m_hop.url, target)
+        || (m_request.carriesSecrets && !BlockingRequest::sameOrigin(m_request.url, target))
+        || (m_request.tlsOrLoopbackOnly && !BlockingRequest::isTlsOrLoopback(target))) {
+        result.error = QNetworkReply::InsecureRedirectError;
+        result.errorString = QStringLiteral("refused redirect to \"%1\"")
+                                 .arg(BlockingRequest::loggableUrl(target));
+        finish(std::move(result));
+        return;
+    }
+    ++m_redirects;
+    // 303, and 301/302 after a POST, continue as GET without body (as browsers do).
+    if (result.httpStatus == 303
+        || ((result.httpStatus == 301 || result.httpStatus == 302) && m_hop.verb == "POST")) {
+        if (m_hop.verb != "HEAD")
+            m_hop.verb = QByteArrayLiteral("GET");
+        m_hop.body.clear();
+    }
+    // Secrets go to the host they were meant for only.
+    if (target.host().compare(m_hop.url.host(), Qt::CaseInsensitive) != 0
+        || target.port() != m_hop.url.port()) {
+        const QList<QByteArray> &masked = m_request.maskedHeaders;
+        m_hop.headers.erase(std::remove_if(m_hop.headers.begin(), m_hop.headers.end(),
+                                           [&masked](const BlockingRequest::Header &header) {
+                                               return isSecretHeader(header.first, masked);
+                                           }),
+                            m_hop.headers.end());
+    }
+    m_hop.url = target;
+    startHop();
+}
+
+void PendingRequest::finish(BlockingRequest::Result result)
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_deadline.stop();
+    m_result = std::move(result);
+    emit finished();
 }

@@ -1,12 +1,18 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QObject>
 #include <QPair>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
+
+#include <memory>
+#include <vector>
 
 class QNetworkAccessManager;
 
@@ -51,6 +57,11 @@ public:
         // Largest body accepted, packed as it arrives and unpacked; a larger one is not
         // read on (Result::tooLarge). 0: replyLimit().
         qint64 maxReplyBytes = 0;
+        // Only https, or http to this machine (loopback), for the request and every
+        // redirect it follows: for what the maker's server names. Another address is not
+        // asked (ProtocolUnknownError for the request, InsecureRedirectError for a
+        // redirect).
+        bool tlsOrLoopbackOnly = false;
         // Names of further headers whose values must never be logged (on top of the
         // built-in ones: authorisation, cookies, the marketplace's developer-key and token
         // headers, and any name containing "token", "password", "secret" or "auth").
@@ -114,6 +125,71 @@ public:
     // not from https down to http.
     static bool isAllowedRedirect(const QUrl &from, const QUrl &to);
 
+    // An https address, or an http one on this machine (localhost or a loopback address).
+    static bool isTlsOrLoopback(const QUrl &url);
+
     // The URL as it may be logged: without user name and password.
     static QString loggableUrl(const QUrl &url);
+};
+
+// The request of BlockingRequest without the wait: the calling thread goes on, and
+// finished() says when the reply, with the redirects it follows, is complete, refused or out
+// of time. The same limits, unpacking, redirect rules and logging apply; BlockingRequest::send
+// waits for one of these. Lives in the thread that starts it; deleting it abandons the
+// request.
+class PendingRequest : public QObject
+{
+    Q_OBJECT
+public:
+    explicit PendingRequest(BlockingRequest::Request request, QObject *parent = nullptr);
+    ~PendingRequest() override;
+
+    // Sends the request. An address that can't be asked finishes before this returns.
+    void start();
+    bool isFinished() const { return m_finished; }
+    // Gives the request up as out of time, as if its time-out had passed.
+    void abandon();
+    // Complete once finished() was sent.
+    const BlockingRequest::Result &result() const { return m_result; }
+
+signals:
+    void finished();
+
+private:
+    struct Hop
+    {
+        QByteArray verb;
+        QUrl url;
+        QList<BlockingRequest::Header> headers;
+        QByteArray body;
+    };
+
+    void startHop();
+    // The body so far plus what waits to be read is over the limit.
+    bool overLimit() const;
+    void readBody();
+    void hopFinished();
+    // Ends the current hop early: out of time, or its body over the limit.
+    void giveUp(bool timedOut);
+    // Takes the current hop's answer: follows a redirect or finishes.
+    void takeAnswer(BlockingRequest::Result result);
+    void finish(BlockingRequest::Result result);
+
+    BlockingRequest::Request m_request;
+    Hop m_hop;
+    qint64 m_maxBytes = 0;
+    std::unique_ptr<QNetworkAccessManager> m_ownManager;
+    QNetworkAccessManager *m_manager = nullptr;
+    // Every hop's reply, the current one last; released with this object, never while one
+    // of them is signalling.
+    std::vector<std::unique_ptr<QNetworkReply>> m_replies;
+    QByteArray m_body;
+    bool m_tooLarge = false;
+    int m_redirects = 0;
+    QElapsedTimer m_clock;
+    QElapsedTimer m_hopClock;
+    QTimer m_deadline;
+    bool m_started = false;
+    bool m_finished = false;
+    BlockingRequest::Result m_result;
 };

@@ -9,6 +9,8 @@
 #include "core/simplecrypt.h"
 #include "core/statics.h"
 
+#include <atomic>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -53,6 +55,9 @@ QString formatSize(qint64 bytes)
 
 // Below this much free space the data folder counts as full.
 constexpr qint64 kMinimumFreeBytes = 512 * 1024;
+
+// Whether a main object tells the user at once what it found wrong (setStartProblemsShown).
+std::atomic<bool> g_showStartProblems { true };
 
 // The data folder and the database (the accounts' tokens stand in it in clear) are the
 // seller's alone. A folder made here is so from the start; what an older version or a
@@ -168,7 +173,8 @@ Database::Database(QString path, QObject *parent)
                                   << lastErrorText;
     if (!m_startProblem.isEmpty()) {
         qCWarning(lcDb).noquote() << m_startProblem;
-        Statics::showMessage(nullptr, m_startProblem, 2);
+        if (g_showStartProblems)
+            Statics::showMessage(nullptr, m_startProblem, 2);
     }
 }
 
@@ -240,6 +246,11 @@ void Database::openMainSqlite(const QString &file)
     close();
     setAppProperty(QLatin1String(kSqliteModeProperty), QVariant());
     openSqlite(file);
+}
+
+void Database::setStartProblemsShown(bool shown)
+{
+    g_showStartProblems = shown;
 }
 
 QString Database::checkContent(bool *damaged)

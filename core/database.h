@@ -182,6 +182,10 @@ public:
     // What the main object found wrong with the data folder or the database at start, as
     // told to the user; empty when nothing.
     QString startProblem() const { return m_startProblem; }
+    // Whether main objects made from now on tell the user at once what they found wrong
+    // (the default), or only keep it in startProblem(): for a start that may replace the
+    // data folder before anyone works on it.
+    static void setStartProblemsShown(bool shown);
 
     // The default data folder: the user's application data + "/Revevor/Zerire3/".
     static QString defaultDataDir();

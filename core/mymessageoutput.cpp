@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 
 #include "core/clock.h"
+#include "core/privatefile.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ struct LogState
 {
     QMutex mutex;
     std::unique_ptr<QFile> file; // null while no log is open
+    QString path; // the open file's
     QDate day; // valid only while the file is one of the daily files
     QtMessageHandler previous = nullptr;
     bool installed = false;
@@ -57,14 +59,11 @@ QString dailyPath(const QString &currentPath, const QDate &day)
         .filePath(kDailyPrefix + day.toString(kDailyDateFormat) + kDailySuffix);
 }
 
-// Opens `file` for appending, for its owner's eyes alone (0600, whatever the umask or the
-// mode an existing file had).
-bool openPrivate(QFile &file)
+// Opens `file` on `path` for appending, for its owner's eyes alone (0600, whatever the umask
+// or the mode an existing file had); a link planted in its place is not followed.
+bool openPrivate(QFile &file, const QString &path)
 {
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return false;
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    return true;
+    return PrivateFile::open(file, path, QIODevice::WriteOnly | QIODevice::Append);
 }
 
 // Moves to the file of `today` when the open file is another day's daily file. Stays with
@@ -74,9 +73,12 @@ void followDay(LogState &state, const QDate &today)
     if (!state.day.isValid() || !today.isValid() || state.day == today)
         return;
     state.day = today;
-    auto next = std::make_unique<QFile>(dailyPath(state.file->fileName(), today));
-    if (openPrivate(*next))
+    const QString path = dailyPath(state.path, today);
+    auto next = std::make_unique<QFile>();
+    if (openPrivate(*next, path)) {
         state.file = std::move(next);
+        state.path = path;
+    }
 }
 
 void writeToConsole(const QString &line)
@@ -134,13 +136,14 @@ bool MessageLog::open(const QString &path)
 {
     if (path.isEmpty())
         return false;
-    auto file = std::make_unique<QFile>(path);
-    if (!openPrivate(*file))
+    auto file = std::make_unique<QFile>();
+    if (!openPrivate(*file, path))
         return false;
 
     LogState &state = logState();
     QMutexLocker locker(&state.mutex);
     state.file = std::move(file);
+    state.path = path;
     state.day = dayOfFileName(path);
     if (!state.installed) {
         state.previous = qInstallMessageHandler(MyMessageOutput);
@@ -159,6 +162,7 @@ void MessageLog::close()
         state.installed = false;
     }
     state.file.reset();
+    state.path.clear();
     state.day = QDate();
 }
 
@@ -166,7 +170,7 @@ QString MessageLog::currentPath()
 {
     LogState &state = logState();
     QMutexLocker locker(&state.mutex);
-    return state.file ? state.file->fileName() : QString();
+    return state.file ? state.path : QString();
 }
 
 QString MessageLog::formatLine(QtMsgType type, const QDateTime &time, const QString &message)

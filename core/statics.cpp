@@ -15,6 +15,7 @@
 #include "core/dialogs.h"
 #include "core/logging.h"
 #include "core/mymessageoutput.h"
+#include "core/privatefile.h"
 
 QString Statics::getstr(const QString &text, const QString &start, const QString &end)
 {
@@ -179,10 +180,12 @@ QString Statics::CreateThumb(const QString &imageFile, const QString &thumbFolde
     if (!QImageWriter::supportedImageFormats().contains(format))
         format = sourceFormat;
 
-    // Through QSaveFile, so a failed write leaves no broken thumbnail behind.
+    // Through QSaveFile, so a failed write leaves no broken thumbnail behind; never into
+    // the target of a link planted in its place.
     QSaveFile file(target);
     QImageWriter writer(&file, format);
-    if (!file.open(QIODevice::WriteOnly) || !writer.write(thumb) || !file.commit()) {
+    if (!PrivateFile::replaceLink(target) || !file.open(QIODevice::WriteOnly)
+        || !writer.write(thumb) || !file.commit()) {
         const QString reason = writer.error() != QImageWriter::UnknownError ? writer.errorString()
                                                                             : file.errorString();
         qCWarning(lcApp, "Can't write thumbnail %s: %s", qUtf8Printable(target),
@@ -220,7 +223,8 @@ constexpr QFileDevice::Permissions kOwnerAll
 bool Statics::setOwnerOnly(const QString &path)
 {
     const QFileInfo info(path);
-    if (!info.exists())
+    // A link's target is not the program's to change.
+    if (!info.exists() || info.isSymLink())
         return false;
     return QFile::setPermissions(path, info.isDir() ? kOwnerAll : kOwnerFile);
 }

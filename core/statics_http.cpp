@@ -10,6 +10,7 @@
 
 #include "core/blockingrequest.h"
 #include "core/logging.h"
+#include "core/privatefile.h"
 
 namespace {
 
@@ -162,8 +163,9 @@ bool Statics::DownloadURL(QString url, QString file, bool overwrite, QString ref
             return false;
         }
 
+        // QSaveFile would write into the target of a link planted in the file's place.
         QSaveFile out(file);
-        if (file.isEmpty() || !out.open(QIODevice::WriteOnly)
+        if (file.isEmpty() || !PrivateFile::replaceLink(file) || !out.open(QIODevice::WriteOnly)
             || out.write(result.body) != result.body.size() || !out.commit()) {
             qCWarning(lcNet).noquote()
                 << "DownloadURL" << shownUrl << "can't write" << file << ":" << out.errorString();

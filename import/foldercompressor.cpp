@@ -2,12 +2,14 @@
 
 #include "core/database.h"
 #include "core/logging.h"
+#include "core/privatefile.h"
 #include "core/statics.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -57,6 +59,14 @@ bool plausibleLength(const QByteArray &packed)
     return qint64(unpackedLength(packed)) <= qint64(packed.size() - 4) * 1032 + 64;
 }
 
+// Below this much free space a disk counts as full.
+constexpr qint64 kFullBelowBytes = 1024 * 1024;
+// What a restore may unpack at most: this many times the archive's size, or this much for a
+// small archive.
+constexpr qint64 kPlausibleRatio = 100;
+constexpr qint64 kPlausibleBytes = qint64(64) * 1024 * 1024;
+constexpr qint64 kBlockBytes = 4096;
+
 } // namespace
 
 FolderCompressor::FolderCompressor(QString source, QString destination)
@@ -98,27 +108,49 @@ void FolderCompressor::reportProgress(const QString &text, qint64 maximum, qint6
 
 bool FolderCompressor::compressFolder(QString source, QString archive)
 {
-    if (!QFileInfo(source).isDir())
-        return false;
-    m_file.setFileName(archive);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        qCWarning(lcApp).noquote() << "Backup: can't write" << archive << m_file.errorString();
+    m_failureReason.clear();
+    if (!QFileInfo(source).isDir()) {
+        m_failureReason = tr("Der Datenordner \"%1\" ist nicht vorhanden.")
+                              .arg(QDir::toNativeSeparators(source));
         return false;
     }
-    // The archive holds the database with the accounts' tokens: the seller's eyes only.
-    m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    // The archive holds the database with the accounts' tokens: the seller's eyes only,
+    // from its first byte on.
+    QString error;
+    if (!PrivateFile::open(m_file, archive, QIODevice::WriteOnly | QIODevice::Truncate, &error)) {
+        qCWarning(lcApp).noquote() << "Backup: can't write" << archive << error;
+        m_failureReason = writeFailure(archive, error);
+        return false;
+    }
+    m_archive = archive;
     m_stream.setDevice(&m_file);
     bool ok = compress(source, QString());
-    ok = ok && m_stream.status() == QDataStream::Ok && m_file.flush();
+    const bool written = m_stream.status() == QDataStream::Ok && m_file.flush();
     m_stream.setDevice(nullptr);
     m_file.close();
-    ok = ok && m_file.error() == QFileDevice::NoError;
+    if (ok && !(written && m_file.error() == QFileDevice::NoError)) {
+        ok = false;
+        m_failureReason = writeFailure(archive, m_file.errorString());
+    }
     if (!ok) {
         // Half an archive would later restore as if it were whole.
-        qCWarning(lcApp).noquote() << "Backup into" << archive << "failed, archive removed";
-        m_file.remove();
+        qCWarning(lcApp).noquote()
+            << "Backup into" << archive << "failed, archive removed:" << m_failureReason;
+        QFile::remove(archive);
     }
+    m_archive.clear();
     return ok;
+}
+
+QString FolderCompressor::writeFailure(const QString &file, const QString &systemText)
+{
+    const QString folder = QFileInfo(file).absolutePath();
+    const QStorageInfo storage(folder);
+    if (storage.isValid() && storage.bytesAvailable() < kFullBelowBytes)
+        return tr("Auf dem Datenträger von \"%1\" ist kein Platz mehr frei.")
+            .arg(QDir::toNativeSeparators(folder));
+    return tr("\"%1\" konnte nicht geschrieben werden: %2")
+        .arg(QDir::toNativeSeparators(file), systemText);
 }
 
 bool FolderCompressor::compress(QString folder, QString prefix)
@@ -126,8 +158,11 @@ bool FolderCompressor::compress(QString folder, QString prefix)
     const QString starting = tr("Beginne Backup...");
     emit getStatus(starting, 0, 100);
     QDir dir(folder);
-    if (!dir.exists())
+    if (!dir.exists()) {
+        m_failureReason
+            = tr("Der Ordner \"%1\" ist nicht vorhanden.").arg(QDir::toNativeSeparators(folder));
         return false;
+    }
 
     const QDir::SortFlags order = QDir::Name | QDir::IgnoreCase;
     // Links to folders are not followed: one could point back up the tree.
@@ -158,52 +193,131 @@ bool FolderCompressor::compress(QString folder, QString prefix)
 
 bool FolderCompressor::writeRecord(const QString &path, const QString &fileName)
 {
+    const QString shown = QDir::toNativeSeparators(QDir::cleanPath(m_source + path));
     QFile input(fileName);
     if (!input.open(QIODevice::ReadOnly)) {
         qCWarning(lcApp).noquote() << "Backup: can't read" << fileName << input.errorString();
+        m_failureReason
+            = tr("\"%1\" konnte nicht gelesen werden: %2").arg(shown, input.errorString());
         return false;
     }
     if (input.size() > maxFileSize()) {
         qCWarning(lcApp).noquote() << "Backup: file too large to pack" << fileName << input.size();
+        m_failureReason = tr("\"%1\" ist zu groß für eine Sicherung (mehr als %2).")
+                              .arg(shown, Statics::sizeText(maxFileSize()));
         return false;
     }
     const QByteArray content = input.readAll();
     if (input.error() != QFileDevice::NoError || content.size() != input.size()) {
         qCWarning(lcApp).noquote() << "Backup: reading" << fileName << "failed"
                                    << input.errorString();
+        m_failureReason
+            = tr("\"%1\" konnte nicht gelesen werden: %2").arg(shown, input.errorString());
         return false;
     }
     m_stream << path << qCompress(content, -1);
-    return m_stream.status() == QDataStream::Ok;
+    if (m_stream.status() != QDataStream::Ok) {
+        m_failureReason = writeFailure(m_archive, m_file.errorString());
+        return false;
+    }
+    return true;
 }
 
 bool FolderCompressor::decompressFolder(QString archive, QString target)
 {
+    m_failureReason.clear();
     if (!QFileInfo(archive).isFile())
         return false;
-    const bool targetIsNew = !QFileInfo::exists(target);
-    if (!QDir().mkpath(target))
-        return false;
-    // It becomes the data folder at the next start.
-    if (targetIsNew)
-        Statics::setOwnerOnly(target);
     m_file.setFileName(archive);
-    if (!m_file.open(QIODevice::ReadOnly)) {
-        if (targetIsNew)
-            QDir(target).removeRecursively();
+    if (!m_file.open(QIODevice::ReadOnly))
         return false;
-    }
     m_stream.setDevice(&m_file);
     const qint64 size = m_file.size();
     reportProgress(tr("Wiederherstellung..."), 0, size);
-    const bool ok = unpackAll(target, size);
+    // Nothing is written before the whole archive is known to fit.
+    bool ok = fitsOnDisk(target, size) && m_file.seek(0);
+    if (ok) {
+        m_stream.resetStatus();
+        const bool targetIsNew = !QFileInfo::exists(target);
+        // It becomes the data folder at the next start: the seller's alone.
+        ok = PrivateFile::makePath(target) && unpackAll(target, size);
+        if (!ok && targetIsNew) {
+            // A partly unpacked folder must never be swapped in for the data.
+            QDir(target).removeRecursively();
+        }
+    }
     m_stream.setDevice(nullptr);
     m_file.close();
-    if (!ok && targetIsNew) {
-        // A partly unpacked folder must never be swapped in for the data.
-        QDir(target).removeRecursively();
-    }
     return ok;
+}
+
+bool FolderCompressor::measure(qint64 *unpacked, qint64 *records)
+{
+    *unpacked = 0;
+    *records = 0;
+    const qint64 size = m_file.size();
+    while (!m_stream.atEnd()) {
+        QString path;
+        quint32 packedSize = 0;
+        m_stream >> path >> packedSize;
+        if (m_stream.status() != QDataStream::Ok)
+            return false;
+        ++*records;
+        // A null array (length FF FF FF FF) holds nothing; unpacking refuses it.
+        if (packedSize == 0xffffffffu)
+            continue;
+        quint32 length = 0;
+        if (packedSize >= 4) {
+            m_stream >> length;
+            packedSize -= 4;
+        }
+        const qint64 next = m_file.pos() + packedSize;
+        if (m_stream.status() != QDataStream::Ok || next > size || !m_file.seek(next))
+            return false;
+        *unpacked += length;
+    }
+    return true;
+}
+
+bool FolderCompressor::fitsOnDisk(const QString &target, qint64 archiveSize)
+{
+    qint64 unpacked = 0;
+    qint64 records = 0;
+    if (!measure(&unpacked, &records)) {
+        qCWarning(lcApp).noquote() << "Restore: archive cut short at" << m_file.pos();
+        return false;
+    }
+    // Each record passes its own check (zlib packs no better than about 1:1032); many of
+    // them could still fill the disk from a small file. Real data folders (a database,
+    // pictures, cached replies) pack far less.
+    if (unpacked > std::max(kPlausibleBytes, archiveSize * kPlausibleRatio)) {
+        qCWarning(lcApp).noquote() << "Restore: refused, the archive of" << archiveSize
+                                   << "bytes would unpack to" << unpacked;
+        m_failureReason = tr("Die Sicherung würde entpackt %1 belegen, mehr als das %2-Fache "
+                             "ihrer Größe von %3. So viel lässt sich aus echten Daten nicht "
+                             "packen: Die Datei ist beschädigt oder keine Sicherung dieses "
+                             "Programms.")
+                              .arg(Statics::sizeText(unpacked), QString::number(kPlausibleRatio),
+                                   Statics::sizeText(archiveSize));
+        return false;
+    }
+    // A file takes at least one block of the file system.
+    const qint64 needed = unpacked + records * kBlockBytes + kFullBelowBytes;
+    QString existing = QDir::cleanPath(QDir(target).absolutePath());
+    while (!QFileInfo::exists(existing) && QFileInfo(existing).path() != existing)
+        existing = QFileInfo(existing).path();
+    const QStorageInfo storage(existing);
+    if (storage.isValid() && storage.bytesAvailable() < needed) {
+        qCWarning(lcApp).noquote() << "Restore: refused," << needed << "bytes needed,"
+                                   << storage.bytesAvailable() << "free in" << existing;
+        m_failureReason
+            = tr("Auf dem Datenträger von \"%1\" sind nur %2 frei, die "
+                 "Wiederherstellung braucht %3.")
+                  .arg(QDir::toNativeSeparators(existing),
+                       Statics::sizeText(storage.bytesAvailable()), Statics::sizeText(needed));
+        return false;
+    }
+    return true;
 }
 
 bool FolderCompressor::unpackAll(const QString &target, qint64 archiveSize)
@@ -237,14 +351,14 @@ bool FolderCompressor::unpackAll(const QString &target, qint64 archiveSize)
         const int separator = std::max(path.lastIndexOf(QLatin1Char('/')),
                                        path.lastIndexOf(QLatin1Char('\\')));
         if (separator > 0)
-            QDir().mkpath(root + QLatin1Char('/') + path.left(separator));
-        QFile output(outName);
-        const bool opened = output.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        if (opened)
-            output.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+            PrivateFile::makePath(root + QLatin1Char('/') + path.left(separator));
+        QFile output;
+        QString error;
+        const bool opened = PrivateFile::open(output, outName,
+                                              QIODevice::WriteOnly | QIODevice::Truncate, &error);
         if (!opened || output.write(content) != content.size() || !output.flush()) {
-            qCWarning(lcApp).noquote() << "Restore: can't write" << outName
-                                       << output.errorString();
+            qCWarning(lcApp).noquote()
+                << "Restore: can't write" << outName << (opened ? output.errorString() : error);
             return false;
         }
         output.close();
@@ -267,6 +381,12 @@ bool FolderCompressor::snapshotDatabase(Database &db, const QString &snapshotDir
         || !db.executeSQL(QStringLiteral("VACUUM INTO '") + Database::escapeString(snapshot)
                           + QLatin1Char('\''))) {
         qCWarning(lcApp).noquote() << "Backup: no snapshot of the database" << db.lastErrorText;
+        const QStorageInfo storage(m_source);
+        m_failureReason = storage.isValid() && storage.bytesAvailable() < kFullBelowBytes
+            ? tr("Auf dem Datenträger des Datenordners \"%1\" ist kein Platz mehr frei für "
+                 "eine Kopie der Datenbank.")
+                  .arg(QDir::toNativeSeparators(m_source))
+            : tr("Die Datenbank konnte nicht kopiert werden: %1").arg(db.lastErrorText);
         return false;
     }
     const QString path = QLatin1Char('/') + live.fileName();
@@ -282,6 +402,7 @@ void FolderCompressor::work()
     QString text;
     auto info = std::make_unique<Database>(true, QStringLiteral("BackupInfo"));
     bool ok = false;
+    m_failureReason.clear();
     {
         // Hidden, so the folder is not packed itself; removed with its snapshot afterwards.
         QTemporaryDir snapshotDir(m_source + QStringLiteral("/.backup-XXXXXX"));
@@ -293,8 +414,11 @@ void FolderCompressor::work()
     } else {
         title = tr("Backup fehlgeschlagen");
         text = tr("Das Backup konnte nicht erstellt werden");
+        if (!m_failureReason.isEmpty())
+            text += QStringLiteral(": ") + m_failureReason;
     }
     emit sendNotification(Statics::notificationMessage(title, text));
+    emit outcome(ok, title, text, m_failureReason);
 
     const NewsItem entry = info->addOutcomeNews(title, text, ok);
     if (entry.id > 0)
@@ -319,6 +443,7 @@ void FolderCompressor::workdecomp()
         text = tr("Die Wiederherstellung ist fehlgeschlagen");
     }
     emit sendNotification(Statics::notificationMessage(title, text));
+    emit outcome(ok, title, text, m_failureReason);
     emit getStatus(tr("Wiederherstellung beendet"), 100, 100);
     emit runFinished(ok);
     emit finished();

@@ -29,15 +29,20 @@ public:
     FolderCompressor(QString source, QString destination);
     ~FolderCompressor() override;
 
-    // Packs the folder `source` into a new archive. On failure no archive is left behind.
+    // Packs the folder `source` into a new archive, readable by its owner only from the
+    // first byte on. On failure no archive is left behind.
     bool compressFolder(QString source, QString archive);
     // Writes the records of `folder` (recursively) to the open archive; `prefix` is the
     // folder's path below the packed folder, empty at the top.
     bool compress(QString folder, QString prefix);
-    // Unpacks every record of `archive` below `target`. A record that is cut short, does not
-    // unpack, or names a path outside `target` fails it; a target folder made here is then
-    // removed again.
+    // Unpacks every record of `archive` below `target`. Nothing is written when the archive
+    // is cut short, would unpack to far more than real data packs to, or does not fit on
+    // the target's disk. A record that does not unpack or names a path outside `target`
+    // fails it; a target folder made here is then removed again.
     bool decompressFolder(QString archive, QString target);
+    // Why the last compressFolder or decompressFolder failed, as the seller reads it;
+    // empty when it succeeded or no more is known than that it failed.
+    QString failureReason() const { return m_failureReason; }
 
     // Instead of the file at record path `path` (e.g. "/a.txt"), pack the bytes of `file`.
     void substituteFile(const QString &path, const QString &file);
@@ -55,6 +60,10 @@ signals:
     void finished();
     void getStatus(QString progressText, int step, int total);
     void sendaddNewsItem(NewsItem);
+    // Once a run is done, before runFinished(): its outcome as the notification tells it
+    // (the text of a failed backup ends with the reason) and, for a failure, the reason
+    // alone when one is known.
+    void outcome(bool ok, QString title, QString text, QString reason);
     // Right before finished(): whether the run succeeded.
     void runFinished(bool ok);
 
@@ -69,6 +78,14 @@ private:
     // and packs that instead of the live file and its journal files.
     bool snapshotDatabase(Database &db, const QString &snapshotDir);
     bool unpackAll(const QString &target, qint64 archiveSize);
+    // Reads the open archive's records without unpacking them: their number and the sum of
+    // their unpacked sizes. False when the archive is cut short.
+    bool measure(qint64 *unpacked, qint64 *records);
+    // Whether the open archive unpacks to a plausible total that fits on the disk of
+    // `target`; sets the reason when not.
+    bool fitsOnDisk(const QString &target, qint64 archiveSize);
+    // Why writing `file` failed: a full disk, or the system's `systemText`.
+    static QString writeFailure(const QString &file, const QString &systemText);
     bool writeRecord(const QString &path, const QString &fileName);
     // Progress values fit an int also for archives of 2 GiB and more.
     void reportProgress(const QString &text, qint64 maximum, qint64 value);
@@ -79,4 +96,7 @@ private:
     QDataStream m_stream;
     QHash<QString, QString> m_substitutes;
     QSet<QString> m_leftOut;
+    QString m_failureReason;
+    // The archive being written.
+    QString m_archive;
 };

@@ -2,15 +2,19 @@
 
 #include "core/database.h"
 #include "core/dialogs.h"
+#include "core/privatefile.h"
 #include "core/statics.h"
 #include "import/foldercompressor.h"
+#include "import/outcomepanel.h"
 #include "import/rovive2import.h"
+#include "ui_mainwindow.h"
 
 #include <QApplication>
 #include <QDate>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -38,7 +42,8 @@ void MainWindow::on_actionDaten_sichern_triggered()
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     folder += QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char('/');
-    if (!QDir().mkpath(folder)) {
+    // Like the archives in them, the folders made for them are the seller's alone.
+    if (!PrivateFile::makePath(folder)) {
         Statics::showMessage(
             this, tr("Der Backuppfad \"%1\" konnte nicht angelegt werden").arg(folder), 2);
         return;
@@ -59,11 +64,30 @@ void MainWindow::on_actionDaten_sichern_triggered()
     connect(worker, &FolderCompressor::getStatus, this, &MainWindow::updateStatusBar);
     connect(worker, &FolderCompressor::sendaddNewsItem, this,
             [this](const NewsItem &entry) { addNewsItem(entry); });
+    connect(worker, &FolderCompressor::outcome, this,
+            [this](bool ok, const QString &title, const QString &text) {
+                showBackupOutcome(ok, title, text);
+            });
     connect(worker, &FolderCompressor::finished, worker, &QObject::deleteLater);
     // The thread ends with its one run, so nothing of it outlives the program.
     connect(worker, &FolderCompressor::finished, thread, &QThread::quit);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     thread->start(QThread::InheritPriority);
+}
+
+void MainWindow::showBackupOutcome(bool ok, const QString &title, const QString &text)
+{
+    // The status panel hides once its progress is complete and shows the next task's: the
+    // outcome has a place of its own beneath it, where it stays until it is closed.
+    if (!backupOutcome) {
+        backupOutcome = new OutcomePanel(ui->SyncWidget->parentWidget());
+        if (auto *grid = qobject_cast<QGridLayout *>(ui->SyncWidget->parentWidget()->layout())) {
+            int row = 0, column = 0, rows = 0, columns = 0;
+            grid->getItemPosition(grid->indexOf(ui->SyncWidget), &row, &column, &rows, &columns);
+            grid->addWidget(backupOutcome, row + rows, column, 1, columns);
+        }
+    }
+    backupOutcome->showOutcome(title + QStringLiteral(": ") + text, ok);
 }
 
 void MainWindow::on_actionDaten_wiederherstellen_triggered()
@@ -81,22 +105,33 @@ void MainWindow::on_actionDaten_wiederherstellen_triggered()
     auto *thread = new QThread;
     QEventLoop loop;
     bool ok = false;
+    QString reason;
     worker->moveToThread(thread);
     connect(thread, &QThread::started, worker, &FolderCompressor::workdecomp);
     connect(worker, &FolderCompressor::sendNotification, this, &MainWindow::sendNotification);
     connect(worker, &FolderCompressor::getStatus, this, &MainWindow::updateStatusBar);
-    connect(worker, &FolderCompressor::runFinished, &loop, [&ok](bool result) { ok = result; });
+    connect(worker, &FolderCompressor::outcome, &loop,
+            [&ok, &reason](bool result, const QString &, const QString &, const QString &why) {
+                ok = result;
+                reason = why;
+            });
+    bool done = false;
     connect(worker, &FolderCompressor::finished, worker, &QObject::deleteLater);
     connect(worker, &FolderCompressor::finished, thread, &QThread::quit);
-    connect(worker, &FolderCompressor::finished, &loop, &QEventLoop::quit);
+    connect(worker, &FolderCompressor::finished, &loop, [&done] { done = true; });
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     thread->start(QThread::InheritPriority);
-    loop.exec();
+    // Events are handled meanwhile. Waited for by hand: once the application was asked to
+    // quit, a local loop would return at once, before the worker has said how it went.
+    while (!done)
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
 
     if (!ok) {
         // Nothing to swap in: the unpacked part is gone and the program goes on as it was.
-        Statics::showMessage(this, FolderCompressor::tr("Die Wiederherstellung ist fehlgeschlagen"),
-                             2);
+        QString text = FolderCompressor::tr("Die Wiederherstellung ist fehlgeschlagen");
+        if (!reason.isEmpty())
+            text += QStringLiteral(": ") + reason;
+        Statics::showMessage(this, text, 2);
         return;
     }
     Statics::showMessage(

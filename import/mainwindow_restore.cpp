@@ -32,28 +32,36 @@ void MainWindow::setPendingRestore(const QString &folder)
     settings->sync();
 }
 
-// Completes a restore that the restore command unpacked next to the data folder: the
-// unpacked folder takes the data folder's place, the previous data keeps a new name.
-// Runs during start-up, before anything but `db` uses the data folder.
-void MainWindow::doRestore()
+bool MainWindow::confirmRestore()
 {
     const bool proceed = Statics::showQuestionDialog(
         nullptr, tr("Wiederherstellung"),
         tr("Eine zuvor gewählte Sicherung wird nun wiederhergestellt, fortfahren?"));
-    if (!proceed) {
-        // Declined for good: the unpacked folder stays on disk but is not offered again.
+    // Declined for good: the unpacked folder stays on disk but is not offered again.
+    if (!proceed)
         setPendingRestore(QString());
-        return;
-    }
+    return proceed;
+}
 
+// Completes a restore that the restore command unpacked next to the data folder: the
+// unpacked folder takes the data folder's place, the previous data keep a new name.
+// Runs during start-up, before anything but `db` uses the data folder; what `db` found
+// wrong with the data it opened has not been told yet.
+void MainWindow::doRestore()
+{
     const QString restoreDir = QDir::cleanPath(pendingRestore());
     setPendingRestore(QString());
+    // Every database opened from here on holds the data the start goes on with.
+    Database::setStartProblemsShown(true);
     if (!QFileInfo(restoreDir).isDir()) {
         Statics::showMessage(this,
                              tr("Die Wiederherstellung scheint nicht mehr vorhanden zu sein, der "
                                 "Programmstart wird regulär fortgesetzt, wiederhole ggf. die "
                                 "Rücksicherung"),
                              2);
+        // The data stay: what is wrong with them is told now.
+        if (!db->startProblem().isEmpty())
+            Statics::showMessage(nullptr, db->startProblem(), 2);
         return;
     }
 

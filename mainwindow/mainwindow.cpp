@@ -59,6 +59,10 @@ MainWindow::MainWindow(QWidget *parent)
     if (QSystemTrayIcon::isSystemTrayAvailable())
         trayIcon->setVisible(true);
 
+    // A pending restore replaces the data folder before anything works on it. It is asked
+    // about first: what is wrong with the data it replaces is told only when they stay.
+    const bool restoring = !pendingRestore().isEmpty() && confirmRestore();
+    Database::setStartProblemsShown(!restoring);
     db = new Database(QString(), nullptr);
     const QString dataPath = db->getOption(QStringLiteral("datapath"), QString());
     if (!dataPath.isEmpty()) {
@@ -72,14 +76,18 @@ MainWindow::MainWindow(QWidget *parent)
                 2);
             db->setOption(QStringLiteral("datapath"), QString());
         } else {
+            // The default folder's database is not the one the restore replaces.
+            if (restoring && !db->startProblem().isEmpty())
+                Statics::showMessage(nullptr, db->startProblem(), 2);
             db->close();
             delete db;
             db = new Database(dataPath, nullptr);
         }
     }
 
-    if (!pendingRestore().isEmpty())
+    if (restoring)
         doRestore();
+    Database::setStartProblemsShown(true);
 
     // Without a log folder (a data folder that can't be written) the log stays on the console
     // instead of landing in whatever the working directory is.

@@ -17,12 +17,13 @@ class BulkEditDialog;
 class Database;
 class FolderModel;
 class NewsListItemModel;
+class OutcomePanel;
+class PendingRequest;
 class QCloseEvent;
 class QJsonObject;
 class QLabel;
 class QMenu;
 class QNetworkAccessManager;
-class QNetworkReply;
 class QTimer;
 class QSystemTrayIcon;
 class QThread;
@@ -174,6 +175,9 @@ private:
     void applyNewsToList(const NewsItem &newsItem);
 
     // --- import, export and backup (import/mainwindow_restore.cpp) ---
+    // Asks whether the pending restore is to be done now; a No drops it for good.
+    bool confirmRestore();
+    // Swaps the pending restore in for the data folder held by `db`.
     void doRestore();
 
     FolderModel *folderModel = nullptr;
@@ -293,7 +297,7 @@ private:
 
     QNetworkAccessManager *bannerNetwork = nullptr;
     QTimer *bannerTimer = nullptr;
-    QPointer<QNetworkReply> bannerReply;
+    QPointer<PendingRequest> bannerRequest;
 
     // --- CSV import and export (import/mainwindow_csv.cpp) ---
 private slots:
@@ -327,9 +331,13 @@ public slots:
     void handleFileSaveAsBeforeCloseSelected(const QString &path);
 
 private:
+    // Shows a backup's outcome below the status panel until the seller closes it.
+    void showBackupOutcome(bool ok, const QString &title, const QString &text);
     // The option "backuppath" (default: documents + "/Zerire3_Backups"), with "/" only.
     QString backupFolder();
     // The archive name for a backup into `datedFolder`: "Zerire3.backup", else the first free
     // "Zerire3_<n>.backup".
     static QString backupArchiveName(const QString &datedFolder);
+
+    OutcomePanel *backupOutcome = nullptr;
 };

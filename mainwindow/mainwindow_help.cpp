@@ -1,9 +1,11 @@
 #include "mainwindow/mainwindow.h"
 
+#include "core/blockingrequest.h"
 #include "core/config.h"
 #include "core/database.h"
 #include "core/desktopopen.h"
 #include "core/logging.h"
+#include "core/privatefile.h"
 #include "core/statics.h"
 #include "mainwindow/about.h"
 #include "ui_mainwindow.h"
@@ -14,8 +16,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPixmap>
 #include <QTimer>
 #include <QUrl>
@@ -24,6 +24,10 @@ namespace {
 
 const QString kBannerPath = QStringLiteral("/zaruvovezira/banner.php");
 constexpr int kDefaultBannerMinutes = 5;
+// The description is a few lines of JSON and the picture a small strip: a larger body,
+// packed or unpacked, is not read.
+constexpr qint64 kMaxDescriptionBytes = 64 * 1024;
+constexpr qint64 kMaxPictureBytes = 2 * 1024 * 1024;
 
 bool isWebAddress(const QUrl &url)
 {
@@ -31,22 +35,33 @@ bool isWebAddress(const QUrl &url)
         && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
 }
 
-// A GET that gives up after the program's network time-out; the reply reports through
-// finished() as always.
-QNetworkReply *startGet(QNetworkAccessManager *network, const QUrl &url)
+// A GET through the program's request path, with its time-out and a limit on the body; the
+// maker's server and what it names only over https or on this machine.
+PendingRequest *startGet(QNetworkAccessManager *network, const QUrl &url, qint64 maxBytes,
+                         QObject *parent)
 {
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setTransferTimeout(Statics::httpTimeout());
-    return network->get(request);
+    BlockingRequest::Request request;
+    request.url = url;
+    request.headers = { { QByteArrayLiteral("User-Agent"), BlockingRequest::browserUserAgent() } };
+    request.timeoutMs = Statics::httpTimeout();
+    request.followRedirects = true;
+    request.maxReplyBytes = maxBytes;
+    request.tlsOrLoopbackOnly = true;
+    request.manager = network;
+    return new PendingRequest(request, parent);
+}
+
+QString failure(const BlockingRequest::Result &result)
+{
+    return result.errorString.isEmpty() ? QStringLiteral("HTTP status %1").arg(result.httpStatus)
+                                        : result.errorString;
 }
 
 } // namespace
 
 void MainWindow::setupBanner()
 {
-    if (bannerReply)
+    if (bannerRequest)
         return; // a fetch is under way; it arms the next one
     if (!bannerNetwork)
         bannerNetwork = new QNetworkAccessManager(this);
@@ -56,15 +71,16 @@ void MainWindow::setupBanner()
         armBanner(kDefaultBannerMinutes);
         return;
     }
-    QNetworkReply *reply = startGet(bannerNetwork, QUrl(address));
-    bannerReply = reply;
-    connect(reply, &QNetworkReply::finished, this, [this, reply]() {
-        reply->deleteLater();
-        const bool ok = reply->error() == QNetworkReply::NoError;
-        if (!ok)
-            qCInfo(lcNet).noquote() << "Banner not fetched:" << reply->errorString();
-        applyBannerDescription(ok ? reply->readAll() : QByteArray());
+    PendingRequest *request = startGet(bannerNetwork, QUrl(address), kMaxDescriptionBytes, this);
+    bannerRequest = request;
+    connect(request, &PendingRequest::finished, this, [this, request]() {
+        request->deleteLater();
+        const BlockingRequest::Result &result = request->result();
+        if (!result.ok())
+            qCInfo(lcNet).noquote() << "Banner not fetched:" << failure(result);
+        applyBannerDescription(result.ok() ? result.body : QByteArray());
     });
+    request->start();
 }
 
 void MainWindow::applyBannerDescription(const QByteArray &body)
@@ -84,21 +100,20 @@ void MainWindow::applyBannerDescription(const QByteArray &body)
         armBanner(minutes);
         return;
     }
-    // Only pictures from the web; anything else counts as a picture that doesn't load.
-    if (!isWebAddress(image)) {
-        armBanner(minutes);
-        return;
-    }
-    QNetworkReply *reply = startGet(bannerNetwork, image);
-    bannerReply = reply;
-    connect(reply, &QNetworkReply::finished, this, [this, reply, description, minutes]() {
-        reply->deleteLater();
-        if (reply->error() == QNetworkReply::NoError)
-            applyBannerPicture(description, reply->readAll());
+    // Only pictures from the web (and there over https, or on this machine); anything else
+    // counts as a picture that doesn't load.
+    PendingRequest *request = startGet(bannerNetwork, image, kMaxPictureBytes, this);
+    bannerRequest = request;
+    connect(request, &PendingRequest::finished, this, [this, request, description, minutes]() {
+        request->deleteLater();
+        const BlockingRequest::Result &result = request->result();
+        if (result.ok())
+            applyBannerPicture(description, result.body);
         else
-            qCInfo(lcNet).noquote() << "Banner picture not fetched:" << reply->errorString();
+            qCInfo(lcNet).noquote() << "Banner picture not fetched:" << failure(result);
         armBanner(minutes);
     });
+    request->start();
 }
 
 void MainWindow::applyBannerPicture(const QJsonObject &description, const QByteArray &picture)
@@ -113,9 +128,13 @@ void MainWindow::applyBannerPicture(const QJsonObject &description, const QByteA
         qCInfo(lcNet).noquote() << "Banner picture unreadable:" << reader.errorString();
         return;
     }
-    QFile file(db->getImageTempPath() + QStringLiteral("banner.jpg"));
-    if (!file.open(QIODevice::WriteOnly) || file.write(picture) != picture.size())
-        qCWarning(lcApp).noquote() << "Banner picture not stored:" << file.errorString();
+    QFile file;
+    QString error;
+    if (!PrivateFile::open(file, db->getImageTempPath() + QStringLiteral("banner.jpg"),
+                           QIODevice::WriteOnly | QIODevice::Truncate, &error)
+        || file.write(picture) != picture.size())
+        qCWarning(lcApp).noquote()
+            << "Banner picture not stored:" << (error.isEmpty() ? file.errorString() : error);
 
     if (description.contains(QLatin1String("bg_r")) && description.contains(QLatin1String("bg_g"))
         && description.contains(QLatin1String("bg_b"))) {

@@ -1,5 +1,6 @@
 #include "mainwindow/mysqlsetup.h"
 
+#include "core/privatefile.h"
 #include "core/simplecrypt.h"
 
 #include <QSettings>
@@ -32,6 +33,9 @@ MySqlSetup MySqlSetup::load(const QString &dataDir)
 
 bool MySqlSetup::save(const QString &dataDir) const
 {
+    // QSettings would write into the target of a link planted in the file's place.
+    if (!PrivateFile::replaceLink(fileOf(dataDir)))
+        return false;
     QSettings file(fileOf(dataDir), QSettings::IniFormat);
     file.setValue(QStringLiteral("hostname"), hostname);
     file.setValue(QStringLiteral("port"), port);

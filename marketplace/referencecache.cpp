@@ -3,6 +3,7 @@
 #include "core/clock.h"
 #include "core/database.h"
 #include "core/logging.h"
+#include "core/privatefile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -62,9 +63,10 @@ bool ReferenceCache::store(const QString &name, const QByteArray &content) const
 {
     if (m_folder.isEmpty())
         return false;
+    // QSaveFile would write into the target of a link planted in the file's place.
     QSaveFile file(path(name));
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()
-        || !file.commit()) {
+    if (!PrivateFile::replaceLink(path(name)) || !file.open(QIODevice::WriteOnly)
+        || file.write(content) != content.size() || !file.commit()) {
         qCWarning(lcNet).noquote() << "Can't write cache file" << path(name) << file.errorString();
         return false;
     }

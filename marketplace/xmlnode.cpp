@@ -3,8 +3,10 @@
 #include "core/statics.h"
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QXmlStreamReader>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -14,6 +16,37 @@ QString tr(const char *text)
     return QCoreApplication::translate("XmlNode", text);
 }
 
+// What the tree takes besides the characters of names, texts and values and the places in
+// the lists of children (measured on 64-bit Linux, allocator overhead included): an element
+// (its shared node), a list of children, an attribute (its map entry and value string), an
+// element's own text string, and a distinct name.
+constexpr qint64 kElementBytes = 96;
+constexpr qint64 kListBytes = 32;
+constexpr qint64 kAttributeBytes = 96;
+constexpr qint64 kTextBytes = 48;
+constexpr qint64 kNameBytes = 64;
+constexpr qint64 kMinTreeBytes = 1024 * 1024;
+
+// One string per distinct element and attribute name, shared by every node that has it.
+class Names
+{
+public:
+    // The shared string for `name`; `cost` grows by what a name seen first takes.
+    QString take(const QStringRef &name, qint64 *cost)
+    {
+        // A copy: a string shared with the reader would keep its buffer alive.
+        const QString text(name.constData(), name.size());
+        auto it = m_names.constFind(text);
+        if (it == m_names.constEnd()) {
+            *cost += kNameBytes + 2 * qint64(text.size());
+            it = m_names.insert(text, text);
+        }
+        return *it;
+    }
+
+private:
+    QHash<QString, QString> m_names;
+};
 
 } // namespace
 
@@ -61,6 +94,17 @@ XmlNode XmlNode::parse(const QByteArray &xml, const Limits &limits, QString *err
         return fail(Failure::TooLarge,
                     tr("Das Dokument ist größer als %1.").arg(Statics::sizeText(limits.maxDocumentBytes)));
 
+    // The tree is given up as soon as it would take more than its share: what it took until
+    // then is released with it.
+    const qint64 maxTree = std::max(kMinTreeBytes, qint64(limits.maxTreeFactor) * xml.size());
+    qint64 tree = 0;
+    const auto treeTooLarge = [&]() {
+        return fail(Failure::TooLarge,
+                    tr("Das Dokument enthält zu viele Elemente: Sie bräuchten mehr als %1 "
+                       "Arbeitsspeicher.")
+                        .arg(Statics::sizeText(maxTree)));
+    };
+    Names names;
     QXmlStreamReader reader(xml);
     std::vector<std::shared_ptr<Data>> open;
     std::shared_ptr<Data> root;
@@ -71,13 +115,26 @@ XmlNode XmlNode::parse(const QByteArray &xml, const Limits &limits, QString *err
                 return fail(Failure::TooDeep,
                             tr("Die Elemente sind tiefer als %1 Ebenen verschachtelt.")
                                 .arg(limits.maxDepth));
+            const QXmlStreamAttributes attributes = reader.attributes();
+            tree += kElementBytes + attributes.size() * kAttributeBytes;
+            for (const QXmlStreamAttribute &attribute : attributes)
+                tree += 2 * qint64(attribute.value().size());
             auto data = std::make_shared<Data>();
-            data->name = reader.name().toString();
-            for (const QXmlStreamAttribute &attribute : reader.attributes())
-                data->attributes.insert(attribute.name().toString(), attribute.value().toString());
-            if (!open.empty())
-                open.back()->children.append(XmlNode(data));
-            else if (!root)
+            data->name = names.take(reader.name(), &tree);
+            for (const QXmlStreamAttribute &attribute : attributes)
+                data->attributes.insert(
+                    names.take(attribute.name(), &tree),
+                    QString(attribute.value().constData(), attribute.value().size()));
+            if (tree > maxTree)
+                return treeTooLarge();
+            if (!open.empty()) {
+                // The parent's list grows in steps: counted as it grows.
+                QVector<XmlNode> &children = open.back()->children;
+                const qint64 capacity = children.capacity();
+                children.append(XmlNode(data));
+                tree += (children.capacity() - capacity) * qint64(sizeof(XmlNode))
+                    + (capacity == 0 ? kListBytes : 0);
+            } else if (!root)
                 root = data;
             open.push_back(std::move(data));
             break;
@@ -93,7 +150,15 @@ XmlNode XmlNode::parse(const QByteArray &xml, const Limits &limits, QString *err
                     return fail(Failure::TooLarge,
                                 tr("Das Element \"%1\" ist größer als %2.")
                                     .arg(open.back()->name, Statics::sizeText(limits.maxElementChars)));
-                text += reader.text();
+                tree += (text.isEmpty() ? kTextBytes : 0) + 2 * qint64(reader.text().size());
+                if (tree > maxTree)
+                    return treeTooLarge();
+                // Most texts come in one piece: copied as they are, they take no spare room
+                // (nor keep the reader's buffer alive, as a shared string of it would).
+                if (text.isEmpty())
+                    text = QString(reader.text().constData(), reader.text().size());
+                else
+                    text += reader.text();
             }
             break;
         default:

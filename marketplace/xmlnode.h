@@ -21,13 +21,18 @@ public:
         qint64 maxElementChars = qint64(64) * 1024 * 1024;
         // Bytes of the whole document.
         qint64 maxDocumentBytes = qint64(256) * 1024 * 1024;
+        // Memory the element tree may take, as a multiple of the document's size (at least
+        // 1 MB). Elements and attributes cost far more in the tree than in the text: a
+        // document of nothing but "<a/>" would take some 25 times its size. Real replies
+        // take 4 to 10.
+        int maxTreeFactor = 12;
     };
 
     enum class Failure {
         None,
         NotXml, // not well-formed, or no element
         TooDeep, // nested deeper than Limits::maxDepth
-        TooLarge, // the document or one element over its limit
+        TooLarge, // the document, one element or the tree over its limit
     };
 
     XmlNode() = default;

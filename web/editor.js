@@ -12,8 +12,42 @@
 // The page's content security policy (index.html) runs no inline script, so nothing that
 // slipped through would run.
 //
+// TinyMCE keeps its own copy of each address and style in data-mce-href, data-mce-src and
+// data-mce-style and writes that copy back on saving in place of the checked attribute. Such
+// attributes from outside would carry any address past the check, so every data-mce-*
+// attribute is removed from what the editor is given (the description, the source code
+// dialog, pasted text), found as TinyMCE's parser finds them. Only its own undo steps keep
+// theirs.
+//
 // The article editor waits for `descriptionReady` before it sets the text.
 window.descriptionReady = false;
+
+function withoutInternalAttributes(html) {
+  var parser = new DOMParser();
+  var strip = function (root) {
+    var found = false;
+    Array.prototype.forEach.call(root.querySelectorAll('*'), function (element) {
+      Array.prototype.slice.call(element.attributes).forEach(function (attribute) {
+        if (/^data-mce-/i.test(attribute.name)) {
+          element.removeAttribute(attribute.name);
+          found = true;
+        }
+      });
+      if (element instanceof HTMLTemplateElement && strip(element.content))
+        found = true;
+    });
+    return found;
+  };
+  // Written out again, the markup is read anew: done until nothing is left to remove.
+  for (var round = 0; round < 4; ++round) {
+    var body = parser.parseFromString('<body>' + html + '</body>', 'text/html').body;
+    if (!strip(body))
+      return html;
+    html = body.innerHTML;
+  }
+  return '';
+}
+
 tinymce.init({
   selector: '#description',
   language: 'de',
@@ -36,6 +70,10 @@ tinymce.init({
   init_content_sync: true,
   content_security_policy: "script-src 'none'; object-src 'none'",
   setup: function (editor) {
+    editor.on('BeforeSetContent', function (e) {
+      if (e.format !== 'raw' && typeof e.content === 'string')
+        e.content = withoutInternalAttributes(e.content);
+    });
     editor.on('init', function () { window.descriptionReady = true; });
   }
 });

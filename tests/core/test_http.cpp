@@ -90,6 +90,7 @@ private slots:
     void failuresGiveNothing();
     void certificatesAreVerified();
     void downloadFollowsRedirectAndUnpacks();
+    void downloadReplacesPlantedLink();
     void secretsAreNeitherLoggedNorPassedOn();
     void postedDataStaysWithItsServer_data();
     void postedDataStaysWithItsServer();
@@ -98,6 +99,8 @@ private slots:
     void configKeepsModesApartAndJoinsPaths();
     void makersServerOnlyOverTls_data();
     void makersServerOnlyOverTls();
+    void tlsOrLoopbackOnly_data();
+    void tlsOrLoopbackOnly();
 
 private:
     std::unique_ptr<FakeHttpServer> m_server;
@@ -249,6 +252,23 @@ void TestHttp::downloadFollowsRedirectAndUnpacks()
     QVERIFY(Statics::DownloadURL(url, target, false, QString()));
     QCOMPARE(readFile(target), QByteArray("alt"));
     QCOMPARE(m_server->requestCount(), 0);
+}
+
+// A link planted where the download goes leads to another file of the seller's: the download
+// takes its place instead of writing into that file.
+void TestHttp::downloadReplacesPlantedLink()
+{
+    m_server->setReply("/bild.jpg", FakeReply::ok("neues Bild", "image/jpeg"));
+    const QString other = m_dir.filePath("fremd.txt");
+    const QString target = m_dir.filePath("verlinkt.jpg");
+    QVERIFY(writeFile(other, "fremd"));
+    QVERIFY(QFile::link(other, target));
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("symbolic link stood where"));
+    QVERIFY(Statics::DownloadURL(m_server->url("/bild.jpg").toString(), target, true));
+    QCOMPARE(readFile(other), QByteArray("fremd"));
+    QVERIFY(!QFileInfo(target).isSymLink());
+    QCOMPARE(readFile(target), QByteArray("neues Bild"));
 }
 
 // Redirected to the same server under another host name.
@@ -414,6 +434,40 @@ void TestHttp::makersServerOnlyOverTls()
     QCOMPARE(address, used);
     QCOMPARE(isConfigured, !used.isEmpty());
     QCOMPARE(log.count("neither https nor on this machine"), used.isEmpty() ? 1 : 0);
+}
+
+void TestHttp::tlsOrLoopbackOnly_data()
+{
+    QTest::addColumn<QString>("path"); // on the fake server, which redirects elsewhere
+    QTest::addColumn<QString>("address"); // asked directly; empty: the fake server
+    QTest::addColumn<QNetworkReply::NetworkError>("error");
+    QTest::newRow("on this machine") << "/ok" << QString() << QNetworkReply::NoError;
+    QTest::newRow("plain http elsewhere")
+        << "/ok"
+        << "http://zerire-banner.invalid/b.png" << QNetworkReply::ProtocolUnknownError;
+    QTest::newRow("redirected to plain http elsewhere")
+        << "/weiter" << QString() << QNetworkReply::InsecureRedirectError;
+    QTest::newRow("other scheme") << "/ok"
+                                  << "ftp://127.0.0.1/b.png" << QNetworkReply::ProtocolUnknownError;
+}
+
+// What the maker's server names is asked only over https or on this machine: another
+// address is not looked up at all, a redirect there is not followed.
+void TestHttp::tlsOrLoopbackOnly()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, address);
+    QFETCH(QNetworkReply::NetworkError, error);
+    m_server->setReply("/ok", FakeReply::ok("Bild"));
+    m_server->setReply("/weiter", FakeReply::redirect("http://zerire-banner.invalid/b.png"));
+    BlockingRequest::Request request;
+    request.url = address.isEmpty() ? m_server->url(path) : QUrl(address);
+    request.followRedirects = true;
+    request.tlsOrLoopbackOnly = true;
+    const BlockingRequest::Result result = BlockingRequest::send(request);
+    QCOMPARE(result.error, error);
+    QCOMPARE(result.body, error == QNetworkReply::NoError ? QByteArray("Bild") : QByteArray());
+    QCOMPARE(m_server->requestCount(), address.isEmpty() ? 1 : 0);
 }
 
 APP_TEST_GUILESS_MAIN(TestHttp)

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -27,6 +28,8 @@ private slots:
     void appendsFormattedLines();
     void threadsNeverInterleave();
     void followsDateChange();
+    void plantedLinkIsNotFollowed_data();
+    void plantedLinkIsNotFollowed();
 
 private:
     // Not a daily name, so the real date doesn't move the log elsewhere.
@@ -120,6 +123,50 @@ void TestMessageLog::followsDateChange()
              MessageLog::formatLine(QtInfoMsg, before, "vorher").toUtf8() + '\n');
     QCOMPARE(readAll(logPath("ZirevPavlet_2026_02_01.log")),
              MessageLog::formatLine(QtInfoMsg, after, "nachher").toUtf8() + '\n');
+}
+
+void TestMessageLog::plantedLinkIsNotFollowed_data()
+{
+    QTest::addColumn<bool>("nextDay"); // planted for the file the log moves on to at midnight
+    QTest::newRow("today's file") << false;
+    QTest::newRow("tomorrow's file") << true;
+}
+
+// A link planted in the log folder leads to another file of the seller's: the log replaces
+// it with a file of its own, leaving that file and its mode as they were.
+void TestMessageLog::plantedLinkIsNotFollowed()
+{
+    QFETCH(bool, nextDay);
+    const QString other = m_dir->filePath("fremd.txt");
+    QFile file(other);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("fremd\n") > 0);
+    file.close();
+    const QFileDevice::Permissions mode = QFileDevice::ReadOwner | QFileDevice::WriteOwner
+        | QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ReadGroup
+        | QFileDevice::ReadOther;
+    QVERIFY(QFile::setPermissions(other, mode));
+    const QString today = logPath("ZirevPavlet_2026_03_14.log");
+    const QString linked = nextDay ? logPath("ZirevPavlet_2026_03_15.log") : today;
+    QVERIFY(QFile::link(other, linked));
+
+    Clock::setCurrentDateTimeForTesting(kFixedTime);
+    if (!nextDay)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("symbolic link stood where"));
+    QVERIFY(MessageLog::open(today));
+    if (nextDay) {
+        qInfo("heute");
+        Clock::setCurrentDateTimeForTesting(kFixedTime.addDays(1));
+    }
+    qWarning("Zeile");
+    MessageLog::close();
+
+    QCOMPARE(readAll(other), QByteArray("fremd\n"));
+    QCOMPARE(QFileInfo(other).permissions(), mode);
+    QVERIFY(!QFileInfo(linked).isSymLink());
+    QVERIFY(readAll(linked).endsWith("[Warning] Zeile\n"));
+    QCOMPARE(QFileInfo(linked).permissions(),
+             QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser
+                 | QFileDevice::WriteUser);
 }
 
 APP_TEST_GUILESS_MAIN(TestMessageLog)

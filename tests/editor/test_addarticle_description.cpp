@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QWebEnginePage>
@@ -196,6 +197,21 @@ void TestAddArticleDescription::hostileDescription_data()
         << "<p><a>Info</a></p>\n";
     QTest::newRow("meta refresh") << "<meta http-equiv=\"refresh\" content=\"0;url=%1/refresh\">\n"
                                   << "";
+    // TinyMCE's own copy of an address, which it would save in place of the checked one.
+    const QString link = "<p><a href=\"https://ok.example/\" %1=\"%2\">Mehr</a></p>\n";
+    const QString linkLeft = "<p><a href=\"https://ok.example/\">Mehr</a></p>\n";
+    QTest::newRow("link address in data-mce-href")
+        << link.arg("data-mce-href", "javascript:" + run) << linkLeft;
+    QTest::newRow("entity-written address in data-mce-href")
+        << link.arg("data-mce-href", "&#74;avascript&#58;" + run) << linkLeft;
+    QTest::newRow("vbscript: in data-mce-href")
+        << link.arg("data-mce-href", "vbscript:msgbox(1)") << linkLeft;
+    QTest::newRow("upper-case DATA-MCE-HREF")
+        << link.arg("DATA-MCE-HREF", "javascript:" + run) << linkLeft;
+    QTest::newRow("picture address in data-mce-src")
+        << "<p><img src=\"https://127.0.0.1:9/a.jpg\" data-mce-src=\"javascript:" + run
+            + "\"></p>\n"
+        << "<p><img src=\"https://127.0.0.1:9/a.jpg\"></p>\n";
 }
 
 void TestAddArticleDescription::hostileDescription()
@@ -234,6 +250,8 @@ void TestAddArticleDescription::hostileDescription()
 
     editor.accept();
     QCOMPARE(editor.result(), 1);
+    QVERIFY(!storedDescription(id).contains(QRegularExpression(
+        "(java|vb)script:|data-mce-", QRegularExpression::CaseInsensitiveOption)));
     QCOMPARE(storedDescription(id), kBefore + left + kAfter);
     QCOMPARE(thief.requestCount(), 0);
     const auto shown = [](const QList<QWidget *> &widgets) {

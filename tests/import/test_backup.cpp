@@ -9,22 +9,27 @@
 #include "mainwindow/mainwindow.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/mainwindowfixture.h"
+#include "tests/support/mounts.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
-#include <QAction>
 #include <QAbstractItemView>
+#include <QAction>
 #include <QDate>
 #include <QDir>
 #include <QLabel>
 #include <QProgressBar>
+#include <QRandomGenerator>
 #include <QSqlQuery>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QToolButton>
 #include <QtTest>
 
 #include <atomic>
+
+#include <sys/stat.h>
 
 using TestSupport::Backend;
 
@@ -240,6 +245,121 @@ private slots:
         QCOMPARE(QFileInfo::exists(dataDir + QStringLiteral("_old")), !brokenArchive);
         QCOMPARE(MainWindow::pendingRestore(), QString());
         removeSiblings(dataDir);
+    }
+
+    void backupOutcomeStaysUntilClosed_data()
+    {
+        QTest::addColumn<bool>("diskFull"); // the backups go to a file system of 1 MB
+        QTest::newRow("written") << false;
+        QTest::newRow("disk full") << true;
+    }
+    // The outcome of a backup, its archive's path or why it failed, stays readable beneath
+    // the status panel whatever the panel shows next, until the seller closes it, and the
+    // activity entry holds it whole. The folders made for the archive are the seller's alone
+    // whatever the umask.
+    void backupOutcomeStaysUntilClosed()
+    {
+        QFETCH(bool, diskFull);
+        TestSupport::Mounts mounts;
+        if (diskFull) {
+            if (!TestSupport::Mounts::isRoot())
+                QSKIP("A small file system needs root");
+            QVERIFY(mounts.tmpfs(m_backups->path(), QStringLiteral("1m")));
+        }
+        TestSupport::TestDatabase data(Backend::SQLite);
+        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        const QString backups = m_backups->path() + QStringLiteral("/Sicherungen");
+        data.db()->setOption(QStringLiteral("backuppath"), backups);
+        // Pictures do not pack: 2 MB do not fit on the small file system.
+        QVector<quint32> noise(512 * 1024);
+        QRandomGenerator(4711).fillRange(noise.data(), noise.size());
+        const QByteArray picture(reinterpret_cast<const char *>(noise.constData()),
+                                 noise.size() * int(sizeof(quint32)));
+        writeFile(data.dataDir() + QStringLiteral("adimages/bild.jpg"), picture);
+        data.closeMain();
+        TestSupport::MainWindowFixture fixture(data);
+        MainWindow *window = fixture.window();
+        auto *news = window->findChild<QAbstractItemView *>(QStringLiteral("newslist"));
+        const int shownBefore = news->model()->rowCount();
+
+        const mode_t umaskBefore = umask(0);
+        window->findChild<QAction *>(QStringLiteral("actionDaten_sichern"))->trigger();
+        QTRY_COMPARE(news->model()->rowCount(), shownBefore + 1);
+        umask(umaskBefore);
+
+        const QString dated = backups + QLatin1Char('/')
+            + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+        const QString expected = diskFull
+            ? QStringLiteral("Backup fehlgeschlagen: Das Backup konnte nicht erstellt werden: "
+                             "Auf dem Datenträger von \"%1\" ist kein Platz mehr frei.")
+                  .arg(dated)
+            : QStringLiteral("Backup wurde erstellt: Das Backup wurde hier erstellt: %1")
+                  .arg(dated + QStringLiteral("/Zerire3.backup"));
+        auto *outcome = window->findChild<QWidget *>(QStringLiteral("OutcomePanel"));
+        QVERIFY(outcome);
+        auto *label = outcome->findChild<QLabel *>(QStringLiteral("OutcomeLabel"));
+        const auto shown = [label] {
+            return label->text().remove(QChar(0x200B));
+        };
+        QTRY_VERIFY(outcome->isVisible());
+        QVERIFY2(shown().endsWith(QStringLiteral(" Uhr - ") + expected), qPrintable(shown()));
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+        QCOMPARE(QFileInfo::exists(dated + QStringLiteral("/Zerire3.backup")), !diskFull);
+
+        // A finished progress hides the status panel, the next one fills it: the outcome
+        // stays.
+        window->updateStatusBar(QStringLiteral("Synchronisieren..."), 10, 10);
+        window->updateStatusBar(QStringLiteral("Synchronisieren..."), 10, 3);
+        QVERIFY(outcome->isVisible());
+        QVERIFY(shown().endsWith(expected));
+
+        Database check(true, QStringLiteral("check"));
+        const SqlRows rows = check.select(
+            QStringLiteral("SELECT title, textinfo FROM itemshistory ORDER BY id DESC"));
+        check.close();
+        QCOMPARE(rows.value(0).value(QStringLiteral("title")).toString() + QStringLiteral(": ")
+                     + rows.value(0).value(QStringLiteral("textinfo")).toString(),
+                 expected);
+
+        for (const QString &folder : { backups, dated })
+            QCOMPARE(QFileInfo(folder).permissions() & ~QFileDevice::Permissions(0x0700),
+                     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+        QTest::mouseClick(outcome->findChild<QToolButton *>(QStringLiteral("OutcomeCloseButton")),
+                          Qt::LeftButton);
+        QVERIFY(!outcome->isVisible());
+    }
+
+    // An archive that would unpack to far more than it could hold is refused before anything
+    // is written, with the reason; nothing waits to be swapped in.
+    void restoreSaysWhyItRefused()
+    {
+        TestSupport::TestDatabase data(Backend::SQLite);
+        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        const QString dataDir = QDir::cleanPath(data.dataDir());
+        removeSiblings(dataDir);
+        data.closeMain();
+        QByteArray archive;
+        {
+            QDataStream stream(&archive, QIODevice::WriteOnly);
+            const QByteArray thousandfold = qCompress(QByteArray(1024 * 1024, 'x'));
+            for (int i = 0; i < 70; ++i)
+                stream << QStringLiteral("/bild%1.jpg").arg(i) << thousandfold;
+        }
+        const QString path = m_backups->filePath(QStringLiteral("Zerire3.backup"));
+        writeFile(path, archive);
+
+        TestSupport::MainWindowFixture fixture(data);
+        m_answers->pushFileName(path);
+        fixture.window()
+            ->findChild<QAction *>(QStringLiteral("actionDaten_wiederherstellen"))
+            ->trigger();
+        QVERIFY2(m_answers->lastMessageText().startsWith(
+                     QStringLiteral("Die Wiederherstellung ist fehlgeschlagen: Die Sicherung "
+                                    "würde entpackt 70 MB belegen")),
+                 qPrintable(m_answers->lastMessageText()));
+        QCOMPARE(MainWindow::pendingRestore(), QString());
+        QVERIFY(!QFileInfo::exists(dataDir + QStringLiteral("_bk")));
     }
 
     // Without a tray the end of an import is shown in the status panel and kept in the

@@ -1,7 +1,12 @@
-// The backup archive: its bytes, what goes into it and in which order, round trips, and
-// archives that must not unpack.
+// The backup archive: its bytes, what goes into it and in which order, round trips, the
+// modes of what it makes, and archives that must not unpack.
+
+// This test defines open() and mkdir() itself (below); glibc's checking wrappers of them must
+// not be in the way.
+#undef _FORTIFY_SOURCE
 
 #include "import/foldercompressor.h"
+#include "tests/support/mounts.h"
 #include "tests/support/testmain.h"
 
 #include <QDataStream>
@@ -10,6 +15,79 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <atomic>
+#include <cstdarg>
+#include <mutex>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace {
+
+// The files and folders made while `g_watching` is set, with the mode each had the moment it
+// came into being (before anything could narrow it): path -> permission bits.
+std::atomic<bool> g_watching { false };
+std::mutex g_createdMutex;
+QMap<QString, int> g_created;
+
+void noteCreated(const char *path, mode_t mode)
+{
+    const std::lock_guard<std::mutex> lock(g_createdMutex);
+    g_created.insert(QDir::cleanPath(QFile::decodeName(path)), int(mode & 07777));
+}
+
+using OpenFunction = int (*)(const char *, int, ...);
+
+int openNoting(const char *name, OpenFunction *next, const char *path, int flags, mode_t mode)
+{
+    if (!*next)
+        *next = reinterpret_cast<OpenFunction>(dlsym(RTLD_NEXT, name));
+    struct stat status = {};
+    const bool creates = g_watching && (flags & O_CREAT) && lstat(path, &status) != 0;
+    const int fd = (*next)(path, flags, mode);
+    if (creates && fd >= 0 && fstat(fd, &status) == 0)
+        noteCreated(path, status.st_mode);
+    return fd;
+}
+
+mode_t modeArgument(int flags, va_list arguments)
+{
+    return (flags & O_CREAT) ? mode_t(va_arg(arguments, int)) : 0;
+}
+
+} // namespace
+
+extern "C" {
+int open(const char *path, int flags, ...)
+{
+    static OpenFunction next = nullptr;
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = modeArgument(flags, arguments);
+    va_end(arguments);
+    return openNoting("open", &next, path, flags, mode);
+}
+int open64(const char *path, int flags, ...)
+{
+    static OpenFunction next = nullptr;
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = modeArgument(flags, arguments);
+    va_end(arguments);
+    return openNoting("open64", &next, path, flags, mode);
+}
+int mkdir(const char *path, mode_t mode)
+{
+    static auto next = reinterpret_cast<int (*)(const char *, mode_t)>(dlsym(RTLD_NEXT, "mkdir"));
+    const int result = next(path, mode);
+    struct stat status = {};
+    if (g_watching && result == 0 && stat(path, &status) == 0)
+        noteCreated(path, status.st_mode);
+    return result;
+}
+}
 
 namespace {
 
@@ -156,6 +234,87 @@ private slots:
         FolderCompressor packer { QString(), QString() };
         QVERIFY(!packer.compressFolder(path("src"), path("out.backup")));
         QVERIFY(!QFileInfo::exists(path("out.backup")));
+    }
+
+    // With a umask that takes nothing away, the archive, the restore folder and what is
+    // unpacked into it are the owner's alone the moment they exist.
+    void ownerOnlyFromTheStart()
+    {
+        writeTree(path("src"), { { "a.txt", "abc" }, { "sub/b.txt", "def" } });
+        const mode_t umaskBefore = umask(0);
+        g_created.clear();
+        g_watching = true;
+        FolderCompressor packer { QString(), QString() };
+        const bool packed = packer.compressFolder(path("src"), path("out.backup"));
+        const bool unpacked = packer.decompressFolder(path("out.backup"), path("back/restored"));
+        g_watching = false;
+        umask(umaskBefore);
+        QVERIFY(packed && unpacked);
+
+        QMap<QString, int> created;
+        for (auto it = g_created.cbegin(); it != g_created.cend(); ++it)
+            created.insert(QDir(m_dir->path()).relativeFilePath(it.key()), it.value());
+        QCOMPARE(created,
+                 (QMap<QString, int> { { "out.backup", 0600 },
+                                       { "back", 0700 },
+                                       { "back/restored", 0700 },
+                                       { "back/restored/a.txt", 0600 },
+                                       { "back/restored/sub", 0700 },
+                                       { "back/restored/sub/b.txt", 0600 } }));
+    }
+
+    void restoreChecksTheTotalFirst_data()
+    {
+        QTest::addColumn<QByteArray>("archive");
+        QTest::addColumn<QString>("disk"); // a small file system the target lies on
+        QTest::addColumn<QString>("reason");
+        // Each record unpacks a thousandfold, as zlib allows; together they would fill
+        // 70 MB from an archive of some 70 KB.
+        const QByteArray thousandfold = qCompress(QByteArray(1024 * 1024, 'x'));
+        QByteArray many;
+        for (int i = 0; i < 70; ++i)
+            many += record(QStringLiteral("/bild%1.jpg").arg(i), thousandfold);
+        QTest::newRow("packed far better than real data")
+            << many << QString()
+            << QStringLiteral("Die Sicherung würde entpackt 70 MB belegen, mehr als das "
+                              "100-Fache ihrer Größe von %1 KB.")
+                   .arg(many.size() / 1024);
+        QTest::newRow("more than the disk holds")
+            << record("/ZirevPavlet.sqlite", qCompress(QByteArray(8 * 1024 * 1024, 'd')))
+            << QStringLiteral("4m")
+            << QStringLiteral("Auf dem Datenträger von \"{disk}\" sind nur 4 MB frei, die "
+                              "Wiederherstellung braucht 9 MB.");
+    }
+    // The sum of the records is checked before anything is written: refused with the
+    // reason, and nothing is left on the disk.
+    void restoreChecksTheTotalFirst()
+    {
+        QFETCH(QByteArray, archive);
+        QFETCH(QString, disk);
+        QFETCH(QString, reason);
+        const QString archivePath = path("gross.backup");
+        QFile file(archivePath);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(archive) == archive.size());
+        file.close();
+        TestSupport::Mounts mounts;
+        const QString parent = path("disk");
+        QVERIFY(QDir().mkpath(parent));
+        if (!disk.isEmpty()) {
+            if (!TestSupport::Mounts::isRoot())
+                QSKIP("A small file system needs root");
+            QVERIFY(mounts.tmpfs(parent, disk));
+        }
+
+        FolderCompressor packer(archivePath, parent + QStringLiteral("/restore"));
+        QSignalSpy outcomes(&packer, &FolderCompressor::outcome);
+        packer.workdecomp();
+
+        QCOMPARE(outcomes.size(), 1);
+        QCOMPARE(outcomes.first().at(0).toBool(), false);
+        const QString said = outcomes.first().at(3).toString();
+        QVERIFY2(said.startsWith(reason.replace(QStringLiteral("{disk}"), parent)),
+                 qPrintable(said));
+        QCOMPARE(QDir(parent).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     }
 
     void hostileArchives_data()

@@ -1,11 +1,13 @@
 // The main window's banner from the maker's server, the help and web links and the About
 // dialog.
 
+#include "core/gzip.h"
 #include "core/statics.h"
 #include "mainwindow/mainwindow.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/mainwindowfixture.h"
+#include "tests/support/peakmemory.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 #include "tests/support/urlcapture.h"
@@ -15,6 +17,7 @@
 #include <QDialog>
 #include <QImage>
 #include <QLabel>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -38,6 +41,27 @@ QByteArray png(int width, int height)
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     return bytes;
+}
+
+// A picture of random dots, which does not pack: some 3 bytes a pixel.
+QByteArray noisePng(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    QRandomGenerator random(4711);
+    for (int y = 0; y < height; ++y)
+        random.fillRange(reinterpret_cast<quint32 *>(image.scanLine(y)), width);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+// 64 MB of zeros packed into some 64 KB, sent as a packed body.
+FakeReply bomb()
+{
+    static const QByteArray packed = Gzip::compress(QByteArray(64 * 1024 * 1024, '\0'));
+    return FakeReply::ok(packed, "image/png").header("Content-Encoding", "gzip");
 }
 
 // JSON written with ' for ", and "@" for the fake server's address.
@@ -102,6 +126,9 @@ private slots:
         m_server->setReply(QStringLiteral("/bild/neu.png"), FakeReply::ok(png(20, 5), "image/png"));
         m_server->setReply(QStringLiteral("/bild/kaputt.png"),
                            FakeReply::ok("kein Bild", "image/png"));
+        m_server->setReply(QStringLiteral("/bild/bombe.png"), bomb());
+        m_server->setReply(QStringLiteral("/bild/riesig.png"),
+                           FakeReply::ok(noisePng(1000, 800), "image/png"));
         m_data = std::make_unique<TestDatabase>(TestSupport::Backend::SQLite);
         QVERIFY2(m_data->error().isEmpty(), qPrintable(m_data->error()));
         m_fixture = std::make_unique<MainWindowFixture>(*m_data);
@@ -155,6 +182,21 @@ private slots:
             << json("{'duration':7,'image':'file:///usr/share/pixmaps/debian-logo.png'}") << false
             << false << true << 50 << "https://alt.example/"
             << "#010203" << 7 << "https://alt.example/";
+        // A body over its limit, packed or not, is not read: the banner stays, and the next
+        // fetch follows after the time the rules give.
+        QTest::newRow("description over its limit")
+            << json("{'duration':30,'image':'@/bild/neu.png','bannerHeight':60,'x':'")
+                + QByteArray(100 * 1024, 'x') + json("'}")
+            << false << false << true << 50 << "https://alt.example/"
+            << "#010203" << 5 << "https://alt.example/";
+        QTest::newRow("picture over its limit")
+            << json("{'duration':7,'image':'@/bild/riesig.png','bannerHeight':90}") << false
+            << false << true << 50 << "https://alt.example/"
+            << "#010203" << 7 << "https://alt.example/";
+        QTest::newRow("picture packed a thousandfold")
+            << json("{'duration':7,'image':'@/bild/bombe.png','bannerHeight':90}") << false << false
+            << true << 50 << "https://alt.example/"
+            << "#010203" << 7 << "https://alt.example/";
         QTest::newRow("hanging server") << json("{'image':'@/bild/neu.png'}") << true << false
                                         << true << 50 << "https://alt.example/"
                                         << "#010203" << 5 << "https://alt.example/";
@@ -196,6 +238,27 @@ private slots:
             QTest::mouseClick(bannerLabel(), Qt::LeftButton);
             QCOMPARE(urls.urls(), opens.isEmpty() ? QList<QUrl>() : QList<QUrl> { QUrl(opens) });
         }
+    }
+
+    // A description and a picture that unpack to 64 MB each: refused with the memory flat,
+    // and the description asked for once, the next time after five minutes.
+    void packedBombsTakeNoMemory()
+    {
+#if defined(__SANITIZE_ADDRESS__)
+        QSKIP("The sanitizer's allocator keeps memory of its own around every block");
+#endif
+        const QByteArray base = address(QString()).toUtf8();
+        TestSupport::PeakMemory memory;
+        if (!memory.start())
+            QSKIP("The peak of the resident memory can't be reset here");
+        m_server->clearRequests();
+        runBanner(bomb());
+        runBanner(
+            FakeReply::ok(json("{'duration':7,'image':'@/bild/bombe.png'}").replace('@', base)));
+        QVERIFY2(memory.growth() < 16 * 1024 * 1024,
+                 qPrintable(QStringLiteral("%1 MB").arg(memory.growth() >> 20)));
+        QCOMPARE(bannerTimer()->interval(), 7 * 60000);
+        QCOMPARE(m_server->requestCount(), 3);
     }
 
     void links_data()

@@ -310,6 +310,46 @@ private slots:
                  QStringLiteral("idx_articles_folder"));
     }
 
+    void pendingRestoreAskedFirst_data()
+    {
+        QTest::addColumn<bool>("answer");
+        QTest::newRow("accepted") << true;
+        QTest::newRow("declined") << false;
+    }
+    // The seller restores a backup because the database is damaged: at the next start the
+    // restore is asked about first, and the damage is told only when the data stay.
+    void pendingRestoreAskedFirst()
+    {
+        QFETCH(bool, answer);
+        const QString restoreDir = dataDir() + QStringLiteral("_bk");
+        {
+            Database current(dataDir(), nullptr);
+            Database backup(restoreDir, nullptr);
+            backup.setOption(QStringLiteral("SyncIntervall"), QStringLiteral("15"));
+        }
+        QFile damaged(QDir(dataDir()).filePath(Database::getDatabaseName()));
+        QVERIFY(damaged.open(QIODevice::ReadWrite) && damaged.write(QByteArray(100, 'Z')) == 100);
+        damaged.close();
+        MainWindow::setPendingRestore(restoreDir);
+        m_answers->pushQuestion(answer);
+
+        QVERIFY(startWindow(dataDir()));
+
+        const QStringList shown = m_answers->shownTexts();
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown.at(0),
+                 QStringLiteral("Eine zuvor gewählte Sicherung wird nun wiederhergestellt, "
+                                "fortfahren?"));
+        QVERIFY2(shown.at(1).startsWith(answer ? QStringLiteral("Die Wiederherstellung war "
+                                                                "erfolgreich")
+                                               : QStringLiteral("Die Datenbank \"%1\" ist "
+                                                                "beschädigt")
+                                                     .arg(damaged.fileName())),
+                 qPrintable(shown.at(1)));
+        if (answer)
+            QCOMPARE(qApp->property("SyncIntervall").toInt(), 15);
+    }
+
     void closingEndsWorkersAndKeepsLayout_data()
     {
         QTest::addColumn<bool>("quitAction");

@@ -1,4 +1,5 @@
 #include "marketplace/xmlnode.h"
+#include "tests/support/peakmemory.h"
 #include "tests/support/testmain.h"
 
 Q_DECLARE_METATYPE(XmlNode::Failure)
@@ -10,6 +11,11 @@ QByteArray nested(int depth, const QByteArray &inner = QByteArray())
     return QByteArray("<a>").repeated(depth) + inner + QByteArray("</a>").repeated(depth);
 }
 
+QByteArray wrapped(const QByteArray &element, int count)
+{
+    return "<r>" + element.repeated(count) + "</r>";
+}
+
 } // namespace
 
 class TestXmlNode : public QObject
@@ -19,6 +25,7 @@ private slots:
     void limits_data();
     void limits();
     void deepTreeIsFreedWithoutRecursion();
+    void manyElementsStayWithinTheirShare();
 };
 
 void TestXmlNode::limits_data()
@@ -47,6 +54,17 @@ void TestXmlNode::limits_data()
     QTest::newRow("document over its limit") << "<Item>" + kilobyte + "</Item>" << 0 << 1024
                                              << F::TooLarge << "Das Dokument ist größer als 1 KB.";
     QTest::newRow("not XML") << QByteArray("<a><b></a>") << 0 << 0 << F::NotXml << QString();
+    // 400 KB of elements would take some 10 MB as a tree, a real reply of that size far
+    // less.
+    QTest::newRow("nothing but empty elements")
+        << wrapped("<a/>", 100000) << 0 << 0 << F::TooLarge
+        << "Das Dokument enthält zu viele Elemente: Sie bräuchten mehr als 4 MB Arbeitsspeicher.";
+    QTest::newRow("nothing but attributes")
+        << wrapped("<a b='' c='' d='' e='' f=''/>", 20000) << 0 << 0 << F::TooLarge
+        << "Das Dokument enthält zu viele Elemente: Sie bräuchten mehr als 6 MB Arbeitsspeicher.";
+    QTest::newRow("as many elements as a real reply")
+        << wrapped("<Fee><Name>InsertionFee</Name><Fee currencyID='EUR'>0.35</Fee></Fee>", 6000)
+        << 0 << 0 << F::None << QString();
 }
 
 // A reply past a limit is refused as a whole, with the reason in German; the limits are
@@ -84,6 +102,8 @@ void TestXmlNode::deepTreeIsFreedWithoutRecursion()
     constexpr int depth = 1000000;
     XmlNode::Limits limits;
     limits.maxDepth = depth;
+    // So deep a tree also takes more than its share of memory.
+    limits.maxTreeFactor = 100;
     XmlNode root = XmlNode::parse(nested(depth, "unten"), limits);
     QVERIFY(!root.isNull());
 
@@ -103,6 +123,27 @@ void TestXmlNode::deepTreeIsFreedWithoutRecursion()
         ++below;
     QCOMPARE(below, depth - depth / 2);
     kept = XmlNode();
+}
+
+// 8 MB of empty elements, refused by the program's own limits: the parse took a small
+// multiple of the document on its way (without a limit the tree takes some 22 times it).
+void TestXmlNode::manyElementsStayWithinTheirShare()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("The sanitizer's allocator keeps memory of its own around every block");
+#endif
+    const QByteArray xml = wrapped("<a/>", 2 * 1024 * 1024);
+    TestSupport::PeakMemory memory;
+    if (!memory.start())
+        QSKIP("The peak of the resident memory can't be reset here");
+    QString said;
+    const XmlNode root = XmlNode::parse(xml, &said);
+    QVERIFY(root.isNull());
+    QVERIFY2(said.startsWith("Das Dokument enthält zu viele Elemente"), qPrintable(said));
+    QVERIFY2(
+        memory.growth() < 16 * qint64(xml.size()),
+        qPrintable(
+            QStringLiteral("%1 MB for %2 MB").arg(memory.growth() >> 20).arg(xml.size() >> 20)));
 }
 
 APP_TEST_GUILESS_MAIN(TestXmlNode)

@@ -59,6 +59,7 @@ void DialogAnswers::clear()
 {
     m_messages.clear();
     m_questions.clear();
+    m_shownTexts.clear();
     m_questionAnswers.clear();
     m_fileNames.clear();
     m_fileNameLists.clear();
@@ -69,11 +70,13 @@ void DialogAnswers::clear()
 void DialogAnswers::message(QWidget *, const QString &header, const QString &text, int type)
 {
     m_messages.append({ header, text, type });
+    m_shownTexts.append(text);
 }
 
 bool DialogAnswers::question(QWidget *, const QString &header, const QString &text)
 {
     m_questions.append({ header, text });
+    m_shownTexts.append(text);
     if (m_questionAnswers.isEmpty()) {
         unexpected(QStringLiteral("the question \"%1\"").arg(text));
         return false;

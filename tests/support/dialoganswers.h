@@ -40,6 +40,8 @@ public:
 
     QList<Message> messages() const { return m_messages; }
     QList<Question> questions() const { return m_questions; }
+    // The texts of every message and question, in the order they were shown.
+    QStringList shownTexts() const { return m_shownTexts; }
     // The text of the last message shown, empty when none was.
     QString lastMessageText() const;
     // Forgets what was shown and every answer not yet given.
@@ -67,6 +69,7 @@ private:
     DialogHook *m_previous = nullptr;
     QList<Message> m_messages;
     QList<Question> m_questions;
+    QStringList m_shownTexts;
     QQueue<bool> m_questionAnswers;
     QQueue<QString> m_fileNames;
     QQueue<QStringList> m_fileNameLists;
