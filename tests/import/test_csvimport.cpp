@@ -552,6 +552,67 @@ private slots:
                  qPrintable(answers.lastMessageText()));
     }
 
+    // Every form a number column meets, for each kind of number column: prices and costs,
+    // the VAT rate, counts and category numbers. Read right, or refused and named, never
+    // another number.
+    void numberForms_data()
+    {
+        QTest::addColumn<QString>("text");
+        // StartPrice|ShippingService_1_Cost|VAT_VATPercent|Quantity|PrimaryCategory
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QStringList>("named"); // the columns named as no number
+        const QStringList counts { "Quantity", "PrimaryCategory" };
+        const QStringList all { "StartPrice", "ShippingService_1_Cost", "VAT_VATPercent",
+                                "Quantity", "PrimaryCategory" };
+        QTest::newRow("German marks") << "1.234,50"
+                                      << "1234.5|1234.5|1234.5|0|" << counts;
+        QTest::newRow("English marks") << "1,234.50"
+                                       << "1234.5|1234.5|1234.5|0|" << counts;
+        QTest::newRow("decimal point") << "1234.50"
+                                       << "1234.5|1234.5|1234.5|0|" << counts;
+        QTest::newRow("decimal comma") << "12,5"
+                                       << "12.5|12.5|12.5|0|" << counts;
+        QTest::newRow("currency after") << "19,99 €"
+                                        << "19.99|19.99|19.99|0|" << counts;
+        QTest::newRow("code before") << "EUR 19,99"
+                                     << "19.99|19.99|19.99|0|" << counts;
+        QTest::newRow("ambiguous point: thousands") << "1.000"
+                                                    << "1000|1000|1000|1000|1000" << QStringList();
+        QTest::newRow("ambiguous comma: decimals, in a count thousands")
+            << "1,000"
+            << "1|1|1|1000|1000" << QStringList();
+        QTest::newRow("scientific form") << "1,5E+03"
+                                         << "1500|1500|1500|1500|1500" << QStringList();
+        QTest::newRow("marks in an impossible order") << "1,2.3,4"
+                                                      << "0|0|0|0|" << all;
+        QTest::newRow("several decimal marks") << "12,3,4"
+                                               << "0|0|0|0|" << all;
+    }
+    void numberForms()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, stored);
+        QFETCH(QStringList, named);
+        APP_TEST_DATABASE(data);
+        const QStringList columns { "Title",          "Account",
+                                    "StartPrice",     "ShippingService_1_Cost",
+                                    "VAT_VATPercent", "Quantity",
+                                    "PrimaryCategory" };
+        QStringList row { "Stuhl", "1" };
+        for (int i = 2; i < columns.size(); ++i)
+            row << text;
+        DialogAnswers answers;
+        auto dialog = prepare(
+            answers, writeCsv(columns.join(';').toUtf8() + '\n' + row.join(';').toUtf8() + '\n'), 0,
+            "SKU", 0, columns);
+        run(*dialog);
+        QCOMPARE(TestSupport::values(data.db(), 1, columns.mid(2).join(',')), stored);
+        QStringList lines;
+        for (const QString &column : named)
+            lines << QString("Zeile 2, %1: „%2“").arg(column, text);
+        QCOMPARE(answers.lastMessageText().section('\n', 2), lines.join('\n'));
+    }
+
     // A file that is not UTF-8 is read as Windows-1252, and the dialog says so above the
     // preview; a quoted value that never closes is named by its line in the preview and
     // after the run.
