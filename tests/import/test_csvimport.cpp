@@ -666,6 +666,10 @@ private slots:
         QTest::newRow("quote never closed")
             << QByteArray("Title;Account\nErster;1\n\"Zweiter;1\nDritter;1\n") << unclosed
             << "Erster" << unclosed;
+        const QString belowTwoLines = QString(unclosed).replace("Zeile 3", "Zeile 3 (Textzeile 4)");
+        QTest::newRow("quote never closed, below a value over two lines")
+            << QByteArray("Title;Account\n\"Erster\nTeil\";1\n\"Zweiter;1\nDritter;1\n")
+            << belowTwoLines << "Erster Teil" << belowTwoLines;
     }
     void fileNotices()
     {
@@ -682,7 +686,7 @@ private slots:
         QCOMPARE(label->isVisibleTo(dialog.get()), !notice.isEmpty());
         QCOMPARE(dialog->findChild<QTreeWidget *>("Preview")->topLevelItem(0)->text(0), title);
         run(*dialog);
-        QCOMPARE(TestSupport::values(data.db(), 1, "Title"), title);
+        QCOMPARE(TestSupport::values(data.db(), 1, "Title").replace('\n', ' '), title);
         QVERIFY2(answers.lastMessageText().endsWith(closing),
                  qPrintable(answers.lastMessageText()));
     }
