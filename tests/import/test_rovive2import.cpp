@@ -568,81 +568,61 @@ private slots:
     // when nothing was lost, an activity entry of the error kind otherwise.
     void refusedRows_data()
     {
-        QTest::addColumn<QString>("refusedTable");
-        QTest::addColumn<QString>("refusedName"); // the row refused, by its name or title
-        QTest::addColumn<QString>("start"); // of the notification
-        QTest::addColumn<QString>("lost");
+        QTest::addColumn<QStringList>("refused"); // table:condition of an insert refused
+        QTest::addColumn<QString>("note"); // its start; the database's reason follows
         QTest::addColumn<int>("articles"); // stored
-        QTest::newRow("no article stored")
-            << "articles" << QString() << "Import fehlgeschlagen§§§Es wurde nichts importiert. "
-            << "3 von 3 Artikeln konnten nicht gespeichert werden" << 0;
+        const QString part = "Import unvollständig§§§Die Daten wurden nur zum Teil importiert, "
+                             "bitte das Programm neu starten. ";
+        QTest::newRow("nothing stored")
+            << QStringList { "articles:1 = 1", "folders:1 = 1", "accounts:1 = 1" }
+            << "Import fehlgeschlagen§§§Es wurde nichts importiert. 3 von 3 Artikeln, 1 von 1 "
+               "Ordner und 1 von 1 Konto konnten nicht gespeichert werden"
+            << 0;
         QTest::newRow("one of three articles")
-            << "articles"
-            << "Tisch"
-            << "Import unvollständig§§§Die Daten wurden nur zum Teil importiert, bitte das "
-               "Programm neu starten. "
-            << "1 von 3 Artikeln konnte nicht gespeichert werden" << 2;
-        QTest::newRow("the folder")
-            << "folders" << QString()
-            << "Import unvollständig§§§Die Daten wurden nur zum Teil importiert, bitte das "
-               "Programm neu starten. "
-            << "1 von 1 Ordner konnte nicht gespeichert werden" << 3;
+            << QStringList { "articles:NEW.Title = 'Tisch'" }
+            << part + "1 von 3 Artikeln konnte nicht gespeichert werden" << 2;
+        QTest::newRow("the folder") << QStringList { "folders:1 = 1" }
+                                    << part + "1 von 1 Ordner konnte nicht gespeichert werden" << 3;
         QTest::newRow("an account and an article")
-            << "accounts,articles"
-            << "Tisch"
-            << "Import unvollständig§§§Die Daten wurden nur zum Teil importiert, bitte das "
-               "Programm neu starten. "
-            << "1 von 3 Artikeln und 1 von 1 Konto konnten nicht gespeichert werden" << 2;
+            << QStringList { "accounts:1 = 1", "articles:NEW.Title = 'Tisch'" }
+            << part + "1 von 3 Artikeln und 1 von 1 Konto konnten nicht gespeichert werden" << 2;
     }
     void refusedRows()
     {
-        QFETCH(QString, refusedTable);
-        QFETCH(QString, refusedName);
-        QFETCH(QString, start);
-        QFETCH(QString, lost);
+        QFETCH(QStringList, refused);
+        QFETCH(QString, note);
         QFETCH(int, articles);
         APP_TEST_DATABASE(data);
         Database *db = data.db();
-        for (const QString &table : refusedTable.split(QLatin1Char(','))) {
-            const QString column = table == QLatin1String("articles") ? QStringLiteral("Title")
-                : table == QLatin1String("folders")                   ? QStringLiteral("foldername")
-                                                    : QStringLiteral("accountname");
-            const QString when = table == QLatin1String("articles") && !refusedName.isEmpty()
-                ? QStringLiteral("NEW.%1 = '%2'").arg(column, refusedName)
-                : QStringLiteral("1 = 1");
+        for (const QString &rule : refused) {
+            const QString table = rule.section(':', 0, 0);
+            const QString when = rule.section(':', 1);
             QSqlQuery trigger(db->connection());
-            QVERIFY2(
-                trigger.exec(
-                    db->isMySQL
-                        ? QStringLiteral("CREATE TRIGGER refuse_%1 BEFORE INSERT ON %1 FOR EACH "
-                                         "ROW BEGIN IF %2 THEN SIGNAL SQLSTATE '45000' SET "
-                                         "MESSAGE_TEXT = 'refused'; END IF; END")
-                              .arg(table, when)
-                        : QStringLiteral("CREATE TRIGGER refuse_%1 BEFORE INSERT ON %1 WHEN %2 "
-                                         "BEGIN SELECT RAISE(ABORT, 'refused'); END")
-                              .arg(table, when)),
-                qPrintable(trigger.lastError().text()));
+            QVERIFY2(trigger.exec(db->isMySQL
+                                      ? QStringLiteral("CREATE TRIGGER refuse_%1 BEFORE INSERT ON "
+                                                       "%1 FOR EACH ROW BEGIN IF %2 THEN SIGNAL "
+                                                       "SQLSTATE '45000' SET MESSAGE_TEXT = "
+                                                       "'refused'; END IF; END")
+                                            .arg(table, when)
+                                      : QStringLiteral("CREATE TRIGGER refuse_%1 BEFORE INSERT ON "
+                                                       "%1 WHEN %2 BEGIN SELECT RAISE(ABORT, "
+                                                       "'refused'); END")
+                                            .arg(table, when)),
+                     qPrintable(trigger.lastError().text()));
         }
-        QString items;
+        QString xml = QStringLiteral("<export><categories><category><id>7</id><text>Möbel</text>"
+                                     "<parentid></parentid></category></categories><users><user>")
+            + field("username", "neu")
+            + QStringLiteral("</user></users><ItemsTotal>3</ItemsTotal><Items>");
         for (const char *title : { "Stuhl", "Tisch", "Bank" })
-            items += QStringLiteral("<Item>") + field("Title", QLatin1String(title))
+            xml += QStringLiteral("<Item>") + field("Title", QLatin1String(title))
                 + field("folder", "7") + QStringLiteral("</Item>");
-        const QString xml = QStringLiteral("<export><categories><category><id>7</id><text>Möbel"
-                                           "</text><parentid></parentid></category></categories>"
-                                           "<users><user>")
-            + field("username", "neu") + QStringLiteral("</user></users>")
-            + QStringLiteral("<ItemsTotal>3</ItemsTotal><Items>") + items
-            + QStringLiteral("</Items></export>");
-        // With nothing else to store, a refusal of every article stores nothing at all.
-        const QString exported = refusedName.isEmpty() && refusedTable == QLatin1String("articles")
-            ? QStringLiteral("<export><ItemsTotal>3</ItemsTotal><Items>") + items
-                + QStringLiteral("</Items></export>")
-            : xml;
-        const QString note = runImport(exported, "UTF-8");
-        QVERIFY2(note.startsWith(start + lost + QStringLiteral(" (Fehler der Datenbank: ")),
-                 qPrintable(note));
-        QVERIFY2(note.contains(QStringLiteral("refused")), qPrintable(note));
+        const QString sent = runImport(xml + QStringLiteral("</Items></export>"), "UTF-8");
+        QVERIFY2(sent.startsWith(note + QStringLiteral(" (Fehler der Datenbank: "))
+                     && sent.contains(QStringLiteral("refused")),
+                 qPrintable(sent));
         QCOMPARE(db->selectCount(QStringLiteral("SELECT id FROM articles")), articles);
+        // The activity entry says the same, as an error.
         const SqlRows entries
             = db->select(QStringLiteral("SELECT title, textinfo, infotype FROM itemshistory"));
         QCOMPARE(entries.size(), 1);
@@ -650,7 +630,7 @@ private slots:
                  QStringLiteral("error"));
         QCOMPARE(entries.first().value(QStringLiteral("title")).toString() + QStringLiteral("§§§")
                      + entries.first().value(QStringLiteral("textinfo")).toString(),
-                 note);
+                 sent);
     }
 
     // Exports no program writes end with a reason, never with a crash; generated here.
