@@ -102,13 +102,14 @@ void BulkEditDialog::accept()
         });
     setEnabled(true);
     if (result.failed > 0) {
+        const QString of
+            = result.total == 1 ? tr("1 Artikel") : tr("%1 Artikeln").arg(result.total);
+        const QString failed = result.failed == 1
+            ? tr("1 von %1 konnte nicht geändert werden.").arg(of)
+            : tr("%1 von %2 konnten nicht geändert werden.").arg(result.failed).arg(of);
         Statics::showMessage(
             this,
-            tr("%1 von %2 Artikeln konnten nicht geändert werden.\n\nFehler der Datenbank: %3")
-                .arg(result.failed)
-                .arg(result.total)
-                .arg(result.error),
-            2);
+            failed + QStringLiteral("\n\n") + tr("Fehler der Datenbank: %1").arg(result.error), 2);
     }
     // The opener refreshes its rows on 1: that is right whenever anything was written.
     done(result.failed > 0 && result.written == 0 ? 0 : 1);

@@ -1,23 +1,18 @@
 #include "bulk/pricechange.h"
 
-#include "core/statics.h"
-
-#include <QRegularExpression>
+#include "core/numberreader.h"
 
 bool PriceChange::readNumber(QString text, bool whole, QString *number)
 {
-    text = text.trimmed();
-    if (!whole)
-        text = Statics::fixPrice(text);
-    static const QRegularExpression decimal(QStringLiteral("^-?(\\d+(\\.\\d*)?|\\.\\d+)$"));
-    static const QRegularExpression integer(QStringLiteral("^-?\\d{1,9}$"));
-    if (!(whole ? integer : decimal).match(text).hasMatch())
-        return false;
+    // Typed entries are read as every importer reads numbers, but without the scientific
+    // form ("1e5"), which nobody types as a price.
+    const QString plain
+        = NumberReader::plain(text, whole ? NumberReader::Whole : NumberReader::Decimal);
     bool ok = false;
-    const double value = text.toDouble(&ok);
-    if (!ok || qAbs(value) > 1e12)
+    const double value = plain.toDouble(&ok);
+    if (plain.isEmpty() || !ok || qAbs(value) > (whole ? 999999999.0 : 1e12))
         return false;
-    *number = whole ? QString::number(text.toLongLong()) : QString::number(value, 'f', 6);
+    *number = whole ? QString::number(plain.toLongLong()) : QString::number(value, 'f', 6);
     if (!whole) {
         // 12.500000 -> 12.5, 15.000000 -> 15
         while (number->endsWith(QLatin1Char('0')))

@@ -184,12 +184,11 @@ void SearchAndReplace::accept()
     if (!ui->DoUpdate->isChecked())
         moveToOutbox = false;
     if (m_failed > 0) {
-        Statics::showMessage(this,
-                             tr("%1 Änderungen konnten nicht gespeichert werden.\n\nFehler der "
-                                "Datenbank: %2")
-                                 .arg(m_failed)
-                                 .arg(m_error),
-                             2);
+        const QString failed = m_failed == 1
+            ? tr("1 Änderung konnte nicht gespeichert werden.")
+            : tr("%1 Änderungen konnten nicht gespeichert werden.").arg(m_failed);
+        Statics::showMessage(
+            this, failed + QStringLiteral("\n\n") + tr("Fehler der Datenbank: %1").arg(m_error), 2);
         if (m_written == 0) {
             moveToOutbox = false;
             done(0);

@@ -15,6 +15,7 @@
 #include "core/dialogs.h"
 #include "core/logging.h"
 #include "core/mymessageoutput.h"
+#include "core/numberreader.h"
 #include "core/privatefile.h"
 
 QString Statics::getstr(const QString &text, const QString &start, const QString &end)
@@ -44,12 +45,7 @@ QString Statics::hashString(const QString &text)
 
 QString Statics::fixPrice(const QString &text)
 {
-    QString price = text;
-    // "1.234,50": the dots group thousands and the comma is the decimal separator.
-    if (price.contains(QLatin1Char('.')) && price.contains(QLatin1Char(',')))
-        price.remove(QLatin1Char('.'));
-    price.replace(QLatin1Char(','), QLatin1Char('.'));
-    return price;
+    return NumberReader::plain(text, NumberReader::Decimal | NumberReader::Exponent);
 }
 
 namespace {

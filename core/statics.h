@@ -19,7 +19,9 @@ public:
     static QString getstr(const QString &text, const QString &start, const QString &end);
     // MD5 of the UTF-8 bytes, 32 lower-case hex digits.
     static QString hashString(const QString &text);
-    // "1.234,50" -> "1234.50", "12,5" -> "12.5"; "12.50" stays.
+    // A price as a seller writes it, in plain notation (NumberReader): "1.234,50" and
+    // "1,234.50" -> "1234.50", "12,5" -> "12.5", "19,99 €" -> "19.99"; "12.50" stays. The
+    // empty text when it is no number.
     static QString fixPrice(const QString &text);
     // Turns the HTML entities the marketplace uses into their characters.
     static QString fixHtml(const QString &text);

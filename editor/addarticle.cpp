@@ -2,6 +2,7 @@
 
 #include "core/database.h"
 #include "core/logging.h"
+#include "core/numberreader.h"
 #include "core/settings.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
@@ -511,10 +512,9 @@ void AddArticle::fillVariationsPage()
     for (const auto &row : rows) {
         auto *item = new QTreeWidgetItem(m_ui->VariantList);
         item->setText(0, row.value(QStringLiteral("SKU")).toString());
-        item->setText(1, QString::number(
-                             Statics::fixPrice(row.value(QStringLiteral("StartPrice")).toString())
-                                 .toDouble(),
-                             'f', 2));
+        double price = 0;
+        NumberReader::readStored(row.value(QStringLiteral("StartPrice")).toString(), &price);
+        item->setText(1, QString::number(price, 'f', 2));
         item->setText(2, row.value(QStringLiteral("Quantity")).toString());
         item->setTextAlignment(1, Qt::AlignCenter);
         item->setTextAlignment(2, Qt::AlignCenter);

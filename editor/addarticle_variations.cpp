@@ -3,6 +3,7 @@
 #include "editor/addarticle.h"
 
 #include "core/database.h"
+#include "core/numberreader.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
 #include "editor/companions/editvar.h"
@@ -31,9 +32,11 @@ void AddArticle::updateVariationSummary()
         return;
     }
     double lowest = 1000000;
-    for (const auto &row : rows)
-        lowest = qMin(lowest,
-                      Statics::fixPrice(row.value(QStringLiteral("StartPrice")).toString()).toDouble());
+    for (const auto &row : rows) {
+        double price = 0;
+        NumberReader::readStored(row.value(QStringLiteral("StartPrice")).toString(), &price);
+        lowest = qMin(lowest, price);
+    }
     m_db->executeSQL(QStringLiteral("UPDATE articles SET HasVariation = 1, HasVariationMinPrice='%1' "
                                     "WHERE id=%2")
                          .arg(QString::number(lowest, 'f', 2))

@@ -17,16 +17,30 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QTextCodec>
 #include <QTextStream>
+#include <QThread>
+
+#include <algorithm>
 
 namespace {
 
 const QString kTab = QStringLiteral("{TAB}");
 constexpr int kPictureSlots = 12;
 constexpr int kPreviewRows = 20;
+// The preview reads no further than this many characters: what it shows lies before, unless
+// a quoted value runs on, and that the look in the background finds.
+constexpr qint64 kPreviewChars = 256 * 1024;
+// The separator is guessed from the first line's start.
+constexpr qint64 kGuessChars = 64 * 1024;
+
+QTextCodec *codecOf(bool windows1252)
+{
+    return QTextCodec::codecForName(windows1252 ? "Windows-1252" : "UTF-8");
+}
 
 const QStringList kNotUpdateKeys
     = { "Folder",      "DoCheckResult", "DoCheck",  "IsVerified", "IsEdit",
@@ -68,7 +82,123 @@ CsvImport::CsvImport(int folderId, QWidget *parent)
     SetEnabledAll(false);
 }
 
-CsvImport::~CsvImport() = default;
+struct CsvImport::FileScan
+{
+    QString path;
+    QString separator;
+    QString delimiter;
+    bool encodingKnown = false; // given when known already, else found here
+    bool windows1252 = false;
+    std::atomic<bool> cancel { false };
+    bool complete = false; // the file was read to its end
+    int unclosedLine = 0;
+    int unclosedRow = 0;
+
+    // On a thread of its own; touches nothing but this.
+    void run()
+    {
+        if (!encodingKnown) {
+            QtCSV::Reader::FileFacts facts;
+            if (!QtCSV::Reader::inspect(path, &facts, &cancel))
+                return;
+            windows1252 = facts.windows1252;
+            encodingKnown = true;
+        }
+        RowFunction rows(
+            [this](const QStringList &, int) { return !cancel.load(std::memory_order_relaxed); });
+        QtCSV::Reader::Details details;
+        if (!QtCSV::Reader::readToProcessor(path, rows, separator, delimiter, codecOf(windows1252),
+                                            &details))
+            return;
+        unclosedLine = details.unclosedLine;
+        unclosedRow = details.unclosedRow;
+        complete = true;
+    }
+};
+
+CsvImport::~CsvImport()
+{
+    stopScans();
+}
+
+void CsvImport::stopScans()
+{
+    if (m_scan)
+        m_scan->cancel = true;
+    m_scan.reset();
+    for (const auto &thread : m_scanThreads)
+        thread->wait();
+    m_scanThreads.clear();
+}
+
+void CsvImport::startScan()
+{
+    const QString path = ui->FileToImport->text();
+    const QString separatorText = separator();
+    const QString delimiter = ui->TextClose->text();
+    if (m_scan && m_scan->path == path && m_scan->separator == separatorText
+        && m_scan->delimiter == delimiter)
+        return;
+    if (m_scan)
+        m_scan->cancel = true;
+    m_scanThreads.erase(
+        std::remove_if(m_scanThreads.begin(), m_scanThreads.end(),
+                       [](const std::unique_ptr<QThread> &thread) { return thread->isFinished(); }),
+        m_scanThreads.end());
+    auto scan = std::make_shared<FileScan>();
+    scan->path = path;
+    scan->separator = separatorText;
+    scan->delimiter = delimiter;
+    scan->encodingKnown = m_encodingKnown;
+    scan->windows1252 = m_windows1252;
+    m_scan = scan;
+    m_unclosedRow = 0;
+    m_unclosedLine = 0;
+    std::unique_ptr<QThread> thread(QThread::create([scan] { scan->run(); }));
+    connect(thread.get(), &QThread::finished, this, [this, scan] { scanFinished(scan); });
+    thread->start(QThread::LowPriority);
+    m_scanThreads.push_back(std::move(thread));
+}
+
+void CsvImport::scanFinished(const std::shared_ptr<FileScan> &scan)
+{
+    if (scan != m_scan)
+        return;
+    if (scan->encodingKnown) {
+        m_encodingKnown = true;
+        m_windows1252 = scan->windows1252;
+    }
+    if (scan->complete) {
+        m_unclosedRow = scan->unclosedRow;
+        m_unclosedLine = scan->unclosedLine;
+    }
+    // A byte past the preview's start was no UTF-8: the rows shown are read again as what
+    // the file is, and so are the column titles.
+    if (m_encodingKnown && m_windows1252 != m_previewWindows1252) {
+        const QStringList titles = fillPreview(codecOf(m_windows1252));
+        for (int c = 0; c < titles.size() && c < ui->itemshere->rowCount(); ++c) {
+            if (auto *label = qobject_cast<QLabel *>(
+                    ui->itemshere->itemAt(c, QFormLayout::LabelRole)
+                        ? ui->itemshere->itemAt(c, QFormLayout::LabelRole)->widget()
+                        : nullptr))
+                label->setText(titles.at(c));
+        }
+    }
+    showNotices();
+}
+
+void CsvImport::showNotices()
+{
+    QStringList notices;
+    if (m_previewWindows1252 || (m_encodingKnown && m_windows1252))
+        notices << tr(
+            "Die Datei ist nicht in UTF-8 gespeichert; sie wird als Windows-1252 gelesen.");
+    if (m_unclosedLine > 0)
+        notices << unclosedNotice(m_unclosedRow, m_unclosedLine);
+    ui->FileNotice->setTextFormat(Qt::PlainText);
+    ui->FileNotice->setText(notices.join(QLatin1Char('\n')));
+    ui->FileNotice->setVisible(!notices.isEmpty());
+}
 
 void CsvImport::loadAccounts()
 {
@@ -96,6 +226,14 @@ void CsvImport::on_toolButton_clicked()
 void CsvImport::onOpenFile(const QString &str)
 {
     db->setOption(QStringLiteral("lastImportFolder"), QFileInfo(str).absolutePath());
+    // Nothing known of the file yet.
+    if (m_scan)
+        m_scan->cancel = true;
+    m_scan.reset();
+    m_encodingKnown = false;
+    m_windows1252 = false;
+    m_unclosedRow = 0;
+    m_unclosedLine = 0;
     ui->FileToImport->setText(str);
     if (!QFileInfo::exists(str)) {
         Statics::showMessage(this, tr("Datei konnte nicht gefunden werden"), 2);
@@ -108,7 +246,7 @@ void CsvImport::onOpenFile(const QString &str)
     }
     // The separator that comes first in the first line wins; a tie changes nothing.
     QTextStream stream(&file);
-    const QString firstLine = stream.readLine();
+    const QString firstLine = stream.readLine(kGuessChars);
     file.close();
     if (!firstLine.isEmpty()) {
         const auto position = [&firstLine](QChar c) {
@@ -230,41 +368,27 @@ QStringList CsvImport::articleColumns()
     return columns;
 }
 
-QString CsvImport::unclosedNotice(int line)
+QString CsvImport::unclosedNotice(int row, int line)
 {
     return tr("Ein Wert in Anführungszeichen, der in Zeile %1 beginnt, wird nicht geschlossen; "
               "der Rest der Datei gehört zu diesem Wert.")
-        .arg(line);
+        .arg(row == line ? QString::number(row) : tr("%1 (Textzeile %2)").arg(row).arg(line));
 }
 
-void CsvImport::MakePreview()
+QStringList CsvImport::fillPreview(QTextCodec *codec)
 {
     ui->Preview->clear();
-    const QString path = ui->FileToImport->text();
-    bool notUtf8 = false;
-    QTextCodec *codec = QtCSV::Reader::codecFor(path, &notUtf8);
-    // Only the rows shown are kept; the rest of the file is read for a quoted value that
-    // never closes.
+    m_previewWindows1252 = codec == codecOf(true);
+    // Only the rows shown are read; the rest of the file is looked at in the background.
     const bool header = ui->FirstHeaders->isChecked();
     const int shown = kPreviewRows + (header ? 1 : 0);
     QList<QStringList> rows;
     RowFunction firstRows([&rows, shown](const QStringList &row, int) {
-        if (rows.size() < shown)
-            rows.append(row);
-        return true;
+        rows.append(row);
+        return rows.size() < shown;
     });
-    QtCSV::Reader::Details details;
-    QtCSV::Reader::readToProcessor(path, firstRows, separator(), ui->TextClose->text(), codec,
-                                   &details);
-    QStringList notices;
-    if (notUtf8)
-        notices << tr(
-            "Die Datei ist nicht in UTF-8 gespeichert; sie wird als Windows-1252 gelesen.");
-    if (details.unclosedLine > 0)
-        notices << unclosedNotice(details.unclosedLine);
-    ui->FileNotice->setTextFormat(Qt::PlainText);
-    ui->FileNotice->setText(notices.join(QLatin1Char('\n')));
-    ui->FileNotice->setVisible(!notices.isEmpty());
+    QtCSV::Reader::readStart(ui->FileToImport->text(), firstRows, separator(),
+                             ui->TextClose->text(), codec, kPreviewChars);
 
     QStringList titles;
     if (!rows.isEmpty()) {
@@ -286,6 +410,23 @@ void CsvImport::MakePreview()
         }
         ui->Preview->addTopLevelItem(new QTreeWidgetItem(cells));
     }
+    return titles;
+}
+
+void CsvImport::MakePreview()
+{
+    const QString path = ui->FileToImport->text();
+    // The encoding from the file's start until the whole file was looked at; a start that
+    // is no UTF-8 decides for the whole file.
+    if (!m_encodingKnown) {
+        bool notUtf8 = false;
+        QtCSV::Reader::codecForStart(path, &notUtf8);
+        if (notUtf8) {
+            m_encodingKnown = true;
+            m_windows1252 = true;
+        }
+    }
+    const QStringList titles = fillPreview(codecOf(m_encodingKnown && m_windows1252));
 
     columnCombos.clear();
     removeW(ui->itemshere);
@@ -323,6 +464,8 @@ void CsvImport::MakePreview()
         title->setText(titles.at(c));
         ui->itemshere->addRow(title, box);
     }
+    startScan();
+    showNotices();
     SetEnabledAll(true);
 }
 

@@ -8,9 +8,12 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <vector>
 
 class CsvImportWriter;
 class Database;
+class QThread;
+class QTextCodec;
 
 // The column names by which picture columns of a CSV file are known, followed by 1 to 12.
 inline const QString kPictureColumnPrefix = QStringLiteral("Zerire3_image_");
@@ -55,6 +58,22 @@ private slots:
     void on_buttonBox_helpRequested();
 
 private:
+    // Rows are named as a spreadsheet numbers them (the header, if any, is row 1); the text
+    // line follows where it differs, after a value over several lines. Keeps only the rows
+    // from which on the two differ by another amount.
+    class RowNames
+    {
+    public:
+        // Row `row` begins in text line `line`; rows come in order.
+        void add(int row, int line);
+        // "4", or "4 (Textzeile 5)".
+        QString name(int row) const;
+        int line(int row) const;
+
+    private:
+        QList<QPair<int, int>> m_shifts; // from row, line minus row
+    };
+
     // What one import run has done so far, besides what its writer counts.
     struct RunState
     {
@@ -66,11 +85,26 @@ private:
         bool stopped = false; // ended without the end steps (dialog stays open)
         bool ended = false; // cancelled, or stopped after an error: the end steps follow
         QElapsedTimer sinceEvents; // since events were last served
-        QStringList skippedRows; // their file lines
+        int row = 0; // the row being handled
+        RowNames rows;
+        QList<int> skippedRows; // empty or short
+        // Short because a quoted value went on over line ends.
+        struct OpenQuote
+        {
+            int row;
+            int lastLine; // where the row ended
+            bool holdsQuote; // the value holds a quote: a "" in the file, not its end
+        };
+        QList<OpenQuote> openQuoteRows;
         int failedPictures = 0;
         QStringList failedPictureNames; // "Zeile N: „entry“"
         int unclosedLine = 0; // where a quoted value began that the file never closed
+        int unclosedRow = 0;
     };
+
+    // A look at the whole file in the background: its encoding and a quoted value that
+    // never closes, for the separator and text delimiter it was started with.
+    struct FileScan;
 
     void loadAccounts();
     void MakePreview();
@@ -84,18 +118,30 @@ private:
     // names in the picture folder); the number of pictures that could not be taken, which
     // `pictures` holds afterwards.
     int CopyImages(int articleId, QStringList &pictures);
-    // The notice for a quoted value that begins in file line `line` and is never closed.
-    static QString unclosedNotice(int line);
+    // The notice for a quoted value that begins in row `row`, text line `line`, and is
+    // never closed.
+    static QString unclosedNotice(int row, int line);
+    // Reads the preview's rows with `codec` and shows them; the first row titles the
+    // columns when FirstHeaders is ticked.
+    QStringList fillPreview(QTextCodec *codec);
+    // Starts the background look at the file for the current settings, unless one runs or
+    // ran for them; a look for other settings is stopped.
+    void startScan();
+    void scanFinished(const std::shared_ptr<FileScan> &scan);
+    void stopScans();
+    void showNotices();
 
     QString separator() const;
     QStringList articleColumns();
-    // Handles one file row of a run, which begins in file line `line`; false ends the run.
+    // Handles one file row of a run, which begins in text line `line`; false ends the run.
     bool importRow(const QStringList &row, int line, RunState &state);
+    // Adds the closing message's sentences on the rows left out.
+    static void describeSkipped(const RunState &state, QStringList &text);
     // Commits the rows written so far; a failed commit is put to the seller. False when
     // the run ends there.
     bool commitBatch(RunState &state);
-    // The "Importfehler" question for file line `line`: true when the seller ends the run.
-    bool askToEnd(int line, const QString &error, RunState &state);
+    // The "Importfehler" question for row `row`: true when the seller ends the run.
+    bool askToEnd(int row, const QString &error, RunState &state);
     void finishRun(const RunState &state);
 
     bool importRunning = false;
@@ -105,4 +151,15 @@ private:
     QList<QComboBox *> columnCombos;
     bool autoAssign = false;
     int targetFolderId = -10;
+
+    // What is known of the open file: its encoding once the whole file was looked at, the
+    // encoding the preview shows, and a quoted value never closed (for the settings of
+    // the last finished look).
+    bool m_encodingKnown = false;
+    bool m_windows1252 = false;
+    bool m_previewWindows1252 = false;
+    std::shared_ptr<FileScan> m_scan; // the look for the current settings
+    int m_unclosedRow = 0;
+    int m_unclosedLine = 0;
+    std::vector<std::unique_ptr<QThread>> m_scanThreads;
 };

@@ -17,7 +17,8 @@
 #include <QPushButton>
 #include <QTextCodec>
 
-#include <cstring>
+#include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -25,27 +26,6 @@ constexpr int kNamedAtMost = 20;
 constexpr int kBadTextShown = 40;
 constexpr int kBatchRows = 500;
 constexpr int kEventIntervalMs = 20;
-
-// The number of lines of a file; -1 when it cannot be read.
-int countLines(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    int lines = 0;
-    char last = '\n';
-    QByteArray block;
-    while (!(block = file.read(1 << 20)).isEmpty()) {
-        const char *end = block.constData() + block.size();
-        for (const char *at = block.constData();
-             (at = static_cast<const char *>(std::memchr(at, '\n', size_t(end - at)))); ++at)
-            ++lines;
-        last = block.back();
-    }
-    if (file.error() != QFileDevice::NoError)
-        return -1;
-    return last == '\n' ? lines : lines + 1;
-}
 
 // A file row is blank when it holds no element with text.
 bool isBlank(const QStringList &row)
@@ -83,14 +63,16 @@ void CsvImport::on_buttonBox_accepted()
     SetEnabledAll(false);
     const QString path = ui->FileToImport->text();
 
-    // The progress bar's length from the file's line count (no decoding needed); the rows
-    // themselves are handled as they are read, so no file is ever held in memory whole.
-    const int total = countLines(path);
-    if (total < 0) {
+    // The progress bar's length from the file's line count, and the encoding from every
+    // byte, in one pass that decodes nothing; the rows themselves are handled as they are
+    // read, so no file is ever held in memory whole.
+    QtCSV::Reader::FileFacts facts;
+    if (!QtCSV::Reader::inspect(path, &facts)) {
         Statics::showMessage(this, tr("Die Datei konnte nicht gelesen werden"), 2);
         SetEnabledAll(true);
         return;
     }
+    const int total = facts.lines;
 
     importRunning = true;
     ui->progressBar->setMaximum(total);
@@ -123,9 +105,11 @@ void CsvImport::on_buttonBox_accepted()
     RowFunction rows(
         [this, &state](const QStringList &row, int line) { return importRow(row, line, state); });
     QtCSV::Reader::Details details;
-    const bool read = QtCSV::Reader::readToProcessor(path, rows, separator(), ui->TextClose->text(),
-                                                     QtCSV::Reader::codecFor(path), &details);
+    const bool read = QtCSV::Reader::readToProcessor(
+        path, rows, separator(), ui->TextClose->text(),
+        QTextCodec::codecForName(facts.windows1252 ? "Windows-1252" : "UTF-8"), &details);
     state.unclosedLine = details.unclosedLine;
+    state.unclosedRow = details.unclosedRow;
     if (writer.inBatch())
         commitBatch(state);
     writer.finish();
@@ -164,19 +148,33 @@ bool CsvImport::importRow(const QStringList &row, int line, RunState &state)
         ++state.eventCounter;
     }
     ui->progressBar->setValue(qMin(line, ui->progressBar->maximum()));
+    // The row as a spreadsheet numbers it; the writer knows rows by it.
+    const int rowNumber = ++state.row;
+    state.rows.add(rowNumber, line);
     if (state.headerPending) {
         state.headerPending = false;
         return true;
     }
 
-    // Empty rows and rows with too few fields are left out and named at the end.
+    // Empty rows and rows with too few fields are left out and named at the end; a row
+    // short because a quoted value ran on over line ends is named with that reason.
     if (isBlank(row) || state.lastColumn >= row.size()) {
-        state.skippedRows << QString::number(line);
+        int breaks = 0;
+        bool holdsQuote = false;
+        for (const QString &element : row) {
+            const int inside = element.count(QLatin1Char('\n'));
+            breaks += inside;
+            holdsQuote = holdsQuote || (inside > 0 && element.contains(QLatin1Char('"')));
+        }
+        if (breaks > 0 && !isBlank(row))
+            state.openQuoteRows.append({ rowNumber, line + breaks, holdsQuote });
+        else
+            state.skippedRows << rowNumber;
         return true;
     }
 
     const int mode = ui->ImportModus->currentIndex();
-    writer.setRow(row, line);
+    writer.setRow(row, rowNumber);
     QList<int> ids;
     if (mode != InsertAll) {
         if (!writer.hasKey()) {
@@ -208,12 +206,12 @@ bool CsvImport::importRow(const QStringList &row, int line, RunState &state)
         ui->progressBar->setFormat(QString());
     }
 
-    writer.begin(line);
+    writer.begin(rowNumber);
     const auto takePictures = [&](int id) {
         QStringList failed = pictures;
         state.failedPictures += CopyImages(id, failed);
         for (const QString &entry : qAsConst(failed))
-            state.failedPictureNames << tr("Zeile %1: „%2“").arg(line).arg(entry);
+            state.failedPictureNames << tr("Zeile %1: „%2“").arg(state.rows.name(rowNumber), entry);
     };
     bool ok;
     if (ids.isEmpty()) {
@@ -233,7 +231,7 @@ bool CsvImport::importRow(const QStringList &row, int line, RunState &state)
         // The rows before it in the batch are kept, unless the commit fails as well: then
         // the question names the batch's first row.
         const QString error = writer.lastError();
-        return !askToEnd(writer.commit() ? line : writer.batchLine(), error, state);
+        return !askToEnd(writer.commit() ? rowNumber : writer.batchLine(), error, state);
     }
     if (writer.batchRows() >= kBatchRows)
         return commitBatch(state);
@@ -251,14 +249,13 @@ bool CsvImport::commitBatch(RunState &state)
     return !askToEnd(state.writer->batchLine(), state.writer->lastError(), state);
 }
 
-bool CsvImport::askToEnd(int line, const QString &error, RunState &state)
+bool CsvImport::askToEnd(int row, const QString &error, RunState &state)
 {
     if (!Statics::showQuestionDialog(
             this, tr("Importfehler"),
             tr("Beim Import sind Fehler aufgetreten, aktuell in der Zeile %1 (%2), soll ich "
                "abbrechen?")
-                .arg(line)
-                .arg(error)))
+                .arg(state.rows.name(row), error)))
         return false;
     SetEnabledAll(true);
     ui->progressBar->hide();
@@ -274,20 +271,20 @@ void CsvImport::finishRun(const RunState &state)
     emit changeFolderCount(targetFolderId, writer.created(), false);
     importRunning = false;
 
-    QStringList text { tr("Es wurden %1 Artikel angelegt und %2 Artikel aktualisiert.")
-                           .arg(writer.created())
-                           .arg(writer.updated()) };
-    const auto named = [](QStringList items, int total) {
-        if (total > items.size())
-            items << tr("… und %1 weitere").arg(total - items.size());
-        return items;
-    };
-    if (!state.skippedRows.isEmpty()) {
-        text << tr("%1 leere oder unvollständige Zeilen wurden übersprungen (Zeile %2).")
-                    .arg(state.skippedRows.size())
-                    .arg(named(state.skippedRows.mid(0, kNamedAtMost), state.skippedRows.size())
-                             .join(QStringLiteral(", ")));
-    }
+    // "Es wurde 1 Artikel angelegt", "es wurden 2 Artikel aktualisiert": the verb follows
+    // each count; said once when both take the same form.
+    const int created = writer.created();
+    const int updated = writer.updated();
+    QString summary = created == 1 ? tr("Es wurde 1 Artikel angelegt")
+                                   : tr("Es wurden %1 Artikel angelegt").arg(created);
+    if ((created == 1) == (updated == 1))
+        summary += tr(" und %1 Artikel aktualisiert.").arg(updated);
+    else if (updated == 1)
+        summary += tr(" und es wurde 1 Artikel aktualisiert.");
+    else
+        summary += tr(" und es wurden %1 Artikel aktualisiert.").arg(updated);
+    QStringList text { summary };
+    describeSkipped(state, text);
     const QList<CsvImportWriter::BadNumber> badNumbers = writer.badNumbers();
     if (!badNumbers.isEmpty()) {
         QStringList values;
@@ -295,23 +292,83 @@ void CsvImport::finishRun(const RunState &state)
             QString shown = bad.text;
             if (shown.size() > kBadTextShown)
                 shown = shown.left(kBadTextShown) + QStringLiteral("…");
-            values << tr("Zeile %1, %2: „%3“").arg(bad.line).arg(bad.column, shown);
+            // The writer knows rows by their number.
+            values << tr("Zeile %1, %2: „%3“").arg(state.rows.name(bad.line), bad.column, shown);
         }
+        if (badNumbers.size() > values.size())
+            values << tr("… und %1 weitere").arg(badNumbers.size() - values.size());
         text << tr("Diese Werte sind keine Zahlen und wurden nicht übernommen:") + QLatin1Char('\n')
-                + named(values, badNumbers.size()).join(QLatin1Char('\n'));
+                + values.join(QLatin1Char('\n'));
     }
-    if (!state.failedPictureNames.isEmpty())
-        text << named(state.failedPictureNames.mid(0, kNamedAtMost),
-                      state.failedPictureNames.size())
-                    .join(QLatin1Char('\n'));
+    if (!state.failedPictureNames.isEmpty()) {
+        QStringList pictures = state.failedPictureNames.mid(0, kNamedAtMost);
+        if (state.failedPictureNames.size() > pictures.size())
+            pictures << tr("… und %1 weitere").arg(state.failedPictureNames.size() - pictures.size());
+        text << pictures.join(QLatin1Char('\n'));
+    }
     if (state.failedPictures == 1)
         text << tr("1 Bild konnte nicht übernommen werden.");
     else if (state.failedPictures > 1)
         text << tr("%1 Bilder konnten nicht übernommen werden.").arg(state.failedPictures);
     if (state.unclosedLine > 0)
-        text << unclosedNotice(state.unclosedLine);
+        text << unclosedNotice(state.unclosedRow, state.unclosedLine);
     Statics::showMessage(this, text.join(QLatin1Char('\n')), text.size() > 1 ? 1 : 0);
     done(cancelRequested ? QDialog::Rejected : QDialog::Accepted);
+}
+
+void CsvImport::describeSkipped(const RunState &state, QStringList &text)
+{
+    if (!state.skippedRows.isEmpty()) {
+        QStringList rows;
+        for (int row : state.skippedRows.mid(0, kNamedAtMost))
+            rows << state.rows.name(row);
+        if (state.skippedRows.size() > rows.size())
+            rows << tr("… und %1 weitere").arg(state.skippedRows.size() - rows.size());
+        text << (state.skippedRows.size() == 1
+                     ? tr("1 leere oder unvollständige Zeile wurde übersprungen (Zeile %1).")
+                           .arg(rows.first())
+                     : tr("%1 leere oder unvollständige Zeilen wurden übersprungen (Zeile %2).")
+                           .arg(state.skippedRows.size())
+                           .arg(rows.join(QStringLiteral(", "))));
+    }
+    for (const auto &open : state.openQuoteRows.mid(0, kNamedAtMost)) {
+        QString reason = tr("Zeile %1 ist unvollständig und wurde übersprungen: ein Wert in "
+                            "Anführungszeichen geht dort über das Zeilenende hinaus und endet "
+                            "erst in Textzeile %2.")
+                             .arg(state.rows.name(open.row))
+                             .arg(open.lastLine);
+        if (open.holdsQuote)
+            reason += QLatin1Char(' ')
+                + tr("Ein doppeltes Anführungszeichen (\"\") in einem Wert beendet ihn nicht, "
+                     "es steht für ein Anführungszeichen im Text.");
+        text << reason;
+    }
+    if (state.openQuoteRows.size() > kNamedAtMost)
+        text << tr("… und %1 weitere Zeilen aus demselben Grund.")
+                    .arg(state.openQuoteRows.size() - kNamedAtMost);
+}
+
+void CsvImport::RowNames::add(int row, int line)
+{
+    const int shift = line - row;
+    if (m_shifts.isEmpty() ? shift != 0 : m_shifts.last().second != shift)
+        m_shifts.append({ row, shift });
+}
+
+int CsvImport::RowNames::line(int row) const
+{
+    // The last change at or before the row.
+    auto after
+        = std::upper_bound(m_shifts.cbegin(), m_shifts.cend(), row,
+                           [](int r, const QPair<int, int> &shift) { return r < shift.first; });
+    return after == m_shifts.cbegin() ? row : row + std::prev(after)->second;
+}
+
+QString CsvImport::RowNames::name(int row) const
+{
+    const int textLine = line(row);
+    return textLine == row ? QString::number(row)
+                           : CsvImport::tr("%1 (Textzeile %2)").arg(row).arg(textLine);
 }
 
 int CsvImport::CopyImages(int articleId, QStringList &pictures)

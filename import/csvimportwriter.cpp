@@ -2,6 +2,7 @@
 
 #include "core/database.h"
 #include "core/logging.h"
+#include "core/numberreader.h"
 #include "core/schema.h"
 #include "core/statics.h"
 #include "core/transaction.h"
@@ -194,7 +195,8 @@ void CsvImportWriter::bindRow(const QVector<Target> &targets, QByteArray &kept)
 
 bool CsvImportWriter::readNumber(const QString &text, bool whole, QString *number)
 {
-    const QString fixed = Statics::fixPrice(text.trimmed());
+    const QString fixed = NumberReader::plain(
+        text, NumberReader::Exponent | (whole ? NumberReader::Whole : NumberReader::Decimal));
     if (fixed.isEmpty())
         return false;
     bool ok = false;

@@ -8,6 +8,8 @@
 #include <QTextCodec>
 #include <QTextDecoder>
 
+#include <cstring>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -15,6 +17,94 @@ namespace {
 const QString LF = QStringLiteral("\n");
 constexpr qint64 kCodecProbeBytes = 64 * 1024;
 constexpr qint64 kReadBlock = 256 * 1024;
+constexpr qint64 kInspectBlock = 1024 * 1024;
+
+bool startsWithWideMark(const QByteArray &head)
+{
+    return head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF")
+        || head.startsWith(QByteArray("\x00\x00\xFE\xFF", 4));
+}
+
+// Checks bytes for UTF-8 as they come, block after block, without decoding them: overlong
+// forms, surrogates and code points past U+10FFFF are no UTF-8 either.
+class Utf8Check
+{
+public:
+    void take(const QByteArray &block)
+    {
+        if (m_invalid)
+            return;
+        const auto *at = reinterpret_cast<const unsigned char *>(block.constData());
+        const unsigned char *end = at + block.size();
+        while (at < end) {
+            if (m_need == 0) {
+                // Plain ASCII, eight bytes at a time.
+                while (end - at >= 8) {
+                    quint64 word;
+                    std::memcpy(&word, at, 8);
+                    if (word & 0x8080808080808080ULL)
+                        break;
+                    at += 8;
+                }
+                if (at == end)
+                    break;
+                const unsigned char byte = *at++;
+                if (byte < 0x80)
+                    continue;
+                if (!lead(byte)) {
+                    m_invalid = true;
+                    return;
+                }
+                continue;
+            }
+            const unsigned char byte = *at++;
+            if (byte < m_low || byte > m_high) {
+                m_invalid = true;
+                return;
+            }
+            --m_need;
+            m_low = 0x80;
+            m_high = 0xBF;
+        }
+    }
+    // A file with a UTF-16 or UTF-32 mark is no concern of this check.
+    void markedWide() { m_wide = true; }
+    // Every byte so far belongs to a character (the last one may still be incomplete).
+    bool validSoFar() const { return m_wide || !m_invalid; }
+    // Every byte belongs to a whole character.
+    bool valid() const { return m_wide || (!m_invalid && m_need == 0); }
+
+private:
+    bool lead(unsigned char byte)
+    {
+        m_low = 0x80;
+        m_high = 0xBF;
+        if (byte >= 0xC2 && byte <= 0xDF) {
+            m_need = 1;
+        } else if (byte >= 0xE0 && byte <= 0xEF) {
+            m_need = 2;
+            if (byte == 0xE0)
+                m_low = 0xA0; // else overlong
+            else if (byte == 0xED)
+                m_high = 0x9F; // else a surrogate
+        } else if (byte >= 0xF0 && byte <= 0xF4) {
+            m_need = 3;
+            if (byte == 0xF0)
+                m_low = 0x90; // else overlong
+            else if (byte == 0xF4)
+                m_high = 0x8F; // else past U+10FFFF
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    int m_need = 0; // continuation bytes still to come
+    unsigned char m_low = 0x80;
+    unsigned char m_high = 0xBF;
+    bool m_invalid = false;
+    bool m_wide = false;
+};
 
 // The lines of a file as QTextStream::readLine gives them on a text-mode device: decoded
 // with the codec (or the one a byte-order mark at the start names), without carriage
@@ -34,19 +124,27 @@ public:
             const int newline = m_buffer.indexOf(QLatin1Char('\n'), m_pos);
             if (newline >= 0) {
                 line.setUnicode(m_buffer.constData() + m_pos, newline - m_pos);
+                m_consumed += newline + 1 - m_pos;
                 m_pos = newline + 1;
                 return true;
             }
-            if (m_atEnd) {
+            // A start of a file read for a look ends even inside a line that never ends.
+            if (m_atEnd || (m_lineLimit >= 0 && m_buffer.size() - m_pos >= m_lineLimit)) {
                 if (m_pos >= m_buffer.size())
                     return false;
                 line.setUnicode(m_buffer.constData() + m_pos, m_buffer.size() - m_pos);
+                m_consumed += m_buffer.size() - m_pos;
                 m_pos = m_buffer.size();
                 return true;
             }
             fill();
         }
     }
+
+    // The characters of the lines handed out so far, line ends included.
+    qint64 consumed() const { return m_consumed; }
+    // A line longer than this is handed out in parts (< 0: never).
+    void setLineLimit(int characters) { m_lineLimit = characters; }
 
 private:
     void fill()
@@ -73,6 +171,8 @@ private:
     std::unique_ptr<QTextDecoder> m_decoder;
     QString m_buffer;
     int m_pos = 0;
+    qint64 m_consumed = 0;
+    int m_lineLimit = -1;
     bool m_atEnd = false;
 };
 
@@ -143,9 +243,10 @@ class ReaderPrivate
 {
 public:
     static bool checkParams(const QString &filePath, const QString &separator);
+    // Reads the file, or its start up to the line reaching `maxChars` characters (< 0: all).
     static bool read(const QString &filePath, QtCSV::Reader::AbstractProcessor &processor,
                      const QString &separator, const QString &textDelimiter, QTextCodec *codec,
-                     QtCSV::Reader::Details *details);
+                     QtCSV::Reader::Details *details, qint64 maxChars = -1);
     static QStringList splitElements(const QString &line, const Dialect &dialect,
                                      ElementInfo &info);
     // Where the delimited element starting at `start` closes (its closing delimiter,
@@ -178,7 +279,7 @@ bool ReaderPrivate::checkParams(const QString &filePath, const QString &separato
 
 bool ReaderPrivate::read(const QString &filePath, QtCSV::Reader::AbstractProcessor &processor,
                          const QString &separator, const QString &textDelimiter, QTextCodec *codec,
-                         QtCSV::Reader::Details *details)
+                         QtCSV::Reader::Details *details, qint64 maxChars)
 {
     if (!checkParams(filePath, separator))
         return false;
@@ -189,6 +290,8 @@ bool ReaderPrivate::read(const QString &filePath, QtCSV::Reader::AbstractProcess
         return false;
     }
     LineSource lines(file, codec ? codec : QTextCodec::codecForName("UTF-8"));
+    if (maxChars >= 0)
+        lines.setLineLimit(int(qMin<qint64>(maxChars, std::numeric_limits<int>::max())));
 
     const Dialect dialect(separator, textDelimiter);
     QStringList pending;
@@ -197,7 +300,13 @@ bool ReaderPrivate::read(const QString &filePath, QtCSV::Reader::AbstractProcess
     int lineNumber = 0;
     int recordLine = 0; // where the pending row began
     int openLine = 0; // where the element still open began
+    int rows = 0; // handed over
+    bool cut = false;
     while (lines.next(line)) {
+        if (maxChars >= 0 && lines.consumed() - line.size() - 1 >= maxChars) {
+            cut = true;
+            break;
+        }
         ++lineNumber;
         info.openedOnLine = false;
         QStringList elements = splitElements(line, dialect, info);
@@ -213,6 +322,7 @@ bool ReaderPrivate::read(const QString &filePath, QtCSV::Reader::AbstractProcess
             pending.append(elements);
             continue;
         }
+        ++rows;
         if (pending.isEmpty()) {
             if (!processor.processRow(elements, lineNumber))
                 return false;
@@ -231,10 +341,15 @@ bool ReaderPrivate::read(const QString &filePath, QtCSV::Reader::AbstractProcess
                  << "Error - can't open file:" << filePath;
         return false;
     }
-    // A file that ends inside an open element still delivers its last row.
+    if (details)
+        details->cut = cut;
+    // A file that ends inside an open element still delivers its last row, and so does a
+    // start of a file cut inside one.
     if (!info.elementClosed && !pending.isEmpty()) {
-        if (details)
+        if (details && !cut) {
             details->unclosedLine = openLine;
+            details->unclosedRow = rows + 1;
+        }
         return processor.processRow(pending, recordLine);
     }
     return true;
@@ -405,7 +520,60 @@ bool Reader::readToProcessor(const QString &filePath, AbstractProcessor &process
     return ReaderPrivate::read(filePath, processor, separator, textDelimiter, codec, details);
 }
 
+bool Reader::readStart(const QString &filePath, AbstractProcessor &processor,
+                       const QString &separator, const QString &textDelimiter, QTextCodec *codec,
+                       qint64 maxChars, Details *details)
+{
+    if (details)
+        *details = Details();
+    return ReaderPrivate::read(filePath, processor, separator, textDelimiter, codec, details,
+                               qMax<qint64>(0, maxChars));
+}
+
+bool Reader::inspect(const QString &filePath, FileFacts *facts, const std::atomic<bool> *cancel)
+{
+    *facts = FileFacts();
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    Utf8Check utf8;
+    qint64 lines = 0;
+    char last = '\n';
+    bool first = true;
+    QByteArray block;
+    while (!(block = file.read(kInspectBlock)).isEmpty()) {
+        if (cancel && cancel->load(std::memory_order_relaxed))
+            return false;
+        // UTF-16 and UTF-32 (either byte order) announce themselves by their mark; the
+        // reading honours it.
+        if (first && startsWithWideMark(block))
+            utf8.markedWide();
+        first = false;
+        const char *end = block.constData() + block.size();
+        for (const char *at = block.constData();
+             (at = static_cast<const char *>(std::memchr(at, '\n', size_t(end - at)))); ++at)
+            ++lines;
+        utf8.take(block);
+        last = block.back();
+    }
+    if (file.error() != QFileDevice::NoError)
+        return false;
+    facts->lines
+        = int(qMin<qint64>(last == '\n' ? lines : lines + 1, std::numeric_limits<int>::max()));
+    facts->windows1252 = !utf8.valid();
+    return true;
+}
+
 QTextCodec *Reader::codecFor(const QString &filePath, bool *fallback)
+{
+    FileFacts facts;
+    const bool windows1252 = inspect(filePath, &facts) && facts.windows1252;
+    if (fallback)
+        *fallback = windows1252;
+    return QTextCodec::codecForName(windows1252 ? "Windows-1252" : "UTF-8");
+}
+
+QTextCodec *Reader::codecForStart(const QString &filePath, bool *fallback)
 {
     if (fallback)
         *fallback = false;
@@ -414,14 +582,12 @@ QTextCodec *Reader::codecFor(const QString &filePath, bool *fallback)
     if (!file.open(QIODevice::ReadOnly))
         return utf8;
     const QByteArray head = file.read(kCodecProbeBytes);
-    // UTF-16 and UTF-32 (either byte order) announce themselves by their mark.
-    if (head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF")
-        || head.startsWith(QByteArray("\x00\x00\xFE\xFF", 4)))
+    if (startsWithWideMark(head))
         return utf8;
-    // A character cut off at the end of the probe is held in the state, not counted.
-    QTextCodec::ConverterState state;
-    utf8->toUnicode(head.constData(), head.size(), &state);
-    if (state.invalidChars == 0)
+    Utf8Check check;
+    check.take(head);
+    // A character cut off at the end of the probe is no fault, at the end of the file it is.
+    if (file.atEnd() ? check.valid() : check.validSoFar())
         return utf8;
     if (fallback)
         *fallback = true;

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+
 class QTextCodec;
 
 namespace QtCSV {
@@ -36,6 +38,19 @@ public:
         // The line in which a delimited element began that the file never closed (the rest
         // of the file then became that element); 0 when every element was closed.
         int unclosedLine = 0;
+        // The row (from 1, as a spreadsheet counts them) holding that element.
+        int unclosedRow = 0;
+        // True when a read of the start of the file stopped before the file's end.
+        bool cut = false;
+    };
+
+    // What one pass over the bytes of a file tells.
+    struct FileFacts
+    {
+        int lines = 0; // a last line without a line end counts
+        // Some byte is not UTF-8 (and no byte-order mark names another Unicode form): the
+        // file is read as Windows-1252.
+        bool windows1252 = false;
     };
 
     // Every row of the file; empty when it cannot be read.
@@ -48,12 +63,24 @@ public:
     static bool readToProcessor(const QString &filePath, AbstractProcessor &processor,
                                 const QString &separator, const QString &textDelimiter,
                                 QTextCodec *codec, Details *details = nullptr);
+    // The same for the start of a file only: stops after the line that reaches `maxChars`
+    // characters of text. A row still open there is handed over as read so far.
+    static bool readStart(const QString &filePath, AbstractProcessor &processor,
+                          const QString &separator, const QString &textDelimiter, QTextCodec *codec,
+                          qint64 maxChars, Details *details = nullptr);
 
+    // Counts the lines of a file and checks every byte for UTF-8, in one pass that decodes
+    // nothing. False when the file cannot be read, or when `cancel` was set meanwhile.
+    static bool inspect(const QString &filePath, FileFacts *facts,
+                        const std::atomic<bool> *cancel = nullptr);
     // The codec to read a file with: UTF-8 (with or without byte-order mark; a UTF-16 or
-    // UTF-32 mark is honoured by the reading itself), unless the first 64 KB are not valid
+    // UTF-32 mark is honoured by the reading itself), unless some byte of the file is not
     // UTF-8: then Windows-1252, the spreadsheets' choice on Windows, and *fallback is set.
-    // UTF-8 also when the file cannot be read.
+    // UTF-8 also when the file cannot be read. Reads the whole file.
     static QTextCodec *codecFor(const QString &filePath, bool *fallback = nullptr);
+    // The same decided from the first 64 KB only: quick, but a byte further on may still
+    // turn the file to Windows-1252.
+    static QTextCodec *codecForStart(const QString &filePath, bool *fallback = nullptr);
 };
 
 } // namespace QtCSV

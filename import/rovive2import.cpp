@@ -2,6 +2,7 @@
 
 #include "core/clock.h"
 #include "core/logging.h"
+#include "core/numberreader.h"
 #include "core/schema.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
@@ -20,45 +21,43 @@
 
 namespace {
 
-enum class Rule { AsIs, Price };
-
 struct Mapping
 {
     const char *tag;
     const char *column;
-    Rule rule;
 };
 
-// The item's plain fields; the ones with rules of their own are handled in articleRow().
+// The item's plain fields, taken as they are (number columns are read as numbers at the
+// end); the ones with rules of their own are handled in articleRow().
 const Mapping kFields[] = {
-    { "BuyItNowPrice", "BuyItNowPrice", Rule::Price },
-    { "Country", "Country", Rule::AsIs },
-    { "Currency", "Currency", Rule::AsIs },
-    { "Description", "Description", Rule::AsIs },
-    { "ListingType", "ListingType", Rule::AsIs },
-    { "Location", "Location", Rule::AsIs },
-    { "LotSize", "LotSize", Rule::AsIs },
-    { "PayPalEmailAddress", "PayPalEmailAddress", Rule::AsIs },
-    { "GalleryType", "GalleryType", Rule::AsIs },
-    { "PhotoDisplay", "PhotoDisplay", Rule::AsIs },
-    { "PostalCode", "PostalCode", Rule::AsIs },
-    { "PrimaryCategory", "PrimaryCategory", Rule::AsIs },
-    { "Quantity", "Quantity", Rule::AsIs },
-    { "ReservePrice", "ReservePrice", Rule::Price },
-    { "SecondaryCategory", "SecondaryCategory", Rule::AsIs },
-    { "SiteID", "Site", Rule::AsIs },
-    { "StartPrice", "StartPrice", Rule::Price },
-    { "StoreCategory1ID", "StoreCategoryID", Rule::AsIs },
-    { "StoreCategory2ID", "StoreCategory2ID", Rule::AsIs },
-    { "SubTitle", "SubTitle", Rule::AsIs },
-    { "Title", "Title", Rule::AsIs },
-    { "paymentdesc", "PaymentInstructions", Rule::AsIs },
-    { "BestOffer", "BestOfferEnabled", Rule::AsIs },
-    { "MinimumBestOfferPrice", "MinimumBestOfferPrice", Rule::Price },
-    { "ApplicationData", "ApplicationData", Rule::AsIs },
-    { "Condition", "ConditionID", Rule::AsIs },
-    { "PrimaryCategoryDesc", "PrimaryCategoryText", Rule::AsIs },
-    { "SecondaryCategoryDesc", "SecondaryCategoryText", Rule::AsIs },
+    { "BuyItNowPrice", "BuyItNowPrice" },
+    { "Country", "Country" },
+    { "Currency", "Currency" },
+    { "Description", "Description" },
+    { "ListingType", "ListingType" },
+    { "Location", "Location" },
+    { "LotSize", "LotSize" },
+    { "PayPalEmailAddress", "PayPalEmailAddress" },
+    { "GalleryType", "GalleryType" },
+    { "PhotoDisplay", "PhotoDisplay" },
+    { "PostalCode", "PostalCode" },
+    { "PrimaryCategory", "PrimaryCategory" },
+    { "Quantity", "Quantity" },
+    { "ReservePrice", "ReservePrice" },
+    { "SecondaryCategory", "SecondaryCategory" },
+    { "SiteID", "Site" },
+    { "StartPrice", "StartPrice" },
+    { "StoreCategory1ID", "StoreCategoryID" },
+    { "StoreCategory2ID", "StoreCategory2ID" },
+    { "SubTitle", "SubTitle" },
+    { "Title", "Title" },
+    { "paymentdesc", "PaymentInstructions" },
+    { "BestOffer", "BestOfferEnabled" },
+    { "MinimumBestOfferPrice", "MinimumBestOfferPrice" },
+    { "ApplicationData", "ApplicationData" },
+    { "Condition", "ConditionID" },
+    { "PrimaryCategoryDesc", "PrimaryCategoryText" },
+    { "SecondaryCategoryDesc", "SecondaryCategoryText" },
 };
 
 const char *const kPaymentFlags[] = {
@@ -70,22 +69,6 @@ const char *const kPaymentFlags[] = {
 };
 
 constexpr int kMaxPictures = 21;
-
-// Prices are written German style ("1.234,50") or plain ("1234.50"). A text holding both
-// marks the other way round ("1,234.50") would silently become 1.2345: kept as it is, so
-// that the number check refuses it.
-// A value that is no number either way stays as the export wrote it, so that the seller is
-// told the text they know.
-QString price(const QString &text)
-{
-    const int comma = text.indexOf(QLatin1Char(','));
-    if (comma >= 0 && text.lastIndexOf(QLatin1Char('.')) > comma)
-        return text;
-    const QString fixed = Statics::fixPrice(text);
-    bool number = false;
-    fixed.trimmed().toDouble(&number);
-    return number ? fixed : text;
-}
 
 // ---- Reading the export as Rovive 2 wrote it ----
 
@@ -364,13 +347,14 @@ void keepNumbersOnly(ArticleRow &row, const QString &title,
         if (value.type() == QVariant::Int)
             continue;
         const QString text = value.toString().trimmed();
-        bool ok = false;
-        if (column.type == Schema::Type::Integer)
-            text.toLongLong(&ok);
-        else
-            text.toDouble(&ok);
-        if (ok) {
-            row.insert(column.name, text);
+        // Rovive 2 wrote numbers German style ("1.234,50"); read as every import reads them.
+        const QString number = NumberReader::plain(text,
+                                                   NumberReader::Exponent
+                                                       | (column.type == Schema::Type::Integer
+                                                              ? NumberReader::Whole
+                                                              : NumberReader::Decimal));
+        if (!number.isEmpty()) {
+            row.insert(column.name, number);
             continue;
         }
         row.remove(column.name);
@@ -398,15 +382,14 @@ ArticleRow Rovive2Import::articleRow(const Fields &item, Database *db,
     row.insert(QStringLiteral("ItemSpecifics"), specifics);
     for (const Mapping &field : kFields) {
         const QString text = value(field.tag);
-        row.insert(QLatin1String(field.column), field.rule == Rule::Price ? price(text) : text);
+        row.insert(QLatin1String(field.column), text);
     }
     // A shipping service with its cost and the cost of each further item.
     const auto shipping = [&row, &item](const QString &tag, const QString &column) {
         row.insert(column, item.value(tag));
-        row.insert(column + QStringLiteral("_Cost"),
-                   price(item.value(tag + QStringLiteral("kosten"))));
+        row.insert(column + QStringLiteral("_Cost"), item.value(tag + QStringLiteral("kosten")));
         row.insert(column + QStringLiteral("_Cost_Add"),
-                   price(item.value(tag + QStringLiteral("kostenWeitere"))));
+                   item.value(tag + QStringLiteral("kostenWeitere")));
     };
     for (int n = 1; n <= 3; ++n) {
         shipping(QStringLiteral("ship%1").arg(n), QStringLiteral("ShippingService_%1").arg(n));
@@ -641,6 +624,8 @@ void Rovive2Import::work()
     m_itemsTotal = 0;
     m_itemCounter = 0;
     m_failedPictures = 0;
+    m_folders = m_accounts = m_articles = Tally();
+    m_storeError.clear();
     m_rejected.clear();
 
     QString title = tr("Import abgebrochen");
@@ -673,8 +658,7 @@ void Rovive2Import::work()
     if (ok) {
         Reader reader(m_path);
         if (reader.open() && readExport(reader, db.get())) {
-            title = tr("Import abgeschlossen");
-            text = doneText();
+            ok = outcome(&title, &text);
         } else {
             // Only a file changed while it was imported gets here.
             ok = false;
@@ -696,37 +680,152 @@ void Rovive2Import::work()
     emit finished();
 }
 
-QString Rovive2Import::doneText() const
-{
-    QString text = tr("Die Daten wurden importiert, bitte das Programm neu starten");
-    if (m_failedPictures == 1)
-        text += QLatin1Char(' ') + tr("1 Bild konnte nicht übernommen werden.");
-    else if (m_failedPictures > 1)
-        text += QLatin1Char(' ')
-            + tr("%1 Bilder konnten nicht übernommen werden.").arg(m_failedPictures);
-    if (m_rejected.isEmpty())
-        return text;
+namespace {
 
-    constexpr int kNamed = 3;
-    constexpr int kShownLength = 40;
-    QStringList named;
-    for (const RejectedValue &value : m_rejected.mid(0, kNamed)) {
-        const QString shown = value.text.size() > kShownLength
-            ? value.text.left(kShownLength - 1) + QStringLiteral("…")
-            : value.text;
-        named << tr("„%1“, %2: „%3“").arg(value.title, value.field, shown);
+// "3 von 5 Artikeln", "1 von 1 Ordner": how many of a kind were not stored, of how many.
+QString lostOf(int lost, int all, const QString &one, const QString &several)
+{
+    return Rovive2Import::tr("%1 von %2 %3").arg(lost).arg(all).arg(all == 1 ? one : several);
+}
+
+// The name under which the editor shows an article column, for the columns that take
+// numbers.
+QString fieldName(const QString &column)
+{
+    static const QHash<QString, QString> names = {
+        { QStringLiteral("StartPrice"), Rovive2Import::tr("Preis") },
+        { QStringLiteral("BuyItNowPrice"), Rovive2Import::tr("Sofort-Kaufen-Preis") },
+        { QStringLiteral("ReservePrice"), Rovive2Import::tr("Mindestpreis") },
+        { QStringLiteral("MinimumBestOfferPrice"),
+          Rovive2Import::tr("Preisvorschläge ablehnen unter") },
+        { QStringLiteral("BestOfferEnabled"), Rovive2Import::tr("Preisvorschläge") },
+        { QStringLiteral("Quantity"), Rovive2Import::tr("Stückzahl") },
+        { QStringLiteral("LotSize"), Rovive2Import::tr("Posten pro Artikel") },
+        { QStringLiteral("VAT_VATPercent"), Rovive2Import::tr("MwSt") },
+        { QStringLiteral("ListingDuration"), Rovive2Import::tr("Laufzeit") },
+        { QStringLiteral("DispatchTimeMax"), Rovive2Import::tr("Bearbeitungszeit") },
+        { QStringLiteral("ConditionID"), Rovive2Import::tr("Zustand") },
+        { QStringLiteral("Site"), Rovive2Import::tr("Plattform") },
+    };
+    const auto known = names.constFind(column);
+    if (known != names.constEnd())
+        return known.value();
+    // ShippingService_2_Cost, ShippingServiceInt_1_Cost_Add, ...
+    static const QRegularExpression shipping(
+        QStringLiteral("^ShippingService(Int)?_(\\d+)_Cost(_Add)?$"));
+    const QRegularExpressionMatch match = shipping.match(column);
+    if (!match.hasMatch())
+        return column;
+    const QString where
+        = match.captured(1).isEmpty() ? Rovive2Import::tr("Inland") : Rovive2Import::tr("Ausland");
+    return match.captured(3).isEmpty()
+        ? Rovive2Import::tr("Versandkosten %1 %2").arg(where, match.captured(2))
+        : Rovive2Import::tr("Versandkosten %1 %2 (weitere Artikel)").arg(where, match.captured(2));
+}
+
+QString shortened(const QString &text, int length)
+{
+    return text.size() > length ? text.left(length) + QStringLiteral("…") : text;
+}
+
+} // namespace
+
+void Rovive2Import::count(Tally &tally, int id, const Database &db)
+{
+    if (id > 0) {
+        ++tally.stored;
+        return;
     }
-    if (m_rejected.size() > kNamed)
-        named << QStringLiteral("…");
-    const QString list = named.join(QStringLiteral("; "));
-    text += QLatin1Char(' ');
-    if (m_rejected.size() == 1)
-        text += tr("1 Wert wurde nicht übernommen, weil er keine Zahl ist: %1.").arg(list);
-    else
-        text += tr("%1 Werte wurden nicht übernommen, weil sie keine Zahlen sind: %2.")
-                    .arg(m_rejected.size())
-                    .arg(list);
-    return text;
+    ++tally.lost;
+    if (m_storeError.isEmpty())
+        m_storeError = db.lastErrorText;
+}
+
+bool Rovive2Import::outcome(QString *title, QString *text) const
+{
+    QStringList lost;
+    if (m_articles.lost > 0)
+        lost << lostOf(m_articles.lost, m_articles.stored + m_articles.lost, tr("Artikel"),
+                       tr("Artikeln"));
+    if (m_folders.lost > 0)
+        lost << lostOf(m_folders.lost, m_folders.stored + m_folders.lost, tr("Ordner"),
+                       tr("Ordnern"));
+    if (m_accounts.lost > 0)
+        lost << lostOf(m_accounts.lost, m_accounts.stored + m_accounts.lost, tr("Konto"),
+                       tr("Konten"));
+    const int stored = m_articles.stored + m_folders.stored + m_accounts.stored;
+
+    // The first sentence as the seller knows it, without a full stop when it stands alone.
+    QString lead;
+    QStringList more;
+    if (lost.isEmpty()) {
+        *title = tr("Import abgeschlossen");
+        lead = tr("Die Daten wurden importiert, bitte das Programm neu starten");
+    } else {
+        const int lostTotal = m_articles.lost + m_folders.lost + m_accounts.lost;
+        const QString parts = lost.size() == 1
+            ? lost.first()
+            : QStringList(lost.mid(0, lost.size() - 1)).join(QStringLiteral(", ")) + tr(" und ")
+                + lost.last();
+        const QString why = m_storeError.isEmpty()
+            ? QString()
+            : QLatin1Char(' ') + tr("(Fehler der Datenbank: %1)").arg(m_storeError);
+        more << (lostTotal == 1 ? tr("%1 konnte nicht gespeichert werden%2.")
+                                : tr("%1 konnten nicht gespeichert werden%2."))
+                    .arg(parts, why);
+        if (stored == 0) {
+            *title = tr("Import fehlgeschlagen");
+            lead = tr("Es wurde nichts importiert");
+        } else {
+            *title = tr("Import unvollständig");
+            lead = tr("Die Daten wurden nur zum Teil importiert, bitte das Programm neu starten");
+        }
+    }
+    if (m_failedPictures == 1)
+        more << tr("1 Bild konnte nicht übernommen werden.");
+    else if (m_failedPictures > 1)
+        more << tr("%1 Bilder konnten nicht übernommen werden.").arg(m_failedPictures);
+    if (!m_rejected.isEmpty())
+        more << rejectedText();
+    *text = more.isEmpty() ? lead : lead + QStringLiteral(". ") + more.join(QLatin1Char(' '));
+    return lost.isEmpty();
+}
+
+QString Rovive2Import::rejectedText() const
+{
+    constexpr int kNamedArticles = 3;
+    constexpr int kNamedFields = 5;
+    constexpr int kTitleLength = 40;
+    constexpr int kValueLength = 40;
+    int values = 0;
+    QStringList articles;
+    for (const QList<RejectedValue> &article : m_rejected) {
+        values += article.size();
+        if (articles.size() == kNamedArticles) {
+            articles << QStringLiteral("…");
+            continue;
+        }
+        if (articles.size() > kNamedArticles)
+            continue;
+        QStringList fields;
+        for (const RejectedValue &value : article.mid(0, kNamedFields)) {
+            const QString shown = value.text.size() > kValueLength
+                ? value.text.left(kValueLength - 1) + QStringLiteral("…")
+                : value.text;
+            fields << tr("%1 „%2“").arg(fieldName(value.field), shown);
+        }
+        if (article.size() > kNamedFields)
+            fields << QStringLiteral("…");
+        articles << tr("„%1“: %2")
+                        .arg(shortened(article.first().title, kTitleLength),
+                             fields.join(QStringLiteral(", ")));
+    }
+    const QString list = articles.join(QStringLiteral("; "));
+    if (values == 1)
+        return tr("1 Wert wurde nicht übernommen, weil er keine Zahl ist: %1.").arg(list);
+    return tr("%1 Werte wurden nicht übernommen, weil sie keine Zahlen sind: %2.")
+        .arg(values)
+        .arg(list);
 }
 
 void Rovive2Import::report(Database &db, const QString &title, const QString &text, bool ok)
@@ -771,7 +870,7 @@ void Rovive2Import::createFolders(Reader &reader, Database *db)
 {
     if (db)
         emit getStatus(tr("Lege Kategorien an..."), 100, 50);
-    reader.forEachChild(QLatin1String("category"), [db](const Fields &category) {
+    reader.forEachChild(QLatin1String("category"), [this, db](const Fields &category) {
         if (!db)
             return;
         const QString parent = category.value(QStringLiteral("parentid"));
@@ -782,7 +881,7 @@ void Rovive2Import::createFolders(Reader &reader, Database *db)
         row.insert(QStringLiteral("externalid"), category.value(QStringLiteral("id")));
         row.insert(QStringLiteral("folderparentid"),
                    parentId != 0 ? parentId : int(SpecialFolderId::Drafts));
-        db->insertSqlClean(row, QStringLiteral("folders"));
+        count(m_folders, db->insertSqlClean(row, QStringLiteral("folders")), *db);
     });
     if (db && !reader.hasError())
         emit getStatus(tr("Kategorien anlegen abgeschlossen"), 100, 100);
@@ -792,7 +891,7 @@ void Rovive2Import::createAccounts(Reader &reader, Database *db)
 {
     if (db)
         emit getStatus(tr("Lege Konten an..."), 100, 50);
-    reader.forEachChild(QLatin1String("user"), [db](const Fields &user) {
+    reader.forEachChild(QLatin1String("user"), [this, db](const Fields &user) {
         if (!db)
             return;
         const QString name = user.value(QStringLiteral("username"));
@@ -803,7 +902,7 @@ void Rovive2Import::createAccounts(Reader &reader, Database *db)
         row.insert(QStringLiteral("token"), user.value(QStringLiteral("usertoken")));
         row.insert(QStringLiteral("tokenexp"), user.value(QStringLiteral("usertokenexpire")));
         row.insert(QStringLiteral("active"), 1);
-        db->insertSqlClean(row, QStringLiteral("accounts"));
+        count(m_accounts, db->insertSqlClean(row, QStringLiteral("accounts")), *db);
     });
 }
 
@@ -823,10 +922,8 @@ void Rovive2Import::importItem(const Fields &item, Database &db)
     QList<RejectedValue> rejected;
     const ArticleRow row = articleRow(item, &db, &rejected);
     for (const RejectedValue &value : rejected)
-        qCWarning(lcApp).noquote() << "Rovive import, item" << itemId << title << ":"
-                                   << value.field << value.text
-                                   << "is no number, left at the column's default";
-    m_rejected += rejected;
+        qCWarning(lcApp).noquote() << "Rovive import, item" << itemId << title << ":" << value.field
+                                   << value.text << "is no number, left at the column's default";
 
     QStringList pictures;
     for (int n = 0; n < kMaxPictures; ++n) {
@@ -835,8 +932,14 @@ void Rovive2Import::importItem(const Fields &item, Database &db)
             pictures << picture;
     }
     const int id = db.insertSqlClean(row, QStringLiteral("articles"));
-    if (id <= 0)
+    count(m_articles, id, db);
+    if (id <= 0) {
+        qCWarning(lcApp).noquote()
+            << "Rovive import, item" << itemId << title << "not stored:" << db.lastErrorText;
         return;
+    }
+    if (!rejected.isEmpty())
+        m_rejected << rejected;
     emit getStatus(tr("Importiere Bilder für %1").arg(title), m_itemsTotal, m_itemCounter);
     CopyImages(id, pictures, &db);
 }

@@ -64,8 +64,19 @@ private:
     void createFolders(Reader &reader, Database *db);
     void createAccounts(Reader &reader, Database *db);
     void importItem(const Fields &item, Database &db);
-    // The closing notification's text for a run that went through.
-    QString doneText() const;
+    // Counts one insert into `tally`: stored when `id` is above 0, else lost for the
+    // database's reason.
+    struct Tally
+    {
+        int stored = 0;
+        int lost = 0;
+    };
+    void count(Tally &tally, int id, const Database &db);
+    // The closing notification's title and text for a run that read the whole file; false
+    // when anything of it could not be stored.
+    bool outcome(QString *title, QString *text) const;
+    // The values no number column took, each article named once with its fields.
+    QString rejectedText() const;
     // Sends the notification and records it in the activity list.
     void report(Database &db, const QString &title, const QString &text, bool ok);
 
@@ -73,5 +84,9 @@ private:
     int m_itemsTotal = 0;
     int m_itemCounter = 0;
     int m_failedPictures = 0;
-    QList<RejectedValue> m_rejected;
+    Tally m_folders;
+    Tally m_accounts;
+    Tally m_articles;
+    QString m_storeError; // the database's reason for the first row it refused
+    QList<QList<RejectedValue>> m_rejected; // per stored article
 };

@@ -103,9 +103,12 @@ void ImageCleaner::doCleanAds()
 
     emit getStatus(tr("Aufräumen beendet"), 100, 100);
     emit sendNotification(title + kSeparator
-                          + tr("%1 unnötige Bilder wurden in ZirevPavlet_Images_Trash auf "
-                               "Deinem Desktop verschoben")
-                                .arg(moved));
+                          + (moved == 1 ? tr("1 unnötiges Bild wurde in ZirevPavlet_Images_Trash "
+                                             "auf Deinem Desktop verschoben")
+                                        : tr("%1 unnötige Bilder wurden in "
+                                             "ZirevPavlet_Images_Trash auf Deinem Desktop "
+                                             "verschoben")
+                                              .arg(moved)));
     db->close();
     emit finished();
 }

@@ -4,7 +4,10 @@
 #include <QMap>
 #include <QVariant>
 
+#include <limits>
+
 #include "core/database.h"
+#include "core/numberreader.h"
 #include "core/statics.h"
 #include "ui_editvar.h"
 
@@ -19,13 +22,12 @@ QString optionBlock(const QString &name, const QString &value)
         + QStringLiteral("</Value></NameValueList>");
 }
 
-// The typed price (German or English separators) with a decimal point and two decimals;
-// false when it is no number.
+// The typed price (German or English marks, a currency sign allowed) with a decimal point
+// and two decimals; false when it is no number.
 bool price(const QString &typed, QString *out)
 {
-    bool isNumber = false;
-    const double value = Statics::fixPrice(typed.trimmed()).toDouble(&isNumber);
-    if (!isNumber || !qIsFinite(value))
+    double value = 0;
+    if (!NumberReader::read(typed, &value))
         return false;
     *out = QString::number(value, 'f', 2);
     return true;
@@ -103,22 +105,41 @@ bool EditVar::typedPrice(QString *out)
 {
     if (price(m_ui->StartPrice->text(), out))
         return true;
-    Statics::showMessage(this,
-                         tr("„%1“ im Feld „%2“ ist keine Zahl.")
-                             .arg(m_ui->StartPrice->text(), m_ui->label_3->text()),
-                         0);
-    m_ui->StartPrice->setFocus();
+    refuse(m_ui->StartPrice, m_ui->label_3->text());
     return false;
+}
+
+bool EditVar::typedQuantity(int *out)
+{
+    // An emptied quantity is none in stock.
+    const QString typed = m_ui->Quantity->text().trimmed();
+    double value = 0;
+    if (typed.isEmpty()
+        || (NumberReader::read(typed, &value, NumberReader::Whole)
+            && qAbs(value) <= std::numeric_limits<int>::max())) {
+        *out = int(value);
+        return true;
+    }
+    refuse(m_ui->Quantity, m_ui->label_2->text());
+    return false;
+}
+
+void EditVar::refuse(QLineEdit *field, const QString &label)
+{
+    Statics::showMessage(this, tr("„%1“ im Feld „%2“ ist keine Zahl.").arg(field->text(), label),
+                         0);
+    field->setFocus();
 }
 
 bool EditVar::saveOne()
 {
     QString startPrice;
-    if (!typedPrice(&startPrice))
+    int quantity = 0;
+    if (!typedQuantity(&quantity) || !typedPrice(&startPrice))
         return false;
     QMap<QString, QVariant> row;
     row.insert(QStringLiteral("SKU"), m_ui->SKU->text());
-    row.insert(QStringLiteral("Quantity"), m_ui->Quantity->text().toInt());
+    row.insert(QStringLiteral("Quantity"), quantity);
     row.insert(QStringLiteral("StartPrice"), startPrice);
     QString xml;
     for (QLineEdit *field : qAsConst(m_optionFields))
@@ -137,8 +158,12 @@ bool EditVar::saveOne()
 bool EditVar::saveSeveral()
 {
     QMap<QString, QVariant> row;
-    if (m_ui->Quantity->isModified())
-        row.insert(QStringLiteral("Quantity"), m_ui->Quantity->text().toInt());
+    if (m_ui->Quantity->isModified()) {
+        int quantity = 0;
+        if (!typedQuantity(&quantity))
+            return false;
+        row.insert(QStringLiteral("Quantity"), quantity);
+    }
     if (m_ui->StartPrice->isModified()) {
         QString startPrice;
         if (!typedPrice(&startPrice))

@@ -25,13 +25,17 @@ public:
     EditVar(QWidget *parent, QString ids, bool several, QString articleId, QString identifier);
     ~EditVar() override;
 
-    // Writes the changes; stays open and says why when a price is no number or a write
-    // fails.
+    // Writes the changes; stays open and says why when a price or quantity is no number or
+    // a write fails.
     void accept() override;
 
 private:
     // The typed price as stored; false (the seller told) when it is no number.
     bool typedPrice(QString *out);
+    // The typed quantity; false (the seller told) when it is no whole number.
+    bool typedQuantity(int *out);
+    // Tells the seller that `field`, labelled `label`, holds no number.
+    void refuse(QLineEdit *field, const QString &label);
     bool saveOne();
     bool saveSeveral();
 

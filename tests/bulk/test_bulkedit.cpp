@@ -7,6 +7,7 @@
 #include "bulk/bulk_profiles.h"
 #include "bulk/bulk_shipping.h"
 #include "bulk/bulk_shipping_world.h"
+#include "bulk/searchandreplace.h"
 #include "core/config.h"
 #include "core/database.h"
 #include "core/statics.h"
@@ -27,6 +28,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QStandardItemModel>
@@ -154,6 +156,8 @@ private slots:
     void paymentChoices_data();
     void paymentChoices();
     void failedWriteIsReported();
+    void failureCounts_data();
+    void failureCounts();
     void commands_data();
     void commands();
 
@@ -541,6 +545,62 @@ void TestBulkEdit::failedWriteIsReported()
              qPrintable(answers.lastMessageText()));
     QCOMPARE(TestSupport::values(t.db(), a, "ListingDuration"), QString("Days_5"));
     QVERIFY(TestSupport::values(t.db(), refused, "ListingDuration") != "Days_5");
+}
+
+// The count of what was not written reads as German: the singular for one.
+void TestBulkEdit::failureCounts_data()
+{
+    QTest::addColumn<int>("articles");
+    QTest::addColumn<int>("refused");
+    QTest::addColumn<QString>("bulk");
+    QTest::addColumn<QString>("replace");
+    QTest::newRow("one of one") << 1 << 1 << "1 von 1 Artikel konnte nicht geändert werden."
+                                << "1 Änderung konnte nicht gespeichert werden.";
+    QTest::newRow("one of two") << 2 << 1 << "1 von 2 Artikeln konnte nicht geändert werden."
+                                << "1 Änderung konnte nicht gespeichert werden.";
+    QTest::newRow("two of three") << 3 << 2 << "2 von 3 Artikeln konnten nicht geändert werden."
+                                  << "2 Änderungen konnten nicht gespeichert werden.";
+}
+
+void TestBulkEdit::failureCounts()
+{
+    QFETCH(int, articles);
+    QFETCH(int, refused);
+    QFETCH(QString, bulk);
+    QFETCH(QString, replace);
+    APP_TEST_DATABASE(t);
+    QStringList ids;
+    for (int i = 0; i < articles; ++i)
+        ids << QString::number(
+            TestSupport::insertArticle(t.db(), { { "Folder", -10 }, { "Title", "rot" } }));
+    const QString refusedIds = QStringList(ids.mid(0, refused)).join(',');
+    QVERIFY(t.db()->executeSQL(
+        t.db()->isMySQL
+            ? QString("CREATE TRIGGER refuse BEFORE UPDATE ON articles FOR EACH ROW BEGIN IF "
+                      "OLD.id IN (%1) THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'gesperrt'; "
+                      "END IF; END")
+                  .arg(refusedIds)
+            : QString("CREATE TRIGGER refuse BEFORE UPDATE ON articles WHEN OLD.id IN (%1) BEGIN "
+                      "SELECT RAISE(ABORT, 'gesperrt'); END")
+                  .arg(refusedIds)));
+    {
+        DialogAnswers answers;
+        Bulk_FormatAndDuration dialog(nullptr, ids.join(','), -10);
+        choose(&dialog, "DurationBox", "Days_5");
+        dialog.accept();
+        QCOMPARE(answers.lastMessageText().section('\n', 0, 0), bulk);
+    }
+    DialogAnswers answers;
+    SearchAndReplace dialog(ids);
+    auto *list = dialog.findChild<QListWidget *>("FieldSelectList");
+    for (int i = 0; i < list->count(); ++i)
+        list->item(i)->setCheckState(list->item(i)->text() == "Titel" ? Qt::Checked
+                                                                      : Qt::Unchecked);
+    // With the wildcard each article's text is changed on its own.
+    dialog.findChild<QPlainTextEdit *>("SearchTextField")->setPlainText("ro%%%%");
+    dialog.findChild<QPlainTextEdit *>("ReplaceTextField")->setPlainText("blau");
+    dialog.accept();
+    QCOMPARE(answers.lastMessageText().section('\n', 0, 0), replace);
 }
 
 void TestBulkEdit::commands_data()

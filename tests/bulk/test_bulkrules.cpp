@@ -78,7 +78,11 @@ void TestBulkRules::priceEntries_data()
     row("percent down", "-10%", F::Price, "down 10");
     row("add, German comma", "+2,5", F::Price, "add 2.5");
     row("thousands point", "1.234,50", F::Price, "set 1234.5");
-    row("English thousands comma read as decimal", "1,234.50", F::Price, "set 1.2345");
+    row("English thousands comma", "1,234.50", F::Price, "set 1234.5");
+    row("currency and German marks", "+1.234,50 €", F::Price, "add 1234.5");
+    row("ambiguous point groups thousands", "1.234", F::Price, "set 1234");
+    row("quantity with thousands point", "1.000", F::Whole, "set 1000");
+    row("marks in an impossible order", "1,2.3,4", F::Price, "NotANumber");
     row("plus first: adding a negative", "+-3", F::Price, "add -3");
     row("blanks around", " 7,90 ", F::Price, "set 7.9");
     row("percent without sign", "10%", F::Price, "PercentWithoutSign");

@@ -1,3 +1,4 @@
+#include "core/numberreader.h"
 #include "core/statics.h"
 #include "tests/support/testmain.h"
 
@@ -12,6 +13,8 @@ private slots:
     void textFunctions_data();
     void textFunctions();
     void createThumb();
+    void numbers_data();
+    void numbers();
 
 private:
     QTemporaryDir m_dir;
@@ -38,6 +41,10 @@ void TestStatics::textFunctions_data()
         "df978844d5c375fc4454ec5085640abd");
     row("fixPrice", "thousands and decimal comma", { "1.234.567,89" }, "1234567.89");
     row("fixPrice", "decimal point stays", { "12.50" }, "12.50");
+    row("fixPrice", "English thousands and decimal point", { "1,234.50" }, "1234.50");
+    row("fixPrice", "currency-formatted cell", { "19,99 €" }, "19.99");
+    row("fixPrice", "a spreadsheet's scientific form", { "1,5E+03" }, "1500");
+    row("fixPrice", "no number gives nothing", { "12,3,4" }, "");
     row("fixHtml", "named", { "&Auml;&szlig;&quot;12,50&nbsp;&euro;&apos;" }, "Äß\"12,50\u00A0€'");
     row("fixHtml", "numeric references", { "&#228;&#xE4;&#XC4;&#128512;" }, "ääÄ😀");
     row("fixHtml", "amp decoded last", { "&amp;auml; &amp;#228; &amp;amp;" },
@@ -103,6 +110,74 @@ void TestStatics::createThumb()
     QTest::ignoreMessage(QtWarningMsg, qPrintable("Can't load Image " + text));
     QCOMPARE(Statics::CreateThumb(text, folder), QString());
     QCOMPARE(QDir(folder).entryList(QDir::Files), written);
+}
+
+// Every form a number column meets, read by the one reader of all importers and dialogs:
+// right, or refused (empty), never turned into another number.
+void TestStatics::numbers_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("decimal"); // read as a price
+    QTest::addColumn<QString>("whole"); // read as a count
+    const auto row
+        = [](const char *name, const char *text, const char *decimal, const char *whole) {
+              QTest::newRow(name) << QString::fromUtf8(text) << QString::fromLatin1(decimal)
+                                  << QString::fromLatin1(whole);
+          };
+    row("plain", "1234", "1234", "1234");
+    row("German thousands and decimals", "1.234,50", "1234.50", "");
+    row("German decimals", "1234,50", "1234.50", "");
+    row("English decimals", "1234.50", "1234.50", "");
+    row("English thousands and decimals", "1,234.50", "1234.50", "");
+    row("English thousands", "2,500.00", "2500.00", "2500");
+    row("millions, German", "1.234.567,89", "1234567.89", "");
+    row("millions, English", "1,234,567.89", "1234567.89", "");
+    row("several points group thousands", "1.234.567", "1234567", "1234567");
+    row("several commas group thousands", "1,234,567", "1234567", "1234567");
+    row("decimal comma, as always", "12,5", "12.5", "");
+    row("decimal point, as always", "12.50", "12.50", "");
+    row("whole with zero decimals", "3,00", "3.00", "3");
+    row("leading decimal mark", ",5", "0.5", "");
+    row("negative", "-1.234,5", "-1234.5", "");
+    // A single mark before exactly three digits: a German seller's file.
+    row("ambiguous point groups thousands", "1.234", "1234", "1234");
+    row("ambiguous comma begins decimals", "1,234", "1.234", "1234");
+    row("ambiguous comma in a count of a thousand", "1,000", "1.000", "1000");
+    row("four digits before: decimals", "1234.567", "1234.567", "");
+    row("leading zero: decimals", "0.125", "0.125", "");
+    row("euro sign after", "19,99 €", "19.99", "");
+    row("euro sign after, no-break space", "19,99\u00A0€", "19.99", "");
+    row("euro sign before", "€19.99", "19.99", "");
+    row("code before", "EUR 19,99", "19.99", "");
+    row("code after", "19,99 EUR", "19.99", "");
+    row("dollar with English thousands", "$1,234.50", "1234.50", "");
+    row("blanks around", "  7,90 ", "7.90", "");
+    // Refused, and named as no number by the callers.
+    row("marks in an impossible order", "1,2.3,4", "", "");
+    row("decimal mark twice", "1.234,5.6", "", "");
+    row("several decimal commas", "12,3,4", "", "");
+    row("groups of two", "1.23,50", "", "");
+    row("thousands group too long", "1.2345,00", "", "");
+    row("words", "zwölf", "", "");
+    row("currency alone", "EUR", "", "");
+    row("two currencies", "€ 5 €", "", "");
+    row("blank inside", "1 234,50", "", "");
+    row("scientific form only when asked", "1e5", "", "");
+    row("empty", "", "", "");
+    row("sign alone", "-", "", "");
+    row("other digits", "\u0661\u0662", "", "");
+}
+
+void TestStatics::numbers()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, decimal);
+    QFETCH(QString, whole);
+    QCOMPARE(NumberReader::plain(text), decimal);
+    QCOMPARE(NumberReader::plain(text, NumberReader::Whole), whole);
+    double value = -1;
+    QCOMPARE(NumberReader::read(text, &value), !decimal.isEmpty());
+    QCOMPARE(value, decimal.isEmpty() ? -1.0 : decimal.toDouble());
 }
 
 APP_TEST_MAIN(TestStatics)

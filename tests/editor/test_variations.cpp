@@ -84,6 +84,8 @@ private slots:
     void failedWriteStaysOpen();
     void notANumberIsRefused_data();
     void notANumberIsRefused();
+    void numberForms_data();
+    void numberForms();
 
     void generate_data();
     void generate();
@@ -445,6 +447,99 @@ void TestVariations::moves()
         options << widget->topLevelItem(i)->text(0) + ":" + values.join(',');
     }
     QCOMPARE(options.join(' '), tree);
+}
+
+// Prices and quantities are read as every importer reads them, in the variation editor's
+// fields and in the generator's spin boxes alike: "1234.50" is no 123450 and "1.5" pieces
+// are no 15, whatever the locale's marks.
+void TestVariations::numberForms_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("price"); // stored; empty: refused
+    QTest::addColumn<QString>("quantity");
+    QTest::newRow("German marks") << "1.234,50"
+                                  << "1234.5"
+                                  << "";
+    QTest::newRow("English marks") << "1,234.50"
+                                   << "1234.5"
+                                   << "";
+    QTest::newRow("decimal point") << "1234.50"
+                                   << "1234.5"
+                                   << "";
+    QTest::newRow("short decimal point") << "12.5"
+                                         << "12.5"
+                                         << "";
+    QTest::newRow("currency") << "19,99 €"
+                              << "19.99"
+                              << "";
+    QTest::newRow("thousands point") << "1.000"
+                                     << "1000"
+                                     << "1000";
+    QTest::newRow("ambiguous comma") << "1,000"
+                                     << "1"
+                                     << "1000";
+    QTest::newRow("half a piece") << "1.5"
+                                  << "1.5"
+                                  << "";
+    QTest::newRow("marks in an impossible order") << "1,2.3,4"
+                                                  << ""
+                                                  << "";
+}
+
+void TestVariations::numberForms()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, price);
+    QFETCH(QString, quantity);
+    APP_TEST_DATABASE(t);
+    const int id = addVariation(t.db(), "A-1", 3, 1.5, kTwoOptions);
+    const auto edit = [&](const char *name, const QString &stored, const QString &label) {
+        DialogAnswers answers;
+        EditVar dialog(nullptr, QString::number(id), false, "7", "EAN");
+        dialog.findChild<QLineEdit *>(name)->setText(typed);
+        dialog.accept();
+        QCOMPARE(dialog.result(), stored.isEmpty() ? 0 : 1);
+        QCOMPARE(answers.lastMessageText(),
+                 stored.isEmpty() ? QString("„%1“ im Feld „%2“ ist keine Zahl.").arg(typed, label)
+                                  : QString());
+    };
+    const auto generate = [&](const char *name, const QString &stored, const QString &label) {
+        DialogAnswers answers;
+        VariantGenerator dialog(nullptr, "8", "ABC", {});
+        dialog.setLocale(QLocale(QLocale::German, QLocale::Germany));
+        addOptions(dialog, answers, { "Farbe:rot" });
+        setPrice(dialog, 2);
+        auto *field = dialog.findChild<QAbstractSpinBox *>(name)->findChild<QLineEdit *>();
+        // As pasted: the box's own check runs on the whole text.
+        field->selectAll();
+        field->insert(typed);
+        dialog.accept();
+        QCOMPARE(dialog.result(), stored.isEmpty() ? 0 : 1);
+        QCOMPARE(answers.lastMessageText(),
+                 stored.isEmpty() ? QString("„%1“ im Feld „%2“ ist keine Zahl.").arg(typed, label)
+                                  : QString());
+    };
+
+    edit("StartPrice", price, "Preis");
+    QCOMPARE(variations(t.db(), 7).value(0).section(' ', 2, 2), price.isEmpty() ? "1.5" : price);
+    edit("Quantity", quantity, "Menge");
+    QCOMPARE(variations(t.db(), 7).value(0).section(' ', 1, 1),
+             quantity.isEmpty() ? "3" : quantity);
+
+    // The generator's price box keeps two decimals.
+    generate("PriceStart", price, "Ausgangspreis");
+    QCOMPARE(
+        variations(t.db(), 8),
+        price.isEmpty()
+            ? QStringList()
+            : QStringList(
+                "ABC-1 1 "
+                + QString::number(price.toDouble(), 'f', 2).remove(QRegularExpression("\\.?0+$"))
+                + " rot"));
+    t.db()->executeSQL("DELETE FROM articles_variations WHERE article_id=8");
+    generate("QuantityStart", quantity, "Ausgangsmenge");
+    QCOMPARE(variations(t.db(), 8),
+             quantity.isEmpty() ? QStringList() : QStringList("ABC-1 " + quantity + " 2 rot"));
 }
 
 APP_TEST_MAIN(TestVariations)

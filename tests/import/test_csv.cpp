@@ -192,23 +192,27 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QList<int>>("lines");
         QTest::addColumn<int>("unclosed");
-        QTest::newRow("a line each") << QByteArray("a\nb\nc\n") << QList<int> { 1, 2, 3 } << 0;
+        QTest::addColumn<int>("unclosedRow"); // as a spreadsheet counts rows
+        QTest::newRow("a line each") << QByteArray("a\nb\nc\n") << QList<int> { 1, 2, 3 } << 0 << 0;
         QTest::newRow("record over three lines, then an empty line")
-            << QByteArray("h\n\"x\ny\nz\";1\n\nb\n") << QList<int> { 1, 2, 5, 6 } << 0;
+            << QByteArray("h\n\"x\ny\nz\";1\n\nb\n") << QList<int> { 1, 2, 5, 6 } << 0 << 0;
         QTest::newRow("CR LF") << QByteArray("a\r\n\"b\r\nc\";d\r\ne\r\n") << QList<int> { 1, 2, 4 }
-                               << 0;
+                               << 0 << 0;
         QTest::newRow("never closed")
-            << QByteArray("a\nb;\"open\nrest\nmore") << QList<int> { 1, 2 } << 2;
+            << QByteArray("a\nb;\"open\nrest\nmore") << QList<int> { 1, 2 } << 2 << 2;
         QTest::newRow("one closed, another opened on the same line")
-            << QByteArray("\"a\nb\";\"c\nd\n") << QList<int> { 1 } << 2;
+            << QByteArray("\"a\nb\";\"c\nd\n") << QList<int> { 1 } << 2 << 1;
         QTest::newRow("text after the closing delimiter keeps it open")
-            << QByteArray("x\n\"a\"b;c\nd\n") << QList<int> { 1, 2 } << 2;
+            << QByteArray("x\n\"a\"b;c\nd\n") << QList<int> { 1, 2 } << 2 << 2;
+        QTest::newRow("never closed after a record over two lines")
+            << QByteArray("\"a\nb\"\n\nc;\"d\ne\n") << QList<int> { 1, 3, 4 } << 4 << 3;
     }
     void lines()
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QList<int>, lines);
         QFETCH(int, unclosed);
+        QFETCH(int, unclosedRow);
         writeFile(path("lines.csv"), bytes);
         class Lines : public QtCSV::Reader::AbstractProcessor
         {
@@ -227,37 +231,111 @@ private slots:
                                                &details));
         QCOMPARE(processor.seen, lines);
         QCOMPARE(details.unclosedLine, unclosed);
+        QCOMPARE(details.unclosedRow, unclosedRow);
     }
 
-    // UTF-8 with or without mark is read as such; a file whose first 64 KB are not UTF-8
-    // is read as Windows-1252.
+    // The start of a file: the lines up to the one that reaches the limit; a row open there
+    // is handed over as read so far, and no value counts as never closed. A line without an
+    // end is cut as well.
+    void readStart_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("maxChars");
+        QTest::addColumn<Rows>("rows");
+        QTest::addColumn<bool>("cut");
+        QTest::newRow("whole file within the limit")
+            << QByteArray("a;b\nc;d\n") << 100 << Rows { { "a", "b" }, { "c", "d" } } << false;
+        QTest::newRow("stops after the line reaching the limit")
+            << QByteArray("aaaa\nbbbb\ncccc\ndddd\n") << 7 << Rows { { "aaaa" }, { "bbbb" } }
+            << true;
+        QTest::newRow("a quoted value open at the limit")
+            << QByteArray("x\n\"a\nb\nc\nd\ne\";1\n") << 6 << Rows { { "x" }, { "a\nb" } } << true;
+        QTest::newRow("a line that never ends")
+            << "h\n" + QByteArray(300 * 1024, 'z') << 1000
+            << Rows { { "h" }, { QString(300 * 1024, 'z').left(256 * 1024 - 2) } } << true;
+    }
+    void readStart()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, maxChars);
+        QFETCH(Rows, rows);
+        QFETCH(bool, cut);
+        writeFile(path("start.csv"), bytes);
+        Rows seen;
+        class Collect : public QtCSV::Reader::AbstractProcessor
+        {
+        public:
+            explicit Collect(Rows &seen)
+                : m_seen(seen)
+            { }
+            bool process(const QStringList &row) override
+            {
+                m_seen << row;
+                return true;
+            }
+            Rows &m_seen;
+        } processor(seen);
+        QtCSV::Reader::Details details;
+        QVERIFY(QtCSV::Reader::readStart(path("start.csv"), processor, ";", "\"", utf8(), maxChars,
+                                         &details));
+        QCOMPARE(seen.size(), rows.size());
+        for (int i = 0; i < rows.size(); ++i)
+            QCOMPARE(seen.at(i).value(0).left(rows.at(i).value(0).size()), rows.at(i).value(0));
+        QCOMPARE(details.cut, cut);
+        QCOMPARE(details.unclosedLine, 0);
+    }
+
+    // UTF-8 with or without mark is read as such; a file with any byte that is not UTF-8
+    // is read as Windows-1252. The quick look at the first 64 KB alone may miss it; the
+    // line count comes from the same pass over the bytes.
     void codec_data()
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("fallback");
+        QTest::addColumn<bool>("fallbackAtStart");
+        QTest::addColumn<int>("lines"); // -1: not compared
         QTest::addColumn<QStringList>("firstRow"); // empty: not compared
         const QStringList text { QStringLiteral("Käse"), QStringLiteral("5 €"),
                                  QStringLiteral("„Zitat…“") };
         const QByteArray utf8Line = QStringLiteral("Käse;5 €;„Zitat…“\n").toUtf8();
-        QTest::newRow("UTF-8") << utf8Line << false << text;
-        QTest::newRow("UTF-8 with byte-order mark") << "\xEF\xBB\xBF" + utf8Line << false << text;
+        QTest::newRow("UTF-8") << utf8Line << false << false << 1 << text;
+        QTest::newRow("UTF-8 with byte-order mark")
+            << "\xEF\xBB\xBF" + utf8Line << false << false << 1 << text;
         QTest::newRow("Windows-1252")
-            << QByteArray("K\xE4se;5 \x80;\x84Zitat\x85\x93\n") << true << text;
+            << QByteArray("K\xE4se;5 \x80;\x84Zitat\x85\x93\n") << true << true << 1 << text;
         QTest::newRow("UTF-16 with byte-order mark")
             << QTextCodec::codecForName("UTF-16LE")
                    ->fromUnicode(QStringLiteral("Käse;5 €;„Zitat…“\n"))
-            << false << text;
+            << false << false << -1 << text;
         QTest::newRow("a character cut by the end of the first 64 KB")
-            << QByteArray(64 * 1024 - 1, 'a') + QStringLiteral("ä\n").toUtf8() << false
+            << QByteArray(64 * 1024 - 1, 'a') + QStringLiteral("ä\n").toUtf8() << false << false
+            << 1 << QStringList();
+        QTest::newRow("a byte past the first 64 KB counts too") << QByteArray(64 * 1024, 'a')
+                + "\n\xE4\n" << true << false << 2 << QStringList();
+        QByteArray rows;
+        for (int i = 0; i < 1759; ++i)
+            rows += "Artikel " + QByteArray::number(i) + ";1;ASCII bis hier, viele Zeilen lang\n";
+        QTest::newRow("1,759 ASCII rows, then Windows-1252")
+            << rows + "Gr\xFCne Tasse f\xFCr K\xE4se;1;x" << true << false << 1760 << QStringList();
+        QTest::newRow("a character cut by the end of the file")
+            << QByteArray("abc\n\xC3") << true << true << 2 << QStringList();
+        QTest::newRow("an overlong form") << QByteArray("a\xC0\xAF"
+                                                        "b")
+                                          << true << true << 1 << QStringList();
+        QTest::newRow("a surrogate") << QByteArray("a\xED\xA0\x80"
+                                                   "b")
+                                     << true << true << 1 << QStringList();
+        QTest::newRow("the last code point and beyond")
+            << QByteArray("\xF4\x8F\xBF\xBF\n\xF4\x90\x80\x80") << true << true << 2
             << QStringList();
-        QTest::newRow("only the first 64 KB are looked at") << QByteArray(64 * 1024, 'a')
-                + "\n\xE4\n" << false << QStringList();
-        QTest::newRow("unreadable file") << QByteArray() << false << QStringList();
+        QTest::newRow("unreadable file") << QByteArray() << false << false << 0 << QStringList();
     }
     void codec()
     {
         QFETCH(QByteArray, bytes);
         QFETCH(bool, fallback);
+        QFETCH(bool, fallbackAtStart);
+        QFETCH(int, lines);
         QFETCH(QStringList, firstRow);
         const QString file = path("codec.csv");
         QFile::remove(file);
@@ -266,8 +344,19 @@ private slots:
         bool notUtf8 = !fallback;
         QTextCodec *codec = QtCSV::Reader::codecFor(file, &notUtf8);
         QCOMPARE(notUtf8, fallback);
+        bool atStart = !fallbackAtStart;
+        QtCSV::Reader::codecForStart(file, &atStart);
+        QCOMPARE(atStart, fallbackAtStart);
+        QtCSV::Reader::FileFacts facts;
+        QCOMPARE(QtCSV::Reader::inspect(file, &facts), !bytes.isEmpty());
+        if (lines >= 0)
+            QCOMPARE(facts.lines, lines);
+        QCOMPARE(facts.windows1252, fallback);
         if (!firstRow.isEmpty())
             QCOMPARE(QtCSV::Reader::readToList(file, ";", "\"", codec).value(0), firstRow);
+        if (bytes.startsWith("Artikel 0;"))
+            QCOMPARE(QtCSV::Reader::readToList(file, ";", "\"", codec).value(1759).value(0),
+                     QStringLiteral("Grüne Tasse für Käse"));
     }
 
     void write_data()

@@ -12,8 +12,10 @@
 #include "tests/support/testmain.h"
 
 #include <QBuffer>
-#include <QRegularExpression>
 #include <QImage>
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTextCodec>
 #include <QtTest>
@@ -196,14 +198,14 @@ private slots:
             + QStringLiteral("</Item>\n<Item>") + itemB + QStringLiteral("</Item><Item>") + itemC
             + QStringLiteral("</Item>\n</Items>\n</export>\n");
 
-        // Pictures that fail are counted; values no number column takes are named.
+        // Pictures that fail are counted; values no number column takes are named, the
+        // article once, the fields as the editor names them.
         QCOMPARE(runImport(xml, encoding),
                  QStringLiteral("Import abgeschlossen§§§Die Daten wurden importiert, bitte das "
-                                "Programm neu starten 5 Bilder konnten nicht übernommen werden. "
-                                "3 Werte wurden nicht übernommen, weil sie keine Zahlen sind: "
-                                "„Tasse & Untertasse <neu>“, ListingDuration: „abc“; "
-                                "„Tasse & Untertasse <neu>“, Quantity: „x“; "
-                                "„Tasse & Untertasse <neu>“, StartPrice: „1,234.50“."));
+                                "Programm neu starten. 5 Bilder konnten nicht übernommen "
+                                "werden. 2 Werte wurden nicht übernommen, weil sie keine Zahlen "
+                                "sind: „Tasse & Untertasse <neu>“: Laufzeit „abc“, "
+                                "Stückzahl „x“."));
 
         // Folders: an unknown parent puts the folder under "Artikelvorlagen".
         const SqlRows folders = db->select(
@@ -248,12 +250,14 @@ private slots:
                      "50667|1234|3|5.5|99|77|12.5|1|2|Untertitel|Stuhl Ökonom ß|0||DE_DHLPaket|4.9|"
                      "1|DE_X|9.9|2|Europe|Überweisung|COD|PayPal|1|10|app|1000|2|19|Möbel > Stühle|"
                      "Sonst|ReturnsAccepted|Buyer|Months_1|4006381333931||"));
-        QCOMPARE(TestSupport::values(db, b, QStringLiteral(
-                     "Folder,FolderOld,ItemID,Title,Description,ListingDuration,StartPrice,"
-                     "Quantity,DispatchTimeMax,VAT_VATPercent,RP_ShippingCostPaidByOption,EAN,"
-                     "ISBN,UPC,Account")),
+        QCOMPARE(TestSupport::values(
+                     db, b,
+                     QStringLiteral(
+                         "Folder,FolderOld,ItemID,Title,Description,ListingDuration,StartPrice,"
+                         "Quantity,DispatchTimeMax,VAT_VATPercent,RP_ShippingCostPaidByOption,EAN,"
+                         "ISBN,UPC,Account")),
                  QStringLiteral("-2|-10|555|Tasse & Untertasse <neu>|Text mit </Item> und ]]> Ende|"
-                                "|0|0|0|0|Seller|Nicht zutreffend|Nicht zutreffend|"
+                                "|1234.5|0|0|0|Seller|Nicht zutreffend|Nicht zutreffend|"
                                 "Nicht zutreffend|0"));
 
         // Pictures: the local file and the download are copied under stamped names, the name
@@ -436,24 +440,32 @@ private slots:
         }
     }
 
-    // Number fields that are no numbers keep the column's default and are named at the end.
+    // Number fields that are no numbers keep the column's default and are named at the end:
+    // each article once with its fields, under the names the editor shows.
     void rejectedValues_data()
     {
         QTest::addColumn<QStringList>("items"); // title, then tag=value pairs, by "|"
         QTest::addColumn<QString>("named");
         QTest::newRow("one value")
             << QStringList { "Stuhl|StartPrice=abc|Quantity=2" }
-            << "1 Wert wurde nicht übernommen, weil er keine Zahl ist: „Stuhl“, StartPrice: "
-               "„abc“.";
-        QTest::newRow("the first three of five")
-            << QStringList { "Stuhl|StartPrice=abc|Quantity=zwei", "Tisch|BuyItNowPrice=1,234.50",
-                             "Bank|LotSize=viele|ship1kosten=12,3,4" }
-            << "5 Werte wurden nicht übernommen, weil sie keine Zahlen sind: „Stuhl“, Quantity: "
-               "„zwei“; „Stuhl“, StartPrice: „abc“; „Tisch“, BuyItNowPrice: „1,234.50“; ….";
+            << "1 Wert wurde nicht übernommen, weil er keine Zahl ist: „Stuhl“: Preis „abc“.";
+        QTest::newRow("the first three articles, each once")
+            << QStringList { "Stuhl|StartPrice=abc|Quantity=zwei", "Tisch|BuyItNowPrice=1,2.3,4",
+                             "Bank|LotSize=viele|ship1kosten=12,3,4",
+                             "Hocker|shipausland2kostenWeitere=x" }
+            << "6 Werte wurden nicht übernommen, weil sie keine Zahlen sind: „Stuhl“: Stückzahl "
+               "„zwei“, Preis „abc“; „Tisch“: Sofort-Kaufen-Preis „1,2.3,4“; „Bank“: Posten pro "
+               "Artikel „viele“, Versandkosten Inland 1 „12,3,4“; ….";
         QTest::newRow("a long value is shortened")
             << QStringList { "Lampe|Quantity=" + QString(50, QLatin1Char('z')) }
-            << "1 Wert wurde nicht übernommen, weil er keine Zahl ist: „Lampe“, Quantity: „"
+            << "1 Wert wurde nicht übernommen, weil er keine Zahl ist: „Lampe“: Stückzahl „"
                 + QString(39, QLatin1Char('z')) + "…“.";
+        const QString longTitle = "Sehr langer Titel mit Sonderzeichen & Umlauten, deutlich über "
+                                  "achtzig Zeichen lang";
+        QTest::newRow("a long title is shortened")
+            << QStringList { longTitle + "|shipausland1kostenWeitere=x|VATPercent=neunzehn" }
+            << "2 Werte wurden nicht übernommen, weil sie keine Zahlen sind: „" + longTitle.left(40)
+                + "…“: MwSt „neunzehn“, Versandkosten Ausland 1 (weitere Artikel) „x“.";
     }
     void rejectedValues()
     {
@@ -473,7 +485,7 @@ private slots:
             xml += QStringLiteral("</Item>");
         }
         xml += QStringLiteral("</Items></export>");
-        QCOMPARE(runImport(xml, "UTF-8"), kDone + QLatin1Char(' ') + named);
+        QCOMPARE(runImport(xml, "UTF-8"), kDone + QStringLiteral(". ") + named);
 
         const QString columns = QStringLiteral(
             "StartPrice,BuyItNowPrice,LotSize,ShippingService_1_Cost");
@@ -490,6 +502,135 @@ private slots:
         if (items.first().contains(QLatin1String("Quantity=2")))
             QCOMPARE(rows.first().value(QStringLiteral("Quantity")).toString(),
                      QStringLiteral("2"));
+    }
+
+    // Every form a number column meets, for each kind of number column: prices and costs
+    // (real), the VAT rate (real) and counts (whole). Read right or refused, never another
+    // number.
+    void numberForms_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("stored"); // StartPrice|ship1kosten|VAT_VATPercent|Quantity
+        QTest::addColumn<QString>("named"); // the fields named as no number
+        QTest::newRow("German marks") << "1.234,50"
+                                      << "1234.5|1234.5|1234.5|0"
+                                      << "Stückzahl";
+        QTest::newRow("English marks") << "1,234.50"
+                                       << "1234.5|1234.5|1234.5|0"
+                                       << "Stückzahl";
+        QTest::newRow("decimal point") << "1234.50"
+                                       << "1234.5|1234.5|1234.5|0"
+                                       << "Stückzahl";
+        QTest::newRow("decimal comma") << "12,5"
+                                       << "12.5|12.5|12.5|0"
+                                       << "Stückzahl";
+        QTest::newRow("currency-formatted cell") << "19,99 €"
+                                                 << "19.99|19.99|19.99|0"
+                                                 << "Stückzahl";
+        QTest::newRow("code before, thousands point") << "EUR 1.000"
+                                                      << "1000|1000|1000|1000"
+                                                      << "";
+        QTest::newRow("ambiguous comma: decimals, in a count thousands") << "1,000"
+                                                                         << "1|1|1|1000"
+                                                                         << "";
+        QTest::newRow("marks in an impossible order")
+            << "1,2.3,4"
+            << "0|0|0|0"
+            << "Stückzahl, Preis, MwSt, Versandkosten Inland 1";
+        QTest::newRow("several decimal marks") << "12,3,4"
+                                               << "0|0|0|0"
+                                               << "Stückzahl, Preis, MwSt, Versandkosten Inland 1";
+    }
+    void numberForms()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, stored);
+        QFETCH(QString, named);
+        APP_TEST_DATABASE(data);
+        const QString xml = QStringLiteral("<export><ItemsTotal>1</ItemsTotal><Items><Item>")
+            + field("Title", "Stuhl") + field("StartPrice", text) + field("ship1kosten", text)
+            + field("VATPercent", text) + field("Quantity", text)
+            + QStringLiteral("</Item></Items></export>");
+        const QString note = runImport(xml, "UTF-8");
+        QStringList fields;
+        for (const QString &name : named.split(QStringLiteral(", "), Qt::SkipEmptyParts))
+            fields << name + QStringLiteral(" „") + text + QStringLiteral("“");
+        QCOMPARE(note.section(QStringLiteral("„Stuhl“: "), 1),
+                 fields.isEmpty() ? QString() : fields.join(QStringLiteral(", ")) + '.');
+        const int id = data.db()->selectOne(QStringLiteral("SELECT MAX(id) FROM articles")).toInt();
+        QCOMPARE(TestSupport::values(data.db(), id,
+                                     QStringLiteral("StartPrice,ShippingService_1_Cost,"
+                                                    "VAT_VATPercent,Quantity")),
+                 stored);
+    }
+
+    // What the database refuses to store is counted and named: "Import abgeschlossen" only
+    // when nothing was lost, an activity entry of the error kind otherwise.
+    void refusedRows_data()
+    {
+        QTest::addColumn<QStringList>("refused"); // table:condition of an insert refused
+        QTest::addColumn<QString>("note"); // its start; the database's reason follows
+        QTest::addColumn<int>("articles"); // stored
+        const QString part = "Import unvollständig§§§Die Daten wurden nur zum Teil importiert, "
+                             "bitte das Programm neu starten. ";
+        QTest::newRow("nothing stored")
+            << QStringList { "articles:1 = 1", "folders:1 = 1", "accounts:1 = 1" }
+            << "Import fehlgeschlagen§§§Es wurde nichts importiert. 3 von 3 Artikeln, 1 von 1 "
+               "Ordner und 1 von 1 Konto konnten nicht gespeichert werden"
+            << 0;
+        QTest::newRow("one of three articles")
+            << QStringList { "articles:NEW.Title = 'Tisch'" }
+            << part + "1 von 3 Artikeln konnte nicht gespeichert werden" << 2;
+        QTest::newRow("the folder") << QStringList { "folders:1 = 1" }
+                                    << part + "1 von 1 Ordner konnte nicht gespeichert werden" << 3;
+        QTest::newRow("an account and an article")
+            << QStringList { "accounts:1 = 1", "articles:NEW.Title = 'Tisch'" }
+            << part + "1 von 3 Artikeln und 1 von 1 Konto konnten nicht gespeichert werden" << 2;
+    }
+    void refusedRows()
+    {
+        QFETCH(QStringList, refused);
+        QFETCH(QString, note);
+        QFETCH(int, articles);
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        for (const QString &rule : refused) {
+            const QString table = rule.section(':', 0, 0);
+            const QString when = rule.section(':', 1);
+            QSqlQuery trigger(db->connection());
+            QVERIFY2(trigger.exec(db->isMySQL
+                                      ? QStringLiteral("CREATE TRIGGER refuse_%1 BEFORE INSERT ON "
+                                                       "%1 FOR EACH ROW BEGIN IF %2 THEN SIGNAL "
+                                                       "SQLSTATE '45000' SET MESSAGE_TEXT = "
+                                                       "'refused'; END IF; END")
+                                            .arg(table, when)
+                                      : QStringLiteral("CREATE TRIGGER refuse_%1 BEFORE INSERT ON "
+                                                       "%1 WHEN %2 BEGIN SELECT RAISE(ABORT, "
+                                                       "'refused'); END")
+                                            .arg(table, when)),
+                     qPrintable(trigger.lastError().text()));
+        }
+        QString xml = QStringLiteral("<export><categories><category><id>7</id><text>Möbel</text>"
+                                     "<parentid></parentid></category></categories><users><user>")
+            + field("username", "neu")
+            + QStringLiteral("</user></users><ItemsTotal>3</ItemsTotal><Items>");
+        for (const char *title : { "Stuhl", "Tisch", "Bank" })
+            xml += QStringLiteral("<Item>") + field("Title", QLatin1String(title))
+                + field("folder", "7") + QStringLiteral("</Item>");
+        const QString sent = runImport(xml + QStringLiteral("</Items></export>"), "UTF-8");
+        QVERIFY2(sent.startsWith(note + QStringLiteral(" (Fehler der Datenbank: "))
+                     && sent.contains(QStringLiteral("refused")),
+                 qPrintable(sent));
+        QCOMPARE(db->selectCount(QStringLiteral("SELECT id FROM articles")), articles);
+        // The activity entry says the same, as an error.
+        const SqlRows entries
+            = db->select(QStringLiteral("SELECT title, textinfo, infotype FROM itemshistory"));
+        QCOMPARE(entries.size(), 1);
+        QCOMPARE(entries.first().value(QStringLiteral("infotype")).toString(),
+                 QStringLiteral("error"));
+        QCOMPARE(entries.first().value(QStringLiteral("title")).toString() + QStringLiteral("§§§")
+                     + entries.first().value(QStringLiteral("textinfo")).toString(),
+                 sent);
     }
 
     // Exports no program writes end with a reason, never with a crash; generated here.

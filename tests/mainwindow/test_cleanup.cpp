@@ -150,6 +150,22 @@ private slots:
                                 "auf Deinem Desktop verschoben"));
         QCOMPARE(finished.size(), 1);
     }
+
+    // One picture moved is told in the singular.
+    void onePicture()
+    {
+        TestSupport::TestDatabase data(currentBackend());
+        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        TestSupport::resetApplicationState();
+        QVERIFY(writeFile(data.db()->getCurrentAdImageDir() + "einzeln.jpg", "x"));
+        ImageCleaner cleaner;
+        QSignalSpy notices(&cleaner, &ImageCleaner::sendNotification);
+        cleaner.doCleanAds();
+        QCOMPARE(notices.size(), 1);
+        QCOMPARE(notices.first().first().toString(),
+                 QStringLiteral("Aufräumen§§§1 unnötiges Bild wurde in ZirevPavlet_Images_Trash "
+                                "auf Deinem Desktop verschoben"));
+    }
 };
 
 APP_TEST_MAIN(TestCleanup)

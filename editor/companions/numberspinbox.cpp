@@ -1,0 +1,60 @@
+#include "editor/companions/numberspinbox.h"
+
+#include <limits>
+
+namespace {
+
+// What may stand in a number while it is typed: digits, marks, a sign, blanks and the
+// currency signs and letters of currency codes NumberReader takes.
+bool mayBecomeNumber(const QString &text)
+{
+    static const QString allowed = QStringLiteral("0123456789.,+- \u00A0\u20AC$\u00A3EURSDGBPCHFA");
+    for (const QChar c : text) {
+        if (!allowed.contains(c.toUpper()))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QValidator::State numberEntryState(const QString &text, const QString &prefix,
+                                   const QString &suffix, NumberReader::Options options,
+                                   double minimum, double maximum, double *value)
+{
+    QString plain = text;
+    if (!prefix.isEmpty() && plain.startsWith(prefix))
+        plain.remove(0, prefix.size());
+    if (!suffix.isEmpty() && plain.endsWith(suffix))
+        plain.chop(suffix.size());
+    double number = 0;
+    if (NumberReader::read(plain, &number, options) && number >= minimum && number <= maximum) {
+        *value = number;
+        return QValidator::Acceptable;
+    }
+    return mayBecomeNumber(plain) ? QValidator::Intermediate : QValidator::Invalid;
+}
+
+QValidator::State NumberSpinBox::validate(QString &text, int &) const
+{
+    constexpr double unbounded = std::numeric_limits<double>::infinity();
+    double value = 0;
+    const QValidator::State state = numberEntryState(
+        text, prefix(), suffix(), NumberReader::Decimal, -unbounded, unbounded, &value);
+    if (state != QValidator::Acceptable)
+        return state;
+    // The number as the box keeps it, rounded to its decimals, must lie in the range.
+    const double rounded = QString::number(value, 'f', decimals()).toDouble();
+    return rounded >= minimum() && rounded <= maximum() ? QValidator::Acceptable
+                                                        : QValidator::Intermediate;
+}
+
+double NumberSpinBox::valueFromText(const QString &text) const
+{
+    double value = 0;
+    numberEntryState(text, prefix(), suffix(), NumberReader::Decimal, minimum(), maximum(), &value);
+    return value;
+}
+
+// Nothing to mend: what can't be read is left for the box to replace by its last number.
+void NumberSpinBox::fixup(QString &) const { }
