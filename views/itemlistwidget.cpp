@@ -1,7 +1,6 @@
 #include "views/itemlistwidget.h"
 
-#include "core/specialfolderid.h"
-#include "views/itemlistroles.h"
+#include <iterator>
 
 #include <QCursor>
 #include <QDrag>
@@ -9,11 +8,124 @@
 #include <QPainter>
 #include <QPixmap>
 
+#include "core/specialfolderid.h"
+#include "views/itemlistroles.h"
+
 const QString ItemListWidget::ArticleMimeType = QStringLiteral("application/x-itemlist");
 
 ItemListWidget::ItemListWidget(QWidget *parent)
     : QTreeWidget(parent)
-{ }
+{
+    // Every way of changing the rows goes through the list's model.
+    const QAbstractItemModel *rows = model();
+    connect(rows, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex &parent, int first, int last) {
+                if (!parent.isValid())
+                    indexRows(first, last);
+            });
+    connect(rows, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this](const QModelIndex &parent, int first, int last) {
+                if (!parent.isValid())
+                    unindexRows(first, last);
+            });
+    connect(rows, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        m_rowsById.clear();
+        m_idOfRow.clear();
+    });
+    connect(rows, &QAbstractItemModel::modelReset, this, &ItemListWidget::rebuildIndex);
+    connect(rows, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                   const QVector<int> &roles) {
+                if (!topLeft.parent().isValid()
+                    && (roles.isEmpty() || roles.contains(ItemListRole::ArticleIdRole)))
+                    reindexRows(topLeft.row(), bottomRight.row());
+            });
+}
+
+ItemListWidget::~ItemListWidget()
+{
+    // The rows go after this object's members, with the model.
+    disconnect(model(), nullptr, this, nullptr);
+}
+
+QTreeWidgetItem *ItemListWidget::itemWithArticleId(int id) const
+{
+    auto it = m_rowsById.constFind(id);
+    if (it == m_rowsById.cend())
+        return nullptr;
+    QTreeWidgetItem *found = it.value();
+    auto next = std::next(it);
+    if (next == m_rowsById.cend() || next.key() != id)
+        return found;
+    // The same article in several rows: the topmost is meant.
+    int foundRow = indexOfTopLevelItem(found);
+    for (; it != m_rowsById.cend() && it.key() == id; ++it) {
+        const int row = indexOfTopLevelItem(it.value());
+        if (row >= 0 && (foundRow < 0 || row < foundRow)) {
+            found = it.value();
+            foundRow = row;
+        }
+    }
+    return found;
+}
+
+void ItemListWidget::indexItem(QTreeWidgetItem *item, int id)
+{
+    m_rowsById.insert(id, item);
+    m_idOfRow.insert(item, id);
+}
+
+void ItemListWidget::unindexItem(QTreeWidgetItem *item)
+{
+    const auto indexed = m_idOfRow.constFind(item);
+    if (indexed == m_idOfRow.cend())
+        return;
+    m_rowsById.remove(indexed.value(), item);
+    m_idOfRow.erase(indexed);
+}
+
+void ItemListWidget::indexRows(int first, int last)
+{
+    for (int row = first; row <= last; ++row) {
+        if (QTreeWidgetItem *item = topLevelItem(row)) {
+            unindexItem(item);
+            indexItem(item, item->data(0, ItemListRole::ArticleIdRole).toInt());
+        }
+    }
+}
+
+void ItemListWidget::unindexRows(int first, int last)
+{
+    for (int row = first; row <= last; ++row) {
+        if (QTreeWidgetItem *item = topLevelItem(row))
+            unindexItem(item);
+    }
+}
+
+void ItemListWidget::reindexRows(int first, int last)
+{
+    for (int row = first; row <= last; ++row) {
+        QTreeWidgetItem *item = topLevelItem(row);
+        if (!item)
+            continue;
+        const int id = item->data(0, ItemListRole::ArticleIdRole).toInt();
+        const auto indexed = m_idOfRow.constFind(item);
+        if (indexed != m_idOfRow.cend() && indexed.value() == id)
+            continue;
+        unindexItem(item);
+        indexItem(item, id);
+    }
+}
+
+void ItemListWidget::rebuildIndex()
+{
+    m_rowsById.clear();
+    m_idOfRow.clear();
+    const int rows = topLevelItemCount();
+    m_rowsById.reserve(rows);
+    m_idOfRow.reserve(rows);
+    indexRows(0, rows - 1);
+}
 
 void ItemListWidget::setMenuSortText(const QString &text)
 {

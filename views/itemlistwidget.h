@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QTreeWidget>
 
@@ -17,6 +18,7 @@ public:
     static const QString ArticleMimeType;
 
     explicit ItemListWidget(QWidget *parent = nullptr);
+    ~ItemListWidget() override;
 
     // Shows `text` followed by the sort mark in the header.
     void setMenuSortText(const QString &text);
@@ -24,6 +26,12 @@ public:
     // empty shows nothing.
     void setEmptyText(const QString &text);
     QString emptyText() const { return m_emptyText; }
+
+    // The first row (from the top) of the article with this id; null when it is not listed.
+    // Rows are found through an index by id that follows every change of the list (rows
+    // added, taken out or cleared, an id written into a row), so the cost does not grow
+    // with the list.
+    QTreeWidgetItem *itemWithArticleId(int id) const;
 
     // The drag payload for the `selected` rows, or null when no drag may start: without a
     // `current` row, or when it is queued in the outbox or scheduled. The caller owns it.
@@ -35,5 +43,16 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void indexRows(int first, int last);
+    void unindexRows(int first, int last);
+    void reindexRows(int first, int last);
+    void rebuildIndex();
+    void indexItem(QTreeWidgetItem *item, int id);
+    void unindexItem(QTreeWidgetItem *item);
+
     QString m_emptyText;
+    // Top-level rows by article id, and the id each row was indexed under (a row is already
+    // half destroyed when it says it goes, so its id can't be asked then).
+    QMultiHash<int, QTreeWidgetItem *> m_rowsById;
+    QHash<QTreeWidgetItem *, int> m_idOfRow;
 };
