@@ -7,6 +7,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPixmap>
+#include <QScrollBar>
 
 #include "core/specialfolderid.h"
 #include "views/itemlistroles.h"
@@ -48,6 +49,30 @@ ItemListWidget::~ItemListWidget()
     disconnect(model(), nullptr, this, nullptr);
 }
 
+void ItemListWidget::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                                 const QVector<int> &roles)
+{
+    const int rowHeight = uniformRowHeights() && itemDelegate()
+        ? itemDelegate()->sizeHint(viewOptions(), topLeft).height()
+        : 0;
+    if (rowHeight <= 0 || topLeft.parent().isValid()) {
+        QTreeWidget::dataChanged(topLeft, bottomRight, roles);
+        return;
+    }
+    // The shown rows follow from the scroll position alone. While the rows are being laid
+    // out anew this may be off, but then the whole list is painted anyway.
+    const bool perItem = verticalScrollMode() == ScrollPerItem;
+    const int scrolled = verticalScrollBar()->value();
+    const int firstShown = perItem ? scrolled : scrolled / rowHeight;
+    const int lastShown = firstShown + viewport()->height() / rowHeight + 1;
+    const int first = qMax(topLeft.row(), firstShown);
+    const int last = qMin(bottomRight.row(), lastShown);
+    if (first > last)
+        return;
+    const int top = perItem ? (first - firstShown) * rowHeight : first * rowHeight - scrolled;
+    viewport()->update(QRect(0, top, viewport()->width(), (last - first + 1) * rowHeight));
+}
+
 QTreeWidgetItem *ItemListWidget::itemWithArticleId(int id) const
 {
     auto it = m_rowsById.constFind(id);
@@ -86,6 +111,11 @@ void ItemListWidget::unindexItem(QTreeWidgetItem *item)
 
 void ItemListWidget::indexRows(int first, int last)
 {
+    // A fill comes in one piece: its rows are indexed without growing the index step by step.
+    if (last - first >= 1024) {
+        m_rowsById.reserve(m_rowsById.size() + last - first + 1);
+        m_idOfRow.reserve(m_idOfRow.size() + last - first + 1);
+    }
     for (int row = first; row <= last; ++row) {
         if (QTreeWidgetItem *item = topLevelItem(row)) {
             unindexItem(item);
@@ -121,10 +151,7 @@ void ItemListWidget::rebuildIndex()
 {
     m_rowsById.clear();
     m_idOfRow.clear();
-    const int rows = topLevelItemCount();
-    m_rowsById.reserve(rows);
-    m_idOfRow.reserve(rows);
-    indexRows(0, rows - 1);
+    indexRows(0, topLevelItemCount() - 1);
 }
 
 void ItemListWidget::setMenuSortText(const QString &text)

@@ -41,6 +41,12 @@ public:
 protected:
     void startDrag(Qt::DropActions supportedActions) override;
     void paintEvent(QPaintEvent *event) override;
+    // A changed row is painted again when it is visible. The rows are flat and of one
+    // height, so a change never moves one; the tree view's own handling would look each
+    // changed row up among all rows first, which makes a round of thousands of changes cost
+    // the square of the list's length.
+    void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                     const QVector<int> &roles = QVector<int>()) override;
 
 private:
     void indexRows(int first, int last);

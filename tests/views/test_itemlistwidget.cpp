@@ -1,8 +1,10 @@
 #include "tests/support/testmain.h"
 #include "views/articlelistitem.h"
+#include "views/itemlistdelegate.h"
 #include "views/itemlistroles.h"
 #include "views/itemlistwidget.h"
 
+#include <QPaintEvent>
 #include <QRandomGenerator>
 #include <QtTest>
 
@@ -52,7 +54,28 @@ private:
     int *m_reads;
 };
 
+// The region of every paint of a widget.
+class PaintRecorder : public QObject
+{
+public:
+    explicit PaintRecorder(QWidget *widget) { widget->installEventFilter(this); }
+    QRegion painted;
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            painted += static_cast<QPaintEvent *>(event)->region();
+            ++paints;
+        }
+        return false;
+    }
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(QAbstractItemView::ScrollMode)
 
 class TestItemListWidget : public QObject
 {
@@ -131,6 +154,43 @@ private slots:
                                          .arg(what)
                                          .arg(id)));
             }
+        }
+    }
+
+    // A changed row is painted again where it is shown, scrolled or not; a change to a row
+    // out of sight paints nothing.
+    void changedRowsArePaintedWhereShown_data()
+    {
+        QTest::addColumn<QAbstractItemView::ScrollMode>("mode");
+        QTest::newRow("per item") << QAbstractItemView::ScrollPerItem;
+        QTest::newRow("per pixel") << QAbstractItemView::ScrollPerPixel;
+    }
+    void changedRowsArePaintedWhereShown()
+    {
+        QFETCH(QAbstractItemView::ScrollMode, mode);
+        ItemListWidget list;
+        list.setItemDelegate(new ItemListDelegate(&list));
+        list.setUniformRowHeights(true);
+        list.setVerticalScrollMode(mode);
+        QList<QTreeWidgetItem *> rows;
+        for (int id = 0; id < 100; ++id)
+            rows << compactRow(id);
+        list.addTopLevelItems(rows);
+        list.resize(600, 400);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        list.scrollToItem(rows.at(50), QAbstractItemView::PositionAtTop);
+        QCoreApplication::processEvents();
+
+        PaintRecorder recorder(list.viewport());
+        for (int row : { 10, 49, 99 })
+            rows.at(row)->setData(0, ItemListRole::TitleRole, QStringLiteral("Neu"));
+        QCoreApplication::processEvents();
+        QCOMPARE(recorder.paints, 0);
+
+        for (int row : { 50, 51 }) {
+            rows.at(row)->setData(0, ItemListRole::TitleRole, QStringLiteral("Neu"));
+            QTRY_VERIFY(recorder.painted.contains(list.visualItemRect(rows.at(row))));
         }
     }
 
