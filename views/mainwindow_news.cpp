@@ -135,7 +135,8 @@ void MainWindow::initNewsList()
 void MainWindow::addNewsItem(NewsItem newsItem, QString mode)
 {
     // What a worker sent before goes first.
-    takeQueuedNews();
+    if (!queuedNews.isEmpty())
+        takeNews(std::exchange(queuedNews, {}), false);
     takeNews({ newsItem }, mode == kOnlyLoad);
 }
 
