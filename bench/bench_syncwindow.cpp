@@ -35,6 +35,7 @@
 #include <atomic>
 #include <cstdio>
 #include <functional>
+#include <time.h>
 
 using Bench::reply;
 using TestSupport::FakeHttpServer;
@@ -245,6 +246,14 @@ int runWindow(int known)
     qint64 longestGap = 0;
     qint64 roundStart = -1;
     qint64 roundEnd = -1;
+    // The processor time of the window's thread while the round runs: the window's share.
+    qint64 cpuStart = 0;
+    qint64 cpuEnd = 0;
+    const auto threadCpuNs = [] {
+        timespec now {};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+    };
     QTimer ticker;
     ticker.setTimerType(Qt::PreciseTimer);
     ticker.setInterval(10);
@@ -253,6 +262,7 @@ int runWindow(int known)
         const bool syncing = qApp->property("inSync").toBool();
         if (roundStart < 0 && syncing) {
             roundStart = now;
+            cpuStart = threadCpuNs();
             serverNs = 0;
             listPaints.start(now);
             newsPaints.start(now);
@@ -260,6 +270,7 @@ int runWindow(int known)
             longestGap = qMax(longestGap, now - lastTick);
             if (!syncing) {
                 roundEnd = now;
+                cpuEnd = threadCpuNs();
                 listPaints.stop(now);
                 newsPaints.stop(now);
             }
@@ -299,6 +310,7 @@ int runWindow(int known)
     const double round = (roundEnd - roundStart - serverDuring) / 1e9;
     std::printf("window-round %.3f\n", round);
     std::printf("server %.3f\n", serverDuring / 1e9);
+    std::printf("window-cpu %.3f\n", (cpuEnd - cpuStart) / 1e9);
     std::printf("gap %.1f\n", longestGap / 1e6);
     std::printf("list-paint %.1f %d\n", listPaints.longestNs() / 1e6, listPaints.paints());
     std::printf("news-paint %.1f %d\n", newsPaints.longestNs() / 1e6, newsPaints.paints());
@@ -417,6 +429,8 @@ int main(int argc, char *argv[])
                     result.withWindow / result.without);
         std::printf("%-52s %9.2f   (kept goal: at most 2)\n", "bench_sync round / shell replay",
                     shellRatio);
+        std::printf("%-52s %9.2f s\n", "processor time of the window's thread in the round",
+                    figures.value(QStringLiteral("window-cpu")).value(0).toDouble());
         std::printf("%-52s %9.1f ms (goal: at most 100)\n", "longest gap of a 10 ms timer",
                     figures.value(QStringLiteral("gap")).value(0).toDouble());
         std::printf("%-52s %9.1f ms (%s paints)\n", "longest time without a paint: article list",
