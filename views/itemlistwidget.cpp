@@ -14,6 +14,11 @@
 
 const QString ItemListWidget::ArticleMimeType = QStringLiteral("application/x-itemlist");
 
+namespace {
+// Rows added at once from which the index is made anew when next needed.
+constexpr int kIndexLater = 256;
+} // namespace
+
 ItemListWidget::ItemListWidget(QWidget *parent)
     : QTreeWidget(parent)
 {
@@ -29,15 +34,11 @@ ItemListWidget::ItemListWidget(QWidget *parent)
                 if (!parent.isValid())
                     unindexRows(first, last);
             });
-    connect(rows, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
-        m_rowsById.clear();
-        m_idOfRow.clear();
-    });
-    connect(rows, &QAbstractItemModel::modelReset, this, &ItemListWidget::rebuildIndex);
+    connect(rows, &QAbstractItemModel::modelAboutToBeReset, this, [this] { dropIndex(); });
     connect(rows, &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex &topLeft, const QModelIndex &bottomRight,
                    const QVector<int> &roles) {
-                if (!topLeft.parent().isValid()
+                if (m_indexed && !topLeft.parent().isValid()
                     && (roles.isEmpty() || roles.contains(ItemListRole::ArticleIdRole)))
                     reindexRows(topLeft.row(), bottomRight.row());
             });
@@ -73,8 +74,10 @@ void ItemListWidget::dataChanged(const QModelIndex &topLeft, const QModelIndex &
     viewport()->update(QRect(0, top, viewport()->width(), (last - first + 1) * rowHeight));
 }
 
-QTreeWidgetItem *ItemListWidget::itemWithArticleId(int id) const
+QTreeWidgetItem *ItemListWidget::itemWithArticleId(int id)
 {
+    if (!m_indexed)
+        rebuildIndex();
     auto it = m_rowsById.constFind(id);
     if (it == m_rowsById.cend())
         return nullptr;
@@ -111,10 +114,13 @@ void ItemListWidget::unindexItem(QTreeWidgetItem *item)
 
 void ItemListWidget::indexRows(int first, int last)
 {
-    // A fill comes in one piece: its rows are indexed without growing the index step by step.
-    if (last - first >= 1024) {
-        m_rowsById.reserve(m_rowsById.size() + last - first + 1);
-        m_idOfRow.reserve(m_idOfRow.size() + last - first + 1);
+    if (!m_indexed)
+        return;
+    // A fill is indexed when a row is first looked for, so filling the list costs nothing
+    // more; a few rows added are indexed at once.
+    if (last - first >= kIndexLater) {
+        dropIndex();
+        return;
     }
     for (int row = first; row <= last; ++row) {
         if (QTreeWidgetItem *item = topLevelItem(row)) {
@@ -126,6 +132,8 @@ void ItemListWidget::indexRows(int first, int last)
 
 void ItemListWidget::unindexRows(int first, int last)
 {
+    if (!m_indexed)
+        return;
     for (int row = first; row <= last; ++row) {
         if (QTreeWidgetItem *item = topLevelItem(row))
             unindexItem(item);
@@ -147,11 +155,24 @@ void ItemListWidget::reindexRows(int first, int last)
     }
 }
 
-void ItemListWidget::rebuildIndex()
+void ItemListWidget::dropIndex()
 {
     m_rowsById.clear();
     m_idOfRow.clear();
-    indexRows(0, topLevelItemCount() - 1);
+    m_indexed = false;
+}
+
+void ItemListWidget::rebuildIndex()
+{
+    dropIndex();
+    const int rows = topLevelItemCount();
+    m_rowsById.reserve(rows);
+    m_idOfRow.reserve(rows);
+    for (int row = 0; row < rows; ++row) {
+        QTreeWidgetItem *item = topLevelItem(row);
+        indexItem(item, item->data(0, ItemListRole::ArticleIdRole).toInt());
+    }
+    m_indexed = true;
 }
 
 void ItemListWidget::setMenuSortText(const QString &text)

@@ -30,8 +30,8 @@ public:
     // The first row (from the top) of the article with this id; null when it is not listed.
     // Rows are found through an index by id that follows every change of the list (rows
     // added, taken out or cleared, an id written into a row), so the cost does not grow
-    // with the list.
-    QTreeWidgetItem *itemWithArticleId(int id) const;
+    // with the list. After a fill the index is made at the first lookup.
+    QTreeWidgetItem *itemWithArticleId(int id);
 
     // The drag payload for the `selected` rows, or null when no drag may start: without a
     // `current` row, or when it is queued in the outbox or scheduled. The caller owns it.
@@ -52,6 +52,7 @@ private:
     void indexRows(int first, int last);
     void unindexRows(int first, int last);
     void reindexRows(int first, int last);
+    void dropIndex();
     void rebuildIndex();
     void indexItem(QTreeWidgetItem *item, int id);
     void unindexItem(QTreeWidgetItem *item);
@@ -61,4 +62,6 @@ private:
     // half destroyed when it says it goes, so its id can't be asked then).
     QMultiHash<int, QTreeWidgetItem *> m_rowsById;
     QHash<QTreeWidgetItem *, int> m_idOfRow;
+    // False until the index is made for the rows there are (after a fill, a clear).
+    bool m_indexed = false;
 };

@@ -143,6 +143,12 @@ private slots:
             } else if (change == 7 && random.bounded(10) == 0) {
                 what = QStringLiteral("clear");
                 list.clear();
+            } else if (change == 8 && random.bounded(10) == 0) {
+                what = QStringLiteral("fill");
+                QList<QTreeWidgetItem *> added;
+                for (int i = 0; i < 300; ++i)
+                    added << compactRow(anyId());
+                list.addTopLevelItems(added);
             } else {
                 what = QStringLiteral("a row's other data");
                 list.topLevelItem(anyRow())->setData(0, ItemListRole::WatchCountRole, step);
@@ -203,6 +209,8 @@ private slots:
         for (int id = 1; id <= 20000; ++id)
             rows << new CountingRow(id, &reads);
         list.addTopLevelItems(rows);
+        // The first lookup after the fill makes the index.
+        QCOMPARE(list.itemWithArticleId(1), rows.first());
         reads = 0;
         for (int id = 1; id <= 20000; id += 97)
             QCOMPARE(list.itemWithArticleId(id), rows.at(id - 1));
