@@ -121,9 +121,9 @@ public slots:
     // `folder` is a mode: "ONLYLOAD" while the stored entries are loaded at start-up, empty
     // for live entries, which also update the article list and the folder counts.
     void addNewsItem(NewsItem newsItem, QString folder = QString());
-    // A worker's entry (queued connection): taken in together with the others waiting then,
-    // so a round's thousands of entries update both lists once per batch, and the worker
-    // never waits for the window.
+    // A worker's entry (queued connection): taken in a moment later together with the others
+    // that came meanwhile, so a round's thousands of entries update both lists once per
+    // batch, and the worker never waits for the window.
     void queueNewsItem(const NewsItem &newsItem);
     void on_newslist_clicked(const QModelIndex &index);
     void on_newslist_doubleClicked(const QModelIndex &index);
