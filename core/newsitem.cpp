@@ -9,7 +9,12 @@ void NewsItem::CopyFrom(const NewsItem &other)
 
 QString NewsItem::GetCleanTextInfo() const
 {
-    QString text = textinfo;
+    return cleanText(textinfo);
+}
+
+QString NewsItem::cleanText(const QString &original)
+{
+    QString text = original;
     text.replace(QLatin1String("\r\n"), QLatin1String(", "));
     text.replace(QLatin1Char('\r'), QLatin1String(", "));
     text.replace(QLatin1Char('\n'), QLatin1String(", "));

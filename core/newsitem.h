@@ -14,6 +14,8 @@ public:
     void CopyFrom(const NewsItem &other);
     // textinfo on one line: every line break becomes ", ".
     QString GetCleanTextInfo() const;
+    // `text` on one line, as GetCleanTextInfo() makes it.
+    static QString cleanText(const QString &text);
     // The resource path of the entry's icon, chosen by infotype; empty for none.
     QString GetImageUrl() const;
 

@@ -162,10 +162,11 @@ void MainWindow::startWorkers()
         connect(worker, &Worker::ChangeFolderCount, folderModel, &FolderModel::ChangeFolderCount,
                 Qt::QueuedConnection);
         connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-        // Blocking: the worker waits until its entry is shown, so entries keep their order.
+        // Queued, never blocking: the worker goes on while the window takes its entries in
+        // batches, in the order they were sent.
         connect(
             worker, &Worker::sendaddNewsItem, this,
-            [this](const NewsItem &item) { addNewsItem(item); }, Qt::BlockingQueuedConnection);
+            [this](const NewsItem &item) { queueNewsItem(item); }, Qt::QueuedConnection);
         connect(
             worker, &Worker::loopEnded, this, [this] { --runningWorkers; }, Qt::QueuedConnection);
         ++runningWorkers;
@@ -354,8 +355,7 @@ void MainWindow::waitForWorkers(int timeoutMs)
 {
     // The workers test "AppDown" at least once a second, but one may be between the
     // marketplace's answer and the row's update: that must finish, or the article is listed
-    // twice. Events keep flowing meanwhile, since a worker may wait for its activity entry
-    // to be shown (blocking connection).
+    // twice. Events keep flowing meanwhile: the entries the workers send are still taken in.
     QElapsedTimer elapsed;
     elapsed.start();
     if (runningWorkers > 0) {

@@ -7,11 +7,13 @@
 #include <QMap>
 #include <QModelIndex>
 #include <QPointer>
+#include <QQueue>
 #include <QRect>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <QVector>
 
 class BulkEditDialog;
 class Database;
@@ -120,6 +122,10 @@ public slots:
     // `folder` is a mode: "ONLYLOAD" while the stored entries are loaded at start-up, empty
     // for live entries, which also update the article list and the folder counts.
     void addNewsItem(NewsItem newsItem, QString folder = QString());
+    // A worker's entry (queued connection): taken in a moment later together with the others
+    // that came meanwhile, so a round's thousands of entries update both lists once per
+    // batch, and the worker never waits for the window.
+    void queueNewsItem(const NewsItem &newsItem);
     void on_newslist_clicked(const QModelIndex &index);
     void on_newslist_doubleClicked(const QModelIndex &index);
     void on_newslist_customContextMenuRequested(const QPoint &pos);
@@ -172,7 +178,14 @@ private:
 
     // --- activity list (views/mainwindow_news.cpp) ---
     void initNewsList();
-    void applyNewsToList(const NewsItem &newsItem);
+    void takeQueuedNews();
+    // Takes entries in, oldest first; `onlyLoad` for the stored ones loaded at start-up.
+    void takeNews(const QVector<NewsItem> &items, bool onlyLoad);
+    // Applies a live entry to the article list and the folder counts; true when the count
+    // line is to be brought up to date.
+    bool applyNewsToList(const NewsItem &newsItem);
+    // False when an entry of this id was taken already.
+    bool rememberNewsId(int id);
 
     // --- import, export and backup (import/mainwindow_restore.cpp) ---
     // Asks whether the pending restore is to be done now; a No drops it for good.
@@ -197,7 +210,11 @@ private:
     QMenu *headerMenu = nullptr;
     QMenu *itemMenu = nullptr;
     bool workersStarted = false;
-    QStringList shownNewsIds;
+    // The ids of the entries taken, the newest ones: an entry sent twice is shown once.
+    QSet<int> shownNewsIds;
+    QQueue<int> shownNewsOrder;
+    QVector<NewsItem> queuedNews;
+    bool newsTakeScheduled = false;
     int currentFolder = -9;
     NewsListItemModel *newsModel = nullptr;
     QString listColumns;

@@ -1,10 +1,5 @@
 #include "views/itemlistdelegate.h"
 
-#include "core/logging.h"
-#include "core/specialfolderid.h"
-#include "core/statics.h"
-#include "views/itemlistroles.h"
-
 #include <QApplication>
 #include <QDateTime>
 #include <QFileInfo>
@@ -14,8 +9,16 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPixmapCache>
+#include <QTextLayout>
 #include <QTextOption>
 #include <QWidget>
+#include <QtMath>
+
+#include "core/logging.h"
+#include "core/specialfolderid.h"
+#include "core/statics.h"
+#include "views/itemlistroles.h"
+#include "views/paintedtext.h"
 
 namespace {
 
@@ -107,6 +110,63 @@ struct BottomItem
 };
 // Room kept between the items of a close-packed bottom row and before the price.
 constexpr int kBottomGap = 10;
+
+// One line of a wrapped text: where it starts below the box's top, and what it shows.
+struct WrappedLine
+{
+    int y;
+    QString text;
+};
+
+// `text` word-wrapped (or broken anywhere in a long word) to `width`, as many lines as fit
+// into `height` and at least one; the last line shown ends in an ellipsis when text is left.
+QVector<WrappedLine> wrappedLines(QString text, const QFont &font, QPaintDevice *device, int width,
+                                  int height)
+{
+    text.replace(QLatin1String("\r\n"), QString(QChar::LineSeparator));
+    text.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    text.replace(QLatin1Char('\r'), QChar::LineSeparator);
+    QTextLayout layout(text, font, device);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    struct Line
+    {
+        int start;
+        int length;
+        int y;
+    };
+    QVector<Line> lines;
+    int y = 0;
+    bool more = false;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        const int lineHeight = qCeil(line.height());
+        if (!lines.isEmpty() && y + lineHeight > height) {
+            more = true;
+            break;
+        }
+        lines.append({ line.textStart(), line.textLength(), y });
+        y += lineHeight;
+    }
+    layout.endLayout();
+
+    QVector<WrappedLine> result;
+    const QFontMetrics metrics(font, device);
+    for (int i = 0; i < lines.size(); ++i) {
+        const Line &line = lines.at(i);
+        QString shown = text.mid(line.start, line.length);
+        if (i == lines.size() - 1 && more) {
+            shown = text.mid(line.start);
+            shown.replace(QChar::LineSeparator, QLatin1Char(' '));
+            shown = metrics.elidedText(shown, Qt::ElideRight, width);
+        }
+        shown.remove(QChar::LineSeparator);
+        result.append({ line.y, shown });
+    }
+    return result;
+}
 
 QRect counterBox(int iconX, int y)
 {
@@ -289,12 +349,24 @@ void ItemListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
         painter->setPen(pen);
     }
 
+    // A text of any length costs what the part that fits costs: only a prefix is laid out.
     painter->setFont(rowFont(listFont, 2, QFont::Bold));
     const QRect titleBox(QPoint(left + 170, top + 5), QPoint(right - 20, bottom - 40));
+    const int titleWidth = titleBox.right() - titleBox.left();
     painter->drawText(titleBox, Qt::AlignLeft | Qt::AlignTop,
-                      painter->fontMetrics().elidedText(text(TitleRole), Qt::ElideRight,
-                                                        titleBox.right() - titleBox.left()));
+                      painter->fontMetrics().elidedText(
+                          PaintedText::prefix(text(TitleRole), PaintedText::charsFor(titleWidth)),
+                          Qt::ElideRight, titleWidth));
     const int titleHeight = painter->fontMetrics().height();
+
+    // The top of the bottom row, and of the notice line when there is one: texts above
+    // them end before them.
+    const int bottomRowTop = bottom
+        - (QFontMetrics(baseFont, painter->device()).boundingRect(QLatin1Char('D')).height() + 12);
+    const int noticeTop = top + 2 * QFontMetrics(listFont).height() + 18;
+    const bool noticeShown = lastError.isEmpty()
+        ? text(ListingTypeRole).trimmed().isEmpty() && !text(ExtraTextRole).isEmpty()
+        : !queued || number(FolderRole) == SpecialFolderId::Outbox;
 
     // Status line: the listing worker's progress, else its last result; "(f)" marks a failure.
     {
@@ -313,29 +385,39 @@ void ItemListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
                               painter->fontMetrics().elidedText(status, Qt::ElideRight,
                                                                 box.right() - box.left()));
         } else if (!result.isEmpty()) {
-            box.setBottom(bottom - 20);
+            // As many lines as fit above what follows; never over the icons.
+            box.setBottom(qMin(bottom - 20, (noticeShown ? noticeTop : bottomRowTop) - 3));
             if (!selected)
                 painter->setPen(
                     thinPen(result.contains(kFailureMark) ? kFailureColour : kResultColour));
-            painter->drawText(QRectF(box), QString(result).remove(kFailureMark), QTextOption());
+            const int width = box.width();
+            const int height = box.height();
+            const int maxLines = qMax(1, height / qMax(1, painter->fontMetrics().height()));
+            QString shown = PaintedText::prefix(result, PaintedText::charsFor(width, maxLines));
+            shown.remove(kFailureMark);
+            for (const WrappedLine &line :
+                 wrappedLines(shown, painter->font(), painter->device(), width, height))
+                painter->drawText(QRect(box.left(), box.top() + line.y, width + 1,
+                                        painter->fontMetrics().height()),
+                                  Qt::AlignLeft | Qt::AlignTop, line.text);
         }
         painter->setPen(pen);
     }
 
     // Notice line: the article's last notice, else an extra text for rows of no listing type.
-    const int noticeTop = top + 2 * QFontMetrics(listFont).height() + 18;
     if (lastError.isEmpty()) {
-        const QString extra = text(ExtraTextRole);
-        if (text(ListingTypeRole).trimmed().isEmpty() && !extra.isEmpty()) {
+        if (noticeShown) {
             painter->setFont(rowFont(listFont, -1, -1));
-            painter->drawText(QRect(QPoint(left + 170, noticeTop), QPoint(right - 20, bottom - 11)),
-                              Qt::AlignLeft | Qt::AlignTop, extra);
+            const QRect box(QPoint(left + 170, noticeTop), QPoint(right - 20, bottom - 11));
+            painter->drawText(
+                box, Qt::AlignLeft | Qt::AlignTop,
+                PaintedText::prefix(text(ExtraTextRole), PaintedText::charsFor(box.width())));
         }
-    } else if (!queued || number(FolderRole) == SpecialFolderId::Outbox) {
-        QString notice = lastError;
+    } else if (noticeShown) {
+        const QRect box(QPoint(left + 205, noticeTop), QPoint(right - 120, bottom - 11));
+        QString notice = PaintedText::prefix(lastError, PaintedText::charsFor(box.width()));
         notice.remove(kWillSend).remove(kWillUpdate).remove(kProgress);
         painter->setFont(rowFont(listFont, 0, QFont::Bold));
-        const QRect box(QPoint(left + 205, noticeTop), QPoint(right - 120, bottom - 11));
         const QPen pen = painter->pen();
         if (!selected && hasError)
             painter->setPen(thinPen(kNoticeColour));
@@ -356,7 +438,7 @@ void ItemListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
     // Bottom row: counters (listed articles only), feature icons, date slot, quantity and price.
     painter->setFont(baseFont);
     const QFontMetrics metrics = painter->fontMetrics();
-    const int y = bottom - (metrics.boundingRect(QLatin1Char('D')).height() + 12);
+    const int y = bottomRowTop;
     const int folder = number(FolderRole);
     const bool auction = text(ListingTypeRole) == QLatin1String("Chinese");
     QVector<BottomItem> items;

@@ -1,19 +1,179 @@
 #include "views/itemlistwidget.h"
 
-#include "core/specialfolderid.h"
-#include "views/itemlistroles.h"
+#include <iterator>
 
 #include <QCursor>
 #include <QDrag>
 #include <QMimeData>
 #include <QPainter>
 #include <QPixmap>
+#include <QScrollBar>
+
+#include "core/specialfolderid.h"
+#include "views/itemlistroles.h"
 
 const QString ItemListWidget::ArticleMimeType = QStringLiteral("application/x-itemlist");
 
+namespace {
+// Rows added at once from which the index is made anew when next needed.
+constexpr int kIndexLater = 256;
+} // namespace
+
 ItemListWidget::ItemListWidget(QWidget *parent)
     : QTreeWidget(parent)
-{ }
+{
+    // Every way of changing the rows goes through the list's model.
+    const QAbstractItemModel *rows = model();
+    connect(rows, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex &parent, int first, int last) {
+                if (!parent.isValid())
+                    indexRows(first, last);
+            });
+    connect(rows, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this](const QModelIndex &parent, int first, int last) {
+                if (!parent.isValid())
+                    unindexRows(first, last);
+            });
+    connect(rows, &QAbstractItemModel::modelAboutToBeReset, this, [this] { dropIndex(); });
+    connect(rows, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                   const QVector<int> &roles) {
+                if (m_indexed && !topLeft.parent().isValid()
+                    && (roles.isEmpty() || roles.contains(ItemListRole::ArticleIdRole)))
+                    reindexRows(topLeft.row(), bottomRight.row());
+            });
+}
+
+ItemListWidget::~ItemListWidget()
+{
+    // The rows go after this object's members, with the model.
+    disconnect(model(), nullptr, this, nullptr);
+}
+
+void ItemListWidget::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                                 const QVector<int> &roles)
+{
+    const int rowHeight = uniformRowHeights() && itemDelegate()
+        ? itemDelegate()->sizeHint(viewOptions(), topLeft).height()
+        : 0;
+    if (rowHeight <= 0 || topLeft.parent().isValid()) {
+        QTreeWidget::dataChanged(topLeft, bottomRight, roles);
+        return;
+    }
+    // The shown rows follow from the scroll position alone. While the rows are being laid
+    // out anew this may be off, but then the whole list is painted anyway.
+    const bool perItem = verticalScrollMode() == ScrollPerItem;
+    const int scrolled = verticalScrollBar()->value();
+    const int firstShown = perItem ? scrolled : scrolled / rowHeight;
+    const int lastShown = firstShown + viewport()->height() / rowHeight + 1;
+    const int first = qMax(topLeft.row(), firstShown);
+    const int last = qMin(bottomRight.row(), lastShown);
+    if (first > last)
+        return;
+    const int top = perItem ? (first - firstShown) * rowHeight : first * rowHeight - scrolled;
+    viewport()->update(QRect(0, top, viewport()->width(), (last - first + 1) * rowHeight));
+}
+
+QTreeWidgetItem *ItemListWidget::itemWithArticleId(int id)
+{
+    if (!m_indexed)
+        rebuildIndex();
+    auto it = m_rowsById.constFind(id);
+    if (it == m_rowsById.cend())
+        return nullptr;
+    QTreeWidgetItem *found = it.value();
+    auto next = std::next(it);
+    if (next == m_rowsById.cend() || next.key() != id)
+        return found;
+    // The same article in several rows: the topmost is meant.
+    int foundRow = indexOfTopLevelItem(found);
+    for (; it != m_rowsById.cend() && it.key() == id; ++it) {
+        const int row = indexOfTopLevelItem(it.value());
+        if (row >= 0 && (foundRow < 0 || row < foundRow)) {
+            found = it.value();
+            foundRow = row;
+        }
+    }
+    return found;
+}
+
+void ItemListWidget::indexItem(QTreeWidgetItem *item, int id)
+{
+    m_rowsById.insert(id, item);
+    m_idOfRow.insert(item, id);
+}
+
+void ItemListWidget::unindexItem(QTreeWidgetItem *item)
+{
+    const auto indexed = m_idOfRow.constFind(item);
+    if (indexed == m_idOfRow.cend())
+        return;
+    m_rowsById.remove(indexed.value(), item);
+    m_idOfRow.erase(indexed);
+}
+
+void ItemListWidget::indexRows(int first, int last)
+{
+    if (!m_indexed)
+        return;
+    // A fill is indexed when a row is first looked for, so filling the list costs nothing
+    // more; a few rows added are indexed at once.
+    if (last - first >= kIndexLater) {
+        dropIndex();
+        return;
+    }
+    for (int row = first; row <= last; ++row) {
+        if (QTreeWidgetItem *item = topLevelItem(row)) {
+            unindexItem(item);
+            indexItem(item, item->data(0, ItemListRole::ArticleIdRole).toInt());
+        }
+    }
+}
+
+void ItemListWidget::unindexRows(int first, int last)
+{
+    if (!m_indexed)
+        return;
+    for (int row = first; row <= last; ++row) {
+        if (QTreeWidgetItem *item = topLevelItem(row))
+            unindexItem(item);
+    }
+}
+
+void ItemListWidget::reindexRows(int first, int last)
+{
+    for (int row = first; row <= last; ++row) {
+        QTreeWidgetItem *item = topLevelItem(row);
+        if (!item)
+            continue;
+        const int id = item->data(0, ItemListRole::ArticleIdRole).toInt();
+        const auto indexed = m_idOfRow.constFind(item);
+        if (indexed != m_idOfRow.cend() && indexed.value() == id)
+            continue;
+        unindexItem(item);
+        indexItem(item, id);
+    }
+}
+
+void ItemListWidget::dropIndex()
+{
+    m_rowsById.clear();
+    m_idOfRow.clear();
+    m_indexed = false;
+}
+
+void ItemListWidget::rebuildIndex()
+{
+    dropIndex();
+    const int rows = topLevelItemCount();
+    m_rowsById.reserve(rows);
+    m_idOfRow.reserve(rows);
+    for (int row = 0; row < rows; ++row) {
+        QTreeWidgetItem *item = topLevelItem(row);
+        indexItem(item, item->data(0, ItemListRole::ArticleIdRole).toInt());
+    }
+    m_indexed = true;
+}
 
 void ItemListWidget::setMenuSortText(const QString &text)
 {

@@ -131,12 +131,7 @@ QMap<QString, QVariant> MainWindow::readListRow(int id)
 
 QTreeWidgetItem *MainWindow::IsItemWithIdHere(int id) const
 {
-    for (int i = 0; i < ui->itemlist->topLevelItemCount(); ++i) {
-        QTreeWidgetItem *item = ui->itemlist->topLevelItem(i);
-        if (item->data(0, ItemListRole::ArticleIdRole).toInt() == id)
-            return item;
-    }
-    return nullptr;
+    return ui->itemlist->itemWithArticleId(id);
 }
 
 void MainWindow::reloadData()

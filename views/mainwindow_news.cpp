@@ -20,6 +20,7 @@
 #include <QItemSelection>
 #include <QItemSelectionModel>
 #include <QMenu>
+#include <QTimer>
 #include <QTreeWidgetItem>
 #include <QUrl>
 #include <exception>
@@ -31,6 +32,25 @@ namespace {
 
 const QLatin1String kOnlyLoad("ONLYLOAD");
 const QLatin1String kValueSeparator("|||");
+// Entries taken in one go at most; more wait for the next turn of the event loop.
+constexpr int kNewsBatch = 2000;
+// How long a worker's entry waits for others to come along, in milliseconds.
+constexpr int kNewsInterval = 100;
+// How many of the newest entry ids are remembered to recognise an entry sent again.
+constexpr int kRememberedNewsIds = 20000;
+
+// Entries after which an article's entry "in progress" is no longer true: the outcome of
+// the listing worker's work on it, or that work begun again.
+bool endsProgress(const QString &infotype)
+{
+    static const QStringList types {
+        QStringLiteral("progress"),          QStringLiteral("articlecheck_success"),
+        QStringLiteral("articlecheck_fail"), QStringLiteral("articleadd_success"),
+        QStringLiteral("articleadd_fail"),   QStringLiteral("planning_add_success"),
+        QStringLiteral("planning_add_fail"),
+    };
+    return types.contains(infotype);
+}
 
 // The two numbers of a control entry's "(folder,value)"; nothing unless the text between the
 // first "(" and the next ")" holds exactly two comma-separated integers.
@@ -112,64 +132,123 @@ void MainWindow::initNewsList()
     // Oldest first, so that the newest ends on top.
     const QList<NewsItem> stored
         = db->selectNews(QStringLiteral("ORDER BY datetime(indate) DESC LIMIT 100"));
-    for (auto it = stored.crbegin(); it != stored.crend(); ++it)
-        addNewsItem(*it, kOnlyLoad);
+    takeNews(QVector<NewsItem>(stored.crbegin(), stored.crend()), true);
 }
 
 void MainWindow::addNewsItem(NewsItem newsItem, QString mode)
 {
-    // An entry may come twice: stored at start and sent live, or sent again by a worker.
-    const QString newsId = QString::number(newsItem.id);
-    if (shownNewsIds.contains(newsId))
-        return;
-    shownNewsIds.append(newsId);
-
-    const bool onlyLoad = mode == kOnlyLoad;
-    try {
-        // The two control types only steer the list and the counts; stored ones are stale.
-        if (newsItem.infotype == QLatin1String("removeitem")
-            || newsItem.infotype == QLatin1String("sync")) {
-            if (!onlyLoad)
-                applyNewsToList(newsItem);
-            return;
-        }
-
-        if (newsItem.infotype != QLatin1String("quantitychange")
-            && newsItem.infotype != QLatin1String("currentpricechange")) {
-            auto shown = std::make_unique<NewsItem>();
-            shown->CopyFrom(newsItem);
-            shown->textinfo.remove(QLatin1String("(f)"));
-            const int cut = shown->title.indexOf(kValueSeparator);
-            if (cut >= 0)
-                shown->title.truncate(cut);
-            newsModel->InsertNewItem(shown.release());
-        }
-
-        if (!onlyLoad)
-            applyNewsToList(newsItem);
-    } catch (const std::exception &e) {
-        qCWarning(lcApp) << "Exception by adding news, ignore..." << e.what();
-    } catch (...) {
-        qCWarning(lcApp) << "Exception by adding news, ignore...";
-    }
+    // What a worker sent before goes first.
+    if (!queuedNews.isEmpty())
+        takeNews(std::exchange(queuedNews, {}), false);
+    takeNews({ newsItem }, mode == kOnlyLoad);
 }
 
-void MainWindow::applyNewsToList(const NewsItem &newsItem)
+void MainWindow::queueNewsItem(const NewsItem &newsItem)
+{
+    queuedNews.append(newsItem);
+    if (newsTakeScheduled)
+        return;
+    newsTakeScheduled = true;
+    // Entries that come within a moment go together: a round sends thousands a minute, and
+    // each batch repaints the lists once.
+    QTimer::singleShot(kNewsInterval, this, &MainWindow::takeQueuedNews);
+}
+
+void MainWindow::takeQueuedNews()
+{
+    newsTakeScheduled = false;
+    if (queuedNews.isEmpty())
+        return;
+    // A batch is kept short, so that the window stays responsive when many came together.
+    if (queuedNews.size() <= kNewsBatch) {
+        takeNews(std::exchange(queuedNews, {}), false);
+        return;
+    }
+    const QVector<NewsItem> batch = queuedNews.mid(0, kNewsBatch);
+    queuedNews.remove(0, kNewsBatch);
+    newsTakeScheduled = true;
+    QMetaObject::invokeMethod(this, &MainWindow::takeQueuedNews, Qt::QueuedConnection);
+    takeNews(batch, false);
+}
+
+bool MainWindow::rememberNewsId(int id)
+{
+    if (shownNewsIds.contains(id))
+        return false;
+    shownNewsIds.insert(id);
+    shownNewsOrder.enqueue(id);
+    // An entry comes again soon after it came, if at all: the oldest ids can go.
+    while (shownNewsOrder.size() > kRememberedNewsIds)
+        shownNewsIds.remove(shownNewsOrder.dequeue());
+    return true;
+}
+
+void MainWindow::takeNews(const QVector<NewsItem> &items, bool onlyLoad)
+{
+    QList<NewsItem *> shown;
+    bool countLineChanged = false;
+    for (const NewsItem &newsItem : items) {
+        // An entry may come twice: stored at start and sent live, or sent again by a worker.
+        if (!rememberNewsId(newsItem.id))
+            continue;
+        try {
+            // The two control types only steer the list and the counts; stored ones are stale.
+            if (newsItem.infotype == QLatin1String("removeitem")
+                || newsItem.infotype == QLatin1String("sync")) {
+                if (!onlyLoad)
+                    applyNewsToList(newsItem);
+                continue;
+            }
+
+            if (newsItem.infotype != QLatin1String("quantitychange")
+                && newsItem.infotype != QLatin1String("currentpricechange")) {
+                auto copy = std::make_unique<NewsItem>();
+                copy->CopyFrom(newsItem);
+                copy->textinfo.remove(QLatin1String("(f)"));
+                const int cut = copy->title.indexOf(kValueSeparator);
+                if (cut >= 0)
+                    copy->title.truncate(cut);
+                // The article's work is done (or begun again): its entry "in progress" goes.
+                if (endsProgress(newsItem.infotype) && newsItem.databaseid != 0) {
+                    newsModel->RemoveProgressOf(newsItem.databaseid);
+                    for (int i = shown.size() - 1; i >= 0; --i) {
+                        if (shown.at(i)->databaseid == newsItem.databaseid
+                            && shown.at(i)->infotype == QLatin1String("progress"))
+                            delete shown.takeAt(i);
+                    }
+                }
+                shown.append(copy.release());
+            }
+
+            if (!onlyLoad)
+                countLineChanged = applyNewsToList(newsItem) || countLineChanged;
+        } catch (const std::exception &e) {
+            qCWarning(lcApp) << "Exception by adding news, ignore..." << e.what();
+        } catch (...) {
+            qCWarning(lcApp) << "Exception by adding news, ignore...";
+        }
+    }
+    newsModel->InsertNewItems(shown);
+    if (countLineChanged)
+        updateBar();
+}
+
+bool MainWindow::applyNewsToList(const NewsItem &newsItem)
 {
     const QString &type = newsItem.infotype;
 
     if (type == QLatin1String("removeitem")) {
         const auto values = controlValues(newsItem.textinfo);
         if (!values || values->first != currentFolder)
-            return;
+            return false;
         delete IsItemWithIdHere(values->second);
-        return;
+        return false;
     }
     if (type == QLatin1String("sync")) {
         const auto values = controlValues(newsItem.textinfo);
         if (values && folderModel)
             folderModel->ChangeFolderCount(values->first, values->second, true);
-        return;
+        return false;
     }
 
     using namespace ItemListRole;
@@ -221,7 +300,7 @@ void MainWindow::applyNewsToList(const NewsItem &newsItem)
         const SqlRows found = db->select(articleSql);
         if (found.isEmpty()) {
             delete row;
-            return;
+            return false;
         }
         const int folder = found.first().value(QStringLiteral("Folder")).toInt();
         if (!row && folder == currentFolder) {
@@ -231,8 +310,9 @@ void MainWindow::applyNewsToList(const NewsItem &newsItem)
         } else if (row && folder != currentFolder) {
             delete row;
         }
-        updateBar();
+        return true;
     }
+    return false;
 }
 
 void MainWindow::on_newslist_clicked(const QModelIndex &index)

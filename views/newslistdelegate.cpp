@@ -1,15 +1,20 @@
 #include "views/newslistdelegate.h"
 
-#include "core/newsitem.h"
-#include "views/newslistitemmodel.h"
-
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QFontMetrics>
+#include <QHelpEvent>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPixmap>
+#include <QTextDocument>
 #include <QTextLayout>
+#include <QToolTip>
 #include <QWidget>
+
+#include "core/newsitem.h"
+#include "views/newslistitemmodel.h"
+#include "views/paintedtext.h"
 
 namespace {
 
@@ -17,6 +22,8 @@ const QColor kLineGrey(211, 211, 211);
 const QColor kMessageTop(227, 194, 228);
 const QColor kMessageBottom(206, 146, 207);
 const int kIconSize = 28;
+// A tool tip holds a few pages at most.
+const int kToolTipChars = 4000;
 
 QPen thinPen(const QColor &color)
 {
@@ -159,12 +166,14 @@ void NewsListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
 
     painter->setPen(thinPen(textColor));
 
-    // Title on one line.
+    // Title on one line. A long title or text costs no more than what fits in the row.
     const QFont titleFont = sizedFont(viewFont, pointSize + 2, true);
     painter->setFont(titleFont);
     const QRect titleBox(QPoint(left + 48, top + 5), QPoint(right, bottom - 5));
-    const QString title = QFontMetrics(titleFont).elidedText(oneLineTitle(item->title),
-                                                             Qt::ElideRight, right - left - 53);
+    const int titleWidth = right - left - 53;
+    const QString title = QFontMetrics(titleFont).elidedText(
+        oneLineTitle(PaintedText::prefix(item->title, PaintedText::charsFor(titleWidth))),
+        Qt::ElideRight, titleWidth);
     painter->drawText(titleBox, Qt::AlignLeft | Qt::AlignTop, title);
 
     // Text, two or three lines.
@@ -175,8 +184,10 @@ void NewsListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
     const QString time = item->indate.toString(QStringLiteral("HH:mm"));
     // The last line leaves room for the time at its right end.
     const int timeRoom = QFontMetrics(textFont).horizontalAdvance(time) + 8;
-    const QStringList shown = wrappedLines(item->GetCleanTextInfo(), textFont, textBox.width(),
-                                           lines, textBox.width() - timeRoom);
+    const QString text = NewsItem::cleanText(
+        PaintedText::prefix(item->textinfo, PaintedText::charsFor(textBox.width(), lines)));
+    const QStringList shown
+        = wrappedLines(text, textFont, textBox.width(), lines, textBox.width() - timeRoom);
     for (int i = 0; i < shown.size(); ++i) {
         painter->drawText(
             QRect(textBox.left(), textBox.top() + i * lineHeight, textBox.width(), lineHeight),
@@ -188,4 +199,28 @@ void NewsListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
     painter->drawText(timeBox, Qt::AlignRight | Qt::AlignBottom, time);
 
     painter->restore();
+}
+
+bool NewsListDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view,
+                                 const QStyleOptionViewItem &option, const QModelIndex &index)
+{
+    const auto *model = qobject_cast<const NewsListItemModel *>(index.model());
+    const NewsItem *item = model ? model->GetItem(index) : nullptr;
+    if (!event || !view || event->type() != QEvent::ToolTip || !item)
+        return QAbstractItemDelegate::helpEvent(event, view, option, index);
+    // Outside text stays text: escaped, a title such as "<img src=...>" shows as it is
+    // written instead of being loaded as a picture.
+    QToolTip::showText(event->globalPos(),
+                       Qt::convertFromPlainText(toolTipText(*item), Qt::WhiteSpaceNormal),
+                       view->viewport(), option.rect);
+    return true;
+}
+
+QString NewsListDelegate::toolTipText(const NewsItem &item)
+{
+    QString text = PaintedText::prefix(item.title, kToolTipChars);
+    const QString info = PaintedText::prefix(item.textinfo, kToolTipChars);
+    if (!info.isEmpty())
+        text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + info;
+    return text;
 }

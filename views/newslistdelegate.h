@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QAbstractItemDelegate>
+#include <QString>
 
+class NewsItem;
 class QWidget;
 
 // Paints one entry of the activity list (NewsListItemModel): icon, title, text and time, on a
@@ -16,6 +18,13 @@ public:
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override;
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    // The tool tip of an entry: its whole title and text, which the row may show cut.
+    bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                   const QModelIndex &index) override;
+
+    // What the tool tip of `item` says, as plain text: the title and, below, the text with its
+    // line breaks (a text of many pages is cut).
+    static QString toolTipText(const NewsItem &item);
 
 private:
     QWidget *m_view;

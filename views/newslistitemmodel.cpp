@@ -56,11 +56,56 @@ Qt::ItemFlags NewsListItemModel::flags(const QModelIndex &index) const
 
 void NewsListItemModel::InsertNewItem(NewsItem *item)
 {
-    if (!item)
+    InsertNewItems({ item });
+}
+
+void NewsListItemModel::InsertNewItems(const QList<NewsItem *> &items)
+{
+    QList<NewsItem *> taken;
+    taken.reserve(qMin(items.size(), MaxEntries));
+    // Newest first; what would be cut at once is never inserted.
+    for (auto it = items.crbegin(); it != items.crend(); ++it) {
+        if (!*it)
+            continue;
+        if (taken.size() < MaxEntries)
+            taken.append(*it);
+        else
+            delete *it;
+    }
+    if (taken.isEmpty())
         return;
-    beginInsertRows(QModelIndex(), 0, 0);
-    m_items.prepend(item);
+    beginInsertRows(QModelIndex(), 0, taken.size() - 1);
+    taken.reserve(taken.size() + m_items.size());
+    taken.append(m_items);
+    m_items.swap(taken);
     endInsertRows();
+    trim();
+}
+
+void NewsListItemModel::RemoveProgressOf(int databaseid)
+{
+    if (databaseid == 0)
+        return;
+    for (int row = m_items.size() - 1; row >= 0; --row) {
+        NewsItem *item = m_items.at(row);
+        if (item->databaseid != databaseid || item->infotype != QLatin1String("progress"))
+            continue;
+        beginRemoveRows(QModelIndex(), row, row);
+        m_items.removeAt(row);
+        endRemoveRows();
+        delete item;
+    }
+}
+
+void NewsListItemModel::trim()
+{
+    if (m_items.size() <= MaxEntries)
+        return;
+    beginRemoveRows(QModelIndex(), MaxEntries, m_items.size() - 1);
+    const QList<NewsItem *> removed = m_items.mid(MaxEntries);
+    m_items.erase(m_items.begin() + MaxEntries, m_items.end());
+    endRemoveRows();
+    qDeleteAll(removed);
 }
 
 void NewsListItemModel::ClearAll()

@@ -4,6 +4,7 @@
 #include "core/specialfolderid.h"
 #include "mainwindow/mainwindow.h"
 #include "tests/support/dialoganswers.h"
+#include "tests/support/fakehttpserver.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
@@ -14,6 +15,7 @@
 #include "views/newslistitemmodel.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QListView>
 #include <QThread>
 #include <QTreeView>
@@ -334,6 +336,104 @@ private slots:
         QCOMPARE(row->data(0, WatchCountRole).toInt(), 3);
         QCOMPARE(count(Active), active);
         QCOMPARE(entries(), before + 1);
+    }
+
+    // A worker's entries go on while the window is busy, and are taken in batches: the
+    // activity list gets a few insertions, not one per entry, and keeps the newest entries.
+    void workersEntriesComeInBatches()
+    {
+        USE_WINDOW();
+        const int article = addArticle(Active, "Lampe", { { "WatchCount", 1 } });
+        QTreeWidgetItem *row = show(Active, article);
+        QVERIFY(row);
+        QSignalSpy inserted(newsModel(), &QAbstractItemModel::rowsInserted);
+
+        constexpr int kEntries = 3000;
+        QList<NewsItem> sent;
+        for (int i = 1; i <= kEntries; ++i)
+            sent << entry("watcher", QStringLiteral("Lampe|||%1").arg(i), article);
+        EntrySender sender;
+        connect(&sender, &EntrySender::sendaddNewsItem, window(), &MainWindow::queueNewsItem,
+                Qt::QueuedConnection);
+        std::unique_ptr<QThread> thread(QThread::create([&] {
+            for (const NewsItem &item : qAsConst(sent))
+                emit sender.sendaddNewsItem(item);
+        }));
+        thread->start();
+        // The window's thread runs no event meanwhile: a sender waiting for it would hang.
+        QVERIFY(thread->wait(60000));
+
+        QTRY_COMPARE(row->data(0, WatchCountRole).toInt(), kEntries);
+        QCOMPARE(entries(), NewsListItemModel::MaxEntries);
+        QCOMPARE(newsAt(0)->id, sent.last().id);
+        QVERIFY2(inserted.count() <= 5, qPrintable(QString::number(inserted.count())));
+    }
+
+    // An article's entry "wird gerade bearbeitet..." goes when the outcome of that work comes,
+    // live or loaded; other articles' stay.
+    void progressEntryIsReplacedByTheOutcome_data()
+    {
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QString>("mode");
+        for (const char *outcome :
+             { "articlecheck_success", "articlecheck_fail", "articleadd_success", "articleadd_fail",
+               "planning_add_success", "planning_add_fail" })
+            QTest::newRow(outcome) << outcome << QString();
+        QTest::newRow("loaded") << "articleadd_fail" << kOnlyLoad;
+        QTest::newRow("begun again") << "progress" << QString();
+    }
+    void progressEntryIsReplacedByTheOutcome()
+    {
+        USE_WINDOW();
+        QFETCH(QString, outcome);
+        QFETCH(QString, mode);
+        const int article = addArticle(Drafts, "Lampe");
+        const int other = addArticle(Drafts, "Uhr");
+        const QString working = QStringLiteral("wird gerade bearbeitet...");
+        window()->addNewsItem(entry("progress", "Lampe", article, working), mode);
+        window()->addNewsItem(entry("progress", "Uhr", other, working), mode);
+        const int before = entries();
+        window()->addNewsItem(entry(outcome, "Lampe", article, "Fertig"), mode);
+
+        QCOMPARE(entries(), before);
+        QCOMPARE(newsAt(0)->infotype, outcome);
+        QCOMPARE(newsAt(0)->databaseid, article);
+        QCOMPARE(newsAt(1)->infotype, QStringLiteral("progress"));
+        QCOMPARE(newsAt(1)->databaseid, other);
+        for (int i = 1; i < entries(); ++i)
+            QVERIFY(newsAt(i)->databaseid != article);
+    }
+
+    // The listing worker's entries reach the window without the worker waiting for it: the
+    // article's check is done and stored while the window's thread is busy, and its outcome
+    // then stands in the list in place of the entry "in progress".
+    void listingWorkerNeverWaitsForTheWindow()
+    {
+        USE_WINDOW();
+        TestSupport::FakeHttpServer marketplace; // answers every call with a failure
+        marketplace.pointConfigHere();
+        const int account = db()->insertSqlClean(
+            { { "accountname", "laden" }, { "token", "T" }, { "sandbox", 0 } }, "accounts");
+        QVERIFY(account > 0);
+        const int article = addArticle(Drafts, "Lampe", { { "Account", account } });
+        QVERIFY(db()->executeSQL(
+            QStringLiteral("UPDATE articles SET DoCheck=1 WHERE id=%1").arg(article)));
+
+        emit window()->startCheckNow();
+        QElapsedTimer waited;
+        waited.start();
+        QString result;
+        while (result.isEmpty() && waited.elapsed() < 60000) {
+            QThread::msleep(20);
+            result = db()->selectOne(
+                QStringLiteral("SELECT DoCheckResult FROM articles WHERE id=%1").arg(article));
+        }
+        QVERIFY2(!result.isEmpty(), "the listing worker waited for the window");
+
+        QTRY_VERIFY(entries() > 0 && newsAt(0)->databaseid == article
+                    && newsAt(0)->infotype == QLatin1String("articlecheck_fail"));
+        for (int i = 1; i < entries(); ++i)
+            QVERIFY(newsAt(i)->databaseid != article);
     }
 
     void clearingTheList()

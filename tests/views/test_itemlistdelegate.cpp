@@ -3,6 +3,7 @@
 #include "views/itemlistdelegate.h"
 #include "views/itemlistroles.h"
 
+#include <QApplication>
 #include <QPainter>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
@@ -159,6 +160,53 @@ private slots:
         QCOMPARE(statusRow(0, QStringLiteral("Fehler beim Einstel(f)len")), failure);
         QVERIFY(statusRow(0, QStringLiteral("(f)Fehler beim Absenden")) != failure);
         QVERIFY(statusRow(1, QString()) != statusRow(2, QString()));
+    }
+
+    // A failure of many lines takes the lines that fit and ends above the bottom row: no
+    // text is drawn over the counters' icons, whatever the font.
+    void longResultEndsAboveTheIcons_data()
+    {
+        QTest::addColumn<int>("pointSize");
+        QTest::newRow("default font") << 0;
+        QTest::newRow("small font") << 7;
+        QTest::newRow("large font") << 14;
+    }
+    void longResultEndsAboveTheIcons()
+    {
+        QFETCH(int, pointSize);
+        QFont font = QApplication::font();
+        if (pointSize > 0)
+            font.setPointSize(pointSize);
+        const QFont before = QApplication::font();
+        QApplication::setFont(font);
+        const QString failure = QStringLiteral(
+            "(f)Das Angebot konnte nicht eingestellt werden: Keine Verbindung zu eBay. Der "
+            "Server hat die Verbindung abgelehnt. Bitte prüfe die Internetverbindung und "
+            "versuche es später erneut. Verbindung verweigert. Noch ein Satz, der nicht mehr "
+            "in die Zeile passt, und noch einer, damit es sicher mehr als vier Zeilen werden.");
+        const QImage image = paintRow({ { DoCheckResultRole, failure },
+                                        { FolderRole, -9 },
+                                        { SoldCountRole, 3 },
+                                        { WatchCountRole, 2 } });
+        QApplication::setFont(before);
+
+        const int iconsTop = image.height() - 1
+            - (QFontMetrics(font, &image).boundingRect(QLatin1Char('D')).height() + 12);
+        const QRect text = matching(image, QRect(170, 0, kWidth - 170, image.height()), reddish);
+        QVERIFY(!text.isEmpty());
+        QVERIFY2(text.bottom() < iconsTop,
+                 qPrintable(
+                     QStringLiteral("text to %1, icons from %2").arg(text.bottom()).arg(iconsTop)));
+    }
+
+    // A title or result of megabytes paints as its beginning does.
+    void hugeTextsPaintLikeTheirBeginning()
+    {
+        const QString words = QStringLiteral("Wanduhr aus Eiche mit Pendel ");
+        const QString huge = words.repeated(1 << 15); // about a megabyte
+        const QString some = words.repeated(200);
+        QCOMPARE(paintRow({ { TitleRole, huge }, { DoCheckResultRole, "(f)" + huge } }),
+                 paintRow({ { TitleRole, some }, { DoCheckResultRole, "(f)" + some } }));
     }
 
     void placeholder()

@@ -4,8 +4,11 @@
 #include "views/newslistitemmodel.h"
 
 #include <QAbstractItemModelTester>
+#include <QHelpEvent>
 #include <QListView>
 #include <QPainter>
+#include <QTextDocument>
+#include <QToolTip>
 
 namespace {
 
@@ -59,6 +62,123 @@ private slots:
         model.ClearAll();
         QCOMPARE(model.rowCount(), 0);
         QCOMPARE(removed.count(), 1);
+    }
+
+    // A long session keeps the newest entries only; a batch goes in as one insertion.
+    void modelHoldsTheNewestEntries()
+    {
+        NewsListItemModel model;
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::Fatal);
+        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+        const int limit = NewsListItemModel::MaxEntries;
+        int nextId = 1;
+        const auto batch = [&nextId](int size) {
+            QList<NewsItem *> items;
+            for (int i = 0; i < size; ++i)
+                items << makeItem(nextId++);
+            return items;
+        };
+        model.InsertNewItems(batch(3));
+        QCOMPARE(inserted.count(), 1);
+        QCOMPARE(model.GetItem(model.index(0, 0))->id, 3);
+        QCOMPARE(model.GetItem(model.index(2, 0))->id, 1);
+
+        model.InsertNewItems(batch(limit - 1)); // one over the limit
+        model.InsertNewItems(batch(limit + 250)); // more than the limit at once
+        QCOMPARE(inserted.count(), 3);
+        QCOMPARE(model.rowCount(), limit);
+        QCOMPARE(model.GetItem(model.index(0, 0))->id, nextId - 1);
+        QCOMPARE(model.GetItem(model.index(limit - 1, 0))->id, nextId - limit);
+    }
+
+    void progressEntryGoes()
+    {
+        NewsListItemModel model;
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::Fatal);
+        model.InsertNewItems({ makeItem(7, "progress"), makeItem(8, "progress"),
+                               makeItem(7, "watcher"), makeItem(7, "progress") });
+        model.RemoveProgressOf(7);
+        QStringList left;
+        for (int row = 0; row < model.rowCount(); ++row) {
+            const NewsItem *item = model.GetItem(model.index(row, 0));
+            left << QStringLiteral("%1 %2").arg(item->databaseid).arg(item->infotype);
+        }
+        QCOMPARE(left, QStringList({ "7 watcher", "8 progress" }));
+    }
+
+    // The whole title and text, shown as written: markup in them is not interpreted.
+    void toolTipShowsTheWholeTextAsPlainText_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        const QString longText = QStringLiteral("Keine Verbindung zu eBay: ").repeated(20);
+        QTest::newRow("longer than the row") << "Lampe" << longText << "Lampe\n" + longText;
+        QTest::newRow("markup in the title") << "<img src=/dev/zero><b>x</b>"
+                                             << "a & b"
+                                             << "<img src=/dev/zero><b>x</b>\na & b";
+        QTest::newRow("line breaks kept") << "Uhr"
+                                          << "Zeile 1\nZeile 2"
+                                          << "Uhr\nZeile 1\nZeile 2";
+        QTest::newRow("no text") << "Uhr"
+                                 << ""
+                                 << "Uhr";
+    }
+    void toolTipShowsTheWholeTextAsPlainText()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QListView view;
+        auto *delegate = new NewsListDelegate(&view);
+        view.setItemDelegate(delegate);
+        NewsListItemModel model;
+        NewsItem *item = makeItem(1);
+        item->title = title;
+        item->textinfo = text;
+        model.InsertNewItem(item);
+        view.setModel(&model);
+        view.resize(300, 400);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+
+        const QPoint at = view.visualRect(model.index(0, 0)).center();
+        QHelpEvent event(QEvent::ToolTip, at, view.viewport()->mapToGlobal(at));
+        QApplication::sendEvent(view.viewport(), &event);
+        const QString toolTip = QToolTip::text();
+        QVERIFY(!toolTip.contains(QLatin1String("<img")));
+        QTextDocument rendered;
+        rendered.setHtml(toolTip);
+        QCOMPARE(rendered.toPlainText(), shown);
+        QCOMPARE(NewsListDelegate::toolTipText(*item), shown);
+        QToolTip::hideText();
+    }
+
+    // A title or text of megabytes paints as its beginning does: the row is cut the same.
+    void hugeTextsPaintLikeTheirBeginning()
+    {
+        QListView view;
+        NewsListDelegate delegate(&view);
+        const auto paint = [&delegate](const QString &title, const QString &text) {
+            NewsListItemModel model;
+            NewsItem *item = makeItem(1);
+            item->title = title;
+            item->textinfo = text;
+            model.InsertNewItem(item);
+            QStyleOptionViewItem option;
+            option.state = QStyle::State_Enabled;
+            option.rect = QRect(0, 0, 260, delegate.sizeHint(option, QModelIndex()).height());
+            QImage image(option.rect.size(), QImage::Format_ARGB32);
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            delegate.paint(&painter, option, model.index(0, 0));
+            return image;
+        };
+        const QString words = QStringLiteral("Wanduhr aus Eiche mit Pendel ");
+        const QString huge = words.repeated(1 << 15); // about a megabyte
+        QCOMPARE(paint(huge, huge), paint(words.repeated(100), words.repeated(100)));
     }
 
     void sizeHintUsesTheViewFontOfConstruction()

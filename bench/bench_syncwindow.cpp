@@ -1,0 +1,464 @@
+// Measures one synchronisation round with the real main window open on "Aktive Angebote":
+// N known listings whose sales and watchers changed plus 500 new ones with 3 pictures each,
+// served by a local fake marketplace, read by the window's own synchronisation worker (the
+// same data as bench_sync). For each N (default 10,000 and 50,000) it runs bench_sync for the
+// same N in a child process (the round without the window) and the window in another, and
+// prints: the round's time with the window (the fake server's own time taken out), bench_sync's
+// round time, their ratio, the longest gap of a 10 ms timer in the window's thread, the longest
+// time without a paint of the article list and of the activity list while the round ran, and
+// the window's resident memory before and after the round. Then the time per listing at the
+// largest N against that at the smallest.
+// Goals at 50,000: the round with the window within 1.3 times the round without it; the time
+// per listing within 1.3 times that at 10,000; no event-loop gap over 100 ms; at most 200 MB
+// resident after the round.
+// Usage (needs a display): xvfb-run -a bench_syncwindow [N ...]
+#include "bench/benchlistings.h"
+#include "core/database.h"
+#include "mainwindow/mainwindow.h"
+#include "tests/support/fakehttpserver.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QBuffer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QLoggingCategory>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <time.h>
+
+using Bench::reply;
+using TestSupport::FakeHttpServer;
+using TestSupport::FakeReply;
+
+namespace {
+
+constexpr int kNew = 500;
+constexpr int kPictures = 3;
+constexpr int kPerPage = 50;
+
+QString itemId(int n)
+{
+    return QString::number(110000000000LL + n);
+}
+
+// Listings 0..known-1 are known, the next kNew are new (as in bench_sync).
+QString itemXml(int n, bool full, const QString &pictureBase)
+{
+    QString item
+        = QStringLiteral("<Item><ItemID>%1</ItemID><Title>Armbanduhr Modell %2</Title>"
+                         "<Quantity>5</Quantity><WatchCount>7</WatchCount><ListingType>"
+                         "FixedPriceItem</ListingType><Site>Germany</Site><Currency>EUR</Currency>"
+                         "<ListingDetails><StartTime>2026-01-01T09:00:00.000Z</StartTime>"
+                         "<EndTime>2026-12-20T09:00:00.000Z</EndTime></ListingDetails>"
+                         "<SellingStatus><CurrentPrice currencyID=\"EUR\">24.5</CurrentPrice>"
+                         "<QuantitySold>2</QuantitySold><BidCount>0</BidCount><ListingStatus>"
+                         "Active</ListingStatus></SellingStatus>")
+              .arg(itemId(n))
+              .arg(n);
+    if (full) {
+        item += QStringLiteral("<Description><![CDATA[%1]]></Description><PrimaryCategory>"
+                               "<CategoryID>31387</CategoryID></PrimaryCategory><PictureDetails>")
+                    .arg(QStringLiteral("<p>Eine ausführliche Beschreibung.</p>").repeated(40));
+        for (int p = 0; p < kPictures; ++p)
+            item += QStringLiteral("<PictureURL>%1/pics/%2_%3/$_12.JPG</PictureURL>")
+                        .arg(pictureBase)
+                        .arg(n)
+                        .arg(p);
+        item += QStringLiteral("</PictureDetails>");
+    }
+    return item + QStringLiteral("</Item>");
+}
+
+void fillDatabase(Database &db, int known)
+{
+    db.insertSqlClean({ { "token", "TOKEN" }, { "accountname", "verkaeufer" } },
+                      QStringLiteral("accounts"));
+    QSqlDatabase connection = db.connection();
+    connection.transaction();
+    for (int n = 0; n < known; ++n) {
+        db.insertSqlClean({ { "ItemID", itemId(n) },
+                            { "Account", 1 },
+                            { "Folder", -9 },
+                            { "Title", QStringLiteral("Armbanduhr Modell %1").arg(n) },
+                            { "ListingType", "FixedPriceItem" },
+                            { "Currency", "EUR" },
+                            { "CurrentPrice", 20.0 },
+                            { "Quantity", 5 },
+                            { "SoldCount", 1 },
+                            { "WatchCount", 2 },
+                            { "StartDate", "2026-01-01 10:00:00" } },
+                          QStringLiteral("articles"));
+    }
+    connection.commit();
+}
+
+long residentKilobytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> lines = status.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+// Runs the event loop (without spinning: the workers run at idle priority) until `done` or
+// `timeoutMs` passed.
+void waitUntil(const std::function<bool()> &done, qint64 timeoutMs)
+{
+    QElapsedTimer waited;
+    waited.start();
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done() || waited.elapsed() >= timeoutMs)
+            loop.quit();
+    });
+    poll.start(20);
+    if (!done())
+        loop.exec();
+}
+
+// The longest time between two paints of a widget while the round runs.
+class PaintWatch : public QObject
+{
+public:
+    explicit PaintWatch(QWidget *widget) { widget->installEventFilter(this); }
+    void start(qint64 now)
+    {
+        m_last = now;
+        m_running = true;
+    }
+    void stop(qint64 now)
+    {
+        note(now);
+        m_running = false;
+    }
+    qint64 longestNs() const { return m_longest; }
+    int paints() const { return m_paints; }
+    QElapsedTimer *clock = nullptr;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && m_running && clock) {
+            note(clock->nsecsElapsed());
+            ++m_paints;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void note(qint64 now)
+    {
+        m_longest = qMax(m_longest, now - m_last);
+        m_last = now;
+    }
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
+    int m_paints = 0;
+    bool m_running = false;
+};
+
+// The child: the real window with its workers on a prepared data folder, one round.
+int runWindow(int known)
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("app.*.debug=false\napp.*.info=false"));
+    {
+        Database db(QString(), nullptr);
+        fillDatabase(db, known);
+        db.checkpoint();
+    }
+
+    FakeHttpServer server;
+    server.pointConfigHere();
+    const QString base = server.url().toString();
+    const int total = known + kNew;
+    const int pageCount = (total + kPerPage - 1) / kPerPage;
+    const auto pageFor = [total, pageCount, base](int page) {
+        QString items;
+        for (int n = (page - 1) * kPerPage; n < qMin(total, page * kPerPage); ++n)
+            items += itemXml(n, false, base);
+        return reply(QStringLiteral("GetSellerList"),
+                     QStringLiteral("<PaginationResult><TotalNumberOfPages>%1"
+                                    "</TotalNumberOfPages></PaginationResult>"
+                                    "<ItemArray>%2</ItemArray>")
+                         .arg(pageCount)
+                         .arg(items));
+    };
+    QHash<QString, QByteArray> fullItems;
+    for (int n = known; n < total; ++n)
+        fullItems.insert(itemId(n), reply(QStringLiteral("GetItem"), itemXml(n, true, base)));
+    QImage image(800, 600, QImage::Format_RGB32);
+    image.fill(Qt::darkGreen);
+    QByteArray picture;
+    QBuffer buffer(&picture);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG");
+    std::atomic<qint64> serverNs { 0 };
+    const auto ok = [](const QString &call) {
+        return FakeReply::ok(reply(call, QString()), "text/xml");
+    };
+    server.setCallReply(QStringLiteral("GetUser"), ok(QStringLiteral("GetUser")));
+    server.setCallReply(QStringLiteral("GetUserPreferences"),
+                        ok(QStringLiteral("GetUserPreferences")));
+    server.setCallReply(QStringLiteral("GetMemberMessages"),
+                        ok(QStringLiteral("GetMemberMessages")));
+    Bench::serveListings(server, pageFor, fullItems, serverNs);
+    server.setDefaultReply(FakeReply::ok(picture, "image/jpeg"));
+
+    MainWindow window;
+    window.resize(1024, 700);
+    window.show();
+    auto *list = window.findChild<QTreeWidget *>(QStringLiteral("itemlist"));
+    auto *news = window.findChild<QAbstractItemView *>(QStringLiteral("newslist"));
+    if (!list || !news)
+        return 1;
+    waitUntil([&] { return list->topLevelItemCount() >= known; }, 600000);
+    // Settle: the first paints and the delayed start-up work are done.
+    waitUntil([] { return false; }, 1500);
+    const long rssBefore = residentKilobytes();
+
+    QElapsedTimer clock;
+    clock.start();
+    PaintWatch listPaints(list->viewport());
+    PaintWatch newsPaints(news->viewport());
+    listPaints.clock = &clock;
+    newsPaints.clock = &clock;
+
+    // The 10 ms timer: its longest gap while the round runs, and the round's start and end as
+    // the window sees them.
+    qint64 lastTick = 0;
+    qint64 longestGap = 0;
+    qint64 roundStart = -1;
+    qint64 roundEnd = -1;
+    // The processor time of the window's thread while the round runs: the window's share.
+    qint64 cpuStart = 0;
+    qint64 cpuEnd = 0;
+    const auto threadCpuNs = [] {
+        timespec now {};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+    };
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(10);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        const bool syncing = qApp->property("inSync").toBool();
+        if (roundStart < 0 && syncing) {
+            roundStart = now;
+            cpuStart = threadCpuNs();
+            serverNs = 0;
+            listPaints.start(now);
+            newsPaints.start(now);
+        } else if (roundStart >= 0 && roundEnd < 0) {
+            longestGap = qMax(longestGap, now - lastTick);
+            if (!syncing) {
+                roundEnd = now;
+                cpuEnd = threadCpuNs();
+                listPaints.stop(now);
+                newsPaints.stop(now);
+            }
+        }
+        lastTick = now;
+    });
+    ticker.start();
+    emit window.startSyncNow();
+
+    waitUntil([&] { return roundEnd >= 0; }, 3600000);
+    const qint64 serverDuring = serverNs.load();
+    if (roundEnd < 0)
+        return 2;
+    // The window takes in what is still on its way.
+    const qint64 caughtUpFrom = clock.nsecsElapsed();
+    waitUntil([&] { return list->topLevelItemCount() >= total; }, 3600000);
+    const double caughtUp = (clock.nsecsElapsed() - caughtUpFrom) / 1e9;
+    waitUntil([] { return false; }, 500);
+    const long rssAfter = residentKilobytes();
+
+    int articles = 0;
+    int changed = 0;
+    {
+        Database probe(true, QStringLiteral("bench"));
+        articles = probe.selectOne(QStringLiteral("SELECT count(*) FROM articles")).toInt();
+        changed = probe
+                      .selectOne(QStringLiteral("SELECT count(*) FROM articles WHERE "
+                                                "SoldCount=2 AND WatchCount=7 AND "
+                                                "CurrentPrice>24.4"))
+                      .toInt();
+    }
+    if (articles != total || changed != total) {
+        std::fprintf(stderr, "round incomplete: %d articles, %d changed\n", articles, changed);
+        return 3;
+    }
+
+    const double round = (roundEnd - roundStart - serverDuring) / 1e9;
+    std::printf("window-round %.3f\n", round);
+    std::printf("server %.3f\n", serverDuring / 1e9);
+    std::printf("window-cpu %.3f\n", (cpuEnd - cpuStart) / 1e9);
+    std::printf("gap %.1f\n", longestGap / 1e6);
+    std::printf("list-paint %.1f %d\n", listPaints.longestNs() / 1e6, listPaints.paints());
+    std::printf("news-paint %.1f %d\n", newsPaints.longestNs() / 1e6, newsPaints.paints());
+    std::printf("rss %.1f %.1f\n", rssBefore / 1024.0, rssAfter / 1024.0);
+    std::printf("caught-up %.3f\n", caughtUp);
+    std::printf("rows %d\n", list->topLevelItemCount());
+    std::fflush(stdout);
+    window.close();
+    return 0;
+}
+
+// The figures a child printed, by their first word.
+QHash<QString, QStringList> readFigures(const QByteArray &output)
+{
+    QHash<QString, QStringList> figures;
+    for (const QByteArray &line : output.split('\n')) {
+        const QStringList words
+            = QString::fromUtf8(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (words.size() > 1)
+            figures.insert(words.first(), words.mid(1));
+    }
+    return figures;
+}
+
+// bench_sync's round without the window, and its ratio to the shell's replay.
+bool runBenchSync(int known, double *round, double *shellRatio)
+{
+    const QString program = QFileInfo(QCoreApplication::applicationFilePath())
+                                .dir()
+                                .filePath(QStringLiteral("bench_sync"));
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(program, { QString::number(known) });
+    if (!child.waitForFinished(3600000) || child.exitCode() != 0)
+        return false;
+    const QString output = QString::fromUtf8(child.readAllStandardOutput());
+    const auto number = [&output](const QString &pattern) {
+        const QRegularExpressionMatch match = QRegularExpression(pattern).match(output);
+        return match.hasMatch() ? match.captured(1).toDouble() : -1.0;
+    };
+    *round = number(QStringLiteral("round time without the fake server: ([0-9.]+) s"));
+    *shellRatio = number(QStringLiteral("round / shell replay: ([0-9.]+)"));
+    return *round > 0;
+}
+
+struct Result
+{
+    int known = 0;
+    double withWindow = 0;
+    double without = 0;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc > 2 && qstrcmp(argv[1], "--window") == 0) {
+        QApplication app(argc, argv);
+        return runWindow(QByteArray(argv[2]).toInt());
+    }
+
+    QCoreApplication app(argc, argv);
+    QList<int> sizes;
+    for (int i = 1; i < argc; ++i) {
+        if (QByteArray(argv[i]).toInt() > 0)
+            sizes << QByteArray(argv[i]).toInt();
+    }
+    if (sizes.isEmpty())
+        sizes = { 10000, 50000 };
+
+    // The workers run at idle priority: on a busy machine they get what the others leave.
+    QFile loadAverage(QStringLiteral("/proc/loadavg"));
+    if (loadAverage.open(QIODevice::ReadOnly))
+        std::printf("load average at start: %s", loadAverage.readLine().constData());
+
+    QList<Result> results;
+    for (int known : sizes) {
+        Result result;
+        result.known = known;
+        double shellRatio = -1;
+        if (!runBenchSync(known, &result.without, &shellRatio)) {
+            std::fprintf(stderr, "bench_sync failed for %d\n", known);
+            return 1;
+        }
+
+        // Everything the window writes goes below one temporary folder.
+        QTemporaryDir dir;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), dir.path());
+        env.insert(QStringLiteral("XDG_DATA_HOME"), dir.path() + QStringLiteral("/data"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path() + QStringLiteral("/config"));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), dir.path() + QStringLiteral("/cache"));
+        QProcess child;
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QElapsedTimer timer;
+        timer.start();
+        child.start(QCoreApplication::applicationFilePath(),
+                    { QStringLiteral("--window"), QString::number(known) });
+        if (!child.waitForFinished(7200000) || child.exitCode() != 0) {
+            std::fprintf(stderr, "the window process failed for %d (exit %d)\n", known,
+                         child.exitCode());
+            return 1;
+        }
+        const auto figures = readFigures(child.readAllStandardOutput());
+        result.withWindow = figures.value(QStringLiteral("window-round")).value(0).toDouble();
+        results << result;
+
+        const QStringList rss = figures.value(QStringLiteral("rss"));
+        std::printf("--- %d known listings + %d new, window open on \"Aktive Angebote\"\n", known,
+                    kNew);
+        std::printf("%-52s %9.2f s\n", "round with the window (server's time taken out)",
+                    result.withWindow);
+        std::printf("%-52s %9.2f s\n", "round without it (bench_sync, same run)", result.without);
+        std::printf("%-52s %9.2f   (goal at 50,000: at most 1.3)\n", "ratio with / without",
+                    result.withWindow / result.without);
+        std::printf("%-52s %9.2f   (kept goal: at most 2)\n", "bench_sync round / shell replay",
+                    shellRatio);
+        std::printf("%-52s %9.2f s\n", "processor time of the window's thread in the round",
+                    figures.value(QStringLiteral("window-cpu")).value(0).toDouble());
+        std::printf("%-52s %9.1f ms (goal: at most 100)\n", "longest gap of a 10 ms timer",
+                    figures.value(QStringLiteral("gap")).value(0).toDouble());
+        std::printf("%-52s %9.1f ms (%s paints)\n", "longest time without a paint: article list",
+                    figures.value(QStringLiteral("list-paint")).value(0).toDouble(),
+                    qPrintable(figures.value(QStringLiteral("list-paint")).value(1)));
+        std::printf("%-52s %9.1f ms (%s paints)\n", "longest time without a paint: activity list",
+                    figures.value(QStringLiteral("news-paint")).value(0).toDouble(),
+                    qPrintable(figures.value(QStringLiteral("news-paint")).value(1)));
+        std::printf("%-52s %9.1f MB\n", "window's resident memory before the round",
+                    rss.value(0).toDouble());
+        std::printf("%-52s %9.1f MB (goal: at most 200)\n", "window's resident memory after it",
+                    rss.value(1).toDouble());
+        std::printf("%-52s %9.2f s\n", "window done with the round's entries after its end",
+                    figures.value(QStringLiteral("caught-up")).value(0).toDouble());
+        std::printf("%-52s %9.1f s\n", "window process, start to exit", timer.nsecsElapsed() / 1e9);
+        std::fflush(stdout);
+    }
+
+    if (results.size() > 1) {
+        const Result &small = results.first();
+        const Result &large = results.last();
+        const double perSmall = small.withWindow / (small.known + kNew);
+        const double perLarge = large.withWindow / (large.known + kNew);
+        std::printf("--- growth\n");
+        std::printf("time per listing with the window at %d: %.1f us, at %d: %.1f us\n",
+                    small.known, perSmall * 1e6, large.known, perLarge * 1e6);
+        std::printf("%-52s %9.2f   (goal: at most 1.3)\n", "per-listing time, largest / smallest N",
+                    perLarge / perSmall);
+    }
+    return 0;
+}

@@ -1,0 +1,223 @@
+#include "tests/support/testmain.h"
+#include "views/articlelistitem.h"
+#include "views/itemlistdelegate.h"
+#include "views/itemlistroles.h"
+#include "views/itemlistwidget.h"
+
+#include <QPaintEvent>
+#include <QRandomGenerator>
+#include <QtTest>
+
+using ItemListRole::ArticleIdRole;
+
+namespace {
+
+// The first row from the top that carries the article id: what the index must answer.
+QTreeWidgetItem *scanFor(const QTreeWidget &list, int id)
+{
+    for (int i = 0; i < list.topLevelItemCount(); ++i) {
+        if (list.topLevelItem(i)->data(0, ArticleIdRole).toInt() == id)
+            return list.topLevelItem(i);
+    }
+    return nullptr;
+}
+
+QTreeWidgetItem *plainRow(int id)
+{
+    auto *item = new QTreeWidgetItem;
+    item->setData(0, ArticleIdRole, id);
+    return item;
+}
+
+QTreeWidgetItem *compactRow(int id)
+{
+    return new ArticleListItem(ArticleListRow::fromMap({ { "id", id } }, QString()));
+}
+
+// A row that counts how often its article id is read.
+class CountingRow : public QTreeWidgetItem
+{
+public:
+    CountingRow(int id, int *reads)
+        : m_reads(reads)
+    {
+        setData(0, ArticleIdRole, id);
+    }
+    QVariant data(int column, int role) const override
+    {
+        if (role == ArticleIdRole)
+            ++*m_reads;
+        return QTreeWidgetItem::data(column, role);
+    }
+
+private:
+    int *m_reads;
+};
+
+// The region of every paint of a widget.
+class PaintRecorder : public QObject
+{
+public:
+    explicit PaintRecorder(QWidget *widget) { widget->installEventFilter(this); }
+    QRegion painted;
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            painted += static_cast<QPaintEvent *>(event)->region();
+            ++paints;
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(QAbstractItemView::ScrollMode)
+
+class TestItemListWidget : public QObject
+{
+    Q_OBJECT
+private slots:
+    // Every way the window changes the list's rows, in a long random mix; after each change
+    // the index answers as a walk from the top would (a row that went never comes back, a
+    // row whose id changed is found under the new one, the topmost of two rows wins).
+    void lookupFollowsEveryChange_data()
+    {
+        QTest::addColumn<quint32>("seed");
+        for (quint32 seed : { 1u, 7u, 42u, 2024u })
+            QTest::newRow(qPrintable(QStringLiteral("seed %1").arg(seed))) << seed;
+    }
+    void lookupFollowsEveryChange()
+    {
+        QFETCH(quint32, seed);
+        QRandomGenerator random(seed);
+        ItemListWidget list;
+        const auto anyId = [&random] {
+            return int(random.bounded(12));
+        };
+        const auto anyRow = [&] {
+            return int(random.bounded(list.topLevelItemCount()));
+        };
+        for (int step = 0; step < 600; ++step) {
+            const int rows = list.topLevelItemCount();
+            const int change = int(random.bounded(9));
+            QString what;
+            if (change == 0 || rows == 0) {
+                what = QStringLiteral("insert");
+                QTreeWidgetItem *row = random.bounded(2) ? plainRow(anyId()) : compactRow(anyId());
+                list.insertTopLevelItem(int(random.bounded(rows + 1)), row);
+            } else if (change == 1) {
+                what = QStringLiteral("add several");
+                QList<QTreeWidgetItem *> added;
+                for (int i = int(random.bounded(5)); i >= 0; --i)
+                    added << compactRow(anyId());
+                list.addTopLevelItems(added);
+            } else if (change == 2) {
+                what = QStringLiteral("delete");
+                delete list.topLevelItem(anyRow());
+            } else if (change == 3) {
+                what = QStringLiteral("take");
+                delete list.takeTopLevelItem(anyRow());
+            } else if (change == 4) {
+                what = QStringLiteral("write id");
+                list.topLevelItem(anyRow())->setData(0, ArticleIdRole, anyId());
+            } else if (change == 5) {
+                what = QStringLiteral("read again");
+                QTreeWidgetItem *row = list.topLevelItem(anyRow());
+                if (auto *compact = dynamic_cast<ArticleListItem *>(row))
+                    compact->setRow(ArticleListRow::fromMap({ { "id", anyId() } }, QString()));
+            } else if (change == 6) {
+                what = QStringLiteral("take all, put some back");
+                const QList<QTreeWidgetItem *> taken = list.invisibleRootItem()->takeChildren();
+                QList<QTreeWidgetItem *> kept;
+                for (QTreeWidgetItem *row : taken) {
+                    if (random.bounded(3) == 0)
+                        delete row;
+                    else
+                        kept << row;
+                }
+                list.addTopLevelItems(kept);
+            } else if (change == 7 && random.bounded(10) == 0) {
+                what = QStringLiteral("clear");
+                list.clear();
+            } else if (change == 8 && random.bounded(10) == 0) {
+                what = QStringLiteral("fill");
+                QList<QTreeWidgetItem *> added;
+                for (int i = 0; i < 300; ++i)
+                    added << compactRow(anyId());
+                list.addTopLevelItems(added);
+            } else {
+                what = QStringLiteral("a row's other data");
+                list.topLevelItem(anyRow())->setData(0, ItemListRole::WatchCountRole, step);
+            }
+            for (int id = 0; id < 12; ++id) {
+                if (list.itemWithArticleId(id) != scanFor(list, id))
+                    QFAIL(qPrintable(QStringLiteral("step %1 (%2): id %3 found wrongly")
+                                         .arg(step)
+                                         .arg(what)
+                                         .arg(id)));
+            }
+        }
+    }
+
+    // A changed row is painted again where it is shown, scrolled or not; a change to a row
+    // out of sight paints nothing.
+    void changedRowsArePaintedWhereShown_data()
+    {
+        QTest::addColumn<QAbstractItemView::ScrollMode>("mode");
+        QTest::newRow("per item") << QAbstractItemView::ScrollPerItem;
+        QTest::newRow("per pixel") << QAbstractItemView::ScrollPerPixel;
+    }
+    void changedRowsArePaintedWhereShown()
+    {
+        QFETCH(QAbstractItemView::ScrollMode, mode);
+        ItemListWidget list;
+        list.setItemDelegate(new ItemListDelegate(&list));
+        list.setUniformRowHeights(true);
+        list.setVerticalScrollMode(mode);
+        QList<QTreeWidgetItem *> rows;
+        for (int id = 0; id < 100; ++id)
+            rows << compactRow(id);
+        list.addTopLevelItems(rows);
+        list.resize(600, 400);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        list.scrollToItem(rows.at(50), QAbstractItemView::PositionAtTop);
+        QCoreApplication::processEvents();
+
+        PaintRecorder recorder(list.viewport());
+        for (int row : { 10, 49, 99 })
+            rows.at(row)->setData(0, ItemListRole::TitleRole, QStringLiteral("Neu"));
+        QCoreApplication::processEvents();
+        QCOMPARE(recorder.paints, 0);
+
+        for (int row : { 50, 51 }) {
+            rows.at(row)->setData(0, ItemListRole::TitleRole, QStringLiteral("Neu"));
+            QTRY_VERIFY(recorder.painted.contains(list.visualItemRect(rows.at(row))));
+        }
+    }
+
+    // The lookup reads no row but the one it finds, however long the list.
+    void lookupCostDoesNotGrowWithTheList()
+    {
+        ItemListWidget list;
+        int reads = 0;
+        QList<QTreeWidgetItem *> rows;
+        for (int id = 1; id <= 20000; ++id)
+            rows << new CountingRow(id, &reads);
+        list.addTopLevelItems(rows);
+        // The first lookup after the fill makes the index.
+        QCOMPARE(list.itemWithArticleId(1), rows.first());
+        reads = 0;
+        for (int id = 1; id <= 20000; id += 97)
+            QCOMPARE(list.itemWithArticleId(id), rows.at(id - 1));
+        QCOMPARE(list.itemWithArticleId(20001), nullptr);
+        QCOMPARE(reads, 0);
+    }
+};
+
+APP_TEST_MAIN(TestItemListWidget)
+#include "test_itemlistwidget.moc"
