@@ -555,14 +555,21 @@ void FolderModel::takeListRow(int articleId, int oldFolder)
 {
     if (!m_itemList)
         return;
-    for (int row = 0; row < m_itemList->topLevelItemCount(); ++row) {
-        if (m_itemList->topLevelItem(row)->data(0, ItemListRole::ArticleIdRole).toInt()
-            == articleId) {
-            delete m_itemList->takeTopLevelItem(row);
-            m_db->mysqlAddRemoveInfo(oldFolder, QString::number(articleId));
-            return;
+    QTreeWidgetItem *row = nullptr;
+    // The article list finds a row by its id without walking the list.
+    if (auto *list = qobject_cast<ItemListWidget *>(m_itemList)) {
+        row = list->itemWithArticleId(articleId);
+    } else {
+        for (int i = 0; i < m_itemList->topLevelItemCount() && !row; ++i) {
+            if (m_itemList->topLevelItem(i)->data(0, ItemListRole::ArticleIdRole).toInt()
+                == articleId)
+                row = m_itemList->topLevelItem(i);
         }
     }
+    if (!row)
+        return;
+    delete row;
+    m_db->mysqlAddRemoveInfo(oldFolder, QString::number(articleId));
 }
 
 // Moves the user folder `draggedId` with its subfolders below `target`, where it comes last.

@@ -86,6 +86,8 @@ private slots:
     void roundTrip();
     void internationalServices();
     void checks();
+    void typedPrices_data();
+    void typedPrices();
     void failedWriteKeepsEditorOpen();
     void templates();
     void specificsPage();
@@ -348,6 +350,46 @@ void TestAddArticleSave::checks()
     EditorFixture::apply(&editor, { "Title=  " });
     editor.accept();
     QCOMPARE(editor.result(), 1);
+}
+
+// A price typed into the editor is read as every importer and dialog reads it, whatever the
+// desktop's locale: a German "12.5" is 12.5, not 125.
+void TestAddArticleSave::typedPrices_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("decimal comma") << "12,5" << "12.5";
+    QTest::newRow("decimal point") << "12.5" << "12.5";
+    QTest::newRow("German thousands") << "1.234,50" << "1234.5";
+    QTest::newRow("English thousands") << "1,234.50" << "1234.5";
+    QTest::newRow("currency sign") << "19,99 €" << "19.99";
+}
+
+void TestAddArticleSave::typedPrices()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, stored);
+    const int id = article({});
+    for (const QLocale &locale : { QLocale(QLocale::German, QLocale::Germany),
+                                   QLocale(QLocale::English, QLocale::UnitedStates) }) {
+        AddArticle editor(nullptr, id, -10, false);
+        for (const char *name : { "StartPrice", "ShippingService_1_Cost" }) {
+            auto *box = editor.findChild<QDoubleSpinBox *>(name);
+            QVERIFY(box);
+            box->setLocale(locale);
+            box->setMaximum(99999);
+            auto *field = box->findChild<QLineEdit *>();
+            // As pasted: the box's own check runs on the whole text.
+            field->selectAll();
+            field->insert(typed);
+            box->interpretText();
+            QCOMPARE(box->value(), stored.toDouble());
+        }
+        editor.accept();
+        QVERIFY2(editor.result() == 1, qPrintable(m_answers->lastMessageText()));
+        QCOMPARE(this->stored(id).value("StartPrice").toDouble(), stored.toDouble());
+        m_t->db()->executeSQL("UPDATE articles SET StartPrice=12.5 WHERE id=" + QString::number(id));
+    }
 }
 
 // A write the database refuses leaves the editor open with its edits, the error shown.
