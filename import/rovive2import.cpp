@@ -736,6 +736,10 @@ void Rovive2Import::count(Tally &tally, int id, const Database &db)
         ++tally.stored;
         return;
     }
+    if (db.lastOutcome() == Database::Outcome::Unknown) {
+        ++tally.unknown;
+        return;
+    }
     ++tally.lost;
     if (m_storeError.isEmpty())
         m_storeError = db.lastErrorText;
@@ -744,36 +748,50 @@ void Rovive2Import::count(Tally &tally, int id, const Database &db)
 bool Rovive2Import::outcome(QString *title, QString *text) const
 {
     QStringList lost;
-    if (m_articles.lost > 0)
-        lost << lostOf(m_articles.lost, m_articles.stored + m_articles.lost, tr("Artikel"),
-                       tr("Artikeln"));
-    if (m_folders.lost > 0)
-        lost << lostOf(m_folders.lost, m_folders.stored + m_folders.lost, tr("Ordner"),
-                       tr("Ordnern"));
-    if (m_accounts.lost > 0)
-        lost << lostOf(m_accounts.lost, m_accounts.stored + m_accounts.lost, tr("Konto"),
-                       tr("Konten"));
+    QStringList unknown;
+    const auto tell = [](QStringList &parts, int count, const Tally &tally, const QString &one,
+                         const QString &several) {
+        if (count > 0)
+            parts << lostOf(count, tally.all(), one, several);
+    };
+    tell(lost, m_articles.lost, m_articles, tr("Artikel"), tr("Artikeln"));
+    tell(lost, m_folders.lost, m_folders, tr("Ordner"), tr("Ordnern"));
+    tell(lost, m_accounts.lost, m_accounts, tr("Konto"), tr("Konten"));
+    tell(unknown, m_articles.unknown, m_articles, tr("Artikel"), tr("Artikeln"));
+    tell(unknown, m_folders.unknown, m_folders, tr("Ordner"), tr("Ordnern"));
+    tell(unknown, m_accounts.unknown, m_accounts, tr("Konto"), tr("Konten"));
+    const auto joined = [](const QStringList &parts) {
+        return parts.size() == 1
+            ? parts.first()
+            : QStringList(parts.mid(0, parts.size() - 1)).join(QStringLiteral(", ")) + tr(" und ")
+                + parts.last();
+    };
     const int stored = m_articles.stored + m_folders.stored + m_accounts.stored;
 
     // The first sentence as the seller knows it, without a full stop when it stands alone.
     QString lead;
     QStringList more;
-    if (lost.isEmpty()) {
+    if (lost.isEmpty() && unknown.isEmpty()) {
         *title = tr("Import abgeschlossen");
         lead = tr("Die Daten wurden importiert, bitte das Programm neu starten");
     } else {
         const int lostTotal = m_articles.lost + m_folders.lost + m_accounts.lost;
-        const QString parts = lost.size() == 1
-            ? lost.first()
-            : QStringList(lost.mid(0, lost.size() - 1)).join(QStringLiteral(", ")) + tr(" und ")
-                + lost.last();
+        const int unknownTotal = m_articles.unknown + m_folders.unknown + m_accounts.unknown;
         const QString why = m_storeError.isEmpty()
             ? QString()
             : QLatin1Char(' ') + tr("(Fehler der Datenbank: %1)").arg(m_storeError);
-        more << (lostTotal == 1 ? tr("%1 konnte nicht gespeichert werden%2.")
-                                : tr("%1 konnten nicht gespeichert werden%2."))
-                    .arg(parts, why);
-        if (stored == 0) {
+        if (lostTotal > 0)
+            more << (lostTotal == 1 ? tr("%1 konnte nicht gespeichert werden%2.")
+                                    : tr("%1 konnten nicht gespeichert werden%2."))
+                        .arg(joined(lost), why);
+        if (unknownTotal > 0)
+            more << (unknownTotal == 1
+                         ? tr("Ob %1 gespeichert wurde, ist nicht bekannt: die Verbindung zur "
+                              "Datenbank brach ab, bevor sie antwortete.")
+                         : tr("Ob %1 gespeichert wurden, ist nicht bekannt: die Verbindung zur "
+                              "Datenbank brach ab, bevor sie antwortete."))
+                        .arg(joined(unknown));
+        if (stored == 0 && unknownTotal == 0) {
             *title = tr("Import fehlgeschlagen");
             lead = tr("Es wurde nichts importiert");
         } else {
@@ -788,7 +806,7 @@ bool Rovive2Import::outcome(QString *title, QString *text) const
     if (!m_rejected.isEmpty())
         more << rejectedText();
     *text = more.isEmpty() ? lead : lead + QStringLiteral(". ") + more.join(QLatin1Char(' '));
-    return lost.isEmpty();
+    return lost.isEmpty() && unknown.isEmpty();
 }
 
 QString Rovive2Import::rejectedText() const
@@ -881,7 +899,7 @@ void Rovive2Import::createFolders(Reader &reader, Database *db)
         row.insert(QStringLiteral("externalid"), category.value(QStringLiteral("id")));
         row.insert(QStringLiteral("folderparentid"),
                    parentId != 0 ? parentId : int(SpecialFolderId::Drafts));
-        count(m_folders, db->insertSqlClean(row, QStringLiteral("folders")), *db);
+        count(m_folders, db->insertOnce(row, QStringLiteral("folders")), *db);
     });
     if (db && !reader.hasError())
         emit getStatus(tr("Kategorien anlegen abgeschlossen"), 100, 100);
@@ -902,7 +920,7 @@ void Rovive2Import::createAccounts(Reader &reader, Database *db)
         row.insert(QStringLiteral("token"), user.value(QStringLiteral("usertoken")));
         row.insert(QStringLiteral("tokenexp"), user.value(QStringLiteral("usertokenexpire")));
         row.insert(QStringLiteral("active"), 1);
-        count(m_accounts, db->insertSqlClean(row, QStringLiteral("accounts")), *db);
+        count(m_accounts, db->insertOnce(row, QStringLiteral("accounts")), *db);
     });
 }
 
@@ -931,7 +949,8 @@ void Rovive2Import::importItem(const Fields &item, Database &db)
         if (!picture.isEmpty())
             pictures << picture;
     }
-    const int id = db.insertSqlClean(row, QStringLiteral("articles"));
+    // A row whose answer was lost is looked up before it is written again.
+    const int id = db.insertOnce(row, QStringLiteral("articles"));
     count(m_articles, id, db);
     if (id <= 0) {
         qCWarning(lcApp).noquote()

@@ -70,6 +70,9 @@ private:
     {
         int stored = 0;
         int lost = 0;
+        // The connection broke before the database answered: it may be stored or not.
+        int unknown = 0;
+        int all() const { return stored + lost + unknown; }
     };
     void count(Tally &tally, int id, const Database &db);
     // The closing notification's title and text for a run that read the whole file; false

@@ -8,6 +8,7 @@
 #include "import/rovive2import.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/messagecapture.h"
+#include "tests/support/mysqlproxy.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
@@ -631,6 +632,43 @@ private slots:
         QCOMPARE(entries.first().value(QStringLiteral("title")).toString() + QStringLiteral("§§§")
                      + entries.first().value(QStringLiteral("textinfo")).toString(),
                  sent);
+    }
+
+    // A row whose answer the connection lost may be stored: it is looked up before it is
+    // written again, so each is stored once and counted as stored.
+    void lostAnswers_data()
+    {
+        QTest::addColumn<QByteArray>("statement");
+        QTest::newRow("folder") << QByteArray("INSERT INTO folders");
+        QTest::newRow("account") << QByteArray("INSERT INTO accounts");
+        QTest::newRow("second article") << QByteArray("INSERT INTO articles");
+    }
+    void lostAnswers()
+    {
+        QFETCH(QByteArray, statement);
+        const auto backend = *static_cast<TestSupport::Backend *>(
+            QTest::qGlobalData("backend", ::qMetaTypeId<TestSupport::Backend>()));
+        if (backend != TestSupport::Backend::MySQL)
+            QSKIP("A lost answer needs a server connection");
+        APP_REQUIRE_BACKEND(backend);
+        TestSupport::MySqlProxy proxy(TestSupport::MySqlServer::fromEnvironment());
+        TestSupport::TestDatabase data(proxy.server());
+        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        QString xml = QStringLiteral("<export><categories><category><id>7</id><text>Möbel</text>"
+                                     "<parentid></parentid></category></categories><users><user>")
+            + field("username", "neu")
+            + QStringLiteral("</user></users><ItemsTotal>3</ItemsTotal><Items>");
+        for (const char *title : { "Stuhl", "Tisch", "Bank" })
+            xml += QStringLiteral("<Item>") + field("Title", QLatin1String(title))
+                + field("folder", "7") + field("StartPrice", "12,50") + QStringLiteral("</Item>");
+        proxy.cutAfter(statement, statement.endsWith("articles") ? 2 : 1);
+        const QString sent = runImport(xml + QStringLiteral("</Items></export>"), "UTF-8");
+
+        QCOMPARE(proxy.cuts(), 1);
+        QCOMPARE(sent, kDone);
+        Database *db = data.db();
+        QCOMPARE(storedRows(db), QStringLiteral("1,1,3,0"));
+        QCOMPARE(db->selectCount(QStringLiteral("SELECT DISTINCT Title FROM articles")), 3);
     }
 
     // Exports no program writes end with a reason, never with a crash; generated here.
