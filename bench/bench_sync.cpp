@@ -8,6 +8,7 @@
 // Goals: the round within 2 times the shell's replay, at most 150 MB.
 // Usage: bench_sync [known listings] [sqlite3 binary]
 #include "bench/benchlistings.h"
+#include "bench/syncround.h"
 #include "core/database.h"
 #include "tests/support/fakehttpserver.h"
 #include "workers/ebay.h"
@@ -33,70 +34,11 @@ using TestSupport::RecordedRequest;
 using TestSupport::FakeHttpServer;
 using TestSupport::FakeReply;
 
+using namespace Bench::SyncRound;
+
 namespace {
 
 int kKnown = 50000;
-constexpr int kNew = 500;
-constexpr int kPictures = 3;
-constexpr int kPerPage = 50;
-const QString kFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
-
-QString itemId(int n)
-{
-    return QString::number(110000000000LL + n);
-}
-
-// Listings 0..kKnown-1 are known, the next kNew are new.
-QString itemXml(int n, bool full, const QString &pictureBase)
-{
-    QString item
-        = QStringLiteral("<Item><ItemID>%1</ItemID><Title>Armbanduhr Modell %2</Title>"
-                         "<Quantity>5</Quantity><WatchCount>7</WatchCount><ListingType>"
-                         "FixedPriceItem</ListingType><Site>Germany</Site><Currency>EUR</Currency>"
-                         "<ListingDetails><StartTime>2026-01-01T09:00:00.000Z</StartTime>"
-                         "<EndTime>2026-12-20T09:00:00.000Z</EndTime></ListingDetails>"
-                         "<SellingStatus><CurrentPrice currencyID=\"EUR\">24.5</CurrentPrice>"
-                         "<QuantitySold>2</QuantitySold><BidCount>0</BidCount><ListingStatus>"
-                         "Active</ListingStatus></SellingStatus>")
-              .arg(itemId(n))
-              .arg(n);
-    if (full) {
-        item += QStringLiteral("<Description><![CDATA[%1]]></Description><PrimaryCategory>"
-                               "<CategoryID>31387</CategoryID></PrimaryCategory><PictureDetails>")
-                    .arg(QStringLiteral("<p>Eine ausführliche Beschreibung.</p>").repeated(40));
-        for (int p = 0; p < kPictures; ++p)
-            item += QStringLiteral("<PictureURL>%1/pics/%2_%3/$_12.JPG</PictureURL>")
-                        .arg(pictureBase)
-                        .arg(n)
-                        .arg(p);
-        item += QStringLiteral("</PictureDetails>");
-    }
-    return item + QStringLiteral("</Item>");
-}
-
-// The account and its known listings, as they were before the round.
-void fillDatabase(Database &db)
-{
-    db.insertSqlClean({ { "token", "TOKEN" }, { "accountname", "verkaeufer" } },
-                      QStringLiteral("accounts"));
-    QSqlDatabase connection = db.connection();
-    connection.transaction();
-    for (int n = 0; n < kKnown; ++n) {
-        db.insertSqlClean({ { "ItemID", itemId(n) },
-                            { "Account", 1 },
-                            { "Folder", -9 },
-                            { "Title", QStringLiteral("Armbanduhr Modell %1").arg(n) },
-                            { "ListingType", "FixedPriceItem" },
-                            { "Currency", "EUR" },
-                            { "CurrentPrice", 20.0 },
-                            { "Quantity", 5 },
-                            { "SoldCount", 1 },
-                            { "WatchCount", 2 },
-                            { "StartDate", "2026-01-01 10:00:00" } },
-                          QStringLiteral("articles"));
-    }
-    connection.commit();
-}
 
 qint64 clockNs(clockid_t clock)
 {
@@ -199,7 +141,7 @@ int main(int argc, char *argv[])
     QLoggingCategory::setFilterRules(QStringLiteral("app.*.debug=false"));
     QTemporaryDir dir;
     auto db = std::make_unique<Database>(dir.path() + QStringLiteral("/data/"));
-    fillDatabase(*db);
+    fillDatabase(*db, kKnown);
     // The database as it was before the round, for the shell's replay.
     const QString pristine = dir.path() + QStringLiteral("/before.sqlite");
     if (!db->checkpoint()
@@ -210,45 +152,11 @@ int main(int argc, char *argv[])
 
     FakeHttpServer server;
     server.pointConfigHere();
-    const QString base = server.url().toString();
-
-    // A page is made when it is asked for (in the server's time), so that the benchmark's
-    // own replies do not count into the peak memory; the full items are made beforehand.
+    std::atomic<qint64> serverNs { 0 };
+    serve(server, kKnown, serverNs);
     const int total = kKnown + kNew;
     const int pageCount = (total + kPerPage - 1) / kPerPage;
-    const auto pageFor = [total, pageCount, base](int page) {
-        QString items;
-        for (int n = (page - 1) * kPerPage; n < qMin(total, page * kPerPage); ++n)
-            items += itemXml(n, false, base);
-        return reply(QStringLiteral("GetSellerList"),
-                     QStringLiteral("<PaginationResult><TotalNumberOfPages>%1"
-                                    "</TotalNumberOfPages></PaginationResult>"
-                                    "<ItemArray>%2</ItemArray>")
-                         .arg(pageCount)
-                         .arg(items));
-    };
-    QHash<QString, QByteArray> fullItems;
-    for (int n = kKnown; n < total; ++n)
-        fullItems.insert(itemId(n), reply(QStringLiteral("GetItem"), itemXml(n, true, base)));
-    QImage image(800, 600, QImage::Format_RGB32);
-    image.fill(Qt::darkGreen);
-    QByteArray picture;
-    QBuffer buffer(&picture);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG");
-
-    std::atomic<qint64> serverNs { 0 };
     std::atomic<int> pictureRequests { 0 };
-    const auto ok = [](const QString &call) {
-        return FakeReply::ok(reply(call, QString()), "text/xml");
-    };
-    server.setCallReply(QStringLiteral("GetUser"), ok(QStringLiteral("GetUser")));
-    server.setCallReply(QStringLiteral("GetUserPreferences"),
-                        ok(QStringLiteral("GetUserPreferences")));
-    server.setCallReply(QStringLiteral("GetMemberMessages"),
-                        ok(QStringLiteral("GetMemberMessages")));
-    Bench::serveListings(server, pageFor, fullItems, serverNs);
-    server.setDefaultReply(FakeReply::ok(picture, "image/jpeg"));
 
     Ebay ebay;
     ebay.db = new Database(true, QStringLiteral("ebayDB"), &ebay);

@@ -13,6 +13,7 @@
 // resident after the round.
 // Usage (needs a display): xvfb-run -a bench_syncwindow [N ...]
 #include "bench/benchlistings.h"
+#include "bench/syncround.h"
 #include "core/database.h"
 #include "mainwindow/mainwindow.h"
 #include "tests/support/fakehttpserver.h"
@@ -40,68 +41,9 @@
 using Bench::reply;
 using TestSupport::FakeHttpServer;
 using TestSupport::FakeReply;
+using namespace Bench::SyncRound;
 
 namespace {
-
-constexpr int kNew = 500;
-constexpr int kPictures = 3;
-constexpr int kPerPage = 50;
-
-QString itemId(int n)
-{
-    return QString::number(110000000000LL + n);
-}
-
-// Listings 0..known-1 are known, the next kNew are new (as in bench_sync).
-QString itemXml(int n, bool full, const QString &pictureBase)
-{
-    QString item
-        = QStringLiteral("<Item><ItemID>%1</ItemID><Title>Armbanduhr Modell %2</Title>"
-                         "<Quantity>5</Quantity><WatchCount>7</WatchCount><ListingType>"
-                         "FixedPriceItem</ListingType><Site>Germany</Site><Currency>EUR</Currency>"
-                         "<ListingDetails><StartTime>2026-01-01T09:00:00.000Z</StartTime>"
-                         "<EndTime>2026-12-20T09:00:00.000Z</EndTime></ListingDetails>"
-                         "<SellingStatus><CurrentPrice currencyID=\"EUR\">24.5</CurrentPrice>"
-                         "<QuantitySold>2</QuantitySold><BidCount>0</BidCount><ListingStatus>"
-                         "Active</ListingStatus></SellingStatus>")
-              .arg(itemId(n))
-              .arg(n);
-    if (full) {
-        item += QStringLiteral("<Description><![CDATA[%1]]></Description><PrimaryCategory>"
-                               "<CategoryID>31387</CategoryID></PrimaryCategory><PictureDetails>")
-                    .arg(QStringLiteral("<p>Eine ausführliche Beschreibung.</p>").repeated(40));
-        for (int p = 0; p < kPictures; ++p)
-            item += QStringLiteral("<PictureURL>%1/pics/%2_%3/$_12.JPG</PictureURL>")
-                        .arg(pictureBase)
-                        .arg(n)
-                        .arg(p);
-        item += QStringLiteral("</PictureDetails>");
-    }
-    return item + QStringLiteral("</Item>");
-}
-
-void fillDatabase(Database &db, int known)
-{
-    db.insertSqlClean({ { "token", "TOKEN" }, { "accountname", "verkaeufer" } },
-                      QStringLiteral("accounts"));
-    QSqlDatabase connection = db.connection();
-    connection.transaction();
-    for (int n = 0; n < known; ++n) {
-        db.insertSqlClean({ { "ItemID", itemId(n) },
-                            { "Account", 1 },
-                            { "Folder", -9 },
-                            { "Title", QStringLiteral("Armbanduhr Modell %1").arg(n) },
-                            { "ListingType", "FixedPriceItem" },
-                            { "Currency", "EUR" },
-                            { "CurrentPrice", 20.0 },
-                            { "Quantity", 5 },
-                            { "SoldCount", 1 },
-                            { "WatchCount", 2 },
-                            { "StartDate", "2026-01-01 10:00:00" } },
-                          QStringLiteral("articles"));
-    }
-    connection.commit();
-}
 
 long residentKilobytes()
 {
@@ -186,40 +128,9 @@ int runWindow(int known)
 
     FakeHttpServer server;
     server.pointConfigHere();
-    const QString base = server.url().toString();
-    const int total = known + kNew;
-    const int pageCount = (total + kPerPage - 1) / kPerPage;
-    const auto pageFor = [total, pageCount, base](int page) {
-        QString items;
-        for (int n = (page - 1) * kPerPage; n < qMin(total, page * kPerPage); ++n)
-            items += itemXml(n, false, base);
-        return reply(QStringLiteral("GetSellerList"),
-                     QStringLiteral("<PaginationResult><TotalNumberOfPages>%1"
-                                    "</TotalNumberOfPages></PaginationResult>"
-                                    "<ItemArray>%2</ItemArray>")
-                         .arg(pageCount)
-                         .arg(items));
-    };
-    QHash<QString, QByteArray> fullItems;
-    for (int n = known; n < total; ++n)
-        fullItems.insert(itemId(n), reply(QStringLiteral("GetItem"), itemXml(n, true, base)));
-    QImage image(800, 600, QImage::Format_RGB32);
-    image.fill(Qt::darkGreen);
-    QByteArray picture;
-    QBuffer buffer(&picture);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG");
     std::atomic<qint64> serverNs { 0 };
-    const auto ok = [](const QString &call) {
-        return FakeReply::ok(reply(call, QString()), "text/xml");
-    };
-    server.setCallReply(QStringLiteral("GetUser"), ok(QStringLiteral("GetUser")));
-    server.setCallReply(QStringLiteral("GetUserPreferences"),
-                        ok(QStringLiteral("GetUserPreferences")));
-    server.setCallReply(QStringLiteral("GetMemberMessages"),
-                        ok(QStringLiteral("GetMemberMessages")));
-    Bench::serveListings(server, pageFor, fullItems, serverNs);
-    server.setDefaultReply(FakeReply::ok(picture, "image/jpeg"));
+    serve(server, known, serverNs);
+    const int total = known + kNew;
 
     MainWindow window;
     window.resize(1024, 700);

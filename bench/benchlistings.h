@@ -57,14 +57,16 @@ inline void serveListings(TestSupport::FakeHttpServer &server,
                               serverNs += t.nsecsElapsed();
                               return answer;
                           });
-    server.setCallHandler(QStringLiteral("GetItem"), [&](const RecordedRequest &request) {
-        QElapsedTimer t;
-        t.start();
-        const QString id = QString::fromLatin1(elementText(request.body, "ItemID"));
-        FakeReply answer = FakeReply::ok(items.value(id), "text/xml");
-        serverNs += t.nsecsElapsed();
-        return answer;
-    });
+    // The items are kept by the handler (a shared copy), the page maker too.
+    server.setCallHandler(
+        QStringLiteral("GetItem"), [items, &serverNs](const RecordedRequest &request) {
+            QElapsedTimer t;
+            t.start();
+            const QString id = QString::fromLatin1(elementText(request.body, "ItemID"));
+            FakeReply answer = FakeReply::ok(items.value(id), "text/xml");
+            serverNs += t.nsecsElapsed();
+            return answer;
+        });
 }
 
 inline void serveListings(TestSupport::FakeHttpServer &server, const QVector<QByteArray> &pages,

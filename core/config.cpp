@@ -1,10 +1,10 @@
 #include "core/config.h"
 
-#include <QHostAddress>
 #include <QMutex>
 #include <QUrl>
 #include <QtGlobal>
 
+#include "core/blockingrequest.h"
 #include "core/logging.h"
 
 // Build-time defaults (CMake cache variables, see core/CMakeLists.txt); empty otherwise.
@@ -83,18 +83,7 @@ const Entry kEntries[] = {
 // reached over TLS only, or on this machine (where tests run their fake server).
 bool isSafeServerUrl(const QString &text)
 {
-    const QUrl url(text, QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty())
-        return false;
-    const QString scheme = url.scheme().toLower();
-    if (scheme == QLatin1String("https"))
-        return true;
-    if (scheme != QLatin1String("http"))
-        return false;
-    if (url.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
-        return true;
-    const QHostAddress address(url.host());
-    return !address.isNull() && address.isLoopback();
+    return BlockingRequest::isTlsOrLoopback(QUrl(text, QUrl::StrictMode));
 }
 
 // Says once per refused address why the server counts as not configured.
