@@ -6,9 +6,9 @@
 #include "core/numberreader.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
+#include "core/variationrows.h"
 #include "editor/companions/editvar.h"
 #include "editor/companions/variantgenerator.h"
-#include "core/variationrows.h"
 
 #include "ui_addarticle.h"
 

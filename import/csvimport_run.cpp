@@ -303,7 +303,8 @@ void CsvImport::finishRun(const RunState &state)
     if (!state.failedPictureNames.isEmpty()) {
         QStringList pictures = state.failedPictureNames.mid(0, kNamedAtMost);
         if (state.failedPictureNames.size() > pictures.size())
-            pictures << tr("… und %1 weitere").arg(state.failedPictureNames.size() - pictures.size());
+            pictures
+                << tr("… und %1 weitere").arg(state.failedPictureNames.size() - pictures.size());
         text << pictures.join(QLatin1Char('\n'));
     }
     if (state.failedPictures == 1)

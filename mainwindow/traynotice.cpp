@@ -31,15 +31,14 @@ bool askSessionBus()
         return false;
 
     const QString service = QStringLiteral("org.freedesktop.Notifications");
-    QDBusInterface notifications(service, QStringLiteral("/org/freedesktop/Notifications"),
-                                 service, bus);
+    QDBusInterface notifications(service, QStringLiteral("/org/freedesktop/Notifications"), service,
+                                 bus);
     notifications.setTimeout(kAskMs);
     const QDBusReply<QStringList> capabilities
         = notifications.call(QStringLiteral("GetCapabilities"));
     // A service that does not answer is taken to read markup: escaped text is then shown
     // with its entities at worst, never as a picture.
-    return !capabilities.isValid()
-        || capabilities.value().contains(QLatin1String("body-markup"));
+    return !capabilities.isValid() || capabilities.value().contains(QLatin1String("body-markup"));
 }
 
 QString body(const QString &text)

@@ -358,11 +358,16 @@ void TestAddArticleSave::typedPrices_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("stored");
-    QTest::newRow("decimal comma") << "12,5" << "12.5";
-    QTest::newRow("decimal point") << "12.5" << "12.5";
-    QTest::newRow("German thousands") << "1.234,50" << "1234.5";
-    QTest::newRow("English thousands") << "1,234.50" << "1234.5";
-    QTest::newRow("currency sign") << "19,99 €" << "19.99";
+    QTest::newRow("decimal comma") << "12,5"
+                                   << "12.5";
+    QTest::newRow("decimal point") << "12.5"
+                                   << "12.5";
+    QTest::newRow("German thousands") << "1.234,50"
+                                      << "1234.5";
+    QTest::newRow("English thousands") << "1,234.50"
+                                       << "1234.5";
+    QTest::newRow("currency sign") << "19,99 €"
+                                   << "19.99";
 }
 
 void TestAddArticleSave::typedPrices()
@@ -388,7 +393,8 @@ void TestAddArticleSave::typedPrices()
         editor.accept();
         QVERIFY2(editor.result() == 1, qPrintable(m_answers->lastMessageText()));
         QCOMPARE(this->stored(id).value("StartPrice").toDouble(), stored.toDouble());
-        m_t->db()->executeSQL("UPDATE articles SET StartPrice=12.5 WHERE id=" + QString::number(id));
+        m_t->db()->executeSQL("UPDATE articles SET StartPrice=12.5 WHERE id="
+                              + QString::number(id));
     }
 }
 

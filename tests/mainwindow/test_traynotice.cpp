@@ -89,13 +89,13 @@ void TestTrayNotice::markupService_data()
     QTest::addColumn<QStringList>("capabilities"); // empty: no notification service
     QTest::addColumn<bool>("markup");
 
-    const QStringList markup{ QStringLiteral("body"), QStringLiteral("body-markup") };
+    const QStringList markup { QStringLiteral("body"), QStringLiteral("body-markup") };
     // Qt draws its own balloon without a StatusNotifier host: plain text.
     QTest::newRow("no watcher") << false << false << markup << false;
     QTest::newRow("watcher without a host") << true << false << markup << false;
     QTest::newRow("service reads markup") << true << true << markup << true;
     QTest::newRow("service shows plain text")
-        << true << true << QStringList{ QStringLiteral("body") } << false;
+        << true << true << QStringList { QStringLiteral("body") } << false;
     // Unknown: escaped, so that nothing is read as markup.
     QTest::newRow("no service answers") << true << true << QStringList() << true;
 }
