@@ -6,6 +6,7 @@
 // against the same SELECT in SQLite's own order by code point. Before that, the opening of the
 // main database with its damage check is timed on its own.
 // Usage (needs a display): xvfb-run -a bench_mainwindow [sqlite3 binary]
+#include "bench/residentmemory.h"
 #include "core/database.h"
 #include "mainwindow/mainwindow.h"
 
@@ -23,6 +24,8 @@
 #include <cstdio>
 
 namespace {
+
+using Bench::residentKilobytes;
 
 constexpr int kArticles = 100000;
 constexpr int kActive = 50000;
@@ -76,19 +79,6 @@ QMap<QString, QVariant> article(int i)
                QStringLiteral("2026-11-%1 12:00:00").arg(1 + i % 28, 2, 10, QLatin1Char('0')));
     row.insert(QStringLiteral("ItemID"), active ? QString::number(110000000000LL + i) : QString());
     return row;
-}
-
-long residentKilobytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> lines = status.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
 }
 
 // The child: the real window on the prepared folder.

@@ -13,6 +13,7 @@
 // resident after the round.
 // Usage (needs a display): xvfb-run -a bench_syncwindow [N ...]
 #include "bench/benchlistings.h"
+#include "bench/residentmemory.h"
 #include "bench/syncround.h"
 #include "core/database.h"
 #include "mainwindow/mainwindow.h"
@@ -39,24 +40,12 @@
 #include <time.h>
 
 using Bench::reply;
+using Bench::residentKilobytes;
 using TestSupport::FakeHttpServer;
 using TestSupport::FakeReply;
 using namespace Bench::SyncRound;
 
 namespace {
-
-long residentKilobytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> lines = status.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
 
 // Runs the event loop (without spinning: the workers run at idle priority) until `done` or
 // `timeoutMs` passed.

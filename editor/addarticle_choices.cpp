@@ -8,6 +8,7 @@
 #include "editor/choicenames.h"
 #include "marketplace/api_ebay.h"
 #include "views/choicelists.h"
+#include "views/noticelabel.h"
 
 #include "ui_addarticle.h"
 
@@ -62,14 +63,7 @@ void AddArticle::reportLists(const QString &reason, bool missing)
                             << "marketplace's lists:" << reason;
     if (!m_listsNotice) {
         // Between the pages and the buttons, where it is read before saving.
-        m_listsNotice = new QLabel(this);
-        m_listsNotice->setObjectName(QStringLiteral("ListsNotice"));
-        m_listsNotice->setTextFormat(Qt::PlainText);
-        m_listsNotice->setWordWrap(true);
-        m_listsNotice->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        m_listsNotice->setStyleSheet(QStringLiteral(
-            "QLabel { border: 1px solid #D8B840; background-color: #FFF6D0; color: #000000; "
-            "padding: 4px; }"));
+        m_listsNotice = createNoticeLabel(this, QStringLiteral("ListsNotice"));
         QLayoutItem *buttons = m_ui->gridLayout_11->itemAtPosition(1, 0);
         m_ui->gridLayout_11->removeItem(buttons);
         m_ui->gridLayout_11->addWidget(m_listsNotice, 1, 0);

@@ -195,13 +195,10 @@ void CsvImportWriter::bindRow(const QVector<Target> &targets, QByteArray &kept)
 
 bool CsvImportWriter::readNumber(const QString &text, bool whole, QString *number)
 {
-    const QString fixed = NumberReader::plain(
-        text, NumberReader::Exponent | (whole ? NumberReader::Whole : NumberReader::Decimal));
-    if (fixed.isEmpty())
-        return false;
-    bool ok = false;
-    const double value = fixed.toDouble(&ok);
-    if (!ok || !std::isfinite(value))
+    double value = 0;
+    if (!NumberReader::read(text, &value,
+                            NumberReader::Exponent
+                                | (whole ? NumberReader::Whole : NumberReader::Decimal)))
         return false;
     if (!whole) {
         *number = QString::number(value, 'g', QLocale::FloatingPointShortest);

@@ -11,6 +11,7 @@
 
 #include "core/database.h"
 #include "marketplace/api_ebay.h"
+#include "views/noticelabel.h"
 #include "ui_addarticlecategories.h"
 
 namespace {
@@ -162,14 +163,7 @@ void AddArticleCategories::showNotice()
     }
     if (!m_notice) {
         // Below the list and the tree, where the seller looks for the categories.
-        m_notice = new QLabel(this);
-        m_notice->setObjectName(QStringLiteral("CategoriesNotice"));
-        m_notice->setTextFormat(Qt::PlainText);
-        m_notice->setWordWrap(true);
-        m_notice->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        m_notice->setStyleSheet(QStringLiteral(
-            "QLabel { border: 1px solid #D8B840; background-color: #FFF6D0; color: #000000; "
-            "padding: 4px; }"));
+        m_notice = createNoticeLabel(this, QStringLiteral("CategoriesNotice"));
         m_ui->verticalLayout->insertWidget(m_ui->verticalLayout->indexOf(m_ui->CatBox) + 1,
                                            m_notice);
     }

@@ -30,6 +30,20 @@ QString field(const QString &tag, const QString &value)
     return QStringLiteral("<%1><![CDATA[%2]]></%1>").arg(tag, value);
 }
 
+// An export of one folder, one account and three articles in that folder, each with
+// `itemFields` besides its title.
+QString threeArticles(const QString &itemFields = QString())
+{
+    QString xml = QStringLiteral("<export><categories><category><id>7</id><text>Möbel</text>"
+                                 "<parentid></parentid></category></categories><users><user>")
+        + field("username", "neu")
+        + QStringLiteral("</user></users><ItemsTotal>3</ItemsTotal><Items>");
+    for (const char *title : { "Stuhl", "Tisch", "Bank" })
+        xml += QStringLiteral("<Item>") + field("Title", QLatin1String(title))
+            + field("folder", "7") + itemFields + QStringLiteral("</Item>");
+    return xml + QStringLiteral("</Items></export>");
+}
+
 QByteArray jpeg()
 {
     QImage image(40, 30, QImage::Format_RGB32);
@@ -611,14 +625,7 @@ private slots:
                                             .arg(table, when)),
                      qPrintable(trigger.lastError().text()));
         }
-        QString xml = QStringLiteral("<export><categories><category><id>7</id><text>Möbel</text>"
-                                     "<parentid></parentid></category></categories><users><user>")
-            + field("username", "neu")
-            + QStringLiteral("</user></users><ItemsTotal>3</ItemsTotal><Items>");
-        for (const char *title : { "Stuhl", "Tisch", "Bank" })
-            xml += QStringLiteral("<Item>") + field("Title", QLatin1String(title))
-                + field("folder", "7") + QStringLiteral("</Item>");
-        const QString sent = runImport(xml + QStringLiteral("</Items></export>"), "UTF-8");
+        const QString sent = runImport(threeArticles(), "UTF-8");
         QVERIFY2(sent.startsWith(note + QStringLiteral(" (Fehler der Datenbank: "))
                      && sent.contains(QStringLiteral("refused")),
                  qPrintable(sent));
@@ -654,15 +661,8 @@ private slots:
         TestSupport::MySqlProxy proxy(TestSupport::MySqlServer::fromEnvironment());
         TestSupport::TestDatabase data(proxy.server());
         QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
-        QString xml = QStringLiteral("<export><categories><category><id>7</id><text>Möbel</text>"
-                                     "<parentid></parentid></category></categories><users><user>")
-            + field("username", "neu")
-            + QStringLiteral("</user></users><ItemsTotal>3</ItemsTotal><Items>");
-        for (const char *title : { "Stuhl", "Tisch", "Bank" })
-            xml += QStringLiteral("<Item>") + field("Title", QLatin1String(title))
-                + field("folder", "7") + field("StartPrice", "12,50") + QStringLiteral("</Item>");
         proxy.cutAfter(statement, statement.endsWith("articles") ? 2 : 1);
-        const QString sent = runImport(xml + QStringLiteral("</Items></export>"), "UTF-8");
+        const QString sent = runImport(threeArticles(field("StartPrice", "12,50")), "UTF-8");
 
         QCOMPARE(proxy.cuts(), 1);
         QCOMPARE(sent, kDone);

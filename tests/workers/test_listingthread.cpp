@@ -735,18 +735,7 @@ void TestListingThread::resultKeptWhileTheDiskIsFull()
     APP_TEST_DATABASE(t);
     const int id = addArticle(t.db(), kOutboxRow);
     std::unique_ptr<TestSupport::FileSizeLimit> full;
-    m_server->holdCall("AddItem");
-    m_server->setCallHandler("AddItem", [this, &full](const RecordedRequest &) {
-        // Answered once no file can grow any more.
-        QMetaObject::invokeMethod(
-            qApp,
-            [this, &full] {
-                full = std::make_unique<TestSupport::FileSizeLimit>(1);
-                m_server->releaseCall("AddItem");
-            },
-            Qt::QueuedConnection);
-        return answer("AddItem", "<ItemID>110000000022</ItemID>");
-    });
+    answerWhenFull(full);
 
     Worker w(t.db());
     TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker") });
