@@ -274,7 +274,6 @@ void PendingRequest::start()
     m_maxBytes
         = m_request.maxReplyBytes > 0 ? m_request.maxReplyBytes : BlockingRequest::replyLimit();
     // One time-out for the request and all redirects it follows.
-    m_clock.start();
     m_deadline.start(qMax(1, m_request.timeoutMs));
     startHop();
 }

@@ -186,7 +186,6 @@ private:
     QByteArray m_body;
     bool m_tooLarge = false;
     int m_redirects = 0;
-    QElapsedTimer m_clock;
     QElapsedTimer m_hopClock;
     QTimer m_deadline;
     bool m_started = false;

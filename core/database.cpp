@@ -5,6 +5,7 @@
 
 #include "core/database_p.h"
 #include "core/logging.h"
+#include "core/privatefile.h"
 #include "core/schema.h"
 #include "core/simplecrypt.h"
 #include "core/statics.h"
@@ -67,8 +68,7 @@ bool createPrivateFolder(const QString &folder)
 {
     if (QFileInfo::exists(folder))
         return false;
-    if (QDir().mkpath(folder))
-        Statics::setOwnerOnly(folder);
+    PrivateFile::makePath(folder);
     return true;
 }
 

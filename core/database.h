@@ -98,6 +98,9 @@ public:
     // itself (numbers as numbers, everything else as text).
     int DuplicateRow(const QString &table, const QString &idColumn, const QString &idValue,
                      const QMap<QString, QVariant> &changes);
+    // After a lost answer to the commit that wrote article `id`: 1 when it is stored, 0 when
+    // not, -1 when that can't be read now.
+    int articleStored(int id);
 
     // Runs `sql` with `values` bound to its ":name" placeholders (as text, like
     // insertSqlClean). The statement is prepared once per connection and kept for the next

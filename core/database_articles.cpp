@@ -149,20 +149,23 @@ int Database::DuplicateRow(const QString &table, const QString &idColumn, const 
         return 0;
     // The answer to the commit was lost: the copy's id tells whether it was kept.
     const QString error = lastErrorText;
-    QSqlQuery check;
-    if (!run(check, m_db,
-             QStringLiteral("SELECT COUNT(*) FROM articles WHERE id = ") + QString::number(newId),
-             nullptr, "SQL Error: ")
-        || !check.next()) {
-        lastErrorText = error;
-        m_lastOutcome = Outcome::Unknown;
-        return 0;
-    }
-    if (check.value(0).toInt() == 1)
+    const int stored = articleStored(newId);
+    if (stored == 1)
         return newId;
     lastErrorText = error;
-    m_lastOutcome = Outcome::NotWritten;
+    m_lastOutcome = stored < 0 ? Outcome::Unknown : Outcome::NotWritten;
     return 0;
+}
+
+int Database::articleStored(int id)
+{
+    QSqlQuery check;
+    if (!run(check, m_db,
+             QStringLiteral("SELECT COUNT(*) FROM articles WHERE id = ") + QString::number(id),
+             nullptr, "SQL Error: ")
+        || !check.next())
+        return -1;
+    return check.value(0).toInt() == 1 ? 1 : 0;
 }
 
 int Database::insertOnce(const QMap<QString, QVariant> &row, const QString &table)

@@ -1,6 +1,7 @@
 // A Database object's connection: opening it (SQLite file or MySQL server with its session
 // settings), closing it, and opening it again after the server went away.
 #include "core/database.h"
+#include "core/databaseerrors.h"
 
 #include "core/database_p.h"
 #include "core/logging.h"
@@ -294,7 +295,7 @@ QString Database::brokenReason(const QString &error, bool session)
     return session ? tr("Die Verbindung zur Datenbank wurde geschlossen, weil ihre "
                         "Sitzungseinstellungen nicht gesetzt werden konnten: %1")
                          .arg(error)
-                   : tr("Die Verbindung zur Datenbank ist unterbrochen: %1").arg(error);
+                   : DatabaseErrors::lostConnection(error);
 }
 
 void Database::markBroken(const QString &error, bool session)

@@ -28,10 +28,9 @@ constexpr int kPreparedCacheSize = 32;
 // read, or set something of the session.
 bool isRepeatable(const QString &sql)
 {
-    static const QRegularExpression repeatable(
-        QStringLiteral("^\\s*(SELECT|PRAGMA|SHOW|EXPLAIN|SET|DO)\\b"),
-        QRegularExpression::CaseInsensitiveOption);
-    return repeatable.match(sql).hasMatch();
+    static const QRegularExpression session(QStringLiteral("^\\s*(SET|DO)\\b"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    return !isWriteStatement(sql) || session.match(sql).hasMatch();
 }
 
 } // namespace

@@ -85,13 +85,17 @@ QString sentence(Cause cause)
 QString describe(const QString &driverText)
 {
     const Cause cause = causeOf(driverText);
-    // The words the database layer uses for a lost connection everywhere else.
     if (cause == Cause::ConnectionLost)
-        return tr("Die Verbindung zur Datenbank ist unterbrochen: %1").arg(driverText);
+        return lostConnection(driverText);
     const QString text = sentence(cause);
     if (text.isEmpty() || driverText.trimmed().isEmpty())
         return text.isEmpty() ? driverText : text;
     return text + QStringLiteral(" (") + driverText.trimmed() + QLatin1Char(')');
+}
+
+QString lostConnection(const QString &driverText)
+{
+    return tr("Die Verbindung zur Datenbank ist unterbrochen: %1").arg(driverText);
 }
 
 } // namespace DatabaseErrors

@@ -26,4 +26,7 @@ QString sentence(Cause cause);
 // driver's text alone when no sentence fits.
 QString describe(const QString &driverText);
 
+// The words for a lost connection, wherever it is noticed, with the driver's text.
+QString lostConnection(const QString &driverText);
+
 } // namespace DatabaseErrors

@@ -8,7 +8,6 @@
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QVariant>
-#include <cstring>
 #include <sqlite3.h>
 
 namespace {
@@ -20,27 +19,10 @@ QCollator germanCollator()
     return collator;
 }
 
-// The German order first; where it sees no difference, the bytes decide.
-int compareUtf8(const QCollator &collator, const char *a, int lengthA, const char *b, int lengthB)
+int germanCollation(void *, int lengthA, const void *a, int lengthB, const void *b)
 {
-    const int order
-        = collator.compare(QString::fromUtf8(a, lengthA), QString::fromUtf8(b, lengthB));
-    if (order != 0)
-        return order;
-    const int common = qMin(lengthA, lengthB);
-    const int bytes = common > 0 ? std::memcmp(a, b, size_t(common)) : 0;
-    return bytes != 0 ? bytes : lengthA - lengthB;
-}
-
-int germanCollation(void *context, int lengthA, const void *a, int lengthB, const void *b)
-{
-    return compareUtf8(*static_cast<const QCollator *>(context), static_cast<const char *>(a),
-                       lengthA, static_cast<const char *>(b), lengthB);
-}
-
-void destroyCollator(void *context)
-{
-    delete static_cast<QCollator *>(context);
+    return SqlText::compare(QString::fromUtf8(static_cast<const char *>(a), lengthA),
+                            QString::fromUtf8(static_cast<const char *>(b), lengthB));
 }
 
 void casefoldFunction(sqlite3_context *context, int, sqlite3_value **values)
@@ -83,10 +65,9 @@ bool registerSqlite(const QSqlDatabase &connection)
     const int function
         = sqlite3_create_function_v2(db, "casefold", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                                      casefoldFunction, nullptr, nullptr, nullptr);
-    // Each connection sorts on its own thread with a collator of its own.
+    // Sorted as the program sorts in memory, with the collator of the connection's thread.
     const int collation
-        = sqlite3_create_collation_v2(db, "GERMAN", SQLITE_UTF8, new QCollator(germanCollator()),
-                                      germanCollation, destroyCollator);
+        = sqlite3_create_collation_v2(db, "GERMAN", SQLITE_UTF8, nullptr, germanCollation, nullptr);
     if (function != SQLITE_OK || collation != SQLITE_OK) {
         qCWarning(lcDb).noquote() << "Can't register the text functions on"
                                   << connection.connectionName() << ":" << sqlite3_errmsg(db);

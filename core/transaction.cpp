@@ -52,6 +52,13 @@ bool Database::commitTransaction()
 {
     if (m_transactionDepth <= 0)
         return false;
+    if (m_transactionDepth > 1 && m_transactionLost) {
+        // The server undid it with the connection; the outermost commit tells so.
+        --m_transactionDepth;
+        lastErrorText = brokenReason(m_lostError, m_sessionRefused);
+        m_lastOutcome = Outcome::NotWritten;
+        return false;
+    }
     if (m_transactionDepth > 1) {
         const QString savepoint = QStringLiteral("sp%1").arg(m_transactionDepth - 1);
         const bool ok = executeSQL(QStringLiteral("RELEASE SAVEPOINT ") + savepoint);
@@ -70,7 +77,7 @@ bool Database::commitTransaction()
         // The server undid it with the connection: nothing of it is written.
         m_transactionLost = false;
         m_transactionDepth = 0;
-        lastErrorText = m_lostError;
+        lastErrorText = brokenReason(m_lostError, m_sessionRefused);
         m_lastOutcome = Outcome::NotWritten;
         m_lastFailureTransient = true;
         return false;

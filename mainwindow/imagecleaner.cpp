@@ -2,6 +2,7 @@
 
 #include "core/database.h"
 #include "core/logging.h"
+#include "core/statics.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -15,7 +16,6 @@
 #include <memory>
 
 namespace {
-const QString kSeparator = QStringLiteral("§§§");
 constexpr int kRecentSeconds = 60;
 } // namespace
 
@@ -46,9 +46,10 @@ void ImageCleaner::doCleanAds()
     const QString title = tr("Aufräumen");
     const QString target = trashFolder();
     if (!QDir(target).exists() && !QDir().mkdir(target)) {
-        emit sendNotification(title + kSeparator
-                              + tr("Der Ordner ZirevPavlet_Images_Trash auf Deinem Desktop kann "
-                                   "nicht angelegt werden"));
+        emit sendNotification(Statics::notificationMessage(
+            title,
+            tr("Der Ordner ZirevPavlet_Images_Trash auf Deinem Desktop kann "
+               "nicht angelegt werden")));
         emit finished();
         return;
     }
@@ -58,8 +59,8 @@ void ImageCleaner::doCleanAds()
     const QString imageDir = db->getCurrentAdImageDir();
     if (imageDir.isEmpty() || !QDir(imageDir).exists()) {
         emit getStatus(tr("Aufräumen beendet"), 100, 100);
-        emit sendNotification(title + kSeparator
-                              + tr("Das Bildverzeichnis konnte nicht gefunden werden"));
+        emit sendNotification(Statics::notificationMessage(
+            title, tr("Das Bildverzeichnis konnte nicht gefunden werden")));
         db->close();
         emit finished();
         return;
@@ -102,13 +103,14 @@ void ImageCleaner::doCleanAds()
     }
 
     emit getStatus(tr("Aufräumen beendet"), 100, 100);
-    emit sendNotification(title + kSeparator
-                          + (moved == 1 ? tr("1 unnötiges Bild wurde in ZirevPavlet_Images_Trash "
-                                             "auf Deinem Desktop verschoben")
-                                        : tr("%1 unnötige Bilder wurden in "
-                                             "ZirevPavlet_Images_Trash auf Deinem Desktop "
-                                             "verschoben")
-                                              .arg(moved)));
+    emit sendNotification(Statics::notificationMessage(
+        title,
+        (moved == 1 ? tr("1 unnötiges Bild wurde in ZirevPavlet_Images_Trash "
+                         "auf Deinem Desktop verschoben")
+                    : tr("%1 unnötige Bilder wurden in "
+                         "ZirevPavlet_Images_Trash auf Deinem Desktop "
+                         "verschoben")
+                          .arg(moved))));
     db->close();
     emit finished();
 }

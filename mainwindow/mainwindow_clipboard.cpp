@@ -14,7 +14,6 @@
 #include <QClipboard>
 #include <QItemSelection>
 #include <QLabel>
-#include <QSqlQuery>
 
 namespace {
 
@@ -24,19 +23,6 @@ QStringList asTexts(const QList<int> &ids)
     for (int id : ids)
         texts << QString::number(id);
     return texts;
-}
-
-// After a lost answer to the commit that made the copy `newId`: 1 when it is stored, 0 when
-// not, -1 when that can't be told.
-int copyStored(Database *db, int newId)
-{
-    QSqlQuery query;
-    if (!db->selectQuery(QStringLiteral("SELECT COUNT(*) FROM articles WHERE id = ")
-                             + QString::number(newId),
-                         query)
-        || !query.next())
-        return -1;
-    return query.value(0).toInt() == 1 ? 1 : 0;
 }
 
 } // namespace
@@ -116,15 +102,17 @@ void MainWindow::on_actionEinf_gen_triggered()
                 ? db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), id, reset)
                 : 0;
             if (newId > 0 && !(VariationRows::removeArticle(db, id.toInt()) && move.commit())) {
-                const int stored
-                    = db->lastOutcome() == Database::Outcome::Unknown ? copyStored(db, newId) : 0;
+                const int stored = db->lastOutcome() == Database::Outcome::Unknown
+                    ? db->articleStored(newId)
+                    : 0;
                 if (stored < 0)
                     ++unknown;
-                if (stored <= 0) {
+                if (stored <= 0)
                     newId = 0;
-                    keptCut << id;
-                }
             }
+            // Not moved, but there: it stays cut (an article deleted meanwhile goes).
+            if (newId <= 0 && db->lastOutcome() != Database::Outcome::Done)
+                keptCut << id;
         }
         if (newId <= 0 && copyMode && db->lastOutcome() == Database::Outcome::Unknown)
             ++unknown;

@@ -13,6 +13,7 @@
 #include "views/foldermodel.h"
 #include "views/itemlistroles.h"
 #include "workers/enditem.h"
+#include "workers/listingthread.h"
 #include "workers/planning.h"
 
 #include <QDesktopServices>
@@ -68,7 +69,7 @@ void MainWindow::removeListRows(const QSet<int> &ids)
 void MainWindow::on_actionIn_Ausgang_legen_triggered()
 {
     using namespace SpecialFolderId;
-    const QString status = tr("Artikel wird eingestellt / aktualisiert");
+    const QString status = ListingThread::queuedText();
     const int folder = currentFolder;
     setEnabled(false);
 

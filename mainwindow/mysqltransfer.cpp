@@ -185,22 +185,22 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
                            + marks.join(QLatin1Char(',')) + QLatin1Char(')'));
 
             std::optional<Transaction> batch(std::in_place, *m_target);
+            const auto stopOnTarget = [&] {
+                result.outcome = Outcome::Stopped;
+                result.error = m_target->lastErrorText;
+                log.line(result.error);
+            };
             // What a batch wrote is kept once its commit succeeded.
             const auto commitBatch = [&] {
                 if (batch->commit())
                     return true;
-                result.outcome = Outcome::Stopped;
-                result.error = m_target->lastErrorText;
-                log.line(result.error);
+                stopOnTarget();
                 return false;
             };
             if (!batch->isOpen()) {
-                result.outcome = Outcome::Stopped;
-                result.error = m_target->lastErrorText;
-                log.line(result.error);
+                stopOnTarget();
                 break;
             }
-            QString insertError;
             int countdown = kProgressEvery - 1;
             int row = 0;
             while (rows.next()) {
@@ -223,7 +223,6 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
                     if (!isRowRefusal(error)) {
                         result.outcome = Outcome::Stopped;
                         result.error = error.text();
-                        insertError = error.text();
                         break;
                     }
                     ++result.skippedRows;
@@ -232,14 +231,20 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
                     if (!commitBatch())
                         break;
                     batch.emplace(*m_target);
+                    if (!batch->isOpen()) {
+                        stopOnTarget();
+                        break;
+                    }
                 }
             }
-            // The rows copied so far stay, also when a refusal stopped the transfer.
+            // The rows copied so far stay, also when a refusal stopped the transfer: that
+            // refusal stays the reason told.
             if (batch->isOpen()) {
                 const Outcome before = result.outcome;
+                const QString stoppedBy = result.error;
                 if (!commitBatch() && before != Outcome::Completed) {
                     result.outcome = before;
-                    result.error = insertError;
+                    result.error = stoppedBy;
                 }
             }
         }

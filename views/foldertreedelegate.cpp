@@ -21,9 +21,8 @@ void FolderTreeDelegate::initStyleOption(QStyleOptionViewItem *option,
     const QVariant name = index.data(FolderModel::NameRole);
     if (!name.isValid() || option->rect.width() <= 0)
         return;
-    const int count = index.data(FolderModel::CountRole).toInt();
-    const QString suffix
-        = count < 1 ? QString() : QStringLiteral(" (") + QString::number(count) + QLatin1Char(')');
+    // The shown text is the name followed by its count, " (n)".
+    const QString suffix = option->text.mid(name.toString().size());
 
     // The room the style gives the text: the item less icon, check mark and its margins.
     const QWidget *widget = option->widget;

@@ -128,6 +128,11 @@ QString ListingThread::listingUuid(const QString &databaseKey, const ArticleRow 
     return Statics::hashString(parts.join(QLatin1Char('|'))).toUpper();
 }
 
+QString ListingThread::queuedText()
+{
+    return QCoreApplication::translate("MainWindow", "Artikel wird eingestellt / aktualisiert");
+}
+
 QStringList ListingThread::pendingItemIds()
 {
     QMutexLocker locker(&g_pendingMutex);
@@ -136,14 +141,9 @@ QStringList ListingThread::pendingItemIds()
 
 bool ListingThread::storedDatabaseKey(Database *db, QString &key)
 {
-    QSqlQuery query;
-    if (!db->selectQuery(QStringLiteral("SELECT optionvalue FROM options WHERE optionname=")
-                             + quoted(kKeyOption),
-                         query))
-        return false;
-    key = query.next() ? query.value(0).toString() : QString();
-    query.finish();
-    return true;
+    const quint64 failures = db->failedStatements();
+    key = db->getOption(kKeyOption, QString());
+    return db->failedStatements() == failures;
 }
 
 bool ListingThread::databaseKey(QString &key)
@@ -276,7 +276,7 @@ void ListingThread::addFullNews(Database *db, const QString &infotype, const QSt
     storeAndSend(db, entry);
 }
 
-QMap<QString, QVariant> ListingThread::outcomeEntry(const ArticleRow &row) const
+QMap<QString, QVariant> ListingThread::outcomeEntry(const ArticleRow &row)
 {
     QMap<QString, QVariant> entry;
     entry.insert(QStringLiteral("indate"), now());
@@ -590,12 +590,10 @@ void ListingThread::storePendingResults()
 // status the window gave them when queuing) whose outcome no result of this worker holds.
 bool ListingThread::requeueLeftovers()
 {
-    const QString queued
-        = QCoreApplication::translate("MainWindow", "Artikel wird eingestellt / aktualisiert");
     const bool written = db->executeSQL(
         QStringLiteral("UPDATE articles SET DoCheck=2 WHERE Folder=-2 AND DoCheck=0 AND "
                        "DoCheckResult=")
-        + quoted(queued));
+        + quoted(queuedText()));
     return written || !db->lastFailureTransient();
 }
 
@@ -718,11 +716,8 @@ ListingWrite ListingThread::storeOutcome(Database *db, const ListingResult &resu
             return endWith(ListingWrite::AlreadyStored);
     }
 
-    QMap<QString, QVariant> entry;
+    QMap<QString, QVariant> entry = outcomeEntry(result.row);
     entry.insert(QStringLiteral("indate"), time);
-    entry.insert(QStringLiteral("title"), result.row.value(QStringLiteral("Title")));
-    entry.insert(QStringLiteral("itemid"), QString());
-    entry.insert(QStringLiteral("databaseid"), result.row.value(QStringLiteral("id")));
     entry.insert(QStringLiteral("textinfo"), result.text);
     entry.insert(QStringLiteral("infotype"), infotype);
 

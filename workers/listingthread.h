@@ -74,6 +74,9 @@ public:
     explicit ListingThread(QObject *parent = nullptr);
     ~ListingThread() override;
 
+    // The status the window gives an article it puts into the outbox for listing.
+    static QString queuedText();
+
     // Writes one "progress"-style activity entry into itemshistory and sends it.
     void addFullNews(Database *db, const QString &infotype, const QString &title,
                      const QString &textinfo, const QString &databaseid);
@@ -147,7 +150,7 @@ private:
     // the account refresh (its GetUser reply is stored when it succeeded).
     std::unique_ptr<Api_Ebay> startRow(const ArticleRow &row);
     // The outcome entry of a handled row, without textinfo and infotype.
-    QMap<QString, QVariant> outcomeEntry(const ArticleRow &row) const;
+    static QMap<QString, QVariant> outcomeEntry(const ArticleRow &row);
     // Inserts an activity entry, reads it back and sends it.
     void storeAndSend(Database *connection, const QMap<QString, QVariant> &entry);
     void handleCheckRow(const ArticleRow &row, bool &stop);

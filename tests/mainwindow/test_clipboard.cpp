@@ -185,6 +185,34 @@ private slots:
         QCOMPARE(m_w->count(m_userFolder), 1);
         QVERIFY(pasteOffered());
     }
+
+    // An article whose copy is refused is not moved and stays cut: pasted again once the
+    // cause is gone, it moves.
+    void refusedCopyStaysCut()
+    {
+        const QList<int> sources { article(-10, "Uhr"), article(-10, "Lampe") };
+        Database *db = m_w->db();
+        QVERIFY(db->executeSQL(
+            QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON articles WHEN "
+                           "NEW.Title = 'Uhr' BEGIN SELECT RAISE(ABORT, 'nein'); END")));
+        QVERIFY(m_w->select(-10, sources));
+        m_w->trigger("actionAusschneiden");
+        QVERIFY(m_w->fixture().showFolder(m_userFolder));
+        DialogAnswers answers;
+
+        m_w->trigger("actionEinf_gen");
+
+        QTRY_COMPARE(answers.messages().size(), 1);
+        QCOMPARE(m_w->values(sources[0], "Folder"), QStringLiteral("-10"));
+        QCOMPARE(m_w->count(m_userFolder), 1);
+        QVERIFY(pasteOffered());
+
+        QVERIFY(db->executeSQL(QStringLiteral("DROP TRIGGER refuse")));
+        m_w->trigger("actionEinf_gen");
+        QTRY_COMPARE(m_w->count(m_userFolder), 2);
+        QCOMPARE(m_w->values(sources[0], "id"), QString());
+        QVERIFY(!pasteOffered());
+    }
 };
 
 APP_TEST_MAIN(TestClipboard)
