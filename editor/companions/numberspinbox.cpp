@@ -35,24 +35,32 @@ QValidator::State numberEntryState(const QString &text, const QString &prefix,
     return mayBecomeNumber(plain) ? QValidator::Intermediate : QValidator::Invalid;
 }
 
-QValidator::State NumberSpinBox::validate(QString &text, int &) const
+QValidator::State NumberSpinBox::readRounded(const QString &text, double *value) const
 {
     constexpr double unbounded = std::numeric_limits<double>::infinity();
-    double value = 0;
+    double number = 0;
     const QValidator::State state = numberEntryState(
-        text, prefix(), suffix(), NumberReader::Decimal, -unbounded, unbounded, &value);
+        text, prefix(), suffix(), NumberReader::Decimal, -unbounded, unbounded, &number);
+    if (state == QValidator::Acceptable)
+        *value = QString::number(number, 'f', decimals()).toDouble();
+    return state;
+}
+
+QValidator::State NumberSpinBox::validate(QString &text, int &) const
+{
+    double value = 0;
+    const QValidator::State state = readRounded(text, &value);
     if (state != QValidator::Acceptable)
         return state;
     // The number as the box keeps it, rounded to its decimals, must lie in the range.
-    const double rounded = QString::number(value, 'f', decimals()).toDouble();
-    return rounded >= minimum() && rounded <= maximum() ? QValidator::Acceptable
-                                                        : QValidator::Intermediate;
+    return value >= minimum() && value <= maximum() ? QValidator::Acceptable
+                                                    : QValidator::Intermediate;
 }
 
 double NumberSpinBox::valueFromText(const QString &text) const
 {
     double value = 0;
-    numberEntryState(text, prefix(), suffix(), NumberReader::Decimal, minimum(), maximum(), &value);
+    readRounded(text, &value);
     return value;
 }
 
