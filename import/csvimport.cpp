@@ -104,11 +104,10 @@ struct CsvImport::FileScan
             windows1252 = facts.windows1252;
             encodingKnown = true;
         }
-        RowFunction rows(
-            [this](const QStringList &, int) { return !cancel.load(std::memory_order_relaxed); });
+        RowFunction rows([](const QStringList &, int) { return true; });
         QtCSV::Reader::Details details;
         if (!QtCSV::Reader::readToProcessor(path, rows, separator, delimiter, codecOf(windows1252),
-                                            &details))
+                                            &details, &cancel))
             return;
         unclosedLine = details.unclosedLine;
         unclosedRow = details.unclosedRow;
