@@ -367,11 +367,16 @@ QStringList CsvImport::articleColumns()
     return columns;
 }
 
+QString CsvImport::rowName(int row, int line)
+{
+    return row == line ? QString::number(row) : tr("%1 (Textzeile %2)").arg(row).arg(line);
+}
+
 QString CsvImport::unclosedNotice(int row, int line)
 {
     return tr("Ein Wert in Anführungszeichen, der in Zeile %1 beginnt, wird nicht geschlossen; "
               "der Rest der Datei gehört zu diesem Wert.")
-        .arg(row == line ? QString::number(row) : tr("%1 (Textzeile %2)").arg(row).arg(line));
+        .arg(rowName(row, line));
 }
 
 QStringList CsvImport::fillPreview(QTextCodec *codec)

@@ -66,7 +66,7 @@ private:
     public:
         // Row `row` begins in text line `line`; rows come in order.
         void add(int row, int line);
-        // "4", or "4 (Textzeile 5)".
+        // As rowName names it.
         QString name(int row) const;
         int line(int row) const;
 
@@ -118,6 +118,8 @@ private:
     // names in the picture folder); the number of pictures that could not be taken, which
     // `pictures` holds afterwards.
     int CopyImages(int articleId, QStringList &pictures);
+    // Row `row`, which begins in text line `line`: "4", or "4 (Textzeile 5)".
+    static QString rowName(int row, int line);
     // The notice for a quoted value that begins in row `row`, text line `line`, and is
     // never closed.
     static QString unclosedNotice(int row, int line);

@@ -42,6 +42,13 @@ bool anyWebAddress(const QStringList &pictures)
     return std::any_of(pictures.cbegin(), pictures.cend(), PictureImport::isWebAddress);
 }
 
+// After the first of `total` names listed in `names`: how many more there are.
+void addMoreCount(QStringList &names, int total)
+{
+    if (total > names.size())
+        names << CsvImport::tr("… und %1 weitere").arg(total - names.size());
+}
+
 } // namespace
 
 void CsvImport::on_buttonBox_accepted()
@@ -295,16 +302,13 @@ void CsvImport::finishRun(const RunState &state)
             // The writer knows rows by their number.
             values << tr("Zeile %1, %2: „%3“").arg(state.rows.name(bad.line), bad.column, shown);
         }
-        if (badNumbers.size() > values.size())
-            values << tr("… und %1 weitere").arg(badNumbers.size() - values.size());
+        addMoreCount(values, badNumbers.size());
         text << tr("Diese Werte sind keine Zahlen und wurden nicht übernommen:") + QLatin1Char('\n')
                 + values.join(QLatin1Char('\n'));
     }
     if (!state.failedPictureNames.isEmpty()) {
         QStringList pictures = state.failedPictureNames.mid(0, kNamedAtMost);
-        if (state.failedPictureNames.size() > pictures.size())
-            pictures
-                << tr("… und %1 weitere").arg(state.failedPictureNames.size() - pictures.size());
+        addMoreCount(pictures, state.failedPictureNames.size());
         text << pictures.join(QLatin1Char('\n'));
     }
     if (state.failedPictures == 1)
@@ -323,8 +327,7 @@ void CsvImport::describeSkipped(const RunState &state, QStringList &text)
         QStringList rows;
         for (int row : state.skippedRows.mid(0, kNamedAtMost))
             rows << state.rows.name(row);
-        if (state.skippedRows.size() > rows.size())
-            rows << tr("… und %1 weitere").arg(state.skippedRows.size() - rows.size());
+        addMoreCount(rows, state.skippedRows.size());
         text << (state.skippedRows.size() == 1
                      ? tr("1 leere oder unvollständige Zeile wurde übersprungen (Zeile %1).")
                            .arg(rows.first())
@@ -367,9 +370,7 @@ int CsvImport::RowNames::line(int row) const
 
 QString CsvImport::RowNames::name(int row) const
 {
-    const int textLine = line(row);
-    return textLine == row ? QString::number(row)
-                           : CsvImport::tr("%1 (Textzeile %2)").arg(row).arg(textLine);
+    return CsvImport::rowName(row, line(row));
 }
 
 int CsvImport::CopyImages(int articleId, QStringList &pictures)
