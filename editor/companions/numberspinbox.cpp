@@ -2,22 +2,6 @@
 
 #include <limits>
 
-namespace {
-
-// What may stand in a number while it is typed: digits, marks, a sign, blanks and the
-// currency signs and letters of currency codes NumberReader takes.
-bool mayBecomeNumber(const QString &text)
-{
-    static const QString allowed = QStringLiteral("0123456789.,+- \u00A0\u20AC$\u00A3EURSDGBPCHFA");
-    for (const QChar c : text) {
-        if (!allowed.contains(c.toUpper()))
-            return false;
-    }
-    return true;
-}
-
-} // namespace
-
 QValidator::State numberEntryState(const QString &text, const QString &prefix,
                                    const QString &suffix, NumberReader::Options options,
                                    double minimum, double maximum, double *value)
@@ -32,7 +16,7 @@ QValidator::State numberEntryState(const QString &text, const QString &prefix,
         *value = number;
         return QValidator::Acceptable;
     }
-    return mayBecomeNumber(plain) ? QValidator::Intermediate : QValidator::Invalid;
+    return NumberReader::mayBecomeNumber(plain) ? QValidator::Intermediate : QValidator::Invalid;
 }
 
 QValidator::State NumberSpinBox::readRounded(const QString &text, double *value) const
