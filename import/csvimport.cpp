@@ -10,6 +10,7 @@
 #include "core/statics.h"
 #include "import/reader.h"
 #include "import/rowfunction.h"
+#include "views/noticelabel.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -64,6 +65,7 @@ CsvImport::CsvImport(int folderId, QWidget *parent)
     ui->toolButton->setStyleSheet(QStringLiteral("color: ") + textColor.name());
     ui->progressBar->hide();
     ui->progressBar->setValue(0);
+    ui->FileNotice->setTextFormat(Qt::PlainText);
     ui->FileNotice->hide();
     readSettings();
     db = std::make_unique<Database>(true, QStringLiteral("CsvImport"));
@@ -194,7 +196,6 @@ void CsvImport::showNotices()
             "Die Datei ist nicht in UTF-8 gespeichert; sie wird als Windows-1252 gelesen.");
     if (m_unclosedLine > 0)
         notices << unclosedNotice(m_unclosedRow, m_unclosedLine);
-    ui->FileNotice->setTextFormat(Qt::PlainText);
     ui->FileNotice->setText(notices.join(QLatin1Char('\n')));
     ui->FileNotice->setVisible(!notices.isEmpty());
 }
@@ -463,10 +464,7 @@ void CsvImport::MakePreview()
         }
         box->setProperty("column", c);
         columnCombos.append(box);
-        auto *title = new QLabel(ui->scrollAreaWidgetContents);
-        title->setTextFormat(Qt::PlainText);
-        title->setText(titles.at(c));
-        ui->itemshere->addRow(title, box);
+        ui->itemshere->addRow(createPlainLabel(titles.at(c), ui->scrollAreaWidgetContents), box);
     }
     startScan();
     showNotices();
