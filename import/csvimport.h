@@ -81,6 +81,7 @@ private:
         QList<int> pictureColumns; // the file columns mapped to picture slots, in order
         int lastColumn = -1; // the last file column mapped
         int eventCounter = 0;
+        QString delimiter; // the text delimiter the file is read with
         bool headerPending = false;
         bool stopped = false; // ended without the end steps (dialog stays open)
         bool ended = false; // cancelled, or stopped after an error: the end steps follow
@@ -93,7 +94,8 @@ private:
         {
             int row;
             int lastLine; // where the row ended
-            bool holdsQuote; // the value holds a quote: a "" in the file, not its end
+            // The value holds the text delimiter: doubled in the file, not its end.
+            bool holdsQuote;
         };
         QList<OpenQuote> openQuoteRows;
         int failedPictures = 0;

@@ -94,6 +94,7 @@ void CsvImport::on_buttonBox_accepted()
     if (ui->AccountImport->currentIndex() > 0)
         settings.account = ui->AccountImport->currentData().toString();
     RunState state;
+    state.delimiter = ui->TextClose->text();
     state.headerPending = ui->FirstHeaders->isChecked();
     for (const QComboBox *box : qAsConst(columnCombos)) {
         const QString field = box->currentData().toString();
@@ -113,7 +114,7 @@ void CsvImport::on_buttonBox_accepted()
         [this, &state](const QStringList &row, int line) { return importRow(row, line, state); });
     QtCSV::Reader::Details details;
     const bool read = QtCSV::Reader::readToProcessor(
-        path, rows, separator(), ui->TextClose->text(),
+        path, rows, separator(), state.delimiter,
         QTextCodec::codecForName(facts.windows1252 ? "Windows-1252" : "UTF-8"), &details);
     state.unclosedLine = details.unclosedLine;
     state.unclosedRow = details.unclosedRow;
@@ -171,7 +172,8 @@ bool CsvImport::importRow(const QStringList &row, int line, RunState &state)
         for (const QString &element : row) {
             const int inside = element.count(QLatin1Char('\n'));
             breaks += inside;
-            holdsQuote = holdsQuote || (inside > 0 && element.contains(QLatin1Char('"')));
+            holdsQuote = holdsQuote
+                || (inside > 0 && !state.delimiter.isEmpty() && element.contains(state.delimiter));
         }
         if (breaks > 0 && !isBlank(row))
             state.openQuoteRows.append({ rowNumber, line + breaks, holdsQuote });
@@ -343,8 +345,9 @@ void CsvImport::describeSkipped(const RunState &state, QStringList &text)
                              .arg(open.lastLine);
         if (open.holdsQuote)
             reason += QLatin1Char(' ')
-                + tr("Ein doppeltes Anführungszeichen (\"\") in einem Wert beendet ihn nicht, "
-                     "es steht für ein Anführungszeichen im Text.");
+                + tr("Ein doppeltes Anführungszeichen (%1%1) in einem Wert beendet ihn nicht, "
+                     "es steht für ein Anführungszeichen im Text.")
+                      .arg(state.delimiter);
         text << reason;
     }
     if (state.openQuoteRows.size() > kNamedAtMost)
