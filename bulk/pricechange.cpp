@@ -6,13 +6,11 @@ bool PriceChange::readNumber(QString text, bool whole, QString *number)
 {
     // Typed entries are read as every importer reads numbers, but without the scientific
     // form ("1e5"), which nobody types as a price.
-    const QString plain
-        = NumberReader::plain(text, whole ? NumberReader::Whole : NumberReader::Decimal);
-    bool ok = false;
-    const double value = plain.toDouble(&ok);
-    if (plain.isEmpty() || !ok || qAbs(value) > (whole ? 999999999.0 : 1e12))
+    double value = 0;
+    if (!NumberReader::read(text, &value, whole ? NumberReader::Whole : NumberReader::Decimal)
+        || qAbs(value) > (whole ? 999999999.0 : 1e12))
         return false;
-    *number = whole ? QString::number(plain.toLongLong()) : QString::number(value, 'f', 6);
+    *number = whole ? QString::number(qint64(value)) : QString::number(value, 'f', 6);
     if (!whole) {
         // 12.500000 -> 12.5, 15.000000 -> 15
         while (number->endsWith(QLatin1Char('0')))

@@ -198,3 +198,18 @@ bool NumberReader::readStored(const QString &text, double *value)
     }
     return read(text, value, Decimal | Exponent);
 }
+
+bool NumberReader::mayBecomeNumber(const QString &text)
+{
+    static const QString allowed = [] {
+        QString chars = QStringLiteral("0123456789.,+- \u00A0");
+        for (const QString &currency : currencies())
+            chars += currency.toUpper();
+        return chars;
+    }();
+    for (const QChar c : text) {
+        if (!allowed.contains(c.toUpper()))
+            return false;
+    }
+    return true;
+}

@@ -37,6 +37,9 @@ public:
     // single point is always the decimal point ("1.234" is 1.234); older rows may hold a
     // seller's text ("12,50"), which is read as above. False when it is no number.
     static bool readStored(const QString &text, double *value);
+    // Whether `text` holds only what a number read here may hold while it is typed: digits,
+    // marks, a sign, blanks and the currency signs and letters of the currency codes.
+    static bool mayBecomeNumber(const QString &text);
 };
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(NumberReader::Options)

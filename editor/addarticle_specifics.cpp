@@ -8,6 +8,7 @@
 #include "editor/companions/ownattribute.h"
 #include "editor/itemspecifics.h"
 #include "marketplace/api_ebay.h"
+#include "views/noticelabel.h"
 
 #include "ui_addarticle.h"
 
@@ -26,16 +27,6 @@ ItemSpecifics::Block takeBlock(Blocks &blocks, const QString &name)
         if (blocks.at(i).name == name)
             return blocks.takeAt(i);
     return {};
-}
-
-// A label that shows `text` as it is (names, help texts and failures of the marketplace, the
-// seller's own names): plain before it holds the text, which is never taken for markup.
-QLabel *plainLabel(const QString &text, QWidget *parent)
-{
-    auto *label = new QLabel(parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setText(text);
-    return label;
 }
 
 } // namespace
@@ -219,7 +210,7 @@ void AddArticle::createItemSpecifics()
             } else if (at == base + QStringLiteral("/ValidationRules/MaxValues")) {
                 max = xml.readElementText().toInt();
             } else if (at == base + QStringLiteral("/HelpText")) {
-                auto *help = plainLabel(xml.readElementText(), this);
+                auto *help = createPlainLabel(xml.readElementText(), this);
                 help->setWordWrap(true);
                 page->addWidget(help);
             }
@@ -227,7 +218,7 @@ void AddArticle::createItemSpecifics()
                 path.removeLast();
         } else if (token == QXmlStreamReader::EndElement) {
             if (path.join(QLatin1Char('/')) == base) {
-                auto *label = plainLabel(name, this);
+                auto *label = createPlainLabel(name, this);
                 if (min > 0) {
                     QFont font = label->font();
                     font.setWeight(75);
@@ -300,7 +291,7 @@ void AddArticle::showStoredSpecifics(const QString &reason)
     QLayout *page = m_ui->ItemSpecificsAreaContents->layout();
     removeW(page);
     const Blocks saved = ItemSpecifics::read(m_savedSpecifics);
-    auto *note = plainLabel(
+    auto *note = createPlainLabel(
         (saved.isEmpty() ? tr("Die Artikelmerkmale der Kategorie konnten nicht geladen werden "
                               "(%1).")
                          : tr("Die Artikelmerkmale der Kategorie konnten nicht geladen werden "
@@ -329,7 +320,7 @@ void AddArticle::showStoredSpecifics(const QString &reason)
 void AddArticle::addOwnSpecific(const QString &name, const QString &value)
 {
     QLayout *page = m_ui->ItemSpecificsAreaContents->layout();
-    page->addWidget(plainLabel(tr("Eigenes Merkmal: %1").arg(name), this));
+    page->addWidget(createPlainLabel(tr("Eigenes Merkmal: %1").arg(name), this));
     auto *box = new QComboBox(this);
     box->setEditable(true);
     box->setProperty("name", name);

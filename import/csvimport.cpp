@@ -10,6 +10,7 @@
 #include "core/statics.h"
 #include "import/reader.h"
 #include "import/rowfunction.h"
+#include "views/noticelabel.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -64,6 +65,7 @@ CsvImport::CsvImport(int folderId, QWidget *parent)
     ui->toolButton->setStyleSheet(QStringLiteral("color: ") + textColor.name());
     ui->progressBar->hide();
     ui->progressBar->setValue(0);
+    ui->FileNotice->setTextFormat(Qt::PlainText);
     ui->FileNotice->hide();
     readSettings();
     db = std::make_unique<Database>(true, QStringLiteral("CsvImport"));
@@ -104,11 +106,10 @@ struct CsvImport::FileScan
             windows1252 = facts.windows1252;
             encodingKnown = true;
         }
-        RowFunction rows(
-            [this](const QStringList &, int) { return !cancel.load(std::memory_order_relaxed); });
+        RowFunction rows([](const QStringList &, int) { return true; });
         QtCSV::Reader::Details details;
         if (!QtCSV::Reader::readToProcessor(path, rows, separator, delimiter, codecOf(windows1252),
-                                            &details))
+                                            &details, &cancel))
             return;
         unclosedLine = details.unclosedLine;
         unclosedRow = details.unclosedRow;
@@ -195,7 +196,6 @@ void CsvImport::showNotices()
             "Die Datei ist nicht in UTF-8 gespeichert; sie wird als Windows-1252 gelesen.");
     if (m_unclosedLine > 0)
         notices << unclosedNotice(m_unclosedRow, m_unclosedLine);
-    ui->FileNotice->setTextFormat(Qt::PlainText);
     ui->FileNotice->setText(notices.join(QLatin1Char('\n')));
     ui->FileNotice->setVisible(!notices.isEmpty());
 }
@@ -368,11 +368,16 @@ QStringList CsvImport::articleColumns()
     return columns;
 }
 
+QString CsvImport::rowName(int row, int line)
+{
+    return row == line ? QString::number(row) : tr("%1 (Textzeile %2)").arg(row).arg(line);
+}
+
 QString CsvImport::unclosedNotice(int row, int line)
 {
     return tr("Ein Wert in Anführungszeichen, der in Zeile %1 beginnt, wird nicht geschlossen; "
               "der Rest der Datei gehört zu diesem Wert.")
-        .arg(row == line ? QString::number(row) : tr("%1 (Textzeile %2)").arg(row).arg(line));
+        .arg(rowName(row, line));
 }
 
 QStringList CsvImport::fillPreview(QTextCodec *codec)
@@ -459,10 +464,7 @@ void CsvImport::MakePreview()
         }
         box->setProperty("column", c);
         columnCombos.append(box);
-        auto *title = new QLabel(ui->scrollAreaWidgetContents);
-        title->setTextFormat(Qt::PlainText);
-        title->setText(titles.at(c));
-        ui->itemshere->addRow(title, box);
+        ui->itemshere->addRow(createPlainLabel(titles.at(c), ui->scrollAreaWidgetContents), box);
     }
     startScan();
     showNotices();

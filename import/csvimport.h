@@ -66,7 +66,7 @@ private:
     public:
         // Row `row` begins in text line `line`; rows come in order.
         void add(int row, int line);
-        // "4", or "4 (Textzeile 5)".
+        // As rowName names it.
         QString name(int row) const;
         int line(int row) const;
 
@@ -81,6 +81,7 @@ private:
         QList<int> pictureColumns; // the file columns mapped to picture slots, in order
         int lastColumn = -1; // the last file column mapped
         int eventCounter = 0;
+        QString delimiter; // the text delimiter the file is read with
         bool headerPending = false;
         bool stopped = false; // ended without the end steps (dialog stays open)
         bool ended = false; // cancelled, or stopped after an error: the end steps follow
@@ -93,7 +94,8 @@ private:
         {
             int row;
             int lastLine; // where the row ended
-            bool holdsQuote; // the value holds a quote: a "" in the file, not its end
+            // The value holds the text delimiter: doubled in the file, not its end.
+            bool holdsQuote;
         };
         QList<OpenQuote> openQuoteRows;
         int failedPictures = 0;
@@ -118,6 +120,8 @@ private:
     // names in the picture folder); the number of pictures that could not be taken, which
     // `pictures` holds afterwards.
     int CopyImages(int articleId, QStringList &pictures);
+    // Row `row`, which begins in text line `line`: "4", or "4 (Textzeile 5)".
+    static QString rowName(int row, int line);
     // The notice for a quoted value that begins in row `row`, text line `line`, and is
     // never closed.
     static QString unclosedNotice(int row, int line);

@@ -42,6 +42,13 @@ bool anyWebAddress(const QStringList &pictures)
     return std::any_of(pictures.cbegin(), pictures.cend(), PictureImport::isWebAddress);
 }
 
+// After the first of `total` names listed in `names`: how many more there are.
+void addMoreCount(QStringList &names, int total)
+{
+    if (total > names.size())
+        names << CsvImport::tr("… und %1 weitere").arg(total - names.size());
+}
+
 } // namespace
 
 void CsvImport::on_buttonBox_accepted()
@@ -87,6 +94,7 @@ void CsvImport::on_buttonBox_accepted()
     if (ui->AccountImport->currentIndex() > 0)
         settings.account = ui->AccountImport->currentData().toString();
     RunState state;
+    state.delimiter = ui->TextClose->text();
     state.headerPending = ui->FirstHeaders->isChecked();
     for (const QComboBox *box : qAsConst(columnCombos)) {
         const QString field = box->currentData().toString();
@@ -106,7 +114,7 @@ void CsvImport::on_buttonBox_accepted()
         [this, &state](const QStringList &row, int line) { return importRow(row, line, state); });
     QtCSV::Reader::Details details;
     const bool read = QtCSV::Reader::readToProcessor(
-        path, rows, separator(), ui->TextClose->text(),
+        path, rows, separator(), state.delimiter,
         QTextCodec::codecForName(facts.windows1252 ? "Windows-1252" : "UTF-8"), &details);
     state.unclosedLine = details.unclosedLine;
     state.unclosedRow = details.unclosedRow;
@@ -164,7 +172,8 @@ bool CsvImport::importRow(const QStringList &row, int line, RunState &state)
         for (const QString &element : row) {
             const int inside = element.count(QLatin1Char('\n'));
             breaks += inside;
-            holdsQuote = holdsQuote || (inside > 0 && element.contains(QLatin1Char('"')));
+            holdsQuote = holdsQuote
+                || (inside > 0 && !state.delimiter.isEmpty() && element.contains(state.delimiter));
         }
         if (breaks > 0 && !isBlank(row))
             state.openQuoteRows.append({ rowNumber, line + breaks, holdsQuote });
@@ -295,16 +304,13 @@ void CsvImport::finishRun(const RunState &state)
             // The writer knows rows by their number.
             values << tr("Zeile %1, %2: „%3“").arg(state.rows.name(bad.line), bad.column, shown);
         }
-        if (badNumbers.size() > values.size())
-            values << tr("… und %1 weitere").arg(badNumbers.size() - values.size());
+        addMoreCount(values, badNumbers.size());
         text << tr("Diese Werte sind keine Zahlen und wurden nicht übernommen:") + QLatin1Char('\n')
                 + values.join(QLatin1Char('\n'));
     }
     if (!state.failedPictureNames.isEmpty()) {
         QStringList pictures = state.failedPictureNames.mid(0, kNamedAtMost);
-        if (state.failedPictureNames.size() > pictures.size())
-            pictures
-                << tr("… und %1 weitere").arg(state.failedPictureNames.size() - pictures.size());
+        addMoreCount(pictures, state.failedPictureNames.size());
         text << pictures.join(QLatin1Char('\n'));
     }
     if (state.failedPictures == 1)
@@ -323,8 +329,7 @@ void CsvImport::describeSkipped(const RunState &state, QStringList &text)
         QStringList rows;
         for (int row : state.skippedRows.mid(0, kNamedAtMost))
             rows << state.rows.name(row);
-        if (state.skippedRows.size() > rows.size())
-            rows << tr("… und %1 weitere").arg(state.skippedRows.size() - rows.size());
+        addMoreCount(rows, state.skippedRows.size());
         text << (state.skippedRows.size() == 1
                      ? tr("1 leere oder unvollständige Zeile wurde übersprungen (Zeile %1).")
                            .arg(rows.first())
@@ -340,8 +345,9 @@ void CsvImport::describeSkipped(const RunState &state, QStringList &text)
                              .arg(open.lastLine);
         if (open.holdsQuote)
             reason += QLatin1Char(' ')
-                + tr("Ein doppeltes Anführungszeichen (\"\") in einem Wert beendet ihn nicht, "
-                     "es steht für ein Anführungszeichen im Text.");
+                + tr("Ein doppeltes Anführungszeichen (%1%1) in einem Wert beendet ihn nicht, "
+                     "es steht für ein Anführungszeichen im Text.")
+                      .arg(state.delimiter);
         text << reason;
     }
     if (state.openQuoteRows.size() > kNamedAtMost)
@@ -367,9 +373,7 @@ int CsvImport::RowNames::line(int row) const
 
 QString CsvImport::RowNames::name(int row) const
 {
-    const int textLine = line(row);
-    return textLine == row ? QString::number(row)
-                           : CsvImport::tr("%1 (Textzeile %2)").arg(row).arg(textLine);
+    return CsvImport::rowName(row, line(row));
 }
 
 int CsvImport::CopyImages(int articleId, QStringList &pictures)

@@ -15,7 +15,6 @@
 #include <QSqlQuery>
 
 #include <algorithm>
-#include <cmath>
 
 namespace {
 
@@ -200,14 +199,10 @@ bool CsvImportWriter::readNumber(const QString &text, bool whole, QString *numbe
                             NumberReader::Exponent
                                 | (whole ? NumberReader::Whole : NumberReader::Decimal)))
         return false;
-    if (!whole) {
-        *number = QString::number(value, 'g', QLocale::FloatingPointShortest);
-        return true;
-    }
-    // Whole numbers as the database's integers hold them exactly.
-    if (value != std::floor(value) || std::fabs(value) > 9.0e15)
-        return false;
-    *number = QString::number(qint64(value));
+    // A whole number is read whole and within what a double holds exactly: as the
+    // database's integers hold it.
+    *number = whole ? QString::number(qint64(value))
+                    : QString::number(value, 'g', QLocale::FloatingPointShortest);
     return true;
 }
 

@@ -67,6 +67,13 @@ constexpr qint64 kPlausibleRatio = 100;
 constexpr qint64 kPlausibleBytes = qint64(64) * 1024 * 1024;
 constexpr qint64 kBlockBytes = 4096;
 
+// The disk holding `path` is known and has less than kFullBelowBytes free.
+bool diskFull(const QString &path)
+{
+    const QStorageInfo storage(path);
+    return storage.isValid() && storage.bytesAvailable() < kFullBelowBytes;
+}
+
 } // namespace
 
 FolderCompressor::FolderCompressor(QString source, QString destination)
@@ -145,8 +152,7 @@ bool FolderCompressor::compressFolder(QString source, QString archive)
 QString FolderCompressor::writeFailure(const QString &file, const QString &systemText)
 {
     const QString folder = QFileInfo(file).absolutePath();
-    const QStorageInfo storage(folder);
-    if (storage.isValid() && storage.bytesAvailable() < kFullBelowBytes)
+    if (diskFull(folder))
         return tr("Auf dem Datenträger von \"%1\" ist kein Platz mehr frei.")
             .arg(QDir::toNativeSeparators(folder));
     return tr("\"%1\" konnte nicht geschrieben werden: %2")
@@ -381,8 +387,7 @@ bool FolderCompressor::snapshotDatabase(Database &db, const QString &snapshotDir
         || !db.executeSQL(QStringLiteral("VACUUM INTO '") + Database::escapeString(snapshot)
                           + QLatin1Char('\''))) {
         qCWarning(lcApp).noquote() << "Backup: no snapshot of the database" << db.lastErrorText;
-        const QStorageInfo storage(m_source);
-        m_failureReason = storage.isValid() && storage.bytesAvailable() < kFullBelowBytes
+        m_failureReason = diskFull(m_source)
             ? tr("Auf dem Datenträger des Datenordners \"%1\" ist kein Platz mehr frei für "
                  "eine Kopie der Datenbank.")
                   .arg(QDir::toNativeSeparators(m_source))

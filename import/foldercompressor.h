@@ -40,9 +40,6 @@ public:
     // the target's disk. A record that does not unpack or names a path outside `target`
     // fails it; a target folder made here is then removed again.
     bool decompressFolder(QString archive, QString target);
-    // Why the last compressFolder or decompressFolder failed, as the seller reads it;
-    // empty when it succeeded or no more is known than that it failed.
-    QString failureReason() const { return m_failureReason; }
 
     // Instead of the file at record path `path` (e.g. "/a.txt"), pack the bytes of `file`.
     void substituteFile(const QString &path, const QString &file);
@@ -96,6 +93,8 @@ private:
     QDataStream m_stream;
     QHash<QString, QString> m_substitutes;
     QSet<QString> m_leftOut;
+    // Why the last compressFolder or decompressFolder failed, as the seller reads it (the
+    // outcome signal carries it); empty when it succeeded or no more is known.
     QString m_failureReason;
     // The archive being written.
     QString m_archive;

@@ -243,10 +243,12 @@ class ReaderPrivate
 {
 public:
     static bool checkParams(const QString &filePath, const QString &separator);
-    // Reads the file, or its start up to the line reaching `maxChars` characters (< 0: all).
+    // Reads the file, or its start up to the line reaching `maxChars` characters (< 0: all);
+    // false once `cancel` is set.
     static bool read(const QString &filePath, QtCSV::Reader::AbstractProcessor &processor,
                      const QString &separator, const QString &textDelimiter, QTextCodec *codec,
-                     QtCSV::Reader::Details *details, qint64 maxChars = -1);
+                     QtCSV::Reader::Details *details, qint64 maxChars = -1,
+                     const std::atomic<bool> *cancel = nullptr);
     static QStringList splitElements(const QString &line, const Dialect &dialect,
                                      ElementInfo &info);
     // Where the delimited element starting at `start` closes (its closing delimiter,
@@ -279,7 +281,8 @@ bool ReaderPrivate::checkParams(const QString &filePath, const QString &separato
 
 bool ReaderPrivate::read(const QString &filePath, QtCSV::Reader::AbstractProcessor &processor,
                          const QString &separator, const QString &textDelimiter, QTextCodec *codec,
-                         QtCSV::Reader::Details *details, qint64 maxChars)
+                         QtCSV::Reader::Details *details, qint64 maxChars,
+                         const std::atomic<bool> *cancel)
 {
     if (!checkParams(filePath, separator))
         return false;
@@ -303,6 +306,8 @@ bool ReaderPrivate::read(const QString &filePath, QtCSV::Reader::AbstractProcess
     int rows = 0; // handed over
     bool cut = false;
     while (lines.next(line)) {
+        if (cancel && cancel->load(std::memory_order_relaxed))
+            return false;
         if (maxChars >= 0 && lines.consumed() - line.size() - 1 >= maxChars) {
             cut = true;
             break;
@@ -513,11 +518,12 @@ bool Reader::readToData(const QString &filePath, AbstractData &data, const QStri
 
 bool Reader::readToProcessor(const QString &filePath, AbstractProcessor &processor,
                              const QString &separator, const QString &textDelimiter,
-                             QTextCodec *codec, Details *details)
+                             QTextCodec *codec, Details *details, const std::atomic<bool> *cancel)
 {
     if (details)
         *details = Details();
-    return ReaderPrivate::read(filePath, processor, separator, textDelimiter, codec, details);
+    return ReaderPrivate::read(filePath, processor, separator, textDelimiter, codec, details, -1,
+                               cancel);
 }
 
 bool Reader::readStart(const QString &filePath, AbstractProcessor &processor,

@@ -60,9 +60,11 @@ public:
     static bool readToData(const QString &filePath, AbstractData &data, const QString &separator,
                            const QString &textDelimiter, QTextCodec *codec);
     // Hands each row over as it is read, so that a file of any size needs little memory.
+    // False, at the next line, once `cancel` is set (also inside a value running over lines).
     static bool readToProcessor(const QString &filePath, AbstractProcessor &processor,
                                 const QString &separator, const QString &textDelimiter,
-                                QTextCodec *codec, Details *details = nullptr);
+                                QTextCodec *codec, Details *details = nullptr,
+                                const std::atomic<bool> *cancel = nullptr);
     // The same for the start of a file only: stops after the line that reaches `maxChars`
     // characters of text. A row still open there is handed over as read so far.
     static bool readStart(const QString &filePath, AbstractProcessor &processor,

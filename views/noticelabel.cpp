@@ -14,3 +14,11 @@ QLabel *createNoticeLabel(QWidget *parent, const QString &objectName)
                        "color: #000000; padding: 4px; }"));
     return notice;
 }
+
+QLabel *createPlainLabel(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    return label;
+}

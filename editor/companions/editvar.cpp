@@ -10,6 +10,7 @@
 #include "core/numberreader.h"
 #include "core/statics.h"
 #include "ui_editvar.h"
+#include "views/noticelabel.h"
 
 namespace {
 
@@ -77,10 +78,7 @@ EditVar::EditVar(QWidget *parent, QString ids, bool, QString articleId, QString 
                 Statics::getstr(block, QStringLiteral("<Value>"), QStringLiteral("</Value>")),
                 this);
             field->setProperty("fieldname", name);
-            auto *label = new QLabel(this);
-            label->setTextFormat(Qt::PlainText);
-            label->setText(name);
-            m_ui->formLayout->addRow(label, field);
+            m_ui->formLayout->addRow(createPlainLabel(name, this), field);
             m_optionFields.append(field);
             const int end = xml.indexOf(close, xml.indexOf(open));
             if (end < 0)

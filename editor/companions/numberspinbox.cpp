@@ -2,22 +2,6 @@
 
 #include <limits>
 
-namespace {
-
-// What may stand in a number while it is typed: digits, marks, a sign, blanks and the
-// currency signs and letters of currency codes NumberReader takes.
-bool mayBecomeNumber(const QString &text)
-{
-    static const QString allowed = QStringLiteral("0123456789.,+- \u00A0\u20AC$\u00A3EURSDGBPCHFA");
-    for (const QChar c : text) {
-        if (!allowed.contains(c.toUpper()))
-            return false;
-    }
-    return true;
-}
-
-} // namespace
-
 QValidator::State numberEntryState(const QString &text, const QString &prefix,
                                    const QString &suffix, NumberReader::Options options,
                                    double minimum, double maximum, double *value)
@@ -32,27 +16,35 @@ QValidator::State numberEntryState(const QString &text, const QString &prefix,
         *value = number;
         return QValidator::Acceptable;
     }
-    return mayBecomeNumber(plain) ? QValidator::Intermediate : QValidator::Invalid;
+    return NumberReader::mayBecomeNumber(plain) ? QValidator::Intermediate : QValidator::Invalid;
+}
+
+QValidator::State NumberSpinBox::readRounded(const QString &text, double *value) const
+{
+    constexpr double unbounded = std::numeric_limits<double>::infinity();
+    double number = 0;
+    const QValidator::State state = numberEntryState(
+        text, prefix(), suffix(), NumberReader::Decimal, -unbounded, unbounded, &number);
+    if (state == QValidator::Acceptable)
+        *value = QString::number(number, 'f', decimals()).toDouble();
+    return state;
 }
 
 QValidator::State NumberSpinBox::validate(QString &text, int &) const
 {
-    constexpr double unbounded = std::numeric_limits<double>::infinity();
     double value = 0;
-    const QValidator::State state = numberEntryState(
-        text, prefix(), suffix(), NumberReader::Decimal, -unbounded, unbounded, &value);
+    const QValidator::State state = readRounded(text, &value);
     if (state != QValidator::Acceptable)
         return state;
     // The number as the box keeps it, rounded to its decimals, must lie in the range.
-    const double rounded = QString::number(value, 'f', decimals()).toDouble();
-    return rounded >= minimum() && rounded <= maximum() ? QValidator::Acceptable
-                                                        : QValidator::Intermediate;
+    return value >= minimum() && value <= maximum() ? QValidator::Acceptable
+                                                    : QValidator::Intermediate;
 }
 
 double NumberSpinBox::valueFromText(const QString &text) const
 {
     double value = 0;
-    numberEntryState(text, prefix(), suffix(), NumberReader::Decimal, minimum(), maximum(), &value);
+    readRounded(text, &value);
     return value;
 }
 

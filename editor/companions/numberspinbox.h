@@ -27,4 +27,9 @@ public:
     QValidator::State validate(QString &text, int &pos) const override;
     double valueFromText(const QString &text) const override;
     void fixup(QString &text) const override;
+
+private:
+    // The state of `text` without the range, and its number rounded to the box's decimals
+    // as the box keeps it (when Acceptable).
+    QValidator::State readRounded(const QString &text, double *value) const;
 };

@@ -357,22 +357,21 @@ void TestAddArticleSave::checks()
 void TestAddArticleSave::typedPrices_data()
 {
     QTest::addColumn<QString>("typed");
+    QTest::addColumn<double>("maximum");
     QTest::addColumn<QString>("stored");
-    QTest::newRow("decimal comma") << "12,5"
-                                   << "12.5";
-    QTest::newRow("decimal point") << "12.5"
-                                   << "12.5";
-    QTest::newRow("German thousands") << "1.234,50"
-                                      << "1234.5";
-    QTest::newRow("English thousands") << "1,234.50"
-                                       << "1234.5";
-    QTest::newRow("currency sign") << "19,99 €"
-                                   << "19.99";
+    QTest::newRow("decimal comma") << "12,5" << 99999.0 << "12.5";
+    QTest::newRow("decimal point") << "12.5" << 99999.0 << "12.5";
+    QTest::newRow("German thousands") << "1.234,50" << 99999.0 << "1234.5";
+    QTest::newRow("English thousands") << "1,234.50" << 99999.0 << "1234.5";
+    QTest::newRow("currency sign") << "19,99 €" << 99999.0 << "19.99";
+    // Past the maximum only by decimals the box does not keep.
+    QTest::newRow("rounded to the maximum") << "99,994" << 99.99 << "99.99";
 }
 
 void TestAddArticleSave::typedPrices()
 {
     QFETCH(QString, typed);
+    QFETCH(double, maximum);
     QFETCH(QString, stored);
     const int id = article({});
     for (const QLocale &locale : { QLocale(QLocale::German, QLocale::Germany),
@@ -382,7 +381,7 @@ void TestAddArticleSave::typedPrices()
             auto *box = editor.findChild<QDoubleSpinBox *>(name);
             QVERIFY(box);
             box->setLocale(locale);
-            box->setMaximum(99999);
+            box->setMaximum(maximum);
             auto *field = box->findChild<QLineEdit *>();
             // As pasted: the box's own check runs on the whole text.
             field->selectAll();

@@ -1,5 +1,6 @@
 #include "import/contentiterator.h"
 #include "import/reader.h"
+#include "import/rowfunction.h"
 #include "import/stringdata.h"
 #include "import/variantdata.h"
 #include "import/writer.h"
@@ -183,6 +184,35 @@ private slots:
         } processor(seen);
         QVERIFY(!QtCSV::Reader::readToProcessor(path("stop.csv"), processor, ";", "\"", utf8()));
         QCOMPARE(seen, (Rows { { "1" }, { "2" } }));
+    }
+
+    // A cancelled read stops at its next line, also inside a value that runs on over lines
+    // and never closes: that row is not handed over, nor the value reported open.
+    void cancelStopsTheRead_data()
+    {
+        QTest::addColumn<bool>("setBefore");
+        QTest::newRow("set before the read") << true;
+        QTest::newRow("set by the row before the open value") << false;
+    }
+    void cancelStopsTheRead()
+    {
+        QFETCH(bool, setBefore);
+        QByteArray bytes("1\n2;\"open\n");
+        for (int i = 0; i < 100; ++i)
+            bytes += "more\n";
+        writeFile(path("cancel.csv"), bytes);
+        std::atomic<bool> cancel { setBefore };
+        Rows seen;
+        RowFunction rows([&](const QStringList &row, int) {
+            seen << row;
+            cancel = true;
+            return true;
+        });
+        QtCSV::Reader::Details details;
+        QVERIFY(!QtCSV::Reader::readToProcessor(path("cancel.csv"), rows, ";", "\"", utf8(),
+                                                &details, &cancel));
+        QCOMPARE(seen, setBefore ? Rows() : Rows { { "1" } });
+        QCOMPARE(details.unclosedLine, 0);
     }
 
     // Each row is handed over with the file line it began in; a delimited element that the
