@@ -18,6 +18,7 @@
 #include "ui_mainwindow.h"
 #include "views/foldermodel.h"
 #include "views/itemlistroles.h"
+#include "workers/listingthread.h"
 
 #include <QPointer>
 #include <QSet>
@@ -198,7 +199,7 @@ void MainWindow::on_actionSuchen_und_ersetzen_triggered()
             = QStringLiteral("UPDATE articles SET FolderOld=%1, Folder=%2, IsEdit=0, DoCheck=2, "
                              "DoCheckResult='%3' WHERE id=%4")
                   .arg(QString::number(folder.toInt()), QString::number(SpecialFolderId::Outbox),
-                       Database::escapeString(tr("Artikel wird eingestellt / aktualisiert")),
+                       Database::escapeString(ListingThread::queuedText()),
                        QString::number(articleId));
         if (!db->executeSQL(statement))
             continue;
