@@ -61,18 +61,9 @@ void TestLostAnswers::cleanup()
 
 QSqlDatabase TestLostAnswers::directConnection()
 {
-    const MySqlServer server = MySqlServer::fromEnvironment();
-    QSqlDatabase direct = QSqlDatabase::contains(QStringLiteral("lostanswers_direct"))
-        ? QSqlDatabase::database(QStringLiteral("lostanswers_direct"))
-        : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), QStringLiteral("lostanswers_direct"));
-    direct.setHostName(server.host);
-    direct.setPort(server.port);
-    direct.setUserName(server.user);
-    direct.setPassword(server.password);
-    direct.setDatabaseName(m_data->mysqlDatabaseName());
-    if (!direct.isOpen())
-        direct.open();
-    return direct;
+    return TestSupport::adminConnection(MySqlServer::fromEnvironment(),
+                                        QStringLiteral("lostanswers_direct"),
+                                        m_data->mysqlDatabaseName());
 }
 
 int TestLostAnswers::rowsOnServer(const QString &table, const QString &condition)

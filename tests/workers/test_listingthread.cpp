@@ -1117,14 +1117,7 @@ void TestListingThread::storeWithItsAnswerCut()
     QFETCH(int, articles);
     QFETCH(QStringList, counts);
     QFETCH(QString, listedWithMe);
-    QFETCH_GLOBAL(Backend, backend);
-    if (backend == Backend::SQLite)
-        QSKIP("A connection that can be cut is MariaDB's");
-    APP_REQUIRE_BACKEND(Backend::MySQL);
-    TestSupport::MySqlProxy proxy(TestSupport::MySqlServer::fromEnvironment());
-    QVERIFY(proxy.isListening());
-    TestSupport::TestDatabase t(proxy.server());
-    QVERIFY2(t.error().isEmpty(), qPrintable(t.error()));
+    APP_TEST_DATABASE_BEHIND_PROXY(proxy, t, "A connection that can be cut is MariaDB's");
     const int id = addArticle(t.db(), kOutboxRow);
     m_server->setCallReply("AddItem",
                            reply == "listed" ? answer("AddItem", "<ItemID>" + kItemId + "</ItemID>")
