@@ -527,13 +527,8 @@ void TestBulkEdit::failedWriteIsReported()
     APP_TEST_DATABASE(t);
     const int a = TestSupport::insertArticle(t.db(), { { "Folder", -10 } });
     const int refused = TestSupport::insertArticle(t.db(), { { "Folder", -10 } });
-    const QString trigger = t.db()->isMySQL
-        ? QString(
-            "CREATE TRIGGER refuse BEFORE UPDATE ON articles FOR EACH ROW BEGIN IF OLD.id = %1 "
-            "THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'Artikel gesperrt'; END IF; END")
-        : QString("CREATE TRIGGER refuse BEFORE UPDATE ON articles WHEN OLD.id = %1 BEGIN "
-                  "SELECT RAISE(ABORT, 'Artikel gesperrt'); END");
-    QVERIFY(t.db()->executeSQL(trigger.arg(refused)));
+    QVERIFY(TestSupport::refuseRows(t.db(), "articles", "UPDATE", "Artikel gesperrt",
+                                    QString("OLD.id = %1").arg(refused)));
     DialogAnswers answers;
     Bulk_FormatAndDuration dialog(nullptr, QString("%1,%2").arg(refused).arg(a), -10);
     choose(&dialog, "DurationBox", "Days_5");
@@ -574,15 +569,8 @@ void TestBulkEdit::failureCounts()
         ids << QString::number(
             TestSupport::insertArticle(t.db(), { { "Folder", -10 }, { "Title", "rot" } }));
     const QString refusedIds = QStringList(ids.mid(0, refused)).join(',');
-    QVERIFY(t.db()->executeSQL(
-        t.db()->isMySQL
-            ? QString("CREATE TRIGGER refuse BEFORE UPDATE ON articles FOR EACH ROW BEGIN IF "
-                      "OLD.id IN (%1) THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'gesperrt'; "
-                      "END IF; END")
-                  .arg(refusedIds)
-            : QString("CREATE TRIGGER refuse BEFORE UPDATE ON articles WHEN OLD.id IN (%1) BEGIN "
-                      "SELECT RAISE(ABORT, 'gesperrt'); END")
-                  .arg(refusedIds)));
+    QVERIFY(TestSupport::refuseRows(t.db(), "articles", "UPDATE", "gesperrt",
+                                    QString("OLD.id IN (%1)").arg(refusedIds)));
     {
         DialogAnswers answers;
         Bulk_FormatAndDuration dialog(nullptr, ids.join(','), -10);

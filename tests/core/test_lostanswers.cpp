@@ -61,18 +61,9 @@ void TestLostAnswers::cleanup()
 
 QSqlDatabase TestLostAnswers::directConnection()
 {
-    const MySqlServer server = MySqlServer::fromEnvironment();
-    QSqlDatabase direct = QSqlDatabase::contains(QStringLiteral("lostanswers_direct"))
-        ? QSqlDatabase::database(QStringLiteral("lostanswers_direct"))
-        : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), QStringLiteral("lostanswers_direct"));
-    direct.setHostName(server.host);
-    direct.setPort(server.port);
-    direct.setUserName(server.user);
-    direct.setPassword(server.password);
-    direct.setDatabaseName(m_data->mysqlDatabaseName());
-    if (!direct.isOpen())
-        direct.open();
-    return direct;
+    return TestSupport::adminConnection(MySqlServer::fromEnvironment(),
+                                        QStringLiteral("lostanswers_direct"),
+                                        m_data->mysqlDatabaseName());
 }
 
 int TestLostAnswers::rowsOnServer(const QString &table, const QString &condition)
@@ -92,25 +83,28 @@ void TestLostAnswers::lostAnswer_data()
     QTest::addColumn<Database::Outcome>("outcome");
     QTest::addColumn<QString>("table");
     QTest::addColumn<int>("rows"); // the rows of `table` afterwards, as the server holds them
+    QTest::addColumn<int>("sent"); // how often the cut statement was sent
     const auto unknown = Database::Outcome::Unknown;
     const auto done = Database::Outcome::Done;
     QTest::newRow("a single insert is not sent again")
-        << Write::Insert << QByteArray("INSERT INTO folders") << false << unknown << "folders" << 1;
+        << Write::Insert << QByteArray("INSERT INTO folders") << false << unknown << "folders" << 1
+        << 1;
     QTest::newRow("a single statement is not sent again")
         << Write::Statement << QByteArray("INSERT INTO folders") << false << unknown << "folders"
-        << 1;
+        << 1 << 1;
     QTest::newRow("an activity entry is looked up, not written twice")
         << Write::ActivityEntry << QByteArray("INSERT INTO itemshistory") << true << done
-        << "itemshistory" << 1;
+        << "itemshistory" << 1 << 1;
     QTest::newRow("a copied article's commit is looked up")
-        << Write::Duplicate << QByteArray("COMMIT") << true << done << "articles" << 2;
+        << Write::Duplicate << QByteArray("COMMIT") << true << done << "articles" << 2 << 1;
     QTest::newRow("a copy's pictures are lost with its transaction")
         << Write::Duplicate << QByteArray("INSERT INTO `articles_images`") << false
-        << Database::Outcome::NotWritten << "articles" << 1;
+        << Database::Outcome::NotWritten << "articles" << 1 << 1;
+    // Run once, its answer lost, sent again.
     QTest::newRow("an update setting values is sent again")
-        << Write::Update << QByteArray("UPDATE folders") << true << done << "folders" << 1;
+        << Write::Update << QByteArray("UPDATE folders") << true << done << "folders" << 1 << 2;
     QTest::newRow("a read is sent again")
-        << Write::Read << QByteArray("SELECT foldername") << true << done << "folders" << 1;
+        << Write::Read << QByteArray("SELECT foldername") << true << done << "folders" << 1 << 2;
 }
 
 // The server ran the statement; its answer never came. The call tells so or finds out, the
@@ -123,6 +117,7 @@ void TestLostAnswers::lostAnswer()
     QFETCH(Database::Outcome, outcome);
     QFETCH(QString, table);
     QFETCH(int, rows);
+    QFETCH(int, sent);
     TestSupport::MessageCapture log({ QStringLiteral("app.db") });
     Database *db = m_data->db();
     int article = 0;
@@ -136,6 +131,7 @@ void TestLostAnswers::lostAnswer()
     }
 
     m_proxy->cutAfter(cut);
+    const int sentBefore = m_proxy->statementsSeen(cut);
     bool result = false;
     switch (write) {
     case Write::Insert:
@@ -160,6 +156,7 @@ void TestLostAnswers::lostAnswer()
         break;
     }
     QCOMPARE(m_proxy->cuts(), 1);
+    QCOMPARE(m_proxy->statementsSeen(cut) - sentBefore, sent);
     QCOMPARE(result, ok);
     QCOMPARE(db->lastOutcome(), outcome);
     QCOMPARE(db->lastErrorText.isEmpty(), ok);

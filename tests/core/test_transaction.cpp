@@ -188,13 +188,7 @@ void TestTransaction::failedVariationRemovalIsUndone()
     QVERIFY(db->insertSqlClean({ { "article_id", article }, { "optionname", "Farbe" } },
                                "articles_variations_op_val")
             > 0);
-    QVERIFY(db->executeSQL(
-        db->isMySQL ? QStringLiteral("CREATE TRIGGER keep BEFORE DELETE ON "
-                                     "articles_variations_op_val FOR EACH ROW SIGNAL SQLSTATE "
-                                     "'45000' SET MESSAGE_TEXT = 'nein'")
-                    : QStringLiteral("CREATE TRIGGER keep BEFORE DELETE ON "
-                                     "articles_variations_op_val BEGIN SELECT RAISE(ABORT, "
-                                     "'nein'); END")));
+    QVERIFY(TestSupport::refuseRows(db, "articles_variations_op_val", "DELETE", "nein"));
 
     QVERIFY(!VariationRows::removeArticle(db, article));
     QVERIFY2(db->lastErrorText.contains("nein"), qPrintable(db->lastErrorText));

@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSqlQuery>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -83,6 +84,14 @@ class TestBackup : public QObject
 private:
     std::unique_ptr<QTemporaryDir> m_backups;
     std::unique_ptr<DialogAnswers> m_answers;
+    mode_t m_umask = 0;
+
+    static mode_t currentUmask()
+    {
+        const mode_t mask = umask(0);
+        umask(mask);
+        return mask;
+    }
 
     // Folders the restore makes beside a data folder, removed after each test.
     static void removeSiblings(const QString &dataDir)
@@ -98,11 +107,14 @@ private slots:
         m_backups = std::make_unique<QTemporaryDir>();
         m_answers = std::make_unique<DialogAnswers>();
         MainWindow::setPendingRestore(QString());
+        m_umask = currentUmask();
     }
     void cleanup()
     {
         m_answers.reset();
         m_backups.reset();
+        // A test that changes the umask gives it back, also when it fails.
+        QCOMPARE(currentUmask(), m_umask);
     }
 
     void backupWhileWriting()
@@ -283,9 +295,11 @@ private slots:
         const int shownBefore = news->model()->rowCount();
 
         const mode_t umaskBefore = umask(0);
-        window->findChild<QAction *>(QStringLiteral("actionDaten_sichern"))->trigger();
-        QTRY_COMPARE(news->model()->rowCount(), shownBefore + 1);
-        umask(umaskBefore);
+        {
+            const auto restoreUmask = qScopeGuard([umaskBefore] { umask(umaskBefore); });
+            window->findChild<QAction *>(QStringLiteral("actionDaten_sichern"))->trigger();
+            QTRY_COMPARE(news->model()->rowCount(), shownBefore + 1);
+        }
 
         const QString dated = backups + QLatin1Char('/')
             + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));

@@ -857,12 +857,7 @@ private slots:
         QVERIFY(db->insertSqlClean({ { "article_id", article }, { "image", "alt.png" } },
                                    "articles_images")
                 > 0);
-        QVERIFY(db->executeSQL(
-            db->isMySQL ? QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON articles_images "
-                                         "FOR EACH ROW SIGNAL SQLSTATE '45000' SET "
-                                         "MESSAGE_TEXT = 'voll'")
-                        : QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON articles_images "
-                                         "BEGIN SELECT RAISE(ABORT, 'voll'); END")));
+        QVERIFY(TestSupport::refuseRows(db, "articles_images", "INSERT", "voll"));
         DialogAnswers answers;
         auto dialog = prepare(answers, writeCsv("SKU;Title;B1\nL1;Neu;neu.png\n"), 1, "SKU", 0,
                               { "SKU", "Title", "Zerire3_image_1" });
@@ -889,24 +884,13 @@ private slots:
     void lostAnswer()
     {
         QFETCH(bool, killed);
-        QFETCH_GLOBAL(TestSupport::Backend, backend);
-        if (backend == TestSupport::Backend::SQLite)
-            QSKIP("The local file answers every statement");
-        APP_REQUIRE_BACKEND(backend);
-        const TestSupport::MySqlServer server = TestSupport::MySqlServer::fromEnvironment();
-        TestSupport::MySqlProxy proxy(server);
-        TestSupport::TestDatabase data(proxy.server());
-        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        APP_TEST_DATABASE_BEHIND_PROXY(proxy, data, "The local file answers every statement");
         // The server's own KILL, from a connection of the proxy's thread.
-        const auto kill = [server](quint32 id) {
+        const auto kill = [](quint32 id) {
             {
-                QSqlDatabase killer
-                    = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), "csv_killer");
-                killer.setHostName(server.host);
-                killer.setPort(server.port);
-                killer.setUserName(server.user);
-                killer.setPassword(server.password);
-                if (killer.open())
+                QSqlDatabase killer = TestSupport::adminConnection(
+                    TestSupport::MySqlServer::fromEnvironment(), "csv_killer");
+                if (killer.isOpen())
                     QSqlQuery(killer).exec("KILL CONNECTION " + QString::number(id));
             }
             QSqlDatabase::removeDatabase("csv_killer");

@@ -15,8 +15,6 @@
 #include <QBuffer>
 #include <QImage>
 #include <QRegularExpression>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTextCodec>
 #include <QtTest>
@@ -609,22 +607,9 @@ private slots:
         QFETCH(int, articles);
         APP_TEST_DATABASE(data);
         Database *db = data.db();
-        for (const QString &rule : refused) {
-            const QString table = rule.section(':', 0, 0);
-            const QString when = rule.section(':', 1);
-            QSqlQuery trigger(db->connection());
-            QVERIFY2(trigger.exec(db->isMySQL
-                                      ? QStringLiteral("CREATE TRIGGER refuse_%1 BEFORE INSERT ON "
-                                                       "%1 FOR EACH ROW BEGIN IF %2 THEN SIGNAL "
-                                                       "SQLSTATE '45000' SET MESSAGE_TEXT = "
-                                                       "'refused'; END IF; END")
-                                            .arg(table, when)
-                                      : QStringLiteral("CREATE TRIGGER refuse_%1 BEFORE INSERT ON "
-                                                       "%1 WHEN %2 BEGIN SELECT RAISE(ABORT, "
-                                                       "'refused'); END")
-                                            .arg(table, when)),
-                     qPrintable(trigger.lastError().text()));
-        }
+        for (const QString &rule : refused)
+            QVERIFY(TestSupport::refuseRows(db, rule.section(':', 0, 0), QStringLiteral("INSERT"),
+                                            QStringLiteral("refused"), rule.section(':', 1)));
         const QString sent = runImport(threeArticles(), "UTF-8");
         QVERIFY2(sent.startsWith(note + QStringLiteral(" (Fehler der Datenbank: "))
                      && sent.contains(QStringLiteral("refused")),
@@ -653,14 +638,7 @@ private slots:
     void lostAnswers()
     {
         QFETCH(QByteArray, statement);
-        const auto backend = *static_cast<TestSupport::Backend *>(
-            QTest::qGlobalData("backend", ::qMetaTypeId<TestSupport::Backend>()));
-        if (backend != TestSupport::Backend::MySQL)
-            QSKIP("A lost answer needs a server connection");
-        APP_REQUIRE_BACKEND(backend);
-        TestSupport::MySqlProxy proxy(TestSupport::MySqlServer::fromEnvironment());
-        TestSupport::TestDatabase data(proxy.server());
-        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        APP_TEST_DATABASE_BEHIND_PROXY(proxy, data, "A lost answer needs a server connection");
         proxy.cutAfter(statement, statement.endsWith("articles") ? 2 : 1);
         const QString sent = runImport(threeArticles(field("StartPrice", "12,50")), "UTF-8");
 

@@ -2,6 +2,7 @@
 
 #include "tests/mainwindow/articlecommands.h"
 #include "tests/support/dialoganswers.h"
+#include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
 namespace {
@@ -161,10 +162,7 @@ private slots:
         QVERIFY(db->insertSqlClean({ { "article_id", sources[0] }, { "optionname", "Farbe" } },
                                    "articles_variations_op_val")
                 > 0);
-        QVERIFY(db->executeSQL(
-            QStringLiteral("CREATE TRIGGER keep BEFORE DELETE ON "
-                           "articles_variations_op_val BEGIN SELECT RAISE(ABORT, 'nein'); "
-                           "END")));
+        QVERIFY(TestSupport::refuseRows(db, "articles_variations_op_val", "DELETE", "nein"));
         QVERIFY(m_w->select(-10, sources));
         m_w->trigger("actionAusschneiden");
         QVERIFY(m_w->fixture().showFolder(m_userFolder));

@@ -57,10 +57,19 @@ QByteArray noisePng(int width, int height)
     return bytes;
 }
 
-// 64 MB of zeros packed into some 64 KB, sent as a packed body.
+// A picture that decodes, 4096 x 4096 pixels of one colour as a BMP of 48 MB, packed into
+// some 50 KB and sent as a packed body.
 FakeReply bomb()
 {
-    static const QByteArray packed = Gzip::compress(QByteArray(64 * 1024 * 1024, '\0'));
+    static const QByteArray packed = [] {
+        QImage image(4096, 4096, QImage::Format_RGB888);
+        image.fill(Qt::darkRed);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "BMP");
+        return Gzip::compress(bytes);
+    }();
     return FakeReply::ok(packed, "image/png").header("Content-Encoding", "gzip");
 }
 
@@ -240,7 +249,7 @@ private slots:
         }
     }
 
-    // A description and a picture that unpack to 64 MB each: refused with the memory flat,
+    // A description and a picture that unpack to 48 MB each: refused with the memory flat,
     // and the description asked for once, the next time after five minutes.
     void packedBombsTakeNoMemory()
     {

@@ -11,15 +11,11 @@
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/mounts.h"
 #include "tests/support/testmain.h"
-#include "views/folderedit.h"
 
 #include <QAction>
-#include <QDialogButtonBox>
 #include <QDir>
 #include <QLabel>
-#include <QLineEdit>
 #include <QProcess>
-#include <QPushButton>
 #include <QRandomGenerator>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -32,24 +28,13 @@
 
 namespace {
 
+using TestSupport::answerFolderEdit;
 using TestSupport::Mounts;
 
 QByteArray contents(const QString &file)
 {
     QFile f(file);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// Answers the next FolderEdit with `name` and confirms it.
-void answerFolderEdit(const QString &name)
-{
-    QTimer::singleShot(0, [name] {
-        auto *dialog = qobject_cast<FolderEdit *>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        dialog->findChild<QLineEdit *>(QStringLiteral("lineEdit"))->setText(name);
-        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
-    });
 }
 
 bool isRoot()

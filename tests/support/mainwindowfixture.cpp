@@ -3,10 +3,15 @@
 #include "core/database.h"
 #include "mainwindow/mainwindow.h"
 #include "tests/support/testdatabase.h"
+#include "views/folderedit.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -110,6 +115,24 @@ QString shape(const QAbstractItemModel *model, const QModelIndex &parent)
         parts << part;
     }
     return parts.join(QStringLiteral(", "));
+}
+
+std::shared_ptr<QString> answerFolderEdit(const QString &name, bool confirm)
+{
+    auto shown = std::make_shared<QString>(QStringLiteral("(no dialog)"));
+    QTimer::singleShot(0, [shown, name, confirm] {
+        auto *dialog = qobject_cast<FolderEdit *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        auto *line = dialog->findChild<QLineEdit *>(QStringLiteral("lineEdit"));
+        *shown = line->text();
+        line->setText(name);
+        if (confirm)
+            dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        else
+            dialog->reject();
+    });
+    return shown;
 }
 
 int insertArticle(Database *db, const QMap<QString, QVariant> &columns)

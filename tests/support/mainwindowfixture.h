@@ -55,6 +55,10 @@ QModelIndex folderIndexOf(const QAbstractItemModel *model, int id);
 // The shown texts of the folders below `parent`, with their subfolders in brackets.
 QString shape(const QAbstractItemModel *model, const QModelIndex &parent);
 
+// Answers the next folder dialog (FolderEdit): types `name` and confirms, or cancels when
+// `confirm` is false. Gives the name the dialog showed at first, or "(no dialog)".
+std::shared_ptr<QString> answerFolderEdit(const QString &name, bool confirm = true);
+
 // Inserts one article with sensible defaults overridden by `columns`; returns its id.
 int insertArticle(Database *db, const QMap<QString, QVariant> &columns);
 

@@ -52,7 +52,6 @@ struct ProxyConnection
     QByteArray fromClient; // not yet read as whole packets
     QByteArray fromServer;
     QByteArray heldForServer; // while stalled
-    QByteArray heldForClient;
     quint32 connectionId = 0; // the server's, from its greeting
     bool greeted = false;
     // A prepare of a watched text is under way: its answer names the statement.
@@ -108,9 +107,6 @@ public slots:
             if (connection->server && !connection->heldForServer.isEmpty())
                 connection->server->write(connection->heldForServer);
             connection->heldForServer.clear();
-            if (connection->client && !connection->heldForClient.isEmpty())
-                connection->client->write(connection->heldForClient);
-            connection->heldForClient.clear();
             // What came while held is read now.
             if (connection->client)
                 fromClient(connection);
@@ -252,8 +248,7 @@ private:
             }
         }
         if (connection->client)
-            connection->client->write(connection->heldForClient + bytes);
-        connection->heldForClient.clear();
+            connection->client->write(bytes);
     }
 
     QString m_host;

@@ -58,3 +58,17 @@ private:
 };
 
 } // namespace TestSupport
+
+// Opens a TestDatabase named `var` behind a MySqlProxy named `proxy` for the current
+// "backend" row. The SQLite row is skipped with `reason`: a local file has no connection
+// that could be cut.
+#define APP_TEST_DATABASE_BEHIND_PROXY(proxy, var, reason)                                         \
+    const TestSupport::Backend var##Backend = *static_cast<TestSupport::Backend *>(                \
+        QTest::qGlobalData("backend", ::qMetaTypeId<TestSupport::Backend>()));                     \
+    if (var##Backend == TestSupport::Backend::SQLite)                                              \
+        QSKIP(reason);                                                                             \
+    APP_REQUIRE_BACKEND(var##Backend);                                                             \
+    TestSupport::MySqlProxy proxy(TestSupport::MySqlServer::fromEnvironment());                    \
+    QVERIFY(proxy.isListening());                                                                  \
+    TestSupport::TestDatabase var(proxy.server());                                                 \
+    QVERIFY2(var.error().isEmpty(), qPrintable(var.error()))

@@ -4,6 +4,7 @@
 
 #include <QAtomicInt>
 #include <QCoreApplication>
+#include <QDebug>
 #include <QProcess>
 #include <QSettings>
 #include <QSqlError>
@@ -16,8 +17,15 @@ namespace TestSupport {
 namespace {
 constexpr unsigned long long kSetupKey = 0x5e17a0c4d29b3f68ULL;
 
+QString adminName()
+{
+    return QStringLiteral("test_admin_%1")
+        .arg(reinterpret_cast<quintptr>(QThread::currentThreadId()));
+}
+} // namespace
+
 QSqlDatabase adminConnection(const MySqlServer &server, const QString &name,
-                             const QString &database = QString())
+                             const QString &database)
 {
     QSqlDatabase db = QSqlDatabase::contains(name)
         ? QSqlDatabase::database(name, false)
@@ -30,13 +38,6 @@ QSqlDatabase adminConnection(const MySqlServer &server, const QString &name,
     db.open();
     return db;
 }
-
-QString adminName()
-{
-    return QStringLiteral("test_admin_%1")
-        .arg(reinterpret_cast<quintptr>(QThread::currentThreadId()));
-}
-} // namespace
 
 MySqlServer MySqlServer::fromEnvironment()
 {
@@ -224,6 +225,24 @@ QSqlDatabase TestDatabase::rawConnection(const QString &name)
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
     db.open();
     return db;
+}
+
+bool refuseRows(Database *db, const QString &table, const QString &event, const QString &message,
+                const QString &condition)
+{
+    const QString when = condition.isEmpty() ? QStringLiteral("1 = 1") : condition;
+    const QString quoted = QString(message).replace(QLatin1Char('\''), QLatin1String("''"));
+    const QString name = QStringLiteral("refuse_%1_%2").arg(table, event.toLower());
+    const QString sql = db->isMySQL
+        ? QStringLiteral("CREATE TRIGGER %1 BEFORE %2 ON %3 FOR EACH ROW BEGIN IF %4 THEN SIGNAL "
+                         "SQLSTATE '45000' SET MESSAGE_TEXT = '%5'; END IF; END")
+        : QStringLiteral("CREATE TRIGGER %1 BEFORE %2 ON %3 WHEN %4 BEGIN "
+                         "SELECT RAISE(ABORT, '%5'); END");
+    QSqlQuery query(db->connection());
+    if (query.exec(sql.arg(name, event, table, when, quoted)))
+        return true;
+    qWarning().noquote() << "can't make the trigger" << name << query.lastError().text();
+    return false;
 }
 
 QString values(Database *db, int id, const QString &columns)

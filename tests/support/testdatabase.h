@@ -3,6 +3,7 @@
 #include "core/database.h"
 
 #include <QMetaType>
+#include <QSqlDatabase>
 #include <QString>
 #include <QTemporaryDir>
 #include <memory>
@@ -52,6 +53,11 @@ private:
     QString m_error;
     bool m_running = false;
 };
+
+// A connection named `name` to `server` with all rights, on `database` (none when empty),
+// opened (again) now; for what the program itself never does, such as killing connections.
+QSqlDatabase adminConnection(const MySqlServer &server, const QString &name,
+                             const QString &database = QString());
 
 // True when the test command asks for the MySQL tests (ZERIRE_TEST_REQUIRE_MYSQL=1):
 // then a missing server fails a test instead of skipping it.
@@ -105,6 +111,12 @@ private:
 };
 
 void clearDatabaseProperties();
+
+// Makes `db` refuse, with `message`, every `event` ("INSERT", "UPDATE", "DELETE") on a row of
+// `table` for which `condition` (SQL over NEW and OLD) holds, or every one when it is empty:
+// a trigger on either database. False (with a warning) when the trigger can't be made.
+bool refuseRows(Database *db, const QString &table, const QString &event, const QString &message,
+                const QString &condition = QString());
 
 // The named columns ("Folder,ItemID") of an article, joined by "|".
 QString values(Database *db, int id, const QString &columns);

@@ -20,6 +20,7 @@
 #include <QtTest>
 #include <memory>
 
+using TestSupport::answerFolderEdit;
 using TestSupport::Backend;
 using TestSupport::MainWindowFixture;
 using TestSupport::shape;
@@ -102,25 +103,6 @@ QString storedFolder(Database *db, int id)
         + db->selectOne(QStringLiteral("SELECT folderparentid FROM folders WHERE id=%1").arg(id));
 }
 
-// Answers the next FolderEdit: types `name` and confirms, or cancels when `confirm` is false.
-// Gives the name the dialog showed at first.
-std::shared_ptr<QString> answerFolderEdit(const QString &name, bool confirm)
-{
-    auto shown = std::make_shared<QString>(QStringLiteral("(no dialog)"));
-    QTimer::singleShot(0, [shown, name, confirm] {
-        auto *dialog = qobject_cast<FolderEdit *>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        auto *line = dialog->findChild<QLineEdit *>(QStringLiteral("lineEdit"));
-        *shown = line->text();
-        line->setText(name);
-        if (confirm)
-            dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
-        else
-            dialog->reject();
-    });
-    return shown;
-}
 } // namespace
 
 class TestFoldertree : public QObject
