@@ -17,6 +17,7 @@
 #include <QDialogButtonBox>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSqlQuery>
@@ -212,17 +213,20 @@ private slots:
         QTest::addColumn<QByteArray>("csv");
         QTest::addColumn<QStringList>("mapping");
         QTest::addColumn<QStringList>("named"); // the closing message's lines after the first
+        QTest::addColumn<QString>("delimiter"); // the text delimiter chosen
         QTest::newRow("empty and short rows after a value over two lines")
             << QByteArray("Title;SKU\n\"X\nx\";1\n\nY\nZ;3\n") << QStringList { "Title", "Account" }
             << QStringList { "2 leere oder unvollständige Zeilen wurden übersprungen (Zeile 3 "
-                             "(Textzeile 4), 4 (Textzeile 5))." };
+                             "(Textzeile 4), 4 (Textzeile 5))." }
+            << "\"";
         QTest::newRow("one short row, one bad number")
             << QByteArray("Title;StartPrice\n\"Vase\nblau\";VB\nY\n")
             << QStringList { "Title", "StartPrice" }
             << QStringList { "1 leere oder unvollständige Zeile wurde übersprungen (Zeile 3 "
                              "(Textzeile 4)).",
                              "Diese Werte sind keine Zahlen und wurden nicht übernommen:",
-                             "Zeile 2, StartPrice: „VB“" };
+                             "Zeile 2, StartPrice: „VB“" }
+            << "\"";
         QTest::newRow("a stray \"\" in a quoted title")
             << QByteArray("Title;SKU;StartPrice\nA;1;2\n\"Monitor 24\"\" Zoll;M1;99\n"
                           "Kabel;K1;\"5\"\nB;2;3\n")
@@ -231,17 +235,42 @@ private slots:
                              "Anführungszeichen geht dort über das Zeilenende hinaus und endet "
                              "erst in Textzeile 4. Ein doppeltes Anführungszeichen (\"\") in "
                              "einem Wert beendet ihn nicht, es steht für ein Anführungszeichen "
-                             "im Text." };
+                             "im Text." }
+            << "\"";
+        QTest::newRow("a stray '' with ' as the text delimiter")
+            << QByteArray("Title;SKU;StartPrice\nA;1;2\n'Monitor 24'' Zoll;M1;99\n"
+                          "Kabel;K1;'5'\nB;2;3\n")
+            << QStringList { "Title", "SKU", "StartPrice" }
+            << QStringList { "Zeile 3 ist unvollständig und wurde übersprungen: ein Wert in "
+                             "Anführungszeichen geht dort über das Zeilenende hinaus und endet "
+                             "erst in Textzeile 4. Ein doppeltes Anführungszeichen ('') in "
+                             "einem Wert beendet ihn nicht, es steht für ein Anführungszeichen "
+                             "im Text." }
+            << "'";
+        QTest::newRow("a \" in a value over two lines with ' as the text delimiter")
+            << QByteArray("Title;SKU;StartPrice\nA;1;2\n'Monitor 24\" Zoll\nx';M1\nB;2;3\n")
+            << QStringList { "Title", "SKU", "StartPrice" }
+            << QStringList { "Zeile 3 ist unvollständig und wurde übersprungen: ein Wert in "
+                             "Anführungszeichen geht dort über das Zeilenende hinaus und endet "
+                             "erst in Textzeile 4." }
+            << "'";
     }
     void rowsAreNamed()
     {
         QFETCH(QByteArray, csv);
         QFETCH(QStringList, mapping);
         QFETCH(QStringList, named);
+        QFETCH(QString, delimiter);
         APP_TEST_DATABASE(data);
         data.db()->insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts");
         DialogAnswers answers;
         auto dialog = prepare(answers, writeCsv(csv), 0, "SKU", 1, mapping);
+        if (delimiter != "\"") {
+            dialog->findChild<QLineEdit *>("TextClose")->setText(delimiter);
+            const auto boxes = mappingBoxes(*dialog);
+            for (int c = 0; c < mapping.size() && c < boxes.size(); ++c)
+                choose(boxes.at(c), mapping.at(c));
+        }
         run(*dialog);
         QCOMPARE(dialog->result(), int(QDialog::Accepted));
         QCOMPARE(answers.lastMessageText().split('\n').mid(1), named);

@@ -190,9 +190,7 @@ private slots:
     {
         const QList<int> sources { article(-10, "Uhr"), article(-10, "Lampe") };
         Database *db = m_w->db();
-        QVERIFY(db->executeSQL(
-            QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON articles WHEN "
-                           "NEW.Title = 'Uhr' BEGIN SELECT RAISE(ABORT, 'nein'); END")));
+        QVERIFY(TestSupport::refuseRows(db, "articles", "INSERT", "nein", "NEW.Title = 'Uhr'"));
         QVERIFY(m_w->select(-10, sources));
         m_w->trigger("actionAusschneiden");
         QVERIFY(m_w->fixture().showFolder(m_userFolder));
@@ -205,7 +203,7 @@ private slots:
         QCOMPARE(m_w->count(m_userFolder), 1);
         QVERIFY(pasteOffered());
 
-        QVERIFY(db->executeSQL(QStringLiteral("DROP TRIGGER refuse")));
+        QVERIFY(db->executeSQL(QStringLiteral("DROP TRIGGER refuse_articles_insert")));
         m_w->trigger("actionEinf_gen");
         QTRY_COMPARE(m_w->count(m_userFolder), 2);
         QCOMPARE(m_w->values(sources[0], "id"), QString());
