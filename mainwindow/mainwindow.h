@@ -253,6 +253,14 @@ private:
     void databaseConnectionRestored(const QString &connectionName);
     QString m_writeFailure;
     int m_writeFailures = 0;
+public:
+    // A seller command whose outcome is not known (the connection was lost after its write
+    // was sent): tells the seller once, naming the command (`command`, e.g. "die
+    // Preisänderung"), takes over the failure notice the lost write queued, and re-reads what
+    // the window shows (list, folder counts, tree) from the database. Every command that
+    // meets Database::Outcome::Unknown ends here, before it may be run again.
+    void tellOutcomeUnknown(const QString &command);
+private:
     bool m_showingWriteFailure = false;
     bool m_databaseDown = false;
     // The window's connection was closed for its session settings, or lost its server, and

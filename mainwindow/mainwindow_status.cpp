@@ -6,6 +6,7 @@
 #include "core/specialfolderid.h"
 #include "core/statics.h"
 #include "mainwindow/traynotice.h"
+#include "views/foldermodel.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
@@ -249,6 +250,24 @@ void MainWindow::showWriteFailure()
     // The list shows what is stored, not what the command meant to store.
     if (!loading)
         reloadData();
+    m_showingWriteFailure = false;
+}
+
+void MainWindow::tellOutcomeUnknown(const QString &command)
+{
+    // The lost write queued a notice of its own ("nicht gespeichert"), which would not be true.
+    m_writeFailures = 0;
+    m_showingWriteFailure = true;
+    Statics::showMessage(this,
+                         tr("Ob %1 gespeichert wurde, ist nicht bekannt: die Verbindung zur "
+                            "Datenbank brach ab. Die Anzeige zeigt jetzt, was gespeichert ist.")
+                             .arg(command),
+                         2);
+    if (!loading) {
+        reloadData();
+        if (folderModel)
+            folderModel->refreshCounts();
+    }
     m_showingWriteFailure = false;
 }
 
