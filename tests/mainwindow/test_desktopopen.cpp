@@ -1,6 +1,7 @@
 // "Datenverzeichnis öffnen", "Hilfe zur Einrichtung" and "Autorisieren" on a desktop where no
-// browser or file manager can be started: the seller is told so, with the folder or address
-// to open by hand; where one can be started, nothing is said.
+// browser or file manager can be started, or whose opener starts and then reports that it
+// found none: the seller is told so, with the folder or address to open by hand; where one can
+// be started, nothing is said.
 #include "core/database.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/setup.h"
@@ -14,6 +15,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -136,10 +138,28 @@ void TestDesktopOpen::commands()
         QCOMPARE(desktop.urls().size(), 1);
         QCOMPARE(answers.messages().size(), 0);
     }
-    NoLauncher none;
+    {
+        NoLauncher none;
+        DialogAnswers answers;
+        const QString where = run(command);
+        QCOMPARE(answers.messages().size(), 1);
+        const QString text = answers.lastMessageText();
+        QVERIFY2(text.startsWith(told) && text.contains(where), qPrintable(text));
+    }
+    // The desktop's opener starts, and then fails as xdg-open does when no program is set up
+    // for the address (exit status 3 or 4).
+    QTemporaryDir bin;
+    QFile failing(bin.filePath("xdg-open"));
+    QVERIFY(failing.open(QIODevice::WriteOnly));
+    failing.write("#!/bin/sh\nexit 4\n");
+    failing.close();
+    failing.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.path().toLocal8Bit());
     DialogAnswers answers;
     const QString where = run(command);
-    QCOMPARE(answers.messages().size(), 1);
+    QTRY_COMPARE(answers.messages().size(), 1);
+    qputenv("PATH", path);
     const QString text = answers.lastMessageText();
     QVERIFY2(text.startsWith(told) && text.contains(where), qPrintable(text));
 }
