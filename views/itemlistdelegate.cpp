@@ -476,14 +476,17 @@ void ItemListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
         date = endText;
         dateFaded = endText == QAbstractItemDelegate::tr("BaW");
     } else {
-        // Without an end date the duration is shown instead.
+        // Without an end date the duration is shown instead; a row without one (an imported
+        // article) shows none, never a unit without its number.
         const QString duration = text(ListingDurationRole);
         const QString days = Statics::getstr(duration, QStringLiteral("_"), QString());
+        bool isNumber = false;
+        days.toUInt(&isNumber);
         if (duration == QLatin1String("GTC"))
             date = QStringLiteral("BaW");
         else if (days == QLatin1String("1"))
             date = QAbstractItemDelegate::tr("1 Tag");
-        else
+        else if (isNumber)
             date = QAbstractItemDelegate::tr("%1 Tage").arg(days);
     }
 

@@ -154,6 +154,29 @@ private slots:
         QCOMPARE(!matching(image, area, whitish).isEmpty(), colour == "white");
     }
 
+    // A row without an end date shows its duration in days; one without a duration shows no
+    // date at all, not a unit without its number.
+    void durationText_data()
+    {
+        QTest::addColumn<QString>("duration");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("seven days") << "Days_7" << true;
+        QTest::newRow("one day") << "Days_1" << true;
+        QTest::newRow("until cancelled") << "GTC" << true;
+        QTest::newRow("none") << "" << false;
+        QTest::newRow("no number") << "Days_" << false;
+        QTest::newRow("not a duration") << "FixedPriceItem" << false;
+    }
+    void durationText()
+    {
+        QFETCH(QString, duration);
+        QFETCH(bool, shown);
+        const QImage withoutDate = paintRow({ { EndTextRole, QString() } });
+        const QImage row
+            = paintRow({ { EndTextRole, QStringLiteral("-") }, { ListingDurationRole, duration } });
+        QCOMPARE(row != withoutDate, shown);
+    }
+
     void statusTexts()
     {
         const QImage failure = statusRow(0, QStringLiteral("(f)Fehler beim Einstellen"));
