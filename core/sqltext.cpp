@@ -79,8 +79,11 @@ bool registerSqlite(const QSqlDatabase &connection)
 QString fold(const QString &text)
 {
     QString folded = text.toCaseFolded();
-    // Simple case folding keeps ß (and folds ẞ to it); full folding makes it "ss".
+    // Simple case folding keeps ß (and folds ẞ to it); full folding makes it "ss". It keeps
+    // İ as well, which full folding makes "i" with a combining dot: a search for "istanbul"
+    // finds it only as a plain "i".
     folded.replace(QChar(0x00DF), QLatin1String("ss"));
+    folded.replace(QChar(0x0130), QLatin1Char('i'));
     return folded;
 }
 
@@ -93,8 +96,16 @@ int compare(const QString &a, const QString &b)
 
 QString likeCondition(const QString &column, const QString &pattern, bool mysql)
 {
-    if (mysql)
-        return column + QStringLiteral(" LIKE '") + pattern + QLatin1Char('\'');
+    if (mysql) {
+        // The collation takes "ß" as "ss" when comparing whole texts, but LIKE goes letter by
+        // letter: where the pattern has either, both sides have every ß written as "ss".
+        QString sharp = pattern;
+        sharp.replace(QChar(0x00DF), QLatin1String("ss")).replace(QChar(0x1E9E), QLatin1String("ss"));
+        if (!sharp.contains(QLatin1String("ss"), Qt::CaseInsensitive))
+            return column + QStringLiteral(" LIKE '") + pattern + QLatin1Char('\'');
+        return QStringLiteral("REPLACE(REPLACE(") + column
+            + QStringLiteral(", '\u00DF', 'ss'), '\u1E9E', 'ss') LIKE '") + sharp + QLatin1Char('\'');
+    }
     return QStringLiteral("casefold(") + column + QStringLiteral(") LIKE '") + fold(pattern)
         + QLatin1Char('\'');
 }

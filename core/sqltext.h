@@ -5,11 +5,14 @@
 class QSqlDatabase;
 
 // Text in statements as a German reader expects it: a search ignores the case of every
-// letter, and a sort puts Ä beside A, Ö beside O, Ü beside U and ß with ss.
+// letter and finds "ß" by "ss" and the other way round, and a sort puts Ä beside A, Ö beside
+// O, Ü beside U and ß with ss. Both databases find the same rows.
 //
-// The program's MySQL/MariaDB tables do both through their collation (utf8mb4_unicode_ci).
-// SQLite folds the case of ASCII letters only and sorts by code point, so each SQLite
-// connection gets the function casefold(X) and the collation GERMAN.
+// The program's MySQL/MariaDB tables ignore case and sort through their collation
+// (utf8mb4_unicode_ci), but their LIKE compares letter by letter, so "ss" never matches "ß":
+// a search for either compares the column with every ß written as "ss". SQLite folds the case
+// of ASCII letters only and sorts by code point, so each SQLite connection gets the function
+// casefold(X) and the collation GERMAN.
 namespace SqlText {
 
 // Registers casefold() and GERMAN on an open SQLite connection; false (logged) when the
@@ -17,7 +20,7 @@ namespace SqlText {
 bool registerSqlite(const QSqlDatabase &connection);
 
 // `text` as casefold() gives it: every letter folded by Unicode's case folding, ß (and ẞ)
-// as "ss".
+// as "ss", and the dotted capital İ as "i" (as the MariaDB collation takes it).
 QString fold(const QString &text);
 
 // Compares in German order: <0, 0 or >0. Texts the German order takes as equal (only in
