@@ -23,7 +23,10 @@
 // names, unchecked. So every comment is removed from what the editor is given, and what it
 // hands out (getContent, and so what the article editor saves) goes through the same check
 // once more: whatever way markup got into the document, no script, frame, event handler or
-// script address comes out. <template> content is checked like the rest.
+// script address comes out. <template> content is checked like the rest. This check removes
+// the elements above, svg and math with their content, every on... attribute and every
+// address whose scheme runs script, whatever blanks or character references it is written
+// with.
 //
 // The article editor waits for `descriptionReady` before it sets the text.
 window.descriptionReady = false;

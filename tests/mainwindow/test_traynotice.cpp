@@ -92,19 +92,26 @@ void TestTrayNotice::markupService_data()
     QTest::addColumn<bool>("host");
     QTest::addColumn<QStringList>("capabilities"); // empty: no notification service
     QTest::addColumn<bool>("markup");
-    QTest::addColumn<QString>("body"); // of the message kMessage
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("body"); // as handed to the desktop
 
     const QStringList markup { QStringLiteral("body"), QStringLiteral("body-markup") };
     const QString escaped = QStringLiteral("&lt;img src=&quot;https://127.0.0.1:9/b.png&quot;&gt;"
                                            "&lt;b&gt;Lok&lt;/b&gt; &amp; Wagen");
     // Qt draws its own balloon without a StatusNotifier host: plain text.
-    QTest::newRow("no watcher") << false << false << markup << false << kMessage;
-    QTest::newRow("watcher without a host") << true << false << markup << false << kMessage;
-    QTest::newRow("service reads markup") << true << true << markup << true << escaped;
+    QTest::newRow("no watcher") << false << false << markup << false << kMessage << kMessage;
+    QTest::newRow("watcher without a host")
+        << true << false << markup << false << kMessage << kMessage;
+    QTest::newRow("service reads markup") << true << true << markup << true << kMessage << escaped;
     QTest::newRow("service shows plain text")
-        << true << true << QStringList { QStringLiteral("body") } << false << kMessage;
+        << true << true << QStringList { QStringLiteral("body") } << false << kMessage << kMessage;
     // Unknown: escaped, so that nothing is read as markup.
-    QTest::newRow("no service answers") << true << true << QStringList() << true << escaped;
+    QTest::newRow("no service answers")
+        << true << true << QStringList() << true << kMessage << escaped;
+    // A stored title of any length: the desktop gets a few thousand characters of it.
+    QTest::newRow("title of 16 M characters")
+        << true << true << markup << true << QStringLiteral("<b>") + QString(16 << 20, QChar('x'))
+        << QStringLiteral("&lt;b&gt;") + QString(3997, QChar('x')) + QChar(0x2026);
 }
 
 void TestTrayNotice::markupService()
@@ -113,6 +120,7 @@ void TestTrayNotice::markupService()
     QFETCH(bool, host);
     QFETCH(QStringList, capabilities);
     QFETCH(bool, markup);
+    QFETCH(QString, text);
     QFETCH(QString, body);
 
     const QString watcherName = QStringLiteral("org.kde.StatusNotifierWatcher");
@@ -155,7 +163,7 @@ void TestTrayNotice::markupService()
 
     QCOMPARE(TrayNotice::askSessionBus(), markup);
     TrayNotice::askAgain();
-    QCOMPARE(TrayNotice::body(kMessage), body);
+    QCOMPARE(TrayNotice::body(text), body);
 }
 
 APP_TEST_GUILESS_MAIN(TestTrayNotice)
