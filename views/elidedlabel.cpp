@@ -37,9 +37,9 @@ void ElidedLabel::paintEvent(QPaintEvent *event)
     const int inset = margin();
     const QRect area = contentsRect().adjusted(inset, inset, -inset, -inset);
     // Eliding lays out the whole text: only a prefix wider than the label is handed on.
-    const QString shown = fontMetrics().elidedText(
-        PaintedText::prefix(text(), PaintedText::charsFor(area.width())), Qt::ElideRight,
-        area.width());
+    const QString shown
+        = fontMetrics().elidedText(PaintedText::prefix(text(), PaintedText::charsFor(area.width())),
+                                   Qt::ElideRight, area.width());
     QPainter painter(this);
     style()->drawItemText(&painter, area, QStyle::visualAlignment(layoutDirection(), alignment()),
                           palette(), isEnabled(), shown, foregroundRole());

@@ -239,8 +239,8 @@ void TestDataPrivacy::notTheSellersOwn()
         QVERIFY(worker.select("SELECT optionvalue FROM options").isEmpty());
         QVERIFY(!worker.isOpen());
         QVERIFY2(db.startProblem().contains(told), qPrintable(db.startProblem()));
-        QVERIFY2(db.startProblem().contains(
-                     "\"" + QDir::toNativeSeparators(QDir::cleanPath(target)) + "\""),
+        QVERIFY2(db.startProblem().contains("\"" + QDir::toNativeSeparators(QDir::cleanPath(target))
+                                            + "\""),
                  qPrintable(db.startProblem()));
         QCOMPARE(m_answers->messages().size(), 1);
         QCOMPARE(m_answers->lastMessageText(), db.startProblem());
@@ -255,8 +255,8 @@ void TestDataPrivacy::foreignDatabaseIsLeftAlone_data()
     QTest::addColumn<QStringList>("statements"); // made the file; none: an empty file
     QTest::addColumn<bool>("refused");
 
-    QTest::newRow("another program's table") << QStringList { "CREATE TABLE kunden (id INTEGER)" }
-                                             << true;
+    QTest::newRow("another program's table")
+        << QStringList { "CREATE TABLE kunden (id INTEGER)" } << true;
     QTest::newRow("another program's tables and view")
         << QStringList { "CREATE TABLE kunden (id INTEGER)", "CREATE TABLE rechnungen (nr TEXT)",
                          "CREATE VIEW alle AS SELECT * FROM kunden" }
@@ -329,9 +329,9 @@ void TestDataPrivacy::foldersAreOwnerOnly()
     const QString folder = m_base->filePath("neu/Zerire3/");
     Database db(folder, nullptr);
     QVERIFY(db.isOpen());
-    const QStringList made = { db.getCurrentLogDir(), db.getCacheDir(), db.getImageTempPath(),
-                               db.getCurrentAdImageDir(), db.getCurrentAdImageDirThumbs(),
-                               m_base->filePath("neu") };
+    const QStringList made = { db.getCurrentLogDir(),           db.getCacheDir(),
+                               db.getImageTempPath(),           db.getCurrentAdImageDir(),
+                               db.getCurrentAdImageDirThumbs(), m_base->filePath("neu") };
     for (const QString &path : made)
         QVERIFY2(mode(path) == QStringLiteral("700"), qPrintable(path + " " + mode(path)));
 }

@@ -76,15 +76,14 @@ void TestPrivateFile::writtenOverExisting_data()
     QTest::addColumn<QByteArray>("content"); // afterwards
 
     QTest::newRow("new file") << 0 << QByteArray() << false << QByteArray("neu");
-    QTest::newRow("world-readable backup") << 0644 << QByteArray("alt") << false
-                                           << QByteArray("neu");
+    QTest::newRow("world-readable backup")
+        << 0644 << QByteArray("alt") << false << QByteArray("neu");
     QTest::newRow("open to everyone") << 0666 << QByteArray("alt") << false << QByteArray("neu");
-    QTest::newRow("open to the group") << 0660 << QByteArray("alt") << false
-                                       << QByteArray("neu");
-    QTest::newRow("readable by the group") << 0640 << QByteArray("alt") << false
-                                           << QByteArray("neu");
-    QTest::newRow("longer older export") << 0600 << QByteArray(100000, 'x') << false
-                                         << QByteArray("neu");
+    QTest::newRow("open to the group") << 0660 << QByteArray("alt") << false << QByteArray("neu");
+    QTest::newRow("readable by the group")
+        << 0640 << QByteArray("alt") << false << QByteArray("neu");
+    QTest::newRow("longer older export")
+        << 0600 << QByteArray(100000, 'x') << false << QByteArray("neu");
     QTest::newRow("world-readable log, appended")
         << 0644 << QByteArray("gestern\n") << true << QByteArray("gestern\nneu");
     QTest::newRow("group-writable log, appended")
@@ -103,10 +102,9 @@ void TestPrivateFile::writtenOverExisting()
 
     QFile file;
     QString error;
-    QVERIFY2(PrivateFile::open(file, path,
-                               append ? QIODevice::WriteOnly | QIODevice::Append
-                                      : QIODevice::WriteOnly,
-                               &error),
+    QVERIFY2(PrivateFile::open(
+                 file, path,
+                 append ? QIODevice::WriteOnly | QIODevice::Append : QIODevice::WriteOnly, &error),
              qPrintable(error));
     QCOMPARE(file.write("neu"), qint64(3));
     file.close();

@@ -42,10 +42,10 @@ const QString kAfter = QStringLiteral(
 
 // What no saved description holds: script, frames, plug-ins, event handlers, script
 // addresses, TinyMCE's own attributes and comments.
-const QRegularExpression kHarmful(
-    "(java|vb)script:|data-mce-|mce:protected|<!--|<(script|iframe|frame|object|embed)\\b"
-    "|\\son[a-z]+\\s*=",
-    QRegularExpression::CaseInsensitiveOption);
+const QRegularExpression
+    kHarmful("(java|vb)script:|data-mce-|mce:protected|<!--|<(script|iframe|frame|object|embed)\\b"
+             "|\\son[a-z]+\\s*=",
+             QRegularExpression::CaseInsensitiveOption);
 
 // Runs `script` in the page and waits for its result.
 QVariant evaluate(QWebEnginePage *page, const QString &script)
@@ -229,8 +229,7 @@ void TestAddArticleDescription::hostileDescription_data()
             + QString::fromLatin1(QUrl::toPercentEncoding(markup, QByteArrayLiteral("%")))
             + "-->\n";
     };
-    QTest::newRow("protected comment: script")
-        << hidden("<script>" + run + "</script>") << "";
+    QTest::newRow("protected comment: script") << hidden("<script>" + run + "</script>") << "";
     QTest::newRow("protected comment: img onerror")
         << hidden("<img src=\"x\" onerror=\"" + run + "\">") << "";
     QTest::newRow("protected comment: javascript: link")

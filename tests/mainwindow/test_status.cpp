@@ -102,12 +102,12 @@ private slots:
         QTest::addColumn<int>("value");
         QTest::addColumn<bool>("shown");
         QTest::addColumn<bool>("cut"); // too long to show whole: a prefix, in the tooltip too
-        QTest::newRow("no maximum") << QStringLiteral("Lade Planungen hoch") << 0 << 3 << false
-                                    << false;
+        QTest::newRow("no maximum")
+            << QStringLiteral("Lade Planungen hoch") << 0 << 3 << false << false;
         QTest::newRow("finished") << QStringLiteral("Planungen hochgeladen") << 100 << 100 << false
                                   << false;
-        QTest::newRow("under way") << QStringLiteral("Synchronisieren...") << 10 << 2 << true
-                                   << false;
+        QTest::newRow("under way")
+            << QStringLiteral("Synchronisieren...") << 10 << 2 << true << false;
         // A stored title of any length, as the listing names the article it ends.
         QTest::newRow("title of 16 M characters")
             << QStringLiteral("Beende ") + QString(16 << 20, QChar(0x00e4)) + QStringLiteral("...")
