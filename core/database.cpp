@@ -22,6 +22,10 @@
 #include <QStandardPaths>
 #include <QStorageInfo>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace DatabaseInternal;
 
 namespace {
@@ -94,6 +98,51 @@ void protectDataFiles(const QString &folder, bool report)
     }
 }
 
+// What keeps the program from using the data folder `folder` (ending with "/"): the folder
+// itself, the database or one of its side files belonging to another user or writable by
+// users other than the owner. Such a user could read the accounts' tokens, or change what
+// the program reads, so nothing in it is opened; the seller is told what to do.
+QString foreignDataProblem(const QString &folder)
+{
+    const QString database = folder + Database::getDatabaseName();
+    for (const QString &path :
+         { folder, database, database + QStringLiteral("-wal"), database + QStringLiteral("-shm"),
+           database + QStringLiteral("-journal") }) {
+        struct stat status = {};
+        if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+            continue;
+        const QString shown = QDir::toNativeSeparators(QDir::cleanPath(path));
+        if (status.st_uid != ::geteuid()) {
+            return Database::tr("\"%1\" gehört einem anderen Benutzer. Das Programm öffnet die "
+                                "Datenbank darin nicht, denn dieser Benutzer könnte Ihre Daten "
+                                "und die Zugangsdaten Ihrer Konten lesen oder ändern. Übertragen "
+                                "Sie \"%1\" Ihrem eigenen Benutzer (chown) oder wählen Sie "
+                                "einen anderen Datenordner.")
+                .arg(shown);
+        }
+        if (status.st_mode & (S_IWGRP | S_IWOTH)) {
+            return Database::tr("\"%1\" kann auch von anderen Benutzern geändert werden. Das "
+                                "Programm öffnet die Datenbank darin nicht. Nehmen Sie anderen "
+                                "Benutzern das Schreibrecht (chmod go-w \"%1\") und starten Sie "
+                                "das Programm neu.")
+                .arg(shown);
+        }
+    }
+    return QString();
+}
+
+// Makes the empty database file readable and writable by its owner only, whatever the
+// umask, before SQLite opens it: its side files (-wal, -shm) take the file's mode.
+void createPrivateDatabase(const QString &file)
+{
+    const int fd = ::open(QFile::encodeName(file).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd >= 0) {
+        ::fchmod(fd, S_IRUSR | S_IWUSR);
+        ::close(fd);
+    }
+}
+
 } // namespace
 
 namespace DatabaseInternal {
@@ -117,12 +166,26 @@ Database::Database(QString path, QObject *parent)
     m_connectionName
         = QStringLiteral("main%1_%2").arg(mainCounter.fetchAndAddRelaxed(1) + 1).arg(threadTag());
     m_dataDir = withTrailingSlash(path.isEmpty() ? defaultDataDir() : path);
-    protectDataFolder(m_dataDir);
-    protectDataFiles(m_dataDir, true);
-    setAppProperty(QLatin1String(kSqliteModeProperty), QVariant());
+    m_startProblem = foreignDataProblem(m_dataDir);
+    if (m_startProblem.isEmpty()) {
+        protectDataFolder(m_dataDir);
+        protectDataFiles(m_dataDir, true);
+    }
+    // Nor do the other threads' connections open anything in a folder that is not the
+    // seller's own.
+    setAppProperty(QLatin1String(kSqliteModeProperty),
+                   m_startProblem.isEmpty() ? QVariant() : QVariant(kRefused));
 
     setAppProperty(QStringLiteral("datadir"), m_dataDir);
     setAppProperty(QStringLiteral("CurrentDataPath"), m_dataDir);
+    if (!m_startProblem.isEmpty()) {
+        for (const QString &name : mySqlProperties())
+            setAppProperty(name, QVariant());
+        qCWarning(lcDb).noquote() << m_startProblem;
+        if (g_showStartProblems)
+            Statics::showMessage(nullptr, m_startProblem, 2);
+        return;
+    }
 
     QSettings setup(m_dataDir + QStringLiteral("mysql.setup"), QSettings::IniFormat);
     if (setup.value(QStringLiteral("active"), false).toBool()) {
@@ -208,6 +271,7 @@ void Database::openMainSqlite(const QString &file)
             setAppProperty(QLatin1String(kSqliteModeProperty), kImmutable);
             return;
         }
+        createPrivateDatabase(file);
         openSqlite(file);
         return;
     }
@@ -236,6 +300,16 @@ void Database::openMainSqlite(const QString &file)
     } else if (!reason.isEmpty()) {
         m_startProblem
             = tr("Die Datenbank \"%1\" kann nicht gelesen werden: %2").arg(shown, reason);
+    } else if (isForeignDatabase()) {
+        // Another program's data: no table of ours is added to it.
+        m_startProblem = tr("Die Datei \"%1\" ist keine Datenbank dieses Programms: Sie enthält "
+                            "Tabellen, aber keine des Programms. Das Programm verändert sie "
+                            "nicht. Benennen Sie die Datei um oder verschieben Sie sie, oder "
+                            "wählen Sie einen anderen Datenordner.")
+                             .arg(shown);
+        close();
+        setAppProperty(QLatin1String(kSqliteModeProperty), kRefused);
+        return;
     } else if (!QFileInfo(file).isWritable()) {
         m_startProblem = tr("Die Datenbank \"%1\" ist schreibgeschützt. Sie wird nur "
                             "gelesen, Änderungen werden nicht gespeichert.")
@@ -276,10 +350,31 @@ QString Database::checkContent(bool *damaged)
     return *damaged ? result : QString();
 }
 
+bool Database::isForeignDatabase()
+{
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND name "
+                                   "NOT LIKE 'sqlite\\_%' ESCAPE '\\'")))
+        return false;
+    bool anyTable = false;
+    while (query.next()) {
+        if (Schema::table(query.value(0).toString()))
+            return false;
+        anyTable = true;
+    }
+    return anyTable;
+}
+
 QString Database::defaultDataDir()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-        + QStringLiteral("/Revevor/Zerire3/");
+    // A relative XDG_DATA_HOME is to be ignored, as if it were not set: it would put the
+    // data below whatever folder the program was started from.
+    const QString xdg = QFile::decodeName(qgetenv("XDG_DATA_HOME"));
+    const QString base = !xdg.isEmpty() && QDir::isRelativePath(xdg)
+        ? QDir::homePath() + QStringLiteral("/.local/share")
+        : QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return base + QStringLiteral("/Revevor/Zerire3/");
 }
 
 QString Database::getDatabaseName()
@@ -372,7 +467,10 @@ void Database::setOption(QString name, QString value)
 
 QString Database::ensureFolder(const QString &path)
 {
-    if (!QDir().mkpath(path)) {
+    // The data folder's own folders are the seller's alone, whatever the umask; the shared
+    // picture folder of several workstations keeps the modes its owner gave.
+    const bool own = path.startsWith(m_dataDir);
+    if (!(own ? PrivateFile::makePath(path) : QDir().mkpath(path))) {
         qCWarning(lcDb).noquote() << "Can't create folder" << path;
         return QString();
     }

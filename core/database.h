@@ -222,6 +222,8 @@ private:
     // Empty when the open file passes its quick check, else why not; *damaged tells whether
     // the file itself is at fault.
     QString checkContent(bool *damaged);
+    // Whether the open file holds tables, none of them the program's.
+    bool isForeignDatabase();
     bool openMySql(const QString &host, int port, const QString &database, const QString &user,
                    const QString &password);
     // Applies the session settings; a session that can't have them is closed.

@@ -168,6 +168,10 @@ bool Database::openSqlite(const QString &file)
     claimConnection(m_connectionName, this);
     const QString mode = appProperty(kSqliteModeProperty).toString();
     m_readOnly = !mode.isEmpty();
+    if (mode == kRefused) {
+        lastErrorText = QStringLiteral("the data folder is not the user's own; not opened");
+        return false;
+    }
     // A short wait inside SQLite; the statement helpers retry a locked file themselves.
     QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=100");
     if (mode == kImmutable) {

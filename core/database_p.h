@@ -19,6 +19,8 @@ inline const char *const kMySqlDriver = "QMYSQL";
 inline const char *const kSqliteModeProperty = "sqlitereadonly";
 inline const QString kReadOnly = QStringLiteral("ro");
 inline const QString kImmutable = QStringLiteral("immutable");
+// Not opened at all: the data folder or the file is not the seller's own.
+inline const QString kRefused = QStringLiteral("refused");
 
 QVariant appProperty(const char *name);
 void setAppProperty(const QString &name, const QVariant &value);

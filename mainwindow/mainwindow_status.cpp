@@ -7,6 +7,7 @@
 #include "core/statics.h"
 #include "mainwindow/traynotice.h"
 #include "views/foldermodel.h"
+#include "views/paintedtext.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
@@ -66,6 +67,9 @@ bool isDraftFolder(int folder)
 }
 
 constexpr int kTrayMessageMs = 5000;
+// The most characters the status panel and its tooltip show of a text: more than a screen
+// holds, and laid out at once whatever the length of the text.
+constexpr int kStatusChars = 4000;
 
 } // namespace
 
@@ -77,8 +81,11 @@ void MainWindow::updateStatusBar(QString stat, int totalStat, int detailStat)
     ui->SyncProgressBar->setValue(detailStat);
     // The label cuts a long text (a round's failures of every account) to the panel's width;
     // the tooltip holds it whole. Both show titles and the marketplace's words as plain text.
-    const QString text = Clock::currentDateTime().toString(QStringLiteral("HH:mm"))
-        + QStringLiteral(" Uhr - ") + stat;
+    // A stored title in it may be of any length: both show a bounded prefix.
+    const QString text = PaintedText::prefix(
+        Clock::currentDateTime().toString(QStringLiteral("HH:mm")) + QStringLiteral(" Uhr - ")
+            + PaintedText::prefix(stat, kStatusChars),
+        kStatusChars);
     ui->SyncLabel->setText(text);
     ui->SyncLabel->setToolTip(Statics::plainToolTip(text));
     ui->SyncWidget->setVisible(totalStat != 0 && detailStat != totalStat);
@@ -197,8 +204,11 @@ void MainWindow::sendNotification(const QString &what)
                               kTrayMessageMs);
     } else {
         // Cut to the panel's width like every status text, whole in the tooltip.
-        const QString notice = Clock::currentDateTime().toString(QStringLiteral("HH:mm"))
-            + QStringLiteral(" Uhr - ") + title + QStringLiteral(": ") + text;
+        const QString notice = PaintedText::prefix(
+            Clock::currentDateTime().toString(QStringLiteral("HH:mm")) + QStringLiteral(" Uhr - ")
+                + PaintedText::prefix(title, kStatusChars) + QStringLiteral(": ")
+                + PaintedText::prefix(text, kStatusChars),
+            kStatusChars);
         ui->SyncLabel->setText(notice);
         ui->SyncLabel->setToolTip(Statics::plainToolTip(notice));
         ui->SyncProgressBar->hide();

@@ -1,5 +1,9 @@
 #include "mainwindow/traynotice.h"
 
+#include "views/paintedtext.h"
+
+#include <atomic>
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
@@ -12,6 +16,10 @@ namespace TrayNotice {
 namespace {
 
 constexpr int kAskMs = 1000;
+// The most characters of a message handed to the desktop: more than a notice shows.
+constexpr int kBodyChars = 4000;
+// -1 until the session bus has been asked.
+std::atomic<int> g_markup { -1 };
 
 } // namespace
 
@@ -43,8 +51,18 @@ bool askSessionBus()
 
 QString body(const QString &text)
 {
-    static const bool markup = askSessionBus();
-    return markup ? text.toHtmlEscaped() : text;
+    int markup = g_markup.load();
+    if (markup < 0) {
+        markup = askSessionBus() ? 1 : 0;
+        g_markup.store(markup);
+    }
+    const QString shown = PaintedText::prefix(text, kBodyChars);
+    return markup ? shown.toHtmlEscaped() : shown;
+}
+
+void askAgain()
+{
+    g_markup.store(-1);
 }
 
 } // namespace TrayNotice

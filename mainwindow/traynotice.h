@@ -9,11 +9,14 @@
 // service without markup, show the text as it is.
 namespace TrayNotice {
 
-// `text` as the body of a tray message.
+// `text` as the body of a tray message, cut to a few thousand characters.
 QString body(const QString &text);
 
+// Makes the next body() ask the session bus again (a test's desktop changes).
+void askAgain();
+
 // Whether tray messages go to a notification service that reads markup, asked of the session
-// bus now (body() asks once per process).
+// bus now (body() asks once, until askAgain()).
 bool askSessionBus();
 
 } // namespace TrayNotice

@@ -22,7 +22,7 @@ ReferenceCache::ReferenceCache(Database *db, bool sandbox)
         if (!folder.endsWith(QLatin1Char('/')))
             folder += QLatin1Char('/');
         m_folder = folder + QStringLiteral("cache/");
-        QDir().mkpath(m_folder);
+        PrivateFile::makePath(m_folder);
     }
 }
 

@@ -1,5 +1,7 @@
 #include "views/elidedlabel.h"
 
+#include "views/paintedtext.h"
+
 #include <QPainter>
 #include <QStyle>
 
@@ -34,7 +36,10 @@ void ElidedLabel::paintEvent(QPaintEvent *event)
     QFrame::paintEvent(event);
     const int inset = margin();
     const QRect area = contentsRect().adjusted(inset, inset, -inset, -inset);
-    const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, area.width());
+    // Eliding lays out the whole text: only a prefix wider than the label is handed on.
+    const QString shown
+        = fontMetrics().elidedText(PaintedText::prefix(text(), PaintedText::charsFor(area.width())),
+                                   Qt::ElideRight, area.width());
     QPainter painter(this);
     style()->drawItemText(&painter, area, QStyle::visualAlignment(layoutDirection(), alignment()),
                           palette(), isEnabled(), shown, foregroundRole());

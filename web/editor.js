@@ -19,29 +19,102 @@
 // dialog, pasted text), found as TinyMCE's parser finds them. Only its own undo steps keep
 // theirs.
 //
+// Its serializer also writes a comment "<!--mce:protected ...-->" back as the raw markup it
+// names, unchecked. So every comment is removed from what the editor is given, and what it
+// hands out (getContent, and so what the article editor saves) goes through the same check
+// once more: whatever way markup got into the document, no script, frame, event handler or
+// script address comes out. <template> content is checked like the rest. This check removes
+// the elements above, svg and math with their content, every on... attribute and every
+// address whose scheme runs script, whatever blanks or character references it is written
+// with.
+//
 // The article editor waits for `descriptionReady` before it sets the text.
 window.descriptionReady = false;
 
-function withoutInternalAttributes(html) {
-  var parser = new DOMParser();
-  var strip = function (root) {
-    var found = false;
-    Array.prototype.forEach.call(root.querySelectorAll('*'), function (element) {
-      Array.prototype.slice.call(element.attributes).forEach(function (attribute) {
-        if (/^data-mce-/i.test(attribute.name)) {
-          element.removeAttribute(attribute.name);
+var blockedElements = {
+  script: 1, noscript: 1, iframe: 1, frame: 1, frameset: 1, object: 1, embed: 1, applet: 1,
+  param: 1, base: 1, link: 1, meta: 1, svg: 1, math: 1, portal: 1
+};
+var addressAttributes = {
+  href: 1, src: 1, lowsrc: 1, dynsrc: 1, action: 1, formaction: 1, data: 1, poster: 1,
+  background: 1, cite: 1, longdesc: 1, codebase: 1, classid: 1, archive: 1, manifest: 1,
+  ping: 1, usemap: 1, icon: 1, profile: 1, 'xlink:href': 1
+};
+
+// Browsers drop blanks and control characters anywhere in a scheme ("java\tscript:").
+function addressText(value) {
+  var blanks = /[\u0000-\u0020\u007f-\u00a0\u1680\u2000-\u200f\u2028\u2029\u202f\u205f\u3000\ufeff]/g;
+  return value.replace(blanks, '').toLowerCase();
+}
+
+function isScriptAddress(value) {
+  var text = addressText(value);
+  if (/^(javascript|vbscript|mhtml|livescript|jscript):/.test(text))
+    return true;
+  // Pictures may be data: addresses, nothing else.
+  return /^data:/.test(text) && !/^data:image\//.test(text);
+}
+
+function isHarmfulAttribute(name, value) {
+  name = name.toLowerCase();
+  if (name.indexOf('on') === 0 || name.indexOf('data-mce-') === 0 || name === 'srcdoc')
+    return true;
+  if (addressAttributes[name])
+    return isScriptAddress(value);
+  if (name === 'srcset')
+    return /(javascript|vbscript|mhtml|livescript|jscript):|data:(?!image\/)/.test(addressText(value));
+  if (name === 'style')
+    return /(javascript|vbscript):|expression\(/.test(addressText(value));
+  return false;
+}
+
+// Removes from `root` (a body or a template's content) every comment, blocked element and
+// harmful attribute; true when anything was removed.
+function scrub(root) {
+  var found = false;
+  var pending = [root];
+  while (pending.length) {
+    var parent = pending.pop();
+    Array.prototype.slice.call(parent.childNodes).forEach(function (node) {
+      if (node.nodeType === Node.COMMENT_NODE || node.nodeType === Node.PROCESSING_INSTRUCTION_NODE
+          || node.nodeType === Node.CDATA_SECTION_NODE) {
+        parent.removeChild(node);
+        found = true;
+        return;
+      }
+      if (node.nodeType !== Node.ELEMENT_NODE)
+        return;
+      if (blockedElements[node.localName.toLowerCase()]) {
+        parent.removeChild(node);
+        found = true;
+        return;
+      }
+      Array.prototype.slice.call(node.attributes).forEach(function (attribute) {
+        if (isHarmfulAttribute(attribute.name, attribute.value)) {
+          node.removeAttribute(attribute.name);
           found = true;
         }
       });
-      if (element instanceof HTMLTemplateElement && strip(element.content))
-        found = true;
+      if (node instanceof HTMLTemplateElement)
+        pending.push(node.content);
+      pending.push(node);
     });
-    return found;
-  };
+  }
+  return found;
+}
+
+// Tags that the parser leaves out of a body (a frameset, a second body whose attributes go to
+// the first) or that scrub() removes: text holding one is written out as parsed, so that no
+// other reader finds them in it.
+var droppedTags = /<\/?\s*(html|head|body|frameset|frame|script|noscript|iframe|object|embed|applet|param|base|link|meta|svg|math|portal)\b/i;
+
+// `html` without what scrub() removes; unchanged when it holds none of it.
+function checked(html) {
+  var parser = new DOMParser();
   // Written out again, the markup is read anew: done until nothing is left to remove.
   for (var round = 0; round < 4; ++round) {
     var body = parser.parseFromString('<body>' + html + '</body>', 'text/html').body;
-    if (!strip(body))
+    if (!scrub(body) && (round > 0 || !droppedTags.test(html)))
       return html;
     html = body.innerHTML;
   }
@@ -72,7 +145,11 @@ tinymce.init({
   setup: function (editor) {
     editor.on('BeforeSetContent', function (e) {
       if (e.format !== 'raw' && typeof e.content === 'string')
-        e.content = withoutInternalAttributes(e.content);
+        e.content = checked(e.content);
+    });
+    editor.on('GetContent', function (e) {
+      if (e.format !== 'raw' && e.format !== 'text' && typeof e.content === 'string')
+        e.content = checked(e.content);
     });
     editor.on('init', function () { window.descriptionReady = true; });
   }

@@ -18,9 +18,13 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using TestSupport::Backend;
 using TestSupport::TestDatabase;
@@ -42,10 +46,17 @@ bool makeFile(const QString &path, QFile::Permissions permissions)
     return file.open(QIODevice::WriteOnly) && file.setPermissions(permissions);
 }
 
-const QFile::Permissions kOpenFile = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
-    | QFile::ReadOther | QFile::WriteOther;
+// Readable by everyone: what an older version left (writable by others is refused).
+const QFile::Permissions kOpenFile
+    = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
 const QFile::Permissions kOpenFolder
     = kOpenFile | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
 
 QString dailyLog(const QString &dataDir)
 {
@@ -65,6 +76,13 @@ private slots:
     void startOnNewFolder();
     void startClosesWhatWasOpen();
     void windowStartKeepsItsFilesPrivate();
+    void notTheSellersOwn_data();
+    void notTheSellersOwn();
+    void foreignDatabaseIsLeftAlone_data();
+    void foreignDatabaseIsLeftAlone();
+    void foldersAreOwnerOnly();
+    void relativeXdgDataHomeIsIgnored_data();
+    void relativeXdgDataHomeIsIgnored();
     void backupAndRestore();
     void mysqlSettingsAndTransferLog();
     void failedStatementsOfAccountsAreMasked_data();
@@ -115,6 +133,7 @@ void TestDataPrivacy::startClosesWhatWasOpen()
     const QString folder = m_base->filePath("alt/");
     const QString file = folder + Database::getDatabaseName();
     QVERIFY(QDir().mkpath(folder));
+    QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     {
         Database(folder, nullptr).setOption("Probe", "1");
     }
@@ -123,7 +142,7 @@ void TestDataPrivacy::startClosesWhatWasOpen()
     QVERIFY(QFile::setPermissions(file, kOpenFile));
     QVERIFY(makeFile(file + "-journal", kOpenFile));
     QVERIFY(makeFile(folder + "mysql.setup", kOpenFile));
-    QCOMPARE(QStringList({ mode(folder), mode(file) }), QStringList({ "757", "646" }));
+    QCOMPARE(QStringList({ mode(folder), mode(file) }), QStringList({ "755", "644" }));
 
     TestSupport::MessageCapture log({ QStringLiteral("app.db") });
     {
@@ -154,6 +173,196 @@ void TestDataPrivacy::windowStartKeepsItsFilesPrivate()
     QCOMPARE(modes, QStringList({ "700", "600", "600", "600", "600" }));
     // The default folder, made at this start for the option that points here.
     QCOMPARE(mode(Database::defaultDataDir()), QStringLiteral("700"));
+}
+
+void TestDataPrivacy::notTheSellersOwn_data()
+{
+    QTest::addColumn<QString>("path"); // in the data folder; "" the folder itself
+    QTest::addColumn<bool>("otherUser"); // owned by another user (needs root)
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<QString>("told"); // part of the German message; empty: opened
+
+    const QString owner = QStringLiteral("gehört einem anderen Benutzer");
+    const QString writable = QStringLiteral("kann auch von anderen Benutzern geändert werden");
+    const QString database = Database::getDatabaseName();
+    QTest::newRow("folder of another user, open to all") << "" << true << 0777 << owner;
+    QTest::newRow("folder of another user, closed") << "" << true << 0700 << owner;
+    QTest::newRow("folder writable by the group") << "" << false << 0770 << writable;
+    QTest::newRow("folder writable by others") << "" << false << 0703 << writable;
+    QTest::newRow("database of another user, open to all") << database << true << 0666 << owner;
+    QTest::newRow("database of another user, closed") << database << true << 0600 << owner;
+    QTest::newRow("database writable by the group") << database << false << 0660 << writable;
+    QTest::newRow("database writable by others") << database << false << 0646 << writable;
+    QTest::newRow("-wal of another user") << database + "-wal" << true << 0600 << owner;
+    QTest::newRow("-shm writable by others") << database + "-shm" << false << 0666 << writable;
+    // Only readable by others: the seller's own, closed and used.
+    QTest::newRow("own database readable by others") << database << false << 0644 << "";
+}
+
+// A data folder or database that another user made or can change is not used: the seller is
+// told which and what to do, nothing in it is opened or changed, by no connection.
+void TestDataPrivacy::notTheSellersOwn()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, otherUser);
+    QFETCH(int, bits);
+    QFETCH(QString, told);
+    if (otherUser && ::geteuid() != 0)
+        QSKIP("Giving a file to another user needs root (as in CI)");
+    const QString folder = m_base->filePath("daten/");
+    {
+        Database(folder, nullptr).setOption("Probe", "1");
+    }
+    TestSupport::clearDatabaseProperties();
+    const QString target = folder + path;
+    if (!QFileInfo::exists(target))
+        QVERIFY(makeFile(target, kOpenFile));
+    const QString file = folder + Database::getDatabaseName();
+    const QByteArray before = readAll(file);
+    QVERIFY(::chmod(QFile::encodeName(target).constData(), mode_t(bits)) == 0);
+    // nobody
+    if (otherUser)
+        QVERIFY(::chown(QFile::encodeName(target).constData(), 65534, 65534) == 0);
+
+    {
+        Database db(folder, nullptr);
+        Database worker(true, QStringLiteral("privacyWorker"));
+        if (told.isEmpty()) {
+            QVERIFY(db.isOpen());
+            QVERIFY2(db.startProblem().isEmpty(), qPrintable(db.startProblem()));
+            QCOMPARE(db.getOption("Probe", QString()), QStringLiteral("1"));
+            QVERIFY(worker.isOpen());
+            QCOMPARE(mode(target), QStringLiteral("600"));
+            return;
+        }
+        QVERIFY(!db.isOpen());
+        QVERIFY(worker.select("SELECT optionvalue FROM options").isEmpty());
+        QVERIFY(!worker.isOpen());
+        QVERIFY2(db.startProblem().contains(told), qPrintable(db.startProblem()));
+        QVERIFY2(db.startProblem().contains("\"" + QDir::toNativeSeparators(QDir::cleanPath(target))
+                                            + "\""),
+                 qPrintable(db.startProblem()));
+        QCOMPARE(m_answers->messages().size(), 1);
+        QCOMPARE(m_answers->lastMessageText(), db.startProblem());
+    }
+    // Left as it was: no mode narrowed, nothing written.
+    QCOMPARE(mode(target), QString::number(bits, 8));
+    QCOMPARE(readAll(file), before);
+}
+
+void TestDataPrivacy::foreignDatabaseIsLeftAlone_data()
+{
+    QTest::addColumn<QStringList>("statements"); // made the file; none: an empty file
+    QTest::addColumn<bool>("refused");
+
+    QTest::newRow("another program's table")
+        << QStringList { "CREATE TABLE kunden (id INTEGER)" } << true;
+    QTest::newRow("another program's tables and view")
+        << QStringList { "CREATE TABLE kunden (id INTEGER)", "CREATE TABLE rechnungen (nr TEXT)",
+                         "CREATE VIEW alle AS SELECT * FROM kunden" }
+        << true;
+    QTest::newRow("empty file") << QStringList() << false;
+    QTest::newRow("the program's table among others")
+        << QStringList { "CREATE TABLE kunden (id INTEGER)",
+                         "CREATE TABLE options (optionname TEXT, optionvalue TEXT)" }
+        << false;
+}
+
+// A file of another program where the database belongs: none of the program's tables is
+// added to it, and the seller is told instead of shown an empty store.
+void TestDataPrivacy::foreignDatabaseIsLeftAlone()
+{
+    QFETCH(QStringList, statements);
+    QFETCH(bool, refused);
+    const QString folder = m_base->filePath("fremd/");
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString file = folder + Database::getDatabaseName();
+    const auto tables = [&file] {
+        QStringList names;
+        {
+            QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "otherProgram");
+            other.setDatabaseName(file);
+            if (other.open()) {
+                QSqlQuery query("SELECT name FROM sqlite_master ORDER BY name", other);
+                while (query.next())
+                    names << query.value(0).toString();
+            }
+        }
+        QSqlDatabase::removeDatabase("otherProgram");
+        return names;
+    };
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "otherProgram");
+        other.setDatabaseName(file);
+        QVERIFY(other.open());
+        for (const QString &statement : statements)
+            QVERIFY2(QSqlQuery(other).exec(statement), qPrintable(statement));
+        other.close();
+    }
+    QSqlDatabase::removeDatabase("otherProgram");
+    if (statements.isEmpty())
+        QVERIFY(makeFile(file, QFile::ReadOwner | QFile::WriteOwner));
+    const QStringList before = tables();
+
+    {
+        Database db(folder, nullptr);
+        QCOMPARE(db.isOpen(), !refused);
+        Database worker(true, QStringLiteral("privacyWorker"));
+        QCOMPARE(worker.isOpen(), !refused);
+        if (!refused) {
+            QVERIFY2(db.startProblem().isEmpty(), qPrintable(db.startProblem()));
+            return;
+        }
+        QVERIFY2(db.startProblem().startsWith("Die Datei \"" + QDir::toNativeSeparators(file)
+                                              + "\" ist keine Datenbank dieses Programms"),
+                 qPrintable(db.startProblem()));
+        QCOMPARE(m_answers->messages().size(), 1);
+    }
+    QCOMPARE(tables(), before);
+}
+
+// Every folder the program makes in the data folder is its owner's alone, whatever the umask
+// (this test runs with none).
+void TestDataPrivacy::foldersAreOwnerOnly()
+{
+    const QString folder = m_base->filePath("neu/Zerire3/");
+    Database db(folder, nullptr);
+    QVERIFY(db.isOpen());
+    const QStringList made = { db.getCurrentLogDir(),           db.getCacheDir(),
+                               db.getImageTempPath(),           db.getCurrentAdImageDir(),
+                               db.getCurrentAdImageDirThumbs(), m_base->filePath("neu") };
+    for (const QString &path : made)
+        QVERIFY2(mode(path) == QStringLiteral("700"), qPrintable(path + " " + mode(path)));
+}
+
+void TestDataPrivacy::relativeXdgDataHomeIsIgnored_data()
+{
+    QTest::addColumn<QByteArray>("xdg"); // empty: unset
+    QTest::addColumn<QString>("base"); // of the data folder; "~" for the home folder's default
+
+    QTest::newRow("absolute") << QByteArray("/srv/daten") << "/srv/daten";
+    QTest::newRow("relative") << QByteArray("rel") << "~";
+    QTest::newRow("relative with dot") << QByteArray("./daten/share") << "~";
+    QTest::newRow("relative upwards") << QByteArray("../share") << "~";
+    QTest::newRow("unset") << QByteArray() << "~";
+}
+
+// The XDG rule: a relative XDG_DATA_HOME counts as not set, so that the data folder never
+// depends on the folder the program was started from.
+void TestDataPrivacy::relativeXdgDataHomeIsIgnored()
+{
+    QFETCH(QByteArray, xdg);
+    QFETCH(QString, base);
+    const QByteArray saved = qgetenv("XDG_DATA_HOME");
+    const auto restore = qScopeGuard([&saved] { qputenv("XDG_DATA_HOME", saved); });
+    if (xdg.isEmpty())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", xdg);
+    if (base == QLatin1String("~"))
+        base = QDir::homePath() + QStringLiteral("/.local/share");
+    QCOMPARE(Database::defaultDataDir(), base + QStringLiteral("/Revevor/Zerire3/"));
 }
 
 // The archive holds the database with every token; unpacked it becomes the data folder.

@@ -8,6 +8,8 @@
 #include "tests/support/testmain.h"
 
 #include <QElapsedTimer>
+#include <QNetworkProxy>
+#include <QScopeGuard>
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <QSslSocket>
@@ -48,6 +50,7 @@ class TlsServer : public QTcpServer
 {
 public:
     QSslConfiguration configuration;
+    QByteArray reply = "HTTP/1.1 200 OK\r\nContent-Length: 6\r\nConnection: close\r\n\r\nsecret";
 
 protected:
     void incomingConnection(qintptr descriptor) override
@@ -55,9 +58,8 @@ protected:
         auto *socket = new QSslSocket(this);
         socket->setSocketDescriptor(descriptor);
         socket->setSslConfiguration(configuration);
-        connect(socket, &QSslSocket::readyRead, socket, [socket] {
-            socket->write(
-                "HTTP/1.1 200 OK\r\nContent-Length: 6\r\nConnection: close\r\n\r\nsecret");
+        connect(socket, &QSslSocket::readyRead, socket, [this, socket] {
+            socket->write(reply);
             socket->disconnectFromHost();
         });
         socket->startServerEncryption();
@@ -449,6 +451,19 @@ void TestHttp::tlsOrLoopbackOnly_data()
         << "/weiter" << QString() << QNetworkReply::InsecureRedirectError;
     QTest::newRow("other scheme") << "/ok"
                                   << "ftp://127.0.0.1/b.png" << QNetworkReply::ProtocolUnknownError;
+    // Documentation addresses, never reached: see the proxy below.
+    QTest::newRow("plain http to an IPv4 address elsewhere")
+        << "/ok"
+        << "http://192.0.2.1/b.png" << QNetworkReply::ProtocolUnknownError;
+    QTest::newRow("plain http to an IPv6 address elsewhere")
+        << "/ok"
+        << "http://[2001:db8::1]/b.png" << QNetworkReply::ProtocolUnknownError;
+    QTest::newRow("plain http to an IPv4-mapped address elsewhere")
+        << "/ok"
+        << "http://[::ffff:192.0.2.1]/b.png" << QNetworkReply::ProtocolUnknownError;
+    // From a https server on this machine to plain http on the same host.
+    QTest::newRow("redirected from https to plain http")
+        << "https:/weiter" << QString() << QNetworkReply::InsecureRedirectError;
 }
 
 // What the maker's server names is asked only over https or on this machine: another
@@ -464,10 +479,41 @@ void TestHttp::tlsOrLoopbackOnly()
     request.url = address.isEmpty() ? m_server->url(path) : QUrl(address);
     request.followRedirects = true;
     request.tlsOrLoopbackOnly = true;
+
+    // Whatever would leave this machine goes to the fake server as its proxy instead, where
+    // it is counted.
+    const QNetworkProxy proxy = QNetworkProxy::applicationProxy();
+    const auto noProxy = qScopeGuard([&proxy] { QNetworkProxy::setApplicationProxy(proxy); });
+    QNetworkProxy::setApplicationProxy(
+        QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), m_server->port()));
+    if (address.isEmpty())
+        QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+
+    TlsServer tls;
+    const QSslConfiguration original = QSslConfiguration::defaultConfiguration();
+    const auto restore
+        = qScopeGuard([&original] { QSslConfiguration::setDefaultConfiguration(original); });
+    if (path.startsWith(QLatin1String("https:"))) {
+        if (!QSslSocket::supportsSsl())
+            QSKIP("Qt has no TLS backend here");
+        const QSslCertificate certificate(QByteArray(kTestCertificate), QSsl::Pem);
+        tls.configuration = QSslConfiguration::defaultConfiguration();
+        tls.configuration.setLocalCertificate(certificate);
+        tls.configuration.setPrivateKey(QSslKey(QByteArray(kTestKey), QSsl::Ec, QSsl::Pem));
+        tls.reply = "HTTP/1.1 302 Found\r\nLocation: " + m_server->url("/ok").toEncoded()
+            + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+        QVERIFY(tls.listen(QHostAddress::LocalHost, 0));
+        QSslConfiguration trusting = original;
+        trusting.setCaCertificates(original.caCertificates() << certificate);
+        QSslConfiguration::setDefaultConfiguration(trusting);
+        request.url = QUrl(QStringLiteral("https://127.0.0.1:%1/weiter").arg(tls.serverPort()));
+    }
+
     const BlockingRequest::Result result = BlockingRequest::send(request);
     QCOMPARE(result.error, error);
     QCOMPARE(result.body, error == QNetworkReply::NoError ? QByteArray("Bild") : QByteArray());
-    QCOMPARE(m_server->requestCount(), address.isEmpty() ? 1 : 0);
+    const bool asked = address.isEmpty() && !path.startsWith(QLatin1String("https:"));
+    QCOMPARE(m_server->requestCount(), asked ? 1 : 0);
 }
 
 APP_TEST_GUILESS_MAIN(TestHttp)

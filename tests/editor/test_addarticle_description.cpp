@@ -12,6 +12,8 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -37,6 +39,13 @@ const QString kBefore = QStringLiteral(
 const QString kAfter = QStringLiteral(
     "<p><img src=\"https://127.0.0.1:9/bilder/lok.jpg\" alt=\"Lok\" width=\"400\"></p>\n"
     "<p>$notes$ Versand \u00fcber DHL, 4,90 \u20ac</p>");
+
+// What no saved description holds: script, frames, plug-ins, event handlers, script
+// addresses, TinyMCE's own attributes and comments.
+const QRegularExpression
+    kHarmful("(java|vb)script:|data-mce-|mce:protected|<!--|<(script|iframe|frame|object|embed)\\b"
+             "|\\son[a-z]+\\s*=",
+             QRegularExpression::CaseInsensitiveOption);
 
 // Runs `script` in the page and waits for its result.
 QVariant evaluate(QWebEnginePage *page, const QString &script)
@@ -66,6 +75,8 @@ private slots:
 
     void hostileDescription_data();
     void hostileDescription();
+    void harmfulMarkupNeverLeaves_data();
+    void harmfulMarkupNeverLeaves();
     void pageStaysPut();
     void editorNotAnswering();
 
@@ -212,6 +223,30 @@ void TestAddArticleDescription::hostileDescription_data()
         << "<p><img src=\"https://127.0.0.1:9/a.jpg\" data-mce-src=\"javascript:" + run
             + "\"></p>\n"
         << "<p><img src=\"https://127.0.0.1:9/a.jpg\"></p>\n";
+    // TinyMCE writes such a comment back as the raw markup it names.
+    const auto hidden = [](const QString &markup) {
+        return "<!--mce:protected "
+            + QString::fromLatin1(QUrl::toPercentEncoding(markup, QByteArrayLiteral("%")))
+            + "-->\n";
+    };
+    QTest::newRow("protected comment: script") << hidden("<script>" + run + "</script>") << "";
+    QTest::newRow("protected comment: img onerror")
+        << hidden("<img src=\"x\" onerror=\"" + run + "\">") << "";
+    QTest::newRow("protected comment: javascript: link")
+        << hidden("<a href=\"javascript:" + run + "\">Mehr</a>") << "";
+    QTest::newRow("protected comment: iframe")
+        << hidden("<iframe src=\"%1/frame\"></iframe>") << "";
+    QTest::newRow("conditional comment")
+        << "<!--[if gte mso 9]><script>" + run + "</script><![endif]-->\n"
+        << "";
+    QTest::newRow("template: event handler")
+        << "<template><img src=\"x\" onerror=\"" + run + "\"></template>\n"
+        << "";
+    QTest::newRow("template: frame and data-mce-href")
+        << "<template><iframe srcdoc=\"<script>" + run
+            + "</script>\"></iframe><a href=\"https://ok.example/\" data-mce-href=\"javascript:"
+            + run + "\">Mehr</a></template>\n"
+        << "";
 }
 
 void TestAddArticleDescription::hostileDescription()
@@ -250,8 +285,7 @@ void TestAddArticleDescription::hostileDescription()
 
     editor.accept();
     QCOMPARE(editor.result(), 1);
-    QVERIFY(!storedDescription(id).contains(QRegularExpression(
-        "(java|vb)script:|data-mce-", QRegularExpression::CaseInsensitiveOption)));
+    QVERIFY2(!storedDescription(id).contains(kHarmful), qPrintable(storedDescription(id)));
     QCOMPARE(storedDescription(id), kBefore + left + kAfter);
     QCOMPARE(thief.requestCount(), 0);
     const auto shown = [](const QList<QWidget *> &widgets) {
@@ -259,6 +293,48 @@ void TestAddArticleDescription::hostileDescription()
                              [](QWidget *w) { return w->isVisible(); });
     };
     QCOMPARE(shown(QApplication::topLevelWidgets()), shown(windows));
+}
+
+// Whatever way markup got into the editor's document, what the editor hands out is checked
+// again: here it stands in a comment that TinyMCE's serializer writes out as raw markup.
+void TestAddArticleDescription::harmfulMarkupNeverLeaves_data()
+{
+    QTest::addColumn<QString>("markup");
+    const QString run = "top.pwned=1";
+    QTest::newRow("script") << "<script>" + run + "</script>";
+    QTest::newRow("img onerror") << "<img src=\"x\" onerror=\"" + run + "\">";
+    QTest::newRow("upper-case event handler") << "<p ONMOUSEOVER=\"" + run + "\">Text</p>";
+    QTest::newRow("javascript: link") << "<a href=\"javascript:" + run + "\">Mehr</a>";
+    QTest::newRow("tab in vbscript: link") << "<a href=\"vb&#9;script:msgbox(1)\">Mehr</a>";
+    QTest::newRow("iframe") << "<iframe src=\"https://127.0.0.1:9/\"></iframe>";
+    QTest::newRow("frameset") << "<frameset><frame src=\"https://127.0.0.1:9/\"></frameset>";
+    QTest::newRow("object data:text/html")
+        << "<object data=\"data:text/html,<script>" + run + "</script>\"></object>";
+    QTest::newRow("svg onload") << "<svg onload=\"" + run + "\"></svg>";
+    QTest::newRow("template with event handler and frame")
+        << "<template><img src=\"x\" onerror=\"" + run + "\"><iframe></iframe></template>";
+    QTest::newRow("comment inside") << "<p>a<!-- mce:protected %3Cscript%3E --></p>";
+}
+
+void TestAddArticleDescription::harmfulMarkupNeverLeaves()
+{
+    QFETCH(QString, markup);
+    const int id = article("<p>Lok</p>");
+    AddArticle editor(nullptr, id, -10, false);
+    QWebEngineView *view = openHtmlEditor(&editor);
+    QVERIFY(view);
+    const QByteArray quoted = QJsonDocument(QJsonArray { markup }).toJson(QJsonDocument::Compact);
+    evaluate(view->page(),
+             "(function () { var e = tinyMCE.activeEditor; e.getBody().appendChild("
+             "e.getDoc().createComment('mce:protected ' + escape("
+                 + QString::fromUtf8(quoted.mid(1, quoted.size() - 2)) + "))); })()");
+
+    editor.accept();
+    QCOMPARE(editor.result(), 1);
+    const QString stored = storedDescription(id);
+    QVERIFY2(stored.startsWith("<p>Lok</p>"), qPrintable(stored));
+    QVERIFY2(!stored.contains(kHarmful), qPrintable(stored));
+    QVERIFY2(!stored.contains("pwned") && !stored.contains("msgbox"), qPrintable(stored));
 }
 
 // Should a script run in the page after all, it can load script from no local file but the

@@ -101,9 +101,17 @@ private slots:
         QTest::addColumn<int>("maximum");
         QTest::addColumn<int>("value");
         QTest::addColumn<bool>("shown");
-        QTest::newRow("no maximum") << QStringLiteral("Lade Planungen hoch") << 0 << 3 << false;
-        QTest::newRow("finished") << QStringLiteral("Planungen hochgeladen") << 100 << 100 << false;
-        QTest::newRow("under way") << QStringLiteral("Synchronisieren...") << 10 << 2 << true;
+        QTest::addColumn<bool>("cut"); // too long to show whole: a prefix, in the tooltip too
+        QTest::newRow("no maximum")
+            << QStringLiteral("Lade Planungen hoch") << 0 << 3 << false << false;
+        QTest::newRow("finished") << QStringLiteral("Planungen hochgeladen") << 100 << 100 << false
+                                  << false;
+        QTest::newRow("under way")
+            << QStringLiteral("Synchronisieren...") << 10 << 2 << true << false;
+        // A stored title of any length, as the listing names the article it ends.
+        QTest::newRow("title of 16 M characters")
+            << QStringLiteral("Beende ") + QString(16 << 20, QChar(0x00e4)) + QStringLiteral("...")
+            << 10 << 2 << true << true;
     }
     void statusPanel()
     {
@@ -111,6 +119,7 @@ private slots:
         QFETCH(int, maximum);
         QFETCH(int, value);
         QFETCH(bool, shown);
+        QFETCH(bool, cut);
         auto *panel = window()->findChild<QWidget *>(QStringLiteral("SyncWidget"));
         auto *bar = window()->findChild<QProgressBar *>(QStringLiteral("SyncProgressBar"));
         QVERIFY(panel && bar);
@@ -122,8 +131,17 @@ private slots:
         window()->updateStatusBar(text, maximum, value);
 
         QCOMPARE(panel->isVisible(), shown);
-        QCOMPARE(window()->findChild<QLabel *>(QStringLiteral("SyncLabel"))->text(),
-                 QStringLiteral("14:05 Uhr - ") + text);
+        auto *label = window()->findChild<QLabel *>(QStringLiteral("SyncLabel"));
+        if (cut) {
+            const QString shownText = label->text();
+            QVERIFY2(shownText.size() <= 8192, qPrintable(QString::number(shownText.size())));
+            QVERIFY(shownText.startsWith(QStringLiteral("14:05 Uhr - ") + text.left(100)));
+            QVERIFY(shownText.endsWith(QChar(0x2026)));
+            QCOMPARE(label->toolTip(), shownText);
+            window()->grab();
+        } else {
+            QCOMPARE(label->text(), QStringLiteral("14:05 Uhr - ") + text);
+        }
         if (shown)
             QCOMPARE(bar->text(), QStringLiteral("20%"));
     }

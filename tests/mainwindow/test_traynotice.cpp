@@ -11,6 +11,10 @@
 
 namespace {
 
+// A message naming a title that looks like markup, as the synchronisation words it.
+const QString kMessage
+    = QStringLiteral("<img src=\"https://127.0.0.1:9/b.png\"><b>Lok</b> & Wagen");
+
 class FakeWatcher : public QObject
 {
     Q_OBJECT
@@ -88,16 +92,26 @@ void TestTrayNotice::markupService_data()
     QTest::addColumn<bool>("host");
     QTest::addColumn<QStringList>("capabilities"); // empty: no notification service
     QTest::addColumn<bool>("markup");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("body"); // as handed to the desktop
 
     const QStringList markup { QStringLiteral("body"), QStringLiteral("body-markup") };
+    const QString escaped = QStringLiteral("&lt;img src=&quot;https://127.0.0.1:9/b.png&quot;&gt;"
+                                           "&lt;b&gt;Lok&lt;/b&gt; &amp; Wagen");
     // Qt draws its own balloon without a StatusNotifier host: plain text.
-    QTest::newRow("no watcher") << false << false << markup << false;
-    QTest::newRow("watcher without a host") << true << false << markup << false;
-    QTest::newRow("service reads markup") << true << true << markup << true;
+    QTest::newRow("no watcher") << false << false << markup << false << kMessage << kMessage;
+    QTest::newRow("watcher without a host")
+        << true << false << markup << false << kMessage << kMessage;
+    QTest::newRow("service reads markup") << true << true << markup << true << kMessage << escaped;
     QTest::newRow("service shows plain text")
-        << true << true << QStringList { QStringLiteral("body") } << false;
+        << true << true << QStringList { QStringLiteral("body") } << false << kMessage << kMessage;
     // Unknown: escaped, so that nothing is read as markup.
-    QTest::newRow("no service answers") << true << true << QStringList() << true;
+    QTest::newRow("no service answers")
+        << true << true << QStringList() << true << kMessage << escaped;
+    // A stored title of any length: the desktop gets a few thousand characters of it.
+    QTest::newRow("title of 16 M characters")
+        << true << true << markup << true << QStringLiteral("<b>") + QString(16 << 20, QChar('x'))
+        << QStringLiteral("&lt;b&gt;") + QString(3997, QChar('x')) + QChar(0x2026);
 }
 
 void TestTrayNotice::markupService()
@@ -106,6 +120,17 @@ void TestTrayNotice::markupService()
     QFETCH(bool, host);
     QFETCH(QStringList, capabilities);
     QFETCH(bool, markup);
+    QFETCH(QString, text);
+    QFETCH(QString, body);
+
+    const QString watcherName = QStringLiteral("org.kde.StatusNotifierWatcher");
+    const QString serviceName = QStringLiteral("org.freedesktop.Notifications");
+    // The bus lets go of a closed connection's names in its own time: the stand-ins of the
+    // row before must be gone before this row's take the names.
+    QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface();
+    QTRY_VERIFY_WITH_TIMEOUT(!bus->isServiceRegistered(watcherName).value()
+                                 && !bus->isServiceRegistered(serviceName).value(),
+                             20000);
 
     const QString name = QString::fromLatin1(QTest::currentDataTag());
     QDBusConnection desktop = QDBusConnection::connectToBus(m_address, name);
@@ -115,6 +140,12 @@ void TestTrayNotice::markupService()
     fakeWatcher->moveToThread(&m_services);
     fakeNotifications->moveToThread(&m_services);
     const auto cleanup = qScopeGuard([&] {
+        // Given back at once (the bus answers before this returns), not when it notices
+        // that the connection is closed.
+        desktop.unregisterService(watcherName);
+        desktop.unregisterService(serviceName);
+        desktop.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
+        desktop.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
         QDBusConnection::disconnectFromBus(name);
         fakeWatcher->deleteLater();
         fakeNotifications->deleteLater();
@@ -122,15 +153,17 @@ void TestTrayNotice::markupService()
     if (watcher) {
         QVERIFY(desktop.registerObject(QStringLiteral("/StatusNotifierWatcher"), fakeWatcher,
                                        QDBusConnection::ExportAllProperties));
-        QVERIFY(desktop.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
+        QVERIFY(desktop.registerService(watcherName));
     }
     if (!capabilities.isEmpty()) {
         QVERIFY(desktop.registerObject(QStringLiteral("/org/freedesktop/Notifications"),
                                        fakeNotifications, QDBusConnection::ExportScriptableSlots));
-        QVERIFY(desktop.registerService(QStringLiteral("org.freedesktop.Notifications")));
+        QVERIFY(desktop.registerService(serviceName));
     }
 
     QCOMPARE(TrayNotice::askSessionBus(), markup);
+    TrayNotice::askAgain();
+    QCOMPARE(TrayNotice::body(text), body);
 }
 
 APP_TEST_GUILESS_MAIN(TestTrayNotice)

@@ -23,11 +23,13 @@ public:
 
     static bool isRoot() { return geteuid() == 0; }
 
-    // A small tmpfs of `size` ("4m") on the folder `dir`.
+    // A small tmpfs of `size` ("4m") on the folder `dir`, its root the user's alone like a
+    // data folder the program made (a tmpfs root is open to everyone by default).
     bool tmpfs(const QString &dir, const QString &size)
     {
         return mount({ QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                       QStringLiteral("size=") + size, QStringLiteral("tmpfs"), dir },
+                       QStringLiteral("size=") + size + QStringLiteral(",mode=0700"),
+                       QStringLiteral("tmpfs"), dir },
                      dir);
     }
     bool remountReadOnly(const QString &dir)

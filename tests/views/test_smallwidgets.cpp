@@ -1,8 +1,10 @@
 #include "tests/support/testmain.h"
 #include "tests/support/urlcapture.h"
 #include "views/clicklabel.h"
+#include "views/elidedlabel.h"
 #include "views/flowlayout.h"
 #include "views/macsplitter.h"
+#include "views/paintedtext.h"
 
 #include <QLabel>
 #include <QProxyStyle>
@@ -22,6 +24,22 @@ public:
             return pm == PM_LayoutHorizontalSpacing ? 11 : 13;
         return QProxyStyle::pixelMetric(pm, opt, w);
     }
+};
+// Records the longest text a widget hands to the style to draw.
+class TextRecordingStyle : public QProxyStyle
+{
+public:
+    TextRecordingStyle()
+        : QProxyStyle(QStringLiteral("Fusion"))
+    { }
+    void drawItemText(QPainter *painter, const QRect &rect, int flags, const QPalette &palette,
+                      bool enabled, const QString &text,
+                      QPalette::ColorRole textRole = QPalette::NoRole) const override
+    {
+        longest = qMax(longest, text.size());
+        QProxyStyle::drawItemText(painter, rect, flags, palette, enabled, text, textRole);
+    }
+    mutable int longest = -1;
 };
 } // namespace
 
@@ -119,6 +137,62 @@ private slots:
             orphan.reset(flow);
         QTEST(flow->horizontalSpacing(), "horizontal");
         QTEST(flow->verticalSpacing(), "vertical");
+    }
+
+    void paintedPrefix_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("maxChars");
+        QTest::addColumn<QString>("painted");
+        const QString face = QString::fromUcs4(U"\U0001F600"); // two UTF-16 units
+        QTest::newRow("shorter") << "Lok" << 5 << "Lok";
+        QTest::newRow("as long") << "Lokom" << 5 << "Lokom";
+        QTest::newRow("cut") << "Lokomotive" << 3 << "Lok\u2026";
+        QTest::newRow("cut inside a surrogate pair") << "ab" + face + "cd" << 3 << "ab\u2026";
+        QTest::newRow("cut after a surrogate pair")
+            << "ab" + face + "cd" << 4 << "ab" + face + "\u2026";
+        QTest::newRow("only surrogate pairs, cut in the first")
+            << face + face + face << 1 << "\u2026";
+        QTest::newRow("nothing") << "Lok" << 0 << "\u2026";
+        QTest::newRow("no limit") << "Lok" << -1 << "Lok";
+    }
+    // The stored text stays whole; what is painted never ends in half of a character.
+    void paintedPrefix()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, maxChars);
+        QFETCH(QString, painted);
+        const QString prefix = PaintedText::prefix(text, maxChars);
+        QCOMPARE(prefix, painted);
+        const QString kept = prefix.endsWith(QChar(0x2026)) ? prefix.chopped(1) : prefix;
+        QVERIFY(kept.isEmpty() || !kept.back().isHighSurrogate());
+    }
+
+    void elidedLabelPaintsABoundedPrefix_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("width");
+        QTest::newRow("short") << 20 << 300;
+        QTest::newRow("16 M characters") << (16 << 20) << 300;
+        QTest::newRow("16 M characters, wide label") << (16 << 20) << 3000;
+    }
+    // However long its text, the status panel's label hands only about as many characters
+    // to the style as it is pixels wide, and keeps the text whole.
+    void elidedLabelPaintsABoundedPrefix()
+    {
+        QFETCH(int, length);
+        QFETCH(int, width);
+        TextRecordingStyle style;
+        ElidedLabel label;
+        label.setStyle(&style);
+        const QString text(length, QChar(0x00e4));
+        label.setText(text);
+        label.resize(width, 30);
+        label.grab();
+        QVERIFY(style.longest > 0);
+        QVERIFY2(style.longest <= PaintedText::charsFor(width) + 1,
+                 qPrintable(QString::number(style.longest)));
+        QCOMPARE(label.text().size(), length);
     }
 
     void splitterHandlesAreOnePixelWide()
