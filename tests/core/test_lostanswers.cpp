@@ -3,6 +3,7 @@
 // a write is not run again blindly, its outcome reaches the caller as unknown, and the
 // helpers that can look up what they wrote find out.
 #include "core/database.h"
+#include "core/transaction.h"
 #include "tests/support/messagecapture.h"
 #include "tests/support/mysqlproxy.h"
 #include "tests/support/testdatabase.h"
@@ -10,13 +11,25 @@
 
 #include <QSqlError>
 #include <QSqlQuery>
+#include <optional>
 
 using TestSupport::MySqlProxy;
 using TestSupport::MySqlServer;
 using TestSupport::TestDatabase;
 
 namespace {
-enum class Write { Insert, Statement, ActivityEntry, Duplicate, Update, Read };
+enum class Write {
+    Insert,
+    Statement,
+    ActivityEntry,
+    // Still running on the server (a slow trigger) when the program's connection goes.
+    SlowActivityEntry,
+    Duplicate,
+    Update,
+    // Its answer cut, then the server hangs: it can't be sent again.
+    HeldUpdate,
+    Read
+};
 } // namespace
 
 Q_DECLARE_METATYPE(Write)
@@ -32,6 +45,8 @@ private slots:
     void lostAnswer_data();
     void lostAnswer();
     void idleConnectionKilled();
+    void aliveCheckPerCommand_data();
+    void aliveCheckPerCommand();
 
 private:
     // The number of rows of `table` as the server holds them, by a connection of its own.
@@ -95,6 +110,12 @@ void TestLostAnswers::lostAnswer_data()
     QTest::newRow("an activity entry is looked up, not written twice")
         << Write::ActivityEntry << QByteArray("INSERT INTO itemshistory") << true << done
         << "itemshistory" << 1 << 1;
+    // Without waiting for the lost session, the look-up runs before the first insert is
+    // committed and writes a second row.
+    QTest::newRow("an entry still being written when the connection went: looked up once its "
+                  "session ended")
+        << Write::SlowActivityEntry << QByteArray("INSERT INTO itemshistory") << true << done
+        << "itemshistory" << 1 << 2;
     QTest::newRow("a copied article's commit is looked up")
         << Write::Duplicate << QByteArray("COMMIT") << true << done << "articles" << 2 << 1;
     QTest::newRow("a copy's pictures are lost with its transaction")
@@ -103,6 +124,10 @@ void TestLostAnswers::lostAnswer_data()
     // Run once, its answer lost, sent again.
     QTest::newRow("an update setting values is sent again")
         << Write::Update << QByteArray("UPDATE folders") << true << done << "folders" << 1 << 2;
+    // The server ran it; nothing can tell so until it is back.
+    QTest::newRow("an update setting values that can't be sent again is unknown")
+        << Write::HeldUpdate << QByteArray("UPDATE folders") << false << unknown << "folders" << 1
+        << 1;
     QTest::newRow("a read is sent again")
         << Write::Read << QByteArray("SELECT foldername") << true << done << "folders" << 1 << 2;
 }
@@ -121,8 +146,17 @@ void TestLostAnswers::lostAnswer()
     TestSupport::MessageCapture log({ QStringLiteral("app.db") });
     Database *db = m_data->db();
     int article = 0;
-    if (write == Write::Update || write == Write::Read)
+    if (write == Write::Update || write == Write::HeldUpdate || write == Write::Read)
         QVERIFY(db->insertSqlClean({ { "foldername", "Vorher" } }, "folders") > 0);
+    if (write == Write::SlowActivityEntry) {
+        QSqlQuery trigger(directConnection());
+        QVERIFY2(trigger.exec("CREATE TRIGGER slow_entry BEFORE INSERT ON itemshistory FOR EACH "
+                              "ROW SET @slept = SLEEP(IF(NEW.title = 'Langsam', 2, 0))"),
+                 qPrintable(trigger.lastError().text()));
+    }
+    // A server that hangs answers nothing for long: the connection gives up after a second.
+    if (write == Write::HeldUpdate)
+        QVERIFY(db->setResponseTimeout(1));
     if (write == Write::Duplicate) {
         article = db->insertSqlClean({ { "Title", "Lampe" } }, "articles");
         QVERIFY(db->insertSqlClean({ { "article_id", article }, { "image", "a.jpg" } },
@@ -130,7 +164,13 @@ void TestLostAnswers::lostAnswer()
                 > 0);
     }
 
-    m_proxy->cutAfter(cut);
+    MySqlProxy *proxy = m_proxy.get();
+    if (write == Write::SlowActivityEntry)
+        m_proxy->cutWhenSent(cut);
+    else if (write == Write::HeldUpdate)
+        m_proxy->cutAfter(cut, 1, [proxy](quint32) { proxy->stall(); });
+    else
+        m_proxy->cutAfter(cut);
     const int sentBefore = m_proxy->statementsSeen(cut);
     bool result = false;
     switch (write) {
@@ -143,11 +183,15 @@ void TestLostAnswers::lostAnswer()
     case Write::ActivityEntry:
         result = db->addOutcomeNews("Sicherung", "Alles gesichert", true).id > 0;
         break;
+    case Write::SlowActivityEntry:
+        result = db->addOutcomeNews("Langsam", "Alles gesichert", true).id > 0;
+        break;
     case Write::Duplicate:
         result = db->DuplicateRow("articles", "id", QString::number(article), QString(), QString())
             > 0;
         break;
     case Write::Update:
+    case Write::HeldUpdate:
         result
             = db->updateSqlClean({ { "foldername", "Nachher" } }, "folders", "foldername='Vorher'");
         break;
@@ -160,9 +204,19 @@ void TestLostAnswers::lostAnswer()
     QCOMPARE(result, ok);
     QCOMPARE(db->lastOutcome(), outcome);
     QCOMPARE(db->lastErrorText.isEmpty(), ok);
+    // Whatever still runs of the cut connection on the server has ended before counting.
+    QTRY_COMPARE_WITH_TIMEOUT(
+        rowsOnServer("information_schema.PROCESSLIST",
+                     "INFO LIKE 'INSERT INTO itemshistory%' AND DB='" + m_data->mysqlDatabaseName()
+                         + "'"),
+        0, 10000);
     QCOMPARE(rowsOnServer(table), rows);
-    if (write == Write::Update)
+    if (write == Write::Update || write == Write::HeldUpdate)
         QCOMPARE(rowsOnServer("folders", "foldername='Nachher'"), 1);
+    if (write == Write::HeldUpdate) {
+        QVERIFY(db->lastFailureTransient());
+        m_proxy->release();
+    }
     if (write == Write::Duplicate)
         QCOMPARE(rowsOnServer("articles_images"), rows);
 
@@ -184,6 +238,40 @@ void TestLostAnswers::idleConnectionKilled()
     QVERIFY(db->insertSqlClean({ { "foldername", "Einmal" } }, "folders") > 0);
     QCOMPARE(db->lastOutcome(), Database::Outcome::Done);
     QCOMPARE(rowsOnServer("folders", "foldername='Einmal'"), 1);
+}
+
+void TestLostAnswers::aliveCheckPerCommand_data()
+{
+    QTest::addColumn<bool>("transaction"); // the rows written in one Transaction
+    QTest::addColumn<int>("checks"); // "DO 1" sent for the command of five rows
+    QTest::newRow("five rows one by one: checked before each") << false << 5;
+    QTest::newRow("five rows in one transaction: its begin is the check") << true << 0;
+}
+
+// A write that must not run twice goes onto a connection seen alive; a command of many rows
+// pays that once, not per row.
+void TestLostAnswers::aliveCheckPerCommand()
+{
+    QFETCH(bool, transaction);
+    QFETCH(int, checks);
+    Database *db = m_data->db();
+    const int statementsBefore = m_proxy->statementsSeen("");
+    const int checksBefore = m_proxy->statementsSeen("DO 1");
+    {
+        std::optional<Transaction> command;
+        if (transaction)
+            QVERIFY(command.emplace(*db).isOpen());
+        for (int i = 0; i < 5; ++i)
+            QVERIFY(db->executeSQL(
+                QStringLiteral("INSERT INTO folders (foldername) VALUES ('Reihe %1')").arg(i)));
+        if (command)
+            QVERIFY(command->commit());
+    }
+    QCOMPARE(m_proxy->statementsSeen("DO 1") - checksBefore, checks);
+    QCOMPARE(rowsOnServer("folders", "foldername LIKE 'Reihe %'"), 5);
+    qInfo("A command of 5 rows%s: %d statements sent, %d of them alive checks",
+          transaction ? " in one transaction" : " one by one",
+          m_proxy->statementsSeen("") - statementsBefore, checks);
 }
 
 APP_TEST_GUILESS_MAIN(TestLostAnswers)

@@ -58,6 +58,7 @@ struct ProxyConnection
     QByteArray preparing;
     QHash<quint32, QByteArray> prepared; // statement id -> text
     bool cutting = false; // the next answer of the server is dropped and the connection cut
+    bool clientCut = false; // cut when sent: the program's side is gone already
 };
 
 class MySqlProxyWorker : public QObject
@@ -72,6 +73,7 @@ public:
     QMutex mutex; // guards what the test's thread reads and sets below
     QByteArray cutText;
     int cutCountdown = 0;
+    bool cutAtSend = false;
     std::function<void(quint32)> whileHeld;
     int cuts = 0;
     bool stalled = false;
@@ -187,11 +189,16 @@ private:
                 }
             }
             bool cut = false;
+            bool atSend = false;
             if (!text.isEmpty()) {
                 QMutexLocker locker(&mutex);
                 statements.append(text);
-                if (cutCountdown > 0 && text.contains(cutText) && --cutCountdown == 0)
+                if (cutCountdown > 0 && text.contains(cutText) && --cutCountdown == 0) {
                     cut = true;
+                    atSend = cutAtSend;
+                    if (atSend)
+                        ++cuts;
+                }
             }
             toServer(connection, raw);
             if (cut) {
@@ -199,6 +206,10 @@ private:
                 // Nothing more of this program's connection reaches the server.
                 connection->fromClient.clear();
                 disconnect(connection->client, nullptr, this, nullptr);
+                if (atSend) {
+                    connection->clientCut = true;
+                    connection->client->abort();
+                }
                 return;
             }
         }
@@ -214,6 +225,10 @@ private:
             // The server has answered: the statement ran.
             connection->server->readAll();
             connection->cutting = false;
+            if (connection->clientCut) {
+                connection->server->abort();
+                return;
+            }
             std::function<void(quint32)> hook;
             {
                 QMutexLocker locker(&mutex);
@@ -294,7 +309,17 @@ void MySqlProxy::cutAfter(const QByteArray &text, int occurrence,
     QMutexLocker locker(&m_worker->mutex);
     m_worker->cutText = text;
     m_worker->cutCountdown = occurrence;
+    m_worker->cutAtSend = false;
     m_worker->whileHeld = whileHeld;
+}
+
+void MySqlProxy::cutWhenSent(const QByteArray &text, int occurrence)
+{
+    QMutexLocker locker(&m_worker->mutex);
+    m_worker->cutText = text;
+    m_worker->cutCountdown = occurrence;
+    m_worker->cutAtSend = true;
+    m_worker->whileHeld = {};
 }
 
 int MySqlProxy::cuts() const
