@@ -9,6 +9,7 @@
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
+#include <QSignalSpy>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <optional>
@@ -99,37 +100,39 @@ void TestLostAnswers::lostAnswer_data()
     QTest::addColumn<QString>("table");
     QTest::addColumn<int>("rows"); // the rows of `table` afterwards, as the server holds them
     QTest::addColumn<int>("sent"); // how often the cut statement was sent
+    // What the central failure report heard: "not known", or nothing when the call found out.
+    QTest::addColumn<QString>("told");
     const auto unknown = Database::Outcome::Unknown;
     const auto done = Database::Outcome::Done;
     QTest::newRow("a single insert is not sent again")
         << Write::Insert << QByteArray("INSERT INTO folders") << false << unknown << "folders" << 1
-        << 1;
+        << 1 << "not known";
     QTest::newRow("a single statement is not sent again")
         << Write::Statement << QByteArray("INSERT INTO folders") << false << unknown << "folders"
-        << 1 << 1;
+        << 1 << 1 << "not known";
     QTest::newRow("an activity entry is looked up, not written twice")
         << Write::ActivityEntry << QByteArray("INSERT INTO itemshistory") << true << done
-        << "itemshistory" << 1 << 1;
+        << "itemshistory" << 1 << 1 << "";
     // Without waiting for the lost session, the look-up runs before the first insert is
     // committed and writes a second row.
     QTest::newRow("an entry still being written when the connection went: looked up once its "
                   "session ended")
         << Write::SlowActivityEntry << QByteArray("INSERT INTO itemshistory") << true << done
-        << "itemshistory" << 1 << 2;
+        << "itemshistory" << 1 << 2 << "";
     QTest::newRow("a copied article's commit is looked up")
-        << Write::Duplicate << QByteArray("COMMIT") << true << done << "articles" << 2 << 1;
+        << Write::Duplicate << QByteArray("COMMIT") << true << done << "articles" << 2 << 1 << "";
     QTest::newRow("a copy's pictures are lost with its transaction")
         << Write::Duplicate << QByteArray("INSERT INTO `articles_images`") << false
-        << Database::Outcome::NotWritten << "articles" << 1 << 1;
+        << Database::Outcome::NotWritten << "articles" << 1 << 1 << "not stored";
     // Run once, its answer lost, sent again.
     QTest::newRow("an update setting values is sent again")
-        << Write::Update << QByteArray("UPDATE folders") << true << done << "folders" << 1 << 2;
+        << Write::Update << QByteArray("UPDATE folders") << true << done << "folders" << 1 << 2 << "";
     // The server ran it; nothing can tell so until it is back.
     QTest::newRow("an update setting values that can't be sent again is unknown")
         << Write::HeldUpdate << QByteArray("UPDATE folders") << false << unknown << "folders" << 1
-        << 1;
+        << 1 << "not known";
     QTest::newRow("a read is sent again")
-        << Write::Read << QByteArray("SELECT foldername") << true << done << "folders" << 1 << 2;
+        << Write::Read << QByteArray("SELECT foldername") << true << done << "folders" << 1 << 2 << "";
 }
 
 // The server ran the statement; its answer never came. The call tells so or finds out, the
@@ -143,6 +146,7 @@ void TestLostAnswers::lostAnswer()
     QFETCH(QString, table);
     QFETCH(int, rows);
     QFETCH(int, sent);
+    QFETCH(QString, told);
     TestSupport::MessageCapture log({ QStringLiteral("app.db") });
     Database *db = m_data->db();
     int article = 0;
@@ -164,6 +168,7 @@ void TestLostAnswers::lostAnswer()
                 > 0);
     }
 
+    QSignalSpy failures(WriteFailures::instance(), &WriteFailures::failed);
     MySqlProxy *proxy = m_proxy.get();
     if (write == Write::SlowActivityEntry)
         m_proxy->cutWhenSent(cut);
@@ -204,6 +209,12 @@ void TestLostAnswers::lostAnswer()
     QCOMPARE(result, ok);
     QCOMPARE(db->lastOutcome(), outcome);
     QCOMPARE(db->lastErrorText.isEmpty(), ok);
+    QStringList heard;
+    for (const QList<QVariant> &failure : qAsConst(failures))
+        heard << (failure.value(3).toBool() ? "not known" : "not stored");
+    heard.removeDuplicates();
+    QCOMPARE(heard.join(','), told);
+    QCOMPARE(db->unknownOutcomePending(), told == "not known");
     // Whatever still runs of the cut connection on the server has ended before counting.
     QTRY_COMPARE_WITH_TIMEOUT(
         rowsOnServer("information_schema.PROCESSLIST",
