@@ -333,8 +333,15 @@ bool Database::endLostSession()
         if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM information_schema.PROCESSLIST "
                                        "WHERE ID = ")
                         + id)
-            || !query.next())
+            || !query.next()) {
+            // Lost again: the next statement opens it anew and asks again.
+            if (isConnectionLost(query.lastError())) {
+                query = QSqlQuery();
+                m_prepared.clear();
+                m_db.close();
+            }
             return false;
+        }
         if (query.value(0).toInt() == 0) {
             qCInfo(lcDb).noquote() << "The lost session" << id << "has ended";
             m_lostSessionId = 0;

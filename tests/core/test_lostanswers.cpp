@@ -26,6 +26,8 @@ enum class Write {
     // Still running on the server (a slow trigger) when the program's connection goes.
     SlowActivityEntry,
     Duplicate,
+    // The server hangs after the copy's commit: no answer until the connection gives up.
+    DuplicateCommitHeld,
     Update,
     // Its answer cut, then the server hangs: it can't be sent again.
     HeldUpdate,
@@ -121,6 +123,10 @@ void TestLostAnswers::lostAnswer_data()
         << "itemshistory" << 1 << 2 << "";
     QTest::newRow("a copied article's commit is looked up")
         << Write::Duplicate << QByteArray("COMMIT") << true << done << "articles" << 2 << 1 << "";
+    // The look-up opens the connection again at once, not a second after giving up on it.
+    QTest::newRow("a copy's commit held past the time-out is looked up")
+        << Write::DuplicateCommitHeld << QByteArray("COMMIT") << true << done << "articles" << 2
+        << 1 << "";
     QTest::newRow("a copy's pictures are lost with its transaction")
         << Write::Duplicate << QByteArray("INSERT INTO `articles_images`") << false
         << Database::Outcome::NotWritten << "articles" << 1 << 1 << "not stored";
@@ -159,9 +165,14 @@ void TestLostAnswers::lostAnswer()
                  qPrintable(trigger.lastError().text()));
     }
     // A server that hangs answers nothing for long: the connection gives up after a second.
-    if (write == Write::HeldUpdate)
+    if (write == Write::HeldUpdate || write == Write::DuplicateCommitHeld)
         QVERIFY(db->setResponseTimeout(1));
-    if (write == Write::Duplicate) {
+    // The server answers again as soon as the program has given up waiting.
+    QObject context;
+    if (write == Write::DuplicateCommitHeld)
+        connect(WriteFailures::instance(), &WriteFailures::connectionBroken, &context,
+                [this] { m_proxy->release(); });
+    if (write == Write::Duplicate || write == Write::DuplicateCommitHeld) {
         article = db->insertSqlClean({ { "Title", "Lampe" } }, "articles");
         QVERIFY(db->insertSqlClean({ { "article_id", article }, { "image", "a.jpg" } },
                                    "articles_images")
@@ -172,6 +183,8 @@ void TestLostAnswers::lostAnswer()
     MySqlProxy *proxy = m_proxy.get();
     if (write == Write::SlowActivityEntry)
         m_proxy->cutWhenSent(cut);
+    else if (write == Write::DuplicateCommitHeld)
+        m_proxy->holdAnswerTo(cut);
     else if (write == Write::HeldUpdate)
         m_proxy->cutAfter(cut, 1, [proxy](quint32) { proxy->stall(); });
     else
@@ -192,6 +205,7 @@ void TestLostAnswers::lostAnswer()
         result = db->addOutcomeNews("Langsam", "Alles gesichert", true).id > 0;
         break;
     case Write::Duplicate:
+    case Write::DuplicateCommitHeld:
         result = db->DuplicateRow("articles", "id", QString::number(article), QString(), QString())
             > 0;
         break;
@@ -204,7 +218,7 @@ void TestLostAnswers::lostAnswer()
         result = db->select("SELECT foldername FROM folders WHERE foldername='Vorher'").size() == 1;
         break;
     }
-    QCOMPARE(m_proxy->cuts(), 1);
+    QCOMPARE(m_proxy->cuts(), write == Write::DuplicateCommitHeld ? 0 : 1);
     QCOMPARE(m_proxy->statementsSeen(cut) - sentBefore, sent);
     QCOMPARE(result, ok);
     QCOMPARE(db->lastOutcome(), outcome);
@@ -228,7 +242,7 @@ void TestLostAnswers::lostAnswer()
         QVERIFY(db->lastFailureTransient());
         m_proxy->release();
     }
-    if (write == Write::Duplicate)
+    if (write == Write::Duplicate || write == Write::DuplicateCommitHeld)
         QCOMPARE(rowsOnServer("articles_images"), rows);
 
     // The connection is opened again; a statement that works leaves no error behind.

@@ -59,6 +59,7 @@ struct ProxyConnection
     QHash<quint32, QByteArray> prepared; // statement id -> text
     bool cutting = false; // the next answer of the server is dropped and the connection cut
     bool clientCut = false; // cut when sent: the program's side is gone already
+    bool answerHeld = false; // what the server sends is held until released
 };
 
 class MySqlProxyWorker : public QObject
@@ -74,6 +75,7 @@ public:
     QByteArray cutText;
     int cutCountdown = 0;
     bool cutAtSend = false;
+    bool holdAnswer = false;
     std::function<void(quint32)> whileHeld;
     int cuts = 0;
     bool stalled = false;
@@ -194,10 +196,14 @@ private:
                 QMutexLocker locker(&mutex);
                 statements.append(text);
                 if (cutCountdown > 0 && text.contains(cutText) && --cutCountdown == 0) {
-                    cut = true;
-                    atSend = cutAtSend;
-                    if (atSend)
-                        ++cuts;
+                    if (holdAnswer) {
+                        connection->answerHeld = true;
+                    } else {
+                        cut = true;
+                        atSend = cutAtSend;
+                        if (atSend)
+                            ++cuts;
+                    }
                 }
             }
             toServer(connection, raw);
@@ -244,6 +250,12 @@ private:
         }
         if (isStalled())
             return;
+        if (connection->answerHeld) {
+            QMutexLocker locker(&mutex);
+            if (holdAnswer)
+                return;
+            connection->answerHeld = false;
+        }
         const QByteArray bytes = connection->server->readAll();
         connection->fromServer += bytes;
         for (const auto &packet : takePackets(connection->fromServer)) {
@@ -310,7 +322,18 @@ void MySqlProxy::cutAfter(const QByteArray &text, int occurrence,
     m_worker->cutText = text;
     m_worker->cutCountdown = occurrence;
     m_worker->cutAtSend = false;
+    m_worker->holdAnswer = false;
     m_worker->whileHeld = whileHeld;
+}
+
+void MySqlProxy::holdAnswerTo(const QByteArray &text, int occurrence)
+{
+    QMutexLocker locker(&m_worker->mutex);
+    m_worker->cutText = text;
+    m_worker->cutCountdown = occurrence;
+    m_worker->cutAtSend = false;
+    m_worker->holdAnswer = true;
+    m_worker->whileHeld = {};
 }
 
 void MySqlProxy::cutWhenSent(const QByteArray &text, int occurrence)
@@ -319,6 +342,7 @@ void MySqlProxy::cutWhenSent(const QByteArray &text, int occurrence)
     m_worker->cutText = text;
     m_worker->cutCountdown = occurrence;
     m_worker->cutAtSend = true;
+    m_worker->holdAnswer = false;
     m_worker->whileHeld = {};
 }
 
@@ -348,6 +372,7 @@ void MySqlProxy::release()
     {
         QMutexLocker locker(&m_worker->mutex);
         m_worker->stalled = false;
+        m_worker->holdAnswer = false;
     }
     QMetaObject::invokeMethod(m_worker, &MySqlProxyWorker::flush, Qt::QueuedConnection);
 }

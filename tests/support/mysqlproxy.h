@@ -46,6 +46,11 @@ public:
     // server's side stays open until the server answers; the answer is dropped. Replaces an
     // armed cutAfter() and is replaced by one.
     void cutWhenSent(const QByteArray &text, int occurrence = 1);
+    // The `occurrence`-th statement from now on whose text contains `text` is passed to the
+    // server, and the server's answer to it (and everything after on that connection) is held
+    // until release(): the server ran it, the program waits for an answer (a server that hangs
+    // after the statement). Replaces an armed cut.
+    void holdAnswerTo(const QByteArray &text, int occurrence = 1);
     // Connections cut so far.
     int cuts() const;
     // Statements seen so far whose text contains `text` (plain, or prepared and executed).
