@@ -161,7 +161,7 @@ void TestLostAnswers::lostAnswer()
     if (write == Write::SlowActivityEntry) {
         QSqlQuery trigger(directConnection());
         QVERIFY2(trigger.exec("CREATE TRIGGER slow_entry BEFORE INSERT ON itemshistory FOR EACH "
-                              "ROW SET @slept = SLEEP(IF(NEW.title = 'Langsam', 2, 0))"),
+                              "ROW SET @slept = SLEEP(IF(NEW.title = 'Langsam', 4, 0))"),
                  qPrintable(trigger.lastError().text()));
     }
     // A server that hangs answers nothing for long: the connection gives up after a second.

@@ -941,7 +941,7 @@ private slots:
         if (slow) {
             QSqlQuery trigger(data.rawConnection("csv_slow"));
             QVERIFY2(trigger.exec("CREATE TRIGGER slow_row BEFORE INSERT ON articles FOR EACH ROW "
-                                  "SET @slept = SLEEP(IF(NEW.Title = 'T40', 2, 0))"),
+                                  "SET @slept = SLEEP(IF(NEW.Title = 'T40', 4, 0))"),
                      qPrintable(trigger.lastError().text()));
             proxy.cutWhenSent("INSERT INTO articles", 40);
         } else {
