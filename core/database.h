@@ -239,8 +239,8 @@ private:
     // A connection lost with a write under way leaves its session on the server, which may
     // still be running the write (a slow trigger, a lock wait) and commit it later. Before
     // anything looks up what it wrote, that session is ended (KILL) and awaited until the
-    // server lists it no more, at most for the response time-out. False while it may still
-    // run.
+    // server lists it no more, at most for the response time-out (a few seconds at least). False
+    // while it may still run.
     bool endLostSession();
     // The connection works again, or could not be used: told once per change.
     void markRestored();

@@ -328,7 +328,11 @@ bool Database::endLostSession()
         && query.lastError().nativeErrorCode() != QLatin1String("1094"))
         qCWarning(lcDb).noquote() << "Can't end the lost session" << id << ":"
                                   << query.lastError().text();
-    const QDeadlineTimer deadline(qint64(m_responseTimeoutSeconds) * 1000);
+    // A killed session ends within moments; a very short response time-out still gives it
+    // a few seconds.
+    constexpr int kMinimumWaitSeconds = 5;
+    const QDeadlineTimer deadline(qint64(qMax(m_responseTimeoutSeconds, kMinimumWaitSeconds))
+                                  * 1000);
     for (;;) {
         if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM information_schema.PROCESSLIST "
                                        "WHERE ID = ")
