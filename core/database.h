@@ -162,6 +162,11 @@ public:
     // How many statements of this connection failed so far. Work that must be stored whole
     // compares it before and after.
     quint64 failedStatements() const { return m_failedStatements; }
+    // True from a write whose outcome became Unknown (see lastOutcome()) until a look-up of
+    // this layer found out what it wrote, or until unknownOutcomeTold(): the seller has not
+    // been told yet that it is not known whether the change was stored.
+    bool unknownOutcomePending() const { return m_unknownPending; }
+    void unknownOutcomeTold() { m_unknownPending = false; }
 
     // Tests: every MySQL session opened from now on sets this sql_mode instead of the
     // program's (a null string restores the program's).
@@ -231,6 +236,14 @@ private:
     // Opens the lost connection again with its session settings. `pause`: not sooner than
     // a second after the last attempt that failed.
     bool reconnect(bool pause);
+    // Notes the session's id on the server and when the server started, for endLostSession().
+    void noteSession();
+    // A connection lost with a write under way leaves its session on the server, which may
+    // still be running the write (a slow trigger, a lock wait) and commit it later. Before
+    // anything looks up what it wrote, that session is ended (KILL) and awaited until the
+    // server lists it no more, at most for the response time-out (a few seconds at least). False
+    // while it may still run.
+    bool endLostSession();
     // The connection works again, or could not be used: told once per change.
     void markRestored();
     void markBroken(const QString &error, bool session);
@@ -261,6 +274,18 @@ private:
     qint64 m_lastReconnectMs = -1;
     quint64 m_failedStatements = 0;
     QString m_startProblem;
+    // This connection's session on the server and the server's start (seconds since the
+    // epoch, 0 when unknown); the session lost with a write under way, 0 when none.
+    quint32 m_sessionId = 0;
+    qint64 m_serverStart = 0;
+    quint32 m_lostSessionId = 0;
+    qint64 m_lostServerStart = 0;
+    // Look-ups of this layer after an Unknown outcome are under way: the outcome is told, if
+    // it stays Unknown, when they are done.
+    int m_resolving = 0;
+    bool m_unknownPending = false;
+    // Holds an Unknown outcome back from WriteFailures while a look-up may still resolve it.
+    class Resolving;
 };
 
 // Tells about every failed write of every connection of the process, and about connections
@@ -275,9 +300,11 @@ public:
 signals:
     // `connectionName` names the Database connection, `error` is its lastErrorText;
     // `connectionReason` tells the seller why the connection could not be used (German),
-    // empty when the database refused the statement itself.
+    // empty when the database refused the statement itself. `outcomeUnknown`: the write was
+    // sent and its answer lost, so it may well be stored (Database::Outcome::Unknown); it is
+    // not to be called "not stored".
     void failed(const QString &connectionName, const QString &error,
-                const QString &connectionReason);
+                const QString &connectionReason, bool outcomeUnknown);
     // The connection can't be used any more: `reason` tells the seller why (German).
     // `sessionRefused`: it was closed because its session settings could not be applied.
     void connectionBroken(const QString &connectionName, const QString &reason,

@@ -14,6 +14,37 @@
 
 using namespace DatabaseInternal;
 
+// Look-ups after a lost answer: an Unknown outcome met while it lives is told (WriteFailures)
+// only when it ends and the outcome is still Unknown; found out, it is not told at all.
+class Database::Resolving
+{
+public:
+    explicit Resolving(Database &db)
+        : m_db(db)
+        , m_pendingBefore(db.m_unknownPending)
+    {
+        if (m_db.m_resolving++ == 0)
+            m_db.m_unknownPending = false;
+    }
+    ~Resolving()
+    {
+        if (--m_db.m_resolving > 0)
+            return;
+        const bool metUnknown = m_db.m_unknownPending;
+        const bool unknown = m_db.m_lastOutcome == Outcome::Unknown;
+        m_db.m_unknownPending = m_pendingBefore || (metUnknown && unknown);
+        if (metUnknown && unknown)
+            emit WriteFailures::instance()->failed(m_db.m_connectionName, m_db.lastErrorText,
+                                                   m_db.lastErrorText, true);
+    }
+    Resolving(const Resolving &) = delete;
+    Resolving &operator=(const Resolving &) = delete;
+
+private:
+    Database &m_db;
+    const bool m_pendingBefore;
+};
+
 int Database::DuplicateRow(QString table, QString idColumn, QString idValue, QString changeColumn,
                            QString changeValue)
 {
@@ -26,6 +57,7 @@ int Database::DuplicateRow(QString table, QString idColumn, QString idValue, QSt
 int Database::DuplicateRow(const QString &table, const QString &idColumn, const QString &idValue,
                            const QMap<QString, QVariant> &changes)
 {
+    const Resolving resolving(*this);
     bool names = isIdentifier(table) && isIdentifier(idColumn);
     for (auto it = changes.cbegin(); names && it != changes.cend(); ++it)
         names = isIdentifier(it.key());
@@ -165,11 +197,14 @@ int Database::articleStored(int id)
              nullptr, "SQL Error: ")
         || !check.next())
         return -1;
+    // Found out: nothing is left to tell about it.
+    m_unknownPending = false;
     return check.value(0).toInt() == 1 ? 1 : 0;
 }
 
 int Database::insertOnce(const QMap<QString, QVariant> &row, const QString &table)
 {
+    const Resolving resolving(*this);
     constexpr int kAttempts = 3;
     for (int attempt = 1;; ++attempt) {
         const int id = insertSqlClean(row, table);

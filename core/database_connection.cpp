@@ -260,8 +260,10 @@ bool Database::prepareSession()
             }
         }
     }
-    if (failure.isEmpty())
+    if (failure.isEmpty()) {
+        noteSession();
         return true;
+    }
     lastErrorText = failure;
     m_sessionRefused = !lost;
     qCWarning(lcDb).noquote() << "MySQL session set-up failed, connection closed:" << failure;
@@ -292,6 +294,73 @@ bool Database::reconnect(bool pause)
     m_lastReconnectMs = -1;
     qCInfo(lcDb).noquote() << "Connection" << m_connectionName << "opened again";
     return true;
+}
+
+void Database::noteSession()
+{
+    m_sessionId = 0;
+    m_serverStart = 0;
+    QSqlQuery query(m_db);
+    if (query.exec(QStringLiteral("SELECT CONNECTION_ID(), UNIX_TIMESTAMP()")) && query.next()) {
+        m_sessionId = query.value(0).toUInt();
+        const qint64 now = query.value(1).toLongLong();
+        if (query.exec(QStringLiteral("SHOW GLOBAL STATUS LIKE 'Uptime'")) && query.next())
+            m_serverStart = now - query.value(1).toLongLong();
+    }
+}
+
+bool Database::endLostSession()
+{
+    constexpr qint64 kStartToleranceSeconds = 2;
+    constexpr int kPollMs = 20;
+    const quint32 lost = m_lostSessionId;
+    if (lost == 0 || lost == m_sessionId)
+        return true;
+    const bool sameServer = m_serverStart != 0 && m_lostServerStart != 0
+        && qAbs(m_serverStart - m_lostServerStart) <= kStartToleranceSeconds;
+    if (m_serverStart != 0 && m_lostServerStart != 0 && !sameServer) {
+        // The server started since: the session went with it, and its id may now be another
+        // connection's.
+        m_lostSessionId = 0;
+        return true;
+    }
+    const QString id = QString::number(lost);
+    QSqlQuery query(m_db);
+    // An unknown thread (1094) has ended already. Without the server's start the id is not
+    // ended: it might name another connection; it is only awaited.
+    if (sameServer && !query.exec(QStringLiteral("KILL ") + id)
+        && query.lastError().nativeErrorCode() != QLatin1String("1094"))
+        qCWarning(lcDb).noquote() << "Can't end the lost session" << id << ":"
+                                  << query.lastError().text();
+    // A killed session ends within moments; a very short response time-out still gives it
+    // a few seconds.
+    constexpr int kMinimumWaitSeconds = 5;
+    const QDeadlineTimer deadline(qint64(qMax(m_responseTimeoutSeconds, kMinimumWaitSeconds))
+                                  * 1000);
+    for (;;) {
+        if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM information_schema.PROCESSLIST "
+                                       "WHERE ID = ")
+                        + id)
+            || !query.next()) {
+            // Lost again: the next statement opens it anew and asks again.
+            if (isConnectionLost(query.lastError())) {
+                query = QSqlQuery();
+                m_prepared.clear();
+                m_db.close();
+            }
+            return false;
+        }
+        if (query.value(0).toInt() == 0) {
+            qCInfo(lcDb).noquote() << "The lost session" << id << "has ended";
+            m_lostSessionId = 0;
+            return true;
+        }
+        if (deadline.hasExpired()) {
+            qCWarning(lcDb).noquote() << "The lost session" << id << "is still running";
+            return false;
+        }
+        QThread::msleep(kPollMs);
+    }
 }
 
 QString Database::brokenReason(const QString &error, bool session)

@@ -33,6 +33,16 @@ bool isRepeatable(const QString &sql)
     return !isWriteStatement(sql) || session.match(sql).hasMatch();
 }
 
+// Statements that store something: not the reads, session settings and the statements that
+// begin, mark or undo a transaction (a lost COMMIT is the transaction's own matter).
+bool storesData(const QString &sql)
+{
+    static const QRegularExpression control(
+        QStringLiteral("^\\s*(START|BEGIN|SAVEPOINT|RELEASE|ROLLBACK|COMMIT)\\b"),
+        QRegularExpression::CaseInsensitiveOption);
+    return !isRepeatable(sql) && !control.match(sql).hasMatch();
+}
+
 } // namespace
 
 namespace DatabaseInternal {
@@ -138,10 +148,15 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
             m_lastFailureTransient = outcome == Outcome::NotWritten || outcome == Outcome::Unknown;
         }
         qCWarning(lcDb).noquote() << Logging::sqlFailure(QLatin1String(failurePrefix), error, sql);
-        // An open outcome is for the caller to look up and tell: it may well be written.
-        if (own && isWriteStatement(sql) && outcome != Outcome::Unknown)
-            emit WriteFailures::instance()->failed(m_connectionName, lastErrorText,
-                                                   lost ? lastErrorText : QString());
+        if (own && isWriteStatement(sql)) {
+            const bool unknown = outcome == Outcome::Unknown;
+            if (unknown)
+                m_unknownPending = true;
+            // A look-up under way may still find out what it wrote: told when it is done.
+            if (!unknown || m_resolving == 0)
+                emit WriteFailures::instance()->failed(m_connectionName, lastErrorText,
+                                                       lost ? lastErrorText : QString(), unknown);
+        }
         return false;
     };
     // The connection can't be used: told once, and the next statement waits a little before
@@ -161,6 +176,14 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
             markBroken(m_lostError, m_sessionRefused);
             return failed(m_lostError, Outcome::NotWritten, true);
         }
+        // Nothing runs beside a lost session that may still write: a look-up would miss what
+        // it commits later, a write might meet it twice.
+        if (m_lostSessionId != 0 && !endLostSession()) {
+            return failed(QStringLiteral("the session %1, lost with a write under way, is still "
+                                         "running on the server")
+                              .arg(m_lostSessionId),
+                          Outcome::NotWritten, true);
+        }
         // A write that must not run twice is sent only on a connection seen alive just
         // before: one that died meanwhile (server restarted, connection killed) is opened
         // again first, with nothing of the write sent on it.
@@ -178,6 +201,8 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
         }
     }
 
+    // The statement reached the server once and its answer was lost: it may have run.
+    bool maybeRan = false;
     for (;;) {
         bool ok;
         // False while nothing of the statement reached the server (its prepare failed).
@@ -232,13 +257,25 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
             m_lostError = error.text();
             qCWarning(lcDb).noquote() << QStringLiteral("Database error ") + error.text()
                     + QStringLiteral(", try to reconnect...");
+            if (sent && !isRepeatable(sql) && m_sessionId != 0) {
+                // Its session may still be running it on the server.
+                m_lostSessionId = m_sessionId;
+                m_lostServerStart = m_serverStart;
+            }
+            maybeRan = maybeRan || (sent && storesData(sql));
+            // The next statement, often the look-up of what this one wrote, opens the
+            // connection again at once, without the pause after a failed attempt.
+            const auto lostUnknown = [&] {
+                m_db.close();
+                m_lastReconnectMs = -1;
+                if (hanging())
+                    markBroken(m_lostError, m_sessionRefused);
+                return failed(error.text(), Outcome::Unknown, true);
+            };
             if (m_committing) {
                 // The server may have committed before the connection went: the outcome is
-                // open. The connection is opened again at the next statement.
-                m_db.close();
-                if (hanging())
-                    broken();
-                return failed(error.text(), Outcome::Unknown, true);
+                // open.
+                return lostUnknown();
             }
             if (m_transactionDepth > 0) {
                 // What the transaction wrote is gone; its remaining statements fail until
@@ -252,15 +289,16 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
             }
             if (sent && !repeatable) {
                 // It may have run: it is not sent again. Its caller looks up what it wrote.
-                m_db.close();
-                if (hanging())
-                    broken();
-                return failed(error.text(), Outcome::Unknown, true);
+                return lostUnknown();
             }
             if (!hanging() && reconnects < kMaxReconnects) {
                 ++reconnects;
-                if (reconnect(false))
+                if (reconnect(false) && (m_lostSessionId == 0 || endLostSession()))
                     continue;
+            }
+            if (maybeRan) {
+                // Sent and not confirmed, and it can't be sent again now: it may be stored.
+                return lostUnknown();
             }
             broken();
             return failed(m_lostError, Outcome::NotWritten, true);

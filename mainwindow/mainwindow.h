@@ -242,9 +242,11 @@ private:
 
     // --- failed writes (mainwindow/mainwindow_status.cpp) ---
     // A failed write of the window's own connection is told in one notice, together with
-    // every other that fails before it is shown; a worker's goes to the status panel.
+    // every other that fails before it is shown; a worker's goes to the status panel. One
+    // whose outcome is unknown is told as such, once the command that met it is done, unless
+    // that command told it (tellOutcomeUnknown) or a look-up found out what was stored.
     void databaseWriteFailed(const QString &connectionName, const QString &error,
-                             const QString &connectionReason);
+                             const QString &connectionReason, bool outcomeUnknown);
     void showWriteFailure();
     // A connection lost its server (status panel) or was closed for its session settings
     // (the window's own: a notice); its return is told once in the status panel.
@@ -262,6 +264,7 @@ public:
     void tellOutcomeUnknown(const QString &command);
 private:
     bool m_showingWriteFailure = false;
+    bool m_unknownOutcomeQueued = false;
     bool m_databaseDown = false;
     // The window's connection was closed for its session settings, or lost its server, and
     // the seller was told so in a notice: further failures until it is back go to the status

@@ -223,8 +223,27 @@ void MainWindow::sendNotification(const QString &what)
 }
 
 void MainWindow::databaseWriteFailed(const QString &connectionName, const QString &error,
-                                     const QString &connectionReason)
+                                     const QString &connectionReason, bool outcomeUnknown)
 {
+    if (outcomeUnknown) {
+        if (!db || connectionName != db->connectionName()) {
+            if (!m_showingWriteFailure)
+                updateStatusBar(tr("Ob die Änderung gespeichert wurde, ist nicht bekannt: die "
+                                   "Verbindung zur Datenbank brach ab."),
+                                1, 0);
+            return;
+        }
+        if (m_unknownOutcomeQueued || m_showingWriteFailure)
+            return;
+        m_unknownOutcomeQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            const bool untold = m_unknownOutcomeQueued && db && db->unknownOutcomePending();
+            m_unknownOutcomeQueued = false;
+            if (untold)
+                tellOutcomeUnknown(tr("die Änderung"));
+        });
+        return;
+    }
     const bool connectionLost = !connectionReason.isEmpty();
     const QString reason = connectionLost ? connectionReason : error;
     if (connectionLost)
@@ -265,7 +284,10 @@ void MainWindow::showWriteFailure()
 
 void MainWindow::tellOutcomeUnknown(const QString &command)
 {
-    // The lost write queued a notice of its own ("nicht gespeichert"), which would not be true.
+    // The lost write queued a notice of its own, which this one replaces.
+    m_unknownOutcomeQueued = false;
+    if (db)
+        db->unknownOutcomeTold();
     m_writeFailures = 0;
     m_showingWriteFailure = true;
     Statics::showMessage(this,

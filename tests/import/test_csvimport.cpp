@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -907,12 +908,17 @@ private slots:
     void lostAnswer_data()
     {
         QTest::addColumn<bool>("killed");
-        QTest::newRow("connection cut after the row's insert") << false;
-        QTest::newRow("connection killed after the row's insert") << true;
+        // The row's insert still runs on the server (a slow trigger) when the program's
+        // connection is cut: the mark is looked up only once that session has ended.
+        QTest::addColumn<bool>("slow");
+        QTest::newRow("connection cut after the row's insert") << false << false;
+        QTest::newRow("connection killed after the row's insert") << true << false;
+        QTest::newRow("connection cut while the row's insert still runs") << false << true;
     }
     void lostAnswer()
     {
         QFETCH(bool, killed);
+        QFETCH(bool, slow);
         APP_TEST_DATABASE_BEHIND_PROXY(proxy, data, "The local file answers every statement");
         // The server's own KILL, from a connection of the proxy's thread.
         const auto kill = [](quint32 id) {
@@ -931,14 +937,28 @@ private slots:
         DialogAnswers answers;
         auto dialog = prepare(answers, writeCsv(csv), 0, "SKU", 0, { "Title", "Account" });
         QSignalSpy counts(dialog.get(), &CsvImport::changeFolderCount);
-        proxy.cutAfter("INSERT INTO articles", 40,
-                       killed ? std::function<void(quint32)>(kill)
-                              : std::function<void(quint32)>());
+        Database *db = data.db();
+        if (slow) {
+            QSqlQuery trigger(data.rawConnection("csv_slow"));
+            QVERIFY2(trigger.exec("CREATE TRIGGER slow_row BEFORE INSERT ON articles FOR EACH ROW "
+                                  "SET @slept = SLEEP(IF(NEW.Title = 'T40', 4, 0))"),
+                     qPrintable(trigger.lastError().text()));
+            proxy.cutWhenSent("INSERT INTO articles", 40);
+        } else {
+            proxy.cutAfter("INSERT INTO articles", 40,
+                           killed ? std::function<void(quint32)>(kill)
+                                  : std::function<void(quint32)>());
+        }
         run(*dialog);
 
         QCOMPARE(proxy.cuts(), 1);
         QCOMPARE(importErrors(answers), QStringList());
-        Database *db = data.db();
+        // Nothing of the cut connection runs on the server any more.
+        QTRY_COMPARE_WITH_TIMEOUT(
+            db->selectCount("SELECT ID FROM information_schema.PROCESSLIST WHERE INFO LIKE "
+                            "'INSERT INTO articles%' AND DB='"
+                            + data.mysqlDatabaseName() + "'"),
+            0, 10000);
         QCOMPARE(db->selectCount("SELECT id FROM articles"), kRows);
         QCOMPARE(db->selectCount("SELECT DISTINCT Title FROM articles"), kRows);
         QCOMPARE(counts.value(0), (QVariantList { kTarget, kRows, false }));

@@ -58,6 +58,8 @@ struct ProxyConnection
     QByteArray preparing;
     QHash<quint32, QByteArray> prepared; // statement id -> text
     bool cutting = false; // the next answer of the server is dropped and the connection cut
+    bool clientCut = false; // cut when sent: the program's side is gone already
+    bool answerHeld = false; // what the server sends is held until released
 };
 
 class MySqlProxyWorker : public QObject
@@ -72,6 +74,8 @@ public:
     QMutex mutex; // guards what the test's thread reads and sets below
     QByteArray cutText;
     int cutCountdown = 0;
+    bool cutAtSend = false;
+    bool holdAnswer = false;
     std::function<void(quint32)> whileHeld;
     int cuts = 0;
     bool stalled = false;
@@ -187,11 +191,20 @@ private:
                 }
             }
             bool cut = false;
+            bool atSend = false;
             if (!text.isEmpty()) {
                 QMutexLocker locker(&mutex);
                 statements.append(text);
-                if (cutCountdown > 0 && text.contains(cutText) && --cutCountdown == 0)
-                    cut = true;
+                if (cutCountdown > 0 && text.contains(cutText) && --cutCountdown == 0) {
+                    if (holdAnswer) {
+                        connection->answerHeld = true;
+                    } else {
+                        cut = true;
+                        atSend = cutAtSend;
+                        if (atSend)
+                            ++cuts;
+                    }
+                }
             }
             toServer(connection, raw);
             if (cut) {
@@ -199,6 +212,10 @@ private:
                 // Nothing more of this program's connection reaches the server.
                 connection->fromClient.clear();
                 disconnect(connection->client, nullptr, this, nullptr);
+                if (atSend) {
+                    connection->clientCut = true;
+                    connection->client->abort();
+                }
                 return;
             }
         }
@@ -214,6 +231,10 @@ private:
             // The server has answered: the statement ran.
             connection->server->readAll();
             connection->cutting = false;
+            if (connection->clientCut) {
+                connection->server->abort();
+                return;
+            }
             std::function<void(quint32)> hook;
             {
                 QMutexLocker locker(&mutex);
@@ -229,6 +250,12 @@ private:
         }
         if (isStalled())
             return;
+        if (connection->answerHeld) {
+            QMutexLocker locker(&mutex);
+            if (holdAnswer)
+                return;
+            connection->answerHeld = false;
+        }
         const QByteArray bytes = connection->server->readAll();
         connection->fromServer += bytes;
         for (const auto &packet : takePackets(connection->fromServer)) {
@@ -294,7 +321,29 @@ void MySqlProxy::cutAfter(const QByteArray &text, int occurrence,
     QMutexLocker locker(&m_worker->mutex);
     m_worker->cutText = text;
     m_worker->cutCountdown = occurrence;
+    m_worker->cutAtSend = false;
+    m_worker->holdAnswer = false;
     m_worker->whileHeld = whileHeld;
+}
+
+void MySqlProxy::holdAnswerTo(const QByteArray &text, int occurrence)
+{
+    QMutexLocker locker(&m_worker->mutex);
+    m_worker->cutText = text;
+    m_worker->cutCountdown = occurrence;
+    m_worker->cutAtSend = false;
+    m_worker->holdAnswer = true;
+    m_worker->whileHeld = {};
+}
+
+void MySqlProxy::cutWhenSent(const QByteArray &text, int occurrence)
+{
+    QMutexLocker locker(&m_worker->mutex);
+    m_worker->cutText = text;
+    m_worker->cutCountdown = occurrence;
+    m_worker->cutAtSend = true;
+    m_worker->holdAnswer = false;
+    m_worker->whileHeld = {};
 }
 
 int MySqlProxy::cuts() const
@@ -323,6 +372,7 @@ void MySqlProxy::release()
     {
         QMutexLocker locker(&m_worker->mutex);
         m_worker->stalled = false;
+        m_worker->holdAnswer = false;
     }
     QMetaObject::invokeMethod(m_worker, &MySqlProxyWorker::flush, Qt::QueuedConnection);
 }

@@ -40,6 +40,17 @@ public:
     // Only one cut is armed at a time; a later call replaces it.
     void cutAfter(const QByteArray &text, int occurrence = 1,
                   const std::function<void(quint32 connectionId)> &whileHeld = {});
+    // The `occurrence`-th statement from now on whose text contains `text` is passed to the
+    // server, and the program's side of the connection is cut at once: the program loses it
+    // while the server may still be running the statement (a slow trigger, a lock wait). The
+    // server's side stays open until the server answers; the answer is dropped. Replaces an
+    // armed cutAfter() and is replaced by one.
+    void cutWhenSent(const QByteArray &text, int occurrence = 1);
+    // The `occurrence`-th statement from now on whose text contains `text` is passed to the
+    // server, and the server's answer to it (and everything after on that connection) is held
+    // until release(): the server ran it, the program waits for an answer (a server that hangs
+    // after the statement). Replaces an armed cut.
+    void holdAnswerTo(const QByteArray &text, int occurrence = 1);
     // Connections cut so far.
     int cuts() const;
     // Statements seen so far whose text contains `text` (plain, or prepared and executed).

@@ -6,6 +6,7 @@
 #include "marketplace/xmlnode.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/messagecapture.h"
+#include "tests/support/mysqlproxy.h"
 #include "tests/support/tablesnapshot.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
@@ -15,6 +16,7 @@
 #include <QFile>
 #include <QSet>
 #include <QSignalSpy>
+#include <QSqlQuery>
 
 using TestSupport::FakeHttpServer;
 using TestSupport::FakeReply;
@@ -537,16 +539,24 @@ void TestEbay::listingOfTheOutbox_data()
     QTest::addColumn<int>("folder"); // the listing's folder as read
     QTest::addColumn<bool>("onArticle");
     QTest::addColumn<int>("articles");
+    // On MariaDB behind a proxy: "lookup fails" (the outbox can't be read, the page's writes
+    // would succeed; the page is read again), "moved meanwhile" (the seller takes the article
+    // out of the outbox after the lookup, before the page is stored).
+    QTest::addColumn<QString>("fault");
     const QString queued = "Folder=-2;FolderOld=-10;DoCheck=0";
-    QTest::newRow("addition") << queued << "own" << -9 << true << 2;
+    QTest::newRow("addition") << queued << "own" << -9 << true << 2 << "";
     QTest::newRow("addition, queued again") << "Folder=-2;FolderOld=-10;DoCheck=2"
-                                            << "own" << -9 << true << 2;
-    QTest::newRow("addition, sold out since") << queued << "own" << -7 << true << 2;
+                                            << "own" << -9 << true << 2 << "";
+    QTest::newRow("addition, sold out since") << queued << "own" << -7 << true << 2 << "";
     QTest::newRow("relisting") << "Folder=-2;FolderOld=-7;DoCheck=0;ItemID=400"
-                               << "own" << -9 << true << 1;
-    QTest::newRow("listing of another database") << queued << "other" << -9 << false << 2;
+                               << "own" << -9 << true << 1 << "";
+    QTest::newRow("listing of another database") << queued << "other" << -9 << false << 2 << "";
     QTest::newRow("article taken out of the outbox") << "Folder=-10"
-                                                     << "own" << -9 << false << 2;
+                                                     << "own" << -9 << false << 2 << "";
+    QTest::newRow("outbox lookup failed: read again, no new article")
+        << queued << "own" << -9 << true << 2 << "lookup fails";
+    QTest::newRow("taken out of the outbox after the lookup: no listing on it, no new article")
+        << queued << "own" << -9 << false << 1 << "moved meanwhile";
 }
 
 // A listing the program made for an article of the outbox, read before the listing worker
@@ -559,8 +569,24 @@ void TestEbay::listingOfTheOutbox()
     QFETCH(int, folder);
     QFETCH(bool, onArticle);
     QFETCH(int, articles);
-    APP_TEST_DATABASE(tdb);
-    Database *db = tdb.db();
+    QFETCH(QString, fault);
+    QFETCH_GLOBAL(TestSupport::Backend, backend);
+    if (!fault.isEmpty() && backend == TestSupport::Backend::SQLite)
+        QSKIP("A connection that can be cut is MariaDB's");
+    APP_REQUIRE_BACKEND(backend);
+    std::unique_ptr<TestSupport::MySqlProxy> proxy;
+    std::unique_ptr<TestSupport::TestDatabase> tdb;
+    if (fault.isEmpty()) {
+        tdb = std::make_unique<TestSupport::TestDatabase>(backend);
+    } else {
+        proxy = std::make_unique<TestSupport::MySqlProxy>(
+            TestSupport::MySqlServer::fromEnvironment());
+        QVERIFY(proxy->isListening());
+        tdb = std::make_unique<TestSupport::TestDatabase>(proxy->server());
+    }
+    QVERIFY2(tdb->error().isEmpty(), qPrintable(tdb->error()));
+    Database *db = tdb->db();
+    TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker") });
     QVERIFY(db->insertSqlClean({ { "id", 1 }, { "accountname", "händler_1" } }, "accounts") > 0);
     db->setOption(QStringLiteral("ListingUuidKey"), QStringLiteral("K1"));
     const int id = addArticle(db, fields + ";SoldCount=0;Quantity=3;ListingDuration=Days_7");
@@ -569,21 +595,55 @@ void TestEbay::listingOfTheOutbox()
     queued.insert("accountname", QStringLiteral("händler_1"));
     const QString oldItemId = queued.value("ItemID").toString();
     const int call = ListingThread::listingCallFor(oldItemId, queued.value("FolderOld").toInt());
-    ArticleModel *r = record("501", true);
-    r->UUID = ListingThread::listingUuid(uuid == "own" ? "K1" : "K2", queued, call);
-    r->Folder = folder;
-    r->Quantity = 3;
-    r->SoldCount = folder == -7 ? 3 : 0;
-    r->columns.insert("StartDate", "2026-03-10 14:00:00");
+    const auto listingRead = [&] {
+        ArticleModel *r = record("501", true);
+        r->UUID = ListingThread::listingUuid(uuid == "own" ? "K1" : "K2", queued, call);
+        r->Folder = folder;
+        r->Quantity = 3;
+        r->SoldCount = folder == -7 ? 3 : 0;
+        r->columns.insert("StartDate", "2026-03-10 14:00:00");
+        r->PictureURLs << m_server->url("/501.jpg").toString();
+        return r;
+    };
     m_server->setDefaultReply(FakeReply::ok(pictureBytes(), "image/png"));
-    r->PictureURLs << m_server->url("/501.jpg").toString();
-    readPage({ r });
+    if (fault == "lookup fails") {
+        // Its answer is cut each time it is sent, until the connection gives up on it.
+        const QByteArray lookup = "articles.Folder=-2 AND articles.Account=";
+        int cuts = 3;
+        std::function<void(quint32)> again = [&](quint32) {
+            if (cuts-- > 0)
+                proxy->cutAfter(lookup, 1, again);
+        };
+        proxy->cutAfter(lookup, 1, again);
+        readPage({ listingRead() });
+        QCOMPARE(proxy->cuts(), 4);
+        QCOMPARE(db->selectCount("SELECT id FROM articles"), 1);
+        QVERIFY(m_counts.isEmpty());
+        QVERIFY(m_news.isEmpty());
+    } else if (fault == "moved meanwhile") {
+        // When the page's transaction begins, the seller has moved the article.
+        const QString database = tdb->mysqlDatabaseName();
+        proxy->cutAfter("START TRANSACTION", 1, [database, id](quint32) {
+            {
+                QSqlDatabase seller = TestSupport::adminConnection(
+                    TestSupport::MySqlServer::fromEnvironment(), "outbox_mover", database);
+                QSqlQuery(seller).exec("UPDATE articles SET Folder=-10 WHERE id="
+                                       + QString::number(id));
+            }
+            QSqlDatabase::removeDatabase("outbox_mover");
+        });
+    }
+    readPage({ listingRead() });
 
+    const bool moved = fault == "moved meanwhile";
     QCOMPARE(db->selectCount("SELECT id FROM articles"), articles);
     const int listing = db->selectOne("SELECT id FROM articles WHERE ItemID='501'").toInt();
     QCOMPARE(listing == id, onArticle);
-    QCOMPARE(db->selectCount("SELECT id FROM articles WHERE ItemID='501'"), 1);
-    QCOMPARE(requestedPaths(*m_server).isEmpty(), onArticle);
+    // Taken out after the lookup: the next read decides what the listing is.
+    QCOMPARE(db->selectCount("SELECT id FROM articles WHERE ItemID='501'"), moved ? 0 : 1);
+    QCOMPARE(requestedPaths(*m_server).isEmpty(), onArticle || moved);
+    if (moved)
+        QCOMPARE(values(db, id, "Folder,ItemID,DoCheck"), QStringLiteral("-10||0"));
     if (!onArticle)
         return;
     QCOMPARE(values(db, id, "Folder,DoCheck,DoCheckResult,StartDate,RefreshHash"),

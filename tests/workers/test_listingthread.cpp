@@ -12,7 +12,9 @@
 #include "tests/support/testmain.h"
 #include "workers/ebay.h"
 
+#include <QScopeGuard>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTimer>
 
 using TestSupport::Backend;
@@ -31,6 +33,8 @@ const QString kPlanned = QStringLiteral("2026-12-24 18:00:00");
 const QString kOutboxRow = QStringLiteral("Folder=-2;FolderOld=-10;DoCheck=2");
 const QString kItemId = QStringLiteral("110000000022");
 const QString kQueued = QStringLiteral("Artikel wird eingestellt / aktualisiert");
+// In place of a trigger: the result is refused by its commit.
+const QString kAtCommit = QStringLiteral("at commit");
 
 FakeReply answer(const QString &call, const QString &payload = QString(),
                  const QString &ack = QStringLiteral("Success"))
@@ -158,7 +162,8 @@ private slots:
     void fullQueueWithoutWait();
     void repeatAfterLostAnswer_data();
     void repeatAfterLostAnswer();
-    void resultKeptWhileTheDiskIsFull();
+    void resultKeptWhileItCantBeWritten_data();
+    void resultKeptWhileItCantBeWritten();
     void uuidOfAnAttempt_data();
     void uuidOfAnAttempt();
     void unreadableArticleIsNotSent_data();
@@ -376,6 +381,10 @@ void TestListingThread::refusedWrite_data()
     QTest::newRow("outbox, copy refused") << 2 << "BEFORE INSERT ON articles"
                                           << "AddItem"
                                           << "-9|7|0";
+    // A constraint checked only at the end: the whole result is refused. It is dropped with
+    // its log line, not kept for ever, and the next pass lists the next article.
+    QTest::newRow("outbox, result's commit refused") << 2 << kAtCommit << "AddItem"
+                                                     << "-2||0";
 }
 
 // A write the database refuses (an SQLite trigger): taking a row out of its queue sends
@@ -392,18 +401,40 @@ void TestListingThread::refusedWrite()
     APP_TEST_DATABASE(t);
     const int id
         = addArticle(t.db(), "Folder=-2;FolderOld=-10;DoCheck=" + QString::number(doCheck));
-    QVERIFY(t.db()->executeSQL("CREATE TRIGGER refuse " + trigger
-                               + " BEGIN SELECT RAISE(ABORT, 'abgelehnt'); END"));
+    const bool atCommit = trigger == kAtCommit;
+    if (atCommit) {
+        // The success entry adds a row whose reference is checked only by the commit.
+        for (const char *statement :
+             { "CREATE TABLE parent (id INTEGER PRIMARY KEY)",
+               "CREATE TABLE child (id INTEGER PRIMARY KEY, parent INTEGER REFERENCES parent(id) "
+               "DEFERRABLE INITIALLY DEFERRED)",
+               "CREATE TRIGGER refuse AFTER INSERT ON itemshistory WHEN "
+               "NEW.infotype='articleadd_success' BEGIN INSERT INTO child (parent) VALUES (99); "
+               "END",
+               "PRAGMA foreign_keys=ON" })
+            QVERIFY(t.db()->executeSQL(statement));
+    } else {
+        QVERIFY(t.db()->executeSQL("CREATE TRIGGER refuse " + trigger
+                                   + " BEGIN SELECT RAISE(ABORT, 'abgelehnt'); END"));
+    }
 
     Worker w(t.db());
-    TestSupport::MessageCapture log({ QStringLiteral("app.db") });
+    TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker") });
     QCOMPARE(doCheck == 1 ? w.check() : w.outbox(), 1);
 
     QCOMPARE(callNames(*m_server).last(), call);
     QCOMPARE(values(t.db(), id, "Folder,ItemID,DoCheck"), after);
-    QCOMPARE(entries(t.db(), id).size(), call == "AddItem" ? 2 : 1);
+    QCOMPARE(entries(t.db(), id).size(), call == "AddItem" && !atCommit ? 2 : 1);
     QCOMPARE(t.db()->selectCount("SELECT id FROM articles"), 1);
     QCOMPARE(w.counts, QStringList());
+    if (!atCommit)
+        return;
+    QCOMPARE(w.worker.pendingResults(), 0);
+    QCOMPARE(log.count("was refused by the database"), 1);
+    QVERIFY(t.db()->executeSQL("DROP TRIGGER refuse"));
+    const int next = addArticle(t.db(), kOutboxRow);
+    QCOMPARE(w.outbox(), 1);
+    QCOMPARE(values(t.db(), next, "Folder,ItemID,DoCheck"), QStringLiteral("-9|7|0"));
 }
 
 void TestListingThread::verification_data()
@@ -725,27 +756,66 @@ void TestListingThread::repeatAfterLostAnswer()
     QCOMPARE(t.db()->selectCount("SELECT id FROM articles"), articles);
 }
 
-// A listing whose result can't be written (full disk) is kept and stored by the next pass
-// that can, before anything else; the marketplace is not asked again.
-void TestListingThread::resultKeptWhileTheDiskIsFull()
+void TestListingThread::resultKeptWhileItCantBeWritten_data()
 {
+    QTest::addColumn<bool>("locked"); // else the disk is full
+    QTest::newRow("disk full") << false;
+    QTest::newRow("article locked by another workstation past the lock wait") << true;
+}
+
+// A listing whose result can't be written (full disk, a lock held elsewhere) is kept and
+// stored by the next pass that can, before anything else; the marketplace is not asked again.
+void TestListingThread::resultKeptWhileItCantBeWritten()
+{
+    QFETCH(bool, locked);
     QFETCH_GLOBAL(Backend, backend);
-    if (backend == Backend::MySQL)
+    if (!locked && backend == Backend::MySQL)
         QSKIP("A full disk is a fault of the local file");
+    if (locked && backend == Backend::SQLite)
+        QSKIP("A lock wait time-out is the server's");
     APP_TEST_DATABASE(t);
     const int id = addArticle(t.db(), kOutboxRow);
     std::unique_ptr<TestSupport::FileSizeLimit> full;
-    answerWhenFull(full);
+    QSqlDatabase holder;
+    bool held = false;
+    // The lock goes with the test, whatever it meets.
+    auto release = qScopeGuard([&] {
+        if (holder.isOpen())
+            QSqlQuery(holder).exec("ROLLBACK");
+    });
+    if (locked) {
+        QVERIFY(t.db()->executeSQL("SET SESSION innodb_lock_wait_timeout = 1"));
+        holder = t.rawConnection(QStringLiteral("resultLocker"));
+        // Once the marketplace has listed it, another workstation holds the article's row.
+        m_server->holdCall("AddItem");
+        m_server->setCallHandler("AddItem", [&](const RecordedRequest &) {
+            QMetaObject::invokeMethod(
+                qApp,
+                [&] {
+                    QSqlQuery hold(holder);
+                    held = hold.exec("START TRANSACTION")
+                        && hold.exec("SELECT id FROM articles WHERE id=" + QString::number(id)
+                                     + " FOR UPDATE");
+                    m_server->releaseCall("AddItem");
+                },
+                Qt::QueuedConnection);
+            return answer("AddItem", "<ItemID>" + kItemId + "</ItemID>");
+        });
+    } else {
+        answerWhenFull(full);
+    }
 
     Worker w(t.db());
     TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker") });
     QCOMPARE(w.worker.runPass(w.stop), 1);
-    QVERIFY(full);
+    QVERIFY(full || held);
     QCOMPARE(w.worker.pendingResults(), 1);
-    // Still full: nothing stored, nothing sent.
+    // Still unavailable: nothing stored, nothing sent.
     QCOMPARE(w.worker.runPass(w.stop), 0);
     QCOMPARE(w.worker.pendingResults(), 1);
     full.reset();
+    if (held)
+        QVERIFY(QSqlQuery(holder).exec("ROLLBACK"));
     QCOMPARE(values(t.db(), id, "Folder,ItemID"), QStringLiteral("-2|"));
 
     QCOMPARE(w.worker.runPass(w.stop), 0);
@@ -865,6 +935,12 @@ void TestListingThread::storedOnceWhateverTheRetries_data()
     // Read by the synchronisation as a new article before the result was stored: that row
     // is the listing, the article goes back to the drafts.
     row("imported already", drafts, "imported", true, "ImportedAlready", "-10||", "other", 2, "1");
+    // An earlier outcome of the article is no earlier attempt of this one: it is stored.
+    row("revision of a listing it made earlier",
+        "Folder=-2;FolderOld=-9;DoCheck=0;ItemID=" + kItemId, "listed earlier", true, "Written",
+        listing, "article", 1, "", 2);
+    row("second refusal", drafts + ";DoCheckResult=zuerst abgelehnt", "refused earlier", false,
+        "Written", "-2||abgelehnt", "", 1, "", 2);
 }
 
 // A store whose answer was lost (the database may have written it) is tried again: the
@@ -887,6 +963,16 @@ void TestListingThread::storedOnceWhateverTheRetries()
     if (before == "imported")
         other = addArticle(t.db(), "Folder=-9;ItemID=" + kItemId, account);
     const int id = addArticle(t.db(), fields, account);
+    if (before.endsWith("earlier")) {
+        const bool success = before == "listed earlier";
+        QVERIFY(t.db()->insertSqlClean(
+                    { { "databaseid", id },
+                      { "infotype", success ? "articleadd_success" : "articleadd_fail" },
+                      { "textinfo", success ? "wurde erfolgreich eingestellt" : "zuerst abgelehnt" },
+                      { "indate", "2026-02-01 10:00:00" } },
+                    "itemshistory")
+                > 0);
+    }
 
     ListingResult result;
     result.kind = listed ? ListingResult::Listed : ListingResult::Refused;
