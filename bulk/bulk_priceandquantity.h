@@ -18,6 +18,7 @@ class Bulk_PriceAndQuantity : public BulkEditDialog
 public:
     Bulk_PriceAndQuantity(QWidget *parent, const QString &idList);
     ~Bulk_PriceAndQuantity() override;
+    QString commandName() const override;
 
 public slots:
     // Checks every entry first, then writes; closes with 1 only when every article was done.

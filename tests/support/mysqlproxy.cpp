@@ -58,6 +58,7 @@ struct ProxyConnection
     QByteArray preparing;
     QHash<quint32, QByteArray> prepared; // statement id -> text
     bool cutting = false; // the next answer of the server is dropped and the connection cut
+    bool holding = false; // the server's answers are dropped, the connection kept open
 };
 
 class MySqlProxyWorker : public QObject
@@ -73,6 +74,7 @@ public:
     QByteArray cutText;
     int cutCountdown = 0;
     std::function<void(quint32)> whileHeld;
+    bool holdInsteadOfCut = false;
     int cuts = 0;
     bool stalled = false;
     QByteArrayList statements;
@@ -199,6 +201,11 @@ private:
                 // Nothing more of this program's connection reaches the server.
                 connection->fromClient.clear();
                 disconnect(connection->client, nullptr, this, nullptr);
+                // A held answer ends when the program gives up and closes its side.
+                connect(connection->client, &QTcpSocket::disconnected, this, [connection] {
+                    if (connection->server)
+                        connection->server->abort();
+                });
                 return;
             }
         }
@@ -208,6 +215,10 @@ private:
     {
         if (!connection->server)
             return;
+        if (connection->holding) {
+            connection->server->readAll();
+            return;
+        }
         if (connection->cutting) {
             if (connection->server->bytesAvailable() == 0)
                 return;
@@ -215,13 +226,19 @@ private:
             connection->server->readAll();
             connection->cutting = false;
             std::function<void(quint32)> hook;
+            bool hold = false;
             {
                 QMutexLocker locker(&mutex);
                 hook = whileHeld;
+                hold = holdInsteadOfCut;
                 ++cuts;
             }
             if (hook)
                 hook(connection->connectionId);
+            if (hold) {
+                connection->holding = true;
+                return;
+            }
             connection->server->abort();
             if (connection->client)
                 connection->client->abort();
@@ -295,6 +312,16 @@ void MySqlProxy::cutAfter(const QByteArray &text, int occurrence,
     m_worker->cutText = text;
     m_worker->cutCountdown = occurrence;
     m_worker->whileHeld = whileHeld;
+    m_worker->holdInsteadOfCut = false;
+}
+
+void MySqlProxy::holdAfter(const QByteArray &text, int occurrence)
+{
+    QMutexLocker locker(&m_worker->mutex);
+    m_worker->cutText = text;
+    m_worker->cutCountdown = occurrence;
+    m_worker->whileHeld = nullptr;
+    m_worker->holdInsteadOfCut = true;
 }
 
 int MySqlProxy::cuts() const

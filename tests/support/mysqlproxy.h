@@ -40,7 +40,11 @@ public:
     // Only one cut is armed at a time; a later call replaces it.
     void cutAfter(const QByteArray &text, int occurrence = 1,
                   const std::function<void(quint32 connectionId)> &whileHeld = {});
-    // Connections cut so far.
+    // The same, but the server's answer is held and the connection left open: the program
+    // waits for the answer until its own time-out gives up. When the program closes its side
+    // the proxy closes the server's, so the server ends that session.
+    void holdAfter(const QByteArray &text, int occurrence = 1);
+    // Connections cut (or answers held) so far.
     int cuts() const;
     // Statements seen so far whose text contains `text` (plain, or prepared and executed).
     int statementsSeen(const QByteArray &text) const;
