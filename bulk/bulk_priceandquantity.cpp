@@ -132,8 +132,7 @@ void Bulk_PriceAndQuantity::accept()
                      .arg(entry.edit->text(), entry.box->text(),
                           entry.field == PriceChange::Field::Whole
                               ? QLocale(QLocale::German).toString(PriceChange::kMaxWhole)
-                              : QLocale(QLocale::German)
-                                    .toString(PriceChange::kMaxPrice, 'f', 0)),
+                              : QLocale(QLocale::German).toString(PriceChange::kMaxPrice, 'f', 0)),
                  1);
             return;
         case PriceChange::Error::PercentWithoutSign:
@@ -172,74 +171,81 @@ void Bulk_PriceAndQuantity::accept()
     select += QStringLiteral(" FROM articles WHERE ");
     QStringList refused;
     int refusedArticles = 0;
-    const BulkWriter::Result result = BulkWriter::run(
-        *db, ids, kStepArticles,
-        [&](const QStringList &step, BulkWriter::Result &run) {
-            QSqlQuery query;
-            if (!db->selectQuery(select + BulkWriter::idCondition(step), query))
-                return BulkWriter::failed(*db, run);
-            QVector<QPair<QString, QMap<QString, QVariant>>> records;
-            while (query.next()) {
-                const QString id = query.value(0).toString();
-                QMap<QString, QVariant> record;
-                QStringList wrong;
-                for (int i = 0; i < changes.size(); ++i) {
-                    const PriceChange &change = changes.at(i).second;
-                    const QVariant stored = query.value(2 + i);
-                    double old = 0;
-                    const bool readable = storedNumber(stored, &old);
-                    QString value;
-                    const PriceChange::Value made
-                        = readable ? change.apply(old, &value) : PriceChange::Value::Ok;
-                    if (!readable)
-                        wrong << tr("%1 ist keine Zahl (%2)").arg(labels.at(i), stored.toString());
-                    else if (made == PriceChange::Value::Negative)
-                        wrong << tr("%1 würde negativ").arg(labels.at(i));
-                    else if (made == PriceChange::Value::TooLarge)
-                        wrong << tr("%1 läge über dem Höchstwert").arg(labels.at(i));
-                    else
-                        record.insert(changes.at(i).first, value);
+    const auto job = [&](Database &writer, const BulkWriter::Progress &progress) {
+        return BulkWriter::run(
+            writer, ids, kStepArticles,
+            [&](const QStringList &step, BulkWriter::Result &run) {
+                QSqlQuery query;
+                if (!writer.selectQuery(select + BulkWriter::idCondition(step), query))
+                    return BulkWriter::failed(writer, run);
+                QVector<QPair<QString, QMap<QString, QVariant>>> records;
+                while (query.next()) {
+                    const QString id = query.value(0).toString();
+                    QMap<QString, QVariant> record;
+                    QStringList wrong;
+                    for (int i = 0; i < changes.size(); ++i) {
+                        const PriceChange &change = changes.at(i).second;
+                        const QVariant stored = query.value(2 + i);
+                        double old = 0;
+                        const bool readable = storedNumber(stored, &old);
+                        QString value;
+                        const PriceChange::Value made
+                            = readable ? change.apply(old, &value) : PriceChange::Value::Ok;
+                        if (!readable)
+                            wrong << tr("%1 ist keine Zahl (%2)")
+                                         .arg(labels.at(i), stored.toString());
+                        else if (made == PriceChange::Value::Negative)
+                            wrong << tr("%1 würde negativ").arg(labels.at(i));
+                        else if (made == PriceChange::Value::TooLarge)
+                            wrong << tr("%1 läge über dem Höchstwert").arg(labels.at(i));
+                        else
+                            record.insert(changes.at(i).first, value);
+                    }
+                    if (!wrong.isEmpty()) {
+                        ++refusedArticles;
+                        if (refused.size() < kNamedArticles)
+                            refused << tr("Artikel %1 „%2“: %3")
+                                           .arg(id, query.value(1).toString(),
+                                                wrong.join(QStringLiteral(", ")));
+                        continue;
+                    }
+                    if (record.contains(QStringLiteral("StartPrice")))
+                        record.insert(QStringLiteral("CurrentPrice"), 0);
+                    records.append({ id, record });
                 }
-                if (!wrong.isEmpty()) {
-                    ++refusedArticles;
-                    if (refused.size() < kNamedArticles)
-                        refused << tr("Artikel %1 „%2“: %3")
-                                       .arg(id, query.value(1).toString(),
-                                            wrong.join(QStringLiteral(", ")));
-                    continue;
+                query.finish();
+                // Once one article is refused nothing is written: the command is refused whole.
+                if (refusedArticles > 0)
+                    return true;
+                for (const auto &record : qAsConst(records)) {
+                    if (writer.updateSqlClean(record.second, QStringLiteral("articles"),
+                                              QStringLiteral("id=") + record.first))
+                        ++run.written;
+                    else if (!BulkWriter::failed(writer, run))
+                        return false;
                 }
-                if (record.contains(QStringLiteral("StartPrice")))
-                    record.insert(QStringLiteral("CurrentPrice"), 0);
-                records.append({ id, record });
-            }
-            query.finish();
-            // Once one article is refused nothing is written: the command is refused whole.
-            if (refusedArticles > 0)
                 return true;
-            for (const auto &record : qAsConst(records)) {
-                if (db->updateSqlClean(record.second, QStringLiteral("articles"),
-                                       QStringLiteral("id=") + record.first))
-                    ++run.written;
-                else if (!BulkWriter::failed(*db, run))
-                    return false;
-            }
-            return true;
-        },
-        pacedProgress(ui->progressBar), [&](BulkWriter::Result &run) {
-            if (refusedArticles == 0)
-                return true;
-            run.outcome = Database::Outcome::Refused;
-            QString text = tr("Die Änderung wurde nicht gespeichert: bei %1 ergäbe sie einen "
-                              "negativen Wert oder einen Wert über dem Höchstwert.")
-                               .arg(refusedArticles == 1 ? tr("1 Artikel")
-                                                         : tr("%1 Artikeln").arg(refusedArticles));
-            text += QStringLiteral("\n\n") + refused.join(QLatin1Char('\n'));
-            if (refusedArticles > refused.size())
-                text += QLatin1Char('\n')
-                    + tr("… und %1 weitere").arg(refusedArticles - refused.size());
-            run.error = text;
-            return false;
-        });
+            },
+            progress,
+            [&](BulkWriter::Result &run) {
+                if (refusedArticles == 0)
+                    return true;
+                run.outcome = Database::Outcome::Refused;
+                QString text
+                    = tr("Die Änderung wurde nicht gespeichert: bei %1 ergäbe sie einen "
+                         "negativen Wert oder einen Wert über dem Höchstwert.")
+                          .arg(refusedArticles == 1 ? tr("1 Artikel")
+                                                    : tr("%1 Artikeln").arg(refusedArticles));
+                text += QStringLiteral("\n\n") + refused.join(QLatin1Char('\n'));
+                if (refusedArticles > refused.size())
+                    text += QLatin1Char('\n')
+                        + tr("… und %1 weitere").arg(refusedArticles - refused.size());
+                run.error = text;
+                return false;
+            });
+    };
+    const BulkWriter::Result result
+        = BulkWriter::runInThread(connectionName, job, barProgress(ui->progressBar));
     if (result.stored() || result.unknown()) {
         finishRun(result);
         return;

@@ -27,6 +27,7 @@ BulkEditDialog::BulkEditDialog(QWidget *parent, const QString &idList,
     : QDialog(parent)
     , db(std::make_unique<Database>(true, connectionName))
     , idList(idList)
+    , connectionName(connectionName)
 { }
 
 BulkEditDialog::~BulkEditDialog() = default;
@@ -81,6 +82,15 @@ void BulkEditDialog::takeEdit(QMap<QString, QVariant> &record, const QLineEdit *
 {
     if (edit && edit->isModified())
         record.insert(column, edit->text());
+}
+
+BulkWriter::Progress BulkEditDialog::barProgress(QProgressBar *bar)
+{
+    QPointer<QProgressBar> shown(bar);
+    return [shown](int done) {
+        if (shown)
+            shown->setValue(done);
+    };
 }
 
 BulkWriter::Progress BulkEditDialog::pacedProgress(QProgressBar *bar)
@@ -146,6 +156,11 @@ void BulkEditDialog::accept()
     }
     // The record is the same for every article: built once, before anything is written.
     const QMap<QString, QVariant> record = changeRecord();
-    finishRun(BulkWriter::write(
-        *db, ids, [&record](const QString &) { return record; }, pacedProgress(m_progressBar)));
+    finishRun(BulkWriter::runInThread(
+        connectionName,
+        [&](Database &writer, const BulkWriter::Progress &progress) {
+            return BulkWriter::write(
+                writer, ids, [&record](const QString &) { return record; }, progress);
+        },
+        barProgress(m_progressBar)));
 }

@@ -40,6 +40,8 @@ public:
     // der Zahlungsmethoden".
     virtual QString commandName() const = 0;
 
+    // A progress that moves `bar` (when given), for BulkWriter::runInThread.
+    static BulkWriter::Progress barProgress(QProgressBar *bar);
     // A progress for BulkWriter: moves `bar` (when given) and lets the window's events
     // through at least every 30 ms, so that no step holds it for long.
     static BulkWriter::Progress pacedProgress(QProgressBar *bar);
@@ -84,6 +86,8 @@ protected:
 
     std::unique_ptr<Database> db;
     QString idList;
+    // The name of `db`; OK writes through a connection of this name on a thread of its own.
+    QString connectionName;
 
 private:
     QProgressBar *m_progressBar = nullptr;

@@ -2,10 +2,19 @@
 
 #include "core/transaction.h"
 
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <memory>
+
 namespace {
 
 // Articles per step of the plain record writer: a bound UPDATE each.
 constexpr int kRecordStep = 50;
+// How often the waiting thread shows the progress of a job on a thread of its own.
+constexpr int kProgressMs = 25;
 
 } // namespace
 
@@ -98,4 +107,31 @@ BulkWriter::Result BulkWriter::write(Database &db, const QStringList &articleIds
             return true;
         },
         progress);
+}
+
+BulkWriter::Result BulkWriter::runInThread(const QString &connectionName, const Job &job,
+                                           const Progress &progress)
+{
+    Result result;
+    std::atomic<int> done { 0 };
+    std::unique_ptr<QThread> thread(QThread::create([&] {
+        Database db(true, connectionName);
+        result = job(db, [&done](int count) { done.store(count); });
+        db.close();
+    }));
+    QEventLoop loop;
+    QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    QTimer shown;
+    shown.setInterval(kProgressMs);
+    QObject::connect(&shown, &QTimer::timeout, &loop, [&] {
+        if (progress)
+            progress(done.load());
+    });
+    thread->start();
+    shown.start();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    thread->wait();
+    if (progress)
+        progress(done.load());
+    return result;
 }

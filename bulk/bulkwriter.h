@@ -58,6 +58,14 @@ public:
     static Result run(Database &db, const QStringList &articleIds, int stepSize, const Step &step,
                       const Progress &progress = Progress(), const Check &check = Check());
 
+    // A command's work on a thread of its own, with a connection of its own to the same
+    // database (named `connectionName` + that thread): the calling thread's events go on
+    // meanwhile, but for the seller's input, so a window is painted and its progress bar
+    // moves; `progress` is told there how far the work got. The job's result, once it is done.
+    using Job = std::function<Result(Database &db, const Progress &progress)>;
+    static Result runInThread(const QString &connectionName, const Job &job,
+                              const Progress &progress = Progress());
+
     // Counts a failed statement of `db` in `result`; true when the run may go on (the
     // database refused the statement itself), false when the connection is lost.
     static bool failed(Database &db, Result &result);

@@ -12,6 +12,7 @@
 #include "bulk/bulk_profiles.h"
 #include "bulk/bulk_shipping.h"
 #include "bulk/bulk_shipping_world.h"
+#include "bulk/bulkwriter.h"
 #include "bulk/searchandreplace.h"
 #include "core/database.h"
 #include "core/specialfolderid.h"
@@ -70,14 +71,21 @@ int MainWindow::runBulkDialog(BulkEditDialog *dialog)
 
 void MainWindow::refreshListRows(const QStringList &ids)
 {
-    for (const QString &id : ids) {
-        // The list may have changed while the dialog ran: find the row again by its id.
-        QTreeWidgetItem *item = IsItemWithIdHere(id.toInt());
-        if (!item)
-            continue;
-        const QMap<QString, QVariant> row = readListRow(id.toInt());
-        if (!row.isEmpty())
-            UpdateListItem(row, item);
+    // Read in steps, with the window's events let through between them: thousands of
+    // selected rows do not hold the window. The ids are found again in every step.
+    constexpr int kRowsPerStep = 200;
+    const QStringList articleIds = BulkWriter::articleIds(ids.join(QLatin1Char(',')));
+    const BulkWriter::Progress pace = BulkEditDialog::pacedProgress(nullptr);
+    for (int at = 0; at < articleIds.size(); at += kRowsPerStep) {
+        pace(at);
+        const auto rows = db->select(QStringLiteral("SELECT ") + listColumns
+                                     + QStringLiteral(" FROM articles WHERE ")
+                                     + BulkWriter::idCondition(articleIds.mid(at, kRowsPerStep)));
+        for (const auto &row : rows) {
+            // The list may have changed while the dialog ran: find the row again by its id.
+            if (QTreeWidgetItem *item = IsItemWithIdHere(row.value(QStringLiteral("id")).toInt()))
+                UpdateListItem(row, item);
+        }
     }
 }
 
@@ -171,12 +179,8 @@ void MainWindow::on_actionPreise_und_Mengen_triggered()
         return;
     if (runBulkDialog(new Bulk_PriceAndQuantity(this, selection.ids.join(QLatin1Char(',')))) == 0)
         return;
-    // The shown rows of the current folder, read again; the list is not sorted anew.
-    const auto rows = db->select(currentQuery);
-    for (const auto &row : rows) {
-        if (QTreeWidgetItem *item = IsItemWithIdHere(row.value(QStringLiteral("id")).toInt()))
-            UpdateListItem(row, item);
-    }
+    // The changed rows, read again; the list is not sorted anew.
+    refreshListRows(selection.ids);
 }
 
 void MainWindow::on_actionSuchen_und_ersetzen_triggered()

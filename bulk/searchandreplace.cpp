@@ -13,6 +13,7 @@
 namespace {
 
 const QString kWildcard = QStringLiteral("%%%%");
+const QString kConnection = QStringLiteral("Conversations");
 // Articles read and written per step of a run.
 constexpr int kStepArticles = 100;
 
@@ -48,7 +49,7 @@ const Field kFields[] = {
 SearchAndReplace::SearchAndReplace(const QStringList &ids, QWidget *parent)
     : QDialog(parent)
     , ui(std::make_unique<Ui::SearchAndReplace>())
-    , db(std::make_unique<Database>(true, QStringLiteral("Conversations")))
+    , db(std::make_unique<Database>(true, kConnection))
     , ids(ids)
 {
     ui->setupUi(this);
@@ -155,34 +156,38 @@ void SearchAndReplace::accept()
         select += QStringLiteral(", `") + column + QLatin1Char('`');
     select += QStringLiteral(" FROM articles WHERE ");
     setEnabled(false);
-    const BulkWriter::Result result = BulkWriter::run(
-        *db, articleIds, kStepArticles,
-        [&](const QStringList &step, BulkWriter::Result &run) {
-            QSqlQuery query;
-            if (!db->selectQuery(select + BulkWriter::idCondition(step), query))
-                return BulkWriter::failed(*db, run);
-            QVector<QPair<QString, QMap<QString, QVariant>>> records;
-            while (query.next()) {
-                QMap<QString, QVariant> record;
-                for (int i = 0; i < columns.size(); ++i) {
-                    QString text;
-                    if (!query.isNull(1 + i) && changed(query.value(1 + i).toString(), &text))
-                        record.insert(columns.at(i), text);
+    const auto job = [&](Database &writer, const BulkWriter::Progress &progress) {
+        return BulkWriter::run(
+            writer, articleIds, kStepArticles,
+            [&](const QStringList &step, BulkWriter::Result &run) {
+                QSqlQuery query;
+                if (!writer.selectQuery(select + BulkWriter::idCondition(step), query))
+                    return BulkWriter::failed(writer, run);
+                QVector<QPair<QString, QMap<QString, QVariant>>> records;
+                while (query.next()) {
+                    QMap<QString, QVariant> record;
+                    for (int i = 0; i < columns.size(); ++i) {
+                        QString text;
+                        if (!query.isNull(1 + i) && changed(query.value(1 + i).toString(), &text))
+                            record.insert(columns.at(i), text);
+                    }
+                    if (!record.isEmpty())
+                        records.append({ query.value(0).toString(), record });
                 }
-                if (!record.isEmpty())
-                    records.append({ query.value(0).toString(), record });
-            }
-            query.finish();
-            for (const auto &record : qAsConst(records)) {
-                if (db->updateSqlClean(record.second, QStringLiteral("articles"),
-                                       QStringLiteral("id=") + record.first))
-                    ++run.written;
-                else if (!BulkWriter::failed(*db, run))
-                    return false;
-            }
-            return true;
-        },
-        BulkEditDialog::pacedProgress(ui->progressBar));
+                query.finish();
+                for (const auto &record : qAsConst(records)) {
+                    if (writer.updateSqlClean(record.second, QStringLiteral("articles"),
+                                              QStringLiteral("id=") + record.first))
+                        ++run.written;
+                    else if (!BulkWriter::failed(writer, run))
+                        return false;
+                }
+                return true;
+            },
+            progress);
+    };
+    const BulkWriter::Result result
+        = BulkWriter::runInThread(kConnection, job, BulkEditDialog::barProgress(ui->progressBar));
     setEnabled(true);
 
     if (result.unknown()) {

@@ -64,13 +64,17 @@ void TestBulkExactness::lostAnswer_data()
     QTest::addColumn<bool>("held"); // held past the time-out instead of cut
     QTest::addColumn<QString>("told"); // the command named in "Ob ... gespeichert wurde"
 
-    const Fill price = [](QDialog *d) { tickAndType(d, "StartPrice", "+10%"); };
-    const Fill quantity = [](QDialog *d) { tickAndType(d, "Quantity", "-1"); };
+    const Fill price = [](QDialog *d) {
+        tickAndType(d, "StartPrice", "+10%");
+    };
+    const Fill quantity = [](QDialog *d) {
+        tickAndType(d, "Quantity", "-1");
+    };
     const Fill replace = [](QDialog *d) {
         auto *fields = d->findChild<QListWidget *>("FieldSelectList");
         for (int i = 0; i < fields->count(); ++i)
             fields->item(i)->setCheckState(fields->item(i)->text() == "Titel" ? Qt::Checked
-                                                                             : Qt::Unchecked);
+                                                                              : Qt::Unchecked);
         d->findChild<QPlainTextEdit *>("SearchTextField")->setPlainText("rot");
         d->findChild<QPlainTextEdit *>("ReplaceTextField")->setPlainText("tiefrot");
         d->findChild<QCheckBox *>("DoUpdate")->setChecked(false);

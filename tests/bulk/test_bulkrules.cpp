@@ -172,10 +172,10 @@ void TestBulkRules::priceResults_data()
     QTest::addColumn<int>("field");
     QTest::addColumn<double>("stored");
     QTest::addColumn<QString>("value"); // written, or the refusal
-    const auto row = [](const char *name, const QString &entry, F field, double stored,
-                        const QString &value) {
-        QTest::newRow(name) << entry << int(field) << stored << value;
-    };
+    const auto row
+        = [](const char *name, const QString &entry, F field, double stored, const QString &value) {
+              QTest::newRow(name) << entry << int(field) << stored << value;
+          };
     row("percent up", "+10%", F::Price, 10, "11.00");
     row("percent up of what was raised", "+10%", F::Price, 11, "12.10");
     row("percent up, cents as written", "+10%", F::Price, 19.99, "21.99");
