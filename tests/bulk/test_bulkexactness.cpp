@@ -187,8 +187,12 @@ void TestBulkExactness::lostAnswer()
     seller.start(20);
     held ? proxy.holdAfter(statement, occurrence) : proxy.cutAfter(statement, occurrence);
     QAction *command = fixture.window()->findChild<QAction *>(action);
+    const int checks = proxy.statementsSeen("DO 1");
     command->trigger();
     QCOMPARE(proxy.cuts(), 1);
+    // The connection is checked once per command at most, never once per article.
+    QVERIFY2(proxy.statementsSeen("DO 1") - checks <= 1,
+             qPrintable(QString::number(proxy.statementsSeen("DO 1") - checks)));
 
     const QList<DialogAnswers::Message> shown = answers.messages();
     const QString unknown = "Ob " + told + " gespeichert wurde, ist nicht bekannt";
