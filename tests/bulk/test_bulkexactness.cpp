@@ -56,6 +56,7 @@ private slots:
 void TestBulkExactness::lostAnswer_data()
 {
     QTest::addColumn<QString>("action");
+    QTest::addColumn<int>("folder"); // where the articles are listed
     QTest::addColumn<Fill>("fill");
     QTest::addColumn<QString>("columns"); // what the command changes, per article
     QTest::addColumn<QString>("after"); // their values after it, for every article
@@ -79,6 +80,10 @@ void TestBulkExactness::lostAnswer_data()
         d->findChild<QPlainTextEdit *>("ReplaceTextField")->setPlainText("tiefrot");
         d->findChild<QCheckBox *>("DoUpdate")->setChecked(false);
     };
+    const Fill replaceAndQueue = [replace](QDialog *d) {
+        replace(d);
+        d->findChild<QCheckBox *>("DoUpdate")->setChecked(true);
+    };
     const Fill duration = [](QDialog *d) {
         auto *box = d->findChild<QComboBox *>("DurationBox");
         box->setCurrentIndex(box->findData("Days_5"));
@@ -91,40 +96,45 @@ void TestBulkExactness::lostAnswer_data()
     const QString prices = "StartPrice,CurrentPrice";
     const QString raised = "11|0";
     QTest::newRow("price +10 %, 4th answer cut")
-        << "actionPreise_und_Mengen" << price << prices << raised << QByteArray("`StartPrice`=")
-        << 4 << false << "";
+        << "actionPreise_und_Mengen" << -10 << price << prices << raised
+        << QByteArray("`StartPrice`=") << 4 << false << "";
     QTest::newRow("price +10 %, 4th answer held")
-        << "actionPreise_und_Mengen" << price << prices << raised << QByteArray("`StartPrice`=")
-        << 4 << true << "";
+        << "actionPreise_und_Mengen" << -10 << price << prices << raised
+        << QByteArray("`StartPrice`=") << 4 << true << "";
     QTest::newRow("price +10 %, commit's answer cut")
-        << "actionPreise_und_Mengen" << price << prices << raised << QByteArray("COMMIT") << 1
-        << false << "die Preisänderung";
+        << "actionPreise_und_Mengen" << -10 << price << prices << raised << QByteArray("COMMIT")
+        << 1 << false << "die Preisänderung";
     QTest::newRow("price +10 %, commit's answer held")
-        << "actionPreise_und_Mengen" << price << prices << raised << QByteArray("COMMIT") << 1
-        << true << "die Preisänderung";
+        << "actionPreise_und_Mengen" << -10 << price << prices << raised << QByteArray("COMMIT")
+        << 1 << true << "die Preisänderung";
     QTest::newRow("quantity -1, 8th answer cut")
-        << "actionPreise_und_Mengen" << quantity << "Quantity"
+        << "actionPreise_und_Mengen" << -10 << quantity << "Quantity"
         << "4" << QByteArray("`Quantity`=") << 8 << false << "";
     QTest::newRow("replace, 2nd answer cut")
-        << "actionSuchen_und_ersetzen" << replace << "Title"
+        << "actionSuchen_und_ersetzen" << -10 << replace << "Title"
         << "tiefrote Jacke" << QByteArray("`Title`=") << 2 << false << "";
     QTest::newRow("replace, reading held")
-        << "actionSuchen_und_ersetzen" << replace << "Title"
+        << "actionSuchen_und_ersetzen" << -10 << replace << "Title"
         << "tiefrote Jacke" << QByteArray("SELECT id, `Title`") << 1 << true << "";
     QTest::newRow("replace, commit's answer cut")
-        << "actionSuchen_und_ersetzen" << replace << "Title"
+        << "actionSuchen_und_ersetzen" << -10 << replace << "Title"
         << "tiefrote Jacke" << QByteArray("COMMIT") << 1 << false << "das Ersetzen";
+    // The edited running listings go to the outbox in a transaction of the window's own.
+    QTest::newRow("replace, the outbox move's commit cut")
+        << "actionSuchen_und_ersetzen" << -9 << replaceAndQueue << "Title,Folder,FolderOld"
+        << "tiefrote Jacke|-2|-9" << QByteArray("COMMIT") << 2 << false
+        << "das Verschieben in den Ausgang";
     QTest::newRow("duration, 5th answer cut")
-        << "actionFormat_und_Laufzeit" << duration << "ListingDuration"
+        << "actionFormat_und_Laufzeit" << -10 << duration << "ListingDuration"
         << "Days_5" << QByteArray("`ListingDuration`=") << 5 << false << "";
     QTest::newRow("duration, commit's answer held")
-        << "actionFormat_und_Laufzeit" << duration << "ListingDuration"
+        << "actionFormat_und_Laufzeit" << -10 << duration << "ListingDuration"
         << "Days_5" << QByteArray("COMMIT") << 1 << true << "die Änderung von Format und Laufzeit";
     QTest::newRow("PayPal, 3rd answer held")
-        << "actionKonto_PayPal_und_Shopkategorien" << payPal << "PayPalEmailAddress"
+        << "actionKonto_PayPal_und_Shopkategorien" << -10 << payPal << "PayPalEmailAddress"
         << "neu@example.de" << QByteArray("`PayPalEmailAddress`=") << 3 << true << "";
     QTest::newRow("PayPal, commit's answer cut")
-        << "actionKonto_PayPal_und_Shopkategorien" << payPal << "PayPalEmailAddress"
+        << "actionKonto_PayPal_und_Shopkategorien" << -10 << payPal << "PayPalEmailAddress"
         << "neu@example.de" << QByteArray("COMMIT") << 1 << false
         << "die Änderung von Konto, PayPal und Shopkategorien";
 }
@@ -135,6 +145,7 @@ void TestBulkExactness::lostAnswer_data()
 void TestBulkExactness::lostAnswer()
 {
     QFETCH(QString, action);
+    QFETCH(int, folder);
     QFETCH(Fill, fill);
     QFETCH(QString, columns);
     QFETCH(QString, after);
@@ -148,7 +159,8 @@ void TestBulkExactness::lostAnswer()
     QList<int> ids;
     for (int i = 0; i < kArticles; ++i)
         ids << TestSupport::insertArticle(t.db(),
-                                          { { "Folder", -10 },
+                                          { { "Folder", folder },
+                                            { "ItemID", QString::number(1100 + i) },
                                             { "Title", "rote Jacke" },
                                             { "StartPrice", 10 },
                                             { "CurrentPrice", 7 },
@@ -166,7 +178,7 @@ void TestBulkExactness::lostAnswer()
     QVERIFY(before != stored);
 
     TestSupport::MainWindowFixture fixture(t);
-    QVERIFY(fixture.showFolder(-10));
+    QVERIFY(fixture.showFolder(folder));
     fixture.itemList()->selectAll();
     QCOMPARE(fixture.itemList()->selectedItems().size(), kArticles);
 
