@@ -18,7 +18,7 @@ class QProgressBar;
 // What every bulk-edit dialog shares: the selected article ids, a database connection of
 // its own, the "no change" first entry of its combo boxes, a fixed size, and the write
 // loop of OK, which puts the same change record into every selected article, all of them
-// in one transaction.
+// in one transaction, on a thread of its own while the window goes on painting.
 //
 // When the outcome of OK is not known (the answer to the commit was lost), the dialog closes
 // as cancelled and outcomeUnknown() says so: the opener tells the seller, naming
@@ -42,8 +42,8 @@ public:
 
     // A progress that moves `bar` (when given), for BulkWriter::runInThread.
     static BulkWriter::Progress barProgress(QProgressBar *bar);
-    // A progress for BulkWriter: moves `bar` (when given) and lets the window's events
-    // through at least every 30 ms, so that no step holds it for long.
+    // A progress for work in steps on the window's own thread: moves `bar` (when given) and
+    // lets the window's events through at least every 30 ms, so that no step holds it long.
     static BulkWriter::Progress pacedProgress(QProgressBar *bar);
     // The seller's text for a command that stored nothing: the count of refused articles
     // or the lost connection, and the database's reason.
