@@ -1,9 +1,11 @@
 // Measures the bulk-edit dialogs on a large data folder: each dialog writes one change into
-// 10,000 selected articles of 100,000 (search and replace: one statement for all of them).
-// For reference the sqlite3 shell runs the same statements in the same run, with the same
-// synchronous setting as the program, on a copy of the data as they were before the dialog
-// ran. The longest pause of the event loop (the window repaints only when it runs) is
-// reported too.
+// 10,000 selected articles of 100,000, in one transaction (search and replace reads each
+// article's text and writes the changed ones). For reference the sqlite3 shell runs the
+// statements of the former set-based forms in the same run (one UPDATE per article, for search
+// and replace one for all of them), with the same synchronous setting as the program, on a
+// copy of the data as they were before the dialog ran. The longest pause of the window's
+// thread (its event loop; the window repaints only when it runs) is reported too: no command
+// should hold it for more than 100 ms.
 // Usage (needs a display): xvfb-run -a bench_bulk [sqlite3 binary]
 #include "bulk/bulk_account.h"
 #include "bulk/bulk_formatandduration.h"

@@ -54,6 +54,11 @@ Bulk_Account::Bulk_Account(QWidget *parent, const QString &idList, int folderId,
 
 Bulk_Account::~Bulk_Account() = default;
 
+QString Bulk_Account::commandName() const
+{
+    return tr("die Änderung von Konto, PayPal und Shopkategorien");
+}
+
 void Bulk_Account::on_Account_currentIndexChanged(int index)
 {
     QComboBox *const boxes[] = { ui->StoreCategoryID, ui->StoreCategory2ID };

@@ -18,6 +18,7 @@ public:
     Bulk_Account(QWidget *parent, const QString &idList, int folderId, int accountId,
                  bool accountsDiffer);
     ~Bulk_Account() override;
+    QString commandName() const override;
 
 private slots:
     void on_Account_currentIndexChanged(int index);

@@ -35,6 +35,11 @@ Bulk_FormatAndDuration::Bulk_FormatAndDuration(QWidget *parent, const QString &i
 
 Bulk_FormatAndDuration::~Bulk_FormatAndDuration() = default;
 
+QString Bulk_FormatAndDuration::commandName() const
+{
+    return tr("die Änderung von Format und Laufzeit");
+}
+
 QMap<QString, QVariant> Bulk_FormatAndDuration::changeRecord() const
 {
     QMap<QString, QVariant> record;

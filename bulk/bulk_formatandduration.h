@@ -17,6 +17,7 @@ class Bulk_FormatAndDuration : public BulkEditDialog
 public:
     Bulk_FormatAndDuration(QWidget *parent, const QString &idList, int folderId);
     ~Bulk_FormatAndDuration() override;
+    QString commandName() const override;
 
 protected:
     QMap<QString, QVariant> changeRecord() const override;

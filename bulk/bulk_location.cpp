@@ -46,6 +46,11 @@ Bulk_Location::Bulk_Location(QWidget *parent, const QString &idList)
 
 Bulk_Location::~Bulk_Location() = default;
 
+QString Bulk_Location::commandName() const
+{
+    return tr("die Änderung von Artikelstandort und Bearbeitungszeit");
+}
+
 QMap<QString, QVariant> Bulk_Location::changeRecord() const
 {
     QMap<QString, QVariant> record;

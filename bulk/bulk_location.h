@@ -16,6 +16,7 @@ class Bulk_Location : public BulkEditDialog
 public:
     Bulk_Location(QWidget *parent, const QString &idList);
     ~Bulk_Location() override;
+    QString commandName() const override;
 
 protected:
     QMap<QString, QVariant> changeRecord() const override;

@@ -60,6 +60,11 @@ Bulk_Payment::Bulk_Payment(QWidget *parent, int siteId, const QString &idList)
 
 Bulk_Payment::~Bulk_Payment() = default;
 
+QString Bulk_Payment::commandName() const
+{
+    return tr("die Änderung der Zahlungsmethoden");
+}
+
 void Bulk_Payment::on_PayIns_toggled(bool checked)
 {
     ui->PaymentInstructions->setEnabled(checked);

@@ -21,6 +21,7 @@ class Bulk_Payment : public BulkEditDialog
 public:
     Bulk_Payment(QWidget *parent, int siteId, const QString &idList);
     ~Bulk_Payment() override;
+    QString commandName() const override;
 
     // One box per payment method, in display order; property "PaymentID" holds its code.
     QList<QCheckBox *> paymentBoxes;

@@ -6,10 +6,39 @@
 #include "core/statics.h"
 #include "ui_bulk_priceandquantity.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
+#include "core/numberreader.h"
+
+#include <QLocale>
+#include <QSqlQuery>
+#include <QVector>
 
 namespace {
+
+// Articles read and written per step of a run.
+constexpr int kStepArticles = 100;
+// Articles named when a change is refused.
+constexpr int kNamedArticles = 10;
+
+// A stored number; an empty cell is 0. Older rows may hold a seller's text ("12,50").
+bool storedNumber(const QVariant &stored, double *value)
+{
+    *value = 0;
+    if (stored.isNull())
+        return true;
+    switch (stored.userType()) {
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        *value = stored.toDouble();
+        return true;
+    default:
+        return stored.toString().trimmed().isEmpty()
+            || NumberReader::readStored(stored.toString(), value);
+    }
+}
 
 struct Entry
 {
@@ -31,6 +60,11 @@ Bulk_PriceAndQuantity::Bulk_PriceAndQuantity(QWidget *parent, const QString &idL
 }
 
 Bulk_PriceAndQuantity::~Bulk_PriceAndQuantity() = default;
+
+QString Bulk_PriceAndQuantity::commandName() const
+{
+    return tr("die Preisänderung");
+}
 
 void Bulk_PriceAndQuantity::on_StartPriceBox_toggled(bool checked)
 {
@@ -83,6 +117,7 @@ void Bulk_PriceAndQuantity::accept()
 
     // Every entry is read before the first article is written.
     QList<QPair<QString, PriceChange>> changes;
+    QStringList labels;
     for (const Entry &entry : entries) {
         if (!entry.box->isChecked())
             continue;
@@ -90,7 +125,16 @@ void Bulk_PriceAndQuantity::accept()
         switch (PriceChange::parse(entry.edit->text(), entry.field, &change)) {
         case PriceChange::Error::None:
             changes.append({ QString::fromLatin1(entry.column), change });
+            labels << entry.box->text();
             continue;
+        case PriceChange::Error::TooLarge:
+            stop(tr("„%1“ im Feld „%2“ liegt über dem Höchstwert %3.")
+                     .arg(entry.edit->text(), entry.box->text(),
+                          entry.field == PriceChange::Field::Whole
+                              ? QLocale(QLocale::German).toString(PriceChange::kMaxWhole)
+                              : QLocale(QLocale::German).toString(PriceChange::kMaxPrice, 'f', 0)),
+                 1);
+            return;
         case PriceChange::Error::PercentWithoutSign:
             stop(tr("Die Eingabe ist nicht korrekt. Für % muss ein + oder - vor den Wert gesetzt "
                     "werden"),
@@ -119,21 +163,95 @@ void Bulk_PriceAndQuantity::accept()
     ui->progressBar->setMaximum(ids.size());
     ui->progressBar->setValue(0);
     ui->progressBar->setVisible(true);
-    QElapsedTimer sinceRepaint;
-    sinceRepaint.start();
-    for (int i = 0; i < ids.size(); ++i) {
-        ui->progressBar->setValue(i);
-        for (const auto &change : qAsConst(changes)) {
-            if (!db->executeSQL(change.second.statement(change.first, ids.at(i).toLongLong()))) {
-                stop(tr("Ein Fehler ist aufgetreten: %1").arg(db->lastErrorText), 2);
-                return;
-            }
-        }
-        if (sinceRepaint.elapsed() >= 100) {
-            QCoreApplication::processEvents();
-            sinceRepaint.restart();
-        }
+    // Every article's new values are computed from the values read inside the command's
+    // transaction and written as values: sent twice, the command sets the same values.
+    QString select = QStringLiteral("SELECT id, Title");
+    for (const auto &change : qAsConst(changes))
+        select += QStringLiteral(", `") + change.first + QLatin1Char('`');
+    select += QStringLiteral(" FROM articles WHERE ");
+    QStringList refused;
+    int refusedArticles = 0;
+    const auto job = [&](Database &writer, const BulkWriter::Progress &progress) {
+        return BulkWriter::run(
+            writer, ids, kStepArticles,
+            [&](const QStringList &step, BulkWriter::Result &run) {
+                QSqlQuery query;
+                if (!writer.selectQuery(select + BulkWriter::idCondition(step), query))
+                    return BulkWriter::failed(writer, run);
+                QVector<QPair<QString, QMap<QString, QVariant>>> records;
+                while (query.next()) {
+                    const QString id = query.value(0).toString();
+                    QMap<QString, QVariant> record;
+                    QStringList wrong;
+                    for (int i = 0; i < changes.size(); ++i) {
+                        const PriceChange &change = changes.at(i).second;
+                        const QVariant stored = query.value(2 + i);
+                        double old = 0;
+                        const bool readable = storedNumber(stored, &old);
+                        QString value;
+                        const PriceChange::Value made
+                            = readable ? change.apply(old, &value) : PriceChange::Value::Ok;
+                        if (!readable)
+                            wrong << tr("%1 ist keine Zahl (%2)")
+                                         .arg(labels.at(i), stored.toString());
+                        else if (made == PriceChange::Value::Negative)
+                            wrong << tr("%1 würde negativ").arg(labels.at(i));
+                        else if (made == PriceChange::Value::TooLarge)
+                            wrong << tr("%1 läge über dem Höchstwert").arg(labels.at(i));
+                        else
+                            record.insert(changes.at(i).first, value);
+                    }
+                    if (!wrong.isEmpty()) {
+                        ++refusedArticles;
+                        if (refused.size() < kNamedArticles)
+                            refused << tr("Artikel %1 „%2“: %3")
+                                           .arg(id, query.value(1).toString(),
+                                                wrong.join(QStringLiteral(", ")));
+                        continue;
+                    }
+                    if (record.contains(QStringLiteral("StartPrice")))
+                        record.insert(QStringLiteral("CurrentPrice"), 0);
+                    records.append({ id, record });
+                }
+                query.finish();
+                // Once one article is refused nothing is written: the command is refused whole.
+                if (refusedArticles > 0)
+                    return true;
+                for (const auto &record : qAsConst(records)) {
+                    if (writer.updateSqlClean(record.second, QStringLiteral("articles"),
+                                              QStringLiteral("id=") + record.first))
+                        ++run.written;
+                    else if (!BulkWriter::failed(writer, run))
+                        return false;
+                }
+                return true;
+            },
+            progress,
+            [&](BulkWriter::Result &run) {
+                if (refusedArticles == 0)
+                    return true;
+                run.outcome = Database::Outcome::Refused;
+                QString text
+                    = tr("Die Änderung wurde nicht gespeichert: bei %1 ergäbe sie einen "
+                         "negativen Wert oder einen Wert über dem Höchstwert.")
+                          .arg(refusedArticles == 1 ? tr("1 Artikel")
+                                                    : tr("%1 Artikeln").arg(refusedArticles));
+                text += QStringLiteral("\n\n") + refused.join(QLatin1Char('\n'));
+                if (refusedArticles > refused.size())
+                    text += QLatin1Char('\n')
+                        + tr("… und %1 weitere").arg(refusedArticles - refused.size());
+                run.error = text;
+                return false;
+            });
+    };
+    const BulkWriter::Result result
+        = BulkWriter::runInThread(connectionName, job, barProgress(ui->progressBar));
+    if (result.stored() || result.unknown()) {
+        finishRun(result);
+        return;
     }
-    setEnabled(true);
-    done(1);
+    if (refusedArticles > 0)
+        stop(result.error, 1);
+    else
+        stop(tr("Ein Fehler ist aufgetreten: %1").arg(result.error), 2);
 }

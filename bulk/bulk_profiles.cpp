@@ -30,6 +30,11 @@ Bulk_Profiles::Bulk_Profiles(QWidget *parent, int accountId, int siteId, const Q
 
 Bulk_Profiles::~Bulk_Profiles() = default;
 
+QString Bulk_Profiles::commandName() const
+{
+    return tr("die Änderung der Rahmenbedingungen");
+}
+
 void Bulk_Profiles::setup()
 {
     // Closed before the choices came: nothing to fetch.

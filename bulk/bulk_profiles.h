@@ -17,6 +17,7 @@ class Bulk_Profiles : public BulkEditDialog
 public:
     Bulk_Profiles(QWidget *parent, int accountId, int siteId, const QString &idList);
     ~Bulk_Profiles() override;
+    QString commandName() const override;
 
 private slots:
     void setup();

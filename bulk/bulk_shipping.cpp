@@ -34,6 +34,11 @@ Bulk_Shipping::Bulk_Shipping(QWidget *parent, int siteId, const QString &idList,
 
 Bulk_Shipping::~Bulk_Shipping() = default;
 
+QString Bulk_Shipping::commandName() const
+{
+    return tr("die Änderung der Versandarten");
+}
+
 void Bulk_Shipping::on_OfferPickup_stateChanged(int)
 {
     ui->OfferPickupPrice->setEnabled(ui->OfferPickup->checkState() != Qt::Unchecked);

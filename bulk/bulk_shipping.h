@@ -18,6 +18,7 @@ public:
     Bulk_Shipping(QWidget *parent, int siteId, const QString &idList, bool accountsDiffer,
                   int accountId);
     ~Bulk_Shipping() override;
+    QString commandName() const override;
 
 private slots:
     void on_OfferPickup_stateChanged(int state);

@@ -36,6 +36,11 @@ Bulk_Shipping_World::Bulk_Shipping_World(QWidget *parent, int siteId, const QStr
 
 Bulk_Shipping_World::~Bulk_Shipping_World() = default;
 
+QString Bulk_Shipping_World::commandName() const
+{
+    return tr("die Änderung der Versandarten");
+}
+
 void Bulk_Shipping_World::on_IPromotionalShippingDiscount_stateChanged(int)
 {
     ui->IShippingDiscountProfileID->setEnabled(ui->IPromotionalShippingDiscount->checkState()

@@ -22,6 +22,7 @@ public:
     Bulk_Shipping_World(QWidget *parent, int siteId, const QString &idList, bool accountsDiffer,
                         int accountId);
     ~Bulk_Shipping_World() override;
+    QString commandName() const override;
 
 private slots:
     void on_IPromotionalShippingDiscount_stateChanged(int state);

@@ -9,12 +9,16 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProgressBar>
+
+#include <memory>
 
 namespace {
 
-// The window is repainted at least this often while the articles are written.
-constexpr int kRepaintMs = 100;
+// The window's events are let through at least this often while the articles are written:
+// with the step after it, no pause of the window is much longer.
+constexpr int kStepMs = 30;
 
 } // namespace
 
@@ -23,6 +27,7 @@ BulkEditDialog::BulkEditDialog(QWidget *parent, const QString &idList,
     : QDialog(parent)
     , db(std::make_unique<Database>(true, connectionName))
     , idList(idList)
+    , connectionName(connectionName)
 { }
 
 BulkEditDialog::~BulkEditDialog() = default;
@@ -79,38 +84,83 @@ void BulkEditDialog::takeEdit(QMap<QString, QVariant> &record, const QLineEdit *
         record.insert(column, edit->text());
 }
 
+BulkWriter::Progress BulkEditDialog::barProgress(QProgressBar *bar)
+{
+    QPointer<QProgressBar> shown(bar);
+    return [shown](int done) {
+        if (shown)
+            shown->setValue(done);
+    };
+}
+
+BulkWriter::Progress BulkEditDialog::pacedProgress(QProgressBar *bar)
+{
+    auto sinceEvents = std::make_shared<QElapsedTimer>();
+    sinceEvents->start();
+    QPointer<QProgressBar> shown(bar);
+    return [sinceEvents, shown](int done) {
+        if (shown)
+            shown->setValue(done);
+        if (sinceEvents->elapsed() >= kStepMs) {
+            // The seller's input waits: the dialog is disabled and its write must not be
+            // started a second time.
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            sinceEvents->restart();
+        }
+    };
+}
+
+QString BulkEditDialog::failureText(const BulkWriter::Result &result)
+{
+    if (result.outcome == Database::Outcome::Refused && result.failed > 0) {
+        const QString of
+            = result.total == 1 ? tr("1 Artikel") : tr("%1 Artikeln").arg(result.total);
+        const QString failed = result.failed == 1
+            ? tr("1 von %1 konnte nicht geändert werden.").arg(of)
+            : tr("%1 von %2 konnten nicht geändert werden.").arg(result.failed).arg(of);
+        return failed + QLatin1Char('\n') + tr("Keiner der Artikel wurde geändert.")
+            + QStringLiteral("\n\n") + tr("Fehler der Datenbank: %1").arg(result.error);
+    }
+    return tr("Die Änderung wurde nicht gespeichert; keiner der Artikel wurde geändert.")
+        + QStringLiteral("\n\n") + result.error;
+}
+
+void BulkEditDialog::finishRun(const BulkWriter::Result &result)
+{
+    setEnabled(true);
+    if (m_progressBar)
+        m_progressBar->setVisible(false);
+    if (result.stored()) {
+        done(1);
+        return;
+    }
+    if (result.unknown()) {
+        // The opener tells the seller and shows what is stored; OK must not send it again.
+        m_outcomeUnknown = true;
+        done(0);
+        return;
+    }
+    Statics::showMessage(this, failureText(result), 2);
+    done(0);
+}
+
 void BulkEditDialog::accept()
 {
     setEnabled(false);
+    m_outcomeUnknown = false;
     const QStringList ids = BulkWriter::articleIds(idList);
     if (m_progressBar) {
         m_progressBar->setMaximum(ids.size());
         m_progressBar->setValue(0);
         m_progressBar->setVisible(m_progressVisible);
     }
-    QElapsedTimer sinceRepaint;
-    sinceRepaint.start();
-    const BulkWriter::Result result = BulkWriter::write(
-        *db, ids, [this](const QString &) { return changeRecord(); },
-        [this, &sinceRepaint](int done) {
-            if (m_progressBar)
-                m_progressBar->setValue(done);
-            if (sinceRepaint.elapsed() >= kRepaintMs) {
-                QCoreApplication::processEvents();
-                sinceRepaint.restart();
-            }
-        });
-    setEnabled(true);
-    if (result.failed > 0) {
-        const QString of
-            = result.total == 1 ? tr("1 Artikel") : tr("%1 Artikeln").arg(result.total);
-        const QString failed = result.failed == 1
-            ? tr("1 von %1 konnte nicht geändert werden.").arg(of)
-            : tr("%1 von %2 konnten nicht geändert werden.").arg(result.failed).arg(of);
-        Statics::showMessage(
-            this,
-            failed + QStringLiteral("\n\n") + tr("Fehler der Datenbank: %1").arg(result.error), 2);
-    }
-    // The opener refreshes its rows on 1: that is right whenever anything was written.
-    done(result.failed > 0 && result.written == 0 ? 0 : 1);
+    // The record is the same for every article: built once, before anything is written.
+    const QMap<QString, QVariant> record = changeRecord();
+    finishRun(BulkWriter::runInThread(
+        connectionName,
+        [&](Database &writer, const BulkWriter::Progress &progress) {
+            return BulkWriter::write(
+                writer, ids, [&record](const QString &) { return record; }, progress);
+        },
+        barProgress(m_progressBar)));
 }

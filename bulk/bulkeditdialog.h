@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bulk/bulkwriter.h"
+
 #include <QDialog>
 #include <QMap>
 #include <QString>
@@ -15,7 +17,12 @@ class QProgressBar;
 
 // What every bulk-edit dialog shares: the selected article ids, a database connection of
 // its own, the "no change" first entry of its combo boxes, a fixed size, and the write
-// loop of OK, which puts the same change record into every selected article.
+// loop of OK, which puts the same change record into every selected article, all of them
+// in one transaction, on a thread of its own while the window goes on painting.
+//
+// When the outcome of OK is not known (the answer to the commit was lost), the dialog closes
+// as cancelled and outcomeUnknown() says so: the opener tells the seller, naming
+// commandName(), and shows what is stored before anything may be sent again.
 class BulkEditDialog : public QDialog
 {
     Q_OBJECT
@@ -27,9 +34,24 @@ public:
     // the seller why); the opener then must not run it.
     bool canOpen() const { return m_canOpen; }
 
+    // True after an OK whose outcome is not known; the dialog was closed with 0.
+    bool outcomeUnknown() const { return m_outcomeUnknown; }
+    // The command in the seller's words, for "Ob %1 gespeichert wurde, ...": "die Änderung
+    // der Zahlungsmethoden".
+    virtual QString commandName() const = 0;
+
+    // A progress that moves `bar` (when given), for BulkWriter::runInThread.
+    static BulkWriter::Progress barProgress(QProgressBar *bar);
+    // A progress for work in steps on the window's own thread: moves `bar` (when given) and
+    // lets the window's events through at least every 30 ms, so that no step holds it long.
+    static BulkWriter::Progress pacedProgress(QProgressBar *bar);
+    // The seller's text for a command that stored nothing: the count of refused articles
+    // or the lost connection, and the database's reason.
+    static QString failureText(const BulkWriter::Result &result);
+
 public slots:
-    // Writes the change record into every selected article and closes. A failed write is
-    // shown with the database's error text.
+    // Writes the change record into every selected article, whole or not at all, and
+    // closes. A failed write is shown with the database's error text.
     void accept() override;
 
 protected:
@@ -44,6 +66,9 @@ protected:
     void fixSize();
     // The dialog will not be shown: the seller was told why.
     void refuseToOpen() { m_canOpen = false; }
+    // Ends the run of OK by its result: 1 when stored, 0 with the failure told, or 0 with
+    // outcomeUnknown() set.
+    void finishRun(const BulkWriter::Result &result);
     // A marketplace client for the first active account, for reference data. Without an
     // active account the seller is told so and the dialog refuses to open (null).
     // The active accounts' rows go to `accounts` when given.
@@ -61,9 +86,12 @@ protected:
 
     std::unique_ptr<Database> db;
     QString idList;
+    // The name of `db`; OK writes through a connection of this name on a thread of its own.
+    QString connectionName;
 
 private:
     QProgressBar *m_progressBar = nullptr;
     bool m_progressVisible = true;
     bool m_canOpen = true;
+    bool m_outcomeUnknown = false;
 };

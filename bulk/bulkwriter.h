@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/database.h"
+
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -7,31 +9,67 @@
 
 #include <functional>
 
-class Database;
-
-// Writes one change into many selected articles: one UPDATE per article, no transaction,
-// so that what was written before a stop stays written. Failed statements do not stop
-// the run; they are counted and the database's first error text is kept for the seller.
+// Writes one bulk command into many selected articles: everything in one Transaction, so
+// that the command is stored whole or not at all. The articles are worked through in steps;
+// between two steps the caller is told how far it got (and may let the window paint).
+//
+// A statement the database refuses is counted and the run goes on to count the others, but
+// nothing is kept. A lost connection stops the run at once: the server undid the
+// transaction with it. When the answer to the commit itself is lost, the outcome is Unknown:
+// the server may have stored the command, and it must not be sent again before what is
+// stored has been read.
 class BulkWriter
 {
 public:
     struct Result
     {
         int total = 0; // articles asked for
-        int written = 0; // UPDATE statements that succeeded
-        int failed = 0; // UPDATE statements that failed
-        QString error; // the database's text of the first failure
+        int written = 0; // statements that succeeded (kept only when stored())
+        int failed = 0; // statements that failed
+        QString error; // the database's text of the first failure, or the refusal
+        // Done: stored whole (or there was nothing to write). Refused or NotWritten: nothing
+        // of it is stored. Unknown: it may be stored, or not.
+        Database::Outcome outcome = Database::Outcome::Done;
+        bool stored() const { return outcome == Database::Outcome::Done; }
+        bool unknown() const { return outcome == Database::Outcome::Unknown; }
     };
 
     // The columns to write into one article; an empty map writes nothing for it.
     using RecordFor = std::function<QMap<QString, QVariant>(const QString &articleId)>;
-    // Called before each article with the number of articles done so far.
+    // Called before each step with the number of articles done so far, and at the end with
+    // the total.
     using Progress = std::function<void(int done)>;
+    // One step over some of the articles, inside the command's transaction. It counts its
+    // statements with Result::written and BulkWriter::failed(); false stops the run, which
+    // then keeps nothing (set Result::error and outcome Refused for a refusal of its own).
+    using Step = std::function<bool(const QStringList &articleIds, Result &result)>;
+    // Called after the last step, before the commit: false keeps nothing (as a Step's false).
+    using Check = std::function<bool(Result &result)>;
 
     // The article ids of an id list ("12,7,30"). Parts that are not a whole number are
     // left out: they name no article and must never reach a statement.
     static QStringList articleIds(const QString &idList);
 
+    // The same change record for every article, one bound UPDATE per article.
     static Result write(Database &db, const QStringList &articleIds, const RecordFor &record,
                         const Progress &progress = Progress());
+
+    // The general run: `step` gets the articles `stepSize` at a time, all in one transaction.
+    static Result run(Database &db, const QStringList &articleIds, int stepSize, const Step &step,
+                      const Progress &progress = Progress(), const Check &check = Check());
+
+    // A command's work on a thread of its own, with a connection of its own to the same
+    // database (named `connectionName` + that thread): the calling thread's events go on
+    // meanwhile, but for the seller's input, so a window is painted and its progress bar
+    // moves; `progress` is told there how far the work got. The job's result, once it is done.
+    using Job = std::function<Result(Database &db, const Progress &progress)>;
+    static Result runInThread(const QString &connectionName, const Job &job,
+                              const Progress &progress = Progress());
+
+    // Counts a failed statement of `db` in `result`; true when the run may go on (the
+    // database refused the statement itself), false when the connection is lost.
+    static bool failed(Database &db, Result &result);
+
+    // "id IN (1,2,3)" for ids from articleIds().
+    static QString idCondition(const QStringList &articleIds);
 };

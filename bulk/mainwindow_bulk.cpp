@@ -1,6 +1,7 @@
 // The main window's bulk-edit commands: each reads the selected articles, checks that the
 // selection suits the dialog, runs the dialog and refreshes the rows where it changes
-// what the list shows.
+// what the list shows. A dialog whose outcome is not known reports it back; the window then
+// tells the seller and shows what is stored.
 #include "mainwindow/mainwindow.h"
 
 #include "bulk/bulk_account.h"
@@ -11,15 +12,18 @@
 #include "bulk/bulk_profiles.h"
 #include "bulk/bulk_shipping.h"
 #include "bulk/bulk_shipping_world.h"
+#include "bulk/bulkwriter.h"
 #include "bulk/searchandreplace.h"
 #include "core/database.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
+#include "core/transaction.h"
 #include "ui_mainwindow.h"
 #include "views/foldermodel.h"
 #include "views/itemlistroles.h"
 #include "workers/listingthread.h"
 
+#include <QHash>
 #include <QPointer>
 #include <QSet>
 #include <QSystemTrayIcon>
@@ -51,21 +55,37 @@ int MainWindow::runBulkDialog(BulkEditDialog *dialog)
         return 0;
     }
     dialog->setWindowModality(Qt::WindowModal);
+    QPointer<BulkEditDialog> guard(dialog);
     const int result = dialog->exec();
+    if (!guard)
+        return 0;
+    const bool unknown = dialog->outcomeUnknown();
+    const QString command = dialog->commandName();
     dialog->deleteLater();
+    if (unknown) {
+        tellOutcomeUnknown(command);
+        return 0;
+    }
     return result;
 }
 
 void MainWindow::refreshListRows(const QStringList &ids)
 {
-    for (const QString &id : ids) {
-        // The list may have changed while the dialog ran: find the row again by its id.
-        QTreeWidgetItem *item = IsItemWithIdHere(id.toInt());
-        if (!item)
-            continue;
-        const QMap<QString, QVariant> row = readListRow(id.toInt());
-        if (!row.isEmpty())
-            UpdateListItem(row, item);
+    // Read in steps, with the window's events let through between them: thousands of
+    // selected rows do not hold the window. The ids are found again in every step.
+    constexpr int kRowsPerStep = 200;
+    const QStringList articleIds = BulkWriter::articleIds(ids.join(QLatin1Char(',')));
+    const BulkWriter::Progress pace = BulkEditDialog::pacedProgress(nullptr);
+    for (int at = 0; at < articleIds.size(); at += kRowsPerStep) {
+        pace(at);
+        const auto rows = db->select(QStringLiteral("SELECT ") + listColumns
+                                     + QStringLiteral(" FROM articles WHERE ")
+                                     + BulkWriter::idCondition(articleIds.mid(at, kRowsPerStep)));
+        for (const auto &row : rows) {
+            // The list may have changed while the dialog ran: find the row again by its id.
+            if (QTreeWidgetItem *item = IsItemWithIdHere(row.value(QStringLiteral("id")).toInt()))
+                UpdateListItem(row, item);
+        }
     }
 }
 
@@ -159,12 +179,8 @@ void MainWindow::on_actionPreise_und_Mengen_triggered()
         return;
     if (runBulkDialog(new Bulk_PriceAndQuantity(this, selection.ids.join(QLatin1Char(',')))) == 0)
         return;
-    // The shown rows of the current folder, read again; the list is not sorted anew.
-    const auto rows = db->select(currentQuery);
-    for (const auto &row : rows) {
-        if (QTreeWidgetItem *item = IsItemWithIdHere(row.value(QStringLiteral("id")).toInt()))
-            UpdateListItem(row, item);
-    }
+    // The changed rows, read again; the list is not sorted anew.
+    refreshListRows(selection.ids);
 }
 
 void MainWindow::on_actionSuchen_und_ersetzen_triggered()
@@ -176,8 +192,13 @@ void MainWindow::on_actionSuchen_und_ersetzen_triggered()
     dialog->setWindowModality(Qt::WindowModal);
     const int result = dialog->exec();
     const bool queue = dialog && dialog->moveToOutbox;
+    const bool unknown = dialog && dialog->outcomeUnknown();
     if (dialog)
         dialog->deleteLater();
+    if (unknown) {
+        tellOutcomeUnknown(tr("das Ersetzen"));
+        return;
+    }
     if (result != 1 || !queue)
         return;
     if (currentFolder != SpecialFolderId::Active) {
@@ -185,8 +206,10 @@ void MainWindow::on_actionSuchen_und_ersetzen_triggered()
         return;
     }
     // Edited running listings go to the outbox, as "In Ausgang legen" puts them there: the
-    // listing worker then sends the revisions.
+    // listing worker then sends the revisions. All of them or none, in one transaction.
     QSet<int> moved;
+    QHash<int, int> left; // folder -> articles that left it
+    Transaction transaction(db);
     for (const QString &id : selection.ids) {
         const int articleId = id.toInt();
         if (!IsItemWithIdHere(articleId))
@@ -201,11 +224,22 @@ void MainWindow::on_actionSuchen_und_ersetzen_triggered()
                   .arg(QString::number(folder.toInt()), QString::number(SpecialFolderId::Outbox),
                        Database::escapeString(ListingThread::queuedText()),
                        QString::number(articleId));
-        if (!db->executeSQL(statement))
-            continue;
-        folderModel->ChangeFolderCount(folder.toInt(), -1, false);
+        if (!db->executeSQL(statement, Database::Repeat::Safe)) {
+            moved.clear();
+            break;
+        }
+        ++left[folder.toInt()];
         moved << articleId;
     }
+    if (moved.isEmpty() || !transaction.commit()) {
+        if (!moved.isEmpty() && db->lastOutcome() == Database::Outcome::Unknown)
+            tellOutcomeUnknown(tr("das Verschieben in den Ausgang"));
+        else
+            refreshListRows(selection.ids);
+        return;
+    }
+    for (auto it = left.cbegin(); it != left.cend(); ++it)
+        folderModel->ChangeFolderCount(it.key(), -it.value(), false);
     removeListRows(moved);
     folderModel->ChangeFolderCount(SpecialFolderId::Outbox, moved.size(), false);
     trayIcon->showMessage(tr("Artikelupdate"),

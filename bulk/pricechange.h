@@ -4,7 +4,8 @@
 
 // One entry of the price and quantity dialog: "12,50" sets, "+2" / "-2" add or subtract,
 // "+5%" / "-5%" change prices by a percentage of each article's own value. Entries are
-// read strictly: only a number that was parsed ever reaches a statement.
+// read strictly: only a number that was parsed ever reaches a statement. The new value of
+// each article is computed here from the value read from it, and written as that value.
 class PriceChange
 {
 public:
@@ -15,18 +16,27 @@ public:
         PercentWithoutSign, // "10%" in a price field
         SignInVat, // "+", "-" or "%" in the VAT field
         NotANumber, // nothing that reads as a number of the field's kind
+        TooLarge, // a number above the field's maximum
     };
+    // What a change makes of one article's value.
+    enum class Value { Ok, Negative, TooLarge };
+
+    // The highest price the program stores, and the highest count (quantity, lot size).
+    static constexpr double kMaxPrice = 1e12;
+    static constexpr qint64 kMaxWhole = 999999999;
 
     // Reads `entry` for a field of kind `field`; on success `*change` holds the change.
     static Error parse(const QString &entry, Field field, PriceChange *change);
 
-    // The UPDATE of `column` of article `articleId` (the start price also clears the
-    // current price). Percentages are computed in decimal and rounded to cents.
-    QString statement(const QString &column, qlonglong articleId) const;
+    // The new value for an article whose stored value is `stored`, in plain decimal notation
+    // (prices in whole cents: a percentage or an amount is rounded to the cent, half away
+    // from zero). Negative results and results above the field's maximum are refused.
+    Value apply(double stored, QString *value) const;
 
     Kind kind = Kind::Set;
+    Field field = Field::Price;
     QString number; // the parsed number, written back in plain decimal notation
 
 private:
-    static bool readNumber(QString text, bool whole, QString *number);
+    static Error readNumber(QString text, bool whole, QString *number);
 };

@@ -1,14 +1,21 @@
 #include "bulk/searchandreplace.h"
 
+#include "bulk/bulkeditdialog.h"
 #include "bulk/bulkwriter.h"
 #include "core/database.h"
 #include "core/settings.h"
 #include "core/statics.h"
 #include "ui_searchandreplace.h"
 
+#include <QSqlQuery>
+#include <QVector>
+
 namespace {
 
 const QString kWildcard = QStringLiteral("%%%%");
+const QString kConnection = QStringLiteral("Conversations");
+// Articles read and written per step of a run.
+constexpr int kStepArticles = 100;
 
 struct Field
 {
@@ -37,17 +44,12 @@ const Field kFields[] = {
     { QT_TRANSLATE_NOOP("SearchAndReplace", "SKU"), "sku", true },
 };
 
-QString quoted(const QString &text)
-{
-    return QLatin1Char('\'') + Database::escapeString(text) + QLatin1Char('\'');
-}
-
 } // namespace
 
 SearchAndReplace::SearchAndReplace(const QStringList &ids, QWidget *parent)
     : QDialog(parent)
     , ui(std::make_unique<Ui::SearchAndReplace>())
-    , db(std::make_unique<Database>(true, QStringLiteral("Conversations")))
+    , db(std::make_unique<Database>(true, kConnection))
     , ids(ids)
 {
     ui->setupUi(this);
@@ -86,15 +88,26 @@ void SearchAndReplace::reject()
     QDialog::reject();
 }
 
-void SearchAndReplace::run(const QString &sql)
+bool SearchAndReplace::changed(const QString &text, QString *result) const
 {
-    if (db->executeSQL(sql)) {
-        ++m_written;
-    } else {
-        if (m_failed == 0)
-            m_error = db->lastErrorText;
-        ++m_failed;
+    if (!m_search.contains(kWildcard)) {
+        if (m_search.isEmpty())
+            *result = m_toBack ? text + m_replacement : m_replacement + text;
+        else
+            *result = QString(text).replace(m_search, m_replacement, Qt::CaseSensitive);
+        return *result != text;
     }
+    const bool fromStart = m_search.startsWith(kWildcard);
+    const bool toEnd = !fromStart && m_search.endsWith(kWildcard);
+    if (!fromStart && !toEnd)
+        return false;
+    const QString key = fromStart ? m_search.mid(kWildcard.size())
+                                  : m_search.left(m_search.size() - kWildcard.size());
+    const int at = text.indexOf(key);
+    if (at < 0)
+        return false;
+    *result = fromStart ? m_replacement + text.mid(at + key.size()) : text.left(at) + m_replacement;
+    return *result != text;
 }
 
 void SearchAndReplace::accept()
@@ -130,70 +143,77 @@ void SearchAndReplace::accept()
         return;
     }
 
-    ui->progressBar->setValue(0);
-    ui->progressBar->setMaximum(columns.size());
-    m_written = m_failed = 0;
-    m_error.clear();
+    m_search = search;
+    m_replacement = replacement;
+    m_toBack = ui->AddToBack->isChecked();
+    m_outcomeUnknown = false;
     // Only whole numbers name articles in a statement.
     const QStringList articleIds = BulkWriter::articleIds(ids.join(QLatin1Char(',')));
-    const QString idList = articleIds.join(QStringLiteral(", "));
-
-    if (!search.contains(kWildcard)) {
-        for (const QString &column : qAsConst(columns)) {
-            if (articleIds.isEmpty())
-                break;
-            const QString col = QLatin1Char('`') + column + QLatin1Char('`');
-            QString value;
-            if (!search.isEmpty())
-                value = QStringLiteral("REPLACE(%1,%2,%3)")
-                            .arg(col, quoted(search), quoted(replacement));
-            else if (!ui->AddToBack->isChecked())
-                value = db->isMySQL ? QStringLiteral("CONCAT(%1,%2)").arg(quoted(replacement), col)
-                                    : quoted(replacement) + QStringLiteral(" || ") + col;
-            else
-                value = db->isMySQL ? QStringLiteral("CONCAT(%1,%2)").arg(col, quoted(replacement))
-                                    : col + QStringLiteral(" || ") + quoted(replacement);
-            run(QStringLiteral("UPDATE articles SET ") + col + QStringLiteral(" = ") + value
-                + QStringLiteral(" WHERE id IN (") + idList + QLatin1Char(')'));
-            ui->progressBar->setValue(ui->progressBar->value() + 1);
-        }
-    } else {
-        const bool fromStart = search.startsWith(kWildcard);
-        const bool toEnd = !fromStart && search.endsWith(kWildcard);
-        if (fromStart || toEnd) {
-            const QString key = fromStart ? search.mid(kWildcard.size())
-                                          : search.left(search.size() - kWildcard.size());
-            for (const QString &id : articleIds) {
-                for (const QString &column : qAsConst(columns)) {
-                    const QString col = QLatin1Char('`') + column + QLatin1Char('`');
-                    const QString text
-                        = db->selectOne(QStringLiteral("SELECT ") + col
-                                        + QStringLiteral(" FROM articles WHERE id=") + id);
-                    const int at = text.indexOf(key);
-                    if (at < 0)
-                        continue;
-                    const QString changed = fromStart ? replacement + text.mid(at + key.size())
-                                                      : text.left(at) + replacement;
-                    run(QStringLiteral("UPDATE articles SET ") + col + QLatin1Char('=')
-                        + quoted(changed) + QStringLiteral(" WHERE id=") + id);
+    ui->progressBar->setValue(0);
+    ui->progressBar->setMaximum(articleIds.size());
+    QString select = QStringLiteral("SELECT id");
+    for (const QString &column : qAsConst(columns))
+        select += QStringLiteral(", `") + column + QLatin1Char('`');
+    select += QStringLiteral(" FROM articles WHERE ");
+    setEnabled(false);
+    const auto job = [&](Database &writer, const BulkWriter::Progress &progress) {
+        return BulkWriter::run(
+            writer, articleIds, kStepArticles,
+            [&](const QStringList &step, BulkWriter::Result &run) {
+                QSqlQuery query;
+                if (!writer.selectQuery(select + BulkWriter::idCondition(step), query))
+                    return BulkWriter::failed(writer, run);
+                QVector<QPair<QString, QMap<QString, QVariant>>> records;
+                while (query.next()) {
+                    QMap<QString, QVariant> record;
+                    for (int i = 0; i < columns.size(); ++i) {
+                        QString text;
+                        if (!query.isNull(1 + i) && changed(query.value(1 + i).toString(), &text))
+                            record.insert(columns.at(i), text);
+                    }
+                    if (!record.isEmpty())
+                        records.append({ query.value(0).toString(), record });
                 }
-            }
-        }
-    }
+                query.finish();
+                for (const auto &record : qAsConst(records)) {
+                    if (writer.updateSqlClean(record.second, QStringLiteral("articles"),
+                                              QStringLiteral("id=") + record.first))
+                        ++run.written;
+                    else if (!BulkWriter::failed(writer, run))
+                        return false;
+                }
+                return true;
+            },
+            progress);
+    };
+    const BulkWriter::Result result
+        = BulkWriter::runInThread(kConnection, job, BulkEditDialog::barProgress(ui->progressBar));
+    setEnabled(true);
 
+    if (result.unknown()) {
+        m_outcomeUnknown = true;
+        moveToOutbox = false;
+        done(0);
+        return;
+    }
+    if (!result.stored()) {
+        moveToOutbox = false;
+        QString text;
+        if (result.outcome == Database::Outcome::Refused && result.failed > 0) {
+            text = result.failed == 1
+                ? tr("1 Änderung konnte nicht gespeichert werden.")
+                : tr("%1 Änderungen konnten nicht gespeichert werden.").arg(result.failed);
+            text += QLatin1Char('\n') + tr("Keiner der Artikel wurde geändert.")
+                + QStringLiteral("\n\n") + tr("Fehler der Datenbank: %1").arg(result.error);
+        } else {
+            text = tr("Die Änderung wurde nicht gespeichert; keiner der Artikel wurde geändert.")
+                + QStringLiteral("\n\n") + result.error;
+        }
+        Statics::showMessage(this, text, 2);
+        done(0);
+        return;
+    }
     if (!ui->DoUpdate->isChecked())
         moveToOutbox = false;
-    if (m_failed > 0) {
-        const QString failed = m_failed == 1
-            ? tr("1 Änderung konnte nicht gespeichert werden.")
-            : tr("%1 Änderungen konnten nicht gespeichert werden.").arg(m_failed);
-        Statics::showMessage(
-            this, failed + QStringLiteral("\n\n") + tr("Fehler der Datenbank: %1").arg(m_error), 2);
-        if (m_written == 0) {
-            moveToOutbox = false;
-            done(0);
-            return;
-        }
-    }
     done(1);
 }

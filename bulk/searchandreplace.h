@@ -12,7 +12,9 @@ class SearchAndReplace;
 
 // Searches and replaces text in the ticked text columns of the selected articles: replace
 // every occurrence, put text in front of or behind an empty search, or cut from the start
-// up to a key ("%%%%key") or from a key to the end ("key%%%%").
+// up to a key ("%%%%key") or from a key to the end ("key%%%%"). Each article's new texts are
+// computed from the texts read inside the run's transaction and written as values, all
+// articles in that one transaction: whole or not at all, and the same when sent twice.
 class SearchAndReplace : public QDialog
 {
     Q_OBJECT
@@ -25,6 +27,10 @@ public:
     // den Ausgang legen und aktualisieren" is ticked: the opener queues the listings.
     bool moveToOutbox = false;
 
+    // True after an OK whose outcome is not known (the answer to the commit was lost): the
+    // dialog was closed with 0, and the opener tells the seller before it may run again.
+    bool outcomeUnknown() const { return m_outcomeUnknown; }
+
 public slots:
     void accept() override;
     void reject() override;
@@ -32,13 +38,15 @@ public slots:
 private:
     void readSettings();
     void saveSettings();
-    // Runs one statement; a failure is kept for the closing message.
-    void run(const QString &sql);
+    // The new text of one column; false when the run leaves it alone.
+    bool changed(const QString &text, QString *result) const;
 
     std::unique_ptr<Ui::SearchAndReplace> ui;
     std::unique_ptr<Database> db;
     QStringList ids;
-    int m_written = 0;
-    int m_failed = 0;
-    QString m_error;
+    // The run's search and replacement texts, and where an empty search puts the text.
+    QString m_search;
+    QString m_replacement;
+    bool m_toBack = false;
+    bool m_outcomeUnknown = false;
 };

@@ -520,8 +520,8 @@ void TestBulkEdit::paymentChoices()
     }
 }
 
-// A statement the database refuses is shown with the database's own reason; the other
-// articles are still written.
+// A statement the database refuses is shown with the database's own reason; the command is
+// stored whole or not at all, so the other articles keep their values too.
 void TestBulkEdit::failedWriteIsReported()
 {
     APP_TEST_DATABASE(t);
@@ -536,9 +536,12 @@ void TestBulkEdit::failedWriteIsReported()
     QCOMPARE(answers.messages().size(), 1);
     QCOMPARE(answers.messages().first().type, 2);
     QVERIFY2(answers.lastMessageText().contains("1 von 2")
+                 && answers.lastMessageText().contains("Keiner der Artikel wurde geändert.")
                  && answers.lastMessageText().contains("Artikel gesperrt"),
              qPrintable(answers.lastMessageText()));
-    QCOMPARE(TestSupport::values(t.db(), a, "ListingDuration"), QString("Days_5"));
+    QCOMPARE(dialog.result(), 0);
+    QVERIFY(!dialog.outcomeUnknown());
+    QVERIFY(TestSupport::values(t.db(), a, "ListingDuration") != "Days_5");
     QVERIFY(TestSupport::values(t.db(), refused, "ListingDuration") != "Days_5");
 }
 

@@ -1,5 +1,5 @@
-// The rules under the bulk edits: which ids reach a statement, how failures count, and how
-// price and quantity entries are read.
+// The rules under the bulk edits: which ids reach a statement, how failures count, how
+// price and quantity entries are read and what they make of each article's value.
 #include "bulk/bulkwriter.h"
 #include "bulk/pricechange.h"
 #include "core/database.h"
@@ -13,9 +13,12 @@ class TestBulkRules : public QObject
 private slots:
     void articleIds_data();
     void articleIds();
-    void writesEachArticleOnce();
+    void writesWholeOrNothing_data();
+    void writesWholeOrNothing();
     void priceEntries_data();
     void priceEntries();
+    void priceResults_data();
+    void priceResults();
 };
 
 void TestBulkRules::articleIds_data()
@@ -37,31 +40,72 @@ void TestBulkRules::articleIds()
     QCOMPARE(BulkWriter::articleIds(idList), ids);
 }
 
-// Articles with an empty record get no statement; a missing article is no failure; a
-// refused statement is counted with its text and the loop goes on.
-void TestBulkRules::writesEachArticleOnce()
+void TestBulkRules::writesWholeOrNothing_data()
 {
+    QTest::addColumn<QString>("refuse"); // trigger condition; empty: none
+    QTest::addColumn<int>("written");
+    QTest::addColumn<int>("failed");
+    QTest::addColumn<QString>("titles");
+    QTest::addColumn<QList<int>>("progress");
+    // Articles with an empty record get no statement; a missing article is no failure.
+    QTest::newRow("stored whole") << "" << 4 << 0 << "neu 1|b|neu 3|neu 4"
+                                  << QList<int> { 0, 2, 4, 5 };
+    // A refused statement is counted with its text and the others are still tried, so the
+    // seller reads how many; nothing of the command is kept.
+    QTest::newRow("one refused keeps nothing")
+        << "OLD.id = 3" << 3 << 1 << "a|b|c|d" << QList<int> { 0, 2, 4 };
+    QTest::newRow("two refused keep nothing")
+        << "OLD.id IN (1, 4)" << 2 << 2 << "a|b|c|d" << QList<int> { 0, 2, 4 };
+}
+
+void TestBulkRules::writesWholeOrNothing()
+{
+    QFETCH(QString, refuse);
+    QFETCH(int, written);
+    QFETCH(int, failed);
+    QFETCH(QString, titles);
+    QFETCH(QList<int>, progress);
     TestSupport::TestDatabase t(TestSupport::Backend::SQLite);
     QVERIFY2(t.error().isEmpty(), qPrintable(t.error()));
     Database *db = t.db();
-    QVERIFY(db->executeSQL("INSERT INTO articles (id, Title) VALUES (1, 'a'), (2, 'b'), (3, 'c')"));
-    QVERIFY(db->executeSQL("CREATE TRIGGER refuse BEFORE UPDATE ON articles WHEN OLD.id = 3 "
-                           "BEGIN SELECT RAISE(ABORT, 'nein'); END"));
-    QList<int> progress;
-    const auto result = BulkWriter::write(
-        *db, { "1", "2", "3", "99" },
-        [](const QString &id) {
-            return id == "2" ? QMap<QString, QVariant>()
-                             : QMap<QString, QVariant> { { "Title", "neu " + id } };
+    QVERIFY(db->executeSQL(
+        "INSERT INTO articles (id, Title) VALUES (1, 'a'), (2, 'b'), (3, 'c'), (4, 'd')"));
+    if (!refuse.isEmpty())
+        QVERIFY(db->executeSQL("CREATE TRIGGER refuse BEFORE UPDATE ON articles WHEN " + refuse
+                               + " BEGIN SELECT RAISE(ABORT, 'nein'); END"));
+    QList<int> steps;
+    const QStringList ids { "1", "2", "3", "99", "4" };
+    int records = 0;
+    const auto result = BulkWriter::run(
+        *db, ids, 2,
+        [&](const QStringList &step, BulkWriter::Result &run) {
+            for (const QString &id : step) {
+                ++records;
+                if (id == "2")
+                    continue;
+                if (db->updateSqlClean({ { "Title", "neu " + id } }, "articles", "id=" + id))
+                    ++run.written;
+                else if (!BulkWriter::failed(*db, run))
+                    return false;
+            }
+            return true;
         },
-        [&progress](int done) { progress << done; });
-    QCOMPARE(progress, (QList<int> { 0, 1, 2, 3, 4 }));
-    QCOMPARE(result.total, 4);
-    QCOMPARE(result.written, 2); // 1 and the missing 99
-    QCOMPARE(result.failed, 1);
-    QVERIFY2(result.error.contains("nein"), qPrintable(result.error));
-    QCOMPARE(db->selectOne("SELECT group_concat(Title, '|') FROM articles ORDER BY id"),
-             QString("neu 1|b|c"));
+        [&steps](int done) { steps << done; });
+    QCOMPARE(records, 5);
+    QCOMPARE(result.total, 5);
+    QCOMPARE(result.written, written); // the missing 99 counts: its statement ran
+    QCOMPARE(result.failed, failed);
+    QCOMPARE(result.stored(), failed == 0);
+    if (failed > 0) {
+        QCOMPARE(int(result.outcome), int(Database::Outcome::Refused));
+        QVERIFY2(result.error.contains("nein"), qPrintable(result.error));
+    }
+    QCOMPARE(db->selectOne("SELECT group_concat(Title, '|') FROM (SELECT Title FROM articles "
+                           "ORDER BY id)"),
+             titles);
+    QCOMPARE(steps, progress);
+    // The connection is free for the next command.
+    QVERIFY(!db->inTransaction());
 }
 
 void TestBulkRules::priceEntries_data()
@@ -90,6 +134,10 @@ void TestBulkRules::priceEntries_data()
     row("statement text", "5 WHERE 1=1", F::Price, "NotANumber");
     row("quote", "5'", F::Price, "NotANumber");
     row("exponent", "1e5", F::Price, "NotANumber");
+    row("price at the maximum", "1.000.000.000.000", F::Price, "set 1000000000000");
+    row("price above the maximum", "1.000.000.000.000,01", F::Price, "TooLarge");
+    row("amount above the maximum", "+9999999999999", F::Price, "TooLarge");
+    row("quantity above the maximum", "1000000000", F::Whole, "TooLarge");
     row("vat", "7,5", F::Vat, "set 7.5");
     row("vat with percent", "19%", F::Vat, "SignInVat");
     row("vat with sign", "+1", F::Vat, "SignInVat");
@@ -108,12 +156,65 @@ void TestBulkRules::priceEntries()
     QFETCH(QString, read);
     PriceChange change;
     const auto error = PriceChange::parse(entry, PriceChange::Field(field), &change);
-    static const char *const errors[] = { "", "PercentWithoutSign", "SignInVat", "NotANumber" };
+    static const char *const errors[]
+        = { "", "PercentWithoutSign", "SignInVat", "NotANumber", "TooLarge" };
     static const char *const kinds[] = { "set", "add", "sub", "up", "down" };
     const QString got = error == PriceChange::Error::None
         ? QString::fromLatin1(kinds[int(change.kind)]) + ' ' + change.number
         : QString::fromLatin1(errors[int(error)]);
     QCOMPARE(got, read);
+}
+
+void TestBulkRules::priceResults_data()
+{
+    using F = PriceChange::Field;
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<int>("field");
+    QTest::addColumn<double>("stored");
+    QTest::addColumn<QString>("value"); // written, or the refusal
+    const auto row
+        = [](const char *name, const QString &entry, F field, double stored, const QString &value) {
+              QTest::newRow(name) << entry << int(field) << stored << value;
+          };
+    row("percent up", "+10%", F::Price, 10, "11.00");
+    row("percent up of what was raised", "+10%", F::Price, 11, "12.10");
+    row("percent up, cents as written", "+10%", F::Price, 19.99, "21.99");
+    row("percent up, half a cent up", "+10%", F::Price, 10.05, "11.06");
+    row("percent with decimals", "+2,5%", F::Price, 20, "20.50");
+    row("percent down", "-10%", F::Price, 20, "18.00");
+    row("add", "+2,5", F::Price, 20, "22.50");
+    row("subtract", "-0,01", F::Price, 0.01, "0.00");
+    row("set keeps the number", "15", F::Price, 20, "15");
+    row("set ignores the stored value", "15", F::Price, -3, "15");
+    row("subtract below zero", "-25", F::Price, 20, "Negative");
+    row("percent down below zero", "-150%", F::Price, 20, "Negative");
+    row("adding a negative below zero", "+-3", F::Price, 2, "Negative");
+    row("add above the maximum", "+1", F::Price, 1e12, "TooLarge");
+    row("percent above the maximum", "+100%", F::Price, 6e11, "TooLarge");
+    row("stored beyond any price", "+1", F::Price, 1e300, "TooLarge");
+    row("vat", "19", F::Vat, 7, "19");
+    row("quantity set", "3", F::Whole, 5, "3");
+    row("quantity up", "+2", F::Whole, 3, "5");
+    row("quantity down to zero", "-3", F::Whole, 3, "0");
+    row("quantity below zero", "-5", F::Whole, 3, "Negative");
+    row("quantity above the maximum", "+1", F::Whole, 999999999, "TooLarge");
+}
+
+// Each article's new value is computed from its own stored value and written as a value.
+void TestBulkRules::priceResults()
+{
+    QFETCH(QString, entry);
+    QFETCH(int, field);
+    QFETCH(double, stored);
+    QFETCH(QString, value);
+    PriceChange change;
+    QCOMPARE(PriceChange::parse(entry, PriceChange::Field(field), &change),
+             PriceChange::Error::None);
+    QString made;
+    static const char *const refusals[] = { "", "Negative", "TooLarge" };
+    const PriceChange::Value result = change.apply(stored, &made);
+    QCOMPARE(result == PriceChange::Value::Ok ? made : QString::fromLatin1(refusals[int(result)]),
+             value);
 }
 
 APP_TEST_GUILESS_MAIN(TestBulkRules)

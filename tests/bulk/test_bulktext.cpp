@@ -79,11 +79,26 @@ void TestBulkText::prices_data()
                                   << QStringList { "a.BuyItNowPrice=27", "b.BuyItNowPrice=26.99" }
                                   << "";
     QTest::newRow("add with comma, set, quantities")
-        << QStringList { "ReservePrice=+2,5", "VATPercent=7,5", "Quantity=-5", "LotSize=+2" }
-        << QStringList { "a.LotSize=3",          "a.Quantity=-2",       "a.ReservePrice=12.5",
-                         "a.VAT_VATPercent=7.5", "b.LotSize=3",         "b.Quantity=-2",
+        << QStringList { "ReservePrice=+2,5", "VATPercent=7,5", "Quantity=-2", "LotSize=+2" }
+        << QStringList { "a.LotSize=3",          "a.Quantity=1",        "a.ReservePrice=12.5",
+                         "a.VAT_VATPercent=7.5", "b.LotSize=3",         "b.Quantity=1",
                          "b.ReservePrice=12.49", "b.VAT_VATPercent=7.5" }
         << "";
+    // A result below zero or above the maximum refuses the whole command and names the
+    // articles; nothing of it is written, also not of the other fields.
+    QTest::newRow("quantity below zero refused and named")
+        << QStringList { "StartPrice=+1", "Quantity=-5" } << QStringList()
+        << "„Artikel a“: Stückzahl würde negativ";
+    QTest::newRow("price below zero refused and named")
+        << QStringList { "BuyItNowPrice=-30" } << QStringList()
+        << "„Artikel b“: Sofort-Kaufen-Preis würde negativ";
+    QTest::newRow("price raised above the maximum refused")
+        << QStringList { "StartPrice=+999.999.999.999" } << QStringList()
+        << "Startpreis läge über dem Höchstwert";
+    QTest::newRow("price entry above the maximum refused")
+        << QStringList { "ReservePrice=2.000.000.000.000" } << QStringList()
+        << "„2.000.000.000.000“ im Feld „Mindestpreis“ liegt über dem Höchstwert "
+           "1.000.000.000.000.";
     QTest::newRow("set with thousands point")
         << QStringList { "StartPrice=1.234,50" }
         << QStringList { "a.CurrentPrice=0", "a.StartPrice=1234.5", "b.CurrentPrice=0",
@@ -111,14 +126,16 @@ void TestBulkText::prices()
     QFETCH(QString, message);
     APP_TEST_DATABASE(t);
     const int a = TestSupport::insertArticle(t.db(),
-                                             { { "StartPrice", 20 },
+                                             { { "Title", "Artikel a" },
+                                               { "StartPrice", 20 },
                                                { "BuyItNowPrice", 30 },
                                                { "ReservePrice", 10 },
                                                { "CurrentPrice", 21 },
                                                { "Quantity", 3 },
                                                { "LotSize", 1 } });
     const int b = TestSupport::insertArticle(t.db(),
-                                             { { "StartPrice", 19.99 },
+                                             { { "Title", "Artikel b" },
+                                               { "StartPrice", 19.99 },
                                                { "BuyItNowPrice", 29.99 },
                                                { "ReservePrice", 9.99 },
                                                { "CurrentPrice", 21 },
