@@ -4,12 +4,16 @@
 #include "core/database.h"
 #include "editor/addarticle.h"
 #include "editor/companions/picturewidget.h"
+#include "mainwindow/mainwindow.h"
 #include "tests/editor/editorfixture.h"
 #include "tests/support/dialoganswers.h"
+#include "tests/support/mainwindowfixture.h"
 #include "tests/support/mysqlproxy.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
+#include "views/itemlistroles.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -96,6 +100,8 @@ private slots:
     void oneStatementLost();
     void twoWorkstations_data();
     void twoWorkstations();
+    void unknownToldOnce_data();
+    void unknownToldOnce();
 
 private:
     // The marketplace's reference data and two accounts for the database `db`.
@@ -124,6 +130,7 @@ void TestEditorExactness::cleanup()
     m_answers.reset();
     m_server.reset();
     Database::setDefaultResponseTimeout(15);
+    TestSupport::resetApplicationState();
 }
 
 void TestEditorExactness::prepare(Database *db)
@@ -213,8 +220,11 @@ void TestEditorExactness::oneStatementLost_data()
         QTest::addRow("%s, %s held", kind, name)
             << kind << statement << occurrence << "hold" << (commit ? "unknown" : "failed");
     }
+    // For a refusal, `statement` names the rows refused.
     QTest::newRow("pictures, refused by a trigger")
-        << "pictures" << QByteArray() << 0 << "refuse" << "failed";
+        << "pictures" << QByteArray("1 = 1") << 0 << "refuse" << "failed";
+    QTest::newRow("pictures, main pictures refused by a trigger")
+        << "pictures" << QByteArray("NEW.variant_name IS NULL") << 0 << "refuse" << "failed";
     QTest::newRow("new, refused by a trigger")
         << "new" << QByteArray() << 0 << "refuse" << "failed";
 }
@@ -300,7 +310,7 @@ void TestEditorExactness::oneStatementLost()
     auto letGo = qScopeGuard([&held] { held.release(); });
     if (fault == "refuse") {
         QVERIFY(TestSupport::refuseRows(db, kind == "new" ? "articles" : "articles_images",
-                                        "INSERT", "gesperrt"));
+                                        "INSERT", "gesperrt", QString::fromLatin1(statement)));
     } else if (fault == "cut") {
         proxy->cutAfter(statement, occurrence);
     } else {
@@ -455,6 +465,73 @@ void TestEditorExactness::twoWorkstations()
              + " ORDER BY sort, id"))
         images << row.value("image").toString().section('_', -1);
     QCOMPARE(images.join(' '), pictures);
+}
+
+// Run from the main window, a save whose commit answer is held past the time-out is told once,
+// through the window's notice for an unknown outcome (never as "nicht gespeichert"), and the
+// list shows what the database holds.
+void TestEditorExactness::unknownToldOnce_data()
+{
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("new article") << false;
+    QTest::newRow("opened article") << true;
+}
+
+void TestEditorExactness::unknownToldOnce()
+{
+    QFETCH(bool, opened);
+    Database::setDefaultResponseTimeout(kTimeoutSeconds);
+    APP_TEST_DATABASE_BEHIND_PROXY(proxy, data, "a local file has no connection that could be cut");
+    prepare(data.db());
+    const int id = opened ? lok(data.db(), false) : 0;
+    TestSupport::writeMySqlSetup(data.dataDir(), proxy.server(), data.mysqlDatabaseName(), true,
+                                 false);
+    TestSupport::MainWindowFixture window(data);
+    QVERIFY(window.window());
+    QVERIFY(window.showFolder(kDrafts));
+
+    QSemaphore held;
+    auto letGo = qScopeGuard([&held] { held.release(); });
+    bool answered = false;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *editor = qobject_cast<AddArticle *>(QApplication::activeModalWidget());
+        if (!editor || answered)
+            return;
+        answered = true;
+        poll.stop();
+        if (opened) {
+            EditorFixture::apply(editor, { "Title=Lok neu" });
+        } else {
+            EditorFixture::apply(editor, { "Title=Neue Lok", "StartPrice=8",
+                                           "PlainHtmlCode=<p>n</p>", "Country=DE",
+                                           "PostalCode=1", "ConditionID=1000" });
+            editor->findChild<QPushButton *>("PrimaryCategory")->setProperty("CategoryID", "9355");
+        }
+        m_answers->clear();
+        proxy.cutAfter("COMMIT", 1, [&held](quint32) { held.tryAcquire(1, 60000); });
+        editor->accept();
+        held.release();
+    });
+    poll.start(10);
+    if (opened)
+        emit window.itemList()->itemDoubleClicked(window.window()->IsItemWithIdHere(id), 0);
+    else
+        window.window()->findChild<QAction *>("actionNeuer_Artikel")->trigger();
+    QVERIFY(answered);
+    QCOMPARE(proxy.cuts(), 1);
+
+    const QStringList shown = m_answers->shownTexts();
+    QCOMPARE(shown.filter("ist nicht bekannt").size(), 1);
+    QCOMPARE(shown.filter("Ob der Artikel gespeichert wurde").size(), 1);
+    QVERIFY2(shown.filter("nicht gespeichert").isEmpty(), qPrintable(shown.join(" / ")));
+    // The server ran the commit: the list shows the saved row, once.
+    const auto stored = data.db()->select("SELECT id, Title FROM articles");
+    QCOMPARE(stored.size(), 1);
+    QCOMPARE(stored.first().value("Title").toString(), opened ? "Lok neu" : "Neue Lok");
+    QCOMPARE(window.itemList()->topLevelItemCount(), 1);
+    QCOMPARE(window.itemList()->topLevelItem(0)->data(0, ItemListRole::ArticleIdRole).toInt(),
+             stored.first().value("id").toInt());
 }
 
 APP_TEST_MAIN(TestEditorExactness)
