@@ -246,7 +246,7 @@ private:
     // A commit whose answer was lost is looked up: a new row by its mark, an update by
     // writing it again (it sets values).
     Stored store(QMap<QString, QVariant> row, int *id, bool compare);
-    Stored storeOnce(QMap<QString, QVariant> &row, int *id, bool compare,
+    Stored storeOnce(QMap<QString, QVariant> &changes, int *id, bool compare,
                      const PicturePlan &plan, QMap<QString, QString> &settled);
     // Which of `changes` another workstation changed since the article was opened, as read
     // inside the transaction; `theirs` gets their values. False when the row can't be read.

@@ -20,6 +20,9 @@ using Row = QMap<QString, QVariant>;
 // found: articles not yet listed leave it unused, the seller never sees it, and the listing
 // worker writes its own value there once the article is listed.
 const QString kMarkColumn = QStringLiteral("RefreshHash");
+// Columns every save resets (a saved article is no longer verified, its current price is
+// read afresh): written whatever another workstation holds, never asked about.
+const QStringList kAlwaysReset = { QStringLiteral("CurrentPrice"), QStringLiteral("IsVerified") };
 // Parts of a save that are not columns of the row.
 const QString kPictures = QStringLiteral("#pictures");
 const QString kVariantPictures = QStringLiteral("#variantPictures");
@@ -106,7 +109,8 @@ QString changedElsewhereLine(const QString &column)
                   .arg(name);
     }
     return QCoreApplication::translate(
-               "AddArticle", "Das Feld „%1“ wurde inzwischen an einem anderen Arbeitsplatz geändert.")
+               "AddArticle",
+               "Das Feld „%1“ wurde inzwischen an einem anderen Arbeitsplatz geändert.")
         .arg(column);
 }
 
@@ -128,7 +132,8 @@ AddArticle::Stored AddArticle::store(Row row, int *id, bool compare)
         // stay as they are.
         for (auto it = row.cbegin(); it != row.cend(); ++it) {
             const QString key = it.key().toLower();
-            if (!m_openedRow.contains(key) || !sameValue(it.value(), m_openedRow.value(key)))
+            if (!m_openedRow.contains(key) || !sameValue(it.value(), m_openedRow.value(key))
+                || kAlwaysReset.contains(it.key()))
                 changes.insert(it.key(), it.value());
         }
         if (!plan.copyFailed && plan.images != m_openedPictures)
@@ -249,6 +254,8 @@ bool AddArticle::changedElsewhere(const Row &changes, const PicturePlan &plan,
     for (int i = 0; i < names.size(); ++i) {
         const QString &name = names.at(i);
         const QVariant now = query.value(i + 1);
+        if (kAlwaysReset.contains(name))
+            continue;
         // Untouched since it was opened, or changed to what the seller writes (also by the
         // seller's own write whose answer was lost).
         if (now.toString() == m_openedRow.value(name.toLower()).toString()
@@ -292,7 +299,8 @@ bool AddArticle::settleConflicts(const QStringList &columns, const QMap<QString,
     const QString changed = lines.join(QLatin1Char('\n')) + QStringLiteral("\n\n");
     if (Statics::showQuestionDialog(
             this, header,
-            changed + tr("Sollen Ihre Eingaben gespeichert werden und diese Änderungen ersetzen?"))) {
+            changed
+                + tr("Sollen Ihre Eingaben gespeichert werden und diese Änderungen ersetzen?"))) {
         for (const QString &column : columns)
             settled.insert(column, theirs.value(column));
         return true;

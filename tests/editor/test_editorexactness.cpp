@@ -19,13 +19,11 @@
 #include <QDir>
 #include <QImage>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSemaphore>
 #include <QTimer>
 #include <QTreeWidget>
-#include <functional>
 #include <memory>
 
 using TestSupport::FakeHttpServer;
@@ -36,20 +34,19 @@ constexpr int kDrafts = -10;
 // Short, so that a held answer ends the statement soon.
 constexpr int kTimeoutSeconds = 2;
 
-// Runs `answer` on the next modal dialog that opens other than the editor.
-void onNextModal(std::function<void(QDialog *)> answer)
+// The seller's edits of each kind of save: a new article, a template, a new title.
+void edit(AddArticle *editor, const QString &kind)
 {
-    auto *timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, answer] {
-        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-        if (!dialog || dialog->inherits("AddArticle"))
-            return;
-        timer->stop();
-        timer->deleteLater();
-        answer(dialog);
-    });
-    timer->start();
+    if (kind == "new") {
+        EditorFixture::apply(editor,
+                             { "Title=Neue Lok", "StartPrice=8", "PlainHtmlCode=<p>n</p>",
+                               "Country=DE", "PostalCode=1", "ConditionID=1000" });
+        editor->findChild<QPushButton *>("PrimaryCategory")->setProperty("CategoryID", "9355");
+    } else {
+        EditorFixture::apply(editor,
+                             { kind == "template" ? "Title=Vorlage Lok" : "Title=Lok neu",
+                               "StartPrice=" + QString(kind == "template" ? "0" : "12.5") });
+    }
 }
 
 QString pictureFile(const QString &path)
@@ -141,14 +138,23 @@ void TestEditorExactness::prepare(Database *db)
 
 int TestEditorExactness::lok(Database *db, bool variations)
 {
-    const int id = db->insertSqlClean(
-        { { "Title", "Lok" }, { "Folder", kDrafts }, { "Account", m_alpha }, { "Site", 77 },
-          { "StartPrice", 12.5 }, { "Quantity", 3 }, { "ListingType", "FixedPriceItem" },
-          { "Description", "<p>Lok</p>" }, { "PrimaryCategory", "9355" },
-          { "PrimaryCategoryText", "Modellbau:Bahn" }, { "Country", "DE" },
-          { "PostalCode", "10115" }, { "Location", "Berlin" }, { "ConditionID", 1000 },
-          { "SKU", "V" }, { "VariantImageOption", variations ? "Farbe" : "" } },
-        "articles");
+    const int id = db->insertSqlClean({ { "Title", "Lok" },
+                                        { "Folder", kDrafts },
+                                        { "Account", m_alpha },
+                                        { "Site", 77 },
+                                        { "StartPrice", 12.5 },
+                                        { "Quantity", 3 },
+                                        { "ListingType", "FixedPriceItem" },
+                                        { "Description", "<p>Lok</p>" },
+                                        { "PrimaryCategory", "9355" },
+                                        { "PrimaryCategoryText", "Modellbau:Bahn" },
+                                        { "Country", "DE" },
+                                        { "PostalCode", "10115" },
+                                        { "Location", "Berlin" },
+                                        { "ConditionID", 1000 },
+                                        { "SKU", "V" },
+                                        { "VariantImageOption", variations ? "Farbe" : "" } },
+                                      "articles");
     const QString folder = db->getCurrentAdImageDir();
     for (int sort = 0; sort < 2; ++sort) {
         const QString name = QString("p%1.png").arg(sort + 1);
@@ -159,10 +165,13 @@ int TestEditorExactness::lok(Database *db, bool variations)
     if (!variations)
         return id;
     for (const char *colour : { "rot", "blau" })
-        db->insertSqlClean({ { "article_id", id }, { "SKU", QString("V-") + colour },
-                             { "StartPrice", 5 }, { "Quantity", 1 },
-                             { "VariantXml", QString("<NameValueList><Name>Farbe</Name><Value>")
-                                   + colour + "</Value></NameValueList>" } },
+        db->insertSqlClean({ { "article_id", id },
+                             { "SKU", QString("V-") + colour },
+                             { "StartPrice", 5 },
+                             { "Quantity", 1 },
+                             { "VariantXml",
+                               QString("<NameValueList><Name>Farbe</Name><Value>") + colour
+                                   + "</Value></NameValueList>" } },
                            "articles_variations");
     db->insertSqlClean({ { "article_id", id }, { "image", "rot.jpg" }, { "variant_name", "rot" } },
                        "articles_images");
@@ -171,14 +180,19 @@ int TestEditorExactness::lok(Database *db, bool variations)
 
 void TestEditorExactness::save(AddArticle &editor, const QString &kind)
 {
-    if (kind != "template") {
-        editor.accept();
-        return;
-    }
-    onNextModal([](QDialog *chooser) {
-        chooser->findChild<QLineEdit *>("lineEdit")->setText("Loks");
-        chooser->accept();
+    if (kind != "template")
+        return editor.accept();
+    // The template chooser, named and confirmed once it runs.
+    QTimer chooser;
+    connect(&chooser, &QTimer::timeout, this, [&chooser] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog || dialog->inherits("AddArticle"))
+            return;
+        chooser.stop();
+        dialog->findChild<QLineEdit *>("lineEdit")->setText("Loks");
+        dialog->accept();
     });
+    chooser.start(10);
     editor.findChild<QPushButton *>("SaveToTemplateButton")->click();
 }
 
@@ -222,11 +236,13 @@ void TestEditorExactness::oneStatementLost_data()
     }
     // For a refusal, `statement` names the rows refused.
     QTest::newRow("pictures, refused by a trigger")
-        << "pictures" << QByteArray("1 = 1") << 0 << "refuse" << "failed";
+        << "pictures" << QByteArray("1 = 1") << 0 << "refuse"
+        << "failed";
     QTest::newRow("pictures, main pictures refused by a trigger")
-        << "pictures" << QByteArray("COALESCE(NEW.variant_name, '') = ''") << 0 << "refuse" << "failed";
-    QTest::newRow("new, refused by a trigger")
-        << "new" << QByteArray() << 0 << "refuse" << "failed";
+        << "pictures" << QByteArray("COALESCE(NEW.variant_name, '') = ''") << 0 << "refuse"
+        << "failed";
+    QTest::newRow("new, refused by a trigger") << "new" << QByteArray() << 0 << "refuse"
+                                               << "failed";
 }
 
 void TestEditorExactness::oneStatementLost()
@@ -266,7 +282,8 @@ void TestEditorExactness::oneStatementLost()
         after = QStringList { "A:Lok neu|-10||12.5|3", "I:Lok neu|p1.png|0|" };
         after << (kind == "pictures" ? "I:Lok neu|neu.png|1|" : "I:Lok neu|p2.png|1|");
         if (kind == "pictures")
-            after << "I:Lok neu|blau.png|0|blau" << "I:Lok neu|rot.jpg|0|rot";
+            after << "I:Lok neu|blau.png|0|blau"
+                  << "I:Lok neu|rot.jpg|0|rot";
         after.sort();
     } else if (kind == "new") {
         after = QStringList { "A:Neue Lok|-10||8|1" };
@@ -277,15 +294,7 @@ void TestEditorExactness::oneStatementLost()
 
     AddArticle editor(nullptr, id, kDrafts, false);
     editor.show();
-    if (kind == "new") {
-        EditorFixture::apply(&editor, { "Title=Neue Lok", "StartPrice=8", "PlainHtmlCode=<p>n</p>",
-                                        "Country=DE", "PostalCode=1", "ConditionID=1000" });
-        editor.findChild<QPushButton *>("PrimaryCategory")->setProperty("CategoryID", "9355");
-    } else if (kind == "template") {
-        EditorFixture::apply(&editor, { "Title=Vorlage Lok", "StartPrice=0" });
-    } else {
-        EditorFixture::apply(&editor, { "Title=Lok neu" });
-    }
+    edit(&editor, kind);
     if (kind == "pictures") {
         // p2 gives way to a new file; "blau" gets a picture.
         EditorFixture::apply(&editor, { "show=TabPics" });
@@ -315,8 +324,7 @@ void TestEditorExactness::oneStatementLost()
         proxy->cutAfter(statement, occurrence);
     } else {
         // The server ran it; its answer waits until the editor gave up on it.
-        proxy->cutAfter(statement, occurrence,
-                        [&held](quint32) { held.tryAcquire(1, 60000); });
+        proxy->cutAfter(statement, occurrence, [&held](quint32) { held.tryAcquire(1, 60000); });
     }
     m_answers->clear();
     save(editor, kind);
@@ -380,38 +388,56 @@ void TestEditorExactness::twoWorkstations_data()
     const QString price = "Der Preis wurde inzwischen an einem anderen Arbeitsplatz geändert.";
     const QString pictures = "Die Bilder wurden inzwischen an einem anderen Arbeitsplatz geändert.";
     QTest::newRow("other columns kept")
-        << "UPDATE articles SET StartPrice=20, Quantity=7" << QStringList { "Title=Lok A" }
-        << false << QList<bool>() << "" << "Lok A|20|7" << "p1.png p2.png";
+        << "UPDATE articles SET StartPrice=20, Quantity=7" << QStringList { "Title=Lok A" } << false
+        << QList<bool>() << ""
+        << "Lok A|20|7|0"
+        << "p1.png p2.png";
     QTest::newRow("same column, keep mine")
         << "UPDATE articles SET StartPrice=20, Quantity=7"
         << QStringList { "Title=Lok A", "StartPrice=15" } << false << QList<bool> { true } << price
-        << "Lok A|15|7" << "p1.png p2.png";
+        << "Lok A|15|7|0"
+        << "p1.png p2.png";
     QTest::newRow("same column, take theirs")
         << "UPDATE articles SET StartPrice=20, Quantity=7"
         << QStringList { "Title=Lok A", "StartPrice=15" } << false << QList<bool> { false, true }
-        << price << "Lok A|20|7" << "p1.png p2.png";
+        << price << "Lok A|20|7|0"
+        << "p1.png p2.png";
     QTest::newRow("same column, cancelled")
         << "UPDATE articles SET StartPrice=20, Quantity=7"
         << QStringList { "Title=Lok A", "StartPrice=15" } << false << QList<bool> { false, false }
-        << price << "Lok|20|7" << "p1.png p2.png";
+        << price << "Lok|20|7|0"
+        << "p1.png p2.png";
     QTest::newRow("same column, same value")
         << "UPDATE articles SET StartPrice=15" << QStringList { "StartPrice=15" } << false
-        << QList<bool>() << "" << "Lok|15|3" << "p1.png p2.png";
+        << QList<bool>() << ""
+        << "Lok|15|3|0"
+        << "p1.png p2.png";
     QTest::newRow("several columns named")
         << "UPDATE articles SET StartPrice=20, Title='Lok B'"
         << QStringList { "Title=Lok A", "StartPrice=15" } << false << QList<bool> { true }
-        << price + "\nDie Artikelbezeichnung wurde inzwischen an einem anderen Arbeitsplatz "
-                   "geändert."
-        << "Lok A|15|3" << "p1.png p2.png";
+        << price
+            + "\nDie Artikelbezeichnung wurde inzwischen an einem anderen Arbeitsplatz "
+              "geändert."
+        << "Lok A|15|3|0"
+        << "p1.png p2.png";
+    QTest::newRow("verified meanwhile, reset without a question")
+        << "UPDATE articles SET IsVerified=1, CurrentPrice=14" << QStringList { "Title=Lok A" }
+        << false << QList<bool>() << ""
+        << "Lok A|12.5|3|0"
+        << "p1.png p2.png";
     QTest::newRow("pictures of the other kept")
         << "DELETE FROM articles_images WHERE image='p2.png'" << QStringList { "Title=Lok A" }
-        << false << QList<bool>() << "" << "Lok A|12.5|3" << "p1.png";
+        << false << QList<bool>() << ""
+        << "Lok A|12.5|3|0"
+        << "p1.png";
     QTest::newRow("pictures both changed, keep mine")
         << "DELETE FROM articles_images WHERE image='p2.png'" << QStringList {} << true
-        << QList<bool> { true } << pictures << "Lok|12.5|3" << "p1.png p2.png neu.png";
+        << QList<bool> { true } << pictures << "Lok|12.5|3|0"
+        << "p1.png p2.png neu.png";
     QTest::newRow("pictures both changed, take theirs")
         << "DELETE FROM articles_images WHERE image='p2.png'" << QStringList { "Quantity=4" }
-        << true << QList<bool> { false, true } << pictures << "Lok|12.5|4" << "p1.png";
+        << true << QList<bool> { false, true } << pictures << "Lok|12.5|4|0"
+        << "p1.png";
 }
 
 void TestEditorExactness::twoWorkstations()
@@ -441,9 +467,8 @@ void TestEditorExactness::twoWorkstations()
         QVERIFY(QMetaObject::invokeMethod(
             &editor, "handleFileSaveAsBeforeCloseSelected",
             Q_ARG(QStringList, { pictureFile(QDir::tempPath() + "/zerire-exact/neu.png") })));
-    QVERIFY(workstationB->executeSQL(other + (other.startsWith("UPDATE")
-                                                  ? " WHERE id=" + QString::number(id)
-                                                  : QString())));
+    QVERIFY(workstationB->executeSQL(
+        other + (other.startsWith("UPDATE") ? " WHERE id=" + QString::number(id) : QString())));
     for (bool answer : answers)
         m_answers->pushQuestion(answer);
     editor.accept();
@@ -458,11 +483,11 @@ void TestEditorExactness::twoWorkstations()
     // Cancelled, the editor stays open with the seller's edits.
     const bool cancelled = answers == QList<bool> { false, false };
     QCOMPARE(editor.result(), cancelled ? 0 : 1);
-    QCOMPARE(TestSupport::values(workstationB, id, "Title,StartPrice,Quantity"), stored);
+    QCOMPARE(TestSupport::values(workstationB, id, "Title,StartPrice,Quantity,IsVerified"), stored);
     QStringList images;
-    for (const auto &row : workstationB->select(
-             "SELECT image FROM articles_images WHERE article_id=" + QString::number(id)
-             + " ORDER BY sort, id"))
+    for (const auto &row :
+         workstationB->select("SELECT image FROM articles_images WHERE article_id="
+                              + QString::number(id) + " ORDER BY sort, id"))
         images << row.value("image").toString().section('_', -1);
     QCOMPARE(images.join(' '), pictures);
 }
@@ -500,14 +525,7 @@ void TestEditorExactness::unknownToldOnce()
             return;
         answered = true;
         poll.stop();
-        if (opened) {
-            EditorFixture::apply(editor, { "Title=Lok neu" });
-        } else {
-            EditorFixture::apply(editor, { "Title=Neue Lok", "StartPrice=8",
-                                           "PlainHtmlCode=<p>n</p>", "Country=DE",
-                                           "PostalCode=1", "ConditionID=1000" });
-            editor->findChild<QPushButton *>("PrimaryCategory")->setProperty("CategoryID", "9355");
-        }
+        edit(editor, opened ? "existing" : "new");
         m_answers->clear();
         proxy.cutAfter("COMMIT", 1, [&held](quint32) { held.tryAcquire(1, 60000); });
         editor->accept();
