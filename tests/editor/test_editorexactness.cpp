@@ -391,27 +391,27 @@ void TestEditorExactness::twoWorkstations_data()
         << "UPDATE articles SET StartPrice=20, Quantity=7" << QStringList { "Title=Lok A" } << false
         << QList<bool>() << ""
         << "Lok A|20|7|0"
-        << "p1.png p2.png";
+        << "p1.png p2.png rot.jpg";
     QTest::newRow("same column, keep mine")
         << "UPDATE articles SET StartPrice=20, Quantity=7"
         << QStringList { "Title=Lok A", "StartPrice=15" } << false << QList<bool> { true } << price
         << "Lok A|15|7|0"
-        << "p1.png p2.png";
+        << "p1.png p2.png rot.jpg";
     QTest::newRow("same column, take theirs")
         << "UPDATE articles SET StartPrice=20, Quantity=7"
         << QStringList { "Title=Lok A", "StartPrice=15" } << false << QList<bool> { false, true }
         << price << "Lok A|20|7|0"
-        << "p1.png p2.png";
+        << "p1.png p2.png rot.jpg";
     QTest::newRow("same column, cancelled")
         << "UPDATE articles SET StartPrice=20, Quantity=7"
         << QStringList { "Title=Lok A", "StartPrice=15" } << false << QList<bool> { false, false }
         << price << "Lok|20|7|0"
-        << "p1.png p2.png";
+        << "p1.png p2.png rot.jpg";
     QTest::newRow("same column, same value")
         << "UPDATE articles SET StartPrice=15" << QStringList { "StartPrice=15" } << false
         << QList<bool>() << ""
         << "Lok|15|3|0"
-        << "p1.png p2.png";
+        << "p1.png p2.png rot.jpg";
     QTest::newRow("several columns named")
         << "UPDATE articles SET StartPrice=20, Title='Lok B'"
         << QStringList { "Title=Lok A", "StartPrice=15" } << false << QList<bool> { true }
@@ -419,25 +419,31 @@ void TestEditorExactness::twoWorkstations_data()
             + "\nDie Artikelbezeichnung wurde inzwischen an einem anderen Arbeitsplatz "
               "geändert."
         << "Lok A|15|3|0"
-        << "p1.png p2.png";
+        << "p1.png p2.png rot.jpg";
     QTest::newRow("verified meanwhile, reset without a question")
         << "UPDATE articles SET IsVerified=1, CurrentPrice=14" << QStringList { "Title=Lok A" }
         << false << QList<bool>() << ""
         << "Lok A|12.5|3|0"
-        << "p1.png p2.png";
+        << "p1.png p2.png rot.jpg";
     QTest::newRow("pictures of the other kept")
         << "DELETE FROM articles_images WHERE image='p2.png'" << QStringList { "Title=Lok A" }
         << false << QList<bool>() << ""
         << "Lok A|12.5|3|0"
-        << "p1.png";
+        << "p1.png rot.jpg";
+    QTest::newRow("variation pictures of the other kept")
+        << "UPDATE articles_images SET image='gruen.jpg' WHERE variant_name='rot'"
+        << QStringList { "Title=Lok A", "show=TabVars", "ImageOptionSelectBox=Farbe" } << false
+        << QList<bool>() << ""
+        << "Lok A|12.5|3|0"
+        << "p1.png p2.png gruen.jpg";
     QTest::newRow("pictures both changed, keep mine")
         << "DELETE FROM articles_images WHERE image='p2.png'" << QStringList {} << true
         << QList<bool> { true } << pictures << "Lok|12.5|3|0"
-        << "p1.png p2.png neu.png";
+        << "p1.png p2.png neu.png rot.jpg";
     QTest::newRow("pictures both changed, take theirs")
         << "DELETE FROM articles_images WHERE image='p2.png'" << QStringList { "Quantity=4" }
         << true << QList<bool> { false, true } << pictures << "Lok|12.5|4|0"
-        << "p1.png";
+        << "p1.png rot.jpg";
 }
 
 void TestEditorExactness::twoWorkstations()
@@ -458,7 +464,7 @@ void TestEditorExactness::twoWorkstations()
     // The test's connection is the other workstation; the editor works on its own.
     Database *workstationB = t.db();
     prepare(workstationB);
-    const int id = lok(workstationB, false);
+    const int id = lok(workstationB, true);
 
     AddArticle editor(nullptr, id, kDrafts, false);
     editor.show();
@@ -468,7 +474,7 @@ void TestEditorExactness::twoWorkstations()
             &editor, "handleFileSaveAsBeforeCloseSelected",
             Q_ARG(QStringList, { pictureFile(QDir::tempPath() + "/zerire-exact/neu.png") })));
     QVERIFY(workstationB->executeSQL(
-        other + (other.startsWith("UPDATE") ? " WHERE id=" + QString::number(id) : QString())));
+        other + (!other.contains("WHERE") ? " WHERE id=" + QString::number(id) : QString())));
     for (bool answer : answers)
         m_answers->pushQuestion(answer);
     editor.accept();
@@ -487,7 +493,7 @@ void TestEditorExactness::twoWorkstations()
     QStringList images;
     for (const auto &row :
          workstationB->select("SELECT image FROM articles_images WHERE article_id="
-                              + QString::number(id) + " ORDER BY sort, id"))
+                              + QString::number(id) + " ORDER BY variant_name, sort, id"))
         images << row.value("image").toString().section('_', -1);
     QCOMPARE(images.join(' '), pictures);
 }
