@@ -155,6 +155,7 @@ void AddArticle::setupForm()
     applyStyleSheets();
     m_ui->tabWidget->setCurrentIndex(0);
 
+    m_openedRow.clear();
     if (m_articleId == 0) {
         setupAll(false);
     } else {
@@ -165,6 +166,9 @@ void AddArticle::setupForm()
             m_ready = false;
             done(0);
         } else {
+            // By lower-case name: the form's names and the database's may differ in case.
+            for (auto it = rows.first().cbegin(); it != rows.first().cend(); ++it)
+                m_openedRow.insert(it.key().toLower(), it.value());
             loadArticle(rows.first());
         }
     }

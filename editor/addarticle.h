@@ -3,8 +3,10 @@
 #include <QDialog>
 #include <QList>
 #include <QMap>
+#include <QPair>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 class Api_Ebay;
@@ -31,6 +33,7 @@ class AddArticle;
 //   editor/addarticle_choices.cpp  choices by account and site
 //   editor/addarticle_pages.cpp    format, payment, returns and shipping page behaviour
 //   editor/addarticle_save.cpp     saving the article or a template, loading a template
+//   editor/addarticle_store.cpp    storing the row with its pictures in one transaction
 //   editor/addarticle_specifics.cpp categories, category features, item specifics
 //   editor/addarticle_pictures.cpp the picture slots and the variation pictures
 //   editor/addarticle_variations.cpp generating, editing and deleting variations
@@ -51,6 +54,12 @@ public:
     // False when the dialog decided while it was built not to open (the article no longer
     // exists; the user has been told). The opener must then not run it.
     bool isReady() const { return m_ready; }
+    // True when the dialog ended because it can't be told whether its last save was stored
+    // (the connection was lost after the commit was sent and can't be had again). The opener
+    // tells the seller, naming unknownCommand() ("der Artikel", "die Vorlage"), and shows
+    // what is stored; the dialog said nothing about it.
+    bool outcomeUnknown() const { return !m_unknownCommand.isEmpty(); }
+    QString unknownCommand() const { return m_unknownCommand; }
 
     // Reads the stored size and centres the dialog on its screen; stores the current size.
     void ReadSettings();
@@ -59,7 +68,7 @@ public:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
     // Writes the pictures of the article `id`: copies new files into the picture folder,
-    // rewrites its picture rows and its list thumbnail.
+    // rewrites its picture rows and its list thumbnail, in one transaction.
     void savePicsToId(int id);
     // How long saving waits for the HTML editor's text before it gives up (5 s).
     static void setDescriptionTimeout(int milliseconds);
@@ -211,6 +220,52 @@ private:
     bool buildRow(QMap<QString, QVariant> &row);
     void saveTemplate(QMap<QString, QVariant> &row);
 
+    // --- storing the row with its pictures (addarticle_store.cpp) ---
+    enum class Stored {
+        Saved,
+        Failed, // nothing of it is written (lastErrorText of the connection says why)
+        Cancelled, // the seller chose not to save over another workstation's change
+        Unknown // it may or may not be stored, and can't be looked up now
+    };
+    // The pictures to store, made ready before the transaction (new files copied into the
+    // picture folder).
+    struct PicturePlan
+    {
+        QStringList images;
+        QString thumb;
+        bool webPictures = false;
+        bool copyFailed = false;
+        // Variation pictures: value, file name; only when their list was built.
+        bool variantPictures = false;
+        QList<QPair<QString, QString>> variants;
+    };
+    // Writes `row` (with its pictures) as a new row (`*id` 0: `*id` becomes its id) or over
+    // the row `*id`, all in one transaction. An existing article (`compare`) gets only the
+    // columns that differ from the ones read when it was opened, and where another
+    // workstation changed the same column meanwhile the seller chooses whose value stays.
+    // A commit whose answer was lost is looked up: a new row by its mark, an update by
+    // writing it again (it sets values).
+    Stored store(QMap<QString, QVariant> row, int *id, bool compare);
+    Stored storeOnce(QMap<QString, QVariant> &changes, int *id, bool compare,
+                     const PicturePlan &plan, QMap<QString, QString> &settled);
+    // Which of `changes` another workstation changed since the article was opened, as read
+    // inside the transaction; `theirs` gets their values. False when the row can't be read.
+    bool changedElsewhere(const QMap<QString, QVariant> &changes, const PicturePlan &plan,
+                          const QMap<QString, QString> &settled, QStringList *columns,
+                          QMap<QString, QString> *theirs);
+    // Asks whose values stay; false when the seller cancels. Removes the columns whose other
+    // value is taken from `changes`, notes the ones kept in `settled`.
+    bool settleConflicts(const QStringList &columns, const QMap<QString, QString> &theirs,
+                         QMap<QString, QVariant> &changes, QMap<QString, QString> &settled);
+    PicturePlan preparePictures();
+    // Rewrites the picture rows and the thumbnail (`pictures`) and the variation pictures
+    // (`variantPictures`) of `id`, inside the caller's transaction; false when a statement
+    // failed.
+    bool writePictures(int id, const PicturePlan &plan, bool pictures, bool variantPictures);
+    // The pictures' names and the variation pictures as stored for `id` (sorted by value).
+    QStringList storedPictures(int id, bool *ok = nullptr);
+    QList<QPair<QString, QString>> storedVariantPictures(int id, bool *ok = nullptr);
+
     // --- categories and item specifics (addarticle_specifics.cpp) ---
     // Sets the category's defaults (conditions, identifiers, variations) on the form.
     void setDetaultFromSelectedCat();
@@ -230,7 +285,6 @@ private:
     // Copies `file` into the picture folder under a name not yet taken; the new file name,
     // empty when the copy failed.
     QString copyPicture(const QString &file, const QString &prefix);
-    void saveVariationPictures(int id);
 
     // --- variations (addarticle_variations.cpp) ---
     // HasVariation and the lowest variation price of the article.
@@ -286,4 +340,11 @@ private:
     QSet<QWidget *> m_unloadedLists;
     QLabel *m_listsNotice = nullptr;
     bool m_listsMissing = false;
+    // The article row, its pictures and its variation pictures as read when it was opened:
+    // what a save compares with to write only what the seller changed.
+    QMap<QString, QVariant> m_openedRow;
+    QStringList m_openedPictures;
+    QList<QPair<QString, QString>> m_openedVariantPictures;
+    // Set when the dialog ends with a save of unknown outcome (see outcomeUnknown()).
+    QString m_unknownCommand;
 };

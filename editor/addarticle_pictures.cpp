@@ -5,6 +5,7 @@
 #include "core/dialogs.h"
 #include "core/logging.h"
 #include "core/statics.h"
+#include "core/transaction.h"
 #include "editor/companions/picturewidget.h"
 #include "views/flowlayout.h"
 
@@ -14,6 +15,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QSqlQuery>
+
+#include <algorithm>
 
 namespace {
 
@@ -50,7 +54,7 @@ void AddArticle::generateImages()
 
     const auto rows = m_db->select(
         QStringLiteral("SELECT * FROM articles_images WHERE article_id=%1 AND (variant_name IS "
-                       "NULL OR variant_name = '') ORDER BY sort ASC")
+                       "NULL OR variant_name = '') ORDER BY sort ASC, id ASC")
             .arg(m_articleId));
     const QString folder = m_db->getCurrentAdImageDir();
     auto *layout = new FlowLayout(m_ui->scrollAreaWidgetContents, 8, 14, 17);
@@ -69,6 +73,10 @@ void AddArticle::generateImages()
     }
     for (int i = kSlots; i < rows.size(); ++i)
         m_extraPictures << rows.at(i).value(QStringLiteral("image")).toString();
+    m_openedPictures.clear();
+    for (const auto &row : rows)
+        m_openedPictures << row.value(QStringLiteral("image")).toString();
+    m_openedVariantPictures = storedVariantPictures(m_articleId);
 }
 
 void AddArticle::on_loadFilesButton_clicked()
@@ -115,21 +123,18 @@ QString AddArticle::copyPicture(const QString &file, const QString &prefix)
     return QFile::copy(file, folder + name) ? name : QString();
 }
 
-void AddArticle::savePicsToId(int id)
+AddArticle::PicturePlan AddArticle::preparePictures()
 {
     const QString folder = m_db->getCurrentAdImageDir();
     const QString thumbs = m_db->getCurrentAdImageDirThumbs();
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
-    QStringList images;
-    QString thumb;
-    bool copyFailed = false;
-    bool webPictures = false;
+    PicturePlan plan;
     for (PictureWidget *slot : qAsConst(m_pictureSlots)) {
         const QString path = slot->imagePath;
         if (isWebAddress(path)) {
             // Kept as it stands: the listing's picture on the marketplace.
-            images << path;
-            webPictures = true;
+            plan.images << path;
+            plan.webPictures = true;
             continue;
         }
         if (path.isEmpty() || !QFileInfo::exists(path))
@@ -139,49 +144,22 @@ void AddArticle::savePicsToId(int id)
             name = copyPicture(path, stamp + QLatin1Char('_'));
             if (name.isEmpty()) {
                 Statics::showMessage(this, tr("Konnte Bild %1 nicht kopieren").arg(path), 2);
-                copyFailed = true;
+                plan.copyFailed = true;
                 continue;
             }
+            // A save that is tried again does not copy it again.
             slot->imagePath = folder + name;
         }
-        images << name;
-        if (thumb.isEmpty())
-            thumb = Statics::CreateThumb(folder + name, thumbs);
+        plan.images << name;
+        if (plan.thumb.isEmpty())
+            plan.thumb = Statics::CreateThumb(folder + name, thumbs);
     }
-    images << m_extraPictures;
+    plan.images << m_extraPictures;
 
-    // After a failed copy the stored rows stay as they were.
-    if (!copyFailed) {
-        QStringList statements = { QStringLiteral(
-                                       "DELETE FROM articles_images WHERE article_id=%1 AND "
-                                       "(variant_name IS NULL OR variant_name = '')")
-                                       .arg(id) };
-        for (int sort = 0; sort < images.size(); ++sort)
-            statements << QStringLiteral("INSERT INTO articles_images (article_id, image, sort) "
-                                         "VALUES (%1, '%2', %3)")
-                              .arg(id)
-                              .arg(Database::escapeString(images.at(sort)))
-                              .arg(sort);
-        for (const QString &sql : qAsConst(statements))
-            m_db->executeSQL(sql);
-    }
-    // Listings read from the marketplace keep their thumbnail until a picture of ours is saved.
-    if (!thumb.isEmpty() || !webPictures)
-        m_db->executeSQL(QStringLiteral("UPDATE articles SET ImageThumb='%1' WHERE id=%2")
-                             .arg(Database::escapeString(thumb))
-                             .arg(id));
-    saveVariationPictures(id);
-}
-
-void AddArticle::saveVariationPictures(int id)
-{
     // Rewritten only from a list that was built: otherwise the stored rows stand.
-    if (!m_variantImagesBuilt)
-        return;
-    const QString folder = m_db->getCurrentAdImageDir();
-    m_db->executeSQL(
-        QStringLiteral("DELETE FROM articles_images WHERE article_id=%1 AND (variant_name <> '')")
-            .arg(id));
+    plan.variantPictures = m_variantImagesBuilt;
+    if (!plan.variantPictures)
+        return plan;
     for (int i = 0; i < m_ui->VariantImageList->topLevelItemCount(); ++i) {
         QTreeWidgetItem *item = m_ui->VariantImageList->topLevelItem(i);
         QString image = item->text(1);
@@ -190,22 +168,104 @@ void AddArticle::saveVariationPictures(int id)
         if (!item->data(0, kNewRole).isNull()) {
             if (!QFileInfo::exists(image))
                 continue;
-            const QString prefix = Statics::hashString(
-                                       QDateTime::currentDateTime().toString(
-                                           QStringLiteral("yyyyMMddHHmmss"))
-                                       + QLatin1Char('_') + QString::number(id) + QLatin1Char('_')
-                                       + item->text(0))
+            const QString prefix = Statics::hashString(stamp + QLatin1Char('_')
+                                                       + QString::number(m_articleId)
+                                                       + QLatin1Char('_') + item->text(0))
                 + QLatin1Char('_');
             image = copyPicture(image, prefix);
             if (image.isEmpty())
                 continue;
             qCInfo(lcApp) << "Kopiert:" << folder + image;
+            item->setText(1, image);
+            item->setData(0, kNewRole, QVariant());
         }
-        m_db->insertSqlClean({ { QStringLiteral("article_id"), id },
-                               { QStringLiteral("image"), image },
-                               { QStringLiteral("variant_name"), item->text(0) } },
-                             QStringLiteral("articles_images"));
+        plan.variants.append({ item->text(0), image });
     }
+    std::sort(plan.variants.begin(), plan.variants.end());
+    return plan;
+}
+
+bool AddArticle::writePictures(int id, const PicturePlan &plan, bool pictures,
+                               bool variantPictures)
+{
+    // After a failed copy the stored rows stay as they were.
+    if (pictures && !plan.copyFailed) {
+        if (!m_db->executeSQL(QStringLiteral("DELETE FROM articles_images WHERE article_id=%1 AND "
+                                             "(variant_name IS NULL OR variant_name = '')")
+                                  .arg(id)))
+            return false;
+        for (int sort = 0; sort < plan.images.size(); ++sort)
+            if (m_db->insertSqlClean({ { QStringLiteral("article_id"), id },
+                                       { QStringLiteral("image"), plan.images.at(sort) },
+                                       { QStringLiteral("sort"), sort } },
+                                     QStringLiteral("articles_images"))
+                < 1)
+                return false;
+        // Listings read from the marketplace keep their thumbnail until a picture of ours is
+        // saved.
+        if ((!plan.thumb.isEmpty() || !plan.webPictures)
+            && !m_db->updateSqlClean({ { QStringLiteral("ImageThumb"), plan.thumb } },
+                                     QStringLiteral("articles"),
+                                     QStringLiteral("id=") + QString::number(id)))
+            return false;
+    }
+    if (!variantPictures || !plan.variantPictures)
+        return true;
+    if (!m_db->executeSQL(
+            QStringLiteral("DELETE FROM articles_images WHERE article_id=%1 AND (variant_name <> '')")
+                .arg(id)))
+        return false;
+    for (const auto &variant : plan.variants)
+        if (m_db->insertSqlClean({ { QStringLiteral("article_id"), id },
+                                   { QStringLiteral("image"), variant.second },
+                                   { QStringLiteral("variant_name"), variant.first } },
+                                 QStringLiteral("articles_images"))
+            < 1)
+            return false;
+    return true;
+}
+
+void AddArticle::savePicsToId(int id)
+{
+    const PicturePlan plan = preparePictures();
+    Transaction transaction(m_db);
+    if (!writePictures(id, plan, true, true) || !transaction.commit())
+        Statics::showMessage(
+            this, tr("Die Bilder konnten nicht gespeichert werden. Fehler: %1").arg(m_db->lastErrorText),
+            2);
+}
+
+QStringList AddArticle::storedPictures(int id, bool *ok)
+{
+    QSqlQuery query;
+    const bool read = m_db->selectQuery(
+        QStringLiteral("SELECT image FROM articles_images WHERE article_id=%1 AND (variant_name IS "
+                       "NULL OR variant_name = '') ORDER BY sort ASC, id ASC")
+            .arg(id),
+        query);
+    QStringList images;
+    while (read && query.next())
+        images << query.value(0).toString();
+    if (ok)
+        *ok = read;
+    return images;
+}
+
+QList<QPair<QString, QString>> AddArticle::storedVariantPictures(int id, bool *ok)
+{
+    QSqlQuery query;
+    const bool read = m_db->selectQuery(
+        QStringLiteral("SELECT variant_name, image FROM articles_images WHERE article_id=%1 AND "
+                       "variant_name <> ''")
+            .arg(id),
+        query);
+    QList<QPair<QString, QString>> pictures;
+    while (read && query.next())
+        pictures.append({ query.value(0).toString(), query.value(1).toString() });
+    std::sort(pictures.begin(), pictures.end());
+    if (ok)
+        *ok = read;
+    return pictures;
 }
 
 void AddArticle::on_ImageOptionSelectBox_currentIndexChanged(int index)

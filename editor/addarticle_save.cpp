@@ -257,52 +257,58 @@ void AddArticle::accept()
     }
 
     int id = m_articleId;
-    if (id > 0) {
-        if (!m_db->updateSqlClean(row, QStringLiteral("articles"),
-                                  QStringLiteral("id=") + QString::number(id)))
-            id = 0;
-    } else {
+    const bool existing = id > 0;
+    if (!existing)
         row[QStringLiteral("Folder")] = m_folderId;
-        id = m_db->insertSqlClean(row, QStringLiteral("articles"));
-    }
-    if (id < 1) {
-        // The editor stays open, so the edits are not lost; the user may try again.
-        Statics::showMessage(
-            this, tr("Artikel konnte nicht gespeichert werden. Fehler: %1").arg(m_db->lastErrorText),
-            2);
+    switch (store(row, &id, existing)) {
+    case Stored::Saved:
+        m_articleId = id;
+        done(1);
         return;
+    case Stored::Cancelled:
+        return;
+    case Stored::Unknown:
+        // Not "nicht gespeichert": it may well be stored. The opener tells so and shows what
+        // is stored; this dialog could only save it a second time.
+        m_unknownCommand = tr("der Artikel");
+        done(0);
+        return;
+    case Stored::Failed:
+        break;
     }
-    savePicsToId(id);
-    m_articleId = id;
-    done(1);
+    // Nothing of it is written. The editor stays open, so the edits are not lost; the user
+    // may try again.
+    Statics::showMessage(
+        this, tr("Artikel konnte nicht gespeichert werden. Fehler: %1").arg(m_db->lastErrorText), 2);
 }
 
 void AddArticle::saveTemplate(Row &row)
 {
     int id = m_templateId;
-    bool saved = false;
-    if (id != 0) {
-        saved = m_db->updateSqlClean(row, QStringLiteral("articles"),
-                                     QStringLiteral("id=") + QString::number(id));
-        if (!saved)
-            Statics::showMessage(
-                this,
-                tr("Vorlage konnte nicht gespeichert werden. Fehler: %1").arg(m_db->lastErrorText),
-                2);
-    } else {
+    if (id == 0)
         row[QStringLiteral("Folder")] = SpecialFolderId::Templates;
-        id = m_db->insertSqlClean(row, QStringLiteral("articles"));
-        saved = id >= 1;
-        if (!saved)
-            Statics::showMessage(this,
-                                 tr("Die Vorlage konnte nicht gespeichert werden. Fehler: %1")
-                                     .arg(m_db->lastErrorText),
-                                 2);
-    }
-    if (saved) {
-        savePicsToId(id);
+    switch (store(row, &id, false)) {
+    case Stored::Saved:
         Statics::showMessage(this, tr("Die Vorlage wurde gespeichert"), 0);
+        return;
+    case Stored::Cancelled:
+        return;
+    case Stored::Unknown:
+        m_unknownCommand = tr("die Vorlage");
+        done(0);
+        return;
+    case Stored::Failed:
+        break;
     }
+    if (m_templateId != 0)
+        Statics::showMessage(
+            this, tr("Vorlage konnte nicht gespeichert werden. Fehler: %1").arg(m_db->lastErrorText),
+            2);
+    else
+        Statics::showMessage(
+            this,
+            tr("Die Vorlage konnte nicht gespeichert werden. Fehler: %1").arg(m_db->lastErrorText),
+            2);
 }
 
 void AddArticle::on_SaveToTemplateButton_clicked()

@@ -34,9 +34,16 @@ int MainWindow::runEditor(int articleId, int folder, bool duplicate, int *savedI
     const int result = editor->isReady() ? editor->exec() : QDialog::Rejected;
     if (savedId)
         *savedId = editor->getLoadId();
+    // A save whose outcome is not known has one road to the seller: told here, once, and
+    // the window shows what is stored. The callers then have nothing to add or count.
+    const QString unknown = editor->outcomeUnknown() ? editor->unknownCommand() : QString();
     editor->deleteLater();
     setEnabled(true);
     ui->itemlist->setFocus(Qt::OtherFocusReason);
+    if (!unknown.isEmpty()) {
+        tellOutcomeUnknown(unknown);
+        return QDialog::Rejected;
+    }
     return result;
 }
 
