@@ -184,8 +184,10 @@ void TestXmlNode::attributes_data()
     QTest::newRow("a tag in a comment")
         << "<r><!-- <a" + attributeList(1000) + "> -> --><a b='1'/></r>" << 0 << F::None
         << QString();
+    QTest::newRow("a quote in a comment, then too many")
+        << "<r><!-- it's --><Item" + attributeList(257) + "/></r>" << 0 << F::TooLarge << tooMany;
     QTest::newRow("a tag in CDATA")
-        << "<r><![CDATA[<a" + attributeList(1000) + "> ]] > ]]></r>" << 0 << F::None << QString();
+        << "<r><![CDATA[a > b <a" + attributeList(1000) + "> ]] > ]]></r>" << 0 << F::None << QString();
     QTest::newRow("after an instruction and a declaration")
         << "<?xml version='1.0'?><!DOCTYPE r [<!ENTITY e 'x>y'>]><r><Item" + attributeList(257)
             + "/></r>"
