@@ -53,6 +53,9 @@ void TestImageLimits::pictureShapes_data()
     QTest::newRow("PNG of 22000 x 3000 pixels, named .jpg")
         << TestSupport::blackPng(22000, 3000) << "breit.jpg" << standard
         << "Das Bild hat 22000 × 3000 Pixel, mehr als die erlaubten 50 Megapixel.";
+    QTest::newRow("PNG header of 60000 x 60000 pixels")
+        << TestSupport::blackPng(60000, 60000, 1) << "gigapixel.png" << standard
+        << "Das Bild hat 60000 × 60000 Pixel, mehr als die erlaubten 50 Megapixel.";
     const QByteArray svg = "<svg xmlns='http://www.w3.org/2000/svg' width='100000' "
                            "height='100000'><rect width='100%' height='100%'/></svg>";
     QTest::newRow("SVG of 100000 x 100000") << svg << "zeichnung.png" << standard

@@ -10,8 +10,9 @@ namespace TestSupport {
 // A true-colour PNG of `width` x `height` black pixels, made without the pixels ever being
 // in memory: its rows of zeros deflate to about a thousandth of their size, so a file of a
 // few hundred kilobytes stands for a picture of hundreds of megabytes. (Tests linking this
-// link ZLIB::ZLIB.)
-inline QByteArray blackPng(quint32 width, quint32 height)
+// link ZLIB::ZLIB.) With `rows` given, only that many rows are in it: a header that
+// promises more than the file holds.
+inline QByteArray blackPng(quint32 width, quint32 height, quint32 rows = 0)
 {
     const auto bigEndian = [](quint32 value) {
         QByteArray bytes(4, '\0');
@@ -33,8 +34,9 @@ inline QByteArray blackPng(quint32 width, quint32 height)
     // Each row: its filter byte and three zero bytes per pixel.
     const QByteArray row(int(1 + 3 * width), '\0');
     QByteArray out(64 * 1024, '\0');
-    for (quint32 y = 0; y <= height; ++y) {
-        const bool last = y == height;
+    const quint32 written = rows > 0 ? rows : height;
+    for (quint32 y = 0; y <= written; ++y) {
+        const bool last = y == written;
         stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(row.constData()));
         stream.avail_in = last ? 0 : uInt(row.size());
         do {
