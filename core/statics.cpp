@@ -159,7 +159,8 @@ QString Statics::CreateThumb(const QString &imageFile, const QString &thumbFolde
     const QByteArray sourceFormat = reader.format();
     const QString refused = ImageLimits::refusal(reader);
     if (!refused.isEmpty()) {
-        qCWarning(lcApp).noquote() << "No thumbnail of" << imageFile + QStringLiteral(":") << refused;
+        qCWarning(lcApp).noquote()
+            << "No thumbnail of" << imageFile + QStringLiteral(":") << refused;
         return QString();
     }
     // A big picture is decoded at twice the thumbnail's size at most (a JPEG then decodes

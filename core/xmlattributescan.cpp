@@ -21,8 +21,7 @@ bool isSpace(ushort c)
 
 } // namespace
 
-template <typename Char>
-bool XmlAttributeScan::scan(const Char *data, qint64 size)
+template<typename Char> bool XmlAttributeScan::scan(const Char *data, qint64 size)
 {
     for (qint64 i = 0; i < size && !m_exceeded; ++i) {
         const ushort c = code(data[i]);

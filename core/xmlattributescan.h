@@ -44,8 +44,7 @@ private:
         EndTag,
     };
 
-    template <typename Char>
-    bool scan(const Char *data, qint64 size);
+    template<typename Char> bool scan(const Char *data, qint64 size);
     void step(ushort c);
     void declaration(ushort c);
 

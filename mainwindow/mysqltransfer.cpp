@@ -58,8 +58,7 @@ void appendLiteral(QString &sql, const QVariant &value)
         break; // as text: MySQL refuses it as a number like any other bad value
     }
     case QMetaType::QByteArray:
-        sql += QLatin1String("X'") + QLatin1String(value.toByteArray().toHex())
-            + QLatin1Char('\'');
+        sql += QLatin1String("X'") + QLatin1String(value.toByteArray().toHex()) + QLatin1Char('\'');
         return;
     default:
         break;
@@ -170,10 +169,10 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
         const auto stop = [&](const QString &table, const QString &reason) {
             result.outcome = Outcome::Stopped;
             result.table = table;
-            result.error = QCoreApplication::translate(
-                               "MySqlTransfer",
-                               "Die Übertragung wurde bei der Tabelle „%1“ abgebrochen: %2")
-                               .arg(table, reason);
+            result.error
+                = QCoreApplication::translate(
+                      "MySqlTransfer", "Die Übertragung wurde bei der Tabelle „%1“ abgebrochen: %2")
+                      .arg(table, reason);
             qCInfo(lcDb).noquote() << result.error;
             log.line(result.error);
         };
@@ -194,8 +193,9 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
             // Strict for the transfer: a value MySQL can't store is refused (and counted)
             // instead of being cut or turned into question marks. Set for every table: a
             // connection opened again meanwhile has the program's own settings.
-            if (!m_target->executeSQL(QStringLiteral("SET SESSION sql_mode='STRICT_ALL_TABLES,"
-                                                     "NO_BACKSLASH_ESCAPES,NO_ENGINE_SUBSTITUTION'"))) {
+            if (!m_target->executeSQL(
+                    QStringLiteral("SET SESSION sql_mode='STRICT_ALL_TABLES,"
+                                   "NO_BACKSLASH_ESCAPES,NO_ENGINE_SUBSTITUTION'"))) {
                 stop(table, m_target->lastErrorText);
                 break;
             }

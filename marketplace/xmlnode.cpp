@@ -98,9 +98,10 @@ XmlNode XmlNode::parse(const QByteArray &xml, const Limits &limits, QString *err
     // Before the reader: it would take minutes over an element of very many attributes.
     XmlAttributeScan attributes(limits.maxAttributes);
     if (!attributes.feed(xml))
-        return fail(Failure::TooLarge, tr("Das Element \"%1\" hat mehr als %2 Attribute.")
-                                           .arg(attributes.element())
-                                           .arg(limits.maxAttributes));
+        return fail(Failure::TooLarge,
+                    tr("Das Element \"%1\" hat mehr als %2 Attribute.")
+                        .arg(attributes.element())
+                        .arg(limits.maxAttributes));
 
     // The tree is given up as soon as it would take more than its share: what it took until
     // then is released with it.

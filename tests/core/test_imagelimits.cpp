@@ -58,10 +58,10 @@ void TestImageLimits::pictureShapes_data()
         << "Das Bild hat 60000 × 60000 Pixel, mehr als die erlaubten 50 Megapixel.";
     const QByteArray svg = "<svg xmlns='http://www.w3.org/2000/svg' width='100000' "
                            "height='100000'><rect width='100%' height='100%'/></svg>";
-    QTest::newRow("SVG of 100000 x 100000") << svg << "zeichnung.png" << standard
-                                            << QStringLiteral("svg");
-    QTest::newRow("JPEG at the budget") << jpeg(1000, 1000) << "genau.jpg" << qint64(1000000)
-                                        << QString();
+    QTest::newRow("SVG of 100000 x 100000")
+        << svg << "zeichnung.png" << standard << QStringLiteral("svg");
+    QTest::newRow("JPEG at the budget")
+        << jpeg(1000, 1000) << "genau.jpg" << qint64(1000000) << QString();
     QTest::newRow("JPEG one row over the budget")
         << jpeg(1000, 1001) << "drueber.jpg" << qint64(1000000)
         << "Das Bild hat 1000 × 1001 Pixel, mehr als die erlaubten 1 Megapixel.";

@@ -213,20 +213,20 @@ void TestMySqlTransfer::interrupted()
     const QString logFile = shared.dataDir() + "mysql_transfer.log";
     MySqlTransfer transfer(shared.db(), local.dataDir() + Database::getDatabaseName(), logFile);
     transfer.setResponseTimeout(kTimeoutSeconds);
-    const MySqlTransfer::Result result
-        = transfer.run([&](const MySqlTransfer::Progress &step) {
-              if (statement.isEmpty() && step.table == "articles" && step.row > 0 && !stalled) {
-                  proxy.stall();
-                  stalled = true;
-              }
-          });
+    const MySqlTransfer::Result result = transfer.run([&](const MySqlTransfer::Progress &step) {
+        if (statement.isEmpty() && step.table == "articles" && step.row > 0 && !stalled) {
+            proxy.stall();
+            stalled = true;
+        }
+    });
     proxy.release();
     QVERIFY(statement.isEmpty() ? stalled : proxy.cuts() == 1);
 
     QCOMPARE(int(result.outcome), int(MySqlTransfer::Outcome::Stopped));
     QCOMPARE(result.table, QString("articles"));
-    QVERIFY2(result.error.startsWith("Die Übertragung wurde bei der Tabelle „articles“ abgebrochen"),
-             qPrintable(result.error));
+    QVERIFY2(
+        result.error.startsWith("Die Übertragung wurde bei der Tabelle „articles“ abgebrochen"),
+        qPrintable(result.error));
     QCOMPARE(result.error.contains("nicht bekannt"), statement == "COMMIT");
     const int stoppedAt = order.indexOf("articles");
     for (int i = 0; i < kTables.size(); ++i) {

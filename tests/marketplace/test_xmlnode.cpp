@@ -168,9 +168,10 @@ void TestXmlNode::attributes_data()
     QTest::addColumn<QString>("error");
     using F = XmlNode::Failure;
     const QString tooMany = QStringLiteral("Das Element \"Item\" hat mehr als 256 Attribute.");
-    QTest::newRow("256 attributes") << "<Item" + attributeList(256) + "/>" << 0 << F::None << QString();
-    QTest::newRow("257 attributes") << "<Item" + attributeList(257) + "/>" << 0 << F::TooLarge
-                                    << tooMany;
+    QTest::newRow("256 attributes")
+        << "<Item" + attributeList(256) + "/>" << 0 << F::None << QString();
+    QTest::newRow("257 attributes")
+        << "<Item" + attributeList(257) + "/>" << 0 << F::TooLarge << tooMany;
     // Qt's reader alone took half a minute over this.
     QTest::newRow("100,000 attributes, 1 MB")
         << "<r><Item" + attributeList(100000) + ">x</Item></r>" << 0 << F::TooLarge << tooMany;
@@ -187,7 +188,8 @@ void TestXmlNode::attributes_data()
     QTest::newRow("a quote in a comment, then too many")
         << "<r><!-- it's --><Item" + attributeList(257) + "/></r>" << 0 << F::TooLarge << tooMany;
     QTest::newRow("a tag in CDATA")
-        << "<r><![CDATA[a > b <a" + attributeList(1000) + "> ]] > ]]></r>" << 0 << F::None << QString();
+        << "<r><![CDATA[a > b <a" + attributeList(1000) + "> ]] > ]]></r>" << 0 << F::None
+        << QString();
     QTest::newRow("after an instruction and a declaration")
         << "<?xml version='1.0'?><!DOCTYPE r [<!ENTITY e 'x>y'>]><r><Item" + attributeList(257)
             + "/></r>"

@@ -47,8 +47,8 @@ inline QByteArray blackPng(quint32 width, quint32 height, quint32 rows = 0)
         } while (stream.avail_out == 0);
     }
     deflateEnd(&stream);
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header)
-        + chunk("IDAT", compressed) + chunk("IEND", QByteArray());
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", compressed)
+        + chunk("IEND", QByteArray());
 }
 
 } // namespace TestSupport
