@@ -106,8 +106,10 @@ void PictureWidget::setImage(QString path)
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(false);
-    // A picture over the pixel budget, or a drawing, is not taken: the slot tells why.
-    const QString refused = ImageLimits::refusal(reader);
+    // A picture over the pixel budget, or a drawing, is not taken: the slot tells why. A file
+    // that is no picture at all is kept as before (its read fails below).
+    const QString refused
+        = reader.format().isEmpty() ? QString() : ImageLimits::refusal(reader);
     if (!refused.isEmpty()) {
         qCInfo(lcApp).noquote() << "Bild abgelehnt:" << path << refused;
         clearImage();
