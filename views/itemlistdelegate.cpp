@@ -204,7 +204,7 @@ QPixmap readThumbnail(const QString &path, const QSize &size)
         reader.setDecideFormatFromContent(true);
         const QString refused = ImageLimits::refusal(reader);
         if (!refused.isEmpty()) {
-            qCInfo(lcApp).noquote() << "Bild abgelehnt:" << path << refused;
+            qCInfo(lcApp).noquote() << "Bildfehler" << refused << path;
             return QPixmap();
         }
         image = reader.read();
