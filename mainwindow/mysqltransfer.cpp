@@ -258,6 +258,9 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
             const int rowsPerStatement = qBound(
                 1, kValuesPerStatement / std::max(1, int(columns.size())), kRowsPerStatement);
 
+            // Rows of this table sent and left out: they count once its transaction is kept.
+            int copied = 0;
+            int skipped = 0;
             // The rows waiting to be sent, each as its "(…)" text.
             QStringList pending;
             qint64 pendingChars = 0;
@@ -271,7 +274,7 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
             const auto leaveOut = [&](const QString &error) {
                 qCInfo(lcDb).noquote() << error;
                 log.line(error);
-                ++result.skippedRows;
+                ++skipped;
             };
             // Sends the pending rows in one statement. Refused for what a row holds, they are
             // sent again one by one, and the refused ones are left out. False when the
@@ -282,7 +285,7 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
                 const QStringList batch = std::exchange(pending, QStringList());
                 pendingChars = 0;
                 if (m_target->executeSQL(head + batch.join(QLatin1Char(',')))) {
-                    result.copiedRows += batch.size();
+                    copied += batch.size();
                     return true;
                 }
                 QString error;
@@ -296,7 +299,7 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
                 }
                 for (const QString &one : batch) {
                     if (m_target->executeSQL(head + one)) {
-                        ++result.copiedRows;
+                        ++copied;
                         continue;
                     }
                     if (!rowRefused(&error)) {
@@ -345,6 +348,8 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
                          : m_target->lastErrorText);
                 break;
             }
+            result.copiedRows += copied;
+            result.skippedRows += skipped;
         }
 
         if (result.outcome == Outcome::Completed)

@@ -39,6 +39,7 @@ public:
         QString error;
         // The table the transfer stopped at.
         QString table;
+        // Rows of the tables transferred whole.
         int copiedRows = 0;
         // Rows not copied: refused rows and the rows of tables MySQL has not got.
         int skippedRows = 0;

@@ -193,6 +193,10 @@ void TestMySqlTransfer::interrupted()
                 order << list.value(0).toString();
         }
     }
+    // The rows of the tables before the articles: the ones transferred.
+    int before = 0;
+    for (const QString &table : order.mid(0, order.indexOf("articles")))
+        before += local.db()->selectCount("SELECT * FROM " + table);
     local.closeMain();
 
     constexpr int kTimeoutSeconds = 2;
@@ -228,6 +232,7 @@ void TestMySqlTransfer::interrupted()
         result.error.startsWith("Die Übertragung wurde bei der Tabelle „articles“ abgebrochen"),
         qPrintable(result.error));
     QCOMPARE(result.error.contains("nicht bekannt"), statement == "COMMIT");
+    QCOMPARE(result.copiedRows, before);
     const int stoppedAt = order.indexOf("articles");
     for (int i = 0; i < kTables.size(); ++i) {
         const int at = order.indexOf(kTables[i]);
