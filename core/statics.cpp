@@ -157,7 +157,9 @@ QString Statics::CreateThumb(const QString &imageFile, const QString &thumbFolde
     reader.setDecideFormatFromContent(true);
     // Asked before reading: afterwards the reader can no longer tell.
     const QByteArray sourceFormat = reader.format();
-    const QString refused = ImageLimits::refusal(reader);
+    // A drawing or a picture over the pixel budget is not decoded; a file that is no picture
+    // fails below.
+    const QString refused = sourceFormat.isEmpty() ? QString() : ImageLimits::refusal(reader);
     if (!refused.isEmpty()) {
         qCWarning(lcApp).noquote()
             << "No thumbnail of" << imageFile + QStringLiteral(":") << refused;
