@@ -13,6 +13,7 @@
 
 #include "core/confirmdialog.h"
 #include "core/dialogs.h"
+#include "core/imagelimits.h"
 #include "core/logging.h"
 #include "core/mymessageoutput.h"
 #include "core/numberreader.h"
@@ -156,6 +157,14 @@ QString Statics::CreateThumb(const QString &imageFile, const QString &thumbFolde
     reader.setDecideFormatFromContent(true);
     // Asked before reading: afterwards the reader can no longer tell.
     const QByteArray sourceFormat = reader.format();
+    // A drawing or a picture over the pixel budget is not decoded; a file that is no picture
+    // fails below.
+    const QString refused = sourceFormat.isEmpty() ? QString() : ImageLimits::refusal(reader);
+    if (!refused.isEmpty()) {
+        qCWarning(lcApp).noquote()
+            << "No thumbnail of" << imageFile + QStringLiteral(":") << refused;
+        return QString();
+    }
     // A big picture is decoded at twice the thumbnail's size at most (a JPEG then decodes
     // only a fraction of its data), and scaled down smoothly from there.
     const QSize full = reader.size();

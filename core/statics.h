@@ -63,7 +63,8 @@ public:
 
     // Writes a copy scaled to fit 150 x 100 as `thumbFolder` + "thumb_" + file name and
     // returns "thumb_" + file name; a missing picture returns `imageFile` unchanged, an
-    // unreadable one the empty text.
+    // unreadable one, a drawing or one over the pixel budget (core/imagelimits.h) the empty
+    // text, before it is decoded.
     static QString CreateThumb(const QString &imageFile, const QString &thumbFolder);
 
     // After rows were removed: makes `row` (or the last row) current and selects it.

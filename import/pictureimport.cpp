@@ -1,6 +1,7 @@
 #include "import/pictureimport.h"
 
 #include "core/database.h"
+#include "core/imagelimits.h"
 #include "core/logging.h"
 #include "core/statics.h"
 #include "core/transaction.h"
@@ -82,6 +83,11 @@ bool isPicture(const QString &path)
     const QByteArray format = reader.format();
     if (format.isEmpty() || (format == "jpeg" && !isWholeJpeg(bytes)))
         return false;
+    const QString refused = ImageLimits::refusal(reader);
+    if (!refused.isEmpty()) {
+        qCWarning(lcApp).noquote() << "Picture" << path << "refused:" << refused;
+        return false;
+    }
     QImage image;
     return reader.read(&image) && !image.isNull();
 }

@@ -10,7 +10,8 @@ class Database;
 // Takes over the pictures of an imported article: web addresses are downloaded, files
 // given by their full path are copied into the picture folder, plain names are taken from
 // the picture folder as they are. Only pictures count: a file or download that is not an
-// image (or a JPEG cut off before its end) is left out. The article's picture rows are
+// image (or a JPEG cut off before its end, an SVG drawing, a picture of more pixels than
+// ImageLimits allows) is left out. The article's picture rows are
 // replaced (in the given order) in one transaction, with its thumbnail made from the first
 // picture: when that can't be written, the article keeps the pictures it had.
 namespace PictureImport {
@@ -21,7 +22,7 @@ bool insideFolder(const QString &folder, const QString &name);
 // True when the entry is a web address (http or https), to be downloaded.
 bool isWebAddress(const QString &entry);
 
-// True when the file holds a whole image that can be read.
+// True when the file holds a whole image that can be read, within the pixel budget.
 bool isPicture(const QString &path);
 
 // Downloads the web addresses among `pictures` into `folder` and gives the list back with

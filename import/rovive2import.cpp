@@ -6,6 +6,7 @@
 #include "core/schema.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
+#include "core/xmlattributescan.h"
 #include "import/pictureimport.h"
 
 #include <QDateTime>
@@ -518,6 +519,14 @@ public:
                     m_xml.raiseError(m_text.failure());
                     return QXmlStreamReader::Invalid;
                 }
+                // The reader would take minutes over an element of very many attributes.
+                if (!m_attributes.feed(more)) {
+                    m_errorLine = m_attributes.line();
+                    m_xml.raiseError(tr("ein Element hat mehr als %1 Attribute, so viele hat "
+                                        "keine Exportdatei")
+                                         .arg(m_attributes.maxAttributes()));
+                    return QXmlStreamReader::Invalid;
+                }
                 m_xml.addData(more);
                 wanted *= 2;
                 continue;
@@ -614,6 +623,7 @@ public:
 private:
     ExportText m_text;
     QXmlStreamReader m_xml;
+    XmlAttributeScan m_attributes;
     int m_depth = 0;
     int m_errorLine = 0;
 };

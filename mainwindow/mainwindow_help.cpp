@@ -4,6 +4,7 @@
 #include "core/config.h"
 #include "core/database.h"
 #include "core/desktopopen.h"
+#include "core/imagelimits.h"
 #include "core/logging.h"
 #include "core/privatefile.h"
 #include "core/statics.h"
@@ -123,6 +124,11 @@ void MainWindow::applyBannerPicture(const QJsonObject &description, const QByteA
     buffer.setData(picture);
     QImageReader reader(&buffer);
     reader.setDecideFormatFromContent(true);
+    const QString refused = ImageLimits::refusal(reader);
+    if (!refused.isEmpty()) {
+        qCInfo(lcNet).noquote() << "Banner picture refused:" << refused;
+        return;
+    }
     const QImage image = reader.read();
     if (image.isNull()) {
         qCInfo(lcNet).noquote() << "Banner picture unreadable:" << reader.errorString();

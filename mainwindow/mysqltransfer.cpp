@@ -4,23 +4,28 @@
 #include "core/logging.h"
 #include "core/transaction.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <algorithm>
-#include <optional>
+#include <cmath>
+#include <utility>
 
 namespace {
 
 const QString kLocalConnection = QStringLiteral("convertConnection");
-// Rows written per transaction: one commit per row would make the server sync its log
-// for every row.
-constexpr int kRowsPerCommit = 1000;
-// How long the transfer waits for the server: emptying a big table takes a while.
-constexpr int kTransferTimeoutSeconds = 600;
+// Rows one INSERT carries at most, and the size of its text after which no further row is
+// added: one statement per row would wait for the server once per row, a statement of many
+// megabytes could exceed what the server takes in one packet.
+constexpr int kRowsPerStatement = 500;
+constexpr int kStatementChars = 512 * 1024;
+// Values per statement, for tables of many columns.
+constexpr int kValuesPerStatement = 60000;
 
 QString quotedName(const QString &table)
 {
@@ -28,8 +33,44 @@ QString quotedName(const QString &table)
         + QLatin1Char('`');
 }
 
-// MySQL refused the row for what it holds; the other rows may still go in.
-bool isRowRefusal(const QSqlError &error)
+// `value` as an SQL literal of the program's MySQL sessions, which all run with
+// NO_BACKSLASH_ESCAPES (a session without it is not used): in a quoted text only the quote
+// itself is special and is doubled. Numbers go as numbers, bytes as a hex literal.
+void appendLiteral(QString &sql, const QVariant &value)
+{
+    if (value.isNull()) {
+        sql += QLatin1String("NULL");
+        return;
+    }
+    switch (value.userType()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        sql += value.toString();
+        return;
+    case QMetaType::Double: {
+        const double number = value.toDouble();
+        if (std::isfinite(number)) {
+            sql += QString::number(number, 'g', QLocale::FloatingPointShortest);
+            return;
+        }
+        break; // as text: MySQL refuses it as a number like any other bad value
+    }
+    case QMetaType::QByteArray:
+        sql += QLatin1String("X'") + QLatin1String(value.toByteArray().toHex()) + QLatin1Char('\'');
+        return;
+    default:
+        break;
+    }
+    sql += QLatin1Char('\'');
+    sql += value.toString().replace(QLatin1Char('\''), QLatin1String("\'\'"));
+    sql += QLatin1Char('\'');
+}
+
+// MySQL refused the row for what it holds (by the server's error number); the other rows
+// may still go in.
+bool isRowRefusal(const QString &code, const QString &text)
 {
     static const QSet<QString> codes = {
         QStringLiteral("1048"), // column cannot be null
@@ -41,8 +82,7 @@ bool isRowRefusal(const QSqlError &error)
         QStringLiteral("1366"), // incorrect string or number
         QStringLiteral("1406"), // data too long
     };
-    return codes.contains(error.nativeErrorCode())
-        || error.text().contains(QLatin1String("Incorrect string"));
+    return codes.contains(code) || text.contains(QLatin1String("Incorrect string"));
 }
 
 class TransferLog
@@ -118,18 +158,30 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
         }
 
         const int usualTimeout = m_target->responseTimeout();
-        m_target->setResponseTimeout(kTransferTimeoutSeconds);
-        QSqlDatabase target = m_target->connection();
-        // Strict for the transfer: a value MySQL can't store is refused (and counted)
-        // instead of being cut or turned into question marks.
+        m_target->setResponseTimeout(m_timeoutSeconds);
         QString oldMode;
         {
-            QSqlQuery mode(target);
+            QSqlQuery mode(m_target->connection());
             if (mode.exec(QStringLiteral("SELECT @@SESSION.sql_mode")) && mode.next())
                 oldMode = mode.value(0).toString();
-            mode.exec(QStringLiteral("SET SESSION sql_mode='STRICT_ALL_TABLES,"
-                                     "NO_BACKSLASH_ESCAPES,NO_ENGINE_SUBSTITUTION'"));
         }
+
+        const auto stop = [&](const QString &table, const QString &reason) {
+            result.outcome = Outcome::Stopped;
+            result.table = table;
+            result.error
+                = QCoreApplication::translate(
+                      "MySqlTransfer", "Die Übertragung wurde bei der Tabelle „%1“ abgebrochen: %2")
+                      .arg(table, reason);
+            qCInfo(lcDb).noquote() << result.error;
+            log.line(result.error);
+        };
+        // The server's number for why the statement just run failed.
+        const auto errorCode = [&] {
+            const SqlRows errors = m_target->select(QStringLiteral("SHOW ERRORS"));
+            return errors.isEmpty() ? QString()
+                                    : errors.first().value(QStringLiteral("Code")).toString();
+        };
 
         const int tableCount = tables.size();
         for (int i = 0; i < tableCount && result.outcome == Outcome::Completed; ++i) {
@@ -138,10 +190,26 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
             if (table.startsWith(QLatin1String("sqlite_")))
                 continue;
 
+            // Strict for the transfer: a value MySQL can't store is refused (and counted)
+            // instead of being cut or turned into question marks. Set for every table: a
+            // connection opened again meanwhile has the program's own settings.
+            if (!m_target->executeSQL(
+                    QStringLiteral("SET SESSION sql_mode='STRICT_ALL_TABLES,"
+                                   "NO_BACKSLASH_ESCAPES,NO_ENGINE_SUBSTITUTION'"))) {
+                stop(table, m_target->lastErrorText);
+                break;
+            }
+            const quint64 failedBefore = m_target->failedStatements();
             QSet<QString> targetColumns;
             for (const auto &row :
                  m_target->select(QStringLiteral("SHOW COLUMNS FROM ") + quotedName(table)))
                 targetColumns.insert(row.value(QStringLiteral("Field")).toString());
+            // A table MySQL has not got is refused; its DELETE tells so below.
+            if (m_target->failedStatements() != failedBefore
+                && m_target->lastOutcome() != Database::Outcome::Refused) {
+                stop(table, m_target->lastErrorText);
+                break;
+            }
 
             const QString localName = QLatin1Char('"')
                 + QString(table).replace(QLatin1Char('"'), QLatin1String("\"\""))
@@ -155,9 +223,20 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
             if (progress)
                 progress({ table, i + 1, tableCount, 0, rowCount });
 
+            // Emptied and filled in one transaction: a failure, or a connection lost on the
+            // way, leaves the table as it was.
+            Transaction refill(*m_target);
+            if (!refill.isOpen()) {
+                stop(table, m_target->lastErrorText);
+                break;
+            }
             const QString deletion = QStringLiteral("DELETE FROM ") + quotedName(table);
             log.line(deletion);
             if (!m_target->executeSQL(deletion)) {
+                if (m_target->lastOutcome() != Database::Outcome::Refused) {
+                    stop(table, m_target->lastErrorText);
+                    break;
+                }
                 qCInfo(lcDb).noquote() << m_target->lastErrorText + QStringLiteral("skipping...");
                 log.line(m_target->lastErrorText + QStringLiteral("skipping..."));
                 result.skippedRows += rowCount;
@@ -167,43 +246,75 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
             QSqlQuery rows(local);
             rows.setForwardOnly(true);
             if (!rows.exec(QStringLiteral("SELECT * FROM ") + localName)) {
-                result.outcome = Outcome::Stopped;
-                result.error = rows.lastError().text();
-                log.line(result.error);
+                stop(table, rows.lastError().text());
                 break;
             }
             const auto columns = commonColumns(rows.record(), targetColumns);
             QStringList names;
-            QStringList marks;
-            for (const auto &column : qAsConst(columns)) {
+            for (const auto &column : qAsConst(columns))
                 names << quotedName(column.first);
-                marks << QStringLiteral("?");
-            }
-            QSqlQuery insert(target);
-            insert.prepare(QStringLiteral("INSERT INTO ") + quotedName(table) + QStringLiteral(" (")
-                           + names.join(QLatin1Char(',')) + QStringLiteral(") VALUES (")
-                           + marks.join(QLatin1Char(',')) + QLatin1Char(')'));
+            const QString head = QStringLiteral("INSERT INTO ") + quotedName(table)
+                + QStringLiteral(" (") + names.join(QLatin1Char(',')) + QStringLiteral(") VALUES ");
+            const int rowsPerStatement = qBound(
+                1, kValuesPerStatement / std::max(1, int(columns.size())), kRowsPerStatement);
 
-            std::optional<Transaction> batch(std::in_place, *m_target);
-            const auto stopOnTarget = [&] {
-                result.outcome = Outcome::Stopped;
-                result.error = m_target->lastErrorText;
-                log.line(result.error);
+            // Rows of this table sent and left out: they count once its transaction is kept.
+            int copied = 0;
+            int skipped = 0;
+            // The rows waiting to be sent, each as its "(…)" text.
+            QStringList pending;
+            qint64 pendingChars = 0;
+            // Whether the statement just run was refused for what one of its rows holds;
+            // `error` is why it failed.
+            const auto rowRefused = [&](QString *error) {
+                *error = m_target->lastErrorText;
+                return m_target->lastOutcome() == Database::Outcome::Refused
+                    && isRowRefusal(errorCode(), *error);
             };
-            // What a batch wrote is kept once its commit succeeded.
-            const auto commitBatch = [&] {
-                if (batch->commit())
+            const auto leaveOut = [&](const QString &error) {
+                qCInfo(lcDb).noquote() << error;
+                log.line(error);
+                ++skipped;
+            };
+            // Sends the pending rows in one statement. Refused for what a row holds, they are
+            // sent again one by one, and the refused ones are left out. False when the
+            // transfer stops.
+            const auto send = [&]() -> bool {
+                if (pending.isEmpty())
                     return true;
-                stopOnTarget();
-                return false;
+                const QStringList batch = std::exchange(pending, QStringList());
+                pendingChars = 0;
+                if (m_target->executeSQL(head + batch.join(QLatin1Char(',')))) {
+                    copied += batch.size();
+                    return true;
+                }
+                QString error;
+                if (!rowRefused(&error)) {
+                    stop(table, error);
+                    return false;
+                }
+                if (batch.size() == 1) {
+                    leaveOut(error);
+                    return true;
+                }
+                for (const QString &one : batch) {
+                    if (m_target->executeSQL(head + one)) {
+                        ++copied;
+                        continue;
+                    }
+                    if (!rowRefused(&error)) {
+                        stop(table, error);
+                        return false;
+                    }
+                    leaveOut(error);
+                }
+                return true;
             };
-            if (!batch->isOpen()) {
-                stopOnTarget();
-                break;
-            }
+
             int countdown = kProgressEvery - 1;
             int row = 0;
-            while (rows.next()) {
+            bool going = true;
+            while (going && rows.next()) {
                 ++row;
                 if (countdown == 0) {
                     if (progress)
@@ -212,47 +323,39 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
                 } else {
                     --countdown;
                 }
-                for (int c = 0; c < columns.size(); ++c)
-                    insert.bindValue(c, rows.value(columns.at(c).second));
-                if (insert.exec()) {
-                    ++result.copiedRows;
-                } else {
-                    const QSqlError error = insert.lastError();
-                    qCInfo(lcDb).noquote() << error.text();
-                    log.line(error.text());
-                    if (!isRowRefusal(error)) {
-                        result.outcome = Outcome::Stopped;
-                        result.error = error.text();
-                        break;
-                    }
-                    ++result.skippedRows;
+                QString values = QStringLiteral("(");
+                for (int c = 0; c < columns.size(); ++c) {
+                    if (c > 0)
+                        values += QLatin1Char(',');
+                    appendLiteral(values, rows.value(columns.at(c).second));
                 }
-                if (row % kRowsPerCommit == 0) {
-                    if (!commitBatch())
-                        break;
-                    batch.emplace(*m_target);
-                    if (!batch->isOpen()) {
-                        stopOnTarget();
-                        break;
-                    }
-                }
+                values += QLatin1Char(')');
+                pendingChars += values.size();
+                pending << values;
+                if (pending.size() >= rowsPerStatement || pendingChars >= kStatementChars)
+                    going = send();
             }
-            // The rows copied so far stay, also when a refusal stopped the transfer: that
-            // refusal stays the reason told.
-            if (batch->isOpen()) {
-                const Outcome before = result.outcome;
-                const QString stoppedBy = result.error;
-                if (!commitBatch() && before != Outcome::Completed) {
-                    result.outcome = before;
-                    result.error = stoppedBy;
-                }
+            if (!going || !send())
+                break;
+            if (!refill.commit()) {
+                stop(table,
+                     m_target->lastOutcome() == Database::Outcome::Unknown
+                         ? QCoreApplication::translate(
+                               "MySqlTransfer",
+                               "ob sie übertragen wurde, ist nicht bekannt (%1). Bitte übertrage "
+                               "die Daten noch einmal.")
+                               .arg(m_target->lastErrorText)
+                         : m_target->lastErrorText);
+                break;
             }
+            result.copiedRows += copied;
+            result.skippedRows += skipped;
         }
 
         if (result.outcome == Outcome::Completed)
             log.line(QStringLiteral("Completed"));
         if (!oldMode.isNull()) {
-            QSqlQuery mode(target);
+            QSqlQuery mode(m_target->connection());
             mode.prepare(QStringLiteral("SET SESSION sql_mode=?"));
             mode.addBindValue(oldMode);
             mode.exec();

@@ -11,9 +11,12 @@ class QSqlRecord;
 
 // Copies every table of a local SQLite database file into the shared MySQL database:
 // each MySQL table of the same name is emptied and refilled with the local rows (the
-// columns both sides have, key values included). Rows MySQL refuses for their data (a
-// text its character set can't hold, a value too long, a duplicate key) are left out
-// and counted; any other failure stops the transfer. Every step is written to a log.
+// columns both sides have, key values included), many rows per INSERT. A table is emptied
+// and refilled in one transaction: it holds either its old rows or all the new ones. Rows
+// MySQL refuses for their data (a text its character set can't hold, a value too long, a
+// duplicate key) are left out and counted; a table MySQL has not got is skipped. Any other
+// failure, or a statement whose outcome is not known, stops the transfer at that table.
+// Every step is written to a log.
 class MySqlTransfer
 {
 public:
@@ -32,8 +35,11 @@ public:
     struct Result
     {
         Outcome outcome = Outcome::Completed;
-        // The refusal that stopped the transfer.
+        // Why the transfer stopped, naming the table, as the seller reads it.
         QString error;
+        // The table the transfer stopped at.
+        QString table;
+        // Rows of the tables transferred whole.
         int copiedRows = 0;
         // Rows not copied: refused rows and the rows of tables MySQL has not got.
         int skippedRows = 0;
@@ -48,6 +54,10 @@ public:
 
     Result run(const ProgressHandler &progress);
 
+    // How long the transfer waits for the server's answer to one statement (600 s: emptying
+    // a big table takes a while).
+    void setResponseTimeout(int seconds) { m_timeoutSeconds = seconds; }
+
     // The fields of `record` that `targetColumns` names, as (name, position), in ascending
     // order of their names: the columns a row is copied with.
     static QVector<QPair<QString, int>> commonColumns(const QSqlRecord &record,
@@ -57,4 +67,5 @@ private:
     Database *m_target;
     QString m_localFile;
     QString m_logFile;
+    int m_timeoutSeconds = 600;
 };

@@ -1,6 +1,7 @@
 #include "marketplace/xmlnode.h"
 
 #include "core/statics.h"
+#include "core/xmlattributescan.h"
 
 #include <QCoreApplication>
 #include <QHash>
@@ -93,6 +94,14 @@ XmlNode XmlNode::parse(const QByteArray &xml, const Limits &limits, QString *err
     if (xml.size() > limits.maxDocumentBytes)
         return fail(Failure::TooLarge,
                     tr("Das Dokument ist größer als %1.").arg(Statics::sizeText(limits.maxDocumentBytes)));
+
+    // Before the reader: it would take minutes over an element of very many attributes.
+    XmlAttributeScan attributes(limits.maxAttributes);
+    if (!attributes.feed(xml))
+        return fail(Failure::TooLarge,
+                    tr("Das Element \"%1\" hat mehr als %2 Attribute.")
+                        .arg(attributes.element())
+                        .arg(limits.maxAttributes));
 
     // The tree is given up as soon as it would take more than its share: what it took until
     // then is released with it.

@@ -17,6 +17,8 @@ public:
     struct Limits
     {
         int maxDepth = 256;
+        // Attributes of one element.
+        int maxAttributes = 256;
         // Characters of one element's own text.
         qint64 maxElementChars = qint64(64) * 1024 * 1024;
         // Bytes of the whole document.
@@ -32,7 +34,7 @@ public:
         None,
         NotXml, // not well-formed, or no element
         TooDeep, // nested deeper than Limits::maxDepth
-        TooLarge, // the document, one element or the tree over its limit
+        TooLarge, // the document, one element, its attributes or the tree over its limit
     };
 
     XmlNode() = default;

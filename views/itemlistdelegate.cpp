@@ -14,6 +14,7 @@
 #include <QWidget>
 #include <QtMath>
 
+#include "core/imagelimits.h"
 #include "core/logging.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
@@ -201,6 +202,11 @@ QPixmap readThumbnail(const QString &path, const QSize &size)
     try {
         QImageReader reader(path);
         reader.setDecideFormatFromContent(true);
+        const QString refused = ImageLimits::refusal(reader);
+        if (!refused.isEmpty()) {
+            qCInfo(lcApp).noquote() << "Bildfehler" << refused << path;
+            return QPixmap();
+        }
         image = reader.read();
         error = reader.errorString();
     } catch (...) {

@@ -16,6 +16,7 @@
 
 #include "core/database.h"
 #include "core/dialogs.h"
+#include "core/imagelimits.h"
 #include "core/logging.h"
 #include "core/statics.h"
 #include "marketplace/easyexif.h"
@@ -105,6 +106,19 @@ void PictureWidget::setImage(QString path)
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(false);
+    // A picture over the pixel budget, or a drawing, is not taken: the slot tells why. A file
+    // that is no picture at all is kept as before (its read fails below).
+    const QString refused
+        = reader.format().isEmpty() ? QString() : ImageLimits::refusal(reader);
+    if (!refused.isEmpty()) {
+        qCInfo(lcApp).noquote() << "Bild abgelehnt:" << path << refused;
+        clearImage();
+        m_ui->label->setText(refused);
+        m_ui->label->setToolTip(refused);
+        m_ui->label->show();
+        return;
+    }
+    m_ui->label->setToolTip(QString());
     QImage image = reader.read();
     QPixmap picture;
     if (image.isNull()) {

@@ -1,12 +1,16 @@
 // The picture slots: EXIF turns, deleting, drag and drop between slots, drops from outside
 // and reloading a changed file.
 #include "editor/companions/picturewidget.h"
+#include "tests/support/blackpng.h"
 #include "tests/support/fakehttpserver.h"
+#include "tests/support/memorylimit.h"
+#include "tests/support/peakmemory.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
 #include <QBuffer>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
@@ -77,6 +81,8 @@ private slots:
     void dropFromOutside_data();
     void dropFromOutside();
     void reloadWhenChanged();
+    void pictureOverBudget_data();
+    void pictureOverBudget();
 
 private:
     QString writeFile(const QString &name, const QByteArray &bytes);
@@ -270,6 +276,46 @@ void TestPictureWidget::reloadWhenChanged()
     QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(5),
                              QFileDevice::FileModificationTime));
     QTRY_COMPARE(label->pixmap(Qt::ReturnByValue).size(), QSize(30, 30));
+}
+
+void TestPictureWidget::pictureOverBudget_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("refusal"); // empty: taken
+    QTest::newRow("JPEG") << jpeg(0) << QString();
+    QTest::newRow("PNG of 8000 x 8000 pixels in 200 KB")
+        << TestSupport::blackPng(8000, 8000)
+        << "Das Bild hat 8000 × 8000 Pixel, mehr als die erlaubten 50 Megapixel.";
+}
+
+// A picture of more pixels than the budget is not taken into a slot, which says why; it
+// is refused by its header, at once and without decoding it (256 MB).
+void TestPictureWidget::pictureOverBudget()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, refusal);
+    fill(1);
+    const QString path = writeFile("neu.png", bytes);
+    TestSupport::PeakMemory memory;
+    const bool measured = memory.start();
+    QElapsedTimer timer;
+    {
+        TestSupport::AddressSpaceLimit cap(qint64(1) << 30);
+        QVERIFY(cap.active());
+        timer.start();
+        m_slots[0]->setImage(path);
+    }
+    const qint64 took = timer.elapsed();
+    auto *label = m_slots[0]->findChild<QLabel *>("label");
+    QCOMPARE(m_slots[0]->imagePath, refusal.isEmpty() ? path : QString());
+    QCOMPARE(label->text(), refusal);
+    QCOMPARE(!label->pixmap(Qt::ReturnByValue).isNull(), refusal.isEmpty());
+    if (!refusal.isEmpty()) {
+        QVERIFY2(took < 1000, qPrintable(QString::number(took)));
+        if (measured)
+            QVERIFY2(memory.growth() < 32 * 1024 * 1024,
+                     qPrintable(QString::number(memory.growth() >> 20) + " MB"));
+    }
 }
 
 APP_TEST_MAIN(TestPictureWidget)

@@ -4,6 +4,7 @@
 #include "core/gzip.h"
 #include "core/statics.h"
 #include "mainwindow/mainwindow.h"
+#include "tests/support/blackpng.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/mainwindowfixture.h"
@@ -138,6 +139,13 @@ private slots:
         m_server->setReply(QStringLiteral("/bild/bombe.png"), bomb());
         m_server->setReply(QStringLiteral("/bild/riesig.png"),
                            FakeReply::ok(noisePng(1000, 800), "image/png"));
+        // 64 megapixels in 200 KB; a drawing of any size in a few bytes.
+        m_server->setReply(QStringLiteral("/bild/pixel.png"),
+                           FakeReply::ok(TestSupport::blackPng(8000, 8000), "image/png"));
+        m_server->setReply(QStringLiteral("/bild/zeichnung.png"),
+                           FakeReply::ok("<svg xmlns='http://www.w3.org/2000/svg' width='50000' "
+                                         "height='50000'><rect width='9' height='9'/></svg>",
+                                         "image/png"));
         m_data = std::make_unique<TestDatabase>(TestSupport::Backend::SQLite);
         QVERIFY2(m_data->error().isEmpty(), qPrintable(m_data->error()));
         m_fixture = std::make_unique<MainWindowFixture>(*m_data);
@@ -200,6 +208,14 @@ private slots:
             << "#010203" << 5 << "https://alt.example/";
         QTest::newRow("picture over its limit")
             << json("{'duration':7,'image':'@/bild/riesig.png','bannerHeight':90}") << false
+            << false << true << 50 << "https://alt.example/"
+            << "#010203" << 7 << "https://alt.example/";
+        QTest::newRow("picture of more pixels than the budget")
+            << json("{'duration':7,'image':'@/bild/pixel.png','bannerHeight':90}") << false
+            << false << true << 50 << "https://alt.example/"
+            << "#010203" << 7 << "https://alt.example/";
+        QTest::newRow("SVG drawing")
+            << json("{'duration':7,'image':'@/bild/zeichnung.png','bannerHeight':90}") << false
             << false << true << 50 << "https://alt.example/"
             << "#010203" << 7 << "https://alt.example/";
         QTest::newRow("picture packed a thousandfold")

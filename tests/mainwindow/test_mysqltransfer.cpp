@@ -1,12 +1,15 @@
 #include "core/database.h"
 #include "mainwindow/mysqlsetup.h"
 #include "mainwindow/mysqltransfer.h"
+#include "tests/support/mysqlproxy.h"
 #include "tests/support/tablesnapshot.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QSettings>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 
 using TestSupport::Backend;
@@ -21,10 +24,10 @@ const QStringList kTables
 
 // A bit of everything the program stores; `refused` goes into a column MySQL is made to
 // refuse it in.
-void fillLocal(Database *db, const QString &refused)
+void fillLocal(Database *db, const QString &refused, int articles = 3)
 {
     const QString longText = QStringLiteral("<p>Beschreibung ä😀</p>").repeated(5000);
-    for (int i = 1; i <= 3; ++i) {
+    for (int i = 1; i <= articles; ++i) {
         const int id = db->insertSqlClean({ { "Title", kHostile + QString::number(i) },
                                             { "Description", longText },
                                             { "StartPrice", 12.5 * i },
@@ -57,6 +60,8 @@ private slots:
     void setupFile();
     void transfer_data();
     void transfer();
+    void interrupted_data();
+    void interrupted();
 };
 
 void TestMySqlTransfer::setupFile_data()
@@ -146,6 +151,102 @@ void TestMySqlTransfer::transfer()
     QVERIFY(lines.filter("sqlite_").isEmpty());
     QCOMPARE(lines.last(), QString("Completed"));
     QCOMPARE(lines.filter("Incorrect string").size(), skipped);
+}
+
+void TestMySqlTransfer::interrupted_data()
+{
+    // The statement whose answer is lost, and the how-manieth; empty: the server stops
+    // answering after the articles table's first statements.
+    QTest::addColumn<QByteArray>("statement");
+    QTest::addColumn<int>("occurrence");
+    // Whether the server's articles table holds the new rows afterwards.
+    QTest::addColumn<bool>("written");
+    QTest::newRow("emptying") << QByteArray("DELETE FROM `articles`") << 1 << false;
+    QTest::newRow("second batch") << QByteArray("INSERT INTO `articles`") << 2 << false;
+    // 0: the commit of the articles table.
+    QTest::newRow("commit") << QByteArray("COMMIT") << 0 << true;
+    QTest::newRow("server hangs") << QByteArray() << 0 << false;
+}
+
+// A transfer that meets a lost answer or a hanging server stops at that table and says so;
+// every table holds its old rows or all the new ones, never a part, never none.
+void TestMySqlTransfer::interrupted()
+{
+    QFETCH(QByteArray, statement);
+    QFETCH(int, occurrence);
+    QFETCH(bool, written);
+    APP_REQUIRE_BACKEND(Backend::MySQL);
+    TestDatabase local(Backend::SQLite);
+    QVERIFY(local.error().isEmpty());
+    // Enough long descriptions for the articles to take several statements.
+    fillLocal(local.db(), QString(), 40);
+    QList<TableSnapshot> fresh;
+    for (const QString &table : kTables)
+        fresh << snapshot(local.db(), table);
+    // The tables in the order the transfer takes them.
+    QStringList order;
+    {
+        QSqlQuery list(local.db()->connection());
+        QVERIFY(list.exec("SELECT name FROM sqlite_master WHERE type='table'"));
+        while (list.next()) {
+            if (!list.value(0).toString().startsWith("sqlite_"))
+                order << list.value(0).toString();
+        }
+    }
+    // The rows of the tables before the articles: the ones transferred.
+    int before = 0;
+    for (const QString &table : order.mid(0, order.indexOf("articles")))
+        before += local.db()->selectCount("SELECT * FROM " + table);
+    local.closeMain();
+
+    // Short only where the server is to hang: elsewhere a busy machine must not look like one.
+    const int timeoutSeconds = statement.isEmpty() ? 3 : 60;
+    Database::setDefaultResponseTimeout(timeoutSeconds);
+    auto restore = qScopeGuard([] { Database::setDefaultResponseTimeout(15); });
+    TestSupport::MySqlProxy proxy(TestSupport::MySqlServer::fromEnvironment());
+    QVERIFY(proxy.isListening());
+    TestDatabase shared(proxy.server());
+    QVERIFY2(shared.error().isEmpty(), qPrintable(shared.error()));
+    QVERIFY(shared.db()->insertSqlClean({ { "Title", "bleibt" } }, "articles") > 0);
+    QList<TableSnapshot> old;
+    for (const QString &table : kTables)
+        old << snapshot(shared.db(), table);
+
+    if (!statement.isEmpty())
+        proxy.cutAfter(statement, occurrence > 0 ? occurrence : order.indexOf("articles") + 1);
+    bool stalled = false;
+    const QString logFile = shared.dataDir() + "mysql_transfer.log";
+    MySqlTransfer transfer(shared.db(), local.dataDir() + Database::getDatabaseName(), logFile);
+    transfer.setResponseTimeout(timeoutSeconds);
+    const MySqlTransfer::Result result = transfer.run([&](const MySqlTransfer::Progress &step) {
+        if (statement.isEmpty() && step.table == "articles" && step.row > 0 && !stalled) {
+            proxy.stall();
+            stalled = true;
+        }
+    });
+    proxy.release();
+    QVERIFY(statement.isEmpty() ? stalled : proxy.cuts() == 1);
+
+    QCOMPARE(int(result.outcome), int(MySqlTransfer::Outcome::Stopped));
+    QCOMPARE(result.table, QString("articles"));
+    QVERIFY2(
+        result.error.startsWith("Die Übertragung wurde bei der Tabelle „articles“ abgebrochen"),
+        qPrintable(result.error));
+    QCOMPARE(result.error.contains("nicht bekannt"), statement == "COMMIT");
+    QCOMPARE(result.copiedRows, before);
+    const int stoppedAt = order.indexOf("articles");
+    for (int i = 0; i < kTables.size(); ++i) {
+        const int at = order.indexOf(kTables[i]);
+        const bool expectNew = at < stoppedAt || (at == stoppedAt && written);
+        const TableSnapshot now = snapshot(shared.db(), kTables[i]);
+        const auto changes = TableSnapshot::diff(expectNew ? fresh[i] : old[i], now);
+        QVERIFY2(changes.isEmpty(),
+                 qPrintable(kTables[i] + ":\n" + TableSnapshot::describe(changes)));
+    }
+    QFile log(logFile);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(log.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    QCOMPARE(lines.last(), result.error);
 }
 
 APP_TEST_GUILESS_MAIN(TestMySqlTransfer)

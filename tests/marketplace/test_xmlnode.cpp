@@ -1,6 +1,9 @@
 #include "marketplace/xmlnode.h"
+#include "tests/support/memorylimit.h"
 #include "tests/support/peakmemory.h"
 #include "tests/support/testmain.h"
+
+#include <QElapsedTimer>
 
 Q_DECLARE_METATYPE(XmlNode::Failure)
 
@@ -16,6 +19,15 @@ QByteArray wrapped(const QByteArray &element, int count)
     return "<r>" + element.repeated(count) + "</r>";
 }
 
+// `count` attributes " a1='value' a2='value' …", each name distinct.
+QByteArray attributeList(int count, const QByteArray &value = QByteArray())
+{
+    QByteArray text;
+    for (int i = 1; i <= count; ++i)
+        text += " a" + QByteArray::number(i) + "='" + value + "'";
+    return text;
+}
+
 } // namespace
 
 class TestXmlNode : public QObject
@@ -26,6 +38,8 @@ private slots:
     void limits();
     void deepTreeIsFreedWithoutRecursion();
     void manyElementsStayWithinTheirShare();
+    void attributes_data();
+    void attributes();
 };
 
 void TestXmlNode::limits_data()
@@ -144,6 +158,81 @@ void TestXmlNode::manyElementsStayWithinTheirShare()
         memory.growth() < 16 * qint64(xml.size()),
         qPrintable(
             QStringLiteral("%1 MB for %2 MB").arg(memory.growth() >> 20).arg(xml.size() >> 20)));
+}
+
+void TestXmlNode::attributes_data()
+{
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<int>("treeFactor"); // 0: the default
+    QTest::addColumn<XmlNode::Failure>("failure");
+    QTest::addColumn<QString>("error");
+    using F = XmlNode::Failure;
+    const QString tooMany = QStringLiteral("Das Element \"Item\" hat mehr als 256 Attribute.");
+    QTest::newRow("256 attributes")
+        << "<Item" + attributeList(256) + "/>" << 0 << F::None << QString();
+    QTest::newRow("257 attributes")
+        << "<Item" + attributeList(257) + "/>" << 0 << F::TooLarge << tooMany;
+    // Qt's reader alone took half a minute over this.
+    QTest::newRow("100,000 attributes, 1 MB")
+        << "<r><Item" + attributeList(100000) + ">x</Item></r>" << 0 << F::TooLarge << tooMany;
+    QTest::newRow("many elements of 200 attributes each")
+        << wrapped("<Item" + attributeList(200) + "/>", 3) << 0 << F::None << QString();
+    // Quoted values, comments and CDATA sections may hold '=' and '>' of their own.
+    QTest::newRow("'=' and '>' in values")
+        << "<Item" + attributeList(200, "x=>y=z") + "/>" << 0 << F::None << QString();
+    QTest::newRow("'=' and '>' in values, then too many")
+        << "<Item" + attributeList(257, "a>b") + "/>" << 0 << F::TooLarge << tooMany;
+    QTest::newRow("a tag in a comment")
+        << "<r><!-- <a" + attributeList(1000) + "> -> --><a b='1'/></r>" << 0 << F::None
+        << QString();
+    QTest::newRow("a quote in a comment, then too many")
+        << "<r><!-- it's --><Item" + attributeList(257) + "/></r>" << 0 << F::TooLarge << tooMany;
+    QTest::newRow("a tag in CDATA")
+        << "<r><![CDATA[a > b <a" + attributeList(1000) + "> ]] > ]]></r>" << 0 << F::None
+        << QString();
+    QTest::newRow("after an instruction and a declaration")
+        << "<?xml version='1.0'?><!DOCTYPE r [<!ENTITY e 'x>y'>]><r><Item" + attributeList(257)
+            + "/></r>"
+        << 0 << F::TooLarge << tooMany;
+    // 1 MB of attribute values, as text in the tree twice that.
+    QTest::newRow("attribute values count towards the tree")
+        << "<r" + attributeList(100, QByteArray(10000, 'v')) + "/>" << 1 << F::TooLarge
+        << "Das Dokument enthält zu viele Elemente: Sie bräuchten mehr als 1 MB Arbeitsspeicher.";
+}
+
+// An element of more attributes than any reply has is refused before Qt's reader compares
+// them with each other: at once and in little memory, under a cap on the address space.
+void TestXmlNode::attributes()
+{
+    QFETCH(QByteArray, xml);
+    QFETCH(int, treeFactor);
+    QFETCH(XmlNode::Failure, failure);
+    QFETCH(QString, error);
+    XmlNode::Limits limits;
+    if (treeFactor > 0)
+        limits.maxTreeFactor = treeFactor;
+
+    TestSupport::PeakMemory memory;
+    const bool measured = memory.start();
+    QString said;
+    XmlNode::Failure why = XmlNode::Failure::NotXml;
+    QElapsedTimer timer;
+    {
+        TestSupport::AddressSpaceLimit cap(256 * 1024 * 1024);
+        QVERIFY(cap.active());
+        timer.start();
+        const XmlNode root = XmlNode::parse(xml, limits, &said, &why);
+        QCOMPARE(root.isNull(), failure != XmlNode::Failure::None);
+    }
+    const qint64 took = timer.elapsed();
+    std::fprintf(stderr, "%s: %lld ms, %lld KB\n", QTest::currentDataTag(),
+                 static_cast<long long>(took),
+                 static_cast<long long>(measured ? memory.growth() >> 10 : -1));
+    QCOMPARE(why, failure);
+    QCOMPARE(said, error);
+    QVERIFY2(took < 1000, qPrintable(QString::number(took)));
+    if (measured)
+        QVERIFY2(memory.growth() < 64 * 1024 * 1024, qPrintable(QString::number(memory.growth())));
 }
 
 APP_TEST_GUILESS_MAIN(TestXmlNode)

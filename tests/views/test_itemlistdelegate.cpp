@@ -1,4 +1,6 @@
+#include "tests/support/blackpng.h"
 #include "tests/support/messagecapture.h"
+#include "tests/support/peakmemory.h"
 #include "tests/support/testmain.h"
 #include "views/itemlistdelegate.h"
 #include "views/itemlistroles.h"
@@ -253,6 +255,28 @@ private slots:
         }
         // The file was read once for both paints.
         QCOMPARE(capture.count(QStringLiteral("Bildfehler")), 1);
+    }
+
+    // A thumbnail file of more pixels than the budget (here 64 megapixels in 200 KB) is not
+    // decoded: the placeholder stands in its place.
+    void thumbnailOverBudget()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("thumb_riesig.png");
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(TestSupport::blackPng(8000, 8000)) > 0);
+        out.close();
+        TestSupport::MessageCapture capture({ QStringLiteral("app") });
+        TestSupport::PeakMemory memory;
+        const bool measured = memory.start();
+        const QImage image = paintRow({ { ImageThumbRole, path } });
+        if (measured)
+            QVERIFY2(memory.growth() < 32 * 1024 * 1024,
+                     qPrintable(QString::number(memory.growth() >> 20) + " MB"));
+        QCOMPARE(capture.count(QStringLiteral("Bildfehler")), 1);
+        QCOMPARE(capture.count(QStringLiteral("50 Megapixel")), 1);
+        const QRect picture = matching(image, QRect(6, 6, 149, image.height() - 12), notWhite);
+        QVERIFY(picture.width() <= 32 && picture.height() <= 32);
     }
 
     void changedThumbnailIsReadAgain()
