@@ -1,6 +1,7 @@
 #include "views/articlelistitem.h"
 
 #include "views/itemlistroles.h"
+#include "views/itemlistwidget.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -340,7 +341,15 @@ void ArticleListItem::setRow(const ArticleListRow &row)
 {
     m_row = row;
     m_written.clear();
-    emitDataChanged();
+    changed({});
+}
+
+void ArticleListItem::changed(const QVector<int> &roles)
+{
+    // In the article list the row is found through the list's index, not by Qt's search.
+    auto *list = qobject_cast<ItemListWidget *>(treeWidget());
+    if (!list || !list->rowChanged(this, roles))
+        emitDataChanged();
 }
 
 QVariant ArticleListItem::data(int column, int role) const
@@ -363,10 +372,10 @@ void ArticleListItem::setData(int column, int role, const QVariant &value)
     for (auto &written : m_written) {
         if (written.first == role) {
             written.second = value;
-            emitDataChanged();
+            changed({ role });
             return;
         }
     }
     m_written.append({ role, value });
-    emitDataChanged();
+    changed({ role });
 }

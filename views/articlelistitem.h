@@ -93,6 +93,9 @@ public:
     void setData(int column, int role, const QVariant &value) override;
 
 private:
+    // Tells the list that `roles` changed (all when empty).
+    void changed(const QVector<int> &roles);
+
     ArticleListRow m_row;
     QVector<QPair<int, QVariant>> m_written;
 };
