@@ -20,6 +20,7 @@
 #include "core/transaction.h"
 #include "marketplace/api_ebay.h"
 #include "marketplace/articlemodel.h"
+#include "marketplace/itemmapping.h"
 #include "workers/listingthread.h"
 #include "workers/scheduledstartservice.h"
 
@@ -194,6 +195,8 @@ void Ebay::runRound()
     followUpScheduledStarts();
 
     m_roundFailures.clear();
+    // The round reads local times with the time zone as it is now.
+    ItemMapping::forgetLocalOffsets();
     // The pictures of new listings come one after the other from the same few servers:
     // one manager for the round keeps their connections open.
     QNetworkAccessManager pictures;
