@@ -48,6 +48,7 @@
 #include <cstdio>
 #include <csignal>
 #include <functional>
+#include <malloc.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -156,6 +157,9 @@ int runWindow(int known, bool positionsKnown)
     waitUntil([&] { return list->topLevelItemCount() >= known; }, 600000);
     // Settle: the first paints and the delayed start-up work are done.
     waitUntil([] { return false; }, 1500);
+    // The heap in use, without what the allocator keeps free.
+    const auto heapInUse = [] { return double(mallinfo2().uordblks) / (1024 * 1024); };
+    const double heapBefore = heapInUse();
     if (positionsKnown) {
         QElapsedTimer primed;
         primed.start();
@@ -222,6 +226,7 @@ int runWindow(int known, bool positionsKnown)
     const double caughtUp = (clock.nsecsElapsed() - caughtUpFrom) / 1e9;
     waitUntil([] { return false; }, 500);
     const long rssAfter = residentKilobytes();
+    const double heapAfter = heapInUse();
 
     const double round = (roundEnd - roundStart - serverDuring) / 1e9;
     std::printf("window-round %.3f\n", round);
@@ -245,6 +250,7 @@ int runWindow(int known, bool positionsKnown)
     const double second = (clock.nsecsElapsed() - secondFrom) / 1e9;
     waitUntil([] { return false; }, 2000);
     const long rssSecond = residentKilobytes();
+    const double heapSecond = heapInUse();
 
     int articles = 0;
     int changed = 0;
@@ -264,6 +270,7 @@ int runWindow(int known, bool positionsKnown)
     std::printf("second-round %.3f %.1f\n", second, longestGap / 1e6);
     std::printf("rss %.1f %.1f %.1f\n", rssBefore / 1024.0, rssAfter / 1024.0,
                 rssSecond / 1024.0);
+    std::printf("heap %.1f %.1f %.1f\n", heapBefore, heapAfter, heapSecond);
     std::printf("rows %d\n", list->topLevelItemCount());
     std::fflush(stdout);
     window.close();
@@ -453,6 +460,9 @@ int main(int argc, char *argv[])
                     figure(figures, "second-round", 0), figure(figures, "second-round", 1));
         std::printf("%-52s %9.1f MB (goal: nothing)\n", "resident memory the second round added",
                     figure(figures, "rss", 2) - figure(figures, "rss", 1));
+        std::printf("%-52s %5.1f / %5.1f / %5.1f MB\n",
+                    "heap in use before / after the round / after the 2nd", figure(figures, "heap", 0),
+                    figure(figures, "heap", 1), figure(figures, "heap", 2));
         std::printf("%-52s %9.1f s\n", "window process, start to exit", seconds);
         std::fflush(stdout);
 

@@ -338,6 +338,60 @@ private slots:
         QCOMPARE(list.itemWithArticleId(99999), last);
     }
 
+    // A value written to a row's role reads back as written, type and all, also when the row
+    // keeps it in place of what it read; the later of two writes wins, and reading the row
+    // again replaces both.
+    void writtenValueReadsBackAsWritten_data()
+    {
+        using namespace ItemListRole;
+        QTest::addColumn<int>("role");
+        QTest::addColumn<QVariant>("first");
+        QTest::addColumn<QVariant>("second");
+        const auto row = [](const char *name, int role, const QVariant &first,
+                            const QVariant &second) {
+            QTest::newRow(name) << role << first << second;
+        };
+        row("sold count", SoldCountRole, 3, 4);
+        row("sold count, text then number", SoldCountRole, "3", 4);
+        row("sold count, number then text", SoldCountRole, 4, "viele");
+        row("quantity, fraction then number", QuantityRole, 2.5, 3);
+        row("watchers, number then text", WatchCountRole, 7, "8");
+        row("watchers, text then number", WatchCountRole, "8", 9);
+        row("watchers, fraction", WatchCountRole, 1.5, 2);
+        row("questions", QuestionCountRole, 1, 0);
+        row("bids", BidCountRole, 2, 5);
+        row("check state", DoCheckRole, 0, 1);
+        row("check result", DoCheckResultRole, "geprüft", "Fehler 17");
+        row("check result, number then text", DoCheckResultRole, 5, "Fehler");
+        row("planned interval", PlannedIntervalRole, "----", "");
+        row("price text, kept apart", PriceTextRole, "12,50 €", "13,00 €");
+        row("title, kept apart", TitleRole, "Neu", "Neuer");
+    }
+    void writtenValueReadsBackAsWritten()
+    {
+        QFETCH(int, role);
+        QFETCH(QVariant, first);
+        QFETCH(QVariant, second);
+        const QVariantMap read { { "id", 1 },           { "Title", "Lampe" },
+                                 { "SoldCount", 1 },     { "Quantity", 5 },
+                                 { "WatchCount", "2" },  { "QuestionCount", 3 },
+                                 { "BidCount", 4 },      { "DoCheck", 1 },
+                                 { "DoCheckResult", "" }, { "Planned_Interval", "1" } };
+        ItemListWidget list;
+        auto *item = new ArticleListItem(ArticleListRow::fromMap(read, QString()));
+        list.addTopLevelItem(item);
+        for (const QVariant &written : { first, second }) {
+            item->setData(0, role, written);
+            const QVariant shown = item->data(0, role);
+            QCOMPARE(shown.userType(), written.userType());
+            QCOMPARE(shown, written);
+        }
+        const ArticleListRow again = ArticleListRow::fromMap(read, QString());
+        item->setRow(again);
+        QCOMPARE(item->data(0, role), again.value(role));
+        QCOMPARE(item->data(0, role).userType(), again.value(role).userType());
+    }
+
     // The lookup reads no row but the one it finds, however long the list.
     void lookupCostDoesNotGrowWithTheList()
     {
