@@ -1,5 +1,6 @@
 #include "workers/ebay.h"
 
+#include <malloc.h>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -218,6 +219,9 @@ void Ebay::runRound()
         emit getStatus(tr("Einlesefehler") + QStringLiteral(": ")
                            + m_roundFailures.join(QStringLiteral("; ")),
                        1, 0);
+    // What the round read and wrote is gone: the memory it took goes back to the system
+    // rather than staying with the program until the next round.
+    malloc_trim(0);
     emit setAppToSyncState(false);
 }
 
