@@ -45,8 +45,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <atomic>
-#include <cstdio>
 #include <csignal>
+#include <cstdio>
 #include <functional>
 #include <malloc.h>
 #include <sys/prctl.h>
@@ -158,7 +158,9 @@ int runWindow(int known, bool positionsKnown)
     // Settle: the first paints and the delayed start-up work are done.
     waitUntil([] { return false; }, 1500);
     // The heap in use, without what the allocator keeps free.
-    const auto heapInUse = [] { return double(mallinfo2().uordblks) / (1024 * 1024); };
+    const auto heapInUse = [] {
+        return double(mallinfo2().uordblks) / (1024 * 1024);
+    };
     const double heapBefore = heapInUse();
     if (positionsKnown) {
         QElapsedTimer primed;
@@ -268,8 +270,7 @@ int runWindow(int known, bool positionsKnown)
         return 3;
     }
     std::printf("second-round %.3f %.1f\n", second, longestGap / 1e6);
-    std::printf("rss %.1f %.1f %.1f\n", rssBefore / 1024.0, rssAfter / 1024.0,
-                rssSecond / 1024.0);
+    std::printf("rss %.1f %.1f %.1f\n", rssBefore / 1024.0, rssAfter / 1024.0, rssSecond / 1024.0);
     std::printf("heap %.1f %.1f %.1f\n", heapBefore, heapAfter, heapSecond);
     std::printf("rows %d\n", list->topLevelItemCount());
     std::fflush(stdout);
@@ -461,8 +462,9 @@ int main(int argc, char *argv[])
         std::printf("%-52s %9.1f MB (goal: nothing)\n", "resident memory the second round added",
                     figure(figures, "rss", 2) - figure(figures, "rss", 1));
         std::printf("%-52s %5.1f / %5.1f / %5.1f MB\n",
-                    "heap in use before / after the round / after the 2nd", figure(figures, "heap", 0),
-                    figure(figures, "heap", 1), figure(figures, "heap", 2));
+                    "heap in use before / after the round / after the 2nd",
+                    figure(figures, "heap", 0), figure(figures, "heap", 1),
+                    figure(figures, "heap", 2));
         std::printf("%-52s %9.1f s\n", "window process, start to exit", seconds);
         std::fflush(stdout);
 
@@ -475,7 +477,8 @@ int main(int argc, char *argv[])
             std::printf("%-52s %9.2f s (looking them up took %.2f s)\n",
                         "window thread, same round, every row's position known",
                         figure(reference, "window-cpu"), figure(reference, "primed"));
-            std::printf("%-52s %9.2f   (goal: at most 1.3)\n", "window thread's processor time / that",
+            std::printf("%-52s %9.2f   (goal: at most 1.3)\n",
+                        "window thread's processor time / that",
                         figure(figures, "window-cpu") / figure(reference, "window-cpu"));
             std::fflush(stdout);
         }

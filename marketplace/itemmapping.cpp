@@ -810,7 +810,6 @@ int localOffsetAt(qint64 msecs)
     return found.value();
 }
 
-
 class ItemReader
 {
 public:

@@ -138,9 +138,8 @@ int ItemListWidget::rowOf(QTreeWidgetItem *item)
     }
     rebuildIndex();
     indexed = m_indexedRows.find(item);
-    return indexed != m_indexedRows.end() && isAt(indexed->key + m_shift)
-        ? indexed->key + m_shift
-        : -1;
+    return indexed != m_indexedRows.end() && isAt(indexed->key + m_shift) ? indexed->key + m_shift
+                                                                          : -1;
 }
 
 void ItemListWidget::indexItem(QTreeWidgetItem *item, int id, int row)

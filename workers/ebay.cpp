@@ -521,9 +521,12 @@ void Ebay::applyKnown(const ArticleModel &record, const QVector<StoredRow> &rows
                          "SoldCount=?, WatchCount=?, RefreshHash=?");
     static const QString keep = counters + QStringLiteral(" WHERE id=?");
     static const QString move = counters + QStringLiteral(", Folder=?, Quantity=? WHERE id=?");
-    const QVector<QVariant> values { priceText(record.CurrentPrice), record.QuestionCount,
-                                     record.BidCount,                record.SoldCount,
-                                     record.WatchCount,              refreshHash };
+    const QVector<QVariant> values { priceText(record.CurrentPrice),
+                                     record.QuestionCount,
+                                     record.BidCount,
+                                     record.SoldCount,
+                                     record.WatchCount,
+                                     refreshHash };
     QSqlQuery query;
     for (const StoredRow &row : rows) {
         QVector<QVariant> bound = values;

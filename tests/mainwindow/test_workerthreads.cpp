@@ -53,7 +53,8 @@ pid_t currentThreadId()
 QList<pid_t> threadsNamed(const QString &name)
 {
     QList<pid_t> found;
-    const QStringList tasks = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList tasks
+        = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &task : tasks) {
         QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
         if (comm.open(QIODevice::ReadOnly) && QString::fromUtf8(comm.readAll()).trimmed() == name)
@@ -106,8 +107,7 @@ private slots:
         QTest::addColumn<QString>("thread");
         QTest::addColumn<int>("nice");
         QTest::newRow("synchronisation worker") << QStringLiteral("Ebay") << WorkerPriority::kNice;
-        QTest::newRow("listing worker") << QStringLiteral("ListingThread")
-                                        << WorkerPriority::kNice;
+        QTest::newRow("listing worker") << QStringLiteral("ListingThread") << WorkerPriority::kNice;
         QTest::newRow("window thread") << QString() << 0;
     }
     void windowWorkers()

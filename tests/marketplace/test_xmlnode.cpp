@@ -154,15 +154,24 @@ void TestXmlNode::path_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("found"); // the element's text; "(null)" for none
-    QTest::newRow("empty path: the node itself") << "" << "wurzel";
-    QTest::newRow("one step") << "Title" << "Uhr";
-    QTest::newRow("two steps") << "SellingStatus/QuantitySold" << "2";
-    QTest::newRow("first of two of a name") << "Picture/URL" << "eins";
-    QTest::newRow("doubled and outer slashes") << "/SellingStatus//QuantitySold/" << "2";
-    QTest::newRow("missing first step") << "Selling/QuantitySold" << "(null)";
-    QTest::newRow("missing last step") << "SellingStatus/Bids" << "(null)";
-    QTest::newRow("a step's name as a prefix") << "SellingStat/QuantitySold" << "(null)";
-    QTest::newRow("past a leaf") << "Title/Text" << "(null)";
+    QTest::newRow("empty path: the node itself") << ""
+                                                 << "wurzel";
+    QTest::newRow("one step") << "Title"
+                              << "Uhr";
+    QTest::newRow("two steps") << "SellingStatus/QuantitySold"
+                               << "2";
+    QTest::newRow("first of two of a name") << "Picture/URL"
+                                            << "eins";
+    QTest::newRow("doubled and outer slashes") << "/SellingStatus//QuantitySold/"
+                                               << "2";
+    QTest::newRow("missing first step") << "Selling/QuantitySold"
+                                        << "(null)";
+    QTest::newRow("missing last step") << "SellingStatus/Bids"
+                                       << "(null)";
+    QTest::newRow("a step's name as a prefix") << "SellingStat/QuantitySold"
+                                               << "(null)";
+    QTest::newRow("past a leaf") << "Title/Text"
+                                 << "(null)";
 }
 
 void TestXmlNode::path()

@@ -347,10 +347,10 @@ private slots:
         QTest::addColumn<int>("role");
         QTest::addColumn<QVariant>("first");
         QTest::addColumn<QVariant>("second");
-        const auto row = [](const char *name, int role, const QVariant &first,
-                            const QVariant &second) {
-            QTest::newRow(name) << role << first << second;
-        };
+        const auto row
+            = [](const char *name, int role, const QVariant &first, const QVariant &second) {
+                  QTest::newRow(name) << role << first << second;
+              };
         row("sold count", SoldCountRole, 3, 4);
         row("sold count, text then number", SoldCountRole, "3", 4);
         row("sold count, number then text", SoldCountRole, 4, "viele");
@@ -372,11 +372,16 @@ private slots:
         QFETCH(int, role);
         QFETCH(QVariant, first);
         QFETCH(QVariant, second);
-        const QVariantMap read { { "id", 1 },           { "Title", "Lampe" },
-                                 { "SoldCount", 1 },     { "Quantity", 5 },
-                                 { "WatchCount", "2" },  { "QuestionCount", 3 },
-                                 { "BidCount", 4 },      { "DoCheck", 1 },
-                                 { "DoCheckResult", "" }, { "Planned_Interval", "1" } };
+        const QVariantMap read { { "id", 1 },
+                                 { "Title", "Lampe" },
+                                 { "SoldCount", 1 },
+                                 { "Quantity", 5 },
+                                 { "WatchCount", "2" },
+                                 { "QuestionCount", 3 },
+                                 { "BidCount", 4 },
+                                 { "DoCheck", 1 },
+                                 { "DoCheckResult", "" },
+                                 { "Planned_Interval", "1" } };
         ItemListWidget list;
         auto *item = new ArticleListItem(ArticleListRow::fromMap(read, QString()));
         list.addTopLevelItem(item);
