@@ -5,7 +5,10 @@
 // shell takes for the same statements (every statement the round ran on its connection, as
 // text with its values, replayed in one transaction on a copy of the database as it was
 // before the round), and the peak memory before and after the round.
-// Goals: the round within 2 times the shell's replay, at most 150 MB.
+// It also runs the least the round's statements for the known listings can cost (prepared
+// once, straight through SQLite) and prints the round's processor time against it.
+// Goals: the round within 2 times the shell's replay, its processor time within 3 times the
+// minimal workload's, at most 150 MB.
 // Usage: bench_sync [known listings] [sqlite3 binary]
 #include "bench/benchlistings.h"
 #include "bench/syncround.h"
@@ -130,6 +133,85 @@ double shellReplay(const QString &shell, const QString &pristine, const QString 
     return wall;
 }
 
+// The least the round's statements for the known listings can cost: per known listing one
+// SELECT by item number and account, one UPDATE and two activity INSERTs, each prepared
+// once, 200 listings per transaction, straight through SQLite on a copy of `pristine`.
+// Returns the processor time of this thread in seconds; negative on failure.
+double minimalWorkload(const QString &pristine, const QString &dir, int known)
+{
+    const QString copy = dir + QStringLiteral("/minimal.sqlite");
+    QFile::remove(copy);
+    if (!QFile::copy(pristine, copy))
+        return -1;
+    sqlite3 *handle = nullptr;
+    if (sqlite3_open(QFile::encodeName(copy).constData(), &handle) != SQLITE_OK)
+        return -1;
+    sqlite3_exec(handle, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr,
+                 nullptr);
+    const char *const texts[] = {
+        "SELECT ListingType, CurrentPrice, Title, BidCount, Quantity, QuestionCount, WatchCount, "
+        "SoldCount, id, Folder, Trash, Currency FROM articles WHERE ItemID = ? AND Account = ?",
+        "UPDATE articles SET CurrentPrice=?, QuestionCount=?, BidCount=?, SoldCount=?, "
+        "WatchCount=?, RefreshHash=? WHERE id=?",
+        "INSERT INTO itemshistory (indate, itemid, title, databaseid, textinfo, infotype) "
+        "VALUES (?, ?, ?, ?, ?, ?)",
+    };
+    sqlite3_stmt *statements[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        if (sqlite3_prepare_v2(handle, texts[i], -1, &statements[i], nullptr) != SQLITE_OK) {
+            std::fprintf(stderr, "minimal workload: %s\n", sqlite3_errmsg(handle));
+            return -1;
+        }
+    }
+    sqlite3_stmt *select = statements[0];
+    sqlite3_stmt *update = statements[1];
+    sqlite3_stmt *insert = statements[2];
+    const qint64 start = clockNs(CLOCK_THREAD_CPUTIME_ID);
+    const QByteArray stamp("2026-12-07 10:00:00");
+    for (int n = 0; n < known; ++n) {
+        if (n % 200 == 0)
+            sqlite3_exec(handle, "BEGIN", nullptr, nullptr, nullptr);
+        const QByteArray item = itemId(n).toLatin1();
+        sqlite3_bind_text(select, 1, item.constData(), item.size(), SQLITE_STATIC);
+        sqlite3_bind_int(select, 2, 1);
+        int id = 0;
+        QByteArray title;
+        while (sqlite3_step(select) == SQLITE_ROW) {
+            id = sqlite3_column_int(select, 8);
+            title = reinterpret_cast<const char *>(sqlite3_column_text(select, 2));
+        }
+        sqlite3_reset(select);
+        sqlite3_bind_text(update, 1, "24.50", -1, SQLITE_STATIC);
+        sqlite3_bind_int(update, 2, 0);
+        sqlite3_bind_int(update, 3, 0);
+        sqlite3_bind_int(update, 4, 2);
+        sqlite3_bind_int(update, 5, 7);
+        sqlite3_bind_text(update, 6, stamp.constData(), stamp.size(), SQLITE_STATIC);
+        sqlite3_bind_int(update, 7, id);
+        sqlite3_step(update);
+        sqlite3_reset(update);
+        for (const char *type : { "sellcount", "watcher" }) {
+            const QByteArray entryTitle = title + "|||7";
+            sqlite3_bind_text(insert, 1, stamp.constData(), stamp.size(), SQLITE_STATIC);
+            sqlite3_bind_text(insert, 2, item.constData(), item.size(), SQLITE_STATIC);
+            sqlite3_bind_text(insert, 3, entryTitle.constData(), entryTitle.size(),
+                              SQLITE_TRANSIENT);
+            sqlite3_bind_int(insert, 4, id);
+            sqlite3_bind_text(insert, 5, "hat einen neuen Verkauf", -1, SQLITE_STATIC);
+            sqlite3_bind_text(insert, 6, type, -1, SQLITE_STATIC);
+            sqlite3_step(insert);
+            sqlite3_reset(insert);
+        }
+        if (n % 200 == 199 || n == known - 1)
+            sqlite3_exec(handle, "COMMIT", nullptr, nullptr, nullptr);
+    }
+    const double cpu = (clockNs(CLOCK_THREAD_CPUTIME_ID) - start) / 1e9;
+    for (sqlite3_stmt *statement : statements)
+        sqlite3_finalize(statement);
+    sqlite3_close(handle);
+    return cpu;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -200,6 +282,9 @@ int main(int argc, char *argv[])
     const double replayS = shellReplay(shell, pristine, dir.path(), script, &replayCpuS);
     if (replayS < 0)
         return 1;
+    const double minimalCpuS = minimalWorkload(pristine, dir.path(), kKnown);
+    if (minimalCpuS < 0)
+        return 1;
 
     std::printf("one round: %d known listings changed, %d new with %d pictures each\n", kKnown,
                 kNew, kPictures);
@@ -216,6 +301,12 @@ int main(int argc, char *argv[])
     // against that of the shell.
     std::printf("processor time: round's thread %.2f s, shell %.2f s, ratio %.2f\n",
                 roundCpuNs / 1e9, replayCpuS, roundCpuNs / 1e9 / replayCpuS);
+    std::printf("minimal prepared workload for the known listings: %.2f s processor time, "
+                "%.1f us per known listing\n",
+                minimalCpuS, minimalCpuS * 1e6 / kKnown);
+    std::printf("round's processor time per known listing / minimal workload's: %.2f (goal: at "
+                "most 3; the round's time includes the new listings)\n",
+                roundCpuNs / 1e9 / minimalCpuS);
     std::printf("peak memory before the round: %.1f MB, after it: %.1f MB\n", before / 1024.0,
                 peak / 1024.0);
     return 0;

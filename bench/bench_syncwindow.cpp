@@ -1,17 +1,27 @@
 // Measures one synchronisation round with the real main window open on "Aktive Angebote":
 // N known listings whose sales and watchers changed plus 500 new ones with 3 pictures each,
 // served by a local fake marketplace, read by the window's own synchronisation worker (the
-// same data as bench_sync). For each N (default 10,000 and 50,000) it runs bench_sync for the
-// same N in a child process (the round without the window) and the window in another, and
-// prints: the round's time with the window (the fake server's own time taken out), bench_sync's
-// round time, their ratio, the longest gap of a 10 ms timer in the window's thread, the longest
-// time without a paint of the article list and of the activity list while the round ran, and
-// the window's resident memory before and after the round. Then the time per listing at the
-// largest N against that at the smallest.
+// same data as bench_sync). For each N (default 10,000, 50,000 and 100,000) it runs bench_sync
+// for the same N in a child process (the round without the window) and the window in another,
+// and prints: the round's time with the window (the fake server's own time taken out),
+// bench_sync's round time, their ratio, the processor time of the window's thread, the longest
+// gap of a 10 ms timer in the window's thread, the longest time without a paint of the article
+// list and of the activity list while the round ran, and the window's resident memory before
+// the round, after it and after a second round in which every known listing changed again.
+// Then the time per listing at the largest N against that at the smallest.
+// Options:
+//   --busy K            K processes spinning at normal priority beside the whole run (the
+//                       workers run at a lower priority and must still finish);
+//   --positions-known   a third child per N: the window's round after every row of the article
+//                       list was looked up once through the list's own model beforehand, so
+//                       that no change of a row pays for finding it; prints the window thread's
+//                       processor time against that reference.
 // Goals at 50,000: the round with the window within 1.3 times the round without it; the time
 // per listing within 1.3 times that at 10,000; no event-loop gap over 100 ms; at most 200 MB
-// resident after the round.
-// Usage (needs a display): xvfb-run -a bench_syncwindow [N ...]
+// resident after the round. At 100,000: the window thread's processor time within 1.3 times
+// the reference, no gap over 100 ms, at most 220 MB after the round and nothing added by the
+// second round.
+// Usage (needs a display): xvfb-run -a bench_syncwindow [--busy K] [--positions-known] [N ...]
 #include "bench/benchlistings.h"
 #include "bench/residentmemory.h"
 #include "bench/syncround.h"
@@ -35,9 +45,14 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <functional>
+#include <malloc.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
 using Bench::reply;
 using Bench::residentKilobytes;
@@ -47,7 +62,7 @@ using namespace Bench::SyncRound;
 
 namespace {
 
-// Runs the event loop (without spinning: the workers run at idle priority) until `done` or
+// Runs the event loop (without spinning: the workers get the processor) until `done` or
 // `timeoutMs` passed.
 void waitUntil(const std::function<bool()> &done, qint64 timeoutMs)
 {
@@ -105,8 +120,18 @@ private:
     bool m_running = false;
 };
 
-// The child: the real window with its workers on a prepared data folder, one round.
-int runWindow(int known)
+// Reaches the list's own lookup of an item's model index, which remembers the row it found.
+struct ListPeek : QTreeWidget
+{
+    static QModelIndex indexOf(const QTreeWidget *list, const QTreeWidgetItem *item)
+    {
+        using Lookup = QModelIndex (QTreeWidget::*)(const QTreeWidgetItem *, int) const;
+        return (list->*static_cast<Lookup>(&ListPeek::indexFromItem))(item, 0);
+    }
+};
+
+// The child: the real window with its workers on a prepared data folder, two rounds.
+int runWindow(int known, bool positionsKnown)
 {
     QLoggingCategory::setFilterRules(QStringLiteral("app.*.debug=false\napp.*.info=false"));
     {
@@ -118,7 +143,8 @@ int runWindow(int known)
     FakeHttpServer server;
     server.pointConfigHere();
     std::atomic<qint64> serverNs { 0 };
-    serve(server, known, serverNs);
+    std::atomic<int> shownRound { 0 };
+    serve(server, known, serverNs, &shownRound);
     const int total = known + kNew;
 
     MainWindow window;
@@ -131,6 +157,18 @@ int runWindow(int known)
     waitUntil([&] { return list->topLevelItemCount() >= known; }, 600000);
     // Settle: the first paints and the delayed start-up work are done.
     waitUntil([] { return false; }, 1500);
+    // The heap in use, without what the allocator keeps free.
+    const auto heapInUse = [] {
+        return double(mallinfo2().uordblks) / (1024 * 1024);
+    };
+    const double heapBefore = heapInUse();
+    if (positionsKnown) {
+        QElapsedTimer primed;
+        primed.start();
+        for (int row = list->topLevelItemCount() - 1; row >= 0; --row)
+            ListPeek::indexOf(list, list->topLevelItem(row));
+        std::printf("primed %.3f\n", primed.nsecsElapsed() / 1e9);
+    }
     const long rssBefore = residentKilobytes();
 
     QElapsedTimer clock;
@@ -190,22 +228,7 @@ int runWindow(int known)
     const double caughtUp = (clock.nsecsElapsed() - caughtUpFrom) / 1e9;
     waitUntil([] { return false; }, 500);
     const long rssAfter = residentKilobytes();
-
-    int articles = 0;
-    int changed = 0;
-    {
-        Database probe(true, QStringLiteral("bench"));
-        articles = probe.selectOne(QStringLiteral("SELECT count(*) FROM articles")).toInt();
-        changed = probe
-                      .selectOne(QStringLiteral("SELECT count(*) FROM articles WHERE "
-                                                "SoldCount=2 AND WatchCount=7 AND "
-                                                "CurrentPrice>24.4"))
-                      .toInt();
-    }
-    if (articles != total || changed != total) {
-        std::fprintf(stderr, "round incomplete: %d articles, %d changed\n", articles, changed);
-        return 3;
-    }
+    const double heapAfter = heapInUse();
 
     const double round = (roundEnd - roundStart - serverDuring) / 1e9;
     std::printf("window-round %.3f\n", round);
@@ -214,8 +237,41 @@ int runWindow(int known)
     std::printf("gap %.1f\n", longestGap / 1e6);
     std::printf("list-paint %.1f %d\n", listPaints.longestNs() / 1e6, listPaints.paints());
     std::printf("news-paint %.1f %d\n", newsPaints.longestNs() / 1e6, newsPaints.paints());
-    std::printf("rss %.1f %.1f\n", rssBefore / 1024.0, rssAfter / 1024.0);
     std::printf("caught-up %.3f\n", caughtUp);
+
+    // A second round in which every known listing changes again: what it leaves behind.
+    roundStart = -1;
+    roundEnd = -1;
+    longestGap = 0;
+    shownRound = 1;
+    const qint64 secondFrom = clock.nsecsElapsed();
+    emit window.startSyncNow();
+    waitUntil([&] { return roundEnd >= 0; }, 3600000);
+    if (roundEnd < 0)
+        return 2;
+    const double second = (clock.nsecsElapsed() - secondFrom) / 1e9;
+    waitUntil([] { return false; }, 2000);
+    const long rssSecond = residentKilobytes();
+    const double heapSecond = heapInUse();
+
+    int articles = 0;
+    int changed = 0;
+    {
+        Database probe(true, QStringLiteral("bench"));
+        articles = probe.selectOne(QStringLiteral("SELECT count(*) FROM articles")).toInt();
+        changed = probe
+                      .selectOne(QStringLiteral("SELECT count(*) FROM articles WHERE "
+                                                "SoldCount=3 AND WatchCount=8 AND "
+                                                "CurrentPrice>24.4"))
+                      .toInt();
+    }
+    if (articles != total || changed != total) {
+        std::fprintf(stderr, "round incomplete: %d articles, %d changed\n", articles, changed);
+        return 3;
+    }
+    std::printf("second-round %.3f %.1f\n", second, longestGap / 1e6);
+    std::printf("rss %.1f %.1f %.1f\n", rssBefore / 1024.0, rssAfter / 1024.0, rssSecond / 1024.0);
+    std::printf("heap %.1f %.1f %.1f\n", heapBefore, heapAfter, heapSecond);
     std::printf("rows %d\n", list->topLevelItemCount());
     std::fflush(stdout);
     window.close();
@@ -263,28 +319,98 @@ struct Result
     double without = 0;
 };
 
+// Runs the window's child for `known` listings; its figures, empty when it failed.
+QHash<QString, QStringList> runWindowChild(int known, bool positionsKnown, double *seconds)
+{
+    // Everything the window writes goes below one temporary folder.
+    QTemporaryDir dir;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), dir.path());
+    env.insert(QStringLiteral("XDG_DATA_HOME"), dir.path() + QStringLiteral("/data"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path() + QStringLiteral("/config"));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), dir.path() + QStringLiteral("/cache"));
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QElapsedTimer timer;
+    timer.start();
+    QStringList arguments { QStringLiteral("--window"), QString::number(known) };
+    if (positionsKnown)
+        arguments << QStringLiteral("--positions-known");
+    child.start(QCoreApplication::applicationFilePath(), arguments);
+    if (!child.waitForFinished(7200000) || child.exitCode() != 0) {
+        std::fprintf(stderr, "the window process failed for %d (exit %d)\n", known,
+                     child.exitCode());
+        return {};
+    }
+    *seconds = timer.nsecsElapsed() / 1e9;
+    return readFigures(child.readAllStandardOutput());
+}
+
+// Processes that spin at normal priority until they are killed (or this process ends).
+QVector<pid_t> startBusyProcesses(int count)
+{
+    QVector<pid_t> busy;
+    for (int i = 0; i < count; ++i) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            volatile unsigned long spins = 0;
+            for (;;)
+                spins = spins + 1;
+        }
+        if (pid > 0)
+            busy << pid;
+    }
+    return busy;
+}
+
+void stopBusyProcesses(const QVector<pid_t> &busy)
+{
+    for (pid_t pid : busy)
+        kill(pid, SIGKILL);
+    for (pid_t pid : busy)
+        waitpid(pid, nullptr, 0);
+}
+
+double figure(const QHash<QString, QStringList> &figures, const char *name, int at = 0)
+{
+    return figures.value(QLatin1String(name)).value(at).toDouble();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     if (argc > 2 && qstrcmp(argv[1], "--window") == 0) {
         QApplication app(argc, argv);
-        return runWindow(QByteArray(argv[2]).toInt());
+        return runWindow(QByteArray(argv[2]).toInt(),
+                         argc > 3 && qstrcmp(argv[3], "--positions-known") == 0);
     }
 
     QCoreApplication app(argc, argv);
     QList<int> sizes;
+    int busyCount = 0;
+    bool positionsKnown = false;
     for (int i = 1; i < argc; ++i) {
-        if (QByteArray(argv[i]).toInt() > 0)
+        if (qstrcmp(argv[i], "--busy") == 0 && i + 1 < argc)
+            busyCount = QByteArray(argv[++i]).toInt();
+        else if (qstrcmp(argv[i], "--positions-known") == 0)
+            positionsKnown = true;
+        else if (QByteArray(argv[i]).toInt() > 0)
             sizes << QByteArray(argv[i]).toInt();
     }
     if (sizes.isEmpty())
-        sizes = { 10000, 50000 };
+        sizes = { 10000, 50000, 100000 };
 
-    // The workers run at idle priority: on a busy machine they get what the others leave.
     QFile loadAverage(QStringLiteral("/proc/loadavg"));
     if (loadAverage.open(QIODevice::ReadOnly))
         std::printf("load average at start: %s", loadAverage.readLine().constData());
+    // The workers run below normal priority: beside busy processes they get a smaller share
+    // of the processor, but they get one.
+    const QVector<pid_t> busy = startBusyProcesses(busyCount);
+    if (busyCount > 0)
+        std::printf("%d busy processes at normal priority beside the run\n", busy.size());
 
     QList<Result> results;
     for (int known : sizes) {
@@ -293,33 +419,18 @@ int main(int argc, char *argv[])
         double shellRatio = -1;
         if (!runBenchSync(known, &result.without, &shellRatio)) {
             std::fprintf(stderr, "bench_sync failed for %d\n", known);
+            stopBusyProcesses(busy);
             return 1;
         }
-
-        // Everything the window writes goes below one temporary folder.
-        QTemporaryDir dir;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), dir.path());
-        env.insert(QStringLiteral("XDG_DATA_HOME"), dir.path() + QStringLiteral("/data"));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path() + QStringLiteral("/config"));
-        env.insert(QStringLiteral("XDG_CACHE_HOME"), dir.path() + QStringLiteral("/cache"));
-        QProcess child;
-        child.setProcessEnvironment(env);
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QElapsedTimer timer;
-        timer.start();
-        child.start(QCoreApplication::applicationFilePath(),
-                    { QStringLiteral("--window"), QString::number(known) });
-        if (!child.waitForFinished(7200000) || child.exitCode() != 0) {
-            std::fprintf(stderr, "the window process failed for %d (exit %d)\n", known,
-                         child.exitCode());
+        double seconds = 0;
+        const auto figures = runWindowChild(known, false, &seconds);
+        if (figures.isEmpty()) {
+            stopBusyProcesses(busy);
             return 1;
         }
-        const auto figures = readFigures(child.readAllStandardOutput());
-        result.withWindow = figures.value(QStringLiteral("window-round")).value(0).toDouble();
+        result.withWindow = figure(figures, "window-round");
         results << result;
 
-        const QStringList rss = figures.value(QStringLiteral("rss"));
         std::printf("--- %d known listings + %d new, window open on \"Aktive Angebote\"\n", known,
                     kNew);
         std::printf("%-52s %9.2f s\n", "round with the window (server's time taken out)",
@@ -330,24 +441,49 @@ int main(int argc, char *argv[])
         std::printf("%-52s %9.2f   (kept goal: at most 2)\n", "bench_sync round / shell replay",
                     shellRatio);
         std::printf("%-52s %9.2f s\n", "processor time of the window's thread in the round",
-                    figures.value(QStringLiteral("window-cpu")).value(0).toDouble());
+                    figure(figures, "window-cpu"));
         std::printf("%-52s %9.1f ms (goal: at most 100)\n", "longest gap of a 10 ms timer",
-                    figures.value(QStringLiteral("gap")).value(0).toDouble());
+                    figure(figures, "gap"));
         std::printf("%-52s %9.1f ms (%s paints)\n", "longest time without a paint: article list",
-                    figures.value(QStringLiteral("list-paint")).value(0).toDouble(),
+                    figure(figures, "list-paint"),
                     qPrintable(figures.value(QStringLiteral("list-paint")).value(1)));
         std::printf("%-52s %9.1f ms (%s paints)\n", "longest time without a paint: activity list",
-                    figures.value(QStringLiteral("news-paint")).value(0).toDouble(),
+                    figure(figures, "news-paint"),
                     qPrintable(figures.value(QStringLiteral("news-paint")).value(1)));
         std::printf("%-52s %9.1f MB\n", "window's resident memory before the round",
-                    rss.value(0).toDouble());
-        std::printf("%-52s %9.1f MB (goal: at most 200)\n", "window's resident memory after it",
-                    rss.value(1).toDouble());
+                    figure(figures, "rss", 0));
+        std::printf("%-52s %9.1f MB (goal: at most 200; 220 at 100,000)\n",
+                    "window's resident memory after it", figure(figures, "rss", 1));
         std::printf("%-52s %9.2f s\n", "window done with the round's entries after its end",
-                    figures.value(QStringLiteral("caught-up")).value(0).toDouble());
-        std::printf("%-52s %9.1f s\n", "window process, start to exit", timer.nsecsElapsed() / 1e9);
+                    figure(figures, "caught-up"));
+        std::printf("%-52s %9.2f s (longest gap %.1f ms)\n",
+                    "second round, every known listing changed again",
+                    figure(figures, "second-round", 0), figure(figures, "second-round", 1));
+        std::printf("%-52s %9.1f MB (goal: nothing)\n", "resident memory the second round added",
+                    figure(figures, "rss", 2) - figure(figures, "rss", 1));
+        std::printf("%-52s %5.1f / %5.1f / %5.1f MB\n",
+                    "heap in use before / after the round / after the 2nd",
+                    figure(figures, "heap", 0), figure(figures, "heap", 1),
+                    figure(figures, "heap", 2));
+        std::printf("%-52s %9.1f s\n", "window process, start to exit", seconds);
         std::fflush(stdout);
+
+        if (positionsKnown) {
+            const auto reference = runWindowChild(known, true, &seconds);
+            if (reference.isEmpty()) {
+                stopBusyProcesses(busy);
+                return 1;
+            }
+            std::printf("%-52s %9.2f s (looking them up took %.2f s)\n",
+                        "window thread, same round, every row's position known",
+                        figure(reference, "window-cpu"), figure(reference, "primed"));
+            std::printf("%-52s %9.2f   (goal: at most 1.3)\n",
+                        "window thread's processor time / that",
+                        figure(figures, "window-cpu") / figure(reference, "window-cpu"));
+            std::fflush(stdout);
+        }
     }
+    stopBusyProcesses(busy);
 
     if (results.size() > 1) {
         const Result &small = results.first();

@@ -24,20 +24,23 @@ inline QString itemId(int n)
     return QString::number(110000000000LL + n);
 }
 
-// Listings 0..known-1 are known, the next kNew are new.
-inline QString itemXml(int n, bool full, const QString &pictureBase)
+// Listings 0..known-1 are known, the next kNew are new. In each later `round` one more of a
+// listing is sold and it has one more watcher.
+inline QString itemXml(int n, bool full, const QString &pictureBase, int round = 0)
 {
     QString item
         = QStringLiteral("<Item><ItemID>%1</ItemID><Title>Armbanduhr Modell %2</Title>"
-                         "<Quantity>5</Quantity><WatchCount>7</WatchCount><ListingType>"
+                         "<Quantity>5</Quantity><WatchCount>%3</WatchCount><ListingType>"
                          "FixedPriceItem</ListingType><Site>Germany</Site><Currency>EUR</Currency>"
                          "<ListingDetails><StartTime>2026-01-01T09:00:00.000Z</StartTime>"
                          "<EndTime>2026-12-20T09:00:00.000Z</EndTime></ListingDetails>"
                          "<SellingStatus><CurrentPrice currencyID=\"EUR\">24.5</CurrentPrice>"
-                         "<QuantitySold>2</QuantitySold><BidCount>0</BidCount><ListingStatus>"
+                         "<QuantitySold>%4</QuantitySold><BidCount>0</BidCount><ListingStatus>"
                          "Active</ListingStatus></SellingStatus>")
               .arg(itemId(n))
-              .arg(n);
+              .arg(n)
+              .arg(7 + round)
+              .arg(2 + round);
     if (full) {
         item += QStringLiteral("<Description><![CDATA[%1]]></Description><PrimaryCategory>"
                                "<CategoryID>31387</CategoryID></PrimaryCategory><PictureDetails>")
@@ -78,17 +81,20 @@ inline void fillDatabase(Database &db, int known)
 
 // Makes `server` the marketplace of the round. A page is made when it is asked for (in the
 // server's time, added to `serverNs`), so that the benchmark's own replies do not count into
-// the client's memory; the full items are made beforehand; every picture is one JPEG.
-inline void serve(TestSupport::FakeHttpServer &server, int known, std::atomic<qint64> &serverNs)
+// the client's memory; the full items are made beforehand; every picture is one JPEG. The
+// pages show the listings as they are in `*round` (0 without it).
+inline void serve(TestSupport::FakeHttpServer &server, int known, std::atomic<qint64> &serverNs,
+                  const std::atomic<int> *round = nullptr)
 {
     using TestSupport::FakeReply;
     const QString base = server.url().toString();
     const int total = known + kNew;
     const int pageCount = (total + kPerPage - 1) / kPerPage;
-    const auto pageFor = [total, pageCount, base](int page) {
+    const auto pageFor = [total, pageCount, base, round](int page) {
+        const int shown = round ? round->load() : 0;
         QString items;
         for (int n = (page - 1) * kPerPage; n < qMin(total, page * kPerPage); ++n)
-            items += itemXml(n, false, base);
+            items += itemXml(n, false, base, shown);
         return reply(QStringLiteral("GetSellerList"),
                      QStringLiteral("<PaginationResult><TotalNumberOfPages>%1"
                                     "</TotalNumberOfPages></PaginationResult>"

@@ -9,6 +9,7 @@
 #include "views/foldermodel.h"
 #include "workers/ebay.h"
 #include "workers/listingthread.h"
+#include "workers/workerpriority.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -155,7 +156,13 @@ void MainWindow::startWorkers()
     const auto onOwnThread = [this](auto *worker) {
         using Worker = std::remove_pointer_t<decltype(worker)>;
         auto *thread = new QThread;
+        thread->setObjectName(QString::fromLatin1(Worker::staticMetaObject.className()));
         worker->moveToThread(thread);
+        // Below the window and ordinary programs, never starved: the thread lowers its own
+        // priority before its loop starts (the threads it starts inherit it).
+        connect(
+            thread, &QThread::started, thread, [] { WorkerPriority::lowerCurrentThread(); },
+            Qt::DirectConnection);
         connect(thread, &QThread::started, worker, &Worker::ExecuteAll, Qt::QueuedConnection);
         connect(worker, &Worker::getStatus, this, &MainWindow::updateStatusBar,
                 Qt::QueuedConnection);
@@ -180,13 +187,13 @@ void MainWindow::startWorkers()
     connect(ebay, &Ebay::setAppToSyncState, this, &MainWindow::setAppToSyncState,
             Qt::QueuedConnection);
     connect(ebay, &Ebay::setNextSync, this, &MainWindow::setNextSync, Qt::QueuedConnection);
-    ebayThread->start(QThread::IdlePriority);
+    ebayThread->start();
 
     auto *listing = new ListingThread(this);
     QThread *listingThread = onOwnThread(listing);
     connect(this, &MainWindow::startCheckNow, listing, &ListingThread::startSyncNow,
             Qt::QueuedConnection);
-    listingThread->start(QThread::IdlePriority);
+    listingThread->start();
 }
 
 void MainWindow::SetupLayout()

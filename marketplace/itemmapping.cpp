@@ -4,11 +4,13 @@
 #include "marketplace/xmlnode.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QPair>
 #include <QRegularExpression>
 #include <QXmlStreamWriter>
 
 #include <algorithm>
+#include <atomic>
 
 namespace ItemMapping {
 
@@ -776,6 +778,38 @@ void ItemWriter::writeVariations()
 
 // --- Reading ------------------------------------------------------------------------------
 
+// Bumped by forgetLocalOffsets(); a thread's kept offsets from before are dropped.
+std::atomic<int> g_offsetGeneration { 0 };
+constexpr qint64 kQuarterHourMs = 15 * 60 * 1000;
+// Quarter hours kept at most per thread.
+constexpr int kKeptOffsets = 4096;
+
+// Local time's offset from UTC in seconds at the UTC time `msecs`.
+int localOffsetAt(qint64 msecs)
+{
+    struct Kept
+    {
+        int generation = -1;
+        QHash<qint64, int> offsets;
+    };
+    thread_local Kept kept;
+    const int generation = g_offsetGeneration.load(std::memory_order_relaxed);
+    if (kept.generation != generation || kept.offsets.size() >= kKeptOffsets) {
+        kept.offsets.clear();
+        kept.generation = generation;
+    }
+    // The quarter hour that begins at or before `msecs`.
+    const qint64 quarter = msecs >= 0 ? msecs / kQuarterHourMs : (msecs + 1) / kQuarterHourMs - 1;
+    auto found = kept.offsets.constFind(quarter);
+    if (found == kept.offsets.cend()) {
+        const int offset = QDateTime::fromMSecsSinceEpoch(quarter * kQuarterHourMs, Qt::UTC)
+                               .toLocalTime()
+                               .offsetFromUtc();
+        found = kept.offsets.insert(quarter, offset);
+    }
+    return found.value();
+}
+
 class ItemReader
 {
 public:
@@ -846,8 +880,7 @@ void ItemReader::setDate(const QString &column, const QString &path)
     QDateTime time = QDateTime::fromString(value, Qt::ISODateWithMs);
     if (!time.isValid())
         return;
-    m_columns.insert(column,
-                     time.toUTC().toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    m_columns.insert(column, localTimeText(time));
 }
 
 void ItemReader::read()
@@ -1088,6 +1121,21 @@ bool hasVariations(const Listing &listing)
 void writeItem(QXmlStreamWriter &xml, const Listing &listing, Purpose purpose)
 {
     ItemWriter(xml, listing, purpose).write();
+}
+
+QString localTimeText(const QDateTime &time)
+{
+    static const QString format = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    if (time.timeSpec() == Qt::LocalTime)
+        return time.toUTC().toLocalTime().toString(format);
+    const qint64 msecs = time.toMSecsSinceEpoch();
+    return QDateTime::fromMSecsSinceEpoch(msecs + qint64(localOffsetAt(msecs)) * 1000, Qt::UTC)
+        .toString(format);
+}
+
+void forgetLocalOffsets()
+{
+    ++g_offsetGeneration;
 }
 
 void readItem(const XmlNode &item, ArticleModel &record)

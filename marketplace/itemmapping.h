@@ -8,6 +8,7 @@
 #include <QStringList>
 
 class ArticleModel;
+class QDateTime;
 class QXmlStreamWriter;
 class XmlNode;
 
@@ -49,6 +50,15 @@ void writeItem(QXmlStreamWriter &xml, const Listing &listing, Purpose purpose);
 // Fills the record from an <Item> of GetItem (or GetSellerList): the members and every
 // article column the item carries, its variations and its pictures.
 void readItem(const XmlNode &item, ArticleModel &record);
+
+// A marketplace time as the program keeps it: local time, "yyyy-MM-dd HH:mm:ss". Local time's
+// offset is looked up once per quarter of an hour of UTC time and kept (a round reads
+// thousands of dates, and offsets change only at whole quarter hours); a time without a time
+// zone is taken as local time.
+QString localTimeText(const QDateTime &time);
+// Forgets the offsets kept, in every thread: a round calls it at its start, so that it sees
+// a time zone changed meanwhile.
+void forgetLocalOffsets();
 
 // The marketplace's site name for a numeric site id (77 -> "Germany"); empty when unknown.
 QString siteName(int siteId);

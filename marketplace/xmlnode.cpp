@@ -213,13 +213,28 @@ XmlNode XmlNode::child(const QString &name) const
 
 XmlNode XmlNode::at(const QString &path) const
 {
-    XmlNode node = *this;
-    for (const QStringRef &step : path.splitRef(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-        node = node.child(step.toString());
-        if (node.isNull())
-            break;
+    // Step by step without copying the steps: reading one listing asks for dozens of paths.
+    const XmlNode *node = this;
+    for (int from = 0; node->d && from <= path.size();) {
+        int end = path.indexOf(QLatin1Char('/'), from);
+        if (end < 0)
+            end = path.size();
+        if (end > from) {
+            const QStringRef step = path.midRef(from, end - from);
+            const XmlNode *found = nullptr;
+            for (const XmlNode &child : node->d->children) {
+                if (child.d->name == step) {
+                    found = &child;
+                    break;
+                }
+            }
+            if (!found)
+                return XmlNode();
+            node = found;
+        }
+        from = end + 1;
     }
-    return node;
+    return *node;
 }
 
 QVector<XmlNode> XmlNode::all(const QString &path) const

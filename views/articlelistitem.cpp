@@ -1,6 +1,7 @@
 #include "views/articlelistitem.h"
 
 #include "views/itemlistroles.h"
+#include "views/itemlistwidget.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -229,6 +230,52 @@ QString ArticleListRow::endText() const
     return start.isValid() ? shownDate(start.addDays(days)) : QString();
 }
 
+bool ArticleListRow::take(int role, const QVariant &value)
+{
+    using namespace ItemListRole;
+    int *number = nullptr;
+    QString *text = nullptr;
+    switch (role) {
+    case WatchCountRole:
+        if (value.userType() != QMetaType::Int && value.userType() != QMetaType::QString)
+            return false;
+        m_watchCount = value;
+        return true;
+    case SoldCountRole:
+        number = &m_soldCount;
+        break;
+    case QuantityRole:
+        number = &m_quantity;
+        break;
+    case QuestionCountRole:
+        number = &m_questionCount;
+        break;
+    case BidCountRole:
+        number = &m_bidCount;
+        break;
+    case DoCheckRole:
+        number = &m_doCheck;
+        break;
+    case PlannedIntervalRole:
+        text = &m_plannedInterval;
+        break;
+    case DoCheckResultRole:
+        text = &m_doCheckResult;
+        break;
+    default:
+        return false;
+    }
+    if (number && value.userType() == QMetaType::Int) {
+        *number = value.toInt();
+        return true;
+    }
+    if (text && value.userType() == QMetaType::QString) {
+        *text = value.toString();
+        return true;
+    }
+    return false;
+}
+
 bool ArticleListRow::isArticleRole(int role)
 {
     using namespace ItemListRole;
@@ -340,7 +387,15 @@ void ArticleListItem::setRow(const ArticleListRow &row)
 {
     m_row = row;
     m_written.clear();
-    emitDataChanged();
+    changed({});
+}
+
+void ArticleListItem::changed(const QVector<int> &roles)
+{
+    // In the article list the row is found through the list's index, not by Qt's search.
+    auto *list = qobject_cast<ItemListWidget *>(treeWidget());
+    if (!list || !list->rowChanged(this, roles))
+        emitDataChanged();
 }
 
 QVariant ArticleListItem::data(int column, int role) const
@@ -360,13 +415,27 @@ void ArticleListItem::setData(int column, int role, const QVariant &value)
         QTreeWidgetItem::setData(column, role, value);
         return;
     }
+    // The counts and states the activity list writes fit into the row: a round of thousands
+    // of changed rows keeps nothing beside them.
+    if (m_row.take(role, value)) {
+        for (int i = 0; i < m_written.size(); ++i) {
+            if (m_written.at(i).first == role) {
+                m_written.remove(i);
+                break;
+            }
+        }
+        if (m_written.isEmpty())
+            m_written = {};
+        changed({ role });
+        return;
+    }
     for (auto &written : m_written) {
         if (written.first == role) {
             written.second = value;
-            emitDataChanged();
+            changed({ role });
             return;
         }
     }
     m_written.append({ role, value });
-    emitDataChanged();
+    changed({ role });
 }

@@ -24,6 +24,10 @@ public:
     // The value of an item role (ItemListRole); an invalid QVariant for any other role.
     QVariant value(int role) const;
     static bool isArticleRole(int role);
+    // Keeps a value written to an item role in the row itself when the row holds that role
+    // as a value of the same type, so that value() gives it back as written; false when the
+    // row can't (the caller keeps it apart).
+    bool take(int role, const QVariant &value);
 
 private:
     friend class ArticleListReader;
@@ -37,7 +41,8 @@ private:
     QString m_thumb;
     QString m_currency;
     QString m_lastError;
-    QString m_watchCount;
+    // A text as read, or whatever was written (the activity list writes a number).
+    QVariant m_watchCount = QString();
     QString m_listingType;
     QString m_listingDuration;
     QString m_startDate;
@@ -93,6 +98,9 @@ public:
     void setData(int column, int role, const QVariant &value) override;
 
 private:
+    // Tells the list that `roles` changed (all when empty).
+    void changed(const QVector<int> &roles);
+
     ArticleListRow m_row;
     QVector<QPair<int, QVariant>> m_written;
 };

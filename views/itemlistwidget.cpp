@@ -17,6 +17,9 @@ const QString ItemListWidget::ArticleMimeType = QStringLiteral("application/x-it
 namespace {
 // Rows added at once from which the index is made anew when next needed.
 constexpr int kIndexLater = 256;
+// How many rows above and below its last known position a row is looked for before the
+// positions of all rows are taken anew.
+constexpr int kNearby = 32;
 } // namespace
 
 ItemListWidget::ItemListWidget(QWidget *parent)
@@ -97,19 +100,61 @@ QTreeWidgetItem *ItemListWidget::itemWithArticleId(int id)
     return found;
 }
 
-void ItemListWidget::indexItem(QTreeWidgetItem *item, int id)
+bool ItemListWidget::rowChanged(QTreeWidgetItem *item, const QVector<int> &roles)
+{
+    if (!item || item->treeWidget() != this || item->parent())
+        return false;
+    const int row = rowOf(item);
+    if (row < 0)
+        return false;
+    QAbstractItemModel *rows = model();
+    emit rows->dataChanged(rows->index(row, 0), rows->index(row, qMax(0, columnCount() - 1)),
+                           roles);
+    return true;
+}
+
+int ItemListWidget::rowOf(QTreeWidgetItem *item)
+{
+    if (!m_indexed)
+        rebuildIndex();
+    auto indexed = m_indexedRows.find(item);
+    if (indexed == m_indexedRows.end())
+        return -1;
+    const int rows = topLevelItemCount();
+    const auto isAt = [this, item, rows](int row) {
+        return row >= 0 && row < rows && topLevelItem(row) == item;
+    };
+    const int known = indexed->key + m_shift;
+    if (isAt(known))
+        return known;
+    // Rows added or taken a little above it moved it by as many.
+    for (int distance = 1; distance <= kNearby; ++distance) {
+        for (const int row : { known - distance, known + distance }) {
+            if (isAt(row)) {
+                indexed->key = row - m_shift;
+                return row;
+            }
+        }
+    }
+    rebuildIndex();
+    indexed = m_indexedRows.find(item);
+    return indexed != m_indexedRows.end() && isAt(indexed->key + m_shift) ? indexed->key + m_shift
+                                                                          : -1;
+}
+
+void ItemListWidget::indexItem(QTreeWidgetItem *item, int id, int row)
 {
     m_rowsById.insert(id, item);
-    m_idOfRow.insert(item, id);
+    m_indexedRows.insert(item, { id, row - m_shift });
 }
 
 void ItemListWidget::unindexItem(QTreeWidgetItem *item)
 {
-    const auto indexed = m_idOfRow.constFind(item);
-    if (indexed == m_idOfRow.cend())
+    const auto indexed = m_indexedRows.constFind(item);
+    if (indexed == m_indexedRows.cend())
         return;
-    m_rowsById.remove(indexed.value(), item);
-    m_idOfRow.erase(indexed);
+    m_rowsById.remove(indexed->id, item);
+    m_indexedRows.erase(indexed);
 }
 
 void ItemListWidget::indexRows(int first, int last)
@@ -122,10 +167,13 @@ void ItemListWidget::indexRows(int first, int last)
         dropIndex();
         return;
     }
+    // Rows added at the top move every other row down by as many.
+    if (first == 0)
+        m_shift += last - first + 1;
     for (int row = first; row <= last; ++row) {
         if (QTreeWidgetItem *item = topLevelItem(row)) {
             unindexItem(item);
-            indexItem(item, item->data(0, ItemListRole::ArticleIdRole).toInt());
+            indexItem(item, item->data(0, ItemListRole::ArticleIdRole).toInt(), row);
         }
     }
 }
@@ -138,6 +186,8 @@ void ItemListWidget::unindexRows(int first, int last)
         if (QTreeWidgetItem *item = topLevelItem(row))
             unindexItem(item);
     }
+    if (first == 0)
+        m_shift -= last - first + 1;
 }
 
 void ItemListWidget::reindexRows(int first, int last)
@@ -147,18 +197,19 @@ void ItemListWidget::reindexRows(int first, int last)
         if (!item)
             continue;
         const int id = item->data(0, ItemListRole::ArticleIdRole).toInt();
-        const auto indexed = m_idOfRow.constFind(item);
-        if (indexed != m_idOfRow.cend() && indexed.value() == id)
+        const auto indexed = m_indexedRows.constFind(item);
+        if (indexed != m_indexedRows.cend() && indexed->id == id)
             continue;
         unindexItem(item);
-        indexItem(item, id);
+        indexItem(item, id, row);
     }
 }
 
 void ItemListWidget::dropIndex()
 {
     m_rowsById.clear();
-    m_idOfRow.clear();
+    m_indexedRows.clear();
+    m_shift = 0;
     m_indexed = false;
 }
 
@@ -167,10 +218,10 @@ void ItemListWidget::rebuildIndex()
     dropIndex();
     const int rows = topLevelItemCount();
     m_rowsById.reserve(rows);
-    m_idOfRow.reserve(rows);
+    m_indexedRows.reserve(rows);
     for (int row = 0; row < rows; ++row) {
         QTreeWidgetItem *item = topLevelItem(row);
-        indexItem(item, item->data(0, ItemListRole::ArticleIdRole).toInt());
+        indexItem(item, item->data(0, ItemListRole::ArticleIdRole).toInt(), row);
     }
     m_indexed = true;
 }

@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QList>
 #include <QTreeWidget>
+#include <QVector>
 
 class QMimeData;
 
@@ -33,6 +34,12 @@ public:
     // with the list. After a fill the index is made at the first lookup.
     QTreeWidgetItem *itemWithArticleId(int id);
 
+    // Tells the list's model and views that `roles` of the top-level row `item` changed (all
+    // roles when empty), through the row's own model index: the row's position is kept with
+    // the index by id, so the cost does not grow with the list as Qt's own search for an
+    // item's row does. False when `item` is no top-level row of this list.
+    bool rowChanged(QTreeWidgetItem *item, const QVector<int> &roles);
+
     // The drag payload for the `selected` rows, or null when no drag may start: without a
     // `current` row, or when it is queued in the outbox or scheduled. The caller owns it.
     static QMimeData *articleMimeData(const QTreeWidgetItem *current,
@@ -54,14 +61,25 @@ private:
     void reindexRows(int first, int last);
     void dropIndex();
     void rebuildIndex();
-    void indexItem(QTreeWidgetItem *item, int id);
+    void indexItem(QTreeWidgetItem *item, int id, int row);
     void unindexItem(QTreeWidgetItem *item);
+    // The row of a top-level item; -1 when it is none.
+    int rowOf(QTreeWidgetItem *item);
 
     QString m_emptyText;
-    // Top-level rows by article id, and the id each row was indexed under (a row is already
-    // half destroyed when it says it goes, so its id can't be asked then).
+    // What the index knows of a row: the id it was indexed under (a row is already half
+    // destroyed when it says it goes, so its id can't be asked then), and its position as
+    // `key` + m_shift. Rows added or taken at the top move every row: they change m_shift
+    // only. Rows added or taken further down move the rows below them: such a row is found a
+    // few rows from where it was, or the positions are taken anew.
+    struct IndexedRow
+    {
+        int id = 0;
+        int key = 0;
+    };
     QMultiHash<int, QTreeWidgetItem *> m_rowsById;
-    QHash<QTreeWidgetItem *, int> m_idOfRow;
+    QHash<QTreeWidgetItem *, IndexedRow> m_indexedRows;
+    int m_shift = 0;
     // False until the index is made for the rows there are (after a fill, a clear).
     bool m_indexed = false;
 };

@@ -10,6 +10,7 @@
 #include "core/logging.h"
 #include "core/specialfolderid.h"
 #include "ui_mainwindow.h"
+#include "views/articlelistitem.h"
 #include "views/foldermodel.h"
 #include "views/itemlistroles.h"
 #include "views/newslistdelegate.h"
@@ -272,7 +273,7 @@ bool MainWindow::applyNewsToList(const NewsItem &newsItem)
         } else if (!row && currentFolder == SpecialFolderId::Active) {
             const SqlRows found = db->select(articleSql);
             if (!found.isEmpty()) {
-                auto *item = new QTreeWidgetItem;
+                auto *item = new ArticleListItem(ArticleListRow());
                 UpdateListItem(found.first(), item);
                 ui->itemlist->insertTopLevelItem(0, item);
             }
@@ -304,7 +305,7 @@ bool MainWindow::applyNewsToList(const NewsItem &newsItem)
         }
         const int folder = found.first().value(QStringLiteral("Folder")).toInt();
         if (!row && folder == currentFolder) {
-            auto *item = new QTreeWidgetItem;
+            auto *item = new ArticleListItem(ArticleListRow());
             UpdateListItem(found.first(), item);
             ui->itemlist->insertTopLevelItem(0, item);
         } else if (row && folder != currentFolder) {

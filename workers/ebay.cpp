@@ -1,5 +1,6 @@
 #include "workers/ebay.h"
 
+#include <malloc.h>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "core/transaction.h"
 #include "marketplace/api_ebay.h"
 #include "marketplace/articlemodel.h"
+#include "marketplace/itemmapping.h"
 #include "workers/listingthread.h"
 #include "workers/scheduledstartservice.h"
 
@@ -194,6 +196,8 @@ void Ebay::runRound()
     followUpScheduledStarts();
 
     m_roundFailures.clear();
+    // The round reads local times with the time zone as it is now.
+    ItemMapping::forgetLocalOffsets();
     // The pictures of new listings come one after the other from the same few servers:
     // one manager for the round keeps their connections open.
     QNetworkAccessManager pictures;
@@ -215,6 +219,9 @@ void Ebay::runRound()
         emit getStatus(tr("Einlesefehler") + QStringLiteral(": ")
                            + m_roundFailures.join(QStringLiteral("; ")),
                        1, 0);
+    // What the round read and wrote is gone: the memory it took goes back to the system
+    // rather than staying with the program until the next round.
+    malloc_trim(0);
     emit setAppToSyncState(false);
 }
 
@@ -471,16 +478,13 @@ Ebay::Switches Ebay::readSwitches()
 
 QVector<Ebay::StoredRow> Ebay::rowsOfListing(const ArticleModel &record)
 {
+    // Run for every listing of a read: bound by position, prepared once per connection.
     static const QString sql = QStringLiteral(
         "SELECT ListingType, CurrentPrice, Title, BidCount, Quantity, QuestionCount, WatchCount, "
-        "SoldCount, id, Folder, Trash, Currency FROM articles WHERE ItemID = :ItemID AND "
-        "Account = :Account");
+        "SoldCount, id, Folder, Trash, Currency FROM articles WHERE ItemID = ? AND Account = ?");
     QVector<StoredRow> rows;
     QSqlQuery query;
-    if (!db->runPrepared(sql,
-                         { { QStringLiteral("ItemID"), record.ItemID },
-                           { QStringLiteral("Account"), record.Account } },
-                         query)) {
+    if (!db->execBound(sql, { record.ItemID, record.Account }, query)) {
         m_pageFailed = true;
         return rows;
     }
@@ -511,38 +515,32 @@ void Ebay::applyKnown(const ArticleModel &record, const QVector<StoredRow> &rows
     if (rows.isEmpty())
         return;
 
+    // Bound by position, each prepared once per connection: run for every listing of a read.
     static const QString counters
-        = QStringLiteral("QuestionCount=:QuestionCount, BidCount=:BidCount, SoldCount=:SoldCount, "
-                         "WatchCount=:WatchCount, RefreshHash=:RefreshHash WHERE id=:id");
-    static const QString keep
-        = QStringLiteral("UPDATE articles SET CurrentPrice=:CurrentPrice, ") + counters;
-    static const QString move = QStringLiteral("UPDATE articles SET CurrentPrice=:CurrentPrice, "
-                                               "Folder=:Folder, Quantity=:Quantity, ")
-        + counters;
-    QMap<QString, QVariant> values {
-        { QStringLiteral("CurrentPrice"), priceText(record.CurrentPrice) },
-        { QStringLiteral("QuestionCount"), record.QuestionCount },
-        { QStringLiteral("BidCount"), record.BidCount },
-        { QStringLiteral("SoldCount"), record.SoldCount },
-        { QStringLiteral("WatchCount"), record.WatchCount },
-        { QStringLiteral("RefreshHash"), refreshHash },
-        { QStringLiteral("id"), 0 },
-    };
+        = QStringLiteral("UPDATE articles SET CurrentPrice=?, QuestionCount=?, BidCount=?, "
+                         "SoldCount=?, WatchCount=?, RefreshHash=?");
+    static const QString keep = counters + QStringLiteral(" WHERE id=?");
+    static const QString move = counters + QStringLiteral(", Folder=?, Quantity=? WHERE id=?");
+    const QVector<QVariant> values { priceText(record.CurrentPrice),
+                                     record.QuestionCount,
+                                     record.BidCount,
+                                     record.SoldCount,
+                                     record.WatchCount,
+                                     refreshHash };
     QSqlQuery query;
     for (const StoredRow &row : rows) {
-        values[QStringLiteral("id")] = row.id;
+        QVector<QVariant> bound = values;
         if (keepsItsFolder(row.folder, row.trash)) {
-            m_pageFailed = !db->runPrepared(keep, values, query) || m_pageFailed;
+            bound << row.id;
+            m_pageFailed = !db->execBound(keep, bound, query) || m_pageFailed;
             continue;
         }
         if (row.folder != record.Folder) {
             changeFolderCount(record.Folder, 1);
             changeFolderCount(row.folder, -1);
         }
-        QMap<QString, QVariant> moved = values;
-        moved.insert(QStringLiteral("Folder"), record.Folder);
-        moved.insert(QStringLiteral("Quantity"), record.Quantity);
-        m_pageFailed = !db->runPrepared(move, moved, query) || m_pageFailed;
+        bound << record.Folder << record.Quantity << row.id;
+        m_pageFailed = !db->execBound(move, bound, query) || m_pageFailed;
     }
 
     // The entries compare with the first row as it was before the update.
@@ -768,23 +766,29 @@ void Ebay::putOntoArticle(const ArticleModel &record, int articleId, const Switc
 // The entry is built from the values written, as selectNews would read it back.
 void Ebay::addNews(QMap<QString, QVariant> entry)
 {
+    // Bound by position, each prepared once per connection: a round writes thousands.
     static const QString withText = QStringLiteral(
         "INSERT INTO itemshistory (`indate`, `itemid`, `title`, `databaseid`, `textinfo`, "
-        "`infotype`) VALUES (:indate, :itemid, :title, :databaseid, :textinfo, :infotype)");
+        "`infotype`) VALUES (?, ?, ?, ?, ?, ?)");
     static const QString withoutText = QStringLiteral(
         "INSERT INTO itemshistory (`indate`, `itemid`, `title`, `databaseid`, `infotype`) VALUES "
-        "(:indate, :itemid, :title, :databaseid, :infotype)");
+        "(?, ?, ?, ?, ?)");
     const QString indate = m_pageStamp.isEmpty() ? now() : m_pageStamp;
-    entry.insert(QStringLiteral("indate"), indate);
+    QString title = entry.value(QStringLiteral("title")).toString();
     // MySQL keeps the column's length of longer texts.
     if (db->isMySQL)
-        entry[QStringLiteral("title")] = entry.value(QStringLiteral("title")).toString().left(255);
+        title = title.left(255);
     const QString itemId = entry.value(QStringLiteral("itemid")).toString();
-    entry.insert(QStringLiteral("itemid"), itemId);
-    entry.insert(QStringLiteral("databaseid"), entry.value(QStringLiteral("databaseid")).toInt());
+    const int databaseId = entry.value(QStringLiteral("databaseid")).toInt();
+    const auto text = entry.constFind(QStringLiteral("textinfo"));
+    const bool withTextInfo = text != entry.cend();
+    const QString infotype = entry.value(QStringLiteral("infotype")).toString();
+    QVector<QVariant> values { indate, itemId, title, databaseId };
+    if (withTextInfo)
+        values << text.value();
+    values << infotype;
     QSqlQuery query;
-    if (!db->runPrepared(entry.contains(QStringLiteral("textinfo")) ? withText : withoutText, entry,
-                         query)) {
+    if (!db->execBound(withTextInfo ? withText : withoutText, values, query)) {
         m_pageFailed = true;
         return;
     }
@@ -798,12 +802,12 @@ void Ebay::addNews(QMap<QString, QVariant> entry)
         m_lastStamp = { indate, QDateTime::fromString(indate, kStampFormat) };
     notice.news.indate = m_lastStamp.second;
     notice.news.itemid = itemId;
-    notice.news.title = entry.value(QStringLiteral("title")).toString();
+    notice.news.title = title;
     notice.news.price = 0;
     notice.news.pricetype = 0;
-    notice.news.textinfo = entry.value(QStringLiteral("textinfo")).toString();
-    notice.news.infotype = entry.value(QStringLiteral("infotype")).toString();
-    notice.news.databaseid = entry.value(QStringLiteral("databaseid")).toInt();
+    notice.news.textinfo = withTextInfo ? text.value().toString() : QString();
+    notice.news.infotype = infotype;
+    notice.news.databaseid = databaseId;
     m_notices.append(notice);
 }
 

@@ -40,6 +40,8 @@ private slots:
     void manyElementsStayWithinTheirShare();
     void attributes_data();
     void attributes();
+    void path_data();
+    void path();
 };
 
 void TestXmlNode::limits_data()
@@ -233,6 +235,46 @@ void TestXmlNode::attributes()
     QVERIFY2(took < 1000, qPrintable(QString::number(took)));
     if (measured)
         QVERIFY2(memory.growth() < 64 * 1024 * 1024, qPrintable(QString::number(memory.growth())));
+// A path finds the first element child by child; empty steps are skipped; a missing step
+// anywhere gives a null node.
+void TestXmlNode::path_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("found"); // the element's text; "(null)" for none
+    QTest::newRow("empty path: the node itself") << ""
+                                                 << "wurzel";
+    QTest::newRow("one step") << "Title"
+                              << "Uhr";
+    QTest::newRow("two steps") << "SellingStatus/QuantitySold"
+                               << "2";
+    QTest::newRow("first of two of a name") << "Picture/URL"
+                                            << "eins";
+    QTest::newRow("doubled and outer slashes") << "/SellingStatus//QuantitySold/"
+                                               << "2";
+    QTest::newRow("missing first step") << "Selling/QuantitySold"
+                                        << "(null)";
+    QTest::newRow("missing last step") << "SellingStatus/Bids"
+                                       << "(null)";
+    QTest::newRow("a step's name as a prefix") << "SellingStat/QuantitySold"
+                                               << "(null)";
+    QTest::newRow("past a leaf") << "Title/Text"
+                                 << "(null)";
+}
+
+void TestXmlNode::path()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, found);
+    const XmlNode root = XmlNode::parse(
+        "<Item>wurzel<Title>Uhr</Title><SellingStatus><QuantitySold>2</QuantitySold>"
+        "</SellingStatus><Picture><URL>eins</URL></Picture><Picture><URL>zwei</URL></Picture>"
+        "</Item>");
+    QVERIFY(!root.isNull());
+    const XmlNode node = root.at(path);
+    QCOMPARE(node.isNull() ? QStringLiteral("(null)") : node.text(), found);
+    QCOMPARE(root.value(path), node.isNull() ? QString() : found);
+    QCOMPARE(root.has(path), !node.isNull());
+    QVERIFY(XmlNode().at(path).isNull());
 }
 
 APP_TEST_GUILESS_MAIN(TestXmlNode)

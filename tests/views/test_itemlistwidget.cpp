@@ -6,7 +6,9 @@
 
 #include <QPaintEvent>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QtTest>
+#include <algorithm>
 
 using ItemListRole::ArticleIdRole;
 
@@ -54,6 +56,37 @@ private:
     int *m_reads;
 };
 
+// A compact row that counts how often its article id is read.
+class CountingCompactRow : public ArticleListItem
+{
+public:
+    CountingCompactRow(int id, int *reads)
+        : ArticleListItem(ArticleListRow::fromMap({ { "id", id } }, QString()))
+        , m_reads(reads)
+    { }
+    QVariant data(int column, int role) const override
+    {
+        if (role == ArticleIdRole)
+            ++*m_reads;
+        return ArticleListItem::data(column, role);
+    }
+
+private:
+    int *m_reads;
+};
+
+// How the rows moved before rows are changed.
+enum class Moves {
+    None,
+    InsertedAtTop,
+    TakenAtTop,
+    DeletedInTheMiddle,
+    ManyDeletedInTheMiddle,
+    InsertedInTheMiddle,
+    PutBackReversed,
+    Cleared
+};
+
 // The region of every paint of a widget.
 class PaintRecorder : public QObject
 {
@@ -76,6 +109,7 @@ protected:
 } // namespace
 
 Q_DECLARE_METATYPE(QAbstractItemView::ScrollMode)
+Q_DECLARE_METATYPE(Moves)
 
 class TestItemListWidget : public QObject
 {
@@ -198,6 +232,169 @@ private slots:
             rows.at(row)->setData(0, ItemListRole::TitleRole, QStringLiteral("Neu"));
             QTRY_VERIFY(recorder.painted.contains(list.visualItemRect(rows.at(row))));
         }
+    }
+
+    // A changed row tells the list's model its own row, with the role that changed, once per
+    // change, however the rows moved before; finding the row neither searches the list nor
+    // reads the rows' ids again (allowed: reading them once where every row moved).
+    void changedRowNamesItsOwnRow_data()
+    {
+        QTest::addColumn<Moves>("moves");
+        QTest::addColumn<int>("idReadsAllowed");
+        constexpr int all = 600;
+        QTest::newRow("after a fill") << Moves::None << 0;
+        QTest::newRow("rows inserted at the top one by one") << Moves::InsertedAtTop << 0;
+        QTest::newRow("rows taken at the top one by one") << Moves::TakenAtTop << 0;
+        QTest::newRow("a few deleted in the middle") << Moves::DeletedInTheMiddle << 0;
+        QTest::newRow("many deleted in the middle") << Moves::ManyDeletedInTheMiddle << all;
+        QTest::newRow("a few inserted in the middle") << Moves::InsertedInTheMiddle << 0;
+        QTest::newRow("all taken, put back reversed") << Moves::PutBackReversed << 0;
+        QTest::newRow("cleared and filled again") << Moves::Cleared << 0;
+    }
+    void changedRowNamesItsOwnRow()
+    {
+        QFETCH(Moves, moves);
+        QFETCH(int, idReadsAllowed);
+        ItemListWidget list;
+        int reads = 0;
+        int nextId = 1;
+        const auto rows = [&](int count) {
+            QList<QTreeWidgetItem *> made;
+            for (int i = 0; i < count; ++i)
+                made << new CountingCompactRow(nextId++, &reads);
+            return made;
+        };
+        list.addTopLevelItems(rows(600));
+        // The index is made once after the fill.
+        QVERIFY(list.itemWithArticleId(1));
+
+        switch (moves) {
+        case Moves::None:
+            break;
+        case Moves::InsertedAtTop:
+            for (QTreeWidgetItem *row : rows(40))
+                list.insertTopLevelItem(0, row);
+            break;
+        case Moves::TakenAtTop:
+            for (int i = 0; i < 40; ++i)
+                delete list.takeTopLevelItem(0);
+            break;
+        case Moves::DeletedInTheMiddle:
+            for (int i = 0; i < 5; ++i)
+                delete list.topLevelItem(300);
+            break;
+        case Moves::ManyDeletedInTheMiddle:
+            for (int i = 0; i < 40; ++i)
+                delete list.topLevelItem(100);
+            break;
+        case Moves::InsertedInTheMiddle:
+            for (QTreeWidgetItem *row : rows(5))
+                list.insertTopLevelItem(300, row);
+            break;
+        case Moves::PutBackReversed: {
+            QList<QTreeWidgetItem *> taken = list.invisibleRootItem()->takeChildren();
+            std::reverse(taken.begin(), taken.end());
+            for (int from = 0; from < taken.size(); from += 100)
+                list.addTopLevelItems(taken.mid(from, 100));
+            break;
+        }
+        case Moves::Cleared:
+            list.clear();
+            list.addTopLevelItems(rows(600));
+            QVERIFY(list.itemWithArticleId(nextId - 1));
+            break;
+        }
+
+        QSignalSpy changed(list.model(), &QAbstractItemModel::dataChanged);
+        reads = 0;
+        const int count = list.topLevelItemCount();
+        QList<int> changedRows;
+        for (int at = 0; at < count; at += 7)
+            changedRows << at;
+        changedRows << count - 1;
+        for (const int at : qAsConst(changedRows)) {
+            QTreeWidgetItem *row = list.topLevelItem(at);
+            changed.clear();
+            row->setData(0, ItemListRole::WatchCountRole, at);
+            QCOMPARE(changed.size(), 1);
+            const auto topLeft = changed.first().at(0).value<QModelIndex>();
+            QCOMPARE(topLeft.row(), at);
+            QCOMPARE(changed.first().at(1).value<QModelIndex>().row(), at);
+            QCOMPARE(changed.first().at(2).value<QVector<int>>(),
+                     QVector<int> { ItemListRole::WatchCountRole });
+            QCOMPARE(topLeft.model(), list.model());
+            QCOMPARE(row->data(0, ItemListRole::WatchCountRole).toInt(), at);
+        }
+        QVERIFY2(reads <= idReadsAllowed, qPrintable(QString::number(reads)));
+
+        // Read again from the database: every role may have changed.
+        auto *last = dynamic_cast<ArticleListItem *>(list.topLevelItem(count - 1));
+        QVERIFY(last);
+        changed.clear();
+        last->setRow(ArticleListRow::fromMap({ { "id", 99999 } }, QString()));
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(changed.first().at(0).value<QModelIndex>().row(), count - 1);
+        QVERIFY(changed.first().at(2).value<QVector<int>>().isEmpty());
+        QCOMPARE(list.itemWithArticleId(99999), last);
+    }
+
+    // A value written to a row's role reads back as written, type and all, also when the row
+    // keeps it in place of what it read; the later of two writes wins, and reading the row
+    // again replaces both.
+    void writtenValueReadsBackAsWritten_data()
+    {
+        using namespace ItemListRole;
+        QTest::addColumn<int>("role");
+        QTest::addColumn<QVariant>("first");
+        QTest::addColumn<QVariant>("second");
+        const auto row
+            = [](const char *name, int role, const QVariant &first, const QVariant &second) {
+                  QTest::newRow(name) << role << first << second;
+              };
+        row("sold count", SoldCountRole, 3, 4);
+        row("sold count, text then number", SoldCountRole, "3", 4);
+        row("sold count, number then text", SoldCountRole, 4, "viele");
+        row("quantity, fraction then number", QuantityRole, 2.5, 3);
+        row("watchers, number then text", WatchCountRole, 7, "8");
+        row("watchers, text then number", WatchCountRole, "8", 9);
+        row("watchers, fraction", WatchCountRole, 1.5, 2);
+        row("questions", QuestionCountRole, 1, 0);
+        row("bids", BidCountRole, 2, 5);
+        row("check state", DoCheckRole, 0, 1);
+        row("check result", DoCheckResultRole, "geprüft", "Fehler 17");
+        row("check result, number then text", DoCheckResultRole, 5, "Fehler");
+        row("planned interval", PlannedIntervalRole, "----", "");
+        row("price text, kept apart", PriceTextRole, "12,50 €", "13,00 €");
+        row("title, kept apart", TitleRole, "Neu", "Neuer");
+    }
+    void writtenValueReadsBackAsWritten()
+    {
+        QFETCH(int, role);
+        QFETCH(QVariant, first);
+        QFETCH(QVariant, second);
+        const QVariantMap read { { "id", 1 },
+                                 { "Title", "Lampe" },
+                                 { "SoldCount", 1 },
+                                 { "Quantity", 5 },
+                                 { "WatchCount", "2" },
+                                 { "QuestionCount", 3 },
+                                 { "BidCount", 4 },
+                                 { "DoCheck", 1 },
+                                 { "DoCheckResult", "" },
+                                 { "Planned_Interval", "1" } };
+        ItemListWidget list;
+        auto *item = new ArticleListItem(ArticleListRow::fromMap(read, QString()));
+        list.addTopLevelItem(item);
+        for (const QVariant &written : { first, second }) {
+            item->setData(0, role, written);
+            const QVariant shown = item->data(0, role);
+            QCOMPARE(shown.userType(), written.userType());
+            QCOMPARE(shown, written);
+        }
+        const ArticleListRow again = ArticleListRow::fromMap(read, QString());
+        item->setRow(again);
+        QCOMPARE(item->data(0, role), again.value(role));
+        QCOMPARE(item->data(0, role).userType(), again.value(role).userType());
     }
 
     // The lookup reads no row but the one it finds, however long the list.
