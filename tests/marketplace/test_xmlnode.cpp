@@ -235,6 +235,8 @@ void TestXmlNode::attributes()
     QVERIFY2(took < 1000, qPrintable(QString::number(took)));
     if (measured)
         QVERIFY2(memory.growth() < 64 * 1024 * 1024, qPrintable(QString::number(memory.growth())));
+}
+
 // A path finds the first element child by child; empty steps are skipped; a missing step
 // anywhere gives a null node.
 void TestXmlNode::path_data()
