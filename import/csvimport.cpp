@@ -95,6 +95,7 @@ struct CsvImport::FileScan
     bool complete = false; // the file was read to its end
     int unclosedLine = 0;
     int unclosedRow = 0;
+    int longRecordLine = 0;
 
     // On a thread of its own; touches nothing but this.
     void run()
@@ -109,8 +110,10 @@ struct CsvImport::FileScan
         RowFunction rows([](const QStringList &, int) { return true; });
         QtCSV::Reader::Details details;
         if (!QtCSV::Reader::readToProcessor(path, rows, separator, delimiter, codecOf(windows1252),
-                                            &details, &cancel))
+                                            &details, &cancel)) {
+            longRecordLine = details.longRecordLine;
             return;
+        }
         unclosedLine = details.unclosedLine;
         unclosedRow = details.unclosedRow;
         complete = true;
@@ -155,6 +158,7 @@ void CsvImport::startScan()
     m_scan = scan;
     m_unclosedRow = 0;
     m_unclosedLine = 0;
+    m_longRecordLine = 0;
     std::unique_ptr<QThread> thread(QThread::create([scan] { scan->run(); }));
     connect(thread.get(), &QThread::finished, this, [this, scan] { scanFinished(scan); });
     thread->start(QThread::LowPriority);
@@ -173,6 +177,7 @@ void CsvImport::scanFinished(const std::shared_ptr<FileScan> &scan)
         m_unclosedRow = scan->unclosedRow;
         m_unclosedLine = scan->unclosedLine;
     }
+    m_longRecordLine = scan->longRecordLine;
     // A byte past the preview's start was no UTF-8: the rows shown are read again as what
     // the file is, and so are the column titles.
     if (m_encodingKnown && m_windows1252 != m_previewWindows1252) {
@@ -196,6 +201,8 @@ void CsvImport::showNotices()
             "Die Datei ist nicht in UTF-8 gespeichert; sie wird als Windows-1252 gelesen.");
     if (m_unclosedLine > 0)
         notices << unclosedNotice(m_unclosedRow, m_unclosedLine);
+    if (m_longRecordLine > 0)
+        notices << longRecordNotice(m_longRecordLine);
     ui->FileNotice->setText(notices.join(QLatin1Char('\n')));
     ui->FileNotice->setVisible(!notices.isEmpty());
 }
@@ -234,6 +241,7 @@ void CsvImport::onOpenFile(const QString &str)
     m_windows1252 = false;
     m_unclosedRow = 0;
     m_unclosedLine = 0;
+    m_longRecordLine = 0;
     ui->FileToImport->setText(str);
     if (!QFileInfo::exists(str)) {
         Statics::showMessage(this, tr("Datei konnte nicht gefunden werden"), 2);
@@ -380,6 +388,14 @@ QString CsvImport::unclosedNotice(int row, int line)
         .arg(rowName(row, line));
 }
 
+QString CsvImport::longRecordNotice(int line)
+{
+    return tr("Textzeile %1 ist länger als %2 MB; so lange Zeilen hat keine Tabelle. Die "
+              "Datei kann nicht importiert werden.")
+        .arg(line)
+        .arg(QtCSV::Reader::kMaxRecordChars / (1024 * 1024));
+}
+
 QStringList CsvImport::fillPreview(QTextCodec *codec)
 {
     ui->Preview->clear();
@@ -396,6 +412,11 @@ QStringList CsvImport::fillPreview(QTextCodec *codec)
                              ui->TextClose->text(), codec, kPreviewChars);
 
     QStringList titles;
+    // A file of too many columns is refused by the caller: nothing of it is shown.
+    if (!rows.isEmpty() && rows.first().size() > kMaxColumns) {
+        ui->Preview->setColumnCount(0);
+        return rows.first();
+    }
     if (!rows.isEmpty()) {
         if (header) {
             titles = rows.first();
@@ -435,6 +456,19 @@ void CsvImport::MakePreview()
 
     columnCombos.clear();
     removeW(ui->itemshere);
+    if (titles.size() > kMaxColumns) {
+        // Checked before a box is made for each column; the file is not taken.
+        Statics::showMessage(this,
+                             tr("Die Datei hat %1 Spalten; importiert werden können Dateien mit "
+                                "höchstens %2 Spalten.")
+                                 .arg(titles.size())
+                                 .arg(kMaxColumns),
+                             2);
+        ui->FileToImport->clear();
+        ui->FileNotice->hide();
+        SetEnabledAll(false);
+        return;
+    }
 
     const QStringList columns = articleColumns();
     if (ui->UpdateField->count() == 0) {
