@@ -287,6 +287,9 @@ void openAndClose(const QString &dir, const QString &csv, const char *shape)
     QElapsedTimer timer;
     timer.start();
     dialog->onOpenFile(csv);
+    // Until the window has laid out and painted what the file made of it.
+    QCoreApplication::processEvents();
+    dialog->grab();
     const double open = timer.nsecsElapsed() / 1e6;
     const QString refusal = answers.messages().isEmpty() ? QString() : answers.lastMessageText();
     // Closed at once, while the look at the whole file may still run.

@@ -21,6 +21,7 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QStandardItemModel>
 #include <QTextCodec>
 #include <QTextStream>
 #include <QThread>
@@ -48,6 +49,14 @@ const QStringList kNotUpdateKeys
         "RefreshHash", "ParentArticle", "HasError", "LastError" };
 const QStringList kNotMapped = { "DoCheckResult", "DoCheck",       "IsVerified", "IsEdit",
                                  "RefreshHash",   "ParentArticle", "HasError",   "LastError" };
+
+QStandardItem *makeChoice(const QString &text, const QString &data)
+{
+    auto *item = new QStandardItem(text);
+    item->setData(data, Qt::UserRole);
+    item->setEditable(false);
+    return item;
+}
 
 QString settingsKey(const QString &fileName, const char *suffix)
 {
@@ -408,8 +417,11 @@ QStringList CsvImport::fillPreview(QTextCodec *codec)
         rows.append(row);
         return rows.size() < shown;
     });
+    QtCSV::Reader::Details details;
     QtCSV::Reader::readStart(ui->FileToImport->text(), firstRows, separator(),
-                             ui->TextClose->text(), codec, kPreviewChars);
+                             ui->TextClose->text(), codec, kPreviewChars, &details);
+    // The first line went on past what the preview reads: it holds more than it shows.
+    m_firstRowCut = details.firstLineCut;
 
     QStringList titles;
     // A file of too many columns is refused by the caller: nothing of it is shown.
@@ -459,8 +471,11 @@ void CsvImport::MakePreview()
     if (titles.size() > kMaxColumns) {
         // Checked before a box is made for each column; the file is not taken.
         Statics::showMessage(this,
-                             tr("Die Datei hat %1 Spalten; importiert werden können Dateien mit "
-                                "höchstens %2 Spalten.")
+                             (m_firstRowCut ? tr("Die Datei hat mindestens %1 Spalten; "
+                                                 "importiert werden können Dateien mit "
+                                                 "höchstens %2 Spalten.")
+                                            : tr("Die Datei hat %1 Spalten; importiert werden "
+                                                 "können Dateien mit höchstens %2 Spalten."))
                                  .arg(titles.size())
                                  .arg(kMaxColumns),
                              2);
@@ -477,22 +492,38 @@ void CsvImport::MakePreview()
                 ui->UpdateField->addItem(column, column);
         }
     }
-    QStringList offered;
+    // One list of choices for all the boxes, and each box's width from the longest choice
+    // rather than from measuring every choice of every box: the mapping grows with the
+    // columns alone.
+    auto *choices = new QStandardItemModel(this);
+    choices->appendRow(makeChoice(tr("- Keine Zuweisung -"), QString()));
+    int longest = 0;
+    const auto offer = [&](const QString &name) {
+        choices->appendRow(makeChoice(name, name));
+        longest = qMax(longest, name.size());
+    };
     for (const QString &column : columns) {
         if (!kNotMapped.contains(column))
-            offered << column;
+            offer(column);
     }
+    for (int slot = 1; slot <= kPictureSlots; ++slot)
+        offer(kPictureColumnPrefix + QString::number(slot));
+    QHash<QString, int> rowOf;
+    for (int row = choices->rowCount() - 1; row > 0; --row)
+        rowOf.insert(choices->item(row)->text(), row);
+    delete m_choices;
+    m_choices = choices;
+
+    // Filled while out of the window: a shown form would lay out and show each row as it
+    // comes, which makes the mapping grow with the square of the columns.
+    QWidget *contents = ui->scrollArea->takeWidget();
     for (int c = 0; c < titles.size(); ++c) {
         auto *box = new QComboBox(ui->scrollAreaWidgetContents);
-        box->addItem(tr("- Keine Zuweisung -"), QString());
-        for (const QString &column : qAsConst(offered))
-            box->addItem(column, column);
-        for (int slot = 1; slot <= kPictureSlots; ++slot)
-            box->addItem(kPictureColumnPrefix + QString::number(slot),
-                         kPictureColumnPrefix + QString::number(slot));
+        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        box->setMinimumContentsLength(longest);
+        box->setModel(choices);
         if (autoAssign) {
-            const int match
-                = box->findText(titles.at(c), Qt::MatchExactly | Qt::MatchCaseSensitive);
+            const int match = rowOf.value(titles.at(c), 0);
             if (match > 0)
                 box->setCurrentIndex(match);
         }
@@ -500,6 +531,7 @@ void CsvImport::MakePreview()
         columnCombos.append(box);
         ui->itemshere->addRow(createPlainLabel(titles.at(c), ui->scrollAreaWidgetContents), box);
     }
+    ui->scrollArea->setWidget(contents);
     startScan();
     showNotices();
     SetEnabledAll(true);

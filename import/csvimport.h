@@ -19,6 +19,7 @@ class QTextCodec;
 inline const QString kPictureColumnPrefix = QStringLiteral("Zerire3_image_");
 class QComboBox;
 class QLayout;
+class QStandardItemModel;
 
 namespace Ui {
 class CsvImport;
@@ -159,6 +160,7 @@ private:
     std::unique_ptr<Ui::CsvImport> ui;
     std::unique_ptr<Database> db;
     QList<QComboBox *> columnCombos;
+    QStandardItemModel *m_choices = nullptr; // the mapping boxes' choices, shared
     bool autoAssign = false;
     int targetFolderId = -10;
 
@@ -172,5 +174,6 @@ private:
     int m_unclosedRow = 0;
     int m_unclosedLine = 0;
     int m_longRecordLine = 0;
+    bool m_firstRowCut = false; // the preview read only the start of the first line
     std::vector<std::unique_ptr<QThread>> m_scanThreads;
 };

@@ -132,6 +132,7 @@ public:
                     m_tooLong = true;
                     return false;
                 }
+                m_cut = false;
                 line.setUnicode(m_buffer.constData() + m_pos, newline - m_pos);
                 m_consumed += newline + 1 - m_pos;
                 m_pos = newline + 1;
@@ -143,6 +144,7 @@ public:
             if (m_atEnd || (m_lineLimit >= 0 && m_buffer.size() - m_pos >= m_lineLimit)) {
                 if (m_pos >= m_buffer.size())
                     return false;
+                m_cut = !m_atEnd;
                 line.setUnicode(m_buffer.constData() + m_pos, m_buffer.size() - m_pos);
                 m_consumed += m_buffer.size() - m_pos;
                 m_pos = m_buffer.size();
@@ -165,6 +167,8 @@ public:
     void setLineLimit(int characters) { m_lineLimit = characters; }
     // The line that ended the reading is longer than the record limit.
     bool tooLong() const { return m_tooLong; }
+    // The line handed out last was only a part: it went on past the line limit.
+    bool cut() const { return m_cut; }
 
 private:
     void fill()
@@ -198,6 +202,7 @@ private:
     int m_lineLimit = -1;
     bool m_atEnd = false;
     bool m_tooLong = false;
+    bool m_cut = false;
 };
 
 // Carried from one line to the next: false while a delimited element goes on below.
@@ -345,6 +350,8 @@ bool ReaderPrivate::read(const QString &filePath, QtCSV::Reader::AbstractProcess
             break;
         }
         ++lineNumber;
+        if (lineNumber == 1 && details)
+            details->firstLineCut = lines.cut();
         info.openedOnLine = false;
         QStringList elements = splitElements(line, dialect, info);
         if (!info.elementClosed) {

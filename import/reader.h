@@ -47,6 +47,8 @@ public:
         int unclosedRow = 0;
         // True when a read of the start of the file stopped before the file's end.
         bool cut = false;
+        // True when such a read handed over only the start of the file's first line.
+        bool firstLineCut = false;
         // The line in which a record longer than kMaxRecordChars began (the reading ended
         // there, false); 0 when there was none.
         int longRecordLine = 0;
