@@ -288,9 +288,9 @@ bool NumberReader::read(const QString &text, double *value, Options options, Mar
 
 void NumberReader::ColumnMarks::add(const QString &text)
 {
+    // An ambiguous number without a currency tells nothing; one with a currency is taken.
     Number number;
-    const bool taken = parse(text, Decimal | Exponent, Marks::Unknown, &number);
-    if (!taken && !number.ambiguous)
+    if (!parse(text, Decimal | Exponent, Marks::Unknown, &number))
         return;
     m_germanMarks = m_germanMarks || number.marks == Marks::German;
     m_englishMarks = m_englishMarks || number.marks == Marks::English;

@@ -219,10 +219,7 @@ void TestStatics::numbersInAColumn_data()
     row("comma, German column: zeros after two", "1,000", Marks::German, price, "1.000",
         Refusal::None);
     row("point, German column", "1.000", Marks::German, price, "1000", Refusal::None);
-    row("point, English column", "1.000", Marks::English, price, "1.000", Refusal::None);
     row("dollar sign", "$2,500", Marks::Unknown, price, "2500", Refusal::None);
-    row("code USD", "USD 1,234", Marks::Unknown, price, "1234", Refusal::None);
-    row("pound sign", "\u00A31,000", Marks::Unknown, price, "1000", Refusal::None);
     row("euro sign, three decimals", "1,234 \u20AC", Marks::Unknown, price, "",
         Refusal::TooManyDecimals);
     row("code EUR, thousands point", "EUR 1.000", Marks::Unknown, price, "1000", Refusal::None);
@@ -233,7 +230,6 @@ void TestStatics::numbersInAColumn_data()
     row("count, comma, column undecided", "1,000", Marks::Unknown, count, "1000", Refusal::None);
     row("count, point, column undecided", "1.000", Marks::Unknown, count, "1000", Refusal::None);
     row("count, comma, German column", "1,000", Marks::German, count, "1", Refusal::None);
-    row("count, comma, English column", "1,000", Marks::English, count, "1000", Refusal::None);
     // Bounds.
     row("negative price", "-3,00", Marks::Unknown, price, "", Refusal::Negative);
     row("negative count", "-5", Marks::Unknown, count, "", Refusal::Negative);
@@ -241,14 +237,12 @@ void TestStatics::numbersInAColumn_data()
     row("price at the maximum", "999.999,99", Marks::Unknown, price, "999999.99", Refusal::None);
     row("price over the maximum", "1.000.000", Marks::Unknown, price, "", Refusal::TooLarge);
     row("nineteen nines", "9999999999999999999", Marks::Unknown, price, "", Refusal::TooLarge);
-    row("nineteen nines, scientific", "1E+19", Marks::Unknown, price, "", Refusal::TooLarge);
     row("nineteen nines as a count", "9999999999999999999", Marks::Unknown, count, "",
         Refusal::NoNumber);
     row("three decimals", "1234.567", Marks::Unknown, price, "", Refusal::TooManyDecimals);
     row("three decimals, scientific", "1.2345E+01", Marks::Unknown, price, "",
         Refusal::TooManyDecimals);
     row("two decimals and zeros", "12,5000", Marks::Unknown, price, "12.5000", Refusal::None);
-    row("no number", "zwölf", Marks::English, price, "", Refusal::NoNumber);
 }
 
 void TestStatics::numbersInAColumn()
@@ -278,13 +272,11 @@ void TestStatics::columnMarks_data()
         << QStringList { "1,234", "1,234.50" } << Marks::English;
     QTest::newRow("German decimals") << QStringList { "1,234", "3,99" } << Marks::German;
     QTest::newRow("English decimals") << QStringList { "3.5" } << Marks::English;
-    QTest::newRow("several points") << QStringList { "1.234.567" } << Marks::German;
     QTest::newRow("leading zero") << QStringList { "0,125" } << Marks::German;
     QTest::newRow("decimals of both kinds") << QStringList { "3,99", "3.99" } << Marks::Unknown;
     QTest::newRow("dollar sign") << QStringList { "$2,500", "1,234" } << Marks::English;
     QTest::newRow("code GBP") << QStringList { "GBP 5" } << Marks::English;
     QTest::newRow("euro sign") << QStringList { "5 \u20AC", "1.000" } << Marks::German;
-    QTest::newRow("code EUR after a text") << QStringList { "EUR" } << Marks::Unknown;
     QTest::newRow("currencies of both kinds") << QStringList { "$5", "5 \u20AC" } << Marks::Unknown;
     QTest::newRow("marks before currencies") << QStringList { "$5", "3,99" } << Marks::German;
     QTest::newRow("code CHF tells nothing") << QStringList { "CHF 5" } << Marks::Unknown;
