@@ -30,6 +30,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QThread>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -274,7 +275,7 @@ void previewBenchmark(const QString &dir, int megabytes, int runs)
 
 // The dialog on `csv`: milliseconds until onOpenFile returns, the peak resident memory it
 // added (MB), and the milliseconds closing the dialog then waits.
-void openAndClose(const QString &dir, const QString &csv, const char *shape)
+void openAndClose(const QString &dir, const QString &csv, const char *shape, int lookMs = 0)
 {
     Database db(dir + QStringLiteral("/shapes/data/"));
     DialogAnswers answers;
@@ -292,7 +293,8 @@ void openAndClose(const QString &dir, const QString &csv, const char *shape)
     dialog->grab();
     const double open = timer.nsecsElapsed() / 1e6;
     const QString refusal = answers.messages().isEmpty() ? QString() : answers.lastMessageText();
-    // Closed at once, while the look at the whole file may still run.
+    // Closed at once, or after the look at the whole file has run for `lookMs`.
+    QThread::msleep(lookMs);
     timer.restart();
     dialog.reset();
     const double close = timer.nsecsElapsed() / 1e6;
@@ -333,6 +335,10 @@ void shapesBenchmark(const QString &dir, int endlessMegabytes)
         file.write(chunk);
     file.close();
     openAndClose(dir, csv, qPrintable(QStringLiteral("one line of %1 MB").arg(endlessMegabytes)));
+    openAndClose(dir, csv,
+                 qPrintable(QStringLiteral("one line of %1 MB, closed after 2 s")
+                                .arg(endlessMegabytes)),
+                 2000);
     // The run itself: refused before anything is written.
     Database db(dir + QStringLiteral("/shapes/data/"));
     DialogAnswers answers;
