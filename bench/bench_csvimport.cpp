@@ -299,8 +299,7 @@ void openAndClose(const QString &dir, const QString &csv, const char *shape, int
     dialog.reset();
     const double close = timer.nsecsElapsed() / 1e6;
     std::printf("%-34s open %9.1f ms  peak +%6.0f MB  close %7.1f ms  %s\n", shape, open,
-                measured ? memory.growth() / 1048576.0 : -1.0, close,
-                qPrintable(refusal.left(90)));
+                measured ? memory.growth() / 1048576.0 : -1.0, close, qPrintable(refusal.left(90)));
 }
 
 void shapesBenchmark(const QString &dir, int endlessMegabytes)
@@ -317,9 +316,10 @@ void shapesBenchmark(const QString &dir, int endlessMegabytes)
             header += (c ? ";" : "") + QByteArray("Spalte") + QByteArray::number(c);
         file.write(header + "\n" + header + "\n");
         file.close();
-        openAndClose(dir, csv, qPrintable(QStringLiteral("%1 columns, %2 KB")
-                                              .arg(columns)
-                                              .arg(QFileInfo(csv).size() / 1024)));
+        openAndClose(dir, csv,
+                     qPrintable(QStringLiteral("%1 columns, %2 KB")
+                                    .arg(columns)
+                                    .arg(QFileInfo(csv).size() / 1024)));
     }
     if (endlessMegabytes <= 0)
         return;
@@ -335,10 +335,10 @@ void shapesBenchmark(const QString &dir, int endlessMegabytes)
         file.write(chunk);
     file.close();
     openAndClose(dir, csv, qPrintable(QStringLiteral("one line of %1 MB").arg(endlessMegabytes)));
-    openAndClose(dir, csv,
-                 qPrintable(QStringLiteral("one line of %1 MB, closed after 2 s")
-                                .arg(endlessMegabytes)),
-                 2000);
+    openAndClose(
+        dir, csv,
+        qPrintable(QStringLiteral("one line of %1 MB, closed after 2 s").arg(endlessMegabytes)),
+        2000);
     // The run itself: refused before anything is written.
     Database db(dir + QStringLiteral("/shapes/data/"));
     DialogAnswers answers;

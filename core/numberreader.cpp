@@ -92,8 +92,7 @@ struct Number
 
 NumberReader::Marks marksOfDecimal(QChar decimal)
 {
-    return decimal == QLatin1Char(',') ? NumberReader::Marks::German
-                                       : NumberReader::Marks::English;
+    return decimal == QLatin1Char(',') ? NumberReader::Marks::German : NumberReader::Marks::English;
 }
 
 bool parse(const QString &text, NumberReader::Options options, NumberReader::Marks marks,
@@ -321,8 +320,8 @@ QString NumberReader::refusalText(Refusal why)
     case Refusal::NoNumber:
         return QCoreApplication::translate(context, "keine Zahl");
     case Refusal::Ambiguous:
-        return QCoreApplication::translate(
-            context, "mehrdeutig: Tausendertrennzeichen oder Dezimalzeichen");
+        return QCoreApplication::translate(context,
+                                           "mehrdeutig: Tausendertrennzeichen oder Dezimalzeichen");
     case Refusal::Negative:
         return QCoreApplication::translate(context, "negativ");
     case Refusal::TooLarge:
@@ -344,7 +343,6 @@ bool NumberReader::readStored(const QString &text, double *value)
     }
     return read(text, value, Decimal | Exponent);
 }
-
 
 bool NumberReader::mayBecomeNumber(const QString &text)
 {

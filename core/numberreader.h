@@ -70,8 +70,8 @@ public:
     // decimals as they were written ("1.234,50" -> "1234.50", "12,5" -> "12.5"); a whole
     // number without decimals ("3,0" -> "3"). Empty when the text is not taken; `why`
     // then tells the reason.
-    static QString plain(const QString &text, Options options = Decimal,
-                         Marks marks = Marks::Typed, Refusal *why = nullptr);
+    static QString plain(const QString &text, Options options = Decimal, Marks marks = Marks::Typed,
+                         Refusal *why = nullptr);
     // The value of the number; false, and `*value` untouched, when the text is not taken.
     static bool read(const QString &text, double *value, Options options = Decimal,
                      Marks marks = Marks::Typed, Refusal *why = nullptr);

@@ -139,8 +139,8 @@ void CsvImport::on_buttonBox_accepted()
 
     RowFunction rows(
         [this, &state](const QStringList &row, int line) { return importRow(row, line, state); });
-    const bool read = QtCSV::Reader::readToProcessor(path, rows, separator(), state.delimiter,
-                                                     codec, &details);
+    const bool read
+        = QtCSV::Reader::readToProcessor(path, rows, separator(), state.delimiter, codec, &details);
     state.unclosedLine = details.unclosedLine;
     state.unclosedRow = details.unclosedRow;
     if (writer.inBatch())
@@ -337,9 +337,11 @@ void CsvImport::finishRun(const RunState &state)
             if (shown.size() > kBadTextShown)
                 shown = shown.left(kBadTextShown) + QStringLiteral("…");
             // The writer knows rows by their number.
-            QString value = tr("Zeile %1, %2: „%3“").arg(state.rows.name(bad.line), bad.column, shown);
+            QString value
+                = tr("Zeile %1, %2: „%3“").arg(state.rows.name(bad.line), bad.column, shown);
             if (!noNumber)
-                value += QStringLiteral(" (") + NumberReader::refusalText(bad.why) + QLatin1Char(')');
+                value
+                    += QStringLiteral(" (") + NumberReader::refusalText(bad.why) + QLatin1Char(')');
             values << value;
         }
         if (count == 0)

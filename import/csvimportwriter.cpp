@@ -24,9 +24,9 @@ const QStringList kIdTextColumns
         QStringLiteral("StoreCategoryID"), QStringLiteral("StoreCategory2ID") };
 // Counts of pieces and days: never negative.
 const QStringList kCountColumns
-    = { QStringLiteral("Quantity"),      QStringLiteral("LotSize"),
-        QStringLiteral("SoldCount"),     QStringLiteral("BidCount"),
-        QStringLiteral("WatchCount"),    QStringLiteral("QuestionCount"),
+    = { QStringLiteral("Quantity"),       QStringLiteral("LotSize"),
+        QStringLiteral("SoldCount"),      QStringLiteral("BidCount"),
+        QStringLiteral("WatchCount"),     QStringLiteral("QuestionCount"),
         QStringLiteral("DispatchTimeMax") };
 // Never taken from the file: the marketplace's item number (it may still be the key) and
 // the article id (new articles get their own, updated ones keep theirs).

@@ -339,8 +339,7 @@ bool isCount(const QString &column)
 }
 
 // Calls `take` with each number column of `row` whose value is text, with the column's type.
-template<typename Take>
-void forEachNumberText(const ArticleRow &row, Take take)
+template<typename Take> void forEachNumberText(const ArticleRow &row, Take take)
 {
     const Schema::Table *table = Schema::table(QStringLiteral("articles"));
     if (!table)
@@ -371,9 +370,8 @@ void keepNumbersOnly(ArticleRow &row, const QString &title,
         if (isCount(column.name))
             options |= NumberReader::NotNegative;
         // Rovive 2 wrote numbers with either mark; read as every import reads them.
-        const NumberReader::Marks marks = columns
-            ? columns->value(column.name).marks()
-            : NumberReader::Marks::Unknown;
+        const NumberReader::Marks marks
+            = columns ? columns->value(column.name).marks() : NumberReader::Marks::Unknown;
         NumberReader::Refusal why = NumberReader::Refusal::None;
         const QString number = NumberReader::plain(text, options, marks, &why);
         if (!number.isEmpty()) {

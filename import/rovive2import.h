@@ -50,8 +50,7 @@ public:
     // that is negative, above NumberReader::maxPrice or of more than two decimals, a
     // negative count, or a number ambiguous in its column (`columns`; none: every column
     // undecided).
-    static ArticleRow articleRow(const Fields &item, Database *db,
-                                 QList<RejectedValue> *rejected,
+    static ArticleRow articleRow(const Fields &item, Database *db, QList<RejectedValue> *rejected,
                                  const NumberColumns *columns = nullptr);
     // Adds what the item's number values show to `columns`.
     static void learnNumbers(const Fields &item, NumberColumns *columns);

@@ -22,8 +22,8 @@ QValidator::State NumberSpinBox::readRounded(const QString &text, double *value)
     // A price is never negative nor above the program's one maximum, whatever range the box
     // was given, and never takes more decimals than it has ("1,234" is no price).
     double number = 0;
-    const QValidator::State state = numberEntryState(
-        text, prefix(), suffix(), NumberReader::Price, 0.0, NumberReader::maxPrice, &number);
+    const QValidator::State state = numberEntryState(text, prefix(), suffix(), NumberReader::Price,
+                                                     0.0, NumberReader::maxPrice, &number);
     if (state == QValidator::Acceptable)
         *value = QString::number(number, 'f', decimals()).toDouble();
     return state;

@@ -229,12 +229,13 @@ private slots:
         QTest::addColumn<int>("longRecordLine");
         QTest::addColumn<int>("rows"); // handed over
         const int limit = QtCSV::Reader::kMaxRecordChars;
-        QTest::newRow("a line at the limit")
-            << "h\n" + QByteArray(limit, 'a') + "\nz\n" << -1 << true << 0 << 3;
-        QTest::newRow("a line one character over the limit")
-            << "h\n" + QByteArray(limit + 1, 'a') + "\nz\n" << -1 << false << 2 << 1;
+        QTest::newRow("a line at the limit") << "h\n" + QByteArray(limit, 'a') + "\nz\n"
+                                             << -1 << true << 0 << 3;
+        QTest::newRow("a line one character over the limit") << "h\n" + QByteArray(limit + 1, 'a')
+                + "\nz\n" << -1 << false << 2 << 1;
         QTest::newRow("a multi-byte line over the limit in characters")
-            << "h\n" + QString(limit + 1, QChar(0x20AC)).toUtf8() + "\n" << -1 << false << 2 << 1;
+            << "h\n" + QString(limit + 1, QChar(0x20AC)).toUtf8() + "\n"
+            << -1 << false << 2 << 1;
         QTest::newRow("an endless line of 64 MB")
             << "h\r\nx\r\n" + QByteArray(64 << 20, ';') << -1 << false << 3 << 2;
         QByteArray quoted = "h\n\"";
@@ -279,7 +280,8 @@ private slots:
         QCOMPARE(seen, rows);
         // The line is never held whole: a few times the limit at most.
         if (measured)
-            QVERIFY2(memory.growth() < qint64(24) << 20, qPrintable(QString::number(memory.growth())));
+            QVERIFY2(memory.growth() < qint64(24) << 20,
+                     qPrintable(QString::number(memory.growth())));
     }
 
     // Each row is handed over with the file line it began in; a delimited element that the

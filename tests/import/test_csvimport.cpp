@@ -6,8 +6,8 @@
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/mainwindowfixture.h"
-#include "tests/support/mounts.h"
 #include "tests/support/memorylimit.h"
+#include "tests/support/mounts.h"
 #include "tests/support/mysqlproxy.h"
 #include "tests/support/peakmemory.h"
 #include "tests/support/tablesnapshot.h"
@@ -662,13 +662,11 @@ private slots:
         QTest::newRow("negative price and count")
             << "-3,00"
             << "0|0|0|0|-3" << prices("negativ") + QStringList { "Quantity|negativ" };
-        QTest::newRow("negative whole number") << "-5"
-                                               << "0|0|0|0|-5"
-                                               << prices("negativ")
-                + QStringList { "Quantity|negativ" };
-        QTest::newRow("nineteen nines")
-            << "9999999999999999999"
-            << "0|0|0|0|" << counts + prices("größer als 999.999,99");
+        QTest::newRow("negative whole number")
+            << "-5"
+            << "0|0|0|0|-5" << prices("negativ") + QStringList { "Quantity|negativ" };
+        QTest::newRow("nineteen nines") << "9999999999999999999"
+                                        << "0|0|0|0|" << counts + prices("größer als 999.999,99");
         QTest::newRow("three decimals")
             << "1234,567"
             << "0|0|0|0|" << counts + prices("mehr als zwei Nachkommastellen");
@@ -702,7 +700,8 @@ private slots:
             lines << QString("Zeile 2, %1: „%2“").arg(column.section('|', 0, 0), text)
                     + (reason.isEmpty() ? QString() : " (" + reason + ")");
         }
-        QStringList shown = answers.lastMessageText().split('\n').filter(QRegularExpression("^Zeile "));
+        QStringList shown
+            = answers.lastMessageText().split('\n').filter(QRegularExpression("^Zeile "));
         QCOMPARE(shown, lines);
     }
 
@@ -733,8 +732,7 @@ private slots:
             << QStringList { "5;1", "1,000;1" } << QStringList { "5|1", "0|1" }
             << QStringList { "Zeile 3, StartPrice: „1,000“" + ambiguous };
         QTest::newRow("a count column showing a decimal comma")
-            << QStringList { "5;3,0", "5;1,000" } << QStringList { "5|3", "5|1" }
-            << QStringList();
+            << QStringList { "5;3,0", "5;1,000" } << QStringList { "5|3", "5|1" } << QStringList();
         QTest::newRow("another column's marks do not count")
             << QStringList { "1,234;1.000,0" } << QStringList { "0|1000" }
             << QStringList { "Zeile 2, StartPrice: „1,234“" + ambiguous };
@@ -821,7 +819,8 @@ private slots:
         // square of the columns exceeds.
         QVERIFY2(took < 20000, qPrintable(QString::number(took)));
         if (measured)
-            QVERIFY2(memory.growth() < qint64(400) << 20, qPrintable(QString::number(memory.growth())));
+            QVERIFY2(memory.growth() < qint64(400) << 20,
+                     qPrintable(QString::number(memory.growth())));
     }
 
     // A record longer than the reader takes refuses the file before anything is written,

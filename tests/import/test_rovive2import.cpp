@@ -608,10 +608,10 @@ private slots:
     {
         QTest::addColumn<QStringList>("prices"); // StartPrice of each item
         QTest::addColumn<QString>("stored"); // of the last item
-        QTest::newRow("English decimals in another item") << QStringList { "1,234.50", "1,234" }
-                                                          << "1234";
-        QTest::newRow("German decimals in another item") << QStringList { "3,99", "1.000" }
-                                                         << "1000";
+        QTest::newRow("English decimals in another item")
+            << QStringList { "1,234.50", "1,234" } << "1234";
+        QTest::newRow("German decimals in another item")
+            << QStringList { "3,99", "1.000" } << "1000";
         QTest::newRow("both kinds: undecided") << QStringList { "3,99", "3.99", "1,000" } << "0";
     }
     void numbersByTheirColumn()
