@@ -7,11 +7,15 @@
 // separator, a keystroke in the text delimiter and the header box keep the window busy,
 // against reading the whole file once, as each change did before (goal: within 50 ms).
 // Usage: bench_csvimport [sqlite3 binary] [rows] [runs] [preview megabytes]
+// Or: bench_csvimport --shapes [megabytes of the endless line]: files of hostile shapes (a
+// header of many columns, one endless line): how long opening the file keeps the window
+// busy, how high the resident memory rises, and how long closing the dialog waits.
 #include "core/database.h"
 #include "import/csvimport.h"
 #include "import/reader.h"
 #include "import/rowfunction.h"
 #include "tests/support/dialoganswers.h"
+#include "tests/support/peakmemory.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -26,8 +30,10 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QThread>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <sys/resource.h>
 
 namespace {
@@ -267,6 +273,98 @@ void previewBenchmark(const QString &dir, int megabytes, int runs)
                 worst / reference, worst <= 50 ? "met" : "missed");
 }
 
+// The dialog on `csv`: milliseconds until onOpenFile returns, the peak resident memory it
+// added (MB), and the milliseconds closing the dialog then waits.
+void openAndClose(const QString &dir, const QString &csv, const char *shape, int lookMs = 0)
+{
+    Database db(dir + QStringLiteral("/shapes/data/"));
+    DialogAnswers answers;
+    for (int i = 0; i < 4; ++i)
+        answers.pushQuestion(true);
+    TestSupport::PeakMemory memory;
+    const bool measured = memory.start();
+    auto dialog = std::make_unique<CsvImport>(-10);
+    dialog->show();
+    QElapsedTimer timer;
+    timer.start();
+    dialog->onOpenFile(csv);
+    // Until the window has laid out and painted what the file made of it.
+    QCoreApplication::processEvents();
+    dialog->grab();
+    const double open = timer.nsecsElapsed() / 1e6;
+    const QString refusal = answers.messages().isEmpty() ? QString() : answers.lastMessageText();
+    // Closed at once, or after the look at the whole file has run for `lookMs`.
+    QThread::msleep(lookMs);
+    timer.restart();
+    dialog.reset();
+    const double close = timer.nsecsElapsed() / 1e6;
+    std::printf("%-34s open %9.1f ms  peak +%6.0f MB  close %7.1f ms  %s\n", shape, open,
+                measured ? memory.growth() / 1048576.0 : -1.0, close, qPrintable(refusal.left(90)));
+}
+
+void shapesBenchmark(const QString &dir, int endlessMegabytes)
+{
+    std::printf("CSV file shapes (column limit %d, record limit %d characters)\n",
+                CsvImport::kMaxColumns, QtCSV::Reader::kMaxRecordChars);
+    for (int columns : { 1000, 1001, 5000, 20000, 40000, 131072 }) {
+        const QString csv = dir + QStringLiteral("/columns%1.csv").arg(columns);
+        QFile file(csv);
+        if (!file.open(QIODevice::WriteOnly))
+            return;
+        QByteArray header;
+        for (int c = 0; c < columns; ++c)
+            header += (c ? ";" : "") + QByteArray("Spalte") + QByteArray::number(c);
+        file.write(header + "\n" + header + "\n");
+        file.close();
+        openAndClose(dir, csv,
+                     qPrintable(QStringLiteral("%1 columns, %2 KB")
+                                    .arg(columns)
+                                    .arg(QFileInfo(csv).size() / 1024)));
+    }
+    if (endlessMegabytes <= 0)
+        return;
+    const QString csv = dir + QStringLiteral("/endless.csv");
+    QFile file(csv);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write("Title;Account\n");
+    QByteArray chunk;
+    for (int i = 0; i < (1 << 19); ++i)
+        chunk += "a;";
+    for (int m = 0; m < endlessMegabytes; ++m)
+        file.write(chunk);
+    file.close();
+    openAndClose(dir, csv, qPrintable(QStringLiteral("one line of %1 MB").arg(endlessMegabytes)));
+    openAndClose(
+        dir, csv,
+        qPrintable(QStringLiteral("one line of %1 MB, closed after 2 s").arg(endlessMegabytes)),
+        2000);
+    // The run itself: refused before anything is written.
+    Database db(dir + QStringLiteral("/shapes/data/"));
+    DialogAnswers answers;
+    for (int i = 0; i < 4; ++i)
+        answers.pushQuestion(true);
+    CsvImport dialog(-10);
+    dialog.onOpenFile(csv);
+    dialog.findChild<QComboBox *>(QStringLiteral("AccountImport"))->setCurrentIndex(0);
+    const auto boxes = dialog.findChildren<QComboBox *>();
+    for (QComboBox *box : boxes) {
+        if (box->property("column").toInt() == 1 && box->property("column").isValid())
+            box->setCurrentIndex(box->findData(QStringLiteral("Account")));
+    }
+    TestSupport::PeakMemory memory;
+    const bool measured = memory.start();
+    QElapsedTimer timer;
+    timer.start();
+    dialog.findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"))
+        ->button(QDialogButtonBox::Ok)
+        ->click();
+    std::printf("%-34s run  %9.1f ms  peak +%6.0f MB  %s\n", "  the import run on it",
+                timer.nsecsElapsed() / 1e6, measured ? memory.growth() / 1048576.0 : -1.0,
+                qPrintable(answers.lastMessageText().left(90)));
+    QFile::remove(csv);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -275,6 +373,11 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    if (argc > 1 && qstrcmp(argv[1], "--shapes") == 0) {
+        QTemporaryDir dir;
+        shapesBenchmark(dir.path(), argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 0);
+        return 0;
+    }
     const QString shell = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("sqlite3");
     const int rows = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 50000;
     const int runs = argc > 3 ? qMax(1, QString::fromLocal8Bit(argv[3]).toInt()) : 3;

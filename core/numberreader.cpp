@@ -1,5 +1,6 @@
 #include "core/numberreader.h"
 
+#include <QCoreApplication>
 #include <QLocale>
 #include <QStringList>
 
@@ -22,13 +23,29 @@ const QStringList &currencies()
     return list;
 }
 
-QStringRef withoutCurrency(const QStringRef &text)
+// Which decimal mark a currency's own sites write: the euro's German, the dollar's and the
+// pound's English. The other codes tell nothing.
+NumberReader::Marks marksOfCurrency(const QString &currency)
+{
+    if (currency == QStringLiteral("\u20AC") || currency == QLatin1String("EUR"))
+        return NumberReader::Marks::German;
+    if (currency == QLatin1String("$") || currency == QLatin1String("USD")
+        || currency == QStringLiteral("\u00A3") || currency == QLatin1String("GBP"))
+        return NumberReader::Marks::English;
+    return NumberReader::Marks::Unknown;
+}
+
+QStringRef withoutCurrency(const QStringRef &text, NumberReader::Marks *shown)
 {
     for (const QString &currency : currencies()) {
-        if (text.size() > currency.size() && text.startsWith(currency, Qt::CaseInsensitive))
+        if (text.size() > currency.size() && text.startsWith(currency, Qt::CaseInsensitive)) {
+            *shown = marksOfCurrency(currency);
             return text.mid(currency.size()).trimmed();
-        if (text.size() > currency.size() && text.endsWith(currency, Qt::CaseInsensitive))
+        }
+        if (text.size() > currency.size() && text.endsWith(currency, Qt::CaseInsensitive)) {
+            *shown = marksOfCurrency(currency);
             return text.left(text.size() - currency.size()).trimmed();
+        }
     }
     return text;
 }
@@ -63,14 +80,26 @@ bool joinGroups(const QStringRef &text, QChar mark, QString *digits)
 struct Number
 {
     bool negative = false;
+    // What the text itself shows: by a currency, and by a mark that can only be decimal
+    // (or only group thousands).
+    NumberReader::Marks currency = NumberReader::Marks::Unknown;
+    NumberReader::Marks marks = NumberReader::Marks::Unknown;
+    bool ambiguous = false; // refused only for being undecided
     QString integer; // digits, possibly empty (".5")
     QString fraction; // digits, possibly empty
     QString exponent; // empty, or an optional sign and digits
 };
 
-bool parse(const QString &text, NumberReader::Options options, Number *number)
+NumberReader::Marks marksOfDecimal(QChar decimal)
 {
-    QStringRef rest = withoutCurrency(text.midRef(0).trimmed());
+    return decimal == QLatin1Char(',') ? NumberReader::Marks::German : NumberReader::Marks::English;
+}
+
+bool parse(const QString &text, NumberReader::Options options, NumberReader::Marks marks,
+           Number *number)
+{
+    using Marks = NumberReader::Marks;
+    QStringRef rest = withoutCurrency(text.midRef(0).trimmed(), &number->currency);
     if (rest.isEmpty())
         return false;
     if (rest.at(0) == QLatin1Char('-') || rest.at(0) == QLatin1Char('+')) {
@@ -104,20 +133,39 @@ bool parse(const QString &text, NumberReader::Options options, Number *number)
         group = decimal == QLatin1Char('.') ? QLatin1Char(',') : QLatin1Char('.');
         if (rest.count(decimal) != 1)
             return false;
+        number->marks = marksOfDecimal(decimal);
     } else if (points + commas > 1) {
         // One mark several times can only group thousands.
         group = points > 0 ? QLatin1Char('.') : QLatin1Char(',');
+        number->marks = group == QLatin1Char('.') ? Marks::German : Marks::English;
     } else if (points + commas == 1) {
         const QChar mark = points > 0 ? QLatin1Char('.') : QLatin1Char(',');
         const int at = rest.indexOf(mark);
-        const bool looksGrouped
-            = rest.size() - at - 1 == 3 && at >= 1 && at <= 3 && rest.at(0) != QLatin1Char('0');
-        // The ambiguous "1.234" / "1,234", read as a German seller means it (see the header).
-        if (looksGrouped && number->exponent.isEmpty()
-            && ((options & NumberReader::Whole) || mark == QLatin1Char('.')))
-            group = mark;
-        else
+        const bool looksGrouped = rest.size() - at - 1 == 3 && at >= 1 && at <= 3
+            && rest.at(0) != QLatin1Char('0') && number->exponent.isEmpty();
+        if (!looksGrouped) {
             decimal = mark;
+            number->marks = marksOfDecimal(decimal);
+        } else {
+            // "1.234" / "1,234": decided by the column, else by a currency, else by the
+            // German fields' reading (see the header).
+            Marks decided = marks;
+            if ((decided == Marks::Typed || decided == Marks::Unknown)
+                && number->currency != Marks::Unknown)
+                decided = number->currency;
+            if (decided == Marks::German || decided == Marks::English) {
+                const bool decimalMark = (decided == Marks::German) == (mark == QLatin1Char(','));
+                (decimalMark ? decimal : group) = mark;
+            } else if ((options & NumberReader::Whole)
+                       || (decided == Marks::Typed && mark == QLatin1Char('.'))) {
+                group = mark;
+            } else if (decided == Marks::Typed) {
+                decimal = mark;
+            } else {
+                number->ambiguous = true;
+                return false;
+            }
+        }
     }
     if (!group.isNull() && !number->exponent.isEmpty())
         return false;
@@ -140,11 +188,11 @@ bool parse(const QString &text, NumberReader::Options options, Number *number)
 
 } // namespace
 
-QString NumberReader::plain(const QString &text, Options options)
+namespace {
+
+// The plain notation of a number parse() took; empty when it is not taken.
+QString plainOf(const Number &number, NumberReader::Options options)
 {
-    Number number;
-    if (!parse(text, options, &number))
-        return QString();
     const QString sign = number.negative ? QStringLiteral("-") : QString();
     const QString integer = number.integer.isEmpty() ? QStringLiteral("0") : number.integer;
 
@@ -155,14 +203,14 @@ QString NumberReader::plain(const QString &text, Options options)
                                  .toDouble(&ok);
         if (!ok || !std::isfinite(value))
             return QString();
-        if (!(options & Whole))
+        if (!(options & NumberReader::Whole))
             return QString::number(value, 'f', QLocale::FloatingPointShortest);
         if (value != std::floor(value) || std::fabs(value) > kLargestWhole)
             return QString();
         return QString::number(qint64(value));
     }
 
-    if (options & Whole) {
+    if (options & NumberReader::Whole) {
         for (const QChar c : qAsConst(number.fraction)) {
             if (c != QLatin1Char('0'))
                 return QString();
@@ -175,17 +223,114 @@ QString NumberReader::plain(const QString &text, Options options)
                                      : sign + integer + QLatin1Char('.') + number.fraction;
 }
 
-bool NumberReader::read(const QString &text, double *value, Options options)
+// Whether a number in plain notation breaks the bounds `options` set.
+NumberReader::Refusal outOfBounds(const QString &plain, NumberReader::Options options)
 {
-    const QString number = plain(text, options);
+    using Refusal = NumberReader::Refusal;
+    if (!(options & (NumberReader::Price | NumberReader::NotNegative)))
+        return Refusal::None;
+    const double value = plain.toDouble();
+    if (value < 0)
+        return Refusal::Negative;
+    if (!(options & NumberReader::Price))
+        return Refusal::None;
+    if (!std::isfinite(value) || value > NumberReader::maxPrice)
+        return Refusal::TooLarge;
+    const int point = plain.indexOf(QLatin1Char('.'));
+    if (point >= 0) {
+        for (int i = point + 3; i < plain.size(); ++i) {
+            if (plain.at(i) != QLatin1Char('0'))
+                return Refusal::TooManyDecimals;
+        }
+    }
+    return Refusal::None;
+}
+
+} // namespace
+
+QString NumberReader::plain(const QString &text, Options options, Marks marks, Refusal *why)
+{
+    Refusal refusal = Refusal::NoNumber;
+    QString result;
+    Number number;
+    if (parse(text, options, marks, &number)) {
+        result = plainOf(number, options);
+        if (!result.isEmpty()) {
+            refusal = outOfBounds(result, options);
+            if (refusal != Refusal::None)
+                result.clear();
+        }
+    } else if (number.ambiguous) {
+        refusal = Refusal::Ambiguous;
+    }
+    if (why)
+        *why = refusal;
+    return result;
+}
+
+bool NumberReader::read(const QString &text, double *value, Options options, Marks marks,
+                        Refusal *why)
+{
+    const QString number = plain(text, options, marks, why);
     if (number.isEmpty())
         return false;
     bool ok = false;
     const double result = number.toDouble(&ok);
-    if (!ok || !std::isfinite(result))
+    if (!ok || !std::isfinite(result)) {
+        if (why)
+            *why = Refusal::NoNumber;
         return false;
+    }
     *value = result;
     return true;
+}
+
+void NumberReader::ColumnMarks::add(const QString &text)
+{
+    // An ambiguous number without a currency tells nothing; one with a currency is taken.
+    Number number;
+    if (!parse(text, Decimal | Exponent, Marks::Unknown, &number))
+        return;
+    m_germanMarks = m_germanMarks || number.marks == Marks::German;
+    m_englishMarks = m_englishMarks || number.marks == Marks::English;
+    m_germanCurrency = m_germanCurrency || number.currency == Marks::German;
+    m_englishCurrency = m_englishCurrency || number.currency == Marks::English;
+}
+
+NumberReader::Marks NumberReader::ColumnMarks::marks() const
+{
+    // Marks that can mean one thing only tell more than a currency, which a file may show
+    // in another country's form.
+    if (m_germanMarks || m_englishMarks) {
+        if (m_germanMarks == m_englishMarks)
+            return Marks::Unknown;
+        return m_germanMarks ? Marks::German : Marks::English;
+    }
+    if (m_germanCurrency == m_englishCurrency)
+        return Marks::Unknown;
+    return m_germanCurrency ? Marks::German : Marks::English;
+}
+
+QString NumberReader::refusalText(Refusal why)
+{
+    const char *const context = "NumberReader";
+    switch (why) {
+    case Refusal::None:
+        return QString();
+    case Refusal::NoNumber:
+        return QCoreApplication::translate(context, "keine Zahl");
+    case Refusal::Ambiguous:
+        return QCoreApplication::translate(context,
+                                           "mehrdeutig: Tausendertrennzeichen oder Dezimalzeichen");
+    case Refusal::Negative:
+        return QCoreApplication::translate(context, "negativ");
+    case Refusal::TooLarge:
+        return QCoreApplication::translate(context, "größer als %1")
+            .arg(QLocale(QLocale::German, QLocale::Germany).toString(maxPrice, 'f', 2));
+    case Refusal::TooManyDecimals:
+        return QCoreApplication::translate(context, "mehr als zwei Nachkommastellen");
+    }
+    return QString();
 }
 
 bool NumberReader::readStored(const QString &text, double *value)

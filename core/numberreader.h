@@ -10,29 +10,71 @@
 // number has ("1,2.3,4"), several decimal marks ("12,3,4"), thousands groups that are not
 // three digits long ("1.23,50") or anything else around the number refuse it.
 //
-// A single mark followed by exactly three digits ("1.234", "1,234") could group thousands
-// or begin decimals. It is read as a German seller's file means it: a point groups
-// thousands (1234), a comma begins decimals (1.234), just as the German number fields of
-// the editor read them and as "12,5" always was 12.5. In a whole number (a count) either
-// mark groups thousands: three decimals make no count, and "1,000" pieces are a thousand.
+// A single mark followed by exactly three digits ("1.234", "1,234", "$2,500") could group
+// thousands or begin decimals. What decides it is, in this order: the marks the rest of a
+// file's column shows (another cell "1,234.50" or "3,99"), a currency of the column or of
+// the cell itself ($, £, USD, GBP: English; €, EUR: German), and for a text typed into
+// this program's German fields the German reading (a point groups thousands, a comma
+// begins decimals). A file's column that shows nothing leaves such a number undecided and
+// it is refused (Ambiguous). In a whole number (a count) either mark groups thousands
+// unless the column shows its decimal mark: three decimals make no count, and "1,000"
+// pieces are a thousand.
 class NumberReader
 {
 public:
+    // The largest price (and cost) the program takes: the editor's price boxes end here.
+    static constexpr double maxPrice = 999999.99;
+
     enum Option {
         Decimal = 0x0,
         // A count: refused unless it is whole ("3", "3,0", "1.000").
         Whole = 0x1,
         // Also the scientific form spreadsheets write big numbers in ("1E+05", "1,5e3").
         Exponent = 0x2,
+        // A price or cost: never negative, never above maxPrice, at most two decimals
+        // (zeros after them aside).
+        Price = 0x4,
+        // Never negative (a count of pieces).
+        NotNegative = 0x8,
     };
     Q_DECLARE_FLAGS(Options, Option)
 
+    // Which mark begins the decimals where a number is read.
+    enum class Marks {
+        Typed, // typed into this program's fields: read the German way, unless a currency says
+        Unknown, // a file's column that shows nothing: a single mark before three digits is
+                 // undecided
+        German, // decimal comma
+        English, // decimal point
+    };
+
+    // Why a text was not taken.
+    enum class Refusal { None, NoNumber, Ambiguous, Negative, TooLarge, TooManyDecimals };
+
+    // What the cells of one column of a file show of the file's decimal mark.
+    class ColumnMarks
+    {
+    public:
+        void add(const QString &text);
+        // Unknown when the column shows nothing, or marks of both kinds.
+        Marks marks() const;
+
+    private:
+        bool m_germanMarks = false;
+        bool m_englishMarks = false;
+        bool m_germanCurrency = false;
+        bool m_englishCurrency = false;
+    };
+
     // The number in plain notation: an optional "-", the digits, and a "." followed by the
     // decimals as they were written ("1.234,50" -> "1234.50", "12,5" -> "12.5"); a whole
-    // number without decimals ("3,0" -> "3"). Empty when the text is no number.
-    static QString plain(const QString &text, Options options = Decimal);
-    // The value of the number; false, and `*value` untouched, when the text is none.
-    static bool read(const QString &text, double *value, Options options = Decimal);
+    // number without decimals ("3,0" -> "3"). Empty when the text is not taken; `why`
+    // then tells the reason.
+    static QString plain(const QString &text, Options options = Decimal, Marks marks = Marks::Typed,
+                         Refusal *why = nullptr);
+    // The value of the number; false, and `*value` untouched, when the text is not taken.
+    static bool read(const QString &text, double *value, Options options = Decimal,
+                     Marks marks = Marks::Typed, Refusal *why = nullptr);
     // A number as the database or another program stored it: in plain notation, where a
     // single point is always the decimal point ("1.234" is 1.234); older rows may hold a
     // seller's text ("12,50"), which is read as above. False when it is no number.
@@ -40,6 +82,8 @@ public:
     // Whether `text` holds only what a number read here may hold while it is typed: digits,
     // marks, a sign, blanks and the currency signs and letters of the currency codes.
     static bool mayBecomeNumber(const QString &text);
+    // The reason in German words, for the seller ("mehr als zwei Nachkommastellen").
+    static QString refusalText(Refusal why);
 };
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(NumberReader::Options)

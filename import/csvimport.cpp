@@ -21,6 +21,7 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QStandardItemModel>
 #include <QTextCodec>
 #include <QTextStream>
 #include <QThread>
@@ -48,6 +49,14 @@ const QStringList kNotUpdateKeys
         "RefreshHash", "ParentArticle", "HasError", "LastError" };
 const QStringList kNotMapped = { "DoCheckResult", "DoCheck",       "IsVerified", "IsEdit",
                                  "RefreshHash",   "ParentArticle", "HasError",   "LastError" };
+
+QStandardItem *makeChoice(const QString &text, const QString &data)
+{
+    auto *item = new QStandardItem(text);
+    item->setData(data, Qt::UserRole);
+    item->setEditable(false);
+    return item;
+}
 
 QString settingsKey(const QString &fileName, const char *suffix)
 {
@@ -95,6 +104,7 @@ struct CsvImport::FileScan
     bool complete = false; // the file was read to its end
     int unclosedLine = 0;
     int unclosedRow = 0;
+    int longRecordLine = 0;
 
     // On a thread of its own; touches nothing but this.
     void run()
@@ -109,8 +119,10 @@ struct CsvImport::FileScan
         RowFunction rows([](const QStringList &, int) { return true; });
         QtCSV::Reader::Details details;
         if (!QtCSV::Reader::readToProcessor(path, rows, separator, delimiter, codecOf(windows1252),
-                                            &details, &cancel))
+                                            &details, &cancel)) {
+            longRecordLine = details.longRecordLine;
             return;
+        }
         unclosedLine = details.unclosedLine;
         unclosedRow = details.unclosedRow;
         complete = true;
@@ -155,6 +167,7 @@ void CsvImport::startScan()
     m_scan = scan;
     m_unclosedRow = 0;
     m_unclosedLine = 0;
+    m_longRecordLine = 0;
     std::unique_ptr<QThread> thread(QThread::create([scan] { scan->run(); }));
     connect(thread.get(), &QThread::finished, this, [this, scan] { scanFinished(scan); });
     thread->start(QThread::LowPriority);
@@ -173,6 +186,7 @@ void CsvImport::scanFinished(const std::shared_ptr<FileScan> &scan)
         m_unclosedRow = scan->unclosedRow;
         m_unclosedLine = scan->unclosedLine;
     }
+    m_longRecordLine = scan->longRecordLine;
     // A byte past the preview's start was no UTF-8: the rows shown are read again as what
     // the file is, and so are the column titles.
     if (m_encodingKnown && m_windows1252 != m_previewWindows1252) {
@@ -196,6 +210,8 @@ void CsvImport::showNotices()
             "Die Datei ist nicht in UTF-8 gespeichert; sie wird als Windows-1252 gelesen.");
     if (m_unclosedLine > 0)
         notices << unclosedNotice(m_unclosedRow, m_unclosedLine);
+    if (m_longRecordLine > 0)
+        notices << longRecordNotice(m_longRecordLine);
     ui->FileNotice->setText(notices.join(QLatin1Char('\n')));
     ui->FileNotice->setVisible(!notices.isEmpty());
 }
@@ -234,6 +250,7 @@ void CsvImport::onOpenFile(const QString &str)
     m_windows1252 = false;
     m_unclosedRow = 0;
     m_unclosedLine = 0;
+    m_longRecordLine = 0;
     ui->FileToImport->setText(str);
     if (!QFileInfo::exists(str)) {
         Statics::showMessage(this, tr("Datei konnte nicht gefunden werden"), 2);
@@ -380,6 +397,14 @@ QString CsvImport::unclosedNotice(int row, int line)
         .arg(rowName(row, line));
 }
 
+QString CsvImport::longRecordNotice(int line)
+{
+    return tr("Textzeile %1 ist länger als %2 MB; so lange Zeilen hat keine Tabelle. Die "
+              "Datei kann nicht importiert werden.")
+        .arg(line)
+        .arg(QtCSV::Reader::kMaxRecordChars / (1024 * 1024));
+}
+
 QStringList CsvImport::fillPreview(QTextCodec *codec)
 {
     ui->Preview->clear();
@@ -392,10 +417,18 @@ QStringList CsvImport::fillPreview(QTextCodec *codec)
         rows.append(row);
         return rows.size() < shown;
     });
+    QtCSV::Reader::Details details;
     QtCSV::Reader::readStart(ui->FileToImport->text(), firstRows, separator(),
-                             ui->TextClose->text(), codec, kPreviewChars);
+                             ui->TextClose->text(), codec, kPreviewChars, &details);
+    // The first line went on past what the preview reads: it holds more than it shows.
+    m_firstRowCut = details.firstLineCut;
 
     QStringList titles;
+    // A file of too many columns is refused by the caller: nothing of it is shown.
+    if (!rows.isEmpty() && rows.first().size() > kMaxColumns) {
+        ui->Preview->setColumnCount(0);
+        return rows.first();
+    }
     if (!rows.isEmpty()) {
         if (header) {
             titles = rows.first();
@@ -435,6 +468,22 @@ void CsvImport::MakePreview()
 
     columnCombos.clear();
     removeW(ui->itemshere);
+    if (titles.size() > kMaxColumns) {
+        // Checked before a box is made for each column; the file is not taken.
+        Statics::showMessage(this,
+                             (m_firstRowCut ? tr("Die Datei hat mindestens %1 Spalten; "
+                                                 "importiert werden können Dateien mit "
+                                                 "höchstens %2 Spalten.")
+                                            : tr("Die Datei hat %1 Spalten; importiert werden "
+                                                 "können Dateien mit höchstens %2 Spalten."))
+                                 .arg(titles.size())
+                                 .arg(kMaxColumns),
+                             2);
+        ui->FileToImport->clear();
+        ui->FileNotice->hide();
+        SetEnabledAll(false);
+        return;
+    }
 
     const QStringList columns = articleColumns();
     if (ui->UpdateField->count() == 0) {
@@ -443,22 +492,38 @@ void CsvImport::MakePreview()
                 ui->UpdateField->addItem(column, column);
         }
     }
-    QStringList offered;
+    // One list of choices for all the boxes, and each box's width from the longest choice
+    // rather than from measuring every choice of every box: the mapping grows with the
+    // columns alone.
+    auto *choices = new QStandardItemModel(this);
+    choices->appendRow(makeChoice(tr("- Keine Zuweisung -"), QString()));
+    int longest = 0;
+    const auto offer = [&](const QString &name) {
+        choices->appendRow(makeChoice(name, name));
+        longest = qMax(longest, name.size());
+    };
     for (const QString &column : columns) {
         if (!kNotMapped.contains(column))
-            offered << column;
+            offer(column);
     }
+    for (int slot = 1; slot <= kPictureSlots; ++slot)
+        offer(kPictureColumnPrefix + QString::number(slot));
+    QHash<QString, int> rowOf;
+    for (int row = choices->rowCount() - 1; row > 0; --row)
+        rowOf.insert(choices->item(row)->text(), row);
+    delete m_choices;
+    m_choices = choices;
+
+    // Filled while out of the window: a shown form would lay out and show each row as it
+    // comes, which makes the mapping grow with the square of the columns.
+    QWidget *contents = ui->scrollArea->takeWidget();
     for (int c = 0; c < titles.size(); ++c) {
         auto *box = new QComboBox(ui->scrollAreaWidgetContents);
-        box->addItem(tr("- Keine Zuweisung -"), QString());
-        for (const QString &column : qAsConst(offered))
-            box->addItem(column, column);
-        for (int slot = 1; slot <= kPictureSlots; ++slot)
-            box->addItem(kPictureColumnPrefix + QString::number(slot),
-                         kPictureColumnPrefix + QString::number(slot));
+        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        box->setMinimumContentsLength(longest);
+        box->setModel(choices);
         if (autoAssign) {
-            const int match
-                = box->findText(titles.at(c), Qt::MatchExactly | Qt::MatchCaseSensitive);
+            const int match = rowOf.value(titles.at(c), 0);
             if (match > 0)
                 box->setCurrentIndex(match);
         }
@@ -466,6 +531,7 @@ void CsvImport::MakePreview()
         columnCombos.append(box);
         ui->itemshere->addRow(createPlainLabel(titles.at(c), ui->scrollAreaWidgetContents), box);
     }
+    ui->scrollArea->setWidget(contents);
     startScan();
     showNotices();
     SetEnabledAll(true);

@@ -19,6 +19,7 @@ class QTextCodec;
 inline const QString kPictureColumnPrefix = QStringLiteral("Zerire3_image_");
 class QComboBox;
 class QLayout;
+class QStandardItemModel;
 
 namespace Ui {
 class CsvImport;
@@ -34,6 +35,9 @@ class CsvImport : public QDialog
 
 public:
     enum Mode { InsertAll = 0, UpdateOnly = 1, UpdateOrInsert = 2 };
+    // More columns than a seller's spreadsheet can mean: such a file is refused when it is
+    // opened, before a mapping box is made for each column.
+    static constexpr int kMaxColumns = 1000;
 
     explicit CsvImport(int folderId, QWidget *parent = nullptr);
     ~CsvImport() override;
@@ -125,6 +129,9 @@ private:
     // The notice for a quoted value that begins in row `row`, text line `line`, and is
     // never closed.
     static QString unclosedNotice(int row, int line);
+    // The refusal of a file whose record beginning in text line `line` is longer than the
+    // reader takes.
+    static QString longRecordNotice(int line);
     // Reads the preview's rows with `codec` and shows them; the first row titles the
     // columns when FirstHeaders is ticked.
     QStringList fillPreview(QTextCodec *codec);
@@ -153,6 +160,7 @@ private:
     std::unique_ptr<Ui::CsvImport> ui;
     std::unique_ptr<Database> db;
     QList<QComboBox *> columnCombos;
+    QStandardItemModel *m_choices = nullptr; // the mapping boxes' choices, shared
     bool autoAssign = false;
     int targetFolderId = -10;
 
@@ -165,5 +173,7 @@ private:
     std::shared_ptr<FileScan> m_scan; // the look for the current settings
     int m_unclosedRow = 0;
     int m_unclosedLine = 0;
+    int m_longRecordLine = 0;
+    bool m_firstRowCut = false; // the preview read only the start of the first line
     std::vector<std::unique_ptr<QThread>> m_scanThreads;
 };

@@ -5,6 +5,7 @@
 
 #include "core/database.h"
 #include "core/logging.h"
+#include "core/numberreader.h"
 #include "core/statics.h"
 #include "import/csvimportwriter.h"
 #include "import/pictureimport.h"
@@ -109,20 +110,48 @@ void CsvImport::on_buttonBox_accepted()
     }
     CsvImportWriter writer(*db, settings);
     state.writer = &writer;
+    QTextCodec *codec = QTextCodec::codecForName(facts.windows1252 ? "Windows-1252" : "UTF-8");
+
+    // A number such as "1,234" is read by what the rest of its column shows, so the file's
+    // rows are looked at once before the first one is written; a record too long to be a
+    // row of a spreadsheet refuses the file here, before anything is written.
+    bool header = state.headerPending;
+    RowFunction look([&writer, &header](const QStringList &row, int) {
+        if (!header)
+            writer.learn(row);
+        header = false;
+        return true;
+    });
+    QtCSV::Reader::Details details;
+    if (!QtCSV::Reader::readToProcessor(path, look, separator(), state.delimiter, codec,
+                                        &details)) {
+        Statics::showMessage(this,
+                             details.longRecordLine > 0
+                                 ? longRecordNotice(details.longRecordLine)
+                                 : tr("Die Datei konnte nicht gelesen werden"),
+                             2);
+        SetEnabledAll(true);
+        ui->progressBar->hide();
+        ui->toolButton->setEnabled(true);
+        importRunning = false;
+        return;
+    }
 
     RowFunction rows(
         [this, &state](const QStringList &row, int line) { return importRow(row, line, state); });
-    QtCSV::Reader::Details details;
-    const bool read = QtCSV::Reader::readToProcessor(
-        path, rows, separator(), state.delimiter,
-        QTextCodec::codecForName(facts.windows1252 ? "Windows-1252" : "UTF-8"), &details);
+    const bool read
+        = QtCSV::Reader::readToProcessor(path, rows, separator(), state.delimiter, codec, &details);
     state.unclosedLine = details.unclosedLine;
     state.unclosedRow = details.unclosedRow;
     if (writer.inBatch())
         commitBatch(state);
     writer.finish();
     if (!read && !state.stopped && !state.ended) {
-        Statics::showMessage(this, tr("Die Datei konnte nicht gelesen werden"), 2);
+        Statics::showMessage(this,
+                             details.longRecordLine > 0
+                                 ? longRecordNotice(details.longRecordLine)
+                                 : tr("Die Datei konnte nicht gelesen werden"),
+                             2);
         state.stopped = true;
     }
     if (state.stopped) {
@@ -294,19 +323,33 @@ void CsvImport::finishRun(const RunState &state)
         summary += tr(" und es wurden %1 Artikel aktualisiert.").arg(updated);
     QStringList text { summary };
     describeSkipped(state, text);
+    // Values that are no numbers, and numbers a column does not take, each with its reason.
     const QList<CsvImportWriter::BadNumber> badNumbers = writer.badNumbers();
-    if (!badNumbers.isEmpty()) {
+    for (const bool noNumber : { true, false }) {
         QStringList values;
-        for (const auto &bad : badNumbers.mid(0, kNamedAtMost)) {
+        int count = 0;
+        for (const auto &bad : badNumbers) {
+            if ((bad.why == NumberReader::Refusal::NoNumber) != noNumber)
+                continue;
+            if (++count > kNamedAtMost)
+                continue;
             QString shown = bad.text;
             if (shown.size() > kBadTextShown)
                 shown = shown.left(kBadTextShown) + QStringLiteral("…");
             // The writer knows rows by their number.
-            values << tr("Zeile %1, %2: „%3“").arg(state.rows.name(bad.line), bad.column, shown);
+            QString value
+                = tr("Zeile %1, %2: „%3“").arg(state.rows.name(bad.line), bad.column, shown);
+            if (!noNumber)
+                value
+                    += QStringLiteral(" (") + NumberReader::refusalText(bad.why) + QLatin1Char(')');
+            values << value;
         }
-        addMoreCount(values, badNumbers.size());
-        text << tr("Diese Werte sind keine Zahlen und wurden nicht übernommen:") + QLatin1Char('\n')
-                + values.join(QLatin1Char('\n'));
+        if (count == 0)
+            continue;
+        addMoreCount(values, count);
+        text << (noNumber ? tr("Diese Werte sind keine Zahlen und wurden nicht übernommen:")
+                          : tr("Diese Zahlen wurden nicht übernommen:"))
+                + QLatin1Char('\n') + values.join(QLatin1Char('\n'));
     }
     if (!state.failedPictureNames.isEmpty()) {
         QStringList pictures = state.failedPictureNames.mid(0, kNamedAtMost);

@@ -22,6 +22,12 @@ namespace {
 const QStringList kIdTextColumns
     = { QStringLiteral("PrimaryCategory"), QStringLiteral("SecondaryCategory"),
         QStringLiteral("StoreCategoryID"), QStringLiteral("StoreCategory2ID") };
+// Counts of pieces and days: never negative.
+const QStringList kCountColumns
+    = { QStringLiteral("Quantity"),       QStringLiteral("LotSize"),
+        QStringLiteral("SoldCount"),      QStringLiteral("BidCount"),
+        QStringLiteral("WatchCount"),     QStringLiteral("QuestionCount"),
+        QStringLiteral("DispatchTimeMax") };
 // Never taken from the file: the marketplace's item number (it may still be the key) and
 // the article id (new articles get their own, updated ones keep theirs).
 const QStringList kNeverWritten = { QStringLiteral("ItemID"), QStringLiteral("id") };
@@ -61,6 +67,8 @@ CsvImportWriter::CsvImportWriter(Database &db, const Settings &settings)
     const auto kindOf = [articles](const QString &field) {
         if (kIdTextColumns.contains(field))
             return Kind::Whole;
+        if (kCountColumns.contains(field))
+            return Kind::Count;
         for (const Schema::Column &column : articles->columns) {
             if (column.name == field) {
                 if (column.type == Schema::Type::Integer)
@@ -181,23 +189,43 @@ void CsvImportWriter::bindRow(const QVector<Target> &targets, QByteArray &kept)
             continue;
         }
         QString number;
-        if (readNumber(text, target.kind == Kind::Whole, &number)) {
+        NumberReader::Refusal why = NumberReader::Refusal::None;
+        const auto marks = m_marks.constFind(target.column);
+        if (readNumber(text, target.kind,
+                       marks == m_marks.cend() ? NumberReader::Marks::Unknown : marks->marks(),
+                       &number, &why)) {
             m_values.append(number);
             continue;
         }
         // Left out: the column keeps its default (new article) or its value (update).
         if (!text.trimmed().isEmpty())
-            m_badNumbers.append({ m_line, target.field, text });
+            m_badNumbers.append({ m_line, target.field, text, why });
         kept[i] = '0';
     }
 }
 
-bool CsvImportWriter::readNumber(const QString &text, bool whole, QString *number)
+void CsvImportWriter::learn(const QStringList &row)
 {
+    // Every file column the run takes is among the update's targets.
+    for (const Target &target : qAsConst(m_update)) {
+        if (target.kind != Kind::Text && target.column >= 0 && target.column < row.size())
+            m_marks[target.column].add(row.at(target.column));
+    }
+}
+
+bool CsvImportWriter::readNumber(const QString &text, Kind kind, NumberReader::Marks marks,
+                                 QString *number, NumberReader::Refusal *why)
+{
+    const bool whole = kind != Kind::Real;
+    NumberReader::Options options = NumberReader::Exponent;
+    if (kind == Kind::Real)
+        options |= NumberReader::Price;
+    else
+        options |= NumberReader::Whole;
+    if (kind == Kind::Count)
+        options |= NumberReader::NotNegative;
     double value = 0;
-    if (!NumberReader::read(text, &value,
-                            NumberReader::Exponent
-                                | (whole ? NumberReader::Whole : NumberReader::Decimal)))
+    if (!NumberReader::read(text, &value, options, marks, why))
         return false;
     // A whole number is read whole and within what a double holds exactly: as the
     // database's integers hold it.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/numberreader.h"
+
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -15,7 +17,10 @@ class Transaction;
 // Writes the rows of one CSV import into `articles`. The columns are checked and the
 // statements built once per run; each row's values are bound by position. A value of a
 // number column is read as a number (decimal comma or point, "1.234,50" as well) and left
-// out of the row when it is none.
+// out of the row when it is none, or not one the column takes: prices and costs are never
+// negative, above NumberReader::maxPrice or with more than two decimals, counts never
+// negative. A number whose single mark could group thousands or begin decimals ("1,234")
+// is read by what the rest of its column shows (learn()), else left out as ambiguous.
 //
 // On SQLite the rows go in batches, one transaction each, opened only while rows are being
 // written: what a batch created or updated counts once its commit has succeeded, and a
@@ -40,12 +45,13 @@ public:
         int folder = -10; // of new articles
         QString account; // the account of new articles; empty: the file's, if mapped
     };
-    // A value of a number column that is not a number, with the file line of its row.
+    // A value of a number column that is not taken, with the file line of its row.
     struct BadNumber
     {
         int line;
         QString column;
         QString text;
+        NumberReader::Refusal why = NumberReader::Refusal::NoNumber;
     };
 
     CsvImportWriter(Database &db, const Settings &settings);
@@ -54,6 +60,9 @@ public:
     // The update modes need the key column among the mapped ones.
     bool hasKey() const { return m_keyIndex >= 0; }
 
+    // Looks at the number columns of a file row before any row is written: what each
+    // column shows of the file's decimal mark decides its ambiguous numbers.
+    void learn(const QStringList &row);
     // Takes the next file row, which begins in file line `line`; it is read from where it
     // lies, so it must stay until the row is written.
     void setRow(const QStringList &row, int line);
@@ -85,7 +94,7 @@ public:
     QString lastError() const { return m_lastError; }
 
 private:
-    enum class Kind { Text, Real, Whole };
+    enum class Kind { Text, Real, Whole, Count };
     struct Target
     {
         QString field;
@@ -100,8 +109,9 @@ private:
     // whether it is written ('1') or left out ('0').
     void bindRow(const QVector<Target> &targets, QByteArray &kept);
     // The number as stored (decimal point, whole numbers without one); false when the
-    // text is none (or, for `whole`, not a whole number).
-    static bool readNumber(const QString &text, bool whole, QString *number);
+    // text is not one a column of that kind takes, `why` telling the reason.
+    static bool readNumber(const QString &text, Kind kind, NumberReader::Marks marks,
+                           QString *number, NumberReader::Refusal *why);
     // The statement for the targets kept, built once.
     const QString &statement(const QVector<Target> &targets, bool insert, const QByteArray &kept);
     void count(int created, int updated);
@@ -114,6 +124,7 @@ private:
     QString m_keyField;
     QString m_selectIds;
     QHash<QByteArray, QString> m_statements; // by kind ('i', 'u') and targets kept
+    QHash<int, NumberReader::ColumnMarks> m_marks; // by file column, of the number columns
 
     const QStringList *m_row = nullptr; // the current row
     int m_line = 0;

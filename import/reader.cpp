@@ -113,30 +113,50 @@ private:
 class LineSource
 {
 public:
-    LineSource(QIODevice &device, QTextCodec *codec)
+    LineSource(QIODevice &device, QTextCodec *codec, const std::atomic<bool> *cancel)
         : m_device(device)
         , m_codec(codec)
+        , m_cancel(cancel)
     { }
 
+    // False at the end, and when a line is longer than the record limit (tooLong()) or the
+    // reading was cancelled inside a line.
     bool next(QString &line)
     {
         for (;;) {
-            const int newline = m_buffer.indexOf(QLatin1Char('\n'), m_pos);
+            // Only what came since the last search can hold the line's end: a long line is
+            // searched once, not once per block.
+            const int newline = m_buffer.indexOf(QLatin1Char('\n'), qMax(m_pos, m_searched));
             if (newline >= 0) {
+                if (m_lineLimit < 0 && newline - m_pos > QtCSV::Reader::kMaxRecordChars) {
+                    m_tooLong = true;
+                    return false;
+                }
+                m_cut = false;
                 line.setUnicode(m_buffer.constData() + m_pos, newline - m_pos);
                 m_consumed += newline + 1 - m_pos;
                 m_pos = newline + 1;
+                m_searched = m_pos;
                 return true;
             }
+            m_searched = m_buffer.size();
             // A start of a file read for a look ends even inside a line that never ends.
             if (m_atEnd || (m_lineLimit >= 0 && m_buffer.size() - m_pos >= m_lineLimit)) {
                 if (m_pos >= m_buffer.size())
                     return false;
+                m_cut = !m_atEnd;
                 line.setUnicode(m_buffer.constData() + m_pos, m_buffer.size() - m_pos);
                 m_consumed += m_buffer.size() - m_pos;
                 m_pos = m_buffer.size();
+                m_searched = m_pos;
                 return true;
             }
+            if (m_lineLimit < 0 && m_buffer.size() - m_pos > QtCSV::Reader::kMaxRecordChars) {
+                m_tooLong = true;
+                return false;
+            }
+            if (m_cancel && m_cancel->load(std::memory_order_relaxed))
+                return false;
             fill();
         }
     }
@@ -145,11 +165,16 @@ public:
     qint64 consumed() const { return m_consumed; }
     // A line longer than this is handed out in parts (< 0: never).
     void setLineLimit(int characters) { m_lineLimit = characters; }
+    // The line that ended the reading is longer than the record limit.
+    bool tooLong() const { return m_tooLong; }
+    // The line handed out last was only a part: it went on past the line limit.
+    bool cut() const { return m_cut; }
 
 private:
     void fill()
     {
         m_buffer.remove(0, m_pos);
+        m_searched -= m_pos;
         m_pos = 0;
         const QByteArray block = m_device.read(kReadBlock);
         if (block.isEmpty()) {
@@ -168,12 +193,16 @@ private:
 
     QIODevice &m_device;
     QTextCodec *m_codec;
+    const std::atomic<bool> *m_cancel;
     std::unique_ptr<QTextDecoder> m_decoder;
     QString m_buffer;
     int m_pos = 0;
+    int m_searched = 0; // the buffer before this holds no line end after m_pos
     qint64 m_consumed = 0;
     int m_lineLimit = -1;
     bool m_atEnd = false;
+    bool m_tooLong = false;
+    bool m_cut = false;
 };
 
 // Carried from one line to the next: false while a delimited element goes on below.
@@ -292,7 +321,7 @@ bool ReaderPrivate::read(const QString &filePath, QtCSV::Reader::AbstractProcess
                  << "Error - can't open file:" << filePath;
         return false;
     }
-    LineSource lines(file, codec ? codec : QTextCodec::codecForName("UTF-8"));
+    LineSource lines(file, codec ? codec : QTextCodec::codecForName("UTF-8"), cancel);
     if (maxChars >= 0)
         lines.setLineLimit(int(qMin<qint64>(maxChars, std::numeric_limits<int>::max())));
 
@@ -304,7 +333,15 @@ bool ReaderPrivate::read(const QString &filePath, QtCSV::Reader::AbstractProcess
     int recordLine = 0; // where the pending row began
     int openLine = 0; // where the element still open began
     int rows = 0; // handed over
+    qint64 pendingChars = 0; // of the pending row
     bool cut = false;
+    const auto refuseLong = [details, &filePath](int line) {
+        qDebug() << "read"
+                 << "Error - a record longer than the limit, line" << line << "of" << filePath;
+        if (details)
+            details->longRecordLine = line;
+        return false;
+    };
     while (lines.next(line)) {
         if (cancel && cancel->load(std::memory_order_relaxed))
             return false;
@@ -313,6 +350,8 @@ bool ReaderPrivate::read(const QString &filePath, QtCSV::Reader::AbstractProcess
             break;
         }
         ++lineNumber;
+        if (lineNumber == 1 && details)
+            details->firstLineCut = lines.cut();
         info.openedOnLine = false;
         QStringList elements = splitElements(line, dialect, info);
         if (!info.elementClosed) {
@@ -320,11 +359,17 @@ bool ReaderPrivate::read(const QString &filePath, QtCSV::Reader::AbstractProcess
                 openLine = lineNumber;
             if (elements.isEmpty())
                 continue;
-            if (pending.isEmpty())
+            if (pending.isEmpty()) {
                 recordLine = lineNumber;
-            else
+                pendingChars = 0;
+            } else {
                 pending.last().append(elements.takeFirst());
+            }
             pending.append(elements);
+            // A value that runs on over lines makes one record of them: bounded as one line.
+            pendingChars += line.size() + 1;
+            if (maxChars < 0 && pendingChars > QtCSV::Reader::kMaxRecordChars)
+                return refuseLong(recordLine);
             continue;
         }
         ++rows;
@@ -341,6 +386,10 @@ bool ReaderPrivate::read(const QString &filePath, QtCSV::Reader::AbstractProcess
             return false;
         pending.clear();
     }
+    if (lines.tooLong())
+        return refuseLong(pending.isEmpty() ? lineNumber + 1 : recordLine);
+    if (cancel && cancel->load(std::memory_order_relaxed))
+        return false;
     if (file.error() != QFileDevice::NoError) {
         qDebug() << "read"
                  << "Error - can't open file:" << filePath;

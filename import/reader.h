@@ -17,6 +17,11 @@ class AbstractData;
 class Reader
 {
 public:
+    // The longest record (a line, or the lines a quoted value runs over) a file may hold, in
+    // characters: far beyond any row of a seller's spreadsheet, and what a reading holds at
+    // once. A longer one ends the reading with false, naming its line.
+    static constexpr int kMaxRecordChars = 1024 * 1024;
+
     // Receives each row as soon as it is complete; false stops the reading.
     class AbstractProcessor
     {
@@ -42,6 +47,11 @@ public:
         int unclosedRow = 0;
         // True when a read of the start of the file stopped before the file's end.
         bool cut = false;
+        // True when such a read handed over only the start of the file's first line.
+        bool firstLineCut = false;
+        // The line in which a record longer than kMaxRecordChars began (the reading ended
+        // there, false); 0 when there was none.
+        int longRecordLine = 0;
     };
 
     // What one pass over the bytes of a file tells.
@@ -60,7 +70,7 @@ public:
     static bool readToData(const QString &filePath, AbstractData &data, const QString &separator,
                            const QString &textDelimiter, QTextCodec *codec);
     // Hands each row over as it is read, so that a file of any size needs little memory.
-    // False, at the next line, once `cancel` is set (also inside a value running over lines).
+    // False once `cancel` is set: at the next line, or at the next block inside a long one.
     static bool readToProcessor(const QString &filePath, AbstractProcessor &processor,
                                 const QString &separator, const QString &textDelimiter,
                                 QTextCodec *codec, Details *details = nullptr,

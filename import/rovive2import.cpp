@@ -332,10 +332,15 @@ int folderByExternalId(Database *db, const QString &externalId)
                        + Database::escapeString(externalId) + QStringLiteral("' ORDER BY id"));
 }
 
-// Number columns take numbers only: an empty value leaves the column at its default, a
-// value that is no number too, and is reported.
-void keepNumbersOnly(ArticleRow &row, const QString &title,
-                     QList<Rovive2Import::RejectedValue> *rejected)
+// Counts of pieces and days: never negative.
+bool isCount(const QString &column)
+{
+    return column == QLatin1String("Quantity") || column == QLatin1String("LotSize")
+        || column == QLatin1String("DispatchTimeMax");
+}
+
+// Calls `take` with each number column of `row` whose value is text, with the column's type.
+template<typename Take> void forEachNumberText(const ArticleRow &row, Take take)
 {
     const Schema::Table *table = Schema::table(QStringLiteral("articles"));
     if (!table)
@@ -347,21 +352,37 @@ void keepNumbersOnly(ArticleRow &row, const QString &title,
         const QVariant value = row.value(column.name);
         if (value.type() == QVariant::Int)
             continue;
-        const QString text = value.toString().trimmed();
-        // Rovive 2 wrote numbers German style ("1.234,50"); read as every import reads them.
-        const QString number = NumberReader::plain(text,
-                                                   NumberReader::Exponent
-                                                       | (column.type == Schema::Type::Integer
-                                                              ? NumberReader::Whole
-                                                              : NumberReader::Decimal));
+        take(column, value.toString().trimmed());
+    }
+}
+
+// Number columns take numbers only: an empty value leaves the column at its default, a
+// value that is no number, or not one the column takes, too, and is reported.
+void keepNumbersOnly(ArticleRow &row, const QString &title,
+                     QList<Rovive2Import::RejectedValue> *rejected,
+                     const Rovive2Import::NumberColumns *columns)
+{
+    forEachNumberText(row, [&](const Schema::Column &column, const QString &text) {
+        NumberReader::Options options = NumberReader::Exponent;
+        if (column.type == Schema::Type::Real)
+            options |= NumberReader::Price;
+        else
+            options |= NumberReader::Whole;
+        if (isCount(column.name))
+            options |= NumberReader::NotNegative;
+        // Rovive 2 wrote numbers with either mark; read as every import reads them.
+        const NumberReader::Marks marks
+            = columns ? columns->value(column.name).marks() : NumberReader::Marks::Unknown;
+        NumberReader::Refusal why = NumberReader::Refusal::None;
+        const QString number = NumberReader::plain(text, options, marks, &why);
         if (!number.isEmpty()) {
             row.insert(column.name, number);
-            continue;
+            return;
         }
         row.remove(column.name);
         if (!text.isEmpty() && rejected)
-            *rejected << Rovive2Import::RejectedValue { title, column.name, text };
-    }
+            *rejected << Rovive2Import::RejectedValue { title, column.name, text, why };
+    });
 }
 
 } // namespace
@@ -370,8 +391,23 @@ Rovive2Import::Rovive2Import(QString path)
     : m_path(std::move(path))
 { }
 
+void Rovive2Import::learnNumbers(const Fields &item, NumberColumns *columns)
+{
+    const ArticleRow row = articleRow(item, nullptr, nullptr, nullptr, false);
+    forEachNumberText(row, [columns](const Schema::Column &column, const QString &text) {
+        (*columns)[column.name].add(text);
+    });
+}
+
 ArticleRow Rovive2Import::articleRow(const Fields &item, Database *db,
-                                     QList<RejectedValue> *rejected)
+                                     QList<RejectedValue> *rejected, const NumberColumns *columns)
+{
+    return articleRow(item, db, rejected, columns, true);
+}
+
+ArticleRow Rovive2Import::articleRow(const Fields &item, Database *db,
+                                     QList<RejectedValue> *rejected, const NumberColumns *columns,
+                                     bool readNumbers)
 {
     ArticleRow row;
     const auto value = [&item](const char *tag) {
@@ -416,7 +452,7 @@ ArticleRow Rovive2Import::articleRow(const Fields &item, Database *db,
     const QString folder = value("folder");
     int folderId = SpecialFolderId::Drafts;
     if (!folder.isEmpty()) {
-        const int found = folderByExternalId(db, folder);
+        const int found = db ? folderByExternalId(db, folder) : 0;
         if (found != 0)
             folderId = found;
     }
@@ -431,7 +467,7 @@ ArticleRow Rovive2Import::articleRow(const Fields &item, Database *db,
     row.insert(QStringLiteral("ItemID"), keepsItemId ? value("ItemID") : QString());
 
     const QString user = value("username");
-    const int account = user.isEmpty() ? 0 : accountId(db, user);
+    const int account = user.isEmpty() || !db ? 0 : accountId(db, user);
     if (account > 0)
         row.insert(QStringLiteral("Account"), account);
 
@@ -473,7 +509,8 @@ ArticleRow Rovive2Import::articleRow(const Fields &item, Database *db,
         for (const char *kind : { "EAN", "ISBN", "UPC" })
             row.insert(QLatin1String(kind), QStringLiteral("Nicht zutreffend"));
 
-    keepNumbersOnly(row, value("Title"), rejected);
+    if (readNumbers)
+        keepNumbersOnly(row, value("Title"), rejected, columns);
     return row;
 }
 
@@ -637,6 +674,7 @@ void Rovive2Import::work()
     m_folders = m_accounts = m_articles = Tally();
     m_storeError.clear();
     m_rejected.clear();
+    m_numberColumns.clear();
 
     QString title = tr("Import abgebrochen");
     QString text;
@@ -826,6 +864,11 @@ QString Rovive2Import::rejectedText() const
     constexpr int kTitleLength = 40;
     constexpr int kValueLength = 40;
     int values = 0;
+    bool onlyNoNumbers = true;
+    for (const QList<RejectedValue> &article : m_rejected) {
+        for (const RejectedValue &value : article)
+            onlyNoNumbers = onlyNoNumbers && value.why == NumberReader::Refusal::NoNumber;
+    }
     QStringList articles;
     for (const QList<RejectedValue> &article : m_rejected) {
         values += article.size();
@@ -840,7 +883,12 @@ QString Rovive2Import::rejectedText() const
             const QString shown = value.text.size() > kValueLength
                 ? value.text.left(kValueLength - 1) + QStringLiteral("…")
                 : value.text;
-            fields << tr("%1 „%2“").arg(fieldName(value.field), shown);
+            QString field = tr("%1 „%2“").arg(fieldName(value.field), shown);
+            // The reason, unless every value is simply no number.
+            if (!onlyNoNumbers)
+                field += QStringLiteral(" (") + NumberReader::refusalText(value.why)
+                    + QLatin1Char(')');
+            fields << field;
         }
         if (article.size() > kNamedFields)
             fields << QStringLiteral("…");
@@ -849,6 +897,9 @@ QString Rovive2Import::rejectedText() const
                              fields.join(QStringLiteral(", ")));
     }
     const QString list = articles.join(QStringLiteral("; "));
+    if (!onlyNoNumbers)
+        return values == 1 ? tr("1 Wert wurde nicht übernommen: %1.").arg(list)
+                           : tr("%1 Werte wurden nicht übernommen: %2.").arg(values).arg(list);
     if (values == 1)
         return tr("1 Wert wurde nicht übernommen, weil er keine Zahl ist: %1.").arg(list);
     return tr("%1 Werte wurden nicht übernommen, weil sie keine Zahlen sind: %2.")
@@ -888,8 +939,12 @@ bool Rovive2Import::readExport(Reader &reader, Database *db)
             createAccounts(reader, db);
         } else if (name == QLatin1String("Item")) {
             const Fields item = reader.fields();
-            if (db && !reader.hasError())
+            if (reader.hasError())
+                continue;
+            if (db)
                 importItem(item, *db);
+            else
+                learnNumbers(item, &m_numberColumns);
         }
     }
 }
@@ -948,7 +1003,7 @@ void Rovive2Import::importItem(const Fields &item, Database &db)
     emit getStatus(tr("Importiere %1").arg(title), m_itemsTotal, m_itemCounter);
 
     QList<RejectedValue> rejected;
-    const ArticleRow row = articleRow(item, &db, &rejected);
+    const ArticleRow row = articleRow(item, &db, &rejected, &m_numberColumns);
     for (const RejectedValue &value : rejected)
         qCWarning(lcApp).noquote() << "Rovive import, item" << itemId << title << ":" << value.field
                                    << value.text << "is no number, left at the column's default";

@@ -2,6 +2,7 @@
 
 #include "core/database.h"
 #include "core/newsitem.h"
+#include "core/numberreader.h"
 
 #include <QHash>
 #include <QList>
@@ -27,7 +28,11 @@ public:
         QString title; // the item's title
         QString field; // the column
         QString text;  // the value as the export holds it
+        NumberReader::Refusal why = NumberReader::Refusal::NoNumber;
     };
+    // What each number column (by its name in `articles`) shows of the export's decimal
+    // mark, over all items: it decides numbers like "1,234".
+    using NumberColumns = QHash<QString, NumberReader::ColumnMarks>;
 
     // What no real export comes near: elements nested deeper, or one element's text longer
     // (in characters), is refused.
@@ -41,9 +46,14 @@ public:
     void CopyImages(int articleId, QStringList &images, Database *db);
 
     // The article row of one item. Values that a number column can't take are left out
-    // (the column keeps its default), each added to `rejected`.
-    static ArticleRow articleRow(const Fields &item, Database *db,
-                                 QList<RejectedValue> *rejected);
+    // (the column keeps its default), each added to `rejected`: no number, a price or cost
+    // that is negative, above NumberReader::maxPrice or of more than two decimals, a
+    // negative count, or a number ambiguous in its column (`columns`; none: every column
+    // undecided).
+    static ArticleRow articleRow(const Fields &item, Database *db, QList<RejectedValue> *rejected,
+                                 const NumberColumns *columns = nullptr);
+    // Adds what the item's number values show to `columns`.
+    static void learnNumbers(const Fields &item, NumberColumns *columns);
 
 signals:
     void sendNotification(QString noti);
@@ -57,6 +67,10 @@ public slots:
 
 private:
     class Reader;
+
+    // articleRow(), with the number columns read (`readNumbers`) or left as the item holds them.
+    static ArticleRow articleRow(const Fields &item, Database *db, QList<RejectedValue> *rejected,
+                                 const NumberColumns *columns, bool readNumbers);
 
     // Reads the whole export; with a connection it writes what it reads, without one it
     // only checks that the file can be read to its end. False on the first error.
@@ -92,4 +106,5 @@ private:
     Tally m_articles;
     QString m_storeError; // the database's reason for the first row it refused
     QList<QList<RejectedValue>> m_rejected; // per stored article
+    NumberColumns m_numberColumns; // learnt by the reading that checks the file
 };

@@ -1,7 +1,5 @@
 #include "editor/companions/numberspinbox.h"
 
-#include <limits>
-
 QValidator::State numberEntryState(const QString &text, const QString &prefix,
                                    const QString &suffix, NumberReader::Options options,
                                    double minimum, double maximum, double *value)
@@ -21,10 +19,11 @@ QValidator::State numberEntryState(const QString &text, const QString &prefix,
 
 QValidator::State NumberSpinBox::readRounded(const QString &text, double *value) const
 {
-    constexpr double unbounded = std::numeric_limits<double>::infinity();
+    // A price is never negative nor above the program's one maximum, whatever range the box
+    // was given, and never takes more decimals than it has ("1,234" is no price).
     double number = 0;
-    const QValidator::State state = numberEntryState(
-        text, prefix(), suffix(), NumberReader::Decimal, -unbounded, unbounded, &number);
+    const QValidator::State state = numberEntryState(text, prefix(), suffix(), NumberReader::Price,
+                                                     0.0, NumberReader::maxPrice, &number);
     if (state == QValidator::Acceptable)
         *value = QString::number(number, 'f', decimals()).toDouble();
     return state;

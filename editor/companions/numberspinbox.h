@@ -15,8 +15,10 @@ QValidator::State numberEntryState(const QString &text, const QString &prefix,
                                    double minimum, double maximum, double *value);
 
 // A price field that reads what the seller types as every importer and dialog reads it
-// ("12.5" and "12,5" alike, "1.234,50 €"), instead of by the locale's marks alone, which
-// would take the German "12.5" for 125. It shows its number in the locale's form.
+// ("12.5" and "12,5" alike, "1.234,50 €", "$2,500"), instead of by the locale's marks
+// alone, which would take the German "12.5" for 125. It shows its number in the locale's
+// form. It takes prices only: never negative, never above NumberReader::maxPrice, never
+// more than two decimals; what it does not take leaves its number as it was.
 class NumberSpinBox : public QDoubleSpinBox
 {
     Q_OBJECT

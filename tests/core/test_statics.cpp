@@ -15,6 +15,10 @@ private slots:
     void createThumb();
     void numbers_data();
     void numbers();
+    void numbersInAColumn_data();
+    void numbersInAColumn();
+    void columnMarks_data();
+    void columnMarks();
 
 private:
     QTemporaryDir m_dir;
@@ -139,8 +143,13 @@ void TestStatics::numbers_data()
     row("whole with zero decimals", "3,00", "3.00", "3");
     row("leading decimal mark", ",5", "0.5", "");
     row("negative", "-1.234,5", "-1234.5", "");
-    // A single mark before exactly three digits: a German seller's file.
+    // A single mark before exactly three digits, typed into the German fields; a currency
+    // of the text itself says otherwise.
     row("ambiguous point groups thousands", "1.234", "1234", "1234");
+    row("ambiguous, dollar sign: thousands", "$2,500", "2500", "2500");
+    row("ambiguous, code USD: thousands", "USD 1,234", "1234", "1234");
+    row("ambiguous, pound sign: thousands", "\u00A31,000", "1000", "1000");
+    row("ambiguous, euro sign: German", "1,234 \u20AC", "1.234", "");
     row("ambiguous comma begins decimals", "1,234", "1.234", "1234");
     row("ambiguous comma in a count of a thousand", "1,000", "1.000", "1000");
     row("four digits before: decimals", "1234.567", "1234.567", "");
@@ -178,6 +187,109 @@ void TestStatics::numbers()
     double value = -1;
     QCOMPARE(NumberReader::read(text, &value), !decimal.isEmpty());
     QCOMPARE(value, decimal.isEmpty() ? -1.0 : decimal.toDouble());
+}
+
+using Marks = NumberReader::Marks;
+using Refusal = NumberReader::Refusal;
+Q_DECLARE_METATYPE(NumberReader::Marks)
+Q_DECLARE_METATYPE(NumberReader::Refusal)
+
+// A number of a file's column: read by what the column shows, refused with its reason
+// when the column takes no such number.
+void TestStatics::numbersInAColumn_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<Marks>("marks"); // what the rest of the column shows
+    QTest::addColumn<int>("options");
+    QTest::addColumn<QString>("plain"); // empty: refused
+    QTest::addColumn<Refusal>("why");
+    const int price = NumberReader::Price | NumberReader::Exponent;
+    const int count = NumberReader::Whole | NumberReader::NotNegative | NumberReader::Exponent;
+    const auto row = [](const char *name, const char *text, Marks marks, int options,
+                        const char *plain, Refusal why) {
+        QTest::newRow(name) << QString::fromUtf8(text) << marks << options
+                            << QString::fromLatin1(plain) << why;
+    };
+    // One mark before three digits, with nothing to decide it: never a price of 1.234.
+    row("comma, column undecided", "1,234", Marks::Unknown, price, "", Refusal::Ambiguous);
+    row("point, column undecided", "1.000", Marks::Unknown, price, "", Refusal::Ambiguous);
+    row("comma, English column", "1,234", Marks::English, price, "1234", Refusal::None);
+    row("comma, German column: three decimals", "1,234", Marks::German, price, "",
+        Refusal::TooManyDecimals);
+    row("comma, German column: zeros after two", "1,000", Marks::German, price, "1.000",
+        Refusal::None);
+    row("point, German column", "1.000", Marks::German, price, "1000", Refusal::None);
+    row("dollar sign", "$2,500", Marks::Unknown, price, "2500", Refusal::None);
+    row("euro sign, three decimals", "1,234 \u20AC", Marks::Unknown, price, "",
+        Refusal::TooManyDecimals);
+    row("code EUR, thousands point", "EUR 1.000", Marks::Unknown, price, "1000", Refusal::None);
+    row("the column's marks before the cell's currency", "$1,234", Marks::German, price, "",
+        Refusal::TooManyDecimals);
+    row("unambiguous in any column", "1,234.50", Marks::German, price, "1234.50", Refusal::None);
+    // A count: either mark groups thousands, unless the column shows its decimal mark.
+    row("count, comma, column undecided", "1,000", Marks::Unknown, count, "1000", Refusal::None);
+    row("count, point, column undecided", "1.000", Marks::Unknown, count, "1000", Refusal::None);
+    row("count, comma, German column", "1,000", Marks::German, count, "1", Refusal::None);
+    // Bounds.
+    row("negative price", "-3,00", Marks::Unknown, price, "", Refusal::Negative);
+    row("negative count", "-5", Marks::Unknown, count, "", Refusal::Negative);
+    row("negative zero", "-0,00", Marks::Unknown, price, "-0.00", Refusal::None);
+    row("price at the maximum", "999.999,99", Marks::Unknown, price, "999999.99", Refusal::None);
+    row("price over the maximum", "1.000.000", Marks::Unknown, price, "", Refusal::TooLarge);
+    row("nineteen nines", "9999999999999999999", Marks::Unknown, price, "", Refusal::TooLarge);
+    row("nineteen nines as a count", "9999999999999999999", Marks::Unknown, count, "",
+        Refusal::NoNumber);
+    row("three decimals", "1234.567", Marks::Unknown, price, "", Refusal::TooManyDecimals);
+    row("three decimals, scientific", "1.2345E+01", Marks::Unknown, price, "",
+        Refusal::TooManyDecimals);
+    row("two decimals and zeros", "12,5000", Marks::Unknown, price, "12.5000", Refusal::None);
+}
+
+void TestStatics::numbersInAColumn()
+{
+    QFETCH(QString, text);
+    QFETCH(Marks, marks);
+    QFETCH(int, options);
+    QFETCH(QString, plain);
+    QFETCH(Refusal, why);
+    Refusal refusal = Refusal::None;
+    QCOMPARE(NumberReader::plain(text, NumberReader::Options(options), marks, &refusal), plain);
+    QCOMPARE(refusal, why);
+    double value = -1;
+    QCOMPARE(NumberReader::read(text, &value, NumberReader::Options(options), marks, &refusal),
+             !plain.isEmpty());
+    QCOMPARE(refusal, why);
+    QCOMPARE(value, plain.isEmpty() ? -1.0 : plain.toDouble());
+}
+
+// What the cells of a column show of the file's decimal mark.
+void TestStatics::columnMarks_data()
+{
+    QTest::addColumn<QStringList>("cells");
+    QTest::addColumn<Marks>("marks");
+    QTest::newRow("nothing") << QStringList { "12", "", "Preis", "1,234" } << Marks::Unknown;
+    QTest::newRow("English thousands and decimals")
+        << QStringList { "1,234", "1,234.50" } << Marks::English;
+    QTest::newRow("German decimals") << QStringList { "1,234", "3,99" } << Marks::German;
+    QTest::newRow("English decimals") << QStringList { "3.5" } << Marks::English;
+    QTest::newRow("leading zero") << QStringList { "0,125" } << Marks::German;
+    QTest::newRow("decimals of both kinds") << QStringList { "3,99", "3.99" } << Marks::Unknown;
+    QTest::newRow("dollar sign") << QStringList { "$2,500", "1,234" } << Marks::English;
+    QTest::newRow("code GBP") << QStringList { "GBP 5" } << Marks::English;
+    QTest::newRow("euro sign") << QStringList { "5 \u20AC", "1.000" } << Marks::German;
+    QTest::newRow("currencies of both kinds") << QStringList { "$5", "5 \u20AC" } << Marks::Unknown;
+    QTest::newRow("marks before currencies") << QStringList { "$5", "3,99" } << Marks::German;
+    QTest::newRow("code CHF tells nothing") << QStringList { "CHF 5" } << Marks::Unknown;
+}
+
+void TestStatics::columnMarks()
+{
+    QFETCH(QStringList, cells);
+    QFETCH(Marks, marks);
+    NumberReader::ColumnMarks column;
+    for (const QString &cell : cells)
+        column.add(cell);
+    QCOMPARE(column.marks(), marks);
 }
 
 APP_TEST_MAIN(TestStatics)

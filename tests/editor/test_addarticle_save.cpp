@@ -364,8 +364,14 @@ void TestAddArticleSave::typedPrices_data()
     QTest::newRow("German thousands") << "1.234,50" << 99999.0 << "1234.5";
     QTest::newRow("English thousands") << "1,234.50" << 99999.0 << "1234.5";
     QTest::newRow("currency sign") << "19,99 €" << 99999.0 << "19.99";
-    // Past the maximum only by decimals the box does not keep.
-    QTest::newRow("rounded to the maximum") << "99,994" << 99.99 << "99.99";
+    // At the maximum; a third decimal is no price, so nothing is rounded to reach it.
+    QTest::newRow("at the maximum") << "99,99" << 99.99 << "99.99";
+    // One mark before three digits: a thousands mark where a currency shows an English
+    // price, and the German fields' thousands point otherwise.
+    QTest::newRow("dollar sign, English thousands") << "$2,500" << 99999.0 << "2500";
+    QTest::newRow("code USD, English thousands") << "USD 1,234" << 99999.0 << "1234";
+    QTest::newRow("pound sign, English thousands") << "£1,000" << 99999.0 << "1000";
+    QTest::newRow("German thousands point") << "1.000" << 99999.0 << "1000";
 }
 
 void TestAddArticleSave::typedPrices()

@@ -5,9 +5,12 @@
 #include "import/variantdata.h"
 #include "import/writer.h"
 #include "tests/support/filesizelimit.h"
+#include "tests/support/memorylimit.h"
+#include "tests/support/peakmemory.h"
 #include "tests/support/testmain.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QSize>
 #include <QTemporaryDir>
 #include <QTextCodec>
@@ -213,6 +216,72 @@ private slots:
                                                 &details, &cancel));
         QCOMPARE(seen, setBefore ? Rows() : Rows { { "1" } });
         QCOMPARE(details.unclosedLine, 0);
+    }
+
+    // A record longer than the reader's limit ends the reading, named by the line it began
+    // in, after the rows before it and with little memory however long the line is; a
+    // cancel is seen inside a long line, before the limit is reached.
+    void longRecords_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("cancelAfter"); // rows; -1: never, 0: before the read
+        QTest::addColumn<bool>("read");
+        QTest::addColumn<int>("longRecordLine");
+        QTest::addColumn<int>("rows"); // handed over
+        const int limit = QtCSV::Reader::kMaxRecordChars;
+        QTest::newRow("a line at the limit") << "h\n" + QByteArray(limit, 'a') + "\nz\n"
+                                             << -1 << true << 0 << 3;
+        QTest::newRow("a line one character over the limit") << "h\n" + QByteArray(limit + 1, 'a')
+                + "\nz\n" << -1 << false << 2 << 1;
+        QTest::newRow("a multi-byte line over the limit in characters")
+            << "h\n" + QString(limit + 1, QChar(0x20AC)).toUtf8() + "\n"
+            << -1 << false << 2 << 1;
+        QTest::newRow("an endless line of 64 MB")
+            << "h\r\nx\r\n" + QByteArray(64 << 20, ';') << -1 << false << 3 << 2;
+        QByteArray quoted = "h\n\"";
+        for (int i = 0; i < 1100; ++i)
+            quoted += QByteArray(1000, 'x') + '\n';
+        QTest::newRow("a quoted value running on over lines past the limit")
+            << quoted << -1 << false << 2 << 1;
+        QTest::newRow("cancelled inside a long line")
+            << "h\n" + QByteArray(16 << 20, 'a') << 1 << false << 0 << 1;
+    }
+    void longRecords()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, cancelAfter);
+        QFETCH(bool, read);
+        QFETCH(int, longRecordLine);
+        QFETCH(int, rows);
+        writeFile(path("long.csv"), bytes);
+        bytes.clear();
+        std::atomic<bool> cancel { cancelAfter == 0 };
+        int seen = 0;
+        RowFunction count([&](const QStringList &, int) {
+            if (++seen == cancelAfter)
+                cancel = true;
+            return true;
+        });
+        QtCSV::Reader::Details details;
+        TestSupport::PeakMemory memory;
+        const bool measured = memory.start();
+        QElapsedTimer time;
+        time.start();
+        {
+            TestSupport::AddressSpaceLimit cap(qint64(256) << 20);
+            QVERIFY(cap.active());
+            QCOMPARE(QtCSV::Reader::readToProcessor(path("long.csv"), count, ";", "\"", utf8(),
+                                                    &details, &cancel),
+                     read);
+        }
+        qInfo("limit %d characters: %lld ms, peak +%lld KB", QtCSV::Reader::kMaxRecordChars,
+              time.elapsed(), measured ? memory.growth() / 1024 : -1);
+        QCOMPARE(details.longRecordLine, longRecordLine);
+        QCOMPARE(seen, rows);
+        // The line is never held whole: a few times the limit at most.
+        if (measured)
+            QVERIFY2(memory.growth() < qint64(24) << 20,
+                     qPrintable(QString::number(memory.growth())));
     }
 
     // Each row is handed over with the file line it began in; a delimited element that the

@@ -2,11 +2,14 @@
 #include "core/settings.h"
 #include "core/statics.h"
 #include "import/csvimport.h"
+#include "import/reader.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/mainwindowfixture.h"
+#include "tests/support/memorylimit.h"
 #include "tests/support/mounts.h"
 #include "tests/support/mysqlproxy.h"
+#include "tests/support/peakmemory.h"
 #include "tests/support/tablesnapshot.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
@@ -15,10 +18,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -612,17 +617,24 @@ private slots:
     }
 
     // Every form a number column meets, for each kind of number column: prices and costs,
-    // the VAT rate, counts and category numbers. Read right, or refused and named, never
-    // another number.
+    // the VAT rate, counts and category numbers. Read right, or refused and named with the
+    // reason when it is a number the column does not take, never another number. Each
+    // column holds only this one cell, so nothing else decides an ambiguous one.
     void numberForms_data()
     {
         QTest::addColumn<QString>("text");
         // StartPrice|ShippingService_1_Cost|VAT_VATPercent|Quantity|PrimaryCategory
         QTest::addColumn<QString>("stored");
-        QTest::addColumn<QStringList>("named"); // the columns named as no number
+        // The columns named: as no number, or "column|reason" for a number not taken.
+        QTest::addColumn<QStringList>("named");
         const QStringList counts { "Quantity", "PrimaryCategory" };
         const QStringList all { "StartPrice", "ShippingService_1_Cost", "VAT_VATPercent",
                                 "Quantity", "PrimaryCategory" };
+        const auto prices = [](const QString &reason) {
+            return QStringList { "StartPrice|" + reason, "ShippingService_1_Cost|" + reason,
+                                 "VAT_VATPercent|" + reason };
+        };
+        const QString ambiguous = "mehrdeutig: Tausendertrennzeichen oder Dezimalzeichen";
         QTest::newRow("German marks") << "1.234,50"
                                       << "1234.5|1234.5|1234.5|0|" << counts;
         QTest::newRow("English marks") << "1,234.50"
@@ -635,13 +647,30 @@ private slots:
                                         << "19.99|19.99|19.99|0|" << counts;
         QTest::newRow("code before") << "EUR 19,99"
                                      << "19.99|19.99|19.99|0|" << counts;
-        QTest::newRow("ambiguous point: thousands") << "1.000"
-                                                    << "1000|1000|1000|1000|1000" << QStringList();
-        QTest::newRow("ambiguous comma: decimals, in a count thousands")
-            << "1,000"
-            << "1|1|1|1000|1000" << QStringList();
+        QTest::newRow("code EUR, thousands point") << "EUR 1.000"
+                                                   << "1000|1000|1000|1000|1000" << QStringList();
+        // One mark before three digits: a thousand as a count, undecided as a price.
+        QTest::newRow("ambiguous point") << "1.000"
+                                         << "0|0|0|1000|1000" << prices(ambiguous);
+        QTest::newRow("ambiguous comma") << "1,000"
+                                         << "0|0|0|1000|1000" << prices(ambiguous);
+        QTest::newRow("ambiguous comma, 1,234") << "1,234"
+                                                << "0|0|0|1234|1234" << prices(ambiguous);
+        QTest::newRow("dollar sign: English") << "$2,500"
+                                              << "2500|2500|2500|2500|2500" << QStringList();
         QTest::newRow("scientific form") << "1,5E+03"
                                          << "1500|1500|1500|1500|1500" << QStringList();
+        QTest::newRow("negative price and count")
+            << "-3,00"
+            << "0|0|0|0|-3" << prices("negativ") + QStringList { "Quantity|negativ" };
+        QTest::newRow("negative whole number")
+            << "-5"
+            << "0|0|0|0|-5" << prices("negativ") + QStringList { "Quantity|negativ" };
+        QTest::newRow("nineteen nines") << "9999999999999999999"
+                                        << "0|0|0|0|" << counts + prices("größer als 999.999,99");
+        QTest::newRow("three decimals")
+            << "1234,567"
+            << "0|0|0|0|" << counts + prices("mehr als zwei Nachkommastellen");
         QTest::newRow("marks in an impossible order") << "1,2.3,4"
                                                       << "0|0|0|0|" << all;
         QTest::newRow("several decimal marks") << "12,3,4"
@@ -667,9 +696,154 @@ private slots:
         run(*dialog);
         QCOMPARE(TestSupport::values(data.db(), 1, columns.mid(2).join(',')), stored);
         QStringList lines;
-        for (const QString &column : named)
-            lines << QString("Zeile 2, %1: „%2“").arg(column, text);
-        QCOMPARE(answers.lastMessageText().section('\n', 2), lines.join('\n'));
+        for (const QString &column : named) {
+            const QString reason = column.section('|', 1);
+            lines << QString("Zeile 2, %1: „%2“").arg(column.section('|', 0, 0), text)
+                    + (reason.isEmpty() ? QString() : " (" + reason + ")");
+        }
+        QStringList shown
+            = answers.lastMessageText().split('\n').filter(QRegularExpression("^Zeile "));
+        QCOMPARE(shown, lines);
+    }
+
+    // A number whose single mark could group thousands or begin decimals is read by what
+    // the rest of its column shows, before any row is written; a column that shows both
+    // kinds, or nothing, leaves it undecided. Each row holds StartPrice;Quantity.
+    void numbersByTheirColumn_data()
+    {
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<QStringList>("stored"); // StartPrice|Quantity per row
+        QTest::addColumn<QStringList>("named"); // the lines naming values not taken
+        const QString ambiguous = " (mehrdeutig: Tausendertrennzeichen oder Dezimalzeichen)";
+        QTest::newRow("an English cell further down")
+            << QStringList { "1,234;1,000", "1,234.50;2" }
+            << QStringList { "1234|1000", "1234.5|2" } << QStringList();
+        QTest::newRow("a German cell: three decimals are no price")
+            << QStringList { "3,99;1", "1,234;1", "1.000;1" }
+            << QStringList { "3.99|1", "0|1", "1000|1" }
+            << QStringList { "Zeile 3, StartPrice: „1,234“ (mehr als zwei Nachkommastellen)" };
+        QTest::newRow("a dollar sign elsewhere in the column")
+            << QStringList { "$5;1", "2,500;1" } << QStringList { "5|1", "2500|1" }
+            << QStringList();
+        QTest::newRow("both decimal marks: undecided")
+            << QStringList { "3,99;1", "3.99;1", "1,234;1" }
+            << QStringList { "3.99|1", "3.99|1", "0|1" }
+            << QStringList { "Zeile 4, StartPrice: „1,234“" + ambiguous };
+        QTest::newRow("whole numbers only: undecided")
+            << QStringList { "5;1", "1,000;1" } << QStringList { "5|1", "0|1" }
+            << QStringList { "Zeile 3, StartPrice: „1,000“" + ambiguous };
+        QTest::newRow("a count column showing a decimal comma")
+            << QStringList { "5;3,0", "5;1,000" } << QStringList { "5|3", "5|1" } << QStringList();
+        QTest::newRow("another column's marks do not count")
+            << QStringList { "1,234;1.000,0" } << QStringList { "0|1000" }
+            << QStringList { "Zeile 2, StartPrice: „1,234“" + ambiguous };
+    }
+    void numbersByTheirColumn()
+    {
+        QFETCH(QStringList, rows);
+        QFETCH(QStringList, stored);
+        QFETCH(QStringList, named);
+        APP_TEST_DATABASE(data);
+        DialogAnswers answers;
+        QByteArray csv = "Title;Account;StartPrice;Quantity\n";
+        for (int r = 0; r < rows.size(); ++r)
+            csv += "T" + QByteArray::number(r) + ";1;" + rows.at(r).toUtf8() + '\n';
+        auto dialog = prepare(answers, writeCsv(csv), 0, "SKU", 0,
+                              { "Title", "Account", "StartPrice", "Quantity" });
+        run(*dialog);
+        QStringList found;
+        for (int r = 0; r < rows.size(); ++r)
+            found << TestSupport::values(data.db(), r + 1, "StartPrice,Quantity");
+        QCOMPARE(found, stored);
+        QCOMPARE(answers.lastMessageText().split('\n').filter(QRegularExpression("^Zeile ")),
+                 named);
+    }
+
+    // A header of more columns than a spreadsheet of articles can mean is refused when the
+    // file is opened, naming the count and the limit, before a mapping box is made for each
+    // column; up to the limit the mapping is built at once, in little memory.
+    void manyColumns_data()
+    {
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<QByteArray>("title"); // of each column
+        QTest::addColumn<QString>("count"); // as the refusal names it; empty: taken
+        QTest::newRow("at the limit") << CsvImport::kMaxColumns << QByteArray("Spalte") << "";
+        QTest::newRow("one over the limit")
+            << CsvImport::kMaxColumns + 1 << QByteArray("Spalte") << "1001";
+        QTest::newRow("5,000") << 5000 << QByteArray("Spalte") << "5000";
+        QTest::newRow("131,072 untitled") << 131072 << QByteArray() << "131072";
+        // 256 KB of the first line are read: 37,449 titles and the start of one more.
+        QTest::newRow("40,000, longer than the preview reads")
+            << 40000 << QByteArray("Spalte") << "mindestens 37450";
+    }
+    void manyColumns()
+    {
+        QFETCH(int, columns);
+        QFETCH(QByteArray, title);
+        QFETCH(QString, count);
+        const bool taken = count.isEmpty();
+        APP_TEST_DATABASE(data);
+        DialogAnswers answers;
+        QByteArray header;
+        for (int c = 0; c < columns; ++c)
+            header += (c ? ";" : "") + title;
+        const QString csv = writeCsv(header + "\n" + header + "\n");
+        Settings::app()->clear();
+        CsvImport dialog(kTarget);
+        dialog.show();
+        answers.pushQuestion(true); // same-named fields
+        TestSupport::PeakMemory memory;
+        const bool measured = memory.start();
+        QElapsedTimer time;
+        time.start();
+        {
+            TestSupport::AddressSpaceLimit cap(qint64(1) << 30);
+            QVERIFY(cap.active());
+            dialog.onOpenFile(csv);
+        }
+        const qint64 took = time.elapsed();
+        qInfo("%d columns (limit %d): %lld ms, peak +%lld MB", columns, CsvImport::kMaxColumns,
+              took, measured ? memory.growth() >> 20 : -1);
+        QCOMPARE(mappingBoxes(dialog).size(), taken ? columns : 0);
+        if (taken) {
+            QCOMPARE(answers.messages().size(), 0);
+        } else {
+            QCOMPARE(answers.lastMessageText(),
+                     QString("Die Datei hat %1 Spalten; importiert werden können Dateien mit "
+                             "höchstens 1000 Spalten.")
+                         .arg(count));
+            QVERIFY(!dialog.findChild<QDialogButtonBox *>("buttonBox")
+                         ->button(QDialogButtonBox::Ok)
+                         ->isEnabled());
+        }
+        // A generous bound, far above the measured time, that a mapping growing with the
+        // square of the columns exceeds.
+        QVERIFY2(took < 20000, qPrintable(QString::number(took)));
+        if (measured)
+            QVERIFY2(memory.growth() < qint64(400) << 20,
+                     qPrintable(QString::number(memory.growth())));
+    }
+
+    // A record longer than the reader takes refuses the file before anything is written,
+    // naming its line, in the dialog while it is open and when the import runs.
+    void longRecordRefusesTheFile()
+    {
+        APP_TEST_DATABASE(data);
+        DialogAnswers answers;
+        const QByteArray csv = "Title;Account\nA;1\n"
+            + QByteArray(QtCSV::Reader::kMaxRecordChars + 10, 'x') + ";1\nB;1\n";
+        auto dialog = prepare(answers, writeCsv(csv), 0, "SKU", 0, { "Title", "Account" });
+        const QString notice = "Textzeile 3 ist länger als 1 MB; so lange Zeilen hat keine "
+                               "Tabelle. Die Datei kann nicht importiert werden.";
+        const auto *fileNotice = dialog->findChild<QLabel *>("FileNotice");
+        QTRY_COMPARE(fileNotice->text(), notice);
+        run(*dialog);
+        QCOMPARE(answers.lastMessageText(), notice);
+        QCOMPARE(data.db()->selectCount("SELECT id FROM articles"), 0);
+        QVERIFY(dialog->findChild<QDialogButtonBox *>("buttonBox")
+                    ->button(QDialogButtonBox::Ok)
+                    ->isEnabled());
+        QCOMPARE(dialog->result(), int(QDialog::Rejected));
     }
 
     // A file that is not UTF-8 is read as Windows-1252, and the dialog says so above the

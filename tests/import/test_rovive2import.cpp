@@ -545,9 +545,30 @@ private slots:
         QTest::newRow("code before, thousands point") << "EUR 1.000"
                                                       << "1000|1000|1000|1000"
                                                       << "";
-        QTest::newRow("ambiguous comma: decimals, in a count thousands") << "1,000"
-                                                                         << "1|1|1|1000"
-                                                                         << "";
+        // One mark before three digits and nothing else in the column to decide it: a
+        // thousand as a count, refused as a price, never a price of 1.
+        const QString ambiguous = "(mehrdeutig: Tausendertrennzeichen oder Dezimalzeichen)";
+        QTest::newRow("ambiguous comma") << "1,000"
+                                         << "0|0|0|1000"
+                                         << "Preis " + ambiguous + ", MwSt " + ambiguous
+                + ", Versandkosten Inland 1 " + ambiguous;
+        QTest::newRow("dollar sign: English") << "$2,500"
+                                              << "2500|2500|2500|2500"
+                                              << "";
+        QTest::newRow("negative") << "-3,00"
+                                  << "0|0|0|0"
+                                  << "Stückzahl (negativ), Preis (negativ), MwSt (negativ), "
+                                     "Versandkosten Inland 1 (negativ)";
+        QTest::newRow("nineteen nines")
+            << "9999999999999999999"
+            << "0|0|0|0"
+            << "Stückzahl (keine Zahl), Preis (größer als 999.999,99), MwSt (größer als "
+               "999.999,99), Versandkosten Inland 1 (größer als 999.999,99)";
+        QTest::newRow("three decimals")
+            << "1234,567"
+            << "0|0|0|0"
+            << "Stückzahl (keine Zahl), Preis (mehr als zwei Nachkommastellen), MwSt (mehr als "
+               "zwei Nachkommastellen), Versandkosten Inland 1 (mehr als zwei Nachkommastellen)";
         QTest::newRow("marks in an impossible order")
             << "1,2.3,4"
             << "0|0|0|0"
@@ -567,9 +588,14 @@ private slots:
             + field("VATPercent", text) + field("Quantity", text)
             + QStringLiteral("</Item></Items></export>");
         const QString note = runImport(xml, "UTF-8");
+        // Each field named with the value, and the reason after it when there is one.
         QStringList fields;
-        for (const QString &name : named.split(QStringLiteral(", "), Qt::SkipEmptyParts))
-            fields << name + QStringLiteral(" „") + text + QStringLiteral("“");
+        for (const QString &name : named.split(QStringLiteral(", "), Qt::SkipEmptyParts)) {
+            const int reason = name.indexOf(QStringLiteral(" ("));
+            fields << (reason < 0 ? name + QStringLiteral(" „") + text + QStringLiteral("“")
+                                  : name.left(reason) + QStringLiteral(" „") + text
+                               + QStringLiteral("“") + name.mid(reason));
+        }
         QCOMPARE(note.section(QStringLiteral("„Stuhl“: "), 1),
                  fields.isEmpty() ? QString() : fields.join(QStringLiteral(", ")) + '.');
         const int id = data.db()->selectOne(QStringLiteral("SELECT MAX(id) FROM articles")).toInt();
@@ -577,6 +603,33 @@ private slots:
                                      QStringLiteral("StartPrice,ShippingService_1_Cost,"
                                                     "VAT_VATPercent,Quantity")),
                  stored);
+    }
+
+    // A number such as "1,234" is read by what the same field of the other items shows.
+    void numbersByTheirColumn_data()
+    {
+        QTest::addColumn<QStringList>("prices"); // StartPrice of each item
+        QTest::addColumn<QString>("stored"); // of the last item
+        QTest::newRow("English decimals in another item")
+            << QStringList { "1,234.50", "1,234" } << "1234";
+        QTest::newRow("German decimals in another item")
+            << QStringList { "3,99", "1.000" } << "1000";
+        QTest::newRow("both kinds: undecided") << QStringList { "3,99", "3.99", "1,000" } << "0";
+    }
+    void numbersByTheirColumn()
+    {
+        QFETCH(QStringList, prices);
+        QFETCH(QString, stored);
+        APP_TEST_DATABASE(data);
+        QString items;
+        for (const QString &price : prices)
+            items += QStringLiteral("<Item>") + field("Title", "Stuhl") + field("StartPrice", price)
+                + QStringLiteral("</Item>");
+        runImport(QStringLiteral("<export><ItemsTotal>%1</ItemsTotal><Items>").arg(prices.size())
+                      + items + QStringLiteral("</Items></export>"),
+                  "UTF-8");
+        const int id = data.db()->selectOne(QStringLiteral("SELECT MAX(id) FROM articles")).toInt();
+        QCOMPARE(TestSupport::values(data.db(), id, QStringLiteral("StartPrice")), stored);
     }
 
     // What the database refuses to store is counted and named: "Import abgeschlossen" only
