@@ -132,7 +132,7 @@ void Bulk_PriceAndQuantity::accept()
                      .arg(entry.edit->text(), entry.box->text(),
                           entry.field == PriceChange::Field::Whole
                               ? QLocale(QLocale::German).toString(PriceChange::kMaxWhole)
-                              : QLocale(QLocale::German).toString(PriceChange::kMaxPrice, 'f', 0)),
+                              : QLocale(QLocale::German).toString(PriceChange::kMaxPrice, 'f', 2)),
                  1);
             return;
         case PriceChange::Error::PercentWithoutSign:

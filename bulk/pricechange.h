@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/numberreader.h"
+
 #include <QString>
 
 // One entry of the price and quantity dialog: "12,50" sets, "+2" / "-2" add or subtract,
@@ -21,8 +23,9 @@ public:
     // What a change makes of one article's value.
     enum class Value { Ok, Negative, TooLarge };
 
-    // The highest price the program stores, and the highest count (quantity, lot size).
-    static constexpr double kMaxPrice = 1e12;
+    // The highest price the program stores (the same everywhere), and the highest count
+    // (quantity, lot size).
+    static constexpr double kMaxPrice = NumberReader::maxPrice;
     static constexpr qint64 kMaxWhole = 999999999;
 
     // Reads `entry` for a field of kind `field`; on success `*change` holds the change.

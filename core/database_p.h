@@ -51,6 +51,9 @@ bool isStorageFailure(const QSqlError &error);
 bool isLockConflict(const QSqlError &error);
 // Statements that only read report no failed write.
 bool isWriteStatement(const QString &sql);
+// The first word of a statement (letters, digits and "_" after leading blanks): the cheap way to
+// tell its kind, asked of every statement.
+QStringRef leadingKeyword(const QString &sql);
 // Table and column names are put into statements as they are; allow only plain names.
 bool isIdentifier(const QString &name);
 // Values are bound as text: null as empty text, a flag as 1 or 0.

@@ -9,7 +9,6 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QRegularExpression>
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -20,6 +19,16 @@ using namespace DatabaseInternal;
 
 namespace {
 
+// Whether `word` is one of `keywords`, regardless of case.
+bool isOneOf(const QStringRef &word, std::initializer_list<const char *> keywords)
+{
+    for (const char *keyword : keywords) {
+        if (word.compare(QLatin1String(keyword), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
 constexpr int kLockRetryMs = 200;
 constexpr int kMaxReconnects = 3;
 constexpr int kPreparedCacheSize = 32;
@@ -28,19 +37,17 @@ constexpr int kPreparedCacheSize = 32;
 // read, or set something of the session.
 bool isRepeatable(const QString &sql)
 {
-    static const QRegularExpression session(QStringLiteral("^\\s*(SET|DO)\\b"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    return !isWriteStatement(sql) || session.match(sql).hasMatch();
+    const QStringRef word = DatabaseInternal::leadingKeyword(sql);
+    return !isWriteStatement(sql) || isOneOf(word, { "SET", "DO" });
 }
 
 // Statements that store something: not the reads, session settings and the statements that
 // begin, mark or undo a transaction (a lost COMMIT is the transaction's own matter).
 bool storesData(const QString &sql)
 {
-    static const QRegularExpression control(
-        QStringLiteral("^\\s*(START|BEGIN|SAVEPOINT|RELEASE|ROLLBACK|COMMIT)\\b"),
-        QRegularExpression::CaseInsensitiveOption);
-    return !isRepeatable(sql) && !control.match(sql).hasMatch();
+    return !isRepeatable(sql)
+        && !isOneOf(DatabaseInternal::leadingKeyword(sql),
+                    { "START", "BEGIN", "SAVEPOINT", "RELEASE", "ROLLBACK", "COMMIT" });
 }
 
 } // namespace
@@ -85,11 +92,20 @@ bool isLockConflict(const QSqlError &error)
         || error.nativeErrorCode() == QLatin1String("1213");
 }
 
+QStringRef leadingKeyword(const QString &sql)
+{
+    int start = 0;
+    while (start < sql.size() && sql.at(start).isSpace())
+        ++start;
+    int end = start;
+    while (end < sql.size() && (sql.at(end).isLetterOrNumber() || sql.at(end) == QLatin1Char('_')))
+        ++end;
+    return sql.midRef(start, end - start);
+}
+
 bool isWriteStatement(const QString &sql)
 {
-    static const QRegularExpression reading(QStringLiteral("^\\s*(SELECT|PRAGMA|SHOW|EXPLAIN)\\b"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    return !reading.match(sql).hasMatch();
+    return !isOneOf(leadingKeyword(sql), { "SELECT", "PRAGMA", "SHOW", "EXPLAIN" });
 }
 
 bool isIdentifier(const QString &name)

@@ -50,8 +50,8 @@ bool open(QWidget *parent, const QUrl &url, const QString &failure)
     }
     auto *process = new QProcess;
     process->setProgram(program);
-    process->setArguments({ url.isLocalFile() ? url.toLocalFile()
-                                              : url.toString(QUrl::FullyEncoded) });
+    process->setArguments(
+        { url.isLocalFile() ? url.toLocalFile() : url.toString(QUrl::FullyEncoded) });
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
@@ -61,12 +61,14 @@ bool open(QWidget *parent, const QUrl &url, const QString &failure)
                      [process, over, failure, shown](QProcess::ProcessError error) {
                          if (error != QProcess::FailedToStart)
                              return;
-                         qCWarning(lcApp).noquote() << "The opener could not be started for" << shown;
+                         qCWarning(lcApp).noquote()
+                             << "The opener could not be started for" << shown;
                          process->deleteLater();
                          tell(over, failure);
                      });
     QObject::connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
-                     process, [process, over, failure, shown](int code, QProcess::ExitStatus status) {
+                     process,
+                     [process, over, failure, shown](int code, QProcess::ExitStatus status) {
                          process->deleteLater();
                          if (status == QProcess::NormalExit && code == 0)
                              return;

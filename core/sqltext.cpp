@@ -100,11 +100,13 @@ QString likeCondition(const QString &column, const QString &pattern, bool mysql)
         // The collation takes "ß" as "ss" when comparing whole texts, but LIKE goes letter by
         // letter: where the pattern has either, both sides have every ß written as "ss".
         QString sharp = pattern;
-        sharp.replace(QChar(0x00DF), QLatin1String("ss")).replace(QChar(0x1E9E), QLatin1String("ss"));
+        sharp.replace(QChar(0x00DF), QLatin1String("ss"))
+            .replace(QChar(0x1E9E), QLatin1String("ss"));
         if (!sharp.contains(QLatin1String("ss"), Qt::CaseInsensitive))
             return column + QStringLiteral(" LIKE '") + pattern + QLatin1Char('\'');
         return QStringLiteral("REPLACE(REPLACE(") + column
-            + QStringLiteral(", '\u00DF', 'ss'), '\u1E9E', 'ss') LIKE '") + sharp + QLatin1Char('\'');
+            + QStringLiteral(", '\u00DF', 'ss'), '\u1E9E', 'ss') LIKE '") + sharp
+            + QLatin1Char('\'');
     }
     return QStringLiteral("casefold(") + column + QStringLiteral(") LIKE '") + fold(pattern)
         + QLatin1Char('\'');

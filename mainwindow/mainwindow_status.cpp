@@ -6,9 +6,9 @@
 #include "core/specialfolderid.h"
 #include "core/statics.h"
 #include "mainwindow/traynotice.h"
+#include "ui_mainwindow.h"
 #include "views/foldermodel.h"
 #include "views/paintedtext.h"
-#include "ui_mainwindow.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -270,8 +270,7 @@ void MainWindow::databaseWriteFailed(const QString &connectionName, const QStrin
 void MainWindow::showWriteFailure()
 {
     m_showingWriteFailure = true;
-    QString text
-        = tr("Die Änderung konnte nicht gespeichert werden. %1").arg(m_writeFailure);
+    QString text = tr("Die Änderung konnte nicht gespeichert werden. %1").arg(m_writeFailure);
     if (m_writeFailures > 1)
         text += tr("\n\n(%1 Schreibvorgänge sind fehlgeschlagen.)").arg(m_writeFailures);
     m_writeFailures = 0;

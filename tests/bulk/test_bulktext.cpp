@@ -93,12 +93,11 @@ void TestBulkText::prices_data()
         << QStringList { "BuyItNowPrice=-30" } << QStringList()
         << "„Artikel b“: Sofort-Kaufen-Preis würde negativ";
     QTest::newRow("price raised above the maximum refused")
-        << QStringList { "StartPrice=+999.999.999.999" } << QStringList()
+        << QStringList { "StartPrice=+999.999" } << QStringList()
         << "Startpreis läge über dem Höchstwert";
     QTest::newRow("price entry above the maximum refused")
-        << QStringList { "ReservePrice=2.000.000.000.000" } << QStringList()
-        << "„2.000.000.000.000“ im Feld „Mindestpreis“ liegt über dem Höchstwert "
-           "1.000.000.000.000.";
+        << QStringList { "ReservePrice=2.000.000" } << QStringList()
+        << "„2.000.000“ im Feld „Mindestpreis“ liegt über dem Höchstwert 999.999,99.";
     QTest::newRow("set with thousands point")
         << QStringList { "StartPrice=1.234,50" }
         << QStringList { "a.CurrentPrice=0", "a.StartPrice=1234.5", "b.CurrentPrice=0",
