@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 
+class Database;
 class MainWindow;
 
 // Keeps the window painting while an article command works through many rows on the GUI
@@ -29,6 +30,13 @@ public:
     static QList<QList<int>> groups(const QList<int> &ids);
     // "1,2,3": the ids for an IN (...) list.
     static QString joined(const QList<int> &ids);
+
+    // For a command that writes many rows into the SQLite file: before its transaction, the
+    // window's connection stops copying the log into the file at its commits (that copy
+    // would hold the window for as long as the commit itself, or longer); after it,
+    // checkpointAside() makes the copy on a thread of its own.
+    static void leaveCheckpoints(Database *db);
+    static void checkpointAside(MainWindow *window, Database *db);
 
 private:
     MainWindow *m_window;

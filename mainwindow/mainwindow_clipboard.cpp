@@ -94,6 +94,7 @@ void MainWindow::on_actionEinf_gen_triggered()
     QStringList keptCut; // not moved: they stay cut
     int handled = 0;
     bool written = false;
+    CommandProgress::leaveCheckpoints(db);
     {
         Transaction command(db);
         written = command.isOpen();
@@ -124,9 +125,8 @@ void MainWindow::on_actionEinf_gen_triggered()
         // A failure of the connection (rather than a refused article) ends it all.
         written = command.commit();
     }
-    progress.finish(text);
-
     if (!written) {
+        progress.finish(text);
         // Nothing was moved that is known to be: every cut article stays cut.
         setEnabled(true);
         updateButtons();
@@ -135,9 +135,13 @@ void MainWindow::on_actionEinf_gen_triggered()
         return;
     }
 
+    CommandProgress::checkpointAside(this, db);
     QList<QTreeWidgetItem *> added;
     QSet<int> cutFromShown;
+    int shown = 0;
     for (const Pasted &done : qAsConst(pasted)) {
+        // The copies' rows are read with the window still answering.
+        progress.step(++shown);
         const QMap<QString, QVariant> row = readListRow(done.copy);
         if (!row.isEmpty()) {
             auto *item = new QTreeWidgetItem(0);
@@ -150,6 +154,7 @@ void MainWindow::on_actionEinf_gen_triggered()
                 cutFromShown << done.source.toInt();
         }
     }
+    progress.finish(text);
     folderModel->ChangeFolderCount(folder, pasted.size(), false);
     removeListRows(cutFromShown);
     // Stopped by closing: the articles not yet moved stay cut, and so do those whose move

@@ -99,6 +99,7 @@ void MainWindow::on_actionL_schen_triggered()
     QSet<int> removed;
     QMap<int, int> folderCountDelta;
     bool written = false;
+    CommandProgress::leaveCheckpoints(db);
     {
         Transaction command(db);
         written = command.isOpen();
@@ -183,6 +184,7 @@ void MainWindow::on_actionL_schen_triggered()
     }
 
     if (written) {
+        CommandProgress::checkpointAside(this, db);
         removeListRows(removed);
         list->verticalScrollBar()->setValue(scrolled);
         Statics::SelectNextAfterRemove(list, firstIndex);
@@ -211,14 +213,15 @@ void MainWindow::on_actionPapierkorb_leeren_triggered()
     setEnabled(false);
     bool written = false;
     int left = 0;
+    CommandProgress::leaveCheckpoints(db);
     {
         // Every article of the trash goes, or none does.
         Transaction command(db);
         written = command.isOpen();
         QList<int> ids;
         if (written) {
-            const SqlRows rows = db->select(
-                QStringLiteral("SELECT id FROM articles WHERE Folder = -5"));
+            const SqlRows rows
+                = db->select(QStringLiteral("SELECT id FROM articles WHERE Folder = -5"));
             written = db->lastErrorText.isEmpty();
             ids.reserve(rows.size());
             for (const ArticleRow &row : rows)
@@ -242,8 +245,10 @@ void MainWindow::on_actionPapierkorb_leeren_triggered()
         written = written && command.commit();
         progress.finish(tr("Fertig"));
     }
-    if (written)
+    if (written) {
+        CommandProgress::checkpointAside(this, db);
         folderModel->ChangeFolderCount(SpecialFolderId::Trash, left, true);
+    }
     setEnabled(true);
     if (!written && db->lastOutcome() == Database::Outcome::Unknown) {
         tellOutcomeUnknown(tr("das Leeren des Papierkorbs"));

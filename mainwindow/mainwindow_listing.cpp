@@ -81,6 +81,7 @@ void MainWindow::on_actionIn_Ausgang_legen_triggered()
     // article already in the outbox keeps the folder it came from.
     QSet<int> queued;
     bool written = false;
+    CommandProgress::leaveCheckpoints(db);
     {
         Transaction command(db);
         written = command.isOpen();
@@ -122,6 +123,8 @@ void MainWindow::on_actionIn_Ausgang_legen_triggered()
         written = written && command.commit();
     }
     progress.finish(status);
+    if (written)
+        CommandProgress::checkpointAside(this, db);
 
     if (written && folder == Outbox) {
         // The rows show the queued state at once.
