@@ -1,11 +1,11 @@
 // Measures the article commands of the main window on a data folder of 100,000 articles:
 // 10,000 selected drafts put into the outbox, 1,000 copied articles (6 picture rows and 3
 // variation rows each) pasted, a trash of 10,000 such articles emptied. A child process
-// runs the real window and reports each command's time and the longest time the window
-// went without painting its progress. The same statements are then replayed in the
-// sqlite3 shell on a copy of the untouched database. Finally the window is closed in the
-// middle of the outbox command and of a paste, and every article is checked to be done or
-// untouched.
+// runs the real window and reports each command's time, the longest time the window went
+// without painting its progress and the longest pause of the window's thread. The same
+// statements are then replayed in the sqlite3 shell on a copy of the untouched database.
+// Finally the window is closed in the middle of the outbox command and of a paste, and every
+// article is checked to be done or untouched.
 // Usage (needs a display): xvfb-run -a bench_commands [sqlite3 binary]
 #include "core/config.h"
 #include "core/database.h"
@@ -113,6 +113,44 @@ private:
     int m_paints = 0;
 };
 
+// The longest time the window's thread went without handling its events while a command
+// runs: a 5 ms timer of that thread notes every time it fires.
+class PauseWatch : public QObject
+{
+public:
+    PauseWatch()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { note(); });
+    }
+    void start()
+    {
+        m_clock.start();
+        m_last = 0;
+        m_longest = 0;
+        m_timer.start();
+    }
+    qint64 stop()
+    {
+        m_timer.stop();
+        note();
+        return m_longest;
+    }
+
+private:
+    void note()
+    {
+        const qint64 now = m_clock.elapsed();
+        m_longest = qMax(m_longest, now - m_last);
+        m_last = now;
+    }
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
+};
+
 void showFolder(MainWindow &window, int id)
 {
     auto *tree = window.findChild<QTreeView *>(QStringLiteral("treeView"));
@@ -148,18 +186,21 @@ int runWindow(const QString &mode, int userFolder)
     while (list->topLevelItemCount() == 0 && guard.elapsed() < 600000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     PaintWatch watch(window.findChild<QProgressBar *>(QStringLiteral("SyncProgressBar")));
+    PauseWatch pauses;
     const auto timed = [&](const char *name, const char *action, int rows) {
         watch.start();
+        pauses.start();
         QElapsedTimer timer;
         timer.start();
         trigger(window, action);
         const double seconds = timer.nsecsElapsed() / 1e9;
         const qint64 longest = watch.stop();
+        const qint64 pause = pauses.stop();
         std::printf("%s%-34s %6d rows %8.3f s   longest without repaint %5lld ms (%d paints), "
-                    "%d rows listed after\n",
+                    "longest pause of the window's thread %5lld ms, %d rows listed after\n",
                     mode == QLatin1String("measure") ? "" : "closed mid-way: ", name, rows,
                     seconds, static_cast<long long>(longest), watch.paints(),
-                    list->topLevelItemCount());
+                    static_cast<long long>(pause), list->topLevelItemCount());
         std::fflush(stdout);
     };
     if (mode != QLatin1String("measure"))
@@ -271,15 +312,33 @@ QString replaceColumn(QString columns, const QString &column, const QString &val
     return columns.replace(QLatin1Char('`') + column + QLatin1Char('`'), value);
 }
 
-// The statements the three commands send, in their order.
+// "1,2,3" for an IN (...) list of `ids`.
+QString joined(const QList<int> &ids)
+{
+    QStringList texts;
+    for (int id : ids)
+        texts << QString::number(id);
+    return texts.join(QLatin1Char(','));
+}
+
+// The statements the three commands send, in their order: one transaction each, groups of
+// 200 articles per statement.
 QStringList outboxStatements()
 {
-    QStringList sql;
+    QList<int> ids;
     for (int id = 1; id <= kDrafts; id += 2)
-        sql << QStringLiteral("UPDATE articles SET FolderOld=Folder, Folder=-2, DoCheck=2, "
-                              "DoCheckResult='%1' WHERE id=%2;")
-                   .arg(kQueued)
-                   .arg(id);
+        ids << id;
+    QStringList sql { QStringLiteral("BEGIN IMMEDIATE;") };
+    for (int i = 0; i < ids.size(); i += 200) {
+        const QString in = joined(ids.mid(i, 200));
+        sql << QStringLiteral("SELECT id FROM articles WHERE Trash=0 AND Folder=-10 AND id IN "
+                              "(%1);")
+                   .arg(in)
+            << QStringLiteral("UPDATE articles SET FolderOld=-10, Folder=-2, DoCheck=2, "
+                              "DoCheckResult='%1' WHERE id IN (%2);")
+                   .arg(kQueued, in);
+    }
+    sql << QStringLiteral("COMMIT;");
     return sql;
 }
 
@@ -322,7 +381,8 @@ QStringList pasteStatements(Database &db, int userFolder, const QString &listCol
                          .arg(old.last())
                          .arg(firstVariation + 3 * kSold + 3 * i + v);
         }
-        sql << QStringLiteral("BEGIN IMMEDIATE;")
+        sql << QStringLiteral("SELECT Folder FROM articles WHERE id=%1;").arg(id)
+            << QStringLiteral("SAVEPOINT sp1;") << QStringLiteral("SAVEPOINT sp2;")
             << QStringLiteral("INSERT INTO `articles` (%1) SELECT %2 FROM `articles` WHERE "
                               "`id` = '%3';")
                    .arg(articleColumns, articleValues)
@@ -341,19 +401,29 @@ QStringList pasteStatements(Database &db, int userFolder, const QString &listCol
             << QStringLiteral("UPDATE articles_images SET variant_id = CASE variant_id %1 END "
                               "WHERE article_id = %2 AND variant_id IN (%3);")
                    .arg(cases.join(QLatin1Char(' ')), newId, old.join(QLatin1Char(',')))
-            << QStringLiteral("COMMIT;")
-            << QStringLiteral("SELECT %1 FROM articles WHERE id=%2;").arg(listColumns, newId);
+            << QStringLiteral("RELEASE SAVEPOINT sp2;") << QStringLiteral("RELEASE SAVEPOINT sp1;");
     }
+    sql.prepend(QStringLiteral("BEGIN IMMEDIATE;"));
+    sql << QStringLiteral("COMMIT;");
+    for (int i = 0; i < kSold; ++i)
+        sql << QStringLiteral("SELECT %1 FROM articles WHERE id=%2;")
+                   .arg(listColumns)
+                   .arg(kArticles + 1 + i);
     return sql;
 }
 
 QStringList trashStatements()
 {
-    QStringList sql { QStringLiteral("SELECT id FROM articles WHERE Folder = -5;") };
+    QList<int> ids;
     for (int id = kTrashFirst; id < kTrashFirst + kTrash; ++id)
+        ids << id;
+    QStringList sql { QStringLiteral("BEGIN IMMEDIATE;"),
+                      QStringLiteral("SELECT id FROM articles WHERE Folder = -5 AND Trash=0;") };
+    for (int i = 0; i < ids.size(); i += 200)
         sql << QStringLiteral("UPDATE articles SET trash=1, TrashMoved='2026-12-07 04:00:00' "
-                              "WHERE id = %1;")
-                   .arg(id);
+                              "WHERE Folder = -5 AND id IN (%1);")
+                   .arg(joined(ids.mid(i, 200)));
+    sql << QStringLiteral("COMMIT;");
     return sql;
 }
 

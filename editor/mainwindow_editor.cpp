@@ -4,6 +4,7 @@
 #include "core/database.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
+#include "core/transaction.h"
 #include "editor/addarticle.h"
 #include "editor/variationcopy.h"
 #include "views/foldermodel.h"
@@ -101,8 +102,12 @@ void MainWindow::on_actionDuplizieren_triggered()
             return;
         // The editor saves the article's own row; its variations come along here, as they
         // do when several articles are duplicated at once.
-        if (id > 0)
-            VariationCopy::copy(db, source, id);
+        if (id > 0) {
+            Transaction variations(db);
+            if (variations.isOpen() && VariationCopy::copy(db, source, id) && !variations.commit()
+                && db->lastOutcome() == Database::Outcome::Unknown)
+                tellOutcomeUnknown(tr("die Kopie der Varianten"));
+        }
         folderModel->ChangeFolderCount(target, 1, false);
         if (target != currentFolder) {
             if (trayIcon)
@@ -133,21 +138,44 @@ void MainWindow::on_actionDuplizieren_triggered()
         updateButtons();
         return;
     }
+    // The copies are new, unlisted templates, written so by the copying statement itself:
+    // whatever becomes of a copy, it is never a second row of a listing. All of them are
+    // made in one transaction, or none.
     const int target = SpecialFolderId::Drafts;
-    for (const QString &id : qAsConst(ids)) {
-        const int copy = db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), id,
-                                          QString(), QString());
-        if (copy < 1)
-            continue;
-        db->executeSQL(
-            QStringLiteral("UPDATE articles SET Folder=") + QString::number(target)
-            + QStringLiteral(", WatchCount=0, BidCount=0,QuestionCount=0, HighBidder='', "
-                             "ItemID='', SoldCount=0, HasError=0, LastError='', "
-                             "Planned='', Planned_Interval='', EndDate='', StartDate='' "
-                             "WHERE id=")
-            + QString::number(copy));
-        folderModel->ChangeFolderCount(target, 1, false);
+    const QMap<QString, QVariant> fresh {
+        { QStringLiteral("Folder"), target },
+        { QStringLiteral("WatchCount"), 0 },
+        { QStringLiteral("BidCount"), 0 },
+        { QStringLiteral("QuestionCount"), 0 },
+        { QStringLiteral("HighBidder"), QString() },
+        { QStringLiteral("ItemID"), QString() },
+        { QStringLiteral("SoldCount"), 0 },
+        { QStringLiteral("HasError"), 0 },
+        { QStringLiteral("LastError"), QString() },
+        { QStringLiteral("Planned"), QString() },
+        { QStringLiteral("Planned_Interval"), QString() },
+        { QStringLiteral("EndDate"), QString() },
+        { QStringLiteral("StartDate"), QString() },
+    };
+    int made = 0;
+    bool written = false;
+    {
+        Transaction command(db);
+        written = command.isOpen();
+        for (const QString &id : qAsConst(ids)) {
+            if (!written)
+                break;
+            if (db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), id, fresh) > 0)
+                ++made;
+        }
+        written = written && command.commit();
     }
+    if (!written) {
+        if (db->lastOutcome() == Database::Outcome::Unknown)
+            tellOutcomeUnknown(tr("die Kopie"));
+        return;
+    }
+    folderModel->ChangeFolderCount(target, made, false);
     if (trayIcon)
         trayIcon->showMessage(tr("Zerire3"),
                               tr("Die ausgewählten Artikel wurden in die Vorlagen kopiert"),

@@ -162,6 +162,13 @@ private:
 
     // --- folder tree (views/mainwindow_folders.cpp) ---
     void CreateFolderTree();
+    // The folder tree text (see FolderModel) of the folders and counts stored now.
+    QString folderTreeText();
+    // Opens the top node, the fixed folders and the folders stored as open.
+    void expandFolderTree();
+    // Builds the tree again from the database; the folder shown stays current when it is
+    // still there, else "Artikelvorlagen" (currentFolder follows). False when it can't be read.
+    bool reloadFolderTree();
     void loadFolders(Database *database, QStringList &lines, int parentId, int depth,
                      const QList<QMap<QString, QVariant>> &counts);
     static int GetFolderCount(int folder, const QList<QMap<QString, QVariant>> &counts);
@@ -265,6 +272,14 @@ public:
 private:
     bool m_showingWriteFailure = false;
     bool m_unknownOutcomeQueued = false;
+    // tellOutcomeUnknown() told a command, and the event loop has not run since.
+    bool m_outcomeUnknownTold = false;
+    // Reads the tree and the list again after a failed write or an unknown outcome, and again
+    // a little later while they can't be read.
+    void showStored();
+    void scheduleStoredRead(int milliseconds);
+    int m_storedReads = 0;
+    bool m_storedReadScheduled = false;
     bool m_databaseDown = false;
     // The window's connection was closed for its session settings, or lost its server, and
     // the seller was told so in a notice: further failures until it is back go to the status

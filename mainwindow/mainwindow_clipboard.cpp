@@ -81,60 +81,81 @@ void MainWindow::on_actionEinf_gen_triggered()
     };
     const QString text = tr("Füge Datensätze aus Zwischenablage ein...");
     CommandProgress progress(this, text, source.size());
-    QList<QTreeWidgetItem *> added;
-    QSet<int> cutFromShown;
+    // One transaction for the whole paste: a lost connection leaves every article where it
+    // was. Inside it each article is copied (and, when cut, removed) as a part of its own,
+    // so an article the database refuses stays behind alone.
+    struct Pasted
+    {
+        QString source;
+        int copy;
+        int sourceFolder;
+    };
+    QList<Pasted> pasted;
     QStringList keptCut; // not moved: they stay cut
-    int made = 0;
-    int unknown = 0;
     int handled = 0;
-    while (handled < source.size()) {
-        const QString &id = source.at(handled++);
-        const int sourceFolder = copyMode
-            ? 0
-            : db->selectOne(QStringLiteral("SELECT Folder FROM articles WHERE id=") + id).toInt();
-        int newId = 0;
-        if (copyMode) {
-            newId = db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), id, reset);
-        } else {
-            // Moving is copying and removing the source at once: neither stays alone.
-            Transaction move(db);
-            newId = move.isOpen()
-                ? db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), id, reset)
-                : 0;
-            if (newId > 0 && !(VariationRows::removeArticle(db, id.toInt()) && move.commit())) {
-                const int stored = db->lastOutcome() == Database::Outcome::Unknown
-                    ? db->articleStored(newId)
+    bool written = false;
+    CommandProgress::leaveCheckpoints(db);
+    {
+        Transaction command(db);
+        written = command.isOpen();
+        while (written && handled < source.size()) {
+            const QString &id = source.at(handled++);
+            const QString folderText
+                = db->selectOne(QStringLiteral("SELECT Folder FROM articles WHERE id=") + id);
+            int newId = 0;
+            if (!folderText.isEmpty()) {
+                Transaction article(db);
+                newId = article.isOpen()
+                    ? db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), id, reset)
                     : 0;
-                if (stored < 0)
-                    ++unknown;
-                if (stored <= 0)
+                // Moving is copying and removing the source at once: neither stays alone.
+                if (newId > 0 && !copyMode && !VariationRows::removeArticle(db, id.toInt()))
+                    newId = 0;
+                if (newId > 0 && !article.commit())
                     newId = 0;
             }
             // Not moved, but there: it stays cut (an article deleted meanwhile goes).
-            if (newId <= 0 && db->lastOutcome() != Database::Outcome::Done)
+            if (!copyMode && newId <= 0 && !folderText.isEmpty())
                 keptCut << id;
+            if (newId > 0)
+                pasted.append({ id, newId, folderText.toInt() });
+            if (!progress.step(handled))
+                break;
         }
-        if (newId <= 0 && copyMode && db->lastOutcome() == Database::Outcome::Unknown)
-            ++unknown;
-        if (newId > 0) {
-            ++made;
-            const QMap<QString, QVariant> row = readListRow(newId);
-            if (!row.isEmpty()) {
-                auto *item = new QTreeWidgetItem(0);
-                UpdateListItem(row, item);
-                added << item;
-            }
-            if (!copyMode) {
-                folderModel->ChangeFolderCount(sourceFolder, -1, false);
-                if (sourceFolder == folder)
-                    cutFromShown << id.toInt();
-            }
+        // A failure of the connection (rather than a refused article) ends it all.
+        written = command.commit();
+    }
+    if (!written) {
+        progress.finish(text);
+        // Nothing was moved that is known to be: every cut article stays cut.
+        setEnabled(true);
+        updateButtons();
+        if (db->lastOutcome() == Database::Outcome::Unknown)
+            tellOutcomeUnknown(tr("das Einfügen"));
+        return;
+    }
+
+    CommandProgress::checkpointAside(this, db);
+    QList<QTreeWidgetItem *> added;
+    QSet<int> cutFromShown;
+    int shown = 0;
+    for (const Pasted &done : qAsConst(pasted)) {
+        // The copies' rows are read with the window still answering.
+        progress.step(++shown);
+        const QMap<QString, QVariant> row = readListRow(done.copy);
+        if (!row.isEmpty()) {
+            auto *item = new QTreeWidgetItem(0);
+            UpdateListItem(row, item);
+            added << item;
         }
-        if (!progress.step(handled))
-            break;
+        if (!copyMode) {
+            folderModel->ChangeFolderCount(done.sourceFolder, -1, false);
+            if (done.sourceFolder == folder)
+                cutFromShown << done.source.toInt();
+        }
     }
     progress.finish(text);
-    folderModel->ChangeFolderCount(folder, made, false);
+    folderModel->ChangeFolderCount(folder, pasted.size(), false);
     removeListRows(cutFromShown);
     // Stopped by closing: the articles not yet moved stay cut, and so do those whose move
     // failed.
@@ -153,12 +174,4 @@ void MainWindow::on_actionEinf_gen_triggered()
     }
     updateButtons();
     list->setFocus(Qt::OtherFocusReason);
-    if (unknown > 0)
-        Statics::showMessage(this,
-                             tr("Die Verbindung zur Datenbank wurde beim Einfügen unterbrochen. "
-                                "Ob %1 der Artikel eingefügt wurden, ist nicht bekannt: die "
-                                "Liste zeigt, was gespeichert ist, sobald die Verbindung wieder "
-                                "besteht.")
-                                 .arg(unknown),
-                             1);
 }

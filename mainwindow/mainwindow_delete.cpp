@@ -5,7 +5,7 @@
 #include "core/database.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
-#include "core/variationrows.h"
+#include "core/transaction.h"
 #include "mainwindow/commandprogress.h"
 #include "ui_mainwindow.h"
 #include "views/foldermodel.h"
@@ -61,97 +61,144 @@ void MainWindow::on_actionL_schen_triggered()
     QTreeWidget *list = ui->itemlist;
     const QList<QTreeWidgetItem *> selected = list->selectedItems();
     const int firstIndex = selected.isEmpty() ? 0 : list->indexOfTopLevelItem(selected.first());
-    const QList<int> ids = selectedArticleIds();
+    QList<int> ids = selectedArticleIds();
     const int scrolled = list->verticalScrollBar()->value();
     list->setAutoScroll(false);
+    // Deleted or not, they are not pasted any more.
+    for (int id : qAsConst(ids)) {
+        copiedArticleIds.removeOne(QString::number(id));
+        cutArticleIds.removeOne(QString::number(id));
+    }
 
     CommandProgress progress(this, tr("Löschen..."), ids.size());
-    ScheduledStartService service(db);
-    QSet<int> removed;
-    QStringList removedIds;
-    QMap<int, int> folderCountDelta;
     int failedWithdrawals = 0;
-
-    for (int k = 0; k < ids.size(); ++k) {
-        const QString id = QString::number(ids.at(k));
-        const QString where = QStringLiteral(" WHERE id=") + id;
-        int target = 0; // the folder the article goes to; 0: it leaves every folder
-        bool done = false;
-        switch (folder) {
-        case Scheduled: {
-            const SqlRows rows
-                = db->select(QStringLiteral("SELECT Planned_Interval, FolderOld FROM articles")
-                             + where);
-            if (rows.isEmpty())
-                break;
-            const QString jobId = rows.first().value(QStringLiteral("Planned_Interval")).toString();
-            // Without a job id the service holds no start for the article (never uploaded,
-            // or the upload failed): there is nothing to withdraw.
-            if (!jobId.isEmpty() && !service.withdraw(jobId)) {
+    if (folder == Scheduled) {
+        // The service's starts are withdrawn first; an article whose start may still come
+        // stays planned. Without a job id the service holds no start for the article (never
+        // uploaded, or the upload failed): there is nothing to withdraw.
+        ScheduledStartService service(db);
+        QList<int> withdrawn;
+        for (int k = 0; k < ids.size(); ++k) {
+            const QString jobId
+                = db->selectOne(QStringLiteral("SELECT Planned_Interval FROM articles WHERE id=")
+                                + QString::number(ids.at(k)));
+            if (!jobId.isEmpty() && !service.withdraw(jobId))
                 ++failedWithdrawals;
+            else
+                withdrawn << ids.at(k);
+            if (!progress.step(k + 1))
                 break;
-            }
-            done = db->executeSQL(QStringLiteral("UPDATE articles SET Planned = '', "
-                                                 "Planned_Interval = '', Folder=FolderOld")
-                                  + where);
-            target = rows.first().value(QStringLiteral("FolderOld")).toInt();
-            break;
         }
-        case Outbox: {
-            target = db->selectOne(QStringLiteral("SELECT FolderOld FROM articles") + where).toInt();
-            // Queued from the outbox itself: it has no other folder to go back to.
-            if (target == Outbox)
-                target = Drafts;
-            done = db->executeSQL(QStringLiteral("UPDATE articles SET Planned = '', "
-                                                 "DoCheckResult='', DoCheck=0, Folder=")
-                                  + QString::number(target) + where);
-            break;
-        }
-        case Active:
-            // With its pictures, variations and option values, or not at all.
-            done = VariationRows::removeArticle(db, ids.at(k));
-            break;
-        case Trash:
-            done = db->executeSQL(QStringLiteral("UPDATE articles SET trash=1, TrashMoved='")
-                                  + now() + QLatin1Char('\'') + where);
-            break;
-        default:
-            // FolderOld first: MySQL assigns from left to right, with the new Folder.
-            done = db->executeSQL(QStringLiteral("UPDATE articles SET FolderOld=Folder, Folder=-5")
-                                  + where);
-            target = Trash;
-            break;
-        }
-        if (done) {
-            removed << ids.at(k);
-            removedIds << id;
-            --folderCountDelta[folder];
-            if (target != 0)
-                ++folderCountDelta[target];
-        }
-        // Deleted or not, it is not pasted any more.
-        copiedArticleIds.removeOne(id);
-        cutArticleIds.removeOne(id);
-        if (!progress.step(k + 1))
-            break;
+        ids = withdrawn;
     }
 
-    removeListRows(removed);
-    list->verticalScrollBar()->setValue(scrolled);
-    Statics::SelectNextAfterRemove(list, firstIndex);
+    // One transaction: every article is deleted (moved, cancelled, unplanned) or none is.
+    // Where an article goes is computed from its row as read inside it, and written as a
+    // value: an article that is no longer in the folder shown (deleted already, by a command
+    // whose answer was lost, or at another workstation) is left alone.
+    QSet<int> removed;
+    QMap<int, int> folderCountDelta;
+    bool written = false;
+    CommandProgress::leaveCheckpoints(db);
+    {
+        Transaction command(db);
+        written = command.isOpen();
+        int handled = 0;
+        for (const QList<int> &group : CommandProgress::groups(ids)) {
+            if (!written)
+                break;
+            const QString in = CommandProgress::joined(group);
+            const SqlRows rows = db->select(
+                QStringLiteral("SELECT id, FolderOld FROM articles WHERE id IN (") + in
+                + QStringLiteral(") AND Trash=0 AND Folder=") + QString::number(folder));
+            written = db->lastErrorText.isEmpty();
+            QMap<int, QList<int>> byTarget; // 0: the article leaves every folder
+            for (const ArticleRow &row : rows) {
+                const int id = row.value(QStringLiteral("id")).toInt();
+                int target = Trash;
+                if (folder == Scheduled) {
+                    target = row.value(QStringLiteral("FolderOld")).toInt();
+                } else if (folder == Outbox) {
+                    target = row.value(QStringLiteral("FolderOld")).toInt();
+                    // Queued from the outbox itself: it has no other folder to go back to.
+                    if (target == Outbox || target == 0)
+                        target = Drafts;
+                } else if (folder == Active || folder == Trash) {
+                    target = 0;
+                }
+                byTarget[target] << id;
+            }
+            for (auto it = byTarget.cbegin(); written && it != byTarget.cend(); ++it) {
+                const QString where
+                    = QStringLiteral(" WHERE id IN (") + CommandProgress::joined(it.value()) + ')';
+                switch (folder) {
+                case Scheduled:
+                    written = db->executeSQL(QStringLiteral("UPDATE articles SET Planned = '', "
+                                                            "Planned_Interval = '', Folder=")
+                                             + QString::number(it.key()) + where);
+                    break;
+                case Outbox:
+                    written = db->executeSQL(QStringLiteral("UPDATE articles SET Planned = '', "
+                                                            "DoCheckResult='', DoCheck=0, Folder=")
+                                             + QString::number(it.key()) + where);
+                    break;
+                case Active: {
+                    // With its pictures, variations and option values.
+                    const QString of = QStringLiteral(" WHERE article_id IN (")
+                        + CommandProgress::joined(it.value()) + ')';
+                    written = db->executeSQL(QStringLiteral("DELETE FROM articles") + where)
+                        && db->executeSQL(QStringLiteral("DELETE FROM articles_images") + of)
+                        && db->executeSQL(QStringLiteral("DELETE FROM articles_variations") + of)
+                        && db->executeSQL(QStringLiteral("DELETE FROM articles_variations_op_val")
+                                          + of);
+                    break;
+                }
+                case Trash:
+                    written = db->executeSQL(QStringLiteral("UPDATE articles SET trash=1, "
+                                                            "TrashMoved='")
+                                             + now() + QLatin1Char('\'') + where);
+                    break;
+                default:
+                    written = db->executeSQL(QStringLiteral("UPDATE articles SET FolderOld=")
+                                             + QString::number(folder)
+                                             + QStringLiteral(", Folder=-5") + where);
+                    break;
+                }
+                if (written && db->isMySQL) {
+                    for (int id : it.value())
+                        db->mysqlAddRemoveInfo(folder, QString::number(id));
+                }
+                if (written) {
+                    for (int id : it.value())
+                        removed << id;
+                    folderCountDelta[folder] -= it.value().size();
+                    if (it.key() != 0)
+                        folderCountDelta[it.key()] += it.value().size();
+                }
+            }
+            handled += group.size();
+            if (!progress.step(handled))
+                break;
+        }
+        written = written && command.commit();
+    }
+
+    if (written) {
+        CommandProgress::checkpointAside(this, db);
+        removeListRows(removed);
+        list->verticalScrollBar()->setValue(scrolled);
+        Statics::SelectNextAfterRemove(list, firstIndex);
+        for (auto it = folderCountDelta.cbegin(); it != folderCountDelta.cend(); ++it)
+            folderModel->ChangeFolderCount(it.key(), it.value(), false);
+    }
     progress.finish(tr("Fertig"));
     list->setAutoScroll(true);
-
-    if (db->isMySQL) {
-        for (const QString &id : qAsConst(removedIds))
-            db->mysqlAddRemoveInfo(folder, id);
-    }
-    for (auto it = folderCountDelta.cbegin(); it != folderCountDelta.cend(); ++it)
-        folderModel->ChangeFolderCount(it.key(), it.value(), false);
     updateButtons();
     setEnabled(true);
     list->setFocus(Qt::OtherFocusReason);
 
+    if (!written && db->lastOutcome() == Database::Outcome::Unknown)
+        tellOutcomeUnknown(tr("das Löschen"));
     if (failedWithdrawals > 0)
         Statics::showMessage(this, tr("Einige Startzeitplanungen konnten nicht gelöscht werden"),
                              1);
@@ -163,27 +210,50 @@ void MainWindow::on_actionPapierkorb_leeren_triggered()
                                      tr("Sollen alle Artikel aus dem Papierkorb gelöscht werden?")))
         return;
 
-    const SqlRows rows = db->select(QStringLiteral("SELECT id FROM articles WHERE Folder = -5"));
     setEnabled(false);
-    CommandProgress progress(this, tr("Löschen..."), rows.size());
-    bool complete = true;
-    for (int i = 0; i < rows.size(); ++i) {
-        db->executeSQL(QStringLiteral("UPDATE articles SET trash=1, TrashMoved='") + now()
-                       + QStringLiteral("' WHERE id = ")
-                       + rows.at(i).value(QStringLiteral("id")).toString());
-        if (!progress.step(i + 1)) {
-            complete = i + 1 == rows.size();
-            break;
+    bool written = false;
+    int left = 0;
+    CommandProgress::leaveCheckpoints(db);
+    {
+        // Every article of the trash goes, or none does.
+        Transaction command(db);
+        written = command.isOpen();
+        QList<int> ids;
+        if (written) {
+            const SqlRows rows
+                = db->select(QStringLiteral("SELECT id FROM articles WHERE Folder = -5"));
+            written = db->lastErrorText.isEmpty();
+            ids.reserve(rows.size());
+            for (const ArticleRow &row : rows)
+                ids << row.value(QStringLiteral("id")).toInt();
         }
+        CommandProgress progress(this, tr("Löschen..."), ids.size());
+        int handled = 0;
+        for (const QList<int> &group : CommandProgress::groups(ids)) {
+            if (!written)
+                break;
+            written = db->executeSQL(QStringLiteral("UPDATE articles SET trash=1, TrashMoved='")
+                                     + now() + QStringLiteral("' WHERE Folder = -5 AND id IN (")
+                                     + CommandProgress::joined(group) + QLatin1Char(')'));
+            handled += group.size();
+            // Stopped by closing: what is left in the trash is still counted.
+            if (!progress.step(handled)) {
+                left = ids.size() - handled;
+                break;
+            }
+        }
+        written = written && command.commit();
+        progress.finish(tr("Fertig"));
     }
-    // Stopped by closing: what is left in the trash is still counted.
-    const int left = complete ? 0
-                              : db->selectOne(QStringLiteral("SELECT COUNT(*) FROM articles "
-                                                             "WHERE Folder = -5 AND Trash=0"))
-                                    .toInt();
-    folderModel->ChangeFolderCount(SpecialFolderId::Trash, left, true);
-    progress.finish(tr("Fertig"));
+    if (written) {
+        CommandProgress::checkpointAside(this, db);
+        folderModel->ChangeFolderCount(SpecialFolderId::Trash, left, true);
+    }
     setEnabled(true);
+    if (!written && db->lastOutcome() == Database::Outcome::Unknown) {
+        tellOutcomeUnknown(tr("das Leeren des Papierkorbs"));
+        return;
+    }
     if (currentFolder == SpecialFolderId::Trash)
         reloadData();
 }

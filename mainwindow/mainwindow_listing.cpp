@@ -7,6 +7,7 @@
 #include "core/database.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
+#include "core/transaction.h"
 #include "mainwindow/commandprogress.h"
 #include "marketplace/api_ebay.h"
 #include "ui_mainwindow.h"
@@ -72,52 +73,80 @@ void MainWindow::on_actionIn_Ausgang_legen_triggered()
     const QString status = ListingThread::queuedText();
     const int folder = currentFolder;
     setEnabled(false);
+    const QList<int> ids = selectedArticleIds();
+    CommandProgress progress(this, status, ids.size());
 
-    if (folder == Outbox) {
-        // Queued again: folder and origin stay, the rows show the queued state at once.
-        const QList<QTreeWidgetItem *> selected = ui->itemlist->selectedItems();
-        QList<int> ids;
-        for (QTreeWidgetItem *row : selected) {
-            row->setData(0, ItemListRole::DoCheckRole, 2);
-            row->setData(0, ItemListRole::DoCheckResultRole, status);
-            ids << row->data(0, ItemListRole::ArticleIdRole).toInt();
-        }
-        CommandProgress progress(this, status, ids.size());
-        for (int i = 0; i < ids.size(); ++i) {
-            db->executeSQL(QStringLiteral("UPDATE articles SET DoCheck=2 WHERE id=")
-                           + QString::number(ids.at(i)));
-            if (!progress.step(i + 1))
+    // One transaction: every article is queued or none is. The folder an article comes back
+    // to is the one read inside it, written as a value: queued again after a lost answer, an
+    // article already in the outbox keeps the folder it came from.
+    QSet<int> queued;
+    bool written = false;
+    CommandProgress::leaveCheckpoints(db);
+    {
+        Transaction command(db);
+        written = command.isOpen();
+        int handled = 0;
+        for (const QList<int> &group : CommandProgress::groups(ids)) {
+            if (!written)
+                break;
+            const QString in = CommandProgress::joined(group);
+            if (folder == Outbox) {
+                // Queued again: folder and origin stay.
+                written = db->executeSQL(
+                    QStringLiteral("UPDATE articles SET DoCheck=2 WHERE Folder=-2 AND id IN (") + in
+                    + QLatin1Char(')'));
+            } else {
+                const SqlRows rows
+                    = db->select(QStringLiteral("SELECT id FROM articles WHERE "
+                                                "Trash=0 AND Folder=")
+                                 + QString::number(folder) + QStringLiteral(" AND id IN (") + in
+                                 + QLatin1Char(')'));
+                written = db->lastErrorText.isEmpty();
+                QList<int> here;
+                for (const ArticleRow &row : rows)
+                    here << row.value(QStringLiteral("id")).toInt();
+                if (written && !here.isEmpty())
+                    written = db->executeSQL(
+                        QStringLiteral("UPDATE articles SET FolderOld=") + QString::number(folder)
+                        + QStringLiteral(", Folder=-2, DoCheck=2, DoCheckResult='")
+                        + Database::escapeString(status) + QStringLiteral("' WHERE id IN (")
+                        + CommandProgress::joined(here) + QLatin1Char(')'));
+                if (written) {
+                    for (int id : qAsConst(here))
+                        queued << id;
+                }
+            }
+            handled += group.size();
+            if (!progress.step(handled))
                 break;
         }
-        progress.finish(status);
-        setEnabled(true);
-        emit startCheckNow();
-        return;
+        written = written && command.commit();
     }
-
-    const QList<int> ids = selectedArticleIds();
-    // FolderOld first: MySQL assigns from left to right, with the new Folder.
-    const QString sql = QStringLiteral("UPDATE articles SET FolderOld=Folder, Folder=-2, "
-                                       "DoCheck=2, DoCheckResult='")
-        + Database::escapeString(status) + QStringLiteral("' WHERE id=");
-    CommandProgress progress(this, status, ids.size());
-    QSet<int> queued;
-    for (int i = 0; i < ids.size(); ++i) {
-        if (db->executeSQL(sql + QString::number(ids.at(i))))
-            queued << ids.at(i);
-        if (!progress.step(i + 1))
-            break;
-    }
-    removeListRows(queued);
-    folderModel->ChangeFolderCount(folder, -queued.size(), false);
-    folderModel->ChangeFolderCount(Outbox, queued.size(), false);
     progress.finish(status);
+    if (written)
+        CommandProgress::checkpointAside(this, db);
 
-    trayIcon->showMessage(tr("Zerire3"),
-                          tr("Die ausgewählten Artikel wurden in den Ausgang gelegt und werden "
-                             "aktuell bearbeitet"),
-                          QSystemTrayIcon::Information, kTrayMessageMs);
+    if (written && folder == Outbox) {
+        // The rows show the queued state at once.
+        for (int id : ids) {
+            if (QTreeWidgetItem *row = IsItemWithIdHere(id)) {
+                row->setData(0, ItemListRole::DoCheckRole, 2);
+                row->setData(0, ItemListRole::DoCheckResultRole, status);
+            }
+        }
+    } else if (written) {
+        removeListRows(queued);
+        folderModel->ChangeFolderCount(folder, -queued.size(), false);
+        folderModel->ChangeFolderCount(Outbox, queued.size(), false);
+        if (trayIcon)
+            trayIcon->showMessage(tr("Zerire3"),
+                                  tr("Die ausgewählten Artikel wurden in den Ausgang gelegt und "
+                                     "werden aktuell bearbeitet"),
+                                  QSystemTrayIcon::Information, kTrayMessageMs);
+    }
     setEnabled(true);
+    if (!written && db->lastOutcome() == Database::Outcome::Unknown)
+        tellOutcomeUnknown(tr("das Einstellen in den Ausgang"));
     emit startCheckNow();
 }
 
@@ -141,7 +170,12 @@ void MainWindow::on_actionPlanen_triggered()
             Qt::QueuedConnection);
     dialog->setWindowModality(Qt::WindowModal);
     const int result = dialog->exec();
+    const bool unknown = dialog->outcomeUnknown();
     dialog->deleteLater();
+    if (unknown) {
+        tellOutcomeUnknown(tr("die Planung"));
+        return;
+    }
     if (result != QDialog::Accepted)
         return;
 
@@ -212,7 +246,16 @@ void MainWindow::endListings()
 
     const QList<int> ids = selectedArticleIds();
     setEnabled(false);
-    QSet<int> ended;
+    // The marketplace is asked first, one listing after the other; what it answered is then
+    // stored in one transaction: every outcome with its activity entry, or none.
+    struct Outcome
+    {
+        int id;
+        QString title;
+        bool success;
+        QString failure; // the marketplace's reason
+    };
+    QList<Outcome> outcomes;
     for (int i = 0; i < ids.size() && !CommandProgress::closing(); ++i) {
         const QString id = QString::number(ids.at(i));
         const SqlRows rows = db->select(
@@ -229,74 +272,128 @@ void MainWindow::endListings()
                      article.value(QStringLiteral("sandbox")).toInt());
         const bool success = api.endItem(reason, article.value(QStringLiteral("ItemID")).toString(),
                                          article.value(QStringLiteral("Site")).toString());
-        // The reply was awaited with the event loop running: rows may have come or gone,
-        // so the row is looked up by its article again.
-        QMap<QString, QVariant> record {
-            { QStringLiteral("indate"),
-              Clock::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) },
-            { QStringLiteral("title"), title },
-            { QStringLiteral("itemid"), QString() },
-            { QStringLiteral("databaseid"), ids.at(i) },
-        };
-        if (success
-            && db->executeSQL(
-                QStringLiteral("UPDATE articles SET Folder=-8, DoCheckResult='' WHERE id=") + id)) {
-            ended << ids.at(i);
-            record.insert(QStringLiteral("textinfo"), tr("wurde erfolgreich beendet"));
-            record.insert(QStringLiteral("infotype"), QStringLiteral("end_success"));
-        } else if (success) {
-            // Ended at the marketplace, still in the active folder here: the row must not
-            // look like a running listing. The next synchronisation moves it.
-            const QString text = tr("wurde bei eBay beendet, die Änderung konnte aber nicht "
-                                    "gespeichert werden. Die Datenbank meldet: %1")
-                                     .arg(db->lastErrorText);
-            db->executeSQL(QStringLiteral("UPDATE articles SET DoCheckResult='")
-                           + Database::escapeString(QStringLiteral("(f)") + text)
-                           + QStringLiteral("' WHERE id=") + id);
-            if (QTreeWidgetItem *row = IsItemWithIdHere(ids.at(i)))
-                row->setData(0, ItemListRole::DoCheckResultRole, QStringLiteral("(f)") + text);
-            record.insert(QStringLiteral("textinfo"), text);
-            record.insert(QStringLiteral("infotype"), QStringLiteral("end_fail"));
-        } else {
-            const QString failure = QStringLiteral("(f)") + api.getLastFail();
-            db->executeSQL(QStringLiteral("UPDATE articles SET DoCheckResult='")
-                           + Database::escapeString(failure) + QStringLiteral("' WHERE id=") + id);
-            if (QTreeWidgetItem *row = IsItemWithIdHere(ids.at(i)))
-                row->setData(0, ItemListRole::DoCheckResultRole, failure);
-            record.insert(QStringLiteral("textinfo"), api.getLastFail());
-            record.insert(QStringLiteral("infotype"), QStringLiteral("end_fail"));
+        outcomes.append({ ids.at(i), title, success, success ? QString() : api.getLastFail() });
+    }
+
+    QSet<int> endedIds;
+    QMap<int, QString> marks; // the failure shown in the row
+    QList<int> records;
+    bool written = false;
+    {
+        Transaction command(db);
+        written = command.isOpen();
+        for (const Outcome &outcome : qAsConst(outcomes)) {
+            if (!written)
+                break;
+            const QString id = QString::number(outcome.id);
+            QMap<QString, QVariant> record {
+                { QStringLiteral("indate"),
+                  Clock::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) },
+                { QStringLiteral("title"), outcome.title },
+                { QStringLiteral("itemid"), QString() },
+                { QStringLiteral("databaseid"), outcome.id },
+            };
+            bool ended = false;
+            if (outcome.success) {
+                ended = db->executeSQL(
+                    QStringLiteral("UPDATE articles SET Folder=-8, DoCheckResult='' WHERE id=")
+                    + id);
+                // A lost connection ends the command; a refused move leaves the row in the
+                // active folder, where it must not look like a running listing. The next
+                // synchronisation moves it.
+                written = ended || db->lastOutcome() == Database::Outcome::Refused;
+            }
+            if (ended) {
+                record.insert(QStringLiteral("textinfo"), tr("wurde erfolgreich beendet"));
+                record.insert(QStringLiteral("infotype"), QStringLiteral("end_success"));
+                endedIds << outcome.id;
+            } else if (written) {
+                const QString text = outcome.success
+                    ? tr("wurde bei eBay beendet, die Änderung konnte aber nicht "
+                         "gespeichert werden. Die Datenbank meldet: %1")
+                          .arg(db->lastErrorText)
+                    : outcome.failure;
+                written = db->executeSQL(QStringLiteral("UPDATE articles SET DoCheckResult='")
+                                         + Database::escapeString(QStringLiteral("(f)") + text)
+                                         + QStringLiteral("' WHERE id=") + id);
+                marks.insert(outcome.id, QStringLiteral("(f)") + text);
+                record.insert(QStringLiteral("textinfo"), text);
+                record.insert(QStringLiteral("infotype"), QStringLiteral("end_fail"));
+            }
+            const int recordId
+                = written ? db->insertSqlClean(record, QStringLiteral("itemshistory")) : 0;
+            written = recordId > 0;
+            records << recordId;
         }
-        const int recordId = db->insertSqlClean(record, QStringLiteral("itemshistory"));
-        if (recordId > 0) {
+        written = written && command.commit();
+    }
+
+    updateStatusBar(tr("Löschen..."), ids.size(), ids.size());
+    if (written) {
+        // The replies were awaited with the event loop running: rows may have come or gone,
+        // so a row is looked up by its article again.
+        for (auto it = marks.cbegin(); it != marks.cend(); ++it) {
+            if (QTreeWidgetItem *row = IsItemWithIdHere(it.key()))
+                row->setData(0, ItemListRole::DoCheckResultRole, it.value());
+        }
+        for (int recordId : qAsConst(records)) {
             const QList<NewsItem> news
                 = db->selectNews(QStringLiteral("id=") + QString::number(recordId));
             if (!news.isEmpty())
                 addNewsItem(news.first());
         }
+        removeListRows(endedIds);
+        folderModel->ChangeFolderCount(SpecialFolderId::Active, -endedIds.size(), false);
+        folderModel->ChangeFolderCount(SpecialFolderId::Unsold, endedIds.size(), false);
     }
-
-    updateStatusBar(tr("Löschen..."), ids.size(), ids.size());
-    removeListRows(ended);
-    folderModel->ChangeFolderCount(SpecialFolderId::Active, -ended.size(), false);
-    folderModel->ChangeFolderCount(SpecialFolderId::Unsold, ended.size(), false);
     setEnabled(true);
+    // Ended at the marketplace but not stored here: the next synchronisation moves them.
+    if (!written && db->lastOutcome() == Database::Outcome::Unknown)
+        tellOutcomeUnknown(tr("das Beenden"));
 }
 
 void MainWindow::askForFees()
 {
+    const QList<int> ids = selectedArticleIds();
     int leftOut = 0;
-    for (QTreeWidgetItem *row : ui->itemlist->selectedItems()) {
-        const QString id = row->data(0, ItemListRole::ArticleIdRole).toString();
-        // An article queued for listing keeps its order: the check would replace it, and
-        // the listing would never happen.
-        if (db->selectOne(QStringLiteral("SELECT DoCheck FROM articles WHERE id=") + id)
-            == QLatin1String("2")) {
-            ++leftOut;
-            continue;
+    QList<int> marked;
+    bool written = false;
+    {
+        // One transaction. An article queued for listing keeps its order: the check would
+        // replace it, and the listing would never happen.
+        Transaction command(db);
+        written = command.isOpen();
+        for (const QList<int> &group : CommandProgress::groups(ids)) {
+            if (!written)
+                break;
+            const QString in = CommandProgress::joined(group);
+            const SqlRows rows
+                = db->select(QStringLiteral("SELECT id, DoCheck FROM articles WHERE id IN (") + in
+                             + QLatin1Char(')'));
+            written = db->lastErrorText.isEmpty();
+            QList<int> here;
+            for (const ArticleRow &row : rows) {
+                if (row.value(QStringLiteral("DoCheck")).toInt() == 2)
+                    ++leftOut;
+                else
+                    here << row.value(QStringLiteral("id")).toInt();
+            }
+            if (written && !here.isEmpty())
+                written = db->executeSQL(
+                    QStringLiteral("UPDATE articles SET DoCheck=1 WHERE COALESCE(DoCheck,0)<>2 "
+                                   "AND id IN (")
+                    + CommandProgress::joined(here) + QLatin1Char(')'));
+            marked += here;
         }
-        if (db->executeSQL(QStringLiteral("UPDATE articles SET DoCheck=1 WHERE id=") + id
-                           + QStringLiteral(" AND COALESCE(DoCheck,0)<>2")))
-            row->setData(0, ItemListRole::DoCheckRole, 1);
+        written = written && command.commit();
+    }
+    if (written) {
+        for (int id : qAsConst(marked)) {
+            if (QTreeWidgetItem *row = IsItemWithIdHere(id))
+                row->setData(0, ItemListRole::DoCheckRole, 1);
+        }
+    } else if (db->lastOutcome() == Database::Outcome::Unknown) {
+        tellOutcomeUnknown(tr("die Vormerkung zur Gebührenberechnung"));
     }
     if (leftOut > 0)
         Statics::showMessage(this,

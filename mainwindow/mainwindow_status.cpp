@@ -70,6 +70,11 @@ constexpr int kTrayMessageMs = 5000;
 // The most characters the status panel and its tooltip show of a text: more than a screen
 // holds, and laid out at once whatever the length of the text.
 constexpr int kStatusChars = 4000;
+// How often the window tries to read what is stored after a command that failed or whose
+// outcome is not known, while the database does not answer: first after a second, then
+// twice as long each time, up to half a minute.
+constexpr int kStoredReads = 20;
+constexpr int kStoredReadMs = 1000;
 
 } // namespace
 
@@ -269,15 +274,19 @@ void MainWindow::databaseWriteFailed(const QString &connectionName, const QStrin
 
 void MainWindow::showWriteFailure()
 {
+    // Taken over by the notice of a command whose outcome is not known.
+    if (m_writeFailures == 0)
+        return;
     m_showingWriteFailure = true;
     QString text = tr("Die Änderung konnte nicht gespeichert werden. %1").arg(m_writeFailure);
     if (m_writeFailures > 1)
         text += tr("\n\n(%1 Schreibvorgänge sind fehlgeschlagen.)").arg(m_writeFailures);
     m_writeFailures = 0;
     Statics::showMessage(this, text, 2);
-    // The list shows what is stored, not what the command meant to store.
+    // The window shows what is stored, not what the command meant to store.
+    m_storedReads = 0;
     if (!loading)
-        reloadData();
+        showStored();
     m_showingWriteFailure = false;
 }
 
@@ -287,6 +296,13 @@ void MainWindow::tellOutcomeUnknown(const QString &command)
     m_unknownOutcomeQueued = false;
     if (db)
         db->unknownOutcomeTold();
+    // A command that lost the answers of several statements is told about once: calls until
+    // the event loop has run again belong to the same command.
+    if (m_outcomeUnknownTold)
+        return;
+    m_outcomeUnknownTold = true;
+    // The lost write may have queued a notice of its own ("nicht gespeichert"), which would
+    // not be true; so may failures of the same command before this.
     m_writeFailures = 0;
     m_showingWriteFailure = true;
     Statics::showMessage(this,
@@ -294,12 +310,53 @@ void MainWindow::tellOutcomeUnknown(const QString &command)
                             "Datenbank brach ab. Die Anzeige zeigt jetzt, was gespeichert ist.")
                              .arg(command),
                          2);
-    if (!loading) {
-        reloadData();
-        if (folderModel)
-            folderModel->refreshCounts();
-    }
+    m_storedReads = 0;
+    if (!loading)
+        showStored();
+    m_writeFailures = 0;
     m_showingWriteFailure = false;
+    QTimer::singleShot(0, this, [this] { m_outcomeUnknownTold = false; });
+}
+
+void MainWindow::showStored()
+{
+    // A command under way (the window is disabled) shows its own rows first.
+    if (!isEnabled()) {
+        scheduleStoredRead(kStoredReadMs);
+        return;
+    }
+    // The folder and the rows the seller works on stay chosen, by id, where they still are.
+    const QList<int> selected = selectedArticleIds();
+    const int shown = currentFolder;
+    const bool treeRead = reloadFolderTree();
+    reloadData();
+    if (currentFolder == shown) {
+        QTreeWidget *list = ui->itemlist;
+        for (int id : selected) {
+            if (QTreeWidgetItem *row = IsItemWithIdHere(id))
+                row->setSelected(true);
+        }
+        if (!list->selectedItems().isEmpty())
+            list->scrollToItem(list->selectedItems().first());
+    }
+    updateButtons();
+    if (folderModel)
+        folderModel->refreshCounts();
+    // The server may not answer yet: read again, less and less often, until the window shows
+    // what is stored.
+    if ((!treeRead || !listReadFailure.isEmpty()) && m_storedReads < kStoredReads)
+        scheduleStoredRead(kStoredReadMs << qMin(m_storedReads++, 5));
+}
+
+void MainWindow::scheduleStoredRead(int milliseconds)
+{
+    if (m_storedReadScheduled)
+        return;
+    m_storedReadScheduled = true;
+    QTimer::singleShot(milliseconds, this, [this] {
+        m_storedReadScheduled = false;
+        showStored();
+    });
 }
 
 void MainWindow::databaseConnectionBroken(const QString &connectionName, const QString &reason,

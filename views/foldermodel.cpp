@@ -4,7 +4,7 @@
 #include "core/logging.h"
 #include "core/specialfolderid.h"
 #include "core/sqltext.h"
-#include "core/variationrows.h"
+#include "core/transaction.h"
 #include "views/foldernode.h"
 #include "views/itemlistroles.h"
 #include "views/itemlistwidget.h"
@@ -231,6 +231,16 @@ QModelIndex FolderModel::indexOfNode(FolderNode *node) const
     if (!node || node == m_root || !isInTree(node))
         return QModelIndex();
     return createIndex(node->row(), 0, node);
+}
+
+void FolderModel::reload(const QString &data)
+{
+    beginResetModel();
+    qDeleteAll(m_root->children);
+    m_root->children.clear();
+    m_expandIds.clear();
+    setupModelData(data.split(QLatin1Char('\n'), Qt::KeepEmptyParts), m_root);
+    endResetModel();
 }
 
 void FolderModel::addFolder(const QString &name, int id, const QModelIndex &parent)
@@ -481,71 +491,94 @@ void FolderModel::insertNode(FolderNode *parent, FolderNode *child)
 }
 
 // The payload comes from the drag and drop system and may come from another program: only
-// entries whose article id and source folder read as numbers are carried out.
+// entries whose article id and source folder read as numbers are carried out. The whole drop
+// is one transaction: every article moves (or is copied), or none does.
 void FolderModel::dropArticles(const QByteArray &payload, int target)
 {
     const int end = payload.indexOf('\0');
     const QString text = QString::fromLatin1(end < 0 ? payload : payload.left(end));
+    QList<QPair<int, int>> entries; // article id, the folder it was dragged from
+    for (const QString &entry : text.split(QLatin1Char(','), Qt::KeepEmptyParts)) {
+        const int bar = entry.indexOf(QLatin1Char('|'));
+        bool idOk = false;
+        bool folderOk = false;
+        const int id = entry.left(bar).toInt(&idOk);
+        const int source = entry.mid(bar + 1).toInt(&folderOk);
+        if (bar >= 0 && idOk && folderOk && source != target)
+            entries.append({ id, source });
+    }
+    if (entries.isEmpty())
+        return;
+
+    Transaction command(m_db);
+    if (!command.isOpen())
+        return;
     const QString category = m_db->selectOne(
         QStringLiteral("SELECT cat_ebay FROM folders WHERE id=") + QString::number(target));
     const QString targetText = QString::number(target);
+    // A running listing stays where it is; its copy starts afresh in the folder, written so
+    // by the copying statement itself: whatever becomes of the copy, it is never a second
+    // row of the listing. Planned_Interval is empty as in every other copy; 0 reads as a job.
+    QMap<QString, QVariant> fresh {
+        { QStringLiteral("Folder"), target },
+        { QStringLiteral("WatchCount"), 0 },
+        { QStringLiteral("BidCount"), 0 },
+        { QStringLiteral("QuestionCount"), 0 },
+        { QStringLiteral("HighBidder"), QString() },
+        { QStringLiteral("ItemID"), QString() },
+        { QStringLiteral("SoldCount"), 0 },
+        { QStringLiteral("HasError"), 0 },
+        { QStringLiteral("LastError"), QString() },
+        { QStringLiteral("Planned"), QString() },
+        { QStringLiteral("Planned_Interval"), QString() },
+        { QStringLiteral("EndDate"), QString() },
+        { QStringLiteral("StartDate"), QString() },
+    };
+    QString categorySet;
+    if (!category.isEmpty()) {
+        fresh.insert(QStringLiteral("PrimaryCategory"), category);
+        categorySet = QStringLiteral(", PrimaryCategory='") + Database::escapeString(category)
+            + QLatin1Char('\'');
+    }
 
-    try {
-        for (const QString &entry : text.split(QLatin1Char(','), Qt::KeepEmptyParts)) {
-            const int bar = entry.indexOf(QLatin1Char('|'));
-            bool idOk = false;
-            bool folderOk = false;
-            const int id = entry.left(bar).toInt(&idOk);
-            const int source = entry.mid(bar + 1).toInt(&folderOk);
-            if (bar < 0 || !idOk || !folderOk || source == target)
-                continue;
-            const QString idText = QString::number(id);
-
-            int filed = id;
-            if (source == SpecialFolderId::Active) {
-                // A running listing stays where it is; its copy starts afresh in the folder.
-                filed = m_db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), idText,
-                                           QString(), QString());
-                if (filed < 1)
-                    continue;
-                // The copy carries the listing's item id until this update: should it fail,
-                // the copy goes, or the next synchronisation would take it for the listing.
-                // Planned_Interval is empty as in every other copy; 0 reads as a job.
-                const QString copyId = QString::number(filed);
-                if (!m_db->executeSQL(
-                        QStringLiteral("UPDATE articles SET Folder=") + targetText
-                        + QStringLiteral(
-                            ", WatchCount=0, BidCount=0,QuestionCount=0, HighBidder='', "
-                            "ItemID='', SoldCount=0, HasError=0, LastError='', "
-                            "Planned='', Planned_Interval='', EndDate='', StartDate='' "
-                            "WHERE id=")
-                        + copyId)) {
-                    VariationRows::removeArticle(m_db, filed);
-                    continue;
-                }
-                ChangeFolderCount(target, 1);
-            } else {
-                const QString oldFolderText = m_db->selectOne(
-                    QStringLiteral("SELECT Folder FROM articles WHERE id=") + idText);
-                if (oldFolderText.isEmpty())
-                    continue; // no such article
-                const int oldFolder = oldFolderText.toInt();
-                if (!m_db->executeSQL(QStringLiteral("UPDATE articles SET Folder=") + targetText
-                                      + QStringLiteral(" WHERE id=") + idText))
-                    continue;
-                ChangeFolderCount(target, 1);
-                ChangeFolderCount(oldFolder, -1);
-                takeListRow(id, oldFolder);
-            }
-
-            if (!category.isEmpty()) {
-                m_db->executeSQL(QStringLiteral("UPDATE articles SET PrimaryCategory='")
-                                 + Database::escapeString(category) + QStringLiteral("' WHERE id=")
-                                 + QString::number(filed));
-            }
+    struct Filed
+    {
+        int id;
+        int oldFolder; // 0 for a copy
+    };
+    QList<Filed> filed;
+    bool moves = false;
+    for (const auto &entry : qAsConst(entries)) {
+        const QString idText = QString::number(entry.first);
+        if (entry.second == SpecialFolderId::Active) {
+            const int copy = m_db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"),
+                                                idText, fresh);
+            if (copy > 0)
+                filed.append({ copy, 0 });
+            continue;
         }
-    } catch (const std::exception &e) {
-        qCDebug(lcApp) << "Article drop ended early:" << e.what();
+        moves = true;
+        // The folder as stored now, read inside the command: an article dropped twice is
+        // counted once.
+        const QString oldFolderText
+            = m_db->selectOne(QStringLiteral("SELECT Folder FROM articles WHERE id=") + idText);
+        if (oldFolderText.isEmpty() || oldFolderText.toInt() == target)
+            continue; // no such article, or there already
+        if (m_db->executeSQL(QStringLiteral("UPDATE articles SET Folder=") + targetText
+                             + categorySet + QStringLiteral(" WHERE id=") + idText))
+            filed.append({ entry.first, oldFolderText.toInt() });
+    }
+    if (!command.commit()) {
+        if (m_db->lastOutcome() == Database::Outcome::Unknown)
+            emit outcomeUnknown(moves ? tr("das Verschieben") : tr("die Kopie"));
+        return;
+    }
+    for (const Filed &done : qAsConst(filed)) {
+        ChangeFolderCount(target, 1);
+        if (done.oldFolder != 0) {
+            ChangeFolderCount(done.oldFolder, -1);
+            takeListRow(done.id, done.oldFolder);
+        }
     }
 }
 
@@ -583,10 +616,19 @@ bool FolderModel::moveFolder(int draggedId, FolderNode *target)
     if (!dragged || !dragged->userFolder || dragged->parentItem() == target
         || isParentOfTarget(target->id, dragged))
         return false;
-    if (!m_db->executeSQL(QStringLiteral("UPDATE folders SET folderparentid=")
-                          + QString::number(target->id) + QStringLiteral(" WHERE id=")
-                          + QString::number(draggedId)))
+    // One value written: sent again after a lost answer, it changes nothing more.
+    Transaction command(m_db);
+    if (!command.isOpen()
+        || !m_db->executeSQL(QStringLiteral("UPDATE folders SET folderparentid=")
+                                 + QString::number(target->id) + QStringLiteral(" WHERE id=")
+                                 + QString::number(draggedId),
+                             Database::Repeat::Safe))
         return false;
+    if (!command.commit()) {
+        if (m_db->lastOutcome() == Database::Outcome::Unknown)
+            emit outcomeUnknown(tr("das Verschieben des Ordners"));
+        return false;
+    }
 
     // The node itself moves, so the folders keep their counts, and the views their
     // indexes and open state.

@@ -54,6 +54,10 @@ public:
     Qt::DropActions supportedDropActions() const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
+    // Builds the tree again from `data` (the folder tree text), keeping the counts' link to
+    // the database; the views lose their open folders and selection (see setupExpandStates).
+    void reload(const QString &data);
+
     // Depth-first below the invisible root, children in order; null when absent. Id 0 is
     // the visible top node.
     FolderNode *findFolderWithId(int id) const;
@@ -90,6 +94,11 @@ public:
     // difference on its way, can't leave a wrong count. Without it the counts are plain
     // numbers.
     void followDatabaseCounts();
+
+signals:
+    // A drop was sent to the database but its answer was lost: whether it was stored is not
+    // known. `command` names it for the seller ("das Verschieben").
+    void outcomeUnknown(const QString &command);
 
 public slots:
     // Adds `changevalue` to the count of `folder`, or sets it to `changevalue` when

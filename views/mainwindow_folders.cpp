@@ -6,6 +6,7 @@
 #include "core/specialfolderid.h"
 #include "core/sqltext.h"
 #include "core/statics.h"
+#include "core/transaction.h"
 #include "ui_mainwindow.h"
 #include "views/folderedit.h"
 #include "views/foldermodel.h"
@@ -15,6 +16,7 @@
 #include <QCursor>
 #include <QMenu>
 #include <QPointer>
+#include <QSignalBlocker>
 #include <QStringList>
 #include <QTimer>
 #include <QTreeView>
@@ -79,12 +81,13 @@ void storeOpenState(Database *db, const QModelIndex &index, bool open)
     const int id = index.isValid() ? index.data(Qt::UserRole).toString().toInt() : 0;
     if (id > 0)
         db->executeSQL(
-            QStringLiteral("UPDATE folders SET expand=%1 WHERE id=%2").arg(open ? 1 : 0).arg(id));
+            QStringLiteral("UPDATE folders SET expand=%1 WHERE id=%2").arg(open ? 1 : 0).arg(id),
+            Database::Repeat::Safe);
 }
 
 } // namespace
 
-void MainWindow::CreateFolderTree()
+QString MainWindow::folderTreeText()
 {
     const SqlRows counts = db->select(
         QStringLiteral("SELECT Folder,count(id) AS M FROM articles WHERE Trash=0 GROUP BY Folder"));
@@ -99,12 +102,29 @@ void MainWindow::CreateFolderTree()
                 + QString::number(GetFolderCount(folder.id, counts));
     }
     loadFolders(db, lines, SpecialFolderId::Drafts, 2, counts);
+    return lines.join(QLatin1Char('\n'));
+}
 
-    folderModel
-        = new FolderModel(lines.join(QLatin1Char('\n')), db, ui->itemlist, this, ui->treeView);
+void MainWindow::expandFolderTree()
+{
+    // The top node and every fixed folder open, so the first level of user folders shows.
+    for (int row = 0; row < folderModel->rowCount(); ++row) {
+        const QModelIndex top = folderModel->index(row, 0);
+        ui->treeView->expand(top);
+        for (int child = 0; child < folderModel->rowCount(top); ++child)
+            ui->treeView->expand(folderModel->index(child, 0, top));
+    }
+    folderModel->setupExpandStates();
+}
+
+void MainWindow::CreateFolderTree()
+{
+    folderModel = new FolderModel(folderTreeText(), db, ui->itemlist, this, ui->treeView);
     // The workers and the commands change the counts side by side; the window's own
     // connection has the last word.
     folderModel->followDatabaseCounts();
+    connect(folderModel, &FolderModel::outcomeUnknown, this, &MainWindow::tellOutcomeUnknown,
+            Qt::QueuedConnection);
     ui->treeView->setModel(folderModel);
     if (db->isMySQL) {
         auto *refresh = new QTimer(this);
@@ -115,18 +135,30 @@ void MainWindow::CreateFolderTree()
     // A long name is cut short, never the count behind it.
     if (!qobject_cast<FolderTreeDelegate *>(ui->treeView->itemDelegate()))
         ui->treeView->setItemDelegate(new FolderTreeDelegate(ui->treeView));
-
-    // The top node and every fixed folder open, so the first level of user folders shows.
-    for (int row = 0; row < folderModel->rowCount(); ++row) {
-        const QModelIndex top = folderModel->index(row, 0);
-        ui->treeView->expand(top);
-        for (int child = 0; child < folderModel->rowCount(top); ++child)
-            ui->treeView->expand(folderModel->index(child, 0, top));
-    }
-    folderModel->setupExpandStates();
+    expandFolderTree();
 
     // "Aktive Angebote", which the list shows first.
     ui->treeView->setCurrentIndex(folderModel->index(0, 0, folderModel->index(0, 0)));
+}
+
+bool MainWindow::reloadFolderTree()
+{
+    // A tree that can't be read now stays as it is.
+    const quint64 failures = db->failedStatements();
+    const QString text = folderTreeText();
+    if (db->failedStatements() != failures)
+        return false;
+    folderModel->reload(text);
+    {
+        // Opened as stored: nothing to store again.
+        const QSignalBlocker quiet(ui->treeView);
+        expandFolderTree();
+    }
+    // The folder shown stays shown; when it is gone, "Artikelvorlagen" is shown instead.
+    if (!folderModel->findFolderWithId(currentFolder))
+        currentFolder = SpecialFolderId::Drafts;
+    folderModel->selectFolderWithId(currentFolder);
+    return true;
 }
 
 void MainWindow::loadFolders(Database *database, QStringList &lines, int parentId, int depth,
@@ -223,9 +255,18 @@ void MainWindow::on_actionNeuer_Ordner_triggered()
 
     const QMap<QString, QVariant> row { { QStringLiteral("foldername"), name },
                                         { QStringLiteral("folderparentid"), parentId } };
-    const int newId = db->insertSqlClean(row, QStringLiteral("folders"));
-    if (newId <= 0)
-        return;
+    int newId = 0;
+    {
+        Transaction command(db);
+        newId = command.isOpen() ? db->insertSqlClean(row, QStringLiteral("folders")) : 0;
+        if (newId <= 0)
+            return;
+        if (!command.commit()) {
+            if (db->lastOutcome() == Database::Outcome::Unknown)
+                tellOutcomeUnknown(tr("der neue Ordner"));
+            return;
+        }
+    }
     // Looked up again: the dialog's event loop may have let the tree change.
     const QModelIndex parentIndex
         = folderModel->indexOfNode(folderModel->findFolderWithId(parentId));
@@ -252,9 +293,19 @@ void MainWindow::on_actionUmbenennen_triggered()
     if (result != QDialog::Accepted)
         return;
 
-    if (!db->updateSqlClean({ { QStringLiteral("foldername"), name } }, QStringLiteral("folders"),
-                            QStringLiteral("id=") + QString::number(id)))
-        return;
+    {
+        Transaction command(db);
+        if (!command.isOpen()
+            || !db->updateSqlClean({ { QStringLiteral("foldername"), name } },
+                                   QStringLiteral("folders"),
+                                   QStringLiteral("id=") + QString::number(id)))
+            return;
+        if (!command.commit()) {
+            if (db->lastOutcome() == Database::Outcome::Unknown)
+                tellOutcomeUnknown(tr("der neue Ordnername"));
+            return;
+        }
+    }
     FolderNode *renamed = folderModel->findFolderWithId(id);
     if (!renamed)
         return;
@@ -284,23 +335,36 @@ void MainWindow::on_actionL_schen_2_triggered()
     collectIds(node, branch);
     const QString ids = joinIds(branch);
 
-    // The articles of the branch go to "Artikelvorlagen" first: once their folder is gone no
-    // folder would list them any more.
-    const int moved = db->selectOne(QStringLiteral("SELECT count(id) FROM articles WHERE Trash=0 "
-                                                   "AND Folder IN (")
-                                    + ids + QLatin1Char(')'))
-                          .toInt();
-    if (!db->executeSQL(QStringLiteral("UPDATE articles SET Folder=")
-                        + QString::number(SpecialFolderId::Drafts)
-                        + QStringLiteral(" WHERE Folder IN (") + ids + QLatin1Char(')')))
-        return;
+    // The articles of the branch go to "Artikelvorlagen", and the folders go, in one step:
+    // once their folder is gone no folder would list them any more.
+    int moved = 0;
+    {
+        Transaction command(db);
+        if (!command.isOpen())
+            return;
+        const QString counted
+            = db->selectOne(QStringLiteral("SELECT count(id) FROM articles WHERE Trash=0 "
+                                           "AND Folder IN (")
+                            + ids + QLatin1Char(')'));
+        moved = counted.toInt();
+        if (counted.isEmpty()
+            || !db->executeSQL(QStringLiteral("UPDATE articles SET Folder=")
+                                   + QString::number(SpecialFolderId::Drafts)
+                                   + QStringLiteral(" WHERE Folder IN (") + ids + QLatin1Char(')'),
+                               Database::Repeat::Safe)
+            || !db->executeSQL(QStringLiteral("DELETE FROM folders WHERE id IN (") + ids
+                                   + QLatin1Char(')'),
+                               Database::Repeat::Safe))
+            return;
+        if (!command.commit()) {
+            if (db->lastOutcome() == Database::Outcome::Unknown)
+                tellOutcomeUnknown(tr("das Löschen des Ordners"));
+            return;
+        }
+    }
     for (int folder : qAsConst(branch))
         folderModel->ChangeFolderCount(folder, 0, true);
     folderModel->ChangeFolderCount(SpecialFolderId::Drafts, moved);
-
-    if (!db->executeSQL(QStringLiteral("DELETE FROM folders WHERE id IN (") + ids
-                        + QLatin1Char(')')))
-        return;
     folderModel->killRow(folderModel->indexOfNode(folderModel->findFolderWithId(id)));
 
     // The tree marks the folder the list shows; when that was deleted, its articles are

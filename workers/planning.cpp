@@ -9,6 +9,7 @@
 #include "core/database.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
+#include "core/transaction.h"
 #include "ui_planning.h"
 #include "workers/scheduledstartservice.h"
 
@@ -98,35 +99,56 @@ void Planning::accept()
 
     const bool fromScheduled = m_folder.toInt() == SpecialFolderId::Scheduled;
     int keptOldStart = 0;
+    // The old jobs are withdrawn first; the new starts of the others are then stored in one
+    // transaction.
+    QStringList planned;
     for (const QString &id : qAsConst(m_ids)) {
         const QString jobId = m_db->selectOne(
             QStringLiteral("SELECT Planned_Interval FROM articles WHERE id=") + id);
-        const QString currentFolder
-            = m_db->selectOne(QStringLiteral("SELECT Folder FROM articles WHERE id=") + id);
-
         // An uploaded article is planned anew only once its old job is gone; otherwise
         // it would be started (and paid for) twice.
         if (!jobId.isEmpty() && !m_service->withdraw(jobId)) {
             ++keptOldStart;
             continue;
         }
+        planned << id;
+    }
 
-        const QString planned = start.toString(kDateTimeFormat);
-        const QString sql = fromScheduled
-            ? QStringLiteral("UPDATE articles SET Planned_Interval='', Planned='") + planned
-                + QStringLiteral("' WHERE id=") + id
-            : QStringLiteral("UPDATE articles SET Folder=-3, FolderOld=") + currentFolder
-                + QStringLiteral(", Planned_Interval='', Planned='") + planned
-                + QStringLiteral("' WHERE id=") + id;
-        if (!m_db->executeSQL(sql))
-            continue;
-
-        if (!fromScheduled) {
-            emit ChangeFolderCount(m_folder.toInt(), -1, false);
-            emit ChangeFolderCount(SpecialFolderId::Scheduled, 1, false);
+    int moved = 0;
+    bool written = false;
+    {
+        Transaction command(m_db.get());
+        written = command.isOpen();
+        for (const QString &id : qAsConst(planned)) {
+            if (!written)
+                break;
+            // The folder it comes back to is the one stored now, written as a value; an
+            // article in the scheduled folder already (planned again after a lost answer)
+            // keeps its own.
+            const QString currentFolder
+                = m_db->selectOne(QStringLiteral("SELECT Folder FROM articles WHERE id=") + id);
+            if (currentFolder.isEmpty())
+                continue; // deleted meanwhile
+            const bool scheduled = currentFolder.toInt() == SpecialFolderId::Scheduled;
+            const QString at = start.toString(kDateTimeFormat);
+            const QString sql = fromScheduled || scheduled
+                ? QStringLiteral("UPDATE articles SET Planned_Interval='', Planned='") + at
+                    + QStringLiteral("' WHERE id=") + id
+                : QStringLiteral("UPDATE articles SET Folder=-3, FolderOld=") + currentFolder
+                    + QStringLiteral(", Planned_Interval='', Planned='") + at
+                    + QStringLiteral("' WHERE id=") + id;
+            written = m_db->executeSQL(sql);
+            if (!fromScheduled && !scheduled)
+                ++moved;
+            if (m_ui->IntervallBox->value() > 0)
+                start = start.addSecs(qint64(m_ui->IntervallBox->value()) * 60);
         }
-        if (m_ui->IntervallBox->value() > 0)
-            start = start.addSecs(qint64(m_ui->IntervallBox->value()) * 60);
+        written = written && command.commit();
+    }
+    m_outcomeUnknown = !written && m_db->lastOutcome() == Database::Outcome::Unknown;
+    for (int i = 0; written && i < moved; ++i) {
+        emit ChangeFolderCount(m_folder.toInt(), -1, false);
+        emit ChangeFolderCount(SpecialFolderId::Scheduled, 1, false);
     }
 
     if (keptOldStart > 0) {

@@ -35,6 +35,9 @@ public:
 
     // The chosen date and time as "dd.MM.yy HH:mm"; also the start text of the article list.
     QString getDateString();
+    // True when the answer to the schedule's commit was lost: whether it is stored is not
+    // known.
+    bool outcomeUnknown() const { return m_outcomeUnknown; }
 
 public slots:
     // Writes the schedule (refused while the start is less than ten minutes ahead).
@@ -57,4 +60,5 @@ private:
     std::unique_ptr<ScheduledStartService> m_service;
     QStringList m_ids;
     QString m_folder;
+    bool m_outcomeUnknown = false;
 };

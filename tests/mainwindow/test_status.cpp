@@ -5,14 +5,17 @@
 #include "core/clock.h"
 #include "core/database.h"
 #include "core/specialfolderid.h"
+#include "tests/support/dialoganswers.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/messagecapture.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
+#include "views/itemlistroles.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QProgressBar>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTreeWidget>
@@ -385,6 +388,64 @@ private slots:
         m_fixture = std::make_unique<MainWindowFixture>(*m_data);
         QVERIFY(m_fixture->window());
         QCOMPARE(window()->geometry(), screen);
+    }
+
+    // A command whose outcome is not known is told once, however often it reports it and
+    // whatever of it failed before (that notice is not shown as well), and the window shows
+    // what is stored: a row and a folder written behind its back appear, the folder shown
+    // and the selection stay.
+    void outcomeUnknownToldOnce_data()
+    {
+        QTest::addColumn<bool>("failedWrite"); // a write of the same command failed first
+        QTest::addColumn<int>("calls");
+        QTest::newRow("told") << false << 1;
+        QTest::newRow("reported twice") << false << 2;
+        QTest::newRow("after a failed write") << true << 1;
+    }
+    void outcomeUnknownToldOnce()
+    {
+        QFETCH(bool, failedWrite);
+        QFETCH(int, calls);
+        showFolder(m_userFolder, kOtherRows, 2);
+        QTreeWidget *list = m_fixture->itemList();
+        const auto selectedIds = [list] {
+            QList<int> ids;
+            for (const QTreeWidgetItem *row : list->selectedItems())
+                ids << row->data(0, ItemListRole::ArticleIdRole).toInt();
+            std::sort(ids.begin(), ids.end());
+            return ids;
+        };
+        const QList<int> chosen = selectedIds();
+        Database *db = m_data->db();
+        const int added = TestSupport::insertArticle(db, { { "Folder", m_userFolder } });
+        const int folder = db->insertSqlClean(
+            { { "foldername", "Neu" }, { "folderparentid", -10 }, { "expand", 0 } }, "folders");
+        const auto undo = qScopeGuard([db, added, folder] {
+            db->executeSQL("DELETE FROM articles WHERE id=" + QString::number(added));
+            db->executeSQL("DELETE FROM folders WHERE id=" + QString::number(folder));
+        });
+        DialogAnswers answers;
+        if (failedWrite) {
+            // The fee mark of the selected rows, refused: its notice is queued.
+            QVERIFY(TestSupport::refuseRows(db, "articles", "UPDATE", "nein"));
+            action("actionAuwahl_beenden")->trigger();
+            QVERIFY(db->executeSQL("DROP TRIGGER refuse_articles_update"));
+        }
+
+        for (int i = 0; i < calls; ++i)
+            window()->tellOutcomeUnknown(QStringLiteral("die Probe"));
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+
+        QCOMPARE(answers.messages().size(), 1);
+        QVERIFY2(answers.lastMessageText().startsWith(
+                     "Ob die Probe gespeichert wurde, ist nicht bekannt: die Verbindung zur "
+                     "Datenbank brach ab."),
+                 qPrintable(answers.lastMessageText()));
+        QCOMPARE(list->topLevelItemCount(), kOtherRows + 1);
+        QVERIFY(TestSupport::folderIndexOf(m_fixture->treeView()->model(), folder).isValid());
+        QCOMPARE(m_fixture->treeView()->currentIndex().data(Qt::UserRole).toInt(), m_userFolder);
+        QCOMPARE(selectedIds(), chosen);
     }
 };
 

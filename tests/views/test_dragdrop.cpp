@@ -252,8 +252,9 @@ private slots:
         QCOMPARE(countOf(model, elektro), 1);
     }
 
-    // The copy still carries the listing's item id until its update; when that fails the
-    // copy must go, or the next synchronisation takes it for the listing.
+    // The copy is written unlisted by the copying statement itself; when the database refuses
+    // it, nothing of it stays: no row that the next synchronisation could take for the
+    // listing, no pictures, no variations.
     void failedCopyLeavesNothing()
     {
         APP_TEST_DATABASE(data);
@@ -263,15 +264,9 @@ private slots:
         FolderModel *model = folderModel(window);
         QVERIFY(window.showFolder(-9));
         const int elektro = s[QStringLiteral("Elektro")];
-        QVERIFY(data.db()->executeSQL(
-            data.db()->isMySQL
-                ? QStringLiteral(
-                    "CREATE TRIGGER refuse_copy BEFORE UPDATE ON articles FOR EACH ROW "
-                    "BEGIN IF NEW.ItemID = '' AND OLD.ItemID <> '' THEN SIGNAL "
-                    "SQLSTATE '45000' SET MESSAGE_TEXT = 'refused'; END IF; END")
-                : QStringLiteral("CREATE TRIGGER refuse_copy BEFORE UPDATE ON articles WHEN "
-                                 "NEW.ItemID = '' AND OLD.ItemID <> '' BEGIN "
-                                 "SELECT RAISE(ABORT, 'refused'); END")));
+        QVERIFY(TestSupport::refuseRows(data.db(), QStringLiteral("articles"),
+                                        QStringLiteral("INSERT"), QStringLiteral("refused"),
+                                        QStringLiteral("NEW.ItemID = ''")));
         // The listing's pictures, variation and option value are copied with it, or not.
         const int listing = s[QStringLiteral("aktiv")];
         const int variation = data.db()->insertSqlClean(

@@ -1,0 +1,435 @@
+// Every write command of the main window on a MariaDB whose answer to one statement is lost:
+// cut before it reaches the program, or held past the connection's time-out. Afterwards the
+// database holds the state before the command or the state after it (never a part of it,
+// never a double), the window shows what the database holds, and the seller was told once:
+// that the change was not stored, or that whether it was is not known.
+//
+// A command is one row of kCommands: how to set the window up and trigger it (answering its
+// dialogs), and the stored state it leaves. Another command is one more entry there and its
+// rows in run_data().
+#include "core/database.h"
+#include "mainwindow/mainwindow.h"
+#include "tests/support/dialoganswers.h"
+#include "tests/support/fakehttpserver.h"
+#include "tests/support/mainwindowfixture.h"
+#include "tests/support/mysqlproxy.h"
+#include "tests/support/testdatabase.h"
+#include "tests/support/testmain.h"
+#include "views/foldermodel.h"
+#include "views/foldernode.h"
+#include "views/itemlistroles.h"
+#include "views/itemlistwidget.h"
+
+#include <QAction>
+#include <QMimeData>
+#include <QScopeGuard>
+#include <QSemaphore>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <functional>
+
+using TestSupport::MainWindowFixture;
+
+namespace {
+
+// The stored rows every row starts from (ids as a fresh database gives them):
+//   folders  1 "Keller", 2 "Garten" below "Artikelvorlagen"
+//   articles 1 "Spaten", 2 "Rechen" in "Keller" (1 with a picture), 3 a running listing with
+//            a picture, 4 in the trash, 5 in "Artikelvorlagen", 6 another running listing
+void seed(Database *db)
+{
+    for (const char *name : { "Keller", "Garten" })
+        db->insertSqlClean({ { "foldername", name }, { "folderparentid", -10 }, { "expand", 0 } },
+                           "folders");
+    const QList<QMap<QString, QVariant>> articles {
+        { { "Title", "Spaten" }, { "Folder", 1 }, { "FolderOld", 0 } },
+        { { "Title", "Rechen" }, { "Folder", 1 }, { "FolderOld", 0 } },
+        { { "Title", "Laterne" },
+          { "Folder", -9 },
+          { "FolderOld", 0 },
+          { "ItemID", "120000000001" } },
+        { { "Title", "Eimer" }, { "Folder", -5 }, { "FolderOld", -10 } },
+        { { "Title", "Harke" }, { "Folder", -10 }, { "FolderOld", 0 } },
+        { { "Title", "Lampe" },
+          { "Folder", -9 },
+          { "FolderOld", 0 },
+          { "ItemID", "120000000002" } },
+    };
+    for (const auto &article : articles)
+        TestSupport::insertArticle(db, article);
+    for (int article : { 1, 3 })
+        db->insertSqlClean({ { "article_id", article }, { "image", "bild.jpg" } },
+                           "articles_images");
+}
+
+// What the commands change, as stored: per article id:Folder:FolderOld:Trash:ItemID:DoCheck,
+// per folder id:name<parent, and the pictures.
+QString stored(Database *db)
+{
+    QStringList parts;
+    for (const ArticleRow &row :
+         db->select("SELECT id, Folder, FolderOld, Trash, ItemID, DoCheck FROM articles "
+                    "ORDER BY id")) {
+        QStringList cells;
+        for (const char *column : { "id", "Folder", "FolderOld", "Trash", "ItemID", "DoCheck" })
+            cells << row.value(QLatin1String(column)).toString();
+        parts << cells.join(':');
+    }
+    parts << "|";
+    for (const ArticleRow &row :
+         db->select("SELECT id, foldername, folderparentid FROM folders ORDER BY id"))
+        parts << row.value("id").toString() + ':' + row.value("foldername").toString() + '<'
+                + row.value("folderparentid").toString();
+    parts << "| pictures " + db->selectOne("SELECT COUNT(*) FROM articles_images");
+    return parts.join(' ');
+}
+
+class Window;
+struct Command
+{
+    QString name;
+    // Shows and selects what the command works on; then triggers it and answers its dialogs.
+    std::function<void(Window &, DialogAnswers &)> run;
+    // stored() once the command is done.
+    QString after;
+    // Checked against the window afterwards (`answered`: no answer was lost); empty when
+    // right.
+    std::function<QString(Window &, bool answered)> check;
+};
+
+class Window
+{
+public:
+    MainWindowFixture &fixture;
+    MainWindow *window() const { return fixture.window(); }
+    FolderModel *folders() const
+    {
+        return qobject_cast<FolderModel *>(fixture.treeView()->model());
+    }
+    void trigger(const char *action) const
+    {
+        window()->findChild<QAction *>(QLatin1String(action))->trigger();
+    }
+    bool enabled(const char *action) const
+    {
+        return window()->findChild<QAction *>(QLatin1String(action))->isEnabled();
+    }
+    void select(int folder, const QList<int> &ids) const
+    {
+        QVERIFY(fixture.showFolder(folder));
+        QTreeWidget *list = fixture.itemList();
+        list->clearSelection();
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            QTreeWidgetItem *row = list->topLevelItem(i);
+            if (ids.contains(row->data(0, ItemListRole::ArticleIdRole).toInt()))
+                row->setSelected(true);
+        }
+        QCOMPARE(list->selectedItems().size(), ids.size());
+    }
+    void makeCurrent(int folder) const { QVERIFY(fixture.showFolder(folder)); }
+    void drop(const QString &format, const QByteArray &payload, int onto) const
+    {
+        QMimeData data;
+        data.setData(format, payload);
+        folders()->dropMimeData(&data, Qt::MoveAction, -1, -1,
+                                TestSupport::folderIndexOf(folders(), onto));
+    }
+};
+
+QByteArray folderPayload(qint32 id)
+{
+    QByteArray bytes;
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
+    stream.setByteOrder(QDataStream::BigEndian);
+    stream << id;
+    return bytes;
+}
+
+const QString kBefore
+    = QStringLiteral("1:1:0:0::0 2:1:0:0::0 3:-9:0:0:120000000001:0 4:-5:-10:0::0 5:-10:0:0::0 "
+                     "6:-9:0:0:120000000002:0 | 1:Keller<-10 2:Garten<-10 | pictures 2");
+
+// kBefore with the article rows `added` after the last one, and `pictures` pictures.
+QString withArticles(const QString &added, int pictures)
+{
+    const int end = kBefore.indexOf(QLatin1String(" |"));
+    return kBefore.left(end) + ' ' + added
+        + kBefore.mid(end).replace("pictures 2", "pictures " + QString::number(pictures));
+}
+
+const QList<Command> kCommands {
+    { "Löschen",
+      [](Window &w, DialogAnswers &answers) {
+          w.select(1, { 1, 2 });
+          answers.pushQuestion(true);
+          w.trigger("actionL_schen");
+      },
+      QString(kBefore).replace("1:1:0:0::0 2:1:0:0::0", "1:-5:1:0::0 2:-5:1:0::0"),
+      {} },
+    { "Papierkorb leeren",
+      [](Window &w, DialogAnswers &answers) {
+          w.select(-5, {});
+          answers.pushQuestion(true);
+          w.trigger("actionPapierkorb_leeren");
+      },
+      QString(kBefore).replace("4:-5:-10:0::0", "4:-5:-10:1::0"),
+      {} },
+    { "Neuer Ordner",
+      [](Window &w, DialogAnswers &) {
+          w.makeCurrent(-10);
+          TestSupport::answerFolderEdit("Schuppen");
+          w.trigger("actionNeuer_Ordner");
+      },
+      QString(kBefore).replace("2:Garten<-10", "2:Garten<-10 3:Schuppen<-10"),
+      {} },
+    { "Umbenennen",
+      [](Window &w, DialogAnswers &) {
+          w.makeCurrent(1);
+          TestSupport::answerFolderEdit("Dachboden");
+          w.trigger("actionUmbenennen");
+      },
+      QString(kBefore).replace("Keller", "Dachboden"),
+      {} },
+    { "Ordner löschen",
+      [](Window &w, DialogAnswers &answers) {
+          w.select(1, {});
+          w.makeCurrent(1);
+          answers.pushQuestion(true);
+          w.trigger("actionL_schen_2");
+      },
+      QString(kBefore)
+          .replace("1:1:0:0::0 2:1:0:0::0", "1:-10:0:0::0 2:-10:0:0::0")
+          .replace("1:Keller<-10 ", ""),
+      {} },
+    { "Artikel ziehen",
+      [](Window &w, DialogAnswers &) {
+          w.select(1, {});
+          w.drop(ItemListWidget::ArticleMimeType, "1|1,2|1", 2);
+      },
+      QString(kBefore).replace("1:1:0:0::0 2:1:0:0::0", "1:2:0:0::0 2:2:0:0::0"),
+      {} },
+    { "Angebot ziehen",
+      [](Window &w, DialogAnswers &) {
+          w.select(-9, {});
+          w.drop(ItemListWidget::ArticleMimeType, "3|-9", 2);
+      },
+      withArticles("7:2:0:0::0", 3),
+      {} },
+    { "Ordner ziehen",
+      [](Window &w, DialogAnswers &) { w.drop(FolderModel::FolderMimeType, folderPayload(2), 1); },
+      QString(kBefore).replace("2:Garten<-10", "2:Garten<1"),
+      {} },
+    { "Als Vorlage",
+      [](Window &w, DialogAnswers &) {
+          w.select(-9, { 3, 6 });
+          w.trigger("actionDuplizieren");
+      },
+      withArticles("7:-10:0:0::0 8:-10:0:0::0", 3),
+      {} },
+    { "In Ausgang legen",
+      [](Window &w, DialogAnswers &) {
+          w.select(1, { 1, 2 });
+          w.trigger("actionIn_Ausgang_legen");
+      },
+      QString(kBefore).replace("1:1:0:0::0 2:1:0:0::0", "1:-2:1:0::2 2:-2:1:0::2"),
+      {} },
+    { "Gebühren berechnen",
+      [](Window &w, DialogAnswers &) {
+          w.select(1, { 1, 2 });
+          w.trigger("actionAuwahl_beenden");
+      },
+      QString(kBefore).replace("1:1:0:0::0 2:1:0:0::0", "1:1:0:0::1 2:1:0:0::1"),
+      {} },
+    { "Ausschneiden und Einfügen",
+      [](Window &w, DialogAnswers &) {
+          w.select(1, { 1 });
+          w.trigger("actionAusschneiden");
+          w.select(2, {});
+          w.trigger("actionEinf_gen");
+      },
+      withArticles("7:2:0:0::0", 2).remove("1:1:0:0::0 "),
+      // Cut until its move is known to be stored.
+      [](Window &w, bool answered) {
+          return w.enabled("actionEinf_gen") == answered
+              ? QStringLiteral("paste offered: %1").arg(!answered)
+              : QString();
+      } },
+};
+
+const Command *command(const QString &name)
+{
+    for (const Command &c : kCommands) {
+        if (c.name == name)
+            return &c;
+    }
+    return nullptr;
+}
+
+// What the window shows, in the terms of stored(): the list's article ids, every folder's
+// count, the user folders.
+QString shown(Window &w)
+{
+    QStringList parts;
+    QTreeWidget *list = w.fixture.itemList();
+    QList<int> ids;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        ids << list->topLevelItem(i)->data(0, ItemListRole::ArticleIdRole).toInt();
+    std::sort(ids.begin(), ids.end());
+    for (int id : ids)
+        parts << QString::number(id);
+    parts << "|";
+    QList<const FolderNode *> pending { w.folders()->findFolderWithId(0) };
+    QStringList folders;
+    while (!pending.isEmpty()) {
+        const FolderNode *node = pending.takeFirst();
+        for (const FolderNode *child : node->children) {
+            folders << QString::number(child->id) + '=' + QString::number(child->count)
+                    + (child->userFolder ? ':' + child->name + '<' + QString::number(node->id)
+                                         : QString());
+            pending << child;
+        }
+    }
+    folders.sort();
+    return (parts + folders).join(' ');
+}
+
+// The same as the database holds it, for the folder the tree shows as current.
+QString held(Window &w, Database *db)
+{
+    const int current = w.fixture.treeView()->currentIndex().data(Qt::UserRole).toInt();
+    QStringList parts;
+    for (const ArticleRow &row : db->select("SELECT id FROM articles WHERE Trash=0 AND Folder="
+                                            + QString::number(current) + " ORDER BY id"))
+        parts << row.value("id").toString();
+    parts << "|";
+    QHash<int, int> counts;
+    for (const ArticleRow &row :
+         db->select("SELECT Folder, COUNT(id) AS M FROM articles WHERE Trash=0 GROUP BY Folder"))
+        counts.insert(row.value("Folder").toInt(), row.value("M").toInt());
+    QStringList folders;
+    for (int fixed : { -9, -7, -8, -3, -2, -5, -10 })
+        folders << QString::number(fixed) + '=' + QString::number(counts.value(fixed));
+    for (const ArticleRow &row : db->select("SELECT id, foldername, folderparentid FROM folders")) {
+        const int id = row.value("id").toInt();
+        folders << QString::number(id) + '=' + QString::number(counts.value(id)) + ':'
+                + row.value("foldername").toString() + '<' + row.value("folderparentid").toString();
+    }
+    folders.sort();
+    return (parts + folders).join(' ');
+}
+
+constexpr int kTimeoutSeconds = 2;
+
+} // namespace
+
+class TestCommandExactness : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void run_data();
+    void run();
+};
+
+void TestCommandExactness::run_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("statement"); // whose answer is lost; "-": none
+    QTest::addColumn<bool>("hang"); // held past the time-out rather than cut
+    QTest::addColumn<bool>("written"); // the state after the command is stored
+
+    // Per command: the statement whose loss leaves the command undone, and the commit.
+    const QList<QPair<QString, QByteArray>> writes {
+        { "Löschen", "Folder=-5 WHERE" },
+        { "Papierkorb leeren", "TrashMoved" },
+        { "Neuer Ordner", "INSERT INTO folders" },
+        { "Umbenennen", "UPDATE folders" },
+        { "Ordner löschen", "DELETE FROM folders" },
+        { "Artikel ziehen", "UPDATE articles SET Folder=2" },
+        { "Angebot ziehen", "INSERT INTO `articles`" },
+        { "Ordner ziehen", "folderparentid=1" },
+        { "Als Vorlage", "INSERT INTO `articles_images`" },
+        { "In Ausgang legen", "Folder=-2" },
+        { "Gebühren berechnen", "DoCheck=1" },
+        { "Ausschneiden und Einfügen", "DELETE FROM articles WHERE" },
+    };
+    for (const auto &write : writes) {
+        const QByteArray name = write.first.toUtf8();
+        QTest::newRow(name + ": answered") << write.first << QByteArray("-") << false << true;
+        QTest::newRow(name + ": write cut") << write.first << write.second << false << false;
+        QTest::newRow(name + ": commit cut")
+            << write.first << QByteArray("COMMIT") << false << true;
+        QTest::newRow(name + ": commit held")
+            << write.first << QByteArray("COMMIT") << true << true;
+    }
+    // Held inside the transaction: the server undoes it when the connection goes.
+    QTest::newRow("Löschen: write held")
+        << "Löschen" << QByteArray("Folder=-5 WHERE") << true << false;
+    QTest::newRow("Neuer Ordner: write held")
+        << "Neuer Ordner" << QByteArray("INSERT INTO folders") << true << false;
+    QTest::newRow("Angebot ziehen: write held")
+        << "Angebot ziehen" << QByteArray("INSERT INTO `articles`") << true << false;
+}
+
+void TestCommandExactness::run()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, statement);
+    QFETCH(bool, hang);
+    QFETCH(bool, written);
+    const Command *c = command(name);
+    QVERIFY(c);
+
+    APP_REQUIRE_BACKEND(TestSupport::Backend::MySQL);
+    TestSupport::FakeHttpServer marketplace;
+    marketplace.pointConfigHere();
+    TestSupport::MySqlProxy proxy(TestSupport::MySqlServer::fromEnvironment());
+    QVERIFY(proxy.isListening());
+    TestSupport::TestDatabase data(proxy.server());
+    QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+    seed(data.db());
+    QCOMPARE(stored(data.db()), kBefore);
+    TestSupport::writeMySqlSetup(data.dataDir(), proxy.server(), data.mysqlDatabaseName(), true,
+                                 false);
+    Database::setDefaultResponseTimeout(kTimeoutSeconds);
+    auto restore = qScopeGuard([] { Database::setDefaultResponseTimeout(15); });
+    DialogAnswers answers;
+    MainWindowFixture fixture(data);
+    QVERIFY(fixture.window());
+    Window w { fixture };
+    // The listing worker is not woken: what it does with queued articles is its own test's.
+    QObject::disconnect(fixture.window(), &MainWindow::startCheckNow, nullptr, nullptr);
+
+    // A held answer comes past the connection's time-out (the proxy holds every connection
+    // meanwhile, so the window's next statements wait a little too).
+    QSemaphore never;
+    if (statement != "-")
+        proxy.cutAfter(statement, 1, [hang, &never](quint32) {
+            if (hang)
+                never.tryAcquire(1, (kTimeoutSeconds + 1) * 1000);
+        });
+    c->run(w, answers);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(proxy.cuts(), statement == "-" ? 0 : 1);
+
+    const QString expected = written ? c->after : kBefore;
+    QCOMPARE(stored(data.db()), expected);
+    // Read again as soon as the server answers (a held answer holds it a while).
+    QTRY_COMPARE_WITH_TIMEOUT(shown(w), held(w, data.db()), 20000);
+    if (c->check)
+        QCOMPARE(c->check(w, statement == "-"), QString());
+    // Told once: nothing when it was answered; else not stored, or not known.
+    const QString told = statement == "-" ? QString()
+        : written                         ? QStringLiteral("Ob ")
+                                          : QStringLiteral("Die Änderung konnte nicht");
+    QTRY_COMPARE(answers.messages().size(), told.isEmpty() ? 0 : 1);
+    QCoreApplication::processEvents();
+    QCOMPARE(answers.messages().size(), told.isEmpty() ? 0 : 1);
+    if (!told.isEmpty())
+        QVERIFY2(answers.lastMessageText().startsWith(told), qPrintable(answers.lastMessageText()));
+    fixture.close();
+}
+
+APP_TEST_MAIN(TestCommandExactness)
+#include "test_commandexactness.moc"
