@@ -12,8 +12,6 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -306,11 +304,10 @@ void TestAddArticleDescription::harmfulMarkupNeverLeaves()
     AddArticle editor(nullptr, id, -10, false);
     QWebEngineView *view = openHtmlEditor(&editor);
     QVERIFY(view);
-    const QByteArray quoted = QJsonDocument(QJsonArray { markup }).toJson(QJsonDocument::Compact);
     evaluate(view->page(),
              "(function () { var e = tinyMCE.activeEditor; e.getBody().appendChild("
-             "e.getDoc().createComment('mce:protected ' + escape("
-                 + QString::fromUtf8(quoted.mid(1, quoted.size() - 2)) + "))); })()");
+             "e.getDoc().createComment('mce:protected "
+                 + QString::fromLatin1(QUrl::toPercentEncoding(markup)) + "')); })()");
 
     editor.accept();
     QCOMPARE(editor.result(), 1);
