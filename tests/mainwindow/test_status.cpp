@@ -136,11 +136,10 @@ private slots:
         QCOMPARE(panel->isVisible(), shown);
         auto *label = window()->findChild<QLabel *>(QStringLiteral("SyncLabel"));
         if (cut) {
-            const QString shownText = label->text();
-            QVERIFY2(shownText.size() <= 8192, qPrintable(QString::number(shownText.size())));
-            QVERIFY(shownText.startsWith(QStringLiteral("14:05 Uhr - ") + text.left(100)));
-            QVERIFY(shownText.endsWith(QChar(0x2026)));
-            QCOMPARE(label->toolTip(), shownText);
+            QVERIFY2(label->text().size() <= 8192, qPrintable(label->text().left(100)));
+            QVERIFY(label->text().startsWith(QStringLiteral("14:05 Uhr - ") + text.left(100))
+                    && label->text().endsWith(QChar(0x2026)));
+            QCOMPARE(label->toolTip(), label->text());
             window()->grab();
         } else {
             QCOMPARE(label->text(), QStringLiteral("14:05 Uhr - ") + text);
