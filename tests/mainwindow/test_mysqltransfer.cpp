@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QScopeGuard>
 #include <QSettings>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 
 using TestSupport::Backend;
@@ -155,15 +154,13 @@ void TestMySqlTransfer::transfer()
 
 void TestMySqlTransfer::interrupted_data()
 {
-    // The statement whose answer is lost, and the how-manieth; empty: the server stops
-    // answering after the articles table's first statements.
+    // The statement whose answer is lost and its how-manieth (0: the articles table's); none:
+    // the server stops answering within the articles table.
     QTest::addColumn<QByteArray>("statement");
     QTest::addColumn<int>("occurrence");
-    // Whether the server's articles table holds the new rows afterwards.
-    QTest::addColumn<bool>("written");
+    QTest::addColumn<bool>("written"); // the server's articles table holds the new rows
     QTest::newRow("emptying") << QByteArray("DELETE FROM `articles`") << 1 << false;
     QTest::newRow("second batch") << QByteArray("INSERT INTO `articles`") << 2 << false;
-    // 0: the commit of the articles table.
     QTest::newRow("commit") << QByteArray("COMMIT") << 0 << true;
     QTest::newRow("server hangs") << QByteArray() << 0 << false;
 }
@@ -178,24 +175,16 @@ void TestMySqlTransfer::interrupted()
     APP_REQUIRE_BACKEND(Backend::MySQL);
     TestDatabase local(Backend::SQLite);
     QVERIFY(local.error().isEmpty());
-    // Enough long descriptions for the articles to take several statements.
-    fillLocal(local.db(), QString(), 40);
+    fillLocal(local.db(), QString(), 40); // the articles take several statements
     QList<TableSnapshot> fresh;
     for (const QString &table : kTables)
         fresh << snapshot(local.db(), table);
-    // The tables in the order the transfer takes them.
-    QStringList order;
-    {
-        QSqlQuery list(local.db()->connection());
-        QVERIFY(list.exec("SELECT name FROM sqlite_master WHERE type='table'"));
-        while (list.next()) {
-            if (!list.value(0).toString().startsWith("sqlite_"))
-                order << list.value(0).toString();
-        }
-    }
-    // The rows of the tables before the articles: the ones transferred.
+    // The tables in the order the transfer takes them, and the rows of those before articles.
+    QStringList order = local.db()->connection().tables();
+    order.removeAll("sqlite_sequence");
+    const int stoppedAt = order.indexOf("articles");
     int before = 0;
-    for (const QString &table : order.mid(0, order.indexOf("articles")))
+    for (const QString &table : order.mid(0, stoppedAt))
         before += local.db()->selectCount("SELECT * FROM " + table);
     local.closeMain();
 
@@ -213,7 +202,7 @@ void TestMySqlTransfer::interrupted()
         old << snapshot(shared.db(), table);
 
     if (!statement.isEmpty())
-        proxy.cutAfter(statement, occurrence > 0 ? occurrence : order.indexOf("articles") + 1);
+        proxy.cutAfter(statement, occurrence > 0 ? occurrence : stoppedAt + 1);
     bool stalled = false;
     const QString logFile = shared.dataDir() + "mysql_transfer.log";
     MySqlTransfer transfer(shared.db(), local.dataDir() + Database::getDatabaseName(), logFile);
@@ -234,19 +223,18 @@ void TestMySqlTransfer::interrupted()
         qPrintable(result.error));
     QCOMPARE(result.error.contains("nicht bekannt"), statement == "COMMIT");
     QCOMPARE(result.copiedRows, before);
-    const int stoppedAt = order.indexOf("articles");
     for (int i = 0; i < kTables.size(); ++i) {
         const int at = order.indexOf(kTables[i]);
         const bool expectNew = at < stoppedAt || (at == stoppedAt && written);
-        const TableSnapshot now = snapshot(shared.db(), kTables[i]);
-        const auto changes = TableSnapshot::diff(expectNew ? fresh[i] : old[i], now);
+        const auto changes
+            = TableSnapshot::diff(expectNew ? fresh[i] : old[i], snapshot(shared.db(), kTables[i]));
         QVERIFY2(changes.isEmpty(),
                  qPrintable(kTables[i] + ":\n" + TableSnapshot::describe(changes)));
     }
     QFile log(logFile);
     QVERIFY(log.open(QIODevice::ReadOnly));
-    const QStringList lines = QString::fromUtf8(log.readAll()).split("\r\n", Qt::SkipEmptyParts);
-    QCOMPARE(lines.last(), result.error);
+    QCOMPARE(QString::fromUtf8(log.readAll()).split("\r\n", Qt::SkipEmptyParts).last(),
+             result.error);
 }
 
 APP_TEST_GUILESS_MAIN(TestMySqlTransfer)

@@ -257,22 +257,20 @@ private slots:
         QCOMPARE(capture.count(QStringLiteral("Bildfehler")), 1);
     }
 
-    // A thumbnail file of more pixels than the budget (here 64 megapixels in 200 KB) is not
-    // decoded: the placeholder stands in its place.
+    // A thumbnail of more pixels than the budget (64 megapixels in 200 KB) is not decoded:
+    // the placeholder stands in its place.
     void thumbnailOverBudget()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath("thumb_riesig.png");
-        QFile out(path);
+        QFile out(dir.filePath("thumb_riesig.png"));
         QVERIFY(out.open(QIODevice::WriteOnly) && out.write(TestSupport::blackPng(8000, 8000)) > 0);
         out.close();
         TestSupport::MessageCapture capture({ QStringLiteral("app") });
         TestSupport::PeakMemory memory;
         const bool measured = memory.start();
-        const QImage image = paintRow({ { ImageThumbRole, path } });
-        if (measured)
-            QVERIFY2(memory.growth() < 32 * 1024 * 1024,
-                     qPrintable(QString::number(memory.growth() >> 20) + " MB"));
+        const QImage image = paintRow({ { ImageThumbRole, out.fileName() } });
+        QVERIFY2(!measured || memory.growth() < 32 * 1024 * 1024,
+                 qPrintable(QString::number(memory.growth() >> 20) + " MB"));
         QCOMPARE(capture.count(QStringLiteral("Bildfehler")), 1);
         QCOMPARE(capture.count(QStringLiteral("50 Megapixel")), 1);
         const QRect picture = matching(image, QRect(6, 6, 149, image.height() - 12), notWhite);
