@@ -7,7 +7,6 @@
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
-#include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <optional>
@@ -15,7 +14,6 @@
 namespace {
 
 enum class Steps { Committed, Dropped, InnerUndone, InnerKeptOuterDropped, InnerDropped, Lost };
-enum class Fault { None, DiskFull, RowLocked };
 
 // The folders' names after the schema's own, in id order.
 QStringList folderNames(Database *db, int after)
@@ -36,7 +34,6 @@ bool addFolder(Database *db, const QString &name)
 } // namespace
 
 Q_DECLARE_METATYPE(Steps)
-Q_DECLARE_METATYPE(Fault)
 Q_DECLARE_METATYPE(Database::Outcome)
 
 class TestTransaction : public QObject
@@ -160,20 +157,17 @@ void TestTransaction::failedCommitIsUndone()
 void TestTransaction::failureKinds_data()
 {
     QTest::addColumn<QString>("statement");
-    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<bool>("diskFull");
     QTest::addColumn<Database::Outcome>("outcome");
     const QString big = QStringLiteral("INSERT INTO folders (foldername) VALUES ('%1')")
                             .arg(QString(200000, QLatin1Char('x')));
     QTest::newRow("full disk: nothing written, try later")
-        << big << Fault::DiskFull << Database::Outcome::NotWritten;
+        << big << true << Database::Outcome::NotWritten;
     QTest::newRow("no such table: refused")
-        << "INSERT INTO nosuchtable (a) VALUES (1)" << Fault::None << Database::Outcome::Refused;
+        << "INSERT INTO nosuchtable (a) VALUES (1)" << false << Database::Outcome::Refused;
     QTest::newRow("a value twice where it must be once: refused")
-        << "INSERT INTO options (optionname, optionvalue) VALUES ('SchemaVersion', '1')"
-        << Fault::None << Database::Outcome::Refused;
-    QTest::newRow("row locked past the lock wait: nothing written, try later")
-        << "UPDATE options SET optionvalue=optionvalue WHERE optionname='SchemaVersion'"
-        << Fault::RowLocked << Database::Outcome::NotWritten;
+        << "INSERT INTO options (optionname, optionvalue) VALUES ('SchemaVersion', '1')" << false
+        << Database::Outcome::Refused;
 }
 
 // A database that can't take anything (a full disk) is told apart from one refusing the
@@ -181,36 +175,19 @@ void TestTransaction::failureKinds_data()
 void TestTransaction::failureKinds()
 {
     QFETCH(QString, statement);
-    QFETCH(Fault, fault);
+    QFETCH(bool, diskFull);
     QFETCH(Database::Outcome, outcome);
     APP_TEST_DATABASE(data);
     Database *db = data.db();
-    if (fault == Fault::DiskFull && db->isMySQL)
+    if (diskFull && db->isMySQL)
         QSKIP("The MariaDB server keeps its files on a file system of its own");
-    if (fault == Fault::RowLocked && !db->isMySQL)
-        QSKIP("A lock wait time-out is the server's");
     TestSupport::MessageCapture log({ QStringLiteral("app.db") });
     // The file may not grow by a page: SQLite reports the disk full.
-    if (fault == Fault::DiskFull)
+    if (diskFull)
         QVERIFY(db->executeSQL("PRAGMA max_page_count = " + db->selectOne("PRAGMA page_count")));
-    // Another workstation holds the row for longer than this connection waits for it.
-    QSqlDatabase holder;
-    const auto release = [&] {
-        return !holder.isOpen() || QSqlQuery(holder).exec("ROLLBACK");
-    };
-    const auto releaseAtEnd = qScopeGuard(release);
-    if (fault == Fault::RowLocked) {
-        holder = data.rawConnection(QStringLiteral("lockHolder"));
-        QVERIFY(QSqlQuery(holder).exec("START TRANSACTION"));
-        QVERIFY(QSqlQuery(holder).exec("SELECT 1 FROM options FOR UPDATE"));
-        QVERIFY(db->executeSQL("SET SESSION innodb_lock_wait_timeout = 1"));
-    }
     QVERIFY(!db->executeSQL(statement));
     QCOMPARE(db->lastOutcome(), outcome);
     QCOMPARE(db->lastFailureTransient(), outcome == Database::Outcome::NotWritten);
-    // Tried again once the lock is gone, it is written.
-    if (fault == Fault::RowLocked)
-        QVERIFY(release() && db->executeSQL(statement));
 }
 
 // Removing an article is one transaction: when one of its statements is refused, nothing of
