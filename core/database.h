@@ -96,6 +96,10 @@ public:
                      QString changeValue);
     // The same, with the columns of `changes` set to their values in the copying statement
     // itself (numbers as numbers, everything else as text).
+    // The columns a copy of an article starts afresh with, for DuplicateRow's `changes`: an
+    // unlisted article in `folder` without the listing's item number, dates, counts and errors,
+    // so that whatever becomes of the copy it is never a second row of a listing.
+    static QMap<QString, QVariant> freshCopy(int folder);
     int DuplicateRow(const QString &table, const QString &idColumn, const QString &idValue,
                      const QMap<QString, QVariant> &changes);
     // After a lost answer to the commit that wrote article `id`: 1 when it is stored, 0 when

@@ -54,6 +54,25 @@ int Database::DuplicateRow(QString table, QString idColumn, QString idValue, QSt
     return DuplicateRow(table, idColumn, idValue, changes);
 }
 
+QMap<QString, QVariant> Database::freshCopy(int folder)
+{
+    return {
+        { QStringLiteral("Folder"), folder },
+        { QStringLiteral("WatchCount"), 0 },
+        { QStringLiteral("BidCount"), 0 },
+        { QStringLiteral("QuestionCount"), 0 },
+        { QStringLiteral("HighBidder"), QString() },
+        { QStringLiteral("ItemID"), QString() },
+        { QStringLiteral("SoldCount"), 0 },
+        { QStringLiteral("HasError"), 0 },
+        { QStringLiteral("LastError"), QString() },
+        { QStringLiteral("Planned"), QString() },
+        { QStringLiteral("Planned_Interval"), QString() },
+        { QStringLiteral("EndDate"), QString() },
+        { QStringLiteral("StartDate"), QString() },
+    };
+}
+
 int Database::DuplicateRow(const QString &table, const QString &idColumn, const QString &idValue,
                            const QMap<QString, QVariant> &changes)
 {

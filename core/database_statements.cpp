@@ -200,10 +200,11 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
                               .arg(m_lostSessionId),
                           Outcome::NotWritten, true);
         }
-        // A write that must not run twice is sent only on a connection seen alive just
-        // before: one that died meanwhile (server restarted, connection killed) is opened
-        // again first, with nothing of the write sent on it.
-        if (!repeatable && m_transactionDepth == 0) {
+        // A write outside a transaction is sent only on a connection seen alive just before:
+        // one that died meanwhile (server restarted, connection killed, server away) is opened
+        // again first, with nothing of the write sent on it. So a write that could not be sent
+        // is known not written, even one that may be sent again.
+        if (storesData(sql) && m_transactionDepth == 0) {
             QSqlQuery ping(m_db);
             if (!ping.exec(QStringLiteral("DO 1"))) {
                 m_lostError = ping.lastError().text();

@@ -142,21 +142,7 @@ void MainWindow::on_actionDuplizieren_triggered()
     // whatever becomes of a copy, it is never a second row of a listing. All of them are
     // made in one transaction, or none.
     const int target = SpecialFolderId::Drafts;
-    const QMap<QString, QVariant> fresh {
-        { QStringLiteral("Folder"), target },
-        { QStringLiteral("WatchCount"), 0 },
-        { QStringLiteral("BidCount"), 0 },
-        { QStringLiteral("QuestionCount"), 0 },
-        { QStringLiteral("HighBidder"), QString() },
-        { QStringLiteral("ItemID"), QString() },
-        { QStringLiteral("SoldCount"), 0 },
-        { QStringLiteral("HasError"), 0 },
-        { QStringLiteral("LastError"), QString() },
-        { QStringLiteral("Planned"), QString() },
-        { QStringLiteral("Planned_Interval"), QString() },
-        { QStringLiteral("EndDate"), QString() },
-        { QStringLiteral("StartDate"), QString() },
-    };
+    const QMap<QString, QVariant> fresh = Database::freshCopy(target);
     int made = 0;
     bool written = false;
     {

@@ -64,21 +64,7 @@ void MainWindow::on_actionEinf_gen_triggered()
 
     // The copy is a new, unlisted article in the folder shown, written so by the copying
     // statement itself.
-    const QMap<QString, QVariant> reset {
-        { QStringLiteral("Folder"), folder },
-        { QStringLiteral("WatchCount"), 0 },
-        { QStringLiteral("BidCount"), 0 },
-        { QStringLiteral("QuestionCount"), 0 },
-        { QStringLiteral("HighBidder"), QString() },
-        { QStringLiteral("ItemID"), QString() },
-        { QStringLiteral("SoldCount"), 0 },
-        { QStringLiteral("HasError"), 0 },
-        { QStringLiteral("LastError"), QString() },
-        { QStringLiteral("Planned"), QString() },
-        { QStringLiteral("Planned_Interval"), QString() },
-        { QStringLiteral("EndDate"), QString() },
-        { QStringLiteral("StartDate"), QString() },
-    };
+    const QMap<QString, QVariant> reset = Database::freshCopy(folder);
     const QString text = tr("Füge Datensätze aus Zwischenablage ein...");
     CommandProgress progress(this, text, source.size());
     // One transaction for the whole paste: a lost connection leaves every article where it

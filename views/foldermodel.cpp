@@ -519,21 +519,7 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
     // A running listing stays where it is; its copy starts afresh in the folder, written so
     // by the copying statement itself: whatever becomes of the copy, it is never a second
     // row of the listing. Planned_Interval is empty as in every other copy; 0 reads as a job.
-    QMap<QString, QVariant> fresh {
-        { QStringLiteral("Folder"), target },
-        { QStringLiteral("WatchCount"), 0 },
-        { QStringLiteral("BidCount"), 0 },
-        { QStringLiteral("QuestionCount"), 0 },
-        { QStringLiteral("HighBidder"), QString() },
-        { QStringLiteral("ItemID"), QString() },
-        { QStringLiteral("SoldCount"), 0 },
-        { QStringLiteral("HasError"), 0 },
-        { QStringLiteral("LastError"), QString() },
-        { QStringLiteral("Planned"), QString() },
-        { QStringLiteral("Planned_Interval"), QString() },
-        { QStringLiteral("EndDate"), QString() },
-        { QStringLiteral("StartDate"), QString() },
-    };
+    QMap<QString, QVariant> fresh = Database::freshCopy(target);
     QString categorySet;
     if (!category.isEmpty()) {
         fresh.insert(QStringLiteral("PrimaryCategory"), category);
