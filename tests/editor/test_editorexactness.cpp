@@ -82,6 +82,40 @@ void save(AddArticle &editor, const QString &kind)
     editor.findChild<QPushButton *>("SaveToTemplateButton")->click();
 }
 
+// The reference data, two accounts and, for `lok`, the article "Lok" with pictures p1, p2 and,
+// for `variations`, "rot" and "blau" with a picture of "rot": its id.
+int prepare(Database *db, bool lok, bool variations = false)
+{
+    EditorFixture::cacheGermanSite(db);
+    const int alpha = EditorFixture::addAccounts(db).first;
+    if (!lok)
+        return 0;
+    db->executeSQL(
+        QString("INSERT INTO articles (Title, Folder, Account, Site, StartPrice, Quantity, "
+                "ListingType, Description, PrimaryCategory, PrimaryCategoryText, "
+                "Country, PostalCode, Location, ConditionID, SKU, VariantImageOption) "
+                "VALUES ('Lok', %1, %2, 77, 12.5, 3, 'FixedPriceItem', '<p>Lok</p>', "
+                "'9355', 'Modellbau:Bahn', 'DE', '10115', 'Berlin', 1000, 'V', '%3')")
+            .arg(kDrafts)
+            .arg(alpha)
+            .arg(variations ? "Farbe" : ""));
+    const QString id = db->selectOne("SELECT MAX(id) FROM articles");
+    pictureFile(db->getCurrentAdImageDir() + "p1.png");
+    pictureFile(db->getCurrentAdImageDir() + "p2.png");
+    db->executeSQL("INSERT INTO articles_images (article_id, image, sort) VALUES (" + id
+                   + ", 'p1.png', 0), (" + id + ", 'p2.png', 1)");
+    if (variations) {
+        const QString xml = "'<NameValueList><Name>Farbe</Name><Value>%1</Value></NameValueList>'";
+        db->executeSQL("INSERT INTO articles_variations (article_id, SKU, StartPrice, Quantity, "
+                       "VariantXml) VALUES ("
+                       + id + ", 'V-rot', 5, 1, " + xml.arg("rot") + "), (" + id
+                       + ", 'V-blau', 5, 1, " + xml.arg("blau") + ")");
+        db->executeSQL("INSERT INTO articles_images (article_id, image, variant_name) VALUES (" + id
+                       + ", 'rot.jpg', 'rot')");
+    }
+    return id.toInt();
+}
+
 // Articles and their pictures, by title: "A:title|folder|template|price|quantity" and
 // "I:title|image|sort|value". A copied picture's name loses the prefix the copy gives it.
 QStringList snapshot(Database *db)
@@ -125,10 +159,6 @@ private slots:
     void unknownToldOnce();
 
 private:
-    // The reference data, two accounts and, for `lok`, the article "Lok" with pictures p1, p2
-    // and, for `variations`, "rot" and "blau" with a picture of "rot": its id.
-    int prepare(Database *db, bool lok, bool variations = false);
-
     std::unique_ptr<FakeHttpServer> m_server;
     std::unique_ptr<DialogAnswers> m_answers;
 };
@@ -149,38 +179,6 @@ void TestEditorExactness::cleanup()
     TestSupport::resetApplicationState();
 }
 
-int TestEditorExactness::prepare(Database *db, bool lok, bool variations)
-{
-    EditorFixture::cacheGermanSite(db);
-    const int alpha = EditorFixture::addAccounts(db).first;
-    if (!lok)
-        return 0;
-    db->executeSQL(
-        QString("INSERT INTO articles (Title, Folder, Account, Site, StartPrice, Quantity, "
-                "ListingType, Description, PrimaryCategory, PrimaryCategoryText, "
-                "Country, PostalCode, Location, ConditionID, SKU, VariantImageOption) "
-                "VALUES ('Lok', %1, %2, 77, 12.5, 3, 'FixedPriceItem', '<p>Lok</p>', "
-                "'9355', 'Modellbau:Bahn', 'DE', '10115', 'Berlin', 1000, 'V', '%3')")
-            .arg(kDrafts)
-            .arg(alpha)
-            .arg(variations ? "Farbe" : ""));
-    const QString id = db->selectOne("SELECT MAX(id) FROM articles");
-    pictureFile(db->getCurrentAdImageDir() + "p1.png");
-    pictureFile(db->getCurrentAdImageDir() + "p2.png");
-    db->executeSQL("INSERT INTO articles_images (article_id, image, sort) VALUES (" + id
-                   + ", 'p1.png', 0), (" + id + ", 'p2.png', 1)");
-    if (variations) {
-        const QString xml = "'<NameValueList><Name>Farbe</Name><Value>%1</Value></NameValueList>'";
-        db->executeSQL("INSERT INTO articles_variations (article_id, SKU, StartPrice, Quantity, "
-                       "VariantXml) VALUES ("
-                       + id + ", 'V-rot', 5, 1, " + xml.arg("rot") + "), (" + id
-                       + ", 'V-blau', 5, 1, " + xml.arg("blau") + ")");
-        db->executeSQL("INSERT INTO articles_images (article_id, image, variant_name) VALUES (" + id
-                       + ", 'rot.jpg', 'rot')");
-    }
-    return id.toInt();
-}
-
 // One statement's answer cut, held past the time-out or refused: the database holds the state
 // before or after; not stored is told and saved again once, a cut commit counts as saved, and a
 // held one is left to the opener to tell.
@@ -191,14 +189,14 @@ void TestEditorExactness::oneStatementLost_data()
     QTest::addColumn<int>("occurrence");
     QTest::addColumn<QString>("fault");
 
-    // Each statement cut; held only where the time-out meets another kind of statement.
+    // Each statement cut; held once per kind of statement (unknownToldOnce holds the others).
     const QList<std::tuple<const char *, const char *, QByteArray, int, bool>> statements = {
         { "new", "insert", "INSERT INTO articles", 1, true },
         { "new", "thumbnail", "UPDATE articles SET", 1, false },
-        { "new", "commit", "COMMIT", 1, true },
+        { "new", "commit", "COMMIT", 1, false },
         { "existing", "re-read", "FOR UPDATE", 1, true },
         { "existing", "update", "UPDATE articles SET", 1, true },
-        { "existing", "commit", "COMMIT", 1, true },
+        { "existing", "commit", "COMMIT", 1, false },
         { "template", "insert", "INSERT INTO articles", 1, false },
         { "template", "commit", "COMMIT", 1, true },
         { "pictures", "pictures' delete", "DELETE FROM articles_images", 1, true },
@@ -278,9 +276,9 @@ void TestEditorExactness::oneStatementLost()
 
     QSemaphore held;
     auto letGo = qScopeGuard([&held] { held.release(); });
+    const QString refused = kind == "new" ? "articles" : "articles_images";
     if (fault == "refuse") {
-        QVERIFY(TestSupport::refuseRows(db, kind == "new" ? "articles" : "articles_images",
-                                        "INSERT", "gesperrt", QString::fromLatin1(statement)));
+        QVERIFY(TestSupport::refuseRows(db, refused, "INSERT", "gesperrt", statement));
     } else if (fault == "cut") {
         proxy->cutAfter(statement, occurrence);
     } else {
@@ -325,8 +323,7 @@ void TestEditorExactness::oneStatementLost()
     QVERIFY2(shown.first().startsWith(failedText), qPrintable(shown.first()));
     QVERIFY(editor.isVisible());
     if (fault == "refuse")
-        QVERIFY(db->executeSQL(QString("DROP TRIGGER refuse_%1_insert")
-                                   .arg(kind == "new" ? "articles" : "articles_images")));
+        QVERIFY(db->executeSQL(QString("DROP TRIGGER refuse_%1_insert").arg(refused)));
     m_answers->clear();
     save(editor, kind);
     QCOMPARE(snapshot(db), after);
@@ -470,9 +467,9 @@ void TestEditorExactness::unknownToldOnce()
     QCOMPARE(proxy.cuts(), 1);
 
     const QStringList shown = m_answers->shownTexts();
-    QCOMPARE(shown.filter("ist nicht bekannt").size(), 1);
-    QCOMPARE(shown.filter("Ob der Artikel gespeichert wurde").size(), 1);
-    QVERIFY2(shown.filter("nicht gespeichert").isEmpty(), qPrintable(shown.join(" / ")));
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown.first().startsWith("Ob der Artikel gespeichert wurde, ist nicht bekannt"),
+             qPrintable(shown.first()));
     // The server ran the commit: the list shows the saved row, once.
     const auto stored = data.db()->select("SELECT id, Title FROM articles");
     QCOMPARE(stored.size(), 1);
