@@ -24,8 +24,6 @@
 #include <QTreeWidget>
 #include <memory>
 
-using TestSupport::FakeHttpServer;
-
 namespace {
 
 constexpr int kDrafts = -10;
@@ -159,13 +157,13 @@ private slots:
     void unknownToldOnce();
 
 private:
-    std::unique_ptr<FakeHttpServer> m_server;
+    std::unique_ptr<TestSupport::FakeHttpServer> m_server;
     std::unique_ptr<DialogAnswers> m_answers;
 };
 
 void TestEditorExactness::init()
 {
-    m_server = std::make_unique<FakeHttpServer>();
+    m_server = std::make_unique<TestSupport::FakeHttpServer>();
     m_server->pointConfigHere();
     EditorFixture::serveReferenceData(*m_server);
     m_answers = std::make_unique<DialogAnswers>();
@@ -267,7 +265,6 @@ void TestEditorExactness::oneStatementLost()
         QVERIFY(addPicture(&editor));
         EditorFixture::apply(&editor, { "show=TabVars", "ImageOptionSelectBox=Farbe" });
         auto *values = editor.findChild<QTreeWidget *>("VariantImageList");
-        QCOMPARE(values->topLevelItemCount(), 2);
         values->findItems("blau", Qt::MatchExactly).value(0)->setSelected(true);
         QVERIFY(QMetaObject::invokeMethod(
             &editor, "handleFileSaveAsBeforeCloseSelected",
@@ -292,25 +289,22 @@ void TestEditorExactness::oneStatementLost()
     if (fault != "refuse")
         QTRY_COMPARE(proxy->cuts(), 1);
 
-    const QString failedText
-        = kind == "template" ? "Die Vorlage konnte nicht" : "Artikel konnte nicht gespeichert";
     const QStringList shown = m_answers->shownTexts();
     const QStringList now = snapshot(db);
     QVERIFY2(now == before || now == after, qPrintable(now.join(" / ")));
+    QCOMPARE(editor.outcomeUnknown(), expect == "unknown");
     if (expect == "unknown") {
-        QVERIFY(editor.outcomeUnknown());
         QCOMPARE(editor.unknownCommand(), kind == "template" ? "die Vorlage" : "der Artikel");
         QVERIFY2(shown.isEmpty(), qPrintable(shown.join(" / ")));
         QVERIFY(!editor.isVisible());
         return;
     }
-    QVERIFY(!editor.outcomeUnknown());
     if (expect == "saved") {
         QCOMPARE(now, after);
-        if (kind == "template") {
-            QCOMPARE(shown, QStringList { "Die Vorlage wurde gespeichert" });
-        } else {
-            QVERIFY2(shown.isEmpty(), qPrintable(shown.join(" / ")));
+        QCOMPARE(shown,
+                 kind == "template" ? QStringList { "Die Vorlage wurde gespeichert" }
+                                    : QStringList());
+        if (kind != "template") {
             QCOMPARE(editor.result(), 1);
             QCOMPARE(editor.getLoadId(),
                      db->selectOne("SELECT id FROM articles WHERE Title <> 'Lok'").toInt());
@@ -320,7 +314,9 @@ void TestEditorExactness::oneStatementLost()
     // Not stored, told once; the editor stays open.
     QCOMPARE(now, before);
     QCOMPARE(shown.size(), 1);
-    QVERIFY2(shown.first().startsWith(failedText), qPrintable(shown.first()));
+    QVERIFY2(shown.first().startsWith(kind == "template" ? "Die Vorlage konnte nicht"
+                                                         : "Artikel konnte nicht gespeichert"),
+             qPrintable(shown.first()));
     QVERIFY(editor.isVisible());
     if (fault == "refuse")
         QVERIFY(db->executeSQL(QString("DROP TRIGGER refuse_%1_insert").arg(refused)));
@@ -334,8 +330,7 @@ void TestEditorExactness::oneStatementLost()
 void TestEditorExactness::twoWorkstations_data()
 {
     QTest::addColumn<QString>("other");
-    QTest::addColumn<QStringList>("actions");
-    QTest::addColumn<bool>("newPicture");
+    QTest::addColumn<QStringList>("actions"); // "+neu.png": the seller adds that picture
     QTest::addColumn<QList<bool>>("answers");
     QTest::addColumn<QString>("question");
     QTest::addColumn<QString>("stored"); // title|price|quantity|verified pictures
@@ -349,45 +344,40 @@ void TestEditorExactness::twoWorkstations_data()
     const QStringList titlePrice = { "Title=Lok A", "StartPrice=15" };
     const QString all = " p1.png p2.png rot.jpg";
     QTest::newRow("other columns kept")
-        << both << title << false << QList<bool>() << QString() << "Lok A|20|7|0" + all;
+        << both << title << QList<bool>() << QString() << "Lok A|20|7|0" + all;
     QTest::newRow("same column, keep mine")
-        << both << titlePrice << false << QList<bool> { true } << price << "Lok A|15|7|0" + all;
+        << both << titlePrice << QList<bool> { true } << price << "Lok A|15|7|0" + all;
     QTest::newRow("same column, take theirs")
-        << both << titlePrice << false << QList<bool> { false, true } << price
-        << "Lok A|20|7|0" + all;
+        << both << titlePrice << QList<bool> { false, true } << price << "Lok A|20|7|0" + all;
     QTest::newRow("same column, cancelled")
-        << both << titlePrice << false << QList<bool> { false, false } << price
-        << "Lok|20|7|0" + all;
+        << both << titlePrice << QList<bool> { false, false } << price << "Lok|20|7|0" + all;
     QTest::newRow("same column, same value")
-        << "UPDATE articles SET StartPrice=15" << QStringList { "StartPrice=15" } << false
-        << QList<bool>() << QString() << "Lok|15|3|0" + all;
+        << "UPDATE articles SET StartPrice=15" << QStringList { "StartPrice=15" } << QList<bool>()
+        << QString() << "Lok|15|3|0" + all;
     QTest::newRow("several columns named")
-        << "UPDATE articles SET StartPrice=20, Title='Lok B'" << titlePrice << false
-        << QList<bool> { true } << price + "\nDie Artikelbezeichnung wurde" + changed
-        << "Lok A|15|3|0" + all;
+        << "UPDATE articles SET StartPrice=20, Title='Lok B'" << titlePrice << QList<bool> { true }
+        << price + "\nDie Artikelbezeichnung wurde" + changed << "Lok A|15|3|0" + all;
     QTest::newRow("verified meanwhile, reset without a question")
-        << "UPDATE articles SET IsVerified=1, CurrentPrice=14" << title << false << QList<bool>()
-        << ""
-        << "Lok A|12.5|3|0" + all;
-    QTest::newRow("pictures of the other kept") << dropP2 << title << false << QList<bool>()
-                                                << QString() << "Lok A|12.5|3|0 p1.png rot.jpg";
+        << "UPDATE articles SET IsVerified=1, CurrentPrice=14" << title << QList<bool>()
+        << QString() << "Lok A|12.5|3|0" + all;
+    QTest::newRow("pictures of the other kept")
+        << dropP2 << title << QList<bool>() << QString() << "Lok A|12.5|3|0 p1.png rot.jpg";
     QTest::newRow("variation pictures of the other kept")
         << "UPDATE articles_images SET image='gruen.jpg' WHERE variant_name='rot'"
-        << title + QStringList { "show=TabVars", "ImageOptionSelectBox=Farbe" } << false
-        << QList<bool>() << QString() << "Lok A|12.5|3|0 p1.png p2.png gruen.jpg";
+        << title + QStringList { "show=TabVars", "ImageOptionSelectBox=Farbe" } << QList<bool>()
+        << QString() << "Lok A|12.5|3|0 p1.png p2.png gruen.jpg";
     QTest::newRow("pictures both changed, keep mine")
-        << dropP2 << QStringList {} << true << QList<bool> { true } << pictures
+        << dropP2 << QStringList { "+neu.png" } << QList<bool> { true } << pictures
         << "Lok|12.5|3|0 p1.png p2.png neu.png rot.jpg";
     QTest::newRow("pictures both changed, take theirs")
-        << dropP2 << QStringList { "Quantity=4" } << true << QList<bool> { false, true } << pictures
-        << "Lok|12.5|4|0 p1.png rot.jpg";
+        << dropP2 << QStringList { "Quantity=4", "+neu.png" } << QList<bool> { false, true }
+        << pictures << "Lok|12.5|4|0 p1.png rot.jpg";
 }
 
 void TestEditorExactness::twoWorkstations()
 {
     QFETCH(QString, other);
     QFETCH(QStringList, actions);
-    QFETCH(bool, newPicture);
     QFETCH(QList<bool>, answers);
     QFETCH(QString, question);
     QFETCH(QString, stored);
@@ -399,6 +389,7 @@ void TestEditorExactness::twoWorkstations()
 
     AddArticle editor(nullptr, id, kDrafts, false);
     editor.show();
+    const bool newPicture = actions.removeAll("+neu.png");
     EditorFixture::apply(&editor, actions);
     if (newPicture)
         QVERIFY(addPicture(&editor));
