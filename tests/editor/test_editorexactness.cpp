@@ -207,10 +207,16 @@ void TestEditorExactness::oneStatementLost_data()
         if (held)
             QTest::addRow("%s, %s held", kind, name) << kind << statement << occurrence << "hold";
     }
-    // For a refusal, `statement` names the rows refused.
+    // For a refusal, `statement` names the table, the statement and the rows refused.
+    const QByteArray main = "articles_images INSERT COALESCE(NEW.variant_name, '') = ''";
     QTest::newRow("pictures, main pictures refused by a trigger")
-        << "pictures" << QByteArray("COALESCE(NEW.variant_name, '') = ''") << 0 << "refuse";
-    QTest::newRow("new, refused by a trigger") << "new" << QByteArray() << 0 << "refuse";
+        << "pictures" << main << 0 << "refuse";
+    QTest::newRow("pictures, variation pictures refused by a trigger")
+        << "pictures" << QByteArray(main).replace("= ''", "<> ''") << 0 << "refuse";
+    QTest::newRow("new, refused by a trigger")
+        << "new" << QByteArray("articles INSERT") << 0 << "refuse";
+    QTest::newRow("new, thumbnail refused by a trigger")
+        << "new" << QByteArray("articles UPDATE") << 0 << "refuse";
 }
 
 void TestEditorExactness::oneStatementLost()
@@ -273,9 +279,11 @@ void TestEditorExactness::oneStatementLost()
 
     QSemaphore held;
     auto letGo = qScopeGuard([&held] { held.release(); });
-    const QString refused = kind == "new" ? "articles" : "articles_images";
+    const QString table = QString(statement).section(' ', 0, 0);
+    const QString event = QString(statement).section(' ', 1, 1);
     if (fault == "refuse") {
-        QVERIFY(TestSupport::refuseRows(db, refused, "INSERT", "gesperrt", statement));
+        QVERIFY(TestSupport::refuseRows(db, table, event, "gesperrt",
+                                        QString(statement).section(' ', 2)));
     } else if (fault == "cut") {
         proxy->cutAfter(statement, occurrence);
     } else {
@@ -319,7 +327,7 @@ void TestEditorExactness::oneStatementLost()
              qPrintable(shown.first()));
     QVERIFY(editor.isVisible());
     if (fault == "refuse")
-        QVERIFY(db->executeSQL(QString("DROP TRIGGER refuse_%1_insert").arg(refused)));
+        QVERIFY(db->executeSQL("DROP TRIGGER refuse_" + table + "_" + event.toLower()));
     m_answers->clear();
     save(editor, kind);
     QCOMPARE(snapshot(db), after);
