@@ -224,9 +224,10 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
         bool ok;
         // False while nothing of the statement reached the server (its prepare failed).
         bool sent = true;
-        if (cacheable && m_prepared.contains(sql)) {
+        const auto cached = cacheable ? m_prepared.constFind(sql) : m_prepared.constEnd();
+        if (cached != m_prepared.constEnd()) {
             // The importers and workers write row after row with the same columns.
-            query = m_prepared.value(sql);
+            query = cached.value();
             ok = true;
         } else {
             query = QSqlQuery(connection);

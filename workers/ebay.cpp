@@ -331,11 +331,7 @@ int Ebay::GetArticles(const QString &token, const QString &accountId, int sandbo
                                        + account);
     m_roundFailures << (name.isEmpty() ? failure : name + QStringLiteral(": ") + failure);
 
-    QMap<QString, QVariant> entry;
-    entry.insert(QStringLiteral("infotype"), QStringLiteral("error"));
-    entry.insert(QStringLiteral("textinfo"), failure);
-    entry.insert(QStringLiteral("title"), tr("Einlesefehler"));
-    addNews(entry);
+    addNews(QStringLiteral("error"), tr("Einlesefehler"), QString(), 0, failure);
     tellWindow();
     return 0;
 }
@@ -547,14 +543,7 @@ void Ebay::applyKnown(const ArticleModel &record, const QVector<StoredRow> &rows
     const StoredRow &first = rows.first();
     const QString title = first.title + QStringLiteral("|||");
     const auto entry = [&](const QString &type, const QString &titleValue, const QString &text) {
-        QMap<QString, QVariant> news;
-        news.insert(QStringLiteral("title"), title + titleValue);
-        news.insert(QStringLiteral("itemid"), record.ItemID);
-        news.insert(QStringLiteral("databaseid"), first.id);
-        if (!text.isNull())
-            news.insert(QStringLiteral("textinfo"), text);
-        news.insert(QStringLiteral("infotype"), type);
-        addNews(news);
+        addNews(type, title + titleValue, record.ItemID, first.id, text);
     };
 
     const int sold = record.SoldCount - first.soldCount;
@@ -696,13 +685,8 @@ void Ebay::applyNew(ArticleModel &record, const QString &thumb, const Switches &
                          query))
         m_pageFailed = true;
 
-    QMap<QString, QVariant> news;
-    news.insert(QStringLiteral("title"), record.Title);
-    news.insert(QStringLiteral("itemid"), record.ItemID);
-    news.insert(QStringLiteral("databaseid"), id);
-    news.insert(QStringLiteral("textinfo"), tr("wurde neu eingelesen"));
-    news.insert(QStringLiteral("infotype"), QStringLiteral("newarticle"));
-    addNews(news);
+    addNews(QStringLiteral("newarticle"), record.Title, record.ItemID, id,
+            tr("wurde neu eingelesen"));
 
     changeFolderCount(record.Folder, 1);
 }
@@ -764,7 +748,8 @@ void Ebay::putOntoArticle(const ArticleModel &record, int articleId, const Switc
 }
 
 // The entry is built from the values written, as selectNews would read it back.
-void Ebay::addNews(QMap<QString, QVariant> entry)
+void Ebay::addNews(const QString &infotype, const QString &titleText, const QString &itemId,
+                   int databaseId, const QString &text)
 {
     // Bound by position, each prepared once per connection: a round writes thousands.
     static const QString withText = QStringLiteral(
@@ -774,18 +759,14 @@ void Ebay::addNews(QMap<QString, QVariant> entry)
         "INSERT INTO itemshistory (`indate`, `itemid`, `title`, `databaseid`, `infotype`) VALUES "
         "(?, ?, ?, ?, ?)");
     const QString indate = m_pageStamp.isEmpty() ? now() : m_pageStamp;
-    QString title = entry.value(QStringLiteral("title")).toString();
     // MySQL keeps the column's length of longer texts.
-    if (db->isMySQL)
-        title = title.left(255);
-    const QString itemId = entry.value(QStringLiteral("itemid")).toString();
-    const int databaseId = entry.value(QStringLiteral("databaseid")).toInt();
-    const auto text = entry.constFind(QStringLiteral("textinfo"));
-    const bool withTextInfo = text != entry.cend();
-    const QString infotype = entry.value(QStringLiteral("infotype")).toString();
-    QVector<QVariant> values { indate, itemId, title, databaseId };
+    const QString title = db->isMySQL ? titleText.left(255) : titleText;
+    const bool withTextInfo = !text.isNull();
+    QVector<QVariant> values;
+    values.reserve(6);
+    values << indate << itemId << title << databaseId;
     if (withTextInfo)
-        values << text.value();
+        values << text;
     values << infotype;
     QSqlQuery query;
     if (!db->execBound(withTextInfo ? withText : withoutText, values, query)) {
@@ -805,7 +786,7 @@ void Ebay::addNews(QMap<QString, QVariant> entry)
     notice.news.title = title;
     notice.news.price = 0;
     notice.news.pricetype = 0;
-    notice.news.textinfo = withTextInfo ? text.value().toString() : QString();
+    notice.news.textinfo = withTextInfo ? text : QString();
     notice.news.infotype = infotype;
     notice.news.databaseid = databaseId;
     m_notices.append(notice);

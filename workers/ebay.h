@@ -131,8 +131,10 @@ private:
     bool fetchPicture(const QString &address, const QString &folder, const QString &file);
     // The rows of the account that carry the listing's item number.
     QVector<StoredRow> rowsOfListing(const ArticleModel &record);
-    // Writes one activity entry; the window gets it with the page's other notices.
-    void addNews(QMap<QString, QVariant> entry);
+    // Writes one activity entry; the window gets it with the page's other notices. A null
+    // `text` leaves the entry without one.
+    void addNews(const QString &infotype, const QString &titleText, const QString &itemId,
+                 int databaseId, const QString &text);
     void changeFolderCount(int folder, int count);
     // Hands the notices of what has been written to the window.
     void tellWindow();
