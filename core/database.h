@@ -83,9 +83,12 @@ public:
     bool updateSqlClean(const QMap<QString, QVariant> &row, const QString &table,
                         const QString &where);
     // Runs `sql` with `values` bound by position ("?"), the statement prepared once per
-    // connection and text: for writers of many rows of one shape. Values are bound as
-    // insertSqlClean binds them; `query` then holds the result (rows, the new id). Waits
-    // and reconnects as every statement does; false on failure (lastErrorText, the log).
+    // connection and text: for writers of many rows of one shape. Whole numbers (int,
+    // qint64) are bound as numbers, which store in a column of numbers or of text what their
+    // text would; every other value as insertSqlClean binds it. A text column is compared
+    // only with text (MySQL compares it with a number as a number). `query` then holds the
+    // result (rows, the new id). Waits and reconnects as every statement does; false on
+    // failure (lastErrorText, the log).
     bool execBound(const QString &sql, const QVector<QVariant> &values, QSqlQuery &query,
                    Repeat repeat = Repeat::Never);
     // Copies one row (every column but `idColumn`); for articles with its pictures and

@@ -58,5 +58,7 @@ QStringRef leadingKeyword(const QString &sql);
 bool isIdentifier(const QString &name);
 // Values are bound as text: null as empty text, a flag as 1 or 0.
 QVariant boundText(const QVariant &value);
+// Whether `value` is a whole number, bound as such by execBound.
+bool isWholeNumber(const QVariant &value);
 
 } // namespace DatabaseInternal

@@ -121,6 +121,19 @@ bool isIdentifier(const QString &name)
     return true;
 }
 
+bool isWholeNumber(const QVariant &value)
+{
+    switch (value.userType()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        return true;
+    default:
+        return false;
+    }
+}
+
 QVariant boundText(const QVariant &value)
 {
     if (value.type() == QVariant::Bool)
@@ -139,13 +152,16 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
     timer.start();
     int reconnects = 0;
     const bool mysql = connection.driverName() == QLatin1String(kMySqlDriver);
-    const bool own = connection.connectionName() == m_db.connectionName();
+    const bool own = &connection == &m_db || connection.connectionName() == m_db.connectionName();
     // This object keeps the state of its own MySQL connection: lost, reopened, in a
     // transaction.
     const bool guarded = own && mysql;
     const bool bound = values || positional;
     const bool cacheable = bound && own;
-    const bool repeatable = repeat == Repeat::Safe || isRepeatable(sql);
+    // Asked only after a lost connection: most statements never need to know.
+    const auto repeatable = [&] {
+        return repeat == Repeat::Safe || isRepeatable(sql);
+    };
     // A statement that waited the whole time-out met a server that does not answer: it is
     // not tried again at once, nor is the connection (each try would wait as long).
     const auto hanging = [&] {
@@ -246,8 +262,15 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
                     for (auto it = values->cbegin(); it != values->cend(); ++it)
                         query.bindValue(QLatin1Char(':') + it.key(), boundText(it.value()));
                 } else {
-                    for (int i = 0; i < positional->size(); ++i)
-                        query.bindValue(i, boundText(positional->at(i)));
+                    for (int i = 0; i < positional->size(); ++i) {
+                        const QVariant &value = positional->at(i);
+                        // Text that is there, and whole numbers, go as they are.
+                        if (isWholeNumber(value)
+                            || (value.userType() == QMetaType::QString && !value.isNull()))
+                            query.bindValue(i, value);
+                        else
+                            query.bindValue(i, boundText(value));
+                    }
                 }
                 ok = query.exec();
             }
@@ -305,7 +328,7 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
                     markBroken(m_lostError, m_sessionRefused);
                 return failed(error.text(), Outcome::NotWritten, true);
             }
-            if (sent && !repeatable) {
+            if (sent && !repeatable()) {
                 // It may have run: it is not sent again. Its caller looks up what it wrote.
                 return lostUnknown();
             }

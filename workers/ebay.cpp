@@ -202,6 +202,11 @@ void Ebay::runRound()
     // one manager for the round keeps their connections open.
     QNetworkAccessManager pictures;
     m_pictures = &pictures;
+    // The notification switches hold for the whole round: one the seller changes meanwhile
+    // applies from the next round. Read for each page when they could not be read here.
+    Switches switches;
+    if (readSwitches(switches))
+        m_roundSwitches = switches;
     const auto accounts = db->select(QStringLiteral("SELECT * FROM accounts"));
     for (const auto &account : accounts) {
         try {
@@ -213,6 +218,7 @@ void Ebay::runRound()
     }
 
     m_pictures = nullptr;
+    m_roundSwitches.reset();
     publishFolderCounts();
     // The status panel ends the round on what went wrong, not on a stale progress.
     if (!m_roundFailures.isEmpty())
@@ -327,8 +333,8 @@ int Ebay::GetArticles(const QString &token, const QString &accountId, int sandbo
         return read ? 1 : 0;
     if (failure.isEmpty())
         failure = tr("Unbekannter Fehler");
-    const QString name = db->selectOne(QStringLiteral("SELECT accountname FROM accounts WHERE id=")
-                                       + account);
+    const QString name
+        = db->selectOne(QStringLiteral("SELECT accountname FROM accounts WHERE id=") + account);
     m_roundFailures << (name.isEmpty() ? failure : name + QStringLiteral(": ") + failure);
 
     addNews(QStringLiteral("error"), tr("Einlesefehler"), QString(), 0, failure);
@@ -338,18 +344,18 @@ int Ebay::GetArticles(const QString &token, const QString &accountId, int sandbo
 
 // After a complete read of the account: the rows the read did not touch have ended. Rows
 // listed after the read began (StartDate not older than the stamp) were not in it and stay.
+// Active rows with some quantity left go to the unsold folder, active and unsold rows sold out
+// to the sold folder: one pass over the active and unsold rows through the folder index (the
+// account's rows include every sold one of years; "+" keeps SQLite off the account's index).
 void Ebay::reconcile(const QString &accountId)
 {
     const QString stamp = Database::escapeString(refreshHash);
-    const QString untouched = QStringLiteral(" AND RefreshHash NOT LIKE '") + stamp
-        + QStringLiteral("' AND Trash=0 AND (StartDate IS NULL OR StartDate < '") + stamp
-        + QStringLiteral("') AND Account=") + accountId;
     db->executeSQL(
-        QStringLiteral("UPDATE articles SET Folder=-8 WHERE SoldCount<Quantity AND Folder=-9")
-        + untouched);
-    db->executeSQL(QStringLiteral("UPDATE articles SET Folder=-7 WHERE SoldCount=Quantity AND "
-                                  "(Folder=-9 OR Folder=-8)")
-                   + untouched);
+        QStringLiteral("UPDATE articles SET Folder=CASE WHEN SoldCount<Quantity THEN -8 ELSE -7 "
+                       "END WHERE Folder IN (-9, -8) AND Trash=0 AND ((Folder=-9 AND "
+                       "SoldCount<Quantity) OR SoldCount=Quantity) AND RefreshHash NOT LIKE '")
+        + stamp + QStringLiteral("' AND (StartDate IS NULL OR StartDate < '") + stamp
+        + QStringLiteral("') AND +Account=") + accountId);
 }
 
 // Sets the count of every folder the tree knows; folders without an article get 0.
@@ -396,7 +402,11 @@ void Ebay::getAdItems(QList<ArticleModel *> articles)
         return;
 
     ensureDatabase();
-    const Switches switches = readSwitches();
+    Switches switches;
+    if (m_roundSwitches)
+        switches = *m_roundSwitches;
+    else
+        readSwitches(switches);
 
     // A listing the program made is never a new article, also while its result is not
     // stored yet.
@@ -447,16 +457,16 @@ void Ebay::getAdItems(QList<ArticleModel *> articles)
     tellWindow();
 }
 
-Ebay::Switches Ebay::readSwitches()
+bool Ebay::readSwitches(Switches &switches)
 {
     // A switch is on unless it is stored with a value other than "1".
-    Switches switches;
+    switches = Switches();
     QSqlQuery query;
     if (!db->selectQuery(QStringLiteral("SELECT optionname, optionvalue FROM options WHERE "
                                         "optionname IN ('NotiNewSale', 'NotiNewMessage', "
                                         "'NotiNewWatcher', 'NotiNewBids')"),
                          query))
-        return switches;
+        return false;
     while (query.next()) {
         const QString name = query.value(0).toString();
         const bool on = query.value(1).toString() == QLatin1String("1");
@@ -469,7 +479,7 @@ Ebay::Switches Ebay::readSwitches()
         else if (name == QLatin1String("NotiNewBids"))
             switches.bids = on;
     }
-    return switches;
+    return true;
 }
 
 QVector<Ebay::StoredRow> Ebay::rowsOfListing(const ArticleModel &record)
@@ -512,31 +522,42 @@ void Ebay::applyKnown(const ArticleModel &record, const QVector<StoredRow> &rows
         return;
 
     // Bound by position, each prepared once per connection: run for every listing of a read.
+    // Folder and quantity are set only when they change: setting the folder rewrites the
+    // folder index's entry of the row even when it stays the same. Whole numbers go as
+    // numbers, the price as the text of its two decimals.
     static const QString counters
         = QStringLiteral("UPDATE articles SET CurrentPrice=?, QuestionCount=?, BidCount=?, "
                          "SoldCount=?, WatchCount=?, RefreshHash=?");
-    static const QString keep = counters + QStringLiteral(" WHERE id=?");
-    static const QString move = counters + QStringLiteral(", Folder=?, Quantity=? WHERE id=?");
-    const QVector<QVariant> values { priceText(record.CurrentPrice),
-                                     record.QuestionCount,
-                                     record.BidCount,
-                                     record.SoldCount,
-                                     record.WatchCount,
-                                     refreshHash };
+    static const QString statements[] = {
+        counters + QStringLiteral(" WHERE id=?"),
+        counters + QStringLiteral(", Folder=? WHERE id=?"),
+        counters + QStringLiteral(", Quantity=? WHERE id=?"),
+        counters + QStringLiteral(", Folder=?, Quantity=? WHERE id=?"),
+    };
+    constexpr int kCounters = 6;
+    QVector<QVariant> bound { priceText(record.CurrentPrice),
+                              record.QuestionCount,
+                              record.BidCount,
+                              record.SoldCount,
+                              record.WatchCount,
+                              refreshHash };
+    bound.reserve(kCounters + 3);
     QSqlQuery query;
     for (const StoredRow &row : rows) {
-        QVector<QVariant> bound = values;
-        if (keepsItsFolder(row.folder, row.trash)) {
-            bound << row.id;
-            m_pageFailed = !db->execBound(keep, bound, query) || m_pageFailed;
-            continue;
-        }
-        if (row.folder != record.Folder) {
+        bound.resize(kCounters);
+        const bool follows = !keepsItsFolder(row.folder, row.trash);
+        const bool folder = follows && row.folder != record.Folder;
+        const bool quantity = follows && row.quantity != record.Quantity;
+        if (folder) {
             changeFolderCount(record.Folder, 1);
             changeFolderCount(row.folder, -1);
+            bound << record.Folder;
         }
-        bound << record.Folder << record.Quantity << row.id;
-        m_pageFailed = !db->execBound(move, bound, query) || m_pageFailed;
+        if (quantity)
+            bound << record.Quantity;
+        bound << row.id;
+        const QString &sql = statements[(folder ? 1 : 0) + (quantity ? 2 : 0)];
+        m_pageFailed = !db->execBound(sql, bound, query) || m_pageFailed;
     }
 
     // The entries compare with the first row as it was before the update.

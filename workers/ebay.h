@@ -14,6 +14,7 @@
 #include <QVariant>
 #include <QVector>
 #include <functional>
+#include <optional>
 
 class ArticleModel;
 class Database;
@@ -68,7 +69,7 @@ signals:
     void loopEnded();
 
 private:
-    // The notification switches, read once per page.
+    // The notification switches, read once per round (once per page read outside one).
     struct Switches
     {
         bool sale = true;
@@ -112,7 +113,8 @@ private:
         int count = 0;
     };
 
-    Switches readSwitches();
+    // False, with every switch on, when they could not be read.
+    bool readSwitches(Switches &switches);
     void applyKnown(const ArticleModel &record, const QVector<StoredRow> &rows,
                     const Switches &switches);
     // Fetches the pictures of a new listing and makes the thumbnail of the first one
@@ -143,6 +145,8 @@ private:
     QStringList m_roundFailures;
     // The round's manager for picture downloads; null outside a round.
     QNetworkAccessManager *m_pictures = nullptr;
+    // The switches as read at the round's start; none outside a round.
+    std::optional<Switches> m_roundSwitches;
     // The time of the page being written, for its activity entries; empty between pages.
     QString m_pageStamp;
     QVector<Notice> m_notices;

@@ -5,6 +5,7 @@
 #include "tests/support/testmain.h"
 
 #include <QDir>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 
 using TestSupport::Backend;
@@ -49,6 +50,8 @@ private slots:
     void hostileTextsRoundTrip_data();
     void hostileTextsRoundTrip();
     void boundInserts();
+    void positionalValuesKeepWhatIsStored_data();
+    void positionalValuesKeepWhatIsStored();
     void failuresReportTheDriversError();
     void optionsKeepEmptyValuesAndSurviveARestart();
     void selectReturnsRowsAsMaps();
@@ -129,6 +132,68 @@ void TestDatabase::boundInserts()
     QVERIFY2(second > id, qPrintable(db.lastErrorText));
     QCOMPARE(articleValue(db, second, "Quantity") + articleValue(db, second, "Spaeter"),
              QStringLiteral("75"));
+}
+
+// execBound binds whole numbers as numbers, everything else as insertSqlClean binds it (as
+// text): a column of numbers or of text stores what the value's text would.
+void TestDatabase::positionalValuesKeepWhatIsStored_data()
+{
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<QString>("bound"); // as SQLite sees the bound value
+    QTest::addColumn<QString>("stored"); // Quantity|CurrentPrice|Title; Quantity empty: not set
+    QTest::newRow("int") << QVariant(7) << "integer"
+                         << "7|7|7";
+    QTest::newRow("negative folder") << QVariant(-9) << "integer"
+                                     << "-9|-9|-9";
+    QTest::newRow("64 bits") << QVariant(qlonglong(110000000000LL)) << "integer"
+                             << "|1.1e+11|110000000000";
+    QTest::newRow("digits as text") << QVariant(QStringLiteral("7")) << "text"
+                                    << "7|7|7";
+    QTest::newRow("price text") << QVariant(QStringLiteral("24.50")) << "text"
+                                << "|24.5|24.50";
+    QTest::newRow("double") << QVariant(24.5) << "text"
+                            << "|24.5|24.5";
+    QTest::newRow("flag") << QVariant(true) << "text"
+                          << "1|1|1";
+    QTest::newRow("null") << QVariant() << "text"
+                          << "||";
+}
+
+void TestDatabase::positionalValuesKeepWhatIsStored()
+{
+    QFETCH(QVariant, value);
+    QFETCH(QString, bound);
+    QFETCH(QString, stored);
+    APP_TEST_DATABASE(t);
+    Database &db = *t.db();
+    const bool sqlite = t.backend() == Backend::SQLite;
+    const int id = insert(db, "articles", "Quantity=3");
+    QSqlQuery query;
+    if (sqlite) {
+        QVERIFY2(db.execBound("SELECT typeof(?)", { value }, query), qPrintable(db.lastErrorText));
+        QVERIFY(query.next());
+        QCOMPARE(query.value(0).toString(), bound);
+        query.finish();
+    }
+    const bool setsQuantity = !stored.startsWith('|');
+    QVERIFY2(db.execBound(setsQuantity
+                              ? "UPDATE articles SET Quantity=?, CurrentPrice=?, Title=? WHERE id=?"
+                              : "UPDATE articles SET CurrentPrice=?, Title=? WHERE id=?",
+                          setsQuantity ? QVector<QVariant> { value, value, value, id }
+                                       : QVector<QVariant> { value, value, id },
+                          query, Database::Repeat::Safe),
+             qPrintable(db.lastErrorText));
+    QCOMPARE(articleValue(db, id, "Quantity") + '|'
+                 + (value.isNull() ? QString() : articleValue(db, id, "CurrentPrice")) + '|'
+                 + articleValue(db, id, "Title"),
+             setsQuantity ? stored : "3" + stored);
+    if (sqlite)
+        QCOMPARE(db.selectOne(QStringLiteral("SELECT typeof(Quantity) || ',' || "
+                                             "typeof(CurrentPrice) || ',' || typeof(Title) FROM "
+                                             "articles WHERE id=%1")
+                                  .arg(id)),
+                 value.isNull() ? QStringLiteral("integer,text,text")
+                                : QStringLiteral("integer,real,text"));
 }
 
 // A column name is never a way into the statement; the error text is set by a failure and

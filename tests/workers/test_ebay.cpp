@@ -104,6 +104,9 @@ private slots:
 
     void knownListingEntries_data();
     void knownListingEntries();
+    void knownListingSetsWhatChanged_data();
+    void knownListingSetsWhatChanged();
+    void switchesHoldForTheRound();
     void pageOfKnownListings();
     void newListingPicture_data();
     void newListingPicture();
@@ -209,8 +212,15 @@ void TestEbay::reconciliation_data()
     QTest::newRow("listed a day before")
         << Reconciliation { 1, "SoldCount=1", "-86400", false, -8 };
     QTest::newRow("marked deleted") << Reconciliation { 1, "SoldCount=1;Trash=1", "", false, -9 };
-    QTest::newRow("sold more than listed")
-        << Reconciliation { 1, "SoldCount=4", "", false, -9 };
+    QTest::newRow("sold more than listed") << Reconciliation { 1, "SoldCount=4", "", false, -9 };
+    QTest::newRow("unseen unsold, quantity left: stays")
+        << Reconciliation { 1, "Folder=-8;SoldCount=1", "", false, -8 };
+    QTest::newRow("unseen unsold, sold more than listed")
+        << Reconciliation { 1, "Folder=-8;SoldCount=4", "", false, -8 };
+    QTest::newRow("unseen queued, sold out")
+        << Reconciliation { 1, "Folder=-2;SoldCount=3", "", false, -2 };
+    QTest::newRow("another account's, sold out")
+        << Reconciliation { 2, "SoldCount=3", "", false, -7 };
 }
 
 void TestEbay::reconciliation()
@@ -368,6 +378,68 @@ void TestEbay::knownListingEntries()
     QCOMPARE(written, entries);
     QCOMPARE(db->selectCount("SELECT id FROM itemshistory"), written.size());
     QVERIFY(m_counts.isEmpty());
+}
+
+// A row's folder and quantity are written only when the read changes them (and never for a
+// row that keeps its folder): writing an unchanged folder still rewrites the row's entry in the
+// folder index. SQLite's "UPDATE OF" triggers tell which columns a statement sets.
+void TestEbay::knownListingSetsWhatChanged_data()
+{
+    QTest::addColumn<QString>("stored"); // over Folder=-9;Quantity=3
+    QTest::addColumn<int>("folder"); // read
+    QTest::addColumn<int>("quantity"); // read
+    QTest::addColumn<QString>("after"); // Folder|Quantity
+    QTest::addColumn<QString>("set"); // columns the update set, SQLite only
+    QTest::addColumn<QStringList>("counts");
+    QTest::newRow("both as stored") << "" << -9 << 3 << "-9|3"
+                                    << "" << QStringList();
+    QTest::newRow("quantity raised") << "" << -9 << 4 << "-9|4"
+                                     << "Quantity" << QStringList();
+    QTest::newRow("sold out") << "" << -7 << 3 << "-7|3"
+                              << "Folder" << QStringList { "-7+=1", "-9+=-1" };
+    QTest::newRow("sold out, quantity raised")
+        << "Folder=-8" << -7 << 5 << "-7|5"
+        << "Folder,Quantity" << QStringList { "-7+=1", "-8+=-1" };
+    QTest::newRow("queued keeps both") << "Folder=-2" << -7 << 5 << "-2|3"
+                                       << "" << QStringList();
+    QTest::newRow("marked deleted keeps both") << "Trash=1" << -7 << 5 << "-9|3"
+                                               << "" << QStringList();
+}
+
+void TestEbay::knownListingSetsWhatChanged()
+{
+    QFETCH(QString, stored);
+    QFETCH(int, folder);
+    QFETCH(int, quantity);
+    QFETCH(QString, after);
+    QFETCH(QString, set);
+    QFETCH(QStringList, counts);
+    APP_TEST_DATABASE(tdb);
+    Database *db = tdb.db();
+    const bool sqlite = tdb.backend() == TestSupport::Backend::SQLite;
+    if (sqlite) {
+        QVERIFY(db->executeSQL("CREATE TABLE setcolumns (name TEXT)"));
+        for (const char *column : { "Folder", "Quantity" })
+            QVERIFY(db->executeSQL(QStringLiteral("CREATE TRIGGER set%1 AFTER UPDATE OF %1 ON "
+                                                  "articles BEGIN INSERT INTO setcolumns "
+                                                  "VALUES ('%1'); END")
+                                       .arg(QLatin1String(column))));
+    }
+    const int id = addArticle(db, "ItemID=4711;Quantity=3;SoldCount=1;" + stored);
+    ArticleModel *r = record("4711");
+    r->Folder = folder;
+    r->Quantity = quantity;
+    r->SoldCount = 2;
+    readPage({ r });
+
+    QCOMPARE(values(db, id, "Folder,Quantity,SoldCount,RefreshHash"), after + "|2|" + kStamp);
+    QCOMPARE(m_counts, counts);
+    if (sqlite) {
+        QStringList columns;
+        for (const auto &row : db->select("SELECT name FROM setcolumns ORDER BY name"))
+            columns << row.value("name").toString();
+        QCOMPARE(columns.join(','), set);
+    }
 }
 
 // Read sold out, only active and unsold rows follow; the others keep their folder. Prices keep
@@ -719,10 +791,11 @@ void TestEbay::questionsOnLaterPages()
     serveAccounts("TOKEN");
     m_server->setCallHandler("GetMemberMessages", [paging](const RecordedRequest &request) {
         const bool first = XmlNode::parse(request.body).value("Pagination/PageNumber") == "1";
-        const QString question = QStringLiteral("<MemberMessage><MemberMessageExchange><Item><ItemID>"
-                                                "%1</ItemID></Item></MemberMessageExchange>"
-                                                "</MemberMessage>")
-                                     .arg(first ? "77" : "500");
+        const QString question
+            = QStringLiteral("<MemberMessage><MemberMessageExchange><Item><ItemID>"
+                             "%1</ItemID></Item></MemberMessageExchange>"
+                             "</MemberMessage>")
+                  .arg(first ? "77" : "500");
         return FakeReply::ok(reply("GetMemberMessages", "Success",
                                    question
                                        + (first ? paging
@@ -779,8 +852,8 @@ void TestEbay::failedRoundIsShown()
 void TestEbay::cutOffAccountReplyNotStored()
 {
     APP_TEST_DATABASE(tdb);
-    const int account
-        = tdb.db()->insertSqlClean({ { "token", "TOKEN-A" }, { "apiresult", "<alt/>" } }, "accounts");
+    const int account = tdb.db()->insertSqlClean(
+        { { "token", "TOKEN-A" }, { "apiresult", "<alt/>" } }, "accounts");
     serveAccounts();
     const QByteArray user = reply("GetUser", "Success", "<User><UserID>neu</UserID></User>");
     m_server->setCallReply("GetUser", FakeReply::ok(user.left(user.indexOf("</Ack>") + 6)));
@@ -788,8 +861,8 @@ void TestEbay::cutOffAccountReplyNotStored()
     TestSupport::MessageCapture log({ QStringLiteral("app.net") });
     Ebay().runRound();
 
-    QCOMPARE(tdb.db()->selectOne(QStringLiteral("SELECT apiresult FROM accounts WHERE id=%1")
-                                     .arg(account)),
+    QCOMPARE(tdb.db()->selectOne(
+                 QStringLiteral("SELECT apiresult FROM accounts WHERE id=%1").arg(account)),
              QStringLiteral("<alt/>"));
 }
 
@@ -1053,6 +1126,49 @@ void TestEbay::failedStatementLosesThePage()
         qPrintable(news.first().textinfo));
     QVERIFY(counts.isEmpty());
     QCOMPARE(db->selectCount("SELECT id FROM itemshistory"), 1);
+}
+
+// The notification switches are read when the round starts: one switched off during the round
+// holds from the next round on, and that round reads it.
+void TestEbay::switchesHoldForTheRound()
+{
+    APP_TEST_DATABASE(tdb);
+    Database *db = tdb.db();
+    db->insertSqlClean({ { "token", "TOKEN-A" } }, "accounts");
+    addArticle(db, "ItemID=500;WatchCount=0");
+    addArticle(db, "ItemID=501;WatchCount=0");
+    int watchers = 0;
+    // Two pages; the seller switches the watcher entries off while the first is read.
+    m_server->setCallHandler("GetUser", [](const RecordedRequest &) {
+        return FakeReply::ok(reply("GetUser", "Success"));
+    });
+    m_server->setCallReply("GetUserPreferences",
+                           FakeReply::ok(reply("GetUserPreferences", "Success")));
+    m_server->setCallHandler("GetSellerList", [&](const RecordedRequest &request) {
+        const int page = XmlNode::parse(request.body).value("Pagination/PageNumber").toInt();
+        if (page == 1)
+            db->setOption("NotiNewWatcher", "0");
+        return FakeReply::ok(
+            reply("GetSellerList", "Success",
+                  "<PaginationResult><TotalNumberOfPages>2</TotalNumberOfPages></PaginationResult>"
+                  "<ItemArray>"
+                      + listingXml(page == 1 ? "500" : "501", counters(3, 0, 9.99, watchers, 0))
+                      + "</ItemArray>"));
+    });
+    const auto entries = [db] {
+        return db->selectCount("SELECT id FROM itemshistory WHERE infotype='watcher'");
+    };
+
+    watchers = 1;
+    Ebay ebay;
+    TestSupport::MessageCapture log({ QStringLiteral("app.worker"), QStringLiteral("app.net") });
+    ebay.runRound();
+    QCOMPARE(entries(), 2);
+
+    watchers = 2;
+    ebay.runRound();
+    QCOMPARE(entries(), 2);
+    QCOMPARE(values(db, 2, "WatchCount"), QStringLiteral("2"));
 }
 
 APP_TEST_GUILESS_MAIN(TestEbay)
