@@ -84,12 +84,30 @@ public:
                         const QString &where);
     // Runs `sql` with `values` bound by position ("?"), the statement prepared once per
     // connection and text: for writers of many rows of one shape. Whole numbers (int,
-    // qint64) are bound as numbers, which store in a column of numbers or of text what their
-    // text would; every other value as insertSqlClean binds it. A text column is compared
+    // unsigned, qint64) are bound as numbers, which store in a column of numbers or of text what
+    // their text would; every other value as insertSqlClean binds it. A text column is compared
     // only with text (MySQL compares it with a number as a number). `query` then holds the
     // result (rows, the new id). Waits and reconnects as every statement does; false on
     // failure (lastErrorText, the log).
     bool execBound(const QString &sql, const QVector<QVariant> &values, QSqlQuery &query,
+                   Repeat repeat = Repeat::Never);
+    // What a statement run by the execBound below yielded, read whole: its rows, column by
+    // column, as QSqlQuery::value() gives them, and the connection's last new row id.
+    struct BoundRows
+    {
+        int columns = 0;
+        QVector<QVariant> values;
+        qint64 insertId = 0;
+        int count() const { return columns > 0 ? values.size() / columns : 0; }
+        const QVariant &value(int row, int column) const
+        {
+            return values.at(row * columns + column);
+        }
+    };
+    // The same, with every row read before it returns, so that the statement holds nothing
+    // afterwards; on SQLite it steps the prepared statement itself, without the driver's
+    // per-row records: for the statements the synchronisation runs for every listing.
+    bool execBound(const QString &sql, const QVector<QVariant> &values, BoundRows &rows,
                    Repeat repeat = Repeat::Never);
     // Copies one row (every column but `idColumn`); for articles with its pictures and
     // variations, in one transaction, looked up after a lost answer to its commit. The new id,
@@ -216,9 +234,11 @@ private:
     // A failure is logged and, for a write, reported through WriteFailures unless `quiet`.
     // A write that can't be repeated is sent only on a connection just seen alive; a lost
     // connection after it was sent leaves its outcome Unknown (see Repeat).
+    // `rows`, with `positional`: the result is read into it (see BoundRows).
     bool run(QSqlQuery &query, QSqlDatabase &connection, const QString &sql,
              const QMap<QString, QVariant> *values, const char *failurePrefix, bool quiet = false,
-             const QVector<QVariant> *positional = nullptr, Repeat repeat = Repeat::Never);
+             const QVector<QVariant> *positional = nullptr, Repeat repeat = Repeat::Never,
+             BoundRows *rows = nullptr);
     // Transactions, for Transaction only: begun (a savepoint inside another), ended, undone.
     // A commit is false when nothing was written, or lastOutcome() is Unknown.
     friend class Transaction;

@@ -7,7 +7,9 @@
 #include <QString>
 #include <QVariant>
 
-class Database;
+#include "core/database.h"
+
+class QSqlQuery;
 
 namespace DatabaseInternal {
 
@@ -60,5 +62,11 @@ bool isIdentifier(const QString &name);
 QVariant boundText(const QVariant &value);
 // Whether `value` is a whole number, bound as such by execBound.
 bool isWholeNumber(const QVariant &value);
+
+// SQLite: binds `values` to the statement `query` holds (prepared by the driver), runs it
+// and reads its rows into `rows`, as the driver would bind, run and read them. False with
+// `error` as the driver would report it; *used false when `query` holds no SQLite statement.
+bool stepSqlite(const QSqlQuery &query, const QVector<QVariant> &values, Database::BoundRows &rows,
+                QSqlError &error, bool *used);
 
 } // namespace DatabaseInternal

@@ -7,13 +7,17 @@
 #include "core/databaseerrors.h"
 #include "core/logging.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QSqlResult>
 #include <QThread>
+#include <QVarLengthArray>
+#include <sqlite3.h>
 
 using namespace DatabaseInternal;
 
@@ -123,15 +127,121 @@ bool isIdentifier(const QString &name)
 
 bool isWholeNumber(const QVariant &value)
 {
+    // The driver binds these as numbers; a null one goes as its text, as ever.
     switch (value.userType()) {
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-        return true;
+        return !value.isNull();
     default:
         return false;
     }
+}
+
+namespace {
+
+// The driver's way of telling a failure: its own text, SQLite's message and the code.
+QSqlError sqliteError(sqlite3 *handle, const char *what, QSqlError::ErrorType type, int code)
+{
+    return QSqlError(QCoreApplication::translate("QSQLiteResult", what),
+                     QString::fromUtf8(sqlite3_errmsg(handle)), type, QString::number(code));
+}
+
+} // namespace
+
+bool stepSqlite(const QSqlQuery &query, const QVector<QVariant> &values, Database::BoundRows &rows,
+                QSqlError &error, bool *used)
+{
+    *used = false;
+    const QSqlResult *result = query.result();
+    const QVariant handleValue = result ? result->handle() : QVariant();
+    if (!handleValue.isValid() || qstrcmp(handleValue.typeName(), "sqlite3_stmt*") != 0)
+        return false;
+    sqlite3_stmt *statement = *static_cast<sqlite3_stmt *const *>(handleValue.constData());
+    if (!statement)
+        return false;
+    *used = true;
+    sqlite3 *handle = sqlite3_db_handle(statement);
+    rows = Database::BoundRows();
+
+    int code = sqlite3_reset(statement);
+    if (code != SQLITE_OK) {
+        error = sqliteError(handle, "Unable to reset statement", QSqlError::StatementError, code);
+        return false;
+    }
+    if (sqlite3_bind_parameter_count(statement) != values.size()) {
+        error = QSqlError(QCoreApplication::translate("QSQLiteResult", "Parameter count mismatch"),
+                          QString(), QSqlError::StatementError);
+        return false;
+    }
+    // Values as the driver binds what execBound hands it: whole numbers as numbers, text as
+    // text (here in SQLite's own encoding, so that it is not converted again), the rest as
+    // its text.
+    QVarLengthArray<QByteArray, 8> texts;
+    for (int i = 0; i < values.size() && code == SQLITE_OK; ++i) {
+        const QVariant &value = values.at(i);
+        if (isWholeNumber(value)) {
+            code = sqlite3_bind_int64(statement, i + 1, value.toLongLong());
+            continue;
+        }
+        const bool isText = value.userType() == QMetaType::QString && !value.isNull();
+        texts.append((isText ? value.toString() : boundText(value).toString()).toUtf8());
+        code = sqlite3_bind_text(statement, i + 1, texts.last().constData(), texts.last().size(),
+                                 SQLITE_STATIC);
+    }
+    if (code != SQLITE_OK) {
+        error = sqliteError(handle, "Unable to bind parameters", QSqlError::StatementError, code);
+        sqlite3_clear_bindings(statement);
+        return false;
+    }
+
+    const int columns = sqlite3_column_count(statement);
+    rows.columns = columns;
+    for (;;) {
+        code = sqlite3_step(statement);
+        if (code == SQLITE_DONE)
+            break;
+        if (code != SQLITE_ROW) {
+            // A generic error tells its cause when the statement is reset.
+            if (code == SQLITE_ERROR)
+                code = sqlite3_reset(statement);
+            error = sqliteError(handle, "Unable to fetch row", QSqlError::ConnectionError, code);
+            sqlite3_reset(statement);
+            sqlite3_clear_bindings(statement);
+            rows.values.clear();
+            return false;
+        }
+        for (int column = 0; column < columns; ++column) {
+            switch (sqlite3_column_type(statement, column)) {
+            case SQLITE_INTEGER:
+                rows.values.append(qlonglong(sqlite3_column_int64(statement, column)));
+                break;
+            case SQLITE_FLOAT:
+                rows.values.append(sqlite3_column_double(statement, column));
+                break;
+            case SQLITE_NULL:
+                rows.values.append(QVariant(QVariant::String));
+                break;
+            case SQLITE_BLOB:
+                rows.values.append(
+                    QByteArray(static_cast<const char *>(sqlite3_column_blob(statement, column)),
+                               sqlite3_column_bytes(statement, column)));
+                break;
+            default: {
+                const auto *text
+                    = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
+                rows.values.append(
+                    QString::fromUtf8(text, sqlite3_column_bytes(statement, column)));
+                break;
+            }
+            }
+        }
+    }
+    rows.insertId = sqlite3_last_insert_rowid(handle);
+    // The statement holds no rows and no read of the file, and no text of this call.
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    return true;
 }
 
 QVariant boundText(const QVariant &value)
@@ -146,7 +256,7 @@ QVariant boundText(const QVariant &value)
 
 bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sql,
                    const QMap<QString, QVariant> *values, const char *failurePrefix, bool quiet,
-                   const QVector<QVariant> *positional, Repeat repeat)
+                   const QVector<QVariant> *positional, Repeat repeat, BoundRows *rows)
 {
     QElapsedTimer timer;
     timer.start();
@@ -256,8 +366,13 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
                 m_prepared.insert(sql, query);
             }
         }
+        // Set when SQLite ran the statement without the driver (see stepSqlite()).
+        bool stepped = false;
+        QSqlError steppedError;
         if (bound) {
-            if (ok) {
+            if (ok && rows && positional && !mysql)
+                ok = stepSqlite(query, *positional, *rows, steppedError, &stepped);
+            if (ok && !stepped) {
                 if (values) {
                     for (auto it = values->cbegin(); it != values->cend(); ++it)
                         query.bindValue(QLatin1Char(':') + it.key(), boundText(it.value()));
@@ -277,6 +392,17 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
         } else {
             ok = query.exec(sql);
         }
+        if (ok && rows && !stepped) {
+            // Read whole, as SQLite's are.
+            *rows = BoundRows();
+            rows->columns = query.record().count();
+            while (query.next()) {
+                for (int column = 0; column < rows->columns; ++column)
+                    rows->values.append(query.value(column));
+            }
+            rows->insertId = query.lastInsertId().toLongLong();
+            query.finish();
+        }
         if (ok) {
             if (own)
                 m_lastOutcome = Outcome::Done;
@@ -286,7 +412,7 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
             return true;
         }
 
-        const QSqlError error = query.lastError();
+        const QSqlError error = stepped ? steppedError : query.lastError();
         if (!mysql && isLocked(error) && timer.elapsed() < m_lockTimeoutMs) {
             qCWarning(lcDb) << "Database is locked, wait 200ms and try again";
             QThread::msleep(kLockRetryMs);
@@ -530,6 +656,16 @@ bool Database::execBound(const QString &sql, const QVector<QVariant> &values, QS
 {
     lastErrorText.clear();
     return run(query, m_db, sql, nullptr, "SQL Error: ", false, &values, repeat);
+}
+
+bool Database::execBound(const QString &sql, const QVector<QVariant> &values, BoundRows &rows,
+                         Repeat repeat)
+{
+    lastErrorText.clear();
+    rows = BoundRows();
+    // Without a connection of its own: run() gives it the prepared one.
+    QSqlQuery query(static_cast<QSqlResult *>(nullptr));
+    return run(query, m_db, sql, nullptr, "SQL Error: ", false, &values, repeat, &rows);
 }
 
 bool Database::runPrepared(const QString &sql, const QMap<QString, QVariant> &values,

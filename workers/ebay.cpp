@@ -489,29 +489,29 @@ QVector<Ebay::StoredRow> Ebay::rowsOfListing(const ArticleModel &record)
         "SELECT ListingType, CurrentPrice, Title, BidCount, Quantity, QuestionCount, WatchCount, "
         "SoldCount, id, Folder, Trash, Currency FROM articles WHERE ItemID = ? AND Account = ?");
     QVector<StoredRow> rows;
-    QSqlQuery query;
-    if (!db->execBound(sql, { record.ItemID, record.Account }, query)) {
+    // Read whole: the statement is kept for the next listing and holds no rows meanwhile.
+    Database::BoundRows found;
+    if (!db->execBound(sql, { record.ItemID, record.Account }, found)) {
         m_pageFailed = true;
         return rows;
     }
-    while (query.next()) {
+    rows.reserve(found.count());
+    for (int i = 0; i < found.count(); ++i) {
         StoredRow row;
-        row.listingType = query.value(0).toString();
-        row.currentPrice = query.value(1).toDouble();
-        row.title = query.value(2).toString();
-        row.bidCount = query.value(3).toInt();
-        row.quantity = query.value(4).toInt();
-        row.questionCount = query.value(5).toInt();
-        row.watchCount = query.value(6).toInt();
-        row.soldCount = query.value(7).toInt();
-        row.id = query.value(8).toInt();
-        row.folder = query.value(9).toInt();
-        row.trash = query.value(10).toInt();
-        row.currency = query.value(11).toString();
+        row.listingType = found.value(i, 0).toString();
+        row.currentPrice = found.value(i, 1).toDouble();
+        row.title = found.value(i, 2).toString();
+        row.bidCount = found.value(i, 3).toInt();
+        row.quantity = found.value(i, 4).toInt();
+        row.questionCount = found.value(i, 5).toInt();
+        row.watchCount = found.value(i, 6).toInt();
+        row.soldCount = found.value(i, 7).toInt();
+        row.id = found.value(i, 8).toInt();
+        row.folder = found.value(i, 9).toInt();
+        row.trash = found.value(i, 10).toInt();
+        row.currency = found.value(i, 11).toString();
         rows.append(row);
     }
-    // The statement is kept for the next listing; it holds no rows meanwhile.
-    query.finish();
     return rows;
 }
 
@@ -542,7 +542,7 @@ void Ebay::applyKnown(const ArticleModel &record, const QVector<StoredRow> &rows
                               record.WatchCount,
                               refreshHash };
     bound.reserve(kCounters + 3);
-    QSqlQuery query;
+    Database::BoundRows none;
     for (const StoredRow &row : rows) {
         bound.resize(kCounters);
         const bool follows = !keepsItsFolder(row.folder, row.trash);
@@ -557,7 +557,7 @@ void Ebay::applyKnown(const ArticleModel &record, const QVector<StoredRow> &rows
             bound << record.Quantity;
         bound << row.id;
         const QString &sql = statements[(folder ? 1 : 0) + (quantity ? 2 : 0)];
-        m_pageFailed = !db->execBound(sql, bound, query) || m_pageFailed;
+        m_pageFailed = !db->execBound(sql, bound, none) || m_pageFailed;
     }
 
     // The entries compare with the first row as it was before the update.
@@ -789,14 +789,14 @@ void Ebay::addNews(const QString &infotype, const QString &titleText, const QStr
     if (withTextInfo)
         values << text;
     values << infotype;
-    QSqlQuery query;
-    if (!db->execBound(withTextInfo ? withText : withoutText, values, query)) {
+    Database::BoundRows written;
+    if (!db->execBound(withTextInfo ? withText : withoutText, values, written)) {
         m_pageFailed = true;
         return;
     }
     Notice notice;
     notice.isNews = true;
-    notice.news.id = query.lastInsertId().toInt();
+    notice.news.id = int(written.insertId);
     if (notice.news.id == 0)
         return;
     // Entries come many a second; the time is read from its text once per second.

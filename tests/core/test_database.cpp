@@ -1,11 +1,13 @@
 #include "core/database.h"
 #include "core/schema.h"
+#include "core/transaction.h"
 #include "tests/support/tablesnapshot.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
 #include <QDir>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 
 using TestSupport::Backend;
@@ -52,6 +54,8 @@ private slots:
     void boundInserts();
     void positionalValuesKeepWhatIsStored_data();
     void positionalValuesKeepWhatIsStored();
+    void rowsReadWholeAsTheDriverReadsThem_data();
+    void rowsReadWholeAsTheDriverReadsThem();
     void failuresReportTheDriversError();
     void optionsKeepEmptyValuesAndSurviveARestart();
     void selectReturnsRowsAsMaps();
@@ -194,6 +198,100 @@ void TestDatabase::positionalValuesKeepWhatIsStored()
                                   .arg(id)),
                  value.isNull() ? QStringLiteral("integer,text,text")
                                 : QStringLiteral("integer,real,text"));
+}
+
+// A statement run for its rows read whole yields what the same statement run through the
+// driver yields: the same rows and values of the same kinds, the same new id, or the same
+// failure, told the same way.
+void TestDatabase::rowsReadWholeAsTheDriverReadsThem_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QVariantList>("values");
+    QTest::addColumn<int>("rows"); // -1: fails
+    const QString columns
+        = QStringLiteral("SELECT id, Title, CurrentPrice, Quantity, Notes, ItemID FROM articles ");
+    QTest::newRow("rows of every kind")
+        << columns + "WHERE Quantity > ? ORDER BY id" << QVariantList { 0 } << 3;
+    QTest::newRow("by text and number")
+        << columns + "WHERE ItemID = ? AND Quantity = ?" << QVariantList { "110000000001", 5 } << 1;
+    QTest::newRow("none") << columns + "WHERE ItemID = ?" << QVariantList { "x' OR ''='" } << 0;
+    QTest::newRow("insert")
+        << "INSERT INTO itemshistory (indate, itemid, title, databaseid, infotype) VALUES (?, ?, "
+           "?, ?, ?)"
+        << QVariantList { "2026-03-10 14:30:00", "4711", "Größe 👍🏽|||3", 7, "watcher" }
+        << 0;
+    QTest::newRow("update") << "UPDATE articles SET Quantity=?, Title=? WHERE id=?"
+                            << QVariantList { 9, "Ä'\\", 2 } << 0;
+    QTest::newRow("refused by a trigger")
+        << "INSERT INTO itemshistory (itemid, infotype) VALUES (?, ?)"
+        << QVariantList { "501", "watcher" } << -1;
+    QTest::newRow("values missing")
+        << "UPDATE articles SET Quantity=? WHERE id=?" << QVariantList { 1 } << -1;
+    QTest::newRow("unknown column")
+        << "SELECT Nichtda FROM articles WHERE id=?" << QVariantList { 1 } << -1;
+}
+
+void TestDatabase::rowsReadWholeAsTheDriverReadsThem()
+{
+    QFETCH(QString, sql);
+    QFETCH(QVariantList, values);
+    QFETCH(int, rows);
+    APP_TEST_DATABASE(t);
+    Database &db = *t.db();
+    insert(db, "articles", "ItemID=110000000000;Title=Uhr;Quantity=3;CurrentPrice=24.5");
+    insert(db, "articles", "ItemID=110000000001;Title=Größe 👍🏽 'x';Quantity=5;Notes=");
+    insert(db, "articles", "ItemID=110000000002;Quantity=1;CurrentPrice=0.1");
+    QVERIFY2(db.executeSQL(
+                 t.backend() == Backend::MySQL
+                     ? "CREATE TRIGGER refuse BEFORE INSERT ON itemshistory FOR EACH ROW BEGIN IF "
+                       "NEW.itemid = '501' THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = "
+                       "'Datenträger voll'; END IF; END"
+                     : "CREATE TRIGGER refuse BEFORE INSERT ON itemshistory WHEN NEW.itemid = "
+                       "'501' BEGIN SELECT RAISE(ABORT, 'Datenträger voll'); END"),
+             qPrintable(db.lastErrorText));
+    const QVector<QVariant> bound = values.toVector();
+    // Each value with its kind, row after row; or the failure as the seller and the log get it.
+    const auto outcome = [&](bool ok, const QVariantList &cells, qint64 id) {
+        QStringList out;
+        if (!ok) {
+            return QStringList { "failed", db.lastErrorText,
+                                 QString::number(int(db.lastOutcome())) };
+        }
+        for (const QVariant &cell : cells)
+            out << QString::fromLatin1(cell.typeName()) + ':'
+                    + (cell.isNull() ? QStringLiteral("NULL") : cell.toString());
+        // MySQL does not take back the id of a row undone.
+        return out << (id > 0 ? "new id" : "no id");
+    };
+
+    // The same statement twice, from the same start: first in a transaction then undone.
+    auto first = std::make_unique<Transaction>(db);
+    QVERIFY(first->isOpen());
+    QSqlQuery query;
+    const quint64 failuresBefore = db.failedStatements();
+    bool ok = db.execBound(sql, bound, query);
+    QVariantList cells;
+    int count = 0;
+    while (ok && query.next()) {
+        ++count;
+        for (int i = 0; i < query.record().count(); ++i)
+            cells << query.value(i);
+    }
+    const QStringList driver = outcome(ok, cells, ok ? query.lastInsertId().toLongLong() : 0);
+    query.finish();
+    QCOMPARE(ok ? count : -1, rows);
+    const quint64 driverFailures = db.failedStatements() - failuresBefore;
+    first.reset();
+
+    Database::BoundRows whole;
+    ok = db.execBound(sql, bound, whole);
+    QCOMPARE(ok ? whole.count() : -1, rows);
+    QCOMPARE(outcome(ok, whole.values.toList(), whole.insertId), driver);
+    if (ok && sql.startsWith("INSERT"))
+        QCOMPARE(QString::number(whole.insertId), db.selectOne("SELECT max(id) FROM itemshistory"));
+    QCOMPARE(db.failedStatements() - failuresBefore - driverFailures, driverFailures);
+    if (ok && rows > 0)
+        QCOMPARE(whole.value(rows - 1, 0), cells.at((rows - 1) * whole.columns));
 }
 
 // A column name is never a way into the statement; the error text is set by a failure and

@@ -103,9 +103,12 @@ void TestDatabaseConnections::lockedFile_data()
     QTest::addColumn<int>("holdMs");
     QTest::addColumn<int>("boundMs");
     QTest::addColumn<bool>("written");
-    QTest::newRow("waited for") << 900 << 10000 << true;
+    QTest::addColumn<bool>("readWhole"); // written by execBound with its rows read whole
+    QTest::newRow("waited for") << 900 << 10000 << true << false;
     // Held until the writer has given up: only the bound can end its wait.
-    QTest::newRow("fails after the bound") << -1 << 700 << false;
+    QTest::newRow("fails after the bound") << -1 << 700 << false << false;
+    QTest::newRow("waited for, read whole") << 900 << 10000 << true << true;
+    QTest::newRow("fails after the bound, read whole") << -1 << 700 << false << true;
 }
 
 // Another connection holds the file's write lock: readers go on at once, a writer retries
@@ -115,6 +118,7 @@ void TestDatabaseConnections::lockedFile()
     QFETCH(int, holdMs);
     QFETCH(int, boundMs);
     QFETCH(bool, written);
+    QFETCH(bool, readWhole);
     ONLY_ON(Backend::SQLite);
     APP_TEST_DATABASE(t);
     Database &db = *t.db();
@@ -154,7 +158,11 @@ void TestDatabaseConnections::lockedFile()
     timer.start();
     QCOMPARE(db.selectCount("SELECT id FROM folders"), 0);
     QVERIFY(timer.elapsed() < 500);
-    QCOMPARE(db.insertSqlClean({ { "foldername", "von hier" } }, "folders") > 0, written);
+    Database::BoundRows none;
+    QCOMPARE(readWhole ? db.execBound("INSERT INTO folders (foldername) VALUES (?)",
+                                      { QStringLiteral("von hier") }, none)
+                       : db.insertSqlClean({ { "foldername", "von hier" } }, "folders") > 0,
+             written);
     QVERIFY(timer.elapsed() >= 700);
     if (!written) {
         QVERIFY(timer.elapsed() < 8000);
