@@ -171,33 +171,40 @@ void TestDatabase::positionalValuesKeepWhatIsStored()
     APP_TEST_DATABASE(t);
     Database &db = *t.db();
     const bool sqlite = t.backend() == Backend::SQLite;
-    const int id = insert(db, "articles", "Quantity=3");
-    QSqlQuery query;
-    if (sqlite) {
-        QVERIFY2(db.execBound("SELECT typeof(?)", { value }, query), qPrintable(db.lastErrorText));
-        QVERIFY(query.next());
-        QCOMPARE(query.value(0).toString(), bound);
-        query.finish();
-    }
     const bool setsQuantity = !stored.startsWith('|');
-    QVERIFY2(db.execBound(setsQuantity
-                              ? "UPDATE articles SET Quantity=?, CurrentPrice=?, Title=? WHERE id=?"
-                              : "UPDATE articles SET CurrentPrice=?, Title=? WHERE id=?",
-                          setsQuantity ? QVector<QVariant> { value, value, value, id }
-                                       : QVector<QVariant> { value, value, id },
-                          query, Database::Repeat::Safe),
-             qPrintable(db.lastErrorText));
-    QCOMPARE(articleValue(db, id, "Quantity") + '|'
-                 + (value.isNull() ? QString() : articleValue(db, id, "CurrentPrice")) + '|'
-                 + articleValue(db, id, "Title"),
-             setsQuantity ? stored : "3" + stored);
-    if (sqlite)
-        QCOMPARE(db.selectOne(QStringLiteral("SELECT typeof(Quantity) || ',' || "
-                                             "typeof(CurrentPrice) || ',' || typeof(Title) FROM "
-                                             "articles WHERE id=%1")
-                                  .arg(id)),
-                 value.isNull() ? QStringLiteral("integer,text,text")
-                                : QStringLiteral("integer,real,text"));
+    const QString sql = setsQuantity
+        ? "UPDATE articles SET Quantity=?, CurrentPrice=?, Title=? WHERE id=?"
+        : "UPDATE articles SET CurrentPrice=?, Title=? WHERE id=?";
+    // Through the driver, and with the rows read whole.
+    for (const bool whole : { false, true }) {
+        const int id = insert(db, "articles", "Quantity=3");
+        QSqlQuery query;
+        Database::BoundRows rows;
+        if (sqlite) {
+            QVERIFY2(whole ? db.execBound("SELECT typeof(?)", { value }, rows)
+                           : db.execBound("SELECT typeof(?)", { value }, query) && query.next(),
+                     qPrintable(db.lastErrorText));
+            QCOMPARE(whole ? rows.value(0, 0).toString() : query.value(0).toString(), bound);
+            query.finish();
+        }
+        const QVector<QVariant> values = setsQuantity
+            ? QVector<QVariant> { value, value, value, id }
+            : QVector<QVariant> { value, value, id };
+        QVERIFY2(whole ? db.execBound(sql, values, rows, Database::Repeat::Safe)
+                       : db.execBound(sql, values, query, Database::Repeat::Safe),
+                 qPrintable(db.lastErrorText));
+        QCOMPARE(articleValue(db, id, "Quantity") + '|'
+                     + (value.isNull() ? QString() : articleValue(db, id, "CurrentPrice")) + '|'
+                     + articleValue(db, id, "Title"),
+                 setsQuantity ? stored : "3" + stored);
+        if (sqlite)
+            QCOMPARE(db.selectOne(QStringLiteral("SELECT typeof(Quantity) || ',' || "
+                                                 "typeof(CurrentPrice) || ',' || typeof(Title) "
+                                                 "FROM articles WHERE id=%1")
+                                      .arg(id)),
+                     value.isNull() ? QStringLiteral("integer,text,text")
+                                    : QStringLiteral("integer,real,text"));
+    }
 }
 
 // A statement run for its rows read whole yields what the same statement run through the
@@ -208,8 +215,8 @@ void TestDatabase::rowsReadWholeAsTheDriverReadsThem_data()
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QVariantList>("values");
     QTest::addColumn<int>("rows"); // -1: fails
-    const QString columns
-        = QStringLiteral("SELECT id, Title, CurrentPrice, Quantity, Notes, ItemID FROM articles ");
+    const QString columns = QStringLiteral(
+        "SELECT id, Title, CurrentPrice, Quantity, Notes, ItemID, NULL AS Nichts FROM articles ");
     QTest::newRow("rows of every kind")
         << columns + "WHERE Quantity > ? ORDER BY id" << QVariantList { 0 } << 3;
     QTest::newRow("by text and number")
