@@ -146,11 +146,9 @@ bool Api_Ebay::getMyeBaySelling(const QString &accountId, const QStringList &kno
                 continue;
             std::unique_ptr<ArticleModel> record;
             if (known.contains(itemId)) {
-                record = std::make_unique<ArticleModel>();
-                ItemMapping::readItem(item, *record);
                 // Only the state is compared for a known listing.
-                record->columns.clear();
-                record->variations.clear();
+                record = std::make_unique<ArticleModel>();
+                ItemMapping::readState(item, *record);
             } else {
                 if (appDown())
                     return false;
