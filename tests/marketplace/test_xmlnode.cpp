@@ -289,6 +289,11 @@ void TestXmlNode::texts_data()
     QTest::newRow("local names, the last of two same attributes")
         << QByteArray("<r xmlns:p='urn:p' xmlns:q='urn:q'><p:Item p:k='1' q:k='2'>v</p:Item></r>")
         << QStringList { "Item=v", "Item@k=2" };
+    QByteArray manyNames = "<r>";
+    for (int i = 0; i < 100; ++i)
+        manyNames += QString("<e%1 a%1='v%1'>%1</e%1>").arg(i).toUtf8();
+    QTest::newRow("more names than fit at first")
+        << manyNames + "</r>" << QStringList { "e0=0", "e57@a57=v57", "e99=99", "e99@a98=(null)" };
     QTest::newRow("an attribute value with references")
         << QByteArray("<a k='x &amp; &#66;'>t</a>") << QStringList { "@k=x & B", "=t" };
 }
