@@ -160,9 +160,9 @@ XmlNode XmlNode::parse(const QByteArray &xml, const Limits &limits, QString *err
 
     auto doc = std::make_shared<Document>();
     // Texts and values never take more characters than the document has bytes; room not
-    // used is given back at the end (and, in a large block, never touched).
-    doc->chars.reserve(int(std::min<qint64>(xml.size(), 64 * 1024 * 1024)));
-    doc->elements.reserve(size_t(xml.size() / 32 + 16));
+    // used is given back at the end. A large document's arrays grow as they need.
+    doc->chars.reserve(int(std::min<qint64>(xml.size(), 8 * 1024 * 1024)));
+    doc->elements.reserve(size_t(std::min<qint64>(xml.size() / 32 + 16, 256 * 1024)));
 
     // An open element. Its text grows in place in `chars` while nothing else came after it;
     // text after a child (or the child's own) is gathered in `split` and moved to the end of
