@@ -159,8 +159,9 @@ XmlNode XmlNode::parse(const QByteArray &xml, const Limits &limits, QString *err
     };
 
     auto doc = std::make_shared<Document>();
-    // Texts and values never take more characters than the document has bytes; room not
-    // used is given back at the end. A large document's arrays grow as they need.
+    // Texts and values take no more characters than the document has bytes (but for texts
+    // that children split); room not used is given back at the end. A large document's
+    // arrays grow as they need.
     doc->chars.reserve(int(std::min<qint64>(xml.size(), 8 * 1024 * 1024)));
     doc->elements.reserve(size_t(std::min<qint64>(xml.size() / 32 + 16, 256 * 1024)));
 
