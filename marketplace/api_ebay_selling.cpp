@@ -106,8 +106,9 @@ bool Api_Ebay::getMyeBaySelling(const QString &accountId, const QStringList &kno
         return false;
     const QSet<QString> known(knownItemIds.cbegin(), knownItemIds.cend());
     const QSet<QString> questions = unansweredQuestions();
-    const QDateTime from = start;
-    const QDateTime to = start.addDays(kWindowDays);
+    // The window is the same for every page.
+    const QString from = utc(start);
+    const QString to = utc(start.addDays(kWindowDays));
 
     int page = 1;
     int pages = 1;
@@ -120,8 +121,8 @@ bool Api_Ebay::getMyeBaySelling(const QString &accountId, const QStringList &kno
         call.name = QStringLiteral("GetSellerList");
         call.fields = [&](QXmlStreamWriter &xml) {
             xml.writeTextElement(QStringLiteral("DetailLevel"), QStringLiteral("ReturnAll"));
-            xml.writeTextElement(QStringLiteral("EndTimeFrom"), utc(from));
-            xml.writeTextElement(QStringLiteral("EndTimeTo"), utc(to));
+            xml.writeTextElement(QStringLiteral("EndTimeFrom"), from);
+            xml.writeTextElement(QStringLiteral("EndTimeTo"), to);
             xml.writeTextElement(QStringLiteral("IncludeWatchCount"), QStringLiteral("true"));
             xml.writeStartElement(QStringLiteral("Pagination"));
             xml.writeTextElement(QStringLiteral("EntriesPerPage"),
@@ -146,11 +147,9 @@ bool Api_Ebay::getMyeBaySelling(const QString &accountId, const QStringList &kno
                 continue;
             std::unique_ptr<ArticleModel> record;
             if (known.contains(itemId)) {
-                record = std::make_unique<ArticleModel>();
-                ItemMapping::readItem(item, *record);
                 // Only the state is compared for a known listing.
-                record->columns.clear();
-                record->variations.clear();
+                record = std::make_unique<ArticleModel>();
+                ItemMapping::readState(item, *record);
             } else {
                 if (appDown())
                     return false;

@@ -1159,6 +1159,105 @@ void readItem(const XmlNode &item, ArticleModel &record)
         record.CurrentPrice = current;
 }
 
+namespace {
+
+// The first child of each of the `count` names, found in one pass over `parent`'s children.
+void firstChildren(const XmlNode &parent, const QLatin1String *names, XmlNode *found, int count)
+{
+    for (XmlNode child = parent.firstChild(); !child.isNull(); child = child.nextSibling()) {
+        const QString name = child.name();
+        for (int i = 0; i < count; ++i) {
+            if (name == names[i]) {
+                if (found[i].isNull())
+                    found[i] = child;
+                break;
+            }
+        }
+    }
+}
+
+int integerOf(const XmlNode &node)
+{
+    return node.text().trimmed().toInt();
+}
+
+double numberOf(const XmlNode &node)
+{
+    return node.text().trimmed().toDouble();
+}
+
+} // namespace
+
+void readState(const XmlNode &item, ArticleModel &record)
+{
+    enum { ItemId, Title, Quantity, WatchCount, Selling, Type, Start, Pictures, Variations, Count };
+    static const QLatin1String names[Count] = {
+        QLatin1String("ItemID"),        QLatin1String("Title"),
+        QLatin1String("Quantity"),      QLatin1String("WatchCount"),
+        QLatin1String("SellingStatus"), QLatin1String("ListingType"),
+        QLatin1String("StartPrice"),    QLatin1String("PictureDetails"),
+        QLatin1String("Variations"),
+    };
+    XmlNode fields[Count];
+    firstChildren(item, names, fields, Count);
+    enum { Sold, Bids, Status, Current, SellingCount };
+    static const QLatin1String sellingNames[SellingCount] = {
+        QLatin1String("QuantitySold"),
+        QLatin1String("BidCount"),
+        QLatin1String("ListingStatus"),
+        QLatin1String("CurrentPrice"),
+    };
+    XmlNode selling[SellingCount];
+    firstChildren(fields[Selling], sellingNames, selling, SellingCount);
+
+    record.ItemID = fields[ItemId].text().trimmed();
+    record.Title = fields[Title].text();
+    record.Quantity = integerOf(fields[Quantity]);
+    record.SoldCount = integerOf(selling[Sold]);
+    record.BidCount = integerOf(selling[Bids]);
+    record.WatchCount = integerOf(fields[WatchCount]);
+    const QString status = selling[Status].text().trimmed();
+    if (status.isEmpty() || status == QLatin1String("Active"))
+        record.Folder = -9;
+    else
+        record.Folder = record.SoldCount >= record.Quantity ? -7 : -8;
+
+    for (const XmlNode &url : fields[Pictures].all(QStringLiteral("PictureURL")))
+        record.PictureURLs << url.text().trimmed();
+
+    // The lowest variation price; the variations' pictures count only with variations.
+    bool variations = false;
+    double lowest = 0;
+    for (XmlNode row = fields[Variations].firstChild(); !row.isNull(); row = row.nextSibling()) {
+        if (row.name() != QLatin1String("Variation"))
+            continue;
+        const double price = numberOf(row.child(QStringLiteral("StartPrice")));
+        if (!variations || price < lowest)
+            lowest = price;
+        variations = true;
+    }
+    if (variations) {
+        const XmlNode pictures = fields[Variations].child(QStringLiteral("Pictures"));
+        for (const XmlNode &set : pictures.all(QStringLiteral("VariationSpecificPictureSet"))) {
+            const QString url = set.value(QStringLiteral("PictureURL")).trimmed();
+            if (!url.isEmpty())
+                record.VariantPictureURLs.insert(set.value(QStringLiteral("VariationSpecificValue")),
+                                                 url);
+        }
+    }
+
+    // The price a buyer pays now, as readItem() finds it.
+    const double start = numberOf(fields[Start]);
+    if (fields[Type].text() == QLatin1String("Chinese"))
+        record.CurrentPrice = numberOf(selling[Current]);
+    else if (start > 0)
+        record.CurrentPrice = start;
+    else if (variations)
+        record.CurrentPrice = lowest;
+    else
+        record.CurrentPrice = numberOf(selling[Current]);
+}
+
 QString siteName(int siteId)
 {
     const Site *site = findSite(siteId);

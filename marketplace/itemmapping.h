@@ -50,6 +50,10 @@ void writeItem(QXmlStreamWriter &xml, const Listing &listing, Purpose purpose);
 // Fills the record from an <Item> of GetItem (or GetSellerList): the members and every
 // article column the item carries, its variations and its pictures.
 void readItem(const XmlNode &item, ArticleModel &record);
+// What readItem() fills but for the columns and the variations: the state of a listing whose
+// article is known already (its number, title, quantities, folder, watchers, bids, current
+// price) and its picture addresses. Goes through the item's children once.
+void readState(const XmlNode &item, ArticleModel &record);
 
 // A marketplace time as the program keeps it: local time, "yyyy-MM-dd HH:mm:ss". Local time's
 // offset is looked up once per quarter of an hour of UTC time and kept (a round reads

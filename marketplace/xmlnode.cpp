@@ -17,10 +17,11 @@ QString tr(const char *text)
     return QCoreApplication::translate("XmlNode", text);
 }
 
-// What the tree takes besides the characters of names, texts and values and the places in
-// the lists of children (measured on 64-bit Linux, allocator overhead included): an element
-// (its shared node), a list of children, an attribute (its map entry and value string), an
-// element's own text string, and a distinct name.
+// What the tree is charged besides the characters of names, texts and values and the places
+// in the lists of children: what a tree of one shared node per element took (measured on
+// 64-bit Linux, allocator overhead included) for an element, a list of children, an
+// attribute (its map entry and value string), an element's own text string, and a distinct
+// name. The flat tree takes less; the charges stay, and with them the documents refused.
 constexpr qint64 kElementBytes = 96;
 constexpr qint64 kListBytes = 32;
 constexpr qint64 kAttributeBytes = 96;
@@ -28,51 +29,91 @@ constexpr qint64 kTextBytes = 48;
 constexpr qint64 kNameBytes = 64;
 constexpr qint64 kMinTreeBytes = 1024 * 1024;
 
-// One string per distinct element and attribute name, shared by every node that has it.
-class Names
+// One element: its name, its own text and its attributes as places in the document's
+// arrays, and its place among its siblings.
+struct Element
 {
-public:
-    // The shared string for `name`; `cost` grows by what a name seen first takes.
-    QString take(const QStringRef &name, qint64 *cost)
-    {
-        // A copy: a string shared with the reader would keep its buffer alive.
-        const QString text(name.constData(), name.size());
-        auto it = m_names.constFind(text);
-        if (it == m_names.constEnd()) {
-            *cost += kNameBytes + 2 * qint64(text.size());
-            it = m_names.insert(text, text);
-        }
-        return *it;
-    }
+    int name = 0;
+    int firstChild = -1;
+    int nextSibling = -1;
+    int text = 0; // in Document::chars
+    int textSize = -1; // -1: no text at all (a null string)
+    int attributes = 0; // in Document::attributes
+    int attributeCount = 0;
+};
 
-private:
-    QHash<QString, QString> m_names;
+struct Attribute
+{
+    int name = 0;
+    int value = 0; // in Document::chars
+    int valueSize = 0;
 };
 
 } // namespace
 
-XmlNode::Data::~Data()
+struct XmlNode::Document
 {
-    // Children only this tree holds are emptied here, one after the other, before they
-    // go; a child still held elsewhere goes on living with its subtree.
-    std::vector<std::shared_ptr<Data>> pending;
-    for (XmlNode &child : children) {
-        if (child.d)
-            pending.push_back(std::move(child.d));
-    }
-    children.clear();
-    while (!pending.empty()) {
-        std::shared_ptr<Data> node = std::move(pending.back());
-        pending.pop_back();
-        if (node.use_count() == 1) {
-            for (XmlNode &child : node->children) {
-                if (child.d)
-                    pending.push_back(std::move(child.d));
-            }
-            node->children.clear();
+    std::vector<Element> elements; // in document order: the root first
+    std::vector<Attribute> attributes;
+    // The texts of the elements and the values of the attributes, one after the other.
+    QString chars;
+    // Every distinct element and attribute name once, found through `table` (open
+    // addressing: a name's number + 1, 0 for a free slot).
+    QVector<QString> names;
+    std::vector<int> table;
+
+    // The number of `name`; -1 when the document has no such name.
+    int nameId(QStringView name) const
+    {
+        if (table.empty())
+            return -1;
+        const size_t mask = table.size() - 1;
+        for (size_t i = qHash(name) & mask;; i = (i + 1) & mask) {
+            const int slot = table[i];
+            if (slot == 0)
+                return -1;
+            if (QStringView(names.at(slot - 1)) == name)
+                return slot - 1;
         }
     }
-}
+
+    // The number of `name`, taken up when it is new; `cost` grows by what a new name takes.
+    int addName(QStringView name, qint64 *cost)
+    {
+        const int known = nameId(name);
+        if (known >= 0)
+            return known;
+        *cost += kNameBytes + 2 * qint64(name.size());
+        names.append(name.toString());
+        if (table.size() < 2 * size_t(names.size())) {
+            // A power of two, at most half full.
+            size_t size = std::max<size_t>(64, table.size());
+            while (size < 4 * size_t(names.size()))
+                size *= 2;
+            table.assign(size, 0);
+            for (int id = 0; id < names.size(); ++id)
+                place(id);
+        } else {
+            place(names.size() - 1);
+        }
+        return names.size() - 1;
+    }
+
+    QString textOf(int text, int size) const
+    {
+        return size < 0 ? QString() : QString(chars.constData() + text, size);
+    }
+
+private:
+    void place(int id)
+    {
+        const size_t mask = table.size() - 1;
+        size_t i = qHash(QStringView(names.at(id))) & mask;
+        while (table[i] != 0)
+            i = (i + 1) & mask;
+        table[i] = id + 1;
+    }
+};
 
 XmlNode XmlNode::parse(const QByteArray &xml, QString *error, Failure *failure)
 {
@@ -95,12 +136,15 @@ XmlNode XmlNode::parse(const QByteArray &xml, const Limits &limits, QString *err
         return fail(Failure::TooLarge,
                     tr("Das Dokument ist größer als %1.").arg(Statics::sizeText(limits.maxDocumentBytes)));
 
-    // Before the reader: it would take minutes over an element of very many attributes.
-    XmlAttributeScan attributes(limits.maxAttributes);
-    if (!attributes.feed(xml))
+    // Before the reader: it would take minutes over an element of very many attributes. Each
+    // attribute has an '=' of its own, so a document with no more of them than an element
+    // may have attributes needs no scan (a page of listings has a few dozen).
+    XmlAttributeScan attributeScan(limits.maxAttributes);
+    if (std::count(xml.cbegin(), xml.cend(), '=') > limits.maxAttributes
+        && !attributeScan.feed(xml))
         return fail(Failure::TooLarge,
                     tr("Das Element \"%1\" hat mehr als %2 Attribute.")
-                        .arg(attributes.element())
+                        .arg(attributeScan.element())
                         .arg(limits.maxAttributes));
 
     // The tree is given up as soon as it would take more than its share: what it took until
@@ -113,10 +157,26 @@ XmlNode XmlNode::parse(const QByteArray &xml, const Limits &limits, QString *err
                        "Arbeitsspeicher.")
                         .arg(Statics::sizeText(maxTree)));
     };
-    Names names;
+
+    auto doc = std::make_shared<Document>();
+    // Texts and values take no more characters than the document has bytes (but for texts
+    // that children split); room not used is given back at the end. A large document's
+    // arrays grow as they need.
+    doc->chars.reserve(int(std::min<qint64>(xml.size(), 8 * 1024 * 1024)));
+    doc->elements.reserve(size_t(std::min<qint64>(xml.size() / 32 + 16, 256 * 1024)));
+
+    // An open element. Its text grows in place in `chars` while nothing else came after it;
+    // text after a child (or the child's own) is gathered in `split` and moved to the end of
+    // `chars` when the element closes.
+    struct Open
+    {
+        int element;
+        int lastChild;
+        bool isSplit;
+        QString split;
+    };
+    std::vector<Open> open;
     QXmlStreamReader reader(xml);
-    std::vector<std::shared_ptr<Data>> open;
-    std::shared_ptr<Data> root;
     while (!reader.atEnd()) {
         switch (reader.readNext()) {
         case QXmlStreamReader::StartElement: {
@@ -126,133 +186,211 @@ XmlNode XmlNode::parse(const QByteArray &xml, const Limits &limits, QString *err
                                 .arg(limits.maxDepth));
             const QXmlStreamAttributes attributes = reader.attributes();
             tree += kElementBytes + attributes.size() * kAttributeBytes;
-            for (const QXmlStreamAttribute &attribute : attributes)
-                tree += 2 * qint64(attribute.value().size());
-            auto data = std::make_shared<Data>();
-            data->name = names.take(reader.name(), &tree);
-            for (const QXmlStreamAttribute &attribute : attributes)
-                data->attributes.insert(
-                    names.take(attribute.name(), &tree),
-                    QString(attribute.value().constData(), attribute.value().size()));
+            Element element;
+            element.name = doc->addName(reader.name(), &tree);
+            element.attributes = int(doc->attributes.size());
+            element.attributeCount = attributes.size();
+            for (const QXmlStreamAttribute &attribute : attributes) {
+                const QStringRef value = attribute.value();
+                tree += 2 * qint64(value.size());
+                doc->attributes.push_back(
+                    { doc->addName(attribute.name(), &tree), doc->chars.size(), value.size() });
+                doc->chars += value;
+            }
+            if (!open.empty())
+                tree += qint64(sizeof(XmlNode)) + (open.back().lastChild < 0 ? kListBytes : 0);
             if (tree > maxTree)
                 return treeTooLarge();
+            const int index = int(doc->elements.size());
+            doc->elements.push_back(element);
             if (!open.empty()) {
-                // The parent's list grows in steps: counted as it grows.
-                QVector<XmlNode> &children = open.back()->children;
-                const qint64 capacity = children.capacity();
-                children.append(XmlNode(data));
-                tree += (children.capacity() - capacity) * qint64(sizeof(XmlNode))
-                    + (capacity == 0 ? kListBytes : 0);
-            } else if (!root)
-                root = data;
-            open.push_back(std::move(data));
+                Open &parent = open.back();
+                if (parent.lastChild < 0)
+                    doc->elements[size_t(parent.element)].firstChild = index;
+                else
+                    doc->elements[size_t(parent.lastChild)].nextSibling = index;
+                parent.lastChild = index;
+            } else if (index > 0) {
+                // A second root: the reader says what is wrong with it next.
+                break;
+            }
+            open.push_back({ index, -1, false, QString() });
             break;
         }
         case QXmlStreamReader::EndElement:
-            if (!open.empty())
+            if (!open.empty()) {
+                Open &closed = open.back();
+                if (closed.isSplit) {
+                    Element &element = doc->elements[size_t(closed.element)];
+                    element.text = doc->chars.size();
+                    element.textSize = closed.split.size();
+                    doc->chars += closed.split;
+                }
                 open.pop_back();
+            }
             break;
         case QXmlStreamReader::Characters:
             if (!open.empty()) {
-                QString &text = open.back()->text;
-                if (text.size() + qint64(reader.text().size()) > limits.maxElementChars)
+                Open &top = open.back();
+                Element &element = doc->elements[size_t(top.element)];
+                const QStringRef piece = reader.text();
+                const qint64 had = top.isSplit ? top.split.size() : std::max(element.textSize, 0);
+                if (had + qint64(piece.size()) > limits.maxElementChars)
                     return fail(Failure::TooLarge,
                                 tr("Das Element \"%1\" ist größer als %2.")
-                                    .arg(open.back()->name, Statics::sizeText(limits.maxElementChars)));
-                tree += (text.isEmpty() ? kTextBytes : 0) + 2 * qint64(reader.text().size());
+                                    .arg(doc->names.at(element.name),
+                                         Statics::sizeText(limits.maxElementChars)));
+                tree += (had == 0 ? kTextBytes : 0) + 2 * qint64(piece.size());
                 if (tree > maxTree)
                     return treeTooLarge();
-                // Most texts come in one piece: copied as they are, they take no spare room
-                // (nor keep the reader's buffer alive, as a shared string of it would).
-                if (text.isEmpty())
-                    text = QString(reader.text().constData(), reader.text().size());
-                else
-                    text += reader.text();
+                if (top.isSplit) {
+                    top.split += piece;
+                } else if (element.textSize < 0) {
+                    element.text = doc->chars.size();
+                    element.textSize = piece.size();
+                    doc->chars += piece;
+                } else if (element.text + element.textSize == doc->chars.size()) {
+                    element.textSize += piece.size();
+                    doc->chars += piece;
+                } else {
+                    top.isSplit = true;
+                    top.split = doc->textOf(element.text, element.textSize) + piece;
+                }
             }
             break;
         default:
             break;
         }
     }
-    if (reader.hasError() || !root)
+    if (reader.hasError() || doc->elements.empty())
         return fail(Failure::NotXml,
                     reader.hasError() ? reader.errorString() : QStringLiteral("no element"));
-    return XmlNode(root);
+    doc->chars.squeeze();
+    return XmlNode(std::move(doc), 0);
 }
 
 QString XmlNode::name() const
 {
-    return d ? d->name : QString();
+    return m_doc ? m_doc->names.at(m_doc->elements[size_t(m_index)].name) : QString();
 }
 
 QString XmlNode::text() const
 {
-    return d ? d->text : QString();
+    if (!m_doc)
+        return QString();
+    const Element &element = m_doc->elements[size_t(m_index)];
+    return m_doc->textOf(element.text, element.textSize);
 }
 
 QString XmlNode::attribute(const QString &name) const
 {
-    return d ? d->attributes.value(name) : QString();
+    if (!m_doc)
+        return QString();
+    const int id = m_doc->nameId(name);
+    const Element &element = m_doc->elements[size_t(m_index)];
+    // Of two attributes with the same local name the last one counts.
+    for (int i = element.attributeCount - 1; id >= 0 && i >= 0; --i) {
+        const Attribute &attribute = m_doc->attributes[size_t(element.attributes + i)];
+        if (attribute.name == id)
+            return m_doc->textOf(attribute.value, attribute.valueSize);
+    }
+    return QString();
 }
 
 QVector<XmlNode> XmlNode::children() const
 {
-    return d ? d->children : QVector<XmlNode>();
+    QVector<XmlNode> nodes;
+    for (XmlNode node = firstChild(); !node.isNull(); node = node.nextSibling())
+        nodes.append(node);
+    return nodes;
+}
+
+XmlNode XmlNode::firstChild() const
+{
+    if (!m_doc)
+        return XmlNode();
+    const int first = m_doc->elements[size_t(m_index)].firstChild;
+    return first < 0 ? XmlNode() : XmlNode(m_doc, first);
+}
+
+XmlNode XmlNode::nextSibling() const
+{
+    if (!m_doc)
+        return XmlNode();
+    const int next = m_doc->elements[size_t(m_index)].nextSibling;
+    return next < 0 ? XmlNode() : XmlNode(m_doc, next);
+}
+
+XmlNode XmlNode::childById(int nameId) const
+{
+    const std::vector<Element> &elements = m_doc->elements;
+    for (int i = elements[size_t(m_index)].firstChild; i >= 0; i = elements[size_t(i)].nextSibling) {
+        if (elements[size_t(i)].name == nameId)
+            return XmlNode(m_doc, i);
+    }
+    return XmlNode();
 }
 
 XmlNode XmlNode::child(const QString &name) const
 {
-    if (!d)
+    if (!m_doc)
         return XmlNode();
-    for (const XmlNode &node : d->children) {
-        if (node.d->name == name)
-            return node;
-    }
-    return XmlNode();
+    const int id = m_doc->nameId(name);
+    return id < 0 ? XmlNode() : childById(id);
 }
 
 XmlNode XmlNode::at(const QString &path) const
 {
     // Step by step without copying the steps: reading one listing asks for dozens of paths.
-    const XmlNode *node = this;
-    for (int from = 0; node->d && from <= path.size();) {
+    if (!m_doc)
+        return XmlNode();
+    const std::vector<Element> &elements = m_doc->elements;
+    int node = m_index;
+    for (int from = 0; from <= path.size();) {
         int end = path.indexOf(QLatin1Char('/'), from);
         if (end < 0)
             end = path.size();
         if (end > from) {
-            const QStringRef step = path.midRef(from, end - from);
-            const XmlNode *found = nullptr;
-            for (const XmlNode &child : node->d->children) {
-                if (child.d->name == step) {
-                    found = &child;
-                    break;
-                }
-            }
-            if (!found)
+            const int id = m_doc->nameId(QStringView(path).mid(from, end - from));
+            if (id < 0)
+                return XmlNode();
+            int found = elements[size_t(node)].firstChild;
+            while (found >= 0 && elements[size_t(found)].name != id)
+                found = elements[size_t(found)].nextSibling;
+            if (found < 0)
                 return XmlNode();
             node = found;
         }
         from = end + 1;
     }
-    return *node;
+    return XmlNode(m_doc, node);
 }
 
 QVector<XmlNode> XmlNode::all(const QString &path) const
 {
     QVector<XmlNode> nodes;
-    if (!d)
+    if (!m_doc)
         return nodes;
-    nodes.append(*this);
+    const std::vector<Element> &elements = m_doc->elements;
+    std::vector<int> current { m_index };
+    std::vector<int> next;
     for (const QStringRef &step : path.splitRef(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-        QVector<XmlNode> next;
-        for (const XmlNode &node : qAsConst(nodes)) {
-            for (const XmlNode &child : node.d->children) {
-                if (child.d->name == step)
-                    next.append(child);
+        const int id = m_doc->nameId(QStringView(step));
+        if (id < 0)
+            return nodes;
+        next.clear();
+        for (const int node : current) {
+            for (int i = elements[size_t(node)].firstChild; i >= 0;
+                 i = elements[size_t(i)].nextSibling) {
+                if (elements[size_t(i)].name == id)
+                    next.push_back(i);
             }
         }
-        nodes.swap(next);
+        current.swap(next);
     }
+    nodes.reserve(int(current.size()));
+    for (const int node : current)
+        nodes.append(XmlNode(m_doc, node));
     return nodes;
 }
 

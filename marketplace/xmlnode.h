@@ -1,14 +1,14 @@
 #pragma once
 
 #include <QByteArray>
-#include <QMap>
 #include <QString>
 #include <QVector>
 
 #include <memory>
 
 // A read-only element tree of an XML document, addressed by local names (namespaces are
-// ignored, as the marketplace's replies all live in one). Copies share the tree.
+// ignored, as the marketplace's replies all live in one). Copies share the tree; a node
+// keeps the whole document alive.
 class XmlNode
 {
 public:
@@ -47,12 +47,16 @@ public:
     static XmlNode parse(const QByteArray &xml, const Limits &limits, QString *error = nullptr,
                          Failure *failure = nullptr);
 
-    bool isNull() const { return !d; }
+    bool isNull() const { return !m_doc; }
     QString name() const;
     // The element's own text (character data and CDATA), without that of its children.
     QString text() const;
     QString attribute(const QString &name) const;
     QVector<XmlNode> children() const;
+    // The first child and the next sibling, for going through the children without a list;
+    // null nodes at the end.
+    XmlNode firstChild() const;
+    XmlNode nextSibling() const;
 
     // The first child named `name`; a null node when there is none.
     XmlNode child(const QString &name) const;
@@ -65,23 +69,15 @@ public:
     bool has(const QString &path) const { return !at(path).isNull(); }
 
 private:
-    struct Data
-    {
-        Data() = default;
-        Data(const Data &) = delete;
-        Data &operator=(const Data &) = delete;
-        // Releases the subtree level by level: a tree as deep as the stack is high must
-        // not take one nested destructor call per level.
-        ~Data();
-
-        QString name;
-        QString text;
-        QMap<QString, QString> attributes;
-        QVector<XmlNode> children;
-    };
-    explicit XmlNode(std::shared_ptr<Data> data)
-        : d(std::move(data))
+    // The whole tree in a few flat arrays, shared by every node of it: a parse makes no
+    // allocation per element, and the tree goes in one piece.
+    struct Document;
+    XmlNode(std::shared_ptr<const Document> document, int index)
+        : m_doc(std::move(document))
+        , m_index(index)
     { }
+    XmlNode childById(int nameId) const;
 
-    std::shared_ptr<Data> d;
+    std::shared_ptr<const Document> m_doc;
+    int m_index = 0;
 };

@@ -237,6 +237,8 @@ private slots:
     void roundTrip();
     void failedSaveWritesNothing_data();
     void failedSaveWritesNothing();
+    void stateAsReadInFull_data();
+    void stateAsReadInFull();
 };
 
 void TestItemMapping::initTestCase()
@@ -539,4 +541,92 @@ void TestItemMapping::failedSaveWritesNothing()
 }
 
 APP_TEST_GUILESS_MAIN(TestItemMapping)
+
+// A known listing's state, read alone, is what the full read gives it: the first element of a
+// name counts, numbers are trimmed, the title and the listing type are taken as they are.
+void TestItemMapping::stateAsReadInFull_data()
+{
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<QString>("state"); // what both give, as printed by the test
+    const auto item = [](const char *inner) { return "<Item>" + QByteArray(inner) + "</Item>"; };
+    QTest::newRow("variations and their pictures") << QByteArray(kVariationItem)
+        << "110555000111|T-Shirt \"Basic\" Größe S–XL|12/4/0/7|-9|17.99|https://i.ebayimg.com/a1/"
+           "$_57.JPG https://i.ebayimg.com/b2/$_57.JPG|Blau & Weiß=https://i.ebayimg.com/blau/$_57"
+           ".JPG Rot=https://i.ebayimg.com/rot/$_57.JPG";
+    QTest::newRow("auction sold out") << item(
+        "<ItemID> 7 </ItemID><Title> Uhr </Title><ListingType>Chinese</ListingType><Quantity>1"
+        "</Quantity><StartPrice>1.00</StartPrice><SellingStatus><CurrentPrice> 12.50 "
+        "</CurrentPrice><QuantitySold>1</QuantitySold><BidCount> 3 </BidCount><ListingStatus>"
+        "Completed</ListingStatus></SellingStatus>")
+        << "7| Uhr |1/1/3/0|-7|12.5||";
+    QTest::newRow("ended with quantity left, listing type as it is") << item(
+        "<ItemID>8</ItemID><ListingType> Chinese</ListingType><Quantity>3</Quantity><StartPrice>"
+        "4</StartPrice><SellingStatus><CurrentPrice>2</CurrentPrice><QuantitySold>1"
+        "</QuantitySold><ListingStatus>Ended</ListingStatus></SellingStatus>")
+        << "8||3/1/0/0|-8|4||";
+    QTest::newRow("lowest variation price without a start price") << item(
+        "<ItemID>9</ItemID><SellingStatus><CurrentPrice>30</CurrentPrice></SellingStatus>"
+        "<Variations><Variation><StartPrice>19.99</StartPrice></Variation><Pictures/><Variation>"
+        "<StartPrice> 17.5 </StartPrice></Variation><Variation><StartPrice>18</StartPrice>"
+        "</Variation></Variations>")
+        << "9||0/0/0/0|-9|17.5||";
+    QTest::newRow("zero start price, first variation the lowest") << item(
+        "<ItemID>10</ItemID><StartPrice>0.00</StartPrice><Variations><Variation><StartPrice>5"
+        "</StartPrice></Variation><Variation><StartPrice>6</StartPrice></Variation></Variations>")
+        << "10||0/0/0/0|-9|5||";
+    QTest::newRow("no price but the current one") << item(
+        "<ItemID>11</ItemID><Variations/><SellingStatus><CurrentPrice>8.25</CurrentPrice>"
+        "</SellingStatus>")
+        << "11||0/0/0/0|-9|8.25||";
+    QTest::newRow("the first of doubled elements") << item(
+        "<ItemID>12</ItemID><ItemID>13</ItemID><WatchCount>2</WatchCount><WatchCount>5"
+        "</WatchCount><SellingStatus><QuantitySold>1</QuantitySold></SellingStatus><SellingStatus>"
+        "<ListingStatus>Completed</ListingStatus><BidCount>4</BidCount></SellingStatus>"
+        "<PictureDetails><PictureURL> a </PictureURL><PictureURL>b</PictureURL></PictureDetails>"
+        "<PictureDetails><PictureURL>c</PictureURL></PictureDetails><Variations><Variation>"
+        "<StartPrice>3</StartPrice></Variation><Pictures>"
+        "<VariationSpecificPictureSet><VariationSpecificValue> Rot </VariationSpecificValue>"
+        "<PictureURL> r1 </PictureURL><PictureURL>r2</PictureURL></VariationSpecificPictureSet>"
+        "<VariationSpecificPictureSet><VariationSpecificValue>Leer</VariationSpecificValue>"
+        "<PictureURL> </PictureURL></VariationSpecificPictureSet></Pictures><Pictures>"
+        "<VariationSpecificPictureSet><VariationSpecificValue>Blau</VariationSpecificValue>"
+        "<PictureURL>b1</PictureURL></VariationSpecificPictureSet></Pictures></Variations>")
+        << "12||0/1/0/2|-9|3|a b| Rot =r1";
+    QTest::newRow("variation pictures without a variation") << item(
+        "<ItemID>14</ItemID><Variations><Pictures><VariationSpecificPictureSet>"
+        "<VariationSpecificValue>Rot</VariationSpecificValue><PictureURL>r</PictureURL>"
+        "</VariationSpecificPictureSet></Pictures></Variations>")
+        << "14||0/0/0/0|-9|0||";
+    QTest::newRow("nothing but the element") << QByteArray("<Item/>") << "||0/0/0/0|-9|0||";
+}
+
+void TestItemMapping::stateAsReadInFull()
+{
+    QFETCH(QByteArray, xml);
+    QFETCH(QString, state);
+    const auto printed = [](const ArticleModel &r) {
+        QStringList pictures;
+        for (auto it = r.VariantPictureURLs.cbegin(); it != r.VariantPictureURLs.cend(); ++it)
+            pictures << it.key() + '=' + it.value();
+        return QStringList({ r.ItemID, r.Title,
+                             QString("%1/%2/%3/%4")
+                                 .arg(r.Quantity)
+                                 .arg(r.SoldCount)
+                                 .arg(r.BidCount)
+                                 .arg(r.WatchCount),
+                             QString::number(r.Folder), QString::number(r.CurrentPrice),
+                             r.PictureURLs.join(' '), pictures.join(' ') })
+            .join('|');
+    };
+    const XmlNode item = XmlNode::parse(xml);
+    QVERIFY(!item.isNull());
+    ArticleModel full;
+    ItemMapping::readItem(item, full);
+    QCOMPARE(printed(full), state);
+    ArticleModel known;
+    ItemMapping::readState(item, known);
+    QCOMPARE(printed(known), state);
+    QVERIFY(known.columns.isEmpty() && known.variations.isEmpty());
+}
+
 #include "test_itemmapping.moc"

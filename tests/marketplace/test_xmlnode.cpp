@@ -42,6 +42,10 @@ private slots:
     void attributeValuesCountTowardsTheTree();
     void path_data();
     void path();
+    void texts_data();
+    void texts();
+    void fanOut_data();
+    void fanOut();
 };
 
 void TestXmlNode::limits_data()
@@ -254,6 +258,102 @@ void TestXmlNode::path()
     QCOMPARE(root.value(path), node.isNull() ? QString() : found);
     QCOMPARE(root.has(path), !node.isNull());
     QVERIFY(XmlNode().at(path).isNull());
+}
+
+// An element's text is all of its own character data, also where children split it; an
+// element without any has a null text, an empty attribute an empty value. Each expectation
+// is "path=text" or "path@attribute=value", the path from the root, "(null)" for a null
+// string.
+void TestXmlNode::texts_data()
+{
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("text around a child") << QByteArray("<a>x<b>y</b>z</a>")
+                                         << QStringList { "=xz", "b=y" };
+    QTest::newRow("nested splits")
+        << QByteArray("<a>1<b>2<c>3</c>4</b>5<d>6</d></a>")
+        << QStringList { "=15", "b=24", "b/c=3", "d=6" };
+    QTest::newRow("attributes between texts")
+        << QByteArray("<a>x<b c='1'/>y<b c='2'>t</b>z</a>")
+        << QStringList { "=xyz", "b=(null)", "b@c=1" };
+    QTest::newRow("pretty-printed") << QByteArray("<a>\n  <b>y</b>\n  <c/>\n</a>")
+                                    << QStringList { "=\n  \n  \n", "b=y", "c=(null)" };
+    QTest::newRow("CDATA, entities and references in one text")
+        << QByteArray("<a><b>x<![CDATA[<y>]]>&amp;&#65;z</b>w</a>")
+        << QStringList { "=w", "b=x<y>&Az" };
+    QTest::newRow("empty element, empty and missing attributes")
+        << QByteArray("<a><b></b><c d=''/></a>")
+        << QStringList { "=(null)", "b=(null)", "c@d=", "c@e=(null)", "c=(null)" };
+    QTest::newRow("names the document lacks")
+        << QByteArray("<a k='v'><b/></a>") << QStringList { "x=(null)", "b@x=(null)", "@k=v" };
+    QTest::newRow("local names, the last of two same attributes")
+        << QByteArray("<r xmlns:p='urn:p' xmlns:q='urn:q'><p:Item p:k='1' q:k='2'>v</p:Item></r>")
+        << QStringList { "Item=v", "Item@k=2" };
+    QByteArray manyNames = "<r>";
+    for (int i = 0; i < 100; ++i)
+        manyNames += QString("<e%1 a%1='v%1'>%1</e%1>").arg(i).toUtf8();
+    QTest::newRow("more names than fit at first")
+        << manyNames + "</r>" << QStringList { "e0=0", "e57@a57=v57", "e99=99", "e99@a98=(null)" };
+    QTest::newRow("an attribute value with references")
+        << QByteArray("<a k='x &amp; &#66;'>t</a>") << QStringList { "@k=x & B", "=t" };
+}
+
+void TestXmlNode::texts()
+{
+    QFETCH(QByteArray, xml);
+    QFETCH(QStringList, expected);
+    QString error;
+    const XmlNode root = XmlNode::parse(xml, &error);
+    QVERIFY2(!root.isNull(), qPrintable(error));
+    const auto shown = [](const QString &text) {
+        return text.isNull() ? QStringLiteral("(null)") : text;
+    };
+    QStringList actual;
+    for (const QString &entry : expected) {
+        const QString query = entry.section('=', 0, 0);
+        const QString path = query.section('@', 0, 0);
+        const XmlNode node = path.isEmpty() ? root : root.at(path);
+        actual << query + '='
+                + shown(query.contains('@') ? node.attribute(query.section('@', 1)) : node.text());
+    }
+    QCOMPARE(actual, expected);
+}
+
+// Every element along a path in document order, fanning out at each step; the children
+// listed and walked alike.
+void TestXmlNode::fanOut_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QStringList>("texts");
+    QTest::newRow("two steps over two parents") << "A/B" << QStringList { "1", "2", "4" };
+    QTest::newRow("one step") << "X" << QStringList { "x" };
+    QTest::newRow("empty path: the node itself") << "" << QStringList { "r" };
+    QTest::newRow("no such first step") << "Q/B" << QStringList {};
+    QTest::newRow("no such last step") << "A/Q" << QStringList {};
+    QTest::newRow("skipped empty steps") << "/A//C/" << QStringList { "3" };
+}
+
+void TestXmlNode::fanOut()
+{
+    QFETCH(QString, path);
+    QFETCH(QStringList, texts);
+    const XmlNode root = XmlNode::parse(
+        "<r>r<A><B>1</B><C>3</C><B>2</B></A><X>x</X><A><B>4</B></A><A/></r>");
+    QVERIFY(!root.isNull());
+    QStringList found;
+    for (const XmlNode &node : root.all(path))
+        found << node.text();
+    QCOMPARE(found, texts);
+
+    QStringList listed, walked;
+    for (const XmlNode &node : root.children())
+        listed << node.name();
+    for (XmlNode node = root.firstChild(); !node.isNull(); node = node.nextSibling())
+        walked << node.name();
+    QCOMPARE(listed, QStringList({ "A", "X", "A", "A" }));
+    QCOMPARE(walked, listed);
+    QVERIFY(root.child("A").child("C").firstChild().isNull());
+    QVERIFY(XmlNode().firstChild().isNull() && XmlNode().nextSibling().isNull());
 }
 
 APP_TEST_GUILESS_MAIN(TestXmlNode)
