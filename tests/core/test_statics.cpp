@@ -1,7 +1,9 @@
 #include "core/numberreader.h"
+#include "core/stagedfiles.h"
 #include "core/statics.h"
 #include "tests/support/testmain.h"
 
+#include <QBuffer>
 #include <QImage>
 #include <QImageReader>
 #include <QTemporaryDir>
@@ -13,6 +15,9 @@ private slots:
     void textFunctions_data();
     void textFunctions();
     void createThumb();
+    void thumbnailFitsTheBoxSmoothly_data();
+    void thumbnailFitsTheBoxSmoothly();
+    void thumbnailOfAStagedPicture();
     void numbers_data();
     void numbers();
     void numbersInAColumn_data();
@@ -114,6 +119,100 @@ void TestStatics::createThumb()
     QTest::ignoreMessage(QtWarningMsg, qPrintable("Can't load Image " + text));
     QCOMPARE(Statics::CreateThumb(text, folder), QString());
     QCOMPARE(QDir(folder).entryList(QDir::Files), written);
+}
+
+namespace {
+
+// One-pixel black and white squares: scaled smoothly they turn grey, picked pixel by pixel
+// they stay black and white.
+QByteArray checkerboard(const QSize &size, const char *format)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, (x + y) % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format, 95);
+    return bytes;
+}
+
+// The share of pixels between dark and light grey.
+double greyShare(const QImage &image)
+{
+    int grey = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const int level = qGray(image.pixel(x, y));
+            grey += level >= 64 && level <= 192 ? 1 : 0;
+        }
+    }
+    return double(grey) / (image.width() * image.height());
+}
+
+} // namespace
+
+// However the picture is decoded, the thumbnail fits the 150 x 100 box exactly as the
+// picture scaled into it, and it is scaled smoothly (a bigger picture averaged, a smaller
+// one blended).
+void TestStatics::thumbnailFitsTheBoxSmoothly_data()
+{
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QSize>("thumb");
+    QTest::addColumn<double>("minGreyShare");
+    QTest::newRow("camera JPEG") << QByteArray("jpeg") << QSize(800, 600) << QSize(133, 100) << 1.0;
+    QTest::newRow("wide JPEG") << QByteArray("jpeg") << QSize(1600, 400) << QSize(150, 37) << 1.0;
+    QTest::newRow("tall JPEG of odd size")
+        << QByteArray("jpeg") << QSize(301, 903) << QSize(33, 100) << 1.0;
+    QTest::newRow("JPEG just over the box")
+        << QByteArray("jpeg") << QSize(151, 101) << QSize(149, 100) << 0.0;
+    QTest::newRow("PNG") << QByteArray("png") << QSize(1000, 500) << QSize(150, 75) << 1.0;
+    QTest::newRow("small JPEG, scaled up")
+        << QByteArray("jpeg") << QSize(60, 40) << QSize(150, 100) << 0.2;
+    QTest::newRow("PNG of the box's size") << QByteArray("png") << QSize(150, 100) << QSize(150, 100)
+                                           << 0.0;
+}
+
+void TestStatics::thumbnailFitsTheBoxSmoothly()
+{
+    QFETCH(QByteArray, format);
+    QFETCH(QSize, size);
+    QFETCH(QSize, thumb);
+    QFETCH(double, minGreyShare);
+    const QString folder = m_dir.filePath("fits/");
+    QVERIFY(QDir().mkpath(folder));
+    const QString name = QStringLiteral("bild.") + QString::fromLatin1(format);
+    QFile picture(m_dir.filePath(name));
+    QVERIFY(picture.open(QIODevice::WriteOnly));
+    QVERIFY(picture.write(checkerboard(size, format)) > 0);
+    picture.close();
+
+    QCOMPARE(Statics::CreateThumb(picture.fileName(), folder), "thumb_" + name);
+    const QImage written(folder + "thumb_" + name);
+    QCOMPARE(written.size(), thumb);
+    QVERIFY2(greyShare(written) >= minGreyShare, qPrintable(QString::number(greyShare(written))));
+}
+
+// A picture of a page not yet named: its thumbnail is made from what was written and waits
+// with it; both get their names together.
+void TestStatics::thumbnailOfAStagedPicture()
+{
+    const QString folder = m_dir.filePath("staged/");
+    QVERIFY(QDir().mkpath(folder + "thumbs"));
+    const QString picture = folder + "7_0.jpg";
+    const QString thumb = folder + "thumbs/thumb_7_0.jpg";
+    StagedFiles staged;
+    QVERIFY(staged.write(picture, checkerboard(QSize(800, 600), "jpeg")));
+
+    QCOMPARE(Statics::CreateThumb(picture, folder + "thumbs/", &staged), "thumb_7_0.jpg");
+    QVERIFY(!QFileInfo::exists(picture) && !QFileInfo::exists(thumb));
+    QVERIFY(staged.contains(thumb));
+    QVERIFY(staged.commit());
+    QCOMPARE(QImage(picture).size(), QSize(800, 600));
+    QCOMPARE(QImage(thumb).size(), QSize(133, 100));
 }
 
 // Every form a number column meets, read by the one reader of all importers and dialogs:
