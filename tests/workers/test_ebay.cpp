@@ -455,6 +455,12 @@ void TestEbay::newListingPicture()
     QCOMPARE(values(db, id.toInt(), "ImageThumb,RefreshHash,Folder"), thumb + '|' + kStamp + "|-8");
     QCOMPARE(db->selectOne("SELECT image FROM articles_images WHERE article_id=" + id),
              served ? QStringLiteral("31_0.jpg") : address);
+    // Picture and thumbnail stand under their names, and nothing else is left behind.
+    const QDir::Filters files = QDir::Files | QDir::Hidden;
+    QCOMPARE(QDir(db->getCurrentAdImageDir()).entryList(files),
+             served ? QStringList { "31_0.jpg" } : QStringList());
+    QCOMPARE(QDir(db->getCurrentAdImageDirThumbs()).entryList(files),
+             served ? QStringList { "thumb_31_0.jpg" } : QStringList());
     QCOMPARE(m_news.size(), 1);
     QCOMPARE(m_news.first().infotype + '|' + QString::number(m_news.first().databaseid),
              "newarticle|" + id);
