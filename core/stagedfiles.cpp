@@ -84,7 +84,7 @@ bool StagedFiles::write(const QString &path, const QByteArray &data, QString *er
     struct stat existing = {};
     const bool ok = (::lstat(QFile::encodeName(path).constData(), &existing) != 0
                      || !S_ISREG(existing.st_mode)
-                     || ::fchmod(fd, existing.st_mode & 07777) == 0)
+                     || ::fchmod(fd, existing.st_mode & 0777) == 0)
         && writeAll(fd, data);
     const int code = errno;
     // Starts writing it out now, while the next file is fetched; commit() waits for it.
