@@ -107,6 +107,7 @@ private slots:
     void pageOfKnownListings();
     void newListingPicture_data();
     void newListingPicture();
+    void pictureNotMadeDurableLosesThePage();
     void appDownInTheMiddleOfAPage();
     void invalidItemNumberSkipped_data();
     void invalidItemNumberSkipped();
@@ -465,6 +466,31 @@ void TestEbay::newListingPicture()
     QCOMPARE(m_news.first().infotype + '|' + QString::number(m_news.first().databaseid),
              "newarticle|" + id);
     QCOMPARE(m_counts, QStringList { "-8+=1" });
+}
+
+// A picture of the page that can't be made durable loses the page: no row names a file that
+// may not be whole, and nothing is left in the picture folder.
+void TestEbay::pictureNotMadeDurableLosesThePage()
+{
+    APP_TEST_DATABASE(tdb);
+    Database *db = tdb.db();
+    const QString folder = db->getCurrentAdImageDir();
+    m_server->setDefaultReply(FakeReply::ok(pictureBytes(), "image/png"));
+    // The first picture, written but not yet named, goes while the second is fetched.
+    m_server->setHandler("/b.jpg", [folder](const RecordedRequest &) {
+        for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
+            QFile::remove(folder + name);
+        return FakeReply::ok(pictureBytes(), "image/png");
+    });
+    ArticleModel *r = record("31", true);
+    r->PictureURLs << m_server->url("/a.jpg").toString() << m_server->url("/b.jpg").toString();
+    TestSupport::MessageCapture log({ QStringLiteral("app.worker") });
+    readPage({ r });
+
+    QCOMPARE(log.count("konnten nicht gespeichert werden"), 1);
+    QCOMPARE(db->selectCount("SELECT id FROM articles"), 0);
+    QVERIFY(m_news.isEmpty());
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 // The program closes while the first picture of the second listing is fetched: the page
