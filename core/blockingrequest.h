@@ -21,7 +21,8 @@ class QNetworkAccessManager;
 // the thread waits in a local QEventLoop until the reply has finished or the time-out has
 // passed. While it waits, the thread's queued calls and posted events are delivered (a
 // worker's wake-up slot runs during the wait). Usable from any thread that has an event
-// dispatcher (the GUI thread, QThread workers); each call touches only its own objects.
+// dispatcher (the GUI thread, QThread workers); each call touches only its own objects and
+// its thread's (the network manager a call without one of its own uses).
 //
 // The body of a reply with "Content-Encoding: gzip" or "deflate" is unpacked. Redirects
 // are not followed unless the request asks for it; the target of an unfollowed one is in

@@ -6,8 +6,8 @@
 
 #include <vector>
 
-// Files written for one piece of work (the pictures and thumbnails of a page of listings) and
-// made durable together, with one sync instead of one per file.
+// Files written for one job (the pictures and thumbnails of a page of listings) and made
+// durable together, with one sync pass instead of a sync right after each file.
 //
 // Each file is written under a hidden name of its own next to its final name (created fresh:
 // never through a link or into a file planted there) and only moved under its final name by
