@@ -9,9 +9,12 @@
 #include <QEventLoop>
 #include <QHostAddress>
 #include <QNetworkAccessManager>
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
 #include <QSslError>
 #include <QStringList>
 #include <QThread>
+#include <QThreadStorage>
 #include <QTimer>
 
 #include "core/gzip.h"
@@ -107,6 +110,33 @@ bool decodeBody(const QByteArray &contentEncoding, QByteArray *body, int maxByte
             return false;
     }
     return true;
+}
+
+// Keeps no cookie: the thread's manager serves calls of every kind and every account, and
+// what one server set must not go out with another call. A call keeps its own (see
+// PendingRequest::m_cookies), as a manager of its own would.
+class NoCookies : public QNetworkCookieJar
+{
+public:
+    using QNetworkCookieJar::QNetworkCookieJar;
+    QList<QNetworkCookie> cookiesForUrl(const QUrl &) const override { return {}; }
+    bool setCookiesFromUrl(const QList<QNetworkCookie> &, const QUrl &) override { return false; }
+};
+
+// One manager per thread for the requests that bring none: its connections stay open for
+// the thread's next call, and it is made once instead of once per call (with the HTTP
+// thread Qt starts for each). It belongs to the thread and is deleted in it when the
+// thread ends (for the main thread: when the application object goes).
+QThreadStorage<QNetworkAccessManager *> g_threadManagers;
+
+QNetworkAccessManager *threadManager()
+{
+    if (!g_threadManagers.hasLocalData()) {
+        auto *manager = new QNetworkAccessManager;
+        manager->setCookieJar(new NoCookies(manager));
+        g_threadManagers.setLocalData(manager);
+    }
+    return g_threadManagers.localData();
 }
 
 constexpr qint64 kDefaultReplyLimit = qint64(256) * 1024 * 1024;
@@ -260,16 +290,16 @@ void PendingRequest::start()
         return;
     }
 
-    // A manager of another thread must not be used here; fall back to our own.
+    // A manager of another thread must not be used here; fall back to the thread's.
     m_manager = m_request.manager;
     if (m_manager && m_manager->thread() != QThread::currentThread()) {
         qCWarning(lcNet) << "BlockingRequest: the given network manager lives in another thread;"
-                            " using a manager of this call";
+                            " using the manager of this thread";
         m_manager = nullptr;
     }
     if (!m_manager) {
-        m_ownManager = std::make_unique<QNetworkAccessManager>();
-        m_manager = m_ownManager.get();
+        m_manager = threadManager();
+        m_threadManager = true;
     }
     m_maxBytes
         = m_request.maxReplyBytes > 0 ? m_request.maxReplyBytes : BlockingRequest::replyLimit();
@@ -285,6 +315,24 @@ void PendingRequest::startHop()
         networkRequest.setRawHeader(header.first, header.second);
     networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                                 QNetworkRequest::ManualRedirectPolicy);
+    if (m_threadManager) {
+        // The call's own cookies, as a manager's jar would add them.
+        const QList<QNetworkCookie> cookies = m_cookies.cookiesForUrl(m_hop.url);
+        if (!cookies.isEmpty())
+            networkRequest.setHeader(QNetworkRequest::CookieHeader, QVariant::fromValue(cookies));
+        // Credentials in an address are kept by the manager for its host: dropped again when
+        // the call is over (finish()).
+        m_leavesCredentials = m_leavesCredentials || !m_hop.url.userInfo().isEmpty();
+        // Without TLS, Qt writes a request's head and its body to the socket one after the
+        // other: on a connection kept from an earlier call the body then waits for the
+        // server's delayed acknowledgement of the head (some 40 ms a call). Such a request
+        // ends its connection, so the next one starts on a fresh one as each call did
+        // before; over TLS both go out together and connections are kept.
+        if (!m_hop.body.isEmpty()
+            && m_hop.url.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0
+            && !networkRequest.hasRawHeader(QByteArrayLiteral("Connection")))
+            networkRequest.setRawHeader(QByteArrayLiteral("Connection"), QByteArrayLiteral("close"));
+    }
 
     qCDebug(lcNet).noquote() << "HTTP" << m_hop.verb << BlockingRequest::loggableUrl(m_hop.url)
                              << "|" << describeHeaders(m_hop.headers, m_request.maskedHeaders)
@@ -396,6 +444,10 @@ void PendingRequest::hopFinished()
     result.headers = reply->rawHeaderPairs();
     result.error = reply->error();
     result.errorString = result.error == QNetworkReply::NoError ? QString() : reply->errorString();
+    if (m_threadManager)
+        m_cookies.setCookiesFromUrl(
+            reply->header(QNetworkRequest::SetCookieHeader).value<QList<QNetworkCookie>>(),
+            m_hop.url);
     result.body = std::move(m_body);
     m_body = QByteArray();
 
@@ -477,6 +529,13 @@ void PendingRequest::finish(BlockingRequest::Result result)
         return;
     m_finished = true;
     m_deadline.stop();
+    if (m_leavesCredentials) {
+        m_manager->clearAccessCache();
+    } else if (m_threadManager && result.error == QNetworkReply::SslHandshakeFailedError) {
+        // A connection keeps the TLS settings it was made with; the next call may bring
+        // others (certificates trusted meanwhile), as a manager of its own would.
+        m_manager->clearConnectionCache();
+    }
     m_result = std::move(result);
     emit finished();
 }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
+#include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QObject>
@@ -20,7 +21,8 @@ class QNetworkAccessManager;
 // the thread waits in a local QEventLoop until the reply has finished or the time-out has
 // passed. While it waits, the thread's queued calls and posted events are delivered (a
 // worker's wake-up slot runs during the wait). Usable from any thread that has an event
-// dispatcher (the GUI thread, QThread workers); each call touches only its own objects.
+// dispatcher (the GUI thread, QThread workers); each call touches only its own objects and
+// its thread's (the network manager a call without one of its own uses).
 //
 // The body of a reply with "Content-Encoding: gzip" or "deflate" is unpacked. Redirects
 // are not followed unless the request asks for it; the target of an unfollowed one is in
@@ -66,8 +68,8 @@ public:
         // built-in ones: authorisation, cookies, the marketplace's developer-key and token
         // headers, and any name containing "token", "password", "secret" or "auth").
         QList<QByteArray> maskedHeaders;
-        // A manager living in the calling thread, for connection reuse; null: one is made
-        // for this call.
+        // A manager living in the calling thread; null: the calling thread's own, made on
+        // its first call and kept until the thread ends (it keeps no cookies between calls).
         QNetworkAccessManager *manager = nullptr;
     };
 
@@ -178,8 +180,12 @@ private:
     BlockingRequest::Request m_request;
     Hop m_hop;
     qint64 m_maxBytes = 0;
-    std::unique_ptr<QNetworkAccessManager> m_ownManager;
     QNetworkAccessManager *m_manager = nullptr;
+    // m_manager is the thread's, shared with other calls: this call keeps its cookies in
+    // m_cookies, and drops credentials it gave the manager when it is over.
+    bool m_threadManager = false;
+    bool m_leavesCredentials = false;
+    QNetworkCookieJar m_cookies;
     // Every hop's reply, the current one last; released with this object, never while one
     // of them is signalling.
     std::vector<std::unique_ptr<QNetworkReply>> m_replies;

@@ -1,5 +1,6 @@
 #include "core/statics.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QFileInfo>
 #include <QHash>
@@ -7,7 +8,6 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QItemSelectionModel>
-#include <QSaveFile>
 #include <QTextDocument>
 #include <QTreeWidget>
 
@@ -17,7 +17,7 @@
 #include "core/logging.h"
 #include "core/mymessageoutput.h"
 #include "core/numberreader.h"
-#include "core/privatefile.h"
+#include "core/stagedfiles.h"
 
 QString Statics::getstr(const QString &text, const QString &start, const QString &end)
 {
@@ -146,14 +146,16 @@ QString Statics::notificationMessage(const QString &title, const QString &text)
     return head + notificationSeparator + QString(text).remove(notificationSeparator);
 }
 
-QString Statics::CreateThumb(const QString &imageFile, const QString &thumbFolder)
+QString Statics::CreateThumb(const QString &imageFile, const QString &thumbFolder,
+                             StagedFiles *staged)
 {
     const QFileInfo source(imageFile);
-    if (!source.exists())
+    const QString readFrom = staged ? staged->pathOf(imageFile) : imageFile;
+    if (!QFileInfo::exists(readFrom))
         return imageFile;
 
     // Pictures often carry the wrong suffix; the content decides.
-    QImageReader reader(imageFile);
+    QImageReader reader(readFrom);
     reader.setDecideFormatFromContent(true);
     // Asked before reading: afterwards the reader can no longer tell.
     const QByteArray sourceFormat = reader.format();
@@ -165,18 +167,23 @@ QString Statics::CreateThumb(const QString &imageFile, const QString &thumbFolde
             << "No thumbnail of" << imageFile + QStringLiteral(":") << refused;
         return QString();
     }
-    // A big picture is decoded at twice the thumbnail's size at most (a JPEG then decodes
-    // only a fraction of its data), and scaled down smoothly from there.
+    // A bigger picture is decoded right at the thumbnail's size: a JPEG decoder then does
+    // the most of the scaling in its transform (by 1/2, 1/4 or 1/8, never below the size
+    // asked for) and touches a fraction of the pixels, and the rest is scaled smoothly. A
+    // smaller one is scaled up to fill the box.
     const QSize full = reader.size();
-    const QSize decoded = full.scaled(300, 200, Qt::KeepAspectRatio);
-    if (full.isValid() && decoded.width() < full.width() && decoded.height() < full.height())
-        reader.setScaledSize(decoded);
-    const QImage image = reader.read();
+    const QSize box(150, 100);
+    const QSize fitted = full.scaled(box, Qt::KeepAspectRatio);
+    if (full.isValid() && fitted.width() < full.width() && fitted.height() < full.height()
+        && !fitted.isEmpty())
+        reader.setScaledSize(fitted);
+    QImage image = reader.read();
     if (image.isNull()) {
         qCWarning(lcApp, "Can't load Image %s", qUtf8Printable(imageFile));
         return QString();
     }
-    const QImage thumb = image.scaled(150, 100, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    if (image.size() != image.size().scaled(box, Qt::KeepAspectRatio))
+        image = image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 
     const QString thumbName = QStringLiteral("thumb_") + source.fileName();
     const QString target = thumbFolder + thumbName;
@@ -185,16 +192,22 @@ QString Statics::CreateThumb(const QString &imageFile, const QString &thumbFolde
     if (!QImageWriter::supportedImageFormats().contains(format))
         format = sourceFormat;
 
-    // Through QSaveFile, so a failed write leaves no broken thumbnail behind; never into
-    // the target of a link planted in its place.
-    QSaveFile file(target);
-    QImageWriter writer(&file, format);
-    if (!PrivateFile::replaceLink(target) || !file.open(QIODevice::WriteOnly)
-        || !writer.write(thumb) || !file.commit()) {
-        const QString reason = writer.error() != QImageWriter::UnknownError ? writer.errorString()
-                                                                            : file.errorString();
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    if (!writer.write(image)) {
         qCWarning(lcApp, "Can't write thumbnail %s: %s", qUtf8Printable(target),
-                  qUtf8Printable(reason));
+                  qUtf8Printable(writer.errorString()));
+        return QString();
+    }
+    // A failed write leaves no broken thumbnail behind, and none is written through a link
+    // planted in its place.
+    StagedFiles own;
+    QString error;
+    if (!(staged ? staged : &own)->write(target, encoded, &error) || !own.commit(&error)) {
+        qCWarning(lcApp, "Can't write thumbnail %s: %s", qUtf8Printable(target),
+                  qUtf8Printable(error));
         return QString();
     }
     return thumbName;

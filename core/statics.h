@@ -4,6 +4,7 @@
 #include <QString>
 
 class QNetworkAccessManager;
+class StagedFiles;
 
 class QTreeWidget;
 class QWidget;
@@ -52,11 +53,14 @@ public:
     // caller, follows no redirect to another server: its data is for the addressed one.
     static QString HttpGet(QString url, QString data, QMap<QString, QString> headers = {},
                            QString *failure = nullptr);
-    // Fetches `url` into `file`. With `overwrite` false and `file` present: true at once.
-    // A `manager` of the calling thread keeps its connections open for the next download;
-    // without one, each download opens its own.
+    // Fetches `url` into `file`. With `overwrite` false and `file` present (or written into
+    // `staged`): true at once. A `manager` of the calling thread keeps its connections open
+    // for the next download; without one, each download opens its own. Without `staged` the
+    // file is durable under its name when this returns true; with it, it is written into
+    // `staged` and gets its name when the caller commits that.
     static bool DownloadURL(QString url, QString file, bool overwrite, QString referer = QString(),
-                            QNetworkAccessManager *manager = nullptr);
+                            QNetworkAccessManager *manager = nullptr,
+                            StagedFiles *staged = nullptr);
     // Time-out of HttpGet and DownloadURL in milliseconds (15000); tests shorten it.
     static int httpTimeout();
     static void setHttpTimeout(int milliseconds);
@@ -64,8 +68,11 @@ public:
     // Writes a copy scaled to fit 150 x 100 as `thumbFolder` + "thumb_" + file name and
     // returns "thumb_" + file name; a missing picture returns `imageFile` unchanged, an
     // unreadable one, a drawing or one over the pixel budget (core/imagelimits.h) the empty
-    // text, before it is decoded.
-    static QString CreateThumb(const QString &imageFile, const QString &thumbFolder);
+    // text, before it is decoded. With `staged`, a picture written there is read from it and
+    // the thumbnail is written into it (named when the caller commits it); without, the
+    // thumbnail is durable under its name when this returns.
+    static QString CreateThumb(const QString &imageFile, const QString &thumbFolder,
+                               StagedFiles *staged = nullptr);
 
     // After rows were removed: makes `row` (or the last row) current and selects it.
     static void SelectNextAfterRemove(QTreeWidget *tree, int row);

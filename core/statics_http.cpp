@@ -5,12 +5,11 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QSaveFile>
 #include <QUrl>
 
 #include "core/blockingrequest.h"
 #include "core/logging.h"
-#include "core/privatefile.h"
+#include "core/stagedfiles.h"
 
 namespace {
 
@@ -119,9 +118,10 @@ QString Statics::HttpGet(QString url, QString data, QMap<QString, QString> heade
 }
 
 bool Statics::DownloadURL(QString url, QString file, bool overwrite, QString referer,
-                          QNetworkAccessManager *manager)
+                          QNetworkAccessManager *manager, StagedFiles *staged)
 {
-    if (!overwrite && !file.isEmpty() && QFile::exists(file))
+    if (!overwrite && !file.isEmpty()
+        && (QFile::exists(file) || (staged && staged->contains(file))))
         return true;
 
     QUrl current = toUrl(url);
@@ -163,12 +163,12 @@ bool Statics::DownloadURL(QString url, QString file, bool overwrite, QString ref
             return false;
         }
 
-        // QSaveFile would write into the target of a link planted in the file's place.
-        QSaveFile out(file);
-        if (file.isEmpty() || !PrivateFile::replaceLink(file) || !out.open(QIODevice::WriteOnly)
-            || out.write(result.body) != result.body.size() || !out.commit()) {
+        // Never under its name half-written, nor written through a link planted there.
+        StagedFiles own;
+        QString error;
+        if (!(staged ? staged : &own)->write(file, result.body, &error) || !own.commit(&error)) {
             qCWarning(lcNet).noquote()
-                << "DownloadURL" << shownUrl << "can't write" << file << ":" << out.errorString();
+                << "DownloadURL" << shownUrl << "can't write" << file << ":" << error;
             return false;
         }
         return true;

@@ -16,6 +16,7 @@
 #include "core/database.h"
 #include "core/logging.h"
 #include "core/specialfolderid.h"
+#include "core/stagedfiles.h"
 #include "core/statics.h"
 #include "core/threadhelper.h"
 #include "core/transaction.h"
@@ -424,11 +425,19 @@ void Ebay::getAdItems(QList<ArticleModel *> articles)
     // The pictures of the new listings come first, so that the page's transaction never waits
     // for a download. Closing the program stops the page at the listing being fetched.
     std::vector<QString> thumbs(records.size());
+    StagedFiles pictures;
     size_t applied = 0;
     for (; applied < records.size(); ++applied) {
         if (records[applied]->IsNew && owners[applied] == 0
-            && !fetchPictures(*records[applied], thumbs[applied]))
+            && !fetchPictures(*records[applied], thumbs[applied], pictures))
             break;
+    }
+    // The page's pictures and thumbnails are made durable together, before any row names them.
+    QString unwritten;
+    if (!pictures.commit(&unwritten)) {
+        m_lostPage = tr("Eingelesene Angebote konnten nicht gespeichert werden: %1").arg(unwritten);
+        qCWarning(lcWorker).noquote() << m_lostPage;
+        return;
     }
 
     // One transaction per page: the page is written whole or not at all, and what the
@@ -606,16 +615,17 @@ void Ebay::applyKnown(const ArticleModel &record, const QVector<StoredRow> &rows
                          tr("hat einen Bieter weniger"), tr("hat %1 Bieter weniger")));
 }
 
-bool Ebay::fetchPicture(const QString &address, const QString &folder, const QString &file)
+bool Ebay::fetchPicture(const QString &address, const QString &folder, const QString &file,
+                        StagedFiles &staged)
 {
     const QString url = largestPictureAddress(address);
-    if (Statics::DownloadURL(url, folder + file, false, QString(), m_pictures))
+    if (Statics::DownloadURL(url, folder + file, false, QString(), m_pictures, &staged))
         return true;
     qCWarning(lcWorker).noquote() << "Can't download" << url << "to" << file;
     return false;
 }
 
-bool Ebay::fetchPictures(ArticleModel &record, QString &thumb)
+bool Ebay::fetchPictures(ArticleModel &record, QString &thumb, StagedFiles &staged)
 {
     const QString folder = db->getCurrentAdImageDir();
     QString firstPicture;
@@ -623,7 +633,7 @@ bool Ebay::fetchPictures(ArticleModel &record, QString &thumb)
     for (int j = 0; j < record.PictureURLs.size(); ++j) {
         const QString file
             = record.ItemID + QLatin1Char('_') + QString::number(j) + QStringLiteral(".jpg");
-        if (fetchPicture(record.PictureURLs.at(j), folder, file)) {
+        if (fetchPicture(record.PictureURLs.at(j), folder, file, staged)) {
             if (firstPicture.isEmpty())
                 firstPicture = folder + file;
             record.PictureURLs[j] = file;
@@ -637,7 +647,7 @@ bool Ebay::fetchPictures(ArticleModel &record, QString &thumb)
         const QString file = record.ItemID + QLatin1Char('_')
             + Statics::hashString(QString::number(position) + record.ItemID + it.key())
             + QStringLiteral(".jpg");
-        if (fetchPicture(it.value(), folder, file)) {
+        if (fetchPicture(it.value(), folder, file, staged)) {
             if (firstPicture.isEmpty())
                 firstPicture = folder + file;
             it.value() = file;
@@ -647,7 +657,7 @@ bool Ebay::fetchPictures(ArticleModel &record, QString &thumb)
     }
     thumb.clear();
     if (!firstPicture.isEmpty())
-        thumb = Statics::CreateThumb(firstPicture, db->getCurrentAdImageDirThumbs());
+        thumb = Statics::CreateThumb(firstPicture, db->getCurrentAdImageDirThumbs(), &staged);
     return true;
 }
 

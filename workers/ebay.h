@@ -19,6 +19,7 @@
 class ArticleModel;
 class Database;
 class QNetworkAccessManager;
+class StagedFiles;
 
 // The synchronisation worker: runs on a thread of its own for the life of the program and
 // repeats one round every "SyncIntervall" minutes. A round follows up the scheduled starts,
@@ -118,8 +119,8 @@ private:
     void applyKnown(const ArticleModel &record, const QVector<StoredRow> &rows,
                     const Switches &switches);
     // Fetches the pictures of a new listing and makes the thumbnail of the first one
-    // (`thumb`); false when the program went down meanwhile.
-    bool fetchPictures(ArticleModel &record, QString &thumb);
+    // (`thumb`), written into `staged`; false when the program went down meanwhile.
+    bool fetchPictures(ArticleModel &record, QString &thumb, StagedFiles &staged);
     // Whose a new listing is: -1 while a listing worker of the program keeps its result, the
     // id of the article of the outbox it was made for, else 0. False when the outbox could
     // not be read.
@@ -129,8 +130,9 @@ private:
     // Puts a listing the program made for the article `articleId` of the outbox onto that
     // article, as the listing worker stores its result, then applies the read to it.
     void putOntoArticle(const ArticleModel &record, int articleId, const Switches &switches);
-    // Fetches one picture into the picture folder; true when the file is there.
-    bool fetchPicture(const QString &address, const QString &folder, const QString &file);
+    // Fetches one picture for the picture folder into `staged`; true when it is there.
+    bool fetchPicture(const QString &address, const QString &folder, const QString &file,
+                      StagedFiles &staged);
     // The rows of the account that carry the listing's item number.
     QVector<StoredRow> rowsOfListing(const ArticleModel &record);
     // Writes one activity entry; the window gets it with the page's other notices. A null

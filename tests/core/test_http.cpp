@@ -15,6 +15,7 @@
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <memory>
 
@@ -103,6 +104,10 @@ private slots:
     void makersServerOnlyOverTls();
     void tlsOrLoopbackOnly_data();
     void tlsOrLoopbackOnly();
+    void callsOfAThreadShareItsConnections_data();
+    void callsOfAThreadShareItsConnections();
+    void callsLeaveNothingForTheNext_data();
+    void callsLeaveNothingForTheNext();
 
 private:
     std::unique_ptr<FakeHttpServer> m_server;
@@ -509,6 +514,72 @@ void TestHttp::tlsOrLoopbackOnly()
     QCOMPARE(result.body, error == QNetworkReply::NoError ? QByteArray("Bild") : QByteArray());
     const bool asked = address.isEmpty() && !path.startsWith(QLatin1String("https:"));
     QCOMPARE(m_server->requestCount(), asked ? 1 : 0);
+}
+
+// Calls of one thread share its connections, and its manager ends with it, in it (else Qt
+// warns of timers stopped from another thread). Over plain HTTP a call with a body gets a
+// fresh connection: on a kept one its body would wait for the head's acknowledgement.
+void TestHttp::callsOfAThreadShareItsConnections_data()
+{
+    QTest::addColumn<QString>("posted");
+    QTest::addColumn<bool>("oneConnection");
+    QTest::newRow("GET") << QString() << true;
+    QTest::newRow("POST over plain HTTP") << "name=wert" << false;
+}
+
+void TestHttp::callsOfAThreadShareItsConnections()
+{
+    QFETCH(QString, posted);
+    QFETCH(bool, oneConnection);
+    m_server->setReply("/eins", FakeReply::ok("eins"));
+    const QString url = m_server->url("/eins").toString();
+    QStringList bodies;
+    TestSupport::MessageCapture log({ QStringLiteral("default") });
+    std::unique_ptr<QThread> thread(QThread::create([&bodies, &url, &posted] {
+        bodies << Statics::HttpGet(url, posted) << Statics::HttpGet(url, posted);
+    }));
+    thread->start();
+    QVERIFY(thread->wait(30000));
+    QCOMPARE(bodies, QStringList({ "eins", "eins" }));
+    const QList<RecordedRequest> requests = m_server->requests();
+    QCOMPARE(requests.size(), 2);
+    QCOMPARE(requests.at(0).connection == requests.at(1).connection, oneConnection);
+    for (const auto &message : log.messages())
+        QVERIFY2(message.type < QtWarningMsg, qPrintable(message.text));
+}
+
+// A cookie a server set and credentials an address carried serve their own call (its
+// redirects, its answer to the server's challenge), never the next call.
+void TestHttp::callsLeaveNothingForTheNext_data()
+{
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QByteArray>("header");
+    QTest::newRow("cookie set on a redirect") << "/setzen" << QByteArray("Cookie");
+    QTest::newRow("credentials in the address") << "/geschuetzt" << QByteArray("Authorization");
+}
+
+void TestHttp::callsLeaveNothingForTheNext()
+{
+    QFETCH(QString, first);
+    QFETCH(QByteArray, header);
+    m_server->setReply("/setzen",
+                       FakeReply::redirect("/geschuetzt").header("Set-Cookie", "sitzung=abc; Path=/"));
+    m_server->setHandler("/geschuetzt", [](const RecordedRequest &request) {
+        if (request.hasHeader("Authorization") || request.hasHeader("Cookie"))
+            return FakeReply::ok("drin");
+        return FakeReply::withStatus(401).header("WWW-Authenticate", "Basic realm=\"Lager\"");
+    });
+    QUrl url = m_server->url(first);
+    if (header == "Authorization")
+        url.setUserInfo(QStringLiteral("nutzer:geheim"));
+
+    QCOMPARE(Statics::HttpGet(url.toString(), QString()), QStringLiteral("drin"));
+    QVERIFY(m_server->lastRequest().hasHeader(header));
+    m_server->clearRequests();
+    QCOMPARE(Statics::HttpGet(m_server->url("/geschuetzt").toString(), QString()), QString());
+    QVERIFY(m_server->requestCount() > 0);
+    for (const RecordedRequest &request : m_server->requests())
+        QVERIFY2(!request.hasHeader(header), request.header(header).constData());
 }
 
 APP_TEST_GUILESS_MAIN(TestHttp)

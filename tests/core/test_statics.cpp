@@ -1,7 +1,9 @@
 #include "core/numberreader.h"
+#include "core/stagedfiles.h"
 #include "core/statics.h"
 #include "tests/support/testmain.h"
 
+#include <QBuffer>
 #include <QImage>
 #include <QImageReader>
 #include <QTemporaryDir>
@@ -13,6 +15,9 @@ private slots:
     void textFunctions_data();
     void textFunctions();
     void createThumb();
+    void thumbnailFitsTheBoxSmoothly_data();
+    void thumbnailFitsTheBoxSmoothly();
+    void thumbnailOfAStagedPicture();
     void numbers_data();
     void numbers();
     void numbersInAColumn_data();
@@ -114,6 +119,79 @@ void TestStatics::createThumb()
     QTest::ignoreMessage(QtWarningMsg, qPrintable("Can't load Image " + text));
     QCOMPARE(Statics::CreateThumb(text, folder), QString());
     QCOMPARE(QDir(folder).entryList(QDir::Files), written);
+}
+
+namespace {
+
+// Black and white stripes four pixels wide: scaled down smoothly they turn grey, picked pixel
+// by pixel they stay black and white (also after a decoder halved or quartered them).
+QByteArray stripes(const QSize &size, const char *format)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int x = 0; x < size.width(); ++x)
+        image.setPixelColor(x, 0, (x / 4) % 2 ? Qt::white : Qt::black);
+    for (int y = 1; y < size.height(); ++y)
+        std::copy_n(image.constScanLine(0), image.bytesPerLine(), image.scanLine(y));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    return buffer.open(QIODevice::WriteOnly) && image.save(&buffer, format, 95) ? bytes
+                                                                                : QByteArray();
+}
+
+} // namespace
+
+// However the picture is decoded, the thumbnail is the picture scaled into the 150 x 100 box,
+// smoothly: a bigger picture averaged (all grey), a smaller one blended (some grey).
+void TestStatics::thumbnailFitsTheBoxSmoothly_data()
+{
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QSize>("thumb");
+    QTest::addColumn<double>("minGreyShare");
+    QTest::newRow("camera JPEG") << QByteArray("jpeg") << QSize(800, 600) << QSize(133, 100) << 1.0;
+    QTest::newRow("wide JPEG") << QByteArray("jpeg") << QSize(1600, 400) << QSize(150, 37) << 1.0;
+    QTest::newRow("tall JPEG of odd size")
+        << QByteArray("jpeg") << QSize(301, 903) << QSize(33, 100) << 1.0;
+    QTest::newRow("JPEG just over the box")
+        << QByteArray("jpeg") << QSize(151, 101) << QSize(149, 100) << 0.0;
+    QTest::newRow("PNG") << QByteArray("png") << QSize(1000, 500) << QSize(150, 75) << 1.0;
+    QTest::newRow("small JPEG, scaled up")
+        << QByteArray("jpeg") << QSize(60, 40) << QSize(150, 100) << 0.1;
+}
+
+void TestStatics::thumbnailFitsTheBoxSmoothly()
+{
+    QFETCH(QByteArray, format);
+    QFETCH(QSize, size);
+    QFETCH(QSize, thumb);
+    QFETCH(double, minGreyShare);
+    const QString folder = m_dir.filePath("fits/");
+    QVERIFY(QDir().mkpath(folder));
+    const QString name = "bild." + QString::fromLatin1(format);
+    StagedFiles picture;
+    QVERIFY(picture.write(m_dir.filePath(name), stripes(size, format)) && picture.commit());
+
+    QCOMPARE(Statics::CreateThumb(m_dir.filePath(name), folder), "thumb_" + name);
+    const QImage written(folder + "thumb_" + name);
+    QCOMPARE(written.size(), thumb);
+    int grey = 0;
+    for (int x = 0; x < written.width(); ++x)
+        grey += qAbs(qGray(written.pixel(x, 0)) - 128) <= 64 ? 1 : 0;
+    QVERIFY2(grey >= minGreyShare * written.width(), qPrintable(QString::number(grey)));
+}
+
+// A picture of a page not named yet: its thumbnail is made from what was written and waits
+// with it for the commit.
+void TestStatics::thumbnailOfAStagedPicture()
+{
+    const QString folder = m_dir.filePath("staged/");
+    QVERIFY(QDir().mkpath(folder));
+    StagedFiles staged;
+    QVERIFY(staged.write(folder + "7_0.jpg", stripes(QSize(800, 600), "jpeg")));
+    QCOMPARE(Statics::CreateThumb(folder + "7_0.jpg", folder, &staged), "thumb_7_0.jpg");
+    QVERIFY(staged.contains(folder + "thumb_7_0.jpg") && QDir(folder).isEmpty());
+    QVERIFY(staged.commit());
+    QCOMPARE(QImage(folder + "thumb_7_0.jpg").size(), QSize(133, 100));
 }
 
 // Every form a number column meets, read by the one reader of all importers and dialogs:

@@ -110,6 +110,7 @@ private slots:
     void pageOfKnownListings();
     void newListingPicture_data();
     void newListingPicture();
+    void pictureNotMadeDurableLosesThePage();
     void appDownInTheMiddleOfAPage();
     void invalidItemNumberSkipped_data();
     void invalidItemNumberSkipped();
@@ -527,10 +528,41 @@ void TestEbay::newListingPicture()
     QCOMPARE(values(db, id.toInt(), "ImageThumb,RefreshHash,Folder"), thumb + '|' + kStamp + "|-8");
     QCOMPARE(db->selectOne("SELECT image FROM articles_images WHERE article_id=" + id),
              served ? QStringLiteral("31_0.jpg") : address);
+    // Picture and thumbnail stand under their names, and nothing else is left behind.
+    const QDir::Filters files = QDir::Files | QDir::Hidden;
+    QCOMPARE(QDir(db->getCurrentAdImageDir()).entryList(files),
+             served ? QStringList { "31_0.jpg" } : QStringList());
+    QCOMPARE(QDir(db->getCurrentAdImageDirThumbs()).entryList(files),
+             served ? QStringList { "thumb_31_0.jpg" } : QStringList());
     QCOMPARE(m_news.size(), 1);
     QCOMPARE(m_news.first().infotype + '|' + QString::number(m_news.first().databaseid),
              "newarticle|" + id);
     QCOMPARE(m_counts, QStringList { "-8+=1" });
+}
+
+// A picture of the page that can't be made durable loses the page: no row names a file that
+// may not be whole, and nothing is left in the picture folder.
+void TestEbay::pictureNotMadeDurableLosesThePage()
+{
+    APP_TEST_DATABASE(tdb);
+    Database *db = tdb.db();
+    const QString folder = db->getCurrentAdImageDir();
+    m_server->setDefaultReply(FakeReply::ok(pictureBytes(), "image/png"));
+    // The first picture, written but not yet named, goes while the second is fetched.
+    m_server->setHandler("/b.jpg", [folder](const RecordedRequest &) {
+        for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
+            QFile::remove(folder + name);
+        return FakeReply::ok(pictureBytes(), "image/png");
+    });
+    ArticleModel *r = record("31", true);
+    r->PictureURLs << m_server->url("/a.jpg").toString() << m_server->url("/b.jpg").toString();
+    TestSupport::MessageCapture log({ QStringLiteral("app.worker") });
+    readPage({ r });
+
+    QCOMPARE(log.count("konnten nicht gespeichert werden"), 1);
+    QCOMPARE(db->selectCount("SELECT id FROM articles"), 0);
+    QVERIFY(m_news.isEmpty());
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 // The program closes while the first picture of the second listing is fetched: the page
