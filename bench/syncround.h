@@ -82,13 +82,14 @@ inline void fillDatabase(Database &db, int known)
 // Makes `server` the marketplace of the round. A page is made when it is asked for (in the
 // server's time, added to `serverNs`), so that the benchmark's own replies do not count into
 // the client's memory; the full items are made beforehand; every picture is one JPEG. The
-// pages show the listings as they are in `*round` (0 without it).
+// pages show the listings as they are in `*round` (0 without it). `newCount` listings follow
+// the known ones.
 inline void serve(TestSupport::FakeHttpServer &server, int known, std::atomic<qint64> &serverNs,
-                  const std::atomic<int> *round = nullptr)
+                  const std::atomic<int> *round = nullptr, int newCount = kNew)
 {
     using TestSupport::FakeReply;
     const QString base = server.url().toString();
-    const int total = known + kNew;
+    const int total = known + newCount;
     const int pageCount = (total + kPerPage - 1) / kPerPage;
     const auto pageFor = [total, pageCount, base, round](int page) {
         const int shown = round ? round->load() : 0;

@@ -58,6 +58,14 @@ private:
     int m_run = 0;
     ushort m_quote = 0;
     int m_depth = 0;
+    // A markup declaration in the internal subset: its first characters after '<' (up to
+    // "!ATTLIST"), and whether it is an attribute list, whose quoted defaults the reader adds
+    // to every element of its name. Those defaults count for the whole document.
+    QByteArray m_markup;
+    bool m_inMarkup = false;
+    bool m_attributeList = false;
+    bool m_listName = false;
+    int m_defaults = 0;
     QString m_name;
     int m_line = 1;
     int m_elementLine = 1;

@@ -133,14 +133,17 @@ XmlNode XmlNode::parse(const QByteArray &xml, const Limits &limits, QString *err
     if (failure)
         *failure = Failure::None;
     if (xml.size() > limits.maxDocumentBytes)
-        return fail(Failure::TooLarge,
-                    tr("Das Dokument ist größer als %1.").arg(Statics::sizeText(limits.maxDocumentBytes)));
+        return fail(
+            Failure::TooLarge,
+            tr("Das Dokument ist größer als %1.").arg(Statics::sizeText(limits.maxDocumentBytes)));
 
     // Before the reader: it would take minutes over an element of very many attributes. Each
     // attribute has an '=' of its own, so a document with no more of them than an element
-    // may have attributes needs no scan (a page of listings has a few dozen).
+    // may have attributes needs no scan (a page of listings has a few dozen), unless it
+    // declares attribute lists, whose defaults come without one.
     XmlAttributeScan attributeScan(limits.maxAttributes);
-    if (std::count(xml.cbegin(), xml.cend(), '=') > limits.maxAttributes
+    if ((std::count(xml.cbegin(), xml.cend(), '=') > limits.maxAttributes
+         || xml.contains("<!ATTLIST"))
         && !attributeScan.feed(xml))
         return fail(Failure::TooLarge,
                     tr("Das Element \"%1\" hat mehr als %2 Attribute.")
@@ -324,7 +327,8 @@ XmlNode XmlNode::nextSibling() const
 XmlNode XmlNode::childById(int nameId) const
 {
     const std::vector<Element> &elements = m_doc->elements;
-    for (int i = elements[size_t(m_index)].firstChild; i >= 0; i = elements[size_t(i)].nextSibling) {
+    for (int i = elements[size_t(m_index)].firstChild; i >= 0;
+         i = elements[size_t(i)].nextSibling) {
         if (elements[size_t(i)].name == nameId)
             return XmlNode(m_doc, i);
     }

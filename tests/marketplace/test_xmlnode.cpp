@@ -103,6 +103,27 @@ void TestXmlNode::limits_data()
         << "<?xml version='1.0'?><!DOCTYPE r [<!ENTITY e 'x>y'>]><r><Item" + attributeList(257)
             + "/></r>"
         << 0 << 0 << F::TooLarge << tooMany;
+    // Defaults declared for an element count as its attributes; other declarations' values
+    // do not.
+    const auto declared = [](const char *kind, int count, const char *format) {
+        QByteArray subset;
+        for (int i = 0; i < count; ++i)
+            subset += "<!" + QByteArray(kind)
+                + QByteArray(format).replace("%", QByteArray::number(i)) + ">";
+        return "<!DOCTYPE r [" + subset + "]><r><Item/></r>";
+    };
+    QTest::newRow("256 declared defaults")
+        << declared("ATTLIST", 256, " Item a% CDATA 'v'") << 0 << 0 << F::None << QString();
+    QTest::newRow("257 declared defaults in one list") << declared(
+        "ATTLIST", 1,
+        QByteArray(" Item").append(QByteArray(" a% CDATA \"v\"").repeated(257)).constData())
+                                                       << 0 << 0 << F::TooLarge << tooMany;
+    QTest::newRow("257 declared defaults in lists of their own")
+        << declared("ATTLIST", 257, "\tItem a% CDATA #FIXED 'v'") << 0 << 0 << F::TooLarge
+        << tooMany;
+    QTest::newRow("300 entities and a list")
+        << declared("ENTITY", 300, " e% 'v'").replace("]>", "<!ATTLIST Item a CDATA 'v'>]>") << 0
+        << 0 << F::None << QString();
 }
 
 // A reply past a limit is refused as a whole, with the reason in German; the limits are
@@ -268,14 +289,12 @@ void TestXmlNode::texts_data()
 {
     QTest::addColumn<QByteArray>("xml");
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("text around a child") << QByteArray("<a>x<b>y</b>z</a>")
-                                         << QStringList { "=xz", "b=y" };
-    QTest::newRow("nested splits")
-        << QByteArray("<a>1<b>2<c>3</c>4</b>5<d>6</d></a>")
-        << QStringList { "=15", "b=24", "b/c=3", "d=6" };
-    QTest::newRow("attributes between texts")
-        << QByteArray("<a>x<b c='1'/>y<b c='2'>t</b>z</a>")
-        << QStringList { "=xyz", "b=(null)", "b@c=1" };
+    QTest::newRow("text around a child")
+        << QByteArray("<a>x<b>y</b>z</a>") << QStringList { "=xz", "b=y" };
+    QTest::newRow("nested splits") << QByteArray("<a>1<b>2<c>3</c>4</b>5<d>6</d></a>")
+                                   << QStringList { "=15", "b=24", "b/c=3", "d=6" };
+    QTest::newRow("attributes between texts") << QByteArray("<a>x<b c='1'/>y<b c='2'>t</b>z</a>")
+                                              << QStringList { "=xyz", "b=(null)", "b@c=1" };
     QTest::newRow("pretty-printed") << QByteArray("<a>\n  <b>y</b>\n  <c/>\n</a>")
                                     << QStringList { "=\n  \n  \n", "b=y", "c=(null)" };
     QTest::newRow("CDATA, entities and references in one text")
@@ -337,8 +356,8 @@ void TestXmlNode::fanOut()
 {
     QFETCH(QString, path);
     QFETCH(QStringList, texts);
-    const XmlNode root = XmlNode::parse(
-        "<r>r<A><B>1</B><C>3</C><B>2</B></A><X>x</X><A><B>4</B></A><A/></r>");
+    const XmlNode root
+        = XmlNode::parse("<r>r<A><B>1</B><C>3</C><B>2</B></A><X>x</X><A><B>4</B></A><A/></r>");
     QVERIFY(!root.isNull());
     QStringList found;
     for (const XmlNode &node : root.all(path))
