@@ -5,6 +5,8 @@
 #include <QTreeWidget>
 #include <QVector>
 
+#include "views/articlerowindex.h"
+
 class QMimeData;
 
 // The article list of the main window: one top-level item per article, all values in item
@@ -72,13 +74,7 @@ private:
     // `key` + m_shift. Rows added or taken at the top move every row: they change m_shift
     // only. Rows added or taken further down move the rows below them: such a row is found a
     // few rows from where it was, or the positions are taken anew.
-    struct IndexedRow
-    {
-        int id = 0;
-        int key = 0;
-    };
-    QMultiHash<int, QTreeWidgetItem *> m_rowsById;
-    QHash<QTreeWidgetItem *, IndexedRow> m_indexedRows;
+    ArticleRowIndex m_index;
     int m_shift = 0;
     // False until the index is made for the rows there are (after a fill, a clear).
     bool m_indexed = false;
