@@ -219,6 +219,13 @@ void ItemListWidget::rebuildIndex()
     m_indexed = true;
 }
 
+const QString &ItemListWidget::sharedThumbFolder(const QString &folder)
+{
+    if (m_thumbFolder != folder)
+        m_thumbFolder = folder;
+    return m_thumbFolder;
+}
+
 void ItemListWidget::setMenuSortText(const QString &text)
 {
     // U+2304 DOWN ARROWHEAD: the header opens the sort menu.

@@ -42,6 +42,11 @@ public:
     // item's row does. False when `item` is no top-level row of this list.
     bool rowChanged(QTreeWidgetItem *item, const QVector<int> &roles);
 
+    // The folder of the rows' thumbnails as the rows keep it: one copy for all of them, made
+    // anew only when `folder` differs from it. A row read on its own would otherwise keep a
+    // copy of its own.
+    const QString &sharedThumbFolder(const QString &folder);
+
     // The drag payload for the `selected` rows, or null when no drag may start: without a
     // `current` row, or when it is queued in the outbox or scheduled. The caller owns it.
     static QMimeData *articleMimeData(const QTreeWidgetItem *current,
@@ -69,6 +74,7 @@ private:
     int rowOf(QTreeWidgetItem *item);
 
     QString m_emptyText;
+    QString m_thumbFolder;
     // What the index knows of a row: the id it was indexed under (a row is already half
     // destroyed when it says it goes, so its id can't be asked then), and its position as
     // `key` + m_shift. Rows added or taken at the top move every row: they change m_shift
