@@ -1,7 +1,5 @@
 #include "views/itemlistwidget.h"
 
-#include <iterator>
-
 #include <QCursor>
 #include <QDrag>
 #include <QMimeData>
@@ -81,22 +79,24 @@ QTreeWidgetItem *ItemListWidget::itemWithArticleId(int id)
 {
     if (!m_indexed)
         rebuildIndex();
-    auto it = m_rowsById.constFind(id);
-    if (it == m_rowsById.cend())
-        return nullptr;
-    QTreeWidgetItem *found = it.value();
-    auto next = std::next(it);
-    if (next == m_rowsById.cend() || next.key() != id)
-        return found;
-    // The same article in several rows: the topmost is meant.
-    int foundRow = indexOfTopLevelItem(found);
-    for (; it != m_rowsById.cend() && it.key() == id; ++it) {
-        const int row = indexOfTopLevelItem(it.value());
-        if (row >= 0 && (foundRow < 0 || row < foundRow)) {
-            found = it.value();
-            foundRow = row;
-        }
-    }
+    QTreeWidgetItem *found = nullptr;
+    int foundRow = -1;
+    int rows = 0;
+    m_index.forEachWithId(id,
+                          [this, &found, &foundRow, &rows](const ArticleRowIndex::Entry &entry) {
+                              // The same article in several rows: the topmost is meant.
+                              if (++rows == 1) {
+                                  found = entry.item;
+                                  return;
+                              }
+                              if (rows == 2)
+                                  foundRow = indexOfTopLevelItem(found);
+                              const int row = indexOfTopLevelItem(entry.item);
+                              if (row >= 0 && (foundRow < 0 || row < foundRow)) {
+                                  found = entry.item;
+                                  foundRow = row;
+                              }
+                          });
     return found;
 }
 
@@ -117,8 +117,8 @@ int ItemListWidget::rowOf(QTreeWidgetItem *item)
 {
     if (!m_indexed)
         rebuildIndex();
-    auto indexed = m_indexedRows.find(item);
-    if (indexed == m_indexedRows.end())
+    ArticleRowIndex::Entry *indexed = m_index.find(item);
+    if (!indexed)
         return -1;
     const int rows = topLevelItemCount();
     const auto isAt = [this, item, rows](int row) {
@@ -137,24 +137,18 @@ int ItemListWidget::rowOf(QTreeWidgetItem *item)
         }
     }
     rebuildIndex();
-    indexed = m_indexedRows.find(item);
-    return indexed != m_indexedRows.end() && isAt(indexed->key + m_shift) ? indexed->key + m_shift
-                                                                          : -1;
+    indexed = m_index.find(item);
+    return indexed && isAt(indexed->key + m_shift) ? indexed->key + m_shift : -1;
 }
 
 void ItemListWidget::indexItem(QTreeWidgetItem *item, int id, int row)
 {
-    m_rowsById.insert(id, item);
-    m_indexedRows.insert(item, { id, row - m_shift });
+    m_index.insert(item, id, row - m_shift);
 }
 
 void ItemListWidget::unindexItem(QTreeWidgetItem *item)
 {
-    const auto indexed = m_indexedRows.constFind(item);
-    if (indexed == m_indexedRows.cend())
-        return;
-    m_rowsById.remove(indexed->id, item);
-    m_indexedRows.erase(indexed);
+    m_index.remove(item);
 }
 
 void ItemListWidget::indexRows(int first, int last)
@@ -197,8 +191,8 @@ void ItemListWidget::reindexRows(int first, int last)
         if (!item)
             continue;
         const int id = item->data(0, ItemListRole::ArticleIdRole).toInt();
-        const auto indexed = m_indexedRows.constFind(item);
-        if (indexed != m_indexedRows.cend() && indexed->id == id)
+        const ArticleRowIndex::Entry *indexed = m_index.find(item);
+        if (indexed && indexed->id == id)
             continue;
         unindexItem(item);
         indexItem(item, id, row);
@@ -207,8 +201,7 @@ void ItemListWidget::reindexRows(int first, int last)
 
 void ItemListWidget::dropIndex()
 {
-    m_rowsById.clear();
-    m_indexedRows.clear();
+    m_index.clear();
     m_shift = 0;
     m_indexed = false;
 }
@@ -217,13 +210,20 @@ void ItemListWidget::rebuildIndex()
 {
     dropIndex();
     const int rows = topLevelItemCount();
-    m_rowsById.reserve(rows);
-    m_indexedRows.reserve(rows);
+    // Room for the rows a round or a command adds after a fill, without growing the index.
+    m_index.reserve(rows + rows / 8);
     for (int row = 0; row < rows; ++row) {
         QTreeWidgetItem *item = topLevelItem(row);
         indexItem(item, item->data(0, ItemListRole::ArticleIdRole).toInt(), row);
     }
     m_indexed = true;
+}
+
+const QString &ItemListWidget::sharedThumbFolder(const QString &folder)
+{
+    if (m_thumbFolder != folder)
+        m_thumbFolder = folder;
+    return m_thumbFolder;
 }
 
 void ItemListWidget::setMenuSortText(const QString &text)

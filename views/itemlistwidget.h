@@ -5,6 +5,8 @@
 #include <QTreeWidget>
 #include <QVector>
 
+#include "views/articlerowindex.h"
+
 class QMimeData;
 
 // The article list of the main window: one top-level item per article, all values in item
@@ -40,6 +42,11 @@ public:
     // item's row does. False when `item` is no top-level row of this list.
     bool rowChanged(QTreeWidgetItem *item, const QVector<int> &roles);
 
+    // The folder of the rows' thumbnails as the rows keep it: one copy for all of them, made
+    // anew only when `folder` differs from it. A row read on its own would otherwise keep a
+    // copy of its own.
+    const QString &sharedThumbFolder(const QString &folder);
+
     // The drag payload for the `selected` rows, or null when no drag may start: without a
     // `current` row, or when it is queued in the outbox or scheduled. The caller owns it.
     static QMimeData *articleMimeData(const QTreeWidgetItem *current,
@@ -67,18 +74,13 @@ private:
     int rowOf(QTreeWidgetItem *item);
 
     QString m_emptyText;
+    QString m_thumbFolder;
     // What the index knows of a row: the id it was indexed under (a row is already half
     // destroyed when it says it goes, so its id can't be asked then), and its position as
     // `key` + m_shift. Rows added or taken at the top move every row: they change m_shift
     // only. Rows added or taken further down move the rows below them: such a row is found a
     // few rows from where it was, or the positions are taken anew.
-    struct IndexedRow
-    {
-        int id = 0;
-        int key = 0;
-    };
-    QMultiHash<int, QTreeWidgetItem *> m_rowsById;
-    QHash<QTreeWidgetItem *, IndexedRow> m_indexedRows;
+    ArticleRowIndex m_index;
     int m_shift = 0;
     // False until the index is made for the rows there are (after a fill, a clear).
     bool m_indexed = false;

@@ -109,7 +109,8 @@ void MainWindow::initItemList()
 
 void MainWindow::UpdateListItem(const QMap<QString, QVariant> &row, QTreeWidgetItem *item)
 {
-    const ArticleListRow listRow = ArticleListRow::fromMap(row, db->getCurrentAdImageDirThumbs());
+    const ArticleListRow listRow = ArticleListRow::fromMap(
+        row, ui->itemlist->sharedThumbFolder(db->getCurrentAdImageDirThumbs()));
     if (auto *articleItem = dynamic_cast<ArticleListItem *>(item)) {
         articleItem->setRow(listRow);
         return;
@@ -205,7 +206,8 @@ void MainWindow::reloadData()
     QSqlQuery query;
     if (db->selectQuery(currentQuery, query)) {
         listReadFailure.clear();
-        ArticleListReader reader(query.record(), db->getCurrentAdImageDirThumbs());
+        ArticleListReader reader(query.record(),
+                                 ui->itemlist->sharedThumbFolder(db->getCurrentAdImageDirThumbs()));
         while (query.next())
             items << new ArticleListItem(reader.read(query));
     } else {

@@ -4,6 +4,7 @@
 #include "tests/support/messagecapture.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
+#include "views/articlelistitem.h"
 #include "views/itemlistroles.h"
 
 #include <QAction>
@@ -14,7 +15,9 @@
 #include <QSignalSpy>
 #include <QTreeWidget>
 #include <algorithm>
+#include <malloc.h>
 #include <memory>
+#include <vector>
 
 using TestSupport::Backend;
 using TestSupport::insertArticle;
@@ -206,6 +209,37 @@ private slots:
                                         .arg(actual.toString(), expected.toString())));
             }
         }
+    }
+
+    // A row read on its own shares the thumbnail folder's text with the other rows: a command
+    // or a round that reads thousands of rows anew leaves the list no larger.
+    void rowsReadOnTheirOwnShareTheThumbFolder()
+    {
+        QFETCH_GLOBAL(Backend, backend);
+        if (backend != Backend::SQLite)
+            QSKIP("Independent of the database: checked on the sqlite row");
+        openData();
+        if (!m_data)
+            return;
+        openWindow();
+        if (!m_fixture)
+            return;
+        constexpr int rows = 20000;
+        std::vector<std::unique_ptr<ArticleListItem>> items;
+        for (int i = 0; i < rows; ++i)
+            items.push_back(std::make_unique<ArticleListItem>(ArticleListRow()));
+        const auto heapInUse = [] {
+            const struct mallinfo2 info = mallinfo2();
+            return double(info.uordblks + info.hblkhd);
+        };
+        const double before = heapInUse();
+        // Only the id: every text of the row is empty, so what the row keeps besides is the
+        // folder's text.
+        for (int i = 0; i < rows; ++i)
+            window()->UpdateListItem({ { "id", i + 1 } }, items.at(size_t(i)).get());
+        const double perRow = (heapInUse() - before) / rows;
+        QVERIFY2(perRow < 48, qPrintable(QStringLiteral("%1 bytes a row").arg(perRow)));
+        QCOMPARE(items.back()->data(0, ItemListRole::ArticleIdRole).toInt(), rows);
     }
 
     void folderAccountFilterAndLookup()

@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 #include <algorithm>
+#include <malloc.h>
 
 using ItemListRole::ArticleIdRole;
 
@@ -22,6 +23,13 @@ QTreeWidgetItem *scanFor(const QTreeWidget &list, int id)
             return list.topLevelItem(i);
     }
     return nullptr;
+}
+
+// The bytes this process has allocated and not freed, large blocks included.
+size_t heapInUse()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
 }
 
 QTreeWidgetItem *plainRow(int id)
@@ -413,6 +421,33 @@ private slots:
             QCOMPARE(list.itemWithArticleId(id), rows.at(id - 1));
         QCOMPARE(list.itemWithArticleId(20001), nullptr);
         QCOMPARE(reads, 0);
+    }
+
+    // The index over a long list takes a few bytes a row, not two allocations a row: it is
+    // made during a round, and what it takes stays with the window for good.
+    void indexTakesLittleMemoryPerRow()
+    {
+        ItemListWidget list;
+        constexpr int rows = 100000;
+        QList<QTreeWidgetItem *> items;
+        for (int id = 1; id <= rows; ++id)
+            items << plainRow(id);
+        list.addTopLevelItems(items);
+        const size_t before = heapInUse();
+        QCOMPARE(list.itemWithArticleId(rows / 2), items.at(rows / 2 - 1));
+        const double perRow = double(heapInUse() - before) / rows;
+        QVERIFY2(perRow < 48, qPrintable(QStringLiteral("%1 bytes a row").arg(perRow)));
+        // Rows added one by one after the fill fit into what the index took for them (what
+        // is counted here is mostly the list's own array of rows).
+        QList<QTreeWidgetItem *> added;
+        for (int id = rows + 1; id <= rows + rows / 10; ++id)
+            added << plainRow(id);
+        const size_t filled = heapInUse();
+        for (QTreeWidgetItem *item : qAsConst(added))
+            list.insertTopLevelItem(0, item);
+        QCOMPARE(list.itemWithArticleId(rows + 7), list.topLevelItem(rows / 10 - 7));
+        const double addedPerRow = double(heapInUse() - filled) / (rows / 10);
+        QVERIFY2(addedPerRow < 150, qPrintable(QStringLiteral("%1 bytes a row").arg(addedPerRow)));
     }
 };
 
