@@ -1255,6 +1255,55 @@ private slots:
         QVERIFY2(summary.endsWith("1 Bild konnte nicht übernommen werden."), qPrintable(summary));
     }
 
+    // The commit of a row's pictures ran and its answer was lost; the pictures written again
+    // are refused (the connection comes back to a server that takes no more picture rows).
+    // The look-up decides: what the table holds for the article counts as taken, and only
+    // that.
+    void pictureCommitAnswerLost_data()
+    {
+        QTest::addColumn<bool>("removedMeanwhile"); // by another workstation, before the look-up
+        QTest::addColumn<int>("stored"); // picture rows of the article afterwards
+        QTest::addColumn<QString>("closing"); // the summary's end
+        QTest::newRow("stored: counted as taken")
+            << false << 1 << "Es wurde 1 Artikel angelegt und es wurden 0 Artikel aktualisiert.";
+        QTest::newRow("stored, then removed elsewhere: not taken")
+            << true << 0 << "1 Bild konnte nicht übernommen werden.";
+    }
+    void pictureCommitAnswerLost()
+    {
+        QFETCH(bool, removedMeanwhile);
+        QFETCH(int, stored);
+        QFETCH(QString, closing);
+        APP_TEST_DATABASE_BEHIND_PROXY(proxy, data, "The local file answers every statement");
+        const QString pictureDir = data.db()->getCurrentAdImageDir();
+        writeFile(pictureDir + "lampe.jpg", jpeg(64, 48));
+        DialogAnswers answers;
+        auto dialog = prepare(answers, writeCsv("Title;Account;B1\nLampe;1;lampe.jpg\n"), 0, "SKU",
+                              0, { "Title", "Account", "Zerire3_image_1" });
+        const QString database = data.mysqlDatabaseName();
+        // While the answer is held: the server refuses further picture rows (and another
+        // workstation removes the stored ones).
+        std::atomic<bool> arranged { false };
+        proxy.cutAfter("COMMIT", 1, [database, removedMeanwhile, &arranged](quint32) {
+            {
+                QSqlDatabase admin = TestSupport::adminConnection(
+                    TestSupport::MySqlServer::fromEnvironment(), "csv_pictures", database);
+                QSqlQuery query(admin);
+                arranged = query.exec("CREATE TRIGGER full_pictures BEFORE INSERT ON "
+                                      "articles_images FOR EACH ROW SIGNAL SQLSTATE '45000' SET "
+                                      "MESSAGE_TEXT = 'voll'")
+                    && (!removedMeanwhile || query.exec("DELETE FROM articles_images"));
+            }
+            QSqlDatabase::removeDatabase("csv_pictures");
+        });
+        run(*dialog);
+        QCOMPARE(proxy.cuts(), 1);
+        QVERIFY(arranged);
+        QCOMPARE(data.db()->selectCount("SELECT id FROM articles_images"), stored);
+        QVERIFY2(answers.lastMessageText().endsWith(closing), qPrintable(answers.lastMessageText()));
+        QCOMPARE(answers.lastMessageText().contains("Zeile 2: „lampe.jpg“"), stored == 0);
+    }
+
     // A row whose answer the connection lost after the server stored it (a proxy cuts the
     // connection, or the server kills it in that moment): the run finds it by its mark
     // instead of writing it again, goes on, and counts what the table holds.
