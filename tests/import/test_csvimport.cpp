@@ -388,7 +388,9 @@ private slots:
                               { "Title", "StartPrice", "Account" });
         QSemaphore held;
         QSemaphore go;
-        CsvImport::setFirstPassHookForTesting([&held, &go](int line) {
+        std::atomic<int> lastLine { 0 };
+        CsvImport::setFirstPassHookForTesting([&held, &go, &lastLine](int line) {
+            lastLine = line;
             if (line != 150)
                 return;
             held.release();
@@ -413,6 +415,8 @@ private slots:
         CsvImport::setFirstPassHookForTesting({});
         QVERIFY(servedWhileHeld);
         QVERIFY(shownWhileHeld);
+        // Abbrechen stops the pass at the row it was held in.
+        QCOMPARE(int(lastLine), cancel ? 150 : 301);
         if (!cancel) {
             QCOMPARE(data.db()->selectCount("SELECT id FROM articles WHERE StartPrice = 12345.67"),
                      300);
