@@ -389,13 +389,16 @@ private slots:
         QSemaphore held;
         QSemaphore go;
         std::atomic<int> lastLine { 0 };
-        CsvImport::setFirstPassHookForTesting([&held, &go, &lastLine](int line) {
+        std::atomic<bool> holding { false };
+        CsvImport::setFirstPassHookForTesting([&](int line) {
             lastLine = line;
             if (line != 150)
                 return;
+            holding = true;
             held.release();
             // Bounded, so that a pass on the window thread fails the test instead of hanging.
             go.tryAcquire(1, 20000);
+            holding = false;
         });
         auto *ok = dialog->findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Ok);
         auto *abort
@@ -405,7 +408,7 @@ private slots:
         bool shownWhileHeld = false;
         QTimer::singleShot(0, dialog.get(), [&] {
             // Runs from the window's events: the pass must be held at this moment.
-            servedWhileHeld = held.tryAcquire(1, 20000) && go.available() == 0;
+            servedWhileHeld = held.tryAcquire(1, 20000) && holding;
             shownWhileHeld = !bar->isHidden() && !ok->isEnabled() && abort->isEnabled();
             if (cancel)
                 abort->click();
