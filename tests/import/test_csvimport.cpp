@@ -429,7 +429,10 @@ private slots:
         QCOMPARE(answers.messages().size(), 0);
         QVERIFY(ok->isEnabled() && abort->isEnabled() && bar->isHidden());
         QVERIFY(dialog->findChild<QComboBox *>("ImportModus")->isEnabled());
-        // Nothing of the cancelled pass is left: OK again imports the file whole.
+        // Nothing of the cancelled pass is left: Abbrechen now closes the dialog, and OK
+        // again imports the file whole.
+        abort->click();
+        QCOMPARE(dialog->result(), int(QDialog::Rejected));
         run(*dialog);
         QCOMPARE(data.db()->selectCount("SELECT id FROM articles WHERE StartPrice = 12345.67"), 300);
         QCOMPARE(dialog->result(), int(QDialog::Accepted));
