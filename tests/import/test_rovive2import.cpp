@@ -484,6 +484,17 @@ private slots:
                "Stückzahl „d“, Preis „a“, Sofort-Kaufen-Preis „b“, Mindestpreis „c“, Posten pro "
                "Artikel „e“ und 1 weiterer; „Tisch“: Preis „g“; „Bank“: Preis „h“; und 3 weitere "
                "Werte in 2 weiteren Artikeln.";
+        // Pictures not taken are named with their article, the ones past ten counted.
+        QStringList pictures { "Lampe" };
+        QStringList missing;
+        for (int i = 0; i < 12; ++i) {
+            pictures << QString("image%1=/fehlt/bild%1.jpg").arg(i);
+            missing << QString("/fehlt/bild%1.jpg").arg(i);
+        }
+        QTest::newRow("twelve pictures not found")
+            << QStringList { pictures.join('|') }
+            << "12 Bilder konnten nicht übernommen werden: „Lampe“: "
+                + missing.mid(0, 10).join(", ") + "; und 2 weitere.";
         QTest::newRow("a long value is shortened")
             << QStringList { "Lampe|Quantity=" + QString(50, QLatin1Char('z')) }
             << "1 Wert wurde nicht übernommen, weil er keine Zahl ist: „Lampe“: Stückzahl „"
