@@ -47,6 +47,9 @@ public:
     // first row is written) with the text line of each row it reads; empty: none.
     static void setFirstPassHookForTesting(std::function<void(int line)> hook);
 
+    // Esc and the window's close button: while a run goes on, the same as Abbrechen.
+    void reject() override;
+
 signals:
     void sendaddNewsItem(NewsItem data);
     // The folder that received new articles, how many, and false (add to the count).

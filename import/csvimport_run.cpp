@@ -271,6 +271,15 @@ void CsvImport::on_buttonBox_rejected()
     done(QDialog::Rejected);
 }
 
+void CsvImport::reject()
+{
+    if (importRunning) {
+        on_buttonBox_rejected();
+        return;
+    }
+    QDialog::reject();
+}
+
 void CsvImport::endWithoutRun()
 {
     ui->progressBar->hide();

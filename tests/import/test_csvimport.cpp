@@ -372,13 +372,15 @@ private slots:
     // anything is written and leaves the dialog as it was, ready for another OK.
     void firstPassBesideTheWindow_data()
     {
-        QTest::addColumn<bool>("cancel");
-        QTest::newRow("held, then let go on to the run") << false;
-        QTest::newRow("Abbrechen while it is held") << true;
+        QTest::addColumn<QString>("action"); // while the pass is held
+        QTest::newRow("held, then let go on to the run") << "";
+        QTest::newRow("Abbrechen while it is held") << "Abbrechen";
+        QTest::newRow("Esc or the close button while it is held") << "Esc";
     }
     void firstPassBesideTheWindow()
     {
-        QFETCH(bool, cancel);
+        QFETCH(QString, action);
+        const bool cancel = !action.isEmpty();
         APP_TEST_DATABASE(data);
         QByteArray csv = "Title;StartPrice;Account\n";
         for (int i = 1; i <= 300; ++i)
@@ -410,8 +412,10 @@ private slots:
             // Runs from the window's events: the pass must be held at this moment.
             servedWhileHeld = held.tryAcquire(1, 20000) && holding;
             shownWhileHeld = !bar->isHidden() && !ok->isEnabled() && abort->isEnabled();
-            if (cancel)
+            if (action == "Abbrechen")
                 abort->click();
+            else if (action == "Esc")
+                dialog->reject(); // as Esc and the window's close button do
             go.release();
         });
         run(*dialog);
