@@ -369,8 +369,8 @@ void shapesBenchmark(const QString &dir, int endlessMegabytes)
 }
 
 // The run's first pass on a file of `megabytes` of articles, in the update mode on an
-// empty store, so that the run after the first pass writes nothing: the longest time the window's event loop waits during the whole run, and the
-// run's time.
+// empty store, so that the run after the first pass writes nothing: the longest time the window's
+// event loop waits during the whole run, and the run's time.
 void firstPassBenchmark(const QString &dir, int megabytes)
 {
     const QString csv = dir + QStringLiteral("/firstpass.csv");

@@ -56,36 +56,38 @@ struct Rendering
 
 // What a lost connection's text says, in the seller's words; first match wins.
 const Rendering kLost[] = {
-    { "server has gone away", QT_TRANSLATE_NOOP("DatabaseErrors", "der Server hat die Verbindung "
-                                                                  "beendet") },
-    { "connection was killed", QT_TRANSLATE_NOOP("DatabaseErrors", "der Server hat die Verbindung "
-                                                                   "beendet") },
+    { "server has gone away",
+      QT_TRANSLATE_NOOP("DatabaseErrors", "der Server hat die Verbindung beendet") },
+    { "connection was killed",
+      QT_TRANSLATE_NOOP("DatabaseErrors", "der Server hat die Verbindung beendet") },
     { "server shutdown in progress",
       QT_TRANSLATE_NOOP("DatabaseErrors", "der Server wird gerade beendet") },
     { "can't connect to", QT_TRANSLATE_NOOP("DatabaseErrors", "der Server ist nicht erreichbar") },
-    { "lost connection to", QT_TRANSLATE_NOOP("DatabaseErrors", "die Verbindung zum Server brach "
-                                                                "ab") },
+    { "lost connection to",
+      QT_TRANSLATE_NOOP("DatabaseErrors", "die Verbindung zum Server brach ab") },
 };
 
 // Why a connection could not be opened; first match wins.
 const Rendering kConnect[] = {
-    { "access denied", QT_TRANSLATE_NOOP("DatabaseErrors", "Der Datenbankserver hat den "
-                                                           "Benutzernamen oder das Passwort "
-                                                           "abgelehnt.") },
-    { "unknown database", QT_TRANSLATE_NOOP("DatabaseErrors", "Die angegebene Datenbank gibt es "
-                                                              "auf dem Server nicht.") },
-    { "server host", QT_TRANSLATE_NOOP("DatabaseErrors", "Einen Server dieses Namens gibt es "
-                                                         "nicht.") },
+    { "access denied",
+      QT_TRANSLATE_NOOP("DatabaseErrors",
+                        "Der Datenbankserver hat den Benutzernamen oder das Passwort abgelehnt.") },
+    { "unknown database",
+      QT_TRANSLATE_NOOP("DatabaseErrors",
+                        "Die angegebene Datenbank gibt es auf dem Server nicht.") },
+    { "server host",
+      QT_TRANSLATE_NOOP("DatabaseErrors", "Einen Server dieses Namens gibt es nicht.") },
     { "connection refused",
-      QT_TRANSLATE_NOOP("DatabaseErrors", "Der Datenbankserver nimmt keine Verbindung an: läuft "
-                                          "er, und stimmt der Port?") },
+      QT_TRANSLATE_NOOP("DatabaseErrors",
+                        "Der Datenbankserver nimmt keine Verbindung an: läuft er, und stimmt "
+                        "der Port?") },
     { "timed out", QT_TRANSLATE_NOOP("DatabaseErrors", "Der Datenbankserver antwortet nicht.") },
     { "(110", QT_TRANSLATE_NOOP("DatabaseErrors", "Der Datenbankserver antwortet nicht.") },
-    { "too many connections", QT_TRANSLATE_NOOP("DatabaseErrors", "Der Datenbankserver nimmt "
-                                                                  "keine weiteren Verbindungen "
-                                                                  "an.") },
-    { "can't connect to", QT_TRANSLATE_NOOP("DatabaseErrors", "Der Datenbankserver ist nicht "
-                                                              "erreichbar.") },
+    { "too many connections",
+      QT_TRANSLATE_NOOP("DatabaseErrors",
+                        "Der Datenbankserver nimmt keine weiteren Verbindungen an.") },
+    { "can't connect to",
+      QT_TRANSLATE_NOOP("DatabaseErrors", "Der Datenbankserver ist nicht erreichbar.") },
 };
 
 template <size_t N>
@@ -163,8 +165,8 @@ QString lostConnection(const QString &driverText)
 QString connectFailure(const QString &driverText)
 {
     const char *german = renderingOf(kConnect, driverText);
-    return (german ? tr(german) : tr("Die Verbindung zur Datenbank konnte nicht hergestellt "
-                                     "werden."))
+    return (german ? tr(german)
+                   : tr("Die Verbindung zur Datenbank konnte nicht hergestellt werden."))
         + detail(driverText);
 }
 

@@ -14,12 +14,12 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QFile>
 #include <QEventLoop>
+#include <QFile>
 #include <QPushButton>
+#include <QTextCodec>
 #include <QThread>
 #include <QTimer>
-#include <QTextCodec>
 
 #include <algorithm>
 #include <iterator>
@@ -197,8 +197,8 @@ struct CsvImport::FirstPass
             return !cancel.load(std::memory_order_relaxed);
         });
         QtCSV::Reader::Details details;
-        read = QtCSV::Reader::readToProcessor(path, look, separator, delimiter, codecOf(windows1252),
-                                              &details, &cancel);
+        read = QtCSV::Reader::readToProcessor(path, look, separator, delimiter,
+                                              codecOf(windows1252), &details, &cancel);
         longRecordLine = details.longRecordLine;
     }
 };

@@ -3,8 +3,8 @@
 #include "core/numberreader.h"
 
 #include <QHash>
-#include <QSet>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariant>

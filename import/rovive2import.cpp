@@ -921,7 +921,8 @@ QString Rovive2Import::rejectedText() const
         QString named = fields.join(QStringLiteral(", "));
         const int restFields = article.size() - fields.size();
         if (restFields > 0)
-            named += restFields == 1 ? tr(" und 1 weiterer") : tr(" und %1 weitere").arg(restFields);
+            named
+                += restFields == 1 ? tr(" und 1 weiterer") : tr(" und %1 weitere").arg(restFields);
         articles << tr("„%1“: %2").arg(shortened(article.first().title, kTitleLength), named);
     }
     // Every value counted is named, or counted as one of the rest.

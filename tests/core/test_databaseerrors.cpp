@@ -136,8 +136,8 @@ void TestDatabaseErrors::messagesOfTheServer_data()
     // Qt adds its own words, translated, after SQLite's: they stay inside the bracket.
     QTest::newRow("disk full, Qt's German words after it")
         << "database or disk is full Der Datensatz kann nicht abgeholt werden" << Cause::DiskFull;
-    QTest::newRow("locked, over two lines") << "database is locked\nUnable to fetch row"
-                                            << Cause::Locked;
+    QTest::newRow("locked, over two lines")
+        << "database is locked\nUnable to fetch row" << Cause::Locked;
 }
 
 // Messages of the server that a test can't provoke here: the same sentences.
@@ -155,8 +155,8 @@ void TestDatabaseErrors::messagesOfTheServer()
     // The German sentence first, the driver's text whole in a bracket that closes, one line.
     if (cause != Cause::Other && cause != Cause::ConnectionLost)
         QCOMPARE(text,
-                 DatabaseErrors::sentence(cause) + " (Meldung der Datenbank: "
-                     + driverText.simplified() + ")");
+                 DatabaseErrors::sentence(cause)
+                     + " (Meldung der Datenbank: " + driverText.simplified() + ")");
 }
 
 void TestDatabaseErrors::germanRenderings_data()
@@ -181,8 +181,9 @@ void TestDatabaseErrors::germanRenderings_data()
         << false << "Unknown database 'zerire_lager' QMYSQL: Unable to connect"
         << "Die angegebene Datenbank gibt es auf dem Server nicht.";
     QTest::newRow("connect: no answer")
-        << false << "Can't connect to MySQL server on 'db.lager.example' (110) QMYSQL: Unable to "
-                    "connect"
+        << false
+        << "Can't connect to MySQL server on 'db.lager.example' (110) QMYSQL: Unable to "
+           "connect"
         << "Der Datenbankserver antwortet nicht.";
     QTest::newRow("connect: anything else")
         << false << "QMYSQL: Unable to connect"

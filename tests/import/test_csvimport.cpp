@@ -201,8 +201,8 @@ private slots:
         db->insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts");
         // Accounts 2 to 7, which an update may name.
         for (int i = 2; i <= 7; ++i)
-            db->insertSqlClean({ { "accountname", "Konto " + QString::number(i) }, { "token", "T" } },
-                               "accounts");
+            db->insertSqlClean(
+                { { "accountname", "Konto " + QString::number(i) }, { "token", "T" } }, "accounts");
         TestSupport::insertArticle(db, { { "SKU", "A_1" } });
         TestSupport::insertArticle(db, { { "SKU", "AB1" } });
         const TableSnapshot before = TableSnapshot::take(*db, "articles");
@@ -349,8 +349,8 @@ private slots:
         APP_TEST_DATABASE(data);
         Database *db = data.db();
         for (int i = 1; i <= accounts; ++i)
-            db->insertSqlClean({ { "accountname", "Konto " + QString::number(i) }, { "token", "T" } },
-                               "accounts");
+            db->insertSqlClean(
+                { { "accountname", "Konto " + QString::number(i) }, { "token", "T" } }, "accounts");
         m_noAccounts = true;
         DialogAnswers answers;
         auto dialog
@@ -359,7 +359,8 @@ private slots:
         QSignalSpy counts(dialog.get(), &CsvImport::changeFolderCount);
         run(*dialog);
         QStringList found;
-        for (const auto &row : db->select("SELECT Title, Account, Folder FROM articles ORDER BY id"))
+        for (const auto &row :
+             db->select("SELECT Title, Account, Folder FROM articles ORDER BY id"))
             found << row.value("Title").toString() + ':' + row.value("Account").toString() + ':'
                     + row.value("Folder").toString();
         QCOMPARE(found.join(','), stored);
@@ -386,8 +387,8 @@ private slots:
         for (int i = 1; i <= 300; ++i)
             csv += "T" + QByteArray::number(i) + ";12345,67;1\n";
         DialogAnswers answers;
-        auto dialog = prepare(answers, writeCsv(csv), 0, "SKU", 0,
-                              { "Title", "StartPrice", "Account" });
+        auto dialog
+            = prepare(answers, writeCsv(csv), 0, "SKU", 0, { "Title", "StartPrice", "Account" });
         QSemaphore held;
         QSemaphore go;
         std::atomic<int> lastLine { 0 };
@@ -439,7 +440,8 @@ private slots:
         abort->click();
         QCOMPARE(closed.size(), 1);
         run(*dialog);
-        QCOMPARE(data.db()->selectCount("SELECT id FROM articles WHERE StartPrice = 12345.67"), 300);
+        QCOMPARE(data.db()->selectCount("SELECT id FROM articles WHERE StartPrice = 12345.67"),
+                 300);
         QCOMPARE(dialog->result(), int(QDialog::Accepted));
     }
 
@@ -868,7 +870,8 @@ private slots:
         for (int c = 2; c < columns.size(); ++c) {
             const QString id = data.db()->selectOne("SELECT id FROM articles WHERE Title = '"
                                                     + columns.at(c) + "'");
-            found << (id.isEmpty() ? "-" : TestSupport::values(data.db(), id.toInt(), columns.at(c)));
+            found << (id.isEmpty() ? "-"
+                                   : TestSupport::values(data.db(), id.toInt(), columns.at(c)));
         }
         QCOMPARE(found.join('|'), stored);
         QStringList lines;
@@ -945,8 +948,9 @@ private slots:
         for (int r = 0; r < rows.size(); ++r) {
             const QString id = data.db()->selectOne("SELECT id FROM articles WHERE Title = 'T"
                                                     + QString::number(r) + "'");
-            found << (id.isEmpty() ? "-" : TestSupport::values(data.db(), id.toInt(),
-                                                                 "StartPrice,Quantity"));
+            found << (id.isEmpty()
+                          ? "-"
+                          : TestSupport::values(data.db(), id.toInt(), "StartPrice,Quantity"));
         }
         QCOMPARE(found, stored);
         QCOMPARE(answers.lastMessageText().split('\n').filter(QRegularExpression("^Zeile ")),
@@ -1315,7 +1319,8 @@ private slots:
         QCOMPARE(proxy.cuts(), 1);
         QVERIFY(arranged);
         QCOMPARE(data.db()->selectCount("SELECT id FROM articles_images"), stored);
-        QVERIFY2(answers.lastMessageText().endsWith(closing), qPrintable(answers.lastMessageText()));
+        QVERIFY2(answers.lastMessageText().endsWith(closing),
+                 qPrintable(answers.lastMessageText()));
         QCOMPARE(answers.lastMessageText().contains("Zeile 2: „lampe.jpg“"), stored == 0);
     }
 
