@@ -4,6 +4,7 @@
 #include "core/database.h"
 
 #include "core/database_p.h"
+#include "core/databaseerrors.h"
 #include "core/logging.h"
 #include "core/privatefile.h"
 #include "core/schema.h"
@@ -219,7 +220,7 @@ Database::Database(QString path, QObject *parent)
                 nullptr,
                 tr("Die MySQL-Datenbank \"%1\" auf \"%2\" ist nicht erreichbar:\n%3\n\n"
                    "Das Programm arbeitet bis zum nächsten Start mit der lokalen Datenbank.")
-                    .arg(database, host, error),
+                    .arg(database, host, DatabaseErrors::connectFailure(error)),
                 2);
         }
     }

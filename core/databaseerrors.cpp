@@ -48,6 +48,58 @@ QString tr(const char *text)
     return QCoreApplication::translate("DatabaseErrors", text);
 }
 
+struct Rendering
+{
+    const char *sign; // a part of the driver's text, in lower case
+    const char *german;
+};
+
+// What a lost connection's text says, in the seller's words; first match wins.
+const Rendering kLost[] = {
+    { "server has gone away",
+      QT_TRANSLATE_NOOP("DatabaseErrors", "der Server hat die Verbindung beendet") },
+    { "connection was killed",
+      QT_TRANSLATE_NOOP("DatabaseErrors", "der Server hat die Verbindung beendet") },
+    { "server shutdown in progress",
+      QT_TRANSLATE_NOOP("DatabaseErrors", "der Server wird gerade beendet") },
+    { "can't connect to", QT_TRANSLATE_NOOP("DatabaseErrors", "der Server ist nicht erreichbar") },
+    { "lost connection to",
+      QT_TRANSLATE_NOOP("DatabaseErrors", "die Verbindung zum Server brach ab") },
+};
+
+// Why a connection could not be opened; first match wins.
+const Rendering kConnect[] = {
+    { "access denied",
+      QT_TRANSLATE_NOOP("DatabaseErrors",
+                        "Der Datenbankserver hat den Benutzernamen oder das Passwort abgelehnt.") },
+    { "unknown database",
+      QT_TRANSLATE_NOOP("DatabaseErrors",
+                        "Die angegebene Datenbank gibt es auf dem Server nicht.") },
+    { "server host",
+      QT_TRANSLATE_NOOP("DatabaseErrors", "Einen Server dieses Namens gibt es nicht.") },
+    { "connection refused",
+      QT_TRANSLATE_NOOP("DatabaseErrors",
+                        "Der Datenbankserver nimmt keine Verbindung an: läuft er, und stimmt "
+                        "der Port?") },
+    { "timed out", QT_TRANSLATE_NOOP("DatabaseErrors", "Der Datenbankserver antwortet nicht.") },
+    { "(110", QT_TRANSLATE_NOOP("DatabaseErrors", "Der Datenbankserver antwortet nicht.") },
+    { "too many connections",
+      QT_TRANSLATE_NOOP("DatabaseErrors",
+                        "Der Datenbankserver nimmt keine weiteren Verbindungen an.") },
+    { "can't connect to",
+      QT_TRANSLATE_NOOP("DatabaseErrors", "Der Datenbankserver ist nicht erreichbar.") },
+};
+
+template <size_t N>
+const char *renderingOf(const Rendering (&renderings)[N], const QString &driverText)
+{
+    for (const Rendering &rendering : renderings) {
+        if (driverText.contains(QLatin1String(rendering.sign), Qt::CaseInsensitive))
+            return rendering.german;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 namespace DatabaseErrors {
@@ -82,20 +134,40 @@ QString sentence(Cause cause)
     return QString();
 }
 
+QString detail(const QString &driverText)
+{
+    // One line, so that a view showing the first line shows the bracket closed.
+    const QString text = driverText.simplified();
+    if (text.isEmpty())
+        return QString();
+    return QStringLiteral(" (") + tr("Meldung der Datenbank: %1").arg(text) + QLatin1Char(')');
+}
+
 QString describe(const QString &driverText)
 {
     const Cause cause = causeOf(driverText);
     if (cause == Cause::ConnectionLost)
         return lostConnection(driverText);
     const QString text = sentence(cause);
-    if (text.isEmpty() || driverText.trimmed().isEmpty())
-        return text.isEmpty() ? driverText : text;
-    return text + QStringLiteral(" (") + driverText.trimmed() + QLatin1Char(')');
+    if (text.isEmpty())
+        return driverText;
+    return text + detail(driverText);
 }
 
 QString lostConnection(const QString &driverText)
 {
-    return tr("Die Verbindung zur Datenbank ist unterbrochen: %1").arg(driverText);
+    const char *german = renderingOf(kLost, driverText);
+    return tr("Die Verbindung zur Datenbank ist unterbrochen: %1")
+               .arg(german ? tr(german) : tr("sie brach ab"))
+        + detail(driverText);
+}
+
+QString connectFailure(const QString &driverText)
+{
+    const char *german = renderingOf(kConnect, driverText);
+    return (german ? tr(german)
+                   : tr("Die Verbindung zur Datenbank konnte nicht hergestellt werden."))
+        + detail(driverText);
 }
 
 } // namespace DatabaseErrors

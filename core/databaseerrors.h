@@ -22,11 +22,21 @@ Cause causeOf(const QString &driverText);
 // The German sentence for `cause`; empty for Cause::Other.
 QString sentence(Cause cause);
 
-// The text the seller reads: the sentence followed by the driver's text as detail, or the
-// driver's text alone when no sentence fits.
+// The text the seller reads: the sentence followed by the driver's text, whole and on one
+// line, in brackets ("… frei. (Meldung der Datenbank: database or disk is full)"), or the
+// driver's text alone when no sentence fits (the caller's own sentence leads then).
 QString describe(const QString &driverText);
 
-// The words for a lost connection, wherever it is noticed, with the driver's text.
+// The words for a lost connection, wherever it is noticed: "Die Verbindung zur Datenbank ist
+// unterbrochen: " and what happened in German, with the driver's text in brackets.
 QString lostConnection(const QString &driverText);
+
+// Why a connection to the database server could not be opened, in German (a server that
+// can't be reached, refuses, or knows no such host, user or database), with the driver's
+// text in brackets.
+QString connectFailure(const QString &driverText);
+
+// " (Meldung der Datenbank: …)" for `driverText` (on one line), empty for an empty text.
+QString detail(const QString &driverText);
 
 } // namespace DatabaseErrors

@@ -157,7 +157,9 @@ bool parse(const QString &text, NumberReader::Options options, NumberReader::Mar
                 const bool decimalMark = (decided == Marks::German) == (mark == QLatin1Char(','));
                 (decimalMark ? decimal : group) = mark;
             } else if ((options & NumberReader::Whole)
-                       || (decided == Marks::Typed && mark == QLatin1Char('.'))) {
+                       || (decided == Marks::Typed && mark == QLatin1Char('.'))
+                       || ((options & NumberReader::GroupingPoint) && decided == Marks::Unknown
+                           && mark == QLatin1Char('.'))) {
                 group = mark;
             } else if (decided == Marks::Typed) {
                 decimal = mark;
@@ -309,6 +311,20 @@ NumberReader::Marks NumberReader::ColumnMarks::marks() const
     if (m_germanCurrency == m_englishCurrency)
         return Marks::Unknown;
     return m_germanCurrency ? Marks::German : Marks::English;
+}
+
+void NumberReader::FileMarks::add(const QString &text)
+{
+    Number number;
+    if (!parse(text, Decimal | Exponent, Marks::Unknown, &number))
+        return;
+    m_german = m_german || number.marks == Marks::German;
+    m_english = m_english || number.marks == Marks::English;
+}
+
+NumberReader::Options NumberReader::FileMarks::options() const
+{
+    return m_german && !m_english ? Options(GroupingPoint) : Options();
 }
 
 QString NumberReader::refusalText(Refusal why)

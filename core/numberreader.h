@@ -36,6 +36,9 @@ public:
         Price = 0x4,
         // Never negative (a count of pieces).
         NotNegative = 0x8,
+        // Where nothing else decides, a point before three digits groups thousands ("1.234",
+        // "12.000"): the file as a whole shows the German form (see FileMarks).
+        GroupingPoint = 0x10,
     };
     Q_DECLARE_FLAGS(Options, Option)
 
@@ -64,6 +67,23 @@ public:
         bool m_englishMarks = false;
         bool m_germanCurrency = false;
         bool m_englishCurrency = false;
+    };
+
+    // What all the number cells of a file show together. A German office suite writes every
+    // number in the German form: a file whose cells show only that form (a decimal comma, or
+    // points grouping thousands with a comma or several points) and never the English one
+    // reads a whole number with a point group ("1.234", "12.000") the German way, also in a
+    // column that shows nothing by itself. Currencies play no part here.
+    class FileMarks
+    {
+    public:
+        void add(const QString &text);
+        // GroupingPoint when the file shows the German form, else nothing.
+        Options options() const;
+
+    private:
+        bool m_german = false;
+        bool m_english = false;
     };
 
     // The number in plain notation: an optional "-", the digits, and a "." followed by the

@@ -583,15 +583,4 @@ void CsvImport::on_ImportModus_currentIndexChanged(int index)
     ui->UpdateField->setEnabled(index == UpdateOnly || index == UpdateOrInsert);
 }
 
-void CsvImport::on_buttonBox_rejected()
-{
-    if (importRunning) {
-        cancelRequested = true;
-        ui->buttonBox->button(QDialogButtonBox::Cancel)->setEnabled(false);
-        return;
-    }
-    saveSettings();
-    done(QDialog::Rejected);
-}
-
 void CsvImport::on_buttonBox_helpRequested() { }

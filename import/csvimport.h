@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -41,6 +42,13 @@ public:
 
     explicit CsvImport(int folderId, QWidget *parent = nullptr);
     ~CsvImport() override;
+
+    // Called on the thread of the run's first pass (the look at the whole file before the
+    // first row is written) with the text line of each row it reads; empty: none.
+    static void setFirstPassHookForTesting(std::function<void(int line)> hook);
+
+    // Esc and the window's close button: while a run goes on, the same as Abbrechen.
+    void reject() override;
 
 signals:
     void sendaddNewsItem(NewsItem data);
@@ -111,6 +119,9 @@ private:
     // A look at the whole file in the background: its encoding and a quoted value that
     // never closes, for the separator and text delimiter it was started with.
     struct FileScan;
+    // The run's first pass, on a thread of its own: the line count and encoding, then what
+    // the number columns show.
+    struct FirstPass;
 
     void loadAccounts();
     void MakePreview();
@@ -154,6 +165,11 @@ private:
     // The "Importfehler" question for row `row`: true when the seller ends the run.
     bool askToEnd(int row, const QString &error, RunState &state);
     void finishRun(const RunState &state);
+    // Runs the first pass for `writer` while the window goes on; false when it was cancelled
+    // or failed (told to the seller): the run then ends before anything is written.
+    bool runFirstPass(CsvImportWriter &writer, bool header, QTextCodec **codec, int *lines);
+    // Back to the dialog as it was before OK, after a run that wrote nothing.
+    void endWithoutRun();
 
     bool importRunning = false;
     bool cancelRequested = false;
@@ -176,4 +192,5 @@ private:
     int m_longRecordLine = 0;
     bool m_firstRowCut = false; // the preview read only the start of the first line
     std::vector<std::unique_ptr<QThread>> m_scanThreads;
+    std::shared_ptr<FirstPass> m_firstPass; // while one runs
 };

@@ -14,9 +14,12 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QPushButton>
 #include <QTextCodec>
+#include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <iterator>
@@ -27,6 +30,14 @@ constexpr int kNamedAtMost = 20;
 constexpr int kBadTextShown = 40;
 constexpr int kBatchRows = 500;
 constexpr int kEventIntervalMs = 20;
+constexpr int kProgressIntervalMs = 100;
+
+std::function<void(int line)> g_firstPassHook;
+
+QTextCodec *codecOf(bool windows1252)
+{
+    return QTextCodec::codecForName(windows1252 ? "Windows-1252" : "UTF-8");
+}
 
 // A file row is blank when it holds no element with text.
 bool isBlank(const QStringList &row)
@@ -41,6 +52,12 @@ bool isBlank(const QStringList &row)
 bool anyWebAddress(const QStringList &pictures)
 {
     return std::any_of(pictures.cbegin(), pictures.cend(), PictureImport::isWebAddress);
+}
+
+// A value as the summary shows it: long ones cut.
+QString shortText(const QString &text)
+{
+    return text.size() > kBadTextShown ? text.left(kBadTextShown) + QStringLiteral("…") : text;
 }
 
 // After the first of `total` names listed in `names`: how many more there are.
@@ -70,22 +87,8 @@ void CsvImport::on_buttonBox_accepted()
 
     SetEnabledAll(false);
     const QString path = ui->FileToImport->text();
-
-    // The progress bar's length from the file's line count, and the encoding from every
-    // byte, in one pass that decodes nothing; the rows themselves are handled as they are
-    // read, so no file is ever held in memory whole.
-    QtCSV::Reader::FileFacts facts;
-    if (!QtCSV::Reader::inspect(path, &facts)) {
-        Statics::showMessage(this, tr("Die Datei konnte nicht gelesen werden"), 2);
-        SetEnabledAll(true);
-        return;
-    }
-    const int total = facts.lines;
-
     importRunning = true;
-    ui->progressBar->setMaximum(total);
-    ui->progressBar->setValue(0);
-    ui->progressBar->show();
+    cancelRequested = false;
     ui->toolButton->setEnabled(false);
 
     CsvImportWriter::Settings settings;
@@ -110,33 +113,25 @@ void CsvImport::on_buttonBox_accepted()
     }
     CsvImportWriter writer(*db, settings);
     state.writer = &writer;
-    QTextCodec *codec = QTextCodec::codecForName(facts.windows1252 ? "Windows-1252" : "UTF-8");
-
-    // A number such as "1,234" is read by what the rest of its column shows, so the file's
-    // rows are looked at once before the first one is written; a record too long to be a
-    // row of a spreadsheet refuses the file here, before anything is written.
-    bool header = state.headerPending;
-    RowFunction look([&writer, &header](const QStringList &row, int) {
-        if (!header)
-            writer.learn(row);
-        header = false;
-        return true;
-    });
-    QtCSV::Reader::Details details;
-    if (!QtCSV::Reader::readToProcessor(path, look, separator(), state.delimiter, codec,
-                                        &details)) {
+    if (writer.accountsUnread()) {
         Statics::showMessage(this,
-                             details.longRecordLine > 0
-                                 ? longRecordNotice(details.longRecordLine)
-                                 : tr("Die Datei konnte nicht gelesen werden"),
+                             tr("Die Konten konnten nicht gelesen werden, es wurde nichts "
+                                "importiert: %1")
+                                 .arg(writer.lastError()),
                              2);
-        SetEnabledAll(true);
-        ui->progressBar->hide();
-        ui->toolButton->setEnabled(true);
-        importRunning = false;
+        endWithoutRun();
         return;
     }
+    QTextCodec *codec = nullptr;
+    int total = 0;
+    if (!runFirstPass(writer, state.headerPending, &codec, &total)) {
+        endWithoutRun();
+        return;
+    }
+    ui->progressBar->setMaximum(total);
+    ui->progressBar->setValue(0);
 
+    QtCSV::Reader::Details details;
     RowFunction rows(
         [this, &state](const QStringList &row, int line) { return importRow(row, line, state); });
     const bool read
@@ -161,6 +156,138 @@ void CsvImport::on_buttonBox_accepted()
         return;
     }
     finishRun(state);
+}
+
+struct CsvImport::FirstPass
+{
+    QString path;
+    QString separator;
+    QString delimiter;
+    bool header = false;
+    CsvImportWriter *writer = nullptr; // touched by the window only once this is done
+    std::atomic<bool> cancel { false };
+    std::atomic<int> lines { 0 }; // the file's lines, once counted
+    std::atomic<int> line { 0 }; // the line read last
+    bool inspected = false;
+    bool windows1252 = false;
+    bool read = false;
+    int longRecordLine = 0;
+
+    // On a thread of its own; touches nothing but this and the writer's learning.
+    void run()
+    {
+        // The progress bar's length from the file's line count, and the encoding from every
+        // byte, in one pass that decodes nothing; no file is ever held in memory whole.
+        QtCSV::Reader::FileFacts facts;
+        if (!QtCSV::Reader::inspect(path, &facts, &cancel))
+            return;
+        inspected = true;
+        windows1252 = facts.windows1252;
+        lines = facts.lines;
+        // A number such as "1,234" is read by what the rest of its column (or the file)
+        // shows, so the rows are looked at once before the first one is written; a record
+        // too long to be a row of a spreadsheet refuses the file here.
+        RowFunction look([this](const QStringList &row, int at) {
+            line.store(at, std::memory_order_relaxed);
+            if (g_firstPassHook)
+                g_firstPassHook(at);
+            if (!header)
+                writer->learn(row);
+            header = false;
+            return !cancel.load(std::memory_order_relaxed);
+        });
+        QtCSV::Reader::Details details;
+        read = QtCSV::Reader::readToProcessor(path, look, separator, delimiter,
+                                              codecOf(windows1252), &details, &cancel);
+        longRecordLine = details.longRecordLine;
+    }
+};
+
+void CsvImport::setFirstPassHookForTesting(std::function<void(int line)> hook)
+{
+    g_firstPassHook = std::move(hook);
+}
+
+bool CsvImport::runFirstPass(CsvImportWriter &writer, bool header, QTextCodec **codec, int *lines)
+{
+    auto pass = std::make_shared<FirstPass>();
+    pass->path = ui->FileToImport->text();
+    pass->separator = separator();
+    pass->delimiter = ui->TextClose->text();
+    pass->header = header;
+    pass->writer = &writer;
+    m_firstPass = pass;
+
+    const QString format = ui->progressBar->format();
+    ui->progressBar->setFormat(tr("Die Datei wird geprüft … %p%"));
+    ui->progressBar->setMaximum(0); // until the lines are counted
+    ui->progressBar->setValue(0);
+    ui->progressBar->show();
+    QTimer progress;
+    progress.setInterval(kProgressIntervalMs);
+    connect(&progress, &QTimer::timeout, this, [this, pass] {
+        const int lines = pass->lines.load(std::memory_order_relaxed);
+        if (lines > 0 && ui->progressBar->maximum() != lines)
+            ui->progressBar->setMaximum(lines);
+        if (lines > 0)
+            ui->progressBar->setValue(qMin(pass->line.load(std::memory_order_relaxed), lines));
+    });
+    // The window goes on (Abbrechen included) while the file is read.
+    QEventLoop loop;
+    std::unique_ptr<QThread> thread(QThread::create([pass] { pass->run(); }));
+    connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    thread->start();
+    progress.start();
+    loop.exec();
+    thread->wait();
+    progress.stop();
+    m_firstPass.reset();
+    ui->progressBar->setFormat(format);
+
+    if (cancelRequested || pass->cancel)
+        return false;
+    if (!pass->inspected || !pass->read) {
+        Statics::showMessage(this,
+                             pass->longRecordLine > 0 ? longRecordNotice(pass->longRecordLine)
+                                                      : tr("Die Datei konnte nicht gelesen werden"),
+                             2);
+        return false;
+    }
+    *codec = codecOf(pass->windows1252);
+    *lines = pass->lines;
+    return true;
+}
+
+void CsvImport::on_buttonBox_rejected()
+{
+    if (importRunning) {
+        cancelRequested = true;
+        if (m_firstPass)
+            m_firstPass->cancel = true;
+        ui->buttonBox->button(QDialogButtonBox::Cancel)->setEnabled(false);
+        return;
+    }
+    saveSettings();
+    done(QDialog::Rejected);
+}
+
+void CsvImport::reject()
+{
+    if (importRunning) {
+        on_buttonBox_rejected();
+        return;
+    }
+    QDialog::reject();
+}
+
+void CsvImport::endWithoutRun()
+{
+    ui->progressBar->hide();
+    ui->toolButton->setEnabled(true);
+    importRunning = false;
+    cancelRequested = false;
+    ui->buttonBox->button(QDialogButtonBox::Cancel)->setEnabled(true);
+    SetEnabledAll(true);
 }
 
 bool CsvImport::importRow(const QStringList &row, int line, RunState &state)
@@ -225,6 +352,10 @@ bool CsvImport::importRow(const QStringList &row, int line, RunState &state)
         if (ids.isEmpty() && mode == UpdateOnly)
             return true;
     }
+    // A row with a value not taken as meant is left out whole, before anything of it is
+    // fetched or written; it is named at the end.
+    if (!writer.acceptRow(ids.isEmpty()))
+        return true;
 
     QStringList pictures;
     for (int column : qAsConst(state.pictureColumns)) {
@@ -323,22 +454,22 @@ void CsvImport::finishRun(const RunState &state)
         summary += tr(" und es wurden %1 Artikel aktualisiert.").arg(updated);
     QStringList text { summary };
     describeSkipped(state, text);
-    // Values that are no numbers, and numbers a column does not take, each with its reason.
+    // Rows left out for a value not taken as meant, each value with its reason, and what to
+    // do about it.
     const QList<CsvImportWriter::BadNumber> badNumbers = writer.badNumbers();
+    bool ambiguous = false;
     for (const bool noNumber : { true, false }) {
         QStringList values;
         int count = 0;
         for (const auto &bad : badNumbers) {
             if ((bad.why == NumberReader::Refusal::NoNumber) != noNumber)
                 continue;
+            ambiguous = ambiguous || bad.why == NumberReader::Refusal::Ambiguous;
             if (++count > kNamedAtMost)
                 continue;
-            QString shown = bad.text;
-            if (shown.size() > kBadTextShown)
-                shown = shown.left(kBadTextShown) + QStringLiteral("…");
             // The writer knows rows by their number.
-            QString value
-                = tr("Zeile %1, %2: „%3“").arg(state.rows.name(bad.line), bad.column, shown);
+            QString value = tr("Zeile %1, %2: „%3“")
+                                .arg(state.rows.name(bad.line), bad.column, shortText(bad.text));
             if (!noNumber)
                 value
                     += QStringLiteral(" (") + NumberReader::refusalText(bad.why) + QLatin1Char(')');
@@ -347,10 +478,36 @@ void CsvImport::finishRun(const RunState &state)
         if (count == 0)
             continue;
         addMoreCount(values, count);
-        text << (noNumber ? tr("Diese Werte sind keine Zahlen und wurden nicht übernommen:")
-                          : tr("Diese Zahlen wurden nicht übernommen:"))
+        text << (noNumber ? tr("Diese Zeilen wurden nicht importiert, weil ein Wert keine Zahl "
+                               "ist:")
+                          : tr("Diese Zeilen wurden nicht importiert, weil eine Zahl nicht "
+                               "übernommen werden kann:"))
                 + QLatin1Char('\n') + values.join(QLatin1Char('\n'));
     }
+    const QList<CsvImportWriter::BadAccount> badAccounts = writer.badAccounts();
+    if (!badAccounts.isEmpty()) {
+        QStringList values;
+        for (const auto &bad : badAccounts.mid(0, kNamedAtMost))
+            values << tr("Zeile %1, Account: „%2“")
+                          .arg(state.rows.name(bad.line), shortText(bad.text));
+        addMoreCount(values, badAccounts.size());
+        text << tr("Diese Zeilen wurden nicht importiert, weil es das genannte Konto nicht "
+                   "gibt:")
+                + QLatin1Char('\n') + values.join(QLatin1Char('\n'));
+    }
+    if (ambiguous)
+        text << tr("Zahlen ohne Nachkommastellen mit einem Punkt oder Komma („1.234“) sind "
+                   "mehrdeutig: bitte die Datei mit Dezimalkomma und zwei Nachkommastellen "
+                   "speichern („1.234,00“) und diese Zeilen erneut importieren.");
+    else if (!badNumbers.isEmpty())
+        text << tr("Bitte die Werte in der Datei berichtigen und diese Zeilen erneut "
+                   "importieren.");
+    if (!badAccounts.isEmpty())
+        text << (writer.noAccounts()
+                     ? tr("Es ist noch kein Konto angelegt: bitte zuerst in den Einstellungen "
+                          "ein Konto anlegen und die Datei dann erneut importieren.")
+                     : tr("Die Spalte Account muss die Nummer eines angelegten Kontos "
+                          "enthalten; bitte berichtigen und diese Zeilen erneut importieren."));
     if (!state.failedPictureNames.isEmpty()) {
         QStringList pictures = state.failedPictureNames.mid(0, kNamedAtMost);
         addMoreCount(pictures, state.failedPictureNames.size());

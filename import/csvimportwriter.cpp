@@ -92,7 +92,10 @@ CsvImportWriter::CsvImportWriter(Database &db, const Settings &settings)
             m_keyIndex = mapped.column;
         if (kNeverWritten.contains(mapped.field))
             continue;
-        Target target { mapped.field, mapped.column, QString(), kindOf(mapped.field) };
+        // The account is checked as the number of an account of the store (acceptRow).
+        const Kind kind
+            = mapped.field == QLatin1String("Account") ? Kind::Text : kindOf(mapped.field);
+        Target target { mapped.field, mapped.column, QString(), kind };
         auto same = std::find_if(fields.begin(), fields.end(),
                                  [&mapped](const Target &t) { return t.field == mapped.field; });
         if (same != fields.end())
@@ -121,6 +124,23 @@ CsvImportWriter::CsvImportWriter(Database &db, const Settings &settings)
             + QStringLiteral(" = ?");
     }
     m_values.reserve(qMax(m_insert.size(), m_update.size() + 1));
+
+    // The accounts a row may name.
+    for (const Target &field : qAsConst(fields)) {
+        if (field.field == QLatin1String("Account"))
+            m_accountTarget = field.column;
+    }
+    if (m_accountTarget >= 0) {
+        QSqlQuery query;
+        if (m_db.execBound(QStringLiteral("SELECT id FROM accounts"), {}, query)) {
+            while (query.next())
+                m_accountIds.insert(query.value(0).toLongLong());
+            query.finish();
+        } else {
+            m_accountsUnread = true;
+            m_lastError = m_db.lastErrorText;
+        }
+    }
 }
 
 CsvImportWriter::~CsvImportWriter() = default;
@@ -144,6 +164,36 @@ void CsvImportWriter::setRow(const QStringList &row, int line)
 {
     m_row = &row;
     m_line = line;
+    m_bound = 0;
+}
+
+bool CsvImportWriter::acceptRow(bool insert)
+{
+    const QVector<Target> &targets = insert ? m_insert : m_update;
+    const int badBefore = m_badNumbers.size();
+    bindRow(targets, m_kept);
+    m_bound = insert ? 'i' : 'u';
+    bool taken = m_badNumbers.size() == badBefore;
+    for (int i = 0; i < targets.size(); ++i) {
+        const Target &target = targets.at(i);
+        if (target.field != QLatin1String("Account") || target.column < 0)
+            continue;
+        if (m_accountsUnread)
+            return false;
+        const QString text = m_row->at(target.column);
+        bool number = false;
+        const qint64 id = text.trimmed().toLongLong(&number);
+        if (!number || !m_accountIds.contains(id)) {
+            m_badAccounts.append({ m_line, text });
+            taken = false;
+        } else {
+            // Values are bound for the targets kept only.
+            m_values[int(m_kept.left(i).count('1'))] = QString::number(id);
+        }
+    }
+    if (!taken)
+        ++m_refusedRows;
+    return taken;
 }
 
 QString CsvImportWriter::keyValue() const
@@ -193,7 +243,7 @@ void CsvImportWriter::bindRow(const QVector<Target> &targets, QByteArray &kept)
         const auto marks = m_marks.constFind(target.column);
         if (readNumber(text, target.kind,
                        marks == m_marks.cend() ? NumberReader::Marks::Unknown : marks->marks(),
-                       &number, &why)) {
+                       m_fileMarks.options(), &number, &why)) {
             m_values.append(number);
             continue;
         }
@@ -208,16 +258,19 @@ void CsvImportWriter::learn(const QStringList &row)
 {
     // Every file column the run takes is among the update's targets.
     for (const Target &target : qAsConst(m_update)) {
-        if (target.kind != Kind::Text && target.column >= 0 && target.column < row.size())
+        if (target.kind != Kind::Text && target.column >= 0 && target.column < row.size()) {
             m_marks[target.column].add(row.at(target.column));
+            m_fileMarks.add(row.at(target.column));
+        }
     }
 }
 
 bool CsvImportWriter::readNumber(const QString &text, Kind kind, NumberReader::Marks marks,
-                                 QString *number, NumberReader::Refusal *why)
+                                 NumberReader::Options fileOptions, QString *number,
+                                 NumberReader::Refusal *why)
 {
     const bool whole = kind != Kind::Real;
-    NumberReader::Options options = NumberReader::Exponent;
+    NumberReader::Options options = NumberReader::Exponent | fileOptions;
     if (kind == Kind::Real)
         options |= NumberReader::Price;
     else
@@ -260,9 +313,9 @@ const QString &CsvImportWriter::statement(const QVector<Target> &targets, bool i
 
 int CsvImportWriter::insert()
 {
-    QByteArray kept;
-    bindRow(m_insert, kept);
-    const QString &sql = statement(m_insert, true, kept);
+    if (m_bound != 'i' && !acceptRow(true))
+        return 0;
+    const QString &sql = statement(m_insert, true, m_kept);
     for (int attempt = 1;; ++attempt) {
         QSqlQuery query;
         if (m_db.execBound(sql, m_values, query)) {
@@ -303,9 +356,9 @@ int CsvImportWriter::insert()
 
 bool CsvImportWriter::update(const QList<int> &ids)
 {
-    QByteArray kept;
-    bindRow(m_update, kept);
-    const QString &sql = statement(m_update, false, kept);
+    if (m_bound != 'u' && !acceptRow(false))
+        return false;
+    const QString &sql = statement(m_update, false, m_kept);
     // Nothing to write but pictures, perhaps.
     if (!sql.isEmpty()) {
         m_values.append(keyValue());

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -20,7 +21,12 @@ class Transaction;
 // out of the row when it is none, or not one the column takes: prices and costs are never
 // negative, above NumberReader::maxPrice or with more than two decimals, counts never
 // negative. A number whose single mark could group thousands or begin decimals ("1,234")
-// is read by what the rest of its column shows (learn()), else left out as ambiguous.
+// is read by what the rest of its column shows (learn()), else left out as ambiguous; a
+// whole number with a point group ("1.234") also by what the whole file shows.
+//
+// A row with a value it can't take as meant (a number column's value that is refused, an
+// Account naming no account of the store) is not written at all: the article would differ
+// from what the seller meant. Such rows are named with their values (refusedRows()).
 //
 // On SQLite the rows go in batches, one transaction each, opened only while rows are being
 // written: what a batch created or updated counts once its commit has succeeded, and a
@@ -54,11 +60,21 @@ public:
         NumberReader::Refusal why = NumberReader::Refusal::NoNumber;
     };
 
+    // A value of the Account column that names no account of the store, with the file line
+    // of its row.
+    struct BadAccount
+    {
+        int line;
+        QString text;
+    };
+
     CsvImportWriter(Database &db, const Settings &settings);
     ~CsvImportWriter();
 
     // The update modes need the key column among the mapped ones.
     bool hasKey() const { return m_keyIndex >= 0; }
+    // The file gives the account and the store's accounts could not be read (lastError()).
+    bool accountsUnread() const { return m_accountsUnread; }
 
     // Looks at the number columns of a file row before any row is written: what each
     // column shows of the file's decimal mark decides its ambiguous numbers.
@@ -69,6 +85,10 @@ public:
     // Update modes: the articles whose key column equals the row's key; none when the key
     // is blank.
     QList<int> matchingIds();
+    // Reads the row's values for an insert (or an update): false when one of them is not
+    // taken, and the row must not be written; its values are then among badNumbers() or
+    // badAccounts(). A false on a failed look-up of the accounts leaves lastError() set.
+    bool acceptRow(bool insert);
     // Writes the row as a new article: its id, 0 on failure.
     int insert();
     // Writes the row into the articles `ids` (found by matchingIds): false on failure.
@@ -90,6 +110,11 @@ public:
     int created() const { return m_created; }
     int updated() const { return m_updated; }
     QList<BadNumber> badNumbers() const { return m_badNumbers; }
+    QList<BadAccount> badAccounts() const { return m_badAccounts; }
+    // Rows not written for a value not taken.
+    int refusedRows() const { return m_refusedRows; }
+    // The store has no account at all.
+    bool noAccounts() const { return m_accountIds.isEmpty(); }
     // The database's text of the last failure.
     QString lastError() const { return m_lastError; }
 
@@ -111,7 +136,8 @@ private:
     // The number as stored (decimal point, whole numbers without one); false when the
     // text is not one a column of that kind takes, `why` telling the reason.
     static bool readNumber(const QString &text, Kind kind, NumberReader::Marks marks,
-                           QString *number, NumberReader::Refusal *why);
+                           NumberReader::Options fileOptions, QString *number,
+                           NumberReader::Refusal *why);
     // The statement for the targets kept, built once.
     const QString &statement(const QVector<Target> &targets, bool insert, const QByteArray &kept);
     void count(int created, int updated);
@@ -125,10 +151,17 @@ private:
     QString m_selectIds;
     QHash<QByteArray, QString> m_statements; // by kind ('i', 'u') and targets kept
     QHash<int, NumberReader::ColumnMarks> m_marks; // by file column, of the number columns
+    NumberReader::FileMarks m_fileMarks; // of all number columns together
+    QSet<qint64> m_accountIds; // the accounts of the store, read when the run starts
+    int m_accountTarget = -1; // the file column of Account, when the file gives it
+    bool m_accountsUnread = false; // the accounts could not be read: no row is taken
 
     const QStringList *m_row = nullptr; // the current row
     int m_line = 0;
     QVector<QVariant> m_values;
+    QByteArray m_kept; // of the targets bound last
+    // The current row is bound (acceptRow) for an insert ('i') or an update ('u'); 0: not.
+    char m_bound = 0;
 
     std::unique_ptr<Transaction> m_batch;
     QString m_mark; // of this run, on MySQL
@@ -139,5 +172,7 @@ private:
     int m_created = 0;
     int m_updated = 0;
     QList<BadNumber> m_badNumbers;
+    QList<BadAccount> m_badAccounts;
+    int m_refusedRows = 0;
     QString m_lastError;
 };

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <QSqlQuery>
 #include <QVector>
 
 namespace PictureImport {
@@ -169,11 +170,44 @@ int store(Database *db, int articleId, const QStringList &pictures,
             return false;
         return transaction.commit();
     };
+    // What the table holds for the article: exactly these rows (and the thumbnail), as the
+    // commit of a transaction whose answer was lost may have left them.
+    const auto taken = [&] {
+        QSqlQuery query;
+        if (!db->execBound(QStringLiteral("SELECT image, sort FROM articles_images WHERE "
+                                          "article_id = ? ORDER BY sort"),
+                           { articleId }, query))
+            return false;
+        QVector<QPair<QString, int>> found;
+        while (query.next())
+            found.append({ query.value(0).toString(), query.value(1).toInt() });
+        query.finish();
+        if (found != records)
+            return false;
+        if (thumb.isEmpty())
+            return true;
+        QSqlQuery article;
+        if (!db->execBound(QStringLiteral("SELECT ImageThumb FROM articles WHERE id = ?"),
+                           { articleId }, article)
+            || !article.next())
+            return false;
+        const bool same = article.value(0).toString() == thumb;
+        article.finish();
+        return same;
+    };
     bool stored = replace();
+    bool unknown = !stored && db->lastOutcome() == Database::Outcome::Unknown;
     if (!stored
-        && (db->lastOutcome() == Database::Outcome::Unknown
-            || (db->lastOutcome() == Database::Outcome::NotWritten && db->isMySQL)))
+        && (unknown || (db->lastOutcome() == Database::Outcome::NotWritten && db->isMySQL))) {
         stored = replace();
+        unknown = unknown || (!stored && db->lastOutcome() == Database::Outcome::Unknown);
+    }
+    // Done again and failed again: an earlier commit may still have stored them.
+    if (!stored && unknown && taken()) {
+        qCInfo(lcApp).noquote() << "The pictures of article" << id
+                                << "were stored, the answer to their commit lost";
+        stored = true;
+    }
     if (!stored) {
         qCWarning(lcApp).noquote()
             << "The pictures of article" << id << "could not be stored:" << db->lastErrorText;

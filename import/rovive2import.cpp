@@ -671,6 +671,7 @@ void Rovive2Import::work()
     m_itemsTotal = 0;
     m_itemCounter = 0;
     m_failedPictures = 0;
+    m_failedPictureNames.clear();
     m_folders = m_accounts = m_articles = Tally();
     m_storeError.clear();
     m_rejected.clear();
@@ -847,14 +848,40 @@ bool Rovive2Import::outcome(QString *title, QString *text) const
             lead = tr("Die Daten wurden nur zum Teil importiert, bitte das Programm neu starten");
         }
     }
-    if (m_failedPictures == 1)
-        more << tr("1 Bild konnte nicht übernommen werden.");
-    else if (m_failedPictures > 1)
-        more << tr("%1 Bilder konnten nicht übernommen werden.").arg(m_failedPictures);
+    if (m_failedPictures > 0)
+        more << failedPicturesText();
     if (!m_rejected.isEmpty())
         more << rejectedText();
     *text = more.isEmpty() ? lead : lead + QStringLiteral(". ") + more.join(QLatin1Char(' '));
     return lost.isEmpty() && unknown.isEmpty();
+}
+
+QString Rovive2Import::failedPicturesText() const
+{
+    constexpr int kNamedPictures = 10;
+    constexpr int kTitleLength = 40;
+    constexpr int kEntryLength = 80;
+    // Each article once, with its pictures in the order given.
+    QList<QPair<QString, QStringList>> articles;
+    int named = 0;
+    for (const auto &picture : m_failedPictureNames.mid(0, kNamedPictures)) {
+        if (articles.isEmpty() || articles.last().first != picture.first)
+            articles.append({ picture.first, {} });
+        articles.last().second << shortened(picture.second, kEntryLength);
+        ++named;
+    }
+    QStringList parts;
+    for (const auto &article : qAsConst(articles))
+        parts << tr("„%1“: %2")
+                     .arg(shortened(article.first, kTitleLength),
+                          article.second.join(QStringLiteral(", ")));
+    const int rest = m_failedPictures - named;
+    if (rest > 0)
+        parts << (rest == 1 ? tr("und 1 weiteres") : tr("und %1 weitere").arg(rest));
+    const QString list = parts.join(QStringLiteral("; "));
+    return m_failedPictures == 1
+        ? tr("1 Bild konnte nicht übernommen werden: %1.").arg(list)
+        : tr("%1 Bilder konnten nicht übernommen werden: %2.").arg(m_failedPictures).arg(list);
 }
 
 QString Rovive2Import::rejectedText() const
@@ -870,14 +897,15 @@ QString Rovive2Import::rejectedText() const
             onlyNoNumbers = onlyNoNumbers && value.why == NumberReader::Refusal::NoNumber;
     }
     QStringList articles;
+    int restValues = 0; // of the articles not named
+    int restArticles = 0;
     for (const QList<RejectedValue> &article : m_rejected) {
         values += article.size();
-        if (articles.size() == kNamedArticles) {
-            articles << QStringLiteral("…");
+        if (articles.size() >= kNamedArticles) {
+            restValues += article.size();
+            ++restArticles;
             continue;
         }
-        if (articles.size() > kNamedArticles)
-            continue;
         QStringList fields;
         for (const RejectedValue &value : article.mid(0, kNamedFields)) {
             const QString shown = value.text.size() > kValueLength
@@ -890,12 +918,21 @@ QString Rovive2Import::rejectedText() const
                     + QLatin1Char(')');
             fields << field;
         }
-        if (article.size() > kNamedFields)
-            fields << QStringLiteral("…");
-        articles << tr("„%1“: %2")
-                        .arg(shortened(article.first().title, kTitleLength),
-                             fields.join(QStringLiteral(", ")));
+        QString named = fields.join(QStringLiteral(", "));
+        const int restFields = article.size() - fields.size();
+        if (restFields > 0)
+            named
+                += restFields == 1 ? tr(" und 1 weiterer") : tr(" und %1 weitere").arg(restFields);
+        articles << tr("„%1“: %2").arg(shortened(article.first().title, kTitleLength), named);
     }
+    // Every value counted is named, or counted as one of the rest.
+    if (restArticles > 0)
+        articles << (restValues == 1 ? tr("und 1 weiterer Wert in einem weiteren Artikel")
+                         : restArticles == 1
+                         ? tr("und %1 weitere Werte in einem weiteren Artikel").arg(restValues)
+                         : tr("und %1 weitere Werte in %2 weiteren Artikeln")
+                               .arg(restValues)
+                               .arg(restArticles));
     const QString list = articles.join(QStringLiteral("; "));
     if (!onlyNoNumbers)
         return values == 1 ? tr("1 Wert wurde nicht übernommen: %1.").arg(list)
@@ -1025,10 +1062,14 @@ void Rovive2Import::importItem(const Fields &item, Database &db)
     if (!rejected.isEmpty())
         m_rejected << rejected;
     emit getStatus(tr("Importiere Bilder für %1").arg(title), m_itemsTotal, m_itemCounter);
-    CopyImages(id, pictures, &db);
+    CopyImages(id, pictures, &db, title);
 }
 
-void Rovive2Import::CopyImages(int articleId, QStringList &images, Database *db)
+void Rovive2Import::CopyImages(int articleId, QStringList &images, Database *db,
+                               const QString &title)
 {
-    m_failedPictures += PictureImport::store(db, articleId, images);
+    QStringList failed;
+    m_failedPictures += PictureImport::store(db, articleId, images, {}, &failed);
+    for (const QString &picture : qAsConst(failed))
+        m_failedPictureNames.append({ title, picture });
 }

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -43,7 +44,9 @@ public:
 
     // Stores the pictures of a new article: files are copied into the picture folder under
     // a stamped name, web addresses downloaded first; the first one gets a thumbnail.
-    void CopyImages(int articleId, QStringList &images, Database *db);
+    // `title`: of the article, naming the pictures not taken.
+    void CopyImages(int articleId, QStringList &images, Database *db,
+                    const QString &title = QString());
 
     // The article row of one item. Values that a number column can't take are left out
     // (the column keeps its default), each added to `rejected`: no number, a price or cost
@@ -92,8 +95,11 @@ private:
     // The closing notification's title and text for a run that read the whole file; false
     // when anything of it could not be stored.
     bool outcome(QString *title, QString *text) const;
-    // The values no number column took, each article named once with its fields.
+    // The values no number column took, each article named once with its fields; those
+    // not named are counted ("und 4 weitere").
     QString rejectedText() const;
+    // The pictures not taken, each named with its article; those not named are counted.
+    QString failedPicturesText() const;
     // Sends the notification and records it in the activity list.
     void report(Database &db, const QString &title, const QString &text, bool ok);
 
@@ -101,6 +107,7 @@ private:
     int m_itemsTotal = 0;
     int m_itemCounter = 0;
     int m_failedPictures = 0;
+    QList<QPair<QString, QString>> m_failedPictureNames; // article title, picture as given
     Tally m_folders;
     Tally m_accounts;
     Tally m_articles;

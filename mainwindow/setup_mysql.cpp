@@ -4,6 +4,7 @@
 
 #include "core/config.h"
 #include "core/database.h"
+#include "core/databaseerrors.h"
 #include "core/desktopopen.h"
 #include "core/dialogs.h"
 #include "core/statics.h"
@@ -103,8 +104,8 @@ bool Setup::testMySQL(QString &errorReturn)
     test.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10"));
     const bool ok = test.open();
     if (!ok)
-        errorReturn
-            = tr("Es konnte keine Verbindung hergestellt werden: %1").arg(test.lastError().text());
+        errorReturn = tr("Es konnte keine Verbindung hergestellt werden: %1")
+                          .arg(DatabaseErrors::connectFailure(test.lastError().text()));
     test.close();
     return ok;
 }

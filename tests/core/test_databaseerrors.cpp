@@ -26,6 +26,8 @@ private slots:
     void failuresSpeakGerman();
     void messagesOfTheServer_data();
     void messagesOfTheServer();
+    void germanRenderings_data();
+    void germanRenderings();
 };
 
 void TestDatabaseErrors::failuresSpeakGerman_data()
@@ -131,6 +133,11 @@ void TestDatabaseErrors::messagesOfTheServer_data()
     QTest::newRow("server gone") << "MySQL server has gone away QMYSQL: Unable to execute query"
                                  << Cause::ConnectionLost;
     QTest::newRow("duplicate key") << "Duplicate entry 'x' for key 'PRIMARY'" << Cause::Other;
+    // Qt adds its own words, translated, after SQLite's: they stay inside the bracket.
+    QTest::newRow("disk full, Qt's German words after it")
+        << "database or disk is full Der Datensatz kann nicht abgeholt werden" << Cause::DiskFull;
+    QTest::newRow("locked, over two lines")
+        << "database is locked\nUnable to fetch row" << Cause::Locked;
 }
 
 // Messages of the server that a test can't provoke here: the same sentences.
@@ -143,8 +150,68 @@ void TestDatabaseErrors::messagesOfTheServer()
     QFETCH(Cause, cause);
     QCOMPARE(DatabaseErrors::causeOf(driverText), cause);
     const QString text = DatabaseErrors::describe(driverText);
-    QVERIFY2(text.contains(driverText), qPrintable(text));
+    QVERIFY2(text.contains(driverText.simplified()), qPrintable(text));
     QCOMPARE(text == driverText, cause == Cause::Other);
+    // The German sentence first, the driver's text whole in a bracket that closes, one line.
+    if (cause != Cause::Other && cause != Cause::ConnectionLost)
+        QCOMPARE(text,
+                 DatabaseErrors::sentence(cause)
+                     + " (Meldung der Datenbank: " + driverText.simplified() + ")");
+}
+
+void TestDatabaseErrors::germanRenderings_data()
+{
+    QTest::addColumn<bool>("lost"); // a connection lost, else one that could not be opened
+    QTest::addColumn<QString>("driverText");
+    QTest::addColumn<QString>("german");
+    QTest::newRow("connect: refused")
+        << false
+        << "Can't connect to MySQL server on 'db.lager.example' (111 \"Connection refused\") "
+           "QMYSQL: Unable to connect"
+        << "Der Datenbankserver nimmt keine Verbindung an: läuft er, und stimmt der Port?";
+    QTest::newRow("connect: no such host")
+        << false << "Unknown MySQL server host 'db.lager.example' (-2) QMYSQL: Unable to connect"
+        << "Einen Server dieses Namens gibt es nicht.";
+    QTest::newRow("connect: wrong password")
+        << false
+        << "Access denied for user 'lager'@'10.0.0.5' (using password: YES) QMYSQL: Unable to "
+           "connect"
+        << "Der Datenbankserver hat den Benutzernamen oder das Passwort abgelehnt.";
+    QTest::newRow("connect: no such database")
+        << false << "Unknown database 'zerire_lager' QMYSQL: Unable to connect"
+        << "Die angegebene Datenbank gibt es auf dem Server nicht.";
+    QTest::newRow("connect: no answer")
+        << false
+        << "Can't connect to MySQL server on 'db.lager.example' (110) QMYSQL: Unable to "
+           "connect"
+        << "Der Datenbankserver antwortet nicht.";
+    QTest::newRow("connect: anything else")
+        << false << "QMYSQL: Unable to connect"
+        << "Die Verbindung zur Datenbank konnte nicht hergestellt werden.";
+    QTest::newRow("lost: during a statement")
+        << true << "Lost connection to MySQL server during query QMYSQL: Unable to execute query"
+        << "Die Verbindung zur Datenbank ist unterbrochen: die Verbindung zum Server brach ab";
+    QTest::newRow("lost: server gone")
+        << true << "MySQL server has gone away QMYSQL: Unable to execute query"
+        << "Die Verbindung zur Datenbank ist unterbrochen: der Server hat die Verbindung beendet";
+    QTest::newRow("lost: anything else")
+        << true << "QMYSQL: Unable to execute query"
+        << "Die Verbindung zur Datenbank ist unterbrochen: sie brach ab";
+}
+
+// The driver's English comes after a German sentence saying the same, whole, in a bracket
+// that closes.
+void TestDatabaseErrors::germanRenderings()
+{
+    QFETCH_GLOBAL(Backend, backend);
+    if (backend != Backend::SQLite)
+        QSKIP("No database involved");
+    QFETCH(bool, lost);
+    QFETCH(QString, driverText);
+    QFETCH(QString, german);
+    const QString text = lost ? DatabaseErrors::lostConnection(driverText)
+                              : DatabaseErrors::connectFailure(driverText);
+    QCOMPARE(text, german + " (Meldung der Datenbank: " + driverText + ")");
 }
 
 APP_TEST_MAIN(TestDatabaseErrors)

@@ -218,9 +218,12 @@ private slots:
         QCOMPARE(runImport(xml, encoding),
                  QStringLiteral("Import abgeschlossen§§§Die Daten wurden importiert, bitte das "
                                 "Programm neu starten. 5 Bilder konnten nicht übernommen "
-                                "werden. 2 Werte wurden nicht übernommen, weil sie keine Zahlen "
+                                "werden: „Stuhl Ökonom ß“: %1/missing.jpg, %1/drop.jpg, "
+                                "%1/empty.jpg, /nirgends/fehlt.jpg, ../draussen.jpg. 2 Werte "
+                                "wurden nicht übernommen, weil sie keine Zahlen "
                                 "sind: „Tasse & Untertasse <neu>“: Laufzeit „abc“, "
-                                "Stückzahl „x“."));
+                                "Stückzahl „x“.")
+                     .arg(base));
 
         // Folders: an unknown parent puts the folder under "Artikelvorlagen".
         const SqlRows folders = db->select(
@@ -470,7 +473,28 @@ private slots:
                              "Hocker|shipausland2kostenWeitere=x" }
             << "6 Werte wurden nicht übernommen, weil sie keine Zahlen sind: „Stuhl“: Stückzahl "
                "„zwei“, Preis „abc“; „Tisch“: Sofort-Kaufen-Preis „1,2.3,4“; „Bank“: Posten pro "
-               "Artikel „viele“, Versandkosten Inland 1 „12,3,4“; ….";
+               "Artikel „viele“, Versandkosten Inland 1 „12,3,4“; und 1 weiterer Wert in einem "
+               "weiteren Artikel.";
+        QTest::newRow("six fields of one article, five articles")
+            << QStringList { "Stuhl|StartPrice=a|BuyItNowPrice=b|ReservePrice=c|Quantity=d|"
+                             "LotSize=e|VATPercent=f",
+                             "Tisch|StartPrice=g", "Bank|StartPrice=h",
+                             "Hocker|StartPrice=i|Quantity=j", "Regal|StartPrice=k" }
+            << "11 Werte wurden nicht übernommen, weil sie keine Zahlen sind: „Stuhl“: "
+               "Stückzahl „d“, Preis „a“, Sofort-Kaufen-Preis „b“, Mindestpreis „c“, Posten pro "
+               "Artikel „e“ und 1 weiterer; „Tisch“: Preis „g“; „Bank“: Preis „h“; und 3 weitere "
+               "Werte in 2 weiteren Artikeln.";
+        // Pictures not taken are named with their article, the ones past ten counted.
+        QStringList pictures { "Lampe" };
+        QStringList missing;
+        for (int i = 0; i < 12; ++i) {
+            pictures << QString("image%1=/fehlt/bild%1.jpg").arg(i);
+            missing << QString("/fehlt/bild%1.jpg").arg(i);
+        }
+        QTest::newRow("twelve pictures not found")
+            << QStringList { pictures.join('|') }
+            << "12 Bilder konnten nicht übernommen werden: „Lampe“: "
+                + missing.mid(0, 10).join(", ") + "; und 2 weitere.";
         QTest::newRow("a long value is shortened")
             << QStringList { "Lampe|Quantity=" + QString(50, QLatin1Char('z')) }
             << "1 Wert wurde nicht übernommen, weil er keine Zahl ist: „Lampe“: Stückzahl „"
