@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLoggingCategory>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -21,7 +22,8 @@
 
 namespace {
 
-void swapForever(const QByteArray &link)
+// The other user keeps the link swapping and the folder and its database open to everyone.
+void swapForever(const QByteArray &link, const QByteArray &other, const QByteArray &database)
 {
     const QByteArray next = link + ".neu";
     for (;;) {
@@ -30,7 +32,22 @@ void swapForever(const QByteArray &link)
             if (::symlink(target, next.constData()) == 0)
                 ::rename(next.constData(), link.constData());
         }
+        ::chmod(other.constData(), 0777);
+        ::chmod(database.constData(), 0666);
     }
+}
+
+// The side files standing in `folder` now, with their modes.
+QStringList sideFiles(const QString &folder)
+{
+    QStringList found;
+    for (const char *side : { "-wal", "-shm", "-journal" }) {
+        struct stat status = {};
+        const QString name = Database::getDatabaseName() + QLatin1String(side);
+        if (::stat(QFile::encodeName(folder + name).constData(), &status) == 0)
+            found << QStringLiteral("%1 %2").arg(name).arg(status.st_mode & 0777, 0, 8);
+    }
+    return found;
 }
 
 bool makeFolder(const QString &folder, const QString &origin)
@@ -68,8 +85,11 @@ int main(int argc, char *argv[])
 
     const pid_t swapper = ::fork();
     if (swapper == 0)
-        swapForever(QFile::encodeName(link));
+        swapForever(QFile::encodeName(link), QFile::encodeName(other),
+                    QFile::encodeName(other + Database::getDatabaseName()));
 
+    QSet<QString> made;
+    int making = 0;
     int wrong = 0;
     int refused = 0;
     int right = 0;
@@ -92,28 +112,30 @@ int main(int argc, char *argv[])
         };
         for (int i = 0; i < openings / 2; ++i) {
             Database window(link + QLatin1Char('/'), nullptr);
+            if (qEnvironmentVariableIsSet("BENCH_VERBOSE"))
+                std::fprintf(stderr, "%s\n", qPrintable(window.startProblem()));
             count(window);
             Database worker(true, QStringLiteral("benchWorker"));
             count(worker);
+            const QStringList found = sideFiles(other);
+            if (!found.isEmpty()) {
+                ++making;
+                for (const QString &file : found)
+                    made.insert(file);
+            }
         }
     }
     const qint64 elapsed = timer.elapsed();
     ::kill(swapper, SIGKILL);
     ::waitpid(swapper, nullptr, 0);
 
-    QStringList made;
-    for (const QString &name :
-         QDir(other).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
-        if (name == Database::getDatabaseName())
-            continue;
-        struct stat status = {};
-        ::stat(QFile::encodeName(other + name).constData(), &status);
-        made << QStringLiteral("%1 (%2)").arg(name).arg(status.st_mode & 0777, 0, 8);
-    }
     std::printf("%d openings through a link swapped in a loop: %d read the other folder's "
                 "database, %d the seller's, %d refused; %.1f ms per opening\n",
                 2 * (openings / 2), wrong, right, refused, double(elapsed) / openings);
-    std::printf("made in the other folder: %s\n",
-                made.isEmpty() ? "nothing" : qPrintable(made.join(QStringLiteral(", "))));
+    QStringList names = made.values();
+    names.sort();
+    std::printf("side files in the other folder after %d of %d window/worker pairs: %s\n", making,
+                openings / 2,
+                names.isEmpty() ? "none" : qPrintable(names.join(QStringLiteral(", "))));
     return 0;
 }

@@ -18,6 +18,7 @@
 #include "tests/support/testmain.h"
 
 #include <QDate>
+#include <QAction>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QLocalServer>
@@ -28,6 +29,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTreeWidget>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -146,6 +148,7 @@ private slots:
     void linkSwappedBetweenCheckAndOpen();
     void databaseGoneWhileRunning_data();
     void databaseGoneWhileRunning();
+    void windowTellsOfADeletedDatabase();
     void windowStartOnRefusedFolder_data();
     void windowStartOnRefusedFolder();
     void foreignDatabaseIsLeftAlone_data();
@@ -545,6 +548,7 @@ void TestDataPrivacy::databaseGoneWhileRunning_data()
     QTest::newRow("deleted, next command") << "delete" << true;
     QTest::newRow("replaced by a copy, next command") << "replace" << true;
     QTest::newRow("renamed, told by the watch") << "rename" << false;
+    QTest::newRow("deleted as a further connection opens") << "deleteAtOpen" << true;
 }
 
 // The database file is deleted or replaced while the program runs: the seller is told once,
@@ -569,13 +573,21 @@ void TestDataPrivacy::databaseGoneWhileRunning()
     QSignalSpy failed(WriteFailures::instance(), &WriteFailures::failed);
 
     const QByteArray name = QFile::encodeName(file);
-    if (change == "delete")
+    if (change == "deleteAtOpen") {
+        // Still there when the connection looked; gone when SQLite opens it: not made anew.
+        const auto unhook = qScopeGuard([] { Database::setBeforeSqliteOpenForTesting({}); });
+        Database::setBeforeSqliteOpenForTesting([&name] { ::unlink(name.constData()); });
+        Database opening(true, QStringLiteral("privacyOpening"));
+        QVERIFY(!opening.isOpen());
+        QVERIFY(!QFileInfo::exists(file));
+    } else if (change == "delete") {
         QVERIFY(::unlink(name.constData()) == 0);
-    else if (change == "replace")
+    } else if (change == "replace") {
         QVERIFY(::rename(QFile::encodeName(copy).constData(), name.constData()) == 0);
-    else
+    } else {
         QVERIFY(::rename(name.constData(), QFile::encodeName(folder + "alt.sqlite").constData())
                 == 0);
+    }
     const QStringList left = entries(folder);
     const QByteArray replacement = readAll(file);
 
@@ -604,6 +616,36 @@ void TestDataPrivacy::databaseGoneWhileRunning()
     QCOMPARE(lost.count(), 1);
     QCOMPARE(entries(folder), left);
     QCOMPARE(readAll(file), replacement);
+}
+
+// The seller deletes the database while the window runs, then moves an article to the trash:
+// told at once, and again by the command, which writes nothing; no new file appears.
+void TestDataPrivacy::windowTellsOfADeletedDatabase()
+{
+    TestDatabase data(Backend::SQLite);
+    QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+    const int id = TestSupport::insertArticle(
+        data.db(), { { "Title", "Taschenuhr" }, { "Folder", -10 }, { "StartPrice", 12345.67 } });
+    QVERIFY(id > 0);
+    const QString file = data.dataDir() + Database::getDatabaseName();
+    TestSupport::MainWindowFixture fixture(data);
+    QVERIFY(fixture.showFolder(-10));
+    QTreeWidget *list = fixture.itemList();
+    QCOMPARE(list->topLevelItemCount(), 1);
+    const QString told = QStringLiteral("wurde gelöscht oder durch eine andere Datei ersetzt");
+
+    QVERIFY(QFile::remove(file));
+    QTRY_VERIFY_WITH_TIMEOUT(m_answers->shownTexts().join('\n').contains(told), 20000);
+    const int before = m_answers->messages().size();
+    list->selectAll();
+    m_answers->pushQuestion(true);
+    fixture.window()->findChild<QAction *>("actionL_schen")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(m_answers->messages().size() > before, 20000);
+    QVERIFY2(m_answers->lastMessageText().contains(told), qPrintable(m_answers->lastMessageText()));
+    QCOMPARE(list->topLevelItemCount(), 1);
+    QVERIFY(!QFileInfo::exists(file));
+    fixture.close();
+    QVERIFY(!QFileInfo::exists(file));
 }
 
 void TestDataPrivacy::windowStartOnRefusedFolder_data()
