@@ -645,6 +645,7 @@ void TestDataPrivacy::windowTellsOfADeletedDatabase()
     QCOMPARE(list->topLevelItemCount(), 1);
     QVERIFY(!QFileInfo::exists(file));
     fixture.close();
+    MessageLog::close();
     QVERIFY(!QFileInfo::exists(file));
 }
 
@@ -670,6 +671,7 @@ void TestDataPrivacy::windowStartOnRefusedFolder()
             == 0);
     QVERIFY(::chmod(QFile::encodeName(folder).constData(), mode_t(folderBits)) == 0);
     const QStringList before = entries(folder);
+    MessageLog::close();
 
     std::unique_ptr<MainWindow> window = TestSupport::startMainWindow(folder);
     QVERIFY(window);
