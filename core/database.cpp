@@ -14,10 +14,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileSystemWatcher>
-#include <QMutex>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QLocale>
+#include <QMutex>
 #include <QSettings>
 #include <QSqlError>
 #include <QSqlQuery>
