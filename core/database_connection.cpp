@@ -121,6 +121,10 @@ Database::Database(bool, const QString &name, QObject *parent)
     const QVariant dataDir = appProperty("datadir");
     m_dataDir = withTrailingSlash(dataDir.isValid() ? dataDir.toString() : defaultDataDir());
 
+    // The folder the main object checked: the SQLite file is opened through it, never by
+    // the folder's path again, and the folders of pictures and logs are made only in it.
+    m_folder = sqliteFolder(m_dataDir);
+
     isMySQL = appProperty("mysqlhostname").isValid();
     if (isMySQL) {
         // A connection that could not be opened, or not with its session settings, stays
@@ -133,8 +137,6 @@ Database::Database(bool, const QString &name, QObject *parent)
             markBroken(m_lostError, m_sessionRefused);
         }
     } else {
-        // Through the folder the main object checked; never the folder's path again.
-        m_folder = sqliteFolder(m_dataDir);
         openSqlite();
     }
 }
