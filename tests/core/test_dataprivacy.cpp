@@ -157,6 +157,8 @@ private slots:
     void privateFileOverExisting_data();
     void privateFileOverExisting();
     void ownerOnlyNarrowsNoLinkTarget();
+    void logOnlyInACheckedFolder_data();
+    void logOnlyInACheckedFolder();
     void backupAndRestore();
     void mysqlSettingsAndTransferLog();
     void failedStatementsOfAccountsAreMasked_data();
@@ -795,6 +797,43 @@ void TestDataPrivacy::ownerOnlyNarrowsNoLinkTarget()
     QVERIFY(Statics::setOwnerOnly(file));
     QVERIFY(Statics::setOwnerOnly(folder));
     QCOMPARE(QStringList({ mode(file), mode(folder) }), QStringList({ "600", "700" }));
+}
+
+void TestDataPrivacy::logOnlyInACheckedFolder_data()
+{
+    QTest::addColumn<int>("bits"); // of the folder "logs"
+    QTest::addColumn<bool>("viaLink"); // the log's path runs through a link to it
+    QTest::addColumn<bool>("opened");
+
+    QTest::newRow("the seller's folder") << 0700 << false << true;
+    QTest::newRow("the seller's folder through the seller's link") << 0700 << true << true;
+    QTest::newRow("folder open to everyone") << 0777 << false << false;
+    QTest::newRow("sticky folder open to all") << 01777 << false << false;
+    QTest::newRow("link to a folder writable by the group") << 0770 << true << false;
+}
+
+// The day's log is started only in a folder that passes the data folder's check: nothing is
+// made in one that others could change, and the console keeps the log instead.
+void TestDataPrivacy::logOnlyInACheckedFolder()
+{
+    QFETCH(int, bits);
+    QFETCH(bool, viaLink);
+    QFETCH(bool, opened);
+    const QString folder = m_base->filePath("logs");
+    QVERIFY(QDir().mkdir(folder));
+    QVERIFY(::chmod(QFile::encodeName(folder).constData(), mode_t(bits)) == 0);
+    QString logs = folder;
+    if (viaLink) {
+        logs = m_base->filePath("protokolle");
+        QVERIFY(QFile::link("logs", logs));
+    }
+    const QString name = "ZirevPavlet_2026_12_08.log";
+    MessageLog::close();
+    const auto closed = qScopeGuard([] { MessageLog::close(); });
+    QCOMPARE(MessageLog::open(logs + "/" + name), opened);
+    QCOMPARE(entries(folder), opened ? QStringList { name } : QStringList());
+    if (opened)
+        QCOMPARE(mode(folder + "/" + name), QStringLiteral("600"));
 }
 
 // The archive holds the database with every token; unpacked it becomes the data folder.
