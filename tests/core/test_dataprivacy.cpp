@@ -149,8 +149,6 @@ private slots:
     void databaseGoneWhileRunning_data();
     void databaseGoneWhileRunning();
     void windowTellsOfADeletedDatabase();
-    void windowStartOnRefusedFolder_data();
-    void windowStartOnRefusedFolder();
     void foreignDatabaseIsLeftAlone_data();
     void foreignDatabaseIsLeftAlone();
     void relativeXdgDataHomeIsIgnored();
@@ -649,41 +647,6 @@ void TestDataPrivacy::windowTellsOfADeletedDatabase()
     fixture.close();
     MessageLog::close();
     QVERIFY(!QFileInfo::exists(file));
-}
-
-void TestDataPrivacy::windowStartOnRefusedFolder_data()
-{
-    QTest::addColumn<int>("folderBits");
-    QTest::addColumn<int>("databaseBits");
-
-    QTest::newRow("folder open to everyone") << 0777 << 0600;
-    QTest::newRow("database open to everyone") << 0700 << 0666;
-}
-
-// A data folder another user could change: the window tells so, and starts no log in it (nor
-// anywhere else instead).
-void TestDataPrivacy::windowStartOnRefusedFolder()
-{
-    QFETCH(int, folderBits);
-    QFETCH(int, databaseBits);
-    const QString folder = m_base->filePath("daten/");
-    QVERIFY(makeDataFolder(folder, "echt"));
-    QVERIFY(::chmod(QFile::encodeName(folder + Database::getDatabaseName()).constData(),
-                    mode_t(databaseBits))
-            == 0);
-    QVERIFY(::chmod(QFile::encodeName(folder).constData(), mode_t(folderBits)) == 0);
-    const QStringList before = entries(folder);
-    MessageLog::close();
-
-    std::unique_ptr<MainWindow> window = TestSupport::startMainWindow(folder);
-    QVERIFY(window);
-    const QString logged = MessageLog::currentPath();
-    window->close();
-    window.reset();
-    MessageLog::close();
-    QCOMPARE(logged, QString());
-    QCOMPARE(entries(folder), before);
-    QVERIFY(m_answers->shownTexts().join('\n').contains("von anderen Benutzern geändert werden"));
 }
 
 void TestDataPrivacy::foreignDatabaseIsLeftAlone_data()
