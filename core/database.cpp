@@ -16,15 +16,19 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QLocale>
+#include <QMutex>
 #include <QSettings>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
-#include <QStorageInfo>
+
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 using namespace DatabaseInternal;
@@ -67,82 +71,117 @@ std::atomic<bool> g_showStartProblems { true };
 
 // The data folder and the database (the accounts' tokens stand in it in clear) are the
 // seller's alone. A folder made here is so from the start; what an older version or a
-// copy left open to other users is closed at start, in the log and without a word to the
-// seller.
-bool createPrivateFolder(const QString &folder)
+// copy left readable by other users is closed at start, in the log and without a word to
+// the seller. Only what the check passed is narrowed, through the checked folder's descriptor.
+void protectDataFolder(int folder, const QString &shown)
 {
-    if (QFileInfo::exists(folder))
-        return false;
-    PrivateFile::makePath(folder);
-    return true;
-}
-
-void protectDataFolder(const QString &folder)
-{
-    if (!createPrivateFolder(folder) && Statics::revokeOthersAccess(folder))
-        qCInfo(lcDb).noquote() << "The data folder" << folder
+    struct stat status = {};
+    if (::fstat(folder, &status) != 0 || !(status.st_mode & (S_IRWXG | S_IRWXO)))
+        return;
+    if (::fchmod(folder, status.st_mode & S_IRWXU) == 0)
+        qCInfo(lcDb).noquote() << "The data folder" << shown
                                << "was open to other users; now it is its owner's alone";
 }
 
-// The database with its side files (SQLite gives them the mode of the database file) and
-// the MySQL settings with their password. `report`: what was there before the start is
-// logged when it had to be closed.
-void protectDataFiles(const QString &folder, bool report)
+// The names of the database's side files (SQLite gives them the mode of the database file).
+const QStringList &sideFiles()
 {
-    const QString database = folder + Database::getDatabaseName();
-    for (const QString &path :
-         { database, database + QStringLiteral("-wal"), database + QStringLiteral("-shm"),
-           database + QStringLiteral("-journal"), folder + QStringLiteral("mysql.setup") }) {
-        if (Statics::revokeOthersAccess(path) && report)
-            qCInfo(lcDb).noquote()
-                << "The file" << path << "was open to other users; now it is its owner's alone";
+    static const QStringList names = { QStringLiteral("-wal"), QStringLiteral("-shm"),
+                                       QStringLiteral("-journal") };
+    return names;
+}
+
+// The database with its side files and the MySQL settings with their password. `report`:
+// what was there before the start is logged when it had to be closed.
+void protectDataFiles(int folder, const QString &shown, bool report)
+{
+    const QString database = Database::getDatabaseName();
+    QStringList names = { database };
+    for (const QString &side : sideFiles())
+        names << database + side;
+    names << QStringLiteral("mysql.setup");
+    for (const QString &name : qAsConst(names)) {
+        const QByteArray encoded = QFile::encodeName(name);
+        struct stat status = {};
+        // Only plain files: a link is not followed to its target.
+        if (::fstatat(folder, encoded.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0
+            || !S_ISREG(status.st_mode) || !(status.st_mode & (S_IRWXG | S_IRWXO)))
+            continue;
+        if (::fchmodat(folder, encoded.constData(), status.st_mode & S_IRWXU, 0) == 0 && report)
+            qCInfo(lcDb).noquote() << "The file" << shown + name
+                                   << "was open to other users; now it is its owner's alone";
     }
 }
 
-// What keeps the program from using the data folder `folder` (ending with "/"): the folder
-// itself, the database or one of its side files belonging to another user or writable by
-// users other than the owner. Such a user could read the accounts' tokens, or change what
-// the program reads, so nothing in it is opened; the seller is told what to do.
-QString foreignDataProblem(const QString &folder)
+QString otherOwnerText(const QString &shown)
 {
-    const QString database = folder + Database::getDatabaseName();
-    for (const QString &path :
-         { folder, database, database + QStringLiteral("-wal"), database + QStringLiteral("-shm"),
-           database + QStringLiteral("-journal") }) {
+    return Database::tr("\"%1\" gehört einem anderen Benutzer. Das Programm öffnet die "
+                        "Datenbank darin nicht, denn dieser Benutzer könnte Ihre Daten "
+                        "und die Zugangsdaten Ihrer Konten lesen oder ändern. Übertragen "
+                        "Sie \"%1\" Ihrem eigenen Benutzer (chown) oder wählen Sie "
+                        "einen anderen Datenordner.")
+        .arg(shown);
+}
+
+QString othersWriteText(const QString &shown)
+{
+    return Database::tr("\"%1\" kann auch von anderen Benutzern geändert werden. Das "
+                        "Programm öffnet die Datenbank darin nicht. Nehmen Sie anderen "
+                        "Benutzern das Schreibrecht (chmod go-w \"%1\") und starten Sie "
+                        "das Programm neu.")
+        .arg(shown);
+}
+
+// What stands where a plain file belongs, as the seller reads it; empty for a plain file.
+QString kindOfEntry(mode_t mode)
+{
+    if (S_ISREG(mode))
+        return QString();
+    if (S_ISLNK(mode))
+        return Database::tr("ein symbolischer Link");
+    if (S_ISFIFO(mode))
+        return Database::tr("eine benannte Pipe (FIFO)");
+    if (S_ISSOCK(mode))
+        return Database::tr("ein Socket");
+    if (S_ISDIR(mode))
+        return Database::tr("ein Ordner");
+    return Database::tr("eine Gerätedatei");
+}
+
+// What keeps the program from using the database in the checked folder `folder`: the
+// database or one of its side files belonging to another user, writable by users other than
+// the owner, or no plain file at all (a link could lead anywhere; SQLite would wait forever
+// for a pipe). Looked at without following or opening anything.
+QString entryProblem(int folder, const QString &shown)
+{
+    const QString database = Database::getDatabaseName();
+    QStringList names = { database };
+    for (const QString &side : sideFiles())
+        names << database + side;
+    for (const QString &name : qAsConst(names)) {
         struct stat status = {};
-        if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        if (::fstatat(folder, QFile::encodeName(name).constData(), &status, AT_SYMLINK_NOFOLLOW)
+            != 0)
             continue;
-        const QString shown = QDir::toNativeSeparators(QDir::cleanPath(path));
-        if (status.st_uid != ::geteuid()) {
-            return Database::tr("\"%1\" gehört einem anderen Benutzer. Das Programm öffnet die "
-                                "Datenbank darin nicht, denn dieser Benutzer könnte Ihre Daten "
-                                "und die Zugangsdaten Ihrer Konten lesen oder ändern. Übertragen "
-                                "Sie \"%1\" Ihrem eigenen Benutzer (chown) oder wählen Sie "
-                                "einen anderen Datenordner.")
-                .arg(shown);
+        const QString path = QDir::toNativeSeparators(shown + name);
+        const QString kind = kindOfEntry(status.st_mode);
+        if (!kind.isEmpty()) {
+            return Database::tr("\"%1\" ist keine gewöhnliche Datei, sondern %2. Das Programm "
+                                "öffnet die Datenbank nicht. Entfernen Sie \"%1\" oder "
+                                "wählen Sie einen anderen Datenordner.")
+                .arg(path, kind);
         }
-        if (status.st_mode & (S_IWGRP | S_IWOTH)) {
-            return Database::tr("\"%1\" kann auch von anderen Benutzern geändert werden. Das "
-                                "Programm öffnet die Datenbank darin nicht. Nehmen Sie anderen "
-                                "Benutzern das Schreibrecht (chmod go-w \"%1\") und starten Sie "
-                                "das Programm neu.")
-                .arg(shown);
-        }
+        if (status.st_uid != ::geteuid())
+            return otherOwnerText(path);
+        if (status.st_mode & (S_IWGRP | S_IWOTH))
+            return othersWriteText(path);
     }
     return QString();
 }
 
-// Makes the empty database file readable and writable by its owner only, whatever the
-// umask, before SQLite opens it: its side files (-wal, -shm) take the file's mode.
-void createPrivateDatabase(const QString &file)
-{
-    const int fd = ::open(QFile::encodeName(file).constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
-    if (fd >= 0) {
-        ::fchmod(fd, S_IRUSR | S_IWUSR);
-        ::close(fd);
-    }
-}
+QMutex g_folderMutex;
+std::shared_ptr<SqliteFolder> g_folder;
+std::function<void()> g_beforeOpen;
 
 } // namespace
 
@@ -156,7 +195,141 @@ QString withTrailingSlash(QString path)
     return path;
 }
 
+SqliteFolder::SqliteFolder(const QString &dataDir, int fd, const QString &realPath)
+    : dataDir(dataDir)
+    , fd(fd)
+    , realPath(realPath)
+    , openPath(PrivateFile::throughDescriptor(fd, realPath))
+{ }
+
+SqliteFolder::~SqliteFolder()
+{
+    ::close(fd);
+}
+
+QString SqliteFolder::file() const
+{
+    return openPath + Database::getDatabaseName();
+}
+
+void SqliteFolder::identify()
+{
+    if (identified())
+        return;
+    struct stat status = {};
+    if (::fstatat(fd, QFile::encodeName(Database::getDatabaseName()).constData(), &status,
+                  AT_SYMLINK_NOFOLLOW)
+        != 0)
+        return;
+    m_device = status.st_dev;
+    m_inode = status.st_ino;
+    m_identified.store(true, std::memory_order_release);
+}
+
+bool SqliteFolder::intact()
+{
+    if (m_lost.load())
+        return false;
+    if (!identified())
+        return true;
+    struct stat status = {};
+    if (::fstatat(fd, QFile::encodeName(Database::getDatabaseName()).constData(), &status,
+                  AT_SYMLINK_NOFOLLOW)
+            == 0
+        && status.st_dev == m_device && status.st_ino == m_inode)
+        return true;
+    if (!m_lost.exchange(true)) {
+        const QString text = lostText();
+        qCWarning(lcDb).noquote() << "The database file" << file()
+                                  << "was deleted or replaced; nothing is written any more";
+        emit WriteFailures::instance()->databaseFileLost(text);
+    }
+    return false;
+}
+
+QString SqliteFolder::lostText() const
+{
+    return Database::tr("Die Datenbank \"%1\" wurde gelöscht oder durch eine andere Datei "
+                        "ersetzt, während das Programm lief. Damit nichts in eine falsche oder "
+                        "neue Datei geschrieben wird, speichert das Programm bis zum nächsten "
+                        "Start nichts mehr. Beenden Sie das Programm und legen Sie die "
+                        "Datenbank zurück oder stellen Sie eine Sicherung wieder her.")
+        .arg(QDir::toNativeSeparators(dataDir + Database::getDatabaseName()));
+}
+
+QString openSqliteFolder(const QString &dataDir, bool create, std::shared_ptr<SqliteFolder> *folder)
+{
+    folder->reset();
+    const PrivateFile::Folder opened = PrivateFile::openFolder(dataDir, create);
+    const QString at = QDir::toNativeSeparators(opened.at);
+    switch (opened.fault) {
+    case PrivateFile::Folder::Fault::None:
+        break;
+    case PrivateFile::Folder::Fault::OtherOwner:
+        return otherOwnerText(at);
+    case PrivateFile::Folder::Fault::OthersWrite:
+        return othersWriteText(at);
+    case PrivateFile::Folder::Fault::Unusable:
+        qCWarning(lcDb).noquote() << "The data folder" << dataDir << "can't be opened at" << at
+                                  << ":" << QString::fromLocal8Bit(std::strerror(opened.error));
+        return Database::tr("Der Datenordner \"%1\" kann nicht angelegt werden. Das Programm "
+                            "kann so keine Daten speichern.")
+            .arg(QDir::toNativeSeparators(dataDir));
+    }
+    const QString problem = entryProblem(opened.fd, opened.realPath);
+    if (!problem.isEmpty()) {
+        ::close(opened.fd);
+        return problem;
+    }
+    *folder = std::make_shared<SqliteFolder>(dataDir, opened.fd, opened.realPath);
+    return QString();
+}
+
+std::shared_ptr<SqliteFolder> sqliteFolder(const QString &dataDir)
+{
+    {
+        QMutexLocker locker(&g_folderMutex);
+        if (g_folder && g_folder->dataDir == dataDir)
+            return g_folder;
+    }
+    std::shared_ptr<SqliteFolder> folder;
+    const QString problem = openSqliteFolder(dataDir, false, &folder);
+    if (!problem.isEmpty())
+        qCWarning(lcDb).noquote() << problem;
+    return folder;
+}
+
+void publishSqliteFolder(const std::shared_ptr<SqliteFolder> &folder)
+{
+    QMutexLocker locker(&g_folderMutex);
+    g_folder = folder;
+}
+
+void withdrawSqliteFolder(const std::shared_ptr<SqliteFolder> &folder)
+{
+    QMutexLocker locker(&g_folderMutex);
+    if (folder && g_folder == folder)
+        g_folder.reset();
+}
+
+void beforeSqliteOpen()
+{
+    std::function<void()> hook;
+    {
+        QMutexLocker locker(&g_folderMutex);
+        hook = g_beforeOpen;
+    }
+    if (hook)
+        hook();
+}
+
 } // namespace DatabaseInternal
+
+void Database::setBeforeSqliteOpenForTesting(std::function<void()> hook)
+{
+    QMutexLocker locker(&g_folderMutex);
+    g_beforeOpen = std::move(hook);
+}
 
 // --- Construction ---------------------------------------------------------------------
 
@@ -166,11 +339,15 @@ Database::Database(QString path, QObject *parent)
     static QAtomicInt mainCounter;
     m_connectionName
         = QStringLiteral("main%1_%2").arg(mainCounter.fetchAndAddRelaxed(1) + 1).arg(threadTag());
+    m_main = true;
     m_dataDir = withTrailingSlash(path.isEmpty() ? defaultDataDir() : path);
-    m_startProblem = foreignDataProblem(m_dataDir);
-    if (m_startProblem.isEmpty()) {
-        protectDataFolder(m_dataDir);
-        protectDataFiles(m_dataDir, true);
+    // Nothing is made or read in the folder before it passed: not even the folder itself
+    // where one above it is not the seller's own.
+    m_startProblem = openSqliteFolder(m_dataDir, true, &m_folder);
+    publishSqliteFolder(m_folder);
+    if (m_folder) {
+        protectDataFolder(m_folder->fd, m_folder->realPath);
+        protectDataFiles(m_folder->fd, m_folder->realPath, true);
     }
     // Nor do the other threads' connections open anything in a folder that is not the
     // seller's own.
@@ -188,7 +365,7 @@ Database::Database(QString path, QObject *parent)
         return;
     }
 
-    QSettings setup(m_dataDir + QStringLiteral("mysql.setup"), QSettings::IniFormat);
+    QSettings setup(m_folder->openPath + QStringLiteral("mysql.setup"), QSettings::IniFormat);
     if (setup.value(QStringLiteral("active"), false).toBool()) {
         const QString host = setup.value(QStringLiteral("hostname")).toString();
         const int port = setup.value(QStringLiteral("port"), 3306).toInt();
@@ -228,8 +405,12 @@ Database::Database(QString path, QObject *parent)
     if (!isMySQL) {
         for (const QString &name : mySqlProperties())
             setAppProperty(name, QVariant());
-        openMainSqlite(m_dataDir + getDatabaseName());
-        protectDataFiles(m_dataDir, false);
+        openMainSqlite();
+        protectDataFiles(m_folder->fd, m_folder->realPath, false);
+        if (isOpen()) {
+            m_folder->identify();
+            watchSqliteFile();
+        }
     }
 
     if (isOpen() && !m_readOnly && !Schema::upgrade(*this))
@@ -242,38 +423,49 @@ Database::Database(QString path, QObject *parent)
     }
 }
 
-void Database::openMainSqlite(const QString &file)
+void Database::openMainSqlite()
 {
     const QString folder = QDir::toNativeSeparators(m_dataDir);
-    const QString shown = QDir::toNativeSeparators(file);
-    if (!QFileInfo(m_dataDir).isDir()) {
-        m_startProblem = tr("Der Datenordner \"%1\" kann nicht angelegt werden. Das Programm "
-                            "kann so keine Daten speichern.")
-                             .arg(folder);
-        return;
-    }
-    const QStorageInfo storage(m_dataDir);
-    const bool full = storage.isValid() && storage.bytesAvailable() < kMinimumFreeBytes;
+    const QString shown = QDir::toNativeSeparators(m_dataDir + getDatabaseName());
+    const int dir = m_folder->fd;
+    const QByteArray name = QFile::encodeName(getDatabaseName());
+    // Asked of the folder that was checked, not of its path.
+    struct statvfs space = {};
+    const bool full = ::fstatvfs(dir, &space) == 0
+        && qint64(space.f_bavail) * qint64(space.f_frsize) < kMinimumFreeBytes;
     const QString fullText = tr("Auf dem Datenträger des Datenordners \"%1\" ist kein Platz "
                                 "mehr frei. Die Datenbank wird bis zum nächsten Start nur "
                                 "gelesen, Änderungen werden nicht gespeichert.")
                                  .arg(folder);
-    const bool folderWritable = QFileInfo(m_dataDir).isWritable();
+    const bool folderWritable = ::faccessat(dir, ".", W_OK, AT_EACCESS) == 0;
     const QString folderText = tr("In den Datenordner \"%1\" kann nicht geschrieben werden. "
                                   "Die Datenbank wird nur gelesen, Änderungen werden nicht "
                                   "gespeichert.")
                                    .arg(folder);
-    if (!QFileInfo::exists(file)) {
+    struct stat status = {};
+    if (::fstatat(dir, name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
         // Never an empty database in some other place: the seller would work on it and
         // lose everything at the next start.
         if (!folderWritable || full) {
             m_startProblem = full ? fullText : folderText;
-            // Nor do the other threads' connections create one.
             setAppProperty(QLatin1String(kSqliteModeProperty), kImmutable);
             return;
         }
-        createPrivateDatabase(file);
-        openSqlite(file);
+        // The one place the file is ever made: readable and writable by its owner only
+        // (its side files take its mode), never through a link, never over a file that
+        // appeared meanwhile. Every connection then opens it without creating.
+        const int fd = ::openat(dir, name.constData(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                S_IRUSR | S_IWUSR);
+        if (fd < 0) {
+            m_startProblem = tr("Die Datenbank \"%1\" kann nicht angelegt werden: %2")
+                                 .arg(shown, QString::fromLocal8Bit(std::strerror(errno)));
+            setAppProperty(QLatin1String(kSqliteModeProperty), kRefused);
+            return;
+        }
+        ::fchmod(fd, S_IRUSR | S_IWUSR);
+        ::close(fd);
+        openSqlite();
         return;
     }
 
@@ -282,7 +474,7 @@ void Database::openMainSqlite(const QString &file)
     // (a folder it can't write, a full disk), it can read the file only as unchangeable.
     setAppProperty(QLatin1String(kSqliteModeProperty),
                    folderWritable && !full ? kReadOnly : kImmutable);
-    if (!openSqlite(file)) {
+    if (!openSqlite()) {
         m_startProblem
             = tr("Die Datenbank \"%1\" kann nicht geöffnet werden: %2").arg(shown, lastErrorText);
         return;
@@ -311,7 +503,7 @@ void Database::openMainSqlite(const QString &file)
         close();
         setAppProperty(QLatin1String(kSqliteModeProperty), kRefused);
         return;
-    } else if (!QFileInfo(file).isWritable()) {
+    } else if (::faccessat(dir, name.constData(), W_OK, AT_EACCESS) != 0) {
         m_startProblem = tr("Die Datenbank \"%1\" ist schreibgeschützt. Sie wird nur "
                             "gelesen, Änderungen werden nicht gespeichert.")
                              .arg(shown);
@@ -320,7 +512,35 @@ void Database::openMainSqlite(const QString &file)
         return;
     close();
     setAppProperty(QLatin1String(kSqliteModeProperty), QVariant());
-    openSqlite(file);
+    openSqlite();
+}
+
+void Database::watchSqliteFile()
+{
+    if (!QCoreApplication::instance())
+        return;
+    // Told at once, not only at the next command: the seller may be typing an article.
+    auto *watch = new QFileSystemWatcher(this);
+    const std::shared_ptr<SqliteFolder> folder = m_folder;
+    connect(watch, &QFileSystemWatcher::directoryChanged, this, [folder] { folder->intact(); });
+    watch->addPath(folder->openPath);
+}
+
+bool Database::sqliteFileIntact()
+{
+    if (isMySQL || !m_folder || m_folder->intact())
+        return true;
+    lastErrorText = m_folder->lostText();
+    m_lastOutcome = Outcome::NotWritten;
+    m_lastFailureTransient = false;
+    ++m_failedStatements;
+    emit WriteFailures::instance()->failed(m_connectionName, lastErrorText, QString(), false);
+    return false;
+}
+
+QString Database::sqliteFile() const
+{
+    return isMySQL || !m_folder ? QString() : m_folder->file();
 }
 
 void Database::setStartProblemsShown(bool shown)
@@ -403,7 +623,7 @@ void Database::cleanDB(QWidget *parent)
         Statics::showMessage(parent, tr("Diese Funktion ist im MySQL Modus nicht verfügbar"), 0);
         return;
     }
-    const QString file = m_db.databaseName();
+    const QString file = sqliteFile();
     checkpoint();
     const qint64 before = QFileInfo(file).size();
     const bool ok = executeSQL(QStringLiteral("VACUUM"));
@@ -471,6 +691,9 @@ QString Database::ensureFolder(const QString &path)
     // The data folder's own folders are the seller's alone, whatever the umask; the shared
     // picture folder of several workstations keeps the modes its owner gave.
     const bool own = path.startsWith(m_dataDir);
+    // Nothing, not even the log, goes into a data folder that did not pass its check.
+    if (own && !m_folder)
+        return QString();
     if (!(own ? PrivateFile::makePath(path) : QDir().mkpath(path))) {
         qCWarning(lcDb).noquote() << "Can't create folder" << path;
         return QString();
@@ -480,8 +703,8 @@ QString Database::ensureFolder(const QString &path)
 
 QString Database::getCurrentDataDir()
 {
-    createPrivateFolder(m_dataDir);
-    ensureFolder(m_dataDir);
+    if (m_folder)
+        ensureFolder(m_dataDir);
     return m_dataDir;
 }
 

@@ -13,7 +13,14 @@
 #include <QVariant>
 #include <QVector>
 
+#include <functional>
+#include <memory>
+
 class QWidget;
+
+namespace DatabaseInternal {
+struct SqliteFolder;
+}
 
 using ArticleRow = QMap<QString, QVariant>;
 
@@ -172,6 +179,9 @@ public:
     QString getCurrentAdImageDirThumbs();
 
     QSqlDatabase connection() const { return m_db; }
+    // The SQLite file as every connection opens it: through the checked data folder. Empty
+    // on MySQL or when the folder did not pass.
+    QString sqliteFile() const;
     QString connectionName() const { return m_connectionName; }
     bool isOpen() const;
 
@@ -223,6 +233,10 @@ public:
     // The default data folder: the user's application data + "/Revevor/Zerire3/".
     static QString defaultDataDir();
 
+    // Tests: `hook` runs in every SQLite open after the data folder and the file's place in it
+    // were checked, right before SQLite opens the file (an empty one: none).
+    static void setBeforeSqliteOpenForTesting(std::function<void()> hook);
+
     bool isMySQL = false;
     // Why the last statement of this connection failed, as the seller reads it: a German
     // sentence for the common causes with the driver's text after it, else the driver's text.
@@ -247,10 +261,15 @@ private:
     void rollbackTransaction();
     SqlRows fetchRows(QSqlQuery &query);
     QString rewriteForDialect(const QString &sql, const QSqlDatabase &connection) const;
-    bool openSqlite(const QString &file);
+    // Opens the SQLite file of m_folder, never creating it.
+    bool openSqlite();
     // The main object's SQLite file: checks folder, file and content first and opens the
     // file read-only when it must not be written.
-    void openMainSqlite(const QString &file);
+    void openMainSqlite();
+    // False, with the seller told, when the SQLite file is no longer the one opened first.
+    bool sqliteFileIntact();
+    // Tells the seller at once when the SQLite file is deleted or replaced.
+    void watchSqliteFile();
     // Empty when the open file passes its quick check, else why not; *damaged tells whether
     // the file itself is at fault.
     QString checkContent(bool *damaged);
@@ -285,6 +304,9 @@ private:
     int m_transactionDepth = 0;
     QString m_connectionName;
     QString m_dataDir;
+    // The checked data folder; null when it did not pass.
+    std::shared_ptr<DatabaseInternal::SqliteFolder> m_folder;
+    bool m_main = false;
     int m_lockTimeoutMs = 10000;
     bool m_readOnly = false;
     // The connection state of a MySQL connection (see connectionLost()).
@@ -338,6 +360,9 @@ signals:
                           bool sessionRefused);
     // A statement of a broken connection succeeded again.
     void connectionRestored(const QString &connectionName);
+    // The SQLite file the program opened was deleted or replaced while it ran: nothing is
+    // written any more; `reason` tells the seller (German). Once per file.
+    void databaseFileLost(const QString &reason);
 
 private:
     using QObject::QObject;

@@ -13,10 +13,13 @@
 #include <QHash>
 #include <QMutex>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
 #include <QUrl>
+
+#include <sys/stat.h>
 
 using namespace DatabaseInternal;
 
@@ -118,6 +121,10 @@ Database::Database(bool, const QString &name, QObject *parent)
     const QVariant dataDir = appProperty("datadir");
     m_dataDir = withTrailingSlash(dataDir.isValid() ? dataDir.toString() : defaultDataDir());
 
+    // The folder the main object checked: the SQLite file is opened through it, never by
+    // the folder's path again, and the folders of pictures and logs are made only in it.
+    m_folder = sqliteFolder(m_dataDir);
+
     isMySQL = appProperty("mysqlhostname").isValid();
     if (isMySQL) {
         // A connection that could not be opened, or not with its session settings, stays
@@ -130,13 +137,15 @@ Database::Database(bool, const QString &name, QObject *parent)
             markBroken(m_lostError, m_sessionRefused);
         }
     } else {
-        openSqlite(m_dataDir + getDatabaseName());
+        openSqlite();
     }
 }
 
 Database::~Database()
 {
     close();
+    if (m_main)
+        withdrawSqliteFolder(m_folder);
 }
 
 void Database::close()
@@ -162,32 +171,49 @@ bool Database::isOpen() const
     return m_db.isValid() && m_db.isOpen();
 }
 
-bool Database::openSqlite(const QString &file)
+bool Database::openSqlite()
 {
     m_db = QSqlDatabase::addDatabase(QLatin1String(kSqliteDriver), m_connectionName);
     claimConnection(m_connectionName, this);
     const QString mode = appProperty(kSqliteModeProperty).toString();
     m_readOnly = !mode.isEmpty();
-    if (mode == kRefused) {
+    if (mode == kRefused || !m_folder) {
         lastErrorText = QStringLiteral("the data folder is not the user's own; not opened");
         return false;
     }
+    // A file deleted or replaced since the first open is not opened: what this connection
+    // wrote would be lost, or land with another user.
+    if (!m_folder->intact()) {
+        lastErrorText = m_folder->lostText();
+        return false;
+    }
+    // Never created here ("mode=rw"): the main object made it, at the first start.
+    QString uri = QUrl::fromLocalFile(m_folder->file()).toString(QUrl::FullyEncoded);
     // A short wait inside SQLite; the statement helpers retry a locked file themselves.
-    QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=100");
+    QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=100;QSQLITE_OPEN_URI");
     if (mode == kImmutable) {
         // Only this way SQLite reads a file whose folder it can't write.
-        m_db.setDatabaseName(QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded)
-                             + QStringLiteral("?immutable=1"));
-        options += QStringLiteral(";QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI");
+        uri += QStringLiteral("?mode=ro&immutable=1");
+        options += QStringLiteral(";QSQLITE_OPEN_READONLY");
+    } else if (m_readOnly) {
+        uri += QStringLiteral("?mode=ro");
+        options += QStringLiteral(";QSQLITE_OPEN_READONLY");
     } else {
-        m_db.setDatabaseName(file);
-        if (m_readOnly)
-            options += QStringLiteral(";QSQLITE_OPEN_READONLY");
+        uri += QStringLiteral("?mode=rw");
     }
+    m_db.setDatabaseName(uri);
     m_db.setConnectOptions(options);
+    beforeSqliteOpen();
+    // The side files SQLite makes while opening are its owner's alone whatever the umask.
+    // The umask is the process's: one open at a time changes it.
+    static QMutex umaskMutex;
+    QMutexLocker umaskLocker(&umaskMutex);
+    const mode_t umaskBefore = ::umask(S_IRWXG | S_IRWXO);
+    const auto restoreUmask = qScopeGuard([umaskBefore] { ::umask(umaskBefore); });
     if (!m_db.open()) {
         lastErrorText = m_db.lastError().text();
-        qCWarning(lcDb).noquote() << "Can't open database" << file << ":" << lastErrorText;
+        qCWarning(lcDb).noquote() << "Can't open database" << m_folder->dataDir
+                                  << getDatabaseName() << ":" << lastErrorText;
         return false;
     }
     fileOpened(m_db.databaseName());

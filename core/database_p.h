@@ -7,6 +7,11 @@
 #include <QString>
 #include <QVariant>
 
+#include <atomic>
+#include <memory>
+
+#include <sys/types.h>
+
 #include "core/database.h"
 
 class QSqlQuery;
@@ -68,5 +73,53 @@ bool isWholeNumber(const QVariant &value);
 // `error` as the driver would report it; *used false when `query` holds no SQLite statement.
 bool stepSqlite(const QSqlQuery &query, const QVector<QVariant> &values, Database::BoundRows &rows,
                 QSqlError &error, bool *used);
+
+// The data folder of the SQLite file, walked, checked and opened by a main object. Every
+// connection opens the file through the folder's descriptor, never by the folder's path
+// again, so that a path changed after the check can't lead it anywhere else; none of them
+// creates the file. The file found at the first open is remembered: one deleted or replaced
+// while the program runs is noticed, and nothing is written into another.
+struct SqliteFolder
+{
+    SqliteFolder(const QString &dataDir, int fd, const QString &realPath);
+    ~SqliteFolder();
+    SqliteFolder(const SqliteFolder &) = delete;
+    SqliteFolder &operator=(const SqliteFolder &) = delete;
+
+    const QString dataDir; // as configured, ending with "/"
+    const int fd;
+    const QString realPath; // where the walk ended
+    const QString openPath; // through the descriptor, ending with "/"
+
+    // The database file as SQLite is to be given it.
+    QString file() const;
+    // Remembers the file standing in the folder now as the one opened. Once.
+    void identify();
+    bool identified() const { return m_identified.load(std::memory_order_acquire); }
+    // True while the file in the folder is the one identified (or none was yet). False once
+    // it was found deleted or replaced; the first to find it tells the seller.
+    bool intact();
+    // What the seller is told when it is not.
+    QString lostText() const;
+
+private:
+    std::atomic<bool> m_identified { false };
+    std::atomic<bool> m_lost { false };
+    dev_t m_device = 0;
+    ino_t m_inode = 0;
+};
+
+// Walks and checks the data folder `dataDir` (see PrivateFile::openFolder) and the database
+// file's place in it. Empty, with *folder set, when it passed; else what the seller is told.
+// `create`: missing folders are made.
+QString openSqliteFolder(const QString &dataDir, bool create,
+                         std::shared_ptr<SqliteFolder> *folder);
+// The folder the main object of `dataDir` checked; when there is none, `dataDir` is walked
+// and checked anew (without creating anything). Null when it does not pass.
+std::shared_ptr<SqliteFolder> sqliteFolder(const QString &dataDir);
+void publishSqliteFolder(const std::shared_ptr<SqliteFolder> &folder);
+void withdrawSqliteFolder(const std::shared_ptr<SqliteFolder> &folder);
+// Runs the hook set by Database::setBeforeSqliteOpenForTesting(), if any.
+void beforeSqliteOpen();
 
 } // namespace DatabaseInternal

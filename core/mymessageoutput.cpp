@@ -14,6 +14,8 @@
 #include "core/clock.h"
 #include "core/privatefile.h"
 
+#include <unistd.h>
+
 namespace {
 
 const QLatin1String kDailyPrefix("ZirevPavlet_");
@@ -60,10 +62,27 @@ QString dailyPath(const QString &currentPath, const QDate &day)
 }
 
 // Opens `file` on `path` for appending, for its owner's eyes alone (0600, whatever the umask
-// or the mode an existing file had); a link planted in its place is not followed.
+// or the mode an existing file had); a link planted in its place is not followed. Only in a
+// folder that passes the data folder's check (no other user owns or may change any folder on
+// the way), and opened through the folder that was checked: nothing is written elsewhere.
 bool openPrivate(QFile &file, const QString &path)
 {
-    return PrivateFile::open(file, path, QIODevice::WriteOnly | QIODevice::Append);
+    const QFileInfo info(path);
+    const PrivateFile::Folder folder = PrivateFile::openFolder(info.path(), false);
+    if (folder.fault != PrivateFile::Folder::Fault::None) {
+        std::fputs(QStringLiteral("The log %1 is not opened: the folder %2 is not the user's own "
+                                  "or can't be opened\n")
+                       .arg(path, folder.at)
+                       .toLocal8Bit()
+                       .constData(),
+                   stderr);
+        return false;
+    }
+    const bool opened = PrivateFile::open(
+        file, PrivateFile::throughDescriptor(folder.fd, folder.realPath) + info.fileName(),
+        QIODevice::WriteOnly | QIODevice::Append);
+    ::close(folder.fd);
+    return opened;
 }
 
 // Moves to the file of `today` when the open file is another day's daily file. Stays with

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include <fcntl.h>
@@ -106,4 +107,155 @@ bool PrivateFile::makePath(const QString &folder)
         }
     }
     return QFileInfo(target).isDir();
+}
+
+namespace {
+
+// No more links than the kernel itself follows in one path.
+constexpr int kMaxLinks = 40;
+
+int openRoot()
+{
+    return ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+QString joined(const QStringList &walked)
+{
+    return QLatin1Char('/') + walked.join(QLatin1Char('/'));
+}
+
+// True when only "" and "." are left: the next real folder is the last one.
+bool isLast(const QStringList &pending)
+{
+    for (const QString &name : pending) {
+        if (!name.isEmpty() && name != QLatin1String("."))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+PrivateFile::Folder PrivateFile::openFolder(const QString &path, bool create)
+{
+    using Fault = Folder::Fault;
+    Folder result;
+    const uid_t me = ::geteuid();
+    // Not cleaned: "a/link/.." is not "a" when "link" leads elsewhere.
+    QStringList pending = QDir(path).absolutePath().split(QLatin1Char('/'));
+    QStringList walked;
+    int fd = openRoot();
+    const auto fail = [&](Fault fault, const QString &at, int error) {
+        if (fd >= 0)
+            ::close(fd);
+        result.fd = -1;
+        result.fault = fault;
+        result.at = at;
+        result.error = error;
+        return result;
+    };
+    // Checks the folder open on `folder`, found at `at`.
+    const auto check = [me](int folder, bool last, Fault *fault) {
+        struct stat status = {};
+        if (::fstat(folder, &status) != 0 || !S_ISDIR(status.st_mode)) {
+            *fault = Fault::Unusable;
+            return false;
+        }
+        if (status.st_uid != me && (last || status.st_uid != 0)) {
+            *fault = Fault::OtherOwner;
+            return false;
+        }
+        // In a sticky folder others may add names but not take away or replace this user's:
+        // the next component is checked to be this user's or root's.
+        if ((status.st_mode & (S_IWGRP | S_IWOTH)) && (last || !(status.st_mode & S_ISVTX))) {
+            *fault = Fault::OthersWrite;
+            return false;
+        }
+        return true;
+    };
+    if (fd < 0)
+        return fail(Fault::Unusable, QStringLiteral("/"), errno);
+    Fault fault = Fault::None;
+    if (!check(fd, isLast(pending), &fault))
+        return fail(fault, QStringLiteral("/"), ENOTDIR);
+
+    int links = 0;
+    while (!pending.isEmpty()) {
+        const QString name = pending.takeFirst();
+        if (name.isEmpty() || name == QLatin1String("."))
+            continue;
+        if (name == QLatin1String("..")) {
+            // Walked again from "/", each folder checked anew.
+            if (!walked.isEmpty())
+                walked.removeLast();
+            pending = walked + pending;
+            walked.clear();
+            ::close(fd);
+            fd = openRoot();
+            if (fd < 0)
+                return fail(Fault::Unusable, QStringLiteral("/"), errno);
+            continue;
+        }
+        const QString here = joined(walked + QStringList(name));
+        const QByteArray encoded = QFile::encodeName(name);
+        constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+        int next = ::openat(fd, encoded.constData(), kFlags);
+        if (next < 0 && errno == ENOENT && create) {
+            if (::mkdirat(fd, encoded.constData(), S_IRWXU) == 0 || errno == EEXIST)
+                next = ::openat(fd, encoded.constData(), kFlags);
+        }
+        if (next < 0) {
+            const int code = errno;
+            if (code != ELOOP && code != ENOTDIR)
+                return fail(Fault::Unusable, here, code);
+            // A symbolic link, or no folder at all: the link itself is opened and looked at.
+            const int link = ::openat(fd, encoded.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+            struct stat status = {};
+            if (link < 0 || ::fstat(link, &status) != 0 || !S_ISLNK(status.st_mode)) {
+                if (link >= 0)
+                    ::close(link);
+                return fail(Fault::Unusable, here, ENOTDIR);
+            }
+            QByteArray target(PATH_MAX, '\0');
+            const ssize_t length = ::readlinkat(link, "", target.data(), target.size());
+            ::close(link);
+            if (status.st_uid != me && status.st_uid != 0)
+                return fail(Fault::OtherOwner, here, 0);
+            if (++links > kMaxLinks || length <= 0 || length >= target.size())
+                return fail(Fault::Unusable, here, ELOOP);
+            target.truncate(int(length));
+            const QString to = QFile::decodeName(target);
+            pending = to.split(QLatin1Char('/')) + pending;
+            if (to.startsWith(QLatin1Char('/'))) {
+                walked.clear();
+                ::close(fd);
+                fd = openRoot();
+                if (fd < 0 || !check(fd, isLast(pending), &fault))
+                    return fail(fd < 0 ? Fault::Unusable : fault, QStringLiteral("/"), ENOTDIR);
+            }
+            continue;
+        }
+        ::close(fd);
+        fd = next;
+        if (!check(fd, isLast(pending), &fault))
+            return fail(fault, here, ENOTDIR);
+        walked << name;
+    }
+    result.fd = fd;
+    result.fault = Fault::None;
+    result.realPath = joined(walked);
+    if (!result.realPath.endsWith(QLatin1Char('/')))
+        result.realPath += QLatin1Char('/');
+    return result;
+}
+
+QString PrivateFile::throughDescriptor(int fd, const QString &realPath)
+{
+    const QString path = QStringLiteral("/proc/self/fd/%1/").arg(fd);
+    struct stat viaProc = {};
+    struct stat folder = {};
+    if (::stat(QFile::encodeName(path).constData(), &viaProc) == 0 && ::fstat(fd, &folder) == 0
+        && viaProc.st_dev == folder.st_dev && viaProc.st_ino == folder.st_ino)
+        return path;
+    return realPath;
 }

@@ -37,6 +37,10 @@ void Transaction::rollback()
 
 bool Database::beginTransaction()
 {
+    // Every command writes through one: none is written into a database file that is no
+    // longer the one opened at start (deleted, replaced), where it would be lost.
+    if (m_transactionDepth == 0 && !sqliteFileIntact())
+        return false;
     const QString sql = m_transactionDepth > 0
         ? QStringLiteral("SAVEPOINT sp%1").arg(m_transactionDepth)
         : (isMySQL ? QStringLiteral("START TRANSACTION") : QStringLiteral("BEGIN IMMEDIATE"));

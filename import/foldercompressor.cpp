@@ -377,7 +377,7 @@ bool FolderCompressor::snapshotDatabase(Database &db, const QString &snapshotDir
 {
     if (db.isMySQL || !db.isOpen())
         return true;
-    const QFileInfo live(db.connection().databaseName());
+    const QFileInfo live(db.sqliteFile());
     if (live.absoluteDir().canonicalPath() != QDir(m_source).canonicalPath())
         return true;
     // VACUUM INTO writes the state of one read transaction: every row committed before it,

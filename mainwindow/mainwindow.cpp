@@ -130,6 +130,11 @@ MainWindow::MainWindow(QWidget *parent)
             &MainWindow::databaseConnectionBroken);
     connect(WriteFailures::instance(), &WriteFailures::connectionRestored, this,
             &MainWindow::databaseConnectionRestored);
+    // Told from the event loop: the command or the folder's watch that found it goes on.
+    connect(
+        WriteFailures::instance(), &WriteFailures::databaseFileLost, this,
+        [this](const QString &reason) { Statics::showMessage(this, reason, 2); },
+        Qt::QueuedConnection);
     startWorkers();
     workersStarted = true;
 

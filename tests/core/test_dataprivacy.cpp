@@ -6,6 +6,7 @@
 #include "core/mymessageoutput.h"
 #include "core/privatefile.h"
 #include "core/statics.h"
+#include "core/transaction.h"
 #include "import/foldercompressor.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/mysqltransfer.h"
@@ -17,15 +18,22 @@
 #include "tests/support/testmain.h"
 
 #include <QDate>
+#include <QAction>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QLocalServer>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QTreeWidget>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 using TestSupport::Backend;
@@ -81,6 +89,37 @@ QStringList otherProgram(const QString &file, const QStringList &statements = {}
     return names;
 }
 
+// The names in `folder`, sorted.
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::Hidden
+                                      | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
+
+// Points the link `link` at `target` in one step, as a program swapping it in a loop would.
+bool pointLink(const QString &link, const QString &target)
+{
+    const QString next = link + ".neu";
+    QFile::remove(next);
+    return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(next).constData())
+        == 0
+        && ::rename(QFile::encodeName(next).constData(), QFile::encodeName(link).constData()) == 0;
+}
+
+// A data folder at `folder` whose database holds the option "Herkunft" = `origin`.
+bool makeDataFolder(const QString &folder, const QString &origin)
+{
+    {
+        Database db(folder, nullptr);
+        if (!db.isOpen())
+            return false;
+        db.setOption("Herkunft", origin);
+    }
+    TestSupport::clearDatabaseProperties();
+    return true;
+}
+
 QString dailyLog(const QString &dataDir)
 {
     return dataDir + QStringLiteral("logs/ZirevPavlet_")
@@ -101,12 +140,23 @@ private slots:
     void windowStartKeepsItsFilesPrivate();
     void notTheSellersOwn_data();
     void notTheSellersOwn();
+    void notAPlainFile_data();
+    void notAPlainFile();
+    void linksInThePath_data();
+    void linksInThePath();
+    void linkSwappedBetweenCheckAndOpen_data();
+    void linkSwappedBetweenCheckAndOpen();
+    void databaseGoneWhileRunning_data();
+    void databaseGoneWhileRunning();
+    void windowTellsOfADeletedDatabase();
     void foreignDatabaseIsLeftAlone_data();
     void foreignDatabaseIsLeftAlone();
     void relativeXdgDataHomeIsIgnored();
     void privateFileOverExisting_data();
     void privateFileOverExisting();
     void ownerOnlyNarrowsNoLinkTarget();
+    void logOnlyInACheckedFolder_data();
+    void logOnlyInACheckedFolder();
     void backupAndRestore();
     void mysqlSettingsAndTransferLog();
     void failedStatementsOfAccountsAreMasked_data();
@@ -221,6 +271,12 @@ void TestDataPrivacy::notTheSellersOwn_data()
     QTest::newRow("-wal of another user") << database + "-wal" << true << 0600 << owner;
     QTest::newRow("-shm writable by others") << database + "-shm" << false << 0666 << writable;
     QTest::newRow("own database readable by others") << database << false << 0644 << "";
+    QTest::newRow("folder open to everyone") << "" << false << 0777 << writable;
+    QTest::newRow("-journal writable by the group") << database + "-journal" << false << 0660
+                                                    << writable;
+    QTest::newRow("folder above writable by others") << ".." << false << 0777 << writable;
+    QTest::newRow("folder above of another user") << ".." << true << 0755 << owner;
+    QTest::newRow("folder above sticky and open to all, as /tmp") << ".." << false << 01777 << "";
 }
 
 // A data folder or database that another user made or can change is not used: the seller is
@@ -254,7 +310,8 @@ void TestDataPrivacy::notTheSellersOwn()
         if (told.isEmpty()) {
             QVERIFY2(db.isOpen() && worker.isOpen() && problem.isEmpty(), qPrintable(problem));
             QCOMPARE(db.getOption("Probe", QString()), QStringLiteral("1"));
-            QCOMPARE(mode(target), QStringLiteral("600"));
+            // Files are narrowed; folders above are not the program's.
+            QCOMPARE(mode(target), path == ".." ? QString::number(bits & 0777, 8) : "600");
             return;
         }
         QVERIFY(!db.isOpen());
@@ -265,10 +322,331 @@ void TestDataPrivacy::notTheSellersOwn()
                  qPrintable(problem));
         QCOMPARE(m_answers->messages().size(), 1);
         QCOMPARE(m_answers->lastMessageText(), problem);
+        // Nothing goes into the folder, not even the log.
+        QCOMPARE(db.getCurrentLogDir(), QString());
+        QCOMPARE(db.getCacheDir(), QString());
     }
     // Left as it was: no mode narrowed, nothing written.
-    QCOMPARE(mode(target), QString::number(bits, 8));
+    QCOMPARE(mode(target), QString::number(bits & 0777, 8));
     QCOMPARE(readAll(file), before);
+    QVERIFY(!QFileInfo::exists(folder + "logs"));
+    QVERIFY(!QFileInfo::exists(folder + "cache"));
+}
+
+void TestDataPrivacy::notAPlainFile_data()
+{
+    QTest::addColumn<QString>("name"); // in the data folder
+    QTest::addColumn<QString>("kind"); // what stands there
+    QTest::addColumn<QString>("told");
+
+    const QString database = Database::getDatabaseName();
+    QTest::newRow("pipe as the database") << database << "fifo" << "eine benannte Pipe (FIFO)";
+    QTest::newRow("pipe as the -wal") << database + "-wal" << "fifo"
+                                      << "eine benannte Pipe (FIFO)";
+    QTest::newRow("socket as the database") << database << "socket" << "ein Socket";
+    QTest::newRow("link to the seller's own database")
+        << database << "link" << "ein symbolischer Link";
+    QTest::newRow("link as the -shm") << database + "-shm" << "link" << "ein symbolischer Link";
+    QTest::newRow("folder as the database") << database << "folder" << "ein Ordner";
+    QTest::newRow("device as the database") << database << "device" << "eine Gerätedatei";
+}
+
+// Only a plain file is the database: anything else in its place (or its side files') is
+// refused at once, with the seller told what stands there; nothing is opened, so a pipe
+// holds nothing up.
+void TestDataPrivacy::notAPlainFile()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, kind);
+    QFETCH(QString, told);
+    if (kind == "device" && ::geteuid() != 0)
+        QSKIP("Making a device file needs root (as in CI)");
+    const QString folder = m_base->filePath("daten/");
+    QVERIFY(makeDataFolder(folder, "echt"));
+    const QString place = folder + name;
+    const QByteArray encoded = QFile::encodeName(place);
+    const QString elsewhere = m_base->filePath("woanders.sqlite");
+    QVERIFY(QFile::rename(folder + Database::getDatabaseName(), elsewhere));
+    QFile::remove(place);
+    QLocalServer server;
+    if (kind == "fifo")
+        QVERIFY(::mkfifo(encoded.constData(), 0600) == 0);
+    else if (kind == "socket")
+        QVERIFY2(server.listen(place), qPrintable(server.errorString()));
+    else if (kind == "link")
+        QVERIFY(QFile::link(elsewhere, place));
+    else if (kind == "folder")
+        QVERIFY(QDir().mkdir(place));
+    else if (kind == "device")
+        QVERIFY(::mknod(encoded.constData(), S_IFCHR | 0600, makedev(1, 3)) == 0);
+    if (name != Database::getDatabaseName())
+        QVERIFY(QFile::rename(elsewhere, folder + Database::getDatabaseName()));
+    const QStringList before = entries(folder);
+
+    // On a thread of its own, so that an open that waits for a writer to the pipe fails
+    // the test instead of holding it.
+    Database::setStartProblemsShown(false);
+    const auto shown = qScopeGuard([] { Database::setStartProblemsShown(true); });
+    QString problem;
+    bool opened = true;
+    std::unique_ptr<QThread> start(QThread::create([&] {
+        Database db(folder, nullptr);
+        problem = db.startProblem();
+        opened = db.isOpen();
+    }));
+    start->start();
+    if (!start->wait(20000)) {
+        // Lets a reader waiting for the pipe go on.
+        const int writer = ::open(encoded.constData(), O_WRONLY | O_NONBLOCK);
+        start->wait();
+        if (writer >= 0)
+            ::close(writer);
+        QFAIL("The start waited for what stands in the database's place");
+    }
+    QVERIFY(!opened);
+    const QString path = QDir::toNativeSeparators(folder + name);
+    QVERIFY2(problem.startsWith("\"" + path + "\" ist keine gewöhnliche Datei, sondern " + told),
+             qPrintable(problem));
+    {
+        Database worker(true, QStringLiteral("privacyWorker"));
+        QVERIFY(!worker.isOpen());
+    }
+    QCOMPARE(entries(folder), before);
+}
+
+void TestDataPrivacy::linksInThePath_data()
+{
+    QTest::addColumn<QString>("target"); // of the link "daten" in the folder "wege"
+    QTest::addColumn<int>("linkOwner"); // -1: this user
+    QTest::addColumn<int>("targetBits"); // of the folder "echt"
+    QTest::addColumn<QString>("told"); // part of the message; empty: opened
+    QTest::addColumn<QString>("at"); // the path named in it, below the base folder
+
+    const QString owner = QStringLiteral("gehört einem anderen Benutzer");
+    const QString writable = QStringLiteral("kann auch von anderen Benutzern geändert werden");
+    QTest::newRow("the seller's link, relative") << "../echt" << -1 << 0700 << "" << "";
+    QTest::newRow("the seller's link, absolute") << "<base>/echt" << -1 << 0700 << "" << "";
+    QTest::newRow("link through a link") << "../weiter/echt" << -1 << 0700 << "" << "";
+    QTest::newRow("link of another user") << "../echt" << 65534 << 0700 << owner << "wege/daten";
+    QTest::newRow("link to a folder open to everyone")
+        << "../echt" << -1 << 0777 << writable << "echt";
+}
+
+// A link on the data folder's way is followed only when it is the seller's (or root's), and
+// where it leads is checked as the rest of the way is.
+void TestDataPrivacy::linksInThePath()
+{
+    QFETCH(QString, target);
+    QFETCH(int, linkOwner);
+    QFETCH(int, targetBits);
+    QFETCH(QString, told);
+    QFETCH(QString, at);
+    if (linkOwner >= 0 && ::geteuid() != 0)
+        QSKIP("Giving a link to another user needs root (as in CI)");
+    const QString base = m_base->path() + "/";
+    QVERIFY(makeDataFolder(base + "echt/", "echt"));
+    QVERIFY(QDir().mkdir(base + "wege") && QDir().mkdir(base + "weiter"));
+    QVERIFY(QFile::setPermissions(base + "wege",
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(QFile::setPermissions(base + "weiter",
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(QFile::link("../echt", base + "weiter/echt"));
+    const QString link = base + "wege/daten";
+    QVERIFY(::symlink(QFile::encodeName(QString(target).replace("<base>", m_base->path())),
+                      QFile::encodeName(link).constData())
+            == 0);
+    if (linkOwner >= 0)
+        QVERIFY(::lchown(QFile::encodeName(link).constData(), uid_t(linkOwner),
+                         gid_t(linkOwner))
+                == 0);
+    QVERIFY(::chmod(QFile::encodeName(base + "echt").constData(), mode_t(targetBits)) == 0);
+
+    Database db(link + "/", nullptr);
+    if (told.isEmpty()) {
+        QVERIFY2(db.isOpen() && db.startProblem().isEmpty(), qPrintable(db.startProblem()));
+        QCOMPARE(db.getOption("Herkunft", QString()), QStringLiteral("echt"));
+        return;
+    }
+    QVERIFY(!db.isOpen());
+    QVERIFY2(db.startProblem().startsWith("\"" + QDir::toNativeSeparators(base + at) + "\" "
+                                          + told),
+             qPrintable(db.startProblem()));
+    QCOMPARE(db.getCurrentLogDir(), QString());
+}
+
+void TestDataPrivacy::linkSwappedBetweenCheckAndOpen_data()
+{
+    QTest::addColumn<bool>("worker"); // swapped before a worker's open, else the main object's
+    QTest::addColumn<bool>("firstStart"); // no database in the checked folder yet
+
+    QTest::newRow("main object") << false << false;
+    QTest::newRow("main object, first start") << false << true;
+    QTest::newRow("worker connection") << true << false;
+}
+
+// The data folder's path is a link; the link is pointed at another folder after the check,
+// right before SQLite opens the file: the file opened is still the checked folder's, and
+// nothing is read from or made in the other.
+void TestDataPrivacy::linkSwappedBetweenCheckAndOpen()
+{
+    QFETCH(bool, worker);
+    QFETCH(bool, firstStart);
+    const QString base = m_base->path() + "/";
+    const QString checked = base + "echt/";
+    const QString other = base + "fremd/";
+    if (firstStart) {
+        QVERIFY(PrivateFile::makePath(checked));
+    } else {
+        QVERIFY(makeDataFolder(checked, "echt"));
+    }
+    QVERIFY(makeDataFolder(other, "fremd"));
+    const QString otherFile = other + Database::getDatabaseName();
+    const QByteArray otherBefore = readAll(otherFile);
+    const QStringList otherEntries = entries(other);
+    const QString link = base + "daten";
+    QVERIFY(pointLink(link, "echt"));
+
+    bool swapped = false;
+    const auto swap = [&] {
+        if (!swapped)
+            swapped = pointLink(link, "fremd");
+    };
+    const auto unhook = qScopeGuard([] { Database::setBeforeSqliteOpenForTesting({}); });
+    if (!worker)
+        Database::setBeforeSqliteOpenForTesting(swap);
+    {
+        Database db(link + "/", nullptr);
+        QVERIFY2(db.isOpen(), qPrintable(db.startProblem()));
+        if (worker)
+            Database::setBeforeSqliteOpenForTesting(swap);
+        Database further(true, QStringLiteral("privacyWorker"));
+        QVERIFY(further.isOpen());
+        QVERIFY(swapped);
+        Database &reader = worker ? further : db;
+        QCOMPARE(reader.getOption("Herkunft", "neu"), firstStart ? QString("neu") : "echt");
+        reader.setOption("Geschrieben", "1");
+        const QString file = checked + Database::getDatabaseName();
+        QCOMPARE(QStringList({ mode(file), mode(file + "-wal"), mode(file + "-shm") }),
+                 QStringList({ "600", "600", "600" }));
+    }
+    QCOMPARE(QFileInfo(link).symLinkTarget(), QDir::cleanPath(other));
+    QCOMPARE(entries(other), otherEntries);
+    QCOMPARE(readAll(otherFile), otherBefore);
+    TestSupport::clearDatabaseProperties();
+    Database::setBeforeSqliteOpenForTesting({});
+    QVERIFY(pointLink(link, "echt"));
+    Database again(link + "/", nullptr);
+    QCOMPARE(again.getOption("Geschrieben", QString()), QStringLiteral("1"));
+}
+
+void TestDataPrivacy::databaseGoneWhileRunning_data()
+{
+    QTest::addColumn<QString>("change"); // what becomes of the file
+    QTest::addColumn<bool>("command"); // a command runs before the folder's watch tells
+
+    QTest::newRow("deleted, told by the watch") << "delete" << false;
+    QTest::newRow("deleted, next command") << "delete" << true;
+    QTest::newRow("replaced by a copy, next command") << "replace" << true;
+    QTest::newRow("renamed, told by the watch") << "rename" << false;
+    QTest::newRow("deleted as a further connection opens") << "deleteAtOpen" << true;
+}
+
+// The database file is deleted or replaced while the program runs: the seller is told once,
+// at once; no command writes into what it left behind, no connection makes a new file, and a
+// file put in its place is left as it is.
+void TestDataPrivacy::databaseGoneWhileRunning()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, command);
+    const QString folder = m_base->filePath("daten/");
+    const QString file = folder + Database::getDatabaseName();
+    const QString copy = m_base->filePath("kopie.sqlite");
+    QVERIFY(makeDataFolder(folder, "echt"));
+    QVERIFY(QFile::copy(file, copy));
+
+    Database db(folder, nullptr);
+    QVERIFY(db.isOpen());
+    Database worker(true, QStringLiteral("privacyWorker"));
+    QVERIFY(worker.isOpen());
+    QVERIFY(db.insertSqlClean({ { "Title", "vorher" } }, "articles") > 0);
+    QSignalSpy lost(WriteFailures::instance(), &WriteFailures::databaseFileLost);
+    QSignalSpy failed(WriteFailures::instance(), &WriteFailures::failed);
+
+    const QByteArray name = QFile::encodeName(file);
+    if (change == "deleteAtOpen") {
+        // Still there when the connection looked; gone when SQLite opens it: not made anew.
+        const auto unhook = qScopeGuard([] { Database::setBeforeSqliteOpenForTesting({}); });
+        Database::setBeforeSqliteOpenForTesting([&name] { ::unlink(name.constData()); });
+        Database opening(true, QStringLiteral("privacyOpening"));
+        QVERIFY(!opening.isOpen());
+        QVERIFY(!QFileInfo::exists(file));
+    } else if (change == "delete") {
+        QVERIFY(::unlink(name.constData()) == 0);
+    } else if (change == "replace") {
+        QVERIFY(::rename(QFile::encodeName(copy).constData(), name.constData()) == 0);
+    } else {
+        QVERIFY(::rename(name.constData(), QFile::encodeName(folder + "alt.sqlite").constData())
+                == 0);
+    }
+    const QStringList left = entries(folder);
+    const QByteArray replacement = readAll(file);
+
+    if (command) {
+        Transaction transaction(db);
+        QVERIFY(!transaction.isOpen());
+        QVERIFY2(db.lastErrorText.contains("wurde gelöscht oder durch eine andere Datei ersetzt"),
+                 qPrintable(db.lastErrorText));
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(lost.count(), 1);
+    } else {
+        QVERIFY(lost.wait(20000));
+    }
+    const QString told = lost.first().first().toString();
+    QVERIFY2(told.startsWith("Die Datenbank \"" + QDir::toNativeSeparators(file)
+                             + "\" wurde gelöscht oder durch eine andere Datei ersetzt"),
+             qPrintable(told));
+    {
+        Transaction transaction(worker);
+        QVERIFY(!transaction.isOpen());
+    }
+    Database later(true, QStringLiteral("privacyLater"));
+    QVERIFY(!later.isOpen());
+    QVERIFY(!later.insertSqlClean({ { "Title", "danach" } }, "articles"));
+    QCoreApplication::processEvents();
+    QCOMPARE(lost.count(), 1);
+    QCOMPARE(entries(folder), left);
+    QCOMPARE(readAll(file), replacement);
+}
+
+// The seller deletes the database while the window runs, then moves an article to the trash:
+// told at once, and again by the command, which writes nothing; no new file appears.
+void TestDataPrivacy::windowTellsOfADeletedDatabase()
+{
+    TestDatabase data(Backend::SQLite);
+    QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+    const int id = TestSupport::insertArticle(
+        data.db(), { { "Title", "Taschenuhr" }, { "Folder", -10 }, { "StartPrice", 12345.67 } });
+    QVERIFY(id > 0);
+    const QString file = data.dataDir() + Database::getDatabaseName();
+    TestSupport::MainWindowFixture fixture(data);
+    QVERIFY(fixture.showFolder(-10));
+    QTreeWidget *list = fixture.itemList();
+    QCOMPARE(list->topLevelItemCount(), 1);
+    const QString told = QStringLiteral("wurde gelöscht oder durch eine andere Datei ersetzt");
+
+    QVERIFY(QFile::remove(file));
+    QTRY_VERIFY_WITH_TIMEOUT(m_answers->shownTexts().join('\n').contains(told), 20000);
+    const int before = m_answers->messages().size();
+    list->selectAll();
+    m_answers->pushQuestion(true);
+    fixture.window()->findChild<QAction *>("actionL_schen")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(m_answers->messages().size() > before, 20000);
+    QVERIFY2(m_answers->lastMessageText().contains(told), qPrintable(m_answers->lastMessageText()));
+    QCOMPARE(list->topLevelItemCount(), 1);
+    QVERIFY(!QFileInfo::exists(file));
+    fixture.close();
+    MessageLog::close();
+    QVERIFY(!QFileInfo::exists(file));
 }
 
 void TestDataPrivacy::foreignDatabaseIsLeftAlone_data()
@@ -382,6 +760,43 @@ void TestDataPrivacy::ownerOnlyNarrowsNoLinkTarget()
     QVERIFY(Statics::setOwnerOnly(file));
     QVERIFY(Statics::setOwnerOnly(folder));
     QCOMPARE(QStringList({ mode(file), mode(folder) }), QStringList({ "600", "700" }));
+}
+
+void TestDataPrivacy::logOnlyInACheckedFolder_data()
+{
+    QTest::addColumn<int>("bits"); // of the folder "logs"
+    QTest::addColumn<bool>("viaLink"); // the log's path runs through a link to it
+    QTest::addColumn<bool>("opened");
+
+    QTest::newRow("the seller's folder") << 0700 << false << true;
+    QTest::newRow("the seller's folder through the seller's link") << 0700 << true << true;
+    QTest::newRow("folder open to everyone") << 0777 << false << false;
+    QTest::newRow("sticky folder open to all") << 01777 << false << false;
+    QTest::newRow("link to a folder writable by the group") << 0770 << true << false;
+}
+
+// The day's log is started only in a folder that passes the data folder's check: nothing is
+// made in one that others could change, and the console keeps the log instead.
+void TestDataPrivacy::logOnlyInACheckedFolder()
+{
+    QFETCH(int, bits);
+    QFETCH(bool, viaLink);
+    QFETCH(bool, opened);
+    const QString folder = m_base->filePath("logs");
+    QVERIFY(QDir().mkdir(folder));
+    QVERIFY(::chmod(QFile::encodeName(folder).constData(), mode_t(bits)) == 0);
+    QString logs = folder;
+    if (viaLink) {
+        logs = m_base->filePath("protokolle");
+        QVERIFY(QFile::link("logs", logs));
+    }
+    const QString name = "ZirevPavlet_2026_12_08.log";
+    MessageLog::close();
+    const auto closed = qScopeGuard([] { MessageLog::close(); });
+    QCOMPARE(MessageLog::open(logs + "/" + name), opened);
+    QCOMPARE(entries(folder), opened ? QStringList { name } : QStringList());
+    if (opened)
+        QCOMPARE(mode(folder + "/" + name), QStringLiteral("600"));
 }
 
 // The archive holds the database with every token; unpacked it becomes the data folder.
