@@ -1,5 +1,6 @@
 // The picture slots: EXIF turns, deleting, drag and drop between slots, drops from outside
 // and reloading a changed file.
+#include "core/imagelimits.h"
 #include "editor/companions/picturewidget.h"
 #include "tests/support/blackpng.h"
 #include "tests/support/fakehttpserver.h"
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QPainter>
+#include <QSemaphore>
 #include <QTimer>
 #include <QToolButton>
 #include <memory>
@@ -58,6 +60,12 @@ bool drop(QWidget *slot, QMimeData *mime, Qt::DropAction action)
     return enter.isAccepted() && drop.isAccepted();
 }
 
+// Until every picture asked for was decoded (or dropped) and shown.
+bool settled()
+{
+    return QTest::qWaitFor([] { return ImageLimits::pendingDecodes() == 0; }, 10000);
+}
+
 bool reddish(const QColor &color)
 {
     return color.red() > 128 && color.blue() < 128;
@@ -82,6 +90,7 @@ private slots:
     void dropFromOutside();
     void reloadWhenChanged();
     void pictureOverBudget();
+    void decodeHeldPastItsTime();
 
 private:
     QString writeFile(const QString &name, const QByteArray &bytes);
@@ -130,6 +139,7 @@ void TestPictureWidget::fill(int count)
 {
     for (int i = 0; i < count; ++i)
         m_slots[i]->setImage(writeFile(QString("%1.jpg").arg(i), jpeg(0)));
+    QVERIFY(settled());
 }
 
 QStringList TestPictureWidget::paths() const
@@ -159,6 +169,7 @@ void TestPictureWidget::exifTurn()
     QFETCH(QString, redSide);
     PictureWidget *slot = m_slots.first();
     slot->setImage(writeFile("bild.jpg", jpeg(orientation)));
+    QVERIFY(settled());
     const QImage shown = slot->findChild<QLabel *>("label")->pixmap(Qt::ReturnByValue).toImage();
     QCOMPARE(shown.height() > shown.width(), upright);
     const QPoint probe = redSide == "left" ? QPoint(2, shown.height() / 2)
@@ -268,6 +279,7 @@ void TestPictureWidget::reloadWhenChanged()
     QCOMPARE(pending, 1);
 
     auto *label = slot->findChild<QLabel *>("label");
+    QVERIFY(settled());
     QCOMPARE(label->pixmap(Qt::ReturnByValue).size(), QSize(40, 20));
     writeFile("bild.jpg", jpeg(0, QSize(30, 30)));
     QFile file(path);
@@ -291,6 +303,7 @@ void TestPictureWidget::pictureOverBudget()
         QVERIFY(cap.active());
         timer.start();
         m_slots[0]->setImage(path);
+        QVERIFY(settled());
     }
     QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
     QVERIFY2(!measured || memory.growth() < 32 * 1024 * 1024,
@@ -301,6 +314,48 @@ void TestPictureWidget::pictureOverBudget()
         label->text(),
         QStringLiteral("Das Bild hat 8000 × 8000 Pixel, mehr als die erlaubten 50 Megapixel."));
     QVERIFY(label->pixmap(Qt::ReturnByValue).isNull());
+}
+
+// The picture is decoded off the window thread: while its decode is held, the window goes on;
+// past the decode time-out the slot gives it up and says so, and the picture that comes
+// after that is dropped.
+void TestPictureWidget::decodeHeldPastItsTime()
+{
+    const QString path = writeFile("bild.jpg", jpeg(0));
+    QSemaphore entered, release;
+    ImageLimits::setDecodeHook([&] {
+        entered.release();
+        release.acquire();
+    });
+    const int timeout = ImageLimits::decodeTimeout();
+    ImageLimits::setDecodeTimeout(300);
+    PictureWidget *slot = m_slots.first();
+    auto *label = slot->findChild<QLabel *>("label");
+    slot->setImage(path);
+    QVERIFY(entered.tryAcquire(1, 10000));
+    bool ran = false;
+    QTimer::singleShot(0, [&ran] { ran = true; });
+    QTRY_VERIFY(ran);
+    QTRY_COMPARE(label->text(),
+                 QStringLiteral("Das Bild zu lesen dauerte länger als 1 s; es wird übergangen."));
+    QCOMPARE(slot->imagePath, QString());
+    QVERIFY(slot->thumbnail().isNull());
+
+    ImageLimits::setDecodeHook({});
+    ImageLimits::setDecodeTimeout(timeout);
+    release.release();
+    QVERIFY(settled());
+    QCoreApplication::processEvents();
+    QCOMPARE(label->text(),
+             QStringLiteral("Das Bild zu lesen dauerte länger als 1 s; es wird übergangen."));
+    QVERIFY(label->pixmap(Qt::ReturnByValue).isNull());
+    QCOMPARE(slot->imagePath, QString());
+
+    // The next picture is shown as usual, with the thumbnail the save writes.
+    slot->setImage(path);
+    QVERIFY(settled());
+    QCOMPARE(label->pixmap(Qt::ReturnByValue).size(), QSize(40, 20));
+    QCOMPARE(slot->thumbnail().size(), QSize(150, 75));
 }
 
 APP_TEST_MAIN(TestPictureWidget)

@@ -124,6 +124,8 @@ private:
         // The window is not held up while the server answers.
         QVERIFY(!bannerTimer()->isActive());
         QTRY_VERIFY_WITH_TIMEOUT(bannerTimer()->isActive(), 5000);
+        // The picture is decoded off the window thread, and shown when that ends.
+        QTRY_COMPARE_WITH_TIMEOUT(ImageLimits::pendingDecodes(), 0, 5000);
     }
 
 private slots:
