@@ -84,8 +84,11 @@ private:
             return false;
         if (offset >= m_blockAt && offset < m_blockAt + m_block.size())
             return true;
-        if (m_device->isSequential())
+        if (m_device->isSequential()) {
+            // What was not at hand may go on past it.
+            m_capped = m_block.size() >= kSequentialPeek;
             return false;
+        }
         if (m_examined >= kMaxExaminedBytes) {
             m_capped = true;
             return false;
@@ -147,10 +150,11 @@ JpegMarkers jpegMarkers(PictureBytes &bytes)
         const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8
             && marker != 0xCC;
         if (frame && !found.size.isValid()) {
-            const int height = (bytes.at(at + 3) << 8) | bytes.at(at + 4);
-            const int width = (bytes.at(at + 5) << 8) | bytes.at(at + 6);
-            if (height >= 0 && width >= 0)
-                found.size = QSize(width, height);
+            int field[4];
+            for (int i = 0; i < 4; ++i)
+                field[i] = bytes.at(at + 3 + i);
+            if (field[0] >= 0 && field[1] >= 0 && field[2] >= 0 && field[3] >= 0)
+                found.size = QSize((field[2] << 8) | field[3], (field[0] << 8) | field[1]);
         }
         if (marker == 0xDA && ++found.scans > kMaxJpegScans) {
             found.tooManyScans = true;

@@ -59,7 +59,7 @@ QByteArray segment(quint8 marker, const QByteArray &body)
 // for each 8 x 8 block), then the same AC scan again and again, each coding every block as
 // part of a few end-of-band runs. It takes a few bytes a scan, and a decoder a pass over every
 // block for each (the repeated scans only draw a warning from it): 1,000 scans of 7000 x 7000
-// pixels are some 150 KB.
+// pixels are 189 KB.
 QByteArray manyScansJpeg(int width, int height, int scans)
 {
     const auto word = [](int value) {
@@ -175,7 +175,7 @@ void TestImageLimits::pictureShapes_data()
                                          "lesen dauerte Minuten.");
     QTest::newRow("progressive JPEG of 101 scans")
         << manyScansJpeg(640, 480, ImageLimits::kMaxJpegScans + 1) << standard << scans;
-    QTest::newRow("progressive JPEG of 1,000 scans of 7000 x 7000 in 150 KB")
+    QTest::newRow("progressive JPEG of 1,000 scans of 7000 x 7000 in 189 KB")
         << manyScansJpeg(7000, 7000, 1000) << standard << scans;
     // Segments are skipped by their length: what they hold is no marker.
     QTest::newRow("JPEG with a comment full of scan markers") << QByteArray("\xFF\xD8", 2)
@@ -184,6 +184,10 @@ void TestImageLimits::pictureShapes_data()
     QTest::newRow("JPEG frame of 8000 x 8000 pixels")
         << manyScansJpeg(8000, 8000, 2) << standard
         << "Das Bild hat 8000 × 8000 Pixel, mehr als die erlaubten 50 Megapixel.";
+    const QByteArray oneScan = manyScansJpeg(640, 480, 1);
+    QTest::newRow("JPEG going on past 64 MB without its end")
+        << oneScan.left(oneScan.size() - 2) + QByteArray(65 * 1024 * 1024, '\0') << qint64(1000000)
+        << "Die JPEG-Datei ist größer als 64 MB, ohne dass ihr Bild endet.";
     const QString icons = QStringLiteral("Bilder im Format ICO nimmt der Marktplatz nicht an; er "
                                          "nimmt JPEG, PNG, GIF, BMP und TIFF.");
     QTest::newRow("icon saying 16 x 16 holding a PNG of 22000 x 22000")

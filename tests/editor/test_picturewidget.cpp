@@ -91,6 +91,7 @@ private slots:
     void reloadWhenChanged();
     void pictureOverBudget();
     void decodeHeldPastItsTime();
+    void refusedWhileStillDecoding();
 
 private:
     QString writeFile(const QString &name, const QByteArray &bytes);
@@ -356,6 +357,31 @@ void TestPictureWidget::decodeHeldPastItsTime()
     QVERIFY(settled());
     QCOMPARE(label->pixmap(Qt::ReturnByValue).size(), QSize(40, 20));
     QCOMPARE(slot->thumbnail().size(), QSize(150, 75));
+}
+
+// A save while the slot still decodes its picture does not take one the slot will refuse: its
+// header is checked at once.
+void TestPictureWidget::refusedWhileStillDecoding()
+{
+    const QString big = writeFile("riesig.jpg", TestSupport::blackPng(8000, 8000));
+    const QString fine = writeFile("bild.jpg", jpeg(0));
+    QSemaphore entered, release;
+    ImageLimits::setDecodeHook([&] {
+        entered.release();
+        release.acquire();
+    });
+    m_slots[0]->setImage(big);
+    m_slots[1]->setImage(fine);
+    QVERIFY(entered.tryAcquire(2, 10000));
+    QCOMPARE(m_slots[0]->imagePath, big);
+    QVERIFY(m_slots[0]->pictureRefused());
+    QVERIFY(!m_slots[1]->pictureRefused());
+    ImageLimits::setDecodeHook({});
+    release.release(2);
+    QVERIFY(settled());
+    QCOMPARE(m_slots[0]->imagePath, QString());
+    QCOMPARE(m_slots[1]->imagePath, fine);
+    QVERIFY(!m_slots[0]->pictureRefused());
 }
 
 APP_TEST_MAIN(TestPictureWidget)
