@@ -20,6 +20,7 @@
 #include <QSemaphore>
 #include <QTimer>
 #include <QToolButton>
+#include <atomic>
 #include <memory>
 
 using TestSupport::FakeHttpServer;
@@ -92,6 +93,7 @@ private slots:
     void pictureOverBudget();
     void decodeHeldPastItsTime();
     void refusedWhileStillDecoding();
+    void newestPictureWins();
 
 private:
     QString writeFile(const QString &name, const QByteArray &bytes);
@@ -326,7 +328,7 @@ void TestPictureWidget::decodeHeldPastItsTime()
     QSemaphore entered, release;
     ImageLimits::setDecodeHook([&] {
         entered.release();
-        release.acquire();
+        release.tryAcquire(1, 10000);
     });
     const int timeout = ImageLimits::decodeTimeout();
     ImageLimits::setDecodeTimeout(300);
@@ -368,7 +370,7 @@ void TestPictureWidget::refusedWhileStillDecoding()
     QSemaphore entered, release;
     ImageLimits::setDecodeHook([&] {
         entered.release();
-        release.acquire();
+        release.tryAcquire(1, 10000);
     });
     m_slots[0]->setImage(big);
     m_slots[1]->setImage(fine);
@@ -382,6 +384,34 @@ void TestPictureWidget::refusedWhileStillDecoding()
     QCOMPARE(m_slots[0]->imagePath, QString());
     QCOMPARE(m_slots[1]->imagePath, fine);
     QVERIFY(!m_slots[0]->pictureRefused());
+}
+
+// A picture asked for after another is the one the slot shows, also when the first one's
+// decode ends after it.
+void TestPictureWidget::newestPictureWins()
+{
+    const QString first = writeFile("erstes.jpg", jpeg(0));
+    const QString second = writeFile("zweites.jpg", jpeg(0, QSize(30, 30)));
+    QSemaphore entered, release;
+    std::atomic<int> calls { 0 };
+    ImageLimits::setDecodeHook([&] {
+        if (++calls > 1)
+            return;
+        entered.release();
+        release.tryAcquire(1, 10000);
+    });
+    PictureWidget *slot = m_slots.first();
+    auto *label = slot->findChild<QLabel *>("label");
+    slot->setImage(first);
+    QVERIFY(entered.tryAcquire(1, 10000));
+    slot->setImage(second);
+    QTRY_COMPARE(label->pixmap(Qt::ReturnByValue).size(), QSize(30, 30));
+    ImageLimits::setDecodeHook({});
+    release.release();
+    QVERIFY(settled());
+    QCoreApplication::processEvents();
+    QCOMPARE(label->pixmap(Qt::ReturnByValue).size(), QSize(30, 30));
+    QCOMPARE(slot->imagePath, second);
 }
 
 APP_TEST_MAIN(TestPictureWidget)

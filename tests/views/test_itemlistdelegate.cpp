@@ -326,7 +326,7 @@ private slots:
         QSemaphore entered, release;
         ImageLimits::setDecodeHook([&] {
             entered.release();
-            release.acquire();
+            release.tryAcquire(1, 10000);
         });
         const int timeout = ImageLimits::decodeTimeout();
         ImageLimits::setDecodeTimeout(300);
