@@ -184,6 +184,9 @@ void TestImageLimits::pictureShapes_data()
     QTest::newRow("JPEG frame of 8000 x 8000 pixels")
         << manyScansJpeg(8000, 8000, 2) << standard
         << "Das Bild hat 8000 × 8000 Pixel, mehr als die erlaubten 50 Megapixel.";
+    QTest::newRow("JPEG frame of 1000 x 1001 pixels")
+        << manyScansJpeg(1000, 1001, 1) << qint64(1000000)
+        << "Das Bild hat 1000 × 1001 Pixel, mehr als die erlaubten 1 Megapixel.";
     const QByteArray oneScan = manyScansJpeg(640, 480, 1);
     QTest::newRow("JPEG going on past 64 MB without its end")
         << oneScan.left(oneScan.size() - 2) + QByteArray(65 * 1024 * 1024, '\0') << qint64(1000000)
