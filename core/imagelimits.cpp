@@ -10,7 +10,6 @@
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
-#include <QtEndian>
 
 #include <atomic>
 #include <cstring>
