@@ -146,45 +146,77 @@ QString Statics::notificationMessage(const QString &title, const QString &text)
     return head + notificationSeparator + QString(text).remove(notificationSeparator);
 }
 
-QString Statics::CreateThumb(const QString &imageFile, const QString &thumbFolder,
-                             StagedFiles *staged)
-{
-    const QFileInfo source(imageFile);
-    const QString readFrom = staged ? staged->pathOf(imageFile) : imageFile;
-    if (!QFileInfo::exists(readFrom))
-        return imageFile;
+namespace {
 
+const QSize kThumbBox(150, 100);
+
+} // namespace
+
+ImageLimits::Decoded Statics::ThumbImage(const QString &file)
+{
+    ImageLimits::Decoded result;
     // Pictures often carry the wrong suffix; the content decides.
-    QImageReader reader(readFrom);
+    QImageReader reader(file);
     reader.setDecideFormatFromContent(true);
     // Asked before reading: afterwards the reader can no longer tell.
-    const QByteArray sourceFormat = reader.format();
+    result.format = reader.format();
     // A drawing or a picture over the pixel budget is not decoded; a file that is no picture
     // fails below.
-    const QString refused = sourceFormat.isEmpty() ? QString() : ImageLimits::refusal(reader);
-    if (!refused.isEmpty()) {
-        qCWarning(lcApp).noquote()
-            << "No thumbnail of" << imageFile + QStringLiteral(":") << refused;
-        return QString();
-    }
+    if (!result.format.isEmpty())
+        result.refusal = ImageLimits::refusal(reader);
+    if (!result.refusal.isEmpty())
+        return result;
     // A bigger picture is decoded right at the thumbnail's size: a JPEG decoder then does
     // the most of the scaling in its transform (by 1/2, 1/4 or 1/8, never below the size
     // asked for) and touches a fraction of the pixels, and the rest is scaled smoothly. A
     // smaller one is scaled up to fill the box.
     const QSize full = reader.size();
-    const QSize box(150, 100);
-    const QSize fitted = full.scaled(box, Qt::KeepAspectRatio);
+    const QSize fitted = full.scaled(kThumbBox, Qt::KeepAspectRatio);
     if (full.isValid() && fitted.width() < full.width() && fitted.height() < full.height()
         && !fitted.isEmpty())
         reader.setScaledSize(fitted);
-    QImage image = reader.read();
-    if (image.isNull()) {
+    result.image = reader.read();
+    if (result.image.isNull()) {
+        result.error = reader.errorString();
+        return result;
+    }
+    result.image = thumbOf(result.image);
+    return result;
+}
+
+QImage Statics::thumbOf(const QImage &picture)
+{
+    if (picture.isNull() || picture.size() == picture.size().scaled(kThumbBox, Qt::KeepAspectRatio))
+        return picture;
+    return picture.scaled(kThumbBox, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+QString Statics::CreateThumb(const QString &imageFile, const QString &thumbFolder,
+                             StagedFiles *staged)
+{
+    const QString readFrom = staged ? staged->pathOf(imageFile) : imageFile;
+    if (!QFileInfo::exists(readFrom))
+        return imageFile;
+    // Decoded on the picture threads; a decode past its time is given up.
+    const ImageLimits::Decoded decoded
+        = ImageLimits::decodeWithin([readFrom] { return ThumbImage(readFrom); });
+    if (!decoded.refusal.isEmpty()) {
+        qCWarning(lcApp).noquote()
+            << "No thumbnail of" << imageFile + QStringLiteral(":") << decoded.refusal;
+        return QString();
+    }
+    if (decoded.image.isNull()) {
         qCWarning(lcApp, "Can't load Image %s", qUtf8Printable(imageFile));
         return QString();
     }
-    if (image.size() != image.size().scaled(box, Qt::KeepAspectRatio))
-        image = image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return WriteThumb(decoded.image, imageFile, decoded.format, thumbFolder, staged);
+}
 
+QString Statics::WriteThumb(const QImage &thumb, const QString &imageFile,
+                            const QByteArray &sourceFormat, const QString &thumbFolder,
+                            StagedFiles *staged)
+{
+    const QFileInfo source(imageFile);
     const QString thumbName = QStringLiteral("thumb_") + source.fileName();
     const QString target = thumbFolder + thumbName;
     // Written in the format the name promises, else in the one the picture came in.
@@ -196,7 +228,7 @@ QString Statics::CreateThumb(const QString &imageFile, const QString &thumbFolde
     QBuffer buffer(&encoded);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, format);
-    if (!writer.write(image)) {
+    if (!writer.write(thumb)) {
         qCWarning(lcApp, "Can't write thumbnail %s: %s", qUtf8Printable(target),
                   qUtf8Printable(writer.errorString()));
         return QString();

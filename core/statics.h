@@ -3,6 +3,8 @@
 #include <QMap>
 #include <QString>
 
+#include "core/imagelimits.h"
+
 class QNetworkAccessManager;
 class StagedFiles;
 
@@ -70,9 +72,19 @@ public:
     // unreadable one, a drawing or one over the pixel budget (core/imagelimits.h) the empty
     // text, before it is decoded. With `staged`, a picture written there is read from it and
     // the thumbnail is written into it (named when the caller commits it); without, the
-    // thumbnail is durable under its name when this returns.
+    // thumbnail is durable under its name when this returns. The picture is decoded on the
+    // picture threads (ImageLimits::decodeWithin): one past the decode time-out is given up.
     static QString CreateThumb(const QString &imageFile, const QString &thumbFolder,
                                StagedFiles *staged = nullptr);
+    // CreateThumb in two steps. ThumbImage checks and decodes the picture at `file` into the
+    // thumbnail's box, on whatever thread it is called (its refusal or error when there is
+    // none); thumbOf fits a decoded picture into that box. WriteThumb writes such a
+    // thumbnail of `imageFile` as CreateThumb does and returns its name, empty on failure.
+    static ImageLimits::Decoded ThumbImage(const QString &file);
+    static QImage thumbOf(const QImage &picture);
+    static QString WriteThumb(const QImage &thumb, const QString &imageFile,
+                              const QByteArray &sourceFormat, const QString &thumbFolder,
+                              StagedFiles *staged = nullptr);
 
     // After rows were removed: makes `row` (or the last row) current and selects it.
     static void SelectNextAfterRemove(QTreeWidget *tree, int row);

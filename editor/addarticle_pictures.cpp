@@ -137,7 +137,8 @@ AddArticle::PicturePlan AddArticle::preparePictures()
             plan.webPictures = true;
             continue;
         }
-        if (path.isEmpty() || !QFileInfo::exists(path))
+        // A picture the slot is about to refuse is not saved.
+        if (path.isEmpty() || !QFileInfo::exists(path) || slot->pictureRefused())
             continue;
         QString name = QFileInfo(path).fileName();
         if (QFileInfo(path).absolutePath() + QLatin1Char('/') != folder) {
@@ -151,8 +152,14 @@ AddArticle::PicturePlan AddArticle::preparePictures()
             slot->imagePath = folder + name;
         }
         plan.images << name;
-        if (plan.thumb.isEmpty())
-            plan.thumb = Statics::CreateThumb(folder + name, thumbs);
+        if (plan.thumb.isEmpty()) {
+            // The slot decoded its picture off the window thread and made the thumbnail
+            // then; only a slot not shown yet (or still decoding) has the file read here.
+            QByteArray format;
+            const QImage thumb = slot->thumbnail(&format);
+            plan.thumb = thumb.isNull() ? Statics::CreateThumb(folder + name, thumbs)
+                                        : Statics::WriteThumb(thumb, folder + name, format, thumbs);
+        }
     }
     plan.images << m_extraPictures;
 

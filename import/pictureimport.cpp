@@ -73,24 +73,31 @@ QString download(const QString &folder, const QString &address)
 
 bool isPicture(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    QByteArray bytes = file.readAll();
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setDecideFormatFromContent(true);
-    const QByteArray format = reader.format();
-    if (format.isEmpty() || (format == "jpeg" && !isWholeJpeg(bytes)))
-        return false;
-    const QString refused = ImageLimits::refusal(reader);
-    if (!refused.isEmpty()) {
-        qCWarning(lcApp).noquote() << "Picture" << path << "refused:" << refused;
+    // Checked and decoded on the picture threads: one whose decode runs past its time is no
+    // picture.
+    const ImageLimits::Decoded decoded = ImageLimits::decodeWithin([path] {
+        ImageLimits::Decoded result;
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return result;
+        QByteArray bytes = file.readAll();
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer);
+        reader.setDecideFormatFromContent(true);
+        result.format = reader.format();
+        if (result.format.isEmpty() || (result.format == "jpeg" && !isWholeJpeg(bytes)))
+            return result;
+        result.refusal = ImageLimits::refusal(reader);
+        if (result.refusal.isEmpty())
+            reader.read(&result.image);
+        return result;
+    });
+    if (!decoded.refusal.isEmpty()) {
+        qCWarning(lcApp).noquote() << "Picture" << path << "refused:" << decoded.refusal;
         return false;
     }
-    QImage image;
-    return reader.read(&image) && !image.isNull();
+    return !decoded.image.isNull();
 }
 
 QStringList fetch(const QString &folder, const QStringList &pictures,

@@ -22,6 +22,7 @@ class NewsListItemModel;
 class OutcomePanel;
 class PendingRequest;
 class QCloseEvent;
+class QImage;
 class QJsonObject;
 class QLabel;
 class QMenu;
@@ -334,6 +335,8 @@ public slots:
 private:
     void applyBannerDescription(const QByteArray &body);
     void applyBannerPicture(const QJsonObject &description, const QByteArray &picture);
+    void showBannerPicture(const QJsonObject &description, const QByteArray &picture,
+                           const QImage &image);
     void armBanner(int minutes);
     // Opens a page on the web, or says that it can't be reached when no address is set.
     void openWebPage(const QString &address);

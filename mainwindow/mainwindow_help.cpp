@@ -119,21 +119,36 @@ void MainWindow::applyBannerDescription(const QByteArray &body)
 
 void MainWindow::applyBannerPicture(const QJsonObject &description, const QByteArray &picture)
 {
-    // A picture that doesn't decode leaves the banner as it was.
-    QBuffer buffer;
-    buffer.setData(picture);
-    QImageReader reader(&buffer);
-    reader.setDecideFormatFromContent(true);
-    const QString refused = ImageLimits::refusal(reader);
-    if (!refused.isEmpty()) {
-        qCInfo(lcNet).noquote() << "Banner picture refused:" << refused;
-        return;
-    }
-    const QImage image = reader.read();
-    if (image.isNull()) {
-        qCInfo(lcNet).noquote() << "Banner picture unreadable:" << reader.errorString();
-        return;
-    }
+    // Checked and decoded on the picture threads; the window goes on meanwhile. A picture
+    // that doesn't decode (or not within the decode time-out) leaves the banner as it was.
+    ImageLimits::decodeLater(
+        this,
+        [picture] {
+            ImageLimits::Decoded result;
+            QBuffer buffer;
+            buffer.setData(picture);
+            QImageReader reader(&buffer);
+            reader.setDecideFormatFromContent(true);
+            result.refusal = ImageLimits::refusal(reader);
+            if (result.refusal.isEmpty()) {
+                result.image = reader.read();
+                result.error = reader.errorString();
+            }
+            return result;
+        },
+        [this, description, picture](const ImageLimits::Decoded &decoded) {
+            if (!decoded.refusal.isEmpty())
+                qCInfo(lcNet).noquote() << "Banner picture refused:" << decoded.refusal;
+            else if (decoded.image.isNull())
+                qCInfo(lcNet).noquote() << "Banner picture unreadable:" << decoded.error;
+            else
+                showBannerPicture(description, picture, decoded.image);
+        });
+}
+
+void MainWindow::showBannerPicture(const QJsonObject &description, const QByteArray &picture,
+                                   const QImage &image)
+{
     QFile file;
     QString error;
     if (!PrivateFile::open(file, db->getImageTempPath() + QStringLiteral("banner.jpg"),

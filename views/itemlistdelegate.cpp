@@ -1,5 +1,6 @@
 #include "views/itemlistdelegate.h"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QDateTime>
 #include <QFileInfo>
@@ -194,40 +195,37 @@ QPixmap placeholder(const QSize &size, bool fill)
 }
 
 // Reads a thumbnail file by its content, whatever its name says, reduced to `size` when
-// larger. Null when the file gives no usable picture.
-QPixmap readThumbnail(const QString &path, const QSize &size)
+// larger; on a picture thread. Null when the file gives no usable picture.
+ImageLimits::Decoded readThumbnail(const QString &path, const QSize &size)
 {
-    QImage image;
-    QString error;
+    ImageLimits::Decoded result;
     try {
         QImageReader reader(path);
         reader.setDecideFormatFromContent(true);
-        const QString refused = ImageLimits::refusal(reader);
-        if (!refused.isEmpty()) {
-            qCInfo(lcApp).noquote() << "Bildfehler" << refused << path;
-            return QPixmap();
-        }
-        image = reader.read();
-        error = reader.errorString();
+        result.refusal = ImageLimits::refusal(reader);
+        if (!result.refusal.isEmpty())
+            return result;
+        result.image = reader.read();
+        result.error = reader.errorString();
     } catch (...) {
         qCWarning(lcApp).noquote()
             << QStringLiteral("Fail to load ") + path + QStringLiteral(", application can crash!");
-        return QPixmap();
+        result.image = QImage();
+        result.error = QStringLiteral("Fail to load");
+        return result;
     }
-    if (image.isNull()) {
-        qCInfo(lcApp).noquote() << "Bildfehler" << error << path;
-        return QPixmap();
-    }
-    QPixmap pixmap = QPixmap::fromImage(image);
-    if (pixmap.width() > size.width() || pixmap.height() > size.height())
-        pixmap = pixmap.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    return pixmap;
+    if (result.image.width() > size.width() || result.image.height() > size.height())
+        result.image = result.image.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return result;
 }
+
+} // namespace
 
 // The picture of a row at `size`. A list of thousands of rows repaints often, so a file is
 // read once and the result, placeholder included, kept in the pixmap cache; the file's time
-// is part of the key, so a thumbnail written anew is read anew.
-QPixmap rowThumbnail(const QString &path, const QSize &size)
+// is part of the key, so a thumbnail written anew is read anew. The file is read on a picture
+// thread: the row shows no picture until it is there, and the list is repainted then.
+QPixmap ItemListDelegate::rowThumbnail(const QString &path, const QSize &size) const
 {
     if (path.isEmpty())
         return placeholder(size, true);
@@ -238,15 +236,33 @@ QPixmap rowThumbnail(const QString &path, const QSize &size)
     QPixmap pixmap;
     if (QPixmapCache::find(key, &pixmap))
         return pixmap;
-    pixmap = readThumbnail(path, size);
-    if (pixmap.isNull())
-        pixmap = placeholder(size, false);
-    if (!pixmap.isNull())
-        QPixmapCache::insert(key, pixmap);
-    return pixmap;
+    if (m_reading.contains(key))
+        return QPixmap();
+    m_reading.insert(key);
+    auto *self = const_cast<ItemListDelegate *>(this);
+    ImageLimits::decodeLater(
+        self, [path, size] { return readThumbnail(path, size); },
+        [self, key, path, size](const ImageLimits::Decoded &decoded) {
+            self->m_reading.remove(key);
+            QPixmap read;
+            if (!decoded.refusal.isEmpty())
+                qCInfo(lcApp).noquote() << "Bildfehler" << decoded.refusal << path;
+            else if (decoded.image.isNull())
+                qCInfo(lcApp).noquote() << "Bildfehler" << decoded.error << path;
+            else
+                read = QPixmap::fromImage(decoded.image);
+            // An unusable file (or one given up) is not read again until it changes.
+            if (read.isNull())
+                read = placeholder(size, false);
+            if (!read.isNull())
+                QPixmapCache::insert(key, read);
+            if (auto *view = qobject_cast<QAbstractScrollArea *>(self->m_list))
+                view->viewport()->update();
+            else if (self->m_list)
+                self->m_list->update();
+        });
+    return QPixmap();
 }
-
-} // namespace
 
 ItemListDelegate::ItemListDelegate(QWidget *list)
     : QAbstractItemDelegate(list)

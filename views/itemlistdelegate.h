@@ -1,14 +1,16 @@
 #pragma once
 
 #include <QAbstractItemDelegate>
+#include <QSet>
 
 class QWidget;
 
 // Paints one row of the article list as a card: thumbnail, title, the listing worker's status
 // or result, the article's last notice, and a bottom row with counters, feature icons, the end
 // or planned date, quantity, price and shipping cost. Everything comes from the item roles of
-// ItemListRole on column 0; rows are coloured by their marker or an error notice. A pure
-// painter: no editors, no events. It has no meta-object of its own, so its texts translate in
+// ItemListRole on column 0; rows are coloured by their marker or an error notice. A painter:
+// no editors, no events; thumbnails are read off the window thread and the list repainted
+// when one is there. It has no meta-object of its own, so its texts translate in
 // the context "QAbstractItemDelegate".
 class ItemListDelegate : public QAbstractItemDelegate
 {
@@ -22,6 +24,10 @@ public:
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 
 private:
+    QPixmap rowThumbnail(const QString &path, const QSize &size) const;
+
     QWidget *m_list;
+    // The thumbnails being read on a picture thread, by their cache key.
+    mutable QSet<QString> m_reading;
     int m_letterHeight; // height of the bounding rectangle of "A" in the list's font
 };

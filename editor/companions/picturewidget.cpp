@@ -101,47 +101,106 @@ void PictureWidget::markModified()
 void PictureWidget::setImage(QString path)
 {
     m_fileTime = QFileInfo(path).lastModified();
-    const int angle = exifAngle(path);
-
-    QImageReader reader(path);
-    reader.setDecideFormatFromContent(true);
-    reader.setAutoTransform(false);
-    // A picture over the pixel budget, or a drawing, is not taken: the slot tells why. A file
-    // that is no picture at all is kept as before (its read fails below).
-    const QString refused
-        = reader.format().isEmpty() ? QString() : ImageLimits::refusal(reader);
-    if (!refused.isEmpty()) {
-        qCInfo(lcApp).noquote() << "Bild abgelehnt:" << path << refused;
-        clearImage();
-        m_ui->label->setText(refused);
-        m_ui->label->setToolTip(refused);
-        m_ui->label->show();
-        return;
-    }
-    m_ui->label->setToolTip(QString());
-    QImage image = reader.read();
-    QPixmap picture;
-    if (image.isNull()) {
-        qCInfo(lcApp) << "Bildfehler" << reader.errorString() << path;
-    } else {
-        if (angle != 0)
-            rotated = true;
-        const int total = rotation > 0 ? (angle + rotation) % 360 : angle;
-        if (total != 0)
-            image = image.transformed(QTransform().rotate(total), Qt::FastTransformation);
-        picture = QPixmap::fromImage(image);
-        const QSize box = m_ui->label->frameRect().size();
-        if (picture.width() > m_ui->label->width() || picture.height() > m_ui->label->height())
-            picture = picture.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    }
-    m_ui->label->setPixmap(picture);
-    m_ui->label->show();
     imagePath = path;
-    m_ui->rotateButton->setEnabled(angle == 0);
+    m_thumb = QImage();
+    m_unturned = QImage();
+    m_ui->rotateButton->setEnabled(false);
     m_ui->deleteButton->setEnabled(true);
     m_ui->showExtern->setEnabled(true);
     markModified();
     m_checkTimer->start();
+
+    // Checked and decoded on the picture threads; the slot shows the picture when it is
+    // there. The newest request wins: an older one that ends later is dropped.
+    const int generation = ++m_generation;
+    m_decoding = true;
+    const int side = qMax(m_ui->label->width(), m_ui->label->height());
+    auto turn = std::make_shared<int>(0);
+    auto thumb = std::make_shared<QImage>();
+    ImageLimits::decodeLater(
+        this,
+        [path, side, turn, thumb] {
+            ImageLimits::Decoded result;
+            *turn = exifAngle(path);
+            QImageReader reader(path);
+            reader.setDecideFormatFromContent(true);
+            reader.setAutoTransform(false);
+            result.format = reader.format();
+            // A picture over the pixel budget, or a drawing, is not taken: the slot tells
+            // why. A file that is no picture at all is kept as before (its read fails).
+            if (!result.format.isEmpty())
+                result.refusal = ImageLimits::refusal(reader);
+            if (!result.refusal.isEmpty())
+                return result;
+            result.image = reader.read();
+            if (result.image.isNull()) {
+                result.error = reader.errorString();
+                return result;
+            }
+            *thumb = Statics::thumbOf(result.image);
+            // Kept at the size the slot shows it, whichever way it is turned.
+            if (result.image.width() > side || result.image.height() > side)
+                result.image = result.image.scaled(side, side, Qt::KeepAspectRatio,
+                                                   Qt::SmoothTransformation);
+            return result;
+        },
+        [this, generation, path, turn, thumb](const ImageLimits::Decoded &decoded) {
+            if (generation != m_generation)
+                return;
+            m_decoding = false;
+            if (!decoded.refusal.isEmpty()) {
+                qCInfo(lcApp).noquote() << "Bild abgelehnt:" << path << decoded.refusal;
+                clearImage();
+                m_ui->label->setText(decoded.refusal);
+                m_ui->label->setToolTip(decoded.refusal);
+                m_ui->label->show();
+                return;
+            }
+            // Only a finished decode gets here: its turn and thumbnail are written.
+            showPicture(path, decoded, *turn);
+            m_thumb = *thumb;
+            m_thumbFormat = decoded.format;
+        });
+}
+
+void PictureWidget::showPicture(const QString &path, const ImageLimits::Decoded &decoded, int angle)
+{
+    m_ui->label->setToolTip(QString());
+    if (decoded.image.isNull()) {
+        qCInfo(lcApp) << "Bildfehler" << decoded.error << path;
+        m_ui->label->setPixmap(QPixmap());
+    } else {
+        if (angle != 0)
+            rotated = true;
+        m_unturned = angle == 0 ? decoded.image : QImage();
+        const int total = rotation > 0 ? (angle + rotation) % 360 : angle;
+        QImage image = decoded.image;
+        if (total != 0)
+            image = image.transformed(QTransform().rotate(total), Qt::FastTransformation);
+        QPixmap picture = QPixmap::fromImage(image);
+        const QSize box = m_ui->label->frameRect().size();
+        if (picture.width() > m_ui->label->width() || picture.height() > m_ui->label->height())
+            picture = picture.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        m_ui->label->setPixmap(picture);
+    }
+    m_ui->label->show();
+    m_ui->rotateButton->setEnabled(angle == 0);
+}
+
+bool PictureWidget::pictureRefused() const
+{
+    if (!m_decoding || imagePath.isEmpty())
+        return false;
+    QImageReader reader(imagePath);
+    reader.setDecideFormatFromContent(true);
+    return !reader.format().isEmpty() && !ImageLimits::refusal(reader).isEmpty();
+}
+
+QImage PictureWidget::thumbnail(QByteArray *format) const
+{
+    if (format)
+        *format = m_thumbFormat;
+    return m_thumb;
 }
 
 void PictureWidget::showNoPhoto()
@@ -158,6 +217,10 @@ void PictureWidget::showNoPhoto()
 
 void PictureWidget::clearImage()
 {
+    ++m_generation;
+    m_decoding = false;
+    m_thumb = QImage();
+    m_unturned = QImage();
     showNoPhoto();
     imagePath.clear();
     m_ui->deleteButton->setEnabled(false);
@@ -166,6 +229,10 @@ void PictureWidget::clearImage()
 
 void PictureWidget::setImageNotFound()
 {
+    ++m_generation;
+    m_decoding = false;
+    m_thumb = QImage();
+    m_unturned = QImage();
     showNoPhoto();
     m_ui->deleteButton->setEnabled(true);
     m_checkTimer->stop();
@@ -213,11 +280,13 @@ void PictureWidget::on_rotateButton_clicked()
     if (imagePath.isEmpty())
         return;
     rotation += 90;
-    QPixmap picture = QPixmap(imagePath).transformed(QTransform().rotate(rotation % 360),
-                                                     Qt::FastTransformation);
     rotated = true;
-    m_ui->label->setPixmap(
-        picture.scaled(m_ui->label->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    // The picture as decoded, turned: the file is not read again.
+    if (!m_unturned.isNull())
+        m_ui->label->setPixmap(
+            QPixmap::fromImage(
+                m_unturned.transformed(QTransform().rotate(rotation % 360), Qt::FastTransformation))
+                .scaled(m_ui->label->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
     markModified();
 }
 

@@ -1,10 +1,13 @@
 #pragma once
 
 #include <QDateTime>
+#include <QImage>
 #include <QList>
 #include <QString>
 #include <QWidget>
 #include <memory>
+
+#include "core/imagelimits.h"
 
 class Database;
 class QMimeData;
@@ -26,6 +29,9 @@ public:
     PictureWidget(QWidget *parent, Database *db);
     ~PictureWidget() override;
 
+    // Shows the picture at `path`: checked and decoded on the picture threads, shown when
+    // that ends. A picture refused (or given up after the decode time-out) empties the slot,
+    // which says why.
     void setImage(QString path);
     void clearImage();
     // The slot's file is missing: keeps the path, shows the no-photo picture.
@@ -33,6 +39,13 @@ public:
     // Turned pictures are kept as they are on disk: nothing to do.
     void savePicture();
     void getImagesFromMimeData(const QMimeData *mime);
+
+    // The thumbnail made from the picture the slot decoded (and the format that picture came
+    // in); null while none was decoded.
+    QImage thumbnail(QByteArray *format = nullptr) const;
+    // True when the slot's picture is one the slot will refuse: while it is still being
+    // decoded, its header is checked here (nothing is decoded).
+    bool pictureRefused() const;
 
     // How often a loaded file is checked for changes (3 s).
     void setCheckInterval(int milliseconds);
@@ -64,6 +77,7 @@ protected:
 
 private:
     void showNoPhoto();
+    void showPicture(const QString &path, const ImageLimits::Decoded &decoded, int angle);
     void markModified();
     // Ignores a drag or drop without pictures, takes the slot's own picture back where it
     // was; true when that answered it.
@@ -78,4 +92,12 @@ private:
     QWidget *m_dialogParent;
     // The one pending change check of this slot.
     QTimer *m_checkTimer;
+    // Counts the pictures asked for: only the newest decode is shown.
+    int m_generation = 0;
+    bool m_decoding = false;
+    // The picture decoded at the slot's size, not turned by the seller; null when it was
+    // turned by its EXIF orientation (the seller can't turn it then).
+    QImage m_unturned;
+    QImage m_thumb;
+    QByteArray m_thumbFormat;
 };

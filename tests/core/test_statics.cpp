@@ -1,3 +1,4 @@
+#include "core/imagelimits.h"
 #include "core/numberreader.h"
 #include "core/stagedfiles.h"
 #include "core/statics.h"
@@ -6,6 +7,7 @@
 #include <QBuffer>
 #include <QImage>
 #include <QImageReader>
+#include <QSemaphore>
 #include <QTemporaryDir>
 
 class TestStatics : public QObject
@@ -18,6 +20,7 @@ private slots:
     void thumbnailFitsTheBoxSmoothly_data();
     void thumbnailFitsTheBoxSmoothly();
     void thumbnailOfAStagedPicture();
+    void thumbnailGivenUpAfterItsTime();
     void numbers_data();
     void numbers();
     void numbersInAColumn_data();
@@ -192,6 +195,35 @@ void TestStatics::thumbnailOfAStagedPicture()
     QVERIFY(staged.contains(folder + "thumb_7_0.jpg") && QDir(folder).isEmpty());
     QVERIFY(staged.commit());
     QCOMPARE(QImage(folder + "thumb_7_0.jpg").size(), QSize(133, 100));
+}
+
+// The picture is decoded on a picture thread: one still decoding past the decode time-out is
+// given up (no thumbnail, the empty text), and what it yields later is dropped.
+void TestStatics::thumbnailGivenUpAfterItsTime()
+{
+    const QString folder = m_dir.filePath("held/");
+    QVERIFY(QDir().mkpath(folder));
+    StagedFiles picture;
+    QVERIFY(picture.write(folder + "uhr.jpg", stripes(QSize(800, 600), "jpeg"))
+            && picture.commit());
+    QSemaphore entered, release;
+    ImageLimits::setDecodeHook([&] {
+        entered.release();
+        release.tryAcquire(1, 10000);
+    });
+    const int timeout = ImageLimits::decodeTimeout();
+    ImageLimits::setDecodeTimeout(300);
+    const QString thumb = Statics::CreateThumb(folder + "uhr.jpg", folder);
+    ImageLimits::setDecodeHook({});
+    ImageLimits::setDecodeTimeout(timeout);
+    QVERIFY(entered.tryAcquire(1, 0));
+    release.release();
+    QCOMPARE(thumb, QString());
+    QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList { "uhr.jpg" });
+
+    QCOMPARE(Statics::CreateThumb(folder + "uhr.jpg", folder), QString("thumb_uhr.jpg"));
+    QCOMPARE(QImage(folder + "thumb_uhr.jpg").size(), QSize(133, 100));
 }
 
 // Every form a number column meets, read by the one reader of all importers and dialogs:

@@ -2,10 +2,12 @@
 // write, templates, the item-specifics page, pictures, variations and the HTML description
 // editor, on SQLite and MariaDB.
 #include "core/database.h"
+#include "core/imagelimits.h"
 #include "editor/addarticle.h"
 #include "editor/companions/picturewidget.h"
 #include "editor/itemspecifics.h"
 #include "tests/editor/editorfixture.h"
+#include "tests/support/blackpng.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
@@ -21,7 +23,9 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -95,6 +99,7 @@ private slots:
     void categoryChoice();
     void pictures();
     void removeAllPictures();
+    void pictureRefusedWhileDecoding();
     void variations();
     void variationPictures();
     void description_data();
@@ -632,6 +637,37 @@ void TestAddArticleSave::removeAllPictures()
         left << row.value("image").toString();
     QCOMPARE(left, QStringList());
     QCOMPARE(stored(id).value("ImageThumb").toString(), QString());
+}
+
+// A picture over the pixel budget is not saved, also when the save comes while its slot still
+// decodes it.
+void TestAddArticleSave::pictureRefusedWhileDecoding()
+{
+    const int id = article({});
+    QTemporaryDir dir;
+    const QString big = dir.filePath("riesig.png");
+    QFile file(big);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(TestSupport::blackPng(8000, 8000)) > 0);
+    file.close();
+    QSemaphore entered, release;
+    ImageLimits::setDecodeHook([&] {
+        entered.release();
+        release.tryAcquire(1, 10000);
+    });
+    AddArticle editor(nullptr, id, -10, false);
+    EditorFixture::apply(&editor, { "show=TabPics" });
+    QVERIFY(QMetaObject::invokeMethod(&editor, "handleFileSaveAsBeforeCloseSelected",
+                                      Q_ARG(QStringList, QStringList { big })));
+    QVERIFY(entered.tryAcquire(1, 10000));
+    editor.accept();
+    ImageLimits::setDecodeHook({});
+    release.release();
+    QCOMPARE(editor.result(), 1);
+    const auto rows = m_t->db()->select("SELECT image FROM articles_images WHERE article_id="
+                                        + QString::number(id));
+    QCOMPARE(rows.size(), 0);
+    QCOMPARE(stored(id).value("ImageThumb").toString(), QString());
+    QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
 }
 
 // The summary columns follow each step on the variations page; a running listing's variation

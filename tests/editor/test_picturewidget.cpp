@@ -1,5 +1,6 @@
 // The picture slots: EXIF turns, deleting, drag and drop between slots, drops from outside
 // and reloading a changed file.
+#include "core/imagelimits.h"
 #include "editor/companions/picturewidget.h"
 #include "tests/support/blackpng.h"
 #include "tests/support/fakehttpserver.h"
@@ -16,8 +17,10 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QPainter>
+#include <QSemaphore>
 #include <QTimer>
 #include <QToolButton>
+#include <atomic>
 #include <memory>
 
 using TestSupport::FakeHttpServer;
@@ -58,6 +61,12 @@ bool drop(QWidget *slot, QMimeData *mime, Qt::DropAction action)
     return enter.isAccepted() && drop.isAccepted();
 }
 
+// Until every picture asked for was decoded (or dropped) and shown.
+bool settled()
+{
+    return QTest::qWaitFor([] { return ImageLimits::pendingDecodes() == 0; }, 10000);
+}
+
 bool reddish(const QColor &color)
 {
     return color.red() > 128 && color.blue() < 128;
@@ -82,6 +91,9 @@ private slots:
     void dropFromOutside();
     void reloadWhenChanged();
     void pictureOverBudget();
+    void decodeHeldPastItsTime();
+    void refusedWhileStillDecoding();
+    void newestPictureWins();
 
 private:
     QString writeFile(const QString &name, const QByteArray &bytes);
@@ -130,6 +142,7 @@ void TestPictureWidget::fill(int count)
 {
     for (int i = 0; i < count; ++i)
         m_slots[i]->setImage(writeFile(QString("%1.jpg").arg(i), jpeg(0)));
+    QVERIFY(settled());
 }
 
 QStringList TestPictureWidget::paths() const
@@ -159,6 +172,7 @@ void TestPictureWidget::exifTurn()
     QFETCH(QString, redSide);
     PictureWidget *slot = m_slots.first();
     slot->setImage(writeFile("bild.jpg", jpeg(orientation)));
+    QVERIFY(settled());
     const QImage shown = slot->findChild<QLabel *>("label")->pixmap(Qt::ReturnByValue).toImage();
     QCOMPARE(shown.height() > shown.width(), upright);
     const QPoint probe = redSide == "left" ? QPoint(2, shown.height() / 2)
@@ -268,6 +282,7 @@ void TestPictureWidget::reloadWhenChanged()
     QCOMPARE(pending, 1);
 
     auto *label = slot->findChild<QLabel *>("label");
+    QVERIFY(settled());
     QCOMPARE(label->pixmap(Qt::ReturnByValue).size(), QSize(40, 20));
     writeFile("bild.jpg", jpeg(0, QSize(30, 30)));
     QFile file(path);
@@ -291,6 +306,7 @@ void TestPictureWidget::pictureOverBudget()
         QVERIFY(cap.active());
         timer.start();
         m_slots[0]->setImage(path);
+        QVERIFY(settled());
     }
     QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
     QVERIFY2(!measured || memory.growth() < 32 * 1024 * 1024,
@@ -301,6 +317,101 @@ void TestPictureWidget::pictureOverBudget()
         label->text(),
         QStringLiteral("Das Bild hat 8000 × 8000 Pixel, mehr als die erlaubten 50 Megapixel."));
     QVERIFY(label->pixmap(Qt::ReturnByValue).isNull());
+}
+
+// The picture is decoded off the window thread: while its decode is held, the window goes on;
+// past the decode time-out the slot gives it up and says so, and the picture that comes
+// after that is dropped.
+void TestPictureWidget::decodeHeldPastItsTime()
+{
+    const QString path = writeFile("bild.jpg", jpeg(0));
+    QSemaphore entered, release;
+    ImageLimits::setDecodeHook([&] {
+        entered.release();
+        release.tryAcquire(1, 10000);
+    });
+    const int timeout = ImageLimits::decodeTimeout();
+    ImageLimits::setDecodeTimeout(300);
+    PictureWidget *slot = m_slots.first();
+    auto *label = slot->findChild<QLabel *>("label");
+    slot->setImage(path);
+    QVERIFY(entered.tryAcquire(1, 10000));
+    bool ran = false;
+    QTimer::singleShot(0, [&ran] { ran = true; });
+    QTRY_VERIFY(ran);
+    QTRY_COMPARE(label->text(),
+                 QStringLiteral("Das Bild zu lesen dauerte länger als 1 s; es wird übergangen."));
+    QCOMPARE(slot->imagePath, QString());
+    QVERIFY(slot->thumbnail().isNull());
+
+    ImageLimits::setDecodeHook({});
+    ImageLimits::setDecodeTimeout(timeout);
+    release.release();
+    QVERIFY(settled());
+    QCoreApplication::processEvents();
+    QCOMPARE(label->text(),
+             QStringLiteral("Das Bild zu lesen dauerte länger als 1 s; es wird übergangen."));
+    QVERIFY(label->pixmap(Qt::ReturnByValue).isNull());
+    QCOMPARE(slot->imagePath, QString());
+
+    // The next picture is shown as usual, with the thumbnail the save writes.
+    slot->setImage(path);
+    QVERIFY(settled());
+    QCOMPARE(label->pixmap(Qt::ReturnByValue).size(), QSize(40, 20));
+    QCOMPARE(slot->thumbnail().size(), QSize(150, 75));
+}
+
+// A save while the slot still decodes its picture does not take one the slot will refuse: its
+// header is checked at once.
+void TestPictureWidget::refusedWhileStillDecoding()
+{
+    const QString big = writeFile("riesig.jpg", TestSupport::blackPng(8000, 8000));
+    const QString fine = writeFile("bild.jpg", jpeg(0));
+    QSemaphore entered, release;
+    ImageLimits::setDecodeHook([&] {
+        entered.release();
+        release.tryAcquire(1, 10000);
+    });
+    m_slots[0]->setImage(big);
+    m_slots[1]->setImage(fine);
+    QVERIFY(entered.tryAcquire(2, 10000));
+    QCOMPARE(m_slots[0]->imagePath, big);
+    QVERIFY(m_slots[0]->pictureRefused());
+    QVERIFY(!m_slots[1]->pictureRefused());
+    ImageLimits::setDecodeHook({});
+    release.release(2);
+    QVERIFY(settled());
+    QCOMPARE(m_slots[0]->imagePath, QString());
+    QCOMPARE(m_slots[1]->imagePath, fine);
+    QVERIFY(!m_slots[0]->pictureRefused());
+}
+
+// A picture asked for after another is the one the slot shows, also when the first one's
+// decode ends after it.
+void TestPictureWidget::newestPictureWins()
+{
+    const QString first = writeFile("erstes.jpg", jpeg(0));
+    const QString second = writeFile("zweites.jpg", jpeg(0, QSize(30, 30)));
+    QSemaphore entered, release;
+    std::atomic<int> calls { 0 };
+    ImageLimits::setDecodeHook([&] {
+        if (++calls > 1)
+            return;
+        entered.release();
+        release.tryAcquire(1, 10000);
+    });
+    PictureWidget *slot = m_slots.first();
+    auto *label = slot->findChild<QLabel *>("label");
+    slot->setImage(first);
+    QVERIFY(entered.tryAcquire(1, 10000));
+    slot->setImage(second);
+    QTRY_COMPARE(label->pixmap(Qt::ReturnByValue).size(), QSize(30, 30));
+    ImageLimits::setDecodeHook({});
+    release.release();
+    QVERIFY(settled());
+    QCoreApplication::processEvents();
+    QCOMPARE(label->pixmap(Qt::ReturnByValue).size(), QSize(30, 30));
+    QCOMPARE(slot->imagePath, second);
 }
 
 APP_TEST_MAIN(TestPictureWidget)

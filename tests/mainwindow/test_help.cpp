@@ -2,12 +2,14 @@
 // dialog.
 
 #include "core/gzip.h"
+#include "core/imagelimits.h"
 #include "core/statics.h"
 #include "mainwindow/mainwindow.h"
 #include "tests/support/blackpng.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/mainwindowfixture.h"
+#include "tests/support/messagecapture.h"
 #include "tests/support/peakmemory.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
@@ -20,6 +22,7 @@
 #include <QLabel>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSemaphore>
 #include <QTimer>
 
 #include <memory>
@@ -124,6 +127,8 @@ private:
         // The window is not held up while the server answers.
         QVERIFY(!bannerTimer()->isActive());
         QTRY_VERIFY_WITH_TIMEOUT(bannerTimer()->isActive(), 5000);
+        // The picture is decoded off the window thread, and shown when that ends.
+        QTRY_COMPARE_WITH_TIMEOUT(ImageLimits::pendingDecodes(), 0, 5000);
     }
 
 private slots:
@@ -207,8 +212,8 @@ private slots:
             << false << true << 50 << "https://alt.example/"
             << "#010203" << 7 << "https://alt.example/";
         QTest::newRow("picture of more pixels than the budget")
-            << json("{'duration':7,'image':'@/bild/pixel.png','bannerHeight':90}") << false
-            << false << true << 50 << "https://alt.example/"
+            << json("{'duration':7,'image':'@/bild/pixel.png','bannerHeight':90}") << false << false
+            << true << 50 << "https://alt.example/"
             << "#010203" << 7 << "https://alt.example/";
         QTest::newRow("picture packed a thousandfold")
             << json("{'duration':7,'image':'@/bild/bombe.png','bannerHeight':90}") << false << false
@@ -255,6 +260,44 @@ private slots:
             QTest::mouseClick(bannerLabel(), Qt::LeftButton);
             QCOMPARE(urls.urls(), opens.isEmpty() ? QList<QUrl>() : QList<QUrl> { QUrl(opens) });
         }
+    }
+
+    // The picture is decoded off the window thread: while its decode is held the window goes
+    // on and arms the next fetch; past the decode time-out the picture is given up and the
+    // banner stays as it was, also when the decode ends after that.
+    void pictureHeldPastItsTime()
+    {
+        const QByteArray base = address(QString()).toUtf8();
+        runBanner(
+            FakeReply::ok(json("{'image':'@/bild/alt.png','bannerHeight':50}").replace('@', base)));
+        QCOMPARE(shownBanner().picture, QSize(10, 10));
+
+        QSemaphore entered, release;
+        ImageLimits::setDecodeHook([&] {
+            entered.release();
+            release.tryAcquire(1, 10000);
+        });
+        const int timeout = ImageLimits::decodeTimeout();
+        ImageLimits::setDecodeTimeout(300);
+        TestSupport::MessageCapture capture({ QStringLiteral("app.net") });
+        m_server->setReply(
+            kBannerPath,
+            FakeReply::ok(json("{'duration':9,'image':'@/bild/neu.png','bannerHeight':60}")
+                              .replace('@', base)));
+        bannerTimer()->stop();
+        window()->setupBanner();
+        QTRY_VERIFY(entered.available() > 0);
+        QTRY_VERIFY(bannerTimer()->isActive());
+        QCOMPARE(bannerTimer()->interval(), 9 * 60000);
+        QTRY_COMPARE(capture.count(QStringLiteral("dauerte länger als 1 s")), 1);
+
+        ImageLimits::setDecodeHook({});
+        ImageLimits::setDecodeTimeout(timeout);
+        release.release();
+        QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+        QCoreApplication::processEvents();
+        QCOMPARE(shownBanner().picture, QSize(10, 10));
+        QCOMPARE(shownBanner().height, 50);
     }
 
     // A description and a picture that unpack to 48 MB each: refused with the memory flat,

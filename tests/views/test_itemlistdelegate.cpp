@@ -1,3 +1,4 @@
+#include "core/imagelimits.h"
 #include "tests/support/blackpng.h"
 #include "tests/support/messagecapture.h"
 #include "tests/support/peakmemory.h"
@@ -7,6 +8,7 @@
 
 #include <QApplication>
 #include <QPainter>
+#include <QSemaphore>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -36,11 +38,20 @@ QImage paintRow(const Roles &roles, bool selected = false)
     option.palette.setColor(QPalette::Highlight, kHighlight);
     option.palette.setColor(QPalette::HighlightedText, Qt::white);
     option.rect = QRect(0, 0, kWidth, delegate.sizeHint(option, item->index()).height());
-    QImage image(option.rect.size(), QImage::Format_RGB32);
-    image.fill(kProbe);
-    QPainter painter(&image);
-    delegate.paint(&painter, option, item->index());
-    return image;
+    const auto paint = [&] {
+        QImage image(option.rect.size(), QImage::Format_RGB32);
+        image.fill(kProbe);
+        QPainter painter(&image);
+        delegate.paint(&painter, option, item->index());
+        return image;
+    };
+    const QImage first = paint();
+    // A thumbnail is read off the window thread: the row is painted again once it is there.
+    if (ImageLimits::pendingDecodes() == 0)
+        return first;
+    if (!QTest::qWaitFor([] { return ImageLimits::pendingDecodes() == 0; }, 10000))
+        return QImage();
+    return paint();
 }
 
 // The bounding box of the pixels in `area` that satisfy `match`.
@@ -300,6 +311,69 @@ private slots:
                 && file.setFileTime(written.addSecs(5), QFileDevice::FileModificationTime));
         const QRect band(20, top + 10, 100, 30);
         QCOMPARE(matching(paintRow({ { ImageThumbRole, path } }), band, bluish), band);
+    }
+
+    // The thumbnail is read off the window thread: a row paints at once without it while
+    // the read is held; past the decode time-out the read is given up, the placeholder stands
+    // in its place and what the read yields after that is dropped.
+    void thumbnailHeldPastItsTime()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("thumb_gehalten.png");
+        QImage picture(600, 200, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        QVERIFY(picture.save(path, "PNG"));
+        QSemaphore entered, release;
+        ImageLimits::setDecodeHook([&] {
+            entered.release();
+            release.tryAcquire(1, 10000);
+        });
+        const int timeout = ImageLimits::decodeTimeout();
+        ImageLimits::setDecodeTimeout(300);
+
+        QTreeWidget list;
+        ItemListDelegate delegate(&list);
+        QStandardItemModel model;
+        auto *item = new QStandardItem;
+        item->setData(path, ImageThumbRole);
+        model.appendRow(item);
+        QStyleOptionViewItem option;
+        option.rect = QRect(0, 0, kWidth, delegate.sizeHint(option, item->index()).height());
+        const auto paint = [&] {
+            QImage image(option.rect.size(), QImage::Format_RGB32);
+            image.fill(kProbe);
+            QPainter painter(&image);
+            delegate.paint(&painter, option, item->index());
+            return image;
+        };
+        const QRect thumbBox(6, 6, 149, option.rect.height() - 12);
+        // The picture is shown 150 x 50; the placeholder is at most 32 x 32.
+        const auto pictureShown = [&](const QImage &image) {
+            return matching(image, thumbBox, reddish).width() > 100;
+        };
+        QVERIFY(!pictureShown(paint()));
+        QVERIFY(entered.tryAcquire(1, 10000));
+        // Painted again while the read is held: no second read, no picture.
+        QVERIFY(!pictureShown(paint()));
+        TestSupport::MessageCapture capture({ QStringLiteral("app") });
+        QTRY_COMPARE(capture.count(QStringLiteral("dauerte länger als 1 s")), 1);
+
+        ImageLimits::setDecodeHook({});
+        ImageLimits::setDecodeTimeout(timeout);
+        release.release();
+        QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+        QCoreApplication::processEvents();
+        const QImage image = paint();
+        QVERIFY(!pictureShown(image));
+        const QRect shown = matching(image, thumbBox, notWhite);
+        QVERIFY(!shown.isEmpty() && shown.width() <= 32 && shown.height() <= 32);
+        QVERIFY(!entered.tryAcquire(1, 0));
+        // Written anew, it is read anew.
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite)
+                && file.setFileTime(QFileInfo(path).lastModified().addSecs(5),
+                                    QFileDevice::FileModificationTime));
+        QVERIFY(pictureShown(paintRow({ { ImageThumbRole, path } })));
     }
 
     void nothingToPaint()
