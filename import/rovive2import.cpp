@@ -559,9 +559,13 @@ public:
                 // The reader would take minutes over an element of very many attributes.
                 if (!m_attributes.feed(more)) {
                     m_errorLine = m_attributes.line();
-                    m_xml.raiseError(tr("ein Element hat mehr als %1 Attribute, so viele hat "
-                                        "keine Exportdatei")
-                                         .arg(m_attributes.maxAttributes()));
+                    m_xml.raiseError(m_attributes.internalSubset()
+                                         ? tr("die Datei bringt eine eigene DTD mit "
+                                              "(<!DOCTYPE … [ … ]>), so etwas enthält keine "
+                                              "Exportdatei")
+                                         : tr("ein Element hat mehr als %1 Attribute, so viele "
+                                              "hat keine Exportdatei")
+                                               .arg(m_attributes.maxAttributes()));
                     return QXmlStreamReader::Invalid;
                 }
                 m_xml.addData(more);

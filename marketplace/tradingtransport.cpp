@@ -278,7 +278,8 @@ MarketplaceReply TradingTransport::exchange(const QString &what, const QUrl &url
     const QString ackPath = profiles ? QStringLiteral("ack") : QStringLiteral("Ack");
     if (reply.root.isNull() || !reply.root.has(ackPath)) {
         const bool refused = parseFailure == XmlNode::Failure::TooDeep
-            || parseFailure == XmlNode::Failure::TooLarge;
+            || parseFailure == XmlNode::Failure::TooLarge
+            || parseFailure == XmlNode::Failure::Declarations;
         if (refused)
             reply.failure = tr("Die Antwort von eBay wurde nicht gelesen: %1").arg(parseError);
         else if (result.httpStatus < 200 || result.httpStatus > 299)

@@ -734,6 +734,19 @@ private slots:
                 + "</p><p>" + QByteArray(int(limit / 2) + 1, 'y')
                 + "</p></Description></Item></Items></export>"
             << 1 << large;
+        // 1.9 MB of attribute defaults between quotes in a comment and an instruction, which
+        // are no literals: the document type of its own is refused where it opens.
+        QByteArray defaults;
+        for (int i = 0; i < 60000; ++i)
+            defaults += "<!ATTLIST Item a" + QByteArray::number(i) + " CDATA 'v'>\n";
+        QTest::newRow("a DTD of its own, quotes in its comments and instructions")
+            << smallExport("Möbel", QByteArray())
+                   .replace("<export>",
+                            "<!DOCTYPE export [ <!-- ' --> <?pi \" ?>\n" + defaults
+                                + "<!-- ' --> <?pi \" ?> ]>\n<export>")
+            << 2
+            << QStringLiteral("die Datei bringt eine eigene DTD mit (<!DOCTYPE … [ … ]>), so "
+                              "etwas enthält keine Exportdatei");
     }
     void hostileExport()
     {
