@@ -1,6 +1,7 @@
 #include "import/rovive2import.h"
 
 #include "core/clock.h"
+#include "core/descriptionlimit.h"
 #include "core/logging.h"
 #include "core/numberreader.h"
 #include "core/schema.h"
@@ -678,6 +679,7 @@ void Rovive2Import::work()
     m_folders = m_accounts = m_articles = Tally();
     m_storeError.clear();
     m_rejected.clear();
+    m_tooLong.clear();
     m_numberColumns.clear();
 
     QString title = tr("Import abgebrochen");
@@ -823,7 +825,7 @@ bool Rovive2Import::outcome(QString *title, QString *text) const
     // The first sentence as the seller knows it, without a full stop when it stands alone.
     QString lead;
     QStringList more;
-    if (lost.isEmpty() && unknown.isEmpty()) {
+    if (lost.isEmpty() && unknown.isEmpty() && m_tooLong.isEmpty()) {
         *title = tr("Import abgeschlossen");
         lead = tr("Die Daten wurden importiert, bitte das Programm neu starten");
     } else {
@@ -855,6 +857,21 @@ bool Rovive2Import::outcome(QString *title, QString *text) const
         more << tr("1 Bild konnte nicht übernommen werden.");
     else if (m_failedPictures > 1)
         more << tr("%1 Bilder konnten nicht übernommen werden.").arg(m_failedPictures);
+    if (!m_tooLong.isEmpty()) {
+        QStringList named;
+        for (const QString &name : m_tooLong.mid(0, 3))
+            named << tr("„%1“").arg(shortened(name, 40));
+        QString titles = named.join(QStringLiteral(", "));
+        if (m_tooLong.size() > 3)
+            titles += tr(" und %1 weitere").arg(m_tooLong.size() - 3);
+        more << (m_tooLong.size() == 1
+                     ? tr("1 Artikel wurde nicht importiert, weil seine Beschreibung länger ist, "
+                          "als eBay erlaubt (höchstens %1 Zeichen): %2.")
+                     : tr("%3 Artikel wurden nicht importiert, weil ihre Beschreibung länger ist, "
+                          "als eBay erlaubt (höchstens %1 Zeichen): %2."))
+                    .arg(QLocale(QLocale::German).toString(DescriptionLimit::kMaxChars), titles)
+                    .arg(m_tooLong.size());
+    }
     if (!m_rejected.isEmpty())
         more << rejectedText();
     *text = more.isEmpty() ? lead : lead + QStringLiteral(". ") + more.join(QLatin1Char(' '));
@@ -1008,6 +1025,14 @@ void Rovive2Import::importItem(const Fields &item, Database &db)
 
     QList<RejectedValue> rejected;
     const ArticleRow row = articleRow(item, &db, &rejected, &m_numberColumns);
+    // An article whose description the marketplace would refuse is not imported, but named.
+    const QString tooLong
+        = DescriptionLimit::refusal(row.value(QStringLiteral("Description")).toString());
+    if (!tooLong.isEmpty()) {
+        qCWarning(lcApp).noquote() << "Rovive import, item" << itemId << title << ":" << tooLong;
+        m_tooLong << title;
+        return;
+    }
     for (const RejectedValue &value : rejected)
         qCWarning(lcApp).noquote() << "Rovive import, item" << itemId << title << ":" << value.field
                                    << value.text << "is no number, left at the column's default";
