@@ -259,6 +259,14 @@ private slots:
                              "Anführungszeichen geht dort über das Zeilenende hinaus und endet "
                              "erst in Textzeile 4." }
             << "'";
+        // The marketplace takes 500,000 characters of description.
+        QTest::newRow("a description over the limit, one at it")
+            << "Title;Description;StartPrice\nA;" + QByteArray(500001, 'x') + ";12345,67\nB;"
+                + QByteArray(500000, 'x') + ";12345,67\n"
+            << QStringList { "Title", "Description", "StartPrice" }
+            << QStringList { "Zeile 2 wurde nicht importiert: Die Beschreibung ist 500.001 "
+                             "Zeichen lang, eBay nimmt höchstens 500.000 Zeichen." }
+            << "\"";
     }
     void rowsAreNamed()
     {
