@@ -104,10 +104,10 @@ void CsvImport::on_buttonBox_accepted()
         if (field.isEmpty())
             continue;
         state.lastColumn = qMax(state.lastColumn, column);
+        if (field == QLatin1String("Description"))
+            state.descriptionColumn = column;
         if (field.contains(kPictureColumnPrefix))
             state.pictureColumns << column;
-        else if (field == QLatin1String("Description"))
-            state.descriptionColumn = column;
         else
             settings.mapping.append({ column, field });
     }
