@@ -202,17 +202,23 @@ void TestTradingTransport::nothingSentWithoutKeys_data()
     QTest::addColumn<int>("mode"); // 1: a sandbox account
     QTest::addColumn<QStringList>("keys"); // those set; the others are not
     QTest::addColumn<QString>("missing"); // empty: the call is sent
+    QTest::addColumn<bool>("rounds"); // the workers run their rounds (keys of one mode)
     const QString production = "ZERIRE_DEV_ID, ZERIRE_APP_ID, ZERIRE_CERT_ID";
     for (const char *call : { "GetUser", "AddItem", "EndItem", "GetSellerList",
                               "GetSuggestedCategories", "getSellerProfiles", "FetchToken" })
-        QTest::newRow(call) << QString(call) << 0 << QStringList() << production;
+        QTest::newRow(call) << QString(call) << 0 << QStringList() << production << false;
     QTest::newRow("two of three keys")
         << "AddItem" << 0 << QStringList { "ZERIRE_DEV_ID=d", "ZERIRE_APP_ID=a" }
-        << "ZERIRE_CERT_ID";
+        << "ZERIRE_CERT_ID" << false;
     QTest::newRow("a sandbox account, production keys only")
-        << "GetUser" << 1 << kKeys << "ZERIRE_DEV_ID_SANDBOX, ZERIRE_APP_ID_SANDBOX, "
-                                     "ZERIRE_CERT_ID_SANDBOX";
-    QTest::newRow("production keys") << "GetUser" << 0 << kKeys << QString();
+        << "GetUser" << 1 << kKeys
+        << "ZERIRE_DEV_ID_SANDBOX, ZERIRE_APP_ID_SANDBOX, ZERIRE_CERT_ID_SANDBOX" << true;
+    QTest::newRow("production keys") << "GetUser" << 0 << kKeys << QString() << true;
+    QTest::newRow("a sandbox account, sandbox keys only")
+        << "GetUser" << 1
+        << QStringList { "ZERIRE_DEV_ID_SANDBOX=d", "ZERIRE_APP_ID_SANDBOX=a",
+                         "ZERIRE_CERT_ID_SANDBOX=c" }
+        << QString() << true;
 }
 
 // Without the developer keys of its mode the client sends no request at all, and says what
@@ -223,6 +229,7 @@ void TestTradingTransport::nothingSentWithoutKeys()
     QFETCH(int, mode);
     QFETCH(QStringList, keys);
     QFETCH(QString, missing);
+    QFETCH(bool, rounds);
     for (const char *key : { "ZERIRE_DEV_ID", "ZERIRE_APP_ID", "ZERIRE_CERT_ID",
                              "ZERIRE_DEV_ID_SANDBOX", "ZERIRE_APP_ID_SANDBOX",
                              "ZERIRE_CERT_ID_SANDBOX" })
@@ -251,6 +258,7 @@ void TestTradingTransport::nothingSentWithoutKeys()
         api.fetchToken("SessionID-4711", "händler_1");
     }
 
+    QCOMPARE(!TradingTransport::noKeys(), rounds);
     if (missing.isEmpty())
         QVERIFY(m_server->requestCount() > 0);
     else
