@@ -258,11 +258,12 @@ int ListingThread::runPass(bool &stop)
     // their queues, and the status panel says once (again after a command) what is missing.
     if (TradingTransport::noKeys()) {
         if (!keysTold
-            && !queuedArticles(db, QStringLiteral("(articles.DoCheck=1 OR (articles.DoCheck=2 "
-                                                  "AND articles.Folder=-2) OR "
-                                                  "(articles.Planned_Interval='' AND "
-                                                  "articles.Planned<>'' AND articles.Folder=-3)) "
-                                                  "LIMIT 1"))
+            && !queuedArticles(db,
+                               QStringLiteral("(articles.DoCheck=1 OR (articles.DoCheck=2 "
+                                              "AND articles.Folder=-2) OR "
+                                              "(articles.Planned_Interval='' AND "
+                                              "articles.Planned<>'' AND articles.Folder=-3)) "
+                                              "LIMIT 1"))
                     .isEmpty()) {
             qCInfo(lcWorker) << "Listing pass left out: no developer keys";
             emit getStatus(TradingTransport::missingKeysText(), -1, 0);

@@ -171,8 +171,8 @@ private slots:
             << QStringList { "row 3, <added>: NULL -> NULL", "row 4, <added>: NULL -> NULL" }
             << QStringList { "X|1|0|1|5|", "Z|3|0|1|5|" } << 1;
         QTest::newRow("update only: a description over the limit leaves its row out")
-            << "SKU;Description\nA_1;<p>Neu 12345,67 \xe2\x82\xac</p>\nAB1;" + QByteArray(500001, 'x')
-                + "\n"
+            << "SKU;Description\nA_1;<p>Neu 12345,67 \xe2\x82\xac</p>\nAB1;"
+                + QByteArray(500001, 'x') + "\n"
             << 1 << QStringList { "SKU", "Description" }
             << QStringList { "row 1, Description: NULL -> <p>Neu 12345,67 \u20ac</p>" }
             << QStringList {} << 1;

@@ -528,16 +528,17 @@ private slots:
         QTest::addColumn<QString>("stored"); // titles
         const QString part = "Import unvollständig§§§Die Daten wurden nur zum Teil importiert, "
                              "bitte das Programm neu starten. ";
-        QTest::newRow("the second of three one over")
-            << QStringList { "200", "500001", "500000" }
-            << part + "1 Artikel wurde nicht importiert, weil seine Beschreibung länger ist, als "
-                      "eBay erlaubt (höchstens 500.000 Zeichen): „Artikel 2“."
-            << "Artikel 1,Artikel 3";
+        QTest::newRow("the second of three one over") << QStringList { "200", "500001", "500000" }
+                                                      << part
+                + "1 Artikel wurde nicht importiert, weil seine Beschreibung länger ist, als "
+                  "eBay erlaubt (höchstens 500.000 Zeichen): „Artikel 2“."
+                                                      << "Artikel 1,Artikel 3";
         QTest::newRow("five over")
             << QStringList { "600000", "500001", "500001", "500001", "700000", "12" }
-            << part + "5 Artikel wurden nicht importiert, weil ihre Beschreibung länger ist, als "
-                      "eBay erlaubt (höchstens 500.000 Zeichen): „Artikel 1“, „Artikel 2“, "
-                      "„Artikel 3“ und 2 weitere."
+            << part
+                + "5 Artikel wurden nicht importiert, weil ihre Beschreibung länger ist, als "
+                  "eBay erlaubt (höchstens 500.000 Zeichen): „Artikel 1“, „Artikel 2“, "
+                  "„Artikel 3“ und 2 weitere."
             << "Artikel 6";
         QTest::newRow("at the limit") << QStringList { "500000" } << kDone << "Artikel 1";
     }
@@ -547,8 +548,8 @@ private slots:
         QFETCH(QString, note);
         QFETCH(QString, stored);
         APP_TEST_DATABASE(data);
-        QString xml = QStringLiteral("<export><ItemsTotal>%1</ItemsTotal><Items>")
-                          .arg(lengths.size());
+        QString xml
+            = QStringLiteral("<export><ItemsTotal>%1</ItemsTotal><Items>").arg(lengths.size());
         for (int i = 0; i < lengths.size(); ++i)
             xml += QStringLiteral("<Item>") + field("Title", QString("Artikel %1").arg(i + 1))
                 + field("StartPrice", "12345.67")
@@ -561,8 +562,8 @@ private slots:
         QStringList titles;
         for (const auto &row : rows) {
             titles << row.value("Title").toString();
-            QCOMPARE(row.value("n").toInt(), lengths.at(titles.last().section(' ', 1).toInt() - 1)
-                                                 .toInt());
+            QCOMPARE(row.value("n").toInt(),
+                     lengths.at(titles.last().section(' ', 1).toInt() - 1).toInt());
         }
         QCOMPARE(titles.join(','), stored);
     }

@@ -141,7 +141,8 @@ void TestListing::callPerModeAndArticle()
     row.insert("Description", "<div class=\"$frei_02$\"><p>$frei_01$</p><p>$notes$</p></div>");
     row.insert("Free_01", "<script>alert(1)</script>");
     row.insert("Free_02", "x\" onmouseover=\"alert(2)");
-    row.insert("Notes", "<a href=\"javascript:alert(3)\">12345,67 €</a><img src=x onerror=alert(4)>");
+    row.insert("Notes",
+               "<a href=\"javascript:alert(3)\">12345,67 €</a><img src=x onerror=alert(4)>");
     Database &db = *m_db->db();
     for (const QString &colour : variations ? QStringList { "Rot", "Blau" } : QStringList()) {
         ArticleRow variation = columns("StartPrice=12;Quantity=2;VariantXml=<NameValueList><Name>"

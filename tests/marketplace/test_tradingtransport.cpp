@@ -230,9 +230,9 @@ void TestTradingTransport::nothingSentWithoutKeys()
     QFETCH(QStringList, keys);
     QFETCH(QString, missing);
     QFETCH(bool, rounds);
-    for (const char *key : { "ZERIRE_DEV_ID", "ZERIRE_APP_ID", "ZERIRE_CERT_ID",
-                             "ZERIRE_DEV_ID_SANDBOX", "ZERIRE_APP_ID_SANDBOX",
-                             "ZERIRE_CERT_ID_SANDBOX" })
+    for (const char *key :
+         { "ZERIRE_DEV_ID", "ZERIRE_APP_ID", "ZERIRE_CERT_ID", "ZERIRE_DEV_ID_SANDBOX",
+           "ZERIRE_APP_ID_SANDBOX", "ZERIRE_CERT_ID_SANDBOX" })
         qunsetenv(key);
     for (const QString &key : keys)
         qputenv(qPrintable(key.section('=', 0, 0)), key.section('=', 1).toUtf8());

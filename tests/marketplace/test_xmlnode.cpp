@@ -100,8 +100,7 @@ void TestXmlNode::limits_data()
         << "<r><!-- it's --><Item" + attributeList(257) + "/></r>" << 0 << 0 << F::TooLarge
         << tooMany;
     QTest::newRow("too many after an instruction and a declaration")
-        << "<?xml version='1.0'?><!DOCTYPE r SYSTEM 'x>[y'><r><Item" + attributeList(257)
-            + "/></r>"
+        << "<?xml version='1.0'?><!DOCTYPE r SYSTEM 'x>[y'><r><Item" + attributeList(257) + "/></r>"
         << 0 << 0 << F::TooLarge << tooMany;
     // A document type of its own (an internal subset) is refused: its attribute lists give
     // elements defaults without an '=' in the text, and no reply carries one.
@@ -143,13 +142,12 @@ void TestXmlNode::limits_data()
     // Read as UTF-16, the text has no "<!DOCTYPE" in bytes: the reader's own token is refused.
     const QString wide = QStringLiteral("<?xml version='1.0' encoding='UTF-16'?><!DOCTYPE r "
                                         "[<!ATTLIST r a CDATA 'v'>]><r/>");
-    QTest::newRow("a subset in UTF-16")
-        << QByteArray("\xff\xfe")
+    QTest::newRow("a subset in UTF-16") << QByteArray("\xff\xfe")
             + QByteArray(reinterpret_cast<const char *>(wide.utf16()), wide.size() * 2)
-        << 0 << 0 << F::Declarations << subset;
+                                        << 0 << 0 << F::Declarations << subset;
     QTest::newRow("a declaration without a subset")
-        << QByteArray("<!DOCTYPE r SYSTEM \"r[1].dtd\"><r><Item a='1'/></r>") << 0 << 0
-        << F::None << QString();
+        << QByteArray("<!DOCTYPE r SYSTEM \"r[1].dtd\"><r><Item a='1'/></r>") << 0 << 0 << F::None
+        << QString();
 }
 
 // A reply past a limit is refused as a whole, with the reason in German; the limits are

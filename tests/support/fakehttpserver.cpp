@@ -628,9 +628,9 @@ void FakeHttpServer::pointConfigHere()
         qputenv(name.constData(), url(path).toString().toUtf8());
     }
     // The program sends nothing to the marketplace without its developer keys.
-    for (Config::Key key : { Config::Key::DevId, Config::Key::AppId, Config::Key::CertId,
-                             Config::Key::DevIdSandbox, Config::Key::AppIdSandbox,
-                             Config::Key::CertIdSandbox }) {
+    for (Config::Key key :
+         { Config::Key::DevId, Config::Key::AppId, Config::Key::CertId, Config::Key::DevIdSandbox,
+           Config::Key::AppIdSandbox, Config::Key::CertIdSandbox }) {
         const QByteArray name = Config::environmentVariable(key).toLatin1();
         if (Config::isConfigured(key))
             continue;

@@ -1227,9 +1227,9 @@ void TestEbay::noRoundWithoutKeys()
     tdb.db()->insertSqlClean({ { "token", "TOKEN-B" }, { "accountname", "händler_2" } },
                              "accounts");
     serveAccounts();
-    for (const char *key : { "ZERIRE_DEV_ID", "ZERIRE_APP_ID", "ZERIRE_CERT_ID",
-                             "ZERIRE_DEV_ID_SANDBOX", "ZERIRE_APP_ID_SANDBOX",
-                             "ZERIRE_CERT_ID_SANDBOX" })
+    for (const char *key :
+         { "ZERIRE_DEV_ID", "ZERIRE_APP_ID", "ZERIRE_CERT_ID", "ZERIRE_DEV_ID_SANDBOX",
+           "ZERIRE_APP_ID_SANDBOX", "ZERIRE_CERT_ID_SANDBOX" })
         qunsetenv(key);
     Ebay ebay;
     QSignalSpy status(&ebay, &Ebay::getStatus);

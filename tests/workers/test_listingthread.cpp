@@ -1241,9 +1241,9 @@ void TestListingThread::nothingSentWithoutKeys()
     if (backend == Backend::MySQL)
         QSKIP("The control flow does not depend on the database");
     APP_TEST_DATABASE(t);
-    for (const char *key : { "ZERIRE_DEV_ID", "ZERIRE_APP_ID", "ZERIRE_CERT_ID",
-                             "ZERIRE_DEV_ID_SANDBOX", "ZERIRE_APP_ID_SANDBOX",
-                             "ZERIRE_CERT_ID_SANDBOX" })
+    for (const char *key :
+         { "ZERIRE_DEV_ID", "ZERIRE_APP_ID", "ZERIRE_CERT_ID", "ZERIRE_DEV_ID_SANDBOX",
+           "ZERIRE_APP_ID_SANDBOX", "ZERIRE_CERT_ID_SANDBOX" })
         qunsetenv(key);
     const int id = queued.isEmpty() ? 0 : addArticle(t.db(), queued + ";StartPrice=12345.67");
     const QString before = id ? TestSupport::values(t.db(), id, "Folder,DoCheck,Planned") : "";
