@@ -171,8 +171,8 @@ void TestXmlNode::limits()
     timer.start();
     const XmlNode root = XmlNode::parse(xml, limits, &said, &why);
     // Every limit holds before the reader has spent long: far below what the 1 MB subset
-    // took with its defaults read (6 to 12 s).
-    QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+    // took with its defaults read (6 to 18 s).
+    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
 
     QCOMPARE(why, failure);
     QCOMPARE(root.isNull(), failure != XmlNode::Failure::None);
