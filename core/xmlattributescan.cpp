@@ -81,7 +81,6 @@ void XmlAttributeScan::step(ushort c)
         } else if (!comment.startsWith(m_bang) && !cdata.startsWith(m_bang)) {
             m_state = State::Declaration;
             m_quote = 0;
-            m_depth = 0;
             for (const char b : qAsConst(m_bang))
                 declaration(static_cast<uchar>(b));
         }
@@ -135,55 +134,23 @@ void XmlAttributeScan::step(ushort c)
     }
 }
 
-// A document type declaration: its internal subset in brackets holds markup declarations
-// with quoted values of their own. The quoted defaults of attribute lists are counted: the
-// reader gives each element all the defaults of its name, so without a bound a short
-// declaration would hand thousands of attributes to every element.
+// A declaration outside an internal subset: the document type declaration's name and
+// external identifier, whose literals may hold '[' and '>'. A '[' outside them opens the
+// internal subset, which is refused.
 void XmlAttributeScan::declaration(ushort c)
 {
-    static const QByteArray attributeList("!ATTLIST");
     if (m_quote != 0) {
         if (c == m_quote)
             m_quote = 0;
         return;
     }
-    if (m_inMarkup) {
-        // Reading what the declaration is, then the name of the element it is for.
-        if (m_markup.size() < attributeList.size()) {
-            m_markup += char(c < 0x80 ? c : '?');
-            if (m_markup == attributeList) {
-                m_attributeList = true;
-                m_listName = true;
-                m_name.clear();
-            } else if (!attributeList.startsWith(m_markup)) {
-                m_inMarkup = false;
-            }
-        } else if (m_listName && !isSpace(c) && c != '>' && c != '"' && c != '\'') {
-            if (m_name.size() < kNameChars)
-                m_name += QChar(c);
-        } else if (m_listName && isSpace(c) && !m_name.isEmpty()) {
-            m_listName = false;
-        }
-    }
     if (c == '"' || c == '\'') {
         m_quote = c;
-        if (m_attributeList && ++m_defaults > m_max) {
-            m_elementLine = m_line;
-            m_exceeded = true;
-        }
-    } else if (c == '<' && m_depth > 0) {
-        m_inMarkup = true;
-        m_attributeList = false;
-        m_listName = false;
-        m_markup.clear();
     } else if (c == '[') {
-        ++m_depth;
-    } else if (c == ']') {
-        --m_depth;
+        m_elementLine = m_line;
+        m_internalSubset = true;
+        m_exceeded = true;
     } else if (c == '>') {
-        m_inMarkup = false;
-        m_attributeList = false;
-        if (m_depth <= 0)
-            m_state = State::Text;
+        m_state = State::Text;
     }
 }

@@ -8,6 +8,11 @@
 // ones: an element of a hundred thousand attributes holds it for minutes. This scan is
 // linear and knows just enough XML to count only in tags: not in comments, CDATA sections,
 // processing instructions, declarations or quoted values (which may hold '>' and '=').
+//
+// A document type declaration with an internal subset ("<!DOCTYPE r [ ... ]>") is refused
+// as a whole: its attribute lists hand defaults to elements without an '=' in the text, its
+// entities expand, and no marketplace reply or export file carries one. Refusing it at its
+// '[' keeps the scan from having to read the subset's grammar.
 class XmlAttributeScan
 {
 public:
@@ -22,11 +27,14 @@ public:
     bool feed(const QByteArray &bytes) { return scan(bytes.constData(), bytes.size()); }
     bool feed(const QString &text) { return scan(text.constData(), text.size()); }
 
+    // True once the document is refused: an element over the limit or an internal subset.
     bool exceeded() const { return m_exceeded; }
+    // True when the refusal is for an internal subset of the document type declaration.
+    bool internalSubset() const { return m_internalSubset; }
     int maxAttributes() const { return m_max; }
     // The name of the element over the limit (its first 64 characters).
     QString element() const { return m_name; }
-    // The line, counted from 1, on which that element begins.
+    // The line, counted from 1, on which that element (or the internal subset) begins.
     int line() const { return m_elementLine; }
 
 private:
@@ -54,20 +62,12 @@ private:
     // Characters after "<!" while it is open what they begin.
     QByteArray m_bang;
     // Dashes or brackets just seen (the end of a comment or CDATA section), the character
-    // before ('?' ends an instruction), the quote of a value or declaration.
+    // before ('?' ends an instruction), the quote of a value or a declaration's literal.
     int m_run = 0;
     ushort m_quote = 0;
-    int m_depth = 0;
-    // A markup declaration in the internal subset: its first characters after '<' (up to
-    // "!ATTLIST"), and whether it is an attribute list, whose quoted defaults the reader adds
-    // to every element of its name. Those defaults count for the whole document.
-    QByteArray m_markup;
-    bool m_inMarkup = false;
-    bool m_attributeList = false;
-    bool m_listName = false;
-    int m_defaults = 0;
     QString m_name;
     int m_line = 1;
     int m_elementLine = 1;
     bool m_exceeded = false;
+    bool m_internalSubset = false;
 };

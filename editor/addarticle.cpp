@@ -1,6 +1,7 @@
 #include "editor/addarticle.h"
 
 #include "core/database.h"
+#include "core/descriptionlimit.h"
 #include "core/logging.h"
 #include "core/numberreader.h"
 #include "core/settings.h"
@@ -224,6 +225,13 @@ void AddArticle::loadArticle(const QMap<QString, QVariant> &row)
     m_ui->tabWidget->setTabEnabled(m_ui->tabWidget->indexOf(m_ui->TabVars), true);
     m_description = text(row, "Description");
     m_ui->PlainHtmlCode->setPlainText(m_description);
+    const QString tooLong = DescriptionLimit::refusal(m_description);
+    if (!tooLong.isEmpty())
+        Statics::showMessage(this,
+                             tooLong
+                                 + tr(" Bitte kürzen Sie die Beschreibung, sonst kann der Artikel "
+                                      "nicht gespeichert werden."),
+                             1);
 
     // Site and account first: the lists of every other page depend on them.
     selectData(m_ui->Site, row.value(QStringLiteral("Site")).toInt());

@@ -7,6 +7,7 @@
 #include "core/transaction.h"
 #include "editor/addarticle.h"
 #include "editor/variationcopy.h"
+#include "mainwindow/setupaccount.h"
 #include "views/foldermodel.h"
 #include "views/itemlistroles.h"
 
@@ -62,7 +63,23 @@ void MainWindow::appendListRow(int id)
 void MainWindow::on_actionNeuer_Artikel_triggered()
 {
     if (ui->AccountFilterBox->count() < 2) {
-        Statics::showMessage(this, tr("Bitte lege zuerst ein Konto in den Einstellungen an"), 0);
+        // An account is connected through eBay's sign-in, which needs the developer keys; the
+        // predecessor's export brings its accounts along without them.
+        const QStringList missing = SetupAccount::missingConfiguration(false, true);
+        Statics::showMessage(
+            this,
+            missing.isEmpty()
+                ? tr("Für einen neuen Artikel wird ein eBay-Konto gebraucht: Bitte legen Sie "
+                     "zuerst unter „Extras › Einstellungen“ ein Konto an, oder importieren Sie "
+                     "die Daten von Rovive 2 („Datei › Rovive 2 Daten importieren…“) mit ihren "
+                     "Konten.")
+                : tr("Für einen neuen Artikel wird ein eBay-Konto gebraucht. Ein Konto lässt "
+                     "sich erst anlegen, wenn die Entwicklerschlüssel von eBay eingetragen sind "
+                     "(es fehlt: %1; siehe README, „Marketplace keys and addresses“). Ohne sie "
+                     "bringt der Import der Daten von Rovive 2 („Datei › Rovive 2 Daten "
+                     "importieren…“) Konten und Artikel mit.")
+                      .arg(missing.join(QStringLiteral(", "))),
+            0);
         return;
     }
     int id = 0;

@@ -101,6 +101,8 @@ private:
         int row = 0; // the row being handled
         RowNames rows;
         QList<int> skippedRows; // empty or short
+        int descriptionColumn = -1; // the file column mapped to the description
+        QList<QPair<int, QString>> longDescriptions; // rows left out, with the reason
         // Short because a quoted value went on over line ends.
         struct OpenQuote
         {

@@ -4,6 +4,7 @@
 #include "ui_csvimport.h"
 
 #include "core/database.h"
+#include "core/descriptionlimit.h"
 #include "core/logging.h"
 #include "core/numberreader.h"
 #include "core/statics.h"
@@ -106,6 +107,8 @@ void CsvImport::on_buttonBox_accepted()
         if (field.isEmpty())
             continue;
         state.lastColumn = qMax(state.lastColumn, column);
+        if (field == QLatin1String("Description"))
+            state.descriptionColumn = column;
         if (field.contains(kPictureColumnPrefix))
             state.pictureColumns << column;
         else
@@ -338,6 +341,15 @@ bool CsvImport::importRow(const QStringList &row, int line, RunState &state)
         return true;
     }
 
+    // A description the marketplace would refuse leaves the row out, named at the end.
+    if (state.descriptionColumn >= 0) {
+        const QString tooLong = DescriptionLimit::refusal(row.at(state.descriptionColumn));
+        if (!tooLong.isEmpty()) {
+            state.longDescriptions.append({ rowNumber, tooLong });
+            return true;
+        }
+    }
+
     const int mode = ui->ImportModus->currentIndex();
     writer.setRow(row, rowNumber);
     QList<int> ids;
@@ -553,6 +565,11 @@ void CsvImport::describeSkipped(const RunState &state, QStringList &text)
     if (state.openQuoteRows.size() > kNamedAtMost)
         text << tr("… und %1 weitere Zeilen aus demselben Grund.")
                     .arg(state.openQuoteRows.size() - kNamedAtMost);
+    for (const auto &[row, reason] : state.longDescriptions.mid(0, kNamedAtMost))
+        text << tr("Zeile %1 wurde nicht importiert: %2").arg(state.rows.name(row), reason);
+    if (state.longDescriptions.size() > kNamedAtMost)
+        text << tr("… und %1 weitere Zeilen aus demselben Grund.")
+                    .arg(state.longDescriptions.size() - kNamedAtMost);
 }
 
 void CsvImport::RowNames::add(int row, int line)

@@ -1,6 +1,7 @@
 #include "import/rovive2import.h"
 
 #include "core/clock.h"
+#include "core/descriptionlimit.h"
 #include "core/logging.h"
 #include "core/numberreader.h"
 #include "core/schema.h"
@@ -559,9 +560,13 @@ public:
                 // The reader would take minutes over an element of very many attributes.
                 if (!m_attributes.feed(more)) {
                     m_errorLine = m_attributes.line();
-                    m_xml.raiseError(tr("ein Element hat mehr als %1 Attribute, so viele hat "
-                                        "keine Exportdatei")
-                                         .arg(m_attributes.maxAttributes()));
+                    m_xml.raiseError(m_attributes.internalSubset()
+                                         ? tr("die Datei bringt eine eigene DTD mit "
+                                              "(<!DOCTYPE … [ … ]>), so etwas enthält keine "
+                                              "Exportdatei")
+                                         : tr("ein Element hat mehr als %1 Attribute, so viele "
+                                              "hat keine Exportdatei")
+                                               .arg(m_attributes.maxAttributes()));
                     return QXmlStreamReader::Invalid;
                 }
                 m_xml.addData(more);
@@ -675,6 +680,7 @@ void Rovive2Import::work()
     m_folders = m_accounts = m_articles = Tally();
     m_storeError.clear();
     m_rejected.clear();
+    m_tooLong.clear();
     m_numberColumns.clear();
 
     QString title = tr("Import abgebrochen");
@@ -820,7 +826,7 @@ bool Rovive2Import::outcome(QString *title, QString *text) const
     // The first sentence as the seller knows it, without a full stop when it stands alone.
     QString lead;
     QStringList more;
-    if (lost.isEmpty() && unknown.isEmpty()) {
+    if (lost.isEmpty() && unknown.isEmpty() && m_tooLong.isEmpty()) {
         *title = tr("Import abgeschlossen");
         lead = tr("Die Daten wurden importiert, bitte das Programm neu starten");
     } else {
@@ -850,6 +856,21 @@ bool Rovive2Import::outcome(QString *title, QString *text) const
     }
     if (m_failedPictures > 0)
         more << failedPicturesText();
+    if (!m_tooLong.isEmpty()) {
+        QStringList named;
+        for (const QString &name : m_tooLong.mid(0, 3))
+            named << tr("„%1“").arg(shortened(name, 40));
+        QString titles = named.join(QStringLiteral(", "));
+        if (m_tooLong.size() > 3)
+            titles += tr(" und %1 weitere").arg(m_tooLong.size() - 3);
+        more << (m_tooLong.size() == 1
+                     ? tr("1 Artikel wurde nicht importiert, weil seine Beschreibung länger ist, "
+                          "als eBay erlaubt (höchstens %1 Zeichen): %2.")
+                     : tr("%3 Artikel wurden nicht importiert, weil ihre Beschreibung länger ist, "
+                          "als eBay erlaubt (höchstens %1 Zeichen): %2."))
+                    .arg(QLocale(QLocale::German).toString(DescriptionLimit::kMaxChars), titles)
+                    .arg(m_tooLong.size());
+    }
     if (!m_rejected.isEmpty())
         more << rejectedText();
     *text = more.isEmpty() ? lead : lead + QStringLiteral(". ") + more.join(QLatin1Char(' '));
@@ -1041,6 +1062,14 @@ void Rovive2Import::importItem(const Fields &item, Database &db)
 
     QList<RejectedValue> rejected;
     const ArticleRow row = articleRow(item, &db, &rejected, &m_numberColumns);
+    // An article whose description the marketplace would refuse is not imported, but named.
+    const QString tooLong
+        = DescriptionLimit::refusal(row.value(QStringLiteral("Description")).toString());
+    if (!tooLong.isEmpty()) {
+        qCWarning(lcApp).noquote() << "Rovive import, item" << itemId << title << ":" << tooLong;
+        m_tooLong << title;
+        return;
+    }
     for (const RejectedValue &value : rejected)
         qCWarning(lcApp).noquote() << "Rovive import, item" << itemId << title << ":" << value.field
                                    << value.text << "is no number, left at the column's default";

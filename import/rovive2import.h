@@ -113,5 +113,6 @@ private:
     Tally m_articles;
     QString m_storeError; // the database's reason for the first row it refused
     QList<QList<RejectedValue>> m_rejected; // per stored article
+    QStringList m_tooLong; // titles of the articles left out for their description's length
     NumberColumns m_numberColumns; // learnt by the reading that checks the file
 };

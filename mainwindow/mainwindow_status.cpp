@@ -80,10 +80,14 @@ constexpr int kStoredReadMs = 1000;
 
 void MainWindow::updateStatusBar(QString stat, int totalStat, int detailStat)
 {
-    // A notification shown here without a tray hides the bar (see sendNotification).
-    ui->SyncProgressBar->show();
-    ui->SyncProgressBar->setMaximum(totalStat);
-    ui->SyncProgressBar->setValue(detailStat);
+    // A notification shown here without a tray hides the bar (see sendNotification), and so
+    // does a text without progress (a maximum below 0).
+    const bool progress = totalStat >= 0;
+    ui->SyncProgressBar->setVisible(progress);
+    if (progress) {
+        ui->SyncProgressBar->setMaximum(totalStat);
+        ui->SyncProgressBar->setValue(detailStat);
+    }
     // The label cuts a long text (a round's failures of every account) to the panel's width;
     // the tooltip holds it whole. Both show titles and the marketplace's words as plain text.
     // A stored title in it may be of any length: both show a bounded prefix.
@@ -93,7 +97,7 @@ void MainWindow::updateStatusBar(QString stat, int totalStat, int detailStat)
         kStatusChars);
     ui->SyncLabel->setText(text);
     ui->SyncLabel->setToolTip(Statics::plainToolTip(text));
-    ui->SyncWidget->setVisible(totalStat != 0 && detailStat != totalStat);
+    ui->SyncWidget->setVisible(!progress || (totalStat != 0 && detailStat != totalStat));
 }
 
 void MainWindow::updateBar()

@@ -225,6 +225,63 @@ QString variantBlock(const QString &name, const QString &value)
         + QStringLiteral("</Value></NameValueList>");
 }
 
+// Where a placeholder stands in the description's HTML: in text, or inside a tag (a name or an
+// attribute, quoted or not).
+struct MarkupPlace
+{
+    bool inTag = false;
+    QChar quote; // of the attribute value the place is in, or none
+
+    void pass(QStringView html)
+    {
+        for (const QChar c : html) {
+            if (!quote.isNull()) {
+                if (c == quote)
+                    quote = QChar();
+            } else if (!inTag) {
+                inTag = c == QLatin1Char('<');
+            } else if (c == QLatin1Char('"') || c == QLatin1Char('\'')) {
+                quote = c;
+            } else if (c == QLatin1Char('>')) {
+                inTag = false;
+            }
+        }
+    }
+};
+
+// A placeholder's value is the seller's plain text (a field of the editor, a CSV cell), put
+// into the description's HTML, which the editor checked without it. It goes in as text: markup
+// in it shows as written and never becomes markup; its line breaks stay line breaks. Inside a
+// tag it can make no attribute of its own and leave no quoted value ('=', blanks and quotes as
+// references), and an address that would run script gets a scheme that does nothing.
+QString placeholderText(const QString &value, const MarkupPlace &place)
+{
+    QString html = value.toHtmlEscaped().replace(QLatin1Char('\''), QLatin1String("&#39;"));
+    if (!place.inTag) {
+        html.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        html.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+        return html.replace(QLatin1Char('\n'), QLatin1String("<br>"));
+    }
+    // Browsers drop blanks and control characters anywhere in an address's scheme.
+    static const QRegularExpression blanks(
+        QStringLiteral("[\\x{0000}-\\x{0020}\\x{007f}-\\x{00a0}\\x{1680}\\x{2000}-\\x{200f}"
+                       "\\x{2028}\\x{2029}\\x{202f}\\x{205f}\\x{3000}\\x{feff}]"));
+    static const QRegularExpression scriptAddress(
+        QStringLiteral("^(javascript|vbscript|mhtml|livescript|jscript|data):"),
+        QRegularExpression::CaseInsensitiveOption);
+    if (QString(value).remove(blanks).contains(scriptAddress))
+        html.prepend(QLatin1String("unsafe:"));
+    QString out;
+    out.reserve(html.size());
+    for (const QChar c : qAsConst(html)) {
+        if (c == QLatin1Char('=') || c.isSpace() || c.unicode() < 0x20)
+            out += QStringLiteral("&#%1;").arg(c.unicode());
+        else
+            out += c;
+    }
+    return out;
+}
+
 // The description with the template's placeholders filled in, in one pass, so that a
 // placeholder inside a filled-in text stays as it is.
 QString fillPlaceholders(const QString &description, const ArticleRow &row)
@@ -232,14 +289,19 @@ QString fillPlaceholders(const QString &description, const ArticleRow &row)
     static const QRegularExpression placeholder(QStringLiteral("\\$(frei_0[1-5]|notes)\\$"));
     QString out;
     out.reserve(description.size());
+    MarkupPlace place;
     int last = 0;
     auto it = placeholder.globalMatch(description);
     while (it.hasNext()) {
         const QRegularExpressionMatch match = it.next();
-        out += description.midRef(last, match.capturedStart() - last);
+        const QStringRef before = description.midRef(last, match.capturedStart() - last);
+        out += before;
+        place.pass(QStringView(before.constData(), before.size()));
         const QString key = match.captured(1);
-        out += key == QLatin1String("notes") ? text(row, QStringLiteral("Notes"))
-                                             : text(row, QStringLiteral("Free_") + key.right(2));
+        out += placeholderText(key == QLatin1String("notes")
+                                   ? text(row, QStringLiteral("Notes"))
+                                   : text(row, QStringLiteral("Free_") + key.right(2)),
+                               place);
         last = match.capturedEnd();
     }
     out += description.midRef(last);

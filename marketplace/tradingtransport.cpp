@@ -215,11 +215,50 @@ MarketplaceReply TradingTransport::sendProfiles(const ProfilesCall &call,
                     m_timeoutMs, true);
 }
 
+QStringList TradingTransport::missingKeys(bool sandbox)
+{
+    const QList<Config::Key> keys = sandbox
+        ? QList<Config::Key> { Config::Key::DevIdSandbox, Config::Key::AppIdSandbox,
+                               Config::Key::CertIdSandbox }
+        : QList<Config::Key> { Config::Key::DevId, Config::Key::AppId, Config::Key::CertId };
+    QStringList missing;
+    for (const Config::Key key : keys) {
+        if (!Config::isConfigured(key))
+            missing << Config::environmentVariable(key);
+    }
+    return missing;
+}
+
+bool TradingTransport::noKeys()
+{
+    return !missingKeys(false).isEmpty() && !missingKeys(true).isEmpty();
+}
+
+QString TradingTransport::missingKeysText(bool sandbox)
+{
+    QStringList missing = missingKeys(sandbox);
+    if (missing.isEmpty())
+        missing = missingKeys(!sandbox);
+    return tr("Ohne die Entwicklerschlüssel von eBay wird nichts an eBay gesendet (kein Abgleich, "
+              "kein Einstellen, keine Auswahllisten). Es fehlt: %1. Tragen Sie die Schlüssel als "
+              "Umgebungsvariablen ein (siehe README, „Marketplace keys and addresses“) und "
+              "starten Sie das Programm neu.")
+        .arg(missing.join(QStringLiteral(", ")));
+}
+
 MarketplaceReply TradingTransport::exchange(const QString &what, const QUrl &url,
                                             const QList<BlockingRequest::Header> &headers,
                                             const QByteArray &body, int timeoutMs,
                                             bool profiles) const
 {
+    // Without the developer keys the marketplace refuses every call: none is sent.
+    if (!missingKeys(m_sandbox).isEmpty()) {
+        MarketplaceReply reply;
+        reply.failure = missingKeysText(m_sandbox);
+        qCWarning(lcNet).noquote() << what << "not sent: developer keys missing"
+                                   << missingKeys(m_sandbox).join(QStringLiteral(", "));
+        return reply;
+    }
     // Bodies hold the seller's address and e-mail (GetUser) and the buyers' names: in the
     // log only when asked for.
     const bool bodies = Logging::bodiesLogged();
@@ -278,7 +317,8 @@ MarketplaceReply TradingTransport::exchange(const QString &what, const QUrl &url
     const QString ackPath = profiles ? QStringLiteral("ack") : QStringLiteral("Ack");
     if (reply.root.isNull() || !reply.root.has(ackPath)) {
         const bool refused = parseFailure == XmlNode::Failure::TooDeep
-            || parseFailure == XmlNode::Failure::TooLarge;
+            || parseFailure == XmlNode::Failure::TooLarge
+            || parseFailure == XmlNode::Failure::Declarations;
         if (refused)
             reply.failure = tr("Die Antwort von eBay wurde nicht gelesen: %1").arg(parseError);
         else if (result.httpStatus < 200 || result.httpStatus > 299)

@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QXmlStreamWriter;
@@ -85,6 +86,15 @@ public:
     MarketplaceReply sendWithFile(const Call &call, const QString &token, const QByteArray &file,
                                   const QString &fileName) const;
     MarketplaceReply sendProfiles(const ProfilesCall &call, const QString &token) const;
+
+    // The developer keys of the mode that are not configured, by their environment variable
+    // ("ZERIRE_DEV_ID", ...). Without them no request is sent.
+    static QStringList missingKeys(bool sandbox);
+    // True when the keys of both modes are missing: nothing at all can reach the marketplace,
+    // and the workers leave their rounds out.
+    static bool noKeys();
+    // What the seller reads when the keys are missing: that nothing is sent, and what to do.
+    static QString missingKeysText(bool sandbox = false);
 
     // The schema version the requests are written for.
     static QString compatibilityLevel();

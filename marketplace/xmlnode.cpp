@@ -132,6 +132,10 @@ XmlNode XmlNode::parse(const QByteArray &xml, const Limits &limits, QString *err
     };
     if (failure)
         *failure = Failure::None;
+    const auto internalSubsetRefusal = [] {
+        return tr("Das Dokument bringt eine eigene DTD mit (<!DOCTYPE … [ … ]>); so ein Dokument "
+                  "wird nicht gelesen, Antworten von eBay enthalten keine.");
+    };
     if (xml.size() > limits.maxDocumentBytes)
         return fail(
             Failure::TooLarge,
@@ -140,15 +144,19 @@ XmlNode XmlNode::parse(const QByteArray &xml, const Limits &limits, QString *err
     // Before the reader: it would take minutes over an element of very many attributes. Each
     // attribute has an '=' of its own, so a document with no more of them than an element
     // may have attributes needs no scan (a page of listings has a few dozen), unless it
-    // declares attribute lists, whose defaults come without one.
+    // declares a document type of its own, whose attribute lists give defaults without one:
+    // a document with an internal subset is refused.
     XmlAttributeScan attributeScan(limits.maxAttributes);
     if ((std::count(xml.cbegin(), xml.cend(), '=') > limits.maxAttributes
-         || xml.contains("<!ATTLIST"))
-        && !attributeScan.feed(xml))
+         || xml.contains("<!DOCTYPE"))
+        && !attributeScan.feed(xml)) {
+        if (attributeScan.internalSubset())
+            return fail(Failure::Declarations, internalSubsetRefusal());
         return fail(Failure::TooLarge,
                     tr("Das Element \"%1\" hat mehr als %2 Attribute.")
                         .arg(attributeScan.element())
                         .arg(limits.maxAttributes));
+    }
 
     // The tree is given up as soon as it would take more than its share: what it took until
     // then is released with it.
@@ -182,6 +190,14 @@ XmlNode XmlNode::parse(const QByteArray &xml, const Limits &limits, QString *err
     QXmlStreamReader reader(xml);
     while (!reader.atEnd()) {
         switch (reader.readNext()) {
+        case QXmlStreamReader::DTD: {
+            // The scan above reads the bytes as UTF-8 or Latin-1; in another encoding the
+            // declaration, as the reader gives it before the first element, is scanned.
+            XmlAttributeScan declaration(limits.maxAttributes);
+            if (!declaration.feed(reader.text().toString()) && declaration.internalSubset())
+                return fail(Failure::Declarations, internalSubsetRefusal());
+            break;
+        }
         case QXmlStreamReader::StartElement: {
             if (int(open.size()) >= limits.maxDepth)
                 return fail(Failure::TooDeep,

@@ -35,6 +35,7 @@ public:
         NotXml, // not well-formed, or no element
         TooDeep, // nested deeper than Limits::maxDepth
         TooLarge, // the document, one element, its attributes or the tree over its limit
+        Declarations, // declares a document type with an internal subset
     };
 
     XmlNode() = default;

@@ -23,6 +23,7 @@
 #include "marketplace/api_ebay.h"
 #include "marketplace/articlemodel.h"
 #include "marketplace/itemmapping.h"
+#include "marketplace/tradingtransport.h"
 #include "workers/listingthread.h"
 #include "workers/scheduledstartservice.h"
 
@@ -182,6 +183,7 @@ void Ebay::startSyncNow()
 {
     qCInfo(lcWorker) << "startSyncNow rec from Ebay";
     syncNow = true;
+    keysTold = false;
 }
 
 void Ebay::getStatusFromApi(QString status, int totalStat, int detailStat)
@@ -192,6 +194,16 @@ void Ebay::getStatusFromApi(QString status, int totalStat, int detailStat)
 void Ebay::runRound()
 {
     ensureDatabase();
+    // Without the developer keys no account can be read: the round is left out, and the
+    // status panel says once (again after a sync command) what is missing, with no progress.
+    if (TradingTransport::noKeys()) {
+        qCInfo(lcWorker) << "Sync round left out: no developer keys";
+        if (!keysTold)
+            emit getStatus(TradingTransport::missingKeysText(), -1, 0);
+        keysTold = true;
+        emit setAppToSyncState(false);
+        return;
+    }
     emit setAppToSyncState(true);
     removeCachedProfiles();
     followUpScheduledStarts();

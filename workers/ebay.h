@@ -49,6 +49,8 @@ public:
     Database *db = nullptr;
     // The wake flag: set by startSyncNow(), cleared by the wait it ends.
     bool syncNow = false;
+    // The missing developer keys were told since the start or the last startSyncNow().
+    bool keysTold = false;
     // The loop's interruptible wait (seconds, stop flag, wake flag); tests replace it.
     std::function<void(int, bool &, bool &)> wait = ThreadHelper::WaitSeconds;
 

@@ -17,6 +17,7 @@
 #include "core/threadhelper.h"
 #include "core/transaction.h"
 #include "marketplace/api_ebay.h"
+#include "marketplace/tradingtransport.h"
 #include "workers/scheduledstartservice.h"
 
 namespace {
@@ -90,6 +91,7 @@ void ListingThread::startSyncNow()
 {
     qCInfo(lcWorker) << "startSyncNow rec from ListingThread";
     checkNow = true;
+    keysTold = false;
 }
 
 bool ListingThread::applicationGoingDown()
@@ -252,6 +254,23 @@ int ListingThread::runPass(bool &stop)
         return 0;
     if (!m_leftoversRequeued)
         m_leftoversRequeued = requeueLeftovers();
+    // Without the developer keys nothing is checked, listed or scheduled: the articles wait in
+    // their queues, and the status panel says once (again after a command) what is missing.
+    if (TradingTransport::noKeys()) {
+        if (!keysTold
+            && !queuedArticles(db,
+                               QStringLiteral("(articles.DoCheck=1 OR (articles.DoCheck=2 "
+                                              "AND articles.Folder=-2) OR "
+                                              "(articles.Planned_Interval='' AND "
+                                              "articles.Planned<>'' AND articles.Folder=-3)) "
+                                              "LIMIT 1"))
+                    .isEmpty()) {
+            qCInfo(lcWorker) << "Listing pass left out: no developer keys";
+            emit getStatus(TradingTransport::missingKeysText(), -1, 0);
+            keysTold = true;
+        }
+        return 0;
+    }
     const int checked = checkPhase(stop);
     if (stop)
         return checked;

@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -77,6 +78,8 @@ private slots:
     void harmfulMarkupNeverLeaves();
     void pageStaysPut();
     void editorNotAnswering();
+    void descriptionLength_data();
+    void descriptionLength();
 
 private:
     int article(const QString &description);
@@ -382,6 +385,70 @@ void TestAddArticleDescription::editorNotAnswering()
                                                      "nicht. Es wurde nichts gespeichert"),
              qPrintable(m_answers->lastMessageText()));
     QCOMPARE(storedDescription(id), QString("<p>alt</p>"));
+}
+
+// The marketplace takes 500,000 characters of description: a longer one is refused however
+// it came into the editor, with nothing written; one at the limit is saved, also by an HTML
+// editor slower than the wait's start (its getContent held 1.5 s against a wait of 1 s).
+void TestAddArticleDescription::descriptionLength_data()
+{
+    QTest::addColumn<int>("chars");
+    QTest::addColumn<QString>("way");
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("over the limit, loaded") << 500001 << "loaded" << false;
+    QTest::newRow("over the limit, typed") << 500001 << "typed" << false;
+    QTest::newRow("over the limit, pasted into the HTML editor") << 500001 << "pasted" << false;
+    QTest::newRow("at the limit, typed") << 500000 << "typed" << true;
+    QTest::newRow("at the limit, HTML editor slower than the wait's start")
+        << 500000 << "slow" << true;
+}
+
+void TestAddArticleDescription::descriptionLength()
+{
+    QFETCH(int, chars);
+    QFETCH(QString, way);
+    QFETCH(bool, saved);
+    const QString text = "<p>" + QString(chars - 7, 'x') + "</p>";
+    const QString before = "<p>Lok 12345,67 \u20ac</p>";
+    const int id = article(way == "loaded" ? text : before);
+    AddArticle editor(nullptr, id, -10, false);
+    const QString refused = QStringLiteral("Die Beschreibung ist 500.001 Zeichen lang, eBay nimmt "
+                                           "höchstens 500.000 Zeichen.");
+    if (way == "loaded") {
+        QCOMPARE(m_answers->messages().size(), 1);
+        QVERIFY2(m_answers->lastMessageText().startsWith(refused),
+                 qPrintable(m_answers->lastMessageText()));
+        // The HTML editor is not given it.
+        editor.show();
+        EditorFixture::apply(&editor, { "show=TabDesc" });
+        editor.findChild<QPushButton *>("OpenHtmlEditor")->click();
+        QVERIFY(!editor.findChild<QWebEngineView *>());
+        QCOMPARE(m_answers->messages().size(), 2);
+    } else if (way == "typed") {
+        editor.findChild<QPlainTextEdit *>("PlainHtmlCode")->setPlainText(text);
+    } else {
+        QWebEngineView *view = openHtmlEditor(&editor);
+        QVERIFY(view);
+        evaluate(view->page(),
+                 QString("tinyMCE.activeEditor.setContent('<p>' + 'x'.repeat(%1) + '</p>')")
+                     .arg(chars - 7));
+        if (way == "slow") {
+            evaluate(view->page(),
+                     "(function () { var e = tinyMCE.activeEditor, get = e.getContent;"
+                     " e.getContent = function (a) { var end = Date.now() + 1500;"
+                     " while (Date.now() < end) {} return get.call(e, a); }; })()");
+            AddArticle::setDescriptionTimeout(1000);
+        }
+    }
+    const int told = m_answers->messages().size();
+
+    editor.accept();
+    QCOMPARE(editor.result(), saved ? 1 : 0);
+    QCOMPARE(storedDescription(id), saved || way == "loaded" ? text : before);
+    QCOMPARE(m_answers->messages().size(), told + (saved ? 0 : 1));
+    if (!saved)
+        QCOMPARE(m_answers->lastMessageText(),
+                 refused + " Es wurde nichts gespeichert; bitte kürzen Sie die Beschreibung.");
 }
 
 APP_TEST_MAIN(TestAddArticleDescription)

@@ -56,6 +56,7 @@ private slots:
 
     void newArticle_data();
     void newArticle();
+    void newArticleNeedsAccount_data();
     void newArticleNeedsAccount();
     void open_data();
     void open();
@@ -206,12 +207,40 @@ void TestEditorCommands::newArticle()
     }
 }
 
+// Without an account the command says what is needed: an account, which needs the developer
+// keys, or the predecessor's data with its accounts.
+void TestEditorCommands::newArticleNeedsAccount_data()
+{
+    QTest::addColumn<QStringList>("environment"); // NAME=value, or NAME alone to unset it
+    QTest::addColumn<QString>("message");
+    QTest::newRow("keys set")
+        << QStringList { "ZERIRE_RUNAME=Haendler-Zerire-abc" }
+        << "Für einen neuen Artikel wird ein eBay-Konto gebraucht: Bitte legen Sie zuerst unter "
+           "„Extras › Einstellungen“ ein Konto an, oder importieren Sie die Daten von Rovive 2 "
+           "(„Datei › Rovive 2 Daten importieren…“) mit ihren Konten.";
+    QTest::newRow("no keys")
+        << QStringList { "ZERIRE_DEV_ID", "ZERIRE_APP_ID", "ZERIRE_CERT_ID", "ZERIRE_RUNAME" }
+        << "Für einen neuen Artikel wird ein eBay-Konto gebraucht. Ein Konto lässt sich erst "
+           "anlegen, wenn die Entwicklerschlüssel von eBay eingetragen sind (es fehlt: "
+           "ZERIRE_DEV_ID, ZERIRE_APP_ID, ZERIRE_CERT_ID, ZERIRE_RUNAME; siehe README, "
+           "„Marketplace keys and addresses“). Ohne sie bringt der Import der Daten von Rovive 2 "
+           "(„Datei › Rovive 2 Daten importieren…“) Konten und Artikel mit.";
+}
+
 void TestEditorCommands::newArticleNeedsAccount()
 {
+    QFETCH(QStringList, environment);
+    QFETCH(QString, message);
+    for (const QString &entry : environment) {
+        if (entry.contains('='))
+            qputenv(qPrintable(entry.section('=', 0, 0)), entry.section('=', 1).toUtf8());
+        else
+            qunsetenv(qPrintable(entry));
+    }
     openWindow();
     trigger("actionNeuer_Artikel");
-    QCOMPARE(m_answers->lastMessageText(),
-             QString("Bitte lege zuerst ein Konto in den Einstellungen an"));
+    qunsetenv("ZERIRE_RUNAME");
+    QCOMPARE(m_answers->lastMessageText(), message);
     QVERIFY(m_window->window()->isEnabled());
 }
 

@@ -184,6 +184,12 @@ private slots:
             << QStringList { "SKU", "Account", "Title" }
             << QStringList { "row 2, Account: 1 -> 3", "row 2, Title: Artikel -> Auch" }
             << QStringList {} << 1;
+        QTest::newRow("update only: a description over the limit leaves its row out")
+            << "SKU;Description\nA_1;<p>Neu 12345,67 \xe2\x82\xac</p>\nAB1;"
+                + QByteArray(500001, 'x') + "\n"
+            << 1 << QStringList { "SKU", "Description" }
+            << QStringList { "row 1, Description: NULL -> <p>Neu 12345,67 \u20ac</p>" }
+            << QStringList {} << 1;
         QTest::newRow("update column not mapped: stops before any write")
             << QByteArray("Title\nNeu\n") << 1 << QStringList { "Title" } << QStringList {}
             << QStringList {} << 0;
@@ -291,6 +297,14 @@ private slots:
                              "Anführungszeichen geht dort über das Zeilenende hinaus und endet "
                              "erst in Textzeile 4." }
             << "'";
+        // The marketplace takes 500,000 characters of description.
+        QTest::newRow("a description over the limit, one at it")
+            << "Title;Description;StartPrice\nA;" + QByteArray(500001, 'x') + ";12345,67\nB;"
+                + QByteArray(500000, 'x') + ";12345,67\n"
+            << QStringList { "Title", "Description", "StartPrice" }
+            << QStringList { "Zeile 2 wurde nicht importiert: Die Beschreibung ist 500.001 "
+                             "Zeichen lang, eBay nimmt höchstens 500.000 Zeichen." }
+            << "\"";
     }
     void rowsAreNamed()
     {

@@ -543,6 +543,55 @@ private slots:
                      QStringLiteral("2"));
     }
 
+    // An article whose description the marketplace would refuse (over 500,000 characters) is
+    // left out and named; one at the limit is imported whole.
+    void longDescription_data()
+    {
+        QTest::addColumn<QStringList>("lengths"); // of the descriptions of "Artikel 1", 2, ...
+        QTest::addColumn<QString>("note");
+        QTest::addColumn<QString>("stored"); // titles
+        const QString part = "Import unvollständig§§§Die Daten wurden nur zum Teil importiert, "
+                             "bitte das Programm neu starten. ";
+        QTest::newRow("the second of three one over") << QStringList { "200", "500001", "500000" }
+                                                      << part
+                + "1 Artikel wurde nicht importiert, weil seine Beschreibung länger ist, als "
+                  "eBay erlaubt (höchstens 500.000 Zeichen): „Artikel 2“."
+                                                      << "Artikel 1,Artikel 3";
+        QTest::newRow("five over")
+            << QStringList { "600000", "500001", "500001", "500001", "700000", "12" }
+            << part
+                + "5 Artikel wurden nicht importiert, weil ihre Beschreibung länger ist, als "
+                  "eBay erlaubt (höchstens 500.000 Zeichen): „Artikel 1“, „Artikel 2“, "
+                  "„Artikel 3“ und 2 weitere."
+            << "Artikel 6";
+        QTest::newRow("at the limit") << QStringList { "500000" } << kDone << "Artikel 1";
+    }
+    void longDescription()
+    {
+        QFETCH(QStringList, lengths);
+        QFETCH(QString, note);
+        QFETCH(QString, stored);
+        APP_TEST_DATABASE(data);
+        QString xml
+            = QStringLiteral("<export><ItemsTotal>%1</ItemsTotal><Items>").arg(lengths.size());
+        for (int i = 0; i < lengths.size(); ++i)
+            xml += QStringLiteral("<Item>") + field("Title", QString("Artikel %1").arg(i + 1))
+                + field("StartPrice", "12345.67")
+                + field("Description", QString(lengths.at(i).toInt(), QLatin1Char('x')))
+                + QStringLiteral("</Item>");
+        xml += QStringLiteral("</Items></export>");
+        QCOMPARE(runImport(xml, "UTF-8"), note);
+        const SqlRows rows = data.db()->select(
+            QStringLiteral("SELECT Title, LENGTH(Description) AS n FROM articles ORDER BY id"));
+        QStringList titles;
+        for (const auto &row : rows) {
+            titles << row.value("Title").toString();
+            QCOMPARE(row.value("n").toInt(),
+                     lengths.at(titles.last().section(' ', 1).toInt() - 1).toInt());
+        }
+        QCOMPARE(titles.join(','), stored);
+    }
+
     // Every form a number column meets, for each kind of number column: prices and costs
     // (real), the VAT rate (real) and counts (whole). Read right or refused, never another
     // number.
@@ -758,6 +807,19 @@ private slots:
                 + "</p><p>" + QByteArray(int(limit / 2) + 1, 'y')
                 + "</p></Description></Item></Items></export>"
             << 1 << large;
+        // 1.9 MB of attribute defaults between quotes in a comment and an instruction, which
+        // are no literals: the document type of its own is refused where it opens.
+        QByteArray defaults;
+        for (int i = 0; i < 60000; ++i)
+            defaults += "<!ATTLIST Item a" + QByteArray::number(i) + " CDATA 'v'>\n";
+        QTest::newRow("a DTD of its own, quotes in its comments and instructions")
+            << smallExport("Möbel", QByteArray())
+                   .replace("<export>",
+                            "<!DOCTYPE export [ <!-- ' --> <?pi \" ?>\n" + defaults
+                                + "<!-- ' --> <?pi \" ?> ]>\n<export>")
+            << 2
+            << QStringLiteral("die Datei bringt eine eigene DTD mit (<!DOCTYPE … [ … ]>), so "
+                              "etwas enthält keine Exportdatei");
     }
     void hostileExport()
     {

@@ -115,6 +115,10 @@ private slots:
         QTest::newRow("title of 16 M characters")
             << QStringLiteral("Beende ") + QString(16 << 20, QChar(0x00e4)) + QStringLiteral("...")
             << 10 << 2 << true << true;
+        // A text without progress (the marketplace keys missing): shown, without a bar.
+        QTest::newRow("no progress") << QStringLiteral("Ohne die Entwicklerschlüssel von eBay wird "
+                                                       "nichts an eBay gesendet.")
+                                     << -1 << 0 << true << false;
     }
     void statusPanel()
     {
@@ -144,7 +148,8 @@ private slots:
         } else {
             QCOMPARE(label->text(), QStringLiteral("14:05 Uhr - ") + text);
         }
-        if (shown)
+        QCOMPARE(bar->isVisibleTo(panel), maximum >= 0);
+        if (shown && maximum >= 0)
             QCOMPARE(bar->text(), QStringLiteral("20%"));
     }
 

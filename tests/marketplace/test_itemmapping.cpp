@@ -323,7 +323,25 @@ void TestItemMapping::writing_data()
         { "Description=a,b,c,d,e,,b" });
     row("unknown ones and those inside a filled text stay", add,
         "Description=$frei_01$ $frei_06$ $Notes$ $frei_1$;Free_01=<b>$notes$</b>",
-        { "Description=<b>$notes$</b> $frei_06$ $Notes$ $frei_1$" });
+        { "Description=&lt;b&gt;$notes$&lt;/b&gt; $frei_06$ $Notes$ $frei_1$" });
+    // The seller's free texts are plain text: markup in them never becomes markup.
+    row("markup in the free texts stays text", add,
+        "Description=<p>$frei_01$</p><p>$notes$</p>;Free_01=<script>alert(1)</script>;"
+        "Notes=<img src=x onerror=alert(1)> & \"mehr\"",
+        { "Description=<p>&lt;script&gt;alert(1)&lt;/script&gt;</p><p>&lt;img src=x "
+          "onerror=alert(1)&gt; &amp; &quot;mehr&quot;</p>" });
+    row("free texts inside tags make no attribute", add,
+        "Description=<a href=\"$frei_01$\" title='$frei_02$'>x</a><img $frei_03$>"
+        "<p title=\"a>b\" class=$frei_04$>$frei_04$</p>;"
+        "Free_01= Java\tScript:alert(1);Free_02=' onmouseover='alert(1);"
+        "Free_03=src=x onerror=alert(1);Free_04=javascript: Das Handbuch",
+        { "Description=<a href=\"unsafe:&#32;Java&#9;Script:alert(1)\" "
+          "title='&#39;&#32;onmouseover&#61;&#39;alert(1)'>x</a>"
+          "<img src&#61;x&#32;onerror&#61;alert(1)><p title=\"a>b\" "
+          "class=unsafe:javascript:&#32;Das&#32;Handbuch>javascript: Das Handbuch</p>" });
+    row("line breaks of a free text", add,
+        "Description=<div>$notes$</div>;Notes=Zeile 1\r\nZeile 2\nZeile 3",
+        { "Description=<div>Zeile 1<br>Zeile 2<br>Zeile 3</div>" });
 
     row("add lists all", add, "Quantity=10;SoldCount=3", { "Quantity=10" });
     row("revise never negative", Purpose::Revise, "Quantity=3;SoldCount=5", { "Quantity=0" });

@@ -136,7 +136,13 @@ void TestListing::callPerModeAndArticle()
     QFETCH(int, mode);
     QFETCH(bool, variations);
     QFETCH(QString, call);
-    const ArticleRow row = article();
+    ArticleRow row = article();
+    // The template's free texts are the seller's plain text, also when they hold markup.
+    row.insert("Description", "<div class=\"$frei_02$\"><p>$frei_01$</p><p>$notes$</p></div>");
+    row.insert("Free_01", "<script>alert(1)</script>");
+    row.insert("Free_02", "x\" onmouseover=\"alert(2)");
+    row.insert("Notes",
+               "<a href=\"javascript:alert(3)\">12345,67 €</a><img src=x onerror=alert(4)>");
     Database &db = *m_db->db();
     for (const QString &colour : variations ? QStringList { "Rot", "Blau" } : QStringList()) {
         ArticleRow variation = columns("StartPrice=12;Quantity=2;VariantXml=<NameValueList><Name>"
@@ -166,6 +172,10 @@ void TestListing::callPerModeAndArticle()
     QCOMPARE(root.all("Item/Variations/Variation").size(), variations ? 2 : 0);
     QCOMPARE(root.value("Item/Variations/Pictures/VariationSpecificPictureSet/PictureURL"),
              QString(variations ? "https://i.example/rot.jpg" : ""));
+    QCOMPARE(root.value("Item/Description"),
+             QString("<div class=\"x&quot;&#32;onmouseover&#61;&quot;alert(2)\"><p>&lt;script&gt;"
+                     "alert(1)&lt;/script&gt;</p><p>&lt;a href=&quot;javascript:alert(3)&quot;"
+                     "&gt;12345,67 €&lt;/a&gt;&lt;img src=x onerror=alert(4)&gt;</p></div>"));
 }
 
 void TestListing::repliesBecomeMessages_data()

@@ -7,6 +7,8 @@
 #include "tests/support/messagecapture.h"
 #include "tests/support/testmain.h"
 
+#include <QDateTime>
+
 using TestSupport::FakeHttpServer;
 using TestSupport::FakeReply;
 
@@ -52,6 +54,8 @@ private slots:
     void hostileRepliesAreRefused();
     void bodiesLoggedOnlyWhenAsked_data();
     void bodiesLoggedOnlyWhenAsked();
+    void nothingSentWithoutKeys_data();
+    void nothingSentWithoutKeys();
 
 private:
     std::unique_ptr<FakeHttpServer> m_server;
@@ -190,6 +194,85 @@ void TestTradingTransport::bodiesLoggedOnlyWhenAsked()
     QCOMPARE(log.count("verkaeufer@example.de") > 0, logged);
     QCOMPARE(log.count("Hauptstraße") > 0, logged);
     QCOMPARE(log.count("token-geheim") + log.count("geheim"), 0);
+}
+
+void TestTradingTransport::nothingSentWithoutKeys_data()
+{
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<int>("mode"); // 1: a sandbox account
+    QTest::addColumn<QStringList>("keys"); // those set; the others are not
+    QTest::addColumn<QString>("missing"); // empty: the call is sent
+    QTest::addColumn<bool>("rounds"); // the workers run their rounds (keys of one mode)
+    const QString production = "ZERIRE_DEV_ID, ZERIRE_APP_ID, ZERIRE_CERT_ID";
+    for (const char *call : { "GetUser", "AddItem", "EndItem", "GetSellerList",
+                              "GetSuggestedCategories", "getSellerProfiles", "FetchToken" })
+        QTest::newRow(call) << QString(call) << 0 << QStringList() << production << false;
+    QTest::newRow("two of three keys")
+        << "AddItem" << 0 << QStringList { "ZERIRE_DEV_ID=d", "ZERIRE_APP_ID=a" }
+        << "ZERIRE_CERT_ID" << false;
+    QTest::newRow("a sandbox account, production keys only")
+        << "GetUser" << 1 << kKeys
+        << "ZERIRE_DEV_ID_SANDBOX, ZERIRE_APP_ID_SANDBOX, ZERIRE_CERT_ID_SANDBOX" << true;
+    QTest::newRow("production keys") << "GetUser" << 0 << kKeys << QString() << true;
+    QTest::newRow("a sandbox account, sandbox keys only")
+        << "GetUser" << 1
+        << QStringList { "ZERIRE_DEV_ID_SANDBOX=d", "ZERIRE_APP_ID_SANDBOX=a",
+                         "ZERIRE_CERT_ID_SANDBOX=c" }
+        << QString() << true;
+}
+
+// Without the developer keys of its mode the client sends no request at all, and says what
+// is missing and what to do.
+void TestTradingTransport::nothingSentWithoutKeys()
+{
+    QFETCH(QString, call);
+    QFETCH(int, mode);
+    QFETCH(QStringList, keys);
+    QFETCH(QString, missing);
+    QFETCH(bool, rounds);
+    for (const char *key :
+         { "ZERIRE_DEV_ID", "ZERIRE_APP_ID", "ZERIRE_CERT_ID", "ZERIRE_DEV_ID_SANDBOX",
+           "ZERIRE_APP_ID_SANDBOX", "ZERIRE_CERT_ID_SANDBOX" })
+        qunsetenv(key);
+    for (const QString &key : keys)
+        qputenv(qPrintable(key.section('=', 0, 0)), key.section('=', 1).toUtf8());
+    m_server->setDefaultReply(FakeReply::ok(reply(call, "<ItemID>110012345678</ItemID>")));
+    TestSupport::MessageCapture log({ "app.net" });
+
+    Api_Ebay api(kToken, nullptr, mode);
+    QStringList messages;
+    if (call == "GetUser") {
+        api.getUser();
+    } else if (call == "AddItem") {
+        api.itemUuid = QStringLiteral("0123456789ABCDEF0123456789ABCDEF");
+        api.verifyItem(Api_Ebay::Add, article(), {}, messages, nullptr);
+    } else if (call == "EndItem") {
+        api.endItem("NotAvailable", "110012345678", "77");
+    } else if (call == "GetSellerList") {
+        api.getMyeBaySelling("1", {}, QDateTime::currentDateTimeUtc());
+    } else if (call == "GetSuggestedCategories") {
+        api.getSuggestedCategories("Armbanduhr 12345", "77");
+    } else if (call == "getSellerProfiles") {
+        api.getProfiles("PAYMENT", "77", 1);
+    } else {
+        api.fetchToken("SessionID-4711", "händler_1");
+    }
+
+    QCOMPARE(!TradingTransport::noKeys(), rounds);
+    if (missing.isEmpty())
+        QVERIFY(m_server->requestCount() > 0);
+    else
+        QCOMPARE(m_server->requestCount(), 0);
+    if (!missing.isEmpty()) {
+        const QString told
+            = "Ohne die Entwicklerschlüssel von eBay wird nichts an eBay gesendet (kein Abgleich, "
+              "kein Einstellen, keine Auswahllisten). Es fehlt: "
+            + missing
+            + ". Tragen Sie die Schlüssel als Umgebungsvariablen ein (siehe README, „Marketplace "
+              "keys and addresses“) und starten Sie das Programm neu.";
+        QVERIFY2(api.getLastFail() == told || messages.contains(told),
+                 qPrintable(api.getLastFail() + " / " + messages.join(" / ")));
+    }
 }
 
 APP_TEST_GUILESS_MAIN(TestTradingTransport)

@@ -627,6 +627,18 @@ void FakeHttpServer::pointConfigHere()
         const QString path = QUrl(Config::defaultValue(key)).path();
         qputenv(name.constData(), url(path).toString().toUtf8());
     }
+    // The program sends nothing to the marketplace without its developer keys.
+    for (Config::Key key :
+         { Config::Key::DevId, Config::Key::AppId, Config::Key::CertId, Config::Key::DevIdSandbox,
+           Config::Key::AppIdSandbox, Config::Key::CertIdSandbox }) {
+        const QByteArray name = Config::environmentVariable(key).toLatin1();
+        if (Config::isConfigured(key))
+            continue;
+        if (!m_savedEnvironment.contains(name))
+            m_savedEnvironment.insert(
+                name, { qEnvironmentVariableIsSet(name.constData()), qgetenv(name.constData()) });
+        qputenv(name.constData(), "test-" + name.toLower());
+    }
 }
 
 } // namespace TestSupport

@@ -125,8 +125,8 @@ public:
 
     // Points every address of the configuration unit at this server (sets the ZERIRE_...
     // environment variables of the address keys: the default's path on this server, the
-    // base URL for keys without default). The variables' previous state comes back when the
-    // server is destroyed.
+    // base URL for keys without default), and developer keys of test values where none are
+    // set. The variables' previous state comes back when the server is destroyed.
     void pointConfigHere();
 
 private:

@@ -128,6 +128,8 @@ private slots:
     void roundWritesWhatItAlwaysWrote();
     void entriesFollowWhatIsWritten();
     void failedStatementLosesThePage();
+    void noRoundWithoutKeys_data();
+    void noRoundWithoutKeys();
 
 private:
     // Reads one page of listings as the round does, with the spies connected.
@@ -1201,6 +1203,58 @@ void TestEbay::switchesHoldForTheRound()
     ebay.runRound();
     QCOMPARE(entries(), 2);
     QCOMPARE(values(db, 2, "WatchCount"), QStringLiteral("2"));
+}
+
+// Without the developer keys a round sends nothing and writes no activity entry: the status
+// panel says once what is missing, without progress, again after a sync command (F5); the
+// command is given back at once.
+void TestEbay::noRoundWithoutKeys_data()
+{
+    QTest::addColumn<QStringList>("rounds"); // "command" before a round given by F5
+    QTest::addColumn<int>("told");
+    QTest::newRow("rounds of the timer") << QStringList { "", "", "" } << 1;
+    QTest::newRow("F5 after the first round") << QStringList { "", "command", "" } << 2;
+    QTest::newRow("F5 first") << QStringList { "command" } << 1;
+}
+
+void TestEbay::noRoundWithoutKeys()
+{
+    QFETCH(QStringList, rounds);
+    QFETCH(int, told);
+    APP_TEST_DATABASE(tdb);
+    tdb.db()->insertSqlClean({ { "token", "TOKEN-A" }, { "accountname", "händler_1" } },
+                             "accounts");
+    tdb.db()->insertSqlClean({ { "token", "TOKEN-B" }, { "accountname", "händler_2" } },
+                             "accounts");
+    serveAccounts();
+    for (const char *key :
+         { "ZERIRE_DEV_ID", "ZERIRE_APP_ID", "ZERIRE_CERT_ID", "ZERIRE_DEV_ID_SANDBOX",
+           "ZERIRE_APP_ID_SANDBOX", "ZERIRE_CERT_ID_SANDBOX" })
+        qunsetenv(key);
+    Ebay ebay;
+    QSignalSpy status(&ebay, &Ebay::getStatus);
+    QSignalSpy syncing(&ebay, &Ebay::setAppToSyncState);
+    for (const QString &round : rounds) {
+        if (round == "command")
+            ebay.startSyncNow();
+        ebay.runRound();
+    }
+
+    QCOMPARE(m_server->requestCount(), 0);
+    QCOMPARE(tdb.db()->selectCount("SELECT id FROM itemshistory"), 0);
+    QCOMPARE(status.size(), told);
+    for (const QList<QVariant> &shown : status) {
+        QCOMPARE(shown.at(0).toString(),
+                 QString("Ohne die Entwicklerschlüssel von eBay wird nichts an eBay gesendet "
+                         "(kein Abgleich, kein Einstellen, keine Auswahllisten). Es fehlt: "
+                         "ZERIRE_DEV_ID, ZERIRE_APP_ID, ZERIRE_CERT_ID. Tragen Sie die Schlüssel "
+                         "als Umgebungsvariablen ein (siehe README, „Marketplace keys and "
+                         "addresses“) und starten Sie das Programm neu."));
+        QCOMPARE(shown.at(1).toInt(), -1); // no progress bar
+    }
+    QCOMPARE(syncing.size(), rounds.size());
+    for (const QList<QVariant> &state : syncing)
+        QCOMPARE(state.at(0).toBool(), false);
 }
 
 APP_TEST_GUILESS_MAIN(TestEbay)

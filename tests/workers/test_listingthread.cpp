@@ -177,6 +177,8 @@ private slots:
     void keptResultIsNoNewArticle();
     void storeWithItsAnswerCut_data();
     void storeWithItsAnswerCut();
+    void nothingSentWithoutKeys_data();
+    void nothingSentWithoutKeys();
 
 private:
     // Lets the marketplace report one listing to the synchronisation, with its UUID (none
@@ -1215,6 +1217,56 @@ void TestListingThread::storeWithItsAnswerCut()
     QCOMPARE(w.counts, counts);
     QCOMPARE(t.db()->getOption("listedWithMe", QString()), listedWithMe);
     QCOMPARE(callNames(*m_server).count("AddItem"), 1);
+}
+
+// Without the developer keys a pass sends nothing: the articles wait in their queues, and the
+// status panel is told once, without progress, again only after "Artikel einstellen".
+void TestListingThread::nothingSentWithoutKeys_data()
+{
+    QTest::addColumn<QString>("queued"); // the article's columns; empty: none queued
+    QTest::addColumn<QStringList>("told"); // per pass: "" or the pass tells, "command" first
+    QTest::newRow("listing, three passes") << kOutboxRow << QStringList { "told", "", "" };
+    QTest::newRow("verification") << "Folder=12;DoCheck=1" << QStringList { "told", "" };
+    QTest::newRow("scheduled start") << "Folder=-3;Planned=" + kPlanned << QStringList { "told" };
+    QTest::newRow("listing again after the command")
+        << kOutboxRow << QStringList { "told", "", "command,told", "" };
+    QTest::newRow("nothing queued") << QString() << QStringList { "", "command," };
+}
+
+void TestListingThread::nothingSentWithoutKeys()
+{
+    QFETCH(QString, queued);
+    QFETCH(QStringList, told);
+    QFETCH_GLOBAL(Backend, backend);
+    if (backend == Backend::MySQL)
+        QSKIP("The control flow does not depend on the database");
+    APP_TEST_DATABASE(t);
+    for (const char *key :
+         { "ZERIRE_DEV_ID", "ZERIRE_APP_ID", "ZERIRE_CERT_ID", "ZERIRE_DEV_ID_SANDBOX",
+           "ZERIRE_APP_ID_SANDBOX", "ZERIRE_CERT_ID_SANDBOX" })
+        qunsetenv(key);
+    const int id = queued.isEmpty() ? 0 : addArticle(t.db(), queued + ";StartPrice=12345.67");
+    const QString before = id ? TestSupport::values(t.db(), id, "Folder,DoCheck,Planned") : "";
+    Worker w(t.db());
+    QSignalSpy status(&w.worker, &ListingThread::getStatus);
+    for (const QString &pass : told) {
+        if (pass.startsWith("command"))
+            w.worker.startSyncNow();
+        const int said = status.size();
+        QCOMPARE(w.worker.runPass(w.stop), 0);
+        QCOMPARE(status.size() - said, pass.endsWith("told") ? 1 : 0);
+    }
+    QCOMPARE(m_server->requestCount(), 0);
+    for (const QList<QVariant> &shown : status) {
+        QVERIFY2(shown.at(0).toString().startsWith("Ohne die Entwicklerschlüssel von eBay wird "
+                                                   "nichts an eBay gesendet"),
+                 qPrintable(shown.at(0).toString()));
+        QCOMPARE(shown.at(1).toInt(), -1); // no progress bar
+    }
+    if (id) {
+        QCOMPARE(TestSupport::values(t.db(), id, "Folder,DoCheck,Planned"), before);
+        QCOMPARE(entries(t.db(), id), QStringList());
+    }
 }
 
 APP_TEST_GUILESS_MAIN(TestListingThread)
