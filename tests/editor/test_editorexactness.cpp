@@ -460,6 +460,30 @@ void TestEditorExactness::twoWorkstations_data()
     QTest::newRow("pictures both changed, take theirs")
         << dropP2 << QStringList { "Quantity=4", "+neu.png" } << QList<bool> { false, true }
         << pictures << "Lok|12.5|4|0 p1.png rot.jpg";
+    // After ";;": what the other workstation writes while the first question is on screen.
+    const QString again = "UPDATE articles SET StartPrice=20;;UPDATE articles SET StartPrice=25";
+    QTest::newRow("same column changed again while asked, keep mine")
+        << again << titlePrice << QList<bool> { true, true } << price << "Lok A|15|3|0" + all;
+    QTest::newRow("same column changed again while asked, take theirs")
+        << again << titlePrice << QList<bool> { true, false, true } << price
+        << "Lok A|25|3|0" + all;
+    // Listed meanwhile: the seller decides whether the edits go into the running listing.
+    const QString listed = "Der Artikel wurde inzwischen an einem anderen Arbeitsplatz "
+                           "eingestellt und läuft jetzt bei eBay (Artikelnummer 120000000001).";
+    const QString list = "UPDATE articles SET Folder=-9, FolderOld=-10, ItemID='120000000001'";
+    QTest::newRow("listed meanwhile, saved into the listing")
+        << list << title << QList<bool> { true } << listed << "Lok A|12.5|3|0" + all;
+    QTest::newRow("listed meanwhile, cancelled")
+        << list << title << QList<bool> { false } << listed << "Lok|12.5|3|0" + all;
+    QTest::newRow("listed and priced meanwhile, both asked")
+        << list + ", StartPrice=20" << titlePrice << QList<bool> { true, true } << listed
+        << "Lok A|15|3|0" + all;
+    QTest::newRow("listed while the price question is on screen")
+        << "UPDATE articles SET StartPrice=20;;" + list << titlePrice << QList<bool> { true, false }
+        << price << "Lok|20|3|0" + all;
+    QTest::newRow("in the outbox without an item number, not asked")
+        << "UPDATE articles SET Folder=-2, FolderOld=-10, DoCheck=2" << title << QList<bool>()
+        << QString() << "Lok A|12.5|3|0" + all;
 }
 
 void TestEditorExactness::twoWorkstations()
@@ -481,18 +505,21 @@ void TestEditorExactness::twoWorkstations()
     EditorFixture::apply(&editor, actions);
     if (newPicture)
         QVERIFY(addPicture(&editor));
-    QVERIFY(workstationB->executeSQL(other));
+    QVERIFY(workstationB->executeSQL(other.section(";;", 0, 0)));
+    AnswersThatAct seller;
+    if (other.contains(";;"))
+        seller.onQuestion = [&] { QVERIFY(workstationB->executeSQL(other.section(";;", 1))); };
     for (bool answer : answers)
-        m_answers->pushQuestion(answer);
+        seller.pushQuestion(answer);
     editor.accept();
 
-    const auto asked = m_answers->questions();
+    const auto asked = seller.questions();
     QCOMPARE(asked.size(), answers.size());
     if (!asked.isEmpty())
         QVERIFY2(asked.first().text.startsWith(question + "\n\n"), qPrintable(asked.first().text));
-    QVERIFY2(m_answers->messages().isEmpty(), qPrintable(m_answers->lastMessageText()));
-    // Cancelled, the editor stays open with the seller's edits.
-    const bool cancelled = answers == QList<bool> { false, false };
+    QVERIFY2(seller.messages().isEmpty(), qPrintable(seller.lastMessageText()));
+    // Cancelled (the last answer is "Nein"), the editor stays open with the seller's edits.
+    const bool cancelled = !answers.isEmpty() && !answers.last();
     QCOMPARE(editor.result(), cancelled ? 0 : 1);
     QStringList now
         = { TestSupport::values(workstationB, id, "Title,StartPrice,Quantity,IsVerified") };
