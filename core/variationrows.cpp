@@ -6,9 +6,9 @@
 
 #include <QCoreApplication>
 #include <QPair>
-#include <QSqlQuery>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSqlQuery>
 #include <QStringList>
 #include <functional>
 
@@ -108,7 +108,8 @@ bool VariationRows::writeSummary(Database *db, int articleId)
     const QString article = QString::number(articleId);
     QSqlQuery query;
     if (!db->selectQuery(
-            QStringLiteral("SELECT StartPrice FROM articles_variations WHERE article_id=") + article,
+            QStringLiteral("SELECT StartPrice FROM articles_variations WHERE article_id=")
+                + article,
             query))
         return false;
     // Read from the rows themselves: a price stored with a decimal comma counts as a number.
@@ -125,7 +126,8 @@ bool VariationRows::writeSummary(Database *db, int articleId)
         return db->executeSQL(QStringLiteral("UPDATE articles SET HasVariation = 0 WHERE id=")
                               + article);
     return db->executeSQL(
-        QStringLiteral("UPDATE articles SET HasVariation = 1, HasVariationMinPrice='%1' WHERE id=%2")
+        QStringLiteral(
+            "UPDATE articles SET HasVariation = 1, HasVariationMinPrice='%1' WHERE id=%2")
             .arg(QString::number(lowest, 'f', 2), article));
 }
 

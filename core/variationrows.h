@@ -7,9 +7,9 @@
 class Database;
 
 // The writes of an article's variations, each seller command in one transaction of the given
-// connection. Removing variations takes what belongs to them along: an article's variation rows, their pictures (rows of
-// `articles_images` tied to a variation by `variant_id`, or to an option value by
-// `variant_name`) and its option values (`articles_variations_op_val`). Rows of an option
+// connection. Removing variations takes what belongs to them along: an article's variation rows,
+// their pictures (rows of `articles_images` tied to a variation by `variant_id`, or to an option
+// value by `variant_name`) and its option values (`articles_variations_op_val`). Rows of an option
 // value are kept while a variation of the article still has that value.
 namespace VariationRows {
 // What a command of the variation page came to.

@@ -131,7 +131,8 @@ bool runningListing(const QVariant &folder, const QVariant &itemId)
 bool confirmListed(QWidget *parent, const QString &itemId)
 {
     return Statics::showQuestionDialog(
-        parent, QCoreApplication::translate("AddArticle", "An einem anderen Arbeitsplatz eingestellt"),
+        parent,
+        QCoreApplication::translate("AddArticle", "An einem anderen Arbeitsplatz eingestellt"),
         QCoreApplication::translate(
             "AddArticle",
             "Der Artikel wurde inzwischen an einem anderen Arbeitsplatz eingestellt und läuft "

@@ -93,8 +93,8 @@ void AddArticle::on_DelVars_clicked()
                                  2);
             return;
         case VariationRows::Written::Unknown:
-            Statics::showMessage(
-                this, VariationRows::unknownText(tr("die Menge 0 der Varianten")), 2);
+            Statics::showMessage(this, VariationRows::unknownText(tr("die Menge 0 der Varianten")),
+                                 2);
             fillVariationsPage();
             return;
         }

@@ -196,8 +196,7 @@ bool EditVar::write(const QMap<QString, QVariant> &row, const QString &ids)
         return false;
     case VariationRows::Written::Unknown:
         m_outcomeUnknown = true;
-        Statics::showMessage(this, VariationRows::unknownText(tr("die Änderung der Varianten")),
-                             2);
+        Statics::showMessage(this, VariationRows::unknownText(tr("die Änderung der Varianten")), 2);
         done(0);
         return false;
     }

@@ -3,8 +3,8 @@
 #include <QDialog>
 #include <QList>
 #include <QMap>
-#include <QVariant>
 #include <QString>
+#include <QVariant>
 #include <memory>
 
 class QLineEdit;

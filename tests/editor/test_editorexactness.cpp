@@ -3,8 +3,8 @@
 #include "core/database.h"
 #include "editor/addarticle.h"
 #include "editor/companions/editvar.h"
-#include "editor/companions/variantgenerator.h"
 #include "editor/companions/picturewidget.h"
+#include "editor/companions/variantgenerator.h"
 #include "mainwindow/mainwindow.h"
 #include "tests/editor/editorfixture.h"
 #include "tests/support/dialoganswers.h"
@@ -15,9 +15,9 @@
 #include "views/itemlistroles.h"
 
 #include <QAction>
-#include <QDoubleSpinBox>
 #include <QApplication>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
@@ -181,10 +181,9 @@ QStringList storedVariations(Database *db, int id)
                                     "WHERE id="
                                     + QString::number(id));
     if (!summary.isEmpty())
-        lines << QString("=%1|%2")
-                     .arg(summary.first().value("HasVariation").toString(),
-                          QString::number(summary.first().value("HasVariationMinPrice").toDouble(),
-                                          'f', 2));
+        lines << QString("=%1|%2").arg(
+            summary.first().value("HasVariation").toString(),
+            QString::number(summary.first().value("HasVariationMinPrice").toDouble(), 'f', 2));
     return lines;
 }
 
@@ -194,9 +193,9 @@ QStringList listedVariations(AddArticle *editor)
     QStringList lines;
     auto *list = editor->findChild<QTreeWidget *>("VariantList");
     for (int i = 0; i < list->topLevelItemCount(); ++i)
-        lines << QString("%1|%2|%3").arg(list->topLevelItem(i)->text(0),
-                                         list->topLevelItem(i)->text(1),
-                                         list->topLevelItem(i)->text(2));
+        lines << QString("%1|%2|%3")
+                     .arg(list->topLevelItem(i)->text(0), list->topLevelItem(i)->text(1),
+                          list->topLevelItem(i)->text(2));
     return lines;
 }
 
@@ -508,7 +507,9 @@ void TestEditorExactness::twoWorkstations()
     QVERIFY(workstationB->executeSQL(other.section(";;", 0, 0)));
     AnswersThatAct seller;
     if (other.contains(";;"))
-        seller.onQuestion = [&] { QVERIFY(workstationB->executeSQL(other.section(";;", 1))); };
+        seller.onQuestion = [&] {
+            QVERIFY(workstationB->executeSQL(other.section(";;", 1)));
+        };
     for (bool answer : answers)
         seller.pushQuestion(answer);
     editor.accept();
@@ -662,9 +663,9 @@ void TestEditorExactness::variationCommands()
                            + "), (" + QString::number(id) + ", 'V-blau', 23456.78, 2, "
                            + xml.arg("blau") + "), (" + QString::number(id)
                            + ", 'V-gruen', 34567.89, 2, " + xml.arg("gruen") + ")"));
-    QVERIFY(db->executeSQL("UPDATE articles SET HasVariation=1, HasVariationMinPrice='12345.67'"
-                           + QString(command == "zero" ? ", Folder=-9, ItemID='120000000001'"
-                                                       : "")));
+    QVERIFY(
+        db->executeSQL("UPDATE articles SET HasVariation=1, HasVariationMinPrice='12345.67'"
+                       + QString(command == "zero" ? ", Folder=-9, ItemID='120000000001'" : "")));
     if (fault != "refuse")
         Database::setDefaultResponseTimeout(kTimeoutSeconds);
 
@@ -738,14 +739,14 @@ void TestEditorExactness::variationCommands()
     QSemaphore held;
     auto letGo = qScopeGuard([&held] { held.release(); });
     // A held answer is let go once the seller is told; the list read after it finds the server.
-    answers.onMessage = [&held] { held.release(); };
+    answers.onMessage = [&held] {
+        held.release();
+    };
     if (fault == "refuse") {
         const QString table = QString(statement).section(' ', 0, 0);
-        QVERIFY(TestSupport::refuseRows(db, table, QString(statement).section(' ', 1, 1),
-                                        "gesperrt",
-                                        occurrence ? "NEW.SKU = 'V-" + QString::number(occurrence)
-                                                + "'"
-                                                   : QString()));
+        QVERIFY(TestSupport::refuseRows(
+            db, table, QString(statement).section(' ', 1, 1), "gesperrt",
+            occurrence ? "NEW.SKU = 'V-" + QString::number(occurrence) + "'" : QString()));
     } else if (fault == "commit refused") {
         proxy->refuse(statement, occurrence);
     } else if (fault == "cut") {

@@ -174,13 +174,13 @@ void duplicateWithVariations(Window &w, bool again = false)
         Database seed(true, QStringLiteral("duplicateseed"));
         EditorFixture::cacheGermanSite(&seed);
         EditorFixture::addAccounts(&seed);
-        const QString xml
-            = "'<NameValueList><Name>Farbe</Name><Value>%1</Value></NameValueList>'";
+        const QString xml = "'<NameValueList><Name>Farbe</Name><Value>%1</Value></NameValueList>'";
         QVERIFY(seed.executeSQL(
             "INSERT INTO articles_variations (article_id, SKU, StartPrice, Quantity, VariantXml) "
             "VALUES (1, 'S-rot', 12345.67, 2, "
             + xml.arg("rot") + "), (1, 'S-blau', 23456.78, 1, " + xml.arg("blau") + ")"));
-        QVERIFY(seed.executeSQL("UPDATE articles_images SET variant_name='rot' WHERE article_id=1"));
+        QVERIFY(
+            seed.executeSQL("UPDATE articles_images SET variant_name='rot' WHERE article_id=1"));
         QVERIFY(seed.executeSQL(
             "UPDATE articles SET Description='<p>Spaten</p>', PrimaryCategory='9355', "
             "PrimaryCategoryText='Garten', Country='DE', PostalCode='04109', Location='Leipzig', "
@@ -317,8 +317,7 @@ const QList<Command> kCommands {
               ? QStringLiteral("paste offered: %1").arg(!answered)
               : QString();
       } },
-    { "Duplizieren mit Varianten",
-      [](Window &w, DialogAnswers &) { duplicateWithVariations(w); },
+    { "Duplizieren mit Varianten", [](Window &w, DialogAnswers &) { duplicateWithVariations(w); },
       withArticles("7:1:0:0::0", 3),
       // The copy is whole or not there; given again after it was not stored, it is made once.
       [](Window &w, bool) {
@@ -512,10 +511,10 @@ void TestCommandExactness::run()
     if (c->check)
         QCOMPARE(c->check(w, statement == "-"), QString());
     // Told once: nothing when it was answered; else not stored, or not known.
-    const QString told = c->told       ? c->told(statement, written)
-        : statement == "-"             ? QString()
-        : written                      ? QStringLiteral("Ob ")
-                                       : QStringLiteral("Die Änderung konnte nicht");
+    const QString told = c->told ? c->told(statement, written)
+        : statement == "-"       ? QString()
+        : written                ? QStringLiteral("Ob ")
+                                 : QStringLiteral("Die Änderung konnte nicht");
     QTRY_COMPARE(answers.messages().size(), told.isEmpty() ? 0 : 1);
     QCoreApplication::processEvents();
     QCOMPARE(answers.messages().size(), told.isEmpty() ? 0 : 1);

@@ -199,9 +199,11 @@ private:
                 if (cutCountdown > 0 && text.contains(cutText) && --cutCountdown == 0) {
                     if (refuseIt && payload.at(0) == kQuery) {
                         ++cuts;
-                        const QByteArray spoilt = kQuery + QByteArray("REFUSED BY THE TEST ") + text;
+                        const QByteArray spoilt
+                            = kQuery + QByteArray("REFUSED BY THE TEST ") + text;
                         raw.clear();
-                        raw.append(char(spoilt.size() & 0xff)).append(char((spoilt.size() >> 8) & 0xff));
+                        raw.append(char(spoilt.size() & 0xff))
+                            .append(char((spoilt.size() >> 8) & 0xff));
                         raw.append(char((spoilt.size() >> 16) & 0xff)).append(char(packet.first));
                         raw += spoilt;
                     } else if (holdAnswer) {
