@@ -104,6 +104,7 @@ void TestEditorCommands::init()
         { { "foldername", "Modellbahn" }, { "folderparentid", kDrafts } }, "folders");
     m_answers = std::make_unique<DialogAnswers>();
     m_editorTitle.clear();
+    m_saveRefused.clear();
 }
 
 void TestEditorCommands::cleanup()
@@ -273,8 +274,11 @@ void TestEditorCommands::duplicateOne_data()
     QTest::addColumn<int>("shown");
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("draftsAdded");
-    QTest::newRow("from Sold, saved") << -7 << kSave << 1;
-    QTest::newRow("from Sold, cancelled") << -7 << 0 << 0;
+    QTest::addColumn<bool>("variationsRefused"); // the copy of the variations is refused
+    QTest::newRow("from Sold, saved") << -7 << kSave << 1 << false;
+    QTest::newRow("from Sold, cancelled") << -7 << 0 << 0 << false;
+    // The copy is stored with its variations or not at all.
+    QTest::newRow("from Sold, variations refused") << -7 << kSave << 0 << true;
 }
 
 void TestEditorCommands::duplicateOne()
@@ -282,6 +286,7 @@ void TestEditorCommands::duplicateOne()
     QFETCH(int, shown);
     QFETCH(int, result);
     QFETCH(int, draftsAdded);
+    QFETCH(bool, variationsRefused);
     EditorFixture::addAccounts(m_t->db());
     const int id = insertArticle(m_t->db(), { { "Folder", shown }, { "SKU", "D-'1'" } });
     m_t->db()->insertSqlClean({ { "article_id", id }, { "SKU", "D-'1'-rot" }, { "StartPrice", "4" },
@@ -292,9 +297,18 @@ void TestEditorCommands::duplicateOne()
     QVERIFY(m_window->showFolder(shown));
     const int drafts = count(kDrafts);
     list()->setCurrentItem(m_window->window()->IsItemWithIdHere(id));
+    if (variationsRefused)
+        QVERIFY(TestSupport::refuseRows(m_t->db(), "articles_variations", "INSERT", "gesperrt"));
+    const int articles = m_t->db()->selectCount("SELECT id FROM articles");
     answerEditor(result);
     trigger("actionDuplizieren");
-    QVERIFY2(m_saveRefused.isEmpty(), qPrintable(m_saveRefused));
+    if (variationsRefused) {
+        QVERIFY2(m_saveRefused.startsWith("Artikel konnte nicht gespeichert werden"),
+                 qPrintable(m_saveRefused));
+        QCOMPARE(m_t->db()->selectCount("SELECT id FROM articles"), articles);
+    } else {
+        QVERIFY2(m_saveRefused.isEmpty(), qPrintable(m_saveRefused));
+    }
     QCOMPARE(m_editorTitle, QString("Aus ausgewähltem Artikel erstellen"));
     QVERIFY(m_window->window()->isEnabled());
     QCOMPARE(count(kDrafts) - drafts, draftsAdded);
