@@ -390,7 +390,11 @@ void TestEditorCommands::variationsOfDuplicate()
                          { "StartPrice", 2.5 },
                          { "VariantXml", "<Name>Farbe</Name><Value>Rot</Value>" } },
                        "articles_variations");
-    db->insertSqlClean({ { "article_id", source }, { "SKU", "Blau" }, { "StartPrice", 3 } }, "articles_variations");
+    const int blue = db->insertSqlClean(
+        { { "article_id", source }, { "SKU", "Blau" }, { "StartPrice", 3 } }, "articles_variations");
+    // A picture of the blue variation alone.
+    db->insertSqlClean({ { "article_id", source }, { "image", "blau.jpg" }, { "variant_id", blue } },
+                       "articles_images");
     db->insertSqlClean({ { "article_id", source }, { "image", "main.jpg" }, { "sort", 0 } },
                        "articles_images");
     db->insertSqlClean(
@@ -407,11 +411,23 @@ void TestEditorCommands::variationsOfDuplicate()
     QCOMPARE(copied,
              QStringList({ "'Rot' \\ ü|2.5|<Name>Farbe</Name><Value>Rot</Value>", "Blau|3|" }));
     QCOMPARE(
-        db->selectOne(QString("SELECT image FROM articles_images WHERE article_id=%1").arg(copy)),
+        db->selectOne(QString("SELECT image FROM articles_images WHERE article_id=%1 AND "
+                              "variant_name='Rot'")
+                          .arg(copy)),
         QString("rot.jpg"));
     QCOMPARE(
         db->selectCount(QString("SELECT id FROM articles_images WHERE article_id=%1").arg(copy)),
-        1);
+        2);
+    // The blue picture belongs to the copy's blue variation; the source's stays its own.
+    QCOMPARE(db->selectOne(QString("SELECT v.SKU FROM articles_images i JOIN articles_variations "
+                                   "v ON v.id = i.variant_id WHERE i.article_id=%1 AND "
+                                   "v.article_id=%1")
+                               .arg(copy)),
+             QString("Blau"));
+    QCOMPARE(db->selectOne(QString("SELECT variant_id FROM articles_images WHERE article_id=%1 "
+                                   "AND image='blau.jpg'")
+                               .arg(source)),
+             QString::number(blue));
 }
 
 APP_TEST_MAIN(TestEditorCommands)
