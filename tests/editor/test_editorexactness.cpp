@@ -535,16 +535,19 @@ void TestEditorExactness::twoWorkstations()
 void TestEditorExactness::unknownToldOnce_data()
 {
     QTest::addColumn<bool>("opened");
-    QTest::newRow("new article") << false;
-    QTest::newRow("opened article") << true;
+    QTest::addColumn<bool>("duplicate"); // "Duplizieren" of the opened article, with variations
+    QTest::newRow("new article") << false << false;
+    QTest::newRow("opened article") << true << false;
+    QTest::newRow("duplicated article with variations") << true << true;
 }
 
 void TestEditorExactness::unknownToldOnce()
 {
     QFETCH(bool, opened);
+    QFETCH(bool, duplicate);
     Database::setDefaultResponseTimeout(kTimeoutSeconds);
     APP_TEST_DATABASE_BEHIND_PROXY(proxy, data, "a local file has no connection that could be cut");
-    const int id = prepare(data.db(), opened);
+    const int id = prepare(data.db(), opened, duplicate);
     TestSupport::writeMySqlSetup(data.dataDir(), proxy.server(), data.mysqlDatabaseName(), true,
                                  false);
     TestSupport::MainWindowFixture window(data);
@@ -566,10 +569,14 @@ void TestEditorExactness::unknownToldOnce()
         held.release();
     });
     poll.start(10);
-    if (opened)
+    if (duplicate) {
+        window.window()->IsItemWithIdHere(id)->setSelected(true);
+        window.window()->findChild<QAction *>("actionDuplizieren")->trigger();
+    } else if (opened) {
         emit window.itemList()->itemDoubleClicked(window.window()->IsItemWithIdHere(id), 0);
-    else
+    } else {
         window.window()->findChild<QAction *>("actionNeuer_Artikel")->trigger();
+    }
     QVERIFY(!poll.isActive());
     QCOMPARE(proxy.cuts(), 1);
 
@@ -577,6 +584,22 @@ void TestEditorExactness::unknownToldOnce()
     QCOMPARE(shown.size(), 1);
     QVERIFY2(shown.first().startsWith("Ob der Artikel gespeichert wurde, ist nicht bekannt"),
              qPrintable(shown.first()));
+    if (duplicate) {
+        // The commit took the copy with its variations and their picture; both are listed.
+        QCOMPARE(TestSupport::values(data.db(), id, "Title"), QString("Lok"));
+        const QString copy = data.db()->selectOne("SELECT id FROM articles WHERE Title='Lok neu'");
+        QCOMPARE(data.db()->selectCount("SELECT id FROM articles"), 2);
+        QCOMPARE(
+            data.db()->selectCount("SELECT id FROM articles_variations WHERE article_id=" + copy),
+            2);
+        QCOMPARE(data.db()->selectOne("SELECT image FROM articles_images WHERE variant_name='rot' "
+                                      "AND article_id="
+                                      + copy),
+                 QString("rot.jpg"));
+        QCOMPARE(window.itemList()->topLevelItemCount(), 2);
+        QVERIFY(window.window()->IsItemWithIdHere(copy.toInt()));
+        return;
+    }
     // The server ran the commit: the list shows the saved row, once.
     const auto stored = data.db()->select("SELECT id, Title FROM articles");
     QCOMPARE(stored.size(), 1);
