@@ -34,6 +34,8 @@ QString unknownText(const QString &what);
 // The variations `variationIds` of the article `articleId`, with the article's summary
 // columns, as write() runs them.
 Written removeVariations(Database *db, int articleId, const QList<int> &variationIds);
-// The article row with all its pictures, variations and option values; false as above.
+// The article row with all its pictures, variations and option values, in one transaction.
+// False when a statement failed; then nothing is removed and the error is in the connection's
+// lastErrorText.
 bool removeArticle(Database *db, int articleId);
 } // namespace VariationRows

@@ -54,8 +54,8 @@ void AddArticle::on_EditVars_clicked()
     auto *dialog = new EditVar(this, selected.size() > 1 ? ids.join(QLatin1Char(',')) : ids.first(),
                                selected.size() > 1, QString::number(m_articleId), field);
     dialog->setWindowModality(Qt::WindowModal);
-    // The dialog wrote the lowest price with the variations. Whether its write was stored
-    // when that is not known, the list shows.
+    // The dialog writes the lowest price with the variations. When it can't be told whether
+    // they were stored, the list shows what is.
     if (dialog->exec() == QDialog::Accepted || dialog->outcomeUnknown())
         fillVariationsPage();
     dialog->deleteLater();
