@@ -1,11 +1,14 @@
 #include "core/variationrows.h"
 
 #include "core/database.h"
+#include "core/numberreader.h"
 #include "core/transaction.h"
 
+#include <QCoreApplication>
 #include <QPair>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSqlQuery>
 #include <QStringList>
 #include <functional>
 
@@ -80,13 +83,71 @@ bool removeUnusedValues(Database *db, const QString &article)
 
 } // namespace
 
-bool VariationRows::removeVariations(Database *db, int articleId, const QList<int> &variationIds)
+VariationRows::Written VariationRows::write(Database *db, int summaryOf,
+                                            const std::function<bool()> &statements)
+{
+    for (int attempt = 1;; ++attempt) {
+        {
+            Transaction transaction(db);
+            if (transaction.isOpen() && statements()
+                && (summaryOf < 1 || writeSummary(db, summaryOf)) && transaction.commit())
+                return Written::Stored;
+        }
+        // Refused, or undone with a connection lost before the commit: nothing is written.
+        // After a lost answer to the first commit, a second run that fails leaves open
+        // whether the first was kept.
+        if (attempt > 1)
+            return Written::Unknown;
+        if (db->lastOutcome() != Database::Outcome::Unknown)
+            return Written::NotStored;
+    }
+}
+
+bool VariationRows::writeSummary(Database *db, int articleId)
+{
+    const QString article = QString::number(articleId);
+    QSqlQuery query;
+    if (!db->selectQuery(
+            QStringLiteral("SELECT StartPrice FROM articles_variations WHERE article_id=")
+                + article,
+            query))
+        return false;
+    // Read from the rows themselves: a price stored with a decimal comma counts as a number.
+    bool any = false;
+    double lowest = 1000000;
+    while (query.next()) {
+        any = true;
+        double price = 0;
+        NumberReader::readStored(query.value(0).toString(), &price);
+        lowest = qMin(lowest, price);
+    }
+    query.finish();
+    if (!any)
+        return db->executeSQL(QStringLiteral("UPDATE articles SET HasVariation = 0 WHERE id=")
+                              + article);
+    return db->executeSQL(
+        QStringLiteral(
+            "UPDATE articles SET HasVariation = 1, HasVariationMinPrice='%1' WHERE id=%2")
+            .arg(QString::number(lowest, 'f', 2), article));
+}
+
+QString VariationRows::unknownText(const QString &what)
+{
+    return QCoreApplication::translate("VariationRows",
+                                       "Ob %1 gespeichert wurde, ist nicht bekannt: die Verbindung "
+                                       "zur Datenbank brach ab. Die Liste zeigt jetzt, was "
+                                       "gespeichert ist.")
+        .arg(what);
+}
+
+VariationRows::Written VariationRows::removeVariations(Database *db, int articleId,
+                                                       const QList<int> &variationIds)
 {
     const QString article = QString::number(articleId);
     QStringList ids;
     for (int id : variationIds)
         ids << QString::number(id);
-    return inTransaction(db, [&] {
+    return write(db, articleId, [&] {
         if (!ids.isEmpty()) {
             const QString list = QLatin1Char('(') + ids.join(QLatin1Char(',')) + QLatin1Char(')');
             if (!db->executeSQL(QStringLiteral("DELETE FROM articles_images WHERE article_id=")

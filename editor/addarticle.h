@@ -60,6 +60,9 @@ public:
     // what is stored; the dialog said nothing about it.
     bool outcomeUnknown() const { return !m_unknownCommand.isEmpty(); }
     QString unknownCommand() const { return m_unknownCommand; }
+    // A duplicate: the new article is saved with the variations and variation pictures of
+    // the article `articleId`, copied in the same transaction as its row.
+    void copyVariationsFrom(int articleId) { m_variationsFrom = articleId; }
 
     // Reads the stored size and centres the dialog on its screen; stores the current size.
     void ReadSettings();
@@ -287,8 +290,6 @@ private:
     QString copyPicture(const QString &file, const QString &prefix);
 
     // --- variations (addarticle_variations.cpp) ---
-    // HasVariation and the lowest variation price of the article.
-    void updateVariationSummary();
     bool articleRunning() const;
 
     // --- description (addarticle_description.cpp) ---
@@ -347,4 +348,6 @@ private:
     QList<QPair<QString, QString>> m_openedVariantPictures;
     // Set when the dialog ends with a save of unknown outcome (see outcomeUnknown()).
     QString m_unknownCommand;
+    // The article whose variations a new article is saved with; 0 for none.
+    int m_variationsFrom = 0;
 };

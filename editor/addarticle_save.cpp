@@ -335,6 +335,8 @@ void AddArticle::on_LoadFromTemplateButton_clicked()
     if (chooser->exec() == 1) {
         m_articleId = chooser->GetLoadId();
         m_templateName = chooser->GetTemplateName();
+        // The form is the template's now: a duplicate's variations no longer go with it.
+        m_variationsFrom = 0;
         setEnabled(false);
         // Every page is filled afresh from the template.
         m_specificsBuilt = false;

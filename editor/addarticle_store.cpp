@@ -5,8 +5,10 @@
 
 #include "core/database.h"
 #include "core/logging.h"
+#include "core/specialfolderid.h"
 #include "core/statics.h"
 #include "core/transaction.h"
+#include "editor/variationcopy.h"
 
 #include <QCoreApplication>
 #include <QRandomGenerator>
@@ -26,6 +28,9 @@ const QStringList kAlwaysReset = { QStringLiteral("CurrentPrice"), QStringLitera
 // Parts of a save that are not columns of the row.
 const QString kPictures = QStringLiteral("#pictures");
 const QString kVariantPictures = QStringLiteral("#variantPictures");
+// Not a column: the row became a running listing since it was opened (its value: the item
+// number).
+const QString kListed = QStringLiteral("#listed");
 
 bool isPart(const QString &key)
 {
@@ -114,6 +119,28 @@ QString changedElsewhereLine(const QString &column)
         .arg(column);
 }
 
+// A row is a running listing when it has an item number and is active or in the outbox.
+bool runningListing(const QVariant &folder, const QVariant &itemId)
+{
+    const int in = folder.toInt();
+    return !itemId.toString().trimmed().isEmpty()
+        && (in == SpecialFolderId::Active || in == SpecialFolderId::Outbox);
+}
+
+// Asks whether the seller's edits go into the listing another workstation started meanwhile.
+bool confirmListed(QWidget *parent, const QString &itemId)
+{
+    return Statics::showQuestionDialog(
+        parent,
+        QCoreApplication::translate("AddArticle", "An einem anderen Arbeitsplatz eingestellt"),
+        QCoreApplication::translate(
+            "AddArticle",
+            "Der Artikel wurde inzwischen an einem anderen Arbeitsplatz eingestellt und läuft "
+            "jetzt bei eBay (Artikelnummer %1).\n\nSollen Ihre Eingaben trotzdem in den "
+            "laufenden Artikel gespeichert werden? Mit „Nein“ wird nichts gespeichert.")
+            .arg(itemId));
+}
+
 } // namespace
 
 AddArticle::Stored AddArticle::store(Row row, int *id, bool compare)
@@ -195,6 +222,13 @@ AddArticle::Stored AddArticle::storeOnce(Row &changes, int *id, bool compare,
             if (!conflicts.isEmpty()) {
                 // Nothing is held while the seller decides; the next round reads again.
                 transaction.rollback();
+                if (conflicts.contains(kListed)) {
+                    // Whether anything goes into the running listing comes first.
+                    if (!confirmListed(this, theirs.value(kListed)))
+                        return Stored::Cancelled;
+                    settled.insert(kListed, theirs.value(kListed));
+                    continue;
+                }
                 if (!settleConflicts(conflicts, theirs, changes, settled))
                     return Stored::Cancelled;
                 continue;
@@ -208,6 +242,10 @@ AddArticle::Stored AddArticle::storeOnce(Row &changes, int *id, bool compare,
         if (target < 1) {
             target = m_db->insertSqlClean(columns, QStringLiteral("articles"));
             if (target < 1)
+                return Stored::Failed;
+            // A duplicate is stored with its variations or not at all.
+            if (m_variationsFrom > 0 && !m_templateMode
+                && !VariationCopy::copy(m_db, m_variationsFrom, target))
                 return Stored::Failed;
         } else if (!columns.isEmpty()
                    && !m_db->updateSqlClean(columns, QStringLiteral("articles"),
@@ -234,6 +272,8 @@ bool AddArticle::changedElsewhere(const Row &changes, const PicturePlan &plan,
     QString sql = QStringLiteral("SELECT id");
     for (const QString &name : qAsConst(names))
         sql += QStringLiteral(", `") + name + QLatin1Char('`');
+    // Whether it became a running listing meanwhile.
+    sql += QStringLiteral(", Folder, ItemID");
     sql += QStringLiteral(" FROM articles WHERE id=") + QString::number(m_articleId);
     // Read where it is written: no other workstation writes it between here and the commit.
     if (m_db->isMySQL)
@@ -263,6 +303,13 @@ bool AddArticle::changedElsewhere(const Row &changes, const PicturePlan &plan,
             continue;
         conflict(name, now.toString());
     }
+    const QVariant folder = query.value(names.size() + 1);
+    const QString itemId = query.value(names.size() + 2).toString();
+    const QString openedItemId = m_openedRow.value(QStringLiteral("itemid")).toString();
+    if (runningListing(folder, itemId)
+        && (!runningListing(m_openedRow.value(QStringLiteral("folder")), openedItemId)
+            || itemId != openedItemId))
+        conflict(kListed, itemId);
     query.finish();
 
     const QString separator = QStringLiteral("\n");

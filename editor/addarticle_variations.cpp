@@ -1,9 +1,8 @@
 // The variations page: generating, editing and deleting the article's variations, which are
-// written at once, and the article's summary of them.
+// written at once, each command with the article's summary of them in one transaction.
 #include "editor/addarticle.h"
 
 #include "core/database.h"
-#include "core/numberreader.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
 #include "core/variationrows.h"
@@ -19,29 +18,6 @@ namespace {
 constexpr int kVariationIdRole = Qt::UserRole + 100;
 
 } // namespace
-
-void AddArticle::updateVariationSummary()
-{
-    // Read from the rows themselves: a price stored with a decimal comma counts as a number.
-    const auto rows = m_db->select(
-        QStringLiteral("SELECT StartPrice FROM articles_variations WHERE article_id=%1")
-            .arg(m_articleId));
-    if (rows.isEmpty()) {
-        m_db->executeSQL(
-            QStringLiteral("UPDATE articles SET HasVariation = 0 WHERE id=%1").arg(m_articleId));
-        return;
-    }
-    double lowest = 1000000;
-    for (const auto &row : rows) {
-        double price = 0;
-        NumberReader::readStored(row.value(QStringLiteral("StartPrice")).toString(), &price);
-        lowest = qMin(lowest, price);
-    }
-    m_db->executeSQL(QStringLiteral("UPDATE articles SET HasVariation = 1, HasVariationMinPrice='%1' "
-                                    "WHERE id=%2")
-                         .arg(QString::number(lowest, 'f', 2))
-                         .arg(m_articleId));
-}
 
 bool AddArticle::articleRunning() const
 {
@@ -78,11 +54,10 @@ void AddArticle::on_EditVars_clicked()
     auto *dialog = new EditVar(this, selected.size() > 1 ? ids.join(QLatin1Char(',')) : ids.first(),
                                selected.size() > 1, QString::number(m_articleId), field);
     dialog->setWindowModality(Qt::WindowModal);
-    if (dialog->exec() == QDialog::Accepted) {
+    // The dialog writes the lowest price with the variations. When it can't be told whether
+    // they were stored, the list shows what is.
+    if (dialog->exec() == QDialog::Accepted || dialog->outcomeUnknown())
         fillVariationsPage();
-        // A changed price changes the article's lowest price.
-        updateVariationSummary();
-    }
     dialog->deleteLater();
 }
 
@@ -96,21 +71,53 @@ void AddArticle::on_DelVars_clicked()
                                          tr("Varianten eines laufenden Artikels können nicht "
                                             "gelöscht werden, soll ich die Menge auf 0 setzen?")))
             return;
-        for (QTreeWidgetItem *item : selected) {
-            item->setText(2, QStringLiteral("0"));
-            m_db->executeSQL(QStringLiteral("UPDATE articles_variations SET Quantity = 0 WHERE id=")
-                             + QString::number(item->data(0, kVariationIdRole).toInt()));
+        QStringList ids;
+        for (QTreeWidgetItem *item : selected)
+            ids << QString::number(item->data(0, kVariationIdRole).toInt());
+        // Every selected variation or none; the summary does not change with a quantity.
+        switch (VariationRows::write(m_db, 0, [&] {
+            return m_db->executeSQL(
+                QStringLiteral("UPDATE articles_variations SET Quantity = 0 WHERE article_id=%1 "
+                               "AND id IN (%2)")
+                    .arg(QString::number(m_articleId), ids.join(QLatin1Char(','))));
+        })) {
+        case VariationRows::Written::Stored:
+            for (QTreeWidgetItem *item : selected)
+                item->setText(2, QStringLiteral("0"));
+            return;
+        case VariationRows::Written::NotStored:
+            Statics::showMessage(this,
+                                 tr("Die Menge der Varianten konnte nicht auf 0 gesetzt werden, "
+                                    "keine wurde geändert: %1")
+                                     .arg(m_db->lastErrorText),
+                                 2);
+            return;
+        case VariationRows::Written::Unknown:
+            Statics::showMessage(this, VariationRows::unknownText(tr("die Menge 0 der Varianten")),
+                                 2);
+            fillVariationsPage();
+            return;
         }
         return;
     }
     QList<int> ids;
     for (QTreeWidgetItem *item : selected)
         ids << item->data(0, kVariationIdRole).toInt();
-    // With their pictures and the option values no other variation has, all or nothing.
-    if (!VariationRows::removeVariations(m_db, m_articleId, ids)) {
+    // With their pictures, the option values no other variation has and the article's
+    // summary, all or nothing.
+    switch (VariationRows::removeVariations(m_db, m_articleId, ids)) {
+    case VariationRows::Written::Stored:
+        break;
+    case VariationRows::Written::NotStored:
         Statics::showMessage(
-            this, tr("Die Varianten konnten nicht gelöscht werden: %1").arg(m_db->lastErrorText),
+            this,
+            tr("Die Varianten konnten nicht gelöscht werden, keine wurde gelöscht: %1")
+                .arg(m_db->lastErrorText),
             2);
+        return;
+    case VariationRows::Written::Unknown:
+        Statics::showMessage(this, VariationRows::unknownText(tr("das Löschen der Varianten")), 2);
+        fillVariationsPage();
         return;
     }
     qDeleteAll(selected);
@@ -125,7 +132,6 @@ void AddArticle::on_DelVars_clicked()
         if (!values.contains(m_ui->VariantImageList->topLevelItem(i)->text(0)))
             delete m_ui->VariantImageList->takeTopLevelItem(i);
     }
-    updateVariationSummary();
 }
 
 void AddArticle::on_pushButton_3_clicked()
@@ -158,8 +164,7 @@ void AddArticle::on_pushButton_3_clicked()
     auto *generator =
         new VariantGenerator(this, QString::number(m_articleId), m_ui->SKU->text(), options);
     generator->setWindowModality(Qt::WindowModal);
-    if (generator->exec() == QDialog::Accepted)
+    if (generator->exec() == QDialog::Accepted || generator->outcomeUnknown())
         fillVariationsPage();
     generator->deleteLater();
-    updateVariationSummary();
 }

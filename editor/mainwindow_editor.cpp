@@ -6,7 +6,6 @@
 #include "core/statics.h"
 #include "core/transaction.h"
 #include "editor/addarticle.h"
-#include "editor/variationcopy.h"
 #include "mainwindow/setupaccount.h"
 #include "views/foldermodel.h"
 #include "views/itemlistroles.h"
@@ -31,6 +30,9 @@ int MainWindow::runEditor(int articleId, int folder, bool duplicate, int *savedI
 {
     setEnabled(false);
     auto *editor = new AddArticle(this, articleId, folder, duplicate);
+    // The copy is stored with the source's variations or not at all.
+    if (duplicate)
+        editor->copyVariationsFrom(articleId);
     editor->setWindowModality(Qt::WindowModal);
     // An editor that found nothing to open has told the user so; it is not shown.
     const int result = editor->isReady() ? editor->exec() : QDialog::Rejected;
@@ -115,16 +117,10 @@ void MainWindow::on_actionDuplizieren_triggered()
         const int target
             = takesNewArticles(currentFolder) ? currentFolder : SpecialFolderId::Drafts;
         int id = 0;
+        // The editor saves the copy with its variations in one transaction; one whose outcome
+        // is not known it leaves to runEditor, which tells it and shows what is stored.
         if (runEditor(source, target, true, &id) != QDialog::Accepted)
             return;
-        // The editor saves the article's own row; its variations come along here, as they
-        // do when several articles are duplicated at once.
-        if (id > 0) {
-            Transaction variations(db);
-            if (variations.isOpen() && VariationCopy::copy(db, source, id) && !variations.commit()
-                && db->lastOutcome() == Database::Outcome::Unknown)
-                tellOutcomeUnknown(tr("die Kopie der Varianten"));
-        }
         folderModel->ChangeFolderCount(target, 1, false);
         if (target != currentFolder) {
             if (trayIcon)

@@ -2,6 +2,7 @@
 
 #include "core/database.h"
 
+#include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStringList>
 
@@ -34,9 +35,32 @@ bool copyRows(Database *db, const QString &table, int toArticle, const QString &
 bool VariationCopy::copy(Database *db, int fromArticle, int toArticle)
 {
     const QString from = QString::number(fromArticle);
-    return copyRows(db, QStringLiteral("articles_variations"), toArticle,
-                    QStringLiteral("`article_id` = '%1' ORDER BY `id`").arg(from))
-        && copyRows(db, QStringLiteral("articles_images"), toArticle,
-                    QStringLiteral("`article_id` = '%1' AND `variant_name` <> '' ORDER BY `id`")
-                        .arg(from));
+    const QString to = QString::number(toArticle);
+    if (!copyRows(db, QStringLiteral("articles_variations"), toArticle,
+                  QStringLiteral("`article_id` = '%1' ORDER BY `id`").arg(from))
+        || !copyRows(db, QStringLiteral("articles_images"), toArticle,
+                     QStringLiteral("`article_id` = '%1' AND (`variant_name` <> '' OR "
+                                    "`variant_id` > 0) ORDER BY `id`")
+                         .arg(from)))
+        return false;
+    // A picture of one variation belongs to the copy of that variation: the copies were
+    // made in the order of the originals.
+    QSqlQuery ids;
+    if (!db->selectQuery(QStringLiteral("SELECT id, article_id FROM articles_variations WHERE "
+                                        "article_id IN (%1, %2) ORDER BY id")
+                             .arg(from, to),
+                         ids))
+        return false;
+    QStringList before, after;
+    while (ids.next())
+        (ids.value(1).toString() == to ? after : before) << ids.value(0).toString();
+    ids.finish();
+    QString cases;
+    for (int i = 0; i < before.size() && i < after.size(); ++i)
+        cases += QStringLiteral(" WHEN %1 THEN %2").arg(before.at(i), after.at(i));
+    return cases.isEmpty()
+        || db->executeSQL(
+            QStringLiteral("UPDATE articles_images SET variant_id = CASE variant_id%1 "
+                           "END WHERE article_id = %2 AND variant_id IN (%3)")
+                .arg(cases, to, before.mid(0, after.size()).join(QLatin1Char(','))));
 }

@@ -2,6 +2,7 @@
 
 #include <QLineEdit>
 #include <QMap>
+#include <QStringList>
 #include <QVariant>
 
 #include <limits>
@@ -9,6 +10,7 @@
 #include "core/database.h"
 #include "core/numberreader.h"
 #include "core/statics.h"
+#include "core/variationrows.h"
 #include "ui_editvar.h"
 #include "views/noticelabel.h"
 
@@ -145,12 +147,7 @@ bool EditVar::saveOne()
     row.insert(QStringLiteral("VariantXml"), xml);
     if (!m_identifier.isEmpty())
         row.insert(m_identifier, m_ui->EAN->text());
-    Database db(true, kConnection);
-    if (db.updateSqlClean(row, kTable, QStringLiteral("id=") + m_ids))
-        return true;
-    Statics::showMessage(
-        this, tr("Die Variante konnte nicht gespeichert werden: %1").arg(db.lastErrorText), 2);
-    return false;
+    return write(row, m_ids);
 }
 
 bool EditVar::saveSeveral()
@@ -170,15 +167,38 @@ bool EditVar::saveSeveral()
     }
     if (row.isEmpty())
         return true;
+    return write(row, m_ids);
+}
+
+bool EditVar::write(const QMap<QString, QVariant> &row, const QString &ids)
+{
+    QStringList numbers;
+    for (const QString &id : ids.split(QLatin1Char(',')))
+        numbers << QString::number(id.trimmed().toLongLong());
+    const bool several = numbers.size() > 1;
     Database db(true, kConnection);
-    for (const QString &id : m_ids.split(QLatin1Char(','))) {
-        if (!db.updateSqlClean(row, kTable, QStringLiteral("id=") + id)) {
-            Statics::showMessage(
-                this,
-                tr("Die Variante %1 konnte nicht gespeichert werden: %2").arg(id, db.lastErrorText),
-                2);
-            return false;
-        }
+    // One statement for every selected variation, in one transaction with the article's
+    // lowest price: written again after a lost answer, it sets the same values.
+    switch (VariationRows::write(&db, m_articleId.toInt(), [&] {
+        return db.updateSqlClean(row, kTable,
+                                 QStringLiteral("id IN (") + numbers.join(QLatin1Char(','))
+                                     + QLatin1Char(')'));
+    })) {
+    case VariationRows::Written::Stored:
+        return true;
+    case VariationRows::Written::NotStored:
+        Statics::showMessage(
+            this,
+            several ? tr("Die Varianten konnten nicht gespeichert werden, keine wurde geändert: %1")
+                          .arg(db.lastErrorText)
+                    : tr("Die Variante konnte nicht gespeichert werden: %1").arg(db.lastErrorText),
+            2);
+        return false;
+    case VariationRows::Written::Unknown:
+        m_outcomeUnknown = true;
+        Statics::showMessage(this, VariationRows::unknownText(tr("die Änderung der Varianten")), 2);
+        done(0);
+        return false;
     }
-    return true;
+    return false;
 }

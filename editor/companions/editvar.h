@@ -2,7 +2,9 @@
 
 #include <QDialog>
 #include <QList>
+#include <QMap>
 #include <QString>
+#include <QVariant>
 #include <memory>
 
 class QLineEdit;
@@ -25,9 +27,12 @@ public:
     EditVar(QWidget *parent, QString ids, bool several, QString articleId, QString identifier);
     ~EditVar() override;
 
-    // Writes the changes; stays open and says why when a price or quantity is no number or
-    // a write fails.
+    // Writes the changes, of every selected variation in one transaction; stays open and says
+    // why when a price or quantity is no number or nothing could be written.
     void accept() override;
+    // True when the dialog ended because it can't be told whether the changes were stored
+    // (the seller has been told): the opener shows what is stored.
+    bool outcomeUnknown() const { return m_outcomeUnknown; }
 
 private:
     // The typed price as stored; false (the seller told) when it is no number.
@@ -38,10 +43,14 @@ private:
     void refuse(QLineEdit *field, const QString &label);
     bool saveOne();
     bool saveSeveral();
+    // Writes `row` into the variations `ids` ("1,2,3") with the article's summary, all or
+    // nothing; tells the seller what came of it unless it was stored. True when stored.
+    bool write(const QMap<QString, QVariant> &row, const QString &ids);
 
     std::unique_ptr<Ui::EditVar> m_ui;
     QList<QLineEdit *> m_optionFields;
     QString m_ids;
     QString m_articleId;
     QString m_identifier;
+    bool m_outcomeUnknown = false;
 };

@@ -6,6 +6,7 @@
 #include "core/database.h"
 #include "core/dialogs.h"
 #include "core/statics.h"
+#include "core/variationrows.h"
 #include "editor/companions/variantrows.h"
 #include "ui_variantgenerator.h"
 
@@ -233,10 +234,27 @@ void VariantGenerator::accept()
             values.append(option->child(j)->text(0));
         options.append({ option->text(0), values });
     }
-    {
-        Database db(true, QStringLiteral("VariantGenerator"));
-        VariantRows::write(&db, m_articleId, m_sku, options, m_ui->QuantityStart->value(),
-                           m_ui->PriceStart->value());
+    Database db(true, QStringLiteral("VariantGenerator"));
+    // Every combination or none, with the article's lowest price; written again after a lost
+    // answer, only what is still missing is added.
+    switch (VariationRows::write(&db, m_articleId.toInt(), [&] {
+        return VariantRows::write(&db, m_articleId, m_sku, options, m_ui->QuantityStart->value(),
+                                  m_ui->PriceStart->value());
+    })) {
+    case VariationRows::Written::Stored:
+        done(1);
+        return;
+    case VariationRows::Written::NotStored:
+        Statics::showMessage(this,
+                             tr("Die Varianten konnten nicht angelegt werden, es wurde keine "
+                                "gespeichert: %1")
+                                 .arg(db.lastErrorText),
+                             2);
+        return;
+    case VariationRows::Written::Unknown:
+        m_outcomeUnknown = true;
+        Statics::showMessage(this, VariationRows::unknownText(tr("die neuen Varianten")), 2);
+        done(0);
+        return;
     }
-    done(1);
 }

@@ -30,8 +30,12 @@ public:
                      const QList<QMap<QString, QStringList>> &options);
     ~VariantGenerator() override;
 
-    // Checks the input and generates; stays open with a message when something is missing.
+    // Checks the input and generates, all rows in one transaction; stays open with a message
+    // when something is missing or nothing could be written.
     void accept() override;
+    // True when the dialog ended because it can't be told whether the rows were stored (the
+    // seller has been told): the opener shows what is stored.
+    bool outcomeUnknown() const { return m_outcomeUnknown; }
 
 private slots:
     void on_NewOption_clicked();
@@ -50,4 +54,5 @@ private:
     std::unique_ptr<Ui::VariantGenerator> m_ui;
     QString m_articleId;
     QString m_sku;
+    bool m_outcomeUnknown = false;
 };

@@ -2,6 +2,7 @@
 
 #include <QMap>
 #include <QSet>
+#include <QSqlQuery>
 #include <QVariant>
 
 #include "core/database.h"
@@ -26,38 +27,46 @@ QStringList VariantRows::combinations(const QList<VariantOption> &options)
     return result;
 }
 
-int VariantRows::write(Database *db, const QString &articleId, const QString &sku,
-                       const QList<VariantOption> &options, int quantity, double price)
+bool VariantRows::write(Database *db, const QString &articleId, const QString &sku,
+                        const QList<VariantOption> &options, int quantity, double price,
+                        int *written)
 {
+    if (written)
+        *written = 0;
     const QString article = QString::number(articleId.toLongLong());
-    const SqlRows existing = db->select(
-        QStringLiteral("SELECT VariantXml, SKU FROM articles_variations WHERE article_id=")
-        + article);
+    QSqlQuery existing;
+    if (!db->selectQuery(
+            QStringLiteral("SELECT VariantXml, SKU FROM articles_variations WHERE article_id=")
+                + article,
+            existing))
+        return false;
     QSet<QString> known;
     int number = 0;
     const QString stem = sku + QLatin1Char('-');
-    for (const auto &row : existing) {
-        known.insert(row.value(QStringLiteral("VariantXml")).toString());
-        const QString rowSku = row.value(QStringLiteral("SKU")).toString();
+    while (existing.next()) {
+        known.insert(existing.value(0).toString());
+        const QString rowSku = existing.value(1).toString();
         bool isNumber = false;
         const int suffix = rowSku.startsWith(stem) ? rowSku.mid(stem.size()).toInt(&isNumber) : 0;
         if (isNumber)
             number = qMax(number, suffix);
     }
+    existing.finish();
 
     QMap<QString, QVariant> row;
     row.insert(QStringLiteral("article_id"), article);
     row.insert(QStringLiteral("Quantity"), quantity);
     row.insert(QStringLiteral("StartPrice"), price);
-    int written = 0;
     for (const QString &xml : combinations(options)) {
         if (known.contains(xml))
             continue;
         known.insert(xml);
         row.insert(QStringLiteral("VariantXml"), xml);
         row.insert(QStringLiteral("SKU"), stem + QString::number(++number));
-        if (db->insertSqlClean(row, QStringLiteral("articles_variations")) > 0)
-            ++written;
+        if (db->insertSqlClean(row, QStringLiteral("articles_variations")) < 1)
+            return false;
+        if (written)
+            ++*written;
     }
-    return written;
+    return true;
 }

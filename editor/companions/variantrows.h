@@ -20,7 +20,10 @@ public:
 
     // Inserts a row for every combination the article doesn't have yet (exact match), with
     // the SKU `sku` + "-" + a running number that continues after the highest number the
-    // article's SKUs of that form already carry. The number of rows written.
-    static int write(Database *db, const QString &articleId, const QString &sku,
-                     const QList<VariantOption> &options, int quantity, double price);
+    // article's SKUs of that form already carry. False when a statement failed (then only a
+    // part may be written: run it inside a transaction); `*written` gets the number of rows
+    // written. Run again, it writes only what is still missing.
+    static bool write(Database *db, const QString &articleId, const QString &sku,
+                      const QList<VariantOption> &options, int quantity, double price,
+                      int *written = nullptr);
 };

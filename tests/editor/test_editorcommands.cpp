@@ -105,6 +105,7 @@ void TestEditorCommands::init()
         { { "foldername", "Modellbahn" }, { "folderparentid", kDrafts } }, "folders");
     m_answers = std::make_unique<DialogAnswers>();
     m_editorTitle.clear();
+    m_saveRefused.clear();
 }
 
 void TestEditorCommands::cleanup()
@@ -302,8 +303,11 @@ void TestEditorCommands::duplicateOne_data()
     QTest::addColumn<int>("shown");
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("draftsAdded");
-    QTest::newRow("from Sold, saved") << -7 << kSave << 1;
-    QTest::newRow("from Sold, cancelled") << -7 << 0 << 0;
+    QTest::addColumn<bool>("variationsRefused"); // the copy of the variations is refused
+    QTest::newRow("from Sold, saved") << -7 << kSave << 1 << false;
+    QTest::newRow("from Sold, cancelled") << -7 << 0 << 0 << false;
+    // The copy is stored with its variations or not at all.
+    QTest::newRow("from Sold, variations refused") << -7 << kSave << 0 << true;
 }
 
 void TestEditorCommands::duplicateOne()
@@ -311,6 +315,7 @@ void TestEditorCommands::duplicateOne()
     QFETCH(int, shown);
     QFETCH(int, result);
     QFETCH(int, draftsAdded);
+    QFETCH(bool, variationsRefused);
     EditorFixture::addAccounts(m_t->db());
     const int id = insertArticle(m_t->db(), { { "Folder", shown }, { "SKU", "D-'1'" } });
     m_t->db()->insertSqlClean({ { "article_id", id }, { "SKU", "D-'1'-rot" }, { "StartPrice", "4" },
@@ -321,9 +326,18 @@ void TestEditorCommands::duplicateOne()
     QVERIFY(m_window->showFolder(shown));
     const int drafts = count(kDrafts);
     list()->setCurrentItem(m_window->window()->IsItemWithIdHere(id));
+    if (variationsRefused)
+        QVERIFY(TestSupport::refuseRows(m_t->db(), "articles_variations", "INSERT", "gesperrt"));
+    const int articles = m_t->db()->selectCount("SELECT id FROM articles");
     answerEditor(result);
     trigger("actionDuplizieren");
-    QVERIFY2(m_saveRefused.isEmpty(), qPrintable(m_saveRefused));
+    if (variationsRefused) {
+        QVERIFY2(m_saveRefused.startsWith("Artikel konnte nicht gespeichert werden"),
+                 qPrintable(m_saveRefused));
+        QCOMPARE(m_t->db()->selectCount("SELECT id FROM articles"), articles);
+    } else {
+        QVERIFY2(m_saveRefused.isEmpty(), qPrintable(m_saveRefused));
+    }
     QCOMPARE(m_editorTitle, QString("Aus ausgewähltem Artikel erstellen"));
     QVERIFY(m_window->window()->isEnabled());
     QCOMPARE(count(kDrafts) - drafts, draftsAdded);
@@ -405,7 +419,11 @@ void TestEditorCommands::variationsOfDuplicate()
                          { "StartPrice", 2.5 },
                          { "VariantXml", "<Name>Farbe</Name><Value>Rot</Value>" } },
                        "articles_variations");
-    db->insertSqlClean({ { "article_id", source }, { "SKU", "Blau" }, { "StartPrice", 3 } }, "articles_variations");
+    const int blue = db->insertSqlClean(
+        { { "article_id", source }, { "SKU", "Blau" }, { "StartPrice", 3 } }, "articles_variations");
+    // A picture of the blue variation alone.
+    db->insertSqlClean({ { "article_id", source }, { "image", "blau.jpg" }, { "variant_id", blue } },
+                       "articles_images");
     db->insertSqlClean({ { "article_id", source }, { "image", "main.jpg" }, { "sort", 0 } },
                        "articles_images");
     db->insertSqlClean(
@@ -422,11 +440,23 @@ void TestEditorCommands::variationsOfDuplicate()
     QCOMPARE(copied,
              QStringList({ "'Rot' \\ ü|2.5|<Name>Farbe</Name><Value>Rot</Value>", "Blau|3|" }));
     QCOMPARE(
-        db->selectOne(QString("SELECT image FROM articles_images WHERE article_id=%1").arg(copy)),
+        db->selectOne(QString("SELECT image FROM articles_images WHERE article_id=%1 AND "
+                              "variant_name='Rot'")
+                          .arg(copy)),
         QString("rot.jpg"));
     QCOMPARE(
         db->selectCount(QString("SELECT id FROM articles_images WHERE article_id=%1").arg(copy)),
-        1);
+        2);
+    // The blue picture belongs to the copy's blue variation; the source's stays its own.
+    QCOMPARE(db->selectOne(QString("SELECT v.SKU FROM articles_images i JOIN articles_variations "
+                                   "v ON v.id = i.variant_id WHERE i.article_id=%1 AND "
+                                   "v.article_id=%1")
+                               .arg(copy)),
+             QString("Blau"));
+    QCOMPARE(db->selectOne(QString("SELECT variant_id FROM articles_images WHERE article_id=%1 "
+                                   "AND image='blau.jpg'")
+                               .arg(source)),
+             QString::number(blue));
 }
 
 APP_TEST_MAIN(TestEditorCommands)

@@ -2,7 +2,9 @@
 // unknown outcome left to the opener, and two workstations on one article.
 #include "core/database.h"
 #include "editor/addarticle.h"
+#include "editor/companions/editvar.h"
 #include "editor/companions/picturewidget.h"
+#include "editor/companions/variantgenerator.h"
 #include "mainwindow/mainwindow.h"
 #include "tests/editor/editorfixture.h"
 #include "tests/support/dialoganswers.h"
@@ -15,6 +17,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
@@ -22,7 +25,9 @@
 #include <QSemaphore>
 #include <QTimer>
 #include <QTreeWidget>
+#include <functional>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -138,6 +143,78 @@ QStringList snapshot(Database *db)
     return lines;
 }
 
+// Answers as DialogAnswers does; the first time a question (or a warning) is shown, its
+// action runs first: another workstation's write while the seller reads, a held answer let go.
+class AnswersThatAct : public DialogAnswers
+{
+public:
+    std::function<void()> onQuestion;
+    std::function<void()> onMessage;
+    bool question(QWidget *parent, const QString &header, const QString &text) override
+    {
+        if (const auto act = std::exchange(onQuestion, {}))
+            act();
+        return DialogAnswers::question(parent, header, text);
+    }
+    void message(QWidget *parent, const QString &header, const QString &text, int type) override
+    {
+        if (type == 2)
+            if (const auto act = std::exchange(onMessage, {}))
+                act();
+        DialogAnswers::message(parent, header, text, type);
+    }
+};
+
+// The variations of the article `id` as stored, "SKU|price|quantity" in id order, and its
+// summary columns "=HasVariation|HasVariationMinPrice".
+QStringList storedVariations(Database *db, int id)
+{
+    QStringList lines;
+    for (const auto &row : db->select("SELECT SKU, StartPrice, Quantity FROM articles_variations "
+                                      "WHERE article_id="
+                                      + QString::number(id) + " ORDER BY id"))
+        lines << QString("%1|%2|%3")
+                     .arg(row.value("SKU").toString(),
+                          QString::number(row.value("StartPrice").toDouble(), 'f', 2),
+                          row.value("Quantity").toString());
+    const auto summary = db->select("SELECT HasVariation, HasVariationMinPrice FROM articles "
+                                    "WHERE id="
+                                    + QString::number(id));
+    if (!summary.isEmpty())
+        lines << QString("=%1|%2").arg(
+            summary.first().value("HasVariation").toString(),
+            QString::number(summary.first().value("HasVariationMinPrice").toDouble(), 'f', 2));
+    return lines;
+}
+
+// The same as the editor's variation list shows it, without the summary.
+QStringList listedVariations(AddArticle *editor)
+{
+    QStringList lines;
+    auto *list = editor->findChild<QTreeWidget *>("VariantList");
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        lines << QString("%1|%2|%3")
+                     .arg(list->topLevelItem(i)->text(0), list->topLevelItem(i)->text(1),
+                          list->topLevelItem(i)->text(2));
+    return lines;
+}
+
+// Runs `answer` on the next dialog the editor opens modally.
+void onNextModal(const std::function<void(QDialog *)> &answer)
+{
+    auto *timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, answer] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog || dialog->inherits("AddArticle"))
+            return;
+        timer->stop();
+        timer->deleteLater();
+        answer(dialog);
+    });
+    timer->start();
+}
+
 } // namespace
 
 class TestEditorExactness : public QObject
@@ -155,6 +232,8 @@ private slots:
     void twoWorkstations();
     void unknownToldOnce_data();
     void unknownToldOnce();
+    void variationCommands_data();
+    void variationCommands();
 
 private:
     std::unique_ptr<TestSupport::FakeHttpServer> m_server;
@@ -380,6 +459,30 @@ void TestEditorExactness::twoWorkstations_data()
     QTest::newRow("pictures both changed, take theirs")
         << dropP2 << QStringList { "Quantity=4", "+neu.png" } << QList<bool> { false, true }
         << pictures << "Lok|12.5|4|0 p1.png rot.jpg";
+    // After ";;": what the other workstation writes while the first question is on screen.
+    const QString again = "UPDATE articles SET StartPrice=20;;UPDATE articles SET StartPrice=25";
+    QTest::newRow("same column changed again while asked, keep mine")
+        << again << titlePrice << QList<bool> { true, true } << price << "Lok A|15|3|0" + all;
+    QTest::newRow("same column changed again while asked, take theirs")
+        << again << titlePrice << QList<bool> { true, false, true } << price
+        << "Lok A|25|3|0" + all;
+    // Listed meanwhile: the seller decides whether the edits go into the running listing.
+    const QString listed = "Der Artikel wurde inzwischen an einem anderen Arbeitsplatz "
+                           "eingestellt und läuft jetzt bei eBay (Artikelnummer 120000000001).";
+    const QString list = "UPDATE articles SET Folder=-9, FolderOld=-10, ItemID='120000000001'";
+    QTest::newRow("listed meanwhile, saved into the listing")
+        << list << title << QList<bool> { true } << listed << "Lok A|12.5|3|0" + all;
+    QTest::newRow("listed meanwhile, cancelled")
+        << list << title << QList<bool> { false } << listed << "Lok|12.5|3|0" + all;
+    QTest::newRow("listed and priced meanwhile, both asked")
+        << list + ", StartPrice=20" << titlePrice << QList<bool> { true, true } << listed
+        << "Lok A|15|3|0" + all;
+    QTest::newRow("listed while the price question is on screen")
+        << "UPDATE articles SET StartPrice=20;;" + list << titlePrice << QList<bool> { true, false }
+        << price << "Lok|20|3|0" + all;
+    QTest::newRow("in the outbox without an item number, not asked")
+        << "UPDATE articles SET Folder=-2, FolderOld=-10, DoCheck=2" << title << QList<bool>()
+        << QString() << "Lok A|12.5|3|0" + all;
 }
 
 void TestEditorExactness::twoWorkstations()
@@ -401,18 +504,23 @@ void TestEditorExactness::twoWorkstations()
     EditorFixture::apply(&editor, actions);
     if (newPicture)
         QVERIFY(addPicture(&editor));
-    QVERIFY(workstationB->executeSQL(other));
+    QVERIFY(workstationB->executeSQL(other.section(";;", 0, 0)));
+    AnswersThatAct seller;
+    if (other.contains(";;"))
+        seller.onQuestion = [&] {
+            QVERIFY(workstationB->executeSQL(other.section(";;", 1)));
+        };
     for (bool answer : answers)
-        m_answers->pushQuestion(answer);
+        seller.pushQuestion(answer);
     editor.accept();
 
-    const auto asked = m_answers->questions();
+    const auto asked = seller.questions();
     QCOMPARE(asked.size(), answers.size());
     if (!asked.isEmpty())
         QVERIFY2(asked.first().text.startsWith(question + "\n\n"), qPrintable(asked.first().text));
-    QVERIFY2(m_answers->messages().isEmpty(), qPrintable(m_answers->lastMessageText()));
-    // Cancelled, the editor stays open with the seller's edits.
-    const bool cancelled = answers == QList<bool> { false, false };
+    QVERIFY2(seller.messages().isEmpty(), qPrintable(seller.lastMessageText()));
+    // Cancelled (the last answer is "Nein"), the editor stays open with the seller's edits.
+    const bool cancelled = !answers.isEmpty() && !answers.last();
     QCOMPARE(editor.result(), cancelled ? 0 : 1);
     QStringList now
         = { TestSupport::values(workstationB, id, "Title,StartPrice,Quantity,IsVerified") };
@@ -427,16 +535,19 @@ void TestEditorExactness::twoWorkstations()
 void TestEditorExactness::unknownToldOnce_data()
 {
     QTest::addColumn<bool>("opened");
-    QTest::newRow("new article") << false;
-    QTest::newRow("opened article") << true;
+    QTest::addColumn<bool>("duplicate"); // "Duplizieren" of the opened article, with variations
+    QTest::newRow("new article") << false << false;
+    QTest::newRow("opened article") << true << false;
+    QTest::newRow("duplicated article with variations") << true << true;
 }
 
 void TestEditorExactness::unknownToldOnce()
 {
     QFETCH(bool, opened);
+    QFETCH(bool, duplicate);
     Database::setDefaultResponseTimeout(kTimeoutSeconds);
     APP_TEST_DATABASE_BEHIND_PROXY(proxy, data, "a local file has no connection that could be cut");
-    const int id = prepare(data.db(), opened);
+    const int id = prepare(data.db(), opened, duplicate);
     TestSupport::writeMySqlSetup(data.dataDir(), proxy.server(), data.mysqlDatabaseName(), true,
                                  false);
     TestSupport::MainWindowFixture window(data);
@@ -458,10 +569,14 @@ void TestEditorExactness::unknownToldOnce()
         held.release();
     });
     poll.start(10);
-    if (opened)
+    if (duplicate) {
+        window.window()->IsItemWithIdHere(id)->setSelected(true);
+        window.window()->findChild<QAction *>("actionDuplizieren")->trigger();
+    } else if (opened) {
         emit window.itemList()->itemDoubleClicked(window.window()->IsItemWithIdHere(id), 0);
-    else
+    } else {
         window.window()->findChild<QAction *>("actionNeuer_Artikel")->trigger();
+    }
     QVERIFY(!poll.isActive());
     QCOMPARE(proxy.cuts(), 1);
 
@@ -469,6 +584,22 @@ void TestEditorExactness::unknownToldOnce()
     QCOMPARE(shown.size(), 1);
     QVERIFY2(shown.first().startsWith("Ob der Artikel gespeichert wurde, ist nicht bekannt"),
              qPrintable(shown.first()));
+    if (duplicate) {
+        // The commit took the copy with its variations and their picture; both are listed.
+        QCOMPARE(TestSupport::values(data.db(), id, "Title"), QString("Lok"));
+        const QString copy = data.db()->selectOne("SELECT id FROM articles WHERE Title='Lok neu'");
+        QCOMPARE(data.db()->selectCount("SELECT id FROM articles"), 2);
+        QCOMPARE(
+            data.db()->selectCount("SELECT id FROM articles_variations WHERE article_id=" + copy),
+            2);
+        QCOMPARE(data.db()->selectOne("SELECT image FROM articles_images WHERE variant_name='rot' "
+                                      "AND article_id="
+                                      + copy),
+                 QString("rot.jpg"));
+        QCOMPARE(window.itemList()->topLevelItemCount(), 2);
+        QVERIFY(window.window()->IsItemWithIdHere(copy.toInt()));
+        return;
+    }
     // The server ran the commit: the list shows the saved row, once.
     const auto stored = data.db()->select("SELECT id, Title FROM articles");
     QCOMPARE(stored.size(), 1);
@@ -476,6 +607,226 @@ void TestEditorExactness::unknownToldOnce()
     QCOMPARE(window.itemList()->topLevelItemCount(), 1);
     QCOMPARE(window.itemList()->topLevelItem(0)->data(0, ItemListRole::ArticleIdRole).toInt(),
              stored.first().value("id").toInt());
+}
+
+// The variation page's commands, each one transaction with the article's lowest price: one
+// statement's answer cut, held past the time-out or refused leaves the variations before or
+// after the command, never a part; not stored is told as such and the command given again
+// writes it once; a commit whose answer was lost is written again (it sets values), and told
+// as not known when that fails. The editor's list shows what is stored.
+void TestEditorExactness::variationCommands_data()
+{
+    QTest::addColumn<QString>("command"); // several, generator, removal, zero
+    QTest::addColumn<QByteArray>("statement");
+    QTest::addColumn<int>("occurrence");
+    QTest::addColumn<QString>("fault"); // cut, hold, refuse (a trigger), commit refused
+
+    const QByteArray summary = "UPDATE articles SET HasVariation";
+    const QByteArray update = "UPDATE articles_variations SET";
+    const QList<std::tuple<const char *, const char *, QByteArray, int, const char *>> rows = {
+        { "several", "variations' update held", update, 1, "hold" },
+        { "several", "summary update held", summary, 1, "hold" },
+        { "several", "summary update cut", summary, 1, "cut" },
+        { "several", "commit cut", "COMMIT", 1, "cut" },
+        { "several", "commit held", "COMMIT", 1, "hold" },
+        { "several", "commit refused", "COMMIT", 1, "commit refused" },
+        { "several", "summary refused by a trigger", "articles UPDATE", 0, "refuse" },
+        { "generator", "second insert held", "INSERT INTO articles_variations", 2, "hold" },
+        { "generator", "third insert cut", "INSERT INTO articles_variations", 3, "cut" },
+        { "generator", "commit cut", "COMMIT", 1, "cut" },
+        { "generator", "commit held", "COMMIT", 1, "hold" },
+        { "generator", "commit refused", "COMMIT", 1, "commit refused" },
+        { "generator", "third insert refused by a trigger", "articles_variations INSERT", 3,
+          "refuse" },
+        { "removal", "delete held", "DELETE FROM articles_variations", 1, "hold" },
+        { "removal", "summary update cut", summary, 1, "cut" },
+        { "removal", "commit cut", "COMMIT", 1, "cut" },
+        { "removal", "commit held", "COMMIT", 1, "hold" },
+        { "removal", "commit refused", "COMMIT", 1, "commit refused" },
+        { "removal", "summary refused by a trigger", "articles UPDATE", 0, "refuse" },
+        { "zero", "update held", update, 1, "hold" },
+        { "zero", "commit cut", "COMMIT", 1, "cut" },
+        { "zero", "commit held", "COMMIT", 1, "hold" },
+        { "zero", "commit refused", "COMMIT", 1, "commit refused" },
+    };
+    for (const auto &[command, name, statement, occurrence, fault] : rows)
+        QTest::addRow("%s, %s", command, name) << command << statement << occurrence << fault;
+}
+
+void TestEditorExactness::variationCommands()
+{
+    QFETCH(QString, command);
+    QFETCH(QByteArray, statement);
+    QFETCH(int, occurrence);
+    QFETCH(QString, fault);
+    const QString expect = fault == "refuse" || fault == "commit refused" || statement != "COMMIT"
+        ? "not stored"
+        : fault == "cut" ? "stored"
+                         : "unknown";
+
+    const auto backend = *static_cast<TestSupport::Backend *>(
+        QTest::qGlobalData("backend", ::qMetaTypeId<TestSupport::Backend>()));
+    if (fault != "refuse" && backend == TestSupport::Backend::SQLite)
+        QSKIP("a local file has no connection that could be cut");
+    APP_REQUIRE_BACKEND(backend);
+    std::unique_ptr<TestSupport::MySqlProxy> proxy;
+    if (backend == TestSupport::Backend::MySQL)
+        proxy = std::make_unique<TestSupport::MySqlProxy>(
+            TestSupport::MySqlServer::fromEnvironment());
+    auto t = proxy ? std::make_unique<TestSupport::TestDatabase>(proxy->server())
+                   : std::make_unique<TestSupport::TestDatabase>(backend);
+    QVERIFY2(t->error().isEmpty(), qPrintable(t->error()));
+    Database *db = t->db();
+    const int id = prepare(db, true);
+    // Three colours; a running listing for the quantity 0.
+    const QString xml = "'<NameValueList><Name>Farbe</Name><Value>%1</Value></NameValueList>'";
+    QVERIFY(db->executeSQL("INSERT INTO articles_variations (article_id, SKU, StartPrice, "
+                           "Quantity, VariantXml) VALUES ("
+                           + QString::number(id) + ", 'V-rot', 12345.67, 2, " + xml.arg("rot")
+                           + "), (" + QString::number(id) + ", 'V-blau', 23456.78, 2, "
+                           + xml.arg("blau") + "), (" + QString::number(id)
+                           + ", 'V-gruen', 34567.89, 2, " + xml.arg("gruen") + ")"));
+    QVERIFY(
+        db->executeSQL("UPDATE articles SET HasVariation=1, HasVariationMinPrice='12345.67'"
+                       + QString(command == "zero" ? ", Folder=-9, ItemID='120000000001'" : "")));
+    if (fault != "refuse")
+        Database::setDefaultResponseTimeout(kTimeoutSeconds);
+
+    const QStringList before = storedVariations(db, id);
+    QStringList after = before;
+    if (command == "several") {
+        for (int i = 0; i < 3; ++i)
+            after[i] = after[i].section('|', 0, 0) + "|45678.90|2";
+        after[3] = "=1|45678.90";
+    } else if (command == "generator") {
+        after.insert(3, "V-1|999.99|1");
+        after.insert(4, "V-2|999.99|1");
+        after.insert(5, "V-3|999.99|1");
+        after[6] = "=1|999.99";
+    } else if (command == "removal") {
+        after = QStringList { before.at(2), "=1|34567.89" };
+    } else {
+        after[0] = "V-rot|12345.67|0";
+        after[1] = "V-blau|23456.78|0";
+    }
+
+    AddArticle editor(nullptr, id, command == "zero" ? -9 : kDrafts, false);
+    EditorFixture::apply(&editor, { "show=TabVars" });
+    auto *list = editor.findChild<QTreeWidget *>("VariantList");
+    QCOMPARE(listedVariations(&editor), before.mid(0, 3));
+
+    // The seller's command; `dialogResult` gets the result of its dialog, if it has one.
+    AnswersThatAct answers;
+    int dialogResult = -1;
+    bool dialogUnknown = false;
+    const auto give = [&] {
+        list->clearSelection();
+        if (command == "several") {
+            list->selectAll();
+            onNextModal([&](QDialog *dialog) {
+                auto *price = dialog->findChild<QLineEdit *>("StartPrice");
+                price->setText("45678,90");
+                price->setModified(true);
+                dialog->accept();
+                dialogUnknown = qobject_cast<EditVar *>(dialog)->outcomeUnknown();
+                dialogResult = dialog->isVisible() ? 0 : dialog->result();
+                if (dialog->isVisible())
+                    dialog->reject();
+            });
+            editor.findChild<QPushButton *>("EditVars")->click();
+        } else if (command == "generator") {
+            onNextModal([&](QDialog *dialog) {
+                auto *tree = dialog->findChild<QTreeWidget *>("treeWidget");
+                tree->setCurrentItem(tree->topLevelItem(0));
+                tree->topLevelItem(0)->setSelected(true);
+                answers.pushText("lila, weiß, schwarz");
+                dialog->findChild<QPushButton *>("NewValue")->click();
+                dialog->findChild<QDoubleSpinBox *>("PriceStart")->setValue(999.99);
+                answers.clear();
+                dialog->accept();
+                dialogUnknown = qobject_cast<VariantGenerator *>(dialog)->outcomeUnknown();
+                dialogResult = dialog->isVisible() ? 0 : dialog->result();
+                if (dialog->isVisible())
+                    dialog->reject();
+            });
+            editor.findChild<QPushButton *>("pushButton_3")->click();
+        } else {
+            list->topLevelItem(0)->setSelected(true);
+            list->topLevelItem(1)->setSelected(true);
+            if (command == "zero")
+                answers.pushQuestion(true);
+            editor.findChild<QPushButton *>("DelVars")->click();
+        }
+    };
+
+    QSemaphore held;
+    auto letGo = qScopeGuard([&held] { held.release(); });
+    // A held answer is let go once the seller is told; the list read after it finds the server.
+    answers.onMessage = [&held] {
+        held.release();
+    };
+    if (fault == "refuse") {
+        const QString table = QString(statement).section(' ', 0, 0);
+        QVERIFY(TestSupport::refuseRows(
+            db, table, QString(statement).section(' ', 1, 1), "gesperrt",
+            occurrence ? "NEW.SKU = 'V-" + QString::number(occurrence) + "'" : QString()));
+    } else if (fault == "commit refused") {
+        proxy->refuse(statement, occurrence);
+    } else if (fault == "cut") {
+        proxy->cutAfter(statement, occurrence);
+    } else {
+        proxy->cutAfter(statement, occurrence, [&held](quint32) { held.tryAcquire(1, 60000); });
+    }
+    give();
+    letGo.dismiss();
+    held.release();
+    if (fault != "refuse")
+        QTRY_COMPARE(proxy->cuts(), 1);
+
+    QStringList told;
+    for (const auto &message : answers.messages())
+        told << message.text;
+    const QStringList now = storedVariations(db, id);
+    QVERIFY2(now == before || now == after, qPrintable(now.join(" / ")));
+    if (command == "several" || command == "generator") {
+        QCOMPARE(dialogResult, expect == "stored" ? 1 : 0);
+        QCOMPARE(dialogUnknown, expect == "unknown");
+    }
+    if (expect == "stored") {
+        QCOMPARE(now, after);
+        QVERIFY2(told.isEmpty(), qPrintable(told.join(" / ")));
+        QCOMPARE(listedVariations(&editor), after.mid(0, after.size() - 1));
+        return;
+    }
+    QCOMPARE(told.size(), 1);
+    if (expect == "unknown") {
+        QVERIFY2(told.first().startsWith("Ob "), qPrintable(told.first()));
+        // The server ran the commit: the list shows it stored.
+        QCOMPARE(now, after);
+        QCOMPARE(listedVariations(&editor), after.mid(0, after.size() - 1));
+        return;
+    }
+    // Not stored, and said so; the list still shows what is stored.
+    const QString notStored = command == "several" ? "Die Varianten konnten nicht gespeichert "
+                                                     "werden, keine wurde geändert"
+        : command == "generator" ? "Die Varianten konnten nicht angelegt werden, es wurde keine "
+                                   "gespeichert"
+        : command == "removal"   ? "Die Varianten konnten nicht gelöscht werden, keine wurde "
+                                   "gelöscht"
+                                 : "Die Menge der Varianten konnte nicht auf 0 gesetzt werden, "
+                                   "keine wurde geändert";
+    QVERIFY2(told.first().startsWith(notStored), qPrintable(told.first()));
+    QCOMPARE(now, before);
+    QCOMPARE(listedVariations(&editor), before.mid(0, 3));
+    // Given again, it is written once.
+    if (fault == "refuse")
+        QVERIFY(db->executeSQL("DROP TRIGGER refuse_" + QString(statement).section(' ', 0, 0) + "_"
+                               + QString(statement).section(' ', 1, 1).toLower()));
+    answers.clear();
+    give();
+    QCOMPARE(storedVariations(db, id), after);
+    QCOMPARE(listedVariations(&editor), after.mid(0, after.size() - 1));
+    QCOMPARE(answers.messages().size(), 0);
 }
 
 APP_TEST_MAIN(TestEditorExactness)

@@ -9,6 +9,7 @@
 // rows in run_data().
 #include "core/database.h"
 #include "mainwindow/mainwindow.h"
+#include "tests/editor/editorfixture.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/mainwindowfixture.h"
@@ -21,9 +22,12 @@
 #include "views/itemlistwidget.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDialog>
 #include <QMimeData>
 #include <QScopeGuard>
 #include <QSemaphore>
+#include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <functional>
@@ -95,6 +99,10 @@ struct Command
     // Checked against the window afterwards (`answered`: no answer was lost); empty when
     // right.
     std::function<QString(Window &, bool answered)> check;
+    // How a command that tells the seller itself begins its one message, by the statement
+    // whose answer was lost and whether the command was stored (empty: nothing told); unset,
+    // the window's notices are expected.
+    std::function<QString(const QByteArray &statement, bool written)> told = {};
 };
 
 class Window
@@ -155,6 +163,61 @@ QString withArticles(const QString &added, int pictures)
     const int end = kBefore.indexOf(QLatin1String(" |"));
     return kBefore.left(end) + ' ' + added
         + kBefore.mid(end).replace("pictures 2", "pictures " + QString::number(pictures));
+}
+
+// Duplicating article 1 through the editor, with two variations and a picture of one of them
+// (its picture made a variation picture, so the pictures count as before): the seller saves the
+// copy, and gives up when the editor says it was not stored. `again`: the command given again.
+void duplicateWithVariations(Window &w, bool again = false)
+{
+    if (!again) {
+        Database seed(true, QStringLiteral("duplicateseed"));
+        EditorFixture::cacheGermanSite(&seed);
+        EditorFixture::addAccounts(&seed);
+        const QString xml = "'<NameValueList><Name>Farbe</Name><Value>%1</Value></NameValueList>'";
+        QVERIFY(seed.executeSQL(
+            "INSERT INTO articles_variations (article_id, SKU, StartPrice, Quantity, VariantXml) "
+            "VALUES (1, 'S-rot', 12345.67, 2, "
+            + xml.arg("rot") + "), (1, 'S-blau', 23456.78, 1, " + xml.arg("blau") + ")"));
+        QVERIFY(
+            seed.executeSQL("UPDATE articles_images SET variant_name='rot' WHERE article_id=1"));
+        QVERIFY(seed.executeSQL(
+            "UPDATE articles SET Description='<p>Spaten</p>', PrimaryCategory='9355', "
+            "PrimaryCategoryText='Garten', Country='DE', PostalCode='04109', Location='Leipzig', "
+            "StartPrice=12345.67, VariantImageOption='Farbe' WHERE id=1"));
+    }
+    w.select(1, { 1 });
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&poll] {
+        auto *editor = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!editor || !editor->inherits("AddArticle"))
+            return;
+        poll.stop();
+        editor->accept();
+        if (editor->isVisible())
+            editor->done(0);
+    });
+    poll.start(10);
+    w.trigger("actionDuplizieren");
+    QVERIFY(!poll.isActive());
+}
+
+// The copies of article 1 (by title): for each, its variations and variation pictures.
+QString duplicates()
+{
+    Database probe(true, QStringLiteral("duplicateprobe"));
+    QStringList copies;
+    for (const ArticleRow &row : probe.select("SELECT id FROM articles WHERE Title='Spaten' AND "
+                                              "id <> 1 ORDER BY id")) {
+        const QString id = row.value("id").toString();
+        copies << probe.selectOne("SELECT COUNT(*) FROM articles_variations WHERE article_id=" + id)
+                + " variations, "
+                + probe.selectOne("SELECT COUNT(*) FROM articles_images WHERE variant_name='rot' "
+                                  "AND article_id="
+                                  + id)
+                + " picture";
+    }
+    return copies.join(" / ");
 }
 
 const QList<Command> kCommands {
@@ -253,6 +316,23 @@ const QList<Command> kCommands {
           return w.enabled("actionEinf_gen") == answered
               ? QStringLiteral("paste offered: %1").arg(!answered)
               : QString();
+      } },
+    { "Duplizieren mit Varianten", [](Window &w, DialogAnswers &) { duplicateWithVariations(w); },
+      withArticles("7:1:0:0::0", 3),
+      // The copy is whole or not there; given again after it was not stored, it is made once.
+      [](Window &w, bool) {
+          const QString whole = "2 variations, 1 picture";
+          const QString made = duplicates();
+          if (!made.isEmpty())
+              return made == whole ? QString() : "copies: " + made;
+          duplicateWithVariations(w, true);
+          return duplicates() == whole ? QString() : "given again: " + duplicates();
+      },
+      // The editor tells what it could not store and stays open; a commit it finds stored by
+      // the copy's mark is no news.
+      [](const QByteArray &statement, bool written) {
+          return statement == "-" || written ? QString()
+                                             : QStringLiteral("Artikel konnte nicht gespeichert");
       } },
 };
 
@@ -362,6 +442,17 @@ void TestCommandExactness::run_data()
         QTest::newRow(name + ": commit held")
             << write.first << QByteArray("COMMIT") << true << true;
     }
+    // The editor's copy with its variations: the variations' copy lost or held inside the
+    // transaction, the commit's answer lost (the copy is found by its mark).
+    const QByteArray variations = "INSERT INTO `articles_variations`";
+    QTest::newRow("Duplizieren mit Varianten: answered")
+        << "Duplizieren mit Varianten" << QByteArray("-") << false << true;
+    QTest::newRow("Duplizieren mit Varianten: variations' copy cut")
+        << "Duplizieren mit Varianten" << variations << false << false;
+    QTest::newRow("Duplizieren mit Varianten: variations' copy held")
+        << "Duplizieren mit Varianten" << variations << true << false;
+    QTest::newRow("Duplizieren mit Varianten: commit cut")
+        << "Duplizieren mit Varianten" << QByteArray("COMMIT") << false << true;
     // Held inside the transaction: the server undoes it when the connection goes.
     QTest::newRow("Löschen: write held")
         << "Löschen" << QByteArray("Folder=-5 WHERE") << true << false;
@@ -420,9 +511,10 @@ void TestCommandExactness::run()
     if (c->check)
         QCOMPARE(c->check(w, statement == "-"), QString());
     // Told once: nothing when it was answered; else not stored, or not known.
-    const QString told = statement == "-" ? QString()
-        : written                         ? QStringLiteral("Ob ")
-                                          : QStringLiteral("Die Änderung konnte nicht");
+    const QString told = c->told ? c->told(statement, written)
+        : statement == "-"       ? QString()
+        : written                ? QStringLiteral("Ob ")
+                                 : QStringLiteral("Die Änderung konnte nicht");
     QTRY_COMPARE(answers.messages().size(), told.isEmpty() ? 0 : 1);
     QCoreApplication::processEvents();
     QCOMPARE(answers.messages().size(), told.isEmpty() ? 0 : 1);

@@ -76,6 +76,7 @@ public:
     int cutCountdown = 0;
     bool cutAtSend = false;
     bool holdAnswer = false;
+    bool refuseIt = false;
     std::function<void(quint32)> whileHeld;
     int cuts = 0;
     bool stalled = false;
@@ -196,7 +197,16 @@ private:
                 QMutexLocker locker(&mutex);
                 statements.append(text);
                 if (cutCountdown > 0 && text.contains(cutText) && --cutCountdown == 0) {
-                    if (holdAnswer) {
+                    if (refuseIt && payload.at(0) == kQuery) {
+                        ++cuts;
+                        const QByteArray spoilt
+                            = kQuery + QByteArray("REFUSED BY THE TEST ") + text;
+                        raw.clear();
+                        raw.append(char(spoilt.size() & 0xff))
+                            .append(char((spoilt.size() >> 8) & 0xff));
+                        raw.append(char((spoilt.size() >> 16) & 0xff)).append(char(packet.first));
+                        raw += spoilt;
+                    } else if (holdAnswer) {
                         connection->answerHeld = true;
                     } else {
                         cut = true;
@@ -321,6 +331,7 @@ void MySqlProxy::cutAfter(const QByteArray &text, int occurrence,
     QMutexLocker locker(&m_worker->mutex);
     m_worker->cutText = text;
     m_worker->cutCountdown = occurrence;
+    m_worker->refuseIt = false;
     m_worker->cutAtSend = false;
     m_worker->holdAnswer = false;
     m_worker->whileHeld = whileHeld;
@@ -331,6 +342,7 @@ void MySqlProxy::holdAnswerTo(const QByteArray &text, int occurrence)
     QMutexLocker locker(&m_worker->mutex);
     m_worker->cutText = text;
     m_worker->cutCountdown = occurrence;
+    m_worker->refuseIt = false;
     m_worker->cutAtSend = false;
     m_worker->holdAnswer = true;
     m_worker->whileHeld = {};
@@ -341,7 +353,19 @@ void MySqlProxy::cutWhenSent(const QByteArray &text, int occurrence)
     QMutexLocker locker(&m_worker->mutex);
     m_worker->cutText = text;
     m_worker->cutCountdown = occurrence;
+    m_worker->refuseIt = false;
     m_worker->cutAtSend = true;
+    m_worker->holdAnswer = false;
+    m_worker->whileHeld = {};
+}
+
+void MySqlProxy::refuse(const QByteArray &text, int occurrence)
+{
+    QMutexLocker locker(&m_worker->mutex);
+    m_worker->cutText = text;
+    m_worker->cutCountdown = occurrence;
+    m_worker->refuseIt = true;
+    m_worker->cutAtSend = false;
     m_worker->holdAnswer = false;
     m_worker->whileHeld = {};
 }

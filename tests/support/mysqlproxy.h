@@ -51,7 +51,12 @@ public:
     // until release(): the server ran it, the program waits for an answer (a server that hangs
     // after the statement). Replaces an armed cut.
     void holdAnswerTo(const QByteArray &text, int occurrence = 1);
-    // Connections cut so far.
+    // The `occurrence`-th plain statement from now on whose text contains `text` reaches the
+    // server spoilt, so that the server refuses it (a syntax error) and answers with an error:
+    // a statement the database refuses, a COMMIT too (its transaction stays open, nothing of
+    // it committed). Replaces an armed cut. Counted by cuts().
+    void refuse(const QByteArray &text, int occurrence = 1);
+    // Connections cut (and statements refused) so far.
     int cuts() const;
     // Statements seen so far whose text contains `text` (plain, or prepared and executed).
     int statementsSeen(const QByteArray &text) const;
