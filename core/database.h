@@ -13,6 +13,7 @@
 #include <QVariant>
 #include <QVector>
 
+class QThread;
 class QWidget;
 
 using ArticleRow = QMap<QString, QVariant>;
@@ -193,6 +194,18 @@ public:
     bool unknownOutcomePending() const { return m_unknownPending; }
     void unknownOutcomeTold() { m_unknownPending = false; }
 
+    // The thread that must never wait for a database server that can't be reached (the
+    // window's). Once one of its connections finds the server away (a connect attempt failed,
+    // or a statement waited the whole response time-out), its connections send nothing and try
+    // no connect: their statements fail at once with the reason, as NotWritten. A probe on a
+    // thread of its own meanwhile tries the server with growing pauses; once it answers,
+    // WriteFailures::serverAnswers() is sent and each connection opens again at its next
+    // statement. Connections of this thread wait at most 2 s to be connected. Ends a probe
+    // under way.
+    static void setResponsiveThread(QThread *thread);
+    // True while the probe has not reached the server (on the responsive thread only).
+    static bool serverAway();
+
     // Tests: every MySQL session opened from now on sets this sql_mode instead of the
     // program's (a null string restores the program's).
     static void setSqlModeForTesting(const QString &mode);
@@ -258,6 +271,9 @@ private:
     bool isForeignDatabase();
     bool openMySql(const QString &host, int port, const QString &database, const QString &user,
                    const QString &password);
+    // Whether this connection waits for the probe (see setResponsiveThread()); then `error`
+    // is the driver's text that made the server count as away.
+    bool waitsForServer(QString *error) const;
     // Applies the session settings; a session that can't have them is closed.
     bool prepareSession();
     // Opens the lost connection again with its session settings. `pause`: not sooner than
@@ -338,6 +354,9 @@ signals:
                           bool sessionRefused);
     // A statement of a broken connection succeeded again.
     void connectionRestored(const QString &connectionName);
+    // The server that the responsive thread's connections found away answers again (see
+    // Database::setResponsiveThread()).
+    void serverAnswers();
 
 private:
     using QObject::QObject;

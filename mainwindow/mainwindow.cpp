@@ -130,6 +130,7 @@ MainWindow::MainWindow(QWidget *parent)
             &MainWindow::databaseConnectionBroken);
     connect(WriteFailures::instance(), &WriteFailures::connectionRestored, this,
             &MainWindow::databaseConnectionRestored);
+    watchDatabaseServer();
     startWorkers();
     workersStarted = true;
 
@@ -144,6 +145,7 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    Database::setResponsiveThread(nullptr);
     delete ui;
     // Closing the last connection writes the log back into the database file.
     delete db;
