@@ -195,15 +195,18 @@ public:
     void unknownOutcomeTold() { m_unknownPending = false; }
 
     // The thread that must never wait for a database server that can't be reached (the
-    // window's). Once one of its connections finds the server away (a connect attempt failed,
-    // or a statement waited the whole response time-out), its connections send nothing and try
-    // no connect: their statements fail at once with the reason, as NotWritten. A probe on a
-    // thread of its own meanwhile tries the server with growing pauses; once it answers,
-    // WriteFailures::serverAnswers() is sent and each connection opens again at its next
-    // statement. Connections of this thread wait at most 2 s to be connected. Ends a probe
-    // under way.
+    // window's): the connections made on it from now on are responsive (see setResponsive()).
+    // Ends a probe under way.
     static void setResponsiveThread(QThread *thread);
-    // True while the probe has not reached the server (on the responsive thread only).
+    // Makes this connection (of the responsive thread) responsive. Once a responsive connection
+    // finds the server away (a connect attempt failed, or a statement waited the whole response
+    // time-out), the responsive connections send nothing and try no connect: their statements
+    // fail at once with the reason, as NotWritten. A probe on a thread of its own meanwhile
+    // tries the server with growing pauses; once it answers, WriteFailures::serverAnswers() is
+    // sent and each connection opens again at its next statement. A responsive connection
+    // waits at most 2 s to be connected.
+    void setResponsive();
+    // True while the probe has not reached the server.
     static bool serverAway();
 
     // Tests: every MySQL session opened from now on sets this sql_mode instead of the
@@ -316,6 +319,8 @@ private:
     QString m_lostError;
     qint64 m_lastReconnectMs = -1;
     quint64 m_failedStatements = 0;
+    // See setResponsive().
+    bool m_responsive = false;
     QString m_startProblem;
     // This connection's session on the server and the server's start (seconds since the
     // epoch, 0 when unknown); the session lost with a write under way, 0 when none.

@@ -48,10 +48,9 @@ bool onResponsiveThread()
     return responsive && responsive == QThread::currentThread();
 }
 
-QString mySqlOptions(int responseSeconds)
+QString mySqlOptions(int responseSeconds, bool responsive)
 {
-    const int connectLimit
-        = onResponsiveThread() ? kResponsiveConnectSeconds : kConnectTimeoutSeconds;
+    const int connectLimit = responsive ? kResponsiveConnectSeconds : kConnectTimeoutSeconds;
     return QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=%1;MYSQL_OPT_READ_TIMEOUT=%2;"
                           "MYSQL_OPT_WRITE_TIMEOUT=%2")
         .arg(qMin(connectLimit, responseSeconds))
@@ -171,11 +170,9 @@ void startProbe(const QString &error)
     }
 }
 
-// Whether the calling thread's connections wait for the probe; `error` tells why.
-bool waitsForProbe(QString *error = nullptr)
+// Whether the probe is trying a server that is away; `error` tells why it went.
+bool probing(QString *error = nullptr)
 {
-    if (!onResponsiveThread())
-        return false;
     ServerProbe &state = probe();
     QMutexLocker locker(&state.mutex);
     if (state.away && error)
@@ -264,8 +261,9 @@ Database::Database(bool, const QString &name, QObject *parent)
     m_dataDir = withTrailingSlash(dataDir.isValid() ? dataDir.toString() : defaultDataDir());
 
     isMySQL = appProperty("mysqlhostname").isValid();
+    m_responsive = onResponsiveThread();
     QString away;
-    if (isMySQL && waitsForProbe(&away)) {
+    if (isMySQL && waitsForServer(&away)) {
         // Made on the window's thread while the server is away: not tried now (see run()).
         m_db = QSqlDatabase::addDatabase(QLatin1String(kMySqlDriver), m_connectionName);
         claimConnection(m_connectionName, this);
@@ -276,7 +274,7 @@ Database::Database(bool, const QString &name, QObject *parent)
         m_db.setUserName(appProperty("mysqlusername").toString());
         m_db.setPassword(appProperty("mysqlpassword").toString());
         m_responseTimeoutSeconds = g_responseTimeoutSeconds.loadRelaxed();
-        m_db.setConnectOptions(mySqlOptions(m_responseTimeoutSeconds));
+        m_db.setConnectOptions(mySqlOptions(m_responseTimeoutSeconds, m_responsive));
         lastErrorText = brokenReason(away, false);
         m_lostError = away;
         m_connectionLost = true;
@@ -374,7 +372,7 @@ bool Database::openMySql(const QString &host, int port, const QString &database,
     m_db.setUserName(user);
     m_db.setPassword(password);
     m_responseTimeoutSeconds = g_responseTimeoutSeconds.loadRelaxed();
-    m_db.setConnectOptions(mySqlOptions(m_responseTimeoutSeconds));
+    m_db.setConnectOptions(mySqlOptions(m_responseTimeoutSeconds, m_responsive));
     if (!m_db.open()) {
         lastErrorText = m_db.lastError().text();
         qCWarning(lcDb).noquote() << "Can't open MySQL database" << database << "on" << host << ":"
@@ -437,7 +435,7 @@ bool Database::reconnect(bool pause)
 {
     // The window's thread leaves a server that is away to the probe.
     QString away;
-    if (waitsForProbe(&away)) {
+    if (waitsForServer(&away)) {
         m_lostError = away;
         m_sessionRefused = false;
         return false;
@@ -448,7 +446,7 @@ bool Database::reconnect(bool pause)
     m_prepared.clear();
     m_db.close();
     // The connect time-out of the thread it is used on (see setResponsiveThread()).
-    m_db.setConnectOptions(mySqlOptions(m_responseTimeoutSeconds));
+    m_db.setConnectOptions(mySqlOptions(m_responseTimeoutSeconds, m_responsive));
     if (!m_db.open()) {
         m_lostError = m_db.lastError().text();
         m_sessionRefused = false;
@@ -544,7 +542,7 @@ QString Database::brokenReason(const QString &error, bool session)
 void Database::markBroken(const QString &error, bool session)
 {
     // Found again after the probe's answer, too: the probe starts anew.
-    if (!session && isMySQL && onResponsiveThread())
+    if (!session && isMySQL && m_responsive)
         startProbe(error);
     if (m_connectionLost)
         return;
@@ -572,7 +570,7 @@ bool Database::setResponseTimeout(int seconds)
     m_responseTimeoutSeconds = qMax(1, seconds);
     if (!isMySQL || !m_db.isValid())
         return isOpen();
-    m_db.setConnectOptions(mySqlOptions(m_responseTimeoutSeconds));
+    m_db.setConnectOptions(mySqlOptions(m_responseTimeoutSeconds, m_responsive));
     if (!reconnect(false)) {
         markBroken(m_lostError, m_sessionRefused);
         return false;
@@ -588,12 +586,17 @@ void Database::setResponsiveThread(QThread *thread)
 
 bool Database::serverAway()
 {
-    return waitsForProbe();
+    return probing();
 }
 
 bool Database::waitsForServer(QString *error) const
 {
-    return waitsForProbe(error);
+    return m_responsive && probing(error);
+}
+
+void Database::setResponsive()
+{
+    m_responsive = true;
 }
 
 void Database::setSqlModeForTesting(const QString &mode)

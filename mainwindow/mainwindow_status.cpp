@@ -397,6 +397,8 @@ void MainWindow::watchDatabaseServer()
     // The window's connections never wait for a server that is away; a probe tells when it
     // answers again, and the window then shows what is stored.
     Database::setResponsiveThread(thread());
+    if (db)
+        db->setResponsive();
     connect(WriteFailures::instance(), &WriteFailures::serverAnswers, this, [this] {
         m_storedReads = 0;
         if (!loading)
