@@ -49,8 +49,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "%s\n", qPrintable(data.error()));
         return 1;
     }
-    TestSupport::insertArticle(data.db(), { { "Title", "Standuhr" }, { "Folder", -10 },
-                                            { "StartPrice", 12345.67 } });
+    TestSupport::insertArticle(
+        data.db(), { { "Title", "Standuhr" }, { "Folder", -10 }, { "StartPrice", 12345.67 } });
     TestSupport::writeMySqlSetup(data.dataDir(), proxy.server(), data.mysqlDatabaseName(), true,
                                  false);
     Database::setDefaultResponseTimeout(15);

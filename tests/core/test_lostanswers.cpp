@@ -129,8 +129,8 @@ void TestLostAnswers::lostAnswer_data()
         << Write::HeldUpdate << QByteArray("UPDATE folders") << false << unknown << "folders" << 1
         << 1;
     QTest::newRow("a write marked safe to resend whose retry never reaches the server")
-        << Write::HeldSafeStatement << QByteArray("UPDATE folders") << false << unknown
-        << "folders" << 1 << 1;
+        << Write::HeldSafeStatement << QByteArray("UPDATE folders") << false << unknown << "folders"
+        << 1 << 1;
     QTest::newRow("a read is sent again")
         << Write::Read << QByteArray("SELECT foldername") << true << done << "folders" << 1 << 2;
 }
