@@ -28,6 +28,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 using TestSupport::MainWindowFixture;
 using TestSupport::TestDatabase;
@@ -464,6 +465,8 @@ private slots:
         QTest::newRow("nothing: the window reads again by itself") << QString();
         QTest::newRow("folders clicked") << QStringLiteral("click");
         QTest::newRow("a command given: refused at once") << QStringLiteral("command");
+        QTest::newRow("a dialog's connection opened before: fails at once")
+            << QStringLiteral("dialog");
     }
     void windowWaitsForNoServer()
     {
@@ -496,6 +499,13 @@ private slots:
             return window.window()->findChild<QLabel *>(QStringLiteral("SyncLabel"))->text();
         };
 
+        // A dialog open through it all, with its own connection of the window's thread.
+        std::optional<Database> dialog;
+        if (meanwhile == QLatin1String("dialog")) {
+            dialog.emplace(true, QStringLiteral("statusDialog"));
+            QCOMPARE(dialog->selectOne("SELECT Title FROM articles"), QStringLiteral("Standuhr"));
+        }
+
         // "Löschen": its COMMIT runs, its answer is lost, and the network stalls from then on.
         answers.pushQuestion(true);
         proxy.cutAfter("COMMIT", 1, [&proxy](quint32) { proxy.stall(); });
@@ -525,6 +535,9 @@ private slots:
                 QTest::qWait(200);
             }
             QCOMPARE(list->topLevelItemCount(), 0);
+        } else if (meanwhile == QLatin1String("dialog")) {
+            QVERIFY(dialog->select("SELECT Title FROM articles").isEmpty());
+            QVERIFY2(dialog->lastErrorText.startsWith(kAway), qPrintable(dialog->lastErrorText));
         } else if (meanwhile == QLatin1String("command")) {
             // "Liste leeren": refused at once, the seller reads why.
             QElapsedTimer command;
