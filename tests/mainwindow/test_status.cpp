@@ -467,6 +467,8 @@ private slots:
         QTest::newRow("a command given: refused at once") << QStringLiteral("command");
         QTest::newRow("a dialog's connection opened before: fails at once")
             << QStringLiteral("dialog");
+        QTest::newRow("a dialog opened meanwhile: its connection waits for nothing")
+            << QStringLiteral("new dialog");
     }
     void windowWaitsForNoServer()
     {
@@ -538,6 +540,10 @@ private slots:
         } else if (meanwhile == QLatin1String("dialog")) {
             QVERIFY(dialog->select("SELECT Title FROM articles").isEmpty());
             QVERIFY2(dialog->lastErrorText.startsWith(kAway), qPrintable(dialog->lastErrorText));
+        } else if (meanwhile == QLatin1String("new dialog")) {
+            Database opened(true, QStringLiteral("statusNewDialog"));
+            QVERIFY(opened.select("SELECT Title FROM articles").isEmpty());
+            QVERIFY2(opened.lastErrorText.startsWith(kAway), qPrintable(opened.lastErrorText));
         } else if (meanwhile == QLatin1String("command")) {
             // "Liste leeren": refused at once, the seller reads why.
             QElapsedTimer command;
