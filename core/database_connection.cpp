@@ -35,10 +35,10 @@ QAtomicInt g_responseTimeoutSeconds = 15;
 constexpr int kResponsiveConnectSeconds = 2;
 // The probe's pauses between its attempts: from the first, doubled up to the last.
 constexpr int kProbeFirstPauseMs = 250;
+constexpr int kProbeLongestPauseMs = 4000;
 // How long one attempt of the probe waits for the server: short, so that closing the program
 // never waits long for it.
 constexpr int kProbeConnectSeconds = 3;
-constexpr int kProbeLongestPauseMs = 4000;
 
 QAtomicPointer<QThread> g_responsiveThread;
 
@@ -152,7 +152,7 @@ void startProbe(const QString &error)
     if (state.away)
         return;
     if (state.thread && !state.thread->isFinished())
-        return; // it is telling that the server answers; the next loss starts another
+        return; // it is telling that the server answers again
     state.away = true;
     state.stop = false;
     state.error = error;
