@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 
+class QThread;
 class QWidget;
 
 namespace DatabaseInternal {
@@ -203,6 +204,21 @@ public:
     bool unknownOutcomePending() const { return m_unknownPending; }
     void unknownOutcomeTold() { m_unknownPending = false; }
 
+    // The thread that must never wait for a database server that can't be reached (the
+    // window's): the connections made on it from now on are responsive (see setResponsive()).
+    // Ends a probe under way.
+    static void setResponsiveThread(QThread *thread);
+    // Makes this connection (of the responsive thread) responsive. Once a responsive connection
+    // finds the server away (a connect attempt failed, or a statement waited the whole response
+    // time-out), the responsive connections send nothing and try no connect: their statements
+    // fail at once with the reason, as NotWritten. A probe on a thread of its own meanwhile
+    // tries the server with growing pauses; once it answers, WriteFailures::serverAnswers() is
+    // sent and each connection opens again at its next statement. A responsive connection
+    // waits at most 2 s to be connected.
+    void setResponsive();
+    // True while the probe has not reached the server.
+    static bool serverAway();
+
     // Tests: every MySQL session opened from now on sets this sql_mode instead of the
     // program's (a null string restores the program's).
     static void setSqlModeForTesting(const QString &mode);
@@ -277,6 +293,9 @@ private:
     bool isForeignDatabase();
     bool openMySql(const QString &host, int port, const QString &database, const QString &user,
                    const QString &password);
+    // Whether this connection waits for the probe (see setResponsiveThread()); then `error`
+    // is the driver's text that made the server count as away.
+    bool waitsForServer(QString *error) const;
     // Applies the session settings; a session that can't have them is closed.
     bool prepareSession();
     // Opens the lost connection again with its session settings. `pause`: not sooner than
@@ -322,6 +341,8 @@ private:
     QString m_lostError;
     qint64 m_lastReconnectMs = -1;
     quint64 m_failedStatements = 0;
+    // See setResponsive().
+    bool m_responsive = false;
     QString m_startProblem;
     // This connection's session on the server and the server's start (seconds since the
     // epoch, 0 when unknown); the session lost with a write under way, 0 when none.
@@ -363,6 +384,10 @@ signals:
     // The SQLite file the program opened was deleted or replaced while it ran: nothing is
     // written any more; `reason` tells the seller (German). Once per file.
     void databaseFileLost(const QString &reason);
+
+    // The server that the responsive thread's connections found away answers again (see
+    // Database::setResponsiveThread()).
+    void serverAnswers();
 
 private:
     using QObject::QObject;

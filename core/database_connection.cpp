@@ -18,6 +18,7 @@
 #include <QSqlQuery>
 #include <QThread>
 #include <QUrl>
+#include <QWaitCondition>
 
 #include <sys/stat.h>
 
@@ -32,13 +33,154 @@ constexpr qint64 kReconnectPauseMs = 1000;
 // How long a MySQL connection waits for the server (see Database::setDefaultResponseTimeout).
 constexpr int kConnectTimeoutSeconds = 10;
 QAtomicInt g_responseTimeoutSeconds = 15;
+// How long a connection of the window's thread waits to be connected: a server that answers
+// at all does so within moments; one that doesn't is tried by the probe (see ServerProbe).
+constexpr int kResponsiveConnectSeconds = 2;
+// The probe's pauses between its attempts: from the first, doubled up to the last.
+constexpr int kProbeFirstPauseMs = 250;
+constexpr int kProbeLongestPauseMs = 4000;
+// How long one attempt of the probe waits for the server: short, so that closing the program
+// never waits long for it.
+constexpr int kProbeConnectSeconds = 3;
 
-QString mySqlOptions(int responseSeconds)
+QAtomicPointer<QThread> g_responsiveThread;
+
+bool onResponsiveThread()
 {
+    const QThread *responsive = g_responsiveThread.loadAcquire();
+    return responsive && responsive == QThread::currentThread();
+}
+
+QString mySqlOptions(int responseSeconds, bool responsive)
+{
+    const int connectLimit = responsive ? kResponsiveConnectSeconds : kConnectTimeoutSeconds;
     return QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=%1;MYSQL_OPT_READ_TIMEOUT=%2;"
                           "MYSQL_OPT_WRITE_TIMEOUT=%2")
-        .arg(qMin(kConnectTimeoutSeconds, responseSeconds))
+        .arg(qMin(connectLimit, responseSeconds))
         .arg(responseSeconds);
+}
+
+// The server as the window's thread last found it. While it is away, a probe on a thread of
+// its own tries to connect, with growing pauses; the window's connections meanwhile neither
+// connect nor send anything.
+struct ServerProbe
+{
+    QMutex mutex;
+    QWaitCondition wake;
+    bool away = false;
+    bool stop = false;
+    QString error; // why it went away, the driver's text
+    QPointer<QThread> thread;
+};
+
+ServerProbe &probe()
+{
+    static ServerProbe state;
+    return state;
+}
+
+// One attempt to reach the server with the published settings; true when it answered.
+bool serverAnswers(const QString &name, int timeoutSeconds)
+{
+    bool answered = false;
+    {
+        QSqlDatabase connection = QSqlDatabase::addDatabase(QLatin1String(kMySqlDriver), name);
+        connection.setHostName(appProperty("mysqlhostname").toString());
+        const int port = appProperty("mysqlport").toInt();
+        connection.setPort(port > 0 ? port : 3306);
+        connection.setDatabaseName(appProperty("mysqldatabase").toString());
+        connection.setUserName(appProperty("mysqlusername").toString());
+        connection.setPassword(appProperty("mysqlpassword").toString());
+        connection.setConnectOptions(
+            QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=%1;MYSQL_OPT_READ_TIMEOUT=%1;"
+                           "MYSQL_OPT_WRITE_TIMEOUT=%1")
+                .arg(timeoutSeconds));
+        answered = connection.open() && QSqlQuery(connection).exec(QStringLiteral("DO 1"));
+        connection.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return answered;
+}
+
+void runProbe(int timeoutSeconds)
+{
+    ServerProbe &state = probe();
+    const QString name = QStringLiteral("serverProbe_") + DatabaseInternal::threadTag();
+    int pauseMs = kProbeFirstPauseMs;
+    for (;;) {
+        {
+            QMutexLocker locker(&state.mutex);
+            if (!state.stop)
+                state.wake.wait(&state.mutex, QDeadlineTimer(pauseMs));
+            if (state.stop)
+                return;
+        }
+        if (serverAnswers(name, timeoutSeconds)) {
+            {
+                QMutexLocker locker(&state.mutex);
+                if (state.stop)
+                    return;
+                state.away = false;
+            }
+            qCInfo(lcDb).noquote() << "The database server answers again";
+            emit WriteFailures::instance()->serverAnswers();
+            return;
+        }
+        pauseMs = qMin(pauseMs * 2, kProbeLongestPauseMs);
+    }
+}
+
+// Ends the probe under way, waiting for it at most as long as one attempt takes.
+void stopProbe()
+{
+    ServerProbe &state = probe();
+    QPointer<QThread> thread;
+    {
+        QMutexLocker locker(&state.mutex);
+        state.stop = true;
+        state.away = false;
+        state.wake.wakeAll();
+        thread = state.thread;
+        state.thread = nullptr;
+    }
+    if (thread && !thread->wait(qint64(kProbeConnectSeconds + 2) * 1000))
+        qCWarning(lcDb) << "The database probe is still running";
+}
+
+// The window's thread found the server away: its connections wait for the probe from now on.
+void startProbe(const QString &error)
+{
+    ServerProbe &state = probe();
+    QMutexLocker locker(&state.mutex);
+    if (state.away)
+        return;
+    if (state.thread && !state.thread->isFinished())
+        return; // it is telling that the server answers again
+    state.away = true;
+    state.stop = false;
+    state.error = error;
+    const int timeout = qMin(kProbeConnectSeconds, g_responseTimeoutSeconds.loadRelaxed());
+    QThread *thread = QThread::create([timeout] { runProbe(timeout); });
+    thread->setObjectName(QStringLiteral("DatabaseProbe"));
+    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    state.thread = thread;
+    qCWarning(lcDb).noquote() << "The database server can't be reached; probing it:" << error;
+    thread->start();
+    static bool cleanupAdded = false;
+    if (!cleanupAdded) {
+        cleanupAdded = true;
+        qAddPostRoutine(stopProbe);
+    }
+}
+
+// Whether the probe is trying a server that is away; `error` tells why it went.
+bool probing(QString *error = nullptr)
+{
+    ServerProbe &state = probe();
+    QMutexLocker locker(&state.mutex);
+    if (state.away && error)
+        *error = state.error;
+    return state.away;
 }
 
 // The program's session mode: standard string literals (see prepareSession()).
@@ -126,7 +268,24 @@ Database::Database(bool, const QString &name, QObject *parent)
     m_folder = sqliteFolder(m_dataDir);
 
     isMySQL = appProperty("mysqlhostname").isValid();
-    if (isMySQL) {
+    m_responsive = onResponsiveThread();
+    QString away;
+    if (isMySQL && waitsForServer(&away)) {
+        // Made on the window's thread while the server is away: not tried now (see run()).
+        m_db = QSqlDatabase::addDatabase(QLatin1String(kMySqlDriver), m_connectionName);
+        claimConnection(m_connectionName, this);
+        m_db.setHostName(appProperty("mysqlhostname").toString());
+        const int port = appProperty("mysqlport").toInt();
+        m_db.setPort(port > 0 ? port : 3306);
+        m_db.setDatabaseName(appProperty("mysqldatabase").toString());
+        m_db.setUserName(appProperty("mysqlusername").toString());
+        m_db.setPassword(appProperty("mysqlpassword").toString());
+        m_responseTimeoutSeconds = g_responseTimeoutSeconds.loadRelaxed();
+        m_db.setConnectOptions(mySqlOptions(m_responseTimeoutSeconds, m_responsive));
+        lastErrorText = brokenReason(away, false);
+        m_lostError = away;
+        m_connectionLost = true;
+    } else if (isMySQL) {
         // A connection that could not be opened, or not with its session settings, stays
         // closed; each statement tries to open it again.
         if (!openMySql(appProperty("mysqlhostname").toString(), appProperty("mysqlport").toInt(),
@@ -239,7 +398,7 @@ bool Database::openMySql(const QString &host, int port, const QString &database,
     m_db.setUserName(user);
     m_db.setPassword(password);
     m_responseTimeoutSeconds = g_responseTimeoutSeconds.loadRelaxed();
-    m_db.setConnectOptions(mySqlOptions(m_responseTimeoutSeconds));
+    m_db.setConnectOptions(mySqlOptions(m_responseTimeoutSeconds, m_responsive));
     if (!m_db.open()) {
         lastErrorText = m_db.lastError().text();
         qCWarning(lcDb).noquote() << "Can't open MySQL database" << database << "on" << host << ":"
@@ -300,11 +459,20 @@ bool Database::prepareSession()
 
 bool Database::reconnect(bool pause)
 {
+    // The window's thread leaves a server that is away to the probe.
+    QString away;
+    if (waitsForServer(&away)) {
+        m_lostError = away;
+        m_sessionRefused = false;
+        return false;
+    }
     const qint64 now = QDeadlineTimer::current().deadline();
     if (pause && m_lastReconnectMs >= 0 && now - m_lastReconnectMs < kReconnectPauseMs)
         return false;
     m_prepared.clear();
     m_db.close();
+    // The connect time-out of the thread it is used on (see setResponsiveThread()).
+    m_db.setConnectOptions(mySqlOptions(m_responseTimeoutSeconds, m_responsive));
     if (!m_db.open()) {
         m_lostError = m_db.lastError().text();
         m_sessionRefused = false;
@@ -399,6 +567,9 @@ QString Database::brokenReason(const QString &error, bool session)
 
 void Database::markBroken(const QString &error, bool session)
 {
+    // Found again after the probe's answer, too: the probe starts anew.
+    if (!session && isMySQL && m_responsive)
+        startProbe(error);
     if (m_connectionLost)
         return;
     m_connectionLost = true;
@@ -425,12 +596,33 @@ bool Database::setResponseTimeout(int seconds)
     m_responseTimeoutSeconds = qMax(1, seconds);
     if (!isMySQL || !m_db.isValid())
         return isOpen();
-    m_db.setConnectOptions(mySqlOptions(m_responseTimeoutSeconds));
+    m_db.setConnectOptions(mySqlOptions(m_responseTimeoutSeconds, m_responsive));
     if (!reconnect(false)) {
         markBroken(m_lostError, m_sessionRefused);
         return false;
     }
     return true;
+}
+
+void Database::setResponsiveThread(QThread *thread)
+{
+    stopProbe();
+    g_responsiveThread.storeRelease(thread);
+}
+
+bool Database::serverAway()
+{
+    return probing();
+}
+
+bool Database::waitsForServer(QString *error) const
+{
+    return m_responsive && probing(error);
+}
+
+void Database::setResponsive()
+{
+    m_responsive = true;
 }
 
 void Database::setSqlModeForTesting(const QString &mode)

@@ -314,6 +314,10 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
             // statements may be written on their own.
             return failed(m_lostError, Outcome::NotWritten, true);
         }
+        // Nothing is sent from the window's thread while the server is known away: the
+        // probe tells when it answers (see setResponsiveThread()).
+        if (waitsForServer(&m_lostError))
+            return failed(m_lostError, Outcome::NotWritten, true);
         if (!m_db.isOpen() && !reconnect(true)) {
             markBroken(m_lostError, m_sessionRefused);
             return failed(m_lostError, Outcome::NotWritten, true);

@@ -135,6 +135,7 @@ MainWindow::MainWindow(QWidget *parent)
         WriteFailures::instance(), &WriteFailures::databaseFileLost, this,
         [this](const QString &reason) { Statics::showMessage(this, reason, 2); },
         Qt::QueuedConnection);
+    watchDatabaseServer();
     startWorkers();
     workersStarted = true;
 
@@ -149,6 +150,7 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    Database::setResponsiveThread(nullptr);
     delete ui;
     // Closing the last connection writes the log back into the database file.
     delete db;

@@ -287,6 +287,16 @@ private:
     // panel.
     bool m_sessionRefusedShown = false;
     bool m_lostNoticeShown = false;
+    // The window's connections leave a server that is away to a probe of the database layer
+    // and read what is stored once it answers again. Called once, by the constructor.
+    void watchDatabaseServer();
+    // A write of a dialog's own connection (made on the window's thread) whose outcome is not
+    // known: its command tells it once the dialog is closed (tellOutcomeUnknown); if it does
+    // not, the status panel says it then.
+    void tellUnknownOfDialog();
+    static QString unknownStatusText();
+    bool m_unknownInDialog = false;
+    bool m_unknownDialogCheck = false;
 
     // --- bulk editing (bulk/mainwindow_bulk.cpp) ---
 public slots:

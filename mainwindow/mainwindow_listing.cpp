@@ -171,9 +171,17 @@ void MainWindow::on_actionPlanen_triggered()
     dialog->setWindowModality(Qt::WindowModal);
     const int result = dialog->exec();
     const bool unknown = dialog->outcomeUnknown();
+    const QString failure = dialog->failure();
     dialog->deleteLater();
     if (unknown) {
         tellOutcomeUnknown(tr("die Planung"));
+        return;
+    }
+    if (!failure.isEmpty()) {
+        // Told like the failed write of any other command, and the window shows what is stored.
+        m_writeFailure = failure;
+        m_writeFailures = 1;
+        showWriteFailure();
         return;
     }
     if (result != QDialog::Accepted)

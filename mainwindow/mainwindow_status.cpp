@@ -75,6 +75,15 @@ constexpr int kStatusChars = 4000;
 // twice as long each time, up to half a minute.
 constexpr int kStoredReads = 20;
 constexpr int kStoredReadMs = 1000;
+// How often the window looks whether the dialog of a command is closed, after a write of that
+// dialog's connection whose outcome is not known.
+constexpr int kDialogCheckMs = 200;
+
+// Whether two connections were made on the same thread: their names end with its id.
+bool sameThread(const QString &connection, const QString &other)
+{
+    return connection.section(QLatin1Char('_'), -1) == other.section(QLatin1Char('_'), -1);
+}
 
 } // namespace
 
@@ -235,11 +244,18 @@ void MainWindow::databaseWriteFailed(const QString &connectionName, const QStrin
                                      const QString &connectionReason, bool outcomeUnknown)
 {
     if (outcomeUnknown) {
+        if (db && connectionName != db->connectionName()
+            && sameThread(connectionName, db->connectionName())
+            && (QApplication::activeModalWidget() || !isEnabled())) {
+            // The connection of the dialog on screen: its command tells it once the dialog is
+            // closed. Only one that does not is told here, in the status panel.
+            m_unknownInDialog = true;
+            tellUnknownOfDialog();
+            return;
+        }
         if (!db || connectionName != db->connectionName()) {
             if (!m_showingWriteFailure)
-                updateStatusBar(tr("Ob die Änderung gespeichert wurde, ist nicht bekannt: die "
-                                   "Verbindung zur Datenbank brach ab."),
-                                1, 0);
+                updateStatusBar(unknownStatusText(), 1, 0);
             return;
         }
         if (m_unknownOutcomeQueued || m_showingWriteFailure)
@@ -294,10 +310,37 @@ void MainWindow::showWriteFailure()
     m_showingWriteFailure = false;
 }
 
+QString MainWindow::unknownStatusText()
+{
+    return tr("Ob die Änderung gespeichert wurde, ist nicht bekannt: die Verbindung zur "
+              "Datenbank brach ab.");
+}
+
+void MainWindow::tellUnknownOfDialog()
+{
+    if (m_unknownDialogCheck)
+        return;
+    m_unknownDialogCheck = true;
+    QTimer::singleShot(kDialogCheckMs, this, [this] {
+        m_unknownDialogCheck = false;
+        if (!m_unknownInDialog)
+            return;
+        // Still open (the dialog, or the notice its command shows): looked at again later.
+        if (QApplication::activeModalWidget() || !isEnabled()) {
+            tellUnknownOfDialog();
+            return;
+        }
+        m_unknownInDialog = false;
+        updateStatusBar(unknownStatusText(), 1, 0);
+    });
+}
+
 void MainWindow::tellOutcomeUnknown(const QString &command)
 {
-    // The lost write queued a notice of its own, which this one replaces.
+    // The lost write queued a notice of its own, which this one replaces; so did a write of
+    // the command's dialog.
     m_unknownOutcomeQueued = false;
+    m_unknownInDialog = false;
     if (db)
         db->unknownOutcomeTold();
     // A command that lost the answers of several statements is told about once: calls until
@@ -347,9 +390,24 @@ void MainWindow::showStored()
     if (folderModel)
         folderModel->refreshCounts();
     // The server may not answer yet: read again, less and less often, until the window shows
-    // what is stored.
-    if ((!treeRead || !listReadFailure.isEmpty()) && m_storedReads < kStoredReads)
+    // what is stored. While it is away the probe's answer reads it (serverAnswers).
+    if ((!treeRead || !listReadFailure.isEmpty()) && m_storedReads < kStoredReads
+        && !Database::serverAway())
         scheduleStoredRead(kStoredReadMs << qMin(m_storedReads++, 5));
+}
+
+void MainWindow::watchDatabaseServer()
+{
+    // The window's connections never wait for a server that is away; a probe tells when it
+    // answers again, and the window then shows what is stored.
+    Database::setResponsiveThread(thread());
+    if (db)
+        db->setResponsive();
+    connect(WriteFailures::instance(), &WriteFailures::serverAnswers, this, [this] {
+        m_storedReads = 0;
+        if (!loading)
+            showStored();
+    });
 }
 
 void MainWindow::scheduleStoredRead(int milliseconds)

@@ -607,13 +607,33 @@ void ListingThread::storePendingResults()
 
 // Only rows the listing worker took out of the queue for a call (DoCheck 0, and still the
 // status the window gave them when queuing) whose outcome no result of this worker holds.
+// The outbox's rows are found by its folder's index and written by id, a few at a time: a
+// statement over the whole table would hold the file's write lock while the window waits.
 bool ListingThread::requeueLeftovers()
 {
-    const bool written = db->executeSQL(
-        QStringLiteral("UPDATE articles SET DoCheck=2 WHERE Folder=-2 AND DoCheck=0 AND "
-                       "DoCheckResult=")
-        + quoted(queuedText()));
-    return written || !db->lastFailureTransient();
+    constexpr int kRowsPerWrite = 50;
+    const quint64 failures = db->failedStatements();
+    const SqlRows outbox = db->select(
+        QStringLiteral("SELECT id, DoCheck, DoCheckResult FROM articles WHERE Folder=-2"));
+    if (db->failedStatements() != failures)
+        return !db->lastFailureTransient();
+    const QString queued = queuedText();
+    QStringList ids;
+    for (const ArticleRow &row : outbox) {
+        if (row.value(QStringLiteral("DoCheck")).toInt() == 0
+            && row.value(QStringLiteral("DoCheckResult")).toString() == queued)
+            ids << row.value(QStringLiteral("id")).toString();
+    }
+    for (int at = 0; at < ids.size(); at += kRowsPerWrite) {
+        // The conditions again: a row the window or a result changed meanwhile stays as it is.
+        if (!db->executeSQL(QStringLiteral("UPDATE articles SET DoCheck=2 WHERE id IN (")
+                                + ids.mid(at, kRowsPerWrite).join(QLatin1Char(','))
+                                + QStringLiteral(") AND Folder=-2 AND DoCheck=0 AND DoCheckResult=")
+                                + quoted(queued),
+                            Database::Repeat::Safe))
+            return !db->lastFailureTransient();
+    }
+    return true;
 }
 
 bool ListingThread::storeResult(ListingResult &result)

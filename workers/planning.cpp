@@ -125,8 +125,13 @@ void Planning::accept()
             // The folder it comes back to is the one stored now, written as a value; an
             // article in the scheduled folder already (planned again after a lost answer)
             // keeps its own.
+            const quint64 failures = m_db->failedStatements();
             const QString currentFolder
                 = m_db->selectOne(QStringLiteral("SELECT Folder FROM articles WHERE id=") + id);
+            // A read that failed is no deleted article: nothing of the schedule is stored.
+            written = m_db->failedStatements() == failures;
+            if (!written)
+                break;
             if (currentFolder.isEmpty())
                 continue; // deleted meanwhile
             const bool scheduled = currentFolder.toInt() == SpecialFolderId::Scheduled;
@@ -146,6 +151,11 @@ void Planning::accept()
         written = written && command.commit();
     }
     m_outcomeUnknown = !written && m_db->lastOutcome() == Database::Outcome::Unknown;
+    m_failure.clear();
+    if (!written && !m_outcomeUnknown) {
+        m_failure = m_db->lastErrorText;
+        moved = 0;
+    }
     for (int i = 0; written && i < moved; ++i) {
         emit ChangeFolderCount(m_folder.toInt(), -1, false);
         emit ChangeFolderCount(SpecialFolderId::Scheduled, 1, false);

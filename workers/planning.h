@@ -38,6 +38,9 @@ public:
     // True when the answer to the schedule's commit was lost: whether it is stored is not
     // known.
     bool outcomeUnknown() const { return m_outcomeUnknown; }
+    // Why the schedule could not be stored (nothing of it is); empty when it was, or when its
+    // outcome is not known.
+    QString failure() const { return m_failure; }
 
 public slots:
     // Writes the schedule (refused while the start is less than ten minutes ahead).
@@ -61,4 +64,5 @@ private:
     QStringList m_ids;
     QString m_folder;
     bool m_outcomeUnknown = false;
+    QString m_failure;
 };

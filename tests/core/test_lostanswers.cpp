@@ -28,6 +28,7 @@ enum class Write {
     DuplicateCommitHeld, // the server answers the copy's commit only after the time-out
     Update,
     HeldUpdate, // its answer cut, then the server hangs: it can't be sent again
+    HeldSafeStatement, // a statement marked safe to send again; its answer cut, the server hangs
     Read
 };
 } // namespace
@@ -127,6 +128,9 @@ void TestLostAnswers::lostAnswer_data()
     QTest::newRow("an update setting values that can't be sent again is unknown")
         << Write::HeldUpdate << QByteArray("UPDATE folders") << false << unknown << "folders" << 1
         << 1;
+    QTest::newRow("a write marked safe to resend whose retry never reaches the server")
+        << Write::HeldSafeStatement << QByteArray("UPDATE folders") << false << unknown << "folders"
+        << 1 << 1;
     QTest::newRow("a read is sent again")
         << Write::Read << QByteArray("SELECT foldername") << true << done << "folders" << 1 << 2;
 }
@@ -145,13 +149,14 @@ void TestLostAnswers::lostAnswer()
     TestSupport::MessageCapture log({ QStringLiteral("app.db") });
     Database *db = m_data->db();
     int article = 0;
-    if (write == Write::Update || write == Write::HeldUpdate || write == Write::Read)
+    const bool held = write == Write::HeldUpdate || write == Write::HeldSafeStatement;
+    if (write == Write::Update || held || write == Write::Read)
         QVERIFY(db->insertSqlClean({ { "foldername", "Vorher" } }, "folders") > 0);
     if (write == Write::SlowActivityEntry)
         QVERIFY(QSqlQuery(directConnection())
                     .exec("CREATE TRIGGER slow_entry BEFORE INSERT ON itemshistory FOR EACH ROW "
                           "SET @slept = SLEEP(IF(NEW.title = 'Langsam', 4, 0))"));
-    if (write == Write::HeldUpdate || write == Write::DuplicateCommitHeld)
+    if (held || write == Write::DuplicateCommitHeld)
         QVERIFY(db->setResponseTimeout(1));
     if (write == Write::Duplicate || write == Write::DuplicateCommitHeld) {
         article = db->insertSqlClean({ { "Title", "Lampe" } }, "articles");
@@ -165,7 +170,7 @@ void TestLostAnswers::lostAnswer()
         m_proxy->cutWhenSent(cut);
     else if (write == Write::DuplicateCommitHeld)
         m_proxy->holdAnswerTo(cut);
-    else if (write == Write::HeldUpdate)
+    else if (held)
         m_proxy->cutAfter(cut, 1, [this](quint32) { m_proxy->stall(); });
     else
         m_proxy->cutAfter(cut);
@@ -194,6 +199,10 @@ void TestLostAnswers::lostAnswer()
         result
             = db->updateSqlClean({ { "foldername", "Nachher" } }, "folders", "foldername='Vorher'");
         break;
+    case Write::HeldSafeStatement:
+        result = db->executeSQL("UPDATE folders SET foldername='Nachher' WHERE foldername='Vorher'",
+                                Database::Repeat::Safe);
+        break;
     case Write::Read:
         result = db->select("SELECT foldername FROM folders WHERE foldername='Vorher'").size() == 1;
         break;
@@ -214,9 +223,9 @@ void TestLostAnswers::lostAnswer()
                                                + m_data->mysqlDatabaseName() + "'"),
                               0, 10000);
     QCOMPARE(rowsOnServer(table), rows);
-    if (write == Write::Update || write == Write::HeldUpdate)
+    if (write == Write::Update || held)
         QCOMPARE(rowsOnServer("folders", "foldername='Nachher'"), 1);
-    if (write == Write::HeldUpdate)
+    if (held)
         m_proxy->release();
     if (write == Write::Duplicate || write == Write::DuplicateCommitHeld)
         QCOMPARE(rowsOnServer("articles_images"), rows);

@@ -151,14 +151,18 @@ private slots:
     {
         QTest::addColumn<int>("folder");
         QTest::addColumn<bool>("allVerified");
-        QTest::newRow("one of three not verified: locked") << -10 << false;
-        QTest::newRow("verified drafts are scheduled") << -10 << true;
-        QTest::newRow("a schedule changed in place") << -3 << true;
+        QTest::addColumn<bool>("refused"); // the database refuses the schedule's write
+        QTest::newRow("one of three not verified: locked") << -10 << false << false;
+        QTest::newRow("verified drafts are scheduled") << -10 << true << false;
+        QTest::newRow("a schedule changed in place") << -3 << true << false;
+        QTest::newRow("a schedule the database refuses: told, nothing moved")
+            << -10 << true << true;
     }
     void plan()
     {
         QFETCH(int, folder);
         QFETCH(bool, allVerified);
+        QFETCH(bool, refused);
         Clock::setCurrentDateTimeForTesting(QDateTime(QDate(2026, 3, 10), QTime(14, 20)));
         QList<int> ids;
         for (int i = 0; i < 3; ++i)
@@ -178,15 +182,30 @@ private slots:
             offered ? clickOk(dialog) : dialog->reject();
         });
 
+        if (refused)
+            QVERIFY(TestSupport::refuseRows(m_w->db(), "articles", "UPDATE", "gesperrt"));
+        const auto dropTrigger = qScopeGuard([&] {
+            if (refused)
+                m_w->db()->executeSQL("DROP TRIGGER refuse_articles_update");
+        });
+
         m_w->trigger("actionPlanen");
 
+        const bool scheduled = allVerified && !refused;
         QCOMPARE(offered, allVerified);
-        QCOMPARE(woken.count(), allVerified ? 1 : 0);
+        QCOMPARE(woken.count(), scheduled ? 1 : 0);
+        // A refused schedule is told like every command's failed write, in a notice.
+        QCOMPARE(answers.messages().size(), refused ? 1 : 0);
+        if (refused)
+            QVERIFY2(answers.lastMessageText().startsWith(
+                         "Die Änderung konnte nicht gespeichert werden.")
+                         && answers.lastMessageText().contains("gesperrt"),
+                     qPrintable(answers.lastMessageText()));
         for (int id : ids) {
-            // Rejected: as before. Accepted: scheduled; from elsewhere the rows leave.
+            // Rejected or refused: as before. Accepted: scheduled; from elsewhere the rows leave.
             QCOMPARE(m_w->values(id, "Folder,Planned").section(' ', 1),
-                     allVerified ? "16:30:00" : "09:00:00");
-            QCOMPARE(m_w->row(id) != nullptr, !allVerified || folder == -3);
+                     scheduled ? "16:30:00" : "09:00:00");
+            QCOMPARE(m_w->row(id) != nullptr, !scheduled || folder == -3);
             if (allVerified && folder == -3) {
                 QVERIFY(
                     m_w->row(id)->data(0, ItemListRole::PlannedRole).toString().contains("16:30"));

@@ -8,19 +8,27 @@
 #include "tests/support/dialoganswers.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/messagecapture.h"
+#include "tests/support/mysqlproxy.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
+#include "views/foldermodel.h"
+#include "views/foldernode.h"
 #include "views/itemlistroles.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 
+#include <cstdio>
 #include <memory>
+#include <optional>
 
 using TestSupport::MainWindowFixture;
 using TestSupport::TestDatabase;
@@ -450,6 +458,132 @@ private slots:
         QVERIFY(TestSupport::folderIndexOf(m_fixture->treeView()->model(), folder).isValid());
         QCOMPARE(m_fixture->treeView()->currentIndex().data(Qt::UserRole).toInt(), m_userFolder);
         QCOMPARE(selectedIds(), chosen);
+    }
+
+    // Last, since it closes the window of the other functions. A command's answer is lost and
+    // the network then stalls: the command says once that its outcome is not known, and from
+    // then on the window never waits for the server. Re-reads and commands fail at once with
+    // the reason; once the server answers, the window shows what is stored by itself.
+    void windowWaitsForNoServer_data()
+    {
+        QTest::addColumn<QString>("meanwhile"); // what the seller does while the server is away
+        QTest::newRow("nothing: the window reads again by itself") << QString();
+        QTest::newRow("folders clicked") << QStringLiteral("click");
+        QTest::newRow("a command given: refused at once") << QStringLiteral("command");
+        QTest::newRow("a dialog's connection opened before: fails at once")
+            << QStringLiteral("dialog");
+        QTest::newRow("a dialog opened meanwhile: its connection waits for nothing")
+            << QStringLiteral("new dialog");
+    }
+    void windowWaitsForNoServer()
+    {
+        QFETCH(QString, meanwhile);
+        APP_REQUIRE_BACKEND(TestSupport::Backend::MySQL);
+        m_fixture.reset();
+        TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app") });
+        TestSupport::MySqlProxy proxy(TestSupport::MySqlServer::fromEnvironment());
+        TestDatabase data(proxy.server());
+        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        const int article = TestSupport::insertArticle(
+            data.db(), { { "Title", "Standuhr" }, { "Folder", -10 }, { "StartPrice", 12345.67 } });
+        QVERIFY(article > 0);
+        // Another workstation synchronises: the window's workers leave the database alone.
+        TestSupport::writeMySqlSetup(data.dataDir(), proxy.server(), data.mysqlDatabaseName(), true,
+                                     false);
+        // Every wait for the server is that long; nothing of the window's may come near it.
+        constexpr int kTimeoutMs = 16000;
+        constexpr int kLongestPauseMs = 1500;
+        const QString kAway = QStringLiteral("Die Verbindung zur Datenbank ist unterbrochen: ");
+        Database::setDefaultResponseTimeout(kTimeoutMs / 1000);
+        const auto restore = qScopeGuard([] { Database::setDefaultResponseTimeout(15); });
+        DialogAnswers answers;
+        MainWindowFixture window(data);
+        QVERIFY(window.window() && window.showFolder(-10));
+        QTreeWidget *list = window.itemList();
+        QCOMPARE(list->topLevelItemCount(), 1);
+        list->topLevelItem(0)->setSelected(true);
+        const auto statusPanel = [&window] {
+            return window.window()->findChild<QLabel *>(QStringLiteral("SyncLabel"))->text();
+        };
+
+        // A dialog open through it all, with its own connection of the window's thread.
+        std::optional<Database> dialog;
+        if (meanwhile == QLatin1String("dialog")) {
+            dialog.emplace(true, QStringLiteral("statusDialog"));
+            QCOMPARE(dialog->selectOne("SELECT Title FROM articles"), QStringLiteral("Standuhr"));
+        }
+
+        // "Löschen": its COMMIT runs, its answer is lost, and the network stalls from then on.
+        answers.pushQuestion(true);
+        proxy.cutAfter("COMMIT", 1, [&proxy](quint32) { proxy.stall(); });
+        QElapsedTimer deleting;
+        deleting.start();
+        window.window()->findChild<QAction *>(QStringLiteral("actionL_schen"))->trigger();
+        // Its look-up meets the stalled network: one short connect attempt, no time-out.
+        QVERIFY2(deleting.elapsed() < kTimeoutMs / 4,
+                 qPrintable(QString::number(deleting.elapsed())));
+        QCOMPARE(proxy.cuts(), 1);
+        QTRY_COMPARE(answers.messages().size(), 1);
+        QVERIFY2(answers.lastMessageText().startsWith(
+                     "Ob das Löschen gespeichert wurde, ist nicht bekannt"),
+                 qPrintable(answers.lastMessageText()));
+
+        // The longest time the window's thread went without running its events from here on.
+        QElapsedTimer sinceTick;
+        qint64 longestPause = 0;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, &tick,
+                         [&] { longestPause = qMax(longestPause, sinceTick.restart()); });
+        sinceTick.start();
+        tick.start(10);
+        if (meanwhile == QLatin1String("click")) {
+            for (int folder : { -5, -10, -5, -10 }) {
+                QVERIFY(window.showFolder(folder));
+                QTest::qWait(200);
+            }
+            QCOMPARE(list->topLevelItemCount(), 0);
+        } else if (meanwhile == QLatin1String("dialog")) {
+            QVERIFY(dialog->select("SELECT Title FROM articles").isEmpty());
+            QVERIFY2(dialog->lastErrorText.startsWith(kAway), qPrintable(dialog->lastErrorText));
+        } else if (meanwhile == QLatin1String("new dialog")) {
+            Database opened(true, QStringLiteral("statusNewDialog"));
+            QVERIFY(opened.select("SELECT Title FROM articles").isEmpty());
+            QVERIFY2(opened.lastErrorText.startsWith(kAway), qPrintable(opened.lastErrorText));
+        } else if (meanwhile == QLatin1String("command")) {
+            // "Liste leeren": refused at once, the seller reads why.
+            QElapsedTimer command;
+            command.start();
+            window.window()->findChild<QAction *>(QStringLiteral("actionListe_leeren"))->trigger();
+            QVERIFY2(command.elapsed() < kLongestPauseMs,
+                     qPrintable(QString::number(command.elapsed())));
+            QTRY_COMPARE(answers.messages().size(), 2);
+            QVERIFY2(answers.lastMessageText().startsWith(
+                         "Die Änderung konnte nicht gespeichert werden. Die Verbindung zur "
+                         "Datenbank ist unterbrochen: "),
+                     qPrintable(answers.lastMessageText()));
+        }
+        QTest::qWait(1500);
+        std::fprintf(stderr, "Window: longest pause while the server was away: %lld ms\n",
+                     static_cast<long long>(longestPause));
+        // Below the time-out by far, and below one connect attempt of the window (2 s).
+        QVERIFY2(longestPause < kLongestPauseMs, qPrintable(QString::number(longestPause)));
+        QVERIFY2(statusPanel().contains(kAway), qPrintable(statusPanel()));
+
+        // Back: the window shows what is stored (the delete's commit ran) without a click.
+        proxy.release();
+        const auto trashCount = [&window] {
+            auto *model = qobject_cast<FolderModel *>(window.treeView()->model());
+            const FolderNode *trash = model ? model->findFolderWithId(-5) : nullptr;
+            return trash ? trash->count : -1;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(trashCount(), 1, 20000);
+        QVERIFY(window.showFolder(-5));
+        QCOMPARE(list->topLevelItemCount(), 1);
+        QCOMPARE(answers.messages().size(), meanwhile == QLatin1String("command") ? 2 : 1);
+        tick.stop();
+        QVERIFY2(longestPause < kLongestPauseMs, qPrintable(QString::number(longestPause)));
+        QVERIFY2(statusPanel().endsWith("Die Verbindung zur Datenbank besteht wieder."),
+                 qPrintable(statusPanel()));
     }
 };
 

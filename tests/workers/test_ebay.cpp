@@ -659,6 +659,8 @@ void TestEbay::listingOfTheOutbox_data()
                                                      << "own" << -9 << false << 2 << "";
     QTest::newRow("outbox lookup failed: read again, no new article")
         << queued << "own" << -9 << true << 2 << "lookup fails";
+    QTest::newRow("outbox key read failed: not taken as no key, read again, no new article")
+        << queued << "own" << -9 << true << 2 << "key read fails";
     QTest::newRow("taken out of the outbox after the lookup: no listing on it, no new article")
         << queued << "own" << -9 << false << 1 << "moved meanwhile";
 }
@@ -702,9 +704,11 @@ void TestEbay::listingOfTheOutbox()
     r->columns.insert("StartDate", "2026-03-10 14:00:00");
     m_server->setDefaultReply(FakeReply::ok(pictureBytes(), "image/png"));
     r->PictureURLs << m_server->url("/501.jpg").toString();
-    if (fault == "lookup fails") {
+    if (fault == "lookup fails" || fault == "key read fails") {
         // Its answer is cut each time it is sent, until the connection gives up on it.
-        const QByteArray lookup = "articles.Folder=-2 AND articles.Account=";
+        const QByteArray lookup = fault == "lookup fails"
+            ? QByteArray("articles.Folder=-2 AND articles.Account=")
+            : QByteArray("optionname = 'ListingUuidKey'");
         int cuts = 3;
         std::function<void(quint32)> again = [&](quint32) {
             if (cuts-- > 0)

@@ -174,6 +174,8 @@ private slots:
     void synchronisedAroundTheRetry();
     void leftInTheOutboxAtRestart_data();
     void leftInTheOutboxAtRestart();
+    void leftoversQueuedAgain_data();
+    void leftoversQueuedAgain();
     void keptResultIsNoNewArticle();
     void storeWithItsAnswerCut_data();
     void storeWithItsAnswerCut();
@@ -1115,6 +1117,41 @@ void TestListingThread::leftInTheOutboxAtRestart()
     QCOMPARE(t.db()->selectCount("SELECT id FROM articles"), 2);
     // Sent again only when the pass came first, and then refused as a repeat.
     QCOMPARE(callNames(*m_server).count("AddItem"), synchronisedFirst ? 1 : 2);
+}
+
+void TestListingThread::leftoversQueuedAgain_data()
+{
+    QTest::addColumn<int>("leftovers");
+    QTest::newRow("one left over") << 1;
+    QTest::newRow("more than two groups of writes") << 121;
+}
+
+// Articles the worker had taken from the queue when the program closed, no result of theirs
+// kept, are queued again by the first pass, every one of them; articles the seller took out of
+// the outbox, and outcomes stored, stay as they are.
+void TestListingThread::leftoversQueuedAgain()
+{
+    QFETCH(int, leftovers);
+    APP_TEST_DATABASE(t);
+    const int account = addAccount(t.db());
+    for (int i = 0; i < leftovers; ++i)
+        QVERIFY(addArticle(t.db(), "Folder=-2;FolderOld=-10;DoCheck=0;DoCheckResult=" + kQueued,
+                           account)
+                > 0);
+    const int cancelled
+        = addArticle(t.db(), "Folder=-10;FolderOld=-10;DoCheck=0;DoCheckResult=" + kQueued, account);
+    const int failed
+        = addArticle(t.db(), "Folder=-2;FolderOld=-10;DoCheck=0;DoCheckResult=(f)Abgelehnt", account);
+    // The pass ends after the leftovers: nothing is sent.
+    qApp->setProperty("AppDown", 1);
+    Worker w(t.db());
+    w.worker.runPass(w.stop);
+    QVERIFY(w.stop);
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles WHERE Folder=-2 AND DoCheck=2"),
+             leftovers);
+    QCOMPARE(values(t.db(), cancelled, "Folder,DoCheck"), QStringLiteral("-10|0"));
+    QCOMPARE(values(t.db(), failed, "DoCheck,DoCheckResult"), QStringLiteral("0|(f)Abgelehnt"));
+    QCOMPARE(m_server->requestCount(), 0);
 }
 
 // A listing whose result the worker keeps (the disk was full when it came) is not a new
