@@ -116,6 +116,30 @@ void TestBulkText::prices_data()
                                  << "Ein Fehler ist aufgetreten";
     QTest::newRow("quantity with decimals") << QStringList { "Quantity=2,5" } << QStringList()
                                             << "Die Eingabe für die Menge ist nicht korrekt";
+    // Prices as the editor's price box takes them; nothing of a refused entry is written.
+    QTest::newRow("realistic price set")
+        << QStringList { "StartPrice=12345,67" }
+        << QStringList { "a.CurrentPrice=0", "a.StartPrice=12345.67", "b.CurrentPrice=0",
+                         "b.StartPrice=12345.67" }
+        << "";
+    QTest::newRow("three decimals refused")
+        << QStringList { "StartPrice=12,345" } << QStringList()
+        << "„12,345“ im Feld „Startpreis“ hat mehr als zwei Nachkommastellen.";
+    QTest::newRow("a tenth of a cent refused")
+        << QStringList { "BuyItNowPrice=0,001" } << QStringList()
+        << "„0,001“ im Feld „Sofort-Kaufen-Preis“ hat mehr als zwei Nachkommastellen.";
+    QTest::newRow("plus inside refused")
+        << QStringList { "StartPrice=5+5" } << QStringList()
+        << "„5+5“ im Feld „Startpreis“ ist nicht eindeutig";
+    QTest::newRow("minus inside refused, with the other fields")
+        << QStringList { "Quantity=+1", "ReservePrice=10-2" } << QStringList()
+        << "„10-2“ im Feld „Mindestpreis“ ist nicht eindeutig";
+    QTest::newRow("plus first adds") << QStringList { "BuyItNowPrice=+5" }
+                                     << QStringList { "a.BuyItNowPrice=35", "b.BuyItNowPrice=34.99" }
+                                     << "";
+    QTest::newRow("minus first subtracts") << QStringList { "ReservePrice=-5" }
+                                           << QStringList { "a.ReservePrice=5", "b.ReservePrice=4.99" }
+                                           << "";
 }
 
 void TestBulkText::prices()
