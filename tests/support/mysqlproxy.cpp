@@ -76,6 +76,8 @@ public:
     int cutCountdown = 0;
     bool cutAtSend = false;
     bool holdAnswer = false;
+    bool refuseIt = false;
+    int refusals = 0;
     std::function<void(quint32)> whileHeld;
     int cuts = 0;
     bool stalled = false;
@@ -192,11 +194,15 @@ private:
             }
             bool cut = false;
             bool atSend = false;
+            bool refused = false;
             if (!text.isEmpty()) {
                 QMutexLocker locker(&mutex);
                 statements.append(text);
                 if (cutCountdown > 0 && text.contains(cutText) && --cutCountdown == 0) {
-                    if (holdAnswer) {
+                    if (refuseIt) {
+                        refused = true;
+                        ++refusals;
+                    } else if (holdAnswer) {
                         connection->answerHeld = true;
                     } else {
                         cut = true;
@@ -205,6 +211,20 @@ private:
                             ++cuts;
                     }
                 }
+            }
+            if (refused) {
+                // An error packet (sequence 1): code 1180, SQL state HY000, the message.
+                const QByteArray message = "Refused by the test proxy";
+                QByteArray error;
+                error.append(char(0xff)).append(char(1180 & 0xff)).append(char(1180 >> 8));
+                error.append("#HY000").append(message);
+                QByteArray packet;
+                packet.append(char(error.size() & 0xff)).append(char((error.size() >> 8) & 0xff));
+                packet.append(char(0)).append(char(1));
+                packet += error;
+                if (connection->client)
+                    connection->client->write(packet);
+                continue;
             }
             toServer(connection, raw);
             if (cut) {
@@ -323,7 +343,25 @@ void MySqlProxy::cutAfter(const QByteArray &text, int occurrence,
     m_worker->cutCountdown = occurrence;
     m_worker->cutAtSend = false;
     m_worker->holdAnswer = false;
+    m_worker->refuseIt = false;
     m_worker->whileHeld = whileHeld;
+}
+
+void MySqlProxy::refuse(const QByteArray &text, int occurrence)
+{
+    QMutexLocker locker(&m_worker->mutex);
+    m_worker->cutText = text;
+    m_worker->cutCountdown = occurrence;
+    m_worker->cutAtSend = false;
+    m_worker->holdAnswer = false;
+    m_worker->refuseIt = true;
+    m_worker->whileHeld = {};
+}
+
+int MySqlProxy::refusals() const
+{
+    QMutexLocker locker(&m_worker->mutex);
+    return m_worker->refusals;
 }
 
 void MySqlProxy::holdAnswerTo(const QByteArray &text, int occurrence)
@@ -332,6 +370,7 @@ void MySqlProxy::holdAnswerTo(const QByteArray &text, int occurrence)
     m_worker->cutText = text;
     m_worker->cutCountdown = occurrence;
     m_worker->cutAtSend = false;
+    m_worker->refuseIt = false;
     m_worker->holdAnswer = true;
     m_worker->whileHeld = {};
 }
@@ -343,6 +382,7 @@ void MySqlProxy::cutWhenSent(const QByteArray &text, int occurrence)
     m_worker->cutCountdown = occurrence;
     m_worker->cutAtSend = true;
     m_worker->holdAnswer = false;
+    m_worker->refuseIt = false;
     m_worker->whileHeld = {};
 }
 

@@ -51,6 +51,13 @@ public:
     // until release(): the server ran it, the program waits for an answer (a server that hangs
     // after the statement). Replaces an armed cut.
     void holdAnswerTo(const QByteArray &text, int occurrence = 1);
+    // The `occurrence`-th statement from now on whose text contains `text` never reaches
+    // the server: the program gets an error answer instead, as from a server that refused
+    // it (for a COMMIT: the transaction stays open on the server until the program ends it).
+    // The connection stays. Replaces an armed cut.
+    void refuse(const QByteArray &text, int occurrence = 1);
+    // Statements refused so far.
+    int refusals() const;
     // Connections cut so far.
     int cuts() const;
     // Statements seen so far whose text contains `text` (plain, or prepared and executed).
