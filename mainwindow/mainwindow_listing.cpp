@@ -259,6 +259,7 @@ void MainWindow::endListings()
         QString failure; // the marketplace's reason
     };
     QList<Outcome> outcomes;
+    QSet<int> notRunning; // shown as running, but not stored so
     bool readFailed = false;
     for (int i = 0; i < ids.size() && !CommandProgress::closing(); ++i) {
         const QString id = QString::number(ids.at(i));
@@ -275,8 +276,10 @@ void MainWindow::endListings()
             readFailed = true;
             break;
         }
-        if (rows.isEmpty())
+        if (rows.isEmpty()) {
+            notRunning << ids.at(i);
             continue;
+        }
         const ArticleRow &article = rows.first();
         const QString title = article.value(QStringLiteral("Title")).toString();
         const QString itemId = article.value(QStringLiteral("ItemID")).toString();
@@ -371,6 +374,11 @@ void MainWindow::endListings()
         removeListRows(endedIds);
         folderModel->ChangeFolderCount(SpecialFolderId::Active, -endedIds.size(), false);
         folderModel->ChangeFolderCount(SpecialFolderId::Unsold, endedIds.size(), false);
+        if (!notRunning.isEmpty()) {
+            // Ended (or moved) elsewhere meanwhile: shown where they are stored.
+            removeListRows(notRunning);
+            folderModel->refreshCounts();
+        }
     }
     setEnabled(true);
     if (written)
