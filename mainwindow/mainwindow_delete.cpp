@@ -82,7 +82,9 @@ void MainWindow::on_actionL_schen_triggered()
             const QString jobId
                 = db->selectOne(QStringLiteral("SELECT Planned_Interval FROM articles WHERE id=")
                                 + QString::number(ids.at(k)));
-            if (!jobId.isEmpty() && !service.withdraw(jobId))
+            // A failed read is no "no job": the start may still come, the article stays.
+            const bool read = db->lastErrorText.isEmpty();
+            if (!read || (!jobId.isEmpty() && !service.withdraw(jobId)))
                 ++failedWithdrawals;
             else
                 withdrawn << ids.at(k);
