@@ -21,6 +21,7 @@
 #include "views/itemlistwidget.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QMimeData>
 #include <QScopeGuard>
 #include <QSemaphore>
@@ -440,6 +441,12 @@ void TestCommandExactness::run()
 
     const QString expected = written ? c->after : kBefore;
     QCOMPARE(stored(data.db()), expected);
+    // A command that stored nothing does not report itself done.
+    if (!written) {
+        const auto *status = fixture.window()->findChild<QLabel *>("SyncLabel");
+        QVERIFY(status);
+        QVERIFY2(!status->text().contains("Fertig"), qPrintable(status->text()));
+    }
     // Read again as soon as the server answers (a held answer holds it a while).
     QTRY_COMPARE_WITH_TIMEOUT(shown(w), held(w, data.db()), 20000);
     if (c->check)
