@@ -60,6 +60,7 @@ private slots:
     void prices();
     void replace_data();
     void replace();
+    void queuesEditedListings_data();
     void queuesEditedListings();
 };
 
@@ -269,9 +270,18 @@ void TestBulkText::replace()
 }
 
 // Edited running listings go to the outbox as "In Ausgang legen" puts them there, and the
-// listing worker is woken.
+// listing worker is woken. The replacement and the queueing are stored together: a refused
+// queueing keeps the replacement out too.
+void TestBulkText::queuesEditedListings_data()
+{
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("queued with the replacement") << false;
+    QTest::newRow("queueing refused, nothing stored") << true;
+}
+
 void TestBulkText::queuesEditedListings()
 {
+    QFETCH(bool, refused);
     APP_TEST_DATABASE(t);
     const int a
         = TestSupport::insertArticle(t.db(), { { "Title", "Lampe rot" }, { "ItemID", "1101" } });
@@ -279,6 +289,10 @@ void TestBulkText::queuesEditedListings()
         = TestSupport::insertArticle(t.db(), { { "Title", "Vase rot" }, { "ItemID", "1102" } });
     const int other
         = TestSupport::insertArticle(t.db(), { { "Title", "Stuhl rot" }, { "ItemID", "1103" } });
+    if (refused)
+        QVERIFY(TestSupport::refuseRows(t.db(), "articles", "UPDATE", "Ausgang gesperrt",
+                                        "NEW.Folder = -2"));
+    DialogAnswers answers;
     TestSupport::MainWindowFixture fixture(t);
     QVERIFY(fixture.showFolder(-9));
     for (QTreeWidgetItem *item : fixture.itemList()->findItems("*", Qt::MatchWildcard)) {
@@ -299,6 +313,17 @@ void TestBulkText::queuesEditedListings()
     });
     fixture.window()->findChild<QAction *>("actionSuchen_und_ersetzen")->trigger();
 
+    if (refused) {
+        for (int id : { a, b })
+            QCOMPARE(TestSupport::values(t.db(), id, "Title,Folder"),
+                     QString("%1 rot|-9").arg(id == a ? "Lampe" : "Vase"));
+        QVERIFY2(answers.lastMessageText().contains("Ausgang gesperrt"),
+                 qPrintable(answers.lastMessageText()));
+        QVERIFY(fixture.window()->IsItemWithIdHere(a) && fixture.window()->IsItemWithIdHere(b));
+        QCOMPARE(woken.count(), 0);
+        fixture.close();
+        return;
+    }
     for (int id : { a, b })
         QCOMPARE(TestSupport::values(t.db(), id, "Title,Folder,FolderOld,DoCheck,DoCheckResult"),
                  QString("%1 grün|-2|-9|2|Artikel wird eingestellt / aktualisiert")
