@@ -274,11 +274,11 @@ public:
     void tellOutcomeUnknown(const QString &command);
     // A seller command that wrote nothing because one of its statements failed (a read
     // inside its transaction as well as a write, or the commit): tells the seller once that
-    // `command` changed nothing, with the reason, in place of the failure notice its writes
-    // queued, and re-reads what the window shows. An Unknown outcome goes to
+    // `command` changed nothing, with the reason, and re-reads what the window shows; a
+    // failed write's queued notice tells it instead. An Unknown outcome goes to
     // tellOutcomeUnknown().
     // `done`: what the command did outside the database (listings ended at the marketplace),
-    // said first.
+    // said first, in place of a queued notice.
     void tellNotStored(const QString &command, const QString &done = QString());
 private:
     bool m_showingWriteFailure = false;

@@ -277,8 +277,8 @@ void MainWindow::showWriteFailure()
     // Taken over by the notice of a command whose outcome is not known.
     if (m_writeFailures == 0)
         return;
-    // A command under way (the window is disabled) tells its failure itself when it is done
-    // (tellNotStored), in one notice with this one.
+    // A command under way (the window is disabled) may tell its failure itself when it is
+    // done (tellNotStored): this notice waits for it.
     if (!isEnabled()) {
         QTimer::singleShot(kStoredReadMs, this, &MainWindow::showWriteFailure);
         return;
@@ -333,8 +333,10 @@ void MainWindow::tellNotStored(const QString &command, const QString &done)
         tellOutcomeUnknown(command);
         return;
     }
-    // Told already for this command, or its failure is on screen.
-    if (m_outcomeUnknownTold || m_showingWriteFailure)
+    // Told already for this command, or its failure is on screen. A failed write of it
+    // queued its notice, which tells it (and may still be taken over by an Unknown), unless
+    // there is more to say.
+    if (m_outcomeUnknownTold || m_showingWriteFailure || (done.isEmpty() && m_writeFailures > 0))
         return;
     m_outcomeUnknownTold = true;
     QString text;
