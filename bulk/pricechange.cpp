@@ -60,8 +60,9 @@ PriceChange::Error PriceChange::parse(const QString &entry, Field field, PriceCh
     const bool plus = text.startsWith(QLatin1Char('+'));
     const bool minus = text.startsWith(QLatin1Char('-'));
     const bool percent = text.endsWith(QLatin1Char('%'));
-    if (field == Field::Vat && (text.contains(QLatin1Char('+')) || text.contains(QLatin1Char('-'))
-                                || text.contains(QLatin1Char('%'))))
+    if (field == Field::Vat
+        && (text.contains(QLatin1Char('+')) || text.contains(QLatin1Char('-'))
+            || text.contains(QLatin1Char('%'))))
         return Error::SignInVat;
     if (plus || minus)
         text.remove(0, 1);

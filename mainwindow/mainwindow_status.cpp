@@ -348,9 +348,8 @@ void MainWindow::tellNotStored(const QString &command, const QString &done)
     } else {
         // A failed write queued its reason; a failed read queued nothing.
         QString reason = m_writeFailures > 0 ? m_writeFailure
-            : db->lastFailureTransient()
-            ? db->lastErrorText
-            : tr("Die Datenbank meldet:\n%1").arg(db->lastErrorText);
+            : db->lastFailureTransient()     ? db->lastErrorText
+                                         : tr("Die Datenbank meldet:\n%1").arg(db->lastErrorText);
         if (m_writeFailures > 1)
             reason += tr("\n\n(%1 Schreibvorgänge sind fehlgeschlagen.)").arg(m_writeFailures);
         text = done.isEmpty()

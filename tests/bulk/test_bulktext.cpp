@@ -129,18 +129,17 @@ void TestBulkText::prices_data()
     QTest::newRow("a tenth of a cent refused")
         << QStringList { "BuyItNowPrice=0,001" } << QStringList()
         << "„0,001“ im Feld „Sofort-Kaufen-Preis“ hat mehr als zwei Nachkommastellen.";
-    QTest::newRow("plus inside refused")
-        << QStringList { "StartPrice=5+5" } << QStringList()
-        << "„5+5“ im Feld „Startpreis“ ist nicht eindeutig";
+    QTest::newRow("plus inside refused") << QStringList { "StartPrice=5+5" } << QStringList()
+                                         << "„5+5“ im Feld „Startpreis“ ist nicht eindeutig";
     QTest::newRow("minus inside refused, with the other fields")
         << QStringList { "Quantity=+1", "ReservePrice=10-2" } << QStringList()
         << "„10-2“ im Feld „Mindestpreis“ ist nicht eindeutig";
-    QTest::newRow("plus first adds") << QStringList { "BuyItNowPrice=+5" }
-                                     << QStringList { "a.BuyItNowPrice=35", "b.BuyItNowPrice=34.99" }
-                                     << "";
-    QTest::newRow("minus first subtracts") << QStringList { "ReservePrice=-5" }
-                                           << QStringList { "a.ReservePrice=5", "b.ReservePrice=4.99" }
-                                           << "";
+    QTest::newRow("plus first adds")
+        << QStringList { "BuyItNowPrice=+5" }
+        << QStringList { "a.BuyItNowPrice=35", "b.BuyItNowPrice=34.99" } << "";
+    QTest::newRow("minus first subtracts")
+        << QStringList { "ReservePrice=-5" }
+        << QStringList { "a.ReservePrice=5", "b.ReservePrice=4.99" } << "";
 }
 
 void TestBulkText::prices()

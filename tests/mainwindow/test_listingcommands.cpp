@@ -400,8 +400,8 @@ private slots:
         QTest::addColumn<QString>("told");
         QTest::newRow("move cut") << QByteArray("Folder=-8") << false << false
                                   << "konnte nicht gespeichert werden";
-        QTest::newRow("move held") << QByteArray("Folder=-8") << true << false
-                                   << "konnte nicht gespeichert werden";
+        QTest::newRow("move held")
+            << QByteArray("Folder=-8") << true << false << "konnte nicht gespeichert werden";
         QTest::newRow("activity entry cut") << QByteArray("INSERT INTO itemshistory") << false
                                             << false << "konnte nicht gespeichert werden";
         QTest::newRow("commit cut") << QByteArray("COMMIT") << false << true
@@ -431,13 +431,14 @@ private slots:
             { { "accountname", "laden" }, { "token", "T-PROD" }, { "sandbox", 0 } }, "accounts");
         QList<int> ids;
         for (const char *title : { "Lampe", "Vase" })
-            ids << TestSupport::insertArticle(data.db(), { { "Folder", -9 },
-                                                           { "Title", title },
-                                                           { "ItemID", QString("30") + title },
-                                                           { "Account", account },
-                                                           { "StartPrice", 12345.67 } });
-        TestSupport::writeMySqlSetup(data.dataDir(), proxy.server(), data.mysqlDatabaseName(),
-                                     true, false);
+            ids << TestSupport::insertArticle(data.db(),
+                                              { { "Folder", -9 },
+                                                { "Title", title },
+                                                { "ItemID", QString("30") + title },
+                                                { "Account", account },
+                                                { "StartPrice", 12345.67 } });
+        TestSupport::writeMySqlSetup(data.dataDir(), proxy.server(), data.mysqlDatabaseName(), true,
+                                     false);
         Database::setDefaultResponseTimeout(kTimeoutSeconds);
         auto restore = qScopeGuard([] { Database::setDefaultResponseTimeout(15); });
         DialogAnswers answers;
@@ -503,8 +504,8 @@ private slots:
         QVERIFY(status);
         QVERIFY2(!status->text().contains("Löschen"), qPrintable(status->text()));
         // The window shows what is stored.
-        QTRY_COMPARE_WITH_TIMEOUT(listed(), stored ? QString("gone,gone") : QString("listed,listed"),
-                                  20000);
+        QTRY_COMPARE_WITH_TIMEOUT(listed(),
+                                  stored ? QString("gone,gone") : QString("listed,listed"), 20000);
         if (!stored) {
             // Given again: stored, and eBay is not asked again.
             endSelected(ids);
