@@ -135,6 +135,18 @@ void Bulk_PriceAndQuantity::accept()
                               : QLocale(QLocale::German).toString(PriceChange::kMaxPrice, 'f', 2)),
                  1);
             return;
+        case PriceChange::Error::TooManyDecimals:
+            stop(tr("„%1“ im Feld „%2“ hat mehr als zwei Nachkommastellen. Ein Preis wird auf "
+                    "den Cent genau angegeben, zum Beispiel 12,35.")
+                     .arg(entry.edit->text(), entry.box->text()),
+                 1);
+            return;
+        case PriceChange::Error::MisplacedSign:
+            stop(tr("„%1“ im Feld „%2“ ist nicht eindeutig: + oder - darf nur vor dem Wert "
+                    "stehen, % nur dahinter, zum Beispiel +5 oder -5%.")
+                     .arg(entry.edit->text(), entry.box->text()),
+                 1);
+            return;
         case PriceChange::Error::PercentWithoutSign:
             stop(tr("Die Eingabe ist nicht korrekt. Für % muss ein + oder - vor den Wert gesetzt "
                     "werden"),

@@ -17,13 +17,11 @@
 #include "core/database.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
-#include "core/transaction.h"
 #include "ui_mainwindow.h"
 #include "views/foldermodel.h"
 #include "views/itemlistroles.h"
 #include "workers/listingthread.h"
 
-#include <QHash>
 #include <QPointer>
 #include <QSet>
 #include <QSystemTrayIcon>
@@ -190,7 +188,19 @@ void MainWindow::on_actionSuchen_und_ersetzen_triggered()
         return;
     QPointer<SearchAndReplace> dialog = new SearchAndReplace(selection.ids, this);
     dialog->setWindowModality(Qt::WindowModal);
+    // Edited running listings go to the outbox, as "In Ausgang legen" puts them there: the
+    // listing worker then sends the revisions. The dialog queues them in the transaction of
+    // the replacement: both are stored or neither.
+    if (currentFolder == SpecialFolderId::Active) {
+        QStringList shown;
+        for (const QString &id : selection.ids) {
+            if (IsItemWithIdHere(id.toInt()))
+                shown << id;
+        }
+        dialog->queueRunningListings(shown, ListingThread::queuedText());
+    }
     const int result = dialog->exec();
+    const QList<int> queued = dialog ? dialog->queued() : QList<int>();
     const bool queue = dialog && dialog->moveToOutbox;
     const bool unknown = dialog && dialog->outcomeUnknown();
     if (dialog)
@@ -201,54 +211,21 @@ void MainWindow::on_actionSuchen_und_ersetzen_triggered()
     }
     if (result != 1 || !queue)
         return;
-    if (currentFolder != SpecialFolderId::Active) {
+    if (queued.isEmpty()) {
         refreshListRows(selection.ids);
         return;
     }
-    // Edited running listings go to the outbox, as "In Ausgang legen" puts them there: the
-    // listing worker then sends the revisions. All of them or none, in one transaction.
-    QSet<int> moved;
-    QHash<int, int> left; // folder -> articles that left it
-    Transaction transaction(db);
-    for (const QString &id : selection.ids) {
-        const int articleId = id.toInt();
-        if (!IsItemWithIdHere(articleId))
-            continue;
-        const QString folder = db->selectOne(QStringLiteral("SELECT Folder FROM articles WHERE id=")
-                                             + QString::number(articleId));
-        if (folder.isEmpty())
-            continue;
-        const QString statement
-            = QStringLiteral("UPDATE articles SET FolderOld=%1, Folder=%2, IsEdit=0, DoCheck=2, "
-                             "DoCheckResult='%3' WHERE id=%4")
-                  .arg(QString::number(folder.toInt()), QString::number(SpecialFolderId::Outbox),
-                       Database::escapeString(ListingThread::queuedText()),
-                       QString::number(articleId));
-        if (!db->executeSQL(statement, Database::Repeat::Safe)) {
-            moved.clear();
-            break;
-        }
-        ++left[folder.toInt()];
-        moved << articleId;
-    }
-    if (moved.isEmpty() || !transaction.commit()) {
-        if (!moved.isEmpty() && db->lastOutcome() == Database::Outcome::Unknown)
-            tellOutcomeUnknown(tr("das Verschieben in den Ausgang"));
-        else
-            refreshListRows(selection.ids);
-        return;
-    }
-    for (auto it = left.cbegin(); it != left.cend(); ++it)
-        folderModel->ChangeFolderCount(it.key(), -it.value(), false);
+    const QSet<int> moved(queued.cbegin(), queued.cend());
     removeListRows(moved);
+    folderModel->ChangeFolderCount(SpecialFolderId::Active, -moved.size(), false);
     folderModel->ChangeFolderCount(SpecialFolderId::Outbox, moved.size(), false);
-    trayIcon->showMessage(tr("Artikelupdate"),
-                          tr("Die geänderten Artikel wurden zur Aktualisierung in den Ausgang "
-                             "verschoben"),
-                          QSystemTrayIcon::Information, 10000);
+    if (trayIcon)
+        trayIcon->showMessage(tr("Artikelupdate"),
+                              tr("Die geänderten Artikel wurden zur Aktualisierung in den "
+                                 "Ausgang verschoben"),
+                              QSystemTrayIcon::Information, 10000);
     updateButtons();
-    if (!moved.isEmpty())
-        emit startCheckNow();
+    emit startCheckNow();
 }
 
 void MainWindow::on_actionInlandsversand_triggered()

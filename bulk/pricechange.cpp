@@ -16,64 +16,86 @@ QString fromCents(qint64 cents)
 
 } // namespace
 
-PriceChange::Error PriceChange::readNumber(QString text, bool whole, QString *number)
+PriceChange::Error PriceChange::readNumber(const QString &text, Field field, bool percent,
+                                           QString *number)
 {
     // Typed entries are read as every importer reads numbers, but without the scientific
-    // form ("1e5"), which nobody types as a price.
-    double value = 0;
-    if (!NumberReader::read(text, &value, whole ? NumberReader::Whole : NumberReader::Decimal))
+    // form ("1e5"), which nobody types as a price. A price, and an amount added to or taken
+    // from one, is read as the editor's price box reads it; a percentage or a VAT rate is a
+    // plain number.
+    const bool whole = field == Field::Whole;
+    const NumberReader::Options options = whole ? NumberReader::Whole
+        : field == Field::Price && !percent     ? NumberReader::Price
+                                                : NumberReader::Decimal;
+    NumberReader::Refusal why = NumberReader::Refusal::None;
+    QString read = NumberReader::plain(text, options, NumberReader::Marks::Typed, &why);
+    if (why == NumberReader::Refusal::TooLarge)
+        return Error::TooLarge;
+    if (why == NumberReader::Refusal::TooManyDecimals)
+        return Error::TooManyDecimals;
+    if (read.isEmpty())
+        return Error::NotANumber;
+    bool ok = false;
+    const double value = read.toDouble(&ok);
+    if (!ok || !std::isfinite(value))
         return Error::NotANumber;
     if (qAbs(value) > (whole ? double(kMaxWhole) : kMaxPrice))
         return Error::TooLarge;
-    *number = whole ? QString::number(qint64(value)) : QString::number(value, 'f', 6);
-    if (!whole) {
-        // 12.500000 -> 12.5, 15.000000 -> 15
-        while (number->endsWith(QLatin1Char('0')))
-            number->chop(1);
-        if (number->endsWith(QLatin1Char('.')))
-            number->chop(1);
-        if (*number == QLatin1String("-0"))
-            *number = QStringLiteral("0");
+    if (!whole && read.contains(QLatin1Char('.'))) {
+        // 12.50 -> 12.5, 15.00 -> 15
+        while (read.endsWith(QLatin1Char('0')))
+            read.chop(1);
+        if (read.endsWith(QLatin1Char('.')))
+            read.chop(1);
     }
+    if (read == QLatin1String("-0"))
+        read = QStringLiteral("0");
+    *number = read;
     return Error::None;
 }
 
 PriceChange::Error PriceChange::parse(const QString &entry, Field field, PriceChange *change)
 {
-    const bool plus = entry.contains(QLatin1Char('+'));
-    const bool minus = entry.contains(QLatin1Char('-'));
-    const bool percent = entry.contains(QLatin1Char('%'));
-    QString text = entry;
+    QString text = entry.trimmed();
+    const bool plus = text.startsWith(QLatin1Char('+'));
+    const bool minus = text.startsWith(QLatin1Char('-'));
+    const bool percent = text.endsWith(QLatin1Char('%'));
+    if (field == Field::Vat
+        && (text.contains(QLatin1Char('+')) || text.contains(QLatin1Char('-'))
+            || text.contains(QLatin1Char('%'))))
+        return Error::SignInVat;
+    if (plus || minus)
+        text.remove(0, 1);
+    if (percent)
+        text.chop(1);
+    // Anywhere else a sign would turn the entry into another command: "5+5" is no "+55",
+    // "10-2" takes nothing away.
+    if (text.contains(QLatin1Char('+')) || text.contains(QLatin1Char('-'))
+        || text.contains(QLatin1Char('%')))
+        return Error::MisplacedSign;
     PriceChange result;
     result.field = field;
     switch (field) {
     case Field::Price:
-        if (plus) {
+        if (plus)
             result.kind = percent ? Kind::PercentUp : Kind::Add;
-            text.remove(QLatin1Char('+'));
-        } else if (minus) {
+        else if (minus)
             result.kind = percent ? Kind::PercentDown : Kind::Subtract;
-            text.remove(QLatin1Char('-'));
-        } else if (percent) {
+        else if (percent)
             return Error::PercentWithoutSign;
-        }
-        text.remove(QLatin1Char('%'));
         break;
     case Field::Vat:
-        if (plus || minus || percent)
-            return Error::SignInVat;
         break;
     case Field::Whole:
-        if (plus) {
+        if (percent)
+            return Error::NotANumber;
+        if (plus)
             result.kind = Kind::Add;
-            text.remove(QLatin1Char('+'));
-        } else if (minus) {
+        else if (minus)
             result.kind = Kind::Subtract;
-            text.remove(QLatin1Char('-'));
-        }
         break;
     }
-    const Error error = readNumber(text, field == Field::Whole, &result.number);
+    const Error error = readNumber(text, field, percent, &result.number);
     if (error != Error::None)
         return error;
     *change = result;

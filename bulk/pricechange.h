@@ -5,9 +5,12 @@
 #include <QString>
 
 // One entry of the price and quantity dialog: "12,50" sets, "+2" / "-2" add or subtract,
-// "+5%" / "-5%" change prices by a percentage of each article's own value. Entries are
-// read strictly: only a number that was parsed ever reaches a statement. The new value of
-// each article is computed here from the value read from it, and written as that value.
+// "+5%" / "-5%" change prices by a percentage of each article's own value. A sign counts
+// only as the first character and "%" only as the last. Entries are read strictly: a price
+// (and an amount added to or taken from one) as the editor's price box reads it, at most
+// two decimals and never above the one maximum; only a number that was parsed ever reaches
+// a statement. The new value of each article is computed here from the value read from it,
+// and written as that value.
 class PriceChange
 {
 public:
@@ -19,6 +22,8 @@ public:
         SignInVat, // "+", "-" or "%" in the VAT field
         NotANumber, // nothing that reads as a number of the field's kind
         TooLarge, // a number above the field's maximum
+        TooManyDecimals, // a price with more than two decimals ("12,345", "0,001")
+        MisplacedSign, // "+" or "-" not first, "%" not last ("5+5", "10-2", "+-3")
     };
     // What a change makes of one article's value.
     enum class Value { Ok, Negative, TooLarge };
@@ -41,5 +46,5 @@ public:
     QString number; // the parsed number, written back in plain decimal notation
 
 private:
-    static Error readNumber(QString text, bool whole, QString *number);
+    static Error readNumber(const QString &text, Field field, bool percent, QString *number);
 };

@@ -4,6 +4,7 @@
 #include "bulk/bulkwriter.h"
 #include "core/database.h"
 #include "core/settings.h"
+#include "core/specialfolderid.h"
 #include "core/statics.h"
 #include "ui_searchandreplace.h"
 
@@ -82,6 +83,12 @@ void SearchAndReplace::saveSettings()
                        ui->splitter->saveState());
 }
 
+void SearchAndReplace::queueRunningListings(const QStringList &ids, const QString &status)
+{
+    m_running = BulkWriter::articleIds(ids.join(QLatin1Char(',')));
+    m_queuedStatus = status;
+}
+
 void SearchAndReplace::reject()
 {
     saveSettings();
@@ -147,6 +154,10 @@ void SearchAndReplace::accept()
     m_replacement = replacement;
     m_toBack = ui->AddToBack->isChecked();
     m_outcomeUnknown = false;
+    m_queued.clear();
+    // Edited running listings go to the outbox with the replacement, in its transaction.
+    const bool queue = moveToOutbox && ui->DoUpdate->isChecked() && !m_running.isEmpty();
+    QList<int> queued;
     // Only whole numbers name articles in a statement.
     const QStringList articleIds = BulkWriter::articleIds(ids.join(QLatin1Char(',')));
     ui->progressBar->setValue(0);
@@ -184,7 +195,43 @@ void SearchAndReplace::accept()
                 }
                 return true;
             },
-            progress);
+            progress,
+            [&](BulkWriter::Result &run) {
+                if (!queue)
+                    return true;
+                // The listings still running as stored are queued, with the folder they
+                // come from written as a value.
+                for (int at = 0; at < m_running.size(); at += kStepArticles) {
+                    const QString in = BulkWriter::idCondition(m_running.mid(at, kStepArticles));
+                    const SqlRows rows = writer.select(
+                        QStringLiteral("SELECT id FROM articles WHERE Trash=0 AND Folder=%1 AND ")
+                            .arg(SpecialFolderId::Active)
+                        + in);
+                    if (!writer.lastErrorText.isEmpty()) {
+                        BulkWriter::failed(writer, run);
+                        return false;
+                    }
+                    QStringList here;
+                    for (const ArticleRow &row : rows)
+                        here << row.value(QStringLiteral("id")).toString();
+                    if (here.isEmpty())
+                        continue;
+                    if (!writer.executeSQL(
+                            QStringLiteral("UPDATE articles SET FolderOld=%1, Folder=%2, "
+                                           "IsEdit=0, DoCheck=2, DoCheckResult='%3' WHERE "
+                                           "Folder=%1 AND ")
+                                .arg(QString::number(SpecialFolderId::Active),
+                                     QString::number(SpecialFolderId::Outbox),
+                                     Database::escapeString(m_queuedStatus))
+                            + BulkWriter::idCondition(here))) {
+                        BulkWriter::failed(writer, run);
+                        return false;
+                    }
+                    for (const QString &id : qAsConst(here))
+                        queued << id.toInt();
+                }
+                return true;
+            });
     };
     const BulkWriter::Result result
         = BulkWriter::runInThread(kConnection, job, BulkEditDialog::barProgress(ui->progressBar));
@@ -215,5 +262,6 @@ void SearchAndReplace::accept()
     }
     if (!ui->DoUpdate->isChecked())
         moveToOutbox = false;
+    m_queued = queued;
     done(1);
 }

@@ -31,6 +31,13 @@ public:
     // dialog was closed with 0, and the opener tells the seller before it may run again.
     bool outcomeUnknown() const { return m_outcomeUnknown; }
 
+    // Running listings among the articles (`ids`): a run that sets moveToOutbox puts those
+    // still running as stored into the outbox, in its own transaction, with `status` as
+    // their state: the replacement and the queueing are stored together or not at all.
+    void queueRunningListings(const QStringList &ids, const QString &status);
+    // The listings a stored run put into the outbox.
+    QList<int> queued() const { return m_queued; }
+
 public slots:
     void accept() override;
     void reject() override;
@@ -49,4 +56,7 @@ private:
     QString m_replacement;
     bool m_toBack = false;
     bool m_outcomeUnknown = false;
+    QStringList m_running;
+    QString m_queuedStatus;
+    QList<int> m_queued;
 };

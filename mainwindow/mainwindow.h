@@ -235,6 +235,9 @@ private:
     // stays. Rows are found by id, so rows added or removed meanwhile do no harm.
     void removeListRows(const QSet<int> &ids);
     void endListings();
+    // Listings (by ItemID) the marketplace ended whose move to "Nicht verkauft" is not
+    // stored yet: "Auswahl beenden" stores it without asking the marketplace again.
+    QSet<QString> m_endedAtMarketplace;
     void askForFees();
     // The picture clean-up on a thread of its own; returns at once.
     void startImageCleaner();
@@ -270,6 +273,14 @@ public:
     // the window shows (list, folder counts, tree) from the database. Every command that
     // meets Database::Outcome::Unknown ends here, before it may be run again.
     void tellOutcomeUnknown(const QString &command);
+    // A seller command that wrote nothing because one of its statements failed (a read
+    // inside its transaction as well as a write, or the commit): tells the seller once that
+    // `command` changed nothing, with the reason, and re-reads what the window shows; a
+    // failed write's queued notice tells it instead. An Unknown outcome goes to
+    // tellOutcomeUnknown().
+    // `done`: what the command did outside the database (listings ended at the marketplace),
+    // said first, in place of a queued notice.
+    void tellNotStored(const QString &command, const QString &done = QString());
 private:
     bool m_showingWriteFailure = false;
     bool m_unknownOutcomeQueued = false;

@@ -82,7 +82,9 @@ void MainWindow::on_actionL_schen_triggered()
             const QString jobId
                 = db->selectOne(QStringLiteral("SELECT Planned_Interval FROM articles WHERE id=")
                                 + QString::number(ids.at(k)));
-            if (!jobId.isEmpty() && !service.withdraw(jobId))
+            // A failed read is no "no job": the start may still come, the article stays.
+            const bool read = db->lastErrorText.isEmpty();
+            if (!read || (!jobId.isEmpty() && !service.withdraw(jobId)))
                 ++failedWithdrawals;
             else
                 withdrawn << ids.at(k);
@@ -191,14 +193,15 @@ void MainWindow::on_actionL_schen_triggered()
         for (auto it = folderCountDelta.cbegin(); it != folderCountDelta.cend(); ++it)
             folderModel->ChangeFolderCount(it.key(), it.value(), false);
     }
-    progress.finish(tr("Fertig"));
+    progress.finish(written ? tr("Fertig") : tr("Nichts gelöscht"));
     list->setAutoScroll(true);
     updateButtons();
     setEnabled(true);
     list->setFocus(Qt::OtherFocusReason);
 
-    if (!written && db->lastOutcome() == Database::Outcome::Unknown)
-        tellOutcomeUnknown(tr("das Löschen"));
+    // A read or a write of it failed, or its outcome is not known: told once.
+    if (!written)
+        tellNotStored(tr("das Löschen"));
     if (failedWithdrawals > 0)
         Statics::showMessage(this, tr("Einige Startzeitplanungen konnten nicht gelöscht werden"),
                              1);
@@ -243,15 +246,15 @@ void MainWindow::on_actionPapierkorb_leeren_triggered()
             }
         }
         written = written && command.commit();
-        progress.finish(tr("Fertig"));
+        progress.finish(written ? tr("Fertig") : tr("Nichts gelöscht"));
     }
     if (written) {
         CommandProgress::checkpointAside(this, db);
         folderModel->ChangeFolderCount(SpecialFolderId::Trash, left, true);
     }
     setEnabled(true);
-    if (!written && db->lastOutcome() == Database::Outcome::Unknown) {
-        tellOutcomeUnknown(tr("das Leeren des Papierkorbs"));
+    if (!written) {
+        tellNotStored(tr("das Leeren des Papierkorbs"));
         return;
     }
     if (currentFolder == SpecialFolderId::Trash)

@@ -24,6 +24,8 @@
 
 namespace {
 constexpr int kTrayMessageMs = 3000;
+// Listings named in a notice; the rest are counted.
+constexpr int kNamedListings = 10;
 } // namespace
 
 QList<int> MainWindow::selectedArticleIds() const
@@ -122,7 +124,7 @@ void MainWindow::on_actionIn_Ausgang_legen_triggered()
         }
         written = written && command.commit();
     }
-    progress.finish(status);
+    progress.finish(written ? status : tr("Nicht in den Ausgang gelegt"));
     if (written)
         CommandProgress::checkpointAside(this, db);
 
@@ -145,8 +147,8 @@ void MainWindow::on_actionIn_Ausgang_legen_triggered()
                                   QSystemTrayIcon::Information, kTrayMessageMs);
     }
     setEnabled(true);
-    if (!written && db->lastOutcome() == Database::Outcome::Unknown)
-        tellOutcomeUnknown(tr("das Einstellen in den Ausgang"));
+    if (!written)
+        tellNotStored(tr("das Einstellen in den Ausgang"));
     emit startCheckNow();
 }
 
@@ -259,35 +261,58 @@ void MainWindow::endListings()
     struct Outcome
     {
         int id;
+        QString itemId;
         QString title;
         bool success;
         QString failure; // the marketplace's reason
     };
     QList<Outcome> outcomes;
+    QSet<int> notRunning; // shown as running, but not stored so
+    bool readFailed = false;
     for (int i = 0; i < ids.size() && !CommandProgress::closing(); ++i) {
         const QString id = QString::number(ids.at(i));
+        // Only a listing still running as stored: one whose end is stored already (by an
+        // earlier command whose answer was lost, or at another workstation) is not ended
+        // again.
         const SqlRows rows = db->select(
             QStringLiteral("SELECT i.id, i.ItemID, i.Site, i.Title, a.token, a.sandbox FROM "
-                           "articles i, accounts a WHERE i.Account=a.id AND i.id=")
+                           "articles i, accounts a WHERE i.Account=a.id AND i.Trash=0 AND "
+                           "i.Folder=-9 AND i.id=")
             + id);
-        if (rows.isEmpty())
+        if (!db->lastErrorText.isEmpty()) {
+            // The database can't tell which listings still run: none is ended.
+            readFailed = true;
+            break;
+        }
+        if (rows.isEmpty()) {
+            notRunning << ids.at(i);
             continue;
+        }
         const ArticleRow &article = rows.first();
         const QString title = article.value(QStringLiteral("Title")).toString();
+        const QString itemId = article.value(QStringLiteral("ItemID")).toString();
         updateStatusBar(tr("Beende %1...").arg(title), ids.size(), i);
 
+        if (!itemId.isEmpty() && m_endedAtMarketplace.contains(itemId)) {
+            // Ended by an earlier command whose move could not be stored.
+            outcomes.append({ ids.at(i), itemId, title, true, QString() });
+            continue;
+        }
         Api_Ebay api(article.value(QStringLiteral("token")).toString(), nullptr,
                      article.value(QStringLiteral("sandbox")).toInt());
-        const bool success = api.endItem(reason, article.value(QStringLiteral("ItemID")).toString(),
-                                         article.value(QStringLiteral("Site")).toString());
-        outcomes.append({ ids.at(i), title, success, success ? QString() : api.getLastFail() });
+        const bool success
+            = api.endItem(reason, itemId, article.value(QStringLiteral("Site")).toString());
+        if (success && !itemId.isEmpty())
+            m_endedAtMarketplace.insert(itemId);
+        outcomes.append(
+            { ids.at(i), itemId, title, success, success ? QString() : api.getLastFail() });
     }
 
     QSet<int> endedIds;
     QMap<int, QString> marks; // the failure shown in the row
     QList<int> records;
     bool written = false;
-    {
+    if (!readFailed) {
         Transaction command(db);
         written = command.isOpen();
         for (const Outcome &outcome : qAsConst(outcomes)) {
@@ -336,8 +361,12 @@ void MainWindow::endListings()
         written = written && command.commit();
     }
 
-    updateStatusBar(tr("Löschen..."), ids.size(), ids.size());
+    updateStatusBar(written ? tr("Fertig") : tr("Nicht gespeichert"), ids.size(), ids.size());
     if (written) {
+        for (const Outcome &outcome : qAsConst(outcomes)) {
+            if (endedIds.contains(outcome.id))
+                m_endedAtMarketplace.remove(outcome.itemId);
+        }
         // The replies were awaited with the event loop running: rows may have come or gone,
         // so a row is looked up by its article again.
         for (auto it = marks.cbegin(); it != marks.cend(); ++it) {
@@ -353,11 +382,34 @@ void MainWindow::endListings()
         removeListRows(endedIds);
         folderModel->ChangeFolderCount(SpecialFolderId::Active, -endedIds.size(), false);
         folderModel->ChangeFolderCount(SpecialFolderId::Unsold, endedIds.size(), false);
+        if (!notRunning.isEmpty()) {
+            // Ended (or moved) elsewhere meanwhile: shown where they are stored.
+            removeListRows(notRunning);
+            folderModel->refreshCounts();
+        }
     }
     setEnabled(true);
-    // Ended at the marketplace but not stored here: the next synchronisation moves them.
-    if (!written && db->lastOutcome() == Database::Outcome::Unknown)
-        tellOutcomeUnknown(tr("das Beenden"));
+    if (written)
+        return;
+    // Ended at the marketplace but not stored here (or not known to be): the seller reads
+    // which, and the window shows what is stored. The next synchronisation, or the command
+    // given again without asking the marketplace, moves them.
+    QStringList ended;
+    int endedCount = 0;
+    for (const Outcome &outcome : qAsConst(outcomes)) {
+        if (!outcome.success)
+            continue;
+        if (++endedCount <= kNamedListings)
+            ended << QStringLiteral("„%1“").arg(outcome.title);
+    }
+    if (endedCount > ended.size())
+        ended << tr("und %1 weitere").arg(endedCount - ended.size());
+    tellNotStored(tr("das Beenden"),
+                  ended.isEmpty()
+                      ? QString()
+                      : tr("Bei eBay beendet: %1. Wird „Auswahl beenden“ noch einmal gegeben, "
+                           "speichert es das nur noch, ohne die Angebote erneut zu beenden.")
+                            .arg(ended.join(QStringLiteral(", "))));
 }
 
 void MainWindow::askForFees()
@@ -400,8 +452,8 @@ void MainWindow::askForFees()
             if (QTreeWidgetItem *row = IsItemWithIdHere(id))
                 row->setData(0, ItemListRole::DoCheckRole, 1);
         }
-    } else if (db->lastOutcome() == Database::Outcome::Unknown) {
-        tellOutcomeUnknown(tr("die Vormerkung zur Gebührenberechnung"));
+    } else {
+        tellNotStored(tr("die Vormerkung zur Gebührenberechnung"));
     }
     if (leftOut > 0)
         Statics::showMessage(this,

@@ -297,6 +297,12 @@ void MainWindow::showWriteFailure()
     // Taken over by the notice of a command whose outcome is not known.
     if (m_writeFailures == 0)
         return;
+    // A command under way (the window is disabled) may tell its failure itself when it is
+    // done (tellNotStored): this notice waits for it.
+    if (!isEnabled()) {
+        QTimer::singleShot(kStoredReadMs, this, &MainWindow::showWriteFailure);
+        return;
+    }
     m_showingWriteFailure = true;
     QString text = tr("Die Änderung konnte nicht gespeichert werden. %1").arg(m_writeFailure);
     if (m_writeFailures > 1)
@@ -357,6 +363,56 @@ void MainWindow::tellOutcomeUnknown(const QString &command)
                             "Datenbank brach ab. Die Anzeige zeigt jetzt, was gespeichert ist.")
                              .arg(command),
                          2);
+    m_storedReads = 0;
+    if (!loading)
+        showStored();
+    m_writeFailures = 0;
+    m_showingWriteFailure = false;
+    QTimer::singleShot(0, this, [this] { m_outcomeUnknownTold = false; });
+}
+
+void MainWindow::tellNotStored(const QString &command, const QString &done)
+{
+    if (!db)
+        return;
+    const bool unknown = db->lastOutcome() == Database::Outcome::Unknown;
+    if (unknown && done.isEmpty()) {
+        tellOutcomeUnknown(command);
+        return;
+    }
+    // Told already for this command, or its failure is on screen. A failed write of it
+    // queued its notice, which tells it (and may still be taken over by an Unknown), unless
+    // there is more to say.
+    if (m_outcomeUnknownTold || m_showingWriteFailure || (done.isEmpty() && m_writeFailures > 0))
+        return;
+    m_outcomeUnknownTold = true;
+    QString text;
+    if (unknown) {
+        db->unknownOutcomeTold();
+        text = tr("Ob %1 gespeichert wurde, ist nicht bekannt: die Verbindung zur Datenbank "
+                  "brach ab.")
+                   .arg(command);
+    } else {
+        // A failed write queued its reason; a failed read queued nothing.
+        QString reason = m_writeFailures > 0 ? m_writeFailure
+            : db->lastFailureTransient()     ? db->lastErrorText
+                                         : tr("Die Datenbank meldet:\n%1").arg(db->lastErrorText);
+        if (m_writeFailures > 1)
+            reason += tr("\n\n(%1 Schreibvorgänge sind fehlgeschlagen.)").arg(m_writeFailures);
+        text = done.isEmpty()
+            ? tr("Die Änderung konnte nicht gespeichert werden: %1 hat nichts geändert. %2")
+                  .arg(command, reason)
+            : tr("Die Änderung konnte nicht gespeichert werden. %1").arg(reason);
+    }
+    if (!done.isEmpty())
+        text = done + QStringLiteral("\n\n") + text;
+    text += QStringLiteral("\n\n") + tr("Die Anzeige zeigt jetzt, was gespeichert ist.");
+    m_writeFailures = 0;
+    m_unknownOutcomeQueued = false;
+    // Further failures while the server is away go to the status panel.
+    m_lostNoticeShown = m_lostNoticeShown || db->connectionLost();
+    m_showingWriteFailure = true;
+    Statics::showMessage(this, text, 2);
     m_storedReads = 0;
     if (!loading)
         showStored();

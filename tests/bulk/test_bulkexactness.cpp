@@ -119,11 +119,21 @@ void TestBulkExactness::lostAnswer_data()
     QTest::newRow("replace, commit's answer cut")
         << "actionSuchen_und_ersetzen" << -10 << replace << "Title"
         << "tiefrote Jacke" << QByteArray("COMMIT") << 1 << false << "das Ersetzen";
-    // The edited running listings go to the outbox in a transaction of the window's own.
+    // The edited running listings go to the outbox in the transaction of the replacement:
+    // both are stored, or neither.
     QTest::newRow("replace, the outbox move's commit cut")
         << "actionSuchen_und_ersetzen" << -9 << replaceAndQueue << "Title,Folder,FolderOld"
-        << "tiefrote Jacke|-2|-9" << QByteArray("COMMIT") << 2 << false
-        << "das Verschieben in den Ausgang";
+        << "tiefrote Jacke|-2|-9" << QByteArray("COMMIT") << 1 << false << "das Ersetzen";
+    QTest::newRow("replace, the outbox move cut")
+        << "actionSuchen_und_ersetzen" << -9 << replaceAndQueue << "Title,Folder,FolderOld"
+        << "tiefrote Jacke|-2|-9" << QByteArray("Folder=-2") << 1 << false << "";
+    QTest::newRow("replace, the outbox move held")
+        << "actionSuchen_und_ersetzen" << -9 << replaceAndQueue << "Title,Folder,FolderOld"
+        << "tiefrote Jacke|-2|-9" << QByteArray("Folder=-2") << 1 << true << "";
+    QTest::newRow("replace, reading the running listings cut")
+        << "actionSuchen_und_ersetzen" << -9 << replaceAndQueue << "Title,Folder,FolderOld"
+        << "tiefrote Jacke|-2|-9" << QByteArray("SELECT id FROM articles WHERE Trash=0") << 1
+        << false << "";
     QTest::newRow("duration, 5th answer cut")
         << "actionFormat_und_Laufzeit" << -10 << duration << "ListingDuration"
         << "Days_5" << QByteArray("`ListingDuration`=") << 5 << false << "";

@@ -60,6 +60,7 @@ private slots:
     void prices();
     void replace_data();
     void replace();
+    void queuesEditedListings_data();
     void queuesEditedListings();
 };
 
@@ -116,6 +117,29 @@ void TestBulkText::prices_data()
                                  << "Ein Fehler ist aufgetreten";
     QTest::newRow("quantity with decimals") << QStringList { "Quantity=2,5" } << QStringList()
                                             << "Die Eingabe für die Menge ist nicht korrekt";
+    // Prices as the editor's price box takes them; nothing of a refused entry is written.
+    QTest::newRow("realistic price set")
+        << QStringList { "StartPrice=12345,67" }
+        << QStringList { "a.CurrentPrice=0", "a.StartPrice=12345.67", "b.CurrentPrice=0",
+                         "b.StartPrice=12345.67" }
+        << "";
+    QTest::newRow("three decimals refused")
+        << QStringList { "StartPrice=12,345" } << QStringList()
+        << "„12,345“ im Feld „Startpreis“ hat mehr als zwei Nachkommastellen.";
+    QTest::newRow("a tenth of a cent refused")
+        << QStringList { "BuyItNowPrice=0,001" } << QStringList()
+        << "„0,001“ im Feld „Sofort-Kaufen-Preis“ hat mehr als zwei Nachkommastellen.";
+    QTest::newRow("plus inside refused") << QStringList { "StartPrice=5+5" } << QStringList()
+                                         << "„5+5“ im Feld „Startpreis“ ist nicht eindeutig";
+    QTest::newRow("minus inside refused, with the other fields")
+        << QStringList { "Quantity=+1", "ReservePrice=10-2" } << QStringList()
+        << "„10-2“ im Feld „Mindestpreis“ ist nicht eindeutig";
+    QTest::newRow("plus first adds")
+        << QStringList { "BuyItNowPrice=+5" }
+        << QStringList { "a.BuyItNowPrice=35", "b.BuyItNowPrice=34.99" } << "";
+    QTest::newRow("minus first subtracts")
+        << QStringList { "ReservePrice=-5" }
+        << QStringList { "a.ReservePrice=5", "b.ReservePrice=4.99" } << "";
 }
 
 void TestBulkText::prices()
@@ -245,9 +269,18 @@ void TestBulkText::replace()
 }
 
 // Edited running listings go to the outbox as "In Ausgang legen" puts them there, and the
-// listing worker is woken.
+// listing worker is woken. The replacement and the queueing are stored together: a refused
+// queueing keeps the replacement out too.
+void TestBulkText::queuesEditedListings_data()
+{
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("queued with the replacement") << false;
+    QTest::newRow("queueing refused, nothing stored") << true;
+}
+
 void TestBulkText::queuesEditedListings()
 {
+    QFETCH(bool, refused);
     APP_TEST_DATABASE(t);
     const int a
         = TestSupport::insertArticle(t.db(), { { "Title", "Lampe rot" }, { "ItemID", "1101" } });
@@ -255,6 +288,10 @@ void TestBulkText::queuesEditedListings()
         = TestSupport::insertArticle(t.db(), { { "Title", "Vase rot" }, { "ItemID", "1102" } });
     const int other
         = TestSupport::insertArticle(t.db(), { { "Title", "Stuhl rot" }, { "ItemID", "1103" } });
+    if (refused)
+        QVERIFY(TestSupport::refuseRows(t.db(), "articles", "UPDATE", "Ausgang gesperrt",
+                                        "NEW.Folder = -2"));
+    DialogAnswers answers;
     TestSupport::MainWindowFixture fixture(t);
     QVERIFY(fixture.showFolder(-9));
     for (QTreeWidgetItem *item : fixture.itemList()->findItems("*", Qt::MatchWildcard)) {
@@ -275,6 +312,17 @@ void TestBulkText::queuesEditedListings()
     });
     fixture.window()->findChild<QAction *>("actionSuchen_und_ersetzen")->trigger();
 
+    if (refused) {
+        for (int id : { a, b })
+            QCOMPARE(TestSupport::values(t.db(), id, "Title,Folder"),
+                     QString("%1 rot|-9").arg(id == a ? "Lampe" : "Vase"));
+        QVERIFY2(answers.lastMessageText().contains("Ausgang gesperrt"),
+                 qPrintable(answers.lastMessageText()));
+        QVERIFY(fixture.window()->IsItemWithIdHere(a) && fixture.window()->IsItemWithIdHere(b));
+        QCOMPARE(woken.count(), 0);
+        fixture.close();
+        return;
+    }
     for (int id : { a, b })
         QCOMPARE(TestSupport::values(t.db(), id, "Title,Folder,FolderOld,DoCheck,DoCheckResult"),
                  QString("%1 grün|-2|-9|2|Artikel wird eingestellt / aktualisiert")

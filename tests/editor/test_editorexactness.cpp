@@ -373,7 +373,9 @@ void TestEditorExactness::oneStatementLost()
     save(editor, kind);
     letGo.dismiss();
     held.release();
-    if (fault != "refuse")
+    if (fault == "commit refused")
+        QTRY_COMPARE(proxy->refusals(), 1);
+    else if (fault != "refuse")
         QTRY_COMPARE(proxy->cuts(), 1);
 
     const QStringList shown = m_answers->shownTexts();
@@ -781,7 +783,9 @@ void TestEditorExactness::variationCommands()
     give();
     letGo.dismiss();
     held.release();
-    if (fault != "refuse")
+    if (fault == "commit refused")
+        QTRY_COMPARE(proxy->refusals(), 1);
+    else if (fault != "refuse")
         QTRY_COMPARE(proxy->cuts(), 1);
 
     QStringList told;

@@ -24,6 +24,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QLabel>
 #include <QMimeData>
 #include <QScopeGuard>
 #include <QSemaphore>
@@ -417,6 +418,7 @@ void TestCommandExactness::run_data()
     QTest::addColumn<QByteArray>("statement"); // whose answer is lost; "-": none
     QTest::addColumn<bool>("hang"); // held past the time-out rather than cut
     QTest::addColumn<bool>("written"); // the state after the command is stored
+    QTest::addColumn<bool>("refused"); // the server's answer is an error instead
 
     // Per command: the statement whose loss leaves the command undone, and the commit.
     const QList<QPair<QString, QByteArray>> writes {
@@ -435,12 +437,18 @@ void TestCommandExactness::run_data()
     };
     for (const auto &write : writes) {
         const QByteArray name = write.first.toUtf8();
-        QTest::newRow(name + ": answered") << write.first << QByteArray("-") << false << true;
-        QTest::newRow(name + ": write cut") << write.first << write.second << false << false;
+        QTest::newRow(name + ": answered")
+            << write.first << QByteArray("-") << false << true << false;
+        QTest::newRow(name + ": write cut")
+            << write.first << write.second << false << false << false;
         QTest::newRow(name + ": commit cut")
-            << write.first << QByteArray("COMMIT") << false << true;
+            << write.first << QByteArray("COMMIT") << false << true << false;
         QTest::newRow(name + ": commit held")
-            << write.first << QByteArray("COMMIT") << true << true;
+            << write.first << QByteArray("COMMIT") << true << true << false;
+        // Nothing is stored; a command that took it for stored shows rows the database
+        // does not hold.
+        QTest::newRow(name + ": commit refused")
+            << write.first << QByteArray("COMMIT") << false << false << true;
     }
     // The editor's copy with its variations: the variations' copy lost or held inside the
     // transaction, the commit's answer lost (the copy is found by its mark).
@@ -455,11 +463,25 @@ void TestCommandExactness::run_data()
         << "Duplizieren mit Varianten" << QByteArray("COMMIT") << false << true;
     // Held inside the transaction: the server undoes it when the connection goes.
     QTest::newRow("Löschen: write held")
-        << "Löschen" << QByteArray("Folder=-5 WHERE") << true << false;
+        << "Löschen" << QByteArray("Folder=-5 WHERE") << true << false << false;
     QTest::newRow("Neuer Ordner: write held")
-        << "Neuer Ordner" << QByteArray("INSERT INTO folders") << true << false;
+        << "Neuer Ordner" << QByteArray("INSERT INTO folders") << true << false << false;
     QTest::newRow("Angebot ziehen: write held")
-        << "Angebot ziehen" << QByteArray("INSERT INTO `articles`") << true << false;
+        << "Angebot ziehen" << QByteArray("INSERT INTO `articles`") << true << false << false;
+    // The command's own read inside its transaction lost: nothing is written, and that is
+    // told like a lost write.
+    QTest::newRow("Löschen: read cut")
+        << "Löschen" << QByteArray("SELECT id, FolderOld") << false << false << false;
+    QTest::newRow("Löschen: read held")
+        << "Löschen" << QByteArray("SELECT id, FolderOld") << true << false << false;
+    QTest::newRow("Papierkorb leeren: read cut")
+        << "Papierkorb leeren" << QByteArray("SELECT id FROM articles WHERE Folder = -5") << false
+        << false << false;
+    QTest::newRow("In Ausgang legen: read cut")
+        << "In Ausgang legen" << QByteArray("SELECT id FROM articles WHERE Trash=0") << false
+        << false << false;
+    QTest::newRow("Gebühren berechnen: read cut")
+        << "Gebühren berechnen" << QByteArray("SELECT id, DoCheck") << false << false << false;
 }
 
 void TestCommandExactness::run()
@@ -468,6 +490,7 @@ void TestCommandExactness::run()
     QFETCH(QByteArray, statement);
     QFETCH(bool, hang);
     QFETCH(bool, written);
+    QFETCH(bool, refused);
     const Command *c = command(name);
     QVERIFY(c);
 
@@ -494,7 +517,9 @@ void TestCommandExactness::run()
     // A held answer comes past the connection's time-out (the proxy holds every connection
     // meanwhile, so the window's next statements wait a little too).
     QSemaphore never;
-    if (statement != "-")
+    if (refused)
+        proxy.refuse(statement);
+    else if (statement != "-")
         proxy.cutAfter(statement, 1, [hang, &never](quint32) {
             if (hang)
                 never.tryAcquire(1, (kTimeoutSeconds + 1) * 1000);
@@ -502,10 +527,17 @@ void TestCommandExactness::run()
     c->run(w, answers);
     if (QTest::currentTestFailed())
         return;
-    QCOMPARE(proxy.cuts(), statement == "-" ? 0 : 1);
+    QCOMPARE(proxy.cuts(), statement == "-" || refused ? 0 : 1);
+    QCOMPARE(proxy.refusals(), refused ? 1 : 0);
 
     const QString expected = written ? c->after : kBefore;
     QCOMPARE(stored(data.db()), expected);
+    // A command that stored nothing does not report itself done.
+    if (!written) {
+        const auto *status = fixture.window()->findChild<QLabel *>("SyncLabel");
+        QVERIFY(status);
+        QVERIFY2(!status->text().contains("Fertig"), qPrintable(status->text()));
+    }
     // Read again as soon as the server answers (a held answer holds it a while).
     QTRY_COMPARE_WITH_TIMEOUT(shown(w), held(w, data.db()), 20000);
     if (c->check)

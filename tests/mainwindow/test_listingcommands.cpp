@@ -5,12 +5,14 @@
 #include "core/statics.h"
 #include "tests/mainwindow/articlecommands.h"
 #include "tests/support/dialoganswers.h"
+#include "tests/support/mysqlproxy.h"
 #include "tests/support/testmain.h"
 #include "tests/support/urlcapture.h"
 #include "workers/enditem.h"
 #include "workers/planning.h"
 
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
@@ -401,6 +403,137 @@ private slots:
         QCOMPARE(woken.count(), 1);
         QVERIFY2(answers.lastMessageText().startsWith("1 Artikel"),
                  qPrintable(answers.lastMessageText()));
+    }
+
+    // eBay ended both listings, and the answer to their move to "Nicht verkauft" is lost on
+    // a MariaDB behind a proxy (cut, or held past the time-out). The seller is told once
+    // that they were ended at eBay, the window shows what is stored, and the command given
+    // again for a listing still shown as running stores its end without ending it at eBay
+    // again. A listing whose end is stored already (at another workstation) is not ended
+    // again either.
+    void endedWriteLost_data()
+    {
+        QTest::addColumn<QByteArray>("statement"); // whose answer is lost; "-": none
+        QTest::addColumn<bool>("held");
+        QTest::addColumn<bool>("stored"); // the moves are stored by the first command
+        QTest::addColumn<QString>("told");
+        QTest::newRow("move cut") << QByteArray("Folder=-8") << false << false
+                                  << "konnte nicht gespeichert werden";
+        QTest::newRow("move held")
+            << QByteArray("Folder=-8") << true << false << "konnte nicht gespeichert werden";
+        QTest::newRow("activity entry cut") << QByteArray("INSERT INTO itemshistory") << false
+                                            << false << "konnte nicht gespeichert werden";
+        QTest::newRow("commit cut") << QByteArray("COMMIT") << false << true
+                                    << "Ob das Beenden gespeichert wurde, ist nicht bekannt";
+        QTest::newRow("commit held") << QByteArray("COMMIT") << true << true
+                                     << "Ob das Beenden gespeichert wurde, ist nicht bekannt";
+        QTest::newRow("ended at another workstation") << QByteArray("-") << false << true << "";
+    }
+    void endedWriteLost()
+    {
+        QFETCH(QByteArray, statement);
+        QFETCH(bool, held);
+        QFETCH(bool, stored);
+        QFETCH(QString, told);
+        APP_REQUIRE_BACKEND(TestSupport::Backend::MySQL);
+        // One main window at a time: the other tests' is done with.
+        m_w.reset();
+        constexpr int kTimeoutSeconds = 2;
+        TestSupport::FakeHttpServer marketplace;
+        marketplace.pointConfigHere();
+        marketplace.setCallReply("EndItem", FakeReply::ok(endReply("Success"), "text/xml"));
+        TestSupport::MySqlProxy proxy(TestSupport::MySqlServer::fromEnvironment());
+        QVERIFY(proxy.isListening());
+        TestSupport::TestDatabase data(proxy.server());
+        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        const int account = data.db()->insertSqlClean(
+            { { "accountname", "laden" }, { "token", "T-PROD" }, { "sandbox", 0 } }, "accounts");
+        QList<int> ids;
+        for (const char *title : { "Lampe", "Vase" })
+            ids << TestSupport::insertArticle(data.db(),
+                                              { { "Folder", -9 },
+                                                { "Title", title },
+                                                { "ItemID", QString("30") + title },
+                                                { "Account", account },
+                                                { "StartPrice", 12345.67 } });
+        TestSupport::writeMySqlSetup(data.dataDir(), proxy.server(), data.mysqlDatabaseName(), true,
+                                     false);
+        Database::setDefaultResponseTimeout(kTimeoutSeconds);
+        auto restore = qScopeGuard([] { Database::setDefaultResponseTimeout(15); });
+        DialogAnswers answers;
+        TestSupport::MainWindowFixture fixture(data);
+        QVERIFY(fixture.window());
+        QObject::disconnect(fixture.window(), &MainWindow::startCheckNow, nullptr, nullptr);
+        const auto ends = [&] {
+            int count = 0;
+            for (const auto &request : marketplace.requests())
+                count += request.callName() == QLatin1String("EndItem") ? 1 : 0;
+            return count;
+        };
+        const auto folders = [&] {
+            QStringList values;
+            for (int id : ids)
+                values << TestSupport::values(data.db(), id, "Folder");
+            return values.join(',');
+        };
+        const auto listed = [&] {
+            QStringList values;
+            for (int id : ids)
+                values << (fixture.window()->IsItemWithIdHere(id) ? "listed" : "gone");
+            return values.join(',');
+        };
+        const auto endSelected = [&](const QList<int> &selected) {
+            fixture.itemList()->clearSelection();
+            for (int id : selected) {
+                QTreeWidgetItem *row = fixture.window()->IsItemWithIdHere(id);
+                QVERIFY(row);
+                row->setSelected(true);
+            }
+            whenShown<EndItem>(this, [](EndItem *dialog) { clickOk(dialog); });
+            fixture.window()->findChild<QAction *>("actionAuwahl_beenden")->trigger();
+        };
+        QVERIFY(fixture.showFolder(-9));
+        if (statement == "-") {
+            // The other workstation ended the first listing; this window still shows it.
+            QVERIFY(data.db()->executeSQL("UPDATE articles SET Folder=-8 WHERE id="
+                                          + QString::number(ids[0])));
+        } else {
+            QSemaphore never;
+            proxy.cutAfter(statement, 1, [held, &never](quint32) {
+                if (held)
+                    never.tryAcquire(1, (kTimeoutSeconds + 1) * 1000);
+            });
+        }
+        endSelected(ids);
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(proxy.cuts(), statement == "-" ? 0 : 1);
+        QCOMPARE(ends(), statement == "-" ? 1 : 2);
+        QCOMPARE(folders(), stored ? QString("-8,-8") : QString("-9,-9"));
+        // Told once, naming what eBay ended.
+        QTRY_COMPARE(answers.messages().size(), told.isEmpty() ? 0 : 1);
+        QCoreApplication::processEvents();
+        QCOMPARE(answers.messages().size(), told.isEmpty() ? 0 : 1);
+        if (!told.isEmpty()) {
+            const QString text = answers.lastMessageText();
+            QVERIFY2(text.startsWith("Bei eBay beendet: „Lampe“, „Vase“.") && text.contains(told),
+                     qPrintable(text));
+        }
+        auto *status = fixture.window()->findChild<QLabel *>("SyncLabel");
+        QVERIFY(status);
+        QVERIFY2(!status->text().contains("Löschen"), qPrintable(status->text()));
+        // The window shows what is stored.
+        QTRY_COMPARE_WITH_TIMEOUT(listed(),
+                                  stored ? QString("gone,gone") : QString("listed,listed"), 20000);
+        if (!stored) {
+            // Given again: stored, and eBay is not asked again.
+            endSelected(ids);
+            QCOMPARE(ends(), 2);
+            QCOMPARE(folders(), QString("-8,-8"));
+            QTRY_COMPARE(listed(), QString("gone,gone"));
+            QCOMPARE(answers.messages().size(), 1);
+        }
+        fixture.close();
     }
 };
 

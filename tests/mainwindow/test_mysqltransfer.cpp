@@ -22,19 +22,20 @@ const QStringList kTables
     = { "articles", "articles_images", "articles_variations", "options", "itemshistory" };
 
 // A bit of everything the program stores; `refused` goes into a column MySQL is made to
-// refuse it in.
-void fillLocal(Database *db, const QString &refused, int articles = 3)
+// refuse it in. The i-th article costs `price` * i, its variation `variationPrice`.
+void fillLocal(Database *db, const QString &refused, int articles = 3, double price = 12.5,
+               double variationPrice = 9.99)
 {
     const QString longText = QStringLiteral("<p>Beschreibung ä😀</p>").repeated(5000);
     for (int i = 1; i <= articles; ++i) {
         const int id = db->insertSqlClean({ { "Title", kHostile + QString::number(i) },
                                             { "Description", longText },
-                                            { "StartPrice", 12.5 * i },
+                                            { "StartPrice", price * i },
                                             { "Folder", -9 } },
                                           "articles");
         db->insertSqlClean({ { "article_id", id }, { "image", "bild_ü.jpg" } }, "articles_images");
         db->insertSqlClean(
-            { { "article_id", id }, { "VariantXml", kHostile }, { "StartPrice", 9.99 } },
+            { { "article_id", id }, { "VariantXml", kHostile }, { "StartPrice", variationPrice } },
             "articles_variations");
     }
     if (!refused.isEmpty())
@@ -105,17 +106,29 @@ void TestMySqlTransfer::setupFile()
 void TestMySqlTransfer::transfer_data()
 {
     QTest::addColumn<QString>("refused");
-    QTest::newRow("every row") << QString();
-    QTest::newRow("refused row") << QStringLiteral("Kaffee ☕");
+    QTest::addColumn<int>("articles"); // besides the refused one, in one statement with it
+    QTest::addColumn<double>("price");
+    QTest::addColumn<double>("variationPrice");
+    QTest::newRow("every row") << QString() << 3 << 12.5 << 9.99;
+    QTest::newRow("refused row") << QStringLiteral("Kaffee ☕") << 3 << 12.5 << 9.99;
+    // Prices as sellers have them: every digit arrives (12345.67, 24691.34, 37037.01).
+    QTest::newRow("prices of realistic size") << QString() << 3 << 12345.67 << 98765.43;
+    // Sent again one by one: only the refused row is left out, the other one arrives.
+    QTest::newRow("refused row in a statement of two")
+        << QStringLiteral("Kaffee ☕") << 1 << 12345.67 << 9.99;
+    QTest::newRow("refused row alone") << QStringLiteral("Kaffee ☕") << 0 << 12.5 << 9.99;
 }
 
 void TestMySqlTransfer::transfer()
 {
     QFETCH(QString, refused);
+    QFETCH(int, articles);
+    QFETCH(double, price);
+    QFETCH(double, variationPrice);
     APP_REQUIRE_BACKEND(Backend::MySQL);
     TestDatabase local(Backend::SQLite);
     QVERIFY(local.error().isEmpty());
-    fillLocal(local.db(), refused);
+    fillLocal(local.db(), refused, articles, price, variationPrice);
     QList<TableSnapshot> expected;
     for (const QString &table : kTables)
         expected << snapshot(local.db(), table);

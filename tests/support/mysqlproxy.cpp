@@ -77,6 +77,7 @@ public:
     bool cutAtSend = false;
     bool holdAnswer = false;
     bool refuseIt = false;
+    int refusals = 0;
     std::function<void(quint32)> whileHeld;
     int cuts = 0;
     bool stalled = false;
@@ -193,19 +194,14 @@ private:
             }
             bool cut = false;
             bool atSend = false;
+            bool refused = false;
             if (!text.isEmpty()) {
                 QMutexLocker locker(&mutex);
                 statements.append(text);
                 if (cutCountdown > 0 && text.contains(cutText) && --cutCountdown == 0) {
-                    if (refuseIt && payload.at(0) == kQuery) {
-                        ++cuts;
-                        const QByteArray spoilt
-                            = kQuery + QByteArray("REFUSED BY THE TEST ") + text;
-                        raw.clear();
-                        raw.append(char(spoilt.size() & 0xff))
-                            .append(char((spoilt.size() >> 8) & 0xff));
-                        raw.append(char((spoilt.size() >> 16) & 0xff)).append(char(packet.first));
-                        raw += spoilt;
+                    if (refuseIt) {
+                        refused = true;
+                        ++refusals;
                     } else if (holdAnswer) {
                         connection->answerHeld = true;
                     } else {
@@ -215,6 +211,20 @@ private:
                             ++cuts;
                     }
                 }
+            }
+            if (refused) {
+                // An error packet (sequence 1): code 1180, SQL state HY000, the message.
+                const QByteArray message = "Refused by the test proxy";
+                QByteArray error;
+                error.append(char(0xff)).append(char(1180 & 0xff)).append(char(1180 >> 8));
+                error.append("#HY000").append(message);
+                QByteArray packet;
+                packet.append(char(error.size() & 0xff)).append(char((error.size() >> 8) & 0xff));
+                packet.append(char(0)).append(char(1));
+                packet += error;
+                if (connection->client)
+                    connection->client->write(packet);
+                continue;
             }
             toServer(connection, raw);
             if (cut) {
@@ -331,10 +341,27 @@ void MySqlProxy::cutAfter(const QByteArray &text, int occurrence,
     QMutexLocker locker(&m_worker->mutex);
     m_worker->cutText = text;
     m_worker->cutCountdown = occurrence;
-    m_worker->refuseIt = false;
     m_worker->cutAtSend = false;
     m_worker->holdAnswer = false;
+    m_worker->refuseIt = false;
     m_worker->whileHeld = whileHeld;
+}
+
+void MySqlProxy::refuse(const QByteArray &text, int occurrence)
+{
+    QMutexLocker locker(&m_worker->mutex);
+    m_worker->cutText = text;
+    m_worker->cutCountdown = occurrence;
+    m_worker->cutAtSend = false;
+    m_worker->holdAnswer = false;
+    m_worker->refuseIt = true;
+    m_worker->whileHeld = {};
+}
+
+int MySqlProxy::refusals() const
+{
+    QMutexLocker locker(&m_worker->mutex);
+    return m_worker->refusals;
 }
 
 void MySqlProxy::holdAnswerTo(const QByteArray &text, int occurrence)
@@ -342,8 +369,8 @@ void MySqlProxy::holdAnswerTo(const QByteArray &text, int occurrence)
     QMutexLocker locker(&m_worker->mutex);
     m_worker->cutText = text;
     m_worker->cutCountdown = occurrence;
-    m_worker->refuseIt = false;
     m_worker->cutAtSend = false;
+    m_worker->refuseIt = false;
     m_worker->holdAnswer = true;
     m_worker->whileHeld = {};
 }
@@ -353,20 +380,9 @@ void MySqlProxy::cutWhenSent(const QByteArray &text, int occurrence)
     QMutexLocker locker(&m_worker->mutex);
     m_worker->cutText = text;
     m_worker->cutCountdown = occurrence;
-    m_worker->refuseIt = false;
     m_worker->cutAtSend = true;
     m_worker->holdAnswer = false;
-    m_worker->whileHeld = {};
-}
-
-void MySqlProxy::refuse(const QByteArray &text, int occurrence)
-{
-    QMutexLocker locker(&m_worker->mutex);
-    m_worker->cutText = text;
-    m_worker->cutCountdown = occurrence;
-    m_worker->refuseIt = true;
-    m_worker->cutAtSend = false;
-    m_worker->holdAnswer = false;
+    m_worker->refuseIt = false;
     m_worker->whileHeld = {};
 }
 

@@ -51,12 +51,14 @@ public:
     // until release(): the server ran it, the program waits for an answer (a server that hangs
     // after the statement). Replaces an armed cut.
     void holdAnswerTo(const QByteArray &text, int occurrence = 1);
-    // The `occurrence`-th plain statement from now on whose text contains `text` reaches the
-    // server spoilt, so that the server refuses it (a syntax error) and answers with an error:
-    // a statement the database refuses, a COMMIT too (its transaction stays open, nothing of
-    // it committed). Replaces an armed cut. Counted by cuts().
+    // The `occurrence`-th statement from now on whose text contains `text` never reaches
+    // the server: the program gets an error answer instead, as from a server that refused
+    // it (for a COMMIT: the transaction stays open on the server until the program ends it).
+    // The connection stays. Replaces an armed cut.
     void refuse(const QByteArray &text, int occurrence = 1);
-    // Connections cut (and statements refused) so far.
+    // Statements refused so far.
+    int refusals() const;
+    // Connections cut so far.
     int cuts() const;
     // Statements seen so far whose text contains `text` (plain, or prepared and executed).
     int statementsSeen(const QByteArray &text) const;
