@@ -454,13 +454,13 @@ void TestCommandExactness::run_data()
     // transaction, the commit's answer lost (the copy is found by its mark).
     const QByteArray variations = "INSERT INTO `articles_variations`";
     QTest::newRow("Duplizieren mit Varianten: answered")
-        << "Duplizieren mit Varianten" << QByteArray("-") << false << true;
+        << "Duplizieren mit Varianten" << QByteArray("-") << false << true << false;
     QTest::newRow("Duplizieren mit Varianten: variations' copy cut")
-        << "Duplizieren mit Varianten" << variations << false << false;
+        << "Duplizieren mit Varianten" << variations << false << false << false;
     QTest::newRow("Duplizieren mit Varianten: variations' copy held")
-        << "Duplizieren mit Varianten" << variations << true << false;
+        << "Duplizieren mit Varianten" << variations << true << false << false;
     QTest::newRow("Duplizieren mit Varianten: commit cut")
-        << "Duplizieren mit Varianten" << QByteArray("COMMIT") << false << true;
+        << "Duplizieren mit Varianten" << QByteArray("COMMIT") << false << true << false;
     // Held inside the transaction: the server undoes it when the connection goes.
     QTest::newRow("Löschen: write held")
         << "Löschen" << QByteArray("Folder=-5 WHERE") << true << false << false;
