@@ -49,7 +49,10 @@ public:
     QMimeData *mimeData(const QModelIndexList &indexes) const override;
     // A drop onto the folder of `parent` (user folders and "Artikelvorlagen" only): dragged
     // articles move there, running listings are copied there; a dragged user folder moves
-    // below it. False when the folder takes no drops or the folder move is refused.
+    // below it. False when the folder takes no drops or the folder move is refused. Checked
+    // against the database inside the drop's transaction: nothing is written when the target
+    // or the dragged folder is gone, an article has gone into the trash, the move makes a
+    // cycle of the folders as stored (changedElsewhere) or nests too deep (refused).
     bool dropMimeData(const QMimeData *data, Qt::DropAction action, int row, int column,
                       const QModelIndex &parent) override;
     Qt::DropActions supportedDropActions() const override;
