@@ -975,7 +975,7 @@ void Rovive2Import::createFolders(Reader &reader, Database *db)
         if (!db) {
             // Where the import will file it: below a folder stored before, else below a
             // category read before, else directly in "Artikelvorlagen".
-            const int level = parent.isEmpty() ? 1
+            const int level = parent.isEmpty()    ? 1
                 : m_storedLevels.contains(parent) ? m_storedLevels.value(parent) + 1
                                                   : m_categoryLevels.value(parent, 0) + 1;
             const QString id = category.value(QStringLiteral("id"));

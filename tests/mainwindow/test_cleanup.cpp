@@ -198,9 +198,10 @@ private slots:
         CommandsWindow w(currentBackend(), [&](Database *db) {
             for (const QString &folder : folders) {
                 const QStringList parts = folder.split(':');
-                QVERIFY(db->executeSQL(QStringLiteral("INSERT INTO folders (id, folderparentid, "
-                                                      "foldername, expand) VALUES (%1, %2, '%3', 1)")
-                                           .arg(parts[0], parts[1], parts[2])));
+                QVERIFY(
+                    db->executeSQL(QStringLiteral("INSERT INTO folders (id, folderparentid, "
+                                                  "foldername, expand) VALUES (%1, %2, '%3', 1)")
+                                       .arg(parts[0], parts[1], parts[2])));
                 TestSupport::insertArticle(db, { { "Folder", parts[0].toInt() } });
             }
             for (int i = 0; i < lostArticles; ++i)
