@@ -2,6 +2,7 @@
 
 #include "core/clock.h"
 #include "core/descriptionlimit.h"
+#include "core/foldertree.h"
 #include "core/logging.h"
 #include "core/numberreader.h"
 #include "core/schema.h"
@@ -528,6 +529,8 @@ public:
     const ExportText &text() const { return m_text; }
     QStringRef name() const { return m_xml.name(); }
     bool hasError() const { return m_xml.hasError(); }
+    // Ends the reading with `reason` as its error.
+    void refuse(const QString &reason) { m_xml.raiseError(reason); }
     int errorLine() const { return m_errorLine > 0 ? m_errorLine : int(m_xml.lineNumber()); }
 
     QString errorText() const
@@ -682,6 +685,20 @@ void Rovive2Import::work()
     m_rejected.clear();
     m_tooLong.clear();
     m_numberColumns.clear();
+    m_categoryLevels.clear();
+    m_storedLevels.clear();
+    {
+        // The levels of the folders stored already: a category can be filed below one.
+        FolderTree stored;
+        stored.read(db.get());
+        for (const ArticleRow &row :
+             db->select(QStringLiteral("SELECT id, externalid FROM folders ORDER BY id"))) {
+            const QString external = row.value(QStringLiteral("externalid")).toString();
+            if (!external.isEmpty() && !m_storedLevels.contains(external))
+                m_storedLevels.insert(external,
+                                      stored.shownLevel(row.value(QStringLiteral("id")).toInt()));
+        }
+    }
 
     QString title = tr("Import abgebrochen");
     QString text;
@@ -1011,10 +1028,24 @@ void Rovive2Import::createFolders(Reader &reader, Database *db)
 {
     if (db)
         emit getStatus(tr("Lege Kategorien an..."), 100, 50);
-    reader.forEachChild(QLatin1String("category"), [this, db](const Fields &category) {
-        if (!db)
-            return;
+    reader.forEachChild(QLatin1String("category"), [this, db, &reader](const Fields &category) {
         const QString parent = category.value(QStringLiteral("parentid"));
+        if (!db) {
+            // Where the import will file it: below a folder stored before, else below a
+            // category read before, else directly in "Artikelvorlagen".
+            const int level = parent.isEmpty()    ? 1
+                : m_storedLevels.contains(parent) ? m_storedLevels.value(parent) + 1
+                                                  : m_categoryLevels.value(parent, 0) + 1;
+            const QString id = category.value(QStringLiteral("id"));
+            if (!m_categoryLevels.contains(id))
+                m_categoryLevels.insert(id, level);
+            if (level > FolderTree::kMaxDepth)
+                reader.refuse(tr("die Kategorie „%1“ läge tiefer als %2 Ebenen, so tief können "
+                                 "Ordner nicht ineinander liegen")
+                                  .arg(category.value(QStringLiteral("text")).left(80))
+                                  .arg(FolderTree::kMaxDepth));
+            return;
+        }
         // A category whose parent is unknown goes where the user's folders start.
         const int parentId = parent.isEmpty() ? 0 : folderByExternalId(db, parent);
         ArticleRow row;

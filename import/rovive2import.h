@@ -115,4 +115,9 @@ private:
     QList<QList<RejectedValue>> m_rejected; // per stored article
     QStringList m_tooLong; // titles of the articles left out for their description's length
     NumberColumns m_numberColumns; // learnt by the reading that checks the file
+    // The level below "Artikelvorlagen" each category of the export is stored at, by its id,
+    // learnt by the reading that checks the file; and that of the folders stored before the
+    // run, by external id (the first folder of an id, as the import finds parents).
+    QHash<QString, int> m_categoryLevels;
+    QHash<QString, int> m_storedLevels;
 };

@@ -170,9 +170,6 @@ private:
     // Builds the tree again from the database; the folder shown stays current when it is
     // still there, else "Artikelvorlagen" (currentFolder follows). False when it can't be read.
     bool reloadFolderTree();
-    void loadFolders(Database *database, QStringList &lines, int parentId, int depth,
-                     const QList<QMap<QString, QVariant>> &counts);
-    static int GetFolderCount(int folder, const QList<QMap<QString, QVariant>> &counts);
 
     // --- article list (views/mainwindow_itemlist.cpp) ---
     void initItemList();

@@ -1,6 +1,7 @@
 #include "views/foldermodel.h"
 
 #include "core/database.h"
+#include "core/foldertree.h"
 #include "core/logging.h"
 #include "core/specialfolderid.h"
 #include "core/sqltext.h"
@@ -29,13 +30,18 @@ const QChar kNoIcon(0x00A7); // "§": a leading empty column would be trimmed aw
 const QString kUserFolderIcon = QStringLiteral(":/buttons/images/folder.png");
 const QString kInfoIcon = QStringLiteral(":/smallimages/images/Open-folder-info.png");
 
+// Depth first, children in order, with a stack of its own.
 FolderNode *findBelow(FolderNode *node, int id)
 {
-    for (FolderNode *child : qAsConst(node->children)) {
-        if (child->id == id)
-            return child;
-        if (FolderNode *found = findBelow(child, id))
-            return found;
+    QVector<FolderNode *> pending;
+    for (auto it = node->children.crbegin(); it != node->children.crend(); ++it)
+        pending.append(*it);
+    while (!pending.isEmpty()) {
+        FolderNode *next = pending.takeLast();
+        if (next->id == id)
+            return next;
+        for (auto it = next->children.crbegin(); it != next->children.crend(); ++it)
+            pending.append(*it);
     }
     return nullptr;
 }
@@ -50,6 +56,13 @@ FolderNode *copyBranch(const FolderNode *source)
     for (const FolderNode *child : source->children)
         copy->appendChild(copyBranch(child));
     return copy;
+}
+
+// A name or title as a message quotes it.
+QString shortened(const QString &text)
+{
+    constexpr int kLength = 80;
+    return text.size() > kLength ? text.left(kLength - 1) + QStringLiteral("…") : text;
 }
 } // namespace
 
@@ -238,7 +251,7 @@ void FolderModel::reload(const QString &data)
     beginResetModel();
     qDeleteAll(m_root->children);
     m_root->children.clear();
-    m_expandIds.clear();
+    m_expandSet.clear();
     setupModelData(data.split(QLatin1Char('\n'), Qt::KeepEmptyParts), m_root);
     endResetModel();
 }
@@ -306,12 +319,20 @@ void FolderModel::updateNodes()
 
 void FolderModel::setupExpandStates()
 {
-    if (!m_treeView || m_treeView->model() != this)
+    if (!m_treeView || m_treeView->model() != this || m_expandSet.isEmpty())
         return;
-    for (int id : qAsConst(m_expandIds)) {
-        const QModelIndex index = indexOfNode(findFolderWithId(id));
-        if (index.isValid())
-            m_treeView->expand(index);
+    // One walk through the tree, however many folders are open.
+    QVector<FolderNode *> pending { m_root };
+    while (!pending.isEmpty()) {
+        const FolderNode *node = pending.takeLast();
+        for (int row = 0; row < node->childCount(); ++row) {
+            FolderNode *child = node->children.at(row);
+            if (child->childCount() == 0)
+                continue;
+            if (m_expandSet.contains(child->id))
+                m_treeView->expand(createIndex(row, 0, child));
+            pending.append(child);
+        }
     }
 }
 
@@ -459,8 +480,8 @@ void FolderModel::setupModelData(const QStringList &lines, FolderNode *parent)
             node->info = columns.at(5);
         top->appendChild(node);
 
-        if (top->expanded && !m_expandIds.contains(top->id))
-            m_expandIds.append(top->id);
+        if (top->expanded)
+            m_expandSet.insert(top->id);
     }
 }
 
@@ -513,8 +534,22 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
     Transaction command(m_db);
     if (!command.isOpen())
         return;
-    const QString category = m_db->selectOne(
-        QStringLiteral("SELECT cat_ebay FROM folders WHERE id=") + QString::number(target));
+    // The folder as stored, read where it is written: another workstation may have deleted it
+    // since the tree was read, and on a shared database it can't do so until this ends.
+    QString category;
+    if (target != kDraftsId) {
+        QSqlQuery query;
+        if (!m_db->selectQuery(QStringLiteral("SELECT id, cat_ebay FROM folders WHERE id=")
+                                   + QString::number(target)
+                                   + (m_db->isMySQL ? QStringLiteral(" FOR UPDATE") : QString()),
+                               query))
+            return;
+        if (!query.next()) {
+            tellChangedElsewhere(goneText(target));
+            return;
+        }
+        category = query.value(1).toString();
+    }
     const QString targetText = QString::number(target);
     // A running listing stays where it is; its copy starts afresh in the folder, written so
     // by the copying statement itself: whatever becomes of the copy, it is never a second
@@ -545,11 +580,34 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
         }
         moves = true;
         // The folder as stored now, read inside the command: an article dropped twice is
-        // counted once.
-        const QString oldFolderText
-            = m_db->selectOne(QStringLiteral("SELECT Folder FROM articles WHERE id=") + idText);
-        if (oldFolderText.isEmpty() || oldFolderText.toInt() == target)
-            continue; // no such article, or there already
+        // counted once, and one that another workstation put into the trash meanwhile stays
+        // there.
+        QSqlQuery query;
+        if (!m_db->selectQuery(QStringLiteral("SELECT Folder, Trash, Title FROM articles WHERE id=")
+                                   + idText
+                                   + (m_db->isMySQL ? QStringLiteral(" FOR UPDATE") : QString()),
+                               query))
+            return;
+        if (!query.next())
+            continue; // no such article
+        const QString oldFolderText = query.value(0).toString();
+        const QString title = shortened(query.value(2).toString());
+        if (query.value(1).toInt() != 0) {
+            tellChangedElsewhere(tr("Der Artikel „%1“ wurde inzwischen an einem anderen "
+                                    "Arbeitsplatz gelöscht. Es wurde nichts verschoben.")
+                                     .arg(title));
+            return;
+        }
+        if (oldFolderText.toInt() == SpecialFolderId::Trash
+            && entry.second != SpecialFolderId::Trash) {
+            tellChangedElsewhere(tr("Der Artikel „%1“ wurde inzwischen an einem anderen "
+                                    "Arbeitsplatz in den Papierkorb gelegt. Es wurde nichts "
+                                    "verschoben.")
+                                     .arg(title));
+            return;
+        }
+        if (oldFolderText.toInt() == target)
+            continue; // there already
         if (m_db->executeSQL(QStringLiteral("UPDATE articles SET Folder=") + targetText
                              + categorySet + QStringLiteral(" WHERE id=") + idText))
             filed.append({ entry.first, oldFolderText.toInt() });
@@ -593,7 +651,8 @@ void FolderModel::takeListRow(int articleId, int oldFolder)
 
 // Moves the user folder `draggedId` with its subfolders below `target`, where it comes last.
 // Refused onto itself, its own parent or one of its subfolders, and for anything but a
-// user folder of this tree.
+// user folder of this tree; and, as the folders are stored, when either folder is gone, when
+// the target lies below the dragged folder or when the branch would lie too deep.
 bool FolderModel::moveFolder(int draggedId, FolderNode *target)
 {
     if (draggedId == target->id)
@@ -602,22 +661,58 @@ bool FolderModel::moveFolder(int draggedId, FolderNode *target)
     if (!dragged || !dragged->userFolder || dragged->parentItem() == target
         || isParentOfTarget(target->id, dragged))
         return false;
-    // One value written: sent again after a lost answer, it changes nothing more.
-    Transaction command(m_db);
-    if (!command.isOpen()
-        || !m_db->executeSQL(QStringLiteral("UPDATE folders SET folderparentid=")
-                                 + QString::number(target->id) + QStringLiteral(" WHERE id=")
-                                 + QString::number(draggedId),
-                             Database::Repeat::Safe))
-        return false;
-    if (!command.commit()) {
-        if (m_db->lastOutcome() == Database::Outcome::Unknown)
-            emit outcomeUnknown(tr("das Verschieben des Ordners"));
-        return false;
+    const int targetId = target->id;
+    const QString draggedName = dragged->name;
+    const QString targetName = target->name;
+    {
+        Transaction command(m_db);
+        if (!command.isOpen())
+            return false;
+        // The folders as stored, locked until the move is written: the tree in memory may
+        // be older than what another workstation did.
+        FolderTree stored;
+        if (!stored.read(m_db, true))
+            return false;
+        if (!stored.find(draggedId) || (targetId != kDraftsId && !stored.find(targetId))) {
+            command.rollback();
+            tellChangedElsewhere(goneText(stored.find(draggedId) ? targetId : draggedId));
+            return false;
+        }
+        if (stored.isWithin(targetId, draggedId)) {
+            command.rollback();
+            tellChangedElsewhere(tr("Der Ordner „%1“ kann nicht in „%2“ verschoben werden: „%2“ "
+                                    "wurde inzwischen an einem anderen Arbeitsplatz in „%1“ "
+                                    "verschoben.")
+                                     .arg(draggedName, targetName));
+            return false;
+        }
+        if (stored.shownLevel(targetId) + stored.height(draggedId) > FolderTree::kMaxDepth) {
+            command.rollback();
+            emit refused(tr("Der Ordner „%1“ kann nicht in „%2“ verschoben werden: Ordner "
+                            "können höchstens %3 Ebenen tief ineinander liegen.")
+                             .arg(draggedName, targetName)
+                             .arg(FolderTree::kMaxDepth));
+            return false;
+        }
+        // One value written: sent again after a lost answer, it changes nothing more.
+        if (!m_db->executeSQL(QStringLiteral("UPDATE folders SET folderparentid=")
+                                  + QString::number(targetId) + QStringLiteral(" WHERE id=")
+                                  + QString::number(draggedId),
+                              Database::Repeat::Safe))
+            return false;
+        if (!command.commit()) {
+            if (m_db->lastOutcome() == Database::Outcome::Unknown)
+                emit outcomeUnknown(tr("das Verschieben des Ordners"));
+            return false;
+        }
     }
 
     // The node itself moves, so the folders keep their counts, and the views their
-    // indexes and open state.
+    // indexes and open state. Looked up again: the tree may have been read again meanwhile.
+    dragged = findFolderWithId(draggedId);
+    target = findFolderWithId(targetId);
+    if (!dragged || !target || isParentOfTarget(targetId, dragged))
+        return true;
     FolderNode *oldParent = dragged->parentItem();
     const int row = dragged->row();
     const int targetRow = target->childCount();
@@ -626,4 +721,16 @@ bool FolderModel::moveFolder(int draggedId, FolderNode *target)
     target->appendChild(dragged);
     endMoveRows();
     return true;
+}
+
+void FolderModel::tellChangedElsewhere(const QString &message)
+{
+    emit changedElsewhere(message);
+}
+
+QString FolderModel::goneText(int id) const
+{
+    const FolderNode *node = findFolderWithId(id);
+    return tr("Der Ordner „%1“ wurde inzwischen an einem anderen Arbeitsplatz gelöscht.")
+        .arg(node ? shortened(node->name) : QString::number(id));
 }

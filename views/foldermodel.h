@@ -2,6 +2,7 @@
 
 #include <QAbstractItemModel>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -48,7 +49,10 @@ public:
     QMimeData *mimeData(const QModelIndexList &indexes) const override;
     // A drop onto the folder of `parent` (user folders and "Artikelvorlagen" only): dragged
     // articles move there, running listings are copied there; a dragged user folder moves
-    // below it. False when the folder takes no drops or the folder move is refused.
+    // below it. False when the folder takes no drops or the folder move is refused. Checked
+    // against the database inside the drop's transaction: nothing is written when the target
+    // or the dragged folder is gone, an article has gone into the trash, the move makes a
+    // cycle of the folders as stored (changedElsewhere) or nests too deep (refused).
     bool dropMimeData(const QMimeData *data, Qt::DropAction action, int row, int column,
                       const QModelIndex &parent) override;
     Qt::DropActions supportedDropActions() const override;
@@ -95,10 +99,22 @@ public:
     // numbers.
     void followDatabaseCounts();
 
+    // Tells the window that a folder command found the folders or articles changed by
+    // another workstation and wrote nothing (see changedElsewhere).
+    void tellChangedElsewhere(const QString &message);
+    // The seller's words for a folder that is gone: `id`'s name as this tree shows it.
+    QString goneText(int id) const;
+
 signals:
     // A drop was sent to the database but its answer was lost: whether it was stored is not
     // known. `command` names it for the seller ("das Verschieben").
     void outcomeUnknown(const QString &command);
+    // A command wrote nothing because the database no longer holds what this tree shows:
+    // `message` tells the seller what changed; the tree is to be read again.
+    void changedElsewhere(const QString &message);
+    // A command wrote nothing because it would break a rule of the folders (their depth);
+    // `message` tells the seller why.
+    void refused(const QString &message);
 
 public slots:
     // Adds `changevalue` to the count of `folder`, or sets it to `changevalue` when
@@ -127,7 +143,7 @@ private:
     void recount();
 
     // Ids of the folders to open again: saved as open and given subfolders while building.
-    QList<int> m_expandIds;
+    QSet<int> m_expandSet;
     FolderNode *m_root;
     Database *m_db;
     QTreeWidget *m_itemList;

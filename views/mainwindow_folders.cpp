@@ -3,6 +3,7 @@
 #include "mainwindow/mainwindow.h"
 
 #include "core/database.h"
+#include "core/foldertree.h"
 #include "core/specialfolderid.h"
 #include "core/sqltext.h"
 #include "core/statics.h"
@@ -14,9 +15,11 @@
 #include "views/foldertreedelegate.h"
 
 #include <QCursor>
+#include <QHash>
 #include <QMenu>
 #include <QPointer>
 #include <QSignalBlocker>
+#include <QSqlQuery>
 #include <QStringList>
 #include <QTimer>
 #include <QTreeView>
@@ -61,13 +64,6 @@ FolderNode *folderOf(const FolderModel *model, const QModelIndex &index)
     return model->findFolderWithId(index.data(Qt::UserRole).toString().toInt());
 }
 
-void collectIds(const FolderNode *node, QList<int> &ids)
-{
-    ids.append(node->id);
-    for (const FolderNode *child : node->children)
-        collectIds(child, ids);
-}
-
 QString joinIds(const QList<int> &ids)
 {
     QStringList parts;
@@ -89,19 +85,42 @@ void storeOpenState(Database *db, const QModelIndex &index, bool open)
 
 QString MainWindow::folderTreeText()
 {
-    const SqlRows counts = db->select(
-        QStringLiteral("SELECT Folder,count(id) AS M FROM articles WHERE Trash=0 GROUP BY Folder"));
+    // Two statements, whatever the number of folders: the counts, looked up by folder, and
+    // every folder at once.
+    QSqlQuery query;
+    QHash<int, int> counts;
+    if (db->selectQuery(QStringLiteral("SELECT Folder,count(id) AS M FROM articles WHERE Trash=0 "
+                                       "GROUP BY Folder"),
+                        query)) {
+        while (query.next())
+            counts.insert(query.value(0).toInt(), query.value(1).toInt());
+    }
+    FolderTree folders;
+    folders.read(db);
 
     const QString tab = QStringLiteral("\t");
     QStringList lines;
+    lines.reserve(folders.folders().size() + 8);
     lines << QStringLiteral(":/buttons/images/q3_64x64px.png") + tab + tr("Zerire3")
             + QStringLiteral("\t0\t0");
     for (const FixedFolder &folder : kFixedFolders) {
         lines << QLatin1Char(' ') + QLatin1String(folder.icon) + tab + tr(folder.title) + tab
-                + QString::number(folder.id) + tab
-                + QString::number(GetFolderCount(folder.id, counts));
+                + QString::number(folder.id) + tab + QString::number(counts.value(folder.id));
     }
-    loadFolders(db, lines, SpecialFolderId::Drafts, 2, counts);
+    // A level's indentation is one space more than its parent's; "Artikelvorlagen" has one.
+    // Folders below the deepest level the tree holds are shown at that level.
+    QVector<QString> indents(FolderTree::kMaxDepth + 1);
+    for (int level = 1; level <= FolderTree::kMaxDepth; ++level)
+        indents[level] = QString(level + 1, QLatin1Char(' '));
+    for (const FolderTree::Folder &folder : folders.folders()) {
+        // Line breaks and tabs would break the line format of the tree text.
+        QString name = folder.name;
+        name.remove(QLatin1Char('\r')).remove(QLatin1Char('\n')).remove(QLatin1Char('\t'));
+        lines << indents.at(folders.shownLevel(folder.id)) + kUserFolderIcon + tab + name + tab
+                + QString::number(folder.id) + tab + QString::number(counts.value(folder.id))
+                + QStringLiteral("\ttemplate\t") + QString::number(folder.expand) + tab
+                + folder.category;
+    }
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -125,6 +144,18 @@ void MainWindow::CreateFolderTree()
     folderModel->followDatabaseCounts();
     connect(folderModel, &FolderModel::outcomeUnknown, this, &MainWindow::tellOutcomeUnknown,
             Qt::QueuedConnection);
+    // Told once the drop is over: the tree is read again then, not under the view's feet.
+    connect(
+        folderModel, &FolderModel::changedElsewhere, this,
+        [this](const QString &message) {
+            Statics::showMessage(this, message, 1);
+            showStored();
+        },
+        Qt::QueuedConnection);
+    connect(
+        folderModel, &FolderModel::refused, this,
+        [this](const QString &message) { Statics::showMessage(this, message, 1); },
+        Qt::QueuedConnection);
     ui->treeView->setModel(folderModel);
     if (db->isMySQL) {
         auto *refresh = new QTimer(this);
@@ -159,38 +190,6 @@ bool MainWindow::reloadFolderTree()
         currentFolder = SpecialFolderId::Drafts;
     folderModel->selectFolderWithId(currentFolder);
     return true;
-}
-
-void MainWindow::loadFolders(Database *database, QStringList &lines, int parentId, int depth,
-                             const QList<QMap<QString, QVariant>> &counts)
-{
-    const QString indent(depth, QLatin1Char(' '));
-    const QString tab = QStringLiteral("\t");
-    const SqlRows rows = database->select(
-        QStringLiteral("SELECT foldername,id,expand,cat_ebay FROM folders WHERE folderparentid=")
-        + QString::number(parentId) + QStringLiteral(" ORDER BY ")
-        + SqlText::orderTerm(QStringLiteral("foldername"), database->isMySQL)
-        + QStringLiteral(" ASC"));
-    for (const QMap<QString, QVariant> &row : rows) {
-        // Line breaks and tabs would break the line format of the tree text.
-        QString name = row.value(QStringLiteral("foldername")).toString();
-        name.remove(QLatin1Char('\r')).remove(QLatin1Char('\n')).remove(QLatin1Char('\t'));
-        const int id = row.value(QStringLiteral("id")).toInt();
-        lines << indent + kUserFolderIcon + tab + name + tab + QString::number(id) + tab
-                + QString::number(GetFolderCount(id, counts)) + QStringLiteral("\ttemplate\t")
-                + QString::number(row.value(QStringLiteral("expand")).toInt()) + tab
-                + row.value(QStringLiteral("cat_ebay")).toString();
-        loadFolders(database, lines, id, depth + 1, counts);
-    }
-}
-
-int MainWindow::GetFolderCount(int folder, const QList<QMap<QString, QVariant>> &counts)
-{
-    for (const QMap<QString, QVariant> &row : counts) {
-        if (row.value(QStringLiteral("Folder")).toInt() == folder)
-            return row.value(QStringLiteral("M")).toInt();
-    }
-    return 0;
 }
 
 void MainWindow::on_treeView_clicked(const QModelIndex &index)
@@ -258,7 +257,30 @@ void MainWindow::on_actionNeuer_Ordner_triggered()
     int newId = 0;
     {
         Transaction command(db);
-        newId = command.isOpen() ? db->insertSqlClean(row, QStringLiteral("folders")) : 0;
+        if (!command.isOpen())
+            return;
+        // The parent as stored, locked until the folder is written: the tree may show one
+        // that another workstation has deleted.
+        FolderTree stored;
+        if (!stored.read(db, true))
+            return;
+        const int level = stored.shownLevel(parentId);
+        if (level < 0) {
+            command.rollback();
+            folderModel->tellChangedElsewhere(folderModel->goneText(parentId));
+            return;
+        }
+        if (level >= FolderTree::kMaxDepth) {
+            command.rollback();
+            Statics::showMessage(this,
+                                 tr("Der Ordner „%1“ kann hier nicht angelegt werden: Ordner "
+                                    "können höchstens %2 Ebenen tief ineinander liegen.")
+                                     .arg(name)
+                                     .arg(FolderTree::kMaxDepth),
+                                 1);
+            return;
+        }
+        newId = db->insertSqlClean(row, QStringLiteral("folders"));
         if (newId <= 0)
             return;
         if (!command.commit()) {
@@ -295,10 +317,24 @@ void MainWindow::on_actionUmbenennen_triggered()
 
     {
         Transaction command(db);
-        if (!command.isOpen()
-            || !db->updateSqlClean({ { QStringLiteral("foldername"), name } },
-                                   QStringLiteral("folders"),
-                                   QStringLiteral("id=") + QString::number(id)))
+        if (!command.isOpen())
+            return;
+        // Renaming a folder another workstation has deleted would write nothing and show the
+        // name as if stored.
+        QSqlQuery query;
+        if (!db->selectQuery(QStringLiteral("SELECT id FROM folders WHERE id=")
+                                 + QString::number(id)
+                                 + (db->isMySQL ? QStringLiteral(" FOR UPDATE") : QString()),
+                             query))
+            return;
+        if (!query.next()) {
+            command.rollback();
+            folderModel->tellChangedElsewhere(folderModel->goneText(id));
+            return;
+        }
+        if (!db->updateSqlClean({ { QStringLiteral("foldername"), name } },
+                                QStringLiteral("folders"),
+                                QStringLiteral("id=") + QString::number(id)))
             return;
         if (!command.commit()) {
             if (db->lastOutcome() == Database::Outcome::Unknown)
@@ -327,21 +363,28 @@ void MainWindow::on_actionL_schen_2_triggered()
              "den Ordner \"Artikelvorlagen\" verschoben.");
     if (!Statics::showQuestionDialog(this, tr("Löschen bestätigen"), question))
         return;
-    node = folderModel->findFolderWithId(id);
-    if (!node)
+    if (!folderModel->findFolderWithId(id))
         return;
 
-    QList<int> branch;
-    collectIds(node, branch);
-    const QString ids = joinIds(branch);
-
     // The articles of the branch go to "Artikelvorlagen", and the folders go, in one step:
-    // once their folder is gone no folder would list them any more.
+    // once their folder is gone no folder would list them any more. The branch as stored,
+    // locked meanwhile: another workstation may have put a folder into it.
+    QList<int> branch;
     int moved = 0;
     {
         Transaction command(db);
         if (!command.isOpen())
             return;
+        FolderTree stored;
+        if (!stored.read(db, true))
+            return;
+        branch = stored.branch(id);
+        if (branch.isEmpty()) {
+            command.rollback();
+            folderModel->tellChangedElsewhere(folderModel->goneText(id));
+            return;
+        }
+        const QString ids = joinIds(branch);
         const QString counted
             = db->selectOne(QStringLiteral("SELECT count(id) FROM articles WHERE Trash=0 "
                                            "AND Folder IN (")

@@ -66,6 +66,20 @@ QByteArray smallExport(const QByteArray &category, const QByteArray &item)
         + "</Item>\n</Items>\n</export>\n";
 }
 
+// An export of `levels` categories, each in the one before (the first in `parent`), one
+// per line from line 3, and no item.
+QByteArray nestedCategories(int levels, const QString &parent = QString())
+{
+    QString xml = QStringLiteral("<export>\n<categories>\n");
+    for (int level = 1; level <= levels; ++level)
+        xml += QStringLiteral("<category><id>e%1</id><text>Ebene %1</text><parentid>%2</parentid>"
+                              "</category>\n")
+                   .arg(level)
+                   .arg(level == 1 ? parent : QStringLiteral("e%1").arg(level - 1));
+    return (xml + QStringLiteral("</categories>\n<ItemsTotal>0</ItemsTotal>\n</export>\n"))
+        .toUtf8();
+}
+
 const QString kDone
     = QStringLiteral("Import abgeschlossen§§§Die Daten wurden importiert, bitte das Programm "
                      "neu starten");
@@ -333,6 +347,10 @@ private slots:
         QTest::newRow("unknown encoding")
             << QByteArray("<?xml version=\"1.0\" encoding=\"X-UNBEKANNT\"?>\n<export/>") << 1
             << QStringLiteral("die Zeichenkodierung X-UNBEKANNT ist unbekannt");
+        QTest::newRow("17,000 nested categories")
+            << nestedCategories(17000) << 67
+            << QStringLiteral("die Kategorie „Ebene 65“ läge tiefer als 64 Ebenen, so tief "
+                              "können Ordner nicht ineinander liegen");
         QTest::newRow("no UTF-8")
             << smallExport("M\xf6" "bel", QByteArray()) << 4
             << QStringLiteral("die Datei enthält Bytes, die in ihrer Zeichenkodierung keine "
@@ -356,6 +374,50 @@ private slots:
         if (!reason.isEmpty())
             QCOMPARE(note.mid(start.size()).section(QLatin1Char(')'), 0, 0), reason);
         QCOMPARE(storedRows(data.db()), QStringLiteral("0,0,0,0"));
+    }
+
+    // Categories become folders no deeper than the folder tree's levels, counted from
+    // "Artikelvorlagen" also through a folder an earlier import stored; a deeper export is
+    // refused before anything is written.
+    void folderDepth_data()
+    {
+        QTest::addColumn<int>("stored"); // levels stored before, external ids s1, s2, ...
+        QTest::addColumn<int>("levels"); // in the export, the first in the deepest stored
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("64 levels") << 0 << 64 << false;
+        QTest::newRow("65 levels") << 0 << 65 << true;
+        QTest::newRow("below a stored folder, 64 levels in all") << 60 << 4 << false;
+        QTest::newRow("below a stored folder, 65 levels in all") << 60 << 5 << true;
+    }
+    void folderDepth()
+    {
+        QFETCH(int, stored);
+        QFETCH(int, levels);
+        QFETCH(bool, refused);
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        for (int level = 1; level <= stored; ++level)
+            QVERIFY(db->executeSQL(QStringLiteral("INSERT INTO folders (id, foldername, "
+                                                  "folderparentid, externalid) VALUES (%1, "
+                                                  "'Alt %1', %2, 's%1')")
+                                       .arg(level)
+                                       .arg(level == 1 ? -10 : level - 1)));
+        const QString note = runImportOf(
+            nestedCategories(levels, stored > 0 ? QStringLiteral("s%1").arg(stored) : QString()));
+        QVERIFY2(note.startsWith(refused ? QStringLiteral("Import abgebrochen§§§")
+                                         : QStringLiteral("Import abgeschlossen§§§")),
+                 qPrintable(note));
+        QCOMPARE(db->selectCount(QStringLiteral("SELECT id FROM folders")),
+                 stored + (refused ? 0 : levels));
+        if (!refused) {
+            // The deepest category in the one before it.
+            QCOMPARE(db->selectOne(QStringLiteral("SELECT p.externalid FROM folders f, folders p "
+                                                  "WHERE f.externalid='e%1' AND "
+                                                  "p.id=f.folderparentid")
+                                       .arg(levels)),
+                     levels > 1 ? QStringLiteral("e%1").arg(levels - 1)
+                                : QStringLiteral("s%1").arg(stored));
+        }
     }
 
     // Rovive 2 wrote names and descriptions without escaping them.

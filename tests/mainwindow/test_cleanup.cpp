@@ -151,6 +151,93 @@ private slots:
         QCOMPARE(finished.size(), 1);
     }
 
+    // Folders the tree can only show out of place (their parent is gone, or they are caught in
+    // a cycle of parents, as two workstations moving folders crosswise leave them) are shown
+    // below "Artikelvorlagen" with their articles, and "Datenbank aufräumen" stores them
+    // there, so the tree shows the same after it. Each folder holds one article.
+    void repairsFolders_data()
+    {
+        QTest::addColumn<QStringList>("folders"); // id:parent:name
+        QTest::addColumn<int>("lostArticles"); // in folder 999, which does not exist
+        QTest::addColumn<QString>("shown"); // below "Artikelvorlagen", before and after
+        QTest::addColumn<QString>("parents"); // as stored after the clean-up
+        QTest::addColumn<QString>("told"); // empty: nothing
+        QTest::newRow("cycle of two, with a subfolder")
+            << QStringList { "1:2:Keller", "2:1:Garten", "3:1:Spaten" } << 0
+            << "Garten (1) [Keller (1) [Spaten (1)]]"
+            << "1:2 2:-10 3:1"
+            << "1 Ordner, dessen übergeordneter Ordner fehlte oder der in einem Kreis von "
+               "Ordnern lag, liegt jetzt direkt in „Artikelvorlagen“.";
+        QTest::newRow("cycle of three beside a sound folder")
+            << QStringList { "1:3:Keller", "2:1:Garten", "3:2:Dach", "4:-10:Auto" } << 0
+            << "Auto (1), Dach (1) [Keller (1) [Garten (1)]]"
+            << "1:3 2:1 3:-10 4:-10"
+            << "1 Ordner, dessen übergeordneter Ordner fehlte oder der in einem Kreis von "
+               "Ordnern lag, liegt jetzt direkt in „Artikelvorlagen“.";
+        QTest::newRow("parent gone, its own parent, below the trash")
+            << QStringList { "1:999:Keller", "2:2:Garten", "3:-5:Dach", "4:1:Kiste" } << 0
+            << "Dach (1), Garten (1), Keller (1) [Kiste (1)]"
+            << "1:-10 2:-10 3:-10 4:1"
+            << "3 Ordner, deren übergeordneter Ordner fehlte oder die in einem Kreis von "
+               "Ordnern lagen, liegen jetzt direkt in „Artikelvorlagen“.";
+        QTest::newRow("articles of a gone folder")
+            << QStringList { "1:-10:Keller" } << 2 << "Keller (1)"
+            << "1:-10"
+            << "2 Artikel gelöschter Ordner liegen jetzt in „Artikelvorlagen“.";
+        QTest::newRow("nothing to repair")
+            << QStringList { "1:-10:Keller", "2:1:Garten" } << 0 << "Keller (1) [Garten (1)]"
+            << "1:-10 2:1" << QString();
+    }
+    void repairsFolders()
+    {
+        QFETCH(QStringList, folders);
+        QFETCH(int, lostArticles);
+        QFETCH(QString, shown);
+        QFETCH(QString, parents);
+        QFETCH(QString, told);
+        CommandsWindow w(currentBackend(), [&](Database *db) {
+            for (const QString &folder : folders) {
+                const QStringList parts = folder.split(':');
+                QVERIFY(
+                    db->executeSQL(QStringLiteral("INSERT INTO folders (id, folderparentid, "
+                                                  "foldername, expand) VALUES (%1, %2, '%3', 1)")
+                                       .arg(parts[0], parts[1], parts[2])));
+                TestSupport::insertArticle(db, { { "Folder", parts[0].toInt() } });
+            }
+            for (int i = 0; i < lostArticles; ++i)
+                TestSupport::insertArticle(db, { { "Folder", 999 } });
+        });
+        QVERIFY(w.ready());
+        const auto below = [&w] {
+            const QAbstractItemModel *model = w.fixture().treeView()->model();
+            return TestSupport::shape(model, TestSupport::folderIndexOf(model, -10));
+        };
+        const int lost = w.count(-10);
+        QCOMPARE(below(), shown);
+        DialogAnswers answers;
+
+        w.trigger("actionDatenbank_aufr_umen");
+        QStringList stored;
+        for (const ArticleRow &row :
+             w.db()->select("SELECT id, folderparentid FROM folders ORDER BY id"))
+            stored << row.value("id").toString() + ':' + row.value("folderparentid").toString();
+        QCOMPARE(stored.join(' '), parents);
+        QCOMPARE(w.db()->selectCount("SELECT id FROM articles WHERE Folder=999"), 0);
+        QTRY_COMPARE(below(), shown);
+        QTRY_COMPARE(w.count(-10), lost + lostArticles);
+        if (told.isEmpty()) {
+            QVERIFY(!answers.messages().isEmpty());
+            QVERIFY2(!answers.messages().first().text.contains("Ordner"),
+                     qPrintable(answers.messages().first().text));
+        } else {
+            QCOMPARE(answers.messages().first().text, told);
+        }
+        // The picture clean-up it started ends before the window does.
+        auto *label = w.window()->findChild<QLabel *>("SyncLabel");
+        QTRY_VERIFY(label->text().endsWith("Aufräumen beendet")
+                    || label->text().endsWith("auf Deinem Desktop verschoben"));
+    }
+
     // One picture moved is told in the singular.
     void onePicture()
     {

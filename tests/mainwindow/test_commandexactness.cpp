@@ -32,6 +32,7 @@
 #include <QTreeView>
 #include <QTreeWidget>
 #include <functional>
+#include <memory>
 
 using TestSupport::MainWindowFixture;
 
@@ -401,6 +402,181 @@ QString held(Window &w, Database *db)
 
 constexpr int kTimeoutSeconds = 2;
 
+// A folder command given at workstation A after workstation B (the test's own connection)
+// changed the folders behind A's tree. With `chain` > 0, "Garten" holds that many folders
+// nested one in the other (ids 3 on, each in the one before), stored before A starts.
+struct FolderCase
+{
+    QString name;
+    int chain;
+    QStringList other; // B's statements, once A shows its tree
+    std::function<void(Window &)> before; // A, before B changes anything
+    std::function<void(Window &, DialogAnswers &)> act; // A's command
+    QString probe; // a query whose answer shows what A stored; empty: A stores nothing
+    QString value;
+    QString told; // what A is told; empty: nothing
+};
+
+const QString kKellerGone = QStringLiteral(
+    "Der Ordner „Keller“ wurde inzwischen an einem anderen Arbeitsplatz gelöscht.");
+const QStringList kDeleteKeller { "UPDATE articles SET Folder=-10 WHERE Folder=1",
+                                  "DELETE FROM folders WHERE id=1" };
+const QString kTooDeep = QStringLiteral("können höchstens 64 Ebenen tief ineinander liegen.");
+
+const QList<FolderCase> kFolderCases {
+    { "drop on a folder deleted elsewhere",
+      0,
+      kDeleteKeller,
+      [](Window &w) { w.select(-10, {}); },
+      [](Window &w, DialogAnswers &) { w.drop(ItemListWidget::ArticleMimeType, "5|-10", 1); },
+      {},
+      {},
+      kKellerGone },
+    { "drop on a folder moved elsewhere",
+      0,
+      { "UPDATE folders SET folderparentid=2 WHERE id=1" },
+      [](Window &w) { w.select(-10, {}); },
+      [](Window &w, DialogAnswers &) { w.drop(ItemListWidget::ArticleMimeType, "5|-10", 1); },
+      "SELECT Folder FROM articles WHERE id=5",
+      "1",
+      {} },
+    { "new folder in a folder deleted elsewhere",
+      0,
+      kDeleteKeller,
+      [](Window &w) { w.makeCurrent(1); },
+      [](Window &w, DialogAnswers &) {
+          TestSupport::answerFolderEdit("Kiste");
+          w.trigger("actionNeuer_Ordner");
+      },
+      {},
+      {},
+      kKellerGone },
+    { "rename of a folder deleted elsewhere",
+      0,
+      kDeleteKeller,
+      [](Window &w) { w.makeCurrent(1); },
+      [](Window &w, DialogAnswers &) {
+          TestSupport::answerFolderEdit("Dachboden");
+          w.trigger("actionUmbenennen");
+      },
+      {},
+      {},
+      kKellerGone },
+    { "folder moved crosswise",
+      0,
+      { "UPDATE folders SET folderparentid=2 WHERE id=1" },
+      {},
+      [](Window &w, DialogAnswers &) { w.drop(FolderModel::FolderMimeType, folderPayload(2), 1); },
+      {},
+      {},
+      "Der Ordner „Garten“ kann nicht in „Keller“ verschoben werden: „Keller“ wurde "
+      "inzwischen an einem anderen Arbeitsplatz in „Garten“ verschoben." },
+    { "folder moved into a folder deleted elsewhere",
+      0,
+      kDeleteKeller,
+      {},
+      [](Window &w, DialogAnswers &) { w.drop(FolderModel::FolderMimeType, folderPayload(2), 1); },
+      {},
+      {},
+      kKellerGone },
+    { "article dragged that was put into the trash elsewhere",
+      0,
+      { "UPDATE articles SET Folder=-5, FolderOld=1 WHERE id=1" },
+      [](Window &w) { w.select(1, {}); },
+      [](Window &w, DialogAnswers &) { w.drop(ItemListWidget::ArticleMimeType, "1|1,2|1", 2); },
+      {},
+      {},
+      "Der Artikel „Spaten“ wurde inzwischen an einem anderen Arbeitsplatz in den Papierkorb "
+      "gelegt. Es wurde nichts verschoben." },
+    { "folder deleted that was deleted elsewhere",
+      0,
+      kDeleteKeller,
+      [](Window &w) { w.makeCurrent(1); },
+      [](Window &w, DialogAnswers &answers) {
+          answers.pushQuestion(true);
+          w.trigger("actionL_schen_2");
+      },
+      {},
+      {},
+      kKellerGone },
+    { "folder deleted whose subfolder was made elsewhere",
+      0,
+      { "INSERT INTO folders (id, foldername, folderparentid) VALUES (3, 'Kiste', 1)",
+        "UPDATE articles SET Folder=3 WHERE id=2" },
+      [](Window &w) { w.makeCurrent(1); },
+      [](Window &w, DialogAnswers &answers) {
+          answers.pushQuestion(true);
+          w.trigger("actionL_schen_2");
+      },
+      "SELECT COUNT(*) FROM folders WHERE id IN (1, 3)",
+      "0",
+      {} },
+    // Garten is level 1, folder 3+62 = 65 level 64.
+    { "new folder below the deepest level",
+      63,
+      {},
+      [](Window &w) { w.makeCurrent(65); },
+      [](Window &w, DialogAnswers &) {
+          TestSupport::answerFolderEdit("Kiste");
+          w.trigger("actionNeuer_Ordner");
+      },
+      {},
+      {},
+      "Der Ordner „Kiste“ kann hier nicht angelegt werden: Ordner " + kTooDeep },
+    { "new folder at the deepest level",
+      63,
+      {},
+      [](Window &w) { w.makeCurrent(64); },
+      [](Window &w, DialogAnswers &) {
+          TestSupport::answerFolderEdit("Kiste");
+          w.trigger("actionNeuer_Ordner");
+      },
+      "SELECT folderparentid FROM folders WHERE foldername='Kiste'",
+      "64",
+      {} },
+    { "folder moved below the deepest level",
+      63,
+      {},
+      {},
+      [](Window &w, DialogAnswers &) { w.drop(FolderModel::FolderMimeType, folderPayload(1), 65); },
+      {},
+      {},
+      "Der Ordner „Keller“ kann nicht in „Ebene 65“ verschoben werden: Ordner " + kTooDeep },
+    { "folder moved to the deepest level",
+      63,
+      {},
+      {},
+      [](Window &w, DialogAnswers &) { w.drop(FolderModel::FolderMimeType, folderPayload(1), 64); },
+      "SELECT folderparentid FROM folders WHERE id=1",
+      "64",
+      {} },
+    { "branch moved below the deepest level",
+      63,
+      {},
+      {},
+      [](Window &w, DialogAnswers &) { w.drop(FolderModel::FolderMimeType, folderPayload(2), 1); },
+      {},
+      {},
+      "Der Ordner „Garten“ kann nicht in „Keller“ verschoben werden: Ordner " + kTooDeep },
+    { "branch moved to the deepest level",
+      62,
+      {},
+      {},
+      [](Window &w, DialogAnswers &) { w.drop(FolderModel::FolderMimeType, folderPayload(2), 1); },
+      "SELECT folderparentid FROM folders WHERE id=2",
+      "1",
+      {} },
+};
+
+const FolderCase *folderCase(const QString &name)
+{
+    for (const FolderCase &c : kFolderCases) {
+        if (c.name == name)
+            return &c;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 class TestCommandExactness : public QObject
@@ -410,6 +586,8 @@ class TestCommandExactness : public QObject
 private slots:
     void run_data();
     void run();
+    void otherWorkstation_data();
+    void otherWorkstation();
 };
 
 void TestCommandExactness::run_data()
@@ -553,6 +731,93 @@ void TestCommandExactness::run()
     if (!told.isEmpty())
         QVERIFY2(answers.lastMessageText().startsWith(told), qPrintable(answers.lastMessageText()));
     fixture.close();
+}
+
+void TestCommandExactness::otherWorkstation_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<TestSupport::Backend>("backend");
+    for (const FolderCase &c : kFolderCases) {
+        QTest::newRow(qPrintable(c.name + ": sqlite")) << c.name << TestSupport::Backend::SQLite;
+        QTest::newRow(qPrintable(c.name + ": mysql")) << c.name << TestSupport::Backend::MySQL;
+    }
+}
+
+// The command is refused when what it works on is no longer stored as A's tree shows it:
+// nothing is written, A is told once, and the tree is read again. Where it still makes
+// sense, it is carried out as stored. Either way the next start shows every folder and
+// every article.
+void TestCommandExactness::otherWorkstation()
+{
+    QFETCH(QString, name);
+    QFETCH(TestSupport::Backend, backend);
+    const FolderCase *c = folderCase(name);
+    QVERIFY(c);
+    APP_REQUIRE_BACKEND(backend);
+    TestSupport::FakeHttpServer marketplace;
+    marketplace.pointConfigHere();
+    TestSupport::TestDatabase data(backend);
+    QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+    if (backend == TestSupport::Backend::MySQL) {
+        TestSupport::writeMySqlSetup(data.dataDir(), TestSupport::MySqlServer::fromEnvironment(),
+                                     data.mysqlDatabaseName(), true, false);
+        data.reopen();
+    }
+    Database *b = data.db();
+    seed(b);
+    for (int id = 3; id < 3 + c->chain; ++id)
+        QVERIFY(b->executeSQL(QStringLiteral("INSERT INTO folders (id, foldername, folderparentid) "
+                                             "VALUES (%1, 'Ebene %1', %2)")
+                                  .arg(id)
+                                  .arg(id == 3 ? 2 : id - 1)));
+    DialogAnswers answers;
+    auto fixture = std::make_unique<MainWindowFixture>(data);
+    QVERIFY(fixture->window());
+    Window w { *fixture };
+    QObject::disconnect(fixture->window(), &MainWindow::startCheckNow, nullptr, nullptr);
+    if (c->before)
+        c->before(w);
+    for (const QString &statement : c->other)
+        QVERIFY(b->executeSQL(statement));
+    const QString before = stored(b);
+    c->act(w, answers);
+    if (QTest::currentTestFailed())
+        return;
+
+    if (c->probe.isEmpty())
+        QCOMPARE(stored(b), before);
+    else
+        QCOMPARE(b->selectOne(c->probe), c->value);
+    QTRY_COMPARE(answers.messages().size(), c->told.isEmpty() ? 0 : 1);
+    if (!c->told.isEmpty())
+        QCOMPARE(answers.lastMessageText(), c->told);
+    // Read again when refused; a tree B changed otherwise shows B's change at the next start.
+    if (!c->told.isEmpty() || c->other.isEmpty())
+        QTRY_COMPARE(shown(w), held(w, b));
+    QCoreApplication::processEvents();
+    QCOMPARE(answers.messages().size(), c->told.isEmpty() ? 0 : 1);
+    fixture->close();
+    fixture.reset();
+
+    // The next start: every folder and every article that is not deleted for good.
+    TestSupport::resetApplicationState();
+    MainWindowFixture next(data);
+    QVERIFY(next.window());
+    int folders = 0;
+    int articles = 0;
+    QList<const FolderNode *> pending {
+        qobject_cast<FolderModel *>(next.treeView()->model())->findFolderWithId(0)
+    };
+    while (!pending.isEmpty()) {
+        for (const FolderNode *child : pending.takeLast()->children) {
+            folders += child->userFolder ? 1 : 0;
+            articles += child->count;
+            pending << child;
+        }
+    }
+    QCOMPARE(folders, b->selectCount("SELECT id FROM folders"));
+    QCOMPARE(articles, b->selectCount("SELECT id FROM articles WHERE Trash=0"));
+    next.close();
 }
 
 APP_TEST_MAIN(TestCommandExactness)

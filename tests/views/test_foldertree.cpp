@@ -6,14 +6,17 @@
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 #include "views/folderedit.h"
+#include "views/foldermodel.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSet>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -365,6 +368,96 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(refresh, "timeout"));
         QTRY_COMPARE(shown(-9), QStringLiteral("Aktive Angebote (3)"));
         QCOMPARE(shown(-7), QStringLiteral("Verkauft (2)"));
+    }
+
+    // Any store starts, and the tree shows every folder and every article: folders nested far
+    // deeper than the tree's levels (below its last level), very many side by side, and
+    // folders whose parent is gone or that are caught in a cycle (below "Artikelvorlagen").
+    // Each folder holds one article.
+    void startsWithAnyStore_data()
+    {
+        QTest::addColumn<QString>("layout"); // chain or flat: `count` folders; else `folders`
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QStringList>("folders"); // id:parent:name
+        QTest::addColumn<QString>("shown"); // below "Artikelvorlagen"; empty: not compared
+        QTest::addColumn<int>("deepest"); // level of the deepest folder shown
+        QTest::addColumn<int>("seconds"); // the start takes less; 0: no limit
+        QTest::newRow("17,000 levels") << "chain" << 17000 << QStringList() << QString() << 64 << 0;
+        QTest::newRow("65 levels") << "chain" << 65 << QStringList() << QString() << 64 << 0;
+        QTest::newRow("64 levels") << "chain" << 64 << QStringList() << QString() << 64 << 0;
+        // Read before from one statement per folder and a scan of the counts per folder.
+        QTest::newRow("100,000 side by side")
+            << "flat" << 100000 << QStringList() << QString() << 1 << 20;
+        QTest::newRow("parent gone")
+            << "list" << 0 << QStringList { "1:-10:Keller", "2:999:Kiste", "3:2:Deckel" }
+            << "Keller (1), Kiste (1) [Deckel (1)]" << 2 << 0;
+        QTest::newRow("cycle, with a folder in it")
+            << "list" << 0 << QStringList { "1:2:Keller", "2:1:Garten", "3:1:Spaten" }
+            << "Garten (1) [Keller (1) [Spaten (1)]]" << 3 << 0;
+    }
+    void startsWithAnyStore()
+    {
+        QFETCH(QString, layout);
+        QFETCH(int, count);
+        QFETCH(QStringList, folders);
+        QFETCH(QString, shown);
+        QFETCH(int, deepest);
+        QFETCH(int, seconds);
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        if (layout != QLatin1String("list")) {
+            for (int id = 1; id <= count; ++id) {
+                const int parent = layout == QLatin1String("chain") && id > 1 ? id - 1 : -10;
+                folders << QStringLiteral("%1:%2:Ordner %1").arg(id).arg(parent);
+            }
+        }
+        QVERIFY(db->executeSQL("BEGIN"));
+        constexpr int kBatch = 500;
+        for (int first = 0; first < folders.size(); first += kBatch) {
+            QStringList rows;
+            QStringList articles;
+            for (const QString &folder : folders.mid(first, kBatch)) {
+                const QStringList parts = folder.split(':');
+                rows << QStringLiteral("(%1, %2, '%3', 1)").arg(parts[0], parts[1], parts[2]);
+                articles << QStringLiteral("('Artikel %1', %1, 0)").arg(parts[0]);
+            }
+            QVERIFY(db->executeSQL("INSERT INTO folders (id, folderparentid, foldername, expand) "
+                                   "VALUES "
+                                   + rows.join(',')));
+            QVERIFY(db->executeSQL("INSERT INTO articles (Title, Folder, Trash) VALUES "
+                                   + articles.join(',')));
+        }
+        QVERIFY(db->executeSQL("COMMIT"));
+
+        QElapsedTimer timer;
+        timer.start();
+        MainWindowFixture window(data);
+        const qint64 elapsed = timer.elapsed();
+        if (seconds > 0)
+            QVERIFY2(elapsed < seconds * 1000, qPrintable(QString::number(elapsed)));
+        const QAbstractItemModel *model = window.treeView()->model();
+        const QModelIndex drafts = findFolder(model, -10);
+        if (!shown.isEmpty())
+            QCOMPARE(TestSupport::shape(model, drafts), shown);
+
+        // Every folder once, every article counted once; no level deeper than the deepest.
+        QSet<int> ids;
+        int articles = 0;
+        int levels = 0;
+        QList<QPair<QModelIndex, int>> pending { { drafts, 0 } };
+        while (!pending.isEmpty()) {
+            const auto [parent, level] = pending.takeLast();
+            levels = qMax(levels, level);
+            for (int row = 0; row < model->rowCount(parent); ++row) {
+                const QModelIndex index = model->index(row, 0, parent);
+                ids.insert(idOf(index));
+                articles += index.data(FolderModel::CountRole).toInt();
+                pending.append({ index, level + 1 });
+            }
+        }
+        QCOMPARE(ids.size(), folders.size());
+        QCOMPARE(articles, folders.size());
+        QCOMPARE(levels, deepest);
     }
 
     // Clicking folders while the options can't be read (as during an outage) writes
