@@ -279,6 +279,9 @@ public:
     // said first, in place of a queued notice.
     void tellNotStored(const QString &command, const QString &done = QString());
 private:
+    // Shows a command's notice `text`, then what is stored; the command counts as told until
+    // the event loop runs again.
+    void tellAndShowStored(const QString &text);
     bool m_showingWriteFailure = false;
     bool m_unknownOutcomeQueued = false;
     // tellOutcomeUnknown() told a command, and the event loop has not run since.

@@ -54,14 +54,15 @@ void MainWindow::on_actionL_schen_triggered()
         question = tr("Sollen die ausgewählten Artikel wirklich gelöscht werden?");
         break;
     }
+    // The articles the seller chose: the list may be read again while the question is open.
+    QList<int> ids = selectedArticleIds();
     if (!Statics::showQuestionDialog(this, header, question))
         return;
 
     setEnabled(false);
     QTreeWidget *list = ui->itemlist;
-    const QList<QTreeWidgetItem *> selected = list->selectedItems();
-    const int firstIndex = selected.isEmpty() ? 0 : list->indexOfTopLevelItem(selected.first());
-    QList<int> ids = selectedArticleIds();
+    QTreeWidgetItem *first = ids.isEmpty() ? nullptr : IsItemWithIdHere(ids.first());
+    const int firstIndex = first ? list->indexOfTopLevelItem(first) : 0;
     const int scrolled = list->verticalScrollBar()->value();
     list->setAutoScroll(false);
     // Deleted or not, they are not pasted any more.

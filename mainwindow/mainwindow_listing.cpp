@@ -246,6 +246,9 @@ void MainWindow::on_actionAuwahl_beenden_triggered()
 
 void MainWindow::endListings()
 {
+    // The listings the seller chose: the list may be read again while the dialog is open,
+    // which would leave them chosen only where their rows were already shown again.
+    const QList<int> ids = selectedArticleIds();
     auto *dialog = new EndItem(this);
     dialog->setWindowModality(Qt::WindowModal);
     const int result = dialog->exec();
@@ -254,7 +257,6 @@ void MainWindow::endListings()
     if (result != QDialog::Accepted)
         return;
 
-    const QList<int> ids = selectedArticleIds();
     setEnabled(false);
     // The marketplace is asked first, one listing after the other; what it answered is then
     // stored in one transaction: every outcome with its activity entry, or none.

@@ -357,18 +357,10 @@ void MainWindow::tellOutcomeUnknown(const QString &command)
     // The lost write may have queued a notice of its own ("nicht gespeichert"), which would
     // not be true; so may failures of the same command before this.
     m_writeFailures = 0;
-    m_showingWriteFailure = true;
-    Statics::showMessage(this,
-                         tr("Ob %1 gespeichert wurde, ist nicht bekannt: die Verbindung zur "
-                            "Datenbank brach ab. Die Anzeige zeigt jetzt, was gespeichert ist.")
-                             .arg(command),
-                         2);
-    m_storedReads = 0;
-    if (!loading)
-        showStored();
-    m_writeFailures = 0;
-    m_showingWriteFailure = false;
-    QTimer::singleShot(0, this, [this] { m_outcomeUnknownTold = false; });
+    tellAndShowStored(
+        tr("Ob %1 gespeichert wurde, ist nicht bekannt: die Verbindung zur Datenbank brach ab. "
+           "Die Anzeige zeigt jetzt, was gespeichert ist.")
+            .arg(command));
 }
 
 void MainWindow::tellNotStored(const QString &command, const QString &done)
@@ -411,6 +403,11 @@ void MainWindow::tellNotStored(const QString &command, const QString &done)
     m_unknownOutcomeQueued = false;
     // Further failures while the server is away go to the status panel.
     m_lostNoticeShown = m_lostNoticeShown || db->connectionLost();
+    tellAndShowStored(text);
+}
+
+void MainWindow::tellAndShowStored(const QString &text)
+{
     m_showingWriteFailure = true;
     Statics::showMessage(this, text, 2);
     m_storedReads = 0;

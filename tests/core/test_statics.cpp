@@ -2,12 +2,12 @@
 #include "core/numberreader.h"
 #include "core/stagedfiles.h"
 #include "core/statics.h"
+#include "tests/support/helddecodes.h"
 #include "tests/support/testmain.h"
 
 #include <QBuffer>
 #include <QImage>
 #include <QImageReader>
-#include <QSemaphore>
 #include <QTemporaryDir>
 
 class TestStatics : public QObject
@@ -206,18 +206,10 @@ void TestStatics::thumbnailGivenUpAfterItsTime()
     StagedFiles picture;
     QVERIFY(picture.write(folder + "uhr.jpg", stripes(QSize(800, 600), "jpeg"))
             && picture.commit());
-    QSemaphore entered, release;
-    ImageLimits::setDecodeHook([&] {
-        entered.release();
-        release.tryAcquire(1, 10000);
-    });
-    const int timeout = ImageLimits::decodeTimeout();
-    ImageLimits::setDecodeTimeout(300);
+    TestSupport::HeldDecodes held(300);
     const QString thumb = Statics::CreateThumb(folder + "uhr.jpg", folder);
-    ImageLimits::setDecodeHook({});
-    ImageLimits::setDecodeTimeout(timeout);
-    QVERIFY(entered.tryAcquire(1, 0));
-    release.release();
+    QVERIFY(held.entered(1, 0));
+    held.letGo();
     QCOMPARE(thumb, QString());
     QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList { "uhr.jpg" });

@@ -4,6 +4,7 @@
 #include "editor/companions/picturewidget.h"
 #include "tests/support/blackpng.h"
 #include "tests/support/fakehttpserver.h"
+#include "tests/support/helddecodes.h"
 #include "tests/support/memorylimit.h"
 #include "tests/support/peakmemory.h"
 #include "tests/support/testdatabase.h"
@@ -17,10 +18,8 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QPainter>
-#include <QSemaphore>
 #include <QTimer>
 #include <QToolButton>
-#include <atomic>
 #include <memory>
 
 using TestSupport::FakeHttpServer;
@@ -325,17 +324,11 @@ void TestPictureWidget::pictureOverBudget()
 void TestPictureWidget::decodeHeldPastItsTime()
 {
     const QString path = writeFile("bild.jpg", jpeg(0));
-    QSemaphore entered, release;
-    ImageLimits::setDecodeHook([&] {
-        entered.release();
-        release.tryAcquire(1, 10000);
-    });
-    const int timeout = ImageLimits::decodeTimeout();
-    ImageLimits::setDecodeTimeout(300);
+    TestSupport::HeldDecodes held(300);
     PictureWidget *slot = m_slots.first();
     auto *label = slot->findChild<QLabel *>("label");
     slot->setImage(path);
-    QVERIFY(entered.tryAcquire(1, 10000));
+    QVERIFY(held.entered());
     bool ran = false;
     QTimer::singleShot(0, [&ran] { ran = true; });
     QTRY_VERIFY(ran);
@@ -344,9 +337,7 @@ void TestPictureWidget::decodeHeldPastItsTime()
     QCOMPARE(slot->imagePath, QString());
     QVERIFY(slot->thumbnail().isNull());
 
-    ImageLimits::setDecodeHook({});
-    ImageLimits::setDecodeTimeout(timeout);
-    release.release();
+    held.letGo();
     QVERIFY(settled());
     QCoreApplication::processEvents();
     QCOMPARE(label->text(),
@@ -367,19 +358,14 @@ void TestPictureWidget::refusedWhileStillDecoding()
 {
     const QString big = writeFile("riesig.jpg", TestSupport::blackPng(8000, 8000));
     const QString fine = writeFile("bild.jpg", jpeg(0));
-    QSemaphore entered, release;
-    ImageLimits::setDecodeHook([&] {
-        entered.release();
-        release.tryAcquire(1, 10000);
-    });
+    TestSupport::HeldDecodes held;
     m_slots[0]->setImage(big);
     m_slots[1]->setImage(fine);
-    QVERIFY(entered.tryAcquire(2, 10000));
+    QVERIFY(held.entered(2));
     QCOMPARE(m_slots[0]->imagePath, big);
     QVERIFY(m_slots[0]->pictureRefused());
     QVERIFY(!m_slots[1]->pictureRefused());
-    ImageLimits::setDecodeHook({});
-    release.release(2);
+    held.letGo(2);
     QVERIFY(settled());
     QCOMPARE(m_slots[0]->imagePath, QString());
     QCOMPARE(m_slots[1]->imagePath, fine);
@@ -392,22 +378,14 @@ void TestPictureWidget::newestPictureWins()
 {
     const QString first = writeFile("erstes.jpg", jpeg(0));
     const QString second = writeFile("zweites.jpg", jpeg(0, QSize(30, 30)));
-    QSemaphore entered, release;
-    std::atomic<int> calls { 0 };
-    ImageLimits::setDecodeHook([&] {
-        if (++calls > 1)
-            return;
-        entered.release();
-        release.tryAcquire(1, 10000);
-    });
+    TestSupport::HeldDecodes held(-1, 1);
     PictureWidget *slot = m_slots.first();
     auto *label = slot->findChild<QLabel *>("label");
     slot->setImage(first);
-    QVERIFY(entered.tryAcquire(1, 10000));
+    QVERIFY(held.entered());
     slot->setImage(second);
     QTRY_COMPARE(label->pixmap(Qt::ReturnByValue).size(), QSize(30, 30));
-    ImageLimits::setDecodeHook({});
-    release.release();
+    held.letGo();
     QVERIFY(settled());
     QCoreApplication::processEvents();
     QCOMPARE(label->pixmap(Qt::ReturnByValue).size(), QSize(30, 30));

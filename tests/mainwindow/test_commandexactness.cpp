@@ -127,6 +127,9 @@ public:
     void select(int folder, const QList<int> &ids) const
     {
         QVERIFY(fixture.showFolder(folder));
+        // After a lost answer the window reads the list again once the server answers.
+        for (int id : ids)
+            QTRY_VERIFY(window()->IsItemWithIdHere(id));
         QTreeWidget *list = fixture.itemList();
         list->clearSelection();
         for (int i = 0; i < list->topLevelItemCount(); ++i) {

@@ -8,6 +8,7 @@
 #include "tests/support/blackpng.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
+#include "tests/support/helddecodes.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/messagecapture.h"
 #include "tests/support/peakmemory.h"
@@ -22,7 +23,6 @@
 #include <QLabel>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSemaphore>
 #include <QTimer>
 
 #include <memory>
@@ -272,13 +272,7 @@ private slots:
             FakeReply::ok(json("{'image':'@/bild/alt.png','bannerHeight':50}").replace('@', base)));
         QCOMPARE(shownBanner().picture, QSize(10, 10));
 
-        QSemaphore entered, release;
-        ImageLimits::setDecodeHook([&] {
-            entered.release();
-            release.tryAcquire(1, 10000);
-        });
-        const int timeout = ImageLimits::decodeTimeout();
-        ImageLimits::setDecodeTimeout(300);
+        TestSupport::HeldDecodes held(300);
         TestSupport::MessageCapture capture({ QStringLiteral("app.net") });
         m_server->setReply(
             kBannerPath,
@@ -286,14 +280,12 @@ private slots:
                               .replace('@', base)));
         bannerTimer()->stop();
         window()->setupBanner();
-        QTRY_VERIFY(entered.available() > 0);
+        QTRY_VERIFY(held.waiting() > 0);
         QTRY_VERIFY(bannerTimer()->isActive());
         QCOMPARE(bannerTimer()->interval(), 9 * 60000);
         QTRY_COMPARE(capture.count(QStringLiteral("dauerte länger als 1 s")), 1);
 
-        ImageLimits::setDecodeHook({});
-        ImageLimits::setDecodeTimeout(timeout);
-        release.release();
+        held.letGo();
         QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
         QCoreApplication::processEvents();
         QCOMPARE(shownBanner().picture, QSize(10, 10));

@@ -1,5 +1,6 @@
 #include "core/imagelimits.h"
 #include "tests/support/blackpng.h"
+#include "tests/support/helddecodes.h"
 #include "tests/support/messagecapture.h"
 #include "tests/support/peakmemory.h"
 #include "tests/support/testmain.h"
@@ -8,7 +9,6 @@
 
 #include <QApplication>
 #include <QPainter>
-#include <QSemaphore>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -323,13 +323,7 @@ private slots:
         QImage picture(600, 200, QImage::Format_RGB32);
         picture.fill(Qt::red);
         QVERIFY(picture.save(path, "PNG"));
-        QSemaphore entered, release;
-        ImageLimits::setDecodeHook([&] {
-            entered.release();
-            release.tryAcquire(1, 10000);
-        });
-        const int timeout = ImageLimits::decodeTimeout();
-        ImageLimits::setDecodeTimeout(300);
+        TestSupport::HeldDecodes held(300);
 
         QTreeWidget list;
         ItemListDelegate delegate(&list);
@@ -352,22 +346,20 @@ private slots:
             return matching(image, thumbBox, reddish).width() > 100;
         };
         QVERIFY(!pictureShown(paint()));
-        QVERIFY(entered.tryAcquire(1, 10000));
+        QVERIFY(held.entered());
         // Painted again while the read is held: no second read, no picture.
         QVERIFY(!pictureShown(paint()));
         TestSupport::MessageCapture capture({ QStringLiteral("app") });
         QTRY_COMPARE(capture.count(QStringLiteral("dauerte länger als 1 s")), 1);
 
-        ImageLimits::setDecodeHook({});
-        ImageLimits::setDecodeTimeout(timeout);
-        release.release();
+        held.letGo();
         QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
         QCoreApplication::processEvents();
         const QImage image = paint();
         QVERIFY(!pictureShown(image));
         const QRect shown = matching(image, thumbBox, notWhite);
         QVERIFY(!shown.isEmpty() && shown.width() <= 32 && shown.height() <= 32);
-        QVERIFY(!entered.tryAcquire(1, 0));
+        QVERIFY(!held.entered(1, 0));
         // Written anew, it is read anew.
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadWrite)
