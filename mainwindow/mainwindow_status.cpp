@@ -517,4 +517,6 @@ void MainWindow::databaseConnectionRestored(const QString &connectionName)
     // found the connection back is still running.
     if (!listReadFailure.isEmpty())
         QTimer::singleShot(0, this, &MainWindow::reloadData);
+    if (ui->AccountFilterBox->property("unread").toBool())
+        QTimer::singleShot(0, this, &MainWindow::reloadAccountBox);
 }

@@ -139,7 +139,7 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
         // Opening a missing file would create an empty one.
         if (!QFileInfo(m_localFile).isFile() || !local.open()) {
             result.outcome = Outcome::LocalNotOpened;
-            result.error = local.lastError().text();
+            result.error = DatabaseErrors::describe(local.lastError().text());
             return result;
         }
 

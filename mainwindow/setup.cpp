@@ -59,7 +59,7 @@ Setup::Setup(QWidget *parent)
                                "gesperrt und werden nicht gespeichert; die gespeicherten Werte "
                                "bleiben erhalten. Die MySQL Einstellungen und der Datenpfad "
                                "können trotzdem geändert werden.")
-                                .arg(m_optionsUnread));
+                                .arg(m_optionsLocked));
         });
     }
 
@@ -97,17 +97,8 @@ bool Setup::loadOptions()
         switches << read(QLatin1String(name), QStringLiteral("1"));
 
     if (!failure.isEmpty()) {
-        m_optionsUnread = failure;
-        for (QWidget *field :
-             { static_cast<QWidget *>(m_ui->RefreshIntervall),
-               static_cast<QWidget *>(m_ui->BackupDataPathButton),
-               static_cast<QWidget *>(m_ui->NotiNewWatcher),
-               static_cast<QWidget *>(m_ui->NotiNewSale),
-               static_cast<QWidget *>(m_ui->NotiNewMessage),
-               static_cast<QWidget *>(m_ui->NotiNewBids) }) {
-            field->setEnabled(false);
-            field->setToolTip(tr("Nicht gelesen: %1").arg(failure));
-        }
+        lockOptions(tr("Nicht gelesen: %1").arg(failure));
+        m_optionsLocked = failure;
         return false;
     }
     m_ui->BackupDataPath->setText(backup);
@@ -115,7 +106,26 @@ bool Setup::loadOptions()
     for (int i = 0; i < switches.size(); ++i)
         findChild<QCheckBox *>(QLatin1String(kNotificationOptions[i]))
             ->setChecked(switches.at(i) == QLatin1String("1"));
+    // The start told the seller that nothing is stored in it; the data path and the MySQL
+    // settings, stored elsewhere, lead out of it.
+    if (db->isReadOnly()) {
+        m_optionsLocked
+            = tr("Die Datenbank wird nur gelesen, Änderungen werden nicht gespeichert.");
+        lockOptions(m_optionsLocked);
+    }
     return true;
+}
+
+void Setup::lockOptions(const QString &why)
+{
+    for (QWidget *field :
+         { static_cast<QWidget *>(m_ui->RefreshIntervall),
+           static_cast<QWidget *>(m_ui->BackupDataPathButton),
+           static_cast<QWidget *>(m_ui->NotiNewWatcher), static_cast<QWidget *>(m_ui->NotiNewSale),
+           static_cast<QWidget *>(m_ui->NotiNewMessage), static_cast<QWidget *>(m_ui->NotiNewBids) }) {
+        field->setEnabled(false);
+        field->setToolTip(why);
+    }
 }
 
 void Setup::tellReadFailure(const QString &text)
@@ -206,8 +216,9 @@ void Setup::accept()
     // Start-up reads "datapath" from the default folder's database.
     const bool dataPathHere = dataPathChosen
         && folderKey(db->getCurrentDataDir()) == folderKey(Database::defaultDataDir());
-    // Options that could not be read are not stored: the fields hold no stored values.
-    const bool options = m_optionsUnread.isEmpty();
+    // Options that could not be read are not stored (the fields hold no stored values), nor
+    // are they into a database that is only read.
+    const bool options = m_optionsLocked.isEmpty();
     if (options || dataPathHere) {
         bool stored = false;
         {

@@ -46,9 +46,11 @@ private slots:
     void on_pushButton_clicked();
 
 private:
-    // Shows the stored general options; false, with m_optionsUnread set, when they can't be
+    // Shows the stored general options; false, with m_optionsLocked set, when they can't be
     // read: their fields are then locked and OK stores none of them.
     bool loadOptions();
+    // Locks the fields of the general options, saying why in their tooltips: OK stores none.
+    void lockOptions(const QString &why);
     // Tells once per dialog why something could not be read.
     void tellReadFailure(const QString &text);
     void loadMySqlSettings();
@@ -68,7 +70,8 @@ private:
     std::unique_ptr<Ui::Setup> m_ui;
     std::unique_ptr<Database> db;
     bool m_transferring = false;
-    // Why the general options could not be read when the dialog opened; empty when they were.
-    QString m_optionsUnread;
+    // Why the general options are not stored on OK (not read when the dialog opened, or a
+    // database that is only read); empty when they are.
+    QString m_optionsLocked;
     bool m_readFailureTold = false;
 };

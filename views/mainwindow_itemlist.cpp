@@ -284,7 +284,8 @@ void MainWindow::reloadAccountBox()
         = db->select(QStringLiteral("SELECT id,accountname FROM accounts ORDER BY accountname ASC"));
     if (!accounts.ok()) {
         // The accounts shown stay, and so does the one chosen: an account not read is no
-        // account gone. Read again with the list once the database answers.
+        // account gone. Read again when the window reads what is stored, or the connection
+        // is back.
         if (box->count() == 0)
             box->addItem(tr("Alle Konten"), 0);
         box->setToolTip(tr("Die Konten konnten nicht gelesen werden: %1").arg(accounts.error()));

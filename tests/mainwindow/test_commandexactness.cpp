@@ -672,6 +672,15 @@ void TestCommandExactness::run_data()
         << false << false;
     QTest::newRow("Gebühren berechnen: read cut")
         << "Gebühren berechnen" << QByteArray("SELECT id, DoCheck") << false << false << false;
+    // The command's own read refused: nothing is written, and that is told with the reason.
+    QTest::newRow("Ausschneiden und Einfügen: read refused")
+        << "Ausschneiden und Einfügen" << QByteArray("SELECT Folder FROM articles WHERE id=")
+        << false << false << true;
+    QTest::newRow("Löschen: read refused")
+        << "Löschen" << QByteArray("SELECT id, FolderOld") << false << false << true;
+    QTest::newRow("Papierkorb leeren: read refused")
+        << "Papierkorb leeren" << QByteArray("SELECT id FROM articles WHERE Folder = -5") << false
+        << false << true;
 }
 
 void TestCommandExactness::run()

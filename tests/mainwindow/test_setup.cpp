@@ -2,12 +2,15 @@
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/mysqlsetup.h"
 #include "mainwindow/setup.h"
+#include "tests/support/databaseoutage.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
+#include "views/itemlistwidget.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QLineEdit>
@@ -17,7 +20,11 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using TestSupport::Backend;
+using TestSupport::DatabaseOutage;
 using TestSupport::TestDatabase;
 
 namespace {
@@ -53,6 +60,60 @@ QStringList articles(Database *db)
     return list;
 }
 
+const char *const kSwitches[] = { "NotiNewWatcher", "NotiNewSale", "NotiNewMessage", "NotiNewBids" };
+
+// The seller's settings, none of them a default: every 15 minutes, no notifications.
+void storeSettings(Database *db)
+{
+    QVERIFY(db->setOption("SyncIntervall", "15"));
+    for (const char *name : kSwitches)
+        QVERIFY(db->setOption(name, "0"));
+}
+
+// The options as stored, "name=value" each.
+QStringList storedOptions(Database *db)
+{
+    QStringList options;
+    for (const auto &row :
+         db->select("SELECT optionname, optionvalue FROM options ORDER BY optionname").value())
+        options << row["optionname"].toString() + '=' + row["optionvalue"].toString();
+    return options;
+}
+
+// The messages of a type (2: errors).
+QStringList messagesOf(const DialogAnswers &answers, int type)
+{
+    QStringList texts;
+    for (const auto &message : answers.messages()) {
+        if (message.type == type)
+            texts << message.text;
+    }
+    return texts;
+}
+
+// What a start of the program on `folder` tells the seller about it; empty when it opens the
+// database there. The running program's published connection stays as it was.
+QString startRefusal(const QString &folder)
+{
+    const char *const properties[]
+        = { "datadir",       "CurrentDataPath", "mysqlhostname",
+            "mysqlport",     "mysqldatabase",   "mysqlusername",
+            "mysqlpassword", "mysqlimagepath",  "mysqlsyncworkstation",
+            "sqlitereadonly" };
+    QList<QVariant> published;
+    for (const char *name : properties)
+        published << qApp->property(name);
+    QString problem;
+    {
+        DialogAnswers answers;
+        Database start(folder, nullptr);
+        problem = start.startProblem();
+    }
+    for (int i = 0; i < published.size(); ++i)
+        qApp->setProperty(properties[i], published.at(i));
+    return problem;
+}
+
 } // namespace
 
 class TestSetup : public QObject
@@ -77,6 +138,13 @@ private slots:
     void removeAccountFailsWhole();
     void uploadReportsLeftOutRows();
     void settingsCommand();
+    void optionsNotRead_data();
+    void optionsNotRead();
+    void okDuringOutage_data();
+    void okDuringOutage();
+    void dataFolderTheStartRefuses_data();
+    void dataFolderTheStartRefuses();
+    void windowOnARefusedDataFolder();
 };
 
 void TestSetup::options_data()
@@ -481,6 +549,205 @@ void TestSetup::settingsCommand()
     });
     child<QAction>(fixture.window(), "actionEinstellungen")->trigger();
     QCOMPARE(opened, QString("Setup"));
+}
+
+void TestSetup::optionsNotRead_data()
+{
+    TestSupport::addOutageRows();
+}
+
+// The options can't be read when the dialog opens: it says why, shows no default as if it
+// were stored, and its OK stores none of them; the seller's settings stay.
+void TestSetup::optionsNotRead()
+{
+    QFETCH(DatabaseOutage::Fault, fault);
+    APP_REQUIRE_OUTAGE(fault);
+    DatabaseOutage outage(fault);
+    QVERIFY2(outage.error().isEmpty(), qPrintable(outage.error()));
+    storeSettings(outage.db());
+    const QStringList before = storedOptions(outage.db());
+    QVERIFY(outage.strike("FROM options"));
+    DialogAnswers answers;
+    {
+        Setup dialog(nullptr);
+        QTRY_COMPARE(messagesOf(answers, 2).size(), 1);
+        // The accounts, read too, are no second message.
+        QMetaObject::invokeMethod(&dialog, "loadAccounts");
+        QCOMPARE(messagesOf(answers, 2).size(), 1);
+        const QString prefix = "Die Einstellungen konnten nicht gelesen werden: ";
+        const QString text = messagesOf(answers, 2).first();
+        QVERIFY2(text.startsWith(prefix) && text.indexOf("\n\n") > prefix.size() + 5,
+                 qPrintable(text));
+        QVERIFY(!text.contains("Driver"));
+        if (fault == DatabaseOutage::Fault::Refused)
+            QVERIFY2(text.contains("Refused by the test proxy"), qPrintable(text));
+        for (const char *name : { "RefreshIntervall", "NotiNewSale", "BackupDataPathButton" }) {
+            auto *field = child<QWidget>(&dialog, name);
+            QVERIFY(!field->isEnabled());
+            QVERIFY(field->toolTip().startsWith("Nicht gelesen: "));
+        }
+        // What is stored elsewhere can still be set.
+        QVERIFY(child<QCheckBox>(&dialog, "MySQLActive")->isEnabled());
+        press(dialog, QDialogButtonBox::Ok);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
+    QVERIFY(outage.mend());
+    QCOMPARE(storedOptions(outage.db()), before);
+}
+
+void TestSetup::okDuringOutage_data()
+{
+    TestSupport::addOutageRows();
+}
+
+// The options were read; the database fails while OK stores them: the dialog stays open with
+// what was entered and says why, and nothing of that OK is stored, not a part. OK given again
+// once the database answers stores it.
+void TestSetup::okDuringOutage()
+{
+    QFETCH(DatabaseOutage::Fault, fault);
+    APP_REQUIRE_OUTAGE(fault);
+    DatabaseOutage outage(fault);
+    QVERIFY2(outage.error().isEmpty(), qPrintable(outage.error()));
+    storeSettings(outage.db());
+    const QStringList before = storedOptions(outage.db());
+    const QString setupFile = outage.data().dataDir() + "mysql.setup";
+    const auto setupWritten = [&setupFile] {
+        QFile file(setupFile);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("none");
+    };
+    const QByteArray setupBefore = setupWritten();
+    DialogAnswers answers;
+    Setup dialog(nullptr);
+    child<QCheckBox>(&dialog, "MySQLSyncWorkstation")->toggle();
+    auto *interval = child<QSpinBox>(&dialog, "RefreshIntervall");
+    QCOMPARE(interval->value(), 15);
+    interval->setValue(30);
+    for (const char *name : kSwitches) {
+        QVERIFY(!child<QCheckBox>(&dialog, name)->isChecked());
+        child<QCheckBox>(&dialog, name)->setChecked(true);
+    }
+    // Refused: the third switch, after the interval and two switches are written.
+    QVERIFY(outage.strike("NotiNewMessage"));
+    press(dialog, QDialogButtonBox::Ok);
+
+    QCOMPARE(dialog.result(), 0);
+    QCOMPARE(messagesOf(answers, 2).size(), 1);
+    const QString prefix = "Die Einstellungen wurden nicht gespeichert: ";
+    const QString text = messagesOf(answers, 2).first();
+    QVERIFY2(text.startsWith(prefix) && text.size() > prefix.size() + 5, qPrintable(text));
+    QCOMPARE(setupWritten(), setupBefore);
+    QCOMPARE(interval->value(), 30);
+    QVERIFY(outage.mend());
+    QCOMPARE(storedOptions(outage.db()), before);
+
+    if (fault != DatabaseOutage::Fault::Refused)
+        return;
+    press(dialog, QDialogButtonBox::Ok);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QStringList after = before;
+    after.replaceInStrings(QRegularExpression("^(NotiNew\\w+)=0$"), "\\1=1");
+    after.replaceInStrings("SyncIntervall=15", "SyncIntervall=30");
+    QCOMPARE(storedOptions(outage.db()), after);
+}
+
+void TestSetup::dataFolderTheStartRefuses_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("afterChoosing"); // the folder changes between choosing and OK
+    QTest::newRow("folder writable by the group") << "group" << false;
+    QTest::newRow("folder writable by everyone") << "everyone" << false;
+    QTest::newRow("database writable by others") << "database" << false;
+    QTest::newRow("folder of another user") << "owner" << false;
+    QTest::newRow("made writable by the group after it was chosen") << "group" << true;
+}
+
+// A data folder the next start would not open is refused with the words that start would
+// tell, when it is chosen and, should it change meanwhile, on OK; "datapath" stays.
+void TestSetup::dataFolderTheStartRefuses()
+{
+    QFETCH(QString, fault);
+    QFETCH(bool, afterChoosing);
+    if (fault == "owner" && ::geteuid() != 0)
+        QSKIP("Needs root to give the folder to another user");
+    QTemporaryDir base;
+    const QString folder = base.path() + "/daten/";
+    const QByteArray path = QFile::encodeName(folder);
+    const QByteArray file = QFile::encodeName(folder + Database::getDatabaseName());
+    QVERIFY(QDir().mkpath(folder) && ::chmod(path.constData(), 0700) == 0);
+    QVERIFY(QFile(folder + Database::getDatabaseName()).open(QIODevice::WriteOnly));
+    QVERIFY(::chmod(file.constData(), 0600) == 0);
+    const auto spoil = [&] {
+        if (fault == "group")
+            return ::chmod(path.constData(), 0770) == 0;
+        if (fault == "everyone")
+            return ::chmod(path.constData(), 0777) == 0;
+        if (fault == "database")
+            return ::chmod(file.constData(), 0666) == 0;
+        return ::chown(path.constData(), 65534, 65534) == 0;
+    };
+    {
+        Database defaults(Database::defaultDataDir());
+        TestDatabase data(Backend::SQLite);
+        QVERIFY(data.error().isEmpty());
+        const QString stored = defaults.getOption("datapath", "-").value();
+        DialogAnswers answers;
+        answers.pushDirectory(folder);
+        Setup dialog(nullptr);
+        auto *field = child<QLineEdit>(&dialog, "DataPath");
+        const QString shown = field->text();
+        if (!afterChoosing)
+            QVERIFY(spoil());
+        child<QToolButton>(&dialog, "DataPathButton")->click();
+        if (afterChoosing) {
+            QCOMPARE(field->text(), QDir::toNativeSeparators(folder));
+            QVERIFY(spoil());
+        }
+        const QString told = startRefusal(folder);
+        QVERIFY(!told.isEmpty());
+        press(dialog, QDialogButtonBox::Ok);
+
+        QCOMPARE(answers.messages().last().type, 1);
+        QCOMPARE(answers.messages().last().text, told);
+        QCOMPARE(dialog.result(), afterChoosing ? 0 : int(QDialog::Accepted));
+        if (!afterChoosing)
+            QCOMPARE(field->text(), shown);
+        QCOMPARE(defaults.getOption("datapath", "-").value(), stored);
+        QVERIFY(answers.shownTexts().filter("Starte das Programm neu").isEmpty());
+    }
+    TestSupport::clearDatabaseProperties();
+}
+
+// Started on a data folder the start refuses, the window tells why once, in German, and no
+// text of the database driver reaches the seller: not in a message, not where the list, the
+// activity list or the status panel say why they are empty.
+void TestSetup::windowOnARefusedDataFolder()
+{
+    QTemporaryDir base;
+    const QString folder = base.path() + "/daten/";
+    {
+        Database made(folder, nullptr);
+        QVERIFY(made.setOption("Probe", "1"));
+    }
+    TestSupport::clearDatabaseProperties();
+    QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0770) == 0);
+    DialogAnswers answers;
+    std::unique_ptr<MainWindow> window = TestSupport::startMainWindow(folder);
+    QVERIFY(window);
+    auto *list = child<ItemListWidget>(window.get(), "itemlist");
+    QTRY_VERIFY(!list->emptyText().isEmpty());
+
+    QCOMPARE(answers.messages().size(), 1);
+    QVERIFY2(answers.lastMessageText().contains("kann auch von anderen Benutzern geändert werden"),
+             qPrintable(answers.lastMessageText()));
+    QStringList shown = answers.shownTexts();
+    shown << list->emptyText() << child<QLabel>(window.get(), "SyncLabel")->text()
+          << child<QWidget>(window.get(), "newslist")->toolTip();
+    for (const QString &text : qAsConst(shown))
+        QVERIFY2(!text.contains("Driver") && !text.contains("not loaded"), qPrintable(text));
+    window->close();
+    window.reset();
+    TestSupport::clearDatabaseProperties();
 }
 
 APP_TEST_MAIN(TestSetup)

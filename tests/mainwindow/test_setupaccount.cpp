@@ -1,6 +1,7 @@
 #include "core/clock.h"
 #include "core/database.h"
 #include "mainwindow/setupaccount.h"
+#include "tests/support/databaseoutage.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/testdatabase.h"
@@ -13,6 +14,7 @@
 #include <QUrlQuery>
 
 using TestSupport::Backend;
+using TestSupport::DatabaseOutage;
 using TestSupport::FakeHttpServer;
 using TestSupport::FakeReply;
 using TestSupport::TestDatabase;
@@ -95,6 +97,10 @@ private slots:
     void renewal();
     void failedUserReply_data();
     void failedUserReply();
+    void lookUpFails_data();
+    void lookUpFails();
+    void renewalRowNotRead_data();
+    void renewalRowNotRead();
 
 private:
     std::unique_ptr<FakeHttpServer> m_server;
@@ -352,6 +358,90 @@ void TestSetupAccount::failedUserReply()
     QCOMPARE(row.value(0).value("token").toString(), kToken);
     QCOMPARE(row.value(0).value("apiresult").toString(), good);
     QCOMPARE(db->selectCount("SELECT id FROM accounts").value(), 1);
+}
+
+void TestSetupAccount::lookUpFails_data()
+{
+    TestSupport::addOutageRows();
+}
+
+// "Neues Konto" for an account stored already, the database failing as the token is stored
+// (the look-up of the name refused, the server gone, the file deleted): no second row, no
+// newsletter sign-up, and the seller is told why.
+void TestSetupAccount::lookUpFails()
+{
+    QFETCH(DatabaseOutage::Fault, fault);
+    APP_REQUIRE_OUTAGE(fault);
+    m_data.reset();
+    DatabaseOutage outage(fault);
+    QVERIFY2(outage.error().isEmpty(), qPrintable(outage.error()));
+    Database *db = outage.db();
+    QVERIFY(db->insertSqlClean({ { "accountname", "kaffee_laden" }, { "token", "alt" } },
+                               "accounts")
+            > 0);
+    UrlCapture urls;
+    DialogAnswers answers;
+    SetupAccount dialog(nullptr, QString(), QString(), 0);
+    QVERIFY(outage.strike("LOWER(accountname)"));
+    signIn(dialog, "KAFFEE_LADEN");
+
+    QCOMPARE(dialog.result(), 0);
+    QCOMPARE(answers.messages().size(), 1);
+    const QString prefix = "Das Konto wurde nicht gespeichert: ";
+    const QString text = answers.lastMessageText();
+    QVERIFY2(text.startsWith(prefix) && text.size() > prefix.size() + 5, qPrintable(text));
+    if (fault == DatabaseOutage::Fault::Refused)
+        QVERIFY2(text.contains("Refused by the test proxy"), qPrintable(text));
+    QCOMPARE(m_server->requests().last().callName(), QString("GetUserPreferences"));
+    QVERIFY(outage.mend());
+    QStringList rows;
+    for (const auto &row : db->select("SELECT accountname, token FROM accounts").value())
+        rows << row["accountname"].toString() + '|' + row["token"].toString();
+    QCOMPARE(rows, QStringList({ "kaffee_laden|alt" }));
+}
+
+void TestSetupAccount::renewalRowNotRead_data()
+{
+    TestSupport::addOutageRows();
+}
+
+// The row of the account whose token is to be renewed can't be read: the dialog says why and
+// offers nothing that would store the token with sandbox and small business marks it did not
+// read.
+void TestSetupAccount::renewalRowNotRead()
+{
+    QFETCH(DatabaseOutage::Fault, fault);
+    APP_REQUIRE_OUTAGE(fault);
+    m_data.reset();
+    DatabaseOutage outage(fault);
+    QVERIFY2(outage.error().isEmpty(), qPrintable(outage.error()));
+    const int id = outage.db()->insertSqlClean({ { "accountname", "kaffee_laden" },
+                                                 { "token", "alt" },
+                                                 { "smallbiz", 1 },
+                                                 { "acceptprotect", 1 } },
+                                               "accounts");
+    QVERIFY(id > 0);
+    QVERIFY(outage.strike("SELECT * FROM accounts WHERE id="));
+    UrlCapture urls;
+    DialogAnswers answers;
+    SetupAccount dialog(nullptr, QString::number(id), "kaffee_laden", 1);
+    QTRY_COMPARE(answers.messages().size(), 1);
+    const QString prefix = "Das Konto konnte nicht gelesen werden: ";
+    QVERIFY2(answers.lastMessageText().startsWith(prefix)
+                 && answers.lastMessageText().indexOf("\n\n") > prefix.size() + 5,
+             qPrintable(answers.lastMessageText()));
+    for (const char *name :
+         { "ProtectBox", "ebayName", "Kleinunternehmer", "authButton", "fetchButton" })
+        QVERIFY2(!child<QWidget>(&dialog, name)->isEnabled(), name);
+    QCOMPARE(m_server->requestCount(), 0);
+    QVERIFY(outage.mend());
+    const auto row = outage.db()
+                         ->select("SELECT token, smallbiz FROM accounts WHERE id="
+                                  + QString::number(id))
+                         .value()
+                         .value(0);
+    QCOMPARE(row.value("token").toString() + '|' + row.value("smallbiz").toString(),
+             QString("alt|1"));
 }
 
 APP_TEST_MAIN(TestSetupAccount)
