@@ -33,16 +33,22 @@ void fillLocal(Database *db, const QString &refused, int articles = 3, double pr
                                             { "StartPrice", price * i },
                                             { "Folder", -9 } },
                                           "articles");
-        db->insertSqlClean({ { "article_id", id }, { "image", "bild_ü.jpg" } }, "articles_images");
-        db->insertSqlClean(
-            { { "article_id", id }, { "VariantXml", kHostile }, { "StartPrice", variationPrice } },
-            "articles_variations");
+        QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", "bild_ü.jpg" } },
+                                   "articles_images")
+                > 0);
+        QVERIFY(db->insertSqlClean({ { "article_id", id },
+                                     { "VariantXml", kHostile },
+                                     { "StartPrice", variationPrice } },
+                                   "articles_variations")
+                > 0);
     }
     if (!refused.isEmpty())
-        db->insertSqlClean({ { "SubTitle", refused }, { "Folder", -10 } }, "articles");
-    db->setOption("Kennwort", kHostile);
-    db->insertSqlClean({ { "title", kHostile }, { "textinfo", longText }, { "infotype", "bid" } },
-                       "itemshistory");
+        QVERIFY(db->insertSqlClean({ { "SubTitle", refused }, { "Folder", -10 } }, "articles") > 0);
+    QVERIFY(db->setOption("Kennwort", kHostile));
+    QVERIFY(db->insertSqlClean(
+                { { "title", kHostile }, { "textinfo", longText }, { "infotype", "bid" } },
+                "itemshistory")
+            > 0);
 }
 
 TableSnapshot snapshot(Database *db, const QString &table)

@@ -175,8 +175,8 @@ void TestSetup::options()
     TestDatabase data(Backend::SQLite);
     QVERIFY(data.error().isEmpty());
     if (!stored.isNull()) {
-        data.db()->setOption("NotiNewSale", stored);
-        data.db()->setOption("SyncIntervall", interval);
+        QVERIFY(data.db()->setOption("NotiNewSale", stored));
+        QVERIFY(data.db()->setOption("SyncIntervall", interval));
     }
     DialogAnswers answers;
     Setup dialog(nullptr);
@@ -222,7 +222,7 @@ void TestSetup::dataPathWhereStartupReadsIt()
         Database defaults(Database::defaultDataDir());
         TestDatabase running(Backend::SQLite);
         QVERIFY(running.error().isEmpty());
-        defaults.setOption("datapath", running.dataDir());
+        QVERIFY(defaults.setOption("datapath", running.dataDir()));
         QTemporaryDir chosen;
         DialogAnswers answers;
         answers.pushDirectory(dataFolder(chosen));
@@ -249,9 +249,10 @@ void TestSetup::readOnlyStartStaysReadOnly()
         {
             Database filled(damaged.path());
             for (int i = 0; i < 200; ++i)
-                filled.insertSqlClean(
-                    { { "Title", QString::number(i) }, { "Description", QString(1500, 'x') } },
-                    "articles");
+                QVERIFY(filled.insertSqlClean({ { "Title", QString::number(i) },
+                                                { "Description", QString(1500, 'x') } },
+                                              "articles")
+                        > 0);
         }
         QFile data(file);
         QVERIFY(data.open(QIODevice::ReadWrite) && data.size() > 10 * 4096);
@@ -400,11 +401,15 @@ void TestSetup::removeAccount()
     for (int folder : { -9, -7, -8, -5, -10, -100, -3, -2, 4 }) {
         const int id
             = TestSupport::insertArticle(db, { { "Folder", folder }, { "Account", gone } });
-        db->insertSqlClean({ { "article_id", id }, { "image", "a.jpg" } }, "articles_images");
-        db->insertSqlClean({ { "article_id", id }, { "SKU", "x" } }, "articles_variations");
+        QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", "a.jpg" } },
+                                   "articles_images")
+                > 0);
+        QVERIFY(db->insertSqlClean({ { "article_id", id }, { "SKU", "x" } }, "articles_variations")
+                > 0);
     }
     const int other = TestSupport::insertArticle(db, { { "Account", kept } });
-    db->insertSqlClean({ { "article_id", other }, { "image", "b.jpg" } }, "articles_images");
+    QVERIFY(db->insertSqlClean({ { "article_id", other }, { "image", "b.jpg" } }, "articles_images")
+            > 0);
 
     DialogAnswers answers;
     answers.pushQuestion(true);
@@ -427,9 +432,10 @@ void TestSetup::tokenExpiryWithTheWholeYear()
     TestDatabase data(Backend::SQLite);
     QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
     for (const char *expiry : { "2099-01-01 00:00:00", "2026-12-31 23:59:00", "", "unbekannt" })
-        data.db()->insertSqlClean(
-            { { "accountname", QString("konto %1").arg(expiry) }, { "tokenexp", expiry } },
-            "accounts");
+        QVERIFY(data.db()->insertSqlClean(
+                    { { "accountname", QString("konto %1").arg(expiry) }, { "tokenexp", expiry } },
+                    "accounts")
+                > 0);
     Setup dialog(nullptr);
     QMetaObject::invokeMethod(&dialog, "loadAccounts");
     auto *list = child<QTreeWidget>(&dialog, "AccountList");
@@ -457,7 +463,8 @@ void TestSetup::removeAccountFailsWhole()
     for (int folder : { -9, -7, 4 }) {
         const int id
             = TestSupport::insertArticle(db, { { "Folder", folder }, { "Account", gone } });
-        db->insertSqlClean({ { "article_id", id }, { "SKU", "x" } }, "articles_variations");
+        QVERIFY(db->insertSqlClean({ { "article_id", id }, { "SKU", "x" } }, "articles_variations")
+                > 0);
     }
     QVERIFY2(db->executeSQL(backend == Backend::MySQL
                                 ? "CREATE TRIGGER keepvariations BEFORE DELETE ON "
@@ -500,7 +507,7 @@ void TestSetup::uploadReportsLeftOutRows()
     APP_REQUIRE_BACKEND(Backend::MySQL);
     TestDatabase local(Backend::SQLite);
     for (int i = 0; i < 100; ++i)
-        local.db()->insertSqlClean({ { "title", QString::number(i) } }, "itemshistory");
+        QVERIFY(local.db()->insertSqlClean({ { "title", QString::number(i) } }, "itemshistory") > 0);
     TestSupport::insertArticle(local.db(), { { "SubTitle", "Tasse ☕" } });
     local.closeMain();
     TestDatabase shared(Backend::MySQL);

@@ -304,7 +304,7 @@ void TestSetupAccount::renewal()
     SetupAccount dialog(nullptr, viaRenewal ? QString::number(id) : QString(),
                         viaRenewal ? stored : "", 0);
     if (rowGone)
-        db->executeSQL("DELETE FROM accounts");
+        QVERIFY(db->executeSQL("DELETE FROM accounts"));
     signIn(dialog, typed);
 
     QStringList rows;

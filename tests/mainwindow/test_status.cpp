@@ -432,7 +432,7 @@ private slots:
             QVERIFY(m_data->db()->executeSQL(
                 QStringLiteral("DELETE FROM options WHERE optionname='ShowDesktopNoti'")));
         else
-            m_data->db()->setOption(QStringLiteral("ShowDesktopNoti"), option);
+            QVERIFY(m_data->db()->setOption(QStringLiteral("ShowDesktopNoti"), option));
 
         TestSupport::MessageCapture log({ QStringLiteral("app") });
         window()->sendNotification(message);
@@ -488,8 +488,8 @@ private slots:
         const int folder = db->insertSqlClean(
             { { "foldername", "Neu" }, { "folderparentid", -10 }, { "expand", 0 } }, "folders");
         const auto undo = qScopeGuard([db, added, folder] {
-            db->executeSQL("DELETE FROM articles WHERE id=" + QString::number(added));
-            db->executeSQL("DELETE FROM folders WHERE id=" + QString::number(folder));
+            QVERIFY(db->executeSQL("DELETE FROM articles WHERE id=" + QString::number(added)));
+            QVERIFY(db->executeSQL("DELETE FROM folders WHERE id=" + QString::number(folder)));
         });
         DialogAnswers answers;
         if (failedWrite) {
