@@ -362,27 +362,35 @@ void TestSetupAccount::failedUserReply()
 
 void TestSetupAccount::lookUpFails_data()
 {
-    TestSupport::addOutageRows();
+    using Fault = DatabaseOutage::Fault;
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<bool>("renewal"); // else "Neues Konto" with the stored name
+    QTest::newRow("sqlite: file deleted") << Fault::FileDeleted << false;
+    QTest::newRow("mysql: look-up of the name refused") << Fault::Refused << false;
+    QTest::newRow("mysql: look-up of the renewed row refused") << Fault::Refused << true;
+    QTest::newRow("mysql: server gone") << Fault::ServerGone << false;
 }
 
-// "Neues Konto" for an account stored already, the database failing as the token is stored
-// (the look-up of the name refused, the server gone, the file deleted): no second row, no
-// newsletter sign-up, and the seller is told why.
+// The database fails as the token is stored (the look-up of the account refused, the server
+// gone, the file deleted): no second row, nothing stored, no newsletter sign-up, and the
+// seller is told why.
 void TestSetupAccount::lookUpFails()
 {
     QFETCH(DatabaseOutage::Fault, fault);
+    QFETCH(bool, renewal);
     APP_REQUIRE_OUTAGE(fault);
     m_data.reset();
     DatabaseOutage outage(fault);
     QVERIFY2(outage.error().isEmpty(), qPrintable(outage.error()));
     Database *db = outage.db();
-    QVERIFY(db->insertSqlClean({ { "accountname", "kaffee_laden" }, { "token", "alt" } },
-                               "accounts")
-            > 0);
+    const int id = db->insertSqlClean({ { "accountname", "kaffee_laden" }, { "token", "alt" } },
+                                      "accounts");
+    QVERIFY(id > 0);
     UrlCapture urls;
     DialogAnswers answers;
-    SetupAccount dialog(nullptr, QString(), QString(), 0);
-    QVERIFY(outage.strike("LOWER(accountname)"));
+    SetupAccount dialog(nullptr, renewal ? QString::number(id) : QString(),
+                        renewal ? "kaffee_laden" : "", 0);
+    QVERIFY(outage.strike(renewal ? "SELECT id FROM accounts WHERE id=" : "LOWER(accountname)"));
     signIn(dialog, "KAFFEE_LADEN");
 
     QCOMPARE(dialog.result(), 0);

@@ -216,6 +216,8 @@ private slots:
         QFETCH(QString, action);
         QFETCH(QByteArray, statement);
         QFETCH(QString, told);
+        // The re-read an earlier row left to the event loop is done first.
+        QCoreApplication::processEvents();
         const bool entry = action == "newarticle" || action == "articleadd_success";
         const int folder = action == "newarticle" ? -10 : -9;
         const int id = article(action == "articleadd_success" ? -2 : -10,
