@@ -31,7 +31,6 @@ public:
 
     // Empty when the database is ready; otherwise why not.
     QString error() const { return m_error; }
-    Fault fault() const { return m_fault; }
     TestDatabase &data() const { return *m_data; }
     Database *db() const { return m_data->db(); }
 
@@ -39,8 +38,6 @@ public:
     bool strike(const QByteArray &statement = QByteArray());
     // Undoes a stopped server; the other faults need none.
     bool mend();
-    // Statements refused so far (Refused).
-    int refusals() const { return m_proxy ? m_proxy->refusals() : 0; }
 
 private:
     Fault m_fault;
