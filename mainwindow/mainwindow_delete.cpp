@@ -118,10 +118,9 @@ void MainWindow::on_actionL_schen_triggered()
                 break;
             const QString in = CommandProgress::joined(group);
             // A failed read fails the command: nothing of it is written.
-            const Read<SqlRows> rows
-                = db->select(QStringLiteral("SELECT id, FolderOld FROM articles WHERE id IN (") + in
-                             + QStringLiteral(") AND Trash=0 AND Folder=")
-                             + QString::number(folder));
+            const Read<SqlRows> rows = db->select(
+                QStringLiteral("SELECT id, FolderOld FROM articles WHERE id IN (") + in
+                + QStringLiteral(") AND Trash=0 AND Folder=") + QString::number(folder));
             written = rows.ok();
             if (!written)
                 break;
@@ -203,7 +202,7 @@ void MainWindow::on_actionL_schen_triggered()
         for (auto it = folderCountDelta.cbegin(); it != folderCountDelta.cend(); ++it)
             folderModel->ChangeFolderCount(it.key(), it.value(), false);
     }
-    progress.finish(!written           ? tr("Nichts gelöscht")
+    progress.finish(!written               ? tr("Nichts gelöscht")
                         : unread.isEmpty() ? tr("Fertig")
                                            : tr("Nicht alle gelöscht"));
     list->setAutoScroll(true);

@@ -162,9 +162,8 @@ void MainWindow::on_actionPlanen_triggered()
     int unverified = 0;
     for (int id : ids) {
         idTexts << QString::number(id);
-        const Read<QString> verified
-            = db->selectOne(QStringLiteral("SELECT IsVerified FROM articles WHERE id=")
-                            + idTexts.last());
+        const Read<QString> verified = db->selectOne(
+            QStringLiteral("SELECT IsVerified FROM articles WHERE id=") + idTexts.last());
         // Not read is not "unverified": the dialog is not opened on a guess.
         if (!verified.ok()) {
             tellNotStored(tr("die Planung"));
@@ -227,16 +226,14 @@ void MainWindow::on_actionSynchronisieren_triggered()
 void MainWindow::on_actionArtikel_online_aufrufen_triggered()
 {
     for (int id : selectedArticleIds()) {
-        const Read<SqlRows> rows
-            = db->select(
-                QStringLiteral("SELECT i.ItemID, a.sandbox FROM articles i, accounts a WHERE "
-                               "i.Account=a.id AND i.id=")
-                + QString::number(id));
+        const Read<SqlRows> rows = db->select(
+            QStringLiteral("SELECT i.ItemID, a.sandbox FROM articles i, accounts a WHERE "
+                           "i.Account=a.id AND i.id=")
+            + QString::number(id));
         // Not read is not "no listing": the seller learns why nothing opens.
         if (!rows.ok()) {
             Statics::showMessage(
-                this,
-                tr("Die Angebote konnten nicht aufgerufen werden: %1").arg(rows.error()), 2);
+                this, tr("Die Angebote konnten nicht aufgerufen werden: %1").arg(rows.error()), 2);
             return;
         }
         if (rows->isEmpty())
@@ -293,12 +290,11 @@ void MainWindow::endListings()
         // Only a listing still running as stored: one whose end is stored already (by an
         // earlier command whose answer was lost, or at another workstation) is not ended
         // again.
-        const Read<SqlRows> rows
-            = db->select(QStringLiteral(
-                             "SELECT i.id, i.ItemID, i.Site, i.Title, a.token, a.sandbox FROM "
-                             "articles i, accounts a WHERE i.Account=a.id AND i.Trash=0 AND "
-                             "i.Folder=-9 AND i.id=")
-                         + id);
+        const Read<SqlRows> rows = db->select(
+            QStringLiteral("SELECT i.id, i.ItemID, i.Site, i.Title, a.token, a.sandbox FROM "
+                           "articles i, accounts a WHERE i.Account=a.id AND i.Trash=0 AND "
+                           "i.Folder=-9 AND i.id=")
+            + id);
         if (!rows.ok()) {
             // The database can't tell which listings still run: none is ended.
             readFailed = true;

@@ -277,8 +277,8 @@ void MainWindow::databaseWriteFailed(const QString &connectionName, const QStrin
     }
     const bool connectionLost = !connectionReason.isEmpty();
     // A failure is never told without its reason, even where the database gave none.
-    const QString error = said.trimmed().isEmpty() ? tr("Die Datenbank nannte keinen Grund.")
-                                                   : said;
+    const QString error
+        = said.trimmed().isEmpty() ? tr("Die Datenbank nannte keinen Grund.") : said;
     const QString reason = connectionLost ? connectionReason : error;
     if (connectionLost)
         m_databaseDown = true;
@@ -458,8 +458,7 @@ void MainWindow::showStored()
     // what is stored. While it is away the probe's answer reads it (serverAnswers).
     if ((!treeRead || !listReadFailure.isEmpty()
          || ui->AccountFilterBox->property("unread").toBool())
-        && m_storedReads < kStoredReads
-        && !Database::serverAway())
+        && m_storedReads < kStoredReads && !Database::serverAway())
         scheduleStoredRead(kStoredReadMs << qMin(m_storedReads++, 5));
 }
 

@@ -122,7 +122,8 @@ void Setup::lockOptions(const QString &why)
          { static_cast<QWidget *>(m_ui->RefreshIntervall),
            static_cast<QWidget *>(m_ui->BackupDataPathButton),
            static_cast<QWidget *>(m_ui->NotiNewWatcher), static_cast<QWidget *>(m_ui->NotiNewSale),
-           static_cast<QWidget *>(m_ui->NotiNewMessage), static_cast<QWidget *>(m_ui->NotiNewBids) }) {
+           static_cast<QWidget *>(m_ui->NotiNewMessage),
+           static_cast<QWidget *>(m_ui->NotiNewBids) }) {
         field->setEnabled(false);
         field->setToolTip(why);
     }
@@ -258,8 +259,8 @@ void Setup::accept()
     if (dataPathChosen) {
         QString error;
         if (!dataPathHere && !storeDataPathForStart(dataPath, &error)) {
-            Statics::showMessage(
-                this, tr("Der Datenpfad wurde nicht gespeichert: %1").arg(error), 2);
+            Statics::showMessage(this, tr("Der Datenpfad wurde nicht gespeichert: %1").arg(error),
+                                 2);
             return;
         }
         Statics::showMessage(

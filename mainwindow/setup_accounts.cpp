@@ -26,7 +26,8 @@ void Setup::loadAccounts()
         = db->select(QStringLiteral("SELECT * FROM accounts ORDER BY accountname ASC"));
     if (!accounts.ok()) {
         // An empty list would say that no account is stored.
-        const QString why = tr("Die eBay Konten konnten nicht gelesen werden: %1").arg(accounts.error());
+        const QString why
+            = tr("Die eBay Konten konnten nicht gelesen werden: %1").arg(accounts.error());
         list->setToolTip(why);
         list->show();
         tellReadFailure(why);

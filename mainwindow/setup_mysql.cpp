@@ -179,11 +179,12 @@ void Setup::on_MySQLUploadLocalData_clicked()
 
     switch (result.outcome) {
     case MySqlTransfer::Outcome::LocalNotOpened:
-        Statics::showMessage(this,
-                             result.error.isEmpty()
-                                 ? tr("Kann die lokale Datenbank nicht öffnen")
-                                 : tr("Kann die lokale Datenbank nicht öffnen: %1").arg(result.error),
-                             2);
+        Statics::showMessage(
+            this,
+            result.error.isEmpty()
+                ? tr("Kann die lokale Datenbank nicht öffnen")
+                : tr("Kann die lokale Datenbank nicht öffnen: %1").arg(result.error),
+            2);
         break;
     case MySqlTransfer::Outcome::LogNotCreated:
         Statics::showMessage(this, tr("Logfile kann nicht erstellt werden"), 2);

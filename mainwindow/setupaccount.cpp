@@ -241,13 +241,12 @@ bool SetupAccount::storeAccount(const QString &token, const QString &expiry,
     }
     if (!stored) {
         // Fetching the token again stores it once: the row is looked up by the account's name.
-        Statics::showMessage(this,
-                             db->lastOutcome() == Database::Outcome::Unknown
-                                 ? tr("Ob das Konto gespeichert wurde, ist nicht bekannt: %1")
-                                       .arg(db->lastErrorText)
-                                 : tr("Das Konto wurde nicht gespeichert: %1")
-                                       .arg(db->lastErrorText),
-                             2);
+        Statics::showMessage(
+            this,
+            db->lastOutcome() == Database::Outcome::Unknown
+                ? tr("Ob das Konto gespeichert wurde, ist nicht bekannt: %1").arg(db->lastErrorText)
+                : tr("Das Konto wurde nicht gespeichert: %1").arg(db->lastErrorText),
+            2);
         return false;
     }
     if (added)

@@ -124,9 +124,9 @@ void MainWindow::UpdateListItem(const QMap<QString, QVariant> &row, QTreeWidgetI
 
 QMap<QString, QVariant> MainWindow::readListRow(int id)
 {
-    const Read<SqlRows> rows = db->select(QStringLiteral("SELECT ") + listColumns
-                                          + QStringLiteral(" FROM articles WHERE id=")
-                                          + QString::number(id));
+    const Read<SqlRows> rows
+        = db->select(QStringLiteral("SELECT ") + listColumns
+                     + QStringLiteral(" FROM articles WHERE id=") + QString::number(id));
     if (!rows.ok()) {
         // Stored, but not to be read now: the list and the tree are read again, from the
         // event loop and then less and less often, until they show what is stored.
@@ -280,8 +280,8 @@ void MainWindow::reloadAccountBox()
     QComboBox *box = ui->AccountFilterBox;
     box->setProperty("inload", 1);
     const int selected = box->currentData().toInt();
-    const Read<SqlRows> accounts
-        = db->select(QStringLiteral("SELECT id,accountname FROM accounts ORDER BY accountname ASC"));
+    const Read<SqlRows> accounts = db->select(
+        QStringLiteral("SELECT id,accountname FROM accounts ORDER BY accountname ASC"));
     if (!accounts.ok()) {
         // The accounts shown stay, and so does the one chosen: an account not read is no
         // account gone. Read again when the window reads what is stored, or the connection

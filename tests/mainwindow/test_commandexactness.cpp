@@ -45,10 +45,10 @@ namespace {
 void seed(Database *db)
 {
     for (const char *name : { "Keller", "Garten" })
-        QVERIFY(db->insertSqlClean(
-                    { { "foldername", name }, { "folderparentid", -10 }, { "expand", 0 } },
-                    "folders")
-                > 0);
+        QVERIFY(
+            db->insertSqlClean(
+                { { "foldername", name }, { "folderparentid", -10 }, { "expand", 0 } }, "folders")
+            > 0);
     const QList<QMap<QString, QVariant>> articles {
         { { "Title", "Spaten" }, { "Folder", 1 }, { "FolderOld", 0 } },
         { { "Title", "Rechen" }, { "Folder", 1 }, { "FolderOld", 0 } },

@@ -22,9 +22,8 @@ private:
         const int id = m_w->article(folder, { { "FolderOld", folderOld }, { "DoCheck", 2 },
                                               { "Planned_Interval", jobId } });
         Database *db = m_w->db();
-        const bool stored
-            = db->insertSqlClean({ { "article_id", id }, { "image", "1_1.jpg" } },
-                                 "articles_images")
+        const bool stored = db->insertSqlClean({ { "article_id", id }, { "image", "1_1.jpg" } },
+                                               "articles_images")
                 > 0
             && db->insertSqlClean({ { "article_id", id }, { "SKU", "V" } }, "articles_variations")
                 > 0

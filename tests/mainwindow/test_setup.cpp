@@ -10,9 +10,9 @@
 #include "views/itemlistwidget.h"
 
 #include <QAction>
-#include <QLabel>
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -60,7 +60,8 @@ QStringList articles(Database *db)
     return list;
 }
 
-const char *const kSwitches[] = { "NotiNewWatcher", "NotiNewSale", "NotiNewMessage", "NotiNewBids" };
+const char *const kSwitches[]
+    = { "NotiNewWatcher", "NotiNewSale", "NotiNewMessage", "NotiNewBids" };
 
 // The seller's settings, none of them a default: every 15 minutes, no notifications.
 void storeSettings(Database *db)
@@ -378,9 +379,9 @@ void TestSetup::removeAccount()
     for (int folder : { -9, -7, -8, -5, -10, -100, -3, -2, 4 }) {
         const int id
             = TestSupport::insertArticle(db, { { "Folder", folder }, { "Account", gone } });
-        QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", "a.jpg" } },
-                                   "articles_images")
-                > 0);
+        QVERIFY(
+            db->insertSqlClean({ { "article_id", id }, { "image", "a.jpg" } }, "articles_images")
+            > 0);
         QVERIFY(db->insertSqlClean({ { "article_id", id }, { "SKU", "x" } }, "articles_variations")
                 > 0);
     }
@@ -484,7 +485,8 @@ void TestSetup::uploadReportsLeftOutRows()
     APP_REQUIRE_BACKEND(Backend::MySQL);
     TestDatabase local(Backend::SQLite);
     for (int i = 0; i < 100; ++i)
-        QVERIFY(local.db()->insertSqlClean({ { "title", QString::number(i) } }, "itemshistory") > 0);
+        QVERIFY(local.db()->insertSqlClean({ { "title", QString::number(i) } }, "itemshistory")
+                > 0);
     TestSupport::insertArticle(local.db(), { { "SubTitle", "Tasse ☕" } });
     local.closeMain();
     TestDatabase shared(Backend::MySQL);
@@ -642,8 +644,7 @@ void TestSetup::dataFolderTheStartRefuses_data()
     const QString others = "kann auch von anderen Benutzern geändert werden";
     QTest::newRow("folder writable by the group") << "group" << false << others;
     QTest::newRow("database writable by others") << "database" << false << others;
-    QTest::newRow("folder of another user") << "owner" << false
-                                            << "gehört einem anderen Benutzer";
+    QTest::newRow("folder of another user") << "owner" << false << "gehört einem anderen Benutzer";
     QTest::newRow("made writable by the group after it was chosen") << "group" << true << others;
 }
 
@@ -664,7 +665,7 @@ void TestSetup::dataFolderTheStartRefuses()
     QVERIFY(QFile(folder + Database::getDatabaseName()).open(QIODevice::WriteOnly));
     QVERIFY(::chmod(file.constData(), 0600) == 0);
     const auto spoil = [&] {
-        return fault == "group" ? ::chmod(path.constData(), 0770) == 0
+        return fault == "group"   ? ::chmod(path.constData(), 0770) == 0
             : fault == "database" ? ::chmod(file.constData(), 0666) == 0
                                   : ::chown(path.constData(), 65534, 65534) == 0;
     };
@@ -709,8 +710,9 @@ void TestSetup::windowOnARefusedDataFolder()
     auto *list = child<ItemListWidget>(window.get(), "itemlist");
     QTRY_VERIFY(!list->emptyText().isEmpty());
     QCOMPARE(answers.shownTexts(), QStringList({ Database::dataFolderProblem(folder) }));
-    for (const QString &text : { list->emptyText(), child<QLabel>(window.get(), "SyncLabel")->text(),
-                                 child<QWidget>(window.get(), "newslist")->toolTip() })
+    for (const QString &text :
+         { list->emptyText(), child<QLabel>(window.get(), "SyncLabel")->text(),
+           child<QWidget>(window.get(), "newslist")->toolTip() })
         QVERIFY2(!text.contains("Driver") && !text.contains("not loaded"), qPrintable(text));
     window->close();
     window.reset();

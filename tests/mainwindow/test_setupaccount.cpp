@@ -383,8 +383,8 @@ void TestSetupAccount::lookUpFails()
     DatabaseOutage outage(fault);
     QVERIFY2(outage.error().isEmpty(), qPrintable(outage.error()));
     Database *db = outage.db();
-    const int id = db->insertSqlClean({ { "accountname", "kaffee_laden" }, { "token", "alt" } },
-                                      "accounts");
+    const int id
+        = db->insertSqlClean({ { "accountname", "kaffee_laden" }, { "token", "alt" } }, "accounts");
     QVERIFY(id > 0);
     UrlCapture urls;
     DialogAnswers answers;
@@ -443,11 +443,11 @@ void TestSetupAccount::renewalRowNotRead()
         QVERIFY2(!child<QWidget>(&dialog, name)->isEnabled(), name);
     QCOMPARE(m_server->requestCount(), 0);
     QVERIFY(outage.mend());
-    const auto row = outage.db()
-                         ->select("SELECT token, smallbiz FROM accounts WHERE id="
-                                  + QString::number(id))
-                         .value()
-                         .value(0);
+    const auto row
+        = outage.db()
+              ->select("SELECT token, smallbiz FROM accounts WHERE id=" + QString::number(id))
+              .value()
+              .value(0);
     QCOMPARE(row.value("token").toString() + '|' + row.value("smallbiz").toString(),
              QString("alt|1"));
 }

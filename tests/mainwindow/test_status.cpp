@@ -210,7 +210,8 @@ private slots:
         if (event == QLatin1String("restored"))
             emit failures->connectionRestored(worker);
 
-        QVERIFY2(label->text().endsWith(QStringLiteral(" Uhr - ") + shown), qPrintable(label->text()));
+        QVERIFY2(label->text().endsWith(QStringLiteral(" Uhr - ") + shown),
+                 qPrintable(label->text()));
         QVERIFY(panel->isVisible());
         QVERIFY(!bar->isVisibleTo(panel));
         QCOMPARE(label->toolTip(), label->text());

@@ -14,8 +14,8 @@
 
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QPushButton>
 #include <QListView>
+#include <QPushButton>
 #include <QScopeGuard>
 
 using TestSupport::FakeReply;
@@ -127,7 +127,8 @@ private slots:
                                 << "Die Änderung konnte nicht gespeichert werden: die Planung "
                                    "hat nichts geändert.";
         QTest::newRow("Artikel online aufrufen")
-            << "Artikel online aufrufen" << "Die Angebote konnten nicht aufgerufen werden: ";
+            << "Artikel online aufrufen"
+            << "Die Angebote konnten nicht aufgerufen werden: ";
         QTest::newRow("Angebot beenden")
             << "Angebot beenden"
             << "Die Änderung konnte nicht gespeichert werden: das Beenden hat nichts geändert.";
@@ -200,10 +201,10 @@ private slots:
         QTest::addColumn<QString>("action");
         QTest::addColumn<QByteArray>("statement"); // %1: the article's id
         QTest::addColumn<QString>("told");
-        QTest::newRow("article found again") << "newarticle"
-                                             << QByteArray(" FROM articles WHERE id=%1") << "";
-        QTest::newRow("article listed") << "articleadd_success"
-                                        << QByteArray(" FROM articles WHERE id=%1") << "";
+        QTest::newRow("article found again")
+            << "newarticle" << QByteArray(" FROM articles WHERE id=%1") << "";
+        QTest::newRow("article listed")
+            << "articleadd_success" << QByteArray(" FROM articles WHERE id=%1") << "";
         QTest::newRow("entry clicked")
             << "clicked" << QByteArray("SELECT Folder FROM articles WHERE id=%1")
             << "Der Artikel konnte nicht gelesen werden: ";
@@ -220,15 +221,16 @@ private slots:
         QCoreApplication::processEvents();
         const bool entry = action == "newarticle" || action == "articleadd_success";
         const int folder = action == "newarticle" ? -10 : -9;
-        const int id = article(action == "articleadd_success" ? -2 : -10,
-                               { { "ItemID", "110012345679" } });
+        const int id
+            = article(action == "articleadd_success" ? -2 : -10, { { "ItemID", "110012345679" } });
         const int shown = article(-9);
         QVERIFY(m_fixture->showFolder(folder));
         QVERIFY(row(action == "newarticle" ? id : shown));
         const QModelIndex clicked = newsEntry(id, QStringLiteral("bid"));
         // Listed by the worker meanwhile (from the outbox into the active folder shown).
         if (action == "articleadd_success")
-            QVERIFY(db()->executeSQL("UPDATE articles SET Folder=-9 WHERE id=" + QString::number(id)));
+            QVERIFY(
+                db()->executeSQL("UPDATE articles SET Folder=-9 WHERE id=" + QString::number(id)));
         DialogAnswers answers;
         UrlCapture urls;
         const int refusals = m_proxy->refusals();
