@@ -114,12 +114,12 @@ bool VariationRows::writeSummary(Database *db, int articleId)
         return false;
     // Read from the rows themselves: a price stored with a decimal comma counts as a number.
     bool any = false;
-    double lowest = 1000000;
+    double lowest = 0;
     while (query.next()) {
-        any = true;
         double price = 0;
         NumberReader::readStored(query.value(0).toString(), &price);
-        lowest = qMin(lowest, price);
+        lowest = any ? qMin(lowest, price) : price;
+        any = true;
     }
     query.finish();
     if (!any)
