@@ -135,6 +135,20 @@ QString ListingThread::queuedText()
     return QCoreApplication::translate("MainWindow", "Artikel wird eingestellt / aktualisiert");
 }
 
+QString ListingThread::waitingText(int doCheck)
+{
+    if ((doCheck != 1 && doCheck != 2) || !TradingTransport::noKeys()
+        || leavesWorkToOtherWorkstation())
+        return QString();
+    const QString missing = TradingTransport::missingKeys(false).join(QStringLiteral(", "));
+    return doCheck == 1 ? tr("Die Gebührenberechnung wartet auf die Entwicklerschlüssel von eBay "
+                             "(es fehlt: %1).")
+                              .arg(missing)
+                        : tr("Das Einstellen wartet auf die Entwicklerschlüssel von eBay (es "
+                             "fehlt: %1).")
+                              .arg(missing);
+}
+
 QStringList ListingThread::pendingItemIds()
 {
     QMutexLocker locker(&g_pendingMutex);

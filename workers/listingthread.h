@@ -76,6 +76,11 @@ public:
 
     // The status the window gives an article it puts into the outbox for listing.
     static QString queuedText();
+    // What the status line of an article queued for a check (`doCheck` 1) or for listing
+    // (`doCheck` 2) says while this program's passes are left out for want of the developer
+    // keys, naming the missing ones; empty while the passes run (or another workstation does
+    // the work) and for any other `doCheck`. Reads no database.
+    static QString waitingText(int doCheck);
 
     // Writes one "progress"-style activity entry into itemshistory and sends it.
     void addFullNews(Database *db, const QString &infotype, const QString &title,

@@ -6,9 +6,12 @@
 #include "tests/support/testmain.h"
 #include "views/itemlistdelegate.h"
 #include "views/itemlistroles.h"
+#include "workers/listingthread.h"
+#include "marketplace/tradingtransport.h"
 
 #include <QApplication>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -63,6 +66,16 @@ QRect matching(const QImage &image, const QRect &area, const std::function<bool(
             if (match(image.pixel(x, y)))
                 box |= QRect(x, y, 1, 1);
     return box;
+}
+
+// Where `image` satisfies `match`, one character per pixel.
+QByteArray pixels(const QImage &image, const std::function<bool(QRgb)> &match)
+{
+    QByteArray where;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            where += match(image.pixel(x, y)) ? '1' : '0';
+    return where;
 }
 
 // clang-format off
@@ -196,6 +209,72 @@ private slots:
         QCOMPARE(statusRow(0, QStringLiteral("Fehler beim Einstel(f)len")), failure);
         QVERIFY(statusRow(0, QStringLiteral("(f)Fehler beim Absenden")) != failure);
         QVERIFY(statusRow(1, QString()) != statusRow(2, QString()));
+    }
+
+    // An article queued for a check or for listing while this program has no developer keys
+    // says that it waits for them, naming them, in place of a progress that isn't happening;
+    // with the keys, or when another workstation does the work, the progress shows.
+    void waitingForKeys_data()
+    {
+        QTest::addColumn<int>("doCheck");
+        QTest::addColumn<bool>("keys");
+        QTest::addColumn<bool>("otherWorkstation");
+        QTest::addColumn<QString>("waiting"); // the status line's beginning; empty: progress
+        const QString keys = " (es fehlt: ZERIRE_DEV_ID, ZERIRE_APP_ID, ZERIRE_CERT_ID).";
+        QTest::newRow("listing without keys")
+            << 2 << false << false
+            << "Das Einstellen wartet auf die Entwicklerschlüssel von eBay" + keys;
+        QTest::newRow("check without keys")
+            << 1 << false << false
+            << "Die Gebührenberechnung wartet auf die Entwicklerschlüssel von eBay" + keys;
+        QTest::newRow("listing with keys") << 2 << true << false << QString();
+        QTest::newRow("check with keys") << 1 << true << false << QString();
+        QTest::newRow("listed elsewhere") << 2 << false << true << QString();
+        QTest::newRow("not queued") << 0 << false << false << QString();
+    }
+    void waitingForKeys()
+    {
+        QFETCH(int, doCheck);
+        QFETCH(bool, keys);
+        QFETCH(bool, otherWorkstation);
+        QFETCH(QString, waiting);
+        const QList<QByteArray> names
+            = { "ZERIRE_DEV_ID",         "ZERIRE_APP_ID",         "ZERIRE_CERT_ID",
+                "ZERIRE_DEV_ID_SANDBOX", "ZERIRE_APP_ID_SANDBOX", "ZERIRE_CERT_ID_SANDBOX" };
+        QMap<QByteArray, QByteArray> before;
+        for (const QByteArray &name : names) {
+            if (qEnvironmentVariableIsSet(name.constData()))
+                before.insert(name, qgetenv(name.constData()));
+            if (keys)
+                qputenv(name.constData(), "schlüssel");
+            else
+                qunsetenv(name.constData());
+        }
+        if (otherWorkstation)
+            qApp->setProperty("mysqlsyncworkstation", false);
+        const auto restore = qScopeGuard([&] {
+            for (const QByteArray &name : names) {
+                if (before.contains(name))
+                    qputenv(name.constData(), before.value(name));
+                else
+                    qunsetenv(name.constData());
+            }
+            qApp->setProperty("mysqlsyncworkstation", QVariant());
+        });
+        if (!keys && !TradingTransport::noKeys())
+            QSKIP("The build names developer keys of its own");
+
+        QCOMPARE(ListingThread::waitingText(doCheck), waiting);
+        // Drawn as a result is, over the result the worker stored before.
+        const QImage row = statusRow(doCheck, QStringLiteral("(f)Ein alter Fehler"));
+        const QImage told = statusRow(0, ListingThread::waitingText(doCheck));
+        const QRect status(170, 0, kWidth - 310, row.height() / 2);
+        QCOMPARE(matching(row, status, reddish).isEmpty(), doCheck != 0);
+        // The same text in the same place: the same pixels leave the background (the colours
+        // of a status and a result differ a little).
+        const auto drawn = [](QRgb p) { return QColor(p) != kProbe; };
+        if (doCheck != 0)
+            QCOMPARE(pixels(row, drawn) == pixels(told, drawn), !waiting.isEmpty());
     }
 
     // A failure of many lines takes the lines that fit and ends above the bottom row: no
