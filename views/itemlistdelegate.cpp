@@ -392,14 +392,14 @@ void ItemListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
         : !queued || number(FolderRole) == SpecialFolderId::Outbox;
 
     // Status line: the listing worker's progress, else its last result; "(f)" marks a failure.
-    // A queued article whose pass this program leaves out (no developer keys) says what it
-    // waits for, over as many lines as the result may take.
+    // A queued article that no pass takes up (no developer keys, no account) says what it waits
+    // for, over as many lines as the result may take.
     {
         const QPen pen = painter->pen();
         painter->setFont(rowFont(listFont, 0, 1));
         QRect box(QPoint(left + 170, top + titleHeight + 13), QPoint(right - 140, bottom - 40));
         const int doCheck = number(DoCheckRole);
-        const QString waiting = ListingThread::waitingText(doCheck);
+        const QString waiting = ListingThread::waitingText(doCheck, number(AccountRole));
         const QString result = waiting.isEmpty() ? text(DoCheckResultRole) : waiting;
         if (waiting.isEmpty() && (doCheck == 1 || doCheck == 2)) {
             const QString status = doCheck == 1

@@ -90,9 +90,11 @@ bool near(const QColor &a, const QColor &b)
     return qAbs(a.red() - b.red()) + qAbs(a.green() - b.green()) + qAbs(a.blue() - b.blue()) <= 6;
 }
 
-QImage statusRow(int doCheck, const QString &result, bool selected = false)
+QImage statusRow(int doCheck, const QString &result, bool selected = false, int account = 1)
 {
-    return paintRow({ { DoCheckRole, doCheck }, { DoCheckResultRole, result } }, selected);
+    return paintRow(
+        { { DoCheckRole, doCheck }, { DoCheckResultRole, result }, { AccountRole, account } },
+        selected);
 }
 
 } // namespace
@@ -211,31 +213,37 @@ private slots:
         QVERIFY(statusRow(1, QString()) != statusRow(2, QString()));
     }
 
-    // An article queued for a check or for listing while this program has no developer keys
-    // says that it waits for them, naming them, in place of a progress that isn't happening;
-    // with the keys, or when another workstation does the work, the progress shows.
-    void waitingForKeys_data()
+    // An article queued for a check or for listing that no pass takes up says what it waits
+    // for: the developer keys, naming them, while this program has none; an account, when it has
+    // none. With both, or when another workstation does the work, the progress shows.
+    void waitingStatus_data()
     {
         QTest::addColumn<int>("doCheck");
         QTest::addColumn<bool>("keys");
+        QTest::addColumn<int>("account");
         QTest::addColumn<bool>("otherWorkstation");
-        QTest::addColumn<QString>("waiting"); // the status line's beginning; empty: progress
+        QTest::addColumn<QString>("waiting"); // the status line; empty: the progress
         const QString keys = " (es fehlt: ZERIRE_DEV_ID, ZERIRE_APP_ID, ZERIRE_CERT_ID).";
+        const QString listing = "Das Einstellen wartet auf ";
+        const QString check = "Die Gebührenberechnung wartet auf ";
+        const QString none = "ein eBay Konto: dem Artikel ist keines zugewiesen.";
         QTest::newRow("listing without keys")
-            << 2 << false << false
-            << "Das Einstellen wartet auf die Entwicklerschlüssel von eBay" + keys;
+            << 2 << false << 1 << false << listing + "die Entwicklerschlüssel von eBay" + keys;
         QTest::newRow("check without keys")
-            << 1 << false << false
-            << "Die Gebührenberechnung wartet auf die Entwicklerschlüssel von eBay" + keys;
-        QTest::newRow("listing with keys") << 2 << true << false << QString();
-        QTest::newRow("check with keys") << 1 << true << false << QString();
-        QTest::newRow("listed elsewhere") << 2 << false << true << QString();
-        QTest::newRow("not queued") << 0 << false << false << QString();
+            << 1 << false << 1 << false << check + "die Entwicklerschlüssel von eBay" + keys;
+        QTest::newRow("listing with keys") << 2 << true << 1 << false << QString();
+        QTest::newRow("check with keys") << 1 << true << 1 << false << QString();
+        QTest::newRow("listed elsewhere") << 2 << false << 1 << true << QString();
+        QTest::newRow("not queued") << 0 << false << 0 << false << QString();
+        QTest::newRow("listing without an account") << 2 << true << 0 << false << listing + none;
+        QTest::newRow("check without an account") << 1 << true << 0 << false << check + none;
+        QTest::newRow("without an account, elsewhere") << 2 << false << 0 << true << listing + none;
     }
-    void waitingForKeys()
+    void waitingStatus()
     {
         QFETCH(int, doCheck);
         QFETCH(bool, keys);
+        QFETCH(int, account);
         QFETCH(bool, otherWorkstation);
         QFETCH(QString, waiting);
         const QList<QByteArray> names
@@ -264,10 +272,10 @@ private slots:
         if (!keys && !TradingTransport::noKeys())
             QSKIP("The build names developer keys of its own");
 
-        QCOMPARE(ListingThread::waitingText(doCheck), waiting);
+        QCOMPARE(ListingThread::waitingText(doCheck, account), waiting);
         // Drawn as a result is, over the result the worker stored before.
-        const QImage row = statusRow(doCheck, QStringLiteral("(f)Ein alter Fehler"));
-        const QImage told = statusRow(0, ListingThread::waitingText(doCheck));
+        const QImage row = statusRow(doCheck, QStringLiteral("(f)Ein alter Fehler"), false, account);
+        const QImage told = statusRow(0, waiting);
         const QRect status(170, 0, kWidth - 310, row.height() / 2);
         QCOMPARE(matching(row, status, reddish).isEmpty(), doCheck != 0);
         // The same text in the same place: the same pixels leave the background (the colours
