@@ -258,8 +258,7 @@ struct MarkupPlace
 //
 // Appended to `out` character by character; false, with `out` left as far as it came, as soon
 // as `out` is longer than `limit`.
-bool appendPlaceholderText(QString &out, const QString &value, const MarkupPlace &place,
-                           int limit)
+bool appendPlaceholderText(QString &out, const QString &value, const MarkupPlace &place, int limit)
 {
     const auto escaped = [&out](QChar c) {
         switch (c.unicode()) {

@@ -45,7 +45,9 @@ QTextCodec *readerCodec(const QByteArray &xml)
 {
     int mib = kUtf8Mib;
     if (xml.size() >= 4) {
-        const auto at = [&xml](int i) { return uchar(xml.at(i)); };
+        const auto at = [&xml](int i) {
+            return uchar(xml.at(i));
+        };
         if ((at(0) == 0 && at(1) == 0 && at(2) == 0xfe && at(3) == 0xff)
             || (at(0) == 0xff && at(1) == 0xfe && at(2) == 0 && at(3) == 0))
             mib = 1017; // UTF-32 with a byte order mark
@@ -63,8 +65,7 @@ QTextCodec *readerCodec(const QByteArray &xml)
     QTextCodec *codec = QTextCodec::codecForMib(mib);
     // The declaration, read as the reader reads it, from the document's beginning.
     QXmlStreamReader head(xml.left(kDeclarationBytes));
-    if (head.readNext() == QXmlStreamReader::StartDocument
-        && !head.documentEncoding().isEmpty())
+    if (head.readNext() == QXmlStreamReader::StartDocument && !head.documentEncoding().isEmpty())
         codec = QTextCodec::codecForName(head.documentEncoding().toLatin1());
     return codec;
 }

@@ -413,10 +413,14 @@ void ItemListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
         } else if (!result.isEmpty()) {
             // As many lines as fit above what follows; never over the icons.
             box.setBottom(qMin(bottom - 20, (noticeShown ? noticeTop : bottomRowTop) - 3));
-            if (!selected)
-                painter->setPen(thinPen(!waiting.isEmpty()        ? kStatusColour
-                                            : result.contains(kFailureMark) ? kFailureColour
-                                                                            : kResultColour));
+            if (!selected) {
+                QColor colour = kResultColour;
+                if (!waiting.isEmpty())
+                    colour = kStatusColour;
+                else if (result.contains(kFailureMark))
+                    colour = kFailureColour;
+                painter->setPen(thinPen(colour));
+            }
             const int width = box.width();
             const int height = box.height();
             const int maxLines = qMax(1, height / qMax(1, painter->fontMetrics().height()));

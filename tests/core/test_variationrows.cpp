@@ -39,9 +39,10 @@ void TestVariationRows::summary()
         "articles");
     QVERIFY(article > 0);
     for (const QString &price : qAsConst(prices))
-        QVERIFY(db->insertSqlClean({ { "article_id", article }, { "StartPrice", price.toDouble() } },
-                                   "articles_variations")
-                > 0);
+        QVERIFY(
+            db->insertSqlClean({ { "article_id", article }, { "StartPrice", price.toDouble() } },
+                               "articles_variations")
+            > 0);
 
     QVERIFY(VariationRows::writeSummary(db, article));
     const ArticleRow row

@@ -380,7 +380,9 @@ void TestSetupAccount::privacyLink()
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     // The link lies somewhere in the label's text: clicked along its lines until it answers.
     auto *label = child<QLabel>(&dialog, "label_6");
-    const auto answered = [&] { return !urls.urls().isEmpty() || !answers.messages().isEmpty(); };
+    const auto answered = [&] {
+        return !urls.urls().isEmpty() || !answers.messages().isEmpty();
+    };
     for (int y = 2; y < label->height() && !answered(); y += 3)
         for (int x = 2; x < label->width() && !answered(); x += 6)
             QTest::mouseClick(label, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));

@@ -465,7 +465,8 @@ void TestItemMapping::descriptionAsSent()
     bool fits = false;
     const QString sent = ItemMapping::sentDescription(l.row, &fits);
     QCOMPARE(fits, refusal.isEmpty());
-    QVERIFY2(sent.size() <= DescriptionLimit::kMaxChars + 16, qPrintable(QString::number(sent.size())));
+    QVERIFY2(sent.size() <= DescriptionLimit::kMaxChars + 16,
+             qPrintable(QString::number(sent.size())));
     if (fits) {
         QCOMPARE(sent.size(), DescriptionLimit::kMaxChars);
         QCOMPARE(leaves(written(l, Purpose::Add)).value("Description"), sent);

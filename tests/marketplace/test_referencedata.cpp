@@ -356,7 +356,6 @@ void TestReferenceData::storeTable()
     QCOMPARE(m_server->requestCount(), 1);
 }
 
-
 void TestReferenceData::storedReplyHidingAttributes_data()
 {
     QTest::addColumn<TestSupport::Encoding>("encoding");

@@ -164,15 +164,13 @@ void TestXmlNode::limits_data()
         = QStringLiteral("Das Element \"Item\" hat mehr als 256 Attribute.");
     for (const Encoding &encoding : TestSupport::xmlEncodings()) {
         QTest::addRow("attributes behind a U+0122, %s", encoding.name)
-            << encoded(hidingAttributes(3000), encoding) << 0 << 0 << F::TooLarge
-            << tooManyHidden;
+            << encoded(hidingAttributes(3000), encoding) << 0 << 0 << F::TooLarge << tooManyHidden;
         QTest::addRow("256 attributes, %s", encoding.name)
             << encoded(hidingAttributes(256), encoding) << 0 << 0 << F::None << QString();
     }
-    QTest::newRow("an element named in UTF-8") << "<r><\xc3\x84rmel" + attributeList(257) + "/></r>"
-                                                << 0 << 0 << F::TooLarge
-                                                << "Das Element \"\u00c4rmel\" hat mehr als 256 "
-                                                   "Attribute.";
+    QTest::newRow("an element named in UTF-8")
+        << "<r><\xc3\x84rmel" + attributeList(257) + "/></r>" << 0 << 0 << F::TooLarge
+        << "Das Element \"\u00c4rmel\" hat mehr als 256 Attribute.";
     // The encoding the declaration names replaces the one the first bytes show.
     QTest::newRow("attributes behind a U+0122, UTF-16 as the declaration names it")
         << encoded("<?xml version='1.0' encoding='UTF-16'?>" + hidingAttributes(3000),

@@ -20,10 +20,8 @@ struct Encoding
 inline const QVector<Encoding> &xmlEncodings()
 {
     static const QVector<Encoding> encodings = {
-        { "UTF-8", 1, false, false },
-        { "UTF-16LE", 2, false, false },
-        { "UTF-16BE, marked", 2, true, true },
-        { "UTF-32LE, marked", 4, false, true },
+        { "UTF-8", 1, false, false },          { "UTF-16LE", 2, false, false },
+        { "UTF-16BE, marked", 2, true, true }, { "UTF-32LE, marked", 4, false, true },
         { "UTF-32BE", 4, true, false },
     };
     return encodings;

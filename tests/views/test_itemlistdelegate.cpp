@@ -1,4 +1,5 @@
 #include "core/imagelimits.h"
+#include "marketplace/tradingtransport.h"
 #include "tests/support/blackpng.h"
 #include "tests/support/helddecodes.h"
 #include "tests/support/messagecapture.h"
@@ -7,7 +8,6 @@
 #include "views/itemlistdelegate.h"
 #include "views/itemlistroles.h"
 #include "workers/listingthread.h"
-#include "marketplace/tradingtransport.h"
 
 #include <QApplication>
 #include <QPainter>
@@ -274,13 +274,16 @@ private slots:
 
         QCOMPARE(ListingThread::waitingText(doCheck, account), waiting);
         // Drawn as a result is, over the result the worker stored before.
-        const QImage row = statusRow(doCheck, QStringLiteral("(f)Ein alter Fehler"), false, account);
+        const QImage row
+            = statusRow(doCheck, QStringLiteral("(f)Ein alter Fehler"), false, account);
         const QImage told = statusRow(0, waiting);
         const QRect status(170, 0, kWidth - 310, row.height() / 2);
         QCOMPARE(matching(row, status, reddish).isEmpty(), doCheck != 0);
         // The same text in the same place: the same pixels leave the background (the colours
         // of a status and a result differ a little).
-        const auto drawn = [](QRgb p) { return QColor(p) != kProbe; };
+        const auto drawn = [](QRgb p) {
+            return QColor(p) != kProbe;
+        };
         if (doCheck != 0)
             QCOMPARE(pixels(row, drawn) == pixels(told, drawn), !waiting.isEmpty());
     }

@@ -1317,8 +1317,12 @@ void TestListingThread::descriptionOverTheLimitOnceFilled_data()
     QTest::addColumn<QString>("state"); // Folder|DoCheck|IsVerified afterwards
     QTest::addColumn<QString>("mark"); // before the reason in DoCheckResult
     QTest::addColumn<QString>("infotype"); // of the outcome entry
-    QTest::newRow("listing") << kOutboxRow << "-2|0|0" << "" << "articleadd_fail";
-    QTest::newRow("verification") << "Folder=12;DoCheck=1" << "12|0|0" << "(f)"
+    QTest::newRow("listing") << kOutboxRow << "-2|0|0"
+                             << ""
+                             << "articleadd_fail";
+    QTest::newRow("verification") << "Folder=12;DoCheck=1"
+                                  << "12|0|0"
+                                  << "(f)"
                                   << "articlecheck_fail";
 }
 
@@ -1341,7 +1345,9 @@ void TestListingThread::descriptionOverTheLimitOnceFilled()
                                      { "Free_01", QString(20000, 'f') } },
                                    "articles", "id=" + QString::number(id)));
     Worker w(t.db());
-    const auto pass = [&] { return queued == kOutboxRow ? w.outbox() : w.check(); };
+    const auto pass = [&] {
+        return queued == kOutboxRow ? w.outbox() : w.check();
+    };
 
     TestSupport::PeakMemory memory;
     const bool measured = memory.start();
