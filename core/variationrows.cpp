@@ -125,6 +125,9 @@ bool VariationRows::writeSummary(Database *db, int articleId)
         lowest = any ? qMin(lowest, price) : price;
         any = true;
     }
+    // A row that could not be read would leave a lowest price of the rows before it.
+    if (!db->rowsComplete(query))
+        return false;
     query.finish();
     if (!any)
         return db->executeSQL(QStringLiteral("UPDATE articles SET HasVariation = 0 WHERE id=")

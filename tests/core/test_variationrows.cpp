@@ -48,6 +48,7 @@ void TestVariationRows::summary()
     const ArticleRow row
         = db->select("SELECT HasVariation, HasVariationMinPrice FROM articles WHERE id="
                      + QString::number(article))
+              .value()
               .value(0);
     QCOMPARE(QString("%1|%2")
                  .arg(row.value("HasVariation").toInt())
