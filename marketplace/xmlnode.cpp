@@ -70,6 +70,16 @@ QTextCodec *readerCodec(const QByteArray &xml)
     return codec;
 }
 
+// The text of `xml` in `codec`, as a reader's decoder gives it (a byte order mark dropped);
+// read as UTF-8 without one.
+QString decoded(const QByteArray &xml, const QTextCodec *codec)
+{
+    if (!codec)
+        return QString::fromUtf8(xml);
+    const std::unique_ptr<QTextDecoder> decoder(codec->makeDecoder());
+    return decoder->toUnicode(xml);
+}
+
 // One element: its name, its own text and its attributes as places in the document's
 // arrays, and its place among its siblings.
 struct Element
@@ -156,6 +166,11 @@ private:
     }
 };
 
+QString XmlNode::decode(const QByteArray &xml)
+{
+    return decoded(xml, readerCodec(xml));
+}
+
 XmlNode XmlNode::parse(const QByteArray &xml, QString *error, Failure *failure)
 {
     return parse(xml, Limits(), error, failure);
@@ -194,10 +209,8 @@ XmlNode XmlNode::parse(const QByteArray &xml, const Limits &limits, QString *err
     const QTextCodec *codec = readerCodec(xml);
     const bool asBytes = !codec || codec->mibEnum() == kUtf8Mib;
     QString text;
-    if (!asBytes) {
-        const std::unique_ptr<QTextDecoder> decoder(codec->makeDecoder());
-        text = decoder->toUnicode(xml);
-    }
+    if (!asBytes)
+        text = decoded(xml, codec);
     const auto needsScan = [&]() {
         if (asBytes)
             return std::count(xml.cbegin(), xml.cend(), '=') > limits.maxAttributes

@@ -82,6 +82,8 @@ private slots:
     void storeTable();
     void storedReplyHidingAttributes_data();
     void storedReplyHidingAttributes();
+    void specificsAsRead_data();
+    void specificsAsRead();
 
 private:
     QStringList fetch(const QString &what, Api_Ebay *api = nullptr);
@@ -405,6 +407,36 @@ void TestReferenceData::storedReplyHidingAttributes()
         QCOMPARE(m_api->getLastFail(), kRejected);
         QCOMPARE(m_api->getStaleReason(), QString());
     }
+}
+
+void TestReferenceData::specificsAsRead_data()
+{
+    const QString reply = "<?xml version=\"1.0\" encoding=\"%1\"?><GetCategorySpecificsResponse "
+                          "xmlns=\"urn:ebay:apis:eBLBaseComponents\"><Ack>Success</Ack>"
+                          "<Recommendations><NameRecommendation><Name>%2</Name>"
+                          "</NameRecommendation></Recommendations></GetCategorySpecificsResponse>";
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("UTF-16LE") << TestSupport::encoded(reply.arg("UTF-16", "\u0122"),
+                                                      TestSupport::xmlEncodings().at(1))
+                              << reply.arg("UTF-16", "\u0122");
+    // Read as UTF-8, the name's bytes would be a '"' between two escape sequences.
+    QTest::newRow("ISO-2022-JP") << reply.arg("ISO-2022-JP", "\x1b$B0\"\x1b(B").toLatin1()
+                                 << reply.arg("ISO-2022-JP", "\u5516");
+}
+
+// The item specifics come as the text the reply was read and checked as: the editor reads
+// them again, from text.
+void TestReferenceData::specificsAsRead()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, text);
+    QFile file(cacheFile("ap2_getCategorySpecifics_1_16_9394.xml"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(stored);
+    file.close();
+    QCOMPARE(fetch("GetCategorySpecifics"), QStringList { "xml -> " + text });
+    QCOMPARE(m_server->requestCount(), 0);
 }
 
 APP_TEST_GUILESS_MAIN(TestReferenceData)
