@@ -3,8 +3,6 @@
 #include "marketplace/articlemodel.h"
 #include "marketplace/itemmapping.h"
 #include "marketplace/xmlnode.h"
-#include "tests/support/memorylimit.h"
-#include "tests/support/peakmemory.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
@@ -240,7 +238,6 @@ private slots:
     void hostileTexts();
     void descriptionAsSent_data();
     void descriptionAsSent();
-    void manyPlaceholdersOfLongTexts();
     // Reading and saving
     void roundTrip_data();
     void roundTrip();
@@ -474,33 +471,6 @@ void TestItemMapping::descriptionAsSent()
         QCOMPARE(sent.size(), DescriptionLimit::kMaxChars);
         QCOMPARE(leaves(written(l, Purpose::Add)).value("Description"), sent);
     }
-}
-
-// A description just within the limit made of placeholders, each filled with a free text of
-// 20,000 characters, would be 1.1 billion characters: filling stops at the limit, and takes
-// no more memory than a few times the limit.
-void TestItemMapping::manyPlaceholdersOfLongTexts()
-{
-    Listing l = listing(FixedPrice);
-    l.row.insert("Description", QString("$frei_01$").repeated(DescriptionLimit::kMaxChars / 9));
-    l.row.insert("Free_01", QString(20000, 'f'));
-    TestSupport::PeakMemory memory;
-    const bool measured = memory.start();
-    {
-        TestSupport::AddressSpaceLimit cap(512 * 1024 * 1024);
-        QVERIFY(cap.active());
-        QCOMPARE(ItemMapping::descriptionRefusal(l.row), DescriptionLimit::filledRefusal());
-        bool fits = true;
-        QVERIFY(ItemMapping::sentDescription(l.row, &fits).size()
-                <= DescriptionLimit::kMaxChars + 16);
-        QVERIFY(!fits);
-    }
-#if !defined(__SANITIZE_ADDRESS__)
-    QVERIFY2(!measured || memory.growth() < 32 * 1024 * 1024,
-             qPrintable(QString::number(memory.growth())));
-#else
-    Q_UNUSED(measured)
-#endif
 }
 
 void TestItemMapping::roundTrip_data()
