@@ -27,11 +27,6 @@ SetupAccount::SetupAccount(QWidget *parent, QString accountId, QString accountNa
     , secretId(Api_Ebay::getUidForSession())
 {
     m_ui->setupUi(this);
-    const QString privacy = Config::serverAddress(QStringLiteral("/dsgvo"));
-    if (!privacy.isEmpty())
-        m_ui->label_6->setText(m_ui->label_6->text().replace(
-            QLatin1String("href=\"/dsgvo\""),
-            QStringLiteral("href=\"%1\"").arg(privacy.toHtmlEscaped())));
 
     m_ui->ebayName->setText(accountName);
     m_ui->ebayName->setFocus();
@@ -141,6 +136,20 @@ void SetupAccount::on_sandBox_toggled(bool checked)
         m_ui->fetchButton->setEnabled(false);
     }
     updateEnabled();
+}
+
+// The privacy statement is a page of the maker's site; the link opens it or says why it can't.
+void SetupAccount::on_label_6_linkActivated(const QString &)
+{
+    const QString privacy = Config::serverAddress(QStringLiteral("/dsgvo"));
+    if (privacy.isEmpty()) {
+        Statics::showMessage(this,
+                             tr("Die Datenschutzbestimmungen sind nicht erreichbar: Es ist keine "
+                                "Adresse für sie eingerichtet."),
+                             1);
+        return;
+    }
+    DesktopOpen::webPage(this, QUrl(privacy));
 }
 
 void SetupAccount::on_authButton_clicked()

@@ -1,4 +1,5 @@
 #include "core/clock.h"
+#include "core/config.h"
 #include "core/database.h"
 #include "mainwindow/setupaccount.h"
 #include "tests/support/databaseoutage.h"
@@ -9,6 +10,7 @@
 #include "tests/support/urlcapture.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QUrlQuery>
@@ -101,6 +103,8 @@ private slots:
     void lookUpFails();
     void renewalRowNotRead_data();
     void renewalRowNotRead();
+    void privacyLink_data();
+    void privacyLink();
 
 private:
     std::unique_ptr<FakeHttpServer> m_server;
@@ -450,6 +454,47 @@ void TestSetupAccount::renewalRowNotRead()
               .value(0);
     QCOMPARE(row.value("token").toString() + '|' + row.value("smallbiz").toString(),
              QString("alt|1"));
+}
+
+void TestSetupAccount::privacyLink_data()
+{
+    QTest::addColumn<bool>("configured"); // the address of the maker's site
+    QTest::newRow("an address") << true;
+    QTest::newRow("no address") << false;
+}
+
+// The link to the privacy statement, clicked, opens its page, or says that it has none.
+void TestSetupAccount::privacyLink()
+{
+    QFETCH(bool, configured);
+    if (!configured)
+        qunsetenv("ZERIRE_SERVER_URL");
+    const QString page = Config::serverAddress("/dsgvo");
+    if (page.isEmpty() == configured)
+        QSKIP("The build names an address of the maker's site of its own");
+    UrlCapture urls;
+    DialogAnswers answers;
+    SetupAccount dialog(nullptr, QString(), QString(), 0);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    // The link lies somewhere in the label's text: clicked along its lines until it answers.
+    auto *label = child<QLabel>(&dialog, "label_6");
+    const auto answered = [&] {
+        return !urls.urls().isEmpty() || !answers.messages().isEmpty();
+    };
+    for (int y = 2; y < label->height() && !answered(); y += 3)
+        for (int x = 2; x < label->width() && !answered(); x += 6)
+            QTest::mouseClick(label, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
+
+    if (configured) {
+        QCOMPARE(urls.urls(), QList<QUrl>({ QUrl(page) }));
+        QCOMPARE(answers.messages().size(), 0);
+    } else {
+        QCOMPARE(urls.urls(), QList<QUrl>());
+        QCOMPARE(answers.lastMessageText(),
+                 QString("Die Datenschutzbestimmungen sind nicht erreichbar: Es ist keine Adresse "
+                         "für sie eingerichtet."));
+    }
 }
 
 APP_TEST_MAIN(TestSetupAccount)
