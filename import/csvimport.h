@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/newsitem.h"
+#include "import/picturecolumns.h"
 
 #include <QDialog>
 #include <QElapsedTimer>
@@ -11,13 +12,12 @@
 #include <memory>
 #include <vector>
 
+class BackgroundJob;
 class CsvImportWriter;
 class Database;
-class QThread;
 class QTextCodec;
+class QTimer;
 
-// The column names by which picture columns of a CSV file are known, followed by 1 to 12.
-inline const QString kPictureColumnPrefix = QStringLiteral("Zerire3_image_");
 class QComboBox;
 class QLayout;
 class QStandardItemModel;
@@ -51,6 +51,9 @@ public:
     void reject() override;
 
 signals:
+    // OK has led to its end: the run ended, stopped, was refused or cancelled (the dialog
+    // may have closed).
+    void runEnded();
     void sendaddNewsItem(NewsItem data);
     // The folder that received new articles, how many, and false (add to the count).
     void changeFolderCount(int folderId, int count, bool absolute);
@@ -159,6 +162,9 @@ private:
     QStringList articleColumns();
     // Handles one file row of a run, which begins in text line `line`; false ends the run.
     bool importRow(const QStringList &row, int line, RunState &state);
+    // What to do when the store has no account: the settings, or the predecessor import,
+    // which brings its accounts along.
+    static QString noAccountsHint();
     // Adds the closing message's sentences on the rows left out.
     static void describeSkipped(const RunState &state, QStringList &text);
     // Commits the rows written so far; a failed commit is put to the seller. False when
@@ -167,9 +173,14 @@ private:
     // The "Importfehler" question for row `row`: true when the seller ends the run.
     bool askToEnd(int row, const QString &error, RunState &state);
     void finishRun(const RunState &state);
-    // Runs the first pass for `writer` while the window goes on; false when it was cancelled
-    // or failed (told to the seller): the run then ends before anything is written.
-    bool runFirstPass(CsvImportWriter &writer, bool header, QTextCodec **codec, int *lines);
+    // Posts the first pass to the background worker; the window goes on, showing its
+    // progress. The rows follow in firstPassFinished() unless it was cancelled or failed.
+    void startFirstPass();
+    void firstPassFinished(const std::shared_ptr<FirstPass> &pass);
+    // Tells a running first pass to stop (it ends on its own).
+    void cancelFirstPass();
+    // The run's rows, once the first pass told the encoding and the line count.
+    void importRows(QTextCodec *codec, int lines);
     // Back to the dialog as it was before OK, after a run that wrote nothing.
     void endWithoutRun();
 
@@ -193,6 +204,12 @@ private:
     int m_unclosedLine = 0;
     int m_longRecordLine = 0;
     bool m_firstRowCut = false; // the preview read only the start of the first line
-    std::vector<std::unique_ptr<QThread>> m_scanThreads;
+    QList<std::shared_ptr<FileScan>> m_scans; // posted, not yet finished
     std::shared_ptr<FirstPass> m_firstPass; // while one runs
+    QTimer *m_firstPassProgress = nullptr;
+    QString m_progressFormat; // the bar's own, while the first pass shows its own
+    // The run from OK on: its writer (shared with the first pass, which teaches it the file's
+    // number forms) and what it has done.
+    std::shared_ptr<CsvImportWriter> m_writer;
+    std::unique_ptr<RunState> m_run;
 };

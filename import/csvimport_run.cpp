@@ -3,6 +3,7 @@
 
 #include "ui_csvimport.h"
 
+#include "core/backgroundworker.h"
 #include "core/database.h"
 #include "core/descriptionlimit.h"
 #include "core/logging.h"
@@ -15,11 +16,9 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFile>
 #include <QPushButton>
 #include <QTextCodec>
-#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -78,16 +77,18 @@ void CsvImport::on_buttonBox_accepted()
     for (const QComboBox *box : qAsConst(columnCombos))
         accountMapped = accountMapped || box->currentData().toString() == QLatin1String("Account");
     if (ui->AccountImport->currentIndex() == 0 && mode != UpdateOnly && !accountMapped) {
-        Statics::showMessage(this,
-                             tr("Es wurde kein Konto zugewiesen, außerdem ist auch kein Feld als "
-                                "Konto gemappt. Vorlagen müssen ein Konto beinhalten"),
-                             1);
+        QString text = tr("Es wurde kein Konto zugewiesen, außerdem ist auch kein Feld als "
+                          "Konto gemappt. Vorlagen müssen ein Konto beinhalten");
+        // Only "Ohne Kontenzuordnung" to choose: the store has no account yet.
+        if (ui->AccountImport->count() <= 1)
+            text += QLatin1Char('\n') + noAccountsHint();
+        Statics::showMessage(this, text, 1);
         ui->AccountImport->setFocus();
+        emit runEnded();
         return;
     }
 
     SetEnabledAll(false);
-    const QString path = ui->FileToImport->text();
     importRunning = true;
     cancelRequested = false;
     ui->toolButton->setEnabled(false);
@@ -98,7 +99,8 @@ void CsvImport::on_buttonBox_accepted()
     settings.folder = targetFolderId;
     if (ui->AccountImport->currentIndex() > 0)
         settings.account = ui->AccountImport->currentData().toString();
-    RunState state;
+    m_run = std::make_unique<RunState>();
+    RunState &state = *m_run;
     state.delimiter = ui->TextClose->text();
     state.headerPending = ui->FirstHeaders->isChecked();
     for (const QComboBox *box : qAsConst(columnCombos)) {
@@ -114,31 +116,32 @@ void CsvImport::on_buttonBox_accepted()
         else
             settings.mapping.append({ column, field });
     }
-    CsvImportWriter writer(*db, settings);
-    state.writer = &writer;
-    if (writer.accountsUnread()) {
+    m_writer = std::make_shared<CsvImportWriter>(*db, settings);
+    state.writer = m_writer.get();
+    if (m_writer->accountsUnread()) {
         Statics::showMessage(this,
                              tr("Die Konten konnten nicht gelesen werden, es wurde nichts "
                                 "importiert: %1")
-                                 .arg(writer.lastError()),
+                                 .arg(m_writer->lastError()),
                              2);
         endWithoutRun();
         return;
     }
-    QTextCodec *codec = nullptr;
-    int total = 0;
-    if (!runFirstPass(writer, state.headerPending, &codec, &total)) {
-        endWithoutRun();
-        return;
-    }
-    ui->progressBar->setMaximum(total);
+    startFirstPass();
+}
+
+void CsvImport::importRows(QTextCodec *codec, int lines)
+{
+    RunState &state = *m_run;
+    CsvImportWriter &writer = *m_writer;
+    ui->progressBar->setMaximum(lines);
     ui->progressBar->setValue(0);
 
     QtCSV::Reader::Details details;
     RowFunction rows(
         [this, &state](const QStringList &row, int line) { return importRow(row, line, state); });
-    const bool read
-        = QtCSV::Reader::readToProcessor(path, rows, separator(), state.delimiter, codec, &details);
+    const bool read = QtCSV::Reader::readToProcessor(ui->FileToImport->text(), rows, separator(),
+                                                     state.delimiter, codec, &details);
     state.unclosedLine = details.unclosedLine;
     state.unclosedRow = details.unclosedRow;
     if (writer.inBatch())
@@ -156,9 +159,15 @@ void CsvImport::on_buttonBox_accepted()
         SetEnabledAll(true);
         ui->progressBar->hide();
         importRunning = false;
+        m_run.reset();
+        m_writer.reset();
+        emit runEnded();
         return;
     }
     finishRun(state);
+    m_run.reset();
+    m_writer.reset();
+    emit runEnded();
 }
 
 struct CsvImport::FirstPass
@@ -167,7 +176,8 @@ struct CsvImport::FirstPass
     QString separator;
     QString delimiter;
     bool header = false;
-    CsvImportWriter *writer = nullptr; // touched by the window only once this is done
+    // Touched by the window only once this is done; kept alive by this while it runs.
+    std::shared_ptr<CsvImportWriter> writer;
     std::atomic<bool> cancel { false };
     std::atomic<int> lines { 0 }; // the file's lines, once counted
     std::atomic<int> line { 0 }; // the line read last
@@ -176,9 +186,14 @@ struct CsvImport::FirstPass
     bool read = false;
     int longRecordLine = 0;
 
-    // On a thread of its own; touches nothing but this and the writer's learning.
-    void run()
+    // On the background worker; touches nothing but this and the writer's learning.
+    void run(BackgroundJob::Control &control)
     {
+        // The program is closing: nothing more to do, nothing to tell.
+        if (control.cancelled())
+            cancel = true;
+        if (cancel)
+            return;
         // The progress bar's length from the file's line count, and the encoding from every
         // byte, in one pass that decodes nothing; no file is ever held in memory whole.
         QtCSV::Reader::FileFacts facts;
@@ -190,13 +205,15 @@ struct CsvImport::FirstPass
         // A number such as "1,234" is read by what the rest of its column (or the file)
         // shows, so the rows are looked at once before the first one is written; a record
         // too long to be a row of a spreadsheet refuses the file here.
-        RowFunction look([this](const QStringList &row, int at) {
+        RowFunction look([this, &control](const QStringList &row, int at) {
             line.store(at, std::memory_order_relaxed);
             if (g_firstPassHook)
                 g_firstPassHook(at);
             if (!header)
                 writer->learn(row);
             header = false;
+            if (control.cancelled())
+                cancel = true;
             return !cancel.load(std::memory_order_relaxed);
         });
         QtCSV::Reader::Details details;
@@ -211,62 +228,77 @@ void CsvImport::setFirstPassHookForTesting(std::function<void(int line)> hook)
     g_firstPassHook = std::move(hook);
 }
 
-bool CsvImport::runFirstPass(CsvImportWriter &writer, bool header, QTextCodec **codec, int *lines)
+void CsvImport::startFirstPass()
 {
     auto pass = std::make_shared<FirstPass>();
     pass->path = ui->FileToImport->text();
     pass->separator = separator();
     pass->delimiter = ui->TextClose->text();
-    pass->header = header;
-    pass->writer = &writer;
+    pass->header = m_run->headerPending;
+    pass->writer = m_writer;
     m_firstPass = pass;
 
-    const QString format = ui->progressBar->format();
+    m_progressFormat = ui->progressBar->format();
     ui->progressBar->setFormat(tr("Die Datei wird geprüft … %p%"));
     ui->progressBar->setMaximum(0); // until the lines are counted
     ui->progressBar->setValue(0);
     ui->progressBar->show();
-    QTimer progress;
-    progress.setInterval(kProgressIntervalMs);
-    connect(&progress, &QTimer::timeout, this, [this, pass] {
+    if (!m_firstPassProgress) {
+        m_firstPassProgress = new QTimer(this);
+        m_firstPassProgress->setInterval(kProgressIntervalMs);
+    }
+    disconnect(m_firstPassProgress, nullptr, this, nullptr);
+    connect(m_firstPassProgress, &QTimer::timeout, this, [this, pass] {
         const int lines = pass->lines.load(std::memory_order_relaxed);
         if (lines > 0 && ui->progressBar->maximum() != lines)
             ui->progressBar->setMaximum(lines);
         if (lines > 0)
             ui->progressBar->setValue(qMin(pass->line.load(std::memory_order_relaxed), lines));
     });
-    // The window goes on (Abbrechen included) while the file is read.
-    QEventLoop loop;
-    std::unique_ptr<QThread> thread(QThread::create([pass] { pass->run(); }));
-    connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
-    thread->start();
-    progress.start();
-    loop.exec();
-    thread->wait();
-    progress.stop();
-    m_firstPass.reset();
-    ui->progressBar->setFormat(format);
+    m_firstPassProgress->start();
+    // The window goes on (Abbrechen included) while the file is read; the rows follow when
+    // the pass has ended.
+    BackgroundJob *job = BackgroundWorker::instance()->post(
+        QStringLiteral("CsvFirstPass"),
+        [pass](Database &, BackgroundJob::Control &control) { pass->run(control); });
+    connect(job, &BackgroundJob::finished, this, [this, pass] { firstPassFinished(pass); });
+}
 
-    if (cancelRequested || pass->cancel)
-        return false;
+void CsvImport::cancelFirstPass()
+{
+    if (m_firstPass)
+        m_firstPass->cancel = true;
+}
+
+void CsvImport::firstPassFinished(const std::shared_ptr<FirstPass> &pass)
+{
+    if (pass != m_firstPass)
+        return;
+    m_firstPassProgress->stop();
+    m_firstPass.reset();
+    ui->progressBar->setFormat(m_progressFormat);
+    pass->writer.reset();
+
+    if (cancelRequested || pass->cancel) {
+        endWithoutRun();
+        return;
+    }
     if (!pass->inspected || !pass->read) {
         Statics::showMessage(this,
                              pass->longRecordLine > 0 ? longRecordNotice(pass->longRecordLine)
                                                       : tr("Die Datei konnte nicht gelesen werden"),
                              2);
-        return false;
+        endWithoutRun();
+        return;
     }
-    *codec = codecOf(pass->windows1252);
-    *lines = pass->lines;
-    return true;
+    importRows(codecOf(pass->windows1252), pass->lines);
 }
 
 void CsvImport::on_buttonBox_rejected()
 {
     if (importRunning) {
         cancelRequested = true;
-        if (m_firstPass)
-            m_firstPass->cancel = true;
+        cancelFirstPass();
         ui->buttonBox->button(QDialogButtonBox::Cancel)->setEnabled(false);
         return;
     }
@@ -291,6 +323,9 @@ void CsvImport::endWithoutRun()
     cancelRequested = false;
     ui->buttonBox->button(QDialogButtonBox::Cancel)->setEnabled(true);
     SetEnabledAll(true);
+    m_run.reset();
+    m_writer.reset();
+    emit runEnded();
 }
 
 bool CsvImport::importRow(const QStringList &row, int line, RunState &state)
@@ -447,7 +482,11 @@ bool CsvImport::askToEnd(int row, const QString &error, RunState &state)
 void CsvImport::finishRun(const RunState &state)
 {
     const CsvImportWriter &writer = *state.writer;
-    SaveFileSettings();
+    // Kept for the next import of a file of this name only when this run stored something:
+    // an attempt that failed (every row refused, cancelled before the first one) leaves the
+    // settings that worked before as they were.
+    if (writer.created() + writer.updated() > 0)
+        SaveFileSettings();
     ui->progressBar->hide();
     emit changeFolderCount(targetFolderId, writer.created(), false);
     importRunning = false;
@@ -516,8 +555,7 @@ void CsvImport::finishRun(const RunState &state)
                    "importieren.");
     if (!badAccounts.isEmpty())
         text << (writer.noAccounts()
-                     ? tr("Es ist noch kein Konto angelegt: bitte zuerst in den Einstellungen "
-                          "ein Konto anlegen und die Datei dann erneut importieren.")
+                     ? noAccountsHint()
                      : tr("Die Spalte Account muss die Nummer eines angelegten Kontos "
                           "enthalten; bitte berichtigen und diese Zeilen erneut importieren."));
     if (!state.failedPictureNames.isEmpty()) {
@@ -533,6 +571,14 @@ void CsvImport::finishRun(const RunState &state)
         text << unclosedNotice(state.unclosedRow, state.unclosedLine);
     Statics::showMessage(this, text.join(QLatin1Char('\n')), text.size() > 1 ? 1 : 0);
     done(cancelRequested ? QDialog::Rejected : QDialog::Accepted);
+}
+
+QString CsvImport::noAccountsHint()
+{
+    return tr("Es ist noch kein Konto angelegt: bitte zuerst in den Einstellungen (Extras, "
+              "Einstellungen) ein Konto anlegen oder die Konten mit „Rovive 2 Daten "
+              "importieren...“ (Menü Datei) aus Rovive 2 übernehmen, und die Datei dann erneut "
+              "importieren.");
 }
 
 void CsvImport::describeSkipped(const RunState &state, QStringList &text)

@@ -101,6 +101,16 @@ private:
             QDir(base + QLatin1String(suffix)).removeRecursively();
     }
 
+    // The restore command with `archive` chosen; returns once it has told its end (it
+    // unpacks on the background worker).
+    void restoreFrom(MainWindow *window, const QString &archive)
+    {
+        m_answers->pushFileName(archive);
+        const int shown = m_answers->shownTexts().size();
+        window->findChild<QAction *>(QStringLiteral("actionDaten_wiederherstellen"))->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(m_answers->shownTexts().size() > shown, 60000);
+    }
+
 private slots:
     void init()
     {
@@ -234,10 +244,7 @@ private slots:
 
         {
             TestSupport::MainWindowFixture fixture(data);
-            m_answers->pushFileName(archive);
-            fixture.window()
-                ->findChild<QAction *>(QStringLiteral("actionDaten_wiederherstellen"))
-                ->trigger();
+            restoreFrom(fixture.window(), archive);
             QCOMPARE(m_answers->lastMessageText(),
                      brokenArchive ? QStringLiteral("Die Wiederherstellung ist fehlgeschlagen")
                                    : QStringLiteral("Die Daten wurden temporär wieder "
@@ -368,10 +375,7 @@ private slots:
         writeFile(path, archive);
 
         TestSupport::MainWindowFixture fixture(data);
-        m_answers->pushFileName(path);
-        fixture.window()
-            ->findChild<QAction *>(QStringLiteral("actionDaten_wiederherstellen"))
-            ->trigger();
+        restoreFrom(fixture.window(), path);
         QVERIFY2(m_answers->lastMessageText().startsWith(
                      QStringLiteral("Die Wiederherstellung ist fehlgeschlagen: Die Sicherung "
                                     "würde entpackt 70 MB belegen")),
@@ -425,6 +429,28 @@ private slots:
         window->updateStatusBar(QStringLiteral("Synchronisieren..."), 10, 2);
         QVERIFY(panel->isVisible());
         QVERIFY(bar->isVisible());
+    }
+
+    // An archive chosen for a restore that is a pipe is refused at once with the reason; the
+    // window was never held and nothing waits to be swapped in.
+    void restoreRefusesAPipe()
+    {
+        TestSupport::TestDatabase data(Backend::SQLite);
+        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        const QString dataDir = QDir::cleanPath(data.dataDir());
+        removeSiblings(dataDir);
+        data.closeMain();
+        const QString pipe = m_backups->filePath(QStringLiteral("Zerire3.backup"));
+        QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+        TestSupport::MainWindowFixture fixture(data);
+        restoreFrom(fixture.window(), pipe);
+        QVERIFY2(m_answers->lastMessageText().startsWith(
+                     QStringLiteral("Die Wiederherstellung ist fehlgeschlagen: Die Sicherung \"%1\" "
+                                    "kann nicht gelesen werden: ")
+                         .arg(pipe)),
+                 qPrintable(m_answers->lastMessageText()));
+        QCOMPARE(MainWindow::pendingRestore(), QString());
+        QVERIFY(!QFileInfo::exists(dataDir + QStringLiteral("_bk")));
     }
 };
 
