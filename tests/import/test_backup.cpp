@@ -452,6 +452,35 @@ private slots:
         QCOMPARE(MainWindow::pendingRestore(), QString());
         QVERIFY(!QFileInfo::exists(dataDir + QStringLiteral("_bk")));
     }
+
+    // A link in place of the unpacked folder is not swapped in for the data folder: the start
+    // goes on with the data as they were.
+    void pendingRestoreThatIsALink()
+    {
+        TestSupport::TestDatabase data(Backend::SQLite);
+        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        const QString dataDir = QDir::cleanPath(data.dataDir());
+        removeSiblings(dataDir);
+        data.db()->setOption(QStringLiteral("SyncIntervall"), QStringLiteral("25"));
+        data.closeMain();
+        QVERIFY(QDir().mkpath(m_backups->filePath(QStringLiteral("elsewhere"))));
+        const QString link = dataDir + QStringLiteral("_bk");
+        QVERIFY(QFile::link(m_backups->filePath(QStringLiteral("elsewhere")), link));
+        MainWindow::setPendingRestore(link);
+        m_answers->pushQuestion(true);
+        {
+            TestSupport::MainWindowFixture fixture(data);
+            QCOMPARE(qApp->property("SyncIntervall").toInt(), 25);
+        }
+        QVERIFY(m_answers->shownTexts().contains(
+            QStringLiteral("Die Wiederherstellung scheint nicht mehr vorhanden zu sein, der "
+                           "Programmstart wird regulär fortgesetzt, wiederhole ggf. die "
+                           "Rücksicherung")));
+        QVERIFY(QFileInfo(dataDir).isDir() && !QFileInfo(dataDir).isSymLink());
+        QVERIFY(!QFileInfo::exists(dataDir + QStringLiteral("_old")));
+        QCOMPARE(MainWindow::pendingRestore(), QString());
+        QFile::remove(link);
+    }
 };
 
 APP_TEST_MAIN(TestBackup)
