@@ -22,6 +22,7 @@
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QThread>
@@ -480,6 +481,29 @@ private slots:
         QVERIFY(!QFileInfo::exists(dataDir + QStringLiteral("_old")));
         QCOMPARE(MainWindow::pendingRestore(), QString());
         QFile::remove(link);
+    }
+
+    // Not knowing the backup folder the seller chose, no backup is made elsewhere: the
+    // failed read is told, nothing is packed.
+    void backupFolderUnreadMakesNoBackup()
+    {
+        TestSupport::TestDatabase data(Backend::SQLite);
+        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+            + QStringLiteral("/Zerire3_Backups");
+        QDir(documents).removeRecursively();
+        data.closeMain();
+        TestSupport::MainWindowFixture fixture(data);
+        Database other(true, QStringLiteral("other"));
+        QVERIFY(other.executeSQL(QStringLiteral("ALTER TABLE options RENAME TO options_away")));
+        fixture.window()->findChild<QAction *>(QStringLiteral("actionDaten_sichern"))->trigger();
+        QVERIFY(other.executeSQL(QStringLiteral("ALTER TABLE options_away RENAME TO options")));
+        other.close();
+        QVERIFY2(m_answers->lastMessageText().startsWith(
+                     QStringLiteral("Der Ordner für die Datensicherung konnte nicht gelesen werden, "
+                                    "es wurde keine Sicherung erstellt: ")),
+                 qPrintable(m_answers->lastMessageText()));
+        QVERIFY(!QFileInfo::exists(documents));
     }
 };
 
