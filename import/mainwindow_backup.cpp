@@ -110,7 +110,8 @@ void MainWindow::showBackupOutcome(bool ok, const QString &title, const QString 
         if (auto *grid = qobject_cast<QGridLayout *>(ui->SyncWidget->parentWidget()->layout())) {
             int row = 0, column = 0, rows = 0, columns = 0;
             grid->getItemPosition(grid->indexOf(ui->SyncWidget), &row, &column, &rows, &columns);
-            grid->addWidget(backupOutcome, row + rows, column, 1, columns);
+            // The next free row: the job and the backup's outcome each have their own.
+            grid->addWidget(backupOutcome, qMax(row + rows, grid->rowCount()), column, 1, columns);
         }
     }
     backupOutcome->showOutcome(title + QStringLiteral(": ") + text, ok);

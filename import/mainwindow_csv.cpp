@@ -44,7 +44,8 @@ void MainWindow::showJob(BackgroundJob *job, const QString &text)
         if (auto *grid = qobject_cast<QGridLayout *>(ui->SyncWidget->parentWidget()->layout())) {
             int row = 0, column = 0, rows = 0, columns = 0;
             grid->getItemPosition(grid->indexOf(ui->SyncWidget), &row, &column, &rows, &columns);
-            grid->addWidget(jobPanel, row + rows, column, 1, columns);
+            // The next free row: the job and the backup's outcome each have their own.
+            grid->addWidget(jobPanel, qMax(row + rows, grid->rowCount()), column, 1, columns);
         }
     }
     jobPanel->follow(job, text);

@@ -469,7 +469,9 @@ private slots:
         QCOMPARE(dialog->result(), int(QDialog::Accepted));
     }
 
-    // Cancel stops the run at the next row; what was written stays, seen by any connection.
+    // The rows are written beside the window: while the run is held at a row, the window
+    // serves its events; Abbrechen stops the run at the next row, what was written stays,
+    // seen by any connection.
     void cancelKeepsWhatWasWritten()
     {
         APP_TEST_DATABASE(data);
@@ -479,18 +481,35 @@ private slots:
             csv += "T" + QByteArray::number(i) + ";1\n";
         auto dialog = prepare(answers, writeCsv(csv), 0, "SKU", 0, { "Title", "Account" });
         QSignalSpy counts(dialog.get(), &CsvImport::changeFolderCount);
-        // Clicked at the first row the run handles, after the first pass.
-        auto *bar = dialog->findChild<QProgressBar *>("progressBar");
-        connect(bar, &QProgressBar::valueChanged, dialog.get(), [&dialog, bar](int value) {
-            auto *cancel = dialog->findChild<QDialogButtonBox *>("buttonBox")
-                               ->button(QDialogButtonBox::Cancel);
-            if (value > 0 && !bar->format().contains("geprüft") && cancel->isEnabled())
-                QTimer::singleShot(0, cancel, &QPushButton::click);
+        QSemaphore go;
+        std::atomic<bool> holding { false };
+        bool servedWhileHeld = false;
+        CsvImport *window = dialog.get();
+        CsvImport::setRowHookForTesting([&](int line) {
+            if (line != 6)
+                return;
+            holding = true;
+            // Abbrechen is clicked on the window while this row waits.
+            QMetaObject::invokeMethod(
+                window,
+                [&] {
+                    servedWhileHeld = holding;
+                    window->findChild<QDialogButtonBox *>("buttonBox")
+                        ->button(QDialogButtonBox::Cancel)
+                        ->click();
+                    go.release();
+                },
+                Qt::QueuedConnection);
+            // Bounded, so that rows written on the window's thread fail instead of hanging.
+            go.tryAcquire(1, 20000);
+            holding = false;
         });
         run(*dialog);
+        CsvImport::setRowHookForTesting({});
+        QVERIFY(servedWhileHeld);
         QCOMPARE(dialog->result(), int(QDialog::Rejected));
         const int written = data.db()->selectCount("SELECT id FROM articles").value();
-        QVERIFY2(written > 0 && written < 10, qPrintable(QString::number(written)));
+        QCOMPARE(written, 5); // text lines 2 to 6: the row in hand is finished
         QCOMPARE(counts.value(0), (QVariantList { kTarget, written, false }));
     }
 
