@@ -1499,6 +1499,28 @@ private slots:
                          "Datei) aus Rovive 2 übernehmen, und die Datei dann erneut importieren."));
         QCOMPARE(data.db()->selectCount("SELECT id FROM articles").value(), 0);
     }
+
+    // The store's accounts can't be read for a file that names accounts: nothing is
+    // imported, the reason is told, and the dialog stays ready for another OK.
+    void accountsUnreadImportNothing()
+    {
+        APP_TEST_DATABASE(data);
+        DialogAnswers answers;
+        auto dialog = prepare(answers, writeCsv("Title;Account\nLampe;1\n"), 0, "SKU", 0,
+                              { "Title", "Account" });
+        QVERIFY(data.db()->executeSQL("ALTER TABLE accounts RENAME TO accounts_away"));
+        run(*dialog);
+        QVERIFY(data.db()->executeSQL("ALTER TABLE accounts_away RENAME TO accounts"));
+        QVERIFY2(answers.lastMessageText().startsWith(
+                     "Die Konten konnten nicht gelesen werden, es wurde nichts importiert: "),
+                 qPrintable(answers.lastMessageText()));
+        QCOMPARE(data.db()->selectCount("SELECT id FROM articles").value(), 0);
+        QVERIFY(dialog->findChild<QDialogButtonBox *>("buttonBox")
+                    ->button(QDialogButtonBox::Ok)
+                    ->isEnabled());
+        run(*dialog);
+        QCOMPARE(data.db()->selectCount("SELECT id FROM articles").value(), 1);
+    }
 };
 
 APP_TEST_MAIN(TestCsvImport)
