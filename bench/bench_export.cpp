@@ -47,8 +47,9 @@ bool fill(Database &db, int articles)
             return false;
     }
     // A failed read only shifts the ids the picture rows name: benchmark data either way.
-    const int first
-        = db.selectOne(QStringLiteral("SELECT MIN(id) FROM articles")).orIfFailed(QString()).toInt();
+    const int first = db.selectOne(QStringLiteral("SELECT MIN(id) FROM articles"))
+                          .orIfFailed(QString())
+                          .toInt();
     for (int from = 0; from < articles; from += 500) {
         QStringList values;
         for (int i = from; i < qMin(articles, from + 500); ++i)

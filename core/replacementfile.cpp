@@ -107,8 +107,8 @@ bool ReplacementFile::open()
         return fail(refused);
     }
     struct stat status = {};
-    m_existed = ::fstatat(m_dirFd, QFile::encodeName(m_name).constData(), &status,
-                          AT_SYMLINK_NOFOLLOW)
+    m_existed
+        = ::fstatat(m_dirFd, QFile::encodeName(m_name).constData(), &status, AT_SYMLINK_NOFOLLOW)
         == 0;
 
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
@@ -147,9 +147,9 @@ bool ReplacementFile::commit(bool ownerOnly)
     const int fd = m_file.handle();
     if (::fsync(fd) != 0)
         return failAndDiscard(systemError(errno));
-    const mode_t mode = ownerOnly ? (S_IRUSR | S_IWUSR)
-                                  : mode_t(umasked(S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP | S_IROTH
-                                                   | S_IWOTH));
+    const mode_t mode = ownerOnly
+        ? (S_IRUSR | S_IWUSR)
+        : mode_t(umasked(S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH));
     if (::fchmod(fd, mode) != 0)
         return failAndDiscard(systemError(errno));
     // The temporary name must still be this file: in a folder others write into, it could

@@ -78,9 +78,8 @@ ArticleExport::Result ArticleExport::run(Database &db, const Request &request,
             return cancelled();
         const QList<int> chunk = request.ids.mid(from, kChunk);
         const QString in = idList(chunk);
-        const Read<SqlRows> articles
-            = db.select(QStringLiteral("SELECT * FROM articles WHERE id IN (") + in
-                        + QLatin1Char(')'));
+        const Read<SqlRows> articles = db.select(
+            QStringLiteral("SELECT * FROM articles WHERE id IN (") + in + QLatin1Char(')'));
         if (!articles.ok())
             return readFailed(articles.error());
         const Read<SqlRows> pictures = db.select(

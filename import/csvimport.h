@@ -180,8 +180,7 @@ private:
     void rowsPartFinished(const std::shared_ptr<RowsPart> &part);
     // Shows a pass's progress from what it tells, polled: the line reached and the lines
     // of the file; a text for the bar unless null.
-    void showProgress(std::function<QPair<int, int>()> lineAndLines,
-                      std::function<QString()> text);
+    void showProgress(std::function<QPair<int, int>()> lineAndLines, std::function<QString()> text);
     // Back to the dialog as it was before OK, after a run that wrote nothing.
     void endWithoutRun();
 

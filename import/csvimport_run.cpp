@@ -16,8 +16,8 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QMutex>
 #include <QFile>
+#include <QMutex>
 #include <QPushButton>
 #include <QTextCodec>
 #include <QTimer>
@@ -477,17 +477,20 @@ bool CsvImport::RowsPart::importRow(const QStringList &row, int at, BackgroundJo
     }
 
     w.begin(rowNumber);
-    const auto takePictures = [&](int id) {
-        QStringList lost;
-        s.failedPictures += PictureImport::store(
-            db, id, pictures,
-            [this](const QString &address) { setText(QStringLiteral("Download . ") + address); },
-            &lost);
-        setText(QString(""));
-        for (const QString &entry : qAsConst(lost))
-            s.failedPictureNames
-                << CsvImport::tr("Zeile %1: „%2“").arg(s.rows.name(rowNumber), entry);
-    };
+    const auto takePictures
+        = [&](int id) {
+              QStringList lost;
+              s.failedPictures += PictureImport::store(
+                  db, id, pictures,
+                  [this](const QString &address) {
+                      setText(QStringLiteral("Download . ") + address);
+                  },
+                  &lost);
+              setText(QString(""));
+              for (const QString &entry : qAsConst(lost))
+                  s.failedPictureNames
+                      << CsvImport::tr("Zeile %1: „%2“").arg(s.rows.name(rowNumber), entry);
+          };
     bool ok;
     if (ids.isEmpty()) {
         const int id = w.insert();
@@ -543,8 +546,7 @@ void CsvImport::startRows(bool finishOnly)
                      return part->currentText();
                  });
     BackgroundJob *job = BackgroundWorker::instance()->post(
-        QStringLiteral("CsvRows"),
-        [part](Database &connection, BackgroundJob::Control &control) {
+        QStringLiteral("CsvRows"), [part](Database &connection, BackgroundJob::Control &control) {
             part->run(connection, control);
         });
     connect(job, &BackgroundJob::finished, this, [this, part] { rowsPartFinished(part); });

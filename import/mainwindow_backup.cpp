@@ -84,8 +84,7 @@ void MainWindow::on_actionDaten_sichern_triggered()
     // Made and connected here, run on the background worker with its connection; its
     // signals reach the window queued.
     const auto worker = backgroundObject(new FolderCompressor(dataDir, archive));
-    connect(worker.get(), &FolderCompressor::sendNotification, this,
-            &MainWindow::sendNotification);
+    connect(worker.get(), &FolderCompressor::sendNotification, this, &MainWindow::sendNotification);
     connect(worker.get(), &FolderCompressor::getStatus, this, &MainWindow::updateStatusBar);
     connect(worker.get(), &FolderCompressor::sendaddNewsItem, this,
             [this](const NewsItem &entry) { addNewsItem(entry); });
@@ -132,8 +131,7 @@ void MainWindow::on_actionDaten_wiederherstellen_triggered()
     const QString restoreDir = FolderCompressor::freeName(dataDir, QStringLiteral("_bk"));
 
     const auto worker = backgroundObject(new FolderCompressor(archive, restoreDir));
-    connect(worker.get(), &FolderCompressor::sendNotification, this,
-            &MainWindow::sendNotification);
+    connect(worker.get(), &FolderCompressor::sendNotification, this, &MainWindow::sendNotification);
     connect(worker.get(), &FolderCompressor::getStatus, this, &MainWindow::updateStatusBar);
     // How it went, kept by the worker's thread for the window once the job has finished.
     struct Outcome

@@ -90,7 +90,8 @@ void MainWindow::on_actionExportieren_triggered()
     // In the data folder (where the export goes first) it is the seller's alone, as the
     // database beside it.
     const QString dataDir = QFileInfo(db->getCurrentDataDir()).canonicalFilePath();
-    const QString folder = QFileInfo(QFileInfo(request.fileName).absolutePath()).canonicalFilePath();
+    const QString folder
+        = QFileInfo(QFileInfo(request.fileName).absolutePath()).canonicalFilePath();
     request.ownerOnly = !dataDir.isEmpty() && !folder.isEmpty()
         && (folder == dataDir || folder.startsWith(dataDir + QLatin1Char('/')));
     const auto selected = ui->itemlist->selectedItems();
@@ -124,9 +125,8 @@ void MainWindow::on_actionExportieren_triggered()
                 this,
                 tr("Es wurden %1 Artikel erfolgreich exportiert").arg(result->count)
                     + QLatin1Char('\n')
-                    + (result->replaced
-                           ? tr("Die bisherige Datei „%1“ wurde ersetzt.").arg(shown)
-                           : tr("Die Datei „%1“ wurde neu angelegt.").arg(shown)),
+                    + (result->replaced ? tr("Die bisherige Datei „%1“ wurde ersetzt.").arg(shown)
+                                        : tr("Die Datei „%1“ wurde neu angelegt.").arg(shown)),
                 0);
             break;
         case Outcome::Cancelled:
@@ -134,10 +134,9 @@ void MainWindow::on_actionExportieren_triggered()
                 this, tr("Der Export wurde abgebrochen; es wurde keine Datei geschrieben."), 0);
             break;
         case Outcome::Refused:
-            Statics::showMessage(this,
-                                 tr("Die Datei „%1“ kann nicht erstellt werden: %2")
-                                     .arg(shown, result->reason),
-                                 2);
+            Statics::showMessage(
+                this,
+                tr("Die Datei „%1“ kann nicht erstellt werden: %2").arg(shown, result->reason), 2);
             break;
         case Outcome::ReadFailed:
             Statics::showMessage(this,

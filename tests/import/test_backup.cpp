@@ -445,11 +445,12 @@ private slots:
         QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
         TestSupport::MainWindowFixture fixture(data);
         restoreFrom(fixture.window(), pipe);
-        QVERIFY2(m_answers->lastMessageText().startsWith(
-                     QStringLiteral("Die Wiederherstellung ist fehlgeschlagen: Die Sicherung \"%1\" "
-                                    "kann nicht gelesen werden: ")
-                         .arg(pipe)),
-                 qPrintable(m_answers->lastMessageText()));
+        QVERIFY2(
+            m_answers->lastMessageText().startsWith(
+                QStringLiteral("Die Wiederherstellung ist fehlgeschlagen: Die Sicherung \"%1\" "
+                               "kann nicht gelesen werden: ")
+                    .arg(pipe)),
+            qPrintable(m_answers->lastMessageText()));
         QCOMPARE(MainWindow::pendingRestore(), QString());
         QVERIFY(!QFileInfo::exists(dataDir + QStringLiteral("_bk")));
     }
@@ -489,7 +490,8 @@ private slots:
     {
         TestSupport::TestDatabase data(Backend::SQLite);
         QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
-        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+        const QString documents
+            = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
             + QStringLiteral("/Zerire3_Backups");
         QDir(documents).removeRecursively();
         data.closeMain();
@@ -499,9 +501,9 @@ private slots:
         fixture.window()->findChild<QAction *>(QStringLiteral("actionDaten_sichern"))->trigger();
         QVERIFY(other.executeSQL(QStringLiteral("ALTER TABLE options_away RENAME TO options")));
         other.close();
-        QVERIFY2(m_answers->lastMessageText().startsWith(
-                     QStringLiteral("Der Ordner für die Datensicherung konnte nicht gelesen werden, "
-                                    "es wurde keine Sicherung erstellt: ")),
+        QVERIFY2(m_answers->lastMessageText().startsWith(QStringLiteral(
+                     "Der Ordner für die Datensicherung konnte nicht gelesen werden, "
+                     "es wurde keine Sicherung erstellt: ")),
                  qPrintable(m_answers->lastMessageText()));
         QVERIFY(!QFileInfo::exists(documents));
     }

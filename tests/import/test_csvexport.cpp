@@ -24,8 +24,8 @@
 #include <QImage>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QSemaphore>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextCodec>
 #include <QTimer>
@@ -240,8 +240,9 @@ private slots:
             TestSupport::FileSizeLimit limit(1024);
             exportTo(answers, file, true);
         }
-        QVERIFY2(answers.lastMessageText().startsWith("Die Datei konnte nicht geschrieben werden: "),
-                 qPrintable(answers.lastMessageText()));
+        QVERIFY2(
+            answers.lastMessageText().startsWith("Die Datei konnte nicht geschrieben werden: "),
+            qPrintable(answers.lastMessageText()));
         QFile old(file);
         QVERIFY(old.open(QIODevice::ReadOnly));
         QCOMPARE(old.readAll(), QByteArray("old\n"));
@@ -331,10 +332,14 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("link to the seller's file") << "link" << "Verknüpfung";
-        QTest::newRow("dangling link") << "dangling" << "Verknüpfung";
-        QTest::newRow("pipe") << "fifo" << "keine gewöhnliche Datei";
-        QTest::newRow("folder") << "folder" << "Ordner";
+        QTest::newRow("link to the seller's file") << "link"
+                                                   << "Verknüpfung";
+        QTest::newRow("dangling link") << "dangling"
+                                       << "Verknüpfung";
+        QTest::newRow("pipe") << "fifo"
+                              << "keine gewöhnliche Datei";
+        QTest::newRow("folder") << "folder"
+                                << "Ordner";
     }
     void targetThatIsNoPlainFile()
     {
@@ -374,13 +379,16 @@ private slots:
         QFile kept(secret);
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), QByteArray("geheim"));
-        QCOMPARE(kept.permissions(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
-        QCOMPARE(QDir(root.filePath("own")).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
-                                                      | QDir::NoDotAndDotDot),
-                 QStringList { "secret.csv" });
-        QCOMPARE(QDir(root.filePath("shared")).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
-                                                         | QDir::NoDotAndDotDot),
-                 QStringList { "export.csv" });
+        QCOMPARE(kept.permissions(),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        QCOMPARE(
+            QDir(root.filePath("own"))
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList { "secret.csv" });
+        QCOMPARE(
+            QDir(root.filePath("shared"))
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList { "export.csv" });
         QCOMPARE(QFileInfo(chosen).isSymLink(), kind == "link" || kind == "dangling");
         QVERIFY(!Settings::app()->contains("MainWindow/exportpath")
                 || Settings::app()->value("MainWindow/exportpath").toString() != chosen);
@@ -465,9 +473,10 @@ private slots:
         DialogAnswers answers;
         exportTo(answers, files.filePath("x.csv"), true);
         QVERIFY(db()->executeSQL("ALTER TABLE articles_images_away RENAME TO articles_images"));
-        QVERIFY2(answers.lastMessageText().startsWith(
-                     "Die Artikel konnten nicht gelesen werden, es wurde keine Datei geschrieben: "),
-                 qPrintable(answers.lastMessageText()));
+        QVERIFY2(
+            answers.lastMessageText().startsWith(
+                "Die Artikel konnten nicht gelesen werden, es wurde keine Datei geschrieben: "),
+            qPrintable(answers.lastMessageText()));
         QCOMPARE(QDir(files.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
                  QStringList());
     }
@@ -483,7 +492,8 @@ private slots:
         for (int from = 0; from < kArticles; from += 1000) {
             QStringList values;
             for (int i = from; i < from + 1000; ++i)
-                values << QString("('T%1', %2, 0, 1, 77, '%3')").arg(i).arg(kDrafts).arg(description);
+                values
+                    << QString("('T%1', %2, 0, 1, 77, '%3')").arg(i).arg(kDrafts).arg(description);
             QVERIFY(db()->executeSQL("INSERT INTO articles (Title, Folder, Trash, Account, Site, "
                                      "Description) VALUES "
                                      + values.join(',')));
@@ -506,9 +516,8 @@ private slots:
         qint64 longest = 0;
         QTimer ticker;
         ticker.setInterval(5);
-        connect(&ticker, &QTimer::timeout, this, [&] {
-            longest = qMax(longest, sinceTick.restart());
-        });
+        connect(&ticker, &QTimer::timeout, this,
+                [&] { longest = qMax(longest, sinceTick.restart()); });
         sinceTick.start();
         ticker.start();
         exportTo(answers, files.filePath("gross.csv"), true);

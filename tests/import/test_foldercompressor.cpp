@@ -377,8 +377,9 @@ private slots:
             FolderCompressor packer { QString(), QString() };
             QVERIFY(packer.compressFolder(path("src"), path("out.backup")));
             QVERIFY(packer.decompressFolder(path("out.backup"), path("restored")));
-            QCOMPARE(QDir(path("restored")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot
-                                                      | QDir::Hidden | QDir::System),
+            QCOMPARE(QDir(path("restored"))
+                         .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden
+                                    | QDir::System),
                      QStringList { "a.txt" });
         }
         {
@@ -394,8 +395,8 @@ private slots:
             unpacker.workdecomp();
             QCOMPARE(outcome.value(0).value(0).toBool(), false);
             const QString reason = outcome.value(0).value(3).toString();
-            QVERIFY2(reason.startsWith(QString("Die Sicherung \"%1\" kann nicht gelesen werden: ")
-                                           .arg(archive))
+            QVERIFY2(reason.startsWith(
+                         QString("Die Sicherung \"%1\" kann nicht gelesen werden: ").arg(archive))
                          && (reason.contains("Verknüpfung")
                              || reason.contains("keine gewöhnliche Datei")),
                      qPrintable(reason));
