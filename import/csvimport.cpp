@@ -134,7 +134,7 @@ CsvImport::~CsvImport()
     // The passes on the background worker hold what they touch themselves: told to stop,
     // they end on their own.
     stopScans();
-    cancelFirstPass();
+    cancelPasses();
 }
 
 void CsvImport::stopScans()

@@ -11,10 +11,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
-#include <vector>
 
-class BackgroundJob;
-class CsvImportWriter;
 class Database;
 class QTextCodec;
 class QTimer;
@@ -174,7 +171,7 @@ private:
     void startFirstPass(const CsvImportWriter::Settings &settings);
     void firstPassFinished(const std::shared_ptr<FirstPass> &pass);
     // Tells a running pass to stop (it ends on its own).
-    void cancelFirstPass();
+    void cancelPasses();
     // Posts the next part of the run's rows (only the closing steps when `finishOnly`).
     void startRows(bool finishOnly);
     void rowsPartFinished(const std::shared_ptr<RowsPart> &part);

@@ -517,7 +517,7 @@ bool CsvImport::RowsPart::importRow(const QStringList &row, int at, BackgroundJo
     return true;
 }
 
-void CsvImport::cancelFirstPass()
+void CsvImport::cancelPasses()
 {
     if (m_firstPass)
         m_firstPass->cancel = true;
@@ -596,7 +596,7 @@ void CsvImport::on_buttonBox_rejected()
 {
     if (importRunning) {
         cancelRequested = true;
-        cancelFirstPass();
+        cancelPasses();
         ui->buttonBox->button(QDialogButtonBox::Cancel)->setEnabled(false);
         return;
     }
