@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/backgroundworker.h"
 #include "core/newsitem.h"
 
 #include <QList>
@@ -20,6 +21,8 @@ class Database;
 class FolderModel;
 class NewsListItemModel;
 class OutcomePanel;
+class JobPanel;
+template<typename T> class Read;
 class PendingRequest;
 class QCloseEvent;
 class QImage;
@@ -371,6 +374,13 @@ private slots:
     void on_actionImportieren_triggered();
     void on_actionExportieren_triggered();
 
+private:
+    // Shows `job` below the status panel with its progress and Abbrechen until it finishes.
+    void showJob(BackgroundJob *job, const QString &text);
+
+    JobPanel *jobPanel = nullptr;
+    QPointer<BackgroundJob> exportJob; // while an export runs
+
     // --- article editor (editor/mainwindow_editor.cpp) ---
 public slots:
     void on_actionNeuer_Artikel_triggered();
@@ -401,7 +411,7 @@ private:
     // Shows a backup's outcome below the status panel until the seller closes it.
     void showBackupOutcome(bool ok, const QString &title, const QString &text);
     // The option "backuppath" (default: documents + "/Zerire3_Backups"), with "/" only.
-    QString backupFolder();
+    Read<QString> backupFolder();
     // The archive name for a backup into `datedFolder`: "Zerire3.backup", else the first free
     // "Zerire3_<n>.backup".
     static QString backupArchiveName(const QString &datedFolder);
