@@ -6,6 +6,7 @@
 #include "core/logging.h"
 #include "core/statics.h"
 #include "core/transaction.h"
+#include "core/untrustedfile.h"
 #include "editor/companions/picturewidget.h"
 #include "views/flowlayout.h"
 
@@ -65,8 +66,13 @@ void AddArticle::generateImages()
         slot->setGeometry(0, 0, 170, 210);
         const QString image = i < rows.size() ? rows.at(i).value(QStringLiteral("image")).toString()
                                               : QString();
-        if (!image.isEmpty())
+        // A row names a file of the picture folder; one of another workstation or a restored
+        // backup may name any other ("../…"): that one is not shown, and not saved again.
+        if (!image.isEmpty() && !isWebAddress(image) && !UntrustedFile::insideFolder(folder, image))
+            qCWarning(lcApp).noquote() << "Picture row" << image << "leads out of the picture folder";
+        else if (!image.isEmpty())
             slot->imagePath = isWebAddress(image) ? image : folder + image;
+        connect(slot, &PictureWidget::settled, this, &AddArticle::pictureWaitStep);
         slot->pictureSlots = &m_pictureSlots;
         m_pictureSlots << slot;
         layout->addWidget(slot);
@@ -77,6 +83,7 @@ void AddArticle::generateImages()
     for (const auto &row : rows)
         m_openedPictures << row.value(QStringLiteral("image")).toString();
     m_openedVariantPictures = storedVariantPictures(m_articleId);
+    m_saveDecodes.clear();
 }
 
 void AddArticle::on_loadFilesButton_clicked()
@@ -118,9 +125,17 @@ QString AddArticle::copyPicture(const QString &file, const QString &prefix)
     const QFileInfo source(file);
     QString name = prefix + source.fileName();
     // Two pictures of one name saved within the same second must not replace each other.
-    for (int n = 1; QFileInfo::exists(folder + name); ++n)
+    for (int n = 1; QFileInfo::exists(folder + name) || QFileInfo(folder + name).isSymLink(); ++n)
         name = prefix + QString::number(n) + QLatin1Char('_') + source.fileName();
-    return QFile::copy(file, folder + name) ? name : QString();
+    // Copied from the one descriptor opened: a plain file, never a FIFO the window would wait
+    // on, into a new file of the program's own.
+    QString error;
+    if (!UntrustedFile::copy(file, UntrustedFile::Links::Refused, folder + name,
+                             UntrustedFile::kMaxPictureBytes, &error)) {
+        qCWarning(lcApp).noquote() << "Picture" << file << "not copied:" << error;
+        return QString();
+    }
+    return name;
 }
 
 AddArticle::PicturePlan AddArticle::preparePictures()
@@ -137,8 +152,11 @@ AddArticle::PicturePlan AddArticle::preparePictures()
             plan.webPictures = true;
             continue;
         }
-        // A picture the slot is about to refuse is not saved.
-        if (path.isEmpty() || !QFileInfo::exists(path) || slot->pictureRefused())
+        // A picture refused by the decode the save made itself is not saved; one a slot refused
+        // has left the slot.
+        const auto own = m_saveDecodes.constFind(path);
+        if (path.isEmpty() || !QFileInfo::exists(path)
+            || (own != m_saveDecodes.cend() && !own->refusal.isEmpty()))
             continue;
         QString name = QFileInfo(path).fileName();
         if (QFileInfo(path).absolutePath() + QLatin1Char('/') != folder) {
@@ -150,15 +168,21 @@ AddArticle::PicturePlan AddArticle::preparePictures()
             }
             // A save that is tried again does not copy it again.
             slot->imagePath = folder + name;
+            if (own != m_saveDecodes.cend())
+                m_saveDecodes.insert(slot->imagePath, *own);
         }
         plan.images << name;
         if (plan.thumb.isEmpty()) {
-            // The slot decoded its picture off the window thread and made the thumbnail
-            // then; only a slot not shown yet (or still decoding) has the file read here.
+            // Made from the picture the slot decoded (or the save, for a slot that never did)
+            // before the save went on: nothing is decoded here.
             QByteArray format;
-            const QImage thumb = slot->thumbnail(&format);
-            plan.thumb = thumb.isNull() ? Statics::CreateThumb(folder + name, thumbs)
-                                        : Statics::WriteThumb(thumb, folder + name, format, thumbs);
+            QImage thumb = slot->thumbnail(&format);
+            if (thumb.isNull() && own != m_saveDecodes.cend()) {
+                thumb = own->image;
+                format = own->format;
+            }
+            if (!thumb.isNull())
+                plan.thumb = Statics::WriteThumb(thumb, folder + name, format, thumbs);
         }
     }
     plan.images << m_extraPictures;
@@ -230,6 +254,87 @@ bool AddArticle::writePictures(int id, const PicturePlan &plan, bool pictures,
             < 1)
             return false;
     return true;
+}
+
+bool AddArticle::waitForPictures()
+{
+    if (m_pictureWait)
+        return true;
+    if (!picturesPending())
+        return false;
+    m_pictureWait = true;
+    m_waitTemplateMode = m_templateMode;
+    m_waitTemplateId = m_templateId;
+    m_ui->buttonBox->setEnabled(false);
+    connect(this, &QDialog::finished, this, &AddArticle::dropPictureWait, Qt::UniqueConnection);
+    return true;
+}
+
+bool AddArticle::picturesPending()
+{
+    bool pending = false;
+    for (PictureWidget *slot : qAsConst(m_pictureSlots)) {
+        if (slot->decoding()) {
+            // Its decode goes ahead of every other picture's.
+            ImageLimits::hurry(slot);
+            pending = true;
+        }
+    }
+    if (pending)
+        return true;
+    // The thumbnail comes from the first picture that can be read.
+    for (PictureWidget *slot : qAsConst(m_pictureSlots)) {
+        const QString path = slot->imagePath;
+        if (path.isEmpty() || isWebAddress(path) || !QFileInfo::exists(path))
+            continue;
+        if (!slot->thumbnail().isNull())
+            return false;
+        const auto own = m_saveDecodes.constFind(path);
+        if (own != m_saveDecodes.cend()) {
+            if (!own->image.isNull())
+                return false;
+            continue;
+        }
+        if (!m_saveDecoding.contains(path)) {
+            m_saveDecoding.insert(path);
+            ImageLimits::decodeLater(
+                this, ImageLimits::pictureFile(path, Statics::thumbBox(), true),
+                [this, path](const ImageLimits::Decoded &decoded) {
+                    m_saveDecoding.remove(path);
+                    if (!decoded.refusal.isEmpty())
+                        qCInfo(lcApp).noquote() << "Bild abgelehnt:" << path << decoded.refusal;
+                    m_saveDecodes.insert(path, decoded);
+                    pictureWaitStep();
+                },
+                ImageLimits::Order::First);
+        }
+        return true;
+    }
+    return false;
+}
+
+void AddArticle::pictureWaitStep()
+{
+    if (!m_pictureWait || picturesPending())
+        return;
+    m_pictureWait = false;
+    m_ui->buttonBox->setEnabled(true);
+    // The save goes on as it was asked for: as a template when it was one.
+    const bool templateMode = m_templateMode;
+    const int templateId = m_templateId;
+    m_templateMode = m_waitTemplateMode;
+    m_templateId = m_waitTemplateId;
+    accept();
+    m_templateMode = templateMode;
+    m_templateId = templateId;
+}
+
+void AddArticle::dropPictureWait()
+{
+    if (!m_pictureWait)
+        return;
+    m_pictureWait = false;
+    m_ui->buttonBox->setEnabled(true);
 }
 
 void AddArticle::savePicsToId(int id)

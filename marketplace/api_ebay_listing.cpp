@@ -5,8 +5,10 @@
 
 #include "core/config.h"
 #include "core/database.h"
+#include "core/imagelimits.h"
 #include "core/logging.h"
 #include "core/statics.h"
+#include "core/untrustedfile.h"
 #include "marketplace/itemmapping.h"
 #include "marketplace/tradingtransport.h"
 
@@ -88,12 +90,23 @@ QString listingOfRepeatedUuid(const XmlNode &root)
 
 QString Api_Ebay::uploadPicture(const QString &file, const QString &siteId)
 {
-    QFile picture(file);
-    if (!picture.open(QIODevice::ReadOnly)) {
-        m_lastFail = tr("Das Bild \"%1\" konnte nicht gelesen werden.").arg(file);
+    // Read once from the descriptor opened (a plain file of the picture folder, no link),
+    // checked by the picture decoder, and those bytes go up: nothing but a picture within
+    // the limits leaves the machine.
+    QByteArray data;
+    QString error;
+    if (!UntrustedFile::read(file, UntrustedFile::Links::Refused, UntrustedFile::kMaxPictureBytes,
+                             &data, &error)) {
+        m_lastFail = tr("Das Bild \"%1\" konnte nicht gelesen werden: %2").arg(file, error);
         return QString();
     }
-    const QByteArray data = picture.readAll();
+    const ImageLimits::Decoded checked
+        = ImageLimits::decodeWithin(ImageLimits::pictureBytes(data, Statics::thumbBox()));
+    if (!checked.refusal.isEmpty() || checked.image.isNull()) {
+        m_lastFail = tr("Das Bild \"%1\" wird nicht hochgeladen: %2")
+                         .arg(file, checked.refusal.isEmpty() ? checked.error : checked.refusal);
+        return QString();
+    }
     const QString name = QFileInfo(file).fileName();
 
     TradingTransport::Call call;
@@ -169,6 +182,14 @@ bool Api_Ebay::verifyItem(int mode, const QMap<QString, QVariant> &row,
             return image;
         if (uploaded.contains(image))
             return uploaded.value(image);
+        // A row names a file of the picture folder; one written by another workstation or
+        // restored from a backup may name any other ("../../privat.jpg").
+        if (!UntrustedFile::insideFolder(folder, image)) {
+            m_lastFail = tr("Das Bild \"%1\" liegt nicht im Bildordner des Programms und wird "
+                            "nicht hochgeladen.")
+                             .arg(image);
+            return QString();
+        }
         const QString url = uploadPicture(folder + image, siteId);
         if (!url.isEmpty())
             uploaded.insert(image, url);

@@ -17,6 +17,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QMimeData>
+#include <QSignalSpy>
 #include <QPainter>
 #include <QTimer>
 #include <QToolButton>
@@ -352,8 +353,8 @@ void TestPictureWidget::decodeHeldPastItsTime()
     QCOMPARE(slot->thumbnail().size(), QSize(150, 75));
 }
 
-// A save while the slot still decodes its picture does not take one the slot will refuse: its
-// header is checked at once.
+// While a slot decodes its picture it says so (a save waits for it); once the decode ended it
+// holds the picture or has let go of the one it refused.
 void TestPictureWidget::refusedWhileStillDecoding()
 {
     const QString big = writeFile("riesig.jpg", TestSupport::blackPng(8000, 8000));
@@ -363,13 +364,17 @@ void TestPictureWidget::refusedWhileStillDecoding()
     m_slots[1]->setImage(fine);
     QVERIFY(held.entered(2));
     QCOMPARE(m_slots[0]->imagePath, big);
-    QVERIFY(m_slots[0]->pictureRefused());
-    QVERIFY(!m_slots[1]->pictureRefused());
+    QVERIFY(m_slots[0]->decoding());
+    QVERIFY(m_slots[1]->decoding());
+    QSignalSpy first(m_slots[0], &PictureWidget::settled);
+    QSignalSpy second(m_slots[1], &PictureWidget::settled);
     held.letGo(2);
     QVERIFY(settled());
+    QTRY_COMPARE(first.count() + second.count(), 2);
     QCOMPARE(m_slots[0]->imagePath, QString());
     QCOMPARE(m_slots[1]->imagePath, fine);
-    QVERIFY(!m_slots[0]->pictureRefused());
+    QVERIFY(!m_slots[0]->decoding());
+    QVERIFY(!m_slots[1]->decoding());
 }
 
 // A picture asked for after another is the one the slot shows, also when the first one's
