@@ -40,6 +40,8 @@ const QString kDecoderName = QStringLiteral("zerire3-picturedecoder");
 
 std::atomic<int> g_timeoutMs { 20000 };
 std::atomic<int> g_pending { 0 };
+// Counts the changes of the decoder program: a process of an older one is replaced.
+std::atomic<int> g_programEpoch { 0 };
 QMutex g_settingsMutex;
 std::function<void()> g_hook;
 QString g_program;
@@ -198,6 +200,7 @@ struct Worker
     QByteArray buffer;
     std::unique_ptr<Job> job;
     quint64 generation = 0;
+    int epoch = 0;
 };
 
 class Service : public QObject
@@ -282,6 +285,8 @@ private:
     {
         Worker &worker = m_workers[size_t(index)];
         const quint64 generation = ++worker.generation;
+        if (worker.process && worker.epoch != g_programEpoch.load())
+            retire(index);
         if (!worker.process && !launch(index)) {
             finish(index, refused(tr("Der Bilddecoder des Programms ließ sich nicht starten; "
                                      "das Bild wird nicht gelesen.")));
@@ -334,6 +339,7 @@ private:
         connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
                 [this, index, process] { ended(index, process); });
         worker.process = process;
+        worker.epoch = g_programEpoch.load();
         worker.buffer.clear();
         process->start(program, arguments);
         return true;
@@ -533,6 +539,7 @@ void setDecoderProgram(const QString &program, const QStringList &arguments)
     QMutexLocker lock(&g_settingsMutex);
     g_program = program;
     g_arguments = arguments;
+    ++g_programEpoch;
 }
 
 void decodeLater(QObject *context, const Picture &picture,
