@@ -9,6 +9,7 @@
 #include "tests/editor/editorfixture.h"
 #include "tests/support/blackpng.h"
 #include "tests/support/dialoganswers.h"
+#include "tests/support/helddecodes.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
@@ -16,6 +17,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -100,6 +102,7 @@ private slots:
     void pictures();
     void removeAllPictures();
     void pictureRefusedWhileDecoding();
+    void saveAfterClosedEditors();
     void variations();
     void variationPictures();
     void description_data();
@@ -670,6 +673,63 @@ void TestAddArticleSave::pictureRefusedWhileDecoding()
     QCOMPARE(rows.size(), 0);
     QCOMPARE(stored(id).value("ImageThumb").toString(), QString());
     QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+}
+
+// Editors opened and closed leave no decodes behind them: the queued ones are dropped. The
+// next editor's save, right after it opened (its pictures page never shown), has its first
+// picture decoded ahead of every other and makes the thumbnail of that one.
+void TestAddArticleSave::saveAfterClosedEditors()
+{
+    const int id = article({});
+    Database *db = m_t->db();
+    const QString folder = db->getCurrentAdImageDir();
+    for (int i = 0; i < 12; ++i) {
+        QImage image(2400, 1600, QImage::Format_RGB32);
+        image.fill(i == 0 ? Qt::red : Qt::blue);
+        QVERIFY(image.save(folder + QString("p%1.jpg").arg(i), "JPEG"));
+        QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", QString("p%1.jpg").arg(i) },
+                                     { "sort", i } },
+                                   "articles_images")
+                > 0);
+    }
+    {
+        TestSupport::HeldDecodes held;
+        for (int round = 0; round < 3; ++round) {
+            // What is left of the editor before are the decodes that had a decoder when it
+            // closed (at most one a decoder process); the queued ones are dropped.
+            QTRY_VERIFY2(ImageLimits::pendingDecodes() <= 4,
+                         qPrintable(QString::number(ImageLimits::pendingDecodes())));
+            const int before = ImageLimits::pendingDecodes();
+            auto editor = std::make_unique<AddArticle>(nullptr, id, -10, false);
+            EditorFixture::apply(editor.get(), { "show=TabPics" });
+            QTRY_COMPARE(ImageLimits::pendingDecodes(), before + 12);
+            editor.reset();
+        }
+        QVERIFY(held.entered());
+        QTRY_VERIFY2(ImageLimits::pendingDecodes() <= 4,
+                     qPrintable(QString::number(ImageLimits::pendingDecodes())));
+        held.letGo(1000);
+    }
+    QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+
+    // The last picture is taken out, so the pictures are written again.
+    QVERIFY(db->executeSQL("DELETE FROM articles_images WHERE image='p11.jpg'"));
+    AddArticle editor(nullptr, id, -10, false);
+    EditorFixture::apply(&editor, {});
+    QVERIFY(QMetaObject::invokeMethod(&editor, "handleFileSaveAsBeforeCloseSelected",
+                                      Q_ARG(QStringList, QStringList { folder + "p11.jpg" })));
+    QElapsedTimer timer;
+    timer.start();
+    editor.accept();
+    QTRY_COMPARE(editor.result(), 1);
+    qInfo("The save took %lld ms", timer.elapsed());
+    QCOMPARE(stored(id).value("ImageThumb").toString(), QString("thumb_p0.jpg"));
+    const QString thumb = db->getCurrentAdImageDirThumbs() + "thumb_p0.jpg";
+    const QImage written(thumb);
+    QCOMPARE(written.size(), QSize(150, 100));
+    QVERIFY2(qRed(written.pixel(75, 50)) > 200 && qBlue(written.pixel(75, 50)) < 60,
+             "the thumbnail is not the first picture's");
+    QCOMPARE(QFile::permissions(thumb) & 0x0077, QFileDevice::Permissions());
 }
 
 // The summary columns follow each step on the variations page; a running listing's variation
