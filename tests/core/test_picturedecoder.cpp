@@ -4,6 +4,7 @@
 // a reason, and the next picture is decoded at once.
 #include "core/imagelimits.h"
 #include "tests/support/blackpng.h"
+#include "tests/support/helddecodes.h"
 #include "tests/support/testmain.h"
 
 #include <QBuffer>
@@ -83,6 +84,7 @@ private slots:
     void survives_data();
     void survives();
     void sizesAskedFor();
+    void firstGoesAhead();
 
 private:
     QString write(const QString &name, const QByteArray &bytes);
@@ -223,6 +225,39 @@ void TestPictureDecoder::sizesAskedFor()
     QCOMPARE(fitted.images.size(), 2);
     QCOMPARE(fitted.images.at(0).size(), QSize(30, 20));
     QCOMPARE(fitted.images.at(1).size(), QSize(150, 100));
+}
+
+// A decode asked for first goes ahead of every queued one; the queued ones of a caller that
+// is gone are dropped, not decoded.
+void TestPictureDecoder::firstGoesAhead()
+{
+    QStringList order;
+    auto gone = std::make_unique<QObject>();
+    QObject context;
+    {
+        // Every decoder process holds a decode; the rest wait in the queue.
+        TestSupport::HeldDecodes held;
+        for (int i = 0; i < 4; ++i)
+            ImageLimits::decodeLater(&context, ImageLimits::pictureFile(m_photo, QSize(16, 16)),
+                                     [&order](const ImageLimits::Decoded &) { order << "busy"; });
+        QVERIFY(held.entered(2));
+        for (int i = 0; i < 3; ++i)
+            ImageLimits::decodeLater(gone.get(),
+                                     ImageLimits::pictureFile(m_photo, QSize(16, 16)),
+                                     [&order](const ImageLimits::Decoded &) { order << "gone"; });
+        for (int i = 0; i < 3; ++i)
+            ImageLimits::decodeLater(&context, ImageLimits::pictureFile(m_photo, QSize(16, 16)),
+                                     [&order](const ImageLimits::Decoded &) { order << "queued"; });
+        ImageLimits::decodeLater(
+            &context, ImageLimits::pictureFile(m_photo, QSize(16, 16)),
+            [&order](const ImageLimits::Decoded &) { order << "first"; }, ImageLimits::Order::First);
+        gone.reset();
+        held.letGo(1000);
+    }
+    QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+    QCOMPARE(order.count("gone"), 0);
+    QCOMPARE(order.count("queued"), 3);
+    QVERIFY2(order.indexOf("first") < order.indexOf("queued"), qPrintable(order.join(' ')));
 }
 
 APP_TEST_GUILESS_MAIN(TestPictureDecoder)
