@@ -46,7 +46,8 @@ bool repairFolders(Database *db, QString *told, bool *unknown)
     const QList<int> misplaced = stored.misplaced();
     const QString lost = QStringLiteral(" FROM articles WHERE Folder > 0 AND Folder NOT IN "
                                         "(SELECT id FROM folders)");
-    const QString lostCount = db->selectOne(QStringLiteral("SELECT count(id)") + lost);
+    const QString lostCount
+        = db->selectOne(QStringLiteral("SELECT count(id)") + lost).legacyValue();
     if (lostCount.isEmpty())
         return false;
     const int articles = lostCount.toInt();
@@ -104,7 +105,8 @@ void MainWindow::on_actionDatenbank_aufr_umen_triggered()
         Statics::showMessage(this, repaired, 0);
         showStored();
     }
-    for (const ArticleRow &row : db->select(QStringLiteral("SELECT id FROM articles WHERE Trash=1"))) {
+    for (const ArticleRow &row :
+         db->select(QStringLiteral("SELECT id FROM articles WHERE Trash=1")).legacyValue()) {
         VariationRows::removeArticle(db, row.value(QStringLiteral("id")).toInt());
     }
     db->cleanDB(this);

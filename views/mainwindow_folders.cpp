@@ -388,7 +388,8 @@ void MainWindow::on_actionL_schen_2_triggered()
         const QString counted
             = db->selectOne(QStringLiteral("SELECT count(id) FROM articles WHERE Trash=0 "
                                            "AND Folder IN (")
-                            + ids + QLatin1Char(')'));
+                            + ids + QLatin1Char(')'))
+                  .legacyValue();
         moved = counted.toInt();
         if (counted.isEmpty()
             || !db->executeSQL(QStringLiteral("UPDATE articles SET Folder=")
