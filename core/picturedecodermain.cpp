@@ -139,8 +139,10 @@ PictureRequest::Reply decode(const PictureRequest::Request &request)
     QByteArray bytes = request.bytes;
     if (!request.path.isEmpty()) {
         QString error;
-        if (!UntrustedFile::read(request.path, UntrustedFile::Links::Refused,
-                                 UntrustedFile::kMaxPictureBytes, &bytes, &error)) {
+        const UntrustedFile::Links links
+            = request.followLink ? UntrustedFile::Links::Followed : UntrustedFile::Links::Refused;
+        if (!UntrustedFile::read(request.path, links, UntrustedFile::kMaxPictureBytes, &bytes,
+                                 &error)) {
             reply.refusal = error;
             return reply;
         }

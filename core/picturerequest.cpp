@@ -9,7 +9,7 @@ namespace PictureRequest {
 
 namespace {
 
-constexpr quint32 kVersion = 1;
+constexpr quint32 kVersion = 2;
 
 bool writeFrame(QIODevice *device, const QByteArray &payload)
 {
@@ -70,7 +70,7 @@ bool writeRequest(QIODevice *device, const Request &request)
     out << kVersion << request.path << request.bytes << qint32(request.boxes.size());
     for (const Request::Box &box : request.boxes)
         out << box.size << box.fill;
-    out << request.whole;
+    out << request.whole << request.followLink;
     return writeFrame(device, payload);
 }
 
@@ -90,7 +90,7 @@ bool readRequest(const QByteArray &payload, Request *request)
             return false;
         request->boxes << box;
     }
-    in >> request->whole;
+    in >> request->whole >> request->followLink;
     return in.status() == QDataStream::Ok;
 }
 

@@ -30,6 +30,10 @@ struct Request
     QList<Box> boxes;
     // A JPEG must end with its end-of-image marker after its last scan (not cut off).
     bool whole = false;
+    // The seller chose the file himself (a file dialog, a drop): a symbolic link at its end is
+    // followed, as his own Pictures folder may well hold them. A path named by data (a row, a
+    // CSV cell, an import) never follows one.
+    bool followLink = false;
 };
 
 struct Reply

@@ -241,6 +241,11 @@ private:
         QString thumb;
         bool webPictures = false;
         bool copyFailed = false;
+        // The picture rows could not be read when the editor opened them: the slots do not
+        // show what is stored.
+        bool unread = false;
+        // The stored picture rows stay as they are.
+        bool keepStored() const { return copyFailed || unread; }
         // Variation pictures: value, file name; only when their list was built.
         bool variantPictures = false;
         QList<QPair<QString, QString>> variants;
@@ -348,6 +353,9 @@ private:
     QSet<QString> m_saveDecoding;
     // Main picture rows beyond the twelve slots, kept as they are when saving.
     QStringList m_extraPictures;
+    // The picture rows could not be read when the slots were built: the save leaves them as
+    // they are stored.
+    bool m_picturesUnread = false;
     // True once the variation picture list was built from the chosen option.
     bool m_variantImagesBuilt = false;
     // The lot size as loaded; -1 for a new article.

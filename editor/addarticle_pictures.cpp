@@ -39,7 +39,8 @@ bool isWebAddress(const QString &image)
 
 QString existingFolder(Database *db, const QString &option)
 {
-    const QString folder = db->getOption(option, QString()).legacyValue();
+    // Only where the file dialog opens: when it can't be read, the dialog's own start will do.
+    const QString folder = db->getOption(option, QString()).orIfFailed(QString());
     return QFileInfo(folder).isDir() ? folder : QString();
 }
 
@@ -53,12 +54,18 @@ void AddArticle::generateImages()
     m_extraPictures.clear();
     delete m_ui->scrollAreaWidgetContents->layout();
 
-    const auto rows
-        = m_db->select(QStringLiteral(
-                           "SELECT * FROM articles_images WHERE article_id=%1 AND (variant_name IS "
-                           "NULL OR variant_name = '') ORDER BY sort ASC, id ASC")
-                           .arg(m_articleId))
-              .legacyValue();
+    // Pictures that can't be read are not "no pictures": the slots stay empty, the seller is
+    // told, and the save leaves the stored rows as they are.
+    const Read<SqlRows> read = m_db->select(
+        QStringLiteral("SELECT * FROM articles_images WHERE article_id=%1 AND (variant_name IS "
+                       "NULL OR variant_name = '') ORDER BY sort ASC, id ASC")
+            .arg(m_articleId));
+    bool variantsRead = true;
+    m_openedVariantPictures = storedVariantPictures(m_articleId, &variantsRead);
+    m_picturesUnread = !read.ok() || !variantsRead;
+    SqlRows rows;
+    if (read.ok())
+        rows = *read;
     const QString folder = m_db->getCurrentAdImageDir();
     auto *layout = new FlowLayout(m_ui->scrollAreaWidgetContents, 8, 14, 17);
     for (int i = 0; i < kSlots; ++i) {
@@ -84,8 +91,15 @@ void AddArticle::generateImages()
     m_openedPictures.clear();
     for (const auto &row : rows)
         m_openedPictures << row.value(QStringLiteral("image")).toString();
-    m_openedVariantPictures = storedVariantPictures(m_articleId);
     m_saveDecodes.clear();
+    m_ui->tabWidget->setTabEnabled(m_ui->tabWidget->indexOf(m_ui->TabPics), !m_picturesUnread);
+    if (m_picturesUnread)
+        Statics::showMessage(this,
+                             tr("Die Bilder des Artikels konnten nicht gelesen werden: %1\n"
+                                "Sie bleiben gespeichert, wie sie sind; Änderungen an den "
+                                "Bildern werden nicht gespeichert.")
+                                 .arg(read.ok() ? m_db->lastErrorText : read.error()),
+                             2);
 }
 
 void AddArticle::on_loadFilesButton_clicked()
@@ -99,7 +113,10 @@ void AddArticle::on_loadFilesButton_clicked()
 void AddArticle::handleFileSaveAsBeforeCloseSelected(const QStringList &files)
 {
     for (const QString &file : files) {
-        m_db->setOption(QStringLiteral("lastMultiDir"), QFileInfo(file).absolutePath());
+        // Only where the next file dialog opens: a folder not remembered costs a click.
+        if (!m_db->setOption(QStringLiteral("lastMultiDir"), QFileInfo(file).absolutePath()))
+            qCInfo(lcApp).noquote()
+                << "The picture folder last chosen was not stored:" << m_db->lastErrorText;
         for (PictureWidget *slot : qAsConst(m_pictureSlots)) {
             if (slot->imagePath.isEmpty()) {
                 slot->setImage(file);
@@ -130,9 +147,11 @@ QString AddArticle::copyPicture(const QString &file, const QString &prefix)
     for (int n = 1; QFileInfo::exists(folder + name) || QFileInfo(folder + name).isSymLink(); ++n)
         name = prefix + QString::number(n) + QLatin1Char('_') + source.fileName();
     // Copied from the one descriptor opened: a plain file, never a FIFO the window would wait
-    // on, into a new file of the program's own.
+    // on, into a new file of the program's own. Only files the seller chose himself are copied
+    // (a slot's or a variation's file from outside the picture folder): a link among them is
+    // followed, as his own Pictures folder may well be links.
     QString error;
-    if (!UntrustedFile::copy(file, UntrustedFile::Links::Refused, folder + name,
+    if (!UntrustedFile::copy(file, UntrustedFile::Links::Followed, folder + name,
                              UntrustedFile::kMaxPictureBytes, &error)) {
         qCWarning(lcApp).noquote() << "Picture" << file << "not copied:" << error;
         return QString();
@@ -146,6 +165,7 @@ AddArticle::PicturePlan AddArticle::preparePictures()
     const QString thumbs = m_db->getCurrentAdImageDirThumbs();
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
     PicturePlan plan;
+    plan.unread = m_picturesUnread;
     for (PictureWidget *slot : qAsConst(m_pictureSlots)) {
         const QString path = slot->imagePath;
         if (isWebAddress(path)) {
@@ -190,7 +210,7 @@ AddArticle::PicturePlan AddArticle::preparePictures()
     plan.images << m_extraPictures;
 
     // Rewritten only from a list that was built: otherwise the stored rows stand.
-    plan.variantPictures = m_variantImagesBuilt;
+    plan.variantPictures = m_variantImagesBuilt && !m_picturesUnread;
     if (!plan.variantPictures)
         return plan;
     for (int i = 0; i < m_ui->VariantImageList->topLevelItemCount(); ++i) {
@@ -221,8 +241,8 @@ AddArticle::PicturePlan AddArticle::preparePictures()
 bool AddArticle::writePictures(int id, const PicturePlan &plan, bool pictures,
                                bool variantPictures)
 {
-    // After a failed copy the stored rows stay as they were.
-    if (pictures && !plan.copyFailed) {
+    // After a failed copy, or when they could not be read, the stored rows stay as they were.
+    if (pictures && !plan.keepStored()) {
         if (!m_db->executeSQL(QStringLiteral("DELETE FROM articles_images WHERE article_id=%1 AND "
                                              "(variant_name IS NULL OR variant_name = '')")
                                   .arg(id)))
@@ -299,8 +319,11 @@ bool AddArticle::picturesPending()
         }
         if (!m_saveDecoding.contains(path)) {
             m_saveDecoding.insert(path);
+            ImageLimits::Picture picture
+                = ImageLimits::pictureFile(path, Statics::thumbBox(), true);
+            picture.followLink = slot->chosenBySeller();
             ImageLimits::decodeLater(
-                this, ImageLimits::pictureFile(path, Statics::thumbBox(), true),
+                this, picture,
                 [this, path](const ImageLimits::Decoded &decoded) {
                     m_saveDecoding.remove(path);
                     if (!decoded.refusal.isEmpty())
@@ -360,8 +383,10 @@ QStringList AddArticle::storedPictures(int id, bool *ok)
     QStringList images;
     while (read && query.next())
         images << query.value(0).toString();
+    // A row that could not be stepped to leaves the list short: that is no list read.
+    const bool complete = read && m_db->rowsComplete(query);
     if (ok)
-        *ok = read;
+        *ok = complete;
     return images;
 }
 
@@ -377,8 +402,9 @@ QList<QPair<QString, QString>> AddArticle::storedVariantPictures(int id, bool *o
     while (read && query.next())
         pictures.append({ query.value(0).toString(), query.value(1).toString() });
     std::sort(pictures.begin(), pictures.end());
+    const bool complete = read && m_db->rowsComplete(query);
     if (ok)
-        *ok = read;
+        *ok = complete;
     return pictures;
 }
 
@@ -403,16 +429,25 @@ void AddArticle::on_ImageOptionSelectBox_currentIndexChanged(int index)
         seen << value;
         auto *item = new QTreeWidgetItem(m_ui->VariantImageList);
         item->setText(0, value);
-        const auto rows
-            = m_db->select(
-                      QStringLiteral("SELECT id,image FROM articles_images WHERE article_id=%1 AND "
-                                     "variant_name = '%2'")
-                          .arg(m_articleId)
-                          .arg(Database::escapeString(value)))
-                  .legacyValue();
-        if (!rows.isEmpty()) {
-            item->setText(1, rows.first().value(QStringLiteral("image")).toString());
-            item->setData(0, kIdRole, rows.first().value(QStringLiteral("id")));
+        const Read<SqlRows> rows = m_db->select(
+            QStringLiteral("SELECT id,image FROM articles_images WHERE article_id=%1 AND "
+                           "variant_name = '%2'")
+                .arg(m_articleId)
+                .arg(Database::escapeString(value)));
+        if (!rows.ok()) {
+            // A list built of what could not be read would save "no picture" for every value
+            // it missed: it is not built, and the stored variation pictures stay.
+            m_ui->VariantImageList->clear();
+            m_variantImagesBuilt = false;
+            Statics::showMessage(
+                this,
+                tr("Die Bilder der Varianten konnten nicht gelesen werden: %1").arg(rows.error()),
+                2);
+            return;
+        }
+        if (!rows->isEmpty()) {
+            item->setText(1, rows->first().value(QStringLiteral("image")).toString());
+            item->setData(0, kIdRole, rows->first().value(QStringLiteral("id")));
         }
     }
     const int columns = m_ui->VariantImageList->columnCount();
@@ -442,5 +477,8 @@ void AddArticle::handleFileSaveAsBeforeCloseSelected(const QString &file)
         return;
     selected.first()->setText(1, file);
     selected.first()->setData(0, kNewRole, QStringLiteral("isNEW"));
-    m_db->setOption(QStringLiteral("lastSingleDir"), QFileInfo(file).absolutePath());
+    // Only where the next file dialog opens: a folder not remembered costs a click.
+    if (!m_db->setOption(QStringLiteral("lastSingleDir"), QFileInfo(file).absolutePath()))
+        qCInfo(lcApp).noquote() << "The picture folder last chosen was not stored:"
+                                << m_db->lastErrorText;
 }

@@ -151,24 +151,28 @@ bool Api_Ebay::verifyItem(int mode, const QMap<QString, QVariant> &row,
     for (const auto &picture : pictures)
         (isMainPicture(picture) ? ownPictures : variationPictures).append(picture);
     if (db && !articleId.isEmpty()) {
-        listing.variations
-            = db->select(QStringLiteral(
-                             "SELECT * FROM articles_variations WHERE article_id='%1' ORDER BY id")
-                             .arg(Database::escapeString(articleId)))
-                  .legacyValue();
-        if (db->lastErrorText.isEmpty() && mode != Schedule && !listing.variations.isEmpty())
-            variationPictures
-                = db->select(
-                        QStringLiteral("SELECT * FROM articles_images WHERE article_id='%1' AND "
-                                       "variant_name <> '' ORDER BY id")
-                            .arg(Database::escapeString(articleId)))
-                      .legacyValue();
-        // Never an article without the variations it has.
-        if (!db->lastErrorText.isEmpty()) {
-            m_lastFail = tr("Der Artikel konnte nicht aus der Datenbank gelesen werden: %1")
-                             .arg(db->lastErrorText);
+        // Never an article without the variations it has, nor its variations without their
+        // pictures: a read that failed sends nothing.
+        const auto unread = [&](const QString &error) {
+            m_lastFail
+                = tr("Der Artikel konnte nicht aus der Datenbank gelesen werden: %1").arg(error);
             messages.append(m_lastFail);
             return false;
+        };
+        const Read<SqlRows> variations = db->select(
+            QStringLiteral("SELECT * FROM articles_variations WHERE article_id='%1' ORDER BY id")
+                .arg(Database::escapeString(articleId)));
+        if (!variations.ok())
+            return unread(variations.error());
+        listing.variations = *variations;
+        if (mode != Schedule && !listing.variations.isEmpty()) {
+            const Read<SqlRows> stored
+                = db->select(QStringLiteral("SELECT * FROM articles_images WHERE article_id='%1' "
+                                            "AND variant_name <> '' ORDER BY id")
+                                 .arg(Database::escapeString(articleId)));
+            if (!stored.ok())
+                return unread(stored.error());
+            variationPictures = *stored;
         }
     }
     if (mode == Add || mode == Relist)

@@ -92,6 +92,7 @@ void PictureWidget::setImage(QString path)
     ImageLimits::Picture picture = ImageLimits::pictureFile(
         path, QSize(qMax(side, thumb.width()), qMax(side, thumb.height())));
     picture.boxes << ImageLimits::Picture::Box { thumb, true };
+    picture.followLink = chosenBySeller();
     ImageLimits::decodeLater(this, picture, [this, generation, path](const ImageLimits::Decoded &decoded) {
         if (generation != m_generation)
             return;
@@ -145,6 +146,14 @@ void PictureWidget::showPicture(const QString &path, const ImageLimits::Decoded 
 bool PictureWidget::decoding() const
 {
     return m_decoding && !imagePath.isEmpty();
+}
+
+bool PictureWidget::chosenBySeller() const
+{
+    // A folder that can't be made gives no path of its own: then no link is followed.
+    const QString folder = m_db->getCurrentAdImageDir();
+    return !folder.isEmpty() && !imagePath.isEmpty()
+        && !QDir::cleanPath(imagePath).startsWith(QDir::cleanPath(folder) + QLatin1Char('/'));
 }
 
 QImage PictureWidget::thumbnail(QByteArray *format) const
@@ -212,7 +221,9 @@ void PictureWidget::checkImageModified()
 
 void PictureWidget::on_openButton_clicked()
 {
-    QString folder = m_db->getOption(QStringLiteral("lastSingleDir"), QString()).legacyValue();
+    // The folder the dialog opens in; when it can't be read, the dialog's own start is as good.
+    QString folder
+        = m_db->getOption(QStringLiteral("lastSingleDir"), QString()).orIfFailed(QString());
     if (!folder.isEmpty() && !QDir(folder).exists())
         folder.clear();
     const QString fileName = Dialogs::openFileName(
@@ -229,7 +240,10 @@ void PictureWidget::handleFileSaveAsBeforeCloseSelected(const QString &fileName)
         return;
     rotation = 0;
     setImage(fileName);
-    m_db->setOption(QStringLiteral("lastSingleDir"), QFileInfo(fileName).absolutePath());
+    // Only where the next file dialog opens: a folder not remembered costs the seller a click.
+    if (!m_db->setOption(QStringLiteral("lastSingleDir"), QFileInfo(fileName).absolutePath()))
+        qCInfo(lcApp).noquote() << "The picture folder last chosen was not stored:"
+                                << m_db->lastErrorText;
 }
 
 void PictureWidget::on_rotateButton_clicked()

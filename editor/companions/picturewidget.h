@@ -45,6 +45,11 @@ public:
     QImage thumbnail(QByteArray *format = nullptr) const;
     // True while the slot's picture is being decoded: whether it is taken is not known yet.
     bool decoding() const;
+    // True when the slot's file is one the seller chose himself (file dialog, drop): any file
+    // outside the program's picture folder. A link at its end is followed then, as his own
+    // Pictures folder may well be links; a picture of the picture folder is one a row names
+    // (of this workstation, another one or a restored backup), and a link there is not.
+    bool chosenBySeller() const;
 
     // How often a loaded file is checked for changes (3 s).
     void setCheckInterval(int milliseconds);
