@@ -101,6 +101,9 @@ QList<Decoded> decodeAllWithin(const QList<Picture> &pictures, Order order = Ord
 // Decodes that were asked for and whose result has not yet been delivered or dropped.
 int pendingDecodes();
 
+// How many decoder processes decode side by side: 2 to 4, after the processor count.
+int decoderCount();
+
 // For tests: called on a thread of its own once a decode has its decoder process and its
 // time runs, before the picture goes to it (a test holds a decode there).
 void setDecodeHook(std::function<void()> hook);

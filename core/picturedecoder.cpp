@@ -206,11 +206,7 @@ struct Worker
 class Service : public QObject
 {
 public:
-    Service()
-    {
-        const int count = qBound(2, QThread::idealThreadCount() / 2, 4);
-        m_workers.resize(size_t(count));
-    }
+    Service() { m_workers.resize(size_t(decoderCount())); }
 
     void add(Job job, Order order)
     {
@@ -511,6 +507,11 @@ Picture pictureBytes(const QByteArray &bytes, const QSize &box, bool fill)
     if (box.isValid())
         picture.boxes << Picture::Box { box, fill };
     return picture;
+}
+
+int decoderCount()
+{
+    return qBound(2, QThread::idealThreadCount() / 2, 4);
 }
 
 int decodeTimeout()

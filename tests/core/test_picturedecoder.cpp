@@ -85,6 +85,9 @@ private slots:
     void survives();
     void sizesAskedFor();
     void firstGoesAhead();
+    void repliesNotAsked_data();
+    void repliesNotAsked();
+    void givenUpFreesItsProcess();
 
 private:
     QString write(const QString &name, const QByteArray &bytes);
@@ -93,6 +96,7 @@ private:
 
     QTemporaryDir m_dir;
     QString m_photo;
+    QString m_small; // decodes in no time
     qint64 m_photoTime = 0;
 };
 
@@ -119,6 +123,8 @@ void TestPictureDecoder::initTestCase()
     QVERIFY(m_dir.isValid());
     m_photo = write("foto.jpg", photo(QSize(4000, 3000)));
     QVERIFY(!m_photo.isEmpty());
+    m_small = write("klein.jpg", photo(QSize(64, 48)));
+    QVERIFY(!m_small.isEmpty());
     // Once to start the decoders, once for its time.
     qint64 took = 0;
     QVERIFY(!decodePhoto(&took).image.isNull());
@@ -228,36 +234,118 @@ void TestPictureDecoder::sizesAskedFor()
 }
 
 // A decode asked for first goes ahead of every queued one; the queued ones of a caller that
-// is gone are dropped, not decoded.
+// is gone are dropped, not decoded. Every decoder process holds a decode until one of them is
+// let go: that one then takes the queued decodes one after the other, in the queue's order.
 void TestPictureDecoder::firstGoesAhead()
 {
+    QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+    const int decoders = ImageLimits::decoderCount();
     QStringList order;
     auto gone = std::make_unique<QObject>();
     QObject context;
-    {
-        // Every decoder process holds a decode; the rest wait in the queue.
-        TestSupport::HeldDecodes held;
-        for (int i = 0; i < 4; ++i)
-            ImageLimits::decodeLater(&context, ImageLimits::pictureFile(m_photo, QSize(16, 16)),
-                                     [&order](const ImageLimits::Decoded &) { order << "busy"; });
-        QVERIFY(held.entered(2));
-        for (int i = 0; i < 3; ++i)
-            ImageLimits::decodeLater(gone.get(),
-                                     ImageLimits::pictureFile(m_photo, QSize(16, 16)),
-                                     [&order](const ImageLimits::Decoded &) { order << "gone"; });
-        for (int i = 0; i < 3; ++i)
-            ImageLimits::decodeLater(&context, ImageLimits::pictureFile(m_photo, QSize(16, 16)),
-                                     [&order](const ImageLimits::Decoded &) { order << "queued"; });
+    const auto later = [&](QObject *caller, const QString &name,
+                           ImageLimits::Order asked = ImageLimits::Order::Queued) {
         ImageLimits::decodeLater(
-            &context, ImageLimits::pictureFile(m_photo, QSize(16, 16)),
-            [&order](const ImageLimits::Decoded &) { order << "first"; }, ImageLimits::Order::First);
+            caller, ImageLimits::pictureFile(m_small, QSize(16, 16)),
+            [&order, name](const ImageLimits::Decoded &) { order << name; }, asked);
+    };
+    {
+        TestSupport::HeldDecodes held(-1, decoders);
+        for (int i = 0; i < decoders; ++i)
+            later(&context, "busy");
+        QVERIFY(held.entered(decoders));
+        for (int i = 0; i < 3; ++i)
+            later(gone.get(), "gone");
+        for (int i = 0; i < 3; ++i)
+            later(&context, "queued");
+        later(&context, "first", ImageLimits::Order::First);
         gone.reset();
-        held.letGo(1000);
+        held.letGo(1);
+        QTRY_COMPARE(order.size(), 5);
     }
     QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+    QCOMPARE(order.mid(0, 5), QStringList({ "busy", "first", "queued", "queued", "queued" }));
+    QCOMPARE(order.count("busy"), decoders);
     QCOMPARE(order.count("gone"), 0);
-    QCOMPARE(order.count("queued"), 3);
-    QVERIFY2(order.indexOf("first") < order.indexOf("queued"), qPrintable(order.join(' ')));
+}
+
+// The decoder's reply is taken only as the size asked for: a well-formed reply with a picture
+// larger than its box, with more pictures than boxes, or announcing more than a reply may
+// hold refuses the picture, whatever a decoder that was taken over makes of it.
+void TestPictureDecoder::repliesNotAsked_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("as asked") << "asked" << true;
+    QTest::newRow("a picture larger than its box") << "larger" << false;
+    QTest::newRow("more pictures than boxes") << "more" << false;
+    QTest::newRow("a reply longer than a reply may be") << "long" << false;
+}
+
+void TestPictureDecoder::repliesNotAsked()
+{
+    QFETCH(QString, mode);
+    QFETCH(bool, taken);
+    ImageLimits::setDecoderProgram(FAKE_PICTURE_DECODER, { mode });
+    ImageLimits::Picture picture = ImageLimits::pictureFile(m_small, QSize(160, 120));
+    picture.boxes << ImageLimits::Picture::Box { QSize(150, 100), true };
+    const ImageLimits::Decoded decoded = ImageLimits::decodeWithin(picture);
+    if (taken) {
+        QVERIFY2(decoded.refusal.isEmpty(), qPrintable(decoded.refusal));
+        QCOMPARE(decoded.images.size(), 2);
+        QCOMPARE(decoded.images.at(0).size(), QSize(160, 120));
+        QCOMPARE(decoded.images.at(1).size(), QSize(150, 100));
+    } else {
+        QCOMPARE(decoded.refusal, QStringLiteral("Der Bilddecoder gab eine unverständliche "
+                                                 "Antwort; das Bild wird nicht genommen."));
+        QVERIFY(decoded.image.isNull());
+        QVERIFY(decoded.images.isEmpty());
+    }
+    QCOMPARE(decoded.timedOut, false);
+    QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+}
+
+// A decode given up after its wall-clock limit ends its decoder process, also when every
+// decoder process hangs at once; the next picture is decoded at once by a fresh one.
+void TestPictureDecoder::givenUpFreesItsProcess()
+{
+    QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+    const QString pids = m_dir.filePath("haengend.txt");
+    QFile::remove(pids);
+    ImageLimits::setDecoderProgram(FAKE_PICTURE_DECODER, { "hang", "haengt", pids });
+    ImageLimits::setDecodeTimeout(3000);
+    QObject context;
+    QList<ImageLimits::Decoded> given;
+    for (int i = 0; i < ImageLimits::decoderCount(); ++i)
+        ImageLimits::decodeLater(
+            &context, ImageLimits::pictureFile(m_dir.filePath(QString("haengt%1.jpg").arg(i)),
+                                               QSize(16, 16)),
+            [&given](const ImageLimits::Decoded &decoded) { given << decoded; });
+    QTRY_VERIFY_WITH_TIMEOUT(given.size() == ImageLimits::decoderCount(), 30000);
+    for (const ImageLimits::Decoded &decoded : qAsConst(given)) {
+        QVERIFY(decoded.timedOut);
+        QCOMPARE(decoded.refusal,
+                 QStringLiteral("Das Bild zu lesen dauerte länger als 3 s; es wird übergangen."));
+    }
+    // Those that got their picture are ended, not left to hang.
+    QFile file(pids);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> hung = file.readAll().split('\n');
+    QVERIFY(hung.size() > 1);
+    for (const QByteArray &pid : hung)
+        if (!pid.isEmpty())
+            QTRY_VERIFY2(!QFile::exists("/proc/" + QString::fromLatin1(pid)),
+                         qPrintable("process " + pid + " still there"));
+
+    ImageLimits::setDecodeTimeout(60000);
+    QElapsedTimer timer;
+    timer.start();
+    const ImageLimits::Decoded next
+        = ImageLimits::decodeWithin(ImageLimits::pictureFile(m_small, QSize(16, 16)));
+    QVERIFY2(next.refusal.isEmpty(), qPrintable(next.refusal));
+    QCOMPARE(next.image.size(), QSize(16, 16));
+    QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
+    QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
 }
 
 APP_TEST_GUILESS_MAIN(TestPictureDecoder)
