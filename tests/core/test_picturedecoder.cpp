@@ -313,7 +313,7 @@ void TestPictureDecoder::givenUpFreesItsProcess()
     const QString pids = m_dir.filePath("haengend.txt");
     QFile::remove(pids);
     ImageLimits::setDecoderProgram(FAKE_PICTURE_DECODER, { "hang", "haengt", pids });
-    ImageLimits::setDecodeTimeout(3000);
+    ImageLimits::setDecodeTimeout(5000);
     QObject context;
     QList<ImageLimits::Decoded> given;
     for (int i = 0; i < ImageLimits::decoderCount(); ++i)
@@ -325,7 +325,7 @@ void TestPictureDecoder::givenUpFreesItsProcess()
     for (const ImageLimits::Decoded &decoded : qAsConst(given)) {
         QVERIFY(decoded.timedOut);
         QCOMPARE(decoded.refusal,
-                 QStringLiteral("Das Bild zu lesen dauerte länger als 3 s; es wird übergangen."));
+                 QStringLiteral("Das Bild zu lesen dauerte länger als 5 s; es wird übergangen."));
     }
     // Those that got their picture are ended, not left to hang.
     QFile file(pids);
