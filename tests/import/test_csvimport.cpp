@@ -5,6 +5,7 @@
 #include "import/reader.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
+#include "tests/support/helddecodes.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/memorylimit.h"
 #include "tests/support/mounts.h"
@@ -31,6 +32,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
+
+#include <sys/stat.h>
 
 using TestSupport::TableSnapshot;
 using TestSupport::values;
@@ -1234,6 +1237,106 @@ private slots:
         // Nothing but the one picture (and no download that was none) stays in the folder.
         QCOMPARE(QDir(db->getCurrentAdImageDir()).entryList(QDir::Files),
                  QStringList { images.first().value("image").toString() });
+    }
+
+    // Pictures in a folder others may write into: a FIFO put in a picture's place, or a link
+    // to a file of the seller's, is refused at once (the window never waits on a FIFO). What
+    // is checked is the copy the import keeps: the original changed after it was read changes
+    // nothing.
+    void picturesFromOthersFolders()
+    {
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        const QByteArray photo = jpeg(64, 48);
+        writeFile(m_files.filePath("foto.jpg"), photo);
+        writeFile(m_files.filePath("privat.jpg"), photo);
+        const QString fifo = m_files.filePath("fifo.jpg");
+        const QString link = m_files.filePath("link.jpg");
+        QFile::remove(fifo);
+        QFile::remove(link);
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QVERIFY(QFile::link(m_files.filePath("privat.jpg"), link));
+        QStringList mapping { "Title", "Account" };
+        for (int i = 1; i <= 3; ++i)
+            mapping << "Zerire3_image_" + QString::number(i);
+        DialogAnswers answers;
+        auto dialog = prepare(answers,
+                              writeCsv("Title;Account;B1;B2;B3\nLampe;1;" + fifo.toUtf8() + ";"
+                                       + link.toUtf8() + ";"
+                                       + m_files.filePath("foto.jpg").toUtf8() + "\n"),
+                              0, "SKU", 0, mapping);
+        // The photo is checked (held here) after it was read: a text put in its place then is
+        // not what is kept.
+        TestSupport::HeldDecodes held;
+        bool changed = false;
+        QTimer probe;
+        probe.setInterval(1);
+        connect(&probe, &QTimer::timeout, [&] {
+            if (changed || held.waiting() == 0)
+                return;
+            changed = true;
+            writeFile(m_files.filePath("foto.jpg"), "kein Bild mehr");
+            held.letGo(100);
+        });
+        probe.start();
+        run(*dialog);
+        QVERIFY(changed);
+        const SqlRows images = db->select("SELECT image, sort FROM articles_images").value();
+        QCOMPARE(images.size(), 1);
+        QCOMPARE(images.first().value("sort").toInt(), 2);
+        QFile kept(db->getCurrentAdImageDir() + images.first().value("image").toString());
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), photo);
+        QVERIFY2(answers.lastMessageText().endsWith("2 Bilder konnten nicht übernommen werden."),
+                 qPrintable(answers.lastMessageText()));
+    }
+
+    // One row naming twelve large photos: they are checked in the decoder processes while the
+    // window goes on. A decode held proves that the window serves its events meanwhile; the
+    // longest pause of its event loop is measured.
+    void twelveLargePhotos()
+    {
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        const QByteArray photo = jpeg(4000, 3000);
+        QStringList cells;
+        QStringList mapping { "Title", "Account" };
+        for (int i = 1; i <= 12; ++i) {
+            cells << m_files.filePath(QString("gross%1.jpg").arg(i));
+            writeFile(cells.last(), photo);
+            mapping << "Zerire3_image_" + QString::number(i);
+        }
+        DialogAnswers answers;
+        auto dialog = prepare(
+            answers, writeCsv("Title;Account;" + QByteArray("B;").repeated(11) + "B\nLampe;1;"
+                              + cells.join(';').toUtf8() + "\n"),
+            0, "SKU", 0, mapping);
+        TestSupport::HeldDecodes held(-1, 1);
+        bool servedWhileHeld = false;
+        qint64 longest = 0;
+        QElapsedTimer sinceTick;
+        QTimer probe;
+        probe.setInterval(5);
+        connect(&probe, &QTimer::timeout, [&] {
+            longest = qMax(longest, sinceTick.restart());
+            if (!servedWhileHeld && held.waiting() > 0) {
+                servedWhileHeld = true;
+                held.letGo();
+            }
+        });
+        QElapsedTimer total;
+        total.start();
+        sinceTick.start();
+        probe.start();
+        run(*dialog);
+        probe.stop();
+        qInfo("12 photos of 4000 x 3000: %lld ms in all, the window's longest pause %lld ms",
+              total.elapsed(), longest);
+        QVERIFY(servedWhileHeld);
+        QCOMPARE(db->selectCount("SELECT id FROM articles_images").value(), 12);
+        QCOMPARE(values(db, 1, "ImageThumb").left(6), QString("thumb_"));
+        // Far below the seconds a decode of them on the window thread takes.
+        QVERIFY2(longest < 3000, qPrintable(QString::number(longest)));
     }
 
     void settingsAreRestoredByFileName()
