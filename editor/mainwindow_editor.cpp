@@ -170,8 +170,9 @@ void MainWindow::on_actionDuplizieren_triggered()
         written = written && command.commit();
     }
     if (!written) {
-        if (db->lastOutcome() == Database::Outcome::Unknown)
-            tellOutcomeUnknown(tr("die Kopie"));
+        // Nothing of it is kept (or, Unknown, it may be): told once, with the reason, and the
+        // window shows what is stored.
+        tellNotStored(tr("die Kopie"));
         return;
     }
     folderModel->ChangeFolderCount(target, made, false);
