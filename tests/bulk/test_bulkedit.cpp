@@ -4,6 +4,7 @@
 #include "bulk/bulk_formatandduration.h"
 #include "bulk/bulk_location.h"
 #include "bulk/bulk_payment.h"
+#include "bulk/bulk_priceandquantity.h"
 #include "bulk/bulk_profiles.h"
 #include "bulk/bulk_shipping.h"
 #include "bulk/bulk_shipping_world.h"
@@ -31,6 +32,8 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QStandardItemModel>
 #include <QTimer>
 #include <QToolButton>
@@ -160,6 +163,8 @@ private slots:
     void failureCounts();
     void commands_data();
     void commands();
+    void damagedRowChangesNothing_data();
+    void damagedRowChangesNothing();
 
 private:
     void addAccounts(Database *db);
@@ -601,39 +606,62 @@ void TestBulkEdit::commands_data()
     QTest::addColumn<bool>("activeAccounts");
     QTest::addColumn<QString>("opened"); // class of the dialog run; empty: none
     QTest::addColumn<QString>("message");
+    // A table that can't be read once the window shows the articles; empty: none.
+    QTest::addColumn<QString>("unreadable");
 
     const QString sites = "auf der gleichen Plattform sein.";
     QTest::newRow("nothing selected") << "actionZahlungsmethoden"
                                       << "" << true << ""
-                                      << "";
+                                      << "" << "";
     QTest::newRow("payment, one site") << "actionZahlungsmethoden"
                                        << "77:1 77:2" << true << "Bulk_Payment"
-                                       << "";
+                                       << "" << "";
     QTest::newRow("payment, two sites")
         << "actionZahlungsmethoden"
         << "77:1 16:1" << true << ""
-        << "von Zahlungsmethoden müssen alle ausgewählten Artikel " + sites;
+        << "von Zahlungsmethoden müssen alle ausgewählten Artikel " + sites << "";
     QTest::newRow("payment without active account") << "actionZahlungsmethoden"
                                                     << "77:1" << false << ""
-                                                    << "Es wurde kein aktives eBay Konto gefunden";
+                                                    << "Es wurde kein aktives eBay Konto gefunden" << "";
     QTest::newRow("location without active account") << "actionArtikelstandort_und_Bearbeitungszeit"
                                                      << "77:1" << false << ""
-                                                     << "Es wurde kein aktives eBay Konto gefunden";
+                                                     << "Es wurde kein aktives eBay Konto gefunden" << "";
     QTest::newRow("policies, two sites") << "actionRahmenbedingungen"
                                          << "77:1 16:1" << true << ""
-                                         << "nur bezogen auf ein Land";
+                                         << "nur bezogen auf ein Land" << "";
     QTest::newRow("policies, two accounts") << "actionRahmenbedingungen"
                                             << "77:1 77:2" << true << ""
-                                            << "nur bezogen auf ein Konto";
+                                            << "nur bezogen auf ein Konto" << "";
     QTest::newRow("policies, one account") << "actionRahmenbedingungen"
                                            << "77:2 77:2" << true << "Bulk_Profiles"
-                                           << "";
+                                           << "" << "";
     QTest::newRow("account, two accounts") << "actionKonto_PayPal_und_Shopkategorien"
                                            << "77:1 77:2" << true << "Bulk_Account"
-                                           << "";
+                                           << "" << "";
     QTest::newRow("format") << "actionFormat_und_Laufzeit"
                             << "77:1" << true << "Bulk_FormatAndDuration"
-                            << "";
+                            << "" << "";
+
+    // A failed read is no missing account: the dialog says why and stores nothing.
+    const QString accounts = "Die eBay-Konten konnten nicht aus der Datenbank gelesen werden";
+    QTest::newRow("payment, accounts unreadable") << "actionZahlungsmethoden"
+                                                  << "77:1" << true << "" << accounts
+                                                  << "accounts";
+    QTest::newRow("location, accounts unreadable")
+        << "actionArtikelstandort_und_Bearbeitungszeit"
+        << "77:1" << true << "" << accounts << "accounts";
+    QTest::newRow("account, accounts unreadable") << "actionKonto_PayPal_und_Shopkategorien"
+                                                  << "77:1" << true << "" << accounts
+                                                  << "accounts";
+    QTest::newRow("policies, account unreadable")
+        << "actionRahmenbedingungen"
+        << "77:2" << true << ""
+        << "Das Konto konnte nicht aus der Datenbank gelesen werden" << "accounts";
+    QTest::newRow("policies, articles unreadable")
+        << "actionRahmenbedingungen"
+        << "77:2" << true << ""
+        << "Die ausgewählten Artikel konnten nicht aus der Datenbank gelesen werden"
+        << "articles";
 }
 
 // The commands check the selection before a dialog opens; a dialog that cannot work
@@ -645,6 +673,7 @@ void TestBulkEdit::commands()
     QFETCH(bool, activeAccounts);
     QFETCH(QString, opened);
     QFETCH(QString, message);
+    QFETCH(QString, unreadable);
     APP_TEST_DATABASE(t);
     addAccounts(t.db());
     if (!activeAccounts)
@@ -679,8 +708,16 @@ void TestBulkEdit::commands()
     });
     poll.start(20);
     const TableSnapshot before = TableSnapshot::take(*t.db(), "articles");
+    QSqlDatabase raw = t.rawConnection(t.db()->isMySQL ? "breaker_mysql" : "breaker_sqlite");
+    QSqlQuery rename(raw);
+    if (!unreadable.isEmpty())
+        QVERIFY2(rename.exec("ALTER TABLE " + unreadable + " RENAME TO " + unreadable + "_gone"),
+                 qPrintable(rename.lastError().text()));
     fixture.window()->findChild<QAction *>(action)->trigger();
     poll.stop();
+    if (!unreadable.isEmpty())
+        QVERIFY2(rename.exec("ALTER TABLE " + unreadable + "_gone RENAME TO " + unreadable),
+                 qPrintable(rename.lastError().text()));
 
     QCOMPARE(ran, opened);
     if (message.isEmpty())
@@ -688,6 +725,12 @@ void TestBulkEdit::commands()
     else
         QVERIFY2(answers.lastMessageText().contains(message),
                  qPrintable(answers.lastMessageText()));
+    if (!unreadable.isEmpty()) {
+        QCOMPARE(answers.messages().size(), 1);
+        QCOMPARE(answers.messages().first().type, 2);
+        // The reason follows.
+        QVERIFY(answers.lastMessageText().size() > message.size() + 10);
+    }
     const QStringList changed = changes(before, TableSnapshot::take(*t.db(), "articles"));
     if (opened.isEmpty())
         QCOMPARE(changed, QStringList());
@@ -699,6 +742,61 @@ void TestBulkEdit::commands()
         QCOMPARE(item->data(0, ItemListRole::ListingDurationRole).toString(), QString("Days_1"));
     }
     fixture.close();
+}
+
+void TestBulkEdit::damagedRowChangesNothing_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("prices") << "prices";
+    QTest::newRow("search and replace") << "replace";
+}
+
+// A row that can't be read half-way through the articles (a damaged page of the file) fails
+// the command whole: the articles before it keep their values as well, and the seller reads
+// why.
+void TestBulkEdit::damagedRowChangesNothing()
+{
+    QFETCH(QString, command);
+    APP_TEST_DATABASE(t);
+    if (t.backend() == TestSupport::Backend::MySQL)
+        QSKIP("A server's tables can't be damaged from here");
+    QList<int> ids;
+    for (int i = 0; i < 6; ++i)
+        ids << TestSupport::insertArticle(t.db(),
+                                          { { "Folder", -10 },
+                                            { "Title", "rote Jacke" },
+                                            { "StartPrice", "10" },
+                                            { "Description", QString("ZEILE%1-").arg(i)
+                                                  + QString(2500, 'x') } });
+    QVERIFY(TestSupport::damagePageHolding(t.db(), "ZEILE3-"));
+    QStringList idList;
+    for (int id : ids)
+        idList << QString::number(id);
+
+    DialogAnswers answers;
+    if (command == "prices") {
+        Bulk_PriceAndQuantity dialog(nullptr, idList.join(','));
+        child<QCheckBox>(&dialog, "StartPriceBox")->setChecked(true);
+        child<QLineEdit>(&dialog, "StartPrice")->setText("+5");
+        dialog.accept();
+        QVERIFY(dialog.result() != 1);
+    } else {
+        SearchAndReplace dialog(idList);
+        auto *list = dialog.findChild<QListWidget *>("FieldSelectList");
+        for (int i = 0; i < list->count(); ++i)
+            list->item(i)->setCheckState(list->item(i)->text() == "Titel" ? Qt::Checked
+                                                                          : Qt::Unchecked);
+        dialog.findChild<QPlainTextEdit *>("SearchTextField")->setPlainText("rote");
+        dialog.findChild<QPlainTextEdit *>("ReplaceTextField")->setPlainText("blaue");
+        dialog.accept();
+        QVERIFY(dialog.result() != 1);
+    }
+    QCOMPARE(answers.messages().size(), 1);
+    QCOMPARE(answers.messages().first().type, 2);
+    QVERIFY2(answers.lastMessageText().contains("beschädigt"), qPrintable(answers.lastMessageText()));
+    for (int i : { 0, 1, 2, 4, 5 })
+        QCOMPARE(TestSupport::values(t.db(), ids.at(i), "Title,StartPrice"),
+                 QString("rote Jacke|10"));
 }
 
 APP_TEST_MAIN(TestBulkEdit)

@@ -94,6 +94,8 @@ private slots:
     void typedPrices();
     void failedWriteKeepsEditorOpen();
     void templates();
+    void unreadableTemplateKeepsForm_data();
+    void unreadableTemplateKeepsForm();
     void specificsPage();
     void categoryChoice_data();
     void categoryChoice();
@@ -486,6 +488,55 @@ void TestAddArticleSave::templates()
     }
     QCOMPARE(stored(templateId), templateRow);
     QCOMPARE(stored(opened), openedRow);
+}
+
+void TestAddArticleSave::unreadableTemplateKeepsForm_data()
+{
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("new article") << false;
+    QTest::newRow("opened article") << true;
+}
+
+// A template that can't be read is not loaded: the seller reads why, the form stays as it was
+// and saves as what it was.
+void TestAddArticleSave::unreadableTemplateKeepsForm()
+{
+    QFETCH(bool, opened);
+    const int templateId = article({ { "Folder", -100 }, { "TemplateName", "Loks" },
+                                     { "Title", "Vorlage Lok" } });
+    const int id = opened ? article({ { "Title", "Eigener Artikel" } }) : 0;
+    AddArticle editor(nullptr, id, -10, false);
+    editor.show();
+    EditorFixture::apply(&editor, { "Title=Getippter Titel", "StartPrice=8",
+                                    "PlainHtmlCode=<p>getippt</p>", "Country=DE",
+                                    "PostalCode=1", "ConditionID=1000" });
+    editor.findChild<QPushButton *>("PrimaryCategory")->setProperty("CategoryID", "9355");
+    Database *db = m_t->db();
+    onNextModal([db](QDialog *chooser) {
+        auto *list = chooser->findChild<QListWidget *>("listWidget");
+        list->setCurrentItem(list->findItems("Loks", Qt::MatchExactly).value(0));
+        // Listed, then gone from reach before it is read.
+        if (!db->executeSQL("ALTER TABLE articles RENAME TO articles_away"))
+            qFatal("can't hide the articles");
+        chooser->accept();
+        return true;
+    });
+    editor.findChild<QPushButton *>("LoadFromTemplateButton")->click();
+    QVERIFY(db->executeSQL("ALTER TABLE articles_away RENAME TO articles"));
+
+    QCOMPARE(m_answers->messages().size(), 1);
+    const QString told = m_answers->lastMessageText();
+    QVERIFY2(told.startsWith("Die Vorlage konnte nicht aus der Datenbank gelesen werden: ")
+                 && told.endsWith("\n\nDas Formular bleibt, wie es war."),
+             qPrintable(told));
+    QVERIFY(editor.isVisible());
+    EXPECT_FORM(&editor, { "Title=Getippter Titel" });
+    QCOMPARE(editor.getLoadId(), id);
+    editor.accept();
+    QVERIFY2(editor.result() == 1, qPrintable(m_answers->lastMessageText()));
+    QCOMPARE(editor.getLoadId() == id, opened);
+    QCOMPARE(stored(editor.getLoadId()).value("Title").toString(), QString("Getippter Titel"));
+    QCOMPARE(stored(templateId).value("Title").toString(), QString("Vorlage Lok"));
 }
 
 // The page from a canned reply: required, selection-only and multi-valued specifics, the

@@ -354,14 +354,18 @@ void TestEditorCommands::duplicateOne()
 void TestEditorCommands::duplicateSeveral_data()
 {
     QTest::addColumn<int>("shown");
-    QTest::newRow("from Active into Drafts") << -9;
-    QTest::newRow("inside a user folder") << -3000;
+    QTest::addColumn<bool>("secondRefused"); // the copy of the second article is refused
+    QTest::newRow("from Active into Drafts") << -9 << false;
+    QTest::newRow("inside a user folder") << -3000 << false;
+    // All copies or none: the others are not kept, and the seller reads why.
+    QTest::newRow("from Active, second copy refused") << -9 << true;
 }
 
 // Several rows are copied without the editor, listing state cleared, variations kept.
 void TestEditorCommands::duplicateSeveral()
 {
     QFETCH(int, shown);
+    QFETCH(bool, secondRefused);
     if (shown == -3000)
         shown = m_userFolder;
     QList<int> sources;
@@ -383,6 +387,20 @@ void TestEditorCommands::duplicateSeveral()
     trigger("actionKopieren");
     const int before = count(target);
     list()->selectAll();
+    if (secondRefused) {
+        QVERIFY(TestSupport::refuseRows(m_t->db(), "articles", "INSERT", "Kopie gesperrt",
+                                        "NEW.Title = 'Zwei'"));
+        m_answers->clear();
+        trigger("actionDuplizieren");
+        QTRY_COMPARE(m_answers->messages().size(), 1);
+        QVERIFY2(m_answers->lastMessageText().contains("Kopie gesperrt"),
+                 qPrintable(m_answers->lastMessageText()));
+        QCOMPARE(m_t->db()->selectCount("SELECT id FROM articles").value(), 3);
+        QCoreApplication::processEvents();
+        QCOMPARE(m_answers->messages().size(), 1);
+        QCOMPARE(count(target), before);
+        return;
+    }
     trigger("actionDuplizieren");
     QCOMPARE(count(target) - before, 3);
     const auto copies
