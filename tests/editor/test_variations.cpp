@@ -1,10 +1,12 @@
 // The variation editor and the variant generator, on SQLite and MariaDB.
 #include "editor/companions/editvar.h"
 #include "editor/companions/variantgenerator.h"
+#include <QLabel>
 #include "tests/support/dialoganswers.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
+#include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QSpinBox>
 #include <QLineEdit>
@@ -83,6 +85,7 @@ private slots:
     void editSeveral_data();
     void editSeveral();
     void failedWriteStaysOpen();
+    void unreadableVariationWritesNothing();
     void notANumberIsRefused_data();
     void notANumberIsRefused();
     void numberForms_data();
@@ -211,6 +214,26 @@ void TestVariations::failedWriteStaysOpen()
         QCOMPARE(answers.messages().size(), 1);
         QCOMPARE(answers.messages().first().type, 2);
     }
+}
+
+// A variation that can't be read is not shown empty: OK, which would write the empty fields
+// over it, is not offered, also once it could be read again.
+void TestVariations::unreadableVariationWritesNothing()
+{
+    APP_TEST_DATABASE(t);
+    const int id = addVariation(t.db(), "HEMD-1", 3, 1, kTwoOptions);
+    breakVariations(t);
+    EditVar dialog(nullptr, QString::number(id), false, "7", "EAN");
+    QVERIFY(t.db()->executeSQL("ALTER TABLE variations_gone RENAME TO articles_variations"));
+    auto *notice = dialog.findChild<QLabel *>("VariationNotice");
+    QVERIFY(notice);
+    QVERIFY2(notice->text().startsWith("Die Variante konnte nicht aus der Datenbank gelesen "
+                                       "werden: "),
+             qPrintable(notice->text()));
+    QVERIFY(!dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->isEnabled());
+    dialog.accept();
+    QCOMPARE(dialog.result(), 0);
+    QCOMPARE(variations(t.db(), 7), QStringList("HEMD-1 3 1 rot & <hell>/M"));
 }
 
 void TestVariations::notANumberIsRefused_data()
