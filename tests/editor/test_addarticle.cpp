@@ -350,20 +350,20 @@ void TestAddArticle::variationsPage()
     const int id = article({ { "VariantImageOption", "Farbe" } });
     const QString xml = "<NameValueList><Name>Farbe</Name><Value>%1</Value></NameValueList>"
                         "<NameValueList><Name>Größe</Name><Value>%2</Value></NameValueList>";
-    m_t->db()->insertSqlClean({ { "article_id", id },
+    QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id },
                                 { "SKU", "A-1" },
                                 { "StartPrice", 9.5 },
                                 { "Quantity", 2 },
                                 { "UPC", "0123456789012" },
                                 { "VariantXml", xml.arg("Rot", "M") } },
-                              "articles_variations");
-    m_t->db()->insertSqlClean({ { "article_id", id },
+                              "articles_variations") > 0);
+    QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id },
                                 { "SKU", "A-2" },
                                 { "StartPrice", 10 },
                                 { "Quantity", 1 },
                                 { "EAN", "4006381333931" },
                                 { "VariantXml", xml.arg("Blau", "L") } },
-                              "articles_variations");
+                              "articles_variations") > 0);
     auto editor = open(id);
     auto *list = editor->findChild<QTreeWidget *>("VariantList");
     // Variations that can't be read are no article without any: the seller reads why, and

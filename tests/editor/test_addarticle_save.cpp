@@ -247,15 +247,15 @@ void TestAddArticleSave::roundTrip()
 {
     QFETCH(Columns, columns);
     const int id = article(columns);
-    m_t->db()->insertSqlClean({ { "article_id", id }, { "VariantXml",
+    QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id }, { "VariantXml",
                                 "<NameValueList><Name>Farbe</Name><Value>rot</Value></NameValueList>" },
                                 { "SKU", "V-1-rot" }, { "StartPrice", "9,90" }, { "Quantity", 2 } },
-                              "articles_variations");
-    m_t->db()->insertSqlClean({ { "article_id", id }, { "image", "https://i.example/rot.jpg" },
+                              "articles_variations") > 0);
+    QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id }, { "image", "https://i.example/rot.jpg" },
                                 { "variant_name", "rot" } },
-                              "articles_images");
-    m_t->db()->executeSQL("UPDATE articles SET IsVerified=1, CurrentPrice=3 WHERE id="
-                          + QString::number(id));
+                              "articles_images") > 0);
+    QVERIFY(m_t->db()->executeSQL("UPDATE articles SET IsVerified=1, CurrentPrice=3 WHERE id="
+                          + QString::number(id)));
     Columns before = stored(id);
     const auto pictures = m_t->db()->select("SELECT * FROM articles_images ORDER BY id").value();
 
@@ -407,8 +407,8 @@ void TestAddArticleSave::typedPrices()
         editor.accept();
         QVERIFY2(editor.result() == 1, qPrintable(m_answers->lastMessageText()));
         QCOMPARE(this->stored(id).value("StartPrice").toDouble(), stored.toDouble());
-        m_t->db()->executeSQL("UPDATE articles SET StartPrice=12.5 WHERE id="
-                              + QString::number(id));
+        QVERIFY(m_t->db()->executeSQL("UPDATE articles SET StartPrice=12.5 WHERE id="
+                              + QString::number(id)));
     }
 }
 
@@ -632,12 +632,12 @@ void TestAddArticleSave::pictures()
     const int id = article({});
     const QString folder = m_t->db()->getCurrentAdImageDir();
     Database *db = m_t->db();
-    db->insertSqlClean({ { "article_id", id }, { "image", "https://i.example/1.jpg" }, { "sort", 0 } },
-                       "articles_images");
+    QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", "https://i.example/1.jpg" }, { "sort", 0 } },
+                       "articles_images") > 0);
     for (int i = 1; i < 13; ++i)
-        db->insertSqlClean({ { "article_id", id }, { "image", QString("p%1.png").arg(i) },
+        QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", QString("p%1.png").arg(i) },
                              { "sort", i } },
-                           "articles_images");
+                           "articles_images") > 0);
     for (int i = 1; i < 13; ++i)
         pictureFile(folder + QString("p%1.png").arg(i));
     const QString outside = pictureFile(QDir::tempPath() + "/zerire-pictures/neu 'x'.png");
@@ -676,13 +676,13 @@ void TestAddArticleSave::removeAllPictures()
     const int id = article({});
     const QString folder = m_t->db()->getCurrentAdImageDir();
     for (int i = 0; i < 14; ++i)
-        m_t->db()->insertSqlClean({ { "article_id", id },
+        QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id },
                                     { "image", pictureFile(folder + QString("r%1.png").arg(i))
                                                    .section('/', -1) },
                                     { "sort", i } },
-                                  "articles_images");
-    m_t->db()->executeSQL("UPDATE articles SET ImageThumb='thumb_r0.png' WHERE id="
-                          + QString::number(id));
+                                  "articles_images") > 0);
+    QVERIFY(m_t->db()->executeSQL("UPDATE articles SET ImageThumb='thumb_r0.png' WHERE id="
+                          + QString::number(id)));
     AddArticle editor(nullptr, id, -10, false);
     EditorFixture::apply(&editor, { "show=TabPics", "removeFilesButton=click" });
     editor.accept();
@@ -736,11 +736,11 @@ void TestAddArticleSave::variations()
 {
     const auto addVariations = [this](int id) {
         for (const auto &price : { QString("9,90"), QString("12.5") })
-            m_t->db()->insertSqlClean({ { "article_id", id }, { "SKU", "V-" + price },
+            QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id }, { "SKU", "V-" + price },
                                         { "StartPrice", price }, { "Quantity", 3 },
                                         { "VariantXml", "<NameValueList><Name>Farbe</Name><Value>"
                                                         + price + "</Value></NameValueList>" } },
-                                      "articles_variations");
+                                      "articles_variations") > 0);
     };
     const int id = article({ { "SKU", "V" } });
     addVariations(id);
@@ -829,13 +829,13 @@ void TestAddArticleSave::variationPictures()
 {
     const int id = article({ { "SKU", "V" }, { "VariantImageOption", "Größe" } });
     for (const QString value : { "10_A", "10xA" })
-        m_t->db()->insertSqlClean({ { "article_id", id }, { "SKU", "V-" + value },
+        QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id }, { "SKU", "V-" + value },
                                     { "StartPrice", 5 },
                                     { "VariantXml", "<NameValueList><Name>Größe</Name><Value>"
                                                     + value + "</Value></NameValueList>" } },
-                                  "articles_variations");
-    m_t->db()->insertSqlClean({ { "article_id", id }, { "image", "x.jpg" }, { "variant_name", "10xA" } },
-                              "articles_images");
+                                  "articles_variations") > 0);
+    QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id }, { "image", "x.jpg" }, { "variant_name", "10xA" } },
+                              "articles_images") > 0);
     AddArticle editor(nullptr, id, -10, false);
     EditorFixture::apply(&editor, { "show=TabVars" });
     auto *pictures = editor.findChild<QTreeWidget *>("VariantImageList");
@@ -921,25 +921,29 @@ void TestAddArticleSave::deletedVariationsTakeTheirRows()
                                                { "StartPrice", 5 },
                                                { "VariantXml", xml(colour, size) } },
                                              "articles_variations");
-            db->insertSqlClean({ { "article_id", id },
-                                 { "image", QString("%1%2.jpg").arg(colour, size) },
-                                 { "variant_id", variations.last() } },
-                               "articles_images");
+            QVERIFY(variations.last() > 0);
+            QVERIFY(db->insertSqlClean({ { "article_id", id },
+                                         { "image", QString("%1%2.jpg").arg(colour, size) },
+                                         { "variant_id", variations.last() } },
+                                       "articles_images")
+                    > 0);
         }
         for (const char *colour : { "rot", "blau" })
-            db->insertSqlClean({ { "article_id", id },
-                                 { "image", QString(colour) + ".jpg" },
-                                 { "variant_name", colour } },
-                               "articles_images");
-        db->insertSqlClean({ { "article_id", id }, { "image", "haupt.jpg" }, { "sort", 0 } },
-                           "articles_images");
+            QVERIFY(db->insertSqlClean({ { "article_id", id },
+                                         { "image", QString(colour) + ".jpg" },
+                                         { "variant_name", colour } },
+                                       "articles_images")
+                    > 0);
+        QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", "haupt.jpg" }, { "sort", 0 } },
+                                   "articles_images")
+                > 0);
         for (const auto &[name, value] :
              { std::pair { "Farbe", "rot" }, std::pair { "Farbe", "blau" },
                std::pair { "Größe", "S" }, std::pair { "Größe", "M" } })
-            db->insertSqlClean(
-                { { "article_id", id }, { "optionname", name }, { "optionvalue", value } },
-                "articles_variations_op_val");
-        return variations;
+            QVERIFY(db->insertSqlClean(
+                        { { "article_id", id }, { "optionname", name }, { "optionvalue", value } },
+                        "articles_variations_op_val")
+                    > 0);
     };
     // Variations, pictures, option values of an article.
     const auto counts = [db](int id) {

@@ -265,8 +265,8 @@ void TestEditorCommands::open()
     openWindow();
     const int active = count(-9);
     answerEditor(result, [this, id] {
-        m_t->db()->executeSQL(
-            QString("UPDATE articles SET Title='Dampflok BR 01' WHERE id=%1").arg(id));
+        QVERIFY(m_t->db()->executeSQL(
+            QString("UPDATE articles SET Title='Dampflok BR 01' WHERE id=%1").arg(id)));
     });
     emit list()->itemDoubleClicked(m_window->window()->IsItemWithIdHere(id), 0);
     QCOMPARE(m_editorTitle, QString("Artikel bearbeiten"));
@@ -282,7 +282,7 @@ void TestEditorCommands::openDeletedArticle()
     EditorFixture::addAccounts(m_t->db());
     const int id = insertArticle(m_t->db(), { { "Folder", -9 } });
     openWindow();
-    m_t->db()->executeSQL(QString("DELETE FROM articles WHERE id=%1").arg(id));
+    QVERIFY(m_t->db()->executeSQL(QString("DELETE FROM articles WHERE id=%1").arg(id)));
     bool editorShown = false;
     QTimer guard;
     connect(&guard, &QTimer::timeout, this, [&editorShown] {
@@ -320,10 +320,10 @@ void TestEditorCommands::duplicateOne()
     QFETCH(bool, variationsRefused);
     EditorFixture::addAccounts(m_t->db());
     const int id = insertArticle(m_t->db(), { { "Folder", shown }, { "SKU", "D-'1'" } });
-    m_t->db()->insertSqlClean({ { "article_id", id }, { "SKU", "D-'1'-rot" }, { "StartPrice", "4" },
+    QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id }, { "SKU", "D-'1'-rot" }, { "StartPrice", "4" },
                                 { "VariantXml", "<NameValueList><Name>Farbe</Name><Value>rot"
                                                 "</Value></NameValueList>" } },
-                              "articles_variations");
+                              "articles_variations") > 0);
     openWindow();
     QVERIFY(m_window->showFolder(shown));
     const int drafts = count(kDrafts);
@@ -377,8 +377,8 @@ void TestEditorCommands::duplicateSeveral()
                                    { "WatchCount", 4 },
                                    { "EndDate", "2024-03-01 10:00:00" } });
     }
-    m_t->db()->insertSqlClean({ { "article_id", sources.at(1) }, { "SKU", "Z-1" } },
-                              "articles_variations");
+    QVERIFY(m_t->db()->insertSqlClean({ { "article_id", sources.at(1) }, { "SKU", "Z-1" } },
+                              "articles_variations") > 0);
     openWindow();
     QVERIFY(m_window->showFolder(shown));
     const int target = shown == m_userFolder ? m_userFolder : kDrafts;
@@ -442,21 +442,22 @@ void TestEditorCommands::variationsOfDuplicate()
     Database *db = m_t->db();
     const int source = insertArticle(db, {});
     const int copy = insertArticle(db, {});
-    db->insertSqlClean({ { "article_id", source },
+    QVERIFY(db->insertSqlClean({ { "article_id", source },
                          { "SKU", "'Rot' \\ ü" },
                          { "StartPrice", 2.5 },
                          { "VariantXml", "<Name>Farbe</Name><Value>Rot</Value>" } },
-                       "articles_variations");
+                       "articles_variations") > 0);
     const int blue = db->insertSqlClean(
         { { "article_id", source }, { "SKU", "Blau" }, { "StartPrice", 3 } }, "articles_variations");
+    QVERIFY(blue > 0);
     // A picture of the blue variation alone.
-    db->insertSqlClean({ { "article_id", source }, { "image", "blau.jpg" }, { "variant_id", blue } },
-                       "articles_images");
-    db->insertSqlClean({ { "article_id", source }, { "image", "main.jpg" }, { "sort", 0 } },
-                       "articles_images");
-    db->insertSqlClean(
+    QVERIFY(db->insertSqlClean({ { "article_id", source }, { "image", "blau.jpg" }, { "variant_id", blue } },
+                       "articles_images") > 0);
+    QVERIFY(db->insertSqlClean({ { "article_id", source }, { "image", "main.jpg" }, { "sort", 0 } },
+                       "articles_images") > 0);
+    QVERIFY(db->insertSqlClean(
         { { "article_id", source }, { "image", "rot.jpg" }, { "variant_name", "Rot" } },
-        "articles_images");
+        "articles_images") > 0);
     QVERIFY(VariationCopy::copy(db, source, copy));
     QCOMPARE(TestSupport::values(db, copy, "Title"), QString("Artikel"));
     QStringList copied;

@@ -63,9 +63,14 @@ int TestTemplateSelect::addTemplates(Database *db)
 {
     const int a = db->insertSqlClean({ { "Folder", -100 }, { "TemplateName", "Vorlage A" } },
                                      "articles");
-    db->insertSqlClean({ { "Folder", -100 }, { "TemplateName", "Versand DHL" } }, "articles");
-    db->insertSqlClean({ { "Folder", -10 }, { "TemplateName", "kein Vorlagenordner" } },
-                       "articles");
+    if (a < 1
+        || db->insertSqlClean({ { "Folder", -100 }, { "TemplateName", "Versand DHL" } },
+                              "articles")
+            < 1
+        || db->insertSqlClean({ { "Folder", -10 }, { "TemplateName", "kein Vorlagenordner" } },
+                              "articles")
+            < 1)
+        QTest::qFail("the test's templates could not be stored", __FILE__, __LINE__);
     return a;
 }
 

@@ -555,7 +555,7 @@ void TestVariations::numberForms()
     generate("PriceStart", price, "Ausgangspreis");
     QCOMPARE(variations(t.db(), 8),
              price.isEmpty() ? QStringList() : QStringList("ABC-1 1 " + price + " rot"));
-    t.db()->executeSQL("DELETE FROM articles_variations WHERE article_id=8");
+    QVERIFY(t.db()->executeSQL("DELETE FROM articles_variations WHERE article_id=8"));
     generate("QuantityStart", quantity, "Ausgangsmenge");
     QCOMPARE(variations(t.db(), 8),
              quantity.isEmpty() ? QStringList() : QStringList("ABC-1 " + quantity + " 2 rot"));
