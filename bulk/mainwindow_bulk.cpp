@@ -76,10 +76,9 @@ void MainWindow::refreshListRows(const QStringList &ids)
     const BulkWriter::Progress pace = BulkEditDialog::pacedProgress(nullptr);
     for (int at = 0; at < articleIds.size(); at += kRowsPerStep) {
         pace(at);
-        const Read<SqlRows> rows
-            = db->select(QStringLiteral("SELECT ") + listColumns
-                         + QStringLiteral(" FROM articles WHERE ")
-                         + BulkWriter::idCondition(articleIds.mid(at, kRowsPerStep)));
+        const Read<SqlRows> rows = db->select(
+            QStringLiteral("SELECT ") + listColumns + QStringLiteral(" FROM articles WHERE ")
+            + BulkWriter::idCondition(articleIds.mid(at, kRowsPerStep)));
         if (!rows.ok()) {
             // The rows would show what the command changed no more: the window reads what is
             // stored, again later while it can't (the list then says why).

@@ -554,18 +554,17 @@ void AddArticle::fillVariationsPage()
     m_ui->VariantImageList->setHeaderLabels({ tr("Optionsname"), tr("Bild") });
     m_variationsFilled = true;
 
-    const Read<SqlRows> read
-        = m_db->select(QStringLiteral("SELECT * FROM articles_variations WHERE article_id='%1'")
-                           .arg(m_articleId));
+    const Read<SqlRows> read = m_db->select(
+        QStringLiteral("SELECT * FROM articles_variations WHERE article_id='%1'").arg(m_articleId));
     if (!read.ok()) {
         // An empty page would pass for an article without variations: read again when the
         // page is shown next.
         m_variationsFilled = false;
         m_ui->ImageOptionSelectBox->setEnabled(false);
-        Statics::showMessage(
-            this,
-            tr("Die Varianten konnten nicht aus der Datenbank gelesen werden: %1").arg(read.error()),
-            2);
+        Statics::showMessage(this,
+                             tr("Die Varianten konnten nicht aus der Datenbank gelesen werden: %1")
+                                 .arg(read.error()),
+                             2);
         return;
     }
     const SqlRows &rows = *read;

@@ -162,7 +162,8 @@ void AddArticle::on_Account_currentIndexChanged(int index)
                                      + Database::escapeString(user) + QStringLiteral("' WHERE id=")
                                      + QString::number(accountId),
                                  Database::Repeat::Safe))
-            qCInfo(lcApp).noquote() << "The account's user data is not kept:" << m_db->lastErrorText;
+            qCInfo(lcApp).noquote()
+                << "The account's user data is not kept:" << m_db->lastErrorText;
         else if (!userKnown)
             user.clear();
     }

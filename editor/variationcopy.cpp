@@ -26,9 +26,10 @@ bool copyRows(Database *db, const QString &table, int toArticle, const QString &
     }
     if (columns.isEmpty()) {
         // The table's columns could not be read: nothing is copied, and the save fails.
-        db->lastErrorText = QCoreApplication::translate(
-            "VariationCopy", "Die Spalten der Tabelle %1 konnten nicht gelesen werden.")
-                                .arg(table);
+        db->lastErrorText
+            = QCoreApplication::translate(
+                  "VariationCopy", "Die Spalten der Tabelle %1 konnten nicht gelesen werden.")
+                  .arg(table);
         return false;
     }
     return db->executeSQL(QStringLiteral("INSERT INTO `%1` (%2) SELECT %3 FROM `%1` WHERE %4")

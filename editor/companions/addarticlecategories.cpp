@@ -33,12 +33,13 @@ AddArticleCategories::AddArticleCategories(QWidget *parent, Database *db, int ac
     m_ui->DelCat->hide();
     m_ui->CatBox->hide();
     setOkEnabled(false);
-    const Read<SqlRows> rows = db->select(
-        QStringLiteral("SELECT token, sandbox FROM accounts WHERE id=") + QString::number(accountId));
+    const Read<SqlRows> rows
+        = db->select(QStringLiteral("SELECT token, sandbox FROM accounts WHERE id=")
+                     + QString::number(accountId));
     if (!rows.ok()) {
         // Without the account eBay is not asked; the notice says why nothing comes.
-        m_accountFailure = tr("Das Konto konnte nicht aus der Datenbank gelesen werden: %1")
-                               .arg(rows.error());
+        m_accountFailure
+            = tr("Das Konto konnte nicht aus der Datenbank gelesen werden: %1").arg(rows.error());
         m_suggestionFailure = m_accountFailure;
         m_treeFailure = m_accountFailure;
         showNotice();

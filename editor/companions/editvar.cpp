@@ -2,8 +2,8 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QMap>
+#include <QPushButton>
 #include <QStringList>
 #include <QVariant>
 

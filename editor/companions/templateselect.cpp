@@ -55,8 +55,8 @@ bool TemplateSelect::fillList()
             m_notice = createNoticeLabel(this, QStringLiteral("TemplatesNotice"));
             m_ui->gridLayout->addWidget(m_notice, 5, 0);
         }
-        m_notice->setText(
-            tr("Die Vorlagen konnten nicht aus der Datenbank gelesen werden: %1").arg(rows.error()));
+        m_notice->setText(tr("Die Vorlagen konnten nicht aus der Datenbank gelesen werden: %1")
+                              .arg(rows.error()));
         m_notice->show();
         m_ui->listWidget->setEnabled(false);
         setOkEnabled(false);

@@ -612,51 +612,59 @@ void TestBulkEdit::commands_data()
     const QString sites = "auf der gleichen Plattform sein.";
     QTest::newRow("nothing selected") << "actionZahlungsmethoden"
                                       << "" << true << ""
-                                      << "" << "";
+                                      << ""
+                                      << "";
     QTest::newRow("payment, one site") << "actionZahlungsmethoden"
                                        << "77:1 77:2" << true << "Bulk_Payment"
-                                       << "" << "";
+                                       << ""
+                                       << "";
     QTest::newRow("payment, two sites")
         << "actionZahlungsmethoden"
         << "77:1 16:1" << true << ""
         << "von Zahlungsmethoden müssen alle ausgewählten Artikel " + sites << "";
     QTest::newRow("payment without active account") << "actionZahlungsmethoden"
                                                     << "77:1" << false << ""
-                                                    << "Es wurde kein aktives eBay Konto gefunden" << "";
+                                                    << "Es wurde kein aktives eBay Konto gefunden"
+                                                    << "";
     QTest::newRow("location without active account") << "actionArtikelstandort_und_Bearbeitungszeit"
                                                      << "77:1" << false << ""
-                                                     << "Es wurde kein aktives eBay Konto gefunden" << "";
+                                                     << "Es wurde kein aktives eBay Konto gefunden"
+                                                     << "";
     QTest::newRow("policies, two sites") << "actionRahmenbedingungen"
                                          << "77:1 16:1" << true << ""
-                                         << "nur bezogen auf ein Land" << "";
+                                         << "nur bezogen auf ein Land"
+                                         << "";
     QTest::newRow("policies, two accounts") << "actionRahmenbedingungen"
                                             << "77:1 77:2" << true << ""
-                                            << "nur bezogen auf ein Konto" << "";
+                                            << "nur bezogen auf ein Konto"
+                                            << "";
     QTest::newRow("policies, one account") << "actionRahmenbedingungen"
                                            << "77:2 77:2" << true << "Bulk_Profiles"
-                                           << "" << "";
+                                           << ""
+                                           << "";
     QTest::newRow("account, two accounts") << "actionKonto_PayPal_und_Shopkategorien"
                                            << "77:1 77:2" << true << "Bulk_Account"
-                                           << "" << "";
+                                           << ""
+                                           << "";
     QTest::newRow("format") << "actionFormat_und_Laufzeit"
                             << "77:1" << true << "Bulk_FormatAndDuration"
-                            << "" << "";
+                            << ""
+                            << "";
 
     // A failed read is no missing account: the dialog says why and stores nothing.
     const QString accounts = "Die eBay-Konten konnten nicht aus der Datenbank gelesen werden";
     QTest::newRow("payment, accounts unreadable") << "actionZahlungsmethoden"
-                                                  << "77:1" << true << "" << accounts
-                                                  << "accounts";
+                                                  << "77:1" << true << "" << accounts << "accounts";
     QTest::newRow("location, accounts unreadable")
         << "actionArtikelstandort_und_Bearbeitungszeit"
         << "77:1" << true << "" << accounts << "accounts";
     QTest::newRow("account, accounts unreadable") << "actionKonto_PayPal_und_Shopkategorien"
-                                                  << "77:1" << true << "" << accounts
-                                                  << "accounts";
+                                                  << "77:1" << true << "" << accounts << "accounts";
     QTest::newRow("policies, account unreadable")
         << "actionRahmenbedingungen"
         << "77:2" << true << ""
-        << "Das Konto konnte nicht aus der Datenbank gelesen werden" << "accounts";
+        << "Das Konto konnte nicht aus der Datenbank gelesen werden"
+        << "accounts";
     QTest::newRow("policies, articles unreadable")
         << "actionRahmenbedingungen"
         << "77:2" << true << ""
@@ -762,12 +770,12 @@ void TestBulkEdit::damagedRowChangesNothing()
         QSKIP("A server's tables can't be damaged from here");
     QList<int> ids;
     for (int i = 0; i < 6; ++i)
-        ids << TestSupport::insertArticle(t.db(),
-                                          { { "Folder", -10 },
-                                            { "Title", "rote Jacke" },
-                                            { "StartPrice", "10" },
-                                            { "Description", QString("ZEILE%1-").arg(i)
-                                                  + QString(2500, 'x') } });
+        ids << TestSupport::insertArticle(
+            t.db(),
+            { { "Folder", -10 },
+              { "Title", "rote Jacke" },
+              { "StartPrice", "10" },
+              { "Description", QString("ZEILE%1-").arg(i) + QString(2500, 'x') } });
     QVERIFY(TestSupport::damagePageHolding(t.db(), "ZEILE3-"));
     QStringList idList;
     for (int id : ids)
@@ -793,7 +801,8 @@ void TestBulkEdit::damagedRowChangesNothing()
     }
     QCOMPARE(answers.messages().size(), 1);
     QCOMPARE(answers.messages().first().type, 2);
-    QVERIFY2(answers.lastMessageText().contains("beschädigt"), qPrintable(answers.lastMessageText()));
+    QVERIFY2(answers.lastMessageText().contains("beschädigt"),
+             qPrintable(answers.lastMessageText()));
     for (int i : { 0, 1, 2, 4, 5 })
         QCOMPARE(TestSupport::values(t.db(), ids.at(i), "Title,StartPrice"),
                  QString("rote Jacke|10"));

@@ -13,12 +13,12 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QScopeGuard>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaMethod>
+#include <QScopeGuard>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QWheelEvent>
@@ -351,19 +351,21 @@ void TestAddArticle::variationsPage()
     const QString xml = "<NameValueList><Name>Farbe</Name><Value>%1</Value></NameValueList>"
                         "<NameValueList><Name>Größe</Name><Value>%2</Value></NameValueList>";
     QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id },
-                                { "SKU", "A-1" },
-                                { "StartPrice", 9.5 },
-                                { "Quantity", 2 },
-                                { "UPC", "0123456789012" },
-                                { "VariantXml", xml.arg("Rot", "M") } },
-                              "articles_variations") > 0);
+                                        { "SKU", "A-1" },
+                                        { "StartPrice", 9.5 },
+                                        { "Quantity", 2 },
+                                        { "UPC", "0123456789012" },
+                                        { "VariantXml", xml.arg("Rot", "M") } },
+                                      "articles_variations")
+            > 0);
     QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id },
-                                { "SKU", "A-2" },
-                                { "StartPrice", 10 },
-                                { "Quantity", 1 },
-                                { "EAN", "4006381333931" },
-                                { "VariantXml", xml.arg("Blau", "L") } },
-                              "articles_variations") > 0);
+                                        { "SKU", "A-2" },
+                                        { "StartPrice", 10 },
+                                        { "Quantity", 1 },
+                                        { "EAN", "4006381333931" },
+                                        { "VariantXml", xml.arg("Blau", "L") } },
+                                      "articles_variations")
+            > 0);
     auto editor = open(id);
     auto *list = editor->findChild<QTreeWidget *>("VariantList");
     // Variations that can't be read are no article without any: the seller reads why, and
@@ -459,8 +461,8 @@ void TestAddArticle::unreadable()
         QVERIFY(own->db()->executeSQL(QString("INSERT INTO articles (id, Title, Account) VALUES "
                                               "(%1, 'Lok', 1)")
                                           .arg(id)));
-    const QStringList before = existing ? QStringList { TestSupport::values(t->db(), id, "Title") }
-                                        : QStringList();
+    const QStringList before
+        = existing ? QStringList { TestSupport::values(t->db(), id, "Title") } : QStringList();
     if (fault == "deleted") {
         QVERIFY(QFile::remove(t->db()->sqliteFile()));
     } else if (fault == "gone") {

@@ -247,15 +247,22 @@ void TestAddArticleSave::roundTrip()
 {
     QFETCH(Columns, columns);
     const int id = article(columns);
-    QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id }, { "VariantXml",
-                                "<NameValueList><Name>Farbe</Name><Value>rot</Value></NameValueList>" },
-                                { "SKU", "V-1-rot" }, { "StartPrice", "9,90" }, { "Quantity", 2 } },
-                              "articles_variations") > 0);
-    QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id }, { "image", "https://i.example/rot.jpg" },
-                                { "variant_name", "rot" } },
-                              "articles_images") > 0);
+    QVERIFY(m_t->db()->insertSqlClean(
+                { { "article_id", id },
+                  { "VariantXml",
+                    "<NameValueList><Name>Farbe</Name><Value>rot</Value></NameValueList>" },
+                  { "SKU", "V-1-rot" },
+                  { "StartPrice", "9,90" },
+                  { "Quantity", 2 } },
+                "articles_variations")
+            > 0);
+    QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id },
+                                        { "image", "https://i.example/rot.jpg" },
+                                        { "variant_name", "rot" } },
+                                      "articles_images")
+            > 0);
     QVERIFY(m_t->db()->executeSQL("UPDATE articles SET IsVerified=1, CurrentPrice=3 WHERE id="
-                          + QString::number(id)));
+                                  + QString::number(id)));
     Columns before = stored(id);
     const auto pictures = m_t->db()->select("SELECT * FROM articles_images ORDER BY id").value();
 
@@ -408,7 +415,7 @@ void TestAddArticleSave::typedPrices()
         QVERIFY2(editor.result() == 1, qPrintable(m_answers->lastMessageText()));
         QCOMPARE(this->stored(id).value("StartPrice").toDouble(), stored.toDouble());
         QVERIFY(m_t->db()->executeSQL("UPDATE articles SET StartPrice=12.5 WHERE id="
-                              + QString::number(id)));
+                                      + QString::number(id)));
     }
 }
 
@@ -502,14 +509,14 @@ void TestAddArticleSave::unreadableTemplateKeepsForm_data()
 void TestAddArticleSave::unreadableTemplateKeepsForm()
 {
     QFETCH(bool, opened);
-    const int templateId = article({ { "Folder", -100 }, { "TemplateName", "Loks" },
-                                     { "Title", "Vorlage Lok" } });
+    const int templateId
+        = article({ { "Folder", -100 }, { "TemplateName", "Loks" }, { "Title", "Vorlage Lok" } });
     const int id = opened ? article({ { "Title", "Eigener Artikel" } }) : 0;
     AddArticle editor(nullptr, id, -10, false);
     editor.show();
-    EditorFixture::apply(&editor, { "Title=Getippter Titel", "StartPrice=8",
-                                    "PlainHtmlCode=<p>getippt</p>", "Country=DE",
-                                    "PostalCode=1", "ConditionID=1000" });
+    EditorFixture::apply(&editor,
+                         { "Title=Getippter Titel", "StartPrice=8", "PlainHtmlCode=<p>getippt</p>",
+                           "Country=DE", "PostalCode=1", "ConditionID=1000" });
     editor.findChild<QPushButton *>("PrimaryCategory")->setProperty("CategoryID", "9355");
     Database *db = m_t->db();
     onNextModal([db](QDialog *chooser) {
@@ -632,12 +639,15 @@ void TestAddArticleSave::pictures()
     const int id = article({});
     const QString folder = m_t->db()->getCurrentAdImageDir();
     Database *db = m_t->db();
-    QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", "https://i.example/1.jpg" }, { "sort", 0 } },
-                       "articles_images") > 0);
+    QVERIFY(db->insertSqlClean(
+                { { "article_id", id }, { "image", "https://i.example/1.jpg" }, { "sort", 0 } },
+                "articles_images")
+            > 0);
     for (int i = 1; i < 13; ++i)
-        QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", QString("p%1.png").arg(i) },
-                             { "sort", i } },
-                           "articles_images") > 0);
+        QVERIFY(db->insertSqlClean(
+                    { { "article_id", id }, { "image", QString("p%1.png").arg(i) }, { "sort", i } },
+                    "articles_images")
+                > 0);
     for (int i = 1; i < 13; ++i)
         pictureFile(folder + QString("p%1.png").arg(i));
     const QString outside = pictureFile(QDir::tempPath() + "/zerire-pictures/neu 'x'.png");
@@ -676,13 +686,14 @@ void TestAddArticleSave::removeAllPictures()
     const int id = article({});
     const QString folder = m_t->db()->getCurrentAdImageDir();
     for (int i = 0; i < 14; ++i)
-        QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id },
-                                    { "image", pictureFile(folder + QString("r%1.png").arg(i))
-                                                   .section('/', -1) },
-                                    { "sort", i } },
-                                  "articles_images") > 0);
+        QVERIFY(m_t->db()->insertSqlClean(
+                    { { "article_id", id },
+                      { "image", pictureFile(folder + QString("r%1.png").arg(i)).section('/', -1) },
+                      { "sort", i } },
+                    "articles_images")
+                > 0);
     QVERIFY(m_t->db()->executeSQL("UPDATE articles SET ImageThumb='thumb_r0.png' WHERE id="
-                          + QString::number(id)));
+                                  + QString::number(id)));
     AddArticle editor(nullptr, id, -10, false);
     EditorFixture::apply(&editor, { "show=TabPics", "removeFilesButton=click" });
     editor.accept();
@@ -736,11 +747,15 @@ void TestAddArticleSave::variations()
 {
     const auto addVariations = [this](int id) {
         for (const auto &price : { QString("9,90"), QString("12.5") })
-            QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id }, { "SKU", "V-" + price },
-                                        { "StartPrice", price }, { "Quantity", 3 },
-                                        { "VariantXml", "<NameValueList><Name>Farbe</Name><Value>"
-                                                        + price + "</Value></NameValueList>" } },
-                                      "articles_variations") > 0);
+            QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id },
+                                                { "SKU", "V-" + price },
+                                                { "StartPrice", price },
+                                                { "Quantity", 3 },
+                                                { "VariantXml",
+                                                  "<NameValueList><Name>Farbe</Name><Value>" + price
+                                                      + "</Value></NameValueList>" } },
+                                              "articles_variations")
+                    > 0);
     };
     const int id = article({ { "SKU", "V" } });
     addVariations(id);
@@ -829,13 +844,18 @@ void TestAddArticleSave::variationPictures()
 {
     const int id = article({ { "SKU", "V" }, { "VariantImageOption", "Größe" } });
     for (const QString value : { "10_A", "10xA" })
-        QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id }, { "SKU", "V-" + value },
-                                    { "StartPrice", 5 },
-                                    { "VariantXml", "<NameValueList><Name>Größe</Name><Value>"
-                                                    + value + "</Value></NameValueList>" } },
-                                  "articles_variations") > 0);
-    QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id }, { "image", "x.jpg" }, { "variant_name", "10xA" } },
-                              "articles_images") > 0);
+        QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id },
+                                            { "SKU", "V-" + value },
+                                            { "StartPrice", 5 },
+                                            { "VariantXml",
+                                              "<NameValueList><Name>Größe</Name><Value>" + value
+                                                  + "</Value></NameValueList>" } },
+                                          "articles_variations")
+                > 0);
+    QVERIFY(m_t->db()->insertSqlClean(
+                { { "article_id", id }, { "image", "x.jpg" }, { "variant_name", "10xA" } },
+                "articles_images")
+            > 0);
     AddArticle editor(nullptr, id, -10, false);
     EditorFixture::apply(&editor, { "show=TabVars" });
     auto *pictures = editor.findChild<QTreeWidget *>("VariantImageList");
@@ -934,9 +954,10 @@ void TestAddArticleSave::deletedVariationsTakeTheirRows()
                                          { "variant_name", colour } },
                                        "articles_images")
                     > 0);
-        QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", "haupt.jpg" }, { "sort", 0 } },
-                                   "articles_images")
-                > 0);
+        QVERIFY(
+            db->insertSqlClean({ { "article_id", id }, { "image", "haupt.jpg" }, { "sort", 0 } },
+                               "articles_images")
+            > 0);
         for (const auto &[name, value] :
              { std::pair { "Farbe", "rot" }, std::pair { "Farbe", "blau" },
                std::pair { "Größe", "S" }, std::pair { "Größe", "M" } })

@@ -320,10 +320,14 @@ void TestEditorCommands::duplicateOne()
     QFETCH(bool, variationsRefused);
     EditorFixture::addAccounts(m_t->db());
     const int id = insertArticle(m_t->db(), { { "Folder", shown }, { "SKU", "D-'1'" } });
-    QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id }, { "SKU", "D-'1'-rot" }, { "StartPrice", "4" },
-                                { "VariantXml", "<NameValueList><Name>Farbe</Name><Value>rot"
-                                                "</Value></NameValueList>" } },
-                              "articles_variations") > 0);
+    QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id },
+                                        { "SKU", "D-'1'-rot" },
+                                        { "StartPrice", "4" },
+                                        { "VariantXml",
+                                          "<NameValueList><Name>Farbe</Name><Value>rot"
+                                          "</Value></NameValueList>" } },
+                                      "articles_variations")
+            > 0);
     openWindow();
     QVERIFY(m_window->showFolder(shown));
     const int drafts = count(kDrafts);
@@ -378,7 +382,8 @@ void TestEditorCommands::duplicateSeveral()
                                    { "EndDate", "2024-03-01 10:00:00" } });
     }
     QVERIFY(m_t->db()->insertSqlClean({ { "article_id", sources.at(1) }, { "SKU", "Z-1" } },
-                              "articles_variations") > 0);
+                                      "articles_variations")
+            > 0);
     openWindow();
     QVERIFY(m_window->showFolder(shown));
     const int target = shown == m_userFolder ? m_userFolder : kDrafts;
@@ -443,21 +448,26 @@ void TestEditorCommands::variationsOfDuplicate()
     const int source = insertArticle(db, {});
     const int copy = insertArticle(db, {});
     QVERIFY(db->insertSqlClean({ { "article_id", source },
-                         { "SKU", "'Rot' \\ ü" },
-                         { "StartPrice", 2.5 },
-                         { "VariantXml", "<Name>Farbe</Name><Value>Rot</Value>" } },
-                       "articles_variations") > 0);
+                                 { "SKU", "'Rot' \\ ü" },
+                                 { "StartPrice", 2.5 },
+                                 { "VariantXml", "<Name>Farbe</Name><Value>Rot</Value>" } },
+                               "articles_variations")
+            > 0);
     const int blue = db->insertSqlClean(
         { { "article_id", source }, { "SKU", "Blau" }, { "StartPrice", 3 } }, "articles_variations");
     QVERIFY(blue > 0);
     // A picture of the blue variation alone.
-    QVERIFY(db->insertSqlClean({ { "article_id", source }, { "image", "blau.jpg" }, { "variant_id", blue } },
-                       "articles_images") > 0);
-    QVERIFY(db->insertSqlClean({ { "article_id", source }, { "image", "main.jpg" }, { "sort", 0 } },
-                       "articles_images") > 0);
     QVERIFY(db->insertSqlClean(
-        { { "article_id", source }, { "image", "rot.jpg" }, { "variant_name", "Rot" } },
-        "articles_images") > 0);
+                { { "article_id", source }, { "image", "blau.jpg" }, { "variant_id", blue } },
+                "articles_images")
+            > 0);
+    QVERIFY(db->insertSqlClean({ { "article_id", source }, { "image", "main.jpg" }, { "sort", 0 } },
+                               "articles_images")
+            > 0);
+    QVERIFY(db->insertSqlClean(
+                { { "article_id", source }, { "image", "rot.jpg" }, { "variant_name", "Rot" } },
+                "articles_images")
+            > 0);
     QVERIFY(VariationCopy::copy(db, source, copy));
     QCOMPARE(TestSupport::values(db, copy, "Title"), QString("Artikel"));
     QStringList copied;

@@ -106,17 +106,19 @@ int prepare(Database *db, bool lok, bool variations = false)
     pictureFile(db->getCurrentAdImageDir() + "p1.png");
     pictureFile(db->getCurrentAdImageDir() + "p2.png");
     seeded = db->executeSQL("INSERT INTO articles_images (article_id, image, sort) VALUES (" + id
-                   + ", 'p1.png', 0), (" + id + ", 'p2.png', 1)")
+                            + ", 'p1.png', 0), (" + id + ", 'p2.png', 1)")
         && seeded;
     if (variations) {
         const QString xml = "'<NameValueList><Name>Farbe</Name><Value>%1</Value></NameValueList>'";
-        seeded = db->executeSQL("INSERT INTO articles_variations (article_id, SKU, StartPrice, Quantity, "
-                       "VariantXml) VALUES ("
-                       + id + ", 'V-rot', 5, 1, " + xml.arg("rot") + "), (" + id
-                       + ", 'V-blau', 5, 1, " + xml.arg("blau") + ")")
+        seeded = db->executeSQL(
+                     "INSERT INTO articles_variations (article_id, SKU, StartPrice, Quantity, "
+                     "VariantXml) VALUES ("
+                     + id + ", 'V-rot', 5, 1, " + xml.arg("rot") + "), (" + id
+                     + ", 'V-blau', 5, 1, " + xml.arg("blau") + ")")
             && seeded;
         seeded = db->executeSQL("INSERT INTO articles_images (article_id, image, variant_name) "
-                                "VALUES (" + id + ", 'rot.jpg', 'rot')")
+                                "VALUES ("
+                                + id + ", 'rot.jpg', 'rot')")
             && seeded;
     }
     if (!seeded)

@@ -64,8 +64,7 @@ int TestTemplateSelect::addTemplates(Database *db)
     const int a = db->insertSqlClean({ { "Folder", -100 }, { "TemplateName", "Vorlage A" } },
                                      "articles");
     if (a < 1
-        || db->insertSqlClean({ { "Folder", -100 }, { "TemplateName", "Versand DHL" } },
-                              "articles")
+        || db->insertSqlClean({ { "Folder", -100 }, { "TemplateName", "Versand DHL" } }, "articles")
             < 1
         || db->insertSqlClean({ { "Folder", -10 }, { "TemplateName", "kein Vorlagenordner" } },
                               "articles")
@@ -251,10 +250,10 @@ void TestTemplateSelect::deleteAllOrNone()
     Database *db = t->db();
     const int a = addTemplates(db);
     const QString article = QString::number(a);
-    QVERIFY(db->insertSqlClean({ { "article_id", article }, { "image", "a.jpg" } },
-                               "articles_images"));
-    QVERIFY(db->insertSqlClean({ { "article_id", article }, { "SKU", "V-1" } },
-                               "articles_variations"));
+    QVERIFY(
+        db->insertSqlClean({ { "article_id", article }, { "image", "a.jpg" } }, "articles_images"));
+    QVERIFY(
+        db->insertSqlClean({ { "article_id", article }, { "SKU", "V-1" } }, "articles_variations"));
     QVERIFY(db->insertSqlClean({ { "article_id", article }, { "optionname", "Farbe" } },
                                "articles_variations_op_val"));
     if (cutAfter.isEmpty())

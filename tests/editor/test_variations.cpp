@@ -1,17 +1,17 @@
 // The variation editor and the variant generator, on SQLite and MariaDB.
 #include "editor/companions/editvar.h"
 #include "editor/companions/variantgenerator.h"
-#include <QLabel>
 #include "tests/support/dialoganswers.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
+#include <QLabel>
 
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
-#include <QSpinBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTreeWidget>
