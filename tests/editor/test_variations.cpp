@@ -231,8 +231,10 @@ void TestVariations::unreadableVariationWritesNothing()
                                        "werden: "),
              qPrintable(notice->text()));
     QVERIFY(!dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->isEnabled());
+    DialogAnswers answers;
     dialog.accept();
     QCOMPARE(dialog.result(), 0);
+    QVERIFY2(answers.shownTexts().isEmpty(), qPrintable(answers.shownTexts().join(" | ")));
     QCOMPARE(variations(t.db(), 7), QStringList("HEMD-1 3 1 rot & <hell>/M"));
 }
 
