@@ -17,6 +17,7 @@
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/mainwindowfixture.h"
+#include "tests/support/mysqlproxy.h"
 #include "tests/support/tablesnapshot.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
@@ -165,6 +166,7 @@ private slots:
     void commands();
     void damagedRowChangesNothing_data();
     void damagedRowChangesNothing();
+    void listReadAgainWhenRowsCantBe();
 
 private:
     void addAccounts(Database *db);
@@ -462,6 +464,20 @@ void TestBulkEdit::storeCategories()
     Bulk_Account mixed(nullptr, "1", -9, 1, true);
     QCOMPARE(child<QComboBox>(&mixed, "Account")->currentIndex(), 0);
     QVERIFY(!child<QComboBox>(&mixed, "StoreCategoryID")->isEnabled());
+
+    // An account that can't be read: whether it has a shop is not known, so the seller reads
+    // why and the account is not changed either.
+    Bulk_Account unread(nullptr, "1", -10, 0, false);
+    QVERIFY(t.db()->executeSQL("ALTER TABLE accounts RENAME TO accounts_gone"));
+    DialogAnswers answers;
+    auto *account = child<QComboBox>(&unread, "Account");
+    account->setCurrentIndex(account->findData(1));
+    QVERIFY(t.db()->executeSQL("ALTER TABLE accounts_gone RENAME TO accounts"));
+    QCOMPARE(account->currentIndex(), 0);
+    QVERIFY2(answers.lastMessageText().startsWith("Das Konto konnte nicht aus der Datenbank "
+                                                  "gelesen werden, es bleibt daher unverändert: "),
+             qPrintable(answers.lastMessageText()));
+    QVERIFY(unread.isEnabled());
 }
 
 // The service lists: two fixed entries, then category headings that cannot be chosen.
@@ -806,6 +822,40 @@ void TestBulkEdit::damagedRowChangesNothing()
     for (int i : { 0, 1, 2, 4, 5 })
         QCOMPARE(TestSupport::values(t.db(), ids.at(i), "Title,StartPrice"),
                  QString("rote Jacke|10"));
+}
+
+// The changed rows can't be read after a stored command: the window reads what is stored
+// instead of showing the rows as they were.
+void TestBulkEdit::listReadAgainWhenRowsCantBe()
+{
+    APP_TEST_DATABASE_BEHIND_PROXY(proxy, t, "a local file refuses no single statement");
+    addAccounts(t.db());
+    const int id = TestSupport::insertArticle(t.db(),
+                                              { { "Folder", -10 }, { "ListingDuration", "Days_10" } });
+    TestSupport::MainWindowFixture fixture(t);
+    QVERIFY(fixture.showFolder(-10));
+    fixture.window()->IsItemWithIdHere(id)->setSelected(true);
+    DialogAnswers answers;
+    QTimer seller;
+    QObject::connect(&seller, &QTimer::timeout, [] {
+        auto *dialog = qobject_cast<BulkEditDialog *>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isEnabled())
+            return;
+        choose(dialog, "DurationBox", "Days_1");
+        dialog->accept();
+    });
+    seller.start(20);
+    proxy.refuse("FROM articles WHERE id IN (");
+    fixture.window()->findChild<QAction *>("actionFormat_und_Laufzeit")->trigger();
+    seller.stop();
+    QCOMPARE(proxy.refusals(), 1);
+    QCOMPARE(TestSupport::values(t.db(), id, "ListingDuration"), QString("Days_1"));
+    QTRY_COMPARE(fixture.window()
+                     ->IsItemWithIdHere(id)
+                     ->data(0, ItemListRole::ListingDurationRole)
+                     .toString(),
+                 QString("Days_1"));
+    fixture.close();
 }
 
 APP_TEST_MAIN(TestBulkEdit)
