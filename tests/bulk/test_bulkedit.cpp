@@ -4,7 +4,6 @@
 #include "bulk/bulk_formatandduration.h"
 #include "bulk/bulk_location.h"
 #include "bulk/bulk_payment.h"
-#include "bulk/bulk_priceandquantity.h"
 #include "bulk/bulk_profiles.h"
 #include "bulk/bulk_shipping.h"
 #include "bulk/bulk_shipping_world.h"
@@ -164,8 +163,6 @@ private slots:
     void failureCounts();
     void commands_data();
     void commands();
-    void damagedRowChangesNothing_data();
-    void damagedRowChangesNothing();
     void listReadAgainWhenRowsCantBe();
 
 private:
@@ -766,62 +763,6 @@ void TestBulkEdit::commands()
         QCOMPARE(item->data(0, ItemListRole::ListingDurationRole).toString(), QString("Days_1"));
     }
     fixture.close();
-}
-
-void TestBulkEdit::damagedRowChangesNothing_data()
-{
-    QTest::addColumn<QString>("command");
-    QTest::newRow("prices") << "prices";
-    QTest::newRow("search and replace") << "replace";
-}
-
-// A row that can't be read half-way through the articles (a damaged page of the file) fails
-// the command whole: the articles before it keep their values as well, and the seller reads
-// why.
-void TestBulkEdit::damagedRowChangesNothing()
-{
-    QFETCH(QString, command);
-    APP_TEST_DATABASE(t);
-    if (t.backend() == TestSupport::Backend::MySQL)
-        QSKIP("A server's tables can't be damaged from here");
-    QList<int> ids;
-    for (int i = 0; i < 6; ++i)
-        ids << TestSupport::insertArticle(
-            t.db(),
-            { { "Folder", -10 },
-              { "Title", "rote Jacke" },
-              { "StartPrice", "10" },
-              { "Description", QString("ZEILE%1-").arg(i) + QString(2500, 'x') } });
-    QVERIFY(TestSupport::damagePageHolding(t.db(), "ZEILE3-"));
-    QStringList idList;
-    for (int id : ids)
-        idList << QString::number(id);
-
-    DialogAnswers answers;
-    if (command == "prices") {
-        Bulk_PriceAndQuantity dialog(nullptr, idList.join(','));
-        child<QCheckBox>(&dialog, "StartPriceBox")->setChecked(true);
-        child<QLineEdit>(&dialog, "StartPrice")->setText("+5");
-        dialog.accept();
-        QVERIFY(dialog.result() != 1);
-    } else {
-        SearchAndReplace dialog(idList);
-        auto *list = dialog.findChild<QListWidget *>("FieldSelectList");
-        for (int i = 0; i < list->count(); ++i)
-            list->item(i)->setCheckState(list->item(i)->text() == "Titel" ? Qt::Checked
-                                                                          : Qt::Unchecked);
-        dialog.findChild<QPlainTextEdit *>("SearchTextField")->setPlainText("rote");
-        dialog.findChild<QPlainTextEdit *>("ReplaceTextField")->setPlainText("blaue");
-        dialog.accept();
-        QVERIFY(dialog.result() != 1);
-    }
-    QCOMPARE(answers.messages().size(), 1);
-    QCOMPARE(answers.messages().first().type, 2);
-    QVERIFY2(answers.lastMessageText().contains("beschädigt"),
-             qPrintable(answers.lastMessageText()));
-    for (int i : { 0, 1, 2, 4, 5 })
-        QCOMPARE(TestSupport::values(t.db(), ids.at(i), "Title,StartPrice"),
-                 QString("rote Jacke|10"));
 }
 
 // The changed rows can't be read after a stored command: the window reads what is stored

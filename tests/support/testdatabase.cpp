@@ -5,7 +5,6 @@
 #include <QAtomicInt>
 #include <QCoreApplication>
 #include <QDebug>
-#include <QFile>
 #include <QProcess>
 #include <QSettings>
 #include <QSqlError>
@@ -254,30 +253,6 @@ QString values(Database *db, int id, const QString &columns)
     for (const QString &name : columns.split(QLatin1Char(',')))
         list << row.value(name).toString();
     return list.join(QLatin1Char('|'));
-}
-
-bool damagePageHolding(Database *db, const QByteArray &marker)
-{
-    const Read<QString> pageSize = db->selectOne(QStringLiteral("PRAGMA page_size"));
-    if (db->isMySQL || !pageSize.ok() || pageSize->toInt() <= 0 || !db->checkpoint()) {
-        qWarning() << "can't damage the file of" << db->connectionName();
-        return false;
-    }
-    QFile file(db->sqliteFile());
-    if (!file.open(QIODevice::ReadWrite)) {
-        qWarning().noquote() << "can't open" << file.fileName() << file.errorString();
-        return false;
-    }
-    const qint64 at = file.readAll().indexOf(marker);
-    const qint64 page = at / pageSize->toInt();
-    // The first page is the file's header: a row never lies there.
-    if (at < 0 || page == 0) {
-        qWarning() << "no page holds" << marker;
-        return false;
-    }
-    // No page of a table or an index begins with this byte; written in place, the file
-    // stays the one the program opened.
-    return file.seek(page * pageSize->toInt()) && file.write("\xff", 1) == 1 && file.flush();
 }
 
 } // namespace TestSupport

@@ -121,13 +121,6 @@ bool refuseRows(Database *db, const QString &table, const QString &event, const 
 // The named columns ("Folder,ItemID") of an article, joined by "|".
 QString values(Database *db, int id, const QString &columns);
 
-// Damages the page of the SQLite file of `db` that holds `marker` (the first occurrence,
-// after everything committed was written into the file), in place: a statement that reaches
-// that page fails as on a damaged file, while the rows on other pages stay readable. Give
-// the marked row a text of a few kilobytes, so that it has a page of its own. False (with a
-// warning) when it can't be done.
-bool damagePageHolding(Database *db, const QByteArray &marker);
-
 } // namespace TestSupport
 
 Q_DECLARE_METATYPE(TestSupport::Backend)
