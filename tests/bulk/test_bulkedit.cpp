@@ -771,8 +771,8 @@ void TestBulkEdit::listReadAgainWhenRowsCantBe()
 {
     APP_TEST_DATABASE_BEHIND_PROXY(proxy, t, "a local file refuses no single statement");
     addAccounts(t.db());
-    const int id = TestSupport::insertArticle(t.db(),
-                                              { { "Folder", -10 }, { "ListingDuration", "Days_10" } });
+    const int id = TestSupport::insertArticle(
+        t.db(), { { "Folder", -10 }, { "ListingDuration", "Days_10" } });
     TestSupport::MainWindowFixture fixture(t);
     QVERIFY(fixture.showFolder(-10));
     fixture.window()->IsItemWithIdHere(id)->setSelected(true);
