@@ -225,6 +225,10 @@ void Bulk_PriceAndQuantity::accept()
                         record.insert(QStringLiteral("CurrentPrice"), 0);
                     records.append({ id, record });
                 }
+                // An article not read would keep its old price while the others change: the
+                // command fails whole.
+                if (!writer.rowsComplete(query))
+                    return BulkWriter::failed(writer, run);
                 query.finish();
                 // Once one article is refused nothing is written: the command is refused whole.
                 if (refusedArticles > 0)

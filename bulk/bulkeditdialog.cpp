@@ -49,8 +49,18 @@ void BulkEditDialog::fixSize()
 std::unique_ptr<Api_Ebay>
 BulkEditDialog::firstActiveAccountClient(QList<QMap<QString, QVariant>> *activeAccounts)
 {
-    const auto accounts
-        = db->select(QStringLiteral("SELECT * FROM accounts WHERE active=1")).legacyValue();
+    const Read<SqlRows> read = db->select(QStringLiteral("SELECT * FROM accounts WHERE active=1"));
+    if (!read.ok()) {
+        // Not "no account": the dialog can't offer its choices and stores nothing.
+        Statics::showMessage(nullptr,
+                             tr("Die eBay-Konten konnten nicht aus der Datenbank gelesen werden, "
+                                "der Dialog kann daher nicht geöffnet werden: %1")
+                                 .arg(read.error()),
+                             2);
+        refuseToOpen();
+        return nullptr;
+    }
+    const SqlRows &accounts = *read;
     if (activeAccounts)
         *activeAccounts = accounts;
     if (accounts.isEmpty()) {

@@ -185,6 +185,10 @@ void SearchAndReplace::accept()
                     if (!record.isEmpty())
                         records.append({ query.value(0).toString(), record });
                 }
+                // An article not read would be left unchanged while the others are: the
+                // command fails whole.
+                if (!writer.rowsComplete(query))
+                    return BulkWriter::failed(writer, run);
                 query.finish();
                 for (const auto &record : qAsConst(records)) {
                     if (writer.updateSqlClean(record.second, QStringLiteral("articles"),
@@ -203,20 +207,16 @@ void SearchAndReplace::accept()
                 // come from written as a value.
                 for (int at = 0; at < m_running.size(); at += kStepArticles) {
                     const QString in = BulkWriter::idCondition(m_running.mid(at, kStepArticles));
-                    const SqlRows rows
-                        = writer
-                              .select(
-                                  QStringLiteral(
-                                      "SELECT id FROM articles WHERE Trash=0 AND Folder=%1 AND ")
-                                      .arg(SpecialFolderId::Active)
-                                  + in)
-                              .legacyValue();
-                    if (!writer.lastErrorText.isEmpty()) {
+                    const Read<SqlRows> rows = writer.select(
+                        QStringLiteral("SELECT id FROM articles WHERE Trash=0 AND Folder=%1 AND ")
+                            .arg(SpecialFolderId::Active)
+                        + in);
+                    if (!rows.ok()) {
                         BulkWriter::failed(writer, run);
                         return false;
                     }
                     QStringList here;
-                    for (const ArticleRow &row : rows)
+                    for (const ArticleRow &row : *rows)
                         here << row.value(QStringLiteral("id")).toString();
                     if (here.isEmpty())
                         continue;

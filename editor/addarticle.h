@@ -55,7 +55,8 @@ public:
     // The edited row, or the new row's id after a new or duplicated article was saved.
     int getLoadId() const { return m_articleId; }
     // False when the dialog decided while it was built not to open (the article no longer
-    // exists; the user has been told). The opener must then not run it.
+    // exists or could not be read; the user has been told why). The opener must then not run
+    // it.
     bool isReady() const { return m_ready; }
     // True when the dialog ended because it can't be told whether its last save was stored
     // (the connection was lost after the commit was sent and can't be had again). The opener
@@ -81,7 +82,8 @@ public:
 
 public slots:
     // Fills the whole form from the database (the article named by the article id, or an
-    // empty form when it is 0).
+    // empty form when it is 0). When that can't be read, the seller is told why and the
+    // dialog is not ready (isReady()).
     void setupForm();
     void accept() override;
 
@@ -168,6 +170,21 @@ private slots:
 
 private:
     // --- dialog (addarticle.cpp) ---
+    // What the form is filled from: every account and the article's row (empty for a new
+    // article).
+    struct FormRows
+    {
+        QList<QMap<QString, QVariant>> accounts;
+        QMap<QString, QVariant> article;
+    };
+    enum class FormRead { Read, Missing, Failed };
+    // Reads what the form of the article `articleId` (0: a new one) is filled from, before
+    // anything of the form changes; Failed with `*error` saying why.
+    FormRead readForm(int articleId, FormRows *rows, QString *error);
+    // Fills the whole form from `rows`.
+    void fillForm(const FormRows &rows);
+    // The stored row of the account chosen in the form; null when there is none.
+    const QMap<QString, QVariant> *chosenAccount() const;
     // Puts every column of a loaded article row into its widget.
     void loadArticle(const QMap<QString, QVariant> &row);
     void loadCategory(const QString &button, const QString &id, const QString &text);

@@ -16,6 +16,7 @@
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/mainwindowfixture.h"
+#include "tests/support/mysqlproxy.h"
 #include "tests/support/tablesnapshot.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
@@ -31,6 +32,8 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QStandardItemModel>
 #include <QTimer>
 #include <QToolButton>
@@ -160,6 +163,7 @@ private slots:
     void failureCounts();
     void commands_data();
     void commands();
+    void listReadAgainWhenRowsCantBe();
 
 private:
     void addAccounts(Database *db);
@@ -457,6 +461,20 @@ void TestBulkEdit::storeCategories()
     Bulk_Account mixed(nullptr, "1", -9, 1, true);
     QCOMPARE(child<QComboBox>(&mixed, "Account")->currentIndex(), 0);
     QVERIFY(!child<QComboBox>(&mixed, "StoreCategoryID")->isEnabled());
+
+    // An account that can't be read: whether it has a shop is not known, so the seller reads
+    // why and the account is not changed either.
+    Bulk_Account unread(nullptr, "1", -10, 0, false);
+    QVERIFY(t.db()->executeSQL("ALTER TABLE accounts RENAME TO accounts_gone"));
+    DialogAnswers answers;
+    auto *account = child<QComboBox>(&unread, "Account");
+    account->setCurrentIndex(account->findData(1));
+    QVERIFY(t.db()->executeSQL("ALTER TABLE accounts_gone RENAME TO accounts"));
+    QCOMPARE(account->currentIndex(), 0);
+    QVERIFY2(answers.lastMessageText().startsWith("Das Konto konnte nicht aus der Datenbank "
+                                                  "gelesen werden, es bleibt daher unverändert: "),
+             qPrintable(answers.lastMessageText()));
+    QVERIFY(unread.isEnabled());
 }
 
 // The service lists: two fixed entries, then category headings that cannot be chosen.
@@ -601,39 +619,70 @@ void TestBulkEdit::commands_data()
     QTest::addColumn<bool>("activeAccounts");
     QTest::addColumn<QString>("opened"); // class of the dialog run; empty: none
     QTest::addColumn<QString>("message");
+    // A table that can't be read once the window shows the articles; empty: none.
+    QTest::addColumn<QString>("unreadable");
 
     const QString sites = "auf der gleichen Plattform sein.";
     QTest::newRow("nothing selected") << "actionZahlungsmethoden"
                                       << "" << true << ""
+                                      << ""
                                       << "";
     QTest::newRow("payment, one site") << "actionZahlungsmethoden"
                                        << "77:1 77:2" << true << "Bulk_Payment"
+                                       << ""
                                        << "";
     QTest::newRow("payment, two sites")
         << "actionZahlungsmethoden"
         << "77:1 16:1" << true << ""
-        << "von Zahlungsmethoden müssen alle ausgewählten Artikel " + sites;
+        << "von Zahlungsmethoden müssen alle ausgewählten Artikel " + sites << "";
     QTest::newRow("payment without active account") << "actionZahlungsmethoden"
                                                     << "77:1" << false << ""
-                                                    << "Es wurde kein aktives eBay Konto gefunden";
+                                                    << "Es wurde kein aktives eBay Konto gefunden"
+                                                    << "";
     QTest::newRow("location without active account") << "actionArtikelstandort_und_Bearbeitungszeit"
                                                      << "77:1" << false << ""
-                                                     << "Es wurde kein aktives eBay Konto gefunden";
+                                                     << "Es wurde kein aktives eBay Konto gefunden"
+                                                     << "";
     QTest::newRow("policies, two sites") << "actionRahmenbedingungen"
                                          << "77:1 16:1" << true << ""
-                                         << "nur bezogen auf ein Land";
+                                         << "nur bezogen auf ein Land"
+                                         << "";
     QTest::newRow("policies, two accounts") << "actionRahmenbedingungen"
                                             << "77:1 77:2" << true << ""
-                                            << "nur bezogen auf ein Konto";
+                                            << "nur bezogen auf ein Konto"
+                                            << "";
     QTest::newRow("policies, one account") << "actionRahmenbedingungen"
                                            << "77:2 77:2" << true << "Bulk_Profiles"
+                                           << ""
                                            << "";
     QTest::newRow("account, two accounts") << "actionKonto_PayPal_und_Shopkategorien"
                                            << "77:1 77:2" << true << "Bulk_Account"
+                                           << ""
                                            << "";
     QTest::newRow("format") << "actionFormat_und_Laufzeit"
                             << "77:1" << true << "Bulk_FormatAndDuration"
+                            << ""
                             << "";
+
+    // A failed read is no missing account: the dialog says why and stores nothing.
+    const QString accounts = "Die eBay-Konten konnten nicht aus der Datenbank gelesen werden";
+    QTest::newRow("payment, accounts unreadable") << "actionZahlungsmethoden"
+                                                  << "77:1" << true << "" << accounts << "accounts";
+    QTest::newRow("location, accounts unreadable")
+        << "actionArtikelstandort_und_Bearbeitungszeit"
+        << "77:1" << true << "" << accounts << "accounts";
+    QTest::newRow("account, accounts unreadable") << "actionKonto_PayPal_und_Shopkategorien"
+                                                  << "77:1" << true << "" << accounts << "accounts";
+    QTest::newRow("policies, account unreadable")
+        << "actionRahmenbedingungen"
+        << "77:2" << true << ""
+        << "Das Konto konnte nicht aus der Datenbank gelesen werden"
+        << "accounts";
+    QTest::newRow("policies, articles unreadable")
+        << "actionRahmenbedingungen"
+        << "77:2" << true << ""
+        << "Die ausgewählten Artikel konnten nicht aus der Datenbank gelesen werden"
+        << "articles";
 }
 
 // The commands check the selection before a dialog opens; a dialog that cannot work
@@ -645,6 +694,7 @@ void TestBulkEdit::commands()
     QFETCH(bool, activeAccounts);
     QFETCH(QString, opened);
     QFETCH(QString, message);
+    QFETCH(QString, unreadable);
     APP_TEST_DATABASE(t);
     addAccounts(t.db());
     if (!activeAccounts)
@@ -679,8 +729,16 @@ void TestBulkEdit::commands()
     });
     poll.start(20);
     const TableSnapshot before = TableSnapshot::take(*t.db(), "articles");
+    QSqlDatabase raw = t.rawConnection(t.db()->isMySQL ? "breaker_mysql" : "breaker_sqlite");
+    QSqlQuery rename(raw);
+    if (!unreadable.isEmpty())
+        QVERIFY2(rename.exec("ALTER TABLE " + unreadable + " RENAME TO " + unreadable + "_gone"),
+                 qPrintable(rename.lastError().text()));
     fixture.window()->findChild<QAction *>(action)->trigger();
     poll.stop();
+    if (!unreadable.isEmpty())
+        QVERIFY2(rename.exec("ALTER TABLE " + unreadable + "_gone RENAME TO " + unreadable),
+                 qPrintable(rename.lastError().text()));
 
     QCOMPARE(ran, opened);
     if (message.isEmpty())
@@ -688,6 +746,12 @@ void TestBulkEdit::commands()
     else
         QVERIFY2(answers.lastMessageText().contains(message),
                  qPrintable(answers.lastMessageText()));
+    if (!unreadable.isEmpty()) {
+        QCOMPARE(answers.messages().size(), 1);
+        QCOMPARE(answers.messages().first().type, 2);
+        // The reason follows.
+        QVERIFY(answers.lastMessageText().size() > message.size() + 10);
+    }
     const QStringList changed = changes(before, TableSnapshot::take(*t.db(), "articles"));
     if (opened.isEmpty())
         QCOMPARE(changed, QStringList());
@@ -698,6 +762,40 @@ void TestBulkEdit::commands()
         QVERIFY(item);
         QCOMPARE(item->data(0, ItemListRole::ListingDurationRole).toString(), QString("Days_1"));
     }
+    fixture.close();
+}
+
+// The changed rows can't be read after a stored command: the window reads what is stored
+// instead of showing the rows as they were.
+void TestBulkEdit::listReadAgainWhenRowsCantBe()
+{
+    APP_TEST_DATABASE_BEHIND_PROXY(proxy, t, "a local file refuses no single statement");
+    addAccounts(t.db());
+    const int id = TestSupport::insertArticle(
+        t.db(), { { "Folder", -10 }, { "ListingDuration", "Days_10" } });
+    TestSupport::MainWindowFixture fixture(t);
+    QVERIFY(fixture.showFolder(-10));
+    fixture.window()->IsItemWithIdHere(id)->setSelected(true);
+    DialogAnswers answers;
+    QTimer seller;
+    QObject::connect(&seller, &QTimer::timeout, [] {
+        auto *dialog = qobject_cast<BulkEditDialog *>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isEnabled())
+            return;
+        choose(dialog, "DurationBox", "Days_1");
+        dialog->accept();
+    });
+    seller.start(20);
+    proxy.refuse("FROM articles WHERE id IN (");
+    fixture.window()->findChild<QAction *>("actionFormat_und_Laufzeit")->trigger();
+    seller.stop();
+    QCOMPARE(proxy.refusals(), 1);
+    QCOMPARE(TestSupport::values(t.db(), id, "ListingDuration"), QString("Days_1"));
+    QTRY_COMPARE(fixture.window()
+                     ->IsItemWithIdHere(id)
+                     ->data(0, ItemListRole::ListingDurationRole)
+                     .toString(),
+                 QString("Days_1"));
     fixture.close();
 }
 

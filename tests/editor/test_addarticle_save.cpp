@@ -100,6 +100,8 @@ private slots:
     void typedPrices();
     void failedWriteKeepsEditorOpen();
     void templates();
+    void unreadableTemplateKeepsForm_data();
+    void unreadableTemplateKeepsForm();
     void specificsPage();
     void categoryChoice_data();
     void categoryChoice();
@@ -255,15 +257,22 @@ void TestAddArticleSave::roundTrip()
 {
     QFETCH(Columns, columns);
     const int id = article(columns);
-    m_t->db()->insertSqlClean({ { "article_id", id }, { "VariantXml",
-                                "<NameValueList><Name>Farbe</Name><Value>rot</Value></NameValueList>" },
-                                { "SKU", "V-1-rot" }, { "StartPrice", "9,90" }, { "Quantity", 2 } },
-                              "articles_variations");
-    m_t->db()->insertSqlClean({ { "article_id", id }, { "image", "https://i.example/rot.jpg" },
-                                { "variant_name", "rot" } },
-                              "articles_images");
-    m_t->db()->executeSQL("UPDATE articles SET IsVerified=1, CurrentPrice=3 WHERE id="
-                          + QString::number(id));
+    QVERIFY(m_t->db()->insertSqlClean(
+                { { "article_id", id },
+                  { "VariantXml",
+                    "<NameValueList><Name>Farbe</Name><Value>rot</Value></NameValueList>" },
+                  { "SKU", "V-1-rot" },
+                  { "StartPrice", "9,90" },
+                  { "Quantity", 2 } },
+                "articles_variations")
+            > 0);
+    QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id },
+                                        { "image", "https://i.example/rot.jpg" },
+                                        { "variant_name", "rot" } },
+                                      "articles_images")
+            > 0);
+    QVERIFY(m_t->db()->executeSQL("UPDATE articles SET IsVerified=1, CurrentPrice=3 WHERE id="
+                                  + QString::number(id)));
     Columns before = stored(id);
     const auto pictures = m_t->db()->select("SELECT * FROM articles_images ORDER BY id").value();
 
@@ -415,8 +424,8 @@ void TestAddArticleSave::typedPrices()
         editor.accept();
         QVERIFY2(editor.result() == 1, qPrintable(m_answers->lastMessageText()));
         QCOMPARE(this->stored(id).value("StartPrice").toDouble(), stored.toDouble());
-        m_t->db()->executeSQL("UPDATE articles SET StartPrice=12.5 WHERE id="
-                              + QString::number(id));
+        QVERIFY(m_t->db()->executeSQL("UPDATE articles SET StartPrice=12.5 WHERE id="
+                                      + QString::number(id)));
     }
 }
 
@@ -496,6 +505,55 @@ void TestAddArticleSave::templates()
     }
     QCOMPARE(stored(templateId), templateRow);
     QCOMPARE(stored(opened), openedRow);
+}
+
+void TestAddArticleSave::unreadableTemplateKeepsForm_data()
+{
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("new article") << false;
+    QTest::newRow("opened article") << true;
+}
+
+// A template that can't be read is not loaded: the seller reads why, the form stays as it was
+// and saves as what it was.
+void TestAddArticleSave::unreadableTemplateKeepsForm()
+{
+    QFETCH(bool, opened);
+    const int templateId
+        = article({ { "Folder", -100 }, { "TemplateName", "Loks" }, { "Title", "Vorlage Lok" } });
+    const int id = opened ? article({ { "Title", "Eigener Artikel" } }) : 0;
+    AddArticle editor(nullptr, id, -10, false);
+    editor.show();
+    EditorFixture::apply(&editor,
+                         { "Title=Getippter Titel", "StartPrice=8", "PlainHtmlCode=<p>getippt</p>",
+                           "Country=DE", "PostalCode=1", "ConditionID=1000" });
+    editor.findChild<QPushButton *>("PrimaryCategory")->setProperty("CategoryID", "9355");
+    Database *db = m_t->db();
+    onNextModal([db](QDialog *chooser) {
+        auto *list = chooser->findChild<QListWidget *>("listWidget");
+        list->setCurrentItem(list->findItems("Loks", Qt::MatchExactly).value(0));
+        // Listed, then gone from reach before it is read.
+        if (!db->executeSQL("ALTER TABLE articles RENAME TO articles_away"))
+            qFatal("can't hide the articles");
+        chooser->accept();
+        return true;
+    });
+    editor.findChild<QPushButton *>("LoadFromTemplateButton")->click();
+    QVERIFY(db->executeSQL("ALTER TABLE articles_away RENAME TO articles"));
+
+    QCOMPARE(m_answers->messages().size(), 1);
+    const QString told = m_answers->lastMessageText();
+    QVERIFY2(told.startsWith("Die Vorlage konnte nicht aus der Datenbank gelesen werden: ")
+                 && told.endsWith("\n\nDas Formular bleibt, wie es war."),
+             qPrintable(told));
+    QVERIFY(editor.isVisible());
+    EXPECT_FORM(&editor, { "Title=Getippter Titel" });
+    QCOMPARE(editor.getLoadId(), id);
+    editor.accept();
+    QVERIFY2(editor.result() == 1, qPrintable(m_answers->lastMessageText()));
+    QCOMPARE(editor.getLoadId() == id, opened);
+    QCOMPARE(stored(editor.getLoadId()).value("Title").toString(), QString("Getippter Titel"));
+    QCOMPARE(stored(templateId).value("Title").toString(), QString("Vorlage Lok"));
 }
 
 // The page from a canned reply: required, selection-only and multi-valued specifics, the
@@ -591,12 +649,15 @@ void TestAddArticleSave::pictures()
     const int id = article({});
     const QString folder = m_t->db()->getCurrentAdImageDir();
     Database *db = m_t->db();
-    db->insertSqlClean({ { "article_id", id }, { "image", "https://i.example/1.jpg" }, { "sort", 0 } },
-                       "articles_images");
+    QVERIFY(db->insertSqlClean(
+                { { "article_id", id }, { "image", "https://i.example/1.jpg" }, { "sort", 0 } },
+                "articles_images")
+            > 0);
     for (int i = 1; i < 13; ++i)
-        db->insertSqlClean({ { "article_id", id }, { "image", QString("p%1.png").arg(i) },
-                             { "sort", i } },
-                           "articles_images");
+        QVERIFY(db->insertSqlClean(
+                    { { "article_id", id }, { "image", QString("p%1.png").arg(i) }, { "sort", i } },
+                    "articles_images")
+                > 0);
     for (int i = 1; i < 13; ++i)
         pictureFile(folder + QString("p%1.png").arg(i));
     const QString outside = pictureFile(QDir::tempPath() + "/zerire-pictures/neu 'x'.png");
@@ -636,13 +697,14 @@ void TestAddArticleSave::removeAllPictures()
     const int id = article({});
     const QString folder = m_t->db()->getCurrentAdImageDir();
     for (int i = 0; i < 14; ++i)
-        m_t->db()->insertSqlClean({ { "article_id", id },
-                                    { "image", pictureFile(folder + QString("r%1.png").arg(i))
-                                                   .section('/', -1) },
-                                    { "sort", i } },
-                                  "articles_images");
-    m_t->db()->executeSQL("UPDATE articles SET ImageThumb='thumb_r0.png' WHERE id="
-                          + QString::number(id));
+        QVERIFY(m_t->db()->insertSqlClean(
+                    { { "article_id", id },
+                      { "image", pictureFile(folder + QString("r%1.png").arg(i)).section('/', -1) },
+                      { "sort", i } },
+                    "articles_images")
+                > 0);
+    QVERIFY(m_t->db()->executeSQL("UPDATE articles SET ImageThumb='thumb_r0.png' WHERE id="
+                                  + QString::number(id)));
     AddArticle editor(nullptr, id, -10, false);
     EditorFixture::apply(&editor, { "show=TabPics", "removeFilesButton=click" });
     editor.accept();
@@ -897,11 +959,15 @@ void TestAddArticleSave::variations()
 {
     const auto addVariations = [this](int id) {
         for (const auto &price : { QString("9,90"), QString("12.5") })
-            m_t->db()->insertSqlClean({ { "article_id", id }, { "SKU", "V-" + price },
-                                        { "StartPrice", price }, { "Quantity", 3 },
-                                        { "VariantXml", "<NameValueList><Name>Farbe</Name><Value>"
-                                                        + price + "</Value></NameValueList>" } },
-                                      "articles_variations");
+            QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id },
+                                                { "SKU", "V-" + price },
+                                                { "StartPrice", price },
+                                                { "Quantity", 3 },
+                                                { "VariantXml",
+                                                  "<NameValueList><Name>Farbe</Name><Value>" + price
+                                                      + "</Value></NameValueList>" } },
+                                              "articles_variations")
+                    > 0);
     };
     const int id = article({ { "SKU", "V" } });
     addVariations(id);
@@ -990,13 +1056,18 @@ void TestAddArticleSave::variationPictures()
 {
     const int id = article({ { "SKU", "V" }, { "VariantImageOption", "Größe" } });
     for (const QString value : { "10_A", "10xA" })
-        m_t->db()->insertSqlClean({ { "article_id", id }, { "SKU", "V-" + value },
-                                    { "StartPrice", 5 },
-                                    { "VariantXml", "<NameValueList><Name>Größe</Name><Value>"
-                                                    + value + "</Value></NameValueList>" } },
-                                  "articles_variations");
-    m_t->db()->insertSqlClean({ { "article_id", id }, { "image", "x.jpg" }, { "variant_name", "10xA" } },
-                              "articles_images");
+        QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id },
+                                            { "SKU", "V-" + value },
+                                            { "StartPrice", 5 },
+                                            { "VariantXml",
+                                              "<NameValueList><Name>Größe</Name><Value>" + value
+                                                  + "</Value></NameValueList>" } },
+                                          "articles_variations")
+                > 0);
+    QVERIFY(m_t->db()->insertSqlClean(
+                { { "article_id", id }, { "image", "x.jpg" }, { "variant_name", "10xA" } },
+                "articles_images")
+            > 0);
     AddArticle editor(nullptr, id, -10, false);
     EditorFixture::apply(&editor, { "show=TabVars" });
     auto *pictures = editor.findChild<QTreeWidget *>("VariantImageList");
@@ -1082,25 +1153,30 @@ void TestAddArticleSave::deletedVariationsTakeTheirRows()
                                                { "StartPrice", 5 },
                                                { "VariantXml", xml(colour, size) } },
                                              "articles_variations");
-            db->insertSqlClean({ { "article_id", id },
-                                 { "image", QString("%1%2.jpg").arg(colour, size) },
-                                 { "variant_id", variations.last() } },
-                               "articles_images");
+            QVERIFY(variations.last() > 0);
+            QVERIFY(db->insertSqlClean({ { "article_id", id },
+                                         { "image", QString("%1%2.jpg").arg(colour, size) },
+                                         { "variant_id", variations.last() } },
+                                       "articles_images")
+                    > 0);
         }
         for (const char *colour : { "rot", "blau" })
-            db->insertSqlClean({ { "article_id", id },
-                                 { "image", QString(colour) + ".jpg" },
-                                 { "variant_name", colour } },
-                               "articles_images");
-        db->insertSqlClean({ { "article_id", id }, { "image", "haupt.jpg" }, { "sort", 0 } },
-                           "articles_images");
+            QVERIFY(db->insertSqlClean({ { "article_id", id },
+                                         { "image", QString(colour) + ".jpg" },
+                                         { "variant_name", colour } },
+                                       "articles_images")
+                    > 0);
+        QVERIFY(
+            db->insertSqlClean({ { "article_id", id }, { "image", "haupt.jpg" }, { "sort", 0 } },
+                               "articles_images")
+            > 0);
         for (const auto &[name, value] :
              { std::pair { "Farbe", "rot" }, std::pair { "Farbe", "blau" },
                std::pair { "Größe", "S" }, std::pair { "Größe", "M" } })
-            db->insertSqlClean(
-                { { "article_id", id }, { "optionname", name }, { "optionvalue", value } },
-                "articles_variations_op_val");
-        return variations;
+            QVERIFY(db->insertSqlClean(
+                        { { "article_id", id }, { "optionname", name }, { "optionvalue", value } },
+                        "articles_variations_op_val")
+                    > 0);
     };
     // Variations, pictures, option values of an article.
     const auto counts = [db](int id) {

@@ -98,7 +98,7 @@ int prepare(Database *db, bool lok, bool variations = false)
     const int alpha = EditorFixture::addAccounts(db).first;
     if (!lok)
         return 0;
-    db->executeSQL(
+    bool seeded = db->executeSQL(
         QString("INSERT INTO articles (Title, Folder, Account, Site, StartPrice, Quantity, "
                 "ListingType, Description, PrimaryCategory, PrimaryCategoryText, "
                 "Country, PostalCode, Location, ConditionID, SKU, VariantImageOption) "
@@ -110,17 +110,24 @@ int prepare(Database *db, bool lok, bool variations = false)
     const QString id = db->selectOne("SELECT MAX(id) FROM articles").value();
     pictureFile(db->getCurrentAdImageDir() + "p1.png");
     pictureFile(db->getCurrentAdImageDir() + "p2.png");
-    db->executeSQL("INSERT INTO articles_images (article_id, image, sort) VALUES (" + id
-                   + ", 'p1.png', 0), (" + id + ", 'p2.png', 1)");
+    seeded = db->executeSQL("INSERT INTO articles_images (article_id, image, sort) VALUES (" + id
+                            + ", 'p1.png', 0), (" + id + ", 'p2.png', 1)")
+        && seeded;
     if (variations) {
         const QString xml = "'<NameValueList><Name>Farbe</Name><Value>%1</Value></NameValueList>'";
-        db->executeSQL("INSERT INTO articles_variations (article_id, SKU, StartPrice, Quantity, "
-                       "VariantXml) VALUES ("
-                       + id + ", 'V-rot', 5, 1, " + xml.arg("rot") + "), (" + id
-                       + ", 'V-blau', 5, 1, " + xml.arg("blau") + ")");
-        db->executeSQL("INSERT INTO articles_images (article_id, image, variant_name) VALUES (" + id
-                       + ", 'rot.jpg', 'rot')");
+        seeded = db->executeSQL(
+                     "INSERT INTO articles_variations (article_id, SKU, StartPrice, Quantity, "
+                     "VariantXml) VALUES ("
+                     + id + ", 'V-rot', 5, 1, " + xml.arg("rot") + "), (" + id
+                     + ", 'V-blau', 5, 1, " + xml.arg("blau") + ")")
+            && seeded;
+        seeded = db->executeSQL("INSERT INTO articles_images (article_id, image, variant_name) "
+                                "VALUES ("
+                                + id + ", 'rot.jpg', 'rot')")
+            && seeded;
     }
+    if (!seeded)
+        QTest::qFail("the test's article could not be stored", __FILE__, __LINE__);
     return id.toInt();
 }
 
