@@ -15,9 +15,11 @@
 #include <QVariant>
 #include <QVector>
 
+class BackgroundJob;
 class BulkEditDialog;
 class Database;
 class FolderModel;
+class JobProgressPanel;
 class NewsListItemModel;
 class OutcomePanel;
 class PendingRequest;
@@ -236,8 +238,12 @@ private:
     // stored yet: "Auswahl beenden" stores it without asking the marketplace again.
     QSet<QString> m_endedAtMarketplace;
     void askForFees();
-    // The picture clean-up on a thread of its own; returns at once.
-    void startImageCleaner();
+    // "Datenbank aufräumen" runs as one job of the background worker, shown in jobPanel; its
+    // report is told when it has finished.
+    struct CleanupReport;
+    void cleanupFinished(const CleanupReport &report);
+    QPointer<BackgroundJob> m_cleanupJob;
+    JobProgressPanel *jobPanel = nullptr;
 
     // The worker threads, watched (not owned) so that closing can wait for them.
     QList<QPointer<QThread>> workerThreads;
