@@ -8,6 +8,7 @@
 #include "bulk/bulk_shipping.h"
 #include "bulk/bulk_shipping_world.h"
 #include "bulk/searchandreplace.h"
+#include "core/backgroundworker.h"
 #include "core/config.h"
 #include "core/database.h"
 #include "core/statics.h"
@@ -24,13 +25,17 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QSemaphore>
 #include <QStandardItemModel>
 #include <QTimer>
 #include <QToolButton>
@@ -156,6 +161,8 @@ private slots:
     void paymentChoices_data();
     void paymentChoices();
     void failedWriteIsReported();
+    void waitsForItsWrite_data();
+    void waitsForItsWrite();
     void failureCounts_data();
     void failureCounts();
     void commands_data();
@@ -408,6 +415,7 @@ void TestBulkEdit::writes()
     std::unique_ptr<BulkEditDialog> dialog(scenario(QString("%1,%2").arg(a).arg(b), folder));
     QVERIFY(dialog->canOpen());
     dialog->accept();
+    QTRY_VERIFY(!dialog->isWriting());
     QCOMPARE(dialog->result(), 1);
 
     QStringList expected;
@@ -533,6 +541,7 @@ void TestBulkEdit::failedWriteIsReported()
     Bulk_FormatAndDuration dialog(nullptr, QString("%1,%2").arg(refused).arg(a), -10);
     choose(&dialog, "DurationBox", "Days_5");
     dialog.accept();
+    QTRY_VERIFY(!dialog.isWriting());
     QCOMPARE(answers.messages().size(), 1);
     QCOMPARE(answers.messages().first().type, 2);
     QVERIFY2(answers.lastMessageText().contains("1 von 2")
@@ -543,6 +552,60 @@ void TestBulkEdit::failedWriteIsReported()
     QVERIFY(!dialog.outcomeUnknown());
     QVERIFY(TestSupport::values(t.db(), a, "ListingDuration") != "Days_5");
     QVERIFY(TestSupport::values(t.db(), refused, "ListingDuration") != "Days_5");
+}
+
+// OK's write runs beside the window: the dialog stays open, its entries and OK off and its bar
+// shown, until the write has told its result, and the window's events go on meanwhile.
+// "Abbrechen" while it waits stops it: nothing is written and the dialog closes without a word.
+void TestBulkEdit::waitsForItsWrite_data()
+{
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("stored") << false;
+    QTest::newRow("cancelled") << true;
+}
+
+void TestBulkEdit::waitsForItsWrite()
+{
+    QFETCH(bool, cancel);
+    APP_TEST_DATABASE(t);
+    const int a = TestSupport::insertArticle(t.db(), { { "Folder", -10 } });
+    const int b = TestSupport::insertArticle(t.db(), { { "Folder", -10 } });
+    DialogAnswers answers;
+    QSemaphore started;
+    QSemaphore goOn;
+    BackgroundWorker::setBeforeJobForTesting([&](const QString &) {
+        started.release();
+        goOn.acquire();
+    });
+    auto unhook = qScopeGuard([] { BackgroundWorker::setBeforeJobForTesting({}); });
+    Bulk_FormatAndDuration dialog(nullptr, QString("%1,%2").arg(a).arg(b), -10);
+    dialog.show();
+    choose(&dialog, "DurationBox", "Days_5");
+    auto *buttons = dialog.findChild<QDialogButtonBox *>("buttonBox");
+    buttons->button(QDialogButtonBox::Ok)->click();
+    QVERIFY(started.tryAcquire(1, 10000));
+
+    bool windowWent = false;
+    QTimer::singleShot(0, [&windowWent] { windowWent = true; });
+    QTRY_VERIFY(windowWent);
+    QVERIFY(dialog.isWriting() && dialog.isVisible());
+    QVERIFY(!buttons->button(QDialogButtonBox::Ok)->isEnabled());
+    QVERIFY(!dialog.findChild<QComboBox *>("DurationBox")->isEnabled());
+    QVERIFY(dialog.findChild<QProgressBar *>("progressBar")->isVisible());
+    QPushButton *abort = buttons->button(QDialogButtonBox::Cancel);
+    QVERIFY(abort->isEnabled());
+    if (cancel) {
+        abort->click();
+        // Closed only once the write has stopped.
+        QVERIFY(dialog.isVisible());
+    }
+    goOn.release();
+    QTRY_VERIFY(!dialog.isWriting());
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.result(), cancel ? 0 : 1);
+    for (int id : { a, b })
+        QCOMPARE(TestSupport::values(t.db(), id, "ListingDuration") == "Days_5", !cancel);
+    QVERIFY2(answers.messages().isEmpty(), qPrintable(answers.lastMessageText()));
 }
 
 // The count of what was not written reads as German: the singular for one.
@@ -579,6 +642,7 @@ void TestBulkEdit::failureCounts()
         Bulk_FormatAndDuration dialog(nullptr, ids.join(','), -10);
         choose(&dialog, "DurationBox", "Days_5");
         dialog.accept();
+        QTRY_VERIFY(!dialog.isWriting());
         QCOMPARE(answers.lastMessageText().section('\n', 0, 0), bulk);
     }
     DialogAnswers answers;
@@ -591,6 +655,7 @@ void TestBulkEdit::failureCounts()
     dialog.findChild<QPlainTextEdit *>("SearchTextField")->setPlainText("ro%%%%");
     dialog.findChild<QPlainTextEdit *>("ReplaceTextField")->setPlainText("blau");
     dialog.accept();
+    QTRY_VERIFY(!dialog.isWriting());
     QCOMPARE(answers.lastMessageText().section('\n', 0, 0), replace);
 }
 
@@ -670,7 +735,7 @@ void TestBulkEdit::commands()
     // The dialog that opens is confirmed with a changed duration where it offers one.
     QObject::connect(&poll, &QTimer::timeout, [&ran] {
         auto *dialog = qobject_cast<BulkEditDialog *>(QApplication::activeModalWidget());
-        if (!dialog || !dialog->isEnabled())
+        if (!dialog || !dialog->isEnabled() || dialog->isWriting())
             return;
         ran = dialog->metaObject()->className();
         if (auto *box = dialog->findChild<QComboBox *>("DurationBox"))

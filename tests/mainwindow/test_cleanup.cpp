@@ -15,6 +15,8 @@
 #include <QSemaphore>
 #include <QStandardPaths>
 
+#include <cstdio>
+
 namespace {
 
 // Written `age` seconds ago.
@@ -438,8 +440,11 @@ private slots:
         took.start();
         QVERIFY(cleanUp(window.window()));
         const qint64 longest = pauses.longest();
-        qInfo("Datenbank aufräumen of %d articles: %lld ms, the window's longest pause %lld ms",
-              kArticles, static_cast<long long>(took.elapsed()), static_cast<long long>(longest));
+        std::fprintf(stderr,
+                     "Datenbank aufräumen of %d articles: %lld ms, the window's longest pause "
+                     "%lld ms\n",
+                     kArticles, static_cast<long long>(took.elapsed()),
+                     static_cast<long long>(longest));
         QVERIFY2(answers.lastMessageText().contains(
                      QStringLiteral("%1 gelöschte Artikel wurden endgültig").arg(kArticles)),
                  qPrintable(answers.lastMessageText()));
