@@ -18,6 +18,7 @@ private slots:
     void initTestCase_data() { TestSupport::addBackendRows(); }
     void jobsRunInOrderBesideTheWindow();
     void cancelledBeforeOrWhileRunning();
+    void cancelledWhileHeld();
     void stepsReachTheWindow();
     // Last: it ends the worker.
     void shutdownTellsEveryJob();
@@ -108,6 +109,28 @@ void TestBackgroundWorker::cancelledBeforeOrWhileRunning()
     QVERIFY(!queuedCompleted);
     QVERIFY(!queuedRan->load());
     QVERIFY(*steps < 1000);
+}
+
+// A job cancelled while the worker holds it before its start (the tests' hook) never starts.
+void TestBackgroundWorker::cancelledWhileHeld()
+{
+    QSemaphore held;
+    QSemaphore goOn;
+    BackgroundWorker::setBeforeJobForTesting([&](const QString &) {
+        held.release();
+        goOn.acquire();
+    });
+    auto unhook = qScopeGuard([] { BackgroundWorker::setBeforeJobForTesting({}); });
+    auto ran = std::make_shared<std::atomic<bool>>(false);
+    BackgroundJob *job = BackgroundWorker::instance()->post(
+        QStringLiteral("gehalten"), [ran](Database &, BackgroundJob::Control &) { ran->store(true); });
+    bool told = false;
+    connect(job, &BackgroundJob::finished, this, [&told, job] { told = !job->completed(); });
+    QVERIFY(held.tryAcquire(1, 10000));
+    job->cancel();
+    goOn.release();
+    QTRY_VERIFY(told);
+    QVERIFY(!ran->load());
 }
 
 // What a job is at and how far it got reach the window, in order and before its end, also

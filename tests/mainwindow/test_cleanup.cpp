@@ -85,9 +85,14 @@ private:
 };
 
 // Three articles with two pictures each, one file no row names: what the picture clean-up
-// finds in the picture folder of `db`. The names of the pictures in use.
+// finds in the picture folder of `db`; and one article emptied from the trash. The names of
+// the pictures in use.
 QStringList seedPictures(Database *db)
 {
+    const int emptied = TestSupport::insertArticle(db, { { "Folder", -5 }, { "Trash", 1 } });
+    if (db->insertSqlClean({ { "article_id", emptied }, { "image", "weg.jpg" } }, "articles_images")
+        <= 0)
+        return {};
     QStringList used;
     for (int a = 1; a <= 3; ++a) {
         const QString thumb = QStringLiteral("t_%1.jpg").arg(a);
@@ -249,31 +254,37 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("told");
         QTest::addColumn<int>("moved");
-        QTest::newRow("control") << "" << "1 unnötiges Bild wurde in ZirevPavlet_Images_Trash" << 1;
+        QTest::addColumn<bool>("removed"); // the emptied article is gone for good
+        QTest::newRow("control") << "" << "1 unnötiges Bild wurde in ZirevPavlet_Images_Trash" << 1
+                                 << true;
         QTest::newRow("no desktop folder") << "no desktop"
                                            << "1 unnötiges Bild wurde in den Ordner %1 "
                                               "verschoben (es gibt keinen Desktop-Ordner)"
-                                           << 1;
+                                           << 1 << true;
         QTest::newRow("pictures' read refused")
             << "refuse:SELECT a.image, i.ImageThumb"
-            << "Die Bilder wurden nicht aufgeräumt, kein Bild wurde verschoben" << 0;
+            << "Die Bilder wurden nicht aufgeräumt, kein Bild wurde verschoben" << 0 << true;
         QTest::newRow("variations' read refused")
             << "refuse:articles_variations as i"
-            << "Die Bilder wurden nicht aufgeräumt, kein Bild wurde verschoben" << 0;
-        QTest::newRow("server gone") << "gone" << "kein Bild verschoben" << 0;
-        QTest::newRow("connection limit") << "full" << "kein Bild verschoben" << 0;
-        QTest::newRow("file deleted") << "deleted" << "kein Bild verschoben" << 0;
-        // Read-only: the folders and the empty trash need no write, the compaction does.
+            << "Die Bilder wurden nicht aufgeräumt, kein Bild wurde verschoben" << 0 << true;
+        // The removal refused in its last statement: nothing of it is kept.
+        QTest::newRow("removal refused")
+            << "refuse removal" << "Die Datenbank konnte nicht aufgeräumt werden: " << 0 << false;
+        QTest::newRow("server gone") << "gone" << "kein Bild verschoben" << 0 << false;
+        QTest::newRow("connection limit") << "full" << "kein Bild verschoben" << 0 << false;
+        QTest::newRow("file deleted") << "deleted" << "kein Bild verschoben" << 0 << false;
+        // Read-only: the folders need no write, the removal does.
         QTest::newRow("file damaged")
             << "damaged"
-            << "Die Datenbank konnte nicht verkleinert werden: Die Datenbank ist schreibgeschützt"
-            << 0;
+            << "Die Datenbank konnte nicht aufgeräumt werden: Die Datenbank ist schreibgeschützt"
+            << 0 << false;
     }
     void picturesStayWhenNotRead()
     {
         QFETCH(QString, fault);
         QFETCH(QString, told);
         QFETCH(int, moved);
+        QFETCH(bool, removed);
         const bool mysql = currentBackend() == TestSupport::Backend::MySQL;
         const bool needsServer = fault.startsWith("refuse:") || fault == "gone" || fault == "full";
         const bool needsFile = fault == "deleted" || fault == "damaged";
@@ -305,6 +316,8 @@ private slots:
         DialogAnswers answers;
         const QStringList used = seedPictures(data->db());
         QCOMPARE(used.size(), 6);
+        if (fault == "refuse removal")
+            QVERIFY(TestSupport::refuseRows(data->db(), "articles", "DELETE", "Artikel gesperrt"));
         const QString pictures = data->db()->getCurrentAdImageDir();
         const QString file = data->dataDir() + Database::getDatabaseName();
         if (fault == "damaged") {
@@ -349,6 +362,16 @@ private slots:
             told = told.arg(QDir::toNativeSeparators(folder));
         } else {
             QCOMPARE(files(ImageCleaner::trashFolder()).size(), moved);
+        }
+        if (proxy)
+            proxy->comeBack(); // for the test's own look
+        if (fault != "deleted") {
+            const Read<int> emptied = data->db()->selectCount("SELECT id FROM articles WHERE Trash=1");
+            QVERIFY2(emptied.ok(), qPrintable(emptied.error()));
+            QCOMPARE(*emptied, removed ? 0 : 1);
+            QCOMPARE(data->db()->selectCount("SELECT id FROM articles_images WHERE image='weg.jpg'")
+                         .value(),
+                     removed ? 0 : 1);
         }
         // Told once, as a failure when nothing moved; a lost file is told besides.
         QList<int> types;
