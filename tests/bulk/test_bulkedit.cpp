@@ -8,7 +8,6 @@
 #include "bulk/bulk_shipping.h"
 #include "bulk/bulk_shipping_world.h"
 #include "bulk/searchandreplace.h"
-#include "core/backgroundworker.h"
 #include "core/config.h"
 #include "core/database.h"
 #include "core/statics.h"
@@ -16,6 +15,7 @@
 #include "mainwindow/mainwindow.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
+#include "tests/support/heldjobs.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/tablesnapshot.h"
 #include "tests/support/testdatabase.h"
@@ -35,7 +35,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSemaphore>
 #include <QStandardItemModel>
 #include <QTimer>
 #include <QToolButton>
@@ -571,19 +570,13 @@ void TestBulkEdit::waitsForItsWrite()
     const int a = TestSupport::insertArticle(t.db(), { { "Folder", -10 } });
     const int b = TestSupport::insertArticle(t.db(), { { "Folder", -10 } });
     DialogAnswers answers;
-    QSemaphore started;
-    QSemaphore goOn;
-    BackgroundWorker::setBeforeJobForTesting([&](const QString &) {
-        started.release();
-        goOn.acquire();
-    });
-    auto unhook = qScopeGuard([] { BackgroundWorker::setBeforeJobForTesting({}); });
+    TestSupport::HeldJobs held;
     Bulk_FormatAndDuration dialog(nullptr, QString("%1,%2").arg(a).arg(b), -10);
     dialog.show();
     choose(&dialog, "DurationBox", "Days_5");
     auto *buttons = dialog.findChild<QDialogButtonBox *>("buttonBox");
     buttons->button(QDialogButtonBox::Ok)->click();
-    QVERIFY(started.tryAcquire(1, 10000));
+    QVERIFY(held.entered());
 
     bool windowWent = false;
     QTimer::singleShot(0, [&windowWent] { windowWent = true; });
@@ -599,7 +592,7 @@ void TestBulkEdit::waitsForItsWrite()
         // Closed only once the write has stopped.
         QVERIFY(dialog.isVisible());
     }
-    goOn.release();
+    held.letGo();
     QTRY_VERIFY(!dialog.isWriting());
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), cancel ? 0 : 1);

@@ -2,6 +2,7 @@
 // connection of their own, told back by queued signals, cancelled before or while they run.
 #include "core/backgroundworker.h"
 #include "core/database.h"
+#include "tests/support/heldjobs.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
@@ -114,21 +115,15 @@ void TestBackgroundWorker::cancelledBeforeOrWhileRunning()
 // A job cancelled while the worker holds it before its start (the tests' hook) never starts.
 void TestBackgroundWorker::cancelledWhileHeld()
 {
-    QSemaphore held;
-    QSemaphore goOn;
-    BackgroundWorker::setBeforeJobForTesting([&](const QString &) {
-        held.release();
-        goOn.acquire();
-    });
-    auto unhook = qScopeGuard([] { BackgroundWorker::setBeforeJobForTesting({}); });
+    TestSupport::HeldJobs held;
     auto ran = std::make_shared<std::atomic<bool>>(false);
     BackgroundJob *job = BackgroundWorker::instance()->post(
         QStringLiteral("gehalten"), [ran](Database &, BackgroundJob::Control &) { ran->store(true); });
     bool told = false;
     connect(job, &BackgroundJob::finished, this, [&told, job] { told = !job->completed(); });
-    QVERIFY(held.tryAcquire(1, 10000));
+    QVERIFY(held.entered());
     job->cancel();
-    goOn.release();
+    held.letGo();
     QTRY_VERIFY(told);
     QVERIFY(!ran->load());
 }
@@ -179,6 +174,8 @@ void TestBackgroundWorker::shutdownTellsEveryJob()
             while (!control.cancelled())
                 QThread::msleep(1);
         });
+    QVERIFY(started.tryAcquire(1, 10000));
+    // Queued while the other runs.
     BackgroundJob *queued = worker->post(
         QStringLiteral("wartend"),
         [queuedRan](Database &, BackgroundJob::Control &) { queuedRan->store(true); });
@@ -187,7 +184,6 @@ void TestBackgroundWorker::shutdownTellsEveryJob()
         connect(job, &BackgroundJob::finished, this, [&told, job] {
             told << job->name() + (job->completed() ? "+" : "-");
         });
-    QVERIFY(started.tryAcquire(1, 10000));
 
     worker->shutdown(30000);
     QCOMPARE(told, (QStringList { "lang-", "wartend-" }));

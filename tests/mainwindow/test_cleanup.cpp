@@ -4,6 +4,7 @@
 #include "mainwindow/imagecleaner.h"
 #include "tests/mainwindow/articlecommands.h"
 #include "tests/support/dialoganswers.h"
+#include "tests/support/heldjobs.h"
 #include "tests/support/messagecapture.h"
 #include "tests/support/mysqlproxy.h"
 #include "tests/support/testmain.h"
@@ -12,7 +13,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
-#include <QSemaphore>
 #include <QStandardPaths>
 
 #include <cstdio>
@@ -431,23 +431,17 @@ private slots:
             = window.window()->findChild<QAction *>(QStringLiteral("actionDatenbank_aufr_umen"));
 
         // Held before it starts: the window goes on meanwhile, and "Abbrechen" stops it.
-        QSemaphore started;
-        QSemaphore goOn;
-        BackgroundWorker::setBeforeJobForTesting([&](const QString &) {
-            started.release();
-            goOn.acquire();
-        });
-        auto unhook = qScopeGuard([] { BackgroundWorker::setBeforeJobForTesting({}); });
+        auto held = std::make_unique<TestSupport::HeldJobs>();
         answers.clear();
         action->trigger();
-        QVERIFY(started.tryAcquire(1, 10000));
+        QVERIFY(held->entered());
         bool windowWent = false;
         QTimer::singleShot(0, window.window(), [&windowWent] { windowWent = true; });
         QTRY_VERIFY(windowWent);
         auto *cancel = window.window()->findChild<QPushButton *>(QStringLiteral("JobCancelButton"));
         QVERIFY(cancel && cancel->isVisible());
         cancel->click();
-        goOn.release();
+        held.reset();
         QTRY_VERIFY(action->isEnabled());
         QCOMPARE(answers.lastMessageText(),
                  QStringLiteral("Das Aufräumen wurde abgebrochen. Es wurde nichts gelöscht und "
@@ -455,7 +449,6 @@ private slots:
         QCOMPARE(db->selectCount("SELECT id FROM articles WHERE Trash=1").value(), kArticles);
 
         // Run whole, with the window's pauses noted.
-        BackgroundWorker::setBeforeJobForTesting({});
         answers.clear();
         const int deletes = proxy ? proxy->statementsSeen("DELETE") : 0;
         PauseWatch pauses;
