@@ -1,5 +1,5 @@
 // The window's thread while the commands that go over many articles or rows run, on a data
-// folder of 50,000 articles: 35,000 drafts (2 picture rows each, 3 variations for every tenth),
+// folder of 50,000 articles: 35,000 drafts (2 picture rows each, 2 variations for every tenth),
 // 5,000 running listings, 5,000 sold, 5,000 in the trash, 2,000 picture files of which 1,000
 // are used. A child process runs the real window and drives each command as the seller would
 // (bulk dialogs filled and confirmed, questions answered yes); for each it prints the time
