@@ -243,6 +243,10 @@ bool AddArticle::buildRow(Row &row)
 
 void AddArticle::accept()
 {
+    // Nothing is decoded here: the save waits for the pictures with the window going on, and
+    // comes back here when they are there.
+    if (waitForPictures())
+        return;
     SaveSettings();
     if (!fetchDescription())
         return;

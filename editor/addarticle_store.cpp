@@ -163,13 +163,13 @@ AddArticle::Stored AddArticle::store(Row row, int *id, bool compare)
                 || kAlwaysReset.contains(it.key()))
                 changes.insert(it.key(), it.value());
         }
-        if (!plan.copyFailed && plan.images != m_openedPictures)
+        if (!plan.keepStored() && plan.images != m_openedPictures)
             changes.insert(kPictures, true);
         if (plan.variantPictures && plan.variants != m_openedVariantPictures)
             changes.insert(kVariantPictures, true);
     } else {
         changes = row;
-        if (!plan.copyFailed)
+        if (!plan.keepStored())
             changes.insert(kPictures, true);
         if (plan.variantPictures)
             changes.insert(kVariantPictures, true);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/backgroundworker.h"
 #include "core/newsitem.h"
 
 #include <QList>
@@ -19,9 +20,10 @@ class BackgroundJob;
 class BulkEditDialog;
 class Database;
 class FolderModel;
-class JobProgressPanel;
 class NewsListItemModel;
 class OutcomePanel;
+class JobPanel;
+template<typename T> class Read;
 class PendingRequest;
 class QCloseEvent;
 class QImage;
@@ -238,12 +240,11 @@ private:
     // stored yet: "Auswahl beenden" stores it without asking the marketplace again.
     QSet<QString> m_endedAtMarketplace;
     void askForFees();
-    // "Datenbank aufräumen" runs as one job of the background worker, shown in jobPanel; its
-    // report is told when it has finished.
+    // "Datenbank aufräumen" runs as one job of the background worker, shown with showJob();
+    // its report is told when it has finished.
     struct CleanupReport;
     void cleanupFinished(const CleanupReport &report);
     QPointer<BackgroundJob> m_cleanupJob;
-    JobProgressPanel *jobPanel = nullptr;
 
     // The worker threads, watched (not owned) so that closing can wait for them.
     QList<QPointer<QThread>> workerThreads;
@@ -377,6 +378,13 @@ private slots:
     void on_actionImportieren_triggered();
     void on_actionExportieren_triggered();
 
+private:
+    // Shows `job` below the status panel with its progress and Abbrechen until it finishes.
+    void showJob(BackgroundJob *job, const QString &text);
+
+    JobPanel *jobPanel = nullptr;
+    QPointer<BackgroundJob> exportJob; // while an export runs
+
     // --- article editor (editor/mainwindow_editor.cpp) ---
 public slots:
     void on_actionNeuer_Artikel_triggered();
@@ -407,7 +415,7 @@ private:
     // Shows a backup's outcome below the status panel until the seller closes it.
     void showBackupOutcome(bool ok, const QString &title, const QString &text);
     // The option "backuppath" (default: documents + "/Zerire3_Backups"), with "/" only.
-    QString backupFolder();
+    Read<QString> backupFolder();
     // The archive name for a backup into `datedFolder`: "Zerire3.backup", else the first free
     // "Zerire3_<n>.backup".
     static QString backupArchiveName(const QString &datedFolder);

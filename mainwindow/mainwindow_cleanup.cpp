@@ -10,12 +10,10 @@
 #include "core/transaction.h"
 #include "mainwindow/commandprogress.h"
 #include "mainwindow/imagecleaner.h"
-#include "mainwindow/jobprogresspanel.h"
 #include "ui_mainwindow.h"
 
 #include <QDir>
 #include <QFile>
-#include <QStatusBar>
 
 #include <memory>
 
@@ -152,11 +150,7 @@ void MainWindow::on_actionDatenbank_aufr_umen_triggered()
         });
     m_cleanupJob = job;
     ui->actionDatenbank_aufr_umen->setEnabled(false);
-    if (!jobPanel) {
-        jobPanel = new JobProgressPanel(ui->statusBar);
-        ui->statusBar->insertPermanentWidget(0, jobPanel);
-    }
-    jobPanel->watch(job, tr("Räume auf..."));
+    showJob(job, tr("Räume auf..."));
     connect(job, &BackgroundJob::finished, this, [this, report] {
         ui->actionDatenbank_aufr_umen->setEnabled(true);
         cleanupFinished(*report);

@@ -9,6 +9,7 @@
 #include "tests/editor/editorfixture.h"
 #include "tests/support/blackpng.h"
 #include "tests/support/dialoganswers.h"
+#include "tests/support/helddecodes.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
@@ -16,13 +17,16 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSemaphore>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -33,6 +37,8 @@
 #include <QWebEngineView>
 #include <functional>
 #include <memory>
+
+#include <sys/stat.h>
 
 using TestSupport::FakeHttpServer;
 using TestSupport::FakeReply;
@@ -100,6 +106,10 @@ private slots:
     void pictures();
     void removeAllPictures();
     void pictureRefusedWhileDecoding();
+    void saveAfterClosedEditors();
+    void picturesByWhoNamedThem_data();
+    void picturesByWhoNamedThem();
+    void unreadPicturesKept();
     void variations();
     void variationPictures();
     void description_data();
@@ -601,8 +611,9 @@ void TestAddArticleSave::pictures()
             slot->clearImage();
     QVERIFY(QMetaObject::invokeMethod(&editor, "handleFileSaveAsBeforeCloseSelected",
                                       Q_ARG(QStringList, QStringList { outside })));
+    // The save waits for the slots' decodes, the window going on.
     editor.accept();
-    QCOMPARE(editor.result(), 1);
+    QTRY_COMPARE(editor.result(), 1);
     QStringList images;
     for (const auto &row : db->select("SELECT image, sort FROM articles_images WHERE article_id="
                                       + QString::number(id) + " ORDER BY sort")
@@ -668,8 +679,9 @@ void TestAddArticleSave::pictureRefusedWhileDecoding()
     QVERIFY(entered.tryAcquire(1, 10000));
     editor.accept();
     ImageLimits::setDecodeHook({});
+    QCOMPARE(editor.result(), 0);
     release.release();
-    QCOMPARE(editor.result(), 1);
+    QTRY_COMPARE(editor.result(), 1);
     const auto rows
         = m_t->db()
               ->select("SELECT image FROM articles_images WHERE article_id=" + QString::number(id))
@@ -677,6 +689,206 @@ void TestAddArticleSave::pictureRefusedWhileDecoding()
     QCOMPARE(rows.size(), 0);
     QCOMPARE(stored(id).value("ImageThumb").toString(), QString());
     QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+}
+
+// Editors opened and closed leave no decodes behind them: the queued ones are dropped. The
+// next editor's save, right after it opened (its pictures page never shown), has its first
+// picture decoded ahead of every other and makes the thumbnail of that one.
+void TestAddArticleSave::saveAfterClosedEditors()
+{
+    const int id = article({});
+    Database *db = m_t->db();
+    const QString folder = db->getCurrentAdImageDir();
+    for (int i = 0; i < 12; ++i) {
+        QImage image(2400, 1600, QImage::Format_RGB32);
+        image.fill(i == 0 ? Qt::red : Qt::blue);
+        QVERIFY(image.save(folder + QString("p%1.jpg").arg(i), "JPEG"));
+        QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", QString("p%1.jpg").arg(i) },
+                                     { "sort", i } },
+                                   "articles_images")
+                > 0);
+    }
+    {
+        TestSupport::HeldDecodes held;
+        for (int round = 0; round < 3; ++round) {
+            // What is left of the editor before are the decodes that had a decoder when it
+            // closed (at most one a decoder process); the queued ones are dropped.
+            QTRY_VERIFY2(ImageLimits::pendingDecodes() <= 4,
+                         qPrintable(QString::number(ImageLimits::pendingDecodes())));
+            const int before = ImageLimits::pendingDecodes();
+            auto editor = std::make_unique<AddArticle>(nullptr, id, -10, false);
+            EditorFixture::apply(editor.get(), { "show=TabPics" });
+            QTRY_COMPARE(ImageLimits::pendingDecodes(), before + 12);
+            editor.reset();
+        }
+        QVERIFY(held.entered());
+        QTRY_VERIFY2(ImageLimits::pendingDecodes() <= 4,
+                     qPrintable(QString::number(ImageLimits::pendingDecodes())));
+        held.letGo(1000);
+    }
+    QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+
+    // The last picture is taken out, so the pictures are written again.
+    QVERIFY(db->executeSQL("DELETE FROM articles_images WHERE image='p11.jpg'"));
+    AddArticle editor(nullptr, id, -10, false);
+    EditorFixture::apply(&editor, {});
+    QVERIFY(QMetaObject::invokeMethod(&editor, "handleFileSaveAsBeforeCloseSelected",
+                                      Q_ARG(QStringList, QStringList { folder + "p11.jpg" })));
+    QElapsedTimer timer;
+    timer.start();
+    editor.accept();
+    QTRY_COMPARE(editor.result(), 1);
+    qInfo("The save took %lld ms", timer.elapsed());
+    QCOMPARE(stored(id).value("ImageThumb").toString(), QString("thumb_p0.jpg"));
+    const QString thumb = db->getCurrentAdImageDirThumbs() + "thumb_p0.jpg";
+    const QImage written(thumb);
+    QCOMPARE(written.size(), QSize(150, 100));
+    QVERIFY2(qRed(written.pixel(75, 50)) > 200 && qBlue(written.pixel(75, 50)) < 60,
+             "the thumbnail is not the first picture's");
+    QCOMPARE(QFile::permissions(thumb) & 0x0077, QFileDevice::Permissions());
+}
+
+// A file the seller chose himself may be a link (his Pictures folder often is links): it is
+// shown and saved as the picture it leads to, copied as a plain file of the picture folder.
+// What a row names is never followed: a link in the picture folder is refused, and a row
+// leading out of it ("../…", another workstation's or a restored backup's) is not even
+// opened. Neither is saved again.
+void TestAddArticleSave::picturesByWhoNamedThem_data()
+{
+    QTest::addColumn<QString>("shape");
+    QTest::addColumn<int>("decodes"); // asked for besides the first picture's
+    QTest::addColumn<QString>("said"); // what the slot says instead of a picture; %1: path
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("the seller's link to a photo") << "seller link" << 1 << QString() << true;
+    QTest::newRow("the seller's link to a FIFO")
+        << "seller fifo" << 1 << "„%1“ ist keine gewöhnliche Datei." << false;
+    QTest::newRow("a row naming a link in the picture folder")
+        << "row link" << 1 << "„%1“ ist eine Verknüpfung; ihr wird nicht gefolgt." << false;
+    QTest::newRow("a row leading out of the picture folder")
+        << "row outside" << 0 << QString() << false;
+}
+
+void TestAddArticleSave::picturesByWhoNamedThem()
+{
+    QFETCH(QString, shape);
+    QFETCH(int, decodes);
+    QFETCH(QString, said);
+    QFETCH(bool, saved);
+    // Its thumbnail is the first picture's, also when the pictures are not written again.
+    const int id = article({ { "ImageThumb", "thumb_p0.png" } });
+    Database *db = m_t->db();
+    const QString folder = db->getCurrentAdImageDir();
+    QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", "p0.png" }, { "sort", 0 } },
+                               "articles_images")
+            > 0);
+    pictureFile(folder + "p0.png");
+    QTemporaryDir elsewhere;
+    const QString photo = pictureFile(elsewhere.filePath("Fotos/urlaub.png"));
+    QVERIFY(QDir().mkpath(elsewhere.filePath("Bilder")));
+    QString path; // the slot's file
+    QString row; // the row naming it
+    if (shape == "seller link") {
+        path = elsewhere.filePath("Bilder/urlaub.png");
+        QVERIFY(QFile::link(photo, path));
+    } else if (shape == "seller fifo") {
+        QCOMPARE(::mkfifo(QFile::encodeName(elsewhere.filePath("rohr")).constData(), 0600), 0);
+        path = elsewhere.filePath("Bilder/rohr.png");
+        QVERIFY(QFile::link(elsewhere.filePath("rohr"), path));
+    } else if (shape == "row link") {
+        row = "verlinkt.png";
+        path = folder + row;
+        QVERIFY(QFile::link(photo, path));
+    } else {
+        row = QDir(folder).relativeFilePath(photo);
+        QVERIFY(row.startsWith("../"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("leads out of the picture folder"));
+    }
+    if (!row.isEmpty())
+        QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", row }, { "sort", 1 } },
+                                   "articles_images")
+                > 0);
+
+    QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+    AddArticle editor(nullptr, id, -10, false);
+    EditorFixture::apply(&editor, { "show=TabPics" });
+    if (row.isEmpty())
+        QVERIFY(QMetaObject::invokeMethod(&editor, "handleFileSaveAsBeforeCloseSelected",
+                                          Q_ARG(QStringList, QStringList { path })));
+    // Asked for at once, each by its slot.
+    QCOMPARE(ImageLimits::pendingDecodes(), 1 + decodes);
+    QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+    const auto widgets = editor.findChildren<PictureWidget *>();
+    PictureWidget *second = widgets.value(1);
+    QVERIFY(second);
+    if (!said.isEmpty())
+        QTRY_COMPARE(second->findChild<QLabel *>("label")->text(), said.arg(path));
+    for (PictureWidget *slot : widgets)
+        QVERIFY2(slot->imagePath.isEmpty() || slot->imagePath == folder + "p0.png"
+                     || (saved && slot->imagePath == path),
+                 qPrintable(slot->imagePath));
+
+    editor.accept();
+    QTRY_COMPARE(editor.result(), 1);
+    QStringList images;
+    for (const auto &stored : db->select("SELECT image FROM articles_images WHERE article_id="
+                                         + QString::number(id) + " ORDER BY sort")
+                                  .value())
+        images << stored.value("image").toString();
+    QCOMPARE(images.size(), saved ? 2 : 1);
+    QCOMPARE(images.first(), QString("p0.png"));
+    QCOMPARE(stored(id).value("ImageThumb").toString(), QString("thumb_p0.png"));
+    if (saved) {
+        // A plain file of the picture folder with the photo's bytes, not the link.
+        const QFileInfo copy(folder + images.last());
+        QVERIFY2(images.last().endsWith("_urlaub.png"), qPrintable(images.last()));
+        QVERIFY(copy.isFile() && !copy.isSymLink());
+        QFile original(photo);
+        QFile kept(copy.filePath());
+        QVERIFY(original.open(QIODevice::ReadOnly) && kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), original.readAll());
+    }
+}
+
+// Picture rows that can't be read when the editor opens are not "no pictures": the seller is
+// told, the pictures page stays closed, and the save leaves the stored rows as they are.
+void TestAddArticleSave::unreadPicturesKept()
+{
+    const int id = article({});
+    Database *db = m_t->db();
+    const QString folder = db->getCurrentAdImageDir();
+    for (int i = 0; i < 2; ++i)
+        QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", QString("k%1.png").arg(i) },
+                                     { "sort", i } },
+                                   "articles_images")
+                > 0);
+    pictureFile(folder + "k0.png");
+    pictureFile(folder + "k1.png");
+    QVERIFY(db->executeSQL("UPDATE articles SET ImageThumb='thumb_k0.png' WHERE id="
+                           + QString::number(id)));
+    QVERIFY(db->executeSQL("ALTER TABLE articles_images RENAME TO articles_images_away"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("articles_images"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("articles_images"));
+    AddArticle editor(nullptr, id, -10, false);
+    QVERIFY(db->executeSQL("ALTER TABLE articles_images_away RENAME TO articles_images"));
+    QVERIFY2(m_answers->lastMessageText().startsWith(
+                 "Die Bilder des Artikels konnten nicht gelesen werden: "),
+             qPrintable(m_answers->lastMessageText()));
+    QVERIFY2(m_answers->lastMessageText().endsWith(
+                 "Sie bleiben gespeichert, wie sie sind; Änderungen an den Bildern werden nicht "
+                 "gespeichert."),
+             qPrintable(m_answers->lastMessageText()));
+    EXPECT_FORM(&editor, { "page:TabPics:off" });
+    EditorFixture::apply(&editor, { "Title=Lokomotive BR 218 neu" });
+    editor.accept();
+    QTRY_COMPARE(editor.result(), 1);
+    QCOMPARE(stored(id).value("Title").toString(), QString("Lokomotive BR 218 neu"));
+    QStringList images;
+    for (const auto &row : db->select("SELECT image FROM articles_images WHERE article_id="
+                                      + QString::number(id) + " ORDER BY sort")
+                               .value())
+        images << row.value("image").toString();
+    QCOMPARE(images, QStringList({ "k0.png", "k1.png" }));
+    QCOMPARE(stored(id).value("ImageThumb").toString(), QString("thumb_k0.png"));
 }
 
 // The summary columns follow each step on the variations page; a running listing's variation

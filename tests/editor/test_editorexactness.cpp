@@ -70,8 +70,12 @@ bool addPicture(AddArticle *editor)
 // The seller saves: a template under the name "Loks".
 void save(AddArticle &editor, const QString &kind)
 {
-    if (kind != "template")
-        return editor.accept();
+    if (kind != "template") {
+        editor.accept();
+        // The save waits for the pictures, the window going on, then runs.
+        QTRY_VERIFY(EditorFixture::saveSettled(&editor));
+        return;
+    }
     QTimer chooser;
     QObject::connect(&chooser, &QTimer::timeout, &chooser, [&chooser] {
         auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
@@ -83,6 +87,7 @@ void save(AddArticle &editor, const QString &kind)
     });
     chooser.start(10);
     editor.findChild<QPushButton *>("SaveToTemplateButton")->click();
+    QTRY_VERIFY(EditorFixture::saveSettled(&editor));
 }
 
 // The reference data, two accounts and, for `lok`, the article "Lok" with pictures p1, p2 and,
@@ -519,6 +524,7 @@ void TestEditorExactness::twoWorkstations()
     for (bool answer : answers)
         seller.pushQuestion(answer);
     editor.accept();
+    QTRY_VERIFY(EditorFixture::saveSettled(&editor));
 
     const auto asked = seller.questions();
     QCOMPARE(asked.size(), answers.size());
@@ -574,6 +580,7 @@ void TestEditorExactness::unknownToldOnce()
         m_answers->clear();
         proxy.cutAfter("COMMIT", 1, [&held](quint32) { held.tryAcquire(1, 60000); });
         editor->accept();
+        QTRY_VERIFY(EditorFixture::saveSettled(editor));
         held.release();
     });
     poll.start(10);
