@@ -53,6 +53,8 @@ void JobPanel::follow(BackgroundJob *job, const QString &text)
         m_bar->setRange(0, int(total / scale));
         m_bar->setValue(int(qMin(done, total) / scale));
     });
+    // What a job of several steps is at now.
+    connect(job, &BackgroundJob::stepChanged, m_text, &QLabel::setText);
     connect(job, &BackgroundJob::finished, this, [this, job] {
         if (m_job == job)
             hide();

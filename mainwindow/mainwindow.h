@@ -16,6 +16,7 @@
 #include <QVariant>
 #include <QVector>
 
+class BackgroundJob;
 class BulkEditDialog;
 class Database;
 class FolderModel;
@@ -239,8 +240,11 @@ private:
     // stored yet: "Auswahl beenden" stores it without asking the marketplace again.
     QSet<QString> m_endedAtMarketplace;
     void askForFees();
-    // The picture clean-up on a thread of its own; returns at once.
-    void startImageCleaner();
+    // "Datenbank aufräumen" runs as one job of the background worker, shown with showJob();
+    // its report is told when it has finished.
+    struct CleanupReport;
+    void cleanupFinished(const CleanupReport &report);
+    QPointer<BackgroundJob> m_cleanupJob;
 
     // The worker threads, watched (not owned) so that closing can wait for them.
     QList<QPointer<QThread>> workerThreads;

@@ -15,6 +15,7 @@
 #include "mainwindow/mainwindow.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
+#include "tests/support/heldjobs.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/mysqlproxy.h"
 #include "tests/support/tablesnapshot.h"
@@ -25,12 +26,15 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -159,6 +163,8 @@ private slots:
     void paymentChoices_data();
     void paymentChoices();
     void failedWriteIsReported();
+    void waitsForItsWrite_data();
+    void waitsForItsWrite();
     void failureCounts_data();
     void failureCounts();
     void commands_data();
@@ -412,6 +418,7 @@ void TestBulkEdit::writes()
     std::unique_ptr<BulkEditDialog> dialog(scenario(QString("%1,%2").arg(a).arg(b), folder));
     QVERIFY(dialog->canOpen());
     dialog->accept();
+    QTRY_VERIFY(!dialog->isWriting());
     QCOMPARE(dialog->result(), 1);
 
     QStringList expected;
@@ -551,6 +558,7 @@ void TestBulkEdit::failedWriteIsReported()
     Bulk_FormatAndDuration dialog(nullptr, QString("%1,%2").arg(refused).arg(a), -10);
     choose(&dialog, "DurationBox", "Days_5");
     dialog.accept();
+    QTRY_VERIFY(!dialog.isWriting());
     QCOMPARE(answers.messages().size(), 1);
     QCOMPARE(answers.messages().first().type, 2);
     QVERIFY2(answers.lastMessageText().contains("1 von 2")
@@ -561,6 +569,54 @@ void TestBulkEdit::failedWriteIsReported()
     QVERIFY(!dialog.outcomeUnknown());
     QVERIFY(TestSupport::values(t.db(), a, "ListingDuration") != "Days_5");
     QVERIFY(TestSupport::values(t.db(), refused, "ListingDuration") != "Days_5");
+}
+
+// OK's write runs beside the window: the dialog stays open, its entries and OK off and its bar
+// shown, until the write has told its result, and the window's events go on meanwhile.
+// "Abbrechen" while it waits stops it: nothing is written and the dialog closes without a word.
+void TestBulkEdit::waitsForItsWrite_data()
+{
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("stored") << false;
+    QTest::newRow("cancelled") << true;
+}
+
+void TestBulkEdit::waitsForItsWrite()
+{
+    QFETCH(bool, cancel);
+    APP_TEST_DATABASE(t);
+    const int a = TestSupport::insertArticle(t.db(), { { "Folder", -10 } });
+    const int b = TestSupport::insertArticle(t.db(), { { "Folder", -10 } });
+    DialogAnswers answers;
+    TestSupport::HeldJobs held;
+    Bulk_FormatAndDuration dialog(nullptr, QString("%1,%2").arg(a).arg(b), -10);
+    dialog.show();
+    choose(&dialog, "DurationBox", "Days_5");
+    auto *buttons = dialog.findChild<QDialogButtonBox *>("buttonBox");
+    buttons->button(QDialogButtonBox::Ok)->click();
+    QVERIFY(held.entered());
+
+    bool windowWent = false;
+    QTimer::singleShot(0, [&windowWent] { windowWent = true; });
+    QTRY_VERIFY(windowWent);
+    QVERIFY(dialog.isWriting() && dialog.isVisible());
+    QVERIFY(!buttons->button(QDialogButtonBox::Ok)->isEnabled());
+    QVERIFY(!dialog.findChild<QComboBox *>("DurationBox")->isEnabled());
+    QVERIFY(dialog.findChild<QProgressBar *>("progressBar")->isVisible());
+    QPushButton *abort = buttons->button(QDialogButtonBox::Cancel);
+    QVERIFY(abort->isEnabled());
+    if (cancel) {
+        abort->click();
+        // Closed only once the write has stopped.
+        QVERIFY(dialog.isVisible());
+    }
+    held.letGo();
+    QTRY_VERIFY(!dialog.isWriting());
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.result(), cancel ? 0 : 1);
+    for (int id : { a, b })
+        QCOMPARE(TestSupport::values(t.db(), id, "ListingDuration") == "Days_5", !cancel);
+    QVERIFY2(answers.messages().isEmpty(), qPrintable(answers.lastMessageText()));
 }
 
 // The count of what was not written reads as German: the singular for one.
@@ -597,6 +653,7 @@ void TestBulkEdit::failureCounts()
         Bulk_FormatAndDuration dialog(nullptr, ids.join(','), -10);
         choose(&dialog, "DurationBox", "Days_5");
         dialog.accept();
+        QTRY_VERIFY(!dialog.isWriting());
         QCOMPARE(answers.lastMessageText().section('\n', 0, 0), bulk);
     }
     DialogAnswers answers;
@@ -609,6 +666,7 @@ void TestBulkEdit::failureCounts()
     dialog.findChild<QPlainTextEdit *>("SearchTextField")->setPlainText("ro%%%%");
     dialog.findChild<QPlainTextEdit *>("ReplaceTextField")->setPlainText("blau");
     dialog.accept();
+    QTRY_VERIFY(!dialog.isWriting());
     QCOMPARE(answers.lastMessageText().section('\n', 0, 0), replace);
 }
 
@@ -720,7 +778,7 @@ void TestBulkEdit::commands()
     // The dialog that opens is confirmed with a changed duration where it offers one.
     QObject::connect(&poll, &QTimer::timeout, [&ran] {
         auto *dialog = qobject_cast<BulkEditDialog *>(QApplication::activeModalWidget());
-        if (!dialog || !dialog->isEnabled())
+        if (!dialog || !dialog->isEnabled() || dialog->isWriting())
             return;
         ran = dialog->metaObject()->className();
         if (auto *box = dialog->findChild<QComboBox *>("DurationBox"))
