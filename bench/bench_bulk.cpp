@@ -7,6 +7,7 @@
 // thread (its event loop; the window repaints only when it runs) is reported too: no command
 // should hold it for more than 100 ms.
 // Usage (needs a display): xvfb-run -a bench_bulk [sqlite3 binary]
+#include "benchcheck.h"
 #include "bulk/bulk_account.h"
 #include "bulk/bulk_formatandduration.h"
 #include "bulk/bulk_location.h"
@@ -89,10 +90,12 @@ QByteArray canned(const char *name)
 
 bool prepare(Database &db, QString *file)
 {
-    db.executeSQL(QStringLiteral("INSERT INTO accounts (id, accountname, token, sandbox, active, "
+    mustWrite(db.executeSQL(
+                  QStringLiteral("INSERT INTO accounts (id, accountname, token, sandbox, active, "
                                  "apiresult) VALUES (1, 'shop', 'T', 0, 1, "
-                                 "'<StoreOwner>true</StoreOwner>')"));
-    db.executeSQL(QStringLiteral("BEGIN TRANSACTION"));
+                                 "'<StoreOwner>true</StoreOwner>')")),
+              db);
+    mustWrite(db.executeSQL(QStringLiteral("BEGIN TRANSACTION")), db);
     for (int i = 0; i < kArticles; ++i) {
         const QMap<QString, QVariant> row {
             { QStringLiteral("Title"), QStringLiteral("Lederjacke Größe M Nr. %1").arg(i) },
@@ -109,7 +112,7 @@ bool prepare(Database &db, QString *file)
             return false;
         }
     }
-    db.executeSQL(QStringLiteral("COMMIT"));
+    mustWrite(db.executeSQL(QStringLiteral("COMMIT")), db);
     db.checkpoint();
     *file = db.getCurrentDataDir() + Database::getDatabaseName();
     return true;

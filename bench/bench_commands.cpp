@@ -7,6 +7,7 @@
 // Finally the window is closed in the middle of the outbox command and of a paste, and every
 // article is checked to be done or untouched.
 // Usage (needs a display): xvfb-run -a bench_commands [sqlite3 binary]
+#include "benchcheck.h"
 #include "core/config.h"
 #include "core/database.h"
 #include "core/dialogs.h"
@@ -263,7 +264,7 @@ bool hasChildren(int id)
 
 bool prepare(Database &db, int *userFolder)
 {
-    db.executeSQL(QStringLiteral("BEGIN TRANSACTION"));
+    mustWrite(db.executeSQL(QStringLiteral("BEGIN TRANSACTION")), db);
     for (int id = 1; id <= kArticles; ++id) {
         if (db.insertSqlClean(article(id), QStringLiteral("articles")) != id) {
             std::fprintf(stderr, "insert failed: %s\n", qPrintable(db.lastErrorText));
@@ -291,7 +292,7 @@ bool prepare(Database &db, int *userFolder)
                                       { QStringLiteral("folderparentid"), -10 },
                                       { QStringLiteral("expand"), 0 } },
                                     QStringLiteral("folders"));
-    db.executeSQL(QStringLiteral("COMMIT"));
+    mustWrite(db.executeSQL(QStringLiteral("COMMIT")), db);
     return db.checkpoint() && *userFolder > 0;
 }
 

@@ -12,6 +12,7 @@
 // Or: bench_csvimport --shapes [megabytes of the endless line]: files of hostile shapes (a
 // header of many columns, one endless line): how long opening the file keeps the window
 // busy, how high the resident memory rises, and how long closing the dialog waits.
+#include "benchcheck.h"
 #include "core/database.h"
 #include "import/csvimport.h"
 #include "import/reader.h"
@@ -469,7 +470,9 @@ int main(int argc, char *argv[])
         double seconds = 0;
         {
             Database db(folder + QStringLiteral("/data/"));
-            db.insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts");
+            mustWrite(
+                db.insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts") > 0,
+                db);
             if (!db.checkpoint()
                 || !QFile::copy(db.getCurrentDataDir() + Database::getDatabaseName(), sameSchema))
                 return 1;

@@ -2,6 +2,7 @@
 // (as the importers and workers write them), then the article list's columns of 100,000
 // articles read in id order. The same statements run through the sqlite3 shell give the
 // reference. Usage: bench_database [sqlite3 binary]
+#include "benchcheck.h"
 #include "core/database.h"
 
 #include <QCoreApplication>
@@ -108,7 +109,7 @@ int main(int argc, char *argv[])
               .arg(columns.join(QLatin1String(", ")))
               .arg(kInserted);
     while (db.selectOne(QStringLiteral("SELECT COUNT(*) FROM articles")).value().toInt() < kListed)
-        db.executeSQL(copy);
+        mustWrite(db.executeSQL(copy), db);
 
     const QString listQuery
         = QStringLiteral("SELECT %1 FROM articles ORDER BY id ASC").arg(kListColumns);

@@ -3,6 +3,7 @@
 // holds another database. Opens the database the way the window and each worker do (a main
 // object, then a further connection) and counts the connections that read the other
 // folder's database, and what was made in that folder. Usage: bench_datafolder [openings]
+#include "benchcheck.h"
 #include "core/database.h"
 
 #include <QCoreApplication>
@@ -55,7 +56,7 @@ bool makeFolder(const QString &folder, const QString &origin)
     Database db(folder, nullptr);
     if (!db.isOpen())
         return false;
-    db.setOption(QStringLiteral("Herkunft"), origin);
+    mustWrite(db.setOption(QStringLiteral("Herkunft"), origin), db);
     return true;
 }
 

@@ -6,6 +6,7 @@
 //    values each), its reply cached by a first run.
 // Each figure is the median and the slowest of 20 runs; the editor is opened outside the
 // measured time.
+#include "benchcheck.h"
 #include "core/database.h"
 #include "editor/addarticle.h"
 #include "editor/companions/picturewidget.h"
@@ -98,19 +99,30 @@ int main(int argc, char *argv[])
         picture.save(folder + name, "JPG");
         picture.save(dir.path() + QLatin1Char('/') + name, "PNG");
         outside << dir.path() + QLatin1Char('/') + name;
-        db.insertSqlClean({ { "article_id", article }, { "image", name }, { "sort", i } },
-                          QStringLiteral("articles_images"));
+        mustWrite(db.insertSqlClean({ { "article_id", article }, { "image", name }, { "sort", i } },
+                                    QStringLiteral("articles_images"))
+                      > 0,
+                  db);
     }
     for (int i = 0; i < 50; ++i) {
         const QString value = QStringLiteral("Farbe %1").arg(i);
-        db.insertSqlClean({ { "article_id", article }, { "SKU", QStringLiteral("BR-%1").arg(i) },
-                            { "StartPrice", 10 + i }, { "Quantity", 2 },
-                            { "VariantXml", QStringLiteral("<NameValueList><Name>Farbe</Name><Value>")
-                                  + value + QStringLiteral("</Value></NameValueList>") } },
-                          QStringLiteral("articles_variations"));
-        db.insertSqlClean({ { "article_id", article }, { "image", QStringLiteral("bild0.jpg") },
-                            { "variant_name", value } },
-                          QStringLiteral("articles_images"));
+        mustWrite(
+            db.insertSqlClean({ { "article_id", article },
+                                { "SKU", QStringLiteral("BR-%1").arg(i) },
+                                { "StartPrice", 10 + i },
+                                { "Quantity", 2 },
+                                { "VariantXml",
+                                  QStringLiteral("<NameValueList><Name>Farbe</Name><Value>") + value
+                                      + QStringLiteral("</Value></NameValueList>") } },
+                              QStringLiteral("articles_variations"))
+                > 0,
+            db);
+        mustWrite(db.insertSqlClean({ { "article_id", article },
+                                      { "image", QStringLiteral("bild0.jpg") },
+                                      { "variant_name", value } },
+                                    QStringLiteral("articles_images"))
+                      > 0,
+                  db);
     }
 
     const auto save = [&](bool copies) {

@@ -4,6 +4,7 @@
 // window is shown with its tree, the folders the tree shows and its peak memory; the parent
 // reports how the child ended (a crash shows as a signal).
 // Usage (needs a display): xvfb-run -a bench_foldertree chain|flat N
+#include "benchcheck.h"
 #include "core/database.h"
 #include "mainwindow/mainwindow.h"
 
@@ -63,7 +64,7 @@ int runWindow(const QElapsedTimer &sinceStart)
 bool prepare(bool chain, int count)
 {
     Database db(QString(), nullptr);
-    db.executeSQL(QStringLiteral("BEGIN TRANSACTION"));
+    mustWrite(db.executeSQL(QStringLiteral("BEGIN TRANSACTION")), db);
     constexpr int kBatch = 500;
     for (int first = 1; first <= count; first += kBatch) {
         QStringList folders;
@@ -82,7 +83,7 @@ bool prepare(bool chain, int count)
             return false;
         }
     }
-    db.executeSQL(QStringLiteral("COMMIT"));
+    mustWrite(db.executeSQL(QStringLiteral("COMMIT")), db);
     db.checkpoint();
     return true;
 }

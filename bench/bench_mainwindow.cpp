@@ -7,6 +7,7 @@
 // main database with its damage check is timed on its own.
 // Usage (needs a display): xvfb-run -a bench_mainwindow [sqlite3 binary]
 #include "bench/residentmemory.h"
+#include "benchcheck.h"
 #include "core/database.h"
 #include "mainwindow/mainwindow.h"
 
@@ -173,14 +174,14 @@ double runShell(const QString &shell, const QString &file, const QString &sql)
 bool prepare(QString *file)
 {
     Database db(QString(), nullptr);
-    db.executeSQL(QStringLiteral("BEGIN TRANSACTION"));
+    mustWrite(db.executeSQL(QStringLiteral("BEGIN TRANSACTION")), db);
     for (int i = 0; i < kArticles; ++i) {
         if (db.insertSqlClean(article(i), QStringLiteral("articles")) <= 0) {
             std::fprintf(stderr, "insert failed: %s\n", qPrintable(db.lastErrorText));
             return false;
         }
     }
-    db.executeSQL(QStringLiteral("COMMIT"));
+    mustWrite(db.executeSQL(QStringLiteral("COMMIT")), db);
     db.checkpoint();
     *file = db.getCurrentDataDir() + Database::getDatabaseName();
     return true;

@@ -5,6 +5,7 @@
 // the dialog processed events (its progress label), and, for reference, the mariadb
 // command-line client running the same INSERT statements one at a time from a file.
 // Run under scripts/with-mariadb.sh. Usage: bench_transfer [mariadb binary]
+#include "benchcheck.h"
 #include "core/database.h"
 #include "mainwindow/mysqltransfer.h"
 #include "mainwindow/setup.h"
@@ -41,7 +42,7 @@ long peakKilobytes()
 
 void fillLocal(Database &db)
 {
-    db.executeSQL(QStringLiteral("BEGIN"));
+    mustWrite(db.executeSQL(QStringLiteral("BEGIN")), db);
     const QString description = QStringLiteral("<p>Schöne Armbanduhr aus Edelstahl, "
                                                "Größe verstellbar – Versand am selben Tag.</p>")
                                     .repeated(20);
@@ -57,28 +58,36 @@ void fillLocal(Database &db)
               { QStringLiteral("Currency"), QStringLiteral("EUR") } },
             QStringLiteral("articles"));
         for (int p = 1; p <= kPicturesPerArticle; ++p)
-            db.insertSqlClean(
-                { { QStringLiteral("article_id"), id },
-                  { QStringLiteral("image"), QStringLiteral("%1_%2.jpg").arg(id).arg(p) },
-                  { QStringLiteral("sort"), p } },
-                QStringLiteral("articles_images"));
-        db.insertSqlClean({ { QStringLiteral("article_id"), id },
-                            { QStringLiteral("VariantXml"),
-                              QStringLiteral("<Variation><SKU>V-%1</SKU><Farbe>Grün</Farbe>"
-                                             "</Variation>")
-                                  .arg(i) },
-                            { QStringLiteral("SKU"), QStringLiteral("V-%1").arg(i) },
-                            { QStringLiteral("StartPrice"), 19.5 },
-                            { QStringLiteral("Quantity"), 2 } },
-                          QStringLiteral("articles_variations"));
+            mustWrite(db.insertSqlClean(
+                          { { QStringLiteral("article_id"), id },
+                            { QStringLiteral("image"), QStringLiteral("%1_%2.jpg").arg(id).arg(p) },
+                            { QStringLiteral("sort"), p } },
+                          QStringLiteral("articles_images"))
+                          > 0,
+                      db);
+        mustWrite(
+            db.insertSqlClean({ { QStringLiteral("article_id"), id },
+                                { QStringLiteral("VariantXml"),
+                                  QStringLiteral("<Variation><SKU>V-%1</SKU><Farbe>Grün</Farbe>"
+                                                 "</Variation>")
+                                      .arg(i) },
+                                { QStringLiteral("SKU"), QStringLiteral("V-%1").arg(i) },
+                                { QStringLiteral("StartPrice"), 19.5 },
+                                { QStringLiteral("Quantity"), 2 } },
+                              QStringLiteral("articles_variations"))
+                > 0,
+            db);
     }
     for (int i = 1; i <= kActivity; ++i)
-        db.insertSqlClean({ { QStringLiteral("indate"), QStringLiteral("2026-03-01 10:00:00") },
-                            { QStringLiteral("title"), QStringLiteral("Armbanduhr|||%1").arg(i) },
-                            { QStringLiteral("textinfo"), QStringLiteral("Neues Gebot") },
-                            { QStringLiteral("infotype"), QStringLiteral("bid") } },
-                          QStringLiteral("itemshistory"));
-    db.executeSQL(QStringLiteral("COMMIT"));
+        mustWrite(db.insertSqlClean(
+                      { { QStringLiteral("indate"), QStringLiteral("2026-03-01 10:00:00") },
+                        { QStringLiteral("title"), QStringLiteral("Armbanduhr|||%1").arg(i) },
+                        { QStringLiteral("textinfo"), QStringLiteral("Neues Gebot") },
+                        { QStringLiteral("infotype"), QStringLiteral("bid") } },
+                      QStringLiteral("itemshistory"))
+                      > 0,
+                  db);
+    mustWrite(db.executeSQL(QStringLiteral("COMMIT")), db);
 }
 
 QString literal(const QVariant &value)

@@ -4,6 +4,7 @@
 // listings stored before the round (their price, sales and watchers all changed since), and
 // kNew new ones with kPictures pictures each, served page by page by a local fake marketplace.
 #include "bench/benchlistings.h"
+#include "benchcheck.h"
 #include "core/database.h"
 #include "tests/support/fakehttpserver.h"
 
@@ -58,23 +59,27 @@ inline QString itemXml(int n, bool full, const QString &pictureBase, int round =
 // The account and its known listings, as they were before the round.
 inline void fillDatabase(Database &db, int known)
 {
-    db.insertSqlClean({ { "token", "TOKEN" }, { "accountname", "verkaeufer" } },
-                      QStringLiteral("accounts"));
+    mustWrite(db.insertSqlClean({ { "token", "TOKEN" }, { "accountname", "verkaeufer" } },
+                                QStringLiteral("accounts"))
+                  > 0,
+              db);
     QSqlDatabase connection = db.connection();
     connection.transaction();
     for (int n = 0; n < known; ++n) {
-        db.insertSqlClean({ { "ItemID", itemId(n) },
-                            { "Account", 1 },
-                            { "Folder", -9 },
-                            { "Title", QStringLiteral("Armbanduhr Modell %1").arg(n) },
-                            { "ListingType", "FixedPriceItem" },
-                            { "Currency", "EUR" },
-                            { "CurrentPrice", 20.0 },
-                            { "Quantity", 5 },
-                            { "SoldCount", 1 },
-                            { "WatchCount", 2 },
-                            { "StartDate", "2026-01-01 10:00:00" } },
-                          QStringLiteral("articles"));
+        mustWrite(db.insertSqlClean({ { "ItemID", itemId(n) },
+                                      { "Account", 1 },
+                                      { "Folder", -9 },
+                                      { "Title", QStringLiteral("Armbanduhr Modell %1").arg(n) },
+                                      { "ListingType", "FixedPriceItem" },
+                                      { "Currency", "EUR" },
+                                      { "CurrentPrice", 20.0 },
+                                      { "Quantity", 5 },
+                                      { "SoldCount", 1 },
+                                      { "WatchCount", 2 },
+                                      { "StartDate", "2026-01-01 10:00:00" } },
+                                    QStringLiteral("articles"))
+                      > 0,
+                  db);
     }
     connection.commit();
 }

@@ -108,8 +108,8 @@ void TestDatabase::hostileTextsRoundTrip()
     QCOMPARE(db.selectCount("SELECT id FROM articles WHERE SubTitle=" + literal).value(), 1);
 
     const QString option = QStringLiteral("Test'Option\\");
-    db.setOption(option, text);
-    db.setOption(option, text + "2");
+    QVERIFY(db.setOption(option, text));
+    QVERIFY(db.setOption(option, text + "2"));
     QCOMPARE(db.getOption(option, QString()).value(), text + "2");
     QCOMPARE(db.selectCount("SELECT optionname FROM options WHERE optionname LIKE 'Test%'").value(),
              1);
@@ -341,11 +341,12 @@ void TestDatabase::optionsKeepEmptyValuesAndSurviveARestart()
     APP_TEST_DATABASE(t);
     Database &db = *t.db();
     QCOMPARE(db.getOption("SyncIntervall", "60").value(), QStringLiteral("60"));
-    db.setOption("SyncIntervall", "15");
-    db.setOption("backuppath", QString());
+    QVERIFY(db.setOption("SyncIntervall", "15"));
+    QVERIFY(db.setOption("backuppath", QString()));
     QCOMPARE(db.getOption("backuppath", "/default").value(), QString());
     // A table without an automatic key reports no id, which is no failure.
-    db.insertSqlClean({ { "optionname", "direct" }, { "optionvalue", "1" } }, "options");
+    QCOMPARE(db.insertSqlClean({ { "optionname", "direct" }, { "optionvalue", "1" } }, "options"),
+             0);
     QVERIFY2(db.lastErrorText.isEmpty(), qPrintable(db.lastErrorText));
     t.reopen();
     QCOMPARE(t.db()->getOption("SyncIntervall", "60").value(), QStringLiteral("15"));
@@ -466,7 +467,7 @@ void TestDatabase::duplicateRowSetsColumnsInTheCopy()
 
     QVERIFY(db.executeSQL("ALTER TABLE articles ADD COLUMN Extra TEXT"));
     QVERIFY(db.executeSQL("UPDATE articles SET Extra='mit' WHERE id=" + QString::number(source)));
-    db.setOption(Schema::versionOption(), "5");
+    QVERIFY(db.setOption(Schema::versionOption(), "5"));
     QVERIFY(Schema::upgrade(db));
 
     const int copy = db.DuplicateRow("articles", "id", QString::number(source),
@@ -539,9 +540,9 @@ void TestDatabase::selectNewsAndRemoveInfo()
 
     // On MySQL only: a removal is recorded, and queued for the synchronising workstation
     // only when this one does not synchronise.
-    db.mysqlAddRemoveInfo(-9, "17");
+    QVERIFY(db.mysqlAddRemoveInfo(-9, "17"));
     qApp->setProperty("mysqlsyncworkstation", false);
-    db.mysqlAddRemoveInfo(-7, "18");
+    QVERIFY(db.mysqlAddRemoveInfo(-7, "18"));
     const QList<NewsItem> removals = db.selectNews("infotype='removeitem' ORDER BY id").value();
     QCOMPARE(removals.size(), t.backend() == Backend::MySQL ? 2 : 0);
     if (!removals.isEmpty())

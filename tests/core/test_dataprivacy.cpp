@@ -114,7 +114,8 @@ bool makeDataFolder(const QString &folder, const QString &origin)
         Database db(folder, nullptr);
         if (!db.isOpen())
             return false;
-        db.setOption("Herkunft", origin);
+        if (!db.setOption("Herkunft", origin))
+            return false;
     }
     TestSupport::clearDatabaseProperties();
     return true;
@@ -194,7 +195,7 @@ void TestDataPrivacy::startOnNewFolder()
     {
         Database db(folder, nullptr);
         QVERIFY(db.isOpen());
-        db.setOption("Probe", "1");
+        QVERIFY(db.setOption("Probe", "1"));
         const QString file = folder + Database::getDatabaseName();
         QCOMPARE(
             QStringList({ mode(folder), mode(file), mode(file + "-wal"), mode(file + "-shm") }),
@@ -216,7 +217,7 @@ void TestDataPrivacy::startClosesWhatWasOpen()
     QVERIFY(QDir().mkpath(folder));
     QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     {
-        Database(folder, nullptr).setOption("Probe", "1");
+        QVERIFY(Database(folder, nullptr).setOption("Probe", "1"));
     }
     TestSupport::clearDatabaseProperties();
     QVERIFY(QFile::setPermissions(folder, kOpenFolder));
@@ -293,7 +294,7 @@ void TestDataPrivacy::notTheSellersOwn()
         QSKIP("Giving a file to another user needs root (as in CI)");
     const QString folder = m_base->filePath("daten/");
     {
-        Database(folder, nullptr).setOption("Probe", "1");
+        QVERIFY(Database(folder, nullptr).setOption("Probe", "1"));
     }
     TestSupport::clearDatabaseProperties();
     const QString target = folder + path;
@@ -530,7 +531,7 @@ void TestDataPrivacy::linkSwappedBetweenCheckAndOpen()
         QVERIFY(swapped);
         Database &reader = worker ? further : db;
         QCOMPARE(reader.getOption("Herkunft", "neu").value(), firstStart ? QString("neu") : "echt");
-        reader.setOption("Geschrieben", "1");
+        QVERIFY(reader.setOption("Geschrieben", "1"));
         const QString file = checked + Database::getDatabaseName();
         QCOMPARE(QStringList({ mode(file), mode(file + "-wal"), mode(file + "-shm") }),
                  QStringList({ "600", "600", "600" }));
@@ -872,7 +873,9 @@ void TestDataPrivacy::backupAndRestore()
 {
     TestDatabase data(Backend::SQLite);
     QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
-    data.db()->insertSqlClean({ { "accountname", "händler_1" }, { "token", "T-1" } }, "accounts");
+    QVERIFY(data.db()->insertSqlClean({ { "accountname", "händler_1" }, { "token", "T-1" } },
+                                      "accounts")
+            > 0);
     data.db()->checkpoint();
     const QString archive = m_base->filePath("Zerire3.backup");
     const QString restored = m_base->filePath("daten_bk");
@@ -941,7 +944,7 @@ void TestDataPrivacy::failedStatementsOfAccountsAreMasked()
     APP_REQUIRE_BACKEND(backend);
     TestDatabase data(backend);
     QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
-    data.db()->insertSqlClean({ { "id", 1 }, { "token", "T-geheim" } }, "accounts");
+    QVERIFY(data.db()->insertSqlClean({ { "id", 1 }, { "token", "T-geheim" } }, "accounts") > 0);
 
     TestSupport::MessageCapture log({ QStringLiteral("app.db") });
     QVERIFY(!data.db()->executeSQL(statement));

@@ -144,10 +144,15 @@ private slots:
         CommandsWindow w(currentBackend(), [&deleted](Database *db) {
             for (int trash : { 0, 1, 0, 1 }) {
                 const int id = TestSupport::insertArticle(db, { { "Folder", -5 }, { "Trash", trash } });
-                db->insertSqlClean({ { "article_id", id }, { "image", "b.jpg" } }, "articles_images");
-                db->insertSqlClean({ { "article_id", id }, { "SKU", "V" } }, "articles_variations");
-                db->insertSqlClean({ { "article_id", id }, { "optionname", "Farbe" } },
-                                   "articles_variations_op_val");
+                QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", "b.jpg" } },
+                                           "articles_images")
+                        > 0);
+                QVERIFY(db->insertSqlClean({ { "article_id", id }, { "SKU", "V" } },
+                                           "articles_variations")
+                        > 0);
+                QVERIFY(db->insertSqlClean({ { "article_id", id }, { "optionname", "Farbe" } },
+                                           "articles_variations_op_val")
+                        > 0);
                 if (trash)
                     deleted << id;
             }

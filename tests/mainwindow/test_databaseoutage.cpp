@@ -235,12 +235,14 @@ void TestDatabaseOutage::sessionSettingsRefused()
                                            "ihre Sitzungseinstellungen nicht gesetzt werden "
                                            "konnten: ");
     // A worker's connection (made on a thread of its own) goes to the status panel.
-    std::unique_ptr<QThread> worker(QThread::create([] {
+    bool written = true;
+    std::unique_ptr<QThread> worker(QThread::create([&written] {
         Database db(true, QStringLiteral("outageWorker"));
-        db.executeSQL(QStringLiteral("UPDATE folders SET expand=1"));
+        written = db.executeSQL(QStringLiteral("UPDATE folders SET expand=1"));
     }));
     worker->start();
     QVERIFY(worker->wait(10000));
+    QVERIFY(!written);
     QTRY_VERIFY2(statusPanel().contains(refused), qPrintable(statusPanel()));
     QCOMPARE(m_answers->messages().size(), 0);
 

@@ -71,14 +71,18 @@ private:
                                            std::pair { "Garten", "Beet" } }) {
             const int id = data.insertSqlClean(
                 { { "foldername", name }, { "folderparentid", -10 }, { "expand", 1 } }, "folders");
-            data.insertSqlClean({ { "foldername", child }, { "folderparentid", id } }, "folders");
+            QVERIFY(id > 0);
+            QVERIFY(data.insertSqlClean({ { "foldername", child }, { "folderparentid", id } },
+                                        "folders")
+                    > 0);
         }
         for (int i = 0; i < 200; ++i)
-            data.insertSqlClean({ { "Title", QStringLiteral("Artikel %1").arg(i) },
-                                  { "Folder", -10 },
-                                  { "Description", QString(1500, QLatin1Char('x')) } },
-                                "articles");
-        data.setOption(QStringLiteral("lastOrder"), QStringLiteral("id ASC"));
+            QVERIFY(data.insertSqlClean({ { "Title", QStringLiteral("Artikel %1").arg(i) },
+                                          { "Folder", -10 },
+                                          { "Description", QString(1500, QLatin1Char('x')) } },
+                                        "articles")
+                    > 0);
+        QVERIFY(data.setOption(QStringLiteral("lastOrder"), QStringLiteral("id ASC")));
     }
     bool startWindow()
     {
@@ -246,12 +250,14 @@ private slots:
         if (QTest::currentTestFailed() || !m_window)
             return;
 
-        std::unique_ptr<QThread> worker(QThread::create([] {
+        bool written = true;
+        std::unique_ptr<QThread> worker(QThread::create([&written] {
             Database db(true, QStringLiteral("storageWorker"));
-            db.executeSQL(QStringLiteral("UPDATE articles SET WatchCount = 3"));
+            written = db.executeSQL(QStringLiteral("UPDATE articles SET WatchCount = 3"));
         }));
         worker->start();
         QVERIFY(worker->wait(10000));
+        QVERIFY(!written);
         const auto *label = m_window->findChild<QLabel *>(QStringLiteral("SyncLabel"));
         QTRY_VERIFY2(label->text().contains("Speichern fehlgeschlagen: Die Datenbank ist "
                                             "schreibgeschützt")

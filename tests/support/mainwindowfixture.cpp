@@ -40,7 +40,10 @@ void resetApplicationState()
 
 std::unique_ptr<MainWindow> startMainWindow(const QString &dataPath)
 {
-    Database(QString(), nullptr).setOption(QStringLiteral("datapath"), dataPath);
+    if (!Database(QString(), nullptr).setOption(QStringLiteral("datapath"), dataPath)) {
+        qWarning("The data folder for the window could not be stored");
+        return nullptr;
+    }
     resetApplicationState();
     auto window = std::make_unique<MainWindow>();
     window->show();
@@ -59,7 +62,7 @@ MainWindowFixture::MainWindowFixture(TestDatabase &data)
     resetApplicationState();
     {
         Database defaultFolder(QString(), nullptr);
-        defaultFolder.setOption(QStringLiteral("datapath"), data.dataDir());
+        QVERIFY(defaultFolder.setOption(QStringLiteral("datapath"), data.dataDir()));
     }
     m_window = std::make_unique<MainWindow>();
     m_window->show();
