@@ -22,6 +22,8 @@
 #include "views/itemlistroles.h"
 #include "workers/listingthread.h"
 
+#include <QHash>
+#include <QPair>
 #include <QPointer>
 #include <QSet>
 #include <QSystemTrayIcon>
@@ -110,14 +112,19 @@ void MainWindow::on_actionRahmenbedingungen_triggered()
     const BulkSelection selection = bulkSelection();
     if (selection.ids.isEmpty())
         return;
-    // Policies belong to one account on one site: the stored values decide.
-    QStringList ids;
-    int site = 0;
-    int account = 0;
-    for (const QString &id : selection.ids) {
+    // Policies belong to one account on one site: the stored values decide. They are read
+    // in groups, then taken in the order of the selection.
+    constexpr int kIdsPerRead = 500;
+    QStringList numbers;
+    numbers.reserve(selection.ids.size());
+    for (const QString &id : selection.ids)
+        numbers << QString::number(id.toInt());
+    QHash<int, QPair<int, int>> stored; // id → site, account
+    stored.reserve(numbers.size());
+    for (int at = 0; at < numbers.size(); at += kIdsPerRead) {
         const Read<SqlRows> rows
-            = db->select(QStringLiteral("SELECT Site, Account FROM articles WHERE id = ")
-                         + QString::number(id.toInt()));
+            = db->select(QStringLiteral("SELECT id, Site, Account FROM articles WHERE ")
+                         + BulkWriter::idCondition(numbers.mid(at, kIdsPerRead)));
         if (!rows.ok()) {
             // Which account and site the articles have is not known: the dialog is not opened.
             Statics::showMessage(this,
@@ -128,10 +135,21 @@ void MainWindow::on_actionRahmenbedingungen_triggered()
                                  2);
             return;
         }
-        if (rows->isEmpty())
+        for (const ArticleRow &row : *rows)
+            stored.insert(row.value(QStringLiteral("id")).toInt(),
+                          { row.value(QStringLiteral("Site")).toInt(),
+                            row.value(QStringLiteral("Account")).toInt() });
+    }
+    QStringList ids;
+    int site = 0;
+    int account = 0;
+    for (int k = 0; k < selection.ids.size(); ++k) {
+        const auto found = stored.constFind(numbers.at(k).toInt());
+        if (found == stored.cend())
             continue; // deleted meanwhile
-        const int rowSite = rows->first().value(QStringLiteral("Site")).toInt();
-        const int rowAccount = rows->first().value(QStringLiteral("Account")).toInt();
+        const QString &id = selection.ids.at(k);
+        const int rowSite = found->first;
+        const int rowAccount = found->second;
         if (ids.isEmpty()) {
             site = rowSite;
             account = rowAccount;

@@ -6,6 +6,7 @@
 #include "core/statics.h"
 #include "core/transaction.h"
 #include "editor/addarticle.h"
+#include "mainwindow/commandprogress.h"
 #include "mainwindow/setupaccount.h"
 #include "views/foldermodel.h"
 #include "views/itemlistroles.h"
@@ -158,22 +159,34 @@ void MainWindow::on_actionDuplizieren_triggered()
     const QMap<QString, QVariant> fresh = Database::freshCopy(target);
     int made = 0;
     bool written = false;
+    // Each copy takes its pictures and variations along under the new article's id, so the
+    // copies are made one by one; the window paints between them.
+    setEnabled(false);
+    CommandProgress progress(this, tr("Kopieren..."), ids.size());
+    CommandProgress::leaveCheckpoints(db);
     {
         Transaction command(db);
         written = command.isOpen();
         // A copy that failed undid only its own part: the command then keeps none. One whose
-        // article is gone meanwhile is left out.
+        // article is gone meanwhile is left out. Stopped by closing, none is kept either.
         const quint64 failures = db->failedStatements();
-        for (const QString &id : qAsConst(ids)) {
-            if (!written)
-                break;
-            if (db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), id, fresh) > 0)
+        for (int k = 0; written && k < ids.size(); ++k) {
+            if (db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), ids.at(k), fresh)
+                > 0)
                 ++made;
             else
                 written = db->failedStatements() == failures;
+            if (!progress.step(k + 1))
+                written = false;
         }
         written = written && command.commit();
     }
+    progress.finish(written ? tr("Fertig") : tr("Nichts kopiert"));
+    if (written)
+        CommandProgress::checkpointAside(this, db);
+    setEnabled(true);
+    if (CommandProgress::closing())
+        return;
     if (!written) {
         // Nothing of it is kept (or, Unknown, it may be): told once, with the reason, and the
         // window shows what is stored.

@@ -24,6 +24,7 @@ class NewsListItemModel;
 class OutcomePanel;
 class JobPanel;
 template<typename T> class Read;
+class SqlRows;
 class PendingRequest;
 class QCloseEvent;
 class QImage;
@@ -179,6 +180,9 @@ private:
     void initItemList();
     // The article's row as the list reads it (listColumns); empty when there is none.
     QMap<QString, QVariant> readListRow(int id);
+    // The list's columns of `ids` (one statement: at most a few hundred ids); a failed read
+    // makes the window read what is stored again later.
+    Read<SqlRows> readListRows(const QList<int> &ids);
     void sortBy(const QString &order);
     // The label of the sort action with this ORDER BY text; empty for an unknown order.
     QString sortLabel(const QString &order) const;
@@ -212,6 +216,8 @@ private:
     QSystemTrayIcon *trayIcon = nullptr;
     QStringList copiedArticleIds;
     QStringList cutArticleIds;
+    // Takes `ids` out of the copy and cut lists, in one pass over each.
+    void dropPasteIds(const QList<int> &ids);
     QMenu *newsMenu = nullptr;
     bool loading = true;
     Database *db = nullptr;

@@ -12,6 +12,9 @@
 #include "workers/scheduledstartservice.h"
 
 #include <QScrollBar>
+#include <QSet>
+
+#include <algorithm>
 
 namespace {
 
@@ -21,6 +24,21 @@ QString now()
 }
 
 } // namespace
+
+void MainWindow::dropPasteIds(const QList<int> &ids)
+{
+    QSet<QString> gone;
+    gone.reserve(ids.size());
+    for (int id : ids)
+        gone.insert(QString::number(id));
+    const auto isGone = [&gone](const QString &id) {
+        return gone.contains(id);
+    };
+    copiedArticleIds.erase(std::remove_if(copiedArticleIds.begin(), copiedArticleIds.end(), isGone),
+                           copiedArticleIds.end());
+    cutArticleIds.erase(std::remove_if(cutArticleIds.begin(), cutArticleIds.end(), isGone),
+                        cutArticleIds.end());
+}
 
 void MainWindow::on_actionL_schen_triggered()
 {
@@ -65,11 +83,9 @@ void MainWindow::on_actionL_schen_triggered()
     const int firstIndex = first ? list->indexOfTopLevelItem(first) : 0;
     const int scrolled = list->verticalScrollBar()->value();
     list->setAutoScroll(false);
-    // Deleted or not, they are not pasted any more.
-    for (int id : qAsConst(ids)) {
-        copiedArticleIds.removeOne(QString::number(id));
-        cutArticleIds.removeOne(QString::number(id));
-    }
+    // Deleted or not, they are not pasted any more. One pass over each list: removing the
+    // ids one by one would cost a pass over the list for each selected article.
+    dropPasteIds(ids);
 
     CommandProgress progress(this, tr("Löschen..."), ids.size());
     int failedWithdrawals = 0;

@@ -159,19 +159,27 @@ void MainWindow::on_actionPlanen_triggered()
 {
     const QList<int> ids = selectedArticleIds();
     QStringList idTexts;
-    int unverified = 0;
-    for (int id : ids) {
+    idTexts.reserve(ids.size());
+    for (int id : ids)
         idTexts << QString::number(id);
-        const Read<QString> verified = db->selectOne(
-            QStringLiteral("SELECT IsVerified FROM articles WHERE id=") + idTexts.last());
+    // One read per group of articles. An article not found (deleted meanwhile) counts as
+    // not verified, as its empty value always did.
+    int verifiedCount = 0;
+    for (const QList<int> &group : CommandProgress::groups(ids)) {
+        const Read<SqlRows> rows
+            = db->select(QStringLiteral("SELECT id, IsVerified FROM articles WHERE id IN (")
+                         + CommandProgress::joined(group) + QLatin1Char(')'));
         // Not read is not "unverified": the dialog is not opened on a guess.
-        if (!verified.ok()) {
+        if (!rows.ok()) {
             tellNotStored(tr("die Planung"));
             return;
         }
-        if (*verified != QLatin1String("1"))
-            ++unverified;
+        for (const ArticleRow &row : *rows) {
+            if (row.value(QStringLiteral("IsVerified")).toString() == QLatin1String("1"))
+                ++verifiedCount;
+        }
     }
+    const int unverified = ids.size() - verifiedCount;
     const int folder = currentFolder;
 
     auto *dialog = new Planning(this, idTexts.join(QLatin1Char(',')), QString::number(folder),
@@ -200,15 +208,19 @@ void MainWindow::on_actionPlanen_triggered()
     // The dialog keeps an article whose old start could not be withdrawn, and spaces the
     // starts by the chosen gap: the stored rows tell what it did.
     QSet<int> moved;
-    for (int id : ids) {
-        const QMap<QString, QVariant> stored = readListRow(id);
-        if (stored.isEmpty())
-            continue;
-        if (folder != SpecialFolderId::Scheduled) {
-            if (stored.value(QStringLiteral("Folder")).toInt() == SpecialFolderId::Scheduled)
-                moved << id;
-        } else if (QTreeWidgetItem *row = IsItemWithIdHere(id)) {
-            UpdateListItem(stored, row);
+    for (const QList<int> &group : CommandProgress::groups(ids)) {
+        const Read<SqlRows> rows = readListRows(group);
+        // Not read: the window reads what is stored again later (see readListRows()).
+        if (!rows.ok())
+            break;
+        for (const ArticleRow &stored : *rows) {
+            const int id = stored.value(QStringLiteral("id")).toInt();
+            if (folder != SpecialFolderId::Scheduled) {
+                if (stored.value(QStringLiteral("Folder")).toInt() == SpecialFolderId::Scheduled)
+                    moved << id;
+            } else if (QTreeWidgetItem *row = IsItemWithIdHere(id)) {
+                UpdateListItem(stored, row);
+            }
         }
     }
     removeListRows(moved);
@@ -219,7 +231,6 @@ void MainWindow::on_actionSynchronisieren_triggered()
 {
     updateButtons();
     ui->actionSynchronisieren->setEnabled(false);
-    QCoreApplication::processEvents();
     emit startSyncNow();
 }
 
@@ -441,11 +452,15 @@ void MainWindow::askForFees()
     int leftOut = 0;
     QList<int> marked;
     bool written = false;
+    setEnabled(false);
+    CommandProgress progress(this, tr("Zur Gebührenberechnung vormerken..."), ids.size());
+    CommandProgress::leaveCheckpoints(db);
     {
         // One transaction. An article queued for listing keeps its order: the check would
-        // replace it, and the listing would never happen.
+        // replace it, and the listing would never happen. Stopped by closing, none is marked.
         Transaction command(db);
         written = command.isOpen();
+        int handled = 0;
         for (const QList<int> &group : CommandProgress::groups(ids)) {
             if (!written)
                 break;
@@ -464,15 +479,26 @@ void MainWindow::askForFees()
                 else
                     here << row.value(QStringLiteral("id")).toInt();
             }
-            if (written && !here.isEmpty())
+            if (!here.isEmpty())
                 written = db->executeSQL(
                     QStringLiteral("UPDATE articles SET DoCheck=1 WHERE COALESCE(DoCheck,0)<>2 "
                                    "AND id IN (")
                     + CommandProgress::joined(here) + QLatin1Char(')'));
             marked += here;
+            handled += group.size();
+            if (!progress.step(handled)) {
+                written = false;
+                break;
+            }
         }
         written = written && command.commit();
     }
+    progress.finish(written ? tr("Fertig") : tr("Nichts vorgemerkt"));
+    if (written)
+        CommandProgress::checkpointAside(this, db);
+    setEnabled(true);
+    if (CommandProgress::closing())
+        return;
     if (written) {
         for (int id : qAsConst(marked)) {
             if (QTreeWidgetItem *row = IsItemWithIdHere(id))

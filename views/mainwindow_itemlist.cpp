@@ -3,6 +3,7 @@
 #include "core/database.h"
 #include "core/logging.h"
 #include "core/sqltext.h"
+#include "mainwindow/commandprogress.h"
 #include "ui_mainwindow.h"
 #include "views/articlelistitem.h"
 #include "views/itemlistdelegate.h"
@@ -136,6 +137,21 @@ QMap<QString, QVariant> MainWindow::readListRow(int id)
         return {};
     }
     return rows->value(0);
+}
+
+Read<SqlRows> MainWindow::readListRows(const QList<int> &ids)
+{
+    const Read<SqlRows> rows = db->select(QStringLiteral("SELECT ") + listColumns
+                                          + QStringLiteral(" FROM articles WHERE id IN (")
+                                          + CommandProgress::joined(ids) + QLatin1Char(')'));
+    if (!rows.ok()) {
+        // As readListRow(): the list and the tree are read again until they show what is
+        // stored.
+        qCInfo(lcApp).noquote() << ids.size() << "articles not read for the list:" << rows.error();
+        m_storedReads = 0;
+        scheduleStoredRead(0);
+    }
+    return rows;
 }
 
 QTreeWidgetItem *MainWindow::IsItemWithIdHere(int id) const

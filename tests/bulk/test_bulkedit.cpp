@@ -709,6 +709,15 @@ void TestBulkEdit::commands_data()
                                             << "77:1 77:2" << true << ""
                                             << "nur bezogen auf ein Konto"
                                             << "";
+    // The stored site and account are read in groups: a difference in the last one counts.
+    QTest::newRow("policies, another account after 600 articles") << "actionRahmenbedingungen"
+                                                                  << "77:2x600 77:1" << true << ""
+                                                                  << "nur bezogen auf ein Konto"
+                                                                  << "";
+    QTest::newRow("policies, 601 articles of one account") << "actionRahmenbedingungen"
+                                                           << "77:2x601" << true << "Bulk_Profiles"
+                                                           << ""
+                                                           << "";
     QTest::newRow("policies, one account") << "actionRahmenbedingungen"
                                            << "77:2 77:2" << true << "Bulk_Profiles"
                                            << ""
@@ -758,14 +767,19 @@ void TestBulkEdit::commands()
     if (!activeAccounts)
         QVERIFY(t.db()->executeSQL("UPDATE accounts SET active=0"));
     QStringList ids;
-    for (const QString &row : selection.split(' ', Qt::SkipEmptyParts))
-        ids << QString::number(
-            TestSupport::insertArticle(t.db(),
-                                       { { "Folder", -10 },
-                                         { "Site", row.section(':', 0, 0).toInt() },
-                                         { "Account", row.section(':', 1).toInt() },
-                                         { "PaymentMethods", "PayPal" },
-                                         { "ListingDuration", "Days_10" } }));
+    // "site:account", or "site:accountxN" for N such articles.
+    for (const QString &row : selection.split(' ', Qt::SkipEmptyParts)) {
+        const QString kind = row.section('x', 0, 0);
+        const int times = row.contains('x') ? row.section('x', 1).toInt() : 1;
+        for (int k = 0; k < times; ++k)
+            ids << QString::number(
+                TestSupport::insertArticle(t.db(),
+                                           { { "Folder", -10 },
+                                             { "Site", kind.section(':', 0, 0).toInt() },
+                                             { "Account", kind.section(':', 1).toInt() },
+                                             { "PaymentMethods", "PayPal" },
+                                             { "ListingDuration", "Days_10" } }));
+    }
     TestSupport::MainWindowFixture fixture(t);
     QVERIFY(fixture.showFolder(-10));
     for (QTreeWidgetItem *item : fixture.itemList()->findItems("*", Qt::MatchWildcard))

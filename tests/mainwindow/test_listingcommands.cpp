@@ -219,6 +219,45 @@ private slots:
         }
     }
 
+    // Whether the articles are verified is read in groups: an unverified one in the last
+    // group locks the dialog as one in the first does; one deleted meanwhile counts as not
+    // verified.
+    void planReadsEveryGroup_data()
+    {
+        QTest::addColumn<int>("unverifiedAt"); // -1: none; 999: a deleted article
+        QTest::newRow("all 401 verified") << -1;
+        QTest::newRow("the last of 401 not verified") << 400;
+        QTest::newRow("the first of 401 not verified") << 0;
+        QTest::newRow("one of 401 deleted meanwhile") << 999;
+    }
+    void planReadsEveryGroup()
+    {
+        QFETCH(int, unverifiedAt);
+        QList<int> ids;
+        for (int i = 0; i < 401; ++i)
+            ids << m_w->article(-10, { { "IsVerified", i == unverifiedAt ? "0" : "1" } });
+        QVERIFY(m_w->select(-10, ids));
+        if (unverifiedAt == 999)
+            QVERIFY(m_w->db()->executeSQL(
+                QStringLiteral("DELETE FROM articles WHERE id=%1").arg(ids.at(200))));
+        DialogAnswers answers;
+        bool opened = false;
+        bool offered = false;
+        whenShown<Planning>(this, [&](Planning *dialog) {
+            opened = true;
+            offered = dialog->findChild<QDialogButtonBox *>("buttonBox")
+                          ->button(QDialogButtonBox::Ok)
+                          ->isEnabled();
+            dialog->reject();
+        });
+        m_w->trigger("actionPlanen");
+        QVERIFY(opened);
+        QCOMPARE(offered, unverifiedAt == -1);
+        QVERIFY2(answers.messages().isEmpty(), qPrintable(answers.lastMessageText()));
+        QVERIFY(m_w->db()->executeSQL("DELETE FROM articles WHERE Folder=-10"));
+        QVERIFY(m_w->fixture().showFolder(-10));
+    }
+
     void online_data()
     {
         QTest::addColumn<bool>("sandbox");
