@@ -10,6 +10,7 @@
 #include "tests/support/memorylimit.h"
 #include "tests/support/messagecapture.h"
 #include "tests/support/mysqlproxy.h"
+#include "tests/support/sqlitereadrefusal.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
@@ -110,7 +111,9 @@ private:
     {
         return runImportOf(QTextCodec::codecForName(encoding)->fromUnicode(xml));
     }
-    QString runImportOf(const QByteArray &bytes)
+    // `onStatus` hears every progress text as the import sends it.
+    QString runImportOf(const QByteArray &bytes,
+                        const std::function<void(const QString &)> &onStatus = {})
     {
         const QString path = m_dir->filePath(QStringLiteral("export.xml"));
         QFile file(path);
@@ -118,6 +121,9 @@ private:
         file.write(bytes);
         file.close();
         Rovive2Import import(path);
+        if (onStatus)
+            connect(&import, &Rovive2Import::getStatus, this,
+                    [&onStatus](const QString &text) { onStatus(text); });
         QSignalSpy notes(&import, &Rovive2Import::sendNotification);
         QSignalSpy done(&import, &Rovive2Import::finished);
         import.work();
@@ -849,12 +855,15 @@ private slots:
         QTest::newRow("folder") << QByteArray("INSERT INTO folders");
         QTest::newRow("account") << QByteArray("INSERT INTO accounts");
         QTest::newRow("second article") << QByteArray("INSERT INTO articles");
+        QTest::newRow("second article's commit") << QByteArray("COMMIT");
     }
     void lostAnswers()
     {
         QFETCH(QByteArray, statement);
         APP_TEST_DATABASE_BEHIND_PROXY(proxy, data, "A lost answer needs a server connection");
-        proxy.cutAfter(statement, statement.endsWith("articles") ? 2 : 1);
+        // Each folder, account and article is committed on its own: the fourth is the second
+        // article's.
+        proxy.cutAfter(statement, statement == "COMMIT" ? 4 : statement.endsWith("articles") ? 2 : 1);
         const QString sent = runImport(threeArticles(field("StartPrice", "12,50")), "UTF-8");
 
         QCOMPARE(proxy.cuts(), 1);
@@ -862,6 +871,107 @@ private slots:
         Database *db = data.db();
         QCOMPARE(storedRows(db), QStringLiteral("1,1,3,0"));
         QCOMPARE(db->selectCount(QStringLiteral("SELECT DISTINCT Title FROM articles")).value(), 3);
+    }
+
+    // A look-up that fails is no row that is missing: the folder, account or article that
+    // depends on it is not stored (never a second account, never an article in the wrong
+    // folder), and the notification names the database's reason.
+    void failedLookUp_data()
+    {
+        QTest::addColumn<QString>("lookUp"); // "account", "folder" of an article, "stored" folders
+        QTest::addColumn<bool>("serverGone"); // else the database refuses the read
+        QTest::addColumn<QString>("note");
+        QTest::addColumn<QString>("stored"); // folders, accounts, articles afterwards
+        const QString part = "Import unvollständig§§§Die Daten wurden nur zum Teil importiert, "
+                             "bitte das Programm neu starten. ";
+        QTest::newRow("account refused")
+            << "account" << false << part + "1 von 1 Konto konnte nicht gespeichert werden"
+            << "1,1,3";
+        QTest::newRow("account, server gone")
+            << "account" << true
+            << part + "3 von 3 Artikeln und 1 von 1 Konto konnten nicht gespeichert werden"
+            << "1,1,0";
+        QTest::newRow("folder of an article refused")
+            << "folder" << false << part + "1 von 3 Artikeln konnte nicht gespeichert werden"
+            << "1,1,2";
+        QTest::newRow("folder of an article, server gone")
+            << "folder" << true << part + "3 von 3 Artikeln konnten nicht gespeichert werden"
+            << "1,1,0";
+        QTest::newRow("stored folders refused")
+            << "stored" << false
+            << "Import abgebrochen§§§Die Ordner konnten nicht aus der Datenbank gelesen werden, "
+               "es wurde nichts importiert: "
+            << "0,1,0";
+    }
+    void failedLookUp()
+    {
+        QFETCH(QString, lookUp);
+        QFETCH(bool, serverGone);
+        QFETCH(QString, note);
+        QFETCH(QString, stored);
+        QFETCH_GLOBAL(TestSupport::Backend, backend);
+        const bool mysql = backend == TestSupport::Backend::MySQL;
+        if (serverGone && !mysql)
+            QSKIP("A local file has no server to lose");
+        APP_REQUIRE_BACKEND(backend);
+        std::unique_ptr<TestSupport::MySqlProxy> proxy;
+        std::unique_ptr<TestSupport::TestDatabase> data;
+        if (mysql) {
+            proxy = std::make_unique<TestSupport::MySqlProxy>(
+                TestSupport::MySqlServer::fromEnvironment());
+            QVERIFY(proxy->isListening());
+            data = std::make_unique<TestSupport::TestDatabase>(proxy->server());
+        } else {
+            data = std::make_unique<TestSupport::TestDatabase>(backend);
+        }
+        QVERIFY2(data->error().isEmpty(), qPrintable(data->error()));
+        Database *db = data->db();
+        const int account = db->insertSqlClean({ { "accountname", "neu" } }, "accounts");
+        QVERIFY(account > 0);
+        TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app") });
+
+        // The statement that fails, and from when on.
+        const QByteArray statement = lookUp == "account" ? "SELECT id, accountname FROM accounts"
+            : lookUp == "folder"                         ? "WHERE externalid='7'"
+                                                         : "FROM folders ORDER BY";
+        const QString table = lookUp == "account" ? "accounts" : "folders";
+        std::unique_ptr<TestSupport::SqliteReadRefusal> refusal;
+        if (serverGone) {
+            Database::setDefaultResponseTimeout(1);
+            proxy->cutAfter(statement, 1, [&proxy](quint32) { proxy->stall(); });
+        } else if (mysql) {
+            proxy->refuse(statement);
+        } else {
+            refusal = std::make_unique<TestSupport::SqliteReadRefusal>(table, true);
+            // An article's folder is looked up once the folders are stored.
+            refusal->setActive(lookUp != "folder");
+        }
+        const QString sent = runImportOf(
+            threeArticles(field("username", "neu")).toUtf8(), [&](const QString &status) {
+                if (refusal && lookUp == "folder" && status == "Kategorien anlegen abgeschlossen")
+                    refusal->setActive(true);
+            });
+        Database::setDefaultResponseTimeout(15);
+        if (proxy)
+            proxy->release();
+
+        QVERIFY2(sent.startsWith(note), qPrintable(sent));
+        const QString reason = serverGone ? QString()
+            : mysql                       ? QStringLiteral("Refused by the test proxy")
+                                          : QStringLiteral("prohibited");
+        QVERIFY2(sent.contains(reason) && sent.size() > note.size() + 10, qPrintable(sent));
+        QStringList counts;
+        for (const char *name : { "folders", "accounts", "articles" })
+            counts << db->selectOne(QStringLiteral("SELECT COUNT(*) FROM ") + name).value();
+        QCOMPARE(counts.join(','), stored);
+        // Every article stored is filed and assigned as the export says.
+        QCOMPARE(db->selectCount(QStringLiteral("SELECT a.id FROM articles a, folders f WHERE "
+                                                "f.externalid='7' AND a.Folder=f.id AND "
+                                                "a.Account=%1")
+                                     .arg(account))
+                     .value(),
+                 stored.section(',', 2).toInt());
+        QCOMPARE(log.count("A failed read was taken"), 0);
     }
 
     // Exports no program writes end with a reason, never with a crash; generated here.
