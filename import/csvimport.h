@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/newsitem.h"
+#include "core/readresult.h"
 
 #include <QDialog>
 #include <QElapsedTimer>
@@ -125,7 +126,8 @@ private:
     // the number columns show.
     struct FirstPass;
 
-    void loadAccounts();
+    // Fills the account box; false when the accounts could not be read (m_readFailure).
+    bool loadAccounts();
     void MakePreview();
     void SetEnabledAll(bool on);
     void removeW(QLayout *layout);
@@ -156,7 +158,7 @@ private:
     void showNotices();
 
     QString separator() const;
-    QStringList articleColumns();
+    Read<QStringList> articleColumns();
     // Handles one file row of a run, which begins in text line `line`; false ends the run.
     bool importRow(const QStringList &row, int line, RunState &state);
     // Adds the closing message's sentences on the rows left out.
@@ -193,6 +195,10 @@ private:
     int m_unclosedLine = 0;
     int m_longRecordLine = 0;
     bool m_firstRowCut = false; // the preview read only the start of the first line
+    // Why the accounts or the article columns could not be read: nothing can be imported
+    // until they are (OK stays off); empty when they were.
+    QString m_readFailure;
+    bool m_accountsRead = false;
     std::vector<std::unique_ptr<QThread>> m_scanThreads;
     std::shared_ptr<FirstPass> m_firstPass; // while one runs
 };

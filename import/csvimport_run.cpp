@@ -360,7 +360,12 @@ bool CsvImport::importRow(const QStringList &row, int line, RunState &state)
             importRunning = false;
             return false;
         }
-        ids = writer.matchingIds();
+        // A look-up that failed is no article that is missing: the row is not written.
+        const Read<QList<int>> found = writer.matchingIds();
+        if (!found.ok())
+            return !askToEnd(writer.commit() ? rowNumber : writer.batchLine(), found.error(),
+                             state);
+        ids = *found;
         if (ids.isEmpty() && mode == UpdateOnly)
             return true;
     }

@@ -138,25 +138,26 @@ bool Api_Ebay::verifyItem(int mode, const QMap<QString, QVariant> &row,
     for (const auto &picture : pictures)
         (isMainPicture(picture) ? ownPictures : variationPictures).append(picture);
     if (db && !articleId.isEmpty()) {
-        listing.variations
-            = db->select(QStringLiteral(
-                             "SELECT * FROM articles_variations WHERE article_id='%1' ORDER BY id")
-                             .arg(Database::escapeString(articleId)))
-                  .legacyValue();
-        if (db->lastErrorText.isEmpty() && mode != Schedule && !listing.variations.isEmpty())
-            variationPictures
-                = db->select(
-                        QStringLiteral("SELECT * FROM articles_images WHERE article_id='%1' AND "
-                                       "variant_name <> '' ORDER BY id")
-                            .arg(Database::escapeString(articleId)))
-                      .legacyValue();
-        // Never an article without the variations it has.
-        if (!db->lastErrorText.isEmpty()) {
-            m_lastFail = tr("Der Artikel konnte nicht aus der Datenbank gelesen werden: %1")
-                             .arg(db->lastErrorText);
+        const Read<SqlRows> variations = db->select(
+            QStringLiteral("SELECT * FROM articles_variations WHERE article_id='%1' ORDER BY id")
+                .arg(Database::escapeString(articleId)));
+        Read<SqlRows> pictureRows = SqlRows();
+        if (variations.ok() && mode != Schedule && !variations->isEmpty())
+            pictureRows = db->select(
+                QStringLiteral("SELECT * FROM articles_images WHERE article_id='%1' AND "
+                               "variant_name <> '' ORDER BY id")
+                    .arg(Database::escapeString(articleId)));
+        // Never an article without the variations it has, nor they without their pictures.
+        const QString unread = !variations.ok() ? variations.error() : pictureRows.error();
+        if (!unread.isEmpty()) {
+            m_lastFail
+                = tr("Der Artikel konnte nicht aus der Datenbank gelesen werden: %1").arg(unread);
             messages.append(m_lastFail);
             return false;
         }
+        listing.variations = *variations;
+        if (mode != Schedule && !variations->isEmpty())
+            variationPictures = *pictureRows;
     }
     if (mode == Add || mode == Relist)
         listing.uuid = itemUuid;
@@ -288,11 +289,19 @@ bool Api_Ebay::scheduleItem(const TradingTransport::Call &addition,
         return false;
     }
 
+    // The service starts the listing on the account it finds among these: never sent without
+    // them.
     QStringList accountNames;
     if (db) {
-        for (const auto &account :
-             db->select(QStringLiteral("SELECT accountname FROM accounts ORDER BY id"))
-                 .legacyValue())
+        const Read<SqlRows> accounts
+            = db->select(QStringLiteral("SELECT accountname FROM accounts ORDER BY id"));
+        if (!accounts.ok()) {
+            m_lastFail = tr("Die Konten konnten nicht aus der Datenbank gelesen werden: %1")
+                             .arg(accounts.error());
+            messages.append(m_lastFail);
+            return false;
+        }
+        for (const auto &account : *accounts)
             accountNames << account.value(QStringLiteral("accountname")).toString();
     }
     // The service lists the addition itself later; it learns when and for whom from five
