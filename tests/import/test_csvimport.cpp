@@ -4,8 +4,10 @@
 #include "import/csvimport.h"
 #include "import/reader.h"
 #include "tests/support/dialoganswers.h"
+#include "tests/support/failingread.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/mainwindowfixture.h"
+#include "tests/support/messagecapture.h"
 #include "tests/support/memorylimit.h"
 #include "tests/support/mounts.h"
 #include "tests/support/mysqlproxy.h"
@@ -1270,6 +1272,152 @@ private slots:
         QCOMPARE(preview->topLevelItemCount(), rows);
         QCOMPARE(preview->topLevelItem(0)->text(0), firstCell);
         QCOMPARE(mappingBoxes(dialog).size(), titles.size());
+    }
+
+    // What a row is checked against could not be read: the dialog says why, offers no OK,
+    // imports nothing, and reads again with the next file.
+    void unreadableLists_data()
+    {
+        QTest::addColumn<QString>("unread"); // "accounts" (read when the dialog opens), "columns"
+        QTest::addColumn<bool>("serverGone"); // else the database refuses the read
+        QTest::addColumn<bool>("readWithFile"); // read again, and read, when the file is opened
+        QTest::newRow("accounts refused") << "accounts" << false << false;
+        QTest::newRow("accounts refused, read with the file") << "accounts" << false << true;
+        QTest::newRow("article columns refused") << "columns" << false << false;
+        QTest::newRow("accounts, server gone") << "accounts" << true << false;
+    }
+    void unreadableLists()
+    {
+        QFETCH(QString, unread);
+        QFETCH(bool, serverGone);
+        QFETCH(bool, readWithFile);
+        APP_TEST_FAILING_READ(failing);
+        if (serverGone && !failing.isMySQL())
+            QSKIP("A local file has no server to lose");
+        QVERIFY(failing.db()->insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } },
+                                             "accounts")
+                > 0);
+        TestSupport::MessageCapture log({ QStringLiteral("app.db") });
+        Settings::app()->clear();
+        const QByteArray accounts = "FROM accounts ORDER BY accountname";
+        const QByteArray columns = "SHOW COLUMNS FROM articles";
+        const auto fail = [&](const QString &table, const QByteArray &text, bool active) {
+            if (serverGone)
+                failing.loseServerAt(text);
+            else
+                failing.refuse(table, text, active);
+        };
+        // The dialog's own connection refuses from its start on what is refused.
+        fail(unread == "accounts" ? "accounts" : "articles",
+             unread == "accounts" ? accounts : columns, unread == "accounts");
+        DialogAnswers answers;
+        CsvImport dialog(kTarget);
+        const auto *notice = dialog.findChild<QLabel *>("FileNotice");
+        const QString why = unread == "accounts"
+            ? "Die Konten konnten nicht aus der Datenbank gelesen werden, es kann nichts "
+              "importiert werden: "
+            : "Die Spalten der Artikel konnten nicht aus der Datenbank gelesen werden, es kann "
+              "nichts importiert werden: ";
+        if (unread == "accounts") {
+            QVERIFY2(notice->text().startsWith(why), qPrintable(notice->text()));
+            QVERIFY(!notice->isHidden());
+        }
+        if (unread == "columns")
+            failing.setActive(true);
+        else if (!readWithFile && !serverGone)
+            fail("accounts", accounts, true);
+        answers.pushQuestion(false); // no automatic assignment
+        dialog.onOpenFile(writeCsv("Title;Account\nLampe;1\n"));
+        failing.restore();
+
+        auto *ok = dialog.findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Ok);
+        QCOMPARE(ok->isEnabled(), readWithFile);
+        QCOMPARE(notice->text().startsWith(why), !readWithFile);
+        if (!readWithFile) {
+            QVERIFY(!notice->isHidden());
+            const QString reason = notice->text().mid(why.size());
+            QVERIFY2(serverGone ? !reason.isEmpty() : failing.tellsRefusal(reason),
+                     qPrintable(notice->text()));
+        }
+        const auto boxes = mappingBoxes(dialog);
+        QCOMPARE(boxes.size(), 2);
+        auto *accountBox = dialog.findChild<QComboBox *>("AccountImport");
+        QCOMPARE(accountBox->count(), unread == "accounts" && !readWithFile ? 1 : 2);
+        choose(boxes.at(0), "Title");
+        accountBox->setCurrentIndex(accountBox->count() - 1);
+        run(dialog);
+        QCOMPARE(titles(failing.db()), readWithFile ? QString("Lampe") : QString());
+        // Never the notice of a file that names no account.
+        for (const auto &message : answers.messages())
+            QVERIFY2(!message.text.contains("Es wurde kein Konto zugewiesen"),
+                     qPrintable(message.text));
+        QCOMPARE(log.count("A failed read was taken"), 0);
+    }
+
+    // The look-up of an update's key that fails is no article that is missing: that row
+    // writes nothing (never a second article), the seller is asked with the reason, and the
+    // rows after it are taken.
+    void failedKeyLookUp()
+    {
+        APP_TEST_FAILING_READ(failing);
+        Database *db = failing.db();
+        for (const char *sku : { "L1", "L2", "L3" })
+            QVERIFY(TestSupport::insertArticle(db, { { "SKU", sku }, { "Title", "Alt" } }) > 0);
+        TestSupport::MessageCapture log({ QStringLiteral("app.db") });
+        // The dialog's own connection refuses from its start on; the first key looked up.
+        failing.refuse("articles", "WHERE `SKU` = ?", false);
+        DialogAnswers answers;
+        auto dialog = prepare(answers, writeCsv("SKU;Title\nL1;Neu\nL2;Neu\nL3;Neu\n"),
+                              CsvImport::UpdateOrInsert, "SKU", 1, { "SKU", "Title" });
+        failing.setActive(true);
+        answers.pushQuestion(false); // go on after the row that failed
+        run(*dialog);
+        failing.restore();
+
+        QCOMPARE(titles(db), QString("Alt,Neu,Neu"));
+        const QStringList errors = importErrors(answers);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors.first().contains("Zeile 2 (") && failing.tellsRefusal(errors.first()),
+                 qPrintable(errors.first()));
+        QCOMPARE(log.count("A failed read was taken"), 0);
+    }
+
+    // A row's pictures are recorded together with it: when their rows are refused, the row
+    // is stored without them (none half), the other rows of its batch keep theirs, and the
+    // summary names the pictures not taken.
+    void pictureRowsRefusedInABatch()
+    {
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        const QString pictureDir = db->getCurrentAdImageDir();
+        QImage image(30, 20, QImage::Format_RGB32);
+        image.fill(Qt::blue);
+        for (const char *name : { "a.png", "b.png", "c.png" })
+            QVERIFY(image.save(pictureDir + name));
+        QVERIFY(TestSupport::refuseRows(db, "articles_images", "INSERT", "voll",
+                                        "NEW.image = 'b.png'"));
+        TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app") });
+        DialogAnswers answers;
+        auto dialog = prepare(answers,
+                              writeCsv("Title;Account;B1\nErster;1;a.png\nZweiter;1;b.png\n"
+                                       "Dritter;1;c.png\n"),
+                              CsvImport::InsertAll, "SKU", 0, { "Title", "Account", "Zerire3_image_1" });
+        run(*dialog);
+
+        QCOMPARE(titles(db), QString("Erster,Zweiter,Dritter"));
+        QStringList recorded;
+        for (const auto &row :
+             db->select("SELECT a.Title, i.image, a.ImageThumb <> '' AS thumb FROM articles a "
+                        "LEFT JOIN articles_images i ON i.article_id = a.id ORDER BY a.id")
+                 .value())
+            recorded << row.value("Title").toString() + ':' + row.value("image").toString() + ':'
+                    + row.value("thumb").toString();
+        QCOMPARE(recorded, QStringList({ "Erster:a.png:1", "Zweiter::0", "Dritter:c.png:1" }));
+        const QString summary = answers.lastMessageText();
+        QVERIFY2(summary.startsWith("Es wurden 3 Artikel angelegt"), qPrintable(summary));
+        QVERIFY2(summary.contains("Zeile 3: „b.png“"), qPrintable(summary));
+        QVERIFY2(summary.endsWith("1 Bild konnte nicht übernommen werden."), qPrintable(summary));
+        QVERIFY(importErrors(answers).isEmpty());
     }
 
     // Pictures that can't be recorded (a trigger refuses their rows): the article keeps the

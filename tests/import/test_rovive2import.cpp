@@ -10,7 +10,7 @@
 #include "tests/support/memorylimit.h"
 #include "tests/support/messagecapture.h"
 #include "tests/support/mysqlproxy.h"
-#include "tests/support/sqlitereadrefusal.h"
+#include "tests/support/failingread.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
@@ -909,57 +909,33 @@ private slots:
         QFETCH(bool, serverGone);
         QFETCH(QString, note);
         QFETCH(QString, stored);
-        QFETCH_GLOBAL(TestSupport::Backend, backend);
-        const bool mysql = backend == TestSupport::Backend::MySQL;
-        if (serverGone && !mysql)
+        APP_TEST_FAILING_READ(failing);
+        if (serverGone && !failing.isMySQL())
             QSKIP("A local file has no server to lose");
-        APP_REQUIRE_BACKEND(backend);
-        std::unique_ptr<TestSupport::MySqlProxy> proxy;
-        std::unique_ptr<TestSupport::TestDatabase> data;
-        if (mysql) {
-            proxy = std::make_unique<TestSupport::MySqlProxy>(
-                TestSupport::MySqlServer::fromEnvironment());
-            QVERIFY(proxy->isListening());
-            data = std::make_unique<TestSupport::TestDatabase>(proxy->server());
-        } else {
-            data = std::make_unique<TestSupport::TestDatabase>(backend);
-        }
-        QVERIFY2(data->error().isEmpty(), qPrintable(data->error()));
-        Database *db = data->db();
+        Database *db = failing.db();
         const int account = db->insertSqlClean({ { "accountname", "neu" } }, "accounts");
         QVERIFY(account > 0);
         TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app") });
 
-        // The statement that fails, and from when on.
         const QByteArray statement = lookUp == "account" ? "SELECT id, accountname FROM accounts"
             : lookUp == "folder"                         ? "WHERE externalid='7'"
                                                          : "FROM folders ORDER BY";
-        const QString table = lookUp == "account" ? "accounts" : "folders";
-        std::unique_ptr<TestSupport::SqliteReadRefusal> refusal;
-        if (serverGone) {
-            Database::setDefaultResponseTimeout(1);
-            proxy->cutAfter(statement, 1, [&proxy](quint32) { proxy->stall(); });
-        } else if (mysql) {
-            proxy->refuse(statement);
-        } else {
-            refusal = std::make_unique<TestSupport::SqliteReadRefusal>(table, true);
+        if (serverGone)
+            failing.loseServerAt(statement);
+        else
             // An article's folder is looked up once the folders are stored.
-            refusal->setActive(lookUp != "folder");
-        }
+            failing.refuse(lookUp == "account" ? "accounts" : "folders", statement,
+                           lookUp != "folder");
         const QString sent = runImportOf(
             threeArticles(field("username", "neu")).toUtf8(), [&](const QString &status) {
-                if (refusal && lookUp == "folder" && status == "Kategorien anlegen abgeschlossen")
-                    refusal->setActive(true);
+                if (status == "Kategorien anlegen abgeschlossen")
+                    failing.setActive(true);
             });
-        Database::setDefaultResponseTimeout(15);
-        if (proxy)
-            proxy->release();
+        failing.restore();
 
         QVERIFY2(sent.startsWith(note), qPrintable(sent));
-        const QString reason = serverGone ? QString()
-            : mysql                       ? QStringLiteral("Refused by the test proxy")
-                                          : QStringLiteral("prohibited");
-        QVERIFY2(sent.contains(reason) && sent.size() > note.size() + 10, qPrintable(sent));
+        QVERIFY2((serverGone || failing.tellsRefusal(sent)) && sent.size() > note.size() + 10,
+                 qPrintable(sent));
         QStringList counts;
         for (const char *name : { "folders", "accounts", "articles" })
             counts << db->selectOne(QStringLiteral("SELECT COUNT(*) FROM ") + name).value();

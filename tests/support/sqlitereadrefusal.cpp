@@ -26,9 +26,12 @@ Refusal &refusal()
     return state;
 }
 
-int authorize(void *, int action, const char *table, const char *, const char *, const char *)
+int authorize(void *, int action, const char *first, const char *second, const char *,
+              const char *)
 {
-    if (action != SQLITE_READ || !table)
+    // A column read, or a pragma about the table ("table_info(articles)").
+    const char *table = action == SQLITE_READ ? first : action == SQLITE_PRAGMA ? second : nullptr;
+    if (!table)
         return SQLITE_OK;
     Refusal &state = refusal();
     QMutexLocker locker(&state.mutex);

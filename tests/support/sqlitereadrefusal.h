@@ -6,7 +6,8 @@
 namespace TestSupport {
 
 // Makes SQLite refuse, as a database refuses a statement it may not run, every statement that
-// reads a column of `table` (a SELECT, but also an UPDATE or DELETE whose condition names one):
+// reads a column of `table` (a SELECT, but also an UPDATE or DELETE whose condition names one),
+// and every pragma about it (its columns, its indexes):
 // SQLite's authorizer denies it ("access to … is prohibited"). It holds for the connections
 // opened while it lives, whatever thread opens them, and for those given to alsoOn(), as long
 // as it is active; `once`: only the first such statement, then it is no longer active. A read

@@ -4,6 +4,7 @@
 #include "marketplace/api_ebay.h"
 #include "marketplace/articlemodel.h"
 #include "marketplace/xmlnode.h"
+#include "tests/support/failingread.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/filesizelimit.h"
 #include "tests/support/messagecapture.h"
@@ -1132,17 +1133,23 @@ void TestListingThread::leftInTheOutboxAtRestart()
 void TestListingThread::leftoversQueuedAgain_data()
 {
     QTest::addColumn<int>("leftovers");
-    QTest::newRow("one left over") << 1;
-    QTest::newRow("more than two groups of writes") << 121;
+    QTest::addColumn<QString>("firstRead"); // how the first pass's read of the outbox fails
+    QTest::newRow("one left over") << 1 << "";
+    QTest::newRow("more than two groups of writes") << 121 << "";
+    QTest::newRow("the first read refused") << 2 << "refused";
+    QTest::newRow("the first read, server gone") << 2 << "server gone";
 }
 
 // Articles the worker had taken from the queue when the program closed, no result of theirs
-// kept, are queued again by the first pass, every one of them; articles the seller took out of
-// the outbox, and outcomes stored, stay as they are.
+// kept, are queued again by the first pass that could read the outbox, every one of them;
+// articles the seller took out of the outbox, and outcomes stored, stay as they are.
 void TestListingThread::leftoversQueuedAgain()
 {
     QFETCH(int, leftovers);
-    APP_TEST_DATABASE(t);
+    QFETCH(QString, firstRead);
+    APP_TEST_FAILING_READ(t);
+    if (firstRead == "server gone" && !t.isMySQL())
+        QSKIP("A local file has no server to lose");
     const int account = addAccount(t.db());
     for (int i = 0; i < leftovers; ++i)
         QVERIFY(addArticle(t.db(), "Folder=-2;FolderOld=-10;DoCheck=0;DoCheckResult=" + kQueued,
@@ -1152,16 +1159,34 @@ void TestListingThread::leftoversQueuedAgain()
         = addArticle(t.db(), "Folder=-10;FolderOld=-10;DoCheck=0;DoCheckResult=" + kQueued, account);
     const int failed
         = addArticle(t.db(), "Folder=-2;FolderOld=-10;DoCheck=0;DoCheckResult=(f)Abgelehnt", account);
+    const QByteArray outboxRead = "FROM articles WHERE Folder=-2";
+    TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker") });
+    if (firstRead == "refused")
+        t.refuse("articles", outboxRead);
+    else if (firstRead == "server gone")
+        t.loseServerAt(outboxRead);
     // The pass ends after the leftovers: nothing is sent.
     qApp->setProperty("AppDown", 1);
     Worker w(t.db());
+    const auto queuedAgain = [&] {
+        return t.db()->selectCount("SELECT id FROM articles WHERE Folder=-2 AND DoCheck=2").value();
+    };
+    if (!firstRead.isEmpty()) {
+        // Not read is not "none left over": nothing is queued, nothing else is done, and
+        // the next pass looks again.
+        w.worker.runPass(w.stop);
+        t.restore();
+        QVERIFY(!w.stop);
+        QCOMPARE(queuedAgain(), 0);
+        QCOMPARE(log.count("The listing pass ends: the outbox could not be read"), 1);
+    }
     w.worker.runPass(w.stop);
     QVERIFY(w.stop);
-    QCOMPARE(t.db()->selectCount("SELECT id FROM articles WHERE Folder=-2 AND DoCheck=2").value(),
-             leftovers);
+    QCOMPARE(queuedAgain(), leftovers);
     QCOMPARE(values(t.db(), cancelled, "Folder,DoCheck"), QStringLiteral("-10|0"));
     QCOMPARE(values(t.db(), failed, "DoCheck,DoCheckResult"), QStringLiteral("0|(f)Abgelehnt"));
     QCOMPARE(m_server->requestCount(), 0);
+    QCOMPARE(log.count("A failed read was taken"), 0);
 }
 
 // A listing whose result the worker keeps (the disk was full when it came) is not a new
