@@ -4,6 +4,7 @@
 #include "core/database.h"
 #include "marketplace/articlemodel.h"
 #include "marketplace/xmlnode.h"
+#include "tests/support/failingread.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/messagecapture.h"
 #include "tests/support/mysqlproxy.h"
@@ -124,6 +125,8 @@ private slots:
     void questionsOnLaterPages();
     void failedRoundIsShown_data();
     void failedRoundIsShown();
+    void unreadRoundIsShown_data();
+    void unreadRoundIsShown();
     void cutOffAccountReplyNotStored();
     void roundWritesWhatItAlwaysWrote();
     void entriesFollowWhatIsWritten();
@@ -887,6 +890,54 @@ void TestEbay::failedRoundIsShown()
              qPrintable(last.at(0).toString()));
     // Shown, not hidden as a finished progress.
     QVERIFY(last.at(1).toInt() != 0 && last.at(1) != last.at(2));
+}
+
+void TestEbay::unreadRoundIsShown_data()
+{
+    QTest::addColumn<QString>("unread"); // "accounts" or "scheduled" articles
+    QTest::addColumn<bool>("serverGone"); // else the database refuses the read
+    QTest::addColumn<QString>("told"); // after "Einlesefehler: "
+    QTest::newRow("accounts refused")
+        << "accounts" << false << "Die Konten konnten nicht gelesen werden: ";
+    QTest::newRow("accounts, server gone")
+        << "accounts" << true << "Die Konten konnten nicht gelesen werden: ";
+    QTest::newRow("scheduled articles refused")
+        << "scheduled" << false << "Die geplanten Angebote konnten nicht gelesen werden: ";
+}
+
+// Accounts or scheduled articles that could not be read are not "none": the round ends on
+// the reason in the status panel.
+void TestEbay::unreadRoundIsShown()
+{
+    QFETCH(QString, unread);
+    QFETCH(bool, serverGone);
+    QFETCH(QString, told);
+    APP_TEST_FAILING_READ(failing);
+    if (serverGone && !failing.isMySQL())
+        QSKIP("A local file has no server to lose");
+    QVERIFY(failing.db()->insertSqlClean({ { "token", "TOKEN-A" }, { "accountname", "händler_1" } },
+                                         "accounts")
+            > 0);
+    serveAccounts();
+    TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker"),
+                                      QStringLiteral("app.net") });
+    const QByteArray read
+        = unread == "accounts" ? "SELECT * FROM accounts" : "FROM articles WHERE Folder = -3";
+    if (serverGone)
+        failing.loseServerAt(read);
+    else
+        failing.refuse(unread == "accounts" ? "accounts" : "articles", read);
+    Ebay ebay;
+    QSignalSpy status(&ebay, &Ebay::getStatus);
+    ebay.runRound();
+    failing.restore();
+
+    const QString last = status.last().at(0).toString();
+    QVERIFY2(last.startsWith("Einlesefehler: " + told), qPrintable(last));
+    QVERIFY2(serverGone || failing.tellsRefusal(last), qPrintable(last));
+    // The accounts that were read are read from the marketplace all the same.
+    QCOMPARE(m_server->requestCount() > 0, unread != "accounts");
+    QCOMPARE(log.count("A failed read was taken"), 0);
 }
 
 // A GetUser reply cut off after its Ack leaves the account's stored data as it was.

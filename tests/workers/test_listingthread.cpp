@@ -155,6 +155,7 @@ private slots:
     void verification_data();
     void verification();
     void scheduleUpload();
+    void scheduleWaitsForItsPictures();
     void failedListing_data();
     void failedListing();
     void accountData_data();
@@ -540,6 +541,44 @@ void TestListingThread::scheduleUpload()
     // Only the refused row is sent again in the next pass.
     w.worker.uploadPhase();
     QCOMPARE(callNames(*m_server).count(kSchedulePath), 4);
+}
+
+// A scheduled article whose pictures can't be read is not handed over without them: nothing
+// is sent or marked, the pass ends there, and the next pass sends it whole.
+void TestListingThread::scheduleWaitsForItsPictures()
+{
+    APP_TEST_FAILING_READ(t);
+    Database *db = t.db();
+    const int id = addArticle(db, QStringLiteral("Folder=-3;Planned=%1").arg(kPlanned));
+    const QString picture = QStringLiteral("https://bilder.example/uhr.jpg");
+    QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", picture } }, "articles_images")
+            > 0);
+    m_server->setReply(kSchedulePath, FakeReply::ok("<result><id>J-1</id></result>"));
+    const auto sent = [this] {
+        QStringList bodies;
+        for (const RecordedRequest &request : m_server->requests()) {
+            if (request.path == kSchedulePath)
+                bodies << QString::fromUtf8(request.body);
+        }
+        return bodies;
+    };
+    TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker") });
+    t.refuse("articles_images", "FROM articles_images WHERE article_id");
+    Worker w(db);
+    w.worker.uploadPhase();
+    t.restore();
+    QCOMPARE(sent(), QStringList());
+    QCOMPARE(values(db, id, "Folder,Planned_Interval,DoCheckResult"), QStringLiteral("-3||"));
+    QCOMPARE(entries(db, id), QStringList());
+    QCOMPARE(log.count("The listing pass ends: the pictures of a scheduled article could not be "
+                       "read"),
+             1);
+
+    w.worker.uploadPhase();
+    QCOMPARE(sent().size(), 1);
+    QVERIFY(sent().first().contains(picture));
+    QCOMPARE(values(db, id, "Planned_Interval"), QStringLiteral("J-1"));
+    QCOMPARE(log.count("A failed read was taken"), 0);
 }
 
 void TestListingThread::failedListing_data()
