@@ -154,6 +154,7 @@ private slots:
     void refusedWrite();
     void verification_data();
     void verification();
+    void verificationNotStored();
     void scheduleUpload();
     void scheduleWaitsForItsPictures();
     void failedListing_data();
@@ -193,6 +194,9 @@ private:
     QString uuidSent(const QString &call) const;
     // Answers AddItem, listing kItemId, only once no file can grow any more (`full` is set).
     void answerWhenFull(std::unique_ptr<TestSupport::FileSizeLimit> &full);
+    // The same for `call` with `reply`.
+    void answerWhenFull(std::unique_ptr<TestSupport::FileSizeLimit> &full, const QString &call,
+                        const FakeReply &reply);
 
     std::unique_ptr<FakeHttpServer> m_server;
 };
@@ -226,16 +230,22 @@ QString TestListingThread::uuidSent(const QString &call) const
 
 void TestListingThread::answerWhenFull(std::unique_ptr<TestSupport::FileSizeLimit> &full)
 {
-    m_server->holdCall("AddItem");
-    m_server->setCallHandler("AddItem", [this, &full](const RecordedRequest &) {
+    answerWhenFull(full, "AddItem", answer("AddItem", "<ItemID>" + kItemId + "</ItemID>"));
+}
+
+void TestListingThread::answerWhenFull(std::unique_ptr<TestSupport::FileSizeLimit> &full,
+                                       const QString &call, const FakeReply &reply)
+{
+    m_server->holdCall(call);
+    m_server->setCallHandler(call, [this, &full, call, reply](const RecordedRequest &) {
         QMetaObject::invokeMethod(
             qApp,
-            [this, &full] {
+            [this, &full, call] {
                 full = std::make_unique<TestSupport::FileSizeLimit>(1);
-                m_server->releaseCall("AddItem");
+                m_server->releaseCall(call);
             },
             Qt::QueuedConnection);
-        return answer("AddItem", "<ItemID>" + kItemId + "</ItemID>");
+        return reply;
     });
 }
 
@@ -490,6 +500,37 @@ void TestListingThread::verification()
     QCOMPARE(apiresult.contains("<UserID>o'brien</UserID>")
                  && apiresult.contains("GetUserPreferencesResponse"),
              !reply.drop);
+}
+
+// A verification whose outcome the database can't take now (the disk is full when the answer
+// comes) is not lost: the article goes back into the verification queue once it can, and the
+// next pass verifies it and stores outcome and entry together.
+void TestListingThread::verificationNotStored()
+{
+    QFETCH_GLOBAL(Backend, backend);
+    if (backend == Backend::MySQL)
+        QSKIP("A full disk is a fault of the local file");
+    APP_TEST_DATABASE(t);
+    const int id = addArticle(t.db(), "Folder=12;DoCheck=1;IsVerified=0");
+    std::unique_ptr<TestSupport::FileSizeLimit> full;
+    answerWhenFull(full, "VerifyAddItem", answer("VerifyAddItem"));
+    Worker w(t.db());
+    {
+        TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker") });
+        QCOMPARE(w.check(), 1);
+        QVERIFY(full);
+        QCOMPARE(log.count("could not be stored"), 1);
+    }
+    QCOMPARE(w.worker.pendingResults(), 1);
+    QCOMPARE(values(t.db(), id, "DoCheck,IsVerified"), QStringLiteral("0|0"));
+    QCOMPARE(entries(t.db(), id), QStringList { kProgress });
+
+    full.reset();
+    m_server->setCallReply("VerifyAddItem", answer("VerifyAddItem"));
+    w.worker.runPass(w.stop);
+    QCOMPARE(w.worker.pendingResults(), 0);
+    QCOMPARE(values(t.db(), id, "DoCheck,IsVerified"), QStringLiteral("0|1"));
+    QCOMPARE(entries(t.db(), id).filter("articlecheck_success").size(), 1);
 }
 
 // Three scheduled articles are uploaded (the third refused); articles without a start time,
