@@ -129,7 +129,8 @@ private:
         if (!m_noAccounts) {
             Database store(true, QStringLiteral("CsvTestAccounts"));
             if (store.selectCount("SELECT id FROM accounts").value() == 0)
-                store.insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts");
+                if (store.insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts") <= 0)
+                    QTest::qFail("not stored", __FILE__, __LINE__);
         }
         Settings::app()->clear();
         auto dialog = std::make_unique<CsvImport>(kTarget);
@@ -206,11 +207,11 @@ private slots:
         QFETCH(int, result);
         APP_TEST_DATABASE(data);
         Database *db = data.db();
-        db->insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts");
+        QVERIFY(db->insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts") > 0);
         // Accounts 2 to 7, which an update may name.
         for (int i = 2; i <= 7; ++i)
-            db->insertSqlClean(
-                { { "accountname", "Konto " + QString::number(i) }, { "token", "T" } }, "accounts");
+            QVERIFY(db->insertSqlClean(
+                { { "accountname", "Konto " + QString::number(i) }, { "token", "T" } }, "accounts") > 0);
         TestSupport::insertArticle(db, { { "SKU", "A_1" } });
         TestSupport::insertArticle(db, { { "SKU", "AB1" } });
         const TableSnapshot before = TableSnapshot::take(*db, "articles");
@@ -315,7 +316,7 @@ private slots:
         QFETCH(QStringList, named);
         QFETCH(QString, delimiter);
         APP_TEST_DATABASE(data);
-        data.db()->insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts");
+        QVERIFY(data.db()->insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts") > 0);
         DialogAnswers answers;
         auto dialog = prepare(answers, writeCsv(csv), 0, "SKU", 1, mapping);
         if (delimiter != "\"") {
@@ -365,8 +366,8 @@ private slots:
         APP_TEST_DATABASE(data);
         Database *db = data.db();
         for (int i = 1; i <= accounts; ++i)
-            db->insertSqlClean(
-                { { "accountname", "Konto " + QString::number(i) }, { "token", "T" } }, "accounts");
+            QVERIFY(db->insertSqlClean(
+                { { "accountname", "Konto " + QString::number(i) }, { "token", "T" } }, "accounts") > 0);
         m_noAccounts = true;
         DialogAnswers answers;
         auto dialog
@@ -664,7 +665,7 @@ private slots:
         int stored = 0;
         {
             Database db(dataDir);
-            db.insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts");
+            QVERIFY(db.insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts") > 0);
             QVERIFY(db.checkpoint());
             // Full, then 3 MB freed again: room for some batches, not for all rows.
             QFile filler(dataDir + "filler");

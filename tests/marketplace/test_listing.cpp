@@ -152,12 +152,12 @@ void TestListing::callPerModeAndArticle()
                                        "Farbe</Name><Value>"
                                        + colour + "</Value></NameValueList>");
         variation.insert("article_id", row.value("id"));
-        db.insertSqlClean(variation, "articles_variations");
+        QVERIFY(db.insertSqlClean(variation, "articles_variations") > 0);
     }
-    db.insertSqlClean({ { "article_id", row.value("id") },
+    QVERIFY(db.insertSqlClean({ { "article_id", row.value("id") },
                         { "image", "https://i.example/rot.jpg" },
                         { "variant_name", "Rot" } },
-                      "articles_images");
+                      "articles_images") > 0);
     m_server->setCallReply(call, reply(call, "Success", "<ItemID>1100999</ItemID>"));
     Api_Ebay api("T-1", nullptr, 0);
     api.itemUuid = QStringLiteral("0123456789ABCDEF0123456789ABCDEF");

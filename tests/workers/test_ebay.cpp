@@ -236,7 +236,7 @@ void TestEbay::reconciliation()
     Database *db = tdb.db();
     const QStringList tokens = { "TOKEN-A", "TOKEN-B", "FAIL" };
     for (const QString &token : tokens)
-        db->insertSqlClean({ { "token", token } }, "accounts");
+        QVERIFY(db->insertSqlClean({ { "token", token } }, "accounts") > 0);
     // Account n is read with the stamp kNow + n hours.
     const QDateTime stamp = kNow.addSecs(3600 * c.account);
     const QString listed
@@ -246,7 +246,7 @@ void TestEbay::reconciliation()
         QStringLiteral("ItemID=500;Account=%1;StartDate=%2;").arg(c.account).arg(listed)
             + c.fields);
     const int control = addArticle(db, QStringLiteral("ItemID=501;Account=%1").arg(c.account));
-    db->setOption("read_account_3", "2026-03-01 08:00:00");
+    QVERIFY(db->setOption("read_account_3", "2026-03-01 08:00:00"));
     serveAccounts(c.read ? tokens.at(c.account - 1) : QString());
 
     TestSupport::MessageCapture log({ QStringLiteral("app.worker") });
@@ -286,7 +286,7 @@ void TestEbay::readWindowStart()
     QFETCH(QDateTime, start);
     APP_TEST_DATABASE(tdb);
     if (!stored.isNull())
-        tdb.db()->setOption("read_account_4", stored);
+        QVERIFY(tdb.db()->setOption("read_account_4", stored));
     serveAccounts();
     qApp->setProperty("AppDown", closing ? 1 : 0);
 
@@ -693,7 +693,7 @@ void TestEbay::listingOfTheOutbox()
     Database *db = tdb->db();
     TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker") });
     QVERIFY(db->insertSqlClean({ { "id", 1 }, { "accountname", "händler_1" } }, "accounts") > 0);
-    db->setOption(QStringLiteral("ListingUuidKey"), QStringLiteral("K1"));
+    QVERIFY(db->setOption(QStringLiteral("ListingUuidKey"), QStringLiteral("K1")));
     const int id = addArticle(db, fields + ";SoldCount=0;Quantity=3;ListingDuration=Days_7");
     ArticleRow queued
         = db->select(QStringLiteral("SELECT * FROM articles WHERE id=%1").arg(id)).value().first();
@@ -801,7 +801,7 @@ void TestEbay::appDownEndsTheRound()
 {
     APP_TEST_DATABASE(tdb);
     for (const QString token : { "TOKEN-A", "TOKEN-B" })
-        tdb.db()->insertSqlClean({ { "token", token } }, "accounts");
+        QVERIFY(tdb.db()->insertSqlClean({ { "token", token } }, "accounts") > 0);
     serveAccounts();
     m_server->setCallHandler("GetUser", [](const RecordedRequest &) {
         QMetaObject::invokeMethod(
@@ -872,8 +872,8 @@ void TestEbay::failedRoundIsShown()
     QFETCH(FakeReply, answer);
     QFETCH(QString, reason);
     APP_TEST_DATABASE(tdb);
-    tdb.db()->insertSqlClean({ { "token", "TOKEN-A" }, { "accountname", "händler_1" } },
-                             "accounts");
+    QVERIFY(tdb.db()->insertSqlClean({ { "token", "TOKEN-A" }, { "accountname", "händler_1" } },
+                             "accounts") > 0);
     serveAccounts();
     m_server->setCallReply("GetSellerList", answer);
     Ebay ebay;
@@ -1011,8 +1011,8 @@ void TestEbay::roundWritesWhatItAlwaysWrote()
 {
     APP_TEST_DATABASE(tdb);
     Database *db = tdb.db();
-    db->insertSqlClean({ { "token", "TOKEN-A" }, { "accountname", "a" } }, "accounts");
-    db->insertSqlClean({ { "token", "TOKEN-B" }, { "accountname", "b" } }, "accounts");
+    QVERIFY(db->insertSqlClean({ { "token", "TOKEN-A" }, { "accountname", "a" } }, "accounts") > 0);
+    QVERIFY(db->insertSqlClean({ { "token", "TOKEN-B" }, { "accountname", "b" } }, "accounts") > 0);
     const QString auction = "ListingType=Chinese;Currency=EUR;CurrentPrice=10;WatchCount=2;";
     addArticle(db, auction + "ItemID=500;Quantity=3"); // sold, price, watchers, bids, question
     addArticle(db, auction + "ItemID=501;Folder=-2"); // queued: keeps folder and quantity
@@ -1024,7 +1024,7 @@ void TestEbay::roundWritesWhatItAlwaysWrote()
     addArticle(db, "ItemID=506;Trash=1;WatchCount=4"); // marked deleted
     addArticle(db, "ItemID=507;Folder=-3;Quantity=1"); // scheduled
     addArticle(db, "ItemID=500;Account=2"); // another account's listing of the same number
-    db->setOption("NotiNewWatcher", "0");
+    QVERIFY(db->setOption("NotiNewWatcher", "0"));
 
     const QString pictures = m_server->url("/p").toString();
     const QString variations = QStringLiteral(
@@ -1174,11 +1174,11 @@ void TestEbay::failedStatementLosesThePage()
 {
     APP_TEST_DATABASE(tdb);
     Database *db = tdb.db();
-    db->insertSqlClean({ { "token", "TOKEN-A" } }, "accounts");
+    QVERIFY(db->insertSqlClean({ { "token", "TOKEN-A" } }, "accounts") > 0);
     const int first = addArticle(db, "ItemID=500;SoldCount=0");
     const int second = addArticle(db, "ItemID=501;SoldCount=0");
     const int unseen = addArticle(db, "ItemID=502;SoldCount=1");
-    db->setOption("read_account_1", "2026-03-01 08:00:00");
+    QVERIFY(db->setOption("read_account_1", "2026-03-01 08:00:00"));
     QVERIFY2(db->executeSQL(
                  tdb.backend() == TestSupport::Backend::MySQL
                      ? "CREATE TRIGGER refuse BEFORE INSERT ON itemshistory FOR EACH ROW BEGIN IF "
@@ -1230,7 +1230,7 @@ void TestEbay::switchesHoldForTheRound()
 {
     APP_TEST_DATABASE(tdb);
     Database *db = tdb.db();
-    db->insertSqlClean({ { "token", "TOKEN-A" } }, "accounts");
+    QVERIFY(db->insertSqlClean({ { "token", "TOKEN-A" } }, "accounts") > 0);
     addArticle(db, "ItemID=500;WatchCount=0");
     addArticle(db, "ItemID=501;WatchCount=0");
     int watchers = 0;
@@ -1243,7 +1243,8 @@ void TestEbay::switchesHoldForTheRound()
     m_server->setCallHandler("GetSellerList", [&](const RecordedRequest &request) {
         const int page = XmlNode::parse(request.body).value("Pagination/PageNumber").toInt();
         if (page == 1)
-            db->setOption("NotiNewWatcher", "0");
+            if (!db->setOption("NotiNewWatcher", "0"))
+                QTest::qFail("not stored", __FILE__, __LINE__);
         return FakeReply::ok(
             reply("GetSellerList", "Success",
                   "<PaginationResult><TotalNumberOfPages>2</TotalNumberOfPages></PaginationResult>"
@@ -1284,10 +1285,10 @@ void TestEbay::noRoundWithoutKeys()
     QFETCH(QStringList, rounds);
     QFETCH(int, told);
     APP_TEST_DATABASE(tdb);
-    tdb.db()->insertSqlClean({ { "token", "TOKEN-A" }, { "accountname", "händler_1" } },
-                             "accounts");
-    tdb.db()->insertSqlClean({ { "token", "TOKEN-B" }, { "accountname", "händler_2" } },
-                             "accounts");
+    QVERIFY(tdb.db()->insertSqlClean({ { "token", "TOKEN-A" }, { "accountname", "händler_1" } },
+                             "accounts") > 0);
+    QVERIFY(tdb.db()->insertSqlClean({ { "token", "TOKEN-B" }, { "accountname", "händler_2" } },
+                             "accounts") > 0);
     serveAccounts();
     for (const char *key :
          { "ZERIRE_DEV_ID", "ZERIRE_APP_ID", "ZERIRE_CERT_ID", "ZERIRE_DEV_ID_SANDBOX",
