@@ -739,9 +739,8 @@ QStringList Database::columnsOf(const QString &table)
     // Read as every statement is (lock waits, a lost connection opened again): a read that
     // fails says why and fails the transaction it is part of, and is asked again next time.
     QSqlQuery query;
-    if (!run(query, m_db,
-             QLatin1String("SELECT * FROM `") + table + QLatin1String("` WHERE 1 = 0"), nullptr,
-             "SQL Error: "))
+    if (!run(query, m_db, QLatin1String("SELECT * FROM `") + table + QLatin1String("` WHERE 1 = 0"),
+             nullptr, "SQL Error: "))
         return {};
     const QSqlRecord record = query.record();
     query.finish();

@@ -405,10 +405,9 @@ bool addMissingColumns(Database &db, const Dialect &dialect)
 Read<QStringList> existingIndexes(Database &db, const QString &tableName)
 {
     QStringList names;
-    const Read<SqlRows> rows
-        = db.select(db.isMySQL
-                        ? QLatin1String("SHOW INDEX FROM `") + tableName + QLatin1Char('`')
-                        : QLatin1String("PRAGMA index_list(`") + tableName + QLatin1String("`)"));
+    const Read<SqlRows> rows = db.select(
+        db.isMySQL ? QLatin1String("SHOW INDEX FROM `") + tableName + QLatin1Char('`')
+                   : QLatin1String("PRAGMA index_list(`") + tableName + QLatin1String("`)"));
     if (!rows.ok())
         return Read<QStringList>::failed(rows.error());
     for (const auto &row : *rows)
@@ -487,9 +486,8 @@ bool upgrade(Database &db)
 {
     const bool hasOptions = containsName(existingTables(db), QStringLiteral("options"));
     // A version that could not be read is no version 0: nothing is changed now.
-    const Read<QString> stored = hasOptions
-        ? db.getOption(versionOption(), QStringLiteral("0"))
-        : Read<QString>(QStringLiteral("0"));
+    const Read<QString> stored = hasOptions ? db.getOption(versionOption(), QStringLiteral("0"))
+                                            : Read<QString>(QStringLiteral("0"));
     if (!stored.ok()) {
         qCWarning(lcDb).noquote() << "The schema version could not be read:" << stored.error();
         return false;
@@ -514,7 +512,8 @@ bool upgrade(Database &db)
         qCDebug(lcDb).noquote() << "Database upgrade step" << step.version << step.what;
         // A step whose version is not stored is run again at the next start: each one only
         // adds what is missing.
-        if (!step.run(db, *dialect) || !db.setOption(versionOption(), QString::number(step.version))) {
+        if (!step.run(db, *dialect)
+            || !db.setOption(versionOption(), QString::number(step.version))) {
             db.forgetColumns();
             qCWarning(lcDb).noquote()
                 << "Database upgrade step" << step.version << "failed:" << db.lastErrorText;

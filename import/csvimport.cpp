@@ -244,8 +244,9 @@ bool CsvImport::loadAccounts()
 void CsvImport::on_toolButton_clicked()
 {
     // Where the file dialog starts; not read, it starts in the data folder.
-    const QString folder = db->getOption(QStringLiteral("lastImportFolder"), db->getCurrentDataDir())
-                               .orIfFailed(db->getCurrentDataDir());
+    const QString folder
+        = db->getOption(QStringLiteral("lastImportFolder"), db->getCurrentDataDir())
+              .orIfFailed(db->getCurrentDataDir());
     const QString path = Dialogs::openFileName(
         this, tr("CSV Datei laden"), folder,
         tr("CSV oder Text Datei") + QStringLiteral(" (*.csv *.txt);;Alle Dateien (*.*)"));
@@ -257,8 +258,7 @@ void CsvImport::onOpenFile(const QString &str)
 {
     // Only where the file dialog starts next time: not stored, it starts where it did.
     if (!db->setOption(QStringLiteral("lastImportFolder"), QFileInfo(str).absolutePath()))
-        qCWarning(lcApp).noquote() << "The import folder could not be stored:"
-                                   << db->lastErrorText;
+        qCWarning(lcApp).noquote() << "The import folder could not be stored:" << db->lastErrorText;
     // Nothing known of the file yet.
     if (m_scan)
         m_scan->cancel = true;
@@ -391,15 +391,15 @@ QString CsvImport::separator() const
 
 Read<QStringList> CsvImport::articleColumns()
 {
-    const Read<SqlRows> rows = db->select(db->isMySQL
-                                              ? QStringLiteral("SHOW COLUMNS FROM articles")
-                                              : QStringLiteral("PRAGMA table_info(articles)"));
+    const Read<SqlRows> rows
+        = db->select(db->isMySQL ? QStringLiteral("SHOW COLUMNS FROM articles")
+                                 : QStringLiteral("PRAGMA table_info(articles)"));
     if (!rows.ok())
         return Read<QStringList>::failed(rows.error());
     QStringList columns;
     for (const auto &row : *rows)
-        columns << row.value(db->isMySQL ? QStringLiteral("Field") : QStringLiteral("name"))
-                       .toString();
+        columns
+            << row.value(db->isMySQL ? QStringLiteral("Field") : QStringLiteral("name")).toString();
     return columns;
 }
 

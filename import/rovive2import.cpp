@@ -1095,8 +1095,8 @@ void Rovive2Import::createFolders(Reader &reader, Database *db)
         storeUnit(*db, m_folders, [&]() -> Read<Unit> {
             // A category whose parent is unknown goes where the user's folders start; one
             // whose parent could not be looked up is not stored.
-            const Read<int> parentId = parent.isEmpty() ? Read<int>(0)
-                                                        : folderByExternalId(db, parent);
+            const Read<int> parentId
+                = parent.isEmpty() ? Read<int>(0) : folderByExternalId(db, parent);
             if (!parentId.ok())
                 return Read<Unit>::failed(parentId.error());
             Unit unit { QStringLiteral("folders"), {} };

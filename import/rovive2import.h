@@ -77,8 +77,8 @@ private:
 
     // articleRow(), with the number columns read (`readNumbers`) or left as the item holds them.
     static Read<ArticleRow> articleRow(const Fields &item, Database *db,
-                                       QList<RejectedValue> *rejected,
-                                       const NumberColumns *columns, bool readNumbers);
+                                       QList<RejectedValue> *rejected, const NumberColumns *columns,
+                                       bool readNumbers);
 
     // Reads the whole export; with a connection it writes what it reads, without one it
     // only checks that the file can be read to its end. False on the first error.

@@ -371,20 +371,19 @@ QList<QMap<QString, QString>> Api_Ebay::getStore(const QString &siteId, int acco
                                QStringLiteral("CustomCategory"), QStringLiteral("0"), 1)
             && replace.commit();
         if (!stored) {
-            qCWarning(lcNet).noquote() << "The shop categories could not be stored:"
-                                       << db->lastErrorText;
+            qCWarning(lcNet).noquote()
+                << "The shop categories could not be stored:" << db->lastErrorText;
             m_staleReason = tr("Die Shop-Kategorien konnten nicht gespeichert werden, es werden "
                                "die zuletzt gespeicherten gezeigt: %1")
                                 .arg(db->lastErrorText);
         }
     }
 
-    const Read<SqlRows> stored
-        = db->select(QStringLiteral(
-                         "SELECT catid, name, parentid, level FROM shopcats WHERE account=%1 AND "
-                         "site=%2 ORDER BY name, id")
-                         .arg(accountId)
-                         .arg(site));
+    const Read<SqlRows> stored = db->select(
+        QStringLiteral("SELECT catid, name, parentid, level FROM shopcats WHERE account=%1 AND "
+                       "site=%2 ORDER BY name, id")
+            .arg(accountId)
+            .arg(site));
     if (!stored.ok()) {
         m_lastFail = tr("Die Shop-Kategorien konnten nicht aus der Datenbank gelesen werden: %1")
                          .arg(stored.error());

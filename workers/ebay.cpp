@@ -267,8 +267,8 @@ void Ebay::followUpScheduledStarts()
     connect(&service, &ScheduledStartService::ChangeFolderCount, this, &Ebay::ChangeFolderCount);
     // Asked again in the next round.
     if (!service.followUp())
-        m_roundFailures << tr("Die geplanten Angebote konnten nicht gelesen werden: %1")
-                               .arg(db->lastErrorText);
+        m_roundFailures
+            << tr("Die geplanten Angebote konnten nicht gelesen werden: %1").arg(db->lastErrorText);
 }
 
 bool Ebay::syncAccount(const QMap<QString, QVariant> &account)
@@ -385,9 +385,10 @@ void Ebay::reconcile(const QString &accountId)
     const QString stamp = Database::escapeString(refreshHash);
     // Not stored, the rows stay where they are until the next complete read moves them.
     if (!db->executeSQL(
-            QStringLiteral("UPDATE articles SET Folder=CASE WHEN SoldCount<Quantity THEN -8 ELSE -7 "
-                           "END WHERE Folder IN (-9, -8) AND Trash=0 AND ((Folder=-9 AND "
-                           "SoldCount<Quantity) OR SoldCount=Quantity) AND RefreshHash NOT LIKE '")
+            QStringLiteral(
+                "UPDATE articles SET Folder=CASE WHEN SoldCount<Quantity THEN -8 ELSE -7 "
+                "END WHERE Folder IN (-9, -8) AND Trash=0 AND ((Folder=-9 AND "
+                "SoldCount<Quantity) OR SoldCount=Quantity) AND RefreshHash NOT LIKE '")
             + stamp + QStringLiteral("' AND (StartDate IS NULL OR StartDate < '") + stamp
             + QStringLiteral("') AND +Account=") + accountId))
         m_roundFailures << db->lastErrorText;

@@ -369,8 +369,8 @@ std::unique_ptr<Api_Ebay> ListingThread::startRow(const ArticleRow &row)
         && !db->executeSQL(QStringLiteral("UPDATE accounts SET apiresult=") + quoted(account)
                            + QStringLiteral(" WHERE id=")
                            + row.value(QStringLiteral("accid")).toString()))
-        qCWarning(lcWorker).noquote() << "The account's data could not be stored:"
-                                      << db->lastErrorText;
+        qCWarning(lcWorker).noquote()
+            << "The account's data could not be stored:" << db->lastErrorText;
     return client;
 }
 
@@ -408,8 +408,8 @@ void ListingThread::handleCheckRow(const ArticleRow &row, bool &stop)
     const quint64 failures = db->failedStatements();
     const Read<SqlRows> pictures = picturesOf(db, articleId, true);
     QStringList messages;
-    const bool passed = pictures.ok()
-        && client->verifyItem(Api_Ebay::Verify, row, *pictures, messages, db);
+    const bool passed
+        = pictures.ok() && client->verifyItem(Api_Ebay::Verify, row, *pictures, messages, db);
     if (!passed && !client->lastCallSent && db->failedStatements() != failures) {
         // Not verified without its pictures or variations: again once they can be read.
         if (db->lastFailureTransient()) {
@@ -658,8 +658,7 @@ void ListingThread::handleOutboxRow(const ArticleRow &row, bool &stop)
     QStringList messages;
     if (call != Api_Ebay::Revise)
         client->itemUuid = listingUuid(key, row, call);
-    const bool listed
-        = pictures.ok() && client->verifyItem(call, row, *pictures, messages, db);
+    const bool listed = pictures.ok() && client->verifyItem(call, row, *pictures, messages, db);
     result.time = Clock::currentDateTime();
 
     if (!listed && !client->lastCallSent && db->failedStatements() != failures) {
@@ -725,8 +724,8 @@ void ListingThread::storePendingResults()
 bool ListingThread::requeueLeftovers()
 {
     constexpr int kRowsPerWrite = 50;
-    const Read<SqlRows> outbox
-        = db->select(QStringLiteral("SELECT id, DoCheck, DoCheckResult FROM articles WHERE Folder=-2"));
+    const Read<SqlRows> outbox = db->select(
+        QStringLiteral("SELECT id, DoCheck, DoCheckResult FROM articles WHERE Folder=-2"));
     // Not read is not done: the leftovers are looked for again in the next pass.
     if (!outbox.ok()) {
         passEnds("outbox", outbox.error());
@@ -884,10 +883,9 @@ ListingWrite ListingThread::storeOutcome(Database *db, const ListingResult &resu
 
     int imported = 0;
     if (newListing) {
-        const Read<QString> importedRow
-            = db->selectOne(QStringLiteral("SELECT id FROM articles WHERE ItemID=")
-                            + quoted(result.itemId) + QStringLiteral(" AND Account=") + account
-                            + QStringLiteral(" AND id<>") + articleId);
+        const Read<QString> importedRow = db->selectOne(
+            QStringLiteral("SELECT id FROM articles WHERE ItemID=") + quoted(result.itemId)
+            + QStringLiteral(" AND Account=") + account + QStringLiteral(" AND id<>") + articleId);
         if (!importedRow.ok())
             return endWith(failedFor());
         imported = importedRow->toInt();

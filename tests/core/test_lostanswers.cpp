@@ -223,7 +223,7 @@ void TestLostAnswers::lostAnswer()
         break;
     }
     QCOMPARE(m_proxy->cuts(),
-             write == Write::DuplicateCommitHeld              ? 0
+             write == Write::DuplicateCommitHeld                ? 0
                  : write == Write::SafeUpdateNewConnectionDrops ? 2
                                                                 : 1);
     QCOMPARE(m_proxy->statementsSeen(cut) - sentBefore, sent);

@@ -7,8 +7,8 @@
 #include "tests/support/failingread.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/mainwindowfixture.h"
-#include "tests/support/messagecapture.h"
 #include "tests/support/memorylimit.h"
+#include "tests/support/messagecapture.h"
 #include "tests/support/mounts.h"
 #include "tests/support/mysqlproxy.h"
 #include "tests/support/peakmemory.h"
@@ -129,7 +129,9 @@ private:
         if (!m_noAccounts) {
             Database store(true, QStringLiteral("CsvTestAccounts"));
             if (store.selectCount("SELECT id FROM accounts").value() == 0)
-                if (store.insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts") <= 0)
+                if (store.insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } },
+                                         "accounts")
+                    <= 0)
                     QTest::qFail("not stored", __FILE__, __LINE__);
         }
         Settings::app()->clear();
@@ -207,11 +209,14 @@ private slots:
         QFETCH(int, result);
         APP_TEST_DATABASE(data);
         Database *db = data.db();
-        QVERIFY(db->insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts") > 0);
+        QVERIFY(db->insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts")
+                > 0);
         // Accounts 2 to 7, which an update may name.
         for (int i = 2; i <= 7; ++i)
             QVERIFY(db->insertSqlClean(
-                { { "accountname", "Konto " + QString::number(i) }, { "token", "T" } }, "accounts") > 0);
+                        { { "accountname", "Konto " + QString::number(i) }, { "token", "T" } },
+                        "accounts")
+                    > 0);
         TestSupport::insertArticle(db, { { "SKU", "A_1" } });
         TestSupport::insertArticle(db, { { "SKU", "AB1" } });
         const TableSnapshot before = TableSnapshot::take(*db, "articles");
@@ -316,7 +321,9 @@ private slots:
         QFETCH(QStringList, named);
         QFETCH(QString, delimiter);
         APP_TEST_DATABASE(data);
-        QVERIFY(data.db()->insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts") > 0);
+        QVERIFY(
+            data.db()->insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts")
+            > 0);
         DialogAnswers answers;
         auto dialog = prepare(answers, writeCsv(csv), 0, "SKU", 1, mapping);
         if (delimiter != "\"") {
@@ -367,7 +374,9 @@ private slots:
         Database *db = data.db();
         for (int i = 1; i <= accounts; ++i)
             QVERIFY(db->insertSqlClean(
-                { { "accountname", "Konto " + QString::number(i) }, { "token", "T" } }, "accounts") > 0);
+                        { { "accountname", "Konto " + QString::number(i) }, { "token", "T" } },
+                        "accounts")
+                    > 0);
         m_noAccounts = true;
         DialogAnswers answers;
         auto dialog
@@ -665,7 +674,8 @@ private slots:
         int stored = 0;
         {
             Database db(dataDir);
-            QVERIFY(db.insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts") > 0);
+            QVERIFY(db.insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts")
+                    > 0);
             QVERIFY(db.checkpoint());
             // Full, then 3 MB freed again: room for some batches, not for all rows.
             QFile filler(dataDir + "filler");
@@ -1399,10 +1409,11 @@ private slots:
                                         "NEW.image = 'b.png'"));
         TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app") });
         DialogAnswers answers;
-        auto dialog = prepare(answers,
-                              writeCsv("Title;Account;B1\nErster;1;a.png\nZweiter;1;b.png\n"
-                                       "Dritter;1;c.png\n"),
-                              CsvImport::InsertAll, "SKU", 0, { "Title", "Account", "Zerire3_image_1" });
+        auto dialog
+            = prepare(answers,
+                      writeCsv("Title;Account;B1\nErster;1;a.png\nZweiter;1;b.png\n"
+                               "Dritter;1;c.png\n"),
+                      CsvImport::InsertAll, "SKU", 0, { "Title", "Account", "Zerire3_image_1" });
         run(*dialog);
 
         QCOMPARE(titles(db), QString("Erster,Zweiter,Dritter"));

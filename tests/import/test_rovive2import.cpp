@@ -6,11 +6,11 @@
 #include "core/database.h"
 #include "core/statics.h"
 #include "import/rovive2import.h"
+#include "tests/support/failingread.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/memorylimit.h"
 #include "tests/support/messagecapture.h"
 #include "tests/support/mysqlproxy.h"
-#include "tests/support/failingread.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
@@ -863,7 +863,10 @@ private slots:
         APP_TEST_DATABASE_BEHIND_PROXY(proxy, data, "A lost answer needs a server connection");
         // Each folder, account and article is committed on its own: the fourth is the second
         // article's.
-        proxy.cutAfter(statement, statement == "COMMIT" ? 4 : statement.endsWith("articles") ? 2 : 1);
+        proxy.cutAfter(statement,
+                       statement == "COMMIT"                ? 4
+                           : statement.endsWith("articles") ? 2
+                                                            : 1);
         const QString sent = runImport(threeArticles(field("StartPrice", "12,50")), "UTF-8");
 
         QCOMPARE(proxy.cuts(), 1);
@@ -926,11 +929,11 @@ private slots:
             // An article's folder is looked up once the folders are stored.
             failing.refuse(lookUp == "account" ? "accounts" : "folders", statement,
                            lookUp != "folder");
-        const QString sent = runImportOf(
-            threeArticles(field("username", "neu")).toUtf8(), [&](const QString &status) {
-                if (status == "Kategorien anlegen abgeschlossen")
-                    failing.setActive(true);
-            });
+        const QString sent = runImportOf(threeArticles(field("username", "neu")).toUtf8(),
+                                         [&](const QString &status) {
+                                             if (status == "Kategorien anlegen abgeschlossen")
+                                                 failing.setActive(true);
+                                         });
         failing.restore();
 
         QVERIFY2(sent.startsWith(note), qPrintable(sent));

@@ -155,9 +155,10 @@ void TestListing::callPerModeAndArticle()
         QVERIFY(db.insertSqlClean(variation, "articles_variations") > 0);
     }
     QVERIFY(db.insertSqlClean({ { "article_id", row.value("id") },
-                        { "image", "https://i.example/rot.jpg" },
-                        { "variant_name", "Rot" } },
-                      "articles_images") > 0);
+                                { "image", "https://i.example/rot.jpg" },
+                                { "variant_name", "Rot" } },
+                              "articles_images")
+            > 0);
     m_server->setCallReply(call, reply(call, "Success", "<ItemID>1100999</ItemID>"));
     Api_Ebay api("T-1", nullptr, 0);
     api.itemUuid = QStringLiteral("0123456789ABCDEF0123456789ABCDEF");
@@ -368,8 +369,10 @@ void TestListing::scheduledStart_data()
     // Without every account the service could not start the listing on the right one.
     QTest::newRow("accounts unreadable: not sent")
         << QByteArray("<result><id>4711</id></result>") << false << false
-        << QStringList { "vorher",
-                         "Die Konten konnten nicht aus der Datenbank gelesen werden: access to accounts" };
+        << QStringList {
+               "vorher",
+               "Die Konten konnten nicht aus der Datenbank gelesen werden: access to accounts"
+           };
 }
 
 void TestListing::scheduledStart()

@@ -26,8 +26,7 @@ Refusal &refusal()
     return state;
 }
 
-int authorize(void *, int action, const char *first, const char *second, const char *,
-              const char *)
+int authorize(void *, int action, const char *first, const char *second, const char *, const char *)
 {
     // A column read, or a pragma about the table ("table_info(articles)").
     const char *table = action == SQLITE_READ ? first : action == SQLITE_PRAGMA ? second : nullptr;

@@ -873,7 +873,8 @@ void TestEbay::failedRoundIsShown()
     QFETCH(QString, reason);
     APP_TEST_DATABASE(tdb);
     QVERIFY(tdb.db()->insertSqlClean({ { "token", "TOKEN-A" }, { "accountname", "händler_1" } },
-                             "accounts") > 0);
+                                     "accounts")
+            > 0);
     serveAccounts();
     m_server->setCallReply("GetSellerList", answer);
     Ebay ebay;
@@ -919,8 +920,8 @@ void TestEbay::unreadRoundIsShown()
                                          "accounts")
             > 0);
     serveAccounts();
-    TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker"),
-                                      QStringLiteral("app.net") });
+    TestSupport::MessageCapture log(
+        { QStringLiteral("app.db"), QStringLiteral("app.worker"), QStringLiteral("app.net") });
     const QByteArray read
         = unread == "accounts" ? "SELECT * FROM accounts" : "FROM articles WHERE Folder = -3";
     if (serverGone)
@@ -1286,9 +1287,11 @@ void TestEbay::noRoundWithoutKeys()
     QFETCH(int, told);
     APP_TEST_DATABASE(tdb);
     QVERIFY(tdb.db()->insertSqlClean({ { "token", "TOKEN-A" }, { "accountname", "händler_1" } },
-                             "accounts") > 0);
+                                     "accounts")
+            > 0);
     QVERIFY(tdb.db()->insertSqlClean({ { "token", "TOKEN-B" }, { "accountname", "händler_2" } },
-                             "accounts") > 0);
+                                     "accounts")
+            > 0);
     serveAccounts();
     for (const char *key :
          { "ZERIRE_DEV_ID", "ZERIRE_APP_ID", "ZERIRE_CERT_ID", "ZERIRE_DEV_ID_SANDBOX",
