@@ -933,6 +933,7 @@ void TestEbay::unreadRoundIsShown()
     ebay.runRound();
     failing.restore();
 
+    QVERIFY(!status.isEmpty());
     const QString last = status.last().at(0).toString();
     QVERIFY2(last.startsWith("Einlesefehler: " + told), qPrintable(last));
     QVERIFY2(serverGone || failing.tellsRefusal(last), qPrintable(last));

@@ -180,6 +180,7 @@ private slots:
     void leftInTheOutboxAtRestart();
     void leftoversQueuedAgain_data();
     void leftoversQueuedAgain();
+    void passEndsAtAnUnreadQueue();
     void keptResultIsNoNewArticle();
     void storeWithItsAnswerCut_data();
     void storeWithItsAnswerCut();
@@ -1266,6 +1267,39 @@ void TestListingThread::leftoversQueuedAgain()
     QCOMPARE(values(t.db(), cancelled, "Folder,DoCheck"), QStringLiteral("-10|0"));
     QCOMPARE(values(t.db(), failed, "DoCheck,DoCheckResult"), QStringLiteral("0|(f)Abgelehnt"));
     QCOMPARE(m_server->requestCount(), 0);
+    QCOMPARE(log.count("A failed read was taken"), 0);
+}
+
+// A queue that could not be read ends the pass there: nothing after it is done (the outbox is
+// not listed either), nothing is marked, and the next pass does it all.
+void TestListingThread::passEndsAtAnUnreadQueue()
+{
+    APP_TEST_FAILING_READ(t);
+    Worker w(t.db());
+    // The leftovers are looked for once, by the first pass.
+    w.worker.runPass(w.stop);
+    const int account = addAccount(t.db());
+    const int checked = addArticle(t.db(), "Folder=12;DoCheck=1", account);
+    const int listed = addArticle(t.db(), kOutboxRow, account);
+    const int scheduled
+        = addArticle(t.db(), QStringLiteral("Folder=-3;Planned=%1").arg(kPlanned), account);
+    m_server->setReply(kSchedulePath, FakeReply::ok("<result><id>J-1</id></result>"));
+    TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker") });
+    t.refuse("articles", "articles.DoCheck=1 LIMIT 2");
+    QCOMPARE(w.worker.runPass(w.stop), 0);
+    t.restore();
+    QCOMPARE(m_server->requestCount(), 0);
+    QCOMPARE(values(t.db(), checked, "DoCheck"), QStringLiteral("1"));
+    QCOMPARE(values(t.db(), listed, "DoCheck,Folder"), QStringLiteral("2|-2"));
+    QCOMPARE(values(t.db(), scheduled, "Planned_Interval"), QString());
+    QCOMPARE(log.count("The listing pass ends: the verification queue could not be read"), 1);
+
+    w.worker.runPass(w.stop);
+    QVERIFY(callNames(*m_server).contains("VerifyAddItem"));
+    QVERIFY(callNames(*m_server).contains("AddItem"));
+    QCOMPARE(values(t.db(), checked, "DoCheck,IsVerified"), QStringLiteral("0|1"));
+    QCOMPARE(values(t.db(), listed, "Folder"), QStringLiteral("-9"));
+    QCOMPARE(values(t.db(), scheduled, "Planned_Interval"), QStringLiteral("J-1"));
     QCOMPARE(log.count("A failed read was taken"), 0);
 }
 
