@@ -866,11 +866,11 @@ private slots:
         const bool commit = statement == "COMMIT";
         if (!commit)
             proxy.cutAfter(statement, statement.endsWith("articles") ? 2 : 1);
-        const QString sent = runImportOf(
-            threeArticles(field("StartPrice", "12,50")).toUtf8(), [&](const QString &status) {
-                if (commit && status == "Importiere Tisch")
-                    proxy.cutAfter(statement);
-            });
+        const QString sent = runImportOf(threeArticles(field("StartPrice", "12,50")).toUtf8(),
+                                         [&](const QString &status) {
+                                             if (commit && status == "Importiere Tisch")
+                                                 proxy.cutAfter(statement);
+                                         });
 
         QCOMPARE(proxy.cuts(), 1);
         QCOMPARE(sent, kDone);
