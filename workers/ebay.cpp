@@ -442,11 +442,17 @@ void Ebay::getAdItems(QList<ArticleModel *> articles)
         return;
 
     ensureDatabase();
+    // Without the switches it is not known which entries the seller wants: the page is read
+    // again in the next round.
     Switches switches;
-    if (m_roundSwitches)
+    if (m_roundSwitches) {
         switches = *m_roundSwitches;
-    else
-        readSwitches(switches);
+    } else if (!readSwitches(switches)) {
+        m_lostPage = tr("Eingelesene Angebote konnten nicht gespeichert werden: %1")
+                         .arg(db->lastErrorText);
+        qCWarning(lcWorker).noquote() << m_lostPage;
+        return;
+    }
 
     // A listing the program made is never a new article, also while its result is not
     // stored yet.

@@ -108,6 +108,7 @@ private slots:
     void knownListingSetsWhatChanged_data();
     void knownListingSetsWhatChanged();
     void switchesHoldForTheRound();
+    void unreadSwitchesLoseThePage();
     void pageOfKnownListings();
     void newListingPicture_data();
     void newListingPicture();
@@ -453,6 +454,36 @@ void TestEbay::knownListingSetsWhatChanged()
 // two decimals; an item id with a quote reaches no row (it is not the marketplace's); a listing
 // saved by the listing worker after the read collected the known item ids is not imported
 // again.
+// Notification switches that could not be read are not "all on": the page is not written and
+// is read again; nothing is told that the seller may have switched off.
+void TestEbay::unreadSwitchesLoseThePage()
+{
+    APP_TEST_FAILING_READ(failing);
+    Database *db = failing.db();
+    const int id = addArticle(db, "ItemID=4711;WatchCount=3;Quantity=2");
+    QVERIFY(db->setOption("NotiNewWatcher", "0"));
+    const auto page = [] {
+        ArticleModel *r = record("4711");
+        r->Quantity = 2;
+        r->WatchCount = 5;
+        return QList<ArticleModel *> { r };
+    };
+    {
+        TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker") });
+        failing.refuse("options", "optionname IN ('NotiNewSale'");
+        readPage(page());
+        failing.restore();
+        QCOMPARE(log.count("Eingelesene Angebote konnten nicht gespeichert werden"), 1);
+        QCOMPARE(log.count("A failed read was taken"), 0);
+    }
+    QCOMPARE(values(db, id, "WatchCount"), QStringLiteral("3"));
+    QVERIFY(m_news.isEmpty());
+
+    readPage(page());
+    QCOMPARE(values(db, id, "WatchCount"), QStringLiteral("5"));
+    QVERIFY(m_news.isEmpty());
+}
+
 void TestEbay::pageOfKnownListings()
 {
     APP_TEST_DATABASE(tdb);
