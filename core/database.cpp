@@ -616,6 +616,13 @@ QString Database::defaultDataDir()
     return base + QStringLiteral("/Revevor/Zerire3/");
 }
 
+QString Database::dataFolderProblem(const QString &path)
+{
+    std::shared_ptr<DatabaseInternal::SqliteFolder> folder;
+    return DatabaseInternal::openSqliteFolder(DatabaseInternal::withTrailingSlash(path), false,
+                                              &folder);
+}
+
 QString Database::getDatabaseName()
 {
     return QStringLiteral("ZirevPavlet.sqlite");

@@ -300,6 +300,11 @@ public:
 
     // The default data folder: the user's application data + "/Revevor/Zerire3/".
     static QString defaultDataDir();
+    // Why a start on the data folder `path` would not open the database in it (a folder or
+    // file of another user, one that others may change, no plain file where the database
+    // belongs), in the words the start tells it; empty when the start would open it. Looks
+    // only: nothing is made or changed.
+    static QString dataFolderProblem(const QString &path);
     // Counts the main objects made so far: a long-lived further connection opened before the
     // latest one (a restore replaced the data folder) is opened anew.
     static int mainGeneration();

@@ -118,13 +118,16 @@ bool VariationRows::writeSummary(Database *db, int articleId)
         return false;
     // Read from the rows themselves: a price stored with a decimal comma counts as a number.
     bool any = false;
-    double lowest = 1000000;
+    double lowest = 0;
     while (query.next()) {
-        any = true;
         double price = 0;
         NumberReader::readStored(query.value(0).toString(), &price);
-        lowest = qMin(lowest, price);
+        lowest = any ? qMin(lowest, price) : price;
+        any = true;
     }
+    // A row that could not be read would leave a lowest price of the rows before it.
+    if (!db->rowsComplete(query))
+        return false;
     query.finish();
     if (!any)
         return db->executeSQL(QStringLiteral("UPDATE articles SET HasVariation = 0 WHERE id=")

@@ -126,6 +126,14 @@ bool Api_Ebay::verifyItem(int mode, const QMap<QString, QVariant> &row,
     m_lastFail.clear();
     lastItemId.clear();
     lastCallSent = false;
+    // The marketplace's limit is on the description as it is sent, its placeholders filled: an
+    // article over it is refused before anything of it is read, uploaded or sent.
+    const QString tooLong = ItemMapping::descriptionRefusal(row);
+    if (!tooLong.isEmpty()) {
+        m_lastFail = tooLong;
+        messages.append(m_lastFail);
+        return false;
+    }
     const QString articleId = row.value(QStringLiteral("id")).toString();
     const QString siteId = row.value(QStringLiteral("Site")).toString().isEmpty()
         ? QStringLiteral("77")

@@ -21,6 +21,7 @@
 #include "core/statics.h"
 #include "views/itemlistroles.h"
 #include "views/paintedtext.h"
+#include "workers/listingthread.h"
 
 namespace {
 
@@ -391,13 +392,16 @@ void ItemListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
         : !queued || number(FolderRole) == SpecialFolderId::Outbox;
 
     // Status line: the listing worker's progress, else its last result; "(f)" marks a failure.
+    // A queued article that no pass takes up (no developer keys, no account) says what it waits
+    // for, over as many lines as the result may take.
     {
         const QPen pen = painter->pen();
         painter->setFont(rowFont(listFont, 0, 1));
         QRect box(QPoint(left + 170, top + titleHeight + 13), QPoint(right - 140, bottom - 40));
         const int doCheck = number(DoCheckRole);
-        const QString result = text(DoCheckResultRole);
-        if (doCheck == 1 || doCheck == 2) {
+        const QString waiting = ListingThread::waitingText(doCheck, number(AccountRole));
+        const QString result = waiting.isEmpty() ? text(DoCheckResultRole) : waiting;
+        if (waiting.isEmpty() && (doCheck == 1 || doCheck == 2)) {
             const QString status = doCheck == 1
                 ? QAbstractItemDelegate::tr("Angebot wird geprüft...")
                 : QAbstractItemDelegate::tr("Angebot wird eingestellt / aktualisiert...");
@@ -409,9 +413,14 @@ void ItemListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
         } else if (!result.isEmpty()) {
             // As many lines as fit above what follows; never over the icons.
             box.setBottom(qMin(bottom - 20, (noticeShown ? noticeTop : bottomRowTop) - 3));
-            if (!selected)
-                painter->setPen(
-                    thinPen(result.contains(kFailureMark) ? kFailureColour : kResultColour));
+            if (!selected) {
+                QColor colour = kResultColour;
+                if (!waiting.isEmpty())
+                    colour = kStatusColour;
+                else if (result.contains(kFailureMark))
+                    colour = kFailureColour;
+                painter->setPen(thinPen(colour));
+            }
             const int width = box.width();
             const int height = box.height();
             const int maxLines = qMax(1, height / qMax(1, painter->fontMetrics().height()));

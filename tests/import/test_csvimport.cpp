@@ -313,6 +313,13 @@ private slots:
             << QStringList { "Zeile 2 wurde nicht importiert: Die Beschreibung ist 500.001 "
                              "Zeichen lang, eBay nimmt höchstens 500.000 Zeichen." }
             << "\"";
+        QTest::newRow("a description over the limit in the first column")
+            << "Description;Title;StartPrice\n" + QByteArray(500000, 'x') + ";A;12345,67\n"
+                + QByteArray(500002, 'x') + ";B;12345,67\n"
+            << QStringList { "Description", "Title", "StartPrice" }
+            << QStringList { "Zeile 3 wurde nicht importiert: Die Beschreibung ist 500.002 "
+                             "Zeichen lang, eBay nimmt höchstens 500.000 Zeichen." }
+            << "\"";
     }
     void rowsAreNamed()
     {
