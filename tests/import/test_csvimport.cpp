@@ -4,7 +4,7 @@
 #include "import/csvimport.h"
 #include "import/reader.h"
 #include "tests/support/dialoganswers.h"
-#include "tests/support/failingread.h"
+#include "tests/support/databaseoutage.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/memorylimit.h"
@@ -1309,9 +1309,7 @@ private slots:
         QFETCH(QString, unread);
         QFETCH(bool, serverGone);
         QFETCH(bool, readWithFile);
-        APP_TEST_FAILING_READ(failing);
-        if (serverGone && !failing.isMySQL())
-            QSKIP("A local file has no server to lose");
+        APP_TEST_READ_OUTAGE(failing, serverGone);
         QVERIFY(failing.db()->insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } },
                                              "accounts")
                 > 0);
@@ -1319,15 +1317,8 @@ private slots:
         Settings::app()->clear();
         const QByteArray accounts = "FROM accounts ORDER BY accountname";
         const QByteArray columns = "SHOW COLUMNS FROM articles";
-        const auto fail = [&](const QString &table, const QByteArray &text, bool active) {
-            if (serverGone)
-                failing.loseServerAt(text);
-            else
-                failing.refuse(table, text, active);
-        };
-        // The dialog's own connection refuses from its start on what is refused.
-        fail(unread == "accounts" ? "accounts" : "articles",
-             unread == "accounts" ? accounts : columns, unread == "accounts");
+        if (unread == "accounts")
+            QVERIFY(failing.strike(accounts, "accounts"));
         DialogAnswers answers;
         CsvImport dialog(kTarget);
         const auto *notice = dialog.findChild<QLabel *>("FileNotice");
@@ -1341,12 +1332,12 @@ private slots:
             QVERIFY(!notice->isHidden());
         }
         if (unread == "columns")
-            failing.setActive(true);
+            QVERIFY(failing.strike(columns, "articles"));
         else if (!readWithFile && !serverGone)
-            fail("accounts", accounts, true);
+            QVERIFY(failing.strike(accounts, "accounts"));
         answers.pushQuestion(false); // no automatic assignment
         dialog.onOpenFile(writeCsv("Title;Account\nLampe;1\n"));
-        failing.restore();
+        QVERIFY(failing.mend());
 
         auto *ok = dialog.findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Ok);
         QCOMPARE(ok->isEnabled(), readWithFile);
@@ -1377,20 +1368,19 @@ private slots:
     // rows after it are taken.
     void failedKeyLookUp()
     {
-        APP_TEST_FAILING_READ(failing);
+        APP_TEST_READ_OUTAGE(failing, false);
         Database *db = failing.db();
         for (const char *sku : { "L1", "L2", "L3" })
             QVERIFY(TestSupport::insertArticle(db, { { "SKU", sku }, { "Title", "Alt" } }) > 0);
         TestSupport::MessageCapture log({ QStringLiteral("app.db") });
-        // The dialog's own connection refuses from its start on; the first key looked up.
-        failing.refuse("articles", "WHERE `SKU` = ?", false);
         DialogAnswers answers;
         auto dialog = prepare(answers, writeCsv("SKU;Title\nL1;Neu\nL2;Neu\nL3;Neu\n"),
                               CsvImport::UpdateOrInsert, "SKU", 1, { "SKU", "Title" });
-        failing.setActive(true);
+        // The first key looked up.
+        QVERIFY(failing.strike("WHERE `SKU` = ?", "articles"));
         answers.pushQuestion(false); // go on after the row that failed
         run(*dialog);
-        failing.restore();
+        QVERIFY(failing.mend());
 
         QCOMPARE(titles(db), QString("Alt,Neu,Neu"));
         const QStringList errors = importErrors(answers);

@@ -57,17 +57,30 @@ void (*entryPoint())()
 
 } // namespace
 
-SqliteReadRefusal::SqliteReadRefusal(const QString &table, bool once)
+SqliteReadRefusal::SqliteReadRefusal()
 {
-    Refusal &state = refusal();
     {
+        Refusal &state = refusal();
         QMutexLocker locker(&state.mutex);
-        state.table = table.toUtf8();
-        state.active = true;
-        state.once = once;
+        state.active = false;
         state.refusals = 0;
     }
     sqlite3_auto_extension(entryPoint());
+}
+
+SqliteReadRefusal::SqliteReadRefusal(const QString &table, bool once)
+    : SqliteReadRefusal()
+{
+    refuse(table, once);
+}
+
+void SqliteReadRefusal::refuse(const QString &table, bool once)
+{
+    Refusal &state = refusal();
+    QMutexLocker locker(&state.mutex);
+    state.table = table.toUtf8();
+    state.active = true;
+    state.once = once;
 }
 
 SqliteReadRefusal::~SqliteReadRefusal()

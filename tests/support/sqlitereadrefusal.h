@@ -15,6 +15,8 @@ namespace TestSupport {
 class SqliteReadRefusal
 {
 public:
+    // Refusing nothing until refuse().
+    SqliteReadRefusal();
     explicit SqliteReadRefusal(const QString &table, bool once = false);
     ~SqliteReadRefusal();
     SqliteReadRefusal(const SqliteReadRefusal &) = delete;
@@ -22,7 +24,9 @@ public:
 
     // Also an open connection of this thread (a SQLite one; others are left alone).
     void alsoOn(const QSqlDatabase &connection);
-    // Active when made.
+    // From now on the statements that read `table` are refused (`once`: the next one).
+    void refuse(const QString &table, bool once = true);
+    // Active when made with a table.
     void setActive(bool active);
     // How often a read was refused so far (a statement may count more than once, unless
     // `once`).
