@@ -244,7 +244,7 @@ void TestSchema::unreadVersionChangesNothing()
     Database &db = *t.db();
     const QString index = QStringLiteral("idx_articles_folder");
     QVERIFY2(db.executeSQL(db.isMySQL ? "DROP INDEX `" + index + "` ON articles"
-                                       : "DROP INDEX `" + index + '`'),
+                                      : "DROP INDEX `" + index + '`'),
              qPrintable(db.lastErrorText));
     QVERIFY(db.setOption(Schema::versionOption(), "2"));
     const auto hasIndex = [&] {

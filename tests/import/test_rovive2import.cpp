@@ -927,8 +927,7 @@ private slots:
         const QString table = lookUp == "account" ? "accounts" : "folders";
         // When it fails: an article's folder is looked up once the folders are stored; the
         // server goes as the accounts are stored, or as the first article is imported.
-        const QString when = lookUp == "stored" || (lookUp == "account" && !serverGone)
-            ? QString()
+        const QString when = lookUp == "stored" || (lookUp == "account" && !serverGone) ? QString()
             : !serverGone         ? QStringLiteral("Kategorien anlegen abgeschlossen")
             : lookUp == "account" ? QStringLiteral("Lege Konten an...")
                                   : QStringLiteral("Importiere Stuhl");

@@ -71,7 +71,7 @@ Q_DECLARE_METATYPE(TestSupport::DatabaseOutage::Fault)
 
 // Opens a DatabaseOutage named `var` that makes a read fail on the current "backend" row (see
 // readFault()); skips the row when that backend has no such fault or its server is missing.
-#define APP_TEST_READ_OUTAGE(var, serverGone)                                                     \
+#define APP_TEST_READ_OUTAGE(var, serverGone)                                                      \
     const std::optional<TestSupport::DatabaseOutage::Fault> var##Fault                             \
         = TestSupport::DatabaseOutage::readFault(                                                  \
             *static_cast<TestSupport::Backend *>(                                                  \
