@@ -5,7 +5,6 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QFontMetrics>
-#include <QImageReader>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPixmap>
@@ -195,37 +194,14 @@ QPixmap placeholder(const QSize &size, bool fill)
     return pixmap;
 }
 
-// Reads a thumbnail file by its content, whatever its name says, reduced to `size` when
-// larger; on a picture thread. Null when the file gives no usable picture.
-ImageLimits::Decoded readThumbnail(const QString &path, const QSize &size)
-{
-    ImageLimits::Decoded result;
-    try {
-        QImageReader reader(path);
-        reader.setDecideFormatFromContent(true);
-        result.refusal = ImageLimits::refusal(reader);
-        if (!result.refusal.isEmpty())
-            return result;
-        result.image = reader.read();
-        result.error = reader.errorString();
-    } catch (...) {
-        qCWarning(lcApp).noquote()
-            << QStringLiteral("Fail to load ") + path + QStringLiteral(", application can crash!");
-        result.image = QImage();
-        result.error = QStringLiteral("Fail to load");
-        return result;
-    }
-    if (result.image.width() > size.width() || result.image.height() > size.height())
-        result.image = result.image.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    return result;
-}
-
 } // namespace
 
 // The picture of a row at `size`. A list of thousands of rows repaints often, so a file is
 // read once and the result, placeholder included, kept in the pixmap cache; the file's time
-// is part of the key, so a thumbnail written anew is read anew. The file is read on a picture
-// thread: the row shows no picture until it is there, and the list is repainted then.
+// is part of the key, so a thumbnail written anew is read anew. The file is read by the
+// picture decoder, by its content whatever its name says, reduced to `size` when larger: the
+// row shows no picture until it is there, and the list is repainted then. Decodes of rows
+// scrolled past go on; the ones of a delegate that is gone are dropped.
 QPixmap ItemListDelegate::rowThumbnail(const QString &path, const QSize &size) const
 {
     if (path.isEmpty())
@@ -242,7 +218,7 @@ QPixmap ItemListDelegate::rowThumbnail(const QString &path, const QSize &size) c
     m_reading.insert(key);
     auto *self = const_cast<ItemListDelegate *>(this);
     ImageLimits::decodeLater(
-        self, [path, size] { return readThumbnail(path, size); },
+        self, ImageLimits::pictureFile(path, size),
         [self, key, path, size](const ImageLimits::Decoded &decoded) {
             self->m_reading.remove(key);
             QPixmap read;
