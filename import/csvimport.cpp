@@ -6,6 +6,7 @@
 #include "core/database.h"
 #include "core/dialogs.h"
 #include "core/logging.h"
+#include "core/regularfile.h"
 #include "core/settings.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
@@ -278,9 +279,13 @@ void CsvImport::onOpenFile(const QString &str)
         Statics::showMessage(this, tr("Datei konnte nicht gefunden werden"), 2);
         return;
     }
-    QFile file(str);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        Statics::showMessage(this, tr("Die Datei konnte nicht geöffnet werden"), 2);
+    // Opened once and read from what was opened: a pipe or device at the name is refused at
+    // once instead of holding the window. The seller may have picked a link to the file.
+    QFile file;
+    QString refusal;
+    if (!RegularFile::openForReading(file, str, &refusal, RegularFile::Links::Followed)) {
+        Statics::showMessage(this, tr("Die Datei konnte nicht geöffnet werden: %1").arg(refusal),
+                             2);
         return;
     }
     // The separator that comes first in the first line wins; a tie changes nothing.
