@@ -192,7 +192,8 @@ public:
     bool transactionFailed() const { return m_transactionFailedAt > 0; }
 
     // The column names of `table`, read from the database once per connection. A schema
-    // upgrade forgets them.
+    // upgrade forgets them. Empty when they can't be read: lastErrorText says why, and an open
+    // transaction fails as with any read.
     QStringList columnsOf(const QString &table);
     void forgetColumns() { m_columns.clear(); }
 

@@ -119,6 +119,7 @@ int Database::DuplicateRow(const QString &table, const QString &idColumn, const 
             columns << quoted;
             selected << values.value(name.toLower(), quoted);
         }
+        // Not read (lastErrorText says why): nothing is copied.
         if (columns.isEmpty())
             return -1;
         const QString sql = QLatin1String("INSERT INTO `") + source + QLatin1String("` (")
@@ -180,6 +181,9 @@ int Database::DuplicateRow(const QString &table, const QString &idColumn, const 
                      &both, "SQL Error: ");
             while (ok && ids.next())
                 (ids.value(1).toString() == newArticle ? after : before) << ids.value(0).toString();
+            // A row that could not be stepped to would leave a picture with a variation of
+            // the original.
+            ok = ok && rowsComplete(ids);
             ids.finish();
             QString cases;
             for (int i = 0; i < before.size() && i < after.size(); ++i)
@@ -245,6 +249,12 @@ int Database::insertOnce(const QMap<QString, QVariant> &row, const QString &tabl
         }
         if (found.next())
             return found.value(0).toInt();
+        // A look-up that broke off half-way found nothing out: not written again.
+        if (!rowsComplete(found)) {
+            lastErrorText = error;
+            m_lastOutcome = Outcome::Unknown;
+            return 0;
+        }
         qCInfo(lcDb).noquote() << "A row of" << table << "whose answer was lost was not stored;"
                                << "it is written again";
     }

@@ -731,12 +731,23 @@ QStringList Database::columnsOf(const QString &table)
     auto known = m_columns.constFind(table);
     if (known != m_columns.constEnd())
         return known.value();
-    const QSqlRecord record = m_db.record(table);
+    if (!isIdentifier(table)) {
+        lastErrorText = QStringLiteral("Invalid table name: ") + table;
+        qCWarning(lcDb).noquote() << QStringLiteral("SQL Error: ") + lastErrorText;
+        return {};
+    }
+    // Read as every statement is (lock waits, a lost connection opened again): a read that
+    // fails says why and fails the transaction it is part of, and is asked again next time.
+    QSqlQuery query;
+    if (!run(query, m_db, QLatin1String("SELECT * FROM `") + table + QLatin1String("` WHERE 1 = 0"),
+             nullptr, "SQL Error: "))
+        return {};
+    const QSqlRecord record = query.record();
+    query.finish();
     QStringList names;
     names.reserve(record.count());
     for (int i = 0; i < record.count(); ++i)
         names << record.fieldName(i);
-    // A table that could not be read is asked for again next time.
     if (!names.isEmpty())
         m_columns.insert(table, names);
     return names;

@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-bool RegularFile::openForReading(QFile &file, const QString &path, QString *error)
+bool RegularFile::openForReading(QFile &file, const QString &path, QString *error, Links links)
 {
     const auto fail = [error](const QString &why) {
         if (error)
@@ -26,7 +26,8 @@ bool RegularFile::openForReading(QFile &file, const QString &path, QString *erro
     // O_NONBLOCK: the open of a pipe returns at once instead of waiting for a writer; it is
     // refused below before anything is read from it.
     const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+                          O_RDONLY | (links == Links::Refused ? O_NOFOLLOW : 0) | O_NONBLOCK
+                              | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         const int code = errno;
         if (code == ELOOP) {

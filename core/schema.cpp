@@ -323,13 +323,18 @@ QString versionOption()
 
 namespace {
 
-Dialect dialectOf(Database &db)
+// The server's dialect; a failed read when its version could not be read (tables made without
+// it could get defaults the server does not take).
+Read<Dialect> dialectOf(Database &db)
 {
     Dialect dialect;
     dialect.mysql = db.isMySQL;
     if (!dialect.mysql)
         return dialect;
-    const QString version = db.selectOne(QStringLiteral("SELECT VERSION()")).legacyValue();
+    const Read<QString> read = db.selectOne(QStringLiteral("SELECT VERSION()"));
+    if (!read.ok())
+        return Read<Dialect>::failed(read.error());
+    const QString &version = *read;
     if (version.contains(QLatin1String("MariaDB"), Qt::CaseInsensitive)) {
         dialect.textDefault = Dialect::TextDefault::Literal;
     } else {
@@ -397,15 +402,15 @@ bool addMissingColumns(Database &db, const Dialect &dialect)
     return true;
 }
 
-QStringList existingIndexes(Database &db, const QString &tableName)
+Read<QStringList> existingIndexes(Database &db, const QString &tableName)
 {
     QStringList names;
-    const SqlRows rows
-        = db.select(db.isMySQL
-                        ? QLatin1String("SHOW INDEX FROM `") + tableName + QLatin1Char('`')
-                        : QLatin1String("PRAGMA index_list(`") + tableName + QLatin1String("`)"))
-              .legacyValue();
-    for (const auto &row : rows)
+    const Read<SqlRows> rows = db.select(
+        db.isMySQL ? QLatin1String("SHOW INDEX FROM `") + tableName + QLatin1Char('`')
+                   : QLatin1String("PRAGMA index_list(`") + tableName + QLatin1String("`)"));
+    if (!rows.ok())
+        return Read<QStringList>::failed(rows.error());
+    for (const auto &row : *rows)
         names << row.value(db.isMySQL ? QStringLiteral("Key_name") : QStringLiteral("name"))
                      .toString();
     return names;
@@ -417,9 +422,12 @@ bool createIndexes(Database &db, const Dialect &)
     for (const Table &t : tables()) {
         if (t.indexes.isEmpty())
             continue;
-        const QStringList existing = existingIndexes(db, t.name);
+        // Not read, the step fails: the indexes are looked at again at the next start.
+        const Read<QStringList> existing = existingIndexes(db, t.name);
+        if (!existing.ok())
+            return false;
         for (const Index &index : t.indexes) {
-            if (containsName(existing, index.name))
+            if (containsName(*existing, index.name))
                 continue;
             const QString sql = QLatin1String("CREATE INDEX `") + index.name
                 + QLatin1String("` ON `") + t.name + QLatin1String("` (`")
@@ -436,7 +444,10 @@ bool createIndexes(Database &db, const Dialect &)
 bool replaceAccountIndex(Database &db, const Dialect &dialect)
 {
     const QString old = QStringLiteral("idx_articles_account");
-    if (containsName(existingIndexes(db, QStringLiteral("articles")), old)) {
+    const Read<QStringList> existing = existingIndexes(db, QStringLiteral("articles"));
+    if (!existing.ok())
+        return false;
+    if (containsName(*existing, old)) {
         const QString sql = db.isMySQL
             ? QLatin1String("DROP INDEX `") + old + QLatin1String("` ON `articles`")
             : QLatin1String("DROP INDEX `") + old + QLatin1Char('`');
@@ -474,8 +485,14 @@ int currentVersion()
 bool upgrade(Database &db)
 {
     const bool hasOptions = containsName(existingTables(db), QStringLiteral("options"));
-    const int from
-        = hasOptions ? db.getOption(versionOption(), QStringLiteral("0")).legacyValue().toInt() : 0;
+    // A version that could not be read is no version 0: nothing is changed now.
+    const Read<QString> stored = hasOptions ? db.getOption(versionOption(), QStringLiteral("0"))
+                                            : Read<QString>(QStringLiteral("0"));
+    if (!stored.ok()) {
+        qCWarning(lcDb).noquote() << "The schema version could not be read:" << stored.error();
+        return false;
+    }
+    const int from = stored->toInt();
     if (from > currentVersion()) {
         qCWarning(lcDb).noquote() << "The database has schema version" << from
                                   << "which is newer than this program's" << currentVersion();
@@ -484,18 +501,24 @@ bool upgrade(Database &db)
     if (from == currentVersion())
         return true;
 
-    const Dialect dialect = dialectOf(db);
+    const Read<Dialect> dialect = dialectOf(db);
+    if (!dialect.ok()) {
+        qCWarning(lcDb).noquote() << "The server's version could not be read:" << dialect.error();
+        return false;
+    }
     for (const Step &step : kSteps) {
         if (step.version <= from)
             continue;
         qCDebug(lcDb).noquote() << "Database upgrade step" << step.version << step.what;
-        if (!step.run(db, dialect)) {
+        // A step whose version is not stored is run again at the next start: each one only
+        // adds what is missing.
+        if (!step.run(db, *dialect)
+            || !db.setOption(versionOption(), QString::number(step.version))) {
             db.forgetColumns();
             qCWarning(lcDb).noquote()
                 << "Database upgrade step" << step.version << "failed:" << db.lastErrorText;
             return false;
         }
-        db.setOption(versionOption(), QString::number(step.version));
     }
     // Column lists read before the upgrade are out of date.
     db.forgetColumns();

@@ -6,6 +6,7 @@
 #include "core/database.h"
 #include "core/dialogs.h"
 #include "core/logging.h"
+#include "core/regularfile.h"
 #include "core/settings.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
@@ -87,6 +88,7 @@ CsvImport::CsvImport(int folderId, QWidget *parent)
     ui->FileToImport->setEnabled(false);
     ui->FirstHeaders->setChecked(true);
     loadAccounts();
+    showNotices();
     ui->ImportModus->addItem(tr("Alle als neuen Artikel anlegen"), int(InsertAll));
     ui->ImportModus->addItem(tr("Artikel aktualisieren, nichts neu anlegen"), int(UpdateOnly));
     ui->ImportModus->addItem(tr("Artikel aktualisieren, neue anlegen"), int(UpdateOrInsert));
@@ -210,6 +212,8 @@ void CsvImport::scanFinished(const std::shared_ptr<FileScan> &scan)
 void CsvImport::showNotices()
 {
     QStringList notices;
+    if (!m_readFailure.isEmpty())
+        notices << m_readFailure;
     if (m_previewWindows1252 || (m_encodingKnown && m_windows1252))
         notices << tr(
             "Die Datei ist nicht in UTF-8 gespeichert; sie wird als Windows-1252 gelesen.");
@@ -221,23 +225,34 @@ void CsvImport::showNotices()
     ui->FileNotice->setVisible(!notices.isEmpty());
 }
 
-void CsvImport::loadAccounts()
+bool CsvImport::loadAccounts()
 {
     ui->AccountImport->clear();
     ui->AccountImport->addItem(tr("Ohne Kontenzuordnung"), QStringLiteral("0"));
-    const SqlRows accounts
-        = db->select(QStringLiteral("SELECT * FROM accounts ORDER BY accountname ASC"))
-              .legacyValue();
-    for (const auto &account : accounts) {
+    // Accounts that could not be read are no store without accounts: the dialog says why
+    // and imports nothing.
+    const Read<SqlRows> accounts
+        = db->select(QStringLiteral("SELECT * FROM accounts ORDER BY accountname ASC"));
+    m_accountsRead = accounts.ok();
+    if (!accounts.ok()) {
+        m_readFailure = tr("Die Konten konnten nicht aus der Datenbank gelesen werden, es kann "
+                           "nichts importiert werden: %1")
+                            .arg(accounts.error());
+        return false;
+    }
+    for (const auto &account : *accounts) {
         ui->AccountImport->addItem(account.value(QStringLiteral("accountname")).toString(),
                                    account.value(QStringLiteral("id")).toString());
     }
+    return true;
 }
 
 void CsvImport::on_toolButton_clicked()
 {
+    // Where the file dialog starts; not read, it starts in the data folder.
     const QString folder
-        = db->getOption(QStringLiteral("lastImportFolder"), db->getCurrentDataDir()).legacyValue();
+        = db->getOption(QStringLiteral("lastImportFolder"), db->getCurrentDataDir())
+              .orIfFailed(db->getCurrentDataDir());
     const QString path = Dialogs::openFileName(
         this, tr("CSV Datei laden"), folder,
         tr("CSV oder Text Datei") + QStringLiteral(" (*.csv *.txt);;Alle Dateien (*.*)"));
@@ -247,7 +262,9 @@ void CsvImport::on_toolButton_clicked()
 
 void CsvImport::onOpenFile(const QString &str)
 {
-    db->setOption(QStringLiteral("lastImportFolder"), QFileInfo(str).absolutePath());
+    // Only where the file dialog starts next time: not stored, it starts where it did.
+    if (!db->setOption(QStringLiteral("lastImportFolder"), QFileInfo(str).absolutePath()))
+        qCWarning(lcApp).noquote() << "The import folder could not be stored:" << db->lastErrorText;
     // Nothing known of the file yet.
     if (m_scan)
         m_scan->cancel = true;
@@ -262,9 +279,13 @@ void CsvImport::onOpenFile(const QString &str)
         Statics::showMessage(this, tr("Datei konnte nicht gefunden werden"), 2);
         return;
     }
-    QFile file(str);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        Statics::showMessage(this, tr("Die Datei konnte nicht geöffnet werden"), 2);
+    // Opened once and read from what was opened: a pipe or device at the name is refused at
+    // once instead of holding the window. The seller may have picked a link to the file.
+    QFile file;
+    QString refusal;
+    if (!RegularFile::openForReading(file, str, &refusal, RegularFile::Links::Followed)) {
+        Statics::showMessage(this, tr("Die Datei konnte nicht geöffnet werden: %1").arg(refusal),
+                             2);
         return;
     }
     // The separator that comes first in the first line wins; a tie changes nothing.
@@ -378,18 +399,17 @@ QString CsvImport::separator() const
     return text.replace(kTab, QStringLiteral("\t"));
 }
 
-QStringList CsvImport::articleColumns()
+Read<QStringList> CsvImport::articleColumns()
 {
+    const Read<SqlRows> rows
+        = db->select(db->isMySQL ? QStringLiteral("SHOW COLUMNS FROM articles")
+                                 : QStringLiteral("PRAGMA table_info(articles)"));
+    if (!rows.ok())
+        return Read<QStringList>::failed(rows.error());
     QStringList columns;
-    if (db->isMySQL) {
-        for (const auto &row :
-             db->select(QStringLiteral("SHOW COLUMNS FROM articles")).legacyValue())
-            columns << row.value(QStringLiteral("Field")).toString();
-    } else {
-        for (const auto &row :
-             db->select(QStringLiteral("PRAGMA table_info(articles)")).legacyValue())
-            columns << row.value(QStringLiteral("name")).toString();
-    }
+    for (const auto &row : *rows)
+        columns
+            << row.value(db->isMySQL ? QStringLiteral("Field") : QStringLiteral("name")).toString();
     return columns;
 }
 
@@ -493,7 +513,17 @@ void CsvImport::MakePreview()
         return;
     }
 
-    const QStringList columns = articleColumns();
+    // What could not be read at the start is read again with each file.
+    m_readFailure.clear();
+    if (!m_accountsRead)
+        loadAccounts();
+    const Read<QStringList> columnsRead = articleColumns();
+    if (!columnsRead.ok() && m_readFailure.isEmpty())
+        m_readFailure = tr("Die Spalten der Artikel konnten nicht aus der Datenbank gelesen "
+                           "werden, es kann nichts importiert werden: %1")
+                            .arg(columnsRead.error());
+    // Not read, the boxes offer the picture slots only, and OK stays off.
+    const QStringList columns = columnsRead.orIfFailed({});
     if (ui->UpdateField->count() == 0) {
         for (const QString &column : columns) {
             if (!kNotUpdateKeys.contains(column))
@@ -562,9 +592,10 @@ void CsvImport::SetEnabledAll(bool on)
          { static_cast<QWidget *>(ui->AccountImport), static_cast<QWidget *>(ui->ImportModus),
            static_cast<QWidget *>(ui->Separator), static_cast<QWidget *>(ui->FirstHeaders),
            static_cast<QWidget *>(ui->TextClose), static_cast<QWidget *>(ui->Preview),
-           static_cast<QWidget *>(ui->buttonBox->button(QDialogButtonBox::Ok)),
            static_cast<QWidget *>(ui->scrollArea) })
         widget->setEnabled(on);
+    // No OK while what the import checks its rows against could not be read.
+    ui->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(on && m_readFailure.isEmpty());
     ui->UpdateField->setEnabled(on && ui->ImportModus->currentIndex() > 0);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/newsitem.h"
+#include "core/readresult.h"
 #include "import/csvimportwriter.h"
 #include "import/picturecolumns.h"
 
@@ -130,7 +131,8 @@ private:
     // A part of the run's rows, on the background worker.
     struct RowsPart;
 
-    void loadAccounts();
+    // Fills the account box; false when the accounts could not be read (m_readFailure).
+    bool loadAccounts();
     void MakePreview();
     void SetEnabledAll(bool on);
     void removeW(QLayout *layout);
@@ -157,7 +159,7 @@ private:
     void showNotices();
 
     QString separator() const;
-    QStringList articleColumns();
+    Read<QStringList> articleColumns();
     // What to do when the store has no account: the settings, or the predecessor import,
     // which brings its accounts along.
     static QString noAccountsHint();
@@ -201,6 +203,10 @@ private:
     int m_unclosedLine = 0;
     int m_longRecordLine = 0;
     bool m_firstRowCut = false; // the preview read only the start of the first line
+    // Why the accounts or the article columns could not be read: nothing can be imported
+    // until they are (OK stays off); empty when they were.
+    QString m_readFailure;
+    bool m_accountsRead = false;
     QList<std::shared_ptr<FileScan>> m_scans; // posted, not yet finished
     std::shared_ptr<FirstPass> m_firstPass; // while one runs
     std::shared_ptr<RowsPart> m_rows; // while one runs

@@ -447,7 +447,13 @@ bool CsvImport::RowsPart::importRow(const QStringList &row, int at, BackgroundJo
             s.stopped = true;
             return false;
         }
-        ids = w.matchingIds();
+        // A look-up that failed is no article that is missing: the row is not written.
+        const Read<QList<int>> found = w.matchingIds();
+        if (!found.ok()) {
+            ask(w.commit() ? rowNumber : w.batchLine(), found.error());
+            return false;
+        }
+        ids = *found;
         if (ids.isEmpty() && mode == UpdateOnly)
             return true;
     }

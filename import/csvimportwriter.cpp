@@ -132,11 +132,12 @@ CsvImportWriter::CsvImportWriter(Database &db, const Settings &settings)
     }
     if (m_accountTarget >= 0) {
         QSqlQuery query;
-        if (m_db.execBound(QStringLiteral("SELECT id FROM accounts"), {}, query)) {
-            while (query.next())
-                m_accountIds.insert(query.value(0).toLongLong());
-            query.finish();
-        } else {
+        bool read = m_db.execBound(QStringLiteral("SELECT id FROM accounts"), {}, query);
+        while (read && query.next())
+            m_accountIds.insert(query.value(0).toLongLong());
+        read = read && m_db.rowsComplete(query);
+        query.finish();
+        if (!read) {
             m_accountsUnread = true;
             m_lastError = m_db.lastErrorText;
         }
@@ -155,9 +156,12 @@ void CsvImportWriter::finish()
     if (m_mark.isEmpty())
         return;
     QSqlQuery query;
-    m_db.execBound(QStringLiteral("UPDATE articles SET ") + kMarkColumn
-                       + QStringLiteral(" = '' WHERE ") + kMarkColumn + QStringLiteral(" LIKE ?"),
-                   { m_mark + QLatin1Char('%') }, query, Database::Repeat::Safe);
+    if (!m_db.execBound(QStringLiteral("UPDATE articles SET ") + kMarkColumn
+                            + QStringLiteral(" = '' WHERE ") + kMarkColumn
+                            + QStringLiteral(" LIKE ?"),
+                        { m_mark + QLatin1Char('%') }, query, Database::Repeat::Safe))
+        qCWarning(lcDb).noquote() << "CSV import: the marks of the run stay on its articles:"
+                                  << m_db.lastErrorText;
 }
 
 void CsvImportWriter::setRow(const QStringList &row, int line)
@@ -204,21 +208,25 @@ QString CsvImportWriter::keyValue() const
     return m_keyIndex >= 0 && m_keyIndex < m_row->size() ? m_row->at(m_keyIndex) : QString();
 }
 
-QList<int> CsvImportWriter::matchingIds()
+Read<QList<int>> CsvImportWriter::matchingIds()
 {
     QList<int> ids;
     const QString key = keyValue();
     if (m_selectIds.isEmpty() || key.trimmed().isEmpty())
         return ids;
     QSqlQuery query;
-    if (!m_db.execBound(m_selectIds, { key }, query)) {
-        m_lastError = m_db.lastErrorText;
-        return ids;
-    }
-    while (query.next())
+    // The row that could not be looked up is left out alone (see insert()).
+    const Database::FailureTolerated rowAlone(m_db);
+    bool read = m_db.execBound(m_selectIds, { key }, query);
+    while (read && query.next())
         ids << query.value(0).toInt();
+    read = read && m_db.rowsComplete(query);
     // A statement left open would keep this connection's view of the file from moving on.
     query.finish();
+    if (!read) {
+        m_lastError = m_db.lastErrorText;
+        return Read<QList<int>>::failed(m_lastError);
+    }
     return ids;
 }
 
@@ -350,7 +358,12 @@ int CsvImportWriter::insert()
             return 0;
         }
         const int id = found.next() ? found.value(0).toInt() : 0;
+        const bool complete = id > 0 || m_db.rowsComplete(found);
         found.finish();
+        if (!complete) {
+            m_lastError = unknown;
+            return 0;
+        }
         if (id > 0) {
             qCInfo(lcDb).noquote()
                 << "CSV import: the row of line" << m_line << "was stored, its answer lost";

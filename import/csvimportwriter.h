@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/numberreader.h"
+#include "core/readresult.h"
 
 #include <QHash>
 #include <QList>
@@ -83,8 +84,9 @@ public:
     // lies, so it must stay until the row is written.
     void setRow(const QStringList &row, int line);
     // Update modes: the articles whose key column equals the row's key; none when the key
-    // is blank.
-    QList<int> matchingIds();
+    // is blank. A failed read when they could not be looked up (the rows before it in the
+    // batch are kept): the row must not be written.
+    Read<QList<int>> matchingIds();
     // Reads the row's values for an insert (or an update): false when one of them is not
     // taken, and the row must not be written; its values are then among badNumbers() or
     // badAccounts(). A false on a failed look-up of the accounts leaves lastError() set.
@@ -100,7 +102,8 @@ public:
     // when no batch was open.
     bool commit();
     bool inBatch() const { return m_batch != nullptr; }
-    // Takes the run's marks off the articles it created.
+    // Takes the run's marks off the articles it created (a mark left behind is logged: it
+    // marks nothing any other run or the synchronisation looks for).
     void finish();
     int batchRows() const { return m_batchRows; }
     // The first line of the batch written last (the one a failed commit lost).

@@ -1,5 +1,6 @@
 #include "import/reader.h"
 
+#include "core/regularfile.h"
 #include "import/abstractdata.h"
 #include "import/csvfilecheck.h"
 
@@ -315,10 +316,13 @@ bool ReaderPrivate::read(const QString &filePath, QtCSV::Reader::AbstractProcess
 {
     if (!checkParams(filePath, separator))
         return false;
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Opened once and read from what was opened: a pipe at the name would hold the reader
+    // until someone writes to it. The seller may have picked a link to the file.
+    QFile file;
+    QString openError;
+    if (!RegularFile::openForReading(file, filePath, &openError, RegularFile::Links::Followed)) {
         qDebug() << "read"
-                 << "Error - can't open file:" << filePath;
+                 << "Error - can't open file:" << filePath << openError;
         return false;
     }
     LineSource lines(file, codec ? codec : QTextCodec::codecForName("UTF-8"), cancel);
@@ -588,8 +592,8 @@ bool Reader::readStart(const QString &filePath, AbstractProcessor &processor,
 bool Reader::inspect(const QString &filePath, FileFacts *facts, const std::atomic<bool> *cancel)
 {
     *facts = FileFacts();
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!RegularFile::openForReading(file, filePath, nullptr, RegularFile::Links::Followed))
         return false;
     Utf8Check utf8;
     qint64 lines = 0;
@@ -633,8 +637,8 @@ QTextCodec *Reader::codecForStart(const QString &filePath, bool *fallback)
     if (fallback)
         *fallback = false;
     QTextCodec *utf8 = QTextCodec::codecForName("UTF-8");
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!RegularFile::openForReading(file, filePath, nullptr, RegularFile::Links::Followed))
         return utf8;
     const QByteArray head = file.read(kCodecProbeBytes);
     if (startsWithWideMark(head))

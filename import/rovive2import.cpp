@@ -8,6 +8,7 @@
 #include "core/schema.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
+#include "core/transaction.h"
 #include "core/xmlattributescan.h"
 #include "import/pictureimport.h"
 
@@ -15,6 +16,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSqlQuery>
 #include <QTextCodec>
 #include <QTextDecoder>
 #include <QXmlStreamReader>
@@ -306,21 +308,25 @@ private:
     bool m_end = false;
 };
 
-int firstId(Database *db, const QString &sql)
+// The id of the first row `sql` yields; 0 when it yields none.
+Read<int> firstId(Database *db, const QString &sql)
 {
-    const SqlRows rows = db->select(sql).legacyValue();
-    return rows.isEmpty() ? 0 : rows.first().value(QStringLiteral("id")).toInt();
+    const Read<SqlRows> rows = db->select(sql);
+    if (!rows.ok())
+        return Read<int>::failed(rows.error());
+    return rows->isEmpty() ? 0 : rows->first().value(QStringLiteral("id")).toInt();
 }
 
 // The first account whose name equals `name` ignoring letter case ("SAMMLERSTUBE" is the
 // account "Sammlerstube"); 0 if none. Compared here rather than with LIKE, so that "_" and
 // "%" in a name stand only for themselves, on SQLite and MySQL alike.
-int accountId(Database *db, const QString &name)
+Read<int> accountId(Database *db, const QString &name)
 {
-    const SqlRows rows
-        = db->select(QStringLiteral("SELECT id, accountname FROM accounts ORDER BY id"))
-              .legacyValue();
-    for (const auto &row : rows)
+    const Read<SqlRows> rows
+        = db->select(QStringLiteral("SELECT id, accountname FROM accounts ORDER BY id"));
+    if (!rows.ok())
+        return Read<int>::failed(rows.error());
+    for (const auto &row : *rows)
         if (QString::compare(row.value(QStringLiteral("accountname")).toString(), name,
                              Qt::CaseInsensitive)
             == 0)
@@ -328,11 +334,32 @@ int accountId(Database *db, const QString &name)
     return 0;
 }
 
-int folderByExternalId(Database *db, const QString &externalId)
+Read<int> folderByExternalId(Database *db, const QString &externalId)
 {
     return firstId(db,
                    QStringLiteral("SELECT id FROM folders WHERE externalid='")
                        + Database::escapeString(externalId) + QStringLiteral("' ORDER BY id"));
+}
+
+// After a commit whose answer was lost: the newest row of `table` that holds `row`'s values
+// (bound as the insert bound them), 0 when there is none.
+Read<int> storedRow(Database &db, const ArticleRow &row, const QString &table)
+{
+    QStringList conditions;
+    for (auto it = row.cbegin(); it != row.cend(); ++it)
+        conditions << QLatin1Char('`') + it.key() + QLatin1String("` = :") + it.key();
+    QSqlQuery query;
+    if (!db.runPrepared(QLatin1String("SELECT id FROM ") + table + QLatin1String(" WHERE ")
+                            + conditions.join(QLatin1String(" AND "))
+                            + QLatin1String(" ORDER BY id DESC"),
+                        row, query))
+        return Read<int>::failed(db.lastErrorText);
+    const int id = query.next() ? query.value(0).toInt() : 0;
+    const bool complete = id > 0 || db.rowsComplete(query);
+    query.finish();
+    if (!complete)
+        return Read<int>::failed(db.lastErrorText);
+    return id;
 }
 
 // Counts of pieces and days: never negative.
@@ -396,21 +423,23 @@ Rovive2Import::Rovive2Import(QString path)
 
 void Rovive2Import::learnNumbers(const Fields &item, NumberColumns *columns)
 {
-    const ArticleRow row = articleRow(item, nullptr, nullptr, nullptr, false);
+    // Nothing is looked up without a connection: the row is always there.
+    const ArticleRow row = articleRow(item, nullptr, nullptr, nullptr, false).value();
     forEachNumberText(row, [columns](const Schema::Column &column, const QString &text) {
         (*columns)[column.name].add(text);
     });
 }
 
-ArticleRow Rovive2Import::articleRow(const Fields &item, Database *db,
-                                     QList<RejectedValue> *rejected, const NumberColumns *columns)
+Read<ArticleRow> Rovive2Import::articleRow(const Fields &item, Database *db,
+                                           QList<RejectedValue> *rejected,
+                                           const NumberColumns *columns)
 {
     return articleRow(item, db, rejected, columns, true);
 }
 
-ArticleRow Rovive2Import::articleRow(const Fields &item, Database *db,
-                                     QList<RejectedValue> *rejected, const NumberColumns *columns,
-                                     bool readNumbers)
+Read<ArticleRow> Rovive2Import::articleRow(const Fields &item, Database *db,
+                                           QList<RejectedValue> *rejected,
+                                           const NumberColumns *columns, bool readNumbers)
 {
     ArticleRow row;
     const auto value = [&item](const char *tag) {
@@ -454,10 +483,13 @@ ArticleRow Rovive2Import::articleRow(const Fields &item, Database *db,
     // Folder, and the marketplace item id only for articles that are listed or on their way.
     const QString folder = value("folder");
     int folderId = SpecialFolderId::Drafts;
-    if (!folder.isEmpty()) {
-        const int found = db ? folderByExternalId(db, folder) : 0;
-        if (found != 0)
-            folderId = found;
+    if (!folder.isEmpty() && db) {
+        // A failed look-up is no folder that is missing: nothing of the item is written.
+        const Read<int> found = folderByExternalId(db, folder);
+        if (!found.ok())
+            return Read<ArticleRow>::failed(found.error());
+        if (*found != 0)
+            folderId = *found;
     }
     if (folder == QLatin1String("WAITFORLIST")) {
         folderId = SpecialFolderId::Outbox;
@@ -470,9 +502,13 @@ ArticleRow Rovive2Import::articleRow(const Fields &item, Database *db,
     row.insert(QStringLiteral("ItemID"), keepsItemId ? value("ItemID") : QString());
 
     const QString user = value("username");
-    const int account = user.isEmpty() || !db ? 0 : accountId(db, user);
-    if (account > 0)
-        row.insert(QStringLiteral("Account"), account);
+    if (!user.isEmpty() && db) {
+        const Read<int> account = accountId(db, user);
+        if (!account.ok())
+            return Read<ArticleRow>::failed(account.error());
+        if (*account > 0)
+            row.insert(QStringLiteral("Account"), *account);
+    }
 
     QStringList payments;
     for (const char *flag : kPaymentFlags)
@@ -688,24 +724,32 @@ void Rovive2Import::work()
     m_numberColumns.clear();
     m_categoryLevels.clear();
     m_storedLevels.clear();
-    {
-        // The levels of the folders stored already: a category can be filed below one.
-        FolderTree stored;
-        stored.read(db.get());
-        for (const ArticleRow &row :
-             db->select(QStringLiteral("SELECT id, externalid FROM folders ORDER BY id"))
-                 .legacyValue()) {
-            const QString external = row.value(QStringLiteral("externalid")).toString();
-            if (!external.isEmpty() && !m_storedLevels.contains(external))
-                m_storedLevels.insert(external,
+    QString title = tr("Import abgebrochen");
+    QString text;
+    bool ok = false;
+    // The levels of the folders stored already: a category can be filed below one. Without
+    // them the depth of the categories can't be checked: nothing is imported.
+    FolderTree stored;
+    const bool treeRead = stored.read(db.get());
+    const Read<SqlRows> external = treeRead
+        ? db->select(QStringLiteral("SELECT id, externalid FROM folders ORDER BY id"))
+        : Read<SqlRows>::failed(db->lastErrorText);
+    if (!external.ok()) {
+        qCWarning(lcApp).noquote() << "Rovive import of" << m_path
+                                   << "refused, the folders could not be read:" << external.error();
+        text = tr("Die Ordner konnten nicht aus der Datenbank gelesen werden, es wurde nichts "
+                  "importiert: %1")
+                   .arg(external.error());
+    } else {
+        for (const ArticleRow &row : *external) {
+            const QString id = row.value(QStringLiteral("externalid")).toString();
+            if (!id.isEmpty() && !m_storedLevels.contains(id))
+                m_storedLevels.insert(id,
                                       stored.shownLevel(row.value(QStringLiteral("id")).toInt()));
         }
     }
 
-    QString title = tr("Import abgebrochen");
-    QString text;
-    bool ok = false;
-    {
+    if (external.ok()) {
         // The whole file is read before anything is written: an export that ends half-way,
         // or holds what no mending makes readable, is refused as a whole and never
         // imported in part (a second try would then duplicate what the first one wrote).
@@ -1048,14 +1092,20 @@ void Rovive2Import::createFolders(Reader &reader, Database *db)
                                   .arg(FolderTree::kMaxDepth));
             return;
         }
-        // A category whose parent is unknown goes where the user's folders start.
-        const int parentId = parent.isEmpty() ? 0 : folderByExternalId(db, parent);
-        ArticleRow row;
-        row.insert(QStringLiteral("foldername"), category.value(QStringLiteral("text")));
-        row.insert(QStringLiteral("externalid"), category.value(QStringLiteral("id")));
-        row.insert(QStringLiteral("folderparentid"),
-                   parentId != 0 ? parentId : int(SpecialFolderId::Drafts));
-        count(m_folders, db->insertOnce(row, QStringLiteral("folders")), *db);
+        storeUnit(*db, m_folders, [&]() -> Read<Unit> {
+            // A category whose parent is unknown goes where the user's folders start; one
+            // whose parent could not be looked up is not stored.
+            const Read<int> parentId
+                = parent.isEmpty() ? Read<int>(0) : folderByExternalId(db, parent);
+            if (!parentId.ok())
+                return Read<Unit>::failed(parentId.error());
+            Unit unit { QStringLiteral("folders"), {} };
+            unit.row.insert(QStringLiteral("foldername"), category.value(QStringLiteral("text")));
+            unit.row.insert(QStringLiteral("externalid"), category.value(QStringLiteral("id")));
+            unit.row.insert(QStringLiteral("folderparentid"),
+                            *parentId != 0 ? *parentId : int(SpecialFolderId::Drafts));
+            return unit;
+        });
     });
     if (db && !reader.hasError())
         emit getStatus(tr("Kategorien anlegen abgeschlossen"), 100, 100);
@@ -1068,15 +1118,22 @@ void Rovive2Import::createAccounts(Reader &reader, Database *db)
     reader.forEachChild(QLatin1String("user"), [this, db](const Fields &user) {
         if (!db)
             return;
-        const QString name = user.value(QStringLiteral("username"));
-        if (accountId(db, name) > 0)
-            return;
-        ArticleRow row;
-        row.insert(QStringLiteral("accountname"), name);
-        row.insert(QStringLiteral("token"), user.value(QStringLiteral("usertoken")));
-        row.insert(QStringLiteral("tokenexp"), user.value(QStringLiteral("usertokenexpire")));
-        row.insert(QStringLiteral("active"), 1);
-        count(m_accounts, db->insertOnce(row, QStringLiteral("accounts")), *db);
+        storeUnit(*db, m_accounts, [&]() -> Read<Unit> {
+            // An account that could not be looked up is not stored: it may be there already.
+            const QString name = user.value(QStringLiteral("username"));
+            const Read<int> known = accountId(db, name);
+            if (!known.ok())
+                return Read<Unit>::failed(known.error());
+            if (*known > 0)
+                return Unit();
+            Unit unit { QStringLiteral("accounts"), {} };
+            unit.row.insert(QStringLiteral("accountname"), name);
+            unit.row.insert(QStringLiteral("token"), user.value(QStringLiteral("usertoken")));
+            unit.row.insert(QStringLiteral("tokenexp"),
+                            user.value(QStringLiteral("usertokenexpire")));
+            unit.row.insert(QStringLiteral("active"), 1);
+            return unit;
+        });
     });
 }
 
@@ -1084,47 +1141,114 @@ void Rovive2Import::importItem(const Fields &item, Database &db)
 {
     ++m_itemCounter;
     const QString itemId = item.value(QStringLiteral("ItemID"));
-    if (!itemId.isEmpty()
-        && firstId(&db,
-                   QStringLiteral("SELECT id FROM articles WHERE ItemID='")
-                       + Database::escapeString(itemId) + QLatin1Char('\''))
-            > 0)
-        return;
     const QString title = item.value(QStringLiteral("Title"));
-    emit getStatus(tr("Importiere %1").arg(title), m_itemsTotal, m_itemCounter);
-
-    QList<RejectedValue> rejected;
-    const ArticleRow row = articleRow(item, &db, &rejected, &m_numberColumns);
-    // An article whose description the marketplace would refuse is not imported, but named.
-    const QString tooLong
-        = DescriptionLimit::refusal(row.value(QStringLiteral("Description")).toString());
-    if (!tooLong.isEmpty()) {
-        qCWarning(lcApp).noquote() << "Rovive import, item" << itemId << title << ":" << tooLong;
-        m_tooLong << title;
-        return;
-    }
-    for (const RejectedValue &value : rejected)
-        qCWarning(lcApp).noquote() << "Rovive import, item" << itemId << title << ":" << value.field
-                                   << value.text << "is no number, left at the column's default";
-
     QStringList pictures;
     for (int n = 0; n < kMaxPictures; ++n) {
         const QString picture = item.value(QStringLiteral("image%1").arg(n));
         if (!picture.isEmpty())
             pictures << picture;
     }
-    // A row whose answer was lost is looked up before it is written again.
-    const int id = db.insertOnce(row, QStringLiteral("articles"));
-    count(m_articles, id, db);
+
+    // Decided by the look-ups of the attempt that is stored.
+    QList<RejectedValue> rejected;
+    QString tooLong;
+    bool known = false;
+    const int id = storeUnit(db, m_articles, [&]() -> Read<Unit> {
+        rejected.clear();
+        tooLong.clear();
+        known = false;
+        // A listing imported before is not imported again; one that could not be looked up
+        // is not imported now.
+        if (!itemId.isEmpty()) {
+            const Read<int> stored
+                = firstId(&db,
+                          QStringLiteral("SELECT id FROM articles WHERE ItemID='")
+                              + Database::escapeString(itemId) + QLatin1Char('\''));
+            if (!stored.ok())
+                return Read<Unit>::failed(stored.error());
+            if (*stored > 0) {
+                known = true;
+                return Unit();
+            }
+        }
+        emit getStatus(tr("Importiere %1").arg(title), m_itemsTotal, m_itemCounter);
+        const Read<ArticleRow> row = articleRow(item, &db, &rejected, &m_numberColumns);
+        if (!row.ok())
+            return Read<Unit>::failed(row.error());
+        // An article whose description the marketplace would refuse is not imported, but named.
+        tooLong = DescriptionLimit::refusal(row->value(QStringLiteral("Description")).toString());
+        if (!tooLong.isEmpty())
+            return Unit();
+        return Unit { QStringLiteral("articles"), *row };
+    });
+    if (known)
+        return;
+    if (!tooLong.isEmpty()) {
+        qCWarning(lcApp).noquote() << "Rovive import, item" << itemId << title << ":" << tooLong;
+        m_tooLong << title;
+        return;
+    }
     if (id <= 0) {
         qCWarning(lcApp).noquote()
             << "Rovive import, item" << itemId << title << "not stored:" << db.lastErrorText;
         return;
     }
+    for (const RejectedValue &value : qAsConst(rejected))
+        qCWarning(lcApp).noquote() << "Rovive import, item" << itemId << title << ":" << value.field
+                                   << value.text << "is no number, left at the column's default";
     if (!rejected.isEmpty())
         m_rejected << rejected;
     emit getStatus(tr("Importiere Bilder für %1").arg(title), m_itemsTotal, m_itemCounter);
     CopyImages(id, pictures, &db, title);
+}
+
+int Rovive2Import::storeUnit(Database &db, Tally &tally, const std::function<Read<Unit>()> &plan)
+{
+    constexpr int kAttempts = 3;
+    for (int attempt = 1;; ++attempt) {
+        Transaction unit(db);
+        if (!unit.isOpen()) {
+            count(tally, 0, db);
+            return 0;
+        }
+        const Read<Unit> planned = plan();
+        if (planned.ok() && planned->table.isEmpty())
+            return 0;
+        const int id = planned.ok() ? db.insertSqlClean(planned->row, planned->table) : 0;
+        if (id > 0 && unit.commit()) {
+            count(tally, id, db);
+            return id;
+        }
+        if (id > 0 && db.lastOutcome() == Database::Outcome::Unknown) {
+            // The answer to the commit was lost: the row's values tell whether it is stored.
+            const QString error = db.lastErrorText;
+            const Read<int> found = storedRow(db, planned->row, planned->table);
+            if (found.ok() && *found > 0) {
+                db.unknownOutcomeTold();
+                count(tally, *found, db);
+                return *found;
+            }
+            if (!found.ok()) {
+                ++tally.unknown;
+                return 0;
+            }
+            if (attempt == kAttempts) {
+                ++tally.lost;
+                if (m_storeError.isEmpty())
+                    m_storeError = error;
+                return 0;
+            }
+            qCInfo(lcApp).noquote() << "Rovive import: a row of" << planned->table
+                                    << "whose commit was not answered was not stored:" << error;
+            continue;
+        }
+        // The server undid it with the connection it lost: written again on the next.
+        if (db.isMySQL && db.lastOutcome() == Database::Outcome::NotWritten
+            && db.lastFailureTransient() && attempt < kAttempts)
+            continue;
+        count(tally, 0, db);
+        return 0;
+    }
 }
 
 void Rovive2Import::CopyImages(int articleId, QStringList &images, Database *db,

@@ -11,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // Imports the XML export of Rovive 2: its categories become user folders, its marketplace
 // accounts accounts, its items articles with their pictures (copied from files or
 // downloaded). Made by the main window, moved to a thread of its own; `work()` runs once
@@ -52,9 +54,11 @@ public:
     // (the column keeps its default), each added to `rejected`: no number, a price or cost
     // that is negative, above NumberReader::maxPrice or of more than two decimals, a
     // negative count, or a number ambiguous in its column (`columns`; none: every column
-    // undecided).
-    static ArticleRow articleRow(const Fields &item, Database *db, QList<RejectedValue> *rejected,
-                                 const NumberColumns *columns = nullptr);
+    // undecided). With `db` its folder and account are looked up there: a failed read when
+    // a look-up failed.
+    static Read<ArticleRow> articleRow(const Fields &item, Database *db,
+                                       QList<RejectedValue> *rejected,
+                                       const NumberColumns *columns = nullptr);
     // Adds what the item's number values show to `columns`.
     static void learnNumbers(const Fields &item, NumberColumns *columns);
 
@@ -72,8 +76,9 @@ private:
     class Reader;
 
     // articleRow(), with the number columns read (`readNumbers`) or left as the item holds them.
-    static ArticleRow articleRow(const Fields &item, Database *db, QList<RejectedValue> *rejected,
-                                 const NumberColumns *columns, bool readNumbers);
+    static Read<ArticleRow> articleRow(const Fields &item, Database *db,
+                                       QList<RejectedValue> *rejected, const NumberColumns *columns,
+                                       bool readNumbers);
 
     // Reads the whole export; with a connection it writes what it reads, without one it
     // only checks that the file can be read to its end. False on the first error.
@@ -92,6 +97,19 @@ private:
         int all() const { return stored + lost + unknown; }
     };
     void count(Tally &tally, int id, const Database &db);
+    // What the look-ups of one unit of the export (a folder, an account, an article) decided:
+    // the row to insert into `table`; none (`table` empty) when it is stored already or left
+    // out.
+    struct Unit
+    {
+        QString table;
+        ArticleRow row;
+    };
+    // Stores one unit in one transaction, its look-ups (`plan`) and its insert, counted into
+    // `tally`: the new row's id, 0 when nothing was written. A look-up that fails writes
+    // nothing and is counted lost with its reason. A transaction that the lost connection
+    // undid is written again; one whose commit's answer was lost is looked up first.
+    int storeUnit(Database &db, Tally &tally, const std::function<Read<Unit>()> &plan);
     // The closing notification's title and text for a run that read the whole file; false
     // when anything of it could not be stored.
     bool outcome(QString *title, QString *text) const;

@@ -321,11 +321,19 @@ bool Api_Ebay::scheduleItem(const TradingTransport::Call &addition,
         return false;
     }
 
+    // The service starts the listing on the account it finds among these: never sent without
+    // them.
     QStringList accountNames;
     if (db) {
-        for (const auto &account :
-             db->select(QStringLiteral("SELECT accountname FROM accounts ORDER BY id"))
-                 .legacyValue())
+        const Read<SqlRows> accounts
+            = db->select(QStringLiteral("SELECT accountname FROM accounts ORDER BY id"));
+        if (!accounts.ok()) {
+            m_lastFail = tr("Die Konten konnten nicht aus der Datenbank gelesen werden: %1")
+                             .arg(accounts.error());
+            messages.append(m_lastFail);
+            return false;
+        }
+        for (const auto &account : *accounts)
             accountNames << account.value(QStringLiteral("accountname")).toString();
     }
     // The service lists the addition itself later; it learns when and for whom from five

@@ -4,6 +4,7 @@
 
 #include "core/database.h"
 #include "core/logging.h"
+#include "core/transaction.h"
 #include "marketplace/referencecache.h"
 #include "marketplace/tradingtransport.h"
 
@@ -141,12 +142,12 @@ void appendDetails(const XmlNode &root, const QString &containerPath, const QStr
 }
 
 // GetStore reply: the custom categories of Store/CustomCategories, with their
-// ChildCategory elements (the shop allows three levels).
-void storeCategories(Database *db, int accountId, int site, const XmlNode &parent,
+// ChildCategory elements (the shop allows three levels). False at the first row not stored.
+bool storeCategories(Database *db, int accountId, int site, const XmlNode &parent,
                      const QString &childName, const QString &parentId, int level)
 {
     if (level > 3)
-        return;
+        return true;
     for (const XmlNode &category : parent.all(childName)) {
         const QString catId = category.value(QStringLiteral("CategoryID")).trimmed();
         QMap<QString, QVariant> row;
@@ -158,10 +159,12 @@ void storeCategories(Database *db, int accountId, int site, const XmlNode &paren
         row.insert(QStringLiteral("level"), level);
         row.insert(QStringLiteral("sort"),
                    category.value(QStringLiteral("Order")).trimmed().toInt());
-        db->insertSqlClean(row, QStringLiteral("shopcats"));
-        storeCategories(db, accountId, site, category, QStringLiteral("ChildCategory"), catId,
-                        level + 1);
+        if (db->insertSqlClean(row, QStringLiteral("shopcats")) <= 0
+            || !storeCategories(db, accountId, site, category, QStringLiteral("ChildCategory"),
+                                catId, level + 1))
+            return false;
     }
+    return true;
 }
 
 struct ShopCategory
@@ -354,27 +357,41 @@ QList<QMap<QString, QString>> Api_Ebay::getStore(const QString &siteId, int acco
         return {};
     }
     if (fetched && !answer.stale) {
-        // The rows of the account and site are replaced only by a shop that was read: while
-        // the marketplace can't be reached, the stored ones still serve.
-        db->executeSQL(QStringLiteral("DELETE FROM shopcats WHERE account=%1 AND site=%2")
-                           .arg(accountId)
-                           .arg(site));
+        // The rows of the account and site are replaced only by a shop that was read, and
+        // all at once: while the marketplace can't be reached, or the new ones can't be
+        // stored, the stored ones still serve.
+        Transaction replace(db);
         // GetStore reply: Store/CustomCategories/CustomCategory, nested ChildCategory.
-        storeCategories(db, accountId, site,
-                        answer.root.at(QStringLiteral("Store/CustomCategories")),
-                        QStringLiteral("CustomCategory"), QStringLiteral("0"), 1);
+        const bool stored = replace.isOpen()
+            && db->executeSQL(QStringLiteral("DELETE FROM shopcats WHERE account=%1 AND site=%2")
+                                  .arg(accountId)
+                                  .arg(site))
+            && storeCategories(db, accountId, site,
+                               answer.root.at(QStringLiteral("Store/CustomCategories")),
+                               QStringLiteral("CustomCategory"), QStringLiteral("0"), 1)
+            && replace.commit();
+        if (!stored) {
+            qCWarning(lcNet).noquote()
+                << "The shop categories could not be stored:" << db->lastErrorText;
+            m_staleReason = tr("Die Shop-Kategorien konnten nicht gespeichert werden, es werden "
+                               "die zuletzt gespeicherten gezeigt: %1")
+                                .arg(db->lastErrorText);
+        }
     }
 
-    const SqlRows stored
-        = db->select(QStringLiteral(
-                         "SELECT catid, name, parentid, level FROM shopcats WHERE account=%1 AND "
-                         "site=%2 ORDER BY name, id")
-                         .arg(accountId)
-                         .arg(site))
-              .legacyValue();
+    const Read<SqlRows> stored = db->select(
+        QStringLiteral("SELECT catid, name, parentid, level FROM shopcats WHERE account=%1 AND "
+                       "site=%2 ORDER BY name, id")
+            .arg(accountId)
+            .arg(site));
+    if (!stored.ok()) {
+        m_lastFail = tr("Die Shop-Kategorien konnten nicht aus der Datenbank gelesen werden: %1")
+                         .arg(stored.error());
+        return {};
+    }
     QHash<QString, QList<ShopCategory>> children;
     const QString top = QStringLiteral("\n"); // no category id looks like this
-    for (const auto &row : stored) {
+    for (const auto &row : *stored) {
         const QString parent = row.value(QStringLiteral("level")).toInt() <= 1
             ? top
             : row.value(QStringLiteral("parentid")).toString();

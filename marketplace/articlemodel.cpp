@@ -7,21 +7,9 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 
-namespace {
-
-void removeArticle(Database *db, int articleId)
-{
-    const QString id = QString::number(articleId);
-    db->executeSQL(QStringLiteral("DELETE FROM articles_images WHERE article_id=") + id);
-    db->executeSQL(QStringLiteral("DELETE FROM articles_variations WHERE article_id=") + id);
-    db->executeSQL(QStringLiteral("DELETE FROM articles WHERE id=") + id);
-}
-
-} // namespace
-
-// The article, its pictures and its variations are written in one transaction. Where the
-// connection can't start one (a transaction of the caller is already open), a failed
-// picture or variation row removes what was written instead.
+// The article, its pictures and its variations are written in one transaction (inside a
+// transaction of the caller's, a page of the synchronisation, a savepoint): all of them or
+// nothing.
 int ArticleModel::saveToDatabase(Database *db, int id)
 {
     if (!db || id != 0)
@@ -39,20 +27,18 @@ int ArticleModel::saveToDatabase(Database *db, int id)
     article.insert(QStringLiteral("QuestionCount"), QuestionCount);
     article.insert(QStringLiteral("Title"), Title);
 
-    // Inside a transaction of the caller's (a page of the synchronisation) a savepoint.
+    // Not begun, nothing is written.
     Transaction transaction(db);
-    const bool inTransaction = transaction.isOpen();
-    const auto fail = [&](int articleId) {
-        if (inTransaction)
-            transaction.rollback();
-        else if (articleId > 0)
-            removeArticle(db, articleId);
+    if (!transaction.isOpen())
+        return 0;
+    const auto fail = [&] {
+        transaction.rollback();
         return 0;
     };
 
     const int articleId = db->insertSqlClean(article, QStringLiteral("articles"));
     if (articleId <= 0)
-        return fail(0);
+        return fail();
     const QString articleKey = QString::number(articleId);
 
     for (int i = 0; i < PictureURLs.size(); ++i) {
@@ -62,7 +48,7 @@ int ArticleModel::saveToDatabase(Database *db, int id)
         picture.insert(QStringLiteral("sort"), i);
         picture.insert(QStringLiteral("variant_name"), QString());
         if (db->insertSqlClean(picture, QStringLiteral("articles_images")) <= 0)
-            return fail(articleId);
+            return fail();
     }
     int sort = 0;
     for (auto it = VariantPictureURLs.cbegin(); it != VariantPictureURLs.cend(); ++it) {
@@ -72,7 +58,7 @@ int ArticleModel::saveToDatabase(Database *db, int id)
         picture.insert(QStringLiteral("sort"), sort++);
         picture.insert(QStringLiteral("variant_name"), it.key());
         if (db->insertSqlClean(picture, QStringLiteral("articles_images")) <= 0)
-            return fail(articleId);
+            return fail();
     }
 
     for (const ArticleVariation &variation : qAsConst(variations)) {
@@ -87,10 +73,10 @@ int ArticleModel::saveToDatabase(Database *db, int id)
         row.insert(QStringLiteral("UPC"), variation.UPC);
         row.insert(QStringLiteral("QuantitySold"), variation.QuantitySold);
         if (db->insertSqlClean(row, QStringLiteral("articles_variations")) <= 0)
-            return fail(articleId);
+            return fail();
     }
 
-    if (inTransaction && !transaction.commit()) {
+    if (!transaction.commit()) {
         qCWarning(lcDb).noquote() << "Saving the article failed:" << db->lastErrorText;
         return 0;
     }

@@ -32,9 +32,9 @@ public:
     ~ArticleModel() = default;
 
     // With `id` 0: inserts the record as a new article with its picture and variation
-    // rows, all or none of them (in one transaction; don't call it inside one of your own on
-    // MySQL, where starting it would commit yours). The new id; 0 when a row failed, and for
-    // any other `id`, and then nothing is written. The sold ones of each variation are kept
+    // rows, all or none of them (in one transaction, a savepoint inside one of the caller's).
+    // The new id; 0 when a row failed or the transaction could not be begun, and for any
+    // other `id`, and then nothing is written. The sold ones of each variation are kept
     // where articles_variations has a QuantitySold column.
     int saveToDatabase(Database *db, int id);
 

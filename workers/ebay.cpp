@@ -206,9 +206,9 @@ void Ebay::runRound()
     }
     emit setAppToSyncState(true);
     removeCachedProfiles();
+    m_roundFailures.clear();
     followUpScheduledStarts();
 
-    m_roundFailures.clear();
     // The round reads local times with the time zone as it is now.
     ItemMapping::forgetLocalOffsets();
     // The pictures of new listings come one after the other from the same few servers:
@@ -220,8 +220,11 @@ void Ebay::runRound()
     Switches switches;
     if (readSwitches(switches))
         m_roundSwitches = switches;
-    const auto accounts = db->select(QStringLiteral("SELECT * FROM accounts")).legacyValue();
-    for (const auto &account : accounts) {
+    // Accounts that could not be read are no accounts without listings: the round says why.
+    const Read<SqlRows> accounts = db->select(QStringLiteral("SELECT * FROM accounts"));
+    if (!accounts.ok())
+        m_roundFailures << tr("Die Konten konnten nicht gelesen werden: %1").arg(accounts.error());
+    for (const auto &account : accounts.orIfFailed({})) {
         try {
             if (!syncAccount(account))
                 break;
@@ -262,7 +265,10 @@ void Ebay::followUpScheduledStarts()
 {
     ScheduledStartService service(db);
     connect(&service, &ScheduledStartService::ChangeFolderCount, this, &Ebay::ChangeFolderCount);
-    service.followUp();
+    // Asked again in the next round.
+    if (!service.followUp())
+        m_roundFailures
+            << tr("Die geplanten Angebote konnten nicht gelesen werden: %1").arg(db->lastErrorText);
 }
 
 bool Ebay::syncAccount(const QMap<QString, QVariant> &account)
@@ -274,10 +280,13 @@ bool Ebay::syncAccount(const QMap<QString, QVariant> &account)
     {
         Api_Ebay api(token, nullptr, sandbox);
         const QString user = api.getUser();
-        // Only two complete, successful replies replace what is known of the account.
-        if (api.getLastFail().isEmpty())
-            db->executeSQL(QStringLiteral("UPDATE accounts SET apiresult=") + quoted(user)
-                           + QStringLiteral(" WHERE id=") + id);
+        // Only two complete, successful replies replace what is known of the account. Not
+        // stored, the account keeps what was known of it until the next round.
+        if (api.getLastFail().isEmpty()
+            && !db->executeSQL(QStringLiteral("UPDATE accounts SET apiresult=") + quoted(user)
+                               + QStringLiteral(" WHERE id=") + id))
+            qCWarning(lcWorker).noquote()
+                << "The data of account" << id << "could not be stored:" << db->lastErrorText;
     }
 
     refreshHash = now();
@@ -300,8 +309,13 @@ int Ebay::GetArticles(const QString &token, const QString &accountId, int sandbo
     const QString account = QString::number(accountId.toInt());
     const QString option = QStringLiteral("read_account_") + account;
     const QDateTime floor = Clock::currentDateTime().addDays(-kMaxReadBackDays);
-    QDateTime start = QDateTime::fromString(
-        db->getOption(option, floor.toString(kStampFormat)).legacyValue(), kStampFormat);
+    // Where the last read ended; not read, the account is read in the next round.
+    const Read<QString> last = db->getOption(option, floor.toString(kStampFormat));
+    if (!last.ok()) {
+        m_roundFailures << last.error();
+        return 0;
+    }
+    QDateTime start = QDateTime::fromString(*last, kStampFormat);
     // An unreadable stored value falls back to the floor as well.
     if (!start.isValid() || start < floor)
         start = floor;
@@ -310,16 +324,17 @@ int Ebay::GetArticles(const QString &token, const QString &accountId, int sandbo
     QStringList known;
     QSqlQuery rows;
     // Without the known ones every listing would be taken for a new one.
-    if (!db->selectQuery(
-            QStringLiteral("SELECT ItemID FROM articles WHERE ItemID <> '' AND Account = ")
-                + account,
-            rows)) {
+    bool read = db->selectQuery(
+        QStringLiteral("SELECT ItemID FROM articles WHERE ItemID <> '' AND Account = ") + account,
+        rows);
+    while (read && rows.next())
+        known.append(rows.value(0).toString());
+    read = read && db->rowsComplete(rows);
+    rows.finish();
+    if (!read) {
         m_roundFailures << db->lastErrorText;
         return 0;
     }
-    while (rows.next())
-        known.append(rows.value(0).toString());
-    rows.finish();
     // Listed by this program, their rows still to be written by the listing worker.
     known += ListingThread::pendingItemIds();
 
@@ -329,11 +344,14 @@ int Ebay::GetArticles(const QString &token, const QString &accountId, int sandbo
     m_lostPage.clear();
     // A page that could not be written makes the read incomplete: nothing is moved on the
     // strength of it, and the next read starts where this one did.
-    const bool read = api.getMyeBaySelling(account, known, start) && m_lostPage.isEmpty()
+    read = api.getMyeBaySelling(account, known, start) && m_lostPage.isEmpty()
         && db->failedStatements() == failures;
     if (read) {
-        // The next read overlaps this one by a day.
-        db->setOption(option, Clock::currentDateTime().addDays(-1).toString(kStampFormat));
+        // The next read overlaps this one by a day. Not stored, the next read starts where
+        // this one did: it reads more, and misses nothing.
+        if (!db->setOption(option, Clock::currentDateTime().addDays(-1).toString(kStampFormat)))
+            qCWarning(lcWorker).noquote() << "Where the read of account" << account
+                                          << "ended could not be stored:" << db->lastErrorText;
     } else {
         qCWarning(lcWorker).noquote()
             << tr("Letzte Einlesung für Konto %1 war nicht erfolgreich").arg(account);
@@ -346,9 +364,10 @@ int Ebay::GetArticles(const QString &token, const QString &accountId, int sandbo
         return read ? 1 : 0;
     if (failure.isEmpty())
         failure = tr("Unbekannter Fehler");
+    // Without its name the failure is told all the same.
     const QString name
         = db->selectOne(QStringLiteral("SELECT accountname FROM accounts WHERE id=") + account)
-              .legacyValue();
+              .orIfFailed(QString());
     m_roundFailures << (name.isEmpty() ? failure : name + QStringLiteral(": ") + failure);
 
     addNews(QStringLiteral("error"), tr("Einlesefehler"), QString(), 0, failure);
@@ -364,12 +383,15 @@ int Ebay::GetArticles(const QString &token, const QString &accountId, int sandbo
 void Ebay::reconcile(const QString &accountId)
 {
     const QString stamp = Database::escapeString(refreshHash);
-    db->executeSQL(
-        QStringLiteral("UPDATE articles SET Folder=CASE WHEN SoldCount<Quantity THEN -8 ELSE -7 "
-                       "END WHERE Folder IN (-9, -8) AND Trash=0 AND ((Folder=-9 AND "
-                       "SoldCount<Quantity) OR SoldCount=Quantity) AND RefreshHash NOT LIKE '")
-        + stamp + QStringLiteral("' AND (StartDate IS NULL OR StartDate < '") + stamp
-        + QStringLiteral("') AND +Account=") + accountId);
+    // Not stored, the rows stay where they are until the next complete read moves them.
+    if (!db->executeSQL(
+            QStringLiteral(
+                "UPDATE articles SET Folder=CASE WHEN SoldCount<Quantity THEN -8 ELSE -7 "
+                "END WHERE Folder IN (-9, -8) AND Trash=0 AND ((Folder=-9 AND "
+                "SoldCount<Quantity) OR SoldCount=Quantity) AND RefreshHash NOT LIKE '")
+            + stamp + QStringLiteral("' AND (StartDate IS NULL OR StartDate < '") + stamp
+            + QStringLiteral("') AND +Account=") + accountId))
+        m_roundFailures << db->lastErrorText;
 }
 
 // Sets the count of every folder the tree knows; folders without an article get 0.
@@ -380,17 +402,18 @@ void Ebay::publishFolderCounts()
                         SpecialFolderId::Scheduled, SpecialFolderId::Outbox, SpecialFolderId::Trash,
                         SpecialFolderId::Drafts })
         counts.insert(folder, 0);
-    for (const auto &row : db->select(QStringLiteral("SELECT id FROM folders")).legacyValue())
-        counts.insert(row.value(QStringLiteral("id")).toInt(), 0);
-    const auto rows
-        = db
-              ->select(QStringLiteral(
-                  "SELECT Folder,count(id) AS M FROM articles WHERE Trash=0 GROUP BY Folder"))
-              .legacyValue();
-    // Counts that could not be read are not shown as empty folders.
-    if (!db->lastErrorText.isEmpty())
+    // Counts that could not be read are not shown as empty folders: the window keeps those
+    // it has.
+    const Read<SqlRows> folders = db->select(QStringLiteral("SELECT id FROM folders"));
+    if (!folders.ok())
         return;
-    for (const auto &row : rows)
+    for (const auto &row : *folders)
+        counts.insert(row.value(QStringLiteral("id")).toInt(), 0);
+    const Read<SqlRows> rows = db->select(
+        QStringLiteral("SELECT Folder,count(id) AS M FROM articles WHERE Trash=0 GROUP BY Folder"));
+    if (!rows.ok())
+        return;
+    for (const auto &row : *rows)
         counts.insert(row.value(QStringLiteral("Folder")).toInt(),
                       row.value(QStringLiteral("M")).toInt());
     for (auto it = counts.cbegin(); it != counts.cend(); ++it)
@@ -419,11 +442,17 @@ void Ebay::getAdItems(QList<ArticleModel *> articles)
         return;
 
     ensureDatabase();
+    // Without the switches it is not known which entries the seller wants: the page is read
+    // again in the next round.
     Switches switches;
-    if (m_roundSwitches)
+    if (m_roundSwitches) {
         switches = *m_roundSwitches;
-    else
-        readSwitches(switches);
+    } else if (!readSwitches(switches)) {
+        m_lostPage = tr("Eingelesene Angebote konnten nicht gespeichert werden: %1")
+                         .arg(db->lastErrorText);
+        qCWarning(lcWorker).noquote() << m_lostPage;
+        return;
+    }
 
     // A listing the program made is never a new article, also while its result is not
     // stored yet.
@@ -504,7 +533,7 @@ bool Ebay::readSwitches(Switches &switches)
         else if (name == QLatin1String("NotiNewBids"))
             switches.bids = on;
     }
-    return true;
+    return db->rowsComplete(query);
 }
 
 QVector<Ebay::StoredRow> Ebay::rowsOfListing(const ArticleModel &record)
@@ -740,21 +769,19 @@ void Ebay::applyNew(ArticleModel &record, const QString &thumb, const Switches &
 
 void Ebay::putOntoArticle(const ArticleModel &record, int articleId, const Switches &switches)
 {
-    const quint64 failures = db->failedStatements();
-    const SqlRows rows = db->select(QStringLiteral("SELECT * FROM articles WHERE id=")
-                                    + QString::number(articleId))
-                             .legacyValue();
-    if (db->failedStatements() != failures) {
+    const Read<SqlRows> rows = db->select(QStringLiteral("SELECT * FROM articles WHERE id=")
+                                          + QString::number(articleId));
+    if (!rows.ok()) {
         m_pageFailed = true;
         return;
     }
     // Gone meanwhile: nothing to put it on; the next read decides anew.
-    if (rows.isEmpty())
+    if (rows->isEmpty())
         return;
 
     ListingResult result;
     result.kind = ListingResult::Listed;
-    result.row = rows.first();
+    result.row = rows->first();
     result.articleId = QString::number(articleId);
     const QString oldItemId = result.row.value(QStringLiteral("ItemID")).toString();
     const int folderOld = result.row.value(QStringLiteral("FolderOld")).toInt();
@@ -782,14 +809,10 @@ void Ebay::putOntoArticle(const ArticleModel &record, int articleId, const Switc
     for (const auto &count : write.counts)
         changeFolderCount(count.first, count.second);
     if (write.entryId > 0) {
-        const QList<NewsItem> news
-            = db->selectNews(QStringLiteral("id=") + QString::number(write.entryId)).legacyValue();
-        if (!news.isEmpty()) {
-            Notice notice;
-            notice.isNews = true;
-            notice.news = news.first();
-            m_notices.append(notice);
-        }
+        Notice notice;
+        notice.isNews = true;
+        notice.news = write.entry;
+        m_notices.append(notice);
     }
     // The article is the listing now: the read goes onto it as onto any known listing.
     applyKnown(record, rowsOfListing(record), switches);

@@ -40,24 +40,46 @@ void logException(const std::invalid_argument &error)
 }
 
 // The articles that `condition` picks, each with the columns of its account.
-SqlRows queuedArticles(Database *db, const QString &condition)
+Read<SqlRows> queuedArticles(Database *db, const QString &condition)
 {
-    return db
-        ->select(
-            QStringLiteral("SELECT accounts.accountname, accounts.smallbiz, accounts.apiresult, "
-                           "accounts.id AS accid, accounts.sandbox, accounts.token, articles.* "
-                           "FROM accounts, articles WHERE articles.Account=accounts.id AND ")
-            + condition)
-        .legacyValue();
+    return db->select(
+        QStringLiteral("SELECT accounts.accountname, accounts.smallbiz, accounts.apiresult, "
+                       "accounts.id AS accid, accounts.sandbox, accounts.token, articles.* "
+                       "FROM accounts, articles WHERE articles.Account=accounts.id AND ")
+        + condition);
 }
 
 // The picture rows of an article; `ownOnly` leaves out those of its variations.
-SqlRows picturesOf(Database *db, const QString &articleId, bool ownOnly)
+Read<SqlRows> picturesOf(Database *db, const QString &articleId, bool ownOnly)
 {
     QString sql = QStringLiteral("SELECT * FROM articles_images WHERE article_id=") + articleId;
     if (ownOnly)
         sql += QStringLiteral(" AND (variant_name IS NULL OR variant_name = '')");
-    return db->select(sql).legacyValue();
+    return db->select(sql);
+}
+
+// A queue that could not be read is no empty one: the pass ends, and the next tries again.
+void passEnds(const char *queue, const QString &error)
+{
+    qCWarning(lcWorker).noquote() << "The listing pass ends: the" << queue
+                                  << "could not be read:" << error;
+}
+
+// The activity entry as written, as selectNews would read it back.
+NewsItem newsOf(int id, const QMap<QString, QVariant> &entry)
+{
+    NewsItem item;
+    item.id = id;
+    item.indate = QDateTime::fromString(entry.value(QStringLiteral("indate")).toString(),
+                                        QLatin1String(kDateFormat));
+    item.itemid = entry.value(QStringLiteral("itemid")).toString();
+    item.title = entry.value(QStringLiteral("title")).toString();
+    item.price = entry.value(QStringLiteral("price")).toDouble();
+    item.pricetype = entry.value(QStringLiteral("pricetype")).toInt();
+    item.textinfo = entry.value(QStringLiteral("textinfo")).toString();
+    item.infotype = entry.value(QStringLiteral("infotype")).toString();
+    item.databaseid = entry.value(QStringLiteral("databaseid")).toInt();
+    return item;
 }
 
 // The option holding the database's own key for listing UUIDs.
@@ -168,9 +190,9 @@ QStringList ListingThread::pendingItemIds()
 
 bool ListingThread::storedDatabaseKey(Database *db, QString &key)
 {
-    const quint64 failures = db->failedStatements();
-    key = db->getOption(kKeyOption, QString()).legacyValue();
-    return db->failedStatements() == failures;
+    const Read<QString> stored = db->getOption(kKeyOption, QString());
+    key = stored.orIfFailed(QString());
+    return stored.ok();
 }
 
 bool ListingThread::databaseKey(QString &key)
@@ -180,7 +202,11 @@ bool ListingThread::databaseKey(QString &key)
         if (!storedDatabaseKey(db, stored))
             return false;
         if (stored.isEmpty()) {
-            db->setOption(kKeyOption, QUuid::createUuid().toString(QUuid::Id128));
+            if (!db->setOption(kKeyOption, QUuid::createUuid().toString(QUuid::Id128))) {
+                qCWarning(lcWorker).noquote()
+                    << "The key of the listing UUIDs could not be stored:" << db->lastErrorText;
+                return false;
+            }
             // Read back: only a stored key makes a repeat send the same UUID.
             if (!storedDatabaseKey(db, stored))
                 return false;
@@ -200,18 +226,14 @@ bool ListingThread::outboxByUuid(Database *db, int account, QHash<QString, int> 
     // Without a key no listing carries a UUID of this database.
     if (key.isEmpty())
         return true;
-    const quint64 failures = db->failedStatements();
-    const SqlRows rows
-        = db->select(
-                QStringLiteral(
-                    "SELECT articles.id, articles.ItemID, articles.FolderOld, "
-                    "accounts.accountname FROM accounts, articles WHERE "
-                    "articles.Account=accounts.id AND articles.Folder=-2 AND articles.Account=")
-                + QString::number(account))
-              .legacyValue();
-    if (db->failedStatements() != failures)
+    const Read<SqlRows> rows = db->select(
+        QStringLiteral("SELECT articles.id, articles.ItemID, articles.FolderOld, "
+                       "accounts.accountname FROM accounts, articles WHERE "
+                       "articles.Account=accounts.id AND articles.Folder=-2 AND articles.Account=")
+        + QString::number(account));
+    if (!rows.ok())
         return false;
-    for (const ArticleRow &row : rows) {
+    for (const ArticleRow &row : *rows) {
         const int call = listingCallFor(row.value(QStringLiteral("ItemID")).toString(),
                                         row.value(QStringLiteral("FolderOld")).toInt());
         // A revision keeps its listing: it makes none of its own.
@@ -277,22 +299,32 @@ void ListingThread::ExecuteAll()
 
 int ListingThread::runPass(bool &stop)
 {
+    m_passFailed = false;
     storePendingResults();
     if (!m_pending.isEmpty())
         return 0;
-    if (!m_leftoversRequeued)
+    // Until the leftovers are queued again (or found to be none), nothing else is done: the
+    // next pass tries again.
+    if (!m_leftoversRequeued) {
         m_leftoversRequeued = requeueLeftovers();
+        if (!m_leftoversRequeued)
+            return 0;
+    }
     // Without the developer keys nothing is checked, listed or scheduled: the articles wait in
     // their queues, and the status panel says once (again after a command) what is missing.
     if (TradingTransport::noKeys()) {
-        if (!keysTold
-            && !queuedArticles(db,
-                               QStringLiteral("(articles.DoCheck=1 OR (articles.DoCheck=2 "
-                                              "AND articles.Folder=-2) OR "
-                                              "(articles.Planned_Interval='' AND "
-                                              "articles.Planned<>'' AND articles.Folder=-3)) "
-                                              "LIMIT 1"))
-                    .isEmpty()) {
+        if (keysTold)
+            return 0;
+        const Read<SqlRows> waiting
+            = queuedArticles(db,
+                             QStringLiteral("(articles.DoCheck=1 OR (articles.DoCheck=2 "
+                                            "AND articles.Folder=-2) OR "
+                                            "(articles.Planned_Interval='' AND "
+                                            "articles.Planned<>'' AND articles.Folder=-3)) "
+                                            "LIMIT 1"));
+        if (!waiting.ok()) {
+            passEnds("queues", waiting.error());
+        } else if (!waiting->isEmpty()) {
             qCInfo(lcWorker) << "Listing pass left out: no developer keys";
             emit getStatus(TradingTransport::missingKeysText(), -1, 0);
             keysTold = true;
@@ -300,9 +332,11 @@ int ListingThread::runPass(bool &stop)
         return 0;
     }
     const int checked = checkPhase(stop);
-    if (stop)
+    if (stop || m_passFailed)
         return checked;
     uploadPhase();
+    if (m_passFailed)
+        return checked;
     const int queued = outboxPhase(stop);
     return qMax(checked, queued);
 }
@@ -336,10 +370,10 @@ QMap<QString, QVariant> ListingThread::outcomeEntry(const ArticleRow &row)
 void ListingThread::storeAndSend(Database *connection, const QMap<QString, QVariant> &entry)
 {
     const int id = connection->insertSqlClean(entry, QStringLiteral("itemshistory"));
-    const QList<NewsItem> news
-        = connection->selectNews(QStringLiteral("id=") + QString::number(id)).legacyValue();
-    if (!news.isEmpty())
-        emit sendaddNewsItem(news.first());
+    // Not stored: not shown either (the failed write is logged and told as every one is).
+    if (id <= 0)
+        return;
+    emit sendaddNewsItem(newsOf(id, entry));
 }
 
 std::unique_ptr<Api_Ebay> ListingThread::startRow(const ArticleRow &row)
@@ -353,11 +387,13 @@ std::unique_ptr<Api_Ebay> ListingThread::startRow(const ArticleRow &row)
     // complete, successful replies replace what is known of the account (the VAT decision
     // reads it).
     const QString account = client->getUser();
-    if (client->getLastFail().isEmpty()) {
-        db->executeSQL(QStringLiteral("UPDATE accounts SET apiresult=") + quoted(account)
-                       + QStringLiteral(" WHERE id=")
-                       + row.value(QStringLiteral("accid")).toString());
-    }
+    // Not stored, the account keeps what was known of it: the next row refreshes it again.
+    if (client->getLastFail().isEmpty()
+        && !db->executeSQL(QStringLiteral("UPDATE accounts SET apiresult=") + quoted(account)
+                           + QStringLiteral(" WHERE id=")
+                           + row.value(QStringLiteral("accid")).toString()))
+        qCWarning(lcWorker).noquote()
+            << "The account's data could not be stored:" << db->lastErrorText;
     return client;
 }
 
@@ -369,15 +405,20 @@ int ListingThread::checkPhase(bool &stop)
         stop = true;
         return 0;
     }
-    const SqlRows rows = queuedArticles(db, QStringLiteral("articles.DoCheck=1 LIMIT 2"));
-    if (rows.isEmpty())
+    const Read<SqlRows> rows = queuedArticles(db, QStringLiteral("articles.DoCheck=1 LIMIT 2"));
+    if (!rows.ok()) {
+        passEnds("verification queue", rows.error());
+        m_passFailed = true;
+        return 0;
+    }
+    if (rows->isEmpty())
         return 0;
     try {
-        handleCheckRow(rows.first(), stop);
+        handleCheckRow(rows->first(), stop);
     } catch (const std::invalid_argument &error) {
         logException(error);
     }
-    return rows.size();
+    return rows->size();
 }
 
 void ListingThread::handleCheckRow(const ArticleRow &row, bool &stop)
@@ -388,10 +429,10 @@ void ListingThread::handleCheckRow(const ArticleRow &row, bool &stop)
         return;
 
     const quint64 failures = db->failedStatements();
-    const SqlRows pictures = picturesOf(db, articleId, true);
+    const Read<SqlRows> pictures = picturesOf(db, articleId, true);
     QStringList messages;
-    const bool passed = db->failedStatements() == failures
-        && client->verifyItem(Api_Ebay::Verify, row, pictures, messages, db);
+    const bool passed
+        = pictures.ok() && client->verifyItem(Api_Ebay::Verify, row, *pictures, messages, db);
     if (!passed && !client->lastCallSent && db->failedStatements() != failures) {
         // Not verified without its pictures or variations: again once they can be read.
         if (db->lastFailureTransient()) {
@@ -408,21 +449,46 @@ void ListingThread::handleCheckRow(const ArticleRow &row, bool &stop)
 
     QMap<QString, QVariant> entry = outcomeEntry(row);
     QString text;
+    QString sql;
     if (passed) {
         // The client ends the messages of a passed verification with the total fees.
         text = messages.isEmpty() ? QString() : messages.last();
         entry.insert(QStringLiteral("infotype"), QStringLiteral("articlecheck_success"));
-        db->executeSQL(QStringLiteral("UPDATE articles SET IsVerified=1, DoCheckResult=")
-                       + quoted(text) + QStringLiteral(" WHERE id=") + articleId);
+        sql = QStringLiteral("UPDATE articles SET IsVerified=1, DoCheckResult=") + quoted(text)
+            + QStringLiteral(" WHERE id=") + articleId;
     } else {
         text = QStringLiteral("(f)") + messages.join(QLatin1Char(' '));
         text.replace(QLatin1String(".:"), QLatin1String(":"));
         entry.insert(QStringLiteral("infotype"), QStringLiteral("articlecheck_fail"));
-        db->executeSQL(QStringLiteral("UPDATE articles SET IsVerified=0, DoCheckResult=")
-                       + quoted(text) + QStringLiteral(" WHERE id=") + articleId);
+        sql = QStringLiteral("UPDATE articles SET IsVerified=0, DoCheckResult=") + quoted(text)
+            + QStringLiteral(" WHERE id=") + articleId;
     }
     entry.insert(QStringLiteral("textinfo"), text);
-    storeAndSend(db, entry);
+    // The outcome and its entry are stored together. Not stored while the database is
+    // unavailable, the article is verified again once it is back (a verification lists
+    // nothing).
+    int entryId = 0;
+    {
+        Transaction outcome(db);
+        entryId = outcome.isOpen() && db->executeSQL(sql)
+            ? db->insertSqlClean(entry, QStringLiteral("itemshistory"))
+            : 0;
+        if (entryId <= 0 || !outcome.commit())
+            entryId = 0;
+    }
+    if (entryId > 0) {
+        emit sendaddNewsItem(newsOf(entryId, entry));
+    } else {
+        qCWarning(lcWorker).noquote() << "The verification of article" << articleId
+                                      << "could not be stored:" << db->lastErrorText;
+        if (db->lastFailureTransient()) {
+            ListingResult result;
+            result.kind = ListingResult::Requeue;
+            result.articleId = articleId;
+            result.queue = 1;
+            settle(result);
+        }
+    }
 
     if (applicationGoingDown())
         stop = true;
@@ -432,10 +498,16 @@ void ListingThread::handleCheckRow(const ArticleRow &row, bool &stop)
 
 void ListingThread::uploadPhase()
 {
-    const SqlRows rows
+    const Read<SqlRows> queued
         = queuedArticles(db,
                          QStringLiteral("articles.Planned_Interval='' AND articles.Planned<>'' "
                                         "AND articles.Folder = -3"));
+    if (!queued.ok()) {
+        passEnds("scheduled articles", queued.error());
+        m_passFailed = true;
+        return;
+    }
+    const SqlRows &rows = *queued;
     if (rows.isEmpty())
         return;
 
@@ -451,6 +523,8 @@ void ListingThread::uploadPhase()
         } catch (const std::invalid_argument &error) {
             logException(error);
         }
+        if (m_passFailed)
+            return;
     }
     emit getStatus(tr("Planungen hochgeladen"), 100, 100);
 }
@@ -458,14 +532,27 @@ void ListingThread::uploadPhase()
 void ListingThread::handleUploadRow(const ArticleRow &row)
 {
     const QString articleId = row.value(QStringLiteral("id")).toString();
+    // A start is never handed over without its pictures or variations: the article stays
+    // scheduled, and the next pass sends it.
+    const Read<SqlRows> pictures = picturesOf(db, articleId, false);
+    if (!pictures.ok()) {
+        passEnds("pictures of a scheduled article", pictures.error());
+        m_passFailed = true;
+        return;
+    }
     const std::unique_ptr<Api_Ebay> client = startRow(row);
-
-    const SqlRows pictures = picturesOf(db, articleId, false);
     QStringList messages;
-    const bool accepted = client->verifyItem(Api_Ebay::Schedule, row, pictures, messages, db);
+    const quint64 failures = db->failedStatements();
+    const bool accepted = client->verifyItem(Api_Ebay::Schedule, row, *pictures, messages, db);
+    if (!accepted && !client->lastCallSent && db->failedStatements() != failures) {
+        passEnds("scheduled article", db->lastErrorText);
+        m_passFailed = true;
+        return;
+    }
 
     QMap<QString, QVariant> entry = outcomeEntry(row);
     QString text;
+    QString status; // the DoCheckResult written with the entry; null: none
     if (accepted) {
         text = tr("wurde an den Startzeitserver gesendet");
         entry.insert(QStringLiteral("infotype"), QStringLiteral("planning_add_success"));
@@ -496,17 +583,33 @@ void ListingThread::handleUploadRow(const ArticleRow &row)
                 }
             }
         } else {
-            db->executeSQL(QStringLiteral("UPDATE articles SET DoCheckResult=") + quoted(text)
-                           + QStringLiteral(" WHERE id=") + articleId);
+            status = text;
         }
     } else {
         text = failureText(messages);
         entry.insert(QStringLiteral("infotype"), QStringLiteral("planning_add_fail"));
-        db->executeSQL(QStringLiteral("UPDATE articles SET DoCheckResult=") + quoted(text)
-                       + QStringLiteral(" WHERE id=") + articleId);
+        status = text;
     }
     entry.insert(QStringLiteral("textinfo"), text);
-    storeAndSend(db, entry);
+    // The status the list shows and the entry, together. Not stored, the row is sent again in
+    // the next pass (without a job id it is still waiting).
+    int entryId = 0;
+    {
+        Transaction outcome(db);
+        const bool statusWritten = status.isNull()
+            || db->executeSQL(QStringLiteral("UPDATE articles SET DoCheckResult=") + quoted(status)
+                              + QStringLiteral(" WHERE id=") + articleId);
+        entryId = outcome.isOpen() && statusWritten
+            ? db->insertSqlClean(entry, QStringLiteral("itemshistory"))
+            : 0;
+        if (entryId <= 0 || !outcome.commit())
+            entryId = 0;
+    }
+    if (entryId > 0)
+        emit sendaddNewsItem(newsOf(entryId, entry));
+    else
+        qCWarning(lcWorker).noquote() << "The outcome of the upload of article" << articleId
+                                      << "could not be stored:" << db->lastErrorText;
 }
 
 // Stores the job id for the row only while it is still scheduled as it was sent: in its
@@ -534,16 +637,21 @@ int ListingThread::outboxPhase(bool &stop)
         stop = true;
         return 0;
     }
-    const SqlRows rows
+    const Read<SqlRows> rows
         = queuedArticles(db, QStringLiteral("articles.DoCheck=2 AND articles.Folder = -2 LIMIT 2"));
-    if (rows.isEmpty())
+    if (!rows.ok()) {
+        passEnds("outbox", rows.error());
+        m_passFailed = true;
+        return 0;
+    }
+    if (rows->isEmpty())
         return 0;
     try {
-        handleOutboxRow(rows.first(), stop);
+        handleOutboxRow(rows->first(), stop);
     } catch (const std::invalid_argument &error) {
         logException(error);
     }
-    return rows.size();
+    return rows->size();
 }
 
 void ListingThread::handleOutboxRow(const ArticleRow &row, bool &stop)
@@ -569,12 +677,11 @@ void ListingThread::handleOutboxRow(const ArticleRow &row, bool &stop)
     result.call = call;
 
     const quint64 failures = db->failedStatements();
-    const SqlRows pictures = picturesOf(db, articleId, true);
+    const Read<SqlRows> pictures = picturesOf(db, articleId, true);
     QStringList messages;
     if (call != Api_Ebay::Revise)
         client->itemUuid = listingUuid(key, row, call);
-    const bool listed = db->failedStatements() == failures
-        && client->verifyItem(call, row, pictures, messages, db);
+    const bool listed = pictures.ok() && client->verifyItem(call, row, *pictures, messages, db);
     result.time = Clock::currentDateTime();
 
     if (!listed && !client->lastCallSent && db->failedStatements() != failures) {
@@ -640,16 +747,16 @@ void ListingThread::storePendingResults()
 bool ListingThread::requeueLeftovers()
 {
     constexpr int kRowsPerWrite = 50;
-    const quint64 failures = db->failedStatements();
-    const SqlRows outbox
-        = db->select(
-                QStringLiteral("SELECT id, DoCheck, DoCheckResult FROM articles WHERE Folder=-2"))
-              .legacyValue();
-    if (db->failedStatements() != failures)
-        return !db->lastFailureTransient();
+    const Read<SqlRows> outbox = db->select(
+        QStringLiteral("SELECT id, DoCheck, DoCheckResult FROM articles WHERE Folder=-2"));
+    // Not read is not done: the leftovers are looked for again in the next pass.
+    if (!outbox.ok()) {
+        passEnds("outbox", outbox.error());
+        return false;
+    }
     const QString queued = queuedText();
     QStringList ids;
-    for (const ArticleRow &row : outbox) {
+    for (const ArticleRow &row : *outbox) {
         if (row.value(QStringLiteral("DoCheck")).toInt() == 0
             && row.value(QStringLiteral("DoCheckResult")).toString() == queued)
             ids << row.value(QStringLiteral("id")).toString();
@@ -660,8 +767,13 @@ bool ListingThread::requeueLeftovers()
                                 + ids.mid(at, kRowsPerWrite).join(QLatin1Char(','))
                                 + QStringLiteral(") AND Folder=-2 AND DoCheck=0 AND DoCheckResult=")
                                 + quoted(queued),
-                            Database::Repeat::Safe))
+                            Database::Repeat::Safe)) {
+            // Tried again in the next pass, unless the database refuses it for good: then
+            // those articles wait for the seller to queue them anew.
+            qCWarning(lcWorker).noquote()
+                << "Articles left in the outbox could not be queued again:" << db->lastErrorText;
             return !db->lastFailureTransient();
+        }
     }
     return true;
 }
@@ -676,6 +788,11 @@ bool ListingThread::storeResult(ListingResult &result)
                            + result.articleId + QStringLiteral(" AND DoCheck=0")
                            + (result.queue == 2 ? QStringLiteral(" AND Folder=-2") : QString())))
             return true;
+        // Kept while the database is unavailable; refused for good, the article waits until
+        // the seller queues it anew.
+        if (!db->lastFailureTransient())
+            qCWarning(lcWorker).noquote() << "Article" << result.articleId
+                                          << "could not be queued again:" << db->lastErrorText;
         return !db->lastFailureTransient();
     }
 
@@ -697,20 +814,21 @@ bool ListingThread::storeResult(ListingResult &result)
     for (const auto &count : counts)
         emit ChangeFolderCount(count.first, count.second, false);
 
-    QString entry;
     if (write.entryId > 0) {
-        entry = QStringLiteral("id=") + QString::number(write.entryId);
+        emit sendaddNewsItem(write.entry);
     } else if (write.outcome == ListingWrite::AlreadyStored) {
         // Stored by an earlier attempt whose answer was lost, or by the synchronisation: its
-        // entry goes to the window, which shows each entry once.
-        entry = QStringLiteral("databaseid=") + result.articleId
-            + QStringLiteral(" AND infotype IN ('articleadd_success', 'articleadd_fail') "
-                             "ORDER BY id DESC LIMIT 1");
-    }
-    if (!entry.isEmpty()) {
-        const QList<NewsItem> news = db->selectNews(entry).legacyValue();
-        if (!news.isEmpty())
-            emit sendaddNewsItem(news.first());
+        // entry goes to the window, which shows each entry once. Not read now, the activity
+        // list shows it when it is next read; the outcome is stored either way.
+        const Read<QList<NewsItem>> news
+            = db->selectNews(QStringLiteral("databaseid=") + result.articleId
+                             + QStringLiteral(" AND infotype IN ('articleadd_success', "
+                                              "'articleadd_fail') ORDER BY id DESC LIMIT 1"));
+        if (!news.ok())
+            qCInfo(lcWorker).noquote() << "The entry of article" << result.articleId
+                                       << "is not shown now, it could not be read:" << news.error();
+        else if (!news->isEmpty())
+            emit sendaddNewsItem(news->first());
     }
     return true;
 }
@@ -719,12 +837,8 @@ ListingWrite ListingThread::storeOutcome(Database *db, const ListingResult &resu
                                          bool onlyFromOutbox)
 {
     ListingWrite write;
-    const quint64 failures = db->failedStatements();
-    // A statement the database refuses for good is left out, as it always was; one that found
-    // the database unavailable undoes everything of this outcome.
-    const auto unavailable = [&] {
-        return db->failedStatements() != failures && db->lastFailureTransient();
-    };
+    // A statement that fails undoes everything of this outcome: kept for later while the
+    // database is unavailable, left out when it refuses it for good.
     const auto failedFor = [&]() {
         return db->lastFailureTransient() ? ListingWrite::Unavailable : ListingWrite::Refused;
     };
@@ -753,12 +867,12 @@ ListingWrite ListingThread::storeOutcome(Database *db, const ListingResult &resu
 
     // The article's row, locked until the end: another connection storing the same listing
     // waits for this one and then finds it stored.
-    const SqlRows own
+    const Read<SqlRows> ownRead
         = db->select(QStringLiteral("SELECT ItemID, Folder FROM articles WHERE id=") + articleId
-                     + (db->isMySQL ? QStringLiteral(" FOR UPDATE") : QString()))
-              .legacyValue();
-    if (unavailable())
-        return endWith(ListingWrite::Unavailable);
+                     + (db->isMySQL ? QStringLiteral(" FOR UPDATE") : QString()));
+    if (!ownRead.ok())
+        return endWith(failedFor());
+    const SqlRows &own = *ownRead;
     const QString storedItemId = own.value(0).value(QStringLiteral("ItemID")).toString();
     if (newListing && !own.isEmpty() && storedItemId == result.itemId)
         return endWith(ListingWrite::AlreadyStored);
@@ -774,16 +888,14 @@ ListingWrite ListingThread::storeOutcome(Database *db, const ListingResult &resu
     const auto entryStored = [&](const QString &databaseId) {
         return db->selectCount(QStringLiteral("SELECT id FROM itemshistory WHERE databaseid=")
                                + databaseId + QStringLiteral(" AND infotype=") + quoted(infotype)
-                               + QStringLiteral(" AND indate=") + quoted(time))
-                   .legacyValue()
-            > 0;
+                               + QStringLiteral(" AND indate=") + quoted(time));
     };
     // A refusal or revision leaves no item number behind.
     if (!newListing) {
-        const bool stored = entryStored(articleId);
-        if (unavailable())
-            return endWith(ListingWrite::Unavailable);
-        if (stored)
+        const Read<int> stored = entryStored(articleId);
+        if (!stored.ok())
+            return endWith(failedFor());
+        if (*stored > 0)
             return endWith(ListingWrite::AlreadyStored);
     }
 
@@ -794,26 +906,27 @@ ListingWrite ListingThread::storeOutcome(Database *db, const ListingResult &resu
 
     int imported = 0;
     if (newListing) {
-        imported = db->selectOne(QStringLiteral("SELECT id FROM articles WHERE ItemID=")
-                                 + quoted(result.itemId) + QStringLiteral(" AND Account=") + account
-                                 + QStringLiteral(" AND id<>") + articleId)
-                       .legacyValue()
-                       .toInt();
-        const bool stored = imported > 0 && entryStored(QString::number(imported));
-        if (unavailable())
-            return endWith(ListingWrite::Unavailable);
-        if (stored)
-            return endWith(ListingWrite::AlreadyStored);
+        const Read<QString> importedRow = db->selectOne(
+            QStringLiteral("SELECT id FROM articles WHERE ItemID=") + quoted(result.itemId)
+            + QStringLiteral(" AND Account=") + account + QStringLiteral(" AND id<>") + articleId);
+        if (!importedRow.ok())
+            return endWith(failedFor());
+        imported = importedRow->toInt();
+        if (imported > 0) {
+            const Read<int> stored = entryStored(QString::number(imported));
+            if (!stored.ok())
+                return endWith(failedFor());
+            if (*stored > 0)
+                return endWith(ListingWrite::AlreadyStored);
+        }
     }
 
     if (firstListing) {
-        const int listedWithMe = db->getOption(QStringLiteral("listedWithMe"), QStringLiteral("0"))
-                                     .legacyValue()
-                                     .toInt()
-            + 1;
-        if (unavailable())
-            return endWith(ListingWrite::Unavailable);
-        db->setOption(QStringLiteral("listedWithMe"), QString::number(listedWithMe));
+        const Read<QString> count
+            = db->getOption(QStringLiteral("listedWithMe"), QStringLiteral("0"));
+        if (!count.ok()
+            || !db->setOption(QStringLiteral("listedWithMe"), QString::number(count->toInt() + 1)))
+            return endWith(failedFor());
     }
 
     QString sql;
@@ -840,15 +953,22 @@ ListingWrite ListingThread::storeOutcome(Database *db, const ListingResult &resu
         // A first listing leaves the unlisted article where it was: the copy, made before the
         // listing columns are written, lands in the previous folder.
         if (firstListing) {
+            const quint64 beforeCopy = db->failedStatements();
             const int copyId
                 = db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), articleId,
                                    { { QStringLiteral("Folder"), folderOld },
                                      { QStringLiteral("DoCheck"), 0 },
                                      { QStringLiteral("DoCheckResult"), QString() } });
-            if (unavailable())
-                return endWith(ListingWrite::Unavailable);
-            if (copyId > 0)
+            if (copyId > 0) {
                 write.counts.append({ folderOld, 1 });
+            } else if (db->failedStatements() != beforeCopy) {
+                // Undone with its own part; the listing is stored all the same, as it must
+                // be, unless the database is only unavailable now.
+                if (db->lastFailureTransient())
+                    return endWith(ListingWrite::Unavailable);
+                qCWarning(lcWorker).noquote() << "The unlisted copy of article" << articleId
+                                              << "could not be made:" << db->lastErrorText;
+            }
         }
         const QString duration = result.row.value(QStringLiteral("ListingDuration")).toString();
         const int days = duration.contains(QLatin1String("Days_"))
@@ -863,13 +983,12 @@ ListingWrite ListingThread::storeOutcome(Database *db, const ListingResult &resu
             + QStringLiteral(", Folder=-9, ItemID=") + quoted(result.itemId)
             + QStringLiteral(", DoCheckResult='' WHERE id=") + articleId;
     }
-    db->executeSQL(sql);
-    if (unavailable())
-        return endWith(ListingWrite::Unavailable);
-
+    if (!db->executeSQL(sql))
+        return endWith(failedFor());
     write.entryId = db->insertSqlClean(entry, QStringLiteral("itemshistory"));
-    if (unavailable())
-        return endWith(ListingWrite::Unavailable);
+    if (write.entryId <= 0)
+        return endWith(failedFor());
+    write.entry = newsOf(write.entryId, entry);
 
     if (!transaction.commit()) {
         ListingWrite lost;

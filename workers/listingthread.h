@@ -54,6 +54,8 @@ struct ListingWrite
     Outcome outcome = Unavailable;
     // The outcome entry written; 0 when none was.
     int entryId = 0;
+    // That entry as written.
+    NewsItem entry;
     // Folder count changes (folder, difference) of what was written; when the commit failed,
     // of what may have been written.
     QVector<QPair<int, int>> counts;
@@ -192,4 +194,6 @@ private:
     QList<ListingResult> m_pending;
     QString m_databaseKey;
     bool m_leftoversRequeued = false;
+    // A queue of this pass could not be read: the pass ends there.
+    bool m_passFailed = false;
 };

@@ -1,6 +1,7 @@
 #include "workers/planning.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QPushButton>
 #include <QTimer>
 
@@ -46,9 +47,15 @@ Planning::Planning(QWidget *parent, const QString &ids, const QString &folder, b
 
     m_ui->IntervallBox->setEnabled(m_ids.size() > 1);
 
-    // The credit as the maker's server words it.
+    // The credit as the maker's server words it. Asked for without every account, it would
+    // be too small: then the dialog says why and plans nothing.
     m_ui->CurrentVal->setTextFormat(Qt::PlainText);
-    m_ui->CurrentVal->setText(m_service->credit());
+    const Read<QString> credit = m_service->credit();
+    m_ui->CurrentVal->setText(
+        credit.ok() ? *credit
+                    : tr("Das Guthaben konnte nicht abgefragt werden, die Konten konnten nicht "
+                         "gelesen werden: %1")
+                          .arg(credit.error()));
 
     const QDateTime now = Clock::currentDateTime();
     // The next full hour: at 14:20 and at 14:55 alike 15:00.
@@ -65,13 +72,15 @@ Planning::Planning(QWidget *parent, const QString &ids, const QString &folder, b
 
     m_ui->DateSel->setText(getDateString());
 
-    const bool noCredit = ScheduledStartService::noCreditLeft(m_ui->CurrentVal->text());
-    if (!noCredit && allVerified)
+    const bool noCredit = credit.ok() && ScheduledStartService::noCreditLeft(*credit);
+    if (credit.ok() && !noCredit && allVerified)
         return;
     m_ui->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(false);
     m_ui->calendarWidget->setEnabled(false);
     m_ui->IntervallBox->setEnabled(false);
     m_ui->PlanningTime->setEnabled(false);
+    if (!credit.ok())
+        return;
     // A missing credit is reported before missing verifications.
     QTimer::singleShot(kLockMessageDelayMs, this,
                        noCredit ? &Planning::infoPleite : &Planning::infoVerify);
@@ -99,14 +108,31 @@ void Planning::accept()
 
     const bool fromScheduled = m_folder.toInt() == SpecialFolderId::Scheduled;
     int keptOldStart = 0;
+    m_outcomeUnknown = false;
+    m_failure.clear();
+    // The jobs the articles have at the service now, read all before any is withdrawn: one
+    // that could not be read would be started (and paid for) twice. Not read, nothing is
+    // withdrawn or planned, and the window says why.
+    QStringList ids;
+    for (const QString &id : qAsConst(m_ids))
+        ids << QString::number(id.toInt());
+    const Read<SqlRows> jobs
+        = m_db->select(QStringLiteral("SELECT id, Planned_Interval FROM articles WHERE id IN (")
+                       + ids.join(QLatin1Char(',')) + QLatin1Char(')'));
+    if (!jobs.ok()) {
+        m_failure = jobs.error();
+        done(QDialog::Accepted);
+        return;
+    }
+    QHash<QString, QString> jobOf;
+    for (const ArticleRow &row : *jobs)
+        jobOf.insert(row.value(QStringLiteral("id")).toString(),
+                     row.value(QStringLiteral("Planned_Interval")).toString());
     // The old jobs are withdrawn first; the new starts of the others are then stored in one
     // transaction.
     QStringList planned;
-    for (const QString &id : qAsConst(m_ids)) {
-        const QString jobId
-            = m_db->selectOne(QStringLiteral("SELECT Planned_Interval FROM articles WHERE id=")
-                              + id)
-                  .legacyValue();
+    for (const QString &id : qAsConst(ids)) {
+        const QString jobId = jobOf.value(id);
         // An uploaded article is planned anew only once its old job is gone; otherwise
         // it would be started (and paid for) twice.
         if (!jobId.isEmpty() && !m_service->withdraw(jobId)) {
@@ -127,14 +153,13 @@ void Planning::accept()
             // The folder it comes back to is the one stored now, written as a value; an
             // article in the scheduled folder already (planned again after a lost answer)
             // keeps its own.
-            const quint64 failures = m_db->failedStatements();
-            const QString currentFolder
-                = m_db->selectOne(QStringLiteral("SELECT Folder FROM articles WHERE id=") + id)
-                      .legacyValue();
+            const Read<QString> folder
+                = m_db->selectOne(QStringLiteral("SELECT Folder FROM articles WHERE id=") + id);
             // A read that failed is no deleted article: nothing of the schedule is stored.
-            written = m_db->failedStatements() == failures;
+            written = folder.ok();
             if (!written)
                 break;
+            const QString currentFolder = *folder;
             if (currentFolder.isEmpty())
                 continue; // deleted meanwhile
             const bool scheduled = currentFolder.toInt() == SpecialFolderId::Scheduled;
@@ -154,7 +179,6 @@ void Planning::accept()
         written = written && command.commit();
     }
     m_outcomeUnknown = !written && m_db->lastOutcome() == Database::Outcome::Unknown;
-    m_failure.clear();
     if (!written && !m_outcomeUnknown) {
         m_failure = m_db->lastErrorText;
         moved = 0;

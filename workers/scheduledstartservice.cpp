@@ -40,11 +40,14 @@ ScheduledStartService::ScheduledStartService(Database *db, QObject *parent)
     , m_db(db)
 { }
 
-QString ScheduledStartService::credit()
+Read<QString> ScheduledStartService::credit()
 {
+    // Asked for fewer accounts than there are, the server would tell a credit too small.
+    const Read<SqlRows> accounts = m_db->select(QStringLiteral("SELECT accountname FROM accounts"));
+    if (!accounts.ok())
+        return Read<QString>::failed(accounts.error());
     QStringList names;
-    for (const ArticleRow &row :
-         m_db->select(QStringLiteral("SELECT accountname FROM accounts")).legacyValue())
+    for (const ArticleRow &row : *accounts)
         names << encoded(row.value(QStringLiteral("accountname")).toString());
     return request(kCreditPath, QStringLiteral("names=") + names.join(QLatin1Char(',')));
 }
@@ -59,13 +62,17 @@ bool ScheduledStartService::withdraw(const QString &jobId)
     return request(kWithdrawPath + encoded(jobId)) == QLatin1String("success");
 }
 
-void ScheduledStartService::followUp()
+bool ScheduledStartService::followUp()
 {
-    const SqlRows rows
+    const Read<SqlRows> rows
         = m_db->select(QStringLiteral("SELECT id,Planned_Interval FROM articles WHERE Folder = -3 "
-                                      "AND Planned_Interval <> ''"))
-              .legacyValue();
-    for (const ArticleRow &row : rows) {
+                                      "AND Planned_Interval <> ''"));
+    if (!rows.ok()) {
+        qCWarning(lcWorker).noquote()
+            << "The scheduled articles could not be read, none is followed up:" << rows.error();
+        return false;
+    }
+    for (const ArticleRow &row : *rows) {
         const QString id = row.value(QStringLiteral("id")).toString();
         const QString reply = request(
             kStatePath + encoded(row.value(QStringLiteral("Planned_Interval")).toString()));
@@ -84,19 +91,27 @@ void ScheduledStartService::followUp()
         if (!itemId.isEmpty()) {
             const QString now
                 = Clock::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            // Not stored, the row stays as it is and is asked about again in the next round.
             if (m_db->executeSQL(QStringLiteral("UPDATE articles SET Folder=-9, StartDate='") + now
                                  + QStringLiteral("', Planned='', Planned_Interval='', ItemID='")
                                  + Database::escapeString(itemId) + QStringLiteral("' WHERE id=")
                                  + id)) {
                 emit ChangeFolderCount(SpecialFolderId::Active, 1, false);
                 emit ChangeFolderCount(SpecialFolderId::Scheduled, -1, false);
+            } else {
+                qCWarning(lcWorker).noquote() << "The start of article" << id
+                                              << "could not be stored:" << m_db->lastErrorText;
             }
-        } else {
+        } else if (!m_db->executeSQL(
+                       QStringLiteral(
+                           "UPDATE articles SET Planned='',Planned_Interval='',DoCheckResult='")
+                       + Database::escapeString(error) + QStringLiteral("' WHERE id=") + id)) {
             // The start failed: the row stays scheduled without start until it is planned
-            // anew, and the article list shows the service's message.
-            m_db->executeSQL(
-                QStringLiteral("UPDATE articles SET Planned='',Planned_Interval='',DoCheckResult='")
-                + Database::escapeString(error) + QStringLiteral("' WHERE id=") + id);
+            // anew, and the article list shows the service's message. Not stored, it is
+            // asked about again in the next round.
+            qCWarning(lcWorker).noquote() << "The failed start of article" << id
+                                          << "could not be stored:" << m_db->lastErrorText;
         }
     }
+    return true;
 }

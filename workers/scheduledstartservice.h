@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/readresult.h"
+
 #include <QObject>
 #include <QString>
 
@@ -22,8 +24,9 @@ public:
     explicit ScheduledStartService(Database *db, QObject *parent = nullptr);
 
     // The seller's credit for all accounts, as the display text the server sends
-    // (e.g. "12,50 €"); empty when the server can't be reached.
-    QString credit();
+    // (e.g. "12,50 €"); empty when the server can't be reached. A failed read when the
+    // accounts could not be read: nothing is asked then.
+    Read<QString> credit();
     // True when `credit` says that nothing is left (it begins with "0,00"). An empty text
     // (server unreachable) is not "nothing left".
     static bool noCreditLeft(const QString &credit);
@@ -36,8 +39,9 @@ public:
     // uploaded scheduled article, one after the other. A started article moves to the
     // active folder with its listing number; a failed one keeps its folder, loses its
     // start and job id and shows the service's message; a pending one (or one the server
-    // did not answer for) stays as it is.
-    void followUp();
+    // did not answer for) stays as it is. False when the scheduled articles could not be
+    // read (the connection's lastErrorText says why): none is asked, nothing changes.
+    bool followUp();
 
 signals:
     // A folder's shown article count changed by `count` (or is `count` when `absolute`).

@@ -29,6 +29,9 @@ enum class Write {
     Update,
     HeldUpdate, // its answer cut, then the server hangs: it can't be sent again
     HeldSafeStatement, // a statement marked safe to send again; its answer cut, the server hangs
+    // An update marked safe to send again; its answer cut, the connection opened again, and
+    // that one dropped before the update reached it; then the server hangs
+    SafeUpdateNewConnectionDrops,
     Read
 };
 } // namespace
@@ -131,6 +134,9 @@ void TestLostAnswers::lostAnswer_data()
     QTest::newRow("a write marked safe to resend whose retry never reaches the server")
         << Write::HeldSafeStatement << QByteArray("UPDATE folders") << false << unknown << "folders"
         << 1 << 1;
+    QTest::newRow("a write marked safe to resend whose new connection drops after its handshake")
+        << Write::SafeUpdateNewConnectionDrops << QByteArray("UPDATE folders") << false << unknown
+        << "folders" << 1 << 1;
     QTest::newRow("a read is sent again")
         << Write::Read << QByteArray("SELECT foldername") << true << done << "folders" << 1 << 2;
 }
@@ -149,7 +155,8 @@ void TestLostAnswers::lostAnswer()
     TestSupport::MessageCapture log({ QStringLiteral("app.db") });
     Database *db = m_data->db();
     int article = 0;
-    const bool held = write == Write::HeldUpdate || write == Write::HeldSafeStatement;
+    const bool held = write == Write::HeldUpdate || write == Write::HeldSafeStatement
+        || write == Write::SafeUpdateNewConnectionDrops;
     if (write == Write::Update || held || write == Write::Read)
         QVERIFY(db->insertSqlClean({ { "foldername", "Vorher" } }, "folders") > 0);
     if (write == Write::SlowActivityEntry)
@@ -170,6 +177,11 @@ void TestLostAnswers::lostAnswer()
         m_proxy->cutWhenSent(cut);
     else if (write == Write::DuplicateCommitHeld)
         m_proxy->holdAnswerTo(cut);
+    else if (write == Write::SafeUpdateNewConnectionDrops)
+        // The new connection is set up and drops as the update is sent again.
+        m_proxy->cutAfter(cut, 1, [this, cut](quint32) {
+            m_proxy->dropAtPrepare(cut, 1, [this](quint32) { m_proxy->stall(); });
+        });
     else if (held)
         m_proxy->cutAfter(cut, 1, [this](quint32) { m_proxy->stall(); });
     else
@@ -196,6 +208,7 @@ void TestLostAnswers::lostAnswer()
         break;
     case Write::Update:
     case Write::HeldUpdate:
+    case Write::SafeUpdateNewConnectionDrops:
         result
             = db->updateSqlClean({ { "foldername", "Nachher" } }, "folders", "foldername='Vorher'");
         break;
@@ -209,7 +222,10 @@ void TestLostAnswers::lostAnswer()
             == 1;
         break;
     }
-    QCOMPARE(m_proxy->cuts(), write == Write::DuplicateCommitHeld ? 0 : 1);
+    QCOMPARE(m_proxy->cuts(),
+             write == Write::DuplicateCommitHeld                ? 0
+                 : write == Write::SafeUpdateNewConnectionDrops ? 2
+                                                                : 1);
     QCOMPARE(m_proxy->statementsSeen(cut) - sentBefore, sent);
     QCOMPARE(result, ok);
     QCOMPARE(db->lastOutcome(), outcome);

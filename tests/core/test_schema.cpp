@@ -1,9 +1,12 @@
 #include "core/database.h"
 #include "core/schema.h"
+#include "tests/support/databaseoutage.h"
+#include "tests/support/messagecapture.h"
 #include "tests/support/tablesnapshot.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -95,6 +98,7 @@ private slots:
     void upgradeFromAnOlderSchemaKeepsEveryRow();
     void upgradeCreatesMissingIndexes();
     void upgradeReplacesTheAccountIndex();
+    void unreadVersionChangesNothing();
     void accountStatementsUseTheirIndex_data();
     void accountStatementsUseTheirIndex();
 
@@ -152,7 +156,7 @@ void TestSchema::restartsChangeNothing()
     QVERIFY2(changes.isEmpty(), qPrintable(TableSnapshot::describe(changes)));
 
     const QString newer = QString::number(Schema::currentVersion() + 5);
-    t.db()->setOption(Schema::versionOption(), newer);
+    QVERIFY(t.db()->setOption(Schema::versionOption(), newer));
     QVERIFY(t.db()->executeSQL("ALTER TABLE folders ADD COLUMN spaeter INTEGER"));
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("newer than this program"));
     t.reopen();
@@ -221,7 +225,7 @@ void TestSchema::upgradeCreatesMissingIndexes()
         QVERIFY2(t.db()->executeSQL(mysql ? "DROP INDEX `" + index + "` ON articles"
                                           : "DROP INDEX `" + index + '`'),
                  qPrintable(t.db()->lastErrorText));
-    t.db()->setOption(Schema::versionOption(), "2");
+    QVERIFY(t.db()->setOption(Schema::versionOption(), "2"));
 
     t.reopen();
     QStringList present;
@@ -230,6 +234,37 @@ void TestSchema::upgradeCreatesMissingIndexes()
         present << row.value(mysql ? "Key_name" : "name").toString();
     for (const QString &index : wanted)
         QVERIFY2(present.contains(index), qPrintable(index));
+}
+
+// A schema version that could not be read is no version 0: the upgrade changes nothing and
+// fails; the next one that reads it does what is missing.
+void TestSchema::unreadVersionChangesNothing()
+{
+    APP_TEST_READ_OUTAGE(t, false);
+    Database &db = *t.db();
+    const QString index = QStringLiteral("idx_articles_folder");
+    QVERIFY2(db.executeSQL(db.isMySQL ? "DROP INDEX `" + index + "` ON articles"
+                                      : "DROP INDEX `" + index + '`'),
+             qPrintable(db.lastErrorText));
+    QVERIFY(db.setOption(Schema::versionOption(), "2"));
+    const auto hasIndex = [&] {
+        return indexesOf(db, "articles").filter(QRegularExpression('^' + index + "\\(")).size()
+            == 1;
+    };
+    {
+        TestSupport::MessageCapture log({ QStringLiteral("app.db") });
+        QVERIFY(t.strike("FROM options WHERE optionname = 'SchemaVersion'", "options"));
+        QVERIFY(!Schema::upgrade(db));
+        QVERIFY(t.mend());
+        QCOMPARE(log.count("The schema version could not be read"), 1);
+    }
+    QVERIFY(!hasIndex());
+    QCOMPARE(db.getOption(Schema::versionOption(), QString()).value(), QStringLiteral("2"));
+
+    QVERIFY(Schema::upgrade(db));
+    QVERIFY(hasIndex());
+    QCOMPARE(db.getOption(Schema::versionOption(), QString()).value(),
+             QString::number(Schema::currentVersion()));
 }
 
 void TestSchema::reopenAsVersion5(TestSupport::TestDatabase &t)
@@ -241,7 +276,7 @@ void TestSchema::reopenAsVersion5(TestSupport::TestDatabase &t)
              qPrintable(db.lastErrorText));
     QVERIFY2(db.executeSQL("CREATE INDEX `idx_articles_account` ON `articles` (`Account`)"),
              qPrintable(db.lastErrorText));
-    db.setOption(Schema::versionOption(), "5");
+    QVERIFY(db.setOption(Schema::versionOption(), "5"));
     t.reopen();
 }
 

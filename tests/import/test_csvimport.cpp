@@ -3,11 +3,13 @@
 #include "core/statics.h"
 #include "import/csvimport.h"
 #include "import/reader.h"
+#include "tests/support/databaseoutage.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/helddecodes.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/memorylimit.h"
+#include "tests/support/messagecapture.h"
 #include "tests/support/mounts.h"
 #include "tests/support/mysqlproxy.h"
 #include "tests/support/peakmemory.h"
@@ -130,7 +132,10 @@ private:
         if (!m_noAccounts) {
             Database store(true, QStringLiteral("CsvTestAccounts"));
             if (store.selectCount("SELECT id FROM accounts").value() == 0)
-                store.insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts");
+                if (store.insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } },
+                                         "accounts")
+                    <= 0)
+                    QTest::qFail("not stored", __FILE__, __LINE__);
         }
         Settings::app()->clear();
         auto dialog = std::make_unique<CsvImport>(kTarget);
@@ -210,11 +215,14 @@ private slots:
         QFETCH(int, result);
         APP_TEST_DATABASE(data);
         Database *db = data.db();
-        db->insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts");
+        QVERIFY(db->insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts")
+                > 0);
         // Accounts 2 to 7, which an update may name.
         for (int i = 2; i <= 7; ++i)
-            db->insertSqlClean(
-                { { "accountname", "Konto " + QString::number(i) }, { "token", "T" } }, "accounts");
+            QVERIFY(db->insertSqlClean(
+                        { { "accountname", "Konto " + QString::number(i) }, { "token", "T" } },
+                        "accounts")
+                    > 0);
         TestSupport::insertArticle(db, { { "SKU", "A_1" } });
         TestSupport::insertArticle(db, { { "SKU", "AB1" } });
         const TableSnapshot before = TableSnapshot::take(*db, "articles");
@@ -326,7 +334,9 @@ private slots:
         QFETCH(QStringList, named);
         QFETCH(QString, delimiter);
         APP_TEST_DATABASE(data);
-        data.db()->insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts");
+        QVERIFY(
+            data.db()->insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts")
+            > 0);
         DialogAnswers answers;
         auto dialog = prepare(answers, writeCsv(csv), 0, "SKU", 1, mapping);
         if (delimiter != "\"") {
@@ -380,8 +390,10 @@ private slots:
         APP_TEST_DATABASE(data);
         Database *db = data.db();
         for (int i = 1; i <= accounts; ++i)
-            db->insertSqlClean(
-                { { "accountname", "Konto " + QString::number(i) }, { "token", "T" } }, "accounts");
+            QVERIFY(db->insertSqlClean(
+                        { { "accountname", "Konto " + QString::number(i) }, { "token", "T" } },
+                        "accounts")
+                    > 0);
         m_noAccounts = true;
         DialogAnswers answers;
         auto dialog
@@ -533,6 +545,44 @@ private slots:
         run(*dialog);
         QCOMPARE(answers.lastMessageText(), QString("Die Datei konnte nicht gelesen werden"));
         QCOMPARE(dialog->result(), int(QDialog::Rejected));
+        QCOMPARE(data.db()->selectCount("SELECT id FROM articles").value(), 0);
+    }
+
+    // A pipe where the CSV file is named has no writer: opening it by name would hold the
+    // window (or the worker) for good. Picked, it is refused at once and nothing is shown;
+    // put in place of a previewed file, the run is refused at once and writes nothing.
+    void pipeAsFileIsRefused_data()
+    {
+        QTest::addColumn<bool>("picked"); // else it replaces the file after the preview
+        QTest::newRow("picked") << true;
+        QTest::newRow("in place of the previewed file") << false;
+    }
+    void pipeAsFileIsRefused()
+    {
+        QFETCH(bool, picked);
+        APP_TEST_DATABASE(data);
+        DialogAnswers answers;
+        const QString pipe = m_files.filePath(QStringLiteral("pipe.csv"));
+        QFile::remove(pipe);
+        if (picked)
+            QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        else
+            writeFile(pipe, "Title;Account\nX;1\n");
+        auto dialog = prepare(answers, pipe, 0, "SKU", 0, { "Title", "Account" });
+        auto *preview = dialog->findChild<QTreeWidget *>("Preview");
+        if (picked) {
+            QCOMPARE(answers.lastMessageText(),
+                     QString("Die Datei konnte nicht geöffnet werden: "
+                             "Das ist keine gewöhnliche Datei."));
+            QCOMPARE(preview->topLevelItemCount(), 0);
+            QVERIFY(mappingBoxes(*dialog).isEmpty());
+            return;
+        }
+        QCOMPARE(preview->topLevelItemCount(), 1);
+        QVERIFY(QFile::remove(pipe));
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        run(*dialog);
+        QCOMPARE(answers.lastMessageText(), QString("Die Datei konnte nicht gelesen werden"));
         QCOMPARE(data.db()->selectCount("SELECT id FROM articles").value(), 0);
     }
 
@@ -698,7 +748,8 @@ private slots:
         int stored = 0;
         {
             Database db(dataDir);
-            db.insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts");
+            QVERIFY(db.insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts")
+                    > 0);
             QVERIFY(db.checkpoint());
             // Full, then 3 MB freed again: room for some batches, not for all rows.
             QFile filler(dataDir + "filler");
@@ -1406,6 +1457,149 @@ private slots:
         QCOMPARE(preview->topLevelItemCount(), rows);
         QCOMPARE(preview->topLevelItem(0)->text(0), firstCell);
         QCOMPARE(mappingBoxes(dialog).size(), titles.size());
+    }
+
+    // What a row is checked against could not be read: the dialog says why, offers no OK,
+    // imports nothing, and reads again with the next file.
+    void unreadableLists_data()
+    {
+        QTest::addColumn<QString>("unread"); // "accounts" (read when the dialog opens), "columns"
+        QTest::addColumn<bool>("serverGone"); // else the database refuses the read
+        QTest::addColumn<bool>("readWithFile"); // read again, and read, when the file is opened
+        QTest::newRow("accounts refused") << "accounts" << false << false;
+        QTest::newRow("accounts refused, read with the file") << "accounts" << false << true;
+        QTest::newRow("article columns refused") << "columns" << false << false;
+        QTest::newRow("accounts, server gone") << "accounts" << true << false;
+    }
+    void unreadableLists()
+    {
+        QFETCH(QString, unread);
+        QFETCH(bool, serverGone);
+        QFETCH(bool, readWithFile);
+        APP_TEST_READ_OUTAGE(failing, serverGone);
+        QVERIFY(failing.db()->insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } },
+                                             "accounts")
+                > 0);
+        TestSupport::MessageCapture log({ QStringLiteral("app.db") });
+        Settings::app()->clear();
+        const QByteArray accounts = "FROM accounts ORDER BY accountname";
+        const QByteArray columns = "SHOW COLUMNS FROM articles";
+        if (unread == "accounts")
+            QVERIFY(failing.strike(accounts, "accounts"));
+        DialogAnswers answers;
+        CsvImport dialog(kTarget);
+        const auto *notice = dialog.findChild<QLabel *>("FileNotice");
+        const QString why = unread == "accounts"
+            ? "Die Konten konnten nicht aus der Datenbank gelesen werden, es kann nichts "
+              "importiert werden: "
+            : "Die Spalten der Artikel konnten nicht aus der Datenbank gelesen werden, es kann "
+              "nichts importiert werden: ";
+        if (unread == "accounts") {
+            QVERIFY2(notice->text().startsWith(why), qPrintable(notice->text()));
+            QVERIFY(!notice->isHidden());
+        }
+        if (unread == "columns")
+            QVERIFY(failing.strike(columns, "articles"));
+        else if (!readWithFile && !serverGone)
+            QVERIFY(failing.strike(accounts, "accounts"));
+        answers.pushQuestion(false); // no automatic assignment
+        dialog.onOpenFile(writeCsv("Title;Account\nLampe;1\n"));
+        QVERIFY(failing.mend());
+
+        auto *ok = dialog.findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Ok);
+        QCOMPARE(ok->isEnabled(), readWithFile);
+        QCOMPARE(notice->text().startsWith(why), !readWithFile);
+        if (!readWithFile) {
+            QVERIFY(!notice->isHidden());
+            const QString reason = notice->text().mid(why.size());
+            QVERIFY2(serverGone ? !reason.isEmpty() : failing.tellsRefusal(reason),
+                     qPrintable(notice->text()));
+        }
+        const auto boxes = mappingBoxes(dialog);
+        QCOMPARE(boxes.size(), 2);
+        auto *accountBox = dialog.findChild<QComboBox *>("AccountImport");
+        QCOMPARE(accountBox->count(), unread == "accounts" && !readWithFile ? 1 : 2);
+        choose(boxes.at(0), "Title");
+        accountBox->setCurrentIndex(accountBox->count() - 1);
+        // Without OK there is no run: a click on it starts nothing.
+        QSignalSpy ended(&dialog, &CsvImport::runEnded);
+        ok->click();
+        if (readWithFile)
+            QTRY_VERIFY_WITH_TIMEOUT(ended.count() > 0, 120000);
+        QCoreApplication::processEvents();
+        QCOMPARE(ended.count(), readWithFile ? 1 : 0);
+        QCOMPARE(titles(failing.db()), readWithFile ? QString("Lampe") : QString());
+        // Never the notice of a file that names no account.
+        for (const auto &message : answers.messages())
+            QVERIFY2(!message.text.contains("Es wurde kein Konto zugewiesen"),
+                     qPrintable(message.text));
+        QCOMPARE(log.count("A failed read was taken"), 0);
+    }
+
+    // The look-up of an update's key that fails is no article that is missing: that row
+    // writes nothing (never a second article), the seller is asked with the reason, and the
+    // rows after it are taken.
+    void failedKeyLookUp()
+    {
+        APP_TEST_READ_OUTAGE(failing, false);
+        Database *db = failing.db();
+        for (const char *sku : { "L1", "L2", "L3" })
+            QVERIFY(TestSupport::insertArticle(db, { { "SKU", sku }, { "Title", "Alt" } }) > 0);
+        TestSupport::MessageCapture log({ QStringLiteral("app.db") });
+        DialogAnswers answers;
+        auto dialog = prepare(answers, writeCsv("SKU;Title\nL1;Neu\nL2;Neu\nL3;Neu\n"),
+                              CsvImport::UpdateOrInsert, "SKU", 1, { "SKU", "Title" });
+        // The first key looked up.
+        QVERIFY(failing.strike("WHERE `SKU` = ?", "articles"));
+        answers.pushQuestion(false); // go on after the row that failed
+        run(*dialog);
+        QVERIFY(failing.mend());
+
+        QCOMPARE(titles(db), QString("Alt,Neu,Neu"));
+        const QStringList errors = importErrors(answers);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors.first().contains("Zeile 2 (") && failing.tellsRefusal(errors.first()),
+                 qPrintable(errors.first()));
+        QCOMPARE(log.count("A failed read was taken"), 0);
+    }
+
+    // A row's pictures are recorded together with it: when their rows are refused, the row
+    // is stored without them (none half), the other rows of its batch keep theirs, and the
+    // summary names the pictures not taken.
+    void pictureRowsRefusedInABatch()
+    {
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        const QString pictureDir = db->getCurrentAdImageDir();
+        QImage image(30, 20, QImage::Format_RGB32);
+        image.fill(Qt::blue);
+        for (const char *name : { "a.png", "b.png", "c.png" })
+            QVERIFY(image.save(pictureDir + name));
+        QVERIFY(TestSupport::refuseRows(db, "articles_images", "INSERT", "voll",
+                                        "NEW.image = 'b.png'"));
+        TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app") });
+        DialogAnswers answers;
+        auto dialog
+            = prepare(answers,
+                      writeCsv("Title;Account;B1\nErster;1;a.png\nZweiter;1;b.png\n"
+                               "Dritter;1;c.png\n"),
+                      CsvImport::InsertAll, "SKU", 0, { "Title", "Account", "Zerire3_image_1" });
+        run(*dialog);
+
+        QCOMPARE(titles(db), QString("Erster,Zweiter,Dritter"));
+        QStringList recorded;
+        for (const auto &row :
+             db->select("SELECT a.Title, i.image, a.ImageThumb <> '' AS thumb FROM articles a "
+                        "LEFT JOIN articles_images i ON i.article_id = a.id ORDER BY a.id")
+                 .value())
+            recorded << row.value("Title").toString() + ':' + row.value("image").toString() + ':'
+                    + row.value("thumb").toString();
+        QCOMPARE(recorded, QStringList({ "Erster:a.png:1", "Zweiter::0", "Dritter:c.png:1" }));
+        const QString summary = answers.lastMessageText();
+        QVERIFY2(summary.startsWith("Es wurden 3 Artikel angelegt"), qPrintable(summary));
+        QVERIFY2(summary.contains("Zeile 3: „b.png“"), qPrintable(summary));
+        QVERIFY2(summary.endsWith("1 Bild konnte nicht übernommen werden."), qPrintable(summary));
+        QVERIFY(importErrors(answers).isEmpty());
     }
 
     // Pictures that can't be recorded (a trigger refuses their rows): the article keeps the

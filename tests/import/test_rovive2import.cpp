@@ -6,6 +6,7 @@
 #include "core/database.h"
 #include "core/statics.h"
 #include "import/rovive2import.h"
+#include "tests/support/databaseoutage.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/memorylimit.h"
 #include "tests/support/messagecapture.h"
@@ -110,7 +111,9 @@ private:
     {
         return runImportOf(QTextCodec::codecForName(encoding)->fromUnicode(xml));
     }
-    QString runImportOf(const QByteArray &bytes)
+    // `onStatus` hears every progress text as the import sends it.
+    QString runImportOf(const QByteArray &bytes,
+                        const std::function<void(const QString &)> &onStatus = {})
     {
         const QString path = m_dir->filePath(QStringLiteral("export.xml"));
         QFile file(path);
@@ -118,6 +121,9 @@ private:
         file.write(bytes);
         file.close();
         Rovive2Import import(path);
+        if (onStatus)
+            connect(&import, &Rovive2Import::getStatus, this,
+                    [&onStatus](const QString &text) { onStatus(text); });
         QSignalSpy notes(&import, &Rovive2Import::sendNotification);
         QSignalSpy done(&import, &Rovive2Import::finished);
         import.work();
@@ -849,19 +855,106 @@ private slots:
         QTest::newRow("folder") << QByteArray("INSERT INTO folders");
         QTest::newRow("account") << QByteArray("INSERT INTO accounts");
         QTest::newRow("second article") << QByteArray("INSERT INTO articles");
+        QTest::newRow("second article's commit") << QByteArray("COMMIT");
     }
     void lostAnswers()
     {
         QFETCH(QByteArray, statement);
         APP_TEST_DATABASE_BEHIND_PROXY(proxy, data, "A lost answer needs a server connection");
-        proxy.cutAfter(statement, statement.endsWith("articles") ? 2 : 1);
-        const QString sent = runImport(threeArticles(field("StartPrice", "12,50")), "UTF-8");
+        // Each folder, account and article is committed on its own: the second article's
+        // commit is the first one after its look-ups.
+        const bool commit = statement == "COMMIT";
+        if (!commit)
+            proxy.cutAfter(statement, statement.endsWith("articles") ? 2 : 1);
+        const QString sent = runImportOf(threeArticles(field("StartPrice", "12,50")).toUtf8(),
+                                         [&](const QString &status) {
+                                             if (commit && status == "Importiere Tisch")
+                                                 proxy.cutAfter(statement);
+                                         });
 
         QCOMPARE(proxy.cuts(), 1);
         QCOMPARE(sent, kDone);
         Database *db = data.db();
         QCOMPARE(storedRows(db), QStringLiteral("1,1,3,0"));
         QCOMPARE(db->selectCount(QStringLiteral("SELECT DISTINCT Title FROM articles")).value(), 3);
+    }
+
+    // A look-up that fails is no row that is missing: the folder, account or article that
+    // depends on it is not stored (never a second account, never an article in the wrong
+    // folder), and the notification names the database's reason.
+    void failedLookUp_data()
+    {
+        QTest::addColumn<QString>("lookUp"); // "account", "folder" of an article, "stored" folders
+        QTest::addColumn<bool>("serverGone"); // else the database refuses the read
+        QTest::addColumn<QString>("note");
+        QTest::addColumn<QString>("stored"); // folders, accounts, articles afterwards
+        const QString part = "Import unvollständig§§§Die Daten wurden nur zum Teil importiert, "
+                             "bitte das Programm neu starten. ";
+        QTest::newRow("account refused")
+            << "account" << false << part + "1 von 1 Konto konnte nicht gespeichert werden"
+            << "1,1,3";
+        QTest::newRow("account, server gone")
+            << "account" << true
+            << part + "3 von 3 Artikeln und 1 von 1 Konto konnten nicht gespeichert werden"
+            << "1,1,0";
+        QTest::newRow("folder of an article refused")
+            << "folder" << false << part + "1 von 3 Artikeln konnte nicht gespeichert werden"
+            << "1,1,2";
+        QTest::newRow("folder of an article, server gone")
+            << "folder" << true << part + "3 von 3 Artikeln konnten nicht gespeichert werden"
+            << "1,1,0";
+        QTest::newRow("stored folders refused")
+            << "stored" << false
+            << "Import abgebrochen§§§Die Ordner konnten nicht aus der Datenbank gelesen werden, "
+               "es wurde nichts importiert: "
+            << "0,1,0";
+    }
+    void failedLookUp()
+    {
+        QFETCH(QString, lookUp);
+        QFETCH(bool, serverGone);
+        QFETCH(QString, note);
+        QFETCH(QString, stored);
+        APP_TEST_READ_OUTAGE(failing, serverGone);
+        Database *db = failing.db();
+        const int account = db->insertSqlClean({ { "accountname", "neu" } }, "accounts");
+        QVERIFY(account > 0);
+        TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app") });
+
+        const QByteArray statement = lookUp == "account" ? "SELECT id, accountname FROM accounts"
+            : lookUp == "folder"                         ? "WHERE externalid='7'"
+                                                         : "FROM folders ORDER BY";
+        const QString table = lookUp == "account" ? "accounts" : "folders";
+        // When it fails: an article's folder is looked up once the folders are stored; the
+        // server goes as the accounts are stored, or as the first article is imported.
+        const QString when = lookUp == "stored" || (lookUp == "account" && !serverGone) ? QString()
+            : !serverGone         ? QStringLiteral("Kategorien anlegen abgeschlossen")
+            : lookUp == "account" ? QStringLiteral("Lege Konten an...")
+                                  : QStringLiteral("Importiere Stuhl");
+        if (when.isEmpty())
+            QVERIFY(failing.strike(statement, table));
+        const QString sent = runImportOf(threeArticles(field("username", "neu")).toUtf8(),
+                                         [&](const QString &status) {
+                                             if (status == when)
+                                                 QVERIFY(failing.strike(statement, table));
+                                         });
+        QVERIFY(failing.mend());
+
+        QVERIFY2(sent.startsWith(note), qPrintable(sent));
+        QVERIFY2((serverGone || failing.tellsRefusal(sent)) && sent.size() > note.size() + 10,
+                 qPrintable(sent));
+        QStringList counts;
+        for (const char *name : { "folders", "accounts", "articles" })
+            counts << db->selectOne(QStringLiteral("SELECT COUNT(*) FROM ") + name).value();
+        QCOMPARE(counts.join(','), stored);
+        // Every article stored is filed and assigned as the export says.
+        QCOMPARE(db->selectCount(QStringLiteral("SELECT a.id FROM articles a, folders f WHERE "
+                                                "f.externalid='7' AND a.Folder=f.id AND "
+                                                "a.Account=%1")
+                                     .arg(account))
+                     .value(),
+                 stored.section(',', 2).toInt());
+        QCOMPARE(log.count("A failed read was taken"), 0);
     }
 
     // Exports no program writes end with a reason, never with a crash; generated here.

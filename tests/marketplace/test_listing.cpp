@@ -2,6 +2,7 @@
 #include "marketplace/xmlnode.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/messagecapture.h"
+#include "tests/support/sqlitereadrefusal.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
@@ -9,6 +10,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QImage>
+#include <optional>
 
 #include <sys/stat.h>
 
@@ -156,12 +158,13 @@ void TestListing::callPerModeAndArticle()
                                        "Farbe</Name><Value>"
                                        + colour + "</Value></NameValueList>");
         variation.insert("article_id", row.value("id"));
-        db.insertSqlClean(variation, "articles_variations");
+        QVERIFY(db.insertSqlClean(variation, "articles_variations") > 0);
     }
-    db.insertSqlClean({ { "article_id", row.value("id") },
-                        { "image", "https://i.example/rot.jpg" },
-                        { "variant_name", "Rot" } },
-                      "articles_images");
+    QVERIFY(db.insertSqlClean({ { "article_id", row.value("id") },
+                                { "image", "https://i.example/rot.jpg" },
+                                { "variant_name", "Rot" } },
+                              "articles_images")
+            > 0);
     m_server->setCallReply(call, reply(call, "Success", "<ItemID>1100999</ItemID>"));
     Api_Ebay api("T-1", nullptr, 0);
     api.itemUuid = QStringLiteral("0123456789ABCDEF0123456789ABCDEF");
@@ -424,34 +427,52 @@ void TestListing::picturesNotTaken()
 void TestListing::scheduledStart_data()
 {
     QTest::addColumn<QByteArray>("answer"); // empty: no server configured
+    QTest::addColumn<bool>("accountsRead"); // else the database refuses to read them
     QTest::addColumn<bool>("result");
-    QTest::addColumn<QStringList>("expected");
-    QTest::newRow("job id") << QByteArray("<result><id>4711</id></result>") << true
+    QTest::addColumn<QStringList>("expected"); // the last one: its start
+    QTest::newRow("job id") << QByteArray("<result><id>4711</id></result>") << true << true
                             << QStringList { "4711" };
-    QTest::newRow("failure") << QByteArray("FAIL: Kein Guthaben vorhanden") << false
+    QTest::newRow("failure") << QByteArray("FAIL: Kein Guthaben vorhanden") << true << false
                              << QStringList { "vorher", "Kein Guthaben vorhanden" };
     QTest::newRow("not configured")
-        << QByteArray() << false
+        << QByteArray() << true << false
         << QStringList { "vorher", "Der Startzeitserver ist nicht erreichbar." };
+    // Without every account the service could not start the listing on the right one.
+    QTest::newRow("accounts unreadable: not sent")
+        << QByteArray("<result><id>4711</id></result>") << false << false
+        << QStringList {
+               "vorher",
+               "Die Konten konnten nicht aus der Datenbank gelesen werden: access to accounts"
+           };
 }
 
 void TestListing::scheduledStart()
 {
     QFETCH(QByteArray, answer);
+    QFETCH(bool, accountsRead);
     QFETCH(bool, result);
     QFETCH(QStringList, expected);
     if (answer.isEmpty())
         qunsetenv("ZERIRE_SERVER_URL");
     const ArticleRow row = article("Uhr & \"Kette\"");
-    m_db->db()->insertSqlClean({ { "accountname", "zweites_konto" } }, "accounts");
+    QVERIFY(m_db->db()->insertSqlClean({ { "accountname", "zweites_konto" } }, "accounts") > 0);
     m_server->setReply("/zaruvovezira/listing.php", FakeReply::ok(answer));
+    std::optional<TestSupport::SqliteReadRefusal> refusal;
+    std::optional<TestSupport::MessageCapture> log;
+    if (!accountsRead) {
+        log.emplace(QStringList { "app.db" });
+        refusal.emplace("accounts", true);
+        refusal->alsoOn(m_db->db()->connection());
+    }
 
     Api_Ebay api("T-1", nullptr, 0);
     QStringList messages { "vorher" };
     QCOMPARE(api.verifyItem(Api_Ebay::Schedule, row, {}, messages, m_db->db()), result);
-    QCOMPARE(messages, expected);
-    QCOMPARE(m_server->requestCount(), answer.isEmpty() ? 0 : 1);
-    if (answer.isEmpty())
+    QCOMPARE(messages.size(), expected.size());
+    QCOMPARE(messages.mid(0, expected.size() - 1), expected.mid(0, expected.size() - 1));
+    QVERIFY2(messages.last().startsWith(expected.last()), qPrintable(messages.last()));
+    QCOMPARE(m_server->requestCount(), answer.isEmpty() || !accountsRead ? 0 : 1);
+    if (answer.isEmpty() || !accountsRead)
         return;
     // The addition request, with the names of all accounts at its end.
     const XmlNode root = XmlNode::parse(m_server->lastRequest().body);

@@ -5,6 +5,8 @@
 #include "marketplace/api_ebay.h"
 #include "tests/support/encodedtext.h"
 #include "tests/support/fakehttpserver.h"
+#include "tests/support/messagecapture.h"
+#include "tests/support/sqlitereadrefusal.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
@@ -80,6 +82,7 @@ private slots:
     void cache_data();
     void cache();
     void storeTable();
+    void storeTableFaults();
     void storedReplyHidingAttributes_data();
     void storedReplyHidingAttributes();
     void specificsAsRead_data();
@@ -357,6 +360,36 @@ void TestReferenceData::storeTable()
         "UPDATE shopcats SET name='Modellbau & Zubehör' WHERE catid='2201' AND account=1"));
     QCOMPARE(fetch("GetStore").value(2), QString("2201 -> Modellbau & Zubehör"));
     QCOMPARE(m_server->requestCount(), 1);
+}
+
+// A shop whose rows can't all be stored leaves the stored ones as they were, and says so;
+// rows that can't be read are no shop without categories.
+void TestReferenceData::storeTableFaults()
+{
+    Database *db = m_t->db();
+    QVERIFY(
+        db->executeSQL("INSERT INTO shopcats (account, site, catid, name, parentid, level, sort) "
+                       "VALUES (1, 16, '902', 'Bisher', '0', 1, 0)"));
+    QVERIFY(TestSupport::refuseRows(db, "shopcats", "INSERT", "voll", "NEW.catid = '2301'"));
+    TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.net") });
+    answer("GetStore", goodReply("GetStore"));
+    QCOMPARE(fetch("GetStore"), QStringList { "902 -> Bisher" });
+    QVERIFY(m_api->getLastFail().isEmpty());
+    QVERIFY2(m_api->getStaleReason().startsWith("Die Shop-Kategorien konnten nicht gespeichert "
+                                                "werden, es werden die zuletzt gespeicherten "
+                                                "gezeigt: ")
+                 && m_api->getStaleReason().contains("voll"),
+             qPrintable(m_api->getStaleReason()));
+
+    // Its answer is fresh in the cache now: only the table is read.
+    TestSupport::SqliteReadRefusal refusal("shopcats", true);
+    refusal.alsoOn(db->connection());
+    QCOMPARE(fetch("GetStore"), QStringList());
+    QVERIFY2(m_api->getLastFail().startsWith(
+                 "Die Shop-Kategorien konnten nicht aus der Datenbank gelesen werden: "),
+             qPrintable(m_api->getLastFail()));
+    QCOMPARE(m_server->requestCount(), 1);
+    QCOMPARE(log.count("A failed read was taken"), 0);
 }
 
 void TestReferenceData::storedReplyHidingAttributes_data()

@@ -1,5 +1,7 @@
 #include "tests/support/databaseoutage.h"
 
+#include "tests/support/sqlitereadrefusal.h"
+
 #include <QFile>
 #include <QTest>
 
@@ -11,6 +13,12 @@ DatabaseOutage::DatabaseOutage(Fault fault)
     switch (fault) {
     case Fault::FileDeleted:
         m_data = std::make_unique<TestDatabase>(Backend::SQLite);
+        break;
+    case Fault::ReadRefused:
+        // Every connection opened from now on can refuse.
+        m_refusal = std::make_unique<SqliteReadRefusal>();
+        m_data = std::make_unique<TestDatabase>(Backend::SQLite);
+        m_refusal->alsoOn(m_data->db()->connection());
         break;
     case Fault::Refused:
         m_proxy = std::make_unique<MySqlProxy>(MySqlServer::fromEnvironment());
@@ -37,14 +45,25 @@ DatabaseOutage::~DatabaseOutage()
     // The database is dropped on the server it was made on.
     mend();
     m_data.reset();
+    m_refusal.reset();
 }
 
-bool DatabaseOutage::strike(const QByteArray &statement)
+std::optional<DatabaseOutage::Fault> DatabaseOutage::readFault(Backend backend, bool serverGone)
+{
+    if (backend == Backend::SQLite)
+        return serverGone ? std::nullopt : std::optional<Fault>(Fault::ReadRefused);
+    return serverGone ? Fault::ServerGone : Fault::Refused;
+}
+
+bool DatabaseOutage::strike(const QByteArray &statement, const QString &table)
 {
     switch (m_fault) {
     case Fault::Refused:
         m_proxy->refuse(statement);
         return true;
+    case Fault::ReadRefused:
+        m_refusal->refuse(table);
+        return !table.isEmpty();
     case Fault::ServerGone:
         return m_own->stop();
     case Fault::FileDeleted: {
@@ -59,7 +78,21 @@ bool DatabaseOutage::strike(const QByteArray &statement)
 
 bool DatabaseOutage::mend()
 {
+    if (m_refusal)
+        m_refusal->setActive(false);
+    if (m_proxy)
+        m_proxy->refuse(QByteArray(), 0);
     return m_fault != Fault::ServerGone || !m_own || m_own->start();
+}
+
+bool DatabaseOutage::tellsRefusal(const QString &text) const
+{
+    if (m_fault == Fault::Refused)
+        return text.contains(QLatin1String("Refused by the test proxy"));
+    // SQLite's texts for a column and for a pragma.
+    return m_fault == Fault::ReadRefused
+        && (text.contains(QLatin1String("prohibited"))
+            || text.contains(QLatin1String("not authorized")));
 }
 
 void addOutageRows()

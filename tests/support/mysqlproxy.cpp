@@ -77,6 +77,7 @@ public:
     bool cutAtSend = false;
     bool holdAnswer = false;
     bool refuseIt = false;
+    bool dropPrepare = false;
     int refusals = 0;
     std::function<void(quint32)> whileHeld;
     int cuts = 0;
@@ -136,6 +137,19 @@ public slots:
     }
 
 private:
+    // Whether the prepare of `text` is the one dropAtPrepare() waits for; then `hook` is its
+    // hook.
+    bool dropsPrepareOf(const QByteArray &text, std::function<void(quint32)> *hook)
+    {
+        QMutexLocker locker(&mutex);
+        if (!dropPrepare || cutCountdown <= 0 || !text.contains(cutText) || --cutCountdown > 0)
+            return false;
+        dropPrepare = false;
+        ++cuts;
+        *hook = whileHeld;
+        return true;
+    }
+
     bool isStalled()
     {
         QMutexLocker locker(&mutex);
@@ -227,6 +241,18 @@ private:
                     text = payload.mid(1);
                 } else if (payload.at(0) == kPrepare) {
                     connection->preparing = payload.mid(1);
+                    std::function<void(quint32)> hook;
+                    if (dropsPrepareOf(connection->preparing, &hook)) {
+                        // Nothing of it reaches the server: the connection is gone.
+                        if (hook)
+                            hook(connection->connectionId);
+                        connection->fromClient.clear();
+                        disconnect(connection->client, nullptr, this, nullptr);
+                        connection->client->abort();
+                        if (connection->server)
+                            connection->server->abort();
+                        return;
+                    }
                 } else if (payload.at(0) == kExecute && payload.size() >= 5) {
                     text = connection->prepared.value(littleEndian(payload, 1, 4));
                 }
@@ -237,7 +263,8 @@ private:
             if (!text.isEmpty()) {
                 QMutexLocker locker(&mutex);
                 statements.append(text);
-                if (cutCountdown > 0 && text.contains(cutText) && --cutCountdown == 0) {
+                if (!dropPrepare && cutCountdown > 0 && text.contains(cutText)
+                    && --cutCountdown == 0) {
                     if (refuseIt) {
                         refused = true;
                         ++refusals;
@@ -380,6 +407,7 @@ void MySqlProxy::cutAfter(const QByteArray &text, int occurrence,
     QMutexLocker locker(&m_worker->mutex);
     m_worker->cutText = text;
     m_worker->cutCountdown = occurrence;
+    m_worker->dropPrepare = false;
     m_worker->cutAtSend = false;
     m_worker->holdAnswer = false;
     m_worker->refuseIt = false;
@@ -391,6 +419,7 @@ void MySqlProxy::refuse(const QByteArray &text, int occurrence)
     QMutexLocker locker(&m_worker->mutex);
     m_worker->cutText = text;
     m_worker->cutCountdown = occurrence;
+    m_worker->dropPrepare = false;
     m_worker->cutAtSend = false;
     m_worker->holdAnswer = false;
     m_worker->refuseIt = true;
@@ -408,6 +437,7 @@ void MySqlProxy::holdAnswerTo(const QByteArray &text, int occurrence)
     QMutexLocker locker(&m_worker->mutex);
     m_worker->cutText = text;
     m_worker->cutCountdown = occurrence;
+    m_worker->dropPrepare = false;
     m_worker->cutAtSend = false;
     m_worker->refuseIt = false;
     m_worker->holdAnswer = true;
@@ -419,10 +449,24 @@ void MySqlProxy::cutWhenSent(const QByteArray &text, int occurrence)
     QMutexLocker locker(&m_worker->mutex);
     m_worker->cutText = text;
     m_worker->cutCountdown = occurrence;
+    m_worker->dropPrepare = false;
     m_worker->cutAtSend = true;
     m_worker->holdAnswer = false;
     m_worker->refuseIt = false;
     m_worker->whileHeld = {};
+}
+
+void MySqlProxy::dropAtPrepare(const QByteArray &text, int occurrence,
+                               const std::function<void(quint32)> &whileHeld)
+{
+    QMutexLocker locker(&m_worker->mutex);
+    m_worker->cutText = text;
+    m_worker->cutCountdown = occurrence;
+    m_worker->dropPrepare = true;
+    m_worker->cutAtSend = false;
+    m_worker->holdAnswer = false;
+    m_worker->refuseIt = false;
+    m_worker->whileHeld = whileHeld;
 }
 
 int MySqlProxy::cuts() const

@@ -56,6 +56,13 @@ public:
     // it (for a COMMIT: the transaction stays open on the server until the program ends it).
     // The connection stays. Replaces an armed cut.
     void refuse(const QByteArray &text, int occurrence = 1);
+    // The `occurrence`-th statement from now on whose text contains `text` and that the
+    // program prepares (bound values) never reaches the server: the connection is closed on
+    // both sides as the program sends its prepare, as one that drops right after it was
+    // opened. `whileHeld` runs first, with the server's id of that connection. Counts as a
+    // cut; replaces an armed cut and is replaced by one.
+    void dropAtPrepare(const QByteArray &text, int occurrence = 1,
+                       const std::function<void(quint32 connectionId)> &whileHeld = {});
     // Statements refused so far.
     int refusals() const;
     // Connections cut so far.

@@ -3,12 +3,15 @@
 #include "core/statics.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
+#include "tests/support/messagecapture.h"
+#include "tests/support/sqlitereadrefusal.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 #include "workers/enditem.h"
 #include "workers/planning.h"
 
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -88,6 +91,8 @@ private slots:
     void tenMinuteRule();
     void schedule_data();
     void schedule();
+    void unreadDatabase_data();
+    void unreadDatabase();
     void endReason();
 
 private:
@@ -283,6 +288,54 @@ void TestDialogsWorkers::schedule()
     QCOMPARE(answers.messages().size(), warning.isEmpty() ? 0 : 1);
     QVERIFY2(warning.isEmpty() || answers.lastMessageText().startsWith(warning),
              qPrintable(answers.lastMessageText()));
+}
+
+void TestDialogsWorkers::unreadDatabase_data()
+{
+    QTest::addColumn<QString>("unread"); // "accounts" when the dialog opens, "jobs" on OK
+    QTest::newRow("accounts: no credit asked, no OK") << "accounts";
+    QTest::newRow("old jobs: none withdrawn, nothing planned") << "jobs";
+}
+
+// What the schedule depends on could not be read: the credit is not asked for fewer accounts
+// than there are, and no old job is withdrawn and no start stored without knowing the old
+// jobs (one left would start the article twice). The dialog, or the window, says why.
+void TestDialogsWorkers::unreadDatabase()
+{
+    QFETCH(QString, unread);
+    const bool accounts = unread == "accounts";
+    const int id = insertArticle(-3, 12, "2026-03-12 09:00:00", "J1");
+    const QString before = scheduleColumns(id);
+    m_server->setReply(kWithdrawPath, FakeReply::ok("success"));
+    TestSupport::MessageCapture log({ QStringLiteral("app.db") });
+    // The dialog's own connection refuses from its start on.
+    TestSupport::SqliteReadRefusal refusal(accounts ? "accounts" : "articles", true);
+    refusal.setActive(accounts);
+    DialogAnswers answers;
+
+    Planning dialog(nullptr, QString::number(id), "-3", true, 0);
+    QSignalSpy spy(&dialog, &Planning::ChangeFolderCount);
+    if (accounts) {
+        QVERIFY(!child<QDialogButtonBox>(&dialog, "buttonBox")
+                     ->button(QDialogButtonBox::Ok)
+                     ->isEnabled());
+        const QString shown = child<QLabel>(&dialog, "CurrentVal")->text();
+        QVERIFY2(shown.startsWith("Das Guthaben konnte nicht abgefragt werden, die Konten "
+                                  "konnten nicht gelesen werden: access to accounts"),
+                 qPrintable(shown));
+        QCOMPARE(m_server->requestCount(), 0);
+    } else {
+        refusal.setActive(true);
+        m_server->clearRequests(); // the credit
+        QCOMPARE(runModal(&dialog, [&] { click(&dialog); }), int(QDialog::Accepted));
+        QVERIFY2(dialog.failure().contains("access to articles"), qPrintable(dialog.failure()));
+        QVERIFY(!dialog.outcomeUnknown());
+        QCOMPARE(m_server->requestCount(), 0);
+    }
+    QCOMPARE(scheduleColumns(id), before);
+    QCOMPARE(counts(spy), QStringList());
+    QCOMPARE(answers.messages().size(), 0);
+    QCOMPARE(log.count("A failed read was taken"), 0);
 }
 
 // The reason sent to the marketplace is the object name of the checked button.

@@ -4,6 +4,7 @@
 #include "core/database.h"
 #include "marketplace/articlemodel.h"
 #include "marketplace/xmlnode.h"
+#include "tests/support/databaseoutage.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/messagecapture.h"
 #include "tests/support/mysqlproxy.h"
@@ -107,6 +108,7 @@ private slots:
     void knownListingSetsWhatChanged_data();
     void knownListingSetsWhatChanged();
     void switchesHoldForTheRound();
+    void unreadSwitchesLoseThePage();
     void pageOfKnownListings();
     void newListingPicture_data();
     void newListingPicture();
@@ -124,6 +126,8 @@ private slots:
     void questionsOnLaterPages();
     void failedRoundIsShown_data();
     void failedRoundIsShown();
+    void unreadRoundIsShown_data();
+    void unreadRoundIsShown();
     void cutOffAccountReplyNotStored();
     void roundWritesWhatItAlwaysWrote();
     void entriesFollowWhatIsWritten();
@@ -233,7 +237,7 @@ void TestEbay::reconciliation()
     Database *db = tdb.db();
     const QStringList tokens = { "TOKEN-A", "TOKEN-B", "FAIL" };
     for (const QString &token : tokens)
-        db->insertSqlClean({ { "token", token } }, "accounts");
+        QVERIFY(db->insertSqlClean({ { "token", token } }, "accounts") > 0);
     // Account n is read with the stamp kNow + n hours.
     const QDateTime stamp = kNow.addSecs(3600 * c.account);
     const QString listed
@@ -243,7 +247,7 @@ void TestEbay::reconciliation()
         QStringLiteral("ItemID=500;Account=%1;StartDate=%2;").arg(c.account).arg(listed)
             + c.fields);
     const int control = addArticle(db, QStringLiteral("ItemID=501;Account=%1").arg(c.account));
-    db->setOption("read_account_3", "2026-03-01 08:00:00");
+    QVERIFY(db->setOption("read_account_3", "2026-03-01 08:00:00"));
     serveAccounts(c.read ? tokens.at(c.account - 1) : QString());
 
     TestSupport::MessageCapture log({ QStringLiteral("app.worker") });
@@ -283,7 +287,7 @@ void TestEbay::readWindowStart()
     QFETCH(QDateTime, start);
     APP_TEST_DATABASE(tdb);
     if (!stored.isNull())
-        tdb.db()->setOption("read_account_4", stored);
+        QVERIFY(tdb.db()->setOption("read_account_4", stored));
     serveAccounts();
     qApp->setProperty("AppDown", closing ? 1 : 0);
 
@@ -450,6 +454,36 @@ void TestEbay::knownListingSetsWhatChanged()
 // two decimals; an item id with a quote reaches no row (it is not the marketplace's); a listing
 // saved by the listing worker after the read collected the known item ids is not imported
 // again.
+// Notification switches that could not be read are not "all on": the page is not written and
+// is read again; nothing is told that the seller may have switched off.
+void TestEbay::unreadSwitchesLoseThePage()
+{
+    APP_TEST_READ_OUTAGE(failing, false);
+    Database *db = failing.db();
+    const int id = addArticle(db, "ItemID=4711;WatchCount=3;Quantity=2");
+    QVERIFY(db->setOption("NotiNewWatcher", "0"));
+    const auto page = [] {
+        ArticleModel *r = record("4711");
+        r->Quantity = 2;
+        r->WatchCount = 5;
+        return QList<ArticleModel *> { r };
+    };
+    {
+        TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker") });
+        QVERIFY(failing.strike("optionname IN ('NotiNewSale'", "options"));
+        readPage(page());
+        QVERIFY(failing.mend());
+        QCOMPARE(log.count("Eingelesene Angebote konnten nicht gespeichert werden"), 1);
+        QCOMPARE(log.count("A failed read was taken"), 0);
+    }
+    QCOMPARE(values(db, id, "WatchCount"), QStringLiteral("3"));
+    QVERIFY(m_news.isEmpty());
+
+    readPage(page());
+    QCOMPARE(values(db, id, "WatchCount"), QStringLiteral("5"));
+    QVERIFY(m_news.isEmpty());
+}
+
 void TestEbay::pageOfKnownListings()
 {
     APP_TEST_DATABASE(tdb);
@@ -690,7 +724,7 @@ void TestEbay::listingOfTheOutbox()
     Database *db = tdb->db();
     TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker") });
     QVERIFY(db->insertSqlClean({ { "id", 1 }, { "accountname", "händler_1" } }, "accounts") > 0);
-    db->setOption(QStringLiteral("ListingUuidKey"), QStringLiteral("K1"));
+    QVERIFY(db->setOption(QStringLiteral("ListingUuidKey"), QStringLiteral("K1")));
     const int id = addArticle(db, fields + ";SoldCount=0;Quantity=3;ListingDuration=Days_7");
     ArticleRow queued
         = db->select(QStringLiteral("SELECT * FROM articles WHERE id=%1").arg(id)).value().first();
@@ -798,7 +832,7 @@ void TestEbay::appDownEndsTheRound()
 {
     APP_TEST_DATABASE(tdb);
     for (const QString token : { "TOKEN-A", "TOKEN-B" })
-        tdb.db()->insertSqlClean({ { "token", token } }, "accounts");
+        QVERIFY(tdb.db()->insertSqlClean({ { "token", token } }, "accounts") > 0);
     serveAccounts();
     m_server->setCallHandler("GetUser", [](const RecordedRequest &) {
         QMetaObject::invokeMethod(
@@ -869,8 +903,9 @@ void TestEbay::failedRoundIsShown()
     QFETCH(FakeReply, answer);
     QFETCH(QString, reason);
     APP_TEST_DATABASE(tdb);
-    tdb.db()->insertSqlClean({ { "token", "TOKEN-A" }, { "accountname", "händler_1" } },
-                             "accounts");
+    QVERIFY(tdb.db()->insertSqlClean({ { "token", "TOKEN-A" }, { "accountname", "händler_1" } },
+                                     "accounts")
+            > 0);
     serveAccounts();
     m_server->setCallReply("GetSellerList", answer);
     Ebay ebay;
@@ -887,6 +922,50 @@ void TestEbay::failedRoundIsShown()
              qPrintable(last.at(0).toString()));
     // Shown, not hidden as a finished progress.
     QVERIFY(last.at(1).toInt() != 0 && last.at(1) != last.at(2));
+}
+
+void TestEbay::unreadRoundIsShown_data()
+{
+    QTest::addColumn<QString>("unread"); // "accounts" or "scheduled" articles
+    QTest::addColumn<bool>("serverGone"); // else the database refuses the read
+    QTest::addColumn<QString>("told"); // after "Einlesefehler: "
+    QTest::newRow("accounts refused")
+        << "accounts" << false << "Die Konten konnten nicht gelesen werden: ";
+    QTest::newRow("accounts, server gone")
+        << "accounts" << true << "Die Konten konnten nicht gelesen werden: ";
+    QTest::newRow("scheduled articles refused")
+        << "scheduled" << false << "Die geplanten Angebote konnten nicht gelesen werden: ";
+}
+
+// Accounts or scheduled articles that could not be read are not "none": the round ends on
+// the reason in the status panel.
+void TestEbay::unreadRoundIsShown()
+{
+    QFETCH(QString, unread);
+    QFETCH(bool, serverGone);
+    QFETCH(QString, told);
+    APP_TEST_READ_OUTAGE(failing, serverGone);
+    QVERIFY(failing.db()->insertSqlClean({ { "token", "TOKEN-A" }, { "accountname", "händler_1" } },
+                                         "accounts")
+            > 0);
+    serveAccounts();
+    TestSupport::MessageCapture log(
+        { QStringLiteral("app.db"), QStringLiteral("app.worker"), QStringLiteral("app.net") });
+    const QByteArray read
+        = unread == "accounts" ? "SELECT * FROM accounts" : "FROM articles WHERE Folder = -3";
+    QVERIFY(failing.strike(read, unread == "accounts" ? "accounts" : "articles"));
+    Ebay ebay;
+    QSignalSpy status(&ebay, &Ebay::getStatus);
+    ebay.runRound();
+    QVERIFY(failing.mend());
+
+    QVERIFY(!status.isEmpty());
+    const QString last = status.last().at(0).toString();
+    QVERIFY2(last.startsWith("Einlesefehler: ") && last.contains(told), qPrintable(last));
+    QVERIFY2(serverGone || failing.tellsRefusal(last), qPrintable(last));
+    // The accounts that were read are read from the marketplace all the same.
+    QCOMPARE(m_server->requestCount() > 0, unread != "accounts");
+    QCOMPARE(log.count("A failed read was taken"), 0);
 }
 
 // A GetUser reply cut off after its Ack leaves the account's stored data as it was.
@@ -960,8 +1039,8 @@ void TestEbay::roundWritesWhatItAlwaysWrote()
 {
     APP_TEST_DATABASE(tdb);
     Database *db = tdb.db();
-    db->insertSqlClean({ { "token", "TOKEN-A" }, { "accountname", "a" } }, "accounts");
-    db->insertSqlClean({ { "token", "TOKEN-B" }, { "accountname", "b" } }, "accounts");
+    QVERIFY(db->insertSqlClean({ { "token", "TOKEN-A" }, { "accountname", "a" } }, "accounts") > 0);
+    QVERIFY(db->insertSqlClean({ { "token", "TOKEN-B" }, { "accountname", "b" } }, "accounts") > 0);
     const QString auction = "ListingType=Chinese;Currency=EUR;CurrentPrice=10;WatchCount=2;";
     addArticle(db, auction + "ItemID=500;Quantity=3"); // sold, price, watchers, bids, question
     addArticle(db, auction + "ItemID=501;Folder=-2"); // queued: keeps folder and quantity
@@ -973,7 +1052,7 @@ void TestEbay::roundWritesWhatItAlwaysWrote()
     addArticle(db, "ItemID=506;Trash=1;WatchCount=4"); // marked deleted
     addArticle(db, "ItemID=507;Folder=-3;Quantity=1"); // scheduled
     addArticle(db, "ItemID=500;Account=2"); // another account's listing of the same number
-    db->setOption("NotiNewWatcher", "0");
+    QVERIFY(db->setOption("NotiNewWatcher", "0"));
 
     const QString pictures = m_server->url("/p").toString();
     const QString variations = QStringLiteral(
@@ -1123,11 +1202,11 @@ void TestEbay::failedStatementLosesThePage()
 {
     APP_TEST_DATABASE(tdb);
     Database *db = tdb.db();
-    db->insertSqlClean({ { "token", "TOKEN-A" } }, "accounts");
+    QVERIFY(db->insertSqlClean({ { "token", "TOKEN-A" } }, "accounts") > 0);
     const int first = addArticle(db, "ItemID=500;SoldCount=0");
     const int second = addArticle(db, "ItemID=501;SoldCount=0");
     const int unseen = addArticle(db, "ItemID=502;SoldCount=1");
-    db->setOption("read_account_1", "2026-03-01 08:00:00");
+    QVERIFY(db->setOption("read_account_1", "2026-03-01 08:00:00"));
     QVERIFY2(db->executeSQL(
                  tdb.backend() == TestSupport::Backend::MySQL
                      ? "CREATE TRIGGER refuse BEFORE INSERT ON itemshistory FOR EACH ROW BEGIN IF "
@@ -1179,7 +1258,7 @@ void TestEbay::switchesHoldForTheRound()
 {
     APP_TEST_DATABASE(tdb);
     Database *db = tdb.db();
-    db->insertSqlClean({ { "token", "TOKEN-A" } }, "accounts");
+    QVERIFY(db->insertSqlClean({ { "token", "TOKEN-A" } }, "accounts") > 0);
     addArticle(db, "ItemID=500;WatchCount=0");
     addArticle(db, "ItemID=501;WatchCount=0");
     int watchers = 0;
@@ -1192,7 +1271,8 @@ void TestEbay::switchesHoldForTheRound()
     m_server->setCallHandler("GetSellerList", [&](const RecordedRequest &request) {
         const int page = XmlNode::parse(request.body).value("Pagination/PageNumber").toInt();
         if (page == 1)
-            db->setOption("NotiNewWatcher", "0");
+            if (!db->setOption("NotiNewWatcher", "0"))
+                QTest::qFail("not stored", __FILE__, __LINE__);
         return FakeReply::ok(
             reply("GetSellerList", "Success",
                   "<PaginationResult><TotalNumberOfPages>2</TotalNumberOfPages></PaginationResult>"
@@ -1233,10 +1313,12 @@ void TestEbay::noRoundWithoutKeys()
     QFETCH(QStringList, rounds);
     QFETCH(int, told);
     APP_TEST_DATABASE(tdb);
-    tdb.db()->insertSqlClean({ { "token", "TOKEN-A" }, { "accountname", "händler_1" } },
-                             "accounts");
-    tdb.db()->insertSqlClean({ { "token", "TOKEN-B" }, { "accountname", "händler_2" } },
-                             "accounts");
+    QVERIFY(tdb.db()->insertSqlClean({ { "token", "TOKEN-A" }, { "accountname", "händler_1" } },
+                                     "accounts")
+            > 0);
+    QVERIFY(tdb.db()->insertSqlClean({ { "token", "TOKEN-B" }, { "accountname", "händler_2" } },
+                                     "accounts")
+            > 0);
     serveAccounts();
     for (const char *key :
          { "ZERIRE_DEV_ID", "ZERIRE_APP_ID", "ZERIRE_CERT_ID", "ZERIRE_DEV_ID_SANDBOX",

@@ -5,6 +5,7 @@
 #include "marketplace/api_ebay.h"
 #include "marketplace/articlemodel.h"
 #include "marketplace/xmlnode.h"
+#include "tests/support/databaseoutage.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/filesizelimit.h"
 #include "tests/support/memorylimit.h"
@@ -156,7 +157,9 @@ private slots:
     void refusedWrite();
     void verification_data();
     void verification();
+    void verificationNotStored();
     void scheduleUpload();
+    void scheduleWaitsForItsPictures();
     void failedListing_data();
     void failedListing();
     void accountData_data();
@@ -180,6 +183,7 @@ private slots:
     void leftInTheOutboxAtRestart();
     void leftoversQueuedAgain_data();
     void leftoversQueuedAgain();
+    void passEndsAtAnUnreadQueue();
     void keptResultIsNoNewArticle();
     void storeWithItsAnswerCut_data();
     void storeWithItsAnswerCut();
@@ -196,6 +200,9 @@ private:
     QString uuidSent(const QString &call) const;
     // Answers AddItem, listing kItemId, only once no file can grow any more (`full` is set).
     void answerWhenFull(std::unique_ptr<TestSupport::FileSizeLimit> &full);
+    // The same for `call` with `reply`.
+    void answerWhenFull(std::unique_ptr<TestSupport::FileSizeLimit> &full, const QString &call,
+                        const FakeReply &reply);
 
     std::unique_ptr<FakeHttpServer> m_server;
 };
@@ -229,16 +236,22 @@ QString TestListingThread::uuidSent(const QString &call) const
 
 void TestListingThread::answerWhenFull(std::unique_ptr<TestSupport::FileSizeLimit> &full)
 {
-    m_server->holdCall("AddItem");
-    m_server->setCallHandler("AddItem", [this, &full](const RecordedRequest &) {
+    answerWhenFull(full, "AddItem", answer("AddItem", "<ItemID>" + kItemId + "</ItemID>"));
+}
+
+void TestListingThread::answerWhenFull(std::unique_ptr<TestSupport::FileSizeLimit> &full,
+                                       const QString &call, const FakeReply &reply)
+{
+    m_server->holdCall(call);
+    m_server->setCallHandler(call, [this, &full, call, reply](const RecordedRequest &) {
         QMetaObject::invokeMethod(
             qApp,
-            [this, &full] {
+            [this, &full, call] {
                 full = std::make_unique<TestSupport::FileSizeLimit>(1);
-                m_server->releaseCall("AddItem");
+                m_server->releaseCall(call);
             },
             Qt::QueuedConnection);
-        return answer("AddItem", "<ItemID>" + kItemId + "</ItemID>");
+        return reply;
     });
 }
 
@@ -495,6 +508,37 @@ void TestListingThread::verification()
              !reply.drop);
 }
 
+// A verification whose outcome the database can't take now (the disk is full when the answer
+// comes) is not lost: the article goes back into the verification queue once it can, and the
+// next pass verifies it and stores outcome and entry together.
+void TestListingThread::verificationNotStored()
+{
+    QFETCH_GLOBAL(Backend, backend);
+    if (backend == Backend::MySQL)
+        QSKIP("A full disk is a fault of the local file");
+    APP_TEST_DATABASE(t);
+    const int id = addArticle(t.db(), "Folder=12;DoCheck=1;IsVerified=0");
+    std::unique_ptr<TestSupport::FileSizeLimit> full;
+    answerWhenFull(full, "VerifyAddItem", answer("VerifyAddItem"));
+    Worker w(t.db());
+    {
+        TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker") });
+        QCOMPARE(w.check(), 1);
+        QVERIFY(full);
+        QCOMPARE(log.count("could not be stored"), 1);
+    }
+    QCOMPARE(w.worker.pendingResults(), 1);
+    QCOMPARE(values(t.db(), id, "DoCheck,IsVerified"), QStringLiteral("0|0"));
+    QCOMPARE(entries(t.db(), id), QStringList { kProgress });
+
+    full.reset();
+    m_server->setCallReply("VerifyAddItem", answer("VerifyAddItem"));
+    w.worker.runPass(w.stop);
+    QCOMPARE(w.worker.pendingResults(), 0);
+    QCOMPARE(values(t.db(), id, "DoCheck,IsVerified"), QStringLiteral("0|1"));
+    QCOMPARE(entries(t.db(), id).filter("articlecheck_success").size(), 1);
+}
+
 // Three scheduled articles are uploaded (the third refused); articles without a start time,
 // already handed over or outside the scheduled folder are not.
 void TestListingThread::scheduleUpload()
@@ -544,6 +588,44 @@ void TestListingThread::scheduleUpload()
     // Only the refused row is sent again in the next pass.
     w.worker.uploadPhase();
     QCOMPARE(callNames(*m_server).count(kSchedulePath), 4);
+}
+
+// A scheduled article whose pictures can't be read is not handed over without them: nothing
+// is sent or marked, the pass ends there, and the next pass sends it whole.
+void TestListingThread::scheduleWaitsForItsPictures()
+{
+    APP_TEST_READ_OUTAGE(t, false);
+    Database *db = t.db();
+    const int id = addArticle(db, QStringLiteral("Folder=-3;Planned=%1").arg(kPlanned));
+    const QString picture = QStringLiteral("https://bilder.example/uhr.jpg");
+    QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", picture } }, "articles_images")
+            > 0);
+    m_server->setReply(kSchedulePath, FakeReply::ok("<result><id>J-1</id></result>"));
+    const auto sent = [this] {
+        QStringList bodies;
+        for (const RecordedRequest &request : m_server->requests()) {
+            if (request.path == kSchedulePath)
+                bodies << QString::fromUtf8(request.body);
+        }
+        return bodies;
+    };
+    TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker") });
+    QVERIFY(t.strike("FROM articles_images WHERE article_id", "articles_images"));
+    Worker w(db);
+    w.worker.uploadPhase();
+    QVERIFY(t.mend());
+    QCOMPARE(sent(), QStringList());
+    QCOMPARE(values(db, id, "Folder,Planned_Interval,DoCheckResult"), QStringLiteral("-3||"));
+    QCOMPARE(entries(db, id), QStringList());
+    QCOMPARE(log.count("The listing pass ends: the pictures of a scheduled article could not be "
+                       "read"),
+             1);
+
+    w.worker.uploadPhase();
+    QCOMPARE(sent().size(), 1);
+    QVERIFY(sent().first().contains(picture));
+    QCOMPARE(values(db, id, "Planned_Interval"), QStringLiteral("J-1"));
+    QCOMPARE(log.count("A failed read was taken"), 0);
 }
 
 void TestListingThread::failedListing_data()
@@ -1137,17 +1219,21 @@ void TestListingThread::leftInTheOutboxAtRestart()
 void TestListingThread::leftoversQueuedAgain_data()
 {
     QTest::addColumn<int>("leftovers");
-    QTest::newRow("one left over") << 1;
-    QTest::newRow("more than two groups of writes") << 121;
+    QTest::addColumn<QString>("firstRead"); // how the first pass's read of the outbox fails
+    QTest::newRow("one left over") << 1 << "";
+    QTest::newRow("more than two groups of writes") << 121 << "";
+    QTest::newRow("the first read refused") << 2 << "refused";
+    QTest::newRow("the first read, server gone") << 2 << "server gone";
 }
 
 // Articles the worker had taken from the queue when the program closed, no result of theirs
-// kept, are queued again by the first pass, every one of them; articles the seller took out of
-// the outbox, and outcomes stored, stay as they are.
+// kept, are queued again by the first pass that could read the outbox, every one of them;
+// articles the seller took out of the outbox, and outcomes stored, stay as they are.
 void TestListingThread::leftoversQueuedAgain()
 {
     QFETCH(int, leftovers);
-    APP_TEST_DATABASE(t);
+    QFETCH(QString, firstRead);
+    APP_TEST_READ_OUTAGE(t, firstRead == "server gone");
     const int account = addAccount(t.db());
     for (int i = 0; i < leftovers; ++i)
         QVERIFY(addArticle(t.db(), "Folder=-2;FolderOld=-10;DoCheck=0;DoCheckResult=" + kQueued,
@@ -1157,16 +1243,68 @@ void TestListingThread::leftoversQueuedAgain()
         = addArticle(t.db(), "Folder=-10;FolderOld=-10;DoCheck=0;DoCheckResult=" + kQueued, account);
     const int failed
         = addArticle(t.db(), "Folder=-2;FolderOld=-10;DoCheck=0;DoCheckResult=(f)Abgelehnt", account);
+    const QByteArray outboxRead = "FROM articles WHERE Folder=-2";
+    TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker") });
+    if (!firstRead.isEmpty())
+        QVERIFY(t.strike(outboxRead, "articles"));
     // The pass ends after the leftovers: nothing is sent.
     qApp->setProperty("AppDown", 1);
     Worker w(t.db());
+    const auto queuedAgain = [&] {
+        return t.db()->selectCount("SELECT id FROM articles WHERE Folder=-2 AND DoCheck=2").value();
+    };
+    if (!firstRead.isEmpty()) {
+        // Not read is not "none left over": nothing is queued, nothing else is done, and
+        // the next pass looks again.
+        w.worker.runPass(w.stop);
+        QVERIFY(t.mend());
+        // A server started again is reached once the connection's pause after its last
+        // attempt is over.
+        QTRY_VERIFY(t.db()->selectCount("SELECT id FROM folders").ok());
+        QVERIFY(!w.stop);
+        QCOMPARE(queuedAgain(), 0);
+        QCOMPARE(log.count("The listing pass ends: the outbox could not be read"), 1);
+    }
     w.worker.runPass(w.stop);
     QVERIFY(w.stop);
-    QCOMPARE(t.db()->selectCount("SELECT id FROM articles WHERE Folder=-2 AND DoCheck=2").value(),
-             leftovers);
+    QCOMPARE(queuedAgain(), leftovers);
     QCOMPARE(values(t.db(), cancelled, "Folder,DoCheck"), QStringLiteral("-10|0"));
     QCOMPARE(values(t.db(), failed, "DoCheck,DoCheckResult"), QStringLiteral("0|(f)Abgelehnt"));
     QCOMPARE(m_server->requestCount(), 0);
+    QCOMPARE(log.count("A failed read was taken"), 0);
+}
+
+// A queue that could not be read ends the pass there: nothing after it is done (the outbox is
+// not listed either), nothing is marked, and the next pass does it all.
+void TestListingThread::passEndsAtAnUnreadQueue()
+{
+    APP_TEST_READ_OUTAGE(t, false);
+    Worker w(t.db());
+    // The leftovers are looked for once, by the first pass.
+    w.worker.runPass(w.stop);
+    const int account = addAccount(t.db());
+    const int checked = addArticle(t.db(), "Folder=12;DoCheck=1", account);
+    const int listed = addArticle(t.db(), kOutboxRow, account);
+    const int scheduled
+        = addArticle(t.db(), QStringLiteral("Folder=-3;Planned=%1").arg(kPlanned), account);
+    m_server->setReply(kSchedulePath, FakeReply::ok("<result><id>J-1</id></result>"));
+    TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker") });
+    QVERIFY(t.strike("articles.DoCheck=1 LIMIT 2", "articles"));
+    QCOMPARE(w.worker.runPass(w.stop), 0);
+    QVERIFY(t.mend());
+    QCOMPARE(m_server->requestCount(), 0);
+    QCOMPARE(values(t.db(), checked, "DoCheck"), QStringLiteral("1"));
+    QCOMPARE(values(t.db(), listed, "DoCheck,Folder"), QStringLiteral("2|-2"));
+    QCOMPARE(values(t.db(), scheduled, "Planned_Interval"), QString());
+    QCOMPARE(log.count("The listing pass ends: the verification queue could not be read"), 1);
+
+    w.worker.runPass(w.stop);
+    QVERIFY(callNames(*m_server).contains("VerifyAddItem"));
+    QVERIFY(callNames(*m_server).contains("AddItem"));
+    QCOMPARE(values(t.db(), checked, "DoCheck,IsVerified"), QStringLiteral("0|1"));
+    QCOMPARE(values(t.db(), listed, "Folder"), QStringLiteral("-9"));
+    QCOMPARE(values(t.db(), scheduled, "Planned_Interval"), QStringLiteral("J-1"));
+    QCOMPARE(log.count("A failed read was taken"), 0);
 }
 
 // A listing whose result the worker keeps (the disk was full when it came) is not a new
