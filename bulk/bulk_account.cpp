@@ -108,6 +108,12 @@ void Bulk_Account::on_Account_currentIndexChanged(int index)
                 { ui->StoreCategoryID, ui->StoreCategory2ID },
                 api.getStore(QStringLiteral("77"), account.value(QStringLiteral("id")).toInt(),
                              db.get()));
+            // Not loaded is not "no categories": the seller reads why; they stay unchanged.
+            if (!api.getLastFail().isEmpty())
+                Statics::showMessage(this,
+                                     api.getLastFail()
+                                         + tr(" Die Shop-Kategorien bleiben unverändert."),
+                                     2);
             for (QComboBox *box : boxes) {
                 box->setEnabled(box->count() >= 2);
                 box->setVisible(true);

@@ -432,9 +432,19 @@ Database::Database(QString path, QObject *parent)
         }
     }
 
-    if (isOpen() && !m_readOnly && !Schema::upgrade(*this))
+    if (isOpen() && !m_readOnly && !Schema::upgrade(*this)) {
         qCWarning(lcDb).noquote() << "The database could not be brought up to date:"
                                   << lastErrorText;
+        // What this version stores in columns the upgrade would add is not stored meanwhile.
+        if (g_showStartProblems)
+            Statics::showMessage(
+                nullptr,
+                tr("Die Datenbank konnte nicht auf den Stand dieser Programmversion gebracht "
+                   "werden: %1\n\nManche Angaben werden deshalb nicht gespeichert. Beim "
+                   "nächsten Start wird es erneut versucht.")
+                    .arg(lastErrorText),
+                2);
+    }
     if (!m_startProblem.isEmpty()) {
         qCWarning(lcDb).noquote() << m_startProblem;
         if (g_showStartProblems)

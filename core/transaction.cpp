@@ -172,12 +172,24 @@ void Database::rollbackTransaction()
         m_transactionLost = --m_transactionDepth > 0;
     } else if (m_transactionDepth > 1) {
         const QString savepoint = QStringLiteral("sp%1").arg(m_transactionDepth - 1);
-        (void)executeSQL(QStringLiteral("ROLLBACK TO SAVEPOINT ") + savepoint);
+        const bool undone = executeSQL(QStringLiteral("ROLLBACK TO SAVEPOINT ") + savepoint);
+        const QString undoError = lastErrorText;
+        const Outcome undoOutcome = m_lastOutcome;
         (void)executeSQL(QStringLiteral("RELEASE SAVEPOINT ") + savepoint);
         --m_transactionDepth;
+        // A part that could not be undone must not be committed with the rest.
+        if (!undone && m_transactionFailedAt == 0 && !m_transactionLost) {
+            m_transactionFailedAt = m_transactionDepth;
+            m_transactionFailure = undoError;
+            m_transactionFailureOutcome
+                = undoOutcome == Outcome::Unknown ? Outcome::NotWritten : undoOutcome;
+        }
     } else {
         m_transactionDepth = 0;
-        (void)executeSQL(QStringLiteral("ROLLBACK"), Repeat::Safe);
+        // On a server a rollback fails only with its connection, which ends the transaction
+        // too; SQLite undoes an open transaction whatever statements are still pending.
+        if (!executeSQL(QStringLiteral("ROLLBACK"), Repeat::Safe))
+            qCWarning(lcDb).noquote() << "A transaction could not be undone:" << lastErrorText;
     }
     lastErrorText = error;
     m_lastOutcome = outcome;

@@ -74,9 +74,6 @@ public:
 
     bool eventFilter(QObject *watched, QEvent *event) override;
 
-    // Writes the pictures of the article `id`: copies new files into the picture folder,
-    // rewrites its picture rows and its list thumbnail, in one transaction.
-    void savePicsToId(int id);
     // How long saving waits for the HTML editor's text before it gives up (5 s).
     static void setDescriptionTimeout(int milliseconds);
 

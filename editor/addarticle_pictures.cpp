@@ -362,16 +362,6 @@ void AddArticle::dropPictureWait()
     m_ui->buttonBox->setEnabled(true);
 }
 
-void AddArticle::savePicsToId(int id)
-{
-    const PicturePlan plan = preparePictures();
-    Transaction transaction(m_db);
-    if (!writePictures(id, plan, true, true) || !transaction.commit())
-        Statics::showMessage(
-            this, tr("Die Bilder konnten nicht gespeichert werden. Fehler: %1").arg(m_db->lastErrorText),
-            2);
-}
-
 QStringList AddArticle::storedPictures(int id, bool *ok)
 {
     QSqlQuery query;

@@ -596,12 +596,12 @@ void ListingThread::handleUploadRow(const ArticleRow &row)
     int entryId = 0;
     {
         Transaction outcome(db);
-        const bool statusWritten = status.isNull()
-            || db->executeSQL(QStringLiteral("UPDATE articles SET DoCheckResult=") + quoted(status)
-                              + QStringLiteral(" WHERE id=") + articleId);
-        entryId = outcome.isOpen() && statusWritten
-            ? db->insertSqlClean(entry, QStringLiteral("itemshistory"))
-            : 0;
+        // Not begun, nothing is written: the status alone would be written outside it.
+        const bool statusWritten = outcome.isOpen()
+            && (status.isNull()
+                || db->executeSQL(QStringLiteral("UPDATE articles SET DoCheckResult=")
+                                  + quoted(status) + QStringLiteral(" WHERE id=") + articleId));
+        entryId = statusWritten ? db->insertSqlClean(entry, QStringLiteral("itemshistory")) : 0;
         if (entryId <= 0 || !outcome.commit())
             entryId = 0;
     }
@@ -968,6 +968,12 @@ ListingWrite ListingThread::storeOutcome(Database *db, const ListingResult &resu
                     return endWith(ListingWrite::Unavailable);
                 qCWarning(lcWorker).noquote() << "The unlisted copy of article" << articleId
                                               << "could not be made:" << db->lastErrorText;
+                // The listing's entry says so: the seller would look for the copy in vain.
+                entry.insert(QStringLiteral("textinfo"),
+                             entry.value(QStringLiteral("textinfo")).toString()
+                                 + tr(" Die nicht eingestellte Kopie des Artikels konnte nicht "
+                                      "angelegt werden: %1")
+                                       .arg(db->lastErrorText));
             }
         }
         const QString duration = result.row.value(QStringLiteral("ListingDuration")).toString();

@@ -482,6 +482,18 @@ void TestBulkEdit::storeCategories()
                                                   "gelesen werden, es bleibt daher unverändert: "),
              qPrintable(answers.lastMessageText()));
     QVERIFY(unread.isEnabled());
+
+    // Store categories that can't be read are not "none": the seller reads why, and they stay.
+    Bulk_Account shop(nullptr, "1", -10, 0, false);
+    QVERIFY(t.db()->executeSQL("ALTER TABLE shopcats RENAME TO shopcats_gone"));
+    DialogAnswers told;
+    auto *owner = child<QComboBox>(&shop, "Account");
+    owner->setCurrentIndex(owner->findData(1));
+    QVERIFY(t.db()->executeSQL("ALTER TABLE shopcats_gone RENAME TO shopcats"));
+    QVERIFY(!child<QComboBox>(&shop, "StoreCategoryID")->isEnabled());
+    QVERIFY2(told.lastMessageText().startsWith("Die Shop-Kategorien konnten nicht ")
+                 && told.lastMessageText().endsWith("Die Shop-Kategorien bleiben unverändert."),
+             qPrintable(told.lastMessageText()));
 }
 
 // The service lists: two fixed entries, then category headings that cannot be chosen.

@@ -1,6 +1,7 @@
 #include "core/database.h"
 #include "core/schema.h"
 #include "tests/support/databaseoutage.h"
+#include "tests/support/dialoganswers.h"
 #include "tests/support/messagecapture.h"
 #include "tests/support/tablesnapshot.h"
 #include "tests/support/testdatabase.h"
@@ -265,6 +266,17 @@ void TestSchema::unreadVersionChangesNothing()
     QVERIFY(hasIndex());
     QCOMPARE(db.getOption(Schema::versionOption(), QString()).value(),
              QString::number(Schema::currentVersion()));
+
+    // At a start the seller is told once; the program goes on with the database as it is.
+    DialogAnswers answers;
+    QVERIFY(t.strike("FROM options WHERE optionname = 'SchemaVersion'", "options"));
+    t.data().reopen();
+    QVERIFY(t.mend());
+    QVERIFY(t.db()->isOpen());
+    QCOMPARE(answers.messages().size(), 1);
+    QVERIFY2(answers.lastMessageText().startsWith("Die Datenbank konnte nicht auf den Stand "
+                                                  "dieser Programmversion gebracht werden: "),
+             qPrintable(answers.lastMessageText()));
 }
 
 void TestSchema::reopenAsVersion5(TestSupport::TestDatabase &t)

@@ -16,7 +16,14 @@ namespace {
 enum class Steps { Committed, Dropped, InnerUndone, InnerKeptOuterDropped, InnerDropped, Lost };
 
 // Where a statement fails inside a transaction, and what its caller does about it.
-enum class Failing { Read, Write, ReadInUndoneSavepoint, ReadInCommittedSavepoint, Tolerated };
+enum class Failing {
+    Read,
+    Write,
+    ReadInUndoneSavepoint,
+    ReadInCommittedSavepoint,
+    Tolerated,
+    UndoOfSavepointRefused
+};
 
 // The folders' names after the schema's own, in id order.
 QStringList folderNames(Database *db, int after)
@@ -246,6 +253,8 @@ void TestTransaction::anyFailedStatementFailsIt_data()
         << Failing::ReadInCommittedSavepoint << QStringList {};
     QTest::newRow("a failure said to be harmless: everything kept")
         << Failing::Tolerated << QStringList { "A", "C" };
+    QTest::newRow("a savepoint its caller undoes that cannot be undone: nothing kept")
+        << Failing::UndoOfSavepointRefused << QStringList {};
 }
 
 // A transaction in which any statement failed does not commit: the caller that went on after
@@ -289,12 +298,24 @@ void TestTransaction::anyFailedStatementFailsIt()
             QVERIFY(!db->selectOne(failingRead).ok());
             break;
         }
+        case Failing::UndoOfSavepointRefused: {
+            Transaction part(db);
+            QVERIFY(part.isOpen());
+            QVERIFY(addFolder(db, "B"));
+            // Gone before its caller undoes it: B would stay with the rest.
+            QVERIFY(db->executeSQL("RELEASE SAVEPOINT sp1"));
+            part.rollback();
+            break;
+        }
         }
         QVERIFY(addFolder(db, "C"));
         QCOMPARE(db->transactionFailed(), stored.isEmpty());
         committed = transaction.commit();
         if (!committed) {
-            QVERIFY2(db->lastErrorText.contains("nosuchcolumn"), qPrintable(db->lastErrorText));
+            QVERIFY2(db->lastErrorText.contains(failing == Failing::UndoOfSavepointRefused
+                                                    ? "sp1"
+                                                    : "nosuchcolumn"),
+                     qPrintable(db->lastErrorText));
             QCOMPARE(db->lastOutcome(), Database::Outcome::Refused);
         }
     }

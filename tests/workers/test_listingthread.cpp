@@ -447,6 +447,11 @@ void TestListingThread::refusedWrite()
     QCOMPARE(callNames(*m_server).last(), call);
     QCOMPARE(values(t.db(), id, "Folder,ItemID,DoCheck"), after);
     QCOMPARE(entries(t.db(), id).size(), call == "AddItem" && !atCommit ? 2 : 1);
+    // The listing's entry tells that the copy the seller would look for is missing.
+    if (trigger.endsWith("INSERT ON articles"))
+        QVERIFY2(entries(t.db(), id).last().contains(
+                     "Die nicht eingestellte Kopie des Artikels konnte nicht angelegt werden: "),
+                 qPrintable(entries(t.db(), id).join('\n')));
     QCOMPARE(t.db()->selectCount("SELECT id FROM articles").value(), 1);
     QCOMPARE(w.counts, QStringList());
     QCOMPARE(w.worker.pendingResults(), 0);
