@@ -15,7 +15,9 @@
 #include <QPainter>
 #include <QTemporaryDir>
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 namespace {
@@ -258,7 +260,18 @@ void TestPictureDecoder::sizesAskedFor()
 {
     ImageLimits::Picture picture = ImageLimits::pictureFile(m_photo, QSize(400, 400));
     picture.boxes << ImageLimits::Picture::Box { QSize(150, 100), true };
+    // The file is opened once: what was checked is what is read (an open and its close;
+    // inotify folds only repeats that follow each other).
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(watch >= 0);
+    QVERIFY(
+        inotify_add_watch(watch, QFile::encodeName(m_photo).constData(), IN_OPEN | IN_CLOSE_NOWRITE)
+        >= 0);
     const ImageLimits::Decoded decoded = ImageLimits::decodeWithin(picture);
+    char events[4096];
+    const ssize_t got = ::read(watch, events, sizeof events);
+    ::close(watch);
+    QCOMPARE(got, ssize_t(2 * sizeof(inotify_event)));
     QCOMPARE(decoded.images.size(), 2);
     QCOMPARE(decoded.images.at(0).size(), QSize(400, 300));
     QCOMPARE(decoded.images.at(1).size(), QSize(133, 100));
