@@ -6,12 +6,15 @@
 //   long    a frame whose length says more than a reply may hold, then nothing
 //   hang    for a picture whose path holds the second argument: its process id appended to
 //           the file named by the third, then no answer ever; others as "asked"
+//   abort   for a picture whose path holds the second argument: the process aborts; others
+//           as "asked"
 #include "core/picturerequest.h"
 
 #include <QFile>
 #include <QImage>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include <signal.h>
 #include <sys/prctl.h>
@@ -86,6 +89,8 @@ int main(int argc, char **argv)
             for (;;)
                 ::pause();
         }
+        if (mode == "abort" && argc > 2 && request.path.contains(QString::fromLocal8Bit(argv[2])))
+            ::abort();
         PictureRequest::Reply reply;
         reply.decoded = true;
         reply.format = "png";

@@ -8,13 +8,16 @@
 #include "tests/support/testmain.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImageWriter>
 #include <QPainter>
 #include <QTemporaryDir>
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 namespace {
@@ -64,6 +67,30 @@ QByteArray photo(const QSize &size)
     writer.setQuality(90);
     writer.write(image);
     return bytes;
+}
+
+// The address-space limit of each running decoder process of this test, read from /proc.
+QStringList decoderAddressLimits()
+{
+    QStringList limits;
+    const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
+    for (const QString &pid : QDir("/proc").entryList(QDir::Dirs)) {
+        QFile stat("/proc/" + pid + "/stat");
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.value(1) != self
+            || !QFile::symLinkTarget("/proc/" + pid + "/exe").endsWith("-picturedecoder"))
+            continue;
+        QFile file("/proc/" + pid + "/limits");
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &row : file.readAll().split('\n'))
+            if (row.startsWith("Max address space"))
+                limits << QString::fromLatin1(row.mid(26).simplified().split(' ').value(0));
+    }
+    return limits;
 }
 
 const QString kCrashed = QStringLiteral(
@@ -148,6 +175,7 @@ void TestPictureDecoder::survives_data()
     QTest::newRow("FIFO") << "fifo" << "„%1“ ist keine gewöhnliche Datei.";
     QTest::newRow("link to a photo") << "link" << "„%1“ ist eine Verknüpfung; ihr wird nicht gefolgt.";
     QTest::newRow("decoder that aborts") << "abort" << kCrashed;
+    QTest::newRow("decoder that dies of one picture") << "dies" << kCrashed;
     QTest::newRow("decoder that never answers")
         << "hang" << "Das Bild zu lesen dauerte länger als 1 s; es wird übergangen.";
     QTest::newRow("decoder answering nonsense")
@@ -178,6 +206,8 @@ void TestPictureDecoder::survives()
             ImageLimits::setDecoderProgram("/bin/sh", { "-c", "head -c 8 >/dev/null; kill -ABRT $$" });
         else if (shape == "hang")
             ImageLimits::setDecoderProgram("/bin/sh", { "-c", "exec sleep 600" });
+        else if (shape == "dies")
+            ImageLimits::setDecoderProgram(FAKE_PICTURE_DECODER, { "abort", m_photo });
         else if (shape == "nonsense")
             ImageLimits::setDecoderProgram(
                 "/bin/sh", { "-c", "head -c 8 >/dev/null; printf 'ZZZZZZZZZZZZ'; exec sleep 600" });
@@ -197,6 +227,21 @@ void TestPictureDecoder::survives()
         refusal = kCrashed;
     QCOMPARE(said, refusal.contains("%1") ? refusal.arg(path) : refusal);
     QCOMPARE(decoded.timedOut, shape == "hang");
+    if (shape == "bomb") {
+        // It was read within the decoder's 1 GB of address space.
+        const auto limited = [] {
+            const QStringList limits = decoderAddressLimits();
+            return !limits.isEmpty() && limits.count("1073741824") == limits.size();
+        };
+        QTRY_VERIFY2(limited(), qPrintable(decoderAddressLimits().join(", ")));
+    }
+    if (shape == "dies") {
+        // The same decoder program takes the next picture: the process that died is replaced.
+        const ImageLimits::Decoded after
+            = ImageLimits::decodeWithin(ImageLimits::pictureFile(m_small, QSize(16, 16)));
+        QVERIFY2(after.refusal.isEmpty(), qPrintable(after.refusal));
+        QCOMPARE(after.image.size(), QSize(16, 16));
+    }
 
     ImageLimits::setDecoderProgram(QString());
     ImageLimits::setDecodeTimeout(60000);
@@ -215,7 +260,18 @@ void TestPictureDecoder::sizesAskedFor()
 {
     ImageLimits::Picture picture = ImageLimits::pictureFile(m_photo, QSize(400, 400));
     picture.boxes << ImageLimits::Picture::Box { QSize(150, 100), true };
+    // The file is opened once: what was checked is what is read (an open and its close;
+    // inotify folds only repeats that follow each other).
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(watch >= 0);
+    QVERIFY(
+        inotify_add_watch(watch, QFile::encodeName(m_photo).constData(), IN_OPEN | IN_CLOSE_NOWRITE)
+        >= 0);
     const ImageLimits::Decoded decoded = ImageLimits::decodeWithin(picture);
+    char events[4096];
+    const ssize_t got = ::read(watch, events, sizeof events);
+    ::close(watch);
+    QCOMPARE(got, ssize_t(2 * sizeof(inotify_event)));
     QCOMPARE(decoded.images.size(), 2);
     QCOMPARE(decoded.images.at(0).size(), QSize(400, 300));
     QCOMPARE(decoded.images.at(1).size(), QSize(133, 100));
