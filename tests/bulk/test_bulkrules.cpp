@@ -2,7 +2,9 @@
 // price and quantity entries are read and what they make of each article's value.
 #include "bulk/bulkwriter.h"
 #include "bulk/pricechange.h"
+#include "core/backgroundworker.h"
 #include "core/database.h"
+#include "tests/support/heldjobs.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
@@ -47,7 +49,8 @@ void TestBulkRules::writesWholeOrNothing_data()
     QTest::addColumn<int>("failed");
     QTest::addColumn<QString>("titles");
     QTest::addColumn<QList<int>>("progress");
-    // "Abbrechen": the stop asked for at its n-th question (0: never).
+    // "Abbrechen": the stop asked for at its n-th question (0: never; -n: on the background
+    // worker, the cancel of its job at the n-th question).
     QTest::addColumn<int>("stopAt");
     // Articles with an empty record get no statement; a missing article is no failure.
     QTest::newRow("stored whole") << "" << 4 << 0 << "neu 1|b|neu 3|neu 4"
@@ -63,6 +66,11 @@ void TestBulkRules::writesWholeOrNothing_data()
         << "" << 2 << 0 << "a|b|c|d" << QList<int> { 0 } << 2;
     QTest::newRow("stopped before the commit")
         << "" << 4 << 0 << "a|b|c|d" << QList<int> { 0, 2, 4 } << 4;
+    // The same as a job of the background worker: its cancel, given while it runs.
+    QTest::newRow("job cancelled between steps")
+        << "" << 2 << 0 << "a|b|c|d" << QList<int> { 0 } << -2;
+    QTest::newRow("job cancelled before the commit")
+        << "" << 4 << 0 << "a|b|c|d" << QList<int> { 0, 2, 4 } << -4;
 }
 
 void TestBulkRules::writesWholeOrNothing()
@@ -85,22 +93,55 @@ void TestBulkRules::writesWholeOrNothing()
     const QStringList ids { "1", "2", "3", "99", "4" };
     int records = 0;
     int asked = 0;
-    const auto result = BulkWriter::run(
-        *db, ids, 2,
-        [&](const QStringList &step, BulkWriter::Result &run) {
-            for (const QString &id : step) {
-                ++records;
-                if (id == "2")
-                    continue;
-                if (db->updateSqlClean({ { "Title", "neu " + id } }, "articles", "id=" + id))
-                    ++run.written;
-                else if (!BulkWriter::failed(*db, run))
-                    return false;
-            }
-            return true;
-        },
-        [&steps](int done) { steps << done; }, BulkWriter::Check(),
-        [&asked, stopAt] { return ++asked == stopAt; });
+    const auto step = [&records](Database &on, const QStringList &step, BulkWriter::Result &run) {
+        for (const QString &id : step) {
+            ++records;
+            if (id == "2")
+                continue;
+            if (on.updateSqlClean({ { "Title", "neu " + id } }, "articles", "id=" + id))
+                ++run.written;
+            else if (!BulkWriter::failed(on, run))
+                return false;
+        }
+        return true;
+    };
+    BulkWriter::Result result;
+    if (stopAt >= 0) {
+        result = BulkWriter::run(
+            *db, ids, 2,
+            [&](const QStringList &part, BulkWriter::Result &run) { return step(*db, part, run); },
+            [&steps](int done) { steps << done; }, BulkWriter::Check(),
+            [&asked, stopAt] { return ++asked == stopAt; });
+    } else {
+        // Held until the test knows its job.
+        stopAt = -stopAt;
+        TestSupport::HeldJobs held;
+        BackgroundJob *job = nullptr;
+        bool ended = false;
+        job = BulkWriter::post(
+            "Test", ids.size(),
+            [&](Database &worker, const BulkWriter::Progress &, const BulkWriter::Stop &stop) {
+                return BulkWriter::run(
+                    worker, ids, 2,
+                    [&](const QStringList &part, BulkWriter::Result &run) {
+                        return step(worker, part, run);
+                    },
+                    [&steps](int done) { steps << done; }, BulkWriter::Check(),
+                    [&] {
+                        if (++asked == stopAt)
+                            job->cancel();
+                        return stop();
+                    });
+            },
+            this, {},
+            [&](const BulkWriter::Result &run) {
+                result = run;
+                ended = true;
+            });
+        QVERIFY(held.entered());
+        held.letGo();
+        QTRY_VERIFY(ended);
+    }
     QCOMPARE(result.cancelled, stopAt > 0);
     if (stopAt > 0) {
         QVERIFY(!result.stored() && !result.unknown());

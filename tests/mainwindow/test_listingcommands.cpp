@@ -221,18 +221,21 @@ private slots:
 
     // Whether the articles are verified is read in groups: an unverified one in the last
     // group locks the dialog as one in the first does; one deleted meanwhile counts as not
-    // verified.
+    // verified. "Gebühren berechnen" marks the articles of every group.
     void planReadsEveryGroup_data()
     {
         QTest::addColumn<int>("unverifiedAt"); // -1: none; 999: a deleted article
-        QTest::newRow("all 401 verified") << -1;
-        QTest::newRow("the last of 401 not verified") << 400;
-        QTest::newRow("the first of 401 not verified") << 0;
-        QTest::newRow("one of 401 deleted meanwhile") << 999;
+        QTest::addColumn<QString>("command");
+        QTest::newRow("all 401 verified") << -1 << "actionPlanen";
+        QTest::newRow("the last of 401 not verified") << 400 << "actionPlanen";
+        QTest::newRow("the first of 401 not verified") << 0 << "actionPlanen";
+        QTest::newRow("one of 401 deleted meanwhile") << 999 << "actionPlanen";
+        QTest::newRow("fees for 401") << -1 << "actionAuwahl_beenden";
     }
     void planReadsEveryGroup()
     {
         QFETCH(int, unverifiedAt);
+        QFETCH(QString, command);
         QList<int> ids;
         for (int i = 0; i < 401; ++i)
             ids << m_w->article(-10, { { "IsVerified", i == unverifiedAt ? "0" : "1" } });
@@ -241,18 +244,26 @@ private slots:
             QVERIFY(m_w->db()->executeSQL(
                 QStringLiteral("DELETE FROM articles WHERE id=%1").arg(ids.at(200))));
         DialogAnswers answers;
-        bool opened = false;
-        bool offered = false;
-        whenShown<Planning>(this, [&](Planning *dialog) {
-            opened = true;
-            offered = dialog->findChild<QDialogButtonBox *>("buttonBox")
-                          ->button(QDialogButtonBox::Ok)
-                          ->isEnabled();
-            dialog->reject();
-        });
-        m_w->trigger("actionPlanen");
-        QVERIFY(opened);
-        QCOMPARE(offered, unverifiedAt == -1);
+        if (command == "actionAuwahl_beenden") {
+            m_w->trigger(qPrintable(command));
+            QCOMPARE(m_w->db()
+                         ->selectCount("SELECT id FROM articles WHERE Folder=-10 AND DoCheck=1")
+                         .value(),
+                     401);
+        } else {
+            bool opened = false;
+            bool offered = false;
+            whenShown<Planning>(this, [&](Planning *dialog) {
+                opened = true;
+                offered = dialog->findChild<QDialogButtonBox *>("buttonBox")
+                              ->button(QDialogButtonBox::Ok)
+                              ->isEnabled();
+                dialog->reject();
+            });
+            m_w->trigger(qPrintable(command));
+            QVERIFY(opened);
+            QCOMPARE(offered, unverifiedAt == -1);
+        }
         QVERIFY2(answers.messages().isEmpty(), qPrintable(answers.lastMessageText()));
         QVERIFY(m_w->db()->executeSQL("DELETE FROM articles WHERE Folder=-10"));
         QVERIFY(m_w->fixture().showFolder(-10));
