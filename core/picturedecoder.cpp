@@ -175,6 +175,7 @@ struct Job
     Picture picture;
     std::shared_ptr<Delivery> delivery;
     const QObject *owner = nullptr; // compared, never used
+    bool resent = false; // given to a second process after the first went away unasked
 };
 
 Decoded fromReply(const PictureRequest::Reply &reply)
@@ -313,7 +314,7 @@ private:
         if (worker.generation != generation || !worker.job || !worker.process)
             return;
         if (!PictureRequest::writeRequest(worker.process, worker.job->picture))
-            failed(index, tr("Der Bilddecoder nahm das Bild nicht an."));
+            failed(index, tr("Der Bilddecoder nahm das Bild nicht an."), true, true);
     }
 
     bool launch(int index)
@@ -380,8 +381,12 @@ private:
             ? tr("Der Bilddecoder des Programms ließ sich nicht starten; das Bild wird nicht "
                  "gelesen.")
             : tr("Der Bilddecoder endete beim Lesen des Bildes; es wird nicht genommen.");
+        // A decoder ends by itself only between pictures (after one that spent its memory):
+        // the picture it was given meanwhile was never read, and goes to a fresh one.
+        const bool unread = process->exitStatus() == QProcess::NormalExit
+            && process->exitCode() == 0 && process->error() != QProcess::FailedToStart;
         // One that can't be started is tried again for the next picture, not at once.
-        failed(index, why, process->error() != QProcess::FailedToStart);
+        failed(index, why, process->error() != QProcess::FailedToStart, unread);
     }
 
     void timedOut(int index)
@@ -395,10 +400,17 @@ private:
     }
 
     // The process is ended and its picture refused; a fresh process takes its place.
-    void failed(int index, const QString &why, bool relaunch = true)
+    // `unread`: the process went away without reading the picture, which a fresh one is
+    // given once.
+    void failed(int index, const QString &why, bool relaunch = true, bool unread = false)
     {
         retire(index);
-        if (m_workers[size_t(index)].job) {
+        if (const std::unique_ptr<Job> &job = m_workers[size_t(index)].job) {
+            if (unread && !job->resent) {
+                job->resent = true;
+                start(index);
+                return;
+            }
             finish(index, refused(why));
             return;
         }

@@ -8,6 +8,9 @@
 //           the file named by the third, then no answer ever; others as "asked"
 //   abort   for a picture whose path holds the second argument: the process aborts; others
 //           as "asked"
+//   spent   for a picture whose path holds the second argument: refused as too large for
+//           memory, then the process waits for the next request and ends without answering it,
+//           as the decoder does after an allocation failed; others as "asked"
 #include "core/picturerequest.h"
 
 #include <QFile>
@@ -91,6 +94,16 @@ int main(int argc, char **argv)
         }
         if (mode == "abort" && argc > 2 && request.path.contains(QString::fromLocal8Bit(argv[2])))
             ::abort();
+        if (mode == "spent" && argc > 2 && request.path.contains(QString::fromLocal8Bit(argv[2]))) {
+            PictureRequest::Reply spent;
+            spent.refusal = QStringLiteral("Das Bild braucht zum Lesen mehr Speicher, als ein Bild "
+                                           "je braucht; es wird nicht genommen.");
+            if (!PictureRequest::writeReply(&out, spent) || !out.flush())
+                return 3;
+            // Given the next picture before its end is noticed.
+            nextRequest(&request);
+            return 0;
+        }
         PictureRequest::Reply reply;
         reply.decoded = true;
         reply.format = "png";

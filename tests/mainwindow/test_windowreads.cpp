@@ -161,7 +161,7 @@ private slots:
         UrlCapture urls;
         const int refusals = m_proxy->refusals();
         if (command == "Planen") {
-            m_proxy->refuse("SELECT IsVerified");
+            m_proxy->refuse("SELECT id, IsVerified");
             trigger("actionPlanen");
         } else if (command == "Artikel online aufrufen") {
             m_proxy->refuse("SELECT i.ItemID, a.sandbox");
