@@ -16,7 +16,14 @@ namespace {
 enum class Steps { Committed, Dropped, InnerUndone, InnerKeptOuterDropped, InnerDropped, Lost };
 
 // Where a statement fails inside a transaction, and what its caller does about it.
-enum class Failing { Read, Write, ReadInUndoneSavepoint, ReadInCommittedSavepoint, Tolerated };
+enum class Failing {
+    Read,
+    Write,
+    ReadInUndoneSavepoint,
+    ReadInCommittedSavepoint,
+    ReadBeforeUndoneSavepoint,
+    Tolerated
+};
 
 // The folders' names after the schema's own, in id order.
 QStringList folderNames(Database *db, int after)
@@ -246,6 +253,8 @@ void TestTransaction::anyFailedStatementFailsIt_data()
         << Failing::ReadInCommittedSavepoint << QStringList {};
     QTest::newRow("a failure said to be harmless: everything kept")
         << Failing::Tolerated << QStringList { "A", "C" };
+    QTest::newRow("a read fails, then a savepoint is undone: nothing kept")
+        << Failing::ReadBeforeUndoneSavepoint << QStringList {};
 }
 
 // A transaction in which any statement failed does not commit: the caller that went on after
@@ -282,6 +291,14 @@ void TestTransaction::anyFailedStatementFailsIt()
                 part.rollback();
             else
                 QVERIFY(!part.commit());
+            break;
+        }
+        case Failing::ReadBeforeUndoneSavepoint: {
+            QVERIFY(!db->select(failingRead).ok());
+            Transaction part(db);
+            QVERIFY(part.isOpen());
+            QVERIFY(addFolder(db, "B"));
+            part.rollback();
             break;
         }
         case Failing::Tolerated: {
