@@ -21,6 +21,7 @@ enum class Failing {
     Write,
     ReadInUndoneSavepoint,
     ReadInCommittedSavepoint,
+    ReadBeforeUndoneSavepoint,
     Tolerated,
     UndoOfSavepointRefused
 };
@@ -255,6 +256,8 @@ void TestTransaction::anyFailedStatementFailsIt_data()
         << Failing::Tolerated << QStringList { "A", "C" };
     QTest::newRow("a savepoint its caller undoes that cannot be undone: nothing kept")
         << Failing::UndoOfSavepointRefused << QStringList {};
+    QTest::newRow("a read fails, then a savepoint is undone: nothing kept")
+        << Failing::ReadBeforeUndoneSavepoint << QStringList {};
 }
 
 // A transaction in which any statement failed does not commit: the caller that went on after
@@ -291,6 +294,14 @@ void TestTransaction::anyFailedStatementFailsIt()
                 part.rollback();
             else
                 QVERIFY(!part.commit());
+            break;
+        }
+        case Failing::ReadBeforeUndoneSavepoint: {
+            QVERIFY(!db->select(failingRead).ok());
+            Transaction part(db);
+            QVERIFY(part.isOpen());
+            QVERIFY(addFolder(db, "B"));
+            part.rollback();
             break;
         }
         case Failing::Tolerated: {
