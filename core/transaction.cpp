@@ -59,7 +59,7 @@ bool Database::commitTransaction()
     if (m_transactionDepth > 1 && m_transactionLost) {
         // The server undid it with the connection; the outermost commit tells so.
         --m_transactionDepth;
-        lastErrorText = brokenReason(m_lostError, m_sessionRefused);
+        lastErrorText = transactionLostReason();
         m_lastOutcome = Outcome::NotWritten;
         return false;
     }
@@ -81,7 +81,7 @@ bool Database::commitTransaction()
         // The server undid it with the connection: nothing of it is written.
         m_transactionLost = false;
         m_transactionDepth = 0;
-        lastErrorText = brokenReason(m_lostError, m_sessionRefused);
+        lastErrorText = transactionLostReason();
         m_lastOutcome = Outcome::NotWritten;
         m_lastFailureTransient = true;
         return false;

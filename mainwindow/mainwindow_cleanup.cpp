@@ -9,9 +9,11 @@
 #include "core/transaction.h"
 #include "core/variationrows.h"
 #include "mainwindow/imagecleaner.h"
+#include "views/foldermodel.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSqlQuery>
 #include <QThread>
 
 void MainWindow::on_actionCache_leeren_triggered()
@@ -33,54 +35,79 @@ namespace {
 
 // Puts every folder the tree can only show as misplaced (its parent gone, or caught in a
 // cycle of parents) directly below "Artikelvorlagen", and the articles of folders that are
-// gone into "Artikelvorlagen", in one transaction. What the seller is told of it; empty when
-// there was nothing to repair. False when it was not stored (the database layer tells why).
-bool repairFolders(Database *db, QString *told, bool *unknown)
+// gone into "Artikelvorlagen", in one transaction. The tree is read without a lock; only the
+// folders it moves are locked (another workstation's commands on other folders go on), and a
+// folder another workstation moved meanwhile stays where that put it. Moved to the top, a
+// branch can only come nearer it: no cycle and no folder too deep comes of it. What the
+// seller is told of it; empty when there was nothing to repair. False when it was not stored
+// (the database layer tells why; a lock another workstation held is told through `folders`).
+bool repairFolders(Database *db, FolderModel *folders, QString *told, bool *unknown)
 {
     Transaction command(db);
-    if (!command.isOpen())
+    if (!command.isOpen()) {
+        folders->tellIfConflict();
         return false;
+    }
     FolderTree stored;
-    if (!stored.read(db, true))
+    if (!stored.read(db))
         return false;
+    // The articles of folders that are gone, by folder: the fixed folders (below 1) are none.
+    QSqlQuery query;
+    if (!db->selectQuery(QStringLiteral("SELECT Folder, count(id) FROM articles WHERE Folder > 0 "
+                                        "AND Folder NOT IN (SELECT id FROM folders) GROUP BY "
+                                        "Folder"),
+                         query))
+        return false;
+    QStringList gone;
+    int articles = 0;
+    while (query.next()) {
+        gone << query.value(0).toString();
+        articles += query.value(1).toInt();
+    }
     const QList<int> misplaced = stored.misplaced();
-    const QString lost = QStringLiteral(" FROM articles WHERE Folder > 0 AND Folder NOT IN "
-                                        "(SELECT id FROM folders)");
-    const QString lostCount = db->selectOne(QStringLiteral("SELECT count(id)") + lost);
-    if (lostCount.isEmpty())
-        return false;
-    const int articles = lostCount.toInt();
-    if (misplaced.isEmpty() && articles == 0)
+    if (misplaced.isEmpty() && gone.isEmpty())
         return true;
+    QHash<int, int> now;
+    if (!FolderTree::lockFolders(db, misplaced, &now)) {
+        folders->tellIfConflict();
+        return false;
+    }
     QStringList ids;
-    for (int id : misplaced)
-        ids << QString::number(id);
-    if (!misplaced.isEmpty()
+    for (int id : misplaced) {
+        const auto found = now.constFind(id);
+        if (found != now.constEnd() && found.value() == stored.find(id)->parent)
+            ids << QString::number(id);
+    }
+    if (!ids.isEmpty()
         && !db->executeSQL(QStringLiteral("UPDATE folders SET folderparentid=%1 WHERE id IN (%2)")
                                .arg(SpecialFolderId::Drafts)
                                .arg(ids.join(QLatin1Char(','))),
-                           Database::Repeat::Safe))
+                           Database::Repeat::Safe)) {
+        folders->tellIfConflict();
         return false;
-    if (articles > 0
-        && !db->executeSQL(QStringLiteral("UPDATE articles SET Folder=%1 WHERE Folder > 0 AND "
-                                          "Folder NOT IN (SELECT id FROM folders)")
-                               .arg(SpecialFolderId::Drafts),
-                           Database::Repeat::Safe))
+    }
+    if (!gone.isEmpty()
+        && !db->executeSQL(QStringLiteral("UPDATE articles SET Folder=%1 WHERE Folder IN (%2)")
+                               .arg(SpecialFolderId::Drafts)
+                               .arg(gone.join(QLatin1Char(','))),
+                           Database::Repeat::Safe)) {
+        folders->tellIfConflict(false, true);
         return false;
+    }
     if (!command.commit()) {
         *unknown = db->lastOutcome() == Database::Outcome::Unknown;
         return false;
     }
     QStringList parts;
-    if (misplaced.size() == 1)
+    if (ids.size() == 1)
         parts << MainWindow::tr("1 Ordner, dessen übergeordneter Ordner fehlte oder der in "
                                 "einem Kreis von Ordnern lag, liegt jetzt direkt in "
                                 "„Artikelvorlagen“.");
-    else if (misplaced.size() > 1)
+    else if (ids.size() > 1)
         parts << MainWindow::tr("%1 Ordner, deren übergeordneter Ordner fehlte oder die in "
                                 "einem Kreis von Ordnern lagen, liegen jetzt direkt in "
                                 "„Artikelvorlagen“.")
-                     .arg(misplaced.size());
+                     .arg(ids.size());
     if (articles == 1)
         parts << MainWindow::tr("1 Artikel eines gelöschten Ordners liegt jetzt in "
                                 "„Artikelvorlagen“.");
@@ -98,7 +125,7 @@ void MainWindow::on_actionDatenbank_aufr_umen_triggered()
 {
     QString repaired;
     bool unknown = false;
-    if (!repairFolders(db, &repaired, &unknown) && unknown)
+    if (!repairFolders(db, folderModel, &repaired, &unknown) && unknown)
         tellOutcomeUnknown(tr("die Reparatur der Ordner"));
     if (!repaired.isEmpty()) {
         Statics::showMessage(this, repaired, 0);

@@ -532,18 +532,23 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
         return;
 
     Transaction command(m_db);
-    if (!command.isOpen())
+    if (!command.isOpen()) {
+        tellIfConflict(false, true);
         return;
+    }
     // The folder as stored, read where it is written: another workstation may have deleted it
-    // since the tree was read, and on a shared database it can't do so until this ends.
+    // since the tree was read, and on a shared database it can't do so until this ends. Only
+    // its own row is locked (a command that deletes or moves one of its parents locks it too).
     QString category;
     if (target != kDraftsId) {
         QSqlQuery query;
         if (!m_db->selectQuery(QStringLiteral("SELECT id, cat_ebay FROM folders WHERE id=")
                                    + QString::number(target)
                                    + (m_db->isMySQL ? QStringLiteral(" FOR UPDATE") : QString()),
-                               query))
+                               query)) {
+            tellIfConflict(false, true);
             return;
+        }
         if (!query.next()) {
             tellChangedElsewhere(goneText(target));
             return;
@@ -574,8 +579,14 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
         if (entry.second == SpecialFolderId::Active) {
             const int copy = m_db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"),
                                                 idText, fresh);
-            if (copy > 0)
+            if (copy > 0) {
                 filed.append({ copy, 0 });
+            } else if (m_db->lastFailureLockConflict()
+                       && m_db->lastOutcome() == Database::Outcome::NotWritten) {
+                // The listing is held elsewhere: the drop is given again as a whole.
+                tellIfConflict(false, true);
+                return;
+            }
             continue;
         }
         moves = true;
@@ -586,8 +597,10 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
         if (!m_db->selectQuery(QStringLiteral("SELECT Folder, Trash, Title FROM articles WHERE id=")
                                    + idText
                                    + (m_db->isMySQL ? QStringLiteral(" FOR UPDATE") : QString()),
-                               query))
+                               query)) {
+            tellIfConflict(false, true);
             return;
+        }
         if (!query.next())
             continue; // no such article
         const QString oldFolderText = query.value(0).toString();
@@ -609,12 +622,18 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
         if (oldFolderText.toInt() == target)
             continue; // there already
         if (m_db->executeSQL(QStringLiteral("UPDATE articles SET Folder=") + targetText
-                             + categorySet + QStringLiteral(" WHERE id=") + idText))
+                             + categorySet + QStringLiteral(" WHERE id=") + idText)) {
             filed.append({ entry.first, oldFolderText.toInt() });
+        } else if (m_db->lastFailureLockConflict()) {
+            tellIfConflict(false, true);
+            return;
+        }
     }
     if (!command.commit()) {
         if (m_db->lastOutcome() == Database::Outcome::Unknown)
             emit outcomeUnknown(moves ? tr("das Verschieben") : tr("die Kopie"));
+        else
+            tellIfConflict(false, true);
         return;
     }
     for (const Filed &done : qAsConst(filed)) {
@@ -666,19 +685,30 @@ bool FolderModel::moveFolder(int draggedId, FolderNode *target)
     const QString targetName = target->name;
     {
         Transaction command(m_db);
-        if (!command.isOpen())
-            return false;
-        // The folders as stored, locked until the move is written: the tree in memory may
-        // be older than what another workstation did.
-        FolderTree stored;
-        if (!stored.read(m_db, true))
-            return false;
-        if (!stored.find(draggedId) || (targetId != kDraftsId && !stored.find(targetId))) {
-            command.rollback();
-            tellChangedElsewhere(goneText(stored.find(draggedId) ? targetId : draggedId));
+        if (!command.isOpen()) {
+            tellIfConflict();
             return false;
         }
-        if (stored.isWithin(targetId, draggedId)) {
+        // The dragged folder first: while it is locked nothing comes into its branch (a new or
+        // a moved folder locks its parents), so the height read below stays true.
+        QHash<int, int> dragged;
+        if (!FolderTree::lockFolders(m_db, { draggedId }, &dragged)) {
+            tellIfConflict();
+            return false;
+        }
+        // The target and its parents as stored, locked until the move is written: the tree in
+        // memory may be older than what another workstation did.
+        const FolderTree::Chain into = FolderTree::lockChain(m_db, targetId);
+        if (!into.ok) {
+            tellIfConflict();
+            return false;
+        }
+        if (!dragged.contains(draggedId) || into.level < 0) {
+            command.rollback();
+            tellChangedElsewhere(goneText(dragged.contains(draggedId) ? targetId : draggedId));
+            return false;
+        }
+        if (into.ids.contains(draggedId)) {
             command.rollback();
             tellChangedElsewhere(tr("Der Ordner „%1“ kann nicht in „%2“ verschoben werden: „%2“ "
                                     "wurde inzwischen an einem anderen Arbeitsplatz in „%1“ "
@@ -686,7 +716,13 @@ bool FolderModel::moveFolder(int draggedId, FolderNode *target)
                                      .arg(draggedName, targetName));
             return false;
         }
-        if (stored.shownLevel(targetId) + stored.height(draggedId) > FolderTree::kMaxDepth) {
+        // Read after the locks: the dragged branch as it is.
+        FolderTree stored;
+        if (!stored.read(m_db)) {
+            tellIfConflict();
+            return false;
+        }
+        if (into.level + stored.height(draggedId) > FolderTree::kMaxDepth) {
             command.rollback();
             emit refused(tr("Der Ordner „%1“ kann nicht in „%2“ verschoben werden: Ordner "
                             "können höchstens %3 Ebenen tief ineinander liegen.")
@@ -698,11 +734,15 @@ bool FolderModel::moveFolder(int draggedId, FolderNode *target)
         if (!m_db->executeSQL(QStringLiteral("UPDATE folders SET folderparentid=")
                                   + QString::number(targetId) + QStringLiteral(" WHERE id=")
                                   + QString::number(draggedId),
-                              Database::Repeat::Safe))
+                              Database::Repeat::Safe)) {
+            tellIfConflict();
             return false;
+        }
         if (!command.commit()) {
             if (m_db->lastOutcome() == Database::Outcome::Unknown)
                 emit outcomeUnknown(tr("das Verschieben des Ordners"));
+            else
+                tellIfConflict();
             return false;
         }
     }
@@ -726,6 +766,27 @@ bool FolderModel::moveFolder(int draggedId, FolderNode *target)
 void FolderModel::tellChangedElsewhere(const QString &message)
 {
     emit changedElsewhere(message);
+}
+
+void FolderModel::tellIfConflict(bool found, bool articles)
+{
+    if (!m_db)
+        return;
+    if (found
+        || (m_db->lastOutcome() == Database::Outcome::NotWritten
+            && m_db->lastFailureLockConflict()))
+        emit conflict(conflictText(m_db, articles));
+}
+
+QString FolderModel::conflictText(const Database *db, bool articles)
+{
+    if (!db->isMySQL)
+        return tr("Die Datenbank wird gerade von einem anderen Vorgang geändert. Bitte gleich "
+                  "noch einmal versuchen.");
+    return articles ? tr("Ein anderer Arbeitsplatz ändert gerade die Ordner oder Artikel. Bitte "
+                         "gleich noch einmal versuchen.")
+                    : tr("Ein anderer Arbeitsplatz ändert gerade die Ordner. Bitte gleich noch "
+                         "einmal versuchen.");
 }
 
 QString FolderModel::goneText(int id) const

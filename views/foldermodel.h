@@ -102,6 +102,15 @@ public:
     // Tells the window that a folder command found the folders or articles changed by
     // another workstation and wrote nothing (see changedElsewhere).
     void tellChangedElsewhere(const QString &message);
+    // After a command of the folders failed: when it gave up waiting for a lock another
+    // workstation (or, on the local file, another part of the program) holds, or with `found`
+    // when it found a folder changed by one while it locked, the seller is told to try again in
+    // a moment (see conflict()), and only that. Any other failure is left to the notices of the
+    // database layer.
+    // `articles`: the command files articles, which may be what was held.
+    void tellIfConflict(bool found = false, bool articles = false);
+    // What tellIfConflict() tells on `db`; `articles`: the command files articles too.
+    static QString conflictText(const Database *db, bool articles);
     // The seller's words for a folder that is gone: `id`'s name as this tree shows it.
     QString goneText(int id) const;
 
@@ -112,6 +121,10 @@ signals:
     // A command wrote nothing because the database no longer holds what this tree shows:
     // `message` tells the seller what changed; the tree is to be read again.
     void changedElsewhere(const QString &message);
+    // A command wrote nothing because another workstation held what it needed longer than the
+    // database waits: `message` tells the seller to try again; the tree is to be read again.
+    // Sent while the command is under way: a receiver that shows a notice queues it.
+    void conflict(const QString &message);
     // A command wrote nothing because it would break a rule of the folders (their depth);
     // `message` tells the seller why.
     void refused(const QString &message);

@@ -152,6 +152,16 @@ void MainWindow::CreateFolderTree()
             showStored();
         },
         Qt::QueuedConnection);
+    // Another workstation held what the command needed: told once the command is over, and
+    // nothing else (the notice its failed statement queued would call the database
+    // unavailable); the tree is read again.
+    connect(folderModel, &FolderModel::conflict, this, [this](const QString &message) {
+        m_writeFailures = 0;
+        QTimer::singleShot(0, this, [this, message] {
+            Statics::showMessage(this, message, 1);
+            showStored();
+        });
+    });
     connect(
         folderModel, &FolderModel::refused, this,
         [this](const QString &message) { Statics::showMessage(this, message, 1); },
@@ -257,14 +267,18 @@ void MainWindow::on_actionNeuer_Ordner_triggered()
     int newId = 0;
     {
         Transaction command(db);
-        if (!command.isOpen())
+        if (!command.isOpen()) {
+            folderModel->tellIfConflict();
             return;
-        // The parent as stored, locked until the folder is written: the tree may show one
-        // that another workstation has deleted.
-        FolderTree stored;
-        if (!stored.read(db, true))
+        }
+        // The parent and its parents as stored, locked until the folder is written: the tree
+        // may show one that another workstation has deleted, or moved deeper.
+        const FolderTree::Chain parent = FolderTree::lockChain(db, parentId);
+        if (!parent.ok) {
+            folderModel->tellIfConflict();
             return;
-        const int level = stored.shownLevel(parentId);
+        }
+        const int level = parent.level;
         if (level < 0) {
             command.rollback();
             folderModel->tellChangedElsewhere(folderModel->goneText(parentId));
@@ -281,11 +295,15 @@ void MainWindow::on_actionNeuer_Ordner_triggered()
             return;
         }
         newId = db->insertSqlClean(row, QStringLiteral("folders"));
-        if (newId <= 0)
+        if (newId <= 0) {
+            folderModel->tellIfConflict();
             return;
+        }
         if (!command.commit()) {
             if (db->lastOutcome() == Database::Outcome::Unknown)
                 tellOutcomeUnknown(tr("der neue Ordner"));
+            else
+                folderModel->tellIfConflict();
             return;
         }
     }
@@ -317,28 +335,33 @@ void MainWindow::on_actionUmbenennen_triggered()
 
     {
         Transaction command(db);
-        if (!command.isOpen())
+        if (!command.isOpen()) {
+            folderModel->tellIfConflict();
             return;
+        }
         // Renaming a folder another workstation has deleted would write nothing and show the
-        // name as if stored.
-        QSqlQuery query;
-        if (!db->selectQuery(QStringLiteral("SELECT id FROM folders WHERE id=")
-                                 + QString::number(id)
-                                 + (db->isMySQL ? QStringLiteral(" FOR UPDATE") : QString()),
-                             query))
+        // name as if stored. Only its own row is locked.
+        QHash<int, int> stored;
+        if (!FolderTree::lockFolders(db, { id }, &stored)) {
+            folderModel->tellIfConflict();
             return;
-        if (!query.next()) {
+        }
+        if (!stored.contains(id)) {
             command.rollback();
             folderModel->tellChangedElsewhere(folderModel->goneText(id));
             return;
         }
         if (!db->updateSqlClean({ { QStringLiteral("foldername"), name } },
                                 QStringLiteral("folders"),
-                                QStringLiteral("id=") + QString::number(id)))
+                                QStringLiteral("id=") + QString::number(id))) {
+            folderModel->tellIfConflict();
             return;
+        }
         if (!command.commit()) {
             if (db->lastOutcome() == Database::Outcome::Unknown)
                 tellOutcomeUnknown(tr("der neue Ordnername"));
+            else
+                folderModel->tellIfConflict();
             return;
         }
     }
@@ -373,12 +396,22 @@ void MainWindow::on_actionL_schen_2_triggered()
     int moved = 0;
     {
         Transaction command(db);
-        if (!command.isOpen())
+        if (!command.isOpen()) {
+            folderModel->tellIfConflict();
             return;
-        FolderTree stored;
-        if (!stored.read(db, true))
+        }
+        const FolderTree::Branch stored = FolderTree::lockBranch(db, id);
+        if (!stored.ok) {
+            folderModel->tellIfConflict();
             return;
-        branch = stored.branch(id);
+        }
+        if (stored.changed) {
+            // A subfolder was moved out of it meanwhile: asked again, the seller sees which.
+            command.rollback();
+            folderModel->tellIfConflict(true);
+            return;
+        }
+        branch = stored.ids;
         if (branch.isEmpty()) {
             command.rollback();
             folderModel->tellChangedElsewhere(folderModel->goneText(id));
@@ -397,11 +430,15 @@ void MainWindow::on_actionL_schen_2_triggered()
                                Database::Repeat::Safe)
             || !db->executeSQL(QStringLiteral("DELETE FROM folders WHERE id IN (") + ids
                                    + QLatin1Char(')'),
-                               Database::Repeat::Safe))
+                               Database::Repeat::Safe)) {
+            folderModel->tellIfConflict();
             return;
+        }
         if (!command.commit()) {
             if (db->lastOutcome() == Database::Outcome::Unknown)
                 tellOutcomeUnknown(tr("das Löschen des Ordners"));
+            else
+                folderModel->tellIfConflict();
             return;
         }
     }

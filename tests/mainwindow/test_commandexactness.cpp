@@ -333,11 +333,14 @@ const QList<Command> kCommands {
           duplicateWithVariations(w, true);
           return duplicates() == whole ? QString() : "given again: " + duplicates();
       },
-      // The editor tells what it could not store and stays open; a commit it finds stored by
-      // the copy's mark is no news.
+      // The editor tells what it could not store and stays open. What a commit whose answer
+      // was lost stored is not looked up on the window's thread (the look-up would wait for a
+      // connection): it is told as not known, and the window shows what is stored once the
+      // server answers.
       [](const QByteArray &statement, bool written) {
-          return statement == "-" || written ? QString()
-                                             : QStringLiteral("Artikel konnte nicht gespeichert");
+          return statement == "-" ? QString()
+              : written           ? QStringLiteral("Ob der Artikel gespeichert wurde")
+                                  : QStringLiteral("Artikel konnte nicht gespeichert");
       } },
 };
 

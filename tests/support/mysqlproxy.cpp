@@ -80,6 +80,7 @@ public:
     int refusals = 0;
     std::function<void(quint32)> whileHeld;
     int cuts = 0;
+    int accepted = 0;
     bool stalled = false;
     QByteArrayList statements;
 
@@ -131,6 +132,10 @@ private:
     void accept()
     {
         while (QTcpSocket *client = m_listener->nextPendingConnection()) {
+            {
+                QMutexLocker locker(&mutex);
+                ++accepted;
+            }
             auto *connection = new ProxyConnection;
             connection->client = client;
             connection->server = new QTcpSocket(this);
@@ -390,6 +395,12 @@ int MySqlProxy::cuts() const
 {
     QMutexLocker locker(&m_worker->mutex);
     return m_worker->cuts;
+}
+
+int MySqlProxy::connectionsAccepted() const
+{
+    QMutexLocker locker(&m_worker->mutex);
+    return m_worker->accepted;
 }
 
 int MySqlProxy::statementsSeen(const QByteArray &text) const
