@@ -563,8 +563,10 @@ int main(int argc, char *argv[])
         int broken = 0;
         if (mode == QLatin1String("outbox")) {
             for (int id = 1; id <= kDrafts; id += 2) {
-                const SqlRows rows = db.select(
-                    QStringLiteral("SELECT Folder, FolderOld FROM articles WHERE id=%1").arg(id));
+                const SqlRows rows
+                    = db.select(QStringLiteral("SELECT Folder, FolderOld FROM articles WHERE id=%1")
+                                    .arg(id))
+                          .value();
                 const QString state = rows.value(0).value(QStringLiteral("Folder")).toString()
                     + QLatin1Char('|') + rows.value(0).value(QStringLiteral("FolderOld")).toString();
                 if (state == QLatin1String("-2|-10"))
@@ -575,16 +577,19 @@ int main(int argc, char *argv[])
                     ++broken;
             }
         } else {
-            for (const ArticleRow &row : db.select(
-                     QStringLiteral("SELECT id, Folder, ItemID FROM articles WHERE id>%1")
-                         .arg(kArticles))) {
+            for (const ArticleRow &row :
+                 db.select(QStringLiteral("SELECT id, Folder, ItemID FROM articles WHERE id>%1")
+                               .arg(kArticles))
+                     .value()) {
                 const QString id = row.value(QStringLiteral("id")).toString();
                 const bool whole = row.value(QStringLiteral("Folder")).toInt() == userFolder
                     && row.value(QStringLiteral("ItemID")).toString().isEmpty()
                     && db.selectOne("SELECT COUNT(*) FROM articles_images WHERE article_id=" + id)
+                            .value()
                         == QLatin1String("6")
                     && db.selectOne("SELECT COUNT(*) FROM articles_variations WHERE article_id="
                                     + id)
+                            .value()
                         == QLatin1String("3");
                 whole ? ++done : ++broken;
             }

@@ -140,6 +140,7 @@ int main(int argc, char *argv[])
     generator.accept();
     const double generated = timer.nsecsElapsed() / 1e6;
     std::printf("Variant generator, 5 options of 6 values: %d rows written in %.0f ms\n",
-                db.selectCount(QStringLiteral("SELECT id FROM articles_variations")), generated);
+                db.selectCount(QStringLiteral("SELECT id FROM articles_variations")).value(),
+                generated);
     return 0;
 }

@@ -468,7 +468,8 @@ int main(int argc, char *argv[])
                 peak = peakMegabytes();
             if (seconds < 0)
                 return 1;
-            imported = db.selectOne(QStringLiteral("SELECT COUNT(*) FROM articles")).toInt();
+            imported
+                = db.selectOne(QStringLiteral("SELECT COUNT(*) FROM articles")).value().toInt();
         }
         const double intoArticles = shellImport(shell, folder, csv, sameSchema, false);
         const double intoPlain

@@ -107,13 +107,13 @@ int main(int argc, char *argv[])
         = QStringLiteral("INSERT INTO articles (%1) SELECT %1 FROM articles WHERE id <= %2")
               .arg(columns.join(QLatin1String(", ")))
               .arg(kInserted);
-    while (db.selectOne(QStringLiteral("SELECT COUNT(*) FROM articles")).toInt() < kListed)
+    while (db.selectOne(QStringLiteral("SELECT COUNT(*) FROM articles")).value().toInt() < kListed)
         db.executeSQL(copy);
 
     const QString listQuery
         = QStringLiteral("SELECT %1 FROM articles ORDER BY id ASC").arg(kListColumns);
     timer.restart();
-    const SqlRows rows = db.select(listQuery);
+    const SqlRows rows = db.select(listQuery).value();
     const double ourSelect = timer.nsecsElapsed() / 1e9;
     if (rows.size() != kListed) {
         std::fprintf(stderr, "expected %d rows, got %d\n", kListed, int(rows.size()));

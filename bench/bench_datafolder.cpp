@@ -101,7 +101,7 @@ int main(int argc, char *argv[])
         Database::setStartProblemsShown(false);
         const auto count = [&](Database &db) {
             const QString origin = db.isOpen()
-                ? db.getOption(QStringLiteral("Herkunft"), QString())
+                ? db.getOption(QStringLiteral("Herkunft"), QString()).value()
                 : QString();
             if (origin == QLatin1String("fremd"))
                 ++wrong;

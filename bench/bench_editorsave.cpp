@@ -147,7 +147,9 @@ int main(int argc, char *argv[])
     }
     report("Item-specifics page, 40 specifics from the cache", page);
     const auto rows = db.select(QStringLiteral("SELECT COUNT(*) AS n FROM articles_images WHERE "
-                                               "article_id=%1").arg(article));
+                                               "article_id=%1")
+                                    .arg(article))
+                          .value();
     std::printf("Picture rows after the runs: %s (12 main + 50 variation expected)\n",
                 qPrintable(rows.value(0).value(QStringLiteral("n")).toString()));
     return 0;

@@ -112,18 +112,22 @@ int runWindow(const QElapsedTimer &sinceStart)
         for (int run = 0; run < 3; ++run) {
             QElapsedTimer timer;
             timer.start();
-            selected = probe.select(kListQuery).size();
+            selected = probe.select(kListQuery).value().size();
             selectBest = qMin(selectBest, timer.nsecsElapsed() / 1e9);
             timer.restart();
-            probe.select(QString(kListQuery)
-                             .replace(QStringLiteral("ORDER BY id ASC"),
-                                      QStringLiteral("ORDER BY Title ASC")));
+            probe
+                .select(QString(kListQuery)
+                            .replace(QStringLiteral("ORDER BY id ASC"),
+                                     QStringLiteral("ORDER BY Title ASC")))
+                .value();
             codePointBest = qMin(codePointBest, timer.nsecsElapsed() / 1e9);
             timer.restart();
-            probe.select(QString(kListQuery)
-                             .replace(QStringLiteral("ORDER BY id ASC"),
-                                      QStringLiteral("ORDER BY Title COLLATE "
-                                                     "GERMAN ASC")));
+            probe
+                .select(QString(kListQuery)
+                            .replace(QStringLiteral("ORDER BY id ASC"),
+                                     QStringLiteral("ORDER BY Title COLLATE "
+                                                    "GERMAN ASC")))
+                .value();
             germanBest = qMin(germanBest, timer.nsecsElapsed() / 1e9);
         }
     }
@@ -220,7 +224,7 @@ int main(int argc, char *argv[])
             Database db(QString(), nullptr);
             openBest = qMin(openBest, open.nsecsElapsed() / 1e9);
             open.restart();
-            db.select(QStringLiteral("PRAGMA quick_check(1)"));
+            db.select(QStringLiteral("PRAGMA quick_check(1)")).value();
             checkBest = qMin(checkBest, open.nsecsElapsed() / 1e9);
         }
     }

@@ -274,10 +274,12 @@ int main(int argc, char *argv[])
     for (const RecordedRequest &request : server.requests())
         pictureRequests += request.path.startsWith(QLatin1String("/pics/")) ? 1 : 0;
 
-    const int articles = db->selectOne(QStringLiteral("SELECT count(*) FROM articles")).toInt();
+    const int articles
+        = db->selectOne(QStringLiteral("SELECT count(*) FROM articles")).value().toInt();
     const int changed = db->selectOne(QStringLiteral("SELECT count(*) FROM articles WHERE "
                                                      "SoldCount=2 AND WatchCount=7 AND "
                                                      "CurrentPrice>24.4"))
+                            .value()
                             .toInt();
     if (articles != total || changed != total || pictureRequests != kNewListings * kPictures) {
         std::fprintf(stderr, "round incomplete: %d articles, %d changed, %d pictures\n", articles,

@@ -277,7 +277,7 @@ int runWindow(int known, bool positionsKnown, int rounds)
     int changed = 0;
     {
         Database probe(true, QStringLiteral("bench"));
-        articles = probe.selectOne(QStringLiteral("SELECT count(*) FROM articles")).toInt();
+        articles = probe.selectOne(QStringLiteral("SELECT count(*) FROM articles")).value().toInt();
         // In round r (from 0) a listing shows 2 + r sold and 7 + r watchers.
         changed = probe
                       .selectOne(QStringLiteral("SELECT count(*) FROM articles WHERE "
@@ -285,6 +285,7 @@ int runWindow(int known, bool positionsKnown, int rounds)
                                                 "CurrentPrice>24.4")
                                      .arg(2 + rounds - 1)
                                      .arg(7 + rounds - 1))
+                      .value()
                       .toInt();
     }
     if (articles != total || changed != total) {

@@ -119,7 +119,8 @@ qint64 writeStatements(const QString &localFile, Database &shared, const QString
         if (table.startsWith(QLatin1String("sqlite_")))
             continue;
         QSet<QString> target;
-        for (const auto &row : shared.select(QStringLiteral("SHOW COLUMNS FROM `%1`").arg(table)))
+        for (const auto &row :
+             shared.select(QStringLiteral("SHOW COLUMNS FROM `%1`").arg(table)).value())
             target.insert(row.value(QStringLiteral("Field")).toString());
         out.write(QStringLiteral("DELETE FROM `%1`;\n").arg(table).toUtf8());
         QSqlQuery query(local);
@@ -209,6 +210,7 @@ int main(int argc, char *argv[])
         arrived
             += shared.db()
                    ->selectOne(QStringLiteral("SELECT COUNT(*) FROM %1").arg(QLatin1String(table)))
+                   .value()
                    .toLongLong();
     std::printf("transfer: %lld rows of the four tables arrived, %.1f s, %.0f rows/s\n", arrived,
                 transferMs / 1000.0, arrived * 1000.0 / transferMs);

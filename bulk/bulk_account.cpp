@@ -19,7 +19,8 @@ Bulk_Account::Bulk_Account(QWidget *parent, const QString &idList, int folderId,
         const QSignalBlocker blocker(ui->Account);
         addNoChangeEntry(ui->Account);
         const auto accounts
-            = db->select(QStringLiteral("SELECT * FROM accounts ORDER BY accountname ASC"));
+            = db->select(QStringLiteral("SELECT * FROM accounts ORDER BY accountname ASC"))
+                  .legacyValue();
         for (const auto &account : accounts)
             ui->Account->addItem(account.value(QStringLiteral("accountname")).toString(),
                                  account.value(QStringLiteral("id")).toInt());
@@ -74,7 +75,8 @@ void Bulk_Account::on_Account_currentIndexChanged(int index)
     setEnabled(false);
     const auto rows = db->select(QStringLiteral("SELECT apiresult,token,sandbox,id FROM accounts "
                                                 "WHERE id=")
-                                 + QString::number(ui->Account->itemData(index).toInt()));
+                                 + QString::number(ui->Account->itemData(index).toInt()))
+                          .legacyValue();
     if (!rows.isEmpty()) {
         const auto &account = rows.first();
         // Only an account with a store on the marketplace has store categories.

@@ -42,7 +42,8 @@ void Bulk_Profiles::setup()
         && testAttribute(Qt::WA_WState_ExplicitShowHide))
         return;
     const auto accounts = db->select(QStringLiteral("SELECT * FROM accounts WHERE id=")
-                                     + QString::number(m_accountId));
+                                     + QString::number(m_accountId))
+                              .legacyValue();
     if (accounts.isEmpty()) {
         Statics::showMessage(nullptr,
                              tr("Das angegebene Konto scheint nicht mehr vorhanden zu sein"), 2);

@@ -49,7 +49,8 @@ void BulkEditDialog::fixSize()
 std::unique_ptr<Api_Ebay>
 BulkEditDialog::firstActiveAccountClient(QList<QMap<QString, QVariant>> *activeAccounts)
 {
-    const auto accounts = db->select(QStringLiteral("SELECT * FROM accounts WHERE active=1"));
+    const auto accounts
+        = db->select(QStringLiteral("SELECT * FROM accounts WHERE active=1")).legacyValue();
     if (activeAccounts)
         *activeAccounts = accounts;
     if (accounts.isEmpty()) {

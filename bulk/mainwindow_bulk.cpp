@@ -78,7 +78,8 @@ void MainWindow::refreshListRows(const QStringList &ids)
         pace(at);
         const auto rows = db->select(QStringLiteral("SELECT ") + listColumns
                                      + QStringLiteral(" FROM articles WHERE ")
-                                     + BulkWriter::idCondition(articleIds.mid(at, kRowsPerStep)));
+                                     + BulkWriter::idCondition(articleIds.mid(at, kRowsPerStep)))
+                              .legacyValue();
         for (const auto &row : rows) {
             // The list may have changed while the dialog ran: find the row again by its id.
             if (QTreeWidgetItem *item = IsItemWithIdHere(row.value(QStringLiteral("id")).toInt()))
@@ -110,7 +111,8 @@ void MainWindow::on_actionRahmenbedingungen_triggered()
     for (const QString &id : selection.ids) {
         const auto rows
             = db->select(QStringLiteral("SELECT Site, Account FROM articles WHERE id = ")
-                         + QString::number(id.toInt()));
+                         + QString::number(id.toInt()))
+                  .legacyValue();
         if (rows.isEmpty())
             continue; // deleted meanwhile
         const int rowSite = rows.first().value(QStringLiteral("Site")).toInt();

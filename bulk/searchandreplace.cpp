@@ -203,10 +203,14 @@ void SearchAndReplace::accept()
                 // come from written as a value.
                 for (int at = 0; at < m_running.size(); at += kStepArticles) {
                     const QString in = BulkWriter::idCondition(m_running.mid(at, kStepArticles));
-                    const SqlRows rows = writer.select(
-                        QStringLiteral("SELECT id FROM articles WHERE Trash=0 AND Folder=%1 AND ")
-                            .arg(SpecialFolderId::Active)
-                        + in);
+                    const SqlRows rows
+                        = writer
+                              .select(
+                                  QStringLiteral(
+                                      "SELECT id FROM articles WHERE Trash=0 AND Folder=%1 AND ")
+                                      .arg(SpecialFolderId::Active)
+                                  + in)
+                              .legacyValue();
                     if (!writer.lastErrorText.isEmpty()) {
                         BulkWriter::failed(writer, run);
                         return false;

@@ -180,7 +180,12 @@ QString entryProblem(int folder, const QString &shown)
 }
 
 QMutex g_folderMutex;
-std::shared_ptr<SqliteFolder> g_folder;
+// The folders checked by the main objects alive, the newest first. A main object made for a
+// moment beside the program's own (the settings store the data folder chosen for the next
+// start in the default folder's database) must not take the program's record with it when
+// it goes: further connections would then walk the folder anew and never learn which file
+// was opened at start.
+QList<std::shared_ptr<SqliteFolder>> g_folders;
 std::function<void()> g_beforeOpen;
 
 } // namespace
@@ -289,8 +294,10 @@ std::shared_ptr<SqliteFolder> sqliteFolder(const QString &dataDir)
 {
     {
         QMutexLocker locker(&g_folderMutex);
-        if (g_folder && g_folder->dataDir == dataDir)
-            return g_folder;
+        for (const std::shared_ptr<SqliteFolder> &published : qAsConst(g_folders)) {
+            if (published->dataDir == dataDir)
+                return published;
+        }
     }
     std::shared_ptr<SqliteFolder> folder;
     const QString problem = openSqliteFolder(dataDir, false, &folder);
@@ -301,15 +308,18 @@ std::shared_ptr<SqliteFolder> sqliteFolder(const QString &dataDir)
 
 void publishSqliteFolder(const std::shared_ptr<SqliteFolder> &folder)
 {
+    if (!folder)
+        return;
     QMutexLocker locker(&g_folderMutex);
-    g_folder = folder;
+    g_folders.prepend(folder);
 }
 
 void withdrawSqliteFolder(const std::shared_ptr<SqliteFolder> &folder)
 {
+    if (!folder)
+        return;
     QMutexLocker locker(&g_folderMutex);
-    if (folder && g_folder == folder)
-        g_folder.reset();
+    g_folders.removeOne(folder);
 }
 
 void beforeSqliteOpen()
@@ -333,12 +343,20 @@ void Database::setBeforeSqliteOpenForTesting(std::function<void()> hook)
 
 // --- Construction ---------------------------------------------------------------------
 
+namespace {
+QAtomicInt g_mainCounter;
+} // namespace
+
+int Database::mainGeneration()
+{
+    return g_mainCounter.loadAcquire();
+}
+
 Database::Database(QString path, QObject *parent)
     : QObject(parent)
 {
-    static QAtomicInt mainCounter;
     m_connectionName
-        = QStringLiteral("main%1_%2").arg(mainCounter.fetchAndAddRelaxed(1) + 1).arg(threadTag());
+        = QStringLiteral("main%1_%2").arg(g_mainCounter.fetchAndAddOrdered(1) + 1).arg(threadTag());
     m_main = true;
     m_dataDir = withTrailingSlash(path.isEmpty() ? defaultDataDir() : path);
     // Nothing is made or read in the folder before it passed: not even the folder itself
@@ -646,42 +664,52 @@ void Database::cleanDB(QWidget *parent)
 
 // --- Options ---------------------------------------------------------------------------
 
-QString Database::getOption(QString name, QString defaultValue)
+Read<QString> Database::getOption(QString name, QString defaultValue)
 {
-    const SqlRows rows
+    const Read<SqlRows> rows
         = select(QStringLiteral("SELECT optionvalue FROM options WHERE optionname = '")
                  + escapeString(name) + QLatin1Char('\''));
-    if (rows.isEmpty())
+    if (!rows.ok())
+        return Read<QString>::failed(rows.error());
+    if (rows->isEmpty())
         return defaultValue;
-    return rows.first().value(QStringLiteral("optionvalue")).toString();
+    return rows->first().value(QStringLiteral("optionvalue")).toString();
 }
 
-void Database::setOption(QString name, QString value)
+bool Database::setOption(QString name, QString value)
 {
-    // The seller was told at start that nothing is stored; the lists keep their settings in
-    // memory meanwhile instead of failing on every fill.
+    // The seller was told at start that nothing is stored.
     if (m_readOnly) {
         qCDebug(lcDb).noquote() << "Option" << name << "not stored: the database is read-only";
-        return;
+        lastErrorText = tr("Die Datenbank wird nur gelesen, Änderungen werden nicht gespeichert.");
+        m_lastOutcome = Outcome::NotWritten;
+        return false;
     }
     const QString where = QStringLiteral("optionname = '") + escapeString(name) + QLatin1Char('\'');
     QMap<QString, QVariant> row;
     row.insert(QStringLiteral("optionvalue"), value);
-    const SqlRows stored = select(QStringLiteral("SELECT optionvalue FROM options WHERE ") + where);
-    if (!stored.isEmpty()) {
+    const Read<SqlRows> stored
+        = select(QStringLiteral("SELECT optionvalue FROM options WHERE ") + where);
+    if (!stored.ok())
+        return false;
+    if (!stored->isEmpty()) {
         // An unchanged value is not written again: the lists store their sort order on every
         // fill.
-        if (stored.first().value(QStringLiteral("optionvalue")).toString() != value)
-            updateSqlClean(row, QStringLiteral("options"), where);
-        return;
+        if (stored->first().value(QStringLiteral("optionvalue")).toString() == value)
+            return true;
+        return updateSqlClean(row, QStringLiteral("options"), where);
     }
     row.insert(QStringLiteral("optionname"), name);
-    insertSqlClean(row, QStringLiteral("options"));
-    // Another connection may have stored the name in between.
-    if (!lastErrorText.isEmpty()) {
-        row.remove(QStringLiteral("optionname"));
-        updateSqlClean(row, QStringLiteral("options"), where);
+    {
+        // Another connection may have stored the name in between: then it is updated below.
+        const FailureTolerated raced(*this);
+        if (insertSqlClean(row, QStringLiteral("options")) > 0 || lastErrorText.isEmpty())
+            return true;
     }
+    if (lastOutcome() != Outcome::Refused)
+        return false;
+    row.remove(QStringLiteral("optionname"));
+    return updateSqlClean(row, QStringLiteral("options"), where);
 }
 
 // --- Folders ---------------------------------------------------------------------------

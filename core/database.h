@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/newsitem.h"
+#include "core/readresult.h"
 #include "core/sqlrow.h"
 
 #include <QHash>
@@ -24,6 +25,14 @@ struct SqliteFolder;
 }
 
 using ArticleRow = QMap<QString, QVariant>;
+
+// Whether a write's result must be looked at. Every write reports whether it was stored;
+// a caller that goes on as if it were is a fault the compiler points out.
+#ifdef APP_STRICT_DB
+#define DB_NODISCARD [[nodiscard]]
+#else
+#define DB_NODISCARD
+#endif
 
 // One connection to the program's database: the SQLite file of the data folder, or
 // the shared MySQL/MariaDB server configured in its "mysql.setup".
@@ -65,31 +74,40 @@ public:
     enum class Repeat { Never, Safe };
 
     // Runs one statement; false on failure (error in lastErrorText and the log).
-    bool executeSQL(QString sql, Repeat repeat = Repeat::Never);
-    // Every row as a map keyed by column name or alias; empty when none or on failure.
-    SqlRows select(const QString &sql);
-    SqlRows selectFromDb(const QString &sql, QSqlDatabase &connection);
+    DB_NODISCARD bool executeSQL(QString sql, Repeat repeat = Repeat::Never);
+
+    // The reads. Each tells a failure apart from "nothing stored" (see Read): a failed read
+    // gives no rows, and its error() says why, as lastErrorText does.
+    //
+    // Every row as a map keyed by column name or alias.
+    Read<SqlRows> select(const QString &sql);
+    Read<SqlRows> selectFromDb(const QString &sql, QSqlDatabase &connection);
     // Runs a SELECT and leaves `query` (forward only) before its first row, for readers of
     // many rows that take the values by column number. False on failure, logged as select().
-    bool selectQuery(const QString &sql, QSqlQuery &query);
-    // The first column of the first row as text; empty when there is none.
-    QString selectOne(QString sql);
-    // The number of rows the query yields; 0 when none or on failure.
-    int selectCount(QString sql);
+    // A reader that steps through the rows checks afterwards that stepping did not fail
+    // (rowsComplete()).
+    [[nodiscard]] bool selectQuery(const QString &sql, QSqlQuery &query);
+    // After `query` of selectQuery() was stepped to its end: false, with lastErrorText set and
+    // an open transaction failed, when a row could not be read (an I/O error half-way).
+    [[nodiscard]] bool rowsComplete(const QSqlQuery &query);
+    // The first column of the first row as text; empty when there is no row.
+    Read<QString> selectOne(QString sql);
+    // The number of rows the query yields.
+    Read<int> selectCount(QString sql);
 
     // The text with every single quote doubled, for use between single quotes.
     static QString escapeString(QString text);
 
     // Inserts one row with bound values; the new row's id, 0 on failure or no id.
-    int insertSqlClean(const QMap<QString, QVariant> &row, const QString &table);
+    DB_NODISCARD int insertSqlClean(const QMap<QString, QVariant> &row, const QString &table);
     // Inserts a row that its values tell apart from every other (an activity entry with its
     // time): after a lost answer it looks the row up before writing it again, so it is stored
     // once. The row's id; 0 when it is not stored, or when lastOutcome() is Unknown: it may be.
-    int insertOnce(const QMap<QString, QVariant> &row, const QString &table);
+    DB_NODISCARD int insertOnce(const QMap<QString, QVariant> &row, const QString &table);
     // Updates the rows matching `where` (a condition without WHERE); true when it ran. Sent
     // again after a lost answer: it sets values, so running it twice changes nothing more.
-    bool updateSqlClean(const QMap<QString, QVariant> &row, const QString &table,
-                        const QString &where);
+    DB_NODISCARD bool updateSqlClean(const QMap<QString, QVariant> &row, const QString &table,
+                                     const QString &where);
     // Runs `sql` with `values` bound by position ("?"), the statement prepared once per
     // connection and text: for writers of many rows of one shape. Whole numbers (int,
     // unsigned, qint64) are bound as numbers, which store in a column of numbers or of text what
@@ -97,8 +115,8 @@ public:
     // only with text (MySQL compares it with a number as a number). `query` then holds the
     // result (rows, the new id). Waits and reconnects as every statement does; false on
     // failure (lastErrorText, the log).
-    bool execBound(const QString &sql, const QVector<QVariant> &values, QSqlQuery &query,
-                   Repeat repeat = Repeat::Never);
+    DB_NODISCARD bool execBound(const QString &sql, const QVector<QVariant> &values,
+                                QSqlQuery &query, Repeat repeat = Repeat::Never);
     // What a statement run by the execBound below yielded, read whole: its rows, column by
     // column, as QSqlQuery::value() gives them, and the connection's last new row id.
     struct BoundRows
@@ -115,22 +133,22 @@ public:
     // The same, with every row read before it returns, so that the statement holds nothing
     // afterwards; on SQLite it steps the prepared statement itself, without the driver's
     // per-row records: for the statements the synchronisation runs for every listing.
-    bool execBound(const QString &sql, const QVector<QVariant> &values, BoundRows &rows,
-                   Repeat repeat = Repeat::Never);
+    DB_NODISCARD bool execBound(const QString &sql, const QVector<QVariant> &values,
+                                BoundRows &rows, Repeat repeat = Repeat::Never);
     // Copies one row (every column but `idColumn`); for articles with its pictures and
     // variations, in one transaction, looked up after a lost answer to its commit. The new id,
     // 0 when there is no such row or nothing was copied (lastOutcome() Unknown: the copy
     // may exist).
-    int DuplicateRow(QString table, QString idColumn, QString idValue, QString changeColumn,
-                     QString changeValue);
+    DB_NODISCARD int DuplicateRow(QString table, QString idColumn, QString idValue,
+                                  QString changeColumn, QString changeValue);
     // The same, with the columns of `changes` set to their values in the copying statement
     // itself (numbers as numbers, everything else as text).
     // The columns a copy of an article starts afresh with, for DuplicateRow's `changes`: an
     // unlisted article in `folder` without the listing's item number, dates, counts and errors,
     // so that whatever becomes of the copy it is never a second row of a listing.
     static QMap<QString, QVariant> freshCopy(int folder);
-    int DuplicateRow(const QString &table, const QString &idColumn, const QString &idValue,
-                     const QMap<QString, QVariant> &changes);
+    DB_NODISCARD int DuplicateRow(const QString &table, const QString &idColumn,
+                                  const QString &idValue, const QMap<QString, QVariant> &changes);
     // After a lost answer to the commit that wrote article `id`: 1 when it is stored, 0 when
     // not, -1 when that can't be read now.
     int articleStored(int id);
@@ -138,11 +156,40 @@ public:
     // Runs `sql` with `values` bound to its ":name" placeholders (as text, like
     // insertSqlClean). The statement is prepared once per connection and kept for the next
     // call with the same text; `query` holds its result. For statements run row after row.
-    bool runPrepared(const QString &sql, const QMap<QString, QVariant> &values, QSqlQuery &query,
-                     Repeat repeat = Repeat::Never);
+    DB_NODISCARD bool runPrepared(const QString &sql, const QMap<QString, QVariant> &values,
+                                  QSqlQuery &query, Repeat repeat = Repeat::Never);
 
     // True while a Transaction (core/transaction.h) of this connection is open.
     bool inTransaction() const { return m_transactionDepth > 0; }
+
+    // A statement that fails inside a Transaction fails the whole transaction: its commit()
+    // undoes everything and reports that first failure, read or write. A caller to which one
+    // statement's failure does no harm says so by running it while one of these lives:
+    //
+    //     {
+    //         const Database::FailureTolerated tolerated(*db); // why it is harmless
+    //         db->executeSQL(...);
+    //     }
+    //
+    // A lost connection is never tolerated: the server undid the transaction with it.
+    class FailureTolerated
+    {
+    public:
+        explicit FailureTolerated(Database &db)
+            : m_db(db)
+        {
+            ++m_db.m_tolerating;
+        }
+        ~FailureTolerated() { --m_db.m_tolerating; }
+        FailureTolerated(const FailureTolerated &) = delete;
+        FailureTolerated &operator=(const FailureTolerated &) = delete;
+
+    private:
+        Database &m_db;
+    };
+    // True when a statement of the open transaction failed (and was not tolerated): its
+    // commit will fail.
+    bool transactionFailed() const { return m_transactionFailedAt > 0; }
 
     // The column names of `table`, read from the database once per connection. A schema
     // upgrade forgets them.
@@ -151,13 +198,14 @@ public:
 
     // Activity entries: "SELECT * FROM itemshistory" + " WHERE " + condition, or + " " +
     // condition when it begins with "ORDER ".
-    QList<NewsItem> selectNews(const QString &condition);
+    Read<QList<NewsItem>> selectNews(const QString &condition);
     // Stores the outcome of a long task (backup, import) as an activity entry of type
     // "success" or "error" and returns it as stored; an entry with id 0 when it could not be.
     NewsItem addOutcomeNews(const QString &title, const QString &text, bool ok);
     // On a shared MySQL database: records that an article left `folder`, so that other
     // workstations drop its row.
-    void mysqlAddRemoveInfo(int folder, const QString &articleId);
+    // False when it could not be stored.
+    DB_NODISCARD bool mysqlAddRemoveInfo(int folder, const QString &articleId);
     // Compacts the SQLite file and tells the user the sizes before and after.
     void cleanDB(QWidget *parent);
     // Writes everything committed into the database file itself (SQLite), so that a copy
@@ -166,8 +214,11 @@ public:
 
     static QString getDatabaseName();
 
-    QString getOption(QString name, QString defaultValue);
-    void setOption(QString name, QString value);
+    // The stored value of option `name`, `defaultValue` when none is stored.
+    Read<QString> getOption(QString name, QString defaultValue);
+    // Stores option `name`; false when it is not stored (lastErrorText says why, also when the
+    // database is only read).
+    DB_NODISCARD bool setOption(QString name, QString value);
 
     // Folders of the data folder; each ends with "/" and is created when missing.
     QString getCurrentDataDir();
@@ -267,6 +318,9 @@ public:
 
     // The default data folder: the user's application data + "/Revevor/Zerire3/".
     static QString defaultDataDir();
+    // Counts the main objects made so far: a long-lived further connection opened before the
+    // latest one (a restore replaced the data folder) is opened anew.
+    static int mainGeneration();
 
     // Tests: `hook` runs in every SQLite open after the data folder and the file's place in it
     // were checked, right before SQLite opens the file (an empty one: none).
@@ -343,6 +397,16 @@ private:
     QHash<QString, QSqlQuery> m_prepared;
     QHash<QString, QStringList> m_columns;
     int m_transactionDepth = 0;
+    // The depth at which the first statement of the open transaction failed, 0 when none
+    // did; why, and how.
+    int m_transactionFailedAt = 0;
+    QString m_transactionFailure;
+    Outcome m_transactionFailureOutcome = Outcome::Done;
+    bool m_transactionFailureConflict = false;
+    // See FailureTolerated.
+    int m_tolerating = 0;
+    // Notes a failed statement for the open transaction.
+    void noteFailureInTransaction(Outcome outcome);
     QString m_connectionName;
     QString m_dataDir;
     // The checked data folder; null when it did not pass.

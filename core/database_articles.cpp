@@ -262,12 +262,24 @@ NewsItem Database::addOutcomeNews(const QString &title, const QString &text, boo
     entry.insert(QStringLiteral("infotype"),
                  ok ? QStringLiteral("success") : QStringLiteral("error"));
     const int id = insertOnce(entry, QStringLiteral("itemshistory"));
-    const QList<NewsItem> rows
-        = id > 0 ? selectNews(QStringLiteral("id=") + QString::number(id)) : QList<NewsItem>();
-    return rows.isEmpty() ? NewsItem() : rows.first();
+    if (id <= 0)
+        return NewsItem();
+    const Read<QList<NewsItem>> rows = selectNews(QStringLiteral("id=") + QString::number(id));
+    if (rows.ok() && !rows->isEmpty())
+        return rows->first();
+    // Stored, but not read back: the entry as it was written.
+    NewsItem item;
+    item.id = id;
+    item.indate = QDateTime::fromString(entry.value(QStringLiteral("indate")).toString(),
+                                        QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    item.itemid = QStringLiteral("0");
+    item.title = title;
+    item.textinfo = text;
+    item.infotype = entry.value(QStringLiteral("infotype")).toString();
+    return item;
 }
 
-QList<NewsItem> Database::selectNews(const QString &condition)
+Read<QList<NewsItem>> Database::selectNews(const QString &condition)
 {
     QString sql = QStringLiteral("SELECT * FROM itemshistory");
     if (condition.startsWith(QLatin1String("ORDER ")))
@@ -275,8 +287,11 @@ QList<NewsItem> Database::selectNews(const QString &condition)
     else if (!condition.isEmpty())
         sql += QLatin1String(" WHERE ") + condition;
 
+    const Read<SqlRows> rows = select(sql);
+    if (!rows.ok())
+        return Read<QList<NewsItem>>::failed(rows.error());
     QList<NewsItem> items;
-    for (const auto &row : select(sql)) {
+    for (const auto &row : *rows) {
         NewsItem item;
         item.id = row.value(QStringLiteral("id")).toInt();
         item.indate = QDateTime::fromString(row.value(QStringLiteral("indate")).toString(),
@@ -293,10 +308,10 @@ QList<NewsItem> Database::selectNews(const QString &condition)
     return items;
 }
 
-void Database::mysqlAddRemoveInfo(int folder, const QString &articleId)
+bool Database::mysqlAddRemoveInfo(int folder, const QString &articleId)
 {
     if (!isMySQL)
-        return;
+        return true;
     QMap<QString, QVariant> entry;
     entry.insert(QStringLiteral("price"), 0);
     entry.insert(QStringLiteral("pricetype"), 0);
@@ -310,8 +325,10 @@ void Database::mysqlAddRemoveInfo(int folder, const QString &articleId)
     entry.insert(QStringLiteral("infotype"), QStringLiteral("removeitem"));
     entry.insert(QStringLiteral("itemid"), QStringLiteral("0"));
     const int newsId = insertOnce(entry, QStringLiteral("itemshistory"));
-
+    if (newsId <= 0)
+        return false;
     const QVariant sync = appProperty("mysqlsyncworkstation");
-    if (newsId > 0 && sync.isValid() && !sync.toBool())
-        insertOnce({ { QStringLiteral("newsid"), newsId } }, QStringLiteral("clienttoserver"));
+    return !(sync.isValid() && !sync.toBool())
+        || insertOnce({ { QStringLiteral("newsid"), newsId } }, QStringLiteral("clienttoserver"))
+        > 0;
 }

@@ -294,6 +294,7 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
         if (own) {
             m_lastOutcome = outcome;
             m_lastLockConflict = lockConflict;
+            noteFailureInTransaction(outcome);
         }
         if (quiet)
             return false;
@@ -319,6 +320,28 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
         m_lastReconnectMs = QDeadlineTimer::current().deadline();
         markBroken(m_lostError, m_sessionRefused);
     };
+
+    // A local database that could not be opened (the start told why) runs nothing; the
+    // driver would only say "Driver not loaded".
+    if (!mysql && !connection.isOpen()) {
+        lastErrorText = m_startProblem.isEmpty()
+            ? tr("Die Datenbank ist nicht geöffnet.")
+            : tr("Die Datenbank ist nicht geöffnet: %1").arg(m_startProblem);
+        if (own) {
+            m_lastOutcome = Outcome::NotWritten;
+            m_lastLockConflict = false;
+            noteFailureInTransaction(m_lastOutcome);
+            ++m_failedStatements;
+        }
+        qCDebug(lcDb).noquote() << "Not run, the database is not open:" << sql.left(200);
+        return false;
+    }
+
+    // Nothing is written into a database file that is no longer the one opened at start
+    // (deleted, replaced): it would be lost at the next start. A transaction checks it when
+    // it begins.
+    if (own && !mysql && m_transactionDepth == 0 && storesData(sql) && !sqliteFileIntact())
+        return false;
 
     if (guarded) {
         if (m_transactionLost) {
@@ -582,7 +605,7 @@ bool Database::executeSQL(QString sql, Repeat repeat)
     return run(query, m_db, sql, nullptr, "SQL Error: ", false, nullptr, repeat);
 }
 
-SqlRows Database::select(const QString &sql)
+Read<SqlRows> Database::select(const QString &sql)
 {
     return selectFromDb(sql, m_db);
 }
@@ -593,31 +616,56 @@ bool Database::selectQuery(const QString &sql, QSqlQuery &query)
     return run(query, m_db, rewriteForDialect(sql, m_db), nullptr, "SQL Error: ");
 }
 
-SqlRows Database::selectFromDb(const QString &sql, QSqlDatabase &connection)
+bool Database::rowsComplete(const QSqlQuery &query)
+{
+    // Stepping stops at the last row and at a row that could not be read alike; only the
+    // statement's error tells them apart.
+    const QSqlError error = query.lastError();
+    if (!query.isActive() || error.type() == QSqlError::NoError)
+        return true;
+    lastErrorText = DatabaseErrors::describe(error.text());
+    m_lastOutcome = Outcome::NotWritten;
+    m_lastLockConflict = false;
+    ++m_failedStatements;
+    noteFailureInTransaction(m_lastOutcome);
+    qCWarning(lcDb).noquote() << Logging::sqlFailure(QStringLiteral("SQL Error: "), error.text(),
+                                                     query.lastQuery());
+    return false;
+}
+
+Read<SqlRows> Database::selectFromDb(const QString &sql, QSqlDatabase &connection)
 {
     lastErrorText.clear();
     QSqlQuery query;
     if (!run(query, connection, rewriteForDialect(sql, connection), nullptr, "SQL Error: "))
-        return {};
-    return fetchRows(query);
+        return Read<SqlRows>::failed(lastErrorText);
+    SqlRows rows = fetchRows(query);
+    if (!rowsComplete(query))
+        return Read<SqlRows>::failed(lastErrorText);
+    return rows;
 }
 
-QString Database::selectOne(QString sql)
-{
-    QSqlQuery query;
-    if (!run(query, m_db, rewriteForDialect(sql, m_db), nullptr, "SQL Error: ") || !query.next())
-        return QString();
-    return query.value(0).toString();
-}
-
-int Database::selectCount(QString sql)
+Read<QString> Database::selectOne(QString sql)
 {
     QSqlQuery query;
     if (!run(query, m_db, rewriteForDialect(sql, m_db), nullptr, "SQL Error: "))
-        return 0;
+        return Read<QString>::failed(lastErrorText);
+    if (!query.next())
+        return rowsComplete(query) ? Read<QString>(QString())
+                                   : Read<QString>::failed(lastErrorText);
+    return query.value(0).toString();
+}
+
+Read<int> Database::selectCount(QString sql)
+{
+    QSqlQuery query;
+    if (!run(query, m_db, rewriteForDialect(sql, m_db), nullptr, "SQL Error: "))
+        return Read<int>::failed(lastErrorText);
     int count = 0;
     while (query.next())
         ++count;
+    if (!rowsComplete(query))
+        return Read<int>::failed(lastErrorText);
     return count;
 }
 

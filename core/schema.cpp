@@ -329,7 +329,7 @@ Dialect dialectOf(Database &db)
     dialect.mysql = db.isMySQL;
     if (!dialect.mysql)
         return dialect;
-    const QString version = db.selectOne(QStringLiteral("SELECT VERSION()"));
+    const QString version = db.selectOne(QStringLiteral("SELECT VERSION()")).legacyValue();
     if (version.contains(QLatin1String("MariaDB"), Qt::CaseInsensitive)) {
         dialect.textDefault = Dialect::TextDefault::Literal;
     } else {
@@ -400,9 +400,11 @@ bool addMissingColumns(Database &db, const Dialect &dialect)
 QStringList existingIndexes(Database &db, const QString &tableName)
 {
     QStringList names;
-    const SqlRows rows = db.select(
-        db.isMySQL ? QLatin1String("SHOW INDEX FROM `") + tableName + QLatin1Char('`')
-                   : QLatin1String("PRAGMA index_list(`") + tableName + QLatin1String("`)"));
+    const SqlRows rows
+        = db.select(db.isMySQL
+                        ? QLatin1String("SHOW INDEX FROM `") + tableName + QLatin1Char('`')
+                        : QLatin1String("PRAGMA index_list(`") + tableName + QLatin1String("`)"))
+              .legacyValue();
     for (const auto &row : rows)
         names << row.value(db.isMySQL ? QStringLiteral("Key_name") : QStringLiteral("name"))
                      .toString();
@@ -472,7 +474,8 @@ int currentVersion()
 bool upgrade(Database &db)
 {
     const bool hasOptions = containsName(existingTables(db), QStringLiteral("options"));
-    const int from = hasOptions ? db.getOption(versionOption(), QStringLiteral("0")).toInt() : 0;
+    const int from
+        = hasOptions ? db.getOption(versionOption(), QStringLiteral("0")).legacyValue().toInt() : 0;
     if (from > currentVersion()) {
         qCWarning(lcDb).noquote() << "The database has schema version" << from
                                   << "which is newer than this program's" << currentVersion();

@@ -4,6 +4,7 @@
 
 #include "core/database.h"
 #include "core/database_p.h"
+#include "core/logging.h"
 
 #include <QSqlQuery>
 
@@ -35,6 +36,19 @@ void Transaction::rollback()
     m_db.rollbackTransaction();
 }
 
+void Database::noteFailureInTransaction(Outcome outcome)
+{
+    if (m_transactionDepth == 0 || m_transactionFailedAt > 0 || m_committing)
+        return;
+    // A lost connection undid the transaction on the server: that is never harmless.
+    if (m_tolerating > 0 && !m_transactionLost)
+        return;
+    m_transactionFailedAt = m_transactionDepth;
+    m_transactionFailure = lastErrorText;
+    m_transactionFailureOutcome = outcome == Outcome::Unknown ? Outcome::NotWritten : outcome;
+    m_transactionFailureConflict = m_lastLockConflict;
+}
+
 bool Database::beginTransaction()
 {
     // Every command writes through one: none is written into a database file that is no
@@ -63,13 +77,34 @@ bool Database::commitTransaction()
         m_lastOutcome = Outcome::NotWritten;
         return false;
     }
+    if (m_transactionDepth > 1 && m_transactionFailedAt >= m_transactionDepth) {
+        // A statement of this part failed: the part is undone, and the transaction it
+        // belongs to fails with it (its caller undoes this part itself when that is harmless).
+        const QString error = m_transactionFailure;
+        const Outcome outcome = m_transactionFailureOutcome;
+        const QString savepoint = QStringLiteral("sp%1").arg(m_transactionDepth - 1);
+        {
+            const FailureTolerated undoing(*this);
+            (void)executeSQL(QStringLiteral("ROLLBACK TO SAVEPOINT ") + savepoint);
+            (void)executeSQL(QStringLiteral("RELEASE SAVEPOINT ") + savepoint);
+        }
+        --m_transactionDepth;
+        m_transactionFailedAt = m_transactionDepth;
+        lastErrorText = error;
+        m_lastOutcome = outcome;
+        m_lastLockConflict = m_transactionFailureConflict;
+        return false;
+    }
     if (m_transactionDepth > 1) {
         const QString savepoint = QStringLiteral("sp%1").arg(m_transactionDepth - 1);
         const bool ok = executeSQL(QStringLiteral("RELEASE SAVEPOINT ") + savepoint);
         if (!ok && !m_transactionLost) {
             const QString error = lastErrorText;
             const Outcome outcome = m_lastOutcome;
-            executeSQL(QStringLiteral("ROLLBACK TO SAVEPOINT ") + savepoint);
+            {
+                const FailureTolerated undoing(*this);
+                (void)executeSQL(QStringLiteral("ROLLBACK TO SAVEPOINT ") + savepoint);
+            }
             lastErrorText = error;
             m_lastOutcome = outcome;
         }
@@ -81,9 +116,27 @@ bool Database::commitTransaction()
         // The server undid it with the connection: nothing of it is written.
         m_transactionLost = false;
         m_transactionDepth = 0;
+        m_transactionFailedAt = 0;
         lastErrorText = transactionLostReason();
         m_lastOutcome = Outcome::NotWritten;
         m_lastFailureTransient = true;
+        return false;
+    }
+    if (m_transactionFailedAt > 0) {
+        // A statement of it failed: nothing of it is kept, and the commit tells why.
+        const QString error = m_transactionFailure;
+        const Outcome outcome = m_transactionFailureOutcome;
+        m_transactionFailedAt = 0;
+        m_transactionDepth = 0;
+        QSqlQuery rollback;
+        run(rollback, m_db, QStringLiteral("ROLLBACK"), nullptr, "SQL Error: ", true, nullptr,
+            Repeat::Safe);
+        qCInfo(lcDb).noquote() << "A transaction was undone because one of its statements failed:"
+                               << error;
+        lastErrorText = error;
+        m_lastOutcome = outcome;
+        m_lastFailureTransient = outcome == Outcome::NotWritten;
+        m_lastLockConflict = m_transactionFailureConflict;
         return false;
     }
     m_committing = true;
@@ -113,17 +166,21 @@ void Database::rollbackTransaction()
     // What made the caller undo it stays the connection's last failure.
     const QString error = lastErrorText;
     const Outcome outcome = m_lastOutcome;
+    // A failure inside what is undone is undone with it.
+    if (m_transactionFailedAt >= m_transactionDepth)
+        m_transactionFailedAt = 0;
+    const FailureTolerated undoing(*this);
     if (m_transactionLost) {
         // The server undid it already, with the transaction it is part of.
         m_transactionLost = --m_transactionDepth > 0;
     } else if (m_transactionDepth > 1) {
         const QString savepoint = QStringLiteral("sp%1").arg(m_transactionDepth - 1);
-        executeSQL(QStringLiteral("ROLLBACK TO SAVEPOINT ") + savepoint);
-        executeSQL(QStringLiteral("RELEASE SAVEPOINT ") + savepoint);
+        (void)executeSQL(QStringLiteral("ROLLBACK TO SAVEPOINT ") + savepoint);
+        (void)executeSQL(QStringLiteral("RELEASE SAVEPOINT ") + savepoint);
         --m_transactionDepth;
     } else {
         m_transactionDepth = 0;
-        executeSQL(QStringLiteral("ROLLBACK"), Repeat::Safe);
+        (void)executeSQL(QStringLiteral("ROLLBACK"), Repeat::Safe);
     }
     lastErrorText = error;
     m_lastOutcome = outcome;

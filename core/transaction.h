@@ -8,6 +8,13 @@ class Database;
 // is open, it is a savepoint of that one: its commit keeps its part for the outer one to
 // commit, its rollback undoes only its part.
 //
+// It fails as a whole: once any statement inside it failed, a read as well as a write,
+// commit() undoes everything and returns false with that first failure as the connection's
+// lastErrorText (see Database::FailureTolerated for the rare statement whose failure is
+// harmless). A savepoint in which a statement failed is undone by its commit(), which returns
+// false, and the transaction around it fails too unless its caller undoes the savepoint with
+// rollback() and goes on.
+//
 // When the connection is lost inside it, the server undoes it: every further statement of it
 // fails until it ends, so nothing of it is written in parts. When the answer to the commit
 // itself is lost, the commit fails with the connection's lastOutcome() Unknown: the server
@@ -27,7 +34,7 @@ public:
     bool isOpen() const { return m_open; }
     // True when everything written in it is kept (for a savepoint: part of the outer one).
     // False when nothing is, or when the connection's lastOutcome() is Unknown.
-    bool commit();
+    [[nodiscard]] bool commit();
     // Undoes what was written in it.
     void rollback();
 

@@ -40,7 +40,8 @@ bool removeUnusedValues(Database *db, const QString &article)
     QSet<QString> values;
     for (const auto &row :
          db->select(QStringLiteral("SELECT VariantXml FROM articles_variations WHERE article_id=")
-                    + article)) {
+                    + article)
+             .legacyValue()) {
         auto it = block.globalMatch(row.value(QStringLiteral("VariantXml")).toString());
         while (it.hasNext()) {
             const auto match = it.next();
@@ -52,10 +53,12 @@ bool removeUnusedValues(Database *db, const QString &article)
         return false;
 
     QStringList unusedOptions;
-    for (const auto &row : db->select(
-             QStringLiteral("SELECT id, optionname, optionvalue FROM articles_variations_op_val "
-                            "WHERE article_id=")
-             + article)) {
+    for (const auto &row :
+         db->select(
+               QStringLiteral("SELECT id, optionname, optionvalue FROM articles_variations_op_val "
+                              "WHERE article_id=")
+               + article)
+             .legacyValue()) {
         if (!options.contains({ row.value(QStringLiteral("optionname")).toString(),
                                 row.value(QStringLiteral("optionvalue")).toString() }))
             unusedOptions << row.value(QStringLiteral("id")).toString();
@@ -71,7 +74,8 @@ bool removeUnusedValues(Database *db, const QString &article)
                                    "article_id=")
                     + article
                     + QStringLiteral(" AND variant_name <> '' AND (variant_id IS NULL OR "
-                                     "variant_id = 0)"))) {
+                                     "variant_id = 0)"))
+             .legacyValue()) {
         if (!values.contains(row.value(QStringLiteral("variant_name")).toString()))
             unusedPictures << row.value(QStringLiteral("id")).toString();
     }

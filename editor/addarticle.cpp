@@ -142,7 +142,8 @@ void AddArticle::setupForm()
     }
     m_ui->Site->installEventFilter(this);
 
-    m_accounts = m_db->select(QStringLiteral("SELECT * FROM accounts ORDER BY accountname ASC"));
+    m_accounts = m_db->select(QStringLiteral("SELECT * FROM accounts ORDER BY accountname ASC"))
+                     .legacyValue();
     for (const auto &account : qAsConst(m_accounts))
         m_ui->Account->addItem(account.value(QStringLiteral("accountname")).toString(),
                                account.value(QStringLiteral("id")).toInt());
@@ -161,7 +162,8 @@ void AddArticle::setupForm()
         setupAll(false);
     } else {
         const auto rows = m_db->select(QStringLiteral("SELECT * FROM articles WHERE id=")
-                                       + QString::number(m_articleId));
+                                       + QString::number(m_articleId))
+                              .legacyValue();
         if (rows.isEmpty()) {
             Statics::showMessage(this, tr("Der Artikel wurde in der Datenbank nicht gefunden"), 2);
             m_ready = false;
@@ -501,8 +503,10 @@ void AddArticle::fillVariationsPage()
     m_ui->VariantImageList->setHeaderLabels({ tr("Optionsname"), tr("Bild") });
     m_variationsFilled = true;
 
-    const auto rows = m_db->select(
-        QStringLiteral("SELECT * FROM articles_variations WHERE article_id='%1'").arg(m_articleId));
+    const auto rows
+        = m_db->select(QStringLiteral("SELECT * FROM articles_variations WHERE article_id='%1'")
+                           .arg(m_articleId))
+              .legacyValue();
     if (rows.isEmpty())
         return;
     static const QRegularExpression names(QStringLiteral("<Name>(.*?)</Name>"));

@@ -325,7 +325,8 @@ void AddArticle::setupAll(bool loaded)
 {
     if (!m_accounts.isEmpty()) {
         const auto rows = m_db->select(QStringLiteral("SELECT * FROM accounts WHERE id='%1'")
-                                           .arg(m_ui->Account->currentData().toInt()));
+                                           .arg(m_ui->Account->currentData().toInt()))
+                              .legacyValue();
         if (rows.isEmpty())
             return;
         Api_Ebay api(rows.first().value(QStringLiteral("token")).toString(), this,

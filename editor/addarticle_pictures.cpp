@@ -38,7 +38,7 @@ bool isWebAddress(const QString &image)
 
 QString existingFolder(Database *db, const QString &option)
 {
-    const QString folder = db->getOption(option, QString());
+    const QString folder = db->getOption(option, QString()).legacyValue();
     return QFileInfo(folder).isDir() ? folder : QString();
 }
 
@@ -52,10 +52,12 @@ void AddArticle::generateImages()
     m_extraPictures.clear();
     delete m_ui->scrollAreaWidgetContents->layout();
 
-    const auto rows = m_db->select(
-        QStringLiteral("SELECT * FROM articles_images WHERE article_id=%1 AND (variant_name IS "
-                       "NULL OR variant_name = '') ORDER BY sort ASC, id ASC")
-            .arg(m_articleId));
+    const auto rows
+        = m_db->select(QStringLiteral(
+                           "SELECT * FROM articles_images WHERE article_id=%1 AND (variant_name IS "
+                           "NULL OR variant_name = '') ORDER BY sort ASC, id ASC")
+                           .arg(m_articleId))
+              .legacyValue();
     const QString folder = m_db->getCurrentAdImageDir();
     auto *layout = new FlowLayout(m_ui->scrollAreaWidgetContents, 8, 14, 17);
     for (int i = 0; i < kSlots; ++i) {
@@ -296,11 +298,13 @@ void AddArticle::on_ImageOptionSelectBox_currentIndexChanged(int index)
         seen << value;
         auto *item = new QTreeWidgetItem(m_ui->VariantImageList);
         item->setText(0, value);
-        const auto rows = m_db->select(
-            QStringLiteral("SELECT id,image FROM articles_images WHERE article_id=%1 AND "
-                           "variant_name = '%2'")
-                .arg(m_articleId)
-                .arg(Database::escapeString(value)));
+        const auto rows
+            = m_db->select(
+                      QStringLiteral("SELECT id,image FROM articles_images WHERE article_id=%1 AND "
+                                     "variant_name = '%2'")
+                          .arg(m_articleId)
+                          .arg(Database::escapeString(value)))
+                  .legacyValue();
         if (!rows.isEmpty()) {
             item->setText(1, rows.first().value(QStringLiteral("image")).toString());
             item->setData(0, kIdRole, rows.first().value(QStringLiteral("id")));

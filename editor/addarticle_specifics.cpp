@@ -91,9 +91,9 @@ void AddArticle::setDetaultFromSelectedCat()
 {
     const QString category = m_ui->PrimaryCategory->property("CategoryID").toString();
     const QString site = currentSite();
-    const auto accounts =
-        m_db->select(QStringLiteral("SELECT * FROM accounts WHERE id='%1'")
-                         .arg(m_ui->Account->currentData().toInt()));
+    const auto accounts = m_db->select(QStringLiteral("SELECT * FROM accounts WHERE id='%1'")
+                                           .arg(m_ui->Account->currentData().toInt()))
+                              .legacyValue();
     if (accounts.isEmpty())
         return;
     Api_Ebay api(accounts.first().value(QStringLiteral("token")).toString(), this,
@@ -155,8 +155,10 @@ void AddArticle::createItemSpecifics()
 
     QString reply;
     QString failure;
-    const auto accounts = m_db->select(QStringLiteral("SELECT token,sandbox FROM accounts WHERE id=")
-                                       + QString::number(m_ui->Account->currentData().toInt()));
+    const auto accounts
+        = m_db->select(QStringLiteral("SELECT token,sandbox FROM accounts WHERE id=")
+                       + QString::number(m_ui->Account->currentData().toInt()))
+              .legacyValue();
     if (!accounts.isEmpty()) {
         Api_Ebay api(accounts.first().value(QStringLiteral("token")).toString(), this,
                      accounts.first().value(QStringLiteral("sandbox")).toInt());

@@ -221,7 +221,8 @@ void CsvImport::loadAccounts()
     ui->AccountImport->clear();
     ui->AccountImport->addItem(tr("Ohne Kontenzuordnung"), QStringLiteral("0"));
     const SqlRows accounts
-        = db->select(QStringLiteral("SELECT * FROM accounts ORDER BY accountname ASC"));
+        = db->select(QStringLiteral("SELECT * FROM accounts ORDER BY accountname ASC"))
+              .legacyValue();
     for (const auto &account : accounts) {
         ui->AccountImport->addItem(account.value(QStringLiteral("accountname")).toString(),
                                    account.value(QStringLiteral("id")).toString());
@@ -231,7 +232,7 @@ void CsvImport::loadAccounts()
 void CsvImport::on_toolButton_clicked()
 {
     const QString folder
-        = db->getOption(QStringLiteral("lastImportFolder"), db->getCurrentDataDir());
+        = db->getOption(QStringLiteral("lastImportFolder"), db->getCurrentDataDir()).legacyValue();
     const QString path = Dialogs::openFileName(
         this, tr("CSV Datei laden"), folder,
         tr("CSV oder Text Datei") + QStringLiteral(" (*.csv *.txt);;Alle Dateien (*.*)"));
@@ -376,10 +377,12 @@ QStringList CsvImport::articleColumns()
 {
     QStringList columns;
     if (db->isMySQL) {
-        for (const auto &row : db->select(QStringLiteral("SHOW COLUMNS FROM articles")))
+        for (const auto &row :
+             db->select(QStringLiteral("SHOW COLUMNS FROM articles")).legacyValue())
             columns << row.value(QStringLiteral("Field")).toString();
     } else {
-        for (const auto &row : db->select(QStringLiteral("PRAGMA table_info(articles)")))
+        for (const auto &row :
+             db->select(QStringLiteral("PRAGMA table_info(articles)")).legacyValue())
             columns << row.value(QStringLiteral("name")).toString();
     }
     return columns;

@@ -318,7 +318,14 @@ int CsvImportWriter::insert()
     const QString &sql = statement(m_insert, true, m_kept);
     for (int attempt = 1;; ++attempt) {
         QSqlQuery query;
-        if (m_db.execBound(sql, m_values, query)) {
+        bool stored;
+        {
+            // A row the database refuses is left out alone, the rows before it in the batch
+            // stay: the caller asks the seller whether to go on.
+            const Database::FailureTolerated rowAlone(m_db);
+            stored = m_db.execBound(sql, m_values, query);
+        }
+        if (stored) {
             const int id = query.lastInsertId().toInt();
             if (id > 0)
                 count(1, 0);
@@ -363,7 +370,9 @@ bool CsvImportWriter::update(const QList<int> &ids)
     if (!sql.isEmpty()) {
         m_values.append(keyValue());
         QSqlQuery query;
-        // Setting the same values twice changes nothing: sent again after a lost answer.
+        // Setting the same values twice changes nothing: sent again after a lost answer. A
+        // refused row is left out alone (see insert()).
+        const Database::FailureTolerated rowAlone(m_db);
         if (!m_db.execBound(sql, m_values, query, Database::Repeat::Safe)) {
             m_lastError = m_db.lastErrorText;
             return false;

@@ -20,10 +20,11 @@
 
 QString MainWindow::backupFolder()
 {
-    const QString folder = db->getOption(
-        QStringLiteral("backuppath"),
-        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
-            + QStringLiteral("/Zerire3_Backups"));
+    const QString folder
+        = db->getOption(QStringLiteral("backuppath"),
+                        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+                            + QStringLiteral("/Zerire3_Backups"))
+              .legacyValue();
     return QString(folder).replace(QLatin1Char('\\'), QLatin1Char('/'));
 }
 

@@ -79,13 +79,15 @@ void MainWindow::on_actionExportieren_triggered()
     for (const QTreeWidgetItem *item : selected) {
         const QString id = item->data(0, ItemListRole::ArticleIdRole).toString();
         const SqlRows articles
-            = db->select(QStringLiteral("SELECT * FROM articles WHERE id=") + id);
+            = db->select(QStringLiteral("SELECT * FROM articles WHERE id=") + id).legacyValue();
         if (articles.isEmpty())
             continue;
-        const SqlRows pictures = db->select(
-            QStringLiteral("SELECT * FROM articles_images WHERE article_id=") + id
-            + QStringLiteral(" AND (variant_name IS NULL OR variant_name = '') ORDER BY sort "
-                             "ASC LIMIT 12"));
+        const SqlRows pictures
+            = db->select(QStringLiteral("SELECT * FROM articles_images WHERE article_id=") + id
+                         + QStringLiteral(
+                             " AND (variant_name IS NULL OR variant_name = '') ORDER BY sort "
+                             "ASC LIMIT 12"))
+                  .legacyValue();
         QStringList row;
         const auto &article = articles.first();
         for (auto it = article.cbegin(); it != article.cend(); ++it) {

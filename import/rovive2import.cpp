@@ -308,7 +308,7 @@ private:
 
 int firstId(Database *db, const QString &sql)
 {
-    const SqlRows rows = db->select(sql);
+    const SqlRows rows = db->select(sql).legacyValue();
     return rows.isEmpty() ? 0 : rows.first().value(QStringLiteral("id")).toInt();
 }
 
@@ -318,7 +318,8 @@ int firstId(Database *db, const QString &sql)
 int accountId(Database *db, const QString &name)
 {
     const SqlRows rows
-        = db->select(QStringLiteral("SELECT id, accountname FROM accounts ORDER BY id"));
+        = db->select(QStringLiteral("SELECT id, accountname FROM accounts ORDER BY id"))
+              .legacyValue();
     for (const auto &row : rows)
         if (QString::compare(row.value(QStringLiteral("accountname")).toString(), name,
                              Qt::CaseInsensitive)
@@ -692,7 +693,8 @@ void Rovive2Import::work()
         FolderTree stored;
         stored.read(db.get());
         for (const ArticleRow &row :
-             db->select(QStringLiteral("SELECT id, externalid FROM folders ORDER BY id"))) {
+             db->select(QStringLiteral("SELECT id, externalid FROM folders ORDER BY id"))
+                 .legacyValue()) {
             const QString external = row.value(QStringLiteral("externalid")).toString();
             if (!external.isEmpty() && !m_storedLevels.contains(external))
                 m_storedLevels.insert(external,

@@ -26,7 +26,7 @@ protected:
     void run() override
     {
         Database connection(true, QStringLiteral("commandCheckpoint"));
-        connection.select(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
+        connection.select(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)")).legacyValue();
         connection.close();
     }
 };
@@ -81,7 +81,7 @@ QString CommandProgress::joined(const QList<int> &ids)
 void CommandProgress::leaveCheckpoints(Database *db)
 {
     if (!db->isMySQL && !db->isReadOnly())
-        db->select(QStringLiteral("PRAGMA wal_autocheckpoint=0"));
+        db->select(QStringLiteral("PRAGMA wal_autocheckpoint=0")).legacyValue();
 }
 
 void CommandProgress::checkpointAside(MainWindow *window, Database *db)

@@ -75,13 +75,15 @@ void ImageCleaner::doCleanAds()
     QSet<QString> referenced;
     for (const ArticleRow &row :
          db->select(QStringLiteral("SELECT a.image, i.ImageThumb FROM articles_images as a, "
-                                   "articles as i WHERE a.article_id = i.id"))) {
+                                   "articles as i WHERE a.article_id = i.id"))
+             .legacyValue()) {
         referenced << row.value(QStringLiteral("ImageThumb")).toString()
                    << row.value(QStringLiteral("image")).toString();
     }
     for (const ArticleRow &row :
          db->select(QStringLiteral("SELECT a.image FROM articles_images as a, "
-                                   "articles_variations as i WHERE a.variant_id = i.id")))
+                                   "articles_variations as i WHERE a.variant_id = i.id"))
+             .legacyValue())
         referenced << row.value(QStringLiteral("image")).toString();
     qCInfo(lcApp) << "Found total images" << referenced.size();
 

@@ -65,7 +65,7 @@ MainWindow::MainWindow(QWidget *parent)
     const bool restoring = !pendingRestore().isEmpty() && confirmRestore();
     Database::setStartProblemsShown(!restoring);
     db = new Database(QString(), nullptr);
-    const QString dataPath = db->getOption(QStringLiteral("datapath"), QString());
+    const QString dataPath = db->getOption(QStringLiteral("datapath"), QString()).legacyValue();
     if (!dataPath.isEmpty()) {
         // A file of that name can't hold the data either.
         if (!QFileInfo(dataPath).isDir()) {
@@ -98,7 +98,8 @@ MainWindow::MainWindow(QWidget *parent)
                             + QDate::currentDate().toString(QStringLiteral("yyyy_MM_dd"))
                             + QStringLiteral(".log"));
 
-    QString language = db->getOption(QStringLiteral("currentLanguage"), QLocale::system().name());
+    QString language
+        = db->getOption(QStringLiteral("currentLanguage"), QLocale::system().name()).legacyValue();
     if (language.isEmpty())
         language = QLocale::system().name();
     new Translators(language);
@@ -121,8 +122,9 @@ MainWindow::MainWindow(QWidget *parent)
     loading = false;
 
     // Text that is not a number gives 0: automatic synchronisation off.
-    qApp->setProperty("SyncIntervall",
-                      db->getOption(QStringLiteral("SyncIntervall"), QStringLiteral("60")).toInt());
+    qApp->setProperty(
+        "SyncIntervall",
+        db->getOption(QStringLiteral("SyncIntervall"), QStringLiteral("60")).legacyValue().toInt());
 
     connect(WriteFailures::instance(), &WriteFailures::failed, this,
             &MainWindow::databaseWriteFailed);

@@ -131,7 +131,8 @@ void MainWindow::on_actionDatenbank_aufr_umen_triggered()
         Statics::showMessage(this, repaired, 0);
         showStored();
     }
-    for (const ArticleRow &row : db->select(QStringLiteral("SELECT id FROM articles WHERE Trash=1"))) {
+    for (const ArticleRow &row :
+         db->select(QStringLiteral("SELECT id FROM articles WHERE Trash=1")).legacyValue()) {
         VariationRows::removeArticle(db, row.value(QStringLiteral("id")).toInt());
     }
     db->cleanDB(this);

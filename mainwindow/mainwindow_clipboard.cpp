@@ -87,7 +87,8 @@ void MainWindow::on_actionEinf_gen_triggered()
         while (written && handled < source.size()) {
             const QString &id = source.at(handled++);
             const QString folderText
-                = db->selectOne(QStringLiteral("SELECT Folder FROM articles WHERE id=") + id);
+                = db->selectOne(QStringLiteral("SELECT Folder FROM articles WHERE id=") + id)
+                      .legacyValue();
             int newId = 0;
             if (!folderText.isEmpty()) {
                 Transaction article(db);

@@ -82,7 +82,8 @@ void MainWindow::on_actionL_schen_triggered()
         for (int k = 0; k < ids.size(); ++k) {
             const QString jobId
                 = db->selectOne(QStringLiteral("SELECT Planned_Interval FROM articles WHERE id=")
-                                + QString::number(ids.at(k)));
+                                + QString::number(ids.at(k)))
+                      .legacyValue();
             // A failed read is no "no job": the start may still come, the article stays.
             const bool read = db->lastErrorText.isEmpty();
             if (!read || (!jobId.isEmpty() && !service.withdraw(jobId)))
@@ -111,9 +112,11 @@ void MainWindow::on_actionL_schen_triggered()
             if (!written)
                 break;
             const QString in = CommandProgress::joined(group);
-            const SqlRows rows = db->select(
-                QStringLiteral("SELECT id, FolderOld FROM articles WHERE id IN (") + in
-                + QStringLiteral(") AND Trash=0 AND Folder=") + QString::number(folder));
+            const SqlRows rows
+                = db->select(QStringLiteral("SELECT id, FolderOld FROM articles WHERE id IN (") + in
+                             + QStringLiteral(") AND Trash=0 AND Folder=")
+                             + QString::number(folder))
+                      .legacyValue();
             written = db->lastErrorText.isEmpty();
             QMap<int, QList<int>> byTarget; // 0: the article leaves every folder
             for (const ArticleRow &row : rows) {
@@ -225,7 +228,8 @@ void MainWindow::on_actionPapierkorb_leeren_triggered()
         QList<int> ids;
         if (written) {
             const SqlRows rows
-                = db->select(QStringLiteral("SELECT id FROM articles WHERE Folder = -5"));
+                = db->select(QStringLiteral("SELECT id FROM articles WHERE Folder = -5"))
+                      .legacyValue();
             written = db->lastErrorText.isEmpty();
             ids.reserve(rows.size());
             for (const ArticleRow &row : rows)

@@ -102,7 +102,8 @@ void MainWindow::on_actionIn_Ausgang_legen_triggered()
                     = db->select(QStringLiteral("SELECT id FROM articles WHERE "
                                                 "Trash=0 AND Folder=")
                                  + QString::number(folder) + QStringLiteral(" AND id IN (") + in
-                                 + QLatin1Char(')'));
+                                 + QLatin1Char(')'))
+                          .legacyValue();
                 written = db->lastErrorText.isEmpty();
                 QList<int> here;
                 for (const ArticleRow &row : rows)
@@ -161,6 +162,7 @@ void MainWindow::on_actionPlanen_triggered()
         idTexts << QString::number(id);
         if (db->selectOne(QStringLiteral("SELECT IsVerified FROM articles WHERE id=")
                           + idTexts.last())
+                .legacyValue()
             != QLatin1String("1"))
             ++unverified;
     }
@@ -218,10 +220,12 @@ void MainWindow::on_actionSynchronisieren_triggered()
 void MainWindow::on_actionArtikel_online_aufrufen_triggered()
 {
     for (int id : selectedArticleIds()) {
-        const SqlRows rows = db->select(
-            QStringLiteral("SELECT i.ItemID, a.sandbox FROM articles i, accounts a WHERE "
-                           "i.Account=a.id AND i.id=")
-            + QString::number(id));
+        const SqlRows rows
+            = db->select(
+                    QStringLiteral("SELECT i.ItemID, a.sandbox FROM articles i, accounts a WHERE "
+                                   "i.Account=a.id AND i.id=")
+                    + QString::number(id))
+                  .legacyValue();
         if (rows.isEmpty())
             continue;
         const QString itemId = rows.first().value(QStringLiteral("ItemID")).toString().trimmed();
@@ -276,11 +280,13 @@ void MainWindow::endListings()
         // Only a listing still running as stored: one whose end is stored already (by an
         // earlier command whose answer was lost, or at another workstation) is not ended
         // again.
-        const SqlRows rows = db->select(
-            QStringLiteral("SELECT i.id, i.ItemID, i.Site, i.Title, a.token, a.sandbox FROM "
-                           "articles i, accounts a WHERE i.Account=a.id AND i.Trash=0 AND "
-                           "i.Folder=-9 AND i.id=")
-            + id);
+        const SqlRows rows
+            = db->select(QStringLiteral(
+                             "SELECT i.id, i.ItemID, i.Site, i.Title, a.token, a.sandbox FROM "
+                             "articles i, accounts a WHERE i.Account=a.id AND i.Trash=0 AND "
+                             "i.Folder=-9 AND i.id=")
+                         + id)
+                  .legacyValue();
         if (!db->lastErrorText.isEmpty()) {
             // The database can't tell which listings still run: none is ended.
             readFailed = true;
@@ -330,12 +336,13 @@ void MainWindow::endListings()
             };
             bool ended = false;
             if (outcome.success) {
-                ended = db->executeSQL(
-                    QStringLiteral("UPDATE articles SET Folder=-8, DoCheckResult='' WHERE id=")
-                    + id);
                 // A lost connection ends the command; a refused move leaves the row in the
                 // active folder, where it must not look like a running listing. The next
                 // synchronisation moves it.
+                const Database::FailureTolerated refusedMove(*db);
+                ended = db->executeSQL(
+                    QStringLiteral("UPDATE articles SET Folder=-8, DoCheckResult='' WHERE id=")
+                    + id);
                 written = ended || db->lastOutcome() == Database::Outcome::Refused;
             }
             if (ended) {
@@ -377,7 +384,7 @@ void MainWindow::endListings()
         }
         for (int recordId : qAsConst(records)) {
             const QList<NewsItem> news
-                = db->selectNews(QStringLiteral("id=") + QString::number(recordId));
+                = db->selectNews(QStringLiteral("id=") + QString::number(recordId)).legacyValue();
             if (!news.isEmpty())
                 addNewsItem(news.first());
         }
@@ -431,7 +438,8 @@ void MainWindow::askForFees()
             const QString in = CommandProgress::joined(group);
             const SqlRows rows
                 = db->select(QStringLiteral("SELECT id, DoCheck FROM articles WHERE id IN (") + in
-                             + QLatin1Char(')'));
+                             + QLatin1Char(')'))
+                      .legacyValue();
             written = db->lastErrorText.isEmpty();
             QList<int> here;
             for (const ArticleRow &row : rows) {

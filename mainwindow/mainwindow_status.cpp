@@ -203,7 +203,7 @@ void MainWindow::sendNotification(const QString &what)
 {
     // Without a database (early start-up) the notification is shown.
     if (db
-        && db->getOption(QStringLiteral("ShowDesktopNoti"), QStringLiteral("1"))
+        && db->getOption(QStringLiteral("ShowDesktopNoti"), QStringLiteral("1")).legacyValue()
             != QLatin1String("1"))
         return;
 

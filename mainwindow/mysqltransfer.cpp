@@ -177,8 +177,10 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
             log.line(result.error);
         };
         // The server's number for why the statement just run failed.
+        // Unread, it is no row's refusal: the transfer stops.
         const auto errorCode = [&] {
-            const SqlRows errors = m_target->select(QStringLiteral("SHOW ERRORS"));
+            const SqlRows errors
+                = m_target->select(QStringLiteral("SHOW ERRORS")).orIfFailed(SqlRows());
             return errors.isEmpty() ? QString()
                                     : errors.first().value(QStringLiteral("Code")).toString();
         };
@@ -202,7 +204,8 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
             const quint64 failedBefore = m_target->failedStatements();
             QSet<QString> targetColumns;
             for (const auto &row :
-                 m_target->select(QStringLiteral("SHOW COLUMNS FROM ") + quotedName(table)))
+                 m_target->select(QStringLiteral("SHOW COLUMNS FROM ") + quotedName(table))
+                     .legacyValue())
                 targetColumns.insert(row.value(QStringLiteral("Field")).toString());
             // A table MySQL has not got is refused; its DELETE tells so below.
             if (m_target->failedStatements() != failedBefore
@@ -282,6 +285,10 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
             const auto send = [&]() -> bool {
                 if (pending.isEmpty())
                     return true;
+                // A row MySQL refuses is left out, and the statement that carried it undone
+                // alone (MySQL undoes a failed statement, not its transaction); every other
+                // failure stops the transfer and undoes the table.
+                const Database::FailureTolerated leftOut(*m_target);
                 const QStringList batch = std::exchange(pending, QStringList());
                 pendingChars = 0;
                 if (m_target->executeSQL(head + batch.join(QLatin1Char(',')))) {

@@ -48,13 +48,14 @@ Setup::Setup(QWidget *parent)
     m_ui->BackupDataPath->setText(
         db->getOption(QStringLiteral("backuppath"),
                       QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
-                          + QStringLiteral("/Zerire3_Backups")));
+                          + QStringLiteral("/Zerire3_Backups"))
+            .legacyValue());
     m_ui->BackupDataPath->setEnabled(false);
     m_ui->BackupDataPath->setModified(false);
 
     for (const char *name : kNotificationOptions) {
         auto *box = findChild<QCheckBox *>(QLatin1String(name));
-        box->setChecked(db->getOption(QLatin1String(name), QStringLiteral("1"))
+        box->setChecked(db->getOption(QLatin1String(name), QStringLiteral("1")).legacyValue()
                         == QLatin1String("1"));
     }
 
@@ -62,7 +63,7 @@ Setup::Setup(QWidget *parent)
     m_ui->AccountList->setHeaderLabels({ tr("eBayname"), tr("Token gültig bis") });
 
     m_ui->RefreshIntervall->setValue(
-        db->getOption(QStringLiteral("SyncIntervall"), QStringLiteral("60")).toInt());
+        db->getOption(QStringLiteral("SyncIntervall"), QStringLiteral("60")).legacyValue().toInt());
     m_ui->tabWidget->setCurrentIndex(0);
 
     loadMySqlSettings();

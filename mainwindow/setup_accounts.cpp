@@ -23,7 +23,8 @@ void Setup::loadAccounts()
     list->clear();
     const QIcon icon(QStringLiteral(":/buttons/images/ebaybag.png"));
     for (const auto &row :
-         db->select(QStringLiteral("SELECT * FROM accounts ORDER BY accountname ASC"))) {
+         db->select(QStringLiteral("SELECT * FROM accounts ORDER BY accountname ASC"))
+             .legacyValue()) {
         auto *item = new QTreeWidgetItem(list);
         const QString id = row.value(QStringLiteral("id")).toString();
         item->setText(0, row.value(QStringLiteral("accountname")).toString());

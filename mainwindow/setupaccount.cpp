@@ -37,7 +37,8 @@ SetupAccount::SetupAccount(QWidget *parent, QString accountId, QString accountNa
 
     if (!this->accountId.isEmpty()) {
         const SqlRows rows = db->select(QStringLiteral("SELECT * FROM accounts WHERE id=")
-                                        + QString::number(this->accountId.toInt()));
+                                        + QString::number(this->accountId.toInt()))
+                                 .legacyValue();
         if (!rows.isEmpty()) {
             if (rows.first().value(QStringLiteral("sandbox")).toInt() == 1)
                 m_ui->sandBox->setChecked(true);
@@ -180,7 +181,8 @@ bool SetupAccount::storeAccount(const QString &token, const QString &expiry,
         // listing again as new: renew the row that is there.
         id = db->selectOne(QStringLiteral("SELECT id FROM accounts WHERE LOWER(accountname) = "
                                           "LOWER('%1') ORDER BY id")
-                               .arg(Database::escapeString(name)));
+                               .arg(Database::escapeString(name)))
+                 .legacyValue();
     }
 
     if (id.isEmpty()) {
@@ -193,7 +195,8 @@ bool SetupAccount::storeAccount(const QString &token, const QString &expiry,
         return true;
     }
 
-    if (db->selectCount(QStringLiteral("SELECT id FROM accounts WHERE id=") + id) == 0) {
+    if (db->selectCount(QStringLiteral("SELECT id FROM accounts WHERE id=") + id).legacyValue()
+        == 0) {
         Statics::showMessage(this,
                              tr("Das Konto ist nicht mehr vorhanden; der Token wurde nicht "
                                 "gespeichert. Lege das Konto neu an."),

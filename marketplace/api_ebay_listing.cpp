@@ -138,14 +138,18 @@ bool Api_Ebay::verifyItem(int mode, const QMap<QString, QVariant> &row,
     for (const auto &picture : pictures)
         (isMainPicture(picture) ? ownPictures : variationPictures).append(picture);
     if (db && !articleId.isEmpty()) {
-        listing.variations = db->select(
-            QStringLiteral("SELECT * FROM articles_variations WHERE article_id='%1' ORDER BY id")
-                .arg(Database::escapeString(articleId)));
+        listing.variations
+            = db->select(QStringLiteral(
+                             "SELECT * FROM articles_variations WHERE article_id='%1' ORDER BY id")
+                             .arg(Database::escapeString(articleId)))
+                  .legacyValue();
         if (db->lastErrorText.isEmpty() && mode != Schedule && !listing.variations.isEmpty())
-            variationPictures = db->select(
-                QStringLiteral("SELECT * FROM articles_images WHERE article_id='%1' AND "
-                               "variant_name <> '' ORDER BY id")
-                    .arg(Database::escapeString(articleId)));
+            variationPictures
+                = db->select(
+                        QStringLiteral("SELECT * FROM articles_images WHERE article_id='%1' AND "
+                                       "variant_name <> '' ORDER BY id")
+                            .arg(Database::escapeString(articleId)))
+                      .legacyValue();
         // Never an article without the variations it has.
         if (!db->lastErrorText.isEmpty()) {
             m_lastFail = tr("Der Artikel konnte nicht aus der Datenbank gelesen werden: %1")
@@ -287,7 +291,8 @@ bool Api_Ebay::scheduleItem(const TradingTransport::Call &addition,
     QStringList accountNames;
     if (db) {
         for (const auto &account :
-             db->select(QStringLiteral("SELECT accountname FROM accounts ORDER BY id")))
+             db->select(QStringLiteral("SELECT accountname FROM accounts ORDER BY id"))
+                 .legacyValue())
             accountNames << account.value(QStringLiteral("accountname")).toString();
     }
     // The service lists the addition itself later; it learns when and for whom from five

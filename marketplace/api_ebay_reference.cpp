@@ -365,11 +365,13 @@ QList<QMap<QString, QString>> Api_Ebay::getStore(const QString &siteId, int acco
                         QStringLiteral("CustomCategory"), QStringLiteral("0"), 1);
     }
 
-    const SqlRows stored = db->select(
-        QStringLiteral("SELECT catid, name, parentid, level FROM shopcats WHERE account=%1 AND "
-                       "site=%2 ORDER BY name, id")
-            .arg(accountId)
-            .arg(site));
+    const SqlRows stored
+        = db->select(QStringLiteral(
+                         "SELECT catid, name, parentid, level FROM shopcats WHERE account=%1 AND "
+                         "site=%2 ORDER BY name, id")
+                         .arg(accountId)
+                         .arg(site))
+              .legacyValue();
     QHash<QString, QList<ShopCategory>> children;
     const QString top = QStringLiteral("\n"); // no category id looks like this
     for (const auto &row : stored) {

@@ -665,7 +665,9 @@ void FolderModel::takeListRow(int articleId, int oldFolder)
     if (!row)
         return;
     delete row;
-    m_db->mysqlAddRemoveInfo(oldFolder, QString::number(articleId));
+    // The move is stored. An entry that can't be written is told by the database layer's
+    // notice; the other workstations then show the article where it lies at their next read.
+    (void)m_db->mysqlAddRemoveInfo(oldFolder, QString::number(articleId));
 }
 
 // Moves the user folder `draggedId` with its subfolders below `target`, where it comes last.

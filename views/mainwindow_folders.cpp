@@ -71,12 +71,15 @@ QString joinIds(const QList<int> &ids)
         parts << QString::number(id);
     return parts.join(QLatin1Char(','));
 }
-// Remembers whether a user folder is open; the fixed folders are always opened at start.
+
+// Remembers whether a user folder is open; the fixed folders are always opened at start. A
+// state that can't be stored is told by the database layer's notice; the tree stays as the
+// seller left it.
 void storeOpenState(Database *db, const QModelIndex &index, bool open)
 {
     const int id = index.isValid() ? index.data(Qt::UserRole).toString().toInt() : 0;
     if (id > 0)
-        db->executeSQL(
+        (void)db->executeSQL(
             QStringLiteral("UPDATE folders SET expand=%1 WHERE id=%2").arg(open ? 1 : 0).arg(id),
             Database::Repeat::Safe);
 }
@@ -418,12 +421,12 @@ void MainWindow::on_actionL_schen_2_triggered()
             return;
         }
         const QString ids = joinIds(branch);
-        const QString counted
+        const Read<QString> counted
             = db->selectOne(QStringLiteral("SELECT count(id) FROM articles WHERE Trash=0 "
                                            "AND Folder IN (")
                             + ids + QLatin1Char(')'));
-        moved = counted.toInt();
-        if (counted.isEmpty()
+        moved = counted.orIfFailed(QString()).toInt();
+        if (!counted.ok()
             || !db->executeSQL(QStringLiteral("UPDATE articles SET Folder=")
                                    + QString::number(SpecialFolderId::Drafts)
                                    + QStringLiteral(" WHERE Folder IN (") + ids + QLatin1Char(')'),

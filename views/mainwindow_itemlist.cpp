@@ -127,6 +127,7 @@ QMap<QString, QVariant> MainWindow::readListRow(int id)
     return db
         ->select(QStringLiteral("SELECT ") + listColumns
                  + QStringLiteral(" FROM articles WHERE id=") + QString::number(id))
+        .legacyValue()
         .value(0);
 }
 
@@ -141,7 +142,7 @@ void MainWindow::reloadData()
         // An order that can't be read now is read at the next fill; meanwhile the list is
         // sorted by id, and nothing is stored over the seller's choice.
         const quint64 failures = db->failedStatements();
-        const QString stored = db->getOption(QStringLiteral("lastOrder"), QString());
+        const QString stored = db->getOption(QStringLiteral("lastOrder"), QString()).legacyValue();
         if (db->failedStatements() == failures) {
             storedSortOrder = stored;
             sortOrder = stored.isEmpty() ? kDefaultOrder : stored;
@@ -270,8 +271,9 @@ void MainWindow::reloadAccountBox()
     const int selected = box->currentData().toInt();
     box->clear();
     box->addItem(tr("Alle Konten"), 0);
-    const SqlRows accounts = db->select(
-        QStringLiteral("SELECT id,accountname FROM accounts ORDER BY accountname ASC"));
+    const SqlRows accounts
+        = db->select(QStringLiteral("SELECT id,accountname FROM accounts ORDER BY accountname ASC"))
+              .legacyValue();
     for (const ArticleRow &account : accounts) {
         const int id = account.value(QStringLiteral("id")).toInt();
         box->addItem(account.value(QStringLiteral("accountname")).toString(), id);

@@ -132,7 +132,7 @@ void MainWindow::initNewsList()
 
     // Oldest first, so that the newest ends on top.
     const QList<NewsItem> stored
-        = db->selectNews(QStringLiteral("ORDER BY datetime(indate) DESC LIMIT 100"));
+        = db->selectNews(QStringLiteral("ORDER BY datetime(indate) DESC LIMIT 100")).legacyValue();
     takeNews(QVector<NewsItem>(stored.crbegin(), stored.crend()), true);
 }
 
@@ -271,7 +271,7 @@ bool MainWindow::applyNewsToList(const NewsItem &newsItem)
         if (row && currentFolder == SpecialFolderId::Outbox) {
             delete row;
         } else if (!row && currentFolder == SpecialFolderId::Active) {
-            const SqlRows found = db->select(articleSql);
+            const SqlRows found = db->select(articleSql).legacyValue();
             if (!found.isEmpty()) {
                 auto *item = new ArticleListItem(ArticleListRow());
                 UpdateListItem(found.first(), item);
@@ -298,7 +298,7 @@ bool MainWindow::applyNewsToList(const NewsItem &newsItem)
     } else if (type == QLatin1String("sellcount")) {
         setCountRole(row, SoldCountRole, value);
     } else if (type == QLatin1String("newarticle")) {
-        const SqlRows found = db->select(articleSql);
+        const SqlRows found = db->select(articleSql).legacyValue();
         if (found.isEmpty()) {
             delete row;
             return false;
@@ -324,7 +324,8 @@ void MainWindow::on_newslist_clicked(const QModelIndex &index)
     const int articleId = entry->databaseid;
 
     const SqlRows found = db->select(QStringLiteral("SELECT Folder FROM articles WHERE id=")
-                                     + QString::number(articleId));
+                                     + QString::number(articleId))
+                              .legacyValue();
     if (found.isEmpty())
         return;
 
@@ -356,7 +357,8 @@ void MainWindow::on_newslist_doubleClicked(const QModelIndex &index)
     if (!entry)
         return;
     const SqlRows found = db->select(QStringLiteral("SELECT ItemID FROM articles WHERE id=")
-                                     + QString::number(entry->databaseid));
+                                     + QString::number(entry->databaseid))
+                              .legacyValue();
     if (found.isEmpty())
         return;
     const QString itemId = found.first().value(QStringLiteral("ItemID")).toString().trimmed();

@@ -220,7 +220,7 @@ void Ebay::runRound()
     Switches switches;
     if (readSwitches(switches))
         m_roundSwitches = switches;
-    const auto accounts = db->select(QStringLiteral("SELECT * FROM accounts"));
+    const auto accounts = db->select(QStringLiteral("SELECT * FROM accounts")).legacyValue();
     for (const auto &account : accounts) {
         try {
             if (!syncAccount(account))
@@ -300,8 +300,8 @@ int Ebay::GetArticles(const QString &token, const QString &accountId, int sandbo
     const QString account = QString::number(accountId.toInt());
     const QString option = QStringLiteral("read_account_") + account;
     const QDateTime floor = Clock::currentDateTime().addDays(-kMaxReadBackDays);
-    QDateTime start
-        = QDateTime::fromString(db->getOption(option, floor.toString(kStampFormat)), kStampFormat);
+    QDateTime start = QDateTime::fromString(
+        db->getOption(option, floor.toString(kStampFormat)).legacyValue(), kStampFormat);
     // An unreadable stored value falls back to the floor as well.
     if (!start.isValid() || start < floor)
         start = floor;
@@ -347,7 +347,8 @@ int Ebay::GetArticles(const QString &token, const QString &accountId, int sandbo
     if (failure.isEmpty())
         failure = tr("Unbekannter Fehler");
     const QString name
-        = db->selectOne(QStringLiteral("SELECT accountname FROM accounts WHERE id=") + account);
+        = db->selectOne(QStringLiteral("SELECT accountname FROM accounts WHERE id=") + account)
+              .legacyValue();
     m_roundFailures << (name.isEmpty() ? failure : name + QStringLiteral(": ") + failure);
 
     addNews(QStringLiteral("error"), tr("Einlesefehler"), QString(), 0, failure);
@@ -379,10 +380,13 @@ void Ebay::publishFolderCounts()
                         SpecialFolderId::Scheduled, SpecialFolderId::Outbox, SpecialFolderId::Trash,
                         SpecialFolderId::Drafts })
         counts.insert(folder, 0);
-    for (const auto &row : db->select(QStringLiteral("SELECT id FROM folders")))
+    for (const auto &row : db->select(QStringLiteral("SELECT id FROM folders")).legacyValue())
         counts.insert(row.value(QStringLiteral("id")).toInt(), 0);
-    const auto rows = db->select(
-        QStringLiteral("SELECT Folder,count(id) AS M FROM articles WHERE Trash=0 GROUP BY Folder"));
+    const auto rows
+        = db
+              ->select(QStringLiteral(
+                  "SELECT Folder,count(id) AS M FROM articles WHERE Trash=0 GROUP BY Folder"))
+              .legacyValue();
     // Counts that could not be read are not shown as empty folders.
     if (!db->lastErrorText.isEmpty())
         return;
@@ -738,7 +742,8 @@ void Ebay::putOntoArticle(const ArticleModel &record, int articleId, const Switc
 {
     const quint64 failures = db->failedStatements();
     const SqlRows rows = db->select(QStringLiteral("SELECT * FROM articles WHERE id=")
-                                    + QString::number(articleId));
+                                    + QString::number(articleId))
+                             .legacyValue();
     if (db->failedStatements() != failures) {
         m_pageFailed = true;
         return;
@@ -778,7 +783,7 @@ void Ebay::putOntoArticle(const ArticleModel &record, int articleId, const Switc
         changeFolderCount(count.first, count.second);
     if (write.entryId > 0) {
         const QList<NewsItem> news
-            = db->selectNews(QStringLiteral("id=") + QString::number(write.entryId));
+            = db->selectNews(QStringLiteral("id=") + QString::number(write.entryId)).legacyValue();
         if (!news.isEmpty()) {
             Notice notice;
             notice.isNews = true;

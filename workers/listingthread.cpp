@@ -42,11 +42,13 @@ void logException(const std::invalid_argument &error)
 // The articles that `condition` picks, each with the columns of its account.
 SqlRows queuedArticles(Database *db, const QString &condition)
 {
-    return db->select(
-        QStringLiteral("SELECT accounts.accountname, accounts.smallbiz, accounts.apiresult, "
-                       "accounts.id AS accid, accounts.sandbox, accounts.token, articles.* "
-                       "FROM accounts, articles WHERE articles.Account=accounts.id AND ")
-        + condition);
+    return db
+        ->select(
+            QStringLiteral("SELECT accounts.accountname, accounts.smallbiz, accounts.apiresult, "
+                           "accounts.id AS accid, accounts.sandbox, accounts.token, articles.* "
+                           "FROM accounts, articles WHERE articles.Account=accounts.id AND ")
+            + condition)
+        .legacyValue();
 }
 
 // The picture rows of an article; `ownOnly` leaves out those of its variations.
@@ -55,7 +57,7 @@ SqlRows picturesOf(Database *db, const QString &articleId, bool ownOnly)
     QString sql = QStringLiteral("SELECT * FROM articles_images WHERE article_id=") + articleId;
     if (ownOnly)
         sql += QStringLiteral(" AND (variant_name IS NULL OR variant_name = '')");
-    return db->select(sql);
+    return db->select(sql).legacyValue();
 }
 
 // The option holding the database's own key for listing UUIDs.
@@ -144,7 +146,7 @@ QStringList ListingThread::pendingItemIds()
 bool ListingThread::storedDatabaseKey(Database *db, QString &key)
 {
     const quint64 failures = db->failedStatements();
-    key = db->getOption(kKeyOption, QString());
+    key = db->getOption(kKeyOption, QString()).legacyValue();
     return db->failedStatements() == failures;
 }
 
@@ -176,11 +178,14 @@ bool ListingThread::outboxByUuid(Database *db, int account, QHash<QString, int> 
     if (key.isEmpty())
         return true;
     const quint64 failures = db->failedStatements();
-    const SqlRows rows = db->select(
-        QStringLiteral("SELECT articles.id, articles.ItemID, articles.FolderOld, "
-                       "accounts.accountname FROM accounts, articles WHERE "
-                       "articles.Account=accounts.id AND articles.Folder=-2 AND articles.Account=")
-        + QString::number(account));
+    const SqlRows rows
+        = db->select(
+                QStringLiteral(
+                    "SELECT articles.id, articles.ItemID, articles.FolderOld, "
+                    "accounts.accountname FROM accounts, articles WHERE "
+                    "articles.Account=accounts.id AND articles.Folder=-2 AND articles.Account=")
+                + QString::number(account))
+              .legacyValue();
     if (db->failedStatements() != failures)
         return false;
     for (const ArticleRow &row : rows) {
@@ -309,7 +314,7 @@ void ListingThread::storeAndSend(Database *connection, const QMap<QString, QVari
 {
     const int id = connection->insertSqlClean(entry, QStringLiteral("itemshistory"));
     const QList<NewsItem> news
-        = connection->selectNews(QStringLiteral("id=") + QString::number(id));
+        = connection->selectNews(QStringLiteral("id=") + QString::number(id)).legacyValue();
     if (!news.isEmpty())
         emit sendaddNewsItem(news.first());
 }
@@ -613,8 +618,10 @@ bool ListingThread::requeueLeftovers()
 {
     constexpr int kRowsPerWrite = 50;
     const quint64 failures = db->failedStatements();
-    const SqlRows outbox = db->select(
-        QStringLiteral("SELECT id, DoCheck, DoCheckResult FROM articles WHERE Folder=-2"));
+    const SqlRows outbox
+        = db->select(
+                QStringLiteral("SELECT id, DoCheck, DoCheckResult FROM articles WHERE Folder=-2"))
+              .legacyValue();
     if (db->failedStatements() != failures)
         return !db->lastFailureTransient();
     const QString queued = queuedText();
@@ -678,7 +685,7 @@ bool ListingThread::storeResult(ListingResult &result)
                              "ORDER BY id DESC LIMIT 1");
     }
     if (!entry.isEmpty()) {
-        const QList<NewsItem> news = db->selectNews(entry);
+        const QList<NewsItem> news = db->selectNews(entry).legacyValue();
         if (!news.isEmpty())
             emit sendaddNewsItem(news.first());
     }
@@ -725,7 +732,8 @@ ListingWrite ListingThread::storeOutcome(Database *db, const ListingResult &resu
     // waits for this one and then finds it stored.
     const SqlRows own
         = db->select(QStringLiteral("SELECT ItemID, Folder FROM articles WHERE id=") + articleId
-                     + (db->isMySQL ? QStringLiteral(" FOR UPDATE") : QString()));
+                     + (db->isMySQL ? QStringLiteral(" FOR UPDATE") : QString()))
+              .legacyValue();
     if (unavailable())
         return endWith(ListingWrite::Unavailable);
     const QString storedItemId = own.value(0).value(QStringLiteral("ItemID")).toString();
@@ -744,6 +752,7 @@ ListingWrite ListingThread::storeOutcome(Database *db, const ListingResult &resu
         return db->selectCount(QStringLiteral("SELECT id FROM itemshistory WHERE databaseid=")
                                + databaseId + QStringLiteral(" AND infotype=") + quoted(infotype)
                                + QStringLiteral(" AND indate=") + quoted(time))
+                   .legacyValue()
             > 0;
     };
     // A refusal or revision leaves no item number behind.
@@ -765,6 +774,7 @@ ListingWrite ListingThread::storeOutcome(Database *db, const ListingResult &resu
         imported = db->selectOne(QStringLiteral("SELECT id FROM articles WHERE ItemID=")
                                  + quoted(result.itemId) + QStringLiteral(" AND Account=") + account
                                  + QStringLiteral(" AND id<>") + articleId)
+                       .legacyValue()
                        .toInt();
         const bool stored = imported > 0 && entryStored(QString::number(imported));
         if (unavailable())
@@ -774,8 +784,10 @@ ListingWrite ListingThread::storeOutcome(Database *db, const ListingResult &resu
     }
 
     if (firstListing) {
-        const int listedWithMe
-            = db->getOption(QStringLiteral("listedWithMe"), QStringLiteral("0")).toInt() + 1;
+        const int listedWithMe = db->getOption(QStringLiteral("listedWithMe"), QStringLiteral("0"))
+                                     .legacyValue()
+                                     .toInt()
+            + 1;
         if (unavailable())
             return endWith(ListingWrite::Unavailable);
         db->setOption(QStringLiteral("listedWithMe"), QString::number(listedWithMe));

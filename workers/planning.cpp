@@ -103,8 +103,10 @@ void Planning::accept()
     // transaction.
     QStringList planned;
     for (const QString &id : qAsConst(m_ids)) {
-        const QString jobId = m_db->selectOne(
-            QStringLiteral("SELECT Planned_Interval FROM articles WHERE id=") + id);
+        const QString jobId
+            = m_db->selectOne(QStringLiteral("SELECT Planned_Interval FROM articles WHERE id=")
+                              + id)
+                  .legacyValue();
         // An uploaded article is planned anew only once its old job is gone; otherwise
         // it would be started (and paid for) twice.
         if (!jobId.isEmpty() && !m_service->withdraw(jobId)) {
@@ -127,7 +129,8 @@ void Planning::accept()
             // keeps its own.
             const quint64 failures = m_db->failedStatements();
             const QString currentFolder
-                = m_db->selectOne(QStringLiteral("SELECT Folder FROM articles WHERE id=") + id);
+                = m_db->selectOne(QStringLiteral("SELECT Folder FROM articles WHERE id=") + id)
+                      .legacyValue();
             // A read that failed is no deleted article: nothing of the schedule is stored.
             written = m_db->failedStatements() == failures;
             if (!written)

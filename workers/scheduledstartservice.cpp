@@ -43,7 +43,8 @@ ScheduledStartService::ScheduledStartService(Database *db, QObject *parent)
 QString ScheduledStartService::credit()
 {
     QStringList names;
-    for (const ArticleRow &row : m_db->select(QStringLiteral("SELECT accountname FROM accounts")))
+    for (const ArticleRow &row :
+         m_db->select(QStringLiteral("SELECT accountname FROM accounts")).legacyValue())
         names << encoded(row.value(QStringLiteral("accountname")).toString());
     return request(kCreditPath, QStringLiteral("names=") + names.join(QLatin1Char(',')));
 }
@@ -60,8 +61,10 @@ bool ScheduledStartService::withdraw(const QString &jobId)
 
 void ScheduledStartService::followUp()
 {
-    const SqlRows rows = m_db->select(QStringLiteral(
-        "SELECT id,Planned_Interval FROM articles WHERE Folder = -3 AND Planned_Interval <> ''"));
+    const SqlRows rows
+        = m_db->select(QStringLiteral("SELECT id,Planned_Interval FROM articles WHERE Folder = -3 "
+                                      "AND Planned_Interval <> ''"))
+              .legacyValue();
     for (const ArticleRow &row : rows) {
         const QString id = row.value(QStringLiteral("id")).toString();
         const QString reply = request(

@@ -34,7 +34,8 @@ AddArticleCategories::AddArticleCategories(QWidget *parent, Database *db, int ac
     m_ui->CatBox->hide();
     setOkEnabled(false);
     const SqlRows rows = db->select(QStringLiteral("SELECT token, sandbox FROM accounts WHERE id=")
-                                    + QString::number(accountId));
+                                    + QString::number(accountId))
+                             .legacyValue();
     if (!rows.isEmpty()) {
         m_token = rows.first().value(QStringLiteral("token")).toString();
         m_sandbox = rows.first().value(QStringLiteral("sandbox")).toInt();

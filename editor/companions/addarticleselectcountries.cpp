@@ -31,8 +31,11 @@ AddArticleSelectCountries::AddArticleSelectCountries(QWidget *parent, Database *
     m_ui->setupUi(this);
     const QStringList chosenCodes = chosen.split(QLatin1Char(','));
 
-    const SqlRows accounts = db->select(QStringLiteral(
-        "SELECT token, sandbox FROM accounts WHERE active = 1 ORDER BY accountname ASC"));
+    const SqlRows accounts
+        = db
+              ->select(QStringLiteral(
+                  "SELECT token, sandbox FROM accounts WHERE active = 1 ORDER BY accountname ASC"))
+              .legacyValue();
     if (accounts.isEmpty()) {
         Statics::showMessage(this,
                              tr("Es wurde kein aktives eBay Konto gefunden, die Werte können "

@@ -57,7 +57,8 @@ EditVar::EditVar(QWidget *parent, QString ids, bool, QString articleId, QString 
     } else {
         Database db(true, kConnection);
         const SqlRows rows
-            = db.select(QStringLiteral("SELECT * FROM articles_variations WHERE id=") + m_ids);
+            = db.select(QStringLiteral("SELECT * FROM articles_variations WHERE id=") + m_ids)
+                  .legacyValue();
         QString xml;
         if (!rows.isEmpty()) {
             const auto &row = rows.first();

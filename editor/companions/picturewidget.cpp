@@ -255,7 +255,7 @@ void PictureWidget::checkImageModified()
 
 void PictureWidget::on_openButton_clicked()
 {
-    QString folder = m_db->getOption(QStringLiteral("lastSingleDir"), QString());
+    QString folder = m_db->getOption(QStringLiteral("lastSingleDir"), QString()).legacyValue();
     if (!folder.isEmpty() && !QDir(folder).exists())
         folder.clear();
     const QString fileName = Dialogs::openFileName(

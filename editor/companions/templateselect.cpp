@@ -24,8 +24,9 @@ TemplateSelect::TemplateSelect(QWidget *parent, bool saveMode, QString templateN
     m_ui->actionL_schen->setEnabled(false);
     setOkEnabled(false);
 
-    const SqlRows rows = m_db->select(QStringLiteral(
-        "SELECT TemplateName, id FROM articles WHERE Folder = -100 ORDER BY TemplateName ASC"));
+    const SqlRows rows = m_db->select(QStringLiteral("SELECT TemplateName, id FROM articles WHERE "
+                                                     "Folder = -100 ORDER BY TemplateName ASC"))
+                             .legacyValue();
     for (const auto &row : rows) {
         auto *item = new QListWidgetItem(row.value(QStringLiteral("TemplateName")).toString(),
                                          m_ui->listWidget);

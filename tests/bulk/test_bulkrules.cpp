@@ -101,7 +101,8 @@ void TestBulkRules::writesWholeOrNothing()
         QVERIFY2(result.error.contains("nein"), qPrintable(result.error));
     }
     QCOMPARE(db->selectOne("SELECT group_concat(Title, '|') FROM (SELECT Title FROM articles "
-                           "ORDER BY id)"),
+                           "ORDER BY id)")
+                 .value(),
              titles);
     QCOMPARE(steps, progress);
     // The connection is free for the next command.

@@ -18,6 +18,7 @@ namespace {
 QString articleValue(Database &db, int id, const QString &column)
 {
     return db.select(QStringLiteral("SELECT %1 FROM articles WHERE id=%2").arg(column).arg(id))
+        .value()
         .value(0)
         .value(column, QStringLiteral("<no row>"))
         .toString();
@@ -104,13 +105,14 @@ void TestDatabase::hostileTextsRoundTrip()
     QCOMPARE(
         changed,
         QStringList({ QStringLiteral("%1:Notes").arg(id), QStringLiteral("%1:SubTitle").arg(id) }));
-    QCOMPARE(db.selectCount("SELECT id FROM articles WHERE SubTitle=" + literal), 1);
+    QCOMPARE(db.selectCount("SELECT id FROM articles WHERE SubTitle=" + literal).value(), 1);
 
     const QString option = QStringLiteral("Test'Option\\");
     db.setOption(option, text);
     db.setOption(option, text + "2");
-    QCOMPARE(db.getOption(option, QString()), text + "2");
-    QCOMPARE(db.selectCount("SELECT optionname FROM options WHERE optionname LIKE 'Test%'"), 1);
+    QCOMPARE(db.getOption(option, QString()).value(), text + "2");
+    QCOMPARE(db.selectCount("SELECT optionname FROM options WHERE optionname LIKE 'Test%'").value(),
+             1);
 }
 
 // Null is bound as empty text, a flag as 1 or 0; the prepared statement of a connection
@@ -129,7 +131,8 @@ void TestDatabase::boundInserts()
     QCOMPARE(db.selectCount(QStringLiteral("SELECT id FROM articles WHERE id=%1 AND Title='' AND "
                                            "BestOfferEnabled=1 AND eBayPlus=0 AND Quantity > 6 "
                                            "AND StartPrice=12.5")
-                                .arg(id)),
+                                .arg(id))
+                 .value(),
              1);
     QVERIFY(db.executeSQL("ALTER TABLE articles ADD COLUMN Spaeter INTEGER DEFAULT 5"));
     const int second = db.insertSqlClean(values, "articles");
@@ -201,7 +204,8 @@ void TestDatabase::positionalValuesKeepWhatIsStored()
             QCOMPARE(db.selectOne(QStringLiteral("SELECT typeof(Quantity) || ',' || "
                                                  "typeof(CurrentPrice) || ',' || typeof(Title) "
                                                  "FROM articles WHERE id=%1")
-                                      .arg(id)),
+                                      .arg(id))
+                         .value(),
                      value.isNull() ? QStringLiteral("integer,text,text")
                                     : QStringLiteral("integer,real,text"));
     }
@@ -295,7 +299,8 @@ void TestDatabase::rowsReadWholeAsTheDriverReadsThem()
     QCOMPARE(ok ? whole.count() : -1, rows);
     QCOMPARE(outcome(ok, whole.values.toList(), whole.insertId), driver);
     if (ok && sql.startsWith("INSERT"))
-        QCOMPARE(QString::number(whole.insertId), db.selectOne("SELECT max(id) FROM itemshistory"));
+        QCOMPARE(QString::number(whole.insertId),
+                 db.selectOne("SELECT max(id) FROM itemshistory").value());
     QCOMPARE(db.failedStatements() - failuresBefore - driverFailures, driverFailures);
     if (ok && rows > 0)
         QCOMPARE(whole.value(rows - 1, 0), cells.at((rows - 1) * whole.columns));
@@ -317,9 +322,13 @@ void TestDatabase::failuresReportTheDriversError()
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^SQL Error: "));
     QVERIFY(!db.executeSQL("UPDATE nosuchtable SET a=1"));
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^SQL Error: "));
-    QVERIFY(db.select("SELECT nonsense FROM articles").isEmpty());
+    // A failed read is no empty one: it says why.
+    const Read<SqlRows> failed = db.select("SELECT nonsense FROM articles");
+    QVERIFY(!failed.ok());
+    QVERIFY(!failed.error().isEmpty());
     QVERIFY(!db.lastErrorText.isEmpty());
-    QVERIFY(!db.select("SELECT id FROM articles").isEmpty());
+    QCOMPARE(failed.error(), db.lastErrorText);
+    QVERIFY(!db.select("SELECT id FROM articles").value().isEmpty());
     QVERIFY(db.lastErrorText.isEmpty());
     // An update that matches no row has still run.
     QVERIFY(db.updateSqlClean({ { "Title", "x" } }, "articles", "id=999999"));
@@ -331,16 +340,16 @@ void TestDatabase::optionsKeepEmptyValuesAndSurviveARestart()
 {
     APP_TEST_DATABASE(t);
     Database &db = *t.db();
-    QCOMPARE(db.getOption("SyncIntervall", "60"), QStringLiteral("60"));
+    QCOMPARE(db.getOption("SyncIntervall", "60").value(), QStringLiteral("60"));
     db.setOption("SyncIntervall", "15");
     db.setOption("backuppath", QString());
-    QCOMPARE(db.getOption("backuppath", "/default"), QString());
+    QCOMPARE(db.getOption("backuppath", "/default").value(), QString());
     // A table without an automatic key reports no id, which is no failure.
     db.insertSqlClean({ { "optionname", "direct" }, { "optionvalue", "1" } }, "options");
     QVERIFY2(db.lastErrorText.isEmpty(), qPrintable(db.lastErrorText));
     t.reopen();
-    QCOMPARE(t.db()->getOption("SyncIntervall", "60"), QStringLiteral("15"));
-    QCOMPARE(t.db()->getOption("direct", QString()), QStringLiteral("1"));
+    QCOMPARE(t.db()->getOption("SyncIntervall", "60").value(), QStringLiteral("15"));
+    QCOMPARE(t.db()->getOption("direct", QString()).value(), QStringLiteral("1"));
 }
 
 // In a join the later table's value wins for a shared name: "articles.*" last gives the
@@ -354,10 +363,11 @@ void TestDatabase::selectReturnsRowsAsMaps()
     for (const char *title : { "A0", "A1", "A2" })
         QVERIFY(db.insertSqlClean({ { "Title", title }, { "Account", account } }, "articles") > 0);
     const SqlRows rows = db.select("SELECT a.*, articles.* FROM articles JOIN accounts a "
-                                   "ON articles.Account = a.id ORDER BY articles.id DESC");
+                                   "ON articles.Account = a.id ORDER BY articles.id DESC")
+                             .value();
     QCOMPARE(columnOf(rows, "Title"), QStringList({ "A2", "A1", "A0" }));
     QCOMPARE(columnOf(rows, "id"),
-             columnOf(db.select("SELECT id FROM articles ORDER BY id DESC"), "id"));
+             columnOf(db.select("SELECT id FROM articles ORDER BY id DESC").value(), "id"));
     QCOMPARE(rows.first().value("token").toString(), QStringLiteral("tok"));
 }
 
@@ -374,10 +384,11 @@ void TestDatabase::dateOrderWorksInBothDialects()
                     "articles")
                 > 0);
     const SqlRows rows = db.select("SELECT Title FROM articles WHERE StartDate <> "
-                                   "'0000-00-00 00:00:00' ORDER BY DateTime(StartDate) DESC");
+                                   "'0000-00-00 00:00:00' ORDER BY DateTime(StartDate) DESC")
+                             .value();
     QCOMPARE(columnOf(rows, "Title"), QStringList({ "d2", "d0", "d1" }));
     // Text in quotes is never rewritten.
-    QCOMPARE(db.selectOne("SELECT 'datetime(x)' AS t"), QStringLiteral("datetime(x)"));
+    QCOMPARE(db.selectOne("SELECT 'datetime(x)' AS t").value(), QStringLiteral("datetime(x)"));
 }
 
 void TestDatabase::duplicateRowCopiesPicturesAndVariations()
@@ -413,7 +424,8 @@ void TestDatabase::duplicateRowCopiesPicturesAndVariations()
         return columnOf(
             db.select(QStringLiteral("SELECT %1 FROM %2 WHERE article_id=%3 ORDER BY id")
                           .arg(QLatin1String(column), QLatin1String(table))
-                          .arg(article)),
+                          .arg(article))
+                .value(),
             column);
     };
     for (int article : { source, copy }) {
@@ -425,21 +437,22 @@ void TestDatabase::duplicateRowCopiesPicturesAndVariations()
                                              "articles_variations v ON v.id = i.variant_id "
                                              "WHERE i.article_id=%1 AND i.image='var.jpg' AND "
                                              "v.article_id=%1")
-                                  .arg(article)),
+                                  .arg(article))
+                     .value(),
                  QStringLiteral("R-2"));
     }
 
     // Missing (or injected) ids copy nothing; a column to change gets the new value.
     for (const char *missing : { "4711", "x' OR '1'='1" })
         QCOMPARE(db.DuplicateRow("articles", "id", missing, "", ""), 0);
-    QCOMPARE(db.selectCount("SELECT id FROM articles"), 3);
+    QCOMPARE(db.selectCount("SELECT id FROM articles").value(), 3);
     const int folder = db.insertSqlClean({ { "foldername", "Alt" } }, "folders");
     const int renamed
         = db.DuplicateRow("folders", "id", QString::number(folder), "foldername", "Neu's");
     QVERIFY(renamed > folder);
-    QCOMPARE(
-        db.selectOne(QStringLiteral("SELECT foldername FROM folders WHERE id=%1").arg(renamed)),
-        QStringLiteral("Neu's"));
+    QCOMPARE(db.selectOne(QStringLiteral("SELECT foldername FROM folders WHERE id=%1").arg(renamed))
+                 .value(),
+             QStringLiteral("Neu's"));
 }
 
 // The columns to change are written by the copying statement; a column an upgrade adds is
@@ -466,7 +479,8 @@ void TestDatabase::duplicateRowSetsColumnsInTheCopy()
              QStringLiteral("12||0|O'Neil \\|mit"));
     if (t.backend() == Backend::SQLite)
         QCOMPARE(db.selectOne("SELECT typeof(WatchCount) FROM articles WHERE id="
-                              + QString::number(copy)),
+                              + QString::number(copy))
+                     .value(),
                  QStringLiteral("integer"));
 }
 
@@ -476,7 +490,8 @@ void TestDatabase::rowsReadLikeMapsAndChangeAlone()
 {
     APP_TEST_DATABASE(t);
     Database &db = *t.db();
-    const SqlRows rows = db.select("SELECT 2 AS b, 'x' AS c, 1 AS a UNION ALL SELECT 4, 'y', 3");
+    const SqlRows rows
+        = db.select("SELECT 2 AS b, 'x' AS c, 1 AS a UNION ALL SELECT 4, 'y', 3").value();
     QCOMPARE(rows.size(), 2);
     SqlRow row = rows.first();
     QCOMPARE(row.keys(), QStringList({ "a", "b", "c" }));
@@ -514,7 +529,7 @@ void TestDatabase::selectNewsAndRemoveInfo()
         insert(db, "itemshistory",
                QStringLiteral("indate=2026-12-06 %1:00;itemid=110001;title=Uhr|||1;databaseid=41")
                    .arg(time));
-    const QList<NewsItem> newest = db.selectNews("ORDER BY datetime(indate) DESC LIMIT 2");
+    const QList<NewsItem> newest = db.selectNews("ORDER BY datetime(indate) DESC LIMIT 2").value();
     QCOMPARE(newest.size(), 2);
     QCOMPARE(newest.first().indate, QDateTime(QDate(2026, 12, 6), QTime(11, 30)));
     QCOMPARE(newest.first().title + newest.first().itemid
@@ -527,10 +542,10 @@ void TestDatabase::selectNewsAndRemoveInfo()
     db.mysqlAddRemoveInfo(-9, "17");
     qApp->setProperty("mysqlsyncworkstation", false);
     db.mysqlAddRemoveInfo(-7, "18");
-    const QList<NewsItem> removals = db.selectNews("infotype='removeitem' ORDER BY id");
+    const QList<NewsItem> removals = db.selectNews("infotype='removeitem' ORDER BY id").value();
     QCOMPARE(removals.size(), t.backend() == Backend::MySQL ? 2 : 0);
     if (!removals.isEmpty())
-        QCOMPARE(db.selectOne("SELECT group_concat(newsid) FROM clienttoserver"),
+        QCOMPARE(db.selectOne("SELECT group_concat(newsid) FROM clienttoserver").value(),
                  QString::number(removals.last().id));
 }
 

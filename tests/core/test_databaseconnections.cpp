@@ -71,8 +71,8 @@ void TestDatabaseConnections::furtherConnectionsOnOtherThreads()
     for (auto &thread : threads)
         QVERIFY(thread->wait(60000));
     QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
-    QCOMPARE(db.selectCount("SELECT id FROM articles"), 3 * perThread);
-    QCOMPARE(db.getOption("ebayDB", QString()), QStringLiteral("fertig"));
+    QCOMPARE(db.selectCount("SELECT id FROM articles").value(), 3 * perThread);
+    QCOMPARE(db.getOption("ebayDB", QString()).value(), QStringLiteral("fertig"));
     // The workers' connections are gone with their objects.
     for (const QString &name : QSqlDatabase::connectionNames())
         QVERIFY2(!name.startsWith("listingThreadDB") && !name.startsWith("ebayDB"),
@@ -156,7 +156,7 @@ void TestDatabaseConnections::lockedFile()
 
     QElapsedTimer timer;
     timer.start();
-    QCOMPARE(db.selectCount("SELECT id FROM folders"), 0);
+    QCOMPARE(db.selectCount("SELECT id FROM folders").value(), 0);
     QVERIFY(timer.elapsed() < 500);
     Database::BoundRows none;
     QCOMPARE(readWhole ? db.execBound("INSERT INTO folders (foldername) VALUES (?)",
@@ -170,8 +170,9 @@ void TestDatabaseConnections::lockedFile()
         letGo.release();
     }
     QVERIFY(holder->wait(5000));
-    QCOMPARE(db.selectCount("SELECT id FROM folders WHERE foldername='von hier'"), written ? 1 : 0);
-    QCOMPARE(db.selectCount("SELECT id FROM folders"), written ? 2 : 1);
+    QCOMPARE(db.selectCount("SELECT id FROM folders WHERE foldername='von hier'").value(),
+             written ? 1 : 0);
+    QCOMPARE(db.selectCount("SELECT id FROM folders").value(), written ? 2 : 1);
 }
 
 // Three times in a row, each time by another kind of statement; a prepared insert made
@@ -183,7 +184,7 @@ void TestDatabaseConnections::lostMySqlConnectionIsReopened()
     Database &db = *t.db();
     QVERIFY(db.insertSqlClean({ { "foldername", "vorher" } }, "folders") > 0);
     for (int round = 0; round < 3; ++round) {
-        const QString id = db.selectOne("SELECT CONNECTION_ID()");
+        const QString id = db.selectOne("SELECT CONNECTION_ID()").value();
         QVERIFY(!id.isEmpty());
         {
             QSqlQuery kill(t.rawConnection(QStringLiteral("killer")));
@@ -194,17 +195,18 @@ void TestDatabaseConnections::lostMySqlConnectionIsReopened()
         if (round == 0)
             QVERIFY(db.executeSQL("INSERT INTO folders (foldername) VALUES ('nach dem Abbruch')"));
         else if (round == 1)
-            QCOMPARE(db.selectCount("SELECT id FROM folders"), 2);
+            QCOMPARE(db.selectCount("SELECT id FROM folders").value(), 2);
         else
             QVERIFY2(db.insertSqlClean({ { "foldername", "nachher" } }, "folders") > 0,
                      qPrintable(db.lastErrorText));
-        QVERIFY(db.selectOne("SELECT CONNECTION_ID()") != id);
+        QVERIFY(db.selectOne("SELECT CONNECTION_ID()").value() != id);
     }
-    QCOMPARE(db.selectCount("SELECT id FROM folders WHERE foldername='nachher'"), 1);
+    QCOMPARE(db.selectCount("SELECT id FROM folders WHERE foldername='nachher'").value(), 1);
     // The new session has the same settings as the first.
-    QCOMPARE(db.selectOne("SELECT @@SESSION.sql_mode"),
+    QCOMPARE(db.selectOne("SELECT @@SESSION.sql_mode").value(),
              QStringLiteral("NO_BACKSLASH_ESCAPES,NO_ENGINE_SUBSTITUTION"));
-    QCOMPARE(db.selectOne("SELECT @@SESSION.character_set_client"), QStringLiteral("utf8mb4"));
+    QCOMPARE(db.selectOne("SELECT @@SESSION.character_set_client").value(),
+             QStringLiteral("utf8mb4"));
     QSqlDatabase::removeDatabase(QStringLiteral("killer"));
 }
 
@@ -229,7 +231,7 @@ void TestDatabaseConnections::unreachableMySqlFallsBackToTheLocalFile()
     QCOMPARE(answers.messages().size(), 1);
     QCOMPARE(answers.messages().first().type, 2);
     db.setOption("x", "y");
-    QCOMPARE(db.getOption("x", QString()), QStringLiteral("y"));
+    QCOMPARE(db.getOption("x", QString()).value(), QStringLiteral("y"));
 }
 
 // A checkpoint puts every row into the file itself, so that a copy of the file alone, as the
@@ -291,8 +293,8 @@ void TestDatabaseConnections::failedCopyRollsBack()
 
     QCOMPARE(db.DuplicateRow("articles", "id", article, "Title", "Kopie"), 0);
     QVERIFY(db.lastErrorText.contains("voll"));
-    QCOMPARE(db.selectCount("SELECT id FROM articles"), 1);
-    QCOMPARE(db.selectCount("SELECT id FROM articles_images"), 1);
+    QCOMPARE(db.selectCount("SELECT id FROM articles").value(), 1);
+    QCOMPARE(db.selectCount("SELECT id FROM articles_images").value(), 1);
 
     Database other(true, QStringLiteral("afterCopy"));
     other.setLockTimeout(0);

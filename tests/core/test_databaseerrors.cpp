@@ -65,7 +65,8 @@ void TestDatabaseErrors::failuresSpeakGerman()
             failing = QStringLiteral("INSERT INTO fill VALUES (REPEAT('x', 200))");
             for (int i = 0; i < 10000 && db.executeSQL(failing); ++i) { }
         } else {
-            QVERIFY(db.executeSQL("PRAGMA max_page_count=" + db.selectOne("PRAGMA page_count")));
+            QVERIFY(db.executeSQL("PRAGMA max_page_count="
+                                  + db.selectOne("PRAGMA page_count").value()));
             failing = QStringLiteral("INSERT INTO articles (Description) VALUES ('")
                 + QString(100000, QLatin1Char('x')) + QStringLiteral("')");
         }

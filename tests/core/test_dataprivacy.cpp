@@ -148,6 +148,8 @@ private slots:
     void linkSwappedBetweenCheckAndOpen();
     void databaseGoneWhileRunning_data();
     void databaseGoneWhileRunning();
+    void everyWriteChecksTheFile_data();
+    void everyWriteChecksTheFile();
     void windowTellsOfADeletedDatabase();
     void foreignDatabaseIsLeftAlone_data();
     void foreignDatabaseIsLeftAlone();
@@ -309,13 +311,17 @@ void TestDataPrivacy::notTheSellersOwn()
         const QString problem = db.startProblem();
         if (told.isEmpty()) {
             QVERIFY2(db.isOpen() && worker.isOpen() && problem.isEmpty(), qPrintable(problem));
-            QCOMPARE(db.getOption("Probe", QString()), QStringLiteral("1"));
+            QCOMPARE(db.getOption("Probe", QString()).value(), QStringLiteral("1"));
             // Files are narrowed; folders above are not the program's.
             QCOMPARE(mode(target), path == ".." ? QString::number(bits & 0777, 8) : "600");
             return;
         }
         QVERIFY(!db.isOpen());
-        QVERIFY(worker.select("SELECT optionvalue FROM options").isEmpty());
+        // Not opened: the read fails, and says so in German, not in the driver's English.
+        const Read<SqlRows> read = worker.select("SELECT optionvalue FROM options");
+        QVERIFY(!read.ok());
+        QVERIFY2(read.error().startsWith("Die Datenbank ist nicht geöffnet"),
+                 qPrintable(read.error()));
         QVERIFY(!worker.isOpen());
         const QString shown = QDir::toNativeSeparators(QDir::cleanPath(target));
         QVERIFY2(problem.contains(told) && problem.contains("\"" + shown + "\""),
@@ -464,7 +470,7 @@ void TestDataPrivacy::linksInThePath()
     Database db(link + "/", nullptr);
     if (told.isEmpty()) {
         QVERIFY2(db.isOpen() && db.startProblem().isEmpty(), qPrintable(db.startProblem()));
-        QCOMPARE(db.getOption("Herkunft", QString()), QStringLiteral("echt"));
+        QCOMPARE(db.getOption("Herkunft", QString()).value(), QStringLiteral("echt"));
         return;
     }
     QVERIFY(!db.isOpen());
@@ -523,7 +529,7 @@ void TestDataPrivacy::linkSwappedBetweenCheckAndOpen()
         QVERIFY(further.isOpen());
         QVERIFY(swapped);
         Database &reader = worker ? further : db;
-        QCOMPARE(reader.getOption("Herkunft", "neu"), firstStart ? QString("neu") : "echt");
+        QCOMPARE(reader.getOption("Herkunft", "neu").value(), firstStart ? QString("neu") : "echt");
         reader.setOption("Geschrieben", "1");
         const QString file = checked + Database::getDatabaseName();
         QCOMPARE(QStringList({ mode(file), mode(file + "-wal"), mode(file + "-shm") }),
@@ -536,7 +542,7 @@ void TestDataPrivacy::linkSwappedBetweenCheckAndOpen()
     Database::setBeforeSqliteOpenForTesting({});
     QVERIFY(pointLink(link, "echt"));
     Database again(link + "/", nullptr);
-    QCOMPARE(again.getOption("Geschrieben", QString()), QStringLiteral("1"));
+    QCOMPARE(again.getOption("Geschrieben", QString()).value(), QStringLiteral("1"));
 }
 
 void TestDataPrivacy::databaseGoneWhileRunning_data()
@@ -615,6 +621,68 @@ void TestDataPrivacy::databaseGoneWhileRunning()
     QCoreApplication::processEvents();
     QCOMPARE(lost.count(), 1);
     QCOMPARE(entries(folder), left);
+    QCOMPARE(readAll(file), replacement);
+}
+
+void TestDataPrivacy::everyWriteChecksTheFile_data()
+{
+    QTest::addColumn<QString>("write");
+    QTest::addColumn<bool>("otherFolderMeanwhile");
+    for (bool other : { false, true }) {
+        const char *suffix = other ? ", after another data folder was chosen" : "";
+        QTest::addRow("an UPDATE outside a command%s", suffix) << "update" << other;
+        QTest::addRow("an option%s", suffix) << "option" << other;
+        QTest::addRow("an inserted row%s", suffix) << "insert" << other;
+    }
+}
+
+// Replaced while the program runs, the file takes no write, also none outside a transaction
+// (the predecessor import, templates, an account's token, options write so), and also not once
+// the settings opened and closed the default folder's database to store another data folder
+// for the next start.
+void TestDataPrivacy::everyWriteChecksTheFile()
+{
+    QFETCH(QString, write);
+    QFETCH(bool, otherFolderMeanwhile);
+    const QString folder = m_base->filePath("daten/");
+    const QString file = folder + Database::getDatabaseName();
+    const QString copy = m_base->filePath("kopie.sqlite");
+    QVERIFY(makeDataFolder(folder, "echt"));
+    QVERIFY(QFile::copy(file, copy));
+    Database db(folder, nullptr);
+    QVERIFY(db.isOpen());
+    if (otherFolderMeanwhile) {
+        // As the settings do it: what the running program published is put back afterwards.
+        const char *const published[] = { "datadir", "CurrentDataPath", "sqlitereadonly" };
+        QVariantList kept;
+        for (const char *name : published)
+            kept << qApp->property(name);
+        {
+            Database startup(m_base->filePath("standard/"), nullptr);
+            QVERIFY(startup.setOption("datapath", folder));
+        }
+        for (int i = 0; i < kept.size(); ++i)
+            qApp->setProperty(published[i], kept.at(i));
+    }
+    Database worker(true, QStringLiteral("privacyWriter"));
+    QVERIFY(worker.isOpen());
+    QVERIFY(::rename(QFile::encodeName(copy).constData(), QFile::encodeName(file).constData())
+            == 0);
+    const QByteArray replacement = readAll(file);
+    QSignalSpy lost(WriteFailures::instance(), &WriteFailures::databaseFileLost);
+    for (Database *connection : { &db, &worker }) {
+        bool stored = true;
+        if (write == "update")
+            stored = connection->executeSQL("UPDATE articles SET Title='danach'");
+        else if (write == "option")
+            stored = connection->setOption("Probe", "danach");
+        else
+            stored = connection->insertSqlClean({ { "Title", "danach" } }, "articles") > 0;
+        QVERIFY(!stored);
+        QVERIFY2(connection->lastErrorText.contains("durch eine andere Datei ersetzt"),
+                 qPrintable(connection->lastErrorText));
+    }
+    QCOMPARE(lost.count(), 1);
     QCOMPARE(readAll(file), replacement);
 }
 

@@ -204,7 +204,9 @@ void TestLostAnswers::lostAnswer()
                                 Database::Repeat::Safe);
         break;
     case Write::Read:
-        result = db->select("SELECT foldername FROM folders WHERE foldername='Vorher'").size() == 1;
+        result
+            = db->select("SELECT foldername FROM folders WHERE foldername='Vorher'").value().size()
+            == 1;
         break;
     }
     QCOMPARE(m_proxy->cuts(), write == Write::DuplicateCommitHeld ? 0 : 1);
@@ -242,7 +244,7 @@ void TestLostAnswers::idleConnectionKilled()
 {
     TestSupport::MessageCapture log({ QStringLiteral("app.db") });
     Database *db = m_data->db();
-    const QString id = db->selectOne("SELECT CONNECTION_ID()");
+    const QString id = db->selectOne("SELECT CONNECTION_ID()").value();
     QSqlQuery kill(directConnection());
     QVERIFY(kill.exec("KILL CONNECTION " + id));
     QVERIFY(db->insertSqlClean({ { "foldername", "Einmal" } }, "folders") > 0);

@@ -83,7 +83,8 @@ void TestReconnect::init()
     QVERIFY2(m_server.start(), qPrintable(m_server.error()));
     m_data = std::make_unique<TestDatabase>(m_server.server());
     QVERIFY2(m_data->error().isEmpty(), qPrintable(m_data->error()));
-    m_lastSchemaFolder = m_data->db()->selectOne("SELECT COALESCE(MAX(id), 0) FROM folders").toInt();
+    m_lastSchemaFolder
+        = m_data->db()->selectOne("SELECT COALESCE(MAX(id), 0) FROM folders").value().toInt();
 }
 
 void TestReconnect::cleanup()
@@ -99,7 +100,7 @@ bool TestReconnect::outage(Outage kind, Database &db)
 {
     switch (kind) {
     case Outage::Killed: {
-        const QString id = db.selectOne(QStringLiteral("SELECT CONNECTION_ID()"));
+        const QString id = db.selectOne(QStringLiteral("SELECT CONNECTION_ID()")).value();
         QSqlQuery kill(m_data->rawConnection(QStringLiteral("reconnect_killer")));
         return !id.isEmpty() && kill.exec(QStringLiteral("KILL CONNECTION ") + id);
     }
@@ -167,7 +168,7 @@ void TestReconnect::comesBackAfterOutage()
         QVERIFY2(db->lastErrorText.startsWith("Die Verbindung zur Datenbank ist unterbrochen: ")
                      && db->lastErrorText.size() > 48,
                  qPrintable(db->lastErrorText));
-        QVERIFY(db->select("SELECT id FROM folders").isEmpty());
+        QVERIFY(db->select("SELECT id FROM folders").value().isEmpty());
         QVERIFY(!db->lastErrorText.isEmpty());
         // Told once, however many statements fail.
         QCOMPARE(broken.size(), 1);
@@ -192,7 +193,7 @@ void TestReconnect::comesBackAfterOutage()
     QVERIFY(!db->connectionLost());
     QCOMPARE(restored.size(), away ? 1 : 0);
     QCOMPARE(broken.size(), away ? 1 : 0);
-    QCOMPARE(db->selectOne("SELECT @@SESSION.sql_mode"),
+    QCOMPARE(db->selectOne("SELECT @@SESSION.sql_mode").value(),
              QStringLiteral("NO_BACKSLASH_ESCAPES,NO_ENGINE_SUBSTITUTION"));
     const QStringList expected = kind == Outage::DownAtOpen
         ? QStringList { after }

@@ -18,12 +18,12 @@ QStringList indexesOf(Database &db, const QString &table)
 {
     QMap<QString, QStringList> columns;
     if (db.isMySQL) {
-        for (const auto &row : db.select("SHOW INDEX FROM `" + table + '`'))
+        for (const auto &row : db.select("SHOW INDEX FROM `" + table + '`').value())
             columns[row.value("Key_name").toString()] << row.value("Column_name").toString();
     } else {
-        for (const auto &index : db.select("PRAGMA index_list(`" + table + "`)")) {
+        for (const auto &index : db.select("PRAGMA index_list(`" + table + "`)").value()) {
             const QString name = index.value("name").toString();
-            for (const auto &row : db.select("PRAGMA index_info(`" + name + "`)"))
+            for (const auto &row : db.select("PRAGMA index_info(`" + name + "`)").value())
                 columns[name] << row.value("name").toString();
         }
     }
@@ -114,20 +114,23 @@ void TestSchema::columnTypesAndDefaults()
     QVERIFY(db.executeSQL("INSERT INTO articles (Title, SoldCount, Quantity, StartPrice, Folder, "
                           "ItemID) VALUES ('a', '3', '10', '9.5', '-9', '110'), "
                           "('b', '12', '2', '10', '-9', '0110')"));
-    QCOMPARE(db.selectOne("SELECT group_concat(Title) FROM articles WHERE SoldCount < Quantity"),
-             QStringLiteral("a"));
-    QCOMPARE(db.selectOne("SELECT Title FROM articles ORDER BY StartPrice DESC"),
+    QCOMPARE(
+        db.selectOne("SELECT group_concat(Title) FROM articles WHERE SoldCount < Quantity").value(),
+        QStringLiteral("a"));
+    QCOMPARE(db.selectOne("SELECT Title FROM articles ORDER BY StartPrice DESC").value(),
              QStringLiteral("b"));
-    QCOMPARE(db.selectOne("SELECT group_concat(ItemID) FROM articles WHERE ItemID = '0110'"),
-             QStringLiteral("0110"));
+    QCOMPARE(
+        db.selectOne("SELECT group_concat(ItemID) FROM articles WHERE ItemID = '0110'").value(),
+        QStringLiteral("0110"));
 
     const int id = db.insertSqlClean({ { "Title", "Nur ein Titel" } }, "articles");
     QVERIFY2(id > 0, qPrintable(db.lastErrorText));
     QCOMPARE(db.selectCount("SELECT id FROM articles WHERE Planned_Interval='' AND ItemID = '' "
-                            "AND DoCheck=0 AND Trash=0 AND SoldCount=0 AND Site=77"),
+                            "AND DoCheck=0 AND Trash=0 AND SoldCount=0 AND Site=77")
+                 .value(),
              1);
     QVERIFY(db.insertSqlClean({ { "accountname", "verkäufer_1" } }, "accounts") > 0);
-    QCOMPARE(rowsAsText(db.select("SELECT * FROM accounts"), "active,sandbox"),
+    QCOMPARE(rowsAsText(db.select("SELECT * FROM accounts").value(), "active,sandbox"),
              QStringList { "1|0" });
 }
 
@@ -137,7 +140,7 @@ void TestSchema::restartsChangeNothing()
 {
     APP_TEST_DATABASE(t);
     QCOMPARE(missingColumns(*t.db()), QStringList());
-    QCOMPARE(t.db()->getOption(Schema::versionOption(), QString()),
+    QCOMPARE(t.db()->getOption(Schema::versionOption(), QString()).value(),
              QString::number(Schema::currentVersion()));
     const QStringList before = catalogue(*t.db());
     const auto optionsBefore = TableSnapshot::take(*t.db(), "options", "optionname");
@@ -153,7 +156,7 @@ void TestSchema::restartsChangeNothing()
     QVERIFY(t.db()->executeSQL("ALTER TABLE folders ADD COLUMN spaeter INTEGER"));
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("newer than this program"));
     t.reopen();
-    QCOMPARE(t.db()->getOption(Schema::versionOption(), QString()), newer);
+    QCOMPARE(t.db()->getOption(Schema::versionOption(), QString()).value(), newer);
     QVERIFY(columnsOf(*t.db(), "folders").contains("spaeter"));
 }
 
@@ -191,16 +194,16 @@ void TestSchema::upgradeFromAnOlderSchemaKeepsEveryRow()
 
     t.reopen();
     Database &db = *t.db();
-    QCOMPARE(db.getOption(Schema::versionOption(), QString()),
+    QCOMPARE(db.getOption(Schema::versionOption(), QString()).value(),
              QString::number(Schema::currentVersion()));
-    QCOMPARE(db.getOption("lastOrder", QString()), QStringLiteral("id DESC"));
+    QCOMPARE(db.getOption("lastOrder", QString()).value(), QStringLiteral("id DESC"));
     QCOMPARE(missingColumns(db), QStringList());
 
     // The old rows keep their values; new columns arrive with their defaults.
-    QCOMPARE(rowsAsText(db.select("SELECT * FROM articles ORDER BY id"),
+    QCOMPARE(rowsAsText(db.select("SELECT * FROM articles ORDER BY id").value(),
                         "Title,Folder,Description,DoCheck,ItemID"),
              QStringList({ "A1|-11|<p>1</p>|0|", "A2|-12|<p>2</p>|0|" }));
-    QCOMPARE(rowsAsText(db.select("SELECT * FROM accounts"), "accountname,token,active"),
+    QCOMPARE(rowsAsText(db.select("SELECT * FROM accounts").value(), "accountname,token,active"),
              QStringList { "händler|T0K|1" });
     QVERIFY2(db.insertSqlClean({ { "Title", "neu" }, { "SoldCount", 2 } }, "articles") > 2,
              qPrintable(db.lastErrorText));
@@ -222,8 +225,8 @@ void TestSchema::upgradeCreatesMissingIndexes()
 
     t.reopen();
     QStringList present;
-    for (const auto &row : t.db()->select(mysql ? "SHOW INDEX FROM articles"
-                                                : "PRAGMA index_list(articles)"))
+    for (const auto &row :
+         t.db()->select(mysql ? "SHOW INDEX FROM articles" : "PRAGMA index_list(articles)").value())
         present << row.value(mysql ? "Key_name" : "name").toString();
     for (const QString &index : wanted)
         QVERIFY2(present.contains(index), qPrintable(index));
@@ -257,9 +260,9 @@ void TestSchema::upgradeReplacesTheAccountIndex()
     QVERIFY2(indexes.contains("idx_articles_account_itemid(Account,ItemID)"),
              qPrintable(indexes.join(' ')));
     QVERIFY2(!indexes.join(' ').contains("idx_articles_account("), qPrintable(indexes.join(' ')));
-    QCOMPARE(t.db()->getOption(Schema::versionOption(), QString()),
+    QCOMPARE(t.db()->getOption(Schema::versionOption(), QString()).value(),
              QString::number(Schema::currentVersion()));
-    QCOMPARE(t.db()->selectOne("SELECT id FROM articles WHERE ItemID='110' AND Account=2"),
+    QCOMPARE(t.db()->selectOne("SELECT id FROM articles WHERE ItemID='110' AND Account=2").value(),
              QStringLiteral("1"));
     // An upgraded database has the indexes of a new one.
     QCOMPARE(indexes, fresh);

@@ -19,7 +19,8 @@ QStringList titlesWhere(Database &db, const QString &condition)
 {
     QStringList titles;
     for (const auto &row : db.select(QStringLiteral("SELECT Title FROM articles WHERE ") + condition
-                                     + QStringLiteral(" ORDER BY id")))
+                                     + QStringLiteral(" ORDER BY id"))
+                               .value())
         titles << row.value(QStringLiteral("Title")).toString();
     return titles;
 }
@@ -96,9 +97,11 @@ void TestSqlText::sortsInGermanOrder()
     for (const char *column : { "Title", "ApplicationData" }) {
         QStringList sorted;
         Database further(true, QStringLiteral("sort"));
-        for (const auto &row : further.select(
-                 QStringLiteral("SELECT Title FROM articles ORDER BY ")
-                 + SqlText::orderTerm(QLatin1String(column), db.isMySQL) + QStringLiteral(" ASC")))
+        for (const auto &row : further
+                                   .select(QStringLiteral("SELECT Title FROM articles ORDER BY ")
+                                           + SqlText::orderTerm(QLatin1String(column), db.isMySQL)
+                                           + QStringLiteral(" ASC"))
+                                   .value())
             sorted << row.value(QStringLiteral("Title")).toString();
         QCOMPARE(sorted, german);
     }

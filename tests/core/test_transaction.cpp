@@ -15,12 +15,17 @@ namespace {
 
 enum class Steps { Committed, Dropped, InnerUndone, InnerKeptOuterDropped, InnerDropped, Lost };
 
+// Where a statement fails inside a transaction, and what its caller does about it.
+enum class Failing { Read, Write, ReadInUndoneSavepoint, ReadInCommittedSavepoint, Tolerated };
+
 // The folders' names after the schema's own, in id order.
 QStringList folderNames(Database *db, int after)
 {
     QStringList names;
-    for (const auto &row : db->select(
-             QStringLiteral("SELECT foldername FROM folders WHERE id > %1 ORDER BY id").arg(after)))
+    for (const auto &row :
+         db->select(QStringLiteral("SELECT foldername FROM folders WHERE id > %1 ORDER BY id")
+                        .arg(after))
+             .value())
         names << row.value(QStringLiteral("foldername")).toString();
     return names;
 }
@@ -34,6 +39,7 @@ bool addFolder(Database *db, const QString &name)
 } // namespace
 
 Q_DECLARE_METATYPE(Steps)
+Q_DECLARE_METATYPE(Failing)
 Q_DECLARE_METATYPE(Database::Outcome)
 
 class TestTransaction : public QObject
@@ -48,6 +54,8 @@ private slots:
     void failureKinds_data();
     void failureKinds();
     void failedVariationRemovalIsUndone();
+    void anyFailedStatementFailsIt_data();
+    void anyFailedStatementFailsIt();
 };
 
 void TestTransaction::guard_data()
@@ -80,7 +88,7 @@ void TestTransaction::guard()
     std::optional<TestSupport::MessageCapture> log;
     if (lost)
         log.emplace(QStringList { QStringLiteral("app.db") });
-    const int after = db->selectOne("SELECT COALESCE(MAX(id), 0) FROM folders").toInt();
+    const int after = db->selectOne("SELECT COALESCE(MAX(id), 0) FROM folders").value().toInt();
     {
         Transaction outer(db);
         QVERIFY(outer.isOpen());
@@ -97,7 +105,8 @@ void TestTransaction::guard()
                 QVERIFY(inner.commit());
             if (lost) {
                 QVERIFY(QSqlQuery(data.rawConnection(QStringLiteral("guardKiller")))
-                            .exec("KILL CONNECTION " + db->selectOne("SELECT CONNECTION_ID()")));
+                            .exec("KILL CONNECTION "
+                                  + db->selectOne("SELECT CONNECTION_ID()").value()));
                 QVERIFY(!addFolder(db, "B2"));
                 QVERIFY(!inner.commit());
             }
@@ -148,7 +157,7 @@ void TestTransaction::failedCommitIsUndone()
     QSqlQuery other(data.rawConnection(QStringLiteral("commitOther")));
     QVERIFY2(other.exec("INSERT INTO parent (id) VALUES (1)"),
              qPrintable(other.lastError().text()));
-    QCOMPARE(db->selectCount("SELECT id FROM child"), 0);
+    QCOMPARE(db->selectCount("SELECT id FROM child").value(), 0);
     QVERIFY(db->executeSQL("INSERT INTO child (parent) VALUES (1)"));
     QVERIFY(other.exec("SELECT COUNT(*) FROM child") && other.next());
     QCOMPARE(other.value(0).toInt(), 1);
@@ -184,7 +193,8 @@ void TestTransaction::failureKinds()
     TestSupport::MessageCapture log({ QStringLiteral("app.db") });
     // The file may not grow by a page: SQLite reports the disk full.
     if (diskFull)
-        QVERIFY(db->executeSQL("PRAGMA max_page_count = " + db->selectOne("PRAGMA page_count")));
+        QVERIFY(db->executeSQL("PRAGMA max_page_count = "
+                               + db->selectOne("PRAGMA page_count").value()));
     QVERIFY(!db->executeSQL(statement));
     QCOMPARE(db->lastOutcome(), outcome);
     QCOMPARE(db->lastFailureTransient(), outcome == Database::Outcome::NotWritten);
@@ -215,10 +225,87 @@ void TestTransaction::failedVariationRemovalIsUndone()
     QVERIFY2(db->lastErrorText.contains("nein"), qPrintable(db->lastErrorText));
     QVERIFY(!db->inTransaction());
     const QString id = QString::number(article);
-    QCOMPARE(db->selectCount("SELECT id FROM articles WHERE id=" + id), 1);
-    QCOMPARE(db->selectCount("SELECT id FROM articles_images WHERE article_id=" + id), 1);
-    QCOMPARE(db->selectCount("SELECT id FROM articles_variations WHERE article_id=" + id), 1);
+    QCOMPARE(db->selectCount("SELECT id FROM articles WHERE id=" + id).value(), 1);
+    QCOMPARE(db->selectCount("SELECT id FROM articles_images WHERE article_id=" + id).value(), 1);
+    QCOMPARE(db->selectCount("SELECT id FROM articles_variations WHERE article_id=" + id).value(),
+             1);
 }
 
 APP_TEST_GUILESS_MAIN(TestTransaction)
 #include "test_transaction.moc"
+
+void TestTransaction::anyFailedStatementFailsIt_data()
+{
+    QTest::addColumn<Failing>("failing");
+    QTest::addColumn<QStringList>("stored");
+    QTest::newRow("a read fails: nothing kept") << Failing::Read << QStringList {};
+    QTest::newRow("a write fails: nothing kept") << Failing::Write << QStringList {};
+    QTest::newRow("a read fails in a savepoint undone by its caller: the rest kept")
+        << Failing::ReadInUndoneSavepoint << QStringList { "A", "C" };
+    QTest::newRow("a read fails in a savepoint committed anyway: nothing kept")
+        << Failing::ReadInCommittedSavepoint << QStringList {};
+    QTest::newRow("a failure said to be harmless: everything kept")
+        << Failing::Tolerated << QStringList { "A", "C" };
+}
+
+// A transaction in which any statement failed does not commit: the caller that went on after
+// a failed read or write gets false from commit(), with the first failure as the reason, and
+// nothing of it is stored.
+void TestTransaction::anyFailedStatementFailsIt()
+{
+    QFETCH(Failing, failing);
+    QFETCH(QStringList, stored);
+    APP_TEST_DATABASE(data);
+    Database *db = data.db();
+    TestSupport::MessageCapture log({ QStringLiteral("app.db") });
+    const int after = db->selectOne("SELECT COALESCE(MAX(id), 0) FROM folders").value().toInt();
+    const QString failingRead = QStringLiteral("SELECT nosuchcolumn FROM folders");
+    bool committed = false;
+    {
+        Transaction transaction(db);
+        QVERIFY(transaction.isOpen());
+        QVERIFY(addFolder(db, "A"));
+        switch (failing) {
+        case Failing::Read:
+            QVERIFY(!db->select(failingRead).ok());
+            break;
+        case Failing::Write:
+            QVERIFY(!db->executeSQL("UPDATE folders SET nosuchcolumn=1"));
+            break;
+        case Failing::ReadInUndoneSavepoint:
+        case Failing::ReadInCommittedSavepoint: {
+            Transaction part(db);
+            QVERIFY(part.isOpen());
+            QVERIFY(addFolder(db, "B"));
+            QVERIFY(!db->selectCount(failingRead).ok());
+            if (failing == Failing::ReadInUndoneSavepoint)
+                part.rollback();
+            else
+                QVERIFY(!part.commit());
+            break;
+        }
+        case Failing::Tolerated: {
+            const Database::FailureTolerated harmless(*db);
+            QVERIFY(!db->selectOne(failingRead).ok());
+            break;
+        }
+        }
+        QVERIFY(addFolder(db, "C"));
+        QCOMPARE(db->transactionFailed(), stored.isEmpty());
+        committed = transaction.commit();
+        if (!committed) {
+            QVERIFY2(db->lastErrorText.contains("nosuchcolumn"), qPrintable(db->lastErrorText));
+            QCOMPARE(db->lastOutcome(), Database::Outcome::Refused);
+        }
+    }
+    QCOMPARE(committed, !stored.isEmpty());
+    QVERIFY(!db->inTransaction());
+    QVERIFY(!db->transactionFailed());
+    QCOMPARE(folderNames(db, after), stored);
+    Database other(true, QStringLiteral("failedOther"));
+    QCOMPARE(folderNames(&other, after), stored);
+    // The connection goes on as usual.
+    Transaction next(db);
+    QVERIFY(addFolder(db, "D"));
+    QVERIFY(next.commit());
+}

@@ -408,9 +408,10 @@ void TestAddArticle::accountChoices()
     m_server->clearRequests();
     account->setCurrentIndex(account->findData(m_beta));
     QCOMPARE(calls("GetUser"), 1);
-    QCOMPARE(
-        m_t->db()->selectOne(QString("SELECT apiresult FROM accounts WHERE id=%1").arg(m_beta)),
-        QString::fromUtf8(EditorFixture::userData()));
+    QCOMPARE(m_t->db()
+                 ->selectOne(QString("SELECT apiresult FROM accounts WHERE id=%1").arg(m_beta))
+                 .value(),
+             QString::fromUtf8(EditorFixture::userData()));
     // A typed postal code of a new article stays; the untouched city follows the account.
     m_server->clearRequests();
     editor->findChild<QLineEdit *>("PostalCode")->setText("12345");
@@ -438,9 +439,10 @@ void TestAddArticle::failedUserDataIsNotKept()
     auto *account = editor->findChild<QComboBox *>("Account");
     account->setCurrentIndex(account->findData(m_beta));
     QCOMPARE(calls("GetUser"), 1);
-    QCOMPARE(
-        m_t->db()->selectOne(QString("SELECT apiresult FROM accounts WHERE id=%1").arg(m_beta)),
-        QString());
+    QCOMPARE(m_t->db()
+                 ->selectOne(QString("SELECT apiresult FROM accounts WHERE id=%1").arg(m_beta))
+                 .value(),
+             QString());
     EXPECT_FORM(editor.get(), { "StoreCategoryID:hidden", "VATPercent:hidden" });
 }
 

@@ -149,7 +149,9 @@ int TestAddArticleDescription::article(const QString &description)
 QString TestAddArticleDescription::storedDescription(int id)
 {
     const auto rows
-        = m_t->db()->select("SELECT Description FROM articles WHERE id=" + QString::number(id));
+        = m_t->db()
+              ->select("SELECT Description FROM articles WHERE id=" + QString::number(id))
+              .value();
     return rows.isEmpty() ? QString() : rows.first().value("Description").toString();
 }
 

@@ -161,7 +161,8 @@ int TestAddArticleSave::article(const Columns &columns)
 // Every column as text (NULL and empty alike).
 Columns TestAddArticleSave::stored(int id, const QString &table)
 {
-    const auto rows = m_t->db()->select("SELECT * FROM " + table + " WHERE id=" + QString::number(id));
+    const auto rows
+        = m_t->db()->select("SELECT * FROM " + table + " WHERE id=" + QString::number(id)).value();
     Columns out;
     if (!rows.isEmpty())
         for (auto it = rows.first().cbegin(); it != rows.first().cend(); ++it)
@@ -254,7 +255,7 @@ void TestAddArticleSave::roundTrip()
     m_t->db()->executeSQL("UPDATE articles SET IsVerified=1, CurrentPrice=3 WHERE id="
                           + QString::number(id));
     Columns before = stored(id);
-    const auto pictures = m_t->db()->select("SELECT * FROM articles_images ORDER BY id");
+    const auto pictures = m_t->db()->select("SELECT * FROM articles_images ORDER BY id").value();
 
     AddArticle editor(nullptr, id, -10, false);
     auto *tabs = editor.findChild<QTabWidget *>("tabWidget");
@@ -274,7 +275,8 @@ void TestAddArticleSave::roundTrip()
             changed << it.key() + ": " + it.value().toString() + " -> "
                     + after.value(it.key()).toString();
     QVERIFY2(changed.isEmpty(), qPrintable(changed.join("; ")));
-    QCOMPARE(m_t->db()->select("SELECT * FROM articles_images ORDER BY id").size(), pictures.size());
+    QCOMPARE(m_t->db()->select("SELECT * FROM articles_images ORDER BY id").value().size(),
+             pictures.size());
 }
 
 // Each of the five international services is stored with its costs and ship-to locations
@@ -457,8 +459,10 @@ void TestAddArticleSave::templates()
         QCOMPARE(m_answers->messages().size(), 2);
         QCOMPARE(m_answers->lastMessageText(), QString("Die Vorlage wurde gespeichert"));
     }
-    const auto templates = m_t->db()->select("SELECT id, SubTitle, StartPrice FROM articles "
-                                             "WHERE Folder=-100 AND TemplateName='Loks'");
+    const auto templates = m_t->db()
+                               ->select("SELECT id, SubTitle, StartPrice FROM articles "
+                                        "WHERE Folder=-100 AND TemplateName='Loks'")
+                               .value();
     QCOMPARE(templates.size(), 1);
     QCOMPARE(templates.first().value("SubTitle").toString(), QString("zweite Fassung"));
     const int templateId = templates.first().value("id").toInt();
@@ -601,7 +605,8 @@ void TestAddArticleSave::pictures()
     QCOMPARE(editor.result(), 1);
     QStringList images;
     for (const auto &row : db->select("SELECT image, sort FROM articles_images WHERE article_id="
-                                      + QString::number(id) + " ORDER BY sort"))
+                                      + QString::number(id) + " ORDER BY sort")
+                               .value())
         images << row.value("image").toString();
     QCOMPARE(images.size(), 13);
     QCOMPARE(images.mid(0, 3), QStringList({ "https://i.example/1.jpg", "p1.png", "p2.png" }));
@@ -632,8 +637,10 @@ void TestAddArticleSave::removeAllPictures()
     editor.accept();
     QCOMPARE(editor.result(), 1);
     QStringList left;
-    for (const auto &row : m_t->db()->select("SELECT image FROM articles_images WHERE article_id="
-                                             + QString::number(id) + " ORDER BY sort"))
+    for (const auto &row : m_t->db()
+                               ->select("SELECT image FROM articles_images WHERE article_id="
+                                        + QString::number(id) + " ORDER BY sort")
+                               .value())
         left << row.value("image").toString();
     QCOMPARE(left, QStringList());
     QCOMPARE(stored(id).value("ImageThumb").toString(), QString());
@@ -663,8 +670,10 @@ void TestAddArticleSave::pictureRefusedWhileDecoding()
     ImageLimits::setDecodeHook({});
     release.release();
     QCOMPARE(editor.result(), 1);
-    const auto rows = m_t->db()->select("SELECT image FROM articles_images WHERE article_id="
-                                        + QString::number(id));
+    const auto rows
+        = m_t->db()
+              ->select("SELECT image FROM articles_images WHERE article_id=" + QString::number(id))
+              .value();
     QCOMPARE(rows.size(), 0);
     QCOMPARE(stored(id).value("ImageThumb").toString(), QString());
     QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
@@ -753,8 +762,11 @@ void TestAddArticleSave::variations()
     m_answers->pushQuestion(true);
     active.findChild<QPushButton *>("DelVars")->click();
     QStringList quantities;
-    for (const auto &row : m_t->db()->select("SELECT Quantity FROM articles_variations WHERE "
-                                             "article_id=" + QString::number(running) + " ORDER BY id"))
+    for (const auto &row : m_t->db()
+                               ->select("SELECT Quantity FROM articles_variations WHERE "
+                                        "article_id="
+                                        + QString::number(running) + " ORDER BY id")
+                               .value())
         quantities << row.value("Quantity").toString();
     QCOMPARE(quantities, QStringList({ "0", "3" }));
     QCOMPARE(active.findChild<QTreeWidget *>("VariantList")->topLevelItem(0)->text(2), QString("0"));
@@ -785,8 +797,11 @@ void TestAddArticleSave::variationPictures()
                                       Q_ARG(QString, file)));
     editor.accept();
     QCOMPARE(editor.result(), 1);
-    const auto rows = m_t->db()->select("SELECT image, variant_name FROM articles_images WHERE "
-                                        "article_id=" + QString::number(id) + " ORDER BY variant_name");
+    const auto rows = m_t->db()
+                          ->select("SELECT image, variant_name FROM articles_images WHERE "
+                                   "article_id="
+                                   + QString::number(id) + " ORDER BY variant_name")
+                          .value();
     QCOMPARE(rows.size(), 2);
     QVERIFY(rows.at(0).value("image").toString().endsWith("_groesse.png"));
     QVERIFY(QFile::exists(m_t->db()->getCurrentAdImageDir() + rows.at(0).value("image").toString()));
@@ -881,7 +896,8 @@ void TestAddArticleSave::deletedVariationsTakeTheirRows()
         for (const char *table :
              { "articles_variations", "articles_images", "articles_variations_op_val" })
             numbers << db->selectCount(
-                QString("SELECT id FROM %1 WHERE article_id=%2").arg(table).arg(id));
+                             QString("SELECT id FROM %1 WHERE article_id=%2").arg(table).arg(id))
+                           .value();
         return numbers;
     };
     const int id = article({ { "SKU", "V" } });
@@ -901,8 +917,9 @@ void TestAddArticleSave::deletedVariationsTakeTheirRows()
     // Red and its picture go; blue and both sizes are still in use.
     QCOMPARE(counts(id), QList<int>({ 2, 4, 3 }));
     // Only the other article's red rows are left.
-    QCOMPARE(db->selectCount("SELECT id FROM articles_images WHERE image LIKE 'rot%'"), 2);
-    QCOMPARE(db->selectCount("SELECT id FROM articles_variations_op_val WHERE optionvalue='rot'"),
+    QCOMPARE(db->selectCount("SELECT id FROM articles_images WHERE image LIKE 'rot%'").value(), 2);
+    QCOMPARE(db->selectCount("SELECT id FROM articles_variations_op_val WHERE optionvalue='rot'")
+                 .value(),
              1);
     QCOMPARE(pictures->topLevelItemCount(), 1);
     QCOMPARE(pictures->topLevelItem(0)->text(0), QString("blau"));

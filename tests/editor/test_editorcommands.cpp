@@ -201,9 +201,11 @@ void TestEditorCommands::newArticle()
         QCOMPARE(listedIds(list()), listed);
     } else {
         // The saved article's row is listed in the folder it was filed in.
-        const int saved = m_t->db()->selectOne("SELECT MAX(id) FROM articles").toInt();
+        const int saved = m_t->db()->selectOne("SELECT MAX(id) FROM articles").value().toInt();
         QCOMPARE(listedIds(list()), listed + QList<int>({ saved }));
-        QCOMPARE(m_t->db()->selectOne(QString("SELECT Folder FROM articles WHERE id=%1").arg(saved)),
+        QCOMPARE(m_t->db()
+                     ->selectOne(QString("SELECT Folder FROM articles WHERE id=%1").arg(saved))
+                     .value(),
                  QString::number(m_userFolder));
     }
 }
@@ -328,13 +330,13 @@ void TestEditorCommands::duplicateOne()
     list()->setCurrentItem(m_window->window()->IsItemWithIdHere(id));
     if (variationsRefused)
         QVERIFY(TestSupport::refuseRows(m_t->db(), "articles_variations", "INSERT", "gesperrt"));
-    const int articles = m_t->db()->selectCount("SELECT id FROM articles");
+    const int articles = m_t->db()->selectCount("SELECT id FROM articles").value();
     answerEditor(result);
     trigger("actionDuplizieren");
     if (variationsRefused) {
         QVERIFY2(m_saveRefused.startsWith("Artikel konnte nicht gespeichert werden"),
                  qPrintable(m_saveRefused));
-        QCOMPARE(m_t->db()->selectCount("SELECT id FROM articles"), articles);
+        QCOMPARE(m_t->db()->selectCount("SELECT id FROM articles").value(), articles);
     } else {
         QVERIFY2(m_saveRefused.isEmpty(), qPrintable(m_saveRefused));
     }
@@ -343,7 +345,9 @@ void TestEditorCommands::duplicateOne()
     QCOMPARE(count(kDrafts) - drafts, draftsAdded);
     QCOMPARE(listedIds(list()), QList<int>({ id }));
     // The saved duplicate has the source's variation, the source keeps its own.
-    QCOMPARE(m_t->db()->selectCount("SELECT id FROM articles_variations WHERE SKU='D-''1''-rot'"),
+    QCOMPARE(m_t->db()
+                 ->selectCount("SELECT id FROM articles_variations WHERE SKU='D-''1''-rot'")
+                 .value(),
              1 + draftsAdded);
 }
 
@@ -381,11 +385,15 @@ void TestEditorCommands::duplicateSeveral()
     list()->selectAll();
     trigger("actionDuplizieren");
     QCOMPARE(count(target) - before, 3);
-    const auto copies = m_t->db()->select(
-        QString("SELECT id, Title, ItemID, WatchCount, EndDate FROM articles WHERE Folder=%1 "
-                "AND id > %2 ORDER BY id")
-            .arg(target)
-            .arg(sources.last()));
+    const auto copies
+        = m_t->db()
+              ->select(
+                  QString(
+                      "SELECT id, Title, ItemID, WatchCount, EndDate FROM articles WHERE Folder=%1 "
+                      "AND id > %2 ORDER BY id")
+                      .arg(target)
+                      .arg(sources.last()))
+              .value();
     QStringList shownCopies;
     for (const auto &copy : copies)
         shownCopies << QStringList { copy.value("Title").toString(),
@@ -394,9 +402,11 @@ void TestEditorCommands::duplicateSeveral()
                                      copy.value("EndDate").toString() }
                            .join('|');
     QCOMPARE(shownCopies, QStringList({ "Eins||0|", "Zwei||0|", "Drei||0|" }));
-    QCOMPARE(m_t->db()->selectOne(QString("SELECT COUNT(*) FROM articles_variations WHERE "
-                                          "article_id=%1")
-                                      .arg(copies.value(1).value("id").toInt())),
+    QCOMPARE(m_t->db()
+                 ->selectOne(QString("SELECT COUNT(*) FROM articles_variations WHERE "
+                                     "article_id=%1")
+                                 .arg(copies.value(1).value("id").toInt()))
+                 .value(),
              QString("1"));
     // The copies are listed where they were made, and only there.
     QCOMPARE(listedIds(list()).size(), shown == m_userFolder ? 6 : 3);
@@ -434,28 +444,32 @@ void TestEditorCommands::variationsOfDuplicate()
     QStringList copied;
     for (const auto &row : db->select(QString("SELECT SKU, StartPrice, VariantXml FROM "
                                               "articles_variations WHERE article_id=%1 ORDER BY id")
-                                          .arg(copy)))
+                                          .arg(copy))
+                               .value())
         copied << row.value("SKU").toString() + "|" + row.value("StartPrice").toString() + "|"
                 + row.value("VariantXml").toString();
     QCOMPARE(copied,
              QStringList({ "'Rot' \\ ü|2.5|<Name>Farbe</Name><Value>Rot</Value>", "Blau|3|" }));
+    QCOMPARE(db->selectOne(QString("SELECT image FROM articles_images WHERE article_id=%1 AND "
+                                   "variant_name='Rot'")
+                               .arg(copy))
+                 .value(),
+             QString("rot.jpg"));
     QCOMPARE(
-        db->selectOne(QString("SELECT image FROM articles_images WHERE article_id=%1 AND "
-                              "variant_name='Rot'")
-                          .arg(copy)),
-        QString("rot.jpg"));
-    QCOMPARE(
-        db->selectCount(QString("SELECT id FROM articles_images WHERE article_id=%1").arg(copy)),
+        db->selectCount(QString("SELECT id FROM articles_images WHERE article_id=%1").arg(copy))
+            .value(),
         2);
     // The blue picture belongs to the copy's blue variation; the source's stays its own.
     QCOMPARE(db->selectOne(QString("SELECT v.SKU FROM articles_images i JOIN articles_variations "
                                    "v ON v.id = i.variant_id WHERE i.article_id=%1 AND "
                                    "v.article_id=%1")
-                               .arg(copy)),
+                               .arg(copy))
+                 .value(),
              QString("Blau"));
     QCOMPARE(db->selectOne(QString("SELECT variant_id FROM articles_images WHERE article_id=%1 "
                                    "AND image='blau.jpg'")
-                               .arg(source)),
+                               .arg(source))
+                 .value(),
              QString::number(blue));
 }
 

@@ -102,7 +102,7 @@ int prepare(Database *db, bool lok, bool variations = false)
             .arg(kDrafts)
             .arg(alpha)
             .arg(variations ? "Farbe" : ""));
-    const QString id = db->selectOne("SELECT MAX(id) FROM articles");
+    const QString id = db->selectOne("SELECT MAX(id) FROM articles").value();
     pictureFile(db->getCurrentAdImageDir() + "p1.png");
     pictureFile(db->getCurrentAdImageDir() + "p2.png");
     db->executeSQL("INSERT INTO articles_images (article_id, image, sort) VALUES (" + id
@@ -125,7 +125,8 @@ QStringList snapshot(Database *db)
 {
     QStringList lines;
     for (const auto &row : db->select("SELECT Title, Folder, TemplateName, StartPrice, Quantity "
-                                      "FROM articles"))
+                                      "FROM articles")
+                               .value())
         lines << QString("A:%1|%2|%3|%4|%5")
                      .arg(row.value("Title").toString(), row.value("Folder").toString(),
                           row.value("TemplateName").toString())
@@ -133,7 +134,8 @@ QStringList snapshot(Database *db)
                      .arg(row.value("Quantity").toInt());
     for (const auto &row : db->select("SELECT a.Title AS title, i.image AS image, i.sort AS sort, "
                                       "i.variant_name AS value FROM articles_images i JOIN "
-                                      "articles a ON a.id = i.article_id"))
+                                      "articles a ON a.id = i.article_id")
+                               .value())
         lines << QString("I:%1|%2|%3|%4")
                      .arg(row.value("title").toString(),
                           row.value("image").toString().section('_', -1))
@@ -172,14 +174,16 @@ QStringList storedVariations(Database *db, int id)
     QStringList lines;
     for (const auto &row : db->select("SELECT SKU, StartPrice, Quantity FROM articles_variations "
                                       "WHERE article_id="
-                                      + QString::number(id) + " ORDER BY id"))
+                                      + QString::number(id) + " ORDER BY id")
+                               .value())
         lines << QString("%1|%2|%3")
                      .arg(row.value("SKU").toString(),
                           QString::number(row.value("StartPrice").toDouble(), 'f', 2),
                           row.value("Quantity").toString());
     const auto summary = db->select("SELECT HasVariation, HasVariationMinPrice FROM articles "
                                     "WHERE id="
-                                    + QString::number(id));
+                                    + QString::number(id))
+                             .value();
     if (!summary.isEmpty())
         lines << QString("=%1|%2").arg(
             summary.first().value("HasVariation").toString(),
@@ -396,7 +400,7 @@ void TestEditorExactness::oneStatementLost()
         if (kind != "template") {
             QCOMPARE(editor.result(), 1);
             QCOMPARE(editor.getLoadId(),
-                     db->selectOne("SELECT id FROM articles WHERE Title <> 'Lok'").toInt());
+                     db->selectOne("SELECT id FROM articles WHERE Title <> 'Lok'").value().toInt());
         }
         return;
     }
@@ -526,8 +530,10 @@ void TestEditorExactness::twoWorkstations()
     QCOMPARE(editor.result(), cancelled ? 0 : 1);
     QStringList now
         = { TestSupport::values(workstationB, id, "Title,StartPrice,Quantity,IsVerified") };
-    for (const auto &row : workstationB->select("SELECT image FROM articles_images ORDER BY "
-                                                "variant_name, sort, id"))
+    for (const auto &row : workstationB
+                               ->select("SELECT image FROM articles_images ORDER BY "
+                                        "variant_name, sort, id")
+                               .value())
         now << row.value("image").toString().section('_', -1);
     QCOMPARE(now.join(' '), stored);
 }
@@ -589,14 +595,18 @@ void TestEditorExactness::unknownToldOnce()
     if (duplicate) {
         // The commit took the copy with its variations and their picture; both are listed.
         QCOMPARE(TestSupport::values(data.db(), id, "Title"), QString("Lok"));
-        const QString copy = data.db()->selectOne("SELECT id FROM articles WHERE Title='Lok neu'");
-        QCOMPARE(data.db()->selectCount("SELECT id FROM articles"), 2);
-        QCOMPARE(
-            data.db()->selectCount("SELECT id FROM articles_variations WHERE article_id=" + copy),
-            2);
-        QCOMPARE(data.db()->selectOne("SELECT image FROM articles_images WHERE variant_name='rot' "
-                                      "AND article_id="
-                                      + copy),
+        const QString copy
+            = data.db()->selectOne("SELECT id FROM articles WHERE Title='Lok neu'").value();
+        QCOMPARE(data.db()->selectCount("SELECT id FROM articles").value(), 2);
+        QCOMPARE(data.db()
+                     ->selectCount("SELECT id FROM articles_variations WHERE article_id=" + copy)
+                     .value(),
+                 2);
+        QCOMPARE(data.db()
+                     ->selectOne("SELECT image FROM articles_images WHERE variant_name='rot' "
+                                 "AND article_id="
+                                 + copy)
+                     .value(),
                  QString("rot.jpg"));
         QTRY_COMPARE(window.itemList()->topLevelItemCount(), 2);
         QVERIFY(window.window()->IsItemWithIdHere(copy.toInt()));
@@ -604,7 +614,7 @@ void TestEditorExactness::unknownToldOnce()
     }
     // The server ran the commit: the list shows the saved row, once, as soon as the server
     // answers the window again.
-    const auto stored = data.db()->select("SELECT id, Title FROM articles");
+    const auto stored = data.db()->select("SELECT id, Title FROM articles").value();
     QCOMPARE(stored.size(), 1);
     QCOMPARE(stored.first().value("Title").toString(), opened ? "Lok neu" : "Neue Lok");
     QTRY_COMPARE(window.itemList()->topLevelItemCount(), 1);

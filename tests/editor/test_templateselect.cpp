@@ -154,9 +154,10 @@ void TestTemplateSelect::deleteTakesPicturesAndVariations()
                                    "articles_variations"));
     }
     const auto count = [db](const QString &table, int id) {
-        return db->selectCount("SELECT id FROM " + table + " WHERE "
-                               + (table == "articles" ? "id=" : "article_id=")
-                               + QString::number(id));
+        return db
+            ->selectCount("SELECT id FROM " + table + " WHERE "
+                          + (table == "articles" ? "id=" : "article_id=") + QString::number(id))
+            .value();
     };
     DialogAnswers answers;
     answers.pushQuestion(false);

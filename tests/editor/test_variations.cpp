@@ -27,7 +27,8 @@ QStringList variations(Database *db, int articleId)
 {
     QStringList lines;
     const auto rows = db->select("SELECT * FROM articles_variations WHERE article_id="
-                                 + QString::number(articleId) + " ORDER BY id");
+                                 + QString::number(articleId) + " ORDER BY id")
+                          .value();
     static const QRegularExpression value("<Value>(.*?)</Value>");
     for (const auto &row : rows) {
         QStringList values;
@@ -132,7 +133,7 @@ void TestVariations::editOneInFull()
     dialog.accept();
     QCOMPARE(dialog.result(), 1);
     QCOMPARE(variations(t.db(), 7), QStringList("HEMD-1 3 12345.67 rot & <hell>/M"));
-    QCOMPARE(t.db()->selectOne("SELECT VariantXml FROM articles_variations"), kTwoOptions);
+    QCOMPARE(t.db()->selectOne("SELECT VariantXml FROM articles_variations").value(), kTwoOptions);
 }
 
 void TestVariations::editPrice_data()
@@ -159,7 +160,7 @@ void TestVariations::editPrice()
     dialog.findChild<QLineEdit *>("StartPrice")->setText(typed);
     dialog.accept();
     QCOMPARE(variations(t.db(), 7), QStringList("HEMD-1 3 " + stored + " rot & <hell>/M"));
-    QCOMPARE(t.db()->selectOne("SELECT EAN FROM articles_variations"),
+    QCOMPARE(t.db()->selectOne("SELECT EAN FROM articles_variations").value(),
              QString(identifier.isEmpty() ? "4006381333931" : "111"));
 }
 
@@ -319,9 +320,10 @@ void TestVariations::generate()
     QCOMPARE(rows.mid(0, first.size()), first);
     QCOMPARE(rows.last(), last);
     if (options.size() == 2) {
-        QCOMPARE(t.db()->selectOne("SELECT VariantXml FROM articles_variations ORDER BY id"),
-                 QString("<NameValueList><Name>Farbe</Name><Value>rot</Value></NameValueList>"
-                         "<NameValueList><Name>Größe</Name><Value>S</Value></NameValueList>"));
+        QCOMPARE(
+            t.db()->selectOne("SELECT VariantXml FROM articles_variations ORDER BY id").value(),
+            QString("<NameValueList><Name>Farbe</Name><Value>rot</Value></NameValueList>"
+                    "<NameValueList><Name>Größe</Name><Value>S</Value></NameValueList>"));
     }
 }
 

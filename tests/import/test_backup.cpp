@@ -185,8 +185,10 @@ private slots:
                  QStringLiteral("Das Backup wird im Hintergrund erstellt, Du erhälst eine "
                                 "Nachricht, sobald der Vorgang abgeschlossen wurde."));
         Database check(true, QStringLiteral("check"));
-        const SqlRows rows = check.select(QStringLiteral(
-            "SELECT title, itemid, textinfo, infotype FROM itemshistory ORDER BY id DESC"));
+        const SqlRows rows = check
+                                 .select(QStringLiteral("SELECT title, itemid, textinfo, infotype "
+                                                        "FROM itemshistory ORDER BY id DESC"))
+                                 .value();
         QCOMPARE(rows.value(0).value(QStringLiteral("title")).toString(),
                  QStringLiteral("Backup wurde erstellt"));
         QCOMPARE(rows.value(0).value(QStringLiteral("textinfo")).toString(),
@@ -328,8 +330,10 @@ private slots:
         QVERIFY(shown().endsWith(expected));
 
         Database check(true, QStringLiteral("check"));
-        const SqlRows rows = check.select(
-            QStringLiteral("SELECT title, textinfo FROM itemshistory ORDER BY id DESC"));
+        const SqlRows rows = check
+                                 .select(QStringLiteral(
+                                     "SELECT title, textinfo FROM itemshistory ORDER BY id DESC"))
+                                 .value();
         check.close();
         QCOMPARE(rows.value(0).value(QStringLiteral("title")).toString() + QStringLiteral(": ")
                      + rows.value(0).value(QStringLiteral("textinfo")).toString(),

@@ -259,23 +259,26 @@ private slots:
         for (const int original : { first, second }) {
             const auto before
                 = db()->select(QString("SELECT * FROM articles WHERE id=%1").arg(original))
+                      .value()
                       .value(0);
             const int copy
                 = db()->selectOne(QString("SELECT id FROM articles WHERE Title='%1' AND id<>%2")
                                       .arg(Database::escapeString(before.value("Title").toString()))
                                       .arg(original))
+                      .value()
                       .toInt();
             QVERIFY(copy > 0);
-            const auto after
-                = db()->select(QString("SELECT * FROM articles WHERE id=%1").arg(copy)).value(0);
+            const auto after = db()->select(QString("SELECT * FROM articles WHERE id=%1").arg(copy))
+                                   .value()
+                                   .value(0);
             for (auto it = before.cbegin(); it != before.cend(); ++it) {
                 if (!kNotCarried.contains(it.key()))
                     QCOMPARE(after.value(it.key()).toString(), it.value().toString());
             }
             const QString pictures("SELECT image FROM articles_images WHERE article_id=%1 AND "
                                    "(variant_name IS NULL OR variant_name='') ORDER BY sort");
-            const auto originalPictures = db()->select(pictures.arg(original)).mid(0, 12);
-            const auto copiedPictures = db()->select(pictures.arg(copy));
+            const auto originalPictures = db()->select(pictures.arg(original)).value().mid(0, 12);
+            const auto copiedPictures = db()->select(pictures.arg(copy)).value();
             QCOMPARE(copiedPictures.size(), originalPictures.size());
             for (int i = 0; i < copiedPictures.size(); ++i) {
                 QCOMPARE(QImage(db()->getCurrentAdImageDir()

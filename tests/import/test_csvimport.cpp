@@ -94,7 +94,7 @@ QStringList importErrors(const DialogAnswers &answers)
 QString titles(Database *db)
 {
     QStringList list;
-    for (const auto &row : db->select("SELECT Title FROM articles ORDER BY id"))
+    for (const auto &row : db->select("SELECT Title FROM articles ORDER BY id").value())
         list << row.value("Title").toString();
     return list.join(',');
 }
@@ -126,7 +126,7 @@ private:
     {
         if (!m_noAccounts) {
             Database store(true, QStringLiteral("CsvTestAccounts"));
-            if (store.selectCount("SELECT id FROM accounts") == 0)
+            if (store.selectCount("SELECT id FROM accounts").value() == 0)
                 store.insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts");
         }
         Settings::app()->clear();
@@ -374,7 +374,7 @@ private slots:
         run(*dialog);
         QStringList found;
         for (const auto &row :
-             db->select("SELECT Title, Account, Folder FROM articles ORDER BY id"))
+             db->select("SELECT Title, Account, Folder FROM articles ORDER BY id").value())
             found << row.value("Title").toString() + ':' + row.value("Account").toString() + ':'
                     + row.value("Folder").toString();
         QCOMPARE(found.join(','), stored);
@@ -440,11 +440,13 @@ private slots:
         // Abbrechen stops the pass at the row it was held in.
         QCOMPARE(int(lastLine), cancel ? 150 : 301);
         if (!cancel) {
-            QCOMPARE(data.db()->selectCount("SELECT id FROM articles WHERE StartPrice = 12345.67"),
+            QCOMPARE(data.db()
+                         ->selectCount("SELECT id FROM articles WHERE StartPrice = 12345.67")
+                         .value(),
                      300);
             return;
         }
-        QCOMPARE(data.db()->selectCount("SELECT id FROM articles"), 0);
+        QCOMPARE(data.db()->selectCount("SELECT id FROM articles").value(), 0);
         QCOMPARE(answers.messages().size(), 0);
         QVERIFY(ok->isEnabled() && abort->isEnabled() && bar->isHidden());
         QVERIFY(dialog->findChild<QComboBox *>("ImportModus")->isEnabled());
@@ -454,8 +456,9 @@ private slots:
         abort->click();
         QCOMPARE(closed.size(), 1);
         run(*dialog);
-        QCOMPARE(data.db()->selectCount("SELECT id FROM articles WHERE StartPrice = 12345.67"),
-                 300);
+        QCOMPARE(
+            data.db()->selectCount("SELECT id FROM articles WHERE StartPrice = 12345.67").value(),
+            300);
         QCOMPARE(dialog->result(), int(QDialog::Accepted));
     }
 
@@ -479,7 +482,7 @@ private slots:
         });
         run(*dialog);
         QCOMPARE(dialog->result(), int(QDialog::Rejected));
-        const int written = data.db()->selectCount("SELECT id FROM articles");
+        const int written = data.db()->selectCount("SELECT id FROM articles").value();
         QVERIFY2(written > 0 && written < 10, qPrintable(QString::number(written)));
         QCOMPARE(counts.value(0), (QVariantList { kTarget, written, false }));
     }
@@ -494,7 +497,7 @@ private slots:
         run(*dialog);
         QCOMPARE(answers.lastMessageText(), QString("Die Datei konnte nicht gelesen werden"));
         QCOMPARE(dialog->result(), int(QDialog::Rejected));
-        QCOMPARE(data.db()->selectCount("SELECT id FROM articles"), 0);
+        QCOMPARE(data.db()->selectCount("SELECT id FROM articles").value(), 0);
     }
 
     // Pictures: a full path is copied under a stamped name, a name in the picture folder is
@@ -518,8 +521,9 @@ private slots:
                               { "Title", "SKU", "Account", "Zerire3_image_1", "Zerire3_image_2",
                                 "Zerire3_image_3", "Zerire3_image_4", "Zerire3_image_5" });
         run(*dialog);
-        const SqlRows images = db->select(
-            "SELECT image, sort FROM articles_images WHERE article_id=1 ORDER BY sort");
+        const SqlRows images
+            = db->select("SELECT image, sort FROM articles_images WHERE article_id=1 ORDER BY sort")
+                  .value();
         QCOMPARE(images.size(), 2);
         const QString copied = images.at(0).value("image").toString();
         QVERIFY2(QRegularExpression("^\\d{14}_1_0\\.png$").match(copied).hasMatch(),
@@ -565,7 +569,7 @@ private slots:
         run(*dialog);
         const QString pictureDir = db->getCurrentAdImageDir();
         QVERIFY(QFileInfo::exists(pictureDir + Statics::hashString(address) + ".JPG"));
-        const SqlRows images = db->select("SELECT image, sort FROM articles_images");
+        const SqlRows images = db->select("SELECT image, sort FROM articles_images").value();
         QCOMPARE(images.size(), 1);
         const QString name = images.first().value("image").toString();
         QVERIFY2(name.endsWith("_1_1.JPG"), qPrintable(name));
@@ -678,9 +682,9 @@ private slots:
             QSignalSpy counts(dialog.get(), &CsvImport::changeFolderCount);
             run(*dialog);
 
-            stored = db.selectOne("SELECT COUNT(*) FROM articles").toInt();
+            stored = db.selectOne("SELECT COUNT(*) FROM articles").value().toInt();
             QVERIFY2(stored > 0 && stored < 3000, qPrintable(QString::number(stored)));
-            QCOMPARE(db.selectOne("SELECT MAX(id) FROM articles").toInt(), stored);
+            QCOMPARE(db.selectOne("SELECT MAX(id) FROM articles").value().toInt(), stored);
             QCOMPARE(importErrors(answers).size(), 1);
             QVERIFY2(importErrors(answers).first().contains(
                          QString("aktuell in der Zeile %1 (").arg(stored + 2)),
@@ -722,11 +726,15 @@ private slots:
                       0, "SKU", 0, { "Title", "Account", "Zerire3_image_1" });
         run(*dialog);
         QCOMPARE(int(written), 1);
-        QCOMPARE(data.db()->selectCount("SELECT id FROM folders WHERE foldername = "
-                                        "'Während des Imports'"),
+        QCOMPARE(data.db()
+                     ->selectCount("SELECT id FROM folders WHERE foldername = "
+                                   "'Während des Imports'")
+                     .value(),
                  1);
         QCOMPARE(titles(data.db()), QString("Erster,Zweiter,Dritter"));
-        QCOMPARE(data.db()->selectCount("SELECT id FROM articles_images WHERE article_id = 2"), 1);
+        QCOMPARE(
+            data.db()->selectCount("SELECT id FROM articles_images WHERE article_id = 2").value(),
+            1);
     }
 
     // An update keyed on a value holding a quote reaches exactly that article.
@@ -774,7 +782,8 @@ private slots:
         if (!db->isMySQL) {
             QCOMPARE(db->selectOne("SELECT COUNT(*) FROM articles WHERE typeof(StartPrice) <> "
                                    "'real' OR typeof(BuyItNowPrice) <> 'real' OR "
-                                   "typeof(Quantity) <> 'integer'"),
+                                   "typeof(Quantity) <> 'integer'")
+                         .value(),
                      QString("0"));
         }
         QCOMPARE(answers.lastMessageText(),
@@ -882,8 +891,10 @@ private slots:
         run(*dialog);
         QStringList found;
         for (int c = 2; c < columns.size(); ++c) {
-            const QString id = data.db()->selectOne("SELECT id FROM articles WHERE Title = '"
-                                                    + columns.at(c) + "'");
+            const QString id
+                = data.db()
+                      ->selectOne("SELECT id FROM articles WHERE Title = '" + columns.at(c) + "'")
+                      .value();
             found << (id.isEmpty() ? "-"
                                    : TestSupport::values(data.db(), id.toInt(), columns.at(c)));
         }
@@ -960,8 +971,10 @@ private slots:
         run(*dialog);
         QStringList found;
         for (int r = 0; r < rows.size(); ++r) {
-            const QString id = data.db()->selectOne("SELECT id FROM articles WHERE Title = 'T"
-                                                    + QString::number(r) + "'");
+            const QString id = data.db()
+                                   ->selectOne("SELECT id FROM articles WHERE Title = 'T"
+                                               + QString::number(r) + "'")
+                                   .value();
             found << (id.isEmpty()
                           ? "-"
                           : TestSupport::values(data.db(), id.toInt(), "StartPrice,Quantity"));
@@ -1051,7 +1064,7 @@ private slots:
         QTRY_COMPARE(fileNotice->text(), notice);
         run(*dialog);
         QCOMPARE(answers.lastMessageText(), notice);
-        QCOMPARE(data.db()->selectCount("SELECT id FROM articles"), 0);
+        QCOMPARE(data.db()->selectCount("SELECT id FROM articles").value(), 0);
         QVERIFY(dialog->findChild<QDialogButtonBox *>("buttonBox")
                     ->button(QDialogButtonBox::Ok)
                     ->isEnabled());
@@ -1144,9 +1157,9 @@ private slots:
         QCOMPARE(mappingBoxes(*dialog).size(), 2);
         QCOMPARE(mappingBoxes(*dialog).at(0)->currentData().toString(), QString("Title"));
         run(*dialog);
-        QCOMPARE(data.db()->selectOne("SELECT Title FROM articles ORDER BY id DESC"),
+        QCOMPARE(data.db()->selectOne("SELECT Title FROM articles ORDER BY id DESC").value(),
                  QString("Grüne Tasse für Käse"));
-        QCOMPARE(data.db()->selectOne("SELECT Title FROM articles ORDER BY id"), shownThen);
+        QCOMPARE(data.db()->selectOne("SELECT Title FROM articles ORDER BY id").value(), shownThen);
     }
 
     // Only pictures are taken: a name leaving the picture folder (even to a picture), a
@@ -1180,7 +1193,7 @@ private slots:
             writeCsv("Title;Account;B1;B2;B3;B4;B5;B6\nLampe;1;" + cells.join(';').toUtf8() + "\n"),
             0, "SKU", 0, mapping);
         run(*dialog);
-        const SqlRows images = db->select("SELECT image, sort FROM articles_images");
+        const SqlRows images = db->select("SELECT image, sort FROM articles_images").value();
         QCOMPARE(images.size(), 1);
         QCOMPARE(images.first().value("sort").toInt(), 0);
         QVERIFY2(answers.lastMessageText().endsWith("5 Bilder konnten nicht übernommen werden."),
@@ -1281,7 +1294,8 @@ private slots:
 
         QCOMPARE(values(db, article, "Title"), QString("Neu"));
         QCOMPARE(db->selectOne("SELECT image FROM articles_images WHERE article_id="
-                               + QString::number(article)),
+                               + QString::number(article))
+                     .value(),
                  QString("alt.png"));
         const QString summary = answers.lastMessageText();
         QVERIFY2(summary.contains("Zeile 2: „neu.png“"), qPrintable(summary));
@@ -1332,7 +1346,7 @@ private slots:
         run(*dialog);
         QCOMPARE(proxy.cuts(), 1);
         QVERIFY(arranged);
-        QCOMPARE(data.db()->selectCount("SELECT id FROM articles_images"), stored);
+        QCOMPARE(data.db()->selectCount("SELECT id FROM articles_images").value(), stored);
         QVERIFY2(answers.lastMessageText().endsWith(closing),
                  qPrintable(answers.lastMessageText()));
         QCOMPARE(answers.lastMessageText().contains("Zeile 2: „lampe.jpg“"), stored == 0);
@@ -1389,16 +1403,17 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(
             db->selectCount("SELECT ID FROM information_schema.PROCESSLIST WHERE INFO LIKE "
                             "'INSERT INTO articles%' AND DB='"
-                            + data.mysqlDatabaseName() + "'"),
+                            + data.mysqlDatabaseName() + "'")
+                .value(),
             0, 10000);
-        QCOMPARE(db->selectCount("SELECT id FROM articles"), kRows);
-        QCOMPARE(db->selectCount("SELECT DISTINCT Title FROM articles"), kRows);
+        QCOMPARE(db->selectCount("SELECT id FROM articles").value(), kRows);
+        QCOMPARE(db->selectCount("SELECT DISTINCT Title FROM articles").value(), kRows);
         QCOMPARE(counts.value(0), (QVariantList { kTarget, kRows, false }));
         QVERIFY2(answers.lastMessageText().startsWith(
                      QString("Es wurden %1 Artikel angelegt").arg(kRows)),
                  qPrintable(answers.lastMessageText()));
         // The run's marks are gone with it.
-        QCOMPARE(db->selectCount("SELECT id FROM articles WHERE RefreshHash <> ''"), 0);
+        QCOMPARE(db->selectCount("SELECT id FROM articles WHERE RefreshHash <> ''").value(), 0);
     }
 };
 

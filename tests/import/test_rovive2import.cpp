@@ -131,7 +131,8 @@ private:
         QStringList counts;
         for (const char *table : { "folders", "accounts", "articles", "articles_images" })
             counts << QString::number(
-                db->selectCount(QStringLiteral("SELECT * FROM %1").arg(QLatin1String(table))));
+                db->selectCount(QStringLiteral("SELECT * FROM %1").arg(QLatin1String(table)))
+                    .value());
         return counts.join(QLatin1Char(','));
     }
 
@@ -240,8 +241,10 @@ private slots:
                      .arg(base));
 
         // Folders: an unknown parent puts the folder under "Artikelvorlagen".
-        const SqlRows folders = db->select(
-            QStringLiteral("SELECT id, foldername, folderparentid FROM folders ORDER BY id"));
+        const SqlRows folders
+            = db->select(QStringLiteral(
+                             "SELECT id, foldername, folderparentid FROM folders ORDER BY id"))
+                  .value();
         QCOMPARE(folders.size(), 3);
         const int top = folders.at(0).value("id").toInt();
         QStringList shape;
@@ -253,9 +256,11 @@ private slots:
         QCOMPARE(shape, (QStringList { "Möbel & Co:-10", "Stühle:top", "Waisen:-10" }));
 
         // Accounts: "SHOP_1" is the account "Shop_1", so only "neu_shop" is new.
-        const SqlRows accounts = db->select(
-            QStringLiteral("SELECT id, accountname, token, tokenexp, active FROM accounts "
-                           "ORDER BY id"));
+        const SqlRows accounts
+            = db->select(
+                    QStringLiteral("SELECT id, accountname, token, tokenexp, active FROM accounts "
+                                   "ORDER BY id"))
+                  .value();
         QCOMPARE(accounts.size(), 2);
         QCOMPARE(accounts.at(0).value("id").toInt(), existingAccount);
         const int newAccount = accounts.at(1).value("id").toInt();
@@ -268,7 +273,8 @@ private slots:
         const SqlRows articles
             = db->select(QStringLiteral("SELECT id, Folder, Account, ImageThumb FROM articles "
                                         "WHERE id <> %1 ORDER BY id")
-                             .arg(listed));
+                             .arg(listed))
+                  .value();
         QCOMPARE(articles.size(), 2);
         const int a = articles.at(0).value("id").toInt();
         const int b = articles.at(1).value("id").toInt();
@@ -294,10 +300,12 @@ private slots:
 
         // Pictures: the local file and the download are copied under stamped names, the name
         // in the picture folder is taken as it is; failed downloads leave nothing behind.
-        const SqlRows images = db->select(
-            QStringLiteral("SELECT image, sort FROM articles_images WHERE article_id=%1 ORDER BY "
-                           "sort")
-                .arg(a));
+        const SqlRows images
+            = db->select(QStringLiteral(
+                             "SELECT image, sort FROM articles_images WHERE article_id=%1 ORDER BY "
+                             "sort")
+                             .arg(a))
+                  .value();
         QStringList stored;
         for (const auto &row : images)
             stored << row.value("sort").toString() + QLatin1Char(':')
@@ -314,7 +322,9 @@ private slots:
         const QStringList pictureFiles = QDir(imageDir).entryList(QDir::Files);
         QCOMPARE(pictureFiles.size(), 4);
         QVERIFY(pictureFiles.contains(downloaded));
-        QCOMPARE(db->selectCount(QStringLiteral("SELECT id FROM articles WHERE ItemID='777'")), 1);
+        QCOMPARE(
+            db->selectCount(QStringLiteral("SELECT id FROM articles WHERE ItemID='777'")).value(),
+            1);
     }
 
     void brokenExport_data()
@@ -407,14 +417,15 @@ private slots:
         QVERIFY2(note.startsWith(refused ? QStringLiteral("Import abgebrochen§§§")
                                          : QStringLiteral("Import abgeschlossen§§§")),
                  qPrintable(note));
-        QCOMPARE(db->selectCount(QStringLiteral("SELECT id FROM folders")),
+        QCOMPARE(db->selectCount(QStringLiteral("SELECT id FROM folders")).value(),
                  stored + (refused ? 0 : levels));
         if (!refused) {
             // The deepest category in the one before it.
             QCOMPARE(db->selectOne(QStringLiteral("SELECT p.externalid FROM folders f, folders p "
                                                   "WHERE f.externalid='e%1' AND "
                                                   "p.id=f.folderparentid")
-                                       .arg(levels)),
+                                       .arg(levels))
+                         .value(),
                      levels > 1 ? QStringLiteral("e%1").arg(levels - 1)
                                 : QStringLiteral("s%1").arg(stored));
         }
@@ -457,11 +468,12 @@ private slots:
         QCOMPARE(runImportOf(smallExport(category,
                                          "<Description>" + description + "</Description>")),
                  kDone);
-        const SqlRows folders = data.db()->select(QStringLiteral("SELECT id, foldername FROM folders"));
+        const SqlRows folders
+            = data.db()->select(QStringLiteral("SELECT id, foldername FROM folders")).value();
         QCOMPARE(folders.size(), 1);
         QCOMPARE(folders.first().value(QStringLiteral("foldername")).toString(), folder);
         const SqlRows articles
-            = data.db()->select(QStringLiteral("SELECT Folder, Description FROM articles"));
+            = data.db()->select(QStringLiteral("SELECT Folder, Description FROM articles")).value();
         QCOMPARE(articles.size(), 1);
         QCOMPARE(articles.first().value(QStringLiteral("Folder")),
                  folders.first().value(QStringLiteral("id")));
@@ -504,10 +516,13 @@ private slots:
                                           "</user></users>\n<ItemsTotal>");
         QCOMPARE(runImportOf(xml), kDone);
 
-        const SqlRows made = data.db()->select(
-            QStringLiteral("SELECT id, accountname FROM accounts WHERE id > %1")
-                .arg(ids.last()));
-        const SqlRows article = data.db()->select(QStringLiteral("SELECT Account FROM articles"));
+        const SqlRows made
+            = data.db()
+                  ->select(QStringLiteral("SELECT id, accountname FROM accounts WHERE id > %1")
+                               .arg(ids.last()))
+                  .value();
+        const SqlRows article
+            = data.db()->select(QStringLiteral("SELECT Account FROM articles")).value();
         QCOMPARE(article.size(), 1);
         if (match >= 0) {
             QCOMPARE(made.size(), 0);
@@ -590,9 +605,13 @@ private slots:
 
         const QString columns = QStringLiteral(
             "StartPrice,BuyItNowPrice,LotSize,ShippingService_1_Cost");
-        const SqlRows rows = data.db()->select(
-            QStringLiteral("SELECT id, Title, Quantity FROM articles WHERE id <> %1 ORDER BY id")
-                .arg(plain));
+        const SqlRows rows
+            = data.db()
+                  ->select(
+                      QStringLiteral(
+                          "SELECT id, Title, Quantity FROM articles WHERE id <> %1 ORDER BY id")
+                          .arg(plain))
+                  .value();
         QCOMPARE(rows.size(), items.size());
         for (const auto &row : rows) {
             const int id = row.value(QStringLiteral("id")).toInt();
@@ -643,8 +662,11 @@ private slots:
                 + QStringLiteral("</Item>");
         xml += QStringLiteral("</Items></export>");
         QCOMPARE(runImport(xml, "UTF-8"), note);
-        const SqlRows rows = data.db()->select(
-            QStringLiteral("SELECT Title, LENGTH(Description) AS n FROM articles ORDER BY id"));
+        const SqlRows rows
+            = data.db()
+                  ->select(QStringLiteral(
+                      "SELECT Title, LENGTH(Description) AS n FROM articles ORDER BY id"))
+                  .value();
         QStringList titles;
         for (const auto &row : rows) {
             titles << row.value("Title").toString();
@@ -733,7 +755,8 @@ private slots:
         }
         QCOMPARE(note.section(QStringLiteral("„Stuhl“: "), 1),
                  fields.isEmpty() ? QString() : fields.join(QStringLiteral(", ")) + '.');
-        const int id = data.db()->selectOne(QStringLiteral("SELECT MAX(id) FROM articles")).toInt();
+        const int id
+            = data.db()->selectOne(QStringLiteral("SELECT MAX(id) FROM articles")).value().toInt();
         QCOMPARE(TestSupport::values(data.db(), id,
                                      QStringLiteral("StartPrice,ShippingService_1_Cost,"
                                                     "VAT_VATPercent,Quantity")),
@@ -763,7 +786,8 @@ private slots:
         runImport(QStringLiteral("<export><ItemsTotal>%1</ItemsTotal><Items>").arg(prices.size())
                       + items + QStringLiteral("</Items></export>"),
                   "UTF-8");
-        const int id = data.db()->selectOne(QStringLiteral("SELECT MAX(id) FROM articles")).toInt();
+        const int id
+            = data.db()->selectOne(QStringLiteral("SELECT MAX(id) FROM articles")).value().toInt();
         QCOMPARE(TestSupport::values(data.db(), id, QStringLiteral("StartPrice")), stored);
     }
 
@@ -804,10 +828,11 @@ private slots:
         QVERIFY2(sent.startsWith(note + QStringLiteral(" (Fehler der Datenbank: "))
                      && sent.contains(QStringLiteral("refused")),
                  qPrintable(sent));
-        QCOMPARE(db->selectCount(QStringLiteral("SELECT id FROM articles")), articles);
+        QCOMPARE(db->selectCount(QStringLiteral("SELECT id FROM articles")).value(), articles);
         // The activity entry says the same, as an error.
         const SqlRows entries
-            = db->select(QStringLiteral("SELECT title, textinfo, infotype FROM itemshistory"));
+            = db->select(QStringLiteral("SELECT title, textinfo, infotype FROM itemshistory"))
+                  .value();
         QCOMPARE(entries.size(), 1);
         QCOMPARE(entries.first().value(QStringLiteral("infotype")).toString(),
                  QStringLiteral("error"));
@@ -836,7 +861,7 @@ private slots:
         QCOMPARE(sent, kDone);
         Database *db = data.db();
         QCOMPARE(storedRows(db), QStringLiteral("1,1,3,0"));
-        QCOMPARE(db->selectCount(QStringLiteral("SELECT DISTINCT Title FROM articles")), 3);
+        QCOMPARE(db->selectCount(QStringLiteral("SELECT DISTINCT Title FROM articles")).value(), 3);
     }
 
     // Exports no program writes end with a reason, never with a crash; generated here.

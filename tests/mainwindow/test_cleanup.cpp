@@ -91,12 +91,14 @@ private slots:
         for (const char *table : { "articles WHERE id", "articles_images WHERE article_id",
                                    "articles_variations WHERE article_id",
                                    "articles_variations_op_val WHERE article_id" })
-            left << w.db()->selectOne(QStringLiteral("SELECT COUNT(*) FROM %1 IN (%2,%3)")
-                                          .arg(QLatin1String(table))
-                                          .arg(deleted[0] - 1)
-                                          .arg(deleted[0]));
+            left << w.db()
+                        ->selectOne(QStringLiteral("SELECT COUNT(*) FROM %1 IN (%2,%3)")
+                                        .arg(QLatin1String(table))
+                                        .arg(deleted[0] - 1)
+                                        .arg(deleted[0]))
+                        .value();
         QCOMPARE(left, QStringList({ "1", "1", "1", "1" }));
-        QCOMPARE(w.db()->selectCount("SELECT id FROM articles"), 2);
+        QCOMPARE(w.db()->selectCount("SELECT id FROM articles").value(), 2);
         // The picture clean-up reports its end, and its thread ends with it. Without a
         // system tray its closing notice then takes the status panel.
         auto *label = w.window()->findChild<QLabel *>("SyncLabel");
@@ -219,10 +221,10 @@ private slots:
         w.trigger("actionDatenbank_aufr_umen");
         QStringList stored;
         for (const ArticleRow &row :
-             w.db()->select("SELECT id, folderparentid FROM folders ORDER BY id"))
+             w.db()->select("SELECT id, folderparentid FROM folders ORDER BY id").value())
             stored << row.value("id").toString() + ':' + row.value("folderparentid").toString();
         QCOMPARE(stored.join(' '), parents);
-        QCOMPARE(w.db()->selectCount("SELECT id FROM articles WHERE Folder=999"), 0);
+        QCOMPARE(w.db()->selectCount("SELECT id FROM articles WHERE Folder=999").value(), 0);
         QTRY_COMPARE(below(), shown);
         QTRY_COMPARE(w.count(-10), lost + lostArticles);
         if (told.isEmpty()) {

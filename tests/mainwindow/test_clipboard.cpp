@@ -41,8 +41,10 @@ private:
     QList<int> newArticles(int after) const
     {
         QList<int> ids;
-        for (const ArticleRow &row : m_w->db()->select(
-                 "SELECT id FROM articles WHERE id>" + QString::number(after) + " ORDER BY id"))
+        for (const ArticleRow &row : m_w->db()
+                                         ->select("SELECT id FROM articles WHERE id>"
+                                                  + QString::number(after) + " ORDER BY id")
+                                         .value())
             ids << row.value("id").toInt();
         return ids;
     }
@@ -50,8 +52,8 @@ private:
     QString children(int id) const
     {
         const QString of = QStringLiteral(" WHERE article_id=") + QString::number(id);
-        return m_w->db()->selectOne("SELECT COUNT(*) FROM articles_images" + of) + '/'
-            + m_w->db()->selectOne("SELECT COUNT(*) FROM articles_variations" + of);
+        return m_w->db()->selectOne("SELECT COUNT(*) FROM articles_images" + of).value() + '/'
+            + m_w->db()->selectOne("SELECT COUNT(*) FROM articles_variations" + of).value();
     }
     bool pasteOffered() const
     {
@@ -88,7 +90,9 @@ private slots:
             QVERIFY(m_w->row(copy));
         }
         // Own rows naming the same files.
-        QCOMPARE(m_w->db()->selectCount("SELECT id FROM articles_images WHERE image='Uhr_rot.jpg'"),
+        QCOMPARE(m_w->db()
+                     ->selectCount("SELECT id FROM articles_images WHERE image='Uhr_rot.jpg'")
+                     .value(),
                  3);
         for (int source : sources)
             QCOMPARE(m_w->values(source, "Folder,ItemID") + children(source), "-7|1100423/1");

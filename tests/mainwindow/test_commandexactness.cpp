@@ -75,7 +75,8 @@ QString stored(Database *db)
     QStringList parts;
     for (const ArticleRow &row :
          db->select("SELECT id, Folder, FolderOld, Trash, ItemID, DoCheck FROM articles "
-                    "ORDER BY id")) {
+                    "ORDER BY id")
+             .value()) {
         QStringList cells;
         for (const char *column : { "id", "Folder", "FolderOld", "Trash", "ItemID", "DoCheck" })
             cells << row.value(QLatin1String(column)).toString();
@@ -83,10 +84,10 @@ QString stored(Database *db)
     }
     parts << "|";
     for (const ArticleRow &row :
-         db->select("SELECT id, foldername, folderparentid FROM folders ORDER BY id"))
+         db->select("SELECT id, foldername, folderparentid FROM folders ORDER BY id").value())
         parts << row.value("id").toString() + ':' + row.value("foldername").toString() + '<'
                 + row.value("folderparentid").toString();
-    parts << "| pictures " + db->selectOne("SELECT COUNT(*) FROM articles_images");
+    parts << "| pictures " + db->selectOne("SELECT COUNT(*) FROM articles_images").value();
     return parts.join(' ');
 }
 
@@ -212,14 +213,19 @@ QString duplicates()
 {
     Database probe(true, QStringLiteral("duplicateprobe"));
     QStringList copies;
-    for (const ArticleRow &row : probe.select("SELECT id FROM articles WHERE Title='Spaten' AND "
-                                              "id <> 1 ORDER BY id")) {
+    for (const ArticleRow &row : probe
+                                     .select("SELECT id FROM articles WHERE Title='Spaten' AND "
+                                             "id <> 1 ORDER BY id")
+                                     .value()) {
         const QString id = row.value("id").toString();
         copies << probe.selectOne("SELECT COUNT(*) FROM articles_variations WHERE article_id=" + id)
+                      .value()
                 + " variations, "
-                + probe.selectOne("SELECT COUNT(*) FROM articles_images WHERE variant_name='rot' "
-                                  "AND article_id="
-                                  + id)
+                + probe
+                      .selectOne("SELECT COUNT(*) FROM articles_images WHERE variant_name='rot' "
+                                 "AND article_id="
+                                 + id)
+                      .value()
                 + " picture";
     }
     return copies.join(" / ");
@@ -387,17 +393,20 @@ QString held(Window &w, Database *db)
     const int current = w.fixture.treeView()->currentIndex().data(Qt::UserRole).toInt();
     QStringList parts;
     for (const ArticleRow &row : db->select("SELECT id FROM articles WHERE Trash=0 AND Folder="
-                                            + QString::number(current) + " ORDER BY id"))
+                                            + QString::number(current) + " ORDER BY id")
+                                     .value())
         parts << row.value("id").toString();
     parts << "|";
     QHash<int, int> counts;
     for (const ArticleRow &row :
-         db->select("SELECT Folder, COUNT(id) AS M FROM articles WHERE Trash=0 GROUP BY Folder"))
+         db->select("SELECT Folder, COUNT(id) AS M FROM articles WHERE Trash=0 GROUP BY Folder")
+             .value())
         counts.insert(row.value("Folder").toInt(), row.value("M").toInt());
     QStringList folders;
     for (int fixed : { -9, -7, -8, -3, -2, -5, -10 })
         folders << QString::number(fixed) + '=' + QString::number(counts.value(fixed));
-    for (const ArticleRow &row : db->select("SELECT id, foldername, folderparentid FROM folders")) {
+    for (const ArticleRow &row :
+         db->select("SELECT id, foldername, folderparentid FROM folders").value()) {
         const int id = row.value("id").toInt();
         folders << QString::number(id) + '=' + QString::number(counts.value(id)) + ':'
                 + row.value("foldername").toString() + '<' + row.value("folderparentid").toString();
@@ -793,7 +802,7 @@ void TestCommandExactness::otherWorkstation()
     if (c->probe.isEmpty())
         QCOMPARE(stored(b), before);
     else
-        QCOMPARE(b->selectOne(c->probe), c->value);
+        QCOMPARE(b->selectOne(c->probe).value(), c->value);
     QTRY_COMPARE(answers.messages().size(), c->told.isEmpty() ? 0 : 1);
     if (!c->told.isEmpty())
         QCOMPARE(answers.lastMessageText(), c->told);
@@ -821,8 +830,8 @@ void TestCommandExactness::otherWorkstation()
             pending << child;
         }
     }
-    QCOMPARE(folders, b->selectCount("SELECT id FROM folders"));
-    QCOMPARE(articles, b->selectCount("SELECT id FROM articles WHERE Trash=0"));
+    QCOMPARE(folders, b->selectCount("SELECT id FROM folders").value());
+    QCOMPARE(articles, b->selectCount("SELECT id FROM articles WHERE Trash=0").value());
     next.close();
 }
 

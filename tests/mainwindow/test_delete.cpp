@@ -109,9 +109,11 @@ private slots:
             states << (gone ? "gone" : m_w->values(id, "Folder,FolderOld,Trash,DoCheck,Planned_Interval"));
             if (gone)
                 QCOMPARE(
-                    m_w->db()->selectCount("SELECT id FROM articles_images" + of)
-                        + m_w->db()->selectCount("SELECT id FROM articles_variations" + of)
-                        + m_w->db()->selectCount("SELECT id FROM articles_variations_op_val" + of),
+                    m_w->db()->selectCount("SELECT id FROM articles_images" + of).value()
+                        + m_w->db()->selectCount("SELECT id FROM articles_variations" + of).value()
+                        + m_w->db()
+                              ->selectCount("SELECT id FROM articles_variations_op_val" + of)
+                              .value(),
                     0);
             const bool listed = states.last().startsWith(QString::number(folder) + "|")
                 && states.last().section('|', 2, 2) == "0";
@@ -140,11 +142,13 @@ private slots:
         // On a shared database the other workstations drop the rows that left the folder,
         // through the synchronising one.
         const int expected = m_w->db()->isMySQL ? removed : 0;
-        QCOMPARE(m_w->db()->selectCount("SELECT id FROM itemshistory WHERE infotype='removeitem' "
-                                        "AND textinfo LIKE '%("
-                                        + QString::number(folder) + ",%'"),
+        QCOMPARE(m_w->db()
+                     ->selectCount("SELECT id FROM itemshistory WHERE infotype='removeitem' "
+                                   "AND textinfo LIKE '%("
+                                   + QString::number(folder) + ",%'")
+                     .value(),
                  expected);
-        QCOMPARE(m_w->db()->selectCount("SELECT id FROM clienttoserver"), expected);
+        QCOMPARE(m_w->db()->selectCount("SELECT id FROM clienttoserver").value(), expected);
     }
 
     // Both commands keep the folder an article came from, which MySQL would overwrite

@@ -76,8 +76,10 @@ private:
     // The number of articles in `folder` as the database holds it.
     int stored(int folder) const
     {
-        return m_w->db()->selectCount(
-            QStringLiteral("SELECT id FROM articles WHERE Trash=0 AND Folder=%1").arg(folder));
+        return m_w->db()
+            ->selectCount(
+                QStringLiteral("SELECT id FROM articles WHERE Trash=0 AND Folder=%1").arg(folder))
+            .value();
     }
 
 private slots:
@@ -321,8 +323,10 @@ private slots:
         QStringList outcome;
         for (int id : ids)
             outcome << m_w->values(id, "Folder,DoCheckResult") + '|'
-                    + m_w->db()->selectOne("SELECT infotype FROM itemshistory WHERE databaseid="
-                                           + QString::number(id))
+                    + m_w->db()
+                          ->selectOne("SELECT infotype FROM itemshistory WHERE databaseid="
+                                      + QString::number(id))
+                          .value()
                     + '|' + (m_w->row(id) ? "listed" : "gone");
         QCOMPARE(outcome,
                  QStringList({ "-8||end_success|gone", "-9|(f)" + refusal + "|end_fail|listed",
@@ -371,6 +375,7 @@ private slots:
                      ->selectOne("SELECT infotype || '|' || textinfo FROM itemshistory "
                                  "WHERE databaseid="
                                  + QString::number(id))
+                     .value()
                      .left(text.size() + 9),
                  "end_fail|" + text);
         QVERIFY2(answers.lastMessageText().startsWith("Die Änderung konnte nicht gespeichert "

@@ -198,7 +198,7 @@ void TestMySqlTransfer::interrupted()
     const int stoppedAt = order.indexOf("articles");
     int before = 0;
     for (const QString &table : order.mid(0, stoppedAt))
-        before += local.db()->selectCount("SELECT * FROM " + table);
+        before += local.db()->selectCount("SELECT * FROM " + table).value();
     local.closeMain();
 
     // Short only where the server is to hang: elsewhere a busy machine must not look like one.

@@ -46,7 +46,8 @@ QStringList articles(Database *db)
     for (const auto &row :
          db->select("SELECT a.Folder, a.Account, (SELECT COUNT(*) FROM articles_images i WHERE "
                     "i.article_id = a.id) AS p, (SELECT COUNT(*) FROM articles_variations v "
-                    "WHERE v.article_id = a.id) AS v FROM articles a ORDER BY a.id"))
+                    "WHERE v.article_id = a.id) AS v FROM articles a ORDER BY a.id")
+             .value())
         list << row["Folder"].toString() + ':' + row["Account"].toString() + ' '
                 + row["p"].toString() + '/' + row["v"].toString();
     return list;
@@ -116,10 +117,10 @@ void TestSetup::options()
     child<QCheckBox>(&dialog, "NotiNewBids")->setChecked(false);
     press(dialog, QDialogButtonBox::Ok);
 
-    QCOMPARE(QStringList({ data.db()->getOption("NotiNewSale", "-"),
-                           data.db()->getOption("NotiNewBids", "-"),
-                           data.db()->getOption("SyncIntervall", "-"),
-                           data.db()->getOption("backuppath", "-") }),
+    QCOMPARE(QStringList({ data.db()->getOption("NotiNewSale", "-").value(),
+                           data.db()->getOption("NotiNewBids", "-").value(),
+                           data.db()->getOption("SyncIntervall", "-").value(),
+                           data.db()->getOption("backuppath", "-").value() }),
              QStringList({ checked ? "1" : "0", "0", QString::number(shownInterval), "-" }));
     QVERIFY(QFile::exists(data.dataDir() + "mysql.setup"));
 }
@@ -129,7 +130,7 @@ void TestSetup::cancelWritesNothing()
     TestDatabase data(Backend::SQLite);
     QVERIFY(data.error().isEmpty());
     QTemporaryDir other;
-    const auto options = data.db()->select("SELECT * FROM options");
+    const auto options = data.db()->select("SELECT * FROM options").value();
     DialogAnswers answers;
     answers.pushDirectory(dataFolder(other));
     answers.pushDirectory(other.path());
@@ -141,7 +142,7 @@ void TestSetup::cancelWritesNothing()
     child<QCheckBox>(&dialog, "MySQLActive")->setChecked(true);
     press(dialog, QDialogButtonBox::Cancel);
 
-    QCOMPARE(data.db()->select("SELECT * FROM options"), options);
+    QCOMPARE(data.db()->select("SELECT * FROM options").value(), options);
     QVERIFY(!QFile::exists(data.dataDir() + "mysql.setup"));
 }
 
@@ -161,8 +162,8 @@ void TestSetup::dataPathWhereStartupReadsIt()
         child<QToolButton>(&dialog, "DataPathButton")->click();
         press(dialog, QDialogButtonBox::Ok);
 
-        QCOMPARE(defaults.getOption("datapath", "-"), chosen.path() + '/');
-        QCOMPARE(running.db()->getOption("datapath", "-"), QString("-"));
+        QCOMPARE(defaults.getOption("datapath", "-").value(), chosen.path() + '/');
+        QCOMPARE(running.db()->getOption("datapath", "-").value(), QString("-"));
         QCOMPARE(qApp->property("datadir").toString(), running.dataDir());
         QVERIFY(answers.lastMessageText().startsWith("Starte das Programm neu"));
     }
@@ -204,7 +205,7 @@ void TestSetup::readOnlyStartStaysReadOnly()
             child<QToolButton>(&dialog, "DataPathButton")->click();
             press(dialog, QDialogButtonBox::Ok);
         }
-        QCOMPARE(defaults.getOption("datapath", "-"), chosen.path() + '/');
+        QCOMPARE(defaults.getOption("datapath", "-").value(), chosen.path() + '/');
 
         Database worker(true, QStringLiteral("afterSettings"));
         QVERIFY(worker.isReadOnly());
@@ -348,8 +349,8 @@ void TestSetup::removeAccount()
     QCOMPARE(articles(db),
              QStringList({ "-5:0 1/1", "-10:0 1/1", "-100:0 1/1", "-3:0 1/1", "-2:0 1/1", "4:0 1/1",
                            "-9:" + QString::number(kept) + " 1/0" }));
-    QCOMPARE(db->selectCount("SELECT id FROM articles_images"), 7);
-    QCOMPARE(db->selectCount("SELECT id FROM articles_variations"), 6);
+    QCOMPARE(db->selectCount("SELECT id FROM articles_images").value(), 7);
+    QCOMPARE(db->selectCount("SELECT id FROM articles_variations").value(), 6);
     QCOMPARE(list->topLevelItemCount(), 1);
 }
 
@@ -413,7 +414,7 @@ void TestSetup::removeAccountFailsWhole()
     QVERIFY2(answers.lastMessageText().startsWith("Das Konto konnte nicht entfernt werden: ")
                  && answers.lastMessageText().contains("Varianten gesperrt"),
              qPrintable(answers.lastMessageText()));
-    QCOMPARE(db->selectCount("SELECT id FROM accounts"), 1);
+    QCOMPARE(db->selectCount("SELECT id FROM accounts").value(), 1);
     QCOMPARE(articles(db), before);
     QCOMPARE(list->topLevelItemCount(), 1);
     // Another connection writes the account's row at once, not after a lock wait.
@@ -423,7 +424,7 @@ void TestSetup::removeAccountFailsWhole()
         QVERIFY(other.executeSQL("SET SESSION innodb_lock_wait_timeout = 1"));
     QVERIFY2(other.executeSQL("UPDATE accounts SET active = 0 WHERE id=" + QString::number(gone)),
              qPrintable(other.lastErrorText));
-    QCOMPARE(db->selectOne("SELECT active FROM accounts"), QString("0"));
+    QCOMPARE(db->selectOne("SELECT active FROM accounts").value(), QString("0"));
 }
 
 void TestSetup::uploadReportsLeftOutRows()
@@ -458,7 +459,7 @@ void TestSetup::uploadReportsLeftOutRows()
                      R"(^Übertrage Tabelle - itemshistory - \(\d+/\d+\) - Daten \(62/100\)$)"))
                  .isEmpty());
     QCOMPARE(button->text(), label);
-    QCOMPARE(shared.db()->selectCount("SELECT id FROM itemshistory"), 100);
+    QCOMPARE(shared.db()->selectCount("SELECT id FROM itemshistory").value(), 100);
     QCOMPARE(answers.messages().size(), 1);
     QCOMPARE(answers.messages().first().type, 1);
     const QString text = answers.messages().first().text;

@@ -199,7 +199,7 @@ void TestSetupAccount::newAccount()
     QVERIFY(requests[0].body.contains("<Username>kaffee_laden</Username>"));
     QVERIFY(requests[1].body.contains("<eBayAuthToken>" + kToken.toUtf8() + "</eBayAuthToken>"));
 
-    const auto rows = m_data->db()->select("SELECT * FROM accounts");
+    const auto rows = m_data->db()->select("SELECT * FROM accounts").value();
     QCOMPARE(rows.size(), 1);
     const auto row = rows.first();
     QCOMPARE(
@@ -259,7 +259,7 @@ void TestSetupAccount::nothingWritten()
              qPrintable(answers.messages().first().text));
     QCOMPARE(m_server->requestCount(), requests);
     QCOMPARE(urls.urls().size(), requests);
-    QCOMPARE(m_data->db()->selectCount("SELECT id FROM accounts"), 0);
+    QCOMPARE(m_data->db()->selectCount("SELECT id FROM accounts").value(), 0);
     QVERIFY(child<QPushButton>(&dialog, "authButton")->isEnabled());
 }
 
@@ -302,7 +302,7 @@ void TestSetupAccount::renewal()
     signIn(dialog, typed);
 
     QStringList rows;
-    for (const auto &row : db->select("SELECT * FROM accounts"))
+    for (const auto &row : db->select("SELECT * FROM accounts").value())
         rows << row["accountname"].toString() + '|' + row["token"].toString() + '|'
                 + row["active"].toString();
     QCOMPARE(rows.join(','), expected);
@@ -347,10 +347,11 @@ void TestSetupAccount::failedUserReply()
 
     QCOMPARE(dialog.result(), 1);
     const auto row
-        = db->select("SELECT token, apiresult FROM accounts WHERE id=" + QString::number(id));
+        = db->select("SELECT token, apiresult FROM accounts WHERE id=" + QString::number(id))
+              .value();
     QCOMPARE(row.value(0).value("token").toString(), kToken);
     QCOMPARE(row.value(0).value("apiresult").toString(), good);
-    QCOMPARE(db->selectCount("SELECT id FROM accounts"), 1);
+    QCOMPARE(db->selectCount("SELECT id FROM accounts").value(), 1);
 }
 
 APP_TEST_MAIN(TestSetupAccount)

@@ -510,7 +510,8 @@ private slots:
         std::optional<Database> dialog;
         if (meanwhile == QLatin1String("dialog")) {
             dialog.emplace(true, QStringLiteral("statusDialog"));
-            QCOMPARE(dialog->selectOne("SELECT Title FROM articles"), QStringLiteral("Standuhr"));
+            QCOMPARE(dialog->selectOne("SELECT Title FROM articles").value(),
+                     QStringLiteral("Standuhr"));
         }
 
         // "Löschen": its COMMIT runs, its answer is lost, and the network stalls from then on.
@@ -543,11 +544,11 @@ private slots:
             }
             QCOMPARE(list->topLevelItemCount(), 0);
         } else if (meanwhile == QLatin1String("dialog")) {
-            QVERIFY(dialog->select("SELECT Title FROM articles").isEmpty());
+            QVERIFY(dialog->select("SELECT Title FROM articles").value().isEmpty());
             QVERIFY2(dialog->lastErrorText.startsWith(kAway), qPrintable(dialog->lastErrorText));
         } else if (meanwhile == QLatin1String("new dialog")) {
             Database opened(true, QStringLiteral("statusNewDialog"));
-            QVERIFY(opened.select("SELECT Title FROM articles").isEmpty());
+            QVERIFY(opened.select("SELECT Title FROM articles").value().isEmpty());
             QVERIFY2(opened.lastErrorText.startsWith(kAway), qPrintable(opened.lastErrorText));
         } else if (meanwhile == QLatin1String("command")) {
             // "Liste leeren": refused at once, the seller reads why.

@@ -200,20 +200,23 @@ ArticleModel readFixture(const QByteArray &xml)
 Listing loadListing(Database &db, int id)
 {
     Listing l;
-    l.row = db.select(QString("SELECT * FROM articles WHERE id=%1").arg(id)).value(0);
+    l.row = db.select(QString("SELECT * FROM articles WHERE id=%1").arg(id)).value().value(0);
     l.row.insert("smallbiz", 0);
     l.row.insert("apiresult", kCommercial);
     for (const auto &picture :
          db.select(QString("SELECT * FROM articles_images WHERE article_id=%1 ORDER BY sort, id")
-                       .arg(id))) {
+                       .arg(id))
+             .value()) {
         const QString name = picture.value("variant_name").toString();
         if (name.isEmpty())
             l.pictureUrls << picture.value("image").toString();
         else
             l.variationPictureUrls.insert(name, picture.value("image").toString());
     }
-    l.variations = db.select(
-        QString("SELECT * FROM articles_variations WHERE article_id=%1 ORDER BY id").arg(id));
+    l.variations
+        = db.select(QString("SELECT * FROM articles_variations WHERE article_id=%1 ORDER BY id")
+                        .arg(id))
+              .value();
     return l;
 }
 
@@ -466,9 +469,12 @@ void TestItemMapping::roundTrip()
             "<NameValueList>\n\t<Name><![CDATA[Material]]></Name>\n\t<Value>"
             "<![CDATA[Baumwolle]]></Value>\n\t<Value><![CDATA[Elasthan ]]]]>"
             "<![CDATA[> 5%]]></Value>\n</NameValueList>\n" };
-    QCOMPARE(found(texts(db.select(QString("SELECT * FROM articles WHERE id=%1").arg(id)).value(0)),
-                   article),
-             article);
+    QCOMPARE(
+        found(
+            texts(
+                db.select(QString("SELECT * FROM articles WHERE id=%1").arg(id)).value().value(0)),
+            article),
+        article);
 
     const XmlNode revised = written(loadListing(db, id), Purpose::Revise);
     // Quantities go out without the sold ones, which the marketplace adds again (this also
@@ -554,7 +560,7 @@ void TestItemMapping::failedSaveWritesNothing()
     QCOMPARE(record.saveToDatabase(data.db(), variant == "not a new article" ? 5 : 0), 0);
     for (const QString table : { "articles", "articles_images", "articles_variations" }) {
         if (!variationsFail || table != "articles_variations")
-            QCOMPARE(data.db()->selectOne("SELECT COUNT(*) FROM " + table), QString("0"));
+            QCOMPARE(data.db()->selectOne("SELECT COUNT(*) FROM " + table).value(), QString("0"));
     }
 }
 

@@ -112,6 +112,7 @@ ArticleRow TestListing::article(const QString &title)
                         "a.token, articles.* FROM articles JOIN accounts a ON articles.Account = "
                         "a.id WHERE articles.id=%1")
                     .arg(db.insertSqlClean(row, "articles")))
+        .value()
         .value(0);
 }
 

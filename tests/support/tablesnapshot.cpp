@@ -9,7 +9,7 @@ namespace TestSupport {
 TableSnapshot TableSnapshot::take(Database &db, const QString &table, const QString &keyColumn)
 {
     TableSnapshot snapshot;
-    const SqlRows rows = db.select(QStringLiteral("SELECT * FROM %1").arg(table));
+    const SqlRows rows = db.select(QStringLiteral("SELECT * FROM %1").arg(table)).value();
     for (const auto &row : rows)
         snapshot.m_rows.insert(row.value(keyColumn).toString(), row);
     return snapshot;

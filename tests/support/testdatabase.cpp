@@ -248,7 +248,7 @@ bool refuseRows(Database *db, const QString &table, const QString &event, const 
 QString values(Database *db, int id, const QString &columns)
 {
     const auto row
-        = db->select(QStringLiteral("SELECT * FROM articles WHERE id=%1").arg(id)).value(0);
+        = db->select(QStringLiteral("SELECT * FROM articles WHERE id=%1").arg(id)).value().value(0);
     QStringList list;
     for (const QString &name : columns.split(QLatin1Char(',')))
         list << row.value(name).toString();

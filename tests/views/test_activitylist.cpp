@@ -201,7 +201,7 @@ private slots:
         QCOMPARE(newsAt(0)->textinfo, QStringLiteral("Neues Gebot"));
         for (int row = 1; row < 100; ++row)
             QCOMPARE(newsAt(row)->title, QStringLiteral("Eintrag %1").arg(149 - row));
-        QCOMPARE(db()->selectCount(QStringLiteral("SELECT id FROM itemshistory")), 150);
+        QCOMPARE(db()->selectCount(QStringLiteral("SELECT id FROM itemshistory")).value(), 150);
     }
 
     void entryEffects_data()
@@ -425,8 +425,10 @@ private slots:
         QString result;
         while (result.isEmpty() && waited.elapsed() < 60000) {
             QThread::msleep(20);
-            result = db()->selectOne(
-                QStringLiteral("SELECT DoCheckResult FROM articles WHERE id=%1").arg(article));
+            result
+                = db()->selectOne(QStringLiteral("SELECT DoCheckResult FROM articles WHERE id=%1")
+                                      .arg(article))
+                      .value();
         }
         QVERIFY2(!result.isEmpty(), "the listing worker waited for the window");
 
@@ -460,7 +462,7 @@ private slots:
 
         clear->trigger();
         QCOMPARE(entries(), 0);
-        QCOMPARE(db()->selectCount(QStringLiteral("SELECT id FROM itemshistory")), 0);
+        QCOMPARE(db()->selectCount(QStringLiteral("SELECT id FROM itemshistory")).value(), 0);
         // Entries taken before stay out; new ones come in.
         window()->addNewsItem(first);
         QCOMPARE(entries(), 0);

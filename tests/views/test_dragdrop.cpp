@@ -281,8 +281,10 @@ private slots:
             QList<int> numbers;
             for (const char *table :
                  { "articles_images", "articles_variations", "articles_variations_op_val" })
-                numbers << data.db()->selectCount(QStringLiteral("SELECT id FROM ")
-                                                  + QLatin1String(table));
+                numbers << data.db()
+                               ->selectCount(QStringLiteral("SELECT id FROM ")
+                                             + QLatin1String(table))
+                               .value();
             return numbers;
         };
         const QList<int> rowsBefore = rowCounts();
@@ -295,9 +297,10 @@ private slots:
             before, TableSnapshot::take(*data.db(), QStringLiteral("articles")));
         QVERIFY2(changes.isEmpty(), qPrintable(TableSnapshot::describe(changes)));
         QCOMPARE(rowCounts(), rowsBefore);
-        QCOMPARE(
-            data.db()->selectCount(QStringLiteral("SELECT id FROM articles WHERE ItemID='110'")),
-            1);
+        QCOMPARE(data.db()
+                     ->selectCount(QStringLiteral("SELECT id FROM articles WHERE ItemID='110'"))
+                     .value(),
+                 1);
         QCOMPARE(countOf(model, elektro), elektroCount);
         QCOMPARE(countOf(model, -9), activeCount);
         QTRY_COMPARE(answers.messages().size(), 1);

@@ -54,11 +54,11 @@ QString stored(Database *db)
 {
     QStringList parts;
     for (const ArticleRow &row :
-         db->select("SELECT id, folderparentid, foldername FROM folders ORDER BY id"))
+         *db->select("SELECT id, folderparentid, foldername FROM folders ORDER BY id"))
         parts << row.value("id").toString() + ':' + row.value("folderparentid").toString() + ':'
                 + row.value("foldername").toString();
     parts << "|";
-    for (const ArticleRow &row : db->select("SELECT id, Folder FROM articles ORDER BY id"))
+    for (const ArticleRow &row : *db->select("SELECT id, Folder FROM articles ORDER BY id"))
         parts << row.value("id").toString() + ':' + row.value("Folder").toString();
     return parts.join(' ');
 }

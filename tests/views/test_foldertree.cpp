@@ -95,15 +95,17 @@ int idOf(const QModelIndex &index)
 
 int countIn(Database *db, const QString &condition)
 {
-    return db->selectOne(QStringLiteral("SELECT count(*) FROM ") + condition).toInt();
+    return db->selectOne(QStringLiteral("SELECT count(*) FROM ") + condition).value().toInt();
 }
 
 // The stored name and parent of folder `id`.
 QString storedFolder(Database *db, int id)
 {
     return db->selectOne(QStringLiteral("SELECT foldername FROM folders WHERE id=%1").arg(id))
+               .value()
         + QLatin1Char('@')
-        + db->selectOne(QStringLiteral("SELECT folderparentid FROM folders WHERE id=%1").arg(id));
+        + db->selectOne(QStringLiteral("SELECT folderparentid FROM folders WHERE id=%1").arg(id))
+              .value();
 }
 
 } // namespace
@@ -189,9 +191,11 @@ private slots:
         tree->expand(findFolder(model, f.werkzeug));
         tree->collapse(findFolder(model, f.elektro));
         QCOMPARE(countIn(data.db(), QStringLiteral("folder_writes")), 2);
-        QCOMPARE(data.db()->selectOne(
-                     QStringLiteral("SELECT group_concat(id) FROM folders WHERE expand=1")),
-                 QString::number(f.werkzeug));
+        QCOMPARE(
+            data.db()
+                ->selectOne(QStringLiteral("SELECT group_concat(id) FROM folders WHERE expand=1"))
+                .value(),
+            QString::number(f.werkzeug));
     }
 
     void folderEditTexts()
@@ -483,7 +487,7 @@ private slots:
         QCOMPARE(window.itemList()->topLevelItemCount(), 2);
         QCOMPARE(answers.messages().size(), 0);
         QVERIFY(db->executeSQL(QStringLiteral("ALTER TABLE options_away RENAME TO options")));
-        QCOMPARE(db->getOption(QStringLiteral("lastOrder"), QString()),
+        QCOMPARE(db->getOption(QStringLiteral("lastOrder"), QString()).value(),
                  QStringLiteral("Title DESC"));
     }
 };

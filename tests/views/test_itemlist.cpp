@@ -197,7 +197,9 @@ private slots:
             const int id = listed->data(0, ItemListRole::ArticleIdRole).toInt();
             QTreeWidgetItem written;
             window()->UpdateListItem(
-                db->select(QStringLiteral("SELECT * FROM articles WHERE id=%1").arg(id)).value(0),
+                db->select(QStringLiteral("SELECT * FROM articles WHERE id=%1").arg(id))
+                    .value()
+                    .value(0),
                 &written);
             for (int role : roles) {
                 const QVariant expected = written.data(0, role);
@@ -399,7 +401,7 @@ private slots:
             return text;
         };
         auto lastOrder = [db] {
-            return db->getOption(QStringLiteral("lastOrder"), QString());
+            return db->getOption(QStringLiteral("lastOrder"), QString()).value();
         };
         openWindow();
         if (!m_fixture)

@@ -129,7 +129,8 @@ void TestSearch::titleAndReferenceOrder()
         QCOMPARE(listedTitles(m_window->itemList()), sort.second);
     }
     // The order is stored as the menu names it, and holds after a restart.
-    QCOMPARE(m_data->db()->getOption("lastOrder", QString()), QString("ApplicationData DESC"));
+    QCOMPARE(m_data->db()->getOption("lastOrder", QString()).value(),
+             QString("ApplicationData DESC"));
     m_window.reset();
     m_window = std::make_unique<MainWindowFixture>(*m_data);
     QCOMPARE(listedTitles(m_window->itemList()), descending);

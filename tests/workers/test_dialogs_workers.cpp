@@ -133,6 +133,7 @@ QString TestDialogsWorkers::scheduleColumns(int id)
 {
     const auto row = m_database->db()
                          ->select(QStringLiteral("SELECT * FROM articles WHERE id=%1").arg(id))
+                         .value()
                          .value(0);
     QStringList values;
     for (const char *column : { "Folder", "FolderOld", "Planned", "Planned_Interval" })

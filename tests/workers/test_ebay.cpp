@@ -255,8 +255,9 @@ void TestEbay::reconciliation()
     // A row unseen by a complete read of its account always leaves the active folder.
     QCOMPARE(values(db, control, "Folder").toInt(), c.account == 3 ? -9 : -8);
     // The failed read leaves its account's window and writes one entry with the reason.
-    QCOMPARE(db->getOption("read_account_3", QString()), QStringLiteral("2026-03-01 08:00:00"));
-    const auto rows = db->select("SELECT textinfo FROM itemshistory");
+    QCOMPARE(db->getOption("read_account_3", QString()).value(),
+             QStringLiteral("2026-03-01 08:00:00"));
+    const auto rows = db->select("SELECT textinfo FROM itemshistory").value();
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows.first().value("textinfo").toString(), QStringLiteral("Token abgelaufen."));
 }
@@ -295,9 +296,9 @@ void TestEbay::readWindowStart()
     }
     if (!closing)
         QCOMPARE(from, QStringList { start.toUTC().toString("yyyy-MM-ddTHH:mm:ss.zzzZ") });
-    QCOMPARE(tdb.db()->getOption("read_account_4", QString()),
+    QCOMPARE(tdb.db()->getOption("read_account_4", QString()).value(),
              closing ? stored : QStringLiteral("2026-03-09 14:30:00"));
-    QCOMPARE(tdb.db()->selectCount("SELECT id FROM itemshistory"), 0);
+    QCOMPARE(tdb.db()->selectCount("SELECT id FROM itemshistory").value(), 0);
 }
 
 // A round reads the seller profiles and shop categories afresh; the sandbox's stay. It ends
@@ -379,7 +380,7 @@ void TestEbay::knownListingEntries()
         written << item.infotype + '|' + item.title.mid(6) + '|' + item.textinfo;
     }
     QCOMPARE(written, entries);
-    QCOMPARE(db->selectCount("SELECT id FROM itemshistory"), written.size());
+    QCOMPARE(db->selectCount("SELECT id FROM itemshistory").value(), written.size());
     QVERIFY(m_counts.isEmpty());
 }
 
@@ -439,7 +440,7 @@ void TestEbay::knownListingSetsWhatChanged()
     QCOMPARE(m_counts, counts);
     if (sqlite) {
         QStringList columns;
-        for (const auto &row : db->select("SELECT name FROM setcolumns ORDER BY name"))
+        for (const auto &row : db->select("SELECT name FROM setcolumns ORDER BY name").value())
             columns << row.value("name").toString();
         QCOMPARE(columns.join(','), set);
     }
@@ -494,10 +495,10 @@ void TestEbay::pageOfKnownListings()
     QCOMPARE(values(db, ids[7], "CurrentPrice").toDouble(), 0.3);
     QCOMPARE(values(db, quoted, "SoldCount") + values(db, other, "SoldCount"),
              QStringLiteral("00"));
-    QCOMPARE(db->selectCount("SELECT id FROM itemshistory WHERE itemid='12''34'"), 0);
-    QCOMPARE(db->selectCount("SELECT id FROM articles WHERE ItemID='61'"), 1);
+    QCOMPARE(db->selectCount("SELECT id FROM itemshistory WHERE itemid='12''34'").value(), 0);
+    QCOMPARE(db->selectCount("SELECT id FROM articles WHERE ItemID='61'").value(), 1);
     QCOMPARE(values(db, listed, "WatchCount,RefreshHash"), "1|" + kStamp);
-    QCOMPARE(db->selectOne("SELECT infotype FROM itemshistory WHERE itemid='61'"),
+    QCOMPARE(db->selectOne("SELECT infotype FROM itemshistory WHERE itemid='61'").value(),
              QStringLiteral("watcher"));
 }
 
@@ -524,11 +525,11 @@ void TestEbay::newListingPicture()
 
     // The largest size is asked for.
     QCOMPARE(requestedPaths(*m_server), QStringList { "/i/a/$_57.JPG" });
-    QCOMPARE(db->selectCount("SELECT id FROM articles"), 1);
-    const QString id = db->selectOne("SELECT MAX(id) FROM articles");
+    QCOMPARE(db->selectCount("SELECT id FROM articles").value(), 1);
+    const QString id = db->selectOne("SELECT MAX(id) FROM articles").value();
     const QString thumb = served ? QStringLiteral("thumb_31_0.jpg") : QString();
     QCOMPARE(values(db, id.toInt(), "ImageThumb,RefreshHash,Folder"), thumb + '|' + kStamp + "|-8");
-    QCOMPARE(db->selectOne("SELECT image FROM articles_images WHERE article_id=" + id),
+    QCOMPARE(db->selectOne("SELECT image FROM articles_images WHERE article_id=" + id).value(),
              served ? QStringLiteral("31_0.jpg") : address);
     // Picture and thumbnail stand under their names, and nothing else is left behind.
     const QDir::Filters files = QDir::Files | QDir::Hidden;
@@ -562,7 +563,7 @@ void TestEbay::pictureNotMadeDurableLosesThePage()
     readPage({ r });
 
     QCOMPARE(log.count("konnten nicht gespeichert werden"), 1);
-    QCOMPARE(db->selectCount("SELECT id FROM articles"), 0);
+    QCOMPARE(db->selectCount("SELECT id FROM articles").value(), 0);
     QVERIFY(m_news.isEmpty());
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
@@ -592,7 +593,7 @@ void TestEbay::appDownInTheMiddleOfAPage()
     Ebay().getAdItems(page);
 
     QCOMPARE(requestedPaths(*m_server), QStringList({ "/1_0", "/1_1", "/2_0" }));
-    QCOMPARE(db->selectOne("SELECT group_concat(ItemID) FROM articles WHERE ItemID <> '4'"),
+    QCOMPARE(db->selectOne("SELECT group_concat(ItemID) FROM articles WHERE ItemID <> '4'").value(),
              QStringLiteral("1"));
     QCOMPARE(values(db, known, "SoldCount"), QStringLiteral("0"));
 }
@@ -632,7 +633,7 @@ void TestEbay::invalidItemNumberSkipped()
     QCOMPARE(log.count("invalid item number"), 1);
     QCOMPARE(requestedPaths(*m_server), QStringList { "/fine.jpg" });
     QCOMPARE(values(db, stored, "SoldCount") + values(db, one, "SoldCount"), QStringLiteral("00"));
-    QCOMPARE(db->selectOne("SELECT group_concat(ItemID) FROM articles WHERE id > 2"),
+    QCOMPARE(db->selectOne("SELECT group_concat(ItemID) FROM articles WHERE id > 2").value(),
              QStringLiteral("77"));
     QCOMPARE(QDir(db->getCurrentAdImageDir()).entryList(QDir::Files), QStringList { "77_0.jpg" });
     QCOMPARE(m_news.size(), 1);
@@ -692,7 +693,7 @@ void TestEbay::listingOfTheOutbox()
     db->setOption(QStringLiteral("ListingUuidKey"), QStringLiteral("K1"));
     const int id = addArticle(db, fields + ";SoldCount=0;Quantity=3;ListingDuration=Days_7");
     ArticleRow queued
-        = db->select(QStringLiteral("SELECT * FROM articles WHERE id=%1").arg(id)).first();
+        = db->select(QStringLiteral("SELECT * FROM articles WHERE id=%1").arg(id)).value().first();
     queued.insert("accountname", QStringLiteral("händler_1"));
     const QString oldItemId = queued.value("ItemID").toString();
     const int call = ListingThread::listingCallFor(oldItemId, queued.value("FolderOld").toInt());
@@ -716,7 +717,8 @@ void TestEbay::listingOfTheOutbox()
         };
         proxy->cutAfter(lookup, 1, again);
         readPage({ new ArticleModel(*r) });
-        QCOMPARE(db->selectCount("SELECT id FROM articles"), 1); // nothing of the page stored
+        QCOMPARE(db->selectCount("SELECT id FROM articles").value(),
+                 1); // nothing of the page stored
     } else if (fault == "moved meanwhile") {
         // When the page's transaction begins, the seller has moved the article.
         const QString database = tdb->mysqlDatabaseName();
@@ -733,10 +735,10 @@ void TestEbay::listingOfTheOutbox()
     readPage({ r });
 
     const bool moved = fault == "moved meanwhile";
-    QCOMPARE(db->selectCount("SELECT id FROM articles"), articles);
-    const int listing = db->selectOne("SELECT id FROM articles WHERE ItemID='501'").toInt();
+    QCOMPARE(db->selectCount("SELECT id FROM articles").value(), articles);
+    const int listing = db->selectOne("SELECT id FROM articles WHERE ItemID='501'").value().toInt();
     QCOMPARE(listing == id, onArticle);
-    QCOMPARE(db->selectCount("SELECT id FROM articles WHERE ItemID='501'"), moved ? 0 : 1);
+    QCOMPARE(db->selectCount("SELECT id FROM articles WHERE ItemID='501'").value(), moved ? 0 : 1);
     QCOMPARE(requestedPaths(*m_server).isEmpty(), onArticle || moved);
     if (moved)
         QCOMPARE(values(db, id, "Folder,ItemID,DoCheck"), QStringLiteral("-10||0"));
@@ -754,7 +756,8 @@ void TestEbay::listingOfTheOutbox()
                          + (oldItemId.isEmpty() ? "eingestellt" : "wiedereingestellt")));
     if (oldItemId.isEmpty()) {
         QCOMPARE(db->selectCount("SELECT id FROM articles WHERE Folder=-10 AND ItemID='' AND "
-                                 "DoCheck=0"),
+                                 "DoCheck=0")
+                     .value(),
                  1);
         QVERIFY(m_counts.contains("-10+=1"));
     }
@@ -876,7 +879,7 @@ void TestEbay::failedRoundIsShown()
     TestSupport::MessageCapture log({ QStringLiteral("app.worker"), QStringLiteral("app.net") });
     ebay.runRound();
 
-    const auto rows = tdb.db()->select("SELECT title, textinfo FROM itemshistory");
+    const auto rows = tdb.db()->select("SELECT title, textinfo FROM itemshistory").value();
     QCOMPARE(rows.size(), 1);
     QVERIFY(rows.first().value("textinfo").toString().startsWith(reason));
     const QList<QVariant> last = status.last();
@@ -899,9 +902,11 @@ void TestEbay::cutOffAccountReplyNotStored()
     TestSupport::MessageCapture log({ QStringLiteral("app.net") });
     Ebay().runRound();
 
-    QCOMPARE(tdb.db()->selectOne(
-                 QStringLiteral("SELECT apiresult FROM accounts WHERE id=%1").arg(account)),
-             QStringLiteral("<alt/>"));
+    QCOMPARE(
+        tdb.db()
+            ->selectOne(QStringLiteral("SELECT apiresult FROM accounts WHERE id=%1").arg(account))
+            .value(),
+        QStringLiteral("<alt/>"));
 }
 
 // A listing of the read: the counters, and for a new one its pictures and variations.
@@ -1100,6 +1105,7 @@ void TestEbay::entriesFollowWhatIsWritten()
         seen << item.infotype + '|'
                 + db->selectOne("SELECT infotype FROM itemshistory WHERE id="
                                 + QString::number(item.id))
+                      .value()
                 + '|' + values(db, item.databaseid, "SoldCount,RefreshHash");
     });
     ebay.getAdItems({ sold, fresh });
@@ -1156,14 +1162,15 @@ void TestEbay::failedStatementLosesThePage()
                  + values(db, second, "SoldCount,RefreshHash"),
              QStringLiteral("0|/0|"));
     QCOMPARE(values(db, unseen, "Folder"), QStringLiteral("-9"));
-    QCOMPARE(db->getOption("read_account_1", QString()), QStringLiteral("2026-03-01 08:00:00"));
+    QCOMPARE(db->getOption("read_account_1", QString()).value(),
+             QStringLiteral("2026-03-01 08:00:00"));
     QCOMPARE(news.size(), 1);
     QCOMPARE(news.first().infotype, QStringLiteral("error"));
     QVERIFY2(
         news.first().textinfo.startsWith("Eingelesene Angebote konnten nicht gespeichert werden: "),
         qPrintable(news.first().textinfo));
     QVERIFY(counts.isEmpty());
-    QCOMPARE(db->selectCount("SELECT id FROM itemshistory"), 1);
+    QCOMPARE(db->selectCount("SELECT id FROM itemshistory").value(), 1);
 }
 
 // The notification switches are read when the round starts: one switched off during the round
@@ -1194,7 +1201,7 @@ void TestEbay::switchesHoldForTheRound()
                       + "</ItemArray>"));
     });
     const auto entries = [db] {
-        return db->selectCount("SELECT id FROM itemshistory WHERE infotype='watcher'");
+        return db->selectCount("SELECT id FROM itemshistory WHERE infotype='watcher'").value();
     };
 
     watchers = 1;
@@ -1245,7 +1252,7 @@ void TestEbay::noRoundWithoutKeys()
     }
 
     QCOMPARE(m_server->requestCount(), 0);
-    QCOMPARE(tdb.db()->selectCount("SELECT id FROM itemshistory"), 0);
+    QCOMPARE(tdb.db()->selectCount("SELECT id FROM itemshistory").value(), 0);
     QCOMPARE(status.size(), told);
     for (const QList<QVariant> &shown : status) {
         QCOMPARE(shown.at(0).toString(),

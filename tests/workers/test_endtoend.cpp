@@ -69,8 +69,8 @@ void TestEndToEnd::outboxToActiveToSold()
                                        { "DoCheck", 2 } },
                                      "articles");
     const auto column = [&db, id](const char *name) {
-        return db.selectOne(
-            QStringLiteral("SELECT %1 FROM articles WHERE id=%2").arg(name).arg(id));
+        return db.selectOne(QStringLiteral("SELECT %1 FROM articles WHERE id=%2").arg(name).arg(id))
+            .value();
     };
 
     qRegisterMetaType<NewsItem>("NewsItem");

@@ -93,7 +93,8 @@ QStringList entries(Database *db, int articleId)
     QStringList list;
     for (const auto &row : db->select(QStringLiteral("SELECT infotype, textinfo FROM itemshistory "
                                                      "WHERE databaseid=%1 ORDER BY id")
-                                          .arg(articleId)))
+                                          .arg(articleId))
+                               .value())
         list << row.value("infotype").toString() + '|' + row.value("textinfo").toString();
     return list;
 }
@@ -103,7 +104,7 @@ QString rowsOf(Database *db, const QString &itemId)
 {
     QStringList ids;
     for (const auto &row :
-         db->select("SELECT id FROM articles WHERE ItemID='" + itemId + "' ORDER BY id"))
+         db->select("SELECT id FROM articles WHERE ItemID='" + itemId + "' ORDER BY id").value())
         ids << row.value("id").toString();
     return ids.join(',');
 }
@@ -355,11 +356,11 @@ void TestListingThread::listingCall()
     QCOMPARE(values(t.db(), id, "Folder,ItemID,IsVerified,DoCheckResult,StartDate,EndDate"), after);
     QCOMPARE(entries(t.db(), id), QStringList({ kProgress, entry }));
     // Only a first listing leaves the unlisted article behind, back in its folder.
-    QCOMPARE(t.db()->selectCount("SELECT id FROM articles"), copied ? 2 : 1);
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles").value(), copied ? 2 : 1);
     QCOMPARE(w.counts,
              copied ? QStringList { QStringLiteral("%1+=1").arg(folderOld) } : QStringList());
     if (copied) {
-        const int copy = t.db()->selectOne("SELECT MAX(id) FROM articles").toInt();
+        const int copy = t.db()->selectOne("SELECT MAX(id) FROM articles").value().toInt();
         QCOMPARE(
             values(t.db(), copy, "Folder,ItemID,DoCheck,DoCheckResult,StartDate,EndDate,Title"),
             QString::number(folderOld) + "||0||||Armbanduhr");
@@ -428,7 +429,7 @@ void TestListingThread::refusedWrite()
     QCOMPARE(callNames(*m_server).last(), call);
     QCOMPARE(values(t.db(), id, "Folder,ItemID,DoCheck"), after);
     QCOMPARE(entries(t.db(), id).size(), call == "AddItem" && !atCommit ? 2 : 1);
-    QCOMPARE(t.db()->selectCount("SELECT id FROM articles"), 1);
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles").value(), 1);
     QCOMPARE(w.counts, QStringList());
     QCOMPARE(w.worker.pendingResults(), 0);
     QCOMPARE(log.count("was refused by the database"), atCommit ? 1 : 0);
@@ -480,8 +481,10 @@ void TestListingThread::verification()
     QCOMPARE(entries(t.db(), id), QStringList({ kProgress, entry }));
     QCOMPARE(w.check(), 0);
     // Both account answers are stored, quote and all; without an answer the old one stays.
-    const QString apiresult = t.db()->selectOne(
-        QStringLiteral("SELECT apiresult FROM accounts WHERE id=%1").arg(account));
+    const QString apiresult
+        = t.db()
+              ->selectOne(QStringLiteral("SELECT apiresult FROM accounts WHERE id=%1").arg(account))
+              .value();
     QCOMPARE(apiresult.contains("<UserID>o'brien</UserID>")
                  && apiresult.contains("GetUserPreferencesResponse"),
              !reply.drop);
@@ -584,7 +587,7 @@ void TestListingThread::failedListing()
     QVERIFY2(result.startsWith(reason), qPrintable(result));
     QCOMPARE(values(t.db(), id, "Folder,ItemID,DoCheck"), QStringLiteral("-2||0"));
     QCOMPARE(entries(t.db(), id), QStringList({ kProgress, "articleadd_fail|" + result }));
-    QCOMPARE(t.db()->selectCount("SELECT id FROM articles"), 1);
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles").value(), 1);
 }
 
 void TestListingThread::accountData_data()
@@ -622,8 +625,10 @@ void TestListingThread::accountData()
     TestSupport::MessageCapture log({ QStringLiteral("app.net") });
     QCOMPARE(w.check(), 1);
 
-    const QString apiresult = t.db()->selectOne(
-        QStringLiteral("SELECT apiresult FROM accounts WHERE id=%1").arg(account));
+    const QString apiresult
+        = t.db()
+              ->selectOne(QStringLiteral("SELECT apiresult FROM accounts WHERE id=%1").arg(account))
+              .value();
     QCOMPARE(apiresult != QLatin1String("<alt/>"), stored);
 }
 
@@ -750,7 +755,7 @@ void TestListingThread::repeatAfterLostAnswer()
     QCOMPARE(values(t.db(), id, "Folder,ItemID,DoCheck,DoCheckResult"),
              QStringLiteral("-9|110000000022|0|"));
     QCOMPARE(entries(t.db(), id).last(), "articleadd_success|wurde erfolgreich " + text);
-    QCOMPARE(t.db()->selectCount("SELECT id FROM articles"), articles);
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles").value(), articles);
 }
 
 void TestListingThread::resultKeptWhileItCantBeWritten_data()
@@ -816,7 +821,8 @@ void TestListingThread::resultKeptWhileItCantBeWritten()
     QCOMPARE(values(t.db(), id, "Folder,ItemID,DoCheck"), QStringLiteral("-9|110000000022|0"));
     QCOMPARE(entries(t.db(), id),
              QStringList({ kProgress, "articleadd_success|wurde erfolgreich eingestellt" }));
-    QCOMPARE(t.db()->selectCount("SELECT id FROM articles WHERE Folder=-10 AND ItemID=''"), 1);
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles WHERE Folder=-10 AND ItemID=''").value(),
+             1);
     QCOMPARE(w.counts, QStringList { "-10+=1" });
     QCOMPARE(callNames(*m_server).count("AddItem"), 1);
 }
@@ -964,7 +970,8 @@ void TestListingThread::storedOnceWhateverTheRetries()
 
     ListingResult result;
     result.kind = listed ? ListingResult::Listed : ListingResult::Refused;
-    result.row = t.db()->select("SELECT * FROM articles WHERE id=" + QString::number(id)).first();
+    result.row
+        = t.db()->select("SELECT * FROM articles WHERE id=" + QString::number(id)).value().first();
     result.articleId = QString::number(id);
     result.call = ListingThread::listingCallFor(result.row.value("ItemID").toString(),
                                                 result.row.value("FolderOld").toInt());
@@ -995,13 +1002,15 @@ void TestListingThread::storedOnceWhateverTheRetries()
     for (const QString &holder : rowsOf(t.db(), kItemId).split(',', Qt::SkipEmptyParts))
         held << (holder.toInt() == id ? "article" : "other");
     QCOMPARE(held.join(','), holders);
-    QCOMPARE(t.db()->selectCount("SELECT id FROM articles"), articles);
-    QCOMPARE(t.db()->selectCount(QStringLiteral("SELECT id FROM itemshistory WHERE databaseid IN "
-                                                "(%1, %2)")
-                                     .arg(id)
-                                     .arg(other)),
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles").value(), articles);
+    QCOMPARE(t.db()
+                 ->selectCount(QStringLiteral("SELECT id FROM itemshistory WHERE databaseid IN "
+                                              "(%1, %2)")
+                                   .arg(id)
+                                   .arg(other))
+                 .value(),
              entries);
-    QCOMPARE(t.db()->getOption("listedWithMe", QString()), listedWithMe);
+    QCOMPARE(t.db()->getOption("listedWithMe", QString()).value(), listedWithMe);
 }
 
 void TestListingThread::synchronisedAroundTheRetry_data()
@@ -1058,8 +1067,8 @@ void TestListingThread::synchronisedAroundTheRetry()
 
     QCOMPARE(rowsOf(t.db(), kItemId), QString::number(id));
     QCOMPARE(values(t.db(), id, "Folder,ItemID,DoCheck,DoCheckResult"), "-9|" + kItemId + "|0|");
-    QCOMPARE(t.db()->selectCount("SELECT id FROM articles"), articles);
-    QCOMPARE(t.db()->selectCount("SELECT id FROM articles WHERE Folder=-2"), 0);
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles").value(), articles);
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles WHERE Folder=-2").value(), 0);
     QCOMPARE(callNames(*m_server).count(call), retryFirst ? 2 : 1);
     QCOMPARE(entries(t.db(), id).count("articleadd_success|wurde erfolgreich " + text), 1);
 }
@@ -1113,8 +1122,9 @@ void TestListingThread::leftInTheOutboxAtRestart()
 
     QCOMPARE(rowsOf(t.db(), kItemId), QString::number(id));
     QCOMPARE(values(t.db(), id, "Folder,DoCheck,DoCheckResult"), QStringLiteral("-9|0|"));
-    QCOMPARE(t.db()->selectCount("SELECT id FROM articles WHERE Folder=-10 AND ItemID=''"), 1);
-    QCOMPARE(t.db()->selectCount("SELECT id FROM articles"), 2);
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles WHERE Folder=-10 AND ItemID=''").value(),
+             1);
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles").value(), 2);
     // Sent again only when the pass came first, and then refused as a repeat.
     QCOMPARE(callNames(*m_server).count("AddItem"), synchronisedFirst ? 1 : 2);
 }
@@ -1147,7 +1157,7 @@ void TestListingThread::leftoversQueuedAgain()
     Worker w(t.db());
     w.worker.runPass(w.stop);
     QVERIFY(w.stop);
-    QCOMPARE(t.db()->selectCount("SELECT id FROM articles WHERE Folder=-2 AND DoCheck=2"),
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles WHERE Folder=-2 AND DoCheck=2").value(),
              leftovers);
     QCOMPARE(values(t.db(), cancelled, "Folder,DoCheck"), QStringLiteral("-10|0"));
     QCOMPARE(values(t.db(), failed, "DoCheck,DoCheckResult"), QStringLiteral("0|(f)Abgelehnt"));
@@ -1200,7 +1210,7 @@ void TestListingThread::keptResultIsNoNewArticle()
     QCOMPARE(w.worker.pendingResults(), 0);
     synchronise(t.db());
     QCOMPARE(rowsOf(t.db(), kItemId), QString::number(id));
-    QCOMPARE(t.db()->selectCount("SELECT id FROM articles"), 2);
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles").value(), 2);
 }
 
 void TestListingThread::storeWithItsAnswerCut_data()
@@ -1249,10 +1259,10 @@ void TestListingThread::storeWithItsAnswerCut()
         10000));
 
     QCOMPARE(values(t.db(), id, "Folder,ItemID,DoCheckResult"), after);
-    QCOMPARE(t.db()->selectCount("SELECT id FROM articles"), articles);
+    QCOMPARE(t.db()->selectCount("SELECT id FROM articles").value(), articles);
     QCOMPARE(entries(t.db(), id).size(), 2);
     QCOMPARE(w.counts, counts);
-    QCOMPARE(t.db()->getOption("listedWithMe", QString()), listedWithMe);
+    QCOMPARE(t.db()->getOption("listedWithMe", QString()).value(), listedWithMe);
     QCOMPARE(callNames(*m_server).count("AddItem"), 1);
 }
 

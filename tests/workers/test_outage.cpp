@@ -161,7 +161,7 @@ bool TestOutage::outage(Outage kind, Database &worker)
 {
     if (kind == Outage::Restarted)
         return m_server.stop();
-    const QString id = worker.selectOne(QStringLiteral("SELECT CONNECTION_ID()"));
+    const QString id = worker.selectOne(QStringLiteral("SELECT CONNECTION_ID()")).value();
     QSqlQuery kill(m_data->rawConnection(QStringLiteral("outage_killer")));
     return !id.isEmpty() && kill.exec(QStringLiteral("KILL CONNECTION ") + id);
 }
@@ -176,7 +176,9 @@ int TestOutage::calls(const QString &name) const
 
 int TestOutage::rowsOf(const QString &itemId)
 {
-    return m_data->db()->selectCount("SELECT id FROM articles WHERE ItemID='" + itemId + "'");
+    return m_data->db()
+        ->selectCount("SELECT id FROM articles WHERE ItemID='" + itemId + "'")
+        .value();
 }
 
 void TestOutage::listingWorkerComesBack_data()
@@ -217,7 +219,9 @@ void TestOutage::listingWorkerComesBack()
     QVERIFY(!connection->connectionLost());
     QCOMPARE(calls("AddItem"), 1);
     QCOMPARE(values(m_data->db(), id, "Folder,ItemID,DoCheck"), "-9|" + kItemId + "|0");
-    QCOMPARE(m_data->db()->selectCount("SELECT id FROM articles WHERE Folder=-10 AND ItemID=''"), 1);
+    QCOMPARE(
+        m_data->db()->selectCount("SELECT id FROM articles WHERE Folder=-10 AND ItemID=''").value(),
+        1);
     QCOMPARE(worker.pendingResults(), 0);
 }
 
@@ -285,7 +289,7 @@ void TestOutage::synchronisationComesBack()
     // The listing no longer reported has ended; the one reported stays, with the read's price.
     QCOMPARE(values(db, ended, "Folder"), QStringLiteral("-8"));
     QCOMPARE(values(db, seen, "Folder,CurrentPrice"), QStringLiteral("-9|9.99"));
-    QCOMPARE(db->selectCount("SELECT id FROM articles"), 2);
+    QCOMPARE(db->selectCount("SELECT id FROM articles").value(), 2);
     QVERIFY(!counts.isEmpty());
     for (const QList<QVariant> &count : qAsConst(counts)) {
         if (count.value(0).toInt() == -9)
@@ -355,9 +359,10 @@ void TestOutage::listedWhileTheServerIsAway()
     QVERIFY(ListingThread::pendingItemIds().isEmpty());
     QCOMPARE(values(db, id, "Folder,ItemID,DoCheck,IsVerified,DoCheckResult"),
              "-9|" + kItemId + "|0|1|");
-    QCOMPARE(db->selectCount("SELECT id FROM articles WHERE Folder=-10 AND ItemID=''"), 1);
-    QCOMPARE(db->selectOne("SELECT infotype FROM itemshistory WHERE databaseid=" + QString::number(id)
-                           + " ORDER BY id DESC"),
+    QCOMPARE(db->selectCount("SELECT id FROM articles WHERE Folder=-10 AND ItemID=''").value(), 1);
+    QCOMPARE(db->selectOne("SELECT infotype FROM itemshistory WHERE databaseid="
+                           + QString::number(id) + " ORDER BY id DESC")
+                 .value(),
              QStringLiteral("articleadd_success"));
 
     sync.runRound();

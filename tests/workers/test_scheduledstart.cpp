@@ -100,6 +100,7 @@ QStringList TestScheduledStart::scheduleColumns(int id)
     const ArticleRow row
         = m_database->db()
               ->select(QStringLiteral("SELECT * FROM articles WHERE id=%1").arg(id))
+              .value()
               .value(0);
     QStringList values;
     for (const char *column : { "Folder", "FolderOld", "Planned", "Planned_Interval", "ItemID",
@@ -280,6 +281,7 @@ void TestScheduledStart::changedDuringUpload()
                                                          "itemshistory WHERE databaseid=%1 "
                                                          "ORDER BY id DESC")
                                               .arg(id))
+                                   .value()
                                    .value(0);
     const QString got
         = outcome.value("infotype").toString() + '|' + outcome.value("textinfo").toString();

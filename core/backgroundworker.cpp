@@ -1,0 +1,211 @@
+#include "core/backgroundworker.h"
+
+#include "core/database.h"
+#include "core/logging.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QList>
+#include <QMutex>
+#include <QThread>
+
+namespace {
+
+// Progress reaches the window at most this often; the last of a job always does.
+constexpr qint64 kReportEveryMs = 50;
+
+QMutex g_hookMutex;
+std::function<void(const QString &)> g_beforeJob;
+
+BackgroundWorker *g_instance = nullptr;
+
+} // namespace
+
+// --- The job ---------------------------------------------------------------------------
+
+BackgroundJob::BackgroundJob(const QString &name, Work work)
+    : m_name(name)
+    , m_work(std::move(work))
+{ }
+
+BackgroundJob::~BackgroundJob() = default;
+
+bool BackgroundJob::Control::cancelled() const
+{
+    return m_job->m_cancelled.load()
+        || QCoreApplication::instance()->property("AppDown").toInt() == 1;
+}
+
+void BackgroundJob::Control::progress(qint64 done, qint64 total)
+{
+    m_job->report(done, total);
+}
+
+void BackgroundJob::cancel()
+{
+    m_cancelled.store(true);
+}
+
+void BackgroundJob::report(qint64 done, qint64 total)
+{
+    const qint64 now = QDeadlineTimer::current().deadline();
+    const bool last = total > 0 && done >= total;
+    if (!last && now - m_lastReportMs.load() < kReportEveryMs)
+        return;
+    m_lastReportMs.store(now);
+    // Sent from the worker's thread: queued to the window's receivers.
+    emit progressed(done, total);
+}
+
+void BackgroundJob::run(Database &db)
+{
+    Control control(this);
+    m_work(db, control);
+    m_work = Work();
+}
+
+// --- The worker ------------------------------------------------------------------------
+
+// Lives on the worker's thread; runs the queued jobs one after the other.
+class BackgroundWorker::Runner : public QObject
+{
+public:
+    explicit Runner(std::atomic<int> *pending)
+        : m_pending(pending)
+    { }
+    ~Runner() override
+    {
+        if (m_db)
+            m_db->close();
+    }
+
+    void runJob(BackgroundJob *job)
+    {
+        const bool start = !job->isCancelled();
+        if (start) {
+            std::function<void(const QString &)> hook;
+            {
+                QMutexLocker locker(&g_hookMutex);
+                hook = g_beforeJob;
+            }
+            if (hook)
+                hook(job->name());
+            // Opened anew when the program opened its database anew (a restore).
+            if (!m_db || m_generation != Database::mainGeneration()) {
+                if (m_db)
+                    m_db->close();
+                m_db.reset();
+                m_generation = Database::mainGeneration();
+                m_db = std::make_unique<Database>(true, QStringLiteral("BackgroundWorker"));
+            }
+            QElapsedTimer timer;
+            timer.start();
+            job->run(*m_db);
+            qCDebug(lcWorker).noquote()
+                << "Background job" << job->name() << "took" << timer.elapsed() << "ms";
+        }
+        const bool completed = start && !job->isCancelled();
+        --*m_pending;
+        QMetaObject::invokeMethod(
+            job,
+            [job, completed] {
+                job->m_finished = true;
+                job->m_completed = completed;
+                emit job->finished();
+                job->deleteLater();
+            },
+            Qt::QueuedConnection);
+    }
+
+private:
+    std::atomic<int> *m_pending;
+    std::unique_ptr<Database> m_db;
+    int m_generation = 0;
+};
+
+BackgroundWorker::BackgroundWorker()
+{
+    m_thread = new QThread;
+    m_thread->setObjectName(QStringLiteral("BackgroundWorker"));
+    m_runner = new Runner(&m_pending);
+    m_runner->moveToThread(m_thread);
+    // The runner, and with it its connection, ends on its own thread.
+    connect(m_thread, &QThread::finished, m_runner, &QObject::deleteLater);
+    m_thread->start(QThread::LowPriority);
+}
+
+BackgroundWorker::~BackgroundWorker()
+{
+    shutdown();
+    if (g_instance == this)
+        g_instance = nullptr;
+}
+
+BackgroundWorker *BackgroundWorker::instance()
+{
+    if (!g_instance) {
+        g_instance = new BackgroundWorker;
+        QCoreApplication *app = QCoreApplication::instance();
+        g_instance->setParent(app);
+        connect(app, &QCoreApplication::aboutToQuit, g_instance, [] {
+            if (g_instance)
+                g_instance->shutdown();
+        });
+    }
+    return g_instance;
+}
+
+BackgroundJob *BackgroundWorker::post(const QString &name, BackgroundJob::Work work)
+{
+    auto *job = new BackgroundJob(name, std::move(work));
+    job->setParent(this);
+    if (!m_thread) {
+        // Shut down: it never starts.
+        job->cancel();
+        QMetaObject::invokeMethod(
+            job,
+            [job] {
+                job->m_finished = true;
+                emit job->finished();
+                job->deleteLater();
+            },
+            Qt::QueuedConnection);
+        return job;
+    }
+    ++m_pending;
+    Runner *runner = m_runner;
+    QMetaObject::invokeMethod(
+        m_runner, [runner, job] { runner->runJob(job); }, Qt::QueuedConnection);
+    return job;
+}
+
+int BackgroundWorker::pending() const
+{
+    return m_pending.load();
+}
+
+void BackgroundWorker::shutdown(int milliseconds)
+{
+    if (!m_thread)
+        return;
+    for (BackgroundJob *job : findChildren<BackgroundJob *>(QString(), Qt::FindDirectChildrenOnly))
+        job->cancel();
+    m_thread->quit();
+    if (m_thread->wait(milliseconds)) {
+        delete m_thread;
+    } else {
+        // A job's step outlasted the wait: the thread is left to end with the process rather
+        // than be destroyed while it runs.
+        qCWarning(lcWorker).noquote()
+            << "The background worker did not end within" << milliseconds << "ms";
+    }
+    m_thread = nullptr;
+    m_runner = nullptr;
+}
+
+void BackgroundWorker::setBeforeJobForTesting(std::function<void(const QString &)> hook)
+{
+    QMutexLocker locker(&g_hookMutex);
+    g_beforeJob = std::move(hook);
+}
