@@ -9,6 +9,7 @@
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QScopeGuard>
 #include <QSemaphore>
@@ -152,13 +153,22 @@ void TestLockWaits::deadlockUndoesTheTransaction()
     QVERIFY(holding.tryAcquire(1, 10000));
     QSqlDatabase watcher
         = TestSupport::adminConnection(server, QStringLiteral("deadlockWatcher"), database);
-    const auto othersWaiting = [&watcher] {
+    // Its transaction, not another test's on the same server.
+    const auto othersWaiting = [&watcher, &database] {
         QSqlQuery query(watcher);
-        return query.exec("SELECT COUNT(*) FROM information_schema.INNODB_TRX WHERE "
-                          "trx_state = 'LOCK WAIT'")
+        return query.exec(QStringLiteral("SELECT COUNT(*) FROM information_schema.INNODB_TRX t "
+                                         "JOIN information_schema.PROCESSLIST p ON p.ID = "
+                                         "t.trx_mysql_thread_id WHERE t.trx_state = 'LOCK WAIT' "
+                                         "AND p.DB = '%1'")
+                              .arg(database))
             && query.next() && query.value(0).toInt() > 0;
     };
-    QTRY_VERIFY(othersWaiting());
+    // The server's list of transactions is renewed only when read less often than every
+    // 100 ms.
+    QDeadlineTimer waiting(10000);
+    while (!othersWaiting() && !waiting.hasExpired())
+        QThread::msleep(150);
+    QVERIFY(!waiting.hasExpired());
 
     QVERIFY(!db->executeSQL("UPDATE folders SET foldername='B2' WHERE id=2"));
     QVERIFY(db->lastFailureLockConflict());

@@ -14,15 +14,19 @@
 
 #include <QAction>
 #include <QDataStream>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMimeData>
 #include <QScopeGuard>
+#include <QSemaphore>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <QTreeView>
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 using TestSupport::Backend;
 using TestSupport::MainWindowFixture;
@@ -162,6 +166,8 @@ class TestFolderLocks : public QObject
 private slots:
     void heldElsewhere_data();
     void heldElsewhere();
+    void changedWhileWaiting_data();
+    void changedWhileWaiting();
 };
 
 void TestFolderLocks::heldElsewhere_data()
@@ -288,6 +294,96 @@ void TestFolderLocks::heldElsewhere()
     c->run(w, answers);
     QCOMPARE(stored(data.db()), c->after);
     QCOMPARE(answers.shownTexts().filter(QStringLiteral("gerade")).size(), 1);
+}
+
+void TestFolderLocks::changedWhileWaiting_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("other"); // what the other workstation stores while A waits
+    QTest::addColumn<QString>("after"); // stored() afterwards
+    QTest::addColumn<bool>("told"); // A is told to try again
+    // Kiste leaves the branch A deletes: A deletes nothing.
+    QTest::newRow("delete, a subfolder moved out meanwhile")
+        << "Ordner löschen" << "UPDATE folders SET folderparentid=-10 WHERE id=3"
+        << QString(kBefore).replace("3:1:Kiste", "3:-10:Kiste") << true;
+    // Schuppen found its place meanwhile: the repair leaves it there.
+    QTest::newRow("repair, the misplaced folder moved meanwhile")
+        << "Datenbank aufräumen" << "UPDATE folders SET folderparentid=4 WHERE id=5"
+        << QString(kBefore).replace("5:999:Schuppen", "5:4:Schuppen") << false;
+}
+
+// The other workstation holds a folder A's command needs, changes it and lets go while A
+// waits for it: A decides on the folder as it is then.
+void TestFolderLocks::changedWhileWaiting()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, other);
+    QFETCH(QString, after);
+    QFETCH(bool, told);
+    const Command *c = command(name);
+    QVERIFY(c);
+    APP_REQUIRE_BACKEND(Backend::MySQL);
+    TestSupport::TestDatabase data(Backend::MySQL);
+    QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+    TestSupport::writeMySqlSetup(data.dataDir(), TestSupport::MySqlServer::fromEnvironment(),
+                                 data.mysqlDatabaseName(), true, false);
+    data.reopen();
+    seed(data.db());
+    DialogAnswers answers;
+    MainWindowFixture w(data);
+    QVERIFY(w.window());
+    QObject::disconnect(w.window(), &MainWindow::startCheckNow, nullptr, nullptr);
+    c->prepare(w);
+
+    // The other workstation, on a thread of its own: it changes the folder, and commits once
+    // A waits for it.
+    QSemaphore holding;
+    bool committed = false;
+    const auto server = TestSupport::MySqlServer::fromEnvironment();
+    const QString database = data.mysqlDatabaseName();
+    std::unique_ptr<QThread> workstation(QThread::create([&] {
+        {
+            QSqlDatabase connection
+                = TestSupport::adminConnection(server, QStringLiteral("changer"), database);
+            QSqlDatabase watching
+                = TestSupport::adminConnection(server, QStringLiteral("watcher"), database);
+            QSqlQuery query(connection);
+            QSqlQuery watch(watching);
+            const bool held = query.exec("START TRANSACTION") && query.exec(other);
+            holding.release();
+            QDeadlineTimer deadline(10000);
+            while (held && !deadline.hasExpired()) {
+                // A's, not another test's on the same server.
+                if (watch.exec(QStringLiteral("SELECT COUNT(*) FROM information_schema.INNODB_TRX t "
+                                              "JOIN information_schema.PROCESSLIST p ON p.ID = "
+                                              "t.trx_mysql_thread_id WHERE t.trx_state = 'LOCK "
+                                              "WAIT' AND p.DB = '%1'")
+                                   .arg(database))
+                    && watch.next() && watch.value(0).toInt() > 0)
+                    break;
+                // The server's list of transactions is renewed only when read less often than
+                // every 100 ms.
+                QThread::msleep(150);
+            }
+            committed = held && !deadline.hasExpired() && query.exec("COMMIT");
+            if (!committed)
+                query.exec("ROLLBACK");
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("changer"));
+        QSqlDatabase::removeDatabase(QStringLiteral("watcher"));
+    }));
+    workstation->start();
+    QVERIFY(holding.tryAcquire(1, 10000));
+    c->run(w, answers);
+    QVERIFY(workstation->wait(15000));
+    QVERIFY(committed);
+    const auto *status = w.window()->findChild<QLabel *>(QStringLiteral("SyncLabel"));
+    if (name == QLatin1String("Datenbank aufräumen"))
+        QTRY_VERIFY(status->text().endsWith("Aufräumen beendet")
+                    || status->text().endsWith("auf Deinem Desktop verschoben"));
+    QCOMPARE(stored(data.db()), after);
+    QTRY_COMPARE(answers.shownTexts().filter(QStringLiteral("gerade")),
+                 told ? QStringList { kFolders } : QStringList());
 }
 
 APP_TEST_MAIN(TestFolderLocks)
