@@ -109,6 +109,13 @@ const QList<Command> kCommands {
           trigger(w, "actionNeuer_Ordner");
       },
       QString(kBefore).replace("5:999:Schuppen", "5:999:Schuppen 6:3:Fach") },
+    // Below the folder whose parent is gone, shown right below "Artikelvorlagen".
+    { "Neuer Ordner im verwaisten Ordner", [](MainWindowFixture &w) { QVERIFY(w.showFolder(5)); },
+      [](MainWindowFixture &w, DialogAnswers &) {
+          TestSupport::answerFolderEdit("Fach");
+          trigger(w, "actionNeuer_Ordner");
+      },
+      QString(kBefore).replace("5:999:Schuppen", "5:999:Schuppen 6:5:Fach") },
     { "Ordner löschen", [](MainWindowFixture &w) { QVERIFY(w.showFolder(1)); },
       [](MainWindowFixture &w, DialogAnswers &answers) {
           answers.pushQuestion(true);
@@ -186,6 +193,7 @@ void TestFolderLocks::heldElsewhere_data()
     // A parent of the new folder's parent: the level rests on it.
     mysql("Neuer Ordner", "folders 1", kFolders);
     mysql("Neuer Ordner", "folders 2", QString());
+    mysql("Neuer Ordner im verwaisten Ordner", "folders 1", QString());
     // A subfolder of the deleted branch.
     mysql("Ordner löschen", "folders 3", kFolders);
     mysql("Ordner löschen", "folders 2", QString());
