@@ -530,10 +530,16 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
     }
     if (entries.isEmpty())
         return;
+    bool moves = false;
+    for (const auto &entry : qAsConst(entries))
+        moves = moves || entry.second != SpecialFolderId::Active;
+    const QString what = moves ? tr("das Verschieben") : tr("die Kopie");
 
+    // Every article moves (or is copied), or none does: the first statement that fails ends
+    // the drop, with nothing written.
     Transaction command(m_db);
     if (!command.isOpen()) {
-        tellIfConflict(false, true);
+        tellFailure(what, true);
         return;
     }
     // The folder as stored, read where it is written: another workstation may have deleted it
@@ -546,7 +552,7 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
                                    + QString::number(target)
                                    + (m_db->isMySQL ? QStringLiteral(" FOR UPDATE") : QString()),
                                query)) {
-            tellIfConflict(false, true);
+            tellFailure(what, true);
             return;
         }
         if (!query.next()) {
@@ -573,23 +579,20 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
         int oldFolder; // 0 for a copy
     };
     QList<Filed> filed;
-    bool moves = false;
     for (const auto &entry : qAsConst(entries)) {
         const QString idText = QString::number(entry.first);
         if (entry.second == SpecialFolderId::Active) {
+            const quint64 failures = m_db->failedStatements();
             const int copy = m_db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"),
                                                 idText, fresh);
             if (copy > 0) {
                 filed.append({ copy, 0 });
-            } else if (m_db->lastFailureLockConflict()
-                       && m_db->lastOutcome() == Database::Outcome::NotWritten) {
-                // The listing is held elsewhere: the drop is given again as a whole.
-                tellIfConflict(false, true);
+            } else if (m_db->failedStatements() != failures) {
+                tellFailure(what, true);
                 return;
             }
-            continue;
+            continue; // no such article
         }
-        moves = true;
         // The folder as stored now, read inside the command: an article dropped twice is
         // counted once, and one that another workstation put into the trash meanwhile stays
         // there.
@@ -598,7 +601,7 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
                                    + idText
                                    + (m_db->isMySQL ? QStringLiteral(" FOR UPDATE") : QString()),
                                query)) {
-            tellIfConflict(false, true);
+            tellFailure(what, true);
             return;
         }
         if (!query.next())
@@ -621,19 +624,15 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
         }
         if (oldFolderText.toInt() == target)
             continue; // there already
-        if (m_db->executeSQL(QStringLiteral("UPDATE articles SET Folder=") + targetText
-                             + categorySet + QStringLiteral(" WHERE id=") + idText)) {
-            filed.append({ entry.first, oldFolderText.toInt() });
-        } else if (m_db->lastFailureLockConflict()) {
-            tellIfConflict(false, true);
+        if (!m_db->executeSQL(QStringLiteral("UPDATE articles SET Folder=") + targetText
+                              + categorySet + QStringLiteral(" WHERE id=") + idText)) {
+            tellFailure(what, true);
             return;
         }
+        filed.append({ entry.first, oldFolderText.toInt() });
     }
     if (!command.commit()) {
-        if (m_db->lastOutcome() == Database::Outcome::Unknown)
-            emit outcomeUnknown(moves ? tr("das Verschieben") : tr("die Kopie"));
-        else
-            tellIfConflict(false, true);
+        tellFailure(what, true);
         return;
     }
     for (const Filed &done : qAsConst(filed)) {
@@ -685,24 +684,25 @@ bool FolderModel::moveFolder(int draggedId, FolderNode *target)
     const int targetId = target->id;
     const QString draggedName = dragged->name;
     const QString targetName = target->name;
+    const QString what = tr("das Verschieben des Ordners");
     {
         Transaction command(m_db);
         if (!command.isOpen()) {
-            tellIfConflict();
+            tellFailure(what);
             return false;
         }
         // The dragged folder first: while it is locked nothing comes into its branch (a new or
         // a moved folder locks its parents), so the height read below stays true.
         QHash<int, int> dragged;
         if (!FolderTree::lockFolders(m_db, { draggedId }, &dragged)) {
-            tellIfConflict();
+            tellFailure(what);
             return false;
         }
         // The target and its parents as stored, locked until the move is written: the tree in
         // memory may be older than what another workstation did.
         const FolderTree::Chain into = FolderTree::lockChain(m_db, targetId);
         if (!into.ok) {
-            tellIfConflict();
+            tellFailure(what);
             return false;
         }
         if (!dragged.contains(draggedId) || into.level < 0) {
@@ -721,7 +721,7 @@ bool FolderModel::moveFolder(int draggedId, FolderNode *target)
         // Read after the locks: the dragged branch as it is.
         FolderTree stored;
         if (!stored.read(m_db)) {
-            tellIfConflict();
+            tellFailure(what);
             return false;
         }
         if (into.level + stored.height(draggedId) > FolderTree::kMaxDepth) {
@@ -737,14 +737,11 @@ bool FolderModel::moveFolder(int draggedId, FolderNode *target)
                                   + QString::number(targetId) + QStringLiteral(" WHERE id=")
                                   + QString::number(draggedId),
                               Database::Repeat::Safe)) {
-            tellIfConflict();
+            tellFailure(what);
             return false;
         }
         if (!command.commit()) {
-            if (m_db->lastOutcome() == Database::Outcome::Unknown)
-                emit outcomeUnknown(tr("das Verschieben des Ordners"));
-            else
-                tellIfConflict();
+            tellFailure(what);
             return false;
         }
     }
@@ -768,6 +765,21 @@ bool FolderModel::moveFolder(int draggedId, FolderNode *target)
 void FolderModel::tellChangedElsewhere(const QString &message)
 {
     emit changedElsewhere(message);
+}
+
+void FolderModel::tellFailure(const QString &command, bool articles)
+{
+    if (!m_db || m_db->lastOutcome() == Database::Outcome::Done)
+        return;
+    if (m_db->lastOutcome() == Database::Outcome::Unknown)
+        emit outcomeUnknown(command);
+    else if (m_db->lastFailureLockConflict())
+        emit conflict(conflictText(m_db, articles));
+    else
+        emit notStored(command,
+                       m_db->lastFailureTransient()
+                           ? m_db->lastErrorText
+                           : tr("Die Datenbank meldet:\n%1").arg(m_db->lastErrorText));
 }
 
 void FolderModel::tellIfConflict(bool found, bool articles)

@@ -102,6 +102,11 @@ public:
     // Tells the window that a folder command found the folders or articles changed by
     // another workstation and wrote nothing (see changedElsewhere).
     void tellChangedElsewhere(const QString &message);
+    // After a drop or a folder move wrote nothing because one of its statements failed (a read
+    // as well as a write, or the commit): tells the seller once that `command` ("das
+    // Verschieben") changed nothing, and why; as a lock another workstation holds (conflict()),
+    // as not known (outcomeUnknown()) or as what did not work (notStored()).
+    void tellFailure(const QString &command, bool articles = false);
     // After a command of the folders failed: when it gave up waiting for a lock another
     // workstation (or, on the local file, another part of the program) holds, or with `found`
     // when it found a folder changed by one while it locked, the seller is told to try again in
@@ -121,6 +126,9 @@ signals:
     // A command wrote nothing because the database no longer holds what this tree shows:
     // `message` tells the seller what changed; the tree is to be read again.
     void changedElsewhere(const QString &message);
+    // A command wrote nothing because one of its statements failed: `command` changed nothing,
+    // `reason` tells why as the seller reads it. Sent while the drop is under way.
+    void notStored(const QString &command, const QString &reason);
     // A command wrote nothing because another workstation held what it needed longer than the
     // database waits: `message` tells the seller to try again; the tree is to be read again.
     // Sent while the command is under way: a receiver that shows a notice queues it.

@@ -84,6 +84,18 @@ void storeOpenState(Database *db, const QModelIndex &index, bool open)
             Database::Repeat::Safe);
 }
 
+// A folder command that stored nothing because one of its statements failed: told once, as
+// a lock another workstation holds or as what did not work (a read that failed as well as a
+// write); an outcome that is not known as such.
+void tellFailed(MainWindow *window, FolderModel *folders, const Database *db,
+                const QString &command)
+{
+    if (db->lastOutcome() == Database::Outcome::NotWritten && db->lastFailureLockConflict())
+        folders->tellIfConflict();
+    else
+        window->tellNotStored(command);
+}
+
 } // namespace
 
 QString MainWindow::folderTreeText()
@@ -155,6 +167,20 @@ void MainWindow::CreateFolderTree()
             showStored();
         },
         Qt::QueuedConnection);
+    // A drop that wrote nothing: told once it is over, with the reason taken now; the notice
+    // its failed statement queued would say less.
+    connect(folderModel, &FolderModel::notStored, this,
+            [this](const QString &command, const QString &reason) {
+                m_writeFailures = 0;
+                QTimer::singleShot(0, this, [this, command, reason] {
+                    tellAndShowStored(
+                        tr("Die Änderung konnte nicht gespeichert werden: %1 hat nichts "
+                           "geändert. %2")
+                            .arg(command, reason)
+                        + QStringLiteral("\n\n")
+                        + tr("Die Anzeige zeigt jetzt, was gespeichert ist."));
+                });
+            });
     // Another workstation held what the command needed: told once the command is over, and
     // nothing else (the notice its failed statement queued would call the database
     // unavailable); the tree is read again.
@@ -268,17 +294,18 @@ void MainWindow::on_actionNeuer_Ordner_triggered()
     const QMap<QString, QVariant> row { { QStringLiteral("foldername"), name },
                                         { QStringLiteral("folderparentid"), parentId } };
     int newId = 0;
+    const QString what = tr("das Anlegen des Ordners");
     {
         Transaction command(db);
         if (!command.isOpen()) {
-            folderModel->tellIfConflict();
+            tellFailed(this, folderModel, db, what);
             return;
         }
         // The parent and its parents as stored, locked until the folder is written: the tree
         // may show one that another workstation has deleted, or moved deeper.
         const FolderTree::Chain parent = FolderTree::lockChain(db, parentId);
         if (!parent.ok) {
-            folderModel->tellIfConflict();
+            tellFailed(this, folderModel, db, what);
             return;
         }
         const int level = parent.level;
@@ -299,14 +326,14 @@ void MainWindow::on_actionNeuer_Ordner_triggered()
         }
         newId = db->insertSqlClean(row, QStringLiteral("folders"));
         if (newId <= 0) {
-            folderModel->tellIfConflict();
+            tellFailed(this, folderModel, db, what);
             return;
         }
         if (!command.commit()) {
             if (db->lastOutcome() == Database::Outcome::Unknown)
                 tellOutcomeUnknown(tr("der neue Ordner"));
             else
-                folderModel->tellIfConflict();
+                tellFailed(this, folderModel, db, what);
             return;
         }
     }
@@ -336,17 +363,18 @@ void MainWindow::on_actionUmbenennen_triggered()
     if (result != QDialog::Accepted)
         return;
 
+    const QString what = tr("das Umbenennen des Ordners");
     {
         Transaction command(db);
         if (!command.isOpen()) {
-            folderModel->tellIfConflict();
+            tellFailed(this, folderModel, db, what);
             return;
         }
         // Renaming a folder another workstation has deleted would write nothing and show the
         // name as if stored. Only its own row is locked.
         QHash<int, int> stored;
         if (!FolderTree::lockFolders(db, { id }, &stored)) {
-            folderModel->tellIfConflict();
+            tellFailed(this, folderModel, db, what);
             return;
         }
         if (!stored.contains(id)) {
@@ -357,14 +385,14 @@ void MainWindow::on_actionUmbenennen_triggered()
         if (!db->updateSqlClean({ { QStringLiteral("foldername"), name } },
                                 QStringLiteral("folders"),
                                 QStringLiteral("id=") + QString::number(id))) {
-            folderModel->tellIfConflict();
+            tellFailed(this, folderModel, db, what);
             return;
         }
         if (!command.commit()) {
             if (db->lastOutcome() == Database::Outcome::Unknown)
                 tellOutcomeUnknown(tr("der neue Ordnername"));
             else
-                folderModel->tellIfConflict();
+                tellFailed(this, folderModel, db, what);
             return;
         }
     }
@@ -397,15 +425,16 @@ void MainWindow::on_actionL_schen_2_triggered()
     // locked meanwhile: another workstation may have put a folder into it.
     QList<int> branch;
     int moved = 0;
+    const QString what = tr("das Löschen des Ordners");
     {
         Transaction command(db);
         if (!command.isOpen()) {
-            folderModel->tellIfConflict();
+            tellFailed(this, folderModel, db, what);
             return;
         }
         const FolderTree::Branch stored = FolderTree::lockBranch(db, id);
         if (!stored.ok) {
-            folderModel->tellIfConflict();
+            tellFailed(this, folderModel, db, what);
             return;
         }
         if (stored.changed) {
@@ -434,14 +463,14 @@ void MainWindow::on_actionL_schen_2_triggered()
             || !db->executeSQL(QStringLiteral("DELETE FROM folders WHERE id IN (") + ids
                                    + QLatin1Char(')'),
                                Database::Repeat::Safe)) {
-            folderModel->tellIfConflict();
+            tellFailed(this, folderModel, db, what);
             return;
         }
         if (!command.commit()) {
             if (db->lastOutcome() == Database::Outcome::Unknown)
                 tellOutcomeUnknown(tr("das Löschen des Ordners"));
             else
-                folderModel->tellIfConflict();
+                tellFailed(this, folderModel, db, what);
             return;
         }
     }
