@@ -2,6 +2,7 @@
 
 #include "core/database.h"
 #include "core/specialfolderid.h"
+#include "core/statics.h"
 #include "marketplace/api_ebay.h"
 #include "ui_bulk_account.h"
 #include "views/choicelists.h"
@@ -18,10 +19,19 @@ Bulk_Account::Bulk_Account(QWidget *parent, const QString &idList, int folderId,
         // No reaction to the entries being added.
         const QSignalBlocker blocker(ui->Account);
         addNoChangeEntry(ui->Account);
-        const auto accounts
-            = db->select(QStringLiteral("SELECT * FROM accounts ORDER BY accountname ASC"))
-                  .legacyValue();
-        for (const auto &account : accounts)
+        const Read<SqlRows> accounts
+            = db->select(QStringLiteral("SELECT * FROM accounts ORDER BY accountname ASC"));
+        if (!accounts.ok()) {
+            // An empty list would pass for "no accounts": the dialog is not opened.
+            Statics::showMessage(nullptr,
+                                 tr("Die eBay-Konten konnten nicht aus der Datenbank gelesen "
+                                    "werden, der Dialog kann daher nicht geöffnet werden: %1")
+                                     .arg(accounts.error()),
+                                 2);
+            refuseToOpen();
+            return;
+        }
+        for (const auto &account : *accounts)
             ui->Account->addItem(account.value(QStringLiteral("accountname")).toString(),
                                  account.value(QStringLiteral("id")).toInt());
     }
@@ -73,12 +83,21 @@ void Bulk_Account::on_Account_currentIndexChanged(int index)
         return;
 
     setEnabled(false);
-    const auto rows = db->select(QStringLiteral("SELECT apiresult,token,sandbox,id FROM accounts "
-                                                "WHERE id=")
-                                 + QString::number(ui->Account->itemData(index).toInt()))
-                          .legacyValue();
-    if (!rows.isEmpty()) {
-        const auto &account = rows.first();
+    const Read<SqlRows> rows
+        = db->select(QStringLiteral("SELECT apiresult,token,sandbox,id FROM accounts WHERE id=")
+                     + QString::number(ui->Account->itemData(index).toInt()));
+    if (!rows.ok()) {
+        // Whether the account has a shop is not known: the account is not changed either,
+        // so that no article keeps the store categories of its old account by mistake.
+        Statics::showMessage(this,
+                             tr("Das Konto konnte nicht aus der Datenbank gelesen werden, es "
+                                "bleibt daher unverändert: %1")
+                                 .arg(rows.error()),
+                             2);
+        const QSignalBlocker blocker(ui->Account);
+        ui->Account->setCurrentIndex(0);
+    } else if (!rows->isEmpty()) {
+        const auto &account = rows->first();
         // Only an account with a store on the marketplace has store categories.
         if (account.value(QStringLiteral("apiresult"))
                 .toString()

@@ -12,6 +12,8 @@
 #include <QSqlQuery>
 #include <QVector>
 
+#include <memory>
+
 namespace {
 
 // Articles read and written per step of a run.
@@ -113,7 +115,8 @@ void Bulk_PriceAndQuantity::accept()
         { "Quantity", ui->QuantityBox, ui->Quantity, PriceChange::Field::Whole },
         { "LotSize", ui->LotSizeBox, ui->LotSize, PriceChange::Field::Whole },
     };
-    setEnabled(false);
+    if (isWriting())
+        return;
 
     // Every entry is read before the first article is written.
     QList<QPair<QString, PriceChange>> changes;
@@ -172,18 +175,23 @@ void Bulk_PriceAndQuantity::accept()
     }
 
     const QStringList ids = BulkWriter::articleIds(idList);
-    ui->progressBar->setMaximum(ids.size());
-    ui->progressBar->setValue(0);
-    ui->progressBar->setVisible(true);
     // Every article's new values are computed from the values read inside the command's
     // transaction and written as values: sent twice, the command sets the same values.
     QString select = QStringLiteral("SELECT id, Title");
     for (const auto &change : qAsConst(changes))
         select += QStringLiteral(", `") + change.first + QLatin1Char('`');
     select += QStringLiteral(" FROM articles WHERE ");
-    QStringList refused;
-    int refusedArticles = 0;
-    const auto job = [&](Database &writer, const BulkWriter::Progress &progress) {
+    // The articles whose values would leave the allowed range: counted, the first named.
+    struct Refusals
+    {
+        QStringList named;
+        int count = 0;
+    };
+    auto refusals = std::make_shared<Refusals>();
+    // Runs on the background worker: it holds only copies.
+    const auto job = [ids, changes, labels, select, refusals](Database &writer,
+                                                               const BulkWriter::Progress &progress,
+                                                               const BulkWriter::Stop &stopped) {
         return BulkWriter::run(
             writer, ids, kStepArticles,
             [&](const QStringList &step, BulkWriter::Result &run) {
@@ -214,20 +222,24 @@ void Bulk_PriceAndQuantity::accept()
                             record.insert(changes.at(i).first, value);
                     }
                     if (!wrong.isEmpty()) {
-                        ++refusedArticles;
-                        if (refused.size() < kNamedArticles)
-                            refused << tr("Artikel %1 „%2“: %3")
-                                           .arg(id, query.value(1).toString(),
-                                                wrong.join(QStringLiteral(", ")));
+                        ++refusals->count;
+                        if (refusals->named.size() < kNamedArticles)
+                            refusals->named << tr("Artikel %1 „%2“: %3")
+                                                   .arg(id, query.value(1).toString(),
+                                                        wrong.join(QStringLiteral(", ")));
                         continue;
                     }
                     if (record.contains(QStringLiteral("StartPrice")))
                         record.insert(QStringLiteral("CurrentPrice"), 0);
                     records.append({ id, record });
                 }
+                // An article not read would keep its old price while the others change: the
+                // command fails whole.
+                if (!writer.rowsComplete(query))
+                    return BulkWriter::failed(writer, run);
                 query.finish();
                 // Once one article is refused nothing is written: the command is refused whole.
-                if (refusedArticles > 0)
+                if (refusals->count > 0)
                     return true;
                 for (const auto &record : qAsConst(records)) {
                     if (writer.updateSqlClean(record.second, QStringLiteral("articles"),
@@ -240,30 +252,32 @@ void Bulk_PriceAndQuantity::accept()
             },
             progress,
             [&](BulkWriter::Result &run) {
-                if (refusedArticles == 0)
+                if (refusals->count == 0)
                     return true;
                 run.outcome = Database::Outcome::Refused;
                 QString text
                     = tr("Die Änderung wurde nicht gespeichert: bei %1 ergäbe sie einen "
                          "negativen Wert oder einen Wert über dem Höchstwert.")
-                          .arg(refusedArticles == 1 ? tr("1 Artikel")
-                                                    : tr("%1 Artikeln").arg(refusedArticles));
-                text += QStringLiteral("\n\n") + refused.join(QLatin1Char('\n'));
-                if (refusedArticles > refused.size())
+                          .arg(refusals->count == 1 ? tr("1 Artikel")
+                                                    : tr("%1 Artikeln").arg(refusals->count));
+                text += QStringLiteral("\n\n") + refusals->named.join(QLatin1Char('\n'));
+                if (refusals->count > refusals->named.size())
                     text += QLatin1Char('\n')
-                        + tr("… und %1 weitere").arg(refusedArticles - refused.size());
+                        + tr("… und %1 weitere").arg(refusals->count - refusals->named.size());
                 run.error = text;
                 return false;
-            });
+            },
+            stopped);
     };
-    const BulkWriter::Result result
-        = BulkWriter::runInThread(connectionName, job, barProgress(ui->progressBar));
-    if (result.stored() || result.unknown()) {
-        finishRun(result);
-        return;
-    }
-    if (refusedArticles > 0)
-        stop(result.error, 1);
-    else
-        stop(tr("Ein Fehler ist aufgetreten: %1").arg(result.error), 2);
+    startRun(ids.size(), job, [this, refusals](const BulkWriter::Result &result) {
+        if (result.stored() || result.unknown() || result.cancelled) {
+            finishRun(result);
+            return;
+        }
+        // Nothing was stored: the dialog stays open with the entries.
+        if (refusals->count > 0)
+            stop(result.error, 1);
+        else
+            stop(tr("Ein Fehler ist aufgetreten: %1").arg(result.error), 2);
+    });
 }

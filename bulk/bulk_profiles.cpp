@@ -41,16 +41,25 @@ void Bulk_Profiles::setup()
     if (!isVisible() && result() == QDialog::Rejected
         && testAttribute(Qt::WA_WState_ExplicitShowHide))
         return;
-    const auto accounts = db->select(QStringLiteral("SELECT * FROM accounts WHERE id=")
-                                     + QString::number(m_accountId))
-                              .legacyValue();
-    if (accounts.isEmpty()) {
+    const Read<SqlRows> accounts = db->select(QStringLiteral("SELECT * FROM accounts WHERE id=")
+                                              + QString::number(m_accountId));
+    if (!accounts.ok()) {
+        // Not "gone": the choices can't be offered, and nothing is stored.
+        Statics::showMessage(nullptr,
+                             tr("Das Konto konnte nicht aus der Datenbank gelesen werden, die "
+                                "Rahmenbedingungen können daher nicht geändert werden: %1")
+                                 .arg(accounts.error()),
+                             2);
+        done(0);
+        return;
+    }
+    if (accounts->isEmpty()) {
         Statics::showMessage(nullptr,
                              tr("Das angegebene Konto scheint nicht mehr vorhanden zu sein"), 2);
         done(0);
         return;
     }
-    const auto &account = accounts.first();
+    const auto &account = accounts->first();
     Api_Ebay api(account.value(QStringLiteral("token")).toString(), this,
                  account.value(QStringLiteral("sandbox")).toInt());
     const QString site = QString::number(m_siteId);

@@ -1,11 +1,13 @@
 #include "bulk/bulkeditdialog.h"
 
+#include "bulk/bulkrun.h"
 #include "bulk/bulkwriter.h"
 #include "core/database.h"
 #include "core/statics.h"
 #include "marketplace/api_ebay.h"
 
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -49,8 +51,18 @@ void BulkEditDialog::fixSize()
 std::unique_ptr<Api_Ebay>
 BulkEditDialog::firstActiveAccountClient(QList<QMap<QString, QVariant>> *activeAccounts)
 {
-    const auto accounts
-        = db->select(QStringLiteral("SELECT * FROM accounts WHERE active=1")).legacyValue();
+    const Read<SqlRows> read = db->select(QStringLiteral("SELECT * FROM accounts WHERE active=1"));
+    if (!read.ok()) {
+        // Not "no account": the dialog can't offer its choices and stores nothing.
+        Statics::showMessage(nullptr,
+                             tr("Die eBay-Konten konnten nicht aus der Datenbank gelesen werden, "
+                                "der Dialog kann daher nicht geöffnet werden: %1")
+                                 .arg(read.error()),
+                             2);
+        refuseToOpen();
+        return nullptr;
+    }
+    const SqlRows &accounts = *read;
     if (activeAccounts)
         *activeAccounts = accounts;
     if (accounts.isEmpty()) {
@@ -85,15 +97,6 @@ void BulkEditDialog::takeEdit(QMap<QString, QVariant> &record, const QLineEdit *
         record.insert(column, edit->text());
 }
 
-BulkWriter::Progress BulkEditDialog::barProgress(QProgressBar *bar)
-{
-    QPointer<QProgressBar> shown(bar);
-    return [shown](int done) {
-        if (shown)
-            shown->setValue(done);
-    };
-}
-
 BulkWriter::Progress BulkEditDialog::pacedProgress(QProgressBar *bar)
 {
     auto sinceEvents = std::make_shared<QElapsedTimer>();
@@ -126,11 +129,23 @@ QString BulkEditDialog::failureText(const BulkWriter::Result &result)
         + QStringLiteral("\n\n") + result.error;
 }
 
+bool BulkEditDialog::isWriting() const
+{
+    return m_run && m_run->isRunning();
+}
+
+void BulkEditDialog::startRun(int total, BulkWriter::Job job,
+                              const std::function<void(const BulkWriter::Result &)> &done)
+{
+    m_outcomeUnknown = false;
+    if (!m_run)
+        m_run = new BulkRun(this, findChild<QDialogButtonBox *>(QStringLiteral("buttonBox")),
+                            m_progressBar, m_progressVisible);
+    m_run->start(commandName(), total, std::move(job), done);
+}
+
 void BulkEditDialog::finishRun(const BulkWriter::Result &result)
 {
-    setEnabled(true);
-    if (m_progressBar)
-        m_progressBar->setVisible(false);
     if (result.stored()) {
         done(1);
         return;
@@ -141,27 +156,32 @@ void BulkEditDialog::finishRun(const BulkWriter::Result &result)
         done(0);
         return;
     }
-    Statics::showMessage(this, failureText(result), 2);
+    // Stopped on request: nothing was written, there is nothing to tell.
+    if (!result.cancelled)
+        Statics::showMessage(this, failureText(result), 2);
     done(0);
 }
 
 void BulkEditDialog::accept()
 {
-    setEnabled(false);
-    m_outcomeUnknown = false;
+    if (isWriting())
+        return;
     const QStringList ids = BulkWriter::articleIds(idList);
-    if (m_progressBar) {
-        m_progressBar->setMaximum(ids.size());
-        m_progressBar->setValue(0);
-        m_progressBar->setVisible(m_progressVisible);
-    }
     // The record is the same for every article: built once, before anything is written.
     const QMap<QString, QVariant> record = changeRecord();
-    finishRun(BulkWriter::runInThread(
-        connectionName,
-        [&](Database &writer, const BulkWriter::Progress &progress) {
+    startRun(
+        ids.size(),
+        [ids, record](Database &writer, const BulkWriter::Progress &progress,
+                      const BulkWriter::Stop &stop) {
             return BulkWriter::write(
-                writer, ids, [&record](const QString &) { return record; }, progress);
+                writer, ids, [&record](const QString &) { return record; }, progress, stop);
         },
-        barProgress(m_progressBar)));
+        [this](const BulkWriter::Result &result) { finishRun(result); });
+}
+
+void BulkEditDialog::reject()
+{
+    if (m_run && m_run->cancel())
+        return;
+    QDialog::reject();
 }

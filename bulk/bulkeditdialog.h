@@ -7,9 +7,11 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
 
 class Api_Ebay;
+class BulkRun;
 class Database;
 class QComboBox;
 class QLineEdit;
@@ -18,7 +20,8 @@ class QProgressBar;
 // What every bulk-edit dialog shares: the selected article ids, a database connection of
 // its own, the "no change" first entry of its combo boxes, a fixed size, and the write
 // loop of OK, which puts the same change record into every selected article, all of them
-// in one transaction, on a thread of its own while the window goes on painting.
+// in one transaction, as a job of the background worker: the dialog shows its progress and
+// closes only once the job has told its result; "Abbrechen" stops it with nothing written.
 //
 // When the outcome of OK is not known (the answer to the commit was lost), the dialog closes
 // as cancelled and outcomeUnknown() says so: the opener tells the seller, naming
@@ -40,8 +43,9 @@ public:
     // der Zahlungsmethoden".
     virtual QString commandName() const = 0;
 
-    // A progress that moves `bar` (when given), for BulkWriter::runInThread.
-    static BulkWriter::Progress barProgress(QProgressBar *bar);
+    // True while OK's write runs; the dialog waits for it.
+    bool isWriting() const;
+
     // A progress for work in steps on the window's own thread: moves `bar` (when given) and
     // lets the window's events through at least every 30 ms, so that no step holds it long.
     static BulkWriter::Progress pacedProgress(QProgressBar *bar);
@@ -53,6 +57,8 @@ public slots:
     // Writes the change record into every selected article, whole or not at all, and
     // closes. A failed write is shown with the database's error text.
     void accept() override;
+    // While OK's write runs: asks it to stop; the dialog closes once it has.
+    void reject() override;
 
 protected:
     BulkEditDialog(QWidget *parent, const QString &idList, const QString &connectionName);
@@ -66,8 +72,12 @@ protected:
     void fixSize();
     // The dialog will not be shown: the seller was told why.
     void refuseToOpen() { m_canOpen = false; }
-    // Ends the run of OK by its result: 1 when stored, 0 with the failure told, or 0 with
-    // outcomeUnknown() set.
+    // Runs OK's write `job` over `total` articles on the background worker; `done` hears
+    // its result (finishRun() ends the dialog by it).
+    void startRun(int total, BulkWriter::Job job,
+                  const std::function<void(const BulkWriter::Result &result)> &done);
+    // Ends the run of OK by its result: 1 when stored, 0 with the failure told, 0 when it was
+    // stopped, or 0 with outcomeUnknown() set.
     void finishRun(const BulkWriter::Result &result);
     // A marketplace client for the first active account, for reference data. Without an
     // active account the seller is told so and the dialog refuses to open (null).
@@ -86,10 +96,11 @@ protected:
 
     std::unique_ptr<Database> db;
     QString idList;
-    // The name of `db`; OK writes through a connection of this name on a thread of its own.
+    // The name of `db`.
     QString connectionName;
 
 private:
+    BulkRun *m_run = nullptr;
     QProgressBar *m_progressBar = nullptr;
     bool m_progressVisible = true;
     bool m_canOpen = true;

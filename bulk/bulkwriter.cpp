@@ -1,20 +1,17 @@
 #include "bulk/bulkwriter.h"
 
+#include "core/backgroundworker.h"
 #include "core/transaction.h"
 
-#include <QEventLoop>
-#include <QThread>
-#include <QTimer>
+#include <QCoreApplication>
+#include <QObject>
 
-#include <atomic>
 #include <memory>
 
 namespace {
 
 // Articles per step of the plain record writer: a bound UPDATE each.
 constexpr int kRecordStep = 50;
-// How often the waiting thread shows the progress of a job on a thread of its own.
-constexpr int kProgressMs = 25;
 
 } // namespace
 
@@ -49,7 +46,8 @@ bool BulkWriter::failed(Database &db, Result &result)
 }
 
 BulkWriter::Result BulkWriter::run(Database &db, const QStringList &articleIds, int stepSize,
-                                   const Step &step, const Progress &progress, const Check &check)
+                                   const Step &step, const Progress &progress, const Check &check,
+                                   const Stop &stop)
 {
     Result result;
     result.total = articleIds.size();
@@ -61,14 +59,27 @@ BulkWriter::Result BulkWriter::run(Database &db, const QStringList &articleIds, 
         result.failed = 1;
         return result;
     }
+    const auto stopped = [&] {
+        if (!stop || !stop())
+            return false;
+        transaction.rollback();
+        result.cancelled = true;
+        result.outcome = Database::Outcome::NotWritten;
+        result.error = QCoreApplication::translate("BulkWriter", "Abgebrochen.");
+        return true;
+    };
     bool goOn = true;
     for (int at = 0; goOn && at < articleIds.size(); at += stepSize) {
+        if (stopped())
+            return result;
         if (progress)
             progress(at);
         goOn = step(articleIds.mid(at, stepSize), result);
     }
     if (goOn && check)
         goOn = check(result);
+    if (goOn && result.failed == 0 && stopped())
+        return result;
     if (!goOn || result.failed > 0) {
         transaction.rollback();
         if (result.outcome == Database::Outcome::Done)
@@ -89,7 +100,8 @@ BulkWriter::Result BulkWriter::run(Database &db, const QStringList &articleIds, 
 }
 
 BulkWriter::Result BulkWriter::write(Database &db, const QStringList &articleIds,
-                                     const RecordFor &record, const Progress &progress)
+                                     const RecordFor &record, const Progress &progress,
+                                     const Stop &stop)
 {
     return run(
         db, articleIds, kRecordStep,
@@ -106,32 +118,27 @@ BulkWriter::Result BulkWriter::write(Database &db, const QStringList &articleIds
             }
             return true;
         },
-        progress);
+        progress, Check(), stop);
 }
 
-BulkWriter::Result BulkWriter::runInThread(const QString &connectionName, const Job &job,
-                                           const Progress &progress)
+BackgroundJob *BulkWriter::post(const QString &name, int total, Job job, QObject *receiver,
+                                const Progress &progress,
+                                const std::function<void(const Result &result)> &done)
 {
-    Result result;
-    std::atomic<int> done { 0 };
-    std::unique_ptr<QThread> thread(QThread::create([&] {
-        Database db(true, connectionName);
-        result = job(db, [&done](int count) { done.store(count); });
-        db.close();
-    }));
-    QEventLoop loop;
-    QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
-    QTimer shown;
-    shown.setInterval(kProgressMs);
-    QObject::connect(&shown, &QTimer::timeout, &loop, [&] {
-        if (progress)
-            progress(done.load());
-    });
-    thread->start();
-    shown.start();
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    thread->wait();
+    // What a job that never started stored: nothing.
+    auto result = std::make_shared<Result>();
+    result->total = total;
+    result->cancelled = true;
+    result->outcome = Database::Outcome::NotWritten;
+    BackgroundJob *posted = BackgroundWorker::instance()->post(
+        name, [job = std::move(job), result](Database &db, BackgroundJob::Control &control) {
+            *result = job(
+                db, [&control, total = result->total](int count) { control.progress(count, total); },
+                [&control] { return control.cancelled(); });
+        });
     if (progress)
-        progress(done.load());
-    return result;
+        QObject::connect(posted, &BackgroundJob::progressed, receiver,
+                         [progress](qint64 count, qint64) { progress(int(count)); });
+    QObject::connect(posted, &BackgroundJob::finished, receiver, [result, done] { done(*result); });
+    return posted;
 }

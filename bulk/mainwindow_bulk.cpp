@@ -76,11 +76,17 @@ void MainWindow::refreshListRows(const QStringList &ids)
     const BulkWriter::Progress pace = BulkEditDialog::pacedProgress(nullptr);
     for (int at = 0; at < articleIds.size(); at += kRowsPerStep) {
         pace(at);
-        const auto rows = db->select(QStringLiteral("SELECT ") + listColumns
-                                     + QStringLiteral(" FROM articles WHERE ")
-                                     + BulkWriter::idCondition(articleIds.mid(at, kRowsPerStep)))
-                              .legacyValue();
-        for (const auto &row : rows) {
+        const Read<SqlRows> rows = db->select(
+            QStringLiteral("SELECT ") + listColumns + QStringLiteral(" FROM articles WHERE ")
+            + BulkWriter::idCondition(articleIds.mid(at, kRowsPerStep)));
+        if (!rows.ok()) {
+            // The rows would show what the command changed no more: the window reads what is
+            // stored, again later while it can't (the list then says why).
+            m_storedReads = 0;
+            showStored();
+            return;
+        }
+        for (const auto &row : *rows) {
             // The list may have changed while the dialog ran: find the row again by its id.
             if (QTreeWidgetItem *item = IsItemWithIdHere(row.value(QStringLiteral("id")).toInt()))
                 UpdateListItem(row, item);
@@ -109,14 +115,23 @@ void MainWindow::on_actionRahmenbedingungen_triggered()
     int site = 0;
     int account = 0;
     for (const QString &id : selection.ids) {
-        const auto rows
+        const Read<SqlRows> rows
             = db->select(QStringLiteral("SELECT Site, Account FROM articles WHERE id = ")
-                         + QString::number(id.toInt()))
-                  .legacyValue();
-        if (rows.isEmpty())
+                         + QString::number(id.toInt()));
+        if (!rows.ok()) {
+            // Which account and site the articles have is not known: the dialog is not opened.
+            Statics::showMessage(this,
+                                 tr("Die ausgewählten Artikel konnten nicht aus der Datenbank "
+                                    "gelesen werden, die Rahmenbedingungen können daher nicht "
+                                    "geändert werden: %1")
+                                     .arg(rows.error()),
+                                 2);
+            return;
+        }
+        if (rows->isEmpty())
             continue; // deleted meanwhile
-        const int rowSite = rows.first().value(QStringLiteral("Site")).toInt();
-        const int rowAccount = rows.first().value(QStringLiteral("Account")).toInt();
+        const int rowSite = rows->first().value(QStringLiteral("Site")).toInt();
+        const int rowAccount = rows->first().value(QStringLiteral("Account")).toInt();
         if (ids.isEmpty()) {
             site = rowSite;
             account = rowAccount;

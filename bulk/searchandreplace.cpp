@@ -1,6 +1,6 @@
 #include "bulk/searchandreplace.h"
 
-#include "bulk/bulkeditdialog.h"
+#include "bulk/bulkrun.h"
 #include "bulk/bulkwriter.h"
 #include "core/database.h"
 #include "core/settings.h"
@@ -10,6 +10,8 @@
 
 #include <QSqlQuery>
 #include <QVector>
+
+#include <memory>
 
 namespace {
 
@@ -44,6 +46,38 @@ const Field kFields[] = {
     { QT_TRANSLATE_NOOP("SearchAndReplace", "Freifeld 5"), "free_05", false },
     { QT_TRANSLATE_NOOP("SearchAndReplace", "SKU"), "sku", true },
 };
+
+// One run's search and replacement texts, and where an empty search puts the text.
+struct Replacement
+{
+    QString search;
+    QString replacement;
+    bool toBack = false;
+    // The new text of one column; false when the run leaves it alone.
+    bool changed(const QString &text, QString *result) const;
+};
+
+bool Replacement::changed(const QString &text, QString *result) const
+{
+    if (!search.contains(kWildcard)) {
+        if (search.isEmpty())
+            *result = toBack ? text + replacement : replacement + text;
+        else
+            *result = QString(text).replace(search, replacement, Qt::CaseSensitive);
+        return *result != text;
+    }
+    const bool fromStart = search.startsWith(kWildcard);
+    const bool toEnd = !fromStart && search.endsWith(kWildcard);
+    if (!fromStart && !toEnd)
+        return false;
+    const QString key = fromStart ? search.mid(kWildcard.size())
+                                  : search.left(search.size() - kWildcard.size());
+    const int at = text.indexOf(key);
+    if (at < 0)
+        return false;
+    *result = fromStart ? replacement + text.mid(at + key.size()) : text.left(at) + replacement;
+    return *result != text;
+}
 
 } // namespace
 
@@ -91,34 +125,17 @@ void SearchAndReplace::queueRunningListings(const QStringList &ids, const QStrin
 
 void SearchAndReplace::reject()
 {
+    // A run under way is asked to stop; the dialog closes once it has.
+    if (m_run && m_run->cancel())
+        return;
     saveSettings();
     QDialog::reject();
 }
 
-bool SearchAndReplace::changed(const QString &text, QString *result) const
-{
-    if (!m_search.contains(kWildcard)) {
-        if (m_search.isEmpty())
-            *result = m_toBack ? text + m_replacement : m_replacement + text;
-        else
-            *result = QString(text).replace(m_search, m_replacement, Qt::CaseSensitive);
-        return *result != text;
-    }
-    const bool fromStart = m_search.startsWith(kWildcard);
-    const bool toEnd = !fromStart && m_search.endsWith(kWildcard);
-    if (!fromStart && !toEnd)
-        return false;
-    const QString key = fromStart ? m_search.mid(kWildcard.size())
-                                  : m_search.left(m_search.size() - kWildcard.size());
-    const int at = text.indexOf(key);
-    if (at < 0)
-        return false;
-    *result = fromStart ? m_replacement + text.mid(at + key.size()) : text.left(at) + m_replacement;
-    return *result != text;
-}
-
 void SearchAndReplace::accept()
 {
+    if (isWriting())
+        return;
     saveSettings();
     QStringList ticked;
     QStringList columns;
@@ -150,24 +167,26 @@ void SearchAndReplace::accept()
         return;
     }
 
-    m_search = search;
-    m_replacement = replacement;
-    m_toBack = ui->AddToBack->isChecked();
+    Replacement replace;
+    replace.search = search;
+    replace.replacement = replacement;
+    replace.toBack = ui->AddToBack->isChecked();
     m_outcomeUnknown = false;
     m_queued.clear();
     // Edited running listings go to the outbox with the replacement, in its transaction.
     const bool queue = moveToOutbox && ui->DoUpdate->isChecked() && !m_running.isEmpty();
-    QList<int> queued;
+    auto queued = std::make_shared<QList<int>>();
     // Only whole numbers name articles in a statement.
     const QStringList articleIds = BulkWriter::articleIds(ids.join(QLatin1Char(',')));
-    ui->progressBar->setValue(0);
-    ui->progressBar->setMaximum(articleIds.size());
     QString select = QStringLiteral("SELECT id");
     for (const QString &column : qAsConst(columns))
         select += QStringLiteral(", `") + column + QLatin1Char('`');
     select += QStringLiteral(" FROM articles WHERE ");
-    setEnabled(false);
-    const auto job = [&](Database &writer, const BulkWriter::Progress &progress) {
+    // Runs on the background worker: it holds only copies.
+    const auto job = [replace, queue, queued, articleIds, columns, select, running = m_running,
+                      status = m_queuedStatus](Database &writer,
+                                               const BulkWriter::Progress &progress,
+                                               const BulkWriter::Stop &stop) {
         return BulkWriter::run(
             writer, articleIds, kStepArticles,
             [&](const QStringList &step, BulkWriter::Result &run) {
@@ -179,12 +198,17 @@ void SearchAndReplace::accept()
                     QMap<QString, QVariant> record;
                     for (int i = 0; i < columns.size(); ++i) {
                         QString text;
-                        if (!query.isNull(1 + i) && changed(query.value(1 + i).toString(), &text))
+                        if (!query.isNull(1 + i)
+                            && replace.changed(query.value(1 + i).toString(), &text))
                             record.insert(columns.at(i), text);
                     }
                     if (!record.isEmpty())
                         records.append({ query.value(0).toString(), record });
                 }
+                // An article not read would be left unchanged while the others are: the
+                // command fails whole.
+                if (!writer.rowsComplete(query))
+                    return BulkWriter::failed(writer, run);
                 query.finish();
                 for (const auto &record : qAsConst(records)) {
                     if (writer.updateSqlClean(record.second, QStringLiteral("articles"),
@@ -201,22 +225,18 @@ void SearchAndReplace::accept()
                     return true;
                 // The listings still running as stored are queued, with the folder they
                 // come from written as a value.
-                for (int at = 0; at < m_running.size(); at += kStepArticles) {
-                    const QString in = BulkWriter::idCondition(m_running.mid(at, kStepArticles));
-                    const SqlRows rows
-                        = writer
-                              .select(
-                                  QStringLiteral(
-                                      "SELECT id FROM articles WHERE Trash=0 AND Folder=%1 AND ")
-                                      .arg(SpecialFolderId::Active)
-                                  + in)
-                              .legacyValue();
-                    if (!writer.lastErrorText.isEmpty()) {
+                for (int at = 0; at < running.size(); at += kStepArticles) {
+                    const QString in = BulkWriter::idCondition(running.mid(at, kStepArticles));
+                    const Read<SqlRows> rows = writer.select(
+                        QStringLiteral("SELECT id FROM articles WHERE Trash=0 AND Folder=%1 AND ")
+                            .arg(SpecialFolderId::Active)
+                        + in);
+                    if (!rows.ok()) {
                         BulkWriter::failed(writer, run);
                         return false;
                     }
                     QStringList here;
-                    for (const ArticleRow &row : rows)
+                    for (const ArticleRow &row : *rows)
                         here << row.value(QStringLiteral("id")).toString();
                     if (here.isEmpty())
                         continue;
@@ -226,21 +246,36 @@ void SearchAndReplace::accept()
                                            "Folder=%1 AND ")
                                 .arg(QString::number(SpecialFolderId::Active),
                                      QString::number(SpecialFolderId::Outbox),
-                                     Database::escapeString(m_queuedStatus))
+                                     Database::escapeString(status))
                             + BulkWriter::idCondition(here))) {
                         BulkWriter::failed(writer, run);
                         return false;
                     }
                     for (const QString &id : qAsConst(here))
-                        queued << id.toInt();
+                        *queued << id.toInt();
                 }
                 return true;
-            });
+            },
+            stop);
     };
-    const BulkWriter::Result result
-        = BulkWriter::runInThread(kConnection, job, BulkEditDialog::barProgress(ui->progressBar));
-    setEnabled(true);
+    if (!m_run)
+        m_run = new BulkRun(this, ui->buttonBox, ui->progressBar);
+    m_run->start(tr("Suchen und ersetzen"), articleIds.size(), job,
+                 [this, queued](const BulkWriter::Result &result) { finishRun(result, *queued); });
+}
 
+bool SearchAndReplace::isWriting() const
+{
+    return m_run && m_run->isRunning();
+}
+
+void SearchAndReplace::finishRun(const BulkWriter::Result &result, const QList<int> &queued)
+{
+    if (result.cancelled) {
+        moveToOutbox = false;
+        done(0);
+        return;
+    }
     if (result.unknown()) {
         m_outcomeUnknown = true;
         moveToOutbox = false;

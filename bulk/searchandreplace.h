@@ -1,9 +1,12 @@
 #pragma once
 
+#include "bulk/bulkwriter.h"
+
 #include <QDialog>
 #include <QStringList>
 #include <memory>
 
+class BulkRun;
 class Database;
 
 namespace Ui {
@@ -39,22 +42,26 @@ public:
     QList<int> queued() const { return m_queued; }
 
 public slots:
+    // Runs the replacement on the background worker; the dialog shows its progress and
+    // closes once it is stored, or told why not.
     void accept() override;
+    // While the run is under way: asks it to stop.
     void reject() override;
+
+    // True while OK's run is under way; the dialog waits for it.
+    bool isWriting() const;
 
 private:
     void readSettings();
     void saveSettings();
-    // The new text of one column; false when the run leaves it alone.
-    bool changed(const QString &text, QString *result) const;
+    // Ends OK's run by its result; `queued`: the listings it put into the outbox.
+    void finishRun(const BulkWriter::Result &result, const QList<int> &queued);
 
     std::unique_ptr<Ui::SearchAndReplace> ui;
     std::unique_ptr<Database> db;
     QStringList ids;
-    // The run's search and replacement texts, and where an empty search puts the text.
-    QString m_search;
-    QString m_replacement;
-    bool m_toBack = false;
+    // OK's run on the background worker, and how the dialog waits for it.
+    BulkRun *m_run = nullptr;
     bool m_outcomeUnknown = false;
     QStringList m_running;
     QString m_queuedStatus;

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QMutex>
+#include <QPointer>
 #include <QThread>
 
 namespace {
@@ -42,6 +43,13 @@ void BackgroundJob::Control::progress(qint64 done, qint64 total)
     m_job->report(done, total);
 }
 
+void BackgroundJob::Control::setStep(const QString &text)
+{
+    BackgroundJob *job = m_job;
+    QMetaObject::invokeMethod(
+        job, [job, text] { emit job->stepChanged(text); }, Qt::QueuedConnection);
+}
+
 void BackgroundJob::cancel()
 {
     m_cancelled.store(true);
@@ -54,8 +62,10 @@ void BackgroundJob::report(qint64 done, qint64 total)
     if (!last && now - m_lastReportMs.load() < kReportEveryMs)
         return;
     m_lastReportMs.store(now);
-    // Sent from the worker's thread: queued to the window's receivers.
-    emit progressed(done, total);
+    // Sent on the window's thread, as finished() is: the poster may connect to the job after
+    // it started, and hears its progress all the same, in order and before its end.
+    QMetaObject::invokeMethod(
+        this, [this, done, total] { emit progressed(done, total); }, Qt::QueuedConnection);
 }
 
 void BackgroundJob::run(Database &db)
@@ -82,8 +92,7 @@ public:
 
     void runJob(BackgroundJob *job)
     {
-        const bool start = !job->isCancelled();
-        if (start) {
+        if (!job->isCancelled()) {
             std::function<void(const QString &)> hook;
             {
                 QMutexLocker locker(&g_hookMutex);
@@ -91,6 +100,10 @@ public:
             }
             if (hook)
                 hook(job->name());
+        }
+        // Asked after the hook too: a job cancelled while it was held never starts.
+        const bool start = !job->isCancelled();
+        if (start) {
             // Opened anew when the program opened its database anew (a restore).
             if (!m_db || m_generation != Database::mainGeneration()) {
                 if (m_db)
@@ -189,19 +202,43 @@ void BackgroundWorker::shutdown(int milliseconds)
 {
     if (!m_thread)
         return;
-    for (BackgroundJob *job : findChildren<BackgroundJob *>(QString(), Qt::FindDirectChildrenOnly))
+    QList<QPointer<BackgroundJob>> jobs;
+    for (BackgroundJob *job :
+         findChildren<BackgroundJob *>(QString(), Qt::FindDirectChildrenOnly)) {
         job->cancel();
-    m_thread->quit();
-    if (m_thread->wait(milliseconds)) {
-        delete m_thread;
-    } else {
-        // A job's step outlasted the wait: the thread is left to end with the process rather
-        // than be destroyed while it runs.
-        qCWarning(lcWorker).noquote()
-            << "The background worker did not end within" << milliseconds << "ms";
+        jobs << job;
     }
+    // The thread ends behind the jobs still queued: each of them passes the runner, which
+    // starts none of them but tells each as finished, so that nobody waits for one in vain.
+    // While the application object goes nothing posted is delivered any more, and nobody
+    // is left to be told: the thread ends after the job in hand.
+    QThread *thread = m_thread;
+    if (QCoreApplication::instance())
+        QMetaObject::invokeMethod(
+            m_runner, [thread] { thread->quit(); }, Qt::QueuedConnection);
+    else
+        thread->quit();
+    const bool ended = thread->wait(milliseconds);
     m_thread = nullptr;
     m_runner = nullptr;
+    if (!ended) {
+        // A job's step outlasted the wait: the thread is left to end with the process rather
+        // than be destroyed while it runs, and so are the jobs it may still use.
+        qCWarning(lcWorker).noquote()
+            << "The background worker did not end within" << milliseconds << "ms";
+        for (const QPointer<BackgroundJob> &job : jobs) {
+            if (job && !job->isFinished())
+                job->setParent(nullptr);
+        }
+        return;
+    }
+    delete thread;
+    // Their finished() was queued to this thread: delivered now, before the program goes on
+    // to close what listens to them (a job posted by a listener never starts).
+    for (const QPointer<BackgroundJob> &job : jobs) {
+        if (job)
+            QCoreApplication::sendPostedEvents(job, QEvent::MetaCall);
+    }
 }
 
 void BackgroundWorker::setBeforeJobForTesting(std::function<void(const QString &)> hook)

@@ -41,6 +41,9 @@ public:
         bool cancelled() const;
         // Tells the window how far the job got (at most a few times a second reach it).
         void progress(qint64 done, qint64 total);
+        // Tells the window what the job is at now ("Die Datenbank wird verkleinert …"); each
+        // reaches it: for the few steps of a job, not for every row.
+        void setStep(const QString &text);
 
     private:
         friend class BackgroundJob;
@@ -65,6 +68,8 @@ public:
 signals:
     // On the window's thread; `total` 0 while it is not known.
     void progressed(qint64 done, qint64 total);
+    // On the window's thread: what the job is at now (see Control::setStep()).
+    void stepChanged(const QString &text);
     // On the window's thread, once: the job ran, was cancelled, or never started.
     void finished();
 

@@ -10,6 +10,7 @@
 #include "core/schema.h"
 #include "core/simplecrypt.h"
 #include "core/statics.h"
+#include "core/transaction.h"
 
 #include <atomic>
 
@@ -616,6 +617,13 @@ QString Database::defaultDataDir()
     return base + QStringLiteral("/Revevor/Zerire3/");
 }
 
+QString Database::dataFolderProblem(const QString &path)
+{
+    std::shared_ptr<DatabaseInternal::SqliteFolder> folder;
+    return DatabaseInternal::openSqliteFolder(DatabaseInternal::withTrailingSlash(path), false,
+                                              &folder);
+}
+
 QString Database::getDatabaseName()
 {
     return QStringLiteral("ZirevPavlet.sqlite");
@@ -635,31 +643,73 @@ bool Database::checkpoint()
     return query.next() && query.value(0).toInt() == 0;
 }
 
-void Database::cleanDB(QWidget *parent)
+QString Database::sizeText(qint64 bytes)
 {
-    if (isMySQL) {
-        Statics::showMessage(parent, tr("Diese Funktion ist im MySQL Modus nicht verfügbar"), 0);
-        return;
+    return formatSize(bytes);
+}
+
+Database::Cleaned Database::cleanDB(const std::function<bool()> &cancelled)
+{
+    Cleaned cleaned;
+    const auto stopped = [&cancelled] { return cancelled && cancelled(); };
+    const auto failed = [&] {
+        cleaned.error = lastErrorText.isEmpty() ? tr("unbekannter Fehler") : lastErrorText;
+        cleaned.outcome = m_lastOutcome == Outcome::Done ? Outcome::NotWritten : m_lastOutcome;
+        return cleaned;
+    };
+    {
+        // Set-based: a few statements over every emptied article at once, all or nothing.
+        Transaction removal(*this);
+        if (!removal.isOpen())
+            return failed();
+        const Read<int> count = selectCount(QStringLiteral("SELECT id FROM articles WHERE Trash=1"));
+        if (!count.ok())
+            return failed();
+        const QString emptied = QStringLiteral(" WHERE article_id IN (SELECT id FROM articles "
+                                               "WHERE Trash=1)");
+        const QStringList statements {
+            QStringLiteral("DELETE FROM articles_images") + emptied,
+            QStringLiteral("DELETE FROM articles_variations") + emptied,
+            QStringLiteral("DELETE FROM articles_variations_op_val") + emptied,
+            QStringLiteral("DELETE FROM articles WHERE Trash=1"),
+        };
+        for (const QString &statement : statements) {
+            if (*count == 0)
+                break;
+            if (stopped()) {
+                removal.rollback();
+                cleaned.cancelled = true;
+                return cleaned;
+            }
+            // Deleting what is deleted changes nothing: safe to send again.
+            if (!executeSQL(statement, Repeat::Safe))
+                return failed();
+        }
+        if (!removal.commit())
+            return failed();
+        cleaned.removedStored = true;
+        cleaned.removed = *count;
+    }
+    // The server keeps its own files.
+    if (isMySQL)
+        return cleaned;
+    if (stopped()) {
+        cleaned.cancelled = true;
+        return cleaned;
     }
     const QString file = sqliteFile();
+    // The sizes are those of the file with the log copied into it; a checkpoint that a
+    // reader kept from finishing only makes them approximate.
     checkpoint();
-    const qint64 before = QFileInfo(file).size();
-    const bool ok = executeSQL(QStringLiteral("VACUUM"));
+    cleaned.sizeBefore = QFileInfo(file).size();
+    // Outside any transaction, as VACUUM must be; it is refused, as every write outside a
+    // transaction is, when the file is no longer the one opened at start.
+    if (!executeSQL(QStringLiteral("VACUUM")))
+        return failed();
     checkpoint();
-    const qint64 after = QFileInfo(file).size();
-    if (ok) {
-        Statics::showMessage(parent,
-                             tr("Die Datenbank wurde erfolgreich aufgeräumt, vorherige Größe: %1, "
-                                "danach %2. Nicht mehr genutzte Bilder werden im Hintergrund "
-                                "aufgeräumt.")
-                                 .arg(formatSize(before), formatSize(after)),
-                             0);
-    } else {
-        Statics::showMessage(parent,
-                             tr("Die Datenbank konnte nicht aufgeräumt werden. Nicht mehr "
-                                "genutzte Bilder werden im Hintergrund aufgeräumt."),
-                             1);
-    }
+    cleaned.sizeAfter = QFileInfo(file).size();
+    cleaned.compacted = true;
+    return cleaned;
 }
 
 // --- Options ---------------------------------------------------------------------------

@@ -206,8 +206,32 @@ public:
     // workstations drop its row.
     // False when it could not be stored.
     DB_NODISCARD bool mysqlAddRemoveInfo(int folder, const QString &articleId);
-    // Compacts the SQLite file and tells the user the sizes before and after.
-    void cleanDB(QWidget *parent);
+    // What cleanDB() did.
+    struct Cleaned
+    {
+        // The articles emptied from the trash are gone for good (there may have been none).
+        bool removedStored = false;
+        int removed = 0;
+        // The SQLite file was compacted (never on MySQL, where the server keeps its files).
+        bool compacted = false;
+        qint64 sizeBefore = 0;
+        qint64 sizeAfter = 0;
+        // Stopped before it was done; what was stored before stays.
+        bool cancelled = false;
+        // Why a step failed, as lastErrorText said it; empty when none did. `outcome` of the
+        // removal: Unknown when the answer to its commit was lost.
+        QString error;
+        Outcome outcome = Outcome::Done;
+        bool ok() const { return error.isEmpty() && !cancelled; }
+    };
+    // Removes for good the articles emptied from the trash (Trash=1) with their pictures,
+    // variations and option values, in one transaction of a few statements, then compacts
+    // the SQLite file (VACUUM). `cancelled` is asked between the steps: the removal is then
+    // undone; a compaction under way is not stopped. For the background worker: it shows
+    // nothing.
+    Cleaned cleanDB(const std::function<bool()> &cancelled = {});
+    // "1,5 MB": a size in bytes as the seller reads it.
+    static QString sizeText(qint64 bytes);
     // Writes everything committed into the database file itself (SQLite), so that a copy
     // of the file alone holds every row. Used before the data folder is packed.
     bool checkpoint();
@@ -318,6 +342,11 @@ public:
 
     // The default data folder: the user's application data + "/Revevor/Zerire3/".
     static QString defaultDataDir();
+    // Why a start on the data folder `path` would not open the database in it (a folder or
+    // file of another user, one that others may change, no plain file where the database
+    // belongs), in the words the start tells it; empty when the start would open it. Looks
+    // only: nothing is made or changed.
+    static QString dataFolderProblem(const QString &path);
     // Counts the main objects made so far: a long-lived further connection opened before the
     // latest one (a restore replaced the data folder) is opened anew.
     static int mainGeneration();

@@ -1,19 +1,11 @@
 #include "core/imagelimits.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QIODevice>
 #include <QImageReader>
-#include <QMutex>
-#include <QPointer>
-#include <QRunnable>
-#include <QSemaphore>
-#include <QThread>
-#include <QThreadPool>
-#include <QTimer>
 
-#include <atomic>
 #include <cstring>
-#include <memory>
 
 namespace ImageLimits {
 
@@ -311,211 +303,34 @@ QString refusal(QImageReader &reader, qint64 maxPixels)
     return QString();
 }
 
-namespace {
-
-std::atomic<int> g_timeoutMs { 20000 };
-std::atomic<int> g_pending { 0 };
-QMutex g_hookMutex;
-std::function<void()> g_hook;
-
-QThreadPool *picturePool()
+QByteArray formatOf(const QByteArray &head)
 {
-    // Never destroyed: a decode given up may still run when the program ends, and nothing
-    // waits for it.
-    static QThreadPool *const pool = [] {
-        auto *threads = new QThreadPool;
-        threads->setMaxThreadCount(qMax(2, QThread::idealThreadCount() / 2));
-        return threads;
-    }();
-    return pool;
-}
-
-void runHook()
-{
-    std::function<void()> hook;
-    {
-        QMutexLocker lock(&g_hookMutex);
-        hook = g_hook;
+    QBuffer buffer;
+    buffer.setData(head);
+    PictureBytes bytes(&buffer);
+    switch (kindOf(bytes)) {
+    case Kind::Jpeg:
+        return QByteArrayLiteral("jpeg");
+    case Kind::Png:
+        return QByteArrayLiteral("png");
+    case Kind::Gif:
+        return QByteArrayLiteral("gif");
+    case Kind::Bmp:
+        return QByteArrayLiteral("bmp");
+    case Kind::Tiff:
+        return QByteArrayLiteral("tiff");
+    case Kind::None:
+        break;
     }
-    if (hook)
-        hook();
+    return QByteArray();
 }
 
-Decoded givenUpResult()
+bool isWholeJpeg(const QByteArray &bytes)
 {
-    Decoded result;
-    result.timedOut = true;
-    result.refusal = tr("Das Bild zu lesen dauerte länger als %1 s; es wird übergangen.")
-                         .arg((g_timeoutMs.load() + 999) / 1000);
-    return result;
-}
-
-class Relay;
-
-// One decode for the window: it is settled once, by its result or by its time-out, and
-// counted as pending until its result was delivered or dropped.
-struct Delivery
-{
-    QMutex mutex;
-    Relay *relay = nullptr; // on the context's thread; null once gone
-    bool finished = false; // the job has ended and its result was posted or dropped
-    bool counted = false;
-    std::atomic<bool> settled { false };
-    std::function<void(const Decoded &)> done;
-
-    // Once, when the result was delivered or dropped. With the mutex held.
-    void release()
-    {
-        if (counted)
-            return;
-        counted = true;
-        --g_pending;
-    }
-};
-
-// Lives on the context's thread as its child: what is posted to it is dropped when the
-// context goes.
-class Relay : public QObject
-{
-public:
-    Relay(QObject *context, std::shared_ptr<Delivery> delivery)
-        : QObject(context)
-        , m_delivery(std::move(delivery))
-    { }
-    ~Relay() override
-    {
-        QMutexLocker lock(&m_delivery->mutex);
-        m_delivery->relay = nullptr;
-        // A result posted here and not run is dropped with it.
-        if (m_delivery->finished)
-            m_delivery->release();
-    }
-
-private:
-    std::shared_ptr<Delivery> m_delivery;
-};
-
-class LaterJob : public QRunnable
-{
-public:
-    LaterJob(DecodeJob job, std::shared_ptr<Delivery> delivery)
-        : m_job(std::move(job))
-        , m_delivery(std::move(delivery))
-    { }
-    void run() override
-    {
-        Decoded result;
-        // One given up while it waited for a thread is not started at all.
-        if (!m_delivery->settled.load()) {
-            runHook();
-            result = m_job();
-        }
-        QMutexLocker lock(&m_delivery->mutex);
-        m_delivery->finished = true;
-        if (!m_delivery->relay || m_delivery->settled.load()) {
-            m_delivery->release();
-            return;
-        }
-        const std::shared_ptr<Delivery> delivery = m_delivery;
-        QPointer<Relay> relay(m_delivery->relay);
-        QMetaObject::invokeMethod(
-            m_delivery->relay,
-            [delivery, relay, result] {
-                if (!delivery->settled.exchange(true))
-                    delivery->done(result);
-                {
-                    QMutexLocker lock(&delivery->mutex);
-                    delivery->release();
-                }
-                if (relay)
-                    relay->deleteLater();
-            },
-            Qt::QueuedConnection);
-    }
-
-private:
-    DecodeJob m_job;
-    std::shared_ptr<Delivery> m_delivery;
-};
-
-struct Waiting
-{
-    QSemaphore ready;
-    QMutex mutex;
-    Decoded result;
-    bool givenUp = false;
-};
-
-} // namespace
-
-int decodeTimeout()
-{
-    return g_timeoutMs.load();
-}
-
-void setDecodeTimeout(int milliseconds)
-{
-    g_timeoutMs.store(qMax(1, milliseconds));
-}
-
-int pendingDecodes()
-{
-    return g_pending.load();
-}
-
-void setDecodeHook(std::function<void()> hook)
-{
-    QMutexLocker lock(&g_hookMutex);
-    g_hook = std::move(hook);
-}
-
-void decodeLater(QObject *context, DecodeJob job, std::function<void(const Decoded &)> done)
-{
-    auto delivery = std::make_shared<Delivery>();
-    delivery->done = std::move(done);
-    auto *relay = new Relay(context, delivery);
-    delivery->relay = relay;
-    ++g_pending;
-    QPointer<Relay> guard(relay);
-    QTimer::singleShot(decodeTimeout(), relay, [delivery, guard] {
-        if (!delivery->settled.exchange(true))
-            delivery->done(givenUpResult());
-        // The job, when it ends, drops its result and counts itself done.
-        if (guard)
-            guard->deleteLater();
-    });
-    picturePool()->start(new LaterJob(std::move(job), delivery));
-}
-
-Decoded decodeWithin(DecodeJob job)
-{
-    auto waiting = std::make_shared<Waiting>();
-    ++g_pending;
-    picturePool()->start(QRunnable::create([job = std::move(job), waiting] {
-        Decoded result;
-        bool givenUp;
-        {
-            QMutexLocker lock(&waiting->mutex);
-            givenUp = waiting->givenUp;
-        }
-        if (!givenUp) {
-            runHook();
-            result = job();
-        }
-        {
-            QMutexLocker lock(&waiting->mutex);
-            waiting->result = std::move(result);
-        }
-        waiting->ready.release();
-        --g_pending;
-    }));
-    if (waiting->ready.tryAcquire(1, decodeTimeout())) {
-        QMutexLocker lock(&waiting->mutex);
-        return waiting->result;
-    }
-    QMutexLocker lock(&waiting->mutex);
-    waiting->givenUp = true;
-    return givenUpResult();
+    // Entropy-coded data holds no marker bytes, so the last end-of-image must come after the
+    // last start-of-scan.
+    const int endOfImage = bytes.lastIndexOf(QByteArray("\xFF\xD9", 2));
+    return endOfImage >= 0 && endOfImage > bytes.lastIndexOf(QByteArray("\xFF\xDA", 2));
 }
 
 } // namespace ImageLimits

@@ -1,9 +1,14 @@
 #pragma once
 
 #include <QImage>
+#include <QList>
+#include <QSize>
+#include <QStringList>
 #include <QString>
 #include <QtGlobal>
 #include <functional>
+
+#include "core/picturerequest.h"
 
 class QImageReader;
 class QObject;
@@ -38,37 +43,71 @@ constexpr qint64 kMaxExaminedBytes = 64 * 1024 * 1024;
 // text. The reader's device is left where it stood.
 QString refusal(QImageReader &reader, qint64 maxPixels = kMaxPixels);
 
-// A picture decoded off the window thread: the picture, or why there is none.
+// The format a picture's first bytes say it is, of the formats the marketplace takes: "jpeg",
+// "png", "gif", "bmp" or "tiff"; empty for any other content.
+QByteArray formatOf(const QByteArray &head);
+
+// True when a JPEG ends with its end-of-image marker after its last scan: one whose data was
+// cut off still decodes (the rest comes out grey).
+bool isWholeJpeg(const QByteArray &bytes);
+
+// A picture decoded by the picture decoder process: the picture at the sizes asked for, or
+// why there is none.
 struct Decoded
 {
-    QImage image;
-    QString refusal; // German: refused by the check above, or given up after its time
+    QImage image; // at the first size asked for
+    QList<QImage> images; // at each size asked for
+    QString refusal; // German: refused by the check above, by the decoder, or given up
     QString error; // the reader's error when the picture could not be decoded
     QByteArray format; // the format it came in, as read from its content
+    QSize size; // the picture's own size
+    int angle = 0; // the clockwise turn its orientation tag asks for
     bool timedOut = false;
 };
-using DecodeJob = std::function<Decoded()>;
 
-// How long a decode may take before it is given up: 20 s. A picture within the limits above
-// decodes in well under a second on any machine the program runs on.
+// What a decode is asked to do: the file or the bytes, and the sizes handed back.
+using Picture = PictureRequest::Request;
+
+// A picture file the decoder opens itself, handed back fitted into `box` (`fill`: a smaller
+// one enlarged to fill it).
+Picture pictureFile(const QString &path, const QSize &box, bool fill = false);
+// The same for bytes already at hand (a download).
+Picture pictureBytes(const QByteArray &bytes, const QSize &box, bool fill = false);
+
+// How long one decode may take in the decoder before its process is ended and the picture
+// refused: 20 s. A picture within the limits above decodes in well under a second on any
+// machine the program runs on.
 int decodeTimeout();
 void setDecodeTimeout(int milliseconds);
 
-// Runs `job` on the picture threads and hands its result to `done` on the thread of
-// `context`. A job still running when the decode time-out passes is given up: `done` gets a
-// result with `timedOut` set and the refusal saying so, and what the job yields later is
-// dropped. Nothing is called once `context` is gone. The caller never waits.
-void decodeLater(QObject *context, DecodeJob job, std::function<void(const Decoded &)> done);
+enum class Order { Queued, First };
 
-// Runs `job` on the picture threads and waits for it, at most the decode time-out (then a
-// result with `timedOut` set; what the job yields later is dropped). For workers and other
-// threads that may wait; the window's thread uses decodeLater.
-Decoded decodeWithin(DecodeJob job);
+// Decodes `picture` in a decoder process and hands the result to `done` on the thread of
+// `context`; the caller never waits. Decodes still queued when `context` goes are dropped,
+// and nothing is called once it is gone. `Order::First` puts it ahead of every queued decode.
+void decodeLater(QObject *context, const Picture &picture,
+                 std::function<void(const Decoded &)> done, Order order = Order::Queued);
 
-// Decodes that were started and whose result has not yet been delivered or dropped.
+// Puts the queued decodes of `context` ahead of the others.
+void hurry(QObject *context);
+
+// Decodes `picture` and waits for it, at most the decode time-out. On a worker thread this
+// thread waits; on the window's thread its events go on meanwhile (an import's dialog keeps
+// answering), so use it there only where the caller is built for that.
+Decoded decodeWithin(const Picture &picture, Order order = Order::Queued);
+// Several at once, decoded side by side; the results in the order of `pictures`.
+QList<Decoded> decodeAllWithin(const QList<Picture> &pictures, Order order = Order::Queued);
+
+// Decodes that were asked for and whose result has not yet been delivered or dropped.
 int pendingDecodes();
 
-// Called on the picture thread before each job, for tests that hold a decode.
+// How many decoder processes decode side by side: 2 to 4, after the processor count.
+int decoderCount();
+
+// For tests: called on a thread of its own once a decode has its decoder process and its
+// time runs, before the picture goes to it (a test holds a decode there).
 void setDecodeHook(std::function<void()> hook);
+// For tests: the program started as decoder (empty: the program's own decoder).
+void setDecoderProgram(const QString &program, const QStringList &arguments = {});
 
 } // namespace ImageLimits

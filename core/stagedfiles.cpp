@@ -54,7 +54,7 @@ StagedFiles::~StagedFiles()
     discard();
 }
 
-bool StagedFiles::write(const QString &path, const QByteArray &data, QString *error)
+bool StagedFiles::write(const QString &path, const QByteArray &data, QString *error, Mode mode)
 {
     if (path.isEmpty())
         return fail(error, ENOENT);
@@ -73,7 +73,7 @@ bool StagedFiles::write(const QString &path, const QByteArray &data, QString *er
             + QByteArray::number(QRandomGenerator::global()->generate(), 36);
         // Created fresh: an entry of that name already there (a link too) is not opened.
         fd = ::open(staged.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    0666);
+                    mode == Mode::OwnerOnly ? 0600 : 0666);
         if (fd < 0 && errno != EEXIST)
             return fail(error, errno);
     }
@@ -82,7 +82,8 @@ bool StagedFiles::write(const QString &path, const QByteArray &data, QString *er
 
     // A plain file it replaces keeps its mode, as a rewrite of it would.
     struct stat existing = {};
-    const bool ok = (::lstat(QFile::encodeName(path).constData(), &existing) != 0
+    const bool ok = (mode == Mode::OwnerOnly
+                     || ::lstat(QFile::encodeName(path).constData(), &existing) != 0
                      || !S_ISREG(existing.st_mode)
                      || ::fchmod(fd, existing.st_mode & 0777) == 0)
         && writeAll(fd, data);

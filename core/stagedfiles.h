@@ -27,7 +27,11 @@ public:
     // standing at `path` is removed (PrivateFile::replaceLink). A new file gets the usual mode
     // (0666 less the umask), one that replaces a plain file that mode. False, with `error`
     // (the system's text), when it can't be written; then nothing of it is left.
-    bool write(const QString &path, const QByteArray &data, QString *error = nullptr);
+    // `Mode::OwnerOnly`: the file is readable and writable by its owner only (0600), also when
+    // it replaces one.
+    enum class Mode { Usual, OwnerOnly };
+    bool write(const QString &path, const QByteArray &data, QString *error = nullptr,
+               Mode mode = Mode::Usual);
     // Whether a file is written for `path` and waits for commit().
     bool contains(const QString &path) const;
     // Where the content written for `path` can be read until commit(); `path` itself when

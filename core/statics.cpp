@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QImage>
-#include <QImageReader>
 #include <QImageWriter>
 #include <QItemSelectionModel>
 #include <QTextDocument>
@@ -17,6 +16,7 @@
 #include "core/logging.h"
 #include "core/mymessageoutput.h"
 #include "core/numberreader.h"
+#include "core/picturerequest.h"
 #include "core/stagedfiles.h"
 
 QString Statics::getstr(const QString &text, const QString &start, const QString &end)
@@ -154,34 +154,14 @@ const QSize kThumbBox(150, 100);
 
 ImageLimits::Decoded Statics::ThumbImage(const QString &file)
 {
-    ImageLimits::Decoded result;
-    // Pictures often carry the wrong suffix; the content decides.
-    QImageReader reader(file);
-    reader.setDecideFormatFromContent(true);
-    // Asked before reading: afterwards the reader can no longer tell.
-    result.format = reader.format();
-    // A drawing or a picture over the pixel budget is not decoded; a file that is no picture
-    // fails below.
-    if (!result.format.isEmpty())
-        result.refusal = ImageLimits::refusal(reader);
-    if (!result.refusal.isEmpty())
-        return result;
-    // A bigger picture is decoded right at the thumbnail's size: a JPEG decoder then does
-    // the most of the scaling in its transform (by 1/2, 1/4 or 1/8, never below the size
-    // asked for) and touches a fraction of the pixels, and the rest is scaled smoothly. A
-    // smaller one is scaled up to fill the box.
-    const QSize full = reader.size();
-    const QSize fitted = full.scaled(kThumbBox, Qt::KeepAspectRatio);
-    if (full.isValid() && fitted.width() < full.width() && fitted.height() < full.height()
-        && !fitted.isEmpty())
-        reader.setScaledSize(fitted);
-    result.image = reader.read();
-    if (result.image.isNull()) {
-        result.error = reader.errorString();
-        return result;
-    }
-    result.image = thumbOf(result.image);
-    return result;
+    // Pictures often carry the wrong suffix; the decoder goes by the content. It decodes a
+    // bigger picture right at the thumbnail's size and enlarges a smaller one to fill the box.
+    return ImageLimits::decodeWithin(ImageLimits::pictureFile(file, kThumbBox, true));
+}
+
+QSize Statics::thumbBox()
+{
+    return kThumbBox;
 }
 
 QImage Statics::thumbOf(const QImage &picture)
@@ -197,9 +177,8 @@ QString Statics::CreateThumb(const QString &imageFile, const QString &thumbFolde
     const QString readFrom = staged ? staged->pathOf(imageFile) : imageFile;
     if (!QFileInfo::exists(readFrom))
         return imageFile;
-    // Decoded on the picture threads; a decode past its time is given up.
-    const ImageLimits::Decoded decoded
-        = ImageLimits::decodeWithin([readFrom] { return ThumbImage(readFrom); });
+    // Decoded by the picture decoder; a decode past its time is given up.
+    const ImageLimits::Decoded decoded = ThumbImage(readFrom);
     if (!decoded.refusal.isEmpty()) {
         qCWarning(lcApp).noquote()
             << "No thumbnail of" << imageFile + QStringLiteral(":") << decoded.refusal;
@@ -224,20 +203,23 @@ QString Statics::WriteThumb(const QImage &thumb, const QString &imageFile,
     if (!QImageWriter::supportedImageFormats().contains(format))
         format = sourceFormat;
 
+    // Made of the pixels alone: no text, profile or other metadata of the picture goes into
+    // the program's own thumbnail, however the picture came here.
     QByteArray encoded;
     QBuffer buffer(&encoded);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, format);
-    if (!writer.write(thumb)) {
+    if (!writer.write(PictureRequest::pixelsOnly(thumb))) {
         qCWarning(lcApp, "Can't write thumbnail %s: %s", qUtf8Printable(target),
                   qUtf8Printable(writer.errorString()));
         return QString();
     }
-    // A failed write leaves no broken thumbnail behind, and none is written through a link
-    // planted in its place.
+    // Private, written under a name of its own and then renamed: a failed write leaves no
+    // broken thumbnail behind, and none is written through a link planted in its place.
     StagedFiles own;
     QString error;
-    if (!(staged ? staged : &own)->write(target, encoded, &error) || !own.commit(&error)) {
+    if (!(staged ? staged : &own)->write(target, encoded, &error, StagedFiles::Mode::OwnerOnly)
+        || !own.commit(&error)) {
         qCWarning(lcApp, "Can't write thumbnail %s: %s", qUtf8Printable(target),
                   qUtf8Printable(error));
         return QString();

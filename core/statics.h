@@ -70,17 +70,19 @@ public:
     // Writes a copy scaled to fit 150 x 100 as `thumbFolder` + "thumb_" + file name and
     // returns "thumb_" + file name; a missing picture returns `imageFile` unchanged, an
     // unreadable one, a drawing or one over the pixel budget (core/imagelimits.h) the empty
-    // text, before it is decoded. With `staged`, a picture written there is read from it and
-    // the thumbnail is written into it (named when the caller commits it); without, the
-    // thumbnail is durable under its name when this returns. The picture is decoded on the
-    // picture threads (ImageLimits::decodeWithin): one past the decode time-out is given up.
+    // text. With `staged`, a picture written there is read from it and the thumbnail is
+    // written into it (named when the caller commits it); without, the thumbnail is durable
+    // under its name when this returns. The picture is decoded by the picture decoder process
+    // (ImageLimits::decodeWithin): one past the decode time-out is given up. The thumbnail is
+    // the seller's alone (0600) and holds the picture's pixels and nothing else of it.
     static QString CreateThumb(const QString &imageFile, const QString &thumbFolder,
                                StagedFiles *staged = nullptr);
-    // CreateThumb in two steps. ThumbImage checks and decodes the picture at `file` into the
-    // thumbnail's box, on whatever thread it is called (its refusal or error when there is
-    // none); thumbOf fits a decoded picture into that box. WriteThumb writes such a
-    // thumbnail of `imageFile` as CreateThumb does and returns its name, empty on failure.
+    // CreateThumb in two steps. ThumbImage has the picture at `file` checked and decoded into
+    // the thumbnail's box (waiting for it; its refusal or error when there is none); thumbOf
+    // fits a decoded picture into that box. WriteThumb writes such a thumbnail of `imageFile`
+    // as CreateThumb does and returns its name, empty on failure.
     static ImageLimits::Decoded ThumbImage(const QString &file);
+    static QSize thumbBox();
     static QImage thumbOf(const QImage &picture);
     static QString WriteThumb(const QImage &thumb, const QString &imageFile,
                               const QByteArray &sourceFormat, const QString &thumbFolder,

@@ -30,18 +30,20 @@ bool deleteIds(Database *db, const QString &table, const QStringList &ids)
                           + ids.join(QLatin1Char(',')) + QLatin1Char(')'));
 }
 
-// The option rows and value pictures of the article that no remaining variation uses.
+// The option rows and value pictures of the article that no remaining variation uses. A
+// read that fails deletes nothing: the rows it did not read would count as unused.
 bool removeUnusedValues(Database *db, const QString &article)
 {
     static const QRegularExpression block(
         QStringLiteral("<NameValueList>\\s*<Name>(.*?)</Name>\\s*<Value>(.*?)</Value>"),
         QRegularExpression::DotMatchesEverythingOption);
+    const Read<SqlRows> variations = db->select(
+        QStringLiteral("SELECT VariantXml FROM articles_variations WHERE article_id=") + article);
+    if (!variations.ok())
+        return false;
     QSet<QPair<QString, QString>> options;
     QSet<QString> values;
-    for (const auto &row :
-         db->select(QStringLiteral("SELECT VariantXml FROM articles_variations WHERE article_id=")
-                    + article)
-             .legacyValue()) {
+    for (const auto &row : *variations) {
         auto it = block.globalMatch(row.value(QStringLiteral("VariantXml")).toString());
         while (it.hasNext()) {
             const auto match = it.next();
@@ -49,38 +51,35 @@ bool removeUnusedValues(Database *db, const QString &article)
             values.insert(match.captured(2));
         }
     }
-    if (!db->lastErrorText.isEmpty())
-        return false;
 
+    const Read<SqlRows> optionRows = db->select(
+        QStringLiteral("SELECT id, optionname, optionvalue FROM articles_variations_op_val "
+                       "WHERE article_id=")
+        + article);
+    if (!optionRows.ok())
+        return false;
     QStringList unusedOptions;
-    for (const auto &row :
-         db->select(
-               QStringLiteral("SELECT id, optionname, optionvalue FROM articles_variations_op_val "
-                              "WHERE article_id=")
-               + article)
-             .legacyValue()) {
+    for (const auto &row : *optionRows) {
         if (!options.contains({ row.value(QStringLiteral("optionname")).toString(),
                                 row.value(QStringLiteral("optionvalue")).toString() }))
             unusedOptions << row.value(QStringLiteral("id")).toString();
     }
-    if (!db->lastErrorText.isEmpty())
-        return false;
 
     // Pictures of a variation that is gone went with it; those of a value stay while the
     // value is in use.
+    const Read<SqlRows> pictures
+        = db->select(QStringLiteral("SELECT id, variant_name FROM articles_images WHERE "
+                                    "article_id=")
+                     + article
+                     + QStringLiteral(" AND variant_name <> '' AND (variant_id IS NULL OR "
+                                      "variant_id = 0)"));
+    if (!pictures.ok())
+        return false;
     QStringList unusedPictures;
-    for (const auto &row :
-         db->select(QStringLiteral("SELECT id, variant_name FROM articles_images WHERE "
-                                   "article_id=")
-                    + article
-                    + QStringLiteral(" AND variant_name <> '' AND (variant_id IS NULL OR "
-                                     "variant_id = 0)"))
-             .legacyValue()) {
+    for (const auto &row : *pictures) {
         if (!values.contains(row.value(QStringLiteral("variant_name")).toString()))
             unusedPictures << row.value(QStringLiteral("id")).toString();
     }
-    if (!db->lastErrorText.isEmpty())
-        return false;
     return deleteIds(db, QStringLiteral("articles_variations_op_val"), unusedOptions)
         && deleteIds(db, QStringLiteral("articles_images"), unusedPictures);
 }
@@ -118,13 +117,16 @@ bool VariationRows::writeSummary(Database *db, int articleId)
         return false;
     // Read from the rows themselves: a price stored with a decimal comma counts as a number.
     bool any = false;
-    double lowest = 1000000;
+    double lowest = 0;
     while (query.next()) {
-        any = true;
         double price = 0;
         NumberReader::readStored(query.value(0).toString(), &price);
-        lowest = qMin(lowest, price);
+        lowest = any ? qMin(lowest, price) : price;
+        any = true;
     }
+    // A row that could not be read would leave a lowest price of the rows before it.
+    if (!db->rowsComplete(query))
+        return false;
     query.finish();
     if (!any)
         return db->executeSQL(QStringLiteral("UPDATE articles SET HasVariation = 0 WHERE id=")

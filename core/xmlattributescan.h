@@ -23,8 +23,14 @@ public:
         : m_max(maxAttributes)
     { }
 
-    // Scans the next piece; false once an element has more attributes than the limit.
-    bool feed(const QByteArray &bytes) { return scan(bytes.constData(), bytes.size()); }
+    // Scans the next piece; false once an element has more attributes than the limit. Bytes
+    // are those of UTF-8 text (whose bytes below 0x80 are its characters below 0x80): text in
+    // any other encoding is decoded first and fed as text.
+    bool feed(const QByteArray &bytes)
+    {
+        m_utf8 = true;
+        return scan(bytes.constData(), bytes.size());
+    }
     bool feed(const QString &text) { return scan(text.constData(), text.size()); }
 
     // True once the document is refused: an element over the limit or an internal subset.
@@ -32,8 +38,8 @@ public:
     // True when the refusal is for an internal subset of the document type declaration.
     bool internalSubset() const { return m_internalSubset; }
     int maxAttributes() const { return m_max; }
-    // The name of the element over the limit (its first 64 characters).
-    QString element() const { return m_name; }
+    // The name of the element over the limit (its first 64 characters, or bytes of UTF-8).
+    QString element() const { return m_utf8 ? QString::fromUtf8(m_name.toLatin1()) : m_name; }
     // The line, counted from 1, on which that element (or the internal subset) begins.
     int line() const { return m_elementLine; }
 
@@ -70,4 +76,6 @@ private:
     int m_elementLine = 1;
     bool m_exceeded = false;
     bool m_internalSubset = false;
+    // Fed bytes: the name holds one character per byte.
+    bool m_utf8 = false;
 };

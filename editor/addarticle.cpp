@@ -116,7 +116,68 @@ void AddArticle::setupForm()
 {
     if (!m_db)
         m_db = new Database(true, QStringLiteral("AddArticle"));
+    FormRows rows;
+    QString error;
+    switch (readForm(m_articleId, &rows, &error)) {
+    case FormRead::Read:
+        fillForm(rows);
+        return;
+    case FormRead::Missing:
+        Statics::showMessage(this, tr("Der Artikel wurde in der Datenbank nicht gefunden"), 2);
+        break;
+    case FormRead::Failed:
+        // An empty form must not stand in for what could not be read: saved, it would
+        // write over the article.
+        Statics::showMessage(this,
+                             m_articleId == 0
+                                 ? tr("Der Editor kann nicht geöffnet werden: die Konten konnten "
+                                      "nicht aus der Datenbank gelesen werden. %1")
+                                       .arg(error)
+                                 : tr("Der Artikel konnte nicht aus der Datenbank gelesen werden: "
+                                      "%1")
+                                       .arg(error),
+                             2);
+        break;
+    }
+    m_ready = false;
+    done(0);
+}
 
+AddArticle::FormRead AddArticle::readForm(int articleId, FormRows *rows, QString *error)
+{
+    const Read<SqlRows> accounts
+        = m_db->select(QStringLiteral("SELECT * FROM accounts ORDER BY accountname ASC"));
+    if (!accounts.ok()) {
+        *error = accounts.error();
+        return FormRead::Failed;
+    }
+    rows->accounts = *accounts;
+    if (articleId == 0)
+        return FormRead::Read;
+    const Read<SqlRows> article = m_db->select(QStringLiteral("SELECT * FROM articles WHERE id=")
+                                               + QString::number(articleId));
+    if (!article.ok()) {
+        *error = article.error();
+        return FormRead::Failed;
+    }
+    if (article->isEmpty())
+        return FormRead::Missing;
+    rows->article = article->first();
+    return FormRead::Read;
+}
+
+const QMap<QString, QVariant> *AddArticle::chosenAccount() const
+{
+    const int id = m_ui->Account->currentData().toInt();
+    for (const auto &account : m_accounts) {
+        if (account.value(QStringLiteral("id")).toInt() == id)
+            return &account;
+    }
+    return nullptr;
+}
+
+void AddArticle::fillForm(const FormRows &rows)
+{
     if (m_folderId != SpecialFolderId::Drafts && m_folderId < 1)
         m_folderId = SpecialFolderId::Drafts;
 
@@ -142,8 +203,7 @@ void AddArticle::setupForm()
     }
     m_ui->Site->installEventFilter(this);
 
-    m_accounts = m_db->select(QStringLiteral("SELECT * FROM accounts ORDER BY accountname ASC"))
-                     .legacyValue();
+    m_accounts = rows.accounts;
     for (const auto &account : qAsConst(m_accounts))
         m_ui->Account->addItem(account.value(QStringLiteral("accountname")).toString(),
                                account.value(QStringLiteral("id")).toInt());
@@ -158,22 +218,13 @@ void AddArticle::setupForm()
     m_ui->tabWidget->setCurrentIndex(0);
 
     m_openedRow.clear();
-    if (m_articleId == 0) {
+    if (rows.article.isEmpty()) {
         setupAll(false);
     } else {
-        const auto rows = m_db->select(QStringLiteral("SELECT * FROM articles WHERE id=")
-                                       + QString::number(m_articleId))
-                              .legacyValue();
-        if (rows.isEmpty()) {
-            Statics::showMessage(this, tr("Der Artikel wurde in der Datenbank nicht gefunden"), 2);
-            m_ready = false;
-            done(0);
-        } else {
-            // By lower-case name: the form's names and the database's may differ in case.
-            for (auto it = rows.first().cbegin(); it != rows.first().cend(); ++it)
-                m_openedRow.insert(it.key().toLower(), it.value());
-            loadArticle(rows.first());
-        }
+        // By lower-case name: the form's names and the database's may differ in case.
+        for (auto it = rows.article.cbegin(); it != rows.article.cend(); ++it)
+            m_openedRow.insert(it.key().toLower(), it.value());
+        loadArticle(rows.article);
     }
 
     m_ui->PrimaryCategory->setEnabled(!m_ui->Title->text().isEmpty());
@@ -503,10 +554,20 @@ void AddArticle::fillVariationsPage()
     m_ui->VariantImageList->setHeaderLabels({ tr("Optionsname"), tr("Bild") });
     m_variationsFilled = true;
 
-    const auto rows
-        = m_db->select(QStringLiteral("SELECT * FROM articles_variations WHERE article_id='%1'")
-                           .arg(m_articleId))
-              .legacyValue();
+    const Read<SqlRows> read = m_db->select(
+        QStringLiteral("SELECT * FROM articles_variations WHERE article_id='%1'").arg(m_articleId));
+    if (!read.ok()) {
+        // An empty page would pass for an article without variations: read again when the
+        // page is shown next.
+        m_variationsFilled = false;
+        m_ui->ImageOptionSelectBox->setEnabled(false);
+        Statics::showMessage(this,
+                             tr("Die Varianten konnten nicht aus der Datenbank gelesen werden: %1")
+                                 .arg(read.error()),
+                             2);
+        return;
+    }
+    const SqlRows &rows = *read;
     if (rows.isEmpty())
         return;
     static const QRegularExpression names(QStringLiteral("<Name>(.*?)</Name>"));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QPair>
@@ -8,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+
+#include "core/imagelimits.h"
 
 class Api_Ebay;
 class Database;
@@ -52,7 +55,8 @@ public:
     // The edited row, or the new row's id after a new or duplicated article was saved.
     int getLoadId() const { return m_articleId; }
     // False when the dialog decided while it was built not to open (the article no longer
-    // exists; the user has been told). The opener must then not run it.
+    // exists or could not be read; the user has been told why). The opener must then not run
+    // it.
     bool isReady() const { return m_ready; }
     // True when the dialog ended because it can't be told whether its last save was stored
     // (the connection was lost after the commit was sent and can't be had again). The opener
@@ -78,7 +82,8 @@ public:
 
 public slots:
     // Fills the whole form from the database (the article named by the article id, or an
-    // empty form when it is 0).
+    // empty form when it is 0). When that can't be read, the seller is told why and the
+    // dialog is not ready (isReady()).
     void setupForm();
     void accept() override;
 
@@ -165,6 +170,21 @@ private slots:
 
 private:
     // --- dialog (addarticle.cpp) ---
+    // What the form is filled from: every account and the article's row (empty for a new
+    // article).
+    struct FormRows
+    {
+        QList<QMap<QString, QVariant>> accounts;
+        QMap<QString, QVariant> article;
+    };
+    enum class FormRead { Read, Missing, Failed };
+    // Reads what the form of the article `articleId` (0: a new one) is filled from, before
+    // anything of the form changes; Failed with `*error` saying why.
+    FormRead readForm(int articleId, FormRows *rows, QString *error);
+    // Fills the whole form from `rows`.
+    void fillForm(const FormRows &rows);
+    // The stored row of the account chosen in the form; null when there is none.
+    const QMap<QString, QVariant> *chosenAccount() const;
     // Puts every column of a loaded article row into its widget.
     void loadArticle(const QMap<QString, QVariant> &row);
     void loadCategory(const QString &button, const QString &id, const QString &text);
@@ -238,6 +258,11 @@ private:
         QString thumb;
         bool webPictures = false;
         bool copyFailed = false;
+        // The picture rows could not be read when the editor opened them: the slots do not
+        // show what is stored.
+        bool unread = false;
+        // The stored picture rows stay as they are.
+        bool keepStored() const { return copyFailed || unread; }
         // Variation pictures: value, file name; only when their list was built.
         bool variantPictures = false;
         QList<QPair<QString, QString>> variants;
@@ -261,6 +286,14 @@ private:
     bool settleConflicts(const QStringList &columns, const QMap<QString, QString> &theirs,
                          QMap<QString, QVariant> &changes, QMap<QString, QString> &settled);
     PicturePlan preparePictures();
+    // The save waits for the pictures (the window going on): until every slot still decoding
+    // has its result, and the thumbnail of the first picture is there (decoded ahead of every
+    // other picture when its slot never decoded it). True when it waits: accept() is called
+    // again when they are there, unless the editor was closed meanwhile.
+    bool waitForPictures();
+    bool picturesPending();
+    void pictureWaitStep();
+    void dropPictureWait();
     // Rewrites the picture rows and the thumbnail (`pictures`) and the variation pictures
     // (`variantPictures`) of `id`, inside the caller's transaction; false when a statement
     // failed.
@@ -328,8 +361,18 @@ private:
     QList<QMap<QString, QVariant>> m_accounts;
     bool m_specificsBuilt = false;
     bool m_ready = true;
+    // A save waiting for its pictures, whether it saves a template, and the pictures the
+    // save decoded itself (of slots that never decoded theirs), by path.
+    bool m_pictureWait = false;
+    bool m_waitTemplateMode = false;
+    int m_waitTemplateId = 0;
+    QHash<QString, ImageLimits::Decoded> m_saveDecodes;
+    QSet<QString> m_saveDecoding;
     // Main picture rows beyond the twelve slots, kept as they are when saving.
     QStringList m_extraPictures;
+    // The picture rows could not be read when the slots were built: the save leaves them as
+    // they are stored.
+    bool m_picturesUnread = false;
     // True once the variation picture list was built from the chosen option.
     bool m_variantImagesBuilt = false;
     // The lot size as loaded; -1 for a new article.

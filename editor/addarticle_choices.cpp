@@ -155,11 +155,16 @@ void AddArticle::on_Account_currentIndexChanged(int index)
         // Only a successful reply is kept: a refusal or an error page would stand in for the
         // account's data until someone cleared it.
         userKnown = noteLists(api, {});
-        if (userKnown)
-            m_db->executeSQL(QStringLiteral("UPDATE accounts SET apiresult='")
-                             + Database::escapeString(user) + QStringLiteral("' WHERE id=")
-                             + QString::number(accountId));
-        else
+        // Kept so that it is not fetched again: when it can't be kept, the next editor fetches
+        // it again, and nothing the seller typed depends on it.
+        if (userKnown
+            && !m_db->executeSQL(QStringLiteral("UPDATE accounts SET apiresult='")
+                                     + Database::escapeString(user) + QStringLiteral("' WHERE id=")
+                                     + QString::number(accountId),
+                                 Database::Repeat::Safe))
+            qCInfo(lcApp).noquote()
+                << "The account's user data is not kept:" << m_db->lastErrorText;
+        else if (!userKnown)
             user.clear();
     }
 
@@ -324,13 +329,11 @@ void AddArticle::addPaymentBox(const QString &code, const QString &label, bool c
 void AddArticle::setupAll(bool loaded)
 {
     if (!m_accounts.isEmpty()) {
-        const auto rows = m_db->select(QStringLiteral("SELECT * FROM accounts WHERE id='%1'")
-                                           .arg(m_ui->Account->currentData().toInt()))
-                              .legacyValue();
-        if (rows.isEmpty())
+        const QMap<QString, QVariant> *account = chosenAccount();
+        if (!account)
             return;
-        Api_Ebay api(rows.first().value(QStringLiteral("token")).toString(), this,
-                     rows.first().value(QStringLiteral("sandbox")).toInt());
+        Api_Ebay api(account->value(QStringLiteral("token")).toString(), this,
+                     account->value(QStringLiteral("sandbox")).toInt());
         const QString site = currentSite();
         // Every kind comes from one reply of the site: when it can't be had, it is not asked
         // for again for each list.

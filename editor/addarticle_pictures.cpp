@@ -6,6 +6,7 @@
 #include "core/logging.h"
 #include "core/statics.h"
 #include "core/transaction.h"
+#include "core/untrustedfile.h"
 #include "editor/companions/picturewidget.h"
 #include "views/flowlayout.h"
 
@@ -38,7 +39,8 @@ bool isWebAddress(const QString &image)
 
 QString existingFolder(Database *db, const QString &option)
 {
-    const QString folder = db->getOption(option, QString()).legacyValue();
+    // Only where the file dialog opens: when it can't be read, the dialog's own start will do.
+    const QString folder = db->getOption(option, QString()).orIfFailed(QString());
     return QFileInfo(folder).isDir() ? folder : QString();
 }
 
@@ -52,12 +54,18 @@ void AddArticle::generateImages()
     m_extraPictures.clear();
     delete m_ui->scrollAreaWidgetContents->layout();
 
-    const auto rows
-        = m_db->select(QStringLiteral(
-                           "SELECT * FROM articles_images WHERE article_id=%1 AND (variant_name IS "
-                           "NULL OR variant_name = '') ORDER BY sort ASC, id ASC")
-                           .arg(m_articleId))
-              .legacyValue();
+    // Pictures that can't be read are not "no pictures": the slots stay empty, the seller is
+    // told, and the save leaves the stored rows as they are.
+    const Read<SqlRows> read = m_db->select(
+        QStringLiteral("SELECT * FROM articles_images WHERE article_id=%1 AND (variant_name IS "
+                       "NULL OR variant_name = '') ORDER BY sort ASC, id ASC")
+            .arg(m_articleId));
+    bool variantsRead = true;
+    m_openedVariantPictures = storedVariantPictures(m_articleId, &variantsRead);
+    m_picturesUnread = !read.ok() || !variantsRead;
+    SqlRows rows;
+    if (read.ok())
+        rows = *read;
     const QString folder = m_db->getCurrentAdImageDir();
     auto *layout = new FlowLayout(m_ui->scrollAreaWidgetContents, 8, 14, 17);
     for (int i = 0; i < kSlots; ++i) {
@@ -67,8 +75,13 @@ void AddArticle::generateImages()
         slot->setGeometry(0, 0, 170, 210);
         const QString image = i < rows.size() ? rows.at(i).value(QStringLiteral("image")).toString()
                                               : QString();
-        if (!image.isEmpty())
+        // A row names a file of the picture folder; one of another workstation or a restored
+        // backup may name any other ("../…"): that one is not shown, and not saved again.
+        if (!image.isEmpty() && !isWebAddress(image) && !UntrustedFile::insideFolder(folder, image))
+            qCWarning(lcApp).noquote() << "Picture row" << image << "leads out of the picture folder";
+        else if (!image.isEmpty())
             slot->imagePath = isWebAddress(image) ? image : folder + image;
+        connect(slot, &PictureWidget::settled, this, &AddArticle::pictureWaitStep);
         slot->pictureSlots = &m_pictureSlots;
         m_pictureSlots << slot;
         layout->addWidget(slot);
@@ -78,7 +91,15 @@ void AddArticle::generateImages()
     m_openedPictures.clear();
     for (const auto &row : rows)
         m_openedPictures << row.value(QStringLiteral("image")).toString();
-    m_openedVariantPictures = storedVariantPictures(m_articleId);
+    m_saveDecodes.clear();
+    m_ui->tabWidget->setTabEnabled(m_ui->tabWidget->indexOf(m_ui->TabPics), !m_picturesUnread);
+    if (m_picturesUnread)
+        Statics::showMessage(this,
+                             tr("Die Bilder des Artikels konnten nicht gelesen werden: %1\n"
+                                "Sie bleiben gespeichert, wie sie sind; Änderungen an den "
+                                "Bildern werden nicht gespeichert.")
+                                 .arg(read.ok() ? m_db->lastErrorText : read.error()),
+                             2);
 }
 
 void AddArticle::on_loadFilesButton_clicked()
@@ -92,7 +113,10 @@ void AddArticle::on_loadFilesButton_clicked()
 void AddArticle::handleFileSaveAsBeforeCloseSelected(const QStringList &files)
 {
     for (const QString &file : files) {
-        m_db->setOption(QStringLiteral("lastMultiDir"), QFileInfo(file).absolutePath());
+        // Only where the next file dialog opens: a folder not remembered costs a click.
+        if (!m_db->setOption(QStringLiteral("lastMultiDir"), QFileInfo(file).absolutePath()))
+            qCInfo(lcApp).noquote()
+                << "The picture folder last chosen was not stored:" << m_db->lastErrorText;
         for (PictureWidget *slot : qAsConst(m_pictureSlots)) {
             if (slot->imagePath.isEmpty()) {
                 slot->setImage(file);
@@ -120,9 +144,19 @@ QString AddArticle::copyPicture(const QString &file, const QString &prefix)
     const QFileInfo source(file);
     QString name = prefix + source.fileName();
     // Two pictures of one name saved within the same second must not replace each other.
-    for (int n = 1; QFileInfo::exists(folder + name); ++n)
+    for (int n = 1; QFileInfo::exists(folder + name) || QFileInfo(folder + name).isSymLink(); ++n)
         name = prefix + QString::number(n) + QLatin1Char('_') + source.fileName();
-    return QFile::copy(file, folder + name) ? name : QString();
+    // Copied from the one descriptor opened: a plain file, never a FIFO the window would wait
+    // on, into a new file of the program's own. Only files the seller chose himself are copied
+    // (a slot's or a variation's file from outside the picture folder): a link among them is
+    // followed, as his own Pictures folder may well be links.
+    QString error;
+    if (!UntrustedFile::copy(file, UntrustedFile::Links::Followed, folder + name,
+                             UntrustedFile::kMaxPictureBytes, &error)) {
+        qCWarning(lcApp).noquote() << "Picture" << file << "not copied:" << error;
+        return QString();
+    }
+    return name;
 }
 
 AddArticle::PicturePlan AddArticle::preparePictures()
@@ -131,6 +165,7 @@ AddArticle::PicturePlan AddArticle::preparePictures()
     const QString thumbs = m_db->getCurrentAdImageDirThumbs();
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
     PicturePlan plan;
+    plan.unread = m_picturesUnread;
     for (PictureWidget *slot : qAsConst(m_pictureSlots)) {
         const QString path = slot->imagePath;
         if (isWebAddress(path)) {
@@ -139,8 +174,11 @@ AddArticle::PicturePlan AddArticle::preparePictures()
             plan.webPictures = true;
             continue;
         }
-        // A picture the slot is about to refuse is not saved.
-        if (path.isEmpty() || !QFileInfo::exists(path) || slot->pictureRefused())
+        // A picture refused by the decode the save made itself is not saved; one a slot refused
+        // has left the slot.
+        const auto own = m_saveDecodes.constFind(path);
+        if (path.isEmpty() || !QFileInfo::exists(path)
+            || (own != m_saveDecodes.cend() && !own->refusal.isEmpty()))
             continue;
         QString name = QFileInfo(path).fileName();
         if (QFileInfo(path).absolutePath() + QLatin1Char('/') != folder) {
@@ -152,21 +190,27 @@ AddArticle::PicturePlan AddArticle::preparePictures()
             }
             // A save that is tried again does not copy it again.
             slot->imagePath = folder + name;
+            if (own != m_saveDecodes.cend())
+                m_saveDecodes.insert(slot->imagePath, *own);
         }
         plan.images << name;
         if (plan.thumb.isEmpty()) {
-            // The slot decoded its picture off the window thread and made the thumbnail
-            // then; only a slot not shown yet (or still decoding) has the file read here.
+            // Made from the picture the slot decoded (or the save, for a slot that never did)
+            // before the save went on: nothing is decoded here.
             QByteArray format;
-            const QImage thumb = slot->thumbnail(&format);
-            plan.thumb = thumb.isNull() ? Statics::CreateThumb(folder + name, thumbs)
-                                        : Statics::WriteThumb(thumb, folder + name, format, thumbs);
+            QImage thumb = slot->thumbnail(&format);
+            if (thumb.isNull() && own != m_saveDecodes.cend()) {
+                thumb = own->image;
+                format = own->format;
+            }
+            if (!thumb.isNull())
+                plan.thumb = Statics::WriteThumb(thumb, folder + name, format, thumbs);
         }
     }
     plan.images << m_extraPictures;
 
     // Rewritten only from a list that was built: otherwise the stored rows stand.
-    plan.variantPictures = m_variantImagesBuilt;
+    plan.variantPictures = m_variantImagesBuilt && !m_picturesUnread;
     if (!plan.variantPictures)
         return plan;
     for (int i = 0; i < m_ui->VariantImageList->topLevelItemCount(); ++i) {
@@ -197,8 +241,8 @@ AddArticle::PicturePlan AddArticle::preparePictures()
 bool AddArticle::writePictures(int id, const PicturePlan &plan, bool pictures,
                                bool variantPictures)
 {
-    // After a failed copy the stored rows stay as they were.
-    if (pictures && !plan.copyFailed) {
+    // After a failed copy, or when they could not be read, the stored rows stay as they were.
+    if (pictures && !plan.keepStored()) {
         if (!m_db->executeSQL(QStringLiteral("DELETE FROM articles_images WHERE article_id=%1 AND "
                                              "(variant_name IS NULL OR variant_name = '')")
                                   .arg(id)))
@@ -234,6 +278,90 @@ bool AddArticle::writePictures(int id, const PicturePlan &plan, bool pictures,
     return true;
 }
 
+bool AddArticle::waitForPictures()
+{
+    if (m_pictureWait)
+        return true;
+    if (!picturesPending())
+        return false;
+    m_pictureWait = true;
+    m_waitTemplateMode = m_templateMode;
+    m_waitTemplateId = m_templateId;
+    m_ui->buttonBox->setEnabled(false);
+    connect(this, &QDialog::finished, this, &AddArticle::dropPictureWait, Qt::UniqueConnection);
+    return true;
+}
+
+bool AddArticle::picturesPending()
+{
+    bool pending = false;
+    for (PictureWidget *slot : qAsConst(m_pictureSlots)) {
+        if (slot->decoding()) {
+            // Its decode goes ahead of every other picture's.
+            ImageLimits::hurry(slot);
+            pending = true;
+        }
+    }
+    if (pending)
+        return true;
+    // The thumbnail comes from the first picture that can be read.
+    for (PictureWidget *slot : qAsConst(m_pictureSlots)) {
+        const QString path = slot->imagePath;
+        if (path.isEmpty() || isWebAddress(path) || !QFileInfo::exists(path))
+            continue;
+        if (!slot->thumbnail().isNull())
+            return false;
+        const auto own = m_saveDecodes.constFind(path);
+        if (own != m_saveDecodes.cend()) {
+            if (!own->image.isNull())
+                return false;
+            continue;
+        }
+        if (!m_saveDecoding.contains(path)) {
+            m_saveDecoding.insert(path);
+            ImageLimits::Picture picture
+                = ImageLimits::pictureFile(path, Statics::thumbBox(), true);
+            picture.followLink = slot->chosenBySeller();
+            ImageLimits::decodeLater(
+                this, picture,
+                [this, path](const ImageLimits::Decoded &decoded) {
+                    m_saveDecoding.remove(path);
+                    if (!decoded.refusal.isEmpty())
+                        qCInfo(lcApp).noquote() << "Bild abgelehnt:" << path << decoded.refusal;
+                    m_saveDecodes.insert(path, decoded);
+                    pictureWaitStep();
+                },
+                ImageLimits::Order::First);
+        }
+        return true;
+    }
+    return false;
+}
+
+void AddArticle::pictureWaitStep()
+{
+    if (!m_pictureWait || picturesPending())
+        return;
+    m_pictureWait = false;
+    m_ui->buttonBox->setEnabled(true);
+    // The save goes on as it was asked for: as a template when it was one.
+    const bool templateMode = m_templateMode;
+    const int templateId = m_templateId;
+    m_templateMode = m_waitTemplateMode;
+    m_templateId = m_waitTemplateId;
+    accept();
+    m_templateMode = templateMode;
+    m_templateId = templateId;
+}
+
+void AddArticle::dropPictureWait()
+{
+    if (!m_pictureWait)
+        return;
+    m_pictureWait = false;
+    m_ui->buttonBox->setEnabled(true);
+}
+
 void AddArticle::savePicsToId(int id)
 {
     const PicturePlan plan = preparePictures();
@@ -255,8 +383,10 @@ QStringList AddArticle::storedPictures(int id, bool *ok)
     QStringList images;
     while (read && query.next())
         images << query.value(0).toString();
+    // A row that could not be stepped to leaves the list short: that is no list read.
+    const bool complete = read && m_db->rowsComplete(query);
     if (ok)
-        *ok = read;
+        *ok = complete;
     return images;
 }
 
@@ -272,8 +402,9 @@ QList<QPair<QString, QString>> AddArticle::storedVariantPictures(int id, bool *o
     while (read && query.next())
         pictures.append({ query.value(0).toString(), query.value(1).toString() });
     std::sort(pictures.begin(), pictures.end());
+    const bool complete = read && m_db->rowsComplete(query);
     if (ok)
-        *ok = read;
+        *ok = complete;
     return pictures;
 }
 
@@ -298,16 +429,25 @@ void AddArticle::on_ImageOptionSelectBox_currentIndexChanged(int index)
         seen << value;
         auto *item = new QTreeWidgetItem(m_ui->VariantImageList);
         item->setText(0, value);
-        const auto rows
-            = m_db->select(
-                      QStringLiteral("SELECT id,image FROM articles_images WHERE article_id=%1 AND "
-                                     "variant_name = '%2'")
-                          .arg(m_articleId)
-                          .arg(Database::escapeString(value)))
-                  .legacyValue();
-        if (!rows.isEmpty()) {
-            item->setText(1, rows.first().value(QStringLiteral("image")).toString());
-            item->setData(0, kIdRole, rows.first().value(QStringLiteral("id")));
+        const Read<SqlRows> rows = m_db->select(
+            QStringLiteral("SELECT id,image FROM articles_images WHERE article_id=%1 AND "
+                           "variant_name = '%2'")
+                .arg(m_articleId)
+                .arg(Database::escapeString(value)));
+        if (!rows.ok()) {
+            // A list built of what could not be read would save "no picture" for every value
+            // it missed: it is not built, and the stored variation pictures stay.
+            m_ui->VariantImageList->clear();
+            m_variantImagesBuilt = false;
+            Statics::showMessage(
+                this,
+                tr("Die Bilder der Varianten konnten nicht gelesen werden: %1").arg(rows.error()),
+                2);
+            return;
+        }
+        if (!rows->isEmpty()) {
+            item->setText(1, rows->first().value(QStringLiteral("image")).toString());
+            item->setData(0, kIdRole, rows->first().value(QStringLiteral("id")));
         }
     }
     const int columns = m_ui->VariantImageList->columnCount();
@@ -337,5 +477,8 @@ void AddArticle::handleFileSaveAsBeforeCloseSelected(const QString &file)
         return;
     selected.first()->setText(1, file);
     selected.first()->setData(0, kNewRole, QStringLiteral("isNEW"));
-    m_db->setOption(QStringLiteral("lastSingleDir"), QFileInfo(file).absolutePath());
+    // Only where the next file dialog opens: a folder not remembered costs a click.
+    if (!m_db->setOption(QStringLiteral("lastSingleDir"), QFileInfo(file).absolutePath()))
+        qCInfo(lcApp).noquote() << "The picture folder last chosen was not stored:"
+                                << m_db->lastErrorText;
 }

@@ -243,6 +243,10 @@ bool AddArticle::buildRow(Row &row)
 
 void AddArticle::accept()
 {
+    // Nothing is decoded here: the save waits for the pictures with the window going on, and
+    // comes back here when they are there.
+    if (waitForPictures())
+        return;
     SaveSettings();
     if (!fetchDescription())
         return;
@@ -332,24 +336,42 @@ void AddArticle::on_LoadFromTemplateButton_clicked()
 {
     auto *chooser = new TemplateSelect(this, false, m_templateName);
     chooser->setWindowModality(Qt::WindowModal);
-    if (chooser->exec() == 1) {
-        m_articleId = chooser->GetLoadId();
-        m_templateName = chooser->GetTemplateName();
-        // The form is the template's now: a duplicate's variations no longer go with it.
-        m_variationsFrom = 0;
-        setEnabled(false);
-        // Every page is filled afresh from the template.
-        m_specificsBuilt = false;
-        m_specificsCategory.clear();
-        m_variationsFilled = false;
-        m_picturesFilled = false;
-        m_variantImagesBuilt = false;
-        setupForm();
-        if (m_webEditorOpen)
-            finishLoading(m_webLoaded);
-        ReadSettings();
-        setEnabled(true);
-        m_articleId = 0;
-    }
+    const bool chosen = chooser->exec() == 1;
+    const int templateId = chooser->GetLoadId();
+    const QString name = chooser->GetTemplateName();
     chooser->deleteLater();
+    if (!chosen)
+        return;
+    // Read before anything of the form changes: a template that can't be had leaves the form
+    // as the seller left it.
+    FormRows rows;
+    QString error;
+    const FormRead read = readForm(templateId, &rows, &error);
+    if (read != FormRead::Read) {
+        Statics::showMessage(
+            this,
+            (read == FormRead::Missing
+                 ? tr("Die Vorlage wurde in der Datenbank nicht gefunden.")
+                 : tr("Die Vorlage konnte nicht aus der Datenbank gelesen werden: %1").arg(error))
+                + QStringLiteral("\n\n") + tr("Das Formular bleibt, wie es war."),
+            2);
+        return;
+    }
+    m_articleId = templateId;
+    m_templateName = name;
+    // The form is the template's now: a duplicate's variations no longer go with it.
+    m_variationsFrom = 0;
+    setEnabled(false);
+    // Every page is filled afresh from the template.
+    m_specificsBuilt = false;
+    m_specificsCategory.clear();
+    m_variationsFilled = false;
+    m_picturesFilled = false;
+    m_variantImagesBuilt = false;
+    fillForm(rows);
+    if (m_webEditorOpen)
+        finishLoading(m_webLoaded);
+    ReadSettings();
+    setEnabled(true);
+    m_articleId = 0;
 }

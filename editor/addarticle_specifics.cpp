@@ -91,13 +91,11 @@ void AddArticle::setDetaultFromSelectedCat()
 {
     const QString category = m_ui->PrimaryCategory->property("CategoryID").toString();
     const QString site = currentSite();
-    const auto accounts = m_db->select(QStringLiteral("SELECT * FROM accounts WHERE id='%1'")
-                                           .arg(m_ui->Account->currentData().toInt()))
-                              .legacyValue();
-    if (accounts.isEmpty())
+    const QMap<QString, QVariant> *account = chosenAccount();
+    if (!account)
         return;
-    Api_Ebay api(accounts.first().value(QStringLiteral("token")).toString(), this,
-                 accounts.first().value(QStringLiteral("sandbox")).toInt());
+    Api_Ebay api(account->value(QStringLiteral("token")).toString(), this,
+                 account->value(QStringLiteral("sandbox")).toInt());
 
     const auto conditions =
         api.getCategoryFeatures(category, site, QStringLiteral("ConditionValues"), m_db);
@@ -155,13 +153,9 @@ void AddArticle::createItemSpecifics()
 
     QString reply;
     QString failure;
-    const auto accounts
-        = m_db->select(QStringLiteral("SELECT token,sandbox FROM accounts WHERE id=")
-                       + QString::number(m_ui->Account->currentData().toInt()))
-              .legacyValue();
-    if (!accounts.isEmpty()) {
-        Api_Ebay api(accounts.first().value(QStringLiteral("token")).toString(), this,
-                     accounts.first().value(QStringLiteral("sandbox")).toInt());
+    if (const QMap<QString, QVariant> *account = chosenAccount()) {
+        Api_Ebay api(account->value(QStringLiteral("token")).toString(), this,
+                     account->value(QStringLiteral("sandbox")).toInt());
         reply = api.getCategorySpecifics(m_specificsCategory, currentSite(), m_db);
         noteLists(api, {});
         failure = api.getLastFail();

@@ -163,13 +163,13 @@ AddArticle::Stored AddArticle::store(Row row, int *id, bool compare)
                 || kAlwaysReset.contains(it.key()))
                 changes.insert(it.key(), it.value());
         }
-        if (!plan.copyFailed && plan.images != m_openedPictures)
+        if (!plan.keepStored() && plan.images != m_openedPictures)
             changes.insert(kPictures, true);
         if (plan.variantPictures && plan.variants != m_openedVariantPictures)
             changes.insert(kVariantPictures, true);
     } else {
         changes = row;
-        if (!plan.copyFailed)
+        if (!plan.keepStored())
             changes.insert(kPictures, true);
         if (plan.variantPictures)
             changes.insert(kVariantPictures, true);
@@ -193,6 +193,9 @@ AddArticle::Stored AddArticle::store(Row row, int *id, bool compare)
             qCInfo(lcDb) << "The editor's new row" << *id << "was stored, its answer lost";
             return Stored::Saved;
         }
+        // No row, or none could be read: only the first is "not stored".
+        if (!m_db->rowsComplete(found))
+            return Stored::Unknown;
         qCInfo(lcDb) << "The editor's new row whose answer was lost was not stored";
         m_db->lastErrorText = error;
         return Stored::Failed;
@@ -282,7 +285,9 @@ bool AddArticle::changedElsewhere(const Row &changes, const PicturePlan &plan,
     if (!m_db->selectQuery(sql, query))
         return false;
     if (!query.next()) {
-        m_db->lastErrorText = tr("Der Artikel wurde in der Datenbank nicht gefunden");
+        // A row that could not be read is no row that is gone.
+        if (m_db->rowsComplete(query))
+            m_db->lastErrorText = tr("Der Artikel wurde in der Datenbank nicht gefunden");
         return false;
     }
     const auto conflict = [&](const QString &key, const QString &now) {

@@ -161,17 +161,23 @@ void MainWindow::on_actionDuplizieren_triggered()
     {
         Transaction command(db);
         written = command.isOpen();
+        // A copy that failed undid only its own part: the command then keeps none. One whose
+        // article is gone meanwhile is left out.
+        const quint64 failures = db->failedStatements();
         for (const QString &id : qAsConst(ids)) {
             if (!written)
                 break;
             if (db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), id, fresh) > 0)
                 ++made;
+            else
+                written = db->failedStatements() == failures;
         }
         written = written && command.commit();
     }
     if (!written) {
-        if (db->lastOutcome() == Database::Outcome::Unknown)
-            tellOutcomeUnknown(tr("die Kopie"));
+        // Nothing of it is kept (or, Unknown, it may be): told once, with the reason, and the
+        // window shows what is stored.
+        tellNotStored(tr("die Kopie"));
         return;
     }
     folderModel->ChangeFolderCount(target, made, false);

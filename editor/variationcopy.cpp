@@ -2,6 +2,7 @@
 
 #include "core/database.h"
 
+#include <QCoreApplication>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStringList>
@@ -23,8 +24,14 @@ bool copyRows(Database *db, const QString &table, int toArticle, const QString &
                        ? QString::number(toArticle)
                        : QLatin1Char('`') + name + QLatin1Char('`'));
     }
-    if (columns.isEmpty())
+    if (columns.isEmpty()) {
+        // The table's columns could not be read: nothing is copied, and the save fails.
+        db->lastErrorText
+            = QCoreApplication::translate(
+                  "VariationCopy", "Die Spalten der Tabelle %1 konnten nicht gelesen werden.")
+                  .arg(table);
         return false;
+    }
     return db->executeSQL(QStringLiteral("INSERT INTO `%1` (%2) SELECT %3 FROM `%1` WHERE %4")
                               .arg(table, columns.join(QStringLiteral(", ")),
                                    values.join(QStringLiteral(", ")), condition));
@@ -54,6 +61,9 @@ bool VariationCopy::copy(Database *db, int fromArticle, int toArticle)
     QStringList before, after;
     while (ids.next())
         (ids.value(1).toString() == to ? after : before) << ids.value(0).toString();
+    // Ids missing from either list would tie a picture to the wrong copy.
+    if (!db->rowsComplete(ids))
+        return false;
     ids.finish();
     QString cases;
     for (int i = 0; i < before.size() && i < after.size(); ++i)

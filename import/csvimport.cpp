@@ -2,6 +2,7 @@
 
 #include "ui_csvimport.h"
 
+#include "core/backgroundworker.h"
 #include "core/database.h"
 #include "core/dialogs.h"
 #include "core/logging.h"
@@ -24,7 +25,6 @@
 #include <QStandardItemModel>
 #include <QTextCodec>
 #include <QTextStream>
-#include <QThread>
 
 #include <algorithm>
 
@@ -131,17 +131,18 @@ struct CsvImport::FileScan
 
 CsvImport::~CsvImport()
 {
+    // The passes on the background worker hold what they touch themselves: told to stop,
+    // they end on their own.
     stopScans();
+    cancelPasses();
 }
 
 void CsvImport::stopScans()
 {
-    if (m_scan)
-        m_scan->cancel = true;
+    for (const auto &scan : qAsConst(m_scans))
+        scan->cancel = true;
+    m_scans.clear();
     m_scan.reset();
-    for (const auto &thread : m_scanThreads)
-        thread->wait();
-    m_scanThreads.clear();
 }
 
 void CsvImport::startScan()
@@ -154,10 +155,6 @@ void CsvImport::startScan()
         return;
     if (m_scan)
         m_scan->cancel = true;
-    m_scanThreads.erase(
-        std::remove_if(m_scanThreads.begin(), m_scanThreads.end(),
-                       [](const std::unique_ptr<QThread> &thread) { return thread->isFinished(); }),
-        m_scanThreads.end());
     auto scan = std::make_shared<FileScan>();
     scan->path = path;
     scan->separator = separatorText;
@@ -168,10 +165,18 @@ void CsvImport::startScan()
     m_unclosedRow = 0;
     m_unclosedLine = 0;
     m_longRecordLine = 0;
-    std::unique_ptr<QThread> thread(QThread::create([scan] { scan->run(); }));
-    connect(thread.get(), &QThread::finished, this, [this, scan] { scanFinished(scan); });
-    thread->start(QThread::LowPriority);
-    m_scanThreads.push_back(std::move(thread));
+    // On the background worker; a look for settings changed meanwhile stops at once, or never
+    // starts.
+    m_scans.append(scan);
+    BackgroundJob *job = BackgroundWorker::instance()->post(
+        QStringLiteral("CsvFileScan"), [scan](Database &, BackgroundJob::Control &control) {
+            if (!scan->cancel && !control.cancelled())
+                scan->run();
+        });
+    connect(job, &BackgroundJob::finished, this, [this, scan] {
+        m_scans.removeOne(scan);
+        scanFinished(scan);
+    });
 }
 
 void CsvImport::scanFinished(const std::shared_ptr<FileScan> &scan)

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "core/newsitem.h"
+#include "import/csvimportwriter.h"
+#include "import/picturecolumns.h"
 
 #include <QDialog>
 #include <QElapsedTimer>
@@ -9,15 +11,11 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
-#include <vector>
 
-class CsvImportWriter;
 class Database;
-class QThread;
 class QTextCodec;
+class QTimer;
 
-// The column names by which picture columns of a CSV file are known, followed by 1 to 12.
-inline const QString kPictureColumnPrefix = QStringLiteral("Zerire3_image_");
 class QComboBox;
 class QLayout;
 class QStandardItemModel;
@@ -46,11 +44,16 @@ public:
     // Called on the thread of the run's first pass (the look at the whole file before the
     // first row is written) with the text line of each row it reads; empty: none.
     static void setFirstPassHookForTesting(std::function<void(int line)> hook);
+    // Called on the worker before each row the run handles, with its text line; empty: none.
+    static void setRowHookForTesting(std::function<void(int line)> hook);
 
     // Esc and the window's close button: while a run goes on, the same as Abbrechen.
     void reject() override;
 
 signals:
+    // OK has led to its end: the run ended, stopped, was refused or cancelled (the dialog
+    // may have closed).
+    void runEnded();
     void sendaddNewsItem(NewsItem data);
     // The folder that received new articles, how many, and false (add to the count).
     void changeFolderCount(int folderId, int count, bool absolute);
@@ -121,9 +124,11 @@ private:
     // A look at the whole file in the background: its encoding and a quoted value that
     // never closes, for the separator and text delimiter it was started with.
     struct FileScan;
-    // The run's first pass, on a thread of its own: the line count and encoding, then what
+    // The run's first pass, on the background worker: the line count and encoding, then what
     // the number columns show.
     struct FirstPass;
+    // A part of the run's rows, on the background worker.
+    struct RowsPart;
 
     void loadAccounts();
     void MakePreview();
@@ -133,10 +138,6 @@ private:
     void saveSettings();
     bool LoadFileSettings(bool apply);
     void SaveFileSettings();
-    // Replaces the picture records of an article by `pictures` (addresses, full paths or
-    // names in the picture folder); the number of pictures that could not be taken, which
-    // `pictures` holds afterwards.
-    int CopyImages(int articleId, QStringList &pictures);
     // Row `row`, which begins in text line `line`: "4", or "4 (Textzeile 5)".
     static QString rowName(int row, int line);
     // The notice for a quoted value that begins in row `row`, text line `line`, and is
@@ -157,19 +158,26 @@ private:
 
     QString separator() const;
     QStringList articleColumns();
-    // Handles one file row of a run, which begins in text line `line`; false ends the run.
-    bool importRow(const QStringList &row, int line, RunState &state);
+    // What to do when the store has no account: the settings, or the predecessor import,
+    // which brings its accounts along.
+    static QString noAccountsHint();
     // Adds the closing message's sentences on the rows left out.
     static void describeSkipped(const RunState &state, QStringList &text);
-    // Commits the rows written so far; a failed commit is put to the seller. False when
-    // the run ends there.
-    bool commitBatch(RunState &state);
     // The "Importfehler" question for row `row`: true when the seller ends the run.
     bool askToEnd(int row, const QString &error, RunState &state);
     void finishRun(const RunState &state);
-    // Runs the first pass for `writer` while the window goes on; false when it was cancelled
-    // or failed (told to the seller): the run then ends before anything is written.
-    bool runFirstPass(CsvImportWriter &writer, bool header, QTextCodec **codec, int *lines);
+    // Posts the first pass to the background worker; the window goes on, showing its
+    // progress. The rows follow in firstPassFinished() unless it was cancelled or failed.
+    void startFirstPass(const CsvImportWriter::Settings &settings);
+    void firstPassFinished(const std::shared_ptr<FirstPass> &pass);
+    // Tells a running pass to stop (it ends on its own).
+    void cancelPasses();
+    // Posts the next part of the run's rows (only the closing steps when `finishOnly`).
+    void startRows(bool finishOnly);
+    void rowsPartFinished(const std::shared_ptr<RowsPart> &part);
+    // Shows a pass's progress from what it tells, polled: the line reached and the lines
+    // of the file; a text for the bar unless null.
+    void showProgress(std::function<QPair<int, int>()> lineAndLines, std::function<QString()> text);
     // Back to the dialog as it was before OK, after a run that wrote nothing.
     void endWithoutRun();
 
@@ -193,6 +201,17 @@ private:
     int m_unclosedLine = 0;
     int m_longRecordLine = 0;
     bool m_firstRowCut = false; // the preview read only the start of the first line
-    std::vector<std::unique_ptr<QThread>> m_scanThreads;
+    QList<std::shared_ptr<FileScan>> m_scans; // posted, not yet finished
     std::shared_ptr<FirstPass> m_firstPass; // while one runs
+    std::shared_ptr<RowsPart> m_rows; // while one runs
+    QTimer *m_progressTimer = nullptr;
+    QString m_progressFormat; // the bar's own, while the first pass shows its own
+    // The run from OK on: its writer (made by the first pass on the worker's connection,
+    // `m_writerDb`, and taught the file's number forms) and what it has done; shared with
+    // the part of the rows that runs.
+    std::shared_ptr<CsvImportWriter> m_writer;
+    Database *m_writerDb = nullptr;
+    std::shared_ptr<RunState> m_run;
+    int m_lines = 0; // of the file, from the first pass
+    bool m_runWindows1252 = false; // the file's encoding, from the first pass
 };

@@ -3,6 +3,7 @@
 
 #include "ui_csvimport.h"
 
+#include "core/backgroundworker.h"
 #include "core/database.h"
 #include "core/descriptionlimit.h"
 #include "core/logging.h"
@@ -15,11 +16,10 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFile>
+#include <QMutex>
 #include <QPushButton>
 #include <QTextCodec>
-#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -34,6 +34,7 @@ constexpr int kEventIntervalMs = 20;
 constexpr int kProgressIntervalMs = 100;
 
 std::function<void(int line)> g_firstPassHook;
+std::function<void(int line)> g_rowHook;
 
 QTextCodec *codecOf(bool windows1252)
 {
@@ -78,16 +79,18 @@ void CsvImport::on_buttonBox_accepted()
     for (const QComboBox *box : qAsConst(columnCombos))
         accountMapped = accountMapped || box->currentData().toString() == QLatin1String("Account");
     if (ui->AccountImport->currentIndex() == 0 && mode != UpdateOnly && !accountMapped) {
-        Statics::showMessage(this,
-                             tr("Es wurde kein Konto zugewiesen, außerdem ist auch kein Feld als "
-                                "Konto gemappt. Vorlagen müssen ein Konto beinhalten"),
-                             1);
+        QString text = tr("Es wurde kein Konto zugewiesen, außerdem ist auch kein Feld als "
+                          "Konto gemappt. Vorlagen müssen ein Konto beinhalten");
+        // Only "Ohne Kontenzuordnung" to choose: the store has no account yet.
+        if (ui->AccountImport->count() <= 1)
+            text += QLatin1Char('\n') + noAccountsHint();
+        Statics::showMessage(this, text, 1);
         ui->AccountImport->setFocus();
+        emit runEnded();
         return;
     }
 
     SetEnabledAll(false);
-    const QString path = ui->FileToImport->text();
     importRunning = true;
     cancelRequested = false;
     ui->toolButton->setEnabled(false);
@@ -98,7 +101,8 @@ void CsvImport::on_buttonBox_accepted()
     settings.folder = targetFolderId;
     if (ui->AccountImport->currentIndex() > 0)
         settings.account = ui->AccountImport->currentData().toString();
-    RunState state;
+    m_run = std::make_shared<RunState>();
+    RunState &state = *m_run;
     state.delimiter = ui->TextClose->text();
     state.headerPending = ui->FirstHeaders->isChecked();
     for (const QComboBox *box : qAsConst(columnCombos)) {
@@ -114,51 +118,7 @@ void CsvImport::on_buttonBox_accepted()
         else
             settings.mapping.append({ column, field });
     }
-    CsvImportWriter writer(*db, settings);
-    state.writer = &writer;
-    if (writer.accountsUnread()) {
-        Statics::showMessage(this,
-                             tr("Die Konten konnten nicht gelesen werden, es wurde nichts "
-                                "importiert: %1")
-                                 .arg(writer.lastError()),
-                             2);
-        endWithoutRun();
-        return;
-    }
-    QTextCodec *codec = nullptr;
-    int total = 0;
-    if (!runFirstPass(writer, state.headerPending, &codec, &total)) {
-        endWithoutRun();
-        return;
-    }
-    ui->progressBar->setMaximum(total);
-    ui->progressBar->setValue(0);
-
-    QtCSV::Reader::Details details;
-    RowFunction rows(
-        [this, &state](const QStringList &row, int line) { return importRow(row, line, state); });
-    const bool read
-        = QtCSV::Reader::readToProcessor(path, rows, separator(), state.delimiter, codec, &details);
-    state.unclosedLine = details.unclosedLine;
-    state.unclosedRow = details.unclosedRow;
-    if (writer.inBatch())
-        commitBatch(state);
-    writer.finish();
-    if (!read && !state.stopped && !state.ended) {
-        Statics::showMessage(this,
-                             details.longRecordLine > 0
-                                 ? longRecordNotice(details.longRecordLine)
-                                 : tr("Die Datei konnte nicht gelesen werden"),
-                             2);
-        state.stopped = true;
-    }
-    if (state.stopped) {
-        SetEnabledAll(true);
-        ui->progressBar->hide();
-        importRunning = false;
-        return;
-    }
-    finishRun(state);
+    startFirstPass(settings);
 }
 
 struct CsvImport::FirstPass
@@ -167,7 +127,11 @@ struct CsvImport::FirstPass
     QString separator;
     QString delimiter;
     bool header = false;
-    CsvImportWriter *writer = nullptr; // touched by the window only once this is done
+    CsvImportWriter::Settings settings;
+    // Made here on the worker's connection, which the rows are written through; touched by
+    // the window only once this is done.
+    std::shared_ptr<CsvImportWriter> writer;
+    Database *db = nullptr;
     std::atomic<bool> cancel { false };
     std::atomic<int> lines { 0 }; // the file's lines, once counted
     std::atomic<int> line { 0 }; // the line read last
@@ -176,9 +140,18 @@ struct CsvImport::FirstPass
     bool read = false;
     int longRecordLine = 0;
 
-    // On a thread of its own; touches nothing but this and the writer's learning.
-    void run()
+    // On the background worker; touches nothing but this.
+    void run(Database &connection, BackgroundJob::Control &control)
     {
+        // The program is closing: nothing more to do, nothing to tell.
+        if (control.cancelled())
+            cancel = true;
+        if (cancel)
+            return;
+        db = &connection;
+        writer = std::make_shared<CsvImportWriter>(connection, settings);
+        if (writer->accountsUnread())
+            return;
         // The progress bar's length from the file's line count, and the encoding from every
         // byte, in one pass that decodes nothing; no file is ever held in memory whole.
         QtCSV::Reader::FileFacts facts;
@@ -190,13 +163,15 @@ struct CsvImport::FirstPass
         // A number such as "1,234" is read by what the rest of its column (or the file)
         // shows, so the rows are looked at once before the first one is written; a record
         // too long to be a row of a spreadsheet refuses the file here.
-        RowFunction look([this](const QStringList &row, int at) {
+        RowFunction look([this, &control](const QStringList &row, int at) {
             line.store(at, std::memory_order_relaxed);
             if (g_firstPassHook)
                 g_firstPassHook(at);
             if (!header)
                 writer->learn(row);
             header = false;
+            if (control.cancelled())
+                cancel = true;
             return !cancel.load(std::memory_order_relaxed);
         });
         QtCSV::Reader::Details details;
@@ -211,62 +186,417 @@ void CsvImport::setFirstPassHookForTesting(std::function<void(int line)> hook)
     g_firstPassHook = std::move(hook);
 }
 
-bool CsvImport::runFirstPass(CsvImportWriter &writer, bool header, QTextCodec **codec, int *lines)
+void CsvImport::setRowHookForTesting(std::function<void(int line)> hook)
+{
+    g_rowHook = std::move(hook);
+}
+
+void CsvImport::startFirstPass(const CsvImportWriter::Settings &settings)
 {
     auto pass = std::make_shared<FirstPass>();
     pass->path = ui->FileToImport->text();
     pass->separator = separator();
     pass->delimiter = ui->TextClose->text();
-    pass->header = header;
-    pass->writer = &writer;
+    pass->header = m_run->headerPending;
+    pass->settings = settings;
     m_firstPass = pass;
 
-    const QString format = ui->progressBar->format();
+    m_progressFormat = ui->progressBar->format();
     ui->progressBar->setFormat(tr("Die Datei wird geprüft … %p%"));
     ui->progressBar->setMaximum(0); // until the lines are counted
     ui->progressBar->setValue(0);
     ui->progressBar->show();
-    QTimer progress;
-    progress.setInterval(kProgressIntervalMs);
-    connect(&progress, &QTimer::timeout, this, [this, pass] {
-        const int lines = pass->lines.load(std::memory_order_relaxed);
+    showProgress([pass] { return qMakePair(pass->line.load(), pass->lines.load()); },
+                 [] { return QString(); });
+    // The window goes on (Abbrechen included) while the file is read; the rows follow when
+    // the pass has ended.
+    BackgroundJob *job = BackgroundWorker::instance()->post(
+        QStringLiteral("CsvFirstPass"),
+        [pass](Database &db, BackgroundJob::Control &control) { pass->run(db, control); });
+    connect(job, &BackgroundJob::finished, this, [this, pass] { firstPassFinished(pass); });
+}
+
+void CsvImport::showProgress(std::function<QPair<int, int>()> lineAndLines,
+                             std::function<QString()> text)
+{
+    if (!m_progressTimer) {
+        m_progressTimer = new QTimer(this);
+        m_progressTimer->setInterval(kProgressIntervalMs);
+    }
+    disconnect(m_progressTimer, nullptr, this, nullptr);
+    connect(m_progressTimer, &QTimer::timeout, this, [this, lineAndLines, text] {
+        const auto [line, lines] = lineAndLines();
         if (lines > 0 && ui->progressBar->maximum() != lines)
             ui->progressBar->setMaximum(lines);
         if (lines > 0)
-            ui->progressBar->setValue(qMin(pass->line.load(std::memory_order_relaxed), lines));
+            ui->progressBar->setValue(qMin(line, lines));
+        const QString shown = text();
+        if (!shown.isNull())
+            ui->progressBar->setFormat(shown);
     });
-    // The window goes on (Abbrechen included) while the file is read.
-    QEventLoop loop;
-    std::unique_ptr<QThread> thread(QThread::create([pass] { pass->run(); }));
-    connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
-    thread->start();
-    progress.start();
-    loop.exec();
-    thread->wait();
-    progress.stop();
-    m_firstPass.reset();
-    ui->progressBar->setFormat(format);
+    m_progressTimer->start();
+}
 
-    if (cancelRequested || pass->cancel)
-        return false;
+void CsvImport::firstPassFinished(const std::shared_ptr<FirstPass> &pass)
+{
+    if (pass != m_firstPass)
+        return;
+    m_progressTimer->stop();
+    m_firstPass.reset();
+    ui->progressBar->setFormat(m_progressFormat);
+
+    if (cancelRequested || pass->cancel) {
+        endWithoutRun();
+        return;
+    }
+    if (pass->writer && pass->writer->accountsUnread()) {
+        Statics::showMessage(this,
+                             tr("Die Konten konnten nicht gelesen werden, es wurde nichts "
+                                "importiert: %1")
+                                 .arg(pass->writer->lastError()),
+                             2);
+        endWithoutRun();
+        return;
+    }
     if (!pass->inspected || !pass->read) {
         Statics::showMessage(this,
                              pass->longRecordLine > 0 ? longRecordNotice(pass->longRecordLine)
                                                       : tr("Die Datei konnte nicht gelesen werden"),
                              2);
+        endWithoutRun();
+        return;
+    }
+    m_writer = pass->writer;
+    m_writerDb = pass->db;
+    m_run->writer = m_writer.get();
+    m_runWindows1252 = pass->windows1252;
+    m_lines = pass->lines;
+    ui->progressBar->setMaximum(m_lines);
+    ui->progressBar->setValue(0);
+    startRows(false);
+}
+
+// The rows of a run, read and written on the background worker a part at a time. A part
+// ends at the end of the file, at a stop, at Abbrechen, or at a failure the seller is to be
+// asked about: the window asks, and the next part goes on after the rows handled (or only
+// closes what is open, when the seller ended the run).
+struct CsvImport::RowsPart
+{
+    enum class End { Read, Stopped, Ask, Cancelled };
+
+    // Given by the window.
+    QString path;
+    QString separator;
+    bool windows1252 = false;
+    int mode = InsertAll;
+    int lines = 0;
+    QString imageDir;
+    std::shared_ptr<RunState> state;
+    std::shared_ptr<CsvImportWriter> writer;
+    Database *db = nullptr; // the connection the writer was made on
+    bool finishOnly = false;
+    std::atomic<bool> cancel { false };
+
+    // Told back: how far it got, what it is downloading, how it ended.
+    std::atomic<int> line { 0 };
+    QMutex textMutex;
+    QString text;
+    End end = End::Read;
+    QString message; // Stopped: said by the window
+    int askRow = 0;
+    QString askError;
+    bool closingQuestion = false; // the last commit failed: asked, then the run ends anyway
+    bool read = true;
+    int longRecordLine = 0;
+
+    void setText(const QString &shown)
+    {
+        QMutexLocker locker(&textMutex);
+        text = shown;
+    }
+    QString currentText()
+    {
+        QMutexLocker locker(&textMutex);
+        return text;
+    }
+    void ask(int row, const QString &error)
+    {
+        end = End::Ask;
+        askRow = row;
+        askError = error;
+    }
+
+    void run(Database &connection, BackgroundJob::Control &control);
+    bool importRow(const QStringList &row, int line, BackgroundJob::Control &control);
+    // Commits the rows written so far; false (the question set) when that failed.
+    bool commitBatch();
+};
+
+void CsvImport::RowsPart::run(Database &connection, BackgroundJob::Control &control)
+{
+    RunState &s = *state;
+    // The worker opened its connection anew (the data folder was changed): the writer's is
+    // gone, nothing more is written.
+    if (&connection != db) {
+        end = End::Stopped;
+        s.stopped = true;
+        message = CsvImport::tr("Die Verbindung zur Datenbank wurde neu geöffnet; der Import "
+                                "wurde angehalten.");
+        return;
+    }
+    if (!finishOnly) {
+        // The rows an earlier part handled are read past.
+        const int handled = s.row;
+        int seen = 0;
+        RowFunction rows([&](const QStringList &row, int at) {
+            if (++seen <= handled)
+                return true;
+            return importRow(row, at, control);
+        });
+        QtCSV::Reader::Details details;
+        read = QtCSV::Reader::readToProcessor(path, rows, separator, s.delimiter,
+                                              codecOf(windows1252), &details);
+        s.unclosedLine = details.unclosedLine;
+        s.unclosedRow = details.unclosedRow;
+        longRecordLine = details.longRecordLine;
+        if (end == End::Ask)
+            return;
+    }
+    // The run ends: what the last batch holds is committed, the marks of its rows cleared.
+    if (writer->inBatch() && !writer->commit()) {
+        askRow = writer->batchLine();
+        askError = writer->lastError();
+        closingQuestion = true;
+    }
+    writer->finish();
+}
+
+bool CsvImport::RowsPart::commitBatch()
+{
+    if (writer->commit())
+        return true;
+    ask(writer->batchLine(), writer->lastError());
+    return false;
+}
+
+bool CsvImport::RowsPart::importRow(const QStringList &row, int at, BackgroundJob::Control &control)
+{
+    RunState &s = *state;
+    CsvImportWriter &w = *writer;
+    if (cancel || control.cancelled()) {
+        s.ended = true;
+        end = End::Cancelled;
         return false;
     }
-    *codec = codecOf(pass->windows1252);
-    *lines = pass->lines;
+    if (g_rowHook)
+        g_rowHook(at);
+    // The rows written so far are committed every few milliseconds, so that the window's
+    // and the workers' writes never wait long for this run's write lock.
+    if (s.eventCounter > 2
+        && (!s.sinceEvents.isValid() || s.sinceEvents.elapsed() >= kEventIntervalMs)) {
+        if (!commitBatch())
+            return false;
+        s.sinceEvents.start();
+        s.eventCounter = 1;
+    } else {
+        ++s.eventCounter;
+    }
+    line.store(at, std::memory_order_relaxed);
+    control.progress(at, lines);
+    // The row as a spreadsheet numbers it; the writer knows rows by it.
+    const int rowNumber = ++s.row;
+    s.rows.add(rowNumber, at);
+    if (s.headerPending) {
+        s.headerPending = false;
+        return true;
+    }
+
+    // Empty rows and rows with too few fields are left out and named at the end; a row
+    // short because a quoted value ran on over line ends is named with that reason.
+    if (isBlank(row) || s.lastColumn >= row.size()) {
+        int breaks = 0;
+        bool holdsQuote = false;
+        for (const QString &element : row) {
+            const int inside = element.count(QLatin1Char('\n'));
+            breaks += inside;
+            holdsQuote = holdsQuote
+                || (inside > 0 && !s.delimiter.isEmpty() && element.contains(s.delimiter));
+        }
+        if (breaks > 0 && !isBlank(row))
+            s.openQuoteRows.append({ rowNumber, at + breaks, holdsQuote });
+        else
+            s.skippedRows << rowNumber;
+        return true;
+    }
+
+    // A description the marketplace would refuse leaves the row out, named at the end.
+    if (s.descriptionColumn >= 0) {
+        const QString tooLong = DescriptionLimit::refusal(row.at(s.descriptionColumn));
+        if (!tooLong.isEmpty()) {
+            s.longDescriptions.append({ rowNumber, tooLong });
+            return true;
+        }
+    }
+
+    w.setRow(row, rowNumber);
+    QList<int> ids;
+    if (mode != InsertAll) {
+        if (!w.hasKey()) {
+            message = CsvImport::tr("Das zu aktualisierende Feld wurde nicht gefunden");
+            end = End::Stopped;
+            s.stopped = true;
+            return false;
+        }
+        ids = w.matchingIds();
+        if (ids.isEmpty() && mode == UpdateOnly)
+            return true;
+    }
+    // A row with a value not taken as meant is left out whole, before anything of it is
+    // fetched or written; it is named at the end.
+    if (!w.acceptRow(ids.isEmpty()))
+        return true;
+
+    QStringList pictures;
+    for (int column : qAsConst(s.pictureColumns)) {
+        const QString entry = row.at(column).trimmed();
+        if (!entry.isEmpty())
+            pictures << entry;
+    }
+    // Pictures from the web are fetched with no batch open: this run never holds the write
+    // lock while it waits for a server.
+    if (anyWebAddress(pictures)) {
+        if (!commitBatch()) {
+            // Nothing of this row is written yet: the next part begins with it.
+            --s.row;
+            return false;
+        }
+        pictures = PictureImport::fetch(imageDir, pictures, [this](const QString &address) {
+            setText(QStringLiteral("Download . ") + address);
+        });
+        setText(QString(""));
+    }
+
+    w.begin(rowNumber);
+    const auto takePictures
+        = [&](int id) {
+              QStringList lost;
+              s.failedPictures += PictureImport::store(
+                  db, id, pictures,
+                  [this](const QString &address) {
+                      setText(QStringLiteral("Download . ") + address);
+                  },
+                  &lost);
+              setText(QString(""));
+              for (const QString &entry : qAsConst(lost))
+                  s.failedPictureNames
+                      << CsvImport::tr("Zeile %1: „%2“").arg(s.rows.name(rowNumber), entry);
+          };
+    bool ok;
+    if (ids.isEmpty()) {
+        const int id = w.insert();
+        ok = id > 0;
+        if (ok && !pictures.isEmpty())
+            takePictures(id);
+    } else {
+        ok = w.update(ids);
+        // A row without pictures leaves the articles' pictures as they are.
+        if (ok && !pictures.isEmpty()) {
+            for (int id : qAsConst(ids))
+                takePictures(id);
+        }
+    }
+    if (!ok) {
+        // The rows before it in the batch are kept, unless the commit fails as well: then
+        // the question names the batch's first row.
+        const QString error = w.lastError();
+        ask(w.commit() ? rowNumber : w.batchLine(), error);
+        return false;
+    }
+    if (w.batchRows() >= kBatchRows)
+        return commitBatch();
     return true;
+}
+
+void CsvImport::cancelPasses()
+{
+    if (m_firstPass)
+        m_firstPass->cancel = true;
+    if (m_rows)
+        m_rows->cancel = true;
+}
+
+void CsvImport::startRows(bool finishOnly)
+{
+    auto part = std::make_shared<RowsPart>();
+    part->path = ui->FileToImport->text();
+    part->separator = separator();
+    part->windows1252 = m_runWindows1252;
+    part->mode = ui->ImportModus->currentIndex();
+    part->lines = m_lines;
+    part->imageDir = db->getCurrentAdImageDir();
+    part->state = m_run;
+    part->writer = m_writer;
+    part->db = m_writerDb;
+    part->finishOnly = finishOnly;
+    part->cancel = cancelRequested;
+    m_rows = part;
+    showProgress([part] { return qMakePair(part->line.load(), part->lines); },
+                 [part] {
+                     // Null while nothing is downloading: the bar keeps its text.
+                     return part->currentText();
+                 });
+    BackgroundJob *job = BackgroundWorker::instance()->post(
+        QStringLiteral("CsvRows"), [part](Database &connection, BackgroundJob::Control &control) {
+            part->run(connection, control);
+        });
+    connect(job, &BackgroundJob::finished, this, [this, part] { rowsPartFinished(part); });
+}
+
+void CsvImport::rowsPartFinished(const std::shared_ptr<RowsPart> &part)
+{
+    if (part != m_rows)
+        return;
+    m_progressTimer->stop();
+    m_rows.reset();
+    ui->progressBar->setFormat(m_progressFormat);
+    RunState &state = *m_run;
+    if (part->end == RowsPart::End::Ask) {
+        // Yes ends the run with what was stored; No goes on after the row.
+        startRows(askToEnd(part->askRow, part->askError, state));
+        return;
+    }
+    if (part->closingQuestion)
+        askToEnd(part->askRow, part->askError, state);
+    if (part->end == RowsPart::End::Stopped && !part->message.isEmpty())
+        Statics::showMessage(this, part->message, 2);
+    if (!part->read && !state.stopped && !state.ended) {
+        Statics::showMessage(this,
+                             part->longRecordLine > 0 ? longRecordNotice(part->longRecordLine)
+                                                      : tr("Die Datei konnte nicht gelesen werden"),
+                             2);
+        state.stopped = true;
+    }
+    if (state.stopped) {
+        SetEnabledAll(true);
+        ui->progressBar->hide();
+        importRunning = false;
+        m_run.reset();
+        m_writer.reset();
+        emit runEnded();
+        return;
+    }
+    importRunning = false;
+    finishRun(state);
+    m_run.reset();
+    m_writer.reset();
+    emit runEnded();
 }
 
 void CsvImport::on_buttonBox_rejected()
 {
     if (importRunning) {
         cancelRequested = true;
-        if (m_firstPass)
-            m_firstPass->cancel = true;
+        cancelPasses();
         ui->buttonBox->button(QDialogButtonBox::Cancel)->setEnabled(false);
         return;
     }
@@ -291,143 +621,9 @@ void CsvImport::endWithoutRun()
     cancelRequested = false;
     ui->buttonBox->button(QDialogButtonBox::Cancel)->setEnabled(true);
     SetEnabledAll(true);
-}
-
-bool CsvImport::importRow(const QStringList &row, int line, RunState &state)
-{
-    CsvImportWriter &writer = *state.writer;
-    if (cancelRequested) {
-        importRunning = false;
-        state.ended = true;
-        return false;
-    }
-    // Pending events (Cancel) are served every third row, but not more often than every
-    // few milliseconds; the rows written so far are committed first, so that nothing the
-    // events run waits for this run's write lock.
-    if (state.eventCounter > 2
-        && (!state.sinceEvents.isValid() || state.sinceEvents.elapsed() >= kEventIntervalMs)) {
-        if (!commitBatch(state))
-            return false;
-        QCoreApplication::processEvents();
-        state.sinceEvents.start();
-        state.eventCounter = 1;
-    } else {
-        ++state.eventCounter;
-    }
-    ui->progressBar->setValue(qMin(line, ui->progressBar->maximum()));
-    // The row as a spreadsheet numbers it; the writer knows rows by it.
-    const int rowNumber = ++state.row;
-    state.rows.add(rowNumber, line);
-    if (state.headerPending) {
-        state.headerPending = false;
-        return true;
-    }
-
-    // Empty rows and rows with too few fields are left out and named at the end; a row
-    // short because a quoted value ran on over line ends is named with that reason.
-    if (isBlank(row) || state.lastColumn >= row.size()) {
-        int breaks = 0;
-        bool holdsQuote = false;
-        for (const QString &element : row) {
-            const int inside = element.count(QLatin1Char('\n'));
-            breaks += inside;
-            holdsQuote = holdsQuote
-                || (inside > 0 && !state.delimiter.isEmpty() && element.contains(state.delimiter));
-        }
-        if (breaks > 0 && !isBlank(row))
-            state.openQuoteRows.append({ rowNumber, line + breaks, holdsQuote });
-        else
-            state.skippedRows << rowNumber;
-        return true;
-    }
-
-    // A description the marketplace would refuse leaves the row out, named at the end.
-    if (state.descriptionColumn >= 0) {
-        const QString tooLong = DescriptionLimit::refusal(row.at(state.descriptionColumn));
-        if (!tooLong.isEmpty()) {
-            state.longDescriptions.append({ rowNumber, tooLong });
-            return true;
-        }
-    }
-
-    const int mode = ui->ImportModus->currentIndex();
-    writer.setRow(row, rowNumber);
-    QList<int> ids;
-    if (mode != InsertAll) {
-        if (!writer.hasKey()) {
-            Statics::showMessage(this, tr("Das zu aktualisierende Feld wurde nicht gefunden"), 2);
-            state.stopped = true;
-            importRunning = false;
-            return false;
-        }
-        ids = writer.matchingIds();
-        if (ids.isEmpty() && mode == UpdateOnly)
-            return true;
-    }
-    // A row with a value not taken as meant is left out whole, before anything of it is
-    // fetched or written; it is named at the end.
-    if (!writer.acceptRow(ids.isEmpty()))
-        return true;
-
-    QStringList pictures;
-    for (int column : qAsConst(state.pictureColumns)) {
-        const QString entry = row.at(column).trimmed();
-        if (!entry.isEmpty())
-            pictures << entry;
-    }
-    // Pictures from the web are fetched with no batch open: this run never holds the write
-    // lock while it waits for a server.
-    if (anyWebAddress(pictures)) {
-        if (!commitBatch(state))
-            return false;
-        pictures = PictureImport::fetch(
-            db->getCurrentAdImageDir(), pictures, [this](const QString &address) {
-                ui->progressBar->setFormat(QStringLiteral("Download . ") + address);
-            });
-        ui->progressBar->setFormat(QString());
-    }
-
-    writer.begin(rowNumber);
-    const auto takePictures = [&](int id) {
-        QStringList failed = pictures;
-        state.failedPictures += CopyImages(id, failed);
-        for (const QString &entry : qAsConst(failed))
-            state.failedPictureNames << tr("Zeile %1: „%2“").arg(state.rows.name(rowNumber), entry);
-    };
-    bool ok;
-    if (ids.isEmpty()) {
-        const int id = writer.insert();
-        ok = id > 0;
-        if (ok && !pictures.isEmpty())
-            takePictures(id);
-    } else {
-        ok = writer.update(ids);
-        // A row without pictures leaves the articles' pictures as they are.
-        if (ok && !pictures.isEmpty()) {
-            for (int id : qAsConst(ids))
-                takePictures(id);
-        }
-    }
-    if (!ok) {
-        // The rows before it in the batch are kept, unless the commit fails as well: then
-        // the question names the batch's first row.
-        const QString error = writer.lastError();
-        return !askToEnd(writer.commit() ? rowNumber : writer.batchLine(), error, state);
-    }
-    if (writer.batchRows() >= kBatchRows)
-        return commitBatch(state);
-    return true;
-}
-
-// On SQLite the rows are written in batches of a few hundred, each committed as one: a
-// commit per row rewrites whole pages and runs several times slower. A batch is committed
-// before anything is asked or shown, before pictures are downloaded and when the run ends,
-// so what was written before a stop stays written.
-bool CsvImport::commitBatch(RunState &state)
-{
-    if (state.writer->commit())
-        return true;
-    return !askToEnd(state.writer->batchLine(), state.writer->lastError(), state);
+    m_run.reset();
+    m_writer.reset();
+    emit runEnded();
 }
 
 bool CsvImport::askToEnd(int row, const QString &error, RunState &state)
@@ -447,7 +643,11 @@ bool CsvImport::askToEnd(int row, const QString &error, RunState &state)
 void CsvImport::finishRun(const RunState &state)
 {
     const CsvImportWriter &writer = *state.writer;
-    SaveFileSettings();
+    // Kept for the next import of a file of this name only when this run stored something:
+    // an attempt that failed (every row refused, cancelled before the first one) leaves the
+    // settings that worked before as they were.
+    if (writer.created() + writer.updated() > 0)
+        SaveFileSettings();
     ui->progressBar->hide();
     emit changeFolderCount(targetFolderId, writer.created(), false);
     importRunning = false;
@@ -516,8 +716,7 @@ void CsvImport::finishRun(const RunState &state)
                    "importieren.");
     if (!badAccounts.isEmpty())
         text << (writer.noAccounts()
-                     ? tr("Es ist noch kein Konto angelegt: bitte zuerst in den Einstellungen "
-                          "ein Konto anlegen und die Datei dann erneut importieren.")
+                     ? noAccountsHint()
                      : tr("Die Spalte Account muss die Nummer eines angelegten Kontos "
                           "enthalten; bitte berichtigen und diese Zeilen erneut importieren."));
     if (!state.failedPictureNames.isEmpty()) {
@@ -533,6 +732,14 @@ void CsvImport::finishRun(const RunState &state)
         text << unclosedNotice(state.unclosedRow, state.unclosedLine);
     Statics::showMessage(this, text.join(QLatin1Char('\n')), text.size() > 1 ? 1 : 0);
     done(cancelRequested ? QDialog::Rejected : QDialog::Accepted);
+}
+
+QString CsvImport::noAccountsHint()
+{
+    return tr("Es ist noch kein Konto angelegt: bitte zuerst in den Einstellungen (Extras, "
+              "Einstellungen) ein Konto anlegen oder die Konten mit „Rovive 2 Daten "
+              "importieren...“ (Menü Datei) aus Rovive 2 übernehmen, und die Datei dann erneut "
+              "importieren.");
 }
 
 void CsvImport::describeSkipped(const RunState &state, QStringList &text)
@@ -591,18 +798,4 @@ int CsvImport::RowNames::line(int row) const
 QString CsvImport::RowNames::name(int row) const
 {
     return CsvImport::rowName(row, line(row));
-}
-
-int CsvImport::CopyImages(int articleId, QStringList &pictures)
-{
-    QStringList lost;
-    const int failed = PictureImport::store(
-        db.get(), articleId, pictures,
-        [this](const QString &address) {
-            ui->progressBar->setFormat(QStringLiteral("Download . ") + address);
-        },
-        &lost);
-    pictures = lost;
-    ui->progressBar->setFormat(QString());
-    return failed;
 }

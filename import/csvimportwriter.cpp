@@ -183,7 +183,10 @@ bool CsvImportWriter::acceptRow(bool insert)
         const QString text = m_row->at(target.column);
         bool number = false;
         const qint64 id = text.trimmed().toLongLong(&number);
-        if (!number || !m_accountIds.contains(id)) {
+        // 0 is what the program itself stores (and exports) for an article of no account:
+        // its own file imports again. Any other number must name an account of the store.
+        const bool noAccount = number && id == 0 && text.trimmed() == QLatin1String("0");
+        if (!noAccount && (!number || !m_accountIds.contains(id))) {
             m_badAccounts.append({ m_line, text });
             taken = false;
         } else {

@@ -3,6 +3,7 @@
 #include "core/database.h"
 #include "core/logging.h"
 #include "core/privatefile.h"
+#include "core/regularfile.h"
 #include "core/statics.h"
 
 #include <QDateTime>
@@ -184,9 +185,13 @@ bool FolderCompressor::compress(QString folder, QString prefix)
         emit getStatus(tr("Sichere %1...").arg(name), folders.size(), i);
     }
 
-    const QStringList files = dir.entryList(QDir::Files, order);
+    // Links to files are not packed either: none belongs in the data folder, and one could
+    // lead to any file of the seller's.
+    const QStringList files = dir.entryList(QDir::Files | QDir::NoSymLinks, order);
     emit getStatus(starting, files.size(), 0);
     for (int i = 0; i < files.size(); ++i) {
+        if (stopRequested())
+            return false;
         const QString &name = files.at(i);
         const QString path = prefix + QLatin1Char('/') + name;
         if (!m_leftOut.contains(path)
@@ -197,14 +202,24 @@ bool FolderCompressor::compress(QString folder, QString prefix)
     return true;
 }
 
+bool FolderCompressor::stopRequested()
+{
+    if (!m_cancelled || !m_cancelled())
+        return false;
+    m_failureReason = tr("Der Vorgang wurde abgebrochen.");
+    return true;
+}
+
 bool FolderCompressor::writeRecord(const QString &path, const QString &fileName)
 {
     const QString shown = QDir::toNativeSeparators(QDir::cleanPath(m_source + path));
-    QFile input(fileName);
-    if (!input.open(QIODevice::ReadOnly)) {
-        qCWarning(lcApp).noquote() << "Backup: can't read" << fileName << input.errorString();
-        m_failureReason
-            = tr("\"%1\" konnte nicht gelesen werden: %2").arg(shown, input.errorString());
+    // Opened once, not through a link put in its place since it was listed, never waiting on
+    // a pipe; what was opened is what is read.
+    QFile input;
+    QString error;
+    if (!RegularFile::openForReading(input, fileName, &error)) {
+        qCWarning(lcApp).noquote() << "Backup: can't read" << fileName << error;
+        m_failureReason = tr("\"%1\" konnte nicht gelesen werden: %2").arg(shown, error);
         return false;
     }
     if (input.size() > maxFileSize()) {
@@ -232,11 +247,15 @@ bool FolderCompressor::writeRecord(const QString &path, const QString &fileName)
 bool FolderCompressor::decompressFolder(QString archive, QString target)
 {
     m_failureReason.clear();
-    if (!QFileInfo(archive).isFile())
+    // The archive is read through the one descriptor opened here: a link or a pipe chosen as
+    // the archive is refused at once.
+    QString error;
+    if (!RegularFile::openForReading(m_file, archive, &error)) {
+        qCWarning(lcApp).noquote() << "Restore: can't read" << archive << error;
+        m_failureReason = tr("Die Sicherung \"%1\" kann nicht gelesen werden: %2")
+                              .arg(QDir::toNativeSeparators(archive), error);
         return false;
-    m_file.setFileName(archive);
-    if (!m_file.open(QIODevice::ReadOnly))
-        return false;
+    }
     m_stream.setDevice(&m_file);
     const qint64 size = m_file.size();
     reportProgress(tr("Wiederherstellung..."), 0, size);
@@ -330,6 +349,8 @@ bool FolderCompressor::unpackAll(const QString &target, qint64 archiveSize)
 {
     const QString root = QDir::cleanPath(QDir(target).absolutePath());
     while (!m_stream.atEnd()) {
+        if (stopRequested())
+            return false;
         QString path;
         QByteArray packed;
         m_stream >> path >> packed;
@@ -403,9 +424,16 @@ bool FolderCompressor::snapshotDatabase(Database &db, const QString &snapshotDir
 
 void FolderCompressor::work()
 {
+    auto info = std::make_unique<Database>(true, QStringLiteral("BackupInfo"));
+    runBackup(*info);
+    info->close();
+}
+
+void FolderCompressor::runBackup(Database &db)
+{
+    Database *info = &db;
     QString title = tr("Backup wurde erstellt");
     QString text;
-    auto info = std::make_unique<Database>(true, QStringLiteral("BackupInfo"));
     bool ok = false;
     m_failureReason.clear();
     {
@@ -428,8 +456,6 @@ void FolderCompressor::work()
     const NewsItem entry = info->addOutcomeNews(title, text, ok);
     if (entry.id > 0)
         emit sendaddNewsItem(entry);
-    info->close();
-    info.reset();
 
     emit getStatus(tr("Backup beendet"), 100, 100);
     emit runFinished(ok);

@@ -9,6 +9,8 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
+
 class Database;
 
 // Packs a folder into one archive file and unpacks it again. The archive is a plain run of
@@ -52,6 +54,13 @@ public:
     // Files that qCompress cannot take whole make a backup fail.
     static qint64 maxFileSize();
 
+    // Asked between files: true ends the run as failed (the program is closing), leaving
+    // no half archive and no half unpacked folder behind.
+    void setCancelCheck(std::function<bool()> cancelled) { m_cancelled = std::move(cancelled); }
+
+    // The backup run with `db` for the snapshot of the database and the activity entry.
+    void runBackup(Database &db);
+
 signals:
     void sendNotification(QString noti);
     void finished();
@@ -65,7 +74,7 @@ signals:
     void runFinished(bool ok);
 
 public slots:
-    // The backup run: packs, notifies, writes the activity entry.
+    // The backup run on a connection of its own: packs, notifies, writes the activity entry.
     void work();
     // The restore run: unpacks and notifies.
     void workdecomp();
@@ -84,6 +93,8 @@ private:
     // Why writing `file` failed: a full disk, or the system's `systemText`.
     static QString writeFailure(const QString &file, const QString &systemText);
     bool writeRecord(const QString &path, const QString &fileName);
+    // True (with the reason set) once the run is to stop.
+    bool stopRequested();
     // Progress values fit an int also for archives of 2 GiB and more.
     void reportProgress(const QString &text, qint64 maximum, qint64 value);
 
@@ -98,4 +109,5 @@ private:
     QString m_failureReason;
     // The archive being written.
     QString m_archive;
+    std::function<bool()> m_cancelled;
 };

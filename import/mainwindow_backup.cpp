@@ -1,5 +1,6 @@
 #include "mainwindow/mainwindow.h"
 
+#include "core/backgroundworker.h"
 #include "core/database.h"
 #include "core/dialogs.h"
 #include "core/privatefile.h"
@@ -7,25 +8,38 @@
 #include "import/foldercompressor.h"
 #include "import/outcomepanel.h"
 #include "import/rovive2import.h"
+#include "mainwindow/commandprogress.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
 #include <QDate>
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QStandardPaths>
-#include <QThread>
 
-QString MainWindow::backupFolder()
+#include <memory>
+
+namespace {
+
+// An object made on the window's thread, whose work runs on the background worker: it goes
+// by deleteLater() on the window's thread, whichever thread lets go of it last.
+template<typename T> std::shared_ptr<T> backgroundObject(T *object)
 {
-    const QString folder
+    return std::shared_ptr<T>(object, [](T *gone) { gone->deleteLater(); });
+}
+
+} // namespace
+
+Read<QString> MainWindow::backupFolder()
+{
+    const Read<QString> folder
         = db->getOption(QStringLiteral("backuppath"),
                         QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
-                            + QStringLiteral("/Zerire3_Backups"))
-              .legacyValue();
-    return QString(folder).replace(QLatin1Char('\\'), QLatin1Char('/'));
+                            + QStringLiteral("/Zerire3_Backups"));
+    if (!folder.ok())
+        return folder;
+    return QString(*folder).replace(QLatin1Char('\\'), QLatin1Char('/'));
 }
 
 QString MainWindow::backupArchiveName(const QString &datedFolder)
@@ -39,7 +53,17 @@ QString MainWindow::backupArchiveName(const QString &datedFolder)
 
 void MainWindow::on_actionDaten_sichern_triggered()
 {
-    QString folder = backupFolder();
+    // Not knowing the folder the seller chose, the backup would go elsewhere: it is not made.
+    const Read<QString> chosen = backupFolder();
+    if (!chosen.ok()) {
+        Statics::showMessage(this,
+                             tr("Der Ordner für die Datensicherung konnte nicht gelesen werden, "
+                                "es wurde keine Sicherung erstellt: %1")
+                                 .arg(chosen.error()),
+                             2);
+        return;
+    }
+    QString folder = *chosen;
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     folder += QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char('/');
@@ -57,23 +81,23 @@ void MainWindow::on_actionDaten_sichern_triggered()
 
     QString dataDir = db->getCurrentDataDir();
     dataDir.chop(1);
-    auto *worker = new FolderCompressor(dataDir, archive);
-    auto *thread = new QThread;
-    worker->moveToThread(thread);
-    connect(thread, &QThread::started, worker, &FolderCompressor::work);
-    connect(worker, &FolderCompressor::sendNotification, this, &MainWindow::sendNotification);
-    connect(worker, &FolderCompressor::getStatus, this, &MainWindow::updateStatusBar);
-    connect(worker, &FolderCompressor::sendaddNewsItem, this,
+    // Made and connected here, run on the background worker with its connection; its
+    // signals reach the window queued.
+    const auto worker = backgroundObject(new FolderCompressor(dataDir, archive));
+    connect(worker.get(), &FolderCompressor::sendNotification, this, &MainWindow::sendNotification);
+    connect(worker.get(), &FolderCompressor::getStatus, this, &MainWindow::updateStatusBar);
+    connect(worker.get(), &FolderCompressor::sendaddNewsItem, this,
             [this](const NewsItem &entry) { addNewsItem(entry); });
-    connect(worker, &FolderCompressor::outcome, this,
+    connect(worker.get(), &FolderCompressor::outcome, this,
             [this](bool ok, const QString &title, const QString &text) {
                 showBackupOutcome(ok, title, text);
             });
-    connect(worker, &FolderCompressor::finished, worker, &QObject::deleteLater);
-    // The thread ends with its one run, so nothing of it outlives the program.
-    connect(worker, &FolderCompressor::finished, thread, &QThread::quit);
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    thread->start(QThread::InheritPriority);
+    BackgroundWorker::instance()->post(
+        QStringLiteral("Backup"), [worker](Database &db, BackgroundJob::Control &control) {
+            worker->setCancelCheck([&control] { return control.cancelled(); });
+            worker->runBackup(db);
+            worker->setCancelCheck({});
+        });
 }
 
 void MainWindow::showBackupOutcome(bool ok, const QString &title, const QString &text)
@@ -85,7 +109,8 @@ void MainWindow::showBackupOutcome(bool ok, const QString &title, const QString 
         if (auto *grid = qobject_cast<QGridLayout *>(ui->SyncWidget->parentWidget()->layout())) {
             int row = 0, column = 0, rows = 0, columns = 0;
             grid->getItemPosition(grid->indexOf(ui->SyncWidget), &row, &column, &rows, &columns);
-            grid->addWidget(backupOutcome, row + rows, column, 1, columns);
+            // The next free row: the job and the backup's outcome each have their own.
+            grid->addWidget(backupOutcome, qMax(row + rows, grid->rowCount()), column, 1, columns);
         }
     }
     backupOutcome->showOutcome(title + QStringLiteral(": ") + text, ok);
@@ -93,8 +118,11 @@ void MainWindow::showBackupOutcome(bool ok, const QString &title, const QString 
 
 void MainWindow::on_actionDaten_wiederherstellen_triggered()
 {
+    // Only where the file dialog starts: without the option it starts in the documents.
+    const QString start = backupFolder().orIfFailed(
+        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
     const QString archive
-        = Dialogs::openFileName(this, tr("Datensicherung laden"), backupFolder(),
+        = Dialogs::openFileName(this, tr("Datensicherung laden"), start,
                                 tr("Zerire 3 Sicherung") + QStringLiteral(" (*.backup)"));
     if (archive.isEmpty())
         return;
@@ -102,43 +130,48 @@ void MainWindow::on_actionDaten_wiederherstellen_triggered()
     dataDir.chop(1);
     const QString restoreDir = FolderCompressor::freeName(dataDir, QStringLiteral("_bk"));
 
-    auto *worker = new FolderCompressor(archive, restoreDir);
-    auto *thread = new QThread;
-    QEventLoop loop;
-    bool ok = false;
-    QString reason;
-    worker->moveToThread(thread);
-    connect(thread, &QThread::started, worker, &FolderCompressor::workdecomp);
-    connect(worker, &FolderCompressor::sendNotification, this, &MainWindow::sendNotification);
-    connect(worker, &FolderCompressor::getStatus, this, &MainWindow::updateStatusBar);
-    connect(worker, &FolderCompressor::outcome, &loop,
-            [&ok, &reason](bool result, const QString &, const QString &, const QString &why) {
-                ok = result;
-                reason = why;
-            });
-    bool done = false;
-    connect(worker, &FolderCompressor::finished, worker, &QObject::deleteLater);
-    connect(worker, &FolderCompressor::finished, thread, &QThread::quit);
-    connect(worker, &FolderCompressor::finished, &loop, [&done] { done = true; });
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    thread->start(QThread::InheritPriority);
-    // Events are handled meanwhile. Waited for by hand: once the application was asked to
-    // quit, a local loop would return at once, before the worker has said how it went.
-    while (!done)
-        loop.processEvents(QEventLoop::WaitForMoreEvents);
-
-    if (!ok) {
-        // Nothing to swap in: the unpacked part is gone and the program goes on as it was.
-        QString text = FolderCompressor::tr("Die Wiederherstellung ist fehlgeschlagen");
-        if (!reason.isEmpty())
-            text += QStringLiteral(": ") + reason;
-        Statics::showMessage(this, text, 2);
-        return;
-    }
-    Statics::showMessage(
-        this, tr("Die Daten wurden temporär wieder hergestellt, bitte starte das Programm neu"), 0);
-    setPendingRestore(restoreDir);
-    on_actionBeenden_triggered();
+    const auto worker = backgroundObject(new FolderCompressor(archive, restoreDir));
+    connect(worker.get(), &FolderCompressor::sendNotification, this, &MainWindow::sendNotification);
+    connect(worker.get(), &FolderCompressor::getStatus, this, &MainWindow::updateStatusBar);
+    // How it went, kept by the worker's thread for the window once the job has finished.
+    struct Outcome
+    {
+        bool ok = false;
+        QString reason;
+    };
+    const auto outcome = std::make_shared<Outcome>();
+    connect(
+        worker.get(), &FolderCompressor::outcome, worker.get(),
+        [outcome](bool ok, const QString &, const QString &, const QString &why) {
+            outcome->ok = ok;
+            outcome->reason = why;
+        },
+        Qt::DirectConnection);
+    BackgroundJob *job = BackgroundWorker::instance()->post(
+        QStringLiteral("Restore"), [worker](Database &, BackgroundJob::Control &control) {
+            worker->setCancelCheck([&control] { return control.cancelled(); });
+            worker->workdecomp();
+            worker->setCancelCheck({});
+        });
+    // The window goes on meanwhile; the rest follows once the unpacking has ended.
+    connect(job, &BackgroundJob::finished, this, [this, worker, outcome, restoreDir] {
+        // Closing the program ended it: nothing is pending, nothing to say.
+        if (CommandProgress::closing())
+            return;
+        if (!outcome->ok) {
+            // Nothing to swap in: the unpacked part is gone and the program goes on as it was.
+            QString text = FolderCompressor::tr("Die Wiederherstellung ist fehlgeschlagen");
+            if (!outcome->reason.isEmpty())
+                text += QStringLiteral(": ") + outcome->reason;
+            Statics::showMessage(this, text, 2);
+            return;
+        }
+        Statics::showMessage(
+            this, tr("Die Daten wurden temporär wieder hergestellt, bitte starte das Programm neu"),
+            0);
+        setPendingRestore(restoreDir);
+        on_actionBeenden_triggered();
+    });
 }
 
 void MainWindow::on_actionRovive_2_Daten_importieren_triggered()
@@ -158,16 +191,12 @@ void MainWindow::on_actionRovive_2_Daten_importieren_triggered()
 
 void MainWindow::handleFileSaveAsBeforeCloseSelected(const QString &path)
 {
-    auto *worker = new Rovive2Import(path);
-    auto *thread = new QThread;
-    worker->moveToThread(thread);
-    connect(thread, &QThread::started, worker, &Rovive2Import::work);
-    connect(worker, &Rovive2Import::finished, worker, &QObject::deleteLater);
-    connect(worker, &Rovive2Import::finished, thread, &QThread::quit);
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    connect(worker, &Rovive2Import::sendNotification, this, &MainWindow::sendNotification);
-    connect(worker, &Rovive2Import::getStatus, this, &MainWindow::updateStatusBar);
-    connect(worker, &Rovive2Import::sendaddNewsItem, this,
+    const auto worker = backgroundObject(new Rovive2Import(path));
+    connect(worker.get(), &Rovive2Import::sendNotification, this, &MainWindow::sendNotification);
+    connect(worker.get(), &Rovive2Import::getStatus, this, &MainWindow::updateStatusBar);
+    connect(worker.get(), &Rovive2Import::sendaddNewsItem, this,
             [this](const NewsItem &entry) { addNewsItem(entry); });
-    thread->start(QThread::InheritPriority);
+    BackgroundWorker::instance()->post(
+        QStringLiteral("Rovive2Import"),
+        [worker](Database &, BackgroundJob::Control &) { worker->work(); });
 }

@@ -2,24 +2,24 @@
 
 #include "ui_mainwindow.h"
 
+#include "core/backgroundworker.h"
 #include "core/database.h"
 #include "core/dialogs.h"
 #include "core/settings.h"
 #include "core/statics.h"
+#include "import/articleexport.h"
 #include "import/csvimport.h"
-#include "import/stringdata.h"
-#include "import/writer.h"
+#include "import/jobpanel.h"
+#include "mainwindow/commandprogress.h"
 #include "views/foldermodel.h"
 #include "views/itemlistroles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTextCodec>
+#include <QGridLayout>
 
-namespace {
-constexpr int kPictureColumns = 12;
-} // namespace
+#include <memory>
 
 void MainWindow::on_actionImportieren_triggered()
 {
@@ -35,10 +35,32 @@ void MainWindow::on_actionImportieren_triggered()
         reloadData();
 }
 
+void MainWindow::showJob(BackgroundJob *job, const QString &text)
+{
+    // Below the status panel, as the backup's outcome: the panel above shows the workers'
+    // progress meanwhile.
+    if (!jobPanel) {
+        jobPanel = new JobPanel(ui->SyncWidget->parentWidget());
+        if (auto *grid = qobject_cast<QGridLayout *>(ui->SyncWidget->parentWidget()->layout())) {
+            int row = 0, column = 0, rows = 0, columns = 0;
+            grid->getItemPosition(grid->indexOf(ui->SyncWidget), &row, &column, &rows, &columns);
+            // The next free row: the job and the backup's outcome each have their own.
+            grid->addWidget(jobPanel, qMax(row + rows, grid->rowCount()), column, 1, columns);
+        }
+    }
+    jobPanel->follow(job, text);
+}
+
 // Writes the selected articles, every column of their row and the paths of up to twelve
-// main pictures, into one CSV or text file.
+// main pictures, into one CSV or text file. The articles are read and written on the
+// background worker; the window shows the progress and Abbrechen meanwhile.
 void MainWindow::on_actionExportieren_triggered()
 {
+    if (exportJob) {
+        Statics::showMessage(
+            this, tr("Es läuft bereits ein Export. Bitte warten, bis er abgeschlossen ist."), 1);
+        return;
+    }
     const QString lastPath
         = Settings::app()
               ->value(QStringLiteral("MainWindow/exportpath"), db->getCurrentDataDir())
@@ -54,77 +76,79 @@ void MainWindow::on_actionExportieren_triggered()
         if (!fileName.endsWith(QLatin1Char('.')))
             fileName += QLatin1Char('.');
         fileName += QLatin1String("csv");
-        if (QFileInfo::exists(fileName)
+        if (QFileInfo(fileName).isFile()
             && !Dialogs::question(this, tr("Datei ersetzen"),
                                   tr("Die Datei \"%1\" gibt es schon. Soll sie ersetzt werden?")
                                       .arg(QDir::toNativeSeparators(fileName))))
             return;
     }
 
-    // Checked without emptying it: an existing file is replaced only by a complete export.
-    const bool existed = QFileInfo::exists(fileName);
-    QFile probe(fileName);
-    if (!probe.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        Dialogs::message(this, tr("Datei kann nicht erstellt werden"), probe.errorString(), 0);
-        return;
-    }
-    probe.close();
-    const bool textForm = fileName.right(4).toLower() == QLatin1String(".txt");
-
-    QtCSV::StringData table;
-    QStringList header;
-    int count = 0;
-    const QString imageDir = db->getCurrentAdImageDir();
-    const auto selected = ui->itemlist->selectedItems();
-    for (const QTreeWidgetItem *item : selected) {
-        const QString id = item->data(0, ItemListRole::ArticleIdRole).toString();
-        const SqlRows articles
-            = db->select(QStringLiteral("SELECT * FROM articles WHERE id=") + id).legacyValue();
-        if (articles.isEmpty())
-            continue;
-        const SqlRows pictures
-            = db->select(QStringLiteral("SELECT * FROM articles_images WHERE article_id=") + id
-                         + QStringLiteral(
-                             " AND (variant_name IS NULL OR variant_name = '') ORDER BY sort "
-                             "ASC LIMIT 12"))
-                  .legacyValue();
-        QStringList row;
-        const auto &article = articles.first();
-        for (auto it = article.cbegin(); it != article.cend(); ++it) {
-            if (count == 0)
-                header << it.key();
-            QString value = it.value().toString();
-            value.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-            if (textForm)
-                value.replace(QStringLiteral("\n"), QStringLiteral("<br>"));
-            row << value;
-        }
-        for (int i = 0; i < kPictureColumns; ++i) {
-            row << (i < pictures.size()
-                        ? imageDir + pictures.at(i).value(QStringLiteral("image")).toString()
-                        : QString());
-        }
-        table.addRow(row);
-        ++count;
-    }
-    for (int i = 1; i <= kPictureColumns; ++i)
-        header << kPictureColumnPrefix + QString::number(i);
-
-    if (!QtCSV::Writer::write(fileName, table, QStringLiteral(";"), QStringLiteral("\""),
-                              QtCSV::Writer::Overwrite, header, QStringList(),
-                              QTextCodec::codecForName("UTF-8"))) {
-        if (!existed)
-            QFile::remove(fileName);
-        Statics::showMessage(this, tr("Die Datei konnte nicht geschrieben werden"), 2);
-        return;
-    }
+    ArticleExport::Request request;
+    request.fileName = QFileInfo(fileName).absoluteFilePath();
+    request.textForm = fileName.right(4).toLower() == QLatin1String(".txt");
+    request.imageDir = db->getCurrentAdImageDir();
     // In the data folder (where the export goes first) it is the seller's alone, as the
     // database beside it.
     const QString dataDir = QFileInfo(db->getCurrentDataDir()).canonicalFilePath();
-    if (!dataDir.isEmpty()
-        && QFileInfo(fileName).canonicalFilePath().startsWith(dataDir + QLatin1Char('/')))
-        Statics::setOwnerOnly(fileName);
-    Settings::app()->setValue(QStringLiteral("MainWindow/exportpath"),
-                              QFileInfo(fileName).filePath());
-    Statics::showMessage(this, tr("Es wurden %1 Artikel erfolgreich exportiert").arg(count), 0);
+    const QString folder
+        = QFileInfo(QFileInfo(request.fileName).absolutePath()).canonicalFilePath();
+    request.ownerOnly = !dataDir.isEmpty() && !folder.isEmpty()
+        && (folder == dataDir || folder.startsWith(dataDir + QLatin1Char('/')));
+    const auto selected = ui->itemlist->selectedItems();
+    request.ids.reserve(selected.size());
+    for (const QTreeWidgetItem *item : selected) {
+        bool number = false;
+        const int id = item->data(0, ItemListRole::ArticleIdRole).toInt(&number);
+        if (number)
+            request.ids << id;
+    }
+
+    auto result = std::make_shared<ArticleExport::Result>();
+    BackgroundJob *job = BackgroundWorker::instance()->post(
+        QStringLiteral("Export"), [request, result](Database &db, BackgroundJob::Control &control) {
+            *result = ArticleExport::run(db, request, control);
+        });
+    exportJob = job;
+    showJob(job, tr("Artikel werden exportiert …"));
+    const QString shown = QDir::toNativeSeparators(request.fileName);
+    connect(job, &BackgroundJob::finished, this, [this, result, request, shown] {
+        exportJob = nullptr;
+        using Outcome = ArticleExport::Result::Outcome;
+        // Closing the program cancels the export; nothing is left to say then.
+        if (result->outcome == Outcome::Cancelled && CommandProgress::closing())
+            return;
+        switch (result->outcome) {
+        case Outcome::Written:
+            Settings::app()->setValue(QStringLiteral("MainWindow/exportpath"),
+                                      QFileInfo(request.fileName).filePath());
+            Statics::showMessage(
+                this,
+                tr("Es wurden %1 Artikel erfolgreich exportiert").arg(result->count)
+                    + QLatin1Char('\n')
+                    + (result->replaced ? tr("Die bisherige Datei „%1“ wurde ersetzt.").arg(shown)
+                                        : tr("Die Datei „%1“ wurde neu angelegt.").arg(shown)),
+                0);
+            break;
+        case Outcome::Cancelled:
+            Statics::showMessage(
+                this, tr("Der Export wurde abgebrochen; es wurde keine Datei geschrieben."), 0);
+            break;
+        case Outcome::Refused:
+            Statics::showMessage(
+                this,
+                tr("Die Datei „%1“ kann nicht erstellt werden: %2").arg(shown, result->reason), 2);
+            break;
+        case Outcome::ReadFailed:
+            Statics::showMessage(this,
+                                 tr("Die Artikel konnten nicht gelesen werden, es wurde keine "
+                                    "Datei geschrieben: %1")
+                                     .arg(result->reason),
+                                 2);
+            break;
+        case Outcome::WriteFailed:
+            Statics::showMessage(
+                this, tr("Die Datei konnte nicht geschrieben werden: %1").arg(result->reason), 2);
+            break;
+        }
+    });
 }

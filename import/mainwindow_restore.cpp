@@ -53,7 +53,10 @@ void MainWindow::doRestore()
     setPendingRestore(QString());
     // Every database opened from here on holds the data the start goes on with.
     Database::setStartProblemsShown(true);
-    if (!QFileInfo(restoreDir).isDir()) {
+    // The folder the restore command unpacked into, not a link put in its place: that would
+    // make the data folder lead wherever the link does.
+    const QFileInfo restored(restoreDir);
+    if (!restored.isDir() || restored.isSymLink()) {
         Statics::showMessage(this,
                              tr("Die Wiederherstellung scheint nicht mehr vorhanden zu sein, der "
                                 "Programmstart wird regulär fortgesetzt, wiederhole ggf. die "

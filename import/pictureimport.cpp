@@ -5,24 +5,27 @@
 #include "core/logging.h"
 #include "core/statics.h"
 #include "core/transaction.h"
+#include "core/untrustedfile.h"
 
-#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QImage>
-#include <QImageReader>
 #include <QSqlQuery>
 #include <QVector>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <unistd.h>
 
 namespace PictureImport {
 
 bool insideFolder(const QString &folder, const QString &name)
 {
-    if (name.isEmpty() || QDir::isAbsolutePath(name))
-        return false;
-    return QDir::cleanPath(folder + name).startsWith(QDir::cleanPath(folder) + QLatin1Char('/'));
+    return UntrustedFile::insideFolder(folder, name);
 }
 
 bool isWebAddress(const QString &entry)
@@ -33,13 +36,27 @@ bool isWebAddress(const QString &entry)
 
 namespace {
 
-// A JPEG whose data was cut off still decodes (the rest comes out grey); whole it ends its
-// last scan with the end-of-image marker. Entropy-coded data holds no marker bytes, so the
-// last end-of-image must come after the last start-of-scan.
-bool isWholeJpeg(const QByteArray &bytes)
+// How a picture is checked: decoded by the picture decoder at the thumbnail's size (whose
+// picture becomes the article's thumbnail when it is the first); a JPEG cut off before its
+// end counts as no picture.
+ImageLimits::Picture check(const QString &path)
 {
-    const int endOfImage = bytes.lastIndexOf(QByteArray("\xFF\xD9", 2));
-    return endOfImage >= 0 && endOfImage > bytes.lastIndexOf(QByteArray("\xFF\xDA", 2));
+    ImageLimits::Picture picture = ImageLimits::pictureFile(path, Statics::thumbBox(), true);
+    picture.whole = true;
+    return picture;
+}
+
+bool accepted(const QString &path, const ImageLimits::Decoded &decoded)
+{
+    if (!decoded.refusal.isEmpty()) {
+        qCWarning(lcApp).noquote() << "Picture" << path << "refused:" << decoded.refusal;
+        return false;
+    }
+    if (decoded.image.isNull()) {
+        qCWarning(lcApp).noquote() << "Picture" << path << "is no picture:" << decoded.error;
+        return false;
+    }
+    return true;
 }
 
 // Downloads `address` into the picture folder; the file's path, or empty on failure.
@@ -73,31 +90,8 @@ QString download(const QString &folder, const QString &address)
 
 bool isPicture(const QString &path)
 {
-    // Checked and decoded on the picture threads: one whose decode runs past its time is no
-    // picture.
-    const ImageLimits::Decoded decoded = ImageLimits::decodeWithin([path] {
-        ImageLimits::Decoded result;
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return result;
-        QByteArray bytes = file.readAll();
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::ReadOnly);
-        QImageReader reader(&buffer);
-        reader.setDecideFormatFromContent(true);
-        result.format = reader.format();
-        if (result.format.isEmpty() || (result.format == "jpeg" && !isWholeJpeg(bytes)))
-            return result;
-        result.refusal = ImageLimits::refusal(reader);
-        if (result.refusal.isEmpty())
-            reader.read(&result.image);
-        return result;
-    });
-    if (!decoded.refusal.isEmpty()) {
-        qCWarning(lcApp).noquote() << "Picture" << path << "refused:" << decoded.refusal;
-        return false;
-    }
-    return !decoded.image.isNull();
+    // Decoded by the picture decoder: one whose decode runs past its time is no picture.
+    return accepted(path, ImageLimits::decodeWithin(check(path)));
 }
 
 QStringList fetch(const QString &folder, const QStringList &pictures,
@@ -121,40 +115,92 @@ int store(Database *db, int articleId, const QStringList &pictures,
     const QString folder = db->getCurrentAdImageDir();
     const QString id = QString::number(articleId);
 
-    // The files first; the rows after, all at once.
+    // The files first; the rows after, all at once. A file named by its full path is read
+    // once from the descriptor opened (a plain file, no link, never waiting on a FIFO) into a
+    // hidden file of the picture folder; that copy is what the decoder checks and what is
+    // kept, so the bytes checked are the bytes stored, whatever happens to the original.
+    struct Taken
+    {
+        int position;
+        QString name; // in the picture folder
+        QString staged; // the hidden copy that becomes `name` once checked; empty: in place
+    };
     QStringList lost;
-    QVector<QPair<QString, int>> records; // name in the picture folder, position
+    QVector<Taken> files;
     const QStringList entries = fetch(folder, pictures, downloading);
     for (int i = 0; i < entries.size(); ++i) {
         const QString &entry = entries.at(i);
         if (entry.isEmpty()) {
             lost << pictures.value(i); // a download that failed, logged as such
-        } else if (QDir::isAbsolutePath(entry) && QFileInfo(entry).isFile()) {
-            if (!isPicture(entry)) {
-                qCWarning(lcApp).noquote() << "Picture" << entry << "is no picture";
-                lost << pictures.value(i);
-                continue;
-            }
+        } else if (QDir::isAbsolutePath(entry)) {
             const QString name = stamp + QLatin1Char('_') + id + QLatin1Char('_')
                 + QString::number(i) + QLatin1Char('.') + QFileInfo(entry).completeSuffix();
-            const QString target = folder + name;
-            QFile::remove(target);
-            if (!QFile::copy(entry, target)) {
-                qCWarning(lcApp).noquote() << "Copy" << entry << "to" << target << "fails";
+            const QString staged = folder + QStringLiteral(".") + name + QStringLiteral(".check");
+            QFile::remove(staged);
+            QString error;
+            if (!UntrustedFile::copy(entry, UntrustedFile::Links::Refused, staged,
+                                     UntrustedFile::kMaxPictureBytes, &error)) {
+                qCWarning(lcApp).noquote() << "Picture" << entry << "not taken:" << error;
                 lost << pictures.value(i);
                 continue;
             }
-            records.append({ name, i });
-        } else if (insideFolder(folder, entry) && QFileInfo(folder + entry).isFile()) {
-            records.append({ entry, i });
+            files.append({ i, name, staged });
+        } else if (insideFolder(folder, entry)) {
+            // Taken where it is: a plain file of the folder, not a link leading out of it.
+            QString error;
+            const int fd = UntrustedFile::openRegular(folder + entry, UntrustedFile::Links::Refused,
+                                                      &error);
+            if (fd < 0) {
+                qCWarning(lcApp).noquote() << "Picture" << entry << "not taken:" << error;
+                lost << pictures.value(i);
+                continue;
+            }
+            ::close(fd);
+            files.append({ i, entry, QString() });
         } else {
             qCWarning(lcApp).noquote() << "Picture" << entry << "not found";
             lost << pictures.value(i);
         }
     }
-    const QString thumb = records.isEmpty()
-        ? QString()
-        : Statics::CreateThumb(folder + records.first().first, db->getCurrentAdImageDirThumbs());
+    // The copies are checked side by side; the first picture that passes gives the thumbnail.
+    QList<ImageLimits::Picture> checks;
+    for (const Taken &file : qAsConst(files))
+        if (!file.staged.isEmpty())
+            checks << check(file.staged);
+    const QList<ImageLimits::Decoded> checked = ImageLimits::decodeAllWithin(checks);
+    QVector<QPair<QString, int>> records; // name in the picture folder, position
+    QString thumb;
+    int next = 0;
+    for (const Taken &file : qAsConst(files)) {
+        if (file.staged.isEmpty()) {
+            records.append({ file.name, file.position });
+            if (records.size() == 1)
+                thumb = Statics::CreateThumb(folder + file.name, db->getCurrentAdImageDirThumbs());
+            continue;
+        }
+        const ImageLimits::Decoded decoded = checked.value(next++);
+        if (!accepted(entries.at(file.position), decoded)) {
+            QFile::remove(file.staged);
+            lost << pictures.value(file.position);
+            continue;
+        }
+        const QString target = folder + file.name;
+        if (::rename(QFile::encodeName(file.staged).constData(),
+                     QFile::encodeName(target).constData())
+            != 0) {
+            qCWarning(lcApp).noquote() << "Copy" << entries.at(file.position) << "to" << target
+                                       << "fails:" << QString::fromLocal8Bit(std::strerror(errno));
+            QFile::remove(file.staged);
+            lost << pictures.value(file.position);
+            continue;
+        }
+        records.append({ file.name, file.position });
+        if (records.size() == 1)
+            thumb = Statics::WriteThumb(decoded.image, target, decoded.format,
+                                        db->getCurrentAdImageDirThumbs());
+    }
+    std::sort(records.begin(), records.end(),
+              [](const auto &a, const auto &b) { return a.second < b.second; });
 
     // Replacing the rows is the same when done twice: a transaction the connection lost (or
     // whose commit's answer it lost) is simply done again.

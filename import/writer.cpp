@@ -1,5 +1,6 @@
 #include "import/writer.h"
 
+#include "core/replacementfile.h"
 #include "import/abstractdata.h"
 #include "import/contentiterator.h"
 #include "import/csvfilecheck.h"
@@ -7,7 +8,6 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTextCodec>
 #include <QTextStream>
 
@@ -20,12 +20,10 @@ public:
                              QTextCodec *codec);
     static bool overwriteFile(const QString &filePath, QtCSV::ContentIterator &content,
                               QTextCodec *codec);
-
-private:
-    static bool writeContent(QFileDevice &file, QtCSV::ContentIterator &content, QTextCodec *codec);
+    static bool writeContent(QIODevice &file, QtCSV::ContentIterator &content, QTextCodec *codec);
 };
 
-bool WriterPrivate::writeContent(QFileDevice &file, QtCSV::ContentIterator &content,
+bool WriterPrivate::writeContent(QIODevice &file, QtCSV::ContentIterator &content,
                                  QTextCodec *codec)
 {
     QTextStream stream(&file);
@@ -34,7 +32,9 @@ bool WriterPrivate::writeContent(QFileDevice &file, QtCSV::ContentIterator &cont
     while (content.hasNext() && stream.status() == QTextStream::Ok)
         stream << content.getNext();
     stream.flush();
-    return stream.status() == QTextStream::Ok && file.error() == QFileDevice::NoError;
+    const auto *fileDevice = qobject_cast<QFileDevice *>(&file);
+    return stream.status() == QTextStream::Ok
+        && (!fileDevice || fileDevice->error() == QFileDevice::NoError);
 }
 
 bool WriterPrivate::appendToFile(const QString &filePath, QtCSV::ContentIterator &content,
@@ -61,7 +61,8 @@ bool WriterPrivate::appendToFile(const QString &filePath, QtCSV::ContentIterator
 
 // The content goes into a new file of its own in the target's folder (created exclusively,
 // so no other file is ever written through), which takes the target's place only when it
-// is complete; on any failure it is removed and the target stays as it was.
+// is complete; on any failure it is removed and the target stays as it was. A link, a pipe
+// or a folder at the target is not replaced.
 bool WriterPrivate::overwriteFile(const QString &filePath, QtCSV::ContentIterator &content,
                                   QTextCodec *codec)
 {
@@ -70,22 +71,21 @@ bool WriterPrivate::overwriteFile(const QString &filePath, QtCSV::ContentIterato
                  << "Error - invalid arguments";
         return false;
     }
-    QSaveFile file(filePath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+    ReplacementFile file(filePath);
+    if (!file.open()) {
         qDebug() << "overwriteFile"
-                 << "Error - failed to create temp file for" << filePath;
+                 << "Error - failed to create temp file for" << filePath << file.error();
         return false;
     }
-    if (!writeContent(file, content, codec)) {
-        file.cancelWriting();
-        file.commit();
+    if (!writeContent(file.file(), content, codec)) {
+        file.discard();
         qDebug() << "overwriteFile"
                  << "Error - failed to write temp file for" << filePath;
         return false;
     }
-    if (!file.commit()) {
+    if (!file.commit(false)) {
         qDebug() << "overwriteFile"
-                 << "Error - failed to replace file" << filePath;
+                 << "Error - failed to replace file" << filePath << file.error();
         return false;
     }
     return true;
@@ -119,6 +119,17 @@ bool Writer::write(const QString &filePath, const AbstractData &data, const QStr
     if (mode == Append)
         return WriterPrivate::appendToFile(filePath, content, codec);
     return WriterPrivate::overwriteFile(filePath, content, codec);
+}
+
+bool Writer::writeTo(QIODevice &device, const AbstractData &data, const QString &separator,
+                     const QString &textDelimiter, const QStringList &header, QTextCodec *codec)
+{
+    if (!device.isWritable())
+        return false;
+    ContentIterator content(data, separator, textDelimiter, header, {}, 1000);
+    if (content.isEmpty())
+        return true;
+    return WriterPrivate::writeContent(device, content, codec);
 }
 
 } // namespace QtCSV

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+class QIODevice;
 class QTextCodec;
 
 namespace QtCSV {
@@ -23,6 +24,12 @@ public:
                       const QString &textDelimiter, const WriteMode &mode = Overwrite,
                       const QStringList &header = {}, const QStringList &footer = {},
                       QTextCodec *codec = nullptr);
+
+    // Adds the rows of `data` (after `header`, when given) to `device`, open for writing, in
+    // the same form: for a file written a part at a time. A null codec writes UTF-8.
+    static bool writeTo(QIODevice &device, const AbstractData &data, const QString &separator,
+                        const QString &textDelimiter, const QStringList &header = {},
+                        QTextCodec *codec = nullptr);
 };
 
 } // namespace QtCSV

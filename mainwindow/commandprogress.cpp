@@ -26,7 +26,10 @@ protected:
     void run() override
     {
         Database connection(true, QStringLiteral("commandCheckpoint"));
-        connection.select(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)")).legacyValue();
+        // Not made now, the copy is made by the next command's, or when the last connection
+        // closes: the rows are committed in the log either way.
+        (void)connection.select(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"))
+            .orIfFailed(SqlRows());
         connection.close();
     }
 };
@@ -80,8 +83,9 @@ QString CommandProgress::joined(const QList<int> &ids)
 
 void CommandProgress::leaveCheckpoints(Database *db)
 {
+    // Not switched off, the commits copy the log themselves: slower, never wrong.
     if (!db->isMySQL && !db->isReadOnly())
-        db->select(QStringLiteral("PRAGMA wal_autocheckpoint=0")).legacyValue();
+        (void)db->select(QStringLiteral("PRAGMA wal_autocheckpoint=0")).orIfFailed(SqlRows());
 }
 
 void CommandProgress::checkpointAside(MainWindow *window, Database *db)

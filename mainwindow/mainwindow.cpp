@@ -65,17 +65,31 @@ MainWindow::MainWindow(QWidget *parent)
     const bool restoring = !pendingRestore().isEmpty() && confirmRestore();
     Database::setStartProblemsShown(!restoring);
     db = new Database(QString(), nullptr);
-    const QString dataPath = db->getOption(QStringLiteral("datapath"), QString()).legacyValue();
+    const Read<QString> chosenPath = db->getOption(QStringLiteral("datapath"), QString());
+    // The start told already why the default folder's database can't be read; otherwise the
+    // seller learns that the data may lie elsewhere.
+    if (!chosenPath.ok() && db->startProblem().isEmpty())
+        Statics::showMessage(nullptr,
+                             tr("Der hinterlegte Datenpfad konnte nicht gelesen werden: %1\n\n"
+                                "Das Programm arbeitet bis zum nächsten Start mit dem "
+                                "Standardverzeichnis.")
+                                 .arg(chosenPath.error()),
+                             2);
+    const QString dataPath = chosenPath.orIfFailed(QString()); // told above
     if (!dataPath.isEmpty()) {
         // A file of that name can't hold the data either.
         if (!QFileInfo(dataPath).isDir()) {
+            const bool reset = db->setOption(QStringLiteral("datapath"), QString());
             Statics::showMessage(
                 nullptr,
-                tr("Der hinterlegte Datenpfad \"%1\" ist nicht vorhanden, nutze das "
-                   "Standardverzeichnis und setze die Einstellung zurück")
-                    .arg(dataPath),
+                reset ? tr("Der hinterlegte Datenpfad \"%1\" ist nicht vorhanden, nutze das "
+                           "Standardverzeichnis und setze die Einstellung zurück")
+                            .arg(dataPath)
+                      : tr("Der hinterlegte Datenpfad \"%1\" ist nicht vorhanden, nutze das "
+                           "Standardverzeichnis. Die Einstellung konnte nicht zurückgesetzt "
+                           "werden: %2")
+                            .arg(dataPath, db->lastErrorText),
                 2);
-            db->setOption(QStringLiteral("datapath"), QString());
         } else {
             // The default folder's database is not the one the restore replaces.
             if (restoring && !db->startProblem().isEmpty())
@@ -98,8 +112,10 @@ MainWindow::MainWindow(QWidget *parent)
                             + QDate::currentDate().toString(QStringLiteral("yyyy_MM_dd"))
                             + QStringLiteral(".log"));
 
-    QString language
-        = db->getOption(QStringLiteral("currentLanguage"), QLocale::system().name()).legacyValue();
+    // Not read, the system's language is taken: nothing is stored, and the next start reads
+    // the seller's choice again.
+    QString language = db->getOption(QStringLiteral("currentLanguage"), QLocale::system().name())
+                           .orIfFailed(QLocale::system().name());
     if (language.isEmpty())
         language = QLocale::system().name();
     new Translators(language);
@@ -121,10 +137,13 @@ MainWindow::MainWindow(QWidget *parent)
     reloadAccountBox();
     loading = false;
 
-    // Text that is not a number gives 0: automatic synchronisation off.
-    qApp->setProperty(
-        "SyncIntervall",
-        db->getOption(QStringLiteral("SyncIntervall"), QStringLiteral("60")).legacyValue().toInt());
+    // Text that is not a number gives 0: automatic synchronisation off. Not read, the default
+    // interval holds for this run only: nothing is stored over the seller's, which the next
+    // start reads again (the list and the tree say meanwhile that the database can't be read).
+    qApp->setProperty("SyncIntervall",
+                      db->getOption(QStringLiteral("SyncIntervall"), QStringLiteral("60"))
+                          .orIfFailed(QStringLiteral("60"))
+                          .toInt());
 
     connect(WriteFailures::instance(), &WriteFailures::failed, this,
             &MainWindow::databaseWriteFailed);

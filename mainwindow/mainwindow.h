@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/backgroundworker.h"
 #include "core/newsitem.h"
 
 #include <QList>
@@ -15,11 +16,14 @@
 #include <QVariant>
 #include <QVector>
 
+class BackgroundJob;
 class BulkEditDialog;
 class Database;
 class FolderModel;
 class NewsListItemModel;
 class OutcomePanel;
+class JobPanel;
+template<typename T> class Read;
 class PendingRequest;
 class QCloseEvent;
 class QImage;
@@ -236,8 +240,11 @@ private:
     // stored yet: "Auswahl beenden" stores it without asking the marketplace again.
     QSet<QString> m_endedAtMarketplace;
     void askForFees();
-    // The picture clean-up on a thread of its own; returns at once.
-    void startImageCleaner();
+    // "Datenbank aufräumen" runs as one job of the background worker, shown with showJob();
+    // its report is told when it has finished.
+    struct CleanupReport;
+    void cleanupFinished(const CleanupReport &report);
+    QPointer<BackgroundJob> m_cleanupJob;
 
     // The worker threads, watched (not owned) so that closing can wait for them.
     QList<QPointer<QThread>> workerThreads;
@@ -371,6 +378,13 @@ private slots:
     void on_actionImportieren_triggered();
     void on_actionExportieren_triggered();
 
+private:
+    // Shows `job` below the status panel with its progress and Abbrechen until it finishes.
+    void showJob(BackgroundJob *job, const QString &text);
+
+    JobPanel *jobPanel = nullptr;
+    QPointer<BackgroundJob> exportJob; // while an export runs
+
     // --- article editor (editor/mainwindow_editor.cpp) ---
 public slots:
     void on_actionNeuer_Artikel_triggered();
@@ -401,7 +415,7 @@ private:
     // Shows a backup's outcome below the status panel until the seller closes it.
     void showBackupOutcome(bool ok, const QString &title, const QString &text);
     // The option "backuppath" (default: documents + "/Zerire3_Backups"), with "/" only.
-    QString backupFolder();
+    Read<QString> backupFolder();
     // The archive name for a backup into `datedFolder`: "Zerire3.backup", else the first free
     // "Zerire3_<n>.backup".
     static QString backupArchiveName(const QString &datedFolder);

@@ -86,9 +86,14 @@ void MainWindow::on_actionEinf_gen_triggered()
         written = command.isOpen();
         while (written && handled < source.size()) {
             const QString &id = source.at(handled++);
-            const QString folderText
-                = db->selectOne(QStringLiteral("SELECT Folder FROM articles WHERE id=") + id)
-                      .legacyValue();
+            const Read<QString> stored
+                = db->selectOne(QStringLiteral("SELECT Folder FROM articles WHERE id=") + id);
+            // Not read is not "deleted meanwhile": the paste fails as a whole.
+            if (!stored.ok()) {
+                written = false;
+                break;
+            }
+            const QString &folderText = *stored;
             int newId = 0;
             if (!folderText.isEmpty()) {
                 Transaction article(db);
@@ -109,16 +114,16 @@ void MainWindow::on_actionEinf_gen_triggered()
             if (!progress.step(handled))
                 break;
         }
-        // A failure of the connection (rather than a refused article) ends it all.
-        written = command.commit();
+        // A failure of the connection or of a read (rather than a refused article) ends it
+        // all.
+        written = written && command.commit();
     }
     if (!written) {
-        progress.finish(text);
+        progress.finish(tr("Nichts eingefügt"));
         // Nothing was moved that is known to be: every cut article stays cut.
         setEnabled(true);
         updateButtons();
-        if (db->lastOutcome() == Database::Outcome::Unknown)
-            tellOutcomeUnknown(tr("das Einfügen"));
+        tellNotStored(tr("das Einfügen"));
         return;
     }
 

@@ -73,6 +73,8 @@ void MainWindow::on_actionL_schen_triggered()
 
     CommandProgress progress(this, tr("Löschen..."), ids.size());
     int failedWithdrawals = 0;
+    // Why a job id could not be read: the articles not yet withdrawn stay planned.
+    QString unread;
     if (folder == Scheduled) {
         // The service's starts are withdrawn first; an article whose start may still come
         // stays planned. Without a job id the service holds no start for the article (never
@@ -80,13 +82,16 @@ void MainWindow::on_actionL_schen_triggered()
         ScheduledStartService service(db);
         QList<int> withdrawn;
         for (int k = 0; k < ids.size(); ++k) {
-            const QString jobId
+            const Read<QString> jobId
                 = db->selectOne(QStringLiteral("SELECT Planned_Interval FROM articles WHERE id=")
-                                + QString::number(ids.at(k)))
-                      .legacyValue();
-            // A failed read is no "no job": the start may still come, the article stays.
-            const bool read = db->lastErrorText.isEmpty();
-            if (!read || (!jobId.isEmpty() && !service.withdraw(jobId)))
+                                + QString::number(ids.at(k)));
+            // A failed read is no "no job": the start may still come. The database does not
+            // answer: the rest is not asked about either, the withdrawn ones are stored.
+            if (!jobId.ok()) {
+                unread = jobId.error();
+                break;
+            }
+            if (!jobId->isEmpty() && !service.withdraw(*jobId))
                 ++failedWithdrawals;
             else
                 withdrawn << ids.at(k);
@@ -112,14 +117,15 @@ void MainWindow::on_actionL_schen_triggered()
             if (!written)
                 break;
             const QString in = CommandProgress::joined(group);
-            const SqlRows rows
-                = db->select(QStringLiteral("SELECT id, FolderOld FROM articles WHERE id IN (") + in
-                             + QStringLiteral(") AND Trash=0 AND Folder=")
-                             + QString::number(folder))
-                      .legacyValue();
-            written = db->lastErrorText.isEmpty();
+            // A failed read fails the command: nothing of it is written.
+            const Read<SqlRows> rows = db->select(
+                QStringLiteral("SELECT id, FolderOld FROM articles WHERE id IN (") + in
+                + QStringLiteral(") AND Trash=0 AND Folder=") + QString::number(folder));
+            written = rows.ok();
+            if (!written)
+                break;
             QMap<int, QList<int>> byTarget; // 0: the article leaves every folder
-            for (const ArticleRow &row : rows) {
+            for (const ArticleRow &row : *rows) {
                 const int id = row.value(QStringLiteral("id")).toInt();
                 int target = Trash;
                 if (folder == Scheduled) {
@@ -170,10 +176,9 @@ void MainWindow::on_actionL_schen_triggered()
                                              + QStringLiteral(", Folder=-5") + where);
                     break;
                 }
-                if (written && db->isMySQL) {
-                    for (int id : it.value())
-                        db->mysqlAddRemoveInfo(folder, QString::number(id));
-                }
+                // The other workstations drop the rows: part of the command, stored with it.
+                for (int id : it.value())
+                    written = written && db->mysqlAddRemoveInfo(folder, QString::number(id));
                 if (written) {
                     for (int id : it.value())
                         removed << id;
@@ -197,7 +202,9 @@ void MainWindow::on_actionL_schen_triggered()
         for (auto it = folderCountDelta.cbegin(); it != folderCountDelta.cend(); ++it)
             folderModel->ChangeFolderCount(it.key(), it.value(), false);
     }
-    progress.finish(written ? tr("Fertig") : tr("Nichts gelöscht"));
+    progress.finish(!written               ? tr("Nichts gelöscht")
+                        : unread.isEmpty() ? tr("Fertig")
+                                           : tr("Nicht alle gelöscht"));
     list->setAutoScroll(true);
     updateButtons();
     setEnabled(true);
@@ -206,9 +213,15 @@ void MainWindow::on_actionL_schen_triggered()
     // A read or a write of it failed, or its outcome is not known: told once.
     if (!written)
         tellNotStored(tr("das Löschen"));
-    if (failedWithdrawals > 0)
-        Statics::showMessage(this, tr("Einige Startzeitplanungen konnten nicht gelöscht werden"),
-                             1);
+    if (failedWithdrawals > 0 || !unread.isEmpty())
+        Statics::showMessage(
+            this,
+            unread.isEmpty()
+                ? tr("Einige Startzeitplanungen konnten nicht gelöscht werden")
+                : tr("Einige Startzeitplanungen konnten nicht gelöscht werden: die Datenbank "
+                     "konnte nicht gelesen werden. %1")
+                      .arg(unread),
+            1);
 }
 
 void MainWindow::on_actionPapierkorb_leeren_triggered()
@@ -227,13 +240,15 @@ void MainWindow::on_actionPapierkorb_leeren_triggered()
         written = command.isOpen();
         QList<int> ids;
         if (written) {
-            const SqlRows rows
-                = db->select(QStringLiteral("SELECT id FROM articles WHERE Folder = -5"))
-                      .legacyValue();
-            written = db->lastErrorText.isEmpty();
-            ids.reserve(rows.size());
-            for (const ArticleRow &row : rows)
-                ids << row.value(QStringLiteral("id")).toInt();
+            // A failed read is no empty trash: the command fails and is told.
+            const Read<SqlRows> rows
+                = db->select(QStringLiteral("SELECT id FROM articles WHERE Folder = -5"));
+            written = rows.ok();
+            if (written) {
+                ids.reserve(rows->size());
+                for (const ArticleRow &row : *rows)
+                    ids << row.value(QStringLiteral("id")).toInt();
+            }
         }
         CommandProgress progress(this, tr("Löschen..."), ids.size());
         int handled = 0;

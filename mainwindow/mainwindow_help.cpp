@@ -13,7 +13,6 @@
 
 #include <QBuffer>
 #include <QFile>
-#include <QImageReader>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -29,6 +28,10 @@ constexpr int kDefaultBannerMinutes = 5;
 // packed or unpacked, is not read.
 constexpr qint64 kMaxDescriptionBytes = 64 * 1024;
 constexpr qint64 kMaxPictureBytes = 2 * 1024 * 1024;
+// The banner's picture is handed back no larger than the window shows it: as wide as the
+// window (at least this) and as high as its description says (else at most this).
+constexpr int kBannerWidthAtLeast = 1200;
+constexpr int kBannerHeightAtMost = 400;
 
 bool isWebAddress(const QUrl &url)
 {
@@ -119,23 +122,14 @@ void MainWindow::applyBannerDescription(const QByteArray &body)
 
 void MainWindow::applyBannerPicture(const QJsonObject &description, const QByteArray &picture)
 {
-    // Checked and decoded on the picture threads; the window goes on meanwhile. A picture
-    // that doesn't decode (or not within the decode time-out) leaves the banner as it was.
+    // Checked and decoded by the picture decoder, at most as large as the banner is shown; the
+    // window goes on meanwhile. A picture that doesn't decode (or not within the decode
+    // time-out) leaves the banner as it was.
+    const int height = description.value(QLatin1String("bannerHeight")).toInt();
+    const QSize shown(qMax(width(), kBannerWidthAtLeast),
+                      height > 0 ? height : kBannerHeightAtMost);
     ImageLimits::decodeLater(
-        this,
-        [picture] {
-            ImageLimits::Decoded result;
-            QBuffer buffer;
-            buffer.setData(picture);
-            QImageReader reader(&buffer);
-            reader.setDecideFormatFromContent(true);
-            result.refusal = ImageLimits::refusal(reader);
-            if (result.refusal.isEmpty()) {
-                result.image = reader.read();
-                result.error = reader.errorString();
-            }
-            return result;
-        },
+        this, ImageLimits::pictureBytes(picture, shown),
         [this, description, picture](const ImageLimits::Decoded &decoded) {
             if (!decoded.refusal.isEmpty())
                 qCInfo(lcNet).noquote() << "Banner picture refused:" << decoded.refusal;

@@ -98,15 +98,17 @@ void MainWindow::on_actionIn_Ausgang_legen_triggered()
                     QStringLiteral("UPDATE articles SET DoCheck=2 WHERE Folder=-2 AND id IN (") + in
                     + QLatin1Char(')'));
             } else {
-                const SqlRows rows
+                // A failed read fails the command: nothing of it is written.
+                const Read<SqlRows> rows
                     = db->select(QStringLiteral("SELECT id FROM articles WHERE "
                                                 "Trash=0 AND Folder=")
                                  + QString::number(folder) + QStringLiteral(" AND id IN (") + in
-                                 + QLatin1Char(')'))
-                          .legacyValue();
-                written = db->lastErrorText.isEmpty();
+                                 + QLatin1Char(')'));
+                written = rows.ok();
+                if (!written)
+                    break;
                 QList<int> here;
-                for (const ArticleRow &row : rows)
+                for (const ArticleRow &row : *rows)
                     here << row.value(QStringLiteral("id")).toInt();
                 if (written && !here.isEmpty())
                     written = db->executeSQL(
@@ -160,10 +162,14 @@ void MainWindow::on_actionPlanen_triggered()
     int unverified = 0;
     for (int id : ids) {
         idTexts << QString::number(id);
-        if (db->selectOne(QStringLiteral("SELECT IsVerified FROM articles WHERE id=")
-                          + idTexts.last())
-                .legacyValue()
-            != QLatin1String("1"))
+        const Read<QString> verified = db->selectOne(
+            QStringLiteral("SELECT IsVerified FROM articles WHERE id=") + idTexts.last());
+        // Not read is not "unverified": the dialog is not opened on a guess.
+        if (!verified.ok()) {
+            tellNotStored(tr("die Planung"));
+            return;
+        }
+        if (*verified != QLatin1String("1"))
             ++unverified;
     }
     const int folder = currentFolder;
@@ -220,18 +226,22 @@ void MainWindow::on_actionSynchronisieren_triggered()
 void MainWindow::on_actionArtikel_online_aufrufen_triggered()
 {
     for (int id : selectedArticleIds()) {
-        const SqlRows rows
-            = db->select(
-                    QStringLiteral("SELECT i.ItemID, a.sandbox FROM articles i, accounts a WHERE "
-                                   "i.Account=a.id AND i.id=")
-                    + QString::number(id))
-                  .legacyValue();
-        if (rows.isEmpty())
+        const Read<SqlRows> rows = db->select(
+            QStringLiteral("SELECT i.ItemID, a.sandbox FROM articles i, accounts a WHERE "
+                           "i.Account=a.id AND i.id=")
+            + QString::number(id));
+        // Not read is not "no listing": the seller learns why nothing opens.
+        if (!rows.ok()) {
+            Statics::showMessage(
+                this, tr("Die Angebote konnten nicht aufgerufen werden: %1").arg(rows.error()), 2);
+            return;
+        }
+        if (rows->isEmpty())
             continue;
-        const QString itemId = rows.first().value(QStringLiteral("ItemID")).toString().trimmed();
+        const QString itemId = rows->first().value(QStringLiteral("ItemID")).toString().trimmed();
         if (itemId.isEmpty())
             continue;
-        const bool sandbox = rows.first().value(QStringLiteral("sandbox")).toInt() == 1;
+        const bool sandbox = rows->first().value(QStringLiteral("sandbox")).toInt() == 1;
         const QString address = Config::address(
             sandbox ? Config::Key::ItemSandboxHost : Config::Key::ItemHost,
             QStringLiteral("/itm/") + QString::fromLatin1(QUrl::toPercentEncoding(itemId)));
@@ -280,23 +290,21 @@ void MainWindow::endListings()
         // Only a listing still running as stored: one whose end is stored already (by an
         // earlier command whose answer was lost, or at another workstation) is not ended
         // again.
-        const SqlRows rows
-            = db->select(QStringLiteral(
-                             "SELECT i.id, i.ItemID, i.Site, i.Title, a.token, a.sandbox FROM "
-                             "articles i, accounts a WHERE i.Account=a.id AND i.Trash=0 AND "
-                             "i.Folder=-9 AND i.id=")
-                         + id)
-                  .legacyValue();
-        if (!db->lastErrorText.isEmpty()) {
+        const Read<SqlRows> rows = db->select(
+            QStringLiteral("SELECT i.id, i.ItemID, i.Site, i.Title, a.token, a.sandbox FROM "
+                           "articles i, accounts a WHERE i.Account=a.id AND i.Trash=0 AND "
+                           "i.Folder=-9 AND i.id=")
+            + id);
+        if (!rows.ok()) {
             // The database can't tell which listings still run: none is ended.
             readFailed = true;
             break;
         }
-        if (rows.isEmpty()) {
+        if (rows->isEmpty()) {
             notRunning << ids.at(i);
             continue;
         }
-        const ArticleRow &article = rows.first();
+        const ArticleRow &article = rows->first();
         const QString title = article.value(QStringLiteral("Title")).toString();
         const QString itemId = article.value(QStringLiteral("ItemID")).toString();
         updateStatusBar(tr("Beende %1...").arg(title), ids.size(), i);
@@ -318,7 +326,8 @@ void MainWindow::endListings()
 
     QSet<int> endedIds;
     QMap<int, QString> marks; // the failure shown in the row
-    QList<int> records;
+    // The activity entries as written: shown once the command is stored.
+    QList<NewsItem> records;
     bool written = false;
     if (!readFailed) {
         Transaction command(db);
@@ -327,9 +336,10 @@ void MainWindow::endListings()
             if (!written)
                 break;
             const QString id = QString::number(outcome.id);
+            const QString stamp
+                = Clock::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
             QMap<QString, QVariant> record {
-                { QStringLiteral("indate"),
-                  Clock::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) },
+                { QStringLiteral("indate"), stamp },
                 { QStringLiteral("title"), outcome.title },
                 { QStringLiteral("itemid"), QString() },
                 { QStringLiteral("databaseid"), outcome.id },
@@ -365,7 +375,15 @@ void MainWindow::endListings()
             const int recordId
                 = written ? db->insertSqlClean(record, QStringLiteral("itemshistory")) : 0;
             written = recordId > 0;
-            records << recordId;
+            NewsItem entry;
+            entry.id = recordId;
+            // As the activity list would read it back.
+            entry.indate = QDateTime::fromString(stamp, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            entry.title = outcome.title;
+            entry.textinfo = record.value(QStringLiteral("textinfo")).toString();
+            entry.infotype = record.value(QStringLiteral("infotype")).toString();
+            entry.databaseid = outcome.id;
+            records << entry;
         }
         written = written && command.commit();
     }
@@ -382,12 +400,8 @@ void MainWindow::endListings()
             if (QTreeWidgetItem *row = IsItemWithIdHere(it.key()))
                 row->setData(0, ItemListRole::DoCheckResultRole, it.value());
         }
-        for (int recordId : qAsConst(records)) {
-            const QList<NewsItem> news
-                = db->selectNews(QStringLiteral("id=") + QString::number(recordId)).legacyValue();
-            if (!news.isEmpty())
-                addNewsItem(news.first());
-        }
+        for (const NewsItem &entry : qAsConst(records))
+            addNewsItem(entry);
         removeListRows(endedIds);
         folderModel->ChangeFolderCount(SpecialFolderId::Active, -endedIds.size(), false);
         folderModel->ChangeFolderCount(SpecialFolderId::Unsold, endedIds.size(), false);
@@ -436,13 +450,15 @@ void MainWindow::askForFees()
             if (!written)
                 break;
             const QString in = CommandProgress::joined(group);
-            const SqlRows rows
+            // A failed read fails the command: nothing of it is written.
+            const Read<SqlRows> rows
                 = db->select(QStringLiteral("SELECT id, DoCheck FROM articles WHERE id IN (") + in
-                             + QLatin1Char(')'))
-                      .legacyValue();
-            written = db->lastErrorText.isEmpty();
+                             + QLatin1Char(')'));
+            written = rows.ok();
+            if (!written)
+                break;
             QList<int> here;
-            for (const ArticleRow &row : rows) {
+            for (const ArticleRow &row : *rows) {
                 if (row.value(QStringLiteral("DoCheck")).toInt() == 2)
                     ++leftOut;
                 else

@@ -11,6 +11,7 @@
 #include "views/paintedtext.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QIcon>
 #include <QLabel>
 #include <QSound>
@@ -67,6 +68,9 @@ bool isDraftFolder(int folder)
 }
 
 constexpr int kTrayMessageMs = 5000;
+// The maximum of a status line that tells something without work under way: the panel shows
+// the text and no progress bar, which would otherwise stand at 0 % until the next progress.
+constexpr int kNoProgress = -1;
 // The most characters the status panel and its tooltip show of a text: more than a screen
 // holds, and laid out at once whatever the length of the text.
 constexpr int kStatusChars = 4000;
@@ -201,9 +205,11 @@ void MainWindow::updateButtons()
 
 void MainWindow::sendNotification(const QString &what)
 {
-    // Without a database (early start-up) the notification is shown.
+    // Without a database (early start-up) the notification is shown, and so it is when the
+    // switch can't be read: a notification too many does no harm, one lost may.
     if (db
-        && db->getOption(QStringLiteral("ShowDesktopNoti"), QStringLiteral("1")).legacyValue()
+        && db->getOption(QStringLiteral("ShowDesktopNoti"), QStringLiteral("1"))
+                .orIfFailed(QStringLiteral("1"))
             != QLatin1String("1"))
         return;
 
@@ -240,7 +246,7 @@ void MainWindow::sendNotification(const QString &what)
     }
 }
 
-void MainWindow::databaseWriteFailed(const QString &connectionName, const QString &error,
+void MainWindow::databaseWriteFailed(const QString &connectionName, const QString &said,
                                      const QString &connectionReason, bool outcomeUnknown)
 {
     if (outcomeUnknown) {
@@ -255,7 +261,7 @@ void MainWindow::databaseWriteFailed(const QString &connectionName, const QStrin
         }
         if (!db || connectionName != db->connectionName()) {
             if (!m_showingWriteFailure)
-                updateStatusBar(unknownStatusText(), 1, 0);
+                updateStatusBar(unknownStatusText(), kNoProgress, 0);
             return;
         }
         if (m_unknownOutcomeQueued || m_showingWriteFailure)
@@ -270,6 +276,9 @@ void MainWindow::databaseWriteFailed(const QString &connectionName, const QStrin
         return;
     }
     const bool connectionLost = !connectionReason.isEmpty();
+    // A failure is never told without its reason, even where the database gave none.
+    const QString error
+        = said.trimmed().isEmpty() ? tr("Die Datenbank nannte keinen Grund.") : said;
     const QString reason = connectionLost ? connectionReason : error;
     if (connectionLost)
         m_databaseDown = true;
@@ -278,7 +287,7 @@ void MainWindow::databaseWriteFailed(const QString &connectionName, const QStrin
     const bool own = db && connectionName == db->connectionName();
     if (!own || (connectionLost && (m_lostNoticeShown || m_sessionRefusedShown))) {
         if (!m_showingWriteFailure)
-            updateStatusBar(tr("Speichern fehlgeschlagen: %1").arg(reason), 1, 0);
+            updateStatusBar(tr("Speichern fehlgeschlagen: %1").arg(reason), kNoProgress, 0);
         return;
     }
     // Failures while the notice is open, or while the list is read again after it, belong
@@ -337,7 +346,7 @@ void MainWindow::tellUnknownOfDialog()
             return;
         }
         m_unknownInDialog = false;
-        updateStatusBar(unknownStatusText(), 1, 0);
+        updateStatusBar(unknownStatusText(), kNoProgress, 0);
     });
 }
 
@@ -429,6 +438,9 @@ void MainWindow::showStored()
     const QList<int> selected = selectedArticleIds();
     const int shown = currentFolder;
     const bool treeRead = reloadFolderTree();
+    // An account filter that could not be read is read again with the list.
+    if (ui->AccountFilterBox->property("unread").toBool())
+        reloadAccountBox();
     reloadData();
     if (currentFolder == shown) {
         QTreeWidget *list = ui->itemlist;
@@ -444,8 +456,9 @@ void MainWindow::showStored()
         folderModel->refreshCounts();
     // The server may not answer yet: read again, less and less often, until the window shows
     // what is stored. While it is away the probe's answer reads it (serverAnswers).
-    if ((!treeRead || !listReadFailure.isEmpty()) && m_storedReads < kStoredReads
-        && !Database::serverAway())
+    if ((!treeRead || !listReadFailure.isEmpty()
+         || ui->AccountFilterBox->property("unread").toBool())
+        && m_storedReads < kStoredReads && !Database::serverAway())
         scheduleStoredRead(kStoredReadMs << qMin(m_storedReads++, 5));
 }
 
@@ -485,7 +498,7 @@ void MainWindow::databaseConnectionBroken(const QString &connectionName, const Q
         QTimer::singleShot(0, this, [this, reason] { Statics::showMessage(this, reason, 2); });
         return;
     }
-    updateStatusBar(reason, 1, 0);
+    updateStatusBar(reason, kNoProgress, 0);
 }
 
 void MainWindow::databaseConnectionRestored(const QString &connectionName)
@@ -498,9 +511,11 @@ void MainWindow::databaseConnectionRestored(const QString &connectionName)
     if (!m_databaseDown)
         return;
     m_databaseDown = false;
-    updateStatusBar(tr("Die Verbindung zur Datenbank besteht wieder."), 1, 0);
+    updateStatusBar(tr("Die Verbindung zur Datenbank besteht wieder."), kNoProgress, 0);
     // A list that could not be read is read again, from the event loop: the statement that
     // found the connection back is still running.
     if (!listReadFailure.isEmpty())
         QTimer::singleShot(0, this, &MainWindow::reloadData);
+    if (ui->AccountFilterBox->property("unread").toBool())
+        QTimer::singleShot(0, this, &MainWindow::reloadAccountBox);
 }

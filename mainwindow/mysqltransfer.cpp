@@ -1,6 +1,7 @@
 #include "mainwindow/mysqltransfer.h"
 
 #include "core/database.h"
+#include "core/databaseerrors.h"
 #include "core/logging.h"
 #include "core/transaction.h"
 
@@ -138,16 +139,27 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
         // Opening a missing file would create an empty one.
         if (!QFileInfo(m_localFile).isFile() || !local.open()) {
             result.outcome = Outcome::LocalNotOpened;
-            result.error = local.lastError().text();
+            result.error = DatabaseErrors::describe(local.lastError().text());
             return result;
         }
 
+        // Not read is not "no tables": nothing is transferred, and the seller learns why.
         QStringList tables;
         {
             QSqlQuery list(local);
-            list.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table'"));
-            while (list.next())
+            list.setForwardOnly(true);
+            const bool listed
+                = list.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table'"));
+            while (listed && list.next())
                 tables << list.value(0).toString();
+            if (!listed || list.lastError().isValid()) {
+                result.outcome = Outcome::LocalNotOpened;
+                result.error = DatabaseErrors::describe(list.lastError().text());
+                qCInfo(lcDb).noquote() << "The local tables could not be listed:" << result.error;
+                list.finish();
+                local.close();
+                return result;
+            }
         }
 
         TransferLog log(m_logFile);
@@ -201,30 +213,42 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
                 stop(table, m_target->lastErrorText);
                 break;
             }
-            const quint64 failedBefore = m_target->failedStatements();
-            QSet<QString> targetColumns;
-            for (const auto &row :
-                 m_target->select(QStringLiteral("SHOW COLUMNS FROM ") + quotedName(table))
-                     .legacyValue())
-                targetColumns.insert(row.value(QStringLiteral("Field")).toString());
-            // A table MySQL has not got is refused; its DELETE tells so below.
-            if (m_target->failedStatements() != failedBefore
-                && m_target->lastOutcome() != Database::Outcome::Refused) {
-                stop(table, m_target->lastErrorText);
+            const Read<SqlRows> shown
+                = m_target->select(QStringLiteral("SHOW COLUMNS FROM ") + quotedName(table));
+            if (!shown.ok() && m_target->lastOutcome() != Database::Outcome::Refused) {
+                stop(table, shown.error());
                 break;
             }
 
             const QString localName = QLatin1Char('"')
                 + QString(table).replace(QLatin1Char('"'), QLatin1String("\"\""))
                 + QLatin1Char('"');
+            // The rows to come and, for a table skipped, the rows left out: not read, the local
+            // file can't be read, and the transfer stops here.
             int rowCount = 0;
             {
                 QSqlQuery count(local);
-                if (count.exec(QStringLiteral("SELECT COUNT(*) FROM ") + localName) && count.next())
-                    rowCount = count.value(0).toInt();
+                if (!count.exec(QStringLiteral("SELECT COUNT(*) FROM ") + localName)
+                    || !count.next()) {
+                    stop(table, DatabaseErrors::describe(count.lastError().text()));
+                    break;
+                }
+                rowCount = count.value(0).toInt();
             }
             if (progress)
                 progress({ table, i + 1, tableCount, 0, rowCount });
+            // Refused, MySQL has no such table (or shows it to nobody): it is skipped like one
+            // whose DELETE is refused. Copied without its columns, every row would be one of
+            // defaults.
+            if (!shown.ok()) {
+                qCInfo(lcDb).noquote() << shown.error() + QStringLiteral("skipping...");
+                log.line(shown.error() + QStringLiteral("skipping..."));
+                result.skippedRows += rowCount;
+                continue;
+            }
+            QSet<QString> targetColumns;
+            for (const auto &row : *shown)
+                targetColumns.insert(row.value(QStringLiteral("Field")).toString());
 
             // Emptied and filled in one transaction: a failure, or a connection lost on the
             // way, leaves the table as it was.
@@ -249,7 +273,7 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
             QSqlQuery rows(local);
             rows.setForwardOnly(true);
             if (!rows.exec(QStringLiteral("SELECT * FROM ") + localName)) {
-                stop(table, rows.lastError().text());
+                stop(table, DatabaseErrors::describe(rows.lastError().text()));
                 break;
             }
             const auto columns = commonColumns(rows.record(), targetColumns);
@@ -344,6 +368,11 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
             }
             if (!going || !send())
                 break;
+            // A row that could not be read ends the table half-way: it is not kept so.
+            if (rows.lastError().isValid()) {
+                stop(table, DatabaseErrors::describe(rows.lastError().text()));
+                break;
+            }
             if (!refill.commit()) {
                 stop(table,
                      m_target->lastOutcome() == Database::Outcome::Unknown

@@ -35,7 +35,8 @@ public:
     struct Result
     {
         Outcome outcome = Outcome::Completed;
-        // Why the transfer stopped, naming the table, as the seller reads it.
+        // Why the transfer stopped, naming the table, or why the local file could not be read,
+        // as the seller reads it.
         QString error;
         // The table the transfer stopped at.
         QString table;

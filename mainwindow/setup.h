@@ -46,11 +46,23 @@ private slots:
     void on_pushButton_clicked();
 
 private:
+    // Shows the stored general options; false, with m_optionsLocked set, when they can't be
+    // read: their fields are then locked and OK stores none of them.
+    bool loadOptions();
+    // Locks the fields of the general options, saying why in their tooltips: OK stores none.
+    void lockOptions(const QString &why);
+    // Tells once per dialog why something could not be read.
+    void tellReadFailure(const QString &text);
     void loadMySqlSettings();
-    void saveMySqlSettings();
-    // Stores the option "datapath" in the database the program reads it from at start:
-    // the one of the default data folder.
-    void storeDataPath(const QString &path);
+    // False after a message when "mysql.setup" could not be written.
+    bool saveMySqlSettings();
+    // Stores the option "datapath" in the database the program reads it from at start (the
+    // default data folder's) when that is another than the one in use; false, with `error`
+    // set, when it is not stored.
+    bool storeDataPathForStart(const QString &path, QString *error);
+    // Why the program would not open the data folder `folder` at its next start, as the start
+    // tells it (no database in it, not the seller's own); empty when it would.
+    static QString dataFolderRefusal(const QString &folder);
     void openAccountDialog(const QString &id, const QString &name, int acceptProtect);
     void endTransfer();
 
@@ -58,4 +70,8 @@ private:
     std::unique_ptr<Ui::Setup> m_ui;
     std::unique_ptr<Database> db;
     bool m_transferring = false;
+    // Why the general options are not stored on OK (not read when the dialog opened, or a
+    // database that is only read); empty when they are.
+    QString m_optionsLocked;
+    bool m_readFailureTold = false;
 };

@@ -22,9 +22,19 @@ void Setup::loadAccounts()
     QTreeWidget *list = m_ui->AccountList;
     list->clear();
     const QIcon icon(QStringLiteral(":/buttons/images/ebaybag.png"));
-    for (const auto &row :
-         db->select(QStringLiteral("SELECT * FROM accounts ORDER BY accountname ASC"))
-             .legacyValue()) {
+    const Read<SqlRows> accounts
+        = db->select(QStringLiteral("SELECT * FROM accounts ORDER BY accountname ASC"));
+    if (!accounts.ok()) {
+        // An empty list would say that no account is stored.
+        const QString why
+            = tr("Die eBay Konten konnten nicht gelesen werden: %1").arg(accounts.error());
+        list->setToolTip(why);
+        list->show();
+        tellReadFailure(why);
+        return;
+    }
+    list->setToolTip(QString());
+    for (const auto &row : *accounts) {
         auto *item = new QTreeWidgetItem(list);
         const QString id = row.value(QStringLiteral("id")).toString();
         item->setText(0, row.value(QStringLiteral("accountname")).toString());

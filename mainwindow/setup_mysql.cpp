@@ -31,7 +31,7 @@ void Setup::loadMySqlSettings()
     m_ui->MySQLImagePath->setText(setup.imagePath);
 }
 
-void Setup::saveMySqlSettings()
+bool Setup::saveMySqlSettings()
 {
     MySqlSetup setup;
     setup.hostname = m_ui->MySQLHostName->text();
@@ -45,12 +45,14 @@ void Setup::saveMySqlSettings()
     const bool saved = setup.save(db->getCurrentDataDir());
     // The password in it is only scrambled: the file is for the seller's eyes alone.
     Statics::setOwnerOnly(db->getCurrentDataDir() + QStringLiteral("mysql.setup"));
-    if (!saved)
+    if (!saved) {
         Statics::showMessage(
             this,
             tr("Die MySQL Einstellungen konnten nicht in \"%1\" gespeichert werden")
                 .arg(db->getCurrentDataDir() + QStringLiteral("mysql.setup")),
             2);
+        return false;
+    }
 
     // On a shared database the property says whether this workstation's workers work or
     // leave it to the synchronising one; without it every workstation would synchronise.
@@ -63,6 +65,7 @@ void Setup::saveMySqlSettings()
     else if (db->isMySQL && !setup.active)
         Statics::showMessage(this, tr("Starte neu, um zurück auf die lokale Datenbank zu wechseln"),
                              0);
+    return true;
 }
 
 void Setup::on_MySQLActive_stateChanged(int)
@@ -176,7 +179,12 @@ void Setup::on_MySQLUploadLocalData_clicked()
 
     switch (result.outcome) {
     case MySqlTransfer::Outcome::LocalNotOpened:
-        Statics::showMessage(this, tr("Kann die lokale Datenbank nicht öffnen"), 2);
+        Statics::showMessage(
+            this,
+            result.error.isEmpty()
+                ? tr("Kann die lokale Datenbank nicht öffnen")
+                : tr("Kann die lokale Datenbank nicht öffnen: %1").arg(result.error),
+            2);
         break;
     case MySqlTransfer::Outcome::LogNotCreated:
         Statics::showMessage(this, tr("Logfile kann nicht erstellt werden"), 2);

@@ -7,9 +7,11 @@
 #include "core/desktopopen.h"
 #include "core/logging.h"
 #include "core/statics.h"
+#include "core/transaction.h"
 #include "marketplace/api_ebay.h"
 
 #include <QPushButton>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
@@ -25,24 +27,32 @@ SetupAccount::SetupAccount(QWidget *parent, QString accountId, QString accountNa
     , secretId(Api_Ebay::getUidForSession())
 {
     m_ui->setupUi(this);
-    const QString privacy = Config::serverAddress(QStringLiteral("/dsgvo"));
-    if (!privacy.isEmpty())
-        m_ui->label_6->setText(m_ui->label_6->text().replace(
-            QLatin1String("href=\"/dsgvo\""),
-            QStringLiteral("href=\"%1\"").arg(privacy.toHtmlEscaped())));
 
     m_ui->ebayName->setText(accountName);
     m_ui->ebayName->setFocus();
     m_ui->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(false);
 
+    bool unread = false;
     if (!this->accountId.isEmpty()) {
-        const SqlRows rows = db->select(QStringLiteral("SELECT * FROM accounts WHERE id=")
-                                        + QString::number(this->accountId.toInt()))
-                                 .legacyValue();
-        if (!rows.isEmpty()) {
-            if (rows.first().value(QStringLiteral("sandbox")).toInt() == 1)
+        const Read<SqlRows> rows = db->select(QStringLiteral("SELECT * FROM accounts WHERE id=")
+                                              + QString::number(this->accountId.toInt()));
+        if (!rows.ok()) {
+            // Renewed without its row, the account would lose its stored sandbox and small
+            // business marks: nothing is offered that would store it.
+            unread = true;
+            const QString why = rows.error();
+            QTimer::singleShot(0, this, [this, why] {
+                Statics::showMessage(
+                    this,
+                    tr("Das Konto konnte nicht gelesen werden: %1\n\nSein Token kann so nicht "
+                       "erneuert werden. Versuche es später noch einmal.")
+                        .arg(why),
+                    2);
+            });
+        } else if (!rows->isEmpty()) {
+            if (rows->first().value(QStringLiteral("sandbox")).toInt() == 1)
                 m_ui->sandBox->setChecked(true);
-            if (rows.first().value(QStringLiteral("smallbiz")).toInt() == 1)
+            if (rows->first().value(QStringLiteral("smallbiz")).toInt() == 1)
                 m_ui->Kleinunternehmer->setChecked(true);
         }
         m_ui->label->setText(tr("Bestehenden Token aktualisieren"));
@@ -50,6 +60,14 @@ SetupAccount::SetupAccount(QWidget *parent, QString accountId, QString accountNa
     m_ui->ProtectBox->setChecked(acceptProtect == 1);
     m_ui->sandBox->setVisible(false);
     updateEnabled();
+    if (unread) {
+        for (QWidget *field :
+             { static_cast<QWidget *>(m_ui->ProtectBox), static_cast<QWidget *>(m_ui->ebayName),
+               static_cast<QWidget *>(m_ui->Kleinunternehmer),
+               static_cast<QWidget *>(m_ui->authButton),
+               static_cast<QWidget *>(m_ui->fetchButton) })
+            field->setEnabled(false);
+    }
 
     adjustSize();
     setMinimumSize(size());
@@ -120,6 +138,20 @@ void SetupAccount::on_sandBox_toggled(bool checked)
     updateEnabled();
 }
 
+// The privacy statement is a page of the maker's site; the link opens it or says why it can't.
+void SetupAccount::on_label_6_linkActivated(const QString &)
+{
+    const QString privacy = Config::serverAddress(QStringLiteral("/dsgvo"));
+    if (privacy.isEmpty()) {
+        Statics::showMessage(this,
+                             tr("Die Datenschutzbestimmungen sind nicht erreichbar: Es ist keine "
+                                "Adresse für sie eingerichtet."),
+                             1);
+        return;
+    }
+    DesktopOpen::webPage(this, QUrl(privacy));
+}
+
 void SetupAccount::on_authButton_clicked()
 {
     if (!checkConfiguration(true))
@@ -175,38 +207,59 @@ bool SetupAccount::storeAccount(const QString &token, const QString &expiry,
     row.insert(QStringLiteral("sandbox"), m_ui->sandBox->isChecked() ? 1 : 0);
     row.insert(QStringLiteral("smallbiz"), m_ui->Kleinunternehmer->isChecked() ? 1 : 0);
 
-    QString id = accountId.isEmpty() ? QString() : QString::number(accountId.toInt());
-    if (id.isEmpty()) {
-        // A second row for the same account would make the next synchronisation read every
-        // listing again as new: renew the row that is there.
-        id = db->selectOne(QStringLiteral("SELECT id FROM accounts WHERE LOWER(accountname) = "
-                                          "LOWER('%1') ORDER BY id")
-                               .arg(Database::escapeString(name)))
-                 .legacyValue();
-    }
-
-    if (id.isEmpty()) {
-        row.insert(QStringLiteral("active"), 1);
-        if (db->insertSqlClean(row, QStringLiteral("accounts")) == 0) {
-            Statics::showMessage(this, db->lastErrorText, 2);
-            return false;
+    // The look-up and the write are one: a look-up that fails stores nothing, and a second
+    // row for an account already stored is never written.
+    bool stored = false;
+    bool added = false;
+    bool gone = false;
+    {
+        Transaction store(*db);
+        stored = store.isOpen();
+        QString id = accountId.isEmpty() ? QString() : QString::number(accountId.toInt());
+        if (stored && id.isEmpty()) {
+            // A second row for the same account would make the next synchronisation read
+            // every listing again as new: renew the row that is there.
+            const Read<QString> known
+                = db->selectOne(QStringLiteral("SELECT id FROM accounts WHERE "
+                                               "LOWER(accountname) = LOWER('%1') ORDER BY id")
+                                    .arg(Database::escapeString(name)));
+            stored = known.ok();
+            if (stored)
+                id = *known;
         }
-        signUpForNewsletter(apiresult);
-        return true;
+        if (stored && id.isEmpty()) {
+            row.insert(QStringLiteral("active"), 1);
+            stored = db->insertSqlClean(row, QStringLiteral("accounts")) > 0;
+            added = true;
+        } else if (stored) {
+            const Read<int> there
+                = db->selectCount(QStringLiteral("SELECT id FROM accounts WHERE id=") + id);
+            stored = there.ok();
+            gone = stored && *there == 0;
+            stored = stored && !gone
+                && db->updateSqlClean(row, QStringLiteral("accounts"), QStringLiteral("id=") + id);
+        }
+        stored = stored && store.commit();
     }
-
-    if (db->selectCount(QStringLiteral("SELECT id FROM accounts WHERE id=") + id).legacyValue()
-        == 0) {
+    if (gone) {
         Statics::showMessage(this,
                              tr("Das Konto ist nicht mehr vorhanden; der Token wurde nicht "
                                 "gespeichert. Lege das Konto neu an."),
                              2);
         return false;
     }
-    if (!db->updateSqlClean(row, QStringLiteral("accounts"), QStringLiteral("id=") + id)) {
-        Statics::showMessage(this, db->lastErrorText, 2);
+    if (!stored) {
+        // Fetching the token again stores it once: the row is looked up by the account's name.
+        Statics::showMessage(
+            this,
+            db->lastOutcome() == Database::Outcome::Unknown
+                ? tr("Ob das Konto gespeichert wurde, ist nicht bekannt: %1").arg(db->lastErrorText)
+                : tr("Das Konto wurde nicht gespeichert: %1").arg(db->lastErrorText),
+            2);
         return false;
     }
+    if (added)
+        signUpForNewsletter(apiresult);
     return true;
 }
 

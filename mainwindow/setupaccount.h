@@ -33,6 +33,7 @@ private slots:
     void on_fetchButton_clicked();
     void on_sandBox_toggled(bool checked);
     void on_ProtectBox_toggled(bool checked);
+    void on_label_6_linkActivated(const QString &link);
 
 private:
     // False (after telling the user what is missing) when calls can't be made.

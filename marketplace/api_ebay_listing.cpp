@@ -5,8 +5,10 @@
 
 #include "core/config.h"
 #include "core/database.h"
+#include "core/imagelimits.h"
 #include "core/logging.h"
 #include "core/statics.h"
+#include "core/untrustedfile.h"
 #include "marketplace/itemmapping.h"
 #include "marketplace/tradingtransport.h"
 
@@ -88,12 +90,23 @@ QString listingOfRepeatedUuid(const XmlNode &root)
 
 QString Api_Ebay::uploadPicture(const QString &file, const QString &siteId)
 {
-    QFile picture(file);
-    if (!picture.open(QIODevice::ReadOnly)) {
-        m_lastFail = tr("Das Bild \"%1\" konnte nicht gelesen werden.").arg(file);
+    // Read once from the descriptor opened (a plain file of the picture folder, no link),
+    // checked by the picture decoder, and those bytes go up: nothing but a picture within
+    // the limits leaves the machine.
+    QByteArray data;
+    QString error;
+    if (!UntrustedFile::read(file, UntrustedFile::Links::Refused, UntrustedFile::kMaxPictureBytes,
+                             &data, &error)) {
+        m_lastFail = tr("Das Bild \"%1\" konnte nicht gelesen werden: %2").arg(file, error);
         return QString();
     }
-    const QByteArray data = picture.readAll();
+    const ImageLimits::Decoded checked
+        = ImageLimits::decodeWithin(ImageLimits::pictureBytes(data, Statics::thumbBox()));
+    if (!checked.refusal.isEmpty() || checked.image.isNull()) {
+        m_lastFail = tr("Das Bild \"%1\" wird nicht hochgeladen: %2")
+                         .arg(file, checked.refusal.isEmpty() ? checked.error : checked.refusal);
+        return QString();
+    }
     const QString name = QFileInfo(file).fileName();
 
     TradingTransport::Call call;
@@ -126,6 +139,14 @@ bool Api_Ebay::verifyItem(int mode, const QMap<QString, QVariant> &row,
     m_lastFail.clear();
     lastItemId.clear();
     lastCallSent = false;
+    // The marketplace's limit is on the description as it is sent, its placeholders filled: an
+    // article over it is refused before anything of it is read, uploaded or sent.
+    const QString tooLong = ItemMapping::descriptionRefusal(row);
+    if (!tooLong.isEmpty()) {
+        m_lastFail = tooLong;
+        messages.append(m_lastFail);
+        return false;
+    }
     const QString articleId = row.value(QStringLiteral("id")).toString();
     const QString siteId = row.value(QStringLiteral("Site")).toString().isEmpty()
         ? QStringLiteral("77")
@@ -138,24 +159,28 @@ bool Api_Ebay::verifyItem(int mode, const QMap<QString, QVariant> &row,
     for (const auto &picture : pictures)
         (isMainPicture(picture) ? ownPictures : variationPictures).append(picture);
     if (db && !articleId.isEmpty()) {
-        listing.variations
-            = db->select(QStringLiteral(
-                             "SELECT * FROM articles_variations WHERE article_id='%1' ORDER BY id")
-                             .arg(Database::escapeString(articleId)))
-                  .legacyValue();
-        if (db->lastErrorText.isEmpty() && mode != Schedule && !listing.variations.isEmpty())
-            variationPictures
-                = db->select(
-                        QStringLiteral("SELECT * FROM articles_images WHERE article_id='%1' AND "
-                                       "variant_name <> '' ORDER BY id")
-                            .arg(Database::escapeString(articleId)))
-                      .legacyValue();
-        // Never an article without the variations it has.
-        if (!db->lastErrorText.isEmpty()) {
-            m_lastFail = tr("Der Artikel konnte nicht aus der Datenbank gelesen werden: %1")
-                             .arg(db->lastErrorText);
+        // Never an article without the variations it has, nor its variations without their
+        // pictures: a read that failed sends nothing.
+        const auto unread = [&](const QString &error) {
+            m_lastFail
+                = tr("Der Artikel konnte nicht aus der Datenbank gelesen werden: %1").arg(error);
             messages.append(m_lastFail);
             return false;
+        };
+        const Read<SqlRows> variations = db->select(
+            QStringLiteral("SELECT * FROM articles_variations WHERE article_id='%1' ORDER BY id")
+                .arg(Database::escapeString(articleId)));
+        if (!variations.ok())
+            return unread(variations.error());
+        listing.variations = *variations;
+        if (mode != Schedule && !listing.variations.isEmpty()) {
+            const Read<SqlRows> stored
+                = db->select(QStringLiteral("SELECT * FROM articles_images WHERE article_id='%1' "
+                                            "AND variant_name <> '' ORDER BY id")
+                                 .arg(Database::escapeString(articleId)));
+            if (!stored.ok())
+                return unread(stored.error());
+            variationPictures = *stored;
         }
     }
     if (mode == Add || mode == Relist)
@@ -173,6 +198,14 @@ bool Api_Ebay::verifyItem(int mode, const QMap<QString, QVariant> &row,
             return image;
         if (uploaded.contains(image))
             return uploaded.value(image);
+        // A row names a file of the picture folder; one written by another workstation or
+        // restored from a backup may name any other ("../../privat.jpg").
+        if (!UntrustedFile::insideFolder(folder, image)) {
+            m_lastFail = tr("Das Bild \"%1\" liegt nicht im Bildordner des Programms und wird "
+                            "nicht hochgeladen.")
+                             .arg(image);
+            return QString();
+        }
         const QString url = uploadPicture(folder + image, siteId);
         if (!url.isEmpty())
             uploaded.insert(image, url);

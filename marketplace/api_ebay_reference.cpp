@@ -479,7 +479,8 @@ QString Api_Ebay::getCategorySpecifics(const QString &categoryId, const QString 
         m_lastFail = answer.failure;
         return QString();
     }
-    return QString::fromUtf8(answer.raw);
+    // As the reply was read and checked: the editor reads it again as text.
+    return XmlNode::decode(answer.raw);
 }
 
 QList<QMap<QString, QString>> Api_Ebay::getCategoryFeatures(const QString &categoryId,

@@ -1,5 +1,6 @@
 #include "marketplace/itemmapping.h"
 
+#include "core/descriptionlimit.h"
 #include "marketplace/articlemodel.h"
 #include "marketplace/xmlnode.h"
 
@@ -254,13 +255,48 @@ struct MarkupPlace
 // in it shows as written and never becomes markup; its line breaks stay line breaks. Inside a
 // tag it can make no attribute of its own and leave no quoted value ('=', blanks and quotes as
 // references), and an address that would run script gets a scheme that does nothing.
-QString placeholderText(const QString &value, const MarkupPlace &place)
+//
+// Appended to `out` character by character; false, with `out` left as far as it came, as soon
+// as `out` is longer than `limit`.
+bool appendPlaceholderText(QString &out, const QString &value, const MarkupPlace &place, int limit)
 {
-    QString html = value.toHtmlEscaped().replace(QLatin1Char('\''), QLatin1String("&#39;"));
+    const auto escaped = [&out](QChar c) {
+        switch (c.unicode()) {
+        case '<':
+            out += QLatin1String("&lt;");
+            return true;
+        case '>':
+            out += QLatin1String("&gt;");
+            return true;
+        case '&':
+            out += QLatin1String("&amp;");
+            return true;
+        case '"':
+            out += QLatin1String("&quot;");
+            return true;
+        case '\'':
+            out += QLatin1String("&#39;");
+            return true;
+        default:
+            return false;
+        }
+    };
     if (!place.inTag) {
-        html.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-        html.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-        return html.replace(QLatin1Char('\n'), QLatin1String("<br>"));
+        for (int i = 0; i < value.size(); ++i) {
+            const QChar c = value.at(i);
+            if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
+                // "\r\n", "\r" and "\n" each end a line.
+                if (c == QLatin1Char('\r') && i + 1 < value.size()
+                    && value.at(i + 1) == QLatin1Char('\n'))
+                    ++i;
+                out += QLatin1String("<br>");
+            } else if (!escaped(c)) {
+                out += c;
+            }
+            if (out.size() > limit)
+                return false;
+        }
+        return true;
     }
     // Browsers drop blanks and control characters anywhere in an address's scheme.
     static const QRegularExpression blanks(
@@ -270,41 +306,52 @@ QString placeholderText(const QString &value, const MarkupPlace &place)
         QStringLiteral("^(javascript|vbscript|mhtml|livescript|jscript|data):"),
         QRegularExpression::CaseInsensitiveOption);
     if (QString(value).remove(blanks).contains(scriptAddress))
-        html.prepend(QLatin1String("unsafe:"));
-    QString out;
-    out.reserve(html.size());
-    for (const QChar c : qAsConst(html)) {
+        out += QLatin1String("unsafe:");
+    for (const QChar c : value) {
         if (c == QLatin1Char('=') || c.isSpace() || c.unicode() < 0x20)
             out += QStringLiteral("&#%1;").arg(c.unicode());
-        else
+        else if (!escaped(c))
             out += c;
+        if (out.size() > limit)
+            return false;
     }
-    return out;
+    return true;
 }
 
 // The description with the template's placeholders filled in, in one pass, so that a
-// placeholder inside a filled-in text stays as it is.
-QString fillPlaceholders(const QString &description, const ArticleRow &row)
+// placeholder inside a filled-in text stays as it is. Stops as soon as the text is longer
+// than `limit` (then `fits` is false): a short description of many placeholders, each
+// filled with a long free text, would otherwise grow without bound.
+QString fillPlaceholders(const QString &description, const ArticleRow &row, int limit, bool *fits)
 {
     static const QRegularExpression placeholder(QStringLiteral("\\$(frei_0[1-5]|notes)\\$"));
+    *fits = false;
     QString out;
-    out.reserve(description.size());
+    out.reserve(qMin(description.size(), limit) + 1);
     MarkupPlace place;
     int last = 0;
     auto it = placeholder.globalMatch(description);
     while (it.hasNext()) {
         const QRegularExpressionMatch match = it.next();
         const QStringRef before = description.midRef(last, match.capturedStart() - last);
+        if (out.size() + before.size() > limit)
+            return out;
         out += before;
         place.pass(QStringView(before.constData(), before.size()));
         const QString key = match.captured(1);
-        out += placeholderText(key == QLatin1String("notes")
-                                   ? text(row, QStringLiteral("Notes"))
-                                   : text(row, QStringLiteral("Free_") + key.right(2)),
-                               place);
+        const QString value = key == QLatin1String("notes")
+            ? text(row, QStringLiteral("Notes"))
+            : text(row, QStringLiteral("Free_") + key.right(2));
+        // Its text is never shorter than the value.
+        if (out.size() + value.size() > limit || !appendPlaceholderText(out, value, place, limit))
+            return out;
         last = match.capturedEnd();
     }
-    out += description.midRef(last);
+    const QStringRef rest = description.midRef(last);
+    if (out.size() + rest.size() > limit)
+        return out;
+    out += rest;
+    *fits = true;
     return out;
 }
 
@@ -441,8 +488,9 @@ void ItemWriter::write()
 
     element(QStringLiteral("Title"), text(m_row, QStringLiteral("Title")));
     elementIfSet(QStringLiteral("SubTitle"), QStringLiteral("SubTitle"));
-    element(QStringLiteral("Description"),
-            fillPlaceholders(text(m_row, QStringLiteral("Description")), m_row));
+    // Callers refuse an article whose description doesn't fit (descriptionRefusal()): what is
+    // written of one that doesn't is never more than the limit.
+    element(QStringLiteral("Description"), sentDescription(m_row, nullptr));
     writeCategories();
     if (integer(m_row, QStringLiteral("ConditionID")) > 0)
         element(QStringLiteral("ConditionID"),
@@ -1183,6 +1231,28 @@ bool hasVariations(const Listing &listing)
 void writeItem(QXmlStreamWriter &xml, const Listing &listing, Purpose purpose)
 {
     ItemWriter(xml, listing, purpose).write();
+}
+
+QString sentDescription(const ArticleRow &row, bool *fits)
+{
+    bool within = false;
+    const QString description = fillPlaceholders(text(row, QStringLiteral("Description")), row,
+                                                 DescriptionLimit::kMaxChars, &within);
+    if (fits)
+        *fits = within;
+    return description;
+}
+
+QString descriptionRefusal(const ArticleRow &row)
+{
+    const QString stored = text(row, QStringLiteral("Description"));
+    // Over the limit as it is stored: its length is known.
+    const QString tooLong = DescriptionLimit::refusal(stored);
+    if (!tooLong.isEmpty())
+        return tooLong;
+    bool fits = false;
+    sentDescription(row, &fits);
+    return fits ? QString() : DescriptionLimit::filledRefusal();
 }
 
 QString localTimeText(const QDateTime &time)

@@ -44,8 +44,18 @@ struct Listing
 // True when the article is listed with variations (and so with the fixed-price calls).
 bool hasVariations(const Listing &listing);
 
-// Writes the <Item> element for the purpose.
+// Writes the <Item> element for the purpose. The description of an article that
+// descriptionRefusal() refuses is never written whole: refuse such an article first.
 void writeItem(QXmlStreamWriter &xml, const Listing &listing, Purpose purpose);
+
+// The description as it is sent: the row's Description with its placeholders ($frei_01$ to
+// $frei_05$, $notes$) filled with the free texts and notes, as text. Filling stops as soon as
+// the text passes the marketplace's limit (DescriptionLimit): then `fits` becomes false and the
+// text is the part built, never much longer than the limit.
+QString sentDescription(const ArticleRow &row, bool *fits);
+// Empty when the description as it is sent fits the marketplace's limit; else why not, in
+// German.
+QString descriptionRefusal(const ArticleRow &row);
 
 // Fills the record from an <Item> of GetItem (or GetSellerList): the members and every
 // article column the item carries, its variations and its pictures.

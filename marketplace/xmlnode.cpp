@@ -5,9 +5,12 @@
 
 #include <QCoreApplication>
 #include <QHash>
+#include <QTextCodec>
+#include <QTextDecoder>
 #include <QXmlStreamReader>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -28,6 +31,54 @@ constexpr qint64 kAttributeBytes = 96;
 constexpr qint64 kTextBytes = 48;
 constexpr qint64 kNameBytes = 64;
 constexpr qint64 kMinTreeBytes = 1024 * 1024;
+
+constexpr int kUtf8Mib = 106;
+// Where the XML declaration must have ended (it holds a version, an encoding name and a
+// standalone flag).
+constexpr int kDeclarationBytes = 4096;
+
+// The codec QXmlStreamReader reads a document given as bytes with: the one its first four
+// bytes show (UTF-32 or UTF-16, with a byte order mark or a '<' of that width; else UTF-8),
+// or the one its XML declaration names, which replaces it. Null for a name no codec has (the
+// reader refuses such a document).
+QTextCodec *readerCodec(const QByteArray &xml)
+{
+    int mib = kUtf8Mib;
+    if (xml.size() >= 4) {
+        const auto at = [&xml](int i) {
+            return uchar(xml.at(i));
+        };
+        if ((at(0) == 0 && at(1) == 0 && at(2) == 0xfe && at(3) == 0xff)
+            || (at(0) == 0xff && at(1) == 0xfe && at(2) == 0 && at(3) == 0))
+            mib = 1017; // UTF-32 with a byte order mark
+        else if (at(0) == 0x3c && at(1) == 0 && at(2) == 0 && at(3) == 0)
+            mib = 1019; // UTF-32LE
+        else if (at(0) == 0 && at(1) == 0 && at(2) == 0 && at(3) == 0x3c)
+            mib = 1018; // UTF-32BE
+        else if ((at(0) == 0xfe && at(1) == 0xff) || (at(0) == 0xff && at(1) == 0xfe))
+            mib = 1015; // UTF-16 with a byte order mark
+        else if (at(0) == 0x3c && at(1) == 0)
+            mib = 1014; // UTF-16LE
+        else if (at(0) == 0 && at(1) == 0x3c)
+            mib = 1013; // UTF-16BE
+    }
+    QTextCodec *codec = QTextCodec::codecForMib(mib);
+    // The declaration, read as the reader reads it, from the document's beginning.
+    QXmlStreamReader head(xml.left(kDeclarationBytes));
+    if (head.readNext() == QXmlStreamReader::StartDocument && !head.documentEncoding().isEmpty())
+        codec = QTextCodec::codecForName(head.documentEncoding().toLatin1());
+    return codec;
+}
+
+// The text of `xml` in `codec`, as a reader's decoder gives it (a byte order mark dropped);
+// read as UTF-8 without one.
+QString decoded(const QByteArray &xml, const QTextCodec *codec)
+{
+    if (!codec)
+        return QString::fromUtf8(xml);
+    const std::unique_ptr<QTextDecoder> decoder(codec->makeDecoder());
+    return decoder->toUnicode(xml);
+}
 
 // One element: its name, its own text and its attributes as places in the document's
 // arrays, and its place among its siblings.
@@ -115,6 +166,11 @@ private:
     }
 };
 
+QString XmlNode::decode(const QByteArray &xml)
+{
+    return decoded(xml, readerCodec(xml));
+}
+
 XmlNode XmlNode::parse(const QByteArray &xml, QString *error, Failure *failure)
 {
     return parse(xml, Limits(), error, failure);
@@ -141,15 +197,29 @@ XmlNode XmlNode::parse(const QByteArray &xml, const Limits &limits, QString *err
             Failure::TooLarge,
             tr("Das Dokument ist größer als %1.").arg(Statics::sizeText(limits.maxDocumentBytes)));
 
-    // Before the reader: it would take minutes over an element of very many attributes. Each
-    // attribute has an '=' of its own, so a document with no more of them than an element
-    // may have attributes needs no scan (a page of listings has a few dozen), unless it
-    // declares a document type of its own, whose attribute lists give defaults without one:
-    // a document with an internal subset is refused.
+    // Before the reader: it would take minutes over an element of very many attributes. The
+    // scan reads what the reader reads: the bytes of a document in UTF-8 (as good as every
+    // reply), whose bytes below 0x80 are its characters below 0x80; any other encoding is
+    // decoded first, and the reader is given that text, so that both see the same characters
+    // (in UTF-16 a name character such as U+0122 holds the byte of '"'). Each attribute has an
+    // '=' of its own, so a document with no more of them than an element may have attributes
+    // needs no scan (a page of listings has a few dozen), unless it declares a document type
+    // of its own, whose attribute lists give defaults without one: a document with an internal
+    // subset is refused.
+    const QTextCodec *codec = readerCodec(xml);
+    const bool asBytes = !codec || codec->mibEnum() == kUtf8Mib;
+    QString text;
+    if (!asBytes)
+        text = decoded(xml, codec);
+    const auto needsScan = [&]() {
+        if (asBytes)
+            return std::count(xml.cbegin(), xml.cend(), '=') > limits.maxAttributes
+                || xml.contains("<!DOCTYPE");
+        return text.count(QLatin1Char('=')) > limits.maxAttributes
+            || text.contains(QLatin1String("<!DOCTYPE"));
+    };
     XmlAttributeScan attributeScan(limits.maxAttributes);
-    if ((std::count(xml.cbegin(), xml.cend(), '=') > limits.maxAttributes
-         || xml.contains("<!DOCTYPE"))
-        && !attributeScan.feed(xml)) {
+    if (needsScan() && !(asBytes ? attributeScan.feed(xml) : attributeScan.feed(text))) {
         if (attributeScan.internalSubset())
             return fail(Failure::Declarations, internalSubsetRefusal());
         return fail(Failure::TooLarge,
@@ -187,17 +257,16 @@ XmlNode XmlNode::parse(const QByteArray &xml, const Limits &limits, QString *err
         QString split;
     };
     std::vector<Open> open;
-    QXmlStreamReader reader(xml);
+    // Given text, the reader keeps to it and ignores the encoding the declaration names.
+    QXmlStreamReader reader;
+    if (asBytes) {
+        reader.addData(xml);
+    } else {
+        reader.addData(text);
+        text = QString();
+    }
     while (!reader.atEnd()) {
         switch (reader.readNext()) {
-        case QXmlStreamReader::DTD: {
-            // The scan above reads the bytes as UTF-8 or Latin-1; in another encoding the
-            // declaration, as the reader gives it before the first element, is scanned.
-            XmlAttributeScan declaration(limits.maxAttributes);
-            if (!declaration.feed(reader.text().toString()) && declaration.internalSubset())
-                return fail(Failure::Declarations, internalSubsetRefusal());
-            break;
-        }
         case QXmlStreamReader::StartElement: {
             if (int(open.size()) >= limits.maxDepth)
                 return fail(Failure::TooDeep,

@@ -48,6 +48,11 @@ public:
     static XmlNode parse(const QByteArray &xml, const Limits &limits, QString *error = nullptr,
                          Failure *failure = nullptr);
 
+    // The document as text, decoded as parse() reads it: UTF-8, unless its first bytes show
+    // UTF-16 or UTF-32 or its XML declaration names another encoding. What a caller reads again
+    // with a reader of its own, from text, is what parse() checked.
+    static QString decode(const QByteArray &xml);
+
     bool isNull() const { return !m_doc; }
     QString name() const;
     // The element's own text (character data and CDATA), without that of its children.

@@ -13,6 +13,7 @@ packages=(
   cmake g++ make pkg-config
   qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite libqt5sql5-mysql
   qtwebengine5-dev qtmultimedia5-dev qttools5-dev qttools5-dev-tools qttranslations5-l10n
+  qt5-image-formats-plugins
   zlib1g-dev sqlite3 libsqlite3-dev
   xvfb xauth mariadb-server mariadb-client dbus-daemon
 )

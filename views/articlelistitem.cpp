@@ -1,5 +1,6 @@
 #include "views/articlelistitem.h"
 
+#include "core/untrustedfile.h"
 #include "views/itemlistroles.h"
 #include "views/itemlistwidget.h"
 
@@ -292,7 +293,10 @@ QVariant ArticleListRow::value(int role) const
     case LastErrorRole:
         return m_lastError;
     case ImageThumbRole:
-        return m_thumb.isEmpty() ? QString() : m_thumbFolder + m_thumb;
+        // A name that leads out of the thumbnail folder (a row of another workstation or a
+        // restored backup may hold "../…") shows no picture.
+        return UntrustedFile::insideFolder(m_thumbFolder, m_thumb) ? m_thumbFolder + m_thumb
+                                                                   : QString();
     case FolderRole:
         return m_folder;
     case SoldCountRole:

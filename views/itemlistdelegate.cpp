@@ -5,7 +5,6 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QFontMetrics>
-#include <QImageReader>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPixmap>
@@ -21,6 +20,7 @@
 #include "core/statics.h"
 #include "views/itemlistroles.h"
 #include "views/paintedtext.h"
+#include "workers/listingthread.h"
 
 namespace {
 
@@ -194,37 +194,14 @@ QPixmap placeholder(const QSize &size, bool fill)
     return pixmap;
 }
 
-// Reads a thumbnail file by its content, whatever its name says, reduced to `size` when
-// larger; on a picture thread. Null when the file gives no usable picture.
-ImageLimits::Decoded readThumbnail(const QString &path, const QSize &size)
-{
-    ImageLimits::Decoded result;
-    try {
-        QImageReader reader(path);
-        reader.setDecideFormatFromContent(true);
-        result.refusal = ImageLimits::refusal(reader);
-        if (!result.refusal.isEmpty())
-            return result;
-        result.image = reader.read();
-        result.error = reader.errorString();
-    } catch (...) {
-        qCWarning(lcApp).noquote()
-            << QStringLiteral("Fail to load ") + path + QStringLiteral(", application can crash!");
-        result.image = QImage();
-        result.error = QStringLiteral("Fail to load");
-        return result;
-    }
-    if (result.image.width() > size.width() || result.image.height() > size.height())
-        result.image = result.image.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    return result;
-}
-
 } // namespace
 
 // The picture of a row at `size`. A list of thousands of rows repaints often, so a file is
 // read once and the result, placeholder included, kept in the pixmap cache; the file's time
-// is part of the key, so a thumbnail written anew is read anew. The file is read on a picture
-// thread: the row shows no picture until it is there, and the list is repainted then.
+// is part of the key, so a thumbnail written anew is read anew. The file is read by the
+// picture decoder, by its content whatever its name says, reduced to `size` when larger: the
+// row shows no picture until it is there, and the list is repainted then. Decodes of rows
+// scrolled past go on; the ones of a delegate that is gone are dropped.
 QPixmap ItemListDelegate::rowThumbnail(const QString &path, const QSize &size) const
 {
     if (path.isEmpty())
@@ -241,7 +218,7 @@ QPixmap ItemListDelegate::rowThumbnail(const QString &path, const QSize &size) c
     m_reading.insert(key);
     auto *self = const_cast<ItemListDelegate *>(this);
     ImageLimits::decodeLater(
-        self, [path, size] { return readThumbnail(path, size); },
+        self, ImageLimits::pictureFile(path, size),
         [self, key, path, size](const ImageLimits::Decoded &decoded) {
             self->m_reading.remove(key);
             QPixmap read;
@@ -391,13 +368,16 @@ void ItemListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
         : !queued || number(FolderRole) == SpecialFolderId::Outbox;
 
     // Status line: the listing worker's progress, else its last result; "(f)" marks a failure.
+    // A queued article that no pass takes up (no developer keys, no account) says what it waits
+    // for, over as many lines as the result may take.
     {
         const QPen pen = painter->pen();
         painter->setFont(rowFont(listFont, 0, 1));
         QRect box(QPoint(left + 170, top + titleHeight + 13), QPoint(right - 140, bottom - 40));
         const int doCheck = number(DoCheckRole);
-        const QString result = text(DoCheckResultRole);
-        if (doCheck == 1 || doCheck == 2) {
+        const QString waiting = ListingThread::waitingText(doCheck, number(AccountRole));
+        const QString result = waiting.isEmpty() ? text(DoCheckResultRole) : waiting;
+        if (waiting.isEmpty() && (doCheck == 1 || doCheck == 2)) {
             const QString status = doCheck == 1
                 ? QAbstractItemDelegate::tr("Angebot wird geprüft...")
                 : QAbstractItemDelegate::tr("Angebot wird eingestellt / aktualisiert...");
@@ -409,9 +389,14 @@ void ItemListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
         } else if (!result.isEmpty()) {
             // As many lines as fit above what follows; never over the icons.
             box.setBottom(qMin(bottom - 20, (noticeShown ? noticeTop : bottomRowTop) - 3));
-            if (!selected)
-                painter->setPen(
-                    thinPen(result.contains(kFailureMark) ? kFailureColour : kResultColour));
+            if (!selected) {
+                QColor colour = kResultColour;
+                if (!waiting.isEmpty())
+                    colour = kStatusColour;
+                else if (result.contains(kFailureMark))
+                    colour = kFailureColour;
+                painter->setPen(thinPen(colour));
+            }
             const int width = box.width();
             const int height = box.height();
             const int maxLines = qMax(1, height / qMax(1, painter->fontMetrics().height()));

@@ -124,11 +124,18 @@ void MainWindow::UpdateListItem(const QMap<QString, QVariant> &row, QTreeWidgetI
 
 QMap<QString, QVariant> MainWindow::readListRow(int id)
 {
-    return db
-        ->select(QStringLiteral("SELECT ") + listColumns
-                 + QStringLiteral(" FROM articles WHERE id=") + QString::number(id))
-        .legacyValue()
-        .value(0);
+    const Read<SqlRows> rows
+        = db->select(QStringLiteral("SELECT ") + listColumns
+                     + QStringLiteral(" FROM articles WHERE id=") + QString::number(id));
+    if (!rows.ok()) {
+        // Stored, but not to be read now: the list and the tree are read again, from the
+        // event loop and then less and less often, until they show what is stored.
+        qCInfo(lcApp).noquote() << "Article" << id << "not read for the list:" << rows.error();
+        m_storedReads = 0;
+        scheduleStoredRead(0);
+        return {};
+    }
+    return rows->value(0);
 }
 
 QTreeWidgetItem *MainWindow::IsItemWithIdHere(int id) const
@@ -141,11 +148,10 @@ void MainWindow::reloadData()
     if (sortOrder.isEmpty()) {
         // An order that can't be read now is read at the next fill; meanwhile the list is
         // sorted by id, and nothing is stored over the seller's choice.
-        const quint64 failures = db->failedStatements();
-        const QString stored = db->getOption(QStringLiteral("lastOrder"), QString()).legacyValue();
-        if (db->failedStatements() == failures) {
-            storedSortOrder = stored;
-            sortOrder = stored.isEmpty() ? kDefaultOrder : stored;
+        const Read<QString> stored = db->getOption(QStringLiteral("lastOrder"), QString());
+        if (stored.ok()) {
+            storedSortOrder = *stored;
+            sortOrder = stored->isEmpty() ? kDefaultOrder : *stored;
         }
         // The stored text goes into the query as it is: only an order of the sort menu is
         // safe there. Anything else would fail the query, and since the failed order is
@@ -157,12 +163,11 @@ void MainWindow::reloadData()
         }
     }
     // Written when it differs from what the database holds: a fill changes nothing else.
-    if (!sortOrder.isEmpty() && sortOrder != storedSortOrder) {
-        const quint64 failures = db->failedStatements();
-        db->setOption(QStringLiteral("lastOrder"), sortOrder);
-        if (db->failedStatements() == failures)
-            storedSortOrder = sortOrder;
-    }
+    // Not stored, it is written again at the next fill (a failed write is told as every
+    // other of the window's).
+    if (!sortOrder.isEmpty() && sortOrder != storedSortOrder
+        && db->setOption(QStringLiteral("lastOrder"), sortOrder))
+        storedSortOrder = sortOrder;
     const QString order = sortOrder.isEmpty() ? kDefaultOrder : sortOrder;
 
     const QString label = sortLabel(order);
@@ -211,6 +216,12 @@ void MainWindow::reloadData()
                                  ui->itemlist->sharedThumbFolder(db->getCurrentAdImageDirThumbs()));
         while (query.next())
             items << new ArticleListItem(reader.read(query));
+        // Half a list would look like lost articles as much as an empty one.
+        if (!db->rowsComplete(query)) {
+            qDeleteAll(items);
+            items.clear();
+            listReadFailure = db->lastErrorText;
+        }
     } else {
         // An empty list would look like lost articles. The text tells a lost connection too.
         listReadFailure = db->lastErrorText;
@@ -269,12 +280,24 @@ void MainWindow::reloadAccountBox()
     QComboBox *box = ui->AccountFilterBox;
     box->setProperty("inload", 1);
     const int selected = box->currentData().toInt();
+    const Read<SqlRows> accounts = db->select(
+        QStringLiteral("SELECT id,accountname FROM accounts ORDER BY accountname ASC"));
+    if (!accounts.ok()) {
+        // The accounts shown stay, and so does the one chosen: an account not read is no
+        // account gone. Read again when the window reads what is stored, or the connection
+        // is back.
+        if (box->count() == 0)
+            box->addItem(tr("Alle Konten"), 0);
+        box->setToolTip(tr("Die Konten konnten nicht gelesen werden: %1").arg(accounts.error()));
+        box->setProperty("unread", true);
+        box->setProperty("inload", 0);
+        return;
+    }
+    box->setToolTip(QString());
+    box->setProperty("unread", false);
     box->clear();
     box->addItem(tr("Alle Konten"), 0);
-    const SqlRows accounts
-        = db->select(QStringLiteral("SELECT id,accountname FROM accounts ORDER BY accountname ASC"))
-              .legacyValue();
-    for (const ArticleRow &account : accounts) {
+    for (const ArticleRow &account : *accounts) {
         const int id = account.value(QStringLiteral("id")).toInt();
         box->addItem(account.value(QStringLiteral("accountname")).toString(), id);
         if (selected > 0 && id == selected)

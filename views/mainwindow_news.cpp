@@ -9,6 +9,7 @@
 #include "core/database.h"
 #include "core/logging.h"
 #include "core/specialfolderid.h"
+#include "core/statics.h"
 #include "ui_mainwindow.h"
 #include "views/articlelistitem.h"
 #include "views/foldermodel.h"
@@ -127,13 +128,23 @@ void MainWindow::initNewsList()
 
     // Only today's entries survive a restart; quantity changes are never worth keeping.
     const QString today = Clock::currentDateTime().date().toString(QStringLiteral("yyyy-MM-dd"));
-    db->executeSQL(QStringLiteral("DELETE FROM itemshistory WHERE indate NOT LIKE '") + today
-                   + QStringLiteral("%' OR infotype='quantitychange'"));
+    // Not removed, older entries stay until the next start: the list shows the newest 100.
+    if (!db->executeSQL(QStringLiteral("DELETE FROM itemshistory WHERE indate NOT LIKE '") + today
+                        + QStringLiteral("%' OR infotype='quantitychange'")))
+        qCInfo(lcApp).noquote() << "Older activity entries stay until the next start:"
+                                << db->lastErrorText;
 
     // Oldest first, so that the newest ends on top.
-    const QList<NewsItem> stored
-        = db->selectNews(QStringLiteral("ORDER BY datetime(indate) DESC LIMIT 100")).legacyValue();
-    takeNews(QVector<NewsItem>(stored.crbegin(), stored.crend()), true);
+    const Read<QList<NewsItem>> stored
+        = db->selectNews(QStringLiteral("ORDER BY datetime(indate) DESC LIMIT 100"));
+    if (!stored.ok()) {
+        // An empty list would say that nothing happened today.
+        ui->newslist->setToolTip(
+            tr("Die Aktivitäten konnten nicht gelesen werden: %1").arg(stored.error()));
+        updateStatusBar(ui->newslist->toolTip(), -1, 0); // a line without progress bar
+        return;
+    }
+    takeNews(QVector<NewsItem>(stored->crbegin(), stored->crend()), true);
 }
 
 void MainWindow::addNewsItem(NewsItem newsItem, QString mode)
@@ -271,10 +282,11 @@ bool MainWindow::applyNewsToList(const NewsItem &newsItem)
         if (row && currentFolder == SpecialFolderId::Outbox) {
             delete row;
         } else if (!row && currentFolder == SpecialFolderId::Active) {
-            const SqlRows found = db->select(articleSql).legacyValue();
+            // Not read now, the list is read again once it can be.
+            const QMap<QString, QVariant> found = readListRow(newsItem.databaseid);
             if (!found.isEmpty()) {
                 auto *item = new ArticleListItem(ArticleListRow());
-                UpdateListItem(found.first(), item);
+                UpdateListItem(found, item);
                 ui->itemlist->insertTopLevelItem(0, item);
             }
         }
@@ -298,15 +310,21 @@ bool MainWindow::applyNewsToList(const NewsItem &newsItem)
     } else if (type == QLatin1String("sellcount")) {
         setCountRole(row, SoldCountRole, value);
     } else if (type == QLatin1String("newarticle")) {
-        const SqlRows found = db->select(articleSql).legacyValue();
-        if (found.isEmpty()) {
+        const Read<SqlRows> found = db->select(articleSql);
+        if (!found.ok()) {
+            // Not read is not gone: the row stays, and the list is read again once it can be.
+            m_storedReads = 0;
+            scheduleStoredRead(0);
+            return false;
+        }
+        if (found->isEmpty()) {
             delete row;
             return false;
         }
-        const int folder = found.first().value(QStringLiteral("Folder")).toInt();
+        const int folder = found->first().value(QStringLiteral("Folder")).toInt();
         if (!row && folder == currentFolder) {
             auto *item = new ArticleListItem(ArticleListRow());
-            UpdateListItem(found.first(), item);
+            UpdateListItem(found->first(), item);
             ui->itemlist->insertTopLevelItem(0, item);
         } else if (row && folder != currentFolder) {
             delete row;
@@ -323,13 +341,17 @@ void MainWindow::on_newslist_clicked(const QModelIndex &index)
         return;
     const int articleId = entry->databaseid;
 
-    const SqlRows found = db->select(QStringLiteral("SELECT Folder FROM articles WHERE id=")
-                                     + QString::number(articleId))
-                              .legacyValue();
-    if (found.isEmpty())
+    const Read<SqlRows> found = db->select(QStringLiteral("SELECT Folder FROM articles WHERE id=")
+                                           + QString::number(articleId));
+    if (!found.ok()) {
+        Statics::showMessage(
+            this, tr("Der Artikel konnte nicht gelesen werden: %1").arg(found.error()), 2);
+        return;
+    }
+    if (found->isEmpty())
         return;
 
-    const int folder = found.first().value(QStringLiteral("Folder")).toInt();
+    const int folder = found->first().value(QStringLiteral("Folder")).toInt();
     if (folder != currentFolder) {
         if (folderModel)
             folderModel->selectFolderWithId(folder);
@@ -356,12 +378,16 @@ void MainWindow::on_newslist_doubleClicked(const QModelIndex &index)
     const NewsItem *entry = newsModel->GetItem(index);
     if (!entry)
         return;
-    const SqlRows found = db->select(QStringLiteral("SELECT ItemID FROM articles WHERE id=")
-                                     + QString::number(entry->databaseid))
-                              .legacyValue();
-    if (found.isEmpty())
+    const Read<SqlRows> found = db->select(QStringLiteral("SELECT ItemID FROM articles WHERE id=")
+                                           + QString::number(entry->databaseid));
+    if (!found.ok()) {
+        Statics::showMessage(
+            this, tr("Das Angebot konnte nicht aufgerufen werden: %1").arg(found.error()), 2);
         return;
-    const QString itemId = found.first().value(QStringLiteral("ItemID")).toString().trimmed();
+    }
+    if (found->isEmpty())
+        return;
+    const QString itemId = found->first().value(QStringLiteral("ItemID")).toString().trimmed();
     if (itemId.isEmpty())
         return;
     QDesktopServices::openUrl(itemPageUrl(itemId));

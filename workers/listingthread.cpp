@@ -137,6 +137,29 @@ QString ListingThread::queuedText()
     return QCoreApplication::translate("MainWindow", "Artikel wird eingestellt / aktualisiert");
 }
 
+QString ListingThread::waitingText(int doCheck, int account)
+{
+    if (doCheck != 1 && doCheck != 2)
+        return QString();
+    // Another workstation with keys of its own may do the work; none takes up an article
+    // without an account.
+    if (TradingTransport::noKeys() && !leavesWorkToOtherWorkstation()) {
+        const QString missing = TradingTransport::missingKeys(false).join(QStringLiteral(", "));
+        return doCheck == 1 ? tr("Die Gebührenberechnung wartet auf die Entwicklerschlüssel von "
+                                 "eBay (es fehlt: %1).")
+                                  .arg(missing)
+                            : tr("Das Einstellen wartet auf die Entwicklerschlüssel von eBay (es "
+                                 "fehlt: %1).")
+                                  .arg(missing);
+    }
+    if (account <= 0)
+        return doCheck == 1 ? tr("Die Gebührenberechnung wartet auf ein eBay Konto: dem Artikel "
+                                 "ist keines zugewiesen.")
+                            : tr("Das Einstellen wartet auf ein eBay Konto: dem Artikel ist "
+                                 "keines zugewiesen.");
+    return QString();
+}
+
 QStringList ListingThread::pendingItemIds()
 {
     QMutexLocker locker(&g_pendingMutex);

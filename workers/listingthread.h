@@ -76,6 +76,12 @@ public:
 
     // The status the window gives an article it puts into the outbox for listing.
     static QString queuedText();
+    // What the status line of an article of `account` queued for a check (`doCheck` 1) or for
+    // listing (`doCheck` 2) says while no pass takes it up: this program's passes are left out
+    // for want of the developer keys (naming the missing ones), or the article has no account
+    // (the passes take up articles of an account only). Empty while a pass will take it up and
+    // for any other `doCheck`. Reads no database.
+    static QString waitingText(int doCheck, int account);
 
     // Writes one "progress"-style activity entry into itemshistory and sends it.
     void addFullNews(Database *db, const QString &infotype, const QString &title,

@@ -33,12 +33,19 @@ AddArticleCategories::AddArticleCategories(QWidget *parent, Database *db, int ac
     m_ui->DelCat->hide();
     m_ui->CatBox->hide();
     setOkEnabled(false);
-    const SqlRows rows = db->select(QStringLiteral("SELECT token, sandbox FROM accounts WHERE id=")
-                                    + QString::number(accountId))
-                             .legacyValue();
-    if (!rows.isEmpty()) {
-        m_token = rows.first().value(QStringLiteral("token")).toString();
-        m_sandbox = rows.first().value(QStringLiteral("sandbox")).toInt();
+    const Read<SqlRows> rows
+        = db->select(QStringLiteral("SELECT token, sandbox FROM accounts WHERE id=")
+                     + QString::number(accountId));
+    if (!rows.ok()) {
+        // Without the account eBay is not asked; the notice says why nothing comes.
+        m_accountFailure
+            = tr("Das Konto konnte nicht aus der Datenbank gelesen werden: %1").arg(rows.error());
+        m_suggestionFailure = m_accountFailure;
+        m_treeFailure = m_accountFailure;
+        showNotice();
+    } else if (!rows->isEmpty()) {
+        m_token = rows->first().value(QStringLiteral("token")).toString();
+        m_sandbox = rows->first().value(QStringLiteral("sandbox")).toInt();
     }
     if (!m_token.isEmpty() && !m_title.isEmpty())
         QTimer::singleShot(400, this, &AddArticleCategories::loadSucc);
@@ -106,7 +113,7 @@ void AddArticleCategories::on_CatBoxChecker_toggled(bool checked)
     m_ui->CatBox->setEnabled(false);
     QCoreApplication::processEvents();
     setOkEnabled(treeLeafSelected());
-    if (m_ui->CatBox->topLevelItemCount() == 0) {
+    if (m_ui->CatBox->topLevelItemCount() == 0 && m_accountFailure.isEmpty()) {
         QList<QMap<QString, QString>> rows;
         {
             Api_Ebay api(m_token, this, m_sandbox);

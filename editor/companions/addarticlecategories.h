@@ -74,5 +74,7 @@ private:
     // Why the last request for the suggestions, or for the tree, failed; empty after success.
     QString m_suggestionFailure;
     QString m_treeFailure;
+    // Why the account could not be read; then eBay is not asked.
+    QString m_accountFailure;
     QLabel *m_notice = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QFrame>
+#include <QPushButton>
 #include <QStringList>
 
 #include "core/database.h"
@@ -31,12 +32,18 @@ AddArticleSelectCountries::AddArticleSelectCountries(QWidget *parent, Database *
     m_ui->setupUi(this);
     const QStringList chosenCodes = chosen.split(QLatin1Char(','));
 
-    const SqlRows accounts
-        = db
-              ->select(QStringLiteral(
-                  "SELECT token, sandbox FROM accounts WHERE active = 1 ORDER BY accountname ASC"))
-              .legacyValue();
-    if (accounts.isEmpty()) {
+    const Read<SqlRows> read = db->select(QStringLiteral(
+        "SELECT token, sandbox FROM accounts WHERE active = 1 ORDER BY accountname ASC"));
+    if (!read.ok()) {
+        // Without the locations Ok would choose "Weltweit" in place of the seller's choice:
+        // only Cancel is left.
+        Statics::showMessage(this,
+                             tr("Die Versandziele können nicht angezeigt werden: das eBay-Konto "
+                                "konnte nicht aus der Datenbank gelesen werden. %1")
+                                 .arg(read.error()),
+                             2);
+        m_ui->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(false);
+    } else if (read->isEmpty()) {
         Statics::showMessage(this,
                              tr("Es wurde kein aktives eBay Konto gefunden, die Werte können "
                                 "daher nicht angezeigt werden"),
@@ -44,8 +51,9 @@ AddArticleSelectCountries::AddArticleSelectCountries(QWidget *parent, Database *
     } else {
         QList<QMap<QString, QString>> rows;
         {
-            Api_Ebay api(accounts.first().value(QStringLiteral("token")).toString(), this,
-                         accounts.first().value(QStringLiteral("sandbox")).toInt());
+            const auto &account = read->first();
+            Api_Ebay api(account.value(QStringLiteral("token")).toString(), this,
+                         account.value(QStringLiteral("sandbox")).toInt());
             api.getEbayDetails(siteId, QStringLiteral("ShippingLocationDetails"), rows, db);
         }
         for (const auto &row : ordered(rows)) {

@@ -1,7 +1,9 @@
 #include "editor/companions/editvar.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QMap>
+#include <QPushButton>
 #include <QStringList>
 #include <QVariant>
 
@@ -56,12 +58,24 @@ EditVar::EditVar(QWidget *parent, QString ids, bool, QString articleId, QString 
         m_ui->StartPrice->setModified(false);
     } else {
         Database db(true, kConnection);
-        const SqlRows rows
-            = db.select(QStringLiteral("SELECT * FROM articles_variations WHERE id=") + m_ids)
-                  .legacyValue();
+        const Read<SqlRows> rows
+            = db.select(QStringLiteral("SELECT * FROM articles_variations WHERE id=")
+                        + QString::number(m_ids.trimmed().toLongLong()));
         QString xml;
-        if (!rows.isEmpty()) {
-            const auto &row = rows.first();
+        if (!rows.ok()) {
+            // Empty fields would be written over the variation: the dialog says why and offers
+            // only Cancel.
+            m_readFailed = true;
+            QLabel *notice = createNoticeLabel(this, QStringLiteral("VariationNotice"));
+            notice->setText(tr("Die Variante konnte nicht aus der Datenbank gelesen werden: %1")
+                                .arg(rows.error()));
+            m_ui->formLayout->addRow(notice);
+            for (QWidget *field :
+                 QList<QWidget *> { m_ui->SKU, m_ui->Quantity, m_ui->StartPrice, m_ui->EAN })
+                field->setEnabled(false);
+            m_ui->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(false);
+        } else if (!rows->isEmpty()) {
+            const auto &row = rows->first();
             m_ui->SKU->setText(row.value(QStringLiteral("SKU")).toString());
             m_ui->Quantity->setText(QString::number(row.value(QStringLiteral("Quantity")).toInt()));
             // Two decimals: the seller sees the cents that are stored.
@@ -98,6 +112,8 @@ EditVar::~EditVar() = default;
 
 void EditVar::accept()
 {
+    if (m_readFailed)
+        return;
     if (m_ids.contains(QLatin1Char(',')) ? saveSeveral() : saveOne())
         done(1);
 }

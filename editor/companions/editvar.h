@@ -53,4 +53,6 @@ private:
     QString m_articleId;
     QString m_identifier;
     bool m_outcomeUnknown = false;
+    // The variation could not be read: nothing may be written over it.
+    bool m_readFailed = false;
 };

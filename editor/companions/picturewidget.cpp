@@ -6,7 +6,6 @@
 #include <QDragEnterEvent>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QMimeData>
 #include <QPixmap>
 #include <QPushButton>
@@ -19,39 +18,12 @@
 #include "core/imagelimits.h"
 #include "core/logging.h"
 #include "core/statics.h"
-#include "marketplace/easyexif.h"
 #include "ui_picturewidget.h"
 
 namespace {
 
 const QString kInternal = QStringLiteral("internal");
 const QString kNoPhoto = QStringLiteral(":/buttons/images/no_photo.png");
-
-// The clockwise turn that makes the picture upright, from its EXIF orientation.
-int exifAngle(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray data = file.readAll();
-    easyexif::EXIFInfo info;
-    const int code = info.parseFrom(reinterpret_cast<const unsigned char *>(data.constData()),
-                                    static_cast<unsigned int>(data.size()));
-    if (code != 0) {
-        qCDebug(lcApp) << "Error parsing EXIF: code" << code;
-        return 0;
-    }
-    switch (info.Orientation) {
-    case 6:
-        return 90;
-    case 8:
-        return 270;
-    case 3:
-        return 180;
-    default:
-        return 0;
-    }
-}
 
 bool acceptable(const QMimeData *mime)
 {
@@ -110,57 +82,41 @@ void PictureWidget::setImage(QString path)
     markModified();
     m_checkTimer->start();
 
-    // Checked and decoded on the picture threads; the slot shows the picture when it is
-    // there. The newest request wins: an older one that ends later is dropped.
+    // Checked and decoded by the picture decoder, at the slot's size and at the thumbnail's
+    // (the save writes that one); the slot shows the picture when it is there. The newest
+    // request wins: an older one that ends later is dropped.
     const int generation = ++m_generation;
     m_decoding = true;
     const int side = qMax(m_ui->label->width(), m_ui->label->height());
-    auto turn = std::make_shared<int>(0);
-    auto thumb = std::make_shared<QImage>();
-    ImageLimits::decodeLater(
-        this,
-        [path, side, turn, thumb] {
-            ImageLimits::Decoded result;
-            *turn = exifAngle(path);
-            QImageReader reader(path);
-            reader.setDecideFormatFromContent(true);
-            reader.setAutoTransform(false);
-            result.format = reader.format();
-            // A picture over the pixel budget, or a drawing, is not taken: the slot tells
-            // why. A file that is no picture at all is kept as before (its read fails).
-            if (!result.format.isEmpty())
-                result.refusal = ImageLimits::refusal(reader);
-            if (!result.refusal.isEmpty())
-                return result;
-            result.image = reader.read();
-            if (result.image.isNull()) {
-                result.error = reader.errorString();
-                return result;
-            }
-            *thumb = Statics::thumbOf(result.image);
-            // Kept at the size the slot shows it, whichever way it is turned.
-            if (result.image.width() > side || result.image.height() > side)
-                result.image = result.image.scaled(side, side, Qt::KeepAspectRatio,
-                                                   Qt::SmoothTransformation);
-            return result;
-        },
-        [this, generation, path, turn, thumb](const ImageLimits::Decoded &decoded) {
-            if (generation != m_generation)
-                return;
-            m_decoding = false;
-            if (!decoded.refusal.isEmpty()) {
-                qCInfo(lcApp).noquote() << "Bild abgelehnt:" << path << decoded.refusal;
-                clearImage();
-                m_ui->label->setText(decoded.refusal);
-                m_ui->label->setToolTip(decoded.refusal);
-                m_ui->label->show();
-                return;
-            }
-            // Only a finished decode gets here: its turn and thumbnail are written.
-            showPicture(path, decoded, *turn);
-            m_thumb = *thumb;
-            m_thumbFormat = decoded.format;
-        });
+    const QSize thumb = Statics::thumbBox();
+    ImageLimits::Picture picture = ImageLimits::pictureFile(
+        path, QSize(qMax(side, thumb.width()), qMax(side, thumb.height())));
+    picture.boxes << ImageLimits::Picture::Box { thumb, true };
+    picture.followLink = chosenBySeller();
+    ImageLimits::decodeLater(this, picture, [this, generation, path](const ImageLimits::Decoded &decoded) {
+        if (generation != m_generation)
+            return;
+        m_decoding = false;
+        if (!decoded.refusal.isEmpty()) {
+            qCInfo(lcApp).noquote() << "Bild abgelehnt:" << path << decoded.refusal;
+            clearImage();
+            m_ui->label->setText(decoded.refusal);
+            m_ui->label->setToolTip(decoded.refusal);
+            m_ui->label->show();
+            emit settled();
+            return;
+        }
+        // Kept at the size the slot shows it, whichever way it is turned.
+        const int shown = qMax(m_ui->label->width(), m_ui->label->height());
+        ImageLimits::Decoded slot = decoded;
+        if (slot.image.width() > shown || slot.image.height() > shown)
+            slot.image = slot.image.scaled(shown, shown, Qt::KeepAspectRatio,
+                                           Qt::SmoothTransformation);
+        showPicture(path, slot, decoded.angle);
+        m_thumb = decoded.images.value(1);
+        m_thumbFormat = decoded.format;
+        emit settled();
+    });
 }
 
 void PictureWidget::showPicture(const QString &path, const ImageLimits::Decoded &decoded, int angle)
@@ -187,13 +143,17 @@ void PictureWidget::showPicture(const QString &path, const ImageLimits::Decoded 
     m_ui->rotateButton->setEnabled(angle == 0);
 }
 
-bool PictureWidget::pictureRefused() const
+bool PictureWidget::decoding() const
 {
-    if (!m_decoding || imagePath.isEmpty())
-        return false;
-    QImageReader reader(imagePath);
-    reader.setDecideFormatFromContent(true);
-    return !reader.format().isEmpty() && !ImageLimits::refusal(reader).isEmpty();
+    return m_decoding && !imagePath.isEmpty();
+}
+
+bool PictureWidget::chosenBySeller() const
+{
+    // A folder that can't be made gives no path of its own: then no link is followed.
+    const QString folder = m_db->getCurrentAdImageDir();
+    return !folder.isEmpty() && !imagePath.isEmpty()
+        && !QDir::cleanPath(imagePath).startsWith(QDir::cleanPath(folder) + QLatin1Char('/'));
 }
 
 QImage PictureWidget::thumbnail(QByteArray *format) const
@@ -218,6 +178,7 @@ void PictureWidget::showNoPhoto()
 void PictureWidget::clearImage()
 {
     ++m_generation;
+    const bool wasDecoding = m_decoding;
     m_decoding = false;
     m_thumb = QImage();
     m_unturned = QImage();
@@ -225,17 +186,22 @@ void PictureWidget::clearImage()
     imagePath.clear();
     m_ui->deleteButton->setEnabled(false);
     m_checkTimer->stop();
+    if (wasDecoding)
+        emit settled();
 }
 
 void PictureWidget::setImageNotFound()
 {
     ++m_generation;
+    const bool wasDecoding = m_decoding;
     m_decoding = false;
     m_thumb = QImage();
     m_unturned = QImage();
     showNoPhoto();
     m_ui->deleteButton->setEnabled(true);
     m_checkTimer->stop();
+    if (wasDecoding)
+        emit settled();
 }
 
 void PictureWidget::savePicture() {}
@@ -255,7 +221,9 @@ void PictureWidget::checkImageModified()
 
 void PictureWidget::on_openButton_clicked()
 {
-    QString folder = m_db->getOption(QStringLiteral("lastSingleDir"), QString()).legacyValue();
+    // The folder the dialog opens in; when it can't be read, the dialog's own start is as good.
+    QString folder
+        = m_db->getOption(QStringLiteral("lastSingleDir"), QString()).orIfFailed(QString());
     if (!folder.isEmpty() && !QDir(folder).exists())
         folder.clear();
     const QString fileName = Dialogs::openFileName(
@@ -272,7 +240,10 @@ void PictureWidget::handleFileSaveAsBeforeCloseSelected(const QString &fileName)
         return;
     rotation = 0;
     setImage(fileName);
-    m_db->setOption(QStringLiteral("lastSingleDir"), QFileInfo(fileName).absolutePath());
+    // Only where the next file dialog opens: a folder not remembered costs the seller a click.
+    if (!m_db->setOption(QStringLiteral("lastSingleDir"), QFileInfo(fileName).absolutePath()))
+        qCInfo(lcApp).noquote() << "The picture folder last chosen was not stored:"
+                                << m_db->lastErrorText;
 }
 
 void PictureWidget::on_rotateButton_clicked()

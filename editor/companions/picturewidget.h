@@ -29,9 +29,9 @@ public:
     PictureWidget(QWidget *parent, Database *db);
     ~PictureWidget() override;
 
-    // Shows the picture at `path`: checked and decoded on the picture threads, shown when
-    // that ends. A picture refused (or given up after the decode time-out) empties the slot,
-    // which says why.
+    // Shows the picture at `path`: checked and decoded by the picture decoder, shown when that
+    // ends (then settled() is emitted). A picture refused (or given up after the decode
+    // time-out) empties the slot, which says why.
     void setImage(QString path);
     void clearImage();
     // The slot's file is missing: keeps the path, shows the no-photo picture.
@@ -43,9 +43,13 @@ public:
     // The thumbnail made from the picture the slot decoded (and the format that picture came
     // in); null while none was decoded.
     QImage thumbnail(QByteArray *format = nullptr) const;
-    // True when the slot's picture is one the slot will refuse: while it is still being
-    // decoded, its header is checked here (nothing is decoded).
-    bool pictureRefused() const;
+    // True while the slot's picture is being decoded: whether it is taken is not known yet.
+    bool decoding() const;
+    // True when the slot's file is one the seller chose himself (file dialog, drop): any file
+    // outside the program's picture folder. A link at its end is followed then, as his own
+    // Pictures folder may well be links; a picture of the picture folder is one a row names
+    // (of this workstation, another one or a restored backup), and a link there is not.
+    bool chosenBySeller() const;
 
     // How often a loaded file is checked for changes (3 s).
     void setCheckInterval(int milliseconds);
@@ -58,6 +62,10 @@ public:
     bool rotated = false;
     // The seller's own turn in degrees, a multiple of 90.
     int rotation = 0;
+
+signals:
+    // The decode of the slot's picture ended: it is shown, or the slot was emptied.
+    void settled();
 
 public slots:
     void handleFileSaveAsBeforeCloseSelected(const QString &fileName);

@@ -6,6 +6,7 @@
 #include <memory>
 
 class Database;
+class QLabel;
 class QListWidgetItem;
 class QMenu;
 
@@ -45,10 +46,20 @@ private slots:
     void on_listWidget_customContextMenuRequested(const QPoint &pos);
 
 private:
+    // Fills the list with the stored templates; false when they could not be read: the
+    // dialog then says why and offers only Cancel.
+    bool fillList();
+    enum class Removed { Yes, No, Unknown };
+    // Deletes the template `id` with its pictures and variations, in one transaction. After
+    // a lost answer to the commit, whether it is gone is looked up: Unknown when that can't
+    // be read either. No: nothing of it was deleted (lastErrorText of the connection says why).
+    Removed removeTemplate(int id);
     QListWidgetItem *selectedItem() const;
     void setOkEnabled(bool enabled);
 
     std::unique_ptr<Ui::TemplateSelect> m_ui;
     std::unique_ptr<Database> m_db;
     QMenu *m_menu = nullptr;
+    QLabel *m_notice = nullptr;
+    bool m_listRead = true;
 };

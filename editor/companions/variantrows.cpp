@@ -51,6 +51,9 @@ bool VariantRows::write(Database *db, const QString &articleId, const QString &s
         if (isNumber)
             number = qMax(number, suffix);
     }
+    // A row not read would be written a second time, or its number given twice.
+    if (!db->rowsComplete(existing))
+        return false;
     existing.finish();
 
     QMap<QString, QVariant> row;

@@ -15,7 +15,9 @@
 #include "mainwindow/mainwindow.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
+#include "tests/support/heldjobs.h"
 #include "tests/support/mainwindowfixture.h"
+#include "tests/support/mysqlproxy.h"
 #include "tests/support/tablesnapshot.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
@@ -24,13 +26,18 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QStandardItemModel>
 #include <QTimer>
 #include <QToolButton>
@@ -156,10 +163,13 @@ private slots:
     void paymentChoices_data();
     void paymentChoices();
     void failedWriteIsReported();
+    void waitsForItsWrite_data();
+    void waitsForItsWrite();
     void failureCounts_data();
     void failureCounts();
     void commands_data();
     void commands();
+    void listReadAgainWhenRowsCantBe();
 
 private:
     void addAccounts(Database *db);
@@ -408,6 +418,7 @@ void TestBulkEdit::writes()
     std::unique_ptr<BulkEditDialog> dialog(scenario(QString("%1,%2").arg(a).arg(b), folder));
     QVERIFY(dialog->canOpen());
     dialog->accept();
+    QTRY_VERIFY(!dialog->isWriting());
     QCOMPARE(dialog->result(), 1);
 
     QStringList expected;
@@ -457,6 +468,20 @@ void TestBulkEdit::storeCategories()
     Bulk_Account mixed(nullptr, "1", -9, 1, true);
     QCOMPARE(child<QComboBox>(&mixed, "Account")->currentIndex(), 0);
     QVERIFY(!child<QComboBox>(&mixed, "StoreCategoryID")->isEnabled());
+
+    // An account that can't be read: whether it has a shop is not known, so the seller reads
+    // why and the account is not changed either.
+    Bulk_Account unread(nullptr, "1", -10, 0, false);
+    QVERIFY(t.db()->executeSQL("ALTER TABLE accounts RENAME TO accounts_gone"));
+    DialogAnswers answers;
+    auto *account = child<QComboBox>(&unread, "Account");
+    account->setCurrentIndex(account->findData(1));
+    QVERIFY(t.db()->executeSQL("ALTER TABLE accounts_gone RENAME TO accounts"));
+    QCOMPARE(account->currentIndex(), 0);
+    QVERIFY2(answers.lastMessageText().startsWith("Das Konto konnte nicht aus der Datenbank "
+                                                  "gelesen werden, es bleibt daher unverändert: "),
+             qPrintable(answers.lastMessageText()));
+    QVERIFY(unread.isEnabled());
 }
 
 // The service lists: two fixed entries, then category headings that cannot be chosen.
@@ -533,6 +558,7 @@ void TestBulkEdit::failedWriteIsReported()
     Bulk_FormatAndDuration dialog(nullptr, QString("%1,%2").arg(refused).arg(a), -10);
     choose(&dialog, "DurationBox", "Days_5");
     dialog.accept();
+    QTRY_VERIFY(!dialog.isWriting());
     QCOMPARE(answers.messages().size(), 1);
     QCOMPARE(answers.messages().first().type, 2);
     QVERIFY2(answers.lastMessageText().contains("1 von 2")
@@ -543,6 +569,54 @@ void TestBulkEdit::failedWriteIsReported()
     QVERIFY(!dialog.outcomeUnknown());
     QVERIFY(TestSupport::values(t.db(), a, "ListingDuration") != "Days_5");
     QVERIFY(TestSupport::values(t.db(), refused, "ListingDuration") != "Days_5");
+}
+
+// OK's write runs beside the window: the dialog stays open, its entries and OK off and its bar
+// shown, until the write has told its result, and the window's events go on meanwhile.
+// "Abbrechen" while it waits stops it: nothing is written and the dialog closes without a word.
+void TestBulkEdit::waitsForItsWrite_data()
+{
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("stored") << false;
+    QTest::newRow("cancelled") << true;
+}
+
+void TestBulkEdit::waitsForItsWrite()
+{
+    QFETCH(bool, cancel);
+    APP_TEST_DATABASE(t);
+    const int a = TestSupport::insertArticle(t.db(), { { "Folder", -10 } });
+    const int b = TestSupport::insertArticle(t.db(), { { "Folder", -10 } });
+    DialogAnswers answers;
+    TestSupport::HeldJobs held;
+    Bulk_FormatAndDuration dialog(nullptr, QString("%1,%2").arg(a).arg(b), -10);
+    dialog.show();
+    choose(&dialog, "DurationBox", "Days_5");
+    auto *buttons = dialog.findChild<QDialogButtonBox *>("buttonBox");
+    buttons->button(QDialogButtonBox::Ok)->click();
+    QVERIFY(held.entered());
+
+    bool windowWent = false;
+    QTimer::singleShot(0, [&windowWent] { windowWent = true; });
+    QTRY_VERIFY(windowWent);
+    QVERIFY(dialog.isWriting() && dialog.isVisible());
+    QVERIFY(!buttons->button(QDialogButtonBox::Ok)->isEnabled());
+    QVERIFY(!dialog.findChild<QComboBox *>("DurationBox")->isEnabled());
+    QVERIFY(dialog.findChild<QProgressBar *>("progressBar")->isVisible());
+    QPushButton *abort = buttons->button(QDialogButtonBox::Cancel);
+    QVERIFY(abort->isEnabled());
+    if (cancel) {
+        abort->click();
+        // Closed only once the write has stopped.
+        QVERIFY(dialog.isVisible());
+    }
+    held.letGo();
+    QTRY_VERIFY(!dialog.isWriting());
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.result(), cancel ? 0 : 1);
+    for (int id : { a, b })
+        QCOMPARE(TestSupport::values(t.db(), id, "ListingDuration") == "Days_5", !cancel);
+    QVERIFY2(answers.messages().isEmpty(), qPrintable(answers.lastMessageText()));
 }
 
 // The count of what was not written reads as German: the singular for one.
@@ -579,6 +653,7 @@ void TestBulkEdit::failureCounts()
         Bulk_FormatAndDuration dialog(nullptr, ids.join(','), -10);
         choose(&dialog, "DurationBox", "Days_5");
         dialog.accept();
+        QTRY_VERIFY(!dialog.isWriting());
         QCOMPARE(answers.lastMessageText().section('\n', 0, 0), bulk);
     }
     DialogAnswers answers;
@@ -591,6 +666,7 @@ void TestBulkEdit::failureCounts()
     dialog.findChild<QPlainTextEdit *>("SearchTextField")->setPlainText("ro%%%%");
     dialog.findChild<QPlainTextEdit *>("ReplaceTextField")->setPlainText("blau");
     dialog.accept();
+    QTRY_VERIFY(!dialog.isWriting());
     QCOMPARE(answers.lastMessageText().section('\n', 0, 0), replace);
 }
 
@@ -601,39 +677,70 @@ void TestBulkEdit::commands_data()
     QTest::addColumn<bool>("activeAccounts");
     QTest::addColumn<QString>("opened"); // class of the dialog run; empty: none
     QTest::addColumn<QString>("message");
+    // A table that can't be read once the window shows the articles; empty: none.
+    QTest::addColumn<QString>("unreadable");
 
     const QString sites = "auf der gleichen Plattform sein.";
     QTest::newRow("nothing selected") << "actionZahlungsmethoden"
                                       << "" << true << ""
+                                      << ""
                                       << "";
     QTest::newRow("payment, one site") << "actionZahlungsmethoden"
                                        << "77:1 77:2" << true << "Bulk_Payment"
+                                       << ""
                                        << "";
     QTest::newRow("payment, two sites")
         << "actionZahlungsmethoden"
         << "77:1 16:1" << true << ""
-        << "von Zahlungsmethoden müssen alle ausgewählten Artikel " + sites;
+        << "von Zahlungsmethoden müssen alle ausgewählten Artikel " + sites << "";
     QTest::newRow("payment without active account") << "actionZahlungsmethoden"
                                                     << "77:1" << false << ""
-                                                    << "Es wurde kein aktives eBay Konto gefunden";
+                                                    << "Es wurde kein aktives eBay Konto gefunden"
+                                                    << "";
     QTest::newRow("location without active account") << "actionArtikelstandort_und_Bearbeitungszeit"
                                                      << "77:1" << false << ""
-                                                     << "Es wurde kein aktives eBay Konto gefunden";
+                                                     << "Es wurde kein aktives eBay Konto gefunden"
+                                                     << "";
     QTest::newRow("policies, two sites") << "actionRahmenbedingungen"
                                          << "77:1 16:1" << true << ""
-                                         << "nur bezogen auf ein Land";
+                                         << "nur bezogen auf ein Land"
+                                         << "";
     QTest::newRow("policies, two accounts") << "actionRahmenbedingungen"
                                             << "77:1 77:2" << true << ""
-                                            << "nur bezogen auf ein Konto";
+                                            << "nur bezogen auf ein Konto"
+                                            << "";
     QTest::newRow("policies, one account") << "actionRahmenbedingungen"
                                            << "77:2 77:2" << true << "Bulk_Profiles"
+                                           << ""
                                            << "";
     QTest::newRow("account, two accounts") << "actionKonto_PayPal_und_Shopkategorien"
                                            << "77:1 77:2" << true << "Bulk_Account"
+                                           << ""
                                            << "";
     QTest::newRow("format") << "actionFormat_und_Laufzeit"
                             << "77:1" << true << "Bulk_FormatAndDuration"
+                            << ""
                             << "";
+
+    // A failed read is no missing account: the dialog says why and stores nothing.
+    const QString accounts = "Die eBay-Konten konnten nicht aus der Datenbank gelesen werden";
+    QTest::newRow("payment, accounts unreadable") << "actionZahlungsmethoden"
+                                                  << "77:1" << true << "" << accounts << "accounts";
+    QTest::newRow("location, accounts unreadable")
+        << "actionArtikelstandort_und_Bearbeitungszeit"
+        << "77:1" << true << "" << accounts << "accounts";
+    QTest::newRow("account, accounts unreadable") << "actionKonto_PayPal_und_Shopkategorien"
+                                                  << "77:1" << true << "" << accounts << "accounts";
+    QTest::newRow("policies, account unreadable")
+        << "actionRahmenbedingungen"
+        << "77:2" << true << ""
+        << "Das Konto konnte nicht aus der Datenbank gelesen werden"
+        << "accounts";
+    QTest::newRow("policies, articles unreadable")
+        << "actionRahmenbedingungen"
+        << "77:2" << true << ""
+        << "Die ausgewählten Artikel konnten nicht aus der Datenbank gelesen werden"
+        << "articles";
 }
 
 // The commands check the selection before a dialog opens; a dialog that cannot work
@@ -645,6 +752,7 @@ void TestBulkEdit::commands()
     QFETCH(bool, activeAccounts);
     QFETCH(QString, opened);
     QFETCH(QString, message);
+    QFETCH(QString, unreadable);
     APP_TEST_DATABASE(t);
     addAccounts(t.db());
     if (!activeAccounts)
@@ -670,7 +778,7 @@ void TestBulkEdit::commands()
     // The dialog that opens is confirmed with a changed duration where it offers one.
     QObject::connect(&poll, &QTimer::timeout, [&ran] {
         auto *dialog = qobject_cast<BulkEditDialog *>(QApplication::activeModalWidget());
-        if (!dialog || !dialog->isEnabled())
+        if (!dialog || !dialog->isEnabled() || dialog->isWriting())
             return;
         ran = dialog->metaObject()->className();
         if (auto *box = dialog->findChild<QComboBox *>("DurationBox"))
@@ -679,8 +787,16 @@ void TestBulkEdit::commands()
     });
     poll.start(20);
     const TableSnapshot before = TableSnapshot::take(*t.db(), "articles");
+    QSqlDatabase raw = t.rawConnection(t.db()->isMySQL ? "breaker_mysql" : "breaker_sqlite");
+    QSqlQuery rename(raw);
+    if (!unreadable.isEmpty())
+        QVERIFY2(rename.exec("ALTER TABLE " + unreadable + " RENAME TO " + unreadable + "_gone"),
+                 qPrintable(rename.lastError().text()));
     fixture.window()->findChild<QAction *>(action)->trigger();
     poll.stop();
+    if (!unreadable.isEmpty())
+        QVERIFY2(rename.exec("ALTER TABLE " + unreadable + "_gone RENAME TO " + unreadable),
+                 qPrintable(rename.lastError().text()));
 
     QCOMPARE(ran, opened);
     if (message.isEmpty())
@@ -688,6 +804,12 @@ void TestBulkEdit::commands()
     else
         QVERIFY2(answers.lastMessageText().contains(message),
                  qPrintable(answers.lastMessageText()));
+    if (!unreadable.isEmpty()) {
+        QCOMPARE(answers.messages().size(), 1);
+        QCOMPARE(answers.messages().first().type, 2);
+        // The reason follows.
+        QVERIFY(answers.lastMessageText().size() > message.size() + 10);
+    }
     const QStringList changed = changes(before, TableSnapshot::take(*t.db(), "articles"));
     if (opened.isEmpty())
         QCOMPARE(changed, QStringList());
@@ -698,6 +820,40 @@ void TestBulkEdit::commands()
         QVERIFY(item);
         QCOMPARE(item->data(0, ItemListRole::ListingDurationRole).toString(), QString("Days_1"));
     }
+    fixture.close();
+}
+
+// The changed rows can't be read after a stored command: the window reads what is stored
+// instead of showing the rows as they were.
+void TestBulkEdit::listReadAgainWhenRowsCantBe()
+{
+    APP_TEST_DATABASE_BEHIND_PROXY(proxy, t, "a local file refuses no single statement");
+    addAccounts(t.db());
+    const int id = TestSupport::insertArticle(
+        t.db(), { { "Folder", -10 }, { "ListingDuration", "Days_10" } });
+    TestSupport::MainWindowFixture fixture(t);
+    QVERIFY(fixture.showFolder(-10));
+    fixture.window()->IsItemWithIdHere(id)->setSelected(true);
+    DialogAnswers answers;
+    QTimer seller;
+    QObject::connect(&seller, &QTimer::timeout, [] {
+        auto *dialog = qobject_cast<BulkEditDialog *>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isEnabled())
+            return;
+        choose(dialog, "DurationBox", "Days_1");
+        dialog->accept();
+    });
+    seller.start(20);
+    proxy.refuse("FROM articles WHERE id IN (");
+    fixture.window()->findChild<QAction *>("actionFormat_und_Laufzeit")->trigger();
+    seller.stop();
+    QCOMPARE(proxy.refusals(), 1);
+    QCOMPARE(TestSupport::values(t.db(), id, "ListingDuration"), QString("Days_1"));
+    QTRY_COMPARE(fixture.window()
+                     ->IsItemWithIdHere(id)
+                     ->data(0, ItemListRole::ListingDurationRole)
+                     .toString(),
+                 QString("Days_1"));
     fixture.close();
 }
 

@@ -47,15 +47,22 @@ void TestBulkRules::writesWholeOrNothing_data()
     QTest::addColumn<int>("failed");
     QTest::addColumn<QString>("titles");
     QTest::addColumn<QList<int>>("progress");
+    // "Abbrechen": the stop asked for at its n-th question (0: never).
+    QTest::addColumn<int>("stopAt");
     // Articles with an empty record get no statement; a missing article is no failure.
     QTest::newRow("stored whole") << "" << 4 << 0 << "neu 1|b|neu 3|neu 4"
-                                  << QList<int> { 0, 2, 4, 5 };
+                                  << QList<int> { 0, 2, 4, 5 } << 0;
     // A refused statement is counted with its text and the others are still tried, so the
     // seller reads how many; nothing of the command is kept.
     QTest::newRow("one refused keeps nothing")
-        << "OLD.id = 3" << 3 << 1 << "a|b|c|d" << QList<int> { 0, 2, 4 };
+        << "OLD.id = 3" << 3 << 1 << "a|b|c|d" << QList<int> { 0, 2, 4 } << 0;
     QTest::newRow("two refused keep nothing")
-        << "OLD.id IN (1, 4)" << 2 << 2 << "a|b|c|d" << QList<int> { 0, 2, 4 };
+        << "OLD.id IN (1, 4)" << 2 << 2 << "a|b|c|d" << QList<int> { 0, 2, 4 } << 0;
+    // Stopped between two steps, or after the last one before the commit: nothing is kept.
+    QTest::newRow("stopped between steps")
+        << "" << 2 << 0 << "a|b|c|d" << QList<int> { 0 } << 2;
+    QTest::newRow("stopped before the commit")
+        << "" << 4 << 0 << "a|b|c|d" << QList<int> { 0, 2, 4 } << 4;
 }
 
 void TestBulkRules::writesWholeOrNothing()
@@ -65,6 +72,7 @@ void TestBulkRules::writesWholeOrNothing()
     QFETCH(int, failed);
     QFETCH(QString, titles);
     QFETCH(QList<int>, progress);
+    QFETCH(int, stopAt);
     TestSupport::TestDatabase t(TestSupport::Backend::SQLite);
     QVERIFY2(t.error().isEmpty(), qPrintable(t.error()));
     Database *db = t.db();
@@ -76,6 +84,7 @@ void TestBulkRules::writesWholeOrNothing()
     QList<int> steps;
     const QStringList ids { "1", "2", "3", "99", "4" };
     int records = 0;
+    int asked = 0;
     const auto result = BulkWriter::run(
         *db, ids, 2,
         [&](const QStringList &step, BulkWriter::Result &run) {
@@ -90,7 +99,18 @@ void TestBulkRules::writesWholeOrNothing()
             }
             return true;
         },
-        [&steps](int done) { steps << done; });
+        [&steps](int done) { steps << done; }, BulkWriter::Check(),
+        [&asked, stopAt] { return ++asked == stopAt; });
+    QCOMPARE(result.cancelled, stopAt > 0);
+    if (stopAt > 0) {
+        QVERIFY(!result.stored() && !result.unknown());
+        QCOMPARE(titles, db->selectOne("SELECT group_concat(Title, '|') FROM (SELECT Title FROM "
+                                       "articles ORDER BY id)")
+                             .value());
+        QCOMPARE(steps, progress);
+        QVERIFY(!db->inTransaction());
+        return;
+    }
     QCOMPARE(records, 5);
     QCOMPARE(result.total, 5);
     QCOMPARE(result.written, written); // the missing 99 counts: its statement ran

@@ -176,6 +176,7 @@ void TestBulkText::prices()
         edit->setText(entry.section('=', 1));
     }
     dialog.accept();
+    QTRY_VERIFY(!dialog.isWriting());
     QCOMPARE(changes(before, TableSnapshot::take(*t.db(), "articles"), a, b), written);
     if (message.isEmpty()) {
         QCOMPARE(dialog.result(), 1);
@@ -252,6 +253,7 @@ void TestBulkText::replace()
     child<QPlainTextEdit>(&dialog, "ReplaceTextField")->setPlainText(replacement);
     child<QRadioButton>(&dialog, behind ? "AddToBack" : "AddToFront")->setChecked(true);
     dialog.accept();
+    QTRY_VERIFY(!dialog.isWriting());
     QCOMPARE(dialog.result(), 1);
     QCOMPARE(changes(before, TableSnapshot::take(*t.db(), "articles"), a, b), written);
     QCOMPARE(dialog.moveToOutbox, queue);

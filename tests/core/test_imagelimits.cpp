@@ -8,9 +8,11 @@
 #include "tests/support/peakmemory.h"
 #include "tests/support/testmain.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QTemporaryDir>
 
 namespace {
@@ -127,6 +129,68 @@ QByteArray gifHeader(int width, int height)
         + char(height >> 8) + QByteArray("\x00\x02\x02\x4C\x01\x00\x3B", 7);
 }
 
+// A GIF whose logical screen is `screen` and whose one frame is `frame`.
+QByteArray gifFrame(const QSize &screen, const QSize &frame)
+{
+    const auto word = [](int value) { return QByteArray(1, char(value & 0xFF)) + char(value >> 8); };
+    return QByteArray("GIF89a") + word(screen.width()) + word(screen.height())
+        + QByteArray("\x00\x00\x00\x2C\x00\x00\x00\x00", 8) + word(frame.width())
+        + word(frame.height()) + QByteArray("\x00\x02\x02\x4C\x01\x00\x3B", 7);
+}
+
+// The segments of a JPEG before its first scan, the Huffman tables moved in front of the
+// frame (the standard allows either order; libjpeg writes the frame first), the frame of
+// `size` when given.
+QByteArray tablesFirst(const QByteArray &jpeg, const QSize &size = QSize())
+{
+    QByteArray tables;
+    QByteArray others;
+    int at = 2;
+    while (at + 4 <= jpeg.size() && quint8(jpeg.at(at + 1)) != 0xDA) {
+        const int length = (quint8(jpeg.at(at + 2)) << 8) | quint8(jpeg.at(at + 3));
+        QByteArray part = jpeg.mid(at, length + 2);
+        const quint8 marker = quint8(jpeg.at(at + 1));
+        if (marker == 0xC0 || marker == 0xC2) {
+            if (size.isValid()) {
+                part[5] = char(size.height() >> 8);
+                part[6] = char(size.height() & 0xFF);
+                part[7] = char(size.width() >> 8);
+                part[8] = char(size.width() & 0xFF);
+            }
+            others += QByteArray("\0\0", 2) + part; // where the tables go
+        } else {
+            (marker == 0xC4 ? tables : others) += part;
+        }
+        at += length + 2;
+    }
+    const int frame = others.indexOf(QByteArray("\0\0", 2));
+    return jpeg.left(2) + others.left(frame) + tables + others.mid(frame + 2) + jpeg.mid(at);
+}
+
+// A progressive JPEG of `scans` scans whose first scan's coded data holds a restart marker
+// (RST7), followed by two bytes that would be a long segment's length: a walk that took the
+// marker for a segment would jump over the scans after it.
+QByteArray restartInScan(int scans)
+{
+    const QByteArray jpeg = manyScansJpeg(640, 480, scans);
+    const int scan = jpeg.indexOf(QByteArray("\xFF\xDA", 2));
+    const int data = scan + 2 + ((quint8(jpeg.at(scan + 2)) << 8) | quint8(jpeg.at(scan + 3)));
+    return jpeg.left(data) + QByteArray("\xFF\xD7\x40\x00", 4) + jpeg.mid(data);
+}
+
+// A small picture as Qt's writer for `format` writes it (the image-format plugins write TIFF
+// and WebP).
+QByteArray written(const char *format)
+{
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(Qt::darkGreen);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter(&buffer, format).write(image);
+    return bytes;
+}
+
 QByteArray bmpHeader(qint32 width, qint32 height)
 {
     const auto little = [](quint32 value) {
@@ -199,6 +263,29 @@ void TestImageLimits::pictureShapes_data()
     QTest::newRow("GIF screen of 8000 x 8000 in 30 bytes")
         << gifHeader(8000, 8000) << standard
         << "Das Bild hat 8000 × 8000 Pixel, mehr als die erlaubten 50 Megapixel.";
+    QTest::newRow("JPEG with its Huffman tables before its frame")
+        << tablesFirst(manyScansJpeg(640, 480, 1)) << standard << QString();
+    QTest::newRow("JPEG with its Huffman tables before a frame of 22000 x 22000")
+        << tablesFirst(manyScansJpeg(640, 480, 1), QSize(22000, 22000)) << standard
+        << "Das Bild hat 22000 × 22000 Pixel, mehr als die erlaubten 50 Megapixel.";
+    QTest::newRow("progressive JPEG of 101 scans with a restart marker in its data")
+        << restartInScan(ImageLimits::kMaxJpegScans + 1) << standard << scans;
+    // The smallest GIF87a there is: one pixel of a two-colour table.
+    QTest::newRow("GIF87a of 1 x 1")
+        << QByteArray("GIF87a\x01\x00\x01\x00\x80\x00\x00\xFF\xFF\xFF\x00\x00\x00\x2C\x00\x00"
+                      "\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00\x3B",
+                      35)
+        << standard << QString();
+    // Qt takes the frame's size when the screen is empty.
+    QTest::newRow("GIF screen of 0 x 0 with a frame of 8000 x 8000")
+        << gifFrame(QSize(0, 0), QSize(8000, 8000)) << standard
+        << "Das Bild hat 8000 × 8000 Pixel, mehr als die erlaubten 50 Megapixel.";
+    // TIFF is read; what else the image-format plugins read is refused by its format.
+    QTest::newRow("TIFF of 64 x 48") << written("tiff") << standard << QString();
+    QTest::newRow("WebP of 64 x 48")
+        << written("webp") << standard
+        << "Bilder im Format WEBP nimmt der Marktplatz nicht an; er nimmt JPEG, PNG, GIF, BMP "
+           "und TIFF.";
     QTest::newRow("BMP of 1000 x 1001 stored top-down")
         << bmpHeader(1000, -1001) << qint64(1000000)
         << "Das Bild hat 1000 × 1001 Pixel, mehr als die erlaubten 1 Megapixel.";

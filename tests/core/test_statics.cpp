@@ -21,6 +21,7 @@ private slots:
     void thumbnailFitsTheBoxSmoothly();
     void thumbnailOfAStagedPicture();
     void thumbnailGivenUpAfterItsTime();
+    void thumbnailIsPixelsOnly();
     void numbers_data();
     void numbers();
     void numbersInAColumn_data();
@@ -216,6 +217,41 @@ void TestStatics::thumbnailGivenUpAfterItsTime()
 
     QCOMPARE(Statics::CreateThumb(folder + "uhr.jpg", folder), QString("thumb_uhr.jpg"));
     QCOMPARE(QImage(folder + "thumb_uhr.jpg").size(), QSize(133, 100));
+}
+
+// The program's own thumbnail holds the pixels and nothing else of the picture (a PNG's text
+// chunks would cost every list that shows it their size again), and is the seller's alone,
+// also where a thumbnail of another mode stood before.
+void TestStatics::thumbnailIsPixelsOnly()
+{
+    const QString folder = m_dir.filePath("text/");
+    QVERIFY(QDir().mkpath(folder));
+    QImage image(300, 200, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    image.setText("Comment", QString(100000, QLatin1Char('x')));
+    image.setText("Author", "jemand");
+    image.setDotsPerMeterX(11811);
+    QVERIFY(image.save(folder + "beschrieben.png"));
+    QVERIFY(!QImageReader(folder + "beschrieben.png").textKeys().isEmpty());
+    QFile old(folder + "thumb_beschrieben.png");
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("alt") == 3);
+    old.close();
+    QVERIFY(QFile::setPermissions(old.fileName(), QFile::permissions(old.fileName())
+                                                      | QFileDevice::ReadOther));
+
+    QCOMPARE(Statics::CreateThumb(folder + "beschrieben.png", folder),
+             QString("thumb_beschrieben.png"));
+    QImageReader thumb(folder + "thumb_beschrieben.png");
+    QCOMPARE(thumb.textKeys(), QStringList());
+    QCOMPARE(thumb.read().size(), QSize(150, 100));
+    QCOMPARE(QFile::permissions(folder + "thumb_beschrieben.png") & 0x0077,
+             QFileDevice::Permissions());
+    QCOMPARE(QFileInfo(folder + "thumb_beschrieben.png").size() < 10000, true);
+
+    // Also a thumbnail written from a picture decoded elsewhere that still has its texts.
+    QCOMPARE(Statics::WriteThumb(image.scaled(150, 100), folder + "direkt.png", "png", folder),
+             QString("thumb_direkt.png"));
+    QCOMPARE(QImageReader(folder + "thumb_direkt.png").textKeys(), QStringList());
 }
 
 // Every form a number column meets, read by the one reader of all importers and dialogs:

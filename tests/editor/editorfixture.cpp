@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QLabel>
@@ -174,6 +175,12 @@ QStringList mismatches(QWidget *dialog, const QStringList &expectations)
             failed << expected + QStringLiteral(" but ") + actual;
     }
     return failed;
+}
+
+bool saveSettled(QWidget *editor)
+{
+    const auto *buttons = editor->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
+    return buttons && buttons->isEnabled();
 }
 
 } // namespace EditorFixture

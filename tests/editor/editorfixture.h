@@ -36,6 +36,10 @@ void apply(QWidget *dialog, const QStringList &actions);
 // "page:Name:on"/"page:Name:off" (a tab's enabled state), "Name#n" (number of entries).
 QStringList mismatches(QWidget *dialog, const QStringList &expectations);
 
+// The editor's save waits for the pictures still being decoded, the window going on (its
+// buttons disabled meanwhile), and then runs: true once no save waits any more.
+bool saveSettled(QWidget *editor);
+
 } // namespace EditorFixture
 
 // Fails the running test with every expectation of `mismatches` that does not hold.

@@ -12,9 +12,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaMethod>
+#include <QScopeGuard>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QWheelEvent>
@@ -41,6 +45,8 @@ private slots:
     void load();
     void variationsPage();
     void missingArticle();
+    void unreadable_data();
+    void unreadable();
     void accountChoices();
     void failedUserDataIsNotKept();
     void siteChangeReloadsAccountChoices();
@@ -344,23 +350,34 @@ void TestAddArticle::variationsPage()
     const int id = article({ { "VariantImageOption", "Farbe" } });
     const QString xml = "<NameValueList><Name>Farbe</Name><Value>%1</Value></NameValueList>"
                         "<NameValueList><Name>Größe</Name><Value>%2</Value></NameValueList>";
-    m_t->db()->insertSqlClean({ { "article_id", id },
-                                { "SKU", "A-1" },
-                                { "StartPrice", 9.5 },
-                                { "Quantity", 2 },
-                                { "UPC", "0123456789012" },
-                                { "VariantXml", xml.arg("Rot", "M") } },
-                              "articles_variations");
-    m_t->db()->insertSqlClean({ { "article_id", id },
-                                { "SKU", "A-2" },
-                                { "StartPrice", 10 },
-                                { "Quantity", 1 },
-                                { "EAN", "4006381333931" },
-                                { "VariantXml", xml.arg("Blau", "L") } },
-                              "articles_variations");
+    QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id },
+                                        { "SKU", "A-1" },
+                                        { "StartPrice", 9.5 },
+                                        { "Quantity", 2 },
+                                        { "UPC", "0123456789012" },
+                                        { "VariantXml", xml.arg("Rot", "M") } },
+                                      "articles_variations")
+            > 0);
+    QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id },
+                                        { "SKU", "A-2" },
+                                        { "StartPrice", 10 },
+                                        { "Quantity", 1 },
+                                        { "EAN", "4006381333931" },
+                                        { "VariantXml", xml.arg("Blau", "L") } },
+                                      "articles_variations")
+            > 0);
     auto editor = open(id);
-    EditorFixture::apply(editor.get(), { "show=TabVars" });
     auto *list = editor->findChild<QTreeWidget *>("VariantList");
+    // Variations that can't be read are no article without any: the seller reads why, and
+    // the page is read again when it is shown next.
+    QVERIFY(m_t->db()->executeSQL("ALTER TABLE articles_variations RENAME TO variations_gone"));
+    EditorFixture::apply(editor.get(), { "show=TabVars" });
+    QVERIFY2(m_answers->lastMessageText().startsWith(
+                 "Die Varianten konnten nicht aus der Datenbank gelesen werden: "),
+             qPrintable(m_answers->lastMessageText()));
+    QCOMPARE(list->topLevelItemCount(), 0);
+    QVERIFY(m_t->db()->executeSQL("ALTER TABLE variations_gone RENAME TO articles_variations"));
+    EditorFixture::apply(editor.get(), { "show=TabPics", "show=TabVars" });
     QStringList shown;
     QStringList header;
     for (int c = 0; c < list->columnCount(); ++c)
@@ -397,6 +414,78 @@ void TestAddArticle::missingArticle()
     QCOMPARE(m_answers->messages().first().type, 2);
     editor.reset();
     QVERIFY(open()->isReady());
+}
+
+void TestAddArticle::unreadable_data()
+{
+    QTest::addColumn<QString>("fault"); // a table renamed away, "deleted" or "gone"
+    QTest::addColumn<bool>("existing");
+    QTest::addColumn<QString>("told");
+    const QString article = "Der Artikel konnte nicht aus der Datenbank gelesen werden: ";
+    QTest::newRow("article's read refused") << "articles" << true << article;
+    QTest::newRow("accounts' read refused, new article")
+        << "accounts" << false
+        << "Der Editor kann nicht geöffnet werden: die Konten konnten nicht aus der Datenbank "
+           "gelesen werden. ";
+    QTest::newRow("the file deleted") << "deleted" << true << article;
+    QTest::newRow("the server gone") << "gone" << true << article;
+}
+
+// What can't be read is no article that is gone: the seller reads why, and no empty editor
+// opens that could save over it.
+void TestAddArticle::unreadable()
+{
+    QFETCH(QString, fault);
+    QFETCH(bool, existing);
+    QFETCH(QString, told);
+    const bool mysql = m_t->backend() == TestSupport::Backend::MySQL;
+    if ((fault == "deleted" && mysql) || (fault == "gone" && !mysql))
+        QSKIP("not a fault of this database");
+    TestSupport::OwnMySqlServer server;
+    std::unique_ptr<TestSupport::TestDatabase> own;
+    auto restart = qScopeGuard([&] {
+        if (own)
+            server.start();
+    });
+    TestSupport::TestDatabase *t = m_t.get();
+    if (fault == "gone") {
+        APP_REQUIRE_OWN_MYSQL_SERVER();
+        QVERIFY2(server.start(), qPrintable(server.error()));
+        own = std::make_unique<TestSupport::TestDatabase>(server.server());
+        QVERIFY2(own->error().isEmpty(), qPrintable(own->error()));
+        EditorFixture::addAccounts(own->db());
+        t = own.get();
+    }
+    const int id = existing ? article({}) : 0;
+    if (own)
+        QVERIFY(own->db()->executeSQL(QString("INSERT INTO articles (id, Title, Account) VALUES "
+                                              "(%1, 'Lok', 1)")
+                                          .arg(id)));
+    const QStringList before
+        = existing ? QStringList { TestSupport::values(t->db(), id, "Title") } : QStringList();
+    if (fault == "deleted") {
+        QVERIFY(QFile::remove(t->db()->sqliteFile()));
+    } else if (fault == "gone") {
+        QVERIFY2(server.stop(), qPrintable(server.error()));
+    } else {
+        QSqlDatabase raw = t->rawConnection(mysql ? "breaker_mysql" : "breaker_sqlite");
+        QSqlQuery query(raw);
+        QVERIFY2(query.exec("ALTER TABLE " + fault + " RENAME TO " + fault + "_gone"),
+                 qPrintable(query.lastError().text()));
+    }
+    m_answers->clear();
+    auto editor = open(id);
+    QVERIFY(!editor->isReady());
+    QVERIFY2(m_answers->shownTexts().filter(told).size() == 1,
+             qPrintable(m_answers->shownTexts().join(" | ")));
+    const QString text = m_answers->shownTexts().filter(told).first();
+    QVERIFY2(text.startsWith(told) && text.size() > told.size(), qPrintable(text));
+    QVERIFY(!m_answers->shownTexts().join(' ').contains("nicht gefunden"));
+    editor.reset();
+    if (fault == "gone") {
+        QVERIFY2(server.start(), qPrintable(server.error()));
+        QCOMPARE(QStringList { TestSupport::values(t->db(), id, "Title") }, before);
+    }
 }
 
 // Choosing an account loads its choices once; its user data is fetched only while unknown

@@ -9,6 +9,7 @@
 #include "tests/editor/editorfixture.h"
 #include "tests/support/blackpng.h"
 #include "tests/support/dialoganswers.h"
+#include "tests/support/helddecodes.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
@@ -16,13 +17,16 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSemaphore>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -33,6 +37,8 @@
 #include <QWebEngineView>
 #include <functional>
 #include <memory>
+
+#include <sys/stat.h>
 
 using TestSupport::FakeHttpServer;
 using TestSupport::FakeReply;
@@ -94,12 +100,18 @@ private slots:
     void typedPrices();
     void failedWriteKeepsEditorOpen();
     void templates();
+    void unreadableTemplateKeepsForm_data();
+    void unreadableTemplateKeepsForm();
     void specificsPage();
     void categoryChoice_data();
     void categoryChoice();
     void pictures();
     void removeAllPictures();
     void pictureRefusedWhileDecoding();
+    void saveAfterClosedEditors();
+    void picturesByWhoNamedThem_data();
+    void picturesByWhoNamedThem();
+    void unreadPicturesKept();
     void variations();
     void variationPictures();
     void description_data();
@@ -245,15 +257,22 @@ void TestAddArticleSave::roundTrip()
 {
     QFETCH(Columns, columns);
     const int id = article(columns);
-    m_t->db()->insertSqlClean({ { "article_id", id }, { "VariantXml",
-                                "<NameValueList><Name>Farbe</Name><Value>rot</Value></NameValueList>" },
-                                { "SKU", "V-1-rot" }, { "StartPrice", "9,90" }, { "Quantity", 2 } },
-                              "articles_variations");
-    m_t->db()->insertSqlClean({ { "article_id", id }, { "image", "https://i.example/rot.jpg" },
-                                { "variant_name", "rot" } },
-                              "articles_images");
-    m_t->db()->executeSQL("UPDATE articles SET IsVerified=1, CurrentPrice=3 WHERE id="
-                          + QString::number(id));
+    QVERIFY(m_t->db()->insertSqlClean(
+                { { "article_id", id },
+                  { "VariantXml",
+                    "<NameValueList><Name>Farbe</Name><Value>rot</Value></NameValueList>" },
+                  { "SKU", "V-1-rot" },
+                  { "StartPrice", "9,90" },
+                  { "Quantity", 2 } },
+                "articles_variations")
+            > 0);
+    QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id },
+                                        { "image", "https://i.example/rot.jpg" },
+                                        { "variant_name", "rot" } },
+                                      "articles_images")
+            > 0);
+    QVERIFY(m_t->db()->executeSQL("UPDATE articles SET IsVerified=1, CurrentPrice=3 WHERE id="
+                                  + QString::number(id)));
     Columns before = stored(id);
     const auto pictures = m_t->db()->select("SELECT * FROM articles_images ORDER BY id").value();
 
@@ -405,8 +424,8 @@ void TestAddArticleSave::typedPrices()
         editor.accept();
         QVERIFY2(editor.result() == 1, qPrintable(m_answers->lastMessageText()));
         QCOMPARE(this->stored(id).value("StartPrice").toDouble(), stored.toDouble());
-        m_t->db()->executeSQL("UPDATE articles SET StartPrice=12.5 WHERE id="
-                              + QString::number(id));
+        QVERIFY(m_t->db()->executeSQL("UPDATE articles SET StartPrice=12.5 WHERE id="
+                                      + QString::number(id)));
     }
 }
 
@@ -486,6 +505,55 @@ void TestAddArticleSave::templates()
     }
     QCOMPARE(stored(templateId), templateRow);
     QCOMPARE(stored(opened), openedRow);
+}
+
+void TestAddArticleSave::unreadableTemplateKeepsForm_data()
+{
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("new article") << false;
+    QTest::newRow("opened article") << true;
+}
+
+// A template that can't be read is not loaded: the seller reads why, the form stays as it was
+// and saves as what it was.
+void TestAddArticleSave::unreadableTemplateKeepsForm()
+{
+    QFETCH(bool, opened);
+    const int templateId
+        = article({ { "Folder", -100 }, { "TemplateName", "Loks" }, { "Title", "Vorlage Lok" } });
+    const int id = opened ? article({ { "Title", "Eigener Artikel" } }) : 0;
+    AddArticle editor(nullptr, id, -10, false);
+    editor.show();
+    EditorFixture::apply(&editor,
+                         { "Title=Getippter Titel", "StartPrice=8", "PlainHtmlCode=<p>getippt</p>",
+                           "Country=DE", "PostalCode=1", "ConditionID=1000" });
+    editor.findChild<QPushButton *>("PrimaryCategory")->setProperty("CategoryID", "9355");
+    Database *db = m_t->db();
+    onNextModal([db](QDialog *chooser) {
+        auto *list = chooser->findChild<QListWidget *>("listWidget");
+        list->setCurrentItem(list->findItems("Loks", Qt::MatchExactly).value(0));
+        // Listed, then gone from reach before it is read.
+        if (!db->executeSQL("ALTER TABLE articles RENAME TO articles_away"))
+            qFatal("can't hide the articles");
+        chooser->accept();
+        return true;
+    });
+    editor.findChild<QPushButton *>("LoadFromTemplateButton")->click();
+    QVERIFY(db->executeSQL("ALTER TABLE articles_away RENAME TO articles"));
+
+    QCOMPARE(m_answers->messages().size(), 1);
+    const QString told = m_answers->lastMessageText();
+    QVERIFY2(told.startsWith("Die Vorlage konnte nicht aus der Datenbank gelesen werden: ")
+                 && told.endsWith("\n\nDas Formular bleibt, wie es war."),
+             qPrintable(told));
+    QVERIFY(editor.isVisible());
+    EXPECT_FORM(&editor, { "Title=Getippter Titel" });
+    QCOMPARE(editor.getLoadId(), id);
+    editor.accept();
+    QVERIFY2(editor.result() == 1, qPrintable(m_answers->lastMessageText()));
+    QCOMPARE(editor.getLoadId() == id, opened);
+    QCOMPARE(stored(editor.getLoadId()).value("Title").toString(), QString("Getippter Titel"));
+    QCOMPARE(stored(templateId).value("Title").toString(), QString("Vorlage Lok"));
 }
 
 // The page from a canned reply: required, selection-only and multi-valued specifics, the
@@ -581,12 +649,15 @@ void TestAddArticleSave::pictures()
     const int id = article({});
     const QString folder = m_t->db()->getCurrentAdImageDir();
     Database *db = m_t->db();
-    db->insertSqlClean({ { "article_id", id }, { "image", "https://i.example/1.jpg" }, { "sort", 0 } },
-                       "articles_images");
+    QVERIFY(db->insertSqlClean(
+                { { "article_id", id }, { "image", "https://i.example/1.jpg" }, { "sort", 0 } },
+                "articles_images")
+            > 0);
     for (int i = 1; i < 13; ++i)
-        db->insertSqlClean({ { "article_id", id }, { "image", QString("p%1.png").arg(i) },
-                             { "sort", i } },
-                           "articles_images");
+        QVERIFY(db->insertSqlClean(
+                    { { "article_id", id }, { "image", QString("p%1.png").arg(i) }, { "sort", i } },
+                    "articles_images")
+                > 0);
     for (int i = 1; i < 13; ++i)
         pictureFile(folder + QString("p%1.png").arg(i));
     const QString outside = pictureFile(QDir::tempPath() + "/zerire-pictures/neu 'x'.png");
@@ -601,8 +672,9 @@ void TestAddArticleSave::pictures()
             slot->clearImage();
     QVERIFY(QMetaObject::invokeMethod(&editor, "handleFileSaveAsBeforeCloseSelected",
                                       Q_ARG(QStringList, QStringList { outside })));
+    // The save waits for the slots' decodes, the window going on.
     editor.accept();
-    QCOMPARE(editor.result(), 1);
+    QTRY_COMPARE(editor.result(), 1);
     QStringList images;
     for (const auto &row : db->select("SELECT image, sort FROM articles_images WHERE article_id="
                                       + QString::number(id) + " ORDER BY sort")
@@ -625,13 +697,14 @@ void TestAddArticleSave::removeAllPictures()
     const int id = article({});
     const QString folder = m_t->db()->getCurrentAdImageDir();
     for (int i = 0; i < 14; ++i)
-        m_t->db()->insertSqlClean({ { "article_id", id },
-                                    { "image", pictureFile(folder + QString("r%1.png").arg(i))
-                                                   .section('/', -1) },
-                                    { "sort", i } },
-                                  "articles_images");
-    m_t->db()->executeSQL("UPDATE articles SET ImageThumb='thumb_r0.png' WHERE id="
-                          + QString::number(id));
+        QVERIFY(m_t->db()->insertSqlClean(
+                    { { "article_id", id },
+                      { "image", pictureFile(folder + QString("r%1.png").arg(i)).section('/', -1) },
+                      { "sort", i } },
+                    "articles_images")
+                > 0);
+    QVERIFY(m_t->db()->executeSQL("UPDATE articles SET ImageThumb='thumb_r0.png' WHERE id="
+                                  + QString::number(id)));
     AddArticle editor(nullptr, id, -10, false);
     EditorFixture::apply(&editor, { "show=TabPics", "removeFilesButton=click" });
     editor.accept();
@@ -668,8 +741,9 @@ void TestAddArticleSave::pictureRefusedWhileDecoding()
     QVERIFY(entered.tryAcquire(1, 10000));
     editor.accept();
     ImageLimits::setDecodeHook({});
+    QCOMPARE(editor.result(), 0);
     release.release();
-    QCOMPARE(editor.result(), 1);
+    QTRY_COMPARE(editor.result(), 1);
     const auto rows
         = m_t->db()
               ->select("SELECT image FROM articles_images WHERE article_id=" + QString::number(id))
@@ -679,17 +753,221 @@ void TestAddArticleSave::pictureRefusedWhileDecoding()
     QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
 }
 
+// Editors opened and closed leave no decodes behind them: the queued ones are dropped. The
+// next editor's save, right after it opened (its pictures page never shown), has its first
+// picture decoded ahead of every other and makes the thumbnail of that one.
+void TestAddArticleSave::saveAfterClosedEditors()
+{
+    const int id = article({});
+    Database *db = m_t->db();
+    const QString folder = db->getCurrentAdImageDir();
+    for (int i = 0; i < 12; ++i) {
+        QImage image(2400, 1600, QImage::Format_RGB32);
+        image.fill(i == 0 ? Qt::red : Qt::blue);
+        QVERIFY(image.save(folder + QString("p%1.jpg").arg(i), "JPEG"));
+        QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", QString("p%1.jpg").arg(i) },
+                                     { "sort", i } },
+                                   "articles_images")
+                > 0);
+    }
+    {
+        TestSupport::HeldDecodes held;
+        for (int round = 0; round < 3; ++round) {
+            // What is left of the editor before are the decodes that had a decoder when it
+            // closed (at most one a decoder process); the queued ones are dropped.
+            QTRY_VERIFY2(ImageLimits::pendingDecodes() <= 4,
+                         qPrintable(QString::number(ImageLimits::pendingDecodes())));
+            const int before = ImageLimits::pendingDecodes();
+            auto editor = std::make_unique<AddArticle>(nullptr, id, -10, false);
+            EditorFixture::apply(editor.get(), { "show=TabPics" });
+            QTRY_COMPARE(ImageLimits::pendingDecodes(), before + 12);
+            editor.reset();
+        }
+        QVERIFY(held.entered());
+        QTRY_VERIFY2(ImageLimits::pendingDecodes() <= 4,
+                     qPrintable(QString::number(ImageLimits::pendingDecodes())));
+        held.letGo(1000);
+    }
+    QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+
+    // The last picture is taken out, so the pictures are written again.
+    QVERIFY(db->executeSQL("DELETE FROM articles_images WHERE image='p11.jpg'"));
+    AddArticle editor(nullptr, id, -10, false);
+    EditorFixture::apply(&editor, {});
+    QVERIFY(QMetaObject::invokeMethod(&editor, "handleFileSaveAsBeforeCloseSelected",
+                                      Q_ARG(QStringList, QStringList { folder + "p11.jpg" })));
+    QElapsedTimer timer;
+    timer.start();
+    editor.accept();
+    QTRY_COMPARE(editor.result(), 1);
+    qInfo("The save took %lld ms", timer.elapsed());
+    QCOMPARE(stored(id).value("ImageThumb").toString(), QString("thumb_p0.jpg"));
+    const QString thumb = db->getCurrentAdImageDirThumbs() + "thumb_p0.jpg";
+    const QImage written(thumb);
+    QCOMPARE(written.size(), QSize(150, 100));
+    QVERIFY2(qRed(written.pixel(75, 50)) > 200 && qBlue(written.pixel(75, 50)) < 60,
+             "the thumbnail is not the first picture's");
+    QCOMPARE(QFile::permissions(thumb) & 0x0077, QFileDevice::Permissions());
+}
+
+// A file the seller chose himself may be a link (his Pictures folder often is links): it is
+// shown and saved as the picture it leads to, copied as a plain file of the picture folder.
+// What a row names is never followed: a link in the picture folder is refused, and a row
+// leading out of it ("../…", another workstation's or a restored backup's) is not even
+// opened. Neither is saved again.
+void TestAddArticleSave::picturesByWhoNamedThem_data()
+{
+    QTest::addColumn<QString>("shape");
+    QTest::addColumn<int>("decodes"); // asked for besides the first picture's
+    QTest::addColumn<QString>("said"); // what the slot says instead of a picture; %1: path
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("the seller's link to a photo") << "seller link" << 1 << QString() << true;
+    QTest::newRow("the seller's link to a FIFO")
+        << "seller fifo" << 1 << "„%1“ ist keine gewöhnliche Datei." << false;
+    QTest::newRow("a row naming a link in the picture folder")
+        << "row link" << 1 << "„%1“ ist eine Verknüpfung; ihr wird nicht gefolgt." << false;
+    QTest::newRow("a row leading out of the picture folder")
+        << "row outside" << 0 << QString() << false;
+}
+
+void TestAddArticleSave::picturesByWhoNamedThem()
+{
+    QFETCH(QString, shape);
+    QFETCH(int, decodes);
+    QFETCH(QString, said);
+    QFETCH(bool, saved);
+    // Its thumbnail is the first picture's, also when the pictures are not written again.
+    const int id = article({ { "ImageThumb", "thumb_p0.png" } });
+    Database *db = m_t->db();
+    const QString folder = db->getCurrentAdImageDir();
+    QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", "p0.png" }, { "sort", 0 } },
+                               "articles_images")
+            > 0);
+    pictureFile(folder + "p0.png");
+    QTemporaryDir elsewhere;
+    const QString photo = pictureFile(elsewhere.filePath("Fotos/urlaub.png"));
+    QVERIFY(QDir().mkpath(elsewhere.filePath("Bilder")));
+    QString path; // the slot's file
+    QString row; // the row naming it
+    if (shape == "seller link") {
+        path = elsewhere.filePath("Bilder/urlaub.png");
+        QVERIFY(QFile::link(photo, path));
+    } else if (shape == "seller fifo") {
+        QCOMPARE(::mkfifo(QFile::encodeName(elsewhere.filePath("rohr")).constData(), 0600), 0);
+        path = elsewhere.filePath("Bilder/rohr.png");
+        QVERIFY(QFile::link(elsewhere.filePath("rohr"), path));
+    } else if (shape == "row link") {
+        row = "verlinkt.png";
+        path = folder + row;
+        QVERIFY(QFile::link(photo, path));
+    } else {
+        row = QDir(folder).relativeFilePath(photo);
+        QVERIFY(row.startsWith("../"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("leads out of the picture folder"));
+    }
+    if (!row.isEmpty())
+        QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", row }, { "sort", 1 } },
+                                   "articles_images")
+                > 0);
+
+    QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+    AddArticle editor(nullptr, id, -10, false);
+    EditorFixture::apply(&editor, { "show=TabPics" });
+    if (row.isEmpty())
+        QVERIFY(QMetaObject::invokeMethod(&editor, "handleFileSaveAsBeforeCloseSelected",
+                                          Q_ARG(QStringList, QStringList { path })));
+    // Asked for at once, each by its slot.
+    QCOMPARE(ImageLimits::pendingDecodes(), 1 + decodes);
+    QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+    const auto widgets = editor.findChildren<PictureWidget *>();
+    PictureWidget *second = widgets.value(1);
+    QVERIFY(second);
+    if (!said.isEmpty())
+        QTRY_COMPARE(second->findChild<QLabel *>("label")->text(), said.arg(path));
+    for (PictureWidget *slot : widgets)
+        QVERIFY2(slot->imagePath.isEmpty() || slot->imagePath == folder + "p0.png"
+                     || (saved && slot->imagePath == path),
+                 qPrintable(slot->imagePath));
+
+    editor.accept();
+    QTRY_COMPARE(editor.result(), 1);
+    QStringList images;
+    for (const auto &stored : db->select("SELECT image FROM articles_images WHERE article_id="
+                                         + QString::number(id) + " ORDER BY sort")
+                                  .value())
+        images << stored.value("image").toString();
+    QCOMPARE(images.size(), saved ? 2 : 1);
+    QCOMPARE(images.first(), QString("p0.png"));
+    QCOMPARE(stored(id).value("ImageThumb").toString(), QString("thumb_p0.png"));
+    if (saved) {
+        // A plain file of the picture folder with the photo's bytes, not the link.
+        const QFileInfo copy(folder + images.last());
+        QVERIFY2(images.last().endsWith("_urlaub.png"), qPrintable(images.last()));
+        QVERIFY(copy.isFile() && !copy.isSymLink());
+        QFile original(photo);
+        QFile kept(copy.filePath());
+        QVERIFY(original.open(QIODevice::ReadOnly) && kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), original.readAll());
+    }
+}
+
+// Picture rows that can't be read when the editor opens are not "no pictures": the seller is
+// told, the pictures page stays closed, and the save leaves the stored rows as they are.
+void TestAddArticleSave::unreadPicturesKept()
+{
+    const int id = article({});
+    Database *db = m_t->db();
+    const QString folder = db->getCurrentAdImageDir();
+    for (int i = 0; i < 2; ++i)
+        QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", QString("k%1.png").arg(i) },
+                                     { "sort", i } },
+                                   "articles_images")
+                > 0);
+    pictureFile(folder + "k0.png");
+    pictureFile(folder + "k1.png");
+    QVERIFY(db->executeSQL("UPDATE articles SET ImageThumb='thumb_k0.png' WHERE id="
+                           + QString::number(id)));
+    QVERIFY(db->executeSQL("ALTER TABLE articles_images RENAME TO articles_images_away"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("articles_images"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("articles_images"));
+    AddArticle editor(nullptr, id, -10, false);
+    QVERIFY(db->executeSQL("ALTER TABLE articles_images_away RENAME TO articles_images"));
+    QVERIFY2(m_answers->lastMessageText().startsWith(
+                 "Die Bilder des Artikels konnten nicht gelesen werden: "),
+             qPrintable(m_answers->lastMessageText()));
+    QVERIFY2(m_answers->lastMessageText().endsWith(
+                 "Sie bleiben gespeichert, wie sie sind; Änderungen an den Bildern werden nicht "
+                 "gespeichert."),
+             qPrintable(m_answers->lastMessageText()));
+    EXPECT_FORM(&editor, { "page:TabPics:off" });
+    EditorFixture::apply(&editor, { "Title=Lokomotive BR 218 neu" });
+    editor.accept();
+    QTRY_COMPARE(editor.result(), 1);
+    QCOMPARE(stored(id).value("Title").toString(), QString("Lokomotive BR 218 neu"));
+    QStringList images;
+    for (const auto &row : db->select("SELECT image FROM articles_images WHERE article_id="
+                                      + QString::number(id) + " ORDER BY sort")
+                               .value())
+        images << row.value("image").toString();
+    QCOMPARE(images, QStringList({ "k0.png", "k1.png" }));
+    QCOMPARE(stored(id).value("ImageThumb").toString(), QString("thumb_k0.png"));
+}
+
 // The summary columns follow each step on the variations page; a running listing's variation
 // keeps its row with quantity 0.
 void TestAddArticleSave::variations()
 {
     const auto addVariations = [this](int id) {
         for (const auto &price : { QString("9,90"), QString("12.5") })
-            m_t->db()->insertSqlClean({ { "article_id", id }, { "SKU", "V-" + price },
-                                        { "StartPrice", price }, { "Quantity", 3 },
-                                        { "VariantXml", "<NameValueList><Name>Farbe</Name><Value>"
-                                                        + price + "</Value></NameValueList>" } },
-                                      "articles_variations");
+            QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id },
+                                                { "SKU", "V-" + price },
+                                                { "StartPrice", price },
+                                                { "Quantity", 3 },
+                                                { "VariantXml",
+                                                  "<NameValueList><Name>Farbe</Name><Value>" + price
+                                                      + "</Value></NameValueList>" } },
+                                              "articles_variations")
+                    > 0);
     };
     const int id = article({ { "SKU", "V" } });
     addVariations(id);
@@ -778,13 +1056,18 @@ void TestAddArticleSave::variationPictures()
 {
     const int id = article({ { "SKU", "V" }, { "VariantImageOption", "Größe" } });
     for (const QString value : { "10_A", "10xA" })
-        m_t->db()->insertSqlClean({ { "article_id", id }, { "SKU", "V-" + value },
-                                    { "StartPrice", 5 },
-                                    { "VariantXml", "<NameValueList><Name>Größe</Name><Value>"
-                                                    + value + "</Value></NameValueList>" } },
-                                  "articles_variations");
-    m_t->db()->insertSqlClean({ { "article_id", id }, { "image", "x.jpg" }, { "variant_name", "10xA" } },
-                              "articles_images");
+        QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id },
+                                            { "SKU", "V-" + value },
+                                            { "StartPrice", 5 },
+                                            { "VariantXml",
+                                              "<NameValueList><Name>Größe</Name><Value>" + value
+                                                  + "</Value></NameValueList>" } },
+                                          "articles_variations")
+                > 0);
+    QVERIFY(m_t->db()->insertSqlClean(
+                { { "article_id", id }, { "image", "x.jpg" }, { "variant_name", "10xA" } },
+                "articles_images")
+            > 0);
     AddArticle editor(nullptr, id, -10, false);
     EditorFixture::apply(&editor, { "show=TabVars" });
     auto *pictures = editor.findChild<QTreeWidget *>("VariantImageList");
@@ -870,25 +1153,30 @@ void TestAddArticleSave::deletedVariationsTakeTheirRows()
                                                { "StartPrice", 5 },
                                                { "VariantXml", xml(colour, size) } },
                                              "articles_variations");
-            db->insertSqlClean({ { "article_id", id },
-                                 { "image", QString("%1%2.jpg").arg(colour, size) },
-                                 { "variant_id", variations.last() } },
-                               "articles_images");
+            QVERIFY(variations.last() > 0);
+            QVERIFY(db->insertSqlClean({ { "article_id", id },
+                                         { "image", QString("%1%2.jpg").arg(colour, size) },
+                                         { "variant_id", variations.last() } },
+                                       "articles_images")
+                    > 0);
         }
         for (const char *colour : { "rot", "blau" })
-            db->insertSqlClean({ { "article_id", id },
-                                 { "image", QString(colour) + ".jpg" },
-                                 { "variant_name", colour } },
-                               "articles_images");
-        db->insertSqlClean({ { "article_id", id }, { "image", "haupt.jpg" }, { "sort", 0 } },
-                           "articles_images");
+            QVERIFY(db->insertSqlClean({ { "article_id", id },
+                                         { "image", QString(colour) + ".jpg" },
+                                         { "variant_name", colour } },
+                                       "articles_images")
+                    > 0);
+        QVERIFY(
+            db->insertSqlClean({ { "article_id", id }, { "image", "haupt.jpg" }, { "sort", 0 } },
+                               "articles_images")
+            > 0);
         for (const auto &[name, value] :
              { std::pair { "Farbe", "rot" }, std::pair { "Farbe", "blau" },
                std::pair { "Größe", "S" }, std::pair { "Größe", "M" } })
-            db->insertSqlClean(
-                { { "article_id", id }, { "optionname", name }, { "optionvalue", value } },
-                "articles_variations_op_val");
-        return variations;
+            QVERIFY(db->insertSqlClean(
+                        { { "article_id", id }, { "optionname", name }, { "optionvalue", value } },
+                        "articles_variations_op_val")
+                    > 0);
     };
     // Variations, pictures, option values of an article.
     const auto counts = [db](int id) {

@@ -90,6 +90,7 @@ private slots:
     void locationOrder();
     void preChecked();
     void noActiveAccount();
+    void unreadableAccount();
 
 private:
     std::unique_ptr<AddArticleCategories> chooser(const QString &title = QString());
@@ -350,6 +351,32 @@ void TestCategoryChooser::noActiveAccount()
                      "angezeigt werden"));
     QCOMPARE(m_server->requestCount(), 0);
     QCOMPARE(dialog->getCheckedAdIds(), QString("Worldwide"));
+}
+
+// An account that can't be read is no missing account: both choosers say why and ask eBay
+// nothing; the locations offer no OK that would choose "Weltweit" in place of the seller's.
+void TestCategoryChooser::unreadableAccount()
+{
+    QVERIFY(m_t->db()->executeSQL("ALTER TABLE accounts RENAME TO accounts_gone"));
+    DialogAnswers answers;
+    auto categories = chooser("Lokomotive");
+    auto *notice = categories->findChild<QLabel *>("CategoriesNotice");
+    QVERIFY(notice && notice->isVisibleTo(categories.get()));
+    QVERIFY2(notice->text().contains("Das Konto konnte nicht aus der Datenbank gelesen werden: "),
+             qPrintable(notice->text()));
+    openTree(categories.get());
+    QCOMPARE(categories->findChild<QTreeWidget *>("CatBox")->topLevelItemCount(), 0);
+    QVERIFY(notice->text().contains("Das Konto konnte nicht"));
+
+    auto locations = countries({ "DE:Deutschland" }, "DE");
+    QCOMPARE(answers.messages().size(), 1);
+    QCOMPARE(answers.messages().first().type, 2);
+    QVERIFY2(answers.lastMessageText().startsWith("Die Versandziele können nicht angezeigt "
+                                                  "werden: das eBay-Konto konnte nicht aus der "
+                                                  "Datenbank gelesen werden. "),
+             qPrintable(answers.lastMessageText()));
+    QVERIFY(!okButton(locations.get())->isEnabled());
+    QCOMPARE(m_server->requestCount(), 0);
 }
 
 APP_TEST_MAIN(TestCategoryChooser)

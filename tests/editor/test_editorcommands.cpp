@@ -265,8 +265,8 @@ void TestEditorCommands::open()
     openWindow();
     const int active = count(-9);
     answerEditor(result, [this, id] {
-        m_t->db()->executeSQL(
-            QString("UPDATE articles SET Title='Dampflok BR 01' WHERE id=%1").arg(id));
+        QVERIFY(m_t->db()->executeSQL(
+            QString("UPDATE articles SET Title='Dampflok BR 01' WHERE id=%1").arg(id)));
     });
     emit list()->itemDoubleClicked(m_window->window()->IsItemWithIdHere(id), 0);
     QCOMPARE(m_editorTitle, QString("Artikel bearbeiten"));
@@ -282,7 +282,7 @@ void TestEditorCommands::openDeletedArticle()
     EditorFixture::addAccounts(m_t->db());
     const int id = insertArticle(m_t->db(), { { "Folder", -9 } });
     openWindow();
-    m_t->db()->executeSQL(QString("DELETE FROM articles WHERE id=%1").arg(id));
+    QVERIFY(m_t->db()->executeSQL(QString("DELETE FROM articles WHERE id=%1").arg(id)));
     bool editorShown = false;
     QTimer guard;
     connect(&guard, &QTimer::timeout, this, [&editorShown] {
@@ -320,10 +320,14 @@ void TestEditorCommands::duplicateOne()
     QFETCH(bool, variationsRefused);
     EditorFixture::addAccounts(m_t->db());
     const int id = insertArticle(m_t->db(), { { "Folder", shown }, { "SKU", "D-'1'" } });
-    m_t->db()->insertSqlClean({ { "article_id", id }, { "SKU", "D-'1'-rot" }, { "StartPrice", "4" },
-                                { "VariantXml", "<NameValueList><Name>Farbe</Name><Value>rot"
-                                                "</Value></NameValueList>" } },
-                              "articles_variations");
+    QVERIFY(m_t->db()->insertSqlClean({ { "article_id", id },
+                                        { "SKU", "D-'1'-rot" },
+                                        { "StartPrice", "4" },
+                                        { "VariantXml",
+                                          "<NameValueList><Name>Farbe</Name><Value>rot"
+                                          "</Value></NameValueList>" } },
+                                      "articles_variations")
+            > 0);
     openWindow();
     QVERIFY(m_window->showFolder(shown));
     const int drafts = count(kDrafts);
@@ -354,14 +358,18 @@ void TestEditorCommands::duplicateOne()
 void TestEditorCommands::duplicateSeveral_data()
 {
     QTest::addColumn<int>("shown");
-    QTest::newRow("from Active into Drafts") << -9;
-    QTest::newRow("inside a user folder") << -3000;
+    QTest::addColumn<bool>("secondRefused"); // the copy of the second article is refused
+    QTest::newRow("from Active into Drafts") << -9 << false;
+    QTest::newRow("inside a user folder") << -3000 << false;
+    // All copies or none: the others are not kept, and the seller reads why.
+    QTest::newRow("from Active, second copy refused") << -9 << true;
 }
 
 // Several rows are copied without the editor, listing state cleared, variations kept.
 void TestEditorCommands::duplicateSeveral()
 {
     QFETCH(int, shown);
+    QFETCH(bool, secondRefused);
     if (shown == -3000)
         shown = m_userFolder;
     QList<int> sources;
@@ -373,8 +381,9 @@ void TestEditorCommands::duplicateSeveral()
                                    { "WatchCount", 4 },
                                    { "EndDate", "2024-03-01 10:00:00" } });
     }
-    m_t->db()->insertSqlClean({ { "article_id", sources.at(1) }, { "SKU", "Z-1" } },
-                              "articles_variations");
+    QVERIFY(m_t->db()->insertSqlClean({ { "article_id", sources.at(1) }, { "SKU", "Z-1" } },
+                                      "articles_variations")
+            > 0);
     openWindow();
     QVERIFY(m_window->showFolder(shown));
     const int target = shown == m_userFolder ? m_userFolder : kDrafts;
@@ -383,6 +392,20 @@ void TestEditorCommands::duplicateSeveral()
     trigger("actionKopieren");
     const int before = count(target);
     list()->selectAll();
+    if (secondRefused) {
+        QVERIFY(TestSupport::refuseRows(m_t->db(), "articles", "INSERT", "Kopie gesperrt",
+                                        "NEW.Title = 'Zwei'"));
+        m_answers->clear();
+        trigger("actionDuplizieren");
+        QTRY_COMPARE(m_answers->messages().size(), 1);
+        QVERIFY2(m_answers->lastMessageText().contains("Kopie gesperrt"),
+                 qPrintable(m_answers->lastMessageText()));
+        QCOMPARE(m_t->db()->selectCount("SELECT id FROM articles").value(), 3);
+        QCoreApplication::processEvents();
+        QCOMPARE(m_answers->messages().size(), 1);
+        QCOMPARE(count(target), before);
+        return;
+    }
     trigger("actionDuplizieren");
     QCOMPARE(count(target) - before, 3);
     const auto copies
@@ -424,21 +447,27 @@ void TestEditorCommands::variationsOfDuplicate()
     Database *db = m_t->db();
     const int source = insertArticle(db, {});
     const int copy = insertArticle(db, {});
-    db->insertSqlClean({ { "article_id", source },
-                         { "SKU", "'Rot' \\ ü" },
-                         { "StartPrice", 2.5 },
-                         { "VariantXml", "<Name>Farbe</Name><Value>Rot</Value>" } },
-                       "articles_variations");
+    QVERIFY(db->insertSqlClean({ { "article_id", source },
+                                 { "SKU", "'Rot' \\ ü" },
+                                 { "StartPrice", 2.5 },
+                                 { "VariantXml", "<Name>Farbe</Name><Value>Rot</Value>" } },
+                               "articles_variations")
+            > 0);
     const int blue = db->insertSqlClean(
         { { "article_id", source }, { "SKU", "Blau" }, { "StartPrice", 3 } }, "articles_variations");
+    QVERIFY(blue > 0);
     // A picture of the blue variation alone.
-    db->insertSqlClean({ { "article_id", source }, { "image", "blau.jpg" }, { "variant_id", blue } },
-                       "articles_images");
-    db->insertSqlClean({ { "article_id", source }, { "image", "main.jpg" }, { "sort", 0 } },
-                       "articles_images");
-    db->insertSqlClean(
-        { { "article_id", source }, { "image", "rot.jpg" }, { "variant_name", "Rot" } },
-        "articles_images");
+    QVERIFY(db->insertSqlClean(
+                { { "article_id", source }, { "image", "blau.jpg" }, { "variant_id", blue } },
+                "articles_images")
+            > 0);
+    QVERIFY(db->insertSqlClean({ { "article_id", source }, { "image", "main.jpg" }, { "sort", 0 } },
+                               "articles_images")
+            > 0);
+    QVERIFY(db->insertSqlClean(
+                { { "article_id", source }, { "image", "rot.jpg" }, { "variant_name", "Rot" } },
+                "articles_images")
+            > 0);
     QVERIFY(VariationCopy::copy(db, source, copy));
     QCOMPARE(TestSupport::values(db, copy, "Title"), QString("Artikel"));
     QStringList copied;

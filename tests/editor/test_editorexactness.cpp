@@ -70,8 +70,12 @@ bool addPicture(AddArticle *editor)
 // The seller saves: a template under the name "Loks".
 void save(AddArticle &editor, const QString &kind)
 {
-    if (kind != "template")
-        return editor.accept();
+    if (kind != "template") {
+        editor.accept();
+        // The save waits for the pictures, the window going on, then runs.
+        QTRY_VERIFY(EditorFixture::saveSettled(&editor));
+        return;
+    }
     QTimer chooser;
     QObject::connect(&chooser, &QTimer::timeout, &chooser, [&chooser] {
         auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
@@ -83,6 +87,7 @@ void save(AddArticle &editor, const QString &kind)
     });
     chooser.start(10);
     editor.findChild<QPushButton *>("SaveToTemplateButton")->click();
+    QTRY_VERIFY(EditorFixture::saveSettled(&editor));
 }
 
 // The reference data, two accounts and, for `lok`, the article "Lok" with pictures p1, p2 and,
@@ -93,7 +98,7 @@ int prepare(Database *db, bool lok, bool variations = false)
     const int alpha = EditorFixture::addAccounts(db).first;
     if (!lok)
         return 0;
-    db->executeSQL(
+    bool seeded = db->executeSQL(
         QString("INSERT INTO articles (Title, Folder, Account, Site, StartPrice, Quantity, "
                 "ListingType, Description, PrimaryCategory, PrimaryCategoryText, "
                 "Country, PostalCode, Location, ConditionID, SKU, VariantImageOption) "
@@ -105,17 +110,24 @@ int prepare(Database *db, bool lok, bool variations = false)
     const QString id = db->selectOne("SELECT MAX(id) FROM articles").value();
     pictureFile(db->getCurrentAdImageDir() + "p1.png");
     pictureFile(db->getCurrentAdImageDir() + "p2.png");
-    db->executeSQL("INSERT INTO articles_images (article_id, image, sort) VALUES (" + id
-                   + ", 'p1.png', 0), (" + id + ", 'p2.png', 1)");
+    seeded = db->executeSQL("INSERT INTO articles_images (article_id, image, sort) VALUES (" + id
+                            + ", 'p1.png', 0), (" + id + ", 'p2.png', 1)")
+        && seeded;
     if (variations) {
         const QString xml = "'<NameValueList><Name>Farbe</Name><Value>%1</Value></NameValueList>'";
-        db->executeSQL("INSERT INTO articles_variations (article_id, SKU, StartPrice, Quantity, "
-                       "VariantXml) VALUES ("
-                       + id + ", 'V-rot', 5, 1, " + xml.arg("rot") + "), (" + id
-                       + ", 'V-blau', 5, 1, " + xml.arg("blau") + ")");
-        db->executeSQL("INSERT INTO articles_images (article_id, image, variant_name) VALUES (" + id
-                       + ", 'rot.jpg', 'rot')");
+        seeded = db->executeSQL(
+                     "INSERT INTO articles_variations (article_id, SKU, StartPrice, Quantity, "
+                     "VariantXml) VALUES ("
+                     + id + ", 'V-rot', 5, 1, " + xml.arg("rot") + "), (" + id
+                     + ", 'V-blau', 5, 1, " + xml.arg("blau") + ")")
+            && seeded;
+        seeded = db->executeSQL("INSERT INTO articles_images (article_id, image, variant_name) "
+                                "VALUES ("
+                                + id + ", 'rot.jpg', 'rot')")
+            && seeded;
     }
+    if (!seeded)
+        QTest::qFail("the test's article could not be stored", __FILE__, __LINE__);
     return id.toInt();
 }
 
@@ -519,6 +531,7 @@ void TestEditorExactness::twoWorkstations()
     for (bool answer : answers)
         seller.pushQuestion(answer);
     editor.accept();
+    QTRY_VERIFY(EditorFixture::saveSettled(&editor));
 
     const auto asked = seller.questions();
     QCOMPARE(asked.size(), answers.size());
@@ -574,6 +587,7 @@ void TestEditorExactness::unknownToldOnce()
         m_answers->clear();
         proxy.cutAfter("COMMIT", 1, [&held](quint32) { held.tryAcquire(1, 60000); });
         editor->accept();
+        QTRY_VERIFY(EditorFixture::saveSettled(editor));
         held.release();
     });
     poll.start(10);

@@ -11,16 +11,20 @@
 #include "tests/support/testmain.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QMimeData>
+#include <QSignalSpy>
 #include <QPainter>
 #include <QTimer>
 #include <QToolButton>
 #include <memory>
+
+#include <sys/stat.h>
 
 using TestSupport::FakeHttpServer;
 using TestSupport::FakeReply;
@@ -93,6 +97,8 @@ private slots:
     void decodeHeldPastItsTime();
     void refusedWhileStillDecoding();
     void newestPictureWins();
+    void links_data();
+    void links();
 
 private:
     QString writeFile(const QString &name, const QByteArray &bytes);
@@ -352,8 +358,8 @@ void TestPictureWidget::decodeHeldPastItsTime()
     QCOMPARE(slot->thumbnail().size(), QSize(150, 75));
 }
 
-// A save while the slot still decodes its picture does not take one the slot will refuse: its
-// header is checked at once.
+// While a slot decodes its picture it says so (a save waits for it); once the decode ended it
+// holds the picture or has let go of the one it refused.
 void TestPictureWidget::refusedWhileStillDecoding()
 {
     const QString big = writeFile("riesig.jpg", TestSupport::blackPng(8000, 8000));
@@ -363,13 +369,17 @@ void TestPictureWidget::refusedWhileStillDecoding()
     m_slots[1]->setImage(fine);
     QVERIFY(held.entered(2));
     QCOMPARE(m_slots[0]->imagePath, big);
-    QVERIFY(m_slots[0]->pictureRefused());
-    QVERIFY(!m_slots[1]->pictureRefused());
+    QVERIFY(m_slots[0]->decoding());
+    QVERIFY(m_slots[1]->decoding());
+    QSignalSpy first(m_slots[0], &PictureWidget::settled);
+    QSignalSpy second(m_slots[1], &PictureWidget::settled);
     held.letGo(2);
     QVERIFY(settled());
+    QTRY_COMPARE(first.count() + second.count(), 2);
     QCOMPARE(m_slots[0]->imagePath, QString());
     QCOMPARE(m_slots[1]->imagePath, fine);
-    QVERIFY(!m_slots[0]->pictureRefused());
+    QVERIFY(!m_slots[0]->decoding());
+    QVERIFY(!m_slots[1]->decoding());
 }
 
 // A picture asked for after another is the one the slot shows, also when the first one's
@@ -390,6 +400,50 @@ void TestPictureWidget::newestPictureWins()
     QCoreApplication::processEvents();
     QCOMPARE(label->pixmap(Qt::ReturnByValue).size(), QSize(30, 30));
     QCOMPARE(slot->imagePath, second);
+}
+
+// A file the seller picks himself may be a link, as his Pictures folder often is: the slot
+// shows what it leads to, still opened once as a plain file (a link to a FIFO is refused at
+// once). A link in the program's picture folder, where rows name the files, is not followed.
+void TestPictureWidget::links_data()
+{
+    QTest::addColumn<QString>("shape");
+    QTest::addColumn<QString>("said"); // empty: the picture is shown; %1: the slot's file
+    QTest::newRow("the seller's link to a photo") << "seller photo" << QString();
+    QTest::newRow("the seller's link to a FIFO")
+        << "seller fifo" << "„%1“ ist keine gewöhnliche Datei.";
+    QTest::newRow("a link in the picture folder")
+        << "folder photo" << "„%1“ ist eine Verknüpfung; ihr wird nicht gefolgt.";
+}
+
+void TestPictureWidget::links()
+{
+    QFETCH(QString, shape);
+    QFETCH(QString, said);
+    const QString photo = writeFile("foto.jpg", jpeg(0));
+    QString target = photo;
+    if (shape == "seller fifo") {
+        target = m_t->dataDir() + "rohr";
+        QCOMPARE(::mkfifo(QFile::encodeName(target).constData(), 0600), 0);
+    }
+    const QString folder
+        = shape.startsWith("folder") ? m_t->db()->getCurrentAdImageDir() : m_t->dataDir() + "Bilder/";
+    QVERIFY(QDir().mkpath(folder));
+    const QString link = folder + "verknuepft.jpg";
+    QVERIFY(QFile::link(target, link));
+    PictureWidget *slot = m_slots.first();
+    slot->handleFileSaveAsBeforeCloseSelected(link);
+    QVERIFY(settled());
+    auto *label = slot->findChild<QLabel *>("label");
+    if (said.isEmpty()) {
+        QCOMPARE(slot->imagePath, link);
+        QCOMPARE(label->pixmap(Qt::ReturnByValue).size(), QSize(40, 20));
+        QCOMPARE(slot->thumbnail().size(), QSize(150, 75));
+    } else {
+        QTRY_COMPARE(label->text(), said.arg(link));
+        QCOMPARE(slot->imagePath, QString());
+        QVERIFY(slot->thumbnail().isNull());
+    }
 }
 
 APP_TEST_MAIN(TestPictureWidget)

@@ -4,12 +4,14 @@
 #include "tests/support/dialoganswers.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
+#include <QLabel>
 
+#include <QDialogButtonBox>
 #include <QDoubleSpinBox>
-#include <QSpinBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTreeWidget>
@@ -83,6 +85,7 @@ private slots:
     void editSeveral_data();
     void editSeveral();
     void failedWriteStaysOpen();
+    void unreadableVariationWritesNothing();
     void notANumberIsRefused_data();
     void notANumberIsRefused();
     void numberForms_data();
@@ -211,6 +214,28 @@ void TestVariations::failedWriteStaysOpen()
         QCOMPARE(answers.messages().size(), 1);
         QCOMPARE(answers.messages().first().type, 2);
     }
+}
+
+// A variation that can't be read is not shown empty: OK, which would write the empty fields
+// over it, is not offered, also once it could be read again.
+void TestVariations::unreadableVariationWritesNothing()
+{
+    APP_TEST_DATABASE(t);
+    const int id = addVariation(t.db(), "HEMD-1", 3, 1, kTwoOptions);
+    breakVariations(t);
+    EditVar dialog(nullptr, QString::number(id), false, "7", "EAN");
+    QVERIFY(t.db()->executeSQL("ALTER TABLE variations_gone RENAME TO articles_variations"));
+    auto *notice = dialog.findChild<QLabel *>("VariationNotice");
+    QVERIFY(notice);
+    QVERIFY2(notice->text().startsWith("Die Variante konnte nicht aus der Datenbank gelesen "
+                                       "werden: "),
+             qPrintable(notice->text()));
+    QVERIFY(!dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->isEnabled());
+    DialogAnswers answers;
+    dialog.accept();
+    QCOMPARE(dialog.result(), 0);
+    QVERIFY2(answers.shownTexts().isEmpty(), qPrintable(answers.shownTexts().join(" | ")));
+    QCOMPARE(variations(t.db(), 7), QStringList("HEMD-1 3 1 rot & <hell>/M"));
 }
 
 void TestVariations::notANumberIsRefused_data()
@@ -532,7 +557,7 @@ void TestVariations::numberForms()
     generate("PriceStart", price, "Ausgangspreis");
     QCOMPARE(variations(t.db(), 8),
              price.isEmpty() ? QStringList() : QStringList("ABC-1 1 " + price + " rot"));
-    t.db()->executeSQL("DELETE FROM articles_variations WHERE article_id=8");
+    QVERIFY(t.db()->executeSQL("DELETE FROM articles_variations WHERE article_id=8"));
     generate("QuantityStart", quantity, "Ausgangsmenge");
     QCOMPARE(variations(t.db(), 8),
              quantity.isEmpty() ? QStringList() : QStringList("ABC-1 " + quantity + " 2 rot"));

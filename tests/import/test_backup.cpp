@@ -22,6 +22,7 @@
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QThread>
@@ -99,6 +100,16 @@ private:
         const QString base = QDir::cleanPath(dataDir);
         for (const char *suffix : { "_bk", "_bk_bk", "_old" })
             QDir(base + QLatin1String(suffix)).removeRecursively();
+    }
+
+    // The restore command with `archive` chosen; returns once it has told its end (it
+    // unpacks on the background worker).
+    void restoreFrom(MainWindow *window, const QString &archive)
+    {
+        m_answers->pushFileName(archive);
+        const int shown = m_answers->shownTexts().size();
+        window->findChild<QAction *>(QStringLiteral("actionDaten_wiederherstellen"))->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(m_answers->shownTexts().size() > shown, 60000);
     }
 
 private slots:
@@ -234,10 +245,7 @@ private slots:
 
         {
             TestSupport::MainWindowFixture fixture(data);
-            m_answers->pushFileName(archive);
-            fixture.window()
-                ->findChild<QAction *>(QStringLiteral("actionDaten_wiederherstellen"))
-                ->trigger();
+            restoreFrom(fixture.window(), archive);
             QCOMPARE(m_answers->lastMessageText(),
                      brokenArchive ? QStringLiteral("Die Wiederherstellung ist fehlgeschlagen")
                                    : QStringLiteral("Die Daten wurden temporär wieder "
@@ -368,10 +376,7 @@ private slots:
         writeFile(path, archive);
 
         TestSupport::MainWindowFixture fixture(data);
-        m_answers->pushFileName(path);
-        fixture.window()
-            ->findChild<QAction *>(QStringLiteral("actionDaten_wiederherstellen"))
-            ->trigger();
+        restoreFrom(fixture.window(), path);
         QVERIFY2(m_answers->lastMessageText().startsWith(
                      QStringLiteral("Die Wiederherstellung ist fehlgeschlagen: Die Sicherung "
                                     "würde entpackt 70 MB belegen")),
@@ -425,6 +430,82 @@ private slots:
         window->updateStatusBar(QStringLiteral("Synchronisieren..."), 10, 2);
         QVERIFY(panel->isVisible());
         QVERIFY(bar->isVisible());
+    }
+
+    // An archive chosen for a restore that is a pipe is refused at once with the reason; the
+    // window was never held and nothing waits to be swapped in.
+    void restoreRefusesAPipe()
+    {
+        TestSupport::TestDatabase data(Backend::SQLite);
+        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        const QString dataDir = QDir::cleanPath(data.dataDir());
+        removeSiblings(dataDir);
+        data.closeMain();
+        const QString pipe = m_backups->filePath(QStringLiteral("Zerire3.backup"));
+        QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+        TestSupport::MainWindowFixture fixture(data);
+        restoreFrom(fixture.window(), pipe);
+        QVERIFY2(
+            m_answers->lastMessageText().startsWith(
+                QStringLiteral("Die Wiederherstellung ist fehlgeschlagen: Die Sicherung \"%1\" "
+                               "kann nicht gelesen werden: ")
+                    .arg(pipe)),
+            qPrintable(m_answers->lastMessageText()));
+        QCOMPARE(MainWindow::pendingRestore(), QString());
+        QVERIFY(!QFileInfo::exists(dataDir + QStringLiteral("_bk")));
+    }
+
+    // A link in place of the unpacked folder is not swapped in for the data folder: the start
+    // goes on with the data as they were.
+    void pendingRestoreThatIsALink()
+    {
+        TestSupport::TestDatabase data(Backend::SQLite);
+        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        const QString dataDir = QDir::cleanPath(data.dataDir());
+        removeSiblings(dataDir);
+        data.db()->setOption(QStringLiteral("SyncIntervall"), QStringLiteral("25"));
+        data.closeMain();
+        QVERIFY(QDir().mkpath(m_backups->filePath(QStringLiteral("elsewhere"))));
+        const QString link = dataDir + QStringLiteral("_bk");
+        QVERIFY(QFile::link(m_backups->filePath(QStringLiteral("elsewhere")), link));
+        MainWindow::setPendingRestore(link);
+        m_answers->pushQuestion(true);
+        {
+            TestSupport::MainWindowFixture fixture(data);
+            QCOMPARE(qApp->property("SyncIntervall").toInt(), 25);
+        }
+        QVERIFY(m_answers->shownTexts().contains(
+            QStringLiteral("Die Wiederherstellung scheint nicht mehr vorhanden zu sein, der "
+                           "Programmstart wird regulär fortgesetzt, wiederhole ggf. die "
+                           "Rücksicherung")));
+        QVERIFY(QFileInfo(dataDir).isDir() && !QFileInfo(dataDir).isSymLink());
+        QVERIFY(!QFileInfo::exists(dataDir + QStringLiteral("_old")));
+        QCOMPARE(MainWindow::pendingRestore(), QString());
+        QFile::remove(link);
+    }
+
+    // Not knowing the backup folder the seller chose, no backup is made elsewhere: the
+    // failed read is told, nothing is packed.
+    void backupFolderUnreadMakesNoBackup()
+    {
+        TestSupport::TestDatabase data(Backend::SQLite);
+        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        const QString documents
+            = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+            + QStringLiteral("/Zerire3_Backups");
+        QDir(documents).removeRecursively();
+        data.closeMain();
+        TestSupport::MainWindowFixture fixture(data);
+        Database other(true, QStringLiteral("other"));
+        QVERIFY(other.executeSQL(QStringLiteral("ALTER TABLE options RENAME TO options_away")));
+        fixture.window()->findChild<QAction *>(QStringLiteral("actionDaten_sichern"))->trigger();
+        QVERIFY(other.executeSQL(QStringLiteral("ALTER TABLE options_away RENAME TO options")));
+        other.close();
+        QVERIFY2(m_answers->lastMessageText().startsWith(QStringLiteral(
+                     "Der Ordner für die Datensicherung konnte nicht gelesen werden, "
+                     "es wurde keine Sicherung erstellt: ")),
+                 qPrintable(m_answers->lastMessageText()));
+        QVERIFY(!QFileInfo::exists(documents));
     }
 };
 

@@ -5,6 +5,7 @@
 #include "import/reader.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
+#include "tests/support/helddecodes.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/memorylimit.h"
 #include "tests/support/mounts.h"
@@ -31,6 +32,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
+
+#include <sys/stat.h>
 
 using TestSupport::TableSnapshot;
 using TestSupport::values;
@@ -142,9 +145,12 @@ private:
         return dialog;
     }
 
+    // OK, and the wait until the run has ended (its passes run beside the window).
     static void run(CsvImport &dialog)
     {
+        QSignalSpy ended(&dialog, &CsvImport::runEnded);
         dialog.findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Ok)->click();
+        QTRY_VERIFY_WITH_TIMEOUT(ended.count() > 0, 120000);
     }
 
 private slots:
@@ -305,6 +311,13 @@ private slots:
             << QStringList { "Zeile 2 wurde nicht importiert: Die Beschreibung ist 500.001 "
                              "Zeichen lang, eBay nimmt höchstens 500.000 Zeichen." }
             << "\"";
+        QTest::newRow("a description over the limit in the first column")
+            << "Description;Title;StartPrice\n" + QByteArray(500000, 'x') + ";A;12345,67\n"
+                + QByteArray(500002, 'x') + ";B;12345,67\n"
+            << QStringList { "Description", "Title", "StartPrice" }
+            << QStringList { "Zeile 3 wurde nicht importiert: Die Beschreibung ist 500.002 "
+                             "Zeichen lang, eBay nimmt höchstens 500.000 Zeichen." }
+            << "\"";
     }
     void rowsAreNamed()
     {
@@ -339,11 +352,15 @@ private slots:
             = "Diese Zeilen wurden nicht importiert, weil es das genannte Konto nicht gibt:";
         const QString other = "Die Spalte Account muss die Nummer eines angelegten Kontos "
                               "enthalten; bitte berichtigen und diese Zeilen erneut importieren.";
+        // 0 is the program's own value for an article of no account: taken as that.
         QTest::newRow("no account in the store")
-            << 0 << QByteArray("Title;StartPrice;Account\nLampe;12345,67;1\nVase;;0\n") << ""
-            << QStringList { header, "Zeile 2, Account: „1“", "Zeile 3, Account: „0“",
+            << 0 << QByteArray("Title;StartPrice;Account\nLampe;12345,67;1\nVase;;0\nTisch;;00\n")
+            << "Vase:0:5"
+            << QStringList { header, "Zeile 2, Account: „1“", "Zeile 4, Account: „00“",
                              "Es ist noch kein Konto angelegt: bitte zuerst in den Einstellungen "
-                             "ein Konto anlegen und die Datei dann erneut importieren." };
+                             "(Extras, Einstellungen) ein Konto anlegen oder die Konten mit "
+                             "„Rovive 2 Daten importieren...“ (Menü Datei) aus Rovive 2 "
+                             "übernehmen, und die Datei dann erneut importieren." };
         QTest::newRow("one of two accounts named, one missing, one blank")
             << 2
             << QByteArray("Title;StartPrice;Account\nLampe;12345,67;2\nVase;5;3\nTisch;5;\n"
@@ -462,7 +479,9 @@ private slots:
         QCOMPARE(dialog->result(), int(QDialog::Accepted));
     }
 
-    // Cancel stops the run at the next row; what was written stays, seen by any connection.
+    // The rows are written beside the window: while the run is held at a row, the window
+    // serves its events; Abbrechen stops the run at the next row, what was written stays,
+    // seen by any connection.
     void cancelKeepsWhatWasWritten()
     {
         APP_TEST_DATABASE(data);
@@ -472,18 +491,35 @@ private slots:
             csv += "T" + QByteArray::number(i) + ";1\n";
         auto dialog = prepare(answers, writeCsv(csv), 0, "SKU", 0, { "Title", "Account" });
         QSignalSpy counts(dialog.get(), &CsvImport::changeFolderCount);
-        // Clicked at the first row the run handles, after the first pass.
-        auto *bar = dialog->findChild<QProgressBar *>("progressBar");
-        connect(bar, &QProgressBar::valueChanged, dialog.get(), [&dialog, bar](int value) {
-            auto *cancel = dialog->findChild<QDialogButtonBox *>("buttonBox")
-                               ->button(QDialogButtonBox::Cancel);
-            if (value > 0 && !bar->format().contains("geprüft") && cancel->isEnabled())
-                QTimer::singleShot(0, cancel, &QPushButton::click);
+        QSemaphore go;
+        std::atomic<bool> holding { false };
+        bool servedWhileHeld = false;
+        CsvImport *window = dialog.get();
+        CsvImport::setRowHookForTesting([&](int line) {
+            if (line != 6)
+                return;
+            holding = true;
+            // Abbrechen is clicked on the window while this row waits.
+            QMetaObject::invokeMethod(
+                window,
+                [&] {
+                    servedWhileHeld = holding;
+                    window->findChild<QDialogButtonBox *>("buttonBox")
+                        ->button(QDialogButtonBox::Cancel)
+                        ->click();
+                    go.release();
+                },
+                Qt::QueuedConnection);
+            // Bounded, so that rows written on the window's thread fail instead of hanging.
+            go.tryAcquire(1, 20000);
+            holding = false;
         });
         run(*dialog);
+        CsvImport::setRowHookForTesting({});
+        QVERIFY(servedWhileHeld);
         QCOMPARE(dialog->result(), int(QDialog::Rejected));
         const int written = data.db()->selectCount("SELECT id FROM articles").value();
-        QVERIFY2(written > 0 && written < 10, qPrintable(QString::number(written)));
+        QCOMPARE(written, 5); // text lines 2 to 6: the row in hand is finished
         QCOMPARE(counts.value(0), (QVariantList { kTarget, written, false }));
     }
 
@@ -1203,6 +1239,106 @@ private slots:
                  QStringList { images.first().value("image").toString() });
     }
 
+    // Pictures in a folder others may write into: a FIFO put in a picture's place, or a link
+    // to a file of the seller's, is refused at once (the window never waits on a FIFO). What
+    // is checked is the copy the import keeps: the original changed after it was read changes
+    // nothing.
+    void picturesFromOthersFolders()
+    {
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        const QByteArray photo = jpeg(64, 48);
+        writeFile(m_files.filePath("foto.jpg"), photo);
+        writeFile(m_files.filePath("privat.jpg"), photo);
+        const QString fifo = m_files.filePath("fifo.jpg");
+        const QString link = m_files.filePath("link.jpg");
+        QFile::remove(fifo);
+        QFile::remove(link);
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QVERIFY(QFile::link(m_files.filePath("privat.jpg"), link));
+        QStringList mapping { "Title", "Account" };
+        for (int i = 1; i <= 3; ++i)
+            mapping << "Zerire3_image_" + QString::number(i);
+        DialogAnswers answers;
+        auto dialog = prepare(answers,
+                              writeCsv("Title;Account;B1;B2;B3\nLampe;1;" + fifo.toUtf8() + ";"
+                                       + link.toUtf8() + ";"
+                                       + m_files.filePath("foto.jpg").toUtf8() + "\n"),
+                              0, "SKU", 0, mapping);
+        // The photo is checked (held here) after it was read: a text put in its place then is
+        // not what is kept.
+        TestSupport::HeldDecodes held;
+        bool changed = false;
+        QTimer probe;
+        probe.setInterval(1);
+        connect(&probe, &QTimer::timeout, [&] {
+            if (changed || held.waiting() == 0)
+                return;
+            changed = true;
+            writeFile(m_files.filePath("foto.jpg"), "kein Bild mehr");
+            held.letGo(100);
+        });
+        probe.start();
+        run(*dialog);
+        QVERIFY(changed);
+        const SqlRows images = db->select("SELECT image, sort FROM articles_images").value();
+        QCOMPARE(images.size(), 1);
+        QCOMPARE(images.first().value("sort").toInt(), 2);
+        QFile kept(db->getCurrentAdImageDir() + images.first().value("image").toString());
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), photo);
+        QVERIFY2(answers.lastMessageText().endsWith("2 Bilder konnten nicht übernommen werden."),
+                 qPrintable(answers.lastMessageText()));
+    }
+
+    // One row naming twelve large photos: they are checked in the decoder processes while the
+    // window goes on. A decode held proves that the window serves its events meanwhile; the
+    // longest pause of its event loop is measured.
+    void twelveLargePhotos()
+    {
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        const QByteArray photo = jpeg(4000, 3000);
+        QStringList cells;
+        QStringList mapping { "Title", "Account" };
+        for (int i = 1; i <= 12; ++i) {
+            cells << m_files.filePath(QString("gross%1.jpg").arg(i));
+            writeFile(cells.last(), photo);
+            mapping << "Zerire3_image_" + QString::number(i);
+        }
+        DialogAnswers answers;
+        auto dialog = prepare(
+            answers, writeCsv("Title;Account;" + QByteArray("B;").repeated(11) + "B\nLampe;1;"
+                              + cells.join(';').toUtf8() + "\n"),
+            0, "SKU", 0, mapping);
+        TestSupport::HeldDecodes held(-1, 1);
+        bool servedWhileHeld = false;
+        qint64 longest = 0;
+        QElapsedTimer sinceTick;
+        QTimer probe;
+        probe.setInterval(5);
+        connect(&probe, &QTimer::timeout, [&] {
+            longest = qMax(longest, sinceTick.restart());
+            if (!servedWhileHeld && held.waiting() > 0) {
+                servedWhileHeld = true;
+                held.letGo();
+            }
+        });
+        QElapsedTimer total;
+        total.start();
+        sinceTick.start();
+        probe.start();
+        run(*dialog);
+        probe.stop();
+        qInfo("12 photos of 4000 x 3000: %lld ms in all, the window's longest pause %lld ms",
+              total.elapsed(), longest);
+        QVERIFY(servedWhileHeld);
+        QCOMPARE(db->selectCount("SELECT id FROM articles_images").value(), 12);
+        QCOMPARE(values(db, 1, "ImageThumb").left(6), QString("thumb_"));
+        // Far below the seconds a decode of them on the window thread takes.
+        QVERIFY2(longest < 3000, qPrintable(QString::number(longest)));
+    }
+
     void settingsAreRestoredByFileName()
     {
         APP_TEST_DATABASE(data);
@@ -1414,6 +1550,86 @@ private slots:
                  qPrintable(answers.lastMessageText()));
         // The run's marks are gone with it.
         QCOMPARE(db->selectCount("SELECT id FROM articles WHERE RefreshHash <> ''").value(), 0);
+    }
+
+    // An attempt that stored nothing (every row refused, or cancelled before the first one)
+    // keeps the settings saved by the import that worked; one that stored rows saves its own.
+    void failedAttemptKeepsSavedSettings_data()
+    {
+        QTest::addColumn<QByteArray>("second"); // the file given to the second attempt
+        QTest::addColumn<bool>("saved"); // the second attempt's mapping was saved
+        QTest::newRow("every row refused") << QByteArray("Titel;Nummer\nX;7\n") << false;
+        QTest::newRow("a row stored") << QByteArray("Titel;Nummer\nX;1\n") << true;
+    }
+    void failedAttemptKeepsSavedSettings()
+    {
+        QFETCH(QByteArray, second);
+        QFETCH(bool, saved);
+        APP_TEST_DATABASE(data);
+        DialogAnswers answers;
+        const QString csv = writeCsv("Titel;Nummer\nX;1\n");
+        auto first = prepare(answers, csv, 0, "SKU", 0, { "Title", "Account" });
+        run(*first);
+        QCOMPARE(data.db()->selectCount("SELECT id FROM articles").value(), 1);
+        first.reset();
+
+        // The second attempt maps the number as the account, and the title as the SKU.
+        writeCsv(second);
+        CsvImport dialog(kTarget);
+        answers.pushQuestion(false); // not the stored settings
+        answers.pushQuestion(false); // no automatic assignment
+        dialog.onOpenFile(csv);
+        const auto boxes = mappingBoxes(dialog);
+        choose(boxes.at(0), "SKU");
+        choose(boxes.at(1), "Account");
+        run(dialog);
+
+        CsvImport third(kTarget);
+        answers.pushQuestion(true); // the stored settings
+        third.onOpenFile(csv);
+        const auto stored = mappingBoxes(third);
+        QCOMPARE(stored.at(0)->currentData().toString(), QString(saved ? "SKU" : "Title"));
+        QCOMPARE(stored.at(1)->currentData().toString(), QString("Account"));
+    }
+
+    // With no account in the store and none mapped, the refusal names both ways to accounts.
+    void noAccountPointsToBothWays()
+    {
+        APP_TEST_DATABASE(data);
+        m_noAccounts = true;
+        DialogAnswers answers;
+        auto dialog = prepare(answers, writeCsv("Title\nLampe\n"), 0, "SKU", 0, { "Title" });
+        m_noAccounts = false;
+        run(*dialog);
+        QCOMPARE(answers.lastMessageText(),
+                 QString("Es wurde kein Konto zugewiesen, außerdem ist auch kein Feld als Konto "
+                         "gemappt. Vorlagen müssen ein Konto beinhalten\nEs ist noch kein Konto "
+                         "angelegt: bitte zuerst in den Einstellungen (Extras, Einstellungen) ein "
+                         "Konto anlegen oder die Konten mit „Rovive 2 Daten importieren...“ (Menü "
+                         "Datei) aus Rovive 2 übernehmen, und die Datei dann erneut importieren."));
+        QCOMPARE(data.db()->selectCount("SELECT id FROM articles").value(), 0);
+    }
+
+    // The store's accounts can't be read for a file that names accounts: nothing is
+    // imported, the reason is told, and the dialog stays ready for another OK.
+    void accountsUnreadImportNothing()
+    {
+        APP_TEST_DATABASE(data);
+        DialogAnswers answers;
+        auto dialog = prepare(answers, writeCsv("Title;Account\nLampe;1\n"), 0, "SKU", 0,
+                              { "Title", "Account" });
+        QVERIFY(data.db()->executeSQL("ALTER TABLE accounts RENAME TO accounts_away"));
+        run(*dialog);
+        QVERIFY(data.db()->executeSQL("ALTER TABLE accounts_away RENAME TO accounts"));
+        QVERIFY2(answers.lastMessageText().startsWith(
+                     "Die Konten konnten nicht gelesen werden, es wurde nichts importiert: "),
+                 qPrintable(answers.lastMessageText()));
+        QCOMPARE(data.db()->selectCount("SELECT id FROM articles").value(), 0);
+        QVERIFY(dialog->findChild<QDialogButtonBox *>("buttonBox")
+                    ->button(QDialogButtonBox::Ok)
+                    ->isEnabled());
+        run(*dialog);
+        QCOMPARE(data.db()->selectCount("SELECT id FROM articles").value(), 1);
     }
 };
 

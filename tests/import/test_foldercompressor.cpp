@@ -23,6 +23,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -357,6 +358,69 @@ private slots:
                  QStringList());
         QVERIFY(!QFileInfo::exists(path("evil.txt")));
         QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/evil.txt")));
+    }
+
+    // Files are opened once, never through a link and never waiting on a pipe: a link in the
+    // data folder is not packed (the file it leads to stays out of the archive), a pipe in
+    // place of a file fails the backup at once, and an archive to restore that is a pipe or a
+    // link is refused at once, with the reason.
+    void noLinkFollowedNoPipeWaitedOn()
+    {
+        writeTree(path("src"), { { "a.txt", "abc" } });
+        writeTree(path("outside"), { { "secret.txt", "geheim" } });
+        QVERIFY(::symlink(QFile::encodeName(path("outside/secret.txt")).constData(),
+                          QFile::encodeName(path("src/b.txt")).constData())
+                == 0);
+        QVERIFY(::mkfifo(QFile::encodeName(path("src/pipe")).constData(), 0600) == 0);
+        QVERIFY(::mkfifo(QFile::encodeName(path("other.pipe")).constData(), 0600) == 0);
+        {
+            FolderCompressor packer { QString(), QString() };
+            QVERIFY(packer.compressFolder(path("src"), path("out.backup")));
+            QVERIFY(packer.decompressFolder(path("out.backup"), path("restored")));
+            QCOMPARE(QDir(path("restored"))
+                         .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden
+                                    | QDir::System),
+                     QStringList { "a.txt" });
+        }
+        {
+            FolderCompressor packer(path("src"), path("second.backup"));
+            packer.substituteFile("/a.txt", path("other.pipe"));
+            QSignalSpy outcome(&packer, &FolderCompressor::outcome);
+            QVERIFY(!packer.compressFolder(path("src"), path("second.backup")));
+            QVERIFY(!QFileInfo::exists(path("second.backup")));
+        }
+        for (const QString &archive : { path("other.pipe"), path("src/b.txt") }) {
+            FolderCompressor unpacker(archive, path("never"));
+            QSignalSpy outcome(&unpacker, &FolderCompressor::outcome);
+            unpacker.workdecomp();
+            QCOMPARE(outcome.value(0).value(0).toBool(), false);
+            const QString reason = outcome.value(0).value(3).toString();
+            QVERIFY2(reason.startsWith(
+                         QString("Die Sicherung \"%1\" kann nicht gelesen werden: ").arg(archive))
+                         && (reason.contains("Verknüpfung")
+                             || reason.contains("keine gewöhnliche Datei")),
+                     qPrintable(reason));
+            QVERIFY(!QFileInfo::exists(path("never")));
+        }
+    }
+
+    // The check asked between files ends a run (the program closing): no half archive, no
+    // half unpacked folder.
+    void cancelledRunsLeaveNothing()
+    {
+        writeTree(path("src"), { { "a.txt", "abc" }, { "b.txt", "def" } });
+        {
+            FolderCompressor packer { QString(), QString() };
+            QVERIFY(packer.compressFolder(path("src"), path("whole.backup")));
+        }
+        int asked = 0;
+        FolderCompressor packer { QString(), QString() };
+        packer.setCancelCheck([&asked] { return ++asked > 1; });
+        QVERIFY(!packer.compressFolder(path("src"), path("cut.backup")));
+        QVERIFY(!QFileInfo::exists(path("cut.backup")));
+        asked = 0;
+        QVERIFY(!packer.decompressFolder(path("whole.backup"), path("cut")));
+        QVERIFY(!QFileInfo::exists(path("cut")));
     }
 };
 

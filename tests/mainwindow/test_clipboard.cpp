@@ -31,11 +31,20 @@ private:
         Database *db = m_w->db();
         const int variation = db->insertSqlClean({ { "article_id", id }, { "SKU", title + "-rot" } },
                                                  "articles_variations");
+        bool stored = variation > 0;
         for (const QString &image : { title + "_1.jpg", title + "_2.jpg" })
-            db->insertSqlClean({ { "article_id", id }, { "image", image } }, "articles_images");
-        db->insertSqlClean(
-            { { "article_id", id }, { "image", title + "_rot.jpg" }, { "variant_id", variation } },
-            "articles_images");
+            stored = stored
+                && db->insertSqlClean({ { "article_id", id }, { "image", image } },
+                                      "articles_images")
+                    > 0;
+        stored = stored
+            && db->insertSqlClean({ { "article_id", id },
+                                    { "image", title + "_rot.jpg" },
+                                    { "variant_id", variation } },
+                                  "articles_images")
+                > 0;
+        if (!QTest::qVerify(stored, "stored", qPrintable(db->lastErrorText), __FILE__, __LINE__))
+            return 0;
         return id;
     }
     QList<int> newArticles(int after) const

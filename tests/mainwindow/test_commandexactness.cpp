@@ -45,8 +45,10 @@ namespace {
 void seed(Database *db)
 {
     for (const char *name : { "Keller", "Garten" })
-        db->insertSqlClean({ { "foldername", name }, { "folderparentid", -10 }, { "expand", 0 } },
-                           "folders");
+        QVERIFY(
+            db->insertSqlClean(
+                { { "foldername", name }, { "folderparentid", -10 }, { "expand", 0 } }, "folders")
+            > 0);
     const QList<QMap<QString, QVariant>> articles {
         { { "Title", "Spaten" }, { "Folder", 1 }, { "FolderOld", 0 } },
         { { "Title", "Rechen" }, { "Folder", 1 }, { "FolderOld", 0 } },
@@ -64,8 +66,9 @@ void seed(Database *db)
     for (const auto &article : articles)
         TestSupport::insertArticle(db, article);
     for (int article : { 1, 3 })
-        db->insertSqlClean({ { "article_id", article }, { "image", "bild.jpg" } },
-                           "articles_images");
+        QVERIFY(db->insertSqlClean({ { "article_id", article }, { "image", "bild.jpg" } },
+                                   "articles_images")
+                > 0);
 }
 
 // What the commands change, as stored: per article id:Folder:FolderOld:Trash:ItemID:DoCheck,
@@ -684,6 +687,15 @@ void TestCommandExactness::run_data()
         << false << false;
     QTest::newRow("Gebühren berechnen: read cut")
         << "Gebühren berechnen" << QByteArray("SELECT id, DoCheck") << false << false << false;
+    // The command's own read refused: nothing is written, and that is told with the reason.
+    QTest::newRow("Ausschneiden und Einfügen: read refused")
+        << "Ausschneiden und Einfügen" << QByteArray("SELECT Folder FROM articles WHERE id=")
+        << false << false << true;
+    QTest::newRow("Löschen: read refused")
+        << "Löschen" << QByteArray("SELECT id, FolderOld") << false << false << true;
+    QTest::newRow("Papierkorb leeren: read refused")
+        << "Papierkorb leeren" << QByteArray("SELECT id FROM articles WHERE Folder = -5") << false
+        << false << true;
 }
 
 void TestCommandExactness::run()

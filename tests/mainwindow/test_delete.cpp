@@ -21,12 +21,18 @@ private:
     {
         const int id = m_w->article(folder, { { "FolderOld", folderOld }, { "DoCheck", 2 },
                                               { "Planned_Interval", jobId } });
-        m_w->db()->insertSqlClean({ { "article_id", id }, { "image", "1_1.jpg" } },
-                                  "articles_images");
-        m_w->db()->insertSqlClean({ { "article_id", id }, { "SKU", "V" } }, "articles_variations");
-        m_w->db()->insertSqlClean(
-            { { "article_id", id }, { "optionname", "Farbe" }, { "optionvalue", "rot" } },
-            "articles_variations_op_val");
+        Database *db = m_w->db();
+        const bool stored = db->insertSqlClean({ { "article_id", id }, { "image", "1_1.jpg" } },
+                                               "articles_images")
+                > 0
+            && db->insertSqlClean({ { "article_id", id }, { "SKU", "V" } }, "articles_variations")
+                > 0
+            && db->insertSqlClean(
+                   { { "article_id", id }, { "optionname", "Farbe" }, { "optionvalue", "rot" } },
+                   "articles_variations_op_val")
+                > 0;
+        if (!QTest::qVerify(stored, "stored", qPrintable(db->lastErrorText), __FILE__, __LINE__))
+            return 0;
         return id;
     }
 

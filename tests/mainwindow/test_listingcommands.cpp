@@ -190,7 +190,7 @@ private slots:
             QVERIFY(TestSupport::refuseRows(m_w->db(), "articles", "UPDATE", "gesperrt"));
         const auto dropTrigger = qScopeGuard([&] {
             if (refused)
-                m_w->db()->executeSQL("DROP TRIGGER refuse_articles_update");
+                QVERIFY(m_w->db()->executeSQL("DROP TRIGGER refuse_articles_update"));
         });
 
         m_w->trigger("actionPlanen");
@@ -360,7 +360,7 @@ private slots:
             m_w->db()->executeSQL("CREATE TRIGGER keepactive BEFORE UPDATE OF Folder ON "
                                   "articles BEGIN SELECT RAISE(ABORT, 'Ordner gesperrt'); END"));
         const auto dropTrigger
-            = qScopeGuard([&] { m_w->db()->executeSQL("DROP TRIGGER keepactive"); });
+            = qScopeGuard([&] { QVERIFY(m_w->db()->executeSQL("DROP TRIGGER keepactive")); });
         m_w->server.setCallReply("EndItem", FakeReply::ok(endReply("Success"), "text/xml"));
         DialogAnswers answers;
         whenShown<EndItem>(this, [&](EndItem *dialog) { clickOk(dialog); });

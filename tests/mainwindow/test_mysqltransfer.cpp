@@ -33,16 +33,22 @@ void fillLocal(Database *db, const QString &refused, int articles = 3, double pr
                                             { "StartPrice", price * i },
                                             { "Folder", -9 } },
                                           "articles");
-        db->insertSqlClean({ { "article_id", id }, { "image", "bild_ü.jpg" } }, "articles_images");
-        db->insertSqlClean(
-            { { "article_id", id }, { "VariantXml", kHostile }, { "StartPrice", variationPrice } },
-            "articles_variations");
+        QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", "bild_ü.jpg" } },
+                                   "articles_images")
+                > 0);
+        QVERIFY(db->insertSqlClean({ { "article_id", id },
+                                     { "VariantXml", kHostile },
+                                     { "StartPrice", variationPrice } },
+                                   "articles_variations")
+                > 0);
     }
     if (!refused.isEmpty())
-        db->insertSqlClean({ { "SubTitle", refused }, { "Folder", -10 } }, "articles");
-    db->setOption("Kennwort", kHostile);
-    db->insertSqlClean({ { "title", kHostile }, { "textinfo", longText }, { "infotype", "bid" } },
-                       "itemshistory");
+        QVERIFY(db->insertSqlClean({ { "SubTitle", refused }, { "Folder", -10 } }, "articles") > 0);
+    QVERIFY(db->setOption("Kennwort", kHostile));
+    QVERIFY(db->insertSqlClean(
+                { { "title", kHostile }, { "textinfo", longText }, { "infotype", "bid" } },
+                "itemshistory")
+            > 0);
 }
 
 TableSnapshot snapshot(Database *db, const QString &table)
@@ -62,6 +68,8 @@ private slots:
     void transfer();
     void interrupted_data();
     void interrupted();
+    void notRead_data();
+    void notRead();
 };
 
 void TestMySqlTransfer::setupFile_data()
@@ -248,6 +256,62 @@ void TestMySqlTransfer::interrupted()
     QVERIFY(log.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(log.readAll()).split("\r\n", Qt::SkipEmptyParts).last(),
              result.error);
+}
+
+void TestMySqlTransfer::notRead_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("local file no database") << "local";
+    QTest::newRow("columns of the shared table refused") << "columns";
+}
+
+// What can't be read is not taken for "nothing": a local file whose tables can't be listed
+// transfers nothing and says so; a shared table whose columns can't be read is skipped and
+// keeps its rows (copied without its columns, every row would be one of defaults).
+void TestMySqlTransfer::notRead()
+{
+    QFETCH(QString, fault);
+    APP_REQUIRE_BACKEND(Backend::MySQL);
+    TestDatabase local(Backend::SQLite);
+    QVERIFY(local.error().isEmpty());
+    fillLocal(local.db(), QString());
+    const QString localFile = local.dataDir() + Database::getDatabaseName();
+    local.closeMain();
+    if (fault == "local") {
+        QFile file(localFile);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QVERIFY(file.write(QByteArray(8192, 'x')) == 8192);
+    }
+    TestSupport::MySqlProxy proxy(TestSupport::MySqlServer::fromEnvironment());
+    QVERIFY(proxy.isListening());
+    TestDatabase shared(proxy.server());
+    QVERIFY2(shared.error().isEmpty(), qPrintable(shared.error()));
+    QVERIFY(shared.db()->insertSqlClean({ { "Title", "bleibt" } }, "articles") > 0);
+    const TableSnapshot before = snapshot(shared.db(), "articles");
+    if (fault == "columns")
+        proxy.refuse("SHOW COLUMNS FROM `articles`");
+
+    const QString logFile = shared.dataDir() + "mysql_transfer.log";
+    const MySqlTransfer::Result result
+        = MySqlTransfer(shared.db(), localFile, logFile).run(nullptr);
+
+    const auto changes = TableSnapshot::diff(before, snapshot(shared.db(), "articles"));
+    QVERIFY2(changes.isEmpty(), qPrintable(TableSnapshot::describe(changes)));
+    if (fault == "local") {
+        QCOMPARE(int(result.outcome), int(MySqlTransfer::Outcome::LocalNotOpened));
+        QVERIFY2(!result.error.isEmpty(), "no reason");
+        return;
+    }
+    QCOMPARE(proxy.refusals(), 1);
+    QCOMPARE(int(result.outcome), int(MySqlTransfer::Outcome::Completed));
+    QCOMPARE(result.skippedRows, 3);
+    QCOMPARE(snapshot(shared.db(), "articles_images").rowCount(), 3);
+    QFile log(logFile);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(log.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    QVERIFY(!lines.filter("Refused by the test proxy").filter("skipping...").isEmpty());
+    QVERIFY(!lines.contains("DELETE FROM `articles`"));
+    QCOMPARE(lines.last(), QString("Completed"));
 }
 
 APP_TEST_GUILESS_MAIN(TestMySqlTransfer)

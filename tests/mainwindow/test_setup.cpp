@@ -2,14 +2,17 @@
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/mysqlsetup.h"
 #include "mainwindow/setup.h"
+#include "tests/support/databaseoutage.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
+#include "views/itemlistwidget.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -17,7 +20,11 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using TestSupport::Backend;
+using TestSupport::DatabaseOutage;
 using TestSupport::TestDatabase;
 
 namespace {
@@ -53,6 +60,38 @@ QStringList articles(Database *db)
     return list;
 }
 
+const char *const kSwitches[]
+    = { "NotiNewWatcher", "NotiNewSale", "NotiNewMessage", "NotiNewBids" };
+
+// The seller's settings, none of them a default: every 15 minutes, no notifications.
+void storeSettings(Database *db)
+{
+    QVERIFY(db->setOption("SyncIntervall", "15"));
+    for (const char *name : kSwitches)
+        QVERIFY(db->setOption(name, "0"));
+}
+
+// The options as stored, "name=value" each.
+QStringList storedOptions(Database *db)
+{
+    QStringList options;
+    for (const auto &row :
+         db->select("SELECT optionname, optionvalue FROM options ORDER BY optionname").value())
+        options << row["optionname"].toString() + '=' + row["optionvalue"].toString();
+    return options;
+}
+
+// The messages of a type (2: errors).
+QStringList messagesOf(const DialogAnswers &answers, int type)
+{
+    QStringList texts;
+    for (const auto &message : answers.messages()) {
+        if (message.type == type)
+            texts << message.text;
+    }
+    return texts;
+}
+
 } // namespace
 
 class TestSetup : public QObject
@@ -77,6 +116,13 @@ private slots:
     void removeAccountFailsWhole();
     void uploadReportsLeftOutRows();
     void settingsCommand();
+    void optionsNotRead_data();
+    void optionsNotRead();
+    void okDuringOutage_data();
+    void okDuringOutage();
+    void dataFolderTheStartRefuses_data();
+    void dataFolderTheStartRefuses();
+    void windowOnARefusedDataFolder();
 };
 
 void TestSetup::options_data()
@@ -107,8 +153,8 @@ void TestSetup::options()
     TestDatabase data(Backend::SQLite);
     QVERIFY(data.error().isEmpty());
     if (!stored.isNull()) {
-        data.db()->setOption("NotiNewSale", stored);
-        data.db()->setOption("SyncIntervall", interval);
+        QVERIFY(data.db()->setOption("NotiNewSale", stored));
+        QVERIFY(data.db()->setOption("SyncIntervall", interval));
     }
     DialogAnswers answers;
     Setup dialog(nullptr);
@@ -154,7 +200,7 @@ void TestSetup::dataPathWhereStartupReadsIt()
         Database defaults(Database::defaultDataDir());
         TestDatabase running(Backend::SQLite);
         QVERIFY(running.error().isEmpty());
-        defaults.setOption("datapath", running.dataDir());
+        QVERIFY(defaults.setOption("datapath", running.dataDir()));
         QTemporaryDir chosen;
         DialogAnswers answers;
         answers.pushDirectory(dataFolder(chosen));
@@ -181,9 +227,10 @@ void TestSetup::readOnlyStartStaysReadOnly()
         {
             Database filled(damaged.path());
             for (int i = 0; i < 200; ++i)
-                filled.insertSqlClean(
-                    { { "Title", QString::number(i) }, { "Description", QString(1500, 'x') } },
-                    "articles");
+                QVERIFY(filled.insertSqlClean({ { "Title", QString::number(i) },
+                                                { "Description", QString(1500, 'x') } },
+                                              "articles")
+                        > 0);
         }
         QFile data(file);
         QVERIFY(data.open(QIODevice::ReadWrite) && data.size() > 10 * 4096);
@@ -332,11 +379,15 @@ void TestSetup::removeAccount()
     for (int folder : { -9, -7, -8, -5, -10, -100, -3, -2, 4 }) {
         const int id
             = TestSupport::insertArticle(db, { { "Folder", folder }, { "Account", gone } });
-        db->insertSqlClean({ { "article_id", id }, { "image", "a.jpg" } }, "articles_images");
-        db->insertSqlClean({ { "article_id", id }, { "SKU", "x" } }, "articles_variations");
+        QVERIFY(
+            db->insertSqlClean({ { "article_id", id }, { "image", "a.jpg" } }, "articles_images")
+            > 0);
+        QVERIFY(db->insertSqlClean({ { "article_id", id }, { "SKU", "x" } }, "articles_variations")
+                > 0);
     }
     const int other = TestSupport::insertArticle(db, { { "Account", kept } });
-    db->insertSqlClean({ { "article_id", other }, { "image", "b.jpg" } }, "articles_images");
+    QVERIFY(db->insertSqlClean({ { "article_id", other }, { "image", "b.jpg" } }, "articles_images")
+            > 0);
 
     DialogAnswers answers;
     answers.pushQuestion(true);
@@ -359,9 +410,10 @@ void TestSetup::tokenExpiryWithTheWholeYear()
     TestDatabase data(Backend::SQLite);
     QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
     for (const char *expiry : { "2099-01-01 00:00:00", "2026-12-31 23:59:00", "", "unbekannt" })
-        data.db()->insertSqlClean(
-            { { "accountname", QString("konto %1").arg(expiry) }, { "tokenexp", expiry } },
-            "accounts");
+        QVERIFY(data.db()->insertSqlClean(
+                    { { "accountname", QString("konto %1").arg(expiry) }, { "tokenexp", expiry } },
+                    "accounts")
+                > 0);
     Setup dialog(nullptr);
     QMetaObject::invokeMethod(&dialog, "loadAccounts");
     auto *list = child<QTreeWidget>(&dialog, "AccountList");
@@ -389,7 +441,8 @@ void TestSetup::removeAccountFailsWhole()
     for (int folder : { -9, -7, 4 }) {
         const int id
             = TestSupport::insertArticle(db, { { "Folder", folder }, { "Account", gone } });
-        db->insertSqlClean({ { "article_id", id }, { "SKU", "x" } }, "articles_variations");
+        QVERIFY(db->insertSqlClean({ { "article_id", id }, { "SKU", "x" } }, "articles_variations")
+                > 0);
     }
     QVERIFY2(db->executeSQL(backend == Backend::MySQL
                                 ? "CREATE TRIGGER keepvariations BEFORE DELETE ON "
@@ -432,7 +485,8 @@ void TestSetup::uploadReportsLeftOutRows()
     APP_REQUIRE_BACKEND(Backend::MySQL);
     TestDatabase local(Backend::SQLite);
     for (int i = 0; i < 100; ++i)
-        local.db()->insertSqlClean({ { "title", QString::number(i) } }, "itemshistory");
+        QVERIFY(local.db()->insertSqlClean({ { "title", QString::number(i) } }, "itemshistory")
+                > 0);
     TestSupport::insertArticle(local.db(), { { "SubTitle", "Tasse ☕" } });
     local.closeMain();
     TestDatabase shared(Backend::MySQL);
@@ -481,6 +535,188 @@ void TestSetup::settingsCommand()
     });
     child<QAction>(fixture.window(), "actionEinstellungen")->trigger();
     QCOMPARE(opened, QString("Setup"));
+}
+
+void TestSetup::optionsNotRead_data()
+{
+    TestSupport::addOutageRows();
+}
+
+// The options can't be read when the dialog opens: it says why, shows no default as if it
+// were stored, and its OK stores none of them; the seller's settings stay.
+void TestSetup::optionsNotRead()
+{
+    QFETCH(DatabaseOutage::Fault, fault);
+    APP_REQUIRE_OUTAGE(fault);
+    DatabaseOutage outage(fault);
+    QVERIFY2(outage.error().isEmpty(), qPrintable(outage.error()));
+    storeSettings(outage.db());
+    const QStringList before = storedOptions(outage.db());
+    QVERIFY(outage.strike("FROM options"));
+    DialogAnswers answers;
+    {
+        Setup dialog(nullptr);
+        QTRY_COMPARE(messagesOf(answers, 2).size(), 1);
+        // The accounts, read too, are no second message.
+        QMetaObject::invokeMethod(&dialog, "loadAccounts");
+        QCOMPARE(messagesOf(answers, 2).size(), 1);
+        const QString prefix = "Die Einstellungen konnten nicht gelesen werden: ";
+        const QString text = messagesOf(answers, 2).first();
+        QVERIFY2(text.startsWith(prefix) && text.indexOf("\n\n") > prefix.size() + 5,
+                 qPrintable(text));
+        if (fault == DatabaseOutage::Fault::Refused)
+            QVERIFY2(text.contains("Refused by the test proxy"), qPrintable(text));
+        for (const char *name : { "RefreshIntervall", "NotiNewSale", "BackupDataPathButton" }) {
+            auto *field = child<QWidget>(&dialog, name);
+            QVERIFY(!field->isEnabled());
+            QVERIFY(field->toolTip().startsWith("Nicht gelesen: "));
+        }
+        // What is stored elsewhere can still be set.
+        QVERIFY(child<QCheckBox>(&dialog, "MySQLActive")->isEnabled());
+        press(dialog, QDialogButtonBox::Ok);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
+    QVERIFY(outage.mend());
+    QCOMPARE(storedOptions(outage.db()), before);
+}
+
+void TestSetup::okDuringOutage_data()
+{
+    TestSupport::addOutageRows();
+}
+
+// The options were read; the database fails while OK stores them: the dialog stays open with
+// what was entered and says why, and nothing of that OK is stored, not a part. OK given again
+// once the database answers stores it.
+void TestSetup::okDuringOutage()
+{
+    QFETCH(DatabaseOutage::Fault, fault);
+    APP_REQUIRE_OUTAGE(fault);
+    DatabaseOutage outage(fault);
+    QVERIFY2(outage.error().isEmpty(), qPrintable(outage.error()));
+    storeSettings(outage.db());
+    const QStringList before = storedOptions(outage.db());
+    const QString setupFile = outage.data().dataDir() + "mysql.setup";
+    const auto setupWritten = [&setupFile] {
+        QFile file(setupFile);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("none");
+    };
+    const QByteArray setupBefore = setupWritten();
+    DialogAnswers answers;
+    Setup dialog(nullptr);
+    child<QCheckBox>(&dialog, "MySQLSyncWorkstation")->toggle();
+    auto *interval = child<QSpinBox>(&dialog, "RefreshIntervall");
+    QCOMPARE(interval->value(), 15);
+    interval->setValue(30);
+    for (const char *name : kSwitches) {
+        QVERIFY(!child<QCheckBox>(&dialog, name)->isChecked());
+        child<QCheckBox>(&dialog, name)->setChecked(true);
+    }
+    // Refused: the third switch, after the interval and two switches are written.
+    QVERIFY(outage.strike("NotiNewMessage"));
+    press(dialog, QDialogButtonBox::Ok);
+
+    QCOMPARE(dialog.result(), 0);
+    QCOMPARE(messagesOf(answers, 2).size(), 1);
+    const QString prefix = "Die Einstellungen wurden nicht gespeichert: ";
+    const QString text = messagesOf(answers, 2).first();
+    QVERIFY2(text.startsWith(prefix) && text.size() > prefix.size() + 5, qPrintable(text));
+    QCOMPARE(setupWritten(), setupBefore);
+    QCOMPARE(interval->value(), 30);
+    QVERIFY(outage.mend());
+    QCOMPARE(storedOptions(outage.db()), before);
+
+    if (fault != DatabaseOutage::Fault::Refused)
+        return;
+    press(dialog, QDialogButtonBox::Ok);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QStringList after = before;
+    after.replaceInStrings(QRegularExpression("^(NotiNew\\w+)=0$"), "\\1=1");
+    after.replaceInStrings("SyncIntervall=15", "SyncIntervall=30");
+    QCOMPARE(storedOptions(outage.db()), after);
+}
+
+void TestSetup::dataFolderTheStartRefuses_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("afterChoosing"); // the folder changes between choosing and OK
+    QTest::addColumn<QString>("told"); // part of the start's words
+    const QString others = "kann auch von anderen Benutzern geändert werden";
+    QTest::newRow("folder writable by the group") << "group" << false << others;
+    QTest::newRow("database writable by others") << "database" << false << others;
+    QTest::newRow("folder of another user") << "owner" << false << "gehört einem anderen Benutzer";
+    QTest::newRow("made writable by the group after it was chosen") << "group" << true << others;
+}
+
+// A data folder the next start would not open is refused, in the words of that start, when it
+// is chosen and, should it change meanwhile, on OK; "datapath" stays.
+void TestSetup::dataFolderTheStartRefuses()
+{
+    QFETCH(QString, fault);
+    QFETCH(bool, afterChoosing);
+    QFETCH(QString, told);
+    if (fault == "owner" && ::geteuid() != 0)
+        QSKIP("Needs root to give the folder to another user");
+    QTemporaryDir base;
+    const QString folder = base.path() + "/daten/";
+    const QByteArray path = QFile::encodeName(folder);
+    const QByteArray file = QFile::encodeName(folder + Database::getDatabaseName());
+    QVERIFY(QDir().mkpath(folder) && ::chmod(path.constData(), 0700) == 0);
+    QVERIFY(QFile(folder + Database::getDatabaseName()).open(QIODevice::WriteOnly));
+    QVERIFY(::chmod(file.constData(), 0600) == 0);
+    const auto spoil = [&] {
+        return fault == "group"   ? ::chmod(path.constData(), 0770) == 0
+            : fault == "database" ? ::chmod(file.constData(), 0666) == 0
+                                  : ::chown(path.constData(), 65534, 65534) == 0;
+    };
+    {
+        Database defaults(Database::defaultDataDir());
+        TestDatabase data(Backend::SQLite);
+        const QString stored = defaults.getOption("datapath", "-").value();
+        DialogAnswers answers;
+        answers.pushDirectory(folder);
+        Setup dialog(nullptr);
+        auto *field = child<QLineEdit>(&dialog, "DataPath");
+        const QString shown = field->text();
+        QVERIFY(afterChoosing || spoil());
+        child<QToolButton>(&dialog, "DataPathButton")->click();
+        QVERIFY(!afterChoosing || (field->text() == QDir::toNativeSeparators(folder) && spoil()));
+        press(dialog, QDialogButtonBox::Ok);
+
+        // The start's own text, naming the folder or file at fault.
+        QCOMPARE(answers.messages().last().type, 1);
+        QCOMPARE(answers.messages().last().text, Database::dataFolderProblem(folder));
+        QVERIFY2(answers.lastMessageText().contains(told), qPrintable(answers.lastMessageText()));
+        QCOMPARE(dialog.result(), afterChoosing ? 0 : int(QDialog::Accepted));
+        QCOMPARE(field->text(), afterChoosing ? QDir::toNativeSeparators(folder) : shown);
+        QCOMPARE(defaults.getOption("datapath", "-").value(), stored);
+    }
+    TestSupport::clearDatabaseProperties();
+}
+
+// Started on a data folder the start refuses, the window tells why once, and no text of the
+// database driver reaches the seller where the lists and the status panel say why they are
+// empty.
+void TestSetup::windowOnARefusedDataFolder()
+{
+    QTemporaryDir base;
+    const QString folder = base.path() + "/daten/";
+    QVERIFY(Database(folder, nullptr).setOption("Probe", "1"));
+    TestSupport::clearDatabaseProperties();
+    QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0770) == 0);
+    DialogAnswers answers;
+    std::unique_ptr<MainWindow> window = TestSupport::startMainWindow(folder);
+    QVERIFY(window);
+    auto *list = child<ItemListWidget>(window.get(), "itemlist");
+    QTRY_VERIFY(!list->emptyText().isEmpty());
+    QCOMPARE(answers.shownTexts(), QStringList({ Database::dataFolderProblem(folder) }));
+    for (const QString &text :
+         { list->emptyText(), child<QLabel>(window.get(), "SyncLabel")->text(),
+           child<QWidget>(window.get(), "newslist")->toolTip() })
+        QVERIFY2(!text.contains("Driver") && !text.contains("not loaded"), qPrintable(text));
+    window->close();
+    window.reset();
+    TestSupport::clearDatabaseProperties();
 }
 
 APP_TEST_MAIN(TestSetup)

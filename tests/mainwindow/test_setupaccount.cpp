@@ -1,6 +1,8 @@
 #include "core/clock.h"
+#include "core/config.h"
 #include "core/database.h"
 #include "mainwindow/setupaccount.h"
+#include "tests/support/databaseoutage.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/testdatabase.h"
@@ -8,11 +10,13 @@
 #include "tests/support/urlcapture.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QUrlQuery>
 
 using TestSupport::Backend;
+using TestSupport::DatabaseOutage;
 using TestSupport::FakeHttpServer;
 using TestSupport::FakeReply;
 using TestSupport::TestDatabase;
@@ -95,6 +99,12 @@ private slots:
     void renewal();
     void failedUserReply_data();
     void failedUserReply();
+    void lookUpFails_data();
+    void lookUpFails();
+    void renewalRowNotRead_data();
+    void renewalRowNotRead();
+    void privacyLink_data();
+    void privacyLink();
 
 private:
     std::unique_ptr<FakeHttpServer> m_server;
@@ -298,7 +308,7 @@ void TestSetupAccount::renewal()
     SetupAccount dialog(nullptr, viaRenewal ? QString::number(id) : QString(),
                         viaRenewal ? stored : "", 0);
     if (rowGone)
-        db->executeSQL("DELETE FROM accounts");
+        QVERIFY(db->executeSQL("DELETE FROM accounts"));
     signIn(dialog, typed);
 
     QStringList rows;
@@ -352,6 +362,139 @@ void TestSetupAccount::failedUserReply()
     QCOMPARE(row.value(0).value("token").toString(), kToken);
     QCOMPARE(row.value(0).value("apiresult").toString(), good);
     QCOMPARE(db->selectCount("SELECT id FROM accounts").value(), 1);
+}
+
+void TestSetupAccount::lookUpFails_data()
+{
+    using Fault = DatabaseOutage::Fault;
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<bool>("renewal"); // else "Neues Konto" with the stored name
+    QTest::newRow("sqlite: file deleted") << Fault::FileDeleted << false;
+    QTest::newRow("mysql: look-up of the name refused") << Fault::Refused << false;
+    QTest::newRow("mysql: look-up of the renewed row refused") << Fault::Refused << true;
+    QTest::newRow("mysql: server gone") << Fault::ServerGone << false;
+}
+
+// The database fails as the token is stored (the look-up of the account refused, the server
+// gone, the file deleted): no second row, nothing stored, no newsletter sign-up, and the
+// seller is told why.
+void TestSetupAccount::lookUpFails()
+{
+    QFETCH(DatabaseOutage::Fault, fault);
+    QFETCH(bool, renewal);
+    APP_REQUIRE_OUTAGE(fault);
+    m_data.reset();
+    DatabaseOutage outage(fault);
+    QVERIFY2(outage.error().isEmpty(), qPrintable(outage.error()));
+    Database *db = outage.db();
+    const int id
+        = db->insertSqlClean({ { "accountname", "kaffee_laden" }, { "token", "alt" } }, "accounts");
+    QVERIFY(id > 0);
+    UrlCapture urls;
+    DialogAnswers answers;
+    SetupAccount dialog(nullptr, renewal ? QString::number(id) : QString(),
+                        renewal ? "kaffee_laden" : "", 0);
+    QVERIFY(outage.strike(renewal ? "SELECT id FROM accounts WHERE id=" : "LOWER(accountname)"));
+    signIn(dialog, "KAFFEE_LADEN");
+
+    QCOMPARE(dialog.result(), 0);
+    QCOMPARE(answers.messages().size(), 1);
+    const QString prefix = "Das Konto wurde nicht gespeichert: ";
+    const QString text = answers.lastMessageText();
+    QVERIFY2(text.startsWith(prefix) && text.size() > prefix.size() + 5, qPrintable(text));
+    if (fault == DatabaseOutage::Fault::Refused)
+        QVERIFY2(text.contains("Refused by the test proxy"), qPrintable(text));
+    QCOMPARE(m_server->requests().last().callName(), QString("GetUserPreferences"));
+    QVERIFY(outage.mend());
+    QStringList rows;
+    for (const auto &row : db->select("SELECT accountname, token FROM accounts").value())
+        rows << row["accountname"].toString() + '|' + row["token"].toString();
+    QCOMPARE(rows, QStringList({ "kaffee_laden|alt" }));
+}
+
+void TestSetupAccount::renewalRowNotRead_data()
+{
+    TestSupport::addOutageRows();
+}
+
+// The row of the account whose token is to be renewed can't be read: the dialog says why and
+// offers nothing that would store the token with sandbox and small business marks it did not
+// read.
+void TestSetupAccount::renewalRowNotRead()
+{
+    QFETCH(DatabaseOutage::Fault, fault);
+    APP_REQUIRE_OUTAGE(fault);
+    m_data.reset();
+    DatabaseOutage outage(fault);
+    QVERIFY2(outage.error().isEmpty(), qPrintable(outage.error()));
+    const int id = outage.db()->insertSqlClean({ { "accountname", "kaffee_laden" },
+                                                 { "token", "alt" },
+                                                 { "smallbiz", 1 },
+                                                 { "acceptprotect", 1 } },
+                                               "accounts");
+    QVERIFY(id > 0);
+    QVERIFY(outage.strike("SELECT * FROM accounts WHERE id="));
+    UrlCapture urls;
+    DialogAnswers answers;
+    SetupAccount dialog(nullptr, QString::number(id), "kaffee_laden", 1);
+    QTRY_COMPARE(answers.messages().size(), 1);
+    const QString prefix = "Das Konto konnte nicht gelesen werden: ";
+    QVERIFY2(answers.lastMessageText().startsWith(prefix)
+                 && answers.lastMessageText().indexOf("\n\n") > prefix.size() + 5,
+             qPrintable(answers.lastMessageText()));
+    for (const char *name :
+         { "ProtectBox", "ebayName", "Kleinunternehmer", "authButton", "fetchButton" })
+        QVERIFY2(!child<QWidget>(&dialog, name)->isEnabled(), name);
+    QCOMPARE(m_server->requestCount(), 0);
+    QVERIFY(outage.mend());
+    const auto row
+        = outage.db()
+              ->select("SELECT token, smallbiz FROM accounts WHERE id=" + QString::number(id))
+              .value()
+              .value(0);
+    QCOMPARE(row.value("token").toString() + '|' + row.value("smallbiz").toString(),
+             QString("alt|1"));
+}
+
+void TestSetupAccount::privacyLink_data()
+{
+    QTest::addColumn<bool>("configured"); // the address of the maker's site
+    QTest::newRow("an address") << true;
+    QTest::newRow("no address") << false;
+}
+
+// The link to the privacy statement, clicked, opens its page, or says that it has none.
+void TestSetupAccount::privacyLink()
+{
+    QFETCH(bool, configured);
+    if (!configured)
+        qunsetenv("ZERIRE_SERVER_URL");
+    const QString page = Config::serverAddress("/dsgvo");
+    if (page.isEmpty() == configured)
+        QSKIP("The build names an address of the maker's site of its own");
+    UrlCapture urls;
+    DialogAnswers answers;
+    SetupAccount dialog(nullptr, QString(), QString(), 0);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    // The link lies somewhere in the label's text: clicked along its lines until it answers.
+    auto *label = child<QLabel>(&dialog, "label_6");
+    const auto answered = [&] {
+        return !urls.urls().isEmpty() || !answers.messages().isEmpty();
+    };
+    for (int y = 2; y < label->height() && !answered(); y += 3)
+        for (int x = 2; x < label->width() && !answered(); x += 6)
+            QTest::mouseClick(label, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
+
+    if (configured) {
+        QCOMPARE(urls.urls(), QList<QUrl>({ QUrl(page) }));
+        QCOMPARE(answers.messages().size(), 0);
+    } else {
+        QCOMPARE(urls.urls(), QList<QUrl>());
+        QCOMPARE(answers.lastMessageText(),
+                 QString("Die Datenschutzbestimmungen sind nicht erreichbar: Es ist keine Adresse "
+                         "für sie eingerichtet."));
+    }
 }
 
 APP_TEST_MAIN(TestSetupAccount)

@@ -103,7 +103,8 @@ private:
     // Builds and shows the window with "datapath" set to `dataPath`.
     bool startWindow(const QString &dataPath)
     {
-        Database(QString(), nullptr).setOption(QStringLiteral("datapath"), dataPath);
+        if (!Database(QString(), nullptr).setOption(QStringLiteral("datapath"), dataPath))
+            return false;
         TestSupport::resetApplicationState();
         m_window = std::make_unique<MainWindow>();
         m_window->show();
@@ -184,7 +185,7 @@ private slots:
         {
             Database folder(dataDir(), nullptr);
             if (!stored.isNull())
-                folder.setOption(QStringLiteral("SyncIntervall"), stored);
+                QVERIFY(folder.setOption(QStringLiteral("SyncIntervall"), stored));
         }
         QVERIFY(startWindow(dataDir()));
         QCOMPARE(qApp->property("SyncIntervall").type(), QVariant::Int);
@@ -257,18 +258,18 @@ private slots:
             QVERIFY(QDir().mkpath(taken));
         {
             Database current(dataDir(), nullptr);
-            current.setOption(QStringLiteral("SyncIntervall"), QStringLiteral("25"));
+            QVERIFY(current.setOption(QStringLiteral("SyncIntervall"), QStringLiteral("25")));
             if (restore == QLatin1String("in the database"))
-                current.setOption(QStringLiteral("RESTOREMODE"), restoreDir);
+                QVERIFY(current.setOption(QStringLiteral("RESTOREMODE"), restoreDir));
             else
                 MainWindow::setPendingRestore(restoreDir);
         }
         if (restore != QLatin1String("gone")) {
             // The backup comes from an older program: its database lacks the last steps.
             Database backup(restoreDir, nullptr);
-            backup.setOption(QStringLiteral("SyncIntervall"), QStringLiteral("15"));
+            QVERIFY(backup.setOption(QStringLiteral("SyncIntervall"), QStringLiteral("15")));
             QVERIFY(backup.executeSQL(QStringLiteral("DROP INDEX idx_articles_folder")));
-            backup.setOption(Schema::versionOption(), QStringLiteral("2"));
+            QVERIFY(backup.setOption(Schema::versionOption(), QStringLiteral("2")));
             QVERIFY(QDir().mkpath(restoreDir + QStringLiteral("/adimages")));
         }
         const bool pendingHere = restore != QLatin1String("in the database");
@@ -325,7 +326,7 @@ private slots:
         {
             Database current(dataDir(), nullptr);
             Database backup(restoreDir, nullptr);
-            backup.setOption(QStringLiteral("SyncIntervall"), QStringLiteral("15"));
+            QVERIFY(backup.setOption(QStringLiteral("SyncIntervall"), QStringLiteral("15")));
         }
         QFile damaged(QDir(dataDir()).filePath(Database::getDatabaseName()));
         QVERIFY(damaged.open(QIODevice::ReadWrite) && damaged.write(QByteArray(100, 'Z')) == 100);

@@ -161,6 +161,62 @@ private slots:
             QCOMPARE(bar->text(), QStringLiteral("20%"));
     }
 
+    // A failure another connection tells (a worker's) is a line with its reason, never a bare
+    // "Speichern fehlgeschlagen:", and no progress bar stands beside it at 0 %.
+    void failureLines_data()
+    {
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("shown"); // how the label ends
+        const QString lost = QStringLiteral("Die Verbindung zur Datenbank ist unterbrochen: weg");
+        QTest::newRow("write failed") << "failed"
+                                      << "database or disk is full"
+                                      << "Speichern fehlgeschlagen: database or disk is full";
+        QTest::newRow("write failed without a reason")
+            << "failed" << QString()
+            << "Speichern fehlgeschlagen: Die Datenbank nannte keinen Grund.";
+        QTest::newRow("write failed, blank reason")
+            << "failed"
+            << " "
+            << "Speichern fehlgeschlagen: Die Datenbank nannte keinen Grund.";
+        QTest::newRow("write's outcome not known")
+            << "unknown"
+            << "weg"
+            << "Ob die Änderung gespeichert wurde, ist nicht bekannt: die Verbindung zur "
+               "Datenbank brach ab.";
+        QTest::newRow("connection lost") << "broken" << lost << lost;
+        QTest::newRow("connection back")
+            << "restored" << lost << "Die Verbindung zur Datenbank besteht wieder.";
+    }
+    void failureLines()
+    {
+        QFETCH(QString, event);
+        QFETCH(QString, error);
+        QFETCH(QString, shown);
+        auto *panel = window()->findChild<QWidget *>(QStringLiteral("SyncWidget"));
+        auto *bar = window()->findChild<QProgressBar *>(QStringLiteral("SyncProgressBar"));
+        auto *label = window()->findChild<QLabel *>(QStringLiteral("SyncLabel"));
+        QVERIFY(panel && bar && label);
+        window()->updateStatusBar(QStringLiteral("Synchronisieren..."), 10, 2);
+        QVERIFY(bar->isVisibleTo(panel));
+
+        // A connection of another thread: its failures go to the status panel.
+        const QString worker = QStringLiteral("statusWorker_other");
+        WriteFailures *failures = WriteFailures::instance();
+        if (event == QLatin1String("failed") || event == QLatin1String("unknown"))
+            emit failures->failed(worker, error, QString(), event == QLatin1String("unknown"));
+        if (event == QLatin1String("broken") || event == QLatin1String("restored"))
+            emit failures->connectionBroken(worker, error, false);
+        if (event == QLatin1String("restored"))
+            emit failures->connectionRestored(worker);
+
+        QVERIFY2(label->text().endsWith(QStringLiteral(" Uhr - ") + shown),
+                 qPrintable(label->text()));
+        QVERIFY(panel->isVisible());
+        QVERIFY(!bar->isVisibleTo(panel));
+        QCOMPARE(label->toolTip(), label->text());
+    }
+
     // However long a status text or wide a banner picture, the window keeps its width and
     // fits a screen 1024 pixels wide: the panel cuts the text to its own width (the tooltip
     // holds it whole), the banner shows the middle of its picture.
@@ -377,7 +433,7 @@ private slots:
             QVERIFY(m_data->db()->executeSQL(
                 QStringLiteral("DELETE FROM options WHERE optionname='ShowDesktopNoti'")));
         else
-            m_data->db()->setOption(QStringLiteral("ShowDesktopNoti"), option);
+            QVERIFY(m_data->db()->setOption(QStringLiteral("ShowDesktopNoti"), option));
 
         TestSupport::MessageCapture log({ QStringLiteral("app") });
         window()->sendNotification(message);
@@ -433,8 +489,8 @@ private slots:
         const int folder = db->insertSqlClean(
             { { "foldername", "Neu" }, { "folderparentid", -10 }, { "expand", 0 } }, "folders");
         const auto undo = qScopeGuard([db, added, folder] {
-            db->executeSQL("DELETE FROM articles WHERE id=" + QString::number(added));
-            db->executeSQL("DELETE FROM folders WHERE id=" + QString::number(folder));
+            QVERIFY(db->executeSQL("DELETE FROM articles WHERE id=" + QString::number(added)));
+            QVERIFY(db->executeSQL("DELETE FROM folders WHERE id=" + QString::number(folder)));
         });
         DialogAnswers answers;
         if (failedWrite) {

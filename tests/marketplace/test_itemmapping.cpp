@@ -1,4 +1,5 @@
 #include "core/database.h"
+#include "core/descriptionlimit.h"
 #include "marketplace/articlemodel.h"
 #include "marketplace/itemmapping.h"
 #include "marketplace/xmlnode.h"
@@ -235,6 +236,8 @@ private slots:
     void writing();
     void hostileTexts_data();
     void hostileTexts();
+    void descriptionAsSent_data();
+    void descriptionAsSent();
     // Reading and saving
     void roundTrip_data();
     void roundTrip();
@@ -342,6 +345,11 @@ void TestItemMapping::writing_data()
           "title='&#39;&#32;onmouseover&#61;&#39;alert(1)'>x</a>"
           "<img src&#61;x&#32;onerror&#61;alert(1)><p title=\"a>b\" "
           "class=unsafe:javascript:&#32;Das&#32;Handbuch>javascript: Das Handbuch</p>" });
+    // A quoted value may hold '>', in either kind of quote: the place after it is still in the
+    // tag.
+    row("free text after a single-quoted value holding '>'", add,
+        "Description=<p title='a>b' class=$frei_04$>x</p>;Free_04=x onmouseover=alert(1)",
+        { "Description=<p title='a>b' class=x&#32;onmouseover&#61;alert(1)>x</p>" });
     row("line breaks of a free text", add,
         "Description=<div>$notes$</div>;Notes=Zeile 1\r\nZeile 2\nZeile 3",
         { "Description=<div>Zeile 1<br>Zeile 2<br>Zeile 3</div>" });
@@ -420,6 +428,49 @@ void TestItemMapping::hostileTexts()
                               "Variations/Variation/VariationSpecifics/NameValueList/Value",
                               "Variations/VariationSpecificsSet/NameValueList/Value" })
         QVERIFY2(item.value(path) == expected, path);
+}
+
+void TestItemMapping::descriptionAsSent_data()
+{
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("free"); // the text of $frei_01$
+    QTest::addColumn<QString>("refusal"); // empty: sent as filled
+    const int limit = DescriptionLimit::kMaxChars;
+    const QString filled = DescriptionLimit::filledRefusal();
+    const QString pad(limit - 20, 'x');
+    QTest::newRow("at the limit once filled") << pad + "$frei_01$" << QString(20, 'f') << QString();
+    QTest::newRow("one over once filled") << pad + "$frei_01$" << QString(21, 'f') << filled;
+    // What is sent counts: the text as it goes into the HTML.
+    QTest::newRow("references count, at the limit")
+        << pad.left(limit - 40) + "<p class=$frei_01$>" << QString(6, '=') << QString();
+    QTest::newRow("references count, one over")
+        << pad.left(limit - 40) + "<p class=$frei_01$>" << QString(7, '=') << filled;
+    QTest::newRow("line breaks count as <br>") << pad + "$frei_01$" << QString(10, '\n') << filled;
+    QTest::newRow("the text after the last placeholder counts")
+        << "$frei_01$" + pad << QString(21, 'f') << filled;
+    QTest::newRow("over as stored") << QString(limit + 1, 'x') << QString()
+                                    << DescriptionLimit::refusal(QString(limit + 1, 'x'));
+}
+
+// The marketplace's limit is on the description as it is sent, with its placeholders filled.
+void TestItemMapping::descriptionAsSent()
+{
+    QFETCH(QString, description);
+    QFETCH(QString, free);
+    QFETCH(QString, refusal);
+    Listing l = listing(FixedPrice);
+    l.row.insert("Description", description);
+    l.row.insert("Free_01", free);
+    QCOMPARE(ItemMapping::descriptionRefusal(l.row), refusal);
+    bool fits = false;
+    const QString sent = ItemMapping::sentDescription(l.row, &fits);
+    QCOMPARE(fits, refusal.isEmpty());
+    QVERIFY2(sent.size() <= DescriptionLimit::kMaxChars + 16,
+             qPrintable(QString::number(sent.size())));
+    if (fits) {
+        QCOMPARE(sent.size(), DescriptionLimit::kMaxChars);
+        QCOMPARE(leaves(written(l, Purpose::Add)).value("Description"), sent);
+    }
 }
 
 void TestItemMapping::roundTrip_data()

@@ -6,7 +6,11 @@
 #include "tests/support/testmain.h"
 
 #include <QFile>
+#include <QDir>
+#include <QTemporaryDir>
 #include <QImage>
+
+#include <sys/stat.h>
 
 using TestSupport::FakeHttpServer;
 using TestSupport::FakeReply;
@@ -69,6 +73,8 @@ private slots:
     void repeatedUuid();
     void unreadableArticleIsNotSent();
     void pictures();
+    void picturesNotTaken_data();
+    void picturesNotTaken();
     void scheduledStart_data();
     void scheduledStart();
 
@@ -348,6 +354,71 @@ void TestListing::pictures()
         for (const RecordedRequest &request : m_server->requests())
             QCOMPARE(request.callName(), QString("UploadSiteHostedPictures"));
     }
+}
+
+// A picture row names a file of the picture folder; one of another workstation or a restored
+// backup may name anything. Nothing but a picture of that folder goes up: no upload and no
+// listing for any other, the seller told why.
+void TestListing::picturesNotTaken_data()
+{
+    QTest::addColumn<QString>("shape");
+    QTest::addColumn<QString>("message"); // %1: the row's name, %2: the file's path
+    QTest::newRow("leading out of the folder")
+        << "outside" << "Das Bild \"%1\" liegt nicht im Bildordner des Programms und wird nicht "
+                        "hochgeladen.";
+    QTest::newRow("absolute path")
+        << "absolute" << "Das Bild \"%1\" liegt nicht im Bildordner des Programms und wird nicht "
+                         "hochgeladen.";
+    QTest::newRow("link to a photo outside")
+        << "link"
+        << "Das Bild \"%2\" konnte nicht gelesen werden: „%2“ ist eine Verknüpfung; ihr wird nicht "
+           "gefolgt.";
+    QTest::newRow("FIFO")
+        << "fifo" << "Das Bild \"%2\" konnte nicht gelesen werden: „%2“ ist keine gewöhnliche Datei.";
+    QTest::newRow("text file named .jpg")
+        << "text" << "Das Bild \"%2\" wird nicht hochgeladen: Die Datei ist kein Bild, das sich "
+                     "lesen lässt";
+}
+
+void TestListing::picturesNotTaken()
+{
+    QFETCH(QString, shape);
+    QFETCH(QString, message);
+    const ArticleRow row = article();
+    const QString folder = m_db->db()->getCurrentAdImageDir();
+    QTemporaryDir elsewhere;
+    QImage image(80, 60, QImage::Format_RGB32);
+    image.fill(Qt::darkGreen);
+    const QString secret = elsewhere.filePath("privat-ausweis.jpg");
+    QVERIFY(image.save(secret));
+    QString name = "bild.jpg";
+    if (shape == "outside")
+        name = QDir(folder).relativeFilePath(secret);
+    else if (shape == "absolute")
+        name = secret;
+    else if (shape == "link")
+        QVERIFY(QFile::link(secret, folder + name));
+    else if (shape == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(folder + name).constData(), 0600), 0);
+    else {
+        QFile text(folder + name);
+        QVERIFY(text.open(QIODevice::WriteOnly) && text.write("Kontonummer 1234\n") > 0);
+    }
+    QVERIFY(name.startsWith("../") || shape != "outside");
+    m_server->setCallReply("UploadSiteHostedPictures",
+                           reply("UploadSiteHostedPictures", "Success",
+                                 "<SiteHostedPictureDetails><FullURL>https://i.ebayimg.com/x.jpg"
+                                 "</FullURL></SiteHostedPictureDetails>"));
+    m_server->setCallReply("AddItem", reply("AddItem", "Success", "<ItemID>1100003</ItemID>"));
+    const QList<ArticleRow> pictures
+        = { { { "article_id", row.value("id") }, { "image", name }, { "sort", 0 } } };
+    Api_Ebay api("T-1", nullptr, 0);
+    QStringList messages;
+    QVERIFY(!api.verifyItem(Api_Ebay::Add, row, pictures, messages, m_db->db()));
+    QCOMPARE(messages.size(), 1);
+    const QString expected = QString(message).replace("%1", name).replace("%2", folder + name);
+    QVERIFY2(messages.first().startsWith(expected), qPrintable(messages.first()));
+    QCOMPARE(m_server->requests().size(), 0);
 }
 
 void TestListing::scheduledStart_data()

@@ -3,6 +3,7 @@
 #include "core/config.h"
 #include "core/database.h"
 #include "marketplace/api_ebay.h"
+#include "tests/support/encodedtext.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
@@ -79,6 +80,10 @@ private slots:
     void cache_data();
     void cache();
     void storeTable();
+    void storedReplyHidingAttributes_data();
+    void storedReplyHidingAttributes();
+    void specificsAsRead_data();
+    void specificsAsRead();
 
 private:
     QStringList fetch(const QString &what, Api_Ebay *api = nullptr);
@@ -352,6 +357,86 @@ void TestReferenceData::storeTable()
         "UPDATE shopcats SET name='Modellbau & Zubehör' WHERE catid='2201' AND account=1"));
     QCOMPARE(fetch("GetStore").value(2), QString("2201 -> Modellbau & Zubehör"));
     QCOMPARE(m_server->requestCount(), 1);
+}
+
+void TestReferenceData::storedReplyHidingAttributes_data()
+{
+    QTest::addColumn<TestSupport::Encoding>("encoding");
+    QTest::addColumn<bool>("fresh"); // else older than 7 days, while the marketplace refuses
+    for (const TestSupport::Encoding &encoding : TestSupport::xmlEncodings()) {
+        if (encoding.width == 1)
+            continue;
+        QTest::addRow("%s, fresh", encoding.name) << encoding << true;
+        QTest::addRow("%s, older", encoding.name) << encoding << false;
+    }
+}
+
+// A cache file holding a reply whose element hides its attributes from a scan of the bytes
+// (in UTF-16 or UTF-32) is read no more than a reply from the marketplace: refused, it is
+// fetched again and replaced, and an older one is not used in place of a refused call.
+void TestReferenceData::storedReplyHidingAttributes()
+{
+    QFETCH(TestSupport::Encoding, encoding);
+    QFETCH(bool, fresh);
+    const QString what = "GetCategorySpecifics";
+    const QString path = cacheFile("ap2_getCategorySpecifics_1_16_9394.xml");
+    // The first attribute's name holds U+0122, in UTF-16 and UTF-32 a byte of '"'.
+    QString attributes = " b\u0122=''";
+    for (int i = 1; i <= 3000; ++i)
+        attributes += QString(" a%1=''").arg(i);
+    const QByteArray stored = TestSupport::encoded(
+        "<GetCategorySpecificsResponse xmlns=\"urn:ebay:apis:eBLBaseComponents\"><Ack>Success"
+        "</Ack><Recommendations"
+            + attributes + "/></GetCategorySpecificsResponse>",
+        encoding);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(stored);
+    QVERIFY(file.setFileTime(QDateTime::currentDateTime().addDays(fresh ? 0 : -8),
+                             QFileDevice::FileModificationTime));
+    file.close();
+    answer(what, fresh ? goodReply(what) : failureReply(what));
+
+    const QStringList rows = fetch(what);
+    QCOMPARE(m_server->requestCount(), 1);
+    if (fresh) {
+        QCOMPARE(rows, QStringList { "xml -> " + QString::fromUtf8(goodReply(what)) });
+        QCOMPARE(contents(path), goodReply(what));
+    } else {
+        QCOMPARE(rows, QStringList());
+        QCOMPARE(m_api->getLastFail(), kRejected);
+        QCOMPARE(m_api->getStaleReason(), QString());
+    }
+}
+
+void TestReferenceData::specificsAsRead_data()
+{
+    const QString reply = "<?xml version=\"1.0\" encoding=\"%1\"?><GetCategorySpecificsResponse "
+                          "xmlns=\"urn:ebay:apis:eBLBaseComponents\"><Ack>Success</Ack>"
+                          "<Recommendations><NameRecommendation><Name>%2</Name>"
+                          "</NameRecommendation></Recommendations></GetCategorySpecificsResponse>";
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("UTF-16LE") << TestSupport::encoded(reply.arg("UTF-16", "\u0122"),
+                                                      TestSupport::xmlEncodings().at(1))
+                              << reply.arg("UTF-16", "\u0122");
+    // Read as UTF-8, the name's bytes would be a '"' between two escape sequences.
+    QTest::newRow("ISO-2022-JP") << reply.arg("ISO-2022-JP", "\x1b$B0\"\x1b(B").toLatin1()
+                                 << reply.arg("ISO-2022-JP", "\u5516");
+}
+
+// The item specifics come as the text the reply was read and checked as: the editor reads
+// them again, from text.
+void TestReferenceData::specificsAsRead()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, text);
+    QFile file(cacheFile("ap2_getCategorySpecifics_1_16_9394.xml"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(stored);
+    file.close();
+    QCOMPARE(fetch("GetCategorySpecifics"), QStringList { "xml -> " + text });
+    QCOMPARE(m_server->requestCount(), 0);
 }
 
 APP_TEST_GUILESS_MAIN(TestReferenceData)

@@ -1,4 +1,5 @@
 #include "marketplace/xmlnode.h"
+#include "tests/support/encodedtext.h"
 #include "tests/support/memorylimit.h"
 #include "tests/support/peakmemory.h"
 #include "tests/support/testmain.h"
@@ -28,7 +29,19 @@ QByteArray attributeList(int count, const QByteArray &value = QByteArray())
     return text;
 }
 
+// An element of `count` attributes, the first named with U+0122 ("Ģ"): in UTF-16 and UTF-32
+// one of its bytes is that of '"', which a scan of the bytes takes for the opening of a value
+// that never closes.
+QString hidingAttributes(int count)
+{
+    return QStringLiteral("<r><Item b\u0122=''") + QString::fromLatin1(attributeList(count - 1))
+        + QStringLiteral("/></r>");
+}
+
 } // namespace
+
+using TestSupport::encoded;
+using TestSupport::Encoding;
 
 class TestXmlNode : public QObject
 {
@@ -38,6 +51,7 @@ private slots:
     void limits();
     void deepTreeIsFreedWithoutRecursion();
     void manyElementsStayWithinTheirShare();
+    void manyAttributesAtOnce_data();
     void manyAttributesAtOnce();
     void attributeValuesCountTowardsTheTree();
     void path_data();
@@ -145,6 +159,24 @@ void TestXmlNode::limits_data()
     QTest::newRow("a subset in UTF-16") << QByteArray("\xff\xfe")
             + QByteArray(reinterpret_cast<const char *>(wide.utf16()), wide.size() * 2)
                                         << 0 << 0 << F::Declarations << subset;
+    // Every encoding the reader reads is scanned as the reader reads it.
+    const QString tooManyHidden
+        = QStringLiteral("Das Element \"Item\" hat mehr als 256 Attribute.");
+    for (const Encoding &encoding : TestSupport::xmlEncodings()) {
+        QTest::addRow("attributes behind a U+0122, %s", encoding.name)
+            << encoded(hidingAttributes(3000), encoding) << 0 << 0 << F::TooLarge << tooManyHidden;
+        QTest::addRow("256 attributes, %s", encoding.name)
+            << encoded(hidingAttributes(256), encoding) << 0 << 0 << F::None << QString();
+    }
+    QTest::newRow("an element named in UTF-8")
+        << "<r><\xc3\x84rmel" + attributeList(257) + "/></r>" << 0 << 0 << F::TooLarge
+        << "Das Element \"\u00c4rmel\" hat mehr als 256 Attribute.";
+    // The encoding the declaration names replaces the one the first bytes show.
+    // In ISO-2022-JP "唖" is the bytes 30 22 between two switches of the character set.
+    QTest::newRow("attributes behind a JIS character, ISO-2022-JP as the declaration names it")
+        << "<?xml version='1.0' encoding='ISO-2022-JP'?><r><Item b\x1b$B0\"\x1b(B=''"
+            + attributeList(3000) + "/></r>"
+        << 0 << 0 << F::TooLarge << tooManyHidden;
     QTest::newRow("a declaration without a subset")
         << QByteArray("<!DOCTYPE r SYSTEM \"r[1].dtd\"><r><Item a='1'/></r>") << 0 << 0 << F::None
         << QString();
@@ -235,9 +267,19 @@ void TestXmlNode::manyElementsStayWithinTheirShare()
 }
 
 // 100,000 attributes are refused before Qt's reader compares them with each other (which took
-// it half a minute): at once and in little memory, under a cap on the address space.
+// it half a minute), in every encoding: at once and in little memory, under a cap on the
+// address space.
+void TestXmlNode::manyAttributesAtOnce_data()
+{
+    QTest::addColumn<Encoding>("encoding");
+    for (const Encoding &encoding : TestSupport::xmlEncodings())
+        QTest::newRow(encoding.name) << encoding;
+}
+
 void TestXmlNode::manyAttributesAtOnce()
 {
+    QFETCH(Encoding, encoding);
+    const QByteArray xml = encoded(hidingAttributes(100000), encoding);
     TestSupport::PeakMemory memory;
     const bool measured = memory.start();
     QString said;
@@ -246,8 +288,7 @@ void TestXmlNode::manyAttributesAtOnce()
         TestSupport::AddressSpaceLimit cap(256 * 1024 * 1024);
         QVERIFY(cap.active());
         timer.start();
-        QVERIFY(
-            XmlNode::parse("<r><Item" + attributeList(100000) + ">x</Item></r>", &said).isNull());
+        QVERIFY(XmlNode::parse(xml, &said).isNull());
     }
     QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
     QVERIFY2(!measured || memory.growth() < 64 * 1024 * 1024,
@@ -344,6 +385,20 @@ void TestXmlNode::texts_data()
         << manyNames + "</r>" << QStringList { "e0=0", "e57@a57=v57", "e99=99", "e99@a98=(null)" };
     QTest::newRow("an attribute value with references")
         << QByteArray("<a k='x &amp; &#66;'>t</a>") << QStringList { "@k=x & B", "=t" };
+    // Read as the reader decodes it, whatever the encoding; with '=' enough to be scanned.
+    const QString wide = QStringLiteral("<?xml version='1.0'?><a k='\u00e4\u0122'>\U0001F381"
+                                        "<b>%1</b></a>")
+                             .arg(QString(300, '='));
+    for (const Encoding &encoding : TestSupport::xmlEncodings())
+        QTest::addRow("%s", encoding.name)
+            << encoded(wide, encoding)
+            << QStringList { "@k=\u00e4\u0122", "=\U0001F381", "b=" + QString(300, '=') };
+    QTest::newRow("ISO-2022-JP, as the declaration names it")
+        << QByteArray("<?xml version='1.0' encoding='ISO-2022-JP'?><a k='\x1b$B0\"\x1b(B'>t</a>")
+        << QStringList { "@k=\u5516", "=t" };
+    QTest::newRow("Latin-1, as the declaration names it")
+        << QByteArray("<?xml version='1.0' encoding='ISO-8859-1'?><a k='\xe4'>\xfc</a>")
+        << QStringList { "@k=\u00e4", "=\u00fc" };
 }
 
 void TestXmlNode::texts()

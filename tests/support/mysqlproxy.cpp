@@ -82,6 +82,9 @@ public:
     int cuts = 0;
     int accepted = 0;
     bool stalled = false;
+    // New connections: closed at once (the server gone), or told the server is full.
+    bool gone = false;
+    bool full = false;
     QByteArrayList statements;
 
 public slots:
@@ -122,6 +125,17 @@ public slots:
         }
     }
 
+    // Cuts every open connection (a server gone).
+    void cutAll()
+    {
+        for (ProxyConnection *connection : qAsConst(m_connections)) {
+            if (connection->client)
+                connection->client->abort();
+            if (connection->server)
+                connection->server->abort();
+        }
+    }
+
 private:
     bool isStalled()
     {
@@ -132,9 +146,31 @@ private:
     void accept()
     {
         while (QTcpSocket *client = m_listener->nextPendingConnection()) {
+            bool gone = false;
+            bool full = false;
             {
                 QMutexLocker locker(&mutex);
                 ++accepted;
+                gone = this->gone;
+                full = this->full;
+            }
+            if (gone || full) {
+                client->setParent(this);
+                if (full) {
+                    // The server's error packet in place of its greeting: 0xff, the error
+                    // code 1040 and its text.
+                    const QByteArray payload = QByteArray("\xff\x10\x04", 3)
+                        + QByteArray("Too many connections");
+                    QByteArray packet;
+                    packet.append(char(payload.size())).append('\0').append('\0').append('\0');
+                    client->write(packet + payload);
+                    client->flush();
+                    client->disconnectFromHost();
+                } else {
+                    client->abort();
+                }
+                client->deleteLater();
+                continue;
             }
             auto *connection = new ProxyConnection;
             connection->client = client;
@@ -410,6 +446,28 @@ int MySqlProxy::statementsSeen(const QByteArray &text) const
     for (const QByteArray &statement : qAsConst(m_worker->statements))
         seen += statement.contains(text) ? 1 : 0;
     return seen;
+}
+
+void MySqlProxy::goAway()
+{
+    {
+        QMutexLocker locker(&m_worker->mutex);
+        m_worker->gone = true;
+    }
+    QMetaObject::invokeMethod(m_worker, &MySqlProxyWorker::cutAll, Qt::BlockingQueuedConnection);
+}
+
+void MySqlProxy::refuseNewConnections()
+{
+    QMutexLocker locker(&m_worker->mutex);
+    m_worker->full = true;
+}
+
+void MySqlProxy::comeBack()
+{
+    QMutexLocker locker(&m_worker->mutex);
+    m_worker->gone = false;
+    m_worker->full = false;
 }
 
 void MySqlProxy::stall()

@@ -71,6 +71,14 @@ public:
     void stall();
     void release();
 
+    // From now on the server seems gone: the open connections are cut, and a new one is
+    // closed before the server's greeting. comeBack() lets new connections through again.
+    void goAway();
+    // From now on a new connection is answered as by a server at its connection limit
+    // ("Too many connections") and closed; the open connections go on. comeBack() ends it.
+    void refuseNewConnections();
+    void comeBack();
+
 private:
     std::unique_ptr<QThread> m_thread;
     MySqlProxyWorker *m_worker = nullptr;

@@ -1,4 +1,5 @@
 #include "core/database.h"
+#include "core/imagelimits.h"
 #include "mainwindow/mainwindow.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/messagecapture.h"
@@ -10,8 +11,11 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
+#include <QImage>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPixmapCache>
 #include <QSignalSpy>
 #include <QTreeWidget>
 #include <algorithm>
@@ -134,6 +138,12 @@ private slots:
         row("SKU", { { "SKU", "A-17" } }, TitleRole, "A-17: Lampe");
         row("thumb", { { "ImageThumb", "thumb_bild.jpg" } }, ImageThumbRole,
             kThumbDir + "thumb_bild.jpg");
+        // Another workstation or a restored backup may write any name: one that leads out of
+        // the thumbnail folder shows no picture.
+        row("thumb leading out of its folder", { { "ImageThumb", "../adimages/privat.jpg" } },
+            ImageThumbRole, "");
+        row("thumb by its full path", { { "ImageThumb", "/home/verkaeufer/privat.jpg" } },
+            ImageThumbRole, "");
     }
     void rowConversion()
     {
@@ -211,6 +221,40 @@ private slots:
                                         .arg(actual.toString(), expected.toString())));
             }
         }
+    }
+
+    // A row whose thumbnail name leads out of the thumbnail folder ("../…") shows no picture,
+    // and nothing outside the folder is opened for it: painting the list asks a decode for the
+    // other row's thumbnail only.
+    void thumbnailsOnlyFromTheirFolder()
+    {
+        QFETCH_GLOBAL(Backend, backend);
+        if (backend != Backend::SQLite)
+            QSKIP("Independent of the database: checked on the sqlite row");
+        openData();
+        if (!m_data)
+            return;
+        Database *db = m_data->db();
+        QImage picture(150, 100, QImage::Format_RGB32);
+        picture.fill(Qt::darkRed);
+        QVERIFY(picture.save(db->getCurrentAdImageDirThumbs() + "thumb_eigen.jpg"));
+        QVERIFY(picture.save(db->getCurrentAdImageDir() + "privat.jpg"));
+        const int own = insertArticle(db, { { "ImageThumb", "thumb_eigen.jpg" } });
+        const int outside = insertArticle(db, { { "ImageThumb", "../adimages/privat.jpg" } });
+        QVERIFY(QFileInfo::exists(db->getCurrentAdImageDirThumbs() + "../adimages/privat.jpg"));
+        openWindow();
+        if (!m_fixture)
+            return;
+        QCOMPARE(window()->IsItemWithIdHere(outside)->data(0, ItemListRole::ImageThumbRole),
+                 QVariant(QString()));
+        QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+        // Painted afresh, every thumbnail shown is asked for again.
+        QPixmapCache::clear();
+        list()->viewport()->repaint();
+        QVERIFY(list()->visualItemRect(window()->IsItemWithIdHere(own)).isValid());
+        QVERIFY(list()->visualItemRect(window()->IsItemWithIdHere(outside)).isValid());
+        QCOMPARE(ImageLimits::pendingDecodes(), 1);
+        QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
     }
 
     // A row read on its own shares the thumbnail folder's text with the other rows: a command

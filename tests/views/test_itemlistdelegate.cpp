@@ -1,4 +1,5 @@
 #include "core/imagelimits.h"
+#include "marketplace/tradingtransport.h"
 #include "tests/support/blackpng.h"
 #include "tests/support/helddecodes.h"
 #include "tests/support/messagecapture.h"
@@ -6,9 +7,11 @@
 #include "tests/support/testmain.h"
 #include "views/itemlistdelegate.h"
 #include "views/itemlistroles.h"
+#include "workers/listingthread.h"
 
 #include <QApplication>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -65,6 +68,16 @@ QRect matching(const QImage &image, const QRect &area, const std::function<bool(
     return box;
 }
 
+// Where `image` satisfies `match`, one character per pixel.
+QByteArray pixels(const QImage &image, const std::function<bool(QRgb)> &match)
+{
+    QByteArray where;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            where += match(image.pixel(x, y)) ? '1' : '0';
+    return where;
+}
+
 // clang-format off
 bool reddish(QRgb p) { return qRed(p) - qMax(qGreen(p), qBlue(p)) > 120; }
 bool bluish(QRgb p) { return qBlue(p) - qMax(qRed(p), qGreen(p)) > 120; }
@@ -77,9 +90,11 @@ bool near(const QColor &a, const QColor &b)
     return qAbs(a.red() - b.red()) + qAbs(a.green() - b.green()) + qAbs(a.blue() - b.blue()) <= 6;
 }
 
-QImage statusRow(int doCheck, const QString &result, bool selected = false)
+QImage statusRow(int doCheck, const QString &result, bool selected = false, int account = 1)
 {
-    return paintRow({ { DoCheckRole, doCheck }, { DoCheckResultRole, result } }, selected);
+    return paintRow(
+        { { DoCheckRole, doCheck }, { DoCheckResultRole, result }, { AccountRole, account } },
+        selected);
 }
 
 } // namespace
@@ -196,6 +211,81 @@ private slots:
         QCOMPARE(statusRow(0, QStringLiteral("Fehler beim Einstel(f)len")), failure);
         QVERIFY(statusRow(0, QStringLiteral("(f)Fehler beim Absenden")) != failure);
         QVERIFY(statusRow(1, QString()) != statusRow(2, QString()));
+    }
+
+    // An article queued for a check or for listing that no pass takes up says what it waits
+    // for: the developer keys, naming them, while this program has none; an account, when it has
+    // none. With both, or when another workstation does the work, the progress shows.
+    void waitingStatus_data()
+    {
+        QTest::addColumn<int>("doCheck");
+        QTest::addColumn<bool>("keys");
+        QTest::addColumn<int>("account");
+        QTest::addColumn<bool>("otherWorkstation");
+        QTest::addColumn<QString>("waiting"); // the status line; empty: the progress
+        const QString keys = " (es fehlt: ZERIRE_DEV_ID, ZERIRE_APP_ID, ZERIRE_CERT_ID).";
+        const QString listing = "Das Einstellen wartet auf ";
+        const QString check = "Die Gebührenberechnung wartet auf ";
+        const QString none = "ein eBay Konto: dem Artikel ist keines zugewiesen.";
+        QTest::newRow("listing without keys")
+            << 2 << false << 1 << false << listing + "die Entwicklerschlüssel von eBay" + keys;
+        QTest::newRow("check without keys")
+            << 1 << false << 1 << false << check + "die Entwicklerschlüssel von eBay" + keys;
+        QTest::newRow("listing with keys") << 2 << true << 1 << false << QString();
+        QTest::newRow("check with keys") << 1 << true << 1 << false << QString();
+        QTest::newRow("listed elsewhere") << 2 << false << 1 << true << QString();
+        QTest::newRow("not queued") << 0 << false << 0 << false << QString();
+        QTest::newRow("listing without an account") << 2 << true << 0 << false << listing + none;
+        QTest::newRow("check without an account") << 1 << true << 0 << false << check + none;
+        QTest::newRow("without an account, elsewhere") << 2 << false << 0 << true << listing + none;
+    }
+    void waitingStatus()
+    {
+        QFETCH(int, doCheck);
+        QFETCH(bool, keys);
+        QFETCH(int, account);
+        QFETCH(bool, otherWorkstation);
+        QFETCH(QString, waiting);
+        const QList<QByteArray> names
+            = { "ZERIRE_DEV_ID",         "ZERIRE_APP_ID",         "ZERIRE_CERT_ID",
+                "ZERIRE_DEV_ID_SANDBOX", "ZERIRE_APP_ID_SANDBOX", "ZERIRE_CERT_ID_SANDBOX" };
+        QMap<QByteArray, QByteArray> before;
+        for (const QByteArray &name : names) {
+            if (qEnvironmentVariableIsSet(name.constData()))
+                before.insert(name, qgetenv(name.constData()));
+            if (keys)
+                qputenv(name.constData(), "schlüssel");
+            else
+                qunsetenv(name.constData());
+        }
+        if (otherWorkstation)
+            qApp->setProperty("mysqlsyncworkstation", false);
+        const auto restore = qScopeGuard([&] {
+            for (const QByteArray &name : names) {
+                if (before.contains(name))
+                    qputenv(name.constData(), before.value(name));
+                else
+                    qunsetenv(name.constData());
+            }
+            qApp->setProperty("mysqlsyncworkstation", QVariant());
+        });
+        if (!keys && !TradingTransport::noKeys())
+            QSKIP("The build names developer keys of its own");
+
+        QCOMPARE(ListingThread::waitingText(doCheck, account), waiting);
+        // Drawn as a result is, over the result the worker stored before.
+        const QImage row
+            = statusRow(doCheck, QStringLiteral("(f)Ein alter Fehler"), false, account);
+        const QImage told = statusRow(0, waiting);
+        const QRect status(170, 0, kWidth - 310, row.height() / 2);
+        QCOMPARE(matching(row, status, reddish).isEmpty(), doCheck != 0);
+        // The same text in the same place: the same pixels leave the background (the colours
+        // of a status and a result differ a little).
+        const auto drawn = [](QRgb p) {
+            return QColor(p) != kProbe;
+        };
+        if (doCheck != 0)
+            QCOMPARE(pixels(row, drawn) == pixels(told, drawn), !waiting.isEmpty());
     }
 
     // A failure of many lines takes the lines that fit and ends above the bottom row: no

@@ -1,13 +1,16 @@
 #include "workers/listingthread.h"
 
 #include "core/clock.h"
+#include "core/descriptionlimit.h"
 #include "marketplace/api_ebay.h"
 #include "marketplace/articlemodel.h"
 #include "marketplace/xmlnode.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/filesizelimit.h"
+#include "tests/support/memorylimit.h"
 #include "tests/support/messagecapture.h"
 #include "tests/support/mysqlproxy.h"
+#include "tests/support/peakmemory.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 #include "workers/ebay.h"
@@ -182,6 +185,8 @@ private slots:
     void storeWithItsAnswerCut();
     void nothingSentWithoutKeys_data();
     void nothingSentWithoutKeys();
+    void descriptionOverTheLimitOnceFilled_data();
+    void descriptionOverTheLimitOnceFilled();
 
 private:
     // Lets the marketplace report one listing to the synchronisation, with its UUID (none
@@ -1314,6 +1319,71 @@ void TestListingThread::nothingSentWithoutKeys()
         QCOMPARE(TestSupport::values(t.db(), id, "Folder,DoCheck,Planned"), before);
         QCOMPARE(entries(t.db(), id), QStringList());
     }
+}
+
+void TestListingThread::descriptionOverTheLimitOnceFilled_data()
+{
+    QTest::addColumn<QString>("queued"); // the article's columns
+    QTest::addColumn<QString>("state"); // Folder|DoCheck|IsVerified afterwards
+    QTest::addColumn<QString>("mark"); // before the reason in DoCheckResult
+    QTest::addColumn<QString>("infotype"); // of the outcome entry
+    QTest::newRow("listing") << kOutboxRow << "-2|0|0"
+                             << ""
+                             << "articleadd_fail";
+    QTest::newRow("verification") << "Folder=12;DoCheck=1"
+                                  << "12|0|0"
+                                  << "(f)"
+                                  << "articlecheck_fail";
+}
+
+// 499,995 characters of "$frei_01$" (within the limit as stored) with a free text of 20,000
+// characters would be a description of 1.1 billion: the article is refused with the reason,
+// taken out of its queue as a failed call is, and nothing of it is sent; the pass stays
+// within a small multiple of the limit.
+void TestListingThread::descriptionOverTheLimitOnceFilled()
+{
+    QFETCH(QString, queued);
+    QFETCH(QString, state);
+    QFETCH(QString, mark);
+    QFETCH(QString, infotype);
+    QFETCH_GLOBAL(Backend, backend);
+    if (backend == Backend::MySQL)
+        QSKIP("The refusal does not depend on the database");
+    APP_TEST_DATABASE(t);
+    const int id = addArticle(t.db(), queued + ";StartPrice=12.5");
+    QVERIFY(t.db()->updateSqlClean({ { "Description", QString("$frei_01$").repeated(55555) },
+                                     { "Free_01", QString(20000, 'f') } },
+                                   "articles", "id=" + QString::number(id)));
+    Worker w(t.db());
+    const auto pass = [&] {
+        return queued == kOutboxRow ? w.outbox() : w.check();
+    };
+
+    TestSupport::PeakMemory memory;
+    const bool measured = memory.start();
+    {
+        TestSupport::AddressSpaceLimit cap(qint64(1) << 30);
+        QVERIFY(cap.active());
+        QCOMPARE(pass(), 1);
+    }
+#if !defined(__SANITIZE_ADDRESS__)
+    QVERIFY2(!measured || memory.growth() < 64 * 1024 * 1024,
+             qPrintable(QString::number(memory.growth())));
+#else
+    Q_UNUSED(measured)
+#endif
+    const QString result = mark + DescriptionLimit::filledRefusal();
+    QCOMPARE(values(t.db(), id, "Folder,DoCheck,IsVerified"), state);
+    QCOMPARE(values(t.db(), id, "DoCheckResult"), result);
+    QCOMPARE(entries(t.db(), id), QStringList({ kProgress, infotype + '|' + result }));
+    // The row start refreshes the account; nothing of the article goes out.
+    QCOMPARE(callNames(*m_server), QStringList({ "GetUser", "GetUserPreferences" }));
+
+    // The next passes leave it alone.
+    QCOMPARE(pass(), 0);
+    QCOMPARE(w.worker.runPass(w.stop), 0);
+    QCOMPARE(m_server->requestCount(), 2);
+    QCOMPARE(entries(t.db(), id).size(), 2);
 }
 
 APP_TEST_GUILESS_MAIN(TestListingThread)

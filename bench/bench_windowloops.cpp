@@ -1,0 +1,456 @@
+// The window's thread while the commands that go over many articles or rows run, on a data
+// folder of 50,000 articles: 35,000 drafts (2 picture rows each, 2 variations for every tenth),
+// 5,000 running listings, 5,000 sold, 5,000 in the trash, 2,000 picture files of which 1,000
+// are used. A child process runs the real window and drives each command as the seller would
+// (bulk dialogs filled and confirmed, questions answered yes); for each it prints the time
+// until the command has ended and the longest time the window's thread went without handling
+// its events (a 5 ms timer of that thread notes each time it fires). The figures of one command
+// are comparable with those of the same program built from another version of the sources.
+// Usage (needs a display): xvfb-run -a bench_windowloops [--no-drop]
+// (--no-drop leaves out the two drops of 35,000 articles, which take minutes each)
+#include "core/backgroundworker.h"
+#include "core/config.h"
+#include "core/database.h"
+#include "core/dialogs.h"
+#include "mainwindow/mainwindow.h"
+#include "tests/support/mainwindowfixture.h"
+#include "tests/support/temphome.h"
+#include "views/foldermodel.h"
+#include "views/itemlistwidget.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QItemSelection>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+namespace {
+
+constexpr int kDrafts = 35000; // ids 1..35000
+constexpr int kActive = 5000; // then running listings
+constexpr int kSold = 5000; // then sold
+constexpr int kTrash = 5000; // then in the trash
+constexpr int kArticles = kDrafts + kActive + kSold + kTrash;
+constexpr int kFiles = 2000;
+
+// Answers every question with yes, every save dialog with the export file, and shows nothing.
+class SellerHook : public DialogHook
+{
+public:
+    explicit SellerHook(const QString &exportFile)
+        : m_exportFile(exportFile)
+    { }
+    void message(QWidget *, const QString &, const QString &text, int) override
+    {
+        last = text;
+    }
+    bool question(QWidget *, const QString &, const QString &) override { return true; }
+    QString openFileName(QWidget *, const QString &, const QString &, const QString &) override
+    {
+        return QString();
+    }
+    QStringList openFileNames(QWidget *, const QString &, const QString &,
+                              const QString &) override
+    {
+        return {};
+    }
+    QString saveFileName(QWidget *, const QString &, const QString &, const QString &) override
+    {
+        return m_exportFile;
+    }
+    QString existingDirectory(QWidget *, const QString &, const QString &) override
+    {
+        return QString();
+    }
+    QString text(QWidget *, const QString &, const QString &, const QString &, bool *ok) override
+    {
+        if (ok)
+            *ok = false;
+        return QString();
+    }
+    QString last;
+
+private:
+    QString m_exportFile;
+};
+
+// The longest time the window's thread went without handling its events.
+class PauseWatch : public QObject
+{
+public:
+    PauseWatch()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { note(); });
+    }
+    void start()
+    {
+        m_clock.start();
+        m_last = 0;
+        m_longest = 0;
+        m_timer.start();
+    }
+    qint64 stop()
+    {
+        m_timer.stop();
+        note();
+        return m_longest;
+    }
+
+private:
+    void note()
+    {
+        const qint64 now = m_clock.elapsed();
+        m_longest = qMax(m_longest, now - m_last);
+        m_last = now;
+    }
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
+};
+
+// Fills and confirms each bulk dialog the moment it is shown; the OK of a dialog that waits
+// for its write is not clicked again.
+class DialogSeller : public QObject
+{
+public:
+    DialogSeller()
+    {
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { look(); });
+        m_timer.start();
+    }
+    // Fills the dialog when it comes, then confirms it; or cancels it when `cancel` is set.
+    std::function<void(QDialog *)> fill;
+    bool cancel = false;
+
+private:
+    void look()
+    {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (dialog && cancel) {
+            dialog->reject();
+            return;
+        }
+        if (!dialog || !dialog->isEnabled() || !fill)
+            return;
+        auto *buttons = dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
+        QPushButton *ok = buttons ? buttons->button(QDialogButtonBox::Ok) : nullptr;
+        if (!ok || !ok->isEnabled() || dialog->property("benchConfirmed").toBool())
+            return;
+        fill(dialog);
+        dialog->setProperty("benchConfirmed", true);
+        ok->click();
+    }
+    QTimer m_timer;
+};
+
+QTreeWidget *list(MainWindow &window)
+{
+    return window.findChild<QTreeWidget *>(QStringLiteral("itemlist"));
+}
+
+void showFolder(MainWindow &window, int id)
+{
+    auto *tree = window.findChild<QTreeView *>(QStringLiteral("treeView"));
+    const QModelIndex index = TestSupport::folderIndexOf(tree->model(), id);
+    tree->setCurrentIndex(index);
+    window.on_treeView_clicked(index);
+}
+
+void selectAll(MainWindow &window)
+{
+    QTreeWidget *rows = list(window);
+    QItemSelection selection;
+    selection.select(rows->model()->index(0, 0),
+                     rows->model()->index(rows->topLevelItemCount() - 1, 0));
+    rows->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+}
+
+QAction *action(MainWindow &window, const char *name)
+{
+    return window.findChild<QAction *>(QLatin1String(name));
+}
+
+void wait(const std::function<bool()> &done, int milliseconds = 600000)
+{
+    QElapsedTimer guard;
+    guard.start();
+    while (!done() && guard.elapsed() < milliseconds)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+int runWindow(const QString &exportFile, bool drops)
+{
+    SellerHook hook(exportFile);
+    Dialogs::setHook(&hook);
+    DialogSeller seller;
+    MainWindow window;
+    window.show();
+    wait([&window] { return list(window)->topLevelItemCount() > 0; });
+    PauseWatch pauses;
+    // `command` runs the command; the command has ended when it returns and `ended` holds.
+    const auto timed = [&](const char *name, const std::function<void()> &command,
+                           const std::function<bool()> &ended = {}) {
+        const int rows = list(window)->selectedItems().size();
+        pauses.start();
+        QElapsedTimer timer;
+        timer.start();
+        command();
+        if (ended)
+            wait(ended);
+        const double seconds = timer.nsecsElapsed() / 1e9;
+        const qint64 pause = pauses.stop();
+        std::printf("%-44s %6d selected %8.3f s   longest pause of the window's thread %6lld ms\n",
+                    name, rows, seconds, static_cast<long long>(pause));
+        std::fflush(stdout);
+        QCoreApplication::processEvents();
+    };
+
+    timed("list: open Artikelvorlagen (35,000 rows)", [&] { showFolder(window, -10); });
+    timed("list: sort by title", [&] {
+        action(window, "actionNach_Titel_aufsteigend_sortieren")->trigger();
+    });
+    timed("list: select all", [&] { selectAll(window); });
+    seller.fill = [](QDialog *dialog) {
+        auto *box = dialog->findChild<QComboBox *>(QStringLiteral("DurationBox"));
+        box->setCurrentIndex(box->findData(QStringLiteral("Days_5")));
+    };
+    timed("bulk: Format und Laufzeit", [&] {
+        action(window, "actionFormat_und_Laufzeit")->trigger();
+    });
+    seller.fill = [](QDialog *dialog) {
+        dialog->findChild<QCheckBox *>(QStringLiteral("StartPriceBox"))->setChecked(true);
+        dialog->findChild<QLineEdit *>(QStringLiteral("StartPrice"))->setText(QStringLiteral("+10%"));
+    };
+    timed("bulk: Preise und Mengen", [&] { action(window, "actionPreise_und_Mengen")->trigger(); });
+    seller.fill = [](QDialog *dialog) {
+        auto *fields = dialog->findChild<QListWidget *>(QStringLiteral("FieldSelectList"));
+        for (int i = 0; i < fields->count(); ++i)
+            fields->item(i)->setCheckState(fields->item(i)->text() == QLatin1String("Titel")
+                                               ? Qt::Checked
+                                               : Qt::Unchecked);
+        dialog->findChild<QPlainTextEdit *>(QStringLiteral("SearchTextField"))
+            ->setPlainText(QStringLiteral("Nr."));
+        dialog->findChild<QPlainTextEdit *>(QStringLiteral("ReplaceTextField"))
+            ->setPlainText(QStringLiteral("Nummer"));
+    };
+    timed("bulk: Suchen und ersetzen", [&] {
+        action(window, "actionSuchen_und_ersetzen")->trigger();
+    });
+    seller.fill = {};
+    seller.cancel = true;
+    timed("listing: Planen (its dialog cancelled)", [&] { action(window, "actionPlanen")->trigger(); });
+    seller.cancel = false;
+    timed("listing: Auswahl beenden = Gebühren berechnen",
+          [&] { action(window, "actionAuwahl_beenden")->trigger(); });
+    timed("bulk: Rahmenbedingungen (no account)", [&] {
+        action(window, "actionRahmenbedingungen")->trigger();
+    });
+    // Where the export runs as a job, it has ended when the worker has nothing left.
+    timed(
+        "export: Exportieren", [&] { action(window, "actionExportieren")->trigger(); },
+        [] { return BackgroundWorker::instance()->pending() == 0; });
+
+    // A drop of every draft onto a user folder, as the list builds its payload.
+    auto *tree = window.findChild<QTreeView *>(QStringLiteral("treeView"));
+    auto *folders = qobject_cast<FolderModel *>(tree->model());
+    const int folder = 1; // "Ablage"
+    if (drops && folders && folders->findFolderWithId(folder)) {
+        QTreeWidget *rows = list(window);
+        rows->setCurrentItem(rows->topLevelItem(0), 0, QItemSelectionModel::NoUpdate);
+        std::unique_ptr<QMimeData> mime(
+            ItemListWidget::articleMimeData(rows->currentItem(), rows->selectedItems()));
+        timed("folders: drop the drafts onto a folder", [&] {
+            folders->dropMimeData(mime.get(), Qt::MoveAction, -1, -1,
+                                  folders->indexOfNode(folders->findFolderWithId(folder)));
+        });
+        showFolder(window, folder);
+        selectAll(window);
+        timed("folders: drop them back", [&] {
+            std::unique_ptr<QMimeData> back(
+                ItemListWidget::articleMimeData(list(window)->topLevelItem(0),
+                                                list(window)->selectedItems()));
+            folders->dropMimeData(back.get(), Qt::MoveAction, -1, -1,
+                                  folders->indexOfNode(folders->findFolderWithId(-10)));
+        });
+    }
+
+    showFolder(window, -9);
+    selectAll(window);
+    timed("editor: Duplizieren of running listings",
+          [&] { action(window, "actionDuplizieren")->trigger(); });
+    showFolder(window, -7);
+    selectAll(window);
+    action(window, "actionKopieren")->trigger();
+    showFolder(window, -10);
+    timed("clipboard: Einfügen of sold articles", [&] { action(window, "actionEinf_gen")->trigger(); });
+    showFolder(window, -10);
+    {
+        QTreeWidget *rows = list(window);
+        QItemSelection selection;
+        for (int row = 0; row < rows->topLevelItemCount(); row += 7)
+            selection.select(rows->model()->index(row, 0), rows->model()->index(row, 0));
+        rows->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    }
+    timed("listing: In Ausgang legen (every 7th draft)",
+          [&] { action(window, "actionIn_Ausgang_legen")->trigger(); });
+    showFolder(window, -10);
+    selectAll(window);
+    timed("delete: Löschen of the drafts", [&] { action(window, "actionL_schen")->trigger(); });
+    showFolder(window, -5);
+    timed("delete: Papierkorb leeren", [&] { action(window, "actionPapierkorb_leeren")->trigger(); });
+    const QString pictureDir = Database(true, QStringLiteral("bench")).getCurrentAdImageDir();
+    std::printf("picture files before the clean-up: %d in %s\n",
+                QDir(pictureDir).entryList(QDir::Files).size(), qPrintable(pictureDir));
+    auto *label = window.findChild<QLabel *>(QStringLiteral("SyncLabel"));
+    QAction *cleanUp = action(window, "actionDatenbank_aufr_umen");
+    timed(
+        "cleanup: Datenbank und Bilder aufräumen", [&] { cleanUp->trigger(); },
+        [&] {
+            return cleanUp->isEnabled() && BackgroundWorker::instance()->pending() == 0
+                && (label->text().contains(QStringLiteral("Aufräumen beendet"))
+                    || label->text().contains(QStringLiteral("verschoben"))
+                    || label->text().contains(QStringLiteral("fehlgeschlagen")));
+        });
+    std::printf("cleanup told: %s\n", qPrintable(hook.last.left(300).replace('\n', ' ')));
+    std::printf("picture files after the clean-up: %d\n",
+                QDir(pictureDir).entryList(QDir::Files).size());
+    window.close();
+    Dialogs::setHook(nullptr);
+    return 0;
+}
+
+bool prepare(Database &db)
+{
+    const auto run = [&db](const QString &sql) {
+        if (db.executeSQL(sql))
+            return true;
+        std::fprintf(stderr, "failed: %s\n%s\n", qPrintable(sql.left(200)),
+                     qPrintable(db.lastErrorText));
+        return false;
+    };
+    if (!run(QStringLiteral("BEGIN TRANSACTION")))
+        return false;
+    const QString description = QString(800, QLatin1Char('x'));
+    for (int id = 1; id <= kArticles; ++id) {
+        const int folder = id <= kDrafts          ? -10
+            : id <= kDrafts + kActive             ? -9
+            : id <= kDrafts + kActive + kSold     ? -7
+                                                  : -5;
+        const bool listed = folder == -9 || folder == -7;
+        QMap<QString, QVariant> row {
+            { QStringLiteral("Title"), QStringLiteral("Armbanduhr Edelstahl Nr. %1").arg(id) },
+            { QStringLiteral("Description"),
+              QStringLiteral("<p>Artikelbeschreibung %1</p>").arg(id) + description },
+            { QStringLiteral("Folder"), folder },
+            { QStringLiteral("FolderOld"), folder == -5 ? -10 : 0 },
+            { QStringLiteral("Trash"), 0 },
+            { QStringLiteral("Site"), 77 },
+            { QStringLiteral("Account"), 1 },
+            { QStringLiteral("StartPrice"), 4.99 + (id % 500) * 0.5 },
+            { QStringLiteral("Quantity"), 1 + id % 5 },
+            { QStringLiteral("Currency"), QStringLiteral("EUR") },
+            { QStringLiteral("ListingType"), QStringLiteral("FixedPriceItem") },
+            { QStringLiteral("ListingDuration"), QStringLiteral("GTC") },
+            { QStringLiteral("ImageThumb"), QStringLiteral("bild_%1_0.jpg").arg(id) },
+            { QStringLiteral("ItemID"),
+              listed ? QString::number(110000000000LL + id) : QString() },
+            { QStringLiteral("StartDate"),
+              listed ? QStringLiteral("2026-11-02 12:00:00") : QString() },
+        };
+        if (db.insertSqlClean(row, QStringLiteral("articles")) != id)
+            return false;
+    }
+    if (!run(QStringLiteral("INSERT INTO articles_images (article_id, image, sort) SELECT id, "
+                            "'bild_' || id || '_0.jpg', 0 FROM articles"))
+        || !run(QStringLiteral("INSERT INTO articles_images (article_id, image, sort) SELECT id, "
+                               "'bild_' || id || '_1.jpg', 1 FROM articles"))
+        || !run(QStringLiteral("INSERT INTO articles_variations (article_id, SKU, StartPrice, "
+                               "Quantity) SELECT id, 'V-' || id, 9.99, 2 FROM articles WHERE id "
+                               "% 10 = 0"))
+        || !run(QStringLiteral("INSERT INTO articles_variations (article_id, SKU, StartPrice, "
+                               "Quantity) SELECT article_id, SKU || '-b', 9.99, 2 FROM "
+                               "articles_variations"))
+        || !run(QStringLiteral("INSERT INTO folders (id, folderparentid, foldername, expand) "
+                               "VALUES (1, -10, 'Ablage', 0)"))
+        || !run(QStringLiteral("COMMIT")))
+        return false;
+    // Picture files: the first 1,000 are named by the drafts' rows, the rest by no row.
+    const QString pictures = db.getCurrentAdImageDir();
+    for (int i = 0; i < kFiles; ++i) {
+        QFile file(pictures
+                   + (i < kFiles / 2 ? QStringLiteral("bild_%1_1.jpg").arg(i + 1)
+                                     : QStringLiteral("alt_%1.jpg").arg(i)));
+        // Older than the minute in which the clean-up leaves a picture alone.
+        if (!file.open(QIODevice::WriteOnly) || file.write("jpg") != 3 || !file.flush()
+            || !file.setFileTime(QDateTime::currentDateTime().addDays(-2),
+                                 QFileDevice::FileModificationTime))
+            return false;
+    }
+    return db.checkpoint();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc > 2 && qstrcmp(argv[1], "--window") == 0) {
+        QApplication app(argc, argv);
+        return runWindow(QString::fromLocal8Bit(argv[2]),
+                         !(argc > 3 && qstrcmp(argv[3], "--no-drop") == 0));
+    }
+    const bool drops = !(argc > 1 && qstrcmp(argv[1], "--no-drop") == 0);
+
+    // Everything the program writes goes below one temporary folder; no request leaves
+    // the machine.
+    TestSupport::TempHome dir;
+    qputenv("QT_LOGGING_RULES", "*.debug=false;*.info=false;*.warning=false");
+    for (Config::Key key : Config::allKeys()) {
+        if (Config::isAddress(key))
+            qputenv(Config::environmentVariable(key).toLatin1(), "http://127.0.0.1:9");
+    }
+    QCoreApplication app(argc, argv);
+    QElapsedTimer timer;
+    timer.start();
+    {
+        Database db(QString(), nullptr);
+        if (!prepare(db))
+            return 1;
+        db.close();
+    }
+    QDir().mkpath(dir.path() + QStringLiteral("/Desktop"));
+    std::printf("prepared %d articles in %.1f s\n", kArticles, timer.nsecsElapsed() / 1e9);
+    std::fflush(stdout);
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                { QStringLiteral("--window"), dir.path() + QStringLiteral("/export.csv"),
+                  drops ? QString() : QStringLiteral("--no-drop") });
+    if (!child.waitForFinished(3600000) || child.exitCode() != 0) {
+        std::fprintf(stderr, "the window process failed\n");
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,167 @@
+#include "core/picturerequest.h"
+
+#include <QDataStream>
+#include <QIODevice>
+
+#include <cstring>
+
+namespace PictureRequest {
+
+namespace {
+
+constexpr quint32 kVersion = 2;
+
+bool writeFrame(QIODevice *device, const QByteArray &payload)
+{
+    const quint64 length = quint64(payload.size());
+    char head[8];
+    for (int i = 0; i < 8; ++i)
+        head[i] = char((length >> (8 * (7 - i))) & 0xFF);
+    return device->write(head, 8) == 8 && device->write(payload) == payload.size();
+}
+
+// Pixels as the rows of a 32-bit picture, without QImage's own serialisation (which is a
+// picture file to decode).
+void writeImage(QDataStream &out, const QImage &image)
+{
+    const QImage pixels = image.format() == QImage::Format_ARGB32
+        ? image
+        : image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32
+                                                        : QImage::Format_RGB32);
+    out << qint32(pixels.width()) << qint32(pixels.height())
+        << quint8(pixels.format() == QImage::Format_ARGB32 ? 1 : 0);
+    for (int y = 0; y < pixels.height(); ++y)
+        out.writeRawData(reinterpret_cast<const char *>(pixels.constScanLine(y)),
+                         pixels.width() * 4);
+}
+
+bool readImage(QDataStream &in, const QSize &box, QImage *image)
+{
+    qint32 width = 0;
+    qint32 height = 0;
+    quint8 alpha = 0;
+    in >> width >> height >> alpha;
+    if (in.status() != QDataStream::Ok || width < 0 || height < 0)
+        return false;
+    // Never more than the box asked for.
+    if (width > qMax(1, box.width()) || height > qMax(1, box.height()))
+        return false;
+    if (width == 0 || height == 0) {
+        *image = QImage();
+        return true;
+    }
+    QImage read(width, height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (read.isNull())
+        return false;
+    for (int y = 0; y < height; ++y)
+        if (in.readRawData(reinterpret_cast<char *>(read.scanLine(y)), width * 4) != width * 4)
+            return false;
+    *image = read;
+    return true;
+}
+
+} // namespace
+
+bool writeRequest(QIODevice *device, const Request &request)
+{
+    QByteArray payload;
+    QDataStream out(&payload, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_5_15);
+    out << kVersion << request.path << request.bytes << qint32(request.boxes.size());
+    for (const Request::Box &box : request.boxes)
+        out << box.size << box.fill;
+    out << request.whole << request.followLink;
+    return writeFrame(device, payload);
+}
+
+bool readRequest(const QByteArray &payload, Request *request)
+{
+    QDataStream in(payload);
+    in.setVersion(QDataStream::Qt_5_15);
+    quint32 version = 0;
+    qint32 boxes = 0;
+    in >> version >> request->path >> request->bytes >> boxes;
+    if (version != kVersion || boxes < 0 || boxes > 8)
+        return false;
+    for (int i = 0; i < boxes; ++i) {
+        Request::Box box;
+        in >> box.size >> box.fill;
+        if (!box.size.isValid() || box.size.width() > 10000 || box.size.height() > 10000)
+            return false;
+        request->boxes << box;
+    }
+    in >> request->whole >> request->followLink;
+    return in.status() == QDataStream::Ok;
+}
+
+bool writeReply(QIODevice *device, const Reply &reply)
+{
+    QByteArray payload;
+    QDataStream out(&payload, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_5_15);
+    out << kVersion << reply.decoded << reply.refusal << reply.error << reply.format << reply.size
+        << qint32(reply.angle) << qint32(reply.images.size());
+    for (const QImage &image : reply.images)
+        writeImage(out, image);
+    return writeFrame(device, payload);
+}
+
+bool readReply(const QByteArray &payload, const Request &request, Reply *reply)
+{
+    QDataStream in(payload);
+    in.setVersion(QDataStream::Qt_5_15);
+    quint32 version = 0;
+    qint32 angle = 0;
+    qint32 images = 0;
+    in >> version >> reply->decoded >> reply->refusal >> reply->error >> reply->format
+        >> reply->size >> angle >> images;
+    if (in.status() != QDataStream::Ok || version != kVersion || images < 0
+        || images > request.boxes.size())
+        return false;
+    // Texts for a log line and a label, not a book.
+    if (reply->refusal.size() > 1000 || reply->error.size() > 1000 || reply->format.size() > 16)
+        return false;
+    reply->angle = (angle == 90 || angle == 180 || angle == 270) ? angle : 0;
+    for (int i = 0; i < images; ++i) {
+        QImage image;
+        if (!readImage(in, request.boxes.at(i).size, &image))
+            return false;
+        reply->images << image;
+    }
+    return in.status() == QDataStream::Ok && in.atEnd();
+}
+
+bool takeFrame(QByteArray &buffer, qint64 maxBytes, QByteArray *payload, bool *broken)
+{
+    *broken = false;
+    if (buffer.size() < 8)
+        return false;
+    quint64 length = 0;
+    for (int i = 0; i < 8; ++i)
+        length = (length << 8) | quint8(buffer.at(i));
+    if (length > quint64(maxBytes)) {
+        *broken = true;
+        return false;
+    }
+    if (quint64(buffer.size()) - 8 < length)
+        return false;
+    *payload = buffer.mid(8, int(length));
+    buffer.remove(0, 8 + int(length));
+    return true;
+}
+
+QImage pixelsOnly(const QImage &image)
+{
+    if (image.isNull())
+        return QImage();
+    const QImage::Format format
+        = image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+    const QImage converted = image.convertToFormat(format);
+    // A new picture of the same pixels: convertToFormat and copy keep the original's text.
+    QImage bare(converted.size(), format);
+    for (int y = 0; y < converted.height(); ++y)
+        std::memcpy(bare.scanLine(y), converted.constScanLine(y), size_t(converted.width()) * 4);
+    return bare;
+}
+
+} // namespace PictureRequest
