@@ -212,10 +212,10 @@ void MainWindow::cleanupFinished(const CleanupReport &report)
     if (report.repairRun && !report.repairStored) {
         failed = true;
         // Another workstation held what the repair needed: told as such, not as a fault.
-        const QString reason = report.repairConflict
-            ? FolderModel::conflictText(db, report.repairConflictArticles)
-            : report.repairError;
-        parts << tr("Die Datenbank konnte nicht aufgeräumt werden: %1").arg(reason)
+        parts << (report.repairConflict
+                      ? FolderModel::conflictText(db, report.repairConflictArticles)
+                      : tr("Die Datenbank konnte nicht aufgeräumt werden: %1")
+                            .arg(report.repairError))
                 + QLatin1Char('\n') + nothingMore;
     } else if (report.cleanRun && !cleaned.removedStored && !cleaned.cancelled) {
         failed = true;

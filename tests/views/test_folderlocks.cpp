@@ -248,8 +248,9 @@ void TestFolderLocks::heldElsewhere()
     // Bounded: the other may hold its row as long as it likes (it waited 15 s, 10 s for the file).
     QVERIFY2(took.elapsed() < 8000, qPrintable(QString::number(took.elapsed())));
     const auto *status = w.window()->findChild<QLabel *>("SyncLabel");
-    if (command == "Datenbank aufräumen") // its picture clean-up ends before the window does
-        QTRY_VERIFY(status->text().contains(QRegularExpression("Aufräumen beendet|verschoben$")));
+    if (command == "Datenbank aufräumen") // a job of the background worker
+        QTRY_VERIFY(status->text().contains(
+            QRegularExpression("Aufräumen beendet|Aufräumen fehlgeschlagen|verschoben$")));
     join.dismiss();
     letGo.release();
     QVERIFY(other->wait(15000));
@@ -259,8 +260,14 @@ void TestFolderLocks::heldElsewhere()
         expected = change.contains("id=3") ? QString(kBefore).replace("3:1:Kiste", "3:-10:Kiste")
                                            : QString(kBefore).replace("999", "4");
     QCOMPARE(stored(data.db()), expected);
-    QTRY_COMPARE(answers.shownTexts().filter("gerade"),
-                 told.isEmpty() ? QStringList() : QStringList { told });
+    // The conflict as the first line of what the seller reads, once.
+    const auto conflicts = [&answers] {
+        QStringList lines;
+        for (const QString &text : answers.shownTexts().filter("gerade"))
+            lines << text.section('\n', 0, 0);
+        return lines;
+    };
+    QTRY_COMPARE(conflicts(), told.isEmpty() ? QStringList() : QStringList { told });
     // Never taken for a database that is gone.
     for (const QString &text : answers.shownTexts())
         QVERIFY2(!text.contains("Verbindung") && !text.contains("nicht gespeichert"),
@@ -271,7 +278,7 @@ void TestFolderLocks::heldElsewhere()
         return;
     // Given again once the other let go, it goes through.
     give(w, answers, command);
-    QCOMPARE(stored(data.db()), after(command, added));
+    QTRY_COMPARE(stored(data.db()), after(command, added));
 }
 
 APP_TEST_MAIN(TestFolderLocks)
