@@ -17,10 +17,12 @@
 #include <QIcon>
 #include <QItemSelectionModel>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QSqlQuery>
 #include <QTextDocument>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <algorithm>
 #include <exception>
 
 namespace {
@@ -573,100 +575,152 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
             + QLatin1Char('\'');
     }
 
-    struct Filed
-    {
-        int id;
-        int oldFolder; // 0 for a copy
-    };
-    QList<Filed> filed;
+    // Running listings are copied one by one; every other article moves. An article dropped
+    // twice counts once.
+    QList<int> copies;
+    QList<int> moving;
+    QSet<int> seen;
     for (const auto &entry : qAsConst(entries)) {
-        const QString idText = QString::number(entry.first);
-        if (entry.second == SpecialFolderId::Active) {
-            const quint64 failures = m_db->failedStatements();
-            const int copy = m_db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"),
-                                                idText, fresh);
-            if (copy > 0) {
-                filed.append({ copy, 0 });
-            } else if (m_db->failedStatements() != failures) {
-                tellFailure(what, true);
-                return;
-            }
-            continue; // no such article
+        if (seen.contains(entry.first))
+            continue;
+        seen.insert(entry.first);
+        (entry.second == SpecialFolderId::Active ? copies : moving).append(entry.first);
+    }
+    QHash<int, int> dragFrom; // article id -> the folder it was dragged from
+    for (const auto &entry : qAsConst(entries))
+        dragFrom.insert(entry.first, entry.second);
+
+    int copied = 0;
+    for (int id : qAsConst(copies)) {
+        const quint64 failures = m_db->failedStatements();
+        const int copy = m_db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"),
+                                            QString::number(id), fresh);
+        if (copy > 0) {
+            ++copied;
+        } else if (m_db->failedStatements() != failures) {
+            tellFailure(what, true);
+            return;
         }
-        // The folder as stored now, read inside the command: an article dropped twice is
-        // counted once, and one that another workstation put into the trash meanwhile stays
-        // there.
+        // else: no such article
+    }
+
+    // The articles to move, group by group, as stored now and read inside the command (on a
+    // shared database locked until it ends, each row by its key): one that another
+    // workstation put into the trash meanwhile stays there, and nothing moves.
+    QHash<int, int> moved; // article id -> its folder before
+    for (int first = 0; first < moving.size(); first += kDropGroup) {
+        QStringList ids;
+        for (int id : moving.mid(first, kDropGroup))
+            ids << QString::number(id);
         QSqlQuery query;
-        if (!m_db->selectQuery(QStringLiteral("SELECT Folder, Trash, Title FROM articles WHERE id=")
-                                   + idText
+        if (!m_db->selectQuery(QStringLiteral("SELECT id, Folder, Trash, Title FROM articles "
+                                              "WHERE id IN (")
+                                   + ids.join(QLatin1Char(',')) + QLatin1Char(')')
                                    + (m_db->isMySQL ? QStringLiteral(" FOR UPDATE") : QString()),
                                query)) {
             tellFailure(what, true);
             return;
         }
-        if (!query.next())
-            continue; // no such article
-        const QString oldFolderText = query.value(0).toString();
-        const QString title = shortened(query.value(2).toString());
-        if (query.value(1).toInt() != 0) {
-            tellChangedElsewhere(tr("Der Artikel „%1“ wurde inzwischen an einem anderen "
-                                    "Arbeitsplatz gelöscht. Es wurde nichts verschoben.")
-                                     .arg(title));
-            return;
+        while (query.next()) {
+            const int id = query.value(0).toInt();
+            const int oldFolder = query.value(1).toInt();
+            const QString title = shortened(query.value(3).toString());
+            if (query.value(2).toInt() != 0) {
+                tellChangedElsewhere(tr("Der Artikel „%1“ wurde inzwischen an einem anderen "
+                                        "Arbeitsplatz gelöscht. Es wurde nichts verschoben.")
+                                         .arg(title));
+                return;
+            }
+            if (oldFolder == SpecialFolderId::Trash
+                && dragFrom.value(id) != SpecialFolderId::Trash) {
+                tellChangedElsewhere(tr("Der Artikel „%1“ wurde inzwischen an einem anderen "
+                                        "Arbeitsplatz in den Papierkorb gelegt. Es wurde nichts "
+                                        "verschoben.")
+                                         .arg(title));
+                return;
+            }
+            if (oldFolder != target)
+                moved.insert(id, oldFolder);
         }
-        if (oldFolderText.toInt() == SpecialFolderId::Trash
-            && entry.second != SpecialFolderId::Trash) {
-            tellChangedElsewhere(tr("Der Artikel „%1“ wurde inzwischen an einem anderen "
-                                    "Arbeitsplatz in den Papierkorb gelegt. Es wurde nichts "
-                                    "verschoben.")
-                                     .arg(title));
-            return;
-        }
-        if (oldFolderText.toInt() == target)
-            continue; // there already
-        if (!m_db->executeSQL(QStringLiteral("UPDATE articles SET Folder=") + targetText
-                              + categorySet + QStringLiteral(" WHERE id=") + idText)) {
+        // A read cut short would leave articles behind as if they were gone.
+        if (!m_db->rowsComplete(query)) {
             tellFailure(what, true);
             return;
         }
-        filed.append({ entry.first, oldFolderText.toInt() });
+    }
+    QList<int> movedIds = moved.keys();
+    std::sort(movedIds.begin(), movedIds.end());
+    for (int first = 0; first < movedIds.size(); first += kDropGroup) {
+        QStringList ids;
+        for (int id : movedIds.mid(first, kDropGroup))
+            ids << QString::number(id);
+        // Values, not increments: sent again after a lost answer, it changes nothing more.
+        if (!m_db->executeSQL(QStringLiteral("UPDATE articles SET Folder=") + targetText
+                                  + categorySet + QStringLiteral(" WHERE id IN (")
+                                  + ids.join(QLatin1Char(',')) + QLatin1Char(')'),
+                              Database::Repeat::Safe)) {
+            tellFailure(what, true);
+            return;
+        }
     }
     if (!command.commit()) {
         tellFailure(what, true);
         return;
     }
-    for (const Filed &done : qAsConst(filed)) {
-        ChangeFolderCount(target, 1);
-        if (done.oldFolder != 0) {
-            ChangeFolderCount(done.oldFolder, -1);
-            takeListRow(done.id, done.oldFolder);
-        }
-    }
+    // The counts once per folder, the rows out of the list in one pass.
+    QHash<int, int> left; // folder -> articles that left it
+    for (auto it = moved.cbegin(); it != moved.cend(); ++it)
+        ++left[it.value()];
+    for (auto it = left.cbegin(); it != left.cend(); ++it)
+        ChangeFolderCount(it.key(), -it.value());
+    ChangeFolderCount(target, copied + moved.size());
+    takeListRows(moved);
 }
 
-// The article left the shown folder: its row goes, and on a shared database the other
+// The articles left the shown folder: their rows go, and on a shared database the other
 // workstations are told to drop theirs.
-void FolderModel::takeListRow(int articleId, int oldFolder)
+void FolderModel::takeListRows(const QHash<int, int> &oldFolders)
 {
-    if (!m_itemList)
+    if (!m_itemList || oldFolders.isEmpty())
         return;
-    QTreeWidgetItem *row = nullptr;
-    // The article list finds a row by its id without walking the list.
-    if (auto *list = qobject_cast<ItemListWidget *>(m_itemList)) {
-        row = list->itemWithArticleId(articleId);
-    } else {
-        for (int i = 0; i < m_itemList->topLevelItemCount() && !row; ++i) {
-            if (m_itemList->topLevelItem(i)->data(0, ItemListRole::ArticleIdRole).toInt()
-                == articleId)
-                row = m_itemList->topLevelItem(i);
+    QList<QTreeWidgetItem *> taken;
+    QTreeWidget *list = m_itemList;
+    const int scrolled = list->verticalScrollBar()->value();
+    list->setUpdatesEnabled(false);
+    if (oldFolders.size() < kRowsTakenOneByOne) {
+        for (int i = list->topLevelItemCount() - 1; i >= 0; --i) {
+            if (oldFolders.contains(
+                    list->topLevelItem(i)->data(0, ItemListRole::ArticleIdRole).toInt()))
+                taken << list->takeTopLevelItem(i);
         }
+    } else {
+        // Taking thousands of rows out one by one costs a pass over the list and over the
+        // selection for each; taking all and putting the rest back costs one.
+        const QList<QTreeWidgetItem *> rows = list->invisibleRootItem()->takeChildren();
+        QList<QTreeWidgetItem *> kept;
+        kept.reserve(rows.size());
+        for (QTreeWidgetItem *row : rows) {
+            if (oldFolders.contains(row->data(0, ItemListRole::ArticleIdRole).toInt()))
+                taken << row;
+            else
+                kept << row;
+        }
+        list->addTopLevelItems(kept);
     }
-    if (!row)
-        return;
-    delete row;
-    // The move is stored. An entry that can't be written is told by the database layer's
-    // notice; the other workstations then show the article where it lies at their next read.
-    (void)m_db->mysqlAddRemoveInfo(oldFolder, QString::number(articleId));
+    list->setUpdatesEnabled(true);
+    list->verticalScrollBar()->setValue(scrolled);
+    QSet<int> told;
+    for (QTreeWidgetItem *row : qAsConst(taken)) {
+        const int id = row->data(0, ItemListRole::ArticleIdRole).toInt();
+        delete row;
+        if (told.contains(id))
+            continue;
+        told.insert(id);
+        // The move is stored. An entry that can't be written is told by the database layer's
+        // notice; the other workstations then show the article where it lies at their next
+        // read.
+        (void)m_db->mysqlAddRemoveInfo(oldFolders.value(id), QString::number(id));
+    }
 }
 
 // Moves the user folder `draggedId` with its subfolders below `target`, where it comes last.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractItemModel>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -119,6 +120,9 @@ public:
     // The seller's words for a folder that is gone: `id`'s name as this tree shows it.
     QString goneText(int id) const;
 
+    // Articles a drop reads or moves with one statement: a statement of a few kilobytes.
+    static constexpr int kDropGroup = 500;
+
 signals:
     // A drop was sent to the database but its answer was lost: whether it was stored is not
     // known. `command` names it for the seller ("das Verschieben").
@@ -156,7 +160,11 @@ private:
     bool isInTree(const FolderNode *node) const;
     void insertNode(FolderNode *parent, FolderNode *child);
     void dropArticles(const QByteArray &payload, int target);
-    void takeListRow(int articleId, int oldFolder);
+    // Takes the rows of the articles `oldFolders` names (article id -> the folder it left) out
+    // of the article list.
+    void takeListRows(const QHash<int, int> &oldFolders);
+    // Fewer rows leave the list one by one, more by taking all out and putting the rest back.
+    static constexpr int kRowsTakenOneByOne = 64;
     bool moveFolder(int draggedId, FolderNode *target);
     void setCount(FolderNode *node, int count);
     void scheduleRecount();

@@ -879,7 +879,7 @@ void TestCommandExactness::refusedHalfway_data()
         QTest::newRow(qPrintable(QStringLiteral("%1: its read").arg(QLatin1String(name))))
             << name << TestSupport::Backend::MySQL << statement << proxy;
     };
-    read("Artikel ziehen", "SELECT Folder, Trash, Title");
+    read("Artikel ziehen", "SELECT id, Folder, Trash, Title");
     read("Ordner ziehen", "SELECT id, folderparentid FROM folders WHERE id IN");
     read("Umbenennen", "SELECT id, folderparentid FROM folders WHERE id IN");
     read("Ordner löschen", "SELECT count(id) FROM articles");
