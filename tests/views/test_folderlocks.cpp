@@ -167,6 +167,9 @@ void TestFolderLocks::heldElsewhere_data()
         "UPDATE folders SET folderparentid=-10 WHERE id=3");
     row("Datenbank aufräumen", -10, "folders 5", {},
         "UPDATE folders SET folderparentid=4 WHERE id=5");
+    // Put into the trash while the drop waits for it: it stays there, nothing moves.
+    row("Artikel ziehen", -10, "articles 2", {},
+        "UPDATE articles SET Folder=-5, Trash=1 WHERE id=2");
 }
 
 void TestFolderLocks::heldElsewhere()
@@ -257,8 +260,10 @@ void TestFolderLocks::heldElsewhere()
     QCOMPARE(committed, !change.isEmpty());
     QString expected = told.isEmpty() ? after(command, added) : kBefore;
     if (!change.isEmpty()) // the other's change, whatever the command made of it
-        expected = change.contains("id=3") ? QString(kBefore).replace("3:1:Kiste", "3:-10:Kiste")
-                                           : QString(kBefore).replace("999", "4");
+        expected = change.contains("articles")
+            ? QString(kBefore).replace("| 1:1 2:-10", "| 1:1 2:-5")
+            : change.contains("id=3") ? QString(kBefore).replace("3:1:Kiste", "3:-10:Kiste")
+                                      : QString(kBefore).replace("999", "4");
     QCOMPARE(stored(data.db()), expected);
     // The conflict as the first line of what the seller reads, once.
     const auto conflicts = [&answers] {
