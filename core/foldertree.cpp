@@ -36,6 +36,11 @@ bool FolderTree::read(Database *db)
         folder.category = query.value(4).toString();
         folders.append(folder);
     }
+    // A tree cut short would show folders as gone.
+    if (!db->rowsComplete(query)) {
+        arrange({});
+        return false;
+    }
     arrange(std::move(folders));
     return true;
 }
@@ -54,6 +59,9 @@ bool FolderTree::lockFolders(Database *db, const QList<int> &ids, QHash<int, int
             return false;
         while (query.next())
             parents->insert(query.value(0).toInt(), query.value(1).toInt());
+        // A folder left out would count as gone.
+        if (!db->rowsComplete(query))
+            return false;
     }
     return true;
 }

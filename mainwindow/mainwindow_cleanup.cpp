@@ -73,6 +73,8 @@ bool repairFolders(Database *db, QString *told, bool *unknown, bool *conflict,
         gone << query.value(0).toString();
         articles += query.value(1).toInt();
     }
+    if (!db->rowsComplete(query))
+        return false;
     const QList<int> misplaced = stored.misplaced();
     if (misplaced.isEmpty() && gone.isEmpty())
         return true;

@@ -423,6 +423,8 @@ void FolderModel::recount()
     QHash<int, int> counts;
     while (query.next())
         counts.insert(query.value(0).toInt(), query.value(1).toInt());
+    if (!m_db->rowsComplete(query))
+        return;
 
     // The top node shows no count, whatever lies in folder 0.
     QList<FolderNode *> pending { m_root };
@@ -558,7 +560,11 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
             return;
         }
         if (!query.next()) {
-            tellChangedElsewhere(goneText(target));
+            // A row that could not be read is not a folder that is gone.
+            if (!m_db->rowsComplete(query))
+                tellFailure(what, true);
+            else
+                tellChangedElsewhere(goneText(target));
             return;
         }
         category = query.value(1).toString();
