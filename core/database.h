@@ -414,6 +414,10 @@ private:
     // server lists it no more, at most for the response time-out (a few seconds at least). False
     // while it may still run.
     bool endLostSession();
+    // The window's thread after a connection lost under a statement: the probe tries the server
+    // (and ends the session lost with a write); the statement after it fails at once and tells
+    // that the server is away.
+    void leaveToProbe();
     // The connection works again, or could not be used: told once per change.
     void markRestored();
     void markBroken(const QString &error, bool session);

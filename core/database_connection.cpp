@@ -255,6 +255,8 @@ void stopProbe()
         QMutexLocker locker(&state.mutex);
         state.stop = true;
         state.away = false;
+        // A window made later has sessions of its own.
+        state.lostSessions.clear();
         state.wake.wakeAll();
         thread = state.thread;
         state.thread = nullptr;
@@ -729,6 +731,13 @@ QString Database::brokenReason(const QString &error, bool session)
                         "Sitzungseinstellungen nicht gesetzt werden konnten: %1")
                          .arg(error)
                    : DatabaseErrors::lostConnection(error);
+}
+
+void Database::leaveToProbe()
+{
+    if (m_lostSessionId != 0)
+        probeEndsSession({ m_lostSessionId, m_lostServerStart });
+    startProbe(m_lostError);
 }
 
 void Database::markBroken(const QString &error, bool session)

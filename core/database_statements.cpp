@@ -352,8 +352,10 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
         }
         // Nothing is sent from the window's thread while the server is known away: the
         // probe tells when it answers (see setResponsiveThread()).
-        if (waitsForServer(&m_lostError))
+        if (waitsForServer(&m_lostError)) {
+            markBroken(m_lostError, false);
             return failed(m_lostError, Outcome::NotWritten, true);
+        }
         if (!m_db.isOpen() && !reconnect(true)) {
             markBroken(m_lostError, m_sessionRefused);
             return failed(m_lostError, Outcome::NotWritten, true);
@@ -477,8 +479,10 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
             const auto lostUnknown = [&] {
                 m_db.close();
                 m_lastReconnectMs = -1;
-                if (hanging() || m_responsive)
+                if (hanging())
                     markBroken(m_lostError, m_sessionRefused);
+                else if (m_responsive)
+                    leaveToProbe();
                 return failed(error.text(), Outcome::Unknown, true);
             };
             if (m_committing) {
@@ -493,7 +497,9 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
                 m_transactionConflict = false;
                 if (hanging())
                     broken();
-                else if (m_responsive || !reconnect(false))
+                else if (m_responsive)
+                    leaveToProbe();
+                else if (!reconnect(false))
                     markBroken(m_lostError, m_sessionRefused);
                 return failed(error.text(), Outcome::NotWritten, true);
             }
