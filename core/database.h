@@ -271,6 +271,12 @@ public:
     // repeating it later may succeed, but after an Unknown outcome (see lastOutcome()) it may
     // also write it twice.
     bool lastFailureTransient() const { return m_lastFailureTransient; }
+    // True when the last failed statement gave up waiting for a lock that another connection
+    // holds (another workstation's command; on the local file one of the program's own
+    // threads), or was chosen to undo its transaction to end a deadlock: the database is there,
+    // nothing of it is written (see lastFailureTransient()), and the same command given again in
+    // a moment may well succeed. No lost server: it starts no probe.
+    bool lastFailureLockConflict() const { return m_lastLockConflict; }
     // How many statements of this connection failed so far. Work that must be stored whole
     // compares it before and after.
     quint64 failedStatements() const { return m_failedStatements; }
@@ -285,12 +291,15 @@ public:
     // Ends a probe under way.
     static void setResponsiveThread(QThread *thread);
     // Makes this connection (of the responsive thread) responsive. Once a responsive connection
-    // finds the server away (a connect attempt failed, or a statement waited the whole response
-    // time-out), the responsive connections send nothing and try no connect: their statements
-    // fail at once with the reason, as NotWritten. A probe on a thread of its own meanwhile
-    // tries the server with growing pauses; once it answers, WriteFailures::serverAnswers() is
-    // sent and each connection opens again at its next statement. A responsive connection
-    // waits at most 2 s to be connected.
+    // finds the server away (a connect attempt failed, a statement waited the whole response
+    // time-out, or the connection broke before the answer to a write came), the responsive
+    // connections send nothing and try no connect: their statements fail at once with the
+    // reason, as NotWritten. So what a write whose answer was lost stored is not looked up on
+    // this thread: its outcome stays Unknown. A probe on a thread of its own meanwhile tries the
+    // server with growing pauses and ends the sessions lost with a write under way; once it
+    // answers, WriteFailures::serverAnswers() is sent (the window then reads what is stored)
+    // and each connection opens again at its next statement. A responsive connection waits at
+    // most 2 s to be connected, and 2 s for a locked SQLite file.
     void setResponsive();
     // True while the probe has not reached the server.
     static bool serverAway();
@@ -299,8 +308,18 @@ public:
     // program's (a null string restores the program's).
     static void setSqlModeForTesting(const QString &mode);
 
-    // How long a statement waits for a locked SQLite file before it fails (10 s).
+    // How long a statement waits for a locked SQLite file before it fails (10 s; 2 s on the
+    // responsive thread, see setResponsive()).
     void setLockTimeout(int milliseconds) { m_lockTimeoutMs = milliseconds; }
+    // How long a MySQL session waits for a row another session has locked before its statement
+    // fails as a lock conflict: 2 s, and always less than the response time-out, so that a lock
+    // wait is never taken for a server that does not answer.
+    static constexpr int kLockWaitSeconds = 2;
+    // How long MariaDB keeps a session whose transaction sits idle: a workstation whose network
+    // died inside a command holds its locks no longer than that (30 s). Idle sessions outside a
+    // transaction hold no locks and stay (they are opened again when the server ended them).
+    // Tests: for the sessions opened from now on; 0 restores the default.
+    static void setIdleTransactionTimeoutForTesting(int seconds);
 
     // How long a MySQL connection waits for the server to answer or to take what is sent
     // (15 s), and to be connected (10 s, or less when this is less): a server that hangs
@@ -359,6 +378,9 @@ private:
     bool beginTransaction();
     bool commitTransaction();
     void rollbackTransaction();
+    // Why a transaction the server undid (m_transactionLost) wrote nothing, as the seller reads
+    // it; notes whether that was a lock conflict.
+    QString transactionLostReason();
     SqlRows fetchRows(QSqlQuery &query);
     QString rewriteForDialect(const QString &sql, const QSqlDatabase &connection) const;
     // Opens the SQLite file of m_folder, never creating it.
@@ -393,6 +415,10 @@ private:
     // server lists it no more, at most for the response time-out (a few seconds at least). False
     // while it may still run.
     bool endLostSession();
+    // The window's thread after a connection lost under a statement: the probe tries the server
+    // (and ends the session lost with a write); the statement after it fails at once and tells
+    // that the server is away.
+    void leaveToProbe();
     // The connection works again, or could not be used: told once per change.
     void markRestored();
     void markBroken(const QString &error, bool session);
@@ -410,6 +436,7 @@ private:
     int m_transactionFailedAt = 0;
     QString m_transactionFailure;
     Outcome m_transactionFailureOutcome = Outcome::Done;
+    bool m_transactionFailureConflict = false;
     // See FailureTolerated.
     int m_tolerating = 0;
     // Notes a failed statement for the open transaction.
@@ -426,8 +453,12 @@ private:
     bool m_sessionRefused = false;
     bool m_lastFailureTransient = false;
     Outcome m_lastOutcome = Outcome::Done;
-    // The connection was lost inside a transaction that is not ended yet.
+    // The connection was lost inside a transaction that is not ended yet, or the server undid
+    // the transaction to end a deadlock (m_transactionConflict): its later statements would run
+    // on their own.
     bool m_transactionLost = false;
+    bool m_transactionConflict = false;
+    bool m_lastLockConflict = false;
     // The outermost transaction's COMMIT is under way.
     bool m_committing = false;
     int m_responseTimeoutSeconds = 15;

@@ -16,6 +16,7 @@
 #include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTcpSocket>
 #include <QThread>
 #include <QUrl>
 #include <QWaitCondition>
@@ -60,6 +61,14 @@ QString mySqlOptions(int responseSeconds, bool responsive)
         .arg(responseSeconds);
 }
 
+// A session of the window's thread lost with a write under way (see Database::endLostSession()):
+// its id on the server, and when the server started (0: unknown).
+struct LostSession
+{
+    quint32 id = 0;
+    qint64 serverStart = 0;
+};
+
 // The server as the window's thread last found it. While it is away, a probe on a thread of
 // its own tries to connect, with growing pauses; the window's connections meanwhile neither
 // connect nor send anything.
@@ -71,6 +80,9 @@ struct ServerProbe
     bool stop = false;
     QString error; // why it went away, the driver's text
     QPointer<QThread> thread;
+    // Ended by the probe before the server counts as back: the window's next statements then
+    // find them gone at once instead of waiting for them.
+    QVector<LostSession> lostSessions;
 };
 
 ServerProbe &probe()
@@ -79,7 +91,107 @@ ServerProbe &probe()
     return state;
 }
 
-// One attempt to reach the server with the published settings; true when it answered.
+bool probeStopping()
+{
+    ServerProbe &state = probe();
+    QMutexLocker locker(&state.mutex);
+    return state.stop;
+}
+
+enum class Reach { Greeted, Silent, Stopped };
+
+// Whether the server speaks on a plain TCP connection within `timeoutSeconds`: in the MySQL
+// protocol it greets first. Looked at in short steps, so that a probe being stopped (the
+// program closing) ends it at once; an attempt of the database client can't be ended from
+// outside and would hold the closing for its whole time-out. A server reached through its
+// local socket ("localhost") is not looked at this way: it answers or refuses at once.
+Reach greeting(int timeoutSeconds)
+{
+    const QString host = appProperty("mysqlhostname").toString();
+    if (host.isEmpty() || host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+        return Reach::Greeted;
+    const int port = appProperty("mysqlport").toInt();
+    constexpr int kStepMs = 50;
+    QTcpSocket socket;
+    socket.connectToHost(host, quint16(port > 0 ? port : 3306));
+    const QDeadlineTimer deadline(qint64(timeoutSeconds) * 1000);
+    while (!deadline.hasExpired()) {
+        if (probeStopping())
+            return Reach::Stopped;
+        switch (socket.state()) {
+        case QAbstractSocket::UnconnectedState:
+            return Reach::Silent; // refused, unreachable, closed
+        case QAbstractSocket::ConnectedState:
+            if (socket.bytesAvailable() > 0 || socket.waitForReadyRead(kStepMs))
+                return Reach::Greeted;
+            break;
+        default:
+            socket.waitForConnected(kStepMs);
+            break;
+        }
+    }
+    return probeStopping() ? Reach::Stopped : Reach::Silent;
+}
+
+// Ends the lost sessions noted so far (KILL) and waits until the server lists them no more,
+// on `connection`; false while one may still be running.
+bool endLostSessions(QSqlDatabase &connection, int timeoutSeconds)
+{
+    ServerProbe &state = probe();
+    QVector<LostSession> sessions;
+    {
+        QMutexLocker locker(&state.mutex);
+        sessions = state.lostSessions;
+    }
+    if (sessions.isEmpty())
+        return true;
+    constexpr qint64 kStartToleranceSeconds = 2;
+    constexpr int kPollMs = 20;
+    QSqlQuery query(connection);
+    qint64 serverStart = 0;
+    if (query.exec(QStringLiteral("SELECT UNIX_TIMESTAMP()")) && query.next()) {
+        const qint64 now = query.value(0).toLongLong();
+        if (query.exec(QStringLiteral("SHOW GLOBAL STATUS LIKE 'Uptime'")) && query.next())
+            serverStart = now - query.value(1).toLongLong();
+    }
+    const QDeadlineTimer deadline(qint64(qMax(timeoutSeconds, 5)) * 1000);
+    for (const LostSession &session : qAsConst(sessions)) {
+        // A server started since took the session with it.
+        if (serverStart != 0 && session.serverStart != 0
+            && qAbs(serverStart - session.serverStart) > kStartToleranceSeconds)
+            continue;
+        const QString id = QString::number(session.id);
+        // Without the server's start the id might name another connection: only awaited.
+        if (serverStart != 0 && session.serverStart != 0)
+            query.exec(QStringLiteral("KILL ") + id);
+        for (;;) {
+            if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM information_schema.PROCESSLIST "
+                                           "WHERE ID = ")
+                            + id)
+                || !query.next())
+                return false;
+            if (query.value(0).toInt() == 0)
+                break;
+            if (deadline.hasExpired() || probeStopping()) {
+                qCWarning(lcDb).noquote() << "The lost session" << id << "is still running";
+                return false;
+            }
+            QThread::msleep(kPollMs);
+        }
+        qCInfo(lcDb).noquote() << "The lost session" << id << "has ended";
+    }
+    QMutexLocker locker(&state.mutex);
+    for (const LostSession &session : qAsConst(sessions)) {
+        for (int i = state.lostSessions.size() - 1; i >= 0; --i) {
+            if (state.lostSessions.at(i).id == session.id)
+                state.lostSessions.removeAt(i);
+        }
+    }
+    return true;
+}
+
+// One attempt to reach the server with the published settings; true when it answered and no
+// session lost with a write under way runs any more.
 bool serverAnswers(const QString &name, int timeoutSeconds)
 {
     bool answered = false;
@@ -95,7 +207,8 @@ bool serverAnswers(const QString &name, int timeoutSeconds)
             QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=%1;MYSQL_OPT_READ_TIMEOUT=%1;"
                            "MYSQL_OPT_WRITE_TIMEOUT=%1")
                 .arg(timeoutSeconds));
-        answered = connection.open() && QSqlQuery(connection).exec(QStringLiteral("DO 1"));
+        answered = connection.open() && QSqlQuery(connection).exec(QStringLiteral("DO 1"))
+            && endLostSessions(connection, timeoutSeconds);
         connection.close();
     }
     QSqlDatabase::removeDatabase(name);
@@ -115,7 +228,10 @@ void runProbe(int timeoutSeconds)
             if (state.stop)
                 return;
         }
-        if (serverAnswers(name, timeoutSeconds)) {
+        const Reach reach = greeting(timeoutSeconds);
+        if (reach == Reach::Stopped)
+            return;
+        if (reach == Reach::Greeted && serverAnswers(name, timeoutSeconds)) {
             {
                 QMutexLocker locker(&state.mutex);
                 if (state.stop)
@@ -139,6 +255,8 @@ void stopProbe()
         QMutexLocker locker(&state.mutex);
         state.stop = true;
         state.away = false;
+        // A window made later has sessions of its own.
+        state.lostSessions.clear();
         state.wake.wakeAll();
         thread = state.thread;
         state.thread = nullptr;
@@ -173,6 +291,18 @@ void startProbe(const QString &error)
     }
 }
 
+// The probe ends `session` before the server counts as back.
+void probeEndsSession(LostSession session)
+{
+    ServerProbe &state = probe();
+    QMutexLocker locker(&state.mutex);
+    for (const LostSession &known : qAsConst(state.lostSessions)) {
+        if (known.id == session.id)
+            return;
+    }
+    state.lostSessions.append(session);
+}
+
 // Whether the probe is trying a server that is away; `error` tells why it went.
 bool probing(QString *error = nullptr)
 {
@@ -182,6 +312,15 @@ bool probing(QString *error = nullptr)
         *error = state.error;
     return state.away;
 }
+
+// How long MariaDB keeps a session whose transaction sits idle (see
+// Database::setIdleTransactionTimeoutForTesting()). The program's transactions run their
+// statements one after the other and wait for nothing else; a workstation whose network died
+// inside one holds its locks this long, against an hour (wait_timeout) before.
+constexpr int kIdleTransactionSeconds = 30;
+QAtomicInt g_idleTransactionSeconds = kIdleTransactionSeconds;
+// How long a statement of the window's thread waits for a locked SQLite file.
+constexpr int kResponsiveLockWaitMs = 2000;
 
 // The program's session mode: standard string literals (see prepareSession()).
 const QString kSqlMode = QStringLiteral("NO_BACKSLASH_ESCAPES,NO_ENGINE_SUBSTITUTION");
@@ -269,6 +408,8 @@ Database::Database(bool, const QString &name, QObject *parent)
 
     isMySQL = appProperty("mysqlhostname").isValid();
     m_responsive = onResponsiveThread();
+    if (m_responsive)
+        m_lockTimeoutMs = kResponsiveLockWaitMs;
     QString away;
     if (isMySQL && waitsForServer(&away)) {
         // Made on the window's thread while the server is away: not tried now (see run()).
@@ -446,6 +587,33 @@ bool Database::prepareSession()
         }
     }
     if (failure.isEmpty()) {
+        // Waits for other sessions' locks are bounded, below the response time-out: a lock
+        // held by another workstation is told as such (1205), never as a server that does not
+        // answer. A session whose transaction sits idle is ended by MariaDB, so that a
+        // workstation whose network died can't hold its locks for the wait_timeout. A server
+        // that knows a setting by another name or not at all (1193; MySQL has no idle
+        // transaction time-out) keeps its own.
+        const int lockWait = qBound(1, m_responseTimeoutSeconds - 1, kLockWaitSeconds);
+        const QStringList bounds = {
+            QStringLiteral("SET SESSION innodb_lock_wait_timeout = %1").arg(lockWait),
+            QStringLiteral("SET SESSION idle_transaction_timeout = %1")
+                .arg(g_idleTransactionSeconds.loadRelaxed()),
+        };
+        QSqlQuery query(m_db);
+        for (const QString &statement : bounds) {
+            if (query.exec(statement))
+                continue;
+            const QSqlError error = query.lastError();
+            if (isConnectionLost(error)) {
+                failure = statement + QStringLiteral(": ") + error.text();
+                lost = true;
+                break;
+            }
+            qCInfo(lcDb).noquote() << "Session setting not taken:" << statement << ":"
+                                   << error.text();
+        }
+    }
+    if (failure.isEmpty()) {
         noteSession();
         return true;
     }
@@ -565,11 +733,21 @@ QString Database::brokenReason(const QString &error, bool session)
                    : DatabaseErrors::lostConnection(error);
 }
 
+void Database::leaveToProbe()
+{
+    if (m_lostSessionId != 0)
+        probeEndsSession({ m_lostSessionId, m_lostServerStart });
+    startProbe(m_lostError);
+}
+
 void Database::markBroken(const QString &error, bool session)
 {
     // Found again after the probe's answer, too: the probe starts anew.
-    if (!session && isMySQL && m_responsive)
+    if (!session && isMySQL && m_responsive) {
+        if (m_lostSessionId != 0)
+            probeEndsSession({ m_lostSessionId, m_lostServerStart });
         startProbe(error);
+    }
     if (m_connectionLost)
         return;
     m_connectionLost = true;
@@ -623,6 +801,12 @@ bool Database::waitsForServer(QString *error) const
 void Database::setResponsive()
 {
     m_responsive = true;
+    m_lockTimeoutMs = qMin(m_lockTimeoutMs, kResponsiveLockWaitMs);
+}
+
+void Database::setIdleTransactionTimeoutForTesting(int seconds)
+{
+    g_idleTransactionSeconds.storeRelaxed(seconds > 0 ? seconds : kIdleTransactionSeconds);
 }
 
 void Database::setSqlModeForTesting(const QString &mode)

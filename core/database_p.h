@@ -56,6 +56,8 @@ bool isStorageFailure(const QSqlError &error);
 // MySQL gave up on a lock another connection held (lock wait time-out, deadlock): the same
 // statement may succeed later.
 bool isLockConflict(const QSqlError &error);
+// MySQL ended a deadlock by undoing this session's whole transaction.
+bool isDeadlock(const QSqlError &error);
 // Statements that only read report no failed write.
 bool isWriteStatement(const QString &sql);
 // The first word of a statement (letters, digits and "_" after leading blanks): the cheap way to

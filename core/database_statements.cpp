@@ -92,8 +92,16 @@ bool isStorageFailure(const QSqlError &error)
 
 bool isLockConflict(const QSqlError &error)
 {
-    return error.nativeErrorCode() == QLatin1String("1205")
-        || error.nativeErrorCode() == QLatin1String("1213");
+    // 1205 lock wait time-out, 1213 deadlock, 3572 a locking read with NOWAIT.
+    const QString code = error.nativeErrorCode();
+    return code == QLatin1String("1205") || code == QLatin1String("1213")
+        || code == QLatin1String("3572")
+        || error.text().contains(QLatin1String("Lock wait timeout exceeded"), Qt::CaseInsensitive);
+}
+
+bool isDeadlock(const QSqlError &error)
+{
+    return error.nativeErrorCode() == QLatin1String("1213");
 }
 
 QStringRef leadingKeyword(const QString &sql)
@@ -278,11 +286,14 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
         return timer.elapsed() >= qint64(m_responseTimeoutSeconds) * 1000 - 250;
     };
 
+    // Set for a failure that waited for another session's lock (see lastFailureLockConflict()).
+    bool lockConflict = false;
     const auto failed = [&](const QString &error, Outcome outcome, bool lost) {
         lastErrorText
             = lost ? brokenReason(error, m_sessionRefused) : DatabaseErrors::describe(error);
         if (own) {
             m_lastOutcome = outcome;
+            m_lastLockConflict = lockConflict;
             noteFailureInTransaction(outcome);
         }
         if (quiet)
@@ -318,6 +329,7 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
             : tr("Die Datenbank ist nicht geöffnet: %1").arg(m_startProblem);
         if (own) {
             m_lastOutcome = Outcome::NotWritten;
+            m_lastLockConflict = false;
             noteFailureInTransaction(m_lastOutcome);
             ++m_failedStatements;
         }
@@ -333,14 +345,17 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
 
     if (guarded) {
         if (m_transactionLost) {
-            // The server undid the transaction with the connection: none of its later
-            // statements may be written on their own.
-            return failed(m_lostError, Outcome::NotWritten, true);
+            // The server undid the transaction with the connection, or to end a deadlock: none
+            // of its later statements may be written on their own.
+            lockConflict = m_transactionConflict;
+            return failed(m_lostError, Outcome::NotWritten, !m_transactionConflict);
         }
         // Nothing is sent from the window's thread while the server is known away: the
         // probe tells when it answers (see setResponsiveThread()).
-        if (waitsForServer(&m_lostError))
+        if (waitsForServer(&m_lostError)) {
+            markBroken(m_lostError, false);
             return failed(m_lostError, Outcome::NotWritten, true);
+        }
         if (!m_db.isOpen() && !reconnect(true)) {
             markBroken(m_lostError, m_sessionRefused);
             return failed(m_lostError, Outcome::NotWritten, true);
@@ -459,11 +474,15 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
             maybeRan = maybeRan || (sent && storesData(sql));
             // The next statement, often the look-up of what this one wrote, opens the
             // connection again at once, without the pause after a failed attempt.
+            // On the window's thread nothing is looked up on a new connection now: the probe
+            // tries the server, and the window reads what is stored once it answers.
             const auto lostUnknown = [&] {
                 m_db.close();
                 m_lastReconnectMs = -1;
                 if (hanging())
                     markBroken(m_lostError, m_sessionRefused);
+                else if (m_responsive)
+                    leaveToProbe();
                 return failed(error.text(), Outcome::Unknown, true);
             };
             if (m_committing) {
@@ -475,8 +494,11 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
                 // What the transaction wrote is gone; its remaining statements fail until
                 // it is ended, and so does this one.
                 m_transactionLost = true;
+                m_transactionConflict = false;
                 if (hanging())
                     broken();
+                else if (m_responsive)
+                    leaveToProbe();
                 else if (!reconnect(false))
                     markBroken(m_lostError, m_sessionRefused);
                 return failed(error.text(), Outcome::NotWritten, true);
@@ -497,9 +519,24 @@ bool Database::run(QSqlQuery &query, QSqlDatabase &connection, const QString &sq
             broken();
             return failed(m_lostError, Outcome::NotWritten, true);
         }
-        const bool unavailable = mysql ? isLockConflict(error) : isStorageFailure(error);
+        // Another session held a lock longer than this one waits: nothing is written, and the
+        // server is there. A deadlock undid the whole transaction on the server.
+        lockConflict = mysql ? isLockConflict(error) : isLocked(error);
+        if (guarded && m_transactionDepth > 0 && isDeadlock(error)) {
+            m_transactionLost = true;
+            m_transactionConflict = true;
+            m_lostError = error.text();
+        }
+        const bool unavailable = mysql ? lockConflict : isStorageFailure(error);
         return failed(error.text(), unavailable ? Outcome::NotWritten : Outcome::Refused, false);
     }
+}
+
+QString Database::transactionLostReason()
+{
+    m_lastLockConflict = m_transactionConflict;
+    return m_transactionConflict ? DatabaseErrors::describe(m_lostError)
+                                 : brokenReason(m_lostError, m_sessionRefused);
 }
 
 SqlRows Database::fetchRows(QSqlQuery &query)
@@ -594,6 +631,7 @@ bool Database::rowsComplete(const QSqlQuery &query)
         return true;
     lastErrorText = DatabaseErrors::describe(error.text());
     m_lastOutcome = Outcome::NotWritten;
+    m_lastLockConflict = false;
     ++m_failedStatements;
     noteFailureInTransaction(m_lastOutcome);
     qCWarning(lcDb).noquote() << Logging::sqlFailure(QStringLiteral("SQL Error: "), error.text(),

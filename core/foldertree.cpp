@@ -9,13 +9,18 @@
 #include <QVariant>
 #include <algorithm>
 
-bool FolderTree::read(Database *db, bool lock)
+namespace {
+
+// Folders locked by one statement: a branch of any size goes in parts.
+constexpr int kIdsPerStatement = 500;
+
+} // namespace
+
+bool FolderTree::read(Database *db)
 {
-    QString sql = QStringLiteral("SELECT id, folderparentid, foldername, expand, cat_ebay FROM "
-                                 "folders ORDER BY ")
+    const QString sql = QStringLiteral("SELECT id, folderparentid, foldername, expand, cat_ebay "
+                                       "FROM folders ORDER BY ")
         + SqlText::orderTerm(QStringLiteral("foldername"), db->isMySQL) + QStringLiteral(", id");
-    if (lock && db->isMySQL)
-        sql += QStringLiteral(" FOR UPDATE");
     QSqlQuery query;
     if (!db->selectQuery(sql, query)) {
         arrange({});
@@ -31,8 +36,99 @@ bool FolderTree::read(Database *db, bool lock)
         folder.category = query.value(4).toString();
         folders.append(folder);
     }
+    // A tree cut short would show folders as gone.
+    if (!db->rowsComplete(query)) {
+        arrange({});
+        return false;
+    }
     arrange(std::move(folders));
     return true;
+}
+
+bool FolderTree::lockFolders(Database *db, const QList<int> &ids, QHash<int, int> *parents)
+{
+    for (int at = 0; at < ids.size(); at += kIdsPerStatement) {
+        QStringList part;
+        for (int id : ids.mid(at, kIdsPerStatement))
+            part << QString::number(id);
+        QSqlQuery query;
+        if (!db->selectQuery(QStringLiteral("SELECT id, folderparentid FROM folders WHERE id IN (")
+                                 + part.join(QLatin1Char(',')) + QLatin1Char(')')
+                                 + (db->isMySQL ? QStringLiteral(" FOR UPDATE") : QString()),
+                             query))
+            return false;
+        while (query.next())
+            parents->insert(query.value(0).toInt(), query.value(1).toInt());
+        // A folder left out would count as gone.
+        if (!db->rowsComplete(query))
+            return false;
+    }
+    return true;
+}
+
+FolderTree::Chain FolderTree::lockChain(Database *db, int id)
+{
+    Chain chain;
+    QSet<int> walked;
+    int at = id;
+    for (;;) {
+        if (at == SpecialFolderId::Drafts) {
+            chain.level = chain.ids.size();
+            break;
+        }
+        if (walked.contains(at) || chain.ids.size() == kMaxDepth) {
+            // A cycle of parents, or deeper than the tree shows: where the tree puts `id` then
+            // takes the whole tree. What its level rests on is locked (up to the deepest level).
+            FolderTree stored;
+            if (!stored.read(db))
+                return Chain();
+            chain.level = stored.shownLevel(id);
+            break;
+        }
+        QHash<int, int> parents;
+        if (!lockFolders(db, { at }, &parents))
+            return Chain();
+        if (!parents.contains(at)) {
+            // No such folder; a parent gone: the tree shows the folder below it right below
+            // "Artikelvorlagen".
+            chain.level = chain.ids.isEmpty() ? -1 : chain.ids.size();
+            break;
+        }
+        walked.insert(at);
+        chain.ids.append(at);
+        at = parents.value(at);
+    }
+    chain.ok = true;
+    return chain;
+}
+
+FolderTree::Branch FolderTree::lockBranch(Database *db, int id)
+{
+    QHash<int, int> parents;
+    if (!lockFolders(db, { id }, &parents))
+        return Branch();
+    Branch branch;
+    branch.ok = true;
+    if (!parents.contains(id))
+        return branch;
+    // Read after the lock: every folder put into the branch before it is there.
+    FolderTree stored;
+    if (!stored.read(db))
+        return Branch();
+    const QList<int> ids = stored.branch(id);
+    const QList<int> below = ids.mid(1);
+    QHash<int, int> now;
+    if (!lockFolders(db, below, &now))
+        return Branch();
+    for (int folder : below) {
+        const auto found = now.constFind(folder);
+        if (found == now.constEnd() || found.value() != stored.find(folder)->parent) {
+            branch.changed = true;
+            return branch;
+        }
+    }
+    branch.ids = ids;
+    return branch;
 }
 
 void FolderTree::setFolders(QVector<Folder> folders)

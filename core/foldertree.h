@@ -33,11 +33,44 @@ public:
         bool misplaced = false;
     };
 
-    // Reads every folder (siblings by name in German order). With `lock`, inside a transaction
-    // of a shared database, the rows are locked until it ends: no other workstation changes
-    // them meanwhile (SQLite's transactions hold the whole database anyway). False when the
-    // read failed; the tree is then empty.
-    bool read(Database *db, bool lock = false);
+    // Reads every folder (siblings by name in German order), locking none. False when the read
+    // failed; the tree is then empty.
+    bool read(Database *db);
+
+    // What a folder command locks, inside its transaction, before it decides: only the rows it
+    // depends on, each by its key, read as stored now (on a shared database with FOR UPDATE,
+    // until the transaction ends; SQLite's transactions hold the whole file anyway). Another
+    // workstation's command that would change what the decision rests on locks one of the
+    // same rows: one of the two waits for the other, or gives up as a lock conflict (see
+    // Database::lastFailureLockConflict()). A whole-tree read after such locks sees every change
+    // committed before them.
+    //
+    // `id` and its parents as stored, up to "Artikelvorlagen": what its level rests on. A new
+    // folder below `id`, or a folder moved into it, takes these.
+    struct Chain
+    {
+        bool ok = false; // false: a read failed (the database layer tells why)
+        // The level the tree shows `id` at (see shownLevel()): 0 for "Artikelvorlagen", -1
+        // when there is no folder `id`. Parents past kMaxDepth are not walked (nor locked):
+        // `id` is shown at the deepest level then.
+        int level = -1;
+        QList<int> ids; // `id` first, then its parents as walked
+    };
+    static Chain lockChain(Database *db, int id);
+    // `id` and every folder of its branch as the tree shows them, read after `id` was locked:
+    // what a command that deletes the branch takes. No folder comes into the branch while `id`
+    // is locked (a new folder or a moved one locks its parents); one moved out of it meanwhile
+    // makes `changed` true, with nothing more locked.
+    struct Branch
+    {
+        bool ok = false;
+        bool changed = false;
+        QList<int> ids; // empty when there is no folder `id`
+    };
+    static Branch lockBranch(Database *db, int id);
+    // Locks the folders `ids`; the parent each has as stored now, by id (a folder that is gone
+    // has none). False when a read failed.
+    static bool lockFolders(Database *db, const QList<int> &ids, QHash<int, int> *parents);
     // Takes `folders` (siblings in the order given) instead of reading them.
     void setFolders(QVector<Folder> folders);
 

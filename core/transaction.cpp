@@ -46,6 +46,7 @@ void Database::noteFailureInTransaction(Outcome outcome)
     m_transactionFailedAt = m_transactionDepth;
     m_transactionFailure = lastErrorText;
     m_transactionFailureOutcome = outcome == Outcome::Unknown ? Outcome::NotWritten : outcome;
+    m_transactionFailureConflict = m_lastLockConflict;
 }
 
 bool Database::beginTransaction()
@@ -72,7 +73,7 @@ bool Database::commitTransaction()
     if (m_transactionDepth > 1 && m_transactionLost) {
         // The server undid it with the connection; the outermost commit tells so.
         --m_transactionDepth;
-        lastErrorText = brokenReason(m_lostError, m_sessionRefused);
+        lastErrorText = transactionLostReason();
         m_lastOutcome = Outcome::NotWritten;
         return false;
     }
@@ -91,6 +92,7 @@ bool Database::commitTransaction()
         m_transactionFailedAt = m_transactionDepth;
         lastErrorText = error;
         m_lastOutcome = outcome;
+        m_lastLockConflict = m_transactionFailureConflict;
         return false;
     }
     if (m_transactionDepth > 1) {
@@ -115,7 +117,7 @@ bool Database::commitTransaction()
         m_transactionLost = false;
         m_transactionDepth = 0;
         m_transactionFailedAt = 0;
-        lastErrorText = brokenReason(m_lostError, m_sessionRefused);
+        lastErrorText = transactionLostReason();
         m_lastOutcome = Outcome::NotWritten;
         m_lastFailureTransient = true;
         return false;
@@ -134,6 +136,7 @@ bool Database::commitTransaction()
         lastErrorText = error;
         m_lastOutcome = outcome;
         m_lastFailureTransient = outcome == Outcome::NotWritten;
+        m_lastLockConflict = m_transactionFailureConflict;
         return false;
     }
     m_committing = true;

@@ -11,9 +11,11 @@
 #include "mainwindow/commandprogress.h"
 #include "mainwindow/imagecleaner.h"
 #include "ui_mainwindow.h"
+#include "views/foldermodel.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSqlQuery>
 
 #include <memory>
 
@@ -36,55 +38,81 @@ namespace {
 
 // Puts every folder the tree can only show as misplaced (its parent gone, or caught in a
 // cycle of parents) directly below "Artikelvorlagen", and the articles of folders that are
-// gone into "Artikelvorlagen", in one transaction. What the seller is told of it; empty when
-// there was nothing to repair. False when it was not stored (the database layer tells why).
-bool repairFolders(Database *db, QString *told, bool *unknown)
+// gone into "Artikelvorlagen", in one transaction. The tree is read without a lock; only the
+// folders it moves are locked (another workstation's commands on other folders go on), and a
+// folder another workstation moved meanwhile stays where that put it. Moved to the top, a
+// branch can only come nearer it: no cycle and no folder too deep comes of it. What the
+// seller is told of it; empty when there was nothing to repair. False when it was not stored
+// (the database layer tells why; `conflict` is set when another workstation held a lock it
+// needed, `conflictArticles` when that was on the articles).
+bool repairFolders(Database *db, QString *told, bool *unknown, bool *conflict,
+                   bool *conflictArticles)
 {
+    const auto lockConflict = [db, conflict](bool onArticles, bool *articlesFlag) {
+        *conflict = db->lastOutcome() == Database::Outcome::NotWritten
+            && db->lastFailureLockConflict();
+        *articlesFlag = *conflict && onArticles;
+        return false;
+    };
     Transaction command(db);
     if (!command.isOpen())
-        return false;
+        return lockConflict(false, conflictArticles);
     FolderTree stored;
-    if (!stored.read(db, true))
+    if (!stored.read(db))
+        return false;
+    // The articles of folders that are gone, by folder: the fixed folders (below 1) are none.
+    QSqlQuery query;
+    if (!db->selectQuery(QStringLiteral("SELECT Folder, count(id) FROM articles WHERE Folder > 0 "
+                                        "AND Folder NOT IN (SELECT id FROM folders) GROUP BY "
+                                        "Folder"),
+                         query))
+        return false;
+    QStringList gone;
+    int articles = 0;
+    while (query.next()) {
+        gone << query.value(0).toString();
+        articles += query.value(1).toInt();
+    }
+    if (!db->rowsComplete(query))
         return false;
     const QList<int> misplaced = stored.misplaced();
-    const QString lost = QStringLiteral(" FROM articles WHERE Folder > 0 AND Folder NOT IN "
-                                        "(SELECT id FROM folders)");
-    const QString lostCount
-        = db->selectOne(QStringLiteral("SELECT count(id)") + lost).legacyValue();
-    if (lostCount.isEmpty())
-        return false;
-    const int articles = lostCount.toInt();
-    if (misplaced.isEmpty() && articles == 0)
+    if (misplaced.isEmpty() && gone.isEmpty())
         return true;
+    QHash<int, int> now;
+    if (!FolderTree::lockFolders(db, misplaced, &now))
+        return lockConflict(false, conflictArticles);
     QStringList ids;
-    for (int id : misplaced)
-        ids << QString::number(id);
-    if (!misplaced.isEmpty()
+    for (int id : misplaced) {
+        const auto found = now.constFind(id);
+        if (found != now.constEnd() && found.value() == stored.find(id)->parent)
+            ids << QString::number(id);
+    }
+    if (!ids.isEmpty()
         && !db->executeSQL(QStringLiteral("UPDATE folders SET folderparentid=%1 WHERE id IN (%2)")
                                .arg(SpecialFolderId::Drafts)
                                .arg(ids.join(QLatin1Char(','))),
                            Database::Repeat::Safe))
-        return false;
-    if (articles > 0
-        && !db->executeSQL(QStringLiteral("UPDATE articles SET Folder=%1 WHERE Folder > 0 AND "
-                                          "Folder NOT IN (SELECT id FROM folders)")
-                               .arg(SpecialFolderId::Drafts),
+        return lockConflict(false, conflictArticles);
+    if (!gone.isEmpty()
+        && !db->executeSQL(QStringLiteral("UPDATE articles SET Folder=%1 WHERE Folder IN (%2)")
+                               .arg(SpecialFolderId::Drafts)
+                               .arg(gone.join(QLatin1Char(','))),
                            Database::Repeat::Safe))
-        return false;
+        return lockConflict(true, conflictArticles);
     if (!command.commit()) {
         *unknown = db->lastOutcome() == Database::Outcome::Unknown;
         return false;
     }
     QStringList parts;
-    if (misplaced.size() == 1)
+    if (ids.size() == 1)
         parts << MainWindow::tr("1 Ordner, dessen übergeordneter Ordner fehlte oder der in "
                                 "einem Kreis von Ordnern lag, liegt jetzt direkt in "
                                 "„Artikelvorlagen“.");
-    else if (misplaced.size() > 1)
+    else if (ids.size() > 1)
         parts << MainWindow::tr("%1 Ordner, deren übergeordneter Ordner fehlte oder die in "
                                 "einem Kreis von Ordnern lagen, liegen jetzt direkt in "
                                 "„Artikelvorlagen“.")
-                     .arg(misplaced.size());
+                     .arg(ids.size());
     if (articles == 1)
         parts << MainWindow::tr("1 Artikel eines gelöschten Ordners liegt jetzt in "
                                 "„Artikelvorlagen“.");
@@ -106,6 +134,8 @@ struct MainWindow::CleanupReport
     bool repairUnknown = false;
     QString repaired;
     QString repairError;
+    bool repairConflict = false;
+    bool repairConflictArticles = false;
     bool cleanRun = false;
     Database::Cleaned cleaned;
     bool mysql = false;
@@ -130,7 +160,9 @@ void MainWindow::on_actionDatenbank_aufr_umen_triggered()
             report->mysql = db.isMySQL;
             control.setStep(tr("Die Ordner werden geprüft …"));
             report->repairRun = true;
-            report->repairStored = repairFolders(&db, &report->repaired, &report->repairUnknown);
+            report->repairStored
+                = repairFolders(&db, &report->repaired, &report->repairUnknown,
+                                &report->repairConflict, &report->repairConflictArticles);
             if (!report->repairStored) {
                 report->repairError = db.lastErrorText;
                 return;
@@ -181,7 +213,11 @@ void MainWindow::cleanupFinished(const CleanupReport &report)
         parts << report.repaired;
     if (report.repairRun && !report.repairStored) {
         failed = true;
-        parts << tr("Die Datenbank konnte nicht aufgeräumt werden: %1").arg(report.repairError)
+        // Another workstation held what the repair needed: told as such, not as a fault.
+        parts << (report.repairConflict
+                      ? FolderModel::conflictText(db, report.repairConflictArticles)
+                      : tr("Die Datenbank konnte nicht aufgeräumt werden: %1")
+                            .arg(report.repairError))
                 + QLatin1Char('\n') + nothingMore;
     } else if (report.cleanRun && !cleaned.removedStored && !cleaned.cancelled) {
         failed = true;

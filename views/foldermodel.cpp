@@ -17,10 +17,12 @@
 #include <QIcon>
 #include <QItemSelectionModel>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QSqlQuery>
 #include <QTextDocument>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <algorithm>
 #include <exception>
 
 namespace {
@@ -421,6 +423,8 @@ void FolderModel::recount()
     QHash<int, int> counts;
     while (query.next())
         counts.insert(query.value(0).toInt(), query.value(1).toInt());
+    if (!m_db->rowsComplete(query))
+        return;
 
     // The top node shows no count, whatever lies in folder 0.
     QList<FolderNode *> pending { m_root };
@@ -530,22 +534,37 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
     }
     if (entries.isEmpty())
         return;
+    bool moves = false;
+    for (const auto &entry : qAsConst(entries))
+        moves = moves || entry.second != SpecialFolderId::Active;
+    const QString what = moves ? tr("das Verschieben") : tr("die Kopie");
 
+    // Every article moves (or is copied), or none does: the first statement that fails ends
+    // the drop, with nothing written.
     Transaction command(m_db);
-    if (!command.isOpen())
+    if (!command.isOpen()) {
+        tellFailure(what, true);
         return;
+    }
     // The folder as stored, read where it is written: another workstation may have deleted it
-    // since the tree was read, and on a shared database it can't do so until this ends.
+    // since the tree was read, and on a shared database it can't do so until this ends. Only
+    // its own row is locked (a command that deletes or moves one of its parents locks it too).
     QString category;
     if (target != kDraftsId) {
         QSqlQuery query;
         if (!m_db->selectQuery(QStringLiteral("SELECT id, cat_ebay FROM folders WHERE id=")
                                    + QString::number(target)
                                    + (m_db->isMySQL ? QStringLiteral(" FOR UPDATE") : QString()),
-                               query))
+                               query)) {
+            tellFailure(what, true);
             return;
+        }
         if (!query.next()) {
-            tellChangedElsewhere(goneText(target));
+            // A row that could not be read is not a folder that is gone.
+            if (!m_db->rowsComplete(query))
+                tellFailure(what, true);
+            else
+                tellChangedElsewhere(goneText(target));
             return;
         }
         category = query.value(1).toString();
@@ -562,91 +581,152 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
             + QLatin1Char('\'');
     }
 
-    struct Filed
-    {
-        int id;
-        int oldFolder; // 0 for a copy
-    };
-    QList<Filed> filed;
-    bool moves = false;
+    // Running listings are copied one by one; every other article moves. An article dropped
+    // twice counts once.
+    QList<int> copies;
+    QList<int> moving;
+    QSet<int> seen;
     for (const auto &entry : qAsConst(entries)) {
-        const QString idText = QString::number(entry.first);
-        if (entry.second == SpecialFolderId::Active) {
-            const int copy = m_db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"),
-                                                idText, fresh);
-            if (copy > 0)
-                filed.append({ copy, 0 });
+        if (seen.contains(entry.first))
             continue;
+        seen.insert(entry.first);
+        (entry.second == SpecialFolderId::Active ? copies : moving).append(entry.first);
+    }
+    QHash<int, int> dragFrom; // article id -> the folder it was dragged from
+    for (const auto &entry : qAsConst(entries))
+        dragFrom.insert(entry.first, entry.second);
+
+    int copied = 0;
+    for (int id : qAsConst(copies)) {
+        const quint64 failures = m_db->failedStatements();
+        const int copy = m_db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"),
+                                            QString::number(id), fresh);
+        if (copy > 0) {
+            ++copied;
+        } else if (m_db->failedStatements() != failures) {
+            tellFailure(what, true);
+            return;
         }
-        moves = true;
-        // The folder as stored now, read inside the command: an article dropped twice is
-        // counted once, and one that another workstation put into the trash meanwhile stays
-        // there.
+        // else: no such article
+    }
+
+    // The articles to move, group by group, as stored now and read inside the command (on a
+    // shared database locked until it ends, each row by its key): one that another
+    // workstation put into the trash meanwhile stays there, and nothing moves.
+    QHash<int, int> moved; // article id -> its folder before
+    for (int first = 0; first < moving.size(); first += kDropGroup) {
+        QStringList ids;
+        for (int id : moving.mid(first, kDropGroup))
+            ids << QString::number(id);
         QSqlQuery query;
-        if (!m_db->selectQuery(QStringLiteral("SELECT Folder, Trash, Title FROM articles WHERE id=")
-                                   + idText
+        if (!m_db->selectQuery(QStringLiteral("SELECT id, Folder, Trash, Title FROM articles "
+                                              "WHERE id IN (")
+                                   + ids.join(QLatin1Char(',')) + QLatin1Char(')')
                                    + (m_db->isMySQL ? QStringLiteral(" FOR UPDATE") : QString()),
-                               query))
-            return;
-        if (!query.next())
-            continue; // no such article
-        const QString oldFolderText = query.value(0).toString();
-        const QString title = shortened(query.value(2).toString());
-        if (query.value(1).toInt() != 0) {
-            tellChangedElsewhere(tr("Der Artikel „%1“ wurde inzwischen an einem anderen "
-                                    "Arbeitsplatz gelöscht. Es wurde nichts verschoben.")
-                                     .arg(title));
+                               query)) {
+            tellFailure(what, true);
             return;
         }
-        if (oldFolderText.toInt() == SpecialFolderId::Trash
-            && entry.second != SpecialFolderId::Trash) {
-            tellChangedElsewhere(tr("Der Artikel „%1“ wurde inzwischen an einem anderen "
-                                    "Arbeitsplatz in den Papierkorb gelegt. Es wurde nichts "
-                                    "verschoben.")
-                                     .arg(title));
+        while (query.next()) {
+            const int id = query.value(0).toInt();
+            const int oldFolder = query.value(1).toInt();
+            const QString title = shortened(query.value(3).toString());
+            if (query.value(2).toInt() != 0) {
+                tellChangedElsewhere(tr("Der Artikel „%1“ wurde inzwischen an einem anderen "
+                                        "Arbeitsplatz gelöscht. Es wurde nichts verschoben.")
+                                         .arg(title));
+                return;
+            }
+            if (oldFolder == SpecialFolderId::Trash
+                && dragFrom.value(id) != SpecialFolderId::Trash) {
+                tellChangedElsewhere(tr("Der Artikel „%1“ wurde inzwischen an einem anderen "
+                                        "Arbeitsplatz in den Papierkorb gelegt. Es wurde nichts "
+                                        "verschoben.")
+                                         .arg(title));
+                return;
+            }
+            if (oldFolder != target)
+                moved.insert(id, oldFolder);
+        }
+        // A read cut short would leave articles behind as if they were gone.
+        if (!m_db->rowsComplete(query)) {
+            tellFailure(what, true);
             return;
         }
-        if (oldFolderText.toInt() == target)
-            continue; // there already
-        if (m_db->executeSQL(QStringLiteral("UPDATE articles SET Folder=") + targetText
-                             + categorySet + QStringLiteral(" WHERE id=") + idText))
-            filed.append({ entry.first, oldFolderText.toInt() });
+    }
+    QList<int> movedIds = moved.keys();
+    std::sort(movedIds.begin(), movedIds.end());
+    for (int first = 0; first < movedIds.size(); first += kDropGroup) {
+        QStringList ids;
+        for (int id : movedIds.mid(first, kDropGroup))
+            ids << QString::number(id);
+        // Values, not increments: sent again after a lost answer, it changes nothing more.
+        if (!m_db->executeSQL(QStringLiteral("UPDATE articles SET Folder=") + targetText
+                                  + categorySet + QStringLiteral(" WHERE id IN (")
+                                  + ids.join(QLatin1Char(',')) + QLatin1Char(')'),
+                              Database::Repeat::Safe)) {
+            tellFailure(what, true);
+            return;
+        }
     }
     if (!command.commit()) {
-        if (m_db->lastOutcome() == Database::Outcome::Unknown)
-            emit outcomeUnknown(moves ? tr("das Verschieben") : tr("die Kopie"));
+        tellFailure(what, true);
         return;
     }
-    for (const Filed &done : qAsConst(filed)) {
-        ChangeFolderCount(target, 1);
-        if (done.oldFolder != 0) {
-            ChangeFolderCount(done.oldFolder, -1);
-            takeListRow(done.id, done.oldFolder);
-        }
-    }
+    // The counts once per folder, the rows out of the list in one pass.
+    QHash<int, int> left; // folder -> articles that left it
+    for (auto it = moved.cbegin(); it != moved.cend(); ++it)
+        ++left[it.value()];
+    for (auto it = left.cbegin(); it != left.cend(); ++it)
+        ChangeFolderCount(it.key(), -it.value());
+    ChangeFolderCount(target, copied + moved.size());
+    takeListRows(moved);
 }
 
-// The article left the shown folder: its row goes, and on a shared database the other
+// The articles left the shown folder: their rows go, and on a shared database the other
 // workstations are told to drop theirs.
-void FolderModel::takeListRow(int articleId, int oldFolder)
+void FolderModel::takeListRows(const QHash<int, int> &oldFolders)
 {
-    if (!m_itemList)
+    if (!m_itemList || oldFolders.isEmpty())
         return;
-    QTreeWidgetItem *row = nullptr;
-    // The article list finds a row by its id without walking the list.
-    if (auto *list = qobject_cast<ItemListWidget *>(m_itemList)) {
-        row = list->itemWithArticleId(articleId);
-    } else {
-        for (int i = 0; i < m_itemList->topLevelItemCount() && !row; ++i) {
-            if (m_itemList->topLevelItem(i)->data(0, ItemListRole::ArticleIdRole).toInt()
-                == articleId)
-                row = m_itemList->topLevelItem(i);
+    QList<QTreeWidgetItem *> taken;
+    QTreeWidget *list = m_itemList;
+    const int scrolled = list->verticalScrollBar()->value();
+    list->setUpdatesEnabled(false);
+    if (oldFolders.size() < kRowsTakenOneByOne) {
+        for (int i = list->topLevelItemCount() - 1; i >= 0; --i) {
+            if (oldFolders.contains(
+                    list->topLevelItem(i)->data(0, ItemListRole::ArticleIdRole).toInt()))
+                taken << list->takeTopLevelItem(i);
         }
+    } else {
+        // Taking thousands of rows out one by one costs a pass over the list and over the
+        // selection for each; taking all and putting the rest back costs one.
+        const QList<QTreeWidgetItem *> rows = list->invisibleRootItem()->takeChildren();
+        QList<QTreeWidgetItem *> kept;
+        kept.reserve(rows.size());
+        for (QTreeWidgetItem *row : rows) {
+            if (oldFolders.contains(row->data(0, ItemListRole::ArticleIdRole).toInt()))
+                taken << row;
+            else
+                kept << row;
+        }
+        list->addTopLevelItems(kept);
     }
-    if (!row)
-        return;
-    delete row;
-    m_db->mysqlAddRemoveInfo(oldFolder, QString::number(articleId));
+    list->setUpdatesEnabled(true);
+    list->verticalScrollBar()->setValue(scrolled);
+    QSet<int> told;
+    for (QTreeWidgetItem *row : qAsConst(taken)) {
+        const int id = row->data(0, ItemListRole::ArticleIdRole).toInt();
+        delete row;
+        if (told.contains(id))
+            continue;
+        told.insert(id);
+        // The move is stored. An entry that can't be written is told by the database layer's
+        // notice; the other workstations then show the article where it lies at their next
+        // read.
+        (void)m_db->mysqlAddRemoveInfo(oldFolders.value(id), QString::number(id));
+    }
 }
 
 // Moves the user folder `draggedId` with its subfolders below `target`, where it comes last.
@@ -664,21 +744,33 @@ bool FolderModel::moveFolder(int draggedId, FolderNode *target)
     const int targetId = target->id;
     const QString draggedName = dragged->name;
     const QString targetName = target->name;
+    const QString what = tr("das Verschieben des Ordners");
     {
         Transaction command(m_db);
-        if (!command.isOpen())
-            return false;
-        // The folders as stored, locked until the move is written: the tree in memory may
-        // be older than what another workstation did.
-        FolderTree stored;
-        if (!stored.read(m_db, true))
-            return false;
-        if (!stored.find(draggedId) || (targetId != kDraftsId && !stored.find(targetId))) {
-            command.rollback();
-            tellChangedElsewhere(goneText(stored.find(draggedId) ? targetId : draggedId));
+        if (!command.isOpen()) {
+            tellFailure(what);
             return false;
         }
-        if (stored.isWithin(targetId, draggedId)) {
+        // The dragged folder first: while it is locked nothing comes into its branch (a new or
+        // a moved folder locks its parents), so the height read below stays true.
+        QHash<int, int> dragged;
+        if (!FolderTree::lockFolders(m_db, { draggedId }, &dragged)) {
+            tellFailure(what);
+            return false;
+        }
+        // The target and its parents as stored, locked until the move is written: the tree in
+        // memory may be older than what another workstation did.
+        const FolderTree::Chain into = FolderTree::lockChain(m_db, targetId);
+        if (!into.ok) {
+            tellFailure(what);
+            return false;
+        }
+        if (!dragged.contains(draggedId) || into.level < 0) {
+            command.rollback();
+            tellChangedElsewhere(goneText(dragged.contains(draggedId) ? targetId : draggedId));
+            return false;
+        }
+        if (into.ids.contains(draggedId)) {
             command.rollback();
             tellChangedElsewhere(tr("Der Ordner „%1“ kann nicht in „%2“ verschoben werden: „%2“ "
                                     "wurde inzwischen an einem anderen Arbeitsplatz in „%1“ "
@@ -686,7 +778,13 @@ bool FolderModel::moveFolder(int draggedId, FolderNode *target)
                                      .arg(draggedName, targetName));
             return false;
         }
-        if (stored.shownLevel(targetId) + stored.height(draggedId) > FolderTree::kMaxDepth) {
+        // Read after the locks: the dragged branch as it is.
+        FolderTree stored;
+        if (!stored.read(m_db)) {
+            tellFailure(what);
+            return false;
+        }
+        if (into.level + stored.height(draggedId) > FolderTree::kMaxDepth) {
             command.rollback();
             emit refused(tr("Der Ordner „%1“ kann nicht in „%2“ verschoben werden: Ordner "
                             "können höchstens %3 Ebenen tief ineinander liegen.")
@@ -698,11 +796,12 @@ bool FolderModel::moveFolder(int draggedId, FolderNode *target)
         if (!m_db->executeSQL(QStringLiteral("UPDATE folders SET folderparentid=")
                                   + QString::number(targetId) + QStringLiteral(" WHERE id=")
                                   + QString::number(draggedId),
-                              Database::Repeat::Safe))
+                              Database::Repeat::Safe)) {
+            tellFailure(what);
             return false;
+        }
         if (!command.commit()) {
-            if (m_db->lastOutcome() == Database::Outcome::Unknown)
-                emit outcomeUnknown(tr("das Verschieben des Ordners"));
+            tellFailure(what);
             return false;
         }
     }
@@ -726,6 +825,42 @@ bool FolderModel::moveFolder(int draggedId, FolderNode *target)
 void FolderModel::tellChangedElsewhere(const QString &message)
 {
     emit changedElsewhere(message);
+}
+
+void FolderModel::tellFailure(const QString &command, bool articles)
+{
+    if (!m_db || m_db->lastOutcome() == Database::Outcome::Done)
+        return;
+    if (m_db->lastOutcome() == Database::Outcome::Unknown)
+        emit outcomeUnknown(command);
+    else if (m_db->lastFailureLockConflict())
+        emit conflict(conflictText(m_db, articles));
+    else
+        emit notStored(command,
+                       m_db->lastFailureTransient()
+                           ? m_db->lastErrorText
+                           : tr("Die Datenbank meldet:\n%1").arg(m_db->lastErrorText));
+}
+
+void FolderModel::tellIfConflict(bool found, bool articles)
+{
+    if (!m_db)
+        return;
+    if (found
+        || (m_db->lastOutcome() == Database::Outcome::NotWritten
+            && m_db->lastFailureLockConflict()))
+        emit conflict(conflictText(m_db, articles));
+}
+
+QString FolderModel::conflictText(const Database *db, bool articles)
+{
+    if (!db->isMySQL)
+        return tr("Die Datenbank wird gerade von einem anderen Vorgang geändert. Bitte gleich "
+                  "noch einmal versuchen.");
+    return articles ? tr("Ein anderer Arbeitsplatz ändert gerade die Ordner oder Artikel. Bitte "
+                         "gleich noch einmal versuchen.")
+                    : tr("Ein anderer Arbeitsplatz ändert gerade die Ordner. Bitte gleich noch "
+                         "einmal versuchen.");
 }
 
 QString FolderModel::goneText(int id) const

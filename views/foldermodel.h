@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractItemModel>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -102,8 +103,25 @@ public:
     // Tells the window that a folder command found the folders or articles changed by
     // another workstation and wrote nothing (see changedElsewhere).
     void tellChangedElsewhere(const QString &message);
+    // After a drop or a folder move wrote nothing because one of its statements failed (a read
+    // as well as a write, or the commit): tells the seller once that `command` ("das
+    // Verschieben") changed nothing, and why; as a lock another workstation holds (conflict()),
+    // as not known (outcomeUnknown()) or as what did not work (notStored()).
+    void tellFailure(const QString &command, bool articles = false);
+    // After a command of the folders failed: when it gave up waiting for a lock another
+    // workstation (or, on the local file, another part of the program) holds, or with `found`
+    // when it found a folder changed by one while it locked, the seller is told to try again in
+    // a moment (see conflict()), and only that. Any other failure is left to the notices of the
+    // database layer.
+    // `articles`: the command files articles, which may be what was held.
+    void tellIfConflict(bool found = false, bool articles = false);
+    // What tellIfConflict() tells on `db`; `articles`: the command files articles too.
+    static QString conflictText(const Database *db, bool articles);
     // The seller's words for a folder that is gone: `id`'s name as this tree shows it.
     QString goneText(int id) const;
+
+    // Articles a drop reads or moves with one statement: a statement of a few kilobytes.
+    static constexpr int kDropGroup = 500;
 
 signals:
     // A drop was sent to the database but its answer was lost: whether it was stored is not
@@ -112,6 +130,13 @@ signals:
     // A command wrote nothing because the database no longer holds what this tree shows:
     // `message` tells the seller what changed; the tree is to be read again.
     void changedElsewhere(const QString &message);
+    // A command wrote nothing because one of its statements failed: `command` changed nothing,
+    // `reason` tells why as the seller reads it. Sent while the drop is under way.
+    void notStored(const QString &command, const QString &reason);
+    // A command wrote nothing because another workstation held what it needed longer than the
+    // database waits: `message` tells the seller to try again; the tree is to be read again.
+    // Sent while the command is under way: a receiver that shows a notice queues it.
+    void conflict(const QString &message);
     // A command wrote nothing because it would break a rule of the folders (their depth);
     // `message` tells the seller why.
     void refused(const QString &message);
@@ -135,7 +160,11 @@ private:
     bool isInTree(const FolderNode *node) const;
     void insertNode(FolderNode *parent, FolderNode *child);
     void dropArticles(const QByteArray &payload, int target);
-    void takeListRow(int articleId, int oldFolder);
+    // Takes the rows of the articles `oldFolders` names (article id -> the folder it left) out
+    // of the article list.
+    void takeListRows(const QHash<int, int> &oldFolders);
+    // Fewer rows leave the list one by one, more by taking all out and putting the rest back.
+    static constexpr int kRowsTakenOneByOne = 64;
     bool moveFolder(int draggedId, FolderNode *target);
     void setCount(FolderNode *node, int count);
     void scheduleRecount();

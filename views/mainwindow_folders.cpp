@@ -71,14 +71,29 @@ QString joinIds(const QList<int> &ids)
         parts << QString::number(id);
     return parts.join(QLatin1Char(','));
 }
-// Remembers whether a user folder is open; the fixed folders are always opened at start.
+
+// Remembers whether a user folder is open; the fixed folders are always opened at start. A
+// state that can't be stored is told by the database layer's notice; the tree stays as the
+// seller left it.
 void storeOpenState(Database *db, const QModelIndex &index, bool open)
 {
     const int id = index.isValid() ? index.data(Qt::UserRole).toString().toInt() : 0;
     if (id > 0)
-        db->executeSQL(
+        (void)db->executeSQL(
             QStringLiteral("UPDATE folders SET expand=%1 WHERE id=%2").arg(open ? 1 : 0).arg(id),
             Database::Repeat::Safe);
+}
+
+// A folder command that stored nothing because one of its statements failed: told once, as
+// a lock another workstation holds or as what did not work (a read that failed as well as a
+// write); an outcome that is not known as such.
+void tellFailed(MainWindow *window, FolderModel *folders, const Database *db,
+                const QString &command)
+{
+    if (db->lastOutcome() == Database::Outcome::NotWritten && db->lastFailureLockConflict())
+        folders->tellIfConflict();
+    else
+        window->tellNotStored(command);
 }
 
 } // namespace
@@ -152,6 +167,30 @@ void MainWindow::CreateFolderTree()
             showStored();
         },
         Qt::QueuedConnection);
+    // A drop that wrote nothing: told once it is over, with the reason taken now; the notice
+    // its failed statement queued would say less.
+    connect(folderModel, &FolderModel::notStored, this,
+            [this](const QString &command, const QString &reason) {
+                m_writeFailures = 0;
+                QTimer::singleShot(0, this, [this, command, reason] {
+                    tellAndShowStored(
+                        tr("Die Änderung konnte nicht gespeichert werden: %1 hat nichts "
+                           "geändert. %2")
+                            .arg(command, reason)
+                        + QStringLiteral("\n\n")
+                        + tr("Die Anzeige zeigt jetzt, was gespeichert ist."));
+                });
+            });
+    // Another workstation held what the command needed: told once the command is over, and
+    // nothing else (the notice its failed statement queued would call the database
+    // unavailable); the tree is read again.
+    connect(folderModel, &FolderModel::conflict, this, [this](const QString &message) {
+        m_writeFailures = 0;
+        QTimer::singleShot(0, this, [this, message] {
+            Statics::showMessage(this, message, 1);
+            showStored();
+        });
+    });
     connect(
         folderModel, &FolderModel::refused, this,
         [this](const QString &message) { Statics::showMessage(this, message, 1); },
@@ -255,16 +294,21 @@ void MainWindow::on_actionNeuer_Ordner_triggered()
     const QMap<QString, QVariant> row { { QStringLiteral("foldername"), name },
                                         { QStringLiteral("folderparentid"), parentId } };
     int newId = 0;
+    const QString what = tr("das Anlegen des Ordners");
     {
         Transaction command(db);
-        if (!command.isOpen())
+        if (!command.isOpen()) {
+            tellFailed(this, folderModel, db, what);
             return;
-        // The parent as stored, locked until the folder is written: the tree may show one
-        // that another workstation has deleted.
-        FolderTree stored;
-        if (!stored.read(db, true))
+        }
+        // The parent and its parents as stored, locked until the folder is written: the tree
+        // may show one that another workstation has deleted, or moved deeper.
+        const FolderTree::Chain parent = FolderTree::lockChain(db, parentId);
+        if (!parent.ok) {
+            tellFailed(this, folderModel, db, what);
             return;
-        const int level = stored.shownLevel(parentId);
+        }
+        const int level = parent.level;
         if (level < 0) {
             command.rollback();
             folderModel->tellChangedElsewhere(folderModel->goneText(parentId));
@@ -281,11 +325,15 @@ void MainWindow::on_actionNeuer_Ordner_triggered()
             return;
         }
         newId = db->insertSqlClean(row, QStringLiteral("folders"));
-        if (newId <= 0)
+        if (newId <= 0) {
+            tellFailed(this, folderModel, db, what);
             return;
+        }
         if (!command.commit()) {
             if (db->lastOutcome() == Database::Outcome::Unknown)
                 tellOutcomeUnknown(tr("der neue Ordner"));
+            else
+                tellFailed(this, folderModel, db, what);
             return;
         }
     }
@@ -315,30 +363,36 @@ void MainWindow::on_actionUmbenennen_triggered()
     if (result != QDialog::Accepted)
         return;
 
+    const QString what = tr("das Umbenennen des Ordners");
     {
         Transaction command(db);
-        if (!command.isOpen())
+        if (!command.isOpen()) {
+            tellFailed(this, folderModel, db, what);
             return;
+        }
         // Renaming a folder another workstation has deleted would write nothing and show the
-        // name as if stored.
-        QSqlQuery query;
-        if (!db->selectQuery(QStringLiteral("SELECT id FROM folders WHERE id=")
-                                 + QString::number(id)
-                                 + (db->isMySQL ? QStringLiteral(" FOR UPDATE") : QString()),
-                             query))
+        // name as if stored. Only its own row is locked.
+        QHash<int, int> stored;
+        if (!FolderTree::lockFolders(db, { id }, &stored)) {
+            tellFailed(this, folderModel, db, what);
             return;
-        if (!query.next()) {
+        }
+        if (!stored.contains(id)) {
             command.rollback();
             folderModel->tellChangedElsewhere(folderModel->goneText(id));
             return;
         }
         if (!db->updateSqlClean({ { QStringLiteral("foldername"), name } },
                                 QStringLiteral("folders"),
-                                QStringLiteral("id=") + QString::number(id)))
+                                QStringLiteral("id=") + QString::number(id))) {
+            tellFailed(this, folderModel, db, what);
             return;
+        }
         if (!command.commit()) {
             if (db->lastOutcome() == Database::Outcome::Unknown)
                 tellOutcomeUnknown(tr("der neue Ordnername"));
+            else
+                tellFailed(this, folderModel, db, what);
             return;
         }
     }
@@ -371,38 +425,52 @@ void MainWindow::on_actionL_schen_2_triggered()
     // locked meanwhile: another workstation may have put a folder into it.
     QList<int> branch;
     int moved = 0;
+    const QString what = tr("das Löschen des Ordners");
     {
         Transaction command(db);
-        if (!command.isOpen())
+        if (!command.isOpen()) {
+            tellFailed(this, folderModel, db, what);
             return;
-        FolderTree stored;
-        if (!stored.read(db, true))
+        }
+        const FolderTree::Branch stored = FolderTree::lockBranch(db, id);
+        if (!stored.ok) {
+            tellFailed(this, folderModel, db, what);
             return;
-        branch = stored.branch(id);
+        }
+        if (stored.changed) {
+            // A subfolder was moved out of it meanwhile: asked again, the seller sees which.
+            command.rollback();
+            folderModel->tellIfConflict(true);
+            return;
+        }
+        branch = stored.ids;
         if (branch.isEmpty()) {
             command.rollback();
             folderModel->tellChangedElsewhere(folderModel->goneText(id));
             return;
         }
         const QString ids = joinIds(branch);
-        const QString counted
+        const Read<QString> counted
             = db->selectOne(QStringLiteral("SELECT count(id) FROM articles WHERE Trash=0 "
                                            "AND Folder IN (")
-                            + ids + QLatin1Char(')'))
-                  .legacyValue();
-        moved = counted.toInt();
-        if (counted.isEmpty()
+                            + ids + QLatin1Char(')'));
+        moved = counted.orIfFailed(QString()).toInt();
+        if (!counted.ok()
             || !db->executeSQL(QStringLiteral("UPDATE articles SET Folder=")
                                    + QString::number(SpecialFolderId::Drafts)
                                    + QStringLiteral(" WHERE Folder IN (") + ids + QLatin1Char(')'),
                                Database::Repeat::Safe)
             || !db->executeSQL(QStringLiteral("DELETE FROM folders WHERE id IN (") + ids
                                    + QLatin1Char(')'),
-                               Database::Repeat::Safe))
+                               Database::Repeat::Safe)) {
+            tellFailed(this, folderModel, db, what);
             return;
+        }
         if (!command.commit()) {
             if (db->lastOutcome() == Database::Outcome::Unknown)
                 tellOutcomeUnknown(tr("das Löschen des Ordners"));
+            else
+                tellFailed(this, folderModel, db, what);
             return;
         }
     }

@@ -9,9 +9,11 @@
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <optional>
 
 using TestSupport::MySqlProxy;
@@ -49,6 +51,7 @@ private slots:
     void lostAnswer_data();
     void lostAnswer();
     void idleConnectionKilled();
+    void lostOnTheWindowsThread();
     void aliveCheckPerCommand_data();
     void aliveCheckPerCommand();
 
@@ -266,6 +269,38 @@ void TestLostAnswers::idleConnectionKilled()
     QVERIFY(db->insertSqlClean({ { "foldername", "Einmal" } }, "folders") > 0);
     QCOMPARE(db->lastOutcome(), Database::Outcome::Done);
     QCOMPARE(rowsOnServer("folders", "foldername='Einmal'"), 1);
+}
+
+// On the window's thread a write whose answer was lost, its session still running on the
+// server (a slow trigger): nothing is looked up or awaited there, the outcome stays unknown.
+// The probe ends that session before it reports the server back, so the window's next
+// statement neither meets it nor waits for it.
+void TestLostAnswers::lostOnTheWindowsThread()
+{
+    TestSupport::MessageCapture log({ QStringLiteral("app.db") });
+    QVERIFY(QSqlQuery(directConnection())
+                .exec("CREATE TRIGGER slow_entry BEFORE INSERT ON itemshistory FOR EACH ROW "
+                      "SET @slept = SLEEP(IF(NEW.title = 'Langsam', 4, 0))"));
+    Database::setResponsiveThread(QThread::currentThread());
+    auto restore = qScopeGuard([] { Database::setResponsiveThread(nullptr); });
+    Database window(true, QStringLiteral("window"));
+    const QString session = window.selectOne("SELECT CONNECTION_ID()").orIfFailed(QString());
+    QVERIFY(!session.isEmpty());
+    QSignalSpy back(WriteFailures::instance(), &WriteFailures::serverAnswers);
+    QSignalSpy failures(WriteFailures::instance(), &WriteFailures::failed);
+
+    m_proxy->cutWhenSent("INSERT INTO itemshistory");
+    QCOMPARE(window.addOutcomeNews("Langsam", "Alles gesichert", true).id, 0);
+    QCOMPARE(window.lastOutcome(), Database::Outcome::Unknown);
+    QVERIFY(window.unknownOutcomePending());
+    QCOMPARE(failures.size(), 1);
+    QVERIFY(failures.first().value(3).toBool());
+    QVERIFY(Database::serverAway());
+
+    QVERIFY(back.wait(10000));
+    QCOMPARE(rowsOnServer("information_schema.PROCESSLIST", "ID = " + session), 0);
+    QVERIFY(window.executeSQL("UPDATE options SET optionvalue=optionvalue WHERE 1=0"));
+    QVERIFY(rowsOnServer("itemshistory") <= 1);
 }
 
 void TestLostAnswers::aliveCheckPerCommand_data()

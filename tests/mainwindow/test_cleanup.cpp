@@ -570,6 +570,10 @@ private slots:
             }
             for (int i = 0; i < lostArticles; ++i)
                 TestSupport::insertArticle(db, { { "Folder", 999 } });
+            // A running listing, one in the outbox and one in the trash lie in no folder of
+            // the table either: they stay where they are.
+            for (int fixed : { -9, -2, -5 })
+                TestSupport::insertArticle(db, { { "Folder", fixed } });
         });
         QVERIFY(w.ready());
         const auto below = [&w] {
@@ -587,6 +591,8 @@ private slots:
             stored << row.value("id").toString() + ':' + row.value("folderparentid").toString();
         QCOMPARE(stored.join(' '), parents);
         QCOMPARE(w.db()->selectCount("SELECT id FROM articles WHERE Folder=999").value(), 0);
+        QCOMPARE(w.db()->selectCount("SELECT id FROM articles WHERE Folder IN (-9, -2, -5)").value(),
+                 3);
         QTRY_COMPARE(below(), shown);
         QTRY_COMPARE(w.count(-10), lost + lostArticles);
         // One message tells everything the clean-up did, the folders first.

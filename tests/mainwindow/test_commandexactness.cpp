@@ -292,6 +292,13 @@ const QList<Command> kCommands {
       },
       withArticles("7:2:0:0::0", 3),
       {} },
+    { "Angebote ziehen",
+      [](Window &w, DialogAnswers &) {
+          w.select(-9, {});
+          w.drop(ItemListWidget::ArticleMimeType, "3|-9,6|-9", 2);
+      },
+      withArticles("7:2:0:0::0 8:2:0:0::0", 4),
+      {} },
     { "Ordner ziehen",
       [](Window &w, DialogAnswers &) { w.drop(FolderModel::FolderMimeType, folderPayload(2), 1); },
       QString(kBefore).replace("2:Garten<-10", "2:Garten<1"),
@@ -342,11 +349,14 @@ const QList<Command> kCommands {
           duplicateWithVariations(w, true);
           return duplicates() == whole ? QString() : "given again: " + duplicates();
       },
-      // The editor tells what it could not store and stays open; a commit it finds stored by
-      // the copy's mark is no news.
+      // The editor tells what it could not store and stays open. What a commit whose answer
+      // was lost stored is not looked up on the window's thread (the look-up would wait for a
+      // connection): it is told as not known, and the window shows what is stored once the
+      // server answers.
       [](const QByteArray &statement, bool written) {
-          return statement == "-" || written ? QString()
-                                             : QStringLiteral("Artikel konnte nicht gespeichert");
+          return statement == "-" ? QString()
+              : written           ? QStringLiteral("Ob der Artikel gespeichert wurde")
+                                  : QStringLiteral("Artikel konnte nicht gespeichert");
       } },
 };
 
@@ -603,6 +613,8 @@ private slots:
     void run();
     void otherWorkstation_data();
     void otherWorkstation();
+    void refusedHalfway_data();
+    void refusedHalfway();
 };
 
 void TestCommandExactness::run_data()
@@ -842,6 +854,88 @@ void TestCommandExactness::otherWorkstation()
     QCOMPARE(folders, b->selectCount("SELECT id FROM folders").value());
     QCOMPARE(articles, b->selectCount("SELECT id FROM articles WHERE Trash=0").value());
     next.close();
+}
+
+void TestCommandExactness::refusedHalfway_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<TestSupport::Backend>("backend");
+    // "trigger <table> <event> <condition>": the database refuses those rows; else the test
+    // proxy refuses the first statement holding the text.
+    QTest::addColumn<QString>("refused");
+    QTest::addColumn<QString>("reason");
+    for (const auto backend : { TestSupport::Backend::SQLite, TestSupport::Backend::MySQL }) {
+        const QByteArray suffix = backend == TestSupport::Backend::MySQL ? " (mysql)" : " (sqlite)";
+        QTest::newRow("the 2nd article's move" + suffix)
+            << "Artikel ziehen" << backend << "trigger articles UPDATE OLD.id = 2"
+            << "Abgelehnt";
+        QTest::newRow("the 2nd listing's copy" + suffix)
+            << "Angebote ziehen" << backend << "trigger articles INSERT NEW.Title = 'Lampe'"
+            << "Abgelehnt";
+    }
+    // A read of the command's own, inside it.
+    const QString proxy = QStringLiteral("Refused by the test proxy");
+    const auto read = [&proxy](const char *name, const char *statement) {
+        QTest::newRow(qPrintable(QStringLiteral("%1: its read").arg(QLatin1String(name))))
+            << name << TestSupport::Backend::MySQL << statement << proxy;
+    };
+    read("Artikel ziehen", "SELECT id, Folder, Trash, Title");
+    read("Ordner ziehen", "SELECT id, folderparentid FROM folders WHERE id IN");
+    read("Umbenennen", "SELECT id, folderparentid FROM folders WHERE id IN");
+    read("Ordner löschen", "SELECT count(id) FROM articles");
+}
+
+// A folder command one of whose statements is refused halfway stores nothing of it (every
+// article moves or is copied, or none) and tells so once, with the reason; the window shows
+// what is stored.
+void TestCommandExactness::refusedHalfway()
+{
+    QFETCH(QString, name);
+    QFETCH(TestSupport::Backend, backend);
+    QFETCH(QString, refused);
+    QFETCH(QString, reason);
+    const Command *c = command(name);
+    QVERIFY(c);
+    APP_REQUIRE_BACKEND(backend);
+    TestSupport::FakeHttpServer marketplace;
+    marketplace.pointConfigHere();
+    std::unique_ptr<TestSupport::MySqlProxy> proxy;
+    std::unique_ptr<TestSupport::TestDatabase> data;
+    if (backend == TestSupport::Backend::MySQL) {
+        proxy = std::make_unique<TestSupport::MySqlProxy>(
+            TestSupport::MySqlServer::fromEnvironment());
+        data = std::make_unique<TestSupport::TestDatabase>(proxy->server());
+        TestSupport::writeMySqlSetup(data->dataDir(), proxy->server(), data->mysqlDatabaseName(),
+                                     true, false);
+    } else {
+        data = std::make_unique<TestSupport::TestDatabase>(backend);
+    }
+    QVERIFY2(data->error().isEmpty(), qPrintable(data->error()));
+    seed(data->db());
+    const QStringList trigger = refused.split(' ');
+    if (trigger.first() == "trigger")
+        QVERIFY(TestSupport::refuseRows(data->db(), trigger.at(1), trigger.at(2), reason,
+                                        trigger.mid(3).join(' ')));
+    DialogAnswers answers;
+    MainWindowFixture fixture(*data);
+    QVERIFY(fixture.window());
+    Window w { fixture };
+    QObject::disconnect(fixture.window(), &MainWindow::startCheckNow, nullptr, nullptr);
+    if (trigger.first() != "trigger")
+        proxy->refuse(refused.toUtf8());
+    c->run(w, answers);
+    if (QTest::currentTestFailed())
+        return;
+
+    QCOMPARE(stored(data->db()), kBefore);
+    QTRY_COMPARE(answers.messages().size(), 1);
+    const QString told = answers.lastMessageText();
+    QVERIFY2(told.startsWith("Die Änderung konnte nicht gespeichert werden")
+                 && told.contains(reason),
+             qPrintable(told));
+    QTRY_COMPARE(shown(w), held(w, data->db()));
+    QCoreApplication::processEvents();
+    QCOMPARE(answers.messages().size(), 1);
 }
 
 APP_TEST_MAIN(TestCommandExactness)

@@ -12,6 +12,7 @@
 #include "tests/support/testmain.h"
 #include "views/itemlistwidget.h"
 
+#include <QAction>
 #include <QDeadlineTimer>
 #include <cstdio>
 #include <QElapsedTimer>
@@ -19,6 +20,7 @@
 #include <QScopeGuard>
 #include <QSqlQuery>
 #include <QThread>
+#include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -56,6 +58,7 @@ private slots:
     void killedConnectionsGoUnnoticed();
     void sessionSettingsRefused();
     void hangingServer();
+    void stalledAfterLostAnswer();
 
 private:
     // Kills every connection to the test's database but the killer's own.
@@ -310,6 +313,81 @@ void TestDatabaseOutage::hangingServer()
         QTest::qWait(50);
     }
     QCOMPARE(window.itemList()->topLevelItemCount(), 1);
+}
+
+// "Löschen" whose commit answer is lost, the network stalled right after; then closing the
+// program while the server is still away. The window's thread never waits for a connection
+// meanwhile: what the command stored is not looked up there, the seller is told once that it
+// is not known, and the window shows what is stored once the server answers again. The probe
+// stops at once, in the middle of an attempt to reach the server.
+void TestDatabaseOutage::stalledAfterLostAnswer()
+{
+    TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app") });
+    m_window.reset();
+    TestSupport::MySqlProxy proxy(m_server.server());
+    TestDatabase data(proxy.server());
+    QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+    QVERIFY(TestSupport::insertArticle(data.db(), { { "Title", "Spaten" }, { "Folder", -10 } })
+            > 0);
+    TestSupport::writeMySqlSetup(data.dataDir(), proxy.server(), data.mysqlDatabaseName(), true,
+                                 false);
+    // An attempt of the probe waits as long for the server.
+    constexpr int kTimeoutSeconds = 3;
+    Database::setDefaultResponseTimeout(kTimeoutSeconds);
+    auto restore = qScopeGuard([] { Database::setDefaultResponseTimeout(15); });
+    auto window = std::make_unique<MainWindowFixture>(data);
+    QVERIFY(window->window() && window->showFolder(-10));
+    QCOMPARE(window->itemList()->topLevelItemCount(), 1);
+    window->itemList()->topLevelItem(0)->setSelected(true);
+
+    // The window's thread runs its events every 10 ms unless something holds it.
+    qint64 longest = 0;
+    int ticks = 0;
+    QElapsedTimer sinceTick;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &tick, [&] {
+        longest = qMax(longest, sinceTick.restart());
+        ++ticks;
+    });
+    proxy.cutAfter("COMMIT", 1, [&proxy](quint32) { proxy.stall(); });
+    m_answers->pushQuestion(true);
+    QTimer::singleShot(0, window->window(), [&window] {
+        window->window()->findChild<QAction *>(QStringLiteral("actionL_schen"))->trigger();
+    });
+    sinceTick.start();
+    tick.start(10);
+    QTRY_COMPARE(m_answers->messages().size(), 1);
+    QVERIFY2(m_answers->lastMessageText().startsWith(QStringLiteral("Ob das Löschen")),
+             qPrintable(m_answers->lastMessageText()));
+    // The ticks after the command and its notice measure what held them.
+    const int ticksThen = ticks;
+    QTRY_VERIFY(ticks > ticksThen + 1);
+    std::fprintf(stderr, "Window: longest pause after the lost answer during a stall: %lld ms\n",
+                 static_cast<long long>(longest));
+    // A connect attempt of the window's thread would wait its 2 s.
+    QVERIFY2(longest < 2000, qPrintable(QString::number(longest)));
+    QVERIFY(Database::serverAway());
+
+    // The window reads what is stored once the server answers: the article in the trash.
+    proxy.release();
+    QTRY_VERIFY_WITH_TIMEOUT(window->showFolder(-5) && window->itemList()->topLevelItemCount() == 1,
+                             20000);
+    QCOMPARE(m_answers->messages().size(), 1);
+
+    // Away again, the probe in the middle of an attempt: closing does not wait for it.
+    proxy.stall();
+    window->showFolder(-10);
+    QVERIFY(Database::serverAway());
+    const int before = proxy.connectionsAccepted();
+    QTRY_VERIFY(proxy.connectionsAccepted() > before);
+    QElapsedTimer closing;
+    closing.start();
+    window.reset();
+    std::fprintf(stderr, "Window: closed after %lld ms, the server away\n",
+                 static_cast<long long>(closing.elapsed()));
+    QVERIFY2(closing.elapsed() < kTimeoutSeconds * 1000 / 2,
+             qPrintable(QString::number(closing.elapsed())));
+    proxy.release();
 }
 
 APP_TEST_MAIN(TestDatabaseOutage)

@@ -81,6 +81,7 @@ public:
     int refusals = 0;
     std::function<void(quint32)> whileHeld;
     int cuts = 0;
+    int accepted = 0;
     bool stalled = false;
     // New connections: closed at once (the server gone), or told the server is full.
     bool gone = false;
@@ -163,6 +164,7 @@ private:
             bool full = false;
             {
                 QMutexLocker locker(&mutex);
+                ++accepted;
                 gone = this->gone;
                 full = this->full;
             }
@@ -473,6 +475,12 @@ int MySqlProxy::cuts() const
 {
     QMutexLocker locker(&m_worker->mutex);
     return m_worker->cuts;
+}
+
+int MySqlProxy::connectionsAccepted() const
+{
+    QMutexLocker locker(&m_worker->mutex);
+    return m_worker->accepted;
 }
 
 int MySqlProxy::statementsSeen(const QByteArray &text) const

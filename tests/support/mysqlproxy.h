@@ -67,6 +67,9 @@ public:
     int refusals() const;
     // Connections cut so far.
     int cuts() const;
+    // Connections the program (or anything else) opened to the proxy so far, also while it is
+    // stalled.
+    int connectionsAccepted() const;
     // Statements seen so far whose text contains `text` (plain, or prepared and executed).
     int statementsSeen(const QByteArray &text) const;
 

@@ -226,6 +226,68 @@ private slots:
         QCOMPARE(countOf(model, s[target]), targetCount + moved.size());
     }
 
+    // More articles than one statement reads or moves: the groups after the first are read
+    // and moved as well, and an article another workstation put into the trash in a later
+    // group keeps every article of the drop where it was.
+    void movesManyArticles_data()
+    {
+        QTest::addColumn<int>("articles");
+        QTest::addColumn<int>("trashedElsewhere"); // its position in the drop; -1: none
+        const int group = FolderModel::kDropGroup;
+        QTest::newRow("one past a group") << group + 1 << -1;
+        QTest::newRow("two groups, the last trashed") << 2 * group << 2 * group - 1;
+        QTest::newRow("one past a group, that one trashed") << group + 1 << group;
+        QTest::newRow("one past a group, the first trashed") << group + 1 << 0;
+    }
+    void movesManyArticles()
+    {
+        QFETCH(int, articles);
+        QFETCH(int, trashedElsewhere);
+        APP_TEST_DATABASE(data);
+        const Seed s = seed(data.db());
+        QStringList payload;
+        QList<int> ids;
+        for (int i = 0; i < articles; ++i) {
+            ids << TestSupport::insertArticle(data.db(), { { QStringLiteral("Folder"), -10 } });
+            payload << QStringLiteral("%1|-10").arg(ids.last());
+        }
+        DialogAnswers answers;
+        MainWindowFixture window(data);
+        FolderModel *model = folderModel(window);
+        const auto tester = attachTester(model);
+        QVERIFY(window.showFolder(-10));
+        QTRY_COMPARE(window.itemList()->topLevelItemCount(), articles + 2);
+        const int werkzeug = s[QStringLiteral("Werkzeug")];
+        const int draftCount = countOf(model, -10);
+        const int werkzeugCount = countOf(model, werkzeug);
+        if (trashedElsewhere >= 0) {
+            QVERIFY(data.db()->executeSQL(
+                QStringLiteral("UPDATE articles SET Folder=-5, Trash=1 WHERE id=%1")
+                    .arg(ids.at(trashedElsewhere))));
+        }
+        const TableSnapshot before = TableSnapshot::take(*data.db(), QStringLiteral("articles"));
+
+        QVERIFY(drop(model, payloadOf(payload.join(',')).get(), werkzeug));
+        const bool moved = trashedElsewhere < 0;
+        QCOMPARE(data.db()
+                     ->selectCount(
+                         QStringLiteral("SELECT id FROM articles WHERE Folder=%1").arg(werkzeug))
+                     .value(),
+                 1 + (moved ? articles : 0));
+        if (!moved) {
+            const auto changes = TableSnapshot::diff(
+                before, TableSnapshot::take(*data.db(), QStringLiteral("articles")));
+            QVERIFY2(changes.isEmpty(), qPrintable(TableSnapshot::describe(changes)));
+            QTRY_COMPARE(answers.messages().size(), 1);
+            QVERIFY2(answers.lastMessageText().contains(QStringLiteral("gelöscht")),
+                     qPrintable(answers.lastMessageText()));
+        }
+        // Told a change of another workstation, the window shows what is stored.
+        QTRY_COMPARE(window.itemList()->topLevelItemCount(), moved ? 2 : articles + 1);
+        QTRY_COMPARE(countOf(model, -10), draftCount - (moved ? articles : 1));
+        QCOMPARE(countOf(model, werkzeug), werkzeugCount + (moved ? articles : 0));
+    }
+
     void copiesActiveListing()
     {
         APP_TEST_DATABASE(data);
