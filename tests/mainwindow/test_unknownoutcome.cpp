@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QDialog>
 #include <QLabel>
+#include <QThread>
 #include <QTreeView>
 
 namespace {
@@ -62,11 +63,22 @@ private slots:
         DialogAnswers answers;
         TestSupport::MainWindowFixture window(data);
         QVERIFY(window.window() && window.showFolder(-10));
+        const auto status = [&window] {
+            return window.window()->findChild<QLabel *>(QStringLiteral("SyncLabel"))->text();
+        };
 
         if (writer == Writer::Worker) {
-            Database worker(true, QStringLiteral("unknownWorker"));
+            // On a thread of its own, as the workers' connections are.
             proxy.cutAfter("INSERT INTO folders");
-            QVERIFY(!worker.executeSQL("INSERT INTO folders (foldername) VALUES ('Einmal')"));
+            bool written = true;
+            std::unique_ptr<QThread> worker(QThread::create([&written] {
+                Database db(true, QStringLiteral("unknownWorker"));
+                written = db.executeSQL("INSERT INTO folders (foldername) VALUES ('Einmal')");
+            }));
+            worker->start();
+            QVERIFY(worker->wait(20000));
+            QVERIFY(!written);
+            QTRY_VERIFY(status().contains("ist nicht bekannt"));
         } else if (writer == Writer::Dialog || writer == Writer::DialogUntold) {
             // The dialog is open while its write is lost; its command tells after it closed.
             Database dialog(true, QStringLiteral("unknownDialog"));
@@ -94,9 +106,6 @@ private slots:
         for (const auto &message : answers.messages())
             shown << message.text;
         QCOMPARE(shown, messages);
-        const auto status = [&window] {
-            return window.window()->findChild<QLabel *>(QStringLiteral("SyncLabel"))->text();
-        };
         const bool inPanel = writer == Writer::Worker || writer == Writer::DialogUntold;
         if (writer == Writer::DialogUntold)
             QTRY_VERIFY(status().contains("ist nicht bekannt"));
