@@ -28,11 +28,7 @@ using ArticleRow = QMap<QString, QVariant>;
 
 // Whether a write's result must be looked at. Every write reports whether it was stored;
 // a caller that goes on as if it were is a fault the compiler points out.
-#ifdef APP_STRICT_DB
 #define DB_NODISCARD [[nodiscard]]
-#else
-#define DB_NODISCARD
-#endif
 
 // One connection to the program's database: the SQLite file of the data folder, or
 // the shared MySQL/MariaDB server configured in its "mysql.setup".

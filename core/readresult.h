@@ -70,11 +70,6 @@ public:
     T orIfFailed(T fallback) const & { return m_ok ? m_value : std::move(fallback); }
     T orIfFailed(T fallback) && { return m_ok ? std::move(m_value) : std::move(fallback); }
 
-    // The value as the reads gave it before they told their failures: empty when failed.
-    // Only for call sites not yet reviewed; each is to decide what a failure there does.
-    const T &legacyValue() const & { return m_value; }
-    T legacyValue() && { return std::move(m_value); }
-
 private:
     T m_value;
     bool m_ok = false;

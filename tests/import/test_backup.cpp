@@ -175,8 +175,9 @@ private slots:
     {
         TestSupport::TestDatabase data(Backend::SQLite);
         QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
-        data.db()->setOption(QStringLiteral("backuppath"),
-                             QDir::toNativeSeparators(m_backups->path()).replace('/', '\\'));
+        QVERIFY(
+            data.db()->setOption(QStringLiteral("backuppath"),
+                                 QDir::toNativeSeparators(m_backups->path()).replace('/', '\\')));
         writeFile(data.dataDir() + QStringLiteral("adimages/Bild ä.jpg"), "jpeg");
         data.closeMain();
         TestSupport::MainWindowFixture fixture(data);
@@ -228,7 +229,7 @@ private slots:
         QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
         const QString dataDir = QDir::cleanPath(data.dataDir());
         removeSiblings(dataDir);
-        data.db()->setOption(QStringLiteral("SyncIntervall"), QStringLiteral("15"));
+        QVERIFY(data.db()->setOption(QStringLiteral("SyncIntervall"), QStringLiteral("15")));
         writeFile(dataDir + QStringLiteral("/adimages/alt.jpg"), "backed up");
         data.db()->checkpoint();
 
@@ -239,7 +240,7 @@ private slots:
         if (brokenArchive)
             QVERIFY(QFile(archive).resize(QFileInfo(archive).size() - 5));
         // Later changes the restore takes back.
-        data.db()->setOption(QStringLiteral("SyncIntervall"), QStringLiteral("25"));
+        QVERIFY(data.db()->setOption(QStringLiteral("SyncIntervall"), QStringLiteral("25")));
         QFile::remove(dataDir + QStringLiteral("/adimages/alt.jpg"));
         data.closeMain();
 
@@ -291,7 +292,7 @@ private slots:
         TestSupport::TestDatabase data(Backend::SQLite);
         QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
         const QString backups = m_backups->path() + QStringLiteral("/Sicherungen");
-        data.db()->setOption(QStringLiteral("backuppath"), backups);
+        QVERIFY(data.db()->setOption(QStringLiteral("backuppath"), backups));
         // Pictures do not pack: 2 MB do not fit on the small file system.
         QVector<quint32> noise(512 * 1024);
         QRandomGenerator(4711).fillRange(noise.data(), noise.size());
@@ -463,7 +464,7 @@ private slots:
         QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
         const QString dataDir = QDir::cleanPath(data.dataDir());
         removeSiblings(dataDir);
-        data.db()->setOption(QStringLiteral("SyncIntervall"), QStringLiteral("25"));
+        QVERIFY(data.db()->setOption(QStringLiteral("SyncIntervall"), QStringLiteral("25")));
         data.closeMain();
         QVERIFY(QDir().mkpath(m_backups->filePath(QStringLiteral("elsewhere"))));
         const QString link = dataDir + QStringLiteral("_bk");

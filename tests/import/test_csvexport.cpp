@@ -82,11 +82,13 @@ private:
             image.fill(QColor(i * 20, 100, 200));
             const QString name = QStringLiteral("p%1_%2_%3.png").arg(article).arg(i).arg(variant);
             image.save(db()->getCurrentAdImageDir() + name);
-            db()->insertSqlClean({ { "article_id", article },
-                                   { "image", name },
-                                   { "sort", i },
-                                   { "variant_name", variant } },
-                                 "articles_images");
+            if (!(db()->insertSqlClean({ { "article_id", article },
+                                         { "image", name },
+                                         { "sort", i },
+                                         { "variant_name", variant } },
+                                       "articles_images")
+                  > 0))
+                return -1;
         }
         return count;
     }
@@ -255,7 +257,8 @@ private slots:
     void exportImportRoundTrip()
     {
         openWindow();
-        db()->insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts");
+        QVERIFY(db()->insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } }, "accounts")
+                > 0);
         const int first = TestSupport::insertArticle(
             db(),
             { { "Folder", kDrafts },

@@ -333,12 +333,16 @@ private slots:
         const int listing = s[QStringLiteral("aktiv")];
         const int variation = data.db()->insertSqlClean(
             { { "article_id", listing }, { "SKU", "V" } }, "articles_variations");
-        data.db()->insertSqlClean(
-            { { "article_id", listing }, { "image", "v.jpg" }, { "variant_id", variation } },
-            "articles_images");
-        data.db()->insertSqlClean(
-            { { "article_id", listing }, { "optionname", "Farbe" }, { "optionvalue", "rot" } },
-            "articles_variations_op_val");
+        QVERIFY(
+            data.db()->insertSqlClean(
+                { { "article_id", listing }, { "image", "v.jpg" }, { "variant_id", variation } },
+                "articles_images")
+            > 0);
+        QVERIFY(
+            data.db()->insertSqlClean(
+                { { "article_id", listing }, { "optionname", "Farbe" }, { "optionvalue", "rot" } },
+                "articles_variations_op_val")
+            > 0);
         const auto rowCounts = [&data] {
             QList<int> numbers;
             for (const char *table :

@@ -67,10 +67,13 @@ Folders seed(TestDatabase &data)
                 db, { { QStringLiteral("Folder"), a[0] }, { QStringLiteral("Trash"), a[2] } });
     }
 
-    db->executeSQL(QStringLiteral("CREATE TABLE folder_writes (folder INTEGER)"));
-    db->executeSQL(
-        QStringLiteral("CREATE TRIGGER folders_written AFTER UPDATE ON folders FOR EACH "
-                       "ROW BEGIN INSERT INTO folder_writes (folder) VALUES (NEW.id); END"));
+    const bool watched
+        = db->executeSQL(QStringLiteral("CREATE TABLE folder_writes (folder INTEGER)"))
+        && db->executeSQL(
+            QStringLiteral("CREATE TRIGGER folders_written AFTER UPDATE ON folders FOR EACH "
+                           "ROW BEGIN INSERT INTO folder_writes (folder) VALUES (NEW.id); END"));
+    if (!watched)
+        QTest::qFail("The folder writes could not be watched", __FILE__, __LINE__);
     return f;
 }
 
@@ -471,7 +474,7 @@ private slots:
         APP_TEST_DATABASE(data);
         seed(data);
         Database *db = data.db();
-        db->setOption(QStringLiteral("lastOrder"), QStringLiteral("Title DESC"));
+        QVERIFY(db->setOption(QStringLiteral("lastOrder"), QStringLiteral("Title DESC")));
         DialogAnswers answers;
         MainWindowFixture window(data);
         QCOMPARE(window.itemList()->topLevelItemCount(), 2);

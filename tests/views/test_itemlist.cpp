@@ -488,7 +488,7 @@ private slots:
 
         // A stored order not of the menu would fail every fill: the id order replaces it.
         m_fixture.reset();
-        db->setOption(QStringLiteral("lastOrder"), QStringLiteral("Titel ASC"));
+        QVERIFY(db->setOption(QStringLiteral("lastOrder"), QStringLiteral("Titel ASC")));
         TestSupport::MessageCapture log({ QStringLiteral("app") });
         openWindow();
         QCOMPARE(order(), QStringLiteral("DAKB"));

@@ -142,8 +142,9 @@ void TestSearch::newFolderInItsPlace()
     if (!m_data)
         return;
     for (const char *name : { "Zubehör", "Ölfarben", "Bücher" })
-        m_data->db()->insertSqlClean({ { "foldername", name }, { "folderparentid", -10 } },
-                                     "folders");
+        QVERIFY(m_data->db()->insertSqlClean({ { "foldername", name }, { "folderparentid", -10 } },
+                                             "folders")
+                > 0);
     m_window = std::make_unique<MainWindowFixture>(*m_data);
     const QAbstractItemModel *model = m_window->treeView()->model();
     const auto drafts = [&] {
