@@ -13,6 +13,7 @@
 #include "core/dialogs.h"
 #include "mainwindow/mainwindow.h"
 #include "tests/support/mainwindowfixture.h"
+#include "tests/support/pausewatch.h"
 #include "tests/support/temphome.h"
 
 #include <QAction>
@@ -114,43 +115,7 @@ private:
     int m_paints = 0;
 };
 
-// The longest time the window's thread went without handling its events while a command
-// runs: a 5 ms timer of that thread notes every time it fires.
-class PauseWatch : public QObject
-{
-public:
-    PauseWatch()
-    {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(5);
-        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { note(); });
-    }
-    void start()
-    {
-        m_clock.start();
-        m_last = 0;
-        m_longest = 0;
-        m_timer.start();
-    }
-    qint64 stop()
-    {
-        m_timer.stop();
-        note();
-        return m_longest;
-    }
-
-private:
-    void note()
-    {
-        const qint64 now = m_clock.elapsed();
-        m_longest = qMax(m_longest, now - m_last);
-        m_last = now;
-    }
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    qint64 m_longest = 0;
-};
+using TestSupport::PauseWatch;
 
 void showFolder(MainWindow &window, int id)
 {

@@ -14,6 +14,7 @@
 #include "core/dialogs.h"
 #include "mainwindow/mainwindow.h"
 #include "tests/support/mainwindowfixture.h"
+#include "tests/support/pausewatch.h"
 #include "tests/support/temphome.h"
 #include "views/foldermodel.h"
 #include "views/itemlistwidget.h"
@@ -93,42 +94,7 @@ private:
     QString m_exportFile;
 };
 
-// The longest time the window's thread went without handling its events.
-class PauseWatch : public QObject
-{
-public:
-    PauseWatch()
-    {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(5);
-        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { note(); });
-    }
-    void start()
-    {
-        m_clock.start();
-        m_last = 0;
-        m_longest = 0;
-        m_timer.start();
-    }
-    qint64 stop()
-    {
-        m_timer.stop();
-        note();
-        return m_longest;
-    }
-
-private:
-    void note()
-    {
-        const qint64 now = m_clock.elapsed();
-        m_longest = qMax(m_longest, now - m_last);
-        m_last = now;
-    }
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    qint64 m_longest = 0;
-};
+using TestSupport::PauseWatch;
 
 // Fills and confirms each bulk dialog the moment it is shown; the OK of a dialog that waits
 // for its write is not clicked again.

@@ -81,35 +81,6 @@ void limitCpuForNextPicture()
     ::setrlimit(RLIMIT_CPU, &cpu);
 }
 
-bool readExactly(int fd, char *to, qint64 count)
-{
-    while (count > 0) {
-        const ssize_t got = ::read(fd, to, size_t(count));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        to += got;
-        count -= got;
-    }
-    return true;
-}
-
-bool nextRequest(PictureRequest::Request *request)
-{
-    char head[8];
-    if (!readExactly(STDIN_FILENO, head, 8))
-        return false;
-    quint64 length = 0;
-    for (char byte : head)
-        length = (length << 8) | quint8(byte);
-    if (length > quint64(PictureRequest::kMaxRequestBytes))
-        return false;
-    QByteArray payload(int(length), Qt::Uninitialized);
-    return readExactly(STDIN_FILENO, payload.data(), qint64(length))
-        && PictureRequest::readRequest(payload, request);
-}
-
 int angleOf(QImageIOHandler::Transformations transformation)
 {
     switch (transformation) {
@@ -202,7 +173,7 @@ int main(int argc, char **argv)
         return 2;
     for (;;) {
         PictureRequest::Request request;
-        if (!nextRequest(&request))
+        if (!PictureRequest::readRequestFrom(STDIN_FILENO, &request))
             return 0;
         limitCpuForNextPicture();
         PictureRequest::Reply reply;

@@ -3,7 +3,10 @@
 #include <QDataStream>
 #include <QIODevice>
 
+#include <cerrno>
 #include <cstring>
+
+#include <unistd.h>
 
 namespace PictureRequest {
 
@@ -162,6 +165,32 @@ QImage pixelsOnly(const QImage &image)
     for (int y = 0; y < converted.height(); ++y)
         std::memcpy(bare.scanLine(y), converted.constScanLine(y), size_t(converted.width()) * 4);
     return bare;
+}
+
+bool readRequestFrom(int fd, Request *request)
+{
+    const auto readExactly = [fd](char *to, qint64 count) {
+        while (count > 0) {
+            const ssize_t got = ::read(fd, to, size_t(count));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return false;
+            to += got;
+            count -= got;
+        }
+        return true;
+    };
+    char head[8];
+    if (!readExactly(head, 8))
+        return false;
+    quint64 length = 0;
+    for (char byte : head)
+        length = (length << 8) | quint8(byte);
+    if (length > quint64(kMaxRequestBytes))
+        return false;
+    QByteArray payload(int(length), Qt::Uninitialized);
+    return readExactly(payload.data(), qint64(length)) && readRequest(payload, request);
 }
 
 } // namespace PictureRequest

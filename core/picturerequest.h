@@ -55,6 +55,10 @@ bool writeReply(QIODevice *device, const Reply &reply);
 bool readRequest(const QByteArray &payload, Request *request);
 bool readReply(const QByteArray &payload, const Request &request, Reply *reply);
 
+// The next request on the file descriptor `fd` (the decoder's standard input), waiting for
+// it whole. False when the pipe ran dry or the frame is broken or too large.
+bool readRequestFrom(int fd, Request *request);
+
 // A frame's payload, when `buffer` begins with a whole frame: it is taken from the buffer.
 // `broken` is set when the buffer cannot begin a frame of at most `maxBytes`.
 bool takeFrame(QByteArray &buffer, qint64 maxBytes, QByteArray *payload, bool *broken);

@@ -25,35 +25,6 @@
 
 namespace {
 
-bool readExactly(char *to, qint64 count)
-{
-    while (count > 0) {
-        const ssize_t got = ::read(STDIN_FILENO, to, size_t(count));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        to += got;
-        count -= got;
-    }
-    return true;
-}
-
-bool nextRequest(PictureRequest::Request *request)
-{
-    char head[8];
-    if (!readExactly(head, 8))
-        return false;
-    quint64 length = 0;
-    for (char byte : head)
-        length = (length << 8) | quint8(byte);
-    if (length > quint64(PictureRequest::kMaxRequestBytes))
-        return false;
-    QByteArray payload(int(length), Qt::Uninitialized);
-    return readExactly(payload.data(), qint64(length))
-        && PictureRequest::readRequest(payload, request);
-}
-
 QImage plain(const QSize &size)
 {
     QImage image(size, QImage::Format_RGB32);
@@ -72,7 +43,7 @@ int main(int argc, char **argv)
     if (!out.open(STDOUT_FILENO, QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
         return 2;
     PictureRequest::Request request;
-    while (nextRequest(&request)) {
+    while (PictureRequest::readRequestFrom(STDIN_FILENO, &request)) {
         if (mode == "long") {
             // 64 MB and one byte more.
             const quint64 length = quint64(PictureRequest::kMaxReplyBytes) + 1;
@@ -101,7 +72,7 @@ int main(int argc, char **argv)
             if (!PictureRequest::writeReply(&out, spent) || !out.flush())
                 return 3;
             // Given the next picture before its end is noticed.
-            nextRequest(&request);
+            PictureRequest::readRequestFrom(STDIN_FILENO, &request);
             return 0;
         }
         PictureRequest::Reply reply;

@@ -7,6 +7,7 @@
 #include "tests/support/heldjobs.h"
 #include "tests/support/messagecapture.h"
 #include "tests/support/mysqlproxy.h"
+#include "tests/support/pausewatch.h"
 #include "tests/support/testmain.h"
 
 #include <QDir>
@@ -52,37 +53,7 @@ QString desktop()
     return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
 }
 
-// The longest time the test's (the window's) thread went without handling its events, noted
-// by a 5 ms timer of that thread.
-class PauseWatch
-{
-public:
-    PauseWatch()
-    {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(5);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { note(); });
-        m_clock.start();
-        m_timer.start();
-    }
-    qint64 longest()
-    {
-        note();
-        return m_longest;
-    }
-
-private:
-    void note()
-    {
-        const qint64 now = m_clock.elapsed();
-        m_longest = qMax(m_longest, now - m_last);
-        m_last = now;
-    }
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    qint64 m_longest = 0;
-};
+using TestSupport::PauseWatch;
 
 // Three articles with two pictures each, one file no row names: what the picture clean-up
 // finds in the picture folder of `db`; and one article emptied from the trash. The names of
@@ -457,6 +428,7 @@ private slots:
         answers.clear();
         const int deletes = proxy ? proxy->statementsSeen("DELETE") : 0;
         PauseWatch pauses;
+        pauses.start();
         QElapsedTimer took;
         took.start();
         QVERIFY(cleanUp(window.window()));
