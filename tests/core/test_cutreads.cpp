@@ -32,7 +32,7 @@ Q_DECLARE_METATYPE(Reader)
 void TestCutReads::reads_data()
 {
     QTest::addColumn<Reader>("reader");
-    QTest::addColumn<int>("cutAfter"); // rows given before the cut, 0: not cut
+    QTest::addColumn<int>("cutAfter"); // rows given before the cut, -1: not cut
     QTest::addColumn<bool>("ok");
     QTest::addColumn<int>("rows"); // given when ok
     QTest::addColumn<int>("cuts");
@@ -65,14 +65,16 @@ void TestCutReads::reads_data()
         return Outcome { value.ok(), value.ok() && !value->isEmpty() ? 1 : 0 };
     };
 
-    QTest::newRow("rows, whole") << select << 0 << true << 5 << 0;
+    QTest::newRow("rows, whole") << select << -1 << true << 5 << 0;
     QTest::newRow("rows, cut after the first") << select << 1 << false << 0 << 1;
     QTest::newRow("rows, cut before the last") << select << 4 << false << 0 << 1;
     QTest::newRow("count, cut") << count << 2 << false << 0 << 1;
-    QTest::newRow("stepped, whole") << stepped << 0 << true << 5 << 0;
+    QTest::newRow("stepped, whole") << stepped << -1 << true << 5 << 0;
     QTest::newRow("stepped, cut") << stepped << 1 << false << 0 << 1;
     QTest::newRow("bound, cut") << bound << 3 << false << 0 << 1;
-    QTest::newRow("bound, whole") << bound << 0 << true << 5 << 0;
+    QTest::newRow("bound, whole") << bound << -1 << true << 5 << 0;
+    QTest::newRow("rows, cut before the first") << select << 0 << false << 0 << 1;
+    QTest::newRow("first row, cut before it") << first << 0 << false << 0 << 1;
     // A read of its first row alone never asks for the row that is cut.
     QTest::newRow("first row") << first << 1 << true << 1 << 0;
     // Five rows: a cut after the fifth finds no further row to take.
@@ -94,7 +96,7 @@ void TestCutReads::reads()
 
     TestSupport::SqliteReadCut cut;
     cut.alsoOn(db->connection());
-    if (cutAfter > 0)
+    if (cutAfter >= 0)
         cut.cutAfter("FROM articles WHERE Title LIKE", cutAfter);
     // Another read before it is not cut.
     QCOMPARE(db->selectCount("SELECT id FROM articles").orIfFailed(-1), 5);

@@ -53,11 +53,17 @@ int trace(unsigned type, void *, void *p, void *)
     if (state.occurrence <= 0)
         return 0;
     if (type == SQLITE_TRACE_STMT) {
-        if (matches(state, statement)) {
-            state.statement = statement;
-            state.rowsGiven = 0;
-        } else if (state.statement == statement) {
+        if (!matches(state, statement)) {
+            if (state.statement == statement)
+                state.statement = nullptr;
+            return 0;
+        }
+        state.statement = statement;
+        state.rowsGiven = 0;
+        // Cut before its first row: the step that begins it ends at its next check.
+        if (state.rows == 0 && --state.occurrence == 0) {
             state.statement = nullptr;
+            state.interruptNow = sqlite3_db_handle(statement);
         }
         return 0;
     }
@@ -142,7 +148,7 @@ void SqliteReadCut::alsoOn(const QSqlDatabase &connection)
 
 void SqliteReadCut::cutAfter(const QByteArray &text, int rows, int occurrence)
 {
-    Q_ASSERT(rows >= 1 && occurrence >= 1);
+    Q_ASSERT(rows >= 0 && occurrence >= 1);
     Cut &state = cut();
     QMutexLocker locker(&state.mutex);
     state.text = text;

@@ -7,11 +7,12 @@ namespace TestSupport {
 
 // Cuts a read of a local file short half-way through its rows, as an I/O error or a damaged
 // page does: the `occurrence`-th statement from now on whose text contains `text`
-// (case-sensitive) yields its first `rows` rows (at least one), and its next step fails
-// ("interrupted") instead of giving the next row or the end. A reader that takes the rows it
-// got for all of them is what this finds (Database::rowsComplete()). Once: after the cut
-// nothing more is cut until cutAfter() is called again. A statement with `rows` rows or fewer
-// is not cut and does not count.
+// (case-sensitive) yields its first `rows` rows, and its next step fails ("interrupted")
+// instead of giving the next row or the end. A reader that takes the rows it got for all of
+// them is what this finds (Database::rowsComplete()). With `rows` 0 the statement fails at
+// once, as a read refused by its text. Once: after the cut nothing more is cut until
+// cutAfter() is called again. With `rows` above 0, a statement of `rows` rows or fewer is not
+// cut and does not count.
 //
 // It holds for the connections opened while it lives, whatever thread opens them, and for
 // those given to alsoOn(). It may stand beside a SqliteReadRefusal. One at a time.
