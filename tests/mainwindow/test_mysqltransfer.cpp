@@ -385,16 +385,16 @@ void TestMySqlTransfer::stopKeepsOld()
               .run(nullptr);
 
     QCOMPARE(proxy.refusals() + proxy.cuts(), fault == "drop" ? 0 : 1);
-    QCOMPARE(int(result.outcome), int(MySqlTransfer::Outcome::Stopped));
-    QVERIFY2(
-        result.error.endsWith("Die MySQL Datenbank enthält unverändert ihre bisherigen Daten."),
-        qPrintable(result.error));
-    QCOMPARE(result.copiedRows, 0);
     for (int i = 0; i < kTables.size(); ++i) {
         const auto changes = TableSnapshot::diff(old[i], snapshot(shared.db(), kTables[i]));
         QVERIFY2(changes.isEmpty(),
                  qPrintable(kTables[i] + ":\n" + TableSnapshot::describe(changes)));
     }
+    QCOMPARE(int(result.outcome), int(MySqlTransfer::Outcome::Stopped));
+    QVERIFY2(
+        result.error.endsWith("Die MySQL Datenbank enthält unverändert ihre bisherigen Daten."),
+        qPrintable(result.error));
+    QCOMPARE(result.copiedRows, 0);
     QFile log(logFile);
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(log.readAll()).split("\r\n", Qt::SkipEmptyParts);
