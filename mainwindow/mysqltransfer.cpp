@@ -212,13 +212,7 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
         Transaction all(*m_target);
         if (!all.isOpen())
             stop(QString(), m_target->lastErrorText);
-        // Strict for the transfer: a value MySQL can't store is refused (and counted)
-        // instead of being cut or turned into question marks. Set inside the transaction: a
-        // connection opened again before it has the program's own settings.
-        else if (!m_target->executeSQL(
-                     QStringLiteral("SET SESSION sql_mode='STRICT_ALL_TABLES,"
-                                    "NO_BACKSLASH_ESCAPES,NO_ENGINE_SUBSTITUTION'")))
-            stop(QString(), m_target->lastErrorText);
+        bool strict = false;
 
         // Rows sent and left out; they count once the transaction is kept.
         int copied = 0;
@@ -229,6 +223,17 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
             // SQLite's own bookkeeping has no counterpart on MySQL.
             if (table.startsWith(QLatin1String("sqlite_")))
                 continue;
+            // Strict for the transfer: a value MySQL can't store is refused (and counted)
+            // instead of being cut or turned into question marks. Set inside the transaction:
+            // a connection opened again before it has the program's own settings.
+            if (!strict
+                && !m_target->executeSQL(
+                    QStringLiteral("SET SESSION sql_mode='STRICT_ALL_TABLES,"
+                                   "NO_BACKSLASH_ESCAPES,NO_ENGINE_SUBSTITUTION'"))) {
+                stop(table, m_target->lastErrorText);
+                break;
+            }
+            strict = true;
 
             // Not read, or MySQL has no such table: the transfer stops. Copied without its
             // columns, every row would be one of defaults; left out, the shared database
