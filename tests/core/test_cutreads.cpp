@@ -103,7 +103,8 @@ void TestCutReads::reads()
 
     if (!ok)
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("interrupted"));
-    const Outcome outcome = reader(db, "SELECT id, Title FROM articles WHERE Title LIKE 'Artikel%'");
+    const Outcome outcome
+        = reader(db, "SELECT id, Title FROM articles WHERE Title LIKE 'Artikel%'");
     QCOMPARE(outcome.ok, ok);
     if (ok)
         QCOMPARE(outcome.rows, rows);

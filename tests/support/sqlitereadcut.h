@@ -15,7 +15,8 @@ namespace TestSupport {
 // cut and does not count.
 //
 // It holds for the connections opened while it lives, whatever thread opens them, and for
-// those given to alsoOn(). It may stand beside a SqliteReadRefusal. One at a time.
+// those given to alsoOn() (its hooks stay on them afterwards and do nothing unless a cut is
+// armed). It may stand beside a SqliteReadRefusal. One at a time.
 //
 //     TestSupport::SqliteReadCut cut;
 //     cut.alsoOn(QSqlDatabase::database());
