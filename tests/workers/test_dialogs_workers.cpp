@@ -295,6 +295,7 @@ void TestDialogsWorkers::schedule()
 
 void TestDialogsWorkers::scheduleNotStored_data()
 {
+    QTest::addColumn<bool>("shared"); // on the MariaDB server, else the local file
     QTest::addColumn<QString>("refusedWhen"); // the article's UPDATE refused when this holds
     QTest::addColumn<bool>("withdrawable"); // the service withdraws the old job
     QTest::addColumn<bool>("asked"); // the service was asked to withdraw it
@@ -303,21 +304,32 @@ void TestDialogsWorkers::scheduleNotStored_data()
     QTest::addColumn<QString>("message"); // part of the dialog's message; empty: none
     const QString fresh = QStringLiteral("2026-03-10 16:30:00");
     // The new start is not stored: the old job stays at the service, the row names it.
-    QTest::newRow("new start refused") << "NEW.Planned <> OLD.Planned" << true << false << "old"
-                                       << "Platte voll"
-                                       << "";
-    QTest::newRow("withdrawn, handed over") << "1 = 0" << true << true << "-3|12|" + fresh + "|"
-                                            << ""
-                                            << "";
-    QTest::newRow("job kept, old start back") << "1 = 0" << false << true << "old"
+    QTest::newRow("new start refused")
+        << false << "NEW.Planned <> OLD.Planned" << true << false << "old"
+        << "Platte voll"
+        << "";
+    QTest::newRow("withdrawn, handed over")
+        << false << "1 = 0" << true << true << "-3|12|" + fresh + "|"
+        << ""
+        << "";
+    QTest::newRow("job kept, old start back") << false << "1 = 0" << false << true << "old"
                                               << ""
                                               << "1 Artikel behält seinen bisherigen";
     QTest::newRow("job kept, old start refused")
-        << "NEW.Planned = '2026-03-12 09:00:00'" << false << true << "-3|12|" + fresh + "|J1"
+        << false << "NEW.Planned = '2026-03-12 09:00:00'" << false << true
+        << "-3|12|" + fresh + "|J1"
         << ""
         << "zeigt die Artikelliste trotzdem den neuen Termin";
     QTest::newRow("withdrawn, handover refused")
-        << "NEW.Planned_Interval = ''" << true << true << "-3|12|" + fresh + "|J1"
+        << false << "NEW.Planned_Interval = ''" << true << true << "-3|12|" + fresh + "|J1"
+        << ""
+        << "Bitte plane diese Artikel noch einmal";
+    QTest::newRow("shared: new start refused")
+        << true << "NEW.Planned <> OLD.Planned" << true << false << "old"
+        << "Platte voll"
+        << "";
+    QTest::newRow("shared: withdrawn, handover refused")
+        << true << "NEW.Planned_Interval = ''" << true << true << "-3|12|" + fresh + "|J1"
         << ""
         << "Bitte plane diese Artikel noch einmal";
 }
@@ -327,12 +339,21 @@ void TestDialogsWorkers::scheduleNotStored_data()
 // afterwards is told.
 void TestDialogsWorkers::scheduleNotStored()
 {
+    QFETCH(bool, shared);
     QFETCH(QString, refusedWhen);
     QFETCH(bool, withdrawable);
     QFETCH(bool, asked);
     QFETCH(QString, columns);
     QFETCH(QString, failure);
     QFETCH(QString, message);
+    if (shared) {
+        APP_REQUIRE_BACKEND(TestSupport::Backend::MySQL);
+        // The local file's goes first: going, it clears what the server's publishes.
+        m_database.reset();
+        m_database = std::make_unique<TestSupport::TestDatabase>(TestSupport::Backend::MySQL);
+        QVERIFY2(m_database->error().isEmpty(), qPrintable(m_database->error()));
+        QVERIFY(m_database->db()->insertSqlClean({ { "accountname", "laden" } }, "accounts") > 0);
+    }
     m_server->setReply(kWithdrawPath,
                        FakeReply::ok(withdrawable ? "success" : "FAIL: Auftrag läuft"));
     const int id = insertArticle(-3, 12, "2026-03-12 09:00:00", "J1");
