@@ -760,14 +760,28 @@ bool Database::setOption(QString name, QString value)
         return updateSqlClean(row, QStringLiteral("options"), where);
     }
     row.insert(QStringLiteral("optionname"), name);
+    QString refusal;
     {
         // Another connection may have stored the name in between: then it is updated below.
         const FailureTolerated raced(*this);
         if (insertSqlClean(row, QStringLiteral("options")) > 0 || lastErrorText.isEmpty())
             return true;
+        refusal = lastErrorText;
     }
     if (lastOutcome() != Outcome::Refused)
         return false;
+    // Refused for itself (a rule of the server, a full disk), the row is still missing, and an
+    // UPDATE would change nothing: the value is not stored.
+    const Read<SqlRows> raced
+        = select(QStringLiteral("SELECT optionname FROM options WHERE ") + where);
+    if (!raced.ok())
+        return false;
+    if (raced->isEmpty()) {
+        lastErrorText = refusal;
+        m_lastOutcome = Outcome::Refused;
+        noteFailureInTransaction(m_lastOutcome);
+        return false;
+    }
     row.remove(QStringLiteral("optionname"));
     return updateSqlClean(row, QStringLiteral("options"), where);
 }

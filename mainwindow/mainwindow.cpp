@@ -137,13 +137,22 @@ MainWindow::MainWindow(QWidget *parent)
     reloadAccountBox();
     loading = false;
 
-    // Text that is not a number gives 0: automatic synchronisation off. Not read, the default
-    // interval holds for this run only: nothing is stored over the seller's, which the next
-    // start reads again (the list and the tree say meanwhile that the database can't be read).
-    qApp->setProperty("SyncIntervall",
-                      db->getOption(QStringLiteral("SyncIntervall"), QStringLiteral("60"))
-                          .orIfFailed(QStringLiteral("60"))
-                          .toInt());
+    // Text that is not a number gives 0: automatic synchronisation off. Not read, it stays off
+    // for this run: the seller may have switched it off, and rounds every hour would then
+    // send what he did not ask for. Nothing is stored over the seller's value, which the next
+    // start reads again.
+    const Read<QString> interval
+        = db->getOption(QStringLiteral("SyncIntervall"), QStringLiteral("60"));
+    qApp->setProperty("SyncIntervall", interval.orIfFailed(QStringLiteral("0")).toInt());
+    // A database the start found unusable was told of already.
+    if (!interval.ok() && db->startProblem().isEmpty())
+        Statics::showMessage(nullptr,
+                             tr("Der Abstand der automatischen Synchronisation konnte nicht "
+                                "gelesen werden: %1\n\nDie automatische Synchronisation bleibt "
+                                "bis zum nächsten Start ausgeschaltet; mit F5 synchronisierst Du "
+                                "von Hand.")
+                                 .arg(interval.error()),
+                             1);
 
     connect(WriteFailures::instance(), &WriteFailures::failed, this,
             &MainWindow::databaseWriteFailed);

@@ -181,10 +181,18 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
         const auto stop = [&](const QString &table, const QString &reason) {
             result.outcome = Outcome::Stopped;
             result.table = table;
-            result.error
-                = QCoreApplication::translate(
-                      "MySqlTransfer", "Die Übertragung wurde bei der Tabelle „%1“ abgebrochen: %2")
-                      .arg(table, reason);
+            result.error = (table.isEmpty()
+                                ? QCoreApplication::translate(
+                                      "MySqlTransfer", "Die Übertragung wurde abgebrochen: %1")
+                                      .arg(reason)
+                                : QCoreApplication::translate(
+                                      "MySqlTransfer",
+                                      "Die Übertragung wurde bei der Tabelle „%1“ abgebrochen: %2")
+                                      .arg(table, reason))
+                + QLatin1Char(' ')
+                + QCoreApplication::translate(
+                               "MySqlTransfer",
+                               "Die MySQL Datenbank enthält unverändert ihre bisherigen Daten.");
             qCInfo(lcDb).noquote() << result.error;
             log.line(result.error);
         };
@@ -197,25 +205,42 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
                                     : errors.first().value(QStringLiteral("Code")).toString();
         };
 
+        // Every table is emptied and filled in one transaction: a failure, a table that
+        // can't be copied or a connection lost on the way leaves the shared database as it
+        // was, all its tables with their old rows. Copied table by table, a stop would leave
+        // the articles of the new data with the pictures and variations of the old.
+        Transaction all(*m_target);
+        if (!all.isOpen())
+            stop(QString(), m_target->lastErrorText);
+        bool strict = false;
+
+        // Rows sent and left out; they count once the transaction is kept.
+        int copied = 0;
+        int skipped = 0;
         const int tableCount = tables.size();
         for (int i = 0; i < tableCount && result.outcome == Outcome::Completed; ++i) {
             const QString &table = tables.at(i);
             // SQLite's own bookkeeping has no counterpart on MySQL.
             if (table.startsWith(QLatin1String("sqlite_")))
                 continue;
-
             // Strict for the transfer: a value MySQL can't store is refused (and counted)
-            // instead of being cut or turned into question marks. Set for every table: a
-            // connection opened again meanwhile has the program's own settings.
-            if (!m_target->executeSQL(
+            // instead of being cut or turned into question marks. Set inside the transaction:
+            // a connection opened again before it has the program's own settings.
+            if (!strict
+                && !m_target->executeSQL(
                     QStringLiteral("SET SESSION sql_mode='STRICT_ALL_TABLES,"
                                    "NO_BACKSLASH_ESCAPES,NO_ENGINE_SUBSTITUTION'"))) {
                 stop(table, m_target->lastErrorText);
                 break;
             }
+            strict = true;
+
+            // Not read, or MySQL has no such table: the transfer stops. Copied without its
+            // columns, every row would be one of defaults; left out, the shared database
+            // would keep that table's old rows beside the others' new ones.
             const Read<SqlRows> shown
                 = m_target->select(QStringLiteral("SHOW COLUMNS FROM ") + quotedName(table));
-            if (!shown.ok() && m_target->lastOutcome() != Database::Outcome::Refused) {
+            if (!shown.ok()) {
                 stop(table, shown.error());
                 break;
             }
@@ -223,8 +248,8 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
             const QString localName = QLatin1Char('"')
                 + QString(table).replace(QLatin1Char('"'), QLatin1String("\"\""))
                 + QLatin1Char('"');
-            // The rows to come and, for a table skipped, the rows left out: not read, the local
-            // file can't be read, and the transfer stops here.
+            // The rows to come: not read, the local file can't be read, and the transfer
+            // stops here.
             int rowCount = 0;
             {
                 QSqlQuery count(local);
@@ -237,37 +262,15 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
             }
             if (progress)
                 progress({ table, i + 1, tableCount, 0, rowCount });
-            // Refused, MySQL has no such table (or shows it to nobody): it is skipped like one
-            // whose DELETE is refused. Copied without its columns, every row would be one of
-            // defaults.
-            if (!shown.ok()) {
-                qCInfo(lcDb).noquote() << shown.error() + QStringLiteral("skipping...");
-                log.line(shown.error() + QStringLiteral("skipping..."));
-                result.skippedRows += rowCount;
-                continue;
-            }
             QSet<QString> targetColumns;
             for (const auto &row : *shown)
                 targetColumns.insert(row.value(QStringLiteral("Field")).toString());
 
-            // Emptied and filled in one transaction: a failure, or a connection lost on the
-            // way, leaves the table as it was.
-            Transaction refill(*m_target);
-            if (!refill.isOpen()) {
-                stop(table, m_target->lastErrorText);
-                break;
-            }
             const QString deletion = QStringLiteral("DELETE FROM ") + quotedName(table);
             log.line(deletion);
             if (!m_target->executeSQL(deletion)) {
-                if (m_target->lastOutcome() != Database::Outcome::Refused) {
-                    stop(table, m_target->lastErrorText);
-                    break;
-                }
-                qCInfo(lcDb).noquote() << m_target->lastErrorText + QStringLiteral("skipping...");
-                log.line(m_target->lastErrorText + QStringLiteral("skipping..."));
-                result.skippedRows += rowCount;
-                continue;
+                stop(table, m_target->lastErrorText);
+                break;
             }
 
             QSqlQuery rows(local);
@@ -285,9 +288,6 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
             const int rowsPerStatement = qBound(
                 1, kValuesPerStatement / std::max(1, int(columns.size())), kRowsPerStatement);
 
-            // Rows of this table sent and left out: they count once its transaction is kept.
-            int copied = 0;
-            int skipped = 0;
             // The rows waiting to be sent, each as its "(…)" text.
             QStringList pending;
             qint64 pendingChars = 0;
@@ -311,7 +311,7 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
                     return true;
                 // A row MySQL refuses is left out, and the statement that carried it undone
                 // alone (MySQL undoes a failed statement, not its transaction); every other
-                // failure stops the transfer and undoes the table.
+                // failure stops the transfer and undoes all of it.
                 const Database::FailureTolerated leftOut(*m_target);
                 const QStringList batch = std::exchange(pending, QStringList());
                 pendingChars = 0;
@@ -373,19 +373,31 @@ MySqlTransfer::Result MySqlTransfer::run(const ProgressHandler &progress)
                 stop(table, DatabaseErrors::describe(rows.lastError().text()));
                 break;
             }
-            if (!refill.commit()) {
-                stop(table,
-                     m_target->lastOutcome() == Database::Outcome::Unknown
-                         ? QCoreApplication::translate(
-                               "MySqlTransfer",
-                               "ob sie übertragen wurde, ist nicht bekannt (%1). Bitte übertrage "
-                               "die Daten noch einmal.")
-                               .arg(m_target->lastErrorText)
-                         : m_target->lastErrorText);
-                break;
+        }
+
+        if (result.outcome == Outcome::Completed) {
+            if (all.commit()) {
+                result.copiedRows = copied;
+                result.skippedRows = skipped;
+            } else {
+                result.outcome = Outcome::Stopped;
+                result.error = m_target->lastOutcome() == Database::Outcome::Unknown
+                    ? QCoreApplication::translate(
+                          "MySqlTransfer",
+                          "Ob die Daten übertragen wurden, ist nicht bekannt (%1): die MySQL "
+                          "Datenbank enthält entweder alle übertragenen Daten oder unverändert "
+                          "ihre bisherigen. Bitte übertrage die Daten noch einmal.")
+                          .arg(m_target->lastErrorText)
+                    : QCoreApplication::translate(
+                          "MySqlTransfer",
+                          "Die Übertragung konnte nicht abgeschlossen werden (%1). Die MySQL "
+                          "Datenbank enthält unverändert ihre bisherigen Daten.")
+                          .arg(m_target->lastErrorText);
+                qCInfo(lcDb).noquote() << result.error;
+                log.line(result.error);
             }
-            result.copiedRows += copied;
-            result.skippedRows += skipped;
+        } else {
+            all.rollback();
         }
 
         if (result.outcome == Outcome::Completed)

@@ -11,12 +11,13 @@ class QSqlRecord;
 
 // Copies every table of a local SQLite database file into the shared MySQL database:
 // each MySQL table of the same name is emptied and refilled with the local rows (the
-// columns both sides have, key values included), many rows per INSERT. A table is emptied
-// and refilled in one transaction: it holds either its old rows or all the new ones. Rows
-// MySQL refuses for their data (a text its character set can't hold, a value too long, a
-// duplicate key) are left out and counted; a table MySQL has not got is skipped. Any other
-// failure, or a statement whose outcome is not known, stops the transfer at that table.
-// Every step is written to a log.
+// columns both sides have, key values included), many rows per INSERT. All tables are
+// emptied and refilled in one transaction: the shared database holds either its old rows in
+// every table or all the new ones. Rows MySQL refuses for their data (a text its character
+// set can't hold, a value too long, a duplicate key) are left out and counted. Any other
+// failure (a table MySQL has not got or whose columns or emptying it refuses, a lost
+// connection) stops the transfer and keeps nothing of it; a commit whose outcome is not
+// known is told as such. Every step is written to a log.
 class MySqlTransfer
 {
 public:
@@ -38,11 +39,11 @@ public:
         // Why the transfer stopped, naming the table, or why the local file could not be read,
         // as the seller reads it.
         QString error;
-        // The table the transfer stopped at.
+        // The table the transfer stopped at; empty when it stopped before or after the tables.
         QString table;
-        // Rows of the tables transferred whole.
+        // Rows copied, once the transfer is kept.
         int copiedRows = 0;
-        // Rows not copied: refused rows and the rows of tables MySQL has not got.
+        // Rows MySQL refused for what they hold, left out of a transfer that was kept.
         int skippedRows = 0;
     };
 

@@ -66,12 +66,15 @@ bool useStored(const QByteArray &content, const QString &ackPath, Answer &answer
 
 // Reuses the cache file `name` when it is fresh and holds a successful reply; a file that
 // can't be read is forgotten. Otherwise `send` asks the marketplace, and a reply whose
-// acknowledgement (`ackPath`) is "Success" is kept in the cache. With `strict`, a reply
-// with warnings counts as failed; else it is used but not kept. When no fresh reply can be
-// had, an older cache file still serves (marked stale, with the reason): old lists are
-// better than none.
+// acknowledgement (`ackPath`) is "Success" is kept in the cache, once `keep` (when given)
+// has stored what the caller makes of it: a reply whose rows were not stored is asked for
+// again next time instead of standing for them for 7 days. With `strict`, a reply with
+// warnings counts as failed; else it is used but not kept. When no fresh reply can be had,
+// an older cache file still serves (marked stale, with the reason): old lists are better
+// than none.
 Answer cachedAnswer(const ReferenceCache &cache, const QString &name, const QString &ackPath,
-                    bool strict, const std::function<MarketplaceReply()> &send)
+                    bool strict, const std::function<MarketplaceReply()> &send,
+                    const std::function<bool(const Answer &)> &keep = {})
 {
     Answer answer;
     const QByteArray stored = cache.fresh(name);
@@ -95,7 +98,8 @@ Answer cachedAnswer(const ReferenceCache &cache, const QString &name, const QStr
     answer.ok = true;
     answer.root = reply.root;
     answer.raw = reply.raw;
-    if (isSuccess(reply.ack))
+    const bool kept = !keep || keep(answer);
+    if (kept && isSuccess(reply.ack))
         cache.store(name, reply.raw);
     return answer;
 }
@@ -340,26 +344,11 @@ QList<QMap<QString, QString>> Api_Ebay::getStore(const QString &siteId, int acco
     const ReferenceCache cache(db, m_sandbox);
     const QString name = QStringLiteral("ap2_getStore_") + QString::number(accountId)
         + QLatin1Char('_') + siteId.trimmed() + QStringLiteral(".xml");
-    bool fetched = false;
-    const Answer answer = cachedAnswer(cache, name, QStringLiteral("Ack"), false, [&] {
-        fetched = true;
-        TradingTransport::Call call;
-        call.name = QStringLiteral("GetStore");
-        call.siteId = siteId;
-        call.fields = [](QXmlStreamWriter &xml) {
-            xml.writeTextElement(QStringLiteral("CategoryStructureOnly"), QStringLiteral("true"));
-        };
-        return transport().send(call, m_token);
-    });
-    m_staleReason = answer.staleReason();
-    if (!answer.ok) {
-        m_lastFail = answer.failure;
-        return {};
-    }
-    if (fetched && !answer.stale) {
-        // The rows of the account and site are replaced only by a shop that was read, and
-        // all at once: while the marketplace can't be reached, or the new ones can't be
-        // stored, the stored ones still serve.
+    // The rows of the account and site are replaced only by a shop that was read, and all
+    // at once: while the marketplace can't be reached, or the new ones can't be stored, the
+    // stored ones still serve, and the reply is not kept, so the next opening asks again.
+    QString notStored;
+    const auto storeRows = [&](const Answer &fetched) {
         Transaction replace(db);
         // GetStore reply: Store/CustomCategories/CustomCategory, nested ChildCategory.
         const bool stored = replace.isOpen()
@@ -367,16 +356,35 @@ QList<QMap<QString, QString>> Api_Ebay::getStore(const QString &siteId, int acco
                                   .arg(accountId)
                                   .arg(site))
             && storeCategories(db, accountId, site,
-                               answer.root.at(QStringLiteral("Store/CustomCategories")),
+                               fetched.root.at(QStringLiteral("Store/CustomCategories")),
                                QStringLiteral("CustomCategory"), QStringLiteral("0"), 1)
             && replace.commit();
         if (!stored) {
             qCWarning(lcNet).noquote()
                 << "The shop categories could not be stored:" << db->lastErrorText;
-            m_staleReason = tr("Die Shop-Kategorien konnten nicht gespeichert werden, es werden "
-                               "die zuletzt gespeicherten gezeigt: %1")
-                                .arg(db->lastErrorText);
+            notStored = tr("Die Shop-Kategorien konnten nicht gespeichert werden, es werden "
+                           "die zuletzt gespeicherten gezeigt: %1")
+                            .arg(db->lastErrorText);
         }
+        return stored;
+    };
+    const Answer answer = cachedAnswer(
+        cache, name, QStringLiteral("Ack"), false,
+        [&] {
+            TradingTransport::Call call;
+            call.name = QStringLiteral("GetStore");
+            call.siteId = siteId;
+            call.fields = [](QXmlStreamWriter &xml) {
+                xml.writeTextElement(QStringLiteral("CategoryStructureOnly"),
+                                     QStringLiteral("true"));
+            };
+            return transport().send(call, m_token);
+        },
+        storeRows);
+    m_staleReason = notStored.isEmpty() ? answer.staleReason() : notStored;
+    if (!answer.ok) {
+        m_lastFail = answer.failure;
+        return {};
     }
 
     const Read<SqlRows> stored = db->select(

@@ -107,47 +107,39 @@ void Planning::accept()
     }
 
     const bool fromScheduled = m_folder.toInt() == SpecialFolderId::Scheduled;
-    int keptOldStart = 0;
     m_outcomeUnknown = false;
     m_failure.clear();
-    // The jobs the articles have at the service now, read all before any is withdrawn: one
+    // The jobs the articles have at the service now, read all before anything is written: one
     // that could not be read would be started (and paid for) twice. Not read, nothing is
     // withdrawn or planned, and the window says why.
     QStringList ids;
     for (const QString &id : qAsConst(m_ids))
         ids << QString::number(id.toInt());
-    const Read<SqlRows> jobs
-        = m_db->select(QStringLiteral("SELECT id, Planned_Interval FROM articles WHERE id IN (")
-                       + ids.join(QLatin1Char(',')) + QLatin1Char(')'));
+    const Read<SqlRows> jobs = m_db->select(
+        QStringLiteral("SELECT id, Planned_Interval, Planned FROM articles WHERE id IN (")
+        + ids.join(QLatin1Char(',')) + QLatin1Char(')'));
     if (!jobs.ok()) {
         m_failure = jobs.error();
         done(QDialog::Accepted);
         return;
     }
-    QHash<QString, QString> jobOf;
+    QHash<QString, QPair<QString, QString>> oldStartOf; // job id and start, by article
     for (const ArticleRow &row : *jobs)
-        jobOf.insert(row.value(QStringLiteral("id")).toString(),
-                     row.value(QStringLiteral("Planned_Interval")).toString());
-    // The old jobs are withdrawn first; the new starts of the others are then stored in one
-    // transaction.
-    QStringList planned;
-    for (const QString &id : qAsConst(ids)) {
-        const QString jobId = jobOf.value(id);
-        // An uploaded article is planned anew only once its old job is gone; otherwise
-        // it would be started (and paid for) twice.
-        if (!jobId.isEmpty() && !m_service->withdraw(jobId)) {
-            ++keptOldStart;
-            continue;
-        }
-        planned << id;
-    }
+        oldStartOf.insert(row.value(QStringLiteral("id")).toString(),
+                          { row.value(QStringLiteral("Planned_Interval")).toString(),
+                            row.value(QStringLiteral("Planned")).toString() });
 
+    // The new starts are stored first, in one transaction; an article with a job at the
+    // service keeps naming it. Only once they are stored are the old jobs withdrawn: a
+    // write that fails leaves every article with its old job and start, at the service as
+    // in its row.
+    QStringList rescheduled; // articles whose old job is to be withdrawn
     int moved = 0;
     bool written = false;
     {
         Transaction command(m_db.get());
         written = command.isOpen();
-        for (const QString &id : qAsConst(planned)) {
+        for (const QString &id : qAsConst(ids)) {
             if (!written)
                 break;
             // The folder it comes back to is the one stored now, written as a value; an
@@ -164,13 +156,17 @@ void Planning::accept()
                 continue; // deleted meanwhile
             const bool scheduled = currentFolder.toInt() == SpecialFolderId::Scheduled;
             const QString at = start.toString(kDateTimeFormat);
+            const bool hasJob = !oldStartOf.value(id).first.isEmpty();
+            const QString job = hasJob ? QString() : QStringLiteral("Planned_Interval='', ");
             const QString sql = fromScheduled || scheduled
-                ? QStringLiteral("UPDATE articles SET Planned_Interval='', Planned='") + at
+                ? QStringLiteral("UPDATE articles SET ") + job + QStringLiteral("Planned='") + at
                     + QStringLiteral("' WHERE id=") + id
                 : QStringLiteral("UPDATE articles SET Folder=-3, FolderOld=") + currentFolder
-                    + QStringLiteral(", Planned_Interval='', Planned='") + at
+                    + QStringLiteral(", ") + job + QStringLiteral("Planned='") + at
                     + QStringLiteral("' WHERE id=") + id;
             written = m_db->executeSQL(sql);
+            if (hasJob)
+                rescheduled << id;
             if (!fromScheduled && !scheduled)
                 ++moved;
             if (m_ui->IntervallBox->value() > 0)
@@ -187,20 +183,68 @@ void Planning::accept()
         emit ChangeFolderCount(m_folder.toInt(), -1, false);
         emit ChangeFolderCount(SpecialFolderId::Scheduled, 1, false);
     }
+    if (written)
+        withdrawOldJobs(rescheduled, oldStartOf);
+    done(QDialog::Accepted);
+}
 
-    if (keptOldStart > 0) {
-        const QString text = keptOldStart == 1
-            ? tr("1 Artikel behält seinen bisherigen Starttermin, weil sein Auftrag bei der "
-                 "Startzeitplanung nicht zurückgezogen werden konnte. Bitte versuche es später "
-                 "noch einmal.")
-            : tr("%1 Artikel behalten ihren bisherigen Starttermin, weil ihre Aufträge bei der "
-                 "Startzeitplanung nicht zurückgezogen werden konnten. Bitte versuche es später "
-                 "noch einmal.")
-                  .arg(keptOldStart);
-        Statics::showMessage(this, text, 1);
+void Planning::withdrawOldJobs(const QStringList &ids,
+                               const QHash<QString, QPair<QString, QString>> &oldStartOf)
+{
+    // Each old job is withdrawn, then the row handed to the listing worker, which uploads the
+    // new start. A job the service keeps gets its old start back in the row, as the service
+    // will start it then.
+    int keptOldStart = 0;
+    QStringList notStored; // why a row could not be brought in line with the service
+    int withdrawnNotHandedOver = 0;
+    int keptNotRestored = 0;
+    for (const QString &id : ids) {
+        const QString jobId = oldStartOf.value(id).first;
+        const QString sameJob = QStringLiteral(" WHERE id=") + id
+            + QStringLiteral(" AND Planned_Interval='") + Database::escapeString(jobId)
+            + QLatin1Char('\'');
+        if (m_service->withdraw(jobId)) {
+            if (!m_db->executeSQL(QStringLiteral("UPDATE articles SET Planned_Interval=''")
+                                      + sameJob,
+                                  Database::Repeat::Safe)) {
+                ++withdrawnNotHandedOver;
+                notStored << m_db->lastErrorText;
+            }
+            continue;
+        }
+        ++keptOldStart;
+        if (!m_db->executeSQL(QStringLiteral("UPDATE articles SET Planned='")
+                                  + Database::escapeString(oldStartOf.value(id).second)
+                                  + QLatin1Char('\'') + sameJob,
+                              Database::Repeat::Safe)) {
+            ++keptNotRestored;
+            notStored << m_db->lastErrorText;
+        }
     }
 
-    done(QDialog::Accepted);
+    QStringList texts;
+    if (keptOldStart > 0)
+        texts << (keptOldStart == 1
+                      ? tr("1 Artikel behält seinen bisherigen Starttermin, weil sein Auftrag bei "
+                           "der Startzeitplanung nicht zurückgezogen werden konnte. Bitte "
+                           "versuche es später noch einmal.")
+                      : tr("%1 Artikel behalten ihren bisherigen Starttermin, weil ihre Aufträge "
+                           "bei der Startzeitplanung nicht zurückgezogen werden konnten. Bitte "
+                           "versuche es später noch einmal.")
+                            .arg(keptOldStart));
+    if (keptNotRestored > 0)
+        texts << tr("Bei %1 davon zeigt die Artikelliste trotzdem den neuen Termin, weil der "
+                    "bisherige nicht wieder eingetragen werden konnte: %2")
+                     .arg(keptNotRestored)
+                     .arg(notStored.constLast());
+    if (withdrawnNotHandedOver > 0)
+        texts << tr("Der bisherige Auftrag von %1 Artikel wurde bei der Startzeitplanung "
+                    "zurückgezogen, der neue Starttermin konnte aber nicht zur Übergabe "
+                    "vorgemerkt werden (%2). Bitte plane diese Artikel noch einmal.")
+                     .arg(withdrawnNotHandedOver)
+                     .arg(notStored.constFirst());
+    if (!texts.isEmpty())
+        Statics::showMessage(this, texts.join(QStringLiteral("\n\n")), 1);
 }
 
 void Planning::infoVerify()

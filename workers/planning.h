@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QHash>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -58,6 +60,12 @@ private slots:
     void on_PlanningTime_userTimeChanged(const QTime &time);
 
 private:
+    // After the new starts of `ids` were stored: withdraws each one's old job (by article:
+    // job id and start) and hands the article over for its new start, or puts its old start
+    // back where the service keeps the job; says what could not be done.
+    void withdrawOldJobs(const QStringList &ids,
+                         const QHash<QString, QPair<QString, QString>> &oldStartOf);
+
     std::unique_ptr<Ui::Planning> m_ui;
     std::unique_ptr<Database> m_db;
     std::unique_ptr<ScheduledStartService> m_service;

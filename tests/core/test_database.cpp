@@ -10,6 +10,8 @@
 #include <QSqlRecord>
 #include <QTemporaryDir>
 
+#include <optional>
+
 using TestSupport::Backend;
 using TestSupport::TableSnapshot;
 
@@ -59,6 +61,8 @@ private slots:
     void rowsReadWholeAsTheDriverReadsThem();
     void failuresReportTheDriversError();
     void optionsKeepEmptyValuesAndSurviveARestart();
+    void optionWriteRefused_data();
+    void optionWriteRefused();
     void selectReturnsRowsAsMaps();
     void dateOrderWorksInBothDialects();
     void duplicateRowCopiesPicturesAndVariations();
@@ -356,6 +360,60 @@ void TestDatabase::optionsKeepEmptyValuesAndSurviveARestart()
 
 // In a join the later table's value wins for a shared name: "articles.*" last gives the
 // article's id, the one every update goes to.
+void TestDatabase::optionWriteRefused_data()
+{
+    QTest::addColumn<QString>("before"); // the stored value; null: none
+    QTest::addColumn<QString>("refused"); // the statement refused on the options table
+    QTest::addColumn<bool>("inTransaction");
+    QTest::addColumn<bool>("stored");
+    QTest::newRow("first value, insert refused") << QString() << "INSERT" << false << false;
+    QTest::newRow("first value, insert refused in a transaction")
+        << QString() << "INSERT" << true << false;
+    QTest::newRow("changed value, update refused") << "5"
+                                                   << "UPDATE" << false << false;
+    QTest::newRow("first value, update refused") << QString() << "UPDATE" << false << true;
+    QTest::newRow("changed value, insert refused") << "5"
+                                                   << "INSERT" << true << true;
+}
+
+// A value that is not stored is not reported as stored, nor is the transaction it is part of
+// kept.
+void TestDatabase::optionWriteRefused()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, refused);
+    QFETCH(bool, inTransaction);
+    QFETCH(bool, stored);
+    APP_TEST_DATABASE(t);
+    Database &db = *t.db();
+    if (!before.isNull())
+        QVERIFY(db.setOption("SyncIntervall", before));
+    QVERIFY(db.setOption("NotiNewSale", "1"));
+    QVERIFY(TestSupport::refuseRows(&db, "options", refused, "Platte voll"));
+
+    bool ok = false;
+    {
+        std::optional<Transaction> transaction;
+        if (inTransaction)
+            transaction.emplace(db);
+        // Written with another option: in a transaction both are kept, or neither.
+        ok = db.setOption("SyncIntervall", "15");
+        if (inTransaction) {
+            ok = db.setOption("NotiNewSale", "0") && ok;
+            ok = transaction->commit() && ok;
+        }
+    }
+    QCOMPARE(ok, stored);
+    if (!stored)
+        QVERIFY2(db.lastErrorText.contains("Platte voll"), qPrintable(db.lastErrorText));
+    QCOMPARE(db.getOption("SyncIntervall", "-").value(),
+             stored                ? QString("15")
+                 : before.isNull() ? QString("-")
+                                   : before);
+    QCOMPARE(db.getOption("NotiNewSale", "-").value(),
+             QString(inTransaction && stored ? "0" : "1"));
+}
+
 void TestDatabase::selectReturnsRowsAsMaps()
 {
     APP_TEST_DATABASE(t);

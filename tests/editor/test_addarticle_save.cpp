@@ -10,6 +10,7 @@
 #include "tests/support/blackpng.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/helddecodes.h"
+#include "tests/support/sqlitereadcut.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
@@ -112,6 +113,8 @@ private slots:
     void picturesByWhoNamedThem_data();
     void picturesByWhoNamedThem();
     void unreadPicturesKept();
+    void unreadTemplatePicturesKept_data();
+    void unreadTemplatePicturesKept();
     void variations();
     void variationPictures();
     void description_data();
@@ -951,6 +954,74 @@ void TestAddArticleSave::unreadPicturesKept()
         images << row.value("image").toString();
     QCOMPARE(images, QStringList({ "k0.png", "k1.png" }));
     QCOMPARE(stored(id).value("ImageThumb").toString(), QString("thumb_k0.png"));
+}
+
+void TestAddArticleSave::unreadTemplatePicturesKept_data()
+{
+    QTest::addColumn<bool>("cut"); // the read cut after its first row; else refused whole
+    QTest::addColumn<bool>("asTemplate"); // saved onto itself as a template; else with OK
+    QTest::newRow("refused, saved as the template") << false << true;
+    QTest::newRow("cut short, saved as the template") << true << true;
+    QTest::newRow("cut short, saved") << true << false;
+}
+
+// A template whose picture rows could not be read (or only some of them) keeps them all when
+// it is saved, as a template onto itself or with OK.
+void TestAddArticleSave::unreadTemplatePicturesKept()
+{
+    QFETCH(bool, cut);
+    QFETCH(bool, asTemplate);
+    Database *db = m_t->db();
+    if (cut && db->isMySQL)
+        QSKIP("The server hands a result over whole; a refused read is the other row");
+    const int id = article({ { "Folder", -100 }, { "TemplateName", "Loks" } });
+    const QString folder = db->getCurrentAdImageDir();
+    for (int i = 0; i < 2; ++i) {
+        QVERIFY(db->insertSqlClean(
+                    { { "article_id", id }, { "image", QString("v%1.png").arg(i) }, { "sort", i } },
+                    "articles_images")
+                > 0);
+        pictureFile(folder + QString("v%1.png").arg(i));
+    }
+    TestSupport::SqliteReadCut reads;
+    if (cut) {
+        reads.cutAfter("FROM articles_images WHERE article_id=" + QByteArray::number(id), 1);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("interrupted"));
+    } else {
+        QVERIFY(db->executeSQL("ALTER TABLE articles_images RENAME TO articles_images_away"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("articles_images"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("articles_images"));
+    }
+    AddArticle editor(nullptr, id, -100, false);
+    if (!cut)
+        QVERIFY(db->executeSQL("ALTER TABLE articles_images_away RENAME TO articles_images"));
+    QCOMPARE(reads.cuts(), cut ? 1 : 0);
+    QVERIFY2(m_answers->lastMessageText().startsWith(
+                 "Die Bilder des Artikels konnten nicht gelesen werden: "),
+             qPrintable(m_answers->lastMessageText()));
+    EditorFixture::apply(&editor, { "SubTitle=neu gefasst" });
+    if (asTemplate) {
+        m_answers->pushQuestion(true); // the template of that name is overwritten
+        onNextModal([](QDialog *chooser) {
+            chooser->findChild<QLineEdit *>("lineEdit")->setText("Loks");
+            chooser->accept();
+            return true;
+        });
+        editor.findChild<QPushButton *>("SaveToTemplateButton")->click();
+        QTRY_COMPARE(m_answers->lastMessageText(), QString("Die Vorlage wurde gespeichert"));
+    } else {
+        editor.accept();
+        QTRY_COMPARE(editor.result(), 1);
+    }
+
+    QCOMPARE(db->selectCount("SELECT id FROM articles WHERE TemplateName='Loks'").value(), 1);
+    QCOMPARE(stored(id).value("SubTitle").toString(), QString("neu gefasst"));
+    QStringList images;
+    for (const auto &row : db->select("SELECT image FROM articles_images WHERE article_id="
+                                      + QString::number(id) + " ORDER BY sort")
+                               .value())
+        images << row.value("image").toString();
+    QCOMPARE(images, QStringList({ "v0.png", "v1.png" }));
 }
 
 // The summary columns follow each step on the variations page; a running listing's variation

@@ -8,6 +8,7 @@
 #include "tests/support/messagecapture.h"
 #include "tests/support/mysqlproxy.h"
 #include "tests/support/pausewatch.h"
+#include "tests/support/sqlitereadcut.h"
 #include "tests/support/testmain.h"
 
 #include <QDir>
@@ -485,6 +486,49 @@ private slots:
         QVERIFY(!cleaned.compacted);
         QVERIFY2(!cleaned.error.isEmpty() && !cleaned.ok(), qPrintable(cleaned.error));
         QCOMPARE(cleaned.sizeAfter, 0);
+    }
+
+    // The count of the emptied articles not read whole (cut after its first row on the local
+    // file, refused by the server): nothing is removed, the failure is told, and no count that
+    // was not read is taken for none.
+    void countNotRead()
+    {
+        const bool mysql = currentBackend() == TestSupport::Backend::MySQL;
+        std::unique_ptr<TestSupport::MySqlProxy> proxy;
+        std::unique_ptr<TestSupport::TestDatabase> data;
+        if (mysql) {
+            proxy = std::make_unique<TestSupport::MySqlProxy>(
+                TestSupport::MySqlServer::fromEnvironment());
+            QVERIFY(proxy->isListening());
+            data = std::make_unique<TestSupport::TestDatabase>(proxy->server());
+        } else {
+            data = std::make_unique<TestSupport::TestDatabase>(TestSupport::Backend::SQLite);
+        }
+        QVERIFY2(data->error().isEmpty(), qPrintable(data->error()));
+        Database *db = data->db();
+        for (int i = 0; i < 3; ++i) {
+            const int id = TestSupport::insertArticle(db, { { "Folder", -5 }, { "Trash", 1 } });
+            QVERIFY(db->insertSqlClean({ { "article_id", id }, { "image", "b.jpg" } },
+                                       "articles_images")
+                    > 0);
+        }
+        TestSupport::SqliteReadCut cut;
+        cut.alsoOn(db->connection());
+        const QByteArray count = "SELECT id FROM articles WHERE Trash=1";
+        if (mysql)
+            proxy->refuse(count);
+        else
+            cut.cutAfter(count, 1);
+        TestSupport::MessageCapture log({ "app.db" });
+
+        const Database::Cleaned cleaned = db->cleanDB();
+        QCOMPARE(mysql ? proxy->refusals() : cut.cuts(), 1);
+        QVERIFY2(!cleaned.error.isEmpty() && !cleaned.ok(), qPrintable(cleaned.error));
+        QVERIFY(!cleaned.removedStored && !cleaned.compacted);
+        QCOMPARE(cleaned.removed, 0);
+        QCOMPARE(db->selectCount("SELECT id FROM articles WHERE Trash=1").value(), 3);
+        QCOMPARE(db->selectCount("SELECT id FROM articles_images").value(), 3);
+        QCOMPARE(log.count("A failed read was taken"), 0);
     }
 
     // Folders the tree can only show out of place (their parent is gone, or they are caught in

@@ -70,6 +70,8 @@ private slots:
     void interrupted();
     void notRead_data();
     void notRead();
+    void stopKeepsOld_data();
+    void stopKeepsOld();
 };
 
 void TestMySqlTransfer::setupFile_data()
@@ -179,15 +181,15 @@ void TestMySqlTransfer::interrupted_data()
     // the server stops answering within the articles table.
     QTest::addColumn<QByteArray>("statement");
     QTest::addColumn<int>("occurrence");
-    QTest::addColumn<bool>("written"); // the server's articles table holds the new rows
+    QTest::addColumn<bool>("written"); // the server's tables hold the new rows
     QTest::newRow("emptying") << QByteArray("DELETE FROM `articles`") << 1 << false;
     QTest::newRow("second batch") << QByteArray("INSERT INTO `articles`") << 2 << false;
-    QTest::newRow("commit") << QByteArray("COMMIT") << 0 << true;
+    QTest::newRow("commit") << QByteArray("COMMIT") << 1 << true;
     QTest::newRow("server hangs") << QByteArray() << 0 << false;
 }
 
 // A transfer that meets a lost answer or a hanging server stops at that table and says so;
-// every table holds its old rows or all the new ones, never a part, never none.
+// the shared database holds its old rows in every table or all the new ones, never a part.
 void TestMySqlTransfer::interrupted()
 {
     QFETCH(QByteArray, statement);
@@ -200,13 +202,6 @@ void TestMySqlTransfer::interrupted()
     QList<TableSnapshot> fresh;
     for (const QString &table : kTables)
         fresh << snapshot(local.db(), table);
-    // The tables in the order the transfer takes them, and the rows of those before articles.
-    QStringList order = local.db()->connection().tables();
-    order.removeAll("sqlite_sequence");
-    const int stoppedAt = order.indexOf("articles");
-    int before = 0;
-    for (const QString &table : order.mid(0, stoppedAt))
-        before += local.db()->selectCount("SELECT * FROM " + table).value();
     local.closeMain();
 
     // Short only where the server is to hang: elsewhere a busy machine must not look like one.
@@ -223,7 +218,7 @@ void TestMySqlTransfer::interrupted()
         old << snapshot(shared.db(), table);
 
     if (!statement.isEmpty())
-        proxy.cutAfter(statement, occurrence > 0 ? occurrence : stoppedAt + 1);
+        proxy.cutAfter(statement, occurrence);
     bool stalled = false;
     const QString logFile = shared.dataDir() + "mysql_transfer.log";
     MySqlTransfer transfer(shared.db(), local.dataDir() + Database::getDatabaseName(), logFile);
@@ -238,17 +233,17 @@ void TestMySqlTransfer::interrupted()
     QVERIFY(statement.isEmpty() ? stalled : proxy.cuts() == 1);
 
     QCOMPARE(int(result.outcome), int(MySqlTransfer::Outcome::Stopped));
-    QCOMPARE(result.table, QString("articles"));
-    QVERIFY2(
-        result.error.startsWith("Die Übertragung wurde bei der Tabelle „articles“ abgebrochen"),
-        qPrintable(result.error));
+    QCOMPARE(result.table, QString(statement == "COMMIT" ? "" : "articles"));
+    if (statement != "COMMIT")
+        QVERIFY2(
+            result.error.startsWith("Die Übertragung wurde bei der Tabelle „articles“ abgebrochen")
+                && result.error.endsWith("unverändert ihre bisherigen Daten."),
+            qPrintable(result.error));
     QCOMPARE(result.error.contains("nicht bekannt"), statement == "COMMIT");
-    QCOMPARE(result.copiedRows, before);
+    QCOMPARE(result.copiedRows, 0);
     for (int i = 0; i < kTables.size(); ++i) {
-        const int at = order.indexOf(kTables[i]);
-        const bool expectNew = at < stoppedAt || (at == stoppedAt && written);
         const auto changes
-            = TableSnapshot::diff(expectNew ? fresh[i] : old[i], snapshot(shared.db(), kTables[i]));
+            = TableSnapshot::diff(written ? fresh[i] : old[i], snapshot(shared.db(), kTables[i]));
         QVERIFY2(changes.isEmpty(),
                  qPrintable(kTables[i] + ":\n" + TableSnapshot::describe(changes)));
     }
@@ -266,8 +261,9 @@ void TestMySqlTransfer::notRead_data()
 }
 
 // What can't be read is not taken for "nothing": a local file whose tables can't be listed
-// transfers nothing and says so; a shared table whose columns can't be read is skipped and
-// keeps its rows (copied without its columns, every row would be one of defaults).
+// transfers nothing and says so; a shared table whose columns can't be read stops the
+// transfer, and every table keeps its rows (copied without its columns, every row would be
+// one of defaults; skipped, its old rows would stand beside the other tables' new ones).
 void TestMySqlTransfer::notRead()
 {
     QFETCH(QString, fault);
@@ -288,6 +284,9 @@ void TestMySqlTransfer::notRead()
     QVERIFY2(shared.error().isEmpty(), qPrintable(shared.error()));
     QVERIFY(shared.db()->insertSqlClean({ { "Title", "bleibt" } }, "articles") > 0);
     const TableSnapshot before = snapshot(shared.db(), "articles");
+    QList<TableSnapshot> old;
+    for (const QString &table : kTables)
+        old << snapshot(shared.db(), table);
     if (fault == "columns")
         proxy.refuse("SHOW COLUMNS FROM `articles`");
 
@@ -303,15 +302,104 @@ void TestMySqlTransfer::notRead()
         return;
     }
     QCOMPARE(proxy.refusals(), 1);
-    QCOMPARE(int(result.outcome), int(MySqlTransfer::Outcome::Completed));
-    QCOMPARE(result.skippedRows, 3);
-    QCOMPARE(snapshot(shared.db(), "articles_images").rowCount(), 3);
+    QCOMPARE(int(result.outcome), int(MySqlTransfer::Outcome::Stopped));
+    QCOMPARE(result.table, QString("articles"));
+    for (int i = 0; i < kTables.size(); ++i) {
+        const auto kept = TableSnapshot::diff(old[i], snapshot(shared.db(), kTables[i]));
+        QVERIFY2(kept.isEmpty(), qPrintable(kTables[i] + ":\n" + TableSnapshot::describe(kept)));
+    }
     QFile log(logFile);
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(log.readAll()).split("\r\n", Qt::SkipEmptyParts);
-    QVERIFY(!lines.filter("Refused by the test proxy").filter("skipping...").isEmpty());
     QVERIFY(!lines.contains("DELETE FROM `articles`"));
-    QCOMPARE(lines.last(), QString("Completed"));
+    QVERIFY(lines.last().contains("Refused by the test proxy"));
+    QVERIFY(!lines.contains("Completed"));
+}
+
+void TestMySqlTransfer::stopKeepsOld_data()
+{
+    QTest::addColumn<QString>("fault"); // refuse, cut: what the proxy does; drop: the table
+    QTest::addColumn<QByteArray>("statement"); // what it does it to; for drop: the table
+    QTest::newRow("pictures' insert refused")
+        << "refuse" << QByteArray("INSERT INTO `articles_images`");
+    QTest::newRow("pictures' emptying refused")
+        << "refuse" << QByteArray("DELETE FROM `articles_images`");
+    QTest::newRow("connection lost at the pictures")
+        << "cut" << QByteArray("INSERT INTO `articles_images`");
+    QTest::newRow("variations' columns refused")
+        << "refuse" << QByteArray("SHOW COLUMNS FROM `articles_variations`");
+    QTest::newRow("a table the server has not got") << "drop" << QByteArray("textshortcuts");
+}
+
+// Whatever stops the transfer after its first tables, the shared database keeps every table
+// as it was: no article of the new data beside the pictures or variations of the old.
+void TestMySqlTransfer::stopKeepsOld()
+{
+    QFETCH(QString, fault);
+    QFETCH(QByteArray, statement);
+    APP_REQUIRE_BACKEND(Backend::MySQL);
+    TestDatabase local(Backend::SQLite);
+    QVERIFY(local.error().isEmpty());
+    for (const char *title : { "Neu A", "Neu B" }) {
+        const int id = local.db()->insertSqlClean({ { "Title", title } }, "articles");
+        QVERIFY(
+            local.db()->insertSqlClean(
+                { { "article_id", id }, { "image", QString(title).replace(' ', '_') + ".jpg" } },
+                "articles_images")
+            > 0);
+        QVERIFY(local.db()->insertSqlClean({ { "article_id", id }, { "StartPrice", 3.5 } },
+                                           "articles_variations")
+                > 0);
+    }
+    local.closeMain();
+
+    TestSupport::MySqlProxy proxy(TestSupport::MySqlServer::fromEnvironment());
+    QVERIFY(proxy.isListening());
+    TestDatabase shared(proxy.server());
+    QVERIFY2(shared.error().isEmpty(), qPrintable(shared.error()));
+    for (const char *title : { "Alt X", "Alt Y" }) {
+        const int id = shared.db()->insertSqlClean({ { "Title", title } }, "articles");
+        QVERIFY(
+            shared.db()->insertSqlClean(
+                { { "article_id", id }, { "image", QString(title).replace(' ', '_') + ".jpg" } },
+                "articles_images")
+            > 0);
+        QVERIFY(shared.db()->insertSqlClean({ { "article_id", id }, { "StartPrice", 7.0 } },
+                                            "articles_variations")
+                > 0);
+    }
+    QVERIFY(shared.db()->setOption("Kennwort", "alt"));
+    if (fault == "drop")
+        QVERIFY(shared.db()->executeSQL("DROP TABLE `" + QString::fromUtf8(statement) + "`"));
+    QList<TableSnapshot> old;
+    for (const QString &table : kTables)
+        old << snapshot(shared.db(), table);
+    if (fault == "refuse")
+        proxy.refuse(statement);
+    else if (fault == "cut")
+        proxy.cutAfter(statement);
+
+    const QString logFile = shared.dataDir() + "mysql_transfer.log";
+    const MySqlTransfer::Result result
+        = MySqlTransfer(shared.db(), local.dataDir() + Database::getDatabaseName(), logFile)
+              .run(nullptr);
+
+    QCOMPARE(proxy.refusals() + proxy.cuts(), fault == "drop" ? 0 : 1);
+    for (int i = 0; i < kTables.size(); ++i) {
+        const auto changes = TableSnapshot::diff(old[i], snapshot(shared.db(), kTables[i]));
+        QVERIFY2(changes.isEmpty(),
+                 qPrintable(kTables[i] + ":\n" + TableSnapshot::describe(changes)));
+    }
+    QCOMPARE(int(result.outcome), int(MySqlTransfer::Outcome::Stopped));
+    QVERIFY2(
+        result.error.endsWith("Die MySQL Datenbank enthält unverändert ihre bisherigen Daten."),
+        qPrintable(result.error));
+    QCOMPARE(result.copiedRows, 0);
+    QFile log(logFile);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(log.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    QVERIFY(!lines.contains("Completed"));
+    QCOMPARE(lines.last(), result.error);
 }
 
 APP_TEST_GUILESS_MAIN(TestMySqlTransfer)

@@ -120,6 +120,8 @@ private slots:
     void optionsNotRead();
     void okDuringOutage_data();
     void okDuringOutage();
+    void firstValuesRefused_data() { TestSupport::addBackendRows(); }
+    void firstValuesRefused();
     void dataFolderTheStartRefuses_data();
     void dataFolderTheStartRefuses();
     void windowOnARefusedDataFolder();
@@ -634,6 +636,38 @@ void TestSetup::okDuringOutage()
     after.replaceInStrings(QRegularExpression("^(NotiNew\\w+)=0$"), "\\1=1");
     after.replaceInStrings("SyncIntervall=15", "SyncIntervall=30");
     QCOMPARE(storedOptions(outage.db()), after);
+}
+
+// Settings stored for the first time whose rows the database refuses: the dialog stays open
+// and says why, and nothing of that OK is stored.
+void TestSetup::firstValuesRefused()
+{
+    QFETCH(Backend, backend);
+    APP_REQUIRE_BACKEND(backend);
+    TestDatabase data(backend);
+    QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+    const QStringList before = storedOptions(data.db());
+    QVERIFY(before.filter("NotiNew").isEmpty());
+    QVERIFY(TestSupport::refuseRows(data.db(), "options", "INSERT", "Platte voll"));
+    const QString setupFile = data.dataDir() + "mysql.setup";
+    const auto setupWritten = [&setupFile] {
+        QFile file(setupFile);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("none");
+    };
+    const QByteArray setupBefore = setupWritten();
+    DialogAnswers answers;
+    Setup dialog(nullptr);
+    child<QSpinBox>(&dialog, "RefreshIntervall")->setValue(30);
+    press(dialog, QDialogButtonBox::Ok);
+
+    QCOMPARE(dialog.result(), 0);
+    const QStringList errors = messagesOf(answers, 2);
+    QCOMPARE(errors.size(), 1);
+    QVERIFY2(errors.first().startsWith("Die Einstellungen wurden nicht gespeichert: ")
+                 && errors.first().contains("Platte voll"),
+             qPrintable(errors.first()));
+    QCOMPARE(storedOptions(data.db()), before);
+    QCOMPARE(setupWritten(), setupBefore);
 }
 
 void TestSetup::dataFolderTheStartRefuses_data()

@@ -8,6 +8,7 @@
 #include "mainwindow/mainwindow.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/mainwindowfixture.h"
+#include "tests/support/sqlitereadcut.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
@@ -174,22 +175,37 @@ private slots:
     void syncInterval_data()
     {
         QTest::addColumn<QString>("stored"); // null: no option
+        QTest::addColumn<bool>("notRead"); // the read of the option fails
         QTest::addColumn<int>("expected");
-        QTest::newRow("no option") << QString() << 60;
-        QTest::newRow("not a number") << QStringLiteral("abc") << 0;
-        QTest::newRow("15 minutes") << QStringLiteral("15") << 15;
+        QTest::newRow("no option") << QString() << false << 60;
+        QTest::newRow("not a number") << QStringLiteral("abc") << false << 0;
+        QTest::newRow("15 minutes") << QStringLiteral("15") << false << 15;
+        // Switched off or not, it is not known: no rounds for this run, and the seller is told.
+        QTest::newRow("not read") << QStringLiteral("0") << true << 0;
+        QTest::newRow("no option, not read") << QString() << true << 0;
     }
     void syncInterval()
     {
         QFETCH(QString, stored);
+        QFETCH(bool, notRead);
         {
             Database folder(dataDir(), nullptr);
             if (!stored.isNull())
                 QVERIFY(folder.setOption(QStringLiteral("SyncIntervall"), stored));
         }
+        TestSupport::SqliteReadCut cut;
+        if (notRead)
+            cut.cutAfter("optionname = 'SyncIntervall'", 0);
         QVERIFY(startWindow(dataDir()));
+        QCOMPARE(cut.cuts(), notRead ? 1 : 0);
         QCOMPARE(qApp->property("SyncIntervall").type(), QVariant::Int);
         QTEST(qApp->property("SyncIntervall").toInt(), "expected");
+        const QStringList told = shownMessages().filter("automatische Synchronisation");
+        QCOMPARE(told.size(), notRead ? 1 : 0);
+        if (notRead)
+            QVERIFY2(told.first().startsWith("1 ")
+                         && told.first().contains("bis zum nächsten Start ausgeschaltet"),
+                     qPrintable(told.first()));
     }
 
     void titleAndAboutText_data() { TestSupport::addBackendRows(); }

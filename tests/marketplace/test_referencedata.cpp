@@ -381,6 +381,15 @@ void TestReferenceData::storeTableFaults()
                  && m_api->getStaleReason().contains("voll"),
              qPrintable(m_api->getStaleReason()));
 
+    // Its rows not stored, its answer is not kept either: the next opening asks again and
+    // stores them.
+    QVERIFY(!QFile::exists(cacheFile("ap2_getStore_1_16.xml")));
+    QVERIFY(db->executeSQL("DROP TRIGGER refuse_shopcats_insert"));
+    QCOMPARE(fetch("GetStore").size(), 8);
+    QVERIFY(m_api->getStaleReason().isEmpty());
+    QCOMPARE(m_server->requestCount(), 2);
+    QVERIFY(QFile::exists(cacheFile("ap2_getStore_1_16.xml")));
+
     // Its answer is fresh in the cache now: only the table is read.
     TestSupport::SqliteReadRefusal refusal("shopcats", true);
     refusal.alsoOn(db->connection());
@@ -388,7 +397,7 @@ void TestReferenceData::storeTableFaults()
     QVERIFY2(m_api->getLastFail().startsWith(
                  "Die Shop-Kategorien konnten nicht aus der Datenbank gelesen werden: "),
              qPrintable(m_api->getLastFail()));
-    QCOMPARE(m_server->requestCount(), 1);
+    QCOMPARE(m_server->requestCount(), 2);
     QCOMPARE(log.count("A failed read was taken"), 0);
 }
 

@@ -91,6 +91,8 @@ private slots:
     void tenMinuteRule();
     void schedule_data();
     void schedule();
+    void scheduleNotStored_data();
+    void scheduleNotStored();
     void unreadDatabase_data();
     void unreadDatabase();
     void endReason();
@@ -220,10 +222,11 @@ void TestDialogsWorkers::schedule_data()
     // An id without a row is not written and takes no slot.
     QTest::newRow("missing id in the middle") << -9 << QStringList { "", "-", "" } << none << 5
                                               << QStringList { first, "-", second } << "";
-    // An article whose job could not be withdrawn keeps its start and takes no slot.
+    // An article whose job could not be withdrawn keeps its start; its slot stays free (the
+    // starts are stored before the service is asked).
     QTest::newRow("rescheduled") << -3 << QStringList { "job 1/a", "J2", "", "J4" }
                                  << QStringList { "job 1/a" } << 5
-                                 << QStringList { first, "old", second, "old" }
+                                 << QStringList { first, "old", "2026-03-10 16:40:00", "old" }
                                  << "2 Artikel behalten";
 }
 
@@ -287,6 +290,94 @@ void TestDialogsWorkers::schedule()
     QCOMPARE(counts(spy), expected);
     QCOMPARE(answers.messages().size(), warning.isEmpty() ? 0 : 1);
     QVERIFY2(warning.isEmpty() || answers.lastMessageText().startsWith(warning),
+             qPrintable(answers.lastMessageText()));
+}
+
+void TestDialogsWorkers::scheduleNotStored_data()
+{
+    QTest::addColumn<bool>("shared"); // on the MariaDB server, else the local file
+    QTest::addColumn<QString>("refusedWhen"); // the article's UPDATE refused when this holds
+    QTest::addColumn<bool>("withdrawable"); // the service withdraws the old job
+    QTest::addColumn<bool>("asked"); // the service was asked to withdraw it
+    QTest::addColumn<QString>("columns"); // afterwards; "old" as before
+    QTest::addColumn<QString>("failure"); // part of the dialog's failure(); empty: none
+    QTest::addColumn<QString>("message"); // part of the dialog's message; empty: none
+    const QString fresh = QStringLiteral("2026-03-10 16:30:00");
+    // The new start is not stored: the old job stays at the service, the row names it.
+    QTest::newRow("new start refused")
+        << false << "NEW.Planned <> OLD.Planned" << true << false << "old"
+        << "Platte voll"
+        << "";
+    QTest::newRow("withdrawn, handed over")
+        << false << "1 = 0" << true << true << "-3|12|" + fresh + "|"
+        << ""
+        << "";
+    QTest::newRow("job kept, old start back") << false << "1 = 0" << false << true << "old"
+                                              << ""
+                                              << "1 Artikel behält seinen bisherigen";
+    QTest::newRow("job kept, old start refused")
+        << false << "NEW.Planned = '2026-03-12 09:00:00'" << false << true
+        << "-3|12|" + fresh + "|J1"
+        << ""
+        << "zeigt die Artikelliste trotzdem den neuen Termin";
+    QTest::newRow("withdrawn, handover refused")
+        << false << "NEW.Planned_Interval = ''" << true << true << "-3|12|" + fresh + "|J1"
+        << ""
+        << "Bitte plane diese Artikel noch einmal";
+    QTest::newRow("shared: new start refused")
+        << true << "NEW.Planned <> OLD.Planned" << true << false << "old"
+        << "Platte voll"
+        << "";
+    QTest::newRow("shared: withdrawn, handover refused")
+        << true << "NEW.Planned_Interval = ''" << true << true << "-3|12|" + fresh + "|J1"
+        << ""
+        << "Bitte plane diese Artikel noch einmal";
+}
+
+// An article planned again whose write fails keeps its old job at the service and in its row;
+// the service is changed only after the row is stored, and what could not be brought in line
+// afterwards is told.
+void TestDialogsWorkers::scheduleNotStored()
+{
+    QFETCH(bool, shared);
+    QFETCH(QString, refusedWhen);
+    QFETCH(bool, withdrawable);
+    QFETCH(bool, asked);
+    QFETCH(QString, columns);
+    QFETCH(QString, failure);
+    QFETCH(QString, message);
+    if (shared) {
+        APP_REQUIRE_BACKEND(TestSupport::Backend::MySQL);
+        // The local file's goes first: going, it clears what the server's publishes.
+        m_database.reset();
+        m_database = std::make_unique<TestSupport::TestDatabase>(TestSupport::Backend::MySQL);
+        QVERIFY2(m_database->error().isEmpty(), qPrintable(m_database->error()));
+        QVERIFY(m_database->db()->insertSqlClean({ { "accountname", "laden" } }, "accounts") > 0);
+    }
+    m_server->setReply(kWithdrawPath,
+                       FakeReply::ok(withdrawable ? "success" : "FAIL: Auftrag läuft"));
+    const int id = insertArticle(-3, 12, "2026-03-12 09:00:00", "J1");
+    const QString before = scheduleColumns(id);
+    QVERIFY(TestSupport::refuseRows(m_database->db(), "articles", "UPDATE", "Platte voll",
+                                    refusedWhen));
+    DialogAnswers answers;
+
+    Planning dialog(nullptr, QString::number(id), "-3", true, 0);
+    m_server->clearRequests(); // the credit
+    QCOMPARE(runModal(&dialog,
+                      [&] {
+                          child<QTimeEdit>(&dialog, "PlanningTime")->setTime(QTime(16, 30));
+                          click(&dialog);
+                      }),
+             int(QDialog::Accepted));
+
+    QCOMPARE(m_server->requestCount(), asked ? 1 : 0);
+    QCOMPARE(scheduleColumns(id), columns == "old" ? before : columns);
+    QVERIFY(!dialog.outcomeUnknown());
+    QCOMPARE(dialog.failure().isEmpty(), failure.isEmpty());
+    QVERIFY2(dialog.failure().contains(failure), qPrintable(dialog.failure()));
+    QCOMPARE(answers.messages().size(), message.isEmpty() ? 0 : 1);
+    QVERIFY2(message.isEmpty() || answers.lastMessageText().contains(message),
              qPrintable(answers.lastMessageText()));
 }
 

@@ -8,6 +8,7 @@
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/messagecapture.h"
 #include "tests/support/mysqlproxy.h"
+#include "tests/support/sqlitereadcut.h"
 #include "tests/support/tablesnapshot.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
@@ -109,6 +110,8 @@ private slots:
     void knownListingSetsWhatChanged();
     void switchesHoldForTheRound();
     void unreadSwitchesLoseThePage();
+    void cutReads_data();
+    void cutReads();
     void pageOfKnownListings();
     void newListingPicture_data();
     void newListingPicture();
@@ -482,6 +485,57 @@ void TestEbay::unreadSwitchesLoseThePage()
     readPage(page());
     QCOMPARE(values(db, id, "WatchCount"), QStringLiteral("5"));
     QVERIFY(m_news.isEmpty());
+}
+
+void TestEbay::cutReads_data()
+{
+    QTest::addColumn<QString>("read"); // "known": the account's known item ids; "switches"
+    QTest::newRow("known item ids") << "known";
+    QTest::newRow("notification switches") << "switches";
+}
+
+// A read of the local file cut short after its first row is no read of all rows: the known
+// item ids without the rest would import a known listing a second time, switches without the
+// rest would tell what the seller switched off. The round (or page) is left and read again.
+void TestEbay::cutReads()
+{
+    QFETCH(QString, read);
+    APP_TEST_DATABASE(tdb);
+    if (tdb.backend() == TestSupport::Backend::MySQL)
+        QSKIP("The server hands a result over whole; a refused one is a failed read");
+    Database *db = tdb.db();
+    TestSupport::SqliteReadCut cut;
+    cut.alsoOn(db->connection());
+    TestSupport::MessageCapture log({ QStringLiteral("app.db"), QStringLiteral("app.worker") });
+    if (read == "known") {
+        // Read in this order: the cut leaves out 500, the listing the marketplace reports.
+        const int other = addArticle(db, "ItemID=501");
+        const int known = addArticle(db, "ItemID=500");
+        QVERIFY(other > 0 && known > 0);
+        serveAccounts("TOKEN");
+        cut.cutAfter("SELECT ItemID FROM articles WHERE ItemID <> ''", 1);
+
+        QCOMPARE(Ebay().GetArticles("TOKEN", "1", 0), 0);
+        QCOMPARE(cut.cuts(), 1);
+        QCOMPARE(db->selectCount("SELECT id FROM articles WHERE ItemID = '500'").value(), 1);
+        QVERIFY(requestedPaths(*m_server).isEmpty());
+        QCOMPARE(db->getOption("read_account_1", QString()).value(), QString());
+    } else {
+        const int id = addArticle(db, "ItemID=4711;WatchCount=3;Quantity=2");
+        QVERIFY(db->setOption("NotiNewSale", "1"));
+        QVERIFY(db->setOption("NotiNewWatcher", "0"));
+        cut.cutAfter("optionname IN ('NotiNewSale'", 1);
+        ArticleModel *r = record("4711");
+        r->Quantity = 2;
+        r->WatchCount = 5;
+
+        readPage({ r });
+        QCOMPARE(cut.cuts(), 1);
+        QCOMPARE(log.count("Eingelesene Angebote konnten nicht gespeichert werden"), 1);
+        QCOMPARE(values(db, id, "WatchCount"), QStringLiteral("3"));
+        QVERIFY(m_news.isEmpty());
+    }
+    QCOMPARE(log.count("A failed read was taken"), 0);
 }
 
 void TestEbay::pageOfKnownListings()
