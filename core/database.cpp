@@ -6,6 +6,7 @@
 #include "core/database_p.h"
 #include "core/databaseerrors.h"
 #include "core/logging.h"
+#include "core/untrustedfile.h"
 #include "core/privatefile.h"
 #include "core/schema.h"
 #include "core/simplecrypt.h"
@@ -814,12 +815,17 @@ QString Database::getImageTempPath()
 QString Database::getCurrentAdImageDir()
 {
     const QString shared = appProperty("mysqlimagepath").toString();
-    if (!shared.isEmpty() && QFileInfo(shared).isDir())
-        return ensureFolder(withTrailingSlash(shared) + QStringLiteral("adimages/"));
-    return ensureFolder(getCurrentDataDir() + QStringLiteral("adimages/"));
+    const QString folder = !shared.isEmpty() && QFileInfo(shared).isDir()
+        ? ensureFolder(withTrailingSlash(shared) + QStringLiteral("adimages/"))
+        : ensureFolder(getCurrentDataDir() + QStringLiteral("adimages/"));
+    // Picture rows name files of this folder: what they name is opened beneath it.
+    UntrustedFile::addPictureFolder(folder);
+    return folder;
 }
 
 QString Database::getCurrentAdImageDirThumbs()
 {
-    return ensureFolder(getCurrentDataDir() + QStringLiteral("adimages_thumb/"));
+    const QString folder = ensureFolder(getCurrentDataDir() + QStringLiteral("adimages_thumb/"));
+    UntrustedFile::addPictureFolder(folder);
+    return folder;
 }
