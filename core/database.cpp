@@ -6,12 +6,12 @@
 #include "core/database_p.h"
 #include "core/databaseerrors.h"
 #include "core/logging.h"
-#include "core/untrustedfile.h"
 #include "core/privatefile.h"
 #include "core/schema.h"
 #include "core/simplecrypt.h"
 #include "core/statics.h"
 #include "core/transaction.h"
+#include "core/untrustedfile.h"
 
 #include <atomic>
 

@@ -1,9 +1,9 @@
 // A Database object's connection: opening it (SQLite file or MySQL server with its session
 // settings), closing it, and opening it again after the server went away.
 #include "core/database.h"
-#include "core/closeonexec.h"
 #include "core/databaseerrors.h"
 
+#include "core/closeonexec.h"
 #include "core/database_p.h"
 #include "core/logging.h"
 #include "core/sqltext.h"

@@ -3,8 +3,8 @@
 #include "core/database.h"
 #include "core/logging.h"
 #include "core/privatefile.h"
-#include "core/untrustedfile.h"
 #include "core/statics.h"
+#include "core/untrustedfile.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -320,7 +320,8 @@ bool ReaderPrivate::read(const QString &filePath, QtCSV::Reader::AbstractProcess
     // until someone writes to it. The seller may have picked a link to the file.
     QFile file;
     QString openError;
-    if (!UntrustedFile::openForReading(file, filePath, &openError, UntrustedFile::Links::Followed)) {
+    if (!UntrustedFile::openForReading(file, filePath, &openError,
+                                       UntrustedFile::Links::Followed)) {
         qDebug() << "read"
                  << "Error - can't open file:" << filePath << openError;
         return false;

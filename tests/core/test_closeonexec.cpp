@@ -12,7 +12,6 @@
 #include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QTcpSocket>
 #include <QTest>
 
 using TestSupport::MySqlProxy;
@@ -38,7 +37,7 @@ QStringList socketsOfAChild()
     return sockets;
 }
 
-enum class Connection { Opened, OpenedAgain, QtSocket };
+enum class Connection { Opened, OpenedAgain };
 
 } // namespace
 
@@ -63,7 +62,6 @@ void TestCloseOnExec::childHoldsNoConnection_data()
     QTest::newRow("the database connection") << Connection::Opened;
     QTest::newRow("the connection opened again after the server ended it")
         << Connection::OpenedAgain;
-    QTest::newRow("a TCP socket of Qt") << Connection::QtSocket;
 }
 
 void TestCloseOnExec::childHoldsNoConnection()
@@ -75,7 +73,6 @@ void TestCloseOnExec::childHoldsNoConnection()
     QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
     Database worker(true, QStringLiteral("worker"));
     QVERIFY(worker.isOpen());
-    QTcpSocket socket;
     switch (connection) {
     case Connection::Opened:
         break;
@@ -87,10 +84,6 @@ void TestCloseOnExec::childHoldsNoConnection()
         QVERIFY(worker.selectOne("SELECT CONNECTION_ID()").value() != id);
         break;
     }
-    case Connection::QtSocket:
-        socket.connectToHost(server.host, quint16(server.port));
-        QVERIFY(socket.waitForConnected(5000));
-        break;
     }
     QCOMPARE(CloseOnExec::inheritableSockets(), QList<int>());
     QCOMPARE(socketsOfAChild(), QStringList());
@@ -136,9 +129,8 @@ void TestCloseOnExec::givenUpStatementLeavesNoLock()
     }
     proxy.release();
 
-    QSqlQuery other(TestSupport::adminConnection(MySqlServer::fromEnvironment(),
-                                                 QStringLiteral("other"),
-                                                 data.mysqlDatabaseName()));
+    QSqlQuery other(TestSupport::adminConnection(
+        MySqlServer::fromEnvironment(), QStringLiteral("other"), data.mysqlDatabaseName()));
     QVERIFY(other.exec("SET SESSION innodb_lock_wait_timeout = 5"));
     QElapsedTimer timer;
     timer.start();

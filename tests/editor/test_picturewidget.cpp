@@ -417,7 +417,8 @@ void TestPictureWidget::links_data()
     // sub/foto.jpg where sub links to a folder elsewhere: a link anywhere below the picture
     // folder leads out of it.
     QTest::newRow("a folder link on the way in the picture folder")
-        << "folder way" << "„%1“ liegt hinter einer Verknüpfung („sub“); ihr wird nicht gefolgt.";
+        << "folder way"
+        << "„%1“ liegt hinter einer Verknüpfung („sub“); ihr wird nicht gefolgt.";
 }
 
 void TestPictureWidget::links()

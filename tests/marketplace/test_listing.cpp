@@ -384,8 +384,9 @@ void TestListing::picturesNotTaken_data()
         << "Das Bild \"%2\" konnte nicht gelesen werden: „%2“ liegt hinter einer Verknüpfung "
            "(„sub“); ihr wird nicht gefolgt.";
     QTest::newRow("a sibling folder with the same beginning")
-        << "sibling" << "Das Bild \"%1\" liegt nicht im Bildordner des Programms und wird nicht "
-                        "hochgeladen.";
+        << "sibling"
+        << "Das Bild \"%1\" liegt nicht im Bildordner des Programms und wird nicht "
+           "hochgeladen.";
     QTest::newRow("text file named .jpg")
         << "text" << "Das Bild \"%2\" wird nicht hochgeladen: Die Datei ist kein Bild, das sich "
                      "lesen lässt";
