@@ -165,20 +165,23 @@ Opened openBeneathChecked(const QString &folder, const QString &name)
         how.flags = quint64(kReadFlags);
         how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
         const QByteArray relative = QFile::encodeName(name);
+        // EAGAIN: a rename under way might have let a ".." out; asked again a few times.
         long fd;
+        int attempts = 0;
         do
             fd = ::syscall(SYS_openat2, base, relative.constData(), &how, sizeof how);
-        while (fd < 0 && (errno == EINTR || errno == EAGAIN));
+        while (fd < 0 && (errno == EINTR || (errno == EAGAIN && ++attempts < 4)));
         if (fd >= 0) {
             opened = plainFile(int(fd));
             walk = false;
         } else if (errno == ELOOP || errno == EXDEV) {
             kernelRefused = true;
-        } else if (errno != ENOSYS) {
+        } else if (errno != ENOSYS && errno != EPERM && errno != EAGAIN) {
             opened = refused(Refusal::System, errno);
             walk = false;
         }
         // A link or a way out: the walk below names which part it was (and refuses it too).
+        // A kernel without openat2 (or a filter that forbids it): the walk alone.
     }
 #endif
     if (walk) {
