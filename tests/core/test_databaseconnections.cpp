@@ -178,7 +178,7 @@ void TestDatabaseConnections::lockedFile()
     if (!written) {
         QVERIFY(timer.elapsed() < 8000);
         if (boundMs == 0)
-            QVERIFY2(timer.elapsed() >= 1800 && timer.elapsed() < 4000,
+            QVERIFY2(timer.elapsed() >= 1800 && timer.elapsed() < 6000,
                      qPrintable(QString::number(timer.elapsed())));
         QVERIFY2(db.lastErrorText.contains("gesperrt"), qPrintable(db.lastErrorText));
         letGo.release();
