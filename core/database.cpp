@@ -11,6 +11,7 @@
 #include "core/simplecrypt.h"
 #include "core/statics.h"
 #include "core/transaction.h"
+#include "core/untrustedfile.h"
 
 #include <atomic>
 
@@ -828,12 +829,17 @@ QString Database::getImageTempPath()
 QString Database::getCurrentAdImageDir()
 {
     const QString shared = appProperty("mysqlimagepath").toString();
-    if (!shared.isEmpty() && QFileInfo(shared).isDir())
-        return ensureFolder(withTrailingSlash(shared) + QStringLiteral("adimages/"));
-    return ensureFolder(getCurrentDataDir() + QStringLiteral("adimages/"));
+    const QString folder = !shared.isEmpty() && QFileInfo(shared).isDir()
+        ? ensureFolder(withTrailingSlash(shared) + QStringLiteral("adimages/"))
+        : ensureFolder(getCurrentDataDir() + QStringLiteral("adimages/"));
+    // Picture rows name files of this folder: what they name is opened beneath it.
+    UntrustedFile::addPictureFolder(folder);
+    return folder;
 }
 
 QString Database::getCurrentAdImageDirThumbs()
 {
-    return ensureFolder(getCurrentDataDir() + QStringLiteral("adimages_thumb/"));
+    const QString folder = ensureFolder(getCurrentDataDir() + QStringLiteral("adimages_thumb/"));
+    UntrustedFile::addPictureFolder(folder);
+    return folder;
 }

@@ -3,6 +3,7 @@
 #include "core/database.h"
 #include "core/databaseerrors.h"
 
+#include "core/closeonexec.h"
 #include "core/database_p.h"
 #include "core/logging.h"
 #include "core/sqltext.h"
@@ -50,6 +51,15 @@ bool onResponsiveThread()
 {
     const QThread *responsive = g_responsiveThread.loadAcquire();
     return responsive && responsive == QThread::currentThread();
+}
+
+// The application's own thread, the one that runs the window: a connection opened there (the
+// editor's, the template chooser's) holds the window while it waits, whether or not the
+// window has started watching the server yet.
+bool onWindowThread()
+{
+    const QCoreApplication *app = QCoreApplication::instance();
+    return onResponsiveThread() || (app && app->thread() == QThread::currentThread());
 }
 
 QString mySqlOptions(int responseSeconds, bool responsive)
@@ -207,7 +217,10 @@ bool serverAnswers(const QString &name, int timeoutSeconds)
             QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=%1;MYSQL_OPT_READ_TIMEOUT=%1;"
                            "MYSQL_OPT_WRITE_TIMEOUT=%1")
                 .arg(timeoutSeconds));
-        answered = connection.open() && QSqlQuery(connection).exec(QStringLiteral("DO 1"))
+        const bool opened = connection.open();
+        if (opened)
+            CloseOnExec::markSockets();
+        answered = opened && QSqlQuery(connection).exec(QStringLiteral("DO 1"))
             && endLostSessions(connection, timeoutSeconds);
         connection.close();
     }
@@ -408,7 +421,7 @@ Database::Database(bool, const QString &name, QObject *parent)
 
     isMySQL = appProperty("mysqlhostname").isValid();
     m_responsive = onResponsiveThread();
-    if (m_responsive)
+    if (onWindowThread())
         m_lockTimeoutMs = kResponsiveLockWaitMs;
     QString away;
     if (isMySQL && waitsForServer(&away)) {
@@ -546,6 +559,8 @@ bool Database::openMySql(const QString &host, int port, const QString &database,
                                   << lastErrorText;
         return false;
     }
+    // The client library's socket: a child started from now on must not hold the session.
+    CloseOnExec::markSockets();
     return prepareSession();
 }
 
@@ -648,6 +663,7 @@ bool Database::reconnect(bool pause)
         qCWarning(lcDb).noquote() << "Reconnect failed:" << m_lostError;
         return false;
     }
+    CloseOnExec::markSockets();
     if (!prepareSession()) {
         m_lostError = lastErrorText;
         m_lastReconnectMs = now;

@@ -1,5 +1,7 @@
 #include "core/databaseerrors.h"
 
+#include "core/logging.h"
+
 #include <QCoreApplication>
 #include <QLatin1String>
 
@@ -151,6 +153,13 @@ QString describe(const QString &driverText)
     const QString text = sentence(cause);
     if (text.isEmpty())
         return driverText;
+    if (cause == Cause::Locked) {
+        // A lock is nothing the seller can look into: the German sentence says all he can
+        // do about it, and the server's own words ("Lock wait timeout exceeded; try
+        // restarting transaction", "database is locked") go to the log only.
+        qCWarning(lcDb).noquote() << "Lock conflict:" << driverText.simplified();
+        return text;
+    }
     return text + detail(driverText);
 }
 

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "core/logging.h"
+#include "core/untrustedfile.h"
 
 #ifndef APP_PICTURE_DECODER_PATH
 #define APP_PICTURE_DECODER_PATH ""
@@ -507,6 +508,7 @@ Picture pictureFile(const QString &path, const QSize &box, bool fill)
 {
     Picture picture;
     picture.path = path;
+    picture.folder = UntrustedFile::pictureFolderOf(path);
     if (box.isValid())
         picture.boxes << Picture::Box { box, fill };
     return picture;

@@ -12,7 +12,7 @@ namespace PictureRequest {
 
 namespace {
 
-constexpr quint32 kVersion = 2;
+constexpr quint32 kVersion = 3;
 
 bool writeFrame(QIODevice *device, const QByteArray &payload)
 {
@@ -73,7 +73,7 @@ bool writeRequest(QIODevice *device, const Request &request)
     out << kVersion << request.path << request.bytes << qint32(request.boxes.size());
     for (const Request::Box &box : request.boxes)
         out << box.size << box.fill;
-    out << request.whole << request.followLink;
+    out << request.whole << request.followLink << request.folder;
     return writeFrame(device, payload);
 }
 
@@ -93,7 +93,7 @@ bool readRequest(const QByteArray &payload, Request *request)
             return false;
         request->boxes << box;
     }
-    in >> request->whole >> request->followLink;
+    in >> request->whole >> request->followLink >> request->folder;
     return in.status() == QDataStream::Ok;
 }
 

@@ -34,6 +34,9 @@ struct Request
     // followed, as his own Pictures folder may well hold them. A path named by data (a row, a
     // CSV cell, an import) never follows one.
     bool followLink = false;
+    // The picture folder `path` lies in, when it lies in one: a path named by data is opened
+    // beneath it, no link below the folder followed and no way out of it taken.
+    QString folder;
 };
 
 struct Reply

@@ -6,10 +6,10 @@
 #include "core/database.h"
 #include "core/dialogs.h"
 #include "core/logging.h"
-#include "core/regularfile.h"
 #include "core/settings.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
+#include "core/untrustedfile.h"
 #include "import/reader.h"
 #include "import/rowfunction.h"
 #include "views/noticelabel.h"
@@ -283,7 +283,7 @@ void CsvImport::onOpenFile(const QString &str)
     // once instead of holding the window. The seller may have picked a link to the file.
     QFile file;
     QString refusal;
-    if (!RegularFile::openForReading(file, str, &refusal, RegularFile::Links::Followed)) {
+    if (!UntrustedFile::openForReading(file, str, &refusal, UntrustedFile::Links::Followed)) {
         Statics::showMessage(this, tr("Die Datei konnte nicht geöffnet werden: %1").arg(refusal),
                              2);
         return;

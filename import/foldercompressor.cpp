@@ -3,8 +3,8 @@
 #include "core/database.h"
 #include "core/logging.h"
 #include "core/privatefile.h"
-#include "core/regularfile.h"
 #include "core/statics.h"
+#include "core/untrustedfile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -217,7 +217,7 @@ bool FolderCompressor::writeRecord(const QString &path, const QString &fileName)
     // a pipe; what was opened is what is read.
     QFile input;
     QString error;
-    if (!RegularFile::openForReading(input, fileName, &error)) {
+    if (!UntrustedFile::openForReading(input, fileName, &error)) {
         qCWarning(lcApp).noquote() << "Backup: can't read" << fileName << error;
         m_failureReason = tr("\"%1\" konnte nicht gelesen werden: %2").arg(shown, error);
         return false;
@@ -250,7 +250,7 @@ bool FolderCompressor::decompressFolder(QString archive, QString target)
     // The archive is read through the one descriptor opened here: a link or a pipe chosen as
     // the archive is refused at once.
     QString error;
-    if (!RegularFile::openForReading(m_file, archive, &error)) {
+    if (!UntrustedFile::openForReading(m_file, archive, &error)) {
         qCWarning(lcApp).noquote() << "Restore: can't read" << archive << error;
         m_failureReason = tr("Die Sicherung \"%1\" kann nicht gelesen werden: %2")
                               .arg(QDir::toNativeSeparators(archive), error);

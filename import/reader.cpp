@@ -1,6 +1,6 @@
 #include "import/reader.h"
 
-#include "core/regularfile.h"
+#include "core/untrustedfile.h"
 #include "import/abstractdata.h"
 #include "import/csvfilecheck.h"
 
@@ -320,7 +320,8 @@ bool ReaderPrivate::read(const QString &filePath, QtCSV::Reader::AbstractProcess
     // until someone writes to it. The seller may have picked a link to the file.
     QFile file;
     QString openError;
-    if (!RegularFile::openForReading(file, filePath, &openError, RegularFile::Links::Followed)) {
+    if (!UntrustedFile::openForReading(file, filePath, &openError,
+                                       UntrustedFile::Links::Followed)) {
         qDebug() << "read"
                  << "Error - can't open file:" << filePath << openError;
         return false;
@@ -593,7 +594,7 @@ bool Reader::inspect(const QString &filePath, FileFacts *facts, const std::atomi
 {
     *facts = FileFacts();
     QFile file;
-    if (!RegularFile::openForReading(file, filePath, nullptr, RegularFile::Links::Followed))
+    if (!UntrustedFile::openForReading(file, filePath, nullptr, UntrustedFile::Links::Followed))
         return false;
     Utf8Check utf8;
     qint64 lines = 0;
@@ -638,7 +639,7 @@ QTextCodec *Reader::codecForStart(const QString &filePath, bool *fallback)
         *fallback = false;
     QTextCodec *utf8 = QTextCodec::codecForName("UTF-8");
     QFile file;
-    if (!RegularFile::openForReading(file, filePath, nullptr, RegularFile::Links::Followed))
+    if (!UntrustedFile::openForReading(file, filePath, nullptr, UntrustedFile::Links::Followed))
         return utf8;
     const QByteArray head = file.read(kCodecProbeBytes);
     if (startsWithWideMark(head))

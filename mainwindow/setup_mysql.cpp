@@ -2,6 +2,7 @@
 
 #include "ui_setup.h"
 
+#include "core/closeonexec.h"
 #include "core/config.h"
 #include "core/database.h"
 #include "core/databaseerrors.h"
@@ -106,6 +107,8 @@ bool Setup::testMySQL(QString &errorReturn)
     test.setPort(m_ui->MySQLPort->value());
     test.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10"));
     const bool ok = test.open();
+    if (ok)
+        CloseOnExec::markSockets();
     if (!ok)
         errorReturn = tr("Es konnte keine Verbindung hergestellt werden: %1")
                           .arg(DatabaseErrors::connectFailure(test.lastError().text()));

@@ -51,6 +51,7 @@ private slots:
     void lostAnswer_data();
     void lostAnswer();
     void idleConnectionKilled();
+    void lostOnTheWindowsThread_data();
     void lostOnTheWindowsThread();
     void aliveCheckPerCommand_data();
     void aliveCheckPerCommand();
@@ -271,19 +272,41 @@ void TestLostAnswers::idleConnectionKilled()
     QCOMPARE(rowsOnServer("folders", "foldername='Einmal'"), 1);
 }
 
+void TestLostAnswers::lostOnTheWindowsThread_data()
+{
+    QTest::addColumn<int>("seconds"); // how long the lost write's trigger runs
+    QTest::newRow("a lost session ending while the probe waits") << 4;
+    // Longer than the probe waits for a session: it must end it, not wait for it.
+    QTest::newRow("a lost session outlasting the probe (ended)") << 120;
+}
+
 // On the window's thread a write whose answer was lost, its session still running on the
 // server (a slow trigger): nothing is looked up or awaited there, the outcome stays unknown.
 // The probe ends that session before it reports the server back, so the window's next
 // statement neither meets it nor waits for it.
 void TestLostAnswers::lostOnTheWindowsThread()
 {
+    QFETCH(int, seconds);
     TestSupport::MessageCapture log({ QStringLiteral("app.db") });
     QVERIFY(QSqlQuery(directConnection())
-                .exec("CREATE TRIGGER slow_entry BEFORE INSERT ON itemshistory FOR EACH ROW "
-                      "SET @slept = SLEEP(IF(NEW.title = 'Langsam', 4, 0))"));
+                .exec(QStringLiteral(
+                          "CREATE TRIGGER slow_entry BEFORE INSERT ON itemshistory FOR EACH ROW "
+                          "SET @slept = SLEEP(IF(NEW.title = 'Langsam', %1, 0))")
+                          .arg(seconds)));
     Database::setResponsiveThread(QThread::currentThread());
     auto restore = qScopeGuard([] { Database::setResponsiveThread(nullptr); });
     Database window(true, QStringLiteral("window"));
+    // A session left running would hold the database's drop at the end.
+    const auto endSlowSessions = qScopeGuard([this] {
+        QSqlQuery sessions(directConnection());
+        sessions.exec("SELECT ID FROM information_schema.PROCESSLIST WHERE INFO LIKE "
+                      "'INSERT INTO itemshistory%'");
+        QStringList ids;
+        while (sessions.next())
+            ids << sessions.value(0).toString();
+        for (const QString &id : qAsConst(ids))
+            sessions.exec("KILL " + id);
+    });
     const QString session = window.selectOne("SELECT CONNECTION_ID()").orIfFailed(QString());
     QVERIFY(!session.isEmpty());
     QSignalSpy back(WriteFailures::instance(), &WriteFailures::serverAnswers);

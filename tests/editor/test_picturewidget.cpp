@@ -414,6 +414,11 @@ void TestPictureWidget::links_data()
         << "seller fifo" << "„%1“ ist keine gewöhnliche Datei.";
     QTest::newRow("a link in the picture folder")
         << "folder photo" << "„%1“ ist eine Verknüpfung; ihr wird nicht gefolgt.";
+    // sub/foto.jpg where sub links to a folder elsewhere: a link anywhere below the picture
+    // folder leads out of it.
+    QTest::newRow("a folder link on the way in the picture folder")
+        << "folder way"
+        << "„%1“ liegt hinter einer Verknüpfung („sub“); ihr wird nicht gefolgt.";
 }
 
 void TestPictureWidget::links()
@@ -429,8 +434,13 @@ void TestPictureWidget::links()
     const QString folder
         = shape.startsWith("folder") ? m_t->db()->getCurrentAdImageDir() : m_t->dataDir() + "Bilder/";
     QVERIFY(QDir().mkpath(folder));
-    const QString link = folder + "verknuepft.jpg";
-    QVERIFY(QFile::link(target, link));
+    QString link = folder + "verknuepft.jpg";
+    if (shape == "folder way") {
+        QVERIFY(QFile::link(QFileInfo(photo).absolutePath(), folder + "sub"));
+        link = folder + "sub/" + QFileInfo(photo).fileName();
+    } else {
+        QVERIFY(QFile::link(target, link));
+    }
     PictureWidget *slot = m_slots.first();
     slot->handleFileSaveAsBeforeCloseSelected(link);
     QVERIFY(settled());

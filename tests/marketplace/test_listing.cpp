@@ -378,6 +378,15 @@ void TestListing::picturesNotTaken_data()
            "gefolgt.";
     QTest::newRow("FIFO")
         << "fifo" << "Das Bild \"%2\" konnte nicht gelesen werden: „%2“ ist keine gewöhnliche Datei.";
+    // sub/privat-ausweis.jpg where sub links to a folder elsewhere.
+    QTest::newRow("a folder link on the way")
+        << "folder link"
+        << "Das Bild \"%2\" konnte nicht gelesen werden: „%2“ liegt hinter einer Verknüpfung "
+           "(„sub“); ihr wird nicht gefolgt.";
+    QTest::newRow("a sibling folder with the same beginning")
+        << "sibling"
+        << "Das Bild \"%1\" liegt nicht im Bildordner des Programms und wird nicht "
+           "hochgeladen.";
     QTest::newRow("text file named .jpg")
         << "text" << "Das Bild \"%2\" wird nicht hochgeladen: Die Datei ist kein Bild, das sich "
                      "lesen lässt";
@@ -403,7 +412,16 @@ void TestListing::picturesNotTaken()
         QVERIFY(QFile::link(secret, folder + name));
     else if (shape == "fifo")
         QCOMPARE(::mkfifo(QFile::encodeName(folder + name).constData(), 0600), 0);
-    else {
+    else if (shape == "folder link") {
+        QVERIFY(QFile::link(elsewhere.path(), folder + "sub"));
+        name = "sub/privat-ausweis.jpg";
+    } else if (shape == "sibling") {
+        const QString thumbs = m_db->db()->getCurrentAdImageDirThumbs();
+        QVERIFY(image.save(thumbs + "bild.jpg"));
+        name = "../" + QDir(thumbs).dirName() + "/bild.jpg";
+        QVERIFY(QDir::cleanPath(folder).size() < QDir::cleanPath(thumbs).size()
+                && QDir::cleanPath(thumbs).startsWith(QDir::cleanPath(folder)));
+    } else {
         QFile text(folder + name);
         QVERIFY(text.open(QIODevice::WriteOnly) && text.write("Kontonummer 1234\n") > 0);
     }

@@ -1,4 +1,5 @@
 #include "core/imagelimits.h"
+#include "core/untrustedfile.h"
 #include "marketplace/tradingtransport.h"
 #include "tests/support/blackpng.h"
 #include "tests/support/helddecodes.h"
@@ -10,6 +11,7 @@
 #include "workers/listingthread.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QPainter>
 #include <QScopeGuard>
 #include <QStandardItemModel>
@@ -356,6 +358,41 @@ private slots:
         }
         // The file was read once for both paints.
         QCOMPARE(capture.count(QStringLiteral("Bildfehler")), 1);
+    }
+
+    void thumbnailLinks_data()
+    {
+        QTest::addColumn<QString>("name"); // in the thumbnail folder
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("a thumbnail of the folder") << "thumb_gut.jpg" << true;
+        QTest::newRow("a link at its place") << "thumb_link.jpg" << false;
+        // sub/thumb_gut.jpg where sub links to a folder elsewhere.
+        QTest::newRow("a folder link on the way") << "sub/thumb_gut.jpg" << false;
+    }
+
+    // A row names a file of the thumbnail folder; no link below that folder is followed, the
+    // private picture it leads to is not shown.
+    void thumbnailLinks()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, shown);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("adimages_thumb/");
+        QVERIFY(QDir().mkpath(folder) && QDir().mkpath(dir.filePath("privat")));
+        QImage picture(120, 80, QImage::Format_RGB32);
+        picture.fill(Qt::darkBlue);
+        QVERIFY(picture.save(folder + "thumb_gut.jpg")
+                && picture.save(dir.filePath("privat/thumb_gut.jpg")));
+        QVERIFY(QFile::link(dir.filePath("privat/thumb_gut.jpg"), folder + "thumb_link.jpg"));
+        QVERIFY(QFile::link(dir.filePath("privat"), folder + "sub"));
+        // As the database names its thumbnail folder.
+        UntrustedFile::addPictureFolder(folder);
+        TestSupport::MessageCapture capture({ QStringLiteral("app") });
+        const QImage image = paintRow({ { ImageThumbRole, folder + name } });
+        QVERIFY(!image.isNull());
+        const QRect painted = matching(image, QRect(6, 6, 149, image.height() - 12), notWhite);
+        QCOMPARE(painted.width() > 100, shown);
+        QCOMPARE(capture.count(QStringLiteral("Verknüpfung")), shown ? 0 : 1);
     }
 
     // A thumbnail of more pixels than the budget (64 megapixels in 200 KB) is not decoded:
