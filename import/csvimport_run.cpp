@@ -18,6 +18,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QMutex>
+#include <QPointer>
 #include <QPushButton>
 #include <QTextCodec>
 #include <QTimer>
@@ -49,11 +50,6 @@ bool isBlank(const QStringList &row)
             return false;
     }
     return true;
-}
-
-bool anyWebAddress(const QStringList &pictures)
-{
-    return std::any_of(pictures.cbegin(), pictures.cend(), PictureImport::isWebAddress);
 }
 
 // A value as the summary shows it: long ones cut.
@@ -131,9 +127,11 @@ struct CsvImport::FirstPass
     // Made here on the worker's connection, which the rows are written through; touched by
     // the window only once this is done.
     std::shared_ptr<CsvImportWriter> writer;
-    Database *db = nullptr;
+    // The connection itself, not its address: one opened anew in its place may have the same.
+    QPointer<Database> db;
     std::atomic<bool> cancel { false };
     std::atomic<int> lines { 0 }; // the file's lines, once counted
+    int records = 0; // the file's rows, a header included
     std::atomic<int> line { 0 }; // the line read last
     bool inspected = false;
     bool windows1252 = false;
@@ -165,6 +163,7 @@ struct CsvImport::FirstPass
         // too long to be a row of a spreadsheet refuses the file here.
         RowFunction look([this, &control](const QStringList &row, int at) {
             line.store(at, std::memory_order_relaxed);
+            ++records;
             if (g_firstPassHook)
                 g_firstPassHook(at);
             if (!header)
@@ -269,6 +268,7 @@ void CsvImport::firstPassFinished(const std::shared_ptr<FirstPass> &pass)
     m_writer = pass->writer;
     m_writerDb = pass->db;
     m_run->writer = m_writer.get();
+    m_run->records = pass->records;
     m_runWindows1252 = pass->windows1252;
     m_lines = pass->lines;
     ui->progressBar->setMaximum(m_lines);
@@ -290,10 +290,9 @@ struct CsvImport::RowsPart
     bool windows1252 = false;
     int mode = InsertAll;
     int lines = 0;
-    QString imageDir;
     std::shared_ptr<RunState> state;
     std::shared_ptr<CsvImportWriter> writer;
-    Database *db = nullptr; // the connection the writer was made on
+    QPointer<Database> db; // the connection the writer was made on
     bool finishOnly = false;
     std::atomic<bool> cancel { false };
 
@@ -337,7 +336,7 @@ void CsvImport::RowsPart::run(Database &connection, BackgroundJob::Control &cont
     RunState &s = *state;
     // The worker opened its connection anew (the data folder was changed): the writer's is
     // gone, nothing more is written.
-    if (&connection != db) {
+    if (db.isNull() || db.data() != &connection) {
         end = End::Stopped;
         s.stopped = true;
         message = CsvImport::tr("Die Verbindung zur Datenbank wurde neu geöffnet; der Import "
@@ -386,6 +385,9 @@ bool CsvImport::RowsPart::importRow(const QStringList &row, int at, BackgroundJo
     if (cancel || control.cancelled()) {
         s.ended = true;
         end = End::Cancelled;
+        // Named in the closing message: this row and the ones after it are not imported.
+        s.cancelledRow = s.row + 1;
+        s.rows.add(s.cancelledRow, at);
         return false;
     }
     if (g_rowHook)
@@ -468,47 +470,42 @@ bool CsvImport::RowsPart::importRow(const QStringList &row, int at, BackgroundJo
         if (!entry.isEmpty())
             pictures << entry;
     }
-    // Pictures from the web are fetched with no batch open: this run never holds the write
-    // lock while it waits for a server.
-    if (anyWebAddress(pictures)) {
+    // The pictures are downloaded, copied and checked before anything of the row is written,
+    // with no batch open: this run never holds the write lock while it waits for a server or
+    // for the picture decoder.
+    PictureImport::Prepared prepared;
+    if (!pictures.isEmpty()) {
         if (!commitBatch()) {
             // Nothing of this row is written yet: the next part begins with it.
             --s.row;
             return false;
         }
-        pictures = PictureImport::fetch(imageDir, pictures, [this](const QString &address) {
-            setText(QStringLiteral("Download . ") + address);
-        });
+        prepared = PictureImport::prepare(
+            db->getCurrentAdImageDir(), db->getCurrentAdImageDirThumbs(), pictures,
+            qMax(1, ids.size()),
+            [this](const QString &address) { setText(QStringLiteral("Download . ") + address); });
         setText(QString(""));
     }
 
     w.begin(rowNumber);
-    const auto takePictures
-        = [&](int id) {
-              QStringList lost;
-              s.failedPictures += PictureImport::store(
-                  db, id, pictures,
-                  [this](const QString &address) {
-                      setText(QStringLiteral("Download . ") + address);
-                  },
-                  &lost);
-              setText(QString(""));
-              for (const QString &entry : qAsConst(lost))
-                  s.failedPictureNames
-                      << CsvImport::tr("Zeile %1: „%2“").arg(s.rows.name(rowNumber), entry);
-          };
+    const auto takePictures = [&](int id, int article) {
+        QStringList lost;
+        s.failedPictures += PictureImport::record(db, id, prepared, article, &lost);
+        for (const QString &entry : qAsConst(lost))
+            s.failedPictureNames << CsvImport::tr("Zeile %1: „%2“").arg(s.rows.name(rowNumber), entry);
+    };
     bool ok;
     if (ids.isEmpty()) {
         const int id = w.insert();
         ok = id > 0;
         if (ok && !pictures.isEmpty())
-            takePictures(id);
+            takePictures(id, 0);
     } else {
         ok = w.update(ids);
         // A row without pictures leaves the articles' pictures as they are.
         if (ok && !pictures.isEmpty()) {
-            for (int id : qAsConst(ids))
-                takePictures(id);
+            for (int k = 0; k < ids.size(); ++k)
+                takePictures(ids.at(k), k);
         }
     }
     if (!ok) {
@@ -539,7 +536,6 @@ void CsvImport::startRows(bool finishOnly)
     part->windows1252 = m_runWindows1252;
     part->mode = ui->ImportModus->currentIndex();
     part->lines = m_lines;
-    part->imageDir = db->getCurrentAdImageDir();
     part->state = m_run;
     part->writer = m_writer;
     part->db = m_writerDb;
@@ -670,7 +666,20 @@ void CsvImport::finishRun(const RunState &state)
         summary += tr(" und es wurde 1 Artikel aktualisiert.");
     else
         summary += tr(" und es wurden %1 Artikel aktualisiert.").arg(updated);
-    QStringList text { summary };
+    QStringList text;
+    if (state.cancelledRow > 0) {
+        // Abbrechen keeps the rows written before it: said as that, with what was left out.
+        const QString at = state.rows.name(state.cancelledRow);
+        const int left = qMax(1, state.records - state.cancelledRow + 1);
+        text << tr("Der Import wurde in Zeile %1 abgebrochen; was bis dahin importiert wurde, "
+                   "bleibt gespeichert.")
+                    .arg(at)
+             << summary
+             << (left == 1 ? tr("1 Zeile (Zeile %1) wurde nicht importiert.").arg(at)
+                           : tr("%1 Zeilen ab Zeile %2 wurden nicht importiert.").arg(left).arg(at));
+    } else {
+        text << summary;
+    }
     describeSkipped(state, text);
     // Rows left out for a value not taken as meant, each value with its reason, and what to
     // do about it.
