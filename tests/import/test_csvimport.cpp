@@ -2049,6 +2049,7 @@ private slots:
         TestSupport::HeldDecodes held;
         dialog->findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Ok)->click();
         QTRY_VERIFY_WITH_TIMEOUT(held.waiting() > 0, 60000);
+        db->setLockTimeout(2000); // as long as the window's connection waits for a lock
         const bool saved = db->executeSQL("INSERT INTO folders (foldername, folderparentid) "
                                           "VALUES ('Während des Prüfens', -10)");
         const QString error = db->lastErrorText;
