@@ -329,6 +329,10 @@ struct CsvImport::RowsPart
     bool importRow(const QStringList &row, int line, BackgroundJob::Control &control);
     // Commits the rows written so far; false (the question set) when that failed.
     bool commitBatch();
+    // Commits the rows written so far; false when that failed, and then the picture files
+    // made for them are removed again.
+    bool commitRows();
+    QStringList batchFiles; // the picture files made for the rows of the open batch
 };
 
 void CsvImport::RowsPart::run(Database &connection, BackgroundJob::Control &control)
@@ -362,7 +366,7 @@ void CsvImport::RowsPart::run(Database &connection, BackgroundJob::Control &cont
             return;
     }
     // The run ends: what the last batch holds is committed, the marks of its rows cleared.
-    if (writer->inBatch() && !writer->commit()) {
+    if (writer->inBatch() && !commitRows()) {
         askRow = writer->batchLine();
         askError = writer->lastError();
         closingQuestion = true;
@@ -370,9 +374,19 @@ void CsvImport::RowsPart::run(Database &connection, BackgroundJob::Control &cont
     writer->finish();
 }
 
+bool CsvImport::RowsPart::commitRows()
+{
+    const bool kept = writer->commit();
+    if (!kept)
+        for (const QString &file : qAsConst(batchFiles))
+            QFile::remove(file);
+    batchFiles.clear();
+    return kept;
+}
+
 bool CsvImport::RowsPart::commitBatch()
 {
-    if (writer->commit())
+    if (commitRows())
         return true;
     ask(writer->batchLine(), writer->lastError());
     return false;
@@ -452,7 +466,7 @@ bool CsvImport::RowsPart::importRow(const QStringList &row, int at, BackgroundJo
         // A look-up that failed is no article that is missing: the row is not written.
         const Read<QList<int>> found = w.matchingIds();
         if (!found.ok()) {
-            ask(w.commit() ? rowNumber : w.batchLine(), found.error());
+            ask(commitRows() ? rowNumber : w.batchLine(), found.error());
             return false;
         }
         ids = *found;
@@ -490,7 +504,10 @@ bool CsvImport::RowsPart::importRow(const QStringList &row, int at, BackgroundJo
     w.begin(rowNumber);
     const auto takePictures = [&](int id, int article) {
         QStringList lost;
-        s.failedPictures += PictureImport::record(db, id, prepared, article, &lost);
+        QStringList made;
+        s.failedPictures += PictureImport::record(db, id, prepared, article, &lost, &made);
+        if (w.inBatch())
+            batchFiles += made;
         for (const QString &entry : qAsConst(lost))
             s.failedPictureNames << CsvImport::tr("Zeile %1: „%2“").arg(s.rows.name(rowNumber), entry);
     };
@@ -512,7 +529,7 @@ bool CsvImport::RowsPart::importRow(const QStringList &row, int at, BackgroundJo
         // The rows before it in the batch are kept, unless the commit fails as well: then
         // the question names the batch's first row.
         const QString error = w.lastError();
-        ask(w.commit() ? rowNumber : w.batchLine(), error);
+        ask(commitRows() ? rowNumber : w.batchLine(), error);
         return false;
     }
     if (w.batchRows() >= kBatchRows)

@@ -277,7 +277,8 @@ Prepared prepare(const QString &folder, const QString &thumbFolder, const QStrin
     return prepared;
 }
 
-int record(Database *db, int articleId, Prepared &prepared, int article, QStringList *failed)
+int record(Database *db, int articleId, Prepared &prepared, int article, QStringList *failed,
+           QStringList *madeFiles)
 {
     const QString id = QString::number(articleId);
     const QString &folder = prepared.m_folder;
@@ -419,6 +420,8 @@ int record(Database *db, int articleId, Prepared &prepared, int article, QString
             QFile::remove(file);
         for (const auto &record : qAsConst(records))
             lost << prepared.m_entries.value(record.second);
+    } else if (madeFiles) {
+        *madeFiles = made;
     }
     if (failed)
         *failed = lost;

@@ -61,7 +61,7 @@ public:
 private:
     friend Prepared prepare(const QString &, const QString &, const QStringList &, int,
                             const std::function<void(const QString &)> &);
-    friend int record(Database *, int, Prepared &, int, QStringList *);
+    friend int record(Database *, int, Prepared &, int, QStringList *, QStringList *);
     void discard();
 
     struct Picture
@@ -93,9 +93,10 @@ Prepared prepare(const QString &folder, const QString &thumbFolder, const QStrin
 // Makes the prepared pictures the pictures of `articleId`, the article `article` (from 0) of
 // those they were prepared for. Returns the number of pictures that were not taken (see
 // store()); `failed`, when given, gets those entries as given. Waits for nothing but the
-// database.
+// database. `made`, when given, gets the files it made for the rows it wrote: for a caller
+// inside a transaction of its own, which removes them when that is not kept.
 int record(Database *db, int articleId, Prepared &prepared, int article = 0,
-           QStringList *failed = nullptr);
+           QStringList *failed = nullptr, QStringList *made = nullptr);
 
 // prepare() and record() for one article. Returns the number of pictures that could not be
 // taken over (a failed download, an error page or empty answer, a file that is missing, no

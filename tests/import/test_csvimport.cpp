@@ -1897,23 +1897,31 @@ private slots:
     }
 
     // A refused commit of the rows written so far: at the run's end the seller is asked (the
-    // question names the batch's first row) and the summary counts nothing of it; before a
-    // row with pictures, that row is taken after "Nein" with its pictures, never skipped.
+    // question names the batch's first row), the summary counts nothing of it and the picture
+    // files made for its rows go again; before a row with pictures, that row is taken after
+    // "Nein" with its pictures, never skipped.
     void refusedCommit_data()
     {
-        QTest::addColumn<QString>("picture"); // of the third text line: "", "web" or "file"
+        QTest::addColumn<QString>("picture"); // "", "web" or "file"
+        QTest::addColumn<int>("pictureLine"); // the text line whose row names it
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("summary");
         QTest::newRow("the last batch")
-            << "" << "" << "Es wurden 0 Artikel angelegt und 0 Artikel aktualisiert.";
+            << "" << 3 << "" << "Es wurden 0 Artikel angelegt und 0 Artikel aktualisiert.";
+        QTest::newRow("the last batch, holding a row with a picture")
+            << "file" << 2 << ""
+            << "Es wurden 0 Artikel angelegt und 0 Artikel aktualisiert.";
         QTest::newRow("before a row with a web picture, Nein")
-            << "web" << "T3" << "Es wurde 1 Artikel angelegt und es wurden 0 Artikel aktualisiert.";
+            << "web" << 3 << "T3"
+            << "Es wurde 1 Artikel angelegt und es wurden 0 Artikel aktualisiert.";
         QTest::newRow("before a row with a picture file, Nein")
-            << "file" << "T3" << "Es wurde 1 Artikel angelegt und es wurden 0 Artikel aktualisiert.";
+            << "file" << 3 << "T3"
+            << "Es wurde 1 Artikel angelegt und es wurden 0 Artikel aktualisiert.";
     }
     void refusedCommit()
     {
         QFETCH(QString, picture);
+        QFETCH(int, pictureLine);
         QFETCH(QString, stored);
         QFETCH(QString, summary);
         QFETCH_GLOBAL(TestSupport::Backend, backend);
@@ -1929,7 +1937,9 @@ private slots:
             : picture == "file"                  ? m_files.filePath("bild.jpg").toUtf8()
                                                  : QByteArray();
         DialogAnswers answers;
-        auto dialog = prepare(answers, writeCsv("Title;Account;B1\nT2;1;\nT3;1;" + cell + "\n"),
+        auto dialog = prepare(answers,
+                              writeCsv("Title;Account;B1\nT2;1;" + (pictureLine == 2 ? cell : "")
+                                       + "\nT3;1;" + (pictureLine == 3 ? cell : "") + "\n"),
                               0, "SKU", 0, { "Title", "Account", "Zerire3_image_1" });
         // The batch holding T2 is the next one committed (once: the row is read again after
         // "Nein").
@@ -1949,9 +1959,15 @@ private slots:
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors.first().contains("aktuell in der Zeile 2 ("), qPrintable(errors.first()));
         QCOMPARE(titles(db), stored);
-        QCOMPARE(db->selectCount("SELECT id FROM articles_images").value(),
-                 picture.isEmpty() ? 0 : 1);
+        const int images = picture.isEmpty() || stored.isEmpty() ? 0 : 1;
+        QCOMPARE(db->selectCount("SELECT id FROM articles_images").value(), images);
         QCOMPARE(answers.lastMessageText(), summary);
+        // No picture file but the one a row names (a download's own copy aside).
+        QStringList files = QDir(db->getCurrentAdImageDir()).entryList(QDir::Files | QDir::Hidden);
+        files.removeAll(Statics::hashString(server.url("/bild.jpg").toString()) + ".jpg");
+        QCOMPARE(files.size(), images);
+        QCOMPARE(QDir(db->getCurrentAdImageDirThumbs()).entryList(QDir::Files | QDir::Hidden).size(),
+                 images);
     }
 
     // An update whose pictures are none of them taken (a missing file, a failed download, a
