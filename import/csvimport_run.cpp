@@ -6,6 +6,7 @@
 #include "core/backgroundworker.h"
 #include "core/database.h"
 #include "core/descriptionlimit.h"
+#include "core/imagelimits.h"
 #include "core/logging.h"
 #include "core/numberreader.h"
 #include "core/statics.h"
@@ -33,6 +34,10 @@ constexpr int kBadTextShown = 40;
 constexpr int kBatchRows = 500;
 constexpr int kEventIntervalMs = 20;
 constexpr int kProgressIntervalMs = 100;
+// Rows with pictures are read ahead until they name this many pictures for each decoder (or
+// this many rows are waiting), so that their checks run side by side.
+constexpr int kAheadPicturesPerDecoder = 2;
+constexpr int kAheadRows = 16;
 
 std::function<void(int line)> g_firstPassHook;
 std::function<void(int line)> g_rowHook;
@@ -326,13 +331,33 @@ struct CsvImport::RowsPart
     }
 
     void run(Database &connection, BackgroundJob::Control &control);
-    bool importRow(const QStringList &row, int line, BackgroundJob::Control &control);
+    // Hands a row read to importRow(), or keeps it back with the rows read ahead until their
+    // pictures are checked together.
+    bool take(const QStringList &row, int line, BackgroundJob::Control &control);
+    // Checks the pictures of the rows read ahead side by side, then imports the rows.
+    bool importAhead(BackgroundJob::Control &control);
+    // `ready`: the row's pictures, checked already for one article; null: checked here.
+    bool importRow(const QStringList &row, int line, BackgroundJob::Control &control,
+                   PictureImport::Prepared *ready = nullptr);
+    // The picture entries of a row, in the order of their columns.
+    QStringList picturesOf(const QStringList &row) const;
+    // Whether a row is one that is written at all, as far as that is seen before its
+    // values are read: not blank, not short, no description the marketplace refuses.
+    bool mayBeWritten(const QStringList &row) const;
     // Commits the rows written so far; false (the question set) when that failed.
     bool commitBatch();
     // Commits the rows written so far; false when that failed, and then the picture files
     // made for them are removed again.
     bool commitRows();
     QStringList batchFiles; // the picture files made for the rows of the open batch
+    // Rows read and not yet handled, with the number of pictures they name.
+    struct Ahead
+    {
+        QStringList row;
+        int line;
+    };
+    std::vector<Ahead> ahead;
+    int aheadPictures = 0;
 };
 
 void CsvImport::RowsPart::run(Database &connection, BackgroundJob::Control &control)
@@ -354,11 +379,15 @@ void CsvImport::RowsPart::run(Database &connection, BackgroundJob::Control &cont
         RowFunction rows([&](const QStringList &row, int at) {
             if (++seen <= handled)
                 return true;
-            return importRow(row, at, control);
+            return take(row, at, control);
         });
         QtCSV::Reader::Details details;
         read = QtCSV::Reader::readToProcessor(path, rows, separator, s.delimiter,
                                               codecOf(windows1252), &details);
+        // The rows read ahead up to the end of what could be read.
+        if (end == End::Read)
+            importAhead(control);
+        ahead.clear();
         s.unclosedLine = details.unclosedLine;
         s.unclosedRow = details.unclosedRow;
         longRecordLine = details.longRecordLine;
@@ -392,7 +421,68 @@ bool CsvImport::RowsPart::commitBatch()
     return false;
 }
 
-bool CsvImport::RowsPart::importRow(const QStringList &row, int at, BackgroundJob::Control &control)
+QStringList CsvImport::RowsPart::picturesOf(const QStringList &row) const
+{
+    QStringList pictures;
+    for (int column : qAsConst(state->pictureColumns)) {
+        const QString entry = row.value(column).trimmed();
+        if (!entry.isEmpty())
+            pictures << entry;
+    }
+    return pictures;
+}
+
+bool CsvImport::RowsPart::mayBeWritten(const QStringList &row) const
+{
+    const RunState &s = *state;
+    return !isBlank(row) && s.lastColumn < row.size()
+        && (s.descriptionColumn < 0
+            || DescriptionLimit::refusal(row.at(s.descriptionColumn)).isEmpty());
+}
+
+bool CsvImport::RowsPart::take(const QStringList &row, int at, BackgroundJob::Control &control)
+{
+    const int pictures
+        = state->headerPending || !mayBeWritten(row) ? 0 : int(picturesOf(row).size());
+    if (pictures == 0 && ahead.empty())
+        return importRow(row, at, control);
+    ahead.push_back({ row, at });
+    aheadPictures += pictures;
+    if (aheadPictures < kAheadPicturesPerDecoder * ImageLimits::decoderCount()
+        && int(ahead.size()) < kAheadRows)
+        return true;
+    return importAhead(control);
+}
+
+bool CsvImport::RowsPart::importAhead(BackgroundJob::Control &control)
+{
+    const std::vector<Ahead> rows = std::move(ahead);
+    ahead.clear();
+    aheadPictures = 0;
+    std::vector<PictureImport::Prepared> prepared;
+    if (!rows.empty() && !cancel && !control.cancelled()) {
+        // Checked with no batch open: this run never holds the write lock while it waits for
+        // a server or for the picture decoder.
+        if (!commitBatch())
+            return false; // none of these rows is handled yet: the next part begins with them
+        QList<QStringList> sets;
+        for (const Ahead &next : rows)
+            sets << (mayBeWritten(next.row) ? picturesOf(next.row) : QStringList());
+        prepared = PictureImport::prepareEach(
+            db->getCurrentAdImageDir(), db->getCurrentAdImageDirThumbs(), sets, 1,
+            [this](const QString &address) { setText(QStringLiteral("Download . ") + address); });
+        setText(QString(""));
+    }
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (!importRow(rows[i].row, rows[i].line, control,
+                       i < prepared.size() ? &prepared[i] : nullptr))
+            return false;
+    }
+    return true;
+}
+
+bool CsvImport::RowsPart::importRow(const QStringList &row, int at, BackgroundJob::Control &control,
+                                    PictureImport::Prepared *ready)
 {
     RunState &s = *state;
     CsvImportWriter &w = *writer;
@@ -478,17 +568,14 @@ bool CsvImport::RowsPart::importRow(const QStringList &row, int at, BackgroundJo
     if (!w.acceptRow(ids.isEmpty()))
         return true;
 
-    QStringList pictures;
-    for (int column : qAsConst(s.pictureColumns)) {
-        const QString entry = row.at(column).trimmed();
-        if (!entry.isEmpty())
-            pictures << entry;
-    }
+    const QStringList pictures = picturesOf(row);
     // The pictures are downloaded, copied and checked before anything of the row is written,
     // with no batch open: this run never holds the write lock while it waits for a server or
-    // for the picture decoder.
+    // for the picture decoder. Those checked ahead for one article are taken as they are.
     PictureImport::Prepared prepared;
-    if (!pictures.isEmpty()) {
+    if (ready && ready->size() == pictures.size() && ids.size() <= 1) {
+        prepared = std::move(*ready);
+    } else if (!pictures.isEmpty()) {
         if (!commitBatch()) {
             // Nothing of this row is written yet: the next part begins with it.
             --s.row;

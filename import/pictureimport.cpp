@@ -152,22 +152,18 @@ void Prepared::discard()
     m_thumbs.clear();
 }
 
-Prepared prepare(const QString &folder, const QString &thumbFolder, const QStringList &pictures,
-                 int articles, const std::function<void(const QString &address)> &downloading)
+std::vector<Prepared> prepareEach(const QString &folder, const QString &thumbFolder,
+                                  const QList<QStringList> &sets, int articles,
+                                  const std::function<void(const QString &address)> &downloading)
 {
     static std::atomic<quint32> s_sets { 0 };
-    Prepared prepared;
-    prepared.m_folder = folder;
-    prepared.m_thumbFolder = thumbFolder;
-    prepared.m_stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
-    prepared.m_entries = pictures;
+    using Picture = Prepared::Picture;
     articles = qMax(1, articles);
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
     // Hidden names no row names and no other import uses.
-    const QString set = QStringLiteral(".import_%1_%2_")
-                            .arg(QCoreApplication::applicationPid())
-                            .arg(s_sets.fetch_add(1) + 1);
-    const auto hidden = [&](int position, int article, const QString &suffix) {
-        return folder + set + QString::number(position) + QLatin1Char('_')
+    QStringList setNames;
+    const auto hidden = [&](int set, int position, int article, const QString &suffix) {
+        return folder + setNames.at(set) + QString::number(position) + QLatin1Char('_')
             + QString::number(article) + QLatin1Char('.') + suffix;
     };
 
@@ -175,106 +171,134 @@ Prepared prepare(const QString &folder, const QString &thumbFolder, const QStrin
     // link, never waiting on a FIFO) into a hidden file of the picture folder; that copy is
     // what the decoder checks and what is kept, so the bytes checked are the bytes stored,
     // whatever happens to the original.
-    using Picture = Prepared::Picture;
-    QList<Picture> files;
-    const QStringList entries = fetch(folder, pictures, downloading);
-    for (int i = 0; i < entries.size(); ++i) {
-        const QString &entry = entries.at(i);
-        if (entry.isEmpty()) {
-            prepared.m_lost << pictures.value(i); // a download that failed, logged as such
-        } else if (QDir::isAbsolutePath(entry)) {
-            Picture picture;
-            picture.position = i;
-            picture.suffix = QFileInfo(entry).completeSuffix();
-            const QString staged = hidden(i, 0, picture.suffix) + QStringLiteral(".check");
-            QFile::remove(staged);
-            QString error;
-            if (!UntrustedFile::copy(entry, UntrustedFile::Links::Refused, staged,
-                                     UntrustedFile::kMaxPictureBytes, &error)) {
-                qCWarning(lcApp).noquote() << "Picture" << entry << "not taken:" << error;
-                prepared.m_lost << pictures.value(i);
-                continue;
-            }
-            picture.copies << staged;
-            files.append(picture);
-        } else if (insideFolder(folder, entry)) {
-            // Taken where it is: a plain file of the folder, not a link leading out of it.
-            QString error;
-            const int fd = UntrustedFile::openRegular(folder + entry, UntrustedFile::Links::Refused,
-                                                      &error);
-            if (fd < 0) {
-                qCWarning(lcApp).noquote() << "Picture" << entry << "not taken:" << error;
-                prepared.m_lost << pictures.value(i);
-                continue;
-            }
-            ::close(fd);
-            Picture picture;
-            picture.position = i;
-            picture.name = entry;
-            files.append(picture);
-        } else {
-            qCWarning(lcApp).noquote() << "Picture" << entry << "not found";
-            prepared.m_lost << pictures.value(i);
-        }
-    }
-    // The copies are checked side by side; the first picture that passes gives the thumbnail.
-    QList<ImageLimits::Picture> checks;
-    for (const Picture &file : qAsConst(files))
-        if (file.name.isEmpty())
-            checks << check(file.copies.first());
-    const QList<ImageLimits::Decoded> checked = ImageLimits::decodeAllWithin(checks);
-    int next = 0;
-    for (Picture &file : files) {
-        const bool first = prepared.m_pictures.isEmpty();
-        if (!file.name.isEmpty()) {
-            // The first is decoded for its thumbnail: one that is no picture is not taken.
-            if (first) {
-                const QString thumb = Statics::CreateThumb(folder + file.name, thumbFolder);
-                if (thumb.isEmpty()) {
-                    prepared.m_lost << pictures.value(file.position);
+    std::vector<Prepared> result(sets.size());
+    QVector<QStringList> fetched(sets.size());
+    QVector<QList<Picture>> files(sets.size());
+    for (int set = 0; set < sets.size(); ++set) {
+        const QStringList &pictures = sets.at(set);
+        Prepared &prepared = result[set];
+        prepared.m_folder = folder;
+        prepared.m_thumbFolder = thumbFolder;
+        prepared.m_stamp = stamp;
+        prepared.m_entries = pictures;
+        setNames << QStringLiteral(".import_%1_%2_")
+                        .arg(QCoreApplication::applicationPid())
+                        .arg(s_sets.fetch_add(1) + 1);
+        fetched[set] = fetch(folder, pictures, downloading);
+        const QStringList &entries = fetched.at(set);
+        for (int i = 0; i < entries.size(); ++i) {
+            const QString &entry = entries.at(i);
+            if (entry.isEmpty()) {
+                prepared.m_lost << pictures.value(i); // a download that failed, logged as such
+            } else if (QDir::isAbsolutePath(entry)) {
+                Picture picture;
+                picture.position = i;
+                picture.suffix = QFileInfo(entry).completeSuffix();
+                const QString staged = hidden(set, i, 0, picture.suffix) + QStringLiteral(".check");
+                QFile::remove(staged);
+                QString error;
+                if (!UntrustedFile::copy(entry, UntrustedFile::Links::Refused, staged,
+                                         UntrustedFile::kMaxPictureBytes, &error)) {
+                    qCWarning(lcApp).noquote() << "Picture" << entry << "not taken:" << error;
+                    prepared.m_lost << pictures.value(i);
                     continue;
                 }
-                prepared.m_thumbInPlace = true;
-                for (int a = 0; a < articles; ++a)
-                    prepared.m_thumbs << thumb;
+                picture.copies << staged;
+                files[set].append(picture);
+            } else if (insideFolder(folder, entry)) {
+                // Taken where it is: a plain file of the folder, not a link leading out of it.
+                QString error;
+                const int fd = UntrustedFile::openRegular(folder + entry,
+                                                          UntrustedFile::Links::Refused, &error);
+                if (fd < 0) {
+                    qCWarning(lcApp).noquote() << "Picture" << entry << "not taken:" << error;
+                    prepared.m_lost << pictures.value(i);
+                    continue;
+                }
+                ::close(fd);
+                Picture picture;
+                picture.position = i;
+                picture.name = entry;
+                files[set].append(picture);
+            } else {
+                qCWarning(lcApp).noquote() << "Picture" << entry << "not found";
+                prepared.m_lost << pictures.value(i);
+            }
+        }
+    }
+    // The copies of every set are checked side by side; the first picture of a set that
+    // passes gives its thumbnail.
+    QList<ImageLimits::Picture> checks;
+    for (const QList<Picture> &set : qAsConst(files))
+        for (const Picture &file : set)
+            if (file.name.isEmpty())
+                checks << check(file.copies.first());
+    const QList<ImageLimits::Decoded> checked = ImageLimits::decodeAllWithin(checks);
+    int next = 0;
+    for (int set = 0; set < sets.size(); ++set) {
+        const QStringList &pictures = sets.at(set);
+        const QStringList &entries = fetched.at(set);
+        Prepared &prepared = result[set];
+        for (Picture &file : files[set]) {
+            const bool first = prepared.m_pictures.isEmpty();
+            if (!file.name.isEmpty()) {
+                // The first is decoded for its thumbnail: one that is no picture is not taken.
+                if (first) {
+                    const QString thumb = Statics::CreateThumb(folder + file.name, thumbFolder);
+                    if (thumb.isEmpty()) {
+                        prepared.m_lost << pictures.value(file.position);
+                        continue;
+                    }
+                    prepared.m_thumbInPlace = true;
+                    for (int a = 0; a < articles; ++a)
+                        prepared.m_thumbs << thumb;
+                }
+                prepared.m_pictures.append(file);
+                continue;
+            }
+            const QString staged = file.copies.first();
+            const ImageLimits::Decoded decoded = checked.value(next++);
+            if (!accepted(entries.at(file.position), decoded)) {
+                QFile::remove(staged);
+                prepared.m_lost << pictures.value(file.position);
+                continue;
+            }
+            // One file of its own for each article, made now: taking it later is a rename.
+            bool copied = true;
+            for (int a = 1; a < articles && copied; ++a) {
+                const QString copy
+                    = hidden(set, file.position, a, file.suffix) + QStringLiteral(".check");
+                QFile::remove(copy);
+                copied = QFile::copy(staged, copy);
+                file.copies << copy;
+            }
+            if (!copied) {
+                qCWarning(lcApp).noquote() << "Picture" << entries.at(file.position)
+                                           << "not taken: no copy for each article";
+                for (const QString &copy : qAsConst(file.copies))
+                    QFile::remove(copy);
+                prepared.m_lost << pictures.value(file.position);
+                continue;
+            }
+            if (first) {
+                for (int a = 0; a < articles; ++a) {
+                    const QString name = Statics::WriteThumb(
+                        decoded.image, hidden(set, file.position, a, file.suffix), decoded.format,
+                        thumbFolder);
+                    prepared.m_thumbs << (name.isEmpty() ? QString() : thumbFolder + name);
+                }
             }
             prepared.m_pictures.append(file);
-            continue;
         }
-        const QString staged = file.copies.first();
-        const ImageLimits::Decoded decoded = checked.value(next++);
-        if (!accepted(entries.at(file.position), decoded)) {
-            QFile::remove(staged);
-            prepared.m_lost << pictures.value(file.position);
-            continue;
-        }
-        // One file of its own for each article, made now: taking it later is a rename.
-        bool copied = true;
-        for (int a = 1; a < articles && copied; ++a) {
-            const QString copy = hidden(file.position, a, file.suffix) + QStringLiteral(".check");
-            QFile::remove(copy);
-            copied = QFile::copy(staged, copy);
-            file.copies << copy;
-        }
-        if (!copied) {
-            qCWarning(lcApp).noquote() << "Picture" << entries.at(file.position)
-                                       << "not taken: no copy for each article";
-            for (const QString &copy : qAsConst(file.copies))
-                QFile::remove(copy);
-            prepared.m_lost << pictures.value(file.position);
-            continue;
-        }
-        if (first) {
-            for (int a = 0; a < articles; ++a) {
-                const QString name = Statics::WriteThumb(decoded.image,
-                                                         hidden(file.position, a, file.suffix),
-                                                         decoded.format, thumbFolder);
-                prepared.m_thumbs << (name.isEmpty() ? QString() : thumbFolder + name);
-            }
-        }
-        prepared.m_pictures.append(file);
     }
-    return prepared;
+    return result;
+}
+
+Prepared prepare(const QString &folder, const QString &thumbFolder, const QStringList &pictures,
+                 int articles, const std::function<void(const QString &address)> &downloading)
+{
+    std::vector<Prepared> one = prepareEach(folder, thumbFolder, { pictures }, articles, downloading);
+    return std::move(one.front());
 }
 
 int record(Database *db, int articleId, Prepared &prepared, int article, QStringList *failed,

@@ -1,10 +1,11 @@
 #pragma once
 
-#include <QString>
 #include <QList>
+#include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <vector>
 
 class Database;
 
@@ -59,8 +60,9 @@ public:
     QStringList lost() const { return m_lost; }
 
 private:
-    friend Prepared prepare(const QString &, const QString &, const QStringList &, int,
-                            const std::function<void(const QString &)> &);
+    friend std::vector<Prepared> prepareEach(const QString &, const QString &,
+                                             const QList<QStringList> &, int,
+                                             const std::function<void(const QString &)> &);
     friend int record(Database *, int, Prepared &, int, QStringList *, QStringList *);
     void discard();
 
@@ -89,6 +91,14 @@ private:
 Prepared prepare(const QString &folder, const QString &thumbFolder, const QStringList &pictures,
                  int articles = 1,
                  const std::function<void(const QString &address)> &downloading = {});
+
+// prepare() for the pictures of several rows at once, `sets`, each for `articles` articles:
+// the checks of all of them run side by side, so that the decoders stay busy also when each
+// row names fewer pictures than there are decoders. In the order of `sets`.
+std::vector<Prepared> prepareEach(const QString &folder, const QString &thumbFolder,
+                                  const QList<QStringList> &sets, int articles = 1,
+                                  const std::function<void(const QString &address)> &downloading
+                                  = {});
 
 // Makes the prepared pictures the pictures of `articleId`, the article `article` (from 0) of
 // those they were prepared for. Returns the number of pictures that were not taken (see

@@ -1,4 +1,5 @@
 #include "core/database.h"
+#include "core/imagelimits.h"
 #include "core/settings.h"
 #include "core/statics.h"
 #include "import/csvimport.h"
@@ -1941,11 +1942,11 @@ private slots:
                               writeCsv("Title;Account;B1\nT2;1;" + (pictureLine == 2 ? cell : "")
                                        + "\nT3;1;" + (pictureLine == 3 ? cell : "") + "\n"),
                               0, "SKU", 0, { "Title", "Account", "Zerire3_image_1" });
-        // The batch holding T2 is the next one committed (once: the row is read again after
-        // "Nein").
+        // The batch holding T2 is the next one committed (once: the row may be read again
+        // after "Nein").
         bool armed = false;
         CsvImport::setRowHookForTesting([&](int line) {
-            if (line == 3 && !armed) {
+            if (line == 2 && !armed) {
                 armed = true;
                 refusal.refuseNextOnThisThread();
             }
@@ -2111,6 +2112,94 @@ private slots:
                  QString("Die Verbindung zur Datenbank wurde neu geöffnet; der Import wurde "
                          "angehalten."));
         QCOMPARE(titles(db), QString("T2,T3"));
+    }
+
+    // An update reaching two articles gets a copy of the row's pictures for each; when the
+    // commit of the rows before it is refused, "Nein" goes on with that row, never past it.
+    void refusedCommitBeforeAnUpdateOfTwo()
+    {
+        QFETCH_GLOBAL(TestSupport::Backend, backend);
+        if (backend == TestSupport::Backend::MySQL)
+            QSKIP("On a server each row is stored on its own, with no batch to commit");
+        TestSupport::SqliteCommitRefusal refusal;
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        const int first = TestSupport::insertArticle(db, { { "SKU", "L1" }, { "Title", "Alt" } });
+        const int second = TestSupport::insertArticle(db, { { "SKU", "L1" }, { "Title", "Alt" } });
+        writeFile(m_files.filePath("bild.jpg"), jpeg(40, 30));
+        const QByteArray picture = m_files.filePath("bild.jpg").toUtf8();
+        DialogAnswers answers;
+        auto dialog = prepare(answers,
+                              writeCsv("SKU;Title;B1\nN2;Neu;" + picture + "\nL1;Geändert;"
+                                       + picture + "\n"),
+                              CsvImport::UpdateOrInsert, "SKU", 1,
+                              { "SKU", "Title", "Zerire3_image_1" });
+        // The batch holding the new article is committed before the update's pictures are
+        // copied for each of its articles.
+        bool armed = false;
+        CsvImport::setRowHookForTesting([&](int line) {
+            if (line == 3 && !armed) {
+                armed = true;
+                refusal.refuseNextOnThisThread();
+            }
+        });
+        answers.pushQuestion(false);
+        run(*dialog);
+        CsvImport::setRowHookForTesting({});
+
+        QCOMPARE(refusal.refusals(), 1);
+        QCOMPARE(importErrors(answers).size(), 1);
+        QVERIFY2(importErrors(answers).first().contains("aktuell in der Zeile 2 ("),
+                 qPrintable(importErrors(answers).first()));
+        QCOMPARE(titles(db), QString("Geändert,Geändert"));
+        QStringList images;
+        for (int id : { first, second }) {
+            const SqlRows rows = db->select("SELECT image FROM articles_images WHERE article_id="
+                                            + QString::number(id))
+                                     .value();
+            QCOMPARE(rows.size(), 1);
+            images << rows.first().value("image").toString();
+            QVERIFY(QFileInfo::exists(db->getCurrentAdImageDir() + images.last()));
+            QCOMPARE(values(db, id, "ImageThumb"), "thumb_" + images.last());
+        }
+        QVERIFY2(images.first() != images.last(), qPrintable(images.join(',')));
+        QCOMPARE(QDir(db->getCurrentAdImageDir()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    }
+
+    // Rows of two pictures each: the pictures of the rows ahead are checked together, so
+    // that every decoder has a picture, not only as many as one row names.
+    void decodersBusyAcrossRows()
+    {
+        APP_TEST_DATABASE(data);
+        QByteArray csv = "Title;B1;B2;Account\n";
+        for (int row = 0; row < 4; ++row) {
+            csv += "T" + QByteArray::number(row);
+            for (int p = 0; p < 2; ++p) {
+                const QString file = m_files.filePath(QString("r%1_%2.jpg").arg(row).arg(p));
+                writeFile(file, jpeg(40 + row, 30 + p));
+                csv += ";" + file.toUtf8();
+            }
+            csv += ";1\n";
+        }
+        const QStringList mapping { "Title", "Zerire3_image_1", "Zerire3_image_2", "Account" };
+        DialogAnswers answers;
+        auto dialog = prepare(answers, writeCsv(csv), 0, "SKU", 0, mapping);
+        QSignalSpy ended(dialog.get(), &CsvImport::runEnded);
+        const int decoders = ImageLimits::decoderCount();
+        TestSupport::HeldDecodes held;
+        dialog->findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Ok)->click();
+        // Held at their start: as many at once as there are decoders, more than one row has
+        // (the window goes on meanwhile: it starts the rows after the file's first pass).
+        QElapsedTimer waited;
+        waited.start();
+        while (held.holding() < decoders && waited.elapsed() < 20000)
+            QTest::qWait(5);
+        const bool allBusy = held.holding() >= decoders;
+        held.letGo(100);
+        QTRY_VERIFY_WITH_TIMEOUT(ended.count() > 0, 120000);
+        QVERIFY2(allBusy, qPrintable(QString("fewer than %1 decodes at once").arg(decoders)));
+        QCOMPARE(titles(data.db()), QString("T0,T1,T2,T3"));
+        QCOMPARE(data.db()->selectCount("SELECT id FROM articles_images").value(), 8);
     }
 };
 
