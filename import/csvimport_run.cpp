@@ -350,7 +350,7 @@ struct CsvImport::RowsPart
     // made for them are removed again.
     bool commitRows();
     QStringList batchFiles; // the picture files made for the rows of the open batch
-    // Rows read and not yet handled, with the number of pictures they name.
+    // Rows read and not yet handled, and the number of pictures they name.
     struct Ahead
     {
         QStringList row;
@@ -442,8 +442,9 @@ bool CsvImport::RowsPart::mayBeWritten(const QStringList &row) const
 
 bool CsvImport::RowsPart::take(const QStringList &row, int at, BackgroundJob::Control &control)
 {
-    const int pictures
-        = state->headerPending || !mayBeWritten(row) ? 0 : int(picturesOf(row).size());
+    int pictures = state->headerPending ? 0 : int(picturesOf(row).size());
+    if (pictures > 0 && !mayBeWritten(row))
+        pictures = 0;
     if (pictures == 0 && ahead.empty())
         return importRow(row, at, control);
     ahead.push_back({ row, at });
@@ -581,23 +582,26 @@ bool CsvImport::RowsPart::importRow(const QStringList &row, int at, BackgroundJo
             --s.row;
             return false;
         }
-        prepared = PictureImport::prepare(
-            db->getCurrentAdImageDir(), db->getCurrentAdImageDirThumbs(), pictures,
-            qMax(1, ids.size()),
-            [this](const QString &address) { setText(QStringLiteral("Download . ") + address); });
+        prepared
+            = PictureImport::prepare(db->getCurrentAdImageDir(), db->getCurrentAdImageDirThumbs(),
+                                     pictures, qMax(1, ids.size()), [this](const QString &address) {
+                                         setText(QStringLiteral("Download . ") + address);
+                                     });
         setText(QString(""));
     }
 
     w.begin(rowNumber);
-    const auto takePictures = [&](int id, int article) {
-        QStringList lost;
-        QStringList made;
-        s.failedPictures += PictureImport::record(db, id, prepared, article, &lost, &made);
-        if (w.inBatch())
-            batchFiles += made;
-        for (const QString &entry : qAsConst(lost))
-            s.failedPictureNames << CsvImport::tr("Zeile %1: „%2“").arg(s.rows.name(rowNumber), entry);
-    };
+    const auto takePictures
+        = [&](int id, int article) {
+              QStringList lost;
+              QStringList made;
+              s.failedPictures += PictureImport::record(db, id, prepared, article, &lost, &made);
+              if (w.inBatch())
+                  batchFiles += made;
+              for (const QString &entry : qAsConst(lost))
+                  s.failedPictureNames
+                      << CsvImport::tr("Zeile %1: „%2“").arg(s.rows.name(rowNumber), entry);
+          };
     bool ok;
     if (ids.isEmpty()) {
         const int id = w.insert();
@@ -779,8 +783,9 @@ void CsvImport::finishRun(const RunState &state)
                    "bleibt gespeichert.")
                     .arg(at)
              << summary
-             << (left == 1 ? tr("1 Zeile (Zeile %1) wurde nicht importiert.").arg(at)
-                           : tr("%1 Zeilen ab Zeile %2 wurden nicht importiert.").arg(left).arg(at));
+             << (left == 1
+                     ? tr("1 Zeile (Zeile %1) wurde nicht importiert.").arg(at)
+                     : tr("%1 Zeilen ab Zeile %2 wurden nicht importiert.").arg(left).arg(at));
     } else {
         text << summary;
     }

@@ -297,7 +297,8 @@ std::vector<Prepared> prepareEach(const QString &folder, const QString &thumbFol
 Prepared prepare(const QString &folder, const QString &thumbFolder, const QStringList &pictures,
                  int articles, const std::function<void(const QString &address)> &downloading)
 {
-    std::vector<Prepared> one = prepareEach(folder, thumbFolder, { pictures }, articles, downloading);
+    std::vector<Prepared> one
+        = prepareEach(folder, thumbFolder, { pictures }, articles, downloading);
     return std::move(one.front());
 }
 
@@ -363,15 +364,16 @@ int record(Database *db, int articleId, Prepared &prepared, int article, QString
             if (!existed)
                 made << target;
         } else {
-            qCWarning(lcApp).noquote() << "Thumbnail" << target << "can't be written:"
-                                       << QString::fromLocal8Bit(std::strerror(errno));
+            qCWarning(lcApp).noquote()
+                << "Thumbnail" << target
+                << "can't be written:" << QString::fromLocal8Bit(std::strerror(errno));
         }
     }
     // A picture without its thumbnail would show another picture's: all or none.
     if (!placed || thumb.isEmpty()) {
         if (placed)
-            qCWarning(lcApp).noquote() << "The pictures of article" << id
-                                       << "are not taken: no thumbnail of the first";
+            qCWarning(lcApp).noquote()
+                << "The pictures of article" << id << "are not taken: no thumbnail of the first";
         for (const QString &file : qAsConst(made))
             QFile::remove(file);
         for (const Prepared::Picture &picture : qAsConst(prepared.m_pictures))

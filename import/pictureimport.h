@@ -95,10 +95,9 @@ Prepared prepare(const QString &folder, const QString &thumbFolder, const QStrin
 // prepare() for the pictures of several rows at once, `sets`, each for `articles` articles:
 // the checks of all of them run side by side, so that the decoders stay busy also when each
 // row names fewer pictures than there are decoders. In the order of `sets`.
-std::vector<Prepared> prepareEach(const QString &folder, const QString &thumbFolder,
-                                  const QList<QStringList> &sets, int articles = 1,
-                                  const std::function<void(const QString &address)> &downloading
-                                  = {});
+std::vector<Prepared>
+prepareEach(const QString &folder, const QString &thumbFolder, const QList<QStringList> &sets,
+            int articles = 1, const std::function<void(const QString &address)> &downloading = {});
 
 // Makes the prepared pictures the pictures of `articleId`, the article `article` (from 0) of
 // those they were prepared for. Returns the number of pictures that were not taken (see

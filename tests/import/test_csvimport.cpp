@@ -1840,14 +1840,13 @@ private slots:
         QByteArray plain = "Title;Description;Account\n";
         for (int i = 2; i <= 11; ++i)
             plain += "T" + QByteArray::number(i) + ";;1\n";
-        QTest::newRow("in the middle") << plain << 6 << 5
-                                       << QStringList {
-                                              "Der Import wurde in Zeile 7 abgebrochen; was bis "
-                                              "dahin importiert wurde, bleibt gespeichert.",
-                                              "Es wurden 5 Artikel angelegt und 0 Artikel "
-                                              "aktualisiert.",
-                                              "5 Zeilen ab Zeile 7 wurden nicht importiert."
-                                          };
+        QTest::newRow("in the middle")
+            << plain << 6 << 5
+            << QStringList { "Der Import wurde in Zeile 7 abgebrochen; was bis "
+                             "dahin importiert wurde, bleibt gespeichert.",
+                             "Es wurden 5 Artikel angelegt und 0 Artikel "
+                             "aktualisiert.",
+                             "5 Zeilen ab Zeile 7 wurden nicht importiert." };
         QTest::newRow("before the last row")
             << plain << 10 << 9
             << QStringList { "Der Import wurde in Zeile 11 abgebrochen; was bis dahin importiert "
@@ -1872,8 +1871,8 @@ private slots:
         QFETCH(QStringList, message);
         APP_TEST_DATABASE(data);
         DialogAnswers answers;
-        auto dialog = prepare(answers, writeCsv(csv), 0, "SKU", 0,
-                              { "Title", "Description", "Account" });
+        auto dialog
+            = prepare(answers, writeCsv(csv), 0, "SKU", 0, { "Title", "Description", "Account" });
         CsvImport *window = dialog.get();
         QSemaphore go;
         CsvImport::setRowHookForTesting([&](int line) {
@@ -1908,7 +1907,8 @@ private slots:
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("summary");
         QTest::newRow("the last batch")
-            << "" << 3 << "" << "Es wurden 0 Artikel angelegt und 0 Artikel aktualisiert.";
+            << "" << 3 << ""
+            << "Es wurden 0 Artikel angelegt und 0 Artikel aktualisiert.";
         QTest::newRow("the last batch, holding a row with a picture")
             << "file" << 2 << ""
             << "Es wurden 0 Artikel angelegt und 0 Artikel aktualisiert.";
@@ -1967,8 +1967,9 @@ private slots:
         QStringList files = QDir(db->getCurrentAdImageDir()).entryList(QDir::Files | QDir::Hidden);
         files.removeAll(Statics::hashString(server.url("/bild.jpg").toString()) + ".jpg");
         QCOMPARE(files.size(), images);
-        QCOMPARE(QDir(db->getCurrentAdImageDirThumbs()).entryList(QDir::Files | QDir::Hidden).size(),
-                 images);
+        QCOMPARE(
+            QDir(db->getCurrentAdImageDirThumbs()).entryList(QDir::Files | QDir::Hidden).size(),
+            images);
     }
 
     // An update whose pictures are none of them taken (a missing file, a failed download, a
@@ -1982,8 +1983,7 @@ private slots:
         QTest::newRow("a file that is missing") << QStringList { "fehlt.png" } << false;
         QTest::newRow("a failed download") << QStringList { "web:/weg.jpg" } << false;
         QTest::newRow("a file that is no picture") << QStringList { "text.jpg" } << false;
-        QTest::newRow("one of two taken")
-            << QStringList { "text.jpg", "neu.jpg" } << true;
+        QTest::newRow("one of two taken") << QStringList { "text.jpg", "neu.jpg" } << true;
     }
     void updateKeepsPicturesWhenNoneIsTaken()
     {
@@ -1997,8 +1997,8 @@ private slots:
         writeFile(thumbDir + "thumb_alt.jpg", jpeg(15, 10));
         writeFile(m_files.filePath("text.jpg"), "kein Bild\n");
         writeFile(m_files.filePath("neu.jpg"), jpeg(64, 48));
-        const int article
-            = TestSupport::insertArticle(db, { { "SKU", "L1" }, { "ImageThumb", "thumb_alt.jpg" } });
+        const int article = TestSupport::insertArticle(
+            db, { { "SKU", "L1" }, { "ImageThumb", "thumb_alt.jpg" } });
         QVERIFY(db->insertSqlClean(
                     { { "article_id", article }, { "image", "alt.jpg" }, { "sort", "0" } },
                     "articles_images")
@@ -2006,9 +2006,9 @@ private slots:
         TestSupport::FakeHttpServer server;
         QStringList entries;
         for (const QString &cell : cells)
-            entries << (cell.startsWith("web:") ? server.url(cell.mid(4)).toString()
-                        : cell == "fehlt.png"   ? cell
-                                                : m_files.filePath(cell));
+            entries << (cell.startsWith("web:")   ? server.url(cell.mid(4)).toString()
+                            : cell == "fehlt.png" ? cell
+                                                  : m_files.filePath(cell));
         QStringList mapping { "SKU", "Title" };
         for (int i = 1; i <= entries.size(); ++i)
             mapping << "Zerire3_image_" + QString::number(i);
@@ -2057,11 +2057,11 @@ private slots:
         Database *db = data.db();
         writeFile(m_files.filePath("langsam.jpg"), jpeg(64, 48));
         DialogAnswers answers;
-        auto dialog = prepare(answers,
-                              writeCsv("Title;Account;B1\nErster;1;\nZweiter;1;"
-                                       + m_files.filePath("langsam.jpg").toUtf8()
-                                       + "\nDritter;1;\n"),
-                              0, "SKU", 0, { "Title", "Account", "Zerire3_image_1" });
+        auto dialog
+            = prepare(answers,
+                      writeCsv("Title;Account;B1\nErster;1;\nZweiter;1;"
+                               + m_files.filePath("langsam.jpg").toUtf8() + "\nDritter;1;\n"),
+                      0, "SKU", 0, { "Title", "Account", "Zerire3_image_1" });
         QSignalSpy ended(dialog.get(), &CsvImport::runEnded);
         TestSupport::HeldDecodes held;
         dialog->findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Ok)->click();
@@ -2088,8 +2088,8 @@ private slots:
     {
         APP_TEST_DATABASE(data);
         Database *db = data.db();
-        QVERIFY(TestSupport::refuseRows(db, "articles", "INSERT", "abgelehnt",
-                                        "NEW.Title = 'STOP'"));
+        QVERIFY(
+            TestSupport::refuseRows(db, "articles", "INSERT", "abgelehnt", "NEW.Title = 'STOP'"));
         DialogAnswers answers;
         auto dialog = prepare(answers, writeCsv("Title;Account\nT2;1\nT3;1\nSTOP;1\nT5;1\nT6;1\n"),
                               0, "SKU", 0, { "Title", "Account" });
@@ -2129,11 +2129,10 @@ private slots:
         writeFile(m_files.filePath("bild.jpg"), jpeg(40, 30));
         const QByteArray picture = m_files.filePath("bild.jpg").toUtf8();
         DialogAnswers answers;
-        auto dialog = prepare(answers,
-                              writeCsv("SKU;Title;B1\nN2;Neu;" + picture + "\nL1;Geändert;"
-                                       + picture + "\n"),
-                              CsvImport::UpdateOrInsert, "SKU", 1,
-                              { "SKU", "Title", "Zerire3_image_1" });
+        auto dialog = prepare(
+            answers,
+            writeCsv("SKU;Title;B1\nN2;Neu;" + picture + "\nL1;Geändert;" + picture + "\n"),
+            CsvImport::UpdateOrInsert, "SKU", 1, { "SKU", "Title", "Zerire3_image_1" });
         // The batch holding the new article is committed before the update's pictures are
         // copied for each of its articles.
         bool armed = false;

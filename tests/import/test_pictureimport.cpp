@@ -115,9 +115,8 @@ void TestPictureImport::preparedForSeveral()
     photo.fill(Qt::darkGreen);
     QVERIFY(photo.save(dir.filePath("foto.jpg"), "JPEG"));
     QVERIFY(photo.save(folder + "da.png", "PNG"));
-    const QStringList pictures = inPlaceFirst
-        ? QStringList { "da.png", dir.filePath("foto.jpg") }
-        : QStringList { dir.filePath("foto.jpg"), "da.png" };
+    const QStringList pictures = inPlaceFirst ? QStringList { "da.png", dir.filePath("foto.jpg") }
+                                              : QStringList { dir.filePath("foto.jpg"), "da.png" };
     QList<int> ids;
     for (int i = 0; i < articles; ++i) {
         QVERIFY(db->executeSQL("INSERT INTO articles (Title) VALUES ('Lampe')"));
@@ -135,8 +134,8 @@ void TestPictureImport::preparedForSeveral()
     QStringList thumbNames;
     for (int a = 0; a < articles; ++a) {
         const QString id = QString::number(ids.at(a));
-        const SqlRows rows = db->select("SELECT image FROM articles_images WHERE article_id="
-                                        + id + " ORDER BY sort")
+        const SqlRows rows = db->select("SELECT image FROM articles_images WHERE article_id=" + id
+                                        + " ORDER BY sort")
                                  .value();
         const QString thumb
             = db->selectOne("SELECT ImageThumb FROM articles WHERE id=" + id).value();
