@@ -404,7 +404,9 @@ int record(Database *db, int articleId, Prepared &prepared, int article, QString
         return transaction.commit();
     };
     // What the table holds for the article: exactly these rows and the thumbnail, as the
-    // commit of a transaction whose answer was lost may have left them.
+    // commit of a transaction whose answer was lost may have left them; `looked` tells
+    // whether that could be read at all.
+    bool looked = false;
     const auto taken = [&] {
         QSqlQuery query;
         if (!db->execBound(QStringLiteral("SELECT image, sort FROM articles_images WHERE "
@@ -415,13 +417,16 @@ int record(Database *db, int articleId, Prepared &prepared, int article, QString
         while (query.next())
             found.append({ query.value(0).toString(), query.value(1).toInt() });
         query.finish();
-        if (found != records)
+        if (found != records) {
+            looked = true;
             return false;
+        }
         QSqlQuery row;
         if (!db->execBound(QStringLiteral("SELECT ImageThumb FROM articles WHERE id = ?"),
                            { articleId }, row)
             || !row.next())
             return false;
+        looked = true;
         const bool same = row.value(0).toString() == thumb;
         row.finish();
         return same;
@@ -442,8 +447,11 @@ int record(Database *db, int articleId, Prepared &prepared, int article, QString
     if (!stored) {
         qCWarning(lcApp).noquote()
             << "The pictures of article" << id << "could not be stored:" << db->lastErrorText;
-        for (const QString &file : qAsConst(made))
-            QFile::remove(file);
+        // Files rows may name after all (a commit whose answer was lost, and no look at
+        // what it stored) stay.
+        if (!unknown || looked)
+            for (const QString &file : qAsConst(made))
+                QFile::remove(file);
         for (const auto &record : qAsConst(records))
             lost << prepared.m_entries.value(record.second);
     } else if (madeFiles) {
