@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -120,6 +121,8 @@ private:
         QStringList failedPictureNames; // "Zeile N: „entry“"
         int unclosedLine = 0; // where a quoted value began that the file never closed
         int unclosedRow = 0;
+        int records = 0; // of the file, a header included
+        int cancelledRow = 0; // the first row Abbrechen left out; 0: not cancelled
     };
 
     // A look at the whole file in the background: its encoding and a quoted value that
@@ -216,7 +219,7 @@ private:
     // `m_writerDb`, and taught the file's number forms) and what it has done; shared with
     // the part of the rows that runs.
     std::shared_ptr<CsvImportWriter> m_writer;
-    Database *m_writerDb = nullptr;
+    QPointer<Database> m_writerDb;
     std::shared_ptr<RunState> m_run;
     int m_lines = 0; // of the file, from the first pass
     bool m_runWindows1252 = false; // the file's encoding, from the first pass

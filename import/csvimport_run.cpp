@@ -6,6 +6,7 @@
 #include "core/backgroundworker.h"
 #include "core/database.h"
 #include "core/descriptionlimit.h"
+#include "core/imagelimits.h"
 #include "core/logging.h"
 #include "core/numberreader.h"
 #include "core/statics.h"
@@ -18,6 +19,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QMutex>
+#include <QPointer>
 #include <QPushButton>
 #include <QTextCodec>
 #include <QTimer>
@@ -32,6 +34,10 @@ constexpr int kBadTextShown = 40;
 constexpr int kBatchRows = 500;
 constexpr int kEventIntervalMs = 20;
 constexpr int kProgressIntervalMs = 100;
+// Rows with pictures are read ahead until they name this many pictures for each decoder (or
+// this many rows are waiting), so that their checks run side by side.
+constexpr int kAheadPicturesPerDecoder = 2;
+constexpr int kAheadRows = 16;
 
 std::function<void(int line)> g_firstPassHook;
 std::function<void(int line)> g_rowHook;
@@ -49,11 +55,6 @@ bool isBlank(const QStringList &row)
             return false;
     }
     return true;
-}
-
-bool anyWebAddress(const QStringList &pictures)
-{
-    return std::any_of(pictures.cbegin(), pictures.cend(), PictureImport::isWebAddress);
 }
 
 // A value as the summary shows it: long ones cut.
@@ -131,9 +132,11 @@ struct CsvImport::FirstPass
     // Made here on the worker's connection, which the rows are written through; touched by
     // the window only once this is done.
     std::shared_ptr<CsvImportWriter> writer;
-    Database *db = nullptr;
+    // The connection itself, not its address: one opened anew in its place may have the same.
+    QPointer<Database> db;
     std::atomic<bool> cancel { false };
     std::atomic<int> lines { 0 }; // the file's lines, once counted
+    int records = 0; // the file's rows, a header included
     std::atomic<int> line { 0 }; // the line read last
     bool inspected = false;
     bool windows1252 = false;
@@ -165,6 +168,7 @@ struct CsvImport::FirstPass
         // too long to be a row of a spreadsheet refuses the file here.
         RowFunction look([this, &control](const QStringList &row, int at) {
             line.store(at, std::memory_order_relaxed);
+            ++records;
             if (g_firstPassHook)
                 g_firstPassHook(at);
             if (!header)
@@ -269,6 +273,7 @@ void CsvImport::firstPassFinished(const std::shared_ptr<FirstPass> &pass)
     m_writer = pass->writer;
     m_writerDb = pass->db;
     m_run->writer = m_writer.get();
+    m_run->records = pass->records;
     m_runWindows1252 = pass->windows1252;
     m_lines = pass->lines;
     ui->progressBar->setMaximum(m_lines);
@@ -290,10 +295,9 @@ struct CsvImport::RowsPart
     bool windows1252 = false;
     int mode = InsertAll;
     int lines = 0;
-    QString imageDir;
     std::shared_ptr<RunState> state;
     std::shared_ptr<CsvImportWriter> writer;
-    Database *db = nullptr; // the connection the writer was made on
+    QPointer<Database> db; // the connection the writer was made on
     bool finishOnly = false;
     std::atomic<bool> cancel { false };
 
@@ -327,9 +331,33 @@ struct CsvImport::RowsPart
     }
 
     void run(Database &connection, BackgroundJob::Control &control);
-    bool importRow(const QStringList &row, int line, BackgroundJob::Control &control);
+    // Hands a row read to importRow(), or keeps it back with the rows read ahead until their
+    // pictures are checked together.
+    bool take(const QStringList &row, int line, BackgroundJob::Control &control);
+    // Checks the pictures of the rows read ahead side by side, then imports the rows.
+    bool importAhead(BackgroundJob::Control &control);
+    // `ready`: the row's pictures, checked already for one article; null: checked here.
+    bool importRow(const QStringList &row, int line, BackgroundJob::Control &control,
+                   PictureImport::Prepared *ready = nullptr);
+    // The picture entries of a row, in the order of their columns.
+    QStringList picturesOf(const QStringList &row) const;
+    // Whether a row is one that is written at all, as far as that is seen before its
+    // values are read: not blank, not short, no description the marketplace refuses.
+    bool mayBeWritten(const QStringList &row) const;
     // Commits the rows written so far; false (the question set) when that failed.
     bool commitBatch();
+    // Commits the rows written so far; false when that failed, and then the picture files
+    // made for them are removed again.
+    bool commitRows();
+    QStringList batchFiles; // the picture files made for the rows of the open batch
+    // Rows read and not yet handled, and the number of pictures they name.
+    struct Ahead
+    {
+        QStringList row;
+        int line;
+    };
+    std::vector<Ahead> ahead;
+    int aheadPictures = 0;
 };
 
 void CsvImport::RowsPart::run(Database &connection, BackgroundJob::Control &control)
@@ -337,7 +365,7 @@ void CsvImport::RowsPart::run(Database &connection, BackgroundJob::Control &cont
     RunState &s = *state;
     // The worker opened its connection anew (the data folder was changed): the writer's is
     // gone, nothing more is written.
-    if (&connection != db) {
+    if (db.isNull() || db.data() != &connection) {
         end = End::Stopped;
         s.stopped = true;
         message = CsvImport::tr("Die Verbindung zur Datenbank wurde neu geöffnet; der Import "
@@ -351,11 +379,15 @@ void CsvImport::RowsPart::run(Database &connection, BackgroundJob::Control &cont
         RowFunction rows([&](const QStringList &row, int at) {
             if (++seen <= handled)
                 return true;
-            return importRow(row, at, control);
+            return take(row, at, control);
         });
         QtCSV::Reader::Details details;
         read = QtCSV::Reader::readToProcessor(path, rows, separator, s.delimiter,
                                               codecOf(windows1252), &details);
+        // The rows read ahead up to the end of what could be read.
+        if (end == End::Read)
+            importAhead(control);
+        ahead.clear();
         s.unclosedLine = details.unclosedLine;
         s.unclosedRow = details.unclosedRow;
         longRecordLine = details.longRecordLine;
@@ -363,7 +395,7 @@ void CsvImport::RowsPart::run(Database &connection, BackgroundJob::Control &cont
             return;
     }
     // The run ends: what the last batch holds is committed, the marks of its rows cleared.
-    if (writer->inBatch() && !writer->commit()) {
+    if (writer->inBatch() && !commitRows()) {
         askRow = writer->batchLine();
         askError = writer->lastError();
         closingQuestion = true;
@@ -371,21 +403,96 @@ void CsvImport::RowsPart::run(Database &connection, BackgroundJob::Control &cont
     writer->finish();
 }
 
+bool CsvImport::RowsPart::commitRows()
+{
+    const bool kept = writer->commit();
+    if (!kept)
+        for (const QString &file : qAsConst(batchFiles))
+            QFile::remove(file);
+    batchFiles.clear();
+    return kept;
+}
+
 bool CsvImport::RowsPart::commitBatch()
 {
-    if (writer->commit())
+    if (commitRows())
         return true;
     ask(writer->batchLine(), writer->lastError());
     return false;
 }
 
-bool CsvImport::RowsPart::importRow(const QStringList &row, int at, BackgroundJob::Control &control)
+QStringList CsvImport::RowsPart::picturesOf(const QStringList &row) const
+{
+    QStringList pictures;
+    for (int column : qAsConst(state->pictureColumns)) {
+        const QString entry = row.value(column).trimmed();
+        if (!entry.isEmpty())
+            pictures << entry;
+    }
+    return pictures;
+}
+
+bool CsvImport::RowsPart::mayBeWritten(const QStringList &row) const
+{
+    const RunState &s = *state;
+    return !isBlank(row) && s.lastColumn < row.size()
+        && (s.descriptionColumn < 0
+            || DescriptionLimit::refusal(row.at(s.descriptionColumn)).isEmpty());
+}
+
+bool CsvImport::RowsPart::take(const QStringList &row, int at, BackgroundJob::Control &control)
+{
+    int pictures = state->headerPending ? 0 : int(picturesOf(row).size());
+    if (pictures > 0 && !mayBeWritten(row))
+        pictures = 0;
+    if (pictures == 0 && ahead.empty())
+        return importRow(row, at, control);
+    ahead.push_back({ row, at });
+    aheadPictures += pictures;
+    if (aheadPictures < kAheadPicturesPerDecoder * ImageLimits::decoderCount()
+        && int(ahead.size()) < kAheadRows)
+        return true;
+    return importAhead(control);
+}
+
+bool CsvImport::RowsPart::importAhead(BackgroundJob::Control &control)
+{
+    const std::vector<Ahead> rows = std::move(ahead);
+    ahead.clear();
+    aheadPictures = 0;
+    std::vector<PictureImport::Prepared> prepared;
+    if (!rows.empty() && !cancel && !control.cancelled()) {
+        // Checked with no batch open: this run never holds the write lock while it waits for
+        // a server or for the picture decoder.
+        if (!commitBatch())
+            return false; // none of these rows is handled yet: the next part begins with them
+        QList<QStringList> sets;
+        for (const Ahead &next : rows)
+            sets << (mayBeWritten(next.row) ? picturesOf(next.row) : QStringList());
+        prepared = PictureImport::prepareEach(
+            db->getCurrentAdImageDir(), db->getCurrentAdImageDirThumbs(), sets, 1,
+            [this](const QString &address) { setText(QStringLiteral("Download . ") + address); });
+        setText(QString(""));
+    }
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (!importRow(rows[i].row, rows[i].line, control,
+                       i < prepared.size() ? &prepared[i] : nullptr))
+            return false;
+    }
+    return true;
+}
+
+bool CsvImport::RowsPart::importRow(const QStringList &row, int at, BackgroundJob::Control &control,
+                                    PictureImport::Prepared *ready)
 {
     RunState &s = *state;
     CsvImportWriter &w = *writer;
     if (cancel || control.cancelled()) {
         s.ended = true;
         end = End::Cancelled;
+        // Named in the closing message: this row and the ones after it are not imported.
+        s.cancelledRow = s.row + 1;
+        s.rows.add(s.cancelledRow, at);
         return false;
     }
     if (g_rowHook)
@@ -450,7 +557,7 @@ bool CsvImport::RowsPart::importRow(const QStringList &row, int at, BackgroundJo
         // A look-up that failed is no article that is missing: the row is not written.
         const Read<QList<int>> found = w.matchingIds();
         if (!found.ok()) {
-            ask(w.commit() ? rowNumber : w.batchLine(), found.error());
+            ask(commitRows() ? rowNumber : w.batchLine(), found.error());
             return false;
         }
         ids = *found;
@@ -462,37 +569,35 @@ bool CsvImport::RowsPart::importRow(const QStringList &row, int at, BackgroundJo
     if (!w.acceptRow(ids.isEmpty()))
         return true;
 
-    QStringList pictures;
-    for (int column : qAsConst(s.pictureColumns)) {
-        const QString entry = row.at(column).trimmed();
-        if (!entry.isEmpty())
-            pictures << entry;
-    }
-    // Pictures from the web are fetched with no batch open: this run never holds the write
-    // lock while it waits for a server.
-    if (anyWebAddress(pictures)) {
+    const QStringList pictures = picturesOf(row);
+    // The pictures are downloaded, copied and checked before anything of the row is written,
+    // with no batch open: this run never holds the write lock while it waits for a server or
+    // for the picture decoder. Those checked ahead for one article are taken as they are.
+    PictureImport::Prepared prepared;
+    if (ready && ready->size() == pictures.size() && ids.size() <= 1) {
+        prepared = std::move(*ready);
+    } else if (!pictures.isEmpty()) {
         if (!commitBatch()) {
             // Nothing of this row is written yet: the next part begins with it.
             --s.row;
             return false;
         }
-        pictures = PictureImport::fetch(imageDir, pictures, [this](const QString &address) {
-            setText(QStringLiteral("Download . ") + address);
-        });
+        prepared
+            = PictureImport::prepare(db->getCurrentAdImageDir(), db->getCurrentAdImageDirThumbs(),
+                                     pictures, qMax(1, ids.size()), [this](const QString &address) {
+                                         setText(QStringLiteral("Download . ") + address);
+                                     });
         setText(QString(""));
     }
 
     w.begin(rowNumber);
     const auto takePictures
-        = [&](int id) {
+        = [&](int id, int article) {
               QStringList lost;
-              s.failedPictures += PictureImport::store(
-                  db, id, pictures,
-                  [this](const QString &address) {
-                      setText(QStringLiteral("Download . ") + address);
-                  },
-                  &lost);
-              setText(QString(""));
+              QStringList made;
+              s.failedPictures += PictureImport::record(db, id, prepared, article, &lost, &made);
+              if (w.inBatch())
+                  batchFiles += made;
               for (const QString &entry : qAsConst(lost))
                   s.failedPictureNames
                       << CsvImport::tr("Zeile %1: „%2“").arg(s.rows.name(rowNumber), entry);
@@ -502,20 +607,20 @@ bool CsvImport::RowsPart::importRow(const QStringList &row, int at, BackgroundJo
         const int id = w.insert();
         ok = id > 0;
         if (ok && !pictures.isEmpty())
-            takePictures(id);
+            takePictures(id, 0);
     } else {
         ok = w.update(ids);
         // A row without pictures leaves the articles' pictures as they are.
         if (ok && !pictures.isEmpty()) {
-            for (int id : qAsConst(ids))
-                takePictures(id);
+            for (int k = 0; k < ids.size(); ++k)
+                takePictures(ids.at(k), k);
         }
     }
     if (!ok) {
         // The rows before it in the batch are kept, unless the commit fails as well: then
         // the question names the batch's first row.
         const QString error = w.lastError();
-        ask(w.commit() ? rowNumber : w.batchLine(), error);
+        ask(commitRows() ? rowNumber : w.batchLine(), error);
         return false;
     }
     if (w.batchRows() >= kBatchRows)
@@ -539,7 +644,6 @@ void CsvImport::startRows(bool finishOnly)
     part->windows1252 = m_runWindows1252;
     part->mode = ui->ImportModus->currentIndex();
     part->lines = m_lines;
-    part->imageDir = db->getCurrentAdImageDir();
     part->state = m_run;
     part->writer = m_writer;
     part->db = m_writerDb;
@@ -670,7 +774,21 @@ void CsvImport::finishRun(const RunState &state)
         summary += tr(" und es wurde 1 Artikel aktualisiert.");
     else
         summary += tr(" und es wurden %1 Artikel aktualisiert.").arg(updated);
-    QStringList text { summary };
+    QStringList text;
+    if (state.cancelledRow > 0) {
+        // Abbrechen keeps the rows written before it: said as that, with what was left out.
+        const QString at = state.rows.name(state.cancelledRow);
+        const int left = qMax(1, state.records - state.cancelledRow + 1);
+        text << tr("Der Import wurde in Zeile %1 abgebrochen; was bis dahin importiert wurde, "
+                   "bleibt gespeichert.")
+                    .arg(at)
+             << summary
+             << (left == 1
+                     ? tr("1 Zeile (Zeile %1) wurde nicht importiert.").arg(at)
+                     : tr("%1 Zeilen ab Zeile %2 wurden nicht importiert.").arg(left).arg(at));
+    } else {
+        text << summary;
+    }
     describeSkipped(state, text);
     // Rows left out for a value not taken as meant, each value with its reason, and what to
     // do about it.

@@ -1,4 +1,5 @@
 #include "core/database.h"
+#include "core/imagelimits.h"
 #include "core/settings.h"
 #include "core/statics.h"
 #include "import/csvimport.h"
@@ -13,6 +14,7 @@
 #include "tests/support/mounts.h"
 #include "tests/support/mysqlproxy.h"
 #include "tests/support/peakmemory.h"
+#include "tests/support/sqlitecommitrefusal.h"
 #include "tests/support/tablesnapshot.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
@@ -1824,6 +1826,379 @@ private slots:
                     ->isEnabled());
         run(*dialog);
         QCOMPARE(data.db()->selectCount("SELECT id FROM articles").value(), 1);
+    }
+
+    // Abbrechen keeps the rows written before it and says so: the row it stopped at (by its
+    // text line too where a value over two lines made them differ), what was stored, and how
+    // many rows were not imported.
+    void cancelSaysWhatWasKept_data()
+    {
+        QTest::addColumn<QByteArray>("csv");
+        QTest::addColumn<int>("heldLine"); // Abbrechen while this text line is in hand
+        QTest::addColumn<int>("written");
+        QTest::addColumn<QStringList>("message");
+        QByteArray plain = "Title;Description;Account\n";
+        for (int i = 2; i <= 11; ++i)
+            plain += "T" + QByteArray::number(i) + ";;1\n";
+        QTest::newRow("in the middle")
+            << plain << 6 << 5
+            << QStringList { "Der Import wurde in Zeile 7 abgebrochen; was bis "
+                             "dahin importiert wurde, bleibt gespeichert.",
+                             "Es wurden 5 Artikel angelegt und 0 Artikel "
+                             "aktualisiert.",
+                             "5 Zeilen ab Zeile 7 wurden nicht importiert." };
+        QTest::newRow("before the last row")
+            << plain << 10 << 9
+            << QStringList { "Der Import wurde in Zeile 11 abgebrochen; was bis dahin importiert "
+                             "wurde, bleibt gespeichert.",
+                             "Es wurden 9 Artikel angelegt und 0 Artikel aktualisiert.",
+                             "1 Zeile (Zeile 11) wurde nicht importiert." };
+        QByteArray twoLines = "Title;Description;Account\nT2;;1\nT3;\"zwei\nZeilen\";1\n";
+        for (int i = 4; i <= 11; ++i)
+            twoLines += "T" + QByteArray::number(i) + ";;1\n";
+        QTest::newRow("after a value over two lines")
+            << twoLines << 7 << 5
+            << QStringList { "Der Import wurde in Zeile 7 (Textzeile 8) abgebrochen; was bis "
+                             "dahin importiert wurde, bleibt gespeichert.",
+                             "Es wurden 5 Artikel angelegt und 0 Artikel aktualisiert.",
+                             "5 Zeilen ab Zeile 7 (Textzeile 8) wurden nicht importiert." };
+    }
+    void cancelSaysWhatWasKept()
+    {
+        QFETCH(QByteArray, csv);
+        QFETCH(int, heldLine);
+        QFETCH(int, written);
+        QFETCH(QStringList, message);
+        APP_TEST_DATABASE(data);
+        DialogAnswers answers;
+        auto dialog
+            = prepare(answers, writeCsv(csv), 0, "SKU", 0, { "Title", "Description", "Account" });
+        CsvImport *window = dialog.get();
+        QSemaphore go;
+        CsvImport::setRowHookForTesting([&](int line) {
+            if (line != heldLine)
+                return;
+            QMetaObject::invokeMethod(
+                window,
+                [&] {
+                    window->findChild<QDialogButtonBox *>("buttonBox")
+                        ->button(QDialogButtonBox::Cancel)
+                        ->click();
+                    go.release();
+                },
+                Qt::QueuedConnection);
+            go.tryAcquire(1, 20000);
+        });
+        run(*dialog);
+        CsvImport::setRowHookForTesting({});
+        QCOMPARE(dialog->result(), int(QDialog::Rejected));
+        QCOMPARE(data.db()->selectCount("SELECT id FROM articles").value(), written);
+        QCOMPARE(answers.lastMessageText().split('\n'), message);
+    }
+
+    // A refused commit of the rows written so far: at the run's end the seller is asked (the
+    // question names the batch's first row), the summary counts nothing of it and the picture
+    // files made for its rows go again; before a row with pictures, that row is taken after
+    // "Nein" with its pictures, never skipped.
+    void refusedCommit_data()
+    {
+        QTest::addColumn<QString>("picture"); // "", "web" or "file"
+        QTest::addColumn<int>("pictureLine"); // the text line whose row names it
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("the last batch")
+            << "" << 3 << ""
+            << "Es wurden 0 Artikel angelegt und 0 Artikel aktualisiert.";
+        QTest::newRow("the last batch, holding a row with a picture")
+            << "file" << 2 << ""
+            << "Es wurden 0 Artikel angelegt und 0 Artikel aktualisiert.";
+        QTest::newRow("before a row with a web picture, Nein")
+            << "web" << 3 << "T3"
+            << "Es wurde 1 Artikel angelegt und es wurden 0 Artikel aktualisiert.";
+        QTest::newRow("before a row with a picture file, Nein")
+            << "file" << 3 << "T3"
+            << "Es wurde 1 Artikel angelegt und es wurden 0 Artikel aktualisiert.";
+    }
+    void refusedCommit()
+    {
+        QFETCH(QString, picture);
+        QFETCH(int, pictureLine);
+        QFETCH(QString, stored);
+        QFETCH(QString, summary);
+        QFETCH_GLOBAL(TestSupport::Backend, backend);
+        if (backend == TestSupport::Backend::MySQL)
+            QSKIP("On a server each row is stored on its own, with no batch to commit");
+        TestSupport::SqliteCommitRefusal refusal;
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        TestSupport::FakeHttpServer server;
+        server.setReply("/bild.jpg", TestSupport::FakeReply::ok(jpeg(40, 30), "image/jpeg"));
+        writeFile(m_files.filePath("bild.jpg"), jpeg(40, 30));
+        const QByteArray cell = picture == "web" ? server.url("/bild.jpg").toString().toUtf8()
+            : picture == "file"                  ? m_files.filePath("bild.jpg").toUtf8()
+                                                 : QByteArray();
+        DialogAnswers answers;
+        auto dialog = prepare(answers,
+                              writeCsv("Title;Account;B1\nT2;1;" + (pictureLine == 2 ? cell : "")
+                                       + "\nT3;1;" + (pictureLine == 3 ? cell : "") + "\n"),
+                              0, "SKU", 0, { "Title", "Account", "Zerire3_image_1" });
+        // The batch holding T2 is the next one committed (once: the row may be read again
+        // after "Nein").
+        bool armed = false;
+        CsvImport::setRowHookForTesting([&](int line) {
+            if (line == 2 && !armed) {
+                armed = true;
+                refusal.refuseNextOnThisThread();
+            }
+        });
+        answers.pushQuestion(false);
+        run(*dialog);
+        CsvImport::setRowHookForTesting({});
+
+        QCOMPARE(refusal.refusals(), 1);
+        const QStringList errors = importErrors(answers);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors.first().contains("aktuell in der Zeile 2 ("), qPrintable(errors.first()));
+        QCOMPARE(titles(db), stored);
+        const int images = picture.isEmpty() || stored.isEmpty() ? 0 : 1;
+        QCOMPARE(db->selectCount("SELECT id FROM articles_images").value(), images);
+        QCOMPARE(answers.lastMessageText(), summary);
+        // No picture file but the one a row names (a download's own copy aside).
+        QStringList files = QDir(db->getCurrentAdImageDir()).entryList(QDir::Files | QDir::Hidden);
+        files.removeAll(Statics::hashString(server.url("/bild.jpg").toString()) + ".jpg");
+        QCOMPARE(files.size(), images);
+        QCOMPARE(
+            QDir(db->getCurrentAdImageDirThumbs()).entryList(QDir::Files | QDir::Hidden).size(),
+            images);
+    }
+
+    // An update whose pictures are none of them taken (a missing file, a failed download, a
+    // file that is no picture) leaves the article's pictures as they were: rows, thumbnail
+    // and files; it is told which were not taken. One taken of two replaces them, with its
+    // thumbnail.
+    void updateKeepsPicturesWhenNoneIsTaken_data()
+    {
+        QTest::addColumn<QStringList>("cells"); // "web:" a path of the fake server
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("a file that is missing") << QStringList { "fehlt.png" } << false;
+        QTest::newRow("a failed download") << QStringList { "web:/weg.jpg" } << false;
+        QTest::newRow("a file that is no picture") << QStringList { "text.jpg" } << false;
+        QTest::newRow("one of two taken") << QStringList { "text.jpg", "neu.jpg" } << true;
+    }
+    void updateKeepsPicturesWhenNoneIsTaken()
+    {
+        QFETCH(QStringList, cells);
+        QFETCH(bool, replaced);
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        const QString pictureDir = db->getCurrentAdImageDir();
+        const QString thumbDir = db->getCurrentAdImageDirThumbs();
+        writeFile(pictureDir + "alt.jpg", jpeg(40, 30));
+        writeFile(thumbDir + "thumb_alt.jpg", jpeg(15, 10));
+        writeFile(m_files.filePath("text.jpg"), "kein Bild\n");
+        writeFile(m_files.filePath("neu.jpg"), jpeg(64, 48));
+        const int article = TestSupport::insertArticle(
+            db, { { "SKU", "L1" }, { "ImageThumb", "thumb_alt.jpg" } });
+        QVERIFY(db->insertSqlClean(
+                    { { "article_id", article }, { "image", "alt.jpg" }, { "sort", "0" } },
+                    "articles_images")
+                > 0);
+        TestSupport::FakeHttpServer server;
+        QStringList entries;
+        for (const QString &cell : cells)
+            entries << (cell.startsWith("web:")   ? server.url(cell.mid(4)).toString()
+                            : cell == "fehlt.png" ? cell
+                                                  : m_files.filePath(cell));
+        QStringList mapping { "SKU", "Title" };
+        for (int i = 1; i <= entries.size(); ++i)
+            mapping << "Zerire3_image_" + QString::number(i);
+        DialogAnswers answers;
+        auto dialog = prepare(answers,
+                              writeCsv("SKU;Title;B1;B2\nL1;Neu;" + entries.join(';').toUtf8()
+                                       + (entries.size() == 1 ? ";\n" : "\n")),
+                              CsvImport::UpdateOnly, "SKU", 0, mapping);
+        run(*dialog);
+
+        QCOMPARE(values(db, article, "Title"), QString("Neu"));
+        const SqlRows images = db->select("SELECT image, sort FROM articles_images WHERE "
+                                          "article_id = "
+                                          + QString::number(article))
+                                   .value();
+        QCOMPARE(images.size(), 1);
+        const QString image = images.first().value("image").toString();
+        const QString thumb = values(db, article, "ImageThumb");
+        if (replaced) {
+            QVERIFY2(image.endsWith(QString("_%1_1.jpg").arg(article)), qPrintable(image));
+            QCOMPARE(thumb, "thumb_" + image);
+        } else {
+            QCOMPARE(image, QString("alt.jpg"));
+            QCOMPARE(thumb, QString("thumb_alt.jpg"));
+        }
+        // The files the rows name, and no other of this import's.
+        QStringList files = QDir(pictureDir).entryList(QDir::Files | QDir::Hidden);
+        QStringList named { "alt.jpg" };
+        if (replaced)
+            named << image;
+        files.sort();
+        named.sort();
+        QCOMPARE(files, named);
+        QVERIFY(QFileInfo::exists(thumbDir + thumb));
+        QCOMPARE(QDir(thumbDir).entryList(QDir::Files | QDir::Hidden).size(), replaced ? 2 : 1);
+        const QString closing = answers.lastMessageText();
+        QVERIFY2(closing.contains("Zeile 2: „" + entries.first() + "“"), qPrintable(closing));
+        QVERIFY2(closing.endsWith("1 Bild konnte nicht übernommen werden."), qPrintable(closing));
+    }
+
+    // While a row's picture waits for the decoder, the import holds no write lock: the
+    // window's own connection saves meanwhile, within its wait, and the save is stored.
+    void windowSavesWhilePictureIsChecked()
+    {
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        writeFile(m_files.filePath("langsam.jpg"), jpeg(64, 48));
+        DialogAnswers answers;
+        auto dialog
+            = prepare(answers,
+                      writeCsv("Title;Account;B1\nErster;1;\nZweiter;1;"
+                               + m_files.filePath("langsam.jpg").toUtf8() + "\nDritter;1;\n"),
+                      0, "SKU", 0, { "Title", "Account", "Zerire3_image_1" });
+        QSignalSpy ended(dialog.get(), &CsvImport::runEnded);
+        TestSupport::HeldDecodes held;
+        dialog->findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Ok)->click();
+        QTRY_VERIFY_WITH_TIMEOUT(held.waiting() > 0, 60000);
+        db->setLockTimeout(2000); // as long as the window's connection waits for a lock
+        const bool saved = db->executeSQL("INSERT INTO folders (foldername, folderparentid) "
+                                          "VALUES ('Während des Prüfens', -10)");
+        const QString error = db->lastErrorText;
+        held.letGo(100);
+        QTRY_VERIFY_WITH_TIMEOUT(ended.count() > 0, 120000);
+        QVERIFY2(saved, qPrintable(error));
+        QCOMPARE(db->selectCount("SELECT id FROM folders WHERE foldername = "
+                                 "'Während des Prüfens'")
+                     .value(),
+                 1);
+        QCOMPARE(titles(db), QString("Erster,Zweiter,Dritter"));
+        QCOMPARE(db->selectCount("SELECT id FROM articles_images WHERE article_id = 2").value(), 1);
+    }
+
+    // The background worker opened its connection anew while the seller was asked about a
+    // refused row (the data folder was opened again): after "Nein" the run stops with a
+    // word, and no row goes through a connection that is no longer the run's.
+    void connectionOpenedAnewStopsTheRun()
+    {
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        QVERIFY(
+            TestSupport::refuseRows(db, "articles", "INSERT", "abgelehnt", "NEW.Title = 'STOP'"));
+        DialogAnswers answers;
+        auto dialog = prepare(answers, writeCsv("Title;Account\nT2;1\nT3;1\nSTOP;1\nT5;1\nT6;1\n"),
+                              0, "SKU", 0, { "Title", "Account" });
+        const QString dataDir = data.dataDir();
+        std::unique_ptr<Database> again;
+        CsvImport::setRowHookForTesting([&](int line) {
+            if (line != 3)
+                return;
+            // As the settings do when they open the data folder again.
+            QMetaObject::invokeMethod(
+                dialog.get(), [&] { again = std::make_unique<Database>(dataDir); },
+                Qt::BlockingQueuedConnection);
+        });
+        answers.pushQuestion(false); // go on after the refused row
+        run(*dialog);
+        CsvImport::setRowHookForTesting({});
+
+        QCOMPARE(importErrors(answers).size(), 1);
+        QCOMPARE(answers.lastMessageText(),
+                 QString("Die Verbindung zur Datenbank wurde neu geöffnet; der Import wurde "
+                         "angehalten."));
+        QCOMPARE(titles(db), QString("T2,T3"));
+    }
+
+    // An update reaching two articles gets a copy of the row's pictures for each; when the
+    // commit of the rows before it is refused, "Nein" goes on with that row, never past it.
+    void refusedCommitBeforeAnUpdateOfTwo()
+    {
+        QFETCH_GLOBAL(TestSupport::Backend, backend);
+        if (backend == TestSupport::Backend::MySQL)
+            QSKIP("On a server each row is stored on its own, with no batch to commit");
+        TestSupport::SqliteCommitRefusal refusal;
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        const int first = TestSupport::insertArticle(db, { { "SKU", "L1" }, { "Title", "Alt" } });
+        const int second = TestSupport::insertArticle(db, { { "SKU", "L1" }, { "Title", "Alt" } });
+        writeFile(m_files.filePath("bild.jpg"), jpeg(40, 30));
+        const QByteArray picture = m_files.filePath("bild.jpg").toUtf8();
+        DialogAnswers answers;
+        auto dialog = prepare(
+            answers,
+            writeCsv("SKU;Title;B1\nN2;Neu;" + picture + "\nL1;Geändert;" + picture + "\n"),
+            CsvImport::UpdateOrInsert, "SKU", 1, { "SKU", "Title", "Zerire3_image_1" });
+        // The batch holding the new article is committed before the update's pictures are
+        // copied for each of its articles.
+        bool armed = false;
+        CsvImport::setRowHookForTesting([&](int line) {
+            if (line == 3 && !armed) {
+                armed = true;
+                refusal.refuseNextOnThisThread();
+            }
+        });
+        answers.pushQuestion(false);
+        run(*dialog);
+        CsvImport::setRowHookForTesting({});
+
+        QCOMPARE(refusal.refusals(), 1);
+        QCOMPARE(importErrors(answers).size(), 1);
+        QVERIFY2(importErrors(answers).first().contains("aktuell in der Zeile 2 ("),
+                 qPrintable(importErrors(answers).first()));
+        QCOMPARE(titles(db), QString("Geändert,Geändert"));
+        QStringList images;
+        for (int id : { first, second }) {
+            const SqlRows rows = db->select("SELECT image FROM articles_images WHERE article_id="
+                                            + QString::number(id))
+                                     .value();
+            QCOMPARE(rows.size(), 1);
+            images << rows.first().value("image").toString();
+            QVERIFY(QFileInfo::exists(db->getCurrentAdImageDir() + images.last()));
+            QCOMPARE(values(db, id, "ImageThumb"), "thumb_" + images.last());
+        }
+        QVERIFY2(images.first() != images.last(), qPrintable(images.join(',')));
+        QCOMPARE(QDir(db->getCurrentAdImageDir()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    }
+
+    // Rows of two pictures each: the pictures of the rows ahead are checked together, so
+    // that every decoder has a picture, not only as many as one row names.
+    void decodersBusyAcrossRows()
+    {
+        APP_TEST_DATABASE(data);
+        QByteArray csv = "Title;B1;B2;Account\n";
+        for (int row = 0; row < 4; ++row) {
+            csv += "T" + QByteArray::number(row);
+            for (int p = 0; p < 2; ++p) {
+                const QString file = m_files.filePath(QString("r%1_%2.jpg").arg(row).arg(p));
+                writeFile(file, jpeg(40 + row, 30 + p));
+                csv += ";" + file.toUtf8();
+            }
+            csv += ";1\n";
+        }
+        const QStringList mapping { "Title", "Zerire3_image_1", "Zerire3_image_2", "Account" };
+        DialogAnswers answers;
+        auto dialog = prepare(answers, writeCsv(csv), 0, "SKU", 0, mapping);
+        QSignalSpy ended(dialog.get(), &CsvImport::runEnded);
+        const int decoders = ImageLimits::decoderCount();
+        TestSupport::HeldDecodes held;
+        dialog->findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Ok)->click();
+        // Held at their start: as many at once as there are decoders, more than one row has
+        // (the window goes on meanwhile: it starts the rows after the file's first pass).
+        QElapsedTimer waited;
+        waited.start();
+        while (held.holding() < decoders && waited.elapsed() < 20000)
+            QTest::qWait(5);
+        const bool allBusy = held.holding() >= decoders;
+        held.letGo(100);
+        QTRY_VERIFY_WITH_TIMEOUT(ended.count() > 0, 120000);
+        QVERIFY2(allBusy, qPrintable(QString("fewer than %1 decodes at once").arg(decoders)));
+        QCOMPARE(titles(data.db()), QString("T0,T1,T2,T3"));
+        QCOMPARE(data.db()->selectCount("SELECT id FROM articles_images").value(), 8);
     }
 };
 

@@ -7,6 +7,7 @@
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QSemaphore>
@@ -20,6 +21,8 @@ class TestPictureImport : public QObject
 private slots:
     void initTestCase_data() { TestSupport::addBackendRows(); }
     void onTheWorkerThread();
+    void preparedForSeveral_data();
+    void preparedForSeveral();
 };
 
 // The window's thread blocks meanwhile, serving no events: the store must not need them. The
@@ -82,6 +85,83 @@ void TestPictureImport::onTheWorkerThread()
     QVERIFY2(qRed(written.pixel(66, 50)) > 100 && qBlue(written.pixel(66, 50)) < 60,
              "the thumbnail is not the first picture's");
     QTRY_COMPARE(BackgroundWorker::instance()->pending(), 0);
+}
+
+// Pictures prepared once for several articles (an update that reaches several): each article
+// recorded gets files and a thumbnail of its own; what was prepared and not recorded leaves
+// nothing behind in either folder.
+void TestPictureImport::preparedForSeveral_data()
+{
+    QTest::addColumn<int>("articles"); // prepared for
+    QTest::addColumn<int>("recorded"); // of them
+    QTest::addColumn<bool>("inPlaceFirst"); // the first picture lies in the picture folder
+    QTest::newRow("one of one") << 1 << 1 << false;
+    QTest::newRow("three of three") << 3 << 3 << false;
+    QTest::newRow("two of three, the first in place") << 3 << 2 << true;
+    QTest::newRow("none of two") << 2 << 0 << false;
+}
+
+void TestPictureImport::preparedForSeveral()
+{
+    QFETCH(int, articles);
+    QFETCH(int, recorded);
+    QFETCH(bool, inPlaceFirst);
+    APP_TEST_DATABASE(data);
+    Database *db = data.db();
+    const QString folder = db->getCurrentAdImageDir();
+    const QString thumbs = db->getCurrentAdImageDirThumbs();
+    QTemporaryDir dir;
+    QImage photo(320, 240, QImage::Format_RGB32);
+    photo.fill(Qt::darkGreen);
+    QVERIFY(photo.save(dir.filePath("foto.jpg"), "JPEG"));
+    QVERIFY(photo.save(folder + "da.png", "PNG"));
+    const QStringList pictures = inPlaceFirst ? QStringList { "da.png", dir.filePath("foto.jpg") }
+                                              : QStringList { dir.filePath("foto.jpg"), "da.png" };
+    QList<int> ids;
+    for (int i = 0; i < articles; ++i) {
+        QVERIFY(db->executeSQL("INSERT INTO articles (Title) VALUES ('Lampe')"));
+        ids << db->selectOne("SELECT MAX(id) FROM articles").value().toInt();
+    }
+    const QStringList picturesBefore = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    {
+        PictureImport::Prepared prepared
+            = PictureImport::prepare(folder, thumbs, pictures, articles);
+        QCOMPARE(prepared.lost(), QStringList());
+        for (int a = 0; a < recorded; ++a)
+            QCOMPARE(PictureImport::record(db, ids.at(a), prepared, a), 0);
+    }
+    QStringList named;
+    QStringList thumbNames;
+    for (int a = 0; a < articles; ++a) {
+        const QString id = QString::number(ids.at(a));
+        const SqlRows rows = db->select("SELECT image FROM articles_images WHERE article_id=" + id
+                                        + " ORDER BY sort")
+                                 .value();
+        const QString thumb
+            = db->selectOne("SELECT ImageThumb FROM articles WHERE id=" + id).value();
+        if (a >= recorded) {
+            QCOMPARE(rows.size(), 0);
+            QCOMPARE(thumb, QString());
+            continue;
+        }
+        QCOMPARE(rows.size(), 2);
+        for (const auto &row : rows)
+            named << row.value("image").toString();
+        QVERIFY(QFileInfo::exists(thumbs + thumb));
+        thumbNames << thumb;
+        const QString copied = rows.at(inPlaceFirst ? 1 : 0).value("image").toString();
+        QVERIFY2(copied.contains("_" + id + "_"), qPrintable(copied));
+        QCOMPARE(thumb, "thumb_" + rows.first().value("image").toString());
+    }
+    // Every picture file is one a row names (or was there before), none hidden is left.
+    QStringList expected = picturesBefore + named;
+    expected.removeDuplicates();
+    expected.sort();
+    QStringList found = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    found.sort();
+    QCOMPARE(found, expected);
+    thumbNames.removeDuplicates();
+    QCOMPARE(QDir(thumbs).entryList(QDir::Files | QDir::Hidden).size(), thumbNames.size());
 }
 
 APP_TEST_GUILESS_MAIN(TestPictureImport)

@@ -17,8 +17,10 @@ HeldDecodes::HeldDecodes(int timeoutMs, int holds)
     ImageLimits::setDecodeHook([state, holds] {
         if (holds >= 0 && ++state->calls > holds)
             return;
+        ++state->holding;
         state->entered.release();
         state->release.tryAcquire(1, kLongestHoldMs);
+        --state->holding;
     });
     if (timeoutMs >= 0) {
         m_savedTimeout = ImageLimits::decodeTimeout();
@@ -40,6 +42,11 @@ bool HeldDecodes::entered(int count, int ms)
 int HeldDecodes::waiting() const
 {
     return m_state->entered.available();
+}
+
+int HeldDecodes::holding() const
+{
+    return m_state->holding.load();
 }
 
 void HeldDecodes::letGo(int count)

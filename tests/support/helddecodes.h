@@ -23,6 +23,8 @@ public:
     bool entered(int count = 1, int ms = 10000);
     // Decodes held and not yet waited for by entered().
     int waiting() const;
+    // Decodes held at this moment (not yet let go).
+    int holding() const;
     // Holds no further decodes, restores the time-out and lets `count` held decodes go on.
     void letGo(int count = 1);
 
@@ -32,6 +34,7 @@ private:
         QSemaphore entered;
         QSemaphore release;
         std::atomic<int> calls { 0 };
+        std::atomic<int> holding { 0 };
     };
     void undo();
 
