@@ -151,6 +151,11 @@ QString describe(const QString &driverText)
     const QString text = sentence(cause);
     if (text.isEmpty())
         return driverText;
+    // A lock says all there is to say in German: the server's words ("Lock wait timeout
+    // exceeded; try restarting transaction", "database is locked") tell the seller nothing
+    // more, and the log keeps them.
+    if (cause == Cause::Locked)
+        return text;
     return text + detail(driverText);
 }
 

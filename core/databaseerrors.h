@@ -24,7 +24,8 @@ QString sentence(Cause cause);
 
 // The text the seller reads: the sentence followed by the driver's text, whole and on one
 // line, in brackets ("… frei. (Meldung der Datenbank: database or disk is full)"), or the
-// driver's text alone when no sentence fits (the caller's own sentence leads then).
+// driver's text alone when no sentence fits (the caller's own sentence leads then). A lock is
+// told by its sentence alone.
 QString describe(const QString &driverText);
 
 // The words for a lost connection, wherever it is noticed: "Die Verbindung zur Datenbank ist

@@ -103,8 +103,13 @@ void TestDatabaseErrors::failuresSpeakGerman()
     QVERIFY(!db.executeSQL(failing));
     holder.exec(QStringLiteral("ROLLBACK"));
     const QString text = db.lastErrorText;
-    QVERIFY2(text.contains(detail, Qt::CaseInsensitive), qPrintable(text));
     const QString sentence = DatabaseErrors::sentence(cause);
+    // A lock is told in German alone, without the server's English.
+    if (cause == Cause::Locked) {
+        QCOMPARE(text, sentence);
+        return;
+    }
+    QVERIFY2(text.contains(detail, Qt::CaseInsensitive), qPrintable(text));
     if (cause == Cause::Other) {
         QVERIFY2(sentence.isEmpty() && !text.contains(QStringLiteral(" (")), qPrintable(text));
     } else {
@@ -151,6 +156,11 @@ void TestDatabaseErrors::messagesOfTheServer()
     QFETCH(Cause, cause);
     QCOMPARE(DatabaseErrors::causeOf(driverText), cause);
     const QString text = DatabaseErrors::describe(driverText);
+    // A lock is told in German alone, without the server's English.
+    if (cause == Cause::Locked) {
+        QCOMPARE(text, DatabaseErrors::sentence(cause));
+        return;
+    }
     QVERIFY2(text.contains(driverText.simplified()), qPrintable(text));
     QCOMPARE(text == driverText, cause == Cause::Other);
     // The German sentence first, the driver's text whole in a bracket that closes, one line.
