@@ -4,7 +4,9 @@
 // are used. A child process runs the real window and drives each command as the seller would
 // (bulk dialogs filled and confirmed, questions answered yes); for each it prints the time
 // until the command has ended and the longest time the window's thread went without handling
-// its events (a 5 ms timer of that thread notes each time it fires). The figures of one command
+// its events (a 5 ms timer of that thread notes each time it fires); for a delete refused while
+// another program holds the file, next to the time of reading the list again at the same
+// moment. The figures of one command
 // are comparable with those of the same program built from another version of the sources.
 // Usage (needs a display): xvfb-run -a bench_windowloops [--no-drop]
 // (--no-drop leaves out the two drops of 35,000 articles, which take minutes each)
@@ -12,6 +14,7 @@
 #include "core/config.h"
 #include "core/database.h"
 #include "core/dialogs.h"
+#include "mainwindow/jobpanel.h"
 #include "mainwindow/mainwindow.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/pausewatch.h"
@@ -37,6 +40,8 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -199,6 +204,40 @@ int runWindow(const QString &exportFile, bool drops)
         action(window, "actionNach_Titel_aufsteigend_sortieren")->trigger();
     });
     timed("list: select all", [&] { selectAll(window); });
+    {
+        // The reference of the same moment: the list read again.
+        QElapsedTimer reread;
+        reread.start();
+        showFolder(window, -10);
+        const qint64 listMs = reread.elapsed();
+        selectAll(window);
+        // Another program holds the file's write lock: the delete is refused after the
+        // window's wait, told, and the window shows what is stored, the rows chosen again.
+        const QString holding = QStringLiteral("holder");
+        {
+            QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), holding);
+            other.setDatabaseName(Database(true, QStringLiteral("bench")).getCurrentDataDir()
+                                  + QStringLiteral("ZirevPavlet.sqlite"));
+            QSqlQuery holder(other);
+            if (other.open() && holder.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+                timed("refused: Löschen of the drafts, file held by another program",
+                      [&] { action(window, "actionL_schen")->trigger(); },
+                      [&] { return !hook.last.isEmpty(); });
+                holder.exec(QStringLiteral("ROLLBACK"));
+                std::printf("  told: %s; the list read again took %lld ms; chosen afterwards: "
+                            "%d\n",
+                            qPrintable(hook.last.left(120).replace('\n', ' ')),
+                            static_cast<long long>(listMs),
+                            list(window)->selectionModel()->selectedRows().size());
+            } else {
+                std::printf("refused delete: the file's lock could not be taken\n");
+            }
+            holder.finish();
+            other.close();
+        }
+        QSqlDatabase::removeDatabase(holding);
+        hook.last.clear();
+    }
     seller.fill = [](QDialog *dialog) {
         auto *box = dialog->findChild<QComboBox *>(QStringLiteral("DurationBox"));
         box->setCurrentIndex(box->findData(QStringLiteral("Days_5")));
@@ -267,6 +306,32 @@ int runWindow(const QString &exportFile, bool drops)
     selectAll(window);
     timed("editor: Duplizieren of running listings",
           [&] { action(window, "actionDuplizieren")->trigger(); });
+    // Every marketplace address leads nowhere: each listing's end fails at once, and the
+    // window takes 5,000 failures, their rows' texts and activity entries.
+    Database accounts(true, QStringLiteral("accounts"));
+    if (!accounts.executeSQL(QStringLiteral("INSERT INTO accounts (id, accountname, token, sandbox) "
+                                            "VALUES (1, 'laden', 'T', 0)")))
+        std::printf("the listings' account could not be stored\n");
+    showFolder(window, -9);
+    selectAll(window);
+    seller.fill = [](QDialog *) {};
+    timed(
+        "listing: Angebot beenden (marketplace not reachable)",
+        [&] { action(window, "actionAuwahl_beenden")->trigger(); },
+        [&] {
+            const auto *panel = window.findChild<JobPanel *>(QStringLiteral("JobPanel"));
+            return BackgroundWorker::instance()->pending() == 0
+                && (!panel || panel->jobs().isEmpty());
+        });
+    seller.fill = {};
+    {
+        Database counts(true, QStringLiteral("bench"));
+        std::printf("  activity entries of failed ends: %s, listings still running: %d\n",
+                    qPrintable(counts.selectOne(QStringLiteral("SELECT COUNT(*) FROM itemshistory "
+                                                               "WHERE infotype='end_fail'"))
+                                   .orIfFailed(QStringLiteral("?"))),
+                    list(window)->topLevelItemCount());
+    }
     showFolder(window, -7);
     selectAll(window);
     action(window, "actionKopieren")->trigger();
