@@ -3,6 +3,7 @@
 
 #include "core/clock.h"
 #include "core/statics.h"
+#include "mainwindow/jobpanel.h"
 #include "tests/mainwindow/articlecommands.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/mysqlproxy.h"
@@ -492,6 +493,62 @@ private slots:
                     .startsWith("(f)" + text));
         QCOMPARE(m_w->count(-9), active);
         QVERIFY(m_w->window()->isEnabled());
+    }
+
+    // "Abbrechen" while the marketplace is asked: no listing is asked after it; every one the
+    // marketplace ended is stored as ended with its activity entry, the rest stay running
+    // without one, and the seller reads how many were ended.
+    void endingCancelled()
+    {
+        QList<int> ids;
+        for (const char *number : { "4001", "4002", "4003" })
+            ids << m_w->article(-9, { { "ItemID", number }, { "Account", m_account } });
+        QVERIFY(m_w->select(-9, ids));
+        QSemaphore asked;
+        QSemaphore answer;
+        m_w->server.clearRequests();
+        m_w->server.setCallHandler("EndItem", [&](const TestSupport::RecordedRequest &request) {
+            if (request.body.contains("<ItemID>4002</ItemID>")) {
+                asked.release();
+                answer.tryAcquire(1, 30000);
+            }
+            return FakeReply::ok(endReply("Success"), "text/xml");
+        });
+        auto restore = qScopeGuard([&] {
+            answer.release();
+            QTRY_VERIFY(windowJobsEnded(m_w->window()));
+            m_w->server.setCallReply("EndItem", FakeReply::ok(endReply("Success"), "text/xml"));
+        });
+        DialogAnswers answers;
+        whenShown<EndItem>(this, [](EndItem *dialog) { clickOk(dialog); });
+        m_w->trigger("actionAuwahl_beenden");
+        // The second listing's answer waits until "Abbrechen" was given.
+        QTRY_VERIFY(asked.available() > 0);
+        auto *panel = m_w->window()->findChild<JobPanel *>("JobPanel");
+        QVERIFY(panel && panel->jobs().size() == 1);
+        panel->findChild<QPushButton *>("JobCancelButton")->click();
+        answer.release();
+        QTRY_VERIFY(windowJobsEnded(m_w->window()));
+
+        int ends = 0;
+        for (const auto &request : m_w->server.requests())
+            ends += request.callName() == QLatin1String("EndItem") ? 1 : 0;
+        QCOMPARE(ends, 2);
+        QStringList outcome;
+        for (int id : ids)
+            outcome << m_w->values(id, "Folder") + '|'
+                    + m_w->db()
+                          ->selectOne("SELECT infotype FROM itemshistory WHERE databaseid="
+                                      + QString::number(id))
+                          .value()
+                    + '|' + (m_w->row(id) ? "listed" : "gone");
+        QCOMPARE(outcome, QStringList({ "-8|end_success|gone", "-8|end_success|gone",
+                                        "-9||listed" }));
+        QCOMPARE(answers.lastMessageText(),
+                 QStringLiteral("Das Beenden wurde abgebrochen: 2 von 3 Angeboten wurden "
+                                "beendet."));
+        QCOMPARE(QList<int>({ m_w->count(-9), m_w->count(-8) }),
+                 QList<int>({ stored(-9), stored(-8) }));
     }
 
     // Outside the active folder: a fee check, but not for articles queued for listing.
