@@ -278,9 +278,9 @@ void MainWindow::on_actionArtikel_online_aufrufen_triggered()
     }
     // Many pages at once would swamp the browser: the seller says first whether he wants them.
     if (pages.size() > kPagesWithoutAsking
-        && !Statics::showQuestionDialog(
-            this, tr("Artikel online aufrufen"),
-            tr("%1 Seiten im Browser öffnen?").arg(QLocale(QLocale::German).toString(pages.size()))))
+        && !Statics::showQuestionDialog(this, tr("Artikel online aufrufen"),
+                                        tr("%1 Seiten im Browser öffnen?")
+                                            .arg(QLocale(QLocale::German).toString(pages.size()))))
         return;
     for (const QString &page : qAsConst(pages))
         QDesktopServices::openUrl(QUrl(page));
@@ -328,7 +328,8 @@ struct EndedListings
 } // namespace
 
 struct MainWindow::EndReport : EndedListings
-{ };
+{
+};
 
 namespace {
 
@@ -337,15 +338,15 @@ constexpr int kEntriesPerInsert = 100;
 
 QString failureReason(const Database &db)
 {
-    return db.lastFailureTransient() ? db.lastErrorText
-                                     : MainWindow::tr("Die Datenbank meldet:\n%1").arg(db.lastErrorText);
+    return db.lastFailureTransient()
+        ? db.lastErrorText
+        : MainWindow::tr("Die Datenbank meldet:\n%1").arg(db.lastErrorText);
 }
 
 // On the background worker: the listings of `ids` still running as stored, asked to end one
 // after the other until "Abbrechen".
 void askMarketplace(Database &db, BackgroundJob::Control &control, EndedListings &report,
-                    const QList<int> &ids, const QString &reason,
-                    const QSet<QString> &endedBefore)
+                    const QList<int> &ids, const QString &reason, const QSet<QString> &endedBefore)
 {
     // Only a listing still running as stored: one whose end is stored already (by an earlier
     // command whose answer was lost, or at another workstation) is not ended again.
@@ -463,8 +464,7 @@ void storeOutcomes(Database &db, EndedListings &report)
                                     + CommandProgress::joined(group) + QLatin1Char(')'));
         }
         // The activity entries, several rows to a statement.
-        for (int first = 0; written && first < report.outcomes.size();
-             first += kEntriesPerInsert) {
+        for (int first = 0; written && first < report.outcomes.size(); first += kEntriesPerInsert) {
             const int last = qMin(first + kEntriesPerInsert, report.outcomes.size());
             QStringList rows;
             QVector<QVariant> values;
@@ -478,10 +478,11 @@ void storeOutcomes(Database &db, EndedListings &report)
                        << (ended ? QStringLiteral("end_success") : QStringLiteral("end_fail"));
             }
             Database::BoundRows inserted;
-            written = db.execBound(QStringLiteral("INSERT INTO itemshistory (indate, title, itemid, "
-                                                  "databaseid, textinfo, infotype) VALUES ")
-                                       + rows.join(QLatin1Char(',')),
-                                   values, inserted);
+            written
+                = db.execBound(QStringLiteral("INSERT INTO itemshistory (indate, title, itemid, "
+                                              "databaseid, textinfo, infotype) VALUES ")
+                                   + rows.join(QLatin1Char(',')),
+                               values, inserted);
         }
         // Their ids, as the activity list knows its entries by them.
         QHash<int, int> entryIds;
@@ -501,7 +502,8 @@ void storeOutcomes(Database &db, EndedListings &report)
                 break;
             for (const ArticleRow &row : *rows) {
                 const int article = row.value(QStringLiteral("databaseid")).toInt();
-                entryIds[article] = qMax(entryIds.value(article), row.value(QStringLiteral("id")).toInt());
+                entryIds[article]
+                    = qMax(entryIds.value(article), row.value(QStringLiteral("id")).toInt());
             }
         }
         // Only a lost answer to the commit leaves open whether it was stored: a statement

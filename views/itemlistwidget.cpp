@@ -123,8 +123,8 @@ QTreeWidgetItem *ItemListWidget::selectArticles(const QList<int> &ids)
     for (std::size_t k = 1; k <= rows.size(); ++k) {
         if (k < rows.size() && rows[k] <= rows[k - 1] + 1)
             continue;
-        selection.append(QItemSelectionRange(list->index(rows[first], 0),
-                                             list->index(rows[k - 1], lastColumn)));
+        selection.append(
+            QItemSelectionRange(list->index(rows[first], 0), list->index(rows[k - 1], lastColumn)));
         first = k;
     }
     QItemSelectionModel *chosen = selectionModel();

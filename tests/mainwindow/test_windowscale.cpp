@@ -110,9 +110,8 @@ void TestWindowScale::refusedWriteWithManyChosen()
     auto dropHolder = qScopeGuard([holding] { QSqlDatabase::removeDatabase(holding); });
     QSqlDatabase other = w.data().rawConnection(holding);
     QSqlQuery holder(other);
-    QVERIFY2(backend == Backend::SQLite
-                 ? holder.exec(QStringLiteral("BEGIN IMMEDIATE"))
-                 : holder.exec(QStringLiteral("START TRANSACTION"))
+    QVERIFY2(backend == Backend::SQLite ? holder.exec(QStringLiteral("BEGIN IMMEDIATE"))
+                                        : holder.exec(QStringLiteral("START TRANSACTION"))
                      && holder.exec(QStringLiteral("SELECT id FROM articles WHERE Folder=-10 "
                                                    "FOR UPDATE")),
              qPrintable(holder.lastError().text()));
@@ -195,20 +194,18 @@ void TestWindowScale::endingManyListings()
     const bool shown = panel && panel->isVisible();
     QTRY_VERIFY_WITH_TIMEOUT(windowJobsEnded(w.window()), 120000);
     const qint64 longest = pauses.stop();
-    std::fprintf(stderr,
-                 "Angebot beenden of %d listings: %lld ms, the window's longest pause %lld ms\n",
-                 kListings, static_cast<long long>(took.elapsed()),
-                 static_cast<long long>(longest));
+    std::fprintf(
+        stderr, "Angebot beenden of %d listings: %lld ms, the window's longest pause %lld ms\n",
+        kListings, static_cast<long long>(took.elapsed()), static_cast<long long>(longest));
 
     QVERIFY(goesOn);
     QVERIFY(shown);
     QVERIFY2(answers.messages().isEmpty(), qPrintable(answers.lastMessageText()));
     QCOMPARE(w.db()->selectCount("SELECT id FROM articles WHERE Folder=-9").value(), 0);
     QCOMPARE(w.db()->selectCount("SELECT id FROM articles WHERE Folder=-8").value(), kListings);
-    QCOMPARE(w.db()
-                 ->selectCount("SELECT id FROM itemshistory WHERE infotype='end_success'")
-                 .value(),
-             kListings);
+    QCOMPARE(
+        w.db()->selectCount("SELECT id FROM itemshistory WHERE infotype='end_success'").value(),
+        kListings);
     QCOMPARE(list->topLevelItemCount(), 0);
     QCOMPARE(w.count(-8), unsold + kListings);
     // Generous for a loaded machine: a pause of seconds is what this guards against.
