@@ -4,14 +4,19 @@
 // are used. A child process runs the real window and drives each command as the seller would
 // (bulk dialogs filled and confirmed, questions answered yes); for each it prints the time
 // until the command has ended and the longest time the window's thread went without handling
-// its events (a 5 ms timer of that thread notes each time it fires). The figures of one command
+// its events (a 5 ms timer of that thread notes each time it fires); for a delete refused while
+// another program holds the file, next to the time of reading the list again at the same
+// moment. The figures of one command
 // are comparable with those of the same program built from another version of the sources.
-// Usage (needs a display): xvfb-run -a bench_windowloops [--no-drop]
-// (--no-drop leaves out the two drops of 35,000 articles, which take minutes each)
+// Usage (needs a display): xvfb-run -a bench_windowloops [--no-drop] [--selected N]
+// (--no-drop leaves out the two drops of all drafts, which take minutes each at 35,000;
+// --selected N makes N drafts and a seventh of N of each other kind instead of 35,000).
+// windowloops_scale.sh beside it runs it at 1,000 and at 35,000 and flags what grows.
 #include "core/backgroundworker.h"
 #include "core/config.h"
 #include "core/database.h"
 #include "core/dialogs.h"
+#include "mainwindow/jobpanel.h"
 #include "mainwindow/mainwindow.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/pausewatch.h"
@@ -37,6 +42,8 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -46,11 +53,20 @@
 
 namespace {
 
-constexpr int kDrafts = 35000; // ids 1..35000
-constexpr int kActive = 5000; // then running listings
-constexpr int kSold = 5000; // then sold
-constexpr int kTrash = 5000; // then in the trash
-constexpr int kArticles = kDrafts + kActive + kSold + kTrash;
+// The drafts (ids 1..draftCount), then running listings, sold ones and ones in the trash,
+// a seventh of the drafts each; 35,000 drafts unless --selected says otherwise.
+int draftCount = 35000;
+int activeCount = 5000;
+int soldCount = 5000;
+int trashCount = 5000;
+int articleCount = draftCount + activeCount + soldCount + trashCount;
+
+void setDrafts(int drafts)
+{
+    draftCount = drafts;
+    activeCount = soldCount = trashCount = qMax(1, drafts / 7);
+    articleCount = draftCount + activeCount + soldCount + trashCount;
+}
 constexpr int kFiles = 2000;
 
 // Answers every question with yes, every save dialog with the export file, and shows nothing.
@@ -194,11 +210,45 @@ int runWindow(const QString &exportFile, bool drops)
         QCoreApplication::processEvents();
     };
 
-    timed("list: open Artikelvorlagen (35,000 rows)", [&] { showFolder(window, -10); });
+    timed("list: open Artikelvorlagen", [&] { showFolder(window, -10); });
     timed("list: sort by title", [&] {
         action(window, "actionNach_Titel_aufsteigend_sortieren")->trigger();
     });
     timed("list: select all", [&] { selectAll(window); });
+    {
+        // The reference of the same moment: the list read again.
+        QElapsedTimer reread;
+        reread.start();
+        showFolder(window, -10);
+        const qint64 listMs = reread.elapsed();
+        selectAll(window);
+        // Another program holds the file's write lock: the delete is refused after the
+        // window's wait, told, and the window shows what is stored, the rows chosen again.
+        const QString holding = QStringLiteral("holder");
+        {
+            QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), holding);
+            other.setDatabaseName(Database(true, QStringLiteral("bench")).getCurrentDataDir()
+                                  + QStringLiteral("ZirevPavlet.sqlite"));
+            QSqlQuery holder(other);
+            if (other.open() && holder.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+                timed("refused: Löschen of the drafts, file held by another program",
+                      [&] { action(window, "actionL_schen")->trigger(); },
+                      [&] { return !hook.last.isEmpty(); });
+                holder.exec(QStringLiteral("ROLLBACK"));
+                std::printf("  told: %s; the list read again took %lld ms; chosen afterwards: "
+                            "%d\n",
+                            qPrintable(hook.last.left(120).replace('\n', ' ')),
+                            static_cast<long long>(listMs),
+                            list(window)->selectionModel()->selectedRows().size());
+            } else {
+                std::printf("refused delete: the file's lock could not be taken\n");
+            }
+            holder.finish();
+            other.close();
+        }
+        QSqlDatabase::removeDatabase(holding);
+        hook.last.clear();
+    }
     seller.fill = [](QDialog *dialog) {
         auto *box = dialog->findChild<QComboBox *>(QStringLiteral("DurationBox"));
         box->setCurrentIndex(box->findData(QStringLiteral("Days_5")));
@@ -267,6 +317,32 @@ int runWindow(const QString &exportFile, bool drops)
     selectAll(window);
     timed("editor: Duplizieren of running listings",
           [&] { action(window, "actionDuplizieren")->trigger(); });
+    // Every marketplace address leads nowhere: each listing's end fails at once, and the
+    // window takes 5,000 failures, their rows' texts and activity entries.
+    Database accounts(true, QStringLiteral("accounts"));
+    if (!accounts.executeSQL(QStringLiteral("INSERT INTO accounts (id, accountname, token, sandbox) "
+                                            "VALUES (1, 'laden', 'T', 0)")))
+        std::printf("the listings' account could not be stored\n");
+    showFolder(window, -9);
+    selectAll(window);
+    seller.fill = [](QDialog *) {};
+    timed(
+        "listing: Angebot beenden (marketplace not reachable)",
+        [&] { action(window, "actionAuwahl_beenden")->trigger(); },
+        [&] {
+            const auto *panel = window.findChild<JobPanel *>(QStringLiteral("JobPanel"));
+            return BackgroundWorker::instance()->pending() == 0
+                && (!panel || panel->jobs().isEmpty());
+        });
+    seller.fill = {};
+    {
+        Database counts(true, QStringLiteral("bench"));
+        std::printf("  activity entries of failed ends: %s, listings still running: %d\n",
+                    qPrintable(counts.selectOne(QStringLiteral("SELECT COUNT(*) FROM itemshistory "
+                                                               "WHERE infotype='end_fail'"))
+                                   .orIfFailed(QStringLiteral("?"))),
+                    list(window)->topLevelItemCount());
+    }
     showFolder(window, -7);
     selectAll(window);
     action(window, "actionKopieren")->trigger();
@@ -320,10 +396,10 @@ bool prepare(Database &db)
     if (!run(QStringLiteral("BEGIN TRANSACTION")))
         return false;
     const QString description = QString(800, QLatin1Char('x'));
-    for (int id = 1; id <= kArticles; ++id) {
-        const int folder = id <= kDrafts          ? -10
-            : id <= kDrafts + kActive             ? -9
-            : id <= kDrafts + kActive + kSold     ? -7
+    for (int id = 1; id <= articleCount; ++id) {
+        const int folder = id <= draftCount          ? -10
+            : id <= draftCount + activeCount             ? -9
+            : id <= draftCount + activeCount + soldCount     ? -7
                                                   : -5;
         const bool listed = folder == -9 || folder == -7;
         QMap<QString, QVariant> row {
@@ -382,12 +458,24 @@ bool prepare(Database &db)
 
 int main(int argc, char *argv[])
 {
-    if (argc > 2 && qstrcmp(argv[1], "--window") == 0) {
+    if (argc > 4 && qstrcmp(argv[1], "--window") == 0) {
+        setDrafts(QByteArray(argv[4]).toInt());
         QApplication app(argc, argv);
-        return runWindow(QString::fromLocal8Bit(argv[2]),
-                         !(argc > 3 && qstrcmp(argv[3], "--no-drop") == 0));
+        return runWindow(QString::fromLocal8Bit(argv[2]), qstrcmp(argv[3], "--no-drop") != 0);
     }
-    const bool drops = !(argc > 1 && qstrcmp(argv[1], "--no-drop") == 0);
+    bool drops = true;
+    for (int k = 1; k < argc; ++k) {
+        if (qstrcmp(argv[k], "--no-drop") == 0) {
+            drops = false;
+        } else if (qstrcmp(argv[k], "--selected") == 0 && k + 1 < argc) {
+            const int drafts = QByteArray(argv[++k]).toInt();
+            if (drafts < 7) {
+                std::fprintf(stderr, "--selected needs at least 7 articles\n");
+                return 2;
+            }
+            setDrafts(drafts);
+        }
+    }
 
     // Everything the program writes goes below one temporary folder; no request leaves
     // the machine.
@@ -407,13 +495,14 @@ int main(int argc, char *argv[])
         db.close();
     }
     QDir().mkpath(dir.path() + QStringLiteral("/Desktop"));
-    std::printf("prepared %d articles in %.1f s\n", kArticles, timer.nsecsElapsed() / 1e9);
+    std::printf("prepared %d articles in %.1f s\n", articleCount, timer.nsecsElapsed() / 1e9);
     std::fflush(stdout);
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedChannels);
     child.start(QCoreApplication::applicationFilePath(),
                 { QStringLiteral("--window"), dir.path() + QStringLiteral("/export.csv"),
-                  drops ? QString() : QStringLiteral("--no-drop") });
+                  drops ? QStringLiteral("--drops") : QStringLiteral("--no-drop"),
+                  QString::number(draftCount) });
     if (!child.waitForFinished(3600000) || child.exitCode() != 0) {
         std::fprintf(stderr, "the window process failed\n");
         return 1;

@@ -289,6 +289,9 @@ private:
     // again when they are there, unless the editor was closed meanwhile.
     bool waitForPictures();
     bool picturesPending();
+    // The pictures from outside the picture folder are copied into it on a thread beside the
+    // window before the save writes their rows; true while a copy runs or was just started.
+    bool copiesPending();
     void pictureWaitStep();
     void dropPictureWait();
     // Rewrites the picture rows and the thumbnail (`pictures`) and the variation pictures
@@ -365,6 +368,10 @@ private:
     int m_waitTemplateId = 0;
     QHash<QString, ImageLimits::Decoded> m_saveDecodes;
     QSet<QString> m_saveDecoding;
+    // The copies made for the save, by source (a variation's by its value and source): the
+    // copy's name in the picture folder, empty when it could not be made. Taken by the save.
+    QHash<QString, QString> m_copies;
+    bool m_copying = false;
     // Main picture rows beyond the twelve slots, kept as they are when saving.
     QStringList m_extraPictures;
     // The picture rows could not be read when the slots were built: the save leaves them as

@@ -12,10 +12,14 @@
 
 #include "ui_addarticle.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QPointer>
+#include <QThreadPool>
+#include <QVector>
 #include <QSqlQuery>
 
 #include <algorithm>
@@ -36,6 +40,42 @@ bool isWebAddress(const QString &image)
     return image.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)
         || image.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
 }
+
+// Copies `file` into `folder` under a name of its own beginning with `prefix`; the name, empty
+// when it could not be copied. Touches no member of the editor: it runs beside the window.
+QString copyInto(const QString &file, const QString &folder, const QString &prefix)
+{
+    const QFileInfo source(file);
+    QString name = prefix + source.fileName();
+    // Two pictures of one name saved within the same second must not replace each other.
+    for (int n = 1; QFileInfo::exists(folder + name) || QFileInfo(folder + name).isSymLink(); ++n)
+        name = prefix + QString::number(n) + QLatin1Char('_') + source.fileName();
+    // Copied from the one descriptor opened: a plain file, never a FIFO the copy would wait
+    // on, into a new file of the program's own. Only files the seller chose himself are copied
+    // (a slot's or a variation's file from outside the picture folder): a link among them is
+    // followed, as his own Pictures folder may well be links.
+    QString error;
+    if (!UntrustedFile::copy(file, UntrustedFile::Links::Followed, folder + name,
+                             UntrustedFile::kMaxPictureBytes, &error)) {
+        qCWarning(lcApp).noquote() << "Picture" << file << "not copied:" << error;
+        return QString();
+    }
+    return name;
+}
+
+// The key of a variation picture's copy: its value and its file.
+QString variantCopyKey(const QString &value, const QString &file)
+{
+    return QStringLiteral("variant:") + value + QLatin1Char('\n') + file;
+}
+
+// One copy the save waits for.
+struct PictureCopy
+{
+    QString key;
+    QString source;
+    QString prefix;
+};
 
 QString existingFolder(Database *db, const QString &option)
 {
@@ -140,23 +180,7 @@ void AddArticle::on_removeFilesButton_clicked()
 
 QString AddArticle::copyPicture(const QString &file, const QString &prefix)
 {
-    const QString folder = m_db->getCurrentAdImageDir();
-    const QFileInfo source(file);
-    QString name = prefix + source.fileName();
-    // Two pictures of one name saved within the same second must not replace each other.
-    for (int n = 1; QFileInfo::exists(folder + name) || QFileInfo(folder + name).isSymLink(); ++n)
-        name = prefix + QString::number(n) + QLatin1Char('_') + source.fileName();
-    // Copied from the one descriptor opened: a plain file, never a FIFO the window would wait
-    // on, into a new file of the program's own. Only files the seller chose himself are copied
-    // (a slot's or a variation's file from outside the picture folder): a link among them is
-    // followed, as his own Pictures folder may well be links.
-    QString error;
-    if (!UntrustedFile::copy(file, UntrustedFile::Links::Followed, folder + name,
-                             UntrustedFile::kMaxPictureBytes, &error)) {
-        qCWarning(lcApp).noquote() << "Picture" << file << "not copied:" << error;
-        return QString();
-    }
-    return name;
+    return copyInto(file, m_db->getCurrentAdImageDir(), prefix);
 }
 
 AddArticle::PicturePlan AddArticle::preparePictures()
@@ -182,7 +206,14 @@ AddArticle::PicturePlan AddArticle::preparePictures()
             continue;
         QString name = QFileInfo(path).fileName();
         if (QFileInfo(path).absolutePath() + QLatin1Char('/') != folder) {
-            name = copyPicture(path, stamp + QLatin1Char('_'));
+            // Copied beside the window while the save waited (see copiesPending()).
+            const auto copied = m_copies.constFind(path);
+            if (copied != m_copies.cend()) {
+                name = *copied;
+                m_copies.erase(copied);
+            } else {
+                name = copyPicture(path, stamp + QLatin1Char('_'));
+            }
             if (name.isEmpty()) {
                 Statics::showMessage(this, tr("Konnte Bild %1 nicht kopieren").arg(path), 2);
                 plan.copyFailed = true;
@@ -221,11 +252,17 @@ AddArticle::PicturePlan AddArticle::preparePictures()
         if (!item->data(0, kNewRole).isNull()) {
             if (!QFileInfo::exists(image))
                 continue;
-            const QString prefix = Statics::hashString(stamp + QLatin1Char('_')
-                                                       + QString::number(m_articleId)
-                                                       + QLatin1Char('_') + item->text(0))
-                + QLatin1Char('_');
-            image = copyPicture(image, prefix);
+            const auto copied = m_copies.constFind(variantCopyKey(item->text(0), image));
+            if (copied != m_copies.cend()) {
+                image = *copied;
+                m_copies.erase(copied);
+            } else {
+                const QString prefix = Statics::hashString(stamp + QLatin1Char('_')
+                                                           + QString::number(m_articleId)
+                                                           + QLatin1Char('_') + item->text(0))
+                    + QLatin1Char('_');
+                image = copyPicture(image, prefix);
+            }
             if (image.isEmpty())
                 continue;
             qCInfo(lcApp) << "Kopiert:" << folder + image;
@@ -310,11 +347,11 @@ bool AddArticle::picturesPending()
         if (path.isEmpty() || isWebAddress(path) || !QFileInfo::exists(path))
             continue;
         if (!slot->thumbnail().isNull())
-            return false;
+            return copiesPending();
         const auto own = m_saveDecodes.constFind(path);
         if (own != m_saveDecodes.cend()) {
             if (!own->image.isNull())
-                return false;
+                return copiesPending();
             continue;
         }
         if (!m_saveDecoding.contains(path)) {
@@ -335,7 +372,66 @@ bool AddArticle::picturesPending()
         }
         return true;
     }
-    return false;
+    return copiesPending();
+}
+
+bool AddArticle::copiesPending()
+{
+    if (m_copying)
+        return true;
+    const QString folder = m_db->getCurrentAdImageDir();
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
+    QVector<PictureCopy> wanted;
+    for (PictureWidget *slot : qAsConst(m_pictureSlots)) {
+        const QString path = slot->imagePath;
+        if (path.isEmpty() || isWebAddress(path) || m_copies.contains(path)
+            || QFileInfo(path).absolutePath() + QLatin1Char('/') == folder
+            || !QFileInfo::exists(path))
+            continue;
+        // One the save's own decode refused is not saved.
+        const auto own = m_saveDecodes.constFind(path);
+        if (own != m_saveDecodes.cend() && !own->refusal.isEmpty())
+            continue;
+        wanted.append({ path, path, stamp + QLatin1Char('_') });
+    }
+    if (m_variantImagesBuilt && !m_picturesUnread) {
+        for (int i = 0; i < m_ui->VariantImageList->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem *item = m_ui->VariantImageList->topLevelItem(i);
+            const QString image = item->text(1);
+            const QString key = variantCopyKey(item->text(0), image);
+            if (image.isEmpty() || item->data(0, kNewRole).isNull() || m_copies.contains(key)
+                || !QFileInfo::exists(image))
+                continue;
+            wanted.append({ key, image,
+                            Statics::hashString(stamp + QLatin1Char('_')
+                                                + QString::number(m_articleId) + QLatin1Char('_')
+                                                + item->text(0))
+                                + QLatin1Char('_') });
+        }
+    }
+    if (wanted.isEmpty())
+        return false;
+    // One after the other on one thread, so that two copies of one name never meet; the
+    // save goes on when all are made.
+    m_copying = true;
+    QPointer<AddArticle> editor(this);
+    QThreadPool::globalInstance()->start([editor, wanted, folder] {
+        QHash<QString, QString> made;
+        for (const PictureCopy &copy : wanted)
+            made.insert(copy.key, copyInto(copy.source, folder, copy.prefix));
+        QMetaObject::invokeMethod(
+            qApp,
+            [editor, made] {
+                if (!editor)
+                    return;
+                editor->m_copying = false;
+                for (auto it = made.cbegin(); it != made.cend(); ++it)
+                    editor->m_copies.insert(it.key(), it.value());
+                editor->pictureWaitStep();
+            },
+            Qt::QueuedConnection);
+    });
+    return true;
 }
 
 void AddArticle::pictureWaitStep()

@@ -6,7 +6,7 @@
 #include "core/privatefile.h"
 #include "core/statics.h"
 #include "import/foldercompressor.h"
-#include "import/outcomepanel.h"
+#include "mainwindow/outcomepanel.h"
 #include "import/rovive2import.h"
 #include "mainwindow/commandprogress.h"
 #include "ui_mainwindow.h"

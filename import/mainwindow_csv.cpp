@@ -9,7 +9,7 @@
 #include "core/statics.h"
 #include "import/articleexport.h"
 #include "import/csvimport.h"
-#include "import/jobpanel.h"
+#include "mainwindow/jobpanel.h"
 #include "mainwindow/commandprogress.h"
 #include "views/foldermodel.h"
 #include "views/itemlistroles.h"

@@ -8,7 +8,6 @@
 namespace {
 
 const QString kVersion = QStringLiteral("3.1.8");
-const QString kQtVersion = QStringLiteral("5.13.0");
 const QString kProduct = QStringLiteral("Zerire3");
 
 // Turns the label's text into a link to `path` on the maker's site; without a configured
@@ -32,7 +31,9 @@ About::About(QWidget *parent)
     , ui(std::make_unique<Ui::About>())
 {
     ui->setupUi(this);
-    ui->QTVersionLabel->setText(tr("Basierend auf Qt %1").arg(kQtVersion));
+    // The Qt the program runs on: the libraries loaded, which may be newer than those it was
+    // built with.
+    ui->QTVersionLabel->setText(tr("Basierend auf Qt %1").arg(QString::fromLatin1(qVersion())));
     ui->AppNameVersionLabel->setText(tr("Zerire") + QLatin1Char(' ') + kVersion);
     setWindowTitle(tr("Über Zerire3"));
     ui->WebLabel->setText(ui->WebLabel->text().replace(QLatin1String("%1"), kProduct));

@@ -242,6 +242,11 @@ private:
     // stays. Rows are found by id, so rows added or removed meanwhile do no harm.
     void removeListRows(const QSet<int> &ids);
     void endListings();
+    // "Angebot beenden" asks the marketplace and stores the outcome as one job of the
+    // background worker; the window takes its report when it has finished.
+    struct EndReport;
+    void endListingsFinished(const EndReport &report);
+    QPointer<BackgroundJob> m_endJob;
     // Listings (by ItemID) the marketplace ended whose move to "Nicht verkauft" is not
     // stored yet: "Auswahl beenden" stores it without asking the marketplace again.
     QSet<QString> m_endedAtMarketplace;

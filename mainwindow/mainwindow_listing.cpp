@@ -2,6 +2,7 @@
 // synchronisation run, the listing's page, ending listings and the fee check.
 #include "mainwindow/mainwindow.h"
 
+#include "core/backgroundworker.h"
 #include "core/clock.h"
 #include "core/config.h"
 #include "core/database.h"
@@ -18,14 +19,20 @@
 #include "workers/planning.h"
 
 #include <QDesktopServices>
+#include <QHash>
+#include <QLocale>
 #include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QUrl>
+#include <memory>
+#include <utility>
 
 namespace {
 constexpr int kTrayMessageMs = 3000;
 // Listings named in a notice; the rest are counted.
 constexpr int kNamedListings = 10;
+// Listing pages opened in the browser without asking first.
+constexpr int kPagesWithoutAsking = 10;
 } // namespace
 
 QList<int> MainWindow::selectedArticleIds() const
@@ -236,29 +243,47 @@ void MainWindow::on_actionSynchronisieren_triggered()
 
 void MainWindow::on_actionArtikel_online_aufrufen_triggered()
 {
-    for (int id : selectedArticleIds()) {
+    const QList<int> ids = selectedArticleIds();
+    // Read by groups: one statement per group, not per article.
+    QHash<int, QString> addresses;
+    for (const QList<int> &group : CommandProgress::groups(ids)) {
         const Read<SqlRows> rows = db->select(
-            QStringLiteral("SELECT i.ItemID, a.sandbox FROM articles i, accounts a WHERE "
-                           "i.Account=a.id AND i.id=")
-            + QString::number(id));
+            QStringLiteral("SELECT i.ItemID, a.sandbox, i.id FROM articles i, accounts a WHERE "
+                           "i.Account=a.id AND i.id IN (")
+            + CommandProgress::joined(group) + QLatin1Char(')'));
         // Not read is not "no listing": the seller learns why nothing opens.
         if (!rows.ok()) {
             Statics::showMessage(
                 this, tr("Die Angebote konnten nicht aufgerufen werden: %1").arg(rows.error()), 2);
             return;
         }
-        if (rows->isEmpty())
-            continue;
-        const QString itemId = rows->first().value(QStringLiteral("ItemID")).toString().trimmed();
-        if (itemId.isEmpty())
-            continue;
-        const bool sandbox = rows->first().value(QStringLiteral("sandbox")).toInt() == 1;
-        const QString address = Config::address(
-            sandbox ? Config::Key::ItemSandboxHost : Config::Key::ItemHost,
-            QStringLiteral("/itm/") + QString::fromLatin1(QUrl::toPercentEncoding(itemId)));
-        if (!address.isEmpty())
-            QDesktopServices::openUrl(QUrl(address));
+        for (const ArticleRow &row : *rows) {
+            const QString itemId = row.value(QStringLiteral("ItemID")).toString().trimmed();
+            if (itemId.isEmpty())
+                continue;
+            const bool sandbox = row.value(QStringLiteral("sandbox")).toInt() == 1;
+            const QString address = Config::address(
+                sandbox ? Config::Key::ItemSandboxHost : Config::Key::ItemHost,
+                QStringLiteral("/itm/") + QString::fromLatin1(QUrl::toPercentEncoding(itemId)));
+            if (!address.isEmpty())
+                addresses.insert(row.value(QStringLiteral("id")).toInt(), address);
+        }
     }
+    // In the order of the list.
+    QStringList pages;
+    for (int id : ids) {
+        const auto address = addresses.constFind(id);
+        if (address != addresses.cend())
+            pages << *address;
+    }
+    // Many pages at once would swamp the browser: the seller says first whether he wants them.
+    if (pages.size() > kPagesWithoutAsking
+        && !Statics::showQuestionDialog(this, tr("Artikel online aufrufen"),
+                                        tr("%1 Seiten im Browser öffnen?")
+                                            .arg(QLocale(QLocale::German).toString(pages.size()))))
+        return;
+    for (const QString &page : qAsConst(pages))
+        QDesktopServices::openUrl(QUrl(page));
 }
 
 void MainWindow::on_actionAuwahl_beenden_triggered()
@@ -269,8 +294,261 @@ void MainWindow::on_actionAuwahl_beenden_triggered()
         askForFees();
 }
 
+namespace {
+
+// What "Angebot beenden" did, handed from the background worker to the window.
+struct EndedListings
+{
+    struct Outcome
+    {
+        int id;
+        QString itemId;
+        QString title;
+        bool success; // ended at the marketplace
+        QString failure; // the marketplace's reason
+    };
+    int chosen = 0;
+    // The running listings could not be read: none was asked.
+    bool readFailed = false;
+    QString readError;
+    QList<Outcome> outcomes; // in the order asked
+    QSet<int> notRunning; // shown as running, but not stored so
+    // "Abbrechen" (or closing) came before every listing was asked.
+    bool stopped = false;
+    bool written = false;
+    bool unknown = false; // the answer to the commit was lost
+    QString writeError; // why nothing was stored
+    // Why listings the marketplace ended could not be moved: they are stored as failures.
+    QString moveError;
+    QSet<int> endedIds;
+    QMap<int, QString> marks; // the failure shown in the row
+    QVector<NewsItem> records; // the activity entries as written, oldest first
+};
+
+} // namespace
+
+struct MainWindow::EndReport : EndedListings
+{
+};
+
+namespace {
+
+// Activity entries written by one statement.
+constexpr int kEntriesPerInsert = 100;
+
+QString failureReason(const Database &db)
+{
+    return db.lastFailureTransient()
+        ? db.lastErrorText
+        : MainWindow::tr("Die Datenbank meldet:\n%1").arg(db.lastErrorText);
+}
+
+// On the background worker: the listings of `ids` still running as stored, asked to end one
+// after the other until "Abbrechen".
+void askMarketplace(Database &db, BackgroundJob::Control &control, EndedListings &report,
+                    const QList<int> &ids, const QString &reason, const QSet<QString> &endedBefore)
+{
+    // Only a listing still running as stored: one whose end is stored already (by an earlier
+    // command whose answer was lost, or at another workstation) is not ended again.
+    QHash<int, ArticleRow> running;
+    for (const QList<int> &group : CommandProgress::groups(ids)) {
+        const Read<SqlRows> rows = db.select(
+            QStringLiteral("SELECT i.id, i.ItemID, i.Site, i.Title, a.token, a.sandbox FROM "
+                           "articles i, accounts a WHERE i.Account=a.id AND i.Trash=0 AND "
+                           "i.Folder=-9 AND i.id IN (")
+            + CommandProgress::joined(group) + QLatin1Char(')'));
+        if (!rows.ok()) {
+            // The database can't tell which listings still run: none is ended.
+            report.readFailed = true;
+            report.readError = failureReason(db);
+            return;
+        }
+        for (const ArticleRow &row : *rows)
+            running.insert(row.value(QStringLiteral("id")).toInt(), row);
+    }
+    for (int k = 0; k < ids.size(); ++k) {
+        // Stopped before the next call: what was ended is stored below.
+        if (control.cancelled()) {
+            report.stopped = true;
+            return;
+        }
+        const auto found = running.constFind(ids.at(k));
+        if (found == running.cend()) {
+            report.notRunning << ids.at(k);
+            continue;
+        }
+        const ArticleRow &article = *found;
+        const QString title = article.value(QStringLiteral("Title")).toString();
+        const QString itemId = article.value(QStringLiteral("ItemID")).toString();
+        if (!itemId.isEmpty() && endedBefore.contains(itemId)) {
+            // Ended by an earlier command whose move could not be stored.
+            report.outcomes.append({ ids.at(k), itemId, title, true, QString() });
+        } else {
+            Api_Ebay api(article.value(QStringLiteral("token")).toString(), nullptr,
+                         article.value(QStringLiteral("sandbox")).toInt());
+            const bool success
+                = api.endItem(reason, itemId, article.value(QStringLiteral("Site")).toString());
+            report.outcomes.append(
+                { ids.at(k), itemId, title, success, success ? QString() : api.getLastFail() });
+        }
+        control.progress(k + 1, ids.size());
+    }
+}
+
+// On the background worker: what the marketplace answered, stored in one transaction by
+// groups: the moves of the ended listings, the failures, and every activity entry. All of it,
+// or none.
+void storeOutcomes(Database &db, EndedListings &report)
+{
+    using Outcome = EndedListings::Outcome;
+    if (report.outcomes.isEmpty()) {
+        report.written = true;
+        return;
+    }
+    const QString stamp = Clock::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    QSet<int> moved;
+    QMap<int, QString> marks;
+    bool written = false;
+    {
+        Transaction command(db);
+        written = command.isOpen();
+        QList<int> ended;
+        for (const Outcome &outcome : qAsConst(report.outcomes)) {
+            if (outcome.success)
+                ended << outcome.id;
+        }
+        for (const QList<int> &group : CommandProgress::groups(ended)) {
+            if (!written)
+                break;
+            // A lost connection ends the command; a refused move leaves the rows in the
+            // active folder, where they must not look like running listings. The next
+            // synchronisation moves them.
+            bool done = false;
+            {
+                const Database::FailureTolerated refusedMove(db);
+                done = db.executeSQL(
+                    QStringLiteral("UPDATE articles SET Folder=-8, DoCheckResult='' WHERE id IN (")
+                    + CommandProgress::joined(group) + QLatin1Char(')'));
+            }
+            if (done) {
+                for (int id : group)
+                    moved << id;
+            } else if (db.lastOutcome() == Database::Outcome::Refused) {
+                report.moveError = db.lastErrorText;
+            } else {
+                written = false;
+            }
+        }
+        // Every listing not moved shows why, in one statement per group.
+        QList<int> failed;
+        for (const Outcome &outcome : qAsConst(report.outcomes)) {
+            if (moved.contains(outcome.id))
+                continue;
+            const QString text = outcome.success
+                ? MainWindow::tr("wurde bei eBay beendet, die Änderung konnte aber nicht "
+                                 "gespeichert werden. Die Datenbank meldet: %1")
+                      .arg(report.moveError)
+                : outcome.failure;
+            marks.insert(outcome.id, QStringLiteral("(f)") + text);
+            failed << outcome.id;
+        }
+        for (const QList<int> &group : CommandProgress::groups(failed)) {
+            if (!written)
+                break;
+            QString cases;
+            for (int id : group)
+                cases += QStringLiteral(" WHEN %1 THEN '%2'")
+                             .arg(QString::number(id), Database::escapeString(marks.value(id)));
+            written = db.executeSQL(QStringLiteral("UPDATE articles SET DoCheckResult=CASE id")
+                                    + cases + QStringLiteral(" END WHERE id IN (")
+                                    + CommandProgress::joined(group) + QLatin1Char(')'));
+        }
+        // The activity entries, several rows to a statement.
+        for (int first = 0; written && first < report.outcomes.size(); first += kEntriesPerInsert) {
+            const int last = qMin(first + kEntriesPerInsert, report.outcomes.size());
+            QStringList rows;
+            QVector<QVariant> values;
+            for (int k = first; k < last; ++k) {
+                const Outcome &outcome = report.outcomes.at(k);
+                const bool ended = moved.contains(outcome.id);
+                rows << QStringLiteral("(?,?,?,?,?,?)");
+                values << stamp << outcome.title << QString() << outcome.id
+                       << (ended ? MainWindow::tr("wurde erfolgreich beendet")
+                                 : marks.value(outcome.id).mid(3))
+                       << (ended ? QStringLiteral("end_success") : QStringLiteral("end_fail"));
+            }
+            Database::BoundRows inserted;
+            written
+                = db.execBound(QStringLiteral("INSERT INTO itemshistory (indate, title, itemid, "
+                                              "databaseid, textinfo, infotype) VALUES ")
+                                   + rows.join(QLatin1Char(',')),
+                               values, inserted);
+        }
+        // Their ids, as the activity list knows its entries by them.
+        QHash<int, int> entryIds;
+        QList<int> all;
+        for (const Outcome &outcome : qAsConst(report.outcomes))
+            all << outcome.id;
+        for (const QList<int> &group : CommandProgress::groups(all)) {
+            if (!written)
+                break;
+            const Read<SqlRows> rows
+                = db.select(QStringLiteral("SELECT id, databaseid FROM itemshistory WHERE "
+                                           "infotype IN ('end_success','end_fail') AND indate='")
+                            + stamp + QStringLiteral("' AND databaseid IN (")
+                            + CommandProgress::joined(group) + QLatin1Char(')'));
+            written = rows.ok();
+            if (!written)
+                break;
+            for (const ArticleRow &row : *rows) {
+                const int article = row.value(QStringLiteral("databaseid")).toInt();
+                entryIds[article]
+                    = qMax(entryIds.value(article), row.value(QStringLiteral("id")).toInt());
+            }
+        }
+        // Only a lost answer to the commit leaves open whether it was stored: a statement
+        // lost before it took the transaction with it.
+        if (written) {
+            written = command.commit();
+            report.unknown = !written && db.lastOutcome() == Database::Outcome::Unknown;
+        }
+        if (!written)
+            report.writeError = failureReason(db);
+        if (written) {
+            for (const Outcome &outcome : qAsConst(report.outcomes)) {
+                const bool ended = moved.contains(outcome.id);
+                NewsItem entry;
+                entry.id = entryIds.value(outcome.id);
+                // As the activity list would read it back.
+                entry.indate = QDateTime::fromString(stamp, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+                entry.title = outcome.title;
+                entry.textinfo = ended ? MainWindow::tr("wurde erfolgreich beendet")
+                                       : marks.value(outcome.id).mid(3);
+                entry.infotype = ended ? QStringLiteral("end_success") : QStringLiteral("end_fail");
+                entry.databaseid = outcome.id;
+                report.records << entry;
+            }
+        }
+    }
+    report.written = written;
+    if (written) {
+        report.endedIds = moved;
+        report.marks = marks;
+    }
+}
+
+} // namespace
+
 void MainWindow::endListings()
 {
+    // One at a time: the one under way shows its progress below the status panel.
+    if (m_endJob) {
+        Statics::showMessage(this,
+                             tr("Es werden gerade Angebote beendet. Bitte warten Sie, bis das "
+                                "abgeschlossen ist."),
+                             1);
+        return;
+    }
     // The listings the seller chose: the list may be read again while the dialog is open,
     // which would leave them chosen only where their rows were already shown again.
     const QList<int> ids = selectedArticleIds();
@@ -282,155 +560,91 @@ void MainWindow::endListings()
     if (result != QDialog::Accepted)
         return;
 
-    setEnabled(false);
-    // The marketplace is asked first, one listing after the other; what it answered is then
-    // stored in one transaction: every outcome with its activity entry, or none.
-    struct Outcome
-    {
-        int id;
-        QString itemId;
-        QString title;
-        bool success;
-        QString failure; // the marketplace's reason
-    };
-    QList<Outcome> outcomes;
-    QSet<int> notRunning; // shown as running, but not stored so
-    bool readFailed = false;
-    for (int i = 0; i < ids.size() && !CommandProgress::closing(); ++i) {
-        const QString id = QString::number(ids.at(i));
-        // Only a listing still running as stored: one whose end is stored already (by an
-        // earlier command whose answer was lost, or at another workstation) is not ended
-        // again.
-        const Read<SqlRows> rows = db->select(
-            QStringLiteral("SELECT i.id, i.ItemID, i.Site, i.Title, a.token, a.sandbox FROM "
-                           "articles i, accounts a WHERE i.Account=a.id AND i.Trash=0 AND "
-                           "i.Folder=-9 AND i.id=")
-            + id);
-        if (!rows.ok()) {
-            // The database can't tell which listings still run: none is ended.
-            readFailed = true;
-            break;
-        }
-        if (rows->isEmpty()) {
-            notRunning << ids.at(i);
+    // The marketplace is asked on the background worker, one listing after the other; what
+    // it answered is then stored in one transaction: every outcome with its activity entry,
+    // or none. The window goes on meanwhile.
+    auto report = std::make_shared<EndReport>();
+    report->chosen = ids.size();
+    const QSet<QString> endedBefore = m_endedAtMarketplace;
+    BackgroundJob *job = BackgroundWorker::instance()->post(
+        tr("Angebot beenden"),
+        [report, ids, reason, endedBefore](Database &db, BackgroundJob::Control &control) {
+            askMarketplace(db, control, *report, ids, reason, endedBefore);
+            if (!report->readFailed)
+                storeOutcomes(db, *report);
+        });
+    m_endJob = job;
+    connect(job, &BackgroundJob::finished, this, [this, report] { endListingsFinished(*report); });
+    showJob(job, tr("Angebote werden beendet …"));
+}
+
+void MainWindow::endListingsFinished(const EndReport &report)
+{
+    // What the marketplace ended and is not stored yet is ended without asking it again.
+    for (const EndReport::Outcome &outcome : report.outcomes) {
+        if (!outcome.success || outcome.itemId.isEmpty())
             continue;
-        }
-        const ArticleRow &article = rows->first();
-        const QString title = article.value(QStringLiteral("Title")).toString();
-        const QString itemId = article.value(QStringLiteral("ItemID")).toString();
-        updateStatusBar(tr("Beende %1...").arg(title), ids.size(), i);
-
-        if (!itemId.isEmpty() && m_endedAtMarketplace.contains(itemId)) {
-            // Ended by an earlier command whose move could not be stored.
-            outcomes.append({ ids.at(i), itemId, title, true, QString() });
-            continue;
-        }
-        Api_Ebay api(article.value(QStringLiteral("token")).toString(), nullptr,
-                     article.value(QStringLiteral("sandbox")).toInt());
-        const bool success
-            = api.endItem(reason, itemId, article.value(QStringLiteral("Site")).toString());
-        if (success && !itemId.isEmpty())
-            m_endedAtMarketplace.insert(itemId);
-        outcomes.append(
-            { ids.at(i), itemId, title, success, success ? QString() : api.getLastFail() });
+        if (report.endedIds.contains(outcome.id))
+            m_endedAtMarketplace.remove(outcome.itemId);
+        else
+            m_endedAtMarketplace.insert(outcome.itemId);
     }
-
-    QSet<int> endedIds;
-    QMap<int, QString> marks; // the failure shown in the row
-    // The activity entries as written: shown once the command is stored.
-    QList<NewsItem> records;
-    bool written = false;
-    if (!readFailed) {
-        Transaction command(db);
-        written = command.isOpen();
-        for (const Outcome &outcome : qAsConst(outcomes)) {
-            if (!written)
-                break;
-            const QString id = QString::number(outcome.id);
-            const QString stamp
-                = Clock::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-            QMap<QString, QVariant> record {
-                { QStringLiteral("indate"), stamp },
-                { QStringLiteral("title"), outcome.title },
-                { QStringLiteral("itemid"), QString() },
-                { QStringLiteral("databaseid"), outcome.id },
-            };
-            bool ended = false;
-            if (outcome.success) {
-                // A lost connection ends the command; a refused move leaves the row in the
-                // active folder, where it must not look like a running listing. The next
-                // synchronisation moves it.
-                const Database::FailureTolerated refusedMove(*db);
-                ended = db->executeSQL(
-                    QStringLiteral("UPDATE articles SET Folder=-8, DoCheckResult='' WHERE id=")
-                    + id);
-                written = ended || db->lastOutcome() == Database::Outcome::Refused;
-            }
-            if (ended) {
-                record.insert(QStringLiteral("textinfo"), tr("wurde erfolgreich beendet"));
-                record.insert(QStringLiteral("infotype"), QStringLiteral("end_success"));
-                endedIds << outcome.id;
-            } else if (written) {
-                const QString text = outcome.success
-                    ? tr("wurde bei eBay beendet, die Änderung konnte aber nicht "
-                         "gespeichert werden. Die Datenbank meldet: %1")
-                          .arg(db->lastErrorText)
-                    : outcome.failure;
-                written = db->executeSQL(QStringLiteral("UPDATE articles SET DoCheckResult='")
-                                         + Database::escapeString(QStringLiteral("(f)") + text)
-                                         + QStringLiteral("' WHERE id=") + id);
-                marks.insert(outcome.id, QStringLiteral("(f)") + text);
-                record.insert(QStringLiteral("textinfo"), text);
-                record.insert(QStringLiteral("infotype"), QStringLiteral("end_fail"));
-            }
-            const int recordId
-                = written ? db->insertSqlClean(record, QStringLiteral("itemshistory")) : 0;
-            written = recordId > 0;
-            NewsItem entry;
-            entry.id = recordId;
-            // As the activity list would read it back.
-            entry.indate = QDateTime::fromString(stamp, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-            entry.title = outcome.title;
-            entry.textinfo = record.value(QStringLiteral("textinfo")).toString();
-            entry.infotype = record.value(QStringLiteral("infotype")).toString();
-            entry.databaseid = outcome.id;
-            records << entry;
-        }
-        written = written && command.commit();
+    // Closing ended it: nobody is to be told any more.
+    if (CommandProgress::closing())
+        return;
+    const QString command = tr("das Beenden");
+    const QString shownNow = tr("Die Anzeige zeigt jetzt, was gespeichert ist.");
+    if (report.readFailed) {
+        updateStatusBar(tr("Nicht gespeichert"), report.chosen, report.chosen);
+        tellAndShowStored(tr("Die Änderung konnte nicht gespeichert werden: %1 hat nichts "
+                             "geändert. %2")
+                              .arg(command, report.readError)
+                          + QStringLiteral("\n\n") + shownNow);
+        return;
     }
-
-    updateStatusBar(written ? tr("Fertig") : tr("Nicht gespeichert"), ids.size(), ids.size());
-    if (written) {
-        for (const Outcome &outcome : qAsConst(outcomes)) {
-            if (endedIds.contains(outcome.id))
-                m_endedAtMarketplace.remove(outcome.itemId);
-        }
-        // The replies were awaited with the event loop running: rows may have come or gone,
-        // so a row is looked up by its article again.
-        for (auto it = marks.cbegin(); it != marks.cend(); ++it) {
+    updateStatusBar(report.written ? tr("Fertig") : tr("Nicht gespeichert"), report.chosen,
+                    report.chosen);
+    if (report.written) {
+        // The replies were awaited with the window going on: rows may have come or gone, so
+        // a row is looked up by its article.
+        for (auto it = report.marks.cbegin(); it != report.marks.cend(); ++it) {
             if (QTreeWidgetItem *row = IsItemWithIdHere(it.key()))
                 row->setData(0, ItemListRole::DoCheckResultRole, it.value());
         }
-        for (const NewsItem &entry : qAsConst(records))
-            addNewsItem(entry);
-        removeListRows(endedIds);
-        folderModel->ChangeFolderCount(SpecialFolderId::Active, -endedIds.size(), false);
-        folderModel->ChangeFolderCount(SpecialFolderId::Unsold, endedIds.size(), false);
-        if (!notRunning.isEmpty()) {
+        // The activity list takes every entry in one step; what a worker sent before goes
+        // first.
+        if (!queuedNews.isEmpty())
+            takeNews(std::exchange(queuedNews, {}), false);
+        takeNews(report.records, false);
+        removeListRows(report.endedIds);
+        folderModel->ChangeFolderCount(SpecialFolderId::Active, -report.endedIds.size(), false);
+        folderModel->ChangeFolderCount(SpecialFolderId::Unsold, report.endedIds.size(), false);
+        if (!report.notRunning.isEmpty()) {
             // Ended (or moved) elsewhere meanwhile: shown where they are stored.
-            removeListRows(notRunning);
+            removeListRows(report.notRunning);
             folderModel->refreshCounts();
         }
-    }
-    setEnabled(true);
-    if (written)
+        if (!report.moveError.isEmpty()) {
+            // Ended at the marketplace, but not moved: their rows say so, and so does this.
+            tellAndShowStored(tr("Die Änderung konnte nicht gespeichert werden. %1")
+                                  .arg(tr("Die Datenbank meldet:\n%1").arg(report.moveError))
+                              + QStringLiteral("\n\n") + shownNow);
+        } else if (report.stopped) {
+            Statics::showMessage(this,
+                                 tr("Das Beenden wurde abgebrochen: %1 von %2 Angeboten wurden "
+                                    "beendet.")
+                                     .arg(report.endedIds.size())
+                                     .arg(report.chosen),
+                                 1);
+        }
         return;
+    }
     // Ended at the marketplace but not stored here (or not known to be): the seller reads
     // which, and the window shows what is stored. The next synchronisation, or the command
     // given again without asking the marketplace, moves them.
     QStringList ended;
     int endedCount = 0;
-    for (const Outcome &outcome : qAsConst(outcomes)) {
+    for (const EndReport::Outcome &outcome : report.outcomes) {
         if (!outcome.success)
             continue;
         if (++endedCount <= kNamedListings)
@@ -438,12 +652,24 @@ void MainWindow::endListings()
     }
     if (endedCount > ended.size())
         ended << tr("und %1 weitere").arg(endedCount - ended.size());
-    tellNotStored(tr("das Beenden"),
-                  ended.isEmpty()
-                      ? QString()
-                      : tr("Bei eBay beendet: %1. Wird „Auswahl beenden“ noch einmal gegeben, "
-                           "speichert es das nur noch, ohne die Angebote erneut zu beenden.")
-                            .arg(ended.join(QStringLiteral(", "))));
+    const QString done = ended.isEmpty()
+        ? QString()
+        : tr("Bei eBay beendet: %1. Wird „Auswahl beenden“ noch einmal gegeben, speichert es das "
+             "nur noch, ohne die Angebote erneut zu beenden.")
+              .arg(ended.join(QStringLiteral(", ")));
+    QString text;
+    if (report.unknown)
+        text = tr("Ob %1 gespeichert wurde, ist nicht bekannt: die Verbindung zur Datenbank "
+                  "brach ab.")
+                   .arg(command);
+    else if (done.isEmpty())
+        text = tr("Die Änderung konnte nicht gespeichert werden: %1 hat nichts geändert. %2")
+                   .arg(command, report.writeError);
+    else
+        text = tr("Die Änderung konnte nicht gespeichert werden. %1").arg(report.writeError);
+    if (!done.isEmpty())
+        text = done + QStringLiteral("\n\n") + text;
+    tellAndShowStored(text + QStringLiteral("\n\n") + shownNow);
 }
 
 void MainWindow::askForFees()

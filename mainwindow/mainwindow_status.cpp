@@ -8,12 +8,14 @@
 #include "mainwindow/traynotice.h"
 #include "ui_mainwindow.h"
 #include "views/foldermodel.h"
+#include "views/itemlistwidget.h"
 #include "views/paintedtext.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QIcon>
 #include <QLabel>
+#include <QSignalBlocker>
 #include <QSound>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -145,7 +147,7 @@ void MainWindow::updateButtons()
 {
     using namespace SpecialFolderId;
     const int folder = currentFolder;
-    const bool selection = !ui->itemlist->selectedItems().isEmpty();
+    const bool selection = ui->itemlist->selectionModel()->hasSelection();
 
     for (QAction *bulk :
          { ui->actionRahmenbedingungen, ui->actionArtikelstandort_und_Bearbeitungszeit,
@@ -442,16 +444,20 @@ void MainWindow::showStored()
     if (ui->AccountFilterBox->property("unread").toBool())
         reloadAccountBox();
     reloadData();
-    if (currentFolder == shown) {
-        QTreeWidget *list = ui->itemlist;
-        for (int id : selected) {
-            if (QTreeWidgetItem *row = IsItemWithIdHere(id))
-                row->setSelected(true);
+    if (currentFolder == shown && !selected.isEmpty()) {
+        // One change of the selection for all of them, told once below: a change per row
+        // would count the selection again for each.
+        ItemListWidget *list = ui->itemlist;
+        QTreeWidgetItem *first = nullptr;
+        {
+            const QSignalBlocker held(list);
+            first = list->selectArticles(selected);
         }
-        if (!list->selectedItems().isEmpty())
-            list->scrollToItem(list->selectedItems().first());
+        if (first)
+            list->scrollToItem(first);
     }
     updateButtons();
+    updateBar();
     if (folderModel)
         folderModel->refreshCounts();
     // The server may not answer yet: read again, less and less often, until the window shows

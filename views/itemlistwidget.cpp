@@ -2,10 +2,13 @@
 
 #include <QCursor>
 #include <QDrag>
+#include <QItemSelection>
 #include <QMimeData>
 #include <QPainter>
 #include <QPixmap>
 #include <QScrollBar>
+#include <algorithm>
+#include <vector>
 
 #include "core/specialfolderid.h"
 #include "views/itemlistroles.h"
@@ -98,6 +101,36 @@ QTreeWidgetItem *ItemListWidget::itemWithArticleId(int id)
                               }
                           });
     return found;
+}
+
+QTreeWidgetItem *ItemListWidget::selectArticles(const QList<int> &ids)
+{
+    std::vector<int> rows;
+    rows.reserve(std::size_t(ids.size()));
+    for (int id : ids) {
+        const int row = rowOf(itemWithArticleId(id));
+        if (row >= 0)
+            rows.push_back(row);
+    }
+    if (rows.empty())
+        return nullptr;
+    std::sort(rows.begin(), rows.end());
+    // Neighbouring rows make one range: a selection of one block is one range, however long.
+    QAbstractItemModel *list = model();
+    const int lastColumn = qMax(0, columnCount() - 1);
+    QItemSelection selection;
+    std::size_t first = 0;
+    for (std::size_t k = 1; k <= rows.size(); ++k) {
+        if (k < rows.size() && rows[k] <= rows[k - 1] + 1)
+            continue;
+        selection.append(
+            QItemSelectionRange(list->index(rows[first], 0), list->index(rows[k - 1], lastColumn)));
+        first = k;
+    }
+    QItemSelectionModel *chosen = selectionModel();
+    chosen->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    chosen->setCurrentIndex(list->index(rows.front(), 0), QItemSelectionModel::NoUpdate);
+    return topLevelItem(rows.front());
 }
 
 bool ItemListWidget::rowChanged(QTreeWidgetItem *item, const QVector<int> &roles)

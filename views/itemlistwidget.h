@@ -36,6 +36,12 @@ public:
     // with the list. After a fill the index is made at the first lookup.
     QTreeWidgetItem *itemWithArticleId(int id);
 
+    // Selects the rows of these articles (the topmost row of each id that is listed) and
+    // nothing else, in one change of the selection whatever their number, and makes the
+    // topmost of them current without selecting more. Gives that row; null when none of the
+    // ids is listed, and then the selection is left as it is.
+    QTreeWidgetItem *selectArticles(const QList<int> &ids);
+
     // Tells the list's model and views that `roles` of the top-level row `item` changed (all
     // roles when empty), through the row's own model index: the row's position is kept with
     // the index by id, so the cost does not grow with the list as Qt's own search for an

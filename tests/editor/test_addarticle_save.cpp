@@ -31,6 +31,7 @@
 #include <QSemaphore>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -117,6 +118,7 @@ private slots:
     void unreadTemplatePicturesKept();
     void variations();
     void variationPictures();
+    void closedWhileCopying();
     void description_data();
     void description();
     void deletedVariationsTakeTheirRows();
@@ -1150,7 +1152,11 @@ void TestAddArticleSave::variationPictures()
     QVERIFY(QMetaObject::invokeMethod(&editor, "handleFileSaveAsBeforeCloseSelected",
                                       Q_ARG(QString, file)));
     editor.accept();
-    QCOMPARE(editor.result(), 1);
+    // The file from outside is copied beside the window: the save waits for it, its buttons
+    // locked, and goes on by itself.
+    QCOMPARE(editor.result(), 0);
+    QVERIFY(!EditorFixture::saveSettled(&editor));
+    QTRY_COMPARE(editor.result(), 1);
     const auto rows = m_t->db()
                           ->select("SELECT image, variant_name FROM articles_images WHERE "
                                    "article_id="
@@ -1160,6 +1166,32 @@ void TestAddArticleSave::variationPictures()
     QVERIFY(rows.at(0).value("image").toString().endsWith("_groesse.png"));
     QVERIFY(QFile::exists(m_t->db()->getCurrentAdImageDir() + rows.at(0).value("image").toString()));
     QCOMPARE(rows.at(1).value("image").toString(), QString("x.jpg"));
+}
+
+// Closed while the pictures from outside are copied: nothing is saved, and the copy that comes
+// back finds no editor to go on with.
+void TestAddArticleSave::closedWhileCopying()
+{
+    const int id = article({});
+    const QString outside = pictureFile(QDir::tempPath() + "/zerire-pictures/spaet.png");
+    {
+        AddArticle editor(nullptr, id, -10, false);
+        EditorFixture::apply(&editor, { "show=TabPics" });
+        QVERIFY(QMetaObject::invokeMethod(&editor, "handleFileSaveAsBeforeCloseSelected",
+                                          Q_ARG(QStringList, QStringList { outside })));
+        QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+        editor.accept();
+        QCOMPARE(editor.result(), 0);
+        QVERIFY(!EditorFixture::saveSettled(&editor));
+        editor.reject();
+    }
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    QCOMPARE(m_t->db()
+                 ->selectCount("SELECT id FROM articles_images WHERE article_id="
+                               + QString::number(id))
+                 .value(),
+             0);
 }
 
 // Texts that need escaping reach TinyMCE and come back unchanged through the real web engine

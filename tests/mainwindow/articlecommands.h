@@ -5,6 +5,7 @@
 // folder counts.
 
 #include "core/database.h"
+#include "mainwindow/jobpanel.h"
 #include "mainwindow/mainwindow.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/mainwindowfixture.h"
@@ -118,6 +119,14 @@ template<typename T> void whenShown(QObject *context, const std::function<void(T
         }
     });
     timer->start(20);
+}
+
+// Whether every job the window shows below its status panel has ended and the window has
+// taken its outcome ("Angebot beenden", the export, the clean-up).
+inline bool windowJobsEnded(QWidget *window)
+{
+    const auto *panel = window->findChild<JobPanel *>(QStringLiteral("JobPanel"));
+    return !panel || panel->jobs().isEmpty();
 }
 
 // The backend row of the running test function.

@@ -3,6 +3,7 @@
 
 #include "core/clock.h"
 #include "core/statics.h"
+#include "mainwindow/jobpanel.h"
 #include "tests/mainwindow/articlecommands.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/mysqlproxy.h"
@@ -299,6 +300,57 @@ private slots:
             QCOMPARE(urls.urls().first().toString(), opened);
     }
 
+    // Up to ten pages open at once; more are asked for first, with the number as the seller
+    // reads it, and open only on yes. Counted are the pages there are, not the rows chosen.
+    void onlineAsksFirst_data()
+    {
+        QTest::addColumn<int>("listings");
+        QTest::addColumn<int>("withoutNumber"); // chosen rows without a listing number
+        QTest::addColumn<int>("answer"); // -1: no question expected; 0 no; 1 yes
+        QTest::addColumn<QString>("asked");
+        QTest::newRow("ten open at once") << 10 << 3 << -1 << "";
+        QTest::newRow("eleven asked, yes") << 11 << 0 << 1 << "11 Seiten im Browser öffnen?";
+        QTest::newRow("eleven asked, no") << 11 << 0 << 0 << "11 Seiten im Browser öffnen?";
+        QTest::newRow("thousands, with the thousands separator")
+            << 1536 << 0 << 0 << "1.536 Seiten im Browser öffnen?";
+    }
+    void onlineAsksFirst()
+    {
+        QFETCH(int, listings);
+        QFETCH(int, withoutNumber);
+        QFETCH(int, answer);
+        QFETCH(QString, asked);
+        Database *db = m_w->db();
+        QVERIFY(db->executeSQL("DELETE FROM articles WHERE Folder=-7"));
+        for (int k = 0; k < withoutNumber; ++k)
+            m_w->article(-7, { { "ItemID", "" }, { "Account", m_account } });
+        // Doubled until there are enough: one insert per listing would take long on a file.
+        const int first = m_w->article(-7, { { "ItemID", "5000" }, { "Account", m_account } });
+        for (int have = 1; have < listings; have *= 2)
+            QVERIFY(db->executeSQL(QStringLiteral(
+                                       "INSERT INTO articles (Title, Folder, Trash, ItemID, Account) "
+                                       "SELECT Title, Folder, Trash, ItemID, Account FROM articles "
+                                       "WHERE Folder=-7 AND ItemID<>'' LIMIT %1")
+                                       .arg(qMin(have, listings - have))));
+        QVERIFY(m_w->fixture().showFolder(-7));
+        QTreeWidget *list = m_w->fixture().itemList();
+        QCOMPARE(list->topLevelItemCount(), listings + withoutNumber);
+        QVERIFY(m_w->row(first));
+        list->selectAll();
+
+        DialogAnswers answers;
+        if (answer >= 0)
+            answers.pushQuestion(answer == 1);
+        UrlCapture urls;
+        m_w->trigger("actionArtikel_online_aufrufen");
+        QStringList questions;
+        for (const DialogAnswers::Question &question : answers.questions())
+            questions << question.text;
+        QCOMPARE(questions, asked.isEmpty() ? QStringList() : QStringList { asked });
+        QCOMPARE(urls.urls().size(), answer == 0 ? 0 : listings);
+        QVERIFY(db->executeSQL("DELETE FROM articles WHERE Folder=-7"));
+    }
+
     // Three listings, the second refused, the third ended with a warning (ended all the
     // same). While the second answer is held back, a synchronisation round ends: it has read
     // an article into the active folder (its activity entries take the first row out of the
@@ -360,6 +412,8 @@ private slots:
         });
 
         m_w->trigger("actionAuwahl_beenden");
+        // The marketplace is asked beside the window.
+        QTRY_VERIFY(windowJobsEnded(m_w->window()));
 
         // The listing worker, woken by the other commands, talks to the fake as well.
         int ends = 0;
@@ -439,6 +493,62 @@ private slots:
                     .startsWith("(f)" + text));
         QCOMPARE(m_w->count(-9), active);
         QVERIFY(m_w->window()->isEnabled());
+    }
+
+    // "Abbrechen" while the marketplace is asked: no listing is asked after it; every one the
+    // marketplace ended is stored as ended with its activity entry, the rest stay running
+    // without one, and the seller reads how many were ended.
+    void endingCancelled()
+    {
+        QList<int> ids;
+        for (const char *number : { "4001", "4002", "4003" })
+            ids << m_w->article(-9, { { "ItemID", number }, { "Account", m_account } });
+        QVERIFY(m_w->select(-9, ids));
+        QSemaphore asked;
+        QSemaphore answer;
+        m_w->server.clearRequests();
+        m_w->server.setCallHandler("EndItem", [&](const TestSupport::RecordedRequest &request) {
+            if (request.body.contains("<ItemID>4002</ItemID>")) {
+                asked.release();
+                answer.tryAcquire(1, 30000);
+            }
+            return FakeReply::ok(endReply("Success"), "text/xml");
+        });
+        auto restore = qScopeGuard([&] {
+            answer.release();
+            QTRY_VERIFY(windowJobsEnded(m_w->window()));
+            m_w->server.setCallReply("EndItem", FakeReply::ok(endReply("Success"), "text/xml"));
+        });
+        DialogAnswers answers;
+        whenShown<EndItem>(this, [](EndItem *dialog) { clickOk(dialog); });
+        m_w->trigger("actionAuwahl_beenden");
+        // The second listing's answer waits until "Abbrechen" was given.
+        QTRY_VERIFY(asked.available() > 0);
+        auto *panel = m_w->window()->findChild<JobPanel *>("JobPanel");
+        QVERIFY(panel && panel->jobs().size() == 1);
+        panel->findChild<QPushButton *>("JobCancelButton")->click();
+        answer.release();
+        QTRY_VERIFY(windowJobsEnded(m_w->window()));
+
+        int ends = 0;
+        for (const auto &request : m_w->server.requests())
+            ends += request.callName() == QLatin1String("EndItem") ? 1 : 0;
+        QCOMPARE(ends, 2);
+        QStringList outcome;
+        for (int id : ids)
+            outcome << m_w->values(id, "Folder") + '|'
+                    + m_w->db()
+                          ->selectOne("SELECT infotype FROM itemshistory WHERE databaseid="
+                                      + QString::number(id))
+                          .value()
+                    + '|' + (m_w->row(id) ? "listed" : "gone");
+        QCOMPARE(outcome, QStringList({ "-8|end_success|gone", "-8|end_success|gone",
+                                        "-9||listed" }));
+        QCOMPARE(answers.lastMessageText(),
+                 QStringLiteral("Das Beenden wurde abgebrochen: 2 von 3 Angeboten wurden "
+                                "beendet."));
+        QCOMPARE(QList<int>({ m_w->count(-9), m_w->count(-8) }),
+                 QList<int>({ stored(-9), stored(-8) }));
     }
 
     // Outside the active folder: a fee check, but not for articles queued for listing.
@@ -546,6 +656,8 @@ private slots:
             }
             whenShown<EndItem>(this, [](EndItem *dialog) { clickOk(dialog); });
             fixture.window()->findChild<QAction *>("actionAuwahl_beenden")->trigger();
+            // The marketplace is asked beside the window.
+            QTRY_VERIFY_WITH_TIMEOUT(windowJobsEnded(fixture.window()), 20000);
         };
         QVERIFY(fixture.showFolder(-9));
         if (statement == "-") {

@@ -174,6 +174,8 @@ private slots:
                     ->click();
             });
             trigger("actionAuwahl_beenden");
+            // Read beside the window.
+            QTRY_VERIFY(windowJobsEnded(window()));
         } else {
             m_proxy->refuse("SELECT Planned_Interval");
             answers.pushQuestion(true);

@@ -1,4 +1,4 @@
-#include "import/outcomepanel.h"
+#include "mainwindow/outcomepanel.h"
 
 #include "core/clock.h"
 
