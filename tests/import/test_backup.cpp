@@ -541,6 +541,8 @@ private slots:
             return TestSupport::FakeReply::ok(picture, "image/jpeg");
         });
         server.setReply(QStringLiteral("/3.jpg"), TestSupport::FakeReply::ok(picture, "image/jpeg"));
+        // A test that fails early leaves no request waiting.
+        const auto goOn = qScopeGuard([&answer] { answer.release(10); });
         QString xml = QStringLiteral("<export><ItemsTotal>3</ItemsTotal><Items>");
         for (int n = 1; n <= 3; ++n)
             xml += QStringLiteral("<Item><Title><![CDATA[Artikel %1]]></Title><image0><![CDATA[%2]]>"

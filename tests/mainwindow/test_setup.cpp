@@ -750,11 +750,15 @@ void TestSetup::jobWhileDataPathIsStored()
         child<QToolButton>(&dialog, "DataPathButton")->click();
 
         // The job: the folder it works on and whether it finds the running folder's row.
-        const auto read = [](std::shared_ptr<QString> seen, std::shared_ptr<QSemaphore> done) {
-            return [seen, done](Database &db, BackgroundJob::Control &) {
-                *seen = db.getCurrentDataDir() + '|'
-                    + db.selectOne("SELECT foldername FROM folders WHERE foldername='Laufend'")
-                          .orIfFailed("nicht gelesen");
+        const auto folderOf = [](Database &db) {
+            return db.getCurrentDataDir() + '|'
+                + db.selectOne("SELECT foldername FROM folders WHERE foldername='Laufend'")
+                      .orIfFailed("nicht gelesen");
+        };
+        const auto read = [folderOf](std::shared_ptr<QString> seen,
+                                     std::shared_ptr<QSemaphore> done) {
+            return [seen, done, folderOf](Database &db, BackgroundJob::Control &) {
+                *seen = folderOf(db);
                 done->release();
             };
         };
@@ -763,20 +767,30 @@ void TestSetup::jobWhileDataPathIsStored()
         TestSupport::HeldJobs held;
         BackgroundWorker::instance()->post("Export", read(seen, done));
         QVERIFY(held.entered());
-        // It starts, and ends, while OK opens the default folder's database.
+        // It starts, and ends, while OK opens the default folder's database; so does a
+        // connection another thread opens meanwhile (a worker connecting again).
         bool started = false;
+        QString meanwhile;
         Database::setBeforeSqliteOpenForTesting([&] {
             if (started || QThread::currentThread() != qApp->thread())
                 return;
             started = true;
             held.letGo();
             QVERIFY(done->tryAcquire(1, 20000));
+            std::unique_ptr<QThread> other(QThread::create([&meanwhile, folderOf] {
+                Database db(true, QStringLiteral("Nebenbei"));
+                meanwhile = folderOf(db);
+                db.close();
+            }));
+            other->start();
+            QVERIFY(other->wait(20000));
         });
         press(dialog, QDialogButtonBox::Ok);
         Database::setBeforeSqliteOpenForTesting({});
         QVERIFY(started);
         QVERIFY(answers.lastMessageText().startsWith("Starte das Programm neu"));
         QCOMPARE(*seen, running.dataDir() + "|Laufend");
+        QCOMPARE(meanwhile, running.dataDir() + "|Laufend");
 
         // And so does the next one.
         auto later = std::make_shared<QString>();
