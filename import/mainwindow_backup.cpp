@@ -202,8 +202,10 @@ void MainWindow::handleFileSaveAsBeforeCloseSelected(const QString &path)
     BackgroundJob *job = BackgroundWorker::instance()->post(
         QStringLiteral("Rovive2Import"), [worker](Database &db, BackgroundJob::Control &control) {
             worker->setCancelCheck([&control] { return control.cancelled(); });
+            worker->setProgress([&control](int done, int total) { control.progress(done, total); });
             worker->work(db);
             worker->setCancelCheck({});
+            worker->setProgress({});
         });
     job->setAsksBeforeClose(tr("Der Import der Rovive-2-Daten"));
     showJob(job, tr("Rovive-2-Daten werden importiert …"));

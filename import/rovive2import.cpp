@@ -1225,6 +1225,8 @@ void Rovive2Import::createAccounts(Reader &reader, Database *db)
 
 void Rovive2Import::importItem(const Fields &item, Database &db)
 {
+    if (m_progress)
+        m_progress(m_itemCounter, m_itemsInFile);
     ++m_itemCounter;
     const QString itemId = item.value(QStringLiteral("ItemID"));
     const QString title = item.value(QStringLiteral("Title"));

@@ -54,6 +54,11 @@ public:
 
     // Asked between units: true ends the run after the unit in hand.
     void setCancelCheck(std::function<bool()> cancelled) { m_cancelCheck = std::move(cancelled); }
+    // Told before each item is stored: how many of the file's items were taken up so far.
+    void setProgress(std::function<void(int done, int total)> progress)
+    {
+        m_progress = std::move(progress);
+    }
 
     // The key under which an item is recorded as imported: a digest of its fields, and
     // `occurrence` (0 for the first) among the items of the same fields in its file.
@@ -151,6 +156,7 @@ private:
 
     QString m_path;
     std::function<bool()> m_cancelCheck;
+    std::function<void(int, int)> m_progress;
     bool m_stopped = false;
     QHash<QString, int> m_occurrences; // items of the same fields read so far, by digest
     int m_itemsKnown = 0; // items stored before the run, left as they are

@@ -23,6 +23,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QSemaphore>
@@ -507,18 +508,23 @@ private slots:
         QVERIFY(bar->isVisible());
     }
 
-    // Closing the window while the predecessor import stores an article asks first: "Nein"
-    // keeps both; "Ja" lets the article in hand be stored whole with its picture and ends the
-    // import before the next one, telling how far it got. Nothing of it runs on afterwards.
+    // "Abbrechen" or closing the window while the predecessor import stores an article: the
+    // article in hand is stored whole with its picture and the import ends before the next
+    // one, telling how far it got; nothing of it runs on afterwards. Closing asks first:
+    // "Nein" keeps the window and the import.
     void closingDuringThePredecessorImport_data()
     {
         QTest::addColumn<Backend>("backend");
-        QTest::newRow("local file") << Backend::SQLite;
-        QTest::newRow("shared database") << Backend::MySQL;
+        QTest::addColumn<bool>("closing"); // else "Abbrechen"
+        QTest::newRow("local file, closed") << Backend::SQLite << true;
+        QTest::newRow("shared database, closed") << Backend::MySQL << true;
+        QTest::newRow("local file, Abbrechen") << Backend::SQLite << false;
+        QTest::newRow("shared database, Abbrechen") << Backend::MySQL << false;
     }
     void closingDuringThePredecessorImport()
     {
         QFETCH(Backend, backend);
+        QFETCH(bool, closing);
         APP_REQUIRE_BACKEND(backend);
         TestSupport::TestDatabase data(backend);
         QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
@@ -561,21 +567,28 @@ private slots:
                 ->trigger();
             QVERIFY(asked.tryAcquire(1, 30000));
 
-            m_answers->pushQuestion(false);
-            QVERIFY(!window->close());
-            QVERIFY(window->isVisible());
-            QCOMPARE(m_answers->questions().size(), 1);
-            QVERIFY2(m_answers->questions().first().text.startsWith(
-                         QStringLiteral("Der Import der Rovive-2-Daten läuft noch.")),
-                     qPrintable(m_answers->questions().first().text));
-            m_answers->pushQuestion(true);
-            QVERIFY(window->close());
-            QCOMPARE(m_answers->questions().size(), 2);
+            if (closing) {
+                m_answers->pushQuestion(false);
+                QVERIFY(!window->close());
+                QVERIFY(window->isVisible());
+                QCOMPARE(m_answers->questions().size(), 1);
+                QVERIFY2(m_answers->questions().first().text.startsWith(
+                             QStringLiteral("Der Import der Rovive-2-Daten läuft noch.")),
+                         qPrintable(m_answers->questions().first().text));
+                m_answers->pushQuestion(true);
+                QVERIFY(window->close());
+            } else {
+                auto *cancel = window->findChild<QPushButton *>(QStringLiteral("JobCancelButton"));
+                QVERIFY(cancel && cancel->isVisible());
+                cancel->click();
+            }
+            const int questions = m_answers->questions().size();
+            QCOMPARE(questions, closing ? 2 : 0);
             answer.release();
             QTRY_COMPARE_WITH_TIMEOUT(BackgroundWorker::instance()->pending(), 0, 30000);
-            // Closed for good: not asked again.
+            // Ended: not asked again.
             fixture.close();
-            QCOMPARE(m_answers->questions().size(), 2);
+            QCOMPARE(m_answers->questions().size(), questions);
         }
         // The third article's picture was never fetched.
         QCOMPARE(server.requestCount(), 2);
