@@ -268,8 +268,8 @@ void BackgroundWorker::shutdown(int milliseconds)
         // A job's step outlasts the wait (a unit of an import with its downloads): it ends
         // with that step, and the thread is joined, never left running into the end of the
         // program, where it would use what is destroyed.
-        qCWarning(lcWorker).noquote() << "The background worker did not end within"
-                                      << milliseconds << "ms, waiting for its job's step";
+        qCWarning(lcWorker).noquote() << "The background worker did not end within" << milliseconds
+                                      << "ms, waiting for its job's step";
         thread->wait();
     }
     m_thread = nullptr;

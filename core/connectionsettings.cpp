@@ -6,9 +6,10 @@ namespace {
 
 // Every property the main Database publishes about its connection.
 const char *const kNames[] = {
-    "datadir",       "CurrentDataPath", "mysqlhostname",  "mysqlport",
-    "mysqldatabase", "mysqlusername",   "mysqlpassword",  "mysqlimagepath",
-    "mysqlsyncworkstation", "sqlitereadonly",
+    "datadir",        "CurrentDataPath", "mysqlhostname",
+    "mysqlport",      "mysqldatabase",   "mysqlusername",
+    "mysqlpassword",  "mysqlimagepath",  "mysqlsyncworkstation",
+    "sqlitereadonly",
 };
 
 thread_local const ConnectionSettings *t_current = nullptr;

@@ -980,9 +980,9 @@ bool Rovive2Import::outcome(QString *title, QString *text) const
         if (m_itemsKnown > 0)
             lead += (m_itemsKnown == 1 ? tr(", 1 war schon vorhanden")
                                        : tr(", %1 waren schon vorhanden").arg(m_itemsKnown));
-        lead += (notRead == 1 ? tr("; 1 von %2 Artikeln der Datei wurde nicht mehr gelesen")
-                              : tr("; %1 von %2 Artikeln der Datei wurden nicht mehr gelesen")
-                                    .arg(notRead))
+        lead += (notRead == 1
+                     ? tr("; 1 von %2 Artikeln der Datei wurde nicht mehr gelesen")
+                     : tr("; %1 von %2 Artikeln der Datei wurden nicht mehr gelesen").arg(notRead))
                     .arg(m_itemsInFile)
             + tr(". Wird dieselbe Datei noch einmal importiert, kommt nur hinzu, was noch fehlt");
     }

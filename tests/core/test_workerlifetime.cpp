@@ -83,17 +83,17 @@ void TestWorkerLifetime::closingJoinsTheStepInHand()
     auto stepEnded = std::make_shared<std::atomic<bool>>(false);
     auto worker = BackgroundWorker::instance();
     QThread *thread = nullptr;
-    BackgroundJob *job = worker->post(
-        QStringLiteral("Einheit"),
-        [&started, &thread, stepEnded](Database &, BackgroundJob::Control &control) {
-            thread = QThread::currentThread();
-            started.release();
-            while (!control.cancelled())
-                QThread::msleep(1);
-            // The unit in hand is finished after the program was asked to close.
-            QThread::msleep(300);
-            stepEnded->store(true);
-        });
+    BackgroundJob *job
+        = worker->post(QStringLiteral("Einheit"),
+                       [&started, &thread, stepEnded](Database &, BackgroundJob::Control &control) {
+                           thread = QThread::currentThread();
+                           started.release();
+                           while (!control.cancelled())
+                               QThread::msleep(1);
+                           // The unit in hand is finished after the program was asked to close.
+                           QThread::msleep(300);
+                           stepEnded->store(true);
+                       });
     QVERIFY(started.tryAcquire(1, 10000));
     bool told = false;
     connect(job, &BackgroundJob::finished, this, [&told] { told = true; });

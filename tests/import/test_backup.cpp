@@ -540,19 +540,22 @@ private slots:
         TestSupport::FakeHttpServer server;
         QSemaphore asked;
         QSemaphore answer;
-        server.setReply(QStringLiteral("/1.jpg"), TestSupport::FakeReply::ok(picture, "image/jpeg"));
+        server.setReply(QStringLiteral("/1.jpg"),
+                        TestSupport::FakeReply::ok(picture, "image/jpeg"));
         server.setHandler(QStringLiteral("/2.jpg"), [&](const TestSupport::RecordedRequest &) {
             asked.release();
             answer.acquire();
             return TestSupport::FakeReply::ok(picture, "image/jpeg");
         });
-        server.setReply(QStringLiteral("/3.jpg"), TestSupport::FakeReply::ok(picture, "image/jpeg"));
+        server.setReply(QStringLiteral("/3.jpg"),
+                        TestSupport::FakeReply::ok(picture, "image/jpeg"));
         // A test that fails early leaves no request waiting.
         const auto goOn = qScopeGuard([&answer] { answer.release(10); });
         QString xml = QStringLiteral("<export><ItemsTotal>3</ItemsTotal><Items>");
         for (int n = 1; n <= 3; ++n)
-            xml += QStringLiteral("<Item><Title><![CDATA[Artikel %1]]></Title><image0><![CDATA[%2]]>"
-                                  "</image0></Item>")
+            xml += QStringLiteral(
+                       "<Item><Title><![CDATA[Artikel %1]]></Title><image0><![CDATA[%2]]>"
+                       "</image0></Item>")
                        .arg(n)
                        .arg(server.url(QStringLiteral("/%1.jpg").arg(n)).toString());
         xml += QStringLiteral("</Items></export>");
@@ -611,10 +614,13 @@ private slots:
         check.close();
         QCOMPARE(told.size(), 1);
         QCOMPARE(told.first().value("title").toString(), QStringLiteral("Import abgebrochen"));
-        QVERIFY2(told.first().value("textinfo").toString().startsWith(
-                     QStringLiteral("Der Import wurde abgebrochen: 2 Artikel wurden importiert, "
-                                    "jeder vollständig mit seinen Bildern; 1 von 3 Artikeln der "
-                                    "Datei wurde nicht mehr gelesen.")),
+        QVERIFY2(told.first()
+                     .value("textinfo")
+                     .toString()
+                     .startsWith(QStringLiteral(
+                         "Der Import wurde abgebrochen: 2 Artikel wurden importiert, "
+                         "jeder vollständig mit seinen Bildern; 1 von 3 Artikeln der "
+                         "Datei wurde nicht mehr gelesen.")),
                  qPrintable(told.first().value("textinfo").toString()));
         TestSupport::clearDatabaseProperties();
     }

@@ -144,7 +144,6 @@ private:
         return counts.join(QLatin1Char(','));
     }
 
-
     // Three articles, each with one picture of its own, in a folder; and an account.
     QString threeArticlesWithPictures()
     {
@@ -201,19 +200,23 @@ private slots:
             << "Import abgebrochen§§§Der Import wurde abgebrochen, bevor etwas gespeichert "
                "wurde. Es wurde nichts importiert.";
         QTest::newRow("after the folders")
-            << "Kategorien anlegen abgeschlossen" << "1,0,0,0" << QStringList()
+            << "Kategorien anlegen abgeschlossen"
+            << "1,0,0,0" << QStringList()
             << "Import abgebrochen§§§Der Import wurde abgebrochen: 0 Artikel wurden "
                "importiert, jeder vollständig mit seinen Bildern; 3 von 3 Artikeln der Datei "
-               "wurden nicht mehr gelesen." + again;
+               "wurden nicht mehr gelesen."
+                + again;
         QTest::newRow("while the second article is stored")
-            << "Importiere Tisch" << "1,1,2,2" << QStringList { "Stuhl:1", "Tisch:1" }
+            << "Importiere Tisch"
+            << "1,1,2,2" << QStringList { "Stuhl:1", "Tisch:1" }
             << "Import abgebrochen§§§Der Import wurde abgebrochen: 2 Artikel wurden "
                "importiert, jeder vollständig mit seinen Bildern; 1 von 3 Artikeln der Datei "
-               "wurde nicht mehr gelesen." + again;
+               "wurde nicht mehr gelesen."
+                + again;
         // Nothing was left to stop: the whole file is imported and told so.
         QTest::newRow("while the last article is stored")
-            << "Importiere Bank" << "1,1,3,3" << QStringList { "Stuhl:1", "Tisch:1", "Bank:1" }
-            << kDone;
+            << "Importiere Bank"
+            << "1,1,3,3" << QStringList { "Stuhl:1", "Tisch:1", "Bank:1" } << kDone;
     }
     void cancelledBetweenUnits()
     {
@@ -235,7 +238,8 @@ private slots:
         const SqlRows entries
             = db->select(QStringLiteral("SELECT title, infotype FROM itemshistory")).value();
         QCOMPARE(entries.size(), 1);
-        QCOMPARE(entries.first().value("title").toString(), told.section(QStringLiteral("§§§"), 0, 0));
+        QCOMPARE(entries.first().value("title").toString(),
+                 told.section(QStringLiteral("§§§"), 0, 0));
         QCOMPARE(entries.first().value("infotype").toString(),
                  QLatin1String(told == kDone ? "success" : "error"));
 
@@ -254,18 +258,18 @@ private slots:
         QTest::addColumn<QString>("xml"); // "three", "equal": two equal drafts and one more
         QTest::addColumn<QStringList>("afterFirst");
         QTest::addColumn<QStringList>("afterSecond");
-        QTest::newRow("an article refused")
-            << "refused" << "three" << QStringList { "Stuhl:1", "Bank:1" }
-            << QStringList { "Stuhl:1", "Bank:1", "Tisch:1" };
-        QTest::newRow("finished")
-            << "nothing" << "three" << QStringList { "Stuhl:1", "Tisch:1", "Bank:1" }
-            << QStringList { "Stuhl:1", "Tisch:1", "Bank:1" };
-        QTest::newRow("an article deleted since")
-            << "deleted" << "three" << QStringList { "Stuhl:1", "Bank:1" }
-            << QStringList { "Stuhl:1", "Bank:1", "Tisch:1" };
-        QTest::newRow("equal drafts")
-            << "nothing" << "equal" << QStringList { "Stuhl:0", "Stuhl:0", "Tisch:0" }
-            << QStringList { "Stuhl:0", "Stuhl:0", "Tisch:0" };
+        QTest::newRow("an article refused") << "refused"
+                                            << "three" << QStringList { "Stuhl:1", "Bank:1" }
+                                            << QStringList { "Stuhl:1", "Bank:1", "Tisch:1" };
+        QTest::newRow("finished") << "nothing"
+                                  << "three" << QStringList { "Stuhl:1", "Tisch:1", "Bank:1" }
+                                  << QStringList { "Stuhl:1", "Tisch:1", "Bank:1" };
+        QTest::newRow("an article deleted since") << "deleted"
+                                                  << "three" << QStringList { "Stuhl:1", "Bank:1" }
+                                                  << QStringList { "Stuhl:1", "Bank:1", "Tisch:1" };
+        QTest::newRow("equal drafts") << "nothing"
+                                      << "equal" << QStringList { "Stuhl:0", "Stuhl:0", "Tisch:0" }
+                                      << QStringList { "Stuhl:0", "Stuhl:0", "Tisch:0" };
     }
     void sameFileAgain()
     {

@@ -755,13 +755,13 @@ void TestSetup::jobWhileDataPathIsStored()
                 + db.selectOne("SELECT foldername FROM folders WHERE foldername='Laufend'")
                       .orIfFailed("nicht gelesen");
         };
-        const auto read = [folderOf](std::shared_ptr<QString> seen,
-                                     std::shared_ptr<QSemaphore> done) {
-            return [seen, done, folderOf](Database &db, BackgroundJob::Control &) {
-                *seen = folderOf(db);
-                done->release();
-            };
-        };
+        const auto read
+            = [folderOf](std::shared_ptr<QString> seen, std::shared_ptr<QSemaphore> done) {
+                  return [seen, done, folderOf](Database &db, BackgroundJob::Control &) {
+                      *seen = folderOf(db);
+                      done->release();
+                  };
+              };
         auto seen = std::make_shared<QString>();
         auto done = std::make_shared<QSemaphore>();
         TestSupport::HeldJobs held;
