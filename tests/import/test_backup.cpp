@@ -1,7 +1,8 @@
 // Backup and restore through the main window: a backup taken while a worker writes holds
 // every committed row; the restore command unpacks beside the data folder and the next start
-// swaps it in; a broken archive changes nothing. The import of a Rovive 2 export ends
-// with a notice that is seen without a system tray too.
+// swaps it in; a broken archive changes nothing; a backup on a shared database says that the
+// server's data are not in it. The import of a Rovive 2 export ends with a notice that is
+// seen without a system tray too, and stops between two articles on Abbrechen or close.
 
 #include "core/backgroundworker.h"
 #include "core/database.h"

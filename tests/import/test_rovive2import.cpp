@@ -1,7 +1,9 @@
 // The import of Rovive 2's XML export: folders, accounts, articles with every mapped field and
 // their pictures, read in the file's declared encoding and as Rovive 2 wrote it (bare "&",
 // control characters); accounts matched ignoring letter case; values that are no numbers
-// named. Broken or hostile files end with a clear notice before anything is written.
+// named. Broken or hostile files end with a clear notice before anything is written. Each
+// article is stored whole with its pictures or not at all; Abbrechen ends the run between two
+// of them, and the same file imported again adds only what is missing.
 
 #include "core/database.h"
 #include "core/statics.h"
