@@ -1,5 +1,6 @@
 #include "core/backgroundworker.h"
 
+#include "core/connectionsettings.h"
 #include "core/database.h"
 #include "core/logging.h"
 
@@ -20,6 +21,11 @@ QMutex g_hookMutex;
 std::function<void(const QString &)> g_beforeJob;
 
 BackgroundWorker *g_instance = nullptr;
+
+// The connection settings the window told the worker, and how often they changed.
+QMutex g_settingsMutex;
+ConnectionSettings g_settings;
+int g_settingsGeneration = 0;
 
 } // namespace
 
@@ -104,12 +110,29 @@ public:
         // Asked after the hook too: a job cancelled while it was held never starts.
         const bool start = !job->isCancelled();
         if (start) {
-            // Opened anew when the program opened its database anew (a restore).
-            if (!m_db || m_generation != Database::mainGeneration()) {
+            ConnectionSettings settings;
+            int generation = 0;
+            {
+                QMutexLocker locker(&g_settingsMutex);
+                settings = g_settings;
+                generation = g_settingsGeneration;
+            }
+            const bool told = settings.isValid();
+            // The job's connection, and what it looks up of its settings while it runs, follow
+            // the running folder the window told, not a main Database made meanwhile.
+            std::unique_ptr<ConnectionSettings::Scope> scope;
+            if (told)
+                scope = std::make_unique<ConnectionSettings::Scope>(settings);
+            else
+                generation = Database::mainGeneration();
+            // Opened anew when the window told other settings, or, untold, when the program
+            // opened its database anew (a restore).
+            if (!m_db || m_told != told || m_generation != generation) {
                 if (m_db)
                     m_db->close();
                 m_db.reset();
-                m_generation = Database::mainGeneration();
+                m_told = told;
+                m_generation = generation;
                 m_db = std::make_unique<Database>(true, QStringLiteral("BackgroundWorker"));
             }
             QElapsedTimer timer;
@@ -134,6 +157,7 @@ public:
 private:
     std::atomic<int> *m_pending;
     std::unique_ptr<Database> m_db;
+    bool m_told = false;
     int m_generation = 0;
 };
 
@@ -198,6 +222,28 @@ int BackgroundWorker::pending() const
     return m_pending.load();
 }
 
+QStringList BackgroundWorker::askingBeforeClose()
+{
+    QStringList what;
+    if (!g_instance)
+        return what;
+    for (const BackgroundJob *job :
+         g_instance->findChildren<BackgroundJob *>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (!job->isFinished() && !job->isCancelled() && !job->asksBeforeClose().isEmpty())
+            what << job->asksBeforeClose();
+    }
+    return what;
+}
+
+void BackgroundWorker::setConnectionSettings(const ConnectionSettings &settings)
+{
+    QMutexLocker locker(&g_settingsMutex);
+    if (settings == g_settings)
+        return;
+    g_settings = settings;
+    ++g_settingsGeneration;
+}
+
 void BackgroundWorker::shutdown(int milliseconds)
 {
     if (!m_thread)
@@ -218,20 +264,16 @@ void BackgroundWorker::shutdown(int milliseconds)
             m_runner, [thread] { thread->quit(); }, Qt::QueuedConnection);
     else
         thread->quit();
-    const bool ended = thread->wait(milliseconds);
+    if (!thread->wait(milliseconds)) {
+        // A job's step outlasts the wait (a unit of an import with its downloads): it ends
+        // with that step, and the thread is joined, never left running into the end of the
+        // program, where it would use what is destroyed.
+        qCWarning(lcWorker).noquote() << "The background worker did not end within" << milliseconds
+                                      << "ms, waiting for its job's step";
+        thread->wait();
+    }
     m_thread = nullptr;
     m_runner = nullptr;
-    if (!ended) {
-        // A job's step outlasted the wait: the thread is left to end with the process rather
-        // than be destroyed while it runs, and so are the jobs it may still use.
-        qCWarning(lcWorker).noquote()
-            << "The background worker did not end within" << milliseconds << "ms";
-        for (const QPointer<BackgroundJob> &job : jobs) {
-            if (job && !job->isFinished())
-                job->setParent(nullptr);
-        }
-        return;
-    }
     delete thread;
     // Their finished() was queued to this thread: delivered now, before the program goes on
     // to close what listens to them (a job posted by a listener never starts).

@@ -3,11 +3,13 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <functional>
 #include <memory>
 
+class ConnectionSettings;
 class Database;
 class QThread;
 
@@ -64,6 +66,10 @@ public:
     bool isFinished() const { return m_finished; }
     // Whether the job ran to its end without being cancelled (valid once finished).
     bool completed() const { return m_completed; }
+    // A job that stores the seller's data in units (an import) is named here: closing the
+    // program while it is queued or runs asks first. Any job stops at its next step then.
+    void setAsksBeforeClose(const QString &what) { m_asksBeforeClose = what; }
+    QString asksBeforeClose() const { return m_asksBeforeClose; }
 
 signals:
     // On the window's thread; `total` 0 while it is not known.
@@ -86,6 +92,7 @@ private:
     std::atomic<qint64> m_lastReportMs { 0 };
     bool m_finished = false;
     bool m_completed = false;
+    QString m_asksBeforeClose;
 };
 
 class BackgroundWorker : public QObject
@@ -102,9 +109,20 @@ public:
 
     // Jobs queued or running.
     int pending() const;
+    // What the jobs not yet finished that ask before the program closes are doing (see
+    // BackgroundJob::setAsksBeforeClose()); empty when there are none, or no worker yet.
+    static QStringList askingBeforeClose();
 
-    // Cancels every job, lets the running one end its step and ends the thread; waits at most
-    // `milliseconds` for it. Called when the program closes.
+    // The connection the jobs use: the running folder's, as the window that owns the main
+    // Database tells it. Jobs started afterwards open their connection anew when it changed;
+    // a main Database made meanwhile for another folder does not move them. Without (as
+    // before the window told it, or with settings that are not valid) the jobs take what
+    // the latest main Database published.
+    void setConnectionSettings(const ConnectionSettings &settings);
+
+    // Cancels every job, lets the running one end its step and ends the thread, which is
+    // joined before it returns: no job outlives the program. A job that has not reached the
+    // end of its step after `milliseconds` is logged and waited for all the same.
     void shutdown(int milliseconds = 2000);
 
     // Tests: `hook` runs on the worker's thread before each job (an empty one: none).

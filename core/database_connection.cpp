@@ -1,6 +1,8 @@
 // A Database object's connection: opening it (SQLite file or MySQL server with its session
 // settings), closing it, and opening it again after the server went away.
 #include "core/database.h"
+
+#include "core/connectionsettings.h"
 #include "core/databaseerrors.h"
 
 #include "core/closeonexec.h"
@@ -350,6 +352,10 @@ namespace DatabaseInternal {
 
 QVariant appProperty(const char *name)
 {
+    // A thread given the settings of its connections takes them, not what the latest main
+    // object published.
+    if (const ConnectionSettings *given = ConnectionSettings::ofThisThread())
+        return given->value(name);
     QCoreApplication *app = QCoreApplication::instance();
     return app ? app->property(name) : QVariant();
 }

@@ -235,6 +235,14 @@ QVector<Table> buildTables()
                  longText(QStringLiteral("content")) },
                {},
                {} });
+    // The items of a predecessor's export that were imported, each by the key of its content
+    // and its place among equal items of the file, with the article made of it: importing the
+    // same file again adds only what is not there yet.
+    t.append({ QStringLiteral("imported_items"),
+               { key(QStringLiteral("id")), varchar(QStringLiteral("itemkey"), 64, true),
+                 integer(QStringLiteral("article_id")) },
+               { { QStringLiteral("idx_imported_items_itemkey"), { QStringLiteral("itemkey") } } },
+               {} });
     t.append({ QStringLiteral("chat_private"),
                { key(QStringLiteral("id")), varchar(QStringLiteral("indate"), 20),
                  varchar(QStringLiteral("itemid"), 50), longText(QStringLiteral("content")) },
@@ -457,6 +465,12 @@ bool replaceAccountIndex(Database &db, const Dialect &dialect)
     return createIndexes(db, dialect);
 }
 
+// Tables added later, with their indexes.
+bool addTableWithIndexes(Database &db, const Dialect &dialect)
+{
+    return createTables(db, dialect) && createIndexes(db, dialect);
+}
+
 struct Step
 {
     int version;
@@ -473,6 +487,8 @@ const Step kSteps[] = {
     { 5, "create the index on the account", createIndexes },
     { 6, "replace the index on the account by one on the account and item number",
       replaceAccountIndex },
+    // The predecessor import records what it imported.
+    { 7, "add the record of imported predecessor items", addTableWithIndexes },
 };
 
 } // namespace

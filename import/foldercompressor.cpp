@@ -422,6 +422,15 @@ bool FolderCompressor::snapshotDatabase(Database &db, const QString &snapshotDir
     return true;
 }
 
+QString FolderCompressor::sharedDatabaseNotice()
+{
+    return tr("Die gemeinsame MySQL-Datenbank ist nicht in diesem Backup: es enthält nur die "
+              "Dateien dieses Arbeitsplatzes (Bilder, Protokolle, Einstellungen und die lokale "
+              "Datenbank). Die Artikel, Ordner und Einstellungen auf dem MySQL-Server sichert "
+              "dieses Backup nicht; sichere sie auf dem Server selbst (zum Beispiel mit "
+              "mysqldump).");
+}
+
 void FolderCompressor::work()
 {
     auto info = std::make_unique<Database>(true, QStringLiteral("BackupInfo"));
@@ -444,6 +453,12 @@ void FolderCompressor::runBackup(Database &db)
     }
     if (ok) {
         text = tr("Das Backup wurde hier erstellt: %1").arg(m_destination);
+        // On a shared database the archive holds only this workstation's files: the
+        // articles, folders and settings on the server are not in it.
+        if (db.isMySQL) {
+            title = tr("Backup der lokalen Dateien wurde erstellt");
+            text += QStringLiteral("\n\n") + sharedDatabaseNotice();
+        }
     } else {
         title = tr("Backup fehlgeschlagen");
         text = tr("Das Backup konnte nicht erstellt werden");

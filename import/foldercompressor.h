@@ -51,6 +51,10 @@ public:
     // The first of `path` + `suffix`, + `suffix` twice, … that names nothing on disk.
     static QString freeName(const QString &path, const QString &suffix);
 
+    // What a backup on a shared MySQL database tells the seller: the server's data are not
+    // in the archive.
+    static QString sharedDatabaseNotice();
+
     // Files that qCompress cannot take whole make a backup fail.
     static qint64 maxFileSize();
 

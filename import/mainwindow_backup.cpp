@@ -74,10 +74,11 @@ void MainWindow::on_actionDaten_sichern_triggered()
         return;
     }
     const QString archive = backupArchiveName(folder);
-    Statics::showMessage(this,
-                         tr("Das Backup wird im Hintergrund erstellt, Du erhälst eine Nachricht, "
-                            "sobald der Vorgang abgeschlossen wurde."),
-                         0);
+    QString starting = tr("Das Backup wird im Hintergrund erstellt, Du erhälst eine Nachricht, "
+                          "sobald der Vorgang abgeschlossen wurde.");
+    if (db->isMySQL)
+        starting += QStringLiteral("\n\n") + FolderCompressor::sharedDatabaseNotice();
+    Statics::showMessage(this, starting, 0);
 
     QString dataDir = db->getCurrentDataDir();
     dataDir.chop(1);
@@ -196,7 +197,16 @@ void MainWindow::handleFileSaveAsBeforeCloseSelected(const QString &path)
     connect(worker.get(), &Rovive2Import::getStatus, this, &MainWindow::updateStatusBar);
     connect(worker.get(), &Rovive2Import::sendaddNewsItem, this,
             [this](const NewsItem &entry) { addNewsItem(entry); });
-    BackgroundWorker::instance()->post(
-        QStringLiteral("Rovive2Import"),
-        [worker](Database &, BackgroundJob::Control &) { worker->work(); });
+    // On the job's connection, the running folder's; "Abbrechen" and the program closing
+    // end it between two articles, each stored whole.
+    BackgroundJob *job = BackgroundWorker::instance()->post(
+        QStringLiteral("Rovive2Import"), [worker](Database &db, BackgroundJob::Control &control) {
+            worker->setCancelCheck([&control] { return control.cancelled(); });
+            worker->setProgress([&control](int done, int total) { control.progress(done, total); });
+            worker->work(db);
+            worker->setCancelCheck({});
+            worker->setProgress({});
+        });
+    job->setAsksBeforeClose(tr("Der Import der Rovive-2-Daten"));
+    showJob(job, tr("Rovive-2-Daten werden importiert …"));
 }

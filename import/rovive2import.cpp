@@ -12,6 +12,7 @@
 #include "core/xmlattributescan.h"
 #include "import/pictureimport.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -415,11 +416,48 @@ void keepNumbersOnly(ArticleRow &row, const QString &title,
     });
 }
 
+// A digest of all fields of an item, independent of their order in the file.
+QString itemDigest(const Rovive2Import::Fields &item)
+{
+    QStringList tags = item.keys();
+    tags.sort();
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    for (const QString &tag : qAsConst(tags)) {
+        hash.addData(tag.toUtf8());
+        hash.addData("\x1f", 1);
+        hash.addData(item.value(tag).toUtf8());
+        hash.addData("\x1e", 1);
+    }
+    return QString::fromLatin1(hash.result().toHex());
+}
+
 } // namespace
 
 Rovive2Import::Rovive2Import(QString path)
     : m_path(std::move(path))
 { }
+
+QString Rovive2Import::itemKey(const Fields &item, int occurrence)
+{
+    return itemDigest(item) + QLatin1Char(':') + QString::number(occurrence);
+}
+
+bool Rovive2Import::stopping()
+{
+    if (!m_stopped && m_cancelCheck && m_cancelCheck())
+        m_stopped = true;
+    return m_stopped;
+}
+
+Read<int> Rovive2Import::importedArticle(Database &db, const QString &key)
+{
+    // Only while its article is there: one the seller deleted since is imported again.
+    return firstId(&db,
+                   QStringLiteral("SELECT a.id FROM imported_items i, articles a WHERE "
+                                  "i.itemkey='")
+                       + Database::escapeString(key)
+                       + QStringLiteral("' AND a.id=i.article_id ORDER BY a.id"));
+}
 
 void Rovive2Import::learnNumbers(const Fields &item, NumberColumns *columns)
 {
@@ -713,6 +751,17 @@ private:
 void Rovive2Import::work()
 {
     auto db = std::make_unique<Database>(true, QStringLiteral("ImportRovive2"));
+    work(*db);
+    db->close();
+}
+
+void Rovive2Import::work(Database &connection)
+{
+    Database *const db = &connection;
+    m_stopped = false;
+    m_occurrences.clear();
+    m_itemsKnown = 0;
+    m_itemsInFile = 0;
     m_itemsTotal = 0;
     m_itemCounter = 0;
     m_failedPictures = 0;
@@ -730,7 +779,7 @@ void Rovive2Import::work()
     // The levels of the folders stored already: a category can be filed below one. Without
     // them the depth of the categories can't be checked: nothing is imported.
     FolderTree stored;
-    const bool treeRead = stored.read(db.get());
+    const bool treeRead = stored.read(db);
     const Read<SqlRows> external = treeRead
         ? db->select(QStringLiteral("SELECT id, externalid FROM folders ORDER BY id"))
         : Read<SqlRows>::failed(db->lastErrorText);
@@ -764,6 +813,9 @@ void Rovive2Import::work()
                        .arg(m_path)
                        .arg(check.errorLine())
                        .arg(check.errorText());
+        } else if (m_stopped) {
+            text = tr("Der Import wurde abgebrochen, bevor etwas gespeichert wurde. Es wurde "
+                      "nichts importiert.");
         } else {
             ok = true;
             if (check.text().strayAmpersands() > 0 || check.text().droppedCharacters() > 0)
@@ -775,7 +827,7 @@ void Rovive2Import::work()
     }
     if (ok) {
         Reader reader(m_path);
-        if (reader.open() && readExport(reader, db.get())) {
+        if (reader.open() && readExport(reader, db)) {
             ok = outcome(&title, &text);
         } else {
             // Only a file changed while it was imported gets here.
@@ -793,8 +845,6 @@ void Rovive2Import::work()
     // of the progress does not replace it.
     emit getStatus(tr("Importiere abgeschlossen"), 100, 100);
     report(*db, title, text, ok);
-    db->close();
-    db.reset();
     emit finished();
 }
 
@@ -917,6 +967,25 @@ bool Rovive2Import::outcome(QString *title, QString *text) const
             lead = tr("Die Daten wurden nur zum Teil importiert, bitte das Programm neu starten");
         }
     }
+    if (m_stopped) {
+        // Cancelled or closed: every article named as imported is stored whole, the rest
+        // of the file was not read; a second run adds only what is missing.
+        *title = tr("Import abgebrochen");
+        const int notRead = qMax(0, m_itemsInFile - m_itemCounter);
+        lead = (m_articles.stored == 1 ? tr("Der Import wurde abgebrochen: 1 Artikel wurde "
+                                            "importiert, vollständig mit seinen Bildern")
+                                       : tr("Der Import wurde abgebrochen: %1 Artikel wurden "
+                                            "importiert, jeder vollständig mit seinen Bildern")
+                                             .arg(m_articles.stored));
+        if (m_itemsKnown > 0)
+            lead += (m_itemsKnown == 1 ? tr(", 1 war schon vorhanden")
+                                       : tr(", %1 waren schon vorhanden").arg(m_itemsKnown));
+        lead += (notRead == 1
+                     ? tr("; 1 von %2 Artikeln der Datei wurde nicht mehr gelesen")
+                     : tr("; %1 von %2 Artikeln der Datei wurden nicht mehr gelesen").arg(notRead))
+                    .arg(m_itemsInFile)
+            + tr(". Wird dieselbe Datei noch einmal importiert, kommt nur hinzu, was noch fehlt");
+    }
     if (m_failedPictures > 0)
         more << failedPicturesText();
     if (!m_tooLong.isEmpty()) {
@@ -937,7 +1006,7 @@ bool Rovive2Import::outcome(QString *title, QString *text) const
     if (!m_rejected.isEmpty())
         more << rejectedText();
     *text = more.isEmpty() ? lead : lead + QStringLiteral(". ") + more.join(QLatin1Char(' '));
-    return lost.isEmpty() && unknown.isEmpty();
+    return lost.isEmpty() && unknown.isEmpty() && !m_stopped;
 }
 
 QString Rovive2Import::failedPicturesText() const
@@ -1059,13 +1128,18 @@ bool Rovive2Import::readExport(Reader &reader, Database *db)
         } else if (name == QLatin1String("users")) {
             createAccounts(reader, db);
         } else if (name == QLatin1String("Item")) {
+            // Between units: what is stored stays, nothing further is read.
+            if (stopping())
+                return true;
             const Fields item = reader.fields();
             if (reader.hasError())
                 continue;
-            if (db)
+            if (db) {
                 importItem(item, *db);
-            else
+            } else {
+                ++m_itemsInFile;
                 learnNumbers(item, &m_numberColumns);
+            }
         }
     }
 }
@@ -1092,7 +1166,19 @@ void Rovive2Import::createFolders(Reader &reader, Database *db)
                                   .arg(FolderTree::kMaxDepth));
             return;
         }
+        if (stopping())
+            return;
         storeUnit(*db, m_folders, [&]() -> Read<Unit> {
+            // A category stored before (by an earlier run of the same export) is not added
+            // again; one that could not be looked up is not stored now.
+            const QString id = category.value(QStringLiteral("id"));
+            if (!id.isEmpty()) {
+                const Read<int> known = folderByExternalId(db, id);
+                if (!known.ok())
+                    return Read<Unit>::failed(known.error());
+                if (*known > 0)
+                    return Unit();
+            }
             // A category whose parent is unknown goes where the user's folders start; one
             // whose parent could not be looked up is not stored.
             const Read<int> parentId
@@ -1116,7 +1202,7 @@ void Rovive2Import::createAccounts(Reader &reader, Database *db)
     if (db)
         emit getStatus(tr("Lege Konten an..."), 100, 50);
     reader.forEachChild(QLatin1String("user"), [this, db](const Fields &user) {
-        if (!db)
+        if (!db || stopping())
             return;
         storeUnit(*db, m_accounts, [&]() -> Read<Unit> {
             // An account that could not be looked up is not stored: it may be there already.
@@ -1139,9 +1225,14 @@ void Rovive2Import::createAccounts(Reader &reader, Database *db)
 
 void Rovive2Import::importItem(const Fields &item, Database &db)
 {
+    if (m_progress)
+        m_progress(m_itemCounter, m_itemsInFile);
     ++m_itemCounter;
     const QString itemId = item.value(QStringLiteral("ItemID"));
     const QString title = item.value(QStringLiteral("Title"));
+    const QString digest = itemDigest(item);
+    const QString key = itemKey(item, m_occurrences.value(digest));
+    m_occurrences[digest] += 1;
     QStringList pictures;
     for (int n = 0; n < kMaxPictures; ++n) {
         const QString picture = item.value(QStringLiteral("image%1").arg(n));
@@ -1149,40 +1240,105 @@ void Rovive2Import::importItem(const Fields &item, Database &db)
             pictures << picture;
     }
 
-    // Decided by the look-ups of the attempt that is stored.
-    QList<RejectedValue> rejected;
-    QString tooLong;
+    // A listing imported before, or an item this export brought before (a run that was
+    // cancelled, closed or cut), is not imported again; one that could not be looked up is
+    // not imported now.
     bool known = false;
-    const int id = storeUnit(db, m_articles, [&]() -> Read<Unit> {
-        rejected.clear();
-        tooLong.clear();
-        known = false;
-        // A listing imported before is not imported again; one that could not be looked up
-        // is not imported now.
+    const auto lookUp = [&]() -> Read<bool> {
         if (!itemId.isEmpty()) {
             const Read<int> stored
                 = firstId(&db,
                           QStringLiteral("SELECT id FROM articles WHERE ItemID='")
                               + Database::escapeString(itemId) + QLatin1Char('\''));
             if (!stored.ok())
+                return Read<bool>::failed(stored.error());
+            if (*stored > 0)
+                return true;
+        }
+        const Read<int> imported = importedArticle(db, key);
+        if (!imported.ok())
+            return Read<bool>::failed(imported.error());
+        return *imported > 0;
+    };
+    // Asked before the pictures are fetched: a second run downloads nothing it has.
+    const Read<bool> before = lookUp();
+    if (before.ok() && *before) {
+        ++m_itemsKnown;
+        return;
+    }
+    if (!before.ok()) {
+        qCWarning(lcApp).noquote() << "Rovive import, item" << itemId << title
+                                   << "not stored, it could not be looked up:" << before.error();
+        count(m_articles, 0, db);
+        return;
+    }
+    // The downloads before the unit's transaction: it holds no lock while waiting for the web.
+    emit getStatus(tr("Importiere Bilder für %1").arg(title), m_itemsTotal, m_itemCounter);
+    const QStringList fetched = PictureImport::fetch(db.getCurrentAdImageDir(), pictures);
+    QStringList failedDownloads; // the addresses, in their order
+    for (int i = 0; i < fetched.size(); ++i)
+        if (fetched.at(i).isEmpty())
+            failedDownloads << pictures.at(i);
+
+    // Decided by the look-ups of the attempt that is stored.
+    QList<RejectedValue> rejected;
+    QString tooLong;
+    QStringList failed; // the pictures of the unit not taken, as the export names them
+    const int id = storeUnit(
+        db, m_articles,
+        [&]() -> Read<Unit> {
+            rejected.clear();
+            tooLong.clear();
+            known = false;
+            const Read<bool> stored = lookUp();
+            if (!stored.ok())
                 return Read<Unit>::failed(stored.error());
-            if (*stored > 0) {
+            if (*stored) {
                 known = true;
                 return Unit();
             }
-        }
-        emit getStatus(tr("Importiere %1").arg(title), m_itemsTotal, m_itemCounter);
-        const Read<ArticleRow> row = articleRow(item, &db, &rejected, &m_numberColumns);
-        if (!row.ok())
-            return Read<Unit>::failed(row.error());
-        // An article whose description the marketplace would refuse is not imported, but named.
-        tooLong = DescriptionLimit::refusal(row->value(QStringLiteral("Description")).toString());
-        if (!tooLong.isEmpty())
-            return Unit();
-        return Unit { QStringLiteral("articles"), *row };
-    });
-    if (known)
+            emit getStatus(tr("Importiere %1").arg(title), m_itemsTotal, m_itemCounter);
+            const Read<ArticleRow> row = articleRow(item, &db, &rejected, &m_numberColumns);
+            if (!row.ok())
+                return Read<Unit>::failed(row.error());
+            // An article whose description the marketplace would refuse is not imported, but
+            // named.
+            tooLong
+                = DescriptionLimit::refusal(row->value(QStringLiteral("Description")).toString());
+            if (!tooLong.isEmpty())
+                return Unit();
+            return Unit { QStringLiteral("articles"), *row };
+        },
+        [&](int articleId) {
+            // The record of the item and the pictures belong to the unit: a failed row of
+            // either undoes the article too.
+            if (db.insertSqlClean({ { QStringLiteral("itemkey"), key },
+                                    { QStringLiteral("article_id"), articleId } },
+                                  QStringLiteral("imported_items"))
+                <= 0)
+                return false;
+            // Their rows are written as a part of the unit that fails on its own: any
+            // statement of it that failed undoes the whole unit.
+            const quint64 failedBefore = db.failedStatements();
+            QStringList notTaken;
+            PictureImport::store(&db, articleId, fetched, {}, &notTaken);
+            if (db.failedStatements() != failedBefore)
+                return false;
+            // Named as the export names them: a failed download by its address.
+            failed.clear();
+            int download = 0;
+            for (const QString &entry : qAsConst(notTaken)) {
+                const int at = fetched.indexOf(entry);
+                failed << (entry.isEmpty() ? failedDownloads.value(download++)
+                               : at >= 0   ? pictures.value(at)
+                                           : entry);
+            }
+            return true;
+        });
+    if (known) {
+        ++m_itemsKnown;
         return;
+    }
     if (!tooLong.isEmpty()) {
         qCWarning(lcApp).noquote() << "Rovive import, item" << itemId << title << ":" << tooLong;
         m_tooLong << title;
@@ -1198,11 +1354,13 @@ void Rovive2Import::importItem(const Fields &item, Database &db)
                                    << value.text << "is no number, left at the column's default";
     if (!rejected.isEmpty())
         m_rejected << rejected;
-    emit getStatus(tr("Importiere Bilder für %1").arg(title), m_itemsTotal, m_itemCounter);
-    CopyImages(id, pictures, &db, title);
+    m_failedPictures += failed.size();
+    for (const QString &picture : qAsConst(failed))
+        m_failedPictureNames.append({ title, picture });
 }
 
-int Rovive2Import::storeUnit(Database &db, Tally &tally, const std::function<Read<Unit>()> &plan)
+int Rovive2Import::storeUnit(Database &db, Tally &tally, const std::function<Read<Unit>()> &plan,
+                             const std::function<bool(int id)> &complete)
 {
     constexpr int kAttempts = 3;
     for (int attempt = 1;; ++attempt) {
@@ -1214,7 +1372,9 @@ int Rovive2Import::storeUnit(Database &db, Tally &tally, const std::function<Rea
         const Read<Unit> planned = plan();
         if (planned.ok() && planned->table.isEmpty())
             return 0;
-        const int id = planned.ok() ? db.insertSqlClean(planned->row, planned->table) : 0;
+        int id = planned.ok() ? db.insertSqlClean(planned->row, planned->table) : 0;
+        if (id > 0 && complete && !complete(id))
+            id = 0;
         if (id > 0 && unit.commit()) {
             count(tally, id, db);
             return id;

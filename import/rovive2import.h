@@ -15,9 +15,17 @@
 
 // Imports the XML export of Rovive 2: its categories become user folders, its marketplace
 // accounts accounts, its items articles with their pictures (copied from files or
-// downloaded). Made by the main window, moved to a thread of its own; `work()` runs once
-// with a database connection of its own and ends with finished(). The file is read to its
-// end before anything is written, so an export that cannot be read is refused as a whole.
+// downloaded). Made by the main window, run once on the background worker with the job's
+// connection (`work(db)`), ending with finished(). The file is read to its end before
+// anything is written, so an export that cannot be read is refused as a whole.
+//
+// Each folder, account and article is one unit, stored in one transaction: an article with
+// its pictures' rows, its thumbnail and the record of the item it came from, or nothing of
+// it. Between units the run asks whether it is to stop ("Abbrechen", the program closing);
+// it then ends after the unit in hand and says how far it got. Importing the same file again
+// adds only what is not stored yet: a category whose id a folder holds, an account of the
+// same name, a listing whose item id is stored and an item recorded as imported (by the key
+// of its content and its place among equal items of the file) are not added twice.
 class Rovive2Import : public QObject
 {
     Q_OBJECT
@@ -43,6 +51,18 @@ public:
     static constexpr qint64 kMaxElementChars = 64 * 1024 * 1024;
 
     explicit Rovive2Import(QString path);
+
+    // Asked between units: true ends the run after the unit in hand.
+    void setCancelCheck(std::function<bool()> cancelled) { m_cancelCheck = std::move(cancelled); }
+    // Told before each item is stored: how many of the file's items were taken up so far.
+    void setProgress(std::function<void(int done, int total)> progress)
+    {
+        m_progress = std::move(progress);
+    }
+
+    // The key under which an item is recorded as imported: a digest of its fields, and
+    // `occurrence` (0 for the first) among the items of the same fields in its file.
+    static QString itemKey(const Fields &item, int occurrence);
 
     // Stores the pictures of a new article: files are copied into the picture folder under
     // a stamped name, web addresses downloaded first; the first one gets a thumbnail.
@@ -70,7 +90,12 @@ signals:
     void sendaddNewsItem(NewsItem item);
 
 public slots:
+    // The whole run on a connection of its own.
     void work();
+
+public:
+    // The whole run on `db`, a connection of the calling thread.
+    void work(Database &db);
 
 private:
     class Reader;
@@ -109,7 +134,10 @@ private:
     // `tally`: the new row's id, 0 when nothing was written. A look-up that fails writes
     // nothing and is counted lost with its reason. A transaction that the lost connection
     // undid is written again; one whose commit's answer was lost is looked up first.
-    int storeUnit(Database &db, Tally &tally, const std::function<Read<Unit>()> &plan);
+    // `complete`, when given, writes the rest of the unit once its row is inserted, in the same
+    // transaction (the article's pictures): false undoes the unit.
+    int storeUnit(Database &db, Tally &tally, const std::function<Read<Unit>()> &plan,
+                  const std::function<bool(int id)> &complete = {});
     // The closing notification's title and text for a run that read the whole file; false
     // when anything of it could not be stored.
     bool outcome(QString *title, QString *text) const;
@@ -121,7 +149,18 @@ private:
     // Sends the notification and records it in the activity list.
     void report(Database &db, const QString &title, const QString &text, bool ok);
 
+    // True (and remembered) once the run is to stop.
+    bool stopping();
+    // The id of the article recorded for `key`, 0 when none is stored.
+    static Read<int> importedArticle(Database &db, const QString &key);
+
     QString m_path;
+    std::function<bool()> m_cancelCheck;
+    std::function<void(int, int)> m_progress;
+    bool m_stopped = false;
+    QHash<QString, int> m_occurrences; // items of the same fields read so far, by digest
+    int m_itemsKnown = 0; // items stored before the run, left as they are
+    int m_itemsInFile = 0; // counted by the reading that checks the file
     int m_itemsTotal = 0;
     int m_itemCounter = 0;
     int m_failedPictures = 0;

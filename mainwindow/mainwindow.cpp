@@ -1,6 +1,9 @@
 #include "mainwindow/mainwindow.h"
 
+#include "core/backgroundworker.h"
+#include "core/connectionsettings.h"
 #include "core/database.h"
+#include "core/dialogs.h"
 #include "core/logging.h"
 #include "core/settings.h"
 #include "core/statics.h"
@@ -103,6 +106,9 @@ MainWindow::MainWindow(QWidget *parent)
     if (restoring)
         doRestore();
     Database::setStartProblemsShown(true);
+    // The background jobs work on this folder's database for the whole run, whatever main
+    // Database is made later for a moment (the settings store the next start's folder).
+    BackgroundWorker::instance()->setConnectionSettings(ConnectionSettings::published());
 
     // Without a log folder (a data folder that can't be written) the log stays on the console
     // instead of landing in whatever the working directory is.
@@ -180,6 +186,8 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // A later window (of a test) tells its own folder.
+    BackgroundWorker::instance()->setConnectionSettings(ConnectionSettings());
     Database::setResponsiveThread(nullptr);
     delete ui;
     // Closing the last connection writes the log back into the database file.
@@ -369,6 +377,9 @@ QRect MainWindow::fittedGeometry(const QRect &geometry, const QRect &available)
 
 void MainWindow::on_actionBeenden_triggered()
 {
+    // The seller may keep the program open (a job that asks first): then nothing ends.
+    if (isVisible() && !close())
+        return;
     QApplication::closeAllWindows();
     QCoreApplication::quit();
 }
@@ -377,6 +388,23 @@ void MainWindow::initUpdater() { }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    // A job that stores the seller's data unit by unit is not cut off unasked; closing stops
+    // it after the unit in hand, which is stored whole.
+    const QStringList running = qApp->property("AppDown").toInt() == 1
+        ? QStringList()
+        : BackgroundWorker::askingBeforeClose();
+    if (!running.isEmpty()
+        && !Dialogs::question(
+            this, tr("Programm beenden"),
+            tr("%1 läuft noch. Wird das Programm jetzt beendet, hört der Vorgang nach dem "
+               "Artikel auf, der gerade gespeichert wird: was bis dahin übernommen wurde, "
+               "bleibt vollständig erhalten, der Rest fehlt. Derselbe Import kann später "
+               "noch einmal gestartet werden und übernimmt dann nur, was noch fehlt.\n\n"
+               "Jetzt beenden?")
+                .arg(running.first()))) {
+        event->ignore();
+        return;
+    }
     qApp->setProperty("AppDown", 1);
     if (workersStarted)
         waitForWorkers(kWorkerShutdownMs);

@@ -2,10 +2,12 @@
 
 #include "ui_setup.h"
 
+#include "core/connectionsettings.h"
 #include "core/database.h"
 #include "core/dialogs.h"
 #include "core/statics.h"
 #include "core/transaction.h"
+#include "mainwindow/mysqlsetup.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -18,15 +20,6 @@ namespace {
 // The notification switches, option and check box of the same name.
 const char *const kNotificationOptions[]
     = { "NotiNewWatcher", "NotiNewSale", "NotiNewMessage", "NotiNewBids" };
-
-// What the main database publishes about the folder and the server it works on, and how
-// further connections open its file ("sqlitereadonly": a database found damaged or
-// unwritable at start stays read-only for every connection until the next start).
-const char *const kDatabaseProperties[]
-    = { "datadir",       "CurrentDataPath", "mysqlhostname",
-        "mysqlport",     "mysqldatabase",   "mysqlusername",
-        "mysqlpassword", "mysqlimagepath",  "mysqlsyncworkstation",
-        "sqlitereadonly" };
 
 QString folderKey(const QString &path)
 {
@@ -182,21 +175,23 @@ void Setup::on_BackupDataPathButton_clicked()
 
 bool Setup::storeDataPathForStart(const QString &path, QString *error)
 {
-    // Open the default folder's database the way start-up does, then put back what the
-    // running program published about its own.
-    QCoreApplication *app = QCoreApplication::instance();
-    QList<QVariant> published;
-    for (const char *name : kDatabaseProperties)
-        published << app->property(name);
-    bool stored = false;
-    {
-        Database startup(Database::defaultDataDir());
-        stored = startup.setOption(QStringLiteral("datapath"), path);
-        if (!stored)
-            *error = startup.lastErrorText;
-    }
-    for (int i = 0; i < published.size(); ++i)
-        app->setProperty(kDatabaseProperties[i], published.at(i));
+    // The default folder's database as start-up opens it (the shared database its
+    // "mysql.setup" names, else its local file), through a connection of this dialog alone:
+    // no main Database is made, so nothing is published, and the background jobs and every
+    // other connection stay on the running folder's database.
+    const QString folder = Database::defaultDataDir();
+    const MySqlSetup shared = MySqlSetup::load(folder);
+    const ConnectionSettings settings = shared.active
+        ? ConnectionSettings::of(folder, shared.hostname, shared.port, shared.database,
+                                 shared.username, shared.password, shared.imagePath,
+                                 shared.syncWorkstation)
+        : ConnectionSettings::of(folder);
+    const ConnectionSettings::Scope scope(settings);
+    Database startup(true, QStringLiteral("StoreDataPath"));
+    const bool stored = startup.setOption(QStringLiteral("datapath"), path);
+    if (!stored)
+        *error = startup.lastErrorText;
+    startup.close();
     return stored;
 }
 

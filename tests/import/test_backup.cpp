@@ -1,13 +1,16 @@
 // Backup and restore through the main window: a backup taken while a worker writes holds
 // every committed row; the restore command unpacks beside the data folder and the next start
-// swaps it in; a broken archive changes nothing. The import of a Rovive 2 export ends
-// with a notice that is seen without a system tray too.
+// swaps it in; a broken archive changes nothing; a backup on a shared database says that the
+// server's data are not in it. The import of a Rovive 2 export ends with a notice that is
+// seen without a system tray too, and stops between two articles on Abbrechen or close.
 
+#include "core/backgroundworker.h"
 #include "core/database.h"
 #include "core/settings.h"
 #include "import/foldercompressor.h"
 #include "mainwindow/mainwindow.h"
 #include "tests/support/dialoganswers.h"
+#include "tests/support/fakehttpserver.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/mounts.h"
 #include "tests/support/testdatabase.h"
@@ -15,12 +18,16 @@
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QBuffer>
 #include <QDate>
 #include <QDir>
+#include <QImage>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QScopeGuard>
+#include <QSemaphore>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
@@ -214,6 +221,75 @@ private slots:
         QVERIFY(reader.decompressFolder(dated + names.at(0), m_backups->filePath("unpacked")));
         QCOMPARE(fileContent(m_backups->filePath("unpacked/adimages/Bild ä.jpg")),
                  QByteArray("jpeg"));
+    }
+
+    // On a shared database the archive holds only this workstation's files: the seller reads
+    // so when the backup starts and in its outcome, and the local file's tables are all it
+    // holds of the database. On the local file nothing is said about a server.
+    void backupSaysWhatASharedDatabaseLeavesOut_data()
+    {
+        QTest::addColumn<Backend>("backend");
+        QTest::addColumn<bool>("shared");
+        QTest::newRow("local file") << Backend::SQLite << false;
+        QTest::newRow("shared database") << Backend::MySQL << true;
+    }
+    void backupSaysWhatASharedDatabaseLeavesOut()
+    {
+        QFETCH(Backend, backend);
+        QFETCH(bool, shared);
+        APP_REQUIRE_BACKEND(backend);
+        TestSupport::TestDatabase data(backend);
+        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        QVERIFY(data.db()->setOption(QStringLiteral("backuppath"), m_backups->path()));
+        // Made on the server only: the archive can't hold it.
+        QVERIFY(data.db()->executeSQL(
+            QStringLiteral("INSERT INTO folders (foldername) VALUES ('Nur auf dem Server')")));
+        data.closeMain();
+        TestSupport::MainWindowFixture fixture(data);
+        auto *news = fixture.window()->findChild<QAbstractItemView *>(QStringLiteral("newslist"));
+        const int shownBefore = news->model()->rowCount();
+        fixture.window()->findChild<QAction *>(QStringLiteral("actionDaten_sichern"))->trigger();
+        QTRY_COMPARE(news->model()->rowCount(), shownBefore + 1);
+
+        const QString notice = FolderCompressor::sharedDatabaseNotice();
+        QVERIFY(notice.contains(QStringLiteral("nicht in diesem Backup")));
+        QCOMPARE(m_answers->messages().size(), 1);
+        QCOMPARE(m_answers->messages().first().text.contains(notice), shared);
+        Database check(true, QStringLiteral("check"));
+        const SqlRows rows = check
+                                 .select(QStringLiteral("SELECT title, textinfo, infotype FROM "
+                                                        "itemshistory ORDER BY id DESC"))
+                                 .value();
+        check.close();
+        QCOMPARE(rows.value(0).value(QStringLiteral("infotype")).toString(),
+                 QStringLiteral("success"));
+        QCOMPARE(rows.value(0).value(QStringLiteral("textinfo")).toString().contains(notice),
+                 shared);
+        QCOMPARE(rows.value(0).value(QStringLiteral("title")).toString(),
+                 shared ? QStringLiteral("Backup der lokalen Dateien wurde erstellt")
+                        : QStringLiteral("Backup wurde erstellt"));
+
+        // What the archive holds of the database is the local file, without the server's folder.
+        const QString dated = m_backups->path() + QLatin1Char('/')
+            + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char('/');
+        FolderCompressor reader { QString(), QString() };
+        QVERIFY(reader.decompressFolder(dated + QStringLiteral("Zerire3.backup"),
+                                        m_backups->filePath("unpacked")));
+        const QString file = m_backups->filePath("unpacked/") + Database::getDatabaseName();
+        // A workstation that always reached its server never made a local file.
+        QVERIFY(QFileInfo(file).isFile() || shared);
+        if (QFileInfo(file).isFile()) {
+            QSqlDatabase unpacked
+                = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("unpacked"));
+            unpacked.setDatabaseName(file);
+            QVERIFY(unpacked.open());
+            QSqlQuery query(unpacked);
+            QVERIFY(query.exec(QStringLiteral(
+                "SELECT COUNT(*) FROM folders WHERE foldername='Nur auf dem Server'")));
+            QVERIFY(query.next());
+            QCOMPARE(query.value(0).toInt(), shared ? 0 : 1);
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("unpacked"));
     }
 
     void restoreAndNextStart_data()
@@ -431,6 +507,123 @@ private slots:
         window->updateStatusBar(QStringLiteral("Synchronisieren..."), 10, 2);
         QVERIFY(panel->isVisible());
         QVERIFY(bar->isVisible());
+    }
+
+    // "Abbrechen" or closing the window while the predecessor import stores an article: the
+    // article in hand is stored whole with its picture and the import ends before the next
+    // one, telling how far it got; nothing of it runs on afterwards. Closing asks first:
+    // "Nein" keeps the window and the import.
+    void closingDuringThePredecessorImport_data()
+    {
+        QTest::addColumn<Backend>("backend");
+        QTest::addColumn<bool>("closing"); // else "Abbrechen"
+        QTest::newRow("local file, closed") << Backend::SQLite << true;
+        QTest::newRow("shared database, closed") << Backend::MySQL << true;
+        QTest::newRow("local file, Abbrechen") << Backend::SQLite << false;
+        QTest::newRow("shared database, Abbrechen") << Backend::MySQL << false;
+    }
+    void closingDuringThePredecessorImport()
+    {
+        QFETCH(Backend, backend);
+        QFETCH(bool, closing);
+        APP_REQUIRE_BACKEND(backend);
+        TestSupport::TestDatabase data(backend);
+        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        QByteArray picture;
+        {
+            QImage image(40, 30, QImage::Format_RGB32);
+            image.fill(Qt::blue);
+            QBuffer buffer(&picture);
+            buffer.open(QIODevice::WriteOnly);
+            image.save(&buffer, "JPG");
+        }
+        // The second article's picture is answered only once the window was closed.
+        TestSupport::FakeHttpServer server;
+        QSemaphore asked;
+        QSemaphore answer;
+        server.setReply(QStringLiteral("/1.jpg"),
+                        TestSupport::FakeReply::ok(picture, "image/jpeg"));
+        server.setHandler(QStringLiteral("/2.jpg"), [&](const TestSupport::RecordedRequest &) {
+            asked.release();
+            answer.acquire();
+            return TestSupport::FakeReply::ok(picture, "image/jpeg");
+        });
+        server.setReply(QStringLiteral("/3.jpg"),
+                        TestSupport::FakeReply::ok(picture, "image/jpeg"));
+        // A test that fails early leaves no request waiting.
+        const auto goOn = qScopeGuard([&answer] { answer.release(10); });
+        QString xml = QStringLiteral("<export><ItemsTotal>3</ItemsTotal><Items>");
+        for (int n = 1; n <= 3; ++n)
+            xml += QStringLiteral(
+                       "<Item><Title><![CDATA[Artikel %1]]></Title><image0><![CDATA[%2]]>"
+                       "</image0></Item>")
+                       .arg(n)
+                       .arg(server.url(QStringLiteral("/%1.jpg").arg(n)).toString());
+        xml += QStringLiteral("</Items></export>");
+        const QString path = m_backups->filePath(QStringLiteral("export.xml"));
+        writeFile(path, xml.toUtf8());
+        data.closeMain();
+        {
+            TestSupport::MainWindowFixture fixture(data);
+            MainWindow *window = fixture.window();
+            m_answers->pushFileName(path);
+            window->findChild<QAction *>(QStringLiteral("actionRovive_2_Daten_importieren"))
+                ->trigger();
+            QVERIFY(asked.tryAcquire(1, 30000));
+
+            if (closing) {
+                m_answers->pushQuestion(false);
+                QVERIFY(!window->close());
+                QVERIFY(window->isVisible());
+                QCOMPARE(m_answers->questions().size(), 1);
+                QVERIFY2(m_answers->questions().first().text.startsWith(
+                             QStringLiteral("Der Import der Rovive-2-Daten läuft noch.")),
+                         qPrintable(m_answers->questions().first().text));
+                m_answers->pushQuestion(true);
+                QVERIFY(window->close());
+            } else {
+                auto *cancel = window->findChild<QPushButton *>(QStringLiteral("JobCancelButton"));
+                QVERIFY(cancel && cancel->isVisible());
+                cancel->click();
+            }
+            const int questions = m_answers->questions().size();
+            QCOMPARE(questions, closing ? 2 : 0);
+            answer.release();
+            QTRY_COMPARE_WITH_TIMEOUT(BackgroundWorker::instance()->pending(), 0, 30000);
+            // Ended: not asked again.
+            fixture.close();
+            QCOMPARE(m_answers->questions().size(), questions);
+        }
+        // The third article's picture was never fetched.
+        QCOMPARE(server.requestCount(), 2);
+        Database check(true, QStringLiteral("check"));
+        const SqlRows articles
+            = check
+                  .select(QStringLiteral(
+                      "SELECT a.Title, a.ImageThumb, (SELECT COUNT(*) FROM articles_images p "
+                      "WHERE p.article_id=a.id) AS pictures FROM articles a ORDER BY a.id"))
+                  .value();
+        QStringList stored;
+        for (const ArticleRow &row : articles)
+            stored << row.value("Title").toString() + QLatin1Char(':')
+                    + row.value("pictures").toString()
+                    + (row.value("ImageThumb").toString().isEmpty() ? "" : "+thumb");
+        QCOMPARE(stored, (QStringList { "Artikel 1:1+thumb", "Artikel 2:1+thumb" }));
+        const SqlRows told
+            = check.select(QStringLiteral("SELECT title, textinfo FROM itemshistory ORDER BY id"))
+                  .value();
+        check.close();
+        QCOMPARE(told.size(), 1);
+        QCOMPARE(told.first().value("title").toString(), QStringLiteral("Import abgebrochen"));
+        QVERIFY2(told.first()
+                     .value("textinfo")
+                     .toString()
+                     .startsWith(QStringLiteral(
+                         "Der Import wurde abgebrochen: 2 Artikel wurden importiert, "
+                         "jeder vollständig mit seinen Bildern; 1 von 3 Artikeln der "
+                         "Datei wurde nicht mehr gelesen.")),
+                 qPrintable(told.first().value("textinfo").toString()));
+        TestSupport::clearDatabaseProperties();
     }
 
     // An archive chosen for a restore that is a pipe is refused at once with the reason; the

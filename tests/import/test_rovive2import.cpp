@@ -1,7 +1,9 @@
 // The import of Rovive 2's XML export: folders, accounts, articles with every mapped field and
 // their pictures, read in the file's declared encoding and as Rovive 2 wrote it (bare "&",
 // control characters); accounts matched ignoring letter case; values that are no numbers
-// named. Broken or hostile files end with a clear notice before anything is written.
+// named. Broken or hostile files end with a clear notice before anything is written. Each
+// article is stored whole with its pictures or not at all; Abbrechen ends the run between two
+// of them, and the same file imported again adds only what is missing.
 
 #include "core/database.h"
 #include "core/statics.h"
@@ -113,7 +115,8 @@ private:
     }
     // `onStatus` hears every progress text as the import sends it.
     QString runImportOf(const QByteArray &bytes,
-                        const std::function<void(const QString &)> &onStatus = {})
+                        const std::function<void(const QString &)> &onStatus = {},
+                        const std::function<bool()> &cancelled = {})
     {
         const QString path = m_dir->filePath(QStringLiteral("export.xml"));
         QFile file(path);
@@ -121,6 +124,7 @@ private:
         file.write(bytes);
         file.close();
         Rovive2Import import(path);
+        import.setCancelCheck(cancelled);
         if (onStatus)
             connect(&import, &Rovive2Import::getStatus, this,
                     [&onStatus](const QString &text) { onStatus(text); });
@@ -142,7 +146,192 @@ private:
         return counts.join(QLatin1Char(','));
     }
 
+    // Three articles, each with one picture of its own, in a folder; and an account.
+    QString threeArticlesWithPictures()
+    {
+        QString xml = threeArticles();
+        for (const char *title : { "Stuhl", "Tisch", "Bank" }) {
+            const QString picture = m_dir->filePath(QLatin1String(title) + QStringLiteral(".jpg"));
+            if (!QFileInfo::exists(picture))
+                QImage::fromData(jpeg()).save(picture);
+            xml.replace(field("Title", QLatin1String(title)),
+                        field("Title", QLatin1String(title)) + field("image0", picture));
+        }
+        return xml;
+    }
+
+    // Every stored article of the export is whole: its picture row, its thumbnail and the
+    // record of its item; "Title:pictures" of each, in the order stored, marked when it is
+    // not whole.
+    static QStringList wholeArticles(Database *db)
+    {
+        QStringList shown;
+        const SqlRows rows
+            = db->select(QStringLiteral(
+                             "SELECT a.id, a.Title, a.ImageThumb, (SELECT COUNT(*) FROM "
+                             "articles_images p WHERE p.article_id=a.id) AS pictures, (SELECT "
+                             "COUNT(*) FROM imported_items i WHERE i.article_id=a.id) AS marks "
+                             "FROM articles a ORDER BY a.id"))
+                  .value();
+        for (const ArticleRow &row : rows) {
+            QString entry = row.value("Title").toString() + QLatin1Char(':')
+                + row.value("pictures").toString();
+            const bool thumbMissing
+                = row.value("pictures").toInt() > 0 && row.value("ImageThumb").toString().isEmpty();
+            if (thumbMissing || row.value("marks").toInt() != 1)
+                entry += QStringLiteral(" (unvollständig)");
+            shown << entry;
+        }
+        return shown;
+    }
+
 private slots:
+    // "Abbrechen" (or the program closing) is asked between units: the unit in hand is
+    // stored whole, nothing after it is; the seller reads how far it got. The same file
+    // imported again adds exactly what is missing.
+    void cancelledBetweenUnits_data()
+    {
+        QTest::addColumn<QString>("at"); // the status after which it is cancelled; empty: at once
+        QTest::addColumn<QString>("stored"); // folders,accounts,articles,pictures afterwards
+        QTest::addColumn<QStringList>("articles");
+        QTest::addColumn<QString>("told");
+        const QString again = QStringLiteral(" Wird dieselbe Datei noch einmal importiert, kommt "
+                                             "nur hinzu, was noch fehlt");
+        QTest::newRow("before anything is stored")
+            << QString() << "0,0,0,0" << QStringList()
+            << "Import abgebrochen§§§Der Import wurde abgebrochen, bevor etwas gespeichert "
+               "wurde. Es wurde nichts importiert.";
+        QTest::newRow("after the folders")
+            << "Kategorien anlegen abgeschlossen"
+            << "1,0,0,0" << QStringList()
+            << "Import abgebrochen§§§Der Import wurde abgebrochen: 0 Artikel wurden "
+               "importiert, jeder vollständig mit seinen Bildern; 3 von 3 Artikeln der Datei "
+               "wurden nicht mehr gelesen."
+                + again;
+        QTest::newRow("while the second article is stored")
+            << "Importiere Tisch"
+            << "1,1,2,2" << QStringList { "Stuhl:1", "Tisch:1" }
+            << "Import abgebrochen§§§Der Import wurde abgebrochen: 2 Artikel wurden "
+               "importiert, jeder vollständig mit seinen Bildern; 1 von 3 Artikeln der Datei "
+               "wurde nicht mehr gelesen."
+                + again;
+        // Nothing was left to stop: the whole file is imported and told so.
+        QTest::newRow("while the last article is stored")
+            << "Importiere Bank"
+            << "1,1,3,3" << QStringList { "Stuhl:1", "Tisch:1", "Bank:1" } << kDone;
+    }
+    void cancelledBetweenUnits()
+    {
+        QFETCH(QString, at);
+        QFETCH(QString, stored);
+        QFETCH(QStringList, articles);
+        QFETCH(QString, told);
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        const QByteArray xml = threeArticlesWithPictures().toUtf8();
+        bool cancel = at.isEmpty();
+        const QString sent = runImportOf(
+            xml, [&](const QString &status) { cancel = cancel || status == at; },
+            [&cancel] { return cancel; });
+        QCOMPARE(sent, told);
+        QCOMPARE(storedRows(db), stored);
+        QCOMPARE(wholeArticles(db), articles);
+        // Told in the activity list as well, a cancelled run not as a success.
+        const SqlRows entries
+            = db->select(QStringLiteral("SELECT title, infotype FROM itemshistory")).value();
+        QCOMPARE(entries.size(), 1);
+        QCOMPARE(entries.first().value("title").toString(),
+                 told.section(QStringLiteral("§§§"), 0, 0));
+        QCOMPARE(entries.first().value("infotype").toString(),
+                 QLatin1String(told == kDone ? "success" : "error"));
+
+        // Again, to its end: nothing twice.
+        QCOMPARE(runImportOf(xml), kDone);
+        QCOMPARE(storedRows(db), QStringLiteral("1,1,3,3"));
+        QCOMPARE(wholeArticles(db), (QStringList { "Stuhl:1", "Tisch:1", "Bank:1" }));
+    }
+
+    // Importing the same file after a run that stopped short adds nothing twice, also for
+    // drafts and articles in the seller's folders, whose item id is not kept, and for equal
+    // items in one file; an article the seller deleted since comes back.
+    void sameFileAgain_data()
+    {
+        QTest::addColumn<QString>("first"); // what happens to the first run
+        QTest::addColumn<QString>("xml"); // "three", "equal": two equal drafts and one more
+        QTest::addColumn<QStringList>("afterFirst");
+        QTest::addColumn<QStringList>("afterSecond");
+        QTest::newRow("an article refused") << "refused"
+                                            << "three" << QStringList { "Stuhl:1", "Bank:1" }
+                                            << QStringList { "Stuhl:1", "Bank:1", "Tisch:1" };
+        QTest::newRow("finished") << "nothing"
+                                  << "three" << QStringList { "Stuhl:1", "Tisch:1", "Bank:1" }
+                                  << QStringList { "Stuhl:1", "Tisch:1", "Bank:1" };
+        QTest::newRow("an article deleted since") << "deleted"
+                                                  << "three" << QStringList { "Stuhl:1", "Bank:1" }
+                                                  << QStringList { "Stuhl:1", "Bank:1", "Tisch:1" };
+        QTest::newRow("equal drafts") << "nothing"
+                                      << "equal" << QStringList { "Stuhl:0", "Stuhl:0", "Tisch:0" }
+                                      << QStringList { "Stuhl:0", "Stuhl:0", "Tisch:0" };
+    }
+    void sameFileAgain()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, xml);
+        QFETCH(QStringList, afterFirst);
+        QFETCH(QStringList, afterSecond);
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        // Drafts keep no item id: only the record of the import can tell them.
+        const QString draft = QStringLiteral("<Item>") + field("ItemID", "4711")
+            + field("Title", "Stuhl") + field("folder", "") + QStringLiteral("</Item>");
+        const QByteArray file = xml == "three"
+            ? threeArticlesWithPictures().toUtf8()
+            : (QStringLiteral("<export><ItemsTotal>3</ItemsTotal><Items>") + draft + draft
+               + QStringLiteral("<Item>") + field("Title", "Tisch") + QStringLiteral("</Item>")
+               + QStringLiteral("</Items></export>"))
+                  .toUtf8();
+        if (first == "refused")
+            QVERIFY(TestSupport::refuseRows(db, "articles", "INSERT", "refused",
+                                            "NEW.Title = 'Tisch'"));
+        const QString sent = runImportOf(file);
+        QVERIFY2(first == "refused" ? sent.startsWith("Import unvollständig") : sent == kDone,
+                 qPrintable(sent));
+        if (first == "refused")
+            QVERIFY(db->executeSQL(QStringLiteral("DROP TRIGGER refuse_articles_insert")));
+        if (first == "deleted")
+            QVERIFY(db->executeSQL(QStringLiteral("DELETE FROM articles WHERE Title='Tisch'")));
+        QCOMPARE(wholeArticles(db), afterFirst);
+
+        QCOMPARE(runImportOf(file), kDone);
+        QCOMPARE(wholeArticles(db), afterSecond);
+        // A folder made of a category is not made again either.
+        QCOMPARE(db->selectCount(QStringLiteral("SELECT id FROM folders")).value(),
+                 xml == "three" ? 1 : 0);
+    }
+
+    // The pictures belong to their article's unit: when their rows can't be written the
+    // article is not stored either (never an article without the pictures the export gave
+    // it), and the seller is told which were not stored.
+    void pictureRowsRefused()
+    {
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        QVERIFY(TestSupport::refuseRows(db, "articles_images", "INSERT", "refused"));
+        const QByteArray xml = threeArticlesWithPictures().toUtf8();
+        const QString sent = runImportOf(xml);
+        QVERIFY2(sent.startsWith("Import unvollständig§§§Die Daten wurden nur zum Teil importiert, "
+                                 "bitte das Programm neu starten. 3 von 3 Artikeln konnten nicht "
+                                 "gespeichert werden (Fehler der Datenbank: "),
+                 qPrintable(sent));
+        QCOMPARE(storedRows(db), QStringLiteral("1,1,0,0"));
+        QCOMPARE(db->selectCount(QStringLiteral("SELECT id FROM imported_items")).value(), 0);
+
+        // Stored once the rows are taken.
+        QVERIFY(db->executeSQL(QStringLiteral("DROP TRIGGER refuse_articles_images_insert")));
+        QCOMPARE(runImportOf(xml), kDone);
+        QCOMPARE(wholeArticles(db), (QStringList { "Stuhl:1", "Tisch:1", "Bank:1" }));
+    }
+
     void initTestCase_data() { TestSupport::addBackendRows(); }
     void init()
     {

@@ -1,9 +1,11 @@
+#include "core/backgroundworker.h"
 #include "core/database.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/mysqlsetup.h"
 #include "mainwindow/setup.h"
 #include "tests/support/databaseoutage.h"
 #include "tests/support/dialoganswers.h"
+#include "tests/support/heldjobs.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
@@ -16,6 +18,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSemaphore>
 #include <QSpinBox>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -125,6 +128,8 @@ private slots:
     void dataFolderTheStartRefuses_data();
     void dataFolderTheStartRefuses();
     void windowOnARefusedDataFolder();
+    void jobWhileDataPathIsStored_data();
+    void jobWhileDataPathIsStored();
 };
 
 void TestSetup::options_data()
@@ -750,6 +755,89 @@ void TestSetup::windowOnARefusedDataFolder()
         QVERIFY2(!text.contains("Driver") && !text.contains("not loaded"), qPrintable(text));
     window->close();
     window.reset();
+    TestSupport::clearDatabaseProperties();
+}
+
+// A background job that starts while OK stores the next start's data folder in the default
+// folder's database works on the running folder's database, as every later one does.
+void TestSetup::jobWhileDataPathIsStored_data()
+{
+    QTest::addColumn<Backend>("backend");
+    QTest::newRow("local file") << Backend::SQLite;
+    QTest::newRow("shared database") << Backend::MySQL;
+}
+
+void TestSetup::jobWhileDataPathIsStored()
+{
+    QFETCH(Backend, backend);
+    APP_REQUIRE_BACKEND(backend);
+    QTemporaryDir chosen;
+    {
+        TestDatabase running(backend);
+        QVERIFY2(running.error().isEmpty(), qPrintable(running.error()));
+        QVERIFY(running.db()->executeSQL("INSERT INTO folders (foldername) VALUES ('Laufend')"));
+        running.closeMain();
+        TestSupport::MainWindowFixture fixture(running);
+        DialogAnswers answers;
+        answers.pushDirectory(dataFolder(chosen));
+        Setup dialog(nullptr);
+        child<QToolButton>(&dialog, "DataPathButton")->click();
+
+        // The job: the folder it works on and whether it finds the running folder's row.
+        const auto folderOf = [](Database &db) {
+            return db.getCurrentDataDir() + '|'
+                + db.selectOne("SELECT foldername FROM folders WHERE foldername='Laufend'")
+                      .orIfFailed("nicht gelesen");
+        };
+        const auto read
+            = [folderOf](std::shared_ptr<QString> seen, std::shared_ptr<QSemaphore> done) {
+                  return [seen, done, folderOf](Database &db, BackgroundJob::Control &) {
+                      *seen = folderOf(db);
+                      done->release();
+                  };
+              };
+        auto seen = std::make_shared<QString>();
+        auto done = std::make_shared<QSemaphore>();
+        TestSupport::HeldJobs held;
+        BackgroundWorker::instance()->post("Export", read(seen, done));
+        QVERIFY(held.entered());
+        // It starts, and ends, while OK opens the default folder's database; so does a
+        // connection another thread opens meanwhile (a worker connecting again).
+        bool started = false;
+        QString meanwhile;
+        Database::setBeforeSqliteOpenForTesting([&] {
+            if (started || QThread::currentThread() != qApp->thread())
+                return;
+            started = true;
+            held.letGo();
+            QVERIFY(done->tryAcquire(1, 20000));
+            std::unique_ptr<QThread> other(QThread::create([&meanwhile, folderOf] {
+                Database db(true, QStringLiteral("Nebenbei"));
+                meanwhile = folderOf(db);
+                db.close();
+            }));
+            other->start();
+            QVERIFY(other->wait(20000));
+        });
+        press(dialog, QDialogButtonBox::Ok);
+        Database::setBeforeSqliteOpenForTesting({});
+        QVERIFY(started);
+        QVERIFY(answers.lastMessageText().startsWith("Starte das Programm neu"));
+        QCOMPARE(*seen, running.dataDir() + "|Laufend");
+        QCOMPARE(meanwhile, running.dataDir() + "|Laufend");
+
+        // And so does the next one.
+        auto later = std::make_shared<QString>();
+        auto laterDone = std::make_shared<QSemaphore>();
+        BackgroundWorker::instance()->post("Export", read(later, laterDone));
+        QVERIFY(laterDone->tryAcquire(1, 20000));
+        QCOMPARE(*later, running.dataDir() + "|Laufend");
+        QCOMPARE(qApp->property("datadir").toString(), running.dataDir());
+    }
+    {
+        Database defaults(Database::defaultDataDir());
+        QCOMPARE(defaults.getOption("datapath", "-").value(), chosen.path() + '/');
+    }
     TestSupport::clearDatabaseProperties();
 }
 
