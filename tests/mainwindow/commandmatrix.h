@@ -10,6 +10,7 @@
 #include "mainwindow/mainwindow.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
+#include "tests/support/heldjobs.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/mysqlproxy.h"
 #include "tests/support/otherworkstation.h"
@@ -26,6 +27,8 @@
 #include <QImage>
 #include <QMenu>
 #include <QMimeData>
+#include <QPushButton>
+#include <QTimer>
 #include <QTreeView>
 #include <QScopeGuard>
 #include <QSet>
@@ -41,6 +44,8 @@ enum class Fault {
     Refused, // one row half-way through refused by the database
     CommitLost, // the answer of the command's COMMIT lost (MariaDB)
     Locked, // another workstation holds what the command needs
+    Cancelled, // "Abbrechen" while its job is held before it starts
+    Closed, // the window closed while its job is held before it starts
 };
 
 inline QString faultName(Fault fault)
@@ -54,6 +59,10 @@ inline QString faultName(Fault fault)
         return QStringLiteral("commit's answer lost");
     case Fault::Locked:
         return QStringLiteral("held by another workstation");
+    case Fault::Cancelled:
+        return QStringLiteral("cancelled");
+    case Fault::Closed:
+        return QStringLiteral("window closed");
     }
     return QString();
 }
@@ -95,6 +104,10 @@ inline const QList<Known> &catalog()
         { "actionZahlungsmethoden", "dialogs", {} },
         { "actionKonto_PayPal_und_Shopkategorien", "dialogs", {} },
         { "actionSuchen_und_ersetzen", "dialogs", {} },
+        { "actionEinstellungen", "dialogs", {} },
+        // Jobs of the background worker.
+        { "actionExportieren", "jobs", {} },
+        { "actionDatenbank_aufr_umen", "jobs", {} },
         // Commands that write nothing stored.
         { "actionAlles_markieren", {}, QStringLiteral("selects the list, ") + noStore },
         { "actionNach_Titel_aufsteigend_sortieren", {}, sortOnly, order },
@@ -123,6 +136,10 @@ inline const QList<Known> &catalog()
         { "actionArtikel_online_aufrufen", {}, QStringLiteral("opens the listing, ") + noStore },
         { "unnamed:/QToolBar/mainToolBar", {}, QStringLiteral("hides the tool bar, ") + noStore },
         { "_q_qlineeditclearaction", {}, QStringLiteral("empties the search field, ") + noStore },
+        { "actionCache_leeren", {}, QStringLiteral("empties the reference cache, ") + noStore },
+        { "actionListe_leeren", {}, QStringLiteral("empties the news list, ") + noStore },
+        { "actionSynchronisieren", {},
+          QStringLiteral("with no account connected asks the marketplace nothing, ") + noStore },
     };
     return known;
 }
@@ -132,10 +149,10 @@ inline const QList<Known> &catalog()
 inline const QStringList &notRunYet()
 {
     static const QStringList names {
-        "actionNeuer_Artikel", "actionPlanen", "actionSynchronisieren", "actionListe_leeren",
-        "actionExportieren", "actionImportieren", "actionRovive_2_Daten_importieren",
-        "actionDaten_sichern", "actionDaten_wiederherstellen", "actionDatenbank_aufr_umen",
-        "actionCache_leeren", "actionEinstellungen", "actionBeenden", "actionRahmenbedingungen",
+        "actionNeuer_Artikel", "actionPlanen",
+        "actionImportieren", "actionRovive_2_Daten_importieren",
+        "actionDaten_sichern", "actionDaten_wiederherstellen",
+        "actionBeenden", "actionRahmenbedingungen",
         "actionInlandsversand", "actionAuslandsversand",
     };
     return names;
@@ -150,6 +167,20 @@ inline const QStringList &menus()
         "menu:Extras/menuExtras", "menu:Gebündelt bearbeiten/", "menu:Hilfe/menuHilfe",
     };
     return names;
+}
+
+// Fails the running test unless `actions` are exactly the commands the catalog gives to
+// `program`.
+inline void checkCovers(const QString &program, QStringList actions)
+{
+    QStringList given;
+    for (const Known &k : catalog()) {
+        if (k.program == program)
+            given << k.command;
+    }
+    given.sort();
+    actions.sort();
+    QCOMPARE(actions, given);
 }
 
 // How the matrix names an action found in the window: its object name; a menu's action by
@@ -365,6 +396,12 @@ struct Command
     QString holds;
     // The faults it meets.
     QList<Fault> faults { Fault::None, Fault::Refused, Fault::CommitLost, Fault::Locked };
+    // A command that runs as a job of the background worker: its outcome is told when it
+    // ends, and "Abbrechen" and closing the window reach it while it is held.
+    bool job = false;
+    // For a command that makes something beside the store (a file) and stores nothing:
+    // empty when it is whole, "-" when there is none, else what part there is.
+    std::function<QString(Store &)> made = {};
 };
 
 // Empty when `count` rows match.
@@ -393,13 +430,21 @@ inline bool writesListing(const QString &call)
 // Messages that tell the seller something went wrong.
 inline QStringList complaints(const DialogAnswers &answers)
 {
+    static const QStringList marks {
+        QStringLiteral("konnte nicht"),  QStringLiteral("konnten nicht"),
+        QStringLiteral("kann nicht"),    QStringLiteral("nicht gespeichert"),
+        QStringLiteral("nicht bekannt"), QStringLiteral("Arbeitsplatz"),
+        QStringLiteral("anderen Vorgang"), QStringLiteral("Fehler"),
+        QStringLiteral("bgelehnt"),
+    };
     QStringList texts;
     for (const DialogAnswers::Message &message : answers.messages()) {
-        if (message.text.contains(QLatin1String("nicht"))
-            || message.text.contains(QLatin1String("Arbeitsplatz"))
-            || message.text.contains(QLatin1String("anderen Vorgang"))
-            || message.text.contains(QLatin1String("Fehler")))
-            texts << message.text;
+        for (const QString &mark : marks) {
+            if (message.text.contains(mark)) {
+                texts << message.text;
+                break;
+            }
+        }
     }
     return texts;
 }
@@ -431,9 +476,9 @@ inline void addRows(const QList<Command> &commands)
     do {                                                                                           \
         const QString row = QString::fromUtf8(QTest::currentDataTag());                            \
         for (const auto &awaiting : list) {                                                        \
-            if (row == QLatin1String(awaiting.first))                                              \
+            if (row == QString::fromUtf8(awaiting.first))                                            \
                 QSKIP(qPrintable(QStringLiteral("awaiting mend: ")                                 \
-                                 + QLatin1String(awaiting.second)));                               \
+                                 + QString::fromUtf8(awaiting.second)));                               \
         }                                                                                          \
     } while (false)
 
@@ -474,12 +519,42 @@ inline void runRow(const QList<Command> &commands, const std::function<void(Stor
     if (f == Fault::CommitLost)
         store.proxy->cutAfter("COMMIT");
     store.marketplace.clearRequests();
+    std::unique_ptr<TestSupport::HeldJobs> held;
+    if (f == Fault::Cancelled || f == Fault::Closed)
+        held = std::make_unique<TestSupport::HeldJobs>();
 
     c->run(store, answers);
     if (QTest::currentTestFailed())
         return;
-    // The window is given back once the command is done.
-    QTRY_VERIFY_WITH_TIMEOUT(store.window()->isEnabled(), 20000);
+    bool closed = false;
+    if (held) {
+        QVERIFY(held->entered());
+        if (f == Fault::Cancelled) {
+            auto *cancel = store.window()->findChild<QPushButton *>(
+                QStringLiteral("JobCancelButton"));
+            QVERIFY(cancel && cancel->isVisible());
+            cancel->click();
+            held.reset();
+        } else {
+            // Closed while the job waits; it goes on while the window waits for it. Should
+            // the window ask first, the seller closes all the same.
+            answers.pushQuestion(true);
+            QTimer letGo;
+            letGo.setSingleShot(true);
+            TestSupport::HeldJobs *going = held.get();
+            QObject::connect(&letGo, &QTimer::timeout, [going] { going->letGo(); });
+            letGo.start(100);
+            store.fixture->close();
+            held.reset();
+            closed = true;
+        }
+    }
+    // The window is given back once the command is done; a job tells how it ended.
+    if (!closed) {
+        QTRY_VERIFY_WITH_TIMEOUT(store.window()->isEnabled(), 20000);
+        if (c->job)
+            QTRY_VERIFY_WITH_TIMEOUT(!answers.messages().isEmpty(), 30000);
+    }
     if (other)
         other->letGo();
     if (f == Fault::CommitLost)
@@ -498,8 +573,17 @@ inline void runRow(const QList<Command> &commands, const std::function<void(Stor
         if (!c->touches.contains(cell) && !records.contains(cell))
             foreign << cell;
     }
-    const bool nothing = changed.isEmpty();
-    const bool all = missing.isEmpty() && foreign.isEmpty() && !nothing;
+    bool nothing = changed.isEmpty();
+    bool all = missing.isEmpty() && foreign.isEmpty() && !nothing;
+    if (c->made) {
+        // It stores nothing; what it makes is whole or not there.
+        QVERIFY2(nothing, qPrintable(TestSupport::StoredState::describe(store.before, after)));
+        const QString made = c->made(store);
+        QVERIFY2(made.isEmpty() || made == QLatin1String("-"),
+                 qPrintable(QStringLiteral("a part is made: ") + made));
+        all = made.isEmpty();
+        nothing = !all;
+    }
     QVERIFY2(nothing || all,
              qPrintable(QStringLiteral("a part is stored (%1; cells outside the command: %2):\n%3")
                             .arg(missing, foreign.join(' '),
@@ -511,7 +595,7 @@ inline void runRow(const QList<Command> &commands, const std::function<void(Stor
     }
 
     // The window tells a failure once the command has given it back.
-    if (f == Fault::None)
+    if (f == Fault::None || f == Fault::Cancelled || closed || (c->made && f == Fault::Locked))
         QTest::qWait(100);
     else
         QTRY_VERIFY2_WITH_TIMEOUT(!complaints(answers).isEmpty() || f == Fault::CommitLost,
@@ -523,8 +607,24 @@ inline void runRow(const QList<Command> &commands, const std::function<void(Stor
         QVERIFY2(all, qPrintable(QStringLiteral("not done: ") + missing));
         QVERIFY2(told.isEmpty(), qPrintable(told.join('\n')));
         break;
-    case Fault::Refused:
+    case Fault::Cancelled:
+        // Nothing of it, told as cancelled.
+        QVERIFY2(nothing, qPrintable(TestSupport::StoredState::describe(store.before, after)));
+        QVERIFY2(answers.lastMessageText().contains(QLatin1String("abgebrochen")),
+                 qPrintable(answers.shownTexts().join('\n')));
+        break;
+    case Fault::Closed:
+        // All or nothing (checked above), and the program went on to its end.
+        break;
     case Fault::Locked:
+        // A command that only reads is not held up by another workstation's writes.
+        if (c->made) {
+            QVERIFY2(all, qPrintable(c->made(store)));
+            QVERIFY2(told.isEmpty(), qPrintable(told.join('\n')));
+            break;
+        }
+        Q_FALLTHROUGH();
+    case Fault::Refused:
         // One row refused or one lock held: nothing of it, told once.
         QVERIFY2(nothing,
                  qPrintable(TestSupport::StoredState::describe(store.before, after)));

@@ -26,6 +26,8 @@ const QList<QPair<const char *, const char *>> kAwaitingMend {
     { "Ausschneiden und Einfügen: refused half-way (mysql)", "a paste is all or none (B)" },
     { "Ausschneiden und Einfügen: held by another workstation (mysql)",
       "a paste waits once for a lock, not once per article (B)" },
+    { "Kopieren und Einfügen: refused half-way (sqlite)", "a paste is all or none (B)" },
+    { "Kopieren und Einfügen: refused half-way (mysql)", "a paste is all or none (B)" },
     { "Kopieren und Einfügen: held by another workstation (mysql)",
       "a paste waits once for a lock, not once per article (B)" },
 };
@@ -149,6 +151,18 @@ private slots:
     void everyCommandKnown();
     void writesNothing_data();
     void writesNothing();
+    // The commands of the catalog this program runs.
+    void coversItsCommands()
+    {
+        Matrix::checkCovers("articles", { "actionL_schen",
+      "actionPapierkorb_leeren",
+      "actionIn_Ausgang_legen",
+      "actionAuwahl_beenden",
+      "actionDuplizieren",
+      "actionAusschneiden",
+      "actionKopieren",
+      "actionEinf_gen" });
+    }
     void run_data() { Matrix::addRows(kCommands); }
     void run()
     {

@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
 
 using Matrix::Command;
@@ -49,6 +50,34 @@ void bulk(Store &s, DialogAnswers &answers, const char *action, const Fill &fill
     });
     seller.start(20);
     s.trigger(action);
+    seller.stop();
+    QVERIFY2(*oks == 1, qPrintable(answers.shownTexts().join('\n')));
+}
+
+// "Einstellungen": the interval of the synchronisation set to 17 minutes and every switch of
+// the notifications turned off, OK given once; the dialog, when it stays open after a failed
+// save, is cancelled.
+void settings(Store &s, DialogAnswers &answers)
+{
+    auto oks = std::make_shared<int>(0);
+    QTimer seller;
+    QObject::connect(&seller, &QTimer::timeout, [oks] {
+        auto *dialog = QApplication::activeModalWidget();
+        if (!dialog || !dialog->inherits("Setup") || !dialog->isEnabled())
+            return;
+        auto *setup = qobject_cast<QDialog *>(dialog);
+        if (*oks > 0) {
+            setup->reject();
+            return;
+        }
+        dialog->findChild<QSpinBox *>("RefreshIntervall")->setValue(17);
+        for (const char *name : { "NotiNewWatcher", "NotiNewSale", "NotiNewMessage", "NotiNewBids" })
+            dialog->findChild<QCheckBox *>(name)->setChecked(false);
+        ++*oks;
+        setup->accept();
+    });
+    seller.start(20);
+    s.trigger("actionEinstellungen");
     seller.stop();
     QVERIFY2(*oks == 1, qPrintable(answers.shownTexts().join('\n')));
 }
@@ -136,6 +165,21 @@ const QList<Command> kCommands {
       },
       { "articles.Title" }, [](Database *db) { return inKeller(db, "Title LIKE 'Ding %'"); },
       kRefused, kKellerIds },
+    { "Einstellungen", settings,
+      { "options.<added>", "options.optionvalue" },
+      [](Database *db) {
+          return Matrix::expectCount(
+                     db, "SELECT optionname FROM options WHERE optionname='SyncIntervall' AND "
+                         "optionvalue='17'",
+                     1)
+              + Matrix::expectCount(db,
+                                    "SELECT optionname FROM options WHERE optionname LIKE "
+                                    "'NotiNew%' AND optionvalue='0'",
+                                    4);
+      },
+      "options INSERT NEW.optionname = 'NotiNewMessage'; options UPDATE NEW.optionname = "
+      "'NotiNewMessage'",
+      "SELECT optionname FROM options" },
 };
 
 } // namespace
@@ -145,6 +189,17 @@ class TestCommandMatrixDialogs : public QObject
     Q_OBJECT
 
 private slots:
+    // The commands of the catalog this program runs.
+    void coversItsCommands()
+    {
+        Matrix::checkCovers("dialogs", { "actionFormat_und_Laufzeit",
+      "actionPreise_und_Mengen",
+      "actionArtikelstandort_und_Bearbeitungszeit",
+      "actionZahlungsmethoden",
+      "actionKonto_PayPal_und_Shopkategorien",
+      "actionSuchen_und_ersetzen",
+      "actionEinstellungen" });
+    }
     void run_data() { Matrix::addRows(kCommands); }
     void run()
     {

@@ -80,6 +80,13 @@ class TestCommandMatrixFolders : public QObject
     Q_OBJECT
 
 private slots:
+    // The commands of the catalog this program runs.
+    void coversItsCommands()
+    {
+        Matrix::checkCovers("folders", { "actionNeuer_Ordner",
+      "actionUmbenennen",
+      "actionL_schen_2" });
+    }
     void run_data() { Matrix::addRows(kCommands); }
     void run()
     {
