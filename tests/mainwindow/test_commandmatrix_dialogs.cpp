@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
+#include <QTreeWidget>
 
 using Matrix::Command;
 using Matrix::Store;
@@ -21,7 +22,10 @@ using Matrix::Store;
 namespace {
 
 // Rows that fail until the mend of another part of the program is merged.
-const QList<QPair<const char *, const char *>> kAwaitingMend {};
+const QList<QPair<const char *, const char *>> kAwaitingMend {
+    { "Einstellungen: refused half-way (sqlite)", "setOption fails when its write fails (A)" },
+    { "Einstellungen: refused half-way (mysql)", "setOption fails when its write fails (A)" },
+};
 
 using Fill = std::function<void(QDialog *)>;
 
@@ -66,6 +70,9 @@ void settings(Store &s, DialogAnswers &answers)
         if (!dialog || !dialog->inherits("Setup") || !dialog->isEnabled())
             return;
         auto *setup = qobject_cast<QDialog *>(dialog);
+        // The seller acts once the dialog shows the two accounts (read after it opened).
+        if (dialog->findChild<QTreeWidget *>("AccountList")->topLevelItemCount() != 2)
+            return;
         if (*oks > 0) {
             setup->reject();
             return;
