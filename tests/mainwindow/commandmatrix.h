@@ -105,6 +105,8 @@ inline const QList<Known> &catalog()
         { "actionKonto_PayPal_und_Shopkategorien", "dialogs", {} },
         { "actionSuchen_und_ersetzen", "dialogs", {} },
         { "actionEinstellungen", "dialogs", {} },
+        { "actionInlandsversand", "dialogs", {} },
+        { "actionAuslandsversand", "dialogs", {} },
         // Jobs of the background worker.
         { "actionExportieren", "jobs", {} },
         { "actionDatenbank_aufr_umen", "jobs", {} },
@@ -136,6 +138,8 @@ inline const QList<Known> &catalog()
         { "actionArtikel_online_aufrufen", {}, QStringLiteral("opens the listing, ") + noStore },
         { "unnamed:/QToolBar/mainToolBar", {}, QStringLiteral("hides the tool bar, ") + noStore },
         { "_q_qlineeditclearaction", {}, QStringLiteral("empties the search field, ") + noStore },
+        // Given last: it closes the window.
+        { "actionBeenden", {}, QStringLiteral("closes the window, ") + noStore },
         { "actionCache_leeren", {}, QStringLiteral("empties the reference cache, ") + noStore },
         { "actionListe_leeren", {}, QStringLiteral("empties the news list, ") + noStore },
         { "actionSynchronisieren", {},
@@ -152,8 +156,7 @@ inline const QStringList &notRunYet()
         "actionNeuer_Artikel", "actionPlanen",
         "actionImportieren", "actionRovive_2_Daten_importieren",
         "actionDaten_sichern", "actionDaten_wiederherstellen",
-        "actionBeenden", "actionRahmenbedingungen",
-        "actionInlandsversand", "actionAuslandsversand",
+        "actionRahmenbedingungen",
     };
     return names;
 }

@@ -221,10 +221,15 @@ void TestCommandMatrixArticles::writesNothing()
             dialog->reject();
     });
     closer.start(20);
+    QList<Matrix::Known> nothing;
     for (const Matrix::Known &k : Matrix::catalog()) {
-        if (!k.program.isEmpty())
-            continue;
-        QVERIFY(store.selectAll(-9, 20));
+        if (k.program.isEmpty())
+            (k.command == QLatin1String("actionBeenden") ? nothing.append(k) : nothing.prepend(k));
+    }
+    for (const Matrix::Known &k : qAsConst(nothing)) {
+        const bool last = k.command == QLatin1String("actionBeenden");
+        if (!last)
+            QVERIFY(store.selectAll(-9, 20));
         QAction *action = Matrix::findCommand(store.window(), k.command);
         QVERIFY2(action, qPrintable(k.command));
         action->trigger();
@@ -242,6 +247,8 @@ void TestCommandMatrixArticles::writesNothing()
                  qPrintable(k.command + ": " + Matrix::complaints(answers).join('\n')));
         // The next command is measured from here (a sort keeps the order it chose).
         store.before = now;
+        if (last)
+            QTRY_VERIFY(!store.window()->isVisible());
     }
     store.fixture->close();
 }

@@ -172,6 +172,25 @@ const QList<Command> kCommands {
       },
       { "articles.Title" }, [](Database *db) { return inKeller(db, "Title LIKE 'Ding %'"); },
       kRefused, kKellerIds },
+    { "Inlandsversand",
+      [](Store &s, DialogAnswers &answers) {
+          bulk(s, answers, "actionInlandsversand", [](QDialog *d) {
+              d->findChild<QCheckBox *>("OfferPickup")->setCheckState(Qt::Checked);
+          });
+      },
+      { "articles.PickUpAccepted" }, [](Database *db) { return inKeller(db, "PickUpAccepted=1"); },
+      kRefused,
+      kKellerIds },
+    { "Auslandsversand",
+      [](Store &s, DialogAnswers &answers) {
+          // No shipping abroad: the services abroad the articles name are taken away.
+          bulk(s, answers, "actionAuslandsversand", [](QDialog *d) {
+              d->findChild<QCheckBox *>("AcceptShipping")->setChecked(true);
+          });
+      },
+      { "articles.ShippingServiceInt_1", "articles.IPromotionalShippingDiscount" },
+      [](Database *db) { return inKeller(db, "ShippingServiceInt_1=''"); }, kRefused,
+      kKellerIds },
     { "Einstellungen", settings,
       { "options.<added>", "options.optionvalue" },
       [](Database *db) {
@@ -205,7 +224,9 @@ private slots:
       "actionZahlungsmethoden",
       "actionKonto_PayPal_und_Shopkategorien",
       "actionSuchen_und_ersetzen",
-      "actionEinstellungen" });
+      "actionEinstellungen",
+      "actionInlandsversand",
+      "actionAuslandsversand" });
     }
     void run_data() { Matrix::addRows(kCommands); }
     void run()
@@ -216,6 +237,8 @@ private slots:
             EditorFixture::serveReferenceData(s.marketplace);
             EditorFixture::cacheGermanSite(s.db());
             EditorFixture::addAccounts(s.db());
+            QVERIFY(s.db()->executeSQL("UPDATE articles SET ShippingServiceInt_1='DE_Intl', "
+                                       "IPromotionalShippingDiscount=1, PickUpAccepted=0"));
         });
     }
 };
