@@ -240,8 +240,6 @@ inline QStringList foundCommands(QWidget *window)
 constexpr int kKeller = 1;
 constexpr int kGarten = 2;
 constexpr int kInKeller = 240;
-const QList<int> kTrash { 241, 260 };
-const QList<int> kRunning { 261, 280 };
 
 inline QByteArray smallJpeg(int seed)
 {
