@@ -8,6 +8,7 @@
 #include "core/sqltext.h"
 #include "core/statics.h"
 #include "core/transaction.h"
+#include "mainwindow/commandprogress.h"
 #include "ui_mainwindow.h"
 #include "views/folderedit.h"
 #include "views/foldermodel.h"
@@ -23,6 +24,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <QTreeView>
+#include <memory>
 
 namespace {
 struct FixedFolder
@@ -195,6 +197,23 @@ void MainWindow::CreateFolderTree()
         folderModel, &FolderModel::refused, this,
         [this](const QString &message) { Statics::showMessage(this, message, 1); },
         Qt::QueuedConnection);
+    // A long drop shows its progress; the window answers but takes no other command meanwhile.
+    auto running = std::make_shared<std::unique_ptr<CommandProgress>>();
+    folderModel->setProgress([this, running](const QString &text, int done, int total) {
+        if (done == 0) {
+            setEnabled(false);
+            *running = std::make_unique<CommandProgress>(this, text, total);
+            return true;
+        }
+        if (done < 0) {
+            if (*running)
+                (*running)->finish(tr("Fertig"));
+            running->reset();
+            setEnabled(true);
+            return true;
+        }
+        return !*running || (*running)->step(done);
+    });
     ui->treeView->setModel(folderModel);
     if (db->isMySQL) {
         auto *refresh = new QTimer(this);
