@@ -62,6 +62,15 @@ ArticleCopies::ArticleCopies(Database &db, const QMap<QString, QVariant> &change
 
 bool ArticleCopies::copy(const QList<int> &ids)
 {
+    for (int first = 0; first < ids.size(); first += kChunk) {
+        if (!copyChunk(ids.mid(first, kChunk)))
+            return false;
+    }
+    return true;
+}
+
+bool ArticleCopies::copyChunk(const QList<int> &ids)
+{
     if (ids.isEmpty())
         return true;
     const QStringList columns = m_db.columnsOf(QStringLiteral("articles"));
@@ -156,12 +165,13 @@ bool ArticleCopies::copyChildren(const QString &table, const QList<int> &sources
                        ? cases
                        : quoted(name));
     }
-    // In the order of the rows copied: a copied row's id rises with its source's.
+    // Article by article, each in the order of its rows: a copied row's id rises with its
+    // source's. The order of the article index, so the statement reads only the group's rows.
     return m_db.executeSQL(QStringLiteral("INSERT INTO ") + quoted(table) + QStringLiteral(" (")
                            + names.join(QLatin1Char(',')) + QStringLiteral(") SELECT ")
                            + values.join(QLatin1Char(',')) + QStringLiteral(" FROM ")
                            + quoted(table) + QStringLiteral(" WHERE `article_id` IN (")
-                           + joined(sources) + QStringLiteral(") ORDER BY `id`"));
+                           + joined(sources) + QStringLiteral(") ORDER BY `article_id`, `id`"));
 }
 
 bool ArticleCopies::relinkVariationPictures(const QList<int> &sources, const QList<int> &copies)
@@ -169,7 +179,8 @@ bool ArticleCopies::relinkVariationPictures(const QList<int> &sources, const QLi
     QSqlQuery query;
     if (!m_db.selectQuery(QStringLiteral("SELECT `id`, `article_id` FROM `articles_variations` "
                                          "WHERE `article_id` IN (")
-                              + joined(sources + copies) + QStringLiteral(") ORDER BY `id`"),
+                              + joined(sources + copies)
+                              + QStringLiteral(") ORDER BY `article_id`, `id`"),
                           query))
         return false;
     QHash<int, QList<int>> variations; // article -> its variations, in the order made

@@ -34,6 +34,12 @@ public:
     const QList<int> &made() const { return m_made; }
 
 private:
+    // Articles copied with one set of statements. Their pictures and variations are found by
+    // the article index; MariaDB and MySQL look an IN list of up to 200 values up in the index
+    // itself, and guess from its statistics above that, which can make them read the whole
+    // table: twice this number stays below.
+    static constexpr int kChunk = 90;
+    bool copyChunk(const QList<int> &ids);
     // "INSERT INTO `table` (...) SELECT ... FROM `table` WHERE `article_id` IN (...)", the
     // article id of each row replaced by that of its article's copy.
     bool copyChildren(const QString &table, const QList<int> &sources, const QString &cases);

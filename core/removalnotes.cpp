@@ -15,7 +15,8 @@ namespace {
 constexpr int kNotesPerStatement = 1000;
 } // namespace
 
-bool RemovalNotes::write(Database &db, const QHash<int, int> &left)
+bool RemovalNotes::write(Database &db, const QHash<int, int> &left,
+                         const std::function<bool()> &between)
 {
     if (!db.isMySQL || left.isEmpty())
         return true;
@@ -38,8 +39,11 @@ bool RemovalNotes::write(Database &db, const QHash<int, int> &left)
                                           "title, textinfo, infotype, itemid) VALUES ")
                            + rows.join(QLatin1Char(','))))
             return false;
-        if (!queued)
+        if (!queued) {
+            if (between && !between())
+                return false;
             continue;
+        }
         // The statement's first id: the entries are at or above it (another workstation's
         // uncommitted rows are not seen).
         const Read<QString> firstId = db.selectOne(QStringLiteral("SELECT LAST_INSERT_ID()"));
@@ -51,6 +55,8 @@ bool RemovalNotes::write(Database &db, const QHash<int, int> &left)
                            + QStringLiteral(" AND infotype='removeitem' AND indate='") + now
                            + QStringLiteral("' AND textinfo IN (") + texts.join(QLatin1Char(','))
                            + QStringLiteral(") ORDER BY id")))
+            return false;
+        if (between && !between())
             return false;
     }
     return true;

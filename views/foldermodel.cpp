@@ -718,7 +718,7 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
     }
     // The other workstations drop the moved rows from their lists: told with the move, or not
     // at all.
-    if (!RemovalNotes::write(*m_db, moved)) {
+    if (!RemovalNotes::write(*m_db, moved, [&] { return step(0); })) {
         tellFailure(what, true);
         return;
     }

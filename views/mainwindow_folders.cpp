@@ -98,6 +98,46 @@ void tellFailed(MainWindow *window, FolderModel *folders, const Database *db,
         window->tellNotStored(command);
 }
 
+// Articles a folder delete moves with one statement on a shared database.
+constexpr int kFolderDeleteGroup = 2000;
+// Moves the articles of `folders` ("1,2") to "Artikelvorlagen", inside the folder delete's
+// transaction; `articles` of them are counted. False when a statement failed or the program is
+// closing: nothing of it is kept then.
+bool moveToDrafts(MainWindow *window, Database *db, const QString &folders, int articles)
+{
+    const QString drafts = QString::number(SpecialFolderId::Drafts);
+    // The local file changes thousands of rows in a moment; so does a shared database with a
+    // few, while with many it takes seconds: there they go by groups, the window answering
+    // and showing the progress between them.
+    if (!db->isMySQL || articles <= kFolderDeleteGroup)
+        return db->executeSQL(QStringLiteral("UPDATE articles SET Folder=") + drafts
+                                  + QStringLiteral(" WHERE Folder IN (") + folders
+                                  + QLatin1Char(')'),
+                              Database::Repeat::Safe);
+    window->setEnabled(false);
+    CommandProgress progress(window, MainWindow::tr("Die Artikel des Ordners werden verschoben …"), articles);
+    const QString sql = QStringLiteral("UPDATE articles SET Folder=") + drafts
+        + QStringLiteral(" WHERE Folder IN (") + folders + QStringLiteral(") LIMIT ")
+        + QString::number(kFolderDeleteGroup);
+    bool written = true;
+    int done = 0;
+    for (;;) {
+        QSqlQuery query;
+        // Each group leaves the folders: sent again after a lost answer, it moves the next.
+        written = db->execBound(sql, {}, query, Database::Repeat::Safe);
+        const int changed = written ? query.numRowsAffected() : 0;
+        done += changed;
+        // Stopped by closing: nothing of it is kept.
+        if (!written || changed < kFolderDeleteGroup || !progress.step(done)) {
+            written = written && !CommandProgress::closing();
+            break;
+        }
+    }
+    progress.finish(written ? MainWindow::tr("Fertig") : MainWindow::tr("Nichts verschoben"));
+    window->setEnabled(true);
+    return written;
+}
+
 } // namespace
 
 QString MainWindow::folderTreeText()
@@ -474,15 +514,12 @@ void MainWindow::on_actionL_schen_2_triggered()
                                            "AND Folder IN (")
                             + ids + QLatin1Char(')'));
         moved = counted.orIfFailed(QString()).toInt();
-        if (!counted.ok()
-            || !db->executeSQL(QStringLiteral("UPDATE articles SET Folder=")
-                                   + QString::number(SpecialFolderId::Drafts)
-                                   + QStringLiteral(" WHERE Folder IN (") + ids + QLatin1Char(')'),
-                               Database::Repeat::Safe)
+        if (!counted.ok() || !moveToDrafts(this, db, ids, moved)
             || !db->executeSQL(QStringLiteral("DELETE FROM folders WHERE id IN (") + ids
                                    + QLatin1Char(')'),
                                Database::Repeat::Safe)) {
-            tellFailed(this, folderModel, db, what);
+            if (!CommandProgress::closing())
+                tellFailed(this, folderModel, db, what);
             return;
         }
         if (!command.commit()) {
@@ -508,3 +545,4 @@ void MainWindow::on_actionL_schen_2_triggered()
         folderModel->selectFolderWithId(currentFolder);
     }
 }
+
