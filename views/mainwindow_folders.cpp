@@ -99,7 +99,7 @@ void tellFailed(MainWindow *window, FolderModel *folders, const Database *db,
 }
 
 // Articles a folder delete moves with one statement on a shared database.
-constexpr int kFolderDeleteGroup = 2000;
+constexpr int kFolderDeleteGroup = 1000;
 // Moves the articles of `folders` ("1,2") to "Artikelvorlagen", inside the folder delete's
 // transaction; `articles` of them are counted. False when a statement failed or the program is
 // closing: nothing of it is kept then.
@@ -114,24 +114,33 @@ bool moveToDrafts(MainWindow *window, Database *db, const QString &folders, int 
                                   + QStringLiteral(" WHERE Folder IN (") + folders
                                   + QLatin1Char(')'),
                               Database::Repeat::Safe);
+    // The articles as stored, held until the delete ends (the folders are held already, so no
+    // article comes in meanwhile), then moved by their keys: a group moved leaves nothing
+    // behind that the next one would have to pass.
+    QSqlQuery query;
+    if (!db->selectQuery(QStringLiteral("SELECT id FROM articles WHERE Folder IN (") + folders
+                             + QStringLiteral(") FOR UPDATE"),
+                         query))
+        return false;
+    QList<int> ids;
+    while (query.next())
+        ids << query.value(0).toInt();
+    if (!db->rowsComplete(query))
+        return false;
+    query.finish();
     window->setEnabled(false);
-    CommandProgress progress(window, MainWindow::tr("Die Artikel des Ordners werden verschoben …"), articles);
-    const QString sql = QStringLiteral("UPDATE articles SET Folder=") + drafts
-        + QStringLiteral(" WHERE Folder IN (") + folders + QStringLiteral(") LIMIT ")
-        + QString::number(kFolderDeleteGroup);
+    CommandProgress progress(window, MainWindow::tr("Die Artikel des Ordners werden verschoben …"),
+                             ids.size());
     bool written = true;
-    int done = 0;
-    for (;;) {
-        QSqlQuery query;
-        // Each group leaves the folders: sent again after a lost answer, it moves the next.
-        written = db->execBound(sql, {}, query, Database::Repeat::Safe);
-        const int changed = written ? query.numRowsAffected() : 0;
-        done += changed;
+    for (int first = 0; written && first < ids.size(); first += kFolderDeleteGroup) {
+        // Values, not increments: sent again after a lost answer, it changes nothing more.
+        written = db->executeSQL(QStringLiteral("UPDATE articles SET Folder=") + drafts
+                                     + QStringLiteral(" WHERE id IN (")
+                                     + CommandProgress::joined(ids.mid(first, kFolderDeleteGroup))
+                                     + QLatin1Char(')'),
+                                 Database::Repeat::Safe);
         // Stopped by closing: nothing of it is kept.
-        if (!written || changed < kFolderDeleteGroup || !progress.step(done)) {
-            written = written && !CommandProgress::closing();
-            break;
-        }
+        written = written && progress.step(first + kFolderDeleteGroup);
     }
     progress.finish(written ? MainWindow::tr("Fertig") : MainWindow::tr("Nichts verschoben"));
     window->setEnabled(true);
