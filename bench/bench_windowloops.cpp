@@ -12,6 +12,12 @@
 // (--no-drop leaves out the two drops of all drafts, which take minutes each at 35,000;
 // --selected N makes N drafts and a seventh of N of each other kind instead of 35,000).
 // windowloops_scale.sh beside it runs it at 1,000 and at 35,000 and flags what grows.
+// On the shared database of the test command (scripts/with-mariadb.sh):
+//   xvfb-run -a bench_windowloops --mysql-drops N
+// prepares N drafts and N running listings (2 picture rows each, a variation for every tenth)
+// and measures only the drops and the folder delete: the running listings dropped onto a folder,
+// copied into the templates ("Als Vorlage"), the drafts dropped onto the folder, and the folder
+// with all of them deleted.
 #include "core/backgroundworker.h"
 #include "core/config.h"
 #include "core/database.h"
@@ -21,6 +27,7 @@
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/pausewatch.h"
 #include "tests/support/temphome.h"
+#include "tests/support/testdatabase.h"
 #include "views/foldermodel.h"
 #include "views/itemlistwidget.h"
 
@@ -384,6 +391,102 @@ int runWindow(const QString &exportFile, bool drops)
     return 0;
 }
 
+// The child on the shared database: the drops and the folder delete only.
+int runMySqlDrops()
+{
+    SellerHook hook(QString {});
+    Dialogs::setHook(&hook);
+    MainWindow window;
+    window.show();
+    wait([&window] { return list(window)->topLevelItemCount() > 0; });
+    PauseWatch pauses;
+    const auto timed = [&](const char *name, const std::function<void()> &command) {
+        const int rows = list(window)->selectedItems().size();
+        pauses.start();
+        QElapsedTimer timer;
+        timer.start();
+        command();
+        const double seconds = timer.nsecsElapsed() / 1e9;
+        const qint64 pause = pauses.stop();
+        std::printf("%-44s %6d selected %8.3f s   longest pause of the window's thread %6lld ms\n",
+                    name, rows, seconds, static_cast<long long>(pause));
+        if (!hook.last.isEmpty())
+            std::printf("  told: %s\n", qPrintable(hook.last.left(200).replace('\n', ' ')));
+        hook.last.clear();
+        std::fflush(stdout);
+        QCoreApplication::processEvents();
+    };
+    auto *tree = window.findChild<QTreeView *>(QStringLiteral("treeView"));
+    auto *folders = qobject_cast<FolderModel *>(tree->model());
+    const int folder = 1; // "Ablage"
+    const auto dropSelected = [&](int onto) {
+        QTreeWidget *rows = list(window);
+        rows->setCurrentItem(rows->topLevelItem(0), 0, QItemSelectionModel::NoUpdate);
+        std::unique_ptr<QMimeData> mime(
+            ItemListWidget::articleMimeData(rows->currentItem(), rows->selectedItems()));
+        folders->dropMimeData(mime.get(), Qt::MoveAction, -1, -1,
+                              folders->indexOfNode(folders->findFolderWithId(onto)));
+    };
+    showFolder(window, -9);
+    selectAll(window);
+    timed("folders: drop running listings onto a folder", [&] { dropSelected(folder); });
+    showFolder(window, -9);
+    selectAll(window);
+    timed("editor: Als Vorlage of running listings",
+          [&] { action(window, "actionDuplizieren")->trigger(); });
+    showFolder(window, -10);
+    selectAll(window);
+    timed("folders: drop the drafts onto a folder", [&] { dropSelected(folder); });
+    showFolder(window, -9);
+    tree->setCurrentIndex(folders->indexOfNode(folders->findFolderWithId(folder)));
+    timed("folders: delete the folder", [&] { action(window, "actionL_schen_2")->trigger(); });
+    window.close();
+    Dialogs::setHook(nullptr);
+    return 0;
+}
+
+// `count` drafts and as many running listings on the shared database, written by groups.
+bool prepareShared(Database &db, int count)
+{
+    const auto run = [&db](const QString &sql) {
+        if (db.executeSQL(sql))
+            return true;
+        std::fprintf(stderr, "failed: %s\n%s\n", qPrintable(sql.left(200)),
+                     qPrintable(db.lastErrorText));
+        return false;
+    };
+    const QString description = QString(800, QLatin1Char('x'));
+    for (int first = 1; first <= 2 * count; first += 500) {
+        QStringList rows;
+        for (int id = first; id < first + 500 && id <= 2 * count; ++id) {
+            const bool listed = id > count;
+            rows << QStringLiteral("(%1,'Armbanduhr Edelstahl Nr. %1','<p>%2</p>',%3,0,0,77,1,%4,%5,"
+                                   "'EUR','FixedPriceItem','GTC','bild_%1_0.jpg','%6','%7')")
+                        .arg(id)
+                        .arg(description)
+                        .arg(listed ? -9 : -10)
+                        .arg(4.99 + (id % 500) * 0.5)
+                        .arg(1 + id % 5)
+                        .arg(listed ? QString::number(110000000000LL + id) : QString(),
+                             listed ? QStringLiteral("2026-11-02 12:00:00") : QString());
+        }
+        if (!run(QStringLiteral("INSERT INTO articles (id, Title, Description, Folder, FolderOld, "
+                                "Trash, Site, Account, StartPrice, Quantity, Currency, ListingType, "
+                                "ListingDuration, ImageThumb, ItemID, StartDate) VALUES ")
+                 + rows.join(QLatin1Char(','))))
+            return false;
+    }
+    return run(QStringLiteral("INSERT INTO articles_images (article_id, image, sort) SELECT id, "
+                              "CONCAT('bild_', id, '_0.jpg'), 0 FROM articles"))
+        && run(QStringLiteral("INSERT INTO articles_images (article_id, image, sort) SELECT id, "
+                              "CONCAT('bild_', id, '_1.jpg'), 1 FROM articles"))
+        && run(QStringLiteral("INSERT INTO articles_variations (article_id, SKU, StartPrice, "
+                              "Quantity) SELECT id, CONCAT('V-', id), 9.99, 2 FROM articles WHERE "
+                              "id % 10 = 0"))
+        && run(QStringLiteral("INSERT INTO folders (id, folderparentid, foldername, expand) "
+                              "VALUES (1, -10, 'Ablage', 0)"));
+}
+
 bool prepare(Database &db)
 {
     const auto run = [&db](const QString &sql) {
@@ -458,6 +561,45 @@ bool prepare(Database &db)
 
 int main(int argc, char *argv[])
 {
+    if (argc > 1 && qstrcmp(argv[1], "--window-mysql-drops") == 0) {
+        QApplication app(argc, argv);
+        return runMySqlDrops();
+    }
+    if (argc > 2 && qstrcmp(argv[1], "--mysql-drops") == 0) {
+        TestSupport::TempHome dir;
+        qputenv("QT_LOGGING_RULES", "*.debug=false;*.info=false;*.warning=false");
+        for (Config::Key key : Config::allKeys()) {
+            if (Config::isAddress(key))
+                qputenv(Config::environmentVariable(key).toLatin1(), "http://127.0.0.1:9");
+        }
+        QApplication app(argc, argv);
+        const int count = QString::fromLatin1(argv[2]).toInt();
+        TestSupport::TestDatabase data(TestSupport::Backend::MySQL);
+        if (!data.error().isEmpty()) {
+            std::fprintf(stderr, "%s\n", qPrintable(data.error()));
+            return 1;
+        }
+        QElapsedTimer timer;
+        timer.start();
+        if (!prepareShared(*data.db(), count))
+            return 1;
+        QDir().mkpath(Database::defaultDataDir());
+        TestSupport::writeMySqlSetup(Database::defaultDataDir(),
+                                     TestSupport::MySqlServer::fromEnvironment(),
+                                     data.mysqlDatabaseName(), true, false);
+        std::printf("prepared %d drafts and %d running listings on the shared database in %.1f s\n",
+                    count, count, timer.nsecsElapsed() / 1e9);
+        std::fflush(stdout);
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    { QStringLiteral("--window-mysql-drops") });
+        if (!child.waitForFinished(3600000) || child.exitCode() != 0) {
+            std::fprintf(stderr, "the window process failed\n");
+            return 1;
+        }
+        return 0;
+    }
     if (argc > 4 && qstrcmp(argv[1], "--window") == 0) {
         setDrafts(QByteArray(argv[4]).toInt());
         QApplication app(argc, argv);

@@ -1,6 +1,7 @@
 // The commands that open the article editor: a new article, an opened one, duplicates.
 #include "mainwindow/mainwindow.h"
 
+#include "core/articlecopies.h"
 #include "core/database.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
@@ -13,6 +14,7 @@
 
 #include "ui_mainwindow.h"
 
+#include <QSqlQuery>
 #include <QSystemTrayIcon>
 
 namespace {
@@ -154,33 +156,50 @@ void MainWindow::on_actionDuplizieren_triggered()
     }
     // The copies are new, unlisted templates, written so by the copying statement itself:
     // whatever becomes of a copy, it is never a second row of a listing. All of them are
-    // made in one transaction, or none.
+    // made in one transaction, or none; a lock another workstation holds on any of them ends
+    // it after one wait.
     const int target = SpecialFolderId::Drafts;
-    const QMap<QString, QVariant> fresh = Database::freshCopy(target);
-    int made = 0;
+    QList<int> sources;
+    for (const QString &id : qAsConst(ids))
+        sources << id.toInt();
+    ArticleCopies copies(*db, Database::freshCopy(target));
     bool written = false;
-    // Each copy takes its pictures and variations along under the new article's id, so the
-    // copies are made one by one; the window paints between them.
+    // Copied by groups, each with its pictures and variations; the window paints between them.
     setEnabled(false);
-    CommandProgress progress(this, tr("Kopieren..."), ids.size());
+    CommandProgress progress(this, tr("Kopieren..."), sources.size());
     CommandProgress::leaveCheckpoints(db);
     {
         Transaction command(db);
         written = command.isOpen();
-        // A copy that failed undid only its own part: the command then keeps none. One whose
-        // article is gone meanwhile is left out. Stopped by closing, none is kept either.
-        const quint64 failures = db->failedStatements();
-        for (int k = 0; written && k < ids.size(); ++k) {
-            if (db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), ids.at(k), fresh)
-                > 0)
-                ++made;
-            else
-                written = db->failedStatements() == failures;
-            if (!progress.step(k + 1))
+        int handled = 0;
+        for (const QList<int> &group : CommandProgress::groups(sources)) {
+            if (!written)
+                break;
+            // As stored now, and on a shared database held unchanged until the copies are
+            // made. One whose article is gone meanwhile is left out.
+            QSqlQuery query;
+            if (!db->selectQuery(QStringLiteral("SELECT id FROM articles WHERE id IN (")
+                                     + CommandProgress::joined(group) + QLatin1Char(')')
+                                     + (db->isMySQL ? QStringLiteral(" LOCK IN SHARE MODE")
+                                                    : QString()),
+                                 query)) {
+                written = false;
+                break;
+            }
+            QList<int> found;
+            while (query.next())
+                found << query.value(0).toInt();
+            written = db->rowsComplete(query);
+            query.finish();
+            written = written && copies.copy(found);
+            handled += group.size();
+            // Stopped by closing, none is kept either.
+            if (written && !progress.step(handled))
                 written = false;
         }
         written = written && command.commit();
     }
+    const int made = copies.made().size();
     progress.finish(written ? tr("Fertig") : tr("Nichts kopiert"));
     if (written)
         CommandProgress::checkpointAside(this, db);
@@ -190,7 +209,7 @@ void MainWindow::on_actionDuplizieren_triggered()
     if (!written) {
         // Nothing of it is kept (or, Unknown, it may be): told once, with the reason, and the
         // window shows what is stored.
-        tellNotStored(tr("die Kopie"));
+        folderModel->tellFailure(tr("die Kopie"), true);
         return;
     }
     folderModel->ChangeFolderCount(target, made, false);

@@ -2,10 +2,10 @@
 // duplicates each article (with its pictures and variations) into the folder shown.
 #include "mainwindow/mainwindow.h"
 
+#include "core/articlecopies.h"
 #include "core/database.h"
 #include "core/statics.h"
 #include "core/transaction.h"
-#include "core/variationrows.h"
 #include "mainwindow/commandprogress.h"
 #include "ui_mainwindow.h"
 #include "views/foldermodel.h"
@@ -14,6 +14,8 @@
 #include <QClipboard>
 #include <QItemSelection>
 #include <QLabel>
+#include <QSet>
+#include <QSqlQuery>
 
 namespace {
 
@@ -56,6 +58,15 @@ void MainWindow::on_actionEinf_gen_triggered()
     const QStringList source = copyMode ? copiedArticleIds : cutArticleIds;
     if (source.isEmpty())
         return;
+    QList<int> ids;
+    QSet<int> seen;
+    for (const QString &text : source) {
+        const int id = text.toInt();
+        if (id > 0 && !seen.contains(id)) {
+            seen.insert(id);
+            ids << id;
+        }
+    }
 
     const int folder = currentFolder;
     QTreeWidget *list = ui->itemlist;
@@ -64,95 +75,114 @@ void MainWindow::on_actionEinf_gen_triggered()
 
     // The copy is a new, unlisted article in the folder shown, written so by the copying
     // statement itself.
-    const QMap<QString, QVariant> reset = Database::freshCopy(folder);
+    ArticleCopies copies(*db, Database::freshCopy(folder));
     const QString text = tr("Füge Datensätze aus Zwischenablage ein...");
-    CommandProgress progress(this, text, source.size());
-    // One transaction for the whole paste: a lost connection leaves every article where it
-    // was. Inside it each article is copied (and, when cut, removed) as a part of its own,
-    // so an article the database refuses stays behind alone.
-    struct Pasted
-    {
-        QString source;
-        int copy;
-        int sourceFolder;
-    };
-    QList<Pasted> pasted;
-    QStringList keptCut; // not moved: they stay cut
-    int handled = 0;
+    const QString what = tr("das Einfügen");
+    CommandProgress progress(this, text, ids.size());
+    // One transaction for the whole paste, written by groups: every article is pasted (and,
+    // when cut, removed) or none is. The first statement that fails ends it, a lock another
+    // workstation holds on any of the articles too: one wait, not one per article.
+    QHash<int, int> sourceFolders; // article found -> its folder
     bool written = false;
     CommandProgress::leaveCheckpoints(db);
     {
         Transaction command(db);
         written = command.isOpen();
-        while (written && handled < source.size()) {
-            const QString &id = source.at(handled++);
-            const Read<QString> stored
-                = db->selectOne(QStringLiteral("SELECT Folder FROM articles WHERE id=") + id);
-            // Not read is not "deleted meanwhile": the paste fails as a whole.
-            if (!stored.ok()) {
+        int handled = 0;
+        const QList<QList<int>> groups = CommandProgress::groups(ids);
+        for (const QList<int> &group : groups) {
+            if (!written)
+                break;
+            const QString in = CommandProgress::joined(group);
+            // As stored now, locked until the paste ends: another workstation can neither
+            // change nor remove what is copied or moved meanwhile.
+            QSqlQuery query;
+            const QString lock = !db->isMySQL ? QString()
+                : copyMode                    ? QStringLiteral(" LOCK IN SHARE MODE")
+                                              : QStringLiteral(" FOR UPDATE");
+            if (!db->selectQuery(QStringLiteral("SELECT id, Folder FROM articles WHERE Trash=0 AND "
+                                                "id IN (")
+                                     + in + QLatin1Char(')') + lock,
+                                 query)) {
                 written = false;
                 break;
             }
-            const QString &folderText = *stored;
-            int newId = 0;
-            if (!folderText.isEmpty()) {
-                Transaction article(db);
-                newId = article.isOpen()
-                    ? db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"), id, reset)
-                    : 0;
-                // Moving is copying and removing the source at once: neither stays alone.
-                if (newId > 0 && !copyMode && !VariationRows::removeArticle(db, id.toInt()))
-                    newId = 0;
-                if (newId > 0 && !article.commit())
-                    newId = 0;
+            // Gone meanwhile: not pasted.
+            QList<int> found;
+            while (query.next()) {
+                found << query.value(0).toInt();
+                sourceFolders.insert(found.last(), query.value(1).toInt());
             }
-            // Not moved, but there: it stays cut (an article deleted meanwhile goes).
-            if (!copyMode && newId <= 0 && !folderText.isEmpty())
-                keptCut << id;
-            if (newId > 0)
-                pasted.append({ id, newId, folderText.toInt() });
-            if (!progress.step(handled))
+            // Not read is not "deleted meanwhile": the paste fails as a whole.
+            if (!db->rowsComplete(query)) {
+                written = false;
                 break;
+            }
+            query.finish();
+            written = copies.copy(found);
+            // Moving is copying and removing the source at once.
+            if (written && !copyMode && !found.isEmpty()) {
+                const QString of = CommandProgress::joined(found);
+                written = db->executeSQL(QStringLiteral("DELETE FROM articles WHERE id IN (") + of
+                                         + QLatin1Char(')'))
+                    && db->executeSQL(
+                        QStringLiteral("DELETE FROM articles_images WHERE article_id IN (") + of
+                        + QLatin1Char(')'))
+                    && db->executeSQL(
+                        QStringLiteral("DELETE FROM articles_variations WHERE article_id IN (")
+                        + of + QLatin1Char(')'))
+                    && db->executeSQL(QStringLiteral("DELETE FROM articles_variations_op_val "
+                                                     "WHERE article_id IN (")
+                                      + of + QLatin1Char(')'));
+            }
+            handled += group.size();
+            // Stopped by closing: nothing of it is kept.
+            if (written && !progress.step(handled))
+                written = false;
         }
-        // A failure of the connection or of a read (rather than a refused article) ends it
-        // all.
         written = written && command.commit();
     }
     if (!written) {
         progress.finish(tr("Nichts eingefügt"));
-        // Nothing was moved that is known to be: every cut article stays cut.
+        // Nothing was moved: every cut article stays cut, and pasting again pastes each once.
         setEnabled(true);
         updateButtons();
-        tellNotStored(tr("das Einfügen"));
+        if (!CommandProgress::closing())
+            folderModel->tellFailure(what, true);
         return;
     }
 
     CommandProgress::checkpointAside(this, db);
+    // The copies' rows, read by groups with the window still answering.
     QList<QTreeWidgetItem *> added;
-    QSet<int> cutFromShown;
+    const QList<int> &made = copies.made();
     int shown = 0;
-    for (const Pasted &done : qAsConst(pasted)) {
-        // The copies' rows are read with the window still answering.
-        progress.step(++shown);
-        const QMap<QString, QVariant> row = readListRow(done.copy);
-        if (!row.isEmpty()) {
+    for (const QList<int> &group : CommandProgress::groups(made)) {
+        const Read<SqlRows> rows = readListRows(group);
+        for (const ArticleRow &row : rows.orIfFailed(SqlRows())) {
             auto *item = new QTreeWidgetItem(0);
             UpdateListItem(row, item);
             added << item;
         }
-        if (!copyMode) {
-            folderModel->ChangeFolderCount(done.sourceFolder, -1, false);
-            if (done.sourceFolder == folder)
-                cutFromShown << done.source.toInt();
-        }
+        shown += group.size();
+        progress.step(shown);
     }
     progress.finish(text);
-    folderModel->ChangeFolderCount(folder, pasted.size(), false);
-    removeListRows(cutFromShown);
-    // Stopped by closing: the articles not yet moved stay cut, and so do those whose move
-    // failed.
-    if (!copyMode)
-        cutArticleIds = keptCut + source.mid(handled);
+    folderModel->ChangeFolderCount(folder, made.size(), false);
+    if (!copyMode) {
+        // The counts once per folder, the moved rows out of the list in one pass.
+        QHash<int, int> left;
+        QSet<int> cutFromShown;
+        for (auto it = sourceFolders.cbegin(); it != sourceFolders.cend(); ++it) {
+            ++left[it.value()];
+            if (it.value() == folder)
+                cutFromShown << it.key();
+        }
+        for (auto it = left.cbegin(); it != left.cend(); ++it)
+            folderModel->ChangeFolderCount(it.key(), -it.value(), false);
+        removeListRows(cutFromShown);
+        cutArticleIds.clear();
+    }
 
     list->addTopLevelItems(added);
     setEnabled(true);

@@ -1,8 +1,10 @@
 #include "views/foldermodel.h"
 
+#include "core/articlecopies.h"
 #include "core/database.h"
 #include "core/foldertree.h"
 #include "core/logging.h"
+#include "core/removalnotes.h"
 #include "core/specialfolderid.h"
 #include "core/sqltext.h"
 #include "core/transaction.h"
@@ -17,6 +19,7 @@
 #include <QIcon>
 #include <QItemSelectionModel>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSqlQuery>
 #include <QTextDocument>
@@ -596,19 +599,58 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
     for (const auto &entry : qAsConst(entries))
         dragFrom.insert(entry.first, entry.second);
 
-    int copied = 0;
-    for (int id : qAsConst(copies)) {
-        const quint64 failures = m_db->failedStatements();
-        const int copy = m_db->DuplicateRow(QStringLiteral("articles"), QStringLiteral("id"),
-                                            QString::number(id), fresh);
-        if (copy > 0) {
-            ++copied;
-        } else if (m_db->failedStatements() != failures) {
+    // A drop of many articles shows its progress, the window answering between its groups.
+    const int total = copies.size() + moving.size();
+    const bool shown = m_progress && total > kDropGroup;
+    if (shown)
+        m_progress(moves ? tr("Artikel werden verschoben …") : tr("Artikel werden kopiert …"), 0,
+                   total);
+    auto ended = qScopeGuard([&] {
+        if (shown)
+            m_progress(QString(), -1, total);
+    });
+    int done = 0;
+    // False once the program is closing: the drop then keeps nothing.
+    const auto step = [&](int articles) {
+        done += articles;
+        return !shown || m_progress(QString(), done, total);
+    };
+
+    // The running listings are copied by groups, each copy with its pictures and variations,
+    // the listings held unchanged on a shared database until the drop ends: a lock another
+    // workstation holds on any of them ends the drop after one wait.
+    ArticleCopies copier(*m_db, fresh);
+    for (int first = 0; first < copies.size(); first += kCopyGroup) {
+        const QList<int> group = copies.mid(first, kCopyGroup);
+        QStringList ids;
+        for (int id : group)
+            ids << QString::number(id);
+        QSqlQuery query;
+        if (!m_db->selectQuery(QStringLiteral("SELECT id FROM articles WHERE id IN (")
+                                   + ids.join(QLatin1Char(',')) + QLatin1Char(')')
+                                   + (m_db->isMySQL ? QStringLiteral(" LOCK IN SHARE MODE")
+                                                    : QString()),
+                               query)) {
             tellFailure(what, true);
             return;
         }
-        // else: no such article
+        // A listing that is gone is not copied.
+        QList<int> found;
+        while (query.next())
+            found << query.value(0).toInt();
+        if (!m_db->rowsComplete(query)) {
+            tellFailure(what, true);
+            return;
+        }
+        query.finish();
+        if (!copier.copy(found)) {
+            tellFailure(what, true);
+            return;
+        }
+        if (!step(group.size()))
+            return;
     }
+    const int copied = copier.made().size();
 
     // The articles to move, group by group, as stored now and read inside the command (on a
     // shared database locked until it ends, each row by its key): one that another
@@ -653,6 +695,9 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
             tellFailure(what, true);
             return;
         }
+        query.finish();
+        if (!step(ids.size() / 2))
+            return;
     }
     QList<int> movedIds = moved.keys();
     std::sort(movedIds.begin(), movedIds.end());
@@ -668,6 +713,14 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
             tellFailure(what, true);
             return;
         }
+        if (!step(ids.size() - ids.size() / 2))
+            return;
+    }
+    // The other workstations drop the moved rows from their lists: told with the move, or not
+    // at all.
+    if (!RemovalNotes::write(*m_db, moved, [&] { return step(0); })) {
+        tellFailure(what, true);
+        return;
     }
     if (!command.commit()) {
         tellFailure(what, true);
@@ -683,8 +736,8 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
     takeListRows(moved);
 }
 
-// The articles left the shown folder: their rows go, and on a shared database the other
-// workstations are told to drop theirs.
+// The articles left the shown folder: their rows go (the other workstations were told with the
+// move).
 void FolderModel::takeListRows(const QHash<int, int> &oldFolders)
 {
     if (!m_itemList || oldFolders.isEmpty())
@@ -715,18 +768,7 @@ void FolderModel::takeListRows(const QHash<int, int> &oldFolders)
     }
     list->setUpdatesEnabled(true);
     list->verticalScrollBar()->setValue(scrolled);
-    QSet<int> told;
-    for (QTreeWidgetItem *row : qAsConst(taken)) {
-        const int id = row->data(0, ItemListRole::ArticleIdRole).toInt();
-        delete row;
-        if (told.contains(id))
-            continue;
-        told.insert(id);
-        // The move is stored. An entry that can't be written is told by the database layer's
-        // notice; the other workstations then show the article where it lies at their next
-        // read.
-        (void)m_db->mysqlAddRemoveInfo(oldFolders.value(id), QString::number(id));
-    }
+    qDeleteAll(taken);
 }
 
 // Moves the user folder `draggedId` with its subfolders below `target`, where it comes last.
@@ -820,6 +862,11 @@ bool FolderModel::moveFolder(int draggedId, FolderNode *target)
     target->appendChild(dragged);
     endMoveRows();
     return true;
+}
+
+void FolderModel::setProgress(Progress progress)
+{
+    m_progress = std::move(progress);
 }
 
 void FolderModel::tellChangedElsewhere(const QString &message)

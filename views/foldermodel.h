@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class Database;
 class FolderNode;
 class QTreeView;
@@ -122,6 +124,15 @@ public:
 
     // Articles a drop reads or moves with one statement: a statement of a few kilobytes.
     static constexpr int kDropGroup = 500;
+    // Running listings a drop copies with one set of statements (a copy carries every column).
+    static constexpr int kCopyGroup = 200;
+
+    // How the window shows a drop of more than kDropGroup articles: called with `done` 0 and
+    // the drop's `text` before its first group (the window then takes no other command), with
+    // the articles done after each group, and with -1 once the drop has ended, stored or not.
+    // False when the drop is to stop (the program is closing): nothing of it is kept then.
+    using Progress = std::function<bool(const QString &text, int done, int total)>;
+    void setProgress(Progress progress);
 
 signals:
     // A drop was sent to the database but its answer was lost: whether it was stored is not
@@ -177,6 +188,7 @@ private:
     Database *m_db;
     QTreeWidget *m_itemList;
     QTreeView *m_treeView;
+    Progress m_progress;
     bool m_followsDatabase = false;
     bool m_recountScheduled = false;
     bool m_recountDeferred = false;

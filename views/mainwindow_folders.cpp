@@ -8,6 +8,7 @@
 #include "core/sqltext.h"
 #include "core/statics.h"
 #include "core/transaction.h"
+#include "mainwindow/commandprogress.h"
 #include "ui_mainwindow.h"
 #include "views/folderedit.h"
 #include "views/foldermodel.h"
@@ -23,6 +24,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <QTreeView>
+#include <memory>
 
 namespace {
 struct FixedFolder
@@ -94,6 +96,55 @@ void tellFailed(MainWindow *window, FolderModel *folders, const Database *db,
         folders->tellIfConflict();
     else
         window->tellNotStored(command);
+}
+
+// Articles a folder delete moves with one statement on a shared database.
+constexpr int kFolderDeleteGroup = 1000;
+// Moves the articles of `folders` ("1,2") to "Artikelvorlagen", inside the folder delete's
+// transaction; `articles` of them are counted. False when a statement failed or the program is
+// closing: nothing of it is kept then.
+bool moveToDrafts(MainWindow *window, Database *db, const QString &folders, int articles)
+{
+    const QString drafts = QString::number(SpecialFolderId::Drafts);
+    // The local file changes thousands of rows in a moment; so does a shared database with a
+    // few, while with many it takes seconds: there they go by groups, the window answering
+    // and showing the progress between them.
+    if (!db->isMySQL || articles <= kFolderDeleteGroup)
+        return db->executeSQL(QStringLiteral("UPDATE articles SET Folder=") + drafts
+                                  + QStringLiteral(" WHERE Folder IN (") + folders
+                                  + QLatin1Char(')'),
+                              Database::Repeat::Safe);
+    // The articles as stored, held until the delete ends (the folders are held already, so no
+    // article comes in meanwhile), then moved by their keys: a group moved leaves nothing
+    // behind that the next one would have to pass.
+    QSqlQuery query;
+    if (!db->selectQuery(QStringLiteral("SELECT id FROM articles WHERE Folder IN (") + folders
+                             + QStringLiteral(") FOR UPDATE"),
+                         query))
+        return false;
+    QList<int> ids;
+    while (query.next())
+        ids << query.value(0).toInt();
+    if (!db->rowsComplete(query))
+        return false;
+    query.finish();
+    window->setEnabled(false);
+    CommandProgress progress(window, MainWindow::tr("Die Artikel des Ordners werden verschoben …"),
+                             ids.size());
+    bool written = true;
+    for (int first = 0; written && first < ids.size(); first += kFolderDeleteGroup) {
+        // Values, not increments: sent again after a lost answer, it changes nothing more.
+        written = db->executeSQL(QStringLiteral("UPDATE articles SET Folder=") + drafts
+                                     + QStringLiteral(" WHERE id IN (")
+                                     + CommandProgress::joined(ids.mid(first, kFolderDeleteGroup))
+                                     + QLatin1Char(')'),
+                                 Database::Repeat::Safe);
+        // Stopped by closing: nothing of it is kept.
+        written = written && progress.step(first + kFolderDeleteGroup);
+    }
+    progress.finish(written ? MainWindow::tr("Fertig") : MainWindow::tr("Nichts verschoben"));
+    window->setEnabled(true);
+    return written;
 }
 
 } // namespace
@@ -195,6 +246,23 @@ void MainWindow::CreateFolderTree()
         folderModel, &FolderModel::refused, this,
         [this](const QString &message) { Statics::showMessage(this, message, 1); },
         Qt::QueuedConnection);
+    // A long drop shows its progress; the window answers but takes no other command meanwhile.
+    auto running = std::make_shared<std::unique_ptr<CommandProgress>>();
+    folderModel->setProgress([this, running](const QString &text, int done, int total) {
+        if (done == 0) {
+            setEnabled(false);
+            *running = std::make_unique<CommandProgress>(this, text, total);
+            return true;
+        }
+        if (done < 0) {
+            if (*running)
+                (*running)->finish(tr("Fertig"));
+            running->reset();
+            setEnabled(true);
+            return true;
+        }
+        return !*running || (*running)->step(done);
+    });
     ui->treeView->setModel(folderModel);
     if (db->isMySQL) {
         auto *refresh = new QTimer(this);
@@ -455,15 +523,12 @@ void MainWindow::on_actionL_schen_2_triggered()
                                            "AND Folder IN (")
                             + ids + QLatin1Char(')'));
         moved = counted.orIfFailed(QString()).toInt();
-        if (!counted.ok()
-            || !db->executeSQL(QStringLiteral("UPDATE articles SET Folder=")
-                                   + QString::number(SpecialFolderId::Drafts)
-                                   + QStringLiteral(" WHERE Folder IN (") + ids + QLatin1Char(')'),
-                               Database::Repeat::Safe)
+        if (!counted.ok() || !moveToDrafts(this, db, ids, moved)
             || !db->executeSQL(QStringLiteral("DELETE FROM folders WHERE id IN (") + ids
                                    + QLatin1Char(')'),
                                Database::Repeat::Safe)) {
-            tellFailed(this, folderModel, db, what);
+            if (!CommandProgress::closing())
+                tellFailed(this, folderModel, db, what);
             return;
         }
         if (!command.commit()) {
@@ -489,3 +554,4 @@ void MainWindow::on_actionL_schen_2_triggered()
         folderModel->selectFolderWithId(currentFolder);
     }
 }
+

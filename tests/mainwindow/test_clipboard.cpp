@@ -2,8 +2,11 @@
 
 #include "tests/mainwindow/articlecommands.h"
 #include "tests/support/dialoganswers.h"
+#include "tests/support/heldrows.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
+
+#include <QElapsedTimer>
 
 namespace {
 const QString kListing = QStringLiteral(
@@ -176,8 +179,8 @@ private slots:
     }
 
     // Moving an article the database won't let go of (a trigger refuses removing its option
-    // values): the copy is undone with the failed removal, the source stays whole where it
-    // was and stays cut, and no count moves.
+    // values): the paste is one unit, so nothing moves, no copy is kept, every source stays
+    // whole where it was and stays cut, and no count moves.
     void cutWithFailedRemoval()
     {
         const QList<int> sources { article(-10, "Uhr"), article(-10, "Lampe") };
@@ -196,19 +199,16 @@ private slots:
 
         // The refused removal is told as every failed change is.
         QTRY_COMPARE(answers.messages().size(), 1);
-        const QList<int> copies = newArticles(sources.last());
-        QCOMPARE(copies.size(), 1);
-        QCOMPARE(m_w->values(copies[0], "Title"), QStringLiteral("Lampe"));
-        QCOMPARE(m_w->values(sources[0], "Folder") + children(sources[0]),
-                 QStringLiteral("-103/1"));
-        QCOMPARE(m_w->values(sources[1], "id"), QString());
-        QCOMPARE(m_w->count(-10), drafts - 1);
-        QCOMPARE(m_w->count(m_userFolder), 1);
+        QCOMPARE(newArticles(sources.last()).size(), 0);
+        for (int source : sources)
+            QCOMPARE(m_w->values(source, "Folder") + children(source), QStringLiteral("-103/1"));
+        QCOMPARE(m_w->count(-10), drafts);
+        QCOMPARE(m_w->count(m_userFolder), 0);
         QVERIFY(pasteOffered());
     }
 
-    // An article whose copy is refused is not moved and stays cut: pasted again once the
-    // cause is gone, it moves.
+    // An article whose copy is refused keeps the whole paste from being stored: nothing moves
+    // and everything stays cut. Pasted again once the cause is gone, every article moves once.
     void refusedCopyStaysCut()
     {
         const QList<int> sources { article(-10, "Uhr"), article(-10, "Lampe") };
@@ -222,15 +222,115 @@ private slots:
         m_w->trigger("actionEinf_gen");
 
         QTRY_COMPARE(answers.messages().size(), 1);
-        QCOMPARE(m_w->values(sources[0], "Folder"), QStringLiteral("-10"));
-        QCOMPARE(m_w->count(m_userFolder), 1);
+        for (int source : sources)
+            QCOMPARE(m_w->values(source, "Folder"), QStringLiteral("-10"));
+        QCOMPARE(newArticles(sources.last()).size(), 0);
+        QCOMPARE(m_w->count(m_userFolder), 0);
         QVERIFY(pasteOffered());
 
         QVERIFY(db->executeSQL(QStringLiteral("DROP TRIGGER refuse_articles_insert")));
         m_w->trigger("actionEinf_gen");
         QTRY_COMPARE(m_w->count(m_userFolder), 2);
-        QCOMPARE(m_w->values(sources[0], "id"), QString());
+        for (int source : sources)
+            QCOMPARE(m_w->values(source, "id"), QString());
+        QCOMPARE(newArticles(sources.last()).size(), 2);
         QVERIFY(!pasteOffered());
+    }
+
+    // Another workstation holds the articles (on the local file another connection its write
+    // lock) while they are pasted or duplicated: one wait, nothing stored, told once as a
+    // conflict; given again once it let go, each article is pasted once.
+    void heldElsewhere_data()
+    {
+        QTest::addColumn<TestSupport::Backend>("backend");
+        QTest::addColumn<QString>("command");
+        for (const auto backend : { TestSupport::Backend::SQLite, TestSupport::Backend::MySQL }) {
+            const char *name = backend == TestSupport::Backend::MySQL ? "mysql" : "sqlite";
+            for (const char *command : { "Einfügen nach Kopieren", "Einfügen nach Ausschneiden",
+                                         "Duplizieren", "Als Vorlage" })
+                QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(QLatin1String(name),
+                                                                       QString::fromUtf8(command))))
+                    << backend << QString::fromUtf8(command);
+        }
+    }
+    void heldElsewhere()
+    {
+        QFETCH(TestSupport::Backend, backend);
+        QFETCH(QString, command);
+        APP_REQUIRE_BACKEND(backend);
+        if (backend == TestSupport::Backend::MySQL) {
+            m_w.reset();
+            m_w = std::make_unique<CommandsWindow>(backend, [this](Database *db) {
+                m_userFolder = db->insertSqlClean(
+                    { { "foldername", "Eigene" }, { "folderparentid", -10 }, { "expand", 0 } },
+                    "folders");
+            });
+            QVERIFY(m_w->ready());
+        }
+        constexpr int kArticles = 20;
+        const bool listings = command == "Als Vorlage";
+        const int from = listings ? -9 : -10;
+        QList<int> sources;
+        for (int i = 0; i < kArticles; ++i)
+            sources << article(from, QStringLiteral("Artikel %1").arg(i));
+        const int last = sources.last();
+        QVERIFY(m_w->select(from, sources));
+        const auto give = [&] {
+            if (command.startsWith("Einfügen")) {
+                m_w->trigger(command.endsWith("Kopieren") ? "actionKopieren" : "actionAusschneiden");
+                QVERIFY(m_w->fixture().showFolder(m_userFolder));
+                m_w->trigger("actionEinf_gen");
+            } else {
+                m_w->trigger("actionDuplizieren");
+            }
+        };
+        // Where each article is, its pictures and variations.
+        const auto stored = [&] {
+            QStringList parts;
+            for (int source : sources)
+                parts << m_w->values(source, "Folder") + ':' + children(source);
+            return parts.join(' ') + " +" + QString::number(newArticles(last).size());
+        };
+        const QString before = stored();
+        DialogAnswers answers;
+
+        {
+            TestSupport::HeldRows held(m_w->data(), "articles", sources);
+            QVERIFY2(held.held(), qPrintable(held.error()));
+            QElapsedTimer took;
+            took.start();
+            give();
+            // One wait for the lock, not one per article (20 of 2 s).
+            QVERIFY2(took.elapsed() < 8000, qPrintable(QString::number(took.elapsed())));
+            QCOMPARE(stored(), before);
+        }
+        QTRY_COMPARE(answers.shownTexts().size(), 1);
+        QVERIFY2(answers.shownTexts().first().contains("gerade"),
+                 qPrintable(answers.shownTexts().first()));
+        QCOMPARE(m_w->count(m_userFolder), 0);
+
+        // Given again: every article once (the clipboard kept what it held).
+        if (command.startsWith("Einfügen")) {
+            m_w->trigger("actionEinf_gen");
+        } else {
+            QVERIFY(m_w->select(from, sources));
+            m_w->trigger("actionDuplizieren");
+        }
+        const QList<int> copies = newArticles(last);
+        QCOMPARE(copies.size(), kArticles);
+        for (int copy : copies)
+            QCOMPARE(children(copy), QStringLiteral("3/1"));
+        const int target = command.startsWith("Einfügen") ? m_userFolder : -10;
+        QCOMPARE(m_w->db()
+                     ->selectCount(QStringLiteral("SELECT id FROM articles WHERE Folder=%1 AND "
+                                                  "id>%2 AND LastError='' AND ItemID=''")
+                                       .arg(target)
+                                       .arg(last))
+                     .value(),
+                 kArticles);
+        QCOMPARE(m_w->db()->selectCount("SELECT id FROM articles").value(),
+                 kArticles * (command.endsWith("Ausschneiden") ? 1 : 2));
+        QCOMPARE(answers.shownTexts().size(), 1);
     }
 };
 

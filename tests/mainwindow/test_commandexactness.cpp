@@ -689,7 +689,8 @@ void TestCommandExactness::run_data()
         << "Gebühren berechnen" << QByteArray("SELECT id, DoCheck") << false << false << false;
     // The command's own read refused: nothing is written, and that is told with the reason.
     QTest::newRow("Ausschneiden und Einfügen: read refused")
-        << "Ausschneiden und Einfügen" << QByteArray("SELECT Folder FROM articles WHERE id=")
+        << "Ausschneiden und Einfügen"
+        << QByteArray("SELECT id, Folder FROM articles WHERE Trash=0 AND id IN")
         << false << false << true;
     QTest::newRow("Löschen: read refused")
         << "Löschen" << QByteArray("SELECT id, FolderOld") << false << false << true;

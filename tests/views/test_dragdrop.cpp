@@ -1,6 +1,8 @@
 #include "core/database.h"
+#include "mainwindow/mainwindow.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/mainwindowfixture.h"
+#include "tests/support/pausewatch.h"
 #include "tests/support/tablesnapshot.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
@@ -16,6 +18,7 @@
 #include <QSignalSpy>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <cstdio>
 #include <memory>
 
 using TestSupport::MainWindowFixture;
@@ -282,6 +285,25 @@ private slots:
             QVERIFY2(answers.lastMessageText().contains(QStringLiteral("gelöscht")),
                      qPrintable(answers.lastMessageText()));
         }
+        // On a shared database the other workstations are told of every moved article, with
+        // the move: entries written by groups, each queued for them once.
+        const bool shared = data.backend() == TestSupport::Backend::MySQL;
+        const QString entries = QStringLiteral(
+            "SELECT h.id FROM itemshistory h WHERE h.infotype='removeitem' AND h.textinfo LIKE "
+            "'%(-10,%'");
+        QCOMPARE(data.db()->selectCount(entries).value(), shared && moved ? articles : 0);
+        QCOMPARE(data.db()->selectCount(QStringLiteral("SELECT c.id FROM clienttoserver c JOIN "
+                                                       "itemshistory h ON h.id=c.newsid"))
+                     .value(),
+                 shared && moved ? articles : 0);
+        if (shared && moved) {
+            QCOMPARE(data.db()->selectCount(entries + QStringLiteral(" AND h.textinfo = CONCAT("
+                                                                     "'Anzeige wurde zur "
+                                                                     "Neueinlesung gelöscht (-10,',")
+                                            + QString::number(ids.last()) + QStringLiteral(", ')')"))
+                         .value(),
+                     1);
+        }
         // Told a change of another workstation, the window shows what is stored.
         QTRY_COMPARE(window.itemList()->topLevelItemCount(), moved ? 2 : articles + 1);
         QTRY_COMPARE(countOf(model, -10), draftCount - (moved ? articles : 1));
@@ -509,6 +531,78 @@ private slots:
             QCOMPARE(QModelIndex(draggedIndex), at(model, s[dragged]));
             QCOMPARE(draggedIndex.parent(), at(model, s[target]));
         }
+    }
+    // Thousands of running listings dropped onto a folder: copied whole, each with its own
+    // picture and variation rows (the variation pictures tied to the copy's variations), the
+    // listings untouched, and the window answering all along, not once at the end.
+    void copiesManyListingsAnswering()
+    {
+        constexpr int kListings = 3000;
+        APP_TEST_DATABASE(data);
+        const Seed s = seed(data.db());
+        Database *db = data.db();
+        QVERIFY(db->executeSQL(QStringLiteral("DELETE FROM articles WHERE Folder=-9")));
+        {
+            QVERIFY(db->executeSQL(QStringLiteral("BEGIN")));
+            for (int i = 0; i < kListings; ++i) {
+                QVERIFY(TestSupport::insertArticle(
+                            db, { { QStringLiteral("Folder"), -9 },
+                                  { QStringLiteral("ItemID"), QString::number(120000 + i) },
+                                  { QStringLiteral("Title"), QStringLiteral("Angebot %1").arg(i) },
+                                  { QStringLiteral("Description"), QString(2000, QLatin1Char('x')) } })
+                        > 0);
+            }
+            QVERIFY(db->executeSQL(QStringLiteral("INSERT INTO articles_images (article_id, image, "
+                                                  "sort) SELECT id, 'a.jpg', 0 FROM articles "
+                                                  "WHERE Folder=-9")));
+            QVERIFY(db->executeSQL(QStringLiteral("INSERT INTO articles_variations (article_id, "
+                                                  "SKU) SELECT id, ItemID FROM articles WHERE "
+                                                  "Folder=-9 AND id % 10 = 0")));
+            QVERIFY(db->executeSQL(QStringLiteral("INSERT INTO articles_images (article_id, image, "
+                                                  "sort, variant_id) SELECT article_id, SKU, 1, id "
+                                                  "FROM articles_variations")));
+            QVERIFY(db->executeSQL(QStringLiteral("COMMIT")));
+        }
+        const TableSnapshot before = TableSnapshot::take(*db, QStringLiteral("articles"));
+        MainWindowFixture window(data);
+        FolderModel *model = folderModel(window);
+        QVERIFY(window.showFolder(-9));
+        QTRY_COMPARE(window.itemList()->topLevelItemCount(), kListings);
+        const int werkzeug = s[QStringLiteral("Werkzeug")];
+        const std::unique_ptr<QMimeData> mime = dragAll(window.itemList());
+
+        TestSupport::PauseWatch pauses;
+        pauses.start();
+        QVERIFY(drop(model, mime.get(), werkzeug));
+        const qint64 longest = pauses.stop();
+
+        const auto count = [db](const QString &sql) { return db->selectCount(sql).value(); };
+        const QString copies = QStringLiteral("SELECT id FROM articles WHERE Folder=%1 AND "
+                                              "Title LIKE 'Angebot %' AND ItemID='' AND "
+                                              "LastError=''")
+                                   .arg(werkzeug);
+        QCOMPARE(count(copies), kListings);
+        QCOMPARE(count(QStringLiteral("SELECT i.id FROM articles_images i JOIN articles a ON "
+                                      "a.id=i.article_id WHERE a.Folder=%1")
+                           .arg(werkzeug)),
+                 kListings + kListings / 10);
+        // Each copied variation picture names a variation of its own article's copy.
+        QCOMPARE(count(QStringLiteral("SELECT i.id FROM articles_images i JOIN articles a ON "
+                                      "a.id=i.article_id JOIN articles_variations v ON "
+                                      "v.id=i.variant_id AND v.article_id=a.id AND v.SKU=i.image "
+                                      "WHERE a.Folder=%1")
+                           .arg(werkzeug)),
+                 kListings / 10);
+        const auto changes
+            = TableSnapshot::diff(before, TableSnapshot::take(*db, QStringLiteral("articles")));
+        for (const auto &change : changes)
+            QVERIFY2(change.column == QLatin1String("<added>"),
+                     qPrintable(TableSnapshot::describe(changes)));
+        QCOMPARE(countOf(model, werkzeug), 1 + kListings);
+        QVERIFY(window.window()->isEnabled());
+        QVERIFY2(longest < 500, qPrintable(QStringLiteral("%1 ms").arg(longest)));
+        std::fprintf(stderr, "longest pause of the window while %d listings were copied: %lld ms\n",
+                     kListings, static_cast<long long>(longest));
     }
 };
 

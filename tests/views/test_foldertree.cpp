@@ -335,6 +335,59 @@ private slots:
         QCOMPARE(answers.messages().size(), 0);
     }
 
+    // A folder of thousands of articles (on a shared database more than one statement moves):
+    // deleted, every article is in "Artikelvorlagen" and the folder is gone; one article the
+    // database won't move, in the last group, keeps the folder and every article where they
+    // were, told once.
+    void deletesLargeFolderWhole_data()
+    {
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("stored") << false;
+        QTest::newRow("last article refused") << true;
+    }
+    void deletesLargeFolderWhole()
+    {
+        QFETCH(bool, refused);
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        const int folder = addFolder(db, QStringLiteral("Lager"), -10, 0);
+        QVERIFY(TestSupport::insertArticle(db, { { QStringLiteral("Folder"), folder } }) > 0);
+        // 4,096 articles: two statements' worth and some.
+        for (int i = 0; i < 12; ++i)
+            QVERIFY(db->executeSQL(QStringLiteral("INSERT INTO articles (Folder, Title, Trash) "
+                                                  "SELECT Folder, Title, Trash FROM articles "
+                                                  "WHERE Folder=%1")
+                                       .arg(folder)));
+        const int articles = countIn(db, QStringLiteral("articles WHERE Folder=%1").arg(folder));
+        QCOMPARE(articles, 4096);
+        if (refused) {
+            QVERIFY(db->executeSQL(QStringLiteral("UPDATE articles SET Title='letzter' WHERE id=%1")
+                                       .arg(db->selectOne("SELECT MAX(id) FROM articles").value())));
+            QVERIFY(TestSupport::refuseRows(db, QStringLiteral("articles"),
+                                            QStringLiteral("UPDATE"), QStringLiteral("nein"),
+                                            QStringLiteral("NEW.Title = 'letzter'")));
+        }
+        MainWindowFixture window(data);
+        QAbstractItemModel *model = window.treeView()->model();
+        const int drafts = findFolder(model, -10).data(FolderModel::CountRole).toInt();
+        DialogAnswers answers;
+
+        answers.pushQuestion(true);
+        choose(window, folder, "actionL_schen_2");
+
+        QCOMPARE(countIn(db, QStringLiteral("folders WHERE id=%1").arg(folder)), refused ? 1 : 0);
+        QCOMPARE(countIn(db, QStringLiteral("articles WHERE Folder=%1").arg(folder)),
+                 refused ? articles : 0);
+        QCOMPARE(findFolder(model, folder).isValid(), refused);
+        QTRY_COMPARE(findFolder(model, -10).data(FolderModel::CountRole).toInt(),
+                     drafts + (refused ? 0 : articles));
+        QVERIFY(window.window()->isEnabled());
+        QTRY_COMPARE(answers.messages().size(), refused ? 1 : 0);
+        if (refused)
+            QVERIFY2(answers.lastMessageText().contains(QStringLiteral("nein")),
+                     qPrintable(answers.lastMessageText()));
+    }
+
     // Two workstations on one shared database, B synchronising and listing: A's folder counts
     // follow what B wrote when A opens a folder, and at A's regular refresh of the counts.
     void countsFollowAnotherWorkstation()
