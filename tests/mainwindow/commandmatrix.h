@@ -473,16 +473,6 @@ inline void addRows(const QList<Command> &commands)
 }
 
 // Skips the running row when it waits for a mend elsewhere in the program.
-#define MATRIX_SKIP_AWAITING(list)                                                                 \
-    do {                                                                                           \
-        const QString row = QString::fromUtf8(QTest::currentDataTag());                            \
-        for (const auto &awaiting : list) {                                                        \
-            if (row == QString::fromUtf8(awaiting.first))                                            \
-                QSKIP(qPrintable(QStringLiteral("awaiting mend: ")                                 \
-                                 + QString::fromUtf8(awaiting.second)));                               \
-        }                                                                                          \
-    } while (false)
-
 // Runs the row's command under its fault and checks what is stored and what the seller read.
 inline void runRow(const QList<Command> &commands, const std::function<void(Store &)> &more = {})
 {

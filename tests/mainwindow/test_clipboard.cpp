@@ -2,7 +2,7 @@
 
 #include "tests/mainwindow/articlecommands.h"
 #include "tests/support/dialoganswers.h"
-#include "tests/support/heldrows.h"
+#include "tests/support/otherworkstation.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
@@ -295,8 +295,13 @@ private slots:
         DialogAnswers answers;
 
         {
-            TestSupport::HeldRows held(m_w->data(), "articles", sources);
-            QVERIFY2(held.held(), qPrintable(held.error()));
+            QStringList ids;
+            for (int source : sources)
+                ids << QString::number(source);
+            TestSupport::OtherWorkstation held(
+                m_w->data(),
+                QStringLiteral("SELECT id FROM articles WHERE id IN (%1)").arg(ids.join(',')));
+            QVERIFY2(held.error().isEmpty(), qPrintable(held.error()));
             QElapsedTimer took;
             took.start();
             give();

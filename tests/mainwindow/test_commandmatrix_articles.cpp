@@ -18,20 +18,6 @@ using Matrix::Store;
 
 namespace {
 
-// Rows that fail until the mend of another part of the program is merged.
-const QList<QPair<const char *, const char *>> kAwaitingMend {
-    // A paste is all or none, a lock on any article is the command's conflict after one
-    // short wait (B).
-    { "Ausschneiden und Einfügen: refused half-way (sqlite)", "a paste is all or none (B)" },
-    { "Ausschneiden und Einfügen: refused half-way (mysql)", "a paste is all or none (B)" },
-    { "Ausschneiden und Einfügen: held by another workstation (mysql)",
-      "a paste waits once for a lock, not once per article (B)" },
-    { "Kopieren und Einfügen: refused half-way (sqlite)", "a paste is all or none (B)" },
-    { "Kopieren und Einfügen: refused half-way (mysql)", "a paste is all or none (B)" },
-    { "Kopieren und Einfügen: held by another workstation (mysql)",
-      "a paste waits once for a lock, not once per article (B)" },
-};
-
 const QString kKellerIds = QStringLiteral("SELECT id FROM articles WHERE Folder=1");
 
 const QList<Command> kCommands {
@@ -166,7 +152,6 @@ private slots:
     void run_data() { Matrix::addRows(kCommands); }
     void run()
     {
-        MATRIX_SKIP_AWAITING(kAwaitingMend);
         Matrix::runRow(kCommands);
     }
 };

@@ -21,12 +21,6 @@ using Matrix::Store;
 
 namespace {
 
-// Rows that fail until the mend of another part of the program is merged.
-const QList<QPair<const char *, const char *>> kAwaitingMend {
-    { "Einstellungen: refused half-way (sqlite)", "setOption fails when its write fails (A)" },
-    { "Einstellungen: refused half-way (mysql)", "setOption fails when its write fails (A)" },
-};
-
 using Fill = std::function<void(QDialog *)>;
 
 // Selects the articles of "Keller", gives `action`, fills its dialog with `fill` and gives
@@ -231,7 +225,6 @@ private slots:
     void run_data() { Matrix::addRows(kCommands); }
     void run()
     {
-        MATRIX_SKIP_AWAITING(kAwaitingMend);
         // The dialogs read the sites' details through an active account.
         Matrix::runRow(kCommands, [](Store &s) {
             EditorFixture::serveReferenceData(s.marketplace);
