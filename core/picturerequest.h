@@ -39,6 +39,8 @@ struct Request
 struct Reply
 {
     bool decoded = false;
+    // The picture needs more memory than the decoder had: one with more may take it.
+    bool memory = false;
     QString refusal; // German: why the picture is not taken
     QString error; // the reader's own error, when the picture could not be read
     QByteArray format; // as told by the content
@@ -67,7 +69,8 @@ bool takeFrame(QByteArray &buffer, qint64 maxBytes, QByteArray *payload, bool *b
 constexpr qint64 kMaxRequestBytes = 300 * 1024 * 1024;
 constexpr qint64 kMaxReplyBytes = 64 * 1024 * 1024;
 
-// The picture's pixels only: no text, no resolution, no colour profile of the original.
+// The picture's pixels only: no text, no resolution, no colour profile of the original. Null
+// when the copy could not be allocated.
 QImage pixelsOnly(const QImage &image);
 
 } // namespace PictureRequest

@@ -1,3 +1,4 @@
+#include "core/clock.h"
 #include "core/imagelimits.h"
 #include "marketplace/tradingtransport.h"
 #include "tests/support/blackpng.h"
@@ -450,6 +451,17 @@ private slots:
         const QRect shown = matching(image, thumbBox, notWhite);
         QVERIFY(!shown.isEmpty() && shown.width() <= 32 && shown.height() <= 32);
         QVERIFY(!held.entered(1, 0));
+        // Given up is not refused: a minute later the row asks for it again and shows it.
+        Clock::setCurrentDateTimeForTesting(QDateTime::currentDateTime().addSecs(30));
+        QVERIFY(!pictureShown(paint()));
+        QVERIFY(!held.entered(1, 0));
+        QCOMPARE(ImageLimits::pendingDecodes(), 0);
+        Clock::setCurrentDateTimeForTesting(QDateTime::currentDateTime().addSecs(61));
+        QVERIFY(!pictureShown(paint()));
+        QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+        QCoreApplication::processEvents();
+        QVERIFY(pictureShown(paint()));
+        Clock::setCurrentDateTimeForTesting(QDateTime());
         // Written anew, it is read anew.
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadWrite)
