@@ -5,6 +5,7 @@
 #include "core/imagelimits.h"
 #include "tests/support/blackpng.h"
 #include "tests/support/helddecodes.h"
+#include "tests/support/memorylimit.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
@@ -210,7 +211,9 @@ private slots:
     void everyShape_data();
     void everyShape();
     void longNameRefused();
+    void sharedMemoryCeiling_data();
     void sharedMemoryCeiling();
+    void copiesChecked();
 
 private:
     QString write(const QString &name, const QByteArray &bytes);
@@ -651,6 +654,8 @@ void TestPictureDecoder::notThePicturesFault_data()
         << "Der Bilddecoder wurde von außen beendet; das Bild wird später erneut gelesen.";
     QTest::newRow("ends without reading")
         << "quits" << false << "Der Bilddecoder endete beim Lesen des Bildes; es wird nicht genommen.";
+    QTest::newRow("ends as soon as it starts")
+        << "ends" << false << "Der Bilddecoder endete beim Lesen des Bildes; es wird nicht genommen.";
 }
 
 void TestPictureDecoder::notThePicturesFault()
@@ -663,6 +668,8 @@ void TestPictureDecoder::notThePicturesFault()
     QFile::remove(pids);
     if (decoder == "killed")
         ImageLimits::setDecoderProgram("/bin/sh", { "-c", "head -c 8 >/dev/null; kill -KILL $$" });
+    else if (decoder == "ends")
+        ImageLimits::setDecoderProgram("/bin/sh", { "-c", "echo $$ >>\"$0\"", pids });
     else
         ImageLimits::setDecoderProgram(FAKE_PICTURE_DECODER, { "quits", pids });
     QElapsedTimer timer;
@@ -673,10 +680,19 @@ void TestPictureDecoder::notThePicturesFault()
     QCOMPARE(decoded.refusal, said);
     QCOMPARE(decoded.retry, retry);
     QCOMPARE(decoded.timedOut, false);
-    if (decoder == "quits") {
+    const auto started = [&pids] {
         QFile file(pids);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll().count('\n'), 2);
+        return file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : 0;
+    };
+    // The picture went to a fresh process once.
+    if (decoder == "quits")
+        QCOMPARE(started(), 2);
+    if (decoder == "ends") {
+        // The two for the picture and the one started for the next picture, which ended
+        // as well: nothing more is started until a picture comes.
+        QTRY_COMPARE(started(), 3);
+        QTest::qWait(300);
+        QCOMPARE(started(), 3);
     }
     ImageLimits::setDecoderProgram(QString());
     QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
@@ -737,14 +753,30 @@ void TestPictureDecoder::longNameRefused()
     QVERIFY(decoded.refusal.contains(QChar(0x2026)));
 }
 
-// Four pictures that each take more memory than any picture needs, decoded at once: the
-// decoders together never hold, nor may hold, more than 1 GB.
+// Pictures that each take more memory than any picture needs: the decoders together never
+// hold, nor may hold, more than 1 GB, whether they decode such pictures side by side or one of
+// them is given the whole budget while the others stood idle.
+void TestPictureDecoder::sharedMemoryCeiling_data()
+{
+    QTest::addColumn<int>("bombs");
+    QTest::newRow("four at once") << 4;
+    QTest::newRow("one while the other decoders stand idle") << 1;
+}
+
 void TestPictureDecoder::sharedMemoryCeiling()
 {
+    QFETCH(int, bombs);
     QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+    if (bombs == 1) {
+        QList<ImageLimits::Picture> pictures;
+        for (int i = 0; i < ImageLimits::decoderCount(); ++i)
+            pictures << ImageLimits::pictureFile(m_small, QSize(16, 16));
+        ImageLimits::decodeAllWithin(pictures);
+        QTRY_COMPARE(decoderProcesses().size(), ImageLimits::decoderCount());
+    }
     QObject context;
     QList<ImageLimits::Decoded> given;
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < bombs; ++i)
         ImageLimits::decodeLater(
             &context,
             ImageLimits::pictureFile(write(QString("bombe%1.png").arg(i), TestSupport::textBombPng(150, 7900 * 1000)),
@@ -756,7 +788,7 @@ void TestPictureDecoder::sharedMemoryCeiling()
     int samples = 0;
     QElapsedTimer timer;
     timer.start();
-    while (given.size() < 4 && timer.elapsed() < 60000) {
+    while (given.size() < bombs && timer.elapsed() < 60000) {
         const DecoderMemory memory = decoderMemory();
         if (memory.limits < 0)
             QSKIP("The decoders run without a limit of their address space (sanitizer build).");
@@ -765,7 +797,7 @@ void TestPictureDecoder::sharedMemoryCeiling()
         ++samples;
         QTest::qWait(5);
     }
-    QCOMPARE(given.size(), 4);
+    QCOMPARE(given.size(), bombs);
     for (const ImageLimits::Decoded &decoded : qAsConst(given)) {
         QVERIFY(decoded.image.isNull());
         QVERIFY2(decoded.refusal == kMemory || decoded.refusal == kCrashed, qPrintable(decoded.refusal));
@@ -775,6 +807,26 @@ void TestPictureDecoder::sharedMemoryCeiling()
     QVERIFY2(limits <= (qint64(1) << 30), qPrintable(QString::number(limits >> 20) + " MB"));
     QVERIFY2(held <= (qint64(1) << 30), qPrintable(QString::number(held >> 20) + " MB"));
     QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+}
+
+// The decoder's copy of a picture's pixels that can't be allocated leaves no picture (the
+// picture is refused as too large for memory), not pixels written into nothing.
+void TestPictureDecoder::copiesChecked()
+{
+    QImage large(4000, 4000, QImage::Format_ARGB32);
+    QVERIFY(!large.isNull());
+    large.fill(Qt::darkRed);
+    QImage copied;
+    {
+        TestSupport::AddressSpaceLimit cap(16 * 1024 * 1024);
+        if (!cap.active())
+            QSKIP("No limit of the address space here.");
+        copied = PictureRequest::pixelsOnly(large);
+    }
+    QVERIFY(copied.isNull());
+    const QImage small = PictureRequest::pixelsOnly(large.copy(0, 0, 40, 30));
+    QCOMPARE(small.size(), QSize(40, 30));
+    QCOMPARE(small.pixel(5, 5), QColor(Qt::darkRed).rgb());
 }
 
 APP_TEST_GUILESS_MAIN(TestPictureDecoder)
