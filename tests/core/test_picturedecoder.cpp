@@ -89,6 +89,7 @@ struct DecoderMemory
 {
     qint64 limits = 0;
     qint64 held = 0;
+    qint64 largest = 0; // the largest limit of one of them
 };
 DecoderMemory decoderMemory()
 {
@@ -101,6 +102,7 @@ DecoderMemory decoderMemory()
                     bool number = false;
                     const qint64 limit = row.mid(26).simplified().split(' ').value(0).toLongLong(&number);
                     memory.limits = number && memory.limits >= 0 ? memory.limits + limit : -1;
+                    memory.largest = qMax(memory.largest, limit);
                 }
         QFile status("/proc/" + pid + "/status");
         if (status.open(QIODevice::ReadOnly))
@@ -759,13 +761,17 @@ void TestPictureDecoder::longNameRefused()
 void TestPictureDecoder::sharedMemoryCeiling_data()
 {
     QTest::addColumn<int>("bombs");
-    QTest::newRow("four at once") << 4;
-    QTest::newRow("one while the other decoders stand idle") << 1;
+    QTest::addColumn<bool>("own"); // the seller's own, else a list's thumbnail
+    QTest::newRow("four at once") << 4 << true;
+    QTest::newRow("one while the other decoders stand idle") << 1 << true;
+    // A thumbnail is refused within its decoder's share, never given the whole budget.
+    QTest::newRow("a list's thumbnail") << 1 << false;
 }
 
 void TestPictureDecoder::sharedMemoryCeiling()
 {
     QFETCH(int, bombs);
+    QFETCH(bool, own);
     QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
     if (bombs == 1) {
         QList<ImageLimits::Picture> pictures;
@@ -782,9 +788,10 @@ void TestPictureDecoder::sharedMemoryCeiling()
             ImageLimits::pictureFile(write(QString("bombe%1.png").arg(i), TestSupport::textBombPng(150, 7900 * 1000)),
                                      QSize(160, 160)),
             [&given](const ImageLimits::Decoded &decoded) { given << decoded; },
-            ImageLimits::Order::First);
+            own ? ImageLimits::Order::First : ImageLimits::Order::Queued);
     qint64 limits = 0;
     qint64 held = 0;
+    qint64 largest = 0;
     int samples = 0;
     QElapsedTimer timer;
     timer.start();
@@ -794,6 +801,7 @@ void TestPictureDecoder::sharedMemoryCeiling()
             QSKIP("The decoders run without a limit of their address space (sanitizer build).");
         limits = qMax(limits, memory.limits);
         held = qMax(held, memory.held);
+        largest = qMax(largest, memory.largest);
         ++samples;
         QTest::qWait(5);
     }
@@ -806,6 +814,9 @@ void TestPictureDecoder::sharedMemoryCeiling()
     QVERIFY(samples > 1);
     QVERIFY2(limits <= (qint64(1) << 30), qPrintable(QString::number(limits >> 20) + " MB"));
     QVERIFY2(held <= (qint64(1) << 30), qPrintable(QString::number(held >> 20) + " MB"));
+    if (!own)
+        QVERIFY2(largest <= (qint64(1) << 30) / ImageLimits::decoderCount(),
+                 qPrintable(QString::number(largest >> 20) + " MB"));
     QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
 }
 
