@@ -9,7 +9,8 @@
 //  - the decoders ("decoders"): an import's check of one photo asked while 1,000 slow list
 //    thumbnails (4000 x 4000 PNG) wait (given up after 60 s); a PNG of 100 x 100 whose zlib
 //    stream goes on with 8 GB of zeros (8.3 MB); four text-chunk bombs decoded at once, with
-//    the most address space and resident memory the decoders held together.
+//    the most address space and resident memory the decoders held together; the upload check
+//    of a 238 MB file (a photo and what follows it), with the program's peak memory.
 // Usage: bench_pictures [list|editor|import|decoders]...
 #include "core/database.h"
 #include "core/imagelimits.h"
@@ -20,6 +21,7 @@
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/peakmemory.h"
+#include "core/statics.h"
 #include "tests/support/temphome.h"
 #include "views/itemlistdelegate.h"
 #include "views/itemlistroles.h"
@@ -299,6 +301,26 @@ void decoders(const QString &home)
         std::printf("four text-chunk bombs at once: %lld ms (%d given up at the time-out), the "
                     "decoders held at most %lld MB of address space, %lld MB resident\n",
                     timer.elapsed(), givenUp, size, resident);
+    }
+
+    {
+        QByteArray upload;
+        {
+            QFile file(photoFile);
+            if (file.open(QIODevice::ReadOnly))
+                upload = file.readAll();
+        }
+        upload.append(QByteArray(238 * 1024 * 1024 - upload.size(), '\x01'));
+        TestSupport::PeakMemory memory;
+        const bool measured = memory.start();
+        QElapsedTimer timer;
+        timer.start();
+        const ImageLimits::Decoded checked
+            = ImageLimits::decodeWithin(ImageLimits::pictureBytes(upload, Statics::thumbBox()));
+        std::printf("upload check of a 238 MB file: %lld ms, %s, the program's peak memory +%lld "
+                    "MB\n",
+                    timer.elapsed(), checked.image.isNull() ? "not taken" : "taken",
+                    measured ? memory.growth() >> 20 : -1);
     }
 }
 

@@ -69,6 +69,8 @@ std::function<void()> currentHook()
 
 // The address space all decoder processes hold together.
 constexpr rlim_t kMemoryBudget = rlim_t(1024) * 1024 * 1024;
+// What of a request is handed to a decoder's pipe at a time.
+constexpr qint64 kWriteSlice = 1024 * 1024;
 
 bool sanitized()
 {
@@ -279,6 +281,8 @@ struct Worker
     quint64 generation = 0;
     int epoch = 0;
     bool whole = false; // its process holds the whole memory budget
+    QList<QByteArray> outgoing; // what of the request is still to be written
+    qint64 written = 0; // of the first of them
 };
 
 class Service : public QObject
@@ -301,6 +305,15 @@ public:
     {
         if (order == Order::First)
             job.own = true;
+        // Bytes that alone take half a decoder's share (a large upload) are not sent to a
+        // share they can't be decoded in.
+        if (job.own && !sanitized()
+            && rlim_t(job.picture.bytes.size()) > kMemoryBudget / m_workers.size() / 2) {
+            job.whole = true;
+            m_whole.push_back(std::move(job));
+            dispatch();
+            return;
+        }
         if (job.own) {
             m_own.push_back(std::move(job));
         } else {
@@ -407,18 +420,8 @@ private:
             }
             // Their memory is given back before the one with the whole budget starts: idle
             // processes end at once.
-            for (Worker &idle : m_workers) {
-                if (!idle.process)
-                    continue;
-                QProcess *process = idle.process;
-                idle.process = nullptr;
-                idle.whole = false;
-                idle.buffer.clear();
-                process->disconnect(this);
-                process->kill();
-                process->waitForFinished(1000);
-                delete process;
-            }
+            for (size_t i = 0; i < m_workers.size(); ++i)
+                endNow(int(i));
             Worker &worker = m_workers.front();
             worker.job = std::make_unique<Job>(std::move(m_whole.front()));
             m_whole.pop_front();
@@ -514,8 +517,32 @@ private:
         Worker &worker = m_workers[size_t(index)];
         if (worker.generation != generation || !worker.job || !worker.process)
             return;
-        if (!PictureRequest::writeRequest(worker.process, worker.job->picture))
-            failed(index, tr("Der Bilddecoder nahm das Bild nicht an."), true);
+        worker.outgoing = PictureRequest::requestFrame(worker.job->picture);
+        worker.written = 0;
+        pump(index);
+    }
+
+    // Hands the decoder the next part of its request once the pipe has taken the last: the
+    // process's buffer holds a slice of a picture's bytes, never a copy of them all.
+    void pump(int index)
+    {
+        Worker &worker = m_workers[size_t(index)];
+        while (worker.process && !worker.outgoing.isEmpty()
+               && worker.process->bytesToWrite() < kWriteSlice) {
+            const QByteArray &part = worker.outgoing.first();
+            const qint64 slice = qMin<qint64>(kWriteSlice, part.size() - worker.written);
+            if (slice > 0
+                && worker.process->write(part.constData() + worker.written, slice) != slice) {
+                worker.outgoing.clear();
+                failed(index, tr("Der Bilddecoder nahm das Bild nicht an."), true);
+                return;
+            }
+            worker.written += slice;
+            if (worker.written >= part.size()) {
+                worker.outgoing.removeFirst();
+                worker.written = 0;
+            }
+        }
     }
 
     bool launch(int index, bool whole)
@@ -533,6 +560,10 @@ private:
         process->setStandardErrorFile(QProcess::nullDevice());
         connect(process, &QProcess::readyReadStandardOutput, this,
                 [this, index, process] { readable(index, process); });
+        connect(process, &QProcess::bytesWritten, this, [this, index, process] {
+            if (m_workers[size_t(index)].process == process)
+                pump(index);
+        });
         connect(process, &QProcess::errorOccurred, this, [this, index, process](QProcess::ProcessError error) {
             if (error == QProcess::FailedToStart || error == QProcess::Crashed)
                 ended(index, process);
@@ -661,6 +692,7 @@ private:
         worker.process = nullptr;
         worker.whole = false;
         worker.buffer.clear();
+        worker.outgoing.clear();
         process->disconnect(this);
         if (process->state() != QProcess::NotRunning) {
             // Reaped once it is gone, without waiting for it here.
@@ -673,18 +705,36 @@ private:
         }
     }
 
+    // Ends the process of `index` and waits for it: what it holds is given back now.
+    void endNow(int index)
+    {
+        Worker &worker = m_workers[size_t(index)];
+        if (!worker.process)
+            return;
+        QProcess *process = worker.process;
+        worker.process = nullptr;
+        worker.whole = false;
+        worker.buffer.clear();
+        worker.outgoing.clear();
+        process->disconnect(this);
+        process->kill();
+        process->waitForFinished(1000);
+        delete process;
+    }
+
     void finish(int index, const Decoded &result)
     {
         Worker &worker = m_workers[size_t(index)];
         ++worker.generation;
+        worker.outgoing.clear();
         if (worker.timer)
             worker.timer->stop();
+        // The whole budget is given back before anything else starts.
+        if (worker.whole)
+            endNow(index);
         std::unique_ptr<Job> job = std::move(worker.job);
         if (job)
             deliver(job->delivery, result);
-        // The whole budget is given back at once.
-        if (worker.whole)
-            retire(index);
         // The next decode does not wait for a process to start.
         if (!worker.process && m_whole.empty())
             launch(index, false);

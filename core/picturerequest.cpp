@@ -65,11 +65,9 @@ bool readImage(QDataStream &in, const QSize &box, QImage *image)
 
 } // namespace
 
-bool writeRequest(QIODevice *device, const Request &request)
+QList<QByteArray> requestFrame(const Request &request)
 {
-    // The picture's bytes (a file of up to hundreds of megabytes) are handed to the device as
-    // they are, not copied into the frame: the frame is written in three parts, laid out as
-    // QDataStream lays out a byte array (its length, then its bytes).
+    // Laid out as QDataStream lays out a byte array: its length, then its bytes.
     QByteArray head;
     QDataStream out(&head, QIODevice::WriteOnly);
     out.setVersion(QDataStream::Qt_5_15);
@@ -85,13 +83,20 @@ bool writeRequest(QIODevice *device, const Request &request)
     for (const Request::Box &box : request.boxes)
         rest << box.size << box.fill;
     rest << request.whole << request.followLink;
-    const quint64 length = quint64(head.size()) + quint64(request.bytes.size()) + quint64(tail.size());
-    char size[8];
+    const quint64 length
+        = quint64(head.size()) + quint64(request.bytes.size()) + quint64(tail.size());
+    QByteArray size(8, '\0');
     for (int i = 0; i < 8; ++i)
         size[i] = char((length >> (8 * (7 - i))) & 0xFF);
-    return device->write(size, 8) == 8 && device->write(head) == head.size()
-        && (request.bytes.isEmpty() || device->write(request.bytes) == request.bytes.size())
-        && device->write(tail) == tail.size();
+    return { size + head, request.bytes, tail };
+}
+
+bool writeRequest(QIODevice *device, const Request &request)
+{
+    for (const QByteArray &part : requestFrame(request))
+        if (!part.isEmpty() && device->write(part) != part.size())
+            return false;
+    return true;
 }
 
 namespace {

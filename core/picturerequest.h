@@ -52,6 +52,9 @@ struct Reply
 // The frames on the pipe: a length and a QDataStream payload. False when the device ran dry
 // or the frame is broken.
 bool writeRequest(QIODevice *device, const Request &request);
+// A request's frame in its parts, written one after the other: the picture's bytes are one
+// of them as they are, not copied.
+QList<QByteArray> requestFrame(const Request &request);
 bool writeReply(QIODevice *device, const Reply &reply);
 // A request or reply from a complete frame's payload.
 bool readRequest(const QByteArray &payload, Request *request);
