@@ -12,9 +12,9 @@
 // (`Decoded::retry`): the picture is asked for again when it is wanted again.
 //
 // Memory: the decoders together hold at most kMemoryBudget. Each of them gets its share as
-// its address-space limit, set by this program before the decoder runs. A picture that needs
-// more than a share is given once to a decoder of its own with the whole budget, while the
-// others are ended and wait.
+// its address-space limit, set by this program before the decoder runs. A picture of the
+// seller's own that needs more than a share is given once to a decoder of its own with the
+// whole budget, while the others are ended and wait.
 #include "core/imagelimits.h"
 
 #include <QCoreApplication>
@@ -606,11 +606,13 @@ private:
         finish(index, fromReply(reply));
     }
 
-    // A decode that ran out of a decoder's share of memory is given once the whole budget.
+    // A decode of the seller's own that ran out of a decoder's share of memory is given once
+    // the whole budget. A list's thumbnail never is: the program's thumbnails are small, and
+    // one of a row from elsewhere that needs more does not hold up every other decode.
     bool takeWhole(int index)
     {
         Worker &worker = m_workers[size_t(index)];
-        if (!worker.job || worker.job->whole || worker.whole || sanitized())
+        if (!worker.job || !worker.job->own || worker.job->whole || worker.whole || sanitized())
             return false;
         retire(index);
         ++worker.generation;
