@@ -5,16 +5,23 @@
 //  - the article editor with 12 pictures of 24 megapixels (6000 x 4000 JPEG): open and show
 //    the pictures page until every slot shows its picture, then OK until it is saved; peak
 //    resident memory of the program (and of its decoder processes, where there are some);
-//  - the CSV import's picture step of one row naming 12 such photos (copy, check, thumbnail).
-// Usage: bench_pictures [list|editor|import]...
+//  - the CSV import's picture step of one row naming 12 such photos (copy, check, thumbnail);
+//  - the decoders ("decoders"): an import's check of one photo asked while 1,000 slow list
+//    thumbnails (4000 x 4000 PNG) wait (given up after 60 s); a PNG of 100 x 100 whose zlib
+//    stream goes on with 8 GB of zeros (8.3 MB); four text-chunk bombs decoded at once, with
+//    the most address space and resident memory the decoders held together; the upload check
+//    of a 238 MB file (a photo and what follows it), with the program's peak memory.
+// Usage: bench_pictures [list|editor|import|decoders]...
 #include "core/database.h"
 #include "core/imagelimits.h"
 #include "editor/addarticle.h"
 #include "import/pictureimport.h"
 #include "tests/editor/editorfixture.h"
+#include "tests/support/blackpng.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/peakmemory.h"
+#include "core/statics.h"
 #include "tests/support/temphome.h"
 #include "views/itemlistdelegate.h"
 #include "views/itemlistroles.h"
@@ -29,8 +36,10 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <atomic>
 #include <cstdio>
 #include <functional>
+#include <thread>
 
 namespace {
 
@@ -184,6 +193,137 @@ void import(Database &db, const QString &home)
                 pauses.total, pauses.longest, failed);
 }
 
+// The address space (VmSize) and resident memory (VmRSS) the running decoder processes of
+// this one hold together, in MB.
+QPair<qint64, qint64> decodersHold()
+{
+    qint64 size = 0;
+    qint64 resident = 0;
+    const QString self = QString::number(QCoreApplication::applicationPid());
+    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> fields = stat.readAll().split(' ');
+        if (fields.size() < 4 || QString::fromLatin1(fields.at(3)) != self)
+            continue;
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("VmSize:"))
+                size += line.mid(7).trimmed().split(' ').first().toLongLong();
+            else if (line.startsWith("VmRSS:"))
+                resident += line.mid(6).trimmed().split(' ').first().toLongLong();
+        }
+    }
+    return { size >> 10, resident >> 10 };
+}
+
+void decoders(const QString &home)
+{
+    const auto save = [&home](const QString &name, const QByteArray &bytes) {
+        QFile file(home + QLatin1Char('/') + name);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(bytes);
+        return file.fileName();
+    };
+    const QString photoFile = home + QStringLiteral("/pruefen.jpg");
+    photo(4000, 3000).save(photoFile, "JPEG", 90);
+    const QString slow = save(QStringLiteral("langsam.png"), TestSupport::blackPng(4000, 4000));
+    // Warm: the decoders are running.
+    ImageLimits::decodeWithin(ImageLimits::pictureFile(photoFile, QSize(160, 160)));
+
+    {
+        auto list = std::make_unique<QObject>();
+        for (int i = 0; i < 1000; ++i)
+            ImageLimits::decodeLater(list.get(), ImageLimits::pictureFile(slow, QSize(160, 160)),
+                                     [](const ImageLimits::Decoded &) {});
+        QCoreApplication::processEvents();
+        // Asked as the import asks, from a thread of its own; given up here after 60 s.
+        std::atomic<qint64> answered { -1 };
+        QElapsedTimer timer;
+        timer.start();
+        std::thread([&answered, photoFile, timer] {
+            ImageLimits::decodeWithin(ImageLimits::pictureFile(photoFile, QSize(160, 160)));
+            answered = timer.elapsed();
+        }).detach();
+        while (answered < 0 && timer.elapsed() < 60000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        if (answered >= 0)
+            std::printf("import's check behind 1,000 slow thumbnails: answered after %lld ms\n",
+                        qint64(answered));
+        else
+            std::printf("import's check behind 1,000 slow thumbnails: not answered within 60 s\n");
+        list.reset();
+        while (ImageLimits::pendingDecodes() > 0)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    }
+
+    {
+        const QString tail = save(QStringLiteral("schwanz.png"), TestSupport::tailPng(100, 100, 8192));
+        QElapsedTimer timer;
+        timer.start();
+        const ImageLimits::Decoded decoded
+            = ImageLimits::decodeWithin(ImageLimits::pictureFile(tail, QSize(160, 160)));
+        std::printf("PNG 100 x 100 with 8 GB of zeros after its rows (%.1f MB): %lld ms, %s\n",
+                    double(QFileInfo(tail).size()) / (1 << 20), timer.elapsed(),
+                    decoded.image.isNull()
+                        ? qPrintable(QStringLiteral("refused: ") + decoded.refusal + decoded.error)
+                        : "accepted");
+    }
+
+    {
+        const QByteArray bomb = TestSupport::textBombPng(150, 7900 * 1000);
+        QObject context;
+        int given = 0;
+        int givenUp = 0;
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < 4; ++i)
+            ImageLimits::decodeLater(
+                &context,
+                ImageLimits::pictureFile(save(QStringLiteral("bombe%1.png").arg(i), bomb),
+                                         QSize(160, 160)),
+                [&given, &givenUp](const ImageLimits::Decoded &decoded) {
+                    ++given;
+                    givenUp += decoded.timedOut ? 1 : 0;
+                },
+                ImageLimits::Order::First);
+        qint64 size = 0;
+        qint64 resident = 0;
+        while (given < 4) {
+            const QPair<qint64, qint64> held = decodersHold();
+            size = qMax(size, held.first);
+            resident = qMax(resident, held.second);
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+        }
+        std::printf("four text-chunk bombs at once: %lld ms (%d given up at the time-out), the "
+                    "decoders held at most %lld MB of address space, %lld MB resident\n",
+                    timer.elapsed(), givenUp, size, resident);
+    }
+
+    {
+        QByteArray upload;
+        {
+            QFile file(photoFile);
+            if (file.open(QIODevice::ReadOnly))
+                upload = file.readAll();
+        }
+        upload.append(QByteArray(238 * 1024 * 1024 - upload.size(), '\x01'));
+        TestSupport::PeakMemory memory;
+        const bool measured = memory.start();
+        QElapsedTimer timer;
+        timer.start();
+        const ImageLimits::Decoded checked
+            = ImageLimits::decodeWithin(ImageLimits::pictureBytes(upload, Statics::thumbBox()));
+        std::printf("upload check of a 238 MB file: %lld ms, %s, the program's peak memory +%lld "
+                    "MB\n",
+                    timer.elapsed(), checked.image.isNull() ? "not taken" : "taken",
+                    measured ? memory.growth() >> 20 : -1);
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -208,6 +348,8 @@ int main(int argc, char *argv[])
             editor(db, account, dir.path());
         else if (part == QLatin1String("import"))
             import(db, dir.path());
+        else if (part == QLatin1String("decoders"))
+            decoders(dir.path());
     }
     return 0;
 }

@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+#include <zlib.h>
+
 namespace ImageLimits {
 
 namespace {
@@ -247,6 +249,119 @@ Dimensions headerSize(Kind kind, PictureBytes &bytes)
     return {};
 }
 
+// The bytes of a PNG's rows once inflated: each row its filter byte and its pixels, for an
+// interlaced one the rows of each of its seven passes. -1 for a header that is not one.
+qint64 pngRowBytes(qint64 width, qint64 height, int depth, int colour, bool interlaced)
+{
+    int channels = 0;
+    switch (colour) {
+    case 0: channels = 1; break; // grey
+    case 2: channels = 3; break; // RGB
+    case 3: channels = 1; break; // palette
+    case 4: channels = 2; break; // grey and alpha
+    case 6: channels = 4; break; // RGBA
+    default: return -1;
+    }
+    if (depth != 1 && depth != 2 && depth != 4 && depth != 8 && depth != 16)
+        return -1;
+    const qint64 bits = qint64(channels) * depth;
+    const auto rows = [bits](qint64 w, qint64 h) {
+        return w > 0 && h > 0 ? h * (1 + (w * bits + 7) / 8) : 0;
+    };
+    if (!interlaced)
+        return rows(width, height);
+    // Adam7: each pass takes every n-th pixel of every m-th row, from an offset.
+    static const int pass[7][4] = { { 0, 0, 8, 8 }, { 4, 0, 8, 8 }, { 0, 4, 4, 8 }, { 2, 0, 4, 4 },
+                                    { 0, 2, 2, 4 }, { 1, 0, 2, 2 }, { 0, 1, 1, 2 } };
+    qint64 total = 0;
+    for (const auto &p : pass)
+        total += rows((width - p[0] + p[2] - 1) / p[2], (height - p[1] + p[3] - 1) / p[3]);
+    return total;
+}
+
+// Why a PNG's compressed rows are refused: their stream goes on past the rows the header
+// declares (a few kilobytes of it may inflate to gigabytes, which a reader inflates to its
+// end after the last row). The stream is inflated here only as far as the rows go, so the
+// check costs what the picture's pixels cost. Empty when the rows end where they should (or
+// earlier: a picture cut off is the reader's business).
+QString pngStreamRefusal(QIODevice *device)
+{
+    if (!device || device->isSequential())
+        return QString();
+    const qint64 start = device->pos();
+    struct Restore
+    {
+        QIODevice *device;
+        qint64 at;
+        ~Restore() { device->seek(at); }
+    } restore { device, start };
+    const auto number = [](const QByteArray &bytes, int at) {
+        quint32 value = 0;
+        for (int i = 0; i < 4; ++i)
+            value = (value << 8) | quint8(bytes.at(at + i));
+        return value;
+    };
+    if (!device->seek(start + 8))
+        return QString();
+    const QByteArray header = device->read(8 + 13);
+    if (header.size() < 21 || header.mid(4, 4) != "IHDR")
+        return QString();
+    const qint64 expected = pngRowBytes(number(header, 8), number(header, 12), uchar(header.at(16)),
+                                        uchar(header.at(17)), header.at(20) != 0);
+    if (expected < 0)
+        return QString();
+    z_stream stream = {};
+    if (inflateInit(&stream) != Z_OK)
+        return QString();
+    struct End
+    {
+        z_stream *stream;
+        ~End() { inflateEnd(stream); }
+    } end { &stream };
+    // Inflated into a scratch block and counted; one byte past the rows is enough to know.
+    QByteArray scratch(64 * 1024, Qt::Uninitialized);
+    qint64 inflated = 0;
+    qint64 at = start + 8 + 8 + 13 + 4;
+    for (;;) {
+        if (!device->seek(at))
+            return QString();
+        const QByteArray chunk = device->read(8);
+        if (chunk.size() < 8)
+            return QString();
+        const qint64 length = number(chunk, 0);
+        const QByteArray type = chunk.mid(4, 4);
+        if (type == "IEND")
+            return QString();
+        if (type != "IDAT") {
+            at += 12 + length;
+            continue;
+        }
+        qint64 left = length;
+        while (left > 0) {
+            QByteArray block = device->read(qMin<qint64>(left, 1024 * 1024));
+            if (block.isEmpty())
+                return QString();
+            left -= block.size();
+            stream.next_in = reinterpret_cast<Bytef *>(block.data());
+            stream.avail_in = uInt(block.size());
+            while (stream.avail_in > 0) {
+                stream.next_out = reinterpret_cast<Bytef *>(scratch.data());
+                stream.avail_out = uInt(scratch.size());
+                const int result = inflate(&stream, Z_NO_FLUSH);
+                inflated += scratch.size() - qint64(stream.avail_out);
+                if (inflated > expected)
+                    return tr("Die Bilddaten des PNG-Bildes gehen über seine Pixel hinaus; es "
+                              "wird nicht gelesen.");
+                if (result == Z_STREAM_END || (result != Z_OK && result != Z_BUF_ERROR))
+                    return QString();
+                if (result == Z_BUF_ERROR)
+                    break;
+            }
+        }
+        at += 12 + length;
+    }
+}
+
 QString formatName(const QByteArray &format)
 {
     return format.isEmpty() ? tr("unbekannt") : QString::fromLatin1(format).toUpper();
@@ -300,6 +415,8 @@ QString refusal(QImageReader &reader, qint64 maxPixels)
             .arg(size.width)
             .arg(size.height)
             .arg(maxPixels / 1000000);
+    if (kind == Kind::Png)
+        return pngStreamRefusal(reader.device());
     return QString();
 }
 

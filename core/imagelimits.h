@@ -63,6 +63,10 @@ struct Decoded
     QSize size; // the picture's own size
     int angle = 0; // the clockwise turn its orientation tag asks for
     bool timedOut = false;
+    // Not decoded this time through no fault of the picture: given up at its deadline,
+    // dropped from a full queue, withdrawn, or its decoder ended from outside. Nothing is said
+    // about the picture; it is asked for again when it is wanted again.
+    bool retry = false;
 };
 
 // What a decode is asked to do: the file or the bytes, and the sizes handed back.
@@ -74,29 +78,40 @@ Picture pictureFile(const QString &path, const QSize &box, bool fill = false);
 // The same for bytes already at hand (a download).
 Picture pictureBytes(const QByteArray &bytes, const QSize &box, bool fill = false);
 
-// How long one decode may take in the decoder before its process is ended and the picture
-// refused: 20 s. A picture within the limits above decodes in well under a second on any
-// machine the program runs on.
+// How long one decode may take from the moment it is asked, waiting for a decoder included,
+// before it is given up (its process ended when it runs): 20 s. A picture within the limits
+// above decodes in well under a second on any machine the program runs on.
 int decodeTimeout();
 void setDecodeTimeout(int milliseconds);
 
+// `Queued`: a list's thumbnail, behind the seller's own pictures; the oldest of many is
+// dropped. `First`: a picture of the seller's own action (an editor's slot, a save, a check),
+// ahead of every thumbnail, in the order asked; one decoder is always kept for these.
 enum class Order { Queued, First };
+
+// List thumbnails waiting for a decoder at most; the oldest is dropped (`Decoded::retry`)
+// when one more is asked for.
+constexpr int kMaxQueuedThumbnails = 200;
 
 // Decodes `picture` in a decoder process and hands the result to `done` on the thread of
 // `context`; the caller never waits. Decodes still queued when `context` goes are dropped,
-// and nothing is called once it is gone. `Order::First` puts it ahead of every queued decode.
+// and nothing is called once it is gone.
 void decodeLater(QObject *context, const Picture &picture,
                  std::function<void(const Decoded &)> done, Order order = Order::Queued);
 
-// Puts the queued decodes of `context` ahead of the others.
+// Puts the queued decodes of `context` ahead of the thumbnails, as the seller's own.
 void hurry(QObject *context);
 
-// Decodes `picture` and waits for it, at most the decode time-out. On a worker thread this
-// thread waits; on the window's thread its events go on meanwhile (an import's dialog keeps
-// answering), so use it there only where the caller is built for that.
-Decoded decodeWithin(const Picture &picture, Order order = Order::Queued);
+// Drops the queued thumbnails of `context` that no decoder has begun (a list's rows scrolled
+// away): each is handed back as not read (`Decoded::retry`).
+void withdraw(QObject *context);
+
+// Decodes `picture` and waits for it, at most the decode time-out from now. On a worker
+// thread this thread waits; on the window's thread its events go on meanwhile (an import's
+// dialog keeps answering), so use it there only where the caller is built for that.
+Decoded decodeWithin(const Picture &picture, Order order = Order::First);
 // Several at once, decoded side by side; the results in the order of `pictures`.
-QList<Decoded> decodeAllWithin(const QList<Picture> &pictures, Order order = Order::Queued);
+QList<Decoded> decodeAllWithin(const QList<Picture> &pictures, Order order = Order::First);
 
 // Decodes that were asked for and whose result has not yet been delivered or dropped.
 int pendingDecodes();
@@ -107,7 +122,8 @@ int decoderCount();
 // For tests: called on a thread of its own once a decode has its decoder process and its
 // time runs, before the picture goes to it (a test holds a decode there).
 void setDecodeHook(std::function<void()> hook);
-// For tests: the program started as decoder (empty: the program's own decoder).
+// For tests: the program started as decoder (empty: the decoder installed beside the
+// program).
 void setDecoderProgram(const QString &program, const QStringList &arguments = {});
 
 } // namespace ImageLimits

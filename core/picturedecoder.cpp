@@ -3,9 +3,22 @@
 // window's thread never waits on them: it posts a picture and hears the result by a queued
 // call. A process that crashes, runs out of its limits or passes the wall-clock limit (then
 // it is killed) refuses its picture, and a fresh one takes its place at once.
+//
+// Every decode has its deadline from the moment it is asked, whether it waits in the queue
+// or runs. The seller's own pictures (an editor's slots, a save, an import's check, an upload
+// check) go ahead of the list's thumbnails, and one decoder is always kept for them; the
+// thumbnails' queue has a ceiling, the oldest is dropped, and a list withdraws the ones of
+// rows it no longer shows. A decode given up, dropped or ended from outside says so
+// (`Decoded::retry`): the picture is asked for again when it is wanted again.
+//
+// Memory: the decoders together hold at most kMemoryBudget. Each of them gets its share as
+// its address-space limit, set by this program before the decoder runs. A picture of the
+// seller's own that needs more than a share is given once to a decoder of its own with the
+// whole budget, while the others are ended and wait.
 #include "core/imagelimits.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QMutex>
@@ -15,18 +28,19 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <deque>
+#include <limits>
 #include <memory>
 #include <thread>
 #include <vector>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include "core/logging.h"
 #include "core/untrustedfile.h"
-
-#ifndef APP_PICTURE_DECODER_PATH
-#define APP_PICTURE_DECODER_PATH ""
-#endif
 
 namespace ImageLimits {
 
@@ -54,7 +68,28 @@ std::function<void()> currentHook()
     return g_hook;
 }
 
-// The decoder beside the running program; the one the build made, for the test programs.
+// The address space all decoder processes hold together.
+constexpr rlim_t kMemoryBudget = rlim_t(1024) * 1024 * 1024;
+// What of a request is handed to a decoder's pipe at a time.
+constexpr qint64 kWriteSlice = 1024 * 1024;
+
+bool sanitized()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return true;
+#else
+    return false;
+#endif
+#else
+    return false;
+#endif
+}
+
+// The decoder installed beside the running program, and no other: what stands at a build's
+// folder or on a search path is not looked at.
 QString decoderProgram(QStringList *arguments)
 {
     {
@@ -68,15 +103,55 @@ QString decoderProgram(QStringList *arguments)
     const QString beside = QCoreApplication::applicationDirPath() + QLatin1Char('/') + kDecoderName;
     if (QFileInfo(beside).isExecutable())
         return beside;
-    return QString::fromUtf8(APP_PICTURE_DECODER_PATH);
+    return QString();
 }
+
+// A decoder process starts with nothing of the program's: no environment beyond a plain
+// search path (no database password, no token), the root folder as its working folder, and
+// its share of the decoders' memory as the limit of its address space.
+class DecoderProcess : public QProcess
+{
+public:
+    DecoderProcess(QObject *parent, rlim_t addressSpace)
+        : QProcess(parent)
+        , m_addressSpace(addressSpace)
+    {
+        QProcessEnvironment plain;
+        plain.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
+        setProcessEnvironment(plain);
+        setWorkingDirectory(QStringLiteral("/"));
+    }
+
+protected:
+    // In the child, between fork and exec: only a system call.
+    void setupChildProcess() override
+    {
+        if (m_addressSpace == 0)
+            return;
+        const rlimit space = { m_addressSpace, m_addressSpace };
+        ::setrlimit(RLIMIT_AS, &space);
+    }
+
+private:
+    const rlim_t m_addressSpace;
+};
 
 Decoded givenUp()
 {
     Decoded result;
     result.timedOut = true;
+    result.retry = true;
     result.refusal = tr("Das Bild zu lesen dauerte länger als %1 s; es wird übergangen.")
                          .arg((g_timeoutMs.load() + 999) / 1000);
+    return result;
+}
+
+// A decode that did not happen this time, for no fault of the picture.
+Decoded notRead(const QString &why)
+{
+    Decoded result;
+    result.retry = true;
+    result.refusal = why;
     return result;
 }
 
@@ -176,7 +251,10 @@ struct Job
     Picture picture;
     std::shared_ptr<Delivery> delivery;
     const QObject *owner = nullptr; // compared, never used
+    QDeadlineTimer deadline; // from the moment it was asked
+    bool own = false; // the seller's own picture, not a list's thumbnail
     bool resent = false; // given to a second process after the first went away unasked
+    bool whole = false; // given the whole memory budget after a share was too little
 };
 
 Decoded fromReply(const PictureRequest::Reply &reply)
@@ -203,51 +281,102 @@ struct Worker
     std::unique_ptr<Job> job;
     quint64 generation = 0;
     int epoch = 0;
+    bool whole = false; // its process holds the whole memory budget
+    QList<QByteArray> outgoing; // what of the request is still to be written
+    qint64 written = 0; // of the first of them
 };
 
 class Service : public QObject
 {
 public:
-    Service() { m_workers.resize(size_t(decoderCount())); }
+    Service()
+    {
+        m_workers.resize(size_t(decoderCount()));
+        // A child: it moves to the decoders' thread with this.
+        m_expiry = new QTimer(this);
+        m_expiry->setSingleShot(true);
+        m_expiry->setTimerType(Qt::PreciseTimer);
+        connect(m_expiry, &QTimer::timeout, this, [this] {
+            expire();
+            dispatch();
+        });
+    }
 
     void add(Job job, Order order)
     {
         if (order == Order::First)
-            m_queue.push_front(std::move(job));
-        else
-            m_queue.push_back(std::move(job));
+            job.own = true;
+        // Bytes that alone take half a decoder's share (a large upload) are not sent to a
+        // share they can't be decoded in.
+        if (job.own && !sanitized()
+            && rlim_t(job.picture.bytes.size()) > kMemoryBudget / m_workers.size() / 2) {
+            job.whole = true;
+            m_whole.push_back(std::move(job));
+            dispatch();
+            return;
+        }
+        if (job.own) {
+            m_own.push_back(std::move(job));
+        } else {
+            m_rows.push_back(std::move(job));
+            while (m_rows.size() > size_t(kMaxQueuedThumbnails)) {
+                deliver(m_rows.front().delivery, notRead(QString()));
+                m_rows.pop_front();
+            }
+        }
         dispatch();
     }
 
+    // The queued thumbnails of `owner` become the seller's own.
     void hurry(const QObject *owner)
     {
-        std::deque<Job> first;
         std::deque<Job> rest;
-        for (Job &job : m_queue)
-            (job.owner == owner ? first : rest).push_back(std::move(job));
-        m_queue.clear();
-        for (Job &job : first)
-            m_queue.push_back(std::move(job));
-        for (Job &job : rest)
-            m_queue.push_back(std::move(job));
+        for (Job &job : m_rows) {
+            if (job.owner == owner) {
+                job.own = true;
+                m_own.push_back(std::move(job));
+            } else {
+                rest.push_back(std::move(job));
+            }
+        }
+        m_rows.swap(rest);
+        dispatch();
+    }
+
+    // Drops the queued decodes of `owner`, not yet begun; each is told it was not read.
+    void withdraw(const QObject *owner)
+    {
+        std::deque<Job> rest;
+        for (Job &job : m_rows) {
+            if (job.owner == owner)
+                deliver(job.delivery, notRead(QString()));
+            else
+                rest.push_back(std::move(job));
+        }
+        m_rows.swap(rest);
     }
 
     // Drops the queued decodes whose caller is gone.
     void purge()
     {
-        std::deque<Job> kept;
-        for (Job &job : m_queue) {
-            if (job.delivery->alive.load())
-                kept.push_back(std::move(job));
-            else
-                deliver(job.delivery, Decoded());
+        for (std::deque<Job> *queue : { &m_own, &m_rows, &m_whole }) {
+            std::deque<Job> kept;
+            for (Job &job : *queue) {
+                if (job.delivery->alive.load())
+                    kept.push_back(std::move(job));
+                else
+                    deliver(job.delivery, Decoded());
+            }
+            queue->swap(kept);
         }
-        m_queue.swap(kept);
+        dispatch();
     }
 
     void stopAll()
     {
-        m_queue.clear();
+        m_own.clear();
+        m_rows.clear();
+        m_whole.clear();
         for (Worker &worker : m_workers) {
             if (!worker.process)
                 continue;
@@ -260,32 +389,106 @@ public:
     }
 
 private:
+    int busy(bool own) const
+    {
+        return int(std::count_if(m_workers.begin(), m_workers.end(), [own](const Worker &worker) {
+            return worker.job && worker.job->own == own;
+        }));
+    }
+
+    // The next queued decode a free decoder takes: the seller's own first; a thumbnail only
+    // while another decoder stays free for the seller's.
+    std::deque<Job> *nextQueue() const
+    {
+        auto *self = const_cast<Service *>(this);
+        if (!m_own.empty())
+            return &self->m_own;
+        if (!m_rows.empty() && busy(false) < int(m_workers.size()) - 1)
+            return &self->m_rows;
+        return nullptr;
+    }
+
     void dispatch()
     {
-        for (size_t i = 0; i < m_workers.size() && !m_queue.empty(); ++i) {
+        expire();
+        if (!m_whole.empty()) {
+            // A picture that needs the whole budget waits until every decoder is free, then
+            // has the only one.
+            if (std::any_of(m_workers.begin(), m_workers.end(),
+                            [](const Worker &worker) { return bool(worker.job); })) {
+                schedule();
+                return;
+            }
+            // Their memory is given back before the one with the whole budget starts: idle
+            // processes end at once.
+            for (size_t i = 0; i < m_workers.size(); ++i)
+                endNow(int(i));
+            Worker &worker = m_workers.front();
+            worker.job = std::make_unique<Job>(std::move(m_whole.front()));
+            m_whole.pop_front();
+            start(0);
+            return;
+        }
+        for (size_t i = 0; i < m_workers.size(); ++i) {
             Worker &worker = m_workers[i];
             if (worker.job)
                 continue;
-            // Decodes of a caller that is gone are dropped, not decoded.
-            while (!m_queue.empty() && !m_queue.front().delivery->alive.load()) {
-                deliver(m_queue.front().delivery, Decoded());
-                m_queue.pop_front();
-            }
-            if (m_queue.empty())
-                return;
-            worker.job = std::make_unique<Job>(std::move(m_queue.front()));
-            m_queue.pop_front();
+            std::deque<Job> *queue = nextQueue();
+            if (!queue)
+                break;
+            worker.job = std::make_unique<Job>(std::move(queue->front()));
+            queue->pop_front();
             start(int(i));
         }
+        schedule();
+    }
+
+    // Queued decodes past their deadline, and those of a caller that is gone, are settled.
+    void expire()
+    {
+        for (std::deque<Job> *queue : { &m_own, &m_rows, &m_whole }) {
+            std::deque<Job> kept;
+            for (Job &job : *queue) {
+                if (!job.delivery->alive.load())
+                    deliver(job.delivery, Decoded());
+                else if (job.deadline.hasExpired())
+                    deliver(job.delivery, givenUp());
+                else
+                    kept.push_back(std::move(job));
+            }
+            queue->swap(kept);
+        }
+    }
+
+    // Wakes up at the next queued decode's deadline.
+    void schedule()
+    {
+        qint64 next = -1;
+        for (const std::deque<Job> *queue : { &m_own, &m_rows, &m_whole })
+            for (const Job &job : *queue) {
+                const qint64 left = job.deadline.remainingTime();
+                if (next < 0 || left < next)
+                    next = left;
+            }
+        if (next < 0)
+            m_expiry->stop();
+        else
+            m_expiry->start(int(qMin<qint64>(next + 1, std::numeric_limits<int>::max())));
     }
 
     void start(int index)
     {
         Worker &worker = m_workers[size_t(index)];
         const quint64 generation = ++worker.generation;
-        if (worker.process && worker.epoch != g_programEpoch.load())
+        const qint64 left = worker.job->deadline.remainingTime();
+        if (left == 0) {
+            finish(index, givenUp());
+            return;
+        }
+        if (worker.process
+            && (worker.epoch != g_programEpoch.load() || worker.whole != worker.job->whole))
             retire(index);
-        if (!worker.process && !launch(index)) {
+        if (!worker.process && !launch(index, worker.job->whole)) {
             finish(index, refused(tr("Der Bilddecoder des Programms ließ sich nicht starten; "
                                      "das Bild wird nicht gelesen.")));
             return;
@@ -293,9 +496,10 @@ private:
         if (!worker.timer) {
             worker.timer = new QTimer(this);
             worker.timer->setSingleShot(true);
+            worker.timer->setTimerType(Qt::PreciseTimer);
             connect(worker.timer, &QTimer::timeout, this, [this, index] { timedOut(index); });
         }
-        worker.timer->start(g_timeoutMs.load());
+        worker.timer->start(int(qBound<qint64>(1, left, std::numeric_limits<int>::max())));
         if (const std::function<void()> hook = currentHook()) {
             // Held where the test wants it, while the decode's time runs.
             std::thread([this, hook, index, generation] {
@@ -314,22 +518,53 @@ private:
         Worker &worker = m_workers[size_t(index)];
         if (worker.generation != generation || !worker.job || !worker.process)
             return;
-        if (!PictureRequest::writeRequest(worker.process, worker.job->picture))
-            failed(index, tr("Der Bilddecoder nahm das Bild nicht an."), true, true);
+        worker.outgoing = PictureRequest::requestFrame(worker.job->picture);
+        worker.written = 0;
+        pump(index);
     }
 
-    bool launch(int index)
+    // Hands the decoder the next part of its request once the pipe has taken the last: the
+    // process's buffer holds a slice of a picture's bytes, never a copy of them all.
+    void pump(int index)
+    {
+        Worker &worker = m_workers[size_t(index)];
+        while (worker.process && !worker.outgoing.isEmpty()
+               && worker.process->bytesToWrite() < kWriteSlice) {
+            const QByteArray &part = worker.outgoing.first();
+            const qint64 slice = qMin<qint64>(kWriteSlice, part.size() - worker.written);
+            if (slice > 0
+                && worker.process->write(part.constData() + worker.written, slice) != slice) {
+                worker.outgoing.clear();
+                failed(index, tr("Der Bilddecoder nahm das Bild nicht an."), true);
+                return;
+            }
+            worker.written += slice;
+            if (worker.written >= part.size()) {
+                worker.outgoing.removeFirst();
+                worker.written = 0;
+            }
+        }
+    }
+
+    bool launch(int index, bool whole)
     {
         Worker &worker = m_workers[size_t(index)];
         QStringList arguments;
         const QString program = decoderProgram(&arguments);
         if (program.isEmpty())
             return false;
-        auto *process = new QProcess(this);
+        // The address sanitizer reserves terabytes of address space up front.
+        const rlim_t space
+            = sanitized() ? 0 : whole ? kMemoryBudget : kMemoryBudget / m_workers.size();
+        auto *process = new DecoderProcess(this, space);
         process->setProcessChannelMode(QProcess::SeparateChannels);
         process->setStandardErrorFile(QProcess::nullDevice());
         connect(process, &QProcess::readyReadStandardOutput, this,
                 [this, index, process] { readable(index, process); });
+        connect(process, &QProcess::bytesWritten, this, [this, index, process] {
+            if (m_workers[size_t(index)].process == process)
+                pump(index);
+        });
         connect(process, &QProcess::errorOccurred, this, [this, index, process](QProcess::ProcessError error) {
             if (error == QProcess::FailedToStart || error == QProcess::Crashed)
                 ended(index, process);
@@ -337,6 +572,7 @@ private:
         connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
                 [this, index, process] { ended(index, process); });
         worker.process = process;
+        worker.whole = whole;
         worker.epoch = g_programEpoch.load();
         worker.buffer.clear();
         process->start(program, arguments);
@@ -366,7 +602,28 @@ private:
                              "nicht genommen."));
             return;
         }
+        if (reply.memory && takeWhole(index))
+            return;
         finish(index, fromReply(reply));
+    }
+
+    // A decode of the seller's own that ran out of a decoder's share of memory is given once
+    // the whole budget. A list's thumbnail never is: the program's thumbnails are small, and
+    // one of a row from elsewhere that needs more does not hold up every other decode.
+    bool takeWhole(int index)
+    {
+        Worker &worker = m_workers[size_t(index)];
+        if (!worker.job || !worker.job->own || worker.job->whole || worker.whole || sanitized())
+            return false;
+        retire(index);
+        ++worker.generation;
+        if (worker.timer)
+            worker.timer->stop();
+        worker.job->whole = true;
+        m_whole.push_back(std::move(*worker.job));
+        worker.job.reset();
+        dispatch();
+        return true;
     }
 
     void ended(int index, QProcess *process)
@@ -374,8 +631,19 @@ private:
         Worker &worker = m_workers[size_t(index)];
         if (worker.process != process)
             return;
-        const QString why = process->exitStatus() == QProcess::CrashExit
-                || process->error() == QProcess::Crashed
+        const bool crashed = process->exitStatus() == QProcess::CrashExit
+            || process->error() == QProcess::Crashed;
+        // Killed from outside (by the kernel when the machine runs out of memory, or by
+        // hand): the picture is not to blame.
+        if (crashed && process->exitCode() == SIGKILL && worker.job) {
+            retire(index);
+            finish(index, notRead(tr("Der Bilddecoder wurde von außen beendet; das Bild wird "
+                                     "später erneut gelesen.")));
+            return;
+        }
+        if (crashed && takeWhole(index))
+            return;
+        const QString why = crashed
             ? tr("Das Lesen des Bildes brach ab: die Datei ist beschädigt oder braucht mehr "
                  "Speicher oder Rechenzeit, als ein Bild je braucht.")
             : process->error() == QProcess::FailedToStart
@@ -383,11 +651,10 @@ private:
                  "gelesen.")
             : tr("Der Bilddecoder endete beim Lesen des Bildes; es wird nicht genommen.");
         // A decoder ends by itself only between pictures (after one that spent its memory):
-        // the picture it was given meanwhile was never read, and goes to a fresh one.
+        // the picture it was given meanwhile was never read, and goes to a fresh one, once.
         const bool unread = process->exitStatus() == QProcess::NormalExit
             && process->exitCode() == 0 && process->error() != QProcess::FailedToStart;
-        // One that can't be started is tried again for the next picture, not at once.
-        failed(index, why, process->error() != QProcess::FailedToStart, unread);
+        failed(index, why, unread);
     }
 
     void timedOut(int index)
@@ -400,10 +667,11 @@ private:
         finish(index, givenUp());
     }
 
-    // The process is ended and its picture refused; a fresh process takes its place.
-    // `unread`: the process went away without reading the picture, which a fresh one is
-    // given once.
-    void failed(int index, const QString &why, bool relaunch = true, bool unread = false)
+    // The process is ended and its picture refused. `unread`: the process went away without
+    // reading the picture, which a fresh one is given once. A process that goes away between
+    // pictures is replaced when the next picture comes, not at once: one that can't run is
+    // not started again and again.
+    void failed(int index, const QString &why, bool unread = false)
     {
         retire(index);
         if (const std::unique_ptr<Job> &job = m_workers[size_t(index)].job) {
@@ -415,8 +683,6 @@ private:
             finish(index, refused(why));
             return;
         }
-        if (relaunch)
-            launch(index);
         dispatch();
     }
 
@@ -427,7 +693,9 @@ private:
             return;
         QProcess *process = worker.process;
         worker.process = nullptr;
+        worker.whole = false;
         worker.buffer.clear();
+        worker.outgoing.clear();
         process->disconnect(this);
         if (process->state() != QProcess::NotRunning) {
             // Reaped once it is gone, without waiting for it here.
@@ -440,23 +708,47 @@ private:
         }
     }
 
+    // Ends the process of `index` and waits for it: what it holds is given back now.
+    void endNow(int index)
+    {
+        Worker &worker = m_workers[size_t(index)];
+        if (!worker.process)
+            return;
+        QProcess *process = worker.process;
+        worker.process = nullptr;
+        worker.whole = false;
+        worker.buffer.clear();
+        worker.outgoing.clear();
+        process->disconnect(this);
+        process->kill();
+        process->waitForFinished(1000);
+        delete process;
+    }
+
     void finish(int index, const Decoded &result)
     {
         Worker &worker = m_workers[size_t(index)];
         ++worker.generation;
+        worker.outgoing.clear();
         if (worker.timer)
             worker.timer->stop();
+        // The whole budget is given back before anything else starts.
+        if (worker.whole)
+            endNow(index);
         std::unique_ptr<Job> job = std::move(worker.job);
         if (job)
             deliver(job->delivery, result);
         // The next decode does not wait for a process to start.
-        if (!worker.process)
-            launch(index);
+        if (!worker.process && m_whole.empty())
+            launch(index, false);
         dispatch();
     }
 
     std::vector<Worker> m_workers;
-    std::deque<Job> m_queue;
+    std::deque<Job> m_own; // the seller's own pictures, in the order asked
+    std::deque<Job> m_rows; // the list's thumbnails, in the order asked
+    std::deque<Job> m_whole; // waiting for the whole memory budget
+    QTimer *m_expiry = nullptr; // at the next queued decode's deadline
 };
 
 Service *service()
@@ -494,7 +786,7 @@ std::shared_ptr<Delivery> post(QObject *context, const Picture &picture,
     delivery->done = std::move(done);
     delivery->relay = new Relay(context, delivery);
     ++g_pending;
-    Job job { picture, delivery, context };
+    Job job { picture, delivery, context, QDeadlineTimer(g_timeoutMs.load()) };
     Service *decoders = service();
     QMetaObject::invokeMethod(
         decoders, [decoders, job, order]() mutable { decoders->add(std::move(job), order); },
@@ -571,6 +863,14 @@ void hurry(QObject *context)
                               Qt::QueuedConnection);
 }
 
+void withdraw(QObject *context)
+{
+    Service *decoders = service();
+    const QObject *owner = context;
+    QMetaObject::invokeMethod(decoders, [decoders, owner] { decoders->withdraw(owner); },
+                              Qt::QueuedConnection);
+}
+
 Decoded decodeWithin(const Picture &picture, Order order)
 {
     return decodeAllWithin({ picture }, order).value(0);
@@ -620,12 +920,12 @@ QList<Decoded> decodeAllWithin(const QList<Picture> &pictures, Order order)
             waiting->ready.release();
         };
         ++g_pending;
-        Job job { pictures.at(i), delivery, nullptr };
+        Job job { pictures.at(i), delivery, nullptr, QDeadlineTimer(g_timeoutMs.load()) };
         QMetaObject::invokeMethod(
             decoders, [decoders, job, order]() mutable { decoders->add(std::move(job), order); },
             Qt::QueuedConnection);
     }
-    // The decoder's thread settles every decode within its time.
+    // The decoder's thread settles every decode by its deadline.
     waiting->ready.acquire(pictures.size());
     QMutexLocker lock(&waiting->mutex);
     return waiting->results;

@@ -65,36 +65,98 @@ bool readImage(QDataStream &in, const QSize &box, QImage *image)
 
 } // namespace
 
+QList<QByteArray> requestFrame(const Request &request)
+{
+    // Laid out as QDataStream lays out a byte array: its length, then its bytes.
+    QByteArray head;
+    QDataStream out(&head, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_5_15);
+    out << kVersion << request.path;
+    if (request.bytes.isNull())
+        out << quint32(0xFFFFFFFF);
+    else
+        out << quint32(request.bytes.size());
+    QByteArray tail;
+    QDataStream rest(&tail, QIODevice::WriteOnly);
+    rest.setVersion(QDataStream::Qt_5_15);
+    rest << qint32(request.boxes.size());
+    for (const Request::Box &box : request.boxes)
+        rest << box.size << box.fill;
+    rest << request.whole << request.followLink << request.folder;
+    const quint64 length
+        = quint64(head.size()) + quint64(request.bytes.size()) + quint64(tail.size());
+    QByteArray size(8, '\0');
+    for (int i = 0; i < 8; ++i)
+        size[i] = char((length >> (8 * (7 - i))) & 0xFF);
+    return { size + head, request.bytes, tail };
+}
+
 bool writeRequest(QIODevice *device, const Request &request)
 {
-    QByteArray payload;
-    QDataStream out(&payload, QIODevice::WriteOnly);
-    out.setVersion(QDataStream::Qt_5_15);
-    out << kVersion << request.path << request.bytes << qint32(request.boxes.size());
-    for (const Request::Box &box : request.boxes)
-        out << box.size << box.fill;
-    out << request.whole << request.followLink << request.folder;
-    return writeFrame(device, payload);
+    for (const QByteArray &part : requestFrame(request))
+        if (!part.isEmpty() && device->write(part) != part.size())
+            return false;
+    return true;
 }
+
+namespace {
+
+// A request from a frame's payload. `take`: the picture's bytes are the payload itself, moved
+// to its start, not copied (the payload is given up).
+bool parseRequest(QByteArray &payload, bool take, Request *request)
+{
+    qint64 at = 0;
+    quint32 length = 0;
+    {
+        QDataStream in(payload);
+        in.setVersion(QDataStream::Qt_5_15);
+        quint32 version = 0;
+        in >> version >> request->path >> length;
+        if (in.status() != QDataStream::Ok || version != kVersion)
+            return false;
+        at = in.device()->pos();
+    }
+    const bool null = length == 0xFFFFFFFF;
+    if (!null && qint64(length) > payload.size() - at)
+        return false;
+    const qint64 tailAt = null ? at : at + qint64(length);
+    {
+        QDataStream in(payload.mid(int(tailAt)));
+        in.setVersion(QDataStream::Qt_5_15);
+        qint32 boxes = 0;
+        in >> boxes;
+        if (in.status() != QDataStream::Ok || boxes < 0 || boxes > 8)
+            return false;
+        for (int i = 0; i < boxes; ++i) {
+            Request::Box box;
+            in >> box.size >> box.fill;
+            if (!box.size.isValid() || box.size.width() > 10000 || box.size.height() > 10000)
+                return false;
+            request->boxes << box;
+        }
+        in >> request->whole >> request->followLink >> request->folder;
+        if (in.status() != QDataStream::Ok)
+            return false;
+    }
+    if (null) {
+        request->bytes = QByteArray();
+    } else if (take) {
+        request->bytes.swap(payload);
+        payload = QByteArray();
+        request->bytes.remove(0, int(at));
+        request->bytes.truncate(int(length));
+    } else {
+        request->bytes = payload.mid(int(at), int(length));
+    }
+    return true;
+}
+
+} // namespace
 
 bool readRequest(const QByteArray &payload, Request *request)
 {
-    QDataStream in(payload);
-    in.setVersion(QDataStream::Qt_5_15);
-    quint32 version = 0;
-    qint32 boxes = 0;
-    in >> version >> request->path >> request->bytes >> boxes;
-    if (version != kVersion || boxes < 0 || boxes > 8)
-        return false;
-    for (int i = 0; i < boxes; ++i) {
-        Request::Box box;
-        in >> box.size >> box.fill;
-        if (!box.size.isValid() || box.size.width() > 10000 || box.size.height() > 10000)
-            return false;
-        request->boxes << box;
-    }
-    in >> request->whole >> request->followLink >> request->folder;
-    return in.status() == QDataStream::Ok;
+    QByteArray shared = payload;
+    return parseRequest(shared, false, request);
 }
 
 bool writeReply(QIODevice *device, const Reply &reply)
@@ -102,7 +164,7 @@ bool writeReply(QIODevice *device, const Reply &reply)
     QByteArray payload;
     QDataStream out(&payload, QIODevice::WriteOnly);
     out.setVersion(QDataStream::Qt_5_15);
-    out << kVersion << reply.decoded << reply.refusal << reply.error << reply.format << reply.size
+    out << kVersion << reply.decoded << reply.memory << reply.refusal << reply.error << reply.format << reply.size
         << qint32(reply.angle) << qint32(reply.images.size());
     for (const QImage &image : reply.images)
         writeImage(out, image);
@@ -116,7 +178,7 @@ bool readReply(const QByteArray &payload, const Request &request, Reply *reply)
     quint32 version = 0;
     qint32 angle = 0;
     qint32 images = 0;
-    in >> version >> reply->decoded >> reply->refusal >> reply->error >> reply->format
+    in >> version >> reply->decoded >> reply->memory >> reply->refusal >> reply->error >> reply->format
         >> reply->size >> angle >> images;
     if (in.status() != QDataStream::Ok || version != kVersion || images < 0
         || images > request.boxes.size())
@@ -162,6 +224,8 @@ QImage pixelsOnly(const QImage &image)
     const QImage converted = image.convertToFormat(format);
     // A new picture of the same pixels: convertToFormat and copy keep the original's text.
     QImage bare(converted.size(), format);
+    if (converted.isNull() || bare.isNull())
+        return QImage();
     for (int y = 0; y < converted.height(); ++y)
         std::memcpy(bare.scanLine(y), converted.constScanLine(y), size_t(converted.width()) * 4);
     return bare;
@@ -190,7 +254,7 @@ bool readRequestFrom(int fd, Request *request)
     if (length > quint64(kMaxRequestBytes))
         return false;
     QByteArray payload(int(length), Qt::Uninitialized);
-    return readExactly(payload.data(), qint64(length)) && readRequest(payload, request);
+    return readExactly(payload.data(), qint64(length)) && parseRequest(payload, true, request);
 }
 
 } // namespace PictureRequest

@@ -42,6 +42,8 @@ struct Request
 struct Reply
 {
     bool decoded = false;
+    // The picture needs more memory than the decoder had: one with more may take it.
+    bool memory = false;
     QString refusal; // German: why the picture is not taken
     QString error; // the reader's own error, when the picture could not be read
     QByteArray format; // as told by the content
@@ -53,6 +55,9 @@ struct Reply
 // The frames on the pipe: a length and a QDataStream payload. False when the device ran dry
 // or the frame is broken.
 bool writeRequest(QIODevice *device, const Request &request);
+// A request's frame in its parts, written one after the other: the picture's bytes are one
+// of them as they are, not copied.
+QList<QByteArray> requestFrame(const Request &request);
 bool writeReply(QIODevice *device, const Reply &reply);
 // A request or reply from a complete frame's payload.
 bool readRequest(const QByteArray &payload, Request *request);
@@ -70,7 +75,8 @@ bool takeFrame(QByteArray &buffer, qint64 maxBytes, QByteArray *payload, bool *b
 constexpr qint64 kMaxRequestBytes = 300 * 1024 * 1024;
 constexpr qint64 kMaxReplyBytes = 64 * 1024 * 1024;
 
-// The picture's pixels only: no text, no resolution, no colour profile of the original.
+// The picture's pixels only: no text, no resolution, no colour profile of the original. Null
+// when the copy could not be allocated.
 QImage pixelsOnly(const QImage &image);
 
 } // namespace PictureRequest

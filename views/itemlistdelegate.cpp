@@ -9,11 +9,13 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPixmapCache>
+#include <QScrollBar>
 #include <QTextLayout>
 #include <QTextOption>
 #include <QWidget>
 #include <QtMath>
 
+#include "core/clock.h"
 #include "core/imagelimits.h"
 #include "core/logging.h"
 #include "core/specialfolderid.h"
@@ -170,6 +172,9 @@ QVector<WrappedLine> wrappedLines(QString text, const QFont &font, QPaintDevice 
     return result;
 }
 
+// How long a thumbnail given up waits before it is asked for again.
+constexpr int kAskAgainMs = 60 * 1000;
+
 QRect counterBox(int iconX, int y)
 {
     return QRect(QPoint(iconX + 20, y), QPoint(iconX + 75, y + 15));
@@ -200,8 +205,9 @@ QPixmap placeholder(const QSize &size, bool fill)
 // read once and the result, placeholder included, kept in the pixmap cache; the file's time
 // is part of the key, so a thumbnail written anew is read anew. The file is read by the
 // picture decoder, by its content whatever its name says, reduced to `size` when larger: the
-// row shows no picture until it is there, and the list is repainted then. Decodes of rows
-// scrolled past go on; the ones of a delegate that is gone are dropped.
+// row shows no picture until it is there, and the list is repainted then. Decodes not begun
+// are withdrawn when the list scrolls (the rows still shown ask again); the ones of a
+// delegate that is gone are dropped. A thumbnail given up is asked for again a minute later.
 QPixmap ItemListDelegate::rowThumbnail(const QString &path, const QSize &size) const
 {
     if (path.isEmpty())
@@ -215,6 +221,12 @@ QPixmap ItemListDelegate::rowThumbnail(const QString &path, const QSize &size) c
         return pixmap;
     if (m_reading.contains(key))
         return QPixmap();
+    const auto notRead = m_notRead.find(key);
+    if (notRead != m_notRead.end()) {
+        if (Clock::currentDateTime() < *notRead)
+            return placeholder(size, false);
+        m_notRead.erase(notRead);
+    }
     m_reading.insert(key);
     auto *self = const_cast<ItemListDelegate *>(this);
     ImageLimits::decodeLater(
@@ -222,14 +234,21 @@ QPixmap ItemListDelegate::rowThumbnail(const QString &path, const QSize &size) c
         [self, key, path, size](const ImageLimits::Decoded &decoded) {
             self->m_reading.remove(key);
             QPixmap read;
-            if (!decoded.refusal.isEmpty())
+            if (decoded.retry) {
+                // Not read, through no fault of the picture: withdrawn or dropped ones are
+                // asked for again when their row is painted again, others a minute later.
+                if (!decoded.refusal.isEmpty()) {
+                    qCInfo(lcApp).noquote() << "Bild nicht gelesen" << decoded.refusal << path;
+                    self->m_notRead.insert(key, Clock::currentDateTime().addMSecs(kAskAgainMs));
+                }
+            } else if (!decoded.refusal.isEmpty())
                 qCInfo(lcApp).noquote() << "Bildfehler" << decoded.refusal << path;
             else if (decoded.image.isNull())
                 qCInfo(lcApp).noquote() << "Bildfehler" << decoded.error << path;
             else
                 read = QPixmap::fromImage(decoded.image);
-            // An unusable file (or one given up) is not read again until it changes.
-            if (read.isNull())
+            // An unusable file is not read again until it changes.
+            if (read.isNull() && !decoded.retry)
                 read = placeholder(size, false);
             if (!read.isNull())
                 QPixmapCache::insert(key, read);
@@ -247,7 +266,12 @@ ItemListDelegate::ItemListDelegate(QWidget *list)
     , m_letterHeight(QFontMetrics(list ? list->font() : QApplication::font())
                          .boundingRect(QStringLiteral("A"))
                          .height())
-{ }
+{
+    // The rows scrolled away no longer wait for their thumbnails.
+    if (auto *view = qobject_cast<QAbstractScrollArea *>(list))
+        QObject::connect(view->verticalScrollBar(), &QScrollBar::valueChanged, this,
+                         [this] { ImageLimits::withdraw(this); });
+}
 
 QSize ItemListDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
 {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QAbstractItemDelegate>
+#include <QDateTime>
+#include <QHash>
 #include <QSet>
 
 class QWidget;
@@ -29,5 +31,8 @@ private:
     QWidget *m_list;
     // The thumbnails being read on a picture thread, by their cache key.
     mutable QSet<QString> m_reading;
+    // Thumbnails not read this time (given up, their decoder ended from outside), by their
+    // cache key: shown as the placeholder and asked for again from the time given on.
+    mutable QHash<QString, QDateTime> m_notRead;
     int m_letterHeight; // height of the bounding rectangle of "A" in the list's font
 };

@@ -116,7 +116,7 @@ void PictureWidget::setImage(QString path)
         m_thumb = decoded.images.value(1);
         m_thumbFormat = decoded.format;
         emit settled();
-    });
+    }, ImageLimits::Order::First);
 }
 
 void PictureWidget::showPicture(const QString &path, const ImageLimits::Decoded &decoded, int angle)

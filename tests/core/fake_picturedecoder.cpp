@@ -11,6 +11,8 @@
 //   spent   for a picture whose path holds the second argument: refused as too large for
 //           memory, then the process waits for the next request and ends without answering it,
 //           as the decoder does after an allocation failed; others as "asked"
+//   quits   for every picture: its process id appended to the file named by the second
+//           argument, then the process ends without an answer (as though it never read it)
 #include "core/picturerequest.h"
 
 #include <QFile>
@@ -62,6 +64,12 @@ int main(int argc, char **argv)
             pids.close();
             for (;;)
                 ::pause();
+        }
+        if (mode == "quits" && argc > 2) {
+            QFile pids(QString::fromLocal8Bit(argv[2]));
+            if (pids.open(QIODevice::Append))
+                pids.write(QByteArray::number(qint64(::getpid())) + '\n');
+            return 0;
         }
         if (mode == "abort" && argc > 2 && request.path.contains(QString::fromLocal8Bit(argv[2])))
             ::abort();

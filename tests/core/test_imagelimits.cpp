@@ -15,7 +15,43 @@
 #include <QImageWriter>
 #include <QTemporaryDir>
 
+#include <png.h>
+
 namespace {
+
+// A PNG written by libpng itself: `width` x `height` of the colour type and bit depth given,
+// interlaced or not, every sample a different value.
+QByteArray libpngPicture(int width, int height, int colour, int depth, bool interlaced)
+{
+    QByteArray written;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    // Nothing here fails on a picture libpng writes itself (a failure would end the test).
+    png_set_write_fn(
+        png, &written,
+        [](png_structp to, png_bytep data, png_size_t size) {
+            static_cast<QByteArray *>(png_get_io_ptr(to))
+                ->append(reinterpret_cast<const char *>(data), int(size));
+        },
+        nullptr);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), depth, colour,
+                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    const int rowBytes = int(png_get_rowbytes(png, info));
+    QVector<QByteArray> rows(height);
+    QVector<png_bytep> pointers(height);
+    for (int y = 0; y < height; ++y) {
+        rows[y] = QByteArray(rowBytes, '\0');
+        for (int x = 0; x < rowBytes; ++x)
+            rows[y][x] = char((x * 7 + y * 13) & 0xFF);
+        pointers[y] = reinterpret_cast<png_bytep>(rows[y].data());
+    }
+    png_write_image(png, pointers.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return written;
+}
 
 // Bits into the coded data of a JPEG scan: a 0xFF byte is followed by a zero byte, and the
 // last byte is filled up with one bits.
@@ -290,6 +326,24 @@ void TestImageLimits::pictureShapes_data()
         << bmpHeader(1000, -1001) << qint64(1000000)
         << "Das Bild hat 1000 × 1001 Pixel, mehr als die erlaubten 1 Megapixel.";
     QTest::newRow("at the budget") << blackPng(1000, 1000) << qint64(1000000) << QString();
+    // The compressed rows of a PNG are inflated only as far as its header's rows go: the
+    // rows of every colour type, depth and interlacing end there, a stream that goes on
+    // past them is refused before it is read.
+    QTest::newRow("PNG, RGBA of 16 bits, interlaced, 37 x 23")
+        << libpngPicture(37, 23, PNG_COLOR_TYPE_RGBA, 16, true) << standard << QString();
+    QTest::newRow("PNG, grey of 1 bit, interlaced, 13 x 7")
+        << libpngPicture(13, 7, PNG_COLOR_TYPE_GRAY, 1, true) << standard << QString();
+    QTest::newRow("PNG, grey of 2 bits, interlaced, 1 x 1 (six of seven passes empty)")
+        << libpngPicture(1, 1, PNG_COLOR_TYPE_GRAY, 2, true) << standard << QString();
+    QTest::newRow("PNG, grey and alpha of 8 bits, 5 x 3")
+        << libpngPicture(5, 3, PNG_COLOR_TYPE_GRAY_ALPHA, 8, false) << standard << QString();
+    QTest::newRow("PNG, RGB of 8 bits, interlaced, 301 x 199")
+        << libpngPicture(301, 199, PNG_COLOR_TYPE_RGB, 8, true) << standard << QString();
+    QTest::newRow("PNG of 100 x 100 whose stream goes on with 64 MB of zeros")
+        << TestSupport::tailPng(100, 100, 64) << standard
+        << "Die Bilddaten des PNG-Bildes gehen über seine Pixel hinaus; es wird nicht gelesen.";
+    QTest::newRow("PNG of 100 x 100 whose stream ends with its rows")
+        << TestSupport::tailPng(100, 100, 0) << standard << QString();
     QTest::newRow("one row over the budget")
         << blackPng(1000, 1001) << qint64(1000000)
         << "Das Bild hat 1000 × 1001 Pixel, mehr als die erlaubten 1 Megapixel.";

@@ -1,3 +1,4 @@
+#include "core/clock.h"
 #include "core/imagelimits.h"
 #include "core/untrustedfile.h"
 #include "marketplace/tradingtransport.h"
@@ -13,6 +14,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QPainter>
+#include <QScrollBar>
 #include <QScopeGuard>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
@@ -487,12 +489,72 @@ private slots:
         const QRect shown = matching(image, thumbBox, notWhite);
         QVERIFY(!shown.isEmpty() && shown.width() <= 32 && shown.height() <= 32);
         QVERIFY(!held.entered(1, 0));
+        // Given up is not refused: a minute later the row asks for it again and shows it.
+        Clock::setCurrentDateTimeForTesting(QDateTime::currentDateTime().addSecs(30));
+        QVERIFY(!pictureShown(paint()));
+        QVERIFY(!held.entered(1, 0));
+        QCOMPARE(ImageLimits::pendingDecodes(), 0);
+        Clock::setCurrentDateTimeForTesting(QDateTime::currentDateTime().addSecs(61));
+        QVERIFY(!pictureShown(paint()));
+        QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+        QCoreApplication::processEvents();
+        QVERIFY(pictureShown(paint()));
+        Clock::setCurrentDateTimeForTesting(QDateTime());
         // Written anew, it is read anew.
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadWrite)
                 && file.setFileTime(QFileInfo(path).lastModified().addSecs(5),
                                     QFileDevice::FileModificationTime));
         QVERIFY(pictureShown(paintRow({ { ImageThumbRole, path } })));
+    }
+
+    // Rows scrolled away no longer wait for their thumbnails: the decodes not yet begun are
+    // withdrawn when the list scrolls, and a row painted again asks again.
+    void scrolledAwayWithdrawn()
+    {
+        QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+        QTemporaryDir dir;
+        constexpr int kRows = 20;
+        QStandardItemModel model;
+        for (int row = 0; row < kRows; ++row) {
+            const QString path = dir.filePath(QString("thumb_%1.png").arg(row));
+            QImage picture(600, 200, QImage::Format_RGB32);
+            picture.fill(Qt::red);
+            QVERIFY(picture.save(path, "PNG"));
+            auto *item = new QStandardItem;
+            item->setData(path, ImageThumbRole);
+            model.appendRow(item);
+        }
+        // The thumbnails take every decoder but the one kept for the seller's own.
+        const int held = ImageLimits::decoderCount() - 1;
+        TestSupport::HeldDecodes holding(-1, held);
+        QTreeWidget list;
+        ItemListDelegate delegate(&list);
+        QStyleOptionViewItem option;
+        option.rect = QRect(0, 0, kWidth, delegate.sizeHint(option, model.index(0, 0)).height());
+        const auto paint = [&](int row) {
+            QImage image(option.rect.size(), QImage::Format_RGB32);
+            image.fill(kProbe);
+            QPainter painter(&image);
+            delegate.paint(&painter, option, model.index(row, 0));
+            return image;
+        };
+        for (int row = 0; row < kRows; ++row)
+            paint(row);
+        QVERIFY(holding.entered(held));
+        QTRY_COMPARE(ImageLimits::pendingDecodes(), kRows);
+        list.verticalScrollBar()->setRange(0, 100);
+        list.verticalScrollBar()->setValue(50);
+        QTRY_COMPARE(ImageLimits::pendingDecodes(), held);
+        // The last row, still shown, is painted again and asks again.
+        QCoreApplication::processEvents();
+        paint(kRows - 1);
+        QTRY_COMPARE(ImageLimits::pendingDecodes(), held + 1);
+        holding.letGo(held);
+        QTRY_COMPARE(ImageLimits::pendingDecodes(), 0);
+        QCoreApplication::processEvents();
+        const QRect thumbBox(6, 6, 149, option.rect.height() - 12);
+        QVERIFY(matching(paint(kRows - 1), thumbBox, reddish).width() > 100);
     }
 
     void nothingToPaint()
