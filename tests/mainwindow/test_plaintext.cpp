@@ -236,7 +236,9 @@ private slots:
             QVERIFY(limit.active());
             window->findChild<QAction *>(QStringLiteral("actionRovive_2_Daten_importieren"))
                 ->trigger();
-            QTRY_VERIFY(label->text().contains(QLatin1String("Stuhl")));
+            // The import's own status lines name the titles too: wait for its notice.
+            QTRY_VERIFY_WITH_TIMEOUT(label->text().contains(QLatin1String("Import abgeschlossen")),
+                                     30000);
             tip = shownToolTip(label);
             window->grab();
         }
