@@ -1280,10 +1280,30 @@ void Rovive2Import::importItem(const Fields &item, Database &db)
         if (fetched.at(i).isEmpty())
             failedDownloads << pictures.at(i);
 
+    // The pictures are copied and checked before each attempt's transaction as well: the
+    // picture decoder works while the database is free, the transaction only gives the
+    // files their names and writes their rows. What an attempt that is not kept named is
+    // removed before the next prepares its own.
+    const QString imageDir = db.getCurrentAdImageDir();
+    const QString thumbDir = db.getCurrentAdImageDirThumbs();
+    PictureImport::Prepared prepared;
+    bool preparedFresh = false;
+    QStringList made; // the files named for the rows of the attempt in hand
+    const auto prepareAttempt = [&] {
+        for (const QString &file : qAsConst(made))
+            QFile::remove(file);
+        made.clear();
+        if (preparedFresh)
+            return;
+        prepared = PictureImport::prepare(imageDir, thumbDir, fetched);
+        preparedFresh = true;
+    };
+
     // Decided by the look-ups of the attempt that is stored.
     QList<RejectedValue> rejected;
     QString tooLong;
     QStringList failed; // the pictures of the unit not taken, as the export names them
+    const int unknownBefore = m_articles.unknown;
     const int id = storeUnit(
         db, m_articles,
         [&]() -> Read<Unit> {
@@ -1321,7 +1341,8 @@ void Rovive2Import::importItem(const Fields &item, Database &db)
             // statement of it that failed undoes the whole unit.
             const quint64 failedBefore = db.failedStatements();
             QStringList notTaken;
-            PictureImport::store(&db, articleId, fetched, {}, &notTaken);
+            preparedFresh = false; // its files are given their names now
+            PictureImport::record(&db, articleId, prepared, 0, &notTaken, &made);
             if (db.failedStatements() != failedBefore)
                 return false;
             // Named as the export names them: a failed download by its address.
@@ -1334,7 +1355,14 @@ void Rovive2Import::importItem(const Fields &item, Database &db)
                                            : entry);
             }
             return true;
-        });
+        },
+        prepareAttempt);
+    // Files named for rows that were not kept go; those of a unit that may be stored (its
+    // commit's answer was lost and could not be looked up) stay for the rows that may name
+    // them.
+    if (id <= 0 && m_articles.unknown == unknownBefore)
+        for (const QString &file : qAsConst(made))
+            QFile::remove(file);
     if (known) {
         ++m_itemsKnown;
         return;
@@ -1360,10 +1388,13 @@ void Rovive2Import::importItem(const Fields &item, Database &db)
 }
 
 int Rovive2Import::storeUnit(Database &db, Tally &tally, const std::function<Read<Unit>()> &plan,
-                             const std::function<bool(int id)> &complete)
+                             const std::function<bool(int id)> &complete,
+                             const std::function<void()> &beforeAttempt)
 {
     constexpr int kAttempts = 3;
     for (int attempt = 1;; ++attempt) {
+        if (beforeAttempt)
+            beforeAttempt();
         Transaction unit(db);
         if (!unit.isOpen()) {
             count(tally, 0, db);

@@ -135,9 +135,11 @@ private:
     // nothing and is counted lost with its reason. A transaction that the lost connection
     // undid is written again; one whose commit's answer was lost is looked up first.
     // `complete`, when given, writes the rest of the unit once its row is inserted, in the same
-    // transaction (the article's pictures): false undoes the unit.
+    // transaction (the article's pictures): false undoes the unit. `beforeAttempt`, when
+    // given, does the slow work of each attempt before its transaction is begun.
     int storeUnit(Database &db, Tally &tally, const std::function<Read<Unit>()> &plan,
-                  const std::function<bool(int id)> &complete = {});
+                  const std::function<bool(int id)> &complete = {},
+                  const std::function<void()> &beforeAttempt = {});
     // The closing notification's title and text for a run that read the whole file; false
     // when anything of it could not be stored.
     bool outcome(QString *title, QString *text) const;

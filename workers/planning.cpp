@@ -8,6 +8,7 @@
 #include "core/clock.h"
 #include "core/config.h"
 #include "core/database.h"
+#include "core/logging.h"
 #include "core/specialfolderid.h"
 #include "core/statics.h"
 #include "core/transaction.h"
@@ -134,6 +135,7 @@ void Planning::accept()
     // write that fails leaves every article with its old job and start, at the service as
     // in its row.
     QStringList rescheduled; // articles whose old job is to be withdrawn
+    QHash<QString, QString> newStartOf; // the start written, by article
     int moved = 0;
     bool written = false;
     {
@@ -165,6 +167,7 @@ void Planning::accept()
                     + QStringLiteral(", ") + job + QStringLiteral("Planned='") + at
                     + QStringLiteral("' WHERE id=") + id;
             written = m_db->executeSQL(sql);
+            newStartOf.insert(id, at);
             if (hasJob)
                 rescheduled << id;
             if (!fromScheduled && !scheduled)
@@ -175,6 +178,18 @@ void Planning::accept()
         written = written && command.commit();
     }
     m_outcomeUnknown = !written && m_db->lastOutcome() == Database::Outcome::Unknown;
+    if (m_outcomeUnknown) {
+        // The answer to the commit was lost: the rows tell whether the new starts are stored.
+        // Not read, it stays unknown and no old job is withdrawn.
+        const QString error = m_db->lastErrorText;
+        const Read<bool> stored = startsStored(newStartOf);
+        if (stored.ok()) {
+            m_outcomeUnknown = false;
+            m_db->unknownOutcomeTold();
+            written = *stored;
+            m_db->lastErrorText = error;
+        }
+    }
     if (!written && !m_outcomeUnknown) {
         m_failure = m_db->lastErrorText;
         moved = 0;
@@ -186,6 +201,33 @@ void Planning::accept()
     if (written)
         withdrawOldJobs(rescheduled, oldStartOf);
     done(QDialog::Accepted);
+}
+
+Read<bool> Planning::startsStored(const QHash<QString, QString> &newStartOf)
+{
+    if (newStartOf.isEmpty())
+        return true;
+    const QStringList ids = newStartOf.keys();
+    const Read<SqlRows> rows
+        = m_db->select(QStringLiteral("SELECT id, Planned FROM articles WHERE id IN (")
+                       + ids.join(QLatin1Char(',')) + QLatin1Char(')'));
+    if (!rows.ok())
+        return Read<bool>::failed(rows.error());
+    // Written in one transaction: all of them hold their new start, or none was stored. An
+    // article deleted meanwhile tells nothing; some holding it and some not (changed by
+    // another workstation since) tells nothing sure either.
+    int holding = 0;
+    for (const ArticleRow &row : *rows)
+        if (row.value(QStringLiteral("Planned")).toString()
+            == newStartOf.value(row.value(QStringLiteral("id")).toString()))
+            ++holding;
+    if (rows->isEmpty() || (holding > 0 && holding < rows->size()))
+        return Read<bool>::failed(QStringLiteral("not clear from the rows"));
+    const bool stored = holding > 0;
+    qCInfo(lcDb).noquote() << "The new starts of" << ids.size() << "articles"
+                           << (stored ? "were" : "were not")
+                           << "stored, the answer to their commit lost";
+    return stored;
 }
 
 void Planning::withdrawOldJobs(const QStringList &ids,

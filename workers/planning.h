@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/readresult.h"
+
 #include <QDialog>
 #include <QHash>
 #include <QPair>
@@ -65,6 +67,9 @@ private:
     // back where the service keeps the job; says what could not be done.
     void withdrawOldJobs(const QStringList &ids,
                          const QHash<QString, QPair<QString, QString>> &oldStartOf);
+    // After the answer to the commit of the new starts (by article) was lost: whether the
+    // rows hold them; a failed read when they could not be read.
+    Read<bool> startsStored(const QHash<QString, QString> &newStartOf);
 
     std::unique_ptr<Ui::Planning> m_ui;
     std::unique_ptr<Database> m_db;

@@ -10,6 +10,7 @@
 #include "import/rovive2import.h"
 #include "tests/support/databaseoutage.h"
 #include "tests/support/fakehttpserver.h"
+#include "tests/support/helddecodes.h"
 #include "tests/support/memorylimit.h"
 #include "tests/support/messagecapture.h"
 #include "tests/support/mysqlproxy.h"
@@ -20,9 +21,12 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTextCodec>
 #include <QtTest>
+
+#include <thread>
 
 using TestSupport::FakeReply;
 
@@ -183,6 +187,34 @@ private:
             shown << entry;
         }
         return shown;
+    }
+
+    // The files of the picture and thumbnail folders that no row names, and the rows whose
+    // file is missing: empty when files and rows match.
+    static QStringList unmatchedFiles(Database *db)
+    {
+        QStringList named;
+        QStringList thumbs;
+        for (const ArticleRow &row :
+             db->select(QStringLiteral("SELECT image FROM articles_images")).value())
+            named << row.value("image").toString();
+        for (const ArticleRow &row :
+             db->select(QStringLiteral("SELECT ImageThumb FROM articles WHERE ImageThumb <> ''"))
+                 .value())
+            thumbs << row.value("ImageThumb").toString();
+        QStringList unmatched;
+        const auto compare = [&](const QString &folder, const QStringList &rows) {
+            const QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+            for (const QString &file : files)
+                if (!rows.contains(file))
+                    unmatched << QStringLiteral("Datei ohne Zeile: ") + file;
+            for (const QString &row : rows)
+                if (!files.contains(row))
+                    unmatched << QStringLiteral("Zeile ohne Datei: ") + row;
+        };
+        compare(db->getCurrentAdImageDir(), named);
+        compare(db->getCurrentAdImageDirThumbs(), thumbs);
+        return unmatched;
     }
 
 private slots:
@@ -1066,6 +1098,87 @@ private slots:
         Database *db = data.db();
         QCOMPARE(storedRows(db), QStringLiteral("1,1,3,0"));
         QCOMPARE(db->selectCount(QStringLiteral("SELECT DISTINCT Title FROM articles")).value(), 3);
+    }
+
+    // The pictures are checked before their article's transaction is begun: the window's
+    // connection saves while the import waits for the picture decoder.
+    void windowSavesWhilePictureIsChecked()
+    {
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        const QString path = m_dir->filePath(QStringLiteral("export.xml"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(threeArticlesWithPictures().toUtf8());
+        file.close();
+        Rovive2Import import(path);
+        QSignalSpy notes(&import, &Rovive2Import::sendNotification);
+        TestSupport::HeldDecodes held;
+        std::thread worker([&import] { import.work(); });
+        auto joined = qScopeGuard([&] {
+            held.letGo(100);
+            worker.join();
+        });
+        QVERIFY(held.entered(1, 60000));
+        db->setLockTimeout(2000); // as long as the window's connection waits for a lock
+        const bool saved = db->executeSQL("INSERT INTO folders (foldername, folderparentid) "
+                                          "VALUES ('Während des Prüfens', -10)");
+        const QString error = db->lastErrorText;
+        held.letGo(100);
+        worker.join();
+        joined.dismiss();
+
+        QVERIFY2(saved, qPrintable(error));
+        QCOMPARE(db->selectCount("SELECT id FROM folders WHERE foldername = "
+                                 "'Während des Prüfens'")
+                     .value(),
+                 1);
+        QCOMPARE(notes.size(), 1);
+        QCOMPARE(notes.first().first().toString(), kDone);
+        QCOMPARE(wholeArticles(db), (QStringList { "Stuhl:1", "Tisch:1", "Bank:1" }));
+        QCOMPARE(unmatchedFiles(db), QStringList());
+    }
+
+    // An article whose commit was lost or refused, or whose connection was lost after its
+    // pictures were named, leaves exactly the picture files its rows name: none twice for a
+    // unit written again, none for a unit not stored, and a unit written again has its
+    // pictures.
+    void picturesOfAnUncertainCommit_data()
+    {
+        QTest::addColumn<QByteArray>("statement");
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<QStringList>("stored");
+        QTest::newRow("commit's answer lost")
+            << QByteArray("COMMIT") << false << QStringList { "Stuhl:1", "Tisch:1", "Bank:1" };
+        QTest::newRow("commit refused")
+            << QByteArray("COMMIT") << true << QStringList { "Stuhl:1", "Bank:1" };
+        QTest::newRow("connection lost after the pictures were named")
+            << QByteArray("UPDATE articles SET ImageThumb") << false
+            << QStringList { "Stuhl:1", "Tisch:1", "Bank:1" };
+    }
+    void picturesOfAnUncertainCommit()
+    {
+        QFETCH(QByteArray, statement);
+        QFETCH(bool, refused);
+        QFETCH(QStringList, stored);
+        APP_TEST_DATABASE_BEHIND_PROXY(proxy, data, "A lost answer needs a server connection");
+        bool armed = false; // once: an attempt that writes the unit again goes through
+        const QString sent
+            = runImportOf(threeArticlesWithPictures().toUtf8(), [&](const QString &status) {
+                  if (armed || status != "Importiere Tisch")
+                      return;
+                  armed = true;
+                  if (refused)
+                      proxy.refuse(statement);
+                  else
+                      proxy.cutAfter(statement);
+              });
+        QCOMPARE(proxy.cuts() + proxy.refusals(), 1);
+        QVERIFY2(refused ? sent.startsWith("Import unvollständig") : sent == kDone,
+                 qPrintable(sent));
+        Database *db = data.db();
+        QCOMPARE(wholeArticles(db), stored);
+        QCOMPARE(unmatchedFiles(db), QStringList());
     }
 
     // A look-up that fails is no row that is missing: the folder, account or article that

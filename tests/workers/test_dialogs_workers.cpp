@@ -4,6 +4,7 @@
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
 #include "tests/support/messagecapture.h"
+#include "tests/support/mysqlproxy.h"
 #include "tests/support/sqlitereadrefusal.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTimeEdit>
@@ -93,6 +95,8 @@ private slots:
     void schedule();
     void scheduleNotStored_data();
     void scheduleNotStored();
+    void scheduleCommitAnswerLost_data();
+    void scheduleCommitAnswerLost();
     void unreadDatabase_data();
     void unreadDatabase();
     void endReason();
@@ -379,6 +383,63 @@ void TestDialogsWorkers::scheduleNotStored()
     QCOMPARE(answers.messages().size(), message.isEmpty() ? 0 : 1);
     QVERIFY2(message.isEmpty() || answers.lastMessageText().contains(message),
              qPrintable(answers.lastMessageText()));
+}
+
+void TestDialogsWorkers::scheduleCommitAnswerLost_data()
+{
+    QTest::addColumn<bool>("readable"); // the rows can be read after the lost answer
+    QTest::addColumn<bool>("unknown"); // the dialog's outcomeUnknown()
+    QTest::addColumn<QString>("jobs"); // Planned_Interval of the two articles afterwards
+    // The rows hold the new starts: the old jobs are withdrawn and the articles handed over.
+    QTest::newRow("read back") << true << false << "|";
+    // Whether they are stored is not known: no old job is withdrawn.
+    QTest::newRow("not readable") << false << true << "J1|J2";
+}
+
+// The answer to the commit of the new starts is lost after the server stored them: the rows
+// are read back before the service is asked, and the old jobs withdrawn only when they show
+// the new starts.
+void TestDialogsWorkers::scheduleCommitAnswerLost()
+{
+    QFETCH(bool, readable);
+    QFETCH(bool, unknown);
+    QFETCH(QString, jobs);
+    APP_REQUIRE_BACKEND(TestSupport::Backend::MySQL);
+    m_database.reset();
+    TestSupport::MySqlProxy proxy(TestSupport::MySqlServer::fromEnvironment());
+    QVERIFY(proxy.isListening());
+    // Its database goes while the proxy it reaches the server through is still there.
+    auto databaseFirst = qScopeGuard([this] { m_database.reset(); });
+    m_database = std::make_unique<TestSupport::TestDatabase>(proxy.server());
+    QVERIFY2(m_database->error().isEmpty(), qPrintable(m_database->error()));
+    m_server->setReply(kWithdrawPath, FakeReply::ok("success"));
+    const QList<int> ids { insertArticle(-3, 12, "2026-03-12 09:00:00", "J1"),
+                           insertArticle(-3, 12, "2026-03-12 10:00:00", "J2") };
+    DialogAnswers answers;
+
+    Planning dialog(nullptr, QStringLiteral("%1,%2").arg(ids.at(0)).arg(ids.at(1)), "-3", true, 0);
+    m_server->clearRequests(); // the credit
+    QCOMPARE(runModal(&dialog,
+                      [&] {
+                          child<QTimeEdit>(&dialog, "PlanningTime")->setTime(QTime(16, 30));
+                          child<QSpinBox>(&dialog, "IntervallBox")->setValue(5);
+                          proxy.cutAfter("COMMIT", 1, [&proxy, readable](quint32) {
+                              if (!readable)
+                                  proxy.refuseNewConnections();
+                          });
+                          click(&dialog);
+                      }),
+             int(QDialog::Accepted));
+    proxy.comeBack();
+
+    QCOMPARE(proxy.cuts(), 1);
+    QCOMPARE(dialog.outcomeUnknown(), unknown);
+    QVERIFY2(dialog.failure().isEmpty(), qPrintable(dialog.failure()));
+    QCOMPARE(m_server->requestCount(), unknown ? 0 : 2);
+    const QStringList job = jobs.split('|');
+    QCOMPARE(scheduleColumns(ids.at(0)), "-3|12|2026-03-10 16:30:00|" + job.at(0));
+    QCOMPARE(scheduleColumns(ids.at(1)), "-3|12|2026-03-10 16:35:00|" + job.at(1));
+    QCOMPARE(answers.messages().size(), 0);
 }
 
 void TestDialogsWorkers::unreadDatabase_data()
