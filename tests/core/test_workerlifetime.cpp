@@ -67,6 +67,9 @@ void TestWorkerLifetime::jobsStayOnTheToldFolder()
         held.letGo();
         QVERIFY(finished->tryAcquire(1, 20000));
         QCOMPARE(*seen, onRunning);
+        // Told the other folder's settings, the next job opens its connection there.
+        worker->setConnectionSettings(ConnectionSettings::published());
+        QCOMPARE(folderSeen(), other.getCurrentDataDir() + QLatin1Char('|'));
         // Untold, the jobs follow the latest main Database.
         worker->setConnectionSettings(ConnectionSettings());
         QCOMPARE(folderSeen(), other.getCurrentDataDir() + QLatin1Char('|'));
