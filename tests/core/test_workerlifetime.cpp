@@ -112,7 +112,8 @@ void TestWorkerLifetime::jobsKeepTheToldMode()
     worker->setConnectionSettings(ConnectionSettings());
     QVERIFY(finished);
     QCOMPARE(*written, stored == QLatin1String("1"));
-    QCOMPARE(running.db()->selectOne("SELECT COUNT(*) FROM folders WHERE foldername='Job'")
+    QCOMPARE(running.db()
+                 ->selectOne("SELECT COUNT(*) FROM folders WHERE foldername='Job'")
                  .orIfFailed(QStringLiteral("nicht gelesen")),
              stored);
     TestSupport::clearDatabaseProperties();
