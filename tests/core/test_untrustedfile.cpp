@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -109,11 +110,24 @@ void TestUntrustedFile::namedByData()
     const int beneath = UntrustedFile::openBeneath(folder, name, &error);
     QCOMPARE(beneath >= 0, refusal.isEmpty());
     QCOMPARE(error, expected);
-    if (beneath >= 0)
+    // Handed out close-on-exec: a program started meanwhile (the decoder) inherits no picture.
+    if (beneath >= 0) {
+        const int flags = ::fcntl(beneath, F_GETFD);
         ::close(beneath);
+        QVERIFY(flags >= 0 && (flags & FD_CLOEXEC));
+    }
     // The whole path of a sibling folder lies in no picture folder: only the name counts.
     if (name.startsWith("../"))
         return;
+    error.clear();
+    const int regular = UntrustedFile::openRegular(path, UntrustedFile::Links::Refused, &error);
+    QCOMPARE(regular >= 0, refusal.isEmpty());
+    QCOMPARE(error, expected);
+    if (regular >= 0) {
+        const int flags = ::fcntl(regular, F_GETFD);
+        ::close(regular);
+        QVERIFY(flags >= 0 && (flags & FD_CLOEXEC));
+    }
     QByteArray bytes;
     error.clear();
     QCOMPARE(UntrustedFile::read(path, UntrustedFile::Links::Refused, 1024, &bytes, &error),

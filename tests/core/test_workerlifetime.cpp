@@ -21,6 +21,8 @@ class TestWorkerLifetime : public QObject
 private slots:
     void initTestCase_data() { TestSupport::addBackendRows(); }
     void jobsStayOnTheToldFolder();
+    void jobsKeepTheToldMode_data();
+    void jobsKeepTheToldMode();
     // Last: it ends the worker.
     void closingJoinsTheStepInHand();
 };
@@ -65,10 +67,55 @@ void TestWorkerLifetime::jobsStayOnTheToldFolder()
         held.letGo();
         QVERIFY(finished->tryAcquire(1, 20000));
         QCOMPARE(*seen, onRunning);
+        // Told the other folder's settings, the next job opens its connection there.
+        worker->setConnectionSettings(ConnectionSettings::published());
+        QCOMPARE(folderSeen(), other.getCurrentDataDir() + QLatin1Char('|'));
         // Untold, the jobs follow the latest main Database.
         worker->setConnectionSettings(ConnectionSettings());
         QCOMPARE(folderSeen(), other.getCurrentDataDir() + QLatin1Char('|'));
     }
+    TestSupport::clearDatabaseProperties();
+}
+
+void TestWorkerLifetime::jobsKeepTheToldMode_data()
+{
+    QTest::addColumn<QString>("mode"); // how the main Database opened the local file
+    QTest::addColumn<QString>("stored"); // what a job's write leaves
+    QTest::newRow("written") << QString() << QStringLiteral("1");
+    QTest::newRow("only read") << QStringLiteral("ro") << QStringLiteral("0");
+    QTest::newRow("only read, unchangeable") << QStringLiteral("immutable") << QStringLiteral("0");
+}
+
+// A local file the window opened only for reading is only read by the jobs too, also once
+// another folder's main Database published a writable file meanwhile.
+void TestWorkerLifetime::jobsKeepTheToldMode()
+{
+    QFETCH_GLOBAL(TestSupport::Backend, backend);
+    if (backend != TestSupport::Backend::SQLite)
+        QSKIP("the mode of the local file only");
+    QFETCH(QString, mode);
+    QFETCH(QString, stored);
+    APP_TEST_DATABASE(running);
+    const QVariant published = qApp->property("sqlitereadonly");
+    qApp->setProperty("sqlitereadonly", mode.isEmpty() ? QVariant() : QVariant(mode));
+    BackgroundWorker *worker = BackgroundWorker::instance();
+    worker->setConnectionSettings(ConnectionSettings::published());
+    qApp->setProperty("sqlitereadonly", published);
+    auto done = std::make_shared<QSemaphore>();
+    auto written = std::make_shared<bool>(false);
+    worker->post(QStringLiteral("schreiben"),
+                 [done, written](Database &db, BackgroundJob::Control &) {
+                     *written = db.executeSQL("INSERT INTO folders (foldername) VALUES ('Job')");
+                     done->release();
+                 });
+    const bool finished = done->tryAcquire(1, 20000);
+    worker->setConnectionSettings(ConnectionSettings());
+    QVERIFY(finished);
+    QCOMPARE(*written, stored == QLatin1String("1"));
+    QCOMPARE(running.db()
+                 ->selectOne("SELECT COUNT(*) FROM folders WHERE foldername='Job'")
+                 .orIfFailed(QStringLiteral("nicht gelesen")),
+             stored);
     TestSupport::clearDatabaseProperties();
 }
 

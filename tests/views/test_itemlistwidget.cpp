@@ -405,6 +405,49 @@ private slots:
         QCOMPARE(item->data(0, role).userType(), again.value(role).userType());
     }
 
+    // Chosen again after the list was read anew: exactly the rows of the given articles, in
+    // one change of the selection, the topmost current and handed back; a row between two
+    // chosen ones stays unchosen. None of them listed, the selection is left as it is.
+    void selectArticlesChoosesThoseAlone_data()
+    {
+        QTest::addColumn<QList<int>>("ids"); // articles to choose; the list holds 1 to 10
+        QTest::addColumn<QList<int>>("chosen"); // the articles chosen afterwards
+        QTest::addColumn<int>("first"); // the article handed back; 0 none
+        QTest::newRow("one block") << QList<int> { 3, 4, 5 } << QList<int> { 3, 4, 5 } << 3;
+        QTest::newRow("one row left out between")
+            << QList<int> { 2, 4, 6 } << QList<int> { 2, 4, 6 } << 2;
+        QTest::newRow("unsorted, with an article no longer listed")
+            << QList<int> { 9, 11, 1, 8 } << QList<int> { 1, 8, 9 } << 1;
+        QTest::newRow("first and last") << QList<int> { 10, 1 } << QList<int> { 1, 10 } << 1;
+        QTest::newRow("none listed") << QList<int> { 12 } << QList<int> { 7 } << 0;
+    }
+    void selectArticlesChoosesThoseAlone()
+    {
+        QFETCH(QList<int>, ids);
+        QFETCH(QList<int>, chosen);
+        QFETCH(int, first);
+        ItemListWidget list;
+        list.setColumnCount(3);
+        list.setSelectionMode(QAbstractItemView::ExtendedSelection);
+        for (int id = 1; id <= 10; ++id)
+            list.addTopLevelItem(plainRow(id));
+        list.topLevelItem(6)->setSelected(true); // chosen before, not among them
+        QSignalSpy changes(list.selectionModel(), &QItemSelectionModel::selectionChanged);
+
+        QTreeWidgetItem *handed = list.selectArticles(ids);
+
+        QList<int> selected;
+        for (int row = 0; row < list.topLevelItemCount(); ++row) {
+            if (list.topLevelItem(row)->isSelected())
+                selected << list.topLevelItem(row)->data(0, ArticleIdRole).toInt();
+        }
+        QCOMPARE(selected, chosen);
+        QCOMPARE(handed, first ? list.itemWithArticleId(first) : nullptr);
+        QCOMPARE(changes.count(), first ? 1 : 0);
+        if (first)
+            QCOMPARE(list.currentItem(), handed);
+    }
+
     // The lookup reads no row but the one it finds, however long the list.
     void lookupCostDoesNotGrowWithTheList()
     {
