@@ -112,6 +112,7 @@ inline const QList<Known> &catalog()
         { "actionDatenbank_aufr_umen", "jobs", {} },
         // The imports: they keep the rows written before a stop and say which.
         { "actionImportieren", "imports", {} },
+        { "actionDaten_sichern", "imports", {} },
         // Commands that write nothing stored.
         { "actionAlles_markieren", {}, QStringLiteral("selects the list, ") + noStore },
         { "actionNach_Titel_aufsteigend_sortieren", {}, sortOnly, order },
@@ -157,7 +158,7 @@ inline const QStringList &notRunYet()
     static const QStringList names {
         "actionNeuer_Artikel", "actionPlanen",
         "actionRovive_2_Daten_importieren",
-        "actionDaten_sichern", "actionDaten_wiederherstellen",
+        "actionDaten_wiederherstellen",
         "actionRahmenbedingungen",
     };
     return names;

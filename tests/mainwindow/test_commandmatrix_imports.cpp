@@ -3,11 +3,15 @@
 // window closed, and what the seller reads at the end names exactly what is stored.
 #include "core/settings.h"
 #include "import/csvimport.h"
+#include "import/foldercompressor.h"
+#include "mainwindow/outcomepanel.h"
 #include "tests/mainwindow/commandmatrix.h"
 #include "tests/support/testmain.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDirIterator>
+#include <QLabel>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QSemaphore>
@@ -100,7 +104,88 @@ private:
     QTemporaryDir m_files;
 
 private slots:
-    void coversItsCommands() { Matrix::checkCovers("imports", { "actionImportieren" }); }
+    void coversItsCommands()
+    {
+        Matrix::checkCovers("imports", { "actionImportieren", "actionDaten_sichern" });
+    }
+
+    void backup_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<TestSupport::Backend>("backend");
+        for (const auto backend : { TestSupport::Backend::SQLite, TestSupport::Backend::MySQL }) {
+            const QString on = backend == TestSupport::Backend::MySQL ? QStringLiteral(" (mysql)")
+                                                                      : QStringLiteral(" (sqlite)");
+            QTest::newRow(qPrintable("no fault" + on)) << int(Fault::None) << backend;
+            QTest::newRow(qPrintable("held by another workstation" + on))
+                << int(Fault::Locked) << backend;
+        }
+    }
+
+    // "Daten sichern": stores nothing, makes one whole archive though another workstation
+    // writes meanwhile, and on a shared database says before and after that the shared
+    // database is not in it.
+    void backup()
+    {
+        QFETCH(int, fault);
+        QFETCH(TestSupport::Backend, backend);
+        APP_REQUIRE_BACKEND(backend);
+        Database::setDefaultResponseTimeout(2);
+        auto restoreTimeout = qScopeGuard([] { Database::setDefaultResponseTimeout(15); });
+        DialogAnswers answers;
+        Store store(backend);
+        QVERIFY2(store.data->error().isEmpty(), qPrintable(store.data->error()));
+        QTemporaryDir backups;
+        QVERIFY(store.open([&backups](Store &s) {
+            QVERIFY(s.db()->setOption(QStringLiteral("backuppath"), backups.path()));
+        }));
+        store.before = store.now();
+        std::unique_ptr<TestSupport::OtherWorkstation> other;
+        if (Fault(fault) == Fault::Locked) {
+            other = std::make_unique<TestSupport::OtherWorkstation>(
+                *store.data, QStringLiteral("SELECT id FROM articles"));
+            QVERIFY2(other->error().isEmpty(), qPrintable(other->error()));
+        }
+        store.trigger("actionDaten_sichern");
+        // The outcome is shown beneath the status panel once the job has ended.
+        OutcomePanel *panel = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (panel = store.window()->findChild<OutcomePanel *>()) && panel->isVisible(), 60000);
+        QString shown;
+        for (QLabel *label : panel->findChildren<QLabel *>())
+            shown += label->text();
+        if (other)
+            other->letGo();
+
+        const TestSupport::StoredState after = store.now();
+        QVERIFY2(after.error().isEmpty(), qPrintable(after.error()));
+        // Nothing but its line in the activity list.
+        for (const QString &row : TestSupport::StoredState::changedRows(store.before, after))
+            QVERIFY2(row.startsWith(QLatin1String("itemshistory:")),
+                     qPrintable(TestSupport::StoredState::describe(store.before, after)));
+        QStringList archives;
+        QDirIterator found(backups.path(), { QStringLiteral("*.backup") }, QDir::Files,
+                           QDirIterator::Subdirectories);
+        while (found.hasNext())
+            archives << found.next();
+        QCOMPARE(archives.size(), 1);
+        QVERIFY(QFileInfo(archives.first()).size() > 0);
+        QVERIFY2(shown.contains(QFileInfo(archives.first()).fileName()), qPrintable(shown));
+        // On a shared database the seller reads, when it starts and when it is made, that
+        // the shared database is not in it (the notice names "this workstation": no
+        // complaint).
+        const QString notice = FolderCompressor::sharedDatabaseNotice();
+        QStringList complaints;
+        for (const QString &text : Matrix::complaints(answers)) {
+            if (!text.contains(notice))
+                complaints << text;
+        }
+        QVERIFY2(complaints.isEmpty(), qPrintable(complaints.join('\n')));
+        const bool shared = backend == TestSupport::Backend::MySQL;
+        QCOMPARE(answers.shownTexts().join('\n').contains(notice), shared);
+        QCOMPARE(shown.contains(notice), shared);
+        store.fixture->close();
+    }
 
     void csvImport_data()
     {
