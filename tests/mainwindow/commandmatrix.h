@@ -110,6 +110,9 @@ inline const QList<Known> &catalog()
         // Jobs of the background worker.
         { "actionExportieren", "jobs", {} },
         { "actionDatenbank_aufr_umen", "jobs", {} },
+        // The imports: they keep the rows written before a stop and say which.
+        { "actionImportieren", "imports", {} },
+        { "actionDaten_sichern", "imports", {} },
         // Commands that write nothing stored.
         { "actionAlles_markieren", {}, QStringLiteral("selects the list, ") + noStore },
         { "actionNach_Titel_aufsteigend_sortieren", {}, sortOnly, order },
@@ -154,8 +157,8 @@ inline const QStringList &notRunYet()
 {
     static const QStringList names {
         "actionNeuer_Artikel", "actionPlanen",
-        "actionImportieren", "actionRovive_2_Daten_importieren",
-        "actionDaten_sichern", "actionDaten_wiederherstellen",
+        "actionRovive_2_Daten_importieren",
+        "actionDaten_wiederherstellen",
         "actionRahmenbedingungen",
     };
     return names;

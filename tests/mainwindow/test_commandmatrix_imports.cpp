@@ -1,0 +1,414 @@
+// The command matrix, the CSV import started from the window: on a store of 300 articles it
+// keeps the rows written before a refused row, another workstation's lock, "Abbrechen" or the
+// window closed, and what the seller reads at the end names exactly what is stored.
+#include "core/settings.h"
+#include "import/csvimport.h"
+#include "import/foldercompressor.h"
+#include "mainwindow/outcomepanel.h"
+#include "tests/mainwindow/commandmatrix.h"
+#include "tests/support/testmain.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDirIterator>
+#include <QLabel>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QSemaphore>
+#include <QTemporaryDir>
+
+using Matrix::Fault;
+using Matrix::Store;
+
+namespace {
+
+// The file: 40 rows, text lines 2-41. An odd row updates "Artikel n" of "Keller" (its price
+// to 11), an even one adds "Neu n".
+constexpr int kRows = 40;
+
+bool updates(int row)
+{
+    return row % 2 == 1;
+}
+
+QByteArray csvFile()
+{
+    QByteArray text = "Title;StartPrice\n";
+    for (int row = 1; row <= kRows; ++row) {
+        text += (updates(row) ? "Artikel " : "Neu ") + QByteArray::number(row) + ";11\n";
+    }
+    return text;
+}
+
+// The text line of a row of the file.
+int lineOf(int row)
+{
+    return row + 1;
+}
+
+// Whether `row` of the file is stored.
+bool stored(Database *db, int row)
+{
+    if (updates(row))
+        return db->selectCount(QStringLiteral("SELECT id FROM articles WHERE id=%1 AND "
+                                              "StartPrice=11")
+                                   .arg(row))
+                   .value()
+            == 1;
+    return db->selectCount(
+                 QStringLiteral("SELECT id FROM articles WHERE Title='Neu %1' AND Folder=%2")
+                     .arg(row)
+                     .arg(Matrix::kKeller))
+               .value()
+        == 1;
+}
+
+QList<QComboBox *> mappingBoxes(QWidget *dialog)
+{
+    QList<QComboBox *> boxes;
+    for (QComboBox *box : dialog->findChildren<QComboBox *>()) {
+        if (box->property("column").isValid())
+            boxes << box;
+    }
+    std::sort(boxes.begin(), boxes.end(), [](QComboBox *a, QComboBox *b) {
+        return a->property("column").toInt() < b->property("column").toInt();
+    });
+    return boxes;
+}
+
+void choose(QComboBox *box, const QString &data)
+{
+    box->setCurrentIndex(box->findData(data));
+}
+
+// The counts the seller was told: created, updated; -1 when the summary is missing.
+QPair<int, int> toldCounts(const QString &text)
+{
+    static const QRegularExpression created(
+        QStringLiteral("Es (?:wurde|wurden) (\\d+) Artikel angelegt"));
+    static const QRegularExpression updated(QStringLiteral("(\\d+) Artikel aktualisiert"));
+    const auto c = created.match(text);
+    const auto u = updated.match(text);
+    if (!c.hasMatch() || !u.hasMatch())
+        return { -1, -1 };
+    return { c.captured(1).toInt(), u.captured(1).toInt() };
+}
+
+} // namespace
+
+class TestCommandMatrixImports : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_files;
+
+private slots:
+    void coversItsCommands()
+    {
+        Matrix::checkCovers("imports", { "actionImportieren", "actionDaten_sichern" });
+    }
+
+    void backup_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<TestSupport::Backend>("backend");
+        for (const auto backend : { TestSupport::Backend::SQLite, TestSupport::Backend::MySQL }) {
+            const QString on = backend == TestSupport::Backend::MySQL ? QStringLiteral(" (mysql)")
+                                                                      : QStringLiteral(" (sqlite)");
+            QTest::newRow(qPrintable("no fault" + on)) << int(Fault::None) << backend;
+            QTest::newRow(qPrintable("held by another workstation" + on))
+                << int(Fault::Locked) << backend;
+        }
+    }
+
+    // "Daten sichern": stores nothing, makes one whole archive though another workstation
+    // writes meanwhile, and on a shared database says before and after that the shared
+    // database is not in it.
+    void backup()
+    {
+        QFETCH(int, fault);
+        QFETCH(TestSupport::Backend, backend);
+        APP_REQUIRE_BACKEND(backend);
+        Database::setDefaultResponseTimeout(2);
+        auto restoreTimeout = qScopeGuard([] { Database::setDefaultResponseTimeout(15); });
+        DialogAnswers answers;
+        Store store(backend);
+        QVERIFY2(store.data->error().isEmpty(), qPrintable(store.data->error()));
+        QTemporaryDir backups;
+        QVERIFY(store.open([&backups](Store &s) {
+            QVERIFY(s.db()->setOption(QStringLiteral("backuppath"), backups.path()));
+        }));
+        store.before = store.now();
+        std::unique_ptr<TestSupport::OtherWorkstation> other;
+        if (Fault(fault) == Fault::Locked) {
+            other = std::make_unique<TestSupport::OtherWorkstation>(
+                *store.data, QStringLiteral("SELECT id FROM articles"));
+            QVERIFY2(other->error().isEmpty(), qPrintable(other->error()));
+        }
+        store.trigger("actionDaten_sichern");
+        // The outcome is shown beneath the status panel once the job has ended.
+        OutcomePanel *panel = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (panel = store.window()->findChild<OutcomePanel *>()) && panel->isVisible(), 60000);
+        QString shown;
+        for (QLabel *label : panel->findChildren<QLabel *>())
+            shown += label->text();
+        if (other)
+            other->letGo();
+
+        const TestSupport::StoredState after = store.now();
+        QVERIFY2(after.error().isEmpty(), qPrintable(after.error()));
+        // Nothing but its line in the activity list.
+        for (const QString &row : TestSupport::StoredState::changedRows(store.before, after))
+            QVERIFY2(row.startsWith(QLatin1String("itemshistory:")),
+                     qPrintable(TestSupport::StoredState::describe(store.before, after)));
+        QStringList archives;
+        QDirIterator found(backups.path(), { QStringLiteral("*.backup") }, QDir::Files,
+                           QDirIterator::Subdirectories);
+        while (found.hasNext())
+            archives << found.next();
+        QCOMPARE(archives.size(), 1);
+        QVERIFY(QFileInfo(archives.first()).size() > 0);
+        QVERIFY2(shown.contains(QFileInfo(archives.first()).fileName()), qPrintable(shown));
+        // On a shared database the seller reads, when it starts and when it is made, that
+        // the shared database is not in it (the notice names "this workstation": no
+        // complaint).
+        const QString notice = FolderCompressor::sharedDatabaseNotice();
+        QStringList complaints;
+        for (const QString &text : Matrix::complaints(answers)) {
+            if (!text.contains(notice))
+                complaints << text;
+        }
+        QVERIFY2(complaints.isEmpty(), qPrintable(complaints.join('\n')));
+        const bool shared = backend == TestSupport::Backend::MySQL;
+        QCOMPARE(answers.shownTexts().join('\n').contains(notice), shared);
+        QCOMPARE(shown.contains(notice), shared);
+        store.fixture->close();
+    }
+
+    void csvImport_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<TestSupport::Backend>("backend");
+        QTest::addColumn<bool>("endOnError"); // the seller's answer to "soll ich abbrechen?"
+        for (const auto backend : { TestSupport::Backend::SQLite, TestSupport::Backend::MySQL }) {
+            const QString on
+                = backend == TestSupport::Backend::MySQL ? QStringLiteral(" (mysql)")
+                                                         : QStringLiteral(" (sqlite)");
+            const auto row = [&](const QString &name, Fault fault, bool endOnError) {
+                QTest::newRow(qPrintable(name + on)) << int(fault) << backend << endOnError;
+            };
+            row(QStringLiteral("no fault"), Fault::None, true);
+            row(QStringLiteral("refused half-way, ended there"), Fault::Refused, true);
+            row(QStringLiteral("refused half-way, gone on"), Fault::Refused, false);
+            row(QStringLiteral("held by another workstation, ended there"), Fault::Locked, true);
+            row(QStringLiteral("cancelled half-way"), Fault::Cancelled, true);
+            row(QStringLiteral("window closed half-way"), Fault::Closed, true);
+        }
+    }
+
+    // "Importieren" from the window under each fault: the rows before the stop are stored,
+    // none after it, nothing else changes, and the summary counts exactly what is stored.
+    void csvImport()
+    {
+        QFETCH(int, fault);
+        QFETCH(TestSupport::Backend, backend);
+        QFETCH(bool, endOnError);
+        const Fault f = Fault(fault);
+        APP_REQUIRE_BACKEND(backend);
+        Database::setDefaultResponseTimeout(2);
+        auto restoreTimeout = qScopeGuard([] { Database::setDefaultResponseTimeout(15); });
+        // No choices remembered from an earlier row for this file.
+        Settings::app()->clear();
+        DialogAnswers answers;
+        Store store(backend);
+        QVERIFY2(store.data->error().isEmpty(), qPrintable(store.data->error()));
+        // The account the articles name; the import gives it to the rows it adds.
+        QVERIFY(store.open([](Store &s) {
+            QVERIFY(s.db()->insertSqlClean({ { "accountname", "Konto" }, { "token", "T" } },
+                                           "accounts")
+                    == 1);
+        }));
+        QVERIFY(store.selectAll(Matrix::kKeller, Matrix::kInKeller));
+        store.before = store.now();
+        const QString csv = m_files.filePath(QStringLiteral("import.csv"));
+        {
+            QFile file(csv);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(csvFile()) > 0);
+        }
+        // The row refused, or held by the other workstation.
+        const int stopRow = 21;
+        if (f == Fault::Refused)
+            QVERIFY(TestSupport::refuseRows(store.db(), "articles", "UPDATE",
+                                            QStringLiteral("Abgelehnt"),
+                                            QStringLiteral("OLD.id = %1").arg(stopRow)));
+        std::unique_ptr<TestSupport::OtherWorkstation> other;
+        if (f == Fault::Locked) {
+            other = std::make_unique<TestSupport::OtherWorkstation>(
+                *store.data,
+                QStringLiteral("SELECT id FROM articles WHERE id=%1").arg(stopRow));
+            QVERIFY2(other->error().isEmpty(), qPrintable(other->error()));
+        }
+        // "Abbrechen" or closing the window while this row is in hand.
+        QPointer<MainWindow> window = store.window();
+        QSemaphore go;
+        CsvImport::setRowHookForTesting([&](int line) {
+            if (line != lineOf(stopRow) || (f != Fault::Cancelled && f != Fault::Closed))
+                return;
+            QMetaObject::invokeMethod(
+                window,
+                [&] {
+                    if (f == Fault::Cancelled) {
+                        if (auto *dialog = window->findChild<CsvImport *>())
+                            dialog->findChild<QDialogButtonBox *>("buttonBox")
+                                ->button(QDialogButtonBox::Cancel)
+                                ->click();
+                    } else {
+                        // Should the window ask first, the seller closes all the same.
+                        answers.pushQuestion(true);
+                        window->close();
+                    }
+                    go.release();
+                },
+                Qt::QueuedConnection);
+            go.tryAcquire(1, 20000);
+        });
+        auto unhook = qScopeGuard([] { CsvImport::setRowHookForTesting({}); });
+
+        // The seller opens the file, maps its columns and gives OK once.
+        // A dialog that stays open after its run (to try again) is closed.
+        bool started = false;
+        bool ended = false;
+        QTimer seller;
+        QObject::connect(&seller, &QTimer::timeout, [&] {
+            auto *dialog = qobject_cast<CsvImport *>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->isEnabled())
+                return;
+            if (started) {
+                if (ended)
+                    dialog->reject();
+                return;
+            }
+            started = true;
+            QObject::connect(dialog, &CsvImport::runEnded, [&ended] { ended = true; });
+            answers.pushQuestion(false); // no automatic assignment
+            dialog->onOpenFile(csv);
+            dialog->findChild<QComboBox *>("ImportModus")->setCurrentIndex(2);
+            choose(dialog->findChild<QComboBox *>("UpdateField"), "Title");
+            choose(dialog->findChild<QComboBox *>("AccountImport"), "1");
+            const auto boxes = mappingBoxes(dialog);
+            QVERIFY(boxes.size() == 2);
+            choose(boxes.at(0), "Title");
+            choose(boxes.at(1), "StartPrice");
+            // The question after a refused row.
+            answers.pushQuestion(endOnError);
+            dialog->findChild<QDialogButtonBox *>("buttonBox")
+                ->button(QDialogButtonBox::Ok)
+                ->click();
+        });
+        seller.start(20);
+        store.trigger("actionImportieren");
+        seller.stop();
+        QVERIFY(started);
+        if (other)
+            other->letGo();
+        // The window closed: the program went on to its end.
+        if (f == Fault::Closed)
+            QTRY_VERIFY_WITH_TIMEOUT(!window || !window->isVisible(), 20000);
+
+        const TestSupport::StoredState after = store.now();
+        QVERIFY2(after.error().isEmpty(), qPrintable(after.error()));
+        QStringList foreign;
+        const QStringList allowed { "articles.<added>", "articles.StartPrice",
+                                    "articles.CurrentPrice", "itemshistory.<added>",
+                                    "clienttoserver.<added>", "options.<added>",
+                                    "options.optionvalue" };
+        for (const QString &cell : TestSupport::StoredState::changedCells(store.before, after)) {
+            if (!allowed.contains(cell))
+                foreign << cell;
+        }
+        QVERIFY2(foreign.isEmpty(),
+                 qPrintable(foreign.join(' ') + '\n'
+                            + TestSupport::StoredState::describe(store.before, after)));
+        // Of the options only the folder the file was taken from.
+        for (const QString &row : TestSupport::StoredState::changedRows(store.before, after))
+            QVERIFY2(!row.startsWith(QLatin1String("options:"))
+                         || row == QLatin1String("options:lastImportFolder"),
+                     qPrintable(row));
+
+        // Which rows are stored: every row before the stop (but the one refused), none after.
+        int created = 0, updated = 0, lastStored = 0;
+        QStringList gaps;
+        for (int row = 1; row <= kRows; ++row) {
+            if (stored(store.db(), row)) {
+                (updates(row) ? updated : created) += 1;
+                lastStored = row;
+            }
+        }
+        const QString told = answers.lastMessageText();
+        const QPair<int, int> counts = toldCounts(told);
+        QVERIFY2(counts.first >= 0, qPrintable("told: " + answers.shownTexts().join('\n')));
+        QCOMPARE(counts.first, created);
+        QCOMPARE(counts.second, updated);
+        for (int row = 1; row < lastStored; ++row) {
+            if (row != stopRow && !stored(store.db(), row))
+                gaps << QString::number(row);
+        }
+        QVERIFY2(gaps.isEmpty(), qPrintable("rows left out before the last stored: "
+                                            + gaps.join(',')));
+        const QStringList complaints = Matrix::complaints(answers);
+        switch (f) {
+        case Fault::None:
+            QCOMPARE(lastStored, kRows);
+            QCOMPARE(created + updated, kRows);
+            QVERIFY2(complaints.isEmpty(), qPrintable(complaints.join('\n')));
+            break;
+        case Fault::Refused:
+        case Fault::Locked: {
+            // The seller was asked at the row stopped at (held: wherever the other
+            // workstation's lock was met first); that row is not stored.
+            static const QRegularExpression asked(QStringLiteral("in der Zeile (\\d+) "));
+            const auto match = answers.questions().isEmpty()
+                ? QRegularExpressionMatch()
+                : asked.match(answers.questions().last().text);
+            QVERIFY2(match.hasMatch(), qPrintable(answers.shownTexts().join('\n')));
+            const int askedRow = match.captured(1).toInt() - 1;
+            if (f == Fault::Refused)
+                QCOMPARE(askedRow, stopRow);
+            else
+                QVERIFY2(answers.questions().last().text.contains(QLatin1String("Arbeitsplatz")),
+                         qPrintable(answers.questions().last().text));
+            QVERIFY(!stored(store.db(), askedRow));
+            if (endOnError)
+                QVERIFY2(lastStored < askedRow, qPrintable(told));
+            else
+                QCOMPARE(lastStored, kRows);
+            break;
+        }
+        case Fault::Cancelled:
+        case Fault::Closed: {
+            // Told where it stopped and how many rows were not imported: every row from there.
+            static const QRegularExpression at(QStringLiteral("in Zeile (\\d+) abgebrochen"));
+            const auto match = at.match(told);
+            QVERIFY2(match.hasMatch(), qPrintable(told));
+            const int stopLine = match.captured(1).toInt();
+            QCOMPARE(lastStored, stopLine - 2);
+            const int left = kRows - (stopLine - 2);
+            QVERIFY2(told.contains(left == 1 ? QStringLiteral("1 Zeile (Zeile %1)").arg(stopLine)
+                                             : QStringLiteral("%1 Zeilen ab Zeile %2")
+                                                   .arg(left)
+                                                   .arg(stopLine)),
+                     qPrintable(told));
+            break;
+        }
+        case Fault::CommitLost:
+            break;
+        }
+        if (window)
+            store.fixture->close();
+    }
+};
+
+APP_TEST_MAIN(TestCommandMatrixImports)
+#include "test_commandmatrix_imports.moc"
