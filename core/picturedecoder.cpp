@@ -686,17 +686,26 @@ private:
         dispatch();
     }
 
-    void retire(int index)
+    // Takes the process of `index` from its place, which is free from then on; null when none.
+    QProcess *detach(int index)
     {
         Worker &worker = m_workers[size_t(index)];
-        if (!worker.process)
-            return;
         QProcess *process = worker.process;
+        if (!process)
+            return nullptr;
         worker.process = nullptr;
         worker.whole = false;
         worker.buffer.clear();
         worker.outgoing.clear();
         process->disconnect(this);
+        return process;
+    }
+
+    void retire(int index)
+    {
+        QProcess *process = detach(index);
+        if (!process)
+            return;
         if (process->state() != QProcess::NotRunning) {
             // Reaped once it is gone, without waiting for it here.
             connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
@@ -711,15 +720,9 @@ private:
     // Ends the process of `index` and waits for it: what it holds is given back now.
     void endNow(int index)
     {
-        Worker &worker = m_workers[size_t(index)];
-        if (!worker.process)
+        QProcess *process = detach(index);
+        if (!process)
             return;
-        QProcess *process = worker.process;
-        worker.process = nullptr;
-        worker.whole = false;
-        worker.buffer.clear();
-        worker.outgoing.clear();
-        process->disconnect(this);
         process->kill();
         process->waitForFinished(1000);
         delete process;
