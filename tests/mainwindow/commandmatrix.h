@@ -113,6 +113,7 @@ inline const QList<Known> &catalog()
         // The imports: they keep the rows written before a stop and say which.
         { "actionImportieren", "imports", {} },
         { "actionDaten_sichern", "imports", {} },
+        { "actionRovive_2_Daten_importieren", "imports", {} },
         // Commands that write nothing stored.
         { "actionAlles_markieren", {}, QStringLiteral("selects the list, ") + noStore },
         { "actionNach_Titel_aufsteigend_sortieren", {}, sortOnly, order },
@@ -157,7 +158,6 @@ inline const QStringList &notRunYet()
 {
     static const QStringList names {
         "actionNeuer_Artikel", "actionPlanen",
-        "actionRovive_2_Daten_importieren",
         "actionDaten_wiederherstellen",
         "actionRahmenbedingungen",
     };
