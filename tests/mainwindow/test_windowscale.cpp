@@ -150,8 +150,9 @@ void TestWindowScale::refusedWriteWithManyChosen()
     auto *count = w.window()->findChild<QLabel *>(QStringLiteral("CountLabel"));
     QVERIFY(count);
     QCOMPARE(count->text(), QStringLiteral("%1 Artikel(n), %1 markiert").arg(kChosen));
-    // Generous for a loaded machine: re-choosing the rows one by one took minutes.
-    QVERIFY2(afterNotice < 2000, qPrintable(QString::number(afterNotice)));
+    // Generous for a loaded machine (tests run side by side): re-choosing the rows one by
+    // one took minutes.
+    QVERIFY2(afterNotice < 20000, qPrintable(QString::number(afterNotice)));
 }
 
 // "Angebot beenden" of 2,000 running listings: the marketplace is asked beside the window,
