@@ -21,7 +21,8 @@ bool RemovalNotes::write(Database &db, const QHash<int, int> &left,
     if (!db.isMySQL || left.isEmpty())
         return true;
     const QVariant sync = DatabaseInternal::appProperty("mysqlsyncworkstation");
-    const bool queued = !(sync.isValid() && !sync.toBool());
+    // Queued for the synchronising workstation when this one does not synchronise itself.
+    const bool queued = sync.isValid() && !sync.toBool();
     const QString now = Clock::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     QList<int> ids = left.keys();
     std::sort(ids.begin(), ids.end());

@@ -286,6 +286,42 @@ private slots:
         QCOMPARE(box->currentText(), QString("laden"));
         QVERIFY(box->toolTip().isEmpty());
     }
+
+    // "Löschen" of many drafts on a shared database tells the other workstations of them by
+    // sets inside the command (one statement per group of 200), not two round trips per
+    // article while the window waits.
+    void deleteTellsOthersBySets()
+    {
+        constexpr int kMany = 2500;
+        QVERIFY(article(-10, { { "Title", "Vase" } }) > 0);
+        for (int have = 1; have < kMany; have *= 2) {
+            QVERIFY(db()->executeSQL(QStringLiteral("INSERT INTO articles (Title, Folder, Account) "
+                                                    "SELECT Title, Folder, Account FROM articles "
+                                                    "WHERE Folder=-10 AND Title='Vase' LIMIT %1")
+                                         .arg(qMin(have, kMany - have))));
+        }
+        QVERIFY(m_fixture->showFolder(-10));
+        m_fixture->itemList()->selectAll();
+        // With the drafts earlier rows left.
+        const int chosen = m_fixture->itemList()->topLevelItemCount();
+        QVERIFY(chosen >= kMany);
+        const int before = m_proxy->statementsSeen("INTO itemshistory");
+        const int entries
+            = db()->selectCount("SELECT id FROM itemshistory WHERE infotype='removeitem'").value();
+        DialogAnswers answers;
+        answers.pushQuestion(true);
+        trigger("actionL_schen");
+        QCOMPARE(answers.messages().size(), 0);
+        QCOMPARE(db()->selectCount("SELECT id FROM articles WHERE Folder=-5 AND Title='Vase'")
+                     .value(),
+                 kMany);
+        QCOMPARE(db()->selectCount("SELECT id FROM itemshistory WHERE infotype='removeitem'")
+                         .value()
+                     - entries,
+                 chosen);
+        const int statements = m_proxy->statementsSeen("INTO itemshistory") - before;
+        QVERIFY2(statements <= 2 * (kMany / 200 + 1), qPrintable(QString::number(statements)));
+    }
 };
 
 APP_TEST_MAIN(TestWindowReads)
