@@ -13,6 +13,7 @@
 #include "tests/support/testmain.h"
 
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QSemaphore>
 #include <QSpinBox>
@@ -50,8 +51,9 @@ QString outsidePicture(Store &s)
 // Fills what the editor's checks ask for, with `title`, and chooses `picture`.
 void fillEditor(AddArticle *editor, const QString &title, const QString &picture)
 {
-    EditorFixture::apply(editor, { "Title=" + title, "PlainHtmlCode=<p>Neu</p>", "Country=DE",
-                                   "PostalCode=04109", "StartPrice=5" });
+    EditorFixture::apply(editor,
+                         { "Title=" + title, "PlainHtmlCode=<p>Neu</p>", "Country=DE",
+                           "PostalCode=04109", "StartPrice=5" });
     editor->findChild<QPushButton *>(QStringLiteral("PrimaryCategory"))
         ->setProperty("CategoryID", "9394");
     QVERIFY(QMetaObject::invokeMethod(editor, "handleFileSaveAsBeforeCloseSelected",
@@ -66,8 +68,12 @@ void newArticle(Store &s, DialogAnswers &answers)
     const QString picture = outsidePicture(s);
     QVERIFY(s.fixture->showFolder(Matrix::kKeller));
     auto saved = std::make_shared<int>(0);
+    // From OK until the editor says how the save went: another workstation's lock is met with
+    // the window's short wait, not the connection's long one.
+    auto waited = std::make_shared<QElapsedTimer>();
+    auto settledAfter = std::make_shared<qint64>(-1);
     QTimer seller;
-    QObject::connect(&seller, &QTimer::timeout, [saved, picture, &seller] {
+    QObject::connect(&seller, &QTimer::timeout, [saved, picture, waited, settledAfter, &seller] {
         auto *editor = qobject_cast<AddArticle *>(QApplication::activeModalWidget());
         if (!editor || !editor->isVisible())
             return;
@@ -75,11 +81,13 @@ void newArticle(Store &s, DialogAnswers &answers)
             fillEditor(editor, kNewTitle, picture);
             ++*saved;
             // The save waits for the copy of the picture, the window going on.
+            waited->start();
             editor->accept();
             return;
         }
         if (!EditorFixture::saveSettled(editor))
             return;
+        *settledAfter = waited->elapsed();
         seller.stop();
         editor->reject();
     });
@@ -87,13 +95,15 @@ void newArticle(Store &s, DialogAnswers &answers)
     s.trigger("actionNeuer_Artikel");
     seller.stop();
     QVERIFY2(*saved == 1, qPrintable(answers.shownTexts().join('\n')));
+    // Saved at once (the editor closed), or told within a few seconds.
+    QVERIFY2(*settledAfter < 8000, qPrintable(QString::number(*settledAfter)));
 }
 
 QString newArticleWhole(Database *db)
 {
     const QString missing
-        = Matrix::expectCount(db, "SELECT id FROM articles WHERE Folder=1 AND Title='" + kNewTitle + "'",
-                              1)
+        = Matrix::expectCount(
+              db, "SELECT id FROM articles WHERE Folder=1 AND Title='" + kNewTitle + "'", 1)
         + Matrix::expectCount(db,
                               "SELECT i.id FROM articles_images i, articles a WHERE "
                               "a.id=i.article_id AND a.Title='"
@@ -114,8 +124,8 @@ QString newArticleWhole(Database *db)
 // what it held.
 QString serviceAgrees(Store &s)
 {
-    const auto named = s.db()->select(
-        "SELECT id, Planned_Interval FROM articles WHERE Planned_Interval <> ''");
+    const auto named
+        = s.db()->select("SELECT id, Planned_Interval FROM articles WHERE Planned_Interval <> ''");
     if (!named.ok())
         return QStringLiteral("the rows could not be read");
     QSet<QString> names;
@@ -162,7 +172,8 @@ void plan(Store &s, DialogAnswers &answers, int folder, int count)
     // The dialog has written and asked the service before it closed.
     const QString disagreement = serviceAgrees(s);
     QVERIFY2(disagreement.isEmpty(), qPrintable(disagreement));
-    const auto planned = s.db()->selectCount("SELECT id FROM articles WHERE Planned='" + kStart + "'");
+    const auto planned
+        = s.db()->selectCount("SELECT id FROM articles WHERE Planned='" + kStart + "'");
     QVERIFY(planned.ok());
     if (planned.value() == 0) {
         // Nothing planned, nothing withdrawn.
@@ -179,8 +190,10 @@ void plan(Store &s, DialogAnswers &answers, int folder, int count)
 }
 
 const QList<Command> kCommands {
-    { "Neuer Artikel", newArticle,
-      { "articles.<added>", "articles_images.<added>", "files.<added>" }, newArticleWhole,
+    { "Neuer Artikel",
+      newArticle,
+      { "articles.<added>", "articles_images.<added>", "files.<added>" },
+      newArticleWhole,
       // The picture's row refused: the article's row was written before it.
       "articles_images INSERT NEW.article_id > 300",
       // Every row and the gap after the last: a new row waits for them.
@@ -191,11 +204,12 @@ const QList<Command> kCommands {
       [](Database *db) {
           return Matrix::expectCount(db,
                                      "SELECT id FROM articles WHERE Folder=-3 AND FolderOld=1 AND "
-                                     "Planned='" + kStart + "' AND id < "
-                                         + QString::number(kFirstPlanned),
+                                     "Planned='"
+                                         + kStart + "' AND id < " + QString::number(kFirstPlanned),
                                      kDrafts);
       },
-      "articles UPDATE OLD.id = 120", "SELECT id FROM articles WHERE Folder=1",
+      "articles UPDATE OLD.id = 120",
+      "SELECT id FROM articles WHERE Folder=1",
       // A lock and a lost answer meet the same transaction as in the rows below.
       { Matrix::Fault::None, Matrix::Fault::Refused } },
     { "Planen (neu geplant)",
@@ -203,12 +217,11 @@ const QList<Command> kCommands {
       { "articles.Planned", "articles.Planned_Interval" },
       [](Database *db) {
           // What the service was asked and what the rows name after it: see plan().
-          return Matrix::expectCount(db,
-                                     "SELECT id FROM articles WHERE Folder=-3 AND Planned='"
-                                         + kStart + "'",
-                                     kPlanned);
+          return Matrix::expectCount(
+              db, "SELECT id FROM articles WHERE Folder=-3 AND Planned='" + kStart + "'", kPlanned);
       },
-      "articles UPDATE OLD.id = 230", "SELECT id FROM articles WHERE Folder=-3" },
+      "articles UPDATE OLD.id = 230",
+      "SELECT id FROM articles WHERE Folder=-3" },
 };
 
 // What every row's store has besides the matrix's own: two accounts and the marketplace's
@@ -260,7 +273,10 @@ private slots:
     }
 
     // The commands of the catalog this program runs.
-    void coversItsCommands() { Matrix::checkCovers("editor", { "actionNeuer_Artikel", "actionPlanen" }); }
+    void coversItsCommands()
+    {
+        Matrix::checkCovers("editor", { "actionNeuer_Artikel", "actionPlanen" });
+    }
     void run_data() { Matrix::addRows(kCommands); }
     void run() { Matrix::runRow(kCommands, more); }
 
@@ -337,7 +353,8 @@ private slots:
         QVERIFY2(after.error().isEmpty(), qPrintable(after.error()));
         QVERIFY2(TestSupport::StoredState::changedCells(store.before, after).isEmpty(),
                  qPrintable(TestSupport::StoredState::describe(store.before, after)));
-        QVERIFY2(Matrix::complaints(answers).isEmpty(), qPrintable(answers.shownTexts().join('\n')));
+        QVERIFY2(Matrix::complaints(answers).isEmpty(),
+                 qPrintable(answers.shownTexts().join('\n')));
     }
 };
 
