@@ -97,6 +97,12 @@ AddArticle::AddArticle(QWidget *parent, int articleId, int folderId, bool duplic
 {
     m_ui->setupUi(this);
     setEnabled(false);
+    // Closed without saving: the pictures copied for a save that stored nothing go with it
+    // (a copy still under way goes when it comes back, or with the editor).
+    connect(this, &QDialog::finished, this, [this](int result) {
+        if (result != QDialog::Accepted)
+            removeUnsavedCopies();
+    });
     setupForm();
     if (duplicate) {
         m_articleId = 0;
@@ -107,6 +113,7 @@ AddArticle::AddArticle(QWidget *parent, int articleId, int folderId, bool duplic
 
 AddArticle::~AddArticle()
 {
+    removeUnsavedCopies();
     // Closed at once: the next editor opens a connection of the same name.
     delete m_db;
     delete m_ui;

@@ -271,6 +271,14 @@ private:
     // A commit whose answer was lost is looked up: a new row by its mark, an update by
     // writing it again (it sets values).
     Stored store(QMap<QString, QVariant> row, int *id, bool compare);
+    Stored storePlanned(QMap<QString, QVariant> row, int *id, bool compare,
+                        const PicturePlan &plan);
+    // The copies this editor made into the picture folder: `name` is one more; after a save
+    // with `result`, those its rows name (or may name) are the store's; the rest are removed
+    // when the editor goes.
+    void noteCopy(const QString &name);
+    void keepCopies(const PicturePlan &plan, Stored result);
+    void removeUnsavedCopies();
     Stored storeOnce(QMap<QString, QVariant> &changes, int *id, bool compare,
                      const PicturePlan &plan, QMap<QString, QString> &settled);
     // Which of `changes` another workstation changed since the article was opened, as read
@@ -372,6 +380,9 @@ private:
     // copy's name in the picture folder, empty when it could not be made. Taken by the save.
     QHash<QString, QString> m_copies;
     bool m_copying = false;
+    // The copies made by this editor that no stored row names yet (names in the picture
+    // folder): removed with their thumbnails when the editor goes without saving them.
+    QStringList m_unsavedCopies;
     // Main picture rows beyond the twelve slots, kept as they are when saving.
     QStringList m_extraPictures;
     // The picture rows could not be read when the slots were built: the save leaves them as

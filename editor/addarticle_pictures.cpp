@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QPointer>
@@ -180,7 +181,9 @@ void AddArticle::on_removeFilesButton_clicked()
 
 QString AddArticle::copyPicture(const QString &file, const QString &prefix)
 {
-    return copyInto(file, m_db->getCurrentAdImageDir(), prefix);
+    const QString name = copyInto(file, m_db->getCurrentAdImageDir(), prefix);
+    noteCopy(name);
+    return name;
 }
 
 AddArticle::PicturePlan AddArticle::preparePictures()
@@ -421,12 +424,19 @@ bool AddArticle::copiesPending()
             made.insert(copy.key, copyInto(copy.source, folder, copy.prefix));
         QMetaObject::invokeMethod(
             qApp,
-            [editor, made] {
-                if (!editor)
+            [editor, made, folder] {
+                if (!editor) {
+                    // The editor went meanwhile: no row will name these copies.
+                    for (const QString &name : made)
+                        if (!name.isEmpty())
+                            QFile::remove(folder + name);
                     return;
+                }
                 editor->m_copying = false;
-                for (auto it = made.cbegin(); it != made.cend(); ++it)
+                for (auto it = made.cbegin(); it != made.cend(); ++it) {
                     editor->m_copies.insert(it.key(), it.value());
+                    editor->noteCopy(it.value());
+                }
                 editor->pictureWaitStep();
             },
             Qt::QueuedConnection);

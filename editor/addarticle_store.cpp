@@ -11,6 +11,7 @@
 #include "editor/variationcopy.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QRandomGenerator>
 #include <QSqlQuery>
 
@@ -146,6 +147,49 @@ bool confirmListed(QWidget *parent, const QString &itemId)
 AddArticle::Stored AddArticle::store(Row row, int *id, bool compare)
 {
     const PicturePlan plan = preparePictures();
+    const Stored result = storePlanned(row, id, compare, plan);
+    keepCopies(plan, result);
+    return result;
+}
+
+void AddArticle::noteCopy(const QString &name)
+{
+    if (!name.isEmpty() && !m_unsavedCopies.contains(name))
+        m_unsavedCopies << name;
+}
+
+void AddArticle::keepCopies(const PicturePlan &plan, Stored result)
+{
+    // Whether it is stored is not known: its rows may name every copy.
+    if (result == Stored::Unknown) {
+        m_unsavedCopies.clear();
+        return;
+    }
+    if (result != Stored::Saved)
+        return;
+    for (const QString &name : plan.images)
+        m_unsavedCopies.removeAll(name);
+    for (const auto &variant : plan.variants)
+        m_unsavedCopies.removeAll(variant.second);
+}
+
+void AddArticle::removeUnsavedCopies()
+{
+    if (!m_db || m_unsavedCopies.isEmpty())
+        return;
+    const QString folder = m_db->getCurrentAdImageDir();
+    const QString thumbs = m_db->getCurrentAdImageDirThumbs();
+    for (const QString &name : qAsConst(m_unsavedCopies)) {
+        QFile::remove(folder + name);
+        QFile::remove(thumbs + QStringLiteral("thumb_") + name);
+    }
+    qCInfo(lcApp) << "Removed" << m_unsavedCopies.size()
+                  << "pictures copied for a save that did not store them";
+    m_unsavedCopies.clear();
+}
+
+AddArticle::Stored AddArticle::storePlanned(Row row, int *id, bool compare, const PicturePlan &plan)
+{
     const bool creating = *id < 1;
     QString mark;
     Row changes;

@@ -114,6 +114,9 @@ inline const QList<Known> &catalog()
         { "actionImportieren", "imports", {} },
         { "actionDaten_sichern", "imports", {} },
         { "actionRovive_2_Daten_importieren", "imports", {} },
+        // The dialogs that write for themselves: the editor's save, the planning.
+        { "actionNeuer_Artikel", "editor", {} },
+        { "actionPlanen", "editor", {} },
         // Commands that write nothing stored.
         { "actionAlles_markieren", {}, QStringLiteral("selects the list, ") + noStore },
         { "actionNach_Titel_aufsteigend_sortieren", {}, sortOnly, order },
@@ -157,7 +160,6 @@ inline const QList<Known> &catalog()
 inline const QStringList &notRunYet()
 {
     static const QStringList names {
-        "actionNeuer_Artikel", "actionPlanen",
         "actionDaten_wiederherstellen",
         "actionRahmenbedingungen",
     };
