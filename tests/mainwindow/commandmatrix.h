@@ -114,6 +114,9 @@ inline const QList<Known> &catalog()
         { "actionImportieren", "imports", {} },
         { "actionDaten_sichern", "imports", {} },
         { "actionRovive_2_Daten_importieren", "imports", {} },
+        // The restore of a backup, and the business policies' dialog.
+        { "actionDaten_wiederherstellen", "restore", {} },
+        { "actionRahmenbedingungen", "restore", {} },
         // Commands that write nothing stored.
         { "actionAlles_markieren", {}, QStringLiteral("selects the list, ") + noStore },
         { "actionNach_Titel_aufsteigend_sortieren", {}, sortOnly, order },
@@ -158,8 +161,6 @@ inline const QStringList &notRunYet()
 {
     static const QStringList names {
         "actionNeuer_Artikel", "actionPlanen",
-        "actionDaten_wiederherstellen",
-        "actionRahmenbedingungen",
     };
     return names;
 }
