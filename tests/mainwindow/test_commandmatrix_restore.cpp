@@ -174,6 +174,10 @@ private slots:
         };
         for (const auto &row : rows) {
             for (const auto backend : { TestSupport::Backend::SQLite, TestSupport::Backend::MySQL }) {
+                // A broken archive is met before the database is: one backend tells it.
+                const bool broken = row.second == Restore::Cut || row.second == Restore::FileRefused;
+                if (broken && backend == TestSupport::Backend::MySQL)
+                    continue;
                 const char *on = backend == TestSupport::Backend::MySQL ? " (mysql)" : " (sqlite)";
                 QTest::newRow(qPrintable(QLatin1String(row.first) + QLatin1String(on)))
                     << int(row.second) << backend;
