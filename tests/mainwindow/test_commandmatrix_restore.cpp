@@ -4,6 +4,7 @@
 // is closed meanwhile, exactly as before and told so. A shared database is not in the archive
 // and stays as it is, which the seller reads. The business policies chosen in their dialog
 // reach every selected article or none.
+#include "core/config.h"
 #include "import/foldercompressor.h"
 #include "tests/editor/editorfixture.h"
 #include "tests/mainwindow/commandmatrix.h"
@@ -89,14 +90,64 @@ void bulk(Store &s, DialogAnswers &answers, const char *action,
     QVERIFY2(*oks == 1, qPrintable(answers.shownTexts().join('\n')));
 }
 
+// The seller's policies as the seller-profiles service answers getSellerProfiles for one
+// profileType: that type's container alone, each policy with its profileId and profileName.
+TestSupport::FakeReply sellerProfiles(const TestSupport::RecordedRequest &request)
+{
+    struct Kind
+    {
+        QByteArray type, list, entry;
+        QList<QPair<QByteArray, QByteArray>> profiles;
+    };
+    static const QList<Kind> kinds {
+        { "PAYMENT", "paymentProfileList", "PaymentProfile",
+          { { "5001", "Überweisung, Vorkasse" }, { "5002", "Barzahlung" } } },
+        { "RETURN_POLICY", "returnPolicyProfileList", "ReturnPolicyProfile",
+          { { "6001", "14 Tage Rückgabe" } } },
+        { "SHIPPING", "shippingPolicyProfile", "ShippingPolicyProfile",
+          { { "7001", "DHL versichert" }, { "7002", "Päckchen bis 1 kg" } } },
+    };
+    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><getSellerProfilesResponse "
+                     "xmlns=\"http://www.ebay.com/marketplace/selling/v1/services\">"
+                     "<ack>Success</ack><version>1.0.0</version>"
+                     "<timestamp>2026-12-08T10:15:00.000Z</timestamp>";
+    for (const Kind &kind : kinds) {
+        if (!request.body.contains("<profileType>" + kind.type + "</profileType>"))
+            continue;
+        xml += "<" + kind.list + ">";
+        for (const auto &profile : kind.profiles)
+            xml += "<" + kind.entry + "><profileId>" + profile.first + "</profileId><profileName>"
+                + profile.second + "</profileName><profileType>" + kind.type
+                + "</profileType><siteId>77</siteId></" + kind.entry + ">";
+        xml += "</" + kind.list + ">";
+    }
+    return TestSupport::FakeReply::ok(xml + "</getSellerProfilesResponse>",
+                                      "text/xml; charset=utf-8");
+}
+
+// The entries of a policy box, after "no change" and "remove the policy".
+QStringList offered(QDialog *dialog, const char *box)
+{
+    QStringList entries;
+    auto *combo = dialog->findChild<QComboBox *>(QLatin1String(box));
+    for (int i = 2; combo && i < combo->count(); ++i)
+        entries << combo->itemText(i);
+    return entries;
+}
+
 const QList<Command> kProfiles {
     { "Rahmenbedingungen",
       [](Store &s, DialogAnswers &answers) {
           bulk(s, answers, "actionRahmenbedingungen", [](QDialog *d) {
-              // The choices are the seller's policies as the marketplace lists them.
+              // The choices are the seller's policies of each type as the marketplace lists
+              // them.
+              QCOMPARE(offered(d, "SellerPaymentProfile"),
+                       QStringList({ "(5001) Überweisung, Vorkasse", "(5002) Barzahlung" }));
+              QCOMPARE(offered(d, "SellerReturnProfile"), QStringList { "(6001) 14 Tage Rückgabe" });
+              QCOMPARE(offered(d, "SellerShippingProfile"),
+                       QStringList({ "(7001) DHL versichert", "(7002) Päckchen bis 1 kg" }));
               auto *payment = d->findChild<QComboBox *>("SellerPaymentProfile");
               auto *shipping = d->findChild<QComboBox *>("SellerShippingProfile");
-              QVERIFY(payment->findText("(5002) Barzahlung") >= 0);
               payment->setCurrentIndex(payment->findData("5001"));
               shipping->setCurrentIndex(shipping->findData("7002"));
           });
@@ -157,6 +208,8 @@ private slots:
     {
         Matrix::runRow(kProfiles, [](Store &s) {
             EditorFixture::serveReferenceData(s.marketplace);
+            s.marketplace.setHandler(QUrl(Config::defaultValue(Config::Key::ProfilesUrl)).path(),
+                                     sellerProfiles);
             EditorFixture::addAccounts(s.db());
         });
     }
