@@ -339,7 +339,8 @@ bool copy(const QString &path, Links links, const QString &target, qint64 maxByt
     const QByteArray name = QFile::encodeName(target);
     struct stat standing = {};
     if (::lstat(name.constData(), &standing) == 0)
-        return fail(error, tr("„%1“ lässt sich nicht anlegen: %2").arg(target, systemError(EEXIST)));
+        return fail(error,
+                    tr("„%1“ lässt sich nicht anlegen: %2").arg(target, systemError(EEXIST)));
     const int in = openRegular(path, links, error);
     if (in < 0)
         return false;
@@ -406,8 +407,8 @@ bool copy(const QString &path, Links links, const QString &target, qint64 maxByt
         return fail(error, writeError(code));
     }
     // Never over a file that came to stand at the target meanwhile.
-    int renamed = ::renameat2(AT_FDCWD, staged.constData(), AT_FDCWD, name.constData(),
-                              RENAME_NOREPLACE);
+    int renamed
+        = ::renameat2(AT_FDCWD, staged.constData(), AT_FDCWD, name.constData(), RENAME_NOREPLACE);
     if (renamed != 0 && (errno == EINVAL || errno == ENOSYS)) {
         // A file system without an exclusive rename: a new link fails the same way.
         renamed = ::link(staged.constData(), name.constData());

@@ -153,8 +153,8 @@ void TestUntrustedFile::copy_data()
     QTest::addColumn<QString>("refusal"); // empty: copied; %1 the target, %2 the system's reason
     QTest::addColumn<int>("code"); // the reason's errno
     QTest::newRow("a large file, whole") << qint64(0) << false << "" << 0;
-    QTest::newRow("the disk full half-way") << qint64(5 * 1024 * 1024) << false
-                                            << "„%1“ lässt sich nicht schreiben: %2" << EFBIG;
+    QTest::newRow("the disk full half-way")
+        << qint64(5 * 1024 * 1024) << false << "„%1“ lässt sich nicht schreiben: %2" << EFBIG;
     QTest::newRow("a file standing at the target")
         << qint64(0) << true << "„%1“ lässt sich nicht anlegen: %2" << EEXIST;
 }
@@ -205,9 +205,8 @@ void TestUntrustedFile::copy()
              qPrintable(QString::number(memory.growth() >> 20) + " MB"));
     QCOMPARE(copied, refusal.isEmpty());
     QCOMPARE(error,
-             refusal.isEmpty()
-                 ? QString()
-                 : refusal.arg(target, QString::fromLocal8Bit(std::strerror(code))));
+             refusal.isEmpty() ? QString()
+                               : refusal.arg(target, QString::fromLocal8Bit(std::strerror(code))));
     QCOMPARE(QDir(root.filePath("adimages")).entryList(QDir::Files | QDir::Hidden | QDir::System),
              copied || standing ? QStringList { "kopie.jpg" } : QStringList());
     QFile result(target);
@@ -218,7 +217,8 @@ void TestUntrustedFile::copy()
         QCryptographicHash targetHash(QCryptographicHash::Sha1);
         QVERIFY(result.open(QIODevice::ReadOnly) && targetHash.addData(&result));
         QCOMPARE(targetHash.result(), sourceHash.result());
-        QCOMPARE(result.permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+        QCOMPARE(result.permissions() & (QFile::ReadGroup | QFile::ReadOther),
+                 QFile::Permissions());
     }
 }
 

@@ -100,11 +100,17 @@ TestSupport::FakeReply sellerProfiles(const TestSupport::RecordedRequest &reques
         QList<QPair<QByteArray, QByteArray>> profiles;
     };
     static const QList<Kind> kinds {
-        { "PAYMENT", "paymentProfileList", "PaymentProfile",
+        { "PAYMENT",
+          "paymentProfileList",
+          "PaymentProfile",
           { { "5001", "Überweisung, Vorkasse" }, { "5002", "Barzahlung" } } },
-        { "RETURN_POLICY", "returnPolicyProfileList", "ReturnPolicyProfile",
+        { "RETURN_POLICY",
+          "returnPolicyProfileList",
+          "ReturnPolicyProfile",
           { { "6001", "14 Tage Rückgabe" } } },
-        { "SHIPPING", "shippingPolicyProfile", "ShippingPolicyProfile",
+        { "SHIPPING",
+          "shippingPolicyProfile",
+          "ShippingPolicyProfile",
           { { "7001", "DHL versichert" }, { "7002", "Päckchen bis 1 kg" } } },
     };
     QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><getSellerProfilesResponse "
@@ -143,7 +149,8 @@ const QList<Command> kProfiles {
               // them.
               QCOMPARE(offered(d, "SellerPaymentProfile"),
                        QStringList({ "(5001) Überweisung, Vorkasse", "(5002) Barzahlung" }));
-              QCOMPARE(offered(d, "SellerReturnProfile"), QStringList { "(6001) 14 Tage Rückgabe" });
+              QCOMPARE(offered(d, "SellerReturnProfile"),
+                       QStringList { "(6001) 14 Tage Rückgabe" });
               QCOMPARE(offered(d, "SellerShippingProfile"),
                        QStringList({ "(7001) DHL versichert", "(7002) Päckchen bis 1 kg" }));
               auto *payment = d->findChild<QComboBox *>("SellerPaymentProfile");
@@ -159,7 +166,8 @@ const QList<Command> kProfiles {
                                      "SellerPaymentProfile='5001' AND SellerShippingProfile='7002'",
                                      Matrix::kInKeller);
       },
-      "articles UPDATE OLD.id = 120", "SELECT id FROM articles WHERE Folder=1" },
+      "articles UPDATE OLD.id = 120",
+      "SELECT id FROM articles WHERE Folder=1" },
 };
 
 } // namespace
@@ -173,7 +181,8 @@ private slots:
 
     void coversItsCommands()
     {
-        Matrix::checkCovers("restore", { "actionDaten_wiederherstellen", "actionRahmenbedingungen" });
+        Matrix::checkCovers("restore",
+                            { "actionDaten_wiederherstellen", "actionRahmenbedingungen" });
     }
 
     // Before the restore: a restore ends the program, and from then on no dialog of this
@@ -193,10 +202,10 @@ private slots:
                     if (sqlite
                         && (fault == Matrix::Fault::CommitLost || fault == Matrix::Fault::Locked))
                         continue;
-                    QTest::newRow(qPrintable(QStringLiteral("%1: %2 (%3)")
-                                                 .arg(c.name, Matrix::faultName(fault),
-                                                      sqlite ? QStringLiteral("sqlite")
-                                                             : QStringLiteral("mysql"))))
+                    QTest::newRow(qPrintable(
+                        QStringLiteral("%1: %2 (%3)")
+                            .arg(c.name, Matrix::faultName(fault),
+                                 sqlite ? QStringLiteral("sqlite") : QStringLiteral("mysql"))))
                         << c.name << int(fault) << backend;
                 }
             }
@@ -226,9 +235,11 @@ private slots:
             { "window closed", Restore::Closed },
         };
         for (const auto &row : rows) {
-            for (const auto backend : { TestSupport::Backend::SQLite, TestSupport::Backend::MySQL }) {
+            for (const auto backend :
+                 { TestSupport::Backend::SQLite, TestSupport::Backend::MySQL }) {
                 // A broken archive is met before the database is: one backend tells it.
-                const bool broken = row.second == Restore::Cut || row.second == Restore::FileRefused;
+                const bool broken
+                    = row.second == Restore::Cut || row.second == Restore::FileRefused;
                 if (broken && backend == TestSupport::Backend::MySQL)
                     continue;
                 const char *on = backend == TestSupport::Backend::MySQL ? " (mysql)" : " (sqlite)";
@@ -328,8 +339,8 @@ private slots:
                      qPrintable(told));
             QCOMPARE(answers.messages().size(), 1);
         }
-        QCOMPARE(MainWindow::pendingRestore(), restores(h) ? dataDir + QStringLiteral("_bk")
-                                                           : QString());
+        QCOMPARE(MainWindow::pendingRestore(),
+                 restores(h) ? dataDir + QStringLiteral("_bk") : QString());
         // Nothing half unpacked stays beside the data folder.
         QCOMPARE(QFileInfo::exists(dataDir + QStringLiteral("_bk")), restores(h));
 
@@ -359,7 +370,6 @@ private slots:
         }
         QCOMPARE(QFileInfo::exists(dataDir + QStringLiteral("_old")), restores(h));
     }
-
 };
 
 APP_TEST_MAIN(TestCommandMatrixRestore)
