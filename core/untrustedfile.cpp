@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
@@ -334,35 +336,89 @@ bool read(const QString &path, Links links, qint64 maxBytes, QByteArray *bytes, 
 
 bool copy(const QString &path, Links links, const QString &target, qint64 maxBytes, QString *error)
 {
-    QByteArray bytes;
-    if (!read(path, links, maxBytes, &bytes, error))
-        return false;
     const QByteArray name = QFile::encodeName(target);
-    const int out
-        = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (out < 0)
-        return fail(error, tr("„%1“ lässt sich nicht anlegen: %2").arg(target, systemError(errno)));
-    const char *at = bytes.constData();
-    qint64 left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(out, at, size_t(left));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            const int code = written == 0 ? EIO : errno;
-            ::close(out);
-            ::unlink(name.constData());
-            return fail(error,
-                        tr("„%1“ lässt sich nicht schreiben: %2").arg(target, systemError(code)));
-        }
-        at += written;
-        left -= written;
+    struct stat standing = {};
+    if (::lstat(name.constData(), &standing) == 0)
+        return fail(error,
+                    tr("„%1“ lässt sich nicht anlegen: %2").arg(target, systemError(EEXIST)));
+    const int in = openRegular(path, links, error);
+    if (in < 0)
+        return false;
+    struct stat info = {};
+    if (::fstat(in, &info) != 0) {
+        const int code = errno;
+        ::close(in);
+        return fail(error, tr("„%1“ lässt sich nicht lesen: %2").arg(path, systemError(code)));
     }
+    const QString tooLarge = tr("Die Datei ist größer als %1 MB.").arg(maxBytes / (1024 * 1024));
+    if (info.st_size > maxBytes) {
+        ::close(in);
+        return fail(error, tooLarge);
+    }
+    // Written under a hidden name beside the target and renamed to it only when whole: no
+    // reader ever sees part of a copy, and a copy that fails leaves nothing behind.
+    const int slash = name.lastIndexOf('/');
+    QByteArray staged = name.left(slash + 1) + '.' + name.mid(slash + 1) + ".XXXXXX";
+    const int out = ::mkostemp(staged.data(), O_CLOEXEC); // created exclusively, mode 0600
+    if (out < 0) {
+        const int code = errno;
+        ::close(in);
+        return fail(error, tr("„%1“ lässt sich nicht anlegen: %2").arg(target, systemError(code)));
+    }
+    const auto abandon = [&](const QString &text) {
+        ::close(in);
+        ::close(out);
+        ::unlink(staged.constData());
+        return fail(error, text);
+    };
+    const auto writeError = [&](int code) {
+        return tr("„%1“ lässt sich nicht schreiben: %2").arg(target, systemError(code));
+    };
+    // One block at a time: a large file never stands in memory as a whole.
+    QByteArray block(int(kBlock), Qt::Uninitialized);
+    qint64 total = 0;
+    for (;;) {
+        const ssize_t got = ::read(in, block.data(), size_t(block.size()));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return abandon(tr("„%1“ lässt sich nicht lesen: %2").arg(path, systemError(errno)));
+        if (got == 0)
+            break;
+        total += got;
+        if (total > maxBytes) // grown past the limit since it was measured
+            return abandon(tooLarge);
+        const char *at = block.constData();
+        qint64 left = got;
+        while (left > 0) {
+            const ssize_t written = ::write(out, at, size_t(left));
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
+                return abandon(writeError(written == 0 ? EIO : errno));
+            at += written;
+            left -= written;
+        }
+    }
+    ::close(in);
     if (::close(out) != 0) {
         const int code = errno;
-        ::unlink(name.constData());
-        return fail(error,
-                    tr("„%1“ lässt sich nicht schreiben: %2").arg(target, systemError(code)));
+        ::unlink(staged.constData());
+        return fail(error, writeError(code));
+    }
+    // Never over a file that came to stand at the target meanwhile.
+    int renamed
+        = ::renameat2(AT_FDCWD, staged.constData(), AT_FDCWD, name.constData(), RENAME_NOREPLACE);
+    if (renamed != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        // A file system without an exclusive rename: a new link fails the same way.
+        renamed = ::link(staged.constData(), name.constData());
+        if (renamed == 0)
+            ::unlink(staged.constData());
+    }
+    if (renamed != 0) {
+        const int code = errno;
+        ::unlink(staged.constData());
+        return fail(error, tr("„%1“ lässt sich nicht anlegen: %2").arg(target, systemError(code)));
     }
     return true;
 }

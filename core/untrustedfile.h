@@ -51,10 +51,11 @@ bool readAll(int fd, qint64 maxBytes, QByteArray *bytes, QString *error);
 // openRegular and readAll in one: the bytes of the plain file at `path`.
 bool read(const QString &path, Links links, qint64 maxBytes, QByteArray *bytes, QString *error);
 
-// Copies the plain file at `path` as a new file `target` (created exclusively, readable and
-// writable by its owner only; never through a link or over a file that stands there), from
-// the one descriptor it opened. False with `error` (German) when it could not: then nothing
-// of `target` is left.
+// Copies the plain file at `path` as a new file `target` (readable and writable by its owner
+// only; never through a link or over a file that stands there), from the one descriptor it
+// opened, a block at a time: the file is written under a hidden name in the target's folder
+// and renamed to `target` only when whole. False with `error` (German) when it could not: then
+// nothing of `target` is left, nor of the hidden file.
 bool copy(const QString &path, Links links, const QString &target, qint64 maxBytes, QString *error);
 
 // Opens `path` for reading into `file` (which then reads the descriptor, not the name), as

@@ -431,6 +431,14 @@ QString FolderCompressor::sharedDatabaseNotice()
               "mysqldump).");
 }
 
+QString FolderCompressor::sharedDatabaseRestoreNotice()
+{
+    return tr("Die gemeinsame MySQL-Datenbank ist nicht in der Sicherung und wird nicht "
+              "zurückgesetzt: wiederhergestellt werden nur die Dateien dieses Arbeitsplatzes "
+              "(Bilder, Protokolle, Einstellungen und die lokale Datenbank). Die Artikel, Ordner "
+              "und Einstellungen auf dem MySQL-Server bleiben, wie sie jetzt sind.");
+}
+
 void FolderCompressor::work()
 {
     auto info = std::make_unique<Database>(true, QStringLiteral("BackupInfo"));

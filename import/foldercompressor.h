@@ -54,6 +54,9 @@ public:
     // What a backup on a shared MySQL database tells the seller: the server's data are not
     // in the archive.
     static QString sharedDatabaseNotice();
+    // What a restore on a shared MySQL database tells the seller: only this workstation's
+    // files are taken back, the server's data stay as they are.
+    static QString sharedDatabaseRestoreNotice();
 
     // Files that qCompress cannot take whole make a backup fail.
     static qint64 maxFileSize();

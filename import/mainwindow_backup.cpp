@@ -167,9 +167,11 @@ void MainWindow::on_actionDaten_wiederherstellen_triggered()
             Statics::showMessage(this, text, 2);
             return;
         }
-        Statics::showMessage(
-            this, tr("Die Daten wurden temporär wieder hergestellt, bitte starte das Programm neu"),
-            0);
+        QString text = tr("Die Daten wurden temporär wieder hergestellt, bitte starte das Programm "
+                          "neu");
+        if (db->isMySQL)
+            text += QStringLiteral("\n\n") + FolderCompressor::sharedDatabaseRestoreNotice();
+        Statics::showMessage(this, text, 0);
         setPendingRestore(restoreDir);
         on_actionBeenden_triggered();
     });

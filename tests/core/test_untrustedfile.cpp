@@ -3,10 +3,18 @@
 // own beneath-open.
 #include "core/untrustedfile.h"
 
+#include "tests/support/filesizelimit.h"
+#include "tests/support/peakmemory.h"
+
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,6 +30,8 @@ private slots:
     void insideFolder();
     void namedByData_data();
     void namedByData();
+    void copy_data();
+    void copy();
 };
 
 void TestUntrustedFile::insideFolder_data()
@@ -134,6 +144,82 @@ void TestUntrustedFile::namedByData()
              refusal.isEmpty());
     QCOMPARE(error, expected);
     QCOMPARE(bytes, refusal.isEmpty() ? QByteArray("Bilddaten") : QByteArray());
+}
+
+void TestUntrustedFile::copy_data()
+{
+    QTest::addColumn<qint64>("writable"); // bytes a file may take, 0: no limit
+    QTest::addColumn<bool>("standing"); // a file stands at the target already
+    QTest::addColumn<QString>("refusal"); // empty: copied; %1 the target, %2 the system's reason
+    QTest::addColumn<int>("code"); // the reason's errno
+    QTest::newRow("a large file, whole") << qint64(0) << false << "" << 0;
+    QTest::newRow("the disk full half-way")
+        << qint64(5 * 1024 * 1024) << false << "„%1“ lässt sich nicht schreiben: %2" << EFBIG;
+    QTest::newRow("a file standing at the target")
+        << qint64(0) << true << "„%1“ lässt sich nicht anlegen: %2" << EEXIST;
+}
+
+// A 48 MB picture is copied a block at a time, never whole in memory; a copy that fails
+// leaves neither the target nor anything hidden beside it, and a file at the target stays.
+void TestUntrustedFile::copy()
+{
+    QFETCH(qint64, writable);
+    QFETCH(bool, standing);
+    QFETCH(QString, refusal);
+    QFETCH(int, code);
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QDir dir(root.path());
+    QVERIFY(dir.mkpath("quelle") && dir.mkpath("adimages"));
+    const QString source = root.filePath("quelle/gross.jpg");
+    const QString target = root.filePath("adimages/kopie.jpg");
+    QCryptographicHash sourceHash(QCryptographicHash::Sha1);
+    {
+        QFile file(source);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QByteArray block(1024 * 1024, Qt::Uninitialized);
+        for (int i = 0; i < 48; ++i) {
+            block.fill(char('a' + i % 26));
+            block[i] = 'x'; // each block its own, so a block written twice shows
+            QCOMPARE(file.write(block), qint64(block.size()));
+            sourceHash.addData(block);
+        }
+    }
+    if (standing) {
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("alt") == 3);
+    }
+
+    TestSupport::PeakMemory memory;
+    const bool measured = memory.start();
+    QString error;
+    bool copied;
+    {
+        std::unique_ptr<TestSupport::FileSizeLimit> limit;
+        if (writable > 0)
+            limit = std::make_unique<TestSupport::FileSizeLimit>(rlim_t(writable));
+        copied = UntrustedFile::copy(source, UntrustedFile::Links::Followed, target,
+                                     UntrustedFile::kMaxPictureBytes, &error);
+    }
+    QVERIFY2(!measured || memory.growth() < 12 * 1024 * 1024,
+             qPrintable(QString::number(memory.growth() >> 20) + " MB"));
+    QCOMPARE(copied, refusal.isEmpty());
+    QCOMPARE(error,
+             refusal.isEmpty() ? QString()
+                               : refusal.arg(target, QString::fromLocal8Bit(std::strerror(code))));
+    QCOMPARE(QDir(root.filePath("adimages")).entryList(QDir::Files | QDir::Hidden | QDir::System),
+             copied || standing ? QStringList { "kopie.jpg" } : QStringList());
+    QFile result(target);
+    if (standing) {
+        QVERIFY(result.open(QIODevice::ReadOnly));
+        QCOMPARE(result.readAll(), QByteArray("alt"));
+    } else if (copied) {
+        QCryptographicHash targetHash(QCryptographicHash::Sha1);
+        QVERIFY(result.open(QIODevice::ReadOnly) && targetHash.addData(&result));
+        QCOMPARE(targetHash.result(), sourceHash.result());
+        QCOMPARE(result.permissions() & (QFile::ReadGroup | QFile::ReadOther),
+                 QFile::Permissions());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestUntrustedFile)

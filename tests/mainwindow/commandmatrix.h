@@ -117,6 +117,9 @@ inline const QList<Known> &catalog()
         // The dialogs that write for themselves: the editor's save, the planning.
         { "actionNeuer_Artikel", "editor", {} },
         { "actionPlanen", "editor", {} },
+        // The restore of a backup, and the business policies' dialog.
+        { "actionDaten_wiederherstellen", "restore", {} },
+        { "actionRahmenbedingungen", "restore", {} },
         // Commands that write nothing stored.
         { "actionAlles_markieren", {}, QStringLiteral("selects the list, ") + noStore },
         { "actionNach_Titel_aufsteigend_sortieren", {}, sortOnly, order },
@@ -160,8 +163,6 @@ inline const QList<Known> &catalog()
 inline const QStringList &notRunYet()
 {
     static const QStringList names {
-        "actionDaten_wiederherstellen",
-        "actionRahmenbedingungen",
     };
     return names;
 }
