@@ -150,7 +150,8 @@ private:
     QString rejectedText() const;
     // The pictures not taken, each named with its article; those not named are counted.
     QString failedPicturesText() const;
-    // Sends the notification and records it in the activity list.
+    // Sends the notification and records it in the activity list; an entry that can't be
+    // stored (or, stopped at the local file's lock, is not tried) is shown all the same.
     void report(Database &db, const QString &title, const QString &text, bool ok);
 
     // True (and remembered) once the run is to stop.
