@@ -36,6 +36,17 @@ bool isWebAddress(const QString &entry)
     return lower.contains(QLatin1String("http:")) || lower.contains(QLatin1String("https:"));
 }
 
+QString downloadPath(const QString &folder, const QString &address)
+{
+    const int dot = address.lastIndexOf(QLatin1Char('.'));
+    QString name = Statics::hashString(address) + QLatin1Char('.')
+        + (dot >= 0 ? address.mid(dot + 1) : address);
+    name = name.left(name.indexOf(QLatin1Char('?')));
+    if (!insideFolder(folder, name) || name.contains(QLatin1Char('\\')))
+        return QString();
+    return folder + name;
+}
+
 namespace {
 
 // How a picture is checked: decoded by the picture decoder at the thumbnail's size (whose
@@ -64,15 +75,11 @@ bool accepted(const QString &path, const ImageLimits::Decoded &decoded)
 // Downloads `address` into the picture folder; the file's path, or empty on failure.
 QString download(const QString &folder, const QString &address)
 {
-    const int dot = address.lastIndexOf(QLatin1Char('.'));
-    QString name = Statics::hashString(address) + QLatin1Char('.')
-        + (dot >= 0 ? address.mid(dot + 1) : address);
-    name = name.left(name.indexOf(QLatin1Char('?')));
-    if (!insideFolder(folder, name) || name.contains(QLatin1Char('\\'))) {
+    const QString target = downloadPath(folder, address);
+    if (target.isEmpty()) {
         qCWarning(lcApp).noquote() << "Download" << address << "refused: no file name of its own";
         return QString();
     }
-    const QString target = folder + name;
     // An error status or an empty answer is no picture.
     if (!Statics::DownloadURL(address, target, true, QString()) || QFileInfo(target).size() == 0) {
         qCWarning(lcApp).noquote() << "Download" << address << "to" << target << "fails";

@@ -33,6 +33,11 @@ bool isWebAddress(const QString &entry);
 // True when the file holds a whole image that can be read, within the pixel budget.
 bool isPicture(const QString &path);
 
+// The file of the picture folder a download of `address` is written to (named by a digest of
+// the address: every download of the same address goes to the same file); empty when the
+// address gives no name that stays inside `folder`.
+QString downloadPath(const QString &folder, const QString &address);
+
 // Downloads the web addresses among `pictures` into `folder` and gives the list back with
 // each address replaced by the downloaded file's path, or by an empty entry when the
 // download failed or brought no picture. Other entries stay as they are. Touches no

@@ -22,6 +22,7 @@
 #include <QTextDecoder>
 #include <QXmlStreamReader>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -449,6 +450,37 @@ bool Rovive2Import::stopping()
     return m_stopped;
 }
 
+bool Rovive2Import::stoppedByLock(const Database &db, quint64 failedBefore)
+{
+    if (db.failedStatements() == failedBefore || !db.lastFailureLockConflict())
+        return false;
+    if (m_lockError.isEmpty()) {
+        m_lockError = db.lastErrorText;
+        qCWarning(lcApp).noquote() << "Rovive import of" << m_path
+                                   << "stopped, the database is held by another connection:"
+                                   << m_lockError;
+    }
+    m_stopped = true;
+    return true;
+}
+
+void Rovive2Import::removeDownloads(Database &db, const QStringList &downloads)
+{
+    for (const QString &file : downloads) {
+        if (!QFileInfo::exists(file))
+            continue;
+        // A row may name the file itself (a picture taken by its plain name): then it stays,
+        // as it does when that can't be read.
+        const Read<int> named = firstId(
+            &db,
+            QStringLiteral("SELECT id FROM articles_images WHERE image IN ('%1', '%2')")
+                .arg(Database::escapeString(QFileInfo(file).fileName()),
+                     Database::escapeString(file)));
+        if (named.ok() && *named == 0)
+            QFile::remove(file);
+    }
+}
+
 Read<int> Rovive2Import::importedArticle(Database &db, const QString &key)
 {
     // Only while its article is there: one the seller deleted since is imported again.
@@ -759,6 +791,7 @@ void Rovive2Import::work(Database &connection)
 {
     Database *const db = &connection;
     m_stopped = false;
+    m_lockError.clear();
     m_occurrences.clear();
     m_itemsKnown = 0;
     m_itemsInFile = 0;
@@ -968,23 +1001,40 @@ bool Rovive2Import::outcome(QString *title, QString *text) const
         }
     }
     if (m_stopped) {
-        // Cancelled or closed: every article named as imported is stored whole, the rest
-        // of the file was not read; a second run adds only what is missing.
+        // Cancelled, closed or held by another connection: every article named as imported
+        // is stored whole, the rest of the file was not imported; a second run adds only
+        // what is missing.
         *title = tr("Import abgebrochen");
-        const int notRead = qMax(0, m_itemsInFile - m_itemCounter);
-        lead = (m_articles.stored == 1 ? tr("Der Import wurde abgebrochen: 1 Artikel wurde "
-                                            "importiert, vollständig mit seinen Bildern")
-                                       : tr("Der Import wurde abgebrochen: %1 Artikel wurden "
-                                            "importiert, jeder vollständig mit seinen Bildern")
-                                             .arg(m_articles.stored));
+        const bool locked = !m_lockError.isEmpty();
+        lead = locked ? tr("Die Datenbank ist gerade von einem anderen Programm oder "
+                           "Arbeitsplatz gesperrt, deshalb wurde der Import abgebrochen: ")
+                      : tr("Der Import wurde abgebrochen: ");
+        lead += m_articles.stored == 1
+            ? tr("1 Artikel wurde importiert, vollständig mit seinen Bildern")
+            : tr("%1 Artikel wurden importiert, jeder vollständig mit seinen Bildern")
+                  .arg(m_articles.stored);
         if (m_itemsKnown > 0)
             lead += (m_itemsKnown == 1 ? tr(", 1 war schon vorhanden")
                                        : tr(", %1 waren schon vorhanden").arg(m_itemsKnown));
-        lead += (notRead == 1
-                     ? tr("; 1 von %2 Artikeln der Datei wurde nicht mehr gelesen")
-                     : tr("; %1 von %2 Artikeln der Datei wurden nicht mehr gelesen").arg(notRead))
-                    .arg(m_itemsInFile)
-            + tr(". Wird dieselbe Datei noch einmal importiert, kommt nur hinzu, was noch fehlt");
+        if (locked) {
+            // The item in hand at the lock was read, but is no more stored than the rest.
+            const int left = qMax(0, m_itemsInFile - m_articles.all() - m_itemsKnown
+                                         - int(m_tooLong.size()));
+            lead += (left == 1
+                         ? tr("; 1 von %2 Artikeln der Datei wurde nicht importiert")
+                         : tr("; %1 von %2 Artikeln der Datei wurden nicht importiert").arg(left))
+                        .arg(m_itemsInFile)
+                + tr(". Wird dieselbe Datei später noch einmal importiert, kommt nur hinzu, "
+                     "was noch fehlt");
+        } else {
+            const int notRead = qMax(0, m_itemsInFile - m_itemCounter);
+            lead += (notRead == 1 ? tr("; 1 von %2 Artikeln der Datei wurde nicht mehr gelesen")
+                                  : tr("; %1 von %2 Artikeln der Datei wurden nicht mehr gelesen")
+                                        .arg(notRead))
+                        .arg(m_itemsInFile)
+                + tr(". Wird dieselbe Datei noch einmal importiert, kommt nur hinzu, was noch "
+                     "fehlt");
+        }
     }
     if (m_failedPictures > 0)
         more << failedPicturesText();
@@ -1100,9 +1150,23 @@ QString Rovive2Import::rejectedText() const
 void Rovive2Import::report(Database &db, const QString &title, const QString &text, bool ok)
 {
     emit sendNotification(Statics::notificationMessage(title, text));
-    const NewsItem entry = db.addOutcomeNews(title, text, ok);
-    if (entry.id > 0)
-        emit sendaddNewsItem(entry);
+    // Stopped at the lock of the local file, storing the entry would wait for that lock once
+    // more; it is shown all the same, as is an entry that could not be stored: for this
+    // session, under an id no stored entry has.
+    NewsItem entry;
+    if (m_lockError.isEmpty() || db.isMySQL)
+        entry = db.addOutcomeNews(title, text, ok);
+    if (entry.id <= 0) {
+        static std::atomic<int> s_unstored { 0 };
+        entry = NewsItem();
+        entry.id = -(s_unstored.fetch_add(1) + 1);
+        entry.indate = Clock::currentDateTime();
+        entry.itemid = QStringLiteral("0");
+        entry.title = title;
+        entry.textinfo = text;
+        entry.infotype = ok ? QStringLiteral("success") : QStringLiteral("error");
+    }
+    emit sendaddNewsItem(entry);
 }
 
 bool Rovive2Import::readExport(Reader &reader, Database *db)
@@ -1261,11 +1325,14 @@ void Rovive2Import::importItem(const Fields &item, Database &db)
         return *imported > 0;
     };
     // Asked before the pictures are fetched: a second run downloads nothing it has.
+    const quint64 failedBefore = db.failedStatements();
     const Read<bool> before = lookUp();
     if (before.ok() && *before) {
         ++m_itemsKnown;
         return;
     }
+    if (!before.ok() && stoppedByLock(db, failedBefore))
+        return;
     if (!before.ok()) {
         qCWarning(lcApp).noquote() << "Rovive import, item" << itemId << title
                                    << "not stored, it could not be looked up:" << before.error();
@@ -1274,6 +1341,16 @@ void Rovive2Import::importItem(const Fields &item, Database &db)
     }
     // The downloads before the unit's transaction: it holds no lock while waiting for the web.
     emit getStatus(tr("Importiere Bilder für %1").arg(title), m_itemsTotal, m_itemCounter);
+    // The files the downloads write that were not there before: once the unit is settled its
+    // pictures are copies of them, and they go whether it was stored or not.
+    QStringList downloads;
+    for (const QString &picture : qAsConst(pictures)) {
+        const QString file = PictureImport::isWebAddress(picture)
+            ? PictureImport::downloadPath(db.getCurrentAdImageDir(), picture)
+            : QString();
+        if (!file.isEmpty() && !downloads.contains(file) && !QFileInfo::exists(file))
+            downloads << file;
+    }
     const QStringList fetched = PictureImport::fetch(db.getCurrentAdImageDir(), pictures);
     QStringList failedDownloads; // the addresses, in their order
     for (int i = 0; i < fetched.size(); ++i)
@@ -1363,6 +1440,7 @@ void Rovive2Import::importItem(const Fields &item, Database &db)
     if (id <= 0 && m_articles.unknown == unknownBefore)
         for (const QString &file : qAsConst(made))
             QFile::remove(file);
+    removeDownloads(db, downloads);
     if (known) {
         ++m_itemsKnown;
         return;
@@ -1395,9 +1473,12 @@ int Rovive2Import::storeUnit(Database &db, Tally &tally, const std::function<Rea
     for (int attempt = 1;; ++attempt) {
         if (beforeAttempt)
             beforeAttempt();
+        // A unit that meets another connection's lock is not counted: it ends the run.
+        const quint64 failedBefore = db.failedStatements();
         Transaction unit(db);
         if (!unit.isOpen()) {
-            count(tally, 0, db);
+            if (!stoppedByLock(db, failedBefore))
+                count(tally, 0, db);
             return 0;
         }
         const Read<Unit> planned = plan();
@@ -1410,6 +1491,8 @@ int Rovive2Import::storeUnit(Database &db, Tally &tally, const std::function<Rea
             count(tally, id, db);
             return id;
         }
+        if (stoppedByLock(db, failedBefore))
+            return 0;
         if (id > 0 && db.lastOutcome() == Database::Outcome::Unknown) {
             // The answer to the commit was lost: the row's values tell whether it is stored.
             const QString error = db.lastErrorText;

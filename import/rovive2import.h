@@ -22,7 +22,9 @@
 // Each folder, account and article is one unit, stored in one transaction: an article with
 // its pictures' rows, its thumbnail and the record of the item it came from, or nothing of
 // it. Between units the run asks whether it is to stop ("Abbrechen", the program closing);
-// it then ends after the unit in hand and says how far it got. Importing the same file again
+// it then ends after the unit in hand and says how far it got. A unit that finds the database
+// held by another program or workstation (after the connection's one wait for its lock) ends
+// the run the same way, not stored, and the seller is told so. Importing the same file again
 // adds only what is not stored yet: a category whose id a folder holds, an account of the
 // same name, a listing whose item id is stored and an item recorded as imported (by the key
 // of its content and its place among equal items of the file) are not added twice.
@@ -148,11 +150,20 @@ private:
     QString rejectedText() const;
     // The pictures not taken, each named with its article; those not named are counted.
     QString failedPicturesText() const;
-    // Sends the notification and records it in the activity list.
+    // Sends the notification and records it in the activity list; an entry that can't be
+    // stored (or, stopped at the local file's lock, is not tried) is shown all the same.
     void report(Database &db, const QString &title, const QString &text, bool ok);
 
     // True (and remembered) once the run is to stop.
     bool stopping();
+    // True, and the run stopped, when a statement of `db` failed since it counted
+    // `failedBefore` failed statements and the last one that failed met another connection's
+    // lock: waiting again for each further unit would only repeat that wait.
+    bool stoppedByLock(const Database &db, quint64 failedBefore);
+    // Removes the downloads of one item once its unit is settled: its pictures are copies of
+    // them by then. `downloads`: the files made by this item's downloads (none that lay in
+    // the picture folder before); a file a stored picture row names stays.
+    static void removeDownloads(Database &db, const QStringList &downloads);
     // The id of the article recorded for `key`, 0 when none is stored.
     static Read<int> importedArticle(Database &db, const QString &key);
 
@@ -160,6 +171,8 @@ private:
     std::function<bool()> m_cancelCheck;
     std::function<void(int, int)> m_progress;
     bool m_stopped = false;
+    // The run stopped because the database was held by another connection: its reason.
+    QString m_lockError;
     QHash<QString, int> m_occurrences; // items of the same fields read so far, by digest
     int m_itemsKnown = 0; // items stored before the run, left as they are
     int m_itemsInFile = 0; // counted by the reading that checks the file

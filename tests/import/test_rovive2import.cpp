@@ -7,6 +7,7 @@
 
 #include "core/database.h"
 #include "core/statics.h"
+#include "import/pictureimport.h"
 #include "import/rovive2import.h"
 #include "tests/support/databaseoutage.h"
 #include "tests/support/fakehttpserver.h"
@@ -14,6 +15,7 @@
 #include "tests/support/memorylimit.h"
 #include "tests/support/messagecapture.h"
 #include "tests/support/mysqlproxy.h"
+#include "tests/support/otherworkstation.h"
 #include "tests/support/testdatabase.h"
 #include "tests/support/testmain.h"
 
@@ -364,6 +366,101 @@ private slots:
         QCOMPARE(wholeArticles(db), (QStringList { "Stuhl:1", "Tisch:1", "Bank:1" }));
     }
 
+    // Another program or workstation holding the database when the second article is to be
+    // stored: the run ends there after one wait for the lock (no later article is taken up),
+    // says so with what was stored, and the entry is shown though it could not be stored.
+    // Three articles sharing one downloaded picture leave no file that no row names.
+    void heldByAnother()
+    {
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        QString xml = threeArticles(field("image0", m_server->url("/pic.jpg").toString()));
+        std::unique_ptr<TestSupport::OtherWorkstation> other;
+        QStringList taken; // the articles whose pictures were fetched
+        const QString path = m_dir->filePath(QStringLiteral("export.xml"));
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(xml.toUtf8()) > 0);
+        }
+        Rovive2Import import(path);
+        connect(&import, &Rovive2Import::getStatus, this, [&](const QString &status) {
+            static const QRegularExpression fetching(QStringLiteral("^Importiere Bilder für (.*)$"));
+            const auto match = fetching.match(status);
+            if (!match.hasMatch())
+                return;
+            taken << match.captured(1);
+            if (match.captured(1) == QLatin1String("Tisch"))
+                other = std::make_unique<TestSupport::OtherWorkstation>(
+                    data, QStringLiteral("SELECT id FROM articles"));
+        });
+        qRegisterMetaType<NewsItem>();
+        QSignalSpy notes(&import, &Rovive2Import::sendNotification);
+        QSignalSpy entries(&import, &Rovive2Import::sendaddNewsItem);
+        import.work(*db);
+        QVERIFY(other);
+        QVERIFY2(other->error().isEmpty(), qPrintable(other->error()));
+        other.reset();
+
+        const QString told
+            = "Die Datenbank ist gerade von einem anderen Programm oder Arbeitsplatz gesperrt, "
+              "deshalb wurde der Import abgebrochen: 1 Artikel wurde importiert, vollständig mit "
+              "seinen Bildern; 2 von 3 Artikeln der Datei wurden nicht importiert. Wird dieselbe "
+              "Datei später noch einmal importiert, kommt nur hinzu, was noch fehlt";
+        QCOMPARE(notes.size(), 1);
+        QCOMPARE(notes.first().first().toString(), "Import abgebrochen§§§" + told);
+        QCOMPARE(entries.size(), 1);
+        const NewsItem entry = entries.first().first().value<NewsItem>();
+        QCOMPARE(entry.textinfo, told);
+        QCOMPARE(entry.infotype, QStringLiteral("error"));
+        QCOMPARE(taken, (QStringList { "Stuhl", "Tisch" }));
+        QCOMPARE(wholeArticles(db), QStringList { "Stuhl:1" });
+        QCOMPARE(unmatchedFiles(db), QStringList());
+
+        // Once the lock is gone, what is missing.
+        QCOMPARE(runImportOf(xml.toUtf8()), kDone);
+        QCOMPARE(wholeArticles(db), (QStringList { "Stuhl:1", "Tisch:1", "Bank:1" }));
+        QCOMPARE(unmatchedFiles(db), QStringList());
+    }
+
+    // The file a download is written to goes once the pictures are copied from it, whether
+    // the article was stored or not; one that lay in the picture folder before stays.
+    void downloadsRemoved_data()
+    {
+        QTest::addColumn<bool>("refused"); // "Tisch" is refused
+        QTest::addColumn<bool>("there"); // the download's file was there before, a row names it
+        QTest::newRow("all stored") << false << false;
+        QTest::newRow("an article refused") << true << false;
+        QTest::newRow("the file named by a stored row") << false << true;
+    }
+    void downloadsRemoved()
+    {
+        QFETCH(bool, refused);
+        QFETCH(bool, there);
+        APP_TEST_DATABASE(data);
+        Database *db = data.db();
+        const QString address = m_server->url("/pic.jpg").toString();
+        const QString download = PictureImport::downloadPath(db->getCurrentAdImageDir(), address);
+        QVERIFY(!download.isEmpty());
+        if (there) {
+            QVERIFY(QImage::fromData(jpeg()).save(download));
+            const int id = db->insertSqlClean({ { "Title", "Alt" } }, QStringLiteral("articles"));
+            QVERIFY(id > 0);
+            QVERIFY(db->executeSQL(
+                QStringLiteral("INSERT INTO articles_images (article_id, image, sort) VALUES "
+                               "(%1, '%2', 0)")
+                    .arg(id)
+                    .arg(QFileInfo(download).fileName())));
+        }
+        if (refused)
+            QVERIFY(TestSupport::refuseRows(db, "articles", "INSERT", "refused",
+                                            "NEW.Title = 'Tisch'"));
+        const QString sent = runImportOf(threeArticles(field("image0", address)).toUtf8());
+        QVERIFY2(refused ? sent.startsWith("Import unvollständig") : sent == kDone,
+                 qPrintable(sent));
+        QCOMPARE(QFileInfo::exists(download), there);
+        QCOMPARE(unmatchedFiles(db), QStringList());
+    }
+
     void initTestCase_data() { TestSupport::addBackendRows(); }
     void init()
     {
@@ -545,10 +642,11 @@ private slots:
         QVERIFY(QFileInfo(db->getCurrentAdImageDirThumbs()
                           + articles.at(0).value("ImageThumb").toString())
                     .isFile());
+        // The download the stored copy was made of is gone.
         const QString downloaded = Statics::hashString(base + "/pic.jpg?size=1") + ".jpg";
         const QStringList pictureFiles = QDir(imageDir).entryList(QDir::Files);
-        QCOMPARE(pictureFiles.size(), 4);
-        QVERIFY(pictureFiles.contains(downloaded));
+        QCOMPARE(pictureFiles.size(), 3);
+        QVERIFY(!pictureFiles.contains(downloaded));
         QCOMPARE(
             db->selectCount(QStringLiteral("SELECT id FROM articles WHERE ItemID='777'")).value(),
             1);
