@@ -376,6 +376,8 @@ int runWindow(const QString &exportFile, bool drops, const QString &mysqlDatabas
         steps << Step { QLatin1String(sort), QStringLiteral("sort"), -10, Choice::Keep };
     steps << Step { QStringLiteral("actionAlles_markieren"), QStringLiteral("select all"), -10,
                     Choice::None, [&] {
+                        // The shortcut selects the rows only while the list has the focus.
+                        QApplication::setActiveWindow(&window);
                         list(window)->setFocus();
                         action(window, "actionAlles_markieren")->trigger();
                     } };
