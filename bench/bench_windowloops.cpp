@@ -387,7 +387,13 @@ int runWindow(const QString &exportFile, bool drops, const QString &mysqlDatabas
                         auto *search = window.findChild<QLineEdit *>(QStringLiteral("SearchBy"));
                         search->setText(QStringLiteral("Nr. 1"));
                         QMetaObject::invokeMethod(search, "returnPressed");
-                        search->clear();
+                        // The field's own clear button; the field emptied as it does where
+                        // the button does not take a trigger from outside.
+                        if (auto *clear = search->findChild<QAction *>(
+                                QStringLiteral("_q_qlineeditclearaction")))
+                            clear->trigger();
+                        if (!search->text().isEmpty())
+                            search->clear();
                     } };
     steps << Step { QStringLiteral("unnamed:/QToolBar/mainToolBar"),
                     QStringLiteral("tool bar hidden and shown"), 0, Choice::Keep, [&] {
