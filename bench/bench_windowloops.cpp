@@ -239,9 +239,8 @@ public:
             return;
         }
         QSqlQuery query(other);
-        const bool held = mysqlDatabase.isEmpty()
-            ? query.exec(QStringLiteral("BEGIN IMMEDIATE"))
-            : query.exec(QStringLiteral("START TRANSACTION"))
+        const bool held = mysqlDatabase.isEmpty() ? query.exec(QStringLiteral("BEGIN IMMEDIATE"))
+                                                  : query.exec(QStringLiteral("START TRANSACTION"))
                 && query.exec(QStringLiteral("SELECT id FROM articles FOR UPDATE"));
         if (!held)
             m_error = query.lastError().text();
@@ -297,7 +296,8 @@ const QMap<QString, QString> &notRun()
         { QStringLiteral("actionNeuer_Artikel"),
           QStringLiteral("opens the editor for one new article (bench_editor)") },
         { QStringLiteral("actionHilfe"), QStringLiteral("opens a page in the browser") },
-        { QStringLiteral("actionProjektseite_ffnen"), QStringLiteral("opens a page in the browser") },
+        { QStringLiteral("actionProjektseite_ffnen"),
+          QStringLiteral("opens a page in the browser") },
         { QStringLiteral("action_1_Webseite_besuchen"),
           QStringLiteral("opens a page in the browser") },
         { QStringLiteral("actionDatenverzeichnis_ffnen"),
@@ -317,8 +317,8 @@ int runWindow(const QString &exportFile, bool drops, const QString &mysqlDatabas
     MainWindow window;
     window.show();
     wait([&window] { return list(window)->topLevelItemCount() > 0; });
-    const QString backend = mysqlDatabase.isEmpty() ? QStringLiteral("sqlite")
-                                                    : QStringLiteral("mariadb");
+    const QString backend
+        = mysqlDatabase.isEmpty() ? QStringLiteral("sqlite") : QStringLiteral("mariadb");
     const QString lock = held ? QStringLiteral("held") : QStringLiteral("free");
     // The reference of the same run: the drafts' list read again.
     showFolder(window, -10);
@@ -353,11 +353,13 @@ int runWindow(const QString &exportFile, bool drops, const QString &mysqlDatabas
         dialog->findChild<QLineEdit *>(QStringLiteral("lineEdit"))
             ->setText(QStringLiteral("Neu %1").arg(QDateTime::currentMSecsSinceEpoch()));
     };
-    const auto confirm = [](QDialog *) {};
+    const auto confirm = [](QDialog *) {
+    };
 
     QList<Step> steps;
-    steps << Step { {}, QStringLiteral("list: open Artikelvorlagen"), 0, Choice::Keep,
-                    [&] { showFolder(window, -10); } };
+    steps << Step { {}, QStringLiteral("list: open Artikelvorlagen"), 0, Choice::Keep, [&] {
+                       showFolder(window, -10);
+                   } };
     // Every sort, ending with the order the list had.
     for (const char *sort :
          { "actionNach_Titel_aufsteigend_sortieren", "actionNach_Titel_absteigend_sortieren",
@@ -369,9 +371,8 @@ int runWindow(const QString &exportFile, bool drops, const QString &mysqlDatabas
            "actionNach_Menge_absteigend_sortieren", "actionNach_Verk_ufen_aufsteigend_sortieren",
            "actionNach_Verk_ufen_absteigend_sortieren",
            "actionNach_Startzeit_aufsteigend_sortieren",
-           "actionNach_Startzeit_absteigend_sortieren",
-           "actionNach_interner_Referenz_aufsteigend", "actionNach_interner_Referenz_absteigend",
-           "actionNach_interner_Id_absteigend_sortieren",
+           "actionNach_Startzeit_absteigend_sortieren", "actionNach_interner_Referenz_aufsteigend",
+           "actionNach_interner_Referenz_absteigend", "actionNach_interner_Id_absteigend_sortieren",
            "actionNach_interner_Id_aufsteigend_sortieren" })
         steps << Step { QLatin1String(sort), QStringLiteral("sort"), -10, Choice::Keep };
     steps << Step { QStringLiteral("actionAlles_markieren"), QStringLiteral("select all"), -10,
@@ -382,8 +383,7 @@ int runWindow(const QString &exportFile, bool drops, const QString &mysqlDatabas
                         action(window, "actionAlles_markieren")->trigger();
                     } };
     steps << Step { QStringLiteral("_q_qlineeditclearaction"),
-                    QStringLiteral("search field emptied after a search"), -10, Choice::All,
-                    [&] {
+                    QStringLiteral("search field emptied after a search"), -10, Choice::All, [&] {
                         auto *search = window.findChild<QLineEdit *>(QStringLiteral("SearchBy"));
                         search->setText(QStringLiteral("Nr. 1"));
                         QMetaObject::invokeMethod(search, "returnPressed");
@@ -397,8 +397,8 @@ int runWindow(const QString &exportFile, bool drops, const QString &mysqlDatabas
                     } };
     steps << Step { QStringLiteral("unnamed:/QToolBar/mainToolBar"),
                     QStringLiteral("tool bar hidden and shown"), 0, Choice::Keep, [&] {
-                        QAction *bar = Matrix::findCommand(&window,
-                                                           QStringLiteral("unnamed:/QToolBar/mainToolBar"));
+                        QAction *bar = Matrix::findCommand(
+                            &window, QStringLiteral("unnamed:/QToolBar/mainToolBar"));
                         if (bar) {
                             bar->trigger();
                             bar->trigger();
@@ -408,22 +408,42 @@ int runWindow(const QString &exportFile, bool drops, const QString &mysqlDatabas
                     Choice::Keep };
     steps << Step { QStringLiteral("actionListe_leeren"), QStringLiteral("news list"), 0,
                     Choice::Keep };
-    steps << Step { QStringLiteral("actionSynchronisieren"), QStringLiteral("no account"), 0,
-                    Choice::Keep, {}, jobsEnded };
-    steps << Step { QStringLiteral("actionFormat_und_Laufzeit"), QStringLiteral("bulk, drafts"),
-                    -10, Choice::All, {}, {}, [](QDialog *dialog) {
+    steps << Step { QStringLiteral("actionSynchronisieren"),
+                    QStringLiteral("no account"),
+                    0,
+                    Choice::Keep,
+                    {},
+                    jobsEnded };
+    steps << Step { QStringLiteral("actionFormat_und_Laufzeit"),
+                    QStringLiteral("bulk, drafts"),
+                    -10,
+                    Choice::All,
+                    {},
+                    {},
+                    [](QDialog *dialog) {
                         auto *box = dialog->findChild<QComboBox *>(QStringLiteral("DurationBox"));
                         box->setCurrentIndex(box->findData(QStringLiteral("Days_5")));
                     } };
-    steps << Step { QStringLiteral("actionPreise_und_Mengen"), QStringLiteral("bulk, drafts"), -10,
-                    Choice::All, {}, {}, [](QDialog *dialog) {
-                        dialog->findChild<QCheckBox *>(QStringLiteral("StartPriceBox"))
-                            ->setChecked(true);
-                        dialog->findChild<QLineEdit *>(QStringLiteral("StartPrice"))
-                            ->setText(QStringLiteral("+10%"));
-                    } };
-    steps << Step { QStringLiteral("actionSuchen_und_ersetzen"), QStringLiteral("bulk, drafts"),
-                    -10, Choice::All, {}, {}, [](QDialog *dialog) {
+    steps << Step {
+        QStringLiteral("actionPreise_und_Mengen"),
+        QStringLiteral("bulk, drafts"),
+        -10,
+        Choice::All,
+        {},
+        {},
+        [](QDialog *dialog) {
+            dialog->findChild<QCheckBox *>(QStringLiteral("StartPriceBox"))->setChecked(true);
+            dialog->findChild<QLineEdit *>(QStringLiteral("StartPrice"))
+                ->setText(QStringLiteral("+10%"));
+        }
+    };
+    steps << Step { QStringLiteral("actionSuchen_und_ersetzen"),
+                    QStringLiteral("bulk, drafts"),
+                    -10,
+                    Choice::All,
+                    {},
+                    {},
+                    [](QDialog *dialog) {
                         auto *fields
                             = dialog->findChild<QListWidget *>(QStringLiteral("FieldSelectList"));
                         for (int i = 0; i < fields->count(); ++i)
@@ -439,65 +459,134 @@ int runWindow(const QString &exportFile, bool drops, const QString &mysqlDatabas
          { "actionArtikelstandort_und_Bearbeitungszeit", "actionZahlungsmethoden",
            "actionKonto_PayPal_und_Shopkategorien", "actionEinstellungen", "actionInlandsversand",
            "actionAuslandsversand", "actionRahmenbedingungen" })
-        steps << Step { QLatin1String(bulk), QStringLiteral("bulk, drafts, confirmed as shown"),
-                        -10, Choice::All, {}, {}, confirm };
-    steps << Step { QStringLiteral("actionPlanen"), QStringLiteral("its dialog cancelled"), -10,
-                    Choice::All, {}, {}, {}, true };
+        steps << Step { QLatin1String(bulk),
+                        QStringLiteral("bulk, drafts, confirmed as shown"),
+                        -10,
+                        Choice::All,
+                        {},
+                        {},
+                        confirm };
+    steps << Step { QStringLiteral("actionPlanen"),
+                    QStringLiteral("its dialog cancelled"),
+                    -10,
+                    Choice::All,
+                    {},
+                    {},
+                    {},
+                    true };
     steps << Step { QStringLiteral("actionAuwahl_beenden"),
                     QStringLiteral("drafts: Gebühren berechnen"), -10, Choice::All };
-    steps << Step { QStringLiteral("actionExportieren"), QStringLiteral("drafts"), -10, Choice::All,
-                    {}, jobsEnded };
+    steps << Step { QStringLiteral("actionExportieren"),
+                    QStringLiteral("drafts"),
+                    -10,
+                    Choice::All,
+                    {},
+                    jobsEnded };
     steps << Step { QStringLiteral("actionKopieren"), QStringLiteral("sold articles"), -7,
                     Choice::All };
-    steps << Step { QStringLiteral("actionEinf_gen"), QStringLiteral("into Artikelvorlagen"), -10,
-                    Choice::Keep, {}, jobsEnded };
+    steps << Step { QStringLiteral("actionEinf_gen"),
+                    QStringLiteral("into Artikelvorlagen"),
+                    -10,
+                    Choice::Keep,
+                    {},
+                    jobsEnded };
     steps << Step { QStringLiteral("actionAusschneiden"), QStringLiteral("drafts"), -10,
                     Choice::EverySeventh };
-    steps << Step { QStringLiteral("actionEinf_gen"), QStringLiteral("cut ones into a folder"),
-                    userFolder, Choice::Keep, {}, jobsEnded };
-    steps << Step { QStringLiteral("actionDuplizieren"), QStringLiteral("running listings"), -9,
-                    Choice::All, {}, jobsEnded };
+    steps << Step { QStringLiteral("actionEinf_gen"),
+                    QStringLiteral("cut ones into a folder"),
+                    userFolder,
+                    Choice::Keep,
+                    {},
+                    jobsEnded };
+    steps << Step { QStringLiteral("actionDuplizieren"),
+                    QStringLiteral("running listings"),
+                    -9,
+                    Choice::All,
+                    {},
+                    jobsEnded };
     steps << Step { QStringLiteral("actionAuwahl_beenden"),
-                    QStringLiteral("running: Angebot beenden, marketplace not reachable"), -9,
-                    Choice::All, {}, jobsEnded, confirm };
+                    QStringLiteral("running: Angebot beenden, marketplace not reachable"),
+                    -9,
+                    Choice::All,
+                    {},
+                    jobsEnded,
+                    confirm };
     steps << Step { QStringLiteral("actionIn_Ausgang_legen"), QStringLiteral("every 7th draft"),
                     -10, Choice::EverySeventh };
     if (drops) {
-        steps << Step { {}, QStringLiteral("folders: drop the drafts onto a folder"), -10,
-                        Choice::All, [&] { dropOnto(userFolder); }, jobsEnded };
-        steps << Step { {}, QStringLiteral("folders: drop them back"), userFolder, Choice::All,
-                        [&] { dropOnto(-10); }, jobsEnded };
+        steps << Step { {},
+                        QStringLiteral("folders: drop the drafts onto a folder"),
+                        -10,
+                        Choice::All,
+                        [&] { dropOnto(userFolder); },
+                        jobsEnded };
+        steps << Step { {},
+                        QStringLiteral("folders: drop them back"),
+                        userFolder,
+                        Choice::All,
+                        [&] { dropOnto(-10); },
+                        jobsEnded };
     }
-    steps << Step { QStringLiteral("actionNeuer_Ordner"), QStringLiteral("below Artikelvorlagen"),
-                    0, Choice::Keep, [&] {
+    steps << Step { QStringLiteral("actionNeuer_Ordner"),
+                    QStringLiteral("below Artikelvorlagen"),
+                    0,
+                    Choice::Keep,
+                    [&] {
                         chooseFolder(-10);
                         action(window, "actionNeuer_Ordner")->trigger();
-                    }, {}, nameFolder };
-    steps << Step { QStringLiteral("actionUmbenennen"), QStringLiteral("a folder"), 0, Choice::Keep,
+                    },
+                    {},
+                    nameFolder };
+    steps << Step { QStringLiteral("actionUmbenennen"),
+                    QStringLiteral("a folder"),
+                    0,
+                    Choice::Keep,
                     [&] {
                         chooseFolder(userFolder);
                         action(window, "actionUmbenennen")->trigger();
-                    }, {}, nameFolder };
-    steps << Step { QStringLiteral("actionL_schen"), QStringLiteral("drafts"), -10, Choice::All,
-                    {}, jobsEnded };
-    steps << Step { QStringLiteral("actionL_schen_2"), QStringLiteral("folder with articles"), 0,
-                    Choice::Keep, [&] {
+                    },
+                    {},
+                    nameFolder };
+    steps << Step {
+        QStringLiteral("actionL_schen"), QStringLiteral("drafts"), -10, Choice::All, {}, jobsEnded
+    };
+    steps << Step { QStringLiteral("actionL_schen_2"),
+                    QStringLiteral("folder with articles"),
+                    0,
+                    Choice::Keep,
+                    [&] {
                         chooseFolder(userFolder);
                         action(window, "actionL_schen_2")->trigger();
-                    }, jobsEnded };
-    steps << Step { QStringLiteral("actionPapierkorb_leeren"), QStringLiteral("trash"), -5,
-                    Choice::Keep, {}, jobsEnded };
+                    },
+                    jobsEnded };
+    steps << Step { QStringLiteral("actionPapierkorb_leeren"),
+                    QStringLiteral("trash"),
+                    -5,
+                    Choice::Keep,
+                    {},
+                    jobsEnded };
     QAction *cleanUp = action(window, "actionDatenbank_aufr_umen");
     auto *label = window.findChild<QLabel *>(QStringLiteral("SyncLabel"));
-    steps << Step { QStringLiteral("actionDatenbank_aufr_umen"), QStringLiteral("data and pictures"),
-                    0, Choice::Keep, {}, [&] {
+    steps << Step { QStringLiteral("actionDatenbank_aufr_umen"),
+                    QStringLiteral("data and pictures"),
+                    0,
+                    Choice::Keep,
+                    {},
+                    [&] {
                         return cleanUp->isEnabled() && BackgroundWorker::instance()->pending() == 0
                             && (label->text().contains(QStringLiteral("Aufräumen beendet"))
                                 || label->text().contains(QStringLiteral("verschoben"))
                                 || label->text().contains(QStringLiteral("fehlgeschlagen")));
                     } };
-    steps << Step { QStringLiteral("actionBeenden"), QStringLiteral("the window closes"), 0,
-                    Choice::Keep, {}, {}, {}, false, true };
+    steps << Step { QStringLiteral("actionBeenden"),
+                    QStringLiteral("the window closes"),
+                    0,
+                    Choice::Keep,
+                    {},
+                    {},
+                    {},
+                    false,
+                    true };
 
     // Every command of the window's table is run or said not to be.
     QSet<QString> covered;
@@ -565,7 +654,8 @@ int runWindow(const QString &exportFile, bool drops, const QString &mysqlDatabas
         holder.reset();
         // "Alles markieren" chooses what it is measured with.
         chosen = qMax(chosen, list(window)->selectionModel()->selectedRows().size());
-        const QString name = (step.command.isEmpty() ? QString() : step.command + QStringLiteral(" "))
+        const QString name
+            = (step.command.isEmpty() ? QString() : step.command + QStringLiteral(" "))
             + QLatin1Char('(') + step.label + QLatin1Char(')');
         std::printf("%-7s %-4s %-76s %6d selected %8.3f s   longest pause of the window's "
                     "thread %6lld ms %6.2fx list\n",
@@ -703,10 +793,10 @@ bool prepare(Database &db)
     for (int first = 1; first <= articleCount; first += 500) {
         QStringList rows;
         for (int id = first; id < first + 500 && id <= articleCount; ++id) {
-            const int folder = id <= draftCount                        ? -10
-                : id <= draftCount + activeCount                       ? -9
-                : id <= draftCount + activeCount + soldCount           ? -7
-                                                                       : -5;
+            const int folder = id <= draftCount              ? -10
+                : id <= draftCount + activeCount             ? -9
+                : id <= draftCount + activeCount + soldCount ? -7
+                                                             : -5;
             const bool listed = folder == -9 || folder == -7;
             rows << QStringLiteral("(%1,'Armbanduhr Edelstahl Nr. %1','<p>Artikelbeschreibung "
                                    "%1</p>%2',%3,%4,0,77,1,%5,%6,'EUR','FixedPriceItem','GTC',"
@@ -720,10 +810,11 @@ bool prepare(Database &db)
                         .arg(listed ? QString::number(110000000000LL + id) : QString(),
                              listed ? QStringLiteral("2026-11-02 12:00:00") : QString());
         }
-        if (!run(QStringLiteral("INSERT INTO articles (id, Title, Description, Folder, FolderOld, "
-                                "Trash, Site, Account, StartPrice, Quantity, Currency, ListingType, "
-                                "ListingDuration, ImageThumb, ItemID, StartDate) VALUES ")
-                 + rows.join(QLatin1Char(','))))
+        if (!run(
+                QStringLiteral("INSERT INTO articles (id, Title, Description, Folder, FolderOld, "
+                               "Trash, Site, Account, StartPrice, Quantity, Currency, ListingType, "
+                               "ListingDuration, ImageThumb, ItemID, StartDate) VALUES ")
+                + rows.join(QLatin1Char(','))))
             return false;
     }
     const QString id = QStringLiteral("id");

@@ -182,11 +182,11 @@ private slots:
                 QVERIFY(query.exec("SELECT id, Title FROM articles ORDER BY id"));
                 while (query.next()) {
                     const int id = query.value(0).toInt();
-                    items << new ArticleListItem(ArticleListRow::fromMap(
-                        { { "id", id },
-                          { "Title", query.value(1) },
-                          { "SKU", QString(QChar('Z' - id)) } },
-                        QString()));
+                    items << new ArticleListItem(
+                        ArticleListRow::fromMap({ { "id", id },
+                                                  { "Title", query.value(1) },
+                                                  { "SKU", QString(QChar('Z' - id)) } },
+                                                QString()));
                     read << query.value(1).toString();
                 }
                 ArticleListItem::sortByTitle(items, read, descending);
