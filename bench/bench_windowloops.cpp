@@ -1,16 +1,21 @@
-// The window's thread while the commands that go over many articles or rows run, on a data
-// folder of 50,000 articles: 35,000 drafts (2 picture rows each, 2 variations for every tenth),
-// 5,000 running listings, 5,000 sold, 5,000 in the trash, 2,000 picture files of which 1,000
-// are used. A child process runs the real window and drives each command as the seller would
-// (bulk dialogs filled and confirmed, questions answered yes); for each it prints the time
-// until the command has ended and the longest time the window's thread went without handling
-// its events (a 5 ms timer of that thread notes each time it fires); for a delete refused while
-// another program holds the file, next to the time of reading the list again at the same
-// moment. The figures of one command
-// are comparable with those of the same program built from another version of the sources.
-// Usage (needs a display): xvfb-run -a bench_windowloops [--no-drop] [--selected N]
+// The window's thread while every command of the main window runs (the same table of commands
+// the command matrix goes through), on a data folder of 50,000 articles: 35,000 drafts (2
+// picture rows each, 2 variations for every tenth), 5,000 running listings, 5,000 sold, 5,000
+// in the trash, 2,000 picture files of which 1,000 are used. A child process runs the real
+// window and drives each command as the seller would (bulk dialogs filled and confirmed,
+// questions answered yes); for each it prints the time until the command has ended, the
+// longest time the window's thread went without handling its events (a 5 ms timer of that
+// thread notes each time it fires), and that pause against the time of reading the drafts'
+// list again in the same run. A command of the table that is not run is printed with the
+// reason. The figures of one command are comparable with those of the same program built
+// from another version of the sources.
+// Usage (needs a display):
+//   xvfb-run -a bench_windowloops [--no-drop] [--selected N] [--mariadb] [--held]
 // (--no-drop leaves out the two drops of all drafts, which take minutes each at 35,000;
-// --selected N makes N drafts and a seventh of N of each other kind instead of 35,000).
+// --selected N makes N drafts and a seventh of N of each other kind instead of 35,000;
+// --mariadb works on a fresh database of the test command's server, scripts/with-mariadb.sh;
+// --held runs each command while another connection holds what it writes: the file's write
+// lock on SQLite, every article row FOR UPDATE on MariaDB).
 // windowloops_scale.sh beside it runs it at 1,000 and at 35,000 and flags what grows.
 // On the shared database of the test command (scripts/with-mariadb.sh):
 //   xvfb-run -a bench_windowloops --mysql-drops N
@@ -24,6 +29,7 @@
 #include "core/dialogs.h"
 #include "mainwindow/jobpanel.h"
 #include "mainwindow/mainwindow.h"
+#include "tests/mainwindow/commandmatrix.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/pausewatch.h"
 #include "tests/support/temphome.h"
@@ -36,6 +42,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -47,9 +54,11 @@
 #include <QListWidget>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTimer>
 #include <QTreeView>
@@ -120,7 +129,9 @@ private:
 using TestSupport::PauseWatch;
 
 // Fills and confirms each bulk dialog the moment it is shown; the OK of a dialog that waits
-// for its write is not clicked again.
+// for its write is not clicked again. A dialog still open a while after its OK (its write
+// refused), one whose OK stays disabled, and one no step expects are cancelled 4 s after
+// they came.
 class DialogSeller : public QObject
 {
 public:
@@ -138,7 +149,11 @@ private:
     void look()
     {
         auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-        if (dialog && cancel) {
+        if (dialog != m_seen) {
+            m_seen = dialog;
+            m_since.start();
+        }
+        if (dialog && (cancel || m_since.elapsed() > 4000)) {
             dialog->reject();
             return;
         }
@@ -146,13 +161,20 @@ private:
             return;
         auto *buttons = dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
         QPushButton *ok = buttons ? buttons->button(QDialogButtonBox::Ok) : nullptr;
-        if (!ok || !ok->isEnabled() || dialog->property("benchConfirmed").toBool())
+        if (!ok || dialog->property("benchConfirmed").toBool())
             return;
-        fill(dialog);
+        if (!dialog->property("benchFilled").toBool()) {
+            fill(dialog);
+            dialog->setProperty("benchFilled", true);
+        }
+        if (!ok->isEnabled())
+            return;
         dialog->setProperty("benchConfirmed", true);
         ok->click();
     }
     QTimer m_timer;
+    QPointer<QDialog> m_seen;
+    QElapsedTimer m_since;
 };
 
 QTreeWidget *list(MainWindow &window)
@@ -190,7 +212,104 @@ void wait(const std::function<bool()> &done, int milliseconds = 600000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
-int runWindow(const QString &exportFile, bool drops)
+// Another connection holding what the commands write: on SQLite the file's write lock, on the
+// shared database every article row, read FOR UPDATE in an open transaction. Empty `error()`
+// while it holds.
+class Holder
+{
+public:
+    explicit Holder(const QString &mysqlDatabase)
+    {
+        QSqlDatabase other;
+        if (mysqlDatabase.isEmpty()) {
+            other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+            other.setDatabaseName(Database(true, QStringLiteral("bench")).getCurrentDataDir()
+                                  + QStringLiteral("ZirevPavlet.sqlite"));
+        } else {
+            const TestSupport::MySqlServer server = TestSupport::MySqlServer::fromEnvironment();
+            other = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), m_name);
+            other.setHostName(server.host);
+            other.setPort(server.port);
+            other.setUserName(server.user);
+            other.setPassword(server.password);
+            other.setDatabaseName(mysqlDatabase);
+        }
+        if (!other.open()) {
+            m_error = other.lastError().text();
+            return;
+        }
+        QSqlQuery query(other);
+        const bool held = mysqlDatabase.isEmpty() ? query.exec(QStringLiteral("BEGIN IMMEDIATE"))
+                                                  : query.exec(QStringLiteral("START TRANSACTION"))
+                && query.exec(QStringLiteral("SELECT id FROM articles FOR UPDATE"));
+        if (!held)
+            m_error = query.lastError().text();
+    }
+    ~Holder()
+    {
+        {
+            QSqlDatabase other = QSqlDatabase::database(m_name, false);
+            QSqlQuery(other).exec(QStringLiteral("ROLLBACK"));
+            other.close();
+        }
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    QString error() const { return m_error; }
+
+private:
+    QString m_name = QStringLiteral("holder");
+    QString m_error;
+};
+
+// What is chosen before a command runs.
+enum class Choice { Keep, All, EverySeventh, None };
+
+// One command of the window as the seller gives it: the folder shown and the rows chosen
+// first, then the action triggered (or `run`), until `ended` holds.
+struct Step
+{
+    QString command; // the command's name in the window's command table
+    QString label;
+    int folder = 0; // 0: the folder shown stays
+    Choice choice = Choice::Keep;
+    std::function<void()> run = {};
+    std::function<bool()> ended = {};
+    std::function<void(QDialog *)> fill = {};
+    bool cancel = false;
+    bool freeOnly = false; // run only without the other connection (it changes what follows)
+};
+
+// The commands of the command table that the bench does not run, and why.
+const QMap<QString, QString> &notRun()
+{
+    static const QMap<QString, QString> reasons {
+        { QStringLiteral("actionImportieren"),
+          QStringLiteral("reads a CSV file the seller picks; its cost follows the file, not the "
+                         "selection (bench_csvimport)") },
+        { QStringLiteral("actionDaten_sichern"),
+          QStringLiteral("writes an archive of the whole store; its cost follows the store, "
+                         "not the selection (bench_backup)") },
+        { QStringLiteral("actionRovive_2_Daten_importieren"),
+          QStringLiteral("reads the predecessor's export the seller picks, not the selection") },
+        { QStringLiteral("actionDaten_wiederherstellen"),
+          QStringLiteral("replaces the whole store from an archive (bench_backup)") },
+        { QStringLiteral("actionNeuer_Artikel"),
+          QStringLiteral("opens the editor for one new article (bench_editor)") },
+        { QStringLiteral("actionHilfe"), QStringLiteral("opens a page in the browser") },
+        { QStringLiteral("actionProjektseite_ffnen"),
+          QStringLiteral("opens a page in the browser") },
+        { QStringLiteral("action_1_Webseite_besuchen"),
+          QStringLiteral("opens a page in the browser") },
+        { QStringLiteral("actionDatenverzeichnis_ffnen"),
+          QStringLiteral("opens the file manager") },
+        { QStringLiteral("actionArtikel_online_aufrufen"),
+          QStringLiteral("would open one browser page per chosen article") },
+        { QStringLiteral("action_ber_1"), QStringLiteral("shows the About box; no list work") },
+    };
+    return reasons;
+}
+
+int runWindow(const QString &exportFile, bool drops, const QString &mysqlDatabase, bool held)
 {
     SellerHook hook(exportFile);
     Dialogs::setHook(&hook);
@@ -198,195 +317,361 @@ int runWindow(const QString &exportFile, bool drops)
     MainWindow window;
     window.show();
     wait([&window] { return list(window)->topLevelItemCount() > 0; });
-    PauseWatch pauses;
-    // `command` runs the command; the command has ended when it returns and `ended` holds.
-    const auto timed = [&](const char *name, const std::function<void()> &command,
-                           const std::function<bool()> &ended = {}) {
-        const int rows = list(window)->selectedItems().size();
-        pauses.start();
-        QElapsedTimer timer;
-        timer.start();
-        command();
-        if (ended)
-            wait(ended);
-        const double seconds = timer.nsecsElapsed() / 1e9;
-        const qint64 pause = pauses.stop();
-        std::printf("%-44s %6d selected %8.3f s   longest pause of the window's thread %6lld ms\n",
-                    name, rows, seconds, static_cast<long long>(pause));
-        std::fflush(stdout);
-        QCoreApplication::processEvents();
-    };
+    const QString backend
+        = mysqlDatabase.isEmpty() ? QStringLiteral("sqlite") : QStringLiteral("mariadb");
+    const QString lock = held ? QStringLiteral("held") : QStringLiteral("free");
+    // The reference of the same run: the drafts' list read again.
+    showFolder(window, -10);
+    QElapsedTimer reread;
+    reread.start();
+    showFolder(window, -10);
+    const qint64 listMs = qMax<qint64>(1, reread.elapsed());
+    std::printf("list re-read: %d rows in %lld ms\n", list(window)->topLevelItemCount(),
+                static_cast<long long>(listMs));
 
-    timed("list: open Artikelvorlagen", [&] { showFolder(window, -10); });
-    timed("list: sort by title", [&] {
-        action(window, "actionNach_Titel_aufsteigend_sortieren")->trigger();
-    });
-    timed("list: select all", [&] { selectAll(window); });
-    {
-        // The reference of the same moment: the list read again.
-        QElapsedTimer reread;
-        reread.start();
-        showFolder(window, -10);
-        const qint64 listMs = reread.elapsed();
-        selectAll(window);
-        // Another program holds the file's write lock: the delete is refused after the
-        // window's wait, told, and the window shows what is stored, the rows chosen again.
-        const QString holding = QStringLiteral("holder");
-        {
-            QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), holding);
-            other.setDatabaseName(Database(true, QStringLiteral("bench")).getCurrentDataDir()
-                                  + QStringLiteral("ZirevPavlet.sqlite"));
-            QSqlQuery holder(other);
-            if (other.open() && holder.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
-                timed("refused: Löschen of the drafts, file held by another program",
-                      [&] { action(window, "actionL_schen")->trigger(); },
-                      [&] { return !hook.last.isEmpty(); });
-                holder.exec(QStringLiteral("ROLLBACK"));
-                std::printf("  told: %s; the list read again took %lld ms; chosen afterwards: "
-                            "%d\n",
-                            qPrintable(hook.last.left(120).replace('\n', ' ')),
-                            static_cast<long long>(listMs),
-                            list(window)->selectionModel()->selectedRows().size());
-            } else {
-                std::printf("refused delete: the file's lock could not be taken\n");
-            }
-            holder.finish();
-            other.close();
-        }
-        QSqlDatabase::removeDatabase(holding);
-        hook.last.clear();
-    }
-    seller.fill = [](QDialog *dialog) {
-        auto *box = dialog->findChild<QComboBox *>(QStringLiteral("DurationBox"));
-        box->setCurrentIndex(box->findData(QStringLiteral("Days_5")));
-    };
-    timed("bulk: Format und Laufzeit", [&] {
-        action(window, "actionFormat_und_Laufzeit")->trigger();
-    });
-    seller.fill = [](QDialog *dialog) {
-        dialog->findChild<QCheckBox *>(QStringLiteral("StartPriceBox"))->setChecked(true);
-        dialog->findChild<QLineEdit *>(QStringLiteral("StartPrice"))->setText(QStringLiteral("+10%"));
-    };
-    timed("bulk: Preise und Mengen", [&] { action(window, "actionPreise_und_Mengen")->trigger(); });
-    seller.fill = [](QDialog *dialog) {
-        auto *fields = dialog->findChild<QListWidget *>(QStringLiteral("FieldSelectList"));
-        for (int i = 0; i < fields->count(); ++i)
-            fields->item(i)->setCheckState(fields->item(i)->text() == QLatin1String("Titel")
-                                               ? Qt::Checked
-                                               : Qt::Unchecked);
-        dialog->findChild<QPlainTextEdit *>(QStringLiteral("SearchTextField"))
-            ->setPlainText(QStringLiteral("Nr."));
-        dialog->findChild<QPlainTextEdit *>(QStringLiteral("ReplaceTextField"))
-            ->setPlainText(QStringLiteral("Nummer"));
-    };
-    timed("bulk: Suchen und ersetzen", [&] {
-        action(window, "actionSuchen_und_ersetzen")->trigger();
-    });
-    seller.fill = {};
-    seller.cancel = true;
-    timed("listing: Planen (its dialog cancelled)", [&] { action(window, "actionPlanen")->trigger(); });
-    seller.cancel = false;
-    timed("listing: Auswahl beenden = Gebühren berechnen",
-          [&] { action(window, "actionAuwahl_beenden")->trigger(); });
-    timed("bulk: Rahmenbedingungen (no account)", [&] {
-        action(window, "actionRahmenbedingungen")->trigger();
-    });
-    // Where the export runs as a job, it has ended when the worker has nothing left.
-    timed(
-        "export: Exportieren", [&] { action(window, "actionExportieren")->trigger(); },
-        [] { return BackgroundWorker::instance()->pending() == 0; });
-
-    // A drop of every draft onto a user folder, as the list builds its payload.
     auto *tree = window.findChild<QTreeView *>(QStringLiteral("treeView"));
     auto *folders = qobject_cast<FolderModel *>(tree->model());
-    const int folder = 1; // "Ablage"
-    if (drops && folders && folders->findFolderWithId(folder)) {
+    const int userFolder = 1; // "Ablage"
+    const auto jobsEnded = [&window] {
+        const auto *panel = window.findChild<JobPanel *>(QStringLiteral("JobPanel"));
+        return BackgroundWorker::instance()->pending() == 0 && (!panel || panel->jobs().isEmpty());
+    };
+    const auto dropOnto = [&](int onto) {
         QTreeWidget *rows = list(window);
+        if (!rows->topLevelItemCount())
+            return;
         rows->setCurrentItem(rows->topLevelItem(0), 0, QItemSelectionModel::NoUpdate);
         std::unique_ptr<QMimeData> mime(
             ItemListWidget::articleMimeData(rows->currentItem(), rows->selectedItems()));
-        timed("folders: drop the drafts onto a folder", [&] {
-            folders->dropMimeData(mime.get(), Qt::MoveAction, -1, -1,
-                                  folders->indexOfNode(folders->findFolderWithId(folder)));
-        });
-        showFolder(window, folder);
-        selectAll(window);
-        timed("folders: drop them back", [&] {
-            std::unique_ptr<QMimeData> back(
-                ItemListWidget::articleMimeData(list(window)->topLevelItem(0),
-                                                list(window)->selectedItems()));
-            folders->dropMimeData(back.get(), Qt::MoveAction, -1, -1,
-                                  folders->indexOfNode(folders->findFolderWithId(-10)));
-        });
+        folders->dropMimeData(mime.get(), Qt::MoveAction, -1, -1,
+                              folders->indexOfNode(folders->findFolderWithId(onto)));
+    };
+    const auto chooseFolder = [&](int id) {
+        tree->setCurrentIndex(folders->indexOfNode(folders->findFolderWithId(id)));
+    };
+    const auto nameFolder = [](QDialog *dialog) {
+        dialog->findChild<QLineEdit *>(QStringLiteral("lineEdit"))
+            ->setText(QStringLiteral("Neu %1").arg(QDateTime::currentMSecsSinceEpoch()));
+    };
+    const auto confirm = [](QDialog *) {
+    };
+
+    QList<Step> steps;
+    steps << Step { {}, QStringLiteral("list: open Artikelvorlagen"), 0, Choice::Keep, [&] {
+                       showFolder(window, -10);
+                   } };
+    // Every sort, ending with the order the list had.
+    for (const char *sort :
+         { "actionNach_Titel_aufsteigend_sortieren", "actionNach_Titel_absteigend_sortieren",
+           "actionNach_Startpreis_aufsteigend_sortieren",
+           "actionNach_Startpreis_absteigend_sortieren",
+           "actionNach_Beobachter_aufsteigend_sortieren",
+           "actionNach_Beobachter_absteigend_sortieren", "actionNach_Ende_aufsteigend_sortieren",
+           "actionNach_Ende_absteigend_sortieren", "actionNach_Menge_aufsteigend_sortieren",
+           "actionNach_Menge_absteigend_sortieren", "actionNach_Verk_ufen_aufsteigend_sortieren",
+           "actionNach_Verk_ufen_absteigend_sortieren",
+           "actionNach_Startzeit_aufsteigend_sortieren",
+           "actionNach_Startzeit_absteigend_sortieren", "actionNach_interner_Referenz_aufsteigend",
+           "actionNach_interner_Referenz_absteigend", "actionNach_interner_Id_absteigend_sortieren",
+           "actionNach_interner_Id_aufsteigend_sortieren" })
+        steps << Step { QLatin1String(sort), QStringLiteral("sort"), -10, Choice::Keep };
+    steps << Step { QStringLiteral("actionAlles_markieren"), QStringLiteral("select all"), -10,
+                    Choice::None, [&] {
+                        // The shortcut selects the rows only while the list has the focus.
+                        QApplication::setActiveWindow(&window);
+                        list(window)->setFocus();
+                        action(window, "actionAlles_markieren")->trigger();
+                    } };
+    steps << Step { QStringLiteral("_q_qlineeditclearaction"),
+                    QStringLiteral("search field emptied after a search"), -10, Choice::All, [&] {
+                        auto *search = window.findChild<QLineEdit *>(QStringLiteral("SearchBy"));
+                        search->setText(QStringLiteral("Nr. 1"));
+                        QMetaObject::invokeMethod(search, "returnPressed");
+                        // The field's own clear button; the field emptied as it does where
+                        // the button does not take a trigger from outside.
+                        if (auto *clear = search->findChild<QAction *>(
+                                QStringLiteral("_q_qlineeditclearaction")))
+                            clear->trigger();
+                        if (!search->text().isEmpty())
+                            search->clear();
+                    } };
+    steps << Step { QStringLiteral("unnamed:/QToolBar/mainToolBar"),
+                    QStringLiteral("tool bar hidden and shown"), 0, Choice::Keep, [&] {
+                        QAction *bar = Matrix::findCommand(
+                            &window, QStringLiteral("unnamed:/QToolBar/mainToolBar"));
+                        if (bar) {
+                            bar->trigger();
+                            bar->trigger();
+                        }
+                    } };
+    steps << Step { QStringLiteral("actionCache_leeren"), QStringLiteral("reference cache"), 0,
+                    Choice::Keep };
+    steps << Step { QStringLiteral("actionListe_leeren"), QStringLiteral("news list"), 0,
+                    Choice::Keep };
+    steps << Step { QStringLiteral("actionSynchronisieren"),
+                    QStringLiteral("no account"),
+                    0,
+                    Choice::Keep,
+                    {},
+                    jobsEnded };
+    steps << Step { QStringLiteral("actionFormat_und_Laufzeit"),
+                    QStringLiteral("bulk, drafts"),
+                    -10,
+                    Choice::All,
+                    {},
+                    {},
+                    [](QDialog *dialog) {
+                        auto *box = dialog->findChild<QComboBox *>(QStringLiteral("DurationBox"));
+                        box->setCurrentIndex(box->findData(QStringLiteral("Days_5")));
+                    } };
+    steps << Step {
+        QStringLiteral("actionPreise_und_Mengen"),
+        QStringLiteral("bulk, drafts"),
+        -10,
+        Choice::All,
+        {},
+        {},
+        [](QDialog *dialog) {
+            dialog->findChild<QCheckBox *>(QStringLiteral("StartPriceBox"))->setChecked(true);
+            dialog->findChild<QLineEdit *>(QStringLiteral("StartPrice"))
+                ->setText(QStringLiteral("+10%"));
+        }
+    };
+    steps << Step { QStringLiteral("actionSuchen_und_ersetzen"),
+                    QStringLiteral("bulk, drafts"),
+                    -10,
+                    Choice::All,
+                    {},
+                    {},
+                    [](QDialog *dialog) {
+                        auto *fields
+                            = dialog->findChild<QListWidget *>(QStringLiteral("FieldSelectList"));
+                        for (int i = 0; i < fields->count(); ++i)
+                            fields->item(i)->setCheckState(
+                                fields->item(i)->text() == QLatin1String("Titel") ? Qt::Checked
+                                                                                  : Qt::Unchecked);
+                        dialog->findChild<QPlainTextEdit *>(QStringLiteral("SearchTextField"))
+                            ->setPlainText(QStringLiteral("Nr."));
+                        dialog->findChild<QPlainTextEdit *>(QStringLiteral("ReplaceTextField"))
+                            ->setPlainText(QStringLiteral("Nummer"));
+                    } };
+    for (const char *bulk :
+         { "actionArtikelstandort_und_Bearbeitungszeit", "actionZahlungsmethoden",
+           "actionKonto_PayPal_und_Shopkategorien", "actionEinstellungen", "actionInlandsversand",
+           "actionAuslandsversand", "actionRahmenbedingungen" })
+        steps << Step { QLatin1String(bulk),
+                        QStringLiteral("bulk, drafts, confirmed as shown"),
+                        -10,
+                        Choice::All,
+                        {},
+                        {},
+                        confirm };
+    steps << Step { QStringLiteral("actionPlanen"),
+                    QStringLiteral("its dialog cancelled"),
+                    -10,
+                    Choice::All,
+                    {},
+                    {},
+                    {},
+                    true };
+    steps << Step { QStringLiteral("actionAuwahl_beenden"),
+                    QStringLiteral("drafts: Gebühren berechnen"), -10, Choice::All };
+    steps << Step { QStringLiteral("actionExportieren"),
+                    QStringLiteral("drafts"),
+                    -10,
+                    Choice::All,
+                    {},
+                    jobsEnded };
+    steps << Step { QStringLiteral("actionKopieren"), QStringLiteral("sold articles"), -7,
+                    Choice::All };
+    steps << Step { QStringLiteral("actionEinf_gen"),
+                    QStringLiteral("into Artikelvorlagen"),
+                    -10,
+                    Choice::Keep,
+                    {},
+                    jobsEnded };
+    steps << Step { QStringLiteral("actionAusschneiden"), QStringLiteral("drafts"), -10,
+                    Choice::EverySeventh };
+    steps << Step { QStringLiteral("actionEinf_gen"),
+                    QStringLiteral("cut ones into a folder"),
+                    userFolder,
+                    Choice::Keep,
+                    {},
+                    jobsEnded };
+    steps << Step { QStringLiteral("actionDuplizieren"),
+                    QStringLiteral("running listings"),
+                    -9,
+                    Choice::All,
+                    {},
+                    jobsEnded };
+    steps << Step { QStringLiteral("actionAuwahl_beenden"),
+                    QStringLiteral("running: Angebot beenden, marketplace not reachable"),
+                    -9,
+                    Choice::All,
+                    {},
+                    jobsEnded,
+                    confirm };
+    steps << Step { QStringLiteral("actionIn_Ausgang_legen"), QStringLiteral("every 7th draft"),
+                    -10, Choice::EverySeventh };
+    if (drops) {
+        steps << Step { {},
+                        QStringLiteral("folders: drop the drafts onto a folder"),
+                        -10,
+                        Choice::All,
+                        [&] { dropOnto(userFolder); },
+                        jobsEnded };
+        steps << Step { {},
+                        QStringLiteral("folders: drop them back"),
+                        userFolder,
+                        Choice::All,
+                        [&] { dropOnto(-10); },
+                        jobsEnded };
+    }
+    steps << Step { QStringLiteral("actionNeuer_Ordner"),
+                    QStringLiteral("below Artikelvorlagen"),
+                    0,
+                    Choice::Keep,
+                    [&] {
+                        chooseFolder(-10);
+                        action(window, "actionNeuer_Ordner")->trigger();
+                    },
+                    {},
+                    nameFolder };
+    steps << Step { QStringLiteral("actionUmbenennen"),
+                    QStringLiteral("a folder"),
+                    0,
+                    Choice::Keep,
+                    [&] {
+                        chooseFolder(userFolder);
+                        action(window, "actionUmbenennen")->trigger();
+                    },
+                    {},
+                    nameFolder };
+    steps << Step {
+        QStringLiteral("actionL_schen"), QStringLiteral("drafts"), -10, Choice::All, {}, jobsEnded
+    };
+    steps << Step { QStringLiteral("actionL_schen_2"),
+                    QStringLiteral("folder with articles"),
+                    0,
+                    Choice::Keep,
+                    [&] {
+                        chooseFolder(userFolder);
+                        action(window, "actionL_schen_2")->trigger();
+                    },
+                    jobsEnded };
+    steps << Step { QStringLiteral("actionPapierkorb_leeren"),
+                    QStringLiteral("trash"),
+                    -5,
+                    Choice::Keep,
+                    {},
+                    jobsEnded };
+    QAction *cleanUp = action(window, "actionDatenbank_aufr_umen");
+    auto *label = window.findChild<QLabel *>(QStringLiteral("SyncLabel"));
+    steps << Step { QStringLiteral("actionDatenbank_aufr_umen"),
+                    QStringLiteral("data and pictures"),
+                    0,
+                    Choice::Keep,
+                    {},
+                    [&] {
+                        return cleanUp->isEnabled() && BackgroundWorker::instance()->pending() == 0
+                            && (label->text().contains(QStringLiteral("Aufräumen beendet"))
+                                || label->text().contains(QStringLiteral("verschoben"))
+                                || label->text().contains(QStringLiteral("fehlgeschlagen")));
+                    } };
+    steps << Step { QStringLiteral("actionBeenden"),
+                    QStringLiteral("the window closes"),
+                    0,
+                    Choice::Keep,
+                    {},
+                    {},
+                    {},
+                    false,
+                    true };
+
+    // Every command of the window's table is run or said not to be.
+    QSet<QString> covered;
+    for (const Step &step : qAsConst(steps))
+        covered.insert(step.command);
+    QStringList commands;
+    for (const Matrix::Known &known : Matrix::catalog())
+        commands << known.command;
+    commands << Matrix::notRunYet();
+    for (const QString &command : qAsConst(commands)) {
+        if (!covered.contains(command))
+            std::printf("not run: %s: %s\n", qPrintable(command),
+                        qPrintable(notRun().value(command, QStringLiteral("no step yet"))));
     }
 
-    showFolder(window, -9);
-    selectAll(window);
-    timed("editor: Duplizieren of running listings",
-          [&] { action(window, "actionDuplizieren")->trigger(); });
-    // Every marketplace address leads nowhere: each listing's end fails at once, and the
-    // window takes 5,000 failures, their rows' texts and activity entries.
+    // The listings' account, so that ending them goes as far as the marketplace.
     Database accounts(true, QStringLiteral("accounts"));
     if (!accounts.executeSQL(QStringLiteral("INSERT INTO accounts (id, accountname, token, sandbox) "
                                             "VALUES (1, 'laden', 'T', 0)")))
         std::printf("the listings' account could not be stored\n");
-    showFolder(window, -9);
-    selectAll(window);
-    seller.fill = [](QDialog *) {};
-    timed(
-        "listing: Angebot beenden (marketplace not reachable)",
-        [&] { action(window, "actionAuwahl_beenden")->trigger(); },
-        [&] {
-            const auto *panel = window.findChild<JobPanel *>(QStringLiteral("JobPanel"));
-            return BackgroundWorker::instance()->pending() == 0
-                && (!panel || panel->jobs().isEmpty());
-        });
-    seller.fill = {};
-    {
-        Database counts(true, QStringLiteral("bench"));
-        std::printf("  activity entries of failed ends: %s, listings still running: %d\n",
-                    qPrintable(counts.selectOne(QStringLiteral("SELECT COUNT(*) FROM itemshistory "
-                                                               "WHERE infotype='end_fail'"))
-                                   .orIfFailed(QStringLiteral("?"))),
-                    list(window)->topLevelItemCount());
-    }
-    showFolder(window, -7);
-    selectAll(window);
-    action(window, "actionKopieren")->trigger();
-    showFolder(window, -10);
-    timed("clipboard: Einfügen of sold articles", [&] { action(window, "actionEinf_gen")->trigger(); });
-    showFolder(window, -10);
-    {
+
+    PauseWatch pauses;
+    for (const Step &step : qAsConst(steps)) {
+        if (held && step.freeOnly) {
+            std::printf("not run: %s: ends the run; measured without the other connection\n",
+                        qPrintable(step.command));
+            continue;
+        }
+        if (step.folder != 0)
+            showFolder(window, step.folder);
         QTreeWidget *rows = list(window);
-        QItemSelection selection;
-        for (int row = 0; row < rows->topLevelItemCount(); row += 7)
-            selection.select(rows->model()->index(row, 0), rows->model()->index(row, 0));
-        rows->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+        if (step.choice == Choice::All) {
+            selectAll(window);
+        } else if (step.choice == Choice::EverySeventh) {
+            QItemSelection selection;
+            for (int row = 0; row < rows->topLevelItemCount(); row += 7)
+                selection.select(rows->model()->index(row, 0), rows->model()->index(row, 0));
+            rows->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+        } else if (step.choice == Choice::None) {
+            rows->clearSelection();
+        }
+        seller.fill = step.fill;
+        seller.cancel = step.cancel;
+        hook.last.clear();
+        int chosen = rows->selectionModel()->selectedRows().size();
+        std::unique_ptr<Holder> holder;
+        if (held) {
+            holder = std::make_unique<Holder>(mysqlDatabase);
+            if (!holder->error().isEmpty())
+                std::printf("  the other connection holds nothing: %s\n",
+                            qPrintable(holder->error()));
+        }
+        pauses.start();
+        QElapsedTimer timer;
+        timer.start();
+        if (step.run)
+            step.run();
+        else
+            action(window, step.command.toLatin1().constData())->trigger();
+        // With the rows held, a command may wait for them until they are let go.
+        if (step.ended)
+            wait(step.ended, held ? 30000 : 600000);
+        const double seconds = timer.nsecsElapsed() / 1e9;
+        const qint64 pause = pauses.stop();
+        holder.reset();
+        // "Alles markieren" chooses what it is measured with.
+        chosen = qMax(chosen, list(window)->selectionModel()->selectedRows().size());
+        const QString name
+            = (step.command.isEmpty() ? QString() : step.command + QStringLiteral(" "))
+            + QLatin1Char('(') + step.label + QLatin1Char(')');
+        std::printf("%-7s %-4s %-76s %6d selected %8.3f s   longest pause of the window's "
+                    "thread %6lld ms %6.2fx list\n",
+                    qPrintable(backend), qPrintable(lock), qPrintable(name), chosen, seconds,
+                    static_cast<long long>(pause), double(pause) / double(listMs));
+        if (!hook.last.isEmpty())
+            std::printf("  told: %s\n", qPrintable(hook.last.left(160).replace('\n', ' ')));
+        std::fflush(stdout);
+        seller.fill = {};
+        seller.cancel = false;
+        if (held && step.ended)
+            wait(step.ended, 600000);
+        QCoreApplication::processEvents();
     }
-    timed("listing: In Ausgang legen (every 7th draft)",
-          [&] { action(window, "actionIn_Ausgang_legen")->trigger(); });
-    showFolder(window, -10);
-    selectAll(window);
-    timed("delete: Löschen of the drafts", [&] { action(window, "actionL_schen")->trigger(); });
-    showFolder(window, -5);
-    timed("delete: Papierkorb leeren", [&] { action(window, "actionPapierkorb_leeren")->trigger(); });
-    const QString pictureDir = Database(true, QStringLiteral("bench")).getCurrentAdImageDir();
-    std::printf("picture files before the clean-up: %d in %s\n",
-                QDir(pictureDir).entryList(QDir::Files).size(), qPrintable(pictureDir));
-    auto *label = window.findChild<QLabel *>(QStringLiteral("SyncLabel"));
-    QAction *cleanUp = action(window, "actionDatenbank_aufr_umen");
-    timed(
-        "cleanup: Datenbank und Bilder aufräumen", [&] { cleanUp->trigger(); },
-        [&] {
-            return cleanUp->isEnabled() && BackgroundWorker::instance()->pending() == 0
-                && (label->text().contains(QStringLiteral("Aufräumen beendet"))
-                    || label->text().contains(QStringLiteral("verschoben"))
-                    || label->text().contains(QStringLiteral("fehlgeschlagen")));
-        });
-    std::printf("cleanup told: %s\n", qPrintable(hook.last.left(300).replace('\n', ' ')));
-    std::printf("picture files after the clean-up: %d\n",
-                QDir(pictureDir).entryList(QDir::Files).size());
-    window.close();
+    if (window.isVisible())
+        window.close();
     Dialogs::setHook(nullptr);
     return 0;
 }
@@ -496,54 +781,64 @@ bool prepare(Database &db)
                      qPrintable(db.lastErrorText));
         return false;
     };
-    if (!run(QStringLiteral("BEGIN TRANSACTION")))
+    const bool mysql = db.isMySQL;
+    const auto joined = [mysql](const QString &a, const QString &b) {
+        return mysql ? QStringLiteral("CONCAT(%1, %2)").arg(a, b) : a + QStringLiteral(" || ") + b;
+    };
+    if (!run(mysql ? QStringLiteral("START TRANSACTION") : QStringLiteral("BEGIN TRANSACTION")))
         return false;
+    // Written by groups of rows: one statement per row would take minutes on the shared
+    // database.
     const QString description = QString(800, QLatin1Char('x'));
-    for (int id = 1; id <= articleCount; ++id) {
-        const int folder = id <= draftCount          ? -10
-            : id <= draftCount + activeCount             ? -9
-            : id <= draftCount + activeCount + soldCount     ? -7
-                                                  : -5;
-        const bool listed = folder == -9 || folder == -7;
-        QMap<QString, QVariant> row {
-            { QStringLiteral("Title"), QStringLiteral("Armbanduhr Edelstahl Nr. %1").arg(id) },
-            { QStringLiteral("Description"),
-              QStringLiteral("<p>Artikelbeschreibung %1</p>").arg(id) + description },
-            { QStringLiteral("Folder"), folder },
-            { QStringLiteral("FolderOld"), folder == -5 ? -10 : 0 },
-            { QStringLiteral("Trash"), 0 },
-            { QStringLiteral("Site"), 77 },
-            { QStringLiteral("Account"), 1 },
-            { QStringLiteral("StartPrice"), 4.99 + (id % 500) * 0.5 },
-            { QStringLiteral("Quantity"), 1 + id % 5 },
-            { QStringLiteral("Currency"), QStringLiteral("EUR") },
-            { QStringLiteral("ListingType"), QStringLiteral("FixedPriceItem") },
-            { QStringLiteral("ListingDuration"), QStringLiteral("GTC") },
-            { QStringLiteral("ImageThumb"), QStringLiteral("bild_%1_0.jpg").arg(id) },
-            { QStringLiteral("ItemID"),
-              listed ? QString::number(110000000000LL + id) : QString() },
-            { QStringLiteral("StartDate"),
-              listed ? QStringLiteral("2026-11-02 12:00:00") : QString() },
-        };
-        if (db.insertSqlClean(row, QStringLiteral("articles")) != id)
+    for (int first = 1; first <= articleCount; first += 500) {
+        QStringList rows;
+        for (int id = first; id < first + 500 && id <= articleCount; ++id) {
+            const int folder = id <= draftCount              ? -10
+                : id <= draftCount + activeCount             ? -9
+                : id <= draftCount + activeCount + soldCount ? -7
+                                                             : -5;
+            const bool listed = folder == -9 || folder == -7;
+            rows << QStringLiteral("(%1,'Armbanduhr Edelstahl Nr. %1','<p>Artikelbeschreibung "
+                                   "%1</p>%2',%3,%4,0,77,1,%5,%6,'EUR','FixedPriceItem','GTC',"
+                                   "'bild_%1_0.jpg','%7','%8')")
+                        .arg(id)
+                        .arg(description)
+                        .arg(folder)
+                        .arg(folder == -5 ? -10 : 0)
+                        .arg(4.99 + (id % 500) * 0.5)
+                        .arg(1 + id % 5)
+                        .arg(listed ? QString::number(110000000000LL + id) : QString(),
+                             listed ? QStringLiteral("2026-11-02 12:00:00") : QString());
+        }
+        if (!run(
+                QStringLiteral("INSERT INTO articles (id, Title, Description, Folder, FolderOld, "
+                               "Trash, Site, Account, StartPrice, Quantity, Currency, ListingType, "
+                               "ListingDuration, ImageThumb, ItemID, StartDate) VALUES ")
+                + rows.join(QLatin1Char(','))))
             return false;
     }
-    if (!run(QStringLiteral("INSERT INTO articles_images (article_id, image, sort) SELECT id, "
-                            "'bild_' || id || '_0.jpg', 0 FROM articles"))
-        || !run(QStringLiteral("INSERT INTO articles_images (article_id, image, sort) SELECT id, "
-                               "'bild_' || id || '_1.jpg', 1 FROM articles"))
+    const QString id = QStringLiteral("id");
+    if (!run(QStringLiteral("INSERT INTO articles_images (article_id, image, sort) SELECT id, ")
+             + joined(joined(QStringLiteral("'bild_'"), id), QStringLiteral("'_0.jpg'"))
+             + QStringLiteral(", 0 FROM articles"))
+        || !run(QStringLiteral("INSERT INTO articles_images (article_id, image, sort) SELECT id, ")
+                + joined(joined(QStringLiteral("'bild_'"), id), QStringLiteral("'_1.jpg'"))
+                + QStringLiteral(", 1 FROM articles"))
         || !run(QStringLiteral("INSERT INTO articles_variations (article_id, SKU, StartPrice, "
-                               "Quantity) SELECT id, 'V-' || id, 9.99, 2 FROM articles WHERE id "
-                               "% 10 = 0"))
+                               "Quantity) SELECT id, ")
+                + joined(QStringLiteral("'V-'"), id)
+                + QStringLiteral(", 9.99, 2 FROM articles WHERE id % 10 = 0"))
         || !run(QStringLiteral("INSERT INTO articles_variations (article_id, SKU, StartPrice, "
-                               "Quantity) SELECT article_id, SKU || '-b', 9.99, 2 FROM "
-                               "articles_variations"))
+                               "Quantity) SELECT article_id, ")
+                + joined(QStringLiteral("SKU"), QStringLiteral("'-b'"))
+                + QStringLiteral(", 9.99, 2 FROM articles_variations"))
         || !run(QStringLiteral("INSERT INTO folders (id, folderparentid, foldername, expand) "
                                "VALUES (1, -10, 'Ablage', 0)"))
         || !run(QStringLiteral("COMMIT")))
         return false;
     // Picture files: the first 1,000 are named by the drafts' rows, the rest by no row.
     const QString pictures = db.getCurrentAdImageDir();
+    QDir().mkpath(pictures);
     for (int i = 0; i < kFiles; ++i) {
         QFile file(pictures
                    + (i < kFiles / 2 ? QStringLiteral("bild_%1_1.jpg").arg(i + 1)
@@ -554,7 +849,7 @@ bool prepare(Database &db)
                                  QFileDevice::FileModificationTime))
             return false;
     }
-    return db.checkpoint();
+    return mysql || db.checkpoint();
 }
 
 } // namespace
@@ -600,15 +895,24 @@ int main(int argc, char *argv[])
         }
         return 0;
     }
-    if (argc > 4 && qstrcmp(argv[1], "--window") == 0) {
+    if (argc > 6 && qstrcmp(argv[1], "--window") == 0) {
         setDrafts(QByteArray(argv[4]).toInt());
         QApplication app(argc, argv);
-        return runWindow(QString::fromLocal8Bit(argv[2]), qstrcmp(argv[3], "--no-drop") != 0);
+        const QString mysqlDatabase
+            = qstrcmp(argv[5], "-") == 0 ? QString() : QString::fromLocal8Bit(argv[5]);
+        return runWindow(QString::fromLocal8Bit(argv[2]), qstrcmp(argv[3], "--no-drop") != 0,
+                         mysqlDatabase, qstrcmp(argv[6], "held") == 0);
     }
     bool drops = true;
+    bool mysql = false;
+    bool held = false;
     for (int k = 1; k < argc; ++k) {
         if (qstrcmp(argv[k], "--no-drop") == 0) {
             drops = false;
+        } else if (qstrcmp(argv[k], "--mariadb") == 0) {
+            mysql = true;
+        } else if (qstrcmp(argv[k], "--held") == 0) {
+            held = true;
         } else if (qstrcmp(argv[k], "--selected") == 0 && k + 1 < argc) {
             const int drafts = QByteArray(argv[++k]).toInt();
             if (drafts < 7) {
@@ -627,10 +931,25 @@ int main(int argc, char *argv[])
         if (Config::isAddress(key))
             qputenv(Config::environmentVariable(key).toLatin1(), "http://127.0.0.1:9");
     }
-    QCoreApplication app(argc, argv);
+    QApplication app(argc, argv);
     QElapsedTimer timer;
     timer.start();
-    {
+    // On the shared database: a fresh database on the test command's server, named in the
+    // data folder's settings as the settings dialog does.
+    std::unique_ptr<TestSupport::TestDatabase> shared;
+    if (mysql) {
+        shared = std::make_unique<TestSupport::TestDatabase>(TestSupport::Backend::MySQL);
+        if (!shared->error().isEmpty()) {
+            std::fprintf(stderr, "%s\n", qPrintable(shared->error()));
+            return 1;
+        }
+        if (!prepare(*shared->db()))
+            return 1;
+        QDir().mkpath(Database::defaultDataDir());
+        TestSupport::writeMySqlSetup(Database::defaultDataDir(),
+                                     TestSupport::MySqlServer::fromEnvironment(),
+                                     shared->mysqlDatabaseName(), true, false);
+    } else {
         Database db(QString(), nullptr);
         if (!prepare(db))
             return 1;
@@ -644,7 +963,9 @@ int main(int argc, char *argv[])
     child.start(QCoreApplication::applicationFilePath(),
                 { QStringLiteral("--window"), dir.path() + QStringLiteral("/export.csv"),
                   drops ? QStringLiteral("--drops") : QStringLiteral("--no-drop"),
-                  QString::number(draftCount) });
+                  QString::number(draftCount),
+                  mysql ? shared->mysqlDatabaseName() : QStringLiteral("-"),
+                  held ? QStringLiteral("held") : QStringLiteral("free") });
     if (!child.waitForFinished(3600000) || child.exitCode() != 0) {
         std::fprintf(stderr, "the window process failed\n");
         return 1;

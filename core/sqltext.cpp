@@ -94,6 +94,12 @@ int compare(const QString &a, const QString &b)
     return order != 0 ? order : a.compare(b);
 }
 
+QCollatorSortKey sortKey(const QString &text)
+{
+    static thread_local const QCollator collator = germanCollator();
+    return collator.sortKey(text);
+}
+
 QString likeCondition(const QString &column, const QString &pattern, bool mysql)
 {
     if (mysql) {

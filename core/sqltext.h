@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCollatorSortKey>
 #include <QString>
 
 class QSqlDatabase;
@@ -26,6 +27,11 @@ QString fold(const QString &text);
 // Compares in German order: <0, 0 or >0. Texts the German order takes as equal (only in
 // case, or "ß" and "ss") are told apart by their code points, so the order is total.
 int compare(const QString &a, const QString &b);
+
+// The key of `text` in the German order of compare(): keys compare as their texts do, but
+// for the code points that tell texts apart the German order takes as equal. Made once per
+// text, a key spares a long sort decoding and collating both texts of every comparison.
+QCollatorSortKey sortKey(const QString &text);
 
 // The condition that `column` matches the LIKE pattern `pattern` without regard to case.
 // `pattern` is already escaped for a literal between single quotes.

@@ -1,5 +1,6 @@
 #include "views/articlelistitem.h"
 
+#include "core/sqltext.h"
 #include "core/untrustedfile.h"
 #include "views/itemlistroles.h"
 #include "views/itemlistwidget.h"
@@ -8,6 +9,9 @@
 #include <QDateTime>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QStringList>
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -442,4 +446,29 @@ void ArticleListItem::setData(int column, int role, const QVariant &value)
     }
     m_written.append({ role, value });
     changed({ role });
+}
+
+void ArticleListItem::sortByTitle(QList<QTreeWidgetItem *> &items, const QStringList &titles,
+                                  bool descending)
+{
+    struct Keyed
+    {
+        QCollatorSortKey key;
+        const QString *title;
+        QTreeWidgetItem *item;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(std::size_t(items.size()));
+    for (int k = 0; k < items.size(); ++k)
+        keyed.push_back({ SqlText::sortKey(titles.at(k)), &titles.at(k), items.at(k) });
+    std::stable_sort(keyed.begin(), keyed.end(), [descending](const Keyed &a, const Keyed &b) {
+        int order = int(b.title->isNull()) - int(a.title->isNull());
+        if (order == 0)
+            order = a.key.compare(b.key);
+        if (order == 0)
+            order = a.title->compare(*b.title);
+        return descending ? order > 0 : order < 0;
+    });
+    for (std::size_t k = 0; k < keyed.size(); ++k)
+        items[int(k)] = keyed[k].item;
 }

@@ -24,6 +24,8 @@ public:
     // The value of an item role (ItemListRole); an invalid QVariant for any other role.
     QVariant value(int role) const;
     static bool isArticleRole(int role);
+    // The title as read (the list shows the SKU before it); null when the column is NULL.
+    const QString &title() const { return m_title; }
     // Keeps a value written to an item role in the row itself when the row holds that role
     // as a value of the same type, so that value() gives it back as written; false when the
     // row can't (the caller keeps it apart).
@@ -93,6 +95,12 @@ public:
     explicit ArticleListItem(const ArticleListRow &row);
     // Replaces the row, and with it every role written so far.
     void setRow(const ArticleListRow &row);
+
+    // Puts `items` in the German order of their `titles` (one for each item), as ORDER BY
+    // Title COLLATE GERMAN does, descending when `descending`: a missing title (NULL) before
+    // every other, items of equal titles in the order they came.
+    static void sortByTitle(QList<QTreeWidgetItem *> &items, const QStringList &titles,
+                            bool descending);
 
     QVariant data(int column, int role) const override;
     void setData(int column, int role, const QVariant &value) override;

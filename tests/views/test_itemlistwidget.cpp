@@ -1,3 +1,4 @@
+#include "core/sqltext.h"
 #include "tests/support/testmain.h"
 #include "views/articlelistitem.h"
 #include "views/itemlistdelegate.h"
@@ -7,6 +8,8 @@
 #include <QPaintEvent>
 #include <QRandomGenerator>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QtTest>
 #include <algorithm>
 #include <malloc.h>
@@ -123,6 +126,80 @@ class TestItemListWidget : public QObject
 {
     Q_OBJECT
 private slots:
+    // The list puts a SQLite list in title order itself; it must give the order the
+    // database's ORDER BY Title COLLATE GERMAN gives the same rows read by id: German letters
+    // and case, texts the German order takes as equal told apart by their code points, equal
+    // titles in the order of their ids, a missing title first, each in both directions. The
+    // rows carry an SKU that sorts against their titles, which the list shows before the title.
+    void titleOrderAsTheDatabaseSorts_data()
+    {
+        QTest::addColumn<QStringList>("titles"); // "<null>" for a missing title
+        QTest::newRow("German letters")
+            << QStringList { "Zimt", "Öl", "Ol", "Äpfel", "Apfel", "Ast", "Straße", "Strasse" };
+        QTest::newRow("case and sharp s")
+            << QStringList { "strasse", "Strasse", "STRASSE", "straße", "apfel", "Apfel" };
+        // "Ä" written as one letter and as "A" with a combining diaeresis: equal to the
+        // German order.
+        QTest::newRow("one letter written two ways")
+            << QStringList { QString::fromUtf8("A\u0308pfel"), QString::fromUtf8("\u00C4pfel"),
+                             QString::fromUtf8("A\u0308pfel") };
+        // More than a sort puts in order by insertion.
+        QStringList equal;
+        for (int k = 0; k < 40; ++k)
+            equal << QStringList { "Lampe", "Kabel", "Adapter" }.at(k * 7 % 3);
+        QTest::newRow("equal titles") << equal;
+        QTest::newRow("missing titles")
+            << QStringList { "Vase", "<null>", "", "Becher", "<null>", "" };
+    }
+    void titleOrderAsTheDatabaseSorts()
+    {
+        QFETCH(QStringList, titles);
+        const QString name = QStringLiteral("titleorder");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(QStringLiteral(":memory:"));
+            QVERIFY(db.open());
+            QVERIFY(SqlText::registerSqlite(db));
+            QSqlQuery query(db);
+            QVERIFY(query.exec("CREATE TABLE articles (id INTEGER PRIMARY KEY, Title TEXT)"));
+            for (int k = 0; k < titles.size(); ++k) {
+                QVERIFY(query.prepare("INSERT INTO articles (id, Title) VALUES (?, ?)"));
+                query.addBindValue(k + 1);
+                query.addBindValue(titles[k] == "<null>" ? QVariant(QVariant::String)
+                                                         : QVariant(titles[k]));
+                QVERIFY(query.exec());
+            }
+            for (const bool descending : { false, true }) {
+                QList<int> expected;
+                QVERIFY(query.exec(QStringLiteral("SELECT id FROM articles ORDER BY Title "
+                                                  "COLLATE GERMAN ")
+                                   + (descending ? "DESC" : "ASC")));
+                while (query.next())
+                    expected << query.value(0).toInt();
+
+                QList<QTreeWidgetItem *> items;
+                QStringList read;
+                QVERIFY(query.exec("SELECT id, Title FROM articles ORDER BY id"));
+                while (query.next()) {
+                    const int id = query.value(0).toInt();
+                    items << new ArticleListItem(
+                        ArticleListRow::fromMap({ { "id", id },
+                                                  { "Title", query.value(1) },
+                                                  { "SKU", QString(QChar('Z' - id)) } },
+                                                QString()));
+                    read << query.value(1).toString();
+                }
+                ArticleListItem::sortByTitle(items, read, descending);
+                QList<int> sorted;
+                for (QTreeWidgetItem *item : qAsConst(items))
+                    sorted << item->data(0, ArticleIdRole).toInt();
+                qDeleteAll(items);
+                QCOMPARE(sorted, expected);
+            }
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+
     // Every way the window changes the list's rows, in a long random mix; after each change
     // the index answers as a walk from the top would (a row that went never comes back, a
     // row whose id changed is found under the new one, the topmost of two rows wins).
