@@ -41,10 +41,16 @@ void ConnectionAside::run(const QString &name,
     QObject::connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
     QTimer answering;
     answering.setInterval(kAnswerIntervalMs);
-    QObject::connect(&answering, &QTimer::timeout, &loop, [&] {
+    const auto ask = [&] {
         if (!control.stop.load() && answer && !answer(control.done.load()))
             control.stop = true;
-    });
+    };
+    QObject::connect(&answering, &QTimer::timeout, &loop, ask);
+    // The loop runs until the thread has ended, so the call is taken.
+    control.ask = [&] {
+        QMetaObject::invokeMethod(&loop, ask, Qt::BlockingQueuedConnection);
+        return !control.stop.load();
+    };
     answering.start();
     thread->start();
     // Quit is queued when the thread ends before the loop runs: it ends the loop at once.

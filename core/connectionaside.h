@@ -33,6 +33,11 @@ struct Control
 {
     std::atomic<bool> stop { false };
     std::atomic<int> done { 0 };
+    // Before the commit: asks the window once more (`answer` runs on its thread at once, the
+    // work waiting), so that an "Abbrechen" the window took before this is never committed.
+    // False when the work is to stop.
+    bool goOn() { return ask ? ask() : !stop.load(); }
+    std::function<bool()> ask;
 };
 
 // Runs `work` on a new thread with a new connection named `name`, and returns once it has

@@ -860,8 +860,10 @@ void FolderModel::moveAside(const QList<int> &moving, const QHash<int, int> &dra
                     return failed();
             }
             control.done = total;
-            if (stopped())
+            if (!control.goOn()) {
+                result.stopped = true;
                 return;
+            }
             if (!command.commit())
                 return failed();
             result.stored = true;

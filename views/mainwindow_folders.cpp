@@ -212,8 +212,10 @@ AsideDelete deleteAside(MainWindow *window, int id, int articles)
                                   Database::Repeat::Safe))
                 return failed();
             control.done = articles;
-            if ((result.stopped = control.stop.load()))
+            if (!control.goOn()) {
+                result.stopped = true;
                 return;
+            }
             if (!command.commit())
                 return failed();
             result.stored = true;

@@ -660,10 +660,11 @@ private slots:
     // reads why, and the window shows the store as it is.
     void stoppedHalfWayKeepsNothing_data()
     {
-        QTest::addColumn<QString>("command"); // "drop" or "delete"
+        QTest::addColumn<QString>("command"); // "drop", "copy" (running listings) or "delete"
         QTest::addColumn<bool>("refused"); // the database refuses the last article's move
         QTest::newRow("Abbrechen a drop") << "drop" << false;
         QTest::newRow("a drop refused") << "drop" << true;
+        QTest::newRow("Abbrechen a copy") << "copy" << false;
         QTest::newRow("Abbrechen a folder delete") << "delete" << false;
     }
     void stoppedHalfWayKeepsNothing()
@@ -693,6 +694,11 @@ private slots:
         if (command == QLatin1String("delete"))
             QVERIFY(data.db()->executeSQL(
                 QStringLiteral("UPDATE articles SET Folder=%1 WHERE Folder=-10").arg(werkzeug)));
+        // Running listings are copied group by group on the window's connection.
+        const bool copies = command == QLatin1String("copy");
+        if (copies)
+            QVERIFY(data.db()->executeSQL(QStringLiteral(
+                "UPDATE articles SET Folder=-9, ItemID=110000+id WHERE Folder=-10")));
         const int last = data.db()->selectOne(QStringLiteral("SELECT max(id) FROM articles"))->toInt();
         if (refused)
             QVERIFY(TestSupport::refuseRows(data.db(), QStringLiteral("articles"),
@@ -701,8 +707,8 @@ private slots:
         DialogAnswers answers;
         MainWindowFixture window(data);
         FolderModel *model = folderModel(window);
-        const int shown = command == QLatin1String("drop") ? -10 : werkzeug;
-        // d1 and d2 beside the drafts, or w1 besides.
+        const int shown = command == QLatin1String("drop") ? -10 : copies ? -9 : werkzeug;
+        // d1 and d2 beside them, and "aktiv", or w1 besides.
         const int rows = kDrafts + (shown == -10 ? 2 : 3);
         QVERIFY(window.showFolder(shown));
         QTRY_COMPARE(window.itemList()->topLevelItemCount(), rows);
@@ -715,23 +721,24 @@ private slots:
                                                                  : "UPDATE articles SET Folder=-10";
         bool clicked = false;
         if (!refused) {
-            if (shared)
+            if (shared && !copies)
                 proxy->holdAnswerTo(main);
             onceReady(
                 window.window(),
                 [&] {
                     return window.window()->findChild<QProgressDialog *>(
                                QStringLiteral("longFolderCommand"))
-                        && (!shared || proxy->statementsSeen(main) > 0);
+                        && (!shared || copies || proxy->statementsSeen(main) > 0);
                 },
                 [&] {
                     clicked = clickAbbrechen(window.window());
-                    if (shared)
+                    if (shared && !copies)
                         proxy->release();
                 });
         }
-        if (command == QLatin1String("drop")) {
-            QVERIFY(drop(model, payloadOf(payload).get(), werkzeug));
+        if (command != QLatin1String("delete")) {
+            QVERIFY(drop(model, payloadOf(copies ? QString(payload).replace("|-10", "|-9") : payload).get(),
+                         werkzeug));
         } else {
             window.treeView()->setCurrentIndex(at(model, werkzeug));
             answers.pushQuestion(true);
