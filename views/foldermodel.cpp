@@ -775,7 +775,9 @@ void FolderModel::moveAside(const QList<int> &moving, const QHash<int, int> &dra
     ConnectionAside::run(
         QStringLiteral("folderDrop"),
         [&](Database &db, ConnectionAside::Control &control) {
-            const auto failed = [&] { result.failure = ConnectionAside::Failure::of(db); };
+            const auto failed = [&] {
+                result.failure = ConnectionAside::Failure::of(db);
+            };
             const auto stopped = [&] {
                 result.stopped = control.stop.load();
                 return result.stopped;
@@ -795,7 +797,8 @@ void FolderModel::moveAside(const QList<int> &moving, const QHash<int, int> &dra
                     result.targetGone = true;
                     return;
                 }
-                const QString category = folder->first().value(QStringLiteral("cat_ebay")).toString();
+                const QString category
+                    = folder->first().value(QStringLiteral("cat_ebay")).toString();
                 if (!category.isEmpty())
                     categorySet = QStringLiteral(", PrimaryCategory='")
                         + Database::escapeString(category) + QLatin1Char('\'');
@@ -820,9 +823,9 @@ void FolderModel::moveAside(const QList<int> &moving, const QHash<int, int> &dra
                         || (oldFolder == SpecialFolderId::Trash
                             && dragFrom.value(id) != SpecialFolderId::Trash)) {
                         query.finish();
-                        const Read<QString> title = db.selectOne(
-                            QStringLiteral("SELECT Title FROM articles WHERE id=")
-                            + QString::number(id));
+                        const Read<QString> title
+                            = db.selectOne(QStringLiteral("SELECT Title FROM articles WHERE id=")
+                                           + QString::number(id));
                         if (!title.ok())
                             return failed();
                         result.changed = changedText(deleted, shortened(*title));
@@ -854,8 +857,7 @@ void FolderModel::moveAside(const QList<int> &moving, const QHash<int, int> &dra
                 // more.
                 if (!db.executeSQL(QStringLiteral("UPDATE articles SET Folder=")
                                        + QString::number(target) + categorySet
-                                       + QStringLiteral(" WHERE id IN (") + ids
-                                       + QLatin1Char(')'),
+                                       + QStringLiteral(" WHERE id IN (") + ids + QLatin1Char(')'),
                                    Database::Repeat::Safe))
                     return failed();
             }

@@ -114,7 +114,8 @@ public:
     // as not known (outcomeUnknown()) or as what did not work (notStored()).
     void tellFailure(const QString &command, bool articles = false);
     // The same for a statement that failed on another connection.
-    void tellFailure(const QString &command, bool articles, const ConnectionAside::Failure &failure);
+    void tellFailure(const QString &command, bool articles,
+                     const ConnectionAside::Failure &failure);
     // After a command of the folders failed: when it gave up waiting for a lock another
     // workstation (or, on the local file, another part of the program) holds, or with `found`
     // when it found a folder changed by one while it locked, the seller is told to try again in

@@ -179,7 +179,9 @@ AsideDelete deleteAside(MainWindow *window, int id, int articles)
     ConnectionAside::run(
         QStringLiteral("folderDelete"),
         [&](Database &db, ConnectionAside::Control &control) {
-            const auto failed = [&] { result.failure = ConnectionAside::Failure::of(db); };
+            const auto failed = [&] {
+                result.failure = ConnectionAside::Failure::of(db);
+            };
             Transaction command(db);
             if (!command.isOpen())
                 return failed();
@@ -204,8 +206,7 @@ AsideDelete deleteAside(MainWindow *window, int id, int articles)
             // answer, it changes nothing more.
             if (!db.executeSQL(QStringLiteral("UPDATE articles SET Folder=")
                                    + QString::number(SpecialFolderId::Drafts)
-                                   + QStringLiteral(" WHERE Folder IN (") + ids
-                                   + QLatin1Char(')'),
+                                   + QStringLiteral(" WHERE Folder IN (") + ids + QLatin1Char(')'),
                                Database::Repeat::Safe)
                 || !db.executeSQL(QStringLiteral("DELETE FROM folders WHERE id IN (") + ids
                                       + QLatin1Char(')'),

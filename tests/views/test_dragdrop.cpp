@@ -17,8 +17,8 @@
 #include <QHash>
 #include <QMimeData>
 #include <QProgressDialog>
-#include <QTimer>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <cstdio>
@@ -163,7 +163,8 @@ QString addDrafts(Database *db, int count)
 }
 
 // Runs `when` once `ready` holds, looked at whenever the window handles its events.
-void onceReady(QObject *context, const std::function<bool()> &ready, const std::function<void()> &when)
+void onceReady(QObject *context, const std::function<bool()> &ready,
+               const std::function<void()> &when)
 {
     QTimer::singleShot(0, context, [context, ready, when] {
         if (ready())
@@ -638,10 +639,16 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(window.window(), "on_actionL_schen_2_triggered"));
         const qint64 deletePause = pauses.stop();
         const int deleteStatements = proxy.statementsSeen("articles") - sent;
-        QCOMPARE(data.db()->selectCount(QStringLiteral("SELECT id FROM articles WHERE Folder=-10")).value(),
+        QCOMPARE(data.db()
+                     ->selectCount(QStringLiteral("SELECT id FROM articles WHERE Folder=-10"))
+                     .value(),
                  draftCount + 3); // w1, s1 and s2 of Werkzeug and Spaten come back too
         QVERIFY(!model->findFolderWithId(werkzeug));
-        QCOMPARE(data.db()->selectCount(QStringLiteral("SELECT id FROM folders WHERE id=%1").arg(werkzeug)).value(), 0);
+        QCOMPARE(
+            data.db()
+                ->selectCount(QStringLiteral("SELECT id FROM folders WHERE id=%1").arg(werkzeug))
+                .value(),
+            0);
 
         std::fprintf(stderr,
                      "%d drafts on a shared server: drop %d + %d statements, longest pause %lld "
@@ -699,11 +706,13 @@ private slots:
         if (copies)
             QVERIFY(data.db()->executeSQL(QStringLiteral(
                 "UPDATE articles SET Folder=-9, ItemID=110000+id WHERE Folder=-10")));
-        const int last = data.db()->selectOne(QStringLiteral("SELECT max(id) FROM articles"))->toInt();
+        const int last
+            = data.db()->selectOne(QStringLiteral("SELECT max(id) FROM articles"))->toInt();
         if (refused)
-            QVERIFY(TestSupport::refuseRows(data.db(), QStringLiteral("articles"),
-                                            QStringLiteral("UPDATE"), QStringLiteral("refused"),
-                                            QStringLiteral("NEW.id = %1 AND NEW.Folder <> OLD.Folder").arg(last)));
+            QVERIFY(TestSupport::refuseRows(
+                data.db(), QStringLiteral("articles"), QStringLiteral("UPDATE"),
+                QStringLiteral("refused"),
+                QStringLiteral("NEW.id = %1 AND NEW.Folder <> OLD.Folder").arg(last)));
         DialogAnswers answers;
         MainWindowFixture window(data);
         FolderModel *model = folderModel(window);
@@ -737,8 +746,9 @@ private slots:
                 });
         }
         if (command != QLatin1String("delete")) {
-            QVERIFY(drop(model, payloadOf(copies ? QString(payload).replace("|-10", "|-9") : payload).get(),
-                         werkzeug));
+            QVERIFY(drop(
+                model, payloadOf(copies ? QString(payload).replace("|-10", "|-9") : payload).get(),
+                werkzeug));
         } else {
             window.treeView()->setCurrentIndex(at(model, werkzeug));
             answers.pushQuestion(true);
@@ -752,10 +762,12 @@ private slots:
         if (refused)
             QVERIFY2(told.contains(QStringLiteral("refused")), qPrintable(told));
         else
-            QVERIFY2(told.contains(QStringLiteral("abgebrochen")) && told.contains(QStringLiteral("nichts")),
+            QVERIFY2(told.contains(QStringLiteral("abgebrochen"))
+                         && told.contains(QStringLiteral("nichts")),
                      qPrintable(told));
         QVERIFY(window.window()->isEnabled());
-        QVERIFY(!window.window()->findChild<QProgressDialog *>(QStringLiteral("longFolderCommand")));
+        QVERIFY(
+            !window.window()->findChild<QProgressDialog *>(QStringLiteral("longFolderCommand")));
         QTRY_COMPARE(window.itemList()->topLevelItemCount(), rows);
         QTRY_COMPARE(shape(model, QModelIndex()), tree);
     }
