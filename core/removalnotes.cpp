@@ -7,12 +7,21 @@
 #include <QDateTime>
 #include <QSqlQuery>
 #include <QStringList>
+#include <QUuid>
 
 #include <algorithm>
 
 namespace {
 // Rows per statement: a statement of about a hundred kilobytes.
 constexpr int kNotesPerStatement = 1000;
+
+// Whether the entries are queued for the synchronising workstation: when this one does not
+// synchronise itself (as Database::mysqlAddRemoveInfo() decides for one entry).
+bool queued()
+{
+    const QVariant sync = DatabaseInternal::appProperty("mysqlsyncworkstation");
+    return sync.isValid() && !sync.toBool();
+}
 } // namespace
 
 bool RemovalNotes::write(Database &db, const QHash<int, int> &left,
@@ -20,9 +29,7 @@ bool RemovalNotes::write(Database &db, const QHash<int, int> &left,
 {
     if (!db.isMySQL || left.isEmpty())
         return true;
-    const QVariant sync = DatabaseInternal::appProperty("mysqlsyncworkstation");
-    // Queued for the synchronising workstation when this one does not synchronise itself.
-    const bool queued = sync.isValid() && !sync.toBool();
+    const bool queued = ::queued();
     const QString now = Clock::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     QList<int> ids = left.keys();
     std::sort(ids.begin(), ids.end());
@@ -61,4 +68,45 @@ bool RemovalNotes::write(Database &db, const QHash<int, int> &left,
             return false;
     }
     return true;
+}
+
+bool RemovalNotes::writeBeforeMove(Database &db, const QStringList &idLists, int target)
+{
+    if (!db.isMySQL || idLists.isEmpty())
+        return true;
+    const bool queued = ::queued();
+    const QString now = Clock::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    // The entries to queue carry a mark of this command in their item number until they are
+    // queued: the queue takes them, and nothing else, in one statement. The mark is cleared
+    // before the command ends, so it is never committed.
+    const QString mark = queued
+        ? QStringLiteral("note-") + QUuid::createUuid().toString(QUuid::Id128)
+        : QStringLiteral("0");
+    qint64 firstId = -1;
+    for (const QString &ids : idLists) {
+        if (!db.executeSQL(
+                QStringLiteral("INSERT INTO itemshistory (price, pricetype, indate, title, "
+                               "textinfo, infotype, itemid) SELECT 0, 0, '%1', 'Gelöscht', "
+                               "CONCAT('Anzeige wurde zur Neueinlesung gelöscht (', Folder, ',', "
+                               "id, ')'), 'removeitem', '%2' FROM articles WHERE id IN (")
+                    .arg(now, mark)
+                + ids + QStringLiteral(") AND Folder<>") + QString::number(target)
+                + QStringLiteral(" ORDER BY id")))
+            return false;
+        if (!queued || firstId >= 0)
+            continue;
+        // The first statement's first id: every entry of the command is at or above it.
+        const Read<QString> first = db.selectOne(QStringLiteral("SELECT LAST_INSERT_ID()"));
+        if (!first.ok())
+            return false;
+        firstId = first->toLongLong();
+    }
+    if (!queued)
+        return true;
+    const QString ours = QStringLiteral(" WHERE id >= ") + QString::number(firstId)
+        + QStringLiteral(" AND itemid='") + mark + QLatin1Char('\'');
+    return db.executeSQL(QStringLiteral("INSERT INTO clienttoserver (newsid) SELECT id FROM "
+                                        "itemshistory")
+                         + ours + QStringLiteral(" ORDER BY id"))
+        && db.executeSQL(QStringLiteral("UPDATE itemshistory SET itemid='0'") + ours);
 }

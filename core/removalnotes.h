@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QStringList>
 
 #include <functional>
 
@@ -16,4 +17,9 @@ namespace RemovalNotes {
 // entries; when it returns false the writing stops. False when a statement failed (the
 // connection's lastErrorText says why, and the open transaction fails) or `between` stopped it.
 bool write(Database &db, const QHash<int, int> &left, const std::function<bool()> &between = {});
+// The same entries for the articles that `idLists` name ("1,2,3" each, only numbers) and that
+// are not in `target`, each with the folder it is in now: written before they move, with the
+// same few statements whatever their number (one more per list). False when a statement
+// failed (the connection's lastErrorText says why, and the open transaction fails).
+bool writeBeforeMove(Database &db, const QStringList &idLists, int target);
 } // namespace RemovalNotes

@@ -1,6 +1,7 @@
 #include "views/foldermodel.h"
 
 #include "core/articlecopies.h"
+#include "core/connectionaside.h"
 #include "core/database.h"
 #include "core/foldertree.h"
 #include "core/logging.h"
@@ -542,6 +543,28 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
         moves = moves || entry.second != SpecialFolderId::Active;
     const QString what = moves ? tr("das Verschieben") : tr("die Kopie");
 
+    // Running listings are copied one by one; every other article moves. An article dropped
+    // twice counts once.
+    QList<int> copies;
+    QList<int> moving;
+    QSet<int> seen;
+    for (const auto &entry : qAsConst(entries)) {
+        if (seen.contains(entry.first))
+            continue;
+        seen.insert(entry.first);
+        (entry.second == SpecialFolderId::Active ? copies : moving).append(entry.first);
+    }
+    QHash<int, int> dragFrom; // article id -> the folder it was dragged from
+    for (const auto &entry : qAsConst(entries))
+        dragFrom.insert(entry.first, entry.second);
+
+    // On a shared server a few statements over many drafts take it seconds: they run beside
+    // the window, which answers all along.
+    if (m_db->isMySQL && copies.isEmpty() && moving.size() > kDropGroup) {
+        moveAside(moving, dragFrom, target);
+        return;
+    }
+
     // Every article moves (or is copied), or none does: the first statement that fails ends
     // the drop, with nothing written.
     Transaction command(m_db);
@@ -584,21 +607,6 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
             + QLatin1Char('\'');
     }
 
-    // Running listings are copied one by one; every other article moves. An article dropped
-    // twice counts once.
-    QList<int> copies;
-    QList<int> moving;
-    QSet<int> seen;
-    for (const auto &entry : qAsConst(entries)) {
-        if (seen.contains(entry.first))
-            continue;
-        seen.insert(entry.first);
-        (entry.second == SpecialFolderId::Active ? copies : moving).append(entry.first);
-    }
-    QHash<int, int> dragFrom; // article id -> the folder it was dragged from
-    for (const auto &entry : qAsConst(entries))
-        dragFrom.insert(entry.first, entry.second);
-
     // A drop of many articles shows its progress, the window answering between its groups.
     const int total = copies.size() + moving.size();
     const bool shown = m_progress && total > kDropGroup;
@@ -610,10 +618,13 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
             m_progress(QString(), -1, total);
     });
     int done = 0;
-    // False once the program is closing: the drop then keeps nothing.
+    // False once the seller stopped it or the program is closing: the drop then keeps nothing.
     const auto step = [&](int articles) {
         done += articles;
-        return !shown || m_progress(QString(), done, total);
+        if (!shown || m_progress(QString(), done, total))
+            return true;
+        tellStopped(moves);
+        return false;
     };
 
     // The running listings are copied by groups, each copy with its pictures and variations,
@@ -674,17 +685,12 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
             const int oldFolder = query.value(1).toInt();
             const QString title = shortened(query.value(3).toString());
             if (query.value(2).toInt() != 0) {
-                tellChangedElsewhere(tr("Der Artikel „%1“ wurde inzwischen an einem anderen "
-                                        "Arbeitsplatz gelöscht. Es wurde nichts verschoben.")
-                                         .arg(title));
+                tellChangedElsewhere(changedText(true, title));
                 return;
             }
             if (oldFolder == SpecialFolderId::Trash
                 && dragFrom.value(id) != SpecialFolderId::Trash) {
-                tellChangedElsewhere(tr("Der Artikel „%1“ wurde inzwischen an einem anderen "
-                                        "Arbeitsplatz in den Papierkorb gelegt. Es wurde nichts "
-                                        "verschoben.")
-                                         .arg(title));
+                tellChangedElsewhere(changedText(false, title));
                 return;
             }
             if (oldFolder != target)
@@ -726,7 +732,12 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
         tellFailure(what, true);
         return;
     }
-    // The counts once per folder, the rows out of the list in one pass.
+    showDrop(moved, target, copied);
+}
+
+// The counts once per folder, the rows out of the list in one pass.
+void FolderModel::showDrop(const QHash<int, int> &moved, int target, int copied)
+{
     QHash<int, int> left; // folder -> articles that left it
     for (auto it = moved.cbegin(); it != moved.cend(); ++it)
         ++left[it.value()];
@@ -734,6 +745,163 @@ void FolderModel::dropArticles(const QByteArray &payload, int target)
         ChangeFolderCount(it.key(), -it.value());
     ChangeFolderCount(target, copied + moved.size());
     takeListRows(moved);
+}
+
+namespace {
+// What the statements of a drop beside the window found and did.
+struct AsideMove
+{
+    bool stored = false;
+    bool stopped = false;
+    bool targetGone = false;
+    // Set when an article went into the trash meanwhile: what the seller is told.
+    QString changed;
+    ConnectionAside::Failure failure;
+    QHash<int, int> moved; // article id -> its folder before
+};
+} // namespace
+
+// The drafts `moving` move to `target` with a few statements over all of them, on a
+// connection beside the window, in one transaction: the same checks and the same entries for
+// the other workstations as a drop on the window's connection, and all or nothing.
+void FolderModel::moveAside(const QList<int> &moving, const QHash<int, int> &dragFrom, int target)
+{
+    const QString what = tr("das Verschieben");
+    const int total = moving.size();
+    const bool shown = bool(m_progress);
+    if (shown)
+        m_progress(tr("Artikel werden verschoben …"), 0, total);
+    AsideMove result;
+    ConnectionAside::run(
+        QStringLiteral("folderDrop"),
+        [&](Database &db, ConnectionAside::Control &control) {
+            const auto failed = [&] {
+                result.failure = ConnectionAside::Failure::of(db);
+            };
+            const auto stopped = [&] {
+                result.stopped = control.stop.load();
+                return result.stopped;
+            };
+            Transaction command(db);
+            if (!command.isOpen())
+                return failed();
+            // The folder as stored, locked until the drop ends (see dropArticles()).
+            QString categorySet;
+            if (target != kDraftsId) {
+                const Read<SqlRows> folder
+                    = db.select(QStringLiteral("SELECT cat_ebay FROM folders WHERE id=")
+                                + QString::number(target) + QStringLiteral(" FOR UPDATE"));
+                if (!folder.ok())
+                    return failed();
+                if (folder->isEmpty()) {
+                    result.targetGone = true;
+                    return;
+                }
+                const QString category
+                    = folder->first().value(QStringLiteral("cat_ebay")).toString();
+                if (!category.isEmpty())
+                    categorySet = QStringLiteral(", PrimaryCategory='")
+                        + Database::escapeString(category) + QLatin1Char('\'');
+            }
+            const QStringList lists = ConnectionAside::idLists(db, moving);
+            if (lists.isEmpty())
+                return failed();
+            // Every article as stored, each locked by its key until the drop ends.
+            QHash<int, int> moved;
+            for (const QString &ids : lists) {
+                QSqlQuery query;
+                if (!db.selectQuery(QStringLiteral("SELECT id, Folder, Trash FROM articles WHERE "
+                                                   "id IN (")
+                                        + ids + QStringLiteral(") FOR UPDATE"),
+                                    query))
+                    return failed();
+                while (query.next()) {
+                    const int id = query.value(0).toInt();
+                    const int oldFolder = query.value(1).toInt();
+                    const bool deleted = query.value(2).toInt() != 0;
+                    if (deleted
+                        || (oldFolder == SpecialFolderId::Trash
+                            && dragFrom.value(id) != SpecialFolderId::Trash)) {
+                        query.finish();
+                        const Read<QString> title
+                            = db.selectOne(QStringLiteral("SELECT Title FROM articles WHERE id=")
+                                           + QString::number(id));
+                        if (!title.ok())
+                            return failed();
+                        result.changed = changedText(deleted, shortened(*title));
+                        return;
+                    }
+                    if (oldFolder != target)
+                        moved.insert(id, oldFolder);
+                }
+                if (!db.rowsComplete(query))
+                    return failed();
+            }
+            control.done = total / 3;
+            if (stopped())
+                return;
+            QList<int> movedIds = moved.keys();
+            std::sort(movedIds.begin(), movedIds.end());
+            const QStringList movedLists = ConnectionAside::idLists(db, movedIds);
+            if (movedLists.isEmpty() != movedIds.isEmpty())
+                return failed();
+            // The other workstations drop the moved rows from their lists: told with the
+            // move, or not at all; written while the rows still name the folder they leave.
+            if (!RemovalNotes::writeBeforeMove(db, movedLists, target))
+                return failed();
+            control.done = 2 * total / 3;
+            if (stopped())
+                return;
+            for (const QString &ids : movedLists) {
+                // Values, not increments: sent again after a lost answer, it changes nothing
+                // more.
+                if (!db.executeSQL(QStringLiteral("UPDATE articles SET Folder=")
+                                       + QString::number(target) + categorySet
+                                       + QStringLiteral(" WHERE id IN (") + ids + QLatin1Char(')'),
+                                   Database::Repeat::Safe))
+                    return failed();
+            }
+            control.done = total;
+            if (!control.goOn()) {
+                result.stopped = true;
+                return;
+            }
+            if (!command.commit())
+                return failed();
+            result.stored = true;
+            result.moved = std::move(moved);
+        },
+        [&](int done) { return !shown || m_progress(QString(), done, total); });
+    if (shown)
+        m_progress(QString(), -1, total);
+
+    if (result.stored) {
+        showDrop(result.moved, target, 0);
+    } else if (result.stopped) {
+        tellStopped(true);
+    } else if (result.targetGone) {
+        tellChangedElsewhere(goneText(target));
+    } else if (!result.changed.isEmpty()) {
+        tellChangedElsewhere(result.changed);
+    } else {
+        tellFailure(what, true, result.failure);
+    }
+}
+
+QString FolderModel::changedText(bool deleted, const QString &title)
+{
+    return deleted ? tr("Der Artikel „%1“ wurde inzwischen an einem anderen Arbeitsplatz "
+                        "gelöscht. Es wurde nichts verschoben.")
+                         .arg(title)
+                   : tr("Der Artikel „%1“ wurde inzwischen an einem anderen Arbeitsplatz in den "
+                        "Papierkorb gelegt. Es wurde nichts verschoben.")
+                         .arg(title);
+}
+
+void FolderModel::tellStopped(bool moves)
+{
+    emit stopped(moves ? tr("Das Verschieben wurde abgebrochen: es wurde nichts verschoben.")
+                       : tr("Das Kopieren wurde abgebrochen: es wurde nichts kopiert."));
 }
 
 // The articles left the shown folder: their rows go (the other workstations were told with the
@@ -876,17 +1044,23 @@ void FolderModel::tellChangedElsewhere(const QString &message)
 
 void FolderModel::tellFailure(const QString &command, bool articles)
 {
-    if (!m_db || m_db->lastOutcome() == Database::Outcome::Done)
+    if (m_db)
+        tellFailure(command, articles, ConnectionAside::Failure::of(*m_db));
+}
+
+void FolderModel::tellFailure(const QString &command, bool articles,
+                              const ConnectionAside::Failure &failure)
+{
+    if (!m_db || failure.outcome == Database::Outcome::Done)
         return;
-    if (m_db->lastOutcome() == Database::Outcome::Unknown)
+    if (failure.outcome == Database::Outcome::Unknown)
         emit outcomeUnknown(command);
-    else if (m_db->lastFailureLockConflict())
+    else if (failure.lockConflict)
         emit conflict(conflictText(m_db, articles));
     else
         emit notStored(command,
-                       m_db->lastFailureTransient()
-                           ? m_db->lastErrorText
-                           : tr("Die Datenbank meldet:\n%1").arg(m_db->lastErrorText));
+                       failure.transient ? failure.error
+                                         : tr("Die Datenbank meldet:\n%1").arg(failure.error));
 }
 
 void FolderModel::tellIfConflict(bool found, bool articles)

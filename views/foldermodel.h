@@ -11,6 +11,9 @@
 
 class Database;
 class FolderNode;
+namespace ConnectionAside {
+struct Failure;
+}
 class QTreeView;
 class QTreeWidget;
 
@@ -110,6 +113,9 @@ public:
     // Verschieben") changed nothing, and why; as a lock another workstation holds (conflict()),
     // as not known (outcomeUnknown()) or as what did not work (notStored()).
     void tellFailure(const QString &command, bool articles = false);
+    // The same for a statement that failed on another connection.
+    void tellFailure(const QString &command, bool articles,
+                     const ConnectionAside::Failure &failure);
     // After a command of the folders failed: when it gave up waiting for a lock another
     // workstation (or, on the local file, another part of the program) holds, or with `found`
     // when it found a folder changed by one while it locked, the seller is told to try again in
@@ -129,8 +135,10 @@ public:
 
     // How the window shows a drop of more than kDropGroup articles: called with `done` 0 and
     // the drop's `text` before its first group (the window then takes no other command), with
-    // the articles done after each group, and with -1 once the drop has ended, stored or not.
-    // False when the drop is to stop (the program is closing): nothing of it is kept then.
+    // the articles done after each group (or, while a shared server works beside the window,
+    // every few dozen milliseconds), and with -1 once the drop has ended, stored or not.
+    // False when the drop is to stop (the seller stopped it, or the program is closing):
+    // nothing of it is kept then, and stopped() tells the seller so.
     using Progress = std::function<bool(const QString &text, int done, int total)>;
     void setProgress(Progress progress);
 
@@ -148,6 +156,9 @@ signals:
     // database waits: `message` tells the seller to try again; the tree is to be read again.
     // Sent while the command is under way: a receiver that shows a notice queues it.
     void conflict(const QString &message);
+    // The seller stopped a drop under way (see Progress): nothing of it was kept; `message`
+    // says so. Sent while the drop is under way: a receiver that shows a notice queues it.
+    void stopped(const QString &message);
     // A command wrote nothing because it would break a rule of the folders (their depth);
     // `message` tells the seller why.
     void refused(const QString &message);
@@ -171,6 +182,11 @@ private:
     bool isInTree(const FolderNode *node) const;
     void insertNode(FolderNode *parent, FolderNode *child);
     void dropArticles(const QByteArray &payload, int target);
+    void moveAside(const QList<int> &moving, const QHash<int, int> &dragFrom, int target);
+    void showDrop(const QHash<int, int> &moved, int target, int copied);
+    void tellStopped(bool moves);
+    // An article of a drop found deleted or in the trash: what the seller reads.
+    static QString changedText(bool deleted, const QString &title);
     // Takes the rows of the articles `oldFolders` names (article id -> the folder it left) out
     // of the article list.
     void takeListRows(const QHash<int, int> &oldFolders);

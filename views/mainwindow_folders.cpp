@@ -2,6 +2,7 @@
 // closed folders, the tree's context menu and the commands new folder, rename and delete.
 #include "mainwindow/mainwindow.h"
 
+#include "core/connectionaside.h"
 #include "core/database.h"
 #include "core/foldertree.h"
 #include "core/specialfolderid.h"
@@ -15,10 +16,12 @@
 #include "views/foldernode.h"
 #include "views/foldertreedelegate.h"
 
+#include <QCoreApplication>
 #include <QCursor>
 #include <QHash>
 #include <QMenu>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QSignalBlocker>
 #include <QSqlQuery>
 #include <QStringList>
@@ -98,53 +101,130 @@ void tellFailed(MainWindow *window, FolderModel *folders, const Database *db,
         window->tellNotStored(command);
 }
 
-// Articles a folder delete moves with one statement on a shared database.
-constexpr int kFolderDeleteGroup = 1000;
-// Moves the articles of `folders` ("1,2") to "Artikelvorlagen", inside the folder delete's
-// transaction; `articles` of them are counted. False when a statement failed or the program is
-// closing: nothing of it is kept then.
-bool moveToDrafts(MainWindow *window, Database *db, const QString &folders, int articles)
+// A folder command over many articles: the window takes no other command meanwhile; its
+// status panel shows the progress, and so does a small window above it, which offers
+// "Abbrechen" once the command takes longer than a moment.
+class LongCommand
 {
-    const QString drafts = QString::number(SpecialFolderId::Drafts);
-    // The local file changes thousands of rows in a moment; so does a shared database with a
-    // few, while with many it takes seconds: there they go by groups, the window answering
-    // and showing the progress between them.
-    if (!db->isMySQL || articles <= kFolderDeleteGroup)
-        return db->executeSQL(QStringLiteral("UPDATE articles SET Folder=") + drafts
-                                  + QStringLiteral(" WHERE Folder IN (") + folders
-                                  + QLatin1Char(')'),
-                              Database::Repeat::Safe);
-    // The articles as stored, held until the delete ends (the folders are held already, so no
-    // article comes in meanwhile), then moved by their keys: a group moved leaves nothing
-    // behind that the next one would have to pass.
-    QSqlQuery query;
-    if (!db->selectQuery(QStringLiteral("SELECT id FROM articles WHERE Folder IN (") + folders
-                             + QStringLiteral(") FOR UPDATE"),
-                         query))
-        return false;
-    QList<int> ids;
-    while (query.next())
-        ids << query.value(0).toInt();
-    if (!db->rowsComplete(query))
-        return false;
-    query.finish();
-    window->setEnabled(false);
-    CommandProgress progress(window, MainWindow::tr("Die Artikel des Ordners werden verschoben …"),
-                             ids.size());
-    bool written = true;
-    for (int first = 0; written && first < ids.size(); first += kFolderDeleteGroup) {
-        // Values, not increments: sent again after a lost answer, it changes nothing more.
-        written = db->executeSQL(QStringLiteral("UPDATE articles SET Folder=") + drafts
-                                     + QStringLiteral(" WHERE id IN (")
-                                     + CommandProgress::joined(ids.mid(first, kFolderDeleteGroup))
-                                     + QLatin1Char(')'),
-                                 Database::Repeat::Safe);
-        // Stopped by closing: nothing of it is kept.
-        written = written && progress.step(first + kFolderDeleteGroup);
+public:
+    LongCommand(MainWindow *window, const QString &text, int total)
+        : m_window(window)
+        , m_status(window, text, total)
+        , m_total(total)
+    {
+        window->setEnabled(false);
+        m_dialog = new QProgressDialog(text, MainWindow::tr("Abbrechen"), 0, total, window);
+        m_dialog->setObjectName(QStringLiteral("longFolderCommand"));
+        m_dialog->setWindowTitle(MainWindow::tr("Bitte warten"));
+        m_dialog->setWindowModality(Qt::WindowModal);
+        m_dialog->setAutoClose(false);
+        m_dialog->setAutoReset(false);
+        m_dialog->setMinimumDuration(kShownAfterMs);
+        // Made while the window takes no input: its own button does.
+        m_dialog->setEnabled(true);
+        m_dialog->setValue(0);
     }
-    progress.finish(written ? MainWindow::tr("Fertig") : MainWindow::tr("Nichts verschoben"));
-    window->setEnabled(true);
-    return written;
+    ~LongCommand()
+    {
+        delete m_dialog;
+        m_window->setEnabled(true);
+    }
+    LongCommand(const LongCommand &) = delete;
+    LongCommand &operator=(const LongCommand &) = delete;
+
+    // False once the seller chose "Abbrechen" or the program is closing.
+    bool step(int done)
+    {
+        m_dialog->setValue(qBound(0, done, m_total));
+        // The window answers after the first step already, however quick the steps are.
+        if (!m_answered) {
+            m_answered = true;
+            QCoreApplication::processEvents();
+        }
+        return m_status.step(done) && !m_dialog->wasCanceled();
+    }
+    void finish(const QString &text) { m_status.finish(text); }
+
+private:
+    static constexpr int kShownAfterMs = 300;
+    MainWindow *m_window;
+    CommandProgress m_status;
+    QProgressDialog *m_dialog = nullptr;
+    int m_total;
+    bool m_answered = false;
+};
+
+// The articles of a folder delete, above which the delete runs beside the window on a shared
+// database: there a statement over many thousands of rows takes seconds.
+constexpr int kFolderDeleteAside = 1000;
+
+// What a folder delete beside the window did.
+struct AsideDelete
+{
+    bool stored = false;
+    bool stopped = false;
+    bool changed = false; // a subfolder was moved out of the branch meanwhile
+    QList<int> branch;
+    int moved = 0;
+    ConnectionAside::Failure failure;
+};
+
+// The folder delete of `id` for many articles, on a shared database: the same statements as
+// on the window's connection, run beside it, the window showing the progress with "Abbrechen".
+AsideDelete deleteAside(MainWindow *window, int id, int articles)
+{
+    AsideDelete result;
+    LongCommand progress(window, MainWindow::tr("Die Artikel des Ordners werden verschoben …"),
+                         articles);
+    ConnectionAside::run(
+        QStringLiteral("folderDelete"),
+        [&](Database &db, ConnectionAside::Control &control) {
+            const auto failed = [&] {
+                result.failure = ConnectionAside::Failure::of(db);
+            };
+            Transaction command(db);
+            if (!command.isOpen())
+                return failed();
+            const FolderTree::Branch stored = FolderTree::lockBranch(&db, id);
+            if (!stored.ok)
+                return failed();
+            result.changed = stored.changed;
+            result.branch = stored.ids;
+            if (stored.changed || stored.ids.isEmpty())
+                return;
+            const QString ids = joinIds(stored.ids);
+            const Read<QString> counted
+                = db.selectOne(QStringLiteral("SELECT count(id) FROM articles WHERE Trash=0 "
+                                              "AND Folder IN (")
+                               + ids + QLatin1Char(')'));
+            if (!counted.ok())
+                return failed();
+            control.done = articles / 4;
+            if ((result.stopped = control.stop.load()))
+                return;
+            // One statement for all of them. Values, not increments: sent again after a lost
+            // answer, it changes nothing more.
+            if (!db.executeSQL(QStringLiteral("UPDATE articles SET Folder=")
+                                   + QString::number(SpecialFolderId::Drafts)
+                                   + QStringLiteral(" WHERE Folder IN (") + ids + QLatin1Char(')'),
+                               Database::Repeat::Safe)
+                || !db.executeSQL(QStringLiteral("DELETE FROM folders WHERE id IN (") + ids
+                                      + QLatin1Char(')'),
+                                  Database::Repeat::Safe))
+                return failed();
+            control.done = articles;
+            if (!control.goOn()) {
+                result.stopped = true;
+                return;
+            }
+            if (!command.commit())
+                return failed();
+            result.stored = true;
+            result.moved = counted->toInt();
+        },
+        [&progress](int done) { return progress.step(done); });
+    progress.finish(result.stored ? MainWindow::tr("Fertig") : MainWindow::tr("Nichts verschoben"));
+    return result;
 }
 
 } // namespace
@@ -246,19 +326,28 @@ void MainWindow::CreateFolderTree()
         folderModel, &FolderModel::refused, this,
         [this](const QString &message) { Statics::showMessage(this, message, 1); },
         Qt::QueuedConnection);
-    // A long drop shows its progress; the window answers but takes no other command meanwhile.
-    auto running = std::make_shared<std::unique_ptr<CommandProgress>>();
+    // The seller stopped a drop: told once it is over, and the window shows what is stored.
+    connect(
+        folderModel, &FolderModel::stopped, this,
+        [this](const QString &message) {
+            if (CommandProgress::closing())
+                return;
+            Statics::showMessage(this, message, 1);
+            showStored();
+        },
+        Qt::QueuedConnection);
+    // A long drop shows its progress with "Abbrechen"; the window answers but takes no other
+    // command meanwhile.
+    auto running = std::make_shared<std::unique_ptr<LongCommand>>();
     folderModel->setProgress([this, running](const QString &text, int done, int total) {
-        if (done == 0) {
-            setEnabled(false);
-            *running = std::make_unique<CommandProgress>(this, text, total);
+        if (done == 0 && !*running) {
+            *running = std::make_unique<LongCommand>(this, text, total);
             return true;
         }
         if (done < 0) {
             if (*running)
                 (*running)->finish(tr("Fertig"));
             running->reset();
-            setEnabled(true);
             return true;
         }
         return !*running || (*running)->step(done);
@@ -494,49 +583,96 @@ void MainWindow::on_actionL_schen_2_triggered()
     QList<int> branch;
     int moved = 0;
     const QString what = tr("das Löschen des Ordners");
-    {
-        Transaction command(db);
-        if (!command.isOpen()) {
-            tellFailed(this, folderModel, db, what);
-            return;
+    bool doneAside = false;
+    // On a shared database many articles take the server seconds: counted first (as the tree
+    // shows them, a guess only), they are moved beside the window.
+    if (db->isMySQL && folderModel->findFolderWithId(id)) {
+        int shown = 0;
+        QList<FolderNode *> pending { folderModel->findFolderWithId(id) };
+        while (!pending.isEmpty()) {
+            const FolderNode *next = pending.takeLast();
+            shown += next->count;
+            pending.append(next->children);
         }
-        const FolderTree::Branch stored = FolderTree::lockBranch(db, id);
-        if (!stored.ok) {
-            tellFailed(this, folderModel, db, what);
-            return;
+        if (shown > kFolderDeleteAside) {
+            const AsideDelete done = deleteAside(this, id, shown);
+            if (done.stopped) {
+                if (!CommandProgress::closing()) {
+                    Statics::showMessage(this,
+                                         tr("Das Löschen des Ordners wurde abgebrochen: es wurde "
+                                            "nichts gelöscht und nichts verschoben."),
+                                         1);
+                    showStored();
+                }
+                return;
+            }
+            if (done.changed) {
+                folderModel->tellIfConflict(true);
+                return;
+            }
+            if (!done.stored && done.failure.outcome == Database::Outcome::Done) {
+                folderModel->tellChangedElsewhere(folderModel->goneText(id));
+                return;
+            }
+            if (!done.stored) {
+                folderModel->tellFailure(what, false, done.failure);
+                return;
+            }
+            branch = done.branch;
+            moved = done.moved;
+            doneAside = true;
         }
-        if (stored.changed) {
-            // A subfolder was moved out of it meanwhile: asked again, the seller sees which.
-            command.rollback();
-            folderModel->tellIfConflict(true);
-            return;
-        }
-        branch = stored.ids;
-        if (branch.isEmpty()) {
-            command.rollback();
-            folderModel->tellChangedElsewhere(folderModel->goneText(id));
-            return;
-        }
-        const QString ids = joinIds(branch);
-        const Read<QString> counted
-            = db->selectOne(QStringLiteral("SELECT count(id) FROM articles WHERE Trash=0 "
-                                           "AND Folder IN (")
-                            + ids + QLatin1Char(')'));
-        moved = counted.orIfFailed(QString()).toInt();
-        if (!counted.ok() || !moveToDrafts(this, db, ids, moved)
-            || !db->executeSQL(QStringLiteral("DELETE FROM folders WHERE id IN (") + ids
-                                   + QLatin1Char(')'),
-                               Database::Repeat::Safe)) {
-            if (!CommandProgress::closing())
+    }
+    if (!doneAside) {
+        {
+            Transaction command(db);
+            if (!command.isOpen()) {
                 tellFailed(this, folderModel, db, what);
-            return;
-        }
-        if (!command.commit()) {
-            if (db->lastOutcome() == Database::Outcome::Unknown)
-                tellOutcomeUnknown(tr("das Löschen des Ordners"));
-            else
+                return;
+            }
+            const FolderTree::Branch stored = FolderTree::lockBranch(db, id);
+            if (!stored.ok) {
                 tellFailed(this, folderModel, db, what);
-            return;
+                return;
+            }
+            if (stored.changed) {
+                // A subfolder was moved out of it meanwhile: asked again, the seller sees which.
+                command.rollback();
+                folderModel->tellIfConflict(true);
+                return;
+            }
+            branch = stored.ids;
+            if (branch.isEmpty()) {
+                command.rollback();
+                folderModel->tellChangedElsewhere(folderModel->goneText(id));
+                return;
+            }
+            const QString ids = joinIds(branch);
+            const Read<QString> counted
+                = db->selectOne(QStringLiteral("SELECT count(id) FROM articles WHERE Trash=0 "
+                                               "AND Folder IN (")
+                                + ids + QLatin1Char(')'));
+            moved = counted.orIfFailed(QString()).toInt();
+            // Values, not increments: sent again after a lost answer, it changes nothing more.
+            if (!counted.ok()
+                || !db->executeSQL(QStringLiteral("UPDATE articles SET Folder=")
+                                       + QString::number(SpecialFolderId::Drafts)
+                                       + QStringLiteral(" WHERE Folder IN (") + ids
+                                       + QLatin1Char(')'),
+                                   Database::Repeat::Safe)
+                || !db->executeSQL(QStringLiteral("DELETE FROM folders WHERE id IN (") + ids
+                                       + QLatin1Char(')'),
+                                   Database::Repeat::Safe)) {
+                tellFailed(this, folderModel, db, what);
+                return;
+            }
+            if (!command.commit()) {
+                if (db->lastOutcome() == Database::Outcome::Unknown)
+                    tellOutcomeUnknown(tr("das Löschen des Ordners"));
+                else
+                    tellFailed(this, folderModel, db, what);
+                return;
+            }
         }
     }
     for (int folder : qAsConst(branch))

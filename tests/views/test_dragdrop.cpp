@@ -2,6 +2,7 @@
 #include "mainwindow/mainwindow.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/mainwindowfixture.h"
+#include "tests/support/mysqlproxy.h"
 #include "tests/support/pausewatch.h"
 #include "tests/support/tablesnapshot.h"
 #include "tests/support/testdatabase.h"
@@ -15,7 +16,9 @@
 #include <QDataStream>
 #include <QHash>
 #include <QMimeData>
+#include <QProgressDialog>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <cstdio>
@@ -142,6 +145,61 @@ std::unique_ptr<QAbstractItemModelTester> attachTester(QAbstractItemModel *model
 {
     return std::make_unique<QAbstractItemModelTester>(
         model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+}
+
+// `count` drafts in "Artikelvorlagen", written in one transaction; their payload as the list
+// builds it.
+QString addDrafts(Database *db, int count)
+{
+    QStringList payload;
+    if (!db->executeSQL(QStringLiteral("BEGIN")))
+        return QString();
+    for (int i = 0; i < count; ++i)
+        payload << QStringLiteral("%1|-10").arg(
+            TestSupport::insertArticle(db, { { QStringLiteral("Folder"), -10 } }));
+    if (!db->executeSQL(QStringLiteral("COMMIT")))
+        return QString();
+    return payload.join(',');
+}
+
+// Runs `when` once `ready` holds, looked at whenever the window handles its events.
+void onceReady(QObject *context, const std::function<bool()> &ready,
+               const std::function<void()> &when)
+{
+    QTimer::singleShot(0, context, [context, ready, when] {
+        if (ready())
+            when();
+        else
+            onceReady(context, ready, when);
+    });
+}
+
+// The window's "Abbrechen" of a long folder command, as the seller clicks it.
+bool clickAbbrechen(QWidget *window)
+{
+    auto *dialog = window->findChild<QProgressDialog *>(QStringLiteral("longFolderCommand"));
+    if (!dialog)
+        return false;
+    dialog->cancel();
+    return true;
+}
+
+// What a drop or a folder delete may change: articles, folders, and the entries for the other
+// workstations.
+QList<TableSnapshot> storeOf(Database *db)
+{
+    QList<TableSnapshot> tables;
+    for (const char *table : { "articles", "folders", "itemshistory", "clienttoserver" })
+        tables << TableSnapshot::take(*db, QLatin1String(table));
+    return tables;
+}
+
+QString storeChanges(const QList<TableSnapshot> &before, const QList<TableSnapshot> &after)
+{
+    QString text;
+    for (int i = 0; i < before.size(); ++i)
+        text += TableSnapshot::describe(TableSnapshot::diff(before.at(i), after.at(i)));
+    return text;
 }
 } // namespace
 
@@ -534,6 +592,187 @@ private slots:
             QCOMPARE(QModelIndex(draggedIndex), at(model, s[dragged]));
             QCOMPARE(draggedIndex.parent(), at(model, s[target]));
         }
+    }
+    // On a shared server a drop of many drafts and the delete of their folder send a few
+    // statements, whatever the number of articles (not one set per group), and the window
+    // answers while the server works.
+    void sharedServerFewStatements()
+    {
+        constexpr int kDrafts = 6 * FolderModel::kDropGroup;
+        APP_TEST_DATABASE_BEHIND_PROXY(proxy, data, "the statements of a shared server only");
+        const Seed s = seed(data.db());
+        const QString payload = addDrafts(data.db(), kDrafts);
+        QVERIFY(!payload.isEmpty());
+        DialogAnswers answers;
+        MainWindowFixture window(data);
+        FolderModel *model = folderModel(window);
+        const int werkzeug = s[QStringLiteral("Werkzeug")];
+        QVERIFY(window.showFolder(-10));
+        const int draftCount = countOf(model, -10);
+
+        TestSupport::PauseWatch pauses;
+        // The statements over the articles and over the entries for the other workstations:
+        // by groups there would be a dozen of each.
+        int sent = proxy.statementsSeen("articles");
+        int notes = proxy.statementsSeen("itemshistory");
+        pauses.start();
+        QVERIFY(drop(model, payloadOf(payload).get(), werkzeug));
+        const qint64 dropPause = pauses.stop();
+        const int dropStatements = proxy.statementsSeen("articles") - sent;
+        const int noteStatements = proxy.statementsSeen("itemshistory") - notes;
+        QCOMPARE(data.db()
+                     ->selectCount(
+                         QStringLiteral("SELECT id FROM articles WHERE Folder=%1").arg(werkzeug))
+                     .value(),
+                 kDrafts + 1);
+        QCOMPARE(data.db()
+                     ->selectCount(QStringLiteral("SELECT c.id FROM clienttoserver c JOIN "
+                                                  "itemshistory h ON h.id=c.newsid AND "
+                                                  "h.infotype='removeitem' AND h.itemid='0'"))
+                     .value(),
+                 kDrafts);
+        QCOMPARE(answers.messages().size(), 0);
+        QTRY_COMPARE(countOf(model, werkzeug), kDrafts + 1);
+        QTRY_COMPARE(countOf(model, -10), draftCount - kDrafts);
+
+        window.treeView()->setCurrentIndex(at(model, werkzeug));
+        answers.pushQuestion(true);
+        sent = proxy.statementsSeen("articles");
+        pauses.start();
+        QVERIFY(QMetaObject::invokeMethod(window.window(), "on_actionL_schen_2_triggered"));
+        const qint64 deletePause = pauses.stop();
+        const int deleteStatements = proxy.statementsSeen("articles") - sent;
+        QCOMPARE(data.db()
+                     ->selectCount(QStringLiteral("SELECT id FROM articles WHERE Folder=-10"))
+                     .value(),
+                 draftCount + 3); // w1, s1 and s2 of Werkzeug and Spaten come back too
+        QVERIFY(!model->findFolderWithId(werkzeug));
+        QCOMPARE(
+            data.db()
+                ->selectCount(QStringLiteral("SELECT id FROM folders WHERE id=%1").arg(werkzeug))
+                .value(),
+            0);
+
+        std::fprintf(stderr,
+                     "%d drafts on a shared server: drop %d + %d statements, longest pause %lld "
+                     "ms; folder delete %d statements, longest pause %lld ms\n",
+                     kDrafts, dropStatements, noteStatements, static_cast<long long>(dropPause),
+                     deleteStatements, static_cast<long long>(deletePause));
+        QVERIFY2(dropStatements <= 4, qPrintable(QString::number(dropStatements)));
+        QVERIFY2(noteStatements <= 3, qPrintable(QString::number(noteStatements)));
+        QVERIFY2(deleteStatements <= 3, qPrintable(QString::number(deleteStatements)));
+        QVERIFY2(dropPause < 500, qPrintable(QStringLiteral("%1 ms").arg(dropPause)));
+        QVERIFY2(deletePause < 500, qPrintable(QStringLiteral("%1 ms").arg(deletePause)));
+    }
+
+    // "Abbrechen" while a long drop or folder delete is under way (on a shared server while
+    // its main statement runs), or a write refused half-way: nothing of it is kept, the seller
+    // reads why, and the window shows the store as it is.
+    void stoppedHalfWayKeepsNothing_data()
+    {
+        QTest::addColumn<QString>("command"); // "drop", "copy" (running listings) or "delete"
+        QTest::addColumn<bool>("refused"); // the database refuses the last article's move
+        QTest::newRow("Abbrechen a drop") << "drop" << false;
+        QTest::newRow("a drop refused") << "drop" << true;
+        QTest::newRow("Abbrechen a copy") << "copy" << false;
+        QTest::newRow("Abbrechen a folder delete") << "delete" << false;
+    }
+    void stoppedHalfWayKeepsNothing()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, refused);
+        constexpr int kDrafts = 2 * FolderModel::kDropGroup + 1;
+        const TestSupport::Backend backend = *static_cast<TestSupport::Backend *>(
+            QTest::qGlobalData("backend", ::qMetaTypeId<TestSupport::Backend>()));
+        APP_REQUIRE_BACKEND(backend);
+        const bool shared = backend == TestSupport::Backend::MySQL;
+        if (command == QLatin1String("delete") && !shared)
+            QSKIP("the local file deletes a folder in a moment, without progress");
+        std::unique_ptr<TestSupport::MySqlProxy> proxy;
+        if (shared)
+            proxy = std::make_unique<TestSupport::MySqlProxy>(
+                TestSupport::MySqlServer::fromEnvironment());
+        const auto store = shared ? std::make_unique<TestDatabase>(proxy->server())
+                                  : std::make_unique<TestDatabase>(backend);
+        TestDatabase &data = *store;
+        QVERIFY2(data.error().isEmpty(), qPrintable(data.error()));
+        const Seed s = seed(data.db());
+        const int werkzeug = s[QStringLiteral("Werkzeug")];
+        // The drafts lie in Werkzeug for the delete, and are dropped from "Artikelvorlagen".
+        const QString payload = addDrafts(data.db(), kDrafts);
+        QVERIFY(!payload.isEmpty());
+        if (command == QLatin1String("delete"))
+            QVERIFY(data.db()->executeSQL(
+                QStringLiteral("UPDATE articles SET Folder=%1 WHERE Folder=-10").arg(werkzeug)));
+        // Running listings are copied group by group on the window's connection.
+        const bool copies = command == QLatin1String("copy");
+        if (copies)
+            QVERIFY(data.db()->executeSQL(QStringLiteral(
+                "UPDATE articles SET Folder=-9, ItemID=110000+id WHERE Folder=-10")));
+        const int last
+            = data.db()->selectOne(QStringLiteral("SELECT max(id) FROM articles"))->toInt();
+        if (refused)
+            QVERIFY(TestSupport::refuseRows(
+                data.db(), QStringLiteral("articles"), QStringLiteral("UPDATE"),
+                QStringLiteral("refused"),
+                QStringLiteral("NEW.id = %1 AND NEW.Folder <> OLD.Folder").arg(last)));
+        DialogAnswers answers;
+        MainWindowFixture window(data);
+        FolderModel *model = folderModel(window);
+        const int shown = command == QLatin1String("drop") ? -10 : copies ? -9 : werkzeug;
+        // d1 and d2 beside them, and "aktiv", or w1 besides.
+        const int rows = kDrafts + (shown == -10 ? 2 : 3);
+        QVERIFY(window.showFolder(shown));
+        QTRY_COMPARE(window.itemList()->topLevelItemCount(), rows);
+        const QString tree = shape(model, QModelIndex());
+        const QList<TableSnapshot> before = storeOf(data.db());
+
+        // Abbrechen once the window answers with the command under way; on a shared server
+        // while the server has the main statement in hand, held there until then.
+        const QByteArray main = command == QLatin1String("drop") ? "UPDATE articles SET Folder="
+                                                                 : "UPDATE articles SET Folder=-10";
+        bool clicked = false;
+        if (!refused) {
+            if (shared && !copies)
+                proxy->holdAnswerTo(main);
+            onceReady(
+                window.window(),
+                [&] {
+                    return window.window()->findChild<QProgressDialog *>(
+                               QStringLiteral("longFolderCommand"))
+                        && (!shared || copies || proxy->statementsSeen(main) > 0);
+                },
+                [&] {
+                    clicked = clickAbbrechen(window.window());
+                    if (shared && !copies)
+                        proxy->release();
+                });
+        }
+        if (command != QLatin1String("delete")) {
+            QVERIFY(drop(
+                model, payloadOf(copies ? QString(payload).replace("|-10", "|-9") : payload).get(),
+                werkzeug));
+        } else {
+            window.treeView()->setCurrentIndex(at(model, werkzeug));
+            answers.pushQuestion(true);
+            QVERIFY(QMetaObject::invokeMethod(window.window(), "on_actionL_schen_2_triggered"));
+        }
+        QCOMPARE(clicked, !refused);
+
+        QCOMPARE(storeChanges(before, storeOf(data.db())), QString());
+        QTRY_COMPARE(answers.messages().size(), 1);
+        const QString told = answers.lastMessageText();
+        if (refused)
+            QVERIFY2(told.contains(QStringLiteral("refused")), qPrintable(told));
+        else
+            QVERIFY2(told.contains(QStringLiteral("abgebrochen"))
+                         && told.contains(QStringLiteral("nichts")),
+                     qPrintable(told));
+        QVERIFY(window.window()->isEnabled());
+        QVERIFY(
+            !window.window()->findChild<QProgressDialog *>(QStringLiteral("longFolderCommand")));
+        QTRY_COMPARE(window.itemList()->topLevelItemCount(), rows);
+        QTRY_COMPARE(shape(model, QModelIndex()), tree);
     }
     // Thousands of running listings dropped onto a folder: copied whole, each with its own
     // picture and variation rows (the variation pictures tied to the copy's variations), the
