@@ -156,8 +156,10 @@ void BulkEditDialog::finishRun(const BulkWriter::Result &result)
         done(0);
         return;
     }
-    // Stopped on request: nothing was written, there is nothing to tell.
-    if (!result.cancelled)
+    // Stopped on request: nothing was written, and the seller reads so.
+    if (result.cancelled)
+        BulkRun::tellCancelled(this);
+    else
         Statics::showMessage(this, failureText(result), 2);
     done(0);
 }

@@ -1,7 +1,9 @@
 #include "bulk/bulkrun.h"
 
 #include "core/backgroundworker.h"
+#include "core/statics.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QProgressBar>
@@ -52,6 +54,15 @@ bool BulkRun::cancel()
     if (QPushButton *abort = m_buttons->button(QDialogButtonBox::Cancel))
         abort->setEnabled(false);
     return true;
+}
+
+void BulkRun::tellCancelled(QWidget *dialog)
+{
+    if (QCoreApplication::instance()->property("AppDown").toInt() == 1)
+        return;
+    Statics::showMessage(dialog,
+                         tr("Die Änderung wurde abgebrochen; keiner der Artikel wurde geändert."),
+                         1);
 }
 
 void BulkRun::lock()

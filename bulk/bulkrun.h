@@ -33,6 +33,9 @@ public:
     bool isRunning() const { return m_running; }
     // Asks the running job to stop (its result follows); false when none runs.
     bool cancel();
+    // Tells the seller that the job stopped on request with nothing kept (not while the
+    // program closes: nobody is left to read it).
+    static void tellCancelled(QWidget *dialog);
 
 signals:
     // The result was handed on.

@@ -273,6 +273,7 @@ void SearchAndReplace::finishRun(const BulkWriter::Result &result, const QList<i
 {
     if (result.cancelled) {
         moveToOutbox = false;
+        BulkRun::tellCancelled(this);
         done(0);
         return;
     }
