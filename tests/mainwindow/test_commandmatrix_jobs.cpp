@@ -1,10 +1,27 @@
 // The command matrix, the commands that run as jobs of the background worker: on a store of
 // 300 articles each keeps all or nothing under a refused row, a lost commit answer, another
-// workstation's lock, "Abbrechen" and the window closed while it waits, and says which.
+// workstation's lock, "Abbrechen" and the window closed while it waits, and says which. The
+// bulk dialogs' write and "Angebot beenden" run there too: "Abbrechen" given half-way through
+// them, and the window closed while listings are being ended.
+#include "core/backgroundworker.h"
+#include "tests/editor/editorfixture.h"
 #include "tests/mainwindow/commandmatrix.h"
+#include "tests/support/sqlitewritehold.h"
 #include "tests/support/testmain.h"
+#include "workers/enditem.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QSemaphore>
+
+#include <atomic>
 
 using Matrix::Command;
 using Matrix::Fault;
@@ -72,6 +89,145 @@ const QList<Command> kCommands {
       true },
 };
 
+// What the bulk dialogs and "Angebot beenden" need beside the store: the sites' details read
+// through an active account (account 1 holds the running listings), and services abroad
+// that "Auslandsversand" can take away.
+void accounts(Store &s)
+{
+    EditorFixture::serveReferenceData(s.marketplace);
+    EditorFixture::cacheGermanSite(s.db());
+    EditorFixture::addAccounts(s.db());
+    QVERIFY(s.db()->executeSQL("UPDATE articles SET ShippingServiceInt_1='DE_Intl', "
+                               "IPromotionalShippingDiscount=1, PickUpAccepted=0"));
+}
+
+// A bulk dialog: its command and what the seller enters before OK.
+struct Bulk
+{
+    const char *name;
+    const char *action;
+    std::function<void(QDialog *)> fill;
+};
+
+void typed(QDialog *d, const char *field, const QString &entry)
+{
+    auto *edit = d->findChild<QLineEdit *>(field);
+    edit->setText(entry);
+    edit->setModified(true);
+}
+
+const QList<Bulk> kBulk {
+    { "Preise und Mengen", "actionPreise_und_Mengen",
+      [](QDialog *d) {
+          d->findChild<QCheckBox *>("StartPriceBox")->setChecked(true);
+          d->findChild<QLineEdit *>("StartPrice")->setText("+10%");
+      } },
+    { "Format und Laufzeit", "actionFormat_und_Laufzeit",
+      [](QDialog *d) {
+          auto *box = d->findChild<QComboBox *>("DurationBox");
+          box->setCurrentIndex(box->findData("Days_5"));
+      } },
+    { "Konto, PayPal und Shopkategorien", "actionKonto_PayPal_und_Shopkategorien",
+      [](QDialog *d) { typed(d, "PayPal", "neu@example.de"); } },
+    { "Artikelstandort und Bearbeitungszeit", "actionArtikelstandort_und_Bearbeitungszeit",
+      [](QDialog *d) { typed(d, "Location", "Leipzig"); } },
+    { "Zahlungsmethoden", "actionZahlungsmethoden",
+      [](QDialog *d) {
+          d->findChild<QCheckBox *>("PayIns")->setChecked(true);
+          d->findChild<QPlainTextEdit *>("PaymentInstructions")->setPlainText("Vorkasse");
+      } },
+    { "Suchen und ersetzen", "actionSuchen_und_ersetzen",
+      [](QDialog *d) {
+          auto *fields = d->findChild<QListWidget *>("FieldSelectList");
+          for (int i = 0; i < fields->count(); ++i)
+              fields->item(i)->setCheckState(fields->item(i)->text() == "Titel" ? Qt::Checked
+                                                                                : Qt::Unchecked);
+          d->findChild<QPlainTextEdit *>("SearchTextField")->setPlainText("Artikel");
+          d->findChild<QPlainTextEdit *>("ReplaceTextField")->setPlainText("Ding");
+          d->findChild<QCheckBox *>("DoUpdate")->setChecked(false);
+      } },
+    { "Inlandsversand", "actionInlandsversand",
+      [](QDialog *d) { d->findChild<QCheckBox *>("OfferPickup")->setCheckState(Qt::Checked); } },
+    { "Auslandsversand", "actionAuslandsversand",
+      [](QDialog *d) { d->findChild<QCheckBox *>("AcceptShipping")->setChecked(true); } },
+};
+
+// Holds the write of article 120 (half-way through the 240 of "Keller"), on the connection
+// that makes it, until let go: SQLite by the file's hook, MariaDB by the proxy holding the
+// server's answer.
+class HalfWay
+{
+public:
+    explicit HalfWay(Store &s)
+        : m_proxy(s.proxy.get())
+    {
+        if (m_proxy)
+            m_proxy->holdAnswerTo("id=120");
+        else
+            m_file = std::make_unique<TestSupport::SqliteWriteHold>("articles", 120);
+    }
+    ~HalfWay() { letGo(); }
+    // Whether the write is held now; does not wait.
+    bool reached()
+    {
+        if (m_reached)
+            return true;
+        m_reached = m_proxy ? m_proxy->statementsSeen("id=120") > 0 : m_file->reached(0);
+        return m_reached;
+    }
+    void letGo()
+    {
+        if (m_proxy)
+            m_proxy->release();
+        else
+            m_file->letGo();
+    }
+
+private:
+    TestSupport::MySqlProxy *m_proxy;
+    std::unique_ptr<TestSupport::SqliteWriteHold> m_file;
+    bool m_reached = false;
+};
+
+QByteArray endReply()
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<EndItemResponse xmlns=\""
+           "urn:ebay:apis:eBLBaseComponents\"><Ack>Success</Ack></EndItemResponse>";
+}
+
+// The ItemIDs the marketplace was asked to end.
+QStringList endedAtMarketplace(const Store &s)
+{
+    static const QRegularExpression itemId(QStringLiteral("<ItemID>(\\d+)</ItemID>"));
+    QStringList ids;
+    for (const auto &request : s.marketplace.requests()) {
+        if (request.callName() == QLatin1String("EndItem"))
+            ids << itemId.match(QString::fromUtf8(request.body)).captured(1);
+    }
+    ids.sort();
+    return ids;
+}
+
+// The ItemIDs stored as ended (in "Nicht verkauft"), each with its activity entry.
+QStringList storedEnded(Database *db, QString *missingEntries)
+{
+    const auto rows = db->select(
+        "SELECT a.ItemID, (SELECT COUNT(*) FROM itemshistory h WHERE h.databaseid=a.id AND "
+        "h.infotype='end_success') AS entries FROM articles a WHERE a.Folder=-8");
+    if (!rows.ok()) {
+        *missingEntries = QStringLiteral("not readable");
+        return {};
+    }
+    QStringList ids;
+    for (const auto &row : *rows) {
+        ids << row.value("ItemID").toString();
+        if (row.value("entries").toInt() != 1)
+            *missingEntries += row.value("ItemID").toString() + QLatin1Char(' ');
+    }
+    ids.sort();
+    return ids;
+}
+
 } // namespace
 
 class TestCommandMatrixJobs : public QObject
@@ -89,6 +245,176 @@ private slots:
     void run()
     {
         Matrix::runRow(kCommands, deleted);
+    }
+
+    // Each bulk dialog writes the 240 articles of "Keller" as a job, with its bar and
+    // "Abbrechen": given while article 120 is being written (inside the command's
+    // transaction), nothing of it is kept, the seller reads that it was cancelled, and the
+    // dialog closes. Its window-modal dialog leaves no road to close the window meanwhile.
+    void bulkCancelled_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<TestSupport::Backend>("backend");
+        for (int k = 0; k < kBulk.size(); ++k) {
+            for (const auto backend : { TestSupport::Backend::SQLite, TestSupport::Backend::MySQL })
+                QTest::newRow(qPrintable(QStringLiteral("%1: cancelled half-way (%2)")
+                                             .arg(kBulk.at(k).name,
+                                                  backend == TestSupport::Backend::MySQL
+                                                      ? QStringLiteral("mysql")
+                                                      : QStringLiteral("sqlite"))))
+                    << k << backend;
+        }
+    }
+    void bulkCancelled()
+    {
+        QFETCH(int, command);
+        QFETCH(TestSupport::Backend, backend);
+        APP_REQUIRE_BACKEND(backend);
+        const Bulk &bulk = kBulk.at(command);
+        DialogAnswers answers;
+        Store store(backend);
+        QVERIFY2(store.data->error().isEmpty(), qPrintable(store.data->error()));
+        QVERIFY(store.open(accounts));
+        QVERIFY(store.selectAll(Matrix::kKeller, Matrix::kInKeller));
+        store.marketplace.clearRequests();
+        HalfWay halfWay(store);
+
+        // The seller fills the dialog and gives OK; once the write is held half-way,
+        // "Abbrechen", and the write goes on to find it.
+        enum Step { Opening, Writing, Cancelled } step = Opening;
+        QTimer seller;
+        QObject::connect(&seller, &QTimer::timeout, [&] {
+            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            if (!dialog || dialog->inherits("QMessageBox"))
+                return;
+            auto *buttons = dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
+            if (!buttons)
+                return;
+            if (step == Opening && buttons->button(QDialogButtonBox::Ok)->isEnabled()) {
+                bulk.fill(dialog);
+                step = Writing;
+                buttons->button(QDialogButtonBox::Ok)->click();
+            } else if (step == Writing && halfWay.reached()) {
+                step = Cancelled;
+                buttons->button(QDialogButtonBox::Cancel)->click();
+                halfWay.letGo();
+            }
+        });
+        seller.start(20);
+        store.trigger(bulk.action);
+        seller.stop();
+        halfWay.letGo();
+        QCOMPARE(int(step), int(Cancelled));
+        QVERIFY(!QApplication::activeModalWidget());
+        QVERIFY(store.window()->isEnabled());
+
+        const TestSupport::StoredState after = store.now();
+        QVERIFY2(after.error().isEmpty(), qPrintable(after.error()));
+        QVERIFY2(TestSupport::StoredState::changedCells(store.before, after).isEmpty(),
+                 qPrintable(TestSupport::StoredState::describe(store.before, after)));
+        for (const auto &request : store.marketplace.requests())
+            QVERIFY2(!Matrix::writesListing(request.callName()), qPrintable(request.callName()));
+        QVERIFY2(answers.lastMessageText().contains(QLatin1String("abgebrochen"))
+                     && answers.lastMessageText().contains(QLatin1String("keiner der Artikel")),
+                 qPrintable(answers.shownTexts().join('\n')));
+        QVERIFY2(Matrix::complaints(answers).isEmpty(), qPrintable(answers.shownTexts().join('\n')));
+        store.fixture->close();
+    }
+
+    // "Angebot beenden" asks the marketplace to end the 20 running listings one after the
+    // other on the background worker. While the tenth is being ended, "Abbrechen" is given,
+    // or the window is closed and the program ends. What the marketplace ended is exactly
+    // what is stored as ended (with its activity entry), nothing else changed, and the
+    // seller reads the true count; after the close the worker has ended with the program.
+    void endingStopped_data()
+    {
+        QTest::addColumn<bool>("close");
+        QTest::addColumn<TestSupport::Backend>("backend");
+        for (const bool close : { false, true }) {
+            for (const auto backend : { TestSupport::Backend::SQLite, TestSupport::Backend::MySQL })
+                QTest::newRow(qPrintable(QStringLiteral("Angebot beenden: %1 (%2)")
+                                             .arg(Matrix::faultName(close ? Fault::Closed
+                                                                          : Fault::Cancelled),
+                                                  backend == TestSupport::Backend::MySQL
+                                                      ? QStringLiteral("mysql")
+                                                      : QStringLiteral("sqlite"))))
+                    << close << backend;
+        }
+    }
+    void endingStopped()
+    {
+        QFETCH(bool, close);
+        QFETCH(TestSupport::Backend, backend);
+        APP_REQUIRE_BACKEND(backend);
+        DialogAnswers answers;
+        Store store(backend);
+        QVERIFY2(store.data->error().isEmpty(), qPrintable(store.data->error()));
+        QVERIFY(store.open(accounts));
+        QVERIFY(store.selectAll(-9, 20));
+        store.marketplace.clearRequests();
+        // The tenth listing's answer waits until the seller has acted.
+        auto asked = std::make_shared<QSemaphore>();
+        auto answer = std::make_shared<QSemaphore>();
+        auto calls = std::make_shared<std::atomic<int>>(0);
+        store.marketplace.setCallHandler(
+            "EndItem", [asked, answer, calls](const TestSupport::RecordedRequest &) {
+                if (++*calls == 10) {
+                    asked->release();
+                    answer->tryAcquire(1, 30000);
+                }
+                return TestSupport::FakeReply::ok(endReply(), "text/xml");
+            });
+        auto answered = qScopeGuard([answer] { answer->release(100); });
+        QTimer seller;
+        QObject::connect(&seller, &QTimer::timeout, [&seller] {
+            if (auto *dialog = qobject_cast<EndItem *>(QApplication::activeModalWidget())) {
+                seller.stop();
+                dialog->findChild<QRadioButton *>("NotAvailable")->setChecked(true);
+                dialog->accept();
+            }
+        });
+        seller.start(20);
+        store.trigger("actionAuwahl_beenden");
+        QVERIFY(asked->tryAcquire(1, 20000));
+
+        if (close) {
+            store.fixture->close();
+            answer->release();
+            // What the end of the program does once its window is closed: the worker is
+            // shut down and joined.
+            delete static_cast<QObject *>(BackgroundWorker::instance());
+        } else {
+            auto *cancel = store.window()->findChild<QPushButton *>("JobCancelButton");
+            QVERIFY(cancel && cancel->isVisible());
+            cancel->click();
+            answer->release();
+            QTRY_VERIFY_WITH_TIMEOUT(!answers.messages().isEmpty(), 20000);
+        }
+
+        const QStringList ended = endedAtMarketplace(store);
+        QCOMPARE(ended.size(), 10);
+        // The marketplace ended each listing it was asked to: none is stored as failed.
+        const auto failed = store.db()->selectOne(
+            "SELECT MIN(textinfo) FROM itemshistory WHERE infotype='end_fail'");
+        QVERIFY(failed.ok());
+        QVERIFY2(failed.value().isEmpty(), qPrintable(failed.value()));
+        QString missingEntries;
+        QCOMPARE(storedEnded(store.db(), &missingEntries), ended);
+        QVERIFY2(missingEntries.isEmpty(), qPrintable("no activity entry: " + missingEntries));
+        const TestSupport::StoredState after = store.now();
+        QVERIFY2(after.error().isEmpty(), qPrintable(after.error()));
+        for (const QString &cell : TestSupport::StoredState::changedCells(store.before, after))
+            QVERIFY2(QStringList({ "articles.Folder", "articles.DoCheckResult",
+                                   "itemshistory.<added>", "clienttoserver.<added>" })
+                         .contains(cell),
+                     qPrintable(TestSupport::StoredState::describe(store.before, after)));
+        QVERIFY2(Matrix::complaints(answers).isEmpty(), qPrintable(answers.shownTexts().join('\n')));
+        if (!close) {
+            QCOMPARE(answers.lastMessageText(),
+                     QStringLiteral("Das Beenden wurde abgebrochen: 10 von 20 Angeboten wurden "
+                                    "beendet."));
+            store.fixture->close();
+        }
     }
 };
 
