@@ -389,7 +389,8 @@ private slots:
             QVERIFY(cancel && cancel->isVisible());
             cancel->click();
             answer->release();
-            QTRY_VERIFY_WITH_TIMEOUT(!answers.messages().isEmpty(), 20000);
+            // Told once the outcome is stored.
+            QTRY_VERIFY_WITH_TIMEOUT(answers.lastMessageText().startsWith("Das Beenden"), 20000);
         }
 
         const QStringList ended = endedAtMarketplace(store);
