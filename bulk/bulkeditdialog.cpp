@@ -147,6 +147,7 @@ void BulkEditDialog::startRun(int total, BulkWriter::Job job,
 void BulkEditDialog::finishRun(const BulkWriter::Result &result)
 {
     if (result.stored()) {
+        m_run->tellStoredAnyway(this);
         done(1);
         return;
     }

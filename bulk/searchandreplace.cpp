@@ -303,5 +303,6 @@ void SearchAndReplace::finishRun(const BulkWriter::Result &result, const QList<i
     if (!ui->DoUpdate->isChecked())
         moveToOutbox = false;
     m_queued = queued;
+    m_run->tellStoredAnyway(this);
     done(1);
 }
