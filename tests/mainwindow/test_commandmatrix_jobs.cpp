@@ -107,6 +107,9 @@ struct Bulk
     const char *name;
     const char *action;
     std::function<void(QDialog *)> fill;
+    // For the dialogs whose write is also cancelled at its commit: empty when the whole
+    // change is stored, else what is missing.
+    std::function<QString(Database *)> whole = {};
 };
 
 void typed(QDialog *d, const char *field, const QString &entry)
@@ -126,6 +129,11 @@ const QList<Bulk> kBulk {
       [](QDialog *d) {
           auto *box = d->findChild<QComboBox *>("DurationBox");
           box->setCurrentIndex(box->findData("Days_5"));
+      },
+      [](Database *db) {
+          return Matrix::expectCount(
+              db, "SELECT id FROM articles WHERE Folder=1 AND ListingDuration='Days_5'",
+              Matrix::kInKeller);
       } },
     { "Konto, PayPal und Shopkategorien", "actionKonto_PayPal_und_Shopkategorien",
       [](QDialog *d) { typed(d, "PayPal", "neu@example.de"); } },
@@ -145,6 +153,11 @@ const QList<Bulk> kBulk {
           d->findChild<QPlainTextEdit *>("SearchTextField")->setPlainText("Artikel");
           d->findChild<QPlainTextEdit *>("ReplaceTextField")->setPlainText("Ding");
           d->findChild<QCheckBox *>("DoUpdate")->setChecked(false);
+      },
+      [](Database *db) {
+          return Matrix::expectCount(
+              db, "SELECT id FROM articles WHERE Folder=1 AND Title LIKE 'Ding %'",
+              Matrix::kInKeller);
       } },
     { "Inlandsversand", "actionInlandsversand",
       [](QDialog *d) { d->findChild<QCheckBox *>("OfferPickup")->setCheckState(Qt::Checked); } },
@@ -152,39 +165,52 @@ const QList<Bulk> kBulk {
       [](QDialog *d) { d->findChild<QCheckBox *>("AcceptShipping")->setChecked(true); } },
 };
 
-// Holds the write of article 120 (half-way through the 240 of "Keller"), on the connection
-// that makes it, until let go: SQLite by the file's hook, MariaDB by the proxy holding the
-// server's answer.
-class HalfWay
+// Holds the command's write where "Abbrechen" comes, on the connection that makes it, until
+// let go: the write of article 120 (half-way through the 240 of "Keller"), or its commit.
+// SQLite by the file's hooks, MariaDB by the proxy holding the server's answer.
+class Hold
 {
 public:
-    explicit HalfWay(Store &s)
+    Hold(Store &s, bool atCommit)
         : m_proxy(s.proxy.get())
+        , m_statement(atCommit ? "COMMIT" : "id=120")
+        , m_atCommit(atCommit)
+    { }
+    ~Hold() { letGo(); }
+    // From now on.
+    void arm()
     {
-        if (m_proxy)
-            m_proxy->holdAnswerTo("id=120");
-        else
+        if (m_proxy) {
+            m_seenBefore = m_proxy->statementsSeen(m_statement);
+            m_proxy->holdAnswerTo(m_statement);
+        } else if (m_atCommit) {
+            m_file = std::make_unique<TestSupport::SqliteWriteHold>(
+                TestSupport::SqliteWriteHold::AtCommit());
+        } else {
             m_file = std::make_unique<TestSupport::SqliteWriteHold>("articles", 120);
+        }
     }
-    ~HalfWay() { letGo(); }
     // Whether the write is held now; does not wait.
     bool reached()
     {
-        if (m_reached)
-            return true;
-        m_reached = m_proxy ? m_proxy->statementsSeen("id=120") > 0 : m_file->reached(0);
+        if (!m_reached)
+            m_reached = m_proxy ? m_proxy->statementsSeen(m_statement) > m_seenBefore
+                                : m_file && m_file->reached(0);
         return m_reached;
     }
     void letGo()
     {
         if (m_proxy)
             m_proxy->release();
-        else
+        else if (m_file)
             m_file->letGo();
     }
 
 private:
     TestSupport::MySqlProxy *m_proxy;
+    const QByteArray m_statement;
+    const bool m_atCommit;
+    int m_seenBefore = 0;
     std::unique_ptr<TestSupport::SqliteWriteHold> m_file;
     bool m_reached = false;
 };
@@ -250,24 +276,36 @@ private slots:
     // Each bulk dialog writes the 240 articles of "Keller" as a job, with its bar and
     // "Abbrechen": given while article 120 is being written (inside the command's
     // transaction), nothing of it is kept, the seller reads that it was cancelled, and the
-    // dialog closes. Its window-modal dialog leaves no road to close the window meanwhile.
+    // dialog closes. Given while the commit is on its way (the dialogs' two ways of ending
+    // their write), the change is kept whole and the seller reads that "Abbrechen" came too
+    // late. Their window-modal dialog leaves no road to close the window meanwhile.
     void bulkCancelled_data()
     {
         QTest::addColumn<int>("command");
+        QTest::addColumn<bool>("atCommit");
         QTest::addColumn<TestSupport::Backend>("backend");
         for (int k = 0; k < kBulk.size(); ++k) {
-            for (const auto backend : { TestSupport::Backend::SQLite, TestSupport::Backend::MySQL })
-                QTest::newRow(qPrintable(QStringLiteral("%1: cancelled half-way (%2)")
-                                             .arg(kBulk.at(k).name,
-                                                  backend == TestSupport::Backend::MySQL
-                                                      ? QStringLiteral("mysql")
-                                                      : QStringLiteral("sqlite"))))
-                    << k << backend;
+            for (const bool atCommit : { false, true }) {
+                if (atCommit && !kBulk.at(k).whole)
+                    continue;
+                for (const auto backend :
+                     { TestSupport::Backend::SQLite, TestSupport::Backend::MySQL })
+                    QTest::newRow(qPrintable(
+                        QStringLiteral("%1: cancelled %2 (%3)")
+                            .arg(kBulk.at(k).name,
+                                 atCommit ? QStringLiteral("at the commit")
+                                          : QStringLiteral("half-way"),
+                                 backend == TestSupport::Backend::MySQL
+                                     ? QStringLiteral("mysql")
+                                     : QStringLiteral("sqlite"))))
+                        << k << atCommit << backend;
+            }
         }
     }
     void bulkCancelled()
     {
         QFETCH(int, command);
+        QFETCH(bool, atCommit);
         QFETCH(TestSupport::Backend, backend);
         APP_REQUIRE_BACKEND(backend);
         const Bulk &bulk = kBulk.at(command);
@@ -277,10 +315,10 @@ private slots:
         QVERIFY(store.open(accounts));
         QVERIFY(store.selectAll(Matrix::kKeller, Matrix::kInKeller));
         store.marketplace.clearRequests();
-        HalfWay halfWay(store);
+        Hold hold(store, atCommit);
 
-        // The seller fills the dialog and gives OK; once the write is held half-way,
-        // "Abbrechen", and the write goes on to find it.
+        // The seller fills the dialog and gives OK; once the write is held, "Abbrechen", and
+        // the write goes on to find it.
         enum Step { Opening, Writing, Cancelled } step = Opening;
         QTimer seller;
         QObject::connect(&seller, &QTimer::timeout, [&] {
@@ -293,30 +331,40 @@ private slots:
             if (step == Opening && buttons->button(QDialogButtonBox::Ok)->isEnabled()) {
                 bulk.fill(dialog);
                 step = Writing;
+                hold.arm();
                 buttons->button(QDialogButtonBox::Ok)->click();
-            } else if (step == Writing && halfWay.reached()) {
+            } else if (step == Writing && hold.reached()) {
                 step = Cancelled;
                 buttons->button(QDialogButtonBox::Cancel)->click();
-                halfWay.letGo();
+                hold.letGo();
             }
         });
         seller.start(20);
         store.trigger(bulk.action);
         seller.stop();
-        halfWay.letGo();
+        hold.letGo();
         QCOMPARE(int(step), int(Cancelled));
         QVERIFY(!QApplication::activeModalWidget());
         QVERIFY(store.window()->isEnabled());
 
         const TestSupport::StoredState after = store.now();
         QVERIFY2(after.error().isEmpty(), qPrintable(after.error()));
-        QVERIFY2(TestSupport::StoredState::changedCells(store.before, after).isEmpty(),
-                 qPrintable(TestSupport::StoredState::describe(store.before, after)));
+        const QStringList changed = TestSupport::StoredState::changedCells(store.before, after);
+        if (atCommit) {
+            QVERIFY2(!changed.isEmpty() && bulk.whole(store.db()).isEmpty(),
+                     qPrintable(bulk.whole(store.db())));
+            QVERIFY2(answers.lastMessageText().contains(QStringLiteral("zu spät")),
+                     qPrintable(answers.shownTexts().join('\n')));
+        } else {
+            QVERIFY2(changed.isEmpty(),
+                     qPrintable(TestSupport::StoredState::describe(store.before, after)));
+            QVERIFY2(answers.lastMessageText().contains(QLatin1String("abgebrochen"))
+                         && answers.lastMessageText().contains(QLatin1String("keiner der Artikel")),
+                     qPrintable(answers.shownTexts().join('\n')));
+        }
         for (const auto &request : store.marketplace.requests())
             QVERIFY2(!Matrix::writesListing(request.callName()), qPrintable(request.callName()));
-        QVERIFY2(answers.lastMessageText().contains(QLatin1String("abgebrochen"))
-                     && answers.lastMessageText().contains(QLatin1String("keiner der Artikel")),
-                 qPrintable(answers.shownTexts().join('\n')));
+        QCOMPARE(answers.messages().size(), 1);
         QVERIFY2(Matrix::complaints(answers).isEmpty(), qPrintable(answers.shownTexts().join('\n')));
         store.fixture->close();
     }

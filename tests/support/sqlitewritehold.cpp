@@ -2,6 +2,7 @@
 
 #include <QMutex>
 #include <QSemaphore>
+#include <QThread>
 
 #include <sqlite3.h>
 
@@ -16,6 +17,8 @@ struct Hold
     QByteArray table;
     qint64 rowId = 0;
     bool armed = false;
+    QThread *commitElsewhere = nullptr; // holds a commit not made on this thread instead
+
     QSemaphore reached;
     QSemaphore goOn;
 };
@@ -26,23 +29,47 @@ Hold &hold()
     return state;
 }
 
+void holdHere()
+{
+    Hold &state = hold();
+    state.reached.release();
+    state.goOn.acquire();
+}
+
 // SQLite calls it on the writing connection's thread for every row a statement writes.
 void written(void *, int, const char *, const char *table, sqlite3_int64 rowId)
 {
     Hold &state = hold();
     {
         QMutexLocker locker(&state.mutex);
-        if (!state.armed || rowId != state.rowId || state.table != table)
+        if (!state.armed || state.commitElsewhere || rowId != state.rowId
+            || state.table != table)
             return;
         state.armed = false;
     }
-    state.reached.release();
-    state.goOn.acquire();
+    holdHere();
+}
+
+// SQLite calls it on the committing connection's thread before a commit is written; 0 lets
+// the commit go on.
+int committing(void *)
+{
+    Hold &state = hold();
+    {
+        QMutexLocker locker(&state.mutex);
+        if (!state.armed || !state.commitElsewhere
+            || QThread::currentThread() == state.commitElsewhere)
+            return 0;
+        state.armed = false;
+    }
+    holdHere();
+    return 0;
 }
 
 int install(sqlite3 *db, const char **, const struct sqlite3_api_routines *)
 {
     sqlite3_update_hook(db, written, nullptr);
+    sqlite3_commit_hook(db, committing, nullptr);
     return SQLITE_OK;
 }
 
@@ -54,6 +81,14 @@ void (*entryPoint())()
 
 } // namespace
 
+SqliteWriteHold::SqliteWriteHold(AtCommit)
+    : SqliteWriteHold(QByteArray(), 0)
+{
+    Hold &state = hold();
+    QMutexLocker locker(&state.mutex);
+    state.commitElsewhere = QThread::currentThread();
+}
+
 SqliteWriteHold::SqliteWriteHold(const QByteArray &table, qint64 rowId)
 {
     Hold &state = hold();
@@ -61,6 +96,7 @@ SqliteWriteHold::SqliteWriteHold(const QByteArray &table, qint64 rowId)
         QMutexLocker locker(&state.mutex);
         state.table = table;
         state.rowId = rowId;
+        state.commitElsewhere = nullptr;
         state.armed = true;
     }
     // Left over from an earlier hold: nothing.

@@ -21,6 +21,12 @@ class SqliteWriteHold
 {
 public:
     SqliteWriteHold(const QByteArray &table, qint64 rowId);
+    // Holds instead the first commit made on another thread than the one making the hold,
+    // before it is written: the writer has sent its commit and waits for it.
+    struct AtCommit
+    {
+    };
+    explicit SqliteWriteHold(AtCommit);
     ~SqliteWriteHold();
     SqliteWriteHold(const SqliteWriteHold &) = delete;
     SqliteWriteHold &operator=(const SqliteWriteHold &) = delete;
