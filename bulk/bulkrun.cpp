@@ -62,9 +62,8 @@ void BulkRun::tellCancelled(QWidget *dialog)
 {
     if (QCoreApplication::instance()->property("AppDown").toInt() == 1)
         return;
-    Statics::showMessage(dialog,
-                         tr("Die Änderung wurde abgebrochen; keiner der Artikel wurde geändert."),
-                         1);
+    Statics::showMessage(
+        dialog, tr("Die Änderung wurde abgebrochen; keiner der Artikel wurde geändert."), 1);
 }
 
 void BulkRun::tellStoredAnyway(QWidget *dialog) const

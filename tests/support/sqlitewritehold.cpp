@@ -42,8 +42,7 @@ void written(void *, int, const char *, const char *table, sqlite3_int64 rowId)
     Hold &state = hold();
     {
         QMutexLocker locker(&state.mutex);
-        if (!state.armed || state.commitElsewhere || rowId != state.rowId
-            || state.table != table)
+        if (!state.armed || state.commitElsewhere || rowId != state.rowId || state.table != table)
             return;
         state.armed = false;
     }
