@@ -110,6 +110,8 @@ struct Bulk
     // For the dialogs whose write is also cancelled at its commit: empty when the whole
     // change is stored, else what is missing.
     std::function<QString(Database *)> whole = {};
+    // Run on MariaDB too: a write of its own (the others share the one of the change record).
+    bool ownWrite = false;
 };
 
 void typed(QDialog *d, const char *field, const QString &entry)
@@ -124,7 +126,8 @@ const QList<Bulk> kBulk {
       [](QDialog *d) {
           d->findChild<QCheckBox *>("StartPriceBox")->setChecked(true);
           d->findChild<QLineEdit *>("StartPrice")->setText("+10%");
-      } },
+      },
+      {}, true },
     { "Format und Laufzeit", "actionFormat_und_Laufzeit",
       [](QDialog *d) {
           auto *box = d->findChild<QComboBox *>("DurationBox");
@@ -134,7 +137,8 @@ const QList<Bulk> kBulk {
           return Matrix::expectCount(
               db, "SELECT id FROM articles WHERE Folder=1 AND ListingDuration='Days_5'",
               Matrix::kInKeller);
-      } },
+      },
+      true },
     { "Konto, PayPal und Shopkategorien", "actionKonto_PayPal_und_Shopkategorien",
       [](QDialog *d) { typed(d, "PayPal", "neu@example.de"); } },
     { "Artikelstandort und Bearbeitungszeit", "actionArtikelstandort_und_Bearbeitungszeit",
@@ -158,7 +162,8 @@ const QList<Bulk> kBulk {
           return Matrix::expectCount(
               db, "SELECT id FROM articles WHERE Folder=1 AND Title LIKE 'Ding %'",
               Matrix::kInKeller);
-      } },
+      },
+      true },
     { "Inlandsversand", "actionInlandsversand",
       [](QDialog *d) { d->findChild<QCheckBox *>("OfferPickup")->setCheckState(Qt::Checked); } },
     { "Auslandsversand", "actionAuslandsversand",
@@ -278,7 +283,9 @@ private slots:
     // transaction), nothing of it is kept, the seller reads that it was cancelled, and the
     // dialog closes. Given while the commit is on its way (the dialogs' two ways of ending
     // their write), the change is kept whole and the seller reads that "Abbrechen" came too
-    // late. Their window-modal dialog leaves no road to close the window meanwhile.
+    // late. Their window-modal dialog leaves no road to close the window meanwhile. On
+    // MariaDB the three ways of writing: the change record (the first of them, "Format und
+    // Laufzeit"), the prices and the replacement.
     void bulkCancelled_data()
     {
         QTest::addColumn<int>("command");
@@ -289,7 +296,9 @@ private slots:
                 if (atCommit && !kBulk.at(k).whole)
                     continue;
                 for (const auto backend :
-                     { TestSupport::Backend::SQLite, TestSupport::Backend::MySQL })
+                     { TestSupport::Backend::SQLite, TestSupport::Backend::MySQL }) {
+                    if (backend == TestSupport::Backend::MySQL && !kBulk.at(k).ownWrite)
+                        continue;
                     QTest::newRow(qPrintable(
                         QStringLiteral("%1: cancelled %2 (%3)")
                             .arg(kBulk.at(k).name,
@@ -299,6 +308,7 @@ private slots:
                                      ? QStringLiteral("mysql")
                                      : QStringLiteral("sqlite"))))
                         << k << atCommit << backend;
+                }
             }
         }
     }
