@@ -147,6 +147,7 @@ void BulkEditDialog::startRun(int total, BulkWriter::Job job,
 void BulkEditDialog::finishRun(const BulkWriter::Result &result)
 {
     if (result.stored()) {
+        m_run->tellStoredAnyway(this);
         done(1);
         return;
     }
@@ -156,8 +157,10 @@ void BulkEditDialog::finishRun(const BulkWriter::Result &result)
         done(0);
         return;
     }
-    // Stopped on request: nothing was written, there is nothing to tell.
-    if (!result.cancelled)
+    // Stopped on request: nothing was written, and the seller reads so.
+    if (result.cancelled)
+        BulkRun::tellCancelled(this);
+    else
         Statics::showMessage(this, failureText(result), 2);
     done(0);
 }

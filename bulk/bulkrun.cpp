@@ -1,7 +1,9 @@
 #include "bulk/bulkrun.h"
 
 #include "core/backgroundworker.h"
+#include "core/statics.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QProgressBar>
@@ -19,6 +21,7 @@ void BulkRun::start(const QString &name, int total, BulkWriter::Job job,
                     const std::function<void(const BulkWriter::Result &)> &done)
 {
     m_running = true;
+    m_cancelAsked = false;
     lock();
     if (m_bar) {
         m_bar->setMaximum(total);
@@ -47,11 +50,30 @@ bool BulkRun::cancel()
 {
     if (!m_running)
         return false;
+    m_cancelAsked = true;
     if (m_job)
         m_job->cancel();
     if (QPushButton *abort = m_buttons->button(QDialogButtonBox::Cancel))
         abort->setEnabled(false);
     return true;
+}
+
+void BulkRun::tellCancelled(QWidget *dialog)
+{
+    if (QCoreApplication::instance()->property("AppDown").toInt() == 1)
+        return;
+    Statics::showMessage(
+        dialog, tr("Die Änderung wurde abgebrochen; keiner der Artikel wurde geändert."), 1);
+}
+
+void BulkRun::tellStoredAnyway(QWidget *dialog) const
+{
+    if (!m_cancelAsked || QCoreApplication::instance()->property("AppDown").toInt() == 1)
+        return;
+    Statics::showMessage(dialog,
+                         tr("„Abbrechen“ kam zu spät: die Änderung war bereits gespeichert und "
+                            "bleibt erhalten."),
+                         1);
 }
 
 void BulkRun::lock()

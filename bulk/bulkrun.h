@@ -33,6 +33,14 @@ public:
     bool isRunning() const { return m_running; }
     // Asks the running job to stop (its result follows); false when none runs.
     bool cancel();
+    // Whether "Abbrechen" was given while the last job ran.
+    bool cancelAsked() const { return m_cancelAsked; }
+    // Tells the seller that the job stopped on request with nothing kept (not while the
+    // program closes: nobody is left to read it).
+    static void tellCancelled(QWidget *dialog);
+    // After a job that stored its change: when "Abbrechen" came too late to stop it, tells the
+    // seller that the change is kept.
+    void tellStoredAnyway(QWidget *dialog) const;
 
 signals:
     // The result was handed on.
@@ -47,6 +55,7 @@ private:
     QProgressBar *m_bar;
     bool m_showBar;
     bool m_running = false;
+    bool m_cancelAsked = false;
     QPointer<BackgroundJob> m_job;
     QList<QPointer<QWidget>> m_locked;
 };

@@ -273,6 +273,7 @@ void SearchAndReplace::finishRun(const BulkWriter::Result &result, const QList<i
 {
     if (result.cancelled) {
         moveToOutbox = false;
+        BulkRun::tellCancelled(this);
         done(0);
         return;
     }
@@ -302,5 +303,6 @@ void SearchAndReplace::finishRun(const BulkWriter::Result &result, const QList<i
     if (!ui->DoUpdate->isChecked())
         moveToOutbox = false;
     m_queued = queued;
+    m_run->tellStoredAnyway(this);
     done(1);
 }

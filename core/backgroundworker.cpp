@@ -137,7 +137,9 @@ public:
             }
             QElapsedTimer timer;
             timer.start();
+            ++m_inJob;
             job->run(*m_db);
+            --m_inJob;
             qCDebug(lcWorker).noquote()
                 << "Background job" << job->name() << "took" << timer.elapsed() << "ms";
         }
@@ -152,10 +154,25 @@ public:
                 job->deleteLater();
             },
             Qt::QueuedConnection);
+        if (m_inJob == 0 && m_quitAfterJob)
+            QThread::currentThread()->quit();
+    }
+
+    // Ends the thread's loop once no job runs. A job that waits for an answer (the
+    // marketplace ending a listing) runs a loop of its own: quit now, that wait would end
+    // without the answer, and what the answer did would not be stored.
+    void quitWhenIdle()
+    {
+        if (m_inJob > 0)
+            m_quitAfterJob = true;
+        else
+            QThread::currentThread()->quit();
     }
 
 private:
     std::atomic<int> *m_pending;
+    int m_inJob = 0;
+    bool m_quitAfterJob = false;
     std::unique_ptr<Database> m_db;
     bool m_told = false;
     int m_generation = 0;
@@ -259,9 +276,10 @@ void BackgroundWorker::shutdown(int milliseconds)
     // While the application object goes nothing posted is delivered any more, and nobody
     // is left to be told: the thread ends after the job in hand.
     QThread *thread = m_thread;
+    Runner *runner = m_runner;
     if (QCoreApplication::instance())
         QMetaObject::invokeMethod(
-            m_runner, [thread] { thread->quit(); }, Qt::QueuedConnection);
+            m_runner, [runner] { runner->quitWhenIdle(); }, Qt::QueuedConnection);
     else
         thread->quit();
     if (!thread->wait(milliseconds)) {
