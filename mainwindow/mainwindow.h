@@ -287,7 +287,8 @@ public:
     // Preisänderung"), takes over the failure notice the lost write queued, and re-reads what
     // the window shows (list, folder counts, tree) from the database. Every command that
     // meets Database::Outcome::Unknown ends here, before it may be run again.
-    void tellOutcomeUnknown(const QString &command);
+    // `consequence`, when given, follows: what the seller has to do should it be stored.
+    void tellOutcomeUnknown(const QString &command, const QString &consequence = QString());
     // A seller command that wrote nothing because one of its statements failed (a read
     // inside its transaction as well as a write, or the commit): tells the seller once that
     // `command` changed nothing, with the reason, and re-reads what the window shows; a

@@ -196,10 +196,18 @@ void MainWindow::on_actionPlanen_triggered()
     dialog->setWindowModality(Qt::WindowModal);
     const int result = dialog->exec();
     const bool unknown = dialog->outcomeUnknown();
+    const bool oldJobsKept = dialog->oldJobsKept();
     const QString failure = dialog->failure();
     dialog->deleteLater();
     if (unknown) {
-        tellOutcomeUnknown(tr("die Planung"));
+        // Articles planned before keep their job at the start service, stored or not: the
+        // service starts them at the old time until they are planned again.
+        tellOutcomeUnknown(
+            tr("die Planung"),
+            oldJobsKept ? tr("Bereits geplante Artikel startet die Startzeitplanung weiter zum "
+                             "bisherigen Termin, auch wenn die Liste den neuen zeigt: bitte plane "
+                             "sie noch einmal.")
+                        : QString());
         return;
     }
     if (!failure.isEmpty()) {

@@ -352,7 +352,7 @@ void MainWindow::tellUnknownOfDialog()
     });
 }
 
-void MainWindow::tellOutcomeUnknown(const QString &command)
+void MainWindow::tellOutcomeUnknown(const QString &command, const QString &consequence)
 {
     // The lost write queued a notice of its own, which this one replaces; so did a write of
     // the command's dialog.
@@ -368,10 +368,12 @@ void MainWindow::tellOutcomeUnknown(const QString &command)
     // The lost write may have queued a notice of its own ("nicht gespeichert"), which would
     // not be true; so may failures of the same command before this.
     m_writeFailures = 0;
-    tellAndShowStored(
-        tr("Ob %1 gespeichert wurde, ist nicht bekannt: die Verbindung zur Datenbank brach ab. "
-           "Die Anzeige zeigt jetzt, was gespeichert ist.")
-            .arg(command));
+    QString text = tr("Ob %1 gespeichert wurde, ist nicht bekannt: die Verbindung zur Datenbank "
+                      "brach ab. Die Anzeige zeigt jetzt, was gespeichert ist.")
+                       .arg(command);
+    if (!consequence.isEmpty())
+        text += QLatin1Char(' ') + consequence;
+    tellAndShowStored(text);
 }
 
 void MainWindow::tellNotStored(const QString &command, const QString &done)

@@ -288,8 +288,9 @@ void MainWindow::CreateFolderTree()
     // The workers and the commands change the counts side by side; the window's own
     // connection has the last word.
     folderModel->followDatabaseCounts();
-    connect(folderModel, &FolderModel::outcomeUnknown, this, &MainWindow::tellOutcomeUnknown,
-            Qt::QueuedConnection);
+    connect(
+        folderModel, &FolderModel::outcomeUnknown, this,
+        [this](const QString &command) { tellOutcomeUnknown(command); }, Qt::QueuedConnection);
     // Told once the drop is over: the tree is read again then, not under the view's feet.
     connect(
         folderModel, &FolderModel::changedElsewhere, this,

@@ -109,6 +109,7 @@ void Planning::accept()
 
     const bool fromScheduled = m_folder.toInt() == SpecialFolderId::Scheduled;
     m_outcomeUnknown = false;
+    m_oldJobsKept = false;
     m_failure.clear();
     // The jobs the articles have at the service now, read all before anything is written: one
     // that could not be read would be started (and paid for) twice. Not read, nothing is
@@ -190,6 +191,7 @@ void Planning::accept()
             m_db->lastErrorText = error;
         }
     }
+    m_oldJobsKept = m_outcomeUnknown && !rescheduled.isEmpty();
     if (!written && !m_outcomeUnknown) {
         m_failure = m_db->lastErrorText;
         moved = 0;

@@ -42,6 +42,10 @@ public:
     // True when the answer to the schedule's commit was lost: whether it is stored is not
     // known.
     bool outcomeUnknown() const { return m_outcomeUnknown; }
+    // With an unknown outcome: whether articles that already had a job at the start service
+    // were among those planned. Stored or not, their rows still name the old job, which the
+    // service starts at the old time.
+    bool oldJobsKept() const { return m_oldJobsKept; }
     // Why the schedule could not be stored (nothing of it is); empty when it was, or when its
     // outcome is not known.
     QString failure() const { return m_failure; }
@@ -77,5 +81,6 @@ private:
     QStringList m_ids;
     QString m_folder;
     bool m_outcomeUnknown = false;
+    bool m_oldJobsKept = false;
     QString m_failure;
 };
