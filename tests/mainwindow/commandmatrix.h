@@ -23,6 +23,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QBuffer>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QImage>
 #include <QMenu>
@@ -476,6 +478,36 @@ inline void addRows(const QList<Command> &commands)
             }
         }
     }
+}
+
+// Selects the articles of "Keller", gives `action`, fills its dialog with `fill` and gives
+// OK once; a dialog shown again afterwards (to try once more) is cancelled.
+inline void bulk(Store &s, DialogAnswers &answers, const char *action,
+                 const std::function<void(QDialog *)> &fill)
+{
+    QVERIFY(s.selectAll(kKeller, kInKeller));
+    auto oks = std::make_shared<int>(0);
+    QTimer seller;
+    QObject::connect(&seller, &QTimer::timeout, [oks, fill] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isEnabled() || !dialog->isVisible())
+            return;
+        auto *buttons = dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
+        QPushButton *ok = buttons ? buttons->button(QDialogButtonBox::Ok) : nullptr;
+        if (!ok || !ok->isEnabled())
+            return;
+        if (*oks > 0) {
+            dialog->reject();
+            return;
+        }
+        fill(dialog);
+        ++*oks;
+        ok->click();
+    });
+    seller.start(20);
+    s.trigger(action);
+    seller.stop();
+    QVERIFY2(*oks == 1, qPrintable(answers.shownTexts().join('\n')));
 }
 
 // Skips the running row when it waits for a mend elsewhere in the program.

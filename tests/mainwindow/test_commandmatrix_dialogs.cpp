@@ -18,39 +18,11 @@
 
 using Matrix::Command;
 using Matrix::Store;
+using Matrix::bulk;
 
 namespace {
 
 using Fill = std::function<void(QDialog *)>;
-
-// Selects the articles of "Keller", gives `action`, fills its dialog with `fill` and gives
-// OK once; a dialog shown again afterwards (to try once more) is cancelled.
-void bulk(Store &s, DialogAnswers &answers, const char *action, const Fill &fill)
-{
-    QVERIFY(s.selectAll(Matrix::kKeller, Matrix::kInKeller));
-    auto oks = std::make_shared<int>(0);
-    QTimer seller;
-    QObject::connect(&seller, &QTimer::timeout, [oks, fill] {
-        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-        if (!dialog || !dialog->isEnabled() || !dialog->isVisible())
-            return;
-        auto *buttons = dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
-        QPushButton *ok = buttons ? buttons->button(QDialogButtonBox::Ok) : nullptr;
-        if (!ok || !ok->isEnabled())
-            return;
-        if (*oks > 0) {
-            dialog->reject();
-            return;
-        }
-        fill(dialog);
-        ++*oks;
-        ok->click();
-    });
-    seller.start(20);
-    s.trigger(action);
-    seller.stop();
-    QVERIFY2(*oks == 1, qPrintable(answers.shownTexts().join('\n')));
-}
 
 // "Einstellungen": the interval of the synchronisation set to 17 minutes and every switch of
 // the notifications turned off, OK given once; the dialog, when it stays open after a failed

@@ -19,6 +19,7 @@
 
 using Matrix::Command;
 using Matrix::Store;
+using Matrix::bulk;
 
 namespace {
 
@@ -58,36 +59,6 @@ QStringList changedRows(const TestSupport::StoredState &from, const TestSupport:
     QStringList rows = TestSupport::StoredState::changedRows(from, to);
     rows.removeAll(QStringLiteral("options:lastOrder"));
     return rows;
-}
-
-// Selects the articles of "Keller", gives `action`, lets `fill` choose in its dialog once it
-// can be used and gives OK once; a dialog shown again afterwards is cancelled.
-void bulk(Store &s, DialogAnswers &answers, const char *action,
-          const std::function<void(QDialog *)> &fill)
-{
-    QVERIFY(s.selectAll(Matrix::kKeller, Matrix::kInKeller));
-    auto oks = std::make_shared<int>(0);
-    QTimer seller;
-    QObject::connect(&seller, &QTimer::timeout, [oks, fill] {
-        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-        if (!dialog || !dialog->isEnabled() || !dialog->isVisible())
-            return;
-        auto *buttons = dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
-        QPushButton *ok = buttons ? buttons->button(QDialogButtonBox::Ok) : nullptr;
-        if (!ok || !ok->isEnabled())
-            return;
-        if (*oks > 0) {
-            dialog->reject();
-            return;
-        }
-        fill(dialog);
-        ++*oks;
-        ok->click();
-    });
-    seller.start(20);
-    s.trigger(action);
-    seller.stop();
-    QVERIFY2(*oks == 1, qPrintable(answers.shownTexts().join('\n')));
 }
 
 // The seller's policies as the seller-profiles service answers getSellerProfiles for one
