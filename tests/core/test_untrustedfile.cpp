@@ -152,11 +152,15 @@ void TestUntrustedFile::copy_data()
     QTest::addColumn<bool>("standing"); // a file stands at the target already
     QTest::addColumn<QString>("refusal"); // empty: copied; %1 the target, %2 the system's reason
     QTest::addColumn<int>("code"); // the reason's errno
-    QTest::newRow("a large file, whole") << qint64(0) << false << "" << 0;
+    QTest::addColumn<qint64>("largest"); // the largest file taken, 0: the pictures' limit
+    QTest::newRow("a large file, whole") << qint64(0) << false << "" << 0 << qint64(0);
     QTest::newRow("the disk full half-way")
-        << qint64(5 * 1024 * 1024) << false << "„%1“ lässt sich nicht schreiben: %2" << EFBIG;
+        << qint64(5 * 1024 * 1024) << false << "„%1“ lässt sich nicht schreiben: %2" << EFBIG
+        << qint64(0);
     QTest::newRow("a file standing at the target")
-        << qint64(0) << true << "„%1“ lässt sich nicht anlegen: %2" << EEXIST;
+        << qint64(0) << true << "„%1“ lässt sich nicht anlegen: %2" << EEXIST << qint64(0);
+    QTest::newRow("a file just as large as the limit")
+        << qint64(0) << false << "" << 0 << qint64(48 * 1024 * 1024);
 }
 
 // A 48 MB picture is copied a block at a time, never whole in memory; a copy that fails
@@ -167,6 +171,7 @@ void TestUntrustedFile::copy()
     QFETCH(bool, standing);
     QFETCH(QString, refusal);
     QFETCH(int, code);
+    QFETCH(qint64, largest);
     QTemporaryDir root;
     QVERIFY(root.isValid());
     const QDir dir(root.path());
@@ -198,8 +203,9 @@ void TestUntrustedFile::copy()
         std::unique_ptr<TestSupport::FileSizeLimit> limit;
         if (writable > 0)
             limit = std::make_unique<TestSupport::FileSizeLimit>(rlim_t(writable));
-        copied = UntrustedFile::copy(source, UntrustedFile::Links::Followed, target,
-                                     UntrustedFile::kMaxPictureBytes, &error);
+        copied
+            = UntrustedFile::copy(source, UntrustedFile::Links::Followed, target,
+                                  largest > 0 ? largest : UntrustedFile::kMaxPictureBytes, &error);
     }
     QVERIFY2(!measured || memory.growth() < 12 * 1024 * 1024,
              qPrintable(QString::number(memory.growth() >> 20) + " MB"));

@@ -157,6 +157,30 @@ private slots:
         QCOMPARE(m_w->db()->selectCount("SELECT id FROM clienttoserver").value(), expected);
     }
 
+    // The removal entries belong to the delete: when the shared database refuses them,
+    // nothing is deleted and the seller is told so.
+    void removalEntriesRefused()
+    {
+        if (!m_w->db()->isMySQL)
+            QSKIP("only a shared database writes removal entries");
+        const int id = article(-10, 0);
+        QVERIFY(m_w->select(-10, { id }));
+        QVERIFY(TestSupport::refuseRows(m_w->db(), "itemshistory", "INSERT", "Tabelle voll",
+                                        "NEW.infotype='removeitem'"));
+        DialogAnswers answers;
+        answers.pushQuestion(true);
+
+        m_w->trigger("actionL_schen");
+
+        QCOMPARE(m_w->values(id, "Folder,Trash"), QString("-10|0"));
+        QVERIFY(m_w->row(id));
+        QCOMPARE(m_w->db()->selectCount("SELECT id FROM clienttoserver").value(), 0);
+        // The failed write's notice comes queued, with the database's reason.
+        QTRY_COMPARE(answers.messages().size(), 1);
+        QVERIFY2(answers.lastMessageText().contains("Tabelle voll"),
+                 qPrintable(answers.lastMessageText()));
+    }
+
     // Both commands keep the folder an article came from, which MySQL would overwrite
     // with the new one when the columns were assigned in the other order. Sent again for an
     // article the list still shows after a lost answer (stored behind the window's back
