@@ -50,6 +50,13 @@ enum class Fault {
     Closed, // the window closed while its job is held before it starts
 };
 
+// How a row names its backend.
+inline QString backendName(TestSupport::Backend backend)
+{
+    return backend == TestSupport::Backend::MySQL ? QStringLiteral("mysql")
+                                                  : QStringLiteral("sqlite");
+}
+
 inline QString faultName(Fault fault)
 {
     switch (fault) {
@@ -67,6 +74,20 @@ inline QString faultName(Fault fault)
         return QStringLiteral("window closed");
     }
     return QString();
+}
+
+// The columns "fault" and "backend", and a row "<fault> (<backend>)" for each of `faults` on
+// each backend.
+inline void addFaultRows(const QList<Fault> &faults)
+{
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<TestSupport::Backend>("backend");
+    for (const auto backend : { TestSupport::Backend::SQLite, TestSupport::Backend::MySQL }) {
+        for (const Fault fault : faults)
+            QTest::newRow(qPrintable(QStringLiteral("%1 (%2)").arg(faultName(fault),
+                                                                   backendName(backend))))
+                << int(fault) << backend;
+    }
 }
 
 // Where a command of the window is run. A command that writes nothing is run by the catalog
@@ -470,10 +491,7 @@ inline void addRows(const QList<Command> &commands)
                 if (fault == Fault::CommitLost && backend == TestSupport::Backend::SQLite)
                     continue;
                 const QString row = QStringLiteral("%1: %2 (%3)")
-                                        .arg(c.name, faultName(fault),
-                                             backend == TestSupport::Backend::MySQL
-                                                 ? QStringLiteral("mysql")
-                                                 : QStringLiteral("sqlite"));
+                                        .arg(c.name, faultName(fault), backendName(backend));
                 QTest::newRow(qPrintable(row)) << c.name << int(fault) << backend;
             }
         }

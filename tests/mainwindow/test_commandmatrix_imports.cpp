@@ -217,15 +217,7 @@ private slots:
 
     void backup_data()
     {
-        QTest::addColumn<int>("fault");
-        QTest::addColumn<TestSupport::Backend>("backend");
-        for (const auto backend : { TestSupport::Backend::SQLite, TestSupport::Backend::MySQL }) {
-            const QString on = backend == TestSupport::Backend::MySQL ? QStringLiteral(" (mysql)")
-                                                                      : QStringLiteral(" (sqlite)");
-            QTest::newRow(qPrintable("no fault" + on)) << int(Fault::None) << backend;
-            QTest::newRow(qPrintable("held by another workstation" + on))
-                << int(Fault::Locked) << backend;
-        }
+        Matrix::addFaultRows({ Fault::None, Fault::Locked });
     }
 
     // "Daten sichern": stores nothing, makes one whole archive though another workstation
@@ -299,9 +291,7 @@ private slots:
         QTest::addColumn<TestSupport::Backend>("backend");
         QTest::addColumn<bool>("endOnError"); // the seller's answer to "soll ich abbrechen?"
         for (const auto backend : { TestSupport::Backend::SQLite, TestSupport::Backend::MySQL }) {
-            const QString on
-                = backend == TestSupport::Backend::MySQL ? QStringLiteral(" (mysql)")
-                                                         : QStringLiteral(" (sqlite)");
+            const QString on = QStringLiteral(" (%1)").arg(Matrix::backendName(backend));
             const auto row = [&](const QString &name, Fault fault, bool endOnError) {
                 QTest::newRow(qPrintable(name + on)) << int(fault) << backend << endOnError;
             };
@@ -517,15 +507,8 @@ private slots:
 
     void predecessorImport_data()
     {
-        QTest::addColumn<int>("fault");
-        QTest::addColumn<TestSupport::Backend>("backend");
-        for (const auto backend : { TestSupport::Backend::SQLite, TestSupport::Backend::MySQL }) {
-            const QString on = backend == TestSupport::Backend::MySQL ? QStringLiteral(" (mysql)")
-                                                                      : QStringLiteral(" (sqlite)");
-            for (const Fault fault : { Fault::None, Fault::Refused, Fault::Locked, Fault::Cancelled,
-                                       Fault::Closed })
-                QTest::newRow(qPrintable(Matrix::faultName(fault) + on)) << int(fault) << backend;
-        }
+        Matrix::addFaultRows(
+            { Fault::None, Fault::Refused, Fault::Locked, Fault::Cancelled, Fault::Closed });
     }
 
     // "Rovive 2 Daten importieren" under each fault: every article stored is whole with its

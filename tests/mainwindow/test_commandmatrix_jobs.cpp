@@ -304,9 +304,7 @@ private slots:
                             .arg(kBulk.at(k).name,
                                  atCommit ? QStringLiteral("at the commit")
                                           : QStringLiteral("half-way"),
-                                 backend == TestSupport::Backend::MySQL
-                                     ? QStringLiteral("mysql")
-                                     : QStringLiteral("sqlite"))))
+                                 Matrix::backendName(backend))))
                         << k << atCommit << backend;
                 }
             }
@@ -393,9 +391,7 @@ private slots:
                 QTest::newRow(qPrintable(QStringLiteral("Angebot beenden: %1 (%2)")
                                              .arg(Matrix::faultName(close ? Fault::Closed
                                                                           : Fault::Cancelled),
-                                                  backend == TestSupport::Backend::MySQL
-                                                      ? QStringLiteral("mysql")
-                                                      : QStringLiteral("sqlite"))))
+                                                  Matrix::backendName(backend))))
                     << close << backend;
         }
     }

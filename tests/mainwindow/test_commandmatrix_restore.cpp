@@ -175,8 +175,7 @@ private slots:
                         continue;
                     QTest::newRow(qPrintable(
                         QStringLiteral("%1: %2 (%3)")
-                            .arg(c.name, Matrix::faultName(fault),
-                                 sqlite ? QStringLiteral("sqlite") : QStringLiteral("mysql"))))
+                            .arg(c.name, Matrix::faultName(fault), Matrix::backendName(backend))))
                         << c.name << int(fault) << backend;
                 }
             }
@@ -213,8 +212,8 @@ private slots:
                     = row.second == Restore::Cut || row.second == Restore::FileRefused;
                 if (broken && backend == TestSupport::Backend::MySQL)
                     continue;
-                const char *on = backend == TestSupport::Backend::MySQL ? " (mysql)" : " (sqlite)";
-                QTest::newRow(qPrintable(QLatin1String(row.first) + QLatin1String(on)))
+                QTest::newRow(qPrintable(QStringLiteral("%1 (%2)").arg(
+                    QLatin1String(row.first), Matrix::backendName(backend))))
                     << int(row.second) << backend;
             }
         }
