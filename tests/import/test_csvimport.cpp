@@ -4,6 +4,7 @@
 #include "core/statics.h"
 #include "import/csvimport.h"
 #include "import/reader.h"
+#include "tests/support/csvmapping.h"
 #include "tests/support/databaseoutage.h"
 #include "tests/support/dialoganswers.h"
 #include "tests/support/fakehttpserver.h"
@@ -42,28 +43,13 @@
 using TestSupport::TableSnapshot;
 using TestSupport::values;
 
+using TestSupport::choose;
+using TestSupport::mappingBoxes;
+
 namespace {
 
 constexpr int kTarget = 5;
 const QString kColumns = QStringLiteral("Title,SKU,StartPrice,Account,Folder,ItemID");
-
-QList<QComboBox *> mappingBoxes(const CsvImport &dialog)
-{
-    QList<QComboBox *> boxes;
-    for (QComboBox *box : dialog.findChildren<QComboBox *>()) {
-        if (box->property("column").isValid())
-            boxes << box;
-    }
-    std::sort(boxes.begin(), boxes.end(), [](QComboBox *a, QComboBox *b) {
-        return a->property("column").toInt() < b->property("column").toInt();
-    });
-    return boxes;
-}
-
-void choose(QComboBox *box, const QString &data)
-{
-    box->setCurrentIndex(box->findData(data));
-}
 
 QByteArray jpeg(int width, int height)
 {
@@ -146,7 +132,7 @@ private:
         dialog->findChild<QComboBox *>("ImportModus")->setCurrentIndex(mode);
         choose(dialog->findChild<QComboBox *>("UpdateField"), updateField);
         dialog->findChild<QComboBox *>("AccountImport")->setCurrentIndex(account);
-        const auto boxes = mappingBoxes(*dialog);
+        const auto boxes = mappingBoxes(&*dialog);
         for (int c = 0; c < mapping.size() && c < boxes.size(); ++c)
             choose(boxes.at(c), mapping.at(c));
         return dialog;
@@ -343,7 +329,7 @@ private slots:
         auto dialog = prepare(answers, writeCsv(csv), 0, "SKU", 1, mapping);
         if (delimiter != "\"") {
             dialog->findChild<QLineEdit *>("TextClose")->setText(delimiter);
-            const auto boxes = mappingBoxes(*dialog);
+            const auto boxes = mappingBoxes(&*dialog);
             for (int c = 0; c < mapping.size() && c < boxes.size(); ++c)
                 choose(boxes.at(c), mapping.at(c));
         }
@@ -577,7 +563,7 @@ private slots:
                      QString("Die Datei konnte nicht geöffnet werden: "
                              "Das ist keine gewöhnliche Datei."));
             QCOMPARE(preview->topLevelItemCount(), 0);
-            QVERIFY(mappingBoxes(*dialog).isEmpty());
+            QVERIFY(mappingBoxes(&*dialog).isEmpty());
             return;
         }
         QCOMPARE(preview->topLevelItemCount(), 1);
@@ -1118,7 +1104,7 @@ private slots:
         const qint64 took = time.elapsed();
         qInfo("%d columns (limit %d): %lld ms, peak +%lld MB", columns, CsvImport::kMaxColumns,
               took, measured ? memory.growth() >> 20 : -1);
-        QCOMPARE(mappingBoxes(dialog).size(), taken ? columns : 0);
+        QCOMPARE(mappingBoxes(&dialog).size(), taken ? columns : 0);
         if (taken) {
             QCOMPARE(answers.messages().size(), 0);
         } else {
@@ -1243,8 +1229,8 @@ private slots:
                      QString("Die Datei ist nicht in UTF-8 gespeichert; sie wird "
                              "als Windows-1252 gelesen."));
         QCOMPARE(preview->topLevelItem(0)->text(0), shownThen);
-        QCOMPARE(mappingBoxes(*dialog).size(), 2);
-        QCOMPARE(mappingBoxes(*dialog).at(0)->currentData().toString(), QString("Title"));
+        QCOMPARE(mappingBoxes(&*dialog).size(), 2);
+        QCOMPARE(mappingBoxes(&*dialog).at(0)->currentData().toString(), QString("Title"));
         run(*dialog);
         QCOMPARE(data.db()->selectOne("SELECT Title FROM articles ORDER BY id DESC").value(),
                  QString("Grüne Tasse für Käse"));
@@ -1407,7 +1393,7 @@ private slots:
         QCOMPARE(second.findChild<QComboBox *>("ImportModus")->currentIndex(), 2);
         QCOMPARE(second.findChild<QComboBox *>("UpdateField")->currentData().toString(),
                  QString("SKU"));
-        const auto boxes = mappingBoxes(second);
+        const auto boxes = mappingBoxes(&second);
         QCOMPARE(boxes.size(), 2);
         QCOMPARE(boxes.at(0)->currentData().toString(), QString("Title"));
         QCOMPARE(boxes.at(1)->currentData().toString(), QString("SKU"));
@@ -1458,7 +1444,7 @@ private slots:
         QCOMPARE(shown, titles);
         QCOMPARE(preview->topLevelItemCount(), rows);
         QCOMPARE(preview->topLevelItem(0)->text(0), firstCell);
-        QCOMPARE(mappingBoxes(dialog).size(), titles.size());
+        QCOMPARE(mappingBoxes(&dialog).size(), titles.size());
     }
 
     // What a row is checked against could not be read: the dialog says why, offers no OK,
@@ -1517,7 +1503,7 @@ private slots:
             QVERIFY2(serverGone ? !reason.isEmpty() : failing.tellsRefusal(reason),
                      qPrintable(notice->text()));
         }
-        const auto boxes = mappingBoxes(dialog);
+        const auto boxes = mappingBoxes(&dialog);
         QCOMPARE(boxes.size(), 2);
         auto *accountBox = dialog.findChild<QComboBox *>("AccountImport");
         QCOMPARE(accountBox->count(), unread == "accounts" && !readWithFile ? 1 : 2);
@@ -1775,7 +1761,7 @@ private slots:
         answers.pushQuestion(false); // not the stored settings
         answers.pushQuestion(false); // no automatic assignment
         dialog.onOpenFile(csv);
-        const auto boxes = mappingBoxes(dialog);
+        const auto boxes = mappingBoxes(&dialog);
         choose(boxes.at(0), "SKU");
         choose(boxes.at(1), "Account");
         run(dialog);
@@ -1783,7 +1769,7 @@ private slots:
         CsvImport third(kTarget);
         answers.pushQuestion(true); // the stored settings
         third.onOpenFile(csv);
-        const auto stored = mappingBoxes(third);
+        const auto stored = mappingBoxes(&third);
         QCOMPARE(stored.at(0)->currentData().toString(), QString(saved ? "SKU" : "Title"));
         QCOMPARE(stored.at(1)->currentData().toString(), QString("Account"));
     }

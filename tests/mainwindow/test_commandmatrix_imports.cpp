@@ -10,6 +10,7 @@
 #include "core/newsitem.h"
 #include "mainwindow/outcomepanel.h"
 #include "tests/mainwindow/commandmatrix.h"
+#include "tests/support/csvmapping.h"
 #include "tests/support/testmain.h"
 #include "views/newslistitemmodel.h"
 
@@ -24,6 +25,9 @@
 
 using Matrix::Fault;
 using Matrix::Store;
+
+using TestSupport::choose;
+using TestSupport::mappingBoxes;
 
 namespace {
 
@@ -66,24 +70,6 @@ bool stored(Database *db, int row)
                      .arg(Matrix::kKeller))
                .value()
         == 1;
-}
-
-QList<QComboBox *> mappingBoxes(QWidget *dialog)
-{
-    QList<QComboBox *> boxes;
-    for (QComboBox *box : dialog->findChildren<QComboBox *>()) {
-        if (box->property("column").isValid())
-            boxes << box;
-    }
-    std::sort(boxes.begin(), boxes.end(), [](QComboBox *a, QComboBox *b) {
-        return a->property("column").toInt() < b->property("column").toInt();
-    });
-    return boxes;
-}
-
-void choose(QComboBox *box, const QString &data)
-{
-    box->setCurrentIndex(box->findData(data));
 }
 
 // The predecessor's export: kExported articles "Alt n", each with one picture the fake
